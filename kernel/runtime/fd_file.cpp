@@ -1,0 +1,275 @@
+// The kernel's file object and the safe replacement of a file.
+#include "kernel/runtime/fd_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void PrintErrno(const char* what) { fprintf(stderr, "%s: %s\n", what, strerror(errno)); }
+
+int FlagsOfMode(int mode) {
+    switch (mode) {
+        case kOpenWrite: return O_WRONLY | O_CREAT;
+        case kOpenReadWrite: return O_RDWR | O_CREAT;
+        case kOpenAppend: return O_WRONLY | O_CREAT | O_APPEND;
+        case kOpenReadAppend: return O_RDWR | O_CREAT | O_APPEND;
+        case kOpenTruncate: return O_WRONLY | O_CREAT | O_TRUNC;
+        case kOpenReadWriteTruncate: return O_RDWR | O_CREAT | O_TRUNC;
+        default: return O_RDONLY;
+    }
+}
+
+}  // namespace
+
+t_fdFile::~t_fdFile() { Close(); }
+
+bool t_fdFile::Open(const wchar_t* path, int mode) {
+    if (!path) return false;
+    t_pathName p(path);
+    return OpenPath(p, mode);
+}
+
+bool t_fdFile::OpenPath(const t_pathName& path, int mode) {
+    if (IsOpen()) Close();
+    m_path.AssignPath(path);
+    m_mode = mode;
+    char mb[kPathBufBytes];
+    if (!m_path.ToBytes(mb, sizeof mb)) return false;
+    const int flags = FlagsOfMode(mode) | O_CLOEXEC;
+    int fd;
+    do {
+        fd = (flags & O_CREAT) ? open(mb, flags, 0664) : open(mb, flags);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int saved = errno;
+        printf("open file %s failed.\n", mb);
+        errno = saved;
+        PrintErrno(mb);
+        return false;
+    }
+    m_fd = fd;
+    m_state = 1;
+    return true;
+}
+
+bool t_fdFile::Close() {
+    if (m_fd != -1 && m_state == 1) {
+        // Linux releases the descriptor even when close reports an error,
+        // so it is never closed twice; the error still reaches the caller.
+        const int fd = m_fd;
+        m_fd = -1;
+        m_state = 2;
+        if (close(fd) != 0 && errno != EINTR) {
+            PrintErrno("close");
+            return false;
+        }
+        return true;
+    }
+    m_fd = -1;
+    if (m_state == 1) m_state = 2;
+    return true;
+}
+
+bool t_fdFile::Read(void* buf, size_t length, size_t* count) {
+    if (count) *count = 0;
+    if (!IsOpen() || (!buf && length)) return false;
+    const ssize_t n = read(m_fd, buf, length);
+    if (n < 0) {
+        PrintErrno("read");
+        return false;
+    }
+    if (count) *count = static_cast<size_t>(n);
+    return true;
+}
+
+bool t_fdFile::Write(const void* buf, size_t length, size_t* count) {
+    if (count) *count = 0;
+    if (!IsOpen() || (!buf && length)) return false;
+    const ssize_t n = write(m_fd, buf, length);
+    if (n < 0) {
+        PrintErrno("write");
+        return false;
+    }
+    if (count) *count = static_cast<size_t>(n);
+    return true;
+}
+
+bool t_fdFile::ReadExact(void* buf, size_t length) {
+    if (!IsOpen() || (!buf && length)) return false;
+    auto* p = static_cast<char*>(buf);
+    while (length > 0) {
+        const ssize_t n = read(m_fd, p, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            PrintErrno("read");
+            return false;
+        }
+        if (n == 0) return false;  // the file ended early
+        p += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool t_fdFile::WriteAll(const void* buf, size_t length) {
+    if (!IsOpen() || (!buf && length)) return false;
+    auto* p = static_cast<const char*>(buf);
+    while (length > 0) {
+        const ssize_t n = write(m_fd, p, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            PrintErrno("write");
+            return false;
+        }
+        if (n == 0) return false;
+        p += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool t_fdFile::Sync() {
+    if (!IsOpen()) return false;
+    if (fsync(m_fd) != 0) {
+        PrintErrno("fsync");
+        return false;
+    }
+    return true;
+}
+
+bool t_fdFile::Seek(uint32_t offset, int whence) {
+    if (!IsOpen()) return false;
+    if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return false;
+    if (lseek(m_fd, static_cast<off_t>(offset), whence) < 0) {
+        PrintErrno("lseek");
+        return false;
+    }
+    return true;
+}
+
+int64_t t_fdFile::Tell() const {
+    if (!IsOpen()) return -1;
+    const off_t pos = lseek(m_fd, 0, SEEK_CUR);
+    return pos < 0 ? -1 : static_cast<int64_t>(pos);
+}
+
+int64_t t_fdFile::GetSize() const {
+    if (!IsOpen()) return -1;
+    struct stat st;
+    if (fstat(m_fd, &st) != 0) {
+        PrintErrno("fstat");
+        return -1;
+    }
+    return static_cast<int64_t>(st.st_size);
+}
+
+// ---- t_safeFileWriter ----------------------------------------------------
+
+bool SyncParentDir(const char* path) {
+    if (!path) return false;
+    char dir[kPathBufBytes];
+    const char* slash = strrchr(path, '/');
+    if (!slash) {
+        strcpy(dir, ".");
+    } else if (slash == path) {
+        strcpy(dir, "/");
+    } else {
+        const size_t n = static_cast<size_t>(slash - path);
+        if (n >= sizeof dir) return false;
+        memcpy(dir, path, n);
+        dir[n] = '\0';
+    }
+    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        PrintErrno(dir);
+        return false;
+    }
+    const bool ok = fsync(fd) == 0;
+    if (!ok) PrintErrno(dir);
+    close(fd);
+    return ok;
+}
+
+bool t_safeFileWriter::Begin(const t_pathName& target) {
+    Abort();
+    m_failed = false;
+    if (!target.ToBytes(m_target, sizeof m_target) || !m_target[0]) return false;
+    const int n = snprintf(m_tmp, sizeof m_tmp, "%s.XXXXXX", m_target);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof m_tmp) {
+        m_tmp[0] = '\0';
+        return false;
+    }
+    m_fd = mkostemp(m_tmp, O_CLOEXEC);
+    if (m_fd < 0) {
+        PrintErrno(m_tmp);
+        m_tmp[0] = '\0';
+        return false;
+    }
+    // Keep the permissions of the file being replaced.
+    struct stat st;
+    if (stat(m_target, &st) == 0 && S_ISREG(st.st_mode)) fchmod(m_fd, st.st_mode & 07777);
+    return true;
+}
+
+bool t_safeFileWriter::Write(const void* data, size_t length) {
+    if (m_fd < 0 || m_failed) return false;
+    auto* p = static_cast<const char*>(data);
+    while (length > 0) {
+        const ssize_t n = write(m_fd, p, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            PrintErrno(m_tmp);
+            m_failed = true;
+            return false;
+        }
+        p += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool t_safeFileWriter::Commit() {
+    if (m_fd < 0 || m_failed) {
+        Abort();
+        return false;
+    }
+    bool ok = fsync(m_fd) == 0;
+    if (!ok) PrintErrno(m_tmp);
+    const int fd = m_fd;
+    m_fd = -1;
+    if (close(fd) != 0 && ok) {
+        PrintErrno(m_tmp);
+        ok = false;
+    }
+    if (ok && rename(m_tmp, m_target) != 0) {
+        PrintErrno(m_target);
+        ok = false;
+    }
+    if (!ok) {
+        unlink(m_tmp);
+        m_tmp[0] = '\0';
+        return false;
+    }
+    m_tmp[0] = '\0';
+    // The new content is in place; a failed directory sync only weakens
+    // durability across a power cut and is reported, not undone.
+    return SyncParentDir(m_target);
+}
+
+void t_safeFileWriter::Abort() {
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
+    }
+    if (m_tmp[0]) {
+        unlink(m_tmp);
+        m_tmp[0] = '\0';
+    }
+    m_failed = false;
+}

@@ -1,0 +1,100 @@
+// t_fdFile: the kernel's file object over a POSIX descriptor with numbered
+// open modes, and t_safeFileWriter, which replaces a file only through a
+// synced temporary beside it. One thread at a time per object.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kernel/runtime/path.h"
+
+// Open modes combine 1 read, 2 write, 4 append, 8 truncate.
+enum : int {
+    kOpenRead = 1,              // O_RDONLY
+    kOpenWrite = 2,             // O_WRONLY | O_CREAT
+    kOpenReadWrite = 3,         // O_RDWR | O_CREAT
+    kOpenAppend = 6,            // O_WRONLY | O_CREAT | O_APPEND
+    kOpenReadAppend = 7,        // O_RDWR | O_CREAT | O_APPEND
+    kOpenTruncate = 10,         // O_WRONLY | O_CREAT | O_TRUNC
+    kOpenReadWriteTruncate = 11 // O_RDWR | O_CREAT | O_TRUNC
+};  // any other number opens read-only
+
+class t_fdFile {
+public:
+    t_fdFile() = default;
+    ~t_fdFile();
+    t_fdFile(const t_fdFile&) = delete;
+    t_fdFile& operator=(const t_fdFile&) = delete;
+
+    bool InitAndOpen(const wchar_t* path, int mode) { return Open(path, mode); }
+    bool InitAndOpenPath(const t_pathName& path, int mode) { return OpenPath(path, mode); }
+
+    // Opens (creating with 0664 under the process umask for write modes).
+    // False when the path cannot be converted or open(2) fails; the error is
+    // printed ("open file %s failed.") and the object stays closed. An open
+    // file is closed first.
+    bool Open(const wchar_t* path, int mode);
+    bool OpenPath(const t_pathName& path, int mode);
+    // False when close(2) fails (state unchanged); true when nothing is open.
+    bool Close();
+    bool IsOpen() const { return m_state == 1; }
+
+    // One read(2)/write(2) each: *count gets the bytes moved (0 on failure).
+    bool Read(void* buf, size_t length, size_t* count);
+    bool Write(const void* buf, size_t length, size_t* count);
+    // Loop until all `length` bytes are moved (retrying EINTR). ReadExact
+    // fails on end of file before `length` bytes.
+    bool ReadExact(void* buf, size_t length);
+    bool WriteAll(const void* buf, size_t length);
+
+    bool Sync();
+    // whence 0/1/2 (SEEK_SET/CUR/END) with an unsigned offset; any other
+    // whence is refused.
+    bool Seek(uint32_t offset, int whence);
+    int64_t Tell() const;      // -1 when closed or on failure
+    int64_t GetSize() const;   // fstat size, -1 when closed or on failure
+
+    int GetFd() const { return m_fd; }
+    int GetMode() const { return m_mode; }
+    const t_pathName& GetPath() const { return m_path; }
+    const wchar_t* GetLastError() const { return m_lastError; }
+
+protected:
+    const wchar_t* m_lastError = nullptr;  // set only by derived readers
+    t_pathName m_path;
+    int m_fd = -1;
+    int m_mode = 0;
+    int m_state = 0;  // 0 never opened, 1 open, 2 closed
+};
+
+// Writes a new version of a file: Begin creates a unique temporary beside
+// the target (mkstemp, 0600), Commit syncs it, renames it over the target
+// and syncs the directory. Until Commit succeeds the target is untouched;
+// the destructor (or Abort) removes an uncommitted temporary.
+class t_safeFileWriter {
+public:
+    t_safeFileWriter() = default;
+    ~t_safeFileWriter() { Abort(); }
+    t_safeFileWriter(const t_safeFileWriter&) = delete;
+    t_safeFileWriter& operator=(const t_safeFileWriter&) = delete;
+
+    // False when the target's directory cannot hold a temporary file.
+    bool Begin(const t_pathName& target);
+    // Appends; false on any failed or short write (the write is then lost).
+    bool Write(const void* data, size_t length);
+    // False when the data could not be made durable or renamed; the target
+    // then keeps its previous content and the temporary is removed.
+    bool Commit();
+    void Abort();
+    int GetFd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+    bool m_failed = false;
+    char m_tmp[kPathBufBytes] = {};
+    char m_target[kPathBufBytes] = {};
+};
+
+// fsync of the directory holding `path` (multibyte), so a rename in it is
+// durable. False when it cannot be opened or synced.
+bool SyncParentDir(const char* path);

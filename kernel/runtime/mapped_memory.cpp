@@ -1,0 +1,100 @@
+// Read-only file mappings and private memory blocks.
+#include "kernel/runtime/mapped_memory.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+// A private block starts with its size, then the zeroed data.
+constexpr size_t kSizeWord = 4;
+}  // namespace
+
+void t_mappedMemory::Init() {
+    m_data = nullptr;
+    m_size = 0;
+    m_fd = -1;
+    m_created = false;
+    m_state = 0;
+}
+
+bool t_mappedMemory::CreatePrivate(const wchar_t*, int32_t size) {
+    if (size <= 0 || m_fd != -1) return false;
+    Release();
+    auto* block = static_cast<uint8_t*>(calloc(1, static_cast<size_t>(size) + kSizeWord));
+    if (!block) return false;
+    const uint32_t word = static_cast<uint32_t>(size);
+    memcpy(block, &word, kSizeWord);
+    m_data = block;
+    m_size = size;
+    m_created = true;
+    m_state = 1;
+    return true;
+}
+
+bool t_mappedMemory::OpenExisting(const wchar_t*) {
+    if (!IsValid() || m_fd != -1) return false;
+    m_created = false;
+    return true;
+}
+
+bool t_mappedMemory::MapFileReadOnly(const t_pathName& path) {
+    if (m_state != 0) return false;
+    t_pathName p;
+    p.AssignPath(path);
+    char mb[kPathBufBytes];
+    if (!p.ToBytes(mb, sizeof mb)) return false;
+    const int fd = open(mb, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fprintf(stderr, "%s: %s\n", mb, strerror(errno));
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
+        st.st_size > INT32_MAX) {
+        fprintf(stderr, "%s: cannot map (not a non-empty regular file under 2 GiB)\n", mb);
+        close(fd);
+        return false;
+    }
+    void* map = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) {
+        fprintf(stderr, "%s: %s\n", mb, strerror(errno));
+        close(fd);
+        return false;
+    }
+    m_data = static_cast<uint8_t*>(map);
+    m_size = static_cast<int32_t>(st.st_size);
+    m_fd = fd;
+    m_created = false;
+    m_state = 1;
+    return true;
+}
+
+bool t_mappedMemory::MapFileByName(const wchar_t* path) {
+    if (!path) return false;
+    return MapFileReadOnly(t_pathName(path));
+}
+
+void* t_mappedMemory::GetData() const {
+    if (!IsValid()) return nullptr;
+    return m_fd == -1 ? m_data + kSizeWord : m_data;
+}
+
+bool t_mappedMemory::Release() {
+    if (m_data) {
+        if (m_fd == -1) {
+            free(m_data);
+        } else {
+            munmap(m_data, static_cast<size_t>(m_size));
+        }
+    }
+    if (m_fd != -1) close(m_fd);
+    Init();
+    return true;
+}
