@@ -1,0 +1,281 @@
+// Code converter with a per-thread descriptor cache, charset names, bounded
+// copies and wide-string appenders.
+#include "kernel/runtime/codepage.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+namespace {
+
+const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
+constexpr char kFallbackCharset[] = "UTF-8";
+
+// Conversion descriptors of one thread, keyed by the resolved charset names, so
+// a changed "LANG" gets a new descriptor rather than a stale one. A handful of
+// pairs is all the kernel uses; the least recently used one is closed when a
+// new pair needs its slot.
+class t_descriptorCache {
+public:
+    ~t_descriptorCache() {
+        for (int i = 0; i < used; ++i) iconv_close(slots[i].cd);
+    }
+
+    // Returns a descriptor in its initial state, or kNoDescriptor.
+    iconv_t Get(const char* to, const char* from, bool toFromEnv, bool fromFromEnv) {
+        ++clock;
+        for (int i = 0; i < used; ++i) {
+            t_slot& s = slots[i];
+            if (std::strcmp(s.to, to) == 0 && std::strcmp(s.from, from) == 0) {
+                s.lastUse = clock;
+                iconv(s.cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+                return s.cd;
+            }
+        }
+        iconv_t cd = iconv_open(to, from);
+        if (cd == kNoDescriptor && (toFromEnv || fromFromEnv)) {
+            // The environment may name a charset iconv does not know.
+            cd = iconv_open(toFromEnv ? kFallbackCharset : to,
+                            fromFromEnv ? kFallbackCharset : from);
+        }
+        if (cd == kNoDescriptor) return kNoDescriptor;
+        t_slot* slot = &slots[0];
+        if (used < kSlots) {
+            slot = &slots[used++];
+        } else {
+            for (int i = 1; i < kSlots; ++i)
+                if (slots[i].lastUse < slot->lastUse) slot = &slots[i];
+            iconv_close(slot->cd);
+        }
+        std::memcpy(slot->to, to, kCharsetNameSize);
+        std::memcpy(slot->from, from, kCharsetNameSize);
+        slot->cd = cd;
+        slot->lastUse = clock;
+        return cd;
+    }
+
+private:
+    static constexpr int kSlots = 8;
+    struct t_slot {
+        char to[kCharsetNameSize];
+        char from[kCharsetNameSize];
+        iconv_t cd;
+        uint64_t lastUse;
+    };
+    t_slot slots[kSlots];
+    int used = 0;
+    uint64_t clock = 0;
+};
+
+thread_local t_descriptorCache tlsDescriptors;
+
+void PrintConversionError(int err) { std::fprintf(stderr, "iconv: %s\n", std::strerror(err)); }
+
+// Length of a zero-terminated UTF-16 string that may be unaligned.
+size_t Utf16Length(const uint16_t* units) {
+    const auto* p = reinterpret_cast<const uint8_t*>(units);
+    size_t n = 0;
+    while (p[2 * n] != 0 || p[2 * n + 1] != 0) ++n;
+    return n;
+}
+
+// One conversion into a caller buffer of `capacity` output units of `unit`
+// bytes; see the contract in the header.
+bool ConvertInto(int to, int from, const void* in, size_t inBytes, void* out, size_t& capacity,
+                 size_t unit, bool terminate) {
+    if (!in || !out) return false;
+    if (capacity > SIZE_MAX / unit) return false;
+    const size_t room = capacity * unit;
+    size_t left = room;
+    const char* ip = static_cast<const char*>(in);
+    char* op = static_cast<char*>(out);
+    if (!IconvConvert(to, from, &ip, &inBytes, &op, &left)) return false;
+    if (inBytes != 0) return false;
+    const size_t produced = (room - left) / unit;
+    if (terminate && produced < capacity)
+        std::memset(static_cast<char*>(out) + produced * unit, 0, unit);
+    capacity = produced;
+    return true;
+}
+
+// vswprintf into buf, terminated even when glibc reports overflow (it leaves the
+// last element unset then). Returns the characters written, or -1 on overflow.
+int FormatWide(wchar_t* buf, size_t capacity, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int n = std::vswprintf(buf, capacity, format, args);
+    va_end(args);
+    buf[capacity - 1] = 0;
+    if (n < 0) buf[0] = 0;
+    return n;
+}
+
+}  // namespace
+
+void GetCharsetName(int code, char* out) {
+    if (!out) return;
+    const char* name = "";
+    switch (code) {
+        case kCharsetEnv: {
+            // "zh_CN.GBK" -> "GBK"; "en_US.UTF-8@latin" -> "UTF-8" (iconv knows no modifiers).
+            const char* lang = std::getenv("LANG");
+            const char* dot = lang ? std::strchr(lang, '.') : nullptr;
+            if (dot) {
+                const char* start = dot + 1;
+                const size_t len = std::strcspn(start, "@");
+                if (len > 0 && len < kCharsetNameSize) {
+                    std::memcpy(out, start, len);
+                    out[len] = 0;
+                    return;
+                }
+            }
+            name = kFallbackCharset;
+            break;
+        }
+        case kCharsetUtf8: name = "UTF-8"; break;
+        case kCharsetGbk: name = "GBK"; break;
+        case kCharsetUcs2: name = "UCS-2LE"; break;
+        case kCharsetUcs4: name = "UCS-4LE"; break;
+        default: break;
+    }
+    std::strncpy(out, name, kCharsetNameSize - 1);
+    out[kCharsetNameSize - 1] = 0;
+}
+
+bool IconvConvert(int to, int from, const char** in, size_t* inLeft, char** out, size_t* outLeft) {
+    if (!in || !*in || !inLeft || !out || !*out || !outLeft) return false;
+    char toName[kCharsetNameSize];
+    char fromName[kCharsetNameSize];
+    GetCharsetName(to, toName);
+    GetCharsetName(from, fromName);
+    iconv_t cd = tlsDescriptors.Get(toName, fromName, to == kCharsetEnv, from == kCharsetEnv);
+    if (cd == kNoDescriptor) return false;
+    if (iconv(cd, const_cast<char**>(in), inLeft, out, outLeft) == size_t(-1)) {
+        PrintConversionError(errno);
+        return false;
+    }
+    // Ends a stateful output encoding's shift sequence; a no-op for the others.
+    if (iconv(cd, nullptr, nullptr, out, outLeft) == size_t(-1)) {
+        PrintConversionError(errno);
+        return false;
+    }
+    return true;
+}
+
+bool WideToUtf16(const wchar_t* w, uint16_t* out, size_t& capacity) {
+    if (!w) return false;
+    return ConvertInto(kCharsetUcs2, kCharsetUcs4, w, std::wcslen(w) * sizeof(wchar_t), out,
+                       capacity, 2, false);
+}
+
+bool Utf16ToWide(const uint16_t* units, size_t n, wchar_t* out, size_t& capacity) {
+    if (!units || n > SIZE_MAX / 2) return false;
+    return ConvertInto(kCharsetUcs4, kCharsetUcs2, units, n * 2, out, capacity, sizeof(wchar_t),
+                       true);
+}
+
+bool Utf16zToBytes(const uint16_t* units, char* out, size_t& capacity, int charset) {
+    if (!units) return false;
+    return ConvertInto(charset, kCharsetUcs2, units, Utf16Length(units) * 2, out, capacity, 1,
+                       true);
+}
+
+bool Utf16ToBytes(const uint16_t* units, size_t n, char* out, size_t& capacity, int charset) {
+    if (!units || n > SIZE_MAX / 2) return false;
+    return ConvertInto(charset, kCharsetUcs2, units, n * 2, out, capacity, 1, true);
+}
+
+bool BytesToUtf16(const char* bytes, size_t n, uint16_t* out, size_t& capacity, int charset) {
+    return ConvertInto(kCharsetUcs2, charset, bytes, n, out, capacity, 2, false);
+}
+
+bool WideToBytes(const wchar_t* w, char* out, size_t& capacity, int charset) {
+    if (!w) return false;
+    return ConvertInto(charset, kCharsetUcs4, w, std::wcslen(w) * sizeof(wchar_t), out,
+                       capacity, 1, true);
+}
+
+bool BytesToWide(const char* bytes, size_t n, wchar_t* out, size_t& capacity, int charset) {
+    return ConvertInto(kCharsetUcs4, charset, bytes, n, out, capacity, sizeof(wchar_t), true);
+}
+
+int WcsCopyN(wchar_t* dst, size_t capacity, const wchar_t* src, size_t n) {
+    if (!dst || !src) return -1;
+    const size_t count = wcsnlen(src, n);
+    if (capacity <= count) return -1;
+    std::wmemmove(dst, src, count);
+    dst[count] = 0;
+    return 0;
+}
+
+int WcsCopy(wchar_t* dst, size_t capacity, const wchar_t* src) {
+    if (!src) return -1;
+    return WcsCopyN(dst, capacity, src, std::wcslen(src));
+}
+
+int WcsCatN(wchar_t* dst, size_t capacity, const wchar_t* src, size_t n) {
+    if (!dst || !src) return -1;
+    const size_t old = wcsnlen(dst, capacity);
+    if (old >= capacity) return -1;  // not terminated within its room
+    const size_t count = wcsnlen(src, n);
+    if (count >= capacity - old) return -1;
+    std::wmemmove(dst + old, src, count);
+    dst[old + count] = 0;
+    return 0;
+}
+
+int WcsCat(wchar_t* dst, size_t capacity, const wchar_t* src) {
+    if (!src) return -1;
+    return WcsCatN(dst, capacity, src, std::wcslen(src));
+}
+
+int MemCopyChecked(void* dst, size_t capacity, const void* src, size_t n) {
+    if (n > capacity) return -1;
+    if (n == 0) return 0;
+    if (!dst || !src) return -1;
+    std::memcpy(dst, src, n);
+    return 0;
+}
+
+int MemMoveChecked(void* dst, size_t capacity, const void* src, size_t n) {
+    if (n > capacity) return -1;
+    if (n == 0) return 0;
+    if (!dst || !src) return -1;
+    std::memmove(dst, src, n);
+    return 0;
+}
+
+std::wstring& WstrAppendInt(std::wstring& dst, int v) {
+    wchar_t buf[16];  // "-2147483648" is 11 characters
+    FormatWide(buf, 16, L"%d", v);
+    return dst.append(buf);
+}
+
+std::wstring& WstrAppendDouble(std::wstring& dst, double v) {
+    wchar_t buf[32];
+    if (FormatWide(buf, 32, L"%f", v) >= 0) return dst.append(buf);
+    // Large magnitudes print every integer digit: up to 309 + sign + ".dddddd".
+    wchar_t wide[330];
+    FormatWide(wide, 330, L"%f", v);
+    return dst.append(wide);
+}
+
+std::wstring& WstrAppendGbk(std::wstring& dst, const char* gbk) {
+    if (!gbk) return dst;
+    const size_t length = std::strlen(gbk);
+    std::vector<wchar_t> buf(length + 1);
+    size_t capacity = length;  // GBK never yields more characters than bytes
+    if (!BytesToWideGbk(gbk, length, buf.data(), capacity)) return dst;
+    return dst.append(buf.data(), capacity);
+}
+
+std::wstring& WstrAppendWstr(std::wstring& dst, const wchar_t* w) {
+    if (w) dst.append(w);
+    return dst;
+}
