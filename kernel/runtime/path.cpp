@@ -3,7 +3,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,34 +13,10 @@
 #include <cwchar>
 #include <memory>
 
+#include "kernel/runtime/codepage.h"
 #include "kernel/runtime/fd_file.h"
 
 namespace {
-
-// Charset of file names: the part of "LANG" after its '.', else UTF-8.
-void FileNameCharset(char* out, size_t capacity) {
-    const char* lang = getenv("LANG");
-    const char* dot = lang ? strchr(lang, '.') : nullptr;
-    const char* name = (dot && dot[1]) ? dot + 1 : "UTF-8";
-    snprintf(out, capacity, "%s", name);
-    // Drop a modifier such as "@euro": it is not part of the charset name.
-    if (char* at = strchr(out, '@')) *at = '\0';
-}
-
-bool Convert(const char* to, const char* from, const char* in, size_t inBytes, char* out,
-             size_t* outBytes) {
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    char* src = const_cast<char*>(in);
-    size_t left = inBytes;
-    size_t room = *outBytes;
-    char* dst = out;
-    const size_t r = iconv(cd, &src, &left, &dst, &room);
-    iconv_close(cd);
-    if (r == static_cast<size_t>(-1) || left != 0) return false;
-    *outBytes = static_cast<size_t>(dst - out);
-    return true;
-}
 
 void PrintErrno(const char* what) { fprintf(stderr, "%s: %s\n", what, strerror(errno)); }
 
@@ -139,12 +114,8 @@ bool GetHomeDir(std::string& home) {
 bool WidePathToBytes(const wchar_t* w, char* out, size_t capacity) {
     if (!w || !out || capacity == 0) return false;
     out[0] = '\0';
-    char charset[64];
-    FileNameCharset(charset, sizeof charset);
-    const size_t len = wcslen(w);
     size_t room = capacity - 1;  // keep one byte for the terminator
-    if (!Convert(charset, "UCS-4LE", reinterpret_cast<const char*>(w), len * sizeof(wchar_t), out,
-                 &room)) {
+    if (!WideToBytes(w, out, room, kCharsetEnv)) {
         out[0] = '\0';
         return false;
     }
@@ -159,14 +130,12 @@ bool WidePathToBytes(const wchar_t* w, char* out, size_t capacity) {
 bool BytesPathToWide(const char* s, std::wstring& out) {
     out.clear();
     if (!s) return false;
-    char charset[64];
-    FileNameCharset(charset, sizeof charset);
     const size_t len = strlen(s);
     if (len > kMaxPathChars) return false;
     wchar_t buf[kPathBufBytes];
-    size_t room = kMaxPathChars * sizeof(wchar_t);
-    if (!Convert("UCS-4LE", charset, s, len, reinterpret_cast<char*>(buf), &room)) return false;
-    out.assign(buf, room / sizeof(wchar_t));
+    size_t room = kMaxPathChars;
+    if (!BytesToWide(s, len, buf, room, kCharsetEnv)) return false;
+    out.assign(buf, room);
     return true;
 }
 

@@ -1,0 +1,78 @@
+// Directory settings, object names and backup time stamps.
+#include "kernel/runtime/dir_settings.h"
+
+#include <cwchar>
+
+namespace {
+
+enum { kInfoTitle, kUserDir, kSysDir, kDictDir4, kBuildTime, kPath6, kPath9, kSettingCount };
+
+std::wstring& Setting(int i) {
+    static std::wstring settings[kSettingCount];
+    return settings[i];
+}
+
+bool Store(int i, const wchar_t* text) {
+    if (!text) return false;
+    Setting(i) = text;
+    return true;
+}
+
+}  // namespace
+
+bool SetInfoTitle(const wchar_t* text) { return Store(kInfoTitle, text); }
+bool SetConfiguredUserDir(const wchar_t* text) { return Store(kUserDir, text); }
+bool SetConfiguredSysDir(const wchar_t* text) { return Store(kSysDir, text); }
+bool SetConfiguredDictDir4(const wchar_t* text) { return Store(kDictDir4, text); }
+bool SetBuildTimeText(const wchar_t* text) { return Store(kBuildTime, text); }
+bool SetConfiguredPath6(const wchar_t* text) { return Store(kPath6, text); }
+bool SetConfiguredPath9(const wchar_t* text) { return Store(kPath9, text); }
+
+const wchar_t* GetInfoTitle() { return Setting(kInfoTitle).c_str(); }
+const wchar_t* GetConfiguredUserDir() { return Setting(kUserDir).c_str(); }
+const wchar_t* GetConfiguredSysDir() { return Setting(kSysDir).c_str(); }
+const wchar_t* GetConfiguredDictDir4() { return Setting(kDictDir4).c_str(); }
+const wchar_t* GetBuildTimeText() { return Setting(kBuildTime).c_str(); }
+const wchar_t* GetConfiguredPath6() { return Setting(kPath6).c_str(); }
+const wchar_t* GetConfiguredPath9() { return Setting(kPath9).c_str(); }
+
+bool MakeSafeFileName(const wchar_t* base, const wchar_t* suffix, std::wstring& out) {
+    if (!base) return false;
+    out.clear();
+    for (const wchar_t* p = base; *p; ++p) {
+        switch (*p) {
+            case L'\r': case L'\n': case L'\t': case L' ':
+            case L'\\': case L':': case L'.': case L'/':
+                out += L'_';
+                break;
+            default:
+                out += *p;
+        }
+    }
+    if (suffix) out += suffix;
+    return true;
+}
+
+time_t ParseTimestamp14(const wchar_t* text) {
+    if (!text) return -1;
+    int digits[14];
+    for (int i = 0; i < 14; ++i) {
+        if (text[i] < L'0' || text[i] > L'9') return -1;  // also stops at the end
+        digits[i] = text[i] - L'0';
+    }
+    if (text[14] != 0) return -1;
+    auto field = [&](int from, int n) {
+        int v = 0;
+        for (int i = from; i < from + n; ++i) v = v * 10 + digits[i];
+        return v;
+    };
+    struct tm t = {};
+    t.tm_year = field(0, 4) - 1900;
+    t.tm_mon = field(4, 2) - 1;
+    t.tm_mday = field(6, 2);
+    t.tm_hour = field(8, 2);
+    t.tm_min = field(10, 2);
+    t.tm_sec = field(12, 2);
+    t.tm_isdst = -1;  // let the library decide daylight saving
+    return mktime(&t);
+}

@@ -1,0 +1,317 @@
+// Process-shared lock files and in-process recursive locks.
+//
+// A lock file holds exactly one pthread mutex (robust, recursive,
+// process-shared). It is built complete under a temporary name and published
+// with link(), so no process ever sees a half-made file, and an existing
+// file is never initialised again: re-initialising a mutex another process
+// holds would let two processes in at once.
+#include "kernel/runtime/kernel_lock.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "kernel/runtime/codepage.h"
+#include "kernel/runtime/dir_settings.h"
+
+namespace {
+
+constexpr size_t kMutexBytes = sizeof(pthread_mutex_t);
+// Attempts to open-or-publish before giving up (each loses only to a
+// concurrent publisher or replacer).
+constexpr int kOpenAttempts = 8;
+
+void PrintError(const char* what, int err) { fprintf(stderr, "%s: %s\n", what, strerror(err)); }
+
+// Builds a complete lock file beside `path` under a temporary name; returns
+// that name in `tmp`. False (nothing left behind) on any failure.
+bool BuildLockFile(const char* path, char* tmp, size_t tmpSize) {
+    const int n = snprintf(tmp, tmpSize, "%s.XXXXXX", path);
+    if (n < 0 || static_cast<size_t>(n) >= tmpSize) return false;
+    const int fd = mkostemp(tmp, O_CLOEXEC);  // 0600, O_EXCL
+    if (fd < 0) {
+        PrintError(tmp, errno);
+        return false;
+    }
+    bool ok = false;
+    void* map = MAP_FAILED;
+    if (ftruncate(fd, static_cast<off_t>(kMutexBytes)) != 0) {
+        PrintError(tmp, errno);
+    } else if ((map = mmap(nullptr, kMutexBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)) ==
+               MAP_FAILED) {
+        PrintError(tmp, errno);
+    } else {
+        pthread_mutexattr_t attr;
+        int r = pthread_mutexattr_init(&attr);
+        if (r == 0) {
+            if ((r = pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE)) == 0 &&
+                (r = pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED)) == 0 &&
+                (r = pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST)) == 0) {
+                r = pthread_mutex_init(static_cast<pthread_mutex_t*>(map), &attr);
+            }
+            pthread_mutexattr_destroy(&attr);
+        }
+        if (r != 0) PrintError("pthread_mutex_init", r);
+        ok = r == 0 && msync(map, kMutexBytes, MS_SYNC) == 0;
+        munmap(map, kMutexBytes);
+    }
+    if (close(fd) != 0) ok = false;
+    if (!ok) unlink(tmp);
+    return ok;
+}
+
+}  // namespace
+
+// ---- t_processLock -------------------------------------------------------
+
+bool t_processLock::Create(const wchar_t* name, uint32_t type) {
+    if (m_created && !Close()) return false;
+    m_type = type;
+    if (!name || !*name) return false;
+    char utf8[kPathBufBytes];
+    size_t capacity = sizeof utf8 - 1;
+    if (!WideToBytesUtf8(name, utf8, capacity)) return false;
+    utf8[capacity] = '\0';
+    // The name is one file name inside the data directory, never a path.
+    if (strchr(utf8, '/') || strcmp(utf8, ".") == 0 || strcmp(utf8, "..") == 0) {
+        fprintf(stderr, "bad lock name %s\n", utf8);
+        return false;
+    }
+    char dir[kPathBufBytes];
+    if (!GetUserDataDir(dir, sizeof dir)) return false;
+    const int n = snprintf(m_path, sizeof m_path, "%s/%s", dir, utf8);
+    // Room for the ".XXXXXX" of the temporary name is kept as well.
+    if (n < 0 || static_cast<size_t>(n) + 8 >= sizeof m_path) {
+        fprintf(stderr, "lock path too long: %s/%s\n", dir, utf8);
+        m_path[0] = '\0';
+        return false;
+    }
+    if (!OpenOrBuild()) {
+        m_path[0] = '\0';
+        return false;
+    }
+    m_created = true;
+    return true;
+}
+
+bool t_processLock::OpenOrBuild() {
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        const int fd = open(m_path, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            struct stat st;
+            if (fstat(fd, &st) != 0) {
+                PrintError(m_path, errno);
+                close(fd);
+                return false;
+            }
+            if (!S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+                fprintf(stderr, "%s: not a lock file of this user\n", m_path);
+                close(fd);
+                return false;
+            }
+            if (st.st_size != static_cast<off_t>(kMutexBytes)) {
+                // Not one of ours (published files are always complete):
+                // put a fresh one in its place.
+                fprintf(stderr, "%s: lock file of wrong size replaced\n", m_path);
+                m_dev = st.st_dev;
+                m_ino = st.st_ino;
+                close(fd);
+                if (!ReplaceFile()) return false;
+                continue;
+            }
+            const bool mapped = MapExisting(fd);
+            if (mapped) {
+                m_dev = st.st_dev;
+                m_ino = st.st_ino;
+            }
+            close(fd);  // the mapping stays
+            return mapped;
+        }
+        if (errno == ELOOP) {
+            fprintf(stderr, "%s: lock file is a symbolic link, refused\n", m_path);
+            return false;
+        }
+        if (errno != ENOENT) {
+            PrintError(m_path, errno);
+            return false;
+        }
+        char tmp[kPathBufBytes];
+        if (!BuildLockFile(m_path, tmp, sizeof tmp)) return false;
+        // link() never replaces: when another process published first
+        // (EEXIST) its file is the one everybody uses.
+        const int linked = link(tmp, m_path);
+        const int err = errno;
+        unlink(tmp);
+        if (linked != 0 && err != EEXIST) {
+            PrintError(m_path, err);
+            return false;
+        }
+    }
+    fprintf(stderr, "%s: lock file keeps changing, giving up\n", m_path);
+    return false;
+}
+
+bool t_processLock::MapExisting(int fd) {
+    void* map = mmap(nullptr, kMutexBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) {
+        PrintError(m_path, errno);
+        return false;
+    }
+    m_mutex = static_cast<pthread_mutex_t*>(map);
+    return true;
+}
+
+// Puts a freshly built lock file in place of the one last seen (identified
+// by m_dev/m_ino). When somebody else has already replaced it, theirs stays.
+bool t_processLock::ReplaceFile() {
+    char tmp[kPathBufBytes];
+    if (!BuildLockFile(m_path, tmp, sizeof tmp)) return false;
+    struct stat st;
+    if (lstat(m_path, &st) == 0 && st.st_dev == m_dev && st.st_ino == m_ino) {
+        if (rename(tmp, m_path) != 0) {
+            PrintError(m_path, errno);
+            unlink(tmp);
+            return false;
+        }
+        return true;
+    }
+    unlink(tmp);
+    return true;
+}
+
+void t_processLock::Unmap() {
+    if (m_mutex) munmap(m_mutex, kMutexBytes);
+    m_mutex = nullptr;
+}
+
+bool t_processLock::Close() {
+    if (!m_created) return true;
+    if (m_holds.load() > 0) {
+        if (m_owner.load() != pthread_self()) {
+            // Unmapping now would leave the holder with a dangling mutex.
+            fprintf(stderr, "%s: close refused while another thread holds the lock\n", m_path);
+            return false;
+        }
+        while (m_holds.load() > 0)
+            if (!Unlock()) break;
+    }
+    Unmap();
+    m_created = false;
+    m_path[0] = '\0';
+    return true;
+}
+
+bool t_processLock::Lock() {
+    if (!m_created || !m_mutex) return false;
+    for (int round = 0; round < 2; ++round) {
+        const int r = pthread_mutex_lock(m_mutex);
+        if (r == 0 || r == EOWNERDEAD) {
+            if (r == EOWNERDEAD) {
+                // The previous holder died inside its critical section; its
+                // work was cut short but the files it guards are replaced
+                // atomically, so the lock can carry on.
+                pthread_mutex_consistent(m_mutex);
+                fprintf(stderr, "%s: previous holder died; lock recovered\n", m_path);
+            }
+            if (m_holds.fetch_add(1) == 0) m_owner.store(pthread_self());
+            return true;
+        }
+        if (r != ENOTRECOVERABLE || round > 0) {
+            PrintError(m_path, r);
+            return false;
+        }
+        // A dead holder's mutex was released without being made consistent:
+        // the mutex is unusable for good. Replace the file once and retry.
+        fprintf(stderr, "%s: lock not recoverable; replacing lock file\n", m_path);
+        if (m_holds.load() > 0 || !ReplaceFile()) return false;
+        Unmap();
+        if (!OpenOrBuild()) {
+            m_created = false;
+            return false;
+        }
+    }
+    return false;
+}
+
+bool t_processLock::Unlock() {
+    if (!m_created || !m_mutex) return false;
+    if (m_holds.load() <= 0 || m_owner.load() != pthread_self()) return false;
+    m_holds.fetch_sub(1);
+    const int r = pthread_mutex_unlock(m_mutex);
+    if (r != 0) {
+        m_holds.fetch_add(1);
+        PrintError(m_path, r);
+        return false;
+    }
+    return true;
+}
+
+// ---- t_recursiveLock -----------------------------------------------------
+
+bool t_recursiveLock::Init(const wchar_t*, uint32_t type) {
+    m_type = type;
+    if (m_initialised) return true;
+    pthread_mutexattr_t attr;
+    int r = pthread_mutexattr_init(&attr);
+    if (r == 0) {
+        r = pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+        if (r == 0) r = pthread_mutex_init(&m_mutex, &attr);
+        pthread_mutexattr_destroy(&attr);
+    }
+    if (r != 0) {
+        PrintError("pthread_mutex_init", r);
+        return false;
+    }
+    m_initialised = true;
+    return true;
+}
+
+bool t_recursiveLock::Destroy() {
+    if (!m_initialised) return true;
+    const int r = pthread_mutex_destroy(&m_mutex);
+    if (r != 0) {
+        PrintError("pthread_mutex_destroy", r);
+        return false;
+    }
+    m_initialised = false;
+    return true;
+}
+
+bool t_recursiveLock::Lock() {
+    if (!m_initialised) return false;
+    const int r = pthread_mutex_lock(&m_mutex);
+    if (r != 0) PrintError("pthread_mutex_lock", r);
+    return r == 0;
+}
+
+bool t_recursiveLock::Unlock() {
+    if (!m_initialised) return false;
+    const int r = pthread_mutex_unlock(&m_mutex);
+    if (r != 0) PrintError("pthread_mutex_unlock", r);
+    return r == 0;
+}
+
+// ---- kernel dictionary lock ----------------------------------------------
+
+t_processLock& GetDictLocker() {
+    static t_processLock lock;
+    return lock;
+}
+
+bool CreateDictLocker() {
+    t_processLock& lock = GetDictLocker();
+    if (lock.IsCreated()) return true;
+    std::wstring name;
+    MakeSafeFileName(L"ImeKernel", L"_DictLocker", name);
+    return lock.Create(name.c_str(), 1);
+}
+
+void ReleaseDictLocker() {
+    t_processLock& lock = GetDictLocker();
+    if (lock.IsCreated()) lock.Close();
+}

@@ -1,0 +1,123 @@
+// The kernel's locks: t_processLock, a named recursive mutex shared by every
+// process of the user (kept in a lock file under the user data directory),
+// and t_recursiveLock, an in-process recursive mutex. Both may be locked from
+// any thread; Create/Init/Close run before and after concurrent use.
+#pragma once
+
+#include <pthread.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "kernel/runtime/path.h"
+
+class t_processLock {
+public:
+    t_processLock() = default;
+    ~t_processLock() { Close(); }
+    t_processLock(const t_processLock&) = delete;
+    t_processLock& operator=(const t_processLock&) = delete;
+
+    // Opens (or, when missing, builds) the lock file "<user data dir>/<name>"
+    // holding one robust, recursive, process-shared mutex, and maps it. An
+    // existing file is never re-initialised; it must be a regular file owned
+    // by this user. False (nothing created) when the name is empty or holds
+    // '/', the user data directory is unusable, or the file is not ours.
+    bool Create(const wchar_t* name, uint32_t type);
+    bool CreateStr(const std::wstring& name, uint32_t type) { return Create(name.c_str(), type); }
+    // Drops this process's mapping; the lock file stays for the others. A
+    // lock still held by the calling thread is released first. While another
+    // thread of this process holds it, nothing is unmapped and false is
+    // returned. True when nothing was created.
+    bool Close();
+    bool IsCreated() const { return m_created; }
+
+    // Blocks until this thread holds the lock (recursively). A holder that
+    // died is recovered: the mutex is made consistent and the caller holds
+    // it. False (printed) when not created or the mutex failed.
+    bool Lock();
+    // False when not created or this thread does not hold the lock.
+    bool Unlock();
+    // The name is not kept in wide form.
+    const wchar_t* GetName() const { return L""; }
+    const char* GetFilePath() const { return m_path; }
+
+    class t_locker {
+    public:
+        explicit t_locker(t_processLock& lock) : m_lock(&lock), m_held(lock.Lock()) {}
+        ~t_locker() {
+            if (m_held) m_lock->Unlock();
+        }
+        bool IsHeld() const { return m_held; }
+        t_locker(const t_locker&) = delete;
+        t_locker& operator=(const t_locker&) = delete;
+
+    private:
+        t_processLock* m_lock;
+        bool m_held;
+    };
+
+private:
+    bool OpenOrBuild();
+    bool MapExisting(int fd);
+    bool ReplaceFile();
+    void Unmap();
+
+    pthread_mutex_t* m_mutex = nullptr;  // inside the mapped lock file
+    bool m_created = false;
+    char m_path[kPathBufBytes] = {};     // the lock file, multibyte
+    dev_t m_dev = 0;                     // identity of the mapped file
+    ino_t m_ino = 0;
+    uint32_t m_type = 0;                 // kept for callers, not interpreted
+    std::atomic<int> m_holds{0};         // recursion depth held by this process
+    std::atomic<pthread_t> m_owner{};    // valid while m_holds > 0
+};
+
+class t_recursiveLock {
+public:
+    t_recursiveLock() = default;
+    ~t_recursiveLock() { Destroy(); }
+    t_recursiveLock(const t_recursiveLock&) = delete;
+    t_recursiveLock& operator=(const t_recursiveLock&) = delete;
+
+    // Creates the recursive mutex (the name is not used). True when already
+    // initialised; false (printed) when pthread refuses.
+    bool Init(const wchar_t* name, uint32_t type);
+    // True when not initialised or destroyed; false (printed) on failure.
+    bool Destroy();
+    bool IsInitialised() const { return m_initialised; }
+    // False (printed) when not initialised or pthread refuses.
+    bool Lock();
+    bool Unlock();
+    const wchar_t* GetName() const { return L""; }
+
+    class t_locker {
+    public:
+        explicit t_locker(t_recursiveLock& lock) : m_lock(&lock), m_held(lock.Lock()) {}
+        ~t_locker() {
+            if (m_held) m_lock->Unlock();
+        }
+        bool IsHeld() const { return m_held; }
+        t_locker(const t_locker&) = delete;
+        t_locker& operator=(const t_locker&) = delete;
+
+    private:
+        t_recursiveLock* m_lock;
+        bool m_held;
+    };
+
+private:
+    pthread_mutex_t m_mutex;
+    bool m_initialised = false;
+    uint32_t m_type = 0;  // kept for callers, not interpreted
+};
+
+// The kernel dictionary lock "ImeKernel_DictLocker" (type 1), taken by the
+// kernel entry layer around every change of a dictionary.
+// Creates it once; true when it already exists.
+bool CreateDictLocker();
+// Closes it when created (kernel shut-down).
+void ReleaseDictLocker();
+t_processLock& GetDictLocker();
