@@ -14,8 +14,12 @@ inline uint16_t ReadUnit(const void* base, size_t i) {
     return u;
 }
 
-inline bool IsHighSurrogate(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-inline bool IsLowSurrogate(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+inline bool IsHighSurrogate(uint32_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+inline bool IsLowSurrogate(uint32_t u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
 
 // Decodes n units (stopping at a 0 unit) into out, which has room for n code
 // points; returns how many were written.

@@ -27,4 +27,6 @@ uint32_t* LstrToCodePoints(t_scopeHeap& heap, const t_lstr* s);
 wchar_t* Utf16ToWidePool(t_scopeHeap& heap, const uint16_t* units, int count);
 
 // True for the characters '1' to '8'.
-inline bool IsDigitOneToEight(uint32_t c) { return c >= '1' && c <= '8'; }
+inline bool IsDigitOneToEight(uint32_t c) {
+    return c >= '1' && c <= '8';
+}

@@ -75,7 +75,9 @@ private:
 
 thread_local t_descriptorCache tlsDescriptors;
 
-void PrintConversionError(int err) { std::fprintf(stderr, "iconv: %s\n", std::strerror(err)); }
+void PrintConversionError(int err) {
+    std::fprintf(stderr, "iconv: %s\n", std::strerror(err));
+}
 
 // Length of a zero-terminated UTF-16 string that may be unaligned.
 size_t Utf16Length(const uint16_t* units) {
@@ -138,11 +140,20 @@ void GetCharsetName(int code, char* out) {
             name = kFallbackCharset;
             break;
         }
-        case kCharsetUtf8: name = "UTF-8"; break;
-        case kCharsetGbk: name = "GBK"; break;
-        case kCharsetUcs2: name = "UCS-2LE"; break;
-        case kCharsetUcs4: name = "UCS-4LE"; break;
-        default: break;
+        case kCharsetUtf8:
+            name = "UTF-8";
+            break;
+        case kCharsetGbk:
+            name = "GBK";
+            break;
+        case kCharsetUcs2:
+            name = "UCS-2LE";
+            break;
+        case kCharsetUcs4:
+            name = "UCS-4LE";
+            break;
+        default:
+            break;
     }
     std::strncpy(out, name, kCharsetNameSize - 1);
     out[kCharsetNameSize - 1] = 0;
@@ -197,8 +208,8 @@ bool BytesToUtf16(const char* bytes, size_t n, uint16_t* out, size_t& capacity, 
 
 bool WideToBytes(const wchar_t* w, char* out, size_t& capacity, int charset) {
     if (!w) return false;
-    return ConvertInto(charset, kCharsetUcs4, w, std::wcslen(w) * sizeof(wchar_t), out,
-                       capacity, 1, true);
+    return ConvertInto(charset, kCharsetUcs4, w, std::wcslen(w) * sizeof(wchar_t), out, capacity, 1,
+                       true);
 }
 
 bool BytesToWide(const char* bytes, size_t n, wchar_t* out, size_t& capacity, int charset) {

@@ -37,16 +37,14 @@ bool IconvConvert(int to, int from, const char** in, size_t* inLeft, char** out,
 // the whole result (no partial result is reported as success; the output may
 // have been written).
 
-bool WideToUtf16(const wchar_t* w, uint16_t* out, size_t& capacity);  // not terminated
-bool Utf16ToWide(const uint16_t* units, size_t n, wchar_t* out, size_t& capacity);  // terminated
-bool Utf16zToBytes(const uint16_t* units, char* out, size_t& capacity, int charset);  // terminated
-bool Utf16ToBytes(const uint16_t* units, size_t n, char* out, size_t& capacity,
-                  int charset);  // terminated
-bool BytesToUtf16(const char* bytes, size_t n, uint16_t* out, size_t& capacity,
-                  int charset);  // not terminated
-bool WideToBytes(const wchar_t* w, char* out, size_t& capacity, int charset);  // terminated
-bool BytesToWide(const char* bytes, size_t n, wchar_t* out, size_t& capacity,
-                 int charset);  // terminated
+// Not terminated: WideToUtf16, BytesToUtf16. Terminated when room: the others.
+bool WideToUtf16(const wchar_t* w, uint16_t* out, size_t& capacity);
+bool Utf16ToWide(const uint16_t* units, size_t n, wchar_t* out, size_t& capacity);
+bool Utf16zToBytes(const uint16_t* units, char* out, size_t& capacity, int charset);
+bool Utf16ToBytes(const uint16_t* units, size_t n, char* out, size_t& capacity, int charset);
+bool BytesToUtf16(const char* bytes, size_t n, uint16_t* out, size_t& capacity, int charset);
+bool WideToBytes(const wchar_t* w, char* out, size_t& capacity, int charset);
+bool BytesToWide(const char* bytes, size_t n, wchar_t* out, size_t& capacity, int charset);
 inline bool WideToBytesUtf8(const wchar_t* w, char* out, size_t& capacity) {
     return WideToBytes(w, out, capacity, kCharsetUtf8);
 }
@@ -71,8 +69,9 @@ int WcsCopy(wchar_t* dst, size_t capacity, const wchar_t* src);
 // terminated within capacity or old length + that count >= capacity.
 int WcsCatN(wchar_t* dst, size_t capacity, const wchar_t* src, size_t n);
 int WcsCat(wchar_t* dst, size_t capacity, const wchar_t* src);
-int MemCopyChecked(void* dst, size_t capacity, const void* src, size_t n);  // fails when n > capacity
-int MemMoveChecked(void* dst, size_t capacity, const void* src, size_t n);  // fails when n > capacity
+// memcpy / memmove of n bytes; fail when n > capacity.
+int MemCopyChecked(void* dst, size_t capacity, const void* src, size_t n);
+int MemMoveChecked(void* dst, size_t capacity, const void* src, size_t n);
 
 // ---- appenders (each returns dst) ----
 
@@ -80,4 +79,5 @@ std::wstring& WstrAppendInt(std::wstring& dst, int v);        // "%d"
 std::wstring& WstrAppendDouble(std::wstring& dst, double v);  // "%f", never cut
 // Appends GBK text decoded to wide; appends nothing for null or undecodable text.
 std::wstring& WstrAppendGbk(std::wstring& dst, const char* gbk);
-std::wstring& WstrAppendWstr(std::wstring& dst, const wchar_t* w);  // up to its first 0; null: nothing
+// w's text up to its first 0; nothing for null.
+std::wstring& WstrAppendWstr(std::wstring& dst, const wchar_t* w);

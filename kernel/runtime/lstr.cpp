@@ -11,15 +11,21 @@
 namespace {
 
 // The count is little-endian on disk and in memory alike.
-inline uint16_t ReadCount(const t_lstr* s) { return uint16_t(s->raw[0] | (s->raw[1] << 8)); }
+inline uint16_t ReadCount(const t_lstr* s) {
+    return uint16_t(s->raw[0] | (s->raw[1] << 8));
+}
 
 inline void WriteCount(t_lstr* s, uint32_t n) {
     s->raw[0] = uint8_t(n);
     s->raw[1] = uint8_t(n >> 8);
 }
 
-inline const uint8_t* Payload(const t_lstr* s) { return s->raw + kLstrHeaderBytes; }
-inline uint8_t* Payload(t_lstr* s) { return s->raw + kLstrHeaderBytes; }
+inline const uint8_t* Payload(const t_lstr* s) {
+    return s->raw + kLstrHeaderBytes;
+}
+inline uint8_t* Payload(t_lstr* s) {
+    return s->raw + kLstrHeaderBytes;
+}
 
 inline uint16_t ReadUnit(const void* base, size_t i) {
     uint16_t u;
@@ -41,7 +47,9 @@ t_lstr* NewOwned(uint32_t n) {
     return s;
 }
 
-void DeleteOwned(t_lstr* s) { delete[] reinterpret_cast<uint8_t*>(s); }
+void DeleteOwned(t_lstr* s) {
+    delete[] reinterpret_cast<uint8_t*>(s);
+}
 
 // A t_lstr of n bytes in the arena (no terminator); null when n is too long.
 t_lstr* ArenaLstr(t_scopeHeap& heap, size_t n) {
@@ -67,13 +75,17 @@ long WideToUnitsAt(const wchar_t* w, size_t n, uint8_t* out) {
 
 // ---- accessors ----
 
-uint16_t LstrGetByteLength(const t_lstr* s) { return s ? ReadCount(s) : 0; }
+uint16_t LstrGetByteLength(const t_lstr* s) {
+    return s ? ReadCount(s) : 0;
+}
 
 void LstrSetByteLength(t_lstr* s, uint16_t n) {
     if (s) WriteCount(s, n);
 }
 
-uint16_t LstrGetLength(const t_lstr* s) { return s ? uint16_t(ReadCount(s) >> 1) : 0; }
+uint16_t LstrGetLength(const t_lstr* s) {
+    return s ? uint16_t(ReadCount(s) >> 1) : 0;
+}
 
 bool LstrSetLength(t_lstr* s, uint32_t n) {
     if (!s || n > kLstrMaxBytes / 2) return false;
@@ -81,15 +93,23 @@ bool LstrSetLength(t_lstr* s, uint32_t n) {
     return true;
 }
 
-const uint8_t* LstrGetBytes(const t_lstr* s) { return s ? Payload(s) : nullptr; }
-uint8_t* LstrGetBytes(t_lstr* s) { return s ? Payload(s) : nullptr; }
+const uint8_t* LstrGetBytes(const t_lstr* s) {
+    return s ? Payload(s) : nullptr;
+}
+uint8_t* LstrGetBytes(t_lstr* s) {
+    return s ? Payload(s) : nullptr;
+}
 
 const uint16_t* LstrGetUnits(const t_lstr* s) {
     return s ? reinterpret_cast<const uint16_t*>(Payload(s)) : nullptr;
 }
-uint16_t* LstrGetUnits(t_lstr* s) { return s ? reinterpret_cast<uint16_t*>(Payload(s)) : nullptr; }
+uint16_t* LstrGetUnits(t_lstr* s) {
+    return s ? reinterpret_cast<uint16_t*>(Payload(s)) : nullptr;
+}
 
-uint16_t LstrGetUnit(const t_lstr* s, size_t i) { return s ? ReadUnit(Payload(s), i) : 0; }
+uint16_t LstrGetUnit(const t_lstr* s, size_t i) {
+    return s ? ReadUnit(Payload(s), i) : 0;
+}
 
 void LstrSetUnit(t_lstr* s, size_t i, uint16_t unit) {
     if (s) std::memcpy(Payload(s) + 2 * i, &unit, 2);
@@ -132,8 +152,8 @@ bool LstrEqualsWide(const t_lstr* s, const wchar_t* w, bool ignoreAsciiCase) {
         const uint32_t c = uint32_t(w[i]);
         if (u == c) continue;
         if (!ignoreAsciiCase) return false;
-        const bool sameLetter = (u >= 'a' && u <= 'z' && c == u - 32) ||
-                                (c >= 'a' && c <= 'z' && u == c - 32);
+        const bool sameLetter =
+            (u >= 'a' && u <= 'z' && c == u - 32) || (c >= 'a' && c <= 'z' && u == c - 32);
         if (!sameLetter) return false;
     }
     return true;
@@ -181,11 +201,17 @@ uint32_t LstrConcatBounded(t_lstr* dst, uint32_t capacity, const t_lstr* a, cons
 
 // ---- holder ----
 
-t_lstrHolder::t_lstrHolder(const t_lstr* s) { Borrow(s); }
+t_lstrHolder::t_lstrHolder(const t_lstr* s) {
+    Borrow(s);
+}
 
-t_lstrHolder::t_lstrHolder(const void* bytes, size_t n) { Assign(bytes, n); }
+t_lstrHolder::t_lstrHolder(const void* bytes, size_t n) {
+    Assign(bytes, n);
+}
 
-t_lstrHolder::t_lstrHolder(const t_lstrHolder& h) { AssignHolder(h); }
+t_lstrHolder::t_lstrHolder(const t_lstrHolder& h) {
+    AssignHolder(h);
+}
 
 t_lstrHolder& t_lstrHolder::operator=(const t_lstrHolder& h) {
     if (this != &h) AssignHolder(h);
@@ -236,7 +262,9 @@ bool t_lstrHolder::Assign(const void* bytes, size_t n) {
     return true;
 }
 
-bool t_lstrHolder::AssignU32(uint32_t v) { return Assign(&v, sizeof v); }
+bool t_lstrHolder::AssignU32(uint32_t v) {
+    return Assign(&v, sizeof v);
+}
 
 bool t_lstrHolder::AssignHolder(const t_lstrHolder& h) {
     if (this == &h) {
@@ -268,7 +296,9 @@ bool t_lstrHolder::AppendLstr(const t_lstr* s) {
     return AppendBytes(Payload(s), ReadCount(s));
 }
 
-bool t_lstrHolder::AppendU32(uint32_t v) { return AppendBytes(&v, sizeof v); }
+bool t_lstrHolder::AppendU32(uint32_t v) {
+    return AppendBytes(&v, sizeof v);
+}
 
 bool t_lstrHolder::AppendHolder(const t_lstrHolder& h) {
     if (!h.str) return true;

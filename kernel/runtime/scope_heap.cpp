@@ -8,7 +8,9 @@
 
 t_scopeHeap::t_scopeHeap(uint32_t blockSize) : blockSize(blockSize) {}
 
-t_scopeHeap::~t_scopeHeap() { FreeAll(); }
+t_scopeHeap::~t_scopeHeap() {
+    FreeAll();
+}
 
 // (x + header) rounded up to whole 4096-byte units. x never exceeds kMaxRequest
 // (or a caller's blockSize, checked in NewBlock), so this cannot wrap.
@@ -65,9 +67,13 @@ size_t t_scopeHeap::BlockCount() const {
     return count;
 }
 
-uint32_t t_scopeHeap::HeadBlockSize() const { return head ? head->size : 0; }
+uint32_t t_scopeHeap::HeadBlockSize() const {
+    return head ? head->size : 0;
+}
 
-uint32_t t_scopeHeap::HeadFree() const { return head ? head->free : 0; }
+uint32_t t_scopeHeap::HeadFree() const {
+    return head ? head->free : 0;
+}
 
 void* t_scopeHeap::DupBytes(const void* src, size_t n) {
     if (!src || n == 0) return nullptr;

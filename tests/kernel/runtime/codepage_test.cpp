@@ -112,6 +112,21 @@ TEST_F(CodepageLangTest, CachedDescriptorFollowsChangedLang) {
     EXPECT_EQ(kZhongGbk, ZhongInEnv());
 }
 
+// A cached descriptor of a stateful charset must start each conversion in its
+// initial shift state, even after a conversion that stopped half-way.
+TEST_F(CodepageLangTest, CachedDescriptorStartsInItsInitialState) {
+    setenv("LANG", "ja_JP.ISO-2022-JP", 1);
+    char out[16];
+    size_t capacity = 6;  // "a", ESC $ B and the kanji fit; the final ESC ( B does not
+    EXPECT_FALSE(WideToBytes(L"a日", out, capacity, kCharsetEnv));
+    capacity = sizeof out;
+    ASSERT_TRUE(WideToBytes(L"a", out, capacity, kCharsetEnv));
+    EXPECT_EQ("a", std::string(out, capacity));
+    capacity = sizeof out;
+    ASSERT_TRUE(WideToBytes(L"日", out, capacity, kCharsetEnv));
+    EXPECT_EQ("\x1b$BF|\x1b(B", std::string(out, capacity));
+}
+
 TEST(CodepageTest, ManyCharsetPairsInTurnStayCorrect) {
     // More pairs than the per-thread cache keeps: evicted ones must reopen cleanly.
     const int codes[] = {kCharsetUtf8, kCharsetGbk, kCharsetUcs2, kCharsetUcs4};
@@ -140,7 +155,10 @@ TEST(CodepageTest, FailedConversionDoesNotSpoilTheNext) {
     wchar_t out[8];
     size_t capacity = 8;
     EXPECT_FALSE(BytesToWideUtf8("\xE4\xB8", 2, out, capacity));  // cut sequence
-    EXPECT_FALSE(BytesToWideUtf8("a\xFF" "b", 3, out, capacity));  // invalid byte
+    EXPECT_FALSE(
+        BytesToWideUtf8("a\xFF"
+                        "b",
+                        3, out, capacity));  // invalid byte
     EXPECT_EQ(8u, capacity);
     ASSERT_TRUE(BytesToWideUtf8("ab", 2, out, capacity));
     EXPECT_EQ(2u, capacity);

@@ -46,7 +46,9 @@ std::vector<uint8_t> Bytes(const t_lstr* s) {
     return std::vector<uint8_t>(p, p + LstrGetByteLength(s));
 }
 
-const uint16_t* Units(const char16_t* s) { return reinterpret_cast<const uint16_t*>(s); }
+const uint16_t* Units(const char16_t* s) {
+    return reinterpret_cast<const uint16_t*>(s);
+}
 
 // ---- accessors ----
 
@@ -360,7 +362,10 @@ TEST(LstrArenaTest, WideConversionsRoundTripBmpText) {
     ASSERT_NE(nullptr, s);
     EXPECT_EQ(u"拼音abc", Text(s));
     EXPECT_STREQ(L"拼音abc", heap.LstrToWide(s));
-    EXPECT_STREQ("\xE6\x8B\xBC\xE9\x9F\xB3" "abc", heap.LstrToBytes(s));
+    EXPECT_STREQ(
+        "\xE6\x8B\xBC\xE9\x9F\xB3"
+        "abc",
+        heap.LstrToBytes(s));
     EXPECT_STREQ(L"拼音", heap.Utf16ToWideN(Units(u"拼音abc"), 2));
     EXPECT_STREQ(L"拼音abc", heap.Utf16zToWide(Units(u"拼音abc")));
 

@@ -121,8 +121,9 @@ TEST(ScopeHeapTest, RequestsNearFourGiBAreRefusedNotWrapped) {
     t_scopeHeap heap;
     heap.Alloc(16);
     // 0xFFFFEFE9 used to round to a block of 0 bytes; 2^32 + 8 to one of 8.
-    const size_t absurd[] = {0xFFFFFFFFu, 0xFFFFFFFDu, 0xFFFFF000u, 0xFFFFEFE9u,
-                             t_scopeHeap::kMaxRequest + 1, (size_t(1) << 32) + 8};
+    const size_t absurd[] = {
+        0xFFFFFFFFu,          0xFFFFFFFDu, 0xFFFFF000u, 0xFFFFEFE9u, t_scopeHeap::kMaxRequest + 1,
+        (size_t(1) << 32) + 8};
     for (size_t n : absurd) {
         EXPECT_EQ(nullptr, heap.Alloc(n)) << n;
         EXPECT_EQ(nullptr, heap.DupBytes("x", n)) << n;
