@@ -21,59 +21,77 @@ constexpr char kFallbackCharset[] = "UTF-8";
 // a changed "LANG" gets a new descriptor rather than a stale one. A handful of
 // pairs is all the kernel uses; the least recently used one is closed when a
 // new pair needs its slot.
-class t_descriptorCache {
-public:
-    ~t_descriptorCache() {
-        for (int i = 0; i < used; ++i) iconv_close(slots[i].cd);
-    }
-
-    // Returns a descriptor in its initial state, or kNoDescriptor.
-    iconv_t Get(const char* to, const char* from, bool toFromEnv, bool fromFromEnv) {
-        ++clock;
-        for (int i = 0; i < used; ++i) {
-            t_slot& s = slots[i];
-            if (std::strcmp(s.to, to) == 0 && std::strcmp(s.from, from) == 0) {
-                s.lastUse = clock;
-                iconv(s.cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
-                return s.cd;
-            }
-        }
-        iconv_t cd = iconv_open(to, from);
-        if (cd == kNoDescriptor && (toFromEnv || fromFromEnv)) {
-            // The environment may name a charset iconv does not know.
-            cd = iconv_open(toFromEnv ? kFallbackCharset : to,
-                            fromFromEnv ? kFallbackCharset : from);
-        }
-        if (cd == kNoDescriptor) return kNoDescriptor;
-        t_slot* slot = &slots[0];
-        if (used < kSlots) {
-            slot = &slots[used++];
-        } else {
-            for (int i = 1; i < kSlots; ++i)
-                if (slots[i].lastUse < slot->lastUse) slot = &slots[i];
-            iconv_close(slot->cd);
-        }
-        std::memcpy(slot->to, to, kCharsetNameSize);
-        std::memcpy(slot->from, from, kCharsetNameSize);
-        slot->cd = cd;
-        slot->lastUse = clock;
-        return cd;
-    }
-
-private:
-    static constexpr int kSlots = 8;
-    struct t_slot {
-        char to[kCharsetNameSize];
-        char from[kCharsetNameSize];
-        iconv_t cd;
-        uint64_t lastUse;
-    };
-    t_slot slots[kSlots];
-    int used = 0;
-    uint64_t clock = 0;
+// The slots are trivially destructible so that conversions made while the
+// thread ends (destructors of other thread or static objects) still find them:
+// once t_slotsCloser has run, every conversion opens and closes its own descriptor.
+constexpr int kSlots = 8;
+struct t_slot {
+    char to[kCharsetNameSize];
+    char from[kCharsetNameSize];
+    iconv_t cd;
+    uint64_t lastUse;
 };
+struct t_descriptorSlots {
+    t_slot slots[kSlots];
+    int used;
+    uint64_t clock;
+    bool closed;
+};
+thread_local t_descriptorSlots tlsSlots;  // zero-initialised
 
-thread_local t_descriptorCache tlsDescriptors;
+struct t_slotsCloser {
+    ~t_slotsCloser() {
+        for (int i = 0; i < tlsSlots.used; ++i) iconv_close(tlsSlots.slots[i].cd);
+        tlsSlots.used = 0;
+        tlsSlots.closed = true;
+    }
+};
+thread_local t_slotsCloser tlsCloser;
+
+iconv_t OpenDescriptor(const char* to, const char* from, bool toFromEnv, bool fromFromEnv) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == kNoDescriptor && (toFromEnv || fromFromEnv)) {
+        // The environment may name a charset iconv does not know.
+        cd = iconv_open(toFromEnv ? kFallbackCharset : to, fromFromEnv ? kFallbackCharset : from);
+    }
+    return cd;
+}
+
+// Returns a descriptor in its initial state, or kNoDescriptor. owned is set
+// when the caller must close it (the thread is ending).
+iconv_t GetDescriptor(const char* to, const char* from, bool toFromEnv, bool fromFromEnv,
+                      bool& owned) {
+    t_descriptorSlots& c = tlsSlots;
+    owned = c.closed;
+    if (owned) return OpenDescriptor(to, from, toFromEnv, fromFromEnv);
+    ++c.clock;
+    for (int i = 0; i < c.used; ++i) {
+        t_slot& s = c.slots[i];
+        if (std::strcmp(s.to, to) == 0 && std::strcmp(s.from, from) == 0) {
+            s.lastUse = c.clock;
+            iconv(s.cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+            return s.cd;
+        }
+    }
+    iconv_t cd = OpenDescriptor(to, from, toFromEnv, fromFromEnv);
+    if (cd == kNoDescriptor) return kNoDescriptor;
+    t_slot* slot = &c.slots[0];
+    if (c.used < kSlots) {
+        if (c.used == 0) (void)&tlsCloser;  // arms the closing at thread exit
+        slot = &c.slots[c.used++];
+    } else {
+        for (int i = 1; i < kSlots; ++i)
+            if (c.slots[i].lastUse < slot->lastUse) slot = &c.slots[i];
+        iconv_close(slot->cd);
+    }
+    std::strncpy(slot->to, to, kCharsetNameSize - 1);
+    slot->to[kCharsetNameSize - 1] = 0;
+    std::strncpy(slot->from, from, kCharsetNameSize - 1);
+    slot->from[kCharsetNameSize - 1] = 0;
+    slot->cd = cd;
+    slot->lastUse = c.clock;
+    return cd;
+}
 
 void PrintConversionError(int err) {
     std::fprintf(stderr, "iconv: %s\n", std::strerror(err));
@@ -165,18 +183,15 @@ bool IconvConvert(int to, int from, const char** in, size_t* inLeft, char** out,
     char fromName[kCharsetNameSize];
     GetCharsetName(to, toName);
     GetCharsetName(from, fromName);
-    iconv_t cd = tlsDescriptors.Get(toName, fromName, to == kCharsetEnv, from == kCharsetEnv);
+    bool owned = false;
+    iconv_t cd = GetDescriptor(toName, fromName, to == kCharsetEnv, from == kCharsetEnv, owned);
     if (cd == kNoDescriptor) return false;
-    if (iconv(cd, const_cast<char**>(in), inLeft, out, outLeft) == size_t(-1)) {
-        PrintConversionError(errno);
-        return false;
-    }
+    bool ok = iconv(cd, const_cast<char**>(in), inLeft, out, outLeft) != size_t(-1);
     // Ends a stateful output encoding's shift sequence; a no-op for the others.
-    if (iconv(cd, nullptr, nullptr, out, outLeft) == size_t(-1)) {
-        PrintConversionError(errno);
-        return false;
-    }
-    return true;
+    if (ok) ok = iconv(cd, nullptr, nullptr, out, outLeft) != size_t(-1);
+    if (!ok) PrintConversionError(errno);
+    if (owned) iconv_close(cd);
+    return ok;
 }
 
 bool WideToUtf16(const wchar_t* w, uint16_t* out, size_t& capacity) {

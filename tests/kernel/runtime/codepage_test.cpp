@@ -184,6 +184,30 @@ TEST(CodepageTest, ThreadsConvertAtTheSameTime) {
     for (int f : failures) EXPECT_EQ(0, f);
 }
 
+// Destructors that run while a thread ends (here one of a thread_local made
+// before the thread's first conversion, so it is destroyed after the cache)
+// may still convert text.
+std::string convertedAtThreadExit;
+struct t_convertsWhenDestroyed {
+    ~t_convertsWhenDestroyed() {
+        char out[8];
+        size_t capacity = sizeof out;
+        convertedAtThreadExit = WideToBytesGbk(L"中", out, capacity) ? out : "<failed>";
+    }
+};
+thread_local t_convertsWhenDestroyed convertsWhenDestroyed;
+
+TEST(CodepageTest, ConversionWorksWhileTheThreadEnds) {
+    std::thread worker([] {
+        (void)&convertsWhenDestroyed;
+        char out[8];
+        size_t capacity = sizeof out;
+        EXPECT_TRUE(WideToBytesGbk(L"中", out, capacity));
+    });
+    worker.join();
+    EXPECT_EQ(kZhongGbk, convertedAtThreadExit);
+}
+
 TEST(CodepageTest, CharactersBeyondTheBmpDoNotPassUcs2) {
     uint16_t units[8];
     size_t capacity = 8;
