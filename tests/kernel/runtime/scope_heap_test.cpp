@@ -83,20 +83,20 @@ TEST(ScopeHeapTest, BlockSizeSetsOnlyTheFirstBlock) {
 TEST(ScopeHeapTest, AllocationsNeverOverlap) {
     // Each allocation gets its own byte pattern; none may overwrite another.
     t_scopeHeap heap;
-    std::vector<std::pair<uint8_t*, size_t>> pieces;
+    std::vector<std::pair<uint8_t*, size_t>> chunks;
     size_t sizes[] = {1, 3, 4, 7, 100, 4000, 5000, 9, 20000, 2, 8191};
     for (int round = 0; round < 20; ++round) {
         for (size_t n : sizes) {
             auto* p = static_cast<uint8_t*>(heap.Alloc(n));
             ASSERT_NE(nullptr, p);
             ASSERT_TRUE(AllZero(p, n));
-            std::memset(p, int(pieces.size() % 251) + 1, n);
-            pieces.emplace_back(p, n);
+            std::memset(p, int(chunks.size() % 251) + 1, n);
+            chunks.emplace_back(p, n);
         }
     }
-    for (size_t i = 0; i < pieces.size(); ++i) {
-        for (size_t k = 0; k < pieces[i].second; ++k)
-            ASSERT_EQ(int(i % 251) + 1, pieces[i].first[k]) << "piece " << i;
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        for (size_t k = 0; k < chunks[i].second; ++k)
+            ASSERT_EQ(int(i % 251) + 1, chunks[i].first[k]) << "chunk " << i;
     }
 }
 
