@@ -191,15 +191,15 @@ void t_processLock::Unmap() {
 
 bool t_processLock::Close() {
     if (!m_created) return true;
-    if (m_holds.load() > 0) {
-        if (m_owner.load() != pthread_self()) {
-            // Unmapping now would leave the holder with a dangling mutex.
-            fprintf(stderr, "%s: close refused while another thread holds the lock\n", m_path);
-            return false;
-        }
-        while (m_holds.load() > 0)
-            if (!Unlock()) break;
+    // Unmapping under another thread would leave it with a dangling mutex.
+    const bool mineOnly = m_holds.load() == 0 || m_owner.load() == pthread_self();
+    if (!mineOnly || m_waiters.load() > 0) {
+        fprintf(stderr, "%s: close refused while another thread uses the lock\n", m_path);
+        return false;
     }
+    while (m_holds.load() > 0)
+        if (!Unlock()) return false;
+    if (m_waiters.load() > 0) return false;
     Unmap();
     m_created = false;
     m_path[0] = '\0';
@@ -209,7 +209,9 @@ bool t_processLock::Close() {
 bool t_processLock::Lock() {
     if (!m_created || !m_mutex) return false;
     for (int round = 0; round < 2; ++round) {
+        m_waiters.fetch_add(1);
         const int r = pthread_mutex_lock(m_mutex);
+        m_waiters.fetch_sub(1);
         if (r == 0 || r == EOWNERDEAD) {
             if (r == EOWNERDEAD) {
                 // The previous holder died inside its critical section; its

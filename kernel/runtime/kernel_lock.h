@@ -29,8 +29,8 @@ public:
     bool CreateStr(const std::wstring& name, uint32_t type) { return Create(name.c_str(), type); }
     // Drops this process's mapping; the lock file stays for the others. A
     // lock still held by the calling thread is released first. While another
-    // thread of this process holds it, nothing is unmapped and false is
-    // returned. True when nothing was created.
+    // thread of this process holds it or waits for it, nothing is released
+    // or unmapped and false is returned. True when nothing was created.
     bool Close();
     bool IsCreated() const { return m_created; }
 
@@ -72,6 +72,7 @@ private:
     ino_t m_ino = 0;
     uint32_t m_type = 0;                 // kept for callers, not interpreted
     std::atomic<int> m_holds{0};         // recursion depth held by this process
+    std::atomic<int> m_waiters{0};       // threads inside pthread_mutex_lock
     std::atomic<pthread_t> m_owner{};    // valid while m_holds > 0
 };
 

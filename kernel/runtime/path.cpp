@@ -86,8 +86,9 @@ bool RemoveTree(const char* dir, int depth) {
     return true;
 }
 
-// Home directory: "HOME", else the password database.
-bool GetHomeDir(std::string& home) {
+}  // namespace
+
+bool GetUserHomeDir(std::string& home) {
     const char* env = getenv("HOME");
     if (env && *env) {
         home = env;
@@ -106,8 +107,6 @@ bool GetHomeDir(std::string& home) {
     home = found->pw_dir;
     return true;
 }
-
-}  // namespace
 
 // ---- conversions ---------------------------------------------------------
 
@@ -491,7 +490,7 @@ bool GetUserDataDir(char* out, size_t capacity) {
     if (!out || capacity == 0) return false;
     out[0] = '\0';
     std::string home;
-    if (!GetHomeDir(home)) return false;
+    if (!GetUserHomeDir(home)) return false;
     std::string dir = home + "/.vetrainput";
     if (dir.size() >= capacity || dir.size() > kMaxPathChars) {
         fprintf(stderr, "user data directory path too long\n");

@@ -117,6 +117,9 @@ bool PathCopyFile(const t_pathName& source, const t_pathName& target);
 // rename(2); false on failure.
 bool PathRename(const t_pathName& from, const t_pathName& to);
 
+// The user's home: "HOME", or the password database's entry when "HOME" is
+// unset or empty. False when neither names one.
+bool GetUserHomeDir(std::string& home);
 // Fills `out` (at least kPathBufBytes) with the per-user data directory
 // "<home>/.vetrainput", creating it 0700 when missing. The home is "HOME",
 // or the password database's entry when "HOME" is unset. False when no home

@@ -1,0 +1,301 @@
+// Process-shared lock files, recursive locks and threads. The cross-process
+// cases fork: children leave with _exit and every wait is bounded.
+#include "kernel/runtime/kernel_lock.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "kernel/runtime/thread.h"
+#include "tests/kernel/runtime/runtime_support.h"
+
+namespace {
+
+using ProcessLockTest = TempHomeTest;
+
+constexpr int kWaitMs = 15000;
+
+TEST_F(ProcessLockTest, HolderBlocksAnotherProcessUntilRelease) {
+    t_processLock a;
+    ASSERT_TRUE(a.Create(L"TestLock", 5));
+    ASSERT_TRUE(a.Lock());
+    int acquired[2];
+    ASSERT_EQ(0, pipe(acquired));
+    const pid_t pid = ForkChild([&] {
+        close(acquired[0]);
+        t_processLock b;
+        if (!b.Create(L"TestLock", 5) || !b.Lock()) return 1;
+        if (write(acquired[1], "x", 1) != 1) return 2;
+        b.Unlock();
+        return 0;
+    });
+    close(acquired[1]);
+    EXPECT_FALSE(ReadByteWithin(acquired[0], 400)) << "B got the lock while A held it";
+    ASSERT_TRUE(a.Unlock());
+    EXPECT_TRUE(ReadByteWithin(acquired[0], kWaitMs)) << "B did not get the lock after release";
+    EXPECT_EQ(0, WaitChild(pid, kWaitMs));
+    close(acquired[0]);
+}
+
+// Regression: the mutex in the lock file used to be initialised on every
+// open, so a late opener reset a mutex that another process held and both
+// got in. Eight processes race to create the missing file and then count
+// through a shared file under the lock; any overlap loses increments.
+TEST_F(ProcessLockTest, ProcessesCreatingMissingLockFileExcludeEachOther) {
+    constexpr int kProcesses = 8;
+    constexpr int kRounds = 200;
+    const std::string counter = home.At("counter");
+    ASSERT_TRUE(WriteFileBytes(counter, std::string(8, '\0')));
+    int gate[2];
+    ASSERT_EQ(0, pipe(gate));
+    pid_t pids[kProcesses];
+    for (int p = 0; p < kProcesses; ++p) {
+        pids[p] = ForkChild([&] {
+            close(gate[1]);
+            char c;
+            if (read(gate[0], &c, 1) != 0) return 3;  // released when the gate closes
+            t_processLock lock;
+            if (!lock.Create(L"RaceLock", 5)) return 1;
+            const int fd = open(counter.c_str(), O_RDWR);
+            if (fd < 0) return 4;
+            for (int i = 0; i < kRounds; ++i) {
+                if (!lock.Lock()) return 2;
+                uint64_t v = 0;
+                if (pread(fd, &v, 8, 0) != 8) return 5;
+                sched_yield();  // widen the window for a lost update
+                ++v;
+                if (pwrite(fd, &v, 8, 0) != 8) return 6;
+                lock.Unlock();
+            }
+            close(fd);
+            return 0;
+        });
+        ASSERT_GT(pids[p], 0);
+    }
+    close(gate[0]);
+    close(gate[1]);  // all children start together
+    for (int p = 0; p < kProcesses; ++p) EXPECT_EQ(0, WaitChild(pids[p], 60000)) << "child " << p;
+    const std::string bytes = ReadFileBytes(counter);
+    ASSERT_EQ(8u, bytes.size());
+    uint64_t total;
+    memcpy(&total, bytes.data(), 8);
+    EXPECT_EQ(uint64_t(kProcesses) * kRounds, total);
+    // One published lock file, no temporaries left behind.
+    EXPECT_EQ(std::vector<std::string>{"RaceLock"}, ListNames(home.DataDir()));
+}
+
+TEST_F(ProcessLockTest, KilledHolderIsRecoveredByNextLocker) {
+    int held[2];
+    ASSERT_EQ(0, pipe(held));
+    const pid_t holder = ForkChild([&] {
+        close(held[0]);
+        t_processLock lock;
+        if (!lock.Create(L"DeadLock", 5) || !lock.Lock()) return 1;
+        if (write(held[1], "x", 1) != 1) return 2;
+        pause();  // killed here, still holding the lock
+        return 0;
+    });
+    close(held[1]);
+    ASSERT_TRUE(ReadByteWithin(held[0], kWaitMs));
+    close(held[0]);
+    kill(holder, SIGKILL);
+    EXPECT_EQ(128 + SIGKILL, WaitChild(holder, kWaitMs));
+
+    const pid_t next = ForkChild([] {
+        t_processLock lock;
+        if (!lock.Create(L"DeadLock", 5) || !lock.Lock()) return 1;
+        if (!lock.Unlock()) return 2;
+        // The mutex is consistent again: it works as before.
+        if (!lock.Lock() || !lock.Unlock()) return 3;
+        return 0;
+    });
+    EXPECT_EQ(0, WaitChild(next, kWaitMs));
+    // And so does a lock in this process.
+    t_processLock mine;
+    ASSERT_TRUE(mine.Create(L"DeadLock", 5));
+    EXPECT_TRUE(mine.Lock());
+    EXPECT_TRUE(mine.Unlock());
+}
+
+TEST_F(ProcessLockTest, UnrecoverableMutexIsReplaced) {
+    t_processLock lock;
+    ASSERT_TRUE(lock.Create(L"Broken", 5));
+    // Make the mutex unrecoverable: a holder dies and the next owner unlocks
+    // without marking it consistent.
+    const std::string path = home.DataDir() + "/Broken";
+    const pid_t dier = ForkChild([&] {
+        const int fd = open(path.c_str(), O_RDWR);
+        auto* m = static_cast<pthread_mutex_t*>(
+            mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+        pthread_mutex_lock(m);
+        _exit(0);  // dies holding it
+        return 0;
+    });
+    ASSERT_EQ(0, WaitChild(dier, kWaitMs));
+    const pid_t breaker = ForkChild([&] {
+        const int fd = open(path.c_str(), O_RDWR);
+        auto* m = static_cast<pthread_mutex_t*>(
+            mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+        if (pthread_mutex_lock(m) != EOWNERDEAD) return 1;
+        pthread_mutex_unlock(m);
+        return 0;
+    });
+    ASSERT_EQ(0, WaitChild(breaker, kWaitMs));
+
+    const pid_t user = ForkChild([&] {
+        if (!lock.Lock() || !lock.Unlock()) return 1;
+        t_processLock other;  // a fresh opener uses the replacement too
+        return other.Create(L"Broken", 5) && other.Lock() && other.Unlock() ? 0 : 2;
+    });
+    EXPECT_EQ(0, WaitChild(user, kWaitMs));
+}
+
+// Regression: lock files were created 0666 under a zeroed umask and opened
+// through symbolic links, so another user could plant a link and have the
+// victim's file truncated or could take the lock file over.
+TEST_F(ProcessLockTest, LockFileIsPrivateAndNeverFollowsLinks) {
+    const mode_t old = umask(0);
+    t_processLock lock;
+    ASSERT_TRUE(lock.Create(L"Private", 5));
+    EXPECT_EQ(0u, umask(old));  // the process umask is left as it was
+    struct stat st;
+    ASSERT_EQ(0, lstat((home.DataDir() + "/Private").c_str(), &st));
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+    EXPECT_EQ(sizeof(pthread_mutex_t), static_cast<size_t>(st.st_size));
+    ASSERT_EQ(0, stat(home.DataDir().c_str(), &st));
+    EXPECT_EQ(0700u, st.st_mode & 0777);
+
+    ASSERT_TRUE(WriteFileBytes(home.At("victim"), "important data"));
+    ASSERT_EQ(0, symlink(home.At("victim").c_str(), (home.DataDir() + "/Planted").c_str()));
+    t_processLock planted;
+    EXPECT_FALSE(planted.Create(L"Planted", 5));
+    EXPECT_FALSE(planted.IsCreated());
+    EXPECT_EQ("important data", ReadFileBytes(home.At("victim")));
+}
+
+TEST_F(ProcessLockTest, ForeignOrStrangeLockFilesAreRefused) {
+    char dir[kPathBufBytes];
+    ASSERT_TRUE(GetUserDataDir(dir, sizeof dir));
+    const std::string foreign = std::string(dir) + "/Foreign";
+    ASSERT_TRUE(WriteFileBytes(foreign, std::string(sizeof(pthread_mutex_t), '\0')));
+    if (geteuid() == 0) {
+        ASSERT_EQ(0, chown(foreign.c_str(), 65534, 65534));
+        t_processLock lock;
+        EXPECT_FALSE(lock.Create(L"Foreign", 5));
+    }
+    ASSERT_EQ(0, mkdir((std::string(dir) + "/ADir").c_str(), 0700));
+    t_processLock onDir;
+    EXPECT_FALSE(onDir.Create(L"ADir", 5));
+    t_processLock badName;
+    EXPECT_FALSE(badName.Create(L"../escape", 5));
+    EXPECT_FALSE(badName.Create(L"", 5));
+    // A truncated file (not one this code publishes) is replaced, not used.
+    ASSERT_TRUE(WriteFileBytes(std::string(dir) + "/Short", "abc"));
+    t_processLock shortFile;
+    ASSERT_TRUE(shortFile.Create(L"Short", 5));
+    EXPECT_TRUE(shortFile.Lock());
+    EXPECT_TRUE(shortFile.Unlock());
+}
+
+TEST_F(ProcessLockTest, RecursiveInOwningThreadExclusiveAcrossThreads) {
+    t_processLock lock;
+    EXPECT_TRUE(lock.Close());  // never created: nothing to do
+    EXPECT_FALSE(lock.Lock());
+    ASSERT_TRUE(lock.Create(L"Threads", 5));
+    EXPECT_STREQ(L"", lock.GetName());
+    ASSERT_TRUE(lock.Lock());
+    ASSERT_TRUE(lock.Lock());  // at once, from the same thread
+    std::atomic<bool> got{false};
+    std::thread other([&] {
+        if (lock.Lock()) {
+            got = true;
+            lock.Unlock();
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_FALSE(got.load());
+    EXPECT_FALSE(lock.Close());  // another thread waits for it: refused, nothing released
+    lock.Unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(got.load());    // still held once
+    lock.Unlock();
+    other.join();
+    EXPECT_TRUE(got.load());
+}
+
+TEST_F(ProcessLockTest, CloseByHolderReleasesTheLock) {
+    t_processLock lock;
+    ASSERT_TRUE(lock.Create(L"Closing", 5));
+    ASSERT_TRUE(lock.Lock());
+    ASSERT_TRUE(lock.Lock());
+    EXPECT_TRUE(lock.Close());
+    EXPECT_FALSE(lock.IsCreated());
+    const pid_t pid = ForkChild([] {
+        t_processLock again;
+        return again.Create(L"Closing", 5) && again.Lock() ? 0 : 1;
+    });
+    EXPECT_EQ(0, WaitChild(pid, kWaitMs));
+}
+
+TEST_F(ProcessLockTest, DictLockerIsCreatedOnce) {
+    ASSERT_TRUE(CreateDictLocker());
+    EXPECT_TRUE(GetDictLocker().IsCreated());
+    EXPECT_TRUE(CreateDictLocker());
+    EXPECT_EQ(0, access((home.DataDir() + "/ImeKernel_DictLocker").c_str(), F_OK));
+    t_processLock::t_locker guard(GetDictLocker());
+    EXPECT_TRUE(guard.IsHeld());
+    ReleaseDictLocker();  // closed by its holder
+    EXPECT_FALSE(GetDictLocker().IsCreated());
+}
+
+TEST(RecursiveLockTest, LocksAgainFromOwner) {
+    t_recursiveLock lock;
+    EXPECT_FALSE(lock.Lock());
+    EXPECT_TRUE(lock.Destroy());  // not initialised: nothing to do
+    ASSERT_TRUE(lock.Init(L"x", 5));
+    EXPECT_STREQ(L"", lock.GetName());
+    {
+        t_recursiveLock::t_locker a(lock);
+        t_recursiveLock::t_locker b(lock);
+        EXPECT_TRUE(a.IsHeld() && b.IsHeld());
+    }
+    EXPECT_TRUE(lock.Destroy());
+    EXPECT_FALSE(lock.IsInitialised());
+}
+
+void CountUntilStopped(t_thread* self) {
+    auto* counter = static_cast<std::atomic<int>*>(self->GetOwner());
+    while (!self->IsStopRequested()) {
+        ++*counter;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+TEST(ThreadTest, RunsUntilJoinedAndJoinsOnce) {
+    std::atomic<int> counter{0};
+    t_thread thread;
+    ASSERT_TRUE(thread.InitAttr());
+    ASSERT_TRUE(thread.Start(&CountUntilStopped, &counter));
+    EXPECT_FALSE(thread.Start(&CountUntilStopped, &counter));  // already running
+    while (counter.load() < 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(1, thread.Join());
+    EXPECT_TRUE(thread.IsStopRequested());
+    EXPECT_EQ(nullptr, thread.GetOwner());
+    const int stopped = counter.load();
+    EXPECT_EQ(1, thread.Join());  // only sets the flag
+    EXPECT_EQ(stopped, counter.load());
+    EXPECT_FALSE(thread.Cancel());
+    // It can run again after a join.
+    ASSERT_TRUE(thread.Start(&CountUntilStopped, &counter));
+    EXPECT_FALSE(thread.IsStopRequested());
+}
+
+}  // namespace
