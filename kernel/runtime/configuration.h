@@ -135,6 +135,8 @@ public:
     void SetString(const t_configItem& item, const wchar_t* text) override;
     // Copies bank 0 from the block into the local bank.
     void ReloadShared() override;
+    // The "GlobalConfig" block, for diagnostics.
+    t_shareMemory& SharedBlock() { return m_block; }
 
 private:
     bool InBank(const t_configItem& item, uint32_t bytes) const;
