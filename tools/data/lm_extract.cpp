@@ -1,0 +1,254 @@
+// Data-build tool: reads unigram and bigram statistics out of a binary
+// language model through libimecore's public LanguageModel API.
+// Single process; the pair scan runs on worker threads that share the model
+// read-only and write only their own result vectors.
+//
+// Method: with the unknown-word penalty at 0, a word's back-off weight is
+// the score of the unknown word after it minus the unknown word's unigram
+// score. A pair (a, b) is stored in the model exactly when its score after
+// a differs from the back-off path (weight of a + unigram of b); only words
+// whose back-off weight is non-zero can start a stored pair.
+//
+// Usage: vetra_lm_extract --lm FILE --words WORDS_TSV --unigrams OUT
+//                         --bigrams OUT [--max-words N] [--threads N]
+// WORDS_TSV: the normalised word list (word TAB reading); its distinct words
+// are the vocabulary. Exits non-zero with a message on any failure.
+
+#include <libime/core/languagemodel.h>
+#include <libime/core/lattice.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Pairs whose score lies this close to the back-off path (log10 units) are
+// taken as not stored: float sums of the back-off path differ from the
+// model's own by a few ulps, stored pairs differ by far more.
+constexpr float kSameScore = 1e-4f;
+
+struct t_options {
+    std::string lm, words, unigrams, bigrams;
+    long maxWords = 131071;
+    long threads = 0;
+};
+
+struct t_word {
+    std::string text;
+    libime::WordIndex index;
+    float unigram;
+    float backoff;
+};
+
+struct t_pair {
+    unsigned first, second;  // positions in the vocabulary
+    float score;
+};
+
+bool ParseOptions(int argc, char** argv, t_options* opt) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string key = argv[i];
+        const char* value = argv[i + 1];
+        if (key == "--lm") opt->lm = value;
+        else if (key == "--words") opt->words = value;
+        else if (key == "--unigrams") opt->unigrams = value;
+        else if (key == "--bigrams") opt->bigrams = value;
+        else if (key == "--max-words") opt->maxWords = std::strtol(value, nullptr, 10);
+        else if (key == "--threads") opt->threads = std::strtol(value, nullptr, 10);
+        else return false;
+    }
+    return (argc % 2) == 1 && !opt->lm.empty() && !opt->words.empty() &&
+           !opt->unigrams.empty() && !opt->bigrams.empty() && opt->maxWords > 0 &&
+           opt->threads >= 0;
+}
+
+// Distinct words of the word list, in byte order.
+bool ReadVocabulary(const std::string& path, std::vector<std::string>* out) {
+    std::ifstream in(path);
+    if (!in) return false;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const size_t tab = line.find('\t');
+        if (tab == 0 || tab == std::string::npos) continue;
+        out->push_back(line.substr(0, tab));
+    }
+    std::sort(out->begin(), out->end());
+    out->erase(std::unique(out->begin(), out->end()), out->end());
+    return true;
+}
+
+// Writes through a temporary file renamed over the target, so that an
+// interrupted run never leaves a half-written output behind.
+class t_outFile {
+public:
+    explicit t_outFile(std::string path) : m_path(std::move(path)), m_temp(m_path + ".tmp") {
+        m_file = std::fopen(m_temp.c_str(), "w");
+    }
+    ~t_outFile() {
+        if (m_file) std::fclose(m_file);
+    }
+    FILE* get() const { return m_file; }
+    bool Commit() {
+        if (!m_file) return false;
+        const bool ok = std::fflush(m_file) == 0 && !std::ferror(m_file);
+        std::fclose(m_file);
+        m_file = nullptr;
+        return ok && std::rename(m_temp.c_str(), m_path.c_str()) == 0;
+    }
+
+private:
+    std::string m_path, m_temp;
+    FILE* m_file = nullptr;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    t_options opt;
+    if (!ParseOptions(argc, argv, &opt)) {
+        std::fprintf(stderr,
+                     "usage: %s --lm FILE --words WORDS_TSV --unigrams OUT --bigrams OUT "
+                     "[--max-words N] [--threads N]\n",
+                     argv[0]);
+        return 2;
+    }
+    std::vector<std::string> texts;
+    if (!ReadVocabulary(opt.words, &texts)) {
+        std::fprintf(stderr, "lm_extract: cannot read %s\n", opt.words.c_str());
+        return 1;
+    }
+    {
+        std::ifstream probe(opt.lm, std::ios::binary);
+        if (!probe) {
+            std::fprintf(stderr, "lm_extract: cannot read %s\n", opt.lm.c_str());
+            return 1;
+        }
+    }
+    libime::LanguageModel lm(opt.lm.c_str());
+    // A non-zero penalty enters every score and its rounding makes the
+    // back-off path differ from the stored one by more than float noise.
+    lm.setUnknownPenalty(0);
+
+    const libime::WordNode unknown("", lm.unknown());
+    libime::State scratch;
+    const float unknownUnigram = lm.score(lm.nullState(), unknown, scratch);
+
+    std::vector<t_word> vocab;
+    std::vector<libime::State> states;
+    for (const std::string& text : texts) {
+        const libime::WordIndex index = lm.index(text);
+        if (index == lm.unknown() || lm.isUnknown(index, text)) continue;
+        const libime::WordNode node(text, index);
+        libime::State after;
+        const float unigram = lm.score(lm.nullState(), node, after);
+        libime::State unused;
+        const float backoff = lm.score(after, unknown, unused) - unknownUnigram;
+        vocab.push_back({text, index, unigram, backoff});
+        states.push_back(after);
+    }
+    if (vocab.empty()) {
+        std::fprintf(stderr, "lm_extract: no word of %s is known to the model\n", opt.words.c_str());
+        return 1;
+    }
+
+    // Pairs are kept among the most frequent words only (the gram id limit).
+    std::vector<unsigned> byFrequency(vocab.size());
+    for (unsigned i = 0; i < byFrequency.size(); ++i) byFrequency[i] = i;
+    std::sort(byFrequency.begin(), byFrequency.end(), [&](unsigned a, unsigned b) {
+        if (vocab[a].unigram != vocab[b].unigram) return vocab[a].unigram > vocab[b].unigram;
+        return vocab[a].text < vocab[b].text;
+    });
+    if (byFrequency.size() > static_cast<size_t>(opt.maxWords)) byFrequency.resize(opt.maxWords);
+
+    // Second words in model-index order: the scan then walks the model's
+    // unigram table forwards, which is several times faster.
+    std::vector<unsigned> seconds = byFrequency;
+    std::sort(seconds.begin(), seconds.end(),
+              [&](unsigned a, unsigned b) { return vocab[a].index < vocab[b].index; });
+    std::vector<libime::WordNode> secondNodes;
+    secondNodes.reserve(seconds.size());
+    for (unsigned s : seconds) secondNodes.emplace_back(vocab[s].text, vocab[s].index);
+
+    std::vector<unsigned> firsts;
+    for (unsigned f : seconds)
+        if (vocab[f].backoff != 0.0f) firsts.push_back(f);
+
+    unsigned threadCount = opt.threads > 0 ? static_cast<unsigned>(opt.threads)
+                                           : std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::vector<t_pair>> found(threadCount);
+    std::vector<size_t> nearMisses(threadCount, 0);
+    std::atomic<size_t> next{0};
+    auto worker = [&](unsigned t) {
+        const size_t chunk = 128;
+        for (;;) {
+            const size_t begin = next.fetch_add(chunk);
+            if (begin >= firsts.size()) break;
+            const size_t end = std::min(firsts.size(), begin + chunk);
+            // Second word outside, a block of first words inside: the
+            // model's data for both stay in cache across the block.
+            for (size_t j = 0; j < seconds.size(); ++j) {
+                const float unigram = vocab[seconds[j]].unigram;
+                for (size_t k = begin; k < end; ++k) {
+                    const unsigned a = firsts[k];
+                    libime::State out;
+                    const float score = lm.score(states[a], secondNodes[j], out);
+                    const float diff = std::fabs(score - (vocab[a].backoff + unigram));
+                    if (diff > kSameScore) found[t].push_back({a, seconds[j], score});
+                    else if (diff != 0.0f) ++nearMisses[t];
+                }
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < threadCount; ++t) pool.emplace_back(worker, t);
+    for (std::thread& th : pool) th.join();
+
+    std::vector<t_pair> pairs;
+    size_t near = 0;
+    for (unsigned t = 0; t < threadCount; ++t) {
+        pairs.insert(pairs.end(), found[t].begin(), found[t].end());
+        near += nearMisses[t];
+    }
+    // vocab is in byte order of the texts, so positions sort like texts.
+    std::sort(pairs.begin(), pairs.end(), [](const t_pair& x, const t_pair& y) {
+        return x.first != y.first ? x.first < y.first : x.second < y.second;
+    });
+
+    t_outFile uni(opt.unigrams);
+    if (!uni.get()) {
+        std::fprintf(stderr, "lm_extract: cannot write %s\n", opt.unigrams.c_str());
+        return 1;
+    }
+    std::fprintf(uni.get(),
+                 "# word\tlog10 probability\tlog10 back-off weight\n"
+                 "# %zu words known to the model; pairs kept among the %zu most frequent\n",
+                 vocab.size(), byFrequency.size());
+    for (const t_word& w : vocab)
+        std::fprintf(uni.get(), "%s\t%.6f\t%.6f\n", w.text.c_str(), w.unigram, w.backoff + 0.0f);
+    t_outFile bi(opt.bigrams);
+    if (!bi.get()) {
+        std::fprintf(stderr, "lm_extract: cannot write %s\n", opt.bigrams.c_str());
+        return 1;
+    }
+    std::fprintf(bi.get(), "# first word\tsecond word\tlog10 probability of the second after the first\n");
+    for (const t_pair& p : pairs)
+        std::fprintf(bi.get(), "%s\t%s\t%.6f\n", vocab[p.first].text.c_str(),
+                     vocab[p.second].text.c_str(), p.score);
+    if (!uni.Commit() || !bi.Commit()) {
+        std::fprintf(stderr, "lm_extract: writing the outputs failed\n");
+        return 1;
+    }
+    std::printf("lm_extract: %zu words, %zu pair-starting words, %zu pairs among %zu words, "
+                "%zu near-equal scores taken as back-off, %u threads\n",
+                vocab.size(), firsts.size(), pairs.size(), byFrequency.size(), near, threadCount);
+    return 0;
+}
