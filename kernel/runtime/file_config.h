@@ -55,6 +55,8 @@ public:
         std::vector<t_keyRecord*> m_lines;
     };
 
+    using t_sectionMap = std::map<std::wstring_view, t_section, t_codePointLess>;
+
     // Empty, separator list "=", encoding UTF-8.
     t_fileConfig();
     t_fileConfig(const t_fileConfig&) = delete;
@@ -110,6 +112,8 @@ public:
     // SetValue with the number formatted by "%d".
     bool SetInt(const wchar_t* section, const wchar_t* key, int number, const wchar_t* separator);
 
+    // Every section in name order.
+    const t_sectionMap& GetSections() const { return m_sections; }
     const wchar_t* GetLastError() const { return m_lastError; }
     int GetEncoding() const { return m_encoding; }
     const std::wstring& GetFileName() const { return m_fileName; }
@@ -129,7 +133,7 @@ private:
     std::recursive_mutex m_lock;  // guards the separator list and the arena while loading
     t_scopeHeap m_heap;                // every text and separator copy
     std::deque<t_keyRecord> m_records;  // stays in place as it grows
-    std::map<std::wstring_view, t_section, t_codePointLess> m_sections;
+    t_sectionMap m_sections;
     std::vector<const wchar_t*> m_separators;
     std::wstring m_fileName;
     const wchar_t* m_lastError = nullptr;
