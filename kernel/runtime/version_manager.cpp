@@ -242,32 +242,36 @@ bool t_versionManager::CheckUpdate(uint32_t mask) {
         m_lastError = kVmErrNotReady;
         return false;
     }
+    // Runs before every dictionary operation: no allocation unless a sink
+    // has something to hear.
     struct t_pending {
         int index;
         int version;
     };
-    std::vector<t_pending> pending;
+    t_pending pending[kMaxEntries];
+    size_t pendingCount = 0;
     {
         t_recursiveLock::t_locker guard(m_sinkLock);
         for (int i = 0; i < kMaxEntries; ++i) {
             const t_sinkRecord& r = m_sinks[static_cast<size_t>(i)];
-            if (r.inUse && (r.mask & mask)) pending.push_back({i, r.lastVersion});
+            if (r.inUse && (r.mask & mask)) pending[pendingCount++] = {i, r.lastVersion};
         }
-    }
-    if (pending.empty()) {
-        m_lastError = nullptr;
-        return true;
     }
     {
         t_processLock::t_locker guard(m_tableLock);
         const int count = EntryCount();
         size_t kept = 0;
-        for (const t_pending& p : pending) {
+        for (size_t k = 0; k < pendingCount; ++k) {
+            const t_pending p = pending[k];
             if (p.index >= count) return false;  // a sink without a table entry
             const int now = Entry(p.index)->version;
             if (now != p.version) pending[kept++] = {p.index, now};
         }
-        pending.resize(kept);
+        pendingCount = kept;
+    }
+    if (pendingCount == 0) {
+        m_lastError = nullptr;
+        return true;
     }
     struct t_call {
         int index;
@@ -279,7 +283,8 @@ bool t_versionManager::CheckUpdate(uint32_t mask) {
     std::vector<t_call> calls;
     {
         t_recursiveLock::t_locker guard(m_sinkLock);
-        for (const t_pending& p : pending) {
+        for (size_t k = 0; k < pendingCount; ++k) {
+            const t_pending& p = pending[k];
             t_sinkRecord& r = m_sinks[static_cast<size_t>(p.index)];
             if (!r.inUse) continue;
             r.lastVersion = p.version;
