@@ -4,8 +4,8 @@
 #pragma once
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sanitizer/common_interface_defs.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -17,9 +17,9 @@
 // Reports a broken property of the code under test as a finding. The text
 // goes through the sanitizer's report channel, which libFuzzer keeps open
 // when it silences the target's own standard error (-close_fd_mask=2).
-#define FUZZ_CHECK(cond)                                                        \
-    do {                                                                        \
-        if (!(cond)) FuzzCheckFailed(#cond, __FILE__, __LINE__);                \
+#define FUZZ_CHECK(cond)                                         \
+    do {                                                         \
+        if (!(cond)) FuzzCheckFailed(#cond, __FILE__, __LINE__); \
     } while (0)
 
 [[noreturn]] inline void FuzzCheckFailed(const char* what, const char* file, int line) {
@@ -47,7 +47,9 @@ inline const std::string& FuzzWorkDir() {
     return dir.path;
 }
 
-inline std::string FuzzPath(const char* name) { return FuzzWorkDir() + "/" + name; }
+inline std::string FuzzPath(const char* name) {
+    return FuzzWorkDir() + "/" + name;
+}
 
 inline std::wstring FuzzWidePath(const char* name) {
     const std::string p = FuzzPath(name);

@@ -42,13 +42,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::wstring inW(in.begin(), in.end());
 
     int encoding = -1;
-    const std::vector<std::wstring> lines = ReadAll(inW, &t_textFile::ReadLine, 4096, false, &encoding);
+    const std::vector<std::wstring> lines =
+        ReadAll(inW, &t_textFile::ReadLine, 4096, false, &encoding);
     FUZZ_CHECK(encoding >= kTextGbk && encoding <= kTextUtf32Be);
     int ignored;
     ReadAll(inW, &t_textFile::ReadLine, 1 + (size % 7), false, &ignored);
     ReadAll(inW, &t_textFile::ReadLineAnyBreak, 64, true, &ignored);
     const bool utf16 = encoding == kTextUtf16Le || encoding == kTextUtf16Be;
-    const std::vector<std::wstring> u16 = ReadAll(inW, &t_textFile::ReadLineUtf16, 64, true, &ignored);
+    const std::vector<std::wstring> u16 =
+        ReadAll(inW, &t_textFile::ReadLineUtf16, 64, true, &ignored);
     if (!utf16) FUZZ_CHECK(u16.empty());
 
     // Whatever was read must write back and read again the same, unless a
@@ -62,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (!out.Close()) return 0;
     int again = -1;
-    const std::vector<std::wstring> reread = ReadAll(outW, &t_textFile::ReadLine, 4096, false, &again);
+    const std::vector<std::wstring> reread =
+        ReadAll(outW, &t_textFile::ReadLine, 4096, false, &again);
     if (encoding != kTextGbk) FUZZ_CHECK(again == encoding);
     // A line cut at a NUL reads back without its tail; compare as C strings.
     FUZZ_CHECK(reread.size() == lines.size());

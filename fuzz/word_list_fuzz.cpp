@@ -48,7 +48,8 @@ std::vector<t_line> ReadAll(t_utf16TextReader& r) {
             // Tokens cover the word; a 7-unit buffer as the importer uses.
             int type = 0, tokens = 0, t;
             while ((t = r.NextWordToken(buf, 7, &type)) == 0) {
-                FUZZ_CHECK(type == t_utf16TextReader::kTokenGroup || type == t_utf16TextReader::kTokenUnit);
+                FUZZ_CHECK(type == t_utf16TextReader::kTokenGroup ||
+                           type == t_utf16TextReader::kTokenUnit);
                 FUZZ_CHECK(++tokens <= kWordListFieldUnits);
             }
             FUZZ_CHECK(t == 1 || t == -1);
@@ -63,7 +64,9 @@ std::vector<t_line> ReadAll(t_utf16TextReader& r) {
     return lines;
 }
 
-bool HasNul(const std::u16string& s) { return s.find(u'\0') != std::u16string::npos; }
+bool HasNul(const std::u16string& s) {
+    return s.find(u'\0') != std::u16string::npos;
+}
 
 }  // namespace
 
@@ -95,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (line.kind == t_utf16TextReader::kKindEntry) {
             if (line.word.empty() || !line.hasNumber || HasNul(line.code)) continue;
             const bool accepted =
-                writer.AppendWordN(reinterpret_cast<const uint16_t*>(line.word.data()), line.word.size()) &&
+                writer.AppendWordN(reinterpret_cast<const uint16_t*>(line.word.data()),
+                                   line.word.size()) &&
                 writer.SetCode(reinterpret_cast<const uint16_t*>(line.code.c_str())) &&
                 writer.SetNumber(line.number);
             if (!accepted) {
@@ -105,7 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(writer.WriteEntryToBuffer() == 0);
         } else if (line.kind == t_utf16TextReader::kKindComment) {
             if (HasNul(line.comment)) continue;
-            if (writer.WriteCommentToBuffer(reinterpret_cast<const uint16_t*>(line.comment.c_str())) != 0)
+            if (writer.WriteCommentToBuffer(
+                    reinterpret_cast<const uint16_t*>(line.comment.c_str())) != 0)
                 continue;
         } else {
             continue;

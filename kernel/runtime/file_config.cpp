@@ -19,9 +19,13 @@ constexpr wchar_t kErrNoMemory[] = L"内存不足";
 constexpr wchar_t kDefaultSeparator[] = L"=";
 constexpr wchar_t kIdeographicSpace = 0x3000;
 
-bool IsTrimmed(wchar_t c) { return c == kIdeographicSpace || c == L' ' || c == L'\t' || c == L'\r'; }
+bool IsTrimmed(wchar_t c) {
+    return c == kIdeographicSpace || c == L' ' || c == L'\t' || c == L'\r';
+}
 
-bool HoldsLineBreak(const wchar_t* text) { return text && wcspbrk(text, L"\r\n") != nullptr; }
+bool HoldsLineBreak(const wchar_t* text) {
+    return text && wcspbrk(text, L"\r\n") != nullptr;
+}
 
 // Case-insensitive order of separators.
 int CompareNoCase(const wchar_t* a, const wchar_t* b) {
@@ -230,7 +234,8 @@ int t_fileConfig::GetInt(const wchar_t* section, const wchar_t* key, const wchar
     return static_cast<int>(v);
 }
 
-bool t_fileConfig::CheckArguments(const wchar_t* section, const wchar_t* key, const wchar_t* value) {
+bool t_fileConfig::CheckArguments(const wchar_t* section, const wchar_t* key,
+                                  const wchar_t* value) {
     // A line break inside a text would turn into extra lines on saving.
     if (!section || !key || !*key || HoldsLineBreak(section) || HoldsLineBreak(key) ||
         HoldsLineBreak(value)) {

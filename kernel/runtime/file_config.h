@@ -92,8 +92,8 @@ public:
     // "参数错误", "未找到Section" or "未找到Key" when there is none.
     const wchar_t* GetValue(const wchar_t* section, const wchar_t* key, const wchar_t** separator);
     // GetValue, or def when that gives null.
-    const wchar_t* GetString(const wchar_t* section, const wchar_t* key,
-                             const wchar_t** separator, const wchar_t* def);
+    const wchar_t* GetString(const wchar_t* section, const wchar_t* key, const wchar_t** separator,
+                             const wchar_t* def);
     // The value read as a base-10 number (leading blanks and a sign allowed,
     // digits up to the first other character, clamped to 32 bits), or def
     // when GetValue gives null.
@@ -130,8 +130,8 @@ private:
     const wchar_t* CopyText(const wchar_t* text, size_t n);
     void LoadLine(wchar_t* line, const wchar_t** section);
 
-    std::recursive_mutex m_lock;  // guards the separator list and the arena while loading
-    t_scopeHeap m_heap;                // every text and separator copy
+    std::recursive_mutex m_lock;        // guards the separator list and the arena while loading
+    t_scopeHeap m_heap;                 // every text and separator copy
     std::deque<t_keyRecord> m_records;  // stays in place as it grows
     t_sectionMap m_sections;
     std::vector<const wchar_t*> m_separators;

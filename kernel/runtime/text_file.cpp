@@ -39,10 +39,16 @@ const t_encodingInfo kEncodings[] = {
     {{0x00, 0x00, 0xFE, 0xFF}, 4, 4, true},   // UTF-32BE
 };
 
-bool ValidEncoding(int e) { return e >= kTextGbk && e <= kTextUtf32Be; }
+bool ValidEncoding(int e) {
+    return e >= kTextGbk && e <= kTextUtf32Be;
+}
 
-bool IsReadMode(int mode) { return mode == 1 || mode == 3 || mode == 4; }
-bool IsNewFileMode(int mode) { return mode == kOpenWrite || mode == kOpenTruncate; }
+bool IsReadMode(int mode) {
+    return mode == 1 || mode == 3 || mode == 4;
+}
+bool IsNewFileMode(int mode) {
+    return mode == kOpenWrite || mode == kOpenTruncate;
+}
 bool IsInPlaceWriteMode(int mode) {
     return mode == kOpenAppend || mode == kOpenReadAppend || mode == kOpenReadWriteTruncate;
 }
@@ -77,7 +83,9 @@ size_t DecodeMultibyte(const uint8_t* bytes, size_t n, int charset, wchar_t* out
 
 }  // namespace
 
-t_textFile::~t_textFile() { Close(); }
+t_textFile::~t_textFile() {
+    Close();
+}
 
 bool t_textFile::Open(const wchar_t* path, int mode, int encoding) {
     if (!path) {
@@ -154,7 +162,8 @@ bool t_textFile::OpenForReading() {
     }
     m_encoding = DetectEncoding();
     const size_t markLength = kEncodings[m_encoding].markLength;
-    m_textSize = static_cast<size_t>(size) > markLength ? static_cast<size_t>(size) - markLength : 0;
+    m_textSize =
+        static_cast<size_t>(size) > markLength ? static_cast<size_t>(size) - markLength : 0;
     m_readBuf.reset(new (std::nothrow) uint8_t[m_textSize + 1]);
     if (!m_readBuf || !Seek(static_cast<uint32_t>(markLength), SEEK_SET)) {
         m_lastError = m_readBuf ? nullptr : kErrNoMemory;
@@ -252,7 +261,8 @@ wchar_t* t_textFile::DecodeLine(size_t start, size_t length, wchar_t* buffer, in
             if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
                 const uint32_t low = UnitAt(start + 2 * (i + 1));
                 if (low >= 0xDC00 && low <= 0xDFFF) {
-                    out[n++] = static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                    out[n++] =
+                        static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
                     ++i;
                     continue;
                 }
@@ -306,7 +316,7 @@ bool t_textFile::WriteFormat(const wchar_t* format, ...) {
         m_lastError = kErrBadArgument;
         return false;
     }
-    wchar_t buf[kFormatChars + 1];
+    wchar_t buf[kFormatChars + 1] = {};
     va_list args;
     va_start(args, format);
     const int n = vswprintf(buf, kFormatChars + 1, format, args);
@@ -369,8 +379,8 @@ bool t_textFile::FlushLines() {
             m_lastError = kErrUnencodable;
             ok = false;
         } else if (!bytes.empty()) {
-            const bool written =
-                m_writer ? m_writer->Write(bytes.data(), bytes.size()) : WriteAll(bytes.data(), bytes.size());
+            const bool written = m_writer ? m_writer->Write(bytes.data(), bytes.size())
+                                          : WriteAll(bytes.data(), bytes.size());
             if (!written) {
                 m_lastError = kErrWrite;
                 ok = false;

@@ -27,7 +27,9 @@ size_t Utf16Len(const uint16_t* s) {
     return n;
 }
 
-bool BreaksLine(uint16_t u) { return u == kLf || u == kCr; }
+bool BreaksLine(uint16_t u) {
+    return u == kLf || u == kCr;
+}
 
 void PutUnit(uint8_t* p, uint16_t u) {
     p[0] = static_cast<uint8_t>(u & 0xFF);
@@ -208,9 +210,13 @@ int t_utf16TextReader::ParseEntry() {
     return 0;
 }
 
-int t_utf16TextReader::GetWordLength() const { return m_kind == kKindEntry ? m_wordLen : -1; }
+int t_utf16TextReader::GetWordLength() const {
+    return m_kind == kKindEntry ? m_wordLen : -1;
+}
 
-int t_utf16TextReader::GetCodeLength() const { return m_kind == kKindEntry ? m_codeLen : -1; }
+int t_utf16TextReader::GetCodeLength() const {
+    return m_kind == kKindEntry ? m_codeLen : -1;
+}
 
 int t_utf16TextReader::GetWord(uint16_t* buffer, int size) const {
     if (m_kind != kKindEntry || !buffer || size < m_wordLen) return 0;
@@ -540,9 +546,13 @@ int t_utf16TextWriter::WriteCommentTo(const uint16_t* text, int target) {
     return WriteLine(line, n + 2, target);
 }
 
-int t_utf16TextWriter::WriteEntry() { return WriteEntryTo(kTargetFile); }
+int t_utf16TextWriter::WriteEntry() {
+    return WriteEntryTo(kTargetFile);
+}
 
-int t_utf16TextWriter::WriteEntryToBuffer() { return WriteEntryTo(kTargetBuffer); }
+int t_utf16TextWriter::WriteEntryToBuffer() {
+    return WriteEntryTo(kTargetBuffer);
+}
 
 int t_utf16TextWriter::WriteComment(const uint16_t* text) {
     return WriteCommentTo(text, kTargetFile);

@@ -119,12 +119,12 @@ class t_utf16TextWriter {
 public:
     enum : int {
         kOk = 0,
-        kErrNotOpen = -1,   // nothing open, wrong target, or bad arguments
-        kErrNoText = -2,    // nothing pending, or a text the format cannot carry
+        kErrNotOpen = -1,  // nothing open, wrong target, or bad arguments
+        kErrNoText = -2,   // nothing pending, or a text the format cannot carry
         kErrIncomplete = -3,
         kErrBufferFull = -4,
-        kErrWrite = -9,     // the file is closed afterwards (target untouched)
-        kErrCommit = -99,   // the file could not be made durable (target untouched)
+        kErrWrite = -9,    // the file is closed afterwards (target untouched)
+        kErrCommit = -99,  // the file could not be made durable (target untouched)
     };
 
     t_utf16TextWriter() { Init(); }
@@ -155,14 +155,14 @@ public:
     // Entry setters: 1 on success, 0 on refusal. With nothing open they clear
     // the pending entry and refuse. Texts are zero-terminated UTF-16; a TAB,
     // CR or LF unit (which would break the line) is refused.
-    int SetWordText(const uint16_t* text);       // replaces the word; at most 252 units
-    int AppendWordText(const uint16_t* text);    // word total at most 254
+    int SetWordText(const uint16_t* text);     // replaces the word; at most 252 units
+    int AppendWordText(const uint16_t* text);  // word total at most 254
     int AppendWordN(const uint16_t* units, size_t n);
-    int AppendWordAnsi(const char* text);        // each byte widened as a signed char
-    int AppendWordGroup(const uint16_t* text);   // "[" text "]", text at most 252 units
+    int AppendWordAnsi(const char* text);       // each byte widened as a signed char
+    int AppendWordGroup(const uint16_t* text);  // "[" text "]", text at most 252 units
     int AppendWordGroupAnsi(const char* text);
-    int SetCode(const uint16_t* text);           // non-empty, at most 254 units
-    int SetNumber(int number);                   // refused below 0: the reader takes digits only
+    int SetCode(const uint16_t* text);  // non-empty, at most 254 units
+    int SetNumber(int number);          // refused below 0: the reader takes digits only
     void ClearEntry();
 
     // Writes word TAB code TAB number LF once all three are set, then clears

@@ -56,7 +56,8 @@ std::vector<std::wstring> FileOrder(const t_fileConfig::t_section* s) {
     std::vector<std::wstring> out;
     if (!s) return out;
     for (const auto* r : s->Lines())
-        out.push_back(std::wstring(r->key) + L" " + r->separator + L" " + (r->value ? r->value : L""));
+        out.push_back(std::wstring(r->key) + L" " + r->separator + L" " +
+                      (r->value ? r->value : L""));
     return out;
 }
 
@@ -96,20 +97,21 @@ TEST_F(FileConfigTest, ArrowIsTriedBeforeEquals) {
 TEST_F(FileConfigTest, SectionsKeysAndIgnoredLines) {
     t_fileConfig config;
     Load(config,
-         "orphan=1\n"              // before any section: ignored
-         "[ spaced name ]\n"       // the name keeps its spaces
-         "  a = b  \r\n"           // the line is trimmed, key and value are not
+         "orphan=1\n"                     // before any section: ignored
+         "[ spaced name ]\n"              // the name keeps its spaces
+         "  a = b  \r\n"                  // the line is trimmed, key and value are not
          "\xE3\x80\x80k=v\xE3\x80\x80\n"  // U+3000 trimmed too
-         "[open=bracket\n"         // no closing ']': a key line
-         "=novalue\n"              // empty key: ignored
+         "[open=bracket\n"                // no closing ']': a key line
+         "=novalue\n"                     // empty key: ignored
          "no separator here\n"
          "empty=\n" +
-             std::string(1100, 'x') + "=long\n"  // longer than a line may be: ignored
-         "[]\n"
-         "n=12abc\n");
+             std::string(1100, 'x') +
+             "=long\n"  // longer than a line may be: ignored
+             "[]\n"
+             "n=12abc\n");
     const t_fileConfig::t_section* spaced = config.FindSection(L" spaced name ");
-    EXPECT_EQ(KeyOrder(spaced), (std::vector<std::wstring>{L"[open = bracket", L"a  =  b", L"empty = ",
-                                                           L"k = v"}));
+    EXPECT_EQ(KeyOrder(spaced),
+              (std::vector<std::wstring>{L"[open = bracket", L"a  =  b", L"empty = ", L"k = v"}));
     const wchar_t* sep = nullptr;
     EXPECT_EQ(config.GetValue(L" spaced name ", L"empty", &sep), nullptr);
     EXPECT_STREQ(config.GetString(L" spaced name ", L"empty", nullptr, L"dflt"), L"dflt");

@@ -85,20 +85,29 @@ std::string Encode(const std::u32string& text, int encoding) {
                 }
                 break;
             case kTextUtf32Le:
-            case kTextUtf32Be: put(c, 4, encoding == kTextUtf32Be); break;
-            default: ADD_FAILURE() << "no test encoder for " << encoding;
+            case kTextUtf32Be:
+                put(c, 4, encoding == kTextUtf32Be);
+                break;
+            default:
+                ADD_FAILURE() << "no test encoder for " << encoding;
         }
     }
     return out;
 }
 
-const std::string kMarks[] = {"", "\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF",
-                              std::string("\xFF\xFE\0\0", 4), std::string("\0\0\xFE\xFF", 4)};
+const std::string kMarks[] = {"",
+                              "\xEF\xBB\xBF",
+                              "\xFF\xFE",
+                              "\xFE\xFF",
+                              std::string("\xFF\xFE\0\0", 4),
+                              std::string("\0\0\xFE\xFF", 4)};
 
 // 中文 in GBK.
 const std::string kGbkZhongWen = "\xD6\xD0\xCE\xC4";
 
-std::wstring W(const std::u32string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring W(const std::u32string& s) {
+    return std::wstring(s.begin(), s.end());
+}
 
 TEST_F(TextFileTest, EveryMarkSelectsItsEncodingBothWays) {
     // "a中😀" and a second line; GBK has no 😀, so it gets its own text.
@@ -200,9 +209,9 @@ TEST_F(TextFileTest, LongLinesCrossChunksAndOverlongLinesAreCut) {
     const std::string chunkLine(1023, 'c');
     Put("long.txt", chunkLine + "\n" + longLine + "\nnext\n");
     t_textFile f(Path("long.txt").c_str(), kOpenRead, kTextGbk);
-    EXPECT_EQ(Lines(f, &t_textFile::ReadLine, 6000),
-              (std::vector<std::wstring>{std::wstring(1023, L'c'), std::wstring(5000, L'q'),
-                                         L"next"}));
+    EXPECT_EQ(
+        Lines(f, &t_textFile::ReadLine, 6000),
+        (std::vector<std::wstring>{std::wstring(1023, L'c'), std::wstring(5000, L'q'), L"next"}));
 
     t_textFile cut(Path("long.txt").c_str(), kOpenRead, kTextGbk);
     wchar_t buf[10];
@@ -216,7 +225,10 @@ TEST_F(TextFileTest, LongLinesCrossChunksAndOverlongLinesAreCut) {
 }
 
 TEST_F(TextFileTest, InvalidBytesBecomeReplacementCharacters) {
-    Put("bad.txt", "\xEF\xBB\xBF" "a\xFF" "b\n\xE4\xB8\n");
+    Put("bad.txt",
+        "\xEF\xBB\xBF"
+        "a\xFF"
+        "b\n\xE4\xB8\n");
     t_textFile f(Path("bad.txt").c_str(), kOpenRead, kTextGbk);
     EXPECT_EQ(Lines(f, &t_textFile::ReadLine),
               (std::vector<std::wstring>{L"a\uFFFDb", L"\uFFFD\uFFFD"}));

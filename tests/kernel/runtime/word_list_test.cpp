@@ -32,7 +32,9 @@ std::u16string Units(const uint16_t* p) {
     return s;
 }
 
-const uint16_t* U(const std::u16string& s) { return reinterpret_cast<const uint16_t*>(s.c_str()); }
+const uint16_t* U(const std::u16string& s) {
+    return reinterpret_cast<const uint16_t*>(s.c_str());
+}
 
 class WordListTest : public ::testing::Test {
 protected:
@@ -78,7 +80,7 @@ TEST_F(WordListTest, MalformedLinesAreRefusedOneByOne) {
          u"a\tb\n"        // one TAB
          u"#note\r\n"
          u"\r\n\n"
-         u"w\tc\t\n"      // an empty number is absent, not an error
+         u"w\tc\t\n"         // an empty number is absent, not an error
          u"last\tline\t7");  // no line end
     EXPECT_EQ(reader_.ReadEntry(), -1);
     EXPECT_EQ(reader_.GetLineKind(), t_utf16TextReader::kKindNone);
@@ -103,17 +105,12 @@ TEST_F(WordListTest, MalformedLinesAreRefusedOneByOne) {
 
 TEST_F(WordListTest, ReaderLimits) {
     const std::u16string w255(255, u'w'), w256(256, u'w');
-    Open(kHead +
-         u"x\ty\t2147483647\n" +
-         u"x\ty\t2147483648\n" +        // above 32 bits: refused, not wrapped
-         u"x\ty\t1234567890123456789\n" +  // 19 digits
+    Open(kHead + u"x\ty\t2147483647\n" +
+         u"x\ty\t2147483648\n" +            // above 32 bits: refused, not wrapped
+         u"x\ty\t1234567890123456789\n" +   // 19 digits
          u"x\ty\t00000000000000000001\n" +  // 20 digits
-         w255 + u"\tc\t1\n" +
-         u"w\t" + w255 + u"\t1\n" +
-         w256 + u"\tc\t1\n" +
-         u"w\t" + w256 + u"\t1\n" +
-         u"#" + std::u16string(509, u'c') + u"\n" +
-         std::u16string(511, u'z') + u"\n" +
+         w255 + u"\tc\t1\n" + u"w\t" + w255 + u"\t1\n" + w256 + u"\tc\t1\n" + u"w\t" + w256 +
+         u"\t1\n" + u"#" + std::u16string(509, u'c') + u"\n" + std::u16string(511, u'z') + u"\n" +
          u"after\tlong\t3\n");
     int number = 0;
     ASSERT_EQ(reader_.ReadEntry(), 0);
