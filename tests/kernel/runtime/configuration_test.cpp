@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
@@ -60,6 +61,9 @@ const t_expectedItem kItems[] = {
     {&ShuangPinName, "ShuangPinName", kConfigString, 60, 0},
     {&SystemUserPhrase, "SystemUserPhrase", kConfigByte, 320, 1},
 };
+
+// The kernel reaches the store through t_singleton<t_configurationImpl>.
+static_assert(std::is_default_constructible_v<t_configurationImpl>);
 
 class ConfigurationTest : public TempHomeTest {
 protected:
