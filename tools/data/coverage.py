@@ -10,6 +10,10 @@ Prints key TAB value lines:
                            exactly the given syllables
   phrases one word %       phrases that are themselves a lexicon word
   words per phrase         mean word count of the fewest-words split
+  chars in longer words %  characters that the fewest-words split puts in
+                           words of two or more characters (single
+                           characters always split, so this is the
+                           measure of the word list itself)
 """
 
 import argparse
@@ -37,6 +41,7 @@ def coverage(words_path, chars_path, calibration_path):
             char_readings.add((fields[0], fields[1]))
 
     phrases = chars_total = chars_covered = segmentable = whole = words_used = 0
+    chars_in_longer = 0
     for fields in read_rows(calibration_path):
         if len(fields) < 2:
             continue
@@ -51,6 +56,7 @@ def coverage(words_path, chars_path, calibration_path):
         # Fewest-words split over words whose reading matches exactly.
         n = len(text)
         best = [0] + [None] * n
+        back = [0] * (n + 1)
         for end in range(1, n + 1):
             for start in range(max(0, end - longest), end):
                 if best[start] is None:
@@ -58,9 +64,15 @@ def coverage(words_path, chars_path, calibration_path):
                 if (text[start:end], " ".join(syllables[start:end])) in lexicon:
                     if best[end] is None or best[start] + 1 < best[end]:
                         best[end] = best[start] + 1
+                        back[end] = start
         if best[n] is not None:
             segmentable += 1
             words_used += best[n]
+            end = n
+            while end > 0:
+                if end - back[end] >= 2:
+                    chars_in_longer += end - back[end]
+                end = back[end]
 
     def pct(a, b):
         return "%.1f" % (100.0 * a / b) if b else "0.0"
@@ -71,6 +83,7 @@ def coverage(words_path, chars_path, calibration_path):
         ("phrases segmentable %", pct(segmentable, phrases)),
         ("phrases one word %", pct(whole, phrases)),
         ("words per phrase", "%.2f" % (words_used / segmentable) if segmentable else "0"),
+        ("chars in longer words %", pct(chars_in_longer, chars_total)),
     ]
 
 

@@ -76,10 +76,10 @@ def main():
     if args.calibration and os.path.exists(args.calibration):
         cov = dict(coverage.coverage(os.path.join(out, "words.tsv"),
                                      os.path.join(out, "chars.tsv"), args.calibration))
-        lines.append("  calibration: %s phrases, char readings covered %s%%, segmentable %s%%, "
-                     "one word %s%%, %s words per phrase"
+        lines.append("  calibration: %s phrases; char readings covered %s%%, segmentable %s%%, "
+                     "%s%% of characters in words of 2+, %s words per phrase"
                      % (cov["phrases"], cov["char readings covered %"],
-                        cov["phrases segmentable %"], cov["phrases one word %"],
+                        cov["phrases segmentable %"], cov["chars in longer words %"],
                         cov["words per phrase"]))
     timings_dir = os.path.join(out, "timings")
     steps = []
