@@ -23,7 +23,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -133,10 +135,19 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    libime::LanguageModel lm(opt.lm.c_str());
+    // The library reports a file it cannot load by throwing; turn that into
+    // the tool's plain failure.
+    std::unique_ptr<libime::LanguageModel> model;
+    try {
+        model = std::make_unique<libime::LanguageModel>(opt.lm.c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "lm_extract: cannot load %s: %s\n", opt.lm.c_str(), e.what());
+        return 1;
+    }
+    const libime::LanguageModel& lm = *model;
     // A non-zero penalty enters every score and its rounding makes the
     // back-off path differ from the stored one by more than float noise.
-    lm.setUnknownPenalty(0);
+    model->setUnknownPenalty(0);
 
     const libime::WordNode unknown("", lm.unknown());
     libime::State scratch;

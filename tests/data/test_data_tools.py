@@ -1,0 +1,262 @@
+"""Tests of the data-build tools: syllable check, normalisation, coverage,
+and (when its binary is given in VETRA_LM_EXTRACT) the statistics extractor.
+
+Run: python3 -m unittest discover -s tests/data -p 'test_*.py'
+"""
+
+import collections
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tools", "data"))
+
+import check_syllables  # noqa: E402
+import coverage  # noqa: E402
+import normalise  # noqa: E402
+
+SYLLABLES = os.path.join(ROOT, "data", "syllables.txt")
+
+
+def write(directory, name, text):
+    path = os.path.join(directory, name)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+    return path
+
+
+class SyllableListTest(unittest.TestCase):
+    def setUp(self):
+        self.syllables = check_syllables.load_syllables(SYLLABLES)
+
+    def test_CommittedListMeetsEveryFixedId(self):
+        self.assertEqual(check_syllables.check(self.syllables), [])
+        self.assertEqual(len(self.syllables), 413)
+        self.assertNotIn("ng", self.syllables)
+        self.assertIn("fiao", self.syllables)
+
+    def test_ListShiftedByOneSyllableIsRefused(self):
+        shifted = [s for s in self.syllables if s != "fiao"]
+        errors = check_syllables.check(shifted)
+        self.assertTrue(any("expected 413" in e for e in errors))
+        self.assertTrue(any(e.startswith("digit 2") for e in errors))
+        # ids below the removed syllable are untouched
+        self.assertFalse(any(e.startswith("anchor") for e in errors))
+
+    def test_ListWithAnAddedSyllableIsRefused(self):
+        errors = check_syllables.check(sorted(self.syllables + ["ng"]))
+        self.assertTrue(any("common word 你" in e for e in errors))
+
+    def test_OutOfOrderOrMalformedSpellingsAreRefused(self):
+        swapped = list(self.syllables)
+        swapped[5], swapped[6] = swapped[6], swapped[5]
+        self.assertTrue(any("code-unit order" in e for e in check_syllables.check(swapped)))
+        upper = list(self.syllables)
+        upper[200] = upper[200].upper()
+        self.assertTrue(any("lower-case" in e for e in check_syllables.check(upper)))
+        duplicate = list(self.syllables)
+        duplicate[201] = duplicate[200]
+        self.assertTrue(any("code-unit order" in e for e in check_syllables.check(duplicate)))
+
+    def test_CommonCharacterWithoutItsReadingIsRefused(self):
+        readings = {ch: {s} for ch, _, s in check_syllables.COMMON_CHARS}
+        self.assertEqual(check_syllables.check(self.syllables, readings), [])
+        readings["的"] = {"di"}
+        errors = check_syllables.check(self.syllables, readings)
+        self.assertEqual(len(errors), 1)
+        self.assertIn("的", errors[0])
+
+    def test_CommentLinesAreSkippedAndStampWrittenOnlyOnSuccess(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            good = write(tmp, "good.txt", "# header\n" + "\n".join(self.syllables) + "\n")
+            stamp = os.path.join(tmp, "ok")
+            run = [sys.executable, os.path.join(ROOT, "tools", "data", "check_syllables.py")]
+            self.assertEqual(subprocess.call(run + [good, "--stamp", stamp]), 0)
+            self.assertTrue(os.path.exists(stamp))
+            os.remove(stamp)
+            bad = write(tmp, "bad.txt", "\n".join(self.syllables[1:]) + "\n")
+            self.assertNotEqual(subprocess.call(run + [bad, "--stamp", stamp],
+                                                stderr=subprocess.DEVNULL), 0)
+            self.assertFalse(os.path.exists(stamp))
+
+
+class TonelessReadingTest(unittest.TestCase):
+    def test_ToneMarksAndUmlautGiveTheListSpelling(self):
+        self.assertEqual(normalise.toneless("xíng"), "xing")
+        self.assertEqual(normalise.toneless("Zhōng"), "zhong")
+        self.assertEqual(normalise.toneless("lüè"), "lve")
+        self.assertEqual(normalise.toneless("nǚ"), "nv")
+        self.assertEqual(normalise.toneless("lü"), "lv")
+
+    def test_ReadingsNoSyllableSpellsAreRefusedOrKeptForCounting(self):
+        self.assertIsNone(normalise.toneless("ê̄"))     # e-circumflex is not plain e
+        self.assertIsNone(normalise.toneless("ế"))
+        self.assertIsNone(normalise.toneless("a1"))
+        self.assertIsNone(normalise.toneless("ä"))      # umlaut only on u
+        # syllabic nasals keep their letters; the syllable list drops them
+        self.assertEqual(normalise.toneless("ǹg"), "ng")
+        self.assertEqual(normalise.toneless("ḿ"), "m")
+
+    def test_EveryUnihanFieldFormGivesAllItsReadings(self):
+        self.assertEqual(normalise.field_readings("kHanyuPinyin", "10019.020:tiàn 74801.080:tián,diàn"),
+                         [("tiàn", 0), ("tián", 0), ("diàn", 0)])
+        self.assertEqual(normalise.field_readings("kXHC1983", "0442.080:háng 0443.050:hàng"),
+                         [("háng", 0), ("hàng", 0)])
+        self.assertEqual(normalise.field_readings("kHanyuPinlu", "xíng(2943) háng(218)"),
+                         [("xíng", 2943), ("háng", 218)])
+        self.assertEqual(normalise.field_readings("kMandarin", "xíng"), [("xíng", 0)])
+        self.assertEqual(normalise.field_readings("kHanyuPinlu", "broken(12"), [])
+
+
+class WordNormalisationTest(unittest.TestCase):
+    SYLLABLES = {"yin", "hang", "xing", "ba", "zhong", "guo", "ren"}
+    TRAD = {"壩": ["坝"], "銀": ["银"], "鐽": ["𫟼"]}
+    TO_SIMPLIFIED = {"壩": "坝", "銀": "银"}
+
+    def run_rows(self, rows):
+        report = collections.Counter()
+        dropped = collections.Counter()
+        kept = normalise.normalise_words(rows, self.SYLLABLES, self.TRAD, self.TO_SIMPLIFIED,
+                                         report, dropped)
+        return kept, report, dropped
+
+    def test_RowsOutsideTheSyllableListOrMiscountedAreDroppedAndCounted(self):
+        kept, report, dropped = self.run_rows([
+            "银行 yin'hang 0",
+            "嗯 ng 0",
+            "中国人 zhong'guo 0",
+            "broken",
+        ])
+        self.assertEqual(kept, {("银行", ("yin", "hang"))})
+        self.assertEqual(report["word rows dropped: syllable not in the list"], 1)
+        self.assertEqual(report["word rows dropped: characters and syllables differ in number"], 1)
+        self.assertEqual(report["word rows dropped: malformed"], 1)
+        self.assertEqual(dropped, {"ng": 1})
+
+    def test_TraditionalFormMergesWithItsSimplifiedFormInAnyOrder(self):
+        for rows in (["壩 ba 0", "坝 ba 0"], ["坝 ba 0", "壩 ba 0"]):
+            kept, report, _ = self.run_rows(rows)
+            self.assertEqual(kept, {("坝", ("ba",))})
+            self.assertEqual(report["word rows merged: traditional form of a listed word"], 1)
+            self.assertEqual(report["word rows mapped to simplified script"], 0)
+
+    def test_TraditionalFormWithoutStandardSimplifiedFormIsDropped(self):
+        kept, report, _ = self.run_rows(["鐽 ba 0", "銀行 yin'hang 0"])
+        self.assertEqual(kept, {("银行", ("yin", "hang"))})
+        self.assertEqual(report["word rows dropped: traditional form without one standard simplified form"], 1)
+        self.assertEqual(report["word rows mapped to simplified script"], 1)
+
+    def test_EveryReadingOfAPolyphonicWordIsKeptOnce(self):
+        kept, report, _ = self.run_rows(["行 xing 0", "行 hang 0", "行 xing 0"])
+        self.assertEqual(kept, {("行", ("xing",)), ("行", ("hang",))})
+        self.assertEqual(report["word rows merged: duplicate"], 1)
+
+
+class CoverageTest(unittest.TestCase):
+    def test_SplitNeedsMatchingReadingsAndCountsLongerWords(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            words = write(tmp, "words.tsv", "# word\tsyllables\n中国\tzhong guo\n人民\tren min\n"
+                                            "中\tzhong\n国\tguo\n人\tren\n民\tmin\n银行\tyin hang\n"
+                                            "银\tyin\n行\txing\n")
+            chars = write(tmp, "chars.tsv", "中\tzhong\n国\tguo\n人\tren\n民\tmin\n银\tyin\n"
+                                            "行\txing\n行\thang\n")
+            calibration = write(tmp, "cal.tsv", "# phrase\n中国人民\tzhong guo ren min\tx\n"
+                                                "银行\tyin hang\tx\n银行\tyin xing\tx\n")
+            result = dict(coverage.coverage(words, chars, calibration))
+        self.assertEqual(result["phrases"], "3")
+        self.assertEqual(result["phrases segmentable %"], "100.0")
+        self.assertEqual(result["phrases one word %"], "33.3")
+        # 中国人民 splits into two words, 银行 is one, 银 + 行 (xing) two
+        self.assertEqual(result["words per phrase"], "1.67")
+        self.assertEqual(result["chars in longer words %"], "75.0")
+
+
+ARPA = """
+\\data\\
+ngram 1=7
+ngram 2=4
+
+\\1-grams:
+-1.0\t<unk>\t0
+-99\t<s>\t-0.5
+-1.0\t</s>\t0
+-0.5\t中国\t-0.3
+-0.7\t人民\t-0.2
+-0.9\t银行\t0
+-1.2\t你好\t-0.4
+
+\\2-grams:
+-0.2\t<s> 中国
+-0.1\t中国 人民
+-0.4\t人民 银行
+-0.3\t你好 中国
+
+\\end\\
+"""
+
+
+@unittest.skipUnless(os.environ.get("VETRA_LM_EXTRACT") and shutil.which("libime_slm_build_binary"),
+                     "needs VETRA_LM_EXTRACT and libime_slm_build_binary (data build)")
+class StatisticsExtractionTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp()
+        arpa = write(cls.tmp, "t.arpa", ARPA)
+        cls.model = os.path.join(cls.tmp, "t.lm")
+        # the same binary layout as the shipped model (quantised trie)
+        subprocess.run(["libime_slm_build_binary", "-q", "8", "-b", "8", "-a", "22", "trie",
+                        arpa, cls.model], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        cls.words = write(cls.tmp, "w.tsv", "# word\tsyllables\n中国\tzhong guo\n人民\tren min\n"
+                                            "银行\tyin hang\n你好\tni hao\n未知\twei zhi\n")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp)
+
+    def extract(self, *extra):
+        uni = os.path.join(self.tmp, "u.tsv")
+        bi = os.path.join(self.tmp, "b.tsv")
+        result = subprocess.run([os.environ["VETRA_LM_EXTRACT"], "--lm", self.model,
+                                 "--words", self.words, "--unigrams", uni, "--bigrams", bi]
+                                + list(extra), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+        def rows(path):
+            with open(path, encoding="utf-8") as f:
+                return [line.rstrip("\n").split("\t") for line in f if not line.startswith("#")]
+        return rows(uni), rows(bi)
+
+    def test_StoredPairsAndBackOffWeightsComeOutExactly(self):
+        uni, bi = self.extract("--threads", "3")
+        self.assertEqual(uni, [["中国", "-0.500000", "-0.300000"], ["人民", "-0.700000", "-0.200000"],
+                               ["你好", "-1.200000", "-0.400000"], ["银行", "-0.900000", "0.000000"]])
+        # the sentence-start pair is not a word pair; unknown words are left out
+        self.assertEqual(bi, [["中国", "人民", "-0.100000"], ["人民", "银行", "-0.400000"],
+                              ["你好", "中国", "-0.300000"]])
+
+    def test_SameInputsGiveTheSameBytesWhateverTheThreads(self):
+        self.assertEqual(self.extract("--threads", "1"), self.extract("--threads", "4"))
+
+    def test_PairsAreKeptAmongTheMostFrequentWordsOnly(self):
+        uni, bi = self.extract("--max-words", "2")
+        self.assertEqual(len(uni), 4)
+        self.assertEqual(bi, [["中国", "人民", "-0.100000"]])
+
+    def test_UnreadableModelFailsWithoutOutputs(self):
+        bad = write(self.tmp, "bad.lm", "not a model\n")
+        out = os.path.join(self.tmp, "never.tsv")
+        result = subprocess.run([os.environ["VETRA_LM_EXTRACT"], "--lm", bad, "--words", self.words,
+                                 "--unigrams", out, "--bigrams", out],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"cannot load", result.stderr)
+        self.assertFalse(os.path.exists(out))
+
+
+if __name__ == "__main__":
+    unittest.main()
