@@ -233,8 +233,10 @@ class StatisticsExtractionTest(unittest.TestCase):
 
     def test_StoredPairsAndBackOffWeightsComeOutExactly(self):
         uni, bi = self.extract("--threads", "3")
-        self.assertEqual(uni, [["中国", "-0.500000", "-0.300000"], ["人民", "-0.700000", "-0.200000"],
-                               ["你好", "-1.200000", "-0.400000"], ["银行", "-0.900000", "0.000000"]])
+        self.assertEqual(uni, [["中国", "-0.500000", "-0.300000", "1"],
+                               ["人民", "-0.700000", "-0.200000", "2"],
+                               ["你好", "-1.200000", "-0.400000", "4"],
+                               ["银行", "-0.900000", "0.000000", "3"]])
         # the sentence-start pair is not a word pair; unknown words are left out
         self.assertEqual(bi, [["中国", "人民", "-0.100000"], ["人民", "银行", "-0.400000"],
                               ["你好", "中国", "-0.300000"]])

@@ -12,7 +12,13 @@
 // Usage: vetra_lm_extract --lm FILE --words WORDS_TSV --unigrams OUT
 //                         --bigrams OUT [--max-words N] [--threads N]
 // WORDS_TSV: the normalised word list (word TAB reading); its distinct words
-// are the vocabulary. Exits non-zero with a message on any failure.
+// are the vocabulary. Outputs, sorted by word bytes:
+//   unigrams: word, log10 probability, log10 back-off weight, frequency rank
+//             (1 = most frequent; ties in text order), one row per word the
+//             model knows;
+//   bigrams:  first word, second word, log10 probability of the second after
+//             the first, for the stored pairs among the N most frequent words.
+// Exits non-zero with a message on any failure.
 
 #include <libime/core/languagemodel.h>
 #include <libime/core/lattice.h>
@@ -178,6 +184,10 @@ int main(int argc, char** argv) {
         if (vocab[a].unigram != vocab[b].unigram) return vocab[a].unigram > vocab[b].unigram;
         return vocab[a].text < vocab[b].text;
     });
+    // Rank 1 is the most frequent word; the compiled data gives gram ids by
+    // rank, so it needs no float comparison of its own.
+    std::vector<unsigned> rank(vocab.size());
+    for (unsigned r = 0; r < byFrequency.size(); ++r) rank[byFrequency[r]] = r + 1;
     if (byFrequency.size() > static_cast<size_t>(opt.maxWords)) byFrequency.resize(opt.maxWords);
 
     // Second words in model-index order: the scan then walks the model's
@@ -240,11 +250,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::fprintf(uni.get(),
-                 "# word\tlog10 probability\tlog10 back-off weight\n"
+                 "# word\tlog10 probability\tlog10 back-off weight\tfrequency rank\n"
                  "# %zu words known to the model; pairs kept among the %zu most frequent\n",
                  vocab.size(), byFrequency.size());
-    for (const t_word& w : vocab)
-        std::fprintf(uni.get(), "%s\t%.6f\t%.6f\n", w.text.c_str(), w.unigram, w.backoff + 0.0f);
+    for (size_t i = 0; i < vocab.size(); ++i)
+        std::fprintf(uni.get(), "%s\t%.6f\t%.6f\t%u\n", vocab[i].text.c_str(), vocab[i].unigram,
+                     vocab[i].backoff + 0.0f, rank[i]);
     t_outFile bi(opt.bigrams);
     if (!bi.get()) {
         std::fprintf(stderr, "lm_extract: cannot write %s\n", opt.bigrams.c_str());
