@@ -1,0 +1,191 @@
+// The dictionary base: image commit, safe writes, backups and change notice.
+#include "kernel/runtime/dict_base.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <string>
+
+#include "kernel/runtime/dict_manager.h"
+#include "kernel/runtime/dir_settings.h"
+#include "kernel/runtime/fd_file.h"
+#include "kernel/runtime/path.h"
+#include "kernel/runtime/singleton.h"
+#include "kernel/runtime/version_manager.h"
+
+namespace {
+
+bool PlainWrite(int fd, const void* data, size_t size) {
+    auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            perror("write");
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::atomic<t_dictWriteFn> g_writeFn{nullptr};
+std::atomic<t_dictClockFn> g_clockFn{nullptr};
+
+t_versionManager& Versions() { return t_singleton<t_versionManager>::Get(); }
+
+}  // namespace
+
+void SetDictWriteFunction(t_dictWriteFn fn) { g_writeFn.store(fn); }
+void SetDictClockFunction(t_dictClockFn fn) { g_clockFn.store(fn); }
+
+time_t DictNow() {
+    const t_dictClockFn fn = g_clockFn.load();
+    return fn ? fn() : time(nullptr);
+}
+
+bool DictWriteFileSafely(const t_pathName& target, const void* data, size_t size) {
+    if (!data && size > 0) return false;
+    t_safeFileWriter writer;
+    if (!writer.Begin(target)) return false;
+    const t_dictWriteFn fn = g_writeFn.load();
+    if (size > 0 && !(fn ? fn : PlainWrite)(writer.GetFd(), data, size)) {
+        writer.Abort();
+        return false;
+    }
+    return writer.Commit();
+}
+
+bool FormatDictStamp(time_t when, wchar_t out[15]) {
+    struct tm local;
+    if (!localtime_r(&when, &local)) return false;
+    const int n = swprintf(out, 15, L"%04d%02d%02d%02d%02d%02d", local.tm_year + 1900,
+                           local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                           local.tm_sec);
+    if (n != 14) {
+        out[0] = L'\0';
+        return false;
+    }
+    return true;
+}
+
+t_dictStorageBase::~t_dictStorageBase() {
+    if (!m_entry) return;
+    if (m_entry->storageKind == kStoragePrivate) {
+        m_entry->buffer.reset();
+        m_entry->bufferSize = 0;
+    }
+    if (m_entry->dict == this) m_entry->dict = nullptr;
+    m_entry = nullptr;
+}
+
+bool t_dictStorageBase::Save(const void*, int32_t) { return false; }
+bool t_dictStorageBase::OnFlush(void*, int32_t) { return false; }
+bool t_dictStorageBase::Import(const void*, int32_t) { return false; }
+bool t_dictStorageBase::Export(const void*, int32_t) { return false; }
+bool t_dictStorageBase::LoadFromFile(const wchar_t*) { return false; }
+bool t_dictStorageBase::OnFileWritten(const wchar_t*) { return false; }
+uint32_t t_dictStorageBase::GetReservedSize(const void*, int32_t) { return 0; }
+
+int t_dictStorageBase::GetStorageKind() const {
+    return m_entry ? static_cast<int>(m_entry->storageKind) : -1;
+}
+
+bool t_dictStorageBase::CommitImage(const void* data, int32_t size) {
+    if (!data || !m_entry || size <= 0) return false;
+    const uint32_t reserved =
+        m_entry->storageKind == kStorageReserved ? GetReservedSize(data, size) : 0;
+    const uint64_t total = uint64_t(uint32_t(size)) + reserved;
+    if (total > uint64_t(INT32_MAX)) return false;
+    t_managedShareMemory& block = m_entry->block;
+    if (block.IsValid()) {
+        // Pointers into the held block may be in use: it is never replaced
+        // here, only refilled when the image fits.
+        if (uint64_t(block.GetDataSize()) < total) return false;
+    } else if (!block.OpenMemory(m_entry->name.c_str(), static_cast<int32_t>(total))) {
+        return false;
+    }
+    auto* dst = static_cast<uint8_t*>(block.GetData());
+    const size_t blockSize = static_cast<size_t>(block.GetDataSize());
+    memcpy(dst, data, static_cast<size_t>(size));
+    memset(dst + size, 0, blockSize - static_cast<size_t>(size));
+    m_entry->reserved = reserved;
+    return true;
+}
+
+bool t_dictStorageBase::IncreaseVersion() {
+    if (!m_entry) return false;
+    return Versions().IncreaseVersion(m_entry->block.GetVersionName().c_str());
+}
+
+int t_dictStorageBase::GetLocalVersion() const {
+    if (!m_entry) return -1;
+    return Versions().GetLocalVersion(m_entry->block.GetVersionName().c_str());
+}
+
+bool t_dictStorageBase::GetFilePath(wchar_t* buffer, size_t capacity) const {
+    if (!buffer || capacity == 0) return false;
+    buffer[0] = L'\0';
+    t_pathName path;
+    if (!m_entry || !t_dictManager::BuildEntryPath(m_entry, path) || path.IsEmpty())
+        return false;
+    // A cut path would name another file: refuse instead.
+    if (path.Str().size() >= capacity) return false;
+    wmemcpy(buffer, path.GetFull(), path.Str().size() + 1);
+    return true;
+}
+
+bool t_dictStorageBase::SaveAndNotify(const void* data, int32_t size) {
+    if (!data || !m_entry || size < 0) return false;
+    if (m_entry->storageKind == kStoragePrivate) {
+        // Copy first: `data` may point into the buffer being replaced.
+        std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[size > 0 ? size : 1]);
+        if (!copy) return false;
+        memcpy(copy.get(), data, static_cast<size_t>(size));
+        m_entry->buffer = std::move(copy);
+        m_entry->bufferSize = size;
+        SetReady(Load(m_entry->buffer.get(), size));
+        return true;
+    }
+    // The system directory is never written; the reload still runs.
+    if (m_entry->dirKind != kDirSystem && !WriteFile(data, size)) return false;
+    IncreaseVersion();
+    Versions().CheckUpdate2();
+    return true;
+}
+
+bool t_dictStorageBase::WriteFile(const void* data, int32_t size) {
+    if (!data || !m_entry || size < 0 || m_entry->dirKind == kDirSystem) return false;
+    t_pathName path;
+    if (!t_dictManager::BuildEntryPath(m_entry, path) || path.IsEmpty()) return false;
+    return DictWriteFileSafely(path, data, static_cast<size_t>(size));
+}
+
+bool t_dictStorageBase::WriteFileAndNotify(const void* data, int32_t size) {
+    if (!WriteFile(data, size)) return false;
+    t_pathName path;
+    t_dictManager::BuildEntryPath(m_entry, path);
+    OnFileWritten(path.GetFull());
+    return true;
+}
+
+bool t_dictStorageBase::Backup(const void* data, int32_t size) {
+    if (!data || !m_entry || size < 0) return false;
+    const wchar_t* userDir = GetConfiguredUserDir();
+    if (!userDir[0] || m_entry->file.empty()) return false;
+    wchar_t stamp[15];
+    if (!FormatDictStamp(DictNow(), stamp)) return false;
+    t_pathName dir;
+    if (!dir.InitJoin(userDir, L"Backup") || !PathMakeDir(dir)) return false;
+    const std::wstring base = t_pathName(m_entry->file.c_str()).GetFileName();
+    std::wstring name = (base.empty() ? m_entry->file : base) + L"." + stamp;
+    t_pathName target;
+    if (!target.InitJoin(dir.GetFull(), name.c_str())) return false;
+    return DictWriteFileSafely(target, data, static_cast<size_t>(size));
+}

@@ -1,0 +1,150 @@
+// t_dictStorageBase: the base of every dictionary and its contract with the
+// dictionary manager (image hand-over, safe writes, backups, change notice).
+// The ready flag may be read from any thread; the rest runs on the thread of
+// the kernel call or of a loader thread, under the manager's locks.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+class t_pathName;
+struct t_dictEntry;
+
+// Storage kinds of a registered dictionary: how its image is held.
+enum : uint32_t {
+    kStorageFileMap = 0,     // read-only mapping of the file
+    kStorageMemCopy = 1,     // memory block holding a copy of the file
+    kStorageBuilt = 2,       // block built by the dictionary from the file's bytes
+    kStorageNoFile = 3,      // block built by the dictionary, no file
+    kStorageReserved = 4,    // as 1, plus reserved room after the image
+    kStorageSource = 5,      // block built by the dictionary from a source file
+    kStoragePrivate = 6,     // private buffer owned by the entry
+};
+
+// Directory kinds: where a dictionary's file lives.
+enum : uint32_t {
+    kDirUser = 0,
+    kDirSystem = 1,          // read-only: never written, never removed
+    kDirUserOrSystem = 2,    // user copy, else the system copy read in place
+    kDirUserSeeded = 3,      // user copy, seeded from the system directory
+    kDirDict4 = 4,           // the kind-4 dictionary directory
+};
+
+// Backup flags of a registration.
+enum : uint32_t {
+    kBackupDaily = 0x1,      // back up when the newest backup is >= 1 day old
+    kBackupWeekly = 0x2,     // ... >= 7 days old
+    kBackupByDict = 0x100,   // backups are written and read by Export / Import
+};
+
+class t_dictStorageBase {
+public:
+    t_dictStorageBase() = default;
+    // Unlinks this dictionary from its manager entry (freeing the private
+    // buffer of a storage-kind-6 entry), so neither side is left pointing
+    // at a destroyed object.
+    virtual ~t_dictStorageBase();
+    t_dictStorageBase(const t_dictStorageBase&) = delete;
+    t_dictStorageBase& operator=(const t_dictStorageBase&) = delete;
+
+    // Operations the manager calls. Sizes are in bytes; the base versions of
+    // all but Load do nothing and return 0.
+    //
+    // After every successful attach; the result becomes the ready flag. For
+    // storage kind 4 `size` includes the reserved room after the image.
+    virtual bool Load(void* data, int32_t size) = 0;
+    // The block had to be built: (file bytes, size) for storage kind 2, or
+    // (null, 0) when no file exists. Builds an image and commits it with
+    // CommitImage; true when the image was committed.
+    virtual bool Save(const void* data, int32_t size);
+    // Flushing an entry of storage kind 2 or 5.
+    virtual bool OnFlush(void* data, int32_t size);
+    // Restoring from a backup when the backup flags hold kBackupByDict: the
+    // dictionary checks the bytes and writes its file itself (WriteFile);
+    // true only when the file was written.
+    virtual bool Import(const void* data, int32_t size);
+    // Backing up when the backup flags hold kBackupByDict: the dictionary
+    // writes its own backup (normally with Backup); true only when the
+    // backup was written completely.
+    virtual bool Export(const void* data, int32_t size);
+    // Attaching an entry of storage kind 5: parse the source file and commit
+    // an image with CommitImage.
+    virtual bool LoadFromFile(const wchar_t* path);
+    // Storage kind 1: the manager has written the image to `path` (the
+    // result is not used). Storage kind 4: the dictionary writes its own
+    // file here, and must return true only when it was written.
+    virtual bool OnFileWritten(const wchar_t* path);
+    // Storage kind 4: bytes of room kept after the image in the block.
+    // `data` is the image about to be placed (never null).
+    virtual uint32_t GetReservedSize(const void* data, int32_t size);
+
+    bool IsReady() const { return m_ready.load(std::memory_order_acquire); }
+    void SetReady(bool ready) { m_ready.store(ready, std::memory_order_release); }
+
+    // Manager only.
+    void SetEntry(t_dictEntry* entry) { m_entry = entry; }
+    t_dictEntry* GetEntry() const { return m_entry; }
+    // The entry's storage kind; -1 when not registered.
+    int GetStorageKind() const;
+
+    // Places an image in the entry's memory block (reserved room after it
+    // for storage kind 4, zeroed). False without entry or data, when the
+    // block cannot be made, or when the entry already holds a block too
+    // small for it (the held block is then left untouched).
+    bool CommitImage(const void* data, int32_t size);
+    // Raises the version of the entry's block; false without entry.
+    bool IncreaseVersion();
+    // The version this process last saw for the entry's block; -1 when none.
+    int GetLocalVersion() const;
+    // Copies the entry's file path, terminated. False when capacity is 0,
+    // without entry or path, or when the path does not fit (the buffer then
+    // holds an empty string).
+    bool GetFilePath(wchar_t* buffer, size_t capacity) const;
+
+    // Stores a new image. Storage kind 6: the private buffer is replaced by
+    // a copy and Load decides the ready flag; true. Other kinds: the image
+    // replaces the file (never in the system directory) through a synced
+    // temporary renamed over it; only when that succeeded is the version
+    // raised and every changed block re-attached. False without entry or
+    // data, or when the write failed: the old file and the attached image
+    // then stay as they were.
+    bool SaveAndNotify(const void* data, int32_t size);
+    // Replaces the entry's file with the bytes (temporary, sync, rename,
+    // directory sync). False without entry or data, for a system-directory
+    // entry, or when any step failed (the old file is then untouched).
+    bool WriteFile(const void* data, int32_t size);
+    // WriteFile, then OnFileWritten (path) when the write succeeded. The
+    // result is the write's.
+    bool WriteFileAndNotify(const void* data, int32_t size);
+    // Writes the bytes as "<user dir>/Backup/<file>.<YYYYMMDDhhmmss>" (local
+    // time), safely as WriteFile; a backup of the same second is replaced
+    // whole. False without entry or data or when the write failed.
+    bool Backup(const void* data, int32_t size);
+
+private:
+    std::atomic<bool> m_ready{false};
+    t_dictEntry* m_entry = nullptr;  // owned by the manager
+};
+
+// Writes `size` bytes to `fd`; true only when all were written. The
+// dictionary layer sends every byte of every image, copy and backup through
+// the function set here, so tests can simulate a full disk. Null restores
+// the plain write loop.
+using t_dictWriteFn = bool (*)(int fd, const void* data, size_t size);
+void SetDictWriteFunction(t_dictWriteFn fn);
+// Clock of backup stamps and ages (seconds since the Unix epoch); null
+// restores time(). For tests.
+using t_dictClockFn = time_t (*)();
+void SetDictClockFunction(t_dictClockFn fn);
+time_t DictNow();
+
+// Replaces `target` with `size` bytes of `data`: a temporary beside it is
+// written, synced and renamed over it, then the directory is synced. On
+// failure the target is untouched and no temporary is left. Size 0 is
+// allowed (an empty file).
+bool DictWriteFileSafely(const t_pathName& target, const void* data, size_t size);
+// "YYYYMMDDhhmmss" of a time in local time; false when it cannot be
+// converted. `out` holds at least 15 characters.
+bool FormatDictStamp(time_t when, wchar_t out[15]);

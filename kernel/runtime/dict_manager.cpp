@@ -1,0 +1,869 @@
+// The dictionary manager: registry, attach with recovery, flush, backups
+// and the loader threads.
+#include "kernel/runtime/dict_manager.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <utility>
+
+#include "kernel/runtime/dir_settings.h"
+#include "kernel/runtime/fd_file.h"
+#include "kernel/runtime/os_helpers.h"
+#include "kernel/runtime/singleton.h"
+#include "kernel/runtime/version_manager.h"
+
+namespace {
+
+// Results of PrepareEntryFile.
+enum : int {
+    kFileReady = 0,
+    kFileFromBackup = 1,
+    kFileFromSystem = 2,
+    kFileNone = 3,       // build the default image
+    kFileFailed = 4,
+};
+
+// Results of FlushEntryImpl.
+enum : int {
+    kFlushWriteFailed = -1,
+    kFlushSkipped = 0,
+    kFlushDone = 1,
+};
+
+constexpr size_t kStampChars = 14;
+constexpr const wchar_t* kRefusedTag = L".refused.";
+constexpr int kMaxRefusedSerial = 99;
+
+using t_managerSink =
+    t_versionManagerEventSink<t_dictManager*, bool (t_dictManager::*)(int),
+                              bool (t_dictManager::*)(const wchar_t*)>;
+
+t_versionManager& Versions() { return t_singleton<t_versionManager>::Get(); }
+
+// stat without the error print of the path helpers: a missing file is an
+// expected case here.
+bool StatQuiet(const t_pathName& path, struct stat* st) {
+    char mb[kPathBufBytes];
+    return !path.IsEmpty() && path.ToBytes(mb, sizeof mb) && stat(mb, st) == 0;
+}
+
+bool IsRegularFile(const t_pathName& path) {
+    struct stat st;
+    return StatQuiet(path, &st) && S_ISREG(st.st_mode);
+}
+
+bool CanOpenForReading(const t_pathName& path) {
+    char mb[kPathBufBytes];
+    if (!path.ToBytes(mb, sizeof mb)) return false;
+    const int fd = open(mb, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
+}
+
+// The whole file, which must be non-empty and below 2 GiB; every byte is
+// checked to have been read.
+bool ReadWholeFile(const t_pathName& path, std::vector<uint8_t>& out) {
+    out.clear();
+    t_fdFile file;
+    if (!file.OpenPath(path, kOpenRead)) return false;
+    const int64_t size = file.GetSize();
+    if (size <= 0 || size > INT32_MAX) return false;
+    out.resize(static_cast<size_t>(size));
+    if (!file.ReadExact(out.data(), out.size())) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+// Copies through the dictionary layer's safe write, so a failed copy leaves
+// the target as it was.
+bool CopyFileSafely(const t_pathName& source, const t_pathName& target) {
+    std::vector<uint8_t> bytes;
+    return ReadWholeFile(source, bytes) &&
+           DictWriteFileSafely(target, bytes.data(), bytes.size());
+}
+
+bool AllDigits(const std::wstring& s, size_t from, size_t count) {
+    if (from + count > s.size()) return false;
+    for (size_t i = from; i < from + count; ++i)
+        if (s[i] < L'0' || s[i] > L'9') return false;
+    return true;
+}
+
+// The file-name part of an entry's file (a full path for storage kind 6).
+std::wstring EntryBaseName(const t_dictEntry* entry) {
+    const std::wstring base = t_pathName(entry->file.c_str()).GetFileName();
+    return base.empty() ? entry->file : base;
+}
+
+bool BackupDir(t_pathName& out) {
+    const wchar_t* userDir = GetConfiguredUserDir();
+    return userDir[0] && out.InitJoin(userDir, L"Backup");
+}
+
+// "<base>.<14 digits>" and nothing else is a backup of base: temporaries,
+// refused files and stray names such as "<base>.bak" are not.
+bool IsBackupName(const std::wstring& name, const std::wstring& base) {
+    return name.size() == base.size() + 1 + kStampChars && name.compare(0, base.size(), base) == 0 &&
+           name[base.size()] == L'.' && AllDigits(name, base.size() + 1, kStampChars);
+}
+
+// "<base>.refused.<14 digits>" optionally followed by ".<serial>"; the
+// stamp and serial order the kept copies.
+bool ParseRefusedName(const std::wstring& name, const std::wstring& base, std::wstring& stamp,
+                      int& serial) {
+    const std::wstring head = base + kRefusedTag;
+    if (name.size() < head.size() + kStampChars || name.compare(0, head.size(), head) != 0 ||
+        !AllDigits(name, head.size(), kStampChars))
+        return false;
+    stamp = name.substr(head.size(), kStampChars);
+    const size_t rest = head.size() + kStampChars;
+    serial = 1;
+    if (rest == name.size()) return true;
+    const size_t digits = name.size() - rest - 1;
+    if (name[rest] != L'.' || digits == 0 || digits > 2 || !AllDigits(name, rest + 1, digits))
+        return false;
+    serial = static_cast<int>(wcstol(name.c_str() + rest + 1, nullptr, 10));
+    return true;
+}
+
+// Keeps the newest kRefusedFilesKept refused copies of base.
+void PruneRefused(const t_pathName& dir, const std::wstring& base) {
+    struct t_item {
+        std::wstring stamp;
+        int serial;
+        std::wstring path;
+    };
+    std::vector<t_item> items;
+    t_dirList list(dir.GetFull(), false);
+    for (int i = 0; i < list.GetCount(); ++i) {
+        const t_pathName path(list.GetAt(i));
+        t_item item;
+        if (ParseRefusedName(path.GetFileName(), base, item.stamp, item.serial)) {
+            item.path = path.Str();
+            items.push_back(std::move(item));
+        }
+    }
+    if (items.size() <= static_cast<size_t>(kRefusedFilesKept)) return;
+    std::sort(items.begin(), items.end(), [](const t_item& a, const t_item& b) {
+        return a.stamp != b.stamp ? a.stamp > b.stamp : a.serial > b.serial;
+    });
+    for (size_t i = kRefusedFilesKept; i < items.size(); ++i)
+        PathRemoveFile(t_pathName(items[i].path.c_str()));
+}
+
+// Moves a file its dictionary refused into the Backup folder as
+// "<file>.refused.<stamp>[.<n>]", so the user can still recover it. False
+// (the file stays where it is) when no such place can be made.
+bool MoveAside(const t_dictEntry* entry, const t_pathName& path) {
+    t_pathName dir;
+    wchar_t stamp[15];
+    if (!BackupDir(dir) || !PathMakeDir(dir) || !FormatDictStamp(DictNow(), stamp)) return false;
+    const std::wstring base = EntryBaseName(entry);
+    const std::wstring head = base + kRefusedTag + stamp;
+    t_pathName target;
+    bool found = false;
+    for (int serial = 1; serial <= kMaxRefusedSerial && !found; ++serial) {
+        std::wstring name = head;
+        if (serial > 1) name += L"." + std::to_wstring(serial);
+        if (!target.InitJoin(dir.GetFull(), name.c_str())) return false;
+        struct stat st;
+        found = !StatQuiet(target, &st);
+    }
+    if (!found) return false;
+    char from[kPathBufBytes];
+    char to[kPathBufBytes];
+    if (!path.ToBytes(from, sizeof from) || !target.ToBytes(to, sizeof to)) return false;
+    if (rename(from, to) != 0) {
+        // Another file system (the kind-4 directory): copy, then remove.
+        if (errno != EXDEV || !CopyFileSafely(path, target)) {
+            perror(from);
+            return false;
+        }
+        if (unlink(from) != 0) {
+            perror(from);
+            return false;
+        }
+    }
+    SyncParentDir(from);
+    PruneRefused(dir, base);
+    return true;
+}
+
+bool IsUserDirKind(uint32_t dirKind) {
+    return dirKind == kDirUser || dirKind == kDirUserOrSystem || dirKind == kDirUserSeeded ||
+           dirKind == kDirDict4;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The entry's block.
+
+bool t_managedShareMemory::OnVersionChanged(int) {
+    if (!m_entry) return false;
+    // Readers stop using the image before it goes away.
+    if (m_entry->dict) m_entry->dict->SetReady(false);
+    Detach();
+    return m_entry->manager && m_entry->manager->AttachEntry(m_entry);
+}
+
+bool t_managedShareMemory::OnNameEvent(const wchar_t*) {
+    if (!m_entry) return false;
+    if (m_entry->dirKind == kDirSystem) return true;
+    if (!m_versionName.empty()) Versions().IncreaseVersion(m_versionName.c_str());
+    if (m_entry->dict) m_entry->dict->SetReady(false);
+    Detach();
+    return m_entry->manager && m_entry->manager->AttachEntry(m_entry);
+}
+
+// ---------------------------------------------------------------------------
+// Set-up and registry.
+
+t_dictManager::~t_dictManager() {
+    m_loader1.Join();
+    m_loader2.Join();
+    if (!m_eventName.empty() && t_singleton<t_versionManager>::Exists())
+        Versions().Unregister(m_eventName.c_str());
+    if (m_localLock.IsInitialised()) {
+        t_recursiveLock::t_locker guard(m_localLock);
+        for (t_dictEntry* entry : m_entries) ReleaseEntry(entry);
+        for (t_dictEntry* entry : m_standalone) ReleaseEntry(entry);
+        m_entries.clear();
+        m_standalone.clear();
+    }
+    m_localLock.Destroy();
+    m_globalLock.Close();
+}
+
+void t_dictManager::ReleaseEntry(t_dictEntry* entry) {
+    if (!entry) return;
+    if (entry->dict) {
+        // The image goes with the entry: the dictionary must not use it.
+        entry->dict->SetReady(false);
+        if (entry->dict->GetEntry() == entry) entry->dict->SetEntry(nullptr);
+        entry->dict = nullptr;
+    }
+    delete entry;
+}
+
+bool t_dictManager::Init() {
+    if (m_localLock.IsInitialised() && m_globalLock.IsCreated()) return true;
+    std::wstring globalName;
+    MakeSafeFileName(L"DictManager", L"_GlobalLocker", globalName);
+    if ((!m_globalLock.IsCreated() && !m_globalLock.Create(globalName.c_str(), 3)) ||
+        !m_localLock.Init(L"DictManager_LocalLocker", 2)) {
+        m_lastError = kDictErrCreate;
+        return false;
+    }
+    m_eventName = L"DictManager";
+    m_eventName += L"_Event";
+    t_versionManager& vm = Versions();
+    int version = 0;
+    const int index = vm.FindOrAdd(m_eventName.c_str(), &version);
+    std::unique_ptr<t_versionManagerEventSinkBase> sink(
+        new t_managerSink(this, &t_dictManager::LoadPhase2, &t_dictManager::OnNameEvent));
+    const bool registered =
+        vm.RegisterSink(m_eventName.c_str(), kVersionMaskManager, index, version, sink);
+    m_loader1.InitAttr();
+    m_loader2.InitAttr();
+    if (!registered) {
+        m_lastError = vm.GetLastError();
+        return false;
+    }
+    m_lastError = nullptr;
+    return true;
+}
+
+t_dictEntry* t_dictManager::FindEntry(const wchar_t* name) {
+    if (!name || !m_localLock.IsInitialised()) return nullptr;
+    t_recursiveLock::t_locker guard(m_localLock);
+    for (t_dictEntry* entry : m_entries)
+        if (entry->name == name) return entry;
+    return nullptr;
+}
+
+bool t_dictManager::Register(const wchar_t* name, t_dictStorageBase* dict, uint32_t policy,
+                             uint32_t storageKind, uint32_t dirKind, const wchar_t* file,
+                             uint32_t backupFlags, uint32_t mask) {
+    if (!m_localLock.IsInitialised()) {
+        m_lastError = kDictErrNotInit;
+        return false;
+    }
+    if (!name || !dict) {
+        m_lastError = kDictErrBadArg;
+        return false;
+    }
+    t_recursiveLock::t_locker guard(m_localLock);
+    if (FindEntry(name)) {
+        m_lastError = kDictErrExists;
+        return true;
+    }
+    // One dictionary object belongs to one entry: a second one would leave
+    // the first pointing at it after it is gone.
+    if (dict->GetEntry()) {
+        m_lastError = kDictErrBadArg;
+        return false;
+    }
+    auto* entry = new t_dictEntry;
+    entry->name = name;
+    entry->dict = dict;
+    entry->loadPolicy = policy;
+    entry->storageKind = storageKind;
+    entry->dirKind = dirKind;
+    entry->file = file ? file : L"";
+    entry->backupFlags = backupFlags;
+    entry->manager = this;
+    entry->block.SetVersionMask(mask);
+    entry->block.SetEntry(entry);
+    dict->SetEntry(entry);
+    m_entries.push_back(entry);
+    m_lastError = nullptr;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Load phases and loader threads.
+
+bool t_dictManager::LoadPhase1(int flag) {
+    if (!m_localLock.IsInitialised()) {
+        m_lastError = kDictErrNotInit;
+        return false;
+    }
+    if (flag == 0) return true;
+    t_recursiveLock::t_locker guard(m_localLock);
+    if (m_phase1Done) return true;
+    if (!m_globalLock.IsCreated()) {
+        m_lastError = kDictErrNotInit;
+        return false;
+    }
+    int deferred = 0;
+    {
+        t_processLock::t_locker global(m_globalLock);
+        for (t_dictEntry* entry : m_entries) {
+            if (entry->loadPolicy == kLoadPhase1) AttachEntry(entry);
+            if (entry->loadPolicy == kLoadThread1) ++deferred;
+        }
+    }
+    if (deferred) m_loader1.Start(&t_dictManager::LoaderThread1, this);
+    m_phase1Done = true;
+    m_lastError = nullptr;
+    return true;
+}
+
+bool t_dictManager::LoadPhase2(int) {
+    if (!m_localLock.IsInitialised()) {
+        m_lastError = kDictErrNotInit;
+        return false;
+    }
+    t_recursiveLock::t_locker guard(m_localLock);
+    if (m_phase2Done) return true;
+    int deferred = 0;
+    for (t_dictEntry* entry : m_entries) {
+        if (entry->loadPolicy == kLoadPhase2) AttachEntry(entry);
+        if (entry->loadPolicy == kLoadThread2) ++deferred;
+    }
+    if (deferred) m_loader2.Start(&t_dictManager::LoaderThread2, this);
+    m_phase2Done = true;
+    m_lastError = nullptr;
+    return true;
+}
+
+bool t_dictManager::NotifyEvent() {
+    Versions().IncreaseVersion(m_eventName.c_str());
+    return true;
+}
+
+bool t_dictManager::OnNameEvent(const wchar_t*) {
+    m_lastError = nullptr;
+    return true;
+}
+
+void t_dictManager::LoaderThread1(t_thread* self) {
+    if (auto* manager = static_cast<t_dictManager*>(self->GetOwner()))
+        manager->LoadPolicyEntries(self, kLoadThread1, 1);
+}
+
+void t_dictManager::LoaderThread2(t_thread* self) {
+    if (auto* manager = static_cast<t_dictManager*>(self->GetOwner()))
+        manager->LoadPolicyEntries(self, kLoadThread2, 10);
+}
+
+void t_dictManager::LoadPolicyEntries(t_thread* self, uint32_t policy, uint32_t delayMs) {
+    if (!m_localLock.IsInitialised()) {
+        m_lastError = kDictErrNotInit;
+        return;
+    }
+    SleepMs(delayMs);
+    if (self->IsStopRequested()) {
+        m_lastError = kDictErrStopped;
+        return;
+    }
+    t_recursiveLock::t_locker guard(m_localLock);
+    for (t_dictEntry* entry : m_entries) {
+        if (self->IsStopRequested()) {
+            m_lastError = kDictErrStopped;
+            return;
+        }
+        if (entry->loadPolicy == policy) AttachEntry(entry);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Loading and saving by name.
+
+bool t_dictManager::LoadDict(const wchar_t* name) {
+    if (!m_localLock.IsInitialised()) {
+        m_lastError = kDictErrNotInit;
+        return false;
+    }
+    if (!name) {
+        m_lastError = kDictErrBadArg;
+        return false;
+    }
+    t_recursiveLock::t_locker guard(m_localLock);
+    t_dictEntry* entry = FindEntry(name);
+    m_lastError = nullptr;
+    if (!entry || !entry->dict) return false;
+    if (entry->dict->IsReady()) return true;
+    return AttachEntry(entry);
+}
+
+bool t_dictManager::SaveAll() {
+    if (!m_localLock.IsInitialised()) {
+        m_lastError = kDictErrNotInit;
+        return false;
+    }
+    t_recursiveLock::t_locker guard(m_localLock);
+    bool failed = false;
+    for (t_dictEntry* entry : m_entries)
+        if (FlushEntryImpl(entry) == kFlushWriteFailed) failed = true;
+    m_lastError = failed ? kDictErrWrite : nullptr;
+    return !failed;
+}
+
+bool t_dictManager::SaveDict(const wchar_t* name) {
+    if (!m_localLock.IsInitialised()) {
+        m_lastError = kDictErrNotInit;
+        return false;
+    }
+    if (!name) {
+        m_lastError = kDictErrBadArg;
+        return false;
+    }
+    t_recursiveLock::t_locker guard(m_localLock);
+    t_dictEntry* entry = FindEntry(name);
+    if (!entry || !entry->dict || !entry->dict->IsReady()) {
+        m_lastError = kDictErrNotLoaded;
+        return false;
+    }
+    return FlushEntry(entry);
+}
+
+t_dictEntry* t_dictManager::MakeStandalone(const wchar_t* name, t_dictStorageBase* dict) {
+    t_dictEntry* old = dict->GetEntry();
+    auto standalone = std::find(m_standalone.begin(), m_standalone.end(), old);
+    if (old && standalone == m_standalone.end()) return nullptr;  // a registered one keeps its entry
+    if (old) {
+        m_standalone.erase(standalone);
+        ReleaseEntry(old);
+    }
+    auto* entry = new t_dictEntry;
+    entry->name = name;
+    entry->dict = dict;
+    entry->storageKind = kStoragePrivate;
+    entry->dirKind = kDirUser;
+    entry->manager = this;
+    entry->block.SetEntry(entry);
+    dict->SetEntry(entry);
+    m_standalone.push_back(entry);
+    return entry;
+}
+
+bool t_dictManager::AttachBuffer(const wchar_t* name, t_dictStorageBase* dict, const void* data,
+                                 int32_t size) {
+    if (!name || !dict || (!data && size > 0) || size < 0 || !m_localLock.IsInitialised()) {
+        m_lastError = kDictErrBadArg;
+        return false;
+    }
+    std::unique_ptr<uint8_t[]> copy;
+    if (size > 0) {
+        copy.reset(new (std::nothrow) uint8_t[size]);
+        if (!copy) {
+            m_lastError = kDictErrCreate;
+            return false;
+        }
+        memcpy(copy.get(), data, static_cast<size_t>(size));
+    }
+    t_recursiveLock::t_locker guard(m_localLock);
+    t_dictEntry* entry = MakeStandalone(name, dict);
+    if (!entry) {
+        m_lastError = kDictErrBadArg;
+        return false;
+    }
+    entry->buffer = std::move(copy);
+    entry->bufferSize = size;
+    m_lastError = nullptr;
+    return AttachEntry(entry);
+}
+
+bool t_dictManager::AttachFile(const wchar_t* name, t_dictStorageBase* dict, const wchar_t* path) {
+    if (!name || !dict || !path || !path[0] || !m_localLock.IsInitialised()) {
+        m_lastError = kDictErrBadArg;
+        return false;
+    }
+    t_recursiveLock::t_locker guard(m_localLock);
+    t_dictEntry* entry = MakeStandalone(name, dict);
+    if (!entry) {
+        m_lastError = kDictErrBadArg;
+        return false;
+    }
+    entry->file = path;
+    m_lastError = nullptr;
+    return AttachEntry(entry);
+}
+
+// ---------------------------------------------------------------------------
+// Paths and backups.
+
+bool t_dictManager::BuildEntryPath(const t_dictEntry* entry, t_pathName& out) {
+    if (!entry) return false;
+    out.InitEmpty();
+    if (entry->storageKind == kStoragePrivate)
+        return entry->file.empty() || out.InitFromString(entry->file.c_str());
+    if (entry->storageKind == kStorageNoFile || entry->file.empty()) return true;
+    const wchar_t* dir = nullptr;
+    switch (entry->dirKind) {
+        case kDirUser:
+        case kDirUserOrSystem:
+        case kDirUserSeeded: dir = GetConfiguredUserDir(); break;
+        case kDirSystem: dir = GetConfiguredSysDir(); break;
+        case kDirDict4: dir = GetConfiguredDictDir4(); break;
+        default: return true;
+    }
+    // An unset directory would put the file at the root of the file system.
+    if (!dir[0]) return true;
+    if (!out.InitJoin(dir, entry->file.c_str())) {
+        out.InitEmpty();
+        return false;
+    }
+    return true;
+}
+
+bool t_dictManager::FindLatestBackup(const t_dictEntry* entry, t_pathName& path,
+                                     std::wstring& stamp) {
+    if (!entry || entry->file.empty()) return false;
+    t_pathName dir;
+    if (!BackupDir(dir)) return false;
+    struct stat st;
+    if (!StatQuiet(dir, &st) || !S_ISDIR(st.st_mode)) return false;
+    const std::wstring base = EntryBaseName(entry);
+    bool found = false;
+    t_dirList list(dir.GetFull(), false);
+    for (int i = 0; i < list.GetCount(); ++i) {
+        const t_pathName candidate(list.GetAt(i));
+        const std::wstring name = candidate.GetFileName();
+        if (!IsBackupName(name, base)) continue;
+        const std::wstring text = name.substr(base.size() + 1);
+        if (!found || text > stamp) {
+            stamp = text;
+            path.AssignRaw(candidate);
+            found = true;
+        }
+    }
+    return found;
+}
+
+// ---------------------------------------------------------------------------
+// Attaching.
+
+int t_dictManager::PrepareEntryFile(t_dictEntry* entry, const t_pathName& path, t_pathName& alt) {
+    if (!entry) return kFileFailed;
+    if (entry->storageKind == kStorageNoFile) return kFileNone;
+    if (entry->storageKind == kStoragePrivate || IsRegularFile(path)) return kFileReady;
+    // A missing system file is an error; so is a user file with no place.
+    if (entry->dirKind == kDirSystem || path.IsEmpty()) return kFileFailed;
+
+    t_pathName systemCopy;
+    const wchar_t* sysDir = GetConfiguredSysDir();
+    const bool hasSystemCopy = sysDir[0] && systemCopy.InitJoin(sysDir, entry->file.c_str()) &&
+                               IsRegularFile(systemCopy);
+
+    t_pathName backup;
+    std::wstring stamp;
+    if (entry->backupFlags != 0 && FindLatestBackup(entry, backup, stamp)) {
+        if (!(entry->backupFlags & kBackupByDict)) {
+            // A restore that fails (a full disk) must not fall back to an
+            // empty dictionary that a later save would back up over the
+            // user's real backup.
+            return CopyFileSafely(backup, path) ? kFileFromBackup : kFileFailed;
+        }
+        std::vector<uint8_t> bytes;
+        if (!ReadWholeFile(backup, bytes)) return kFileNone;
+        if (entry->dict && entry->dict->Import(bytes.data(), static_cast<int32_t>(bytes.size())))
+            return kFileFromBackup;
+        if ((entry->dirKind == kDirUserSeeded || entry->dirKind == kDirDict4) && hasSystemCopy)
+            return CopyFileSafely(systemCopy, path) ? kFileFromSystem : kFileFailed;
+        return kFileNone;
+    }
+    switch (entry->dirKind) {
+        case kDirUserSeeded:
+        case kDirDict4:
+            if (!hasSystemCopy) return kFileNone;
+            return CopyFileSafely(systemCopy, path) ? kFileFromSystem : kFileFailed;
+        case kDirUserOrSystem:
+            if (!hasSystemCopy) return kFileNone;
+            alt.AssignRaw(systemCopy);
+            return kFileReady;
+        default:
+            return kFileNone;
+    }
+}
+
+int t_dictManager::CheckEntryFile(t_dictEntry* entry, const t_pathName& path, t_pathName& alt) {
+    if (entry && entry->dirKind != kDirSystem && !path.IsEmpty()) {
+        struct stat st;
+        if (StatQuiet(path, &st) && S_ISREG(st.st_mode)) {
+            if (st.st_size < 1) {
+                // Nothing to lose in an empty file; it is restored as missing.
+                printf("check false, remove %ls\n", entry->name.c_str());
+                PathRemoveFile(path);
+            } else if (!CanOpenForReading(path)) {
+                printf("check false, remove %ls\n", entry->name.c_str());
+                MoveAside(entry, path);
+            }
+        }
+    }
+    return PrepareEntryFile(entry, path, alt);
+}
+
+bool t_dictManager::AttachStandalone(t_dictEntry* entry) {
+    t_dictStorageBase* dict = entry->dict;
+    if (!entry->file.empty()) {
+        std::vector<uint8_t> bytes;
+        t_pathName path;
+        if (!BuildEntryPath(entry, path) || !ReadWholeFile(path, bytes)) {
+            dict->SetReady(false);
+            return false;
+        }
+        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bytes.size()]);
+        if (!buffer) {
+            dict->SetReady(false);
+            return false;
+        }
+        memcpy(buffer.get(), bytes.data(), bytes.size());
+        entry->buffer = std::move(buffer);
+        entry->bufferSize = static_cast<int32_t>(bytes.size());
+    }
+    if (!entry->buffer || entry->bufferSize < 1) {
+        dict->SetReady(false);
+        return false;
+    }
+    const bool ready = dict->Load(entry->buffer.get(), entry->bufferSize);
+    dict->SetReady(ready);
+    return ready;
+}
+
+// Step of one attempt: makes the entry's block valid (or fails). The image
+// is not handed to the dictionary here.
+bool t_dictManager::AttachOnce(t_dictEntry* entry, const t_pathName& path) {
+    t_dictStorageBase* dict = entry->dict;
+    t_managedShareMemory& block = entry->block;
+    const wchar_t* name = entry->name.c_str();
+    t_pathName alt;
+    switch (entry->storageKind) {
+        case kStorageFileMap:
+            return !path.IsEmpty() && block.OpenFileMap(path.GetFull());
+        case kStorageNoFile:
+            if (block.OpenMemory(name, -1)) return true;
+            if (PrepareEntryFile(entry, path, alt) == kFileFailed) return false;
+            dict->Save(nullptr, 0);
+            return true;
+        case kStorageSource: {
+            if (block.OpenMemory(name, -1)) return true;
+            if (CheckEntryFile(entry, path, alt) == kFileFailed) return false;
+            const bool useAlt = entry->dirKind == kDirUserOrSystem && !IsRegularFile(path) &&
+                                IsRegularFile(alt);
+            dict->LoadFromFile(useAlt ? alt.GetFull() : path.GetFull());
+            return true;
+        }
+        case kStorageMemCopy:
+        case kStorageBuilt:
+        case kStorageReserved: {
+            if (block.OpenMemory(name, -1)) return true;
+            const int status = CheckEntryFile(entry, path, alt);
+            if (status == kFileFailed) return false;
+            if (status == kFileNone) {
+                dict->Save(nullptr, 0);
+                return true;
+            }
+            const t_pathName& source = !IsRegularFile(path) && !alt.IsEmpty() ? alt : path;
+            // The file is read and checked whole before any block is made,
+            // so a short or vanished file never leaves a half-filled block.
+            std::vector<uint8_t> bytes;
+            if (!ReadWholeFile(source, bytes)) return false;
+            const auto size = static_cast<int32_t>(bytes.size());
+            if (entry->storageKind == kStorageBuilt) {
+                dict->Save(bytes.data(), size);
+                return true;
+            }
+            const uint32_t reserved = entry->storageKind == kStorageReserved
+                                          ? dict->GetReservedSize(bytes.data(), size)
+                                          : 0;
+            const uint64_t total = uint64_t(bytes.size()) + reserved;
+            if (total > uint64_t(INT32_MAX)) return false;
+            if (!block.OpenMemory(name, static_cast<int32_t>(total))) return false;
+            if (uint64_t(block.GetDataSize()) < total) {
+                block.Drop();
+                return false;
+            }
+            auto* dst = static_cast<uint8_t*>(block.GetData());
+            memcpy(dst, bytes.data(), bytes.size());
+            memset(dst + bytes.size(), 0, static_cast<size_t>(block.GetDataSize()) - bytes.size());
+            entry->reserved = reserved;
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+bool t_dictManager::AttachEntry(t_dictEntry* entry) {
+    if (!entry || !entry->dict) return false;
+    t_dictStorageBase* dict = entry->dict;
+    if (entry->storageKind != kStoragePrivate && entry->block.IsValid()) return dict->IsReady();
+    if (!m_globalLock.IsCreated()) {
+        m_lastError = kDictErrNotInit;
+        return false;
+    }
+    t_processLock::t_locker global(m_globalLock);
+    // Another thread may have attached it while this one waited.
+    if (entry->storageKind != kStoragePrivate && entry->block.IsValid()) return dict->IsReady();
+    if (entry->storageKind == kStoragePrivate) return AttachStandalone(entry);
+
+    t_pathName path;
+    if (!BuildEntryPath(entry, path)) {
+        dict->SetReady(false);
+        return false;
+    }
+    bool retried = false;
+    for (;;) {
+        if (!AttachOnce(entry, path) || !entry->block.IsValid()) {
+            dict->SetReady(false);
+            return false;
+        }
+        const bool ready = dict->Load(entry->block.GetData(), entry->block.GetDataSize());
+        dict->SetReady(ready);
+        if (ready || retried) return ready;
+        retried = true;
+        entry->block.Drop();
+        if (IsUserDirKind(entry->dirKind) && IsRegularFile(path)) {
+            printf("attatch false, remove %ls\n", entry->name.c_str());
+            // The refused file is kept aside for the user, never deleted;
+            // without a place for it the dictionary stays not ready.
+            if (!MoveAside(entry, path)) return false;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Flushing.
+
+bool t_dictManager::FlushEntry(t_dictEntry* entry) {
+    const int result = FlushEntryImpl(entry);
+    if (result == kFlushWriteFailed) m_lastError = kDictErrWrite;
+    return result == kFlushDone;
+}
+
+int t_dictManager::FlushEntryImpl(t_dictEntry* entry) {
+    if (!entry || !entry->dict) return kFlushSkipped;
+    t_versionManager& vm = Versions();
+    const wchar_t* versionName = entry->block.GetVersionName().c_str();
+    // The data changed after this process attached it: writing would undo
+    // another writer's change.
+    if (vm.GetLocalVersion(versionName) < vm.GetVersion(versionName)) return kFlushSkipped;
+    if (entry->name == L"AbbrUsrDict" || entry->name == L"ExtDict") return kFlushSkipped;
+    // An image the dictionary refused (or never got) is not written back
+    // or backed up.
+    if (!entry->dict->IsReady()) return kFlushSkipped;
+
+    t_processLock::t_locker global(m_globalLock);
+    t_pathName path;
+    BuildEntryPath(entry, path);
+    t_managedShareMemory& block = entry->block;
+    const bool writable = entry->dirKind != kDirSystem && !path.IsEmpty();
+    switch (entry->storageKind) {
+        case kStorageMemCopy:
+            if (block.IsValid() && writable) {
+                const int32_t size = block.GetDataSize();
+                if (entry->reserved > uint32_t(size)) return kFlushWriteFailed;
+                if (!DictWriteFileSafely(path, block.GetData(), size - entry->reserved))
+                    return kFlushWriteFailed;
+                entry->dict->OnFileWritten(path.GetFull());
+            }
+            break;
+        case kStorageBuilt:
+        case kStorageSource:
+            if (block.IsValid()) entry->dict->OnFlush(block.GetData(), block.GetDataSize());
+            break;
+        case kStorageReserved:
+            if (block.IsValid() && writable && !entry->dict->OnFileWritten(path.GetFull()))
+                return kFlushWriteFailed;
+            break;
+        default:
+            break;
+    }
+    if (entry->backupFlags == 0) return kFlushDone;
+    return BackUpEntry(entry, path) ? kFlushDone : kFlushWriteFailed;
+}
+
+// Makes a dated backup when the newest one is old enough. True when none
+// was due or the new one is complete; the previous newest is removed only
+// then, and never when it is the one just written (same second).
+bool t_dictManager::BackUpEntry(t_dictEntry* entry, const t_pathName& path) {
+    const time_t now = DictNow();
+    wchar_t stamp[15];
+    if (!FormatDictStamp(now, stamp)) return false;
+    t_pathName previous;
+    std::wstring previousStamp;
+    const bool hasPrevious = FindLatestBackup(entry, previous, previousStamp);
+    if (hasPrevious) {
+        const time_t then = ParseTimestamp14(previousStamp.c_str());
+        if (then != -1 && then < now) {
+            const int64_t days = (int64_t(now) - int64_t(then)) / 86400;
+            const bool due = ((entry->backupFlags & kBackupDaily) && days >= 1) ||
+                             ((entry->backupFlags & kBackupWeekly) && days >= 7);
+            if (!due) return true;
+        }
+    }
+    t_pathName dir;
+    if (!BackupDir(dir) || !PathMakeDir(dir)) return false;
+    bool written;
+    if (entry->backupFlags & kBackupByDict) {
+        written = entry->block.IsValid() &&
+                  entry->dict->Export(entry->block.GetData(), entry->block.GetDataSize());
+    } else {
+        const std::wstring name = EntryBaseName(entry) + L"." + stamp;
+        t_pathName target;
+        written = !path.IsEmpty() && target.InitJoin(dir.GetFull(), name.c_str()) &&
+                  CopyFileSafely(path, target);
+    }
+    if (!written) return false;
+    if (hasPrevious) {
+        t_pathName newest;
+        std::wstring newestStamp;
+        if (FindLatestBackup(entry, newest, newestStamp) && newest.Str() != previous.Str())
+            PathRemoveFile(previous);
+    }
+    return true;
+}

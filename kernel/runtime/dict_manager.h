@@ -1,0 +1,181 @@
+// t_dictManager: the registry of the kernel's dictionaries. It attaches
+// their images (restoring missing user files from backups or the system
+// directory), writes them back and keeps dated backups. Operations may be
+// called from any thread: registry changes take the local lock, file work
+// the global (per-user, cross-process) lock, in that order.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kernel/runtime/dict_base.h"
+#include "kernel/runtime/kernel_lock.h"
+#include "kernel/runtime/named_memory.h"
+#include "kernel/runtime/path.h"
+#include "kernel/runtime/thread.h"
+
+class t_dictManager;
+
+inline constexpr const wchar_t* kDictErrNotInit = L"尚未初始化";
+inline constexpr const wchar_t* kDictErrNotLoaded = L"词库还未加载";
+inline constexpr const wchar_t* kDictErrBadArg = L"参数错误";
+inline constexpr const wchar_t* kDictErrStopped = L"用户主动终止";
+inline constexpr const wchar_t* kDictErrExists = L"同名词库已存在";
+inline constexpr const wchar_t* kDictErrCreate = L"创建错误";
+inline constexpr const wchar_t* kDictErrWrite = L"写文件失败";
+
+// Load policies: when an entry is attached.
+enum : uint32_t {
+    kLoadPhase1 = 0,   // synchronously in LoadPhase1
+    kLoadPhase2 = 1,   // synchronously in LoadPhase2
+    kLoadThread1 = 2,  // on loader thread 1, started by LoadPhase1
+    kLoadThread2 = 3,  // on loader thread 2, started by LoadPhase2
+};
+
+// How many refused user files are kept aside per file.
+inline constexpr int kRefusedFilesKept = 3;
+
+// The memory block of one registered dictionary: a version change or a
+// change of the user directory re-attaches the whole entry (restoring its
+// file when needed) instead of only reopening the memory.
+class t_managedShareMemory final : public t_shareMemory {
+public:
+    t_managedShareMemory() {
+        m_mask = 2;
+        m_versionInName = true;
+        m_size = -1;
+    }
+    void SetEntry(t_dictEntry* entry) { m_entry = entry; }
+    // Drops the memory and the registration (the entry is kept).
+    void Drop() { Detach(); }
+
+    bool OnVersionChanged(int version) override;
+    bool OnNameEvent(const wchar_t* name) override;
+
+private:
+    t_dictEntry* m_entry = nullptr;
+};
+
+// One registered dictionary; owned by its manager.
+struct t_dictEntry {
+    std::wstring name;
+    t_dictStorageBase* dict = nullptr;  // not owned; cleared when either side goes
+    uint32_t loadPolicy = 0;
+    uint32_t storageKind = 0;
+    uint32_t dirKind = 0;
+    std::wstring file;                  // full path for storage kind 6
+    uint32_t backupFlags = 0;
+    t_managedShareMemory block;
+    std::unique_ptr<uint8_t[]> buffer;  // storage kind 6
+    int32_t bufferSize = 0;
+    uint32_t reserved = 0;              // room after the image (storage kind 4)
+    t_dictManager* manager = nullptr;
+};
+
+class t_dictManager {
+public:
+    t_dictManager() = default;
+    // Joins the loader threads, leaves the version manager and frees every
+    // entry; dictionaries still alive are unlinked, not destroyed.
+    ~t_dictManager();
+    t_dictManager(const t_dictManager&) = delete;
+    t_dictManager& operator=(const t_dictManager&) = delete;
+
+    // Creates the locks and registers the manager's event with the version
+    // manager (which must be initialised). False with "创建错误" when a lock
+    // cannot be made, or with the version manager's error when the event
+    // cannot be registered. True when already initialised.
+    bool Init();
+
+    // Adds a dictionary. False with "尚未初始化" before Init, "参数错误" for
+    // a null name or dictionary. An existing name is kept: true with
+    // "同名词库已存在".
+    bool Register(const wchar_t* name, t_dictStorageBase* dict, uint32_t policy,
+                  uint32_t storageKind, uint32_t dirKind, const wchar_t* file,
+                  uint32_t backupFlags, uint32_t mask);
+
+    // Attaches every policy-0 entry in order and starts loader thread 1 for
+    // the policy-2 entries. Flag 0 does nothing. Runs once; false with
+    // "尚未初始化" before Init. Failed attaches leave their dictionaries not
+    // ready and do not fail the phase.
+    bool LoadPhase1(int flag);
+    // The event's version sink: attaches the policy-1 entries and starts
+    // loader thread 2 for the policy-3 entries, once.
+    bool LoadPhase2(int version);
+    // Raises the event, so that the next CheckUpdate8 runs LoadPhase2.
+    bool NotifyEvent();
+    bool OnNameEvent(const wchar_t* name);
+
+    // True when the dictionary is (now) ready. False for an unknown name (no
+    // error), or when attaching failed.
+    bool LoadDict(const wchar_t* name);
+    // Flushes every entry in order. False with "写文件失败" when an image or a
+    // backup could not be written (the other entries are still flushed).
+    bool SaveAll();
+    // Flushes one entry; false with "词库还未加载" for an unknown or not
+    // ready dictionary, with "写文件失败" when a write failed.
+    bool SaveDict(const wchar_t* name);
+
+    // Attach a dictionary to a stand-alone (unregistered) private buffer:
+    // a copy of the bytes, or the whole file at `path`. The manager keeps
+    // the entry until it is destroyed or the dictionary is attached again.
+    // False with "参数错误" for null arguments, else the attach result.
+    bool AttachBuffer(const wchar_t* name, t_dictStorageBase* dict, const void* data,
+                      int32_t size);
+    bool AttachFile(const wchar_t* name, t_dictStorageBase* dict, const wchar_t* path);
+
+    // Attaches an entry (see the source for the order of recovery). True
+    // when the dictionary loaded its image.
+    bool AttachEntry(t_dictEntry* entry);
+    // Writes an entry back and backs it up when due. False when nothing was
+    // written because the data changed elsewhere or the entry saves itself,
+    // or with "写文件失败" when a write failed: the file and the previous
+    // backup are then left as they were.
+    bool FlushEntry(t_dictEntry* entry);
+
+    // The entry's file: directory of its kind + "/" + file; the file itself
+    // for storage kind 6; empty (still true) for storage kind 3, an unknown
+    // directory kind, no file, or an unset directory. False for null.
+    static bool BuildEntryPath(const t_dictEntry* entry, t_pathName& out);
+    // The newest backup of the entry: a file in "<user dir>/Backup" named
+    // exactly "<file>.<14 digits>". False when there is none.
+    static bool FindLatestBackup(const t_dictEntry* entry, t_pathName& path,
+                                 std::wstring& stamp);
+
+    const wchar_t* GetLastError() const { return m_lastError.load(); }
+    t_processLock& GetGlobalLocker() { return m_globalLock; }
+    // Null when unknown. The entry stays valid while the manager lives.
+    t_dictEntry* FindEntry(const wchar_t* name);
+    bool IsPhase1Done() const { return m_phase1Done.load(); }
+    bool IsPhase2Done() const { return m_phase2Done.load(); }
+
+private:
+    static void LoaderThread1(t_thread* self);
+    static void LoaderThread2(t_thread* self);
+    void LoadPolicyEntries(t_thread* self, uint32_t policy, uint32_t delayMs);
+
+    int CheckEntryFile(t_dictEntry* entry, const t_pathName& path, t_pathName& alt);
+    int PrepareEntryFile(t_dictEntry* entry, const t_pathName& path, t_pathName& alt);
+    bool AttachOnce(t_dictEntry* entry, const t_pathName& path);
+    bool AttachStandalone(t_dictEntry* entry);
+    // A fresh stand-alone entry for dict (replacing its previous one); null
+    // when dict belongs to a registered entry. Under m_localLock.
+    t_dictEntry* MakeStandalone(const wchar_t* name, t_dictStorageBase* dict);
+    int FlushEntryImpl(t_dictEntry* entry);
+    bool BackUpEntry(t_dictEntry* entry, const t_pathName& path);
+    void ReleaseEntry(t_dictEntry* entry);
+
+    std::vector<t_dictEntry*> m_entries;      // guarded by m_localLock
+    std::vector<t_dictEntry*> m_standalone;   // guarded by m_localLock
+    std::wstring m_eventName;
+    t_processLock m_globalLock;               // file work, shared by processes
+    t_recursiveLock m_localLock;              // the registry
+    std::atomic<const wchar_t*> m_lastError{nullptr};
+    std::atomic<bool> m_phase1Done{false};  // written under m_localLock
+    std::atomic<bool> m_phase2Done{false};
+    t_thread m_loader1;
+    t_thread m_loader2;
+};
