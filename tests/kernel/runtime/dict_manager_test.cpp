@@ -341,6 +341,18 @@ TEST_F(DictTest, AttachingAnAttachedBlockAnswersTheDictionarysReadiness) {
     EXPECT_EQ(MakeStubImage("CORRUPT"), GetFile(SysFile("core.bin")));
 }
 
+TEST_F(DictTest, ReservedRoomBeyondTheBlockLimitIsRefusedBeforeAnyBlockIsMade) {
+    PutFile(UserFile("usr.bin"), MakeStubImage("words"));
+    t_stubDict dict;
+    dict.reserved = 0xFFFFFFF0u;  // with the file, beyond what one block may hold
+    ASSERT_TRUE(manager->Register(L"UsrDict", &dict, 0, kStorageReserved, kDirUserSeeded,
+                                  L"usr.bin", 0, 10));
+    EXPECT_FALSE(manager->LoadDict(L"UsrDict"));
+    EXPECT_FALSE(dict.GetEntry()->block.IsValid());
+    EXPECT_EQ(0, dict.Calls(kOpLoad));
+    EXPECT_EQ(MakeStubImage("words"), GetFile(UserFile("usr.bin")));
+}
+
 TEST_F(DictTest, MissingSystemFileLeavesTheDictionaryNotReady) {
     t_stubDict mapped, copied;
     ASSERT_TRUE(manager->Register(L"pydict", &mapped, 0, kStorageFileMap, kDirSystem,
