@@ -58,6 +58,14 @@ class BuiltDataTest(unittest.TestCase):
         # an unrelated pair is not stored: it scores by back-off only
         self.assertNotIn(("银行", "掠夺"), self.bigrams)
 
+    def test_EverySyllablePairIsEstimated(self):
+        pairs = rows("syllable-bigrams.tsv")
+        self.assertEqual(len(pairs), 413 * 413)
+        score = {(r[0], r[1]): float(r[2]) for r in pairs}
+        self.assertGreater(score[("zhong", "guo")], score[("zhong", "a")])
+        self.assertGreater(score[("xi", "an")], score[("xi", "ang")])
+        self.assertEqual(len(rows("syllable-unigrams.tsv")), 413)
+
     def test_TraditionalFormsAreMappedOrLeftOut(self):
         words = {r[0] for r in self.words}
         self.assertIn("坝", words)

@@ -18,6 +18,7 @@ sys.path.insert(0, os.path.join(ROOT, "tools", "data"))
 import check_syllables  # noqa: E402
 import coverage  # noqa: E402
 import normalise  # noqa: E402
+import syllable_stats  # noqa: E402
 
 SYLLABLES = os.path.join(ROOT, "data", "syllables.txt")
 
@@ -173,6 +174,45 @@ class CoverageTest(unittest.TestCase):
         # 中国人民 splits into two words, 银行 is one, 银 + 行 (xing) two
         self.assertEqual(result["words per phrase"], "1.67")
         self.assertEqual(result["chars in longer words %"], "75.0")
+
+
+class SyllableStatisticsTest(unittest.TestCase):
+    SYLLABLES = ["guo", "hang", "ren", "xing", "yin", "zhong"]
+
+    def estimate(self, bigrams):
+        with tempfile.TemporaryDirectory() as tmp:
+            write(tmp, "words.tsv", "# w\n中国\tzhong guo\n人\tren\n行\txing\n行\thang\n"
+                                    "银行\tyin hang\n")
+            write(tmp, "chars.tsv", "人\tren\t0\tW\tS\n行\thang\t1\tW\tS\n行\txing\t8\tW\tS\n")
+            write(tmp, "unigrams.tsv", "# u\n中国\t-1.0\t-0.3\t1\n人\t-1.0\t0\t2\n"
+                                       "行\t-1.0\t0\t3\n")
+            write(tmp, "bigrams.tsv", "# b\n" + bigrams)
+            return syllable_stats.estimate(self.SYLLABLES, tmp)
+
+    def test_EveryPairHasAProbabilityAndRowsSumToOne(self):
+        uni, pair = self.estimate("")
+        self.assertAlmostEqual(sum(uni), 1.0, places=9)
+        for row in pair:
+            self.assertTrue(all(p > 0 for p in row))
+            self.assertAlmostEqual(sum(row), 1.0, places=9)
+        # a syllable of no word with statistics still gets a floor
+        self.assertGreater(uni[self.SYLLABLES.index("yin")], 0)
+
+    def test_ReadingsAreSplitByTheirSurveyCounts(self):
+        uni, _ = self.estimate("")
+        xing, hang = uni[self.SYLLABLES.index("xing")], uni[self.SYLLABLES.index("hang")]
+        self.assertAlmostEqual(xing / hang, 9 / 2, places=6)
+
+    def test_StoredWordPairRaisesItsSyllablePair(self):
+        g, r = self.SYLLABLES.index("guo"), self.SYLLABLES.index("ren")
+        x = self.SYLLABLES.index("xing")
+        _, plain = self.estimate("")
+        _, paired = self.estimate("中国\t人\t-0.1\n")
+        self.assertGreater(paired[g][r], plain[g][r])
+        self.assertLess(paired[g][x], plain[g][x])
+        # inside a word: zhong is always followed by guo
+        z = self.SYLLABLES.index("zhong")
+        self.assertGreater(plain[z][g], 0.98)
 
 
 ARPA = """
