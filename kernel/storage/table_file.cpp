@@ -51,7 +51,7 @@ bool t_tableFile::Fail(const char* why) {
 
 // ---------------------------------------------------------------- attach
 
-bool t_tableFile::ParseConfig(const uint8_t* img, uint64_t size, uint32_t& sum) {
+bool t_tableFile::ParseConfig(const uint8_t* img, uint32_t& sum) {
     const uint8_t* p = img + 8;
     const uint8_t* end = p + m_configSize;
     const int32_t kc = RdI32(p), ac = RdI32(p + 4), dc = RdI32(p + 8);
@@ -63,7 +63,6 @@ bool t_tableFile::ParseConfig(const uint8_t* img, uint64_t size, uint32_t& sum) 
     if (least > uint64_t(end - p)) return Fail("table counts do not fit the configuration");
     if (kc > kMaxKeyTables) return Fail("more than ten key tables");
     sum += uint32_t(kc) + uint32_t(ac) + uint32_t(dc);
-    (void)size;
 
     m_layout.keys.resize(size_t(kc));
     for (t_keyDesc& d : m_layout.keys) {
@@ -134,9 +133,7 @@ bool t_tableFile::BuildPolicies(const std::vector<t_keyHashFn>& hashFns, const s
     return true;
 }
 
-bool t_tableFile::CheckTables(uint8_t* img, uint64_t size, uint32_t& sum) {
-    (void)img;
-    (void)size;
+bool t_tableFile::CheckTables(uint32_t& sum) {
     const uint64_t itemsSize = uint64_t(m_itemsEnd - m_items);
     uint8_t* rec = m_header + kHeaderFixedSize;
     auto readRecord = [&](uint32_t& off, uint32_t& alloc, uint32_t& used) {
@@ -228,7 +225,7 @@ bool t_tableFile::Attach(const void* image, uint32_t formatVersion, const std::v
         return Fail("configuration size out of range");
     m_configSize = uint32_t(configSize);
     uint32_t sum = m_configSize;
-    if (!ParseConfig(img, total, sum)) return false;
+    if (!ParseConfig(img, sum)) return false;
     m_attris.resize(m_layout.attris.size());
     m_datas.resize(m_layout.datas.size());
     if (!BuildPolicies(hashFns, compareFns)) return false;
@@ -260,7 +257,7 @@ bool t_tableFile::Attach(const void* image, uint32_t formatVersion, const std::v
     m_header = header;
     m_items = header + m_headSize;
     m_itemsEnd = m_items + itemsSize;
-    if (!CheckTables(img, total, sum)) return false;
+    if (!CheckTables(sum)) return false;
     if (Rd32(img) != ~sum) return Fail("check number mismatch");
 
     // Bucket arrays: not covered by the check number, so every entry is

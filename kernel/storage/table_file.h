@@ -210,9 +210,9 @@ private:
     };
 
     bool Fail(const char* why);
-    bool ParseConfig(const uint8_t* img, uint64_t size, uint32_t& sum);
+    bool ParseConfig(const uint8_t* img, uint32_t& sum);
     bool BuildPolicies(const std::vector<t_keyHashFn>& hashFns, const std::vector<t_keyCompareFn>& compareFns);
-    bool CheckTables(uint8_t* img, uint64_t size, uint32_t& sum);
+    bool CheckTables(uint32_t& sum);
     // Bytes of data table d that hold items.
     uint32_t DataLimit(const t_dataTable& t) const;
     const t_lstr* Item(int d, uint32_t offset) const;

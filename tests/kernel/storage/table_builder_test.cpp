@@ -446,3 +446,21 @@ TEST(TableUpdateTest, ImagesWithSkipWordsOrConsecutiveAttriRowsAreNotLoaded) {
     EXPECT_EQ(b.LoadFromReader(r), 0);
     EXPECT_EQ(b.MergeFromReader(r, nullptr), 0);
 }
+
+TEST(TableBuilderStoreTest, KeysKeptInTheRowMustHoldTheirLengthInsideTheField) {
+    // A one-unit string key stored in a 4-byte field of a byte-hashed table.
+    t_tableFileBuilder b;
+    ASSERT_TRUE(b.InitStoreWithBuckets({Key(6, {8, 7}, kNone, kNone, kNone)}, {}, {}, kTag, kVersion, {}, {}, {4}));
+    ASSERT_EQ(b.InsertOne(t_item().Raw(Str("x")).U32(1).Packed().data(), 0), 1);
+    EXPECT_EQ(b.InsertOne(t_item().U16(0x7FFF).U16(0).U32(1).Packed().data(), 0), 0);  // would read past the field
+    Bytes image = Plain(b);
+    t_tableFile r;
+    r.SetBucketCount(0, 4);
+    ASSERT_TRUE(r.Attach(image.data(), kVersion, int64_t(image.size())));
+    const uint8_t* row = nullptr;
+    ASSERT_TRUE(r.FindRow(L(Str("x")), 0, &row));
+    const uint8_t* stored = row;
+    Wr16(const_cast<uint8_t*>(stored), 0x7FFE);  // damaged in the file: the lookup fails, nothing is over-read
+    EXPECT_FALSE(r.FindRow(L(Str("x")), 0, &row));
+    EXPECT_EQ(r.GetRowKey(0, stored), nullptr);
+}

@@ -34,7 +34,7 @@ protected:
         testing::internal::CaptureStdout();
         const bool ok = r.Attach(copy.get(), kVersion, t.hashFns, t.compareFns, int64_t(size));
         testing::internal::GetCapturedStdout();
-        if (ok) ExerciseReader(r, t);
+        if (ok) ExerciseReader(r);
         return ok;
     }
 

@@ -219,7 +219,7 @@ bool AttachFull(t_tableFile& reader, const t_fullTable& t, const Bytes& image) {
     return reader.Attach(image.data(), kVersion, t.hashFns, t.compareFns, int64_t(image.size()));
 }
 
-size_t ExerciseReader(const t_tableFile& reader, const t_fullTable& t) {
+size_t ExerciseReader(const t_tableFile& reader) {
     size_t seen = 0;
     const t_tableLayout& layout = reader.GetLayout();
     for (int k = 0; k < reader.GetKeyCount(); ++k) {
@@ -270,7 +270,6 @@ size_t ExerciseReader(const t_tableFile& reader, const t_fullTable& t) {
             reader.FindPrefix(L(p), k, &r, &start);
         }
     }
-    (void)t;
     return seen;
 }
 

@@ -77,6 +77,6 @@ struct t_fullTable {
 t_fullTable MakeFullTable();
 bool AttachFull(t_tableFile& reader, const t_fullTable& t, const Bytes& image);
 // Runs every search and walk over every key table; returns rows seen.
-size_t ExerciseReader(const t_tableFile& reader, const t_fullTable& t);
+size_t ExerciseReader(const t_tableFile& reader);
 
 }  // namespace tabletest
