@@ -118,6 +118,33 @@ bool IsBackupName(const std::wstring& name, const std::wstring& base) {
            name[base.size()] == L'.' && AllDigits(name, base.size() + 1, kStampChars);
 }
 
+// The newest backup of the entry whose stamp lies in [from, to] (either
+// bound may be null).
+bool LatestBackupBetween(const t_dictEntry* entry, const wchar_t* from, const wchar_t* to,
+                         t_pathName& path, std::wstring& stamp) {
+    if (!entry || entry->file.empty()) return false;
+    t_pathName dir;
+    if (!BackupDir(dir)) return false;
+    struct stat st;
+    if (!StatQuiet(dir, &st) || !S_ISDIR(st.st_mode)) return false;
+    const std::wstring base = EntryBaseName(entry);
+    bool found = false;
+    t_dirList list(dir.GetFull(), false);
+    for (int i = 0; i < list.GetCount(); ++i) {
+        const t_pathName candidate(list.GetAt(i));
+        const std::wstring name = candidate.GetFileName();
+        if (!IsBackupName(name, base)) continue;
+        const std::wstring text = name.substr(base.size() + 1);
+        if ((from && text < from) || (to && text > to)) continue;
+        if (!found || text > stamp) {
+            stamp = text;
+            path.AssignRaw(candidate);
+            found = true;
+        }
+    }
+    return found;
+}
+
 // "<base>.refused.<14 digits>" optionally followed by ".<serial>"; the
 // stamp and serial order the kept copies.
 bool ParseRefusedName(const std::wstring& name, const std::wstring& base, std::wstring& stamp,
@@ -562,26 +589,7 @@ bool t_dictManager::BuildEntryPath(const t_dictEntry* entry, t_pathName& out) {
 
 bool t_dictManager::FindLatestBackup(const t_dictEntry* entry, t_pathName& path,
                                      std::wstring& stamp) {
-    if (!entry || entry->file.empty()) return false;
-    t_pathName dir;
-    if (!BackupDir(dir)) return false;
-    struct stat st;
-    if (!StatQuiet(dir, &st) || !S_ISDIR(st.st_mode)) return false;
-    const std::wstring base = EntryBaseName(entry);
-    bool found = false;
-    t_dirList list(dir.GetFull(), false);
-    for (int i = 0; i < list.GetCount(); ++i) {
-        const t_pathName candidate(list.GetAt(i));
-        const std::wstring name = candidate.GetFileName();
-        if (!IsBackupName(name, base)) continue;
-        const std::wstring text = name.substr(base.size() + 1);
-        if (!found || text > stamp) {
-            stamp = text;
-            path.AssignRaw(candidate);
-            found = true;
-        }
-    }
-    return found;
+    return LatestBackupBetween(entry, nullptr, nullptr, path, stamp);
 }
 
 // ---------------------------------------------------------------------------
@@ -859,11 +867,15 @@ bool t_dictManager::BackUpEntry(t_dictEntry* entry, const t_pathName& path) {
                   CopyFileSafely(path, target);
     }
     if (!written) return false;
-    if (hasPrevious) {
-        t_pathName newest;
-        std::wstring newestStamp;
-        if (FindLatestBackup(entry, newest, newestStamp) && newest.Str() != previous.Str())
-            PathRemoveFile(previous);
-    }
+    // The backup just written carries a stamp from this call's time span
+    // (the dictionary's Export takes its own); only when it is a different
+    // file than the previous newest does that one go.
+    wchar_t stampAfter[15];
+    t_pathName fresh;
+    std::wstring freshStamp;
+    if (hasPrevious && FormatDictStamp(DictNow(), stampAfter) &&
+        LatestBackupBetween(entry, stamp, stampAfter, fresh, freshStamp) &&
+        fresh.Str() != previous.Str())
+        PathRemoveFile(previous);
     return true;
 }

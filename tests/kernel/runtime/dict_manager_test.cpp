@@ -453,6 +453,19 @@ TEST_F(DictFlushTest, WeeklyBackupIsMadeAtSevenDaysAndReplacesTheOlderOne) {
     EXPECT_EQ(std::vector<std::string>{"usr.bin." + StampOf(g_testNow)}, NamesIn(BackupDir()));
 }
 
+TEST_F(DictFlushTest, BackupStampedInTheFutureIsReplacedNotAccumulated) {
+    ASSERT_EQ(0, mkdir(BackupDir().c_str(), 0700));
+    const std::string future = "w.bin." + StampOf(g_testNow + 3 * kDay);
+    PutFile(BackupDir() + "/" + future, MakeStubImage("future"));
+    AttachWords();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(manager->SaveAll());
+        g_testNow = g_testNow + 2;
+    }
+    // The first save replaced the future-stamped copy; later saves are not due.
+    EXPECT_EQ(std::vector<std::string>{"w.bin." + StampOf(g_testNow - 6)}, Backups());
+}
+
 TEST_F(DictFlushTest, FailedWriteLeavesFileAndBackupByteIdenticalAndReportsIt) {
     ASSERT_EQ(0, mkdir(BackupDir().c_str(), 0700));
     const std::string oldBackup = BackupDir() + "/w.bin." + StampOf(g_testNow - 2 * kDay);
