@@ -1,0 +1,251 @@
+// The key-map builder: from each syllable's spellings to its keys.
+//
+// One syllable becomes a list of spelling nodes, and every node gives its
+// keys by the scheme in use. xiong with the fuzzy rule x=s, in full pinyin:
+//   (x, iong) own   -> xiong, x (abbrev.), xio xion (partial; xi is a syllable)
+//   (s, iong) fuzzy -> siong, s, sio sion, all flagged fuzzy
+// ju also gets the own node (j, v), so jv types it as well.
+#include "kernel/lexicon/key_map_builder.h"
+
+#include <cwchar>
+
+#include "kernel/lexicon/syllable_table.h"
+#include "kernel/runtime/configuration.h"
+
+namespace {
+
+// Alternatives asked for one initial or final.
+constexpr int kMaxAlternatives = 5;
+// Corrected spellings asked for one syllable.
+constexpr int kMaxCorrections = 6;
+// Longest shuangpin key of one part, and of a whole key pair.
+constexpr size_t kMaxSpPartKeys = 3;
+constexpr size_t kMaxSpPairKeys = 3;
+
+bool CopyPart(wchar_t* out, const wchar_t* text) {
+    const size_t n = wcsnlen(text, t_keyPyMapBuilder::kPartChars);
+    if (n >= t_keyPyMapBuilder::kPartChars) return false;
+    wmemcpy(out, text, n + 1);
+    return true;
+}
+
+// initial + final into key; false when it would pass kMaxKeyLetters.
+bool JoinKey(wchar_t (&key)[t_keyPyMapBuilder::kPartChars], const wchar_t* initial, const wchar_t* final) {
+    const size_t a = wcslen(initial), b = wcslen(final);
+    if (a + b > t_keyPyMapBuilder::kMaxKeyLetters) return false;
+    wmemcpy(key, initial, a);
+    wmemcpy(key + a, final, b);
+    key[a + b] = L'\0';
+    return true;
+}
+
+// The ü spelling of a final after j, q, x, y (u, un, uan) or j, l, n, q, x, y
+// (ue); null when none applies.
+const wchar_t* UmlautFinal(const wchar_t* initial, const wchar_t* final) {
+    if (!initial[0] || initial[1]) return nullptr;
+    const wchar_t c = initial[0];
+    const bool jqxy = c == L'j' || c == L'q' || c == L'x' || c == L'y';
+    if (jqxy) {
+        if (!wcscmp(final, L"u")) return L"v";
+        if (!wcscmp(final, L"un")) return L"vn";
+        if (!wcscmp(final, L"uan")) return L"van";
+    }
+    if ((jqxy || c == L'l' || c == L'n') && !wcscmp(final, L"ue")) return L"ve";
+    return nullptr;
+}
+
+}  // namespace
+
+t_keyMapOptions ReadKeyMapOptions(t_configuration& store) {
+    t_keyMapOptions o;
+    o.fullPinyin = store.GetByte(n_config::QuanPin) || store.GetByte(n_config::AllowQuanPin);
+    o.shuangPin = store.GetByte(n_config::ShuangPin) != 0;
+    o.superSpJp = store.GetByte(n_config::SuperSPJP) != 0;
+    o.correction = store.GetByte(n_config::Correction) != 0;
+    o.zcs = store.GetByte(n_config::ZCSForZhChSh) != 0;
+    o.smartFuzzy = false;
+    return o;
+}
+
+bool t_keyPyMapBuilder::Initialise(const t_keyMapOptions& options, const t_schemeLoadSettings& settings,
+                                   i_keyMapSink* target, std::wstring* messages) {
+    Clear();
+    if (!target) return false;
+    m_options = options;
+    m_target = target;
+    std::wstring local;
+    m_configs.LoadAll(messages ? *messages : local, settings);
+    const bool fuzzy = m_configs.HasFuzzyRules();
+    m_target->SetExtraFlagA((options.zcs && !options.shuangPin && !fuzzy) ? 1 : 0);
+    m_target->SetExtraFlagB(fuzzy ? 1 : 0);
+    m_ready = true;
+    return true;
+}
+
+void t_keyPyMapBuilder::Clear() {
+    m_configs.Clear();
+    m_heap.FreeAll();
+    m_target = nullptr;
+    m_ready = false;
+}
+
+bool t_keyPyMapBuilder::AddAll() {
+    if (!m_ready) return false;
+    for (int id = 0; id < kSyllableCount; ++id) {
+        if (!AddSyllable(id)) return false;
+    }
+    return AddFixedPairs();
+}
+
+t_keyPyMapBuilder::t_spellingNode* t_keyPyMapBuilder::NewNode(const wchar_t* initial, const wchar_t* final,
+                                                              uint8_t fuzzy, uint8_t smart) {
+    auto* node = static_cast<t_spellingNode*>(m_heap.Alloc(sizeof(t_spellingNode)));
+    if (!node) return nullptr;
+    if (!CopyPart(node->initial, initial) || !CopyPart(node->final, final)) return nullptr;
+    node->fuzzy = fuzzy;
+    node->smart = smart;
+    node->next = nullptr;
+    return node;
+}
+
+void t_keyPyMapBuilder::AppendFuzzyNodes(t_spellingNode* base, t_spellingNode**& tail, bool gray) {
+    const t_fuzzyConfig& fuzzy = m_configs.Fuzzy();
+    t_ruleSlot initials[kMaxAlternatives + 1], finals[kMaxAlternatives + 1];
+    int ni = gray ? fuzzy.GetGrayPartners(initials, kMaxAlternatives, base->initial)
+                  : fuzzy.GetFuzzyPartners(initials, kMaxAlternatives, base->initial);
+    int nf = gray ? fuzzy.GetGrayPartners(finals, kMaxAlternatives, base->final)
+                  : fuzzy.GetFuzzyPartners(finals, kMaxAlternatives, base->final);
+    if (ni == 0 && nf == 0) return;
+    CopyPart(initials[ni++], base->initial);
+    CopyPart(finals[nf++], base->final);
+    for (int i = 0; i < ni; ++i) {
+        for (int f = 0; f < nf; ++f) {
+            if (i == ni - 1 && f == nf - 1) continue;  // the original pair
+            if (wcslen(initials[i]) + wcslen(finals[f]) >= 8) continue;
+            if (t_spellingNode* node = NewNode(initials[i], finals[f], 1, gray ? 1 : 0)) {
+                *tail = node;
+                tail = &node->next;
+            }
+        }
+    }
+}
+
+bool t_keyPyMapBuilder::AddSyllable(int id) {
+    if (!m_ready || id < 0 || id >= kSyllableCount) return false;
+    const wchar_t* text = SyllableTableText(id);
+    wchar_t initial[kPartChars], final[kPartChars];
+    if (!SplitSyllable(initial, kPartChars, final, kPartChars, text)) return false;
+
+    m_heap.FreeAll();
+    t_spellingNode* head = NewNode(initial, final, 0, 0);
+    if (!head) return false;
+    t_spellingNode** tail = &head->next;
+    if (const wchar_t* umlaut = UmlautFinal(initial, final)) {
+        if (t_spellingNode* node = NewNode(initial, umlaut, 0, 0)) {
+            *tail = node;
+            tail = &node->next;
+        }
+    }
+    // Fuzzy spellings of the own (and ü) nodes, appended behind them.
+    t_spellingNode* bases[2] = {head, head->next};
+    for (t_spellingNode* base : bases) {
+        if (!base) continue;
+        AppendFuzzyNodes(base, tail, false);
+        if (m_options.smartFuzzy) AppendFuzzyNodes(base, tail, true);
+    }
+
+    const uint16_t pid = uint16_t(id);
+    for (const t_spellingNode* node = head; node; node = node->next) {
+        if (m_options.fullPinyin && !EmitFullPinyin(*node, pid)) return false;
+        if (m_options.shuangPin && !EmitShuangPin(*node, pid)) return false;
+    }
+    return true;
+}
+
+bool t_keyPyMapBuilder::Emit(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly) {
+    if (!key[0]) return true;
+    return m_target->AddMapping(key, id, flags, smartOnly) != 0;
+}
+
+bool t_keyPyMapBuilder::EmitFullPinyin(const t_spellingNode& node, uint16_t id) {
+    const uint16_t flags = node.fuzzy ? kKeyFlagFuzzy : 0;
+    wchar_t full[kPartChars];
+    const bool fits = JoinKey(full, node.initial, node.final);
+    if (node.smart) return !fits || Emit(full, id, flags, true);
+
+    const bool sp = m_options.shuangPin;
+    if (!sp) {
+        // Abbreviations.
+        if (node.initial[0]) {
+            if (!Emit(node.initial, id, flags | kKeyFlagAbbrev, false)) return false;
+            if (m_options.zcs && IsRetroflexInitial(node.initial)) {
+                const wchar_t first[2] = {node.initial[0], 0};
+                if (!Emit(first, id, flags | kKeyFlagAbbrev, false)) return false;
+            }
+        } else if (m_options.zcs && wcslen(node.final) >= 2) {
+            const wchar_t first[2] = {node.final[0], 0};
+            if (!Emit(first, id, flags | kKeyFlagAbbrev | kKeyFlagZeroInitial, false)) return false;
+        }
+        // Partial spellings: the initial grown letter by letter, short of the whole.
+        if (fits) {
+            const size_t initialLen = wcslen(node.initial), fullLen = wcslen(full);
+            wchar_t partial[kPartChars];
+            for (size_t n = initialLen + 1; n < fullLen; ++n) {
+                wmemcpy(partial, full, n);
+                partial[n] = L'\0';
+                if (!IsPinyinSyllable(partial) && !Emit(partial, id, flags | kKeyFlagPartial, false)) return false;
+            }
+        }
+        // Mistyped spellings.
+        if (m_options.correction && fits) {
+            t_ruleSlot variants[kMaxCorrections];
+            const int n = m_configs.Correction().MistypeAll(variants, kMaxCorrections, full);
+            for (int i = 0; i < n; ++i) {
+                if (!Emit(variants[i], id, flags | kKeyFlagCorrection, false)) return false;
+            }
+        }
+    }
+    return !fits || Emit(full, id, flags, false);
+}
+
+bool t_keyPyMapBuilder::EmitShuangPin(const t_spellingNode& node, uint16_t id) {
+    const uint16_t flags = node.fuzzy ? kKeyFlagFuzzy : 0;
+    const bool smart = node.smart != 0;
+    const t_spScheme& scheme = m_configs.Scheme();
+    wchar_t initialKeys[kMaxSpPartKeys + 1], finalKeys[kMaxSpPartKeys + 1];
+    if (node.initial[0]) {
+        if (!scheme.GetMapping(initialKeys, sizeof initialKeys / sizeof(wchar_t), node.initial, kSpInitial) ||
+            !scheme.GetMapping(finalKeys, sizeof finalKeys / sizeof(wchar_t), node.final, kSpFinal)) {
+            return true;  // the scheme has no key for this spelling
+        }
+        if (initialKeys[0] && !smart && !Emit(initialKeys, id, flags | kKeyFlagAbbrev, false)) return false;
+        wchar_t pair[kPartChars];
+        if (wcslen(initialKeys) + wcslen(finalKeys) > kMaxSpPairKeys || !JoinKey(pair, initialKeys, finalKeys)) {
+            return true;
+        }
+        return Emit(pair, id, flags, smart);
+    }
+    if (!scheme.GetMapping(finalKeys, sizeof finalKeys / sizeof(wchar_t), node.final, kSpZeroInitialFinal)) {
+        return true;
+    }
+    if (!Emit(finalKeys, id, flags, smart)) return false;
+    if (m_options.superSpJp && !smart && finalKeys[0]) {
+        const wchar_t first[2] = {finalKeys[0], 0};
+        if (!Emit(first, id, flags | kKeyFlagAbbrev | kKeyFlagZeroInitial, false)) return false;
+    }
+    return true;
+}
+
+bool t_keyPyMapBuilder::AddFixedPairs() {
+    for (const t_pairRule* rule = m_configs.Fuzzy().GetList(t_fuzzyConfig::kCommit); rule; rule = rule->next) {
+        const int id = SyllableTableFind(rule->second.c_str());
+        if (id < 0 || id >= kSyllableCount) continue;
+        if (rule->first.empty() || rule->first.size() > kMaxKeyLetters) continue;
+        if (!Emit(rule->first.c_str(), uint16_t(id), kKeyFlagFuzzy, false)) return false;
+    }
+    if (m_options.fullPinyin) {
+        const int sou = SyllableTableFind(L"sou");
+        if (sou >= 0 && !Emit(L"so", uint16_t(sou), kKeyFlagFuzzy, false)) return false;
+    }
+    return true;
+}

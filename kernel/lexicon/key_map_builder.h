@@ -1,0 +1,102 @@
+// t_keyPyMapBuilder: produces the content of the key-to-pinyin map from the
+// syllable inventory and the user's input-scheme settings (full pinyin or
+// shuangpin, abbreviations, partial spellings, corrections, fuzzy and
+// smart-fuzzy spellings). Created per build and used on one thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "kernel/lexicon/scheme_config.h"
+#include "kernel/runtime/scope_heap.h"
+
+class t_configuration;
+
+// Flag bits of a key-to-syllable mapping.
+enum : uint16_t {
+    kKeyFlagFuzzy = 0x01,        // fuzzy spelling
+    kKeyFlagAbbrev = 0x02,       // initials only or first letter
+    kKeyFlagPartial = 0x04,      // a prefix of the syllable that is no syllable itself
+    kKeyFlagCorrection = 0x08,   // spelling correction
+    kKeyFlagSmartOnly = 0x10,    // used only in the smart-fuzzy pass
+    kKeyFlagZeroInitial = 0x20,  // first letter of a syllable without initial (with 0x02)
+};
+
+// Where the builder's keys go (the key-to-pinyin map, or a test's model).
+class i_keyMapSink {
+public:
+    virtual ~i_keyMapSink() = default;
+    // Adds (key, id) with the flags, merging with an existing mapping of the
+    // same pair. 0 when the mapping could not be stored.
+    virtual int AddMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly) = 0;
+    // The two options the conversion reads from the finished map.
+    virtual void SetExtraFlagA(uint8_t value) = 0;
+    virtual void SetExtraFlagB(uint8_t value) = 0;
+};
+
+// The builder's option bytes.
+struct t_keyMapOptions {
+    bool fullPinyin = true;   // full-pinyin keys and the fixed pair so -> sou
+    bool shuangPin = false;   // shuangpin keys; no abbreviations, partials or corrections of full pinyin
+    bool superSpJp = false;   // first shuangpin key of a syllable without initial
+    bool correction = false;  // mistyped spellings
+    bool zcs = false;         // z, c, s for zh, ch, sh; first letter of a syllable without initial
+    bool smartFuzzy = false;  // switched-off built-in fuzzy pairs as smart-fuzzy-only keys
+};
+
+// The options as the configuration store holds them. The store keeps no
+// smart-fuzzy item, so smartFuzzy is left off; callers that know it set it.
+t_keyMapOptions ReadKeyMapOptions(t_configuration& store);
+
+class t_keyPyMapBuilder {
+public:
+    // Letters of a spelling part and of a whole key (a slot's worth).
+    static constexpr size_t kPartChars = 8;
+    static constexpr size_t kMaxKeyLetters = 7;
+
+    t_keyPyMapBuilder() = default;
+    ~t_keyPyMapBuilder() { Clear(); }
+    t_keyPyMapBuilder(const t_keyPyMapBuilder&) = delete;
+    t_keyPyMapBuilder& operator=(const t_keyPyMapBuilder&) = delete;
+
+    // Loads the three configurations (their failures only add messages) and
+    // writes the two options into the target: A = zcs when shuangpin is off
+    // and no fuzzy rule is on, else 0; B = 1 when a fuzzy rule is on. False
+    // for a null target.
+    bool Initialise(const t_keyMapOptions& options, const t_schemeLoadSettings& settings, i_keyMapSink* target,
+                    std::wstring* messages);
+    // Emits every key of every syllable id in ascending order, then the
+    // committed whole-syllable pairs (and so -> sou with full pinyin). False
+    // when not initialised or the target refused a mapping.
+    bool AddAll();
+    // Emits the keys of one syllable. False for an id that is no syllable,
+    // a syllable that cannot be split, or a refused mapping.
+    bool AddSyllable(int id);
+    // Drops the configurations and the arena.
+    void Clear();
+
+    t_schemeConfigs& Configs() { return m_configs; }
+
+private:
+    // One candidate spelling of a syllable.
+    struct t_spellingNode {
+        wchar_t initial[kPartChars];
+        wchar_t final[kPartChars];
+        uint8_t fuzzy;  // 0 own spelling, 1 derived
+        uint8_t smart;  // 1 from the smart-fuzzy set
+        t_spellingNode* next;
+    };
+
+    t_spellingNode* NewNode(const wchar_t* initial, const wchar_t* final, uint8_t fuzzy, uint8_t smart);
+    void AppendFuzzyNodes(t_spellingNode* base, t_spellingNode**& tail, bool gray);
+    bool EmitFullPinyin(const t_spellingNode& node, uint16_t id);
+    bool EmitShuangPin(const t_spellingNode& node, uint16_t id);
+    bool Emit(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly);
+    bool AddFixedPairs();
+
+    t_keyMapOptions m_options;
+    t_schemeConfigs m_configs;
+    i_keyMapSink* m_target = nullptr;
+    t_scopeHeap m_heap{t_scopeHeap::kDefaultBlockSize};
+    bool m_ready = false;
+};
