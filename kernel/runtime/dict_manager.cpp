@@ -223,6 +223,7 @@ bool MoveAside(const t_dictEntry* entry, const t_pathName& path) {
         }
     }
     SyncParentDir(from);
+    SyncParentDir(to);
     PruneRefused(dir, base);
     return true;
 }
@@ -494,6 +495,7 @@ bool t_dictManager::SaveDict(const wchar_t* name) {
         m_lastError = kDictErrNotLoaded;
         return false;
     }
+    m_lastError = nullptr;
     return FlushEntry(entry);
 }
 

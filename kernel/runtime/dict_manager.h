@@ -127,8 +127,15 @@ public:
                       int32_t size);
     bool AttachFile(const wchar_t* name, t_dictStorageBase* dict, const wchar_t* path);
 
-    // Attaches an entry (see the source for the order of recovery). True
-    // when the dictionary loaded its image.
+    // Attaches an entry: maps or reads its file into the entry's block and
+    // hands the image to the dictionary's Load. A missing user file is first
+    // restored from the newest backup, else copied from the system
+    // directory, else the dictionary builds its default image. A user file
+    // the dictionary refuses is moved into "Backup" as
+    // "<file>.refused.<stamp>" (the newest few are kept) and the attach is
+    // retried once. True when the dictionary is ready; for a block that is
+    // already attached, the dictionary's current state. False (not ready)
+    // for a missing system file or a file that cannot be read whole.
     bool AttachEntry(t_dictEntry* entry);
     // Writes an entry back and backs it up when due. False when nothing was
     // written because the data changed elsewhere or the entry saves itself,
