@@ -136,18 +136,19 @@ std::string FixedValue(int type, const uint8_t* p) {
 std::string KeyText(const t_tableFile& r, int k, int bucket, const uint8_t* row) {
     const t_keyDesc& d = r.GetLayout().keys[size_t(k)];
     const int type = d.fieldTypes[0];
-    if (PolicyId(d.keyType) == 4) return "#" + std::to_string(bucket);
+    std::string s;
+    if (PolicyId(d.keyType) == 4) return s.append("#").append(std::to_string(bucket));
     const t_lstr* key = r.GetRowKey(k, row);
     if (!key) return "<damaged key>";
     if (d.keyDataTable == kNone && !IsVarLenType(type)) return FixedValue(type, row);
     const uint8_t* bytes = LstrGetBytes(key);
-    if (type == 0 && PolicyId(d.keyType) != 2) return "\"" + Utf8(key) + "\"";
+    if (type == 0 && PolicyId(d.keyType) != 2) return s.append("\"").append(Utf8(key)).append("\"");
     if (type == 0) {  // pinyin ids
-        std::string s = "[";
-        for (uint32_t i = 0; i < LstrGetLength(key); ++i) s += (i ? " " : "") + std::to_string(LstrGetUnit(key, i));
-        return s + "]";
+        s.append("[");
+        for (uint32_t i = 0; i < LstrGetLength(key); ++i) s.append(i ? " " : "").append(std::to_string(LstrGetUnit(key, i)));
+        return s.append("]");
     }
-    return "0x" + Hex(bytes, LstrGetByteLength(key));
+    return s.append("0x").append(Hex(bytes, LstrGetByteLength(key)));
 }
 
 const char* PolicyName(int id) {
@@ -261,7 +262,7 @@ int main(int argc, char** argv) {
         problems += bad;
         if (o.quiet) continue;
         std::string fields;
-        for (int16_t t : d.fieldTypes) fields += (fields.empty() ? "" : ",") + std::to_string(t);
+        for (int16_t t : d.fieldTypes) fields.append(fields.empty() ? "" : ",").append(std::to_string(t));
         printf("\nkey table %d: type 0x%02x (%s%s%s%s), fields [%s], row %d bytes\n", k, d.keyType,
                PolicyName(L.policyId), d.keyType & kFlagPrefixSkip ? ", prefix-skip" : "",
                d.keyType & kFlagSortedAttri ? ", sorted attri" : "", d.keyType & kFlagPackedAttri ? ", packed attri" : "",
