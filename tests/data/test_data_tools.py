@@ -17,6 +17,7 @@ sys.path.insert(0, os.path.join(ROOT, "tools", "data"))
 
 import check_syllables  # noqa: E402
 import coverage  # noqa: E402
+import letter_priors  # noqa: E402
 import normalise  # noqa: E402
 import syllable_stats  # noqa: E402
 
@@ -213,6 +214,34 @@ class SyllableStatisticsTest(unittest.TestCase):
         # inside a word: zhong is always followed by guo
         z = self.SYLLABLES.index("zhong")
         self.assertGreater(plain[z][g], 0.98)
+
+
+class LetterPriorsTest(unittest.TestCase):
+    def test_EveryRowOfBothTablesIsFilledInKeyOrder(self):
+        rows = list(letter_priors.rows())
+        edits = [r for r in rows if r[0] == "edit"]
+        swaps = [r for r in rows if r[0] == "swap"]
+        self.assertEqual(len(edits), 27 * 27 * 27)
+        self.assertEqual(len(swaps), 26 * 26 * 27)
+
+        def idx(x):
+            return 26 if x == "~" else ord(x) - ord("a")
+        self.assertEqual([729 * idx(c) + 27 * idx(a) + idx(b) for _, a, b, c, _ in edits],
+                         list(range(len(edits))))
+        self.assertEqual([676 * idx(c) + 26 * idx(b) + idx(a) for _, a, b, c, _ in swaps],
+                         list(range(len(swaps))))
+        self.assertTrue(all(0 < r[4] < 1 for r in rows))
+
+    def test_LikelyTyposCostLessThanUnlikelyOnes(self):
+        p = letter_priors.edit_probability
+        self.assertGreater(p("j", "k", "~"), p("q", "p", "~"))     # neighbouring keys
+        self.assertGreater(p("e", "i", "x"), p("q", "p", "x"))     # two vowels
+        self.assertGreater(p("~", "h", "z"), p("~", "k", "z"))     # zh typed as z
+        self.assertGreater(p("n", "~", "n"), p("p", "~", "n"))     # key pressed twice
+        self.assertEqual(p("a", "a", "b"), letter_priors.P_NONE)   # no edit at all
+        s = letter_priors.swap_probability
+        self.assertGreater(s("e", "i", "x"), s("f", "d", "x"))     # ie for ei
+        self.assertGreater(s("f", "j", "~"), s("f", "d", "~"))     # across the hands
 
 
 ARPA = """
