@@ -86,6 +86,80 @@ class SyllableListTest(unittest.TestCase):
             self.assertFalse(os.path.exists(stamp))
 
 
+@unittest.skipUnless(shutil.which("dpkg-deb"), "needs dpkg-deb")
+class FetchSourcesTest(unittest.TestCase):
+    """Runs the fetcher against a stand-in apt-get that builds tiny packages."""
+
+    FAKE_APT = """#!/bin/sh
+# stand-in for 'apt-get download NAME': builds NAME_1.0_all.deb here
+echo "$2" >> "$FAKE_APT_LOG"
+[ "$2" = missing ] && { echo "E: Unable to locate package missing" >&2; exit 100; }
+d=$(mktemp -d)
+mkdir -p "$d/DEBIAN" "$d/usr/share/$2"
+printf 'Package: %s\\nVersion: 1.0\\nArchitecture: all\\nMaintainer: t <t@t>\\nDescription: t\\n' "$2" > "$d/DEBIAN/control"
+echo "$2 data" > "$d/usr/share/$2/file.txt"
+dpkg-deb --build "$d" "$2_1.0_all.deb" >/dev/null
+rm -rf "$d"
+"""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp()
+        bindir = os.path.join(self.tmp, "bin")
+        os.makedirs(bindir)
+        fake = write(bindir, "apt-get", self.FAKE_APT)
+        os.chmod(fake, 0o755)
+        self.log = os.path.join(self.tmp, "apt.log")
+        self.env = dict(os.environ, PATH=bindir + os.pathsep + os.environ["PATH"],
+                        FAKE_APT_LOG=self.log)
+        self.cache = os.path.join(self.tmp, "cache")
+        self.manifest = os.path.join(self.cache, "manifest.tsv")
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp)
+
+    def fetch(self, *packages):
+        return subprocess.run([sys.executable, os.path.join(ROOT, "tools", "data", "fetch_sources.py"),
+                               "--cache", self.cache, "--manifest", self.manifest] + list(packages),
+                              env=self.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    def downloads(self):
+        with open(self.log) as f:
+            return f.read().split()
+
+    def test_PackagesAreDownloadedOnceAndUnpacked(self):
+        self.assertEqual(self.fetch("pkgb", "pkga").returncode, 0)
+        with open(os.path.join(self.cache, "root", "pkga", "usr", "share", "pkga", "file.txt")) as f:
+            self.assertEqual(f.read(), "pkga data\n")
+        with open(self.manifest) as f:
+            rows = [line.split("\t") for line in f if not line.startswith("#")]
+        self.assertEqual([(r[0], r[1], r[2]) for r in rows],
+                         [("pkga", "1.0", "pkga_1.0_all.deb"), ("pkgb", "1.0", "pkgb_1.0_all.deb")])
+        self.assertEqual(self.fetch("pkga", "pkgb").returncode, 0)
+        self.assertEqual(sorted(self.downloads()), ["pkga", "pkgb"])
+
+    def test_ChangedPackageIsUnpackedAgain(self):
+        self.assertEqual(self.fetch("pkga").returncode, 0)
+        marker = os.path.join(self.cache, "root", "pkga.unpacked")
+        with open(marker, "w") as f:
+            f.write("stale\n")
+        stray = os.path.join(self.cache, "root", "pkga", "stray.txt")
+        write(os.path.dirname(stray), "stray.txt", "left over")
+        self.assertEqual(self.fetch("pkga").returncode, 0)
+        self.assertFalse(os.path.exists(stray))
+
+    def test_UnknownPackageOrTwoCachedVersionsFail(self):
+        result = self.fetch("missing")
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("apt-get download missing failed", result.stderr)
+        self.assertFalse(os.path.exists(self.manifest))
+        self.assertEqual(self.fetch("pkga").returncode, 0)
+        debs = os.path.join(self.cache, "debs")
+        shutil.copy(os.path.join(debs, "pkga_1.0_all.deb"), os.path.join(debs, "pkga_0.9_all.deb"))
+        result = self.fetch("pkga")
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("several cached versions", result.stderr)
+
+
 class TonelessReadingTest(unittest.TestCase):
     def test_ToneMarksAndUmlautGiveTheListSpelling(self):
         self.assertEqual(normalise.toneless("xíng"), "xing")
