@@ -469,68 +469,47 @@ bool t_tableFile::BinarySearch(const t_lstr* key, int k, uint32_t start, uint32_
     return false;
 }
 
-// Prefix walk over a bucket whose rows carry skip words (see the builder's
-// save for how they are made): the walk jumps over runs of keys that share a
-// prefix the search key has already failed on.
+// Where a search key q stands against a stored string: equal, a stored
+// proper prefix of q, or the unit at which they part and which sorts first.
+namespace {
+enum t_prefixRelation { kEqual, kStoredIsPrefix, kKeyBefore, kKeyAfter };
+
+t_prefixRelation Relate(const t_lstr* q, const t_lstr* stored) {
+    const uint32_t qn = ItemUnits(q), sn = ItemUnits(stored);
+    uint32_t c = 0;
+    while (c < qn && c < sn && ItemUnit(q, c) == ItemUnit(stored, c)) ++c;
+    if (c == qn) return c == sn ? kEqual : kKeyBefore;
+    if (c == sn) return kStoredIsPrefix;
+    return ItemUnit(q, c) < ItemUnit(stored, c) ? kKeyBefore : kKeyAfter;
+}
+}  // namespace
+
+// Prefix walk over a bucket whose rows carry skip words (the builder's save
+// makes them): rows are in string order, and a positive skip word leads past
+// every row that extends the row's key. The walk compares each row it visits
+// in full and jumps only over extensions of a key the search key does not
+// extend, so it never lands on a wrong row; a skip word of 0 or -1 means a
+// plain step to the next row.
 bool t_tableFile::PrefixWalk(const t_lstr* key, int k, uint32_t start, uint32_t rows, int32_t* row) const {
     const t_keyTable& t = m_keys[size_t(k)];
     const uint32_t skipOffset = m_layout.keyLayouts[size_t(k)].skipOffset;
     const uint8_t* first = t.rows + start;
-    const int64_t lastRow = int64_t(rows) - 1;
-    const uint32_t keyUnits = ItemUnits(key);
-    uint32_t m = 0;
     int64_t r = 0;
-    if (rows == 0) {
-        *row = 0;
-        return false;
+    while (r < int64_t(rows)) {
+        const uint8_t* rp = first + uint64_t(r) * t.rowSize;
+        const t_lstr* stored = KeyOf(t, rp);
+        if (!stored) break;
+        const t_prefixRelation rel = Relate(key, stored);
+        if (rel == kEqual) {
+            *row = int32_t(r);
+            return true;
+        }
+        if (rel == kKeyBefore) break;
+        const int32_t s = RdI32(rp + skipOffset);
+        r += (rel == kKeyAfter && s >= 1) ? s : 1;
     }
-    for (;;) {
-        const t_lstr* stored = nullptr;
-        while (r <= lastRow) {
-            stored = KeyOf(t, first + uint64_t(r) * t.rowSize);
-            if (!stored) {
-                *row = int32_t(r);
-                return false;
-            }
-            if (ItemUnits(stored) > m) break;
-            ++r;
-        }
-        if (r > lastRow) {
-            *row = int32_t(r);
-            return false;
-        }
-        const uint32_t storedUnits = ItemUnits(stored);
-        while (m < keyUnits && m < storedUnits && ItemUnit(key, m) == ItemUnit(stored, m)) ++m;
-        const int32_t s = RdI32(first + uint64_t(r) * t.rowSize + skipOffset);
-        if (m == keyUnits) {
-            *row = int32_t(r);
-            return storedUnits == keyUnits;
-        }
-        if (m == storedUnits) {
-            if (s == 1 || s == -1) {
-                *row = int32_t(r);
-                return false;
-            }
-            ++r;
-            continue;
-        }
-        if (ItemUnit(key, m) < ItemUnit(stored, m)) {
-            *row = int32_t(r);
-            return false;
-        }
-        if (s >= 1) {
-            r += s;
-        } else if (s == -1 && r < lastRow) {
-            ++r;
-        } else {
-            *row = int32_t(r);
-            return false;
-        }
-        if (r > lastRow) {
-            *row = int32_t(r);
-            return false;
-        }
-    }
+    *row = int32_t(r < int64_t(rows) ? r : int64_t(rows));
+    return false;
 }
 
 bool t_tableFile::Find(const t_lstr* key, int k, int32_t* row, int32_t* bucketStart, int32_t* bucketIndex) const {
@@ -592,56 +571,25 @@ bool t_tableFile::PrefixSearchAttri(const t_lstr* key, int a, int64_t byteOffset
             (m_layout.keys[k].keyType & kFlagSortedAttri))
             owner = &m_layout.keyLayouts[k];
     if (!owner || t.data < 0) return false;
-    const uint32_t keyUnits = ItemUnits(key);
-    uint32_t m = 0;
+    // The same walk as over key rows; a stored string that is a prefix of the
+    // search key counts as found.
     int64_t r = 0;
-    auto stringOf = [&](int64_t i, const uint8_t** rowOut) -> const t_lstr* {
-        const uint8_t* rp = GetAttriRow(a, byteOffset + i * int64_t(t.rowSize));
-        *rowOut = rp;
-        return rp ? Item(t.data, Rd32(rp)) : nullptr;
-    };
-    for (;;) {
-        const uint8_t* rp = nullptr;
-        const t_lstr* stored = nullptr;
-        while (r <= lastRow) {
-            stored = stringOf(r, &rp);
-            if (!stored) return false;
-            if (ItemUnits(stored) > m) break;
-            ++r;
-        }
-        if (r > lastRow) {
+    while (r <= lastRow) {
+        const uint8_t* rp = GetAttriRow(a, byteOffset + r * int64_t(t.rowSize));
+        const t_lstr* stored = rp ? Item(t.data, Rd32(rp)) : nullptr;
+        if (!stored) return false;
+        const t_prefixRelation rel = Relate(key, stored);
+        if (rel == kEqual || rel == kStoredIsPrefix) {
             *row = int32_t(r);
-            return false;
+            return true;
         }
-        const uint32_t storedUnits = ItemUnits(stored);
-        while (m < keyUnits && m < storedUnits && ItemUnit(key, m) == ItemUnit(stored, m)) ++m;
         const int32_t s = RdI32(rp + owner->attriSkipOffset);
-        if (m == keyUnits) {
-            *row = int32_t(r);
-            return storedUnits == keyUnits;
-        }
-        if (m == storedUnits) {
-            *row = int32_t(r);
-            return true;  // a stored prefix of the search key counts as found
-        }
         if (s < -2) return false;
-        if (ItemUnit(key, m) < ItemUnit(stored, m)) {
-            *row = int32_t(r);
-            return false;
-        }
-        if (s >= 1) {
-            r += s;
-        } else if (s == -1 && r < lastRow) {
-            ++r;
-        } else {
-            *row = int32_t(r);
-            return false;
-        }
-        if (r > lastRow) {
-            *row = int32_t(r);
-            return false;
-        }
+        if (rel == kKeyBefore) break;
+        r += s >= 1 ? s : 1;
     }
+    *row = int32_t(r <= lastRow ? r : int64_t(lastRow) + 1);
+    return false;
 }
 
 // ---------------------------------------------------------------- walks
