@@ -212,7 +212,7 @@ uint32_t t_textFile::UnitAt(size_t offset) const {
 bool t_textFile::NextLine(bool anyBreak, size_t* start, size_t* length) {
     if (!m_readBuf || m_mode == 2 || m_mode == 8) return false;
     const size_t unit = kEncodings[m_encoding].unit;
-    // A trailing piece shorter than one unit is no character.
+    // Trailing bytes shorter than one unit make no character.
     if (!EnsureLoaded(m_readPos + unit)) {
         m_readPos = m_loaded;
         return false;
