@@ -575,8 +575,11 @@ bool t_tableFile::PrefixSearchAttri(const t_lstr* key, int a, int64_t byteOffset
     // search key counts as found.
     int64_t r = 0;
     while (r <= lastRow) {
+        static const uint8_t kEmpty[2] = {0, 0};  // an empty string is stored as "no item"
         const uint8_t* rp = GetAttriRow(a, byteOffset + r * int64_t(t.rowSize));
-        const t_lstr* stored = rp ? Item(t.data, Rd32(rp)) : nullptr;
+        if (!rp) return false;
+        const uint32_t offset = Rd32(rp);
+        const t_lstr* stored = offset == kNone ? reinterpret_cast<const t_lstr*>(kEmpty) : Item(t.data, offset);
         if (!stored) return false;
         const t_prefixRelation rel = Relate(key, stored);
         if (rel == kEqual || rel == kStoredIsPrefix) {

@@ -213,6 +213,10 @@ TEST(TableRoundTripTest, EveryKeyTypeSurvivesBuilderFileReader) {
     EXPECT_EQ(at, 1);
     EXPECT_FALSE(r.PrefixSearchAttri(L(Str("c")), 1, first, 3, &at));
     EXPECT_FALSE(r.FindRow(L(Units({8})), 3, &row));  // id beyond the 8 buckets
+    // Key {3} holds one empty string, stored as "no item": a prefix of anything.
+    ASSERT_TRUE(r.FindRow(L(Units({3})), 3, &row));
+    EXPECT_EQ(Rd32(r.GetAttriRow(1, Rd32(row + p.linkOffset))), kNone);
+    EXPECT_TRUE(r.PrefixSearchAttri(L(Str("x")), 1, Rd32(row + p.linkOffset), 0, &at));
 
     // 4: digit keys are their bucket; duplicates stand side by side.
     EXPECT_EQ(r.GetBucketRowCount(4, 3), 2);
