@@ -1,6 +1,6 @@
-// t_tableImageWriter writes a table-file image piece by piece into a
+// t_tableImageWriter writes a table-file image section by section into a
 // temporary file beside the target and renames it over the target only when
-// every piece was written and synced, so a failed save leaves the old file.
+// every section was written and synced, so a failed save leaves the old file.
 // One thread at a time per object.
 #pragma once
 
