@@ -9,6 +9,7 @@
 
 #include <cwchar>
 
+#include "kernel/lexicon/key_py_map.h"
 #include "kernel/lexicon/syllable_table.h"
 #include "kernel/runtime/configuration.h"
 
@@ -65,6 +66,26 @@ t_keyMapOptions ReadKeyMapOptions(t_configuration& store) {
     o.zcs = store.GetByte(n_config::ZCSForZhChSh) != 0;
     o.smartFuzzy = false;
     return o;
+}
+
+bool t_keyPyMapBuilder::Build(t_scopeHeap& arena, uint8_t** buffer, uint32_t* size, const t_keyMapOptions& options,
+                              const t_schemeLoadSettings& settings, std::wstring* messages) {
+    if (!buffer || !size) return false;
+    *buffer = nullptr;
+    *size = 0;
+    std::vector<uint8_t> image;
+    if (!t_keyPyMap::BuildEmptyImage(image)) return false;
+    t_keyPyMap map;
+    if (!map.Attach(image.data(), int64_t(image.size()))) return false;
+    t_keyPyMapBuilder builder;
+    if (!builder.Initialise(options, settings, &map, messages) || !builder.AddAll()) return false;
+    const int64_t total = map.GetTotalSize();
+    if (total <= 0 || uint64_t(total) > t_scopeHeap::kMaxRequest) return false;
+    void* out = arena.DupBytes(map.GetImage(), size_t(total));
+    if (!out) return false;
+    *buffer = static_cast<uint8_t*>(out);
+    *size = uint32_t(total);
+    return true;
 }
 
 bool t_keyPyMapBuilder::Initialise(const t_keyMapOptions& options, const t_schemeLoadSettings& settings,

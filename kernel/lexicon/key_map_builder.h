@@ -59,6 +59,12 @@ public:
     t_keyPyMapBuilder(const t_keyPyMapBuilder&) = delete;
     t_keyPyMapBuilder& operator=(const t_keyPyMapBuilder&) = delete;
 
+    // Builds a complete map image: an empty map (see t_keyPyMap) filled with
+    // every key of the options and settings. *buffer (in arena) and *size
+    // receive the image; false, outputs null / 0, when any step fails.
+    static bool Build(t_scopeHeap& arena, uint8_t** buffer, uint32_t* size, const t_keyMapOptions& options,
+                      const t_schemeLoadSettings& settings, std::wstring* messages);
+
     // Loads the three configurations (their failures only add messages) and
     // writes the two options into the target: A = zcs when shuangpin is off
     // and no fuzzy rule is on, else 0; B = 1 when a fuzzy rule is on. False

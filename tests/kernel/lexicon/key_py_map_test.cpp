@@ -1,0 +1,278 @@
+// The key-to-pinyin map: merging, lookups, weights, usage and its file.
+#include "kernel/lexicon/key_py_map.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "kernel/lexicon/syllable_table.h"
+#include "kernel/runtime/scope_heap.h"
+#include "tests/kernel/lexicon/lexicon_support.h"
+
+namespace {
+
+uint16_t Id(const wchar_t* syllable) { return uint16_t(SyllableTableFind(syllable)); }
+
+class KeyPyMapTest : public LexiconDirTest {
+protected:
+    void SetUp() override {
+        LexiconDirTest::SetUp();
+        ASSERT_TRUE(t_keyPyMap::BuildEmptyImage(image_));
+        ASSERT_TRUE(map_.Attach(image_.data(), int64_t(image_.size())));
+    }
+    // The first mapping of key: {id, flags} or {-1, -1}.
+    std::pair<int, int> First(const wchar_t* key) {
+        const int32_t index = map_.FindKey(key, nullptr);
+        uint16_t ids[4], flags[4];
+        if (index < 0 || map_.GetPinyinIds(index, ids, nullptr, flags, 4) < 1) return {-1, -1};
+        return {ids[0], flags[0]};
+    }
+    std::vector<uint8_t> image_;
+    t_keyPyMap map_;
+};
+
+TEST_F(KeyPyMapTest, NewMapHasCountersOfHundredAndNoKeys) {
+    EXPECT_TRUE(map_.IsReady());
+    EXPECT_EQ(map_.GetCounter(0), 100u);
+    EXPECT_EQ(map_.GetCounter(449), 100u);
+    EXPECT_EQ(map_.GetCounter(450), 0u);
+    EXPECT_EQ(map_.FindKey(L"a", nullptr), -1);
+    EXPECT_EQ(map_.GetExtraFlagA(), 0);
+}
+
+TEST_F(KeyPyMapTest, NothingAnswersBeforeAttach) {
+    t_keyPyMap empty;
+    bool longer = true;
+    EXPECT_EQ(empty.FindKey(L"a", &longer), -1);
+    EXPECT_FALSE(longer);
+    EXPECT_EQ(empty.AddMapping(L"a", 0, 0, false), 0);
+    EXPECT_FALSE(empty.IncreaseUsage(0, 0));
+    EXPECT_EQ(empty.GetExtraFlagB(), 0);
+    EXPECT_FALSE(empty.Attach(nullptr, 0));
+}
+
+TEST_F(KeyPyMapTest, ForeignOrCutImageIsRefused) {
+    std::vector<uint8_t> cut(image_.begin(), image_.end() - 1);
+    t_keyPyMap other;
+    EXPECT_FALSE(other.Attach(cut.data(), int64_t(cut.size())));
+    EXPECT_FALSE(other.IsReady());
+    std::vector<uint8_t> flipped = image_;
+    flipped[0] ^= 1;  // check number
+    EXPECT_FALSE(other.Attach(flipped.data(), int64_t(flipped.size())));
+}
+
+TEST_F(KeyPyMapTest, RepeatedMappingKeepsOneRowAndMergesFlags) {
+    EXPECT_EQ(map_.AddMapping(L"z", Id(L"zhang"), kKeyFlagFuzzy | kKeyFlagAbbrev, false), 4);
+    EXPECT_EQ(map_.AddMapping(L"z", Id(L"zhang"), kKeyFlagAbbrev, false), 1);
+    EXPECT_EQ(First(L"z"), std::make_pair(int(Id(L"zhang")), int(kKeyFlagAbbrev)));
+
+    // A smart-only mapping gives way to an ordinary one, not the other way.
+    EXPECT_EQ(map_.AddMapping(L"zang", Id(L"zhang"), kKeyFlagFuzzy, true), 4);
+    map_.SetSmartFuzzyMode(true);
+    EXPECT_EQ(First(L"zang").second, kKeyFlagFuzzy | kKeyFlagSmartOnly);
+    map_.AddMapping(L"zang", Id(L"zhang"), kKeyFlagFuzzy, false);
+    EXPECT_EQ(First(L"zang").second, kKeyFlagFuzzy);
+    map_.AddMapping(L"zang", Id(L"zhang"), 0, true);
+    EXPECT_EQ(First(L"zang").second, kKeyFlagFuzzy);
+
+    t_scopeHeap arena;
+    t_keyMapItem* items = nullptr;
+    int count = 0;
+    ASSERT_TRUE(map_.GetAllItems(arena, &items, &count, nullptr));
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(items[0].state, kKeyStateNew);
+}
+
+TEST_F(KeyPyMapTest, PrefixKeysTellWhetherALongerKeyFollows) {
+    map_.AddMapping(L"zh", Id(L"zhang"), kKeyFlagAbbrev, false);
+    map_.AddMapping(L"zhang", Id(L"zhang"), 0, false);
+    bool longer = false;
+    EXPECT_GE(map_.FindKey(L"zh", &longer), 0);
+    EXPECT_TRUE(longer);
+    EXPECT_GE(map_.FindKey(L"zhang", &longer), 0);
+    EXPECT_FALSE(longer);
+    EXPECT_EQ(map_.FindKey(L"zhangg", &longer), -1);
+    EXPECT_FALSE(longer);
+    EXPECT_EQ(map_.FindKey(L"zha", &longer), -1);
+    EXPECT_TRUE(longer);
+}
+
+TEST_F(KeyPyMapTest, WeightsFollowTheSyllableCounter) {
+    map_.AddMapping(L"zh", Id(L"zhang"), kKeyFlagAbbrev, false);
+    map_.AddMapping(L"zhang", Id(L"zhang"), 0, false);
+    float w[2];
+    ASSERT_EQ(map_.GetPinyinIds(map_.FindKey(L"zh", nullptr), nullptr, w, nullptr, 2), 1);
+    EXPECT_FLOAT_EQ(w[0], 0.1f);  // (0 + 20) / 100 x 0.5
+    ASSERT_EQ(map_.GetPinyinIds(map_.FindKey(L"zhang", nullptr), nullptr, w, nullptr, 2), 1);
+    EXPECT_FLOAT_EQ(w[0], 1.0f);
+    EXPECT_FLOAT_EQ(t_keyPyMap::MappingWeight(kKeyFlagSmartOnly, 0, 100), 0.4f);
+}
+
+// Regression: the weight curve divided by zero at a counter of 90 and was
+// infinite at 0; counters below 100 now count as 100.
+TEST_F(KeyPyMapTest, LowCountersGiveFiniteWeights) {
+    for (uint32_t counter : {0u, 1u, 89u, 90u, 91u, 99u}) {
+        const float w = t_keyPyMap::MappingWeight(kKeyFlagAbbrev, 0, counter);
+        EXPECT_TRUE(std::isfinite(w)) << counter;
+        EXPECT_FLOAT_EQ(w, 0.1f) << counter;
+    }
+    std::vector<uint8_t> counters(4 * t_keyPyMap::kCounterCount, 0);
+    counters[4 * Id(L"zhang")] = 90;
+    ASSERT_TRUE(map_.SetCounters(counters.data()));
+    map_.AddMapping(L"zh", Id(L"zhang"), kKeyFlagAbbrev, false);
+    float w = 0;
+    ASSERT_EQ(map_.GetPinyinIds(map_.FindKey(L"zh", nullptr), nullptr, &w, nullptr, 1), 1);
+    EXPECT_TRUE(std::isfinite(w));
+}
+
+TEST_F(KeyPyMapTest, DisabledMappingIsInvisibleInBothModes) {
+    map_.AddMapping(L"xian", Id(L"xian"), 0, false);
+    map_.AddMapping(L"xian", Id(L"xi"), kKeyFlagFuzzy, false);
+    ASSERT_TRUE(map_.DisableEntry(L"xian", Id(L"xi")));
+    EXPECT_FALSE(map_.DisableEntry(L"xian", Id(L"an")));
+    uint16_t ids[4];
+    const int32_t index = map_.FindKey(L"xian", nullptr);
+    ASSERT_EQ(map_.GetPinyinIds(index, ids, nullptr, nullptr, 4), 1);
+    EXPECT_EQ(ids[0], Id(L"xian"));
+    map_.SetSmartFuzzyMode(true);
+    EXPECT_EQ(map_.GetPinyinIds(index, ids, nullptr, nullptr, 4), 1);
+    EXPECT_EQ(map_.GetAllPinyinIds(index, ids, nullptr, nullptr, 4), 1);
+}
+
+TEST_F(KeyPyMapTest, SmartOnlyMappingsShowOnlyInTheSmartPass) {
+    map_.AddMapping(L"zang", Id(L"zang"), 0, false);
+    map_.AddMapping(L"zang", Id(L"zhang"), kKeyFlagFuzzy, true);
+    const int32_t index = map_.FindKey(L"zang", nullptr);
+    uint16_t ids[4];
+    float w[4];
+    EXPECT_EQ(map_.GetPinyinIds(index, ids, w, nullptr, 4), 1);
+    EXPECT_TRUE(map_.IsKeyMappedToPy(L"zang", Id(L"zhang")));  // a fuzzy mapping
+    map_.SetSmartFuzzyMode(true);
+    ASSERT_EQ(map_.GetPinyinIds(index, ids, w, nullptr, 4), 2);
+    EXPECT_FLOAT_EQ(w[0] + w[1], 1.5f);
+    EXPECT_TRUE(map_.IsKeyMappedToPy(L"zang", Id(L"zhang")));
+    EXPECT_FALSE(map_.IsKeyMappedToPy(L"zang", Id(L"zang")));
+    EXPECT_FALSE(map_.IsKeyMappedToPy(L"zang", kSyllableCount));  // a letter id
+}
+
+TEST_F(KeyPyMapTest, UsageCountsUpKeyAndSyllable) {
+    map_.AddMapping(L"zh", Id(L"zhang"), kKeyFlagAbbrev, false);
+    const int32_t index = map_.FindKey(L"zh", nullptr);
+    EXPECT_TRUE(map_.IncreaseUsage(index, Id(L"zhang")));
+    EXPECT_EQ(map_.GetCounter(Id(L"zhang")), 101u);
+    EXPECT_TRUE(map_.AddUsage(L"zh", Id(L"zhang"), 5));
+    EXPECT_EQ(map_.GetCounter(Id(L"zhang")), 106u);
+    t_scopeHeap arena;
+    t_keyMapItem* items = nullptr;
+    int count = 0;
+    ASSERT_TRUE(map_.GetAllItems(arena, &items, &count, nullptr));
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(items[0].count, 6);
+    EXPECT_FALSE(map_.IncreaseUsage(index, Id(L"zhi")));  // not a mapping of zh
+    EXPECT_FALSE(map_.IncreaseUsage(index + 1, Id(L"zhang")));  // not a row start
+    EXPECT_FALSE(map_.AddUsage(L"nokey", Id(L"zhang"), 1));
+}
+
+// Regression: ids at or above 450 wrote past the counters into the option
+// bytes and beyond the extra block.
+TEST_F(KeyPyMapTest, UsageOfIdsBeyondTheCountersIsIgnored) {
+    map_.SetExtraFlagA(1);
+    map_.AddMapping(L"q", 450, kKeyFlagAbbrev, false);
+    map_.AddMapping(L"q", 477, kKeyFlagAbbrev, false);
+    const int32_t index = map_.FindKey(L"q", nullptr);
+    ASSERT_GE(index, 0);
+    EXPECT_FALSE(map_.IncreaseUsage(index, 450));
+    EXPECT_FALSE(map_.IncreaseUsage(index, 477));
+    EXPECT_FALSE(map_.AddUsage(L"q", 450, 1000));
+    EXPECT_FALSE(map_.AddUsage(L"q", -1, 1000));
+    EXPECT_EQ(map_.GetExtraFlagA(), 1);
+    EXPECT_EQ(map_.GetExtraFlagB(), 0);
+    float w[2];
+    EXPECT_EQ(map_.GetPinyinIds(index, nullptr, w, nullptr, 2), 2);  // still listed, with a default counter
+    EXPECT_FLOAT_EQ(w[0], 0.1f);
+}
+
+TEST_F(KeyPyMapTest, EntriesKeepTheLargerCountAndMergeMarksConflicts) {
+    EXPECT_EQ(map_.AddEntry(L"ling", Id(L"ling"), 0, 7, 0), 4);
+    EXPECT_EQ(map_.AddEntry(L"ling", Id(L"ling"), 0, 3, 0), 1);
+    EXPECT_EQ(map_.AddEntry(L"ling", Id(L"ling"), 0, 9, 0), 1);
+    EXPECT_EQ(map_.GetCounter(Id(L"ling")), 102u);  // grew by 9 - 7
+
+    EXPECT_EQ(map_.MergeEntry(L"lign", Id(L"ling"), kKeyFlagCorrection, 4, 0), 4);
+    EXPECT_EQ(map_.MergeEntry(L"ling", Id(L"ling"), kKeyFlagFuzzy, 1, 0), 1);
+    t_scopeHeap arena;
+    t_keyMapItem* items = nullptr;
+    int count = 0;
+    ASSERT_TRUE(map_.GetAllItems(arena, &items, &count, nullptr));
+    ASSERT_EQ(count, 2);
+    for (int i = 0; i < count; ++i) {
+        if (std::wstring(items[i].key) == L"lign") {
+            EXPECT_EQ(items[i].state, kKeyStateDisabled);
+        } else {
+            EXPECT_EQ(items[i].state, kKeyStateConflict);
+            EXPECT_EQ(items[i].count, 9);
+        }
+    }
+}
+
+TEST_F(KeyPyMapTest, OverlongKeysAreRefused) {
+    const std::wstring longKey(t_keyPyMap::kMaxKeyChars + 1, L'a');
+    EXPECT_EQ(map_.AddMapping(longKey.c_str(), 0, 0, false), 0);
+    EXPECT_EQ(map_.FindKey(longKey.c_str(), nullptr), -1);
+    EXPECT_EQ(map_.AddMapping(L"", 0, 0, false), 0);
+}
+
+TEST_F(KeyPyMapTest, SavedMapIsReplacedByRenameAndAttachesAgain) {
+    map_.AddMapping(L"zh", Id(L"zhang"), kKeyFlagAbbrev, false);
+    map_.SetExtraFlagB(1);
+    PutUtf8("keymap.bin", "old");
+    const std::wstring path = WPathOf("keymap.bin");
+    ASSERT_TRUE(map_.SaveFile(path.c_str()));
+    EXPECT_FALSE(Exists("keymap.bin.temp"));
+    std::ifstream in(PathOf("keymap.bin"), std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_EQ(bytes.size(), image_.size());
+    t_keyPyMap again;
+    ASSERT_TRUE(again.Attach(bytes.data(), int64_t(bytes.size())));
+    EXPECT_GE(again.FindKey(L"zh", nullptr), 0);
+    EXPECT_EQ(again.GetExtraFlagB(), 1);
+
+    EXPECT_FALSE(map_.SaveFile(WPathOf("no/dir/keymap.bin").c_str()));
+    EXPECT_FALSE(Exists("no/dir/keymap.bin.temp"));
+}
+
+TEST_F(KeyPyMapTest, WrittenEmptyImageAttaches) {
+    ASSERT_TRUE(t_keyPyMap::WriteImage(WPathOf("empty.bin").c_str()));
+    std::ifstream in(PathOf("empty.bin"), std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    t_keyPyMap fresh;
+    ASSERT_TRUE(fresh.Attach(bytes.data(), int64_t(bytes.size())));
+    EXPECT_EQ(fresh.GetCounter(Id(L"a")), 100u);
+}
+
+TEST_F(KeyPyMapTest, FullBuildFillsAMapThatAnswersLookups) {
+    PutUtf8("sys/Correction.ini", "[Correction]\nng=gn\n");
+    t_keyMapOptions options;
+    options.correction = true;
+    options.zcs = true;
+    t_scopeHeap arena;
+    uint8_t* built = nullptr;
+    uint32_t size = 0;
+    ASSERT_TRUE(t_keyPyMapBuilder::Build(arena, &built, &size, options, {WPathOf("sys"), WPathOf("user"), L""},
+                                         nullptr));
+    t_keyPyMap map;
+    ASSERT_TRUE(map.Attach(built, size));
+    EXPECT_EQ(map.GetExtraFlagA(), 1);
+    uint16_t ids[8], flags[8];
+    const int n = map.GetPinyinIds(map.FindKey(L"lign", nullptr), ids, nullptr, flags, 8);
+    ASSERT_EQ(n, 1);
+    EXPECT_EQ(ids[0], Id(L"ling"));
+    EXPECT_EQ(flags[0], kKeyFlagCorrection);
+    EXPECT_GT(map.GetPinyinIds(map.FindKey(L"z", nullptr), ids, nullptr, nullptr, 8), 1);
+}
+
+}  // namespace
