@@ -392,21 +392,28 @@ bool t_editableTableFile::CollectItems(int k, std::vector<std::pair<const uint8_
 
 // ---------------------------------------------------------------- adding
 
+// The nearest bucket, lower one first, that keeps room of its own after
+// lending half its spare rows. Failing that, the nearest bucket with any
+// spare row lends: an add must not fail while the table still has room just
+// because the free rows are spread thinly over the buckets.
 bool t_editableTableFile::FindLender(int k, int b, int* lender, uint32_t* give) const {
     const t_editKey& t = m_keys[size_t(k)];
-    for (int d = 1;; ++d) {
-        const int lo = b - d, hi = b + d;
-        if (lo < 0 && hi >= t.bucketCount) return false;
-        for (int c : {lo, hi}) {
-            if (c < 0 || c >= t.bucketCount) continue;
-            const uint64_t used = BucketRows(t, c), cap = t.cap[size_t(c)];
-            if (used + 2 < cap) {
-                *lender = c;
-                *give = uint32_t((cap - used) / 2);
-                return true;
+    for (uint64_t keepRoom : {2u, 0u}) {
+        for (int d = 1;; ++d) {
+            const int lo = b - d, hi = b + d;
+            if (lo < 0 && hi >= t.bucketCount) break;
+            for (int c : {lo, hi}) {
+                if (c < 0 || c >= t.bucketCount) continue;
+                const uint64_t used = BucketRows(t, c), cap = t.cap[size_t(c)];
+                if (used + keepRoom < cap) {
+                    *lender = c;
+                    *give = uint32_t(keepRoom ? (cap - used) / 2 : (cap - used + 1) / 2);
+                    return true;
+                }
             }
         }
     }
+    return false;
 }
 
 void t_editableTableFile::Borrow(int k, int b, int lender, uint32_t give) {
