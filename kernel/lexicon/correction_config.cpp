@@ -129,7 +129,7 @@ int t_correctionConfig::Rewrite(t_ruleSlot* slots, int max, const wchar_t* text,
     for (const t_pairRule* rule = m_rules.head; rule && count < max; rule = rule->next) {
         const std::wstring& find = toWrong ? rule->first : rule->second;
         const std::wstring& put = toWrong ? rule->second : rule->first;
-        if (find.empty()) continue;
+        if (find.empty() || put.empty()) continue;  // a rule with an empty side corrects nothing
         if (ReplaceFirstText(slots[count], kRuleSlotChars, text, find.c_str(), put.c_str())) ++count;
     }
     return count;

@@ -142,7 +142,7 @@ void t_keyPyMapBuilder::AppendFuzzyNodes(t_spellingNode* base, t_spellingNode**&
     for (int i = 0; i < ni; ++i) {
         for (int f = 0; f < nf; ++f) {
             if (i == ni - 1 && f == nf - 1) continue;  // the original pair
-            if (wcslen(initials[i]) + wcslen(finals[f]) >= 8) continue;
+            if (wcslen(initials[i]) + wcslen(finals[f]) > kMaxKeyLetters) continue;
             if (t_spellingNode* node = NewNode(initials[i], finals[f], 1, gray ? 1 : 0)) {
                 *tail = node;
                 tail = &node->next;

@@ -87,6 +87,16 @@ TEST_F(CorrectionFileTest, FileWithoutTheSectionLoadsNothingAndFails) {
     EXPECT_EQ(messages, L"加载correct.ini文件失败");
 }
 
+TEST_F(CorrectionFileTest, RuleWithAnEmptySideGivesNoVariant) {
+    PutUtf8("Correction.ini", "[Correction]\nng=\n");
+    t_correctionConfig config;
+    std::wstring messages;
+    ASSERT_TRUE(config.LoadFile(messages, WPathOf("Correction.ini").c_str()));
+    t_ruleSlot slots[6];
+    EXPECT_EQ(config.MistypeAll(slots, 6, L"ling"), 0);  // not "li"
+    EXPECT_EQ(config.CorrectAll(slots, 6, L"ling"), 0);
+}
+
 TEST_F(CorrectionFileTest, UserFileFirstThenSystemFile) {
     PutUtf8("sys/Correction.ini", "[Correction]\niu=iou\n");
     PutUtf8("user/Correction.ini", "[Nothing]\n");
