@@ -59,6 +59,10 @@ TEST(EditableTableFixedTest, InPlaceSaveWithoutMovedRowsEqualsAFullSave) {
     ASSERT_TRUE(c.ed.SetFieldAt(I32(99).data(), 4, c.Find(5).attriRow, 4, false));
     const Bytes word = Str("replaced");
     ASSERT_TRUE(c.ed.SetFieldAt(word.data(), uint32_t(word.size()), c.Find(6).attriRow, 0, true));
+    // A value that would fit over the old item: the old item lies before the
+    // logged appends, so it must be appended and logged, not overwritten.
+    const Bytes same = Str("x");
+    ASSERT_TRUE(c.ed.SetFieldAt(same.data(), uint32_t(same.size()), c.Find(8).attriRow, 0, true));
     t_fixedState st;
     ASSERT_TRUE(c.ed.GetFixedCapacityState(&st));
     EXPECT_EQ(st.header[13], 0) << "nothing should have set the moved flag";
@@ -140,13 +144,14 @@ int RemoveRow(uint8_t* row, uint8_t*, void* ctx, int) {
     Wr32(row + 4, uint32_t(-1));
     return 1;
 }
+// Value 2 marks a row the owner must keep although it ranks low.
 int StateByValue(const uint8_t* row, void*) {
     const int32_t v = RdI32(row + 4);
-    return v < 0 ? kRowRemoved : v >= 1000 ? kRowProtected : kRowLive;
+    return v < 0 ? kRowRemoved : v == 2 ? kRowProtected : kRowLive;
 }
 // Attri rows rank by freq (second field), removed freq -1.
 bool LessByFreq(const uint8_t* a, const uint8_t* b) { return RdI32(a + 4) < RdI32(b + 4); }
-int StateByFreq(const uint8_t* row, void*) { return StateByValue(row, nullptr); }
+int StateByFreq(const uint8_t* row, void*) { return RdI32(row + 4) < 0 ? kRowRemoved : kRowLive; }
 
 struct t_trimCase {
     t_shape shape;
@@ -178,14 +183,14 @@ std::vector<int32_t> Values(const std::vector<t_entry>& entries, bool attri) {
 
 TEST(EditableTableTrimTest, KeyTrimRemovesTheLowestTwoFifthsAndKeepsProtectedRows) {
     t_trimCase c(false, 0);
-    const int32_t values[] = {5, 1, 1500, 9, 3, 7, 2, 8, 1200, 4};  // 1500 and 1200 rank high anyway
+    const int32_t values[] = {5, 1, 1500, 9, 3, 7, 2, 8, 1200, 4};  // 2 is protected
     for (int i = 0; i < 10; ++i)
         ASSERT_EQ(Add(*c.ed, KeyItem(KeyUnits({uint16_t(i % 4), uint16_t(i)}), values[i], "t" + std::to_string(i))), 4);
     int32_t keyUsed = -1, attriUsed = -1;
     ASSERT_NE(c.ed->Trim(0, &keyUsed, &attriUsed), 0);
     EXPECT_EQ(c.removed, 4);
     EXPECT_EQ(keyUsed, 6);
-    EXPECT_EQ(Values(Dump(*c.ed, c.shape), false), (std::vector<int32_t>{5, 7, 8, 9, 1200, 1500}));
+    EXPECT_EQ(Values(Dump(*c.ed, c.shape), false), (std::vector<int32_t>{2, 7, 8, 9, 1200, 1500}));
     EXPECT_EQ(c.ed->GetCheckNum(), tabletest::ExpectedCheck(WholeImage(*c.ed)));
     ExpectBucketsConsistent(*c.ed);
     ExpectReattaches(*c.ed, c.shape);
@@ -470,4 +475,88 @@ TEST(EditableTableCompactTest, CompactOperationsNeedTheCompactMode) {
     EXPECT_EQ(ed.SaveCompact(tabletest::Wide(Path("nocompact.bin")).c_str()), 0);
     EXPECT_EQ(ed.GetExpandedSize(image.data(), image.size(), nullptr), 0u);
     EXPECT_EQ(ed.LoadCompactImage(image.data(), image.size(), {}, {}, kVersion), 0);
+}
+
+// ---------------------------------------------------------------- two key tables
+
+namespace {
+
+// Key table 0 as the attri layout; key table 1 key-only, sharing data table 0
+// (key strings) with key 0 and keeping its values in data table 2.
+struct t_twoTables {
+    t_shape shape;
+    t_owner owner;
+    int removed = 0;
+    std::unique_ptr<t_editableTableFile> ed;
+    explicit t_twoTables(bool doubling) {
+        std::vector<t_keyDesc> keys{tabletest::Key(2, {0, 7, 0, 7}, 0, 0, kNone, 20),
+                                    tabletest::Key(2, {0, 7, 0}, kNone, 0, 2, 20)};
+        t_attriDesc a;
+        a.fieldCount = 2;
+        a.dataTable = 1;
+        a.capacity = 20;
+        const std::vector<int32_t> buckets{4, 4};
+        Bytes extra(shape.extraSize, 0);
+        t_tableFileBuilder b(keys, {a}, {4096, 4096, 4096}, 7, kVersion, {}, {}, extra.data(), shape.extraSize,
+                             &buckets);
+        owner.image = std::make_unique<Bytes>(size_t(b.GetTotalSize(nullptr)));
+        EXPECT_TRUE(b.BuildToBuffer(owner.image->data(), int64_t(owner.image->size())));
+        t_editTrimCallbacks cb{&LessByFreq, &RemoveRow, &removed, &StateByFreq, nullptr};
+        if (doubling)
+            ed = std::make_unique<t_editableTableFile>(&t_owner::OnGrown, &owner, int32_t(shape.extraSize));
+        else
+            ed = std::make_unique<t_editableTableFile>(std::vector<t_editTrimCallbacks>{cb, {}}, int32_t(shape.extraSize));
+        ed->SetBucketCount(0, 4);
+        ed->SetBucketCount(1, 4);
+        EXPECT_TRUE(ed->AttachWithExtra(owner.image->data(), kVersion, {}, {}, int64_t(owner.image->size())));
+        for (uint16_t i = 0; i < 6; ++i) {
+            const Bytes k1 = KeyItem(KeyUnits({uint16_t(i % 4), uint16_t(100 + i)}), i, "other" + std::to_string(i));
+            EXPECT_EQ(ed->AddItem(k1.data(), uint32_t(k1.size()), 1, nullptr, nullptr), 4);
+        }
+    }
+    std::vector<std::string> OtherTable() const {
+        std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
+        EXPECT_TRUE(ed->CollectItems(1, pairs));
+        std::vector<std::string> out;
+        for (const auto& p : pairs) {
+            const t_lstr* key = ed->GetRowKey(1, p.first);
+            const t_lstr* text = ed->GetDataPtr(2, Rd32(p.first + 8));
+            out.push_back(key && text ? std::to_string(LstrGetUnit(key, 1)) + tabletest::Text(text) : "<bad>");
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST(EditableTableGrowthTest, DoubleCarriesOverTheTablesOfOtherKeys) {
+    t_twoTables t(true);
+    const std::vector<std::string> before = t.OtherTable();
+    ASSERT_EQ(before.size(), 6u);
+    int r = 4;
+    for (uint16_t i = 0; r == 4; ++i) {
+        const Bytes item = AttriItem(KeyUnits({uint16_t(i % 4), i}), 0, "w", i);
+        r = t.ed->AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr);
+    }
+    ASSERT_EQ(r, 2);
+    EXPECT_EQ(t.OtherTable(), before);
+    EXPECT_EQ(t.ed->GetKeyRowCount(1), 20);
+    EXPECT_EQ(t.ed->GetCheckNum(), tabletest::ExpectedCheck(WholeImage(*t.ed)));
+    const Bytes more = KeyItem(KeyUnits({1, 200}), 1, "later");
+    EXPECT_EQ(t.ed->AddItem(more.data(), uint32_t(more.size()), 1, nullptr, nullptr), 4);
+}
+
+TEST(EditableTableTrimTest, TrimLeavesADataTableSharedWithAnotherKeyInPlace) {
+    t_twoTables t(false);
+    const std::vector<std::string> before = t.OtherTable();
+    for (uint16_t i = 0; i < 10; ++i) {
+        const Bytes item = AttriItem(KeyUnits({uint16_t(i % 4), i}), 0, "w", i);
+        ASSERT_EQ(t.ed->AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr), 4);
+    }
+    int32_t keyUsed = 0, attriUsed = 0;
+    ASSERT_NE(t.ed->Trim(0, &keyUsed, &attriUsed), 0);
+    EXPECT_EQ(attriUsed, 6);
+    EXPECT_EQ(t.OtherTable(), before);
+    EXPECT_EQ(t.ed->GetCheckNum(), tabletest::ExpectedCheck(WholeImage(*t.ed)));
 }
