@@ -272,13 +272,15 @@ int t_keyPyMap::List(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* 
     const uint8_t* row = m_table.GetBucketRow(0, 0, keyIndex);
     if (!row) return 0;
     const t_keyLayout& L = m_table.GetLayout().keyLayouts[0];
-    const uint32_t link = Rd32(row + L.linkOffset);
-    if (link == kNone) return 0;
-    std::vector<const uint8_t*> chain;
-    if (!m_table.CollectAttriChain(link, 0, chain, L.attriLinkOffset)) return 0;
+    // Walked in place (no allocation on the keystroke path); a chain longer
+    // than the table's rows is damaged and ends the walk.
+    const int64_t maxSteps = m_table.GetAttriRowCount(0);
+    uint32_t offset = Rd32(row + L.linkOffset);
     int n = 0;
-    for (const uint8_t* a : chain) {
-        if (n >= max) break;
+    for (int64_t step = 0; offset != kNone && step < maxSteps && n < max; ++step) {
+        const uint8_t* a = m_table.GetAttriRowPtr(0, offset);
+        if (!a) break;
+        offset = Rd32(a + L.attriLinkOffset);
         const uint8_t state = a[kStateOffset];
         const uint16_t f = Rd16(a + kFlagsOffset);
         if (state == kKeyStateDisabled) continue;
@@ -288,7 +290,8 @@ int t_keyPyMap::List(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* 
         if (flags) flags[n] = f;
         if (weights) {
             if (smart) weights[n] = (f & kKeyFlagSmartOnly) ? 0.5f : 1.0f;
-            else weights[n] = MappingWeight(f, RdI32(a + kCountOffset), id < kCounterCount ? GetCounter(id) : kCounterStart);
+            else weights[n] = MappingWeight(f, RdI32(a + kCountOffset), id < kCounterCount ? GetCounter(id)
+                                                                                          : kCounterStart);
         }
         ++n;
     }

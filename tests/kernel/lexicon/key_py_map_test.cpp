@@ -219,6 +219,22 @@ TEST_F(KeyPyMapTest, EntriesKeepTheLargerCountAndMergeMarksConflicts) {
     }
 }
 
+TEST_F(KeyPyMapTest, LoopedChainInADamagedImageEnds) {
+    map_.AddMapping(L"a", Id(L"a"), 0, false);
+    const int32_t index = map_.FindKey(L"a", nullptr);
+    const t_editableTableFile& table = map_.Table();
+    const uint8_t* row = table.GetBucketRow(0, 0, index);
+    ASSERT_NE(row, nullptr);
+    const t_keyLayout& layout = table.GetLayout().keyLayouts[0];
+    const uint32_t link = n_tableFormat::Rd32(row + layout.linkOffset);
+    uint8_t* attri = const_cast<uint8_t*>(table.GetAttriRowPtr(0, link));
+    ASSERT_NE(attri, nullptr);
+    n_tableFormat::Wr32(attri + layout.attriLinkOffset, link);  // points at itself
+    uint16_t ids[500];
+    EXPECT_EQ(map_.GetPinyinIds(index, ids, nullptr, nullptr, 500), 500);  // bounded by max, and it returns
+    EXPECT_EQ(map_.GetPinyinIds(index + 3, ids, nullptr, nullptr, 500), 0);  // not a row start
+}
+
 TEST_F(KeyPyMapTest, OverlongKeysAreRefused) {
     const std::wstring longKey(t_keyPyMap::kMaxKeyChars + 1, L'a');
     EXPECT_EQ(map_.AddMapping(longKey.c_str(), 0, 0, false), 0);
