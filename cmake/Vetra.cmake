@@ -28,7 +28,8 @@ function(vetra_tests name dir)
   endif()
   add_executable(${name} ${sources})
   target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}")
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} vetra_test_support GTest::gtest GTest::gtest_main
+                                        Threads::Threads)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
                        PROPERTIES ENVIRONMENT "VETRA_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()

@@ -16,27 +16,11 @@
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
+#include "tests/support/test_dir.h"
 
 namespace {
 
 constexpr char kMagic[4] = {'V', 'T', 'S', 'T'};
-
-void RemoveTree(const std::string& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        if (DIR* d = opendir(path.c_str())) {
-            while (struct dirent* e = readdir(d)) {
-                if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-                RemoveTree(path + "/" + e->d_name);
-            }
-            closedir(d);
-        }
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
-}
 
 // One tree per test process. The directory names inside it stay the same
 // from test to test, so the version names built from file paths repeat
@@ -54,7 +38,7 @@ struct t_testRoot {
         mkdir((path + "/home").c_str(), 0700);
     }
     ~t_testRoot() {
-        if (getpid() == owner) RemoveTree(path);
+        if (getpid() == owner) testsupport::RemoveTree(path);
     }
 };
 
@@ -175,7 +159,7 @@ void DictTest::SetUp() {
     sys = root + "/sys";
     dict4 = root + "/dict4";
     for (const std::string* dir : {&user, &sys, &dict4}) {
-        RemoveTree(*dir);
+        testsupport::RemoveTree(*dir);
         ASSERT_EQ(0, mkdir(dir->c_str(), 0700));
     }
     SetConfiguredUserDir(WideOf(user).c_str());
@@ -190,7 +174,7 @@ void DictTest::TearDown() {
     manager.reset();
     SetDictWriteFunction(nullptr);
     SetDictClockFunction(nullptr);
-    for (const std::string* dir : {&user, &sys, &dict4}) RemoveTree(*dir);
+    for (const std::string* dir : {&user, &sys, &dict4}) testsupport::RemoveTree(*dir);
     if (m_hadHome)
         setenv("HOME", m_previousHome.c_str(), 1);
     else

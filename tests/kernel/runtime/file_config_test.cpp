@@ -2,45 +2,30 @@
 #include "kernel/runtime/file_config.h"
 
 #include <gtest/gtest.h>
+
+#include "tests/support/test_dir.h"
 #include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
 
 class FileConfigTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vetra-fileconfig-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { ASSERT_FALSE(tmp_.Path().empty()); }
 
-    std::wstring Path(const char* name) const {
-        const std::string p = dir_ + "/" + name;
-        return std::wstring(p.begin(), p.end());
-    }
-    void Put(const char* name, const std::string& bytes) const {
-        std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
-    }
-    std::string Get(const char* name) const {
-        std::ifstream in(dir_ + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::wstring Path(const char* name) const { return tmp_.WAt(name); }
+    void Put(const char* name, const std::string& bytes) const { tmp_.Put(name, bytes); }
+    std::string Get(const char* name) const { return tmp_.Get(name); }
     // Loads text (UTF-8 with its mark) into config.
     void Load(t_fileConfig& config, const std::string& text) {
         Put("in.ini", "\xEF\xBB\xBF" + text);
         ASSERT_TRUE(config.Load(Path("in.ini").c_str()));
     }
 
-    std::string dir_;
+    testsupport::t_testDir tmp_{"vetra-fileconfig"};
 };
 
 // "key sep value" of every line of a section, in iteration (key) order.

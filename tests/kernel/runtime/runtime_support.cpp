@@ -18,23 +18,6 @@
 
 namespace {
 
-void RemoveTreeForTest(const std::string& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        if (DIR* d = opendir(path.c_str())) {
-            while (struct dirent* e = readdir(d)) {
-                if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-                RemoveTreeForTest(path + "/" + e->d_name);
-            }
-            closedir(d);
-        }
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
-}
-
 // The binary's private HOME, made before main() so that nothing in the
 // test binary ever sees the real one. Removed at exit by the parent only.
 struct t_binaryHome {
@@ -50,7 +33,7 @@ struct t_binaryHome {
         setenv("HOME", path.c_str(), 1);
     }
     ~t_binaryHome() {
-        if (getpid() == owner) RemoveTreeForTest(path);
+        if (getpid() == owner) testsupport::RemoveTree(path);
     }
 };
 
@@ -76,60 +59,11 @@ t_tempHome::t_tempHome() {
 
 t_tempHome::~t_tempHome() {
     setenv("HOME", m_previousHome.empty() ? BinaryHome().path.c_str() : m_previousHome.c_str(), 1);
-    RemoveTreeForTest(m_path);
+    testsupport::RemoveTree(m_path);
 }
 
 std::wstring t_tempHome::WPath() const { return Widen(m_path); }
 std::wstring t_tempHome::WAt(const std::string& name) const { return Widen(At(name)); }
-
-std::wstring Widen(const std::string& s) {
-    std::wstring out;
-    std::mbstate_t state{};
-    const char* p = s.c_str();
-    const char* end = p + s.size();
-    while (p < end) {
-        wchar_t c;
-        size_t n = mbrtowc(&c, p, static_cast<size_t>(end - p), &state);
-        if (n == 0 || n > static_cast<size_t>(end - p)) {  // not decodable: take the byte
-            c = static_cast<unsigned char>(*p);
-            n = 1;
-        }
-        out += c;
-        p += n;
-    }
-    return out;
-}
-
-bool WriteFileBytes(const std::string& path, const std::string& content) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const bool ok = write(fd, content.data(), content.size()) ==
-                    static_cast<ssize_t>(content.size());
-    return close(fd) == 0 && ok;
-}
-
-std::string ReadFileBytes(const std::string& path) {
-    std::string out;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    close(fd);
-    return out;
-}
-
-std::vector<std::string> ListNames(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (struct dirent* e = readdir(d))
-            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 pid_t ForkChild(const std::function<int()>& body, unsigned alarmSeconds) {
     fflush(stdout);

@@ -10,6 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_dir.h"
+
+using testsupport::ListNames;
+using testsupport::ReadFileBytes;
+using testsupport::Widen;
+using testsupport::WriteFileBytes;
+
 // Makes a fresh directory under the binary's private HOME, points HOME at
 // it, and on destruction restores the previous HOME and removes the tree.
 class t_tempHome {
@@ -37,13 +44,6 @@ class TempHomeTest : public ::testing::Test {
 protected:
     t_tempHome home;
 };
-
-std::wstring Widen(const std::string& s);  // ASCII / UTF-8 test texts
-bool WriteFileBytes(const std::string& path, const std::string& content);
-// Empty when the file cannot be read.
-std::string ReadFileBytes(const std::string& path);
-// Names in a directory other than "." and "..", sorted.
-std::vector<std::string> ListNames(const std::string& dir);
 
 // Runs `body` in a forked child that leaves with _exit(body()), never
 // returning into the test framework. The child is killed by SIGALRM after

@@ -2,40 +2,25 @@
 #include "kernel/runtime/text_file.h"
 
 #include <gtest/gtest.h>
+
+#include "tests/support/test_dir.h"
 #include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
 
 class TextFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vetra-textfile-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { ASSERT_FALSE(tmp_.Path().empty()); }
 
-    std::wstring Path(const char* name) const {
-        const std::string p = dir_ + "/" + name;
-        return std::wstring(p.begin(), p.end());
-    }
-    void Put(const char* name, const std::string& bytes) const {
-        std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
-    }
-    std::string Get(const char* name) const {
-        std::ifstream in(dir_ + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::wstring Path(const char* name) const { return tmp_.WAt(name); }
+    void Put(const char* name, const std::string& bytes) const { tmp_.Put(name, bytes); }
+    std::string Get(const char* name) const { return tmp_.Get(name); }
     size_t EntriesInDir() const {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(dir_), {}));
+        return tmp_.EntryCount();
     }
     // Every line up to the end, with the given reader.
     template <typename Reader>
@@ -46,7 +31,7 @@ protected:
         return lines;
     }
 
-    std::string dir_;
+    testsupport::t_testDir tmp_{"vetra-textfile"};
 };
 
 // Bytes of text in an encoding code, without the mark.

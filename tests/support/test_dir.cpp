@@ -1,0 +1,94 @@
+// Temporary directories and whole-file helpers for tests.
+#include "tests/support/test_dir.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+namespace testsupport {
+
+void RemoveTree(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        if (DIR* d = opendir(path.c_str())) {
+            while (struct dirent* e = readdir(d)) {
+                if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+                RemoveTree(path + "/" + e->d_name);
+            }
+            closedir(d);
+        }
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+std::wstring Widen(const std::string& s) {
+    std::wstring out;
+    std::mbstate_t state{};
+    const char* p = s.c_str();
+    const char* end = p + s.size();
+    while (p < end) {
+        wchar_t c;
+        size_t n = mbrtowc(&c, p, static_cast<size_t>(end - p), &state);
+        if (n == 0 || n > static_cast<size_t>(end - p)) {  // not decodable: take the byte
+            c = static_cast<unsigned char>(*p);
+            n = 1;
+        }
+        out += c;
+        p += n;
+    }
+    return out;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& content) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const bool ok = write(fd, content.data(), content.size()) ==
+                    static_cast<ssize_t>(content.size());
+    return close(fd) == 0 && ok;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::string out;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return out;
+}
+
+std::vector<std::string> ListNames(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (struct dirent* e = readdir(d))
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+t_testDir::t_testDir(const char* prefix) {
+    const char* base = getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data())) m_path = buf.data();
+}
+
+t_testDir::~t_testDir() {
+    if (!m_path.empty()) RemoveTree(m_path);
+}
+
+}  // namespace testsupport

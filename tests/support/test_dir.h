@@ -1,0 +1,44 @@
+// A temporary directory for one test, removed with everything in it when the
+// object goes, plus small whole-file helpers. Shared by every test folder.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// Removes a file or a whole tree without following symbolic links.
+void RemoveTree(const std::string& path);
+
+bool WriteFileBytes(const std::string& path, const std::string& content);
+// Empty when the file cannot be read.
+std::string ReadFileBytes(const std::string& path);
+// Names in a directory other than "." and "..", sorted.
+std::vector<std::string> ListNames(const std::string& dir);
+// Test texts as kernel paths: multibyte text decoded in the current locale,
+// any byte that does not decode taken as one character.
+std::wstring Widen(const std::string& s);
+
+class t_testDir {
+public:
+    // Makes "<TMPDIR or /tmp>/<prefix>-XXXXXX"; Path() is empty when that failed.
+    explicit t_testDir(const char* prefix = "vetra-test");
+    ~t_testDir();
+    t_testDir(const t_testDir&) = delete;
+    t_testDir& operator=(const t_testDir&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    std::string At(const std::string& name) const { return m_path + "/" + name; }
+    std::wstring WAt(const std::string& name) const { return Widen(At(name)); }
+    bool Put(const std::string& name, const std::string& bytes) const {
+        return WriteFileBytes(At(name), bytes);
+    }
+    std::string Get(const std::string& name) const { return ReadFileBytes(At(name)); }
+    size_t EntryCount() const { return ListNames(m_path).size(); }
+
+private:
+    std::string m_path;
+};
+
+}  // namespace testsupport
