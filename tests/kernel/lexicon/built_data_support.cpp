@@ -1,0 +1,26 @@
+// Locating the built system data for the tests.
+#include "tests/kernel/lexicon/built_data_support.h"
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <iterator>
+
+std::string BuiltDataDir() {
+    if (const char* dir = getenv("VETRA_DATA_DIR"); dir && *dir) return dir;
+#ifdef VETRA_BUILT_DATA_DIR
+    return VETRA_BUILT_DATA_DIR;
+#else
+    return std::string();
+#endif
+}
+
+bool ReadBuiltDataFile(const std::string& name, std::vector<unsigned char>& out) {
+    out.clear();
+    const std::string dir = BuiltDataDir();
+    if (dir.empty()) return false;
+    std::ifstream in(dir + "/VetraInput/" + name, std::ios::binary);
+    if (!in) return false;
+    out.assign(std::istreambuf_iterator<char>(in), {});
+    return !out.empty();
+}
