@@ -1,0 +1,625 @@
+// The user dictionary: image layout, attaching and validation, lookups,
+// saving and reorganisation. Learning and weighting are in usr_learn.cpp.
+#include "kernel/userdict/usr_dict_v3.h"
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "kernel/runtime/fd_file.h"
+#include "kernel/runtime/path.h"
+#include "kernel/storage/table_builder.h"
+#include "kernel/userdict/usr_dict_internal.h"
+#include "kernel/userdict/usr_scramble.h"
+#include "kernel/userdict/usr_validators.h"
+
+using namespace n_tableFormat;
+using namespace n_usrDict;
+
+namespace {
+
+const int16_t kFieldTypes[8] = {10, 0, 6, 6, 7, 6, 6, 6};
+
+}  // namespace
+
+uint32_t ComputeCapacity(uint32_t count, uint32_t limit) {
+    if (count <= kUsrDefaultCapacity - 1 || limit <= kUsrDefaultCapacity) return kUsrDefaultCapacity;
+    uint64_t c = kUsrDefaultCapacity;
+    while (c <= count && c < limit) c *= 2;
+    return uint32_t(c > limit ? limit : c);
+}
+
+bool n_usrDict::BuildEmptyImage(uint32_t capacity, std::vector<uint8_t>& out) {
+    if (capacity == 0 || capacity > kUsrMaxCapacity * 2) return false;
+    uint32_t p1, p2;
+    if (!DrawScrambleParameter(&p1) || !DrawScrambleParameter(&p2)) return false;
+    uint8_t header[kUsrHeaderBytes] = {};
+    Wr32(header + 4 * kUsrHdrBuckets, uint32_t(kUsrBucketCount));
+    Wr32(header + 4 * kUsrHdrSize, uint32_t(kUsrHeaderBytes));
+    Wr32(header + 4 * kUsrHdrClock, kUsrNoAge);
+    Wr32(header + 4 * kUsrHdrParam1, p1);
+    Wr32(header + 4 * kUsrHdrParam2, p2);
+
+    std::vector<t_keyDesc> keys(1);
+    keys[0].keyType = 2;
+    keys[0].fieldTypes.assign(std::begin(kFieldTypes), std::end(kFieldTypes));
+    keys[0].attriIndex = 0;
+    keys[0].keyDataTable = 0;
+    keys[0].valueDataTable = kNone;
+    keys[0].capacity = capacity;
+    std::vector<t_attriDesc> attris(1);
+    attris[0].fieldCount = 7;
+    attris[0].ownerKey = 0;
+    attris[0].dataTable = 1;
+    attris[0].capacity = capacity;
+    const std::vector<uint32_t> datas = {10 * capacity, 10 * capacity};
+    const std::vector<int32_t> buckets = {kUsrBucketCount};
+    t_tableFileBuilder builder(keys, attris, datas, kUsrDictVersion, kUsrDictVersion, {}, {}, header,
+                               kUsrHeaderBytes, &buckets);
+    if (!builder.IsValid()) return false;
+    const int32_t size = builder.GetTotalSize(nullptr);
+    if (size <= 0) return false;
+    out.assign(size_t(size), 0);
+    return builder.BuildToBuffer(out.data(), size);
+}
+
+// ---------------------------------------------------------------- construction
+
+t_usrDictV3Core::t_usrDictV3Core()
+    : m_store(&t_usrDictV3Core::OnGrown, this, &t_usrDictV3Core::RankLess, &t_usrDictV3Core::RemoveRow, nullptr,
+              &t_usrDictV3Core::RowState, nullptr, kUsrHeaderBytes, &t_usrDictV3Core::AllocCompact, true) {
+    m_store.SetBucketCount(0, kUsrBucketCount);
+    BuildScrambleKeyTable();
+}
+
+t_usrDictV3Core::~t_usrDictV3Core() { m_store.Detach(); }
+
+uint8_t* t_usrDictV3Core::OnGrown(const t_grownImage& img, void* context) {
+    auto* self = static_cast<t_usrDictV3Core*>(context);
+    std::unique_ptr<uint8_t[]> fresh(new (std::nothrow) uint8_t[img.totalSize]);
+    if (!fresh) return nullptr;
+    // The store still reads the current image while it copies: keep it.
+    self->m_retired = std::move(self->m_own);
+    self->m_own = std::move(fresh);
+    // The grown image no longer matches any file, so in-place saves are over.
+    self->m_fixedLog = false;
+    return self->m_own.get();
+}
+
+int t_usrDictV3Core::AllocCompact(uint8_t** buffer, uint32_t size, void* context) {
+    auto* self = static_cast<t_usrDictV3Core*>(context);
+    if (!buffer || !self) return 0;
+    std::unique_ptr<uint8_t[]> fresh(new (std::nothrow) uint8_t[size ? size : 1]);
+    if (!fresh) return 0;
+    self->m_retired = std::move(self->m_own);
+    self->m_own = std::move(fresh);
+    *buffer = self->m_own.get();
+    return 1;
+}
+
+bool t_usrDictV3Core::RankLess(const uint8_t* a, const uint8_t* b) {
+    const uint32_t sa = Rd32(a + kOffStamp), sb = Rd32(b + kOffStamp);
+    if (sa != sb) return sa < sb;
+    return Rd16(a + kOffFreq) < Rd16(b + kOffFreq);
+}
+
+int t_usrDictV3Core::RemoveRow(uint8_t* row, uint8_t* extra, void*, int) {
+    const uint16_t f = Rd16(row + kOffFreq);
+    if (f > 2) return 0;
+    if (extra) {
+        const uint32_t total = Rd32(extra + 4 * kUsrHdrTotal);
+        Wr32(extra + 4 * kUsrHdrTotal, total >= f ? total - f : 0);
+    }
+    Wr16(row + kOffFreq, 0);
+    Wr32(row + kOffStamp, kUsrNoAge);
+    return 1;
+}
+
+int t_usrDictV3Core::RowState(const uint8_t* row, void*) {
+    return Rd16(row + kOffFreq) == 0 ? kRowRemoved : kRowLive;
+}
+
+bool t_usrDictV3Core::Refuse(const char* why) {
+    m_lastError = why;
+    return false;
+}
+
+// ---------------------------------------------------------------- attaching
+
+bool t_usrDictV3Core::CheckLayout() {
+    const t_tableLayout& lay = m_store.GetLayout();
+    if (lay.keys.size() != 1 || lay.attris.size() != 1 || lay.datas.size() != 2) return false;
+    const t_keyDesc& k = lay.keys[0];
+    if (k.keyType != 2 || k.fieldTypes.size() != 8) return false;
+    for (size_t i = 0; i < 8; ++i)
+        if (k.fieldTypes[i] != kFieldTypes[i]) return false;
+    if (k.attriIndex != 0 || k.keyDataTable != 0 || lay.attris[0].dataTable != 1 || lay.attris[0].fieldCount != 7)
+        return false;
+    const t_keyLayout& L = lay.keyLayouts[0];
+    // The row callbacks of the store read fixed offsets: the layout must give them.
+    return L.hasAttri && L.attriFieldOffsets.size() == 7 && L.attriFieldOffsets[0] == kOffText &&
+           L.attriFieldOffsets[1] == kOffFreq && L.attriFieldOffsets[2] == kOffFlags &&
+           L.attriFieldOffsets[3] == kOffStamp && L.attriFieldOffsets[4] == kOffSum &&
+           L.attriFieldOffsets[5] == kOffExtra && m_store.GetBucketCount(0) == kUsrBucketCount;
+}
+
+bool t_usrDictV3Core::AttachImage(uint8_t* data, uint64_t size, bool fixedLog) {
+    m_loaded = false;
+    m_fixedLog = false;
+    SetReady(false);
+    if (!data || size == 0 || size > uint64_t(INT32_MAX)) return Refuse("no image");
+    if (!m_store.AttachWithExtra(data, kUsrDictVersion, {}, {}, int64_t(size))) return Refuse(m_store.GetLastError());
+    if (!CheckLayout()) {
+        m_store.Detach();
+        return Refuse("not a user dictionary layout");
+    }
+    if (!m_store.GetExtraData(kUsrHeaderBytes) || !IsValidUsrDictHeader(nullptr)) {
+        m_store.Detach();
+        return Refuse("no user dictionary header");
+    }
+    m_loaded = true;
+    if (!Validate()) {
+        m_loaded = false;
+        m_store.Detach();
+        return false;
+    }
+    if (fixedLog) {
+        const int64_t need = m_store.GetFixedStateSize(kUsrChangeLogRecords);
+        if (need > 0) {
+            m_region.assign(size_t(need), 0);
+            m_fixedLog = m_store.SetFixedCapacityMode(kUsrChangeLogRecords, m_region.data(), m_region.size());
+        }
+    }
+    m_lastError = nullptr;
+    return true;
+}
+
+bool t_usrDictV3Core::Load(void* data, int32_t size) {
+    m_retired.reset();
+    m_own.reset();
+    m_basePath.clear();
+    if (!data || size <= 0) {
+        m_loaded = false;
+        m_store.Detach();
+        return Refuse("no image");
+    }
+    // The manager's block holds the image itself; edits go into it.
+    return AttachImage(static_cast<uint8_t*>(data), uint64_t(size), false);
+}
+
+bool t_usrDictV3Core::AttachCopy(const void* data, uint64_t size) {
+    m_loaded = false;
+    m_store.Detach();
+    m_basePath.clear();
+    if (!data || size == 0 || size > uint64_t(INT32_MAX)) return Refuse("no image");
+    std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[size]);
+    if (!copy) return Refuse("out of memory");
+    std::memcpy(copy.get(), data, size);
+    m_retired.reset();
+    m_own = std::move(copy);
+    return AttachImage(m_own.get(), size, false);
+}
+
+bool t_usrDictV3Core::AttachFile(const wchar_t* path) {
+    m_loaded = false;
+    m_store.Detach();
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(path, bytes)) return Refuse("cannot read the file");
+    if (!AttachCopy(bytes.data(), bytes.size())) return false;
+    // The attached image equals this file: changes can be patched into it.
+    const int64_t need = m_store.GetFixedStateSize(kUsrChangeLogRecords);
+    if (need > 0) {
+        m_region.assign(size_t(need), 0);
+        m_fixedLog = m_store.SetFixedCapacityMode(kUsrChangeLogRecords, m_region.data(), m_region.size());
+        if (m_fixedLog) m_basePath = path;
+    }
+    return true;
+}
+
+bool t_usrDictV3Core::CreateEmpty(uint32_t capacity) {
+    std::vector<uint8_t> image;
+    if (!BuildEmptyImage(capacity, image)) return Refuse("cannot build an empty image");
+    return AttachCopy(image.data(), image.size());
+}
+
+bool t_usrDictV3Core::GetImageBytes(const uint8_t** data, uint64_t* size) const {
+    if (!m_loaded || !data || !size) return false;
+    const int64_t total = m_store.GetTotalSize();
+    if (total <= 0) return false;
+    *data = m_store.GetImage();
+    *size = uint64_t(total);
+    return true;
+}
+
+bool t_usrDictV3Core::Validate() {
+    if (!m_loaded) return false;
+    std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
+    if (!m_store.CollectItems(0, pairs)) return Refuse("damaged word chain");
+    const int32_t p1 = int32_t(Word(kUsrHdrParam1)), p2 = int32_t(Word(kUsrHdrParam2));
+    for (const auto& pr : pairs) {
+        if (!pr.second) return Refuse("key without words");
+        if (!IsValidPyIdString(m_store.GetRowKey(0, pr.first))) return Refuse("invalid reading");
+        const t_lstr* text = m_store.GetDataPtr(1, Rd32(pr.second + kOffText));
+        if (!text || LstrGetByteLength(text) == 0) return Refuse("word without text");
+        uint8_t buf[kUsrTextBufBytes];
+        bool good = IsValidWordString(text, true);
+        if (good) {
+            std::memcpy(buf, text, LstrGetTotalBytes(text));
+            if (!UnscrambleWordText(reinterpret_cast<t_lstr*>(buf), Rd16(pr.second + kOffSum), p1, p2))
+                return Refuse("text cannot be unscrambled");
+        }
+        if (!good && Rd16(pr.second + kOffFreq) != 0) {
+            // An unusable text: the row is hidden now and dropped by the next rebuild.
+            auto* row = const_cast<uint8_t*>(pr.second);
+            const uint16_t f = Rd16(row + kOffFreq);
+            const uint32_t total = Word(kUsrHdrTotal);
+            SetWord(kUsrHdrTotal, total >= f ? total - f : 0);
+            Wr16(row + kOffFreq, 0);
+            Wr32(row + kOffStamp, kUsrNoAge);
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- header
+
+uint32_t t_usrDictV3Core::Word(int i) const {
+    const uint8_t* h = m_loaded ? m_store.GetExtraData(kUsrHeaderBytes) : nullptr;
+    return (h && i >= 0 && i < kUsrHdrWordCount) ? Rd32(h + 4 * i) : 0;
+}
+
+void t_usrDictV3Core::SetWord(int i, uint32_t v) {
+    uint8_t* h = m_loaded ? m_store.GetExtraData(kUsrHeaderBytes) : nullptr;
+    if (h && i >= 0 && i < kUsrHdrWordCount) Wr32(h + 4 * i, v);
+}
+
+const uint8_t* t_usrDictV3Core::GetHeader() const {
+    return m_loaded ? m_store.GetExtraData(kUsrHeaderBytes) : nullptr;
+}
+
+uint32_t t_usrDictV3Core::GetHeaderWord(int i) const { return Word(i); }
+
+int32_t t_usrDictV3Core::GetWordCount() const { return int32_t(Word(kUsrHdrWords)); }
+int32_t t_usrDictV3Core::GetTotalFreq() const { return int32_t(Word(kUsrHdrTotal)); }
+
+int32_t t_usrDictV3Core::GetAverageFreq() const {
+    const uint32_t words = Word(kUsrHdrWords);
+    if (!m_loaded || words == 0) return 1;
+    const uint32_t avg = Word(kUsrHdrTotal) / words;
+    return avg < 1 ? 1 : int32_t(avg > INT32_MAX ? INT32_MAX : avg);
+}
+
+// ---------------------------------------------------------------- lookups
+
+const uint8_t* t_usrDictV3Core::GroupRow(int32_t group) const {
+    if (!m_loaded || group < 0) return nullptr;
+    const int32_t rowSize = m_store.GetKeyRowSize(0);
+    if (rowSize <= 0 || group % rowSize != 0) return nullptr;
+    const uint8_t* row = m_store.GetBucketRow(0, 0, group);
+    if (!row) return nullptr;
+    // Only a used row of its own bucket is a group: spare rows hold stale bytes.
+    const t_lstr* key = m_store.GetRowKey(0, row);
+    if (LstrGetByteLength(key) < 2) return nullptr;
+    const int32_t b = int32_t(LstrGetUnit(key, 0));
+    const int32_t start = m_store.GetBucketStart(0, b), used = m_store.GetBucketRowCount(0, b);
+    if (start < 0 || used < 0) return nullptr;
+    if (int64_t(group) < start || int64_t(group) >= int64_t(start) + int64_t(used) * rowSize) return nullptr;
+    return row;
+}
+
+int t_usrDictV3Core::WalkChain(const uint8_t* keyRow, std::vector<const uint8_t*>& rows, int max) const {
+    rows.clear();
+    const t_keyLayout& L = m_store.GetLayout().keyLayouts[0];
+    const uint32_t ars = uint32_t(m_store.GetAttriRowSize(0));
+    const uint64_t used = uint64_t(uint32_t(m_store.GetAttriUsedCount(0)));
+    uint32_t link = Rd32(keyRow + L.linkOffset);
+    for (uint64_t steps = 0; link != kNone && int(rows.size()) < max; ++steps) {
+        if (ars == 0 || link % ars != 0 || uint64_t(link) / ars >= used || steps >= used) break;
+        const uint8_t* ar = m_store.GetAttriRowPtr(0, link);
+        if (!ar) break;
+        rows.push_back(ar);
+        link = Rd32(ar + L.attriLinkOffset);
+    }
+    return int(rows.size());
+}
+
+int32_t t_usrDictV3Core::Find(const t_lstr* reading, int* hasLonger) const {
+    if (hasLonger) *hasLonger = 0;
+    if (!m_loaded || LstrGetByteLength(reading) < 2) return -1;
+    int32_t row = 0, start = 0, bucket = -1;
+    const bool found = m_store.Find(reading, 0, &row, &start, &bucket);
+    if (bucket < 0 || row < 0) return -1;
+    const int32_t used = m_store.GetBucketRowCount(0, bucket);
+    const int32_t rowSize = m_store.GetKeyRowSize(0);
+    if (hasLonger) {
+        for (int32_t r = row; r <= row + 1 && r < used; ++r) {
+            const t_lstr* key = m_store.GetRowKey(0, m_store.GetBucketRow(0, r, start));
+            if (key && LstrCompare(key, reading) == 1) {
+                *hasLonger = 1;
+                break;
+            }
+        }
+    }
+    return found ? start + row * rowSize : -1;
+}
+
+bool t_usrDictV3Core::FindAll(const t_lstr* reading, int32_t* ids, const t_lstr** keys, int max, int* count) const {
+    if (count) *count = 0;
+    if (!m_loaded || !count || LstrGetByteLength(reading) < 2) return false;
+    int32_t row = 0, start = 0, bucket = -1;
+    const bool found = m_store.Find(reading, 0, &row, &start, &bucket);
+    if (bucket < 0 || row < 0) return false;
+    const int32_t used = m_store.GetBucketRowCount(0, bucket);
+    const int32_t rowSize = m_store.GetKeyRowSize(0);
+    const int32_t totalKeys = m_store.GetKeyUsedCount(0);
+    int n = 0;
+    for (int32_t r = found ? row + 1 : row; r < used && n < max && n < totalKeys; ++r) {
+        const uint8_t* rp = m_store.GetBucketRow(0, r, start);
+        const t_lstr* key = m_store.GetRowKey(0, rp);
+        if (!key || LstrCompare(key, reading) != 1) break;
+        if (ids) ids[n] = start + r * rowSize;
+        if (keys) keys[n] = key;
+        ++n;
+    }
+    *count = n;
+    return true;
+}
+
+const t_lstr* t_usrDictV3Core::GetKeyText(uint32_t textId) const {
+    return m_loaded ? m_store.GetDataPtr(0, textId) : nullptr;
+}
+
+bool t_usrDictV3Core::GetWordText(uint32_t textId, uint32_t checksum, t_lstr* out) const {
+    if (!m_loaded || !out) return false;
+    const t_lstr* text = m_store.GetDataPtr(1, textId);
+    const uint16_t n = LstrGetByteLength(text);
+    if (!text || n < 1 || n > kUsrMaxTextBytes) return false;
+    std::memcpy(out, text, size_t(n) + 2);
+    return UnscrambleWordText(out, checksum, int32_t(Word(kUsrHdrParam1)), int32_t(Word(kUsrHdrParam2)));
+}
+
+bool t_usrDictV3Core::ReadAttr(const uint8_t* row, t_usrWordAttr* a) const {
+    if (!row || !a) return false;
+    a->textId = Rd32(row + kOffText);
+    a->freq = Rd16(row + kOffFreq);
+    a->flags = Rd16(row + kOffFlags);
+    a->stamp = Rd32(row + kOffStamp);
+    a->checksum = Rd16(row + kOffSum);
+    a->extra = Rd16(row + kOffExtra);
+    a->reserved = Rd16(row + kOffExtra + 2);
+    return true;
+}
+
+bool t_usrDictV3Core::ReadPair(const std::pair<const uint8_t*, const uint8_t*>& pair, const t_lstr** reading,
+                               t_usrWordAttr* attr) const {
+    if (!m_loaded || !pair.first || !pair.second) return false;
+    if (reading) *reading = m_store.GetRowKey(0, pair.first);
+    return ReadAttr(pair.second, attr) && (!reading || *reading);
+}
+
+bool t_usrDictV3Core::LocateWord(const t_lstr* reading, const t_lstr* word, t_wordLoc* loc) const {
+    *loc = t_wordLoc();
+    if (!m_loaded || !IsValidWordString(word, false) || LstrGetByteLength(reading) < 2) return false;
+    std::memcpy(loc->scrambled, word, LstrGetTotalBytes(word));
+    auto* s = reinterpret_cast<t_lstr*>(loc->scrambled);
+    if (!ScrambleWordText(s, &loc->checksum, int32_t(Word(kUsrHdrParam1)), int32_t(Word(kUsrHdrParam2))))
+        return false;
+    if (!m_store.FindKeyValue(reinterpret_cast<const uint8_t*>(reading), loc->scrambled, &loc->loc)) return false;
+    loc->keyFound = loc->loc.keyFound;
+    if (!loc->keyFound) return true;
+    if (loc->loc.itemFound && Rd16(loc->loc.attriRow.ptr + kOffSum) == loc->checksum) {
+        loc->row = loc->loc.attriRow;
+        loc->wordFound = true;
+        return true;
+    }
+    if (!loc->loc.itemFound) return true;
+    // Same scrambled bytes but another checksum: another word. Look further.
+    std::vector<const uint8_t*> rows;
+    WalkChain(loc->loc.keyRow.ptr, rows, INT32_MAX);
+    for (const uint8_t* r : rows) {
+        const t_lstr* text = m_store.GetDataPtr(1, Rd32(r + kOffText));
+        if (Rd16(r + kOffSum) == loc->checksum && text && LstrCompare(text, s) == 0) {
+            loc->row = loc->loc.attriRow;
+            loc->row.ptr = const_cast<uint8_t*>(r);
+            loc->wordFound = true;
+            return true;
+        }
+    }
+    return true;
+}
+
+bool t_usrDictV3Core::GetWordRecord(const t_lstr* reading, const t_lstr* word, t_usrWordAttr* attr) const {
+    t_wordLoc loc;
+    if (!LocateWord(reading, word, &loc) || !loc.wordFound) return false;
+    if (attr) ReadAttr(loc.row.ptr, attr);
+    return true;
+}
+
+int t_usrDictV3Core::GetEntries(int32_t group, uint32_t* textIds, uint16_t* flags, uint16_t* checksums,
+                                uint16_t* freqs, uint32_t* stamps, uint16_t* extras, int max) const {
+    const uint8_t* keyRow = GroupRow(group);
+    if (!keyRow || max <= 0) return 0;
+    std::vector<const uint8_t*> rows;
+    const int n = WalkChain(keyRow, rows, max);
+    for (int i = 0; i < n; ++i) {
+        t_usrWordAttr a;
+        ReadAttr(rows[size_t(i)], &a);
+        if (textIds) textIds[i] = a.textId;
+        if (flags) flags[i] = a.flags;
+        if (checksums) checksums[i] = a.checksum;
+        if (freqs) freqs[i] = a.freq;
+        if (stamps) stamps[i] = a.stamp;
+        if (extras) extras[i] = a.extra;
+    }
+    return n;
+}
+
+bool t_usrDictV3Core::CollectItems(std::vector<std::pair<const uint8_t*, const uint8_t*>>& pairs) const {
+    pairs.clear();
+    return m_loaded && m_store.CollectItems(0, pairs);
+}
+
+// ---------------------------------------------------------------- the manager's slots
+
+bool t_usrDictV3Core::Save(const void*, int32_t) {
+    std::vector<uint8_t> image;
+    if (!BuildEmptyImage(kUsrDefaultCapacity, image)) return false;
+    return CommitImage(image.data(), int32_t(image.size()));
+}
+
+bool t_usrDictV3Core::Import(const void* data, int32_t size) {
+    if (!data || size <= 0) return false;
+    uint64_t itemsOffset = 0;
+    const uint64_t full = m_store.GetExpandedSize(static_cast<const uint8_t*>(data), uint64_t(size), &itemsOffset);
+    if (full == 0 || full > uint64_t(INT32_MAX)) return false;
+    std::vector<uint8_t> image(full);
+    if (!m_store.ExpandImageInto(static_cast<const uint8_t*>(data), uint64_t(size), image.data(), full)) return false;
+    // Only an image that attaches and validates becomes the file.
+    t_usrDictV3Core check;
+    if (!check.AttachCopy(image.data(), image.size())) return false;
+    return WriteFile(image.data(), int32_t(image.size()));
+}
+
+bool t_usrDictV3Core::Export(const void* data, int32_t size) {
+    if (!data || size <= 0) return false;
+    t_usrDictV3Core copy;
+    if (!copy.AttachCopy(data, uint64_t(size))) return false;
+    std::vector<uint8_t> compact(static_cast<size_t>(size));
+    uint64_t written = 0;
+    if (!copy.m_store.CompactImageInto(compact.data(), compact.size(), &written) || written == 0 ||
+        written > compact.size())
+        return false;
+    return Backup(compact.data(), int32_t(written));
+}
+
+bool t_usrDictV3Core::OnFileWritten(const wchar_t* path) {
+    if (!SaveToFile(path, 1)) return false;
+    IncreaseVersion();
+    return true;
+}
+
+uint32_t t_usrDictV3Core::GetReservedSize(const void*, int32_t) { return 0; }
+
+// ---------------------------------------------------------------- saving
+
+bool t_usrDictV3Core::RebuildImage(std::vector<uint8_t>& out) const {
+    if (!m_loaded) return false;
+    std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
+    if (!m_store.CollectItems(0, pairs)) return false;
+    uint32_t live = 0;
+    for (const auto& pr : pairs)
+        if (pr.second && Rd16(pr.second + kOffFreq) != 0) ++live;
+    t_usrDictV3Core fresh;
+    if (!fresh.CreateEmpty(ComputeCapacity(live, kUsrMaxCapacity))) return false;
+    uint8_t text[kUsrTextBufBytes];
+    auto* word = reinterpret_cast<t_lstr*>(text);
+    for (const auto& pr : pairs) {
+        t_usrWordAttr a;
+        const t_lstr* reading = nullptr;
+        if (!ReadPair(pr, &reading, &a) || a.freq == 0) continue;  // deleted rows are dropped here
+        if (!IsValidPyIdString(reading) || !GetWordText(a.textId, a.checksum, word) ||
+            !IsValidWordString(word, true))
+            continue;
+        if (fresh.RestoreWord(reading, word, a.freq, a.flags, a.stamp, a.extra) == 0) return false;
+    }
+    // Ages stay as they were: the clock does not fall back to the newest stamp.
+    if (fresh.Word(kUsrHdrClock) < Word(kUsrHdrClock)) fresh.SetWord(kUsrHdrClock, Word(kUsrHdrClock));
+    const uint8_t* data = nullptr;
+    uint64_t size = 0;
+    if (!fresh.GetImageBytes(&data, &size)) return false;
+    out.assign(data, data + size);
+    return true;
+}
+
+bool t_usrDictV3Core::SaveToFile(const wchar_t* path, int force) {
+    if (!m_loaded || !path || !path[0]) return Refuse("not loaded or no path");
+    t_pathName target(path);
+    if (!target.IsValid()) return Refuse("bad path");
+    if (force == 0 && m_fixedLog && m_basePath == path) {
+        int can = 0;
+        m_store.CanSaveInPlace(&can);
+        if (can && m_store.SaveDirtyInPlace(path)) {
+            SetWord(kUsrHdrChanges, 0);
+            ClearFixedCapacityState();
+            return true;
+        }
+    }
+    std::vector<uint8_t> image;
+    if (!RebuildImage(image)) return Refuse("the image could not be rebuilt");
+    if (!DictWriteFileSafely(target, image.data(), image.size())) return Refuse("the file could not be written");
+    // The file now holds a rebuilt image, not the attached one.
+    m_fixedLog = false;
+    m_basePath.clear();
+    SetWord(kUsrHdrChanges, 0);
+    return true;
+}
+
+bool t_usrDictV3Core::IsNearlyFull() const { return m_loaded && m_store.IsNearlyFull(0); }
+
+int t_usrDictV3Core::HandleFull() {
+    if (!m_loaded) return 0;
+    int32_t maxKey = int32_t(kUsrMaxCapacity), maxAttri = int32_t(kUsrMaxCapacity);
+    const int r = m_store.HandleFull(0, &maxKey, &maxAttri);
+    return AfterChange(r == 0 ? 0 : r);
+}
+
+bool t_usrDictV3Core::TrimToLimit(int32_t limit) {
+    if (!m_loaded) return false;
+    int32_t keyUsed = int32_t(kUsrMaxCapacity), attriUsed = int32_t(kUsrMaxCapacity);
+    if (!m_store.TrimWithAttri(0, &keyUsed, &attriUsed, limit)) return false;
+    SetWord(kUsrHdrKeys, uint32_t(m_store.GetKeyUsedCount(0)));
+    SetWord(kUsrHdrWords, uint32_t(m_store.GetAttriUsedCount(0)));
+    SetWord(kUsrHdrChanges, 0);
+    m_fixedLog = false;
+    return true;
+}
+
+int t_usrDictV3Core::TakeSaveDue() {
+    if (!m_loaded) return 0;
+    if (!(m_fixedLog && m_store.IsFull()) && Word(kUsrHdrChanges) < uint32_t(kUsrChangeLogRecords)) return 0;
+    SetWord(kUsrHdrChanges, 0);
+    return 1;
+}
+
+void t_usrDictV3Core::ClearFixedCapacityState() {
+    if (m_fixedLog) m_fixedLog = m_store.SetFixedCapacityMode(kUsrChangeLogRecords, nullptr, 0);
+}
+
+int t_usrDictV3Core::AfterChange(int result) {
+    if (result == 4) return 1;
+    if (result == 2 || result == 3) {
+        SetWord(kUsrHdrKeys, uint32_t(m_store.GetKeyUsedCount(0)));
+        SetWord(kUsrHdrWords, uint32_t(m_store.GetAttriUsedCount(0)));
+        SetWord(kUsrHdrChanges, 0);
+        m_fixedLog = false;  // the image no longer matches its file
+        m_retired.reset();
+    }
+    return result;
+}
+
+void t_usrDictV3Core::SaveIfFull() {
+    if (!m_fixedLog || !m_store.IsFull()) return;
+    wchar_t path[1024];
+    if (GetFilePath(path, 1024)) {
+        SaveToFile(path, 1);
+    } else if (!m_basePath.empty()) {
+        const std::wstring base = m_basePath;
+        SaveToFile(base.c_str(), 1);
+    }
+    ClearFixedCapacityState();
+}
+
+bool n_usrDict::ReadWholeFile(const wchar_t* path, std::vector<uint8_t>& out) {
+    out.clear();
+    if (!path) return false;
+    t_fdFile f;
+    if (!f.Open(path, kOpenRead)) return false;
+    const int64_t size = f.GetSize();
+    if (size <= 0 || size > int64_t(INT32_MAX)) return false;
+    out.resize(size_t(size));
+    if (!f.ReadExact(out.data(), out.size())) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
