@@ -109,8 +109,12 @@ void t_editableTableFile::Detach() {
 
 bool t_editableTableFile::AttachWithExtra(void* image, uint32_t formatVersion, const std::vector<t_keyHashFn>& hashFns,
                                           const std::vector<t_keyCompareFn>& compareFns, int64_t size) {
+    if (m_inNotice) return false;
     Detach();
     m_lastError = nullptr;
+    // A change log describes the image it was started on.
+    m_fx = t_fixedRegion();
+    m_mode &= ~kModeFixedCapacity;
     if (!image || size <= 0) return FailEdit("no image or no size");
     // The plain image must keep at least one byte beyond the size word and
     // the extra block; anything else would attach it without a bound.
@@ -488,7 +492,7 @@ int t_editableTableFile::AddItem(const uint8_t* item, uint32_t len, int k, int32
                                  t_editLocation* where) {
     if (where) *where = t_editLocation();
     t_itemParts parts;
-    if (!t_tableFile::IsAttached() || !ParseItem(item, len, k, parts)) return 0;
+    if (m_inNotice || !t_tableFile::IsAttached() || !ParseItem(item, len, k, parts)) return 0;
     t_editKey& t = m_keys[size_t(k)];
     if (!t.editable) return 0;
     const t_tableLayout& lay = t_tableFile::GetLayout();
@@ -574,7 +578,7 @@ int t_editableTableFile::AddItem(const uint8_t* item, uint32_t len, int k, int32
 
 bool t_editableTableFile::SetFieldAt(const void* value, uint32_t len, const t_editRow& row, uint32_t fieldOffset,
                                      bool isVarLen) {
-    if (!t_tableFile::IsAttached() || !value || !row.ptr || row.generation != m_generation) return false;
+    if (m_inNotice || !t_tableFile::IsAttached() || !value || !row.ptr || row.generation != m_generation) return false;
     if (row.key < 0 || size_t(row.key) >= m_keys.size()) return false;
     t_editKey& t = m_keys[size_t(row.key)];
     const t_keyLayout& L = t_tableFile::GetLayout().keyLayouts[size_t(row.key)];

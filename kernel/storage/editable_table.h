@@ -56,8 +56,8 @@ struct t_grownImage {
 // Growth notice: returns a writable buffer of at least img.totalSize bytes,
 // owned by the owner, that is to hold the image from now on; the editable file
 // copies the image into it and re-attaches. Null refuses the growth (the old
-// image stays attached). The notice must not touch the editable file; the
-// old buffer may be released once the notice has returned.
+// image stays attached). Calls into the editable file from the notice are
+// refused; the old buffer may be released inside the notice.
 typedef uint8_t* (*t_editGrownFn)(const t_grownImage& img, void* context);
 // Supplies a buffer of size bytes for a compact load; non-zero when it did.
 typedef int (*t_editAllocFn)(uint8_t** buffer, uint32_t size, void* context);
@@ -178,6 +178,8 @@ public:
     // word, the plain image attaches, the stored extra size equals the
     // expected one, and every key table's used count equals the rows its
     // buckets hold. size 0 is refused: file data always comes with its length.
+    // Fixed-capacity mode ends with the old image (set it again for the new
+    // one). Refused from inside a growth notice.
     bool AttachWithExtra(void* image, uint32_t formatVersion, const std::vector<t_keyHashFn>& hashFns,
                          const std::vector<t_keyCompareFn>& compareFns, int64_t size);
     void Detach();
@@ -367,6 +369,7 @@ private:
     uint8_t* m_extra = nullptr;
     uint64_t m_total = 0;
     uint64_t m_generation = 1;
+    bool m_inNotice = false;  // a growth notice is running: no re-entry
     uint32_t m_version = 0;
     const char* m_lastError = nullptr;
     std::vector<t_editKey> m_keys;

@@ -189,7 +189,7 @@ int t_editableTableFile::ExpandImageInto(const uint8_t* c, uint64_t len, uint8_t
 
 int t_editableTableFile::LoadCompactImage(const uint8_t* compact, uint64_t len, const std::vector<t_keyHashFn>& hashFns,
                                           const std::vector<t_keyCompareFn>& compareFns, uint32_t formatVersion) {
-    if (!(m_mode & kModeCompact) || !m_alloc) return 0;
+    if (!(m_mode & kModeCompact) || !m_alloc || m_inNotice) return 0;
     Detach();
     t_compactPlan plan;
     if (!BuildCompactPlan(compact, len, plan)) {

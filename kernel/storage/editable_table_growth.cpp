@@ -27,14 +27,21 @@ bool t_grownImage::CopyTo(uint8_t* dest, uint64_t destSize) const {
     return true;
 }
 
+// Re-attaches the file's own new image. The change log stays, with its
+// grown flag set, so the owner still learns that only a whole save will do.
 bool t_editableTableFile::ReattachOwned(uint8_t* buffer, uint64_t size) {
     const std::vector<t_keyHashFn> hashFns = t_tableFile::GetHashFns();
     const std::vector<t_keyCompareFn> compareFns = t_tableFile::GetCompareFns();
-    return AttachWithExtra(buffer, m_version, hashFns, compareFns, int64_t(size));
+    const t_fixedRegion fx = m_fx;
+    const uint32_t fixedFlag = m_mode & kModeFixedCapacity;
+    if (!AttachWithExtra(buffer, m_version, hashFns, compareFns, int64_t(size))) return false;
+    m_fx = fx;
+    m_mode |= fixedFlag;
+    return true;
 }
 
 int t_editableTableFile::HandleFull(int k, int32_t* maxKeyRows, int32_t* maxAttriRows) {
-    if (!t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size()) return 0;
+    if (m_inNotice || !t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size()) return 0;
     FxSetGrown();  // the image no longer matches the file the log was started on
     const t_editKey& t = m_keys[size_t(k)];
     const uint64_t keyRows = Rd32(t.record + 4);
@@ -57,7 +64,7 @@ int t_editableTableFile::HandleFull(int k, int32_t* maxKeyRows, int32_t* maxAttr
 }
 
 int t_editableTableFile::Trim(int k, int32_t* keyUsed, int32_t* attriUsed) {
-    if (!t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size()) return 0;
+    if (m_inNotice || !t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size()) return 0;
     if ((m_mode & ~(kModeFixedCapacity | kModeCompact)) == kModeDouble) return 0;
     FxSetGrown();
     if (m_keys[size_t(k)].attri < 0) return TrimKeyOnly(k, keyUsed) ? 1 : 0;
@@ -222,7 +229,8 @@ bool t_editableTableFile::TrimKeyOnly(int k, int32_t* keyUsed) {
 }
 
 int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUsed, int32_t keep) {
-    if (!t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size() || size_t(k) >= m_trim.size()) return 0;
+    if (m_inNotice || !t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size() || size_t(k) >= m_trim.size())
+        return 0;
     const t_editTrimCallbacks cb = m_trim[size_t(k)];
     if (!cb.less || !cb.remove || !cb.isRemoved) return 0;
     t_editKey& t = m_keys[size_t(k)];
@@ -347,7 +355,7 @@ int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUs
 }
 
 int t_editableTableFile::Double(int k) {
-    if (!t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size() || !m_onGrown) return 0;
+    if (m_inNotice || !t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size() || !m_onGrown) return 0;
     FxSetGrown();
     const t_editKey& t = m_keys[size_t(k)];
     const size_t K = m_keys.size(), A = m_attriCount, D = m_dataCount, T = K + A + D;
@@ -441,7 +449,10 @@ int t_editableTableFile::Double(int k) {
     g.extraSize = uint32_t(m_extraSize);
     g.extra = extra;
     g.totalSize = uint32_t(total);
+    // The notice may not re-enter: the file is between two images.
+    m_inNotice = true;
     uint8_t* buffer = m_onGrown(g, m_growthContext);
+    m_inNotice = false;
     if (!buffer) return 0;  // refused: the old image stays attached
     if (!g.CopyTo(buffer, total)) return 0;
     return ReattachOwned(buffer, total) ? 1 : 0;

@@ -496,3 +496,72 @@ TEST(EditableTableSaveTest, UnwritablePathFailsAndLeavesNothing) {
     ASSERT_TRUE(Attach(ed, s, image));
     EXPECT_FALSE(ed.SaveToFile(L"/nonexistent-dir/x/edit.bin"));
 }
+
+namespace {
+// A notice that tries to use the file it is growing.
+struct t_meddler {
+    t_owner owner;
+    t_editableTableFile* ed = nullptr;
+    int addResult = -1;
+    bool attachResult = true;
+    static uint8_t* OnGrown(const t_grownImage& img, void* context) {
+        t_meddler* m = static_cast<t_meddler*>(context);
+        const Bytes item = AttriItem(KeyUnits({0, 99}), 1, "inside", 1);
+        m->addResult = m->ed->AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr);
+        m->attachResult = m->ed->AttachWithExtra(m->owner.image->data(), kVersion, {}, {},
+                                                 int64_t(m->owner.image->size()));
+        return t_owner::OnGrown(img, &m->owner);
+    }
+};
+}  // namespace
+
+TEST(EditableTableGrowthHazardTest, NoticeCannotReenterTheFileItGrows) {
+    t_shape s;
+    s.keyRows = 20;
+    s.attriRows = 10;
+    t_meddler m;
+    m.owner.image = std::make_unique<Bytes>(EmptyImage(s));
+    t_editableTableFile ed(&t_meddler::OnGrown, &m, int32_t(s.extraSize));
+    m.ed = &ed;
+    ASSERT_TRUE(Attach(ed, s, *m.owner.image));
+    int r = 4;
+    for (uint16_t i = 1; r == 4; ++i) {
+        const Bytes item = AttriItem(KeyUnits({uint16_t(i % 8), i}), 1, "b", 1);
+        r = ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr);
+    }
+    ASSERT_EQ(r, 2);
+    EXPECT_EQ(m.addResult, 0);
+    EXPECT_FALSE(m.attachResult);
+    EXPECT_EQ(ed.GetAttriRowCount(0), 20);
+    EXPECT_EQ(Dump(ed, s).size(), 9u);
+}
+
+TEST(EditableTableFixedModeTest, ModeEndsWithAnotherImageButSurvivesItsOwnGrowth) {
+    t_shape s;
+    s.keyRows = 20;
+    s.attriRows = 10;
+    t_owner owner;
+    owner.image = std::make_unique<Bytes>(EmptyImage(s));
+    t_editableTableFile ed(&t_owner::OnGrown, &owner, int32_t(s.extraSize));
+    ASSERT_TRUE(Attach(ed, s, *owner.image));
+    Bytes region(size_t(ed.GetFixedStateSize(8)));
+    ASSERT_TRUE(ed.SetFixedCapacityMode(8, region.data(), region.size()));
+    int r = 4;
+    for (uint16_t i = 1; r == 4; ++i) {
+        const Bytes item = AttriItem(KeyUnits({uint16_t(i % 8), i}), 1, "b", 1);
+        r = ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr);
+    }
+    ASSERT_EQ(r, 2);
+    t_fixedState st;
+    ASSERT_TRUE(ed.GetFixedCapacityState(&st));
+    EXPECT_EQ(st.header[12], 1);  // grown: only a whole save will do
+    int can = 1;
+    ed.CanSaveInPlace(&can);
+    EXPECT_EQ(can, 0);
+
+    Bytes other = EmptyImage(s);
+    ASSERT_TRUE(Attach(ed, s, other));
+    EXPECT_FALSE(ed.GetFixedCapacityState(&st));
+    const Bytes item = AttriItem(KeyUnits({1, 1}), 1, "b", 1);
+    EXPECT_EQ(ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr), 4);
+}
