@@ -538,11 +538,14 @@ bool t_usrDictV3Core::SaveToFile(const wchar_t* path, int force) {
     if (force == 0 && m_fixedLog && m_basePath == path) {
         int can = 0;
         m_store.CanSaveInPlace(&can);
+        // The file keeps the cleared change count, as a rebuilt one would.
+        const uint32_t changes = Word(kUsrHdrChanges);
+        SetWord(kUsrHdrChanges, 0);
         if (can && m_store.SaveDirtyInPlace(path)) {
-            SetWord(kUsrHdrChanges, 0);
             ClearFixedCapacityState();
             return true;
         }
+        SetWord(kUsrHdrChanges, changes);
     }
     std::vector<uint8_t> image;
     if (!RebuildImage(image)) return Refuse("the image could not be rebuilt");

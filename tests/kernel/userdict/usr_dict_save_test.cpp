@@ -1,0 +1,308 @@
+// Saving and loading the user dictionary: round trips, rebuilds, capacity,
+// validation of loaded images, and saves that fail or crash part-way.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+
+#include "kernel/runtime/dict_base.h"
+#include "kernel/userdict/usr_dict_v3.h"
+#include "kernel/userdict/usr_scramble.h"
+#include "tests/kernel/userdict/usr_support.h"
+
+namespace {
+
+std::vector<uint8_t> ImageOf(const t_usrDictV3Core& d) {
+    const uint8_t* p = nullptr;
+    uint64_t n = 0;
+    if (!d.GetImageBytes(&p, &n)) return {};
+    return std::vector<uint8_t>(p, p + n);
+}
+
+std::set<std::string> DirEntries(const std::string& dir) {
+    std::set<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.') names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+// Fills a dictionary with n words under varied readings.
+void Fill(t_usrDictV3Core& d, int n, int salt = 0) {
+    for (int i = 0; i < n; ++i) {
+        TestLstr r({uint16_t(i % 400), uint16_t((i / 400) % 400)});
+        TestLstr w({uint16_t(0x4E00 + (i + salt) % 5000), uint16_t(0x4E00 + i / 5000)});
+        ASSERT_NE(d.LearnWord(r.get(), w.get(), 0), 0) << i;
+    }
+}
+
+size_t g_failAfter = 0;
+size_t g_written = 0;
+int g_errno = 0;
+bool FailingWrite(int fd, const void* data, size_t size) {
+    const size_t room = g_failAfter > g_written ? g_failAfter - g_written : 0;
+    const size_t n = size < room ? size : room;
+    if (n > 0 && write(fd, data, n) != ssize_t(n)) return false;
+    g_written += n;
+    if (n < size) {
+        errno = g_errno;
+        return false;
+    }
+    return true;
+}
+
+size_t g_killAfter = 0;
+bool KillingWrite(int fd, const void* data, size_t size) {
+    const size_t n = size < g_killAfter ? size : g_killAfter;
+    if (n > 0 && write(fd, data, n) != ssize_t(n)) return false;
+    if (n < size) raise(SIGKILL);
+    g_killAfter -= n;
+    return true;
+}
+
+class SaveTest : public ::testing::Test {
+protected:
+    void TearDown() override { SetDictWriteFunction(nullptr); }
+    TempDir dir;
+};
+
+TEST_F(SaveTest, LearnSaveReloadKeepsEveryFieldAndWeight) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    TestLstr r({10, 20}), w1 = TestLstr::Text(u"你好"), w2 = TestLstr::Text(u"拟好");
+    ASSERT_EQ(d.LearnWord(r.get(), w1.get(), 0), 1);  // freq 1, stamp 2, now 3
+    ASSERT_EQ(d.LearnWord(r.get(), w2.get(), 0), 1);  // freq 1, stamp 3, now 4
+    ASSERT_EQ(d.LearnWord(r.get(), w1.get(), 0), 1);  // freq 2, stamp (4>>1)+(2>>1) = 3, now 5
+    ASSERT_TRUE(d.SaveToFile(dir.WFile("u.bin").c_str(), 1));
+
+    t_usrDictV3Core back;
+    ASSERT_TRUE(back.AttachFile(dir.WFile("u.bin").c_str()));
+    t_usrWordAttr a;
+    ASSERT_TRUE(back.GetWordRecord(r.get(), w1.get(), &a));
+    EXPECT_EQ(a.freq, 2);
+    EXPECT_EQ(a.stamp, 3u);
+    ASSERT_TRUE(back.GetWordRecord(r.get(), w2.get(), &a));
+    EXPECT_EQ(a.freq, 1);
+    EXPECT_EQ(a.stamp, 3u);
+    EXPECT_EQ(back.GetHeaderWord(kUsrHdrClock), 5u);
+    EXPECT_EQ(back.GetTotalFreq(), 3);
+    EXPECT_EQ(back.GetWordCount(), 2);
+
+    // Weights by hand with k = 255 (base 0.5): average 1, top 17, span 16.
+    // Both words are of age 5 - 3 = 2: target = 17 - ((2 x 16) >> 7) = 17.
+    back.SetupWeightCurve(255);
+    uint32_t ids[4], weights[4];
+    uint16_t freqs[4];
+    const int32_t g = back.Find(r.get(), nullptr);
+    ASSERT_EQ(back.GetWords(0, g, ids, nullptr, nullptr, freqs, nullptr, weights, nullptr, 4), 2);
+    for (int i = 0; i < 2; ++i) {
+        const uint32_t expect = freqs[i] == 2 ? 2 + uint32_t((17 - 2) * 0.5) : 1 + uint32_t((17 - 1) * 0.5);
+        EXPECT_EQ(weights[i], expect);
+    }
+    // In boost mode the age-2 factor is 0.5 + 126 x 0.5 / 128.
+    ASSERT_EQ(back.GetWords(1, g, ids, nullptr, nullptr, freqs, nullptr, weights, nullptr, 4), 2);
+    const double f = 0.5 + 126 * 0.5 * 0.0078125;
+    EXPECT_EQ(weights[0], uint32_t(freqs[0] + int((17 - freqs[0]) * f)));
+}
+
+TEST_F(SaveTest, SoftDeletedWordsAreDroppedByTheRebuild) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    TestLstr r({7}), w1 = TestLstr::Text(u"七"), w2 = TestLstr::Text(u"期");
+    d.LearnWord(r.get(), w1.get(), 0);
+    d.LearnWord(r.get(), w2.get(), 0);
+    ASSERT_EQ(d.DeleteWord(r.get(), w2.get()), 1);
+    EXPECT_EQ(d.GetWordCount(), 2);
+    ASSERT_TRUE(d.SaveToFile(dir.WFile("u.bin").c_str(), 1));
+    t_usrDictV3Core back;
+    ASSERT_TRUE(back.AttachFile(dir.WFile("u.bin").c_str()));
+    EXPECT_EQ(back.GetWordCount(), 1);
+    EXPECT_FALSE(back.GetWordRecord(r.get(), w2.get(), nullptr));
+    EXPECT_TRUE(back.GetWordRecord(r.get(), w1.get(), nullptr));
+}
+
+TEST_F(SaveTest, CapacityRules) {
+    EXPECT_EQ(ComputeCapacity(5000, 320000), 10000u);
+    EXPECT_EQ(ComputeCapacity(9999, 320000), 10000u);
+    EXPECT_EQ(ComputeCapacity(15000, 320000), 20000u);
+    EXPECT_EQ(ComputeCapacity(400000, 320000), 320000u);
+    EXPECT_EQ(ComputeCapacity(50000, 10000), 10000u);
+    // Past nine tenths the tables double, and every word stays.
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    int doubled = 0;
+    for (int i = 0; i < 9500; ++i) {
+        TestLstr r({uint16_t(i % 400), uint16_t(i / 400)});
+        const int res = d.LearnWord(r.get(), TestLstr({0x4E00}).get(), 0);
+        ASSERT_NE(res, 0) << i;
+        doubled += res == 2;
+    }
+    EXPECT_GE(doubled, 1);
+    EXPECT_EQ(d.GetWordCount(), 9500);
+    EXPECT_EQ(d.GetHeaderWord(kUsrHdrKeys), 9500u);
+    for (int i = 0; i < 9500; i += 97)
+        EXPECT_TRUE(d.GetWordRecord(TestLstr({uint16_t(i % 400), uint16_t(i / 400)}).get(), TestLstr({0x4E00}).get(),
+                                    nullptr));
+    ASSERT_TRUE(d.SaveToFile(dir.WFile("big.bin").c_str(), 1));
+    t_usrDictV3Core back;
+    ASSERT_TRUE(back.AttachFile(dir.WFile("big.bin").c_str()));
+    EXPECT_EQ(back.GetWordCount(), 9500);
+}
+
+TEST_F(SaveTest, ImagesWithABadReadingAreRefusedAndBadTextsHidden) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    TestLstr r({10, 20}), w = TestLstr::Text(u"你好"), other = TestLstr::Text(u"好");
+    d.LearnWord(r.get(), w.get(), 0);
+    d.LearnWord(TestLstr({30}).get(), other.get(), 0);
+    const std::vector<uint8_t> good = ImageOf(d);
+    t_usrDictV3Core probe;
+    ASSERT_TRUE(probe.AttachCopy(good.data(), good.size()));
+
+    auto patch = [&](const std::vector<uint8_t>& pattern, size_t at, std::vector<uint8_t> with) {
+        std::vector<uint8_t> img = good;
+        auto it = std::search(img.begin(), img.end(), pattern.begin(), pattern.end());
+        EXPECT_NE(it, img.end());
+        std::copy(with.begin(), with.end(), it + long(at));
+        return img;
+    };
+    // A unit of 500 in a reading refuses the whole image.
+    std::vector<uint8_t> bad = patch({4, 0, 10, 0, 20, 0}, 4, {0xF4, 0x01});
+    EXPECT_FALSE(probe.AttachCopy(bad.data(), bad.size()));
+    EXPECT_FALSE(probe.IsLoaded());
+    // So does an odd byte count.
+    bad = patch({4, 0, 10, 0, 20, 0}, 0, {3});
+    EXPECT_FALSE(probe.AttachCopy(bad.data(), bad.size()));
+
+    // A text with an odd byte count: the image loads, the word is hidden.
+    TestLstr scrambled = w;
+    uint16_t sum;
+    ASSERT_TRUE(ScrambleWordText(scrambled.get(), &sum, int32_t(d.GetHeaderWord(kUsrHdrParam1)),
+                                 int32_t(d.GetHeaderWord(kUsrHdrParam2))));
+    std::vector<uint8_t> img = patch(scrambled.Bytes(), 0, {3});
+    ASSERT_TRUE(probe.AttachCopy(img.data(), img.size()));
+    t_usrWordAttr a;
+    ASSERT_FALSE(probe.GetWordRecord(r.get(), w.get(), &a));  // the stored text no longer matches
+    const int32_t g = probe.Find(r.get(), nullptr);
+    uint16_t freqs[2];
+    uint32_t stamps[2];
+    ASSERT_EQ(probe.GetEntries(g, nullptr, nullptr, nullptr, freqs, stamps, nullptr, 2), 1);
+    EXPECT_EQ(freqs[0], 0);
+    EXPECT_EQ(stamps[0], kUsrNoAge);
+    EXPECT_EQ(probe.GetTotalFreq(), 1);
+    std::vector<uint8_t> rebuilt;
+    ASSERT_TRUE(probe.RebuildImage(rebuilt));
+    t_usrDictV3Core after;
+    ASSERT_TRUE(after.AttachCopy(rebuilt.data(), rebuilt.size()));
+    EXPECT_EQ(after.GetWordCount(), 1);
+}
+
+TEST_F(SaveTest, InPlaceSaveOnlyWithoutForce) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    Fill(d, 50);
+    const std::wstring path = dir.WFile("u.bin");
+    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
+    t_usrDictV3Core live;
+    ASSERT_TRUE(live.AttachFile(path.c_str()));
+    TestLstr r({3, 0}), w({0x4E03, 0x4E00});
+    ASSERT_EQ(live.LearnWord(r.get(), w.get(), 0), 1);
+    ASSERT_TRUE(live.SaveToFile(path.c_str(), 0));
+    // Patched in place: the file is exactly the attached image.
+    EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), ImageOf(live));
+    t_usrDictV3Core back;
+    ASSERT_TRUE(back.AttachFile(path.c_str()));
+    t_usrWordAttr a;
+    ASSERT_TRUE(back.GetWordRecord(r.get(), w.get(), &a));
+    EXPECT_EQ(a.freq, 2);
+    // Force 1 rebuilds: the file gets new scrambling parameters.
+    ASSERT_TRUE(live.SaveToFile(path.c_str(), 1));
+    EXPECT_NE(ReadFileBytes(dir.File("u.bin")), ImageOf(live));
+}
+
+TEST_F(SaveTest, FailedWritesLeaveTheOldFileWholeAndNoTemporary) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    Fill(d, 200);
+    const std::wstring path = dir.WFile("u.bin");
+    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
+    const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
+    Fill(d, 300, 7);
+    SetDictWriteFunction(&FailingWrite);
+    for (size_t after : {size_t(0), size_t(1), size_t(4096), old.size() / 2, old.size() - 1}) {
+        for (int err : {EIO, ENOSPC}) {
+            g_failAfter = after;
+            g_written = 0;
+            g_errno = err;
+            EXPECT_FALSE(d.SaveToFile(path.c_str(), 1)) << after;
+            EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old) << after;
+            EXPECT_EQ(DirEntries(dir.path()), std::set<std::string>{"u.bin"}) << after;
+        }
+    }
+    SetDictWriteFunction(nullptr);
+    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
+    t_usrDictV3Core back;
+    ASSERT_TRUE(back.AttachFile(path.c_str()));
+    EXPECT_EQ(back.GetWordCount(), d.GetWordCount());
+}
+
+// The file after a save killed part-way holds either every old word or
+// every new one, never a mix and never nothing.
+TEST_F(SaveTest, ASaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    Fill(d, 300);
+    const std::wstring path = dir.WFile("u.bin");
+    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
+    const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
+    Fill(d, 100, 11);
+    const int newCount = d.GetWordCount();
+    auto checkFile = [&](const char* what, int i) {
+        t_usrDictV3Core back;
+        ASSERT_TRUE(back.AttachFile(path.c_str())) << what << i;
+        const int n = back.GetWordCount();
+        EXPECT_TRUE(n == 300 || n == newCount) << what << i << " words " << n;
+        if (n == 300) {
+            EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
+        }
+    };
+    // Killed inside the write, at several byte counts.
+    for (size_t at : {size_t(0), size_t(10), size_t(5000), old.size() / 3, old.size() - 2}) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            g_killAfter = at;
+            SetDictWriteFunction(&KillingWrite);
+            d.SaveToFile(path.c_str(), 1);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        checkFile("write ", int(at));
+        EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
+    }
+    // Killed from outside at random moments of repeated saves (sync, rename
+    // and directory sync included).
+    for (int i = 0; i < 12; ++i) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (;;) d.SaveToFile(path.c_str(), 1);
+        }
+        usleep(useconds_t(2000 + i * 3000));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        checkFile("kill ", i);
+    }
+}
+
+}  // namespace
