@@ -379,7 +379,11 @@ bool t_editableTableFile::FindKeyValue(const uint8_t* key, const uint8_t* value,
     const std::vector<int16_t>& types = t_tableFile::GetLayout().keys[0].fieldTypes;
     uint8_t copy[8] = {};
     if (!IsVarLenType(types[0])) {
-        std::memcpy(copy, key, FieldSize(types[0]));
+        const uint32_t size = FieldSize(types[0]);
+        const int id = t_tableFile::GetLayout().keyLayouts[0].policyId;
+        // A length-prefixed key kept in the row must hold its length.
+        if (id != 4 && id != 5 && uint32_t(Rd16(key)) + 2 > size) return false;
+        std::memcpy(copy, key, size);
         key = copy;
     }
     return LocateParts(0, key, value, loc);

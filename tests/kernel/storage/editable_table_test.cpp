@@ -565,3 +565,32 @@ TEST(EditableTableFixedModeTest, ModeEndsWithAnotherImageButSurvivesItsOwnGrowth
     const Bytes item = AttriItem(KeyUnits({1, 1}), 1, "b", 1);
     EXPECT_EQ(ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr), 4);
 }
+
+TEST(EditableTableAddTest, DigitKeysAreTheirBucketAndStoreNoKeyField) {
+    const std::vector<int32_t> buckets{10};
+    t_tableFileBuilder b({tabletest::Key(4, {7, 7}, kNone, kNone, kNone, 20)}, {}, {}, 7, kVersion, {}, {}, nullptr, 0,
+                         &buckets);
+    Bytes image(size_t(b.GetTotalSize(nullptr)));
+    ASSERT_TRUE(b.BuildToBuffer(image.data(), int64_t(image.size())));
+    t_editableTableFile ed(nullptr, nullptr, nullptr, nullptr, nullptr, 0);
+    ed.SetBucketCount(0, 10);
+    ASSERT_TRUE(ed.AttachWithExtra(image.data(), kVersion, {}, {}, int64_t(image.size())));
+    auto item = [](int32_t key, int32_t value) {
+        Bytes out = I32(key);
+        const Bytes v = I32(value);
+        out.insert(out.end(), v.begin(), v.end());
+        return out;
+    };
+    const Bytes three = item(3, 33);
+    t_editLocation where;
+    ASSERT_EQ(ed.AddItem(three.data(), uint32_t(three.size()), 0, nullptr, nullptr, &where), 4);
+    EXPECT_EQ(RdI32(where.keyRow.ptr), 33);  // the row starts with the value
+    const Bytes again = item(3, 44);
+    EXPECT_EQ(ed.AddItem(again.data(), uint32_t(again.size()), 0, nullptr, nullptr), 1);
+    const Bytes outside = item(10, 1);
+    EXPECT_EQ(ed.AddItem(outside.data(), uint32_t(outside.size()), 0, nullptr, nullptr), 0);
+    const Bytes nine = item(9, 99);
+    ASSERT_EQ(ed.AddItem(nine.data(), uint32_t(nine.size()), 0, nullptr, nullptr), 4);
+    EXPECT_EQ(ed.GetBucketRowCount(0, 9), 1);
+    EXPECT_EQ(ed.GetCheckNum(), tabletest::ExpectedCheck(WholeImage(ed)));
+}
