@@ -16,8 +16,6 @@
 
 #include "kernel/storage/table_file.h"
 
-class t_scopeHeap;
-
 // What isRemoved reports for a row.
 enum : int {
     kRowLive = 0,       // may be offered to `remove` by a trim
