@@ -1,0 +1,348 @@
+// Import, restore and conversion of user dictionary files of every format,
+// and what a damaged file must never do to the user's words.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "kernel/runtime/dict_base.h"
+#include "kernel/runtime/dict_manager.h"
+#include "kernel/runtime/dir_settings.h"
+#include "kernel/runtime/singleton.h"
+#include "kernel/runtime/version_manager.h"
+#include "kernel/userdict/usr_dict_file_ops.h"
+#include "kernel/userdict/usr_dict_v3.h"
+#include "tests/kernel/userdict/usr_support.h"
+
+namespace {
+
+std::vector<uint8_t> ImageOf(const t_usrDictV3Core& d) {
+    const uint8_t* p = nullptr;
+    uint64_t n = 0;
+    if (!d.GetImageBytes(&p, &n)) return {};
+    return std::vector<uint8_t>(p, p + n);
+}
+
+std::vector<uint8_t> BuildV3File(const std::vector<OldWord>& words) {
+    t_usrDictV3Core d;
+    EXPECT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    for (const OldWord& w : words)
+        EXPECT_EQ(d.RestoreWord(TestLstr(w.reading).get(), TestLstr(w.text).get(), w.freq, w.flags, w.stamp, w.extra),
+                  1);
+    std::vector<uint8_t> image;
+    EXPECT_TRUE(d.RebuildImage(image));
+    return image;
+}
+
+const std::vector<OldWord> kThree = {
+    {{10, 20}, {0x4F60, 0x597D}, 5, 0x01, 40, 2},
+    {{10, 20}, {0x62DF, 0x597D}, 2, 0x04, 12, 0},
+    {{33}, {0x4E09}, 7, 0x02, 90, 1},
+};
+const std::vector<OldWord> kOthers = {
+    {{1}, {0x4E00}, 3, 0, 5, 0},
+    {{2, 3}, {0x4E8C, 0x4E09}, 4, 0, 6, 0},
+};
+
+class FileOpsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SetConfiguredUserDir(dir.wpath().c_str()));
+        ASSERT_TRUE(GetUsrDictFilePath(target));
+        WriteFileBytes(dir.File("qzim_usr_v3new.bin"), BuildV3File(kOthers));
+        ASSERT_TRUE(GetUsrDictInstance().AttachFile(target.c_str()));
+    }
+    std::vector<uint8_t> LiveFile() const { return ReadFileBytes(dir.File("qzim_usr_v3new.bin")); }
+    std::wstring Put(const std::string& name, const std::vector<uint8_t>& bytes) {
+        WriteFileBytes(dir.File(name), bytes);
+        return dir.WFile(name);
+    }
+    void ExpectWords(const t_usrDictV3Core& d, const std::vector<OldWord>& words, bool fields = true) {
+        for (const OldWord& w : words) {
+            t_usrWordAttr a;
+            ASSERT_TRUE(d.GetWordRecord(TestLstr(w.reading).get(), TestLstr(w.text).get(), &a));
+            if (!fields) continue;
+            EXPECT_EQ(a.freq, w.freq);
+            EXPECT_EQ(a.flags, w.flags);
+            EXPECT_EQ(a.stamp, w.stamp);
+        }
+    }
+    TempDir dir;
+    std::wstring target;
+};
+
+TEST_F(FileOpsTest, DetectsTheFormatByItsMagic) {
+    std::vector<uint8_t> both(40, 0);
+    PutU32(both, 0, 0x55440101);
+    PutU32(both, 32, 0x55449d55);
+    int format = 0;
+    ASSERT_TRUE(DetectUsrDictFormat(Put("both", both).c_str(), &format));
+    EXPECT_EQ(format, kUsrFormatV1);
+    PutU32(both, 0, 0);
+    ASSERT_TRUE(DetectUsrDictFormat(Put("v2", both).c_str(), &format));
+    EXPECT_EQ(format, kUsrFormatV2);
+    ASSERT_TRUE(DetectUsrDictFormat(Put("v3", std::vector<uint8_t>(36, 9)).c_str(), &format));
+    EXPECT_EQ(format, kUsrFormatV3);
+    EXPECT_FALSE(DetectUsrDictFormat(Put("tiny", {1, 2, 3}).c_str(), &format));
+    EXPECT_FALSE(DetectUsrDictFormat(dir.WFile("missing").c_str(), &format));
+}
+
+TEST_F(FileOpsTest, RestoreOfAThreeWordFileGivesExactlyThoseWords) {
+    int count = -1;
+    ASSERT_EQ(LoadOrConvertUsrDict(Put("three.bin", BuildV3File(kThree)).c_str(), &count, 1), 1);
+    EXPECT_EQ(count, 3);
+    t_usrDictV3Core& live = GetUsrDictInstance();
+    EXPECT_EQ(live.GetWordCount(), 3);
+    ExpectWords(live, kThree);
+    EXPECT_FALSE(live.GetWordRecord(TestLstr(kOthers[0].reading).get(), TestLstr(kOthers[0].text).get(), nullptr));
+    t_usrDictV3Core fromFile;
+    ASSERT_TRUE(fromFile.AttachFile(target.c_str()));
+    EXPECT_EQ(fromFile.GetWordCount(), 3);
+}
+
+TEST_F(FileOpsTest, ImportMergesAndKeepsTheLargerValues) {
+    const std::wstring src = Put("three.bin", BuildV3File(kThree));
+    int count = 0;
+    ASSERT_EQ(LoadOrConvertUsrDict(src.c_str(), &count, 0), 1);
+    EXPECT_EQ(count, 3);
+    t_usrDictV3Core& live = GetUsrDictInstance();
+    EXPECT_EQ(live.GetWordCount(), 5);
+    ExpectWords(live, kThree);
+    ExpectWords(live, kOthers);
+    ASSERT_EQ(LoadOrConvertUsrDict(src.c_str(), &count, 0), 1);
+    EXPECT_EQ(live.GetWordCount(), 5);
+    ExpectWords(live, kThree);
+}
+
+TEST_F(FileOpsTest, AFailedImportOrRestoreChangesNothing) {
+    const std::vector<uint8_t> before = LiveFile();
+    const std::vector<uint8_t> liveImage = ImageOf(GetUsrDictInstance());
+    std::vector<uint8_t> v3 = BuildV3File(kThree);
+    std::vector<uint8_t> cut(v3.begin(), v3.begin() + long(v3.size() / 2));
+    std::vector<uint8_t> v1 = BuildV1File(kThree);
+    v1[v1.size() - 12] = 0x01;  // the last word's byte count becomes odd
+    std::vector<uint8_t> v2 = BuildV2File(kThree);
+    std::vector<uint8_t> v2cut(v2.begin(), v2.begin() + 100);
+    for (int mode : {0, 1}) {
+        for (const auto* bytes : {&cut, &v1, &v2cut}) {
+            int count = -1;
+            EXPECT_EQ(LoadOrConvertUsrDict(Put("bad", *bytes).c_str(), &count, mode), 0);
+            EXPECT_EQ(count, 0);
+            EXPECT_EQ(LiveFile(), before);
+            EXPECT_EQ(ImageOf(GetUsrDictInstance()), liveImage);
+        }
+        int count = -1;
+        EXPECT_EQ(LoadOrConvertUsrDict(dir.WFile("missing").c_str(), &count, mode), 0);
+        EXPECT_EQ(LiveFile(), before);
+    }
+}
+
+bool FailWrite(int, const void*, size_t) {
+    errno = ENOSPC;
+    return false;
+}
+
+TEST_F(FileOpsTest, ARestoreThatCannotBeWrittenLeavesTheLiveFile) {
+    const std::vector<uint8_t> before = LiveFile();
+    const std::wstring src = Put("three.bin", BuildV3File(kThree));
+    SetDictWriteFunction(&FailWrite);  // a full disk
+    int count = -1;
+    const int r = LoadOrConvertUsrDict(src.c_str(), &count, 1);
+    SetDictWriteFunction(nullptr);
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(LiveFile(), before);
+    EXPECT_EQ(GetUsrDictInstance().GetWordCount(), 2);
+}
+
+TEST_F(FileOpsTest, FirstFormatFilesConvert) {
+    int count = 0;
+    ASSERT_EQ(LoadOrConvertUsrDict(Put("v1", BuildV1File(kThree, 0x554401d3)).c_str(), &count, 1), 1);
+    EXPECT_EQ(count, 3);
+    t_usrDictV3Core& live = GetUsrDictInstance();
+    EXPECT_EQ(live.GetWordCount(), 3);
+    for (const OldWord& w : kThree) {
+        t_usrWordAttr a;
+        ASSERT_TRUE(live.GetWordRecord(TestLstr(w.reading).get(), TestLstr(w.text).get(), &a));
+        EXPECT_EQ(a.freq, w.freq);
+        EXPECT_EQ(a.flags, 0);
+        EXPECT_EQ(a.stamp, 2u);
+    }
+    // A reading with a unit of 500 stops the conversion.
+    std::vector<OldWord> bad = kThree;
+    bad[2].reading = {500};
+    EXPECT_EQ(LoadOrConvertUsrDict(Put("v1bad", BuildV1File(bad)).c_str(), &count, 1), 0);
+    EXPECT_EQ(live.GetWordCount(), 3);
+}
+
+TEST_F(FileOpsTest, SecondFormatFilesConvertWithAllFields) {
+    for (bool scrambled : {true, false}) {
+        int count = 0;
+        ASSERT_EQ(LoadOrConvertUsrDict(Put("v2", BuildV2File(kThree, scrambled)).c_str(), &count, 1), 1);
+        EXPECT_EQ(count, 3);
+        t_usrDictV3Core& live = GetUsrDictInstance();
+        EXPECT_EQ(live.GetWordCount(), 3);
+        ExpectWords(live, kThree);
+        t_usrWordAttr a;
+        ASSERT_TRUE(live.GetWordRecord(TestLstr(kThree[0].reading).get(), TestLstr(kThree[0].text).get(), &a));
+        EXPECT_EQ(a.extra, 2);
+    }
+}
+
+TEST_F(FileOpsTest, SecondFormatSkipsBadEntriesAndEndsBrokenChains) {
+    std::vector<OldWord> words = kThree;
+    words.push_back({{33}, {0x4E5D}, 1, 0, 3, 0});
+    std::vector<uint8_t> f = BuildV2File(words);
+    // Word entries are in reading order: {10,20} has entries 0 and 1, {33} 2 and 3.
+    const uint32_t wordOff = uint32_t(f[96] | f[97] << 8 | f[98] << 16 | f[99] << 24);
+    PutU16(f, wordOff + 24 + 16, 7);   // entry 1: a bad scrambled flag ends its chain
+    PutU32(f, wordOff + 2 * 24 + 4, 0x7FFFFFF0u);  // entry 2: a next index past the entries
+    int count = 0;
+    ASSERT_EQ(LoadOrConvertUsrDict(Put("v2", f).c_str(), &count, 1), 1);
+    t_usrDictV3Core& live = GetUsrDictInstance();
+    EXPECT_TRUE(live.GetWordRecord(TestLstr(kThree[0].reading).get(), TestLstr(kThree[0].text).get(), nullptr));
+    EXPECT_FALSE(live.GetWordRecord(TestLstr(kThree[1].reading).get(), TestLstr(kThree[1].text).get(), nullptr));
+    EXPECT_FALSE(live.GetWordRecord(TestLstr({33}).get(), TestLstr({0x4E5D}).get(), nullptr));
+    EXPECT_EQ(count, 1);
+}
+
+TEST_F(FileOpsTest, HugeImportedStampsSaturateTheClock) {
+    std::vector<OldWord> words = {{{5}, {0x4E94}, 1, 0, 0xFFFFFFFFu, 0}};
+    int count = 0;
+    ASSERT_EQ(LoadOrConvertUsrDict(Put("v2", BuildV2File(words)).c_str(), &count, 0), 1);
+    t_usrDictV3Core& live = GetUsrDictInstance();
+    EXPECT_EQ(live.GetHeaderWord(kUsrHdrClock), kUsrClockMax);
+    ASSERT_EQ(live.LearnWord(TestLstr({5}).get(), TestLstr({0x4E94}).get(), 0), 1);
+    EXPECT_EQ(live.GetHeaderWord(kUsrHdrClock), kUsrClockMax);
+}
+
+// Every prefix of an older file, and files with huge counts, are refused or
+// read within bounds (the sanitizer build catches any stray read).
+TEST(OldFormatBoundsTest, TruncatedFilesAndHugeCountsAreHandled) {
+    std::vector<OldWord> words = kThree;
+    words.push_back({{7, 8, 9}, {0x4E03, 0x516B, 0x4E5D}, 9, 0, 77, 0});
+    for (int format : {kUsrFormatV1, kUsrFormatV2}) {
+        const std::vector<uint8_t> whole = format == kUsrFormatV1 ? BuildV1File(words) : BuildV2File(words);
+        std::vector<t_importedWord> out;
+        ASSERT_TRUE(ParseUsrDictImage(whole.data(), whole.size(), format, out));
+        EXPECT_EQ(out.size(), words.size());
+        for (size_t n = 0; n < whole.size(); ++n) {
+            // A copy of exactly n bytes, so a read past it is caught.
+            std::unique_ptr<uint8_t[]> cut(new uint8_t[n ? n : 1]);
+            std::memcpy(cut.get(), whole.data(), n);
+            const bool ok = ParseUsrDictImage(cut.get(), n, format, out);
+            if (format == kUsrFormatV1) {
+                EXPECT_FALSE(ok) << n;
+            }
+            EXPECT_LE(out.size(), words.size());
+        }
+    }
+    std::vector<uint8_t> v1 = BuildV1File(words);
+    PutU32(v1, 20, 0x7FFFFFFF);
+    PutU32(v1, 24, 0x7FFFFFFF);
+    std::vector<t_importedWord> out;
+    EXPECT_FALSE(ParseUsrDictImage(v1.data(), v1.size(), kUsrFormatV1, out));
+    v1 = BuildV1File(words);
+    PutU32(v1, 44, 0x7FFFFFFF);  // name entries
+    EXPECT_FALSE(ParseUsrDictImage(v1.data(), v1.size(), kUsrFormatV1, out));
+    v1 = BuildV1File(words);
+    PutU32(v1, 40, 0x7FFFFFFF);  // record size
+    EXPECT_FALSE(ParseUsrDictImage(v1.data(), v1.size(), kUsrFormatV1, out));
+    std::vector<uint8_t> v2 = BuildV2File(words);
+    PutU32(v2, 48, 0x7FFFFFFF);
+    EXPECT_FALSE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, out));
+    v2 = BuildV2File(words);
+    PutU32(v2, 52, 0x7FFFFFFF);
+    EXPECT_FALSE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, out));
+    v2 = BuildV2File(words);
+    PutU32(v2, 92, 0xFFFFFFF0u);
+    EXPECT_FALSE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, out));
+    v2 = BuildV2File(words);
+    PutU32(v2, 124, 0xFFFFFFF0u);  // first reading's text offset
+    ASSERT_TRUE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, out));
+    EXPECT_EQ(out.size(), words.size() - 2);
+}
+
+TEST(OldFormatBoundsTest, TruncatedCurrentImagesAreRefused) {
+    const std::vector<uint8_t> whole = BuildV3File(kThree);
+    std::vector<t_importedWord> out;
+    ASSERT_TRUE(ParseUsrDictImage(whole.data(), whole.size(), kUsrFormatV3, out));
+    EXPECT_EQ(out.size(), 3u);
+    for (size_t n = 0; n < whole.size(); n += (n < 4096 || n > whole.size() - 4096) ? 1 : 4099) {
+        std::unique_ptr<uint8_t[]> cut(new uint8_t[n ? n : 1]);
+        std::memcpy(cut.get(), whole.data(), n);
+        EXPECT_FALSE(ParseUsrDictImage(cut.get(), n, kUsrFormatV3, out)) << n;
+    }
+}
+
+TEST_F(FileOpsTest, WordCountOfFiles) {
+    EXPECT_EQ(GetUsrDictWordCount(dir.WFile("missing").c_str(), 1), 0);
+    EXPECT_EQ(GetUsrDictWordCount(Put("three", BuildV3File(kThree)).c_str(), 1), 3);
+    const std::wstring junk = Put("junk", std::vector<uint8_t>(300, 7));
+    EXPECT_EQ(GetUsrDictWordCount(junk.c_str(), 1), -1);
+    EXPECT_EQ(GetUsrDictWordCount(junk.c_str(), 0), 0);
+}
+
+TEST_F(FileOpsTest, ReconvertWithALimitKeepsTheNewestWords) {
+    std::vector<OldWord> many;
+    for (uint16_t i = 0; i < 20; ++i) many.push_back({{uint16_t(40 + i)}, {uint16_t(0x4E00 + i)}, 1, 0, 10u + i, 0});
+    const std::wstring path = Put("many", BuildV3File(many));
+    ASSERT_TRUE(ReconvertWithLimit(path.c_str(), 5));
+    t_usrDictV3Core back;
+    ASSERT_TRUE(back.AttachFile(path.c_str()));
+    EXPECT_EQ(back.GetWordCount(), 5);
+    EXPECT_TRUE(back.GetWordRecord(TestLstr({59}).get(), TestLstr({0x4E13}).get(), nullptr));
+}
+
+// Through the dictionary manager, with an older backup lying in "Backup":
+// the restored dictionary is the restored file, not backup and file mixed.
+TEST(FileOpsManagerTest, RestoreWithBackupsPresentGivesTheRestoredWordsOnly) {
+    TempDir root;
+    const std::string user = root.File("user");
+    ASSERT_EQ(mkdir(user.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((user + "/Backup").c_str(), 0700), 0);
+    const char* oldHome = getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    setenv("HOME", root.path().c_str(), 1);
+    ASSERT_TRUE(SetConfiguredUserDir(std::wstring(user.begin(), user.end()).c_str()));
+    ASSERT_TRUE(t_singleton<t_versionManager>::Get().Init());
+    {
+        t_dictManager manager;
+        ASSERT_TRUE(manager.Init());
+        WriteFileBytes(user + "/qzim_usr_v3new.bin", BuildV3File(kOthers));
+        WriteFileBytes(user + "/Backup/qzim_usr_v3new.bin.20200101000000",
+                       BuildV3File({{{9}, {0x4E5D}, 4, 0, 3, 0}}));
+        t_usrDictV3Core& live = GetUsrDictInstance();
+        ASSERT_TRUE(manager.Register(L"UsrDictV3", &live, kLoadPhase1, kStorageReserved, kDirUser,
+                                     kUsrDictFileName, kBackupDaily, kVersionMaskDict));
+        ASSERT_TRUE(manager.LoadDict(L"UsrDictV3"));
+        EXPECT_EQ(live.GetWordCount(), 2);
+
+        int count = 0;
+        const std::string src = root.File("three.bin");
+        WriteFileBytes(src, BuildV3File(kThree));
+        ASSERT_EQ(LoadOrConvertUsrDict(std::wstring(src.begin(), src.end()).c_str(), &count, 1), 1);
+        EXPECT_EQ(count, 3);
+        ASSERT_TRUE(live.IsLoaded());
+        EXPECT_EQ(live.GetWordCount(), 3);
+        for (const OldWord& w : kThree)
+            EXPECT_TRUE(live.GetWordRecord(TestLstr(w.reading).get(), TestLstr(w.text).get(), nullptr));
+        EXPECT_FALSE(live.GetWordRecord(TestLstr({9}).get(), TestLstr({0x4E5D}).get(), nullptr));
+        // Learning goes on in the re-attached image, and a save through the
+        // manager writes it.
+        ASSERT_EQ(live.LearnWord(TestLstr({9}).get(), TestLstr({0x4E5D}).get(), 0), 1);
+        EXPECT_TRUE(manager.SaveDict(L"UsrDictV3"));
+        EXPECT_EQ(GetUsrDictWordCount(std::wstring(user.begin(), user.end()).append(L"/qzim_usr_v3new.bin").c_str(), 1),
+                  4);
+    }
+    if (oldHome)
+        setenv("HOME", savedHome.c_str(), 1);
+    else
+        unsetenv("HOME");
+}
+
+}  // namespace
