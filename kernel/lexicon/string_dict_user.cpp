@@ -1,0 +1,257 @@
+// The editable English and web-address dictionaries.
+#include "kernel/lexicon/string_dict_user.h"
+
+#include <cstring>
+
+#include "kernel/lexicon/small_dicts_arena.h"
+#include "kernel/storage/table_builder.h"
+#include "kernel/storage/table_format.h"
+
+using n_tableFormat::kNone;
+using n_tableFormat::Rd32;
+
+namespace {
+
+constexpr uint32_t kSecondsPerDay = 86400;
+
+int32_t TimeOf(const uint8_t* row) { return int32_t(Rd32(row + kStrRowTimeOffset)); }
+int32_t CountOf(const uint8_t* row) { return int32_t(Rd32(row + kStrRowCountOffset)); }
+
+// Rows that a trim drops first: the least used, then the oldest.
+bool RowLess(const uint8_t* a, const uint8_t* b) {
+    if (CountOf(a) != CountOf(b)) return CountOf(a) < CountOf(b);
+    return TimeOf(a) < TimeOf(b);
+}
+
+int RowRemove(uint8_t* row, uint8_t*, void*, int) {
+    std::memset(row + kStrRowTimeOffset, 0, 8);
+    return 1;
+}
+
+int RowState(const uint8_t* row, void*) { return (TimeOf(row) == 0 && CountOf(row) == 0) ? kRowRemoved : kRowLive; }
+
+// The editable item of a string: i16 byte count, bytes, time, count.
+bool MakeItem(const t_lstr* s, uint32_t time, uint32_t count, std::vector<uint8_t>& item) {
+    const uint32_t bytes = LstrGetByteLength(s);
+    if (bytes == 0 || bytes > 0x7FFF) return false;
+    item.resize(2 + bytes + 8);
+    std::memcpy(item.data(), s, 2 + bytes);
+    std::memcpy(item.data() + 2 + bytes, &time, 4);
+    std::memcpy(item.data() + 6 + bytes, &count, 4);
+    return true;
+}
+
+t_keyDesc StringKeyDesc(uint32_t rows) {
+    t_keyDesc d;
+    d.keyType = 1;
+    d.fieldTypes = {0, 7, 7};
+    d.attriIndex = kNone;
+    d.keyDataTable = 0;
+    d.valueDataTable = kNone;
+    d.capacity = rows;
+    return d;
+}
+
+}  // namespace
+
+t_strUsrDict::t_strUsrDict()
+    : m_table(&t_strUsrDict::OnGrown, this, &RowLess, &RowRemove, nullptr, &RowState, nullptr, 0, nullptr, true) {}
+
+t_strUsrDict::~t_strUsrDict() = default;
+
+bool t_strUsrDict::ReceiveImage(const void*, int32_t) { return true; }
+
+bool t_strUsrDict::BuildDefaultImage(std::vector<uint8_t>& out) {
+    t_tableFileBuilder builder({StringKeyDesc(kDefaultRows)}, {}, {kDefaultTextBytes}, kStrDictVersion,
+                               kStrDictVersion, {}, {}, nullptr, 0);
+    if (!builder.IsValid()) return false;
+    const int32_t size = builder.GetTotalSize(nullptr);
+    if (size <= 0) return false;
+    out.assign(size_t(size), 0);
+    return builder.BuildToBuffer(out.data(), size);
+}
+
+bool t_strUsrDict::BuildImageToFile(const wchar_t* path, uint32_t n) {
+    if (!path || n == 0 || n > 0x7FFFFFFFu / 10) return false;
+    t_tableFileBuilder builder({StringKeyDesc(n)}, {}, {10 * n}, kStrDictVersion, kStrDictVersion, {},
+                               {&EngCompare}, nullptr, 0);
+    return builder.IsValid() && builder.BuildToFile(path);
+}
+
+bool t_strUsrDict::AttachUserImage(void* data, int32_t size) {
+    m_table.Detach();
+    if (!data || size < 1) return false;
+    return m_table.AttachWithExtra(data, kStrDictVersion, {}, {&EngCompare}, size);
+}
+
+uint8_t* t_strUsrDict::OnGrown(const t_grownImage& img, void* context) {
+    auto* self = static_cast<t_strUsrDict*>(context);
+    // The table may still read the previous growth buffer during the copy.
+    self->m_retired.swap(self->m_grown);
+    self->m_grown.assign(img.totalSize, 0);
+    return self->m_grown.data();
+}
+
+void t_strUsrDict::PassOnRebuilt() {
+    m_retired.clear();
+    m_retired.shrink_to_fit();
+    if (m_grown.empty() || m_table.GetImage() != m_grown.data()) return;
+    const int64_t total = m_table.GetTotalSize();
+    if (total <= 0 || total > int64_t(m_grown.size())) return;
+    ReceiveImage(m_grown.data(), int32_t(total));
+    // Saved and re-attached from the dictionary's own block: drop the copy.
+    if (m_table.GetImage() != m_grown.data()) {
+        m_grown.clear();
+        m_grown.shrink_to_fit();
+    }
+}
+
+int t_strUsrDict::AddString(const t_lstr* s, uint32_t time, uint32_t count, t_addMode mode) {
+    if (!m_table.IsAttached()) return 0;
+    std::vector<uint8_t> item;
+    if (!MakeItem(s, time, count, item)) return 0;
+    t_editLocation loc;
+    if (!m_table.Locate(item.data(), uint32_t(item.size()), 0, &loc)) return 0;
+    if (loc.keyFound) {
+        const uint8_t* row = loc.keyRow.ptr;
+        uint32_t oldTime = Rd32(row + kStrRowTimeOffset), oldCount = Rd32(row + kStrRowCountOffset);
+        uint32_t newTime = time, newCount = count;
+        if (mode == kAddUse) {
+            const bool dayPassed = int64_t(time) - int64_t(oldTime) >= int64_t(kSecondsPerDay);
+            newCount = (oldCount == 1 && dayPassed) ? 1 : oldCount + 1;
+        } else {
+            newTime = oldTime > time ? oldTime : time;
+            newCount = oldCount > count ? oldCount : count;
+        }
+        return m_table.SetFieldAt(&newTime, 4, loc.keyRow, kStrRowTimeOffset, false) &&
+               m_table.SetFieldAt(&newCount, 4, loc.keyRow, kStrRowCountOffset, false);
+    }
+    int32_t maxRows = kMaxKeyRows;
+    const int added = m_table.AddItem(item.data(), uint32_t(item.size()), 0, &maxRows, nullptr);
+    if (added == 2 || added == 3) PassOnRebuilt();
+    return added != 0 ? 1 : 0;
+}
+
+int t_strUsrDict::DeleteString(const t_lstr* s) {
+    if (!m_table.IsAttached()) return 0;
+    // The string goes through a buffer of fixed size; longer ones are refused
+    // rather than cut, so a different word is never deleted.
+    const uint32_t units = LstrGetLength(s);
+    if (units == 0 || units > kMaxDeleteUnits) return 0;
+    uint8_t buffer[2 + 2 * kMaxDeleteUnits];
+    std::memcpy(buffer, s, 2 + 2 * size_t(units));
+    const uint32_t zero = 0;
+    std::vector<uint8_t> item(buffer, buffer + 2 + 2 * units);
+    item.insert(item.end(), 8, 0);
+    t_editLocation loc;
+    if (!m_table.Locate(item.data(), uint32_t(item.size()), 0, &loc) || !loc.keyFound) return 0;
+    return m_table.SetFieldAt(&zero, 4, loc.keyRow, kStrRowTimeOffset, false) &&
+           m_table.SetFieldAt(&zero, 4, loc.keyRow, kStrRowCountOffset, false);
+}
+
+int t_strUsrDict::ListAllStrings(t_scopeHeap& heap, t_strUsrEntry*** out, uint32_t* count) const {
+    if (!out || !count) return 0;
+    *count = 0;
+    std::vector<const uint8_t*> rows;
+    if (!m_table.CollectKeyRows(0, rows)) return 0;
+    auto** arr = static_cast<t_strUsrEntry**>(ArenaAllocAligned(heap, rows.size() * sizeof(t_strUsrEntry*)));
+    if (!arr) return 0;
+    uint32_t n = 0;
+    for (const uint8_t* row : rows) {
+        auto* e = static_cast<t_strUsrEntry*>(ArenaAllocAligned(heap, sizeof(t_strUsrEntry)));
+        if (!e) return 0;
+        e->stored = m_table.GetRowKey(0, row);
+        e->time = Rd32(row + kStrRowTimeOffset);
+        e->count = Rd32(row + kStrRowCountOffset);
+        arr[n++] = e;
+    }
+    *out = arr;
+    *count = n;
+    return 1;
+}
+
+bool t_strUsrDict::SaveTo(const wchar_t* path) const { return path && m_table.IsAttached() && m_table.SaveToFile(path); }
+
+// ---------------------------------------------------------------- English words
+
+bool t_engUsrDict::ReceiveImage(const void* data, int32_t size) { return SaveAndNotify(data, size); }
+
+bool t_engUsrDict::Save(const void*, int32_t) {
+    std::vector<uint8_t> image;
+    if (!BuildDefaultImage(image)) return false;
+    CommitImage(image.data(), int32_t(image.size()));
+    return true;
+}
+
+bool t_engUsrDict::Load(void* data, int32_t size) {
+    const bool ok = AttachUserImage(data, size);
+    SetReady(ok);
+    return ok;
+}
+
+int t_engUsrDict::AddWord(const t_lstr* s, uint32_t now) { return IsReady() ? AddString(s, now, 1, kAddUse) : 0; }
+
+int t_engUsrDict::MergeWord(const t_lstr* s, uint32_t time, uint32_t count) {
+    return IsReady() ? AddString(s, time, count, kAddMerge) : 0;
+}
+
+int t_engUsrDict::DeleteWord(const t_lstr* s) { return IsReady() ? DeleteString(s) : 0; }
+
+int t_engUsrDict::GetWordFreq(const t_lstr* s, uint32_t* count) {
+    if (!IsReady() || !count) return 0;
+    const uint8_t* row = StrTableFindExact(m_table.Reader(), s);
+    if (!row) return 0;
+    *count = Rd32(row + kStrRowCountOffset);
+    return 1;
+}
+
+int t_engUsrDict::GetPrefixWords(t_scopeHeap& heap, const t_lstr* key, t_strResult*** out, int32_t* count) {
+    return IsReady() ? StrTablePrefixWords(m_table.Reader(), true, heap, key, out, count) : 0;
+}
+
+int t_engUsrDict::Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out,
+                         uint32_t* fullCount, int32_t* total) {
+    return IsReady() ? StrTableSearch(m_table.Reader(), true, heap, input, minLength, out, fullCount, total) : 0;
+}
+
+int t_engUsrDict::ListAll(t_scopeHeap& heap, t_strUsrEntry*** out, uint32_t* count) {
+    return IsReady() ? ListAllStrings(heap, out, count) : 0;
+}
+
+bool t_engUsrDict::SaveToFile(const wchar_t* path) { return IsReady() && SaveTo(path); }
+
+// ---------------------------------------------------------------- web addresses
+
+bool t_urlUsrDict::ReceiveImage(const void* data, int32_t size) { return SaveAndNotify(data, size); }
+
+bool t_urlUsrDict::Save(const void*, int32_t) {
+    std::vector<uint8_t> image;
+    if (!BuildDefaultImage(image)) return false;
+    CommitImage(image.data(), int32_t(image.size()));
+    return true;
+}
+
+bool t_urlUsrDict::Load(void* data, int32_t size) {
+    const bool ok = AttachUserImage(data, size);
+    SetReady(ok);
+    return ok;
+}
+
+int t_urlUsrDict::AddUrl(const t_lstr* s, uint32_t now) { return IsReady() ? AddString(s, now, 1, kAddUse) : 0; }
+
+int t_urlUsrDict::MergeUrl(const t_lstr* s, uint32_t time, uint32_t count) {
+    return IsReady() ? AddString(s, time, count, kAddMerge) : 0;
+}
+
+int t_urlUsrDict::DeleteUrl(const t_lstr* s) { return IsReady() ? DeleteString(s) : 0; }
+
+int t_urlUsrDict::Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out,
+                         uint32_t* fullCount, int32_t* total) {
+    return IsReady() ? StrTableSearch(m_table.Reader(), true, heap, input, minLength, out, fullCount, total) : 0;
+}
+
+int t_urlUsrDict::ListAll(t_scopeHeap& heap, t_strUsrEntry*** out, uint32_t* count) {
+    return IsReady() ? ListAllStrings(heap, out, count) : 0;
+}
+
+bool t_urlUsrDict::SaveToFile(const wchar_t* path) { return IsReady() && SaveTo(path); }

@@ -1,0 +1,116 @@
+// Helpers of the string, cell, privilege and small-dictionary tests.
+#include "tests/kernel/lexicon/small_dicts_support.h"
+
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "kernel/runtime/dir_settings.h"
+#include "kernel/runtime/singleton.h"
+#include "kernel/runtime/version_manager.h"
+#include "kernel/storage/table_builder.h"
+
+namespace fs = std::filesystem;
+
+namespace dicttest {
+
+Bytes U(const std::u16string& text) {
+    Bytes b(2 + 2 * text.size());
+    const uint16_t n = uint16_t(2 * text.size());
+    std::memcpy(b.data(), &n, 2);
+    std::memcpy(b.data() + 2, text.data(), 2 * text.size());
+    return b;
+}
+
+std::u16string Text(const t_lstr* s) {
+    std::u16string out;
+    for (uint32_t i = 0; i < LstrGetLength(s); ++i) out.push_back(char16_t(LstrGetUnit(s, i)));
+    return out;
+}
+
+t_fields& t_fields::S(const std::u16string& text) {
+    const int16_t n = int16_t(2 * text.size());
+    Raw(&n, 2);
+    return Raw(text.data(), 2 * text.size());
+}
+
+t_fields& t_fields::Raw(const void* p, size_t n) {
+    const size_t at = m_bytes.size();
+    m_bytes.resize(at + n);
+    if (n > 0) std::memcpy(m_bytes.data() + at, p, n);
+    return *this;
+}
+
+Bytes t_fields::Packed() const {
+    Bytes b(4 + m_bytes.size());
+    const uint32_t n = uint32_t(m_bytes.size());
+    std::memcpy(b.data(), &n, 4);
+    if (!m_bytes.empty()) std::memcpy(b.data() + 4, m_bytes.data(), m_bytes.size());
+    return b;
+}
+
+Bytes BuildImage(t_systemTable which, const std::vector<std::vector<t_fields>>& items) {
+    const t_systemTableLayout layout = SystemTableLayout(which);
+    t_tableFileBuilder builder;
+    EXPECT_TRUE(builder.InitStoreWithBuckets(layout.keys, layout.attris, layout.datas, layout.version,
+                                             layout.version, {}, layout.compares, layout.buckets))
+        << (builder.GetLastError() ? builder.GetLastError() : "");
+    for (size_t k = 0; k < items.size(); ++k)
+        for (const t_fields& f : items[k]) {
+            const Bytes packed = f.Packed();
+            EXPECT_EQ(1, builder.InsertOne(packed.data(), int(k)));
+        }
+    Bytes image;
+    EXPECT_TRUE(builder.BuildPlainImage(image));
+    return image;
+}
+
+std::string TempDir() {
+    char tmpl[] = "/tmp/vetra-dicts-XXXXXX";
+    const char* dir = mkdtemp(tmpl);
+    return dir ? dir : "/tmp";
+}
+
+bool WriteBytes(const std::string& path, const void* data, size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(static_cast<const char*>(data), std::streamsize(size));
+    return bool(out.flush());
+}
+
+Bytes ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace dicttest
+
+void DictManagerTest::SetUp() {
+    const std::string root = dicttest::TempDir();
+    const char* home = getenv("HOME");
+    m_hadHome = home != nullptr;
+    if (home) m_previousHome = home;
+    setenv("HOME", (root + "/home").c_str(), 1);
+    user = root + "/user";
+    sys = root + "/sys";
+    dict4 = root + "/dict4";
+    for (const std::string* dir : {&user, &sys, &dict4}) fs::create_directories(*dir);
+    fs::create_directories(root + "/home");
+    SetConfiguredUserDir(dicttest::Wide(user).c_str());
+    SetConfiguredSysDir(dicttest::Wide(sys).c_str());
+    SetConfiguredDictDir4(dicttest::Wide(dict4).c_str());
+    ASSERT_TRUE(t_singleton<t_versionManager>::Get().Init());
+    manager = std::make_unique<t_dictManager>();
+    ASSERT_TRUE(manager->Init());
+}
+
+void DictManagerTest::TearDown() {
+    manager.reset();
+    fs::remove_all(fs::path(user).parent_path());
+    if (m_hadHome)
+        setenv("HOME", m_previousHome.c_str(), 1);
+    else
+        unsetenv("HOME");
+}

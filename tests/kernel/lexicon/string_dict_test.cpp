@@ -1,0 +1,178 @@
+// The string order, the wildcard search and the read-only English,
+// web-address and prediction dictionaries over small built images.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "kernel/lexicon/string_dict.h"
+#include "tests/kernel/lexicon/small_dicts_support.h"
+
+using namespace dicttest;
+
+namespace {
+
+int Cmp(const std::u16string& a, const std::u16string& b) { return EngCompare(L(U(a)), L(U(b))); }
+
+Bytes EnglishImage(const std::vector<std::pair<std::u16string, uint32_t>>& words,
+                   t_systemTable which = t_systemTable::kEngSys) {
+    std::vector<t_fields> items;
+    for (const auto& [w, freq] : words) items.push_back(t_fields().S(w).U32(0).U32(freq));
+    return BuildImage(which, {items});
+}
+
+struct t_answer {
+    int result = 0;
+    uint32_t full = 0;
+    int32_t total = 0;
+    std::vector<std::u16string> texts;
+};
+
+template <class D>
+t_answer Search(D& dict, const std::u16string& input, int minLength = 0) {
+    t_scopeHeap heap;
+    t_strResult** out = nullptr;
+    t_answer a;
+    const Bytes key = U(input);
+    a.result = dict.Search(heap, L(key), minLength, &out, &a.full, &a.total);
+    for (int32_t i = 0; i < a.total; ++i) a.texts.push_back(Text(out[i]->text));
+    return a;
+}
+
+class EngSysDictTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        image = EnglishImage({{u"abc", 50},
+                              {u"abcd", 40},
+                              {u"abcde", 30},
+                              {u"abP", 5},
+                              {u"Don't", 20},
+                              {u"*a", 3},
+                              {u"zebra", 9}});
+        ASSERT_TRUE(dict.Load(image.data(), int32_t(image.size())));
+    }
+    Bytes image;
+    t_engSysDict dict;
+};
+
+}  // namespace
+
+TEST(EngCompareTest, ApostrophesAndCaseAreIgnored) {
+    EXPECT_EQ(0, Cmp(u"don't", u"DONT"));
+    EXPECT_EQ(0, Cmp(u"'o'clock'", u"Oclock"));
+    EXPECT_EQ(-1, Cmp(u"abc", u"abcd"));
+    EXPECT_EQ(1, Cmp(u"abcd", u"ABC"));
+    EXPECT_EQ(-2, Cmp(u"abc", u"abd"));
+    EXPECT_EQ(2, Cmp(u"b", u"Abc"));
+    EXPECT_EQ(0, Cmp(u"", u"''"));
+}
+
+TEST_F(EngSysDictTest, WildcardMatchesWholeRestOnlyUnlessOpen) {
+    t_answer a = Search(dict, u"ab*d");
+    EXPECT_EQ(1, a.result);
+    EXPECT_EQ(0u, a.full);
+    EXPECT_EQ(std::vector<std::u16string>{u"abcd"}, a.texts);
+
+    a = Search(dict, u"ab*d*");
+    EXPECT_EQ(0u, a.full);
+    std::sort(a.texts.begin(), a.texts.end());
+    EXPECT_EQ((std::vector<std::u16string>{u"abcd", u"abcde"}), a.texts);
+}
+
+TEST_F(EngSysDictTest, WildcardSearchIgnoresCaseAndAppliesTypedCapitals) {
+    const t_answer a = Search(dict, u"AB*D");
+    ASSERT_EQ(1, a.total);
+    // Capitals go where the input has them, place by place.
+    EXPECT_EQ(u"ABcD", a.texts[0]);
+}
+
+TEST_F(EngSysDictTest, PlainSearchListsFullMatchesFirst) {
+    const t_answer a = Search(dict, u"abc");
+    EXPECT_EQ(1u, a.full);
+    ASSERT_EQ(3, a.total);
+    EXPECT_EQ(u"abc", a.texts[0]);
+    // Longer than minLength only.
+    EXPECT_EQ(2, Search(dict, u"abc", 3).total);
+}
+
+TEST_F(EngSysDictTest, ApostropheInStoredWordIsSteppedOverForCapitals) {
+    const t_answer a = Search(dict, u"DONT");
+    ASSERT_EQ(1, a.total);
+    EXPECT_EQ(1u, a.full);
+    EXPECT_EQ(u"DON'T", a.texts[0]);
+}
+
+TEST_F(EngSysDictTest, LeadingStarIsPartOfTheKey) {
+    // "*ab": first segment "ab" has two units, so the key is "*a".
+    const t_answer a = Search(dict, u"*ab");
+    ASSERT_EQ(1, a.total);
+    EXPECT_EQ(u"*a", a.texts[0]);
+}
+
+TEST_F(EngSysDictTest, OnlyStarsOrEmptyFindNothing) {
+    t_answer a = Search(dict, u"***");
+    EXPECT_EQ(1, a.result);
+    EXPECT_EQ(0, a.total);
+    a = Search(dict, u"");
+    EXPECT_EQ(1, a.result);
+    EXPECT_EQ(0, a.total);
+}
+
+TEST_F(EngSysDictTest, WildcardDigitZeroMatchesLetterP) {
+    const t_answer a = Search(dict, u"ab*0");
+    EXPECT_EQ(std::vector<std::u16string>{u"abP"}, a.texts);
+}
+
+TEST_F(EngSysDictTest, WordFrequencyNeedsTheExactSpelling) {
+    uint32_t freq = 0;
+    EXPECT_EQ(1, dict.GetWordFreq(L(U(u"Don't")), &freq));
+    EXPECT_EQ(20u, freq);
+    EXPECT_EQ(0, dict.GetWordFreq(L(U(u"dont")), &freq));
+    EXPECT_EQ(0, dict.GetWordFreq(L(U(u"absent")), &freq));
+}
+
+TEST_F(EngSysDictTest, PrefixWordsAreTheStoredProperPrefixes) {
+    t_scopeHeap heap;
+    t_strResult** out = nullptr;
+    int32_t count = 0;
+    ASSERT_EQ(1, dict.GetPrefixWords(heap, L(U(u"abcdef")), &out, &count));
+    ASSERT_EQ(3, count);
+    EXPECT_EQ(u"abc", Text(out[0]->text));
+    EXPECT_EQ(u"abcd", Text(out[1]->text));
+    EXPECT_EQ(u"abcde", Text(out[2]->text));
+    EXPECT_EQ(0, out[0]->source);
+    EXPECT_EQ(50u, out[0]->count);
+}
+
+TEST(StringSysDictTest, NotReadyAndDamagedImagesAnswerNothing) {
+    t_engSysDict eng;
+    EXPECT_EQ(0, Search(eng, u"abc").result);
+    Bytes image = EnglishImage({{u"abc", 1}});
+    // The wrong format version is refused.
+    t_preEngDict pre;
+    EXPECT_FALSE(pre.Load(image.data(), int32_t(image.size())));
+    EXPECT_EQ(0, pre.Contains(L(U(u"abc"))));
+    image.resize(image.size() / 2);
+    EXPECT_FALSE(eng.Load(image.data(), int32_t(image.size())));
+    EXPECT_FALSE(eng.IsReady());
+    EXPECT_FALSE(eng.Load(nullptr, 0));
+}
+
+TEST(StringSysDictTest, WebAddressesCompleteByPrefix) {
+    Bytes image = EnglishImage({{u"www.example.org", 5}, {u"www.example.com", 9}, {u"example.net", 1}},
+                               t_systemTable::kUrlSys);
+    t_urlSysDict url;
+    ASSERT_TRUE(url.Load(image.data(), int32_t(image.size())));
+    t_answer a = Search(url, u"WWW.ex");
+    EXPECT_EQ(2, a.total);
+    for (const auto& t : a.texts) EXPECT_EQ(u"WWW.ex", t.substr(0, 6));
+    a = Search(url, u"www.*.net");
+    EXPECT_EQ(0, a.total);
+}
+
+TEST(StringSysDictTest, PredictionKeysAreFoundExactly) {
+    Bytes image = BuildImage(t_systemTable::kPreEng, {{t_fields().S(u"hello"), t_fields().S(u"help")}});
+    t_preEngDict pre;
+    ASSERT_TRUE(pre.Load(image.data(), int32_t(image.size())));
+    EXPECT_EQ(1, pre.Contains(L(U(u"help"))));
+    EXPECT_EQ(0, pre.Contains(L(U(u"hel"))));
+}

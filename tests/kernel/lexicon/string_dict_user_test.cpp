@@ -1,0 +1,146 @@
+// The editable English and web-address dictionaries: learning, merging,
+// deleting, growth, and their life under the dictionary manager.
+#include <gtest/gtest.h>
+
+#include "kernel/lexicon/string_dict_user.h"
+#include "tests/kernel/lexicon/small_dicts_support.h"
+
+using namespace dicttest;
+
+namespace {
+
+class EngUsrDictTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(t_strUsrDict::BuildDefaultImage(image));
+        ASSERT_TRUE(dict.Load(image.data(), int32_t(image.size())));
+    }
+    uint32_t Count(const std::u16string& w) {
+        uint32_t c = 12345;
+        return dict.GetWordFreq(L(U(w)), &c) ? c : 12345;
+    }
+    int32_t SearchTotal(const std::u16string& input) {
+        t_scopeHeap heap;
+        t_strResult** out = nullptr;
+        uint32_t full = 0;
+        int32_t total = 0;
+        EXPECT_EQ(1, dict.Search(heap, L(U(input)), 0, &out, &full, &total));
+        return total;
+    }
+    Bytes image;
+    t_engUsrDict dict;
+};
+
+}  // namespace
+
+TEST_F(EngUsrDictTest, RepeatedUseCountsOncePerDayWhileCountIsOne) {
+    ASSERT_EQ(1, dict.AddWord(L(U(u"hello")), 1000));
+    EXPECT_EQ(1u, Count(u"hello"));
+    ASSERT_EQ(1, dict.AddWord(L(U(u"hello")), 2000));
+    EXPECT_EQ(2u, Count(u"hello"));
+
+    ASSERT_EQ(1, dict.AddWord(L(U(u"world")), 1000));
+    ASSERT_EQ(1, dict.AddWord(L(U(u"world")), 1000 + 86400));
+    EXPECT_EQ(1u, Count(u"world"));
+    t_scopeHeap heap;
+    t_strUsrEntry** all = nullptr;
+    uint32_t n = 0;
+    ASSERT_EQ(1, dict.ListAll(heap, &all, &n));
+    bool seen = false;
+    for (uint32_t i = 0; i < n; ++i)
+        if (Text(all[i]->stored) == u"world") {
+            seen = true;
+            EXPECT_EQ(1000u + 86400u, all[i]->time);
+        }
+    EXPECT_TRUE(seen);
+}
+
+TEST_F(EngUsrDictTest, SearchOffersOnlyWordsUsedTwice) {
+    dict.AddWord(L(U(u"abcd")), 10);
+    EXPECT_EQ(0, SearchTotal(u"ab"));
+    dict.AddWord(L(U(u"abcd")), 20);
+    EXPECT_EQ(1, SearchTotal(u"ab"));
+    EXPECT_EQ(1, SearchTotal(u"ab*d"));
+    EXPECT_EQ(0, SearchTotal(u"ab*c"));
+}
+
+TEST_F(EngUsrDictTest, DeletedWordIsNotOfferedAndCountsZero) {
+    dict.MergeWord(L(U(u"gone")), 10, 5);
+    EXPECT_EQ(1, SearchTotal(u"go"));
+    EXPECT_EQ(1, dict.DeleteWord(L(U(u"gone"))));
+    EXPECT_EQ(0, SearchTotal(u"go"));
+    EXPECT_EQ(0u, Count(u"gone"));
+    EXPECT_EQ(0, dict.DeleteWord(L(U(u"never"))));
+}
+
+TEST_F(EngUsrDictTest, MergeKeepsTheLargerTimeAndCount) {
+    dict.MergeWord(L(U(u"merge")), 500, 3);
+    dict.MergeWord(L(U(u"merge")), 100, 9);
+    EXPECT_EQ(9u, Count(u"merge"));
+    t_scopeHeap heap;
+    t_strResult** out = nullptr;
+    uint32_t full = 0;
+    int32_t total = 0;
+    ASSERT_EQ(1, dict.Search(heap, L(U(u"merge")), 0, &out, &full, &total));
+    ASSERT_EQ(1, total);
+    EXPECT_EQ(500u, out[0]->time);
+    EXPECT_EQ(1, out[0]->source);
+}
+
+TEST_F(EngUsrDictTest, OverlongWordIsRefusedByDelete) {
+    const std::u16string longest(t_strUsrDict::kMaxDeleteUnits, u'a');
+    const std::u16string tooLong(t_strUsrDict::kMaxDeleteUnits + 1, u'a');
+    ASSERT_EQ(1, dict.MergeWord(L(U(longest)), 1, 5));
+    ASSERT_EQ(1, dict.MergeWord(L(U(tooLong)), 1, 5));
+    EXPECT_EQ(0, dict.DeleteWord(L(U(tooLong))));
+    EXPECT_EQ(5u, Count(tooLong));
+    EXPECT_EQ(1, dict.DeleteWord(L(U(longest))));
+    EXPECT_EQ(0u, Count(longest));
+}
+
+TEST_F(EngUsrDictTest, GrowthKeepsEveryWord) {
+    const int words = 12000;  // past the 10000 rows of the empty image
+    for (int i = 0; i < words; ++i) {
+        const std::string w = "w" + std::to_string(i);
+        ASSERT_EQ(1, dict.MergeWord(L(U(std::u16string(w.begin(), w.end()))), uint32_t(i + 1), 2)) << i;
+    }
+    for (int i = 0; i < words; i += 97) {
+        const std::string w = "w" + std::to_string(i);
+        EXPECT_EQ(2u, Count(std::u16string(w.begin(), w.end()))) << w;
+    }
+}
+
+TEST_F(EngUsrDictTest, NotReadyDictionaryDoesNothing) {
+    t_engUsrDict idle;
+    EXPECT_EQ(0, idle.AddWord(L(U(u"x")), 1));
+    EXPECT_EQ(0, idle.DeleteWord(L(U(u"x"))));
+    uint32_t c = 0;
+    EXPECT_EQ(0, idle.GetWordFreq(L(U(u"x")), &c));
+}
+
+TEST(StrUsrDictFileTest, ImageWrittenToFileAttaches) {
+    const std::string dir = TempDir();
+    const std::string path = dir + "/eng.bin";
+    ASSERT_TRUE(t_strUsrDict::BuildImageToFile(Wide(path).c_str(), 50));
+    Bytes bytes = ReadBytes(path);
+    t_urlUsrDict url;
+    ASSERT_TRUE(url.Load(bytes.data(), int32_t(bytes.size())));
+    EXPECT_EQ(1, url.AddUrl(L(U(u"www.example.org")), 5));
+    EXPECT_FALSE(t_strUsrDict::BuildImageToFile(Wide(path).c_str(), 0));
+}
+
+TEST_F(DictManagerTest, UserWordListIsBuiltWhenMissingAndSavedByTheManager) {
+    t_engUsrDict eng;
+    ASSERT_TRUE(manager->Register(L"EngUsrDict", &eng, 0, kStorageMemCopy, kDirUser, L"qzim_eng_usr.bin", 0, 2));
+    ASSERT_TRUE(manager->LoadDict(L"EngUsrDict"));
+    ASSERT_TRUE(eng.IsReady());
+    ASSERT_EQ(1, eng.MergeWord(L(U(u"kept")), 7, 4));
+    ASSERT_TRUE(manager->SaveDict(L"EngUsrDict"));
+
+    t_engUsrDict again;
+    Bytes bytes = ReadBytes(user + "/qzim_eng_usr.bin");
+    ASSERT_TRUE(again.Load(bytes.data(), int32_t(bytes.size())));
+    uint32_t c = 0;
+    EXPECT_EQ(1, again.GetWordFreq(L(U(u"kept")), &c));
+    EXPECT_EQ(4u, c);
+}
