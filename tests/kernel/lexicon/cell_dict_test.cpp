@@ -1,0 +1,372 @@
+// The cell dictionary reader over images assembled here: key search with
+// its longer-key hints, records, the word index, the sorted table, cell
+// names, and damaged images.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "kernel/lexicon/cell_dict.h"
+#include "tests/kernel/lexicon/small_dicts_support.h"
+
+using namespace dicttest;
+
+namespace {
+
+struct t_cellWord {
+    std::vector<uint16_t> key;
+    std::u16string word;
+    std::vector<uint32_t> codes;
+    uint32_t frequency = 1;
+    float power = 0;
+};
+
+struct t_cellName {
+    std::u16string number;
+    std::u16string name;
+};
+
+class t_writer {
+public:
+    size_t Here() const { return bytes.size(); }
+    void U8(uint8_t v) { bytes.push_back(v); }
+    void Put(const void* p, size_t n) {
+        const size_t at = bytes.size();
+        bytes.resize(at + n);
+        if (n) std::memcpy(bytes.data() + at, p, n);
+    }
+    void U16(uint16_t v) { Put(&v, 2); }
+    void U32(uint32_t v) { Put(&v, 4); }
+    void U64(uint64_t v) { Put(&v, 8); }
+    void Str(const std::vector<uint16_t>& units) {
+        U16(uint16_t(2 * units.size()));
+        Put(units.data(), 2 * units.size());
+    }
+    void Str(const std::u16string& s) { Str(std::vector<uint16_t>(s.begin(), s.end())); }
+    void Set32(size_t at, uint32_t v) { std::memcpy(bytes.data() + at, &v, 4); }
+    Bytes bytes;
+};
+
+uint64_t Sig(const std::vector<uint16_t>& key) { return key.size() >= 2 ? uint64_t(1) << (key[1] & 63) : 1; }
+
+// Assembles an image in the reader's layout (see cell_dict.h).
+Bytes BuildCellImage(std::vector<t_cellWord> words, const std::vector<t_cellName>& cells, uint32_t buckets) {
+    std::stable_sort(words.begin(), words.end(), [](const t_cellWord& a, const t_cellWord& b) { return a.key < b.key; });
+    std::vector<std::pair<std::vector<uint16_t>, std::vector<size_t>>> items;
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (items.empty() || items.back().first != words[i].key) items.push_back({words[i].key, {}});
+        items.back().second.push_back(i);
+    }
+    t_writer w;
+    w.bytes.assign(64, 0);
+    if (!cells.empty()) {
+        w.U32(t_extDict::kTagExtension);
+        const size_t areaWord = w.Here();
+        w.U32(0);
+        w.U32(0);
+        const size_t area = w.Here();
+        w.U32(0);  // a chunk of another kind first
+        w.U32(0x41414141);
+        w.Set32(area, 4);
+        const size_t chunk = w.Here();
+        w.U32(0);
+        w.U32(t_extDict::kTagCellList);
+        w.U32(uint32_t(cells.size()));
+        for (const t_cellName& c : cells) {
+            std::u16string number = c.number, name = c.name;
+            number.resize(32, u'\0');
+            name.resize(260, u'\0');
+            w.Put(number.data(), 64);
+            w.Put(name.data(), 520);
+        }
+        w.Set32(chunk, uint32_t(w.Here() - chunk - 4));
+        w.Set32(areaWord, uint32_t(area));
+        w.Set32(areaWord + 4, uint32_t(w.Here() - area));
+    }
+    uint32_t h[16] = {};
+    h[1] = buckets;
+    h[2] = uint32_t(items.size());
+
+    // Keys, words and info first, so that offsets are known.
+    Bytes keyArea, wordArea, infoArea;
+    std::vector<uint32_t> keyOffsets, wordOffsets, infoOffsets;
+    {
+        t_writer k, t, f;
+        for (const auto& it : items) {
+            keyOffsets.push_back(uint32_t(k.Here()));
+            k.Str(it.first);
+        }
+        for (const t_cellWord& cw : words) {
+            wordOffsets.push_back(uint32_t(t.Here()));
+            t.Str(cw.word);
+            infoOffsets.push_back(uint32_t(f.Here()));
+            f.U16(uint16_t(4 * cw.codes.size()));
+            for (uint32_t c : cw.codes) f.U32(c);
+        }
+        keyArea = k.bytes;
+        wordArea = t.bytes;
+        infoArea = f.bytes;
+    }
+    h[6] = uint32_t(w.Here());
+    for (uint32_t b = 0; b < buckets; ++b) {
+        uint32_t first = uint32_t(items.size());
+        uint64_t mask = 0;
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (items[i].first[0] == b) {
+                first = std::min(first, uint32_t(i));
+                mask |= Sig(items[i].first);
+            } else if (items[i].first[0] > b) {
+                first = std::min(first, uint32_t(i));
+            }
+        }
+        w.U32(first);
+        w.U64(mask);
+    }
+    h[7] = uint32_t(w.Here());
+    uint32_t record = 0;
+    for (size_t i = 0; i < items.size(); ++i) {
+        w.U32(keyOffsets[i]);
+        w.U32(record);
+        w.U32(uint32_t(items[i].second.size()));
+        record += uint32_t(items[i].second.size());
+    }
+    h[8] = uint32_t(w.Here());
+    for (const auto& it : items)
+        for (size_t idx : it.second) {
+            const t_cellWord& cw = words[idx];
+            t_cellRecord r{int32_t(wordOffsets[idx]), int32_t(infoOffsets[idx]), 0, cw.frequency, 7, cw.power};
+            w.Put(&r, sizeof r);
+        }
+    h[10] = uint32_t(w.Here());
+    w.Put(keyArea.data(), keyArea.size());
+    h[11] = uint32_t(w.Here());
+    w.Put(wordArea.data(), wordArea.size());
+    h[12] = uint32_t(w.Here());
+    w.Put(infoArea.data(), infoArea.size());
+    h[13] = uint32_t(w.Here());
+    // Sorted table: every distinct word with its frequency as value.
+    std::map<std::u16string, uint32_t> sorted;
+    for (const t_cellWord& cw : words) sorted.emplace(cw.word, cw.frequency);
+    std::vector<uint32_t> entryOffsets;
+    for (const auto& [text, value] : sorted) {
+        entryOffsets.push_back(uint32_t(w.Here() - h[13]));
+        w.U32(value);
+        w.Str(text);
+    }
+    h[4] = uint32_t(sorted.size());
+    h[9] = uint32_t(w.Here());
+    for (uint32_t o : entryOffsets) w.U32(o);
+    // Word index: words by first character, grouped by its high byte.
+    std::map<char16_t, std::vector<size_t>> byChar;
+    std::vector<size_t> order;
+    for (const auto& [text, value] : sorted) order.push_back(size_t(std::find_if(words.begin(), words.end(),
+        [&](const t_cellWord& cw) { return cw.word == text; }) - words.begin()));
+    for (size_t idx : order) byChar[words[idx].word[0]].push_back(idx);
+    h[15] = uint32_t(w.Here());
+    std::map<char16_t, uint32_t> firstNumber;
+    uint32_t number = 0;
+    for (const auto& [c, list] : byChar) {
+        firstNumber[c] = number;
+        for (size_t idx : list) {
+            w.U32(wordOffsets[idx]);
+            ++number;
+        }
+    }
+    h[5] = number;
+    std::map<uint8_t, std::vector<char16_t>> byHigh;
+    for (const auto& [c, list] : byChar) byHigh[uint8_t(c >> 8)].push_back(c);
+    std::map<uint8_t, uint32_t> groupAt;
+    for (const auto& [high, chars] : byHigh) {
+        groupAt[high] = uint32_t(w.Here());
+        w.U16(uint16_t(chars.size()));
+        for (char16_t c : chars) {
+            uint64_t mask = 0;
+            for (size_t idx : byChar[c]) {
+                const std::u16string& t = words[idx].word;
+                mask |= t.size() >= 2 ? uint64_t(1) << (t[1] & 63) : 1;
+            }
+            w.U16(uint16_t(c));
+            w.U32(firstNumber[c]);
+            w.U16(uint16_t(byChar[c].size()));
+            w.U64(mask);
+        }
+    }
+    h[14] = uint32_t(w.Here());
+    for (uint32_t high = 0; high < 256; ++high) w.U32(groupAt.count(uint8_t(high)) ? groupAt[uint8_t(high)] : 0);
+    std::memcpy(w.bytes.data(), h, sizeof h);
+    return w.bytes;
+}
+
+std::vector<t_cellWord> SampleWords() {
+    return {{{5, 7}, u"北京", {0x10000000u | 101, (uint32_t('A') << 24) | 12}, 90, 1.5f},
+            {{5, 7}, u"背景", {0x01000000u | 102}, 40, 0.f},
+            {{5, 7, 3}, u"北京市", {0x10000000u | 101}, 70, 0.f},
+            {{5, 7, 3, 9}, u"北京时间", {0x10000000u | 103}, 20, 0.f},
+            {{5, 8}, u"杯子", {0x10000000u | 102}, 10, 0.f},
+            {{2}, u"啊", {0x10000000u | 101}, 5, 0.f}};
+}
+
+class CellDictTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        image = BuildCellImage(SampleWords(), {{u"101", u"地名"}, {u"102", u"常用词"}}, 10);
+        ASSERT_TRUE(dict.Load(image.data(), int32_t(image.size())));
+    }
+    Bytes Key(std::vector<uint16_t> units) { return U(std::u16string(units.begin(), units.end())); }
+    Bytes image;
+    t_extDict dict;
+};
+
+}  // namespace
+
+TEST_F(CellDictTest, FindsKeysAndTellsAboutLongerOnes) {
+    uint16_t more = 0;
+    uint32_t hint = 0;
+    const int32_t item = dict.FindKey(L(Key({5, 7})), &more, &hint);
+    ASSERT_GE(item, 0);
+    EXPECT_EQ(t_extDict::kMoreKeys, more);
+    EXPECT_EQ(uint32_t(item) + 1, hint);
+    EXPECT_GE(dict.FindKey(L(Key({5, 7, 3, 9})), &more, nullptr), 0);
+    EXPECT_EQ(0, more);
+    EXPECT_EQ(-1, dict.FindKey(L(Key({5, 7, 4})), &more, nullptr));
+    EXPECT_EQ(-1, dict.FindKey(L(Key({})), &more, nullptr));
+    // The signature of a one-unit key fails: it may still start longer keys.
+    EXPECT_EQ(-1, dict.FindKey(L(Key({5})), &more, nullptr));
+    EXPECT_EQ(t_extDict::kMoreKeys, more);
+}
+
+TEST_F(CellDictTest, KeyWhoseFirstUnitIsTheBucketCountIsNotFound) {
+    const Bytes other = BuildCellImage({{{9, 1}, u"九", {}, 1, 0.f}}, {}, 9);
+    t_extDict d;
+    Bytes copy = other;
+    ASSERT_TRUE(d.Load(copy.data(), int32_t(copy.size())));
+    EXPECT_EQ(-1, d.FindKey(L(Key({9, 1})), nullptr, nullptr));
+}
+
+TEST_F(CellDictTest, RecordsCarryTheirFieldsAndTexts) {
+    const int32_t item = dict.FindKey(L(Key({5, 7})), nullptr, nullptr);
+    const t_cellRecord* records = nullptr;
+    ASSERT_EQ(2u, dict.GetItem(item, &records));
+    // Records are packed: copy fields out before comparing.
+    const uint32_t frequency = records[0].frequency;
+    const float power = records[0].extraPower;
+    const int32_t weight = records[1].weight;
+    EXPECT_EQ(u"北京", Text(dict.GetWordText(records[0].wordOffset)));
+    EXPECT_EQ(90u, frequency);
+    EXPECT_FLOAT_EQ(1.5f, power);
+    EXPECT_EQ(7, weight);
+    EXPECT_EQ(0u, dict.GetItem(99, &records));
+    EXPECT_EQ(nullptr, dict.GetWordText(-1));
+    EXPECT_EQ(nullptr, dict.GetWordText(1 << 20));
+    EXPECT_EQ(nullptr, dict.GetInfoText(1 << 20));
+}
+
+TEST_F(CellDictTest, PrefixSearchListsTheExtensions) {
+    uint32_t items[8];
+    const t_lstr* keys[8];
+    ASSERT_EQ(2, dict.PrefixSearch(L(Key({5, 7})), 8, items, keys));
+    EXPECT_EQ(3u, LstrGetLength(keys[0]));
+    EXPECT_EQ(4u, LstrGetLength(keys[1]));
+    EXPECT_EQ(1, dict.PrefixSearch(L(Key({5, 7})), 1, items, keys));
+    EXPECT_EQ(0, dict.PrefixSearch(L(Key({5, 8})), 8, items, keys));
+}
+
+TEST_F(CellDictTest, WordTestsUseRecordsTheIndexAndTheSortedTable) {
+    EXPECT_EQ(1, dict.Contains(L(Key({5, 7})), L(U(u"背景"))));
+    EXPECT_EQ(0, dict.Contains(L(Key({5, 7})), L(U(u"杯子"))));
+    EXPECT_EQ(1, dict.ContainsWord(L(U(u"北京时间"))));
+    EXPECT_EQ(1, dict.ContainsWord(L(U(u"啊"))));
+    EXPECT_EQ(0, dict.ContainsWord(L(U(u"北方"))));
+    EXPECT_EQ(1, dict.HasWords());
+    const uint8_t* entry = dict.FindSortedEntry(L(U(u"杯子")));
+    ASSERT_NE(nullptr, entry);
+    uint32_t value = 0;
+    std::memcpy(&value, entry, 4);
+    EXPECT_EQ(10u, value);
+    EXPECT_EQ(nullptr, dict.FindSortedEntry(L(U(u"杯"))));
+}
+
+TEST_F(CellDictTest, CellNamesAndWordCodes) {
+    std::wstring numbers, names;
+    const uint32_t codes[3] = {0x10000000u | 101, 0x01000000u | 102, 0x10000000u | 777};
+    Bytes list(2 + sizeof codes);
+    const uint16_t n = sizeof codes;
+    std::memcpy(list.data(), &n, 2);
+    std::memcpy(list.data() + 2, codes, sizeof codes);
+    ASSERT_EQ(1, dict.GetCellNames(L(list), numbers, names));
+    EXPECT_EQ(L"101,102,777", numbers);
+    EXPECT_EQ(L"地名,常用词", names);
+
+    std::vector<std::wstring> texts;
+    ASSERT_EQ(1, dict.GetWordCodes(L(Key({5, 7})), L(U(u"北京")), texts));
+    EXPECT_EQ((std::vector<std::wstring>{L"101", L"A12"}), texts);
+    EXPECT_EQ(0, dict.GetWordCodes(L(Key({5, 7})), L(U(u"杯子")), texts));
+}
+
+TEST_F(CellDictTest, CellNamesNeedTheExtensionArea) {
+    Bytes plain = BuildCellImage(SampleWords(), {}, 10);
+    t_extDict d;
+    ASSERT_TRUE(d.Load(plain.data(), int32_t(plain.size())));
+    std::wstring numbers, names;
+    const Bytes list = U(u"\x0065\x1000");
+    EXPECT_EQ(0, d.GetCellNames(L(list), numbers, names));
+    // A chunk whose length runs past the area.
+    Bytes bad = image;
+    uint32_t area = 0;
+    std::memcpy(&area, bad.data() + 68, 4);
+    const uint32_t huge = 1u << 20;
+    std::memcpy(bad.data() + area + 8, &huge, 4);
+    ASSERT_TRUE(d.Load(bad.data(), int32_t(bad.size())));
+    EXPECT_EQ(0, d.GetCellNames(L(list), numbers, names));
+}
+
+TEST_F(CellDictTest, HeaderWordsOutsideTheImageAreRefused) {
+    Bytes bad = image;
+    const int32_t beyond = int32_t(bad.size()) + 1;
+    std::memcpy(bad.data() + 9 * 4, &beyond, 4);
+    t_extDict d;
+    EXPECT_FALSE(d.Load(bad.data(), int32_t(bad.size())));
+    EXPECT_FALSE(d.IsReady());
+    bad = image;
+    const int32_t negative = -1;
+    std::memcpy(bad.data() + 3 * 4, &negative, 4);
+    EXPECT_FALSE(d.Load(bad.data(), int32_t(bad.size())));
+    EXPECT_FALSE(d.Load(bad.data(), 63));
+    EXPECT_EQ(-1, d.FindKey(L(Key({5, 7})), nullptr, nullptr));
+}
+
+TEST_F(CellDictTest, DamagedImagesNeverReadOutside) {
+    // Every header word set to values at and around the edges, then every
+    // lookup: the reader must answer without touching bytes past the image.
+    const int32_t values[] = {0, 1, 63, 64, int32_t(image.size()) - 1, int32_t(image.size())};
+    for (uint32_t word = 1; word < 16; ++word)
+        for (int32_t v : values) {
+            Bytes bad = image;
+            std::memcpy(bad.data() + 4 * word, &v, 4);
+            t_extDict d;
+            if (!d.Load(bad.data(), int32_t(bad.size()))) continue;
+            uint32_t items[4];
+            const t_lstr* keys[4];
+            std::wstring numbers, names;
+            std::vector<std::wstring> texts;
+            d.FindKey(L(Key({5, 7})), nullptr, nullptr);
+            d.PrefixSearch(L(Key({5, 7})), 4, items, keys);
+            d.Contains(L(Key({5, 7})), L(U(u"北京")));
+            d.ContainsWord(L(U(u"北京")));
+            d.FindSortedEntry(L(U(u"杯子")));
+            d.GetWordCodes(L(Key({5, 7})), L(U(u"北京")), texts);
+            d.GetCellNames(L(U(u"ab")), numbers, names);
+        }
+    // Every byte of the body flipped in turn.
+    for (size_t at = 64; at < image.size(); at += 3) {
+        Bytes bad = image;
+        bad[at] ^= 0xFF;
+        t_extDict d;
+        if (!d.Load(bad.data(), int32_t(bad.size()))) continue;
+        std::vector<std::wstring> texts;
+        d.GetWordCodes(L(Key({5, 7})), L(U(u"北京")), texts);
+        d.ContainsWord(L(U(u"北京时间")));
+        d.FindSortedEntry(L(U(u"北京")));
+    }
+}
