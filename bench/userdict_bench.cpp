@@ -1,0 +1,91 @@
+// The user dictionary on the typing path: learning one committed word, the
+// save that follows every learning from the 27th on, and the weighted lookup
+// of a reading's words, at 10,000 and 100,000 learned words.
+#include <benchmark/benchmark.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kernel/runtime/lstr.h"
+#include "kernel/userdict/usr_dict_v3.h"
+
+namespace {
+
+struct t_text {
+    uint8_t bytes[16];
+    t_text(std::initializer_list<uint16_t> units) {
+        const uint16_t n = uint16_t(units.size() * 2);
+        std::memcpy(bytes, &n, 2);
+        size_t i = 0;
+        for (uint16_t u : units) std::memcpy(bytes + 2 + 2 * i++, &u, 2);
+    }
+    const t_lstr* get() const { return reinterpret_cast<const t_lstr*>(bytes); }
+};
+
+t_text ReadingOf(int i) { return {uint16_t(i % 413), uint16_t((i / 413) % 413), uint16_t(i / (413 * 413))}; }
+t_text WordOf(int i) { return {uint16_t(0x4E00 + i % 7000), uint16_t(0x4E00 + i / 7000)}; }
+
+std::unique_ptr<t_usrDictV3Core> Filled(int words) {
+    auto d = std::make_unique<t_usrDictV3Core>();
+    d->CreateEmpty(ComputeCapacity(uint32_t(words), kUsrMaxCapacity));
+    for (int i = 0; i < words; ++i) d->LearnWord(ReadingOf(i).get(), WordOf(i).get(), 0);
+    return d;
+}
+
+std::string TempDir() {
+    char tmpl[] = "/tmp/vetra_usr_bench_XXXXXX";
+    return mkdtemp(tmpl) ? tmpl : "/tmp";
+}
+
+void BM_LearnWord(benchmark::State& state) {
+    const int words = int(state.range(0));
+    auto d = Filled(words);
+    int i = 0;
+    for (auto _ : state) {
+        // Mostly words learned before, now and then a new one.
+        const int k = (i % 8 == 0) ? words + i : (i * 7919) % words;
+        benchmark::DoNotOptimize(d->LearnWord(ReadingOf(k).get(), WordOf(k).get(), 0));
+        ++i;
+    }
+}
+BENCHMARK(BM_LearnWord)->Arg(10000)->Arg(100000);
+
+void BM_LearnWordAndSave(benchmark::State& state) {
+    const int words = int(state.range(0));
+    auto d = Filled(words);
+    const std::string dir = TempDir();
+    const std::string file = dir + "/qzim_usr_v3new.bin";
+    const std::wstring path(file.begin(), file.end());
+    int i = 0;
+    for (auto _ : state) {
+        const int k = (i * 7919) % words;
+        d->LearnWord(ReadingOf(k).get(), WordOf(k).get(), 0);
+        if (!d->SaveToFile(path.c_str(), 1)) state.SkipWithError("save failed");
+        ++i;
+    }
+    unlink(file.c_str());
+    rmdir(dir.c_str());
+}
+BENCHMARK(BM_LearnWordAndSave)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_WeightedLookup(benchmark::State& state) {
+    const int words = int(state.range(0));
+    auto d = Filled(words);
+    d->SetupWeightCurve(127);
+    uint32_t ids[64], weights[64];
+    uint16_t flags[64], sums[64];
+    int i = 0;
+    for (auto _ : state) {
+        const int32_t g = d->Find(ReadingOf((i * 31) % words).get(), nullptr);
+        benchmark::DoNotOptimize(d->GetWords(0, g, ids, flags, sums, nullptr, nullptr, weights, nullptr, 64));
+        ++i;
+    }
+}
+BENCHMARK(BM_WeightedLookup)->Arg(10000)->Arg(100000);
+
+}  // namespace

@@ -1,0 +1,36 @@
+// libFuzzer target of the user-dictionary import path: format detection,
+// the parsers of all three formats, and carrying the words into a dictionary.
+// Not part of the unit tests; build with clang, for example:
+//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
+//     tests/kernel/userdict/usr_import_fuzz.cpp kernel/userdict/*.cpp \
+//     kernel/storage/*.cpp kernel/runtime/*.cpp -lpthread -o usr_import_fuzz
+//   ./usr_import_fuzz -max_total_time=300 -max_len=65536
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "kernel/userdict/usr_dict_file_ops.h"
+#include "kernel/userdict/usr_dict_v3.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    int format = 0;
+    if (!DetectUsrDictFormatBytes(data, size, &format)) return 0;
+    std::vector<t_importedWord> words;
+    if (!ParseUsrDictImage(data, size, format, words)) return 0;
+    static t_usrDictV3Core* dict = [] {
+        auto* d = new t_usrDictV3Core();
+        d->CreateEmpty(kUsrDefaultCapacity);
+        return d;
+    }();
+    for (const t_importedWord& w : words) {
+        const auto* r = reinterpret_cast<const t_lstr*>(w.reading.data());
+        const auto* t = reinterpret_cast<const t_lstr*>(w.word.data());
+        if (format == kUsrFormatV2)
+            dict->RestoreWord(r, t, w.freq, w.flags, w.stamp, w.extra);
+        else
+            dict->MergeWord(r, t, w.freq, w.flags, w.stamp);
+    }
+    // Start afresh now and then, so the dictionary does not only grow.
+    if (dict->GetWordCount() > 5000) dict->CreateEmpty(kUsrDefaultCapacity);
+    return 0;
+}
