@@ -29,7 +29,10 @@ std::atomic<bool> g_blockReady{false};  // set once g_param is written
 // g_block is published.
 const uint8_t* g_param[4] = {};
 
+// A parameter from the block; without a block (never built, or freed) the
+// key functions still give the same keys.
 uint32_t Param(int i) {
+    if (!g_blockReady.load(std::memory_order_acquire)) return kKeyParam[i];
     uint32_t v;
     std::memcpy(&v, g_param[i], 4);
     return v;
