@@ -1,0 +1,140 @@
+// Helpers shared by the small user stores.
+#include "kernel/userdict/phrase_dict_store.h"
+
+#include <cstring>
+#include <new>
+
+#include "kernel/runtime/dict_base.h"
+#include "kernel/runtime/fd_file.h"
+#include "kernel/runtime/path.h"
+#include "kernel/runtime/scope_heap.h"
+#include "kernel/storage/table_builder.h"
+
+namespace n_userStore {
+
+using n_tableFormat::Rd32;
+
+bool t_itemBuf::PutLstr(const t_lstr* s) {
+    if (!FitsItem(s)) return false;
+    const uint16_t n = LstrGetByteLength(s);
+    Put16(n);
+    Append(LstrGetBytes(s), n);
+    return true;
+}
+
+void t_itemBuf::Append(const void* data, uint32_t n) {
+    if (n == 0) return;
+    if (m_heap.empty() && m_size + uint64_t(n) <= kInline) {
+        std::memcpy(m_inline + m_size, data, n);
+    } else {
+        if (m_heap.empty()) m_heap.assign(m_inline, m_inline + m_size);
+        const auto* p = static_cast<const uint8_t*>(data);
+        m_heap.insert(m_heap.end(), p, p + n);
+    }
+    m_size += n;
+}
+
+uint8_t* t_imageHolder::Adopt(uint64_t size) {
+    if (size == 0 || size > t_editableTableFile::kMaxImageSize) return nullptr;
+    std::unique_ptr<uint8_t[]> fresh(new (std::nothrow) uint8_t[size]());
+    if (!fresh) return nullptr;
+    m_retired = std::move(m_own);
+    m_own = std::move(fresh);
+    return m_own.get();
+}
+
+uint8_t* t_imageHolder::AdoptCopy(const void* data, uint64_t size) {
+    if (!data) return nullptr;
+    uint8_t* p = Adopt(size);
+    if (p) std::memcpy(p, data, size);
+    return p;
+}
+
+void t_imageHolder::Release() {
+    m_retired.reset();
+    m_own.reset();
+}
+
+bool BuildEmptyImage(const std::vector<t_keyDesc>& keys, const std::vector<t_attriDesc>& attris,
+                     const std::vector<uint32_t>& datas, uint32_t version, const std::vector<t_keyHashFn>& hashFns,
+                     const std::vector<t_keyCompareFn>& compareFns, const std::vector<int32_t>& bucketCounts,
+                     std::vector<uint8_t>& out) {
+    t_tableFileBuilder builder(keys, attris, datas, version, version, hashFns, compareFns, nullptr, 0,
+                               &bucketCounts);
+    if (!builder.IsValid()) return false;
+    const int32_t size = builder.GetTotalSize(nullptr);
+    if (size <= 0) return false;
+    out.assign(size_t(size), 0);
+    return builder.BuildToBuffer(out.data(), size);
+}
+
+bool WriteImageFile(const wchar_t* path, const std::vector<uint8_t>& image) {
+    if (!path || !path[0] || image.empty()) return false;
+    const t_pathName target(path);
+    return target.IsValid() && DictWriteFileSafely(target, image.data(), image.size());
+}
+
+bool ReadWholeFile(const wchar_t* path, std::vector<uint8_t>& out) {
+    out.clear();
+    if (!path || !path[0]) return false;
+    t_fdFile f;
+    if (!f.Open(path, kOpenRead)) return false;
+    const int64_t size = f.GetSize();
+    if (size <= 0 || uint64_t(size) > t_editableTableFile::kMaxImageSize) return false;
+    out.resize(size_t(size));
+    if (!f.ReadExact(out.data(), out.size())) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+bool SaveStoreByRename(const t_editableTableFile& store, const wchar_t* path, const wchar_t* suffix) {
+    if (!path || !path[0] || !suffix || !store.IsAttached()) return false;
+    t_tempPath temp(path);
+    if (!temp.Append(suffix) || !temp.IsValid()) return false;
+    if (!store.SaveToFile(temp.GetFull())) return false;
+    const t_pathName target(path);
+    if (!target.IsValid() || !PathRename(temp, target)) return false;  // temp's destructor removes the work file
+    temp.Forget();
+    char bytes[kPathBufBytes];
+    return target.ToBytes(bytes, sizeof bytes) && SyncParentDir(bytes);
+}
+
+bool HasLayout(const t_editableTableFile& store, int keyType, const std::vector<int16_t>& fieldTypes,
+               const std::vector<uint32_t>& attriOffsets) {
+    const t_tableLayout& layout = store.GetLayout();
+    if (layout.keys.size() != 1 || layout.keyLayouts.size() != 1) return false;
+    if (layout.keys[0].keyType != keyType || layout.keys[0].fieldTypes != fieldTypes) return false;
+    const t_keyLayout& k = layout.keyLayouts[0];
+    if (attriOffsets.empty()) return !k.hasAttri;
+    return k.hasAttri && layout.attris.size() == 1 && k.keyRowFields == 1 && k.attriFieldOffsets == attriOffsets;
+}
+
+bool CollectChain(const t_editableTableFile& store, const uint8_t* keyRow, std::vector<const uint8_t*>& rows) {
+    rows.clear();
+    const t_tableLayout& layout = store.GetLayout();
+    if (!keyRow || layout.keyLayouts.empty() || !layout.keyLayouts[0].hasAttri) return false;
+    const t_keyLayout& k = layout.keyLayouts[0];
+    const uint32_t first = Rd32(keyRow + k.linkOffset);
+    if (first == n_tableFormat::kNone) return false;
+    return store.CollectAttriChain(first, 0, rows, k.attriLinkOffset);
+}
+
+void* AllocAligned(t_scopeHeap& arena, size_t bytes, size_t alignment) {
+    auto* p = static_cast<uint8_t*>(arena.Alloc(bytes + alignment));
+    if (!p) return nullptr;
+    const uintptr_t at = (reinterpret_cast<uintptr_t>(p) + alignment - 1) & ~uintptr_t(alignment - 1);
+    return reinterpret_cast<void*>(at);
+}
+
+t_lstr* CopyLstr(t_scopeHeap& arena, const t_lstr* s) {
+    if (!s) return nullptr;
+    const uint32_t total = LstrGetTotalBytes(s);
+    auto* p = static_cast<uint8_t*>(arena.Alloc(total));
+    if (!p) return nullptr;
+    std::memcpy(p, s, total);
+    return reinterpret_cast<t_lstr*>(p);
+}
+
+}  // namespace n_userStore

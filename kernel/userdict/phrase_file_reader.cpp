@@ -1,0 +1,196 @@
+// Reader of the phrase file. Kept apart from the dictionaries so that it can
+// be fuzzed on its own.
+#include <cstring>
+
+#include "kernel/runtime/scope_heap.h"
+#include "kernel/runtime/text_file.h"
+#include "kernel/userdict/phrase_file.h"
+
+namespace {
+
+inline bool IsLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+inline bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+inline bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+// blanks, letters, blanks, ",", ["-"] digit, digits, "=".
+bool IsHeaderLine(const wchar_t* s) {
+    size_t i = 0;
+    while (IsBlank(s[i])) ++i;
+    if (!IsLetter(s[i])) return false;
+    while (IsLetter(s[i])) ++i;
+    while (IsBlank(s[i])) ++i;
+    if (s[i++] != L',') return false;
+    if (s[i] == L'-') ++i;
+    if (!IsDigit(s[i])) return false;
+    while (IsDigit(s[i])) ++i;
+    return s[i] == L'=';
+}
+
+// n wide characters as a t_lstr of UTF-16 units (pairs above U+FFFF); null
+// for an empty text, a value beyond U+10FFFF, or more than 32767 bytes.
+t_lstr* ToItemLstr(t_scopeHeap& arena, const wchar_t* w, size_t n) {
+    if (n == 0) return nullptr;
+    uint64_t bytes = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t c = uint32_t(w[i]);
+        if (c > 0x10FFFF) return nullptr;
+        bytes += c > 0xFFFF ? 4 : 2;
+    }
+    if (bytes > 32767) return nullptr;
+    auto* s = static_cast<t_lstr*>(arena.Alloc(bytes + 2));
+    if (!s) return nullptr;
+    LstrSetByteLength(s, uint16_t(bytes));
+    size_t u = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t c = uint32_t(w[i]);
+        if (c > 0xFFFF) {
+            LstrSetUnit(s, u++, uint16_t(0xD7C0 + (c >> 10)));
+            LstrSetUnit(s, u++, uint16_t(0xDC00 + (c & 0x3FF)));
+        } else {
+            LstrSetUnit(s, u++, uint16_t(c));
+        }
+    }
+    return s;
+}
+
+class t_phraseParser {
+public:
+    t_phraseParser(t_scopeHeap& arena, wchar_t* value, t_phraseEntrySink sink, void* context)
+        : m_arena(arena), m_value(value), m_sink(sink), m_context(context) {}
+
+    // False when the sink asked to stop.
+    bool Line(const wchar_t* line, size_t n) {
+        if (line[0] == L';') return true;
+        if (!IsHeaderLine(line)) {
+            ValueLine(line, n);
+            return true;
+        }
+        if (!FinishPending()) return false;
+        return Header(line);
+    }
+    bool End() { return FinishPending(); }
+
+private:
+    void ValueLine(const wchar_t* line, size_t n) {
+        if (!m_pending) return;  // text outside any entry
+        if (m_justOpened) {
+            m_justOpened = false;
+            m_overflow = false;
+            m_valueLen = 0;
+        } else if (m_overflow) {
+            return;
+        }
+        if (m_valueLen + n + 1000 > size_t(kPhraseLineChars)) {
+            m_overflow = true;
+            return;
+        }
+        std::memcpy(m_value + m_valueLen, line, n * sizeof(wchar_t));
+        m_valueLen += n;
+        m_value[m_valueLen] = 0;
+    }
+
+    bool FinishPending() {
+        if (!m_pending) return true;
+        m_pending = false;
+        const bool overflow = m_overflow;
+        m_overflow = false;
+        if (overflow || m_justOpened) {
+            m_justOpened = false;
+            return true;  // dropped, or the value never got a line
+        }
+        size_t n = m_valueLen;
+        if (n >= 2 && m_value[n - 2] == L'\r' && m_value[n - 1] == L'\n') n -= 2;
+        return Store(m_key, m_keyLen, m_value, n, m_position);
+    }
+
+    bool Header(const wchar_t* s) {
+        size_t i = 0;
+        while (IsLetter(s[i])) ++i;
+        const size_t keyLen = i;
+        if (keyLen == 0 || keyLen >= 64 || keyLen > size_t(kPhraseKeyMaxLetters)) return true;
+        while (IsBlank(s[i])) ++i;
+        if (s[i] != L',') return true;
+        ++i;
+        bool negative = false;
+        if (s[i] == L'-') {
+            negative = true;
+            ++i;
+        }
+        int value = 0;
+        while (IsDigit(s[i]) && value < 10000) value = value * 10 + (s[i++] - L'0');
+        if (value > kPhrasePositionLimit || s[i] != L'=') return true;
+        ++i;
+        const int16_t position = int16_t(negative ? -value : value);
+        int blanks = 0;
+        while (IsBlank(s[i])) {
+            ++i;
+            ++blanks;
+        }
+        const wchar_t* rest = s + i;
+        if (rest[0] == L'\r' && rest[1] == L'\n' && rest[2] == 0) {
+            if (blanks >= 2) return true;
+            std::memcpy(m_key, s, keyLen * sizeof(wchar_t));
+            m_keyLen = keyLen;
+            m_position = position;
+            m_pending = true;
+            m_justOpened = true;
+            m_overflow = false;
+            m_valueLen = 0;
+            return true;
+        }
+        size_t n = wcslen(rest);
+        while (n > 0 && (rest[n - 1] == L'\r' || rest[n - 1] == L'\n')) --n;
+        if (n > 32767) return true;
+        return Store(s, keyLen, rest, n, position);
+    }
+
+    bool Store(const wchar_t* key, size_t keyLen, const wchar_t* value, size_t n, int16_t position) {
+        t_lstr* k = ToItemLstr(m_arena, key, keyLen);
+        t_lstr* v = ToItemLstr(m_arena, value, n);
+        if (!k || !v) return true;  // over-long (or empty) phrases are not stored
+        return m_sink(t_phraseEntry{k, v, position}, m_context);
+    }
+
+    t_scopeHeap& m_arena;
+    wchar_t* m_value;
+    size_t m_valueLen = 0;
+    t_phraseEntrySink m_sink;
+    void* m_context;
+    wchar_t m_key[kPhraseKeyMaxLetters + 1] = {};
+    size_t m_keyLen = 0;
+    int16_t m_position = 0;
+    bool m_pending = false;     // a header opened a multi-line value
+    bool m_justOpened = false;  // ... and no line of it was read yet
+    bool m_overflow = false;
+};
+
+}  // namespace
+
+int IsValidPhraseKey(const wchar_t* s) {
+    if (!s) return 0;
+    size_t n = 0;
+    for (; s[n]; ++n)
+        if (n >= size_t(kPhraseKeyMaxLetters) || !IsLetter(s[n])) return 0;
+    return 1;
+}
+
+bool ReadPhrasesFile(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntrySink sink, void* context) {
+    if (!textPath || !sink) return false;
+    t_textFile file;
+    if (!file.Open(textPath, kOpenRead, kTextUtf16Le)) return false;
+    auto* line = static_cast<wchar_t*>(arena.Alloc(sizeof(wchar_t) * kPhraseLineChars));
+    auto* value = static_cast<wchar_t*>(arena.Alloc(sizeof(wchar_t) * kPhraseLineChars));
+    if (!line || !value) return false;
+    t_phraseParser parser(arena, value, sink, context);
+    // Room is kept for the appended CR LF and the terminator: a longer line
+    // is cut there (the reader drops its tail).
+    while (file.ReadLineUtf16(line, kPhraseLineChars - 2)) {
+        size_t n = wcslen(line);
+        line[n++] = L'\r';
+        line[n++] = L'\n';
+        line[n] = 0;
+        if (!parser.Line(line, n)) return true;
+    }
+    parser.End();
+    return true;
+}
