@@ -1,0 +1,178 @@
+// Writes the table-file images of the English and web-address lists, the
+// number-frequency table and the tables that ship without rows, with the
+// kernel's own table-file builder and the layouts its readers expect.
+// Same input, same bytes: rows are inserted in input order and the builder
+// orders every bucket itself.
+//
+//   vetra_lexicon_tables strings eng|url WORDS.tsv OUT.bin   (word TAB frequency)
+//   vetra_lexicon_tables numbers NUMERALS.txt OUT.bin        (one text a line, '#' comments)
+//   vetra_lexicon_tables empty NAME OUT.bin
+//       NAME: preeng abbr infokey infoblack urlguide smartinfo quick tip adjcache
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "kernel/lexicon/small_dicts_layout.h"
+#include "kernel/storage/table_builder.h"
+
+namespace {
+
+int Fail(const std::string& message) {
+    fprintf(stderr, "vetra_lexicon_tables: %s\n", message.c_str());
+    return 1;
+}
+
+// UTF-8 to UTF-16 units; false on a malformed sequence.
+bool Utf16Of(const std::string& s, std::u16string& out) {
+    out.clear();
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        uint32_t cp = 0;
+        size_t n = 0;
+        if (c < 0x80) {
+            cp = c;
+            n = 1;
+        } else if ((c & 0xE0) == 0xC0) {
+            cp = c & 0x1F;
+            n = 2;
+        } else if ((c & 0xF0) == 0xE0) {
+            cp = c & 0x0F;
+            n = 3;
+        } else if ((c & 0xF8) == 0xF0) {
+            cp = c & 0x07;
+            n = 4;
+        } else {
+            return false;
+        }
+        if (i + n > s.size()) return false;
+        for (size_t k = 1; k < n; ++k) {
+            const unsigned char d = static_cast<unsigned char>(s[i + k]);
+            if ((d & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        if (cp >= 0x110000 || (cp >= 0xD800 && cp < 0xE000)) return false;
+        if (cp >= 0x10000) {
+            out.push_back(char16_t(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(char16_t(cp));
+        }
+        i += n;
+    }
+    return true;
+}
+
+class t_item {
+public:
+    t_item& Str(const std::u16string& s) {
+        const int16_t n = int16_t(2 * s.size());
+        Put(&n, 2);
+        return Put(s.data(), 2 * s.size());
+    }
+    t_item& U16(uint16_t v) { return Put(&v, 2); }
+    t_item& U32(uint32_t v) { return Put(&v, 4); }
+    std::vector<uint8_t> Packed() const {
+        std::vector<uint8_t> out(4 + m_bytes.size());
+        const uint32_t n = uint32_t(m_bytes.size());
+        std::memcpy(out.data(), &n, 4);
+        if (!m_bytes.empty()) std::memcpy(out.data() + 4, m_bytes.data(), m_bytes.size());
+        return out;
+    }
+
+private:
+    t_item& Put(const void* p, size_t n) {
+        const size_t at = m_bytes.size();
+        m_bytes.resize(at + n);
+        if (n) std::memcpy(m_bytes.data() + at, p, n);
+        return *this;
+    }
+    std::vector<uint8_t> m_bytes;
+};
+
+int Write(t_systemTable which, const std::vector<t_item>& items, const std::string& out) {
+    const t_systemTableLayout layout = SystemTableLayout(which);
+    t_tableFileBuilder builder;
+    if (!builder.InitStoreWithBuckets(layout.keys, layout.attris, layout.datas, layout.version, layout.version, {},
+                                      layout.compares, layout.buckets))
+        return Fail(std::string("layout refused: ") + (builder.GetLastError() ? builder.GetLastError() : "?"));
+    for (const t_item& item : items) {
+        const std::vector<uint8_t> packed = item.Packed();
+        if (builder.InsertOne(packed.data(), 0) != 1) return Fail("a row was refused by the builder");
+    }
+    const std::wstring path(out.begin(), out.end());
+    if (builder.SaveToFile(path.c_str()) != 1) return Fail("cannot write " + out);
+    return 0;
+}
+
+// Lines of a text file without comments and blank lines.
+bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        lines.push_back(line);
+    }
+    return true;
+}
+
+int Strings(const std::string& kind, const std::string& in, const std::string& out) {
+    if (kind != "eng" && kind != "url") return Fail("strings: kind must be eng or url");
+    std::vector<std::string> lines;
+    if (!ReadLines(in, lines)) return Fail("cannot read " + in);
+    std::vector<t_item> items;
+    for (const std::string& line : lines) {
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos) return Fail(in + ": no frequency in: " + line);
+        std::u16string word;
+        if (!Utf16Of(line.substr(0, tab), word) || word.empty() || word.size() > 1000)
+            return Fail(in + ": bad word: " + line);
+        char* end = nullptr;
+        const unsigned long freq = strtoul(line.c_str() + tab + 1, &end, 10);
+        if (*end != '\0' || freq > 0x7FFFFFFFul) return Fail(in + ": bad frequency: " + line);
+        items.push_back(t_item().Str(word).U32(0).U32(uint32_t(freq)));
+    }
+    return Write(kind == "eng" ? t_systemTable::kEngSys : t_systemTable::kUrlSys, items, out);
+}
+
+int Numbers(const std::string& in, const std::string& out) {
+    std::vector<std::string> lines;
+    if (!ReadLines(in, lines)) return Fail("cannot read " + in);
+    std::vector<t_item> items;
+    std::map<std::u16string, bool> seen;
+    for (const std::string& line : lines) {
+        std::u16string text;
+        if (!Utf16Of(line, text) || text.empty() || text.size() > 64) return Fail(in + ": bad number text: " + line);
+        if (seen[text]) return Fail(in + ": listed twice: " + line);
+        seen[text] = true;
+        items.push_back(t_item().Str(text).U16(0).U32(0));
+    }
+    return Write(t_systemTable::kNumFreq, items, out);
+}
+
+int Empty(const std::string& name, const std::string& out) {
+    static const std::map<std::string, t_systemTable> kTables = {
+        {"preeng", t_systemTable::kPreEng},   {"abbr", t_systemTable::kAbbrSys},
+        {"infokey", t_systemTable::kInfoKey}, {"infoblack", t_systemTable::kInfoBlack},
+        {"urlguide", t_systemTable::kUrlGuide}, {"smartinfo", t_systemTable::kSmartInfo},
+        {"quick", t_systemTable::kQuickSys},  {"tip", t_systemTable::kPyTip},
+        {"adjcache", t_systemTable::kAdjCache},
+    };
+    const auto it = kTables.find(name);
+    if (it == kTables.end()) return Fail("empty: unknown table " + name);
+    return Write(it->second, {}, out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 4 && args[0] == "strings") return Strings(args[1], args[2], args[3]);
+    if (args.size() == 3 && args[0] == "numbers") return Numbers(args[1], args[2]);
+    if (args.size() == 3 && args[0] == "empty") return Empty(args[1], args[2]);
+    return Fail("usage: strings eng|url WORDS.tsv OUT | numbers NUMERALS.txt OUT | empty NAME OUT");
+}
