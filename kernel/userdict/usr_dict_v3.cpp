@@ -82,7 +82,7 @@ uint8_t* t_usrDictV3Core::OnGrown(const t_grownImage& img, void* context) {
     self->m_retired = std::move(self->m_own);
     self->m_own = std::move(fresh);
     // The grown image no longer matches any file, so in-place saves are over.
-    self->m_fixedLog = false;
+    self->m_inPlaceOk = false;
     return self->m_own.get();
 }
 
@@ -143,9 +143,10 @@ bool t_usrDictV3Core::CheckLayout() {
            L.attriFieldOffsets[5] == kOffExtra && m_store.GetBucketCount(0) == kUsrBucketCount;
 }
 
-bool t_usrDictV3Core::AttachImage(uint8_t* data, uint64_t size, bool fixedLog) {
+bool t_usrDictV3Core::AttachImage(uint8_t* data, uint64_t size) {
     m_loaded = false;
-    m_fixedLog = false;
+    m_inPlaceOk = false;
+    m_unloggedChange = false;
     SetReady(false);
     if (!data || size == 0 || size > uint64_t(INT32_MAX)) return Refuse("no image");
     if (!m_store.AttachWithExtra(data, kUsrDictVersion, {}, {}, int64_t(size))) return Refuse(m_store.GetLastError());
@@ -163,28 +164,19 @@ bool t_usrDictV3Core::AttachImage(uint8_t* data, uint64_t size, bool fixedLog) {
         m_store.Detach();
         return false;
     }
-    if (fixedLog) {
-        const int64_t need = m_store.GetFixedStateSize(kUsrChangeLogRecords);
-        if (need > 0) {
-            m_region.assign(size_t(need), 0);
-            m_fixedLog = m_store.SetFixedCapacityMode(kUsrChangeLogRecords, m_region.data(), m_region.size());
-        }
-    }
     m_lastError = nullptr;
     return true;
 }
 
 bool t_usrDictV3Core::Load(void* data, int32_t size) {
+    m_loaded = false;
+    m_store.Detach();  // before the buffers it may point into go
     m_retired.reset();
     m_own.reset();
     m_basePath.clear();
-    if (!data || size <= 0) {
-        m_loaded = false;
-        m_store.Detach();
-        return Refuse("no image");
-    }
+    if (!data || size <= 0) return Refuse("no image");
     // The manager's block holds the image itself; edits go into it.
-    return AttachImage(static_cast<uint8_t*>(data), uint64_t(size), false);
+    return AttachImage(static_cast<uint8_t*>(data), uint64_t(size));
 }
 
 bool t_usrDictV3Core::AttachCopy(const void* data, uint64_t size) {
@@ -197,7 +189,7 @@ bool t_usrDictV3Core::AttachCopy(const void* data, uint64_t size) {
     std::memcpy(copy.get(), data, size);
     m_retired.reset();
     m_own = std::move(copy);
-    return AttachImage(m_own.get(), size, false);
+    return AttachImage(m_own.get(), size);
 }
 
 bool t_usrDictV3Core::AttachFile(const wchar_t* path) {
@@ -207,11 +199,12 @@ bool t_usrDictV3Core::AttachFile(const wchar_t* path) {
     if (!ReadWholeFile(path, bytes)) return Refuse("cannot read the file");
     if (!AttachCopy(bytes.data(), bytes.size())) return false;
     // The attached image equals this file: changes can be patched into it.
+    if (m_unloggedChange) return true;
     const int64_t need = m_store.GetFixedStateSize(kUsrChangeLogRecords);
     if (need > 0) {
         m_region.assign(size_t(need), 0);
-        m_fixedLog = m_store.SetFixedCapacityMode(kUsrChangeLogRecords, m_region.data(), m_region.size());
-        if (m_fixedLog) m_basePath = path;
+        m_inPlaceOk = m_store.SetFixedCapacityMode(kUsrChangeLogRecords, m_region.data(), m_region.size());
+        if (m_inPlaceOk) m_basePath = path;
     }
     return true;
 }
@@ -249,6 +242,10 @@ bool t_usrDictV3Core::Validate() {
                 return Refuse("text cannot be unscrambled");
         }
         if (!good && Rd16(pr.second + kOffFreq) != 0) {
+            // Written past the change log: only a rebuilt save keeps it.
+            m_inPlaceOk = false;
+            m_basePath.clear();
+            m_unloggedChange = true;
             // An unusable text: the row is hidden now and dropped by the next rebuild.
             auto* row = const_cast<uint8_t*>(pr.second);
             const uint16_t f = Rd16(row + kOffFreq);
@@ -535,7 +532,7 @@ bool t_usrDictV3Core::SaveToFile(const wchar_t* path, int force) {
     if (!m_loaded || !path || !path[0]) return Refuse("not loaded or no path");
     t_pathName target(path);
     if (!target.IsValid()) return Refuse("bad path");
-    if (force == 0 && m_fixedLog && m_basePath == path) {
+    if (force == 0 && m_inPlaceOk && m_basePath == path) {
         int can = 0;
         m_store.CanSaveInPlace(&can);
         // The file keeps the cleared change count, as a rebuilt one would.
@@ -551,10 +548,16 @@ bool t_usrDictV3Core::SaveToFile(const wchar_t* path, int force) {
     if (!RebuildImage(image)) return Refuse("the image could not be rebuilt");
     if (!DictWriteFileSafely(target, image.data(), image.size())) return Refuse("the file could not be written");
     // The file now holds a rebuilt image, not the attached one.
-    m_fixedLog = false;
+    m_inPlaceOk = false;
     m_basePath.clear();
+    ClearFixedCapacityState();
     SetWord(kUsrHdrChanges, 0);
     return true;
+}
+
+bool t_usrDictV3Core::FixedOn() const {
+    t_fixedState state;
+    return m_loaded && m_store.GetFixedCapacityState(&state);
 }
 
 bool t_usrDictV3Core::IsNearlyFull() const { return m_loaded && m_store.IsNearlyFull(0); }
@@ -573,19 +576,20 @@ bool t_usrDictV3Core::TrimToLimit(int32_t limit) {
     SetWord(kUsrHdrKeys, uint32_t(m_store.GetKeyUsedCount(0)));
     SetWord(kUsrHdrWords, uint32_t(m_store.GetAttriUsedCount(0)));
     SetWord(kUsrHdrChanges, 0);
-    m_fixedLog = false;
+    m_inPlaceOk = false;
     return true;
 }
 
 int t_usrDictV3Core::TakeSaveDue() {
     if (!m_loaded) return 0;
-    if (!(m_fixedLog && m_store.IsFull()) && Word(kUsrHdrChanges) < uint32_t(kUsrChangeLogRecords)) return 0;
+    if (!(FixedOn() && m_store.IsFull()) && Word(kUsrHdrChanges) < uint32_t(kUsrChangeLogRecords)) return 0;
     SetWord(kUsrHdrChanges, 0);
     return 1;
 }
 
 void t_usrDictV3Core::ClearFixedCapacityState() {
-    if (m_fixedLog) m_fixedLog = m_store.SetFixedCapacityMode(kUsrChangeLogRecords, nullptr, 0);
+    // The log restarts; whether the file still matches is the caller's to say.
+    if (FixedOn()) m_store.SetFixedCapacityMode(kUsrChangeLogRecords, nullptr, 0);
 }
 
 int t_usrDictV3Core::AfterChange(int result) {
@@ -594,14 +598,14 @@ int t_usrDictV3Core::AfterChange(int result) {
         SetWord(kUsrHdrKeys, uint32_t(m_store.GetKeyUsedCount(0)));
         SetWord(kUsrHdrWords, uint32_t(m_store.GetAttriUsedCount(0)));
         SetWord(kUsrHdrChanges, 0);
-        m_fixedLog = false;  // the image no longer matches its file
+        m_inPlaceOk = false;  // the image no longer matches its file
         m_retired.reset();
     }
     return result;
 }
 
 void t_usrDictV3Core::SaveIfFull() {
-    if (!m_fixedLog || !m_store.IsFull()) return;
+    if (!FixedOn() || !m_store.IsFull()) return;
     wchar_t path[1024];
     if (GetFilePath(path, 1024)) {
         SaveToFile(path, 1);

@@ -228,7 +228,7 @@ private:
     static int RowState(const uint8_t* row, void* context);
     static int AllocCompact(uint8_t** buffer, uint32_t size, void* context);
 
-    bool AttachImage(uint8_t* data, uint64_t size, bool fixedLog);
+    bool AttachImage(uint8_t* data, uint64_t size);
     bool CheckLayout();
     void SetWord(int i, uint32_t v);
     uint32_t Word(int i) const;
@@ -240,6 +240,7 @@ private:
     int AddNewWord(const t_lstr* reading, const t_lstr* word, const t_usrWordAttr& a, bool newKey);
     int AfterChange(int result);
     void SaveIfFull();
+    bool FixedOn() const;  // the store logs changes
     bool Refuse(const char* why);
 
     t_editableTableFile m_store;
@@ -249,8 +250,9 @@ private:
     std::unique_ptr<uint8_t[]> m_own;      // the image when the dictionary holds it
     std::unique_ptr<uint8_t[]> m_retired;  // the previous one, freed at the next change of image
     std::vector<uint8_t> m_region;         // the change log of in-place saves
-    bool m_fixedLog = false;               // changes are logged against m_basePath
+    bool m_inPlaceOk = false;              // m_basePath + the change log = the attached image
     std::wstring m_basePath;               // the file the attached image equals
+    bool m_unloggedChange = false;         // validation changed rows of the attached image
 };
 
 // Capacity of a rebuilt image: 10000 for fewer than 10000 words (or a limit

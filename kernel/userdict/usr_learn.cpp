@@ -231,7 +231,10 @@ int t_usrDictV3Core::MergeWord(const t_lstr* reading, const t_lstr* word, uint16
         }
     }
     // The caller saves: the change log is only restarted here.
-    if (m_fixedLog && m_store.IsFull()) ClearFixedCapacityState();
+    if (FixedOn() && m_store.IsFull()) {
+        ClearFixedCapacityState();
+        m_inPlaceOk = false;  // the changes before the restart are in no log
+    }
     return result;
 }
 
@@ -279,7 +282,10 @@ int t_usrDictV3Core::RestoreWord(const t_lstr* reading, const t_lstr* word, uint
             return 0;
         }
     }
-    if (m_fixedLog && m_store.IsFull()) ClearFixedCapacityState();
+    if (FixedOn() && m_store.IsFull()) {
+        ClearFixedCapacityState();
+        m_inPlaceOk = false;  // the changes before the restart are in no log
+    }
     return result;
 }
 

@@ -305,4 +305,77 @@ TEST_F(SaveTest, ASaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
     }
 }
 
+TEST_F(SaveTest, AFullChangeLogSavesTheFileAndLearningGoesOn) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    Fill(d, 200);
+    const std::wstring path = dir.WFile("u.bin");
+    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
+    t_usrDictV3Core live;
+    ASSERT_TRUE(live.AttachFile(path.c_str()));
+    const std::vector<uint8_t> first = ReadFileBytes(dir.File("u.bin"));
+    int savedAt = -1;
+    for (int i = 0; i < 150; ++i) {
+        TestLstr r({uint16_t(i % 400), uint16_t((i / 400) % 400)});
+        TestLstr w({uint16_t(0x4E00 + i % 5000), uint16_t(0x4E00 + i / 5000)});
+        ASSERT_EQ(live.LearnWord(r.get(), w.get(), 0), 1) << i;
+        if (savedAt < 0 && ReadFileBytes(dir.File("u.bin")) != first) savedAt = i;
+    }
+    // About fifty logged rows fill the log; the learning that fills it saves.
+    EXPECT_GE(savedAt, 40);
+    EXPECT_LE(savedAt, 50);
+    t_usrDictV3Core back;
+    ASSERT_TRUE(back.AttachFile(path.c_str()));
+    t_usrWordAttr a;
+    ASSERT_TRUE(back.GetWordRecord(TestLstr({0, 0}).get(), TestLstr({0x4E00, 0x4E00}).get(), &a));
+    EXPECT_EQ(a.freq, 2);
+    // Merges that fill the log only restart it; the next save is a rebuild
+    // that still holds every merged change.
+    for (int i = 0; i < 120; ++i) {
+        TestLstr r({uint16_t(i % 400), uint16_t((i / 400) % 400)});
+        TestLstr w({uint16_t(0x4E00 + i % 5000), uint16_t(0x4E00 + i / 5000)});
+        ASSERT_EQ(back.MergeWord(r.get(), w.get(), 50, 0, 9), 1) << i;
+    }
+    ASSERT_TRUE(back.SaveToFile(path.c_str(), 0));
+    t_usrDictV3Core again;
+    ASSERT_TRUE(again.AttachFile(path.c_str()));
+    for (int i = 0; i < 120; i += 7) {
+        TestLstr r({uint16_t(i % 400), uint16_t((i / 400) % 400)});
+        TestLstr w({uint16_t(0x4E00 + i % 5000), uint16_t(0x4E00 + i / 5000)});
+        ASSERT_TRUE(again.GetWordRecord(r.get(), w.get(), &a));
+        EXPECT_EQ(a.freq, 50) << i;
+    }
+}
+
+TEST_F(SaveTest, AnInPlaceSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    Fill(d, 300);
+    const std::wstring path = dir.WFile("u.bin");
+    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
+    const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
+    for (int i = 0; i < 10; ++i) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            t_usrDictV3Core live;
+            if (!live.AttachFile(path.c_str())) _exit(1);
+            live.LearnWord(TestLstr({1, 0}).get(), TestLstr({0x4E01, 0x4E00}).get(), 0);
+            for (;;) live.SaveToFile(path.c_str(), 0);
+        }
+        usleep(useconds_t(500 + i * 1500));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        t_usrDictV3Core back;
+        ASSERT_TRUE(back.AttachFile(path.c_str())) << i;
+        t_usrWordAttr a;
+        ASSERT_TRUE(back.GetWordRecord(TestLstr({1, 0}).get(), TestLstr({0x4E01, 0x4E00}).get(), &a));
+        EXPECT_TRUE(a.freq == 1 || a.freq == 2) << i;
+        if (a.freq == 1) {
+            EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
+        }
+        WriteFileBytes(dir.File("u.bin"), old);
+    }
+}
+
 }  // namespace

@@ -2,16 +2,22 @@
 // and what a damaged file must never do to the user's words.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <memory>
 
 #include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/dir_settings.h"
+#include "kernel/runtime/path.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
 #include "kernel/userdict/usr_dict_file_ops.h"
@@ -298,6 +304,37 @@ TEST_F(FileOpsTest, ReconvertWithALimitKeepsTheNewestWords) {
     EXPECT_TRUE(back.GetWordRecord(TestLstr({59}).get(), TestLstr({0x4E13}).get(), nullptr));
 }
 
+TEST_F(FileOpsTest, ARestoreKilledAtAnyPointLeavesTheOldOrTheRestoredWords) {
+    const std::vector<uint8_t> before = LiveFile();
+    const std::wstring src = Put("three.bin", BuildV3File(kThree));
+    for (int i = 0; i < 10; ++i) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int count = 0;
+            for (;;) {
+                LoadOrConvertUsrDict(src.c_str(), &count, 1);
+                DictWriteFileSafely(t_pathName(target.c_str()), before.data(), before.size());
+            }
+        }
+        usleep(useconds_t(1000 + i * 2500));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        const int n = GetUsrDictWordCount(target.c_str(), 1);
+        EXPECT_TRUE(n == 2 || n == 3) << i << " words " << n;
+    }
+}
+
+TEST_F(FileOpsTest, RemovingTheFileLeavesNoUserDictionaryFile) {
+    DeleteUsrDictFile();
+    EXPECT_TRUE(ReadFileBytes(dir.File("qzim_usr_v3new.bin")).empty());
+    EXPECT_EQ(GetUsrDictWordCount(target.c_str(), 1), 0);
+    // An import then starts a new dictionary.
+    int count = 0;
+    ASSERT_EQ(LoadOrConvertUsrDict(Put("three.bin", BuildV3File(kThree)).c_str(), &count, 0), 1);
+    EXPECT_EQ(GetUsrDictWordCount(target.c_str(), 1), 5);  // the live words were still in memory
+}
+
 // Through the dictionary manager, with an older backup lying in "Backup":
 // the restored dictionary is the restored file, not backup and file mixed.
 TEST(FileOpsManagerTest, RestoreWithBackupsPresentGivesTheRestoredWordsOnly) {
@@ -338,6 +375,37 @@ TEST(FileOpsManagerTest, RestoreWithBackupsPresentGivesTheRestoredWordsOnly) {
         EXPECT_TRUE(manager.SaveDict(L"UsrDictV3"));
         EXPECT_EQ(GetUsrDictWordCount(std::wstring(user.begin(), user.end()).append(L"/qzim_usr_v3new.bin").c_str(), 1),
                   4);
+        // A dated backup written by the dictionary itself (compact) restores
+        // through its Import.
+        const std::vector<uint8_t> liveFile = ReadFileBytes(user + "/qzim_usr_v3new.bin");
+        ASSERT_TRUE(live.Export(liveFile.data(), int32_t(liveFile.size())));
+        std::vector<uint8_t> backup;
+        for (const auto& e : std::filesystem::directory_iterator(user + "/Backup"))
+            if (e.path().filename().string().rfind("qzim_usr_v3new.bin.2020", 0) != 0)
+                backup = ReadFileBytes(e.path().string());
+        ASSERT_FALSE(backup.empty());
+        EXPECT_LT(backup.size(), liveFile.size());
+        std::remove((user + "/qzim_usr_v3new.bin").c_str());
+        ASSERT_TRUE(live.Import(backup.data(), int32_t(backup.size())));
+        EXPECT_EQ(GetUsrDictWordCount(std::wstring(user.begin(), user.end()).append(L"/qzim_usr_v3new.bin").c_str(), 1),
+                  4);
+        // A damaged backup writes nothing.
+        backup.resize(backup.size() / 2);
+        const std::vector<uint8_t> kept = ReadFileBytes(user + "/qzim_usr_v3new.bin");
+        EXPECT_FALSE(live.Import(backup.data(), int32_t(backup.size())));
+        EXPECT_EQ(ReadFileBytes(user + "/qzim_usr_v3new.bin"), kept);
+    }
+    {
+        // Without any file the dictionary starts from its own empty image.
+        t_dictManager manager;
+        ASSERT_TRUE(manager.Init());
+        t_usrDictV3Core fresh;
+        ASSERT_TRUE(manager.Register(L"UsrDictFresh", &fresh, kLoadPhase1, kStorageReserved, kDirUser,
+                                     L"fresh.bin", 0, kVersionMaskDict));
+        ASSERT_TRUE(manager.LoadDict(L"UsrDictFresh"));
+        EXPECT_TRUE(fresh.IsLoaded());
+        EXPECT_EQ(fresh.GetWordCount(), 0);
+        EXPECT_EQ(fresh.GetHeaderWord(kUsrHdrClock), 2u);
     }
     if (oldHome)
         setenv("HOME", savedHome.c_str(), 1);
