@@ -1,0 +1,132 @@
+// Upload copies: the words new or changed since an earlier copy, and user
+// dictionary files made from records (an empty one included).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "kernel/lexicon/syllable_table.h"
+#include "kernel/runtime/scope_heap.h"
+#include "kernel/userdict/upload_copies.h"
+#include "kernel/userdict/usr_dict_v3.h"
+#include "tests/kernel/userdict/usr_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+uint16_t Id(const wchar_t* syllable) { return uint16_t(SyllableTableFind(syllable)); }
+
+struct Word {
+    std::vector<uint16_t> reading;
+    std::u16string text;
+    uint16_t freq;
+    uint16_t flags;
+    uint32_t stamp;
+    uint16_t extra;
+};
+
+void WriteDict(const std::string& path, const std::vector<Word>& words) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    for (const Word& w : words)
+        ASSERT_EQ(1, d.RestoreWord(TestLstr(w.reading).get(), TestLstr::Text(w.text).get(), w.freq, w.flags,
+                                   w.stamp, w.extra));
+    const std::wstring wpath(path.begin(), path.end());
+    ASSERT_TRUE(d.SaveToFile(wpath.c_str(), 1));
+}
+
+
+class UploadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        nihao_ = {{Id(L"ni"), Id(L"hao")}, u"你好", 5, 0x01, 30, 2};
+        hao_ = {{Id(L"hao")}, u"好", 3, 0, 12, 0};
+        ni_ = {{Id(L"ni")}, u"你", 8, 0x04, 40, 1};
+    }
+    std::vector<std::u16string> Texts(const t_usrWordRecords& records) {
+        std::vector<std::u16string> out;
+        for (const UsrWordRecord* r : records) {
+            t_usrWordFields f;
+            EXPECT_TRUE(ReadUsrWordRecord(r, &f));
+            std::u16string s;
+            for (uint16_t i = 0; i < LstrGetLength(f.word); ++i) s.push_back(char16_t(LstrGetUnit(f.word, i)));
+            out.push_back(s);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    TempDir dir_;
+    t_scopeHeap arena_;
+    Word nihao_, hao_, ni_;
+};
+
+}  // namespace
+
+TEST_F(UploadTest, IdenticalFilesYieldNoWords) {
+    WriteDict(dir_.File("base.bin"), {nihao_, hao_});
+    fs::copy_file(dir_.File("base.bin"), dir_.File("cur.bin"));
+    t_usrWordRecords out;
+    ASSERT_TRUE(CollectNewUsrWords(arena_, dir_.WFile("base.bin").c_str(), dir_.WFile("cur.bin").c_str(), out));
+    EXPECT_TRUE(out.empty());
+}
+
+TEST_F(UploadTest, NewWordsAndChangedFrequenciesAreCollectedWithTheirFields) {
+    WriteDict(dir_.File("base.bin"), {nihao_, hao_});
+    Word more = nihao_;
+    more.freq = 6;
+    Word sameFreqNewStamp = hao_;
+    sameFreqNewStamp.stamp = 99;
+    WriteDict(dir_.File("cur.bin"), {more, sameFreqNewStamp, ni_});
+    t_usrWordRecords out;
+    ASSERT_TRUE(CollectNewUsrWords(arena_, dir_.WFile("base.bin").c_str(), dir_.WFile("cur.bin").c_str(), out));
+    EXPECT_EQ((std::vector<std::u16string>{u"你", u"你好"}), Texts(out));
+    for (const UsrWordRecord* r : out) {
+        t_usrWordFields f;
+        ASSERT_TRUE(ReadUsrWordRecord(r, &f));
+        if (LstrGetLength(f.word) != 1) continue;
+        EXPECT_EQ(8, f.freq);
+        EXPECT_EQ(0x04, f.flags);
+        EXPECT_EQ(40u, f.stamp);
+        EXPECT_EQ(1, f.extra);
+        EXPECT_NE(0, f.checksum);
+    }
+    EXPECT_FALSE(
+        CollectNewUsrWords(arena_, dir_.WFile("missing.bin").c_str(), dir_.WFile("cur.bin").c_str(), out));
+}
+
+TEST_F(UploadTest, EmptyConversionWritesAValidEmptyDictionary) {
+    ASSERT_TRUE(ConvertPtrToV3(dir_.WFile("usr_base.bin").c_str(), {}));
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.AttachFile(dir_.WFile("usr_base.bin").c_str()));
+    EXPECT_EQ(0, d.GetWordCount());
+}
+
+TEST_F(UploadTest, ConversionCarriesEveryFieldOfTheRecords) {
+    WriteDict(dir_.File("cur.bin"), {nihao_, hao_, ni_});
+    t_usrWordRecords records;
+    ASSERT_TRUE(CollectUsrDictWords(arena_, dir_.WFile("cur.bin").c_str(), records));
+    auto* cut = static_cast<UsrWordRecord*>(arena_.DupBytes(records[0], 4 + size_t(records[0]->size)));
+    cut->size = 3;  // cut short: left out
+    records.push_back(cut);
+    ASSERT_TRUE(ConvertPtrToV3(dir_.WFile("usr_added.bin").c_str(), records));
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.AttachFile(dir_.WFile("usr_added.bin").c_str()));
+    EXPECT_EQ(3, d.GetWordCount());
+    for (const Word& w : {nihao_, hao_, ni_}) {
+        t_usrWordAttr a;
+        ASSERT_TRUE(d.GetWordRecord(TestLstr(w.reading).get(), TestLstr::Text(w.text).get(), &a));
+        EXPECT_EQ(w.freq, a.freq);
+        EXPECT_EQ(w.flags, a.flags);
+        EXPECT_EQ(w.stamp, a.stamp);
+        EXPECT_EQ(w.extra, a.extra);
+    }
+}
+
+TEST_F(UploadTest, OwnedPointersAreDeletedAndTheStorageFreed) {
+    std::vector<std::string*> v = {new std::string("a"), new std::string("b")};
+    DeleteOwnedPtrVector(v);
+    EXPECT_TRUE(v.empty());
+    EXPECT_EQ(0u, v.capacity());
+}
