@@ -1,0 +1,176 @@
+// Gram statistics: unigram frequencies, stored pairs, caps, back-off, the
+// word-pair score, the serial cache and damaged gram images.
+#include "kernel/lexicon/gram_stat.h"
+
+#include <gtest/gtest.h>
+
+#include "kernel/lexicon/sys_dict.h"
+#include "kernel/storage/table_format.h"
+#include "tests/kernel/lexicon/sys_dict_support.h"
+
+using namespace lexdata;
+using n_tableFormat::Wr32;
+
+namespace {
+
+Bytes GramImage(const t_sysDictSource& src) {
+    Bytes out;
+    std::string error;
+    EXPECT_TRUE(BuildGramImage(src.unigrams, src.pairs, 0, out, &error)) << error;
+    return out;
+}
+
+class GramStatTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        image = GramImage(MakeCoreSource());
+        ASSERT_TRUE(gram.Attach(image.data(), image.data() + image.size()));
+    }
+    Bytes image;
+    t_gramInfo gram;
+};
+
+TEST_F(GramStatTest, UnigramFrequencies) {
+    EXPECT_EQ(GramGetUnigramFreq(&gram, 1), 601);
+    EXPECT_EQ(GramGetUnigramFreq(&gram, 8), 608);
+    EXPECT_EQ(GramGetUnigramFreq(&gram, 0), 1400);
+    EXPECT_EQ(GramGetUnigramFreq(&gram, 9), 1400);
+    EXPECT_EQ(GramGetUnigramFreq(nullptr, 1), 1400);
+}
+
+TEST_F(GramStatTest, StoredPairsScoreByClassUnderTheCap) {
+    uint8_t found = 0, backed = 1, flag1 = 1;
+    // Class 0 is -512; the cap (300) bounds it only from above.
+    EXPECT_EQ(GramGetBigramScore(&gram, 1, 2, &found, false, false, &backed, &flag1), -512);
+    EXPECT_EQ(found, 1);
+    EXPECT_EQ(backed, 0);
+    // Preference flag: 200 off without keepFlag; kept as found only with it.
+    EXPECT_EQ(GramGetBigramScore(&gram, 5, 6, &found, false, false, &backed, &flag1), -242 - 200);
+    EXPECT_EQ(GramGetBigramScore(&gram, 5, 6, &found, true, false, &backed, &flag1), -242);
+    EXPECT_EQ(found, 1);
+    EXPECT_EQ(GramGetBigramScore(&gram, 1, 2, &found, true, false, &backed, &flag1), -512);
+    EXPECT_EQ(found, 0);  // no preference flag
+    // Not stored, no back-off: no usable score.
+    EXPECT_EQ(GramGetBigramScore(&gram, 2, 1, &found, false, false, &backed, &flag1), 10000);
+    EXPECT_EQ(GramGetBigramScore(&gram, 0, 1, &found, false, true, &backed, &flag1), 10000);
+    EXPECT_EQ(GramGetBigramScore(&gram, 1, 100, &found, false, true, &backed, &flag1), 10000);
+}
+
+TEST_F(GramStatTest, BackOffThroughClassIds) {
+    uint8_t found = 0, backed = 0, flag1 = 0;
+    // (3, 2) is not stored; 3 backs off on the left to 2, and (2, 2) has class 12 (-8).
+    EXPECT_EQ(GramGetBigramScore(&gram, 3, 2, &found, false, true, &backed, &flag1), (-8 + 350) / 2);
+    EXPECT_EQ(backed, 1);
+    EXPECT_EQ(found, 0);
+    // (1, 8): 8 backs off on the right to 2, and (1, 2) is class 0; the cap of 1 stays above.
+    EXPECT_EQ(GramGetBigramScore(&gram, 1, 8, &found, false, true, &backed, &flag1), (-512 + 350) / 2);
+    // Neither class pair stored: (350 + 350) / 2 = 350 is no back-off.
+    EXPECT_EQ(GramGetBigramScore(&gram, 4, 7, &found, false, true, &backed, &flag1), 10000);
+    EXPECT_EQ(backed, 0);
+}
+
+TEST_F(GramStatTest, WordPairScores) {
+    t_gramArc left, right;
+    uint8_t flag0 = 9, found = 9;
+    uint32_t bits = 0;
+    int32_t hint = -1;
+    // Two one-syllable words not stored: min(cap, 350) + 175, plus the frequency.
+    left.gramId = 4;
+    left.syllableCount = 1;
+    right.gramId = 7;
+    right.syllableCount = 1;
+    EXPECT_EQ(GramGetWordPairScore(&gram, &left, &right, &flag0, &found, &bits, &hint, 0), 350 + 175 + 607);
+    EXPECT_EQ(right.freqUsed, 607);
+    EXPECT_EQ(bits, 0u);
+    // A stored pair of two-syllable words, capped.
+    left.gramId = 1;
+    left.syllableCount = 2;
+    right.gramId = 2;
+    right.syllableCount = 2;
+    hint = -1;
+    EXPECT_EQ(GramGetWordPairScore(&gram, &left, &right, &flag0, &found, &bits, &hint, 0), -512 + 602);
+    EXPECT_EQ(found, 1);
+    EXPECT_EQ(hint, 1);
+    // No gram id: neutral pair and the arc's own frequency.
+    right.gramId = 0;
+    right.ownFreq = 1234;
+    EXPECT_EQ(GramGetWordPairScore(&gram, &left, &right, &flag0, &found, &bits, &hint, 0), 350 + 1234);
+    EXPECT_EQ(bits, 32u);
+    // Four syllables, not stored: back-off counts (bit 8).
+    left.gramId = 3;
+    left.syllableCount = 3;
+    right.gramId = 2;
+    right.syllableCount = 1;
+    hint = -1;
+    EXPECT_EQ(GramGetWordPairScore(&gram, &left, &right, &flag0, &found, &bits, &hint, 0), (-8 + 350) / 2 + 602);
+    EXPECT_EQ(bits, 8u);
+}
+
+TEST_F(GramStatTest, SerialCacheAnswersTheNextPassInOrder) {
+    t_bigramQuerySerialCache* cache = gram.GetCache();
+    ASSERT_NE(cache, nullptr);
+    cache->enabled = 1;
+    cache->Swap();  // start a pass with an empty read array
+    cache->Swap();
+    int32_t hint = -1;
+    uint8_t f0 = 0;
+    EXPECT_EQ(gram.CachedQuery(1, 2, &f0, nullptr, &hint, 0), -512);
+    EXPECT_EQ(gram.CachedQuery(5, 6, &f0, nullptr, &hint, 0), -242);
+    cache->Swap();
+    // A changed image would be noticed only by a search: the cache answers first.
+    EXPECT_EQ(gram.CachedQuery(1, 2, &f0, nullptr, &hint, 0), -512);
+    uint8_t pref = 0;
+    EXPECT_EQ(gram.CachedQuery(5, 6, &pref, nullptr, &hint, 0), -242);
+    EXPECT_EQ(pref, 1);
+    cache->enabled = 0;
+}
+
+// Index entries used to be trusted: one past the record count made a search
+// read beyond the section.
+TEST(GramAttachTest, IndexEntriesBeyondTheRecordsAreRefused) {
+    Bytes image = GramImage(MakeCoreSource());
+    t_gramInfo gram;
+    ASSERT_TRUE(gram.Attach(image.data(), image.data() + image.size()));
+    // Section 0 follows the unigram records; its first index entry follows its header.
+    const size_t section = 12 + 9 * 10;
+    const uint32_t records = n_tableFormat::Rd32(image.data() + section + 12);
+    const uint32_t indexCount = n_tableFormat::Rd32(image.data() + section + 8);
+    ASSERT_GT(indexCount, 0u);
+    Bytes bad = image;
+    Wr32(bad.data() + section + 16 + 4 * (indexCount - 1), records + 1);
+    EXPECT_FALSE(gram.Attach(bad.data(), bad.data() + bad.size()));
+    bad = image;
+    Wr32(bad.data() + section + 16, records);  // first run ends after a later one
+    if (indexCount > 1) {
+        EXPECT_FALSE(gram.Attach(bad.data(), bad.data() + bad.size()));
+    }
+    EXPECT_FALSE(gram.Attach(image.data(), image.data() + 63));
+    EXPECT_FALSE(gram.Attach(nullptr, image.data()));
+    bad = image;
+    Wr32(bad.data(), 0);
+    EXPECT_FALSE(gram.Attach(bad.data(), bad.data() + bad.size()));
+    bad = image;
+    Wr32(bad.data() + 8, 0x7FFFFFFF);  // unigram count past the end
+    EXPECT_FALSE(gram.Attach(bad.data(), bad.data() + bad.size()));
+    EXPECT_EQ(GramGetUnigramFreq(&gram, 1), 1400);
+}
+
+TEST(GramAttachTest, DamagedImagesNeverReadOutside) {
+    const Bytes good = GramImage(MakeCoreSource());
+    for (size_t pos = 0; pos < good.size(); ++pos) {
+        for (uint8_t x : {uint8_t(0xFF), uint8_t(0x01), uint8_t(0x80)}) {
+            Bytes bad = good;
+            bad[pos] ^= x;
+            t_gramInfo gram;
+            if (!gram.Attach(bad.data(), bad.data() + bad.size())) continue;
+            for (uint32_t a = 0; a < 12; ++a)
+                for (uint32_t b : {0u, 1u, 2u, 6u, 8u, 0x10001u, 0x1FFFFu}) {
+                    uint8_t f, bo, f1;
+                    GramGetBigramScore(&gram, a, b, &f, false, true, &bo, &f1);
+                    GramGetUnigramFreq(&gram, a);
+                }
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,419 @@
+// Compiles the normalised intermediates of the data build into the system
+// dictionaries qzim_py.bin, qzim_hz.bin and qzim_core.bin, and writes a short
+// report for the data summary. Deterministic: the same inputs give the same
+// bytes.
+//
+// Usage: lexicon_build --data DIR --syllables FILE --out DIR --date YYYYMMDD
+//                      [--report FILE]
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unordered_map>
+#include <vector>
+
+#include "kernel/lexicon/gram_stat.h"
+#include "kernel/lexicon/sys_dict.h"
+#include "kernel/lexicon/sys_dict_writer.h"
+
+namespace {
+
+constexpr int kSyllableCount = 413;
+constexpr uint16_t kWordCostMax = 0x7FF;
+constexpr uint16_t kFreqMax = 0x3FFF;
+constexpr size_t kShortKeyItems = 16;  // words offered per abbreviation key
+// Pairs scoring at least this are nearer the neutral 350 than any class and
+// are left to back-off.
+constexpr double kStoreBelow = 228.0;
+
+[[noreturn]] void Die(const std::string& why) {
+    std::fprintf(stderr, "lexicon_build: %s\n", why.c_str());
+    std::exit(1);
+}
+
+std::vector<std::string> Split(const std::string& line, char sep) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (;;) {
+        const size_t at = line.find(sep, start);
+        out.push_back(line.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        if (at == std::string::npos) return out;
+        start = at + 1;
+    }
+}
+
+// Calls fn with the tab-separated fields of every data row of a file.
+template <class Fn>
+void ForEachRow(const std::string& path, size_t fields, Fn fn) {
+    std::ifstream in(path);
+    if (!in) Die("cannot read " + path);
+    std::string line;
+    size_t lineNo = 0;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> f = Split(line, '\t');
+        if (f.size() < fields) Die(path + ":" + std::to_string(lineNo) + ": too few fields");
+        fn(f);
+    }
+}
+
+double Number(const std::string& s) {
+    char* end = nullptr;
+    const double v = std::strtod(s.c_str(), &end);
+    if (s.empty() || *end != '\0' || !std::isfinite(v)) Die("not a number: " + s);
+    return v;
+}
+
+// UTF-8 to UTF-16; dies on malformed text.
+std::u16string Utf16(const std::string& s) {
+    std::u16string out;
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = s[i];
+        uint32_t cp;
+        size_t n;
+        if (c < 0x80) {
+            cp = c;
+            n = 1;
+        } else if ((c >> 5) == 6) {
+            cp = c & 0x1F;
+            n = 2;
+        } else if ((c >> 4) == 14) {
+            cp = c & 0x0F;
+            n = 3;
+        } else if ((c >> 3) == 30) {
+            cp = c & 0x07;
+            n = 4;
+        } else {
+            Die("bad UTF-8: " + s);
+        }
+        if (i + n > s.size()) Die("bad UTF-8: " + s);
+        for (size_t k = 1; k < n; ++k) {
+            const unsigned char d = s[i + k];
+            if ((d >> 6) != 2) Die("bad UTF-8: " + s);
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        i += n;
+        if (cp > 0xFFFF) {
+            cp -= 0x10000;
+            out.push_back(char16_t(0xD800 + (cp >> 10)));
+            out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(char16_t(cp));
+        }
+    }
+    return out;
+}
+
+struct t_args {
+    std::string data, syllables, out, report;
+    int32_t date = 0;
+};
+
+t_args ParseArgs(int argc, char** argv) {
+    t_args a;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string k = argv[i], v = argv[i + 1];
+        if (k == "--data") a.data = v;
+        else if (k == "--syllables") a.syllables = v;
+        else if (k == "--out") a.out = v;
+        else if (k == "--report") a.report = v;
+        else if (k == "--date") a.date = int32_t(std::atol(v.c_str()));
+        else Die("unknown option " + k);
+    }
+    if (a.data.empty() || a.syllables.empty() || a.out.empty() || a.date < n_sysDict::kMinDate)
+        Die("usage: lexicon_build --data DIR --syllables FILE --out DIR --date YYYYMMDD [--report FILE]");
+    return a;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    const std::string tmp = path + ".tmp";
+    FILE* f = std::fopen(tmp.c_str(), "wb");
+    if (!f) Die("cannot write " + tmp);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0)
+        Die("cannot write " + tmp);
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) Die("cannot rename " + tmp);
+}
+
+struct t_unigram {
+    double log10p = 0;
+    uint32_t rank = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const auto started = std::chrono::steady_clock::now();
+    const t_args args = ParseArgs(argc, argv);
+    const std::string& dir = args.data;
+
+    // ---- parameters and syllables
+    double scale = 0;
+    uint32_t gramWords = 0;
+    ForEachRow(dir + "/build-params.tsv", 2, [&](const std::vector<std::string>& f) {
+        if (f[0] == "cost scale") scale = Number(f[1]);
+        if (f[0] == "gram words") gramWords = uint32_t(Number(f[1]));
+    });
+    if (!(scale > 0) || gramWords == 0 || gramWords > n_gram::kMaxGramId) Die("bad build-params.tsv");
+    // cost = -ln p x scale, from log10 p.
+    const double perLog10 = std::log(10.0) * scale;
+    auto cost = [&](double log10p) { return -log10p * perLog10; };
+    auto clampRound = [](double v, double hi) { return uint32_t(std::lround(std::clamp(v, 0.0, hi))); };
+
+    std::vector<std::string> syllables;
+    {
+        std::ifstream in(args.syllables);
+        if (!in) Die("cannot read " + args.syllables);
+        std::string line;
+        while (std::getline(in, line))
+            if (!line.empty() && line[0] != '#') syllables.push_back(line);
+    }
+    if (syllables.size() != size_t(kSyllableCount)) Die("the syllable list must hold 413 syllables");
+    std::unordered_map<std::string, uint16_t> syllableId;
+    for (size_t i = 0; i < syllables.size(); ++i) syllableId[syllables[i]] = uint16_t(i);
+    auto idOf = [&](const std::string& s) -> int {
+        auto it = syllableId.find(s);
+        return it == syllableId.end() ? -1 : it->second;
+    };
+
+    // ---- qzim_py.bin
+    t_pyDictSource py;
+    py.syllables = syllables;
+    py.costs.assign(kSyllableCount, 0xFFFF);
+    py.pairCosts.assign(size_t(kSyllableCount) * kSyllableCount, 0xFFFF);
+    ForEachRow(dir + "/syllable-unigrams.tsv", 2, [&](const std::vector<std::string>& f) {
+        const int id = idOf(f[0]);
+        if (id < 0) Die("unknown syllable " + f[0]);
+        py.costs[size_t(id)] = uint16_t(clampRound(cost(Number(f[1])), 65535));
+    });
+    size_t pairRows = 0;
+    ForEachRow(dir + "/syllable-bigrams.tsv", 3, [&](const std::vector<std::string>& f) {
+        const int a = idOf(f[0]), b = idOf(f[1]);
+        if (a < 0 || b < 0) Die("unknown syllable pair " + f[0] + " " + f[1]);
+        py.pairCosts[size_t(a) * kSyllableCount + size_t(b)] = uint16_t(clampRound(cost(Number(f[2])), 65535));
+        ++pairRows;
+    });
+    if (pairRows != size_t(kSyllableCount) * kSyllableCount) Die("syllable-bigrams.tsv must hold every pair");
+    py.trigram.assign(27 * 27 * 27, 0);
+    py.xpos.assign(26 * 26 * 27, 0);
+    py.trigramPresent.assign(py.trigram.size(), false);
+    py.xposPresent.assign(py.xpos.size(), false);
+    auto letter = [](const std::string& s) -> int {
+        if (s.size() != 1) return -1;
+        if (s[0] >= 'a' && s[0] <= 'z') return s[0] - 'a';
+        return s[0] == '~' ? 26 : -1;
+    };
+    ForEachRow(dir + "/letter-priors.tsv", 5, [&](const std::vector<std::string>& f) {
+        const int a = letter(f[1]), b = letter(f[2]), c = letter(f[3]);
+        if (a < 0 || b < 0 || c < 0) Die("bad letter-prior row");
+        // Stored in steps of 5 units, read back x 5.
+        const uint8_t v = uint8_t(clampRound(cost(Number(f[4])) / 5.0, 255));
+        if (f[0] == "edit") {
+            const size_t key = size_t(729 * c + 27 * a + b);
+            py.trigram[key] = v;
+            py.trigramPresent[key] = true;
+        } else if (f[0] == "swap") {
+            if (a > 25 || b > 25) Die("bad swap row");
+            const size_t key = size_t(676 * c + 26 * b + a);
+            py.xpos[key] = v;
+            py.xposPresent[key] = true;
+        } else {
+            Die("unknown letter-prior table " + f[0]);
+        }
+    });
+    for (bool p : py.trigramPresent)
+        if (!p) Die("letter-priors.tsv misses an edit row");
+    for (bool p : py.xposPresent)
+        if (!p) Die("letter-priors.tsv misses a swap row");
+
+    // ---- qzim_hz.bin: BMP characters, most common reading first
+    struct t_reading {
+        uint16_t id;
+        long count;
+        size_t sources;
+    };
+    std::map<uint32_t, std::vector<t_reading>> charReadings;
+    size_t charsOutsideBmp = 0;
+    ForEachRow(dir + "/chars.tsv", 4, [&](const std::vector<std::string>& f) {
+        const std::u16string ch = Utf16(f[0]);
+        if (ch.size() != 1) {
+            ++charsOutsideBmp;
+            return;
+        }
+        const int id = idOf(f[1]);
+        if (id < 0) Die("unknown syllable in chars.tsv: " + f[1]);
+        charReadings[ch[0]].push_back({uint16_t(id), std::atol(f[2].c_str()), f[3].size()});
+    });
+    std::vector<t_hzCharEntry> hz;
+    size_t charReadingCount = 0;
+    for (auto& [ch, readings] : charReadings) {
+        std::stable_sort(readings.begin(), readings.end(), [](const t_reading& a, const t_reading& b) {
+            if (a.count != b.count) return a.count > b.count;
+            if (a.sources != b.sources) return a.sources > b.sources;
+            return a.id < b.id;
+        });
+        t_hzCharEntry e;
+        e.ch = uint16_t(ch);
+        for (const t_reading& r : readings) e.ids.push_back(r.id);
+        charReadingCount += e.ids.size();
+        hz.push_back(std::move(e));
+    }
+
+    // ---- words and statistics
+    std::unordered_map<std::string, t_unigram> unigrams;
+    ForEachRow(dir + "/unigrams.tsv", 4, [&](const std::vector<std::string>& f) {
+        unigrams[f[0]] = {Number(f[1]), uint32_t(Number(f[3]))};
+    });
+    auto gramIdOf = [&](const std::string& w) -> uint32_t {
+        auto it = unigrams.find(w);
+        return (it != unigrams.end() && it->second.rank >= 1 && it->second.rank <= gramWords) ? it->second.rank : 0;
+    };
+
+    t_sysDictSource core;
+    core.date = args.date;
+    core.gramSecondWord = uint32_t(args.date);
+    core.classes.push_back({0, 0, 0, 0, 0});  // index 0: no class
+    size_t withoutStats = 0, wordRows = 0;
+    std::set<std::string> wordTexts;
+    struct t_shortCand {
+        uint16_t cost;
+        std::u16string text;
+        std::vector<uint16_t> ids;
+        uint32_t gram;
+    };
+    std::vector<std::vector<t_shortCand>> shortCands(n_sysDict::kShortKeyEntries);
+    ForEachRow(dir + "/words.tsv", 2, [&](const std::vector<std::string>& f) {
+        t_sysWordEntry w;
+        for (const std::string& s : Split(f[1], ' ')) {
+            const int id = idOf(s);
+            if (id < 0) Die("unknown syllable in words.tsv: " + s);
+            w.ids.push_back(uint16_t(id));
+        }
+        w.text = Utf16(f[0]);
+        auto it = unigrams.find(f[0]);
+        if (it != unigrams.end()) {
+            w.cost = uint16_t(clampRound(cost(it->second.log10p), kWordCostMax));
+        } else {
+            // Words the model does not know rank after every known word.
+            w.cost = kWordCostMax;
+            ++withoutStats;
+        }
+        w.gramId = gramIdOf(f[0]);
+        ++wordRows;
+        wordTexts.insert(f[0]);
+        if (w.ids.size() == w.text.size() && (w.ids.size() == 1 || w.ids.size() == 2)) {
+            const int a = syllables[w.ids[0]][0] - 'a';
+            const size_t key = w.ids.size() == 1 ? size_t(a) : size_t(26 + a * 26 + (syllables[w.ids[1]][0] - 'a'));
+            shortCands[key].push_back({w.cost, w.text, w.ids, w.gramId});
+        }
+        core.words.push_back(std::move(w));
+    });
+    core.shortKeys.resize(n_sysDict::kShortKeyEntries);
+    for (size_t k = 0; k < shortCands.size(); ++k) {
+        auto& c = shortCands[k];
+        std::sort(c.begin(), c.end(), [](const t_shortCand& a, const t_shortCand& b) {
+            if (a.cost != b.cost) return a.cost < b.cost;
+            if (a.text != b.text) return a.text < b.text;
+            return a.ids < b.ids;
+        });
+        std::set<std::u16string> seen;
+        for (const t_shortCand& s : c) {
+            if (core.shortKeys[k].size() >= kShortKeyItems) break;
+            if (!seen.insert(s.text).second) continue;
+            core.shortKeys[k].push_back({s.ids, s.text, s.cost, s.gram});
+        }
+    }
+
+    // Unigram records: frequency = the word's cost; back-off through the
+    // last character of the first word and the first character of the
+    // second (character pairs are the densest statistics of the model).
+    core.unigrams.assign(size_t(gramWords) + 1, t_gramUnigram());
+    std::vector<double> gramLog10(size_t(gramWords) + 1, 0.0);
+    std::unordered_map<std::string, uint32_t> gramOf;
+    for (const auto& [word, u] : unigrams) {
+        if (u.rank < 1 || u.rank > gramWords) continue;
+        gramOf[word] = u.rank;
+        gramLog10[u.rank] = u.log10p;
+    }
+    auto firstChar = [](const std::string& w) {
+        size_t n = 1;
+        while (n < w.size() && (static_cast<unsigned char>(w[n]) >> 6) == 2) ++n;
+        return w.substr(0, n);
+    };
+    auto lastChar = [](const std::string& w) {
+        size_t at = w.size() - 1;
+        while (at > 0 && (static_cast<unsigned char>(w[at]) >> 6) == 2) --at;
+        return w.substr(at);
+    };
+    for (const auto& [word, id] : gramOf) {
+        t_gramUnigram& u = core.unigrams[id];
+        u.freq = uint16_t(clampRound(cost(gramLog10[id]), kFreqMax));
+        u.cap = uint16_t(n_gram::kNeutral);
+        const std::string first = firstChar(word), last = lastChar(word);
+        if (first.size() < word.size()) {
+            auto l = gramOf.find(last);
+            auto r = gramOf.find(first);
+            if (l != gramOf.end()) u.leftBackOff = l->second;
+            if (r != gramOf.end()) u.rightBackOff = r->second;
+        }
+    }
+    size_t bigramRows = 0, bigramsBelowClasses = 0;
+    ForEachRow(dir + "/bigrams.tsv", 3, [&](const std::vector<std::string>& f) {
+        ++bigramRows;
+        auto a = gramOf.find(f[0]), b = gramOf.find(f[1]);
+        if (a == gramOf.end() || b == gramOf.end()) return;
+        // 350 + cost(p(b | a)) - cost(p(b)): below 350 when a makes b likelier.
+        const double score = n_gram::kNeutral + cost(Number(f[2])) - cost(gramLog10[b->second]);
+        if (score >= kStoreBelow) return;
+        int best = 0;
+        for (int c = 1; c < 16; ++c)
+            if (std::fabs(score - n_gram::kClassScores[c]) < std::fabs(score - n_gram::kClassScores[best])) best = c;
+        if (score < n_gram::kClassScores[0]) ++bigramsBelowClasses;
+        core.pairs.push_back({a->second, b->second, uint8_t(best), 0});
+    });
+
+    std::vector<uint8_t> pyImage, hzImage, coreImage;
+    std::string error;
+    if (!BuildPyDictImage(py, pyImage, &error)) Die("qzim_py.bin: " + error);
+    if (!BuildHzDictImage(hz, hzImage, &error)) Die("qzim_hz.bin: " + error);
+    t_sysDictStats stats;
+    if (!BuildSysDictImage(core, coreImage, &error, &stats)) Die("qzim_core.bin: " + error);
+
+    mkdir(args.out.c_str(), 0755);
+    WriteFile(args.out + "/qzim_py.bin", pyImage);
+    WriteFile(args.out + "/qzim_hz.bin", hzImage);
+    WriteFile(args.out + "/qzim_core.bin", coreImage);
+
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::ostringstream r;
+    r.setf(std::ios::fixed);
+    r.precision(1);
+    r << "  compiled: " << hz.size() << " characters with " << charReadingCount << " readings ("
+      << charsOutsideBmp << " readings outside the BMP left out); " << wordTexts.size() << " words in "
+      << stats.records << " records, " << stats.groups << " readings, " << stats.nodes << " tree nodes, "
+      << stats.textUnits << " text units; " << withoutStats << " word rows without statistics (cost "
+      << kWordCostMax << ")\n";
+    r << "  compiled statistics: " << gramOf.size() << " gram ids, " << stats.pairs << " of " << bigramRows
+      << " bigrams stored (" << bigramsBelowClasses << " clamped to the lowest class), "
+      << stats.shortItems << " short-key items\n";
+    r << "  system files: qzim_py.bin " << pyImage.size() / 1e6 << " MB, qzim_hz.bin " << hzImage.size() / 1e6
+      << " MB, qzim_core.bin " << coreImage.size() / 1e6 << " MB (compiled in " << seconds << " s)\n";
+    std::fputs(r.str().c_str(), stdout);
+    if (!args.report.empty()) {
+        std::ofstream rep(args.report + ".tmp");
+        rep << r.str();
+        rep.close();
+        if (!rep || std::rename((args.report + ".tmp").c_str(), args.report.c_str()) != 0)
+            Die("cannot write " + args.report);
+    }
+    (void)wordRows;
+    return 0;
+}
