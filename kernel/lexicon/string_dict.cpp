@@ -67,22 +67,25 @@ bool ParseInput(const t_lstr* input, t_parsedInput& p) {
     return true;
 }
 
-// The later segments (from index seg on) sought in s from position pos; a
-// segment whose continuation fails only the end test is tried again at its
-// next occurrence.
-bool MatchSegments(const t_parsedInput& p, const t_lstr* s, uint32_t n, size_t seg, uint32_t pos) {
-    if (seg == p.segments.size()) return pos == n || p.open;
-    const t_segment& sg = p.segments[seg];
-    const uint16_t* units = p.units.data() + sg.start;
-    uint32_t from = pos;
-    for (;;) {
-        const int64_t at = FindSegment(s, n, from, units, sg.length);
+// The later segments sought in order from position pos (the first one
+// found leftmost, the next after it). The last segment must end the string
+// unless the input ends open: a later occurrence of it may do so, so it is
+// tested where it would have to stand. No backtracking over earlier
+// segments is needed, which keeps the work linear in the string.
+bool MatchSegments(const t_parsedInput& p, const t_lstr* s, uint32_t n, uint32_t pos) {
+    const size_t count = p.segments.size();
+    for (size_t i = 1; i + 1 < count; ++i) {
+        const t_segment& sg = p.segments[i];
+        const int64_t at = FindSegment(s, n, pos, p.units.data() + sg.start, sg.length);
         if (at < 0) return false;
-        const uint32_t next = uint32_t(at) + sg.length;
-        if (MatchSegments(p, s, n, seg + 1, next)) return true;
-        from = next;
-        if (from > n) return false;
+        pos = uint32_t(at) + sg.length;
     }
+    if (count < 2) return pos == n || p.open;
+    const t_segment& last = p.segments[count - 1];
+    const uint16_t* units = p.units.data() + last.start;
+    if (p.open) return FindSegment(s, n, pos, units, last.length) >= 0;
+    if (uint64_t(pos) + last.length > n) return false;
+    return FindSegment(s, n, n - last.length, units, last.length) >= 0;
 }
 
 // Copy of stored with the input's capitals applied in the caller's arena.
@@ -194,7 +197,7 @@ int StrTableSearch(const t_tableFile& table, bool userRows, t_scopeHeap& heap, c
             if (c != 0 && c != 1) return;
             isFull = c == 0;
         } else {
-            if (p.k > n || !MatchSegments(p, stored, n, 1, p.k)) return;
+            if (p.k > n || !MatchSegments(p, stored, n, p.k)) return;
         }
         t_strResult* r = MakeResult(heap, stored, row, userRows, p);
         if (!r) {

@@ -41,7 +41,10 @@ t_answer Search(D& dict, const std::u16string& input, int minLength = 0) {
 class EngSysDictTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        image = EnglishImage({{u"abc", 50},
+        image = EnglishImage({{u"xaaa", 1},
+                              {u"mnxcyd", 1},
+                              {u"mnxdyc", 1},
+                              {u"abc", 50},
                               {u"abcd", 40},
                               {u"abcde", 30},
                               {u"abP", 5},
@@ -76,6 +79,22 @@ TEST_F(EngSysDictTest, WildcardMatchesWholeRestOnlyUnlessOpen) {
     EXPECT_EQ(0u, a.full);
     std::sort(a.texts.begin(), a.texts.end());
     EXPECT_EQ((std::vector<std::u16string>{u"abcd", u"abcde"}), a.texts);
+}
+
+TEST_F(EngSysDictTest, WildcardSegmentsMatchInOrderAndTheLastMayMatchLater) {
+    EXPECT_EQ(std::vector<std::u16string>{u"mnxcyd"}, Search(dict, u"mn*c*d").texts);
+    // The first "aa" ends too early; the later one ends the word.
+    EXPECT_EQ(std::vector<std::u16string>{u"xaaa"}, Search(dict, u"x*aa").texts);
+    EXPECT_EQ(0, Search(dict, u"x*aaaa").total);
+}
+
+TEST_F(EngSysDictTest, ManyWildcardSegmentsStayCheap) {
+    std::u16string input = u"x";
+    for (int i = 0; i < 3000; ++i) input += u"*a";
+    input += u"*b";
+    const t_answer a = Search(dict, input);
+    EXPECT_EQ(1, a.result);
+    EXPECT_EQ(0, a.total);
 }
 
 TEST_F(EngSysDictTest, WildcardSearchIgnoresCaseAndAppliesTypedCapitals) {

@@ -110,6 +110,34 @@ TEST_F(EngUsrDictTest, GrowthKeepsEveryWord) {
     }
 }
 
+TEST_F(EngUsrDictTest, PastTheRowLimitTheLeastUsedWordsAreTrimmed) {
+    // Doubling stops at 80000 rows; past nine tenths of that the table trims
+    // the deleted words and the least used ones instead of growing.
+    const int words = 76000;
+    for (int i = 0; i < words; ++i) {
+        const std::string w = "t" + std::to_string(i);
+        const uint32_t count = i % 10 == 0 ? 50 : 2;
+        ASSERT_EQ(1, dict.MergeWord(L(U(std::u16string(w.begin(), w.end()))), uint32_t(i + 1), count)) << i;
+        if (i % 1000 == 1) dict.DeleteWord(L(U(std::u16string(w.begin(), w.end()))));
+    }
+    t_scopeHeap heap;
+    t_strUsrEntry** all = nullptr;
+    uint32_t n = 0;
+    ASSERT_EQ(1, dict.ListAll(heap, &all, &n));
+    EXPECT_LE(n, uint32_t(t_strUsrDict::kMaxKeyRows));
+    uint32_t live = 0, deleted = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        if (all[i]->count == 0) ++deleted;
+        if (all[i]->count > 0) ++live;
+    }
+    EXPECT_LT(live, uint32_t(words));
+    // Every much-used word survived the trims.
+    for (int i = 0; i < words; i += 10) {
+        const std::string w = "t" + std::to_string(i);
+        ASSERT_EQ(50u, Count(std::u16string(w.begin(), w.end()))) << w;
+    }
+}
+
 TEST_F(EngUsrDictTest, NotReadyDictionaryDoesNothing) {
     t_engUsrDict idle;
     EXPECT_EQ(0, idle.AddWord(L(U(u"x")), 1));
@@ -127,6 +155,30 @@ TEST(StrUsrDictFileTest, ImageWrittenToFileAttaches) {
     ASSERT_TRUE(url.Load(bytes.data(), int32_t(bytes.size())));
     EXPECT_EQ(1, url.AddUrl(L(U(u"www.example.org")), 5));
     EXPECT_FALSE(t_strUsrDict::BuildImageToFile(Wide(path).c_str(), 0));
+}
+
+TEST_F(DictManagerTest, GrownUserListIsWrittenAndReattached) {
+    t_urlUsrDict url;
+    ASSERT_TRUE(manager->Register(L"UrlUsrDict", &url, 0, kStorageMemCopy, kDirUser, L"qzim_url_usr.bin", 0, 2));
+    ASSERT_TRUE(manager->LoadDict(L"UrlUsrDict"));
+    const int n = 12000;
+    for (int i = 0; i < n; ++i) {
+        const std::string w = "site" + std::to_string(i) + ".example";
+        ASSERT_EQ(1, url.MergeUrl(L(U(std::u16string(w.begin(), w.end()))), 1, 3)) << i;
+    }
+    ASSERT_TRUE(url.IsReady());
+    // The grown image went to the file; a fresh reader of it sees the words.
+    Bytes bytes = ReadBytes(user + "/qzim_url_usr.bin");
+    t_urlUsrDict again;
+    ASSERT_TRUE(again.Load(bytes.data(), int32_t(bytes.size())));
+    t_scopeHeap heap;
+    t_strResult** out = nullptr;
+    uint32_t full = 0;
+    int32_t total = 0;
+    ASSERT_EQ(1, again.Search(heap, L(U(u"site1.example")), 0, &out, &full, &total));
+    EXPECT_EQ(1u, full);
+    ASSERT_EQ(1, url.Search(heap, L(U(u"site11999.example")), 0, &out, &full, &total));
+    EXPECT_EQ(1u, full);
 }
 
 TEST_F(DictManagerTest, UserWordListIsBuiltWhenMissingAndSavedByTheManager) {
