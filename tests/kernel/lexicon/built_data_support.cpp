@@ -6,8 +6,11 @@
 #include <fstream>
 #include <iterator>
 
-std::string BuiltDataDir() {
-    if (const char* dir = getenv("VETRA_DATA_DIR"); dir && *dir) return dir;
+namespace {
+
+std::string SystemDataDir() {
+    // Lets a build without the data (a sanitizer build, say) test another build's files.
+    if (const char* dir = getenv("VETRA_SYSTEM_DATA_DIR"); dir && *dir) return dir;
 #ifdef VETRA_BUILT_DATA_DIR
     return VETRA_BUILT_DATA_DIR;
 #else
@@ -15,11 +18,13 @@ std::string BuiltDataDir() {
 #endif
 }
 
-bool ReadBuiltDataFile(const std::string& name, std::vector<unsigned char>& out) {
+}  // namespace
+
+bool ReadBuiltSystemFile(const std::string& name, std::vector<unsigned char>& out) {
     out.clear();
-    const std::string dir = BuiltDataDir();
+    const std::string dir = SystemDataDir();
     if (dir.empty()) return false;
-    std::ifstream in(dir + "/VetraInput/" + name, std::ios::binary);
+    std::ifstream in(dir + "/" + name, std::ios::binary);
     if (!in) return false;
     out.assign(std::istreambuf_iterator<char>(in), {});
     return !out.empty();

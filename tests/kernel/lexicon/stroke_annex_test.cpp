@@ -394,7 +394,7 @@ TEST(StrokeAnnexTest, CorruptionSweepNeverReadsOutsideTheImage) {
 
 TEST(StrokeAnnexBuiltDataTest, TypingHsListsTenAmongTheFirstResults) {
     std::vector<uint8_t> image;
-    if (!ReadBuiltDataFile("qzim_annex.bin", image)) GTEST_SKIP() << "qzim_annex.bin not built (data build off)";
+    if (!ReadBuiltSystemFile("qzim_annex.bin", image)) GTEST_SKIP() << "qzim_annex.bin not built (data build off)";
     t_annex a(std::move(image));
     ASSERT_TRUE(a.dict.IsReady());
     const std::wstring first = Search(a.dict, L"hs", 0, 5);
@@ -403,6 +403,13 @@ TEST(StrokeAnnexBuiltDataTest, TypingHsListsTenAmongTheFirstResults) {
     EXPECT_GE(a.dict.GetCharReadingsText(0x884C, text), 2);  // 行: xíng, háng
     EXPECT_NE(text.find(L"xíng"), std::wstring::npos);
     EXPECT_LT(a.dict.GetCount(), 32768 + 1);
+    // readings whose tone marks need the vowel rules
+    for (auto [ch, reading] : {std::pair{0x7565u, L"lüè"}, std::pair{0x89C9u, L"jué"}, std::pair{0x8D35u, L"guì"},
+                               std::pair{0x5218u, L"liú"}}) {
+        text.clear();
+        EXPECT_GE(a.dict.GetCharReadingsText(ch, text), 1);
+        EXPECT_NE(text.find(reading), std::wstring::npos) << std::hex << ch;
+    }
     uint16_t ids[10];
     EXPECT_GE(a.dict.GetCharPinyinIds(0x884C, ids, 10), 2);
 }

@@ -271,7 +271,7 @@ TEST(TradDictTest, CorruptionSweepNeverReadsOutsideTheImage) {
 // The built traditional-form data, when the data build made it.
 TEST(TradDictBuiltDataTest, HairAndIdentityPhrasesConvert) {
     Bytes image;
-    if (!ReadBuiltDataFile("qzim_tra.bin", image)) GTEST_SKIP() << "qzim_tra.bin not built (data build off)";
+    if (!ReadBuiltSystemFile("qzim_tra.bin", image)) GTEST_SKIP() << "qzim_tra.bin not built (data build off)";
     t_attached a(std::move(image));
     ASSERT_TRUE(a.dict.IsReady());
     EXPECT_EQ(Convert(a.dict, u"头发"), u"頭髮");
