@@ -528,6 +528,21 @@ bool t_usrDictV3Core::RebuildImage(std::vector<uint8_t>& out) const {
     return true;
 }
 
+bool t_usrDictV3Core::RebuildToFile(const wchar_t* path) const {
+    if (!path || !path[0]) return false;
+    const t_pathName target(path);
+    std::vector<uint8_t> image;
+    return target.IsValid() && RebuildImage(image) && DictWriteFileSafely(target, image.data(), image.size());
+}
+
+bool t_usrDictV3Core::CreateEmptyFile(const wchar_t* path, uint32_t capacity) {
+    if (!path || !path[0]) return false;
+    const t_pathName target(path);
+    std::vector<uint8_t> image;
+    return target.IsValid() && BuildEmptyImage(capacity, image) &&
+           DictWriteFileSafely(target, image.data(), image.size());
+}
+
 bool t_usrDictV3Core::SaveToFile(const wchar_t* path, int force) {
     if (!m_loaded || !path || !path[0]) return Refuse("not loaded or no path");
     t_pathName target(path);
@@ -544,9 +559,7 @@ bool t_usrDictV3Core::SaveToFile(const wchar_t* path, int force) {
         }
         SetWord(kUsrHdrChanges, changes);
     }
-    std::vector<uint8_t> image;
-    if (!RebuildImage(image)) return Refuse("the image could not be rebuilt");
-    if (!DictWriteFileSafely(target, image.data(), image.size())) return Refuse("the file could not be written");
+    if (!RebuildToFile(path)) return Refuse("the image could not be rebuilt and written");
     // The file now holds a rebuilt image, not the attached one.
     m_inPlaceOk = false;
     m_basePath.clear();

@@ -208,6 +208,12 @@ public:
     // A clean, compacted image of every valid word with non-zero frequency.
     // False when not loaded or a word cannot be carried over.
     bool RebuildImage(std::vector<uint8_t>& out) const;
+    // The rebuilt image written to path (temporary beside it, synced,
+    // renamed); false with path untouched on failure.
+    bool RebuildToFile(const wchar_t* path) const;
+    // Writes an empty dictionary of `capacity` words to path, safely as
+    // above; false with path untouched on failure.
+    static bool CreateEmptyFile(const wchar_t* path, uint32_t capacity);
     // Validation of the attached image (as Load does); soft-deletes rows
     // with an unacceptable text. False when the image must be refused.
     bool Validate();

@@ -177,8 +177,10 @@ int t_usrDictV3Core::LearnWord(const t_lstr* reading, const t_lstr* word, uint16
 
 int t_usrDictV3Core::DeleteWord(const t_lstr* reading, const t_lstr* word) {
     if (!m_loaded || LstrGetByteLength(reading) < 1 || LstrGetByteLength(word) < 1) return 0;
+    // A reading or word that could never be stored is simply absent.
+    if (!IsValidPyIdString(reading) || !IsValidWordString(word, true)) return 1;
     t_wordLoc loc;
-    if (!LocateWord(reading, word, &loc)) return IsValidWordString(word, false) ? 0 : 1;
+    if (!LocateWord(reading, word, &loc)) return 0;
     if (!loc.wordFound) return 1;
     t_usrWordAttr a;
     ReadAttr(loc.row.ptr, &a);

@@ -113,6 +113,17 @@ TEST_F(SaveTest, LearnSaveReloadKeepsEveryFieldAndWeight) {
     EXPECT_EQ(weights[0], uint32_t(freqs[0] + int((17 - freqs[0]) * f)));
 }
 
+TEST_F(SaveTest, AnEmptyFileHasTheFreshHeader) {
+    const std::wstring path = dir.WFile("empty.bin");
+    ASSERT_TRUE(t_usrDictV3Core::CreateEmptyFile(path.c_str(), 20000));
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.AttachFile(path.c_str()));
+    EXPECT_EQ(d.GetWordCount(), 0);
+    EXPECT_EQ(d.GetHeaderWord(kUsrHdrClock), 2u);
+    EXPECT_EQ(d.GetHeaderWord(kUsrHdrBuckets), 500u);
+    EXPECT_FALSE(t_usrDictV3Core::CreateEmptyFile(dir.WFile("no/such/dir.bin").c_str(), 100));
+}
+
 TEST_F(SaveTest, SoftDeletedWordsAreDroppedByTheRebuild) {
     t_usrDictV3Core d;
     ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));

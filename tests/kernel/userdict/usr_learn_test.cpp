@@ -129,6 +129,15 @@ TEST_F(LearnTest, DeleteOfAnAbsentWordChangesNothing) {
     EXPECT_EQ(dict.GetWordCount(), 1);  // kept until the next rebuild
 }
 
+TEST_F(LearnTest, ASaveFallsDueAfterFiftyChanges) {
+    for (int i = 0; i < 49; ++i) ASSERT_EQ(dict.LearnWord(nihao.get(), wNihao.get(), 0), 1);
+    EXPECT_EQ(dict.TakeSaveDue(), 0);
+    ASSERT_EQ(dict.LearnWord(nihao.get(), wNihao.get(), 0), 1);
+    EXPECT_EQ(dict.TakeSaveDue(), 1);
+    EXPECT_EQ(dict.GetHeaderWord(kUsrHdrChanges), 0u);
+    EXPECT_EQ(dict.TakeSaveDue(), 0);
+}
+
 TEST_F(LearnTest, InvalidReadingsAreRefusedBeforeAnyChange) {
     ASSERT_EQ(dict.LearnWord(nihao.get(), wNihao.get(), 0), 1);
     const std::vector<uint8_t> before = Image();
@@ -142,6 +151,10 @@ TEST_F(LearnTest, InvalidReadingsAreRefusedBeforeAnyChange) {
     }
     TestLstr longWord(std::vector<uint16_t>(65, 0x4E00));
     EXPECT_EQ(dict.LearnWord(nihao.get(), longWord.get(), 0), 0);
+    // Deleting what could never be stored finds nothing to delete.
+    EXPECT_EQ(dict.DeleteWord(bad.get(), wNihao.get()), 1);
+    EXPECT_EQ(dict.DeleteWord(nihao.get(), longWord.get()), 1);
+    EXPECT_EQ(dict.DeleteWord(nullptr, wNihao.get()), 0);
     EXPECT_EQ(Image(), before);
 }
 
