@@ -50,7 +50,7 @@ t_lexicon& Lexicon() {
             src.unigrams[i].freq = w.cost;
         }
         for (uint32_t i = 0; i < 400000; ++i)
-            src.pairs.push_back({1 + rng() % words, 1 + rng() % words, uint8_t(rng() % 16), 0});
+            src.pairs.push_back({uint32_t(1 + rng() % words), uint32_t(1 + rng() % words), uint8_t(rng() % 16), 0});
         std::sort(src.pairs.begin(), src.pairs.end(), [](const t_gramPair& a, const t_gramPair& b) {
             return a.id1 != b.id1 ? a.id1 < b.id1 : a.id2 < b.id2;
         });
