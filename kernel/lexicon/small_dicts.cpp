@@ -37,6 +37,7 @@ bool t_smallTableDict::ChainOf(int k, const uint8_t* keyRow, std::vector<const u
 }
 
 uint32_t t_smallTableDict::AttriFieldOffset(int k, uint32_t field) const {
+    if (k < 0 || k >= m_table.GetKeyCount()) return 0;
     const t_keyLayout& L = m_table.GetLayout().keyLayouts[size_t(k)];
     return field < L.attriFieldOffsets.size() ? L.attriFieldOffsets[field] : 0;
 }
@@ -280,6 +281,11 @@ int t_smartInfoCore::Contains(int category, const t_lstr* word, int* found) {
 
 // ---------------------------------------------------------------- quick input
 
+namespace {
+// -1, or the same value read as an unsigned 16-bit number, matches anything.
+bool AnyFilter(int32_t filter) { return filter == -1 || filter == 0xFFFF; }
+}  // namespace
+
 t_quickSysDict::t_quickSysDict() : t_smallTableDict(kQuickSysVersion) { m_table.SetBucketCount(1, 10); }
 
 int t_quickSysDict::Lookup(t_scopeHeap& heap, const t_lstr* text, t_quickEntry*** out, uint32_t* count) {
@@ -318,7 +324,7 @@ int t_quickSysDict::ListByCategory(t_scopeHeap& heap, uint32_t category, int32_t
         ChainOf(1, row, chain)) {
         for (const uint8_t* ar : chain) {
             const int16_t s1 = RdI16(ar + AttriFieldOffset(1, 0)), s2 = RdI16(ar + AttriFieldOffset(1, 1));
-            if ((sub1 != -1 && s1 != sub1) || (sub2 != -1 && s2 != sub2)) continue;
+            if ((!AnyFilter(sub1) && s1 != sub1) || (!AnyFilter(sub2) && s2 != sub2)) continue;
             auto* rec = static_cast<t_quickCategoryEntry*>(ArenaAllocAligned(heap, sizeof(t_quickCategoryEntry)));
             if (!rec) return 0;
             rec->category = int16_t(int32_t(category) - 1);

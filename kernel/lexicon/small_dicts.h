@@ -150,7 +150,9 @@ public:
     // The entries of a text; 1 also when absent (count 0); 0 when not ready
     // or the arena fails.
     int Lookup(t_scopeHeap& heap, const t_lstr* text, t_quickEntry*** out, uint32_t* count);
-    // The entries of a category whose sub-indexes match the filters (-1 any).
+    // The entries of a category whose sub-indexes match the filters (-1 or
+    // 65535: any); 1 also when the category is absent (count 0); 0 when not
+    // ready or the arena fails.
     int ListByCategory(t_scopeHeap& heap, uint32_t category, int32_t sub1, int32_t sub2,
                        t_quickCategoryEntry*** out, uint32_t* count);
 };

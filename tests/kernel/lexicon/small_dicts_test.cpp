@@ -145,7 +145,7 @@ TEST(SmallDictsTest, TipsGuidesQuickEntriesAndSmartInfo) {
     ASSERT_EQ(1u, count);
     EXPECT_EQ(2, cats[0]->category);
     EXPECT_EQ(u"e", Text(cats[0]->texts[1]));
-    ASSERT_EQ(1, quick.ListByCategory(heap, 3, -1, -1, &cats, &count));
+    ASSERT_EQ(1, quick.ListByCategory(heap, 3, -1, 0xFFFF, &cats, &count));
     EXPECT_EQ(2u, count);
     ASSERT_EQ(1, quick.ListByCategory(heap, 9, -1, -1, &cats, &count));
     EXPECT_EQ(0u, count);
