@@ -307,8 +307,15 @@ void DeleteUsrDictFile() {
     std::wstring target;
     if (!GetUsrDictFilePath(target)) return;
     const t_pathName p(target.c_str());
-    if (PathIsFile(p)) PathRemoveFile(p);
-    GetUsrDictInstance().IncreaseVersion();
+    if (!PathIsFile(p)) {
+        GetUsrDictInstance().IncreaseVersion();
+        return;
+    }
+    // An empty dictionary takes the file's place. A missing file would be
+    // refilled from the newest backup when the dictionary attaches again,
+    // bringing the removed words back.
+    if (!t_usrDictV3Core::CreateEmptyFile(target.c_str(), kUsrDefaultCapacity)) PathRemoveFile(p);
+    ReattachLive(target);
 }
 
 bool ValidateUsrDict(int) { return GetUsrDictInstance().Validate(); }

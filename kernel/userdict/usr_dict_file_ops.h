@@ -57,7 +57,9 @@ int ConvertV1UsrDict(const wchar_t* path, int* count, int mode);
 int ConvertV2UsrDict(const wchar_t* path, int* count, int mode);
 int ImportV3UsrDict(const wchar_t* path, int* count, int mode);
 
-// Removes the user dictionary file and raises the dictionary's version.
+// Empties the user dictionary: its file is replaced by an empty dictionary
+// (removed only when that cannot be written) and the live dictionary
+// attaches it again. Backups are kept.
 void DeleteUsrDictFile();
 // Validation of the process-wide dictionary (rows with bad texts are hidden).
 bool ValidateUsrDict(int mode);

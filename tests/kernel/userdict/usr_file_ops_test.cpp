@@ -325,14 +325,13 @@ TEST_F(FileOpsTest, ARestoreKilledAtAnyPointLeavesTheOldOrTheRestoredWords) {
     }
 }
 
-TEST_F(FileOpsTest, RemovingTheFileLeavesNoUserDictionaryFile) {
+TEST_F(FileOpsTest, RemovingTheDictionaryLeavesItEmpty) {
     DeleteUsrDictFile();
-    EXPECT_TRUE(ReadFileBytes(dir.File("qzim_usr_v3new.bin")).empty());
     EXPECT_EQ(GetUsrDictWordCount(target.c_str(), 1), 0);
-    // An import then starts a new dictionary.
+    EXPECT_EQ(GetUsrDictInstance().GetWordCount(), 0);
     int count = 0;
     ASSERT_EQ(LoadOrConvertUsrDict(Put("three.bin", BuildV3File(kThree)).c_str(), &count, 0), 1);
-    EXPECT_EQ(GetUsrDictWordCount(target.c_str(), 1), 5);  // the live words were still in memory
+    EXPECT_EQ(GetUsrDictWordCount(target.c_str(), 1), 3);
 }
 
 // Through the dictionary manager, with an older backup lying in "Backup":
@@ -385,6 +384,10 @@ TEST(FileOpsManagerTest, RestoreWithBackupsPresentGivesTheRestoredWordsOnly) {
                 backup = ReadFileBytes(e.path().string());
         ASSERT_FALSE(backup.empty());
         EXPECT_LT(backup.size(), liveFile.size());
+        // Removing the dictionary does not bring back an older backup.
+        DeleteUsrDictFile();
+        EXPECT_TRUE(live.IsLoaded());
+        EXPECT_EQ(live.GetWordCount(), 0);
         std::remove((user + "/qzim_usr_v3new.bin").c_str());
         ASSERT_TRUE(live.Import(backup.data(), int32_t(backup.size())));
         EXPECT_EQ(GetUsrDictWordCount(std::wstring(user.begin(), user.end()).append(L"/qzim_usr_v3new.bin").c_str(), 1),
