@@ -123,10 +123,3 @@ TEST_F(UploadTest, ConversionCarriesEveryFieldOfTheRecords) {
         EXPECT_EQ(w.extra, a.extra);
     }
 }
-
-TEST_F(UploadTest, OwnedPointersAreDeletedAndTheStorageFreed) {
-    std::vector<std::string*> v = {new std::string("a"), new std::string("b")};
-    DeleteOwnedPtrVector(v);
-    EXPECT_TRUE(v.empty());
-    EXPECT_EQ(0u, v.capacity());
-}
