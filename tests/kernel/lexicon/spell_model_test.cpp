@@ -2,8 +2,6 @@
 #include "kernel/lexicon/spell_model.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 
 #include <cmath>
 #include <cstring>
@@ -15,10 +13,7 @@
 #include <vector>
 
 #include "kernel/runtime/dict_manager.h"
-#include "kernel/runtime/dir_settings.h"
-#include "kernel/runtime/singleton.h"
-#include "kernel/runtime/version_manager.h"
-#include "tests/kernel/lexicon/lexicon_support.h"
+#include "tests/kernel/lexicon/built_data_support.h"
 
 namespace {
 
@@ -131,28 +126,7 @@ TEST(UserSpellModelTest, LoadRefusesDamagedModels) {
 
 // The dictionary manager sets a refused model file aside and the model is
 // rebuilt from its default image.
-class UserSpellModelManagerTest : public LexiconDirTest {
-protected:
-    void SetUp() override {
-        LexiconDirTest::SetUp();
-        if (const char* home = getenv("HOME")) oldHome_ = home;
-        setenv("HOME", dir_.c_str(), 1);
-        for (const char* d : {"/user", "/sys", "/dict4"}) ASSERT_EQ(0, mkdir((dir_ + d).c_str(), 0700));
-        SetConfiguredUserDir(WPathOf("user").c_str());
-        SetConfiguredSysDir(WPathOf("sys").c_str());
-        SetConfiguredDictDir4(WPathOf("dict4").c_str());
-        ASSERT_TRUE(t_singleton<t_versionManager>::Get().Init());
-        manager_ = std::make_unique<t_dictManager>();
-        ASSERT_TRUE(manager_->Init());
-    }
-    void TearDown() override {
-        manager_.reset();
-        setenv("HOME", oldHome_.c_str(), 1);
-        LexiconDirTest::TearDown();
-    }
-    std::unique_ptr<t_dictManager> manager_;
-    std::string oldHome_;
-};
+using UserSpellModelManagerTest = DictManagerDirTest;
 
 TEST_F(UserSpellModelManagerTest, DamagedUserFileIsSetAsideAndDefaultModelAttaches) {
     std::vector<uint8_t> bad(size_t(t_userSpellModelDict::kImageSize));
