@@ -68,6 +68,9 @@ if(VETRA_BUILD_TESTS)
   if(TARGET lexicon_tests)
     add_dependencies(lexicon_tests vetra_data_extra_a)
   endif()
+  # The committed letter-trigram table must be what the syllable list gives.
+  add_test(NAME LetterTrigramTableIsCurrent
+           COMMAND "${Python3_EXECUTABLE}" "${data_tools}/gen_letter_trigrams.py" --check)
   add_test(NAME DataExtraAIsReproducible
            COMMAND "${Python3_EXECUTABLE}" "${data_tools}/rebuild_compare.py"
                    "${extra_a_out}/qzim_annex.bin" --
