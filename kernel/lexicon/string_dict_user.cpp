@@ -95,12 +95,12 @@ uint8_t* t_strUsrDict::OnGrown(const t_grownImage& img, void* context) {
 void t_strUsrDict::PassOnRebuilt() {
     m_retired.clear();
     m_retired.shrink_to_fit();
-    if (m_grown.empty() || m_table.GetImage() != m_grown.data()) return;
+    if (!OnOwnBuffer()) return;
     const int64_t total = m_table.GetTotalSize();
     if (total <= 0 || total > int64_t(m_grown.size())) return;
     ReceiveImage(m_grown.data(), int32_t(total));
     // Saved and re-attached from the dictionary's own block: drop the copy.
-    if (m_table.GetImage() != m_grown.data()) {
+    if (!OnOwnBuffer()) {
         m_grown.clear();
         m_grown.shrink_to_fit();
     }
@@ -108,6 +108,7 @@ void t_strUsrDict::PassOnRebuilt() {
 
 int t_strUsrDict::AddString(const t_lstr* s, uint32_t time, uint32_t count, t_addMode mode) {
     if (!m_table.IsAttached()) return 0;
+    PassOnRebuilt();
     std::vector<uint8_t> item;
     if (!MakeItem(s, time, count, item)) return 0;
     t_editLocation loc;
@@ -134,6 +135,7 @@ int t_strUsrDict::AddString(const t_lstr* s, uint32_t time, uint32_t count, t_ad
 
 int t_strUsrDict::DeleteString(const t_lstr* s) {
     if (!m_table.IsAttached()) return 0;
+    PassOnRebuilt();
     // The string goes through a buffer of fixed size; longer ones are refused
     // rather than cut, so a different word is never deleted.
     const uint32_t units = LstrGetLength(s);
@@ -175,6 +177,11 @@ bool t_strUsrDict::SaveTo(const wchar_t* path) const { return path && m_table.Is
 // ---------------------------------------------------------------- English words
 
 bool t_engUsrDict::ReceiveImage(const void* data, int32_t size) { return SaveAndNotify(data, size); }
+
+bool t_engUsrDict::OnFileWritten(const wchar_t*) {
+    PassOnRebuilt();
+    return true;
+}
 
 bool t_engUsrDict::Save(const void*, int32_t) {
     std::vector<uint8_t> image;
@@ -223,6 +230,11 @@ bool t_engUsrDict::SaveToFile(const wchar_t* path) { return IsReady() && SaveTo(
 // ---------------------------------------------------------------- web addresses
 
 bool t_urlUsrDict::ReceiveImage(const void* data, int32_t size) { return SaveAndNotify(data, size); }
+
+bool t_urlUsrDict::OnFileWritten(const wchar_t*) {
+    PassOnRebuilt();
+    return true;
+}
 
 bool t_urlUsrDict::Save(const void*, int32_t) {
     std::vector<uint8_t> image;

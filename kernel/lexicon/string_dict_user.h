@@ -52,14 +52,17 @@ protected:
     int DeleteString(const t_lstr* s);
     int ListAllStrings(t_scopeHeap& heap, t_strUsrEntry*** out, uint32_t* count) const;
     bool SaveTo(const wchar_t* path) const;
+    // Hands a rebuilt image that lives in this object's buffer to
+    // ReceiveImage; the buffer is dropped once the table left it. When that
+    // fails (say the disk is full) the table stays on the buffer, and the
+    // next change or flush tries again, so no word is lost.
+    void PassOnRebuilt();
 
     t_editableTableFile m_table;
 
 private:
     static uint8_t* OnGrown(const t_grownImage& img, void* context);
-    // Hands a rebuilt image that lives in this object's buffer to
-    // ReceiveImage; the buffer is dropped once the table left it.
-    void PassOnRebuilt();
+    bool OnOwnBuffer() const { return !m_grown.empty() && m_table.GetImage() == m_grown.data(); }
 
     std::vector<uint8_t> m_grown;    // the image after a growth, until saved
     std::vector<uint8_t> m_retired;  // the previous growth buffer, kept during a notice
@@ -69,6 +72,9 @@ class t_engUsrDict : public t_strUsrDict, public t_dictStorageBase {
 public:
     // Passes a rebuilt image to SaveAndNotify.
     bool ReceiveImage(const void* data, int32_t size) override;
+    // After the manager wrote the block: an image rebuilt since, whose save
+    // failed, is saved now.
+    bool OnFileWritten(const wchar_t* path) override;
     // No file yet: commits the empty default image; true when it was built.
     bool Save(const void* data, int32_t size) override;
     // Attaches (version 20140219, string order); the result is the ready flag.
@@ -97,6 +103,9 @@ public:
 class t_urlUsrDict : public t_strUsrDict, public t_dictStorageBase {
 public:
     bool ReceiveImage(const void* data, int32_t size) override;
+    // After the manager wrote the block: an image rebuilt since, whose save
+    // failed, is saved now.
+    bool OnFileWritten(const wchar_t* path) override;
     bool Save(const void* data, int32_t size) override;
     bool Load(void* data, int32_t size) override;
 

@@ -181,6 +181,31 @@ TEST_F(DictManagerTest, GrownUserListIsWrittenAndReattached) {
     EXPECT_EQ(1u, full);
 }
 
+namespace {
+bool FailingWrite(int, const void*, size_t) { return false; }
+}  // namespace
+
+TEST_F(DictManagerTest, GrowthSavedOnADiskThatFailsIsSavedLater) {
+    t_engUsrDict eng;
+    ASSERT_TRUE(manager->Register(L"EngUsrDict", &eng, 0, kStorageMemCopy, kDirUser, L"qzim_eng_usr.bin", 0, 2));
+    ASSERT_TRUE(manager->LoadDict(L"EngUsrDict"));
+    SetDictWriteFunction(&FailingWrite);
+    const int n = 12000;
+    for (int i = 0; i < n; ++i) {
+        const std::string w = "word" + std::to_string(i);
+        ASSERT_EQ(1, eng.MergeWord(L(U(std::u16string(w.begin(), w.end()))), 1, 3)) << i;
+    }
+    uint32_t c = 0;
+    EXPECT_EQ(1, eng.GetWordFreq(L(U(u"word11999")), &c));
+    SetDictWriteFunction(nullptr);
+    manager->SaveDict(L"EngUsrDict");
+    Bytes bytes = ReadBytes(user + "/qzim_eng_usr.bin");
+    t_engUsrDict again;
+    ASSERT_TRUE(again.Load(bytes.data(), int32_t(bytes.size())));
+    EXPECT_EQ(1, again.GetWordFreq(L(U(u"word11999")), &c));
+    EXPECT_EQ(1, again.GetWordFreq(L(U(u"word0")), &c));
+}
+
 TEST_F(DictManagerTest, UserWordListIsBuiltWhenMissingAndSavedByTheManager) {
     t_engUsrDict eng;
     ASSERT_TRUE(manager->Register(L"EngUsrDict", &eng, 0, kStorageMemCopy, kDirUser, L"qzim_eng_usr.bin", 0, 2));
