@@ -195,3 +195,21 @@ TEST(StringSysDictTest, PredictionKeysAreFoundExactly) {
     EXPECT_EQ(1, pre.Contains(L(U(u"help"))));
     EXPECT_EQ(0, pre.Contains(L(U(u"hel"))));
 }
+
+TEST(StringSysDictTest, DamagedImagesNeverReadOutside) {
+    const Bytes good = EnglishImage({{u"abc", 1}, {u"abcd", 2}, {u"Don't", 3}, {u"zebra", 4}, {u"zoo", 5}});
+    for (size_t at = 0; at < good.size(); ++at) {
+        Bytes bad = good;
+        bad[at] ^= 0x5A;
+        t_engSysDict eng;
+        if (!eng.Load(bad.data(), int32_t(bad.size()))) continue;
+        t_scopeHeap heap;
+        t_strResult** out = nullptr;
+        int32_t count = 0;
+        uint32_t freq = 0;
+        Search(eng, u"ab*d*");
+        Search(eng, u"z");
+        eng.GetPrefixWords(heap, L(U(u"abcde")), &out, &count);
+        eng.GetWordFreq(L(U(u"Don't")), &freq);
+    }
+}
