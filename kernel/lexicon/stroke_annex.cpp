@@ -306,8 +306,8 @@ int t_sysBhBsh::Search(t_scopeHeap* heap, t_candWord** out, int skip, int max) {
     }
 
     const t_keyLayout& layout = m_annex.GetLayout().keyLayouts[kStrokeTable];
-    std::vector<const uint8_t*> chain;
-    std::wstring readings;
+    std::vector<const uint8_t*>& chain = m_chain;
+    std::wstring& readings = m_readings;
     int accepted = 0, filled = 0;
     for (int32_t r = row; r < rows && filled < max; ++r) {
         const uint8_t* keyRow = m_annex.GetBucketRow(kStrokeTable, r, start);

@@ -118,6 +118,9 @@ private:
     uint32_t m_callerValue = 0;
     // The typed strokes as codes: count + up to 64 units.
     uint8_t m_typed[2 + 2 * kMaxStrokeKeys] = {};
+    // Scratch of the search, kept so that a keystroke allocates nothing.
+    std::vector<const uint8_t*> m_chain;
+    std::wstring m_readings;
 };
 
 // Converts up to 64 stroke keys into codes (out holds 64). A key outside the
