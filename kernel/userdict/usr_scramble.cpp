@@ -130,7 +130,9 @@ bool FreeScrambleKeyTable() {
 }
 
 namespace {
-bool KeyBlockReady() { return g_blockReady.load(std::memory_order_acquire); }
+// The block is built on first need, so the old-image readers work before
+// any dictionary exists.
+bool KeyBlockReady() { return g_blockReady.load(std::memory_order_acquire) || BuildScrambleKeyTable(); }
 }  // namespace
 
 uint16_t WordUnitChecksum(const t_lstr* w) {

@@ -20,8 +20,8 @@ inline constexpr uint32_t kUsrParamRange = 32767;
 // Builds the key block once per process; later calls return true at once.
 // False when the block cannot be allocated (nothing can be scrambled then).
 bool BuildScrambleKeyTable();
-// Frees the block; the next BuildScrambleKeyTable makes a new one. Only for
-// process shut-down and tests: no scrambling may run concurrently.
+// Frees the block; the next use makes a new one. Only for process shut-down
+// and tests: no scrambling may run concurrently.
 bool FreeScrambleKeyTable();
 // base + a random multiple of 4 below 1024 (from the private generator).
 uint32_t RandomSlotOffset(uint32_t base);
@@ -42,10 +42,10 @@ uint16_t DeriveScrambleKey(uint32_t checksum, int32_t p1, int32_t p2);
 // Scrambles w in place and stores its checksum in *checksum (the attribute
 // row's text checksum). False, with w and *checksum untouched, when w fails
 // IsValidWordString (empty, odd or above 129 bytes), checksum is null, or the
-// key block is missing.
+// key block cannot be built.
 bool ScrambleWordText(t_lstr* w, uint16_t* checksum, int32_t p1, int32_t p2);
 // Reverses ScrambleWordText with the stored checksum. A word of fewer than
-// 2 bytes is left unchanged (true). False for null w or a missing key block.
+// 2 bytes is left unchanged (true). False for null w or no key block.
 // A wrong checksum is not detected: it yields other units.
 bool UnscrambleWordText(t_lstr* w, uint32_t checksum, int32_t p1, int32_t p2);
 
