@@ -269,7 +269,7 @@ int t_abbrUsrDict::Lookup(t_scopeHeap& arena, const t_lstr* key, t_phraseHit*** 
     for (const uint8_t* row : rows) {
         const int16_t position = RdI16(row + kOffPosition);
         if (row[kOffState] == kPhraseDeleted || position < 1) continue;
-        const t_lstr* text = m_store.GetDataPtr(d, Rd32(row + kOffPhrase));
+        const t_lstr* text = n_userStore::ItemText(m_store, d, Rd32(row + kOffPhrase));
         if (!text) return 0;
         auto* hit = n_userStore::AllocArray<t_phraseHit>(arena, 1);
         t_lstr* copy = n_userStore::CopyLstr(arena, text);
@@ -300,8 +300,8 @@ int t_abbrUsrDict::GetVisibleItems(t_scopeHeap& arena, t_phraseItem*** items, in
     for (const auto& [keyRow, row] : pairs) {
         if (!row) return 0;
         if (row[kOffState] == kPhraseDeleted) continue;
-        const t_lstr* key = m_store.GetRowKey(0, keyRow);
-        const t_lstr* text = m_store.GetDataPtr(d, Rd32(row + kOffPhrase));
+        const t_lstr* key = n_userStore::RowKeyText(m_store, keyRow);
+        const t_lstr* text = n_userStore::ItemText(m_store, d, Rd32(row + kOffPhrase));
         if (!key || !text) return 0;
         auto* rec = n_userStore::AllocArray<t_phraseItem>(arena, 1);
         t_lstr* k = n_userStore::CopyLstr(arena, key);
@@ -327,8 +327,8 @@ int t_abbrUsrDict::GetAllItems(t_scopeHeap& arena, t_phraseRecord*** items, int*
     int n = 0;
     for (const auto& [keyRow, row] : pairs) {
         if (!row) return 0;
-        const t_lstr* key = m_store.GetRowKey(0, keyRow);
-        const t_lstr* text = m_store.GetDataPtr(d, Rd32(row + kOffPhrase));
+        const t_lstr* key = n_userStore::RowKeyText(m_store, keyRow);
+        const t_lstr* text = n_userStore::ItemText(m_store, d, Rd32(row + kOffPhrase));
         if (!key || !text) return 0;
         auto* rec = n_userStore::AllocArray<t_phraseRecord>(arena, 1);
         t_lstr* k = n_userStore::CopyLstr(arena, key);

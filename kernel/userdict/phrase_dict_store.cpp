@@ -111,6 +111,23 @@ bool HasLayout(const t_editableTableFile& store, int keyType, const std::vector<
     return k.hasAttri && layout.attris.size() == 1 && k.keyRowFields == 1 && k.attriFieldOffsets == attriOffsets;
 }
 
+namespace {
+const uint8_t kEmptyText[2] = {0, 0};
+}
+
+const t_lstr* ItemText(const t_editableTableFile& store, int d, uint32_t offset) {
+    if (offset == n_tableFormat::kNone) return reinterpret_cast<const t_lstr*>(kEmptyText);
+    return store.GetDataPtr(d, offset);
+}
+
+const t_lstr* RowKeyText(const t_editableTableFile& store, const uint8_t* keyRow) {
+    if (!keyRow) return nullptr;
+    const t_lstr* key = store.GetRowKey(0, keyRow);
+    if (!key && store.GetKeyDataTable(0) >= 0 && Rd32(keyRow) == n_tableFormat::kNone)
+        return reinterpret_cast<const t_lstr*>(kEmptyText);
+    return key;
+}
+
 bool CollectChain(const t_editableTableFile& store, const uint8_t* keyRow, std::vector<const uint8_t*>& rows) {
     rows.clear();
     const t_tableLayout& layout = store.GetLayout();
@@ -119,6 +136,54 @@ bool CollectChain(const t_editableTableFile& store, const uint8_t* keyRow, std::
     const uint32_t first = Rd32(keyRow + k.linkOffset);
     if (first == n_tableFormat::kNone) return false;
     return store.CollectAttriChain(first, 0, rows, k.attriLinkOffset);
+}
+
+bool LocateKey(const t_editableTableFile& store, const t_lstr* key, t_keyNeighbours* out) {
+    *out = t_keyNeighbours{};
+    if (!key || !store.IsAttached()) return false;
+    int32_t row = 0, start = 0, bucket = -1;
+    const bool found = store.Find(key, 0, &row, &start, &bucket);
+    if (bucket < 0) return false;
+    const int32_t used = store.GetBucketRowCount(0, bucket);
+    const int32_t rowSize = store.GetKeyRowSize(0);
+    if (used < 0 || rowSize <= 0 || row < 0) return false;
+    out->bucketStart = start;
+    out->row = row;
+    out->used = used;
+    out->found = found && row < used;
+    if (out->found) out->handle = int32_t(int64_t(start) + int64_t(row) * rowSize);
+    return true;
+}
+
+bool RowExtends(const t_editableTableFile& store, const t_keyNeighbours& at, int32_t r, const t_lstr* key) {
+    if (r < 0 || r >= at.used) return false;
+    const t_lstr* stored = store.Reader().GetKeyRow(0, at.bucketStart, r);
+    return stored && LstrCompare(stored, key) == 1;
+}
+
+const uint8_t* KeyRowAt(const t_editableTableFile& store, int32_t handle) {
+    if (handle < 0 || !store.IsAttached()) return nullptr;
+    const uint8_t* row = store.GetBucketRow(0, 0, handle);
+    if (!row) return nullptr;
+    const t_lstr* key = store.GetRowKey(0, row);
+    t_keyNeighbours at;
+    if (!key || !LocateKey(store, key, &at) || !at.found || at.handle != handle) return nullptr;
+    return row;
+}
+
+t_editRow AttriRowOf(const t_editableTableFile& store, const uint8_t* row) {
+    t_editRow r;
+    r.ptr = const_cast<uint8_t*>(row);
+    r.key = 0;
+    r.inKeyRow = false;
+    r.generation = store.GetGeneration();
+    return r;
+}
+
+t_editRow KeyRowOf(const t_editableTableFile& store, const uint8_t* row) {
+    t_editRow r = AttriRowOf(store, row);
+    r.inKeyRow = true;
+    return r;
 }
 
 void* AllocAligned(t_scopeHeap& arena, size_t bytes, size_t alignment) {

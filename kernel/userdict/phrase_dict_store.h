@@ -96,9 +96,36 @@ bool SaveStoreByRename(const t_editableTableFile& store, const wchar_t* path, co
 bool HasLayout(const t_editableTableFile& store, int keyType, const std::vector<int16_t>& fieldTypes,
                const std::vector<uint32_t>& attriOffsets);
 
+// The string at offset in data table d; the store keeps an empty string as
+// "no item", which reads as an empty string here. Null when damaged.
+const t_lstr* ItemText(const t_editableTableFile& store, int d, uint32_t offset);
+// The key of a key row of table 0 (empty keys as above).
+const t_lstr* RowKeyText(const t_editableTableFile& store, const uint8_t* keyRow);
+
 // The attri rows chained to a key row of key table 0; false for a key row
 // without chain or a damaged chain.
 bool CollectChain(const t_editableTableFile& store, const uint8_t* keyRow, std::vector<const uint8_t*>& rows);
+
+// Key rows of key table 0 by handle (the row's byte offset in the key table:
+// bucket start + row size x row). Only used rows are ever read: a spare row
+// of a bucket, or a stale handle, is no entry.
+struct t_keyNeighbours {
+    int32_t handle = -1;    // the key's row, -1 when absent
+    int32_t bucketStart = 0;
+    int32_t row = 0;        // the key's row, or where it would be inserted
+    int32_t used = 0;       // used rows of the bucket
+    bool found = false;
+};
+// Locates key in key table 0; false when the key has no bucket.
+bool LocateKey(const t_editableTableFile& store, const t_lstr* key, t_keyNeighbours* out);
+// True when row r of the located bucket is used and its key is longer than
+// key and starts with it.
+bool RowExtends(const t_editableTableFile& store, const t_keyNeighbours& at, int32_t r, const t_lstr* key);
+// The used key row behind a handle, or null.
+const uint8_t* KeyRowAt(const t_editableTableFile& store, int32_t handle);
+// An attri row handed out for a field write.
+t_editRow AttriRowOf(const t_editableTableFile& store, const uint8_t* row);
+t_editRow KeyRowOf(const t_editableTableFile& store, const uint8_t* row);
 
 // Room for n objects of T in the arena, aligned for T (the arena itself
 // aligns to 4 bytes only); null when the arena fails. Zero-filled.

@@ -134,19 +134,6 @@ bool AddToDict(const t_phraseEntry& e, void* context) {
     return true;
 }
 
-struct t_arraySink {
-    t_phraseEntry* entries;
-    int maximum;
-    int count;
-};
-
-bool AddToArray(const t_phraseEntry& e, void* context) {
-    auto* a = static_cast<t_arraySink*>(context);
-    if (a->count >= a->maximum) return false;
-    a->entries[a->count++] = e;
-    return a->count < a->maximum;
-}
-
 }  // namespace
 
 int ParsePhrasesText(t_scopeHeap& arena, const wchar_t* textPath, const wchar_t* imagePath) {
@@ -161,11 +148,4 @@ int ParsePhrasesText(t_scopeHeap& arena, const wchar_t* textPath, const wchar_t*
     image.shrink_to_fit();
     if (!ReadPhrasesFile(arena, textPath, &AddToDict, &dict)) return 0;
     return dict.SaveToFile(imagePath);
-}
-
-int ParsePhrasesToArray(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntry* entries, int maximum) {
-    if (!entries || maximum < 1) return 0;
-    t_arraySink sink{entries, maximum, 0};
-    if (!ReadPhrasesFile(arena, textPath, &AddToArray, &sink)) return 0;
-    return sink.count;
 }

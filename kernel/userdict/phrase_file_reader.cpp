@@ -164,6 +164,19 @@ private:
     bool m_overflow = false;
 };
 
+struct t_arraySink {
+    t_phraseEntry* entries;
+    int maximum;
+    int count;
+};
+
+bool AddToArray(const t_phraseEntry& e, void* context) {
+    auto* a = static_cast<t_arraySink*>(context);
+    if (a->count >= a->maximum) return false;
+    a->entries[a->count++] = e;
+    return a->count < a->maximum;
+}
+
 }  // namespace
 
 int IsValidPhraseKey(const wchar_t* s) {
@@ -193,4 +206,11 @@ bool ReadPhrasesFile(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntryS
     }
     parser.End();
     return true;
+}
+
+int ParsePhrasesToArray(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntry* entries, int maximum) {
+    if (!entries || maximum < 1) return 0;
+    t_arraySink sink{entries, maximum, 0};
+    if (!ReadPhrasesFile(arena, textPath, &AddToArray, &sink)) return 0;
+    return sink.count;
 }

@@ -1,0 +1,107 @@
+// t_fixFirstDict: per typed input key, the word the user pinned to the
+// first place of the candidate list. A key keeps its earlier pins as
+// deleted records; at most one record of a key is active.
+// One thread at a time: callers hold the kernel dictionary lock.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "kernel/runtime/dict_base.h"
+#include "kernel/runtime/lstr.h"
+#include "kernel/storage/editable_table.h"
+#include "kernel/userdict/phrase_dict_store.h"
+
+class t_scopeHeap;
+
+inline constexpr const wchar_t* kFixFirstDictName = L"FixFirstDict";
+inline constexpr const wchar_t* kFixFirstDictFile = L"qzim_fix_first.bin";
+
+// Record states.
+enum : uint8_t { kFixPlain = 0, kFixActive = 1, kFixDeleted = 2 };
+
+// The pinned word of a key; texts in the caller's arena.
+struct t_fixedWord {
+    const t_lstr* word;
+    const t_lstr* second;
+    const t_lstr* third;
+};
+struct t_fixedRecord {
+    const t_lstr* key;
+    const t_lstr* word;
+    const t_lstr* second;
+    const t_lstr* third;
+    uint8_t state;
+};
+
+class t_fixFirstDict : public t_dictStorageBase {
+public:
+    static constexpr uint32_t kFormatVersion = 20150730;
+    static constexpr uint32_t kRows = 10000;
+    static constexpr int32_t kRowLimit = 10000;
+    // Key, word and texts with their counts must fit this many bytes.
+    static constexpr uint32_t kMaxRecordBytes = 1000;
+
+    t_fixFirstDict();
+    ~t_fixFirstDict() override;
+
+    // Attaches the image in place; the result becomes the ready flag.
+    bool Load(void* data, int32_t size) override;
+    // Commits a new, empty image; true when committed.
+    using t_dictStorageBase::Save;
+    bool Save(const void* data, int32_t size) override;
+    // Attaches a private copy of the file or bytes; false, not ready, when
+    // missing or refused.
+    bool AttachFile(const wchar_t* path);
+    bool AttachCopy(const void* data, uint64_t size);
+
+    // Every operation answers 0 while not loaded, for a null argument, or when
+    // key, word and texts with their counts exceed 1000 bytes.
+    //
+    // Pins word for key: its record becomes active and every other record of
+    // the key deleted; a new word is added active. 1/0.
+    int SetFixedWord(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third);
+    // Folds in a record of another copy with its state (see the source for
+    // the rules); a word arriving active while another word of the key is
+    // active is stored deleted. 1/0.
+    int MergeFixedWord(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third,
+                       uint8_t state);
+    // The first record of the key, in chain order, that is not deleted; 0
+    // when there is none or a text cannot be reached.
+    int GetFixedWord(t_scopeHeap& arena, const t_lstr* key, t_fixedWord* result) const;
+    // Marks the record deleted; 1 also when it is absent.
+    int RemoveItem(const t_lstr* key, const t_lstr* word);
+    // Every record with its state; 1/0.
+    int GetAllItems(t_scopeHeap& arena, t_fixedRecord*** items, int* count) const;
+    // Records, deleted ones included.
+    int GetCount() const;
+    // The image's check number (changes with every change of its counts); 0
+    // when not loaded.
+    uint32_t GetCheckNumber() const;
+
+    // Writes the store to path + ".temp" and renames it over path; 1/0.
+    int SaveToFile(const wchar_t* path) const;
+    static int BuildImageToFile(const wchar_t* path);
+    // An empty image of rows records; byte counts of 0 give 10 and 30 bytes a row.
+    static bool BuildImage(std::vector<uint8_t>& out, uint32_t rows, uint32_t keyBytes = 0, uint32_t textBytes = 0);
+
+    void SetRowLimit(int32_t rows) { m_rowLimit = rows; }
+
+private:
+    static bool RankLess(const uint8_t* a, const uint8_t* b);
+    static int RemoveRow(uint8_t* row, uint8_t* extra, void* context, int index);
+    static int RowState(const uint8_t* row, void* context);
+    bool Attach(void* image, uint64_t size);
+    bool Ready() const { return IsReady() && m_store.IsAttached(); }
+    static bool Fits(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third);
+    int Append(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third, uint8_t state);
+    bool WriteState(const uint8_t* row, uint8_t state);
+
+    t_editableTableFile m_store;
+    n_userStore::t_imageHolder m_image;
+    int32_t m_rowLimit = kRowLimit;
+};
+
+// Reads a fixed-first file into a local dictionary and returns its record
+// count (0 when it cannot be read).
+int GetFixFirstFileCount(const wchar_t* path);
