@@ -106,6 +106,7 @@ bool ParseV2(const uint8_t* data, uint64_t size, std::vector<t_importedWord>& ou
     const uint32_t bound = Rd32(data + 108);
     const int32_t q = RdI32(data + 116), o = RdI32(data + 120);
     if (readings < 0 || words < 0) return false;
+    if (bound > size) return false;  // the texts end past the file: it was cut
     if (readingOff > size || uint64_t(readings) * 12 > size - readingOff) return false;
     if (wordOff > size || uint64_t(words) * 24 > size - wordOff) return false;
     int32_t count = 0;
