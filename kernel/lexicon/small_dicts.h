@@ -117,7 +117,8 @@ public:
     // word (key table 0); null when none or not ready.
     const uint8_t* FindByInput(const t_lstr* input);
     const uint8_t* FindByWord(const t_lstr* word);
-    // The guide text and the web address of a row found in key table k.
+    // The guide text and the web address of a row found in key table k;
+    // null when not ready or the item is missing.
     const t_lstr* GetGuideText(const uint8_t* row, int k);
     const t_lstr* GetGuideUrl(const uint8_t* row, int k);
 };

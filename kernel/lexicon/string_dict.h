@@ -78,7 +78,9 @@ public:
 
 class t_urlSysDict : public t_dictStorageBase, public t_strDict {
 public:
+    // As t_engSysDict::Load.
     bool Load(void* data, int32_t size) override;
+    // See StrTableSearch; 0 when not ready.
     int Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out, uint32_t* fullCount,
                int32_t* total);
 };
@@ -86,6 +88,7 @@ public:
 // The English prediction keys (version 20150305, default policies).
 class t_preEngDict : public t_dictStorageBase {
 public:
+    // Attaches (version 20150305); the result is the ready flag.
     bool Load(void* data, int32_t size) override;
     // 1 when key is in key table 0; 0 when absent or not ready.
     int Contains(const t_lstr* key);

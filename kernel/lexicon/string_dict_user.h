@@ -100,6 +100,8 @@ public:
     bool SaveToFile(const wchar_t* path);
 };
 
+// The web addresses the user committed; every operation works as its
+// English counterpart above.
 class t_urlUsrDict : public t_strUsrDict, public t_dictStorageBase {
 public:
     bool ReceiveImage(const void* data, int32_t size) override;
