@@ -6,7 +6,6 @@
 #include <cwchar>
 
 #include "kernel/runtime/lstr.h"
-#include "kernel/runtime/scope_heap.h"
 
 using n_tableFormat::kNoAttriNoWord;
 using n_tableFormat::kNone;
@@ -89,11 +88,15 @@ int32_t t_pyDict::GetSyllableId(const wchar_t* text) const {
     if (!IsReady() || !text) return -1;
     const size_t n = wcsnlen(text, 11);
     if (n == 0 || n > 10) return -1;
-    t_scopeHeap heap(t_scopeHeap::kDefaultBlockSize);
-    const t_lstr* key = heap.WideToLstr(text);
-    if (!key) return -1;
+    // At most 10 units: the key is built on the stack, no arena on this path.
+    uint8_t buf[2 + 2 * 10];
+    n_tableFormat::Wr16(buf, uint16_t(2 * n));
+    for (size_t i = 0; i < n; ++i) {
+        if (uint32_t(text[i]) > 0xFFFF) return -1;  // no syllable holds such a character
+        n_tableFormat::Wr16(buf + 2 + 2 * i, uint16_t(text[i]));
+    }
     int32_t row = 0, start = 0, bucket = -1;
-    if (!m_table.Find(key, 0, &row, &start, &bucket)) return -1;
+    if (!m_table.Find(reinterpret_cast<const t_lstr*>(buf), 0, &row, &start, &bucket)) return -1;
     return bucket == 1 ? row + m_syllables : row;
 }
 

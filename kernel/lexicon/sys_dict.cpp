@@ -4,7 +4,6 @@
 #include "kernel/lexicon/sys_dict.h"
 
 #include <cstring>
-#include <vector>
 
 #include "kernel/lexicon/gram_stat.h"
 #include "kernel/runtime/lstr.h"
@@ -440,48 +439,47 @@ int t_sysDictCursor::Walk(const t_lstr* path, uint32_t* wordIndex, t_lstr** path
     uint16_t ids[kMaxPathIds];
     for (uint32_t i = 0; i < base; ++i) ids[i] = LstrGetUnit(path, i);
 
-    struct t_frame {
-        uint32_t n;
-    };
-    std::vector<t_frame> stackFrames;
-    stackFrames.push_back({start});
+    // frames[i]: the current node of the sibling list at depth base + i + 1.
+    uint32_t frames[kMaxPathIds];
+    size_t top = 0;
+    frames[0] = start;
     uint64_t budget = uint64_t(d->GetNodeCount()) + 1;
     int count = 0;
-    while (!stackFrames.empty() && count < max) {
+    bool open = true;
+    while (open && count < max) {
         if (budget-- == 0) break;
-        t_frame& f = stackFrames.back();
         int16_t skip, id;
         int32_t w;
-        if (!d->GetNode(f.n, &skip, &id, &w)) break;
-        const size_t depth = base + stackFrames.size();
+        if (!d->GetNode(frames[top], &skip, &id, &w)) break;
+        const size_t depth = base + top + 1;
         if (depth > size_t(kMaxPathIds)) break;
         ids[depth - 1] = uint16_t(id);
         if (w >= 0) {
             if (wordIndex) wordIndex[count] = uint32_t(w);
-            if (paths) {
-                paths[count] = heap ? heap->MakeLstr(ids, depth * 2) : nullptr;
-            }
+            if (paths) paths[count] = heap ? heap->MakeLstr(ids, depth * 2) : nullptr;
             ++count;
         }
-        const uint32_t here = f.n;
-        // Next position: the first child, else the next sibling here or of an ancestor.
+        // Next: the first child, else the next sibling here or of an ancestor.
         if ((skip > 1 || skip == 0) && depth < size_t(kMaxPathIds)) {
-            stackFrames.push_back({here + 1});
+            frames[top + 1] = frames[top] + 1;
+            ++top;
             continue;
         }
         for (;;) {
-            t_frame& top = stackFrames.back();
             int16_t s;
-            if (!d->GetNode(top.n, &s, nullptr, nullptr)) {
-                stackFrames.clear();
+            if (!d->GetNode(frames[top], &s, nullptr, nullptr)) {
+                open = false;
                 break;
             }
             if (s >= 1) {
-                top.n += uint32_t(s);
+                frames[top] += uint32_t(s);
                 break;
             }
-            stackFrames.pop_back();
-            if (stackFrames.empty()) break;
+            if (top == 0) {
+                open = false;
+                break;
+            }
+            --top;
         }
     }
     return count;
