@@ -177,7 +177,9 @@ int t_abbrUsrDict::Insert(const t_lstr* key, const t_lstr* phrase, int16_t posit
     const int d = m_store.GetAttriDataTable(0);
     const int64_t used = m_store.GetDataUsed(d), allocated = m_store.GetDataSize(d);
     if (used < 0 || allocated < 0) return 0;
-    if (used + int64_t(LstrGetByteLength(phrase)) + 2 >= allocated) {
+    t_editLocation present;
+    if (used + int64_t(LstrGetByteLength(phrase)) + 2 >= allocated && Find(key, phrase, &present) &&
+        !present.itemFound) {
         int32_t keys = m_rowLimit, attris = m_rowLimit;
         if (!m_store.HandleFull(0, &keys, &attris)) return 0;
     }

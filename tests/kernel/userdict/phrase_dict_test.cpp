@@ -204,6 +204,13 @@ TEST_F(PhraseDictTest, TheStoreGrowsWhenFull) {
     }
     EXPECT_EQ(dict.GetCount(), 200);
     EXPECT_EQ(Lookup(u"g").size(), 200u);
+    // Long phrases that outgrow the phrase text make room before they go in.
+    for (int i = 0; i < 4; ++i) {
+        const std::u16string big = std::u16string(8000, char16_t(u'a' + i));
+        ASSERT_NE(Add(u"long", big, 1), 0) << i;
+    }
+    EXPECT_EQ(Lookup(u"long").size(), 4u);
+    EXPECT_EQ(Lookup(u"g").size(), 200u);
 }
 
 TEST_F(PhraseDictTest, ATrimCountsDeletedRowsAndKeepsTheFrontPhrases) {

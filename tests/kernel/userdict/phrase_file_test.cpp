@@ -2,7 +2,10 @@
 // replace a phrase image (the live dictionary's included).
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <string>
@@ -254,20 +257,34 @@ TEST_F(PhraseFileTest, AFailedExportReturnsZeroAndLeavesTheOldFile) {
     t_scopeHeap arena;
     // No directory to create the file in.
     EXPECT_EQ(WritePhrasesFile(arena, image.c_str(), dir.WFile("nodir/phrases.ini").c_str(), false), 0);
-    // A directory that refuses new files: the old file stays whole.
-    const std::string sub = dir.File("ro");
+    // The disk fills up while the file is written (a file-size limit, which
+    // binds root too): 0, and the old file stays whole beside no leftovers.
+    const std::string sub = dir.File("out");
     ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
     const std::string text = sub + "/phrases.ini";
     ASSERT_TRUE(WriteFileBytes(text, Utf16File(u"old,1=kept")));
-    ASSERT_EQ(chmod(sub.c_str(), 0500), 0);
     const std::wstring wtext(text.begin(), text.end());
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 1024;  // the header alone is larger
+    auto* previous = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const int result = WritePhrasesFile(arena, image.c_str(), wtext.c_str(), false);
-    chmod(sub.c_str(), 0700);
-    if (geteuid() != 0) {  // root writes anywhere
-        EXPECT_EQ(result, 0);
-        EXPECT_EQ(ReadUtf16File(text), u"old,1=kept");
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sub), {}), 1);
-    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadUtf16File(text), u"old,1=kept");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sub), {}), 1);
+    // The final rename fails (a directory stands at the path): 0 as well.
+    const std::string blocked = sub + "/blocked.ini";
+    ASSERT_EQ(mkdir(blocked.c_str(), 0700), 0);
+    ASSERT_TRUE(WriteFileBytes(blocked + "/inside", {1}));
+    EXPECT_EQ(WritePhrasesFile(arena, image.c_str(), std::wstring(blocked.begin(), blocked.end()).c_str(), false), 0);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sub), {}), 2);
+    // And the same export to a free path succeeds.
+    EXPECT_EQ(WritePhrasesFile(arena, image.c_str(), wtext.c_str(), false), 1);
+    EXPECT_NE(ReadUtf16File(text).find(u"\r\na,1=new"), std::u16string::npos);
 }
 
 TEST_F(PhraseFileTest, ParsedTextBecomesAnImageInPlainState) {
