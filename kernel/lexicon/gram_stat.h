@@ -87,6 +87,10 @@ public:
     bool Attach(const uint8_t* image, const uint8_t* end);
     void Detach();
     bool IsAttached() const { return m_unigrams != nullptr; }
+    // Whether the attached gram image lies inside [begin, end).
+    bool LiesIn(const uint8_t* begin, const uint8_t* end) const {
+        return m_unigrams && begin && m_unigrams >= begin && m_unigrams < end;
+    }
 
     uint32_t GetMagic() const { return m_magic; }
     // The header's second word (the value the dictionary information reports).

@@ -37,7 +37,13 @@ uint32_t ClassIndexOf(const uint8_t* rec) { return (Rd16(rec + 7) >> 11) + ((Rd3
 
 }  // namespace
 
-t_sysDict::~t_sysDict() = default;
+// The gram view points into this image: it must not outlive it.
+t_sysDict::~t_sysDict() {
+    if (m_image && t_singleton<t_gramInfo>::Exists()) {
+        t_gramInfo& gram = t_singleton<t_gramInfo>::Get();
+        if (gram.LiesIn(m_image, m_image + m_size)) gram.Detach();
+    }
+}
 
 void t_sysDict::Clear() {
     m_image = nullptr;

@@ -235,6 +235,18 @@ TEST_F(SysDictHeaderTest, OffsetsOutsideTheirAreasAreRefused) {
     EXPECT_TRUE(LoadWith(pair + 4, 0));
 }
 
+TEST(SysDictLifetimeTest, GramViewDoesNotOutliveTheImage) {
+    const t_gramInfo* gram = nullptr;
+    {
+        Bytes image = MakeCoreImage(MakeCoreSource());
+        t_sysDict dict;
+        ASSERT_TRUE(dict.Load(image.data(), int32_t(image.size())));
+        gram = dict.GetGram();
+        EXPECT_EQ(GramGetUnigramFreq(gram, 1), 601);
+    }
+    EXPECT_EQ(GramGetUnigramFreq(gram, 1), 1400);  // detached, not dangling
+}
+
 TEST(SysDictNotReadyTest, AnswersNothing) {
     t_sysDict dict;
     t_sysDictCursor c(&dict);
