@@ -331,9 +331,10 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Unigram records: frequency = the word's cost; back-off through the
-    // last character of the first word and the first character of the
-    // second (character pairs are the densest statistics of the model).
+    // Unigram records: frequency = the word's cost, no cap below the neutral
+    // score, no back-off ids. Backing off through the words' first and last
+    // characters was measured (plain bigram decoding of the calibration set)
+    // at 69.3% exact phrases against 70.2% without, so the ids stay 0.
     core.unigrams.assign(size_t(gramWords) + 1, t_gramUnigram());
     std::vector<double> gramLog10(size_t(gramWords) + 1, 0.0);
     std::unordered_map<std::string, uint32_t> gramOf;
@@ -342,27 +343,10 @@ int main(int argc, char** argv) {
         gramOf[word] = u.rank;
         gramLog10[u.rank] = u.log10p;
     }
-    auto firstChar = [](const std::string& w) {
-        size_t n = 1;
-        while (n < w.size() && (static_cast<unsigned char>(w[n]) >> 6) == 2) ++n;
-        return w.substr(0, n);
-    };
-    auto lastChar = [](const std::string& w) {
-        size_t at = w.size() - 1;
-        while (at > 0 && (static_cast<unsigned char>(w[at]) >> 6) == 2) --at;
-        return w.substr(at);
-    };
     for (const auto& [word, id] : gramOf) {
         t_gramUnigram& u = core.unigrams[id];
         u.freq = uint16_t(clampRound(cost(gramLog10[id]), kFreqMax));
         u.cap = uint16_t(n_gram::kNeutral);
-        const std::string first = firstChar(word), last = lastChar(word);
-        if (first.size() < word.size()) {
-            auto l = gramOf.find(last);
-            auto r = gramOf.find(first);
-            if (l != gramOf.end()) u.leftBackOff = l->second;
-            if (r != gramOf.end()) u.rightBackOff = r->second;
-        }
     }
     size_t bigramRows = 0, bigramsBelowClasses = 0;
     ForEachRow(dir + "/bigrams.tsv", 3, [&](const std::vector<std::string>& f) {
