@@ -120,5 +120,5 @@ if(VETRA_BUILD_TESTS AND TARGET lexicon_tests)
                    --source "${extra_b_lexicon}/punctuation.tsv" --check "${extra_b_lexicon}/punctures.ini")
   add_test(NAME DataSystemFilesAttach
            COMMAND lexicon_tests --gtest_filter=BuiltSystemDataTest.*)
-  set_tests_properties(DataSystemFilesAttach PROPERTIES ENVIRONMENT "VETRA_BUILT_DATA_DIR=${extra_b_dir}")
+  set_tests_properties(DataSystemFilesAttach PROPERTIES ENVIRONMENT "VETRA_SYSTEM_DATA_DIR=${extra_b_dir}")
 endif()

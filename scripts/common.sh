@@ -11,9 +11,13 @@ vetra_install_packages() {
     [[ -z "$pkg" || "$pkg" == \#* ]] && continue
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || missing+=("$pkg")
   done < "$VETRA_ROOT/scripts/packages.txt"
-  ((${#missing[@]} == 0)) && return 0
   local sudo=""
   [[ $(id -u) -ne 0 ]] && sudo="sudo"
+  # The data build downloads source packages, which needs the package lists.
+  if ((${#missing[@]} == 0)); then
+    compgen -G "/var/lib/apt/lists/*_Packages*" >/dev/null || $sudo apt-get update -qq >/dev/null
+    return 0
+  fi
   echo "installing: ${missing[*]}"
   $sudo apt-get update -qq >/dev/null
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
@@ -43,4 +47,9 @@ vetra_ctest() {
     return 1
   fi
   echo "$label: $(grep -E 'tests passed' "$log")"
+}
+
+# vetra_data_summary <build dir>: the one-screen summary of the system data.
+vetra_data_summary() {
+  cat "$VETRA_ROOT/$1/data/summary.txt" "$VETRA_ROOT/$1/data/compile-report.txt"
 }

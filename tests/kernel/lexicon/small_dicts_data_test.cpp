@@ -12,20 +12,12 @@
 #include "kernel/lexicon/string_dict.h"
 #include "kernel/lexicon/string_dict_user.h"
 #include "kernel/runtime/dir_settings.h"
+#include "tests/kernel/lexicon/built_data_support.h"
 #include "tests/kernel/lexicon/small_dicts_support.h"
 
 using namespace dicttest;
 
 namespace {
-
-std::string BuiltDataDir() {
-    if (const char* dir = getenv("VETRA_BUILT_DATA_DIR")) return dir;
-#ifdef VETRA_BUILT_DATA_DIR
-    return VETRA_BUILT_DATA_DIR;
-#else
-    return {};
-#endif
-}
 
 struct t_row {
     const wchar_t* name;
@@ -38,7 +30,7 @@ struct t_row {
 class BuiltSystemDataTest : public DictManagerTest {
 protected:
     void SetUp() override {
-        data = BuiltDataDir();
+        data = BuiltSystemDir();
         if (data.empty() || !std::filesystem::is_directory(data))
             GTEST_SKIP() << "no built system data (configure with -DVETRA_BUILD_DATA=ON)";
         if (!std::filesystem::exists(data + "/qzim_eng.bin"))

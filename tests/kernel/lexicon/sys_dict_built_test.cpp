@@ -6,6 +6,7 @@
 #include "kernel/lexicon/hz_dict.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/sys_dict.h"
+#include "tests/kernel/lexicon/built_data_support.h"
 #include "tests/kernel/lexicon/sys_dict_support.h"
 
 using namespace lexdata;
@@ -15,7 +16,7 @@ namespace {
 class SysDictBuiltDataTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        const std::string dir = BuiltDataDir();
+        const std::string dir = BuiltSystemDir();
         if (dir.empty()) return;
         s_py = new Bytes(ReadFile(dir + "/qzim_py.bin"));
         s_hz = new Bytes(ReadFile(dir + "/qzim_hz.bin"));

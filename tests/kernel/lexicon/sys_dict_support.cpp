@@ -110,16 +110,6 @@ Bytes MakeCoreImage(const t_sysDictSource& src) {
     return out;
 }
 
-std::string BuiltDataDir() {
-    // Lets a build without the data (a sanitizer build, say) test another build's files.
-    if (const char* dir = std::getenv("VETRA_SYSTEM_DATA_DIR")) return dir;
-#ifdef VETRA_BUILT_DATA_DIR
-    return VETRA_BUILT_DATA_DIR;
-#else
-    return "";
-#endif
-}
-
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

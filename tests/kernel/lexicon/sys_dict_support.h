@@ -37,9 +37,6 @@ Bytes MakeHzImage();
 t_sysDictSource MakeCoreSource();
 Bytes MakeCoreImage(const t_sysDictSource& src);
 
-// The directory of the built qzim_*.bin files (VETRA_SYSTEM_DATA_DIR, else the
-// data build's), or "" when not built.
-std::string BuiltDataDir();
 Bytes ReadFile(const std::string& path);
 
 }  // namespace lexdata
