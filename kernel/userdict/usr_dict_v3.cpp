@@ -174,6 +174,7 @@ bool t_usrDictV3Core::Load(void* data, int32_t size) {
     m_retired.reset();
     m_own.reset();
     m_basePath.clear();
+    m_sourcePath.clear();
     if (!data || size <= 0) return Refuse("no image");
     // The manager's block holds the image itself; edits go into it.
     return AttachImage(static_cast<uint8_t*>(data), uint64_t(size));
@@ -183,6 +184,7 @@ bool t_usrDictV3Core::AttachCopy(const void* data, uint64_t size) {
     m_loaded = false;
     m_store.Detach();
     m_basePath.clear();
+    m_sourcePath.clear();
     if (!data || size == 0 || size > uint64_t(INT32_MAX)) return Refuse("no image");
     std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[size]);
     if (!copy) return Refuse("out of memory");
@@ -198,6 +200,7 @@ bool t_usrDictV3Core::AttachFile(const wchar_t* path) {
     std::vector<uint8_t> bytes;
     if (!ReadWholeFile(path, bytes)) return Refuse("cannot read the file");
     if (!AttachCopy(bytes.data(), bytes.size())) return false;
+    m_sourcePath = path;
     // The attached image equals this file: changes can be patched into it.
     if (m_unloggedChange) return true;
     const int64_t need = m_store.GetFixedStateSize(kUsrChangeLogRecords);
@@ -579,7 +582,7 @@ int t_usrDictV3Core::HandleFull() {
     if (!m_loaded) return 0;
     int32_t maxKey = int32_t(kUsrMaxCapacity), maxAttri = int32_t(kUsrMaxCapacity);
     const int r = m_store.HandleFull(0, &maxKey, &maxAttri);
-    return AfterChange(r == 0 ? 0 : r);
+    return AfterChange(r);
 }
 
 bool t_usrDictV3Core::TrimToLimit(int32_t limit) {
@@ -622,9 +625,9 @@ void t_usrDictV3Core::SaveIfFull() {
     wchar_t path[1024];
     if (GetFilePath(path, 1024)) {
         SaveToFile(path, 1);
-    } else if (!m_basePath.empty()) {
-        const std::wstring base = m_basePath;
-        SaveToFile(base.c_str(), 1);
+    } else if (!m_sourcePath.empty()) {
+        const std::wstring source = m_sourcePath;
+        SaveToFile(source.c_str(), 1);
     }
     ClearFixedCapacityState();
 }

@@ -259,6 +259,7 @@ private:
     bool m_inPlaceOk = false;              // m_basePath + the change log = the attached image
     std::wstring m_basePath;               // the file the attached image equals
     bool m_unloggedChange = false;         // validation changed rows of the attached image
+    std::wstring m_sourcePath;             // the file AttachFile read; saved to when the log fills
 };
 
 // Capacity of a rebuilt image: 10000 for fewer than 10000 words (or a limit

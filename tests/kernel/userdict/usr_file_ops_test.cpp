@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <cstring>
 #include <memory>
 
@@ -331,6 +330,8 @@ TEST_F(FileOpsTest, RemovingTheDictionaryLeavesItEmpty) {
     EXPECT_EQ(GetUsrDictWordCount(target.c_str(), 1), 3);
 }
 
+time_t FixedClock() { return 1893456000; }  // 2030-01-01
+
 // Through the dictionary manager, with an older backup lying in "Backup":
 // the restored dictionary is the restored file, not backup and file mixed.
 TEST(FileOpsManagerTest, RestoreWithBackupsPresentGivesTheRestoredWordsOnly) {
@@ -374,11 +375,14 @@ TEST(FileOpsManagerTest, RestoreWithBackupsPresentGivesTheRestoredWordsOnly) {
         // A dated backup written by the dictionary itself (compact) restores
         // through its Import.
         const std::vector<uint8_t> liveFile = ReadFileBytes(user + "/qzim_usr_v3new.bin");
-        ASSERT_TRUE(live.Export(liveFile.data(), int32_t(liveFile.size())));
-        std::vector<uint8_t> backup;
-        for (const auto& e : std::filesystem::directory_iterator(user + "/Backup"))
-            if (e.path().filename().string().rfind("qzim_usr_v3new.bin.2020", 0) != 0)
-                backup = ReadFileBytes(e.path().string());
+        SetDictClockFunction(&FixedClock);
+        const bool exported = live.Export(liveFile.data(), int32_t(liveFile.size()));
+        SetDictClockFunction(nullptr);
+        ASSERT_TRUE(exported);
+        wchar_t stamp[15];
+        ASSERT_TRUE(FormatDictStamp(FixedClock(), stamp));
+        const std::vector<uint8_t> backup =
+            ReadFileBytes(user + "/Backup/qzim_usr_v3new.bin." + std::string(stamp, stamp + 14));
         ASSERT_FALSE(backup.empty());
         EXPECT_LT(backup.size(), liveFile.size());
         // Removing the dictionary does not bring back an older backup.
@@ -390,9 +394,9 @@ TEST(FileOpsManagerTest, RestoreWithBackupsPresentGivesTheRestoredWordsOnly) {
         EXPECT_EQ(GetUsrDictWordCount(std::wstring(user.begin(), user.end()).append(L"/qzim_usr_v3new.bin").c_str(), 1),
                   4);
         // A damaged backup writes nothing.
-        backup.resize(backup.size() / 2);
+        std::vector<uint8_t> damaged(backup.begin(), backup.begin() + long(backup.size() / 2));
         const std::vector<uint8_t> kept = ReadFileBytes(user + "/qzim_usr_v3new.bin");
-        EXPECT_FALSE(live.Import(backup.data(), int32_t(backup.size())));
+        EXPECT_FALSE(live.Import(damaged.data(), int32_t(damaged.size())));
         EXPECT_EQ(ReadFileBytes(user + "/qzim_usr_v3new.bin"), kept);
     }
     {
