@@ -2,9 +2,13 @@
 // the parsers of all three formats, and carrying the words into a dictionary.
 // Not part of the unit tests; build with clang, for example:
 //   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
-//     tests/kernel/userdict/usr_import_fuzz.cpp kernel/userdict/*.cpp \
+//     tests/kernel/userdict/usr_import_fuzz.cpp kernel/userdict/usr_dict_file_ops.cpp \
+//     kernel/userdict/usr_dict_v3.cpp kernel/userdict/usr_learn.cpp \
+//     kernel/userdict/usr_scramble.cpp kernel/userdict/usr_validators.cpp \
 //     kernel/storage/*.cpp kernel/runtime/*.cpp -lpthread -o usr_import_fuzz
-//   ./usr_import_fuzz -max_total_time=300 -max_len=65536
+//   ./usr_import_fuzz -max_total_time=300 -max_len=16384 corpus
+// Seed the corpus with files of each format (the test writers of
+// usr_support.h make them).
 #include <cstddef>
 #include <cstdint>
 #include <vector>

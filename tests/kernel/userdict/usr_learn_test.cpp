@@ -193,6 +193,11 @@ TEST_F(LearnTest, RestoreCarriesEveryField) {
     ASSERT_EQ(dict.RestoreWord(nihao.get(), wNiHao2.get(), 2, 0, 10, 9), 1);
     EXPECT_EQ(Attr(nihao, wNiHao2).extra, 0);
     EXPECT_EQ(Clock(), 71u);
+    // The secondary count is raised by the amount given and stops at 65535.
+    ASSERT_TRUE(dict.AddExtraCount(nihao.get(), wNihao.get(), 40000));
+    ASSERT_TRUE(dict.AddExtraCount(nihao.get(), wNihao.get(), 40000));
+    EXPECT_EQ(Attr(nihao, wNihao).extra, 65535);
+    EXPECT_FALSE(dict.AddExtraCount(TestLstr({1}).get(), wNihao.get(), 1));
 }
 
 TEST_F(LearnTest, GetWordsHidesDeletedAndFlaggedRows) {
