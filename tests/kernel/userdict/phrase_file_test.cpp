@@ -387,6 +387,7 @@ protected:
         ASSERT_TRUE(manager->LoadDict(kPhraseDictName));
     }
     void TearDown() override {
+        Live().Load(nullptr, 0);  // the manager's block goes with the manager
         manager.reset();
         if (!m_home.empty()) setenv("HOME", m_home.c_str(), 1);
     }
