@@ -1,5 +1,9 @@
 // The dictionary base: helpers without a registration, safe image writes,
 // truthful results and backups.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -110,6 +114,38 @@ TEST_F(DictBaseFileTest, FailedSaveAndNotifyKeepsTheVersionAndTheAttachedImage) 
     EXPECT_TRUE(dict.IsReady());
     EXPECT_EQ("good", dict.Payload());
     EXPECT_EQ(before, GetFile(path));
+}
+
+// Images are never rewritten in place: a reader that mapped the file (a
+// block attached as a file mapping, another process) keeps its bytes whole
+// while the base and the manager's flush put a new file in its place.
+TEST_F(DictBaseFileTest, ImageWritesReplaceTheFileSoMappedReadersKeepTheirBytes) {
+    AttachUser(std::string(64, 'o'));
+    auto mapWhole = [&](std::string* bytes) -> const char* {
+        *bytes = GetFile(path);
+        const int fd = open(path.c_str(), O_RDONLY);
+        if (fd < 0) return nullptr;
+        void* map = mmap(nullptr, bytes->size(), PROT_READ, MAP_SHARED, fd, 0);
+        close(fd);
+        return map == MAP_FAILED ? nullptr : static_cast<const char*>(map);
+    };
+    std::string before;
+    const char* mapped = mapWhole(&before);
+    ASSERT_NE(nullptr, mapped);
+    const std::string image = MakeStubImage("new");
+    ASSERT_TRUE(dict.WriteFile(image.data(), int32_t(image.size())));
+    EXPECT_EQ(before, std::string(mapped, before.size()));
+    EXPECT_EQ(image, GetFile(path));
+    munmap(const_cast<char*>(mapped), before.size());
+
+    // The flush writes the attached (longer) image over the short file.
+    std::string shortFile;
+    mapped = mapWhole(&shortFile);
+    ASSERT_NE(nullptr, mapped);
+    ASSERT_TRUE(manager->SaveAll());
+    EXPECT_EQ(image, std::string(mapped, shortFile.size()));
+    EXPECT_EQ(before, GetFile(path));
+    munmap(const_cast<char*>(mapped), shortFile.size());
 }
 
 TEST_F(DictBaseFileTest, ShorterImageSavedOverALongerFileAttachesAfterwards) {
