@@ -146,7 +146,17 @@ TEST_F(SysDictBuiltDataTest, EveryOffsetOfTheWordImageValidates) {
 TEST_F(SysDictBuiltDataTest, DamagedBuiltImagesNeverReadOutside) {
     Bytes bad = *s_core;
     const std::vector<uint16_t> path = Reading({L"zhong", L"guo", L"ren", L"min"});
-    for (size_t pos = 0; pos < bad.size(); pos += bad.size() / 61 + 1) {
+    // Every header byte and the index entries of the walked path, then a
+    // spread over the rest.
+    std::vector<size_t> positions;
+    for (size_t i = 0; i < n_sysDict::kHeaderSize; ++i) positions.push_back(i);
+    for (size_t i = 0; i < path.size(); ++i)
+        for (size_t k = 0; k < 10; ++k) {
+            const size_t entry = i == 0 ? n_sysDict::kRootBase + path[0] : size_t(path[i]) * 441 + path[0];
+            positions.push_back(n_sysDict::kIndexOffset + entry * 10 + k);
+        }
+    for (size_t pos = n_sysDict::kHeaderSize; pos < bad.size(); pos += bad.size() / 61 + 1) positions.push_back(pos);
+    for (size_t pos : positions) {
         const uint8_t old = bad[pos];
         bad[pos] ^= 0xFF;
         t_sysDict dict;
@@ -154,7 +164,16 @@ TEST_F(SysDictBuiltDataTest, DamagedBuiltImagesNeverReadOutside) {
             t_sysDictCursor c(&dict);
             for (uint16_t id : path) {
                 uint8_t stepped;
-                c.PushSyllable(id, &stepped);
+                if (c.PushSyllable(id, &stepped) && c.word >= 0) {
+                    uint8_t more = 1;
+                    for (uint32_t w = uint32_t(c.word), n = 0; more && n < 64; ++w, ++n) {
+                        if (dict.GetWordRecord(w, nullptr, nullptr, nullptr, &more) != 1) break;
+                        const t_lstr* text = dict.GetWordText(w);
+                        if (text) {
+                            ASSERT_LE(LstrGetBytes(text) + LstrGetByteLength(text), bad.data() + bad.size());
+                        }
+                    }
+                }
                 uint32_t words[32];
                 c.GetSubtreeWordIndexes(words, 32);
             }
