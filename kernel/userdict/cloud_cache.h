@@ -8,15 +8,16 @@
 #include <cstdint>
 #include <vector>
 
-#include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/lstr.h"
-#include "kernel/storage/editable_table.h"
 #include "kernel/userdict/phrase_dict_store.h"
 
 inline constexpr const wchar_t* kCloudCacheDictName = L"CloudCachecDict";
 inline constexpr const wchar_t* kCloudCacheLongWordDictName = L"CloudCachecDictLongWord";
 
-class t_cloudCacheDict : public t_dictStorageBase {
+// Load, Save (an empty image; the manager calls it at start), AttachCopy
+// (tests), GetCount (reset records included) and SetRowLimit come from
+// t_userStoreBase.
+class t_cloudCacheDict : public t_userStoreBase {
 public:
     static constexpr uint32_t kFormatVersion = 20150514;
     static constexpr int32_t kBucketCount = 500;
@@ -24,16 +25,7 @@ public:
     static constexpr int32_t kRowLimit = 10000;
 
     t_cloudCacheDict();
-    ~t_cloudCacheDict() override;
 
-    // Attaches the image in place; the result becomes the ready flag.
-    bool Load(void* data, int32_t size) override;
-    // Commits a new, empty image (the manager calls it at start); true when
-    // committed.
-    using t_dictStorageBase::Save;
-    bool Save(const void* data, int32_t size) override;
-    // Attaches a private copy (tests); false, not ready, when refused.
-    bool AttachCopy(const void* data, uint64_t size);
     // An empty image with room for rows records and dataBytes bytes in each
     // data table.
     static bool BuildImage(std::vector<uint8_t>& out, uint32_t rows, uint32_t dataBytes);
@@ -66,23 +58,10 @@ public:
     // The three texts of one record; the first is the result.
     const t_lstr* GetStrings(uint32_t text, uint32_t second, uint32_t third, const t_lstr** secondOut,
                              const t_lstr** thirdOut) const;
-    // Records, reset ones included.
-    int GetCount() const;
-
-    void SetRowLimit(int32_t rows) { m_rowLimit = rows; }
 
 private:
-    static bool RankLess(const uint8_t* a, const uint8_t* b);
-    static int RemoveRow(uint8_t* row, uint8_t* extra, void* context, int index);
-    static int RowState(const uint8_t* row, void* context);
-    bool Attach(void* image, uint64_t size);
-    bool Ready() const { return IsReady() && m_store.IsAttached(); }
     bool Locate(const t_lstr* key, const t_lstr* text, t_editLocation* loc) const;
     bool WriteHits(const t_editRow& row, uint32_t hits);
-
-    t_editableTableFile m_store;
-    n_userStore::t_imageHolder m_image;
-    int32_t m_rowLimit = kRowLimit;
 };
 
 // The long-word cache: the same store under its own registration.

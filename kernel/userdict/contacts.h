@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/lstr.h"
-#include "kernel/storage/editable_table.h"
 #include "kernel/userdict/phrase_dict_store.h"
 
-class t_contactsDict : public t_dictStorageBase {
+// Load, Save (an empty image), AttachFile, AttachCopy, GetCount (disabled
+// names included) and SetRowLimit come from t_userStoreBase.
+class t_contactsDict : public t_userStoreBase {
 public:
     static constexpr uint32_t kFormatVersion = 20151123;
     static constexpr int32_t kBucketCount = 512;
@@ -20,17 +20,7 @@ public:
     static constexpr int32_t kRowLimit = 80000;
 
     t_contactsDict();
-    ~t_contactsDict() override;
 
-    // Attaches the image in place; the result becomes the ready flag.
-    bool Load(void* data, int32_t size) override;
-    // Commits a new, empty image; the commit's result.
-    using t_dictStorageBase::Save;
-    bool Save(const void* data, int32_t size) override;
-    // Attaches a private copy of the file or bytes; false, not ready, when
-    // missing or refused.
-    bool AttachFile(const wchar_t* path);
-    bool AttachCopy(const void* data, uint64_t size);
     static bool BuildImage(std::vector<uint8_t>& out, uint32_t rows, uint32_t dataBytes);
     // Writes the empty image to path; 1/0.
     static int BuildImageToFile(const wchar_t* path);
@@ -60,25 +50,11 @@ public:
     int GetEntries(int32_t handle, uint32_t* words, int32_t* weights, int maximum) const;
     // The word behind a reference; null when out of range.
     const t_lstr* GetWord(uint32_t ref) const;
-    // Records, disabled ones included.
-    int GetCount() const;
 
     // Writes the store to path + "_temp_contacts_dict" and renames it over
     // path; 1 when both succeeded (the work file is removed otherwise).
-    int SaveToFile(const wchar_t* path) const;
-
-    void SetRowLimit(int32_t rows) { m_rowLimit = rows; }
+    int SaveToFile(const wchar_t* path) const { return SaveWithSuffix(path, L"_temp_contacts_dict"); }
 
 private:
-    static uint8_t* OnGrown(const t_grownImage& img, void* context);
-    static bool RankLess(const uint8_t* a, const uint8_t* b);
-    static int RemoveRow(uint8_t* row, uint8_t* extra, void* context, int index);
-    static int RowState(const uint8_t* row, void* context);
-    bool Attach(void* image, uint64_t size);
-    bool Ready() const { return IsReady() && m_store.IsAttached(); }
     bool WriteWeight(const t_editRow& row, int32_t weight);
-
-    t_editableTableFile m_store;
-    n_userStore::t_imageHolder m_image;
-    int32_t m_rowLimit = kRowLimit;
 };

@@ -7,15 +7,16 @@
 #include <cstdint>
 #include <vector>
 
-#include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/lstr.h"
-#include "kernel/storage/editable_table.h"
 #include "kernel/userdict/phrase_dict_store.h"
 
 inline constexpr const wchar_t* kDelWordDictName = L"DelWordDict";
 inline constexpr const wchar_t* kDelWordDictFile = L"qzim_del_word.bin";
 
-class t_delWordDict : public t_dictStorageBase {
+// Load, Save (an empty image of 10000 rows), AttachFile, AttachCopy,
+// GetCount (restored words included) and SetRowLimit (beyond which the
+// store trims instead of doubling) come from t_userStoreBase.
+class t_delWordDict : public t_userStoreBase {
 public:
     static constexpr uint32_t kFormatVersion = 20150518;
     static constexpr int32_t kBucketCount = 512;
@@ -23,17 +24,6 @@ public:
     static constexpr int32_t kRowLimit = 10000;
 
     t_delWordDict();
-    ~t_delWordDict() override;
-
-    // Attaches the image in place; the result becomes the ready flag.
-    bool Load(void* data, int32_t size) override;
-    // Commits a new, empty image of 10000 rows; true when committed.
-    using t_dictStorageBase::Save;
-    bool Save(const void* data, int32_t size) override;
-    // Attaches a private copy of the file or bytes (tests, tools); false, not
-    // ready, when missing or refused.
-    bool AttachFile(const wchar_t* path);
-    bool AttachCopy(const void* data, uint64_t size);
 
     // Every operation answers 0 while not loaded, and for a null or
     // over-long (beyond 32767 bytes) word.
@@ -45,28 +35,11 @@ public:
     int ClearWord(const t_lstr* word);
     // 1 when the word is present with a non-zero value.
     int IsDeleted(const t_lstr* word) const;
-    // Words present, restored ones included.
-    int GetCount() const;
 
     // An empty image with room for n rows and 10 x n bytes of text; 1/0.
     static int BuildImageToFile(const wchar_t* path, uint32_t n);
     // textBytes 0 gives 10 x n.
     static bool BuildImage(std::vector<uint8_t>& out, uint32_t n, uint32_t textBytes = 0);
     // Writes the store to path + ".temp" and renames it over path; 1/0.
-    int SaveToFile(const wchar_t* path) const;
-
-    // Row limit beyond which the store trims instead of doubling.
-    void SetRowLimit(int32_t rows) { m_rowLimit = rows; }
-
-private:
-    static uint8_t* OnGrown(const t_grownImage& img, void* context);
-    static bool RankLess(const uint8_t* a, const uint8_t* b);
-    static int RemoveRow(uint8_t* row, uint8_t* extra, void* context, int index);
-    static int RowState(const uint8_t* row, void* context);
-    bool Attach(void* image, uint64_t size);
-    bool Ready() const { return IsReady() && m_store.IsAttached(); }
-
-    t_editableTableFile m_store;
-    n_userStore::t_imageHolder m_image;
-    int32_t m_rowLimit = kRowLimit;
+    int SaveToFile(const wchar_t* path) const { return SaveWithSuffix(path, L".temp"); }
 };

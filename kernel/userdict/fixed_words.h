@@ -7,9 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/lstr.h"
-#include "kernel/storage/editable_table.h"
 #include "kernel/userdict/phrase_dict_store.h"
 
 class t_scopeHeap;
@@ -34,7 +32,9 @@ struct t_fixedRecord {
     uint8_t state;
 };
 
-class t_fixFirstDict : public t_dictStorageBase {
+// Load, Save (an empty image), AttachFile, AttachCopy, GetCount (deleted
+// records included) and SetRowLimit come from t_userStoreBase.
+class t_fixFirstDict : public t_userStoreBase {
 public:
     static constexpr uint32_t kFormatVersion = 20150730;
     static constexpr uint32_t kRows = 10000;
@@ -43,17 +43,6 @@ public:
     static constexpr uint32_t kMaxRecordBytes = 1000;
 
     t_fixFirstDict();
-    ~t_fixFirstDict() override;
-
-    // Attaches the image in place; the result becomes the ready flag.
-    bool Load(void* data, int32_t size) override;
-    // Commits a new, empty image; true when committed.
-    using t_dictStorageBase::Save;
-    bool Save(const void* data, int32_t size) override;
-    // Attaches a private copy of the file or bytes; false, not ready, when
-    // missing or refused.
-    bool AttachFile(const wchar_t* path);
-    bool AttachCopy(const void* data, uint64_t size);
 
     // Every operation answers 0 while not loaded, for a null argument, or when
     // key, word and texts with their counts exceed 1000 bytes.
@@ -73,33 +62,21 @@ public:
     int RemoveItem(const t_lstr* key, const t_lstr* word);
     // Every record with its state; 1/0.
     int GetAllItems(t_scopeHeap& arena, t_fixedRecord*** items, int* count) const;
-    // Records, deleted ones included.
-    int GetCount() const;
     // The image's check number (changes with every change of its counts); 0
     // when not loaded.
     uint32_t GetCheckNumber() const;
 
     // Writes the store to path + ".temp" and renames it over path; 1/0.
-    int SaveToFile(const wchar_t* path) const;
+    int SaveToFile(const wchar_t* path) const { return SaveWithSuffix(path, L".temp"); }
     static int BuildImageToFile(const wchar_t* path);
     // An empty image of rows records; byte counts of 0 give 10 and 30 bytes a row.
     static bool BuildImage(std::vector<uint8_t>& out, uint32_t rows, uint32_t keyBytes = 0, uint32_t textBytes = 0);
 
-    void SetRowLimit(int32_t rows) { m_rowLimit = rows; }
-
 private:
-    static bool RankLess(const uint8_t* a, const uint8_t* b);
-    static int RemoveRow(uint8_t* row, uint8_t* extra, void* context, int index);
-    static int RowState(const uint8_t* row, void* context);
-    bool Attach(void* image, uint64_t size);
-    bool Ready() const { return IsReady() && m_store.IsAttached(); }
     static bool Fits(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third);
     int Append(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third, uint8_t state);
     bool WriteState(const uint8_t* row, uint8_t state);
-
-    t_editableTableFile m_store;
-    n_userStore::t_imageHolder m_image;
-    int32_t m_rowLimit = kRowLimit;
+    bool IsWord(const uint8_t* row, const t_lstr* word) const;
 };
 
 // Reads a fixed-first file into a local dictionary and returns its record

@@ -5,7 +5,6 @@
 
 #include "kernel/runtime/scope_heap.h"
 
-using n_tableFormat::kNone;
 using n_tableFormat::Rd32;
 using n_tableFormat::RdI16;
 
@@ -14,26 +13,51 @@ namespace {
 // Attri row: phrase offset, i16 position, u8 state, then the chain link.
 constexpr uint32_t kOffPhrase = 0, kOffPosition = 4, kOffState = 6;
 
-void Descriptors(std::vector<t_keyDesc>& keys, std::vector<t_attriDesc>& attris, std::vector<uint32_t>& datas,
-                 uint32_t rows, uint32_t keyBytes, uint32_t phraseBytes) {
-    t_keyDesc key;
-    key.keyType = 5;
-    key.fieldTypes = {0, 0, 5, 2};  // key, phrase, position, state
-    key.attriIndex = 0;
-    key.keyDataTable = 0;
-    key.capacity = rows;
-    t_attriDesc attri;
-    attri.fieldCount = 3;
-    attri.ownerKey = 0;
-    attri.dataTable = 1;
-    attri.capacity = rows;
-    keys = {key};
-    attris = {attri};
-    datas = {keyBytes, phraseBytes};
-}
-
 bool Dropped(const uint8_t* row) {
     return row[kOffState] == kPhraseDeleted || RdI16(row + kOffPosition) == 0;
+}
+
+// Deleted and position-0 rows first, then negative positions from the most
+// negative up, then positive positions from the largest down: a trim drops
+// what is never offered before the phrases at the front of the list.
+bool RankLess(const uint8_t* a, const uint8_t* b) {
+    const bool da = Dropped(a), db = Dropped(b);
+    if (da) return !db;
+    if (db) return false;
+    const int16_t pa = RdI16(a + kOffPosition), pb = RdI16(b + kOffPosition);
+    if (pa > 0) return pb > 0 && pa > pb;
+    return pb > 0 || pa < pb;
+}
+
+int RemoveRow(uint8_t* row, uint8_t*, void*, int) {
+    row[kOffState] = kPhraseDeleted;
+    return 1;
+}
+
+int RowState(const uint8_t* row, void*) {
+    return row[kOffState] == kPhraseDeleted ? kRowRemoved : kRowLive;
+}
+
+const n_userStore::t_storeShape& Shape() {
+    static const n_userStore::t_storeShape shape = [] {
+        n_userStore::t_storeShape s;
+        s.formatVersion = t_abbrUsrDict::kFormatVersion;
+        s.keyType = 5;
+        s.fieldTypes = {0, 0, 5, 2};  // key, phrase, position, state
+        s.fieldOffsets = {kOffPhrase, kOffPosition, kOffState};
+        s.hasAttri = true;
+        s.bucketCount = t_abbrUsrDict::kBucketCount;
+        s.hashFns = {&t_abbrUsrDict::BucketOf};
+        s.compareFns = {&LstrCompare};
+        s.rankLess = &RankLess;
+        s.removeRow = &RemoveRow;
+        s.rowState = &RowState;
+        s.grows = true;
+        s.defaultRows = t_abbrUsrDict::kKeyRows;
+        s.defaultDataBytes = {t_abbrUsrDict::kKeyBytes, t_abbrUsrDict::kPhraseBytes};
+        return s;
+    }();
+    return shape;
 }
 
 }  // namespace
@@ -46,75 +70,11 @@ int t_abbrUsrDict::BucketOf(const t_lstr* key) {
     return 52;
 }
 
-t_abbrUsrDict::t_abbrUsrDict()
-    : m_store(&t_abbrUsrDict::OnGrown, this, &t_abbrUsrDict::RankLess, &t_abbrUsrDict::RemoveRow, nullptr,
-              &t_abbrUsrDict::RowState, nullptr, 0, nullptr, true) {}
-
-t_abbrUsrDict::~t_abbrUsrDict() {
-    m_store.Detach();
-    m_image.Release();
-}
-
-uint8_t* t_abbrUsrDict::OnGrown(const t_grownImage& img, void* context) {
-    return static_cast<t_abbrUsrDict*>(context)->m_image.Adopt(img.totalSize);
-}
-
-// Deleted and position-0 rows first, then negative positions from the most
-// negative up, then positive positions from the largest down: a trim drops
-// what is never offered before the phrases at the front of the list.
-bool t_abbrUsrDict::RankLess(const uint8_t* a, const uint8_t* b) {
-    const bool da = Dropped(a), db = Dropped(b);
-    if (da) return !db;
-    if (db) return false;
-    const int16_t pa = RdI16(a + kOffPosition), pb = RdI16(b + kOffPosition);
-    if (pa > 0) return pb > 0 && pa > pb;
-    return pb > 0 || pa < pb;
-}
-
-int t_abbrUsrDict::RemoveRow(uint8_t* row, uint8_t*, void*, int) {
-    row[kOffState] = kPhraseDeleted;
-    return 1;
-}
-
-int t_abbrUsrDict::RowState(const uint8_t* row, void*) {
-    return row[kOffState] == kPhraseDeleted ? kRowRemoved : kRowLive;
-}
-
-bool t_abbrUsrDict::Attach(void* image, uint64_t size) {
-    SetReady(false);
-    m_store.Detach();
-    if (!image || size == 0 || size > t_editableTableFile::kMaxImageSize) return false;
-    m_store.SetBucketCount(0, kBucketCount);
-    if (!m_store.AttachWithExtra(image, kFormatVersion, {&t_abbrUsrDict::BucketOf}, {&LstrCompare}, int64_t(size)))
-        return false;
-    if (!n_userStore::HasLayout(m_store, 5, {0, 0, 5, 2}, {kOffPhrase, kOffPosition, kOffState}) ||
-        m_store.GetDataCount() != 2) {
-        m_store.Detach();
-        return false;
-    }
-    SetReady(true);
-    return true;
-}
-
-bool t_abbrUsrDict::Load(void* data, int32_t size) {
-    if (size <= 0) {
-        SetReady(false);
-        m_store.Detach();
-        return false;
-    }
-    const bool ok = Attach(data, uint64_t(size));
-    m_image.Release();  // the manager's block holds the image now
-    return ok;
-}
+t_abbrUsrDict::t_abbrUsrDict() : t_userStoreBase(Shape(), kRowLimit) {}
 
 bool t_abbrUsrDict::BuildImageWithRoom(std::vector<uint8_t>& out, uint32_t rows, uint32_t keyBytes,
                                        uint32_t phraseBytes) {
-    std::vector<t_keyDesc> keys;
-    std::vector<t_attriDesc> attris;
-    std::vector<uint32_t> datas;
-    Descriptors(keys, attris, datas, rows, keyBytes, phraseBytes);
-    return n_userStore::BuildEmptyImage(keys, attris, datas, kFormatVersion, {&t_abbrUsrDict::BucketOf},
-                                        {&LstrCompare}, {kBucketCount}, out);
+    return n_userStore::BuildShapeImage(Shape(), rows, {keyBytes, phraseBytes}, out);
 }
 
 bool t_abbrUsrDict::BuildImage(t_scopeHeap& arena, uint8_t** buffer, uint32_t* size) {
@@ -129,10 +89,11 @@ bool t_abbrUsrDict::BuildImage(t_scopeHeap& arena, uint8_t** buffer, uint32_t* s
 }
 
 bool t_abbrUsrDict::BuildImageToFile(const wchar_t* path) {
-    std::vector<uint8_t> image;
-    return BuildImageWithRoom(image, kKeyRows, kKeyBytes, kPhraseBytes) && n_userStore::WriteImageFile(path, image);
+    return n_userStore::WriteShapeImage(Shape(), kKeyRows, {kKeyBytes, kPhraseBytes}, path);
 }
 
+// Unlike the other stores, the result tells whether the image was built:
+// the manager goes on with the empty dictionary either way.
 bool t_abbrUsrDict::Save(const void*, int32_t) {
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     uint8_t* image = nullptr;
@@ -142,32 +103,10 @@ bool t_abbrUsrDict::Save(const void*, int32_t) {
     return true;
 }
 
-bool t_abbrUsrDict::AttachFile(const wchar_t* path) {
-    std::vector<uint8_t> bytes;
-    if (!n_userStore::ReadWholeFile(path, bytes)) {
-        SetReady(false);
-        m_store.Detach();
-        return false;
-    }
-    return AttachCopy(bytes.data(), bytes.size());
-}
-
-bool t_abbrUsrDict::AttachCopy(const void* data, uint64_t size) {
-    m_store.Detach();
-    uint8_t* copy = m_image.AdoptCopy(data, size);
-    if (!copy) {
-        SetReady(false);
-        return false;
-    }
-    return Attach(copy, size);
-}
-
 // ---------------------------------------------------------------- editing
 
 bool t_abbrUsrDict::Find(const t_lstr* key, const t_lstr* phrase, t_editLocation* loc) const {
-    n_userStore::t_itemBuf k, p;
-    if (!k.PutLstr(key) || !p.PutLstr(phrase)) return false;
-    return m_store.FindKeyValue(k.Data(), p.Data(), loc);
+    return phrase && n_userStore::FindRecord(m_store, key, phrase, loc);
 }
 
 int t_abbrUsrDict::Insert(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state,
@@ -188,18 +127,15 @@ int t_abbrUsrDict::Insert(const t_lstr* key, const t_lstr* phrase, int16_t posit
     item.PutLstr(phrase);
     item.Put16(uint16_t(position));
     item.Put8(state);
-    int32_t keys = m_rowLimit, attris = m_rowLimit;
-    return m_store.AddItem(item.Data(), item.Size(), 0, &keys, &attris, where);
+    return AddLimited(item, where);
 }
 
 bool t_abbrUsrDict::WriteState(const t_editLocation& loc, uint8_t state) {
-    return m_store.SetFieldAt(&state, 1, loc.attriRow, kOffState, false);
+    return WriteField(loc.attriRow, kOffState, state, 1);
 }
 
 bool t_abbrUsrDict::WritePosition(const t_editLocation& loc, int16_t position) {
-    uint8_t v[2];
-    n_tableFormat::Wr16(v, uint16_t(position));
-    return m_store.SetFieldAt(v, 2, loc.attriRow, kOffPosition, false);
+    return WriteField(loc.attriRow, kOffPosition, uint16_t(position), 2);
 }
 
 int t_abbrUsrDict::AddItem(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state) {
@@ -260,10 +196,8 @@ int t_abbrUsrDict::Lookup(t_scopeHeap& arena, const t_lstr* key, t_phraseHit*** 
     *items = nullptr;
     *count = 0;
     if (!Ready() || !n_userStore::FitsItem(key)) return 0;
-    const uint8_t* keyRow = nullptr;
-    if (!m_store.FindRow(key, 0, &keyRow) || !keyRow) return 1;
     std::vector<const uint8_t*> rows;
-    if (!n_userStore::CollectChain(m_store, keyRow, rows)) return 1;
+    if (!n_userStore::CollectKeyChain(m_store, key, rows)) return 1;
     auto** out = n_userStore::AllocArray<t_phraseHit*>(arena, rows.size());
     if (!out) return 0;
     const int d = m_store.GetAttriDataTable(0);
@@ -271,10 +205,8 @@ int t_abbrUsrDict::Lookup(t_scopeHeap& arena, const t_lstr* key, t_phraseHit*** 
     for (const uint8_t* row : rows) {
         const int16_t position = RdI16(row + kOffPosition);
         if (row[kOffState] == kPhraseDeleted || position < 1) continue;
-        const t_lstr* text = n_userStore::ItemText(m_store, d, Rd32(row + kOffPhrase));
-        if (!text) return 0;
         auto* hit = n_userStore::AllocArray<t_phraseHit>(arena, 1);
-        t_lstr* copy = n_userStore::CopyLstr(arena, text);
+        t_lstr* copy = n_userStore::CopyItemText(arena, m_store, d, Rd32(row + kOffPhrase));
         if (!hit || !copy) return 0;
         *hit = {copy, position};
         out[n++] = hit;
@@ -284,73 +216,25 @@ int t_abbrUsrDict::Lookup(t_scopeHeap& arena, const t_lstr* key, t_phraseHit*** 
     return 1;
 }
 
-bool t_abbrUsrDict::ListRows(std::vector<std::pair<const uint8_t*, const uint8_t*>>& pairs) const {
-    pairs.clear();
-    return Ready() && m_store.CollectItems(0, pairs);
-}
-
 int t_abbrUsrDict::GetVisibleItems(t_scopeHeap& arena, t_phraseItem*** items, int* count) const {
-    if (!items || !count) return 0;
-    *items = nullptr;
-    *count = 0;
-    std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
-    if (!ListRows(pairs)) return 0;
-    auto** out = n_userStore::AllocArray<t_phraseItem*>(arena, pairs.size());
-    if (!out) return 0;
     const int d = m_store.GetAttriDataTable(0);
-    int n = 0;
-    for (const auto& [keyRow, row] : pairs) {
-        if (!row) return 0;
-        if (row[kOffState] == kPhraseDeleted) continue;
-        const t_lstr* key = n_userStore::RowKeyText(m_store, keyRow);
-        const t_lstr* text = n_userStore::ItemText(m_store, d, Rd32(row + kOffPhrase));
-        if (!key || !text) return 0;
-        auto* rec = n_userStore::AllocArray<t_phraseItem>(arena, 1);
-        t_lstr* k = n_userStore::CopyLstr(arena, key);
-        t_lstr* p = n_userStore::CopyLstr(arena, text);
-        if (!rec || !k || !p) return 0;
-        *rec = {k, p, RdI16(row + kOffPosition)};
-        out[n++] = rec;
-    }
-    *items = out;
-    *count = n;
-    return 1;
+    return n_userStore::ListRecords(
+        m_store, Ready(), arena, items, count, [](const uint8_t* row) { return row[kOffState] != kPhraseDeleted; },
+        [&](const uint8_t* keyRow, const uint8_t* row, t_phraseItem* rec) {
+            *rec = {n_userStore::CopyRowKey(arena, m_store, keyRow),
+                    n_userStore::CopyItemText(arena, m_store, d, Rd32(row + kOffPhrase)), RdI16(row + kOffPosition)};
+            return rec->key && rec->phrase;
+        });
 }
 
 int t_abbrUsrDict::GetAllItems(t_scopeHeap& arena, t_phraseRecord*** items, int* count) const {
-    if (!items || !count) return 0;
-    *items = nullptr;
-    *count = 0;
-    std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
-    if (!ListRows(pairs)) return 0;
-    auto** out = n_userStore::AllocArray<t_phraseRecord*>(arena, pairs.size());
-    if (!out) return 0;
     const int d = m_store.GetAttriDataTable(0);
-    int n = 0;
-    for (const auto& [keyRow, row] : pairs) {
-        if (!row) return 0;
-        const t_lstr* key = n_userStore::RowKeyText(m_store, keyRow);
-        const t_lstr* text = n_userStore::ItemText(m_store, d, Rd32(row + kOffPhrase));
-        if (!key || !text) return 0;
-        auto* rec = n_userStore::AllocArray<t_phraseRecord>(arena, 1);
-        t_lstr* k = n_userStore::CopyLstr(arena, key);
-        t_lstr* p = n_userStore::CopyLstr(arena, text);
-        if (!rec || !k || !p) return 0;
-        *rec = {k, p, RdI16(row + kOffPosition), row[kOffState]};
-        out[n++] = rec;
-    }
-    *items = out;
-    *count = n;
-    return 1;
-}
-
-int t_abbrUsrDict::GetCount() const {
-    if (!Ready()) return 0;
-    const int32_t n = m_store.GetAttriUsedCount(0);
-    return n > 0 ? n : 0;
-}
-
-int t_abbrUsrDict::SaveToFile(const wchar_t* path) const {
-    if (!Ready()) return 0;
-    return n_userStore::SaveStoreByRename(m_store, path, L".temp") ? 1 : 0;
+    return n_userStore::ListRecords(
+        m_store, Ready(), arena, items, count, [](const uint8_t*) { return true; },
+        [&](const uint8_t* keyRow, const uint8_t* row, t_phraseRecord* rec) {
+            *rec = {n_userStore::CopyRowKey(arena, m_store, keyRow),
+                    n_userStore::CopyItemText(arena, m_store, d, Rd32(row + kOffPhrase)), RdI16(row + kOffPosition),
+                    row[kOffState]};
+            return rec->key && rec->phrase;
+        });
 }

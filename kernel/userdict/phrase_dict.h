@@ -8,9 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/lstr.h"
-#include "kernel/storage/editable_table.h"
 #include "kernel/userdict/phrase_dict_store.h"
 
 class t_scopeHeap;
@@ -43,7 +41,10 @@ struct t_phraseHit {
     int16_t position;
 };
 
-class t_abbrUsrDict : public t_dictStorageBase {
+// AttachFile and AttachCopy (temporary dictionaries of imports and merges),
+// GetCount (deleted records included) and SetRowLimit (smaller limits make
+// the store trim sooner) come from t_userStoreBase.
+class t_abbrUsrDict : public t_userStoreBase {
 public:
     static constexpr uint32_t kFormatVersion = 20150730;
     static constexpr int32_t kBucketCount = 53;
@@ -52,15 +53,14 @@ public:
     static constexpr uint32_t kKeyBytes = 100000, kPhraseBytes = 5000000;
 
     t_abbrUsrDict();
-    ~t_abbrUsrDict() override;
 
     // ---- the dictionary manager's operations ----
-    // Attaches the image in place; the result becomes the ready flag. False
-    // for an image of another layout.
-    bool Load(void* data, int32_t size) override;
+    // Load (from t_userStoreBase) attaches the image in place; the result
+    // becomes the ready flag. False for an image of another layout.
+    //
     // Commits a new, empty image (the data arguments are ignored); true when
     // the image was built.
-    using t_dictStorageBase::Save;
+    using t_userStoreBase::Save;
     bool Save(const void* data, int32_t size) override;
 
     // ---- images ----
@@ -71,11 +71,6 @@ public:
                                    uint32_t phraseBytes);
     // Writes the empty image to path (temporary and rename); false on failure.
     static bool BuildImageToFile(const wchar_t* path);
-    // Attaches a private copy of the file or of the bytes, outside the
-    // manager (temporary dictionaries of imports and merges). False, not
-    // ready, for a missing file or a refused image.
-    bool AttachFile(const wchar_t* path);
-    bool AttachCopy(const void* data, uint64_t size);
 
     // ---- editing ----
     // Every edit returns 0 when not loaded, for a null key or phrase, or for
@@ -104,37 +99,17 @@ public:
     int GetVisibleItems(t_scopeHeap& arena, t_phraseItem*** items, int* count) const;
     // Every record with its state, deleted ones included; 1/0.
     int GetAllItems(t_scopeHeap& arena, t_phraseRecord*** items, int* count) const;
-    // Records, deleted ones included; 0 when not loaded.
-    int GetCount() const;
 
     // Writes the store to path + ".temp" and renames it over path; 1/0. A
     // failure leaves the old file as it was.
-    int SaveToFile(const wchar_t* path) const;
-
-    // Row limits of growth (both tables); smaller limits make the store trim
-    // sooner.
-    void SetRowLimit(int32_t rows) { m_rowLimit = rows; }
-    const t_editableTableFile& Store() const { return m_store; }
+    int SaveToFile(const wchar_t* path) const { return SaveWithSuffix(path, L".temp"); }
 
     // The bucket of a key: 'a'-'z' 0-25, 'A'-'Z' 26-51, anything else 52.
     static int BucketOf(const t_lstr* key);
 
 private:
-    struct t_found;
-    static uint8_t* OnGrown(const t_grownImage& img, void* context);
-    static bool RankLess(const uint8_t* a, const uint8_t* b);
-    static int RemoveRow(uint8_t* row, uint8_t* extra, void* context, int index);
-    static int RowState(const uint8_t* row, void* context);
-
-    bool Attach(void* image, uint64_t size);
-    bool Ready() const { return IsReady() && m_store.IsAttached(); }
     bool Find(const t_lstr* key, const t_lstr* phrase, t_editLocation* loc) const;
     int Insert(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state, t_editLocation* where);
     bool WriteState(const t_editLocation& loc, uint8_t state);
     bool WritePosition(const t_editLocation& loc, int16_t position);
-    bool ListRows(std::vector<std::pair<const uint8_t*, const uint8_t*>>& pairs) const;
-
-    t_editableTableFile m_store;
-    n_userStore::t_imageHolder m_image;
-    int32_t m_rowLimit = kRowLimit;
 };

@@ -1,6 +1,7 @@
 // Helpers shared by the small user stores.
 #include "kernel/userdict/phrase_dict_store.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -55,12 +56,26 @@ void t_imageHolder::Release() {
     m_own.reset();
 }
 
-bool BuildEmptyImage(const std::vector<t_keyDesc>& keys, const std::vector<t_attriDesc>& attris,
-                     const std::vector<uint32_t>& datas, uint32_t version, const std::vector<t_keyHashFn>& hashFns,
-                     const std::vector<t_keyCompareFn>& compareFns, const std::vector<int32_t>& bucketCounts,
+bool BuildShapeImage(const t_storeShape& shape, uint32_t rows, const std::vector<uint32_t>& dataBytes,
                      std::vector<uint8_t>& out) {
-    t_tableFileBuilder builder(keys, attris, datas, version, version, hashFns, compareFns, nullptr, 0,
-                               &bucketCounts);
+    t_keyDesc key;
+    key.keyType = shape.keyType;
+    key.fieldTypes = shape.fieldTypes;
+    key.attriIndex = shape.hasAttri ? 0 : n_tableFormat::kNone;
+    key.keyDataTable = 0;
+    key.capacity = rows;
+    std::vector<t_attriDesc> attris;
+    if (shape.hasAttri) {
+        t_attriDesc attri;
+        attri.fieldCount = uint32_t(shape.fieldTypes.size() - 1);
+        attri.ownerKey = 0;
+        attri.dataTable = 1;
+        attri.capacity = rows;
+        attris.push_back(attri);
+    }
+    const std::vector<int32_t> bucketCounts{shape.bucketCount};
+    t_tableFileBuilder builder({key}, attris, dataBytes, shape.formatVersion, shape.formatVersion, shape.hashFns,
+                               shape.compareFns, nullptr, 0, &bucketCounts);
     if (!builder.IsValid()) return false;
     const int32_t size = builder.GetTotalSize(nullptr);
     if (size <= 0) return false;
@@ -72,6 +87,12 @@ bool WriteImageFile(const wchar_t* path, const std::vector<uint8_t>& image) {
     if (!path || !path[0] || image.empty()) return false;
     const t_pathName target(path);
     return target.IsValid() && DictWriteFileSafely(target, image.data(), image.size());
+}
+
+bool WriteShapeImage(const t_storeShape& shape, uint32_t rows, const std::vector<uint32_t>& dataBytes,
+                     const wchar_t* path) {
+    std::vector<uint8_t> image;
+    return BuildShapeImage(shape, rows, dataBytes, image) && WriteImageFile(path, image);
 }
 
 bool ReadWholeFile(const wchar_t* path, std::vector<uint8_t>& out) {
@@ -101,14 +122,17 @@ bool SaveStoreByRename(const t_editableTableFile& store, const wchar_t* path, co
     return target.ToBytes(bytes, sizeof bytes) && SyncParentDir(bytes);
 }
 
-bool HasLayout(const t_editableTableFile& store, int keyType, const std::vector<int16_t>& fieldTypes,
-               const std::vector<uint32_t>& attriOffsets) {
+bool HasShape(const t_editableTableFile& store, const t_storeShape& shape) {
     const t_tableLayout& layout = store.GetLayout();
     if (layout.keys.size() != 1 || layout.keyLayouts.size() != 1) return false;
-    if (layout.keys[0].keyType != keyType || layout.keys[0].fieldTypes != fieldTypes) return false;
+    if (layout.keys[0].keyType != shape.keyType || layout.keys[0].fieldTypes != shape.fieldTypes) return false;
     const t_keyLayout& k = layout.keyLayouts[0];
-    if (attriOffsets.empty()) return !k.hasAttri;
-    return k.hasAttri && layout.attris.size() == 1 && k.keyRowFields == 1 && k.attriFieldOffsets == attriOffsets;
+    const std::vector<uint32_t>& want = shape.fieldOffsets;
+    if (!shape.hasAttri)
+        return !k.hasAttri && k.fieldOffsets.size() >= want.size() + 1 &&
+               std::equal(want.begin(), want.end(), k.fieldOffsets.begin() + 1);
+    return k.hasAttri && layout.attris.size() == 1 && k.keyRowFields == 1 && k.attriFieldOffsets == want &&
+           store.GetDataCount() == 2;
 }
 
 namespace {
@@ -138,6 +162,18 @@ bool CollectChain(const t_editableTableFile& store, const uint8_t* keyRow, std::
     return store.CollectAttriChain(first, 0, rows, k.attriLinkOffset);
 }
 
+bool CollectKeyChain(const t_editableTableFile& store, const t_lstr* key, std::vector<const uint8_t*>& rows) {
+    rows.clear();
+    const uint8_t* keyRow = nullptr;
+    return store.FindRow(key, 0, &keyRow) && keyRow && CollectChain(store, keyRow, rows);
+}
+
+bool FindRecord(const t_editableTableFile& store, const t_lstr* key, const t_lstr* value, t_editLocation* loc) {
+    t_itemBuf k, v;
+    if (!k.PutLstr(key) || (value && !v.PutLstr(value))) return false;
+    return store.FindKeyValue(k.Data(), value ? v.Data() : nullptr, loc);
+}
+
 bool LocateKey(const t_editableTableFile& store, const t_lstr* key, t_keyNeighbours* out) {
     *out = t_keyNeighbours{};
     if (!key || !store.IsAttached()) return false;
@@ -159,6 +195,16 @@ bool RowExtends(const t_editableTableFile& store, const t_keyNeighbours& at, int
     if (r < 0 || r >= at.used) return false;
     const t_lstr* stored = store.Reader().GetKeyRow(0, at.bucketStart, r);
     return stored && LstrCompare(stored, key) == 1;
+}
+
+int32_t FindHandle(const t_editableTableFile& store, const t_lstr* key, int* extends, t_keyNeighbours* at) {
+    if (extends) *extends = 0;
+    t_keyNeighbours local;
+    t_keyNeighbours& where = at ? *at : local;
+    if (!LocateKey(store, key, &where)) return -1;
+    const int32_t next = where.found ? where.row + 1 : where.row;
+    if (extends && RowExtends(store, where, next, key)) *extends = 1;
+    return where.handle;
 }
 
 const uint8_t* KeyRowAt(const t_editableTableFile& store, int32_t handle) {
@@ -202,4 +248,113 @@ t_lstr* CopyLstr(t_scopeHeap& arena, const t_lstr* s) {
     return reinterpret_cast<t_lstr*>(p);
 }
 
+t_lstr* CopyItemText(t_scopeHeap& arena, const t_editableTableFile& store, int d, uint32_t offset) {
+    return CopyLstr(arena, ItemText(store, d, offset));
+}
+
+t_lstr* CopyRowKey(t_scopeHeap& arena, const t_editableTableFile& store, const uint8_t* keyRow) {
+    return CopyLstr(arena, RowKeyText(store, keyRow));
+}
+
 }  // namespace n_userStore
+
+// ---------------------------------------------------------------- the store base
+
+namespace {
+
+t_editableTableFile MakeStore(const n_userStore::t_storeShape& shape, t_editGrownFn onGrown, void* context) {
+    if (shape.grows)
+        return t_editableTableFile(onGrown, context, shape.rankLess, shape.removeRow, nullptr, shape.rowState,
+                                   nullptr, 0, nullptr, true);
+    return t_editableTableFile(shape.rankLess, shape.removeRow, nullptr, shape.rowState, nullptr, 0);
+}
+
+}  // namespace
+
+t_userStoreBase::t_userStoreBase(const n_userStore::t_storeShape& shape, int32_t rowLimit)
+    : m_store(MakeStore(shape, &t_userStoreBase::OnGrown, this)), m_rowLimit(rowLimit), m_shape(shape) {}
+
+t_userStoreBase::~t_userStoreBase() {
+    m_store.Detach();
+    m_image.Release();
+}
+
+uint8_t* t_userStoreBase::OnGrown(const t_grownImage& img, void* context) {
+    return static_cast<t_userStoreBase*>(context)->m_image.Adopt(img.totalSize);
+}
+
+bool t_userStoreBase::Attach(void* image, uint64_t size) {
+    SetReady(false);
+    m_store.Detach();
+    if (!image || size == 0 || size > t_editableTableFile::kMaxImageSize) return false;
+    if (m_shape.bucketCount > 0) m_store.SetBucketCount(0, m_shape.bucketCount);
+    if (!m_store.AttachWithExtra(image, m_shape.formatVersion, m_shape.hashFns, m_shape.compareFns, int64_t(size)))
+        return false;
+    if (!n_userStore::HasShape(m_store, m_shape)) {
+        m_store.Detach();
+        return false;
+    }
+    SetReady(true);
+    return true;
+}
+
+bool t_userStoreBase::Load(void* data, int32_t size) {
+    const bool ok = Attach(data, size > 0 ? uint64_t(size) : 0);
+    m_image.Release();  // the manager's block holds the image now
+    return ok;
+}
+
+bool t_userStoreBase::Save(const void*, int32_t) {
+    std::vector<uint8_t> image;
+    return n_userStore::BuildShapeImage(m_shape, m_shape.defaultRows, m_shape.defaultDataBytes, image) &&
+           CommitImage(image.data(), int32_t(image.size()));
+}
+
+bool t_userStoreBase::AttachFile(const wchar_t* path) {
+    std::vector<uint8_t> bytes;
+    if (!n_userStore::ReadWholeFile(path, bytes)) {
+        SetReady(false);
+        m_store.Detach();
+        return false;
+    }
+    return AttachCopy(bytes.data(), bytes.size());
+}
+
+bool t_userStoreBase::AttachCopy(const void* data, uint64_t size) {
+    m_store.Detach();
+    uint8_t* copy = m_image.AdoptCopy(data, size);
+    if (!copy) {
+        SetReady(false);
+        return false;
+    }
+    return Attach(copy, size);
+}
+
+int t_userStoreBase::GetCount() const {
+    if (!Ready()) return 0;
+    const int32_t n = m_shape.hasAttri ? m_store.GetAttriUsedCount(0) : m_store.GetKeyUsedCount(0);
+    return n > 0 ? n : 0;
+}
+
+int t_userStoreBase::AddLimited(const n_userStore::t_itemBuf& item, t_editLocation* where) {
+    int32_t keys = m_rowLimit, attris = m_rowLimit;
+    return m_store.AddItem(item.Data(), item.Size(), 0, &keys, m_shape.hasAttri ? &attris : nullptr, where);
+}
+
+bool t_userStoreBase::WriteField(const t_editRow& row, uint32_t offset, uint32_t value, uint32_t n) {
+    uint8_t v[4];
+    if (n == 1)
+        v[0] = uint8_t(value);
+    else if (n == 2)
+        n_tableFormat::Wr16(v, uint16_t(value));
+    else if (n == 4)
+        n_tableFormat::Wr32(v, value);
+    else
+        return false;
+    return m_store.SetFieldAt(v, n, row, offset, false);
+}
+
+int t_userStoreBase::SaveWithSuffix(const wchar_t* path, const wchar_t* suffix) const {
+    if (!Ready()) return 0;
+    return n_userStore::SaveStoreByRename(m_store, path, suffix) ? 1 : 0;
+}
