@@ -123,6 +123,26 @@ TEST_F(SysDictTest, WholeWordsAreFoundUnderTheirReadings) {
     EXPECT_EQ(offXing, offHang);
 }
 
+// The flag byte carries the word's marks in its low bits and bit 16 of the
+// gram id in its top bit; neither may leak into the other.
+TEST(SysDictRecordTest, FlagBitsAndTheSeventeenthGramBitKeepApart) {
+    t_sysDictSource src = MakeCoreSource();
+    src.words[3].gramId = 0x1ABCD;  // 人民
+    src.words[3].flags = n_sysDict::kFlagPersonName | n_sysDict::kFlagNumber;
+    src.words[6].flags = n_sysDict::kFlagGramHigh | n_sysDict::kFlagMarked;  // 银行, gram id 4
+    Bytes image = MakeCoreImage(src);
+    t_sysDict dict;
+    ASSERT_TRUE(dict.Load(image.data(), int32_t(image.size())));
+    uint32_t index = 0, gram = 0;
+    ASSERT_EQ(dict.FindWord(L(Units(Ids({"ren", "min"}))), L(Text(u"人民")), &index, nullptr, &gram), 1);
+    EXPECT_EQ(gram, 0x1ABCDu);
+    EXPECT_EQ(dict.GetWordFlags(index),
+              n_sysDict::kFlagPersonName | n_sysDict::kFlagNumber | n_sysDict::kFlagGramHigh);
+    ASSERT_EQ(dict.FindWord(L(Units(Ids({"yin", "hang"}))), L(Text(u"银行")), &index, nullptr, &gram), 1);
+    EXPECT_EQ(gram, 4u);
+    EXPECT_EQ(dict.GetWordFlags(index), n_sysDict::kFlagMarked);
+}
+
 TEST_F(SysDictTest, ClassesAndComposition) {
     uint32_t index = 0;
     uint8_t cls[5] = {9};
