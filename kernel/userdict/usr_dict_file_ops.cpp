@@ -7,8 +7,10 @@
 
 #include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/dir_settings.h"
+#include "kernel/lexicon/hz_dict.h"
 #include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/path.h"
+#include "kernel/runtime/scope_heap.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
 #include "kernel/userdict/usr_dict_internal.h"
@@ -62,10 +64,25 @@ private:
 
 const t_lstr* AsLstr(const std::vector<uint8_t>& v) { return reinterpret_cast<const t_lstr*>(v.data()); }
 
-// The word check of format-1 files: an even count of 2 to 129 bytes.
-bool IsValidV1Word(const std::vector<uint8_t>& w) { return w.size() >= 2 && IsValidWordString(AsLstr(w), false); }
+// Places a word of a file in the arena; false when memory is short.
+bool PushWord(t_scopeHeap& arena, t_usrWordRecords& out, const std::vector<uint8_t>& reading,
+              const uint8_t* word, uint16_t freq, uint16_t flags, uint32_t stamp, uint16_t extra) {
+    t_usrWordFields f;
+    f.reading = AsLstr(reading);
+    f.word = reinterpret_cast<const t_lstr*>(word);
+    f.freq = freq;
+    f.flags = flags;
+    f.stamp = stamp;
+    f.extra = extra;
+    const UsrWordRecord* r = MakeUsrWordRecord(arena, f);
+    if (!r) return false;
+    out.push_back(r);
+    return true;
+}
 
-bool ParseV1(const uint8_t* data, uint64_t size, std::vector<t_importedWord>& out) {
+// chars: the character dictionary every unit of a word must be in (or an
+// ASCII letter); null for the count check alone.
+bool ParseV1(const uint8_t* data, uint64_t size, const t_hzDict* chars, t_scopeHeap& arena, t_usrWordRecords& out) {
     if (!IsValidOldUsrDictHeader(data, size)) return false;
     const int32_t groups = RdI32(data + 20);
     const int32_t recordSize = RdI32(data + 40);
@@ -86,18 +103,19 @@ bool ParseV1(const uint8_t* data, uint64_t size, std::vector<t_importedWord>& ou
         int32_t words;
         if (!c.I32(&words) || words < 0 || words > kV1MaxWordsPerGroup) return false;
         if (!c.Lstr(reading, kUsrMaxTextBytes) || !IsValidPyIdString(AsLstr(reading))) return false;
+        std::vector<uint8_t> word;
         for (int32_t w = 0; w < words; ++w) {
-            t_importedWord iw;
-            if (!c.Lstr(iw.word, kUsrMaxTextBytes) || !IsValidV1Word(iw.word)) return false;
-            if (!c.U16(&iw.freq) || !c.Skip(uint64_t(recordSize) - 2)) return false;
-            iw.reading = reading;
-            out.push_back(std::move(iw));
+            uint16_t freq = 0;
+            if (!c.Lstr(word, kUsrMaxTextBytes) || !IsValidWordStringStrict(AsLstr(word), chars != nullptr, chars))
+                return false;
+            if (!c.U16(&freq) || !c.Skip(uint64_t(recordSize) - 2)) return false;
+            if (!PushWord(arena, out, reading, word.data(), freq, 0, kUsrNoAge, 0)) return false;
         }
     }
     return true;
 }
 
-bool ParseV2(const uint8_t* data, uint64_t size, std::vector<t_importedWord>& out) {
+bool ParseV2(const uint8_t* data, uint64_t size, t_scopeHeap& arena, t_usrWordRecords& out) {
     constexpr uint64_t kHeaderAt = 32, kHeaderEnd = 32 + 92;
     if (!data || size < kHeaderEnd) return false;
     const uint8_t* h = data + kHeaderAt;
@@ -134,22 +152,17 @@ bool ParseV2(const uint8_t* data, uint64_t size, std::vector<t_importedWord>& ou
             ref.b = Rd32(we + 12);
             ref.flag = flag;
             if (!ReadOldImageWord(data, size, bound, ref, text, q, o)) break;
-            t_importedWord iw;
-            iw.reading = reading;
-            iw.word.assign(buf, buf + LstrGetTotalBytes(text));
-            iw.freq = Rd16(we + 8);
-            iw.flags = Rd16(we + 10);
-            iw.stamp = Rd32(we + 12);
-            iw.extra = Rd16(we + 18);
             ++count;
-            if (IsValidWordString(text, true)) out.push_back(std::move(iw));
+            if (IsValidWordString(text, true) &&
+                !PushWord(arena, out, reading, buf, Rd16(we + 8), Rd16(we + 10), Rd32(we + 12), Rd16(we + 18)))
+                return false;
             index = next;
         }
     }
     return true;
 }
 
-bool ParseV3(const uint8_t* data, uint64_t size, std::vector<t_importedWord>& out) {
+bool ParseV3(const uint8_t* data, uint64_t size, t_scopeHeap& arena, t_usrWordRecords& out) {
     t_usrDictV3Core local;
     if (!local.AttachCopy(data, size)) return false;
     std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
@@ -161,15 +174,9 @@ bool ParseV3(const uint8_t* data, uint64_t size, std::vector<t_importedWord>& ou
         t_usrWordAttr a;
         if (!local.ReadPair(pr, &reading, &a) || a.freq == 0) continue;  // deleted words stay deleted
         if (!local.GetWordText(a.textId, a.checksum, text) || !IsValidWordString(text, true)) continue;
-        t_importedWord iw;
         const uint8_t* rb = reinterpret_cast<const uint8_t*>(reading);
-        iw.reading.assign(rb, rb + LstrGetTotalBytes(reading));
-        iw.word.assign(buf, buf + LstrGetTotalBytes(text));
-        iw.freq = a.freq;
-        iw.flags = a.flags;
-        iw.stamp = a.stamp;
-        iw.extra = a.extra;
-        out.push_back(std::move(iw));
+        const std::vector<uint8_t> readingBytes(rb, rb + LstrGetTotalBytes(reading));
+        if (!PushWord(arena, out, readingBytes, buf, a.freq, a.flags, a.stamp, a.extra)) return false;
     }
     return true;
 }
@@ -197,8 +204,9 @@ int ConvertFile(const wchar_t* path, int* count, int mode, int expectedFormat) {
     int format = 0;
     if (!DetectUsrDictFormatBytes(bytes.data(), bytes.size(), &format)) return 0;
     if (expectedFormat && format != expectedFormat) return 0;
-    std::vector<t_importedWord> words;
-    if (!ParseUsrDictImage(bytes.data(), bytes.size(), format, words)) return 0;
+    t_scopeHeap arena;
+    t_usrWordRecords words;
+    if (!ParseUsrDictImage(bytes.data(), bytes.size(), format, arena, words)) return 0;
 
     // The new dictionary is built apart from the live one.
     t_usrDictV3Core work;
@@ -216,11 +224,11 @@ int ConvertFile(const wchar_t* path, int* count, int mode, int expectedFormat) {
     if (!ready && !work.CreateEmpty(ComputeCapacity(uint32_t(words.size()), kUsrMaxCapacity))) return 0;
 
     int taken = 0;
-    for (const t_importedWord& w : words) {
-        const t_lstr* r = AsLstr(w.reading);
-        const t_lstr* t = AsLstr(w.word);
-        const int res = format == kUsrFormatV2 ? work.RestoreWord(r, t, w.freq, w.flags, w.stamp, w.extra)
-                                               : work.MergeWord(r, t, w.freq, w.flags, w.stamp);
+    for (const UsrWordRecord* rec : words) {
+        t_usrWordFields w;
+        if (!ReadUsrWordRecord(rec, &w)) return 0;
+        const int res = format == kUsrFormatV2 ? work.RestoreWord(w.reading, w.word, w.freq, w.flags, w.stamp, w.extra)
+                                               : work.MergeWord(w.reading, w.word, w.freq, w.flags, w.stamp);
         if (res == 0) return 0;
         ++taken;
     }
@@ -273,14 +281,14 @@ bool DetectUsrDictFormat(const wchar_t* path, int* format) {
     return DetectUsrDictFormatBytes(head, got, format);
 }
 
-bool ParseUsrDictImage(const uint8_t* data, uint64_t size, int format, std::vector<t_importedWord>& out) {
+bool ParseUsrDictImage(const uint8_t* data, uint64_t size, int format, t_scopeHeap& arena, t_usrWordRecords& out) {
     out.clear();
     if (!data || size == 0) return false;
     bool ok = false;
     switch (format) {
-    case kUsrFormatV1: ok = ParseV1(data, size, out); break;
-    case kUsrFormatV2: ok = ParseV2(data, size, out); break;
-    case kUsrFormatV3: ok = ParseV3(data, size, out); break;
+    case kUsrFormatV1: ok = ParseV1(data, size, nullptr, arena, out); break;
+    case kUsrFormatV2: ok = ParseV2(data, size, arena, out); break;
+    case kUsrFormatV3: ok = ParseV3(data, size, arena, out); break;
     default: break;
     }
     if (!ok) out.clear();
@@ -337,4 +345,78 @@ bool ReconvertWithLimit(const wchar_t* path, int32_t limit) {
 bool SaveUsrDictCopy(const wchar_t* path, const wchar_t* copyPath) {
     if (!path || !copyPath) return false;
     return GetUsrDictInstance().SaveToFile(path, 1) && PathCopyFile(t_pathName(path), t_pathName(copyPath));
+}
+
+namespace {
+
+// The words of an older file as 276-byte records in the arena.
+bool ReadOldRecords(t_scopeHeap& arena, const wchar_t* path, int format, t_oldUsrRecord** records, int32_t* count) {
+    if (records) *records = nullptr;
+    if (count) *count = 0;
+    if (!path || !records || !count) return false;
+    std::vector<uint8_t> bytes;
+    int found = 0;
+    if (!ReadWholeFile(path, bytes) || !DetectUsrDictFormatBytes(bytes.data(), bytes.size(), &found) ||
+        found != format)
+        return false;
+    t_usrWordRecords words;
+    const bool ok = format == kUsrFormatV1
+                        ? ParseV1(bytes.data(), bytes.size(), &t_singleton<t_hzDict>::Get(), arena, words)
+                        : ParseV2(bytes.data(), bytes.size(), arena, words);
+    if (!ok || words.size() > size_t(INT32_MAX) / sizeof(t_oldUsrRecord)) return false;
+    auto* out = static_cast<t_oldUsrRecord*>(arena.Alloc(words.size() * sizeof(t_oldUsrRecord)));
+    if (!out && !words.empty()) return false;
+    int32_t n = 0;
+    for (const UsrWordRecord* rec : words) {
+        t_usrWordFields f;
+        // Both texts passed their checks (even counts of at most 128 bytes), so they fit their fields.
+        if (!ReadUsrWordRecord(rec, &f) || LstrGetTotalBytes(f.reading) > sizeof out[n].reading ||
+            LstrGetTotalBytes(f.word) > sizeof out[n].word)
+            continue;
+        t_oldUsrRecord& r = out[n++];
+        std::memset(&r, 0, sizeof r);
+        std::memcpy(r.reading, f.reading, LstrGetTotalBytes(f.reading));
+        std::memcpy(r.word, f.word, LstrGetTotalBytes(f.word));
+        r.freq = f.freq;
+        r.flags = f.flags;
+        r.stamp = f.stamp;
+    }
+    *records = out;
+    *count = n;
+    return true;
+}
+
+}  // namespace
+
+bool ReadV1UsrDictRecords(t_scopeHeap& arena, const wchar_t* path, t_oldUsrRecord** records, int32_t* count) {
+    return ReadOldRecords(arena, path, kUsrFormatV1, records, count);
+}
+
+bool ReadV2UsrDictRecords(t_scopeHeap& arena, const wchar_t* path, t_oldUsrRecord** records, int32_t* count) {
+    return ReadOldRecords(arena, path, kUsrFormatV2, records, count);
+}
+
+int AppendMissingRecords(t_scopeHeap& arena, const t_oldUsrRecord* records, int32_t n, t_usrWordRecords& out,
+                         uint16_t flags) {
+    if (!records && n > 0) return 0;
+    const t_usrDictV3Core& live = GetUsrDictInstance();
+    for (int32_t i = 0; i < n; ++i) {
+        const t_oldUsrRecord& r = records[i];
+        const auto* reading = reinterpret_cast<const t_lstr*>(r.reading);
+        const auto* word = reinterpret_cast<const t_lstr*>(r.word);
+        // The counts come from the caller's records: each must lie inside its field.
+        if (LstrGetTotalBytes(reading) > sizeof r.reading || LstrGetTotalBytes(word) > sizeof r.word) continue;
+        if (!IsValidPyIdString(reading) || !IsValidWordString(word, true)) continue;
+        if (live.GetWordRecord(reading, word, nullptr)) continue;
+        t_usrWordFields f;
+        f.reading = reading;
+        f.word = word;
+        f.freq = r.freq;
+        f.flags = flags;
+        f.stamp = r.stamp;
+        const UsrWordRecord* rec = MakeUsrWordRecord(arena, f);
+        if (!rec) return 0;
+        out.push_back(rec);
+    }
+    return 1;
 }

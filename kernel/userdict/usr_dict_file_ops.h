@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "kernel/userdict/usr_text_io.h"
+
+class t_scopeHeap;
 class t_usrDictV3Core;
 
 // Formats DetectUsrDictFormat reports.
@@ -17,15 +20,19 @@ enum : int {
     kUsrFormatV3 = 4,  // the current table image
 };
 
-// One word taken from a file, before it goes into a dictionary.
-struct t_importedWord {
-    std::vector<uint8_t> reading;  // t_lstr bytes (count + PinyinId units)
-    std::vector<uint8_t> word;     // t_lstr bytes (count + UTF-16 units)
-    uint16_t freq = 0;
-    uint16_t flags = 0;
-    uint32_t stamp = 2;
-    uint16_t extra = 0;
+// A record of the older formats' readers (276 bytes, zero-filled): the
+// reading and the word as t_lstr in fields of 130 bytes each.
+struct t_oldUsrRecord {
+    uint8_t reading[130];
+    uint8_t word[130];
+    uint8_t unused1[2];
+    uint16_t freq;
+    uint16_t flags;
+    uint8_t unused2[2];
+    uint32_t stamp;
+    uint8_t unused3[4];
 };
+static_assert(sizeof(t_oldUsrRecord) == 276, "the older formats' record is 276 bytes");
 
 // The user dictionary file of the configured user directory; false when the
 // directory is not set.
@@ -43,7 +50,8 @@ bool DetectUsrDictFormat(const wchar_t* path, int* format);
 // length and count is checked against size; words that fail their checks
 // are skipped (format 3) or fail the parse (format 1). False for a damaged
 // header or image (nothing useful read).
-bool ParseUsrDictImage(const uint8_t* data, uint64_t size, int format, std::vector<t_importedWord>& out);
+// The records (checksum 0) are placed in arena.
+bool ParseUsrDictImage(const uint8_t* data, uint64_t size, int format, t_scopeHeap& arena, t_usrWordRecords& out);
 
 // Import (mode 0: merged into the current words) or restore (mode 1: the
 // words of the file replace the current ones) of a user dictionary file of
@@ -72,3 +80,17 @@ int GetUsrDictWordCount(const wchar_t* path, int check);
 bool ReconvertWithLimit(const wchar_t* path, int32_t limit);
 // Saves the process-wide dictionary to path and copies the file to copyPath.
 bool SaveUsrDictCopy(const wchar_t* path, const wchar_t* copyPath);
+
+// Reads a format-1 (V1) or format-3 (V2) file into 276-byte records placed
+// in arena: *records the first, *count how many (at most the file's word
+// count for format 3). Format 1 also wants every unit of a word to be a
+// letter or a character of the character dictionary. False, *count 0, for
+// an unreadable file, another format, or a damaged image.
+bool ReadV1UsrDictRecords(t_scopeHeap& arena, const wchar_t* path, t_oldUsrRecord** records, int32_t* count);
+bool ReadV2UsrDictRecords(t_scopeHeap& arena, const wchar_t* path, t_oldUsrRecord** records, int32_t* count);
+// Appends a user-word record, with the given flags, for each of the n
+// records whose word the process-wide dictionary does not hold. Records with
+// a bad reading or word are left out. Returns 1; 0 for null records or when
+// memory is short (the records appended so far stay).
+int AppendMissingRecords(t_scopeHeap& arena, const t_oldUsrRecord* records, int32_t n, t_usrWordRecords& out,
+                         uint16_t flags);

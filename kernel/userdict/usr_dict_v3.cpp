@@ -150,6 +150,11 @@ bool t_usrDictV3Core::AttachImage(uint8_t* data, uint64_t size) {
     SetReady(false);
     if (!data || size == 0 || size > uint64_t(INT32_MAX)) return Refuse("no image");
     if (!m_store.AttachWithExtra(data, kUsrDictVersion, {}, {}, int64_t(size))) return Refuse(m_store.GetLastError());
+    return FinishAttach();
+}
+
+// Checks of an image the store has just attached; detaches it when refused.
+bool t_usrDictV3Core::FinishAttach() {
     if (!CheckLayout()) {
         m_store.Detach();
         return Refuse("not a user dictionary layout");
@@ -210,6 +215,77 @@ bool t_usrDictV3Core::AttachFile(const wchar_t* path) {
         if (m_inPlaceOk) m_basePath = path;
     }
     return true;
+}
+
+bool t_usrDictV3Core::LoadCompact(const void* image, uint64_t size, uint8_t* region, uint64_t regionSize) {
+    m_loaded = false;
+    m_inPlaceOk = false;
+    m_unloggedChange = false;
+    m_basePath.clear();
+    m_sourcePath.clear();
+    SetReady(false);
+    m_store.Detach();
+    if (!image || size == 0 || size > uint64_t(INT32_MAX)) return Refuse("no image");
+    // The expanded image goes into a buffer of this dictionary (AllocCompact).
+    if (!m_store.LoadCompactImage(static_cast<const uint8_t*>(image), size, {}, {}, kUsrDictVersion))
+        return Refuse(m_store.GetLastError());
+    if (!FinishAttach()) return false;
+    if (region && !m_store.SetFixedCapacityMode(kUsrChangeLogRecords, region, regionSize)) {
+        m_loaded = false;
+        m_store.Detach();
+        return Refuse("change log region too small");
+    }
+    return true;
+}
+
+bool t_usrDictV3Core::SaveCompactTemp(const wchar_t* path) const {
+    if (!m_loaded || !path || !path[0]) return false;
+    const std::wstring work = std::wstring(path) + L".temp";
+    const t_pathName target(path), temp(work.c_str());
+    char targetBytes[kPathBufBytes];
+    if (!target.IsValid() || !temp.IsValid() || !target.ToBytes(targetBytes, sizeof targetBytes)) return false;
+    const int64_t total = m_store.GetTotalSize();
+    if (total <= 0) return false;
+    // A compact image is never larger than the image it comes from.
+    std::vector<uint8_t> compact(static_cast<size_t>(total));
+    uint64_t written = 0;
+    if (!m_store.CompactImageInto(compact.data(), compact.size(), &written) || written == 0 ||
+        written > compact.size())
+        return false;
+    // The work file itself is written through a synced temporary, so a
+    // stale ".temp" of an earlier crash is simply replaced.
+    if (!DictWriteFileSafely(temp, compact.data(), size_t(written))) return false;
+    if (!PathRename(temp, target)) {
+        PathRemoveFile(temp);
+        return false;
+    }
+    return SyncParentDir(targetBytes);
+}
+
+bool t_usrDictV3Core::TrimAll() {
+    if (!m_loaded) return false;
+    int32_t keyUsed = int32_t(kUsrMaxCapacity), attriUsed = int32_t(kUsrMaxCapacity);
+    if (!m_store.Trim(0, &keyUsed, &attriUsed)) return false;
+    SetWord(kUsrHdrKeys, uint32_t(m_store.GetKeyUsedCount(0)));
+    SetWord(kUsrHdrWords, uint32_t(m_store.GetAttriUsedCount(0)));
+    m_inPlaceOk = false;  // rows moved: only a rebuilt save writes them
+    return true;
+}
+
+int64_t t_usrDictV3Core::GetFixedStateSize(int32_t capacity) const {
+    return m_loaded ? m_store.GetFixedStateSize(capacity) : -1;
+}
+
+bool t_usrDictV3Core::GetFixedCapacityState(t_fixedState* out) const {
+    return m_loaded && out && m_store.GetFixedCapacityState(out);
+}
+
+int UsrWordCursor::Init(const t_usrDictV3Core& dict, const t_lstr* r, intptr_t callerValue) {
+    reading = r;
+    value = callerValue;
+    int longer = 0;
+    group = dict.Find(r, &longer);
+    return longer;
 }
 
 bool t_usrDictV3Core::CreateEmpty(uint32_t capacity) {

@@ -179,6 +179,14 @@ public:
                     uint16_t extra);
     // Raises a word's secondary count by `by`, capped at 65535; false when absent.
     bool AddExtraCount(const t_lstr* reading, const t_lstr* word, uint16_t by);
+    // As MergeWord, but freq is added to the stored frequency (capped at
+    // 65535) and the flags are replaced. Results as LearnWord.
+    int AddWordFreq(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags, uint32_t stamp);
+    // As MergeWord for a word of another dictionary whose clock stood at
+    // otherNow: its age is kept, so the stamp becomes now - (otherNow -
+    // stamp), at least 2 (2 for flag 0x20).
+    int MergeWordRebased(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags, uint32_t stamp,
+                         uint32_t otherNow);
 
     // ---- weighted lookup ----
     void SetupWeightCurve(uint32_t k);
@@ -225,6 +233,23 @@ public:
     int TakeSaveDue();
     void ClearFixedCapacityState();
     const char* GetLastError() const { return m_lastError; }
+    // Trims the words by the store's ranking (rows of frequency 2 or less
+    // go first); header counts follow. False, nothing trimmed, on failure.
+    bool TrimAll();
+    // Forwards to the store: region bytes for `capacity` change records
+    // (-1 when not loaded), and the change log's state (false when off).
+    int64_t GetFixedStateSize(int32_t capacity) const;
+    bool GetFixedCapacityState(t_fixedState* out) const;
+
+    // ---- compact images ----
+    // Expands and attaches a compact image, validated as Load does. With a
+    // region, changes are logged into it (50 records). False, not loaded,
+    // for a refused image or a region that is too small.
+    bool LoadCompact(const void* image, uint64_t size, uint8_t* region, uint64_t regionSize);
+    // Writes the compact image to path + ".temp" (synced), renames that over
+    // path and syncs the directory. False on failure, with path as it was and
+    // no ".temp" left behind.
+    bool SaveCompactTemp(const wchar_t* path) const;
 
 private:
     struct t_wordLoc;
@@ -235,6 +260,9 @@ private:
     static int AllocCompact(uint8_t** buffer, uint32_t size, void* context);
 
     bool AttachImage(uint8_t* data, uint64_t size);
+    bool FinishAttach();
+    int MergeWithRule(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags, uint32_t stamp,
+                      bool add);
     bool CheckLayout();
     void SetWord(int i, uint32_t v);
     uint32_t Word(int i) const;
@@ -260,6 +288,16 @@ private:
     std::wstring m_basePath;               // the file the attached image equals
     bool m_unloggedChange = false;         // validation changed rows of the attached image
     std::wstring m_sourcePath;             // the file AttachFile read; saved to when the log fills
+};
+
+// A reading's place in a user dictionary, with a value of the caller's.
+struct UsrWordCursor {
+    const t_lstr* reading = nullptr;
+    int32_t group = -1;  // from Find; -1 when the reading is absent
+    intptr_t value = 0;
+    // Sets the cursor on reading; returns 1 when longer readings start with
+    // it (Find's flag), else 0.
+    int Init(const t_usrDictV3Core& dict, const t_lstr* reading, intptr_t callerValue);
 };
 
 // Capacity of a rebuilt image: 10000 for fewer than 10000 words (or a limit

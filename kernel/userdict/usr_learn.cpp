@@ -196,6 +196,29 @@ int t_usrDictV3Core::DeleteWord(const t_lstr* reading, const t_lstr* word) {
 
 int t_usrDictV3Core::MergeWord(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
                                uint32_t stamp) {
+    return MergeWithRule(reading, word, freq, flags, stamp, false);
+}
+
+int t_usrDictV3Core::AddWordFreq(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
+                                 uint32_t stamp) {
+    return MergeWithRule(reading, word, freq, flags, stamp, true);
+}
+
+int t_usrDictV3Core::MergeWordRebased(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
+                                      uint32_t stamp, uint32_t otherNow) {
+    if (!m_loaded) return 0;
+    // The word's age on the other clock; a stamp past that clock is new.
+    const uint32_t age = otherNow > stamp ? otherNow - stamp : 0;
+    const uint32_t now = Word(kUsrHdrClock);
+    uint32_t rebased = now > age && now - age > kUsrNoAge ? now - age : kUsrNoAge;
+    if (flags & kUsrFlagNoAge) rebased = kUsrNoAge;
+    return MergeWithRule(reading, word, freq, flags, rebased, false);
+}
+
+// add: freq is added to the stored frequency and the flags replaced;
+// otherwise the larger frequency wins and the flags combine.
+int t_usrDictV3Core::MergeWithRule(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
+                                   uint32_t stamp, bool add) {
     if (!m_loaded || !IsValidPyIdString(reading) || !IsValidWordString(word, true)) return 0;
     t_wordLoc loc;
     if (!LocateWord(reading, word, &loc)) return 0;
@@ -207,8 +230,14 @@ int t_usrDictV3Core::MergeWord(const t_lstr* reading, const t_lstr* word, uint16
         t_usrWordAttr a;
         ReadAttr(loc.row.ptr, &a);
         const uint16_t oldFreq = a.freq;
-        a.flags = oldFreq == 0 ? flags : CombineFlags(a.flags, flags);
-        if (freq > a.freq) a.freq = freq;
+        if (add) {
+            a.flags = flags;
+            const uint32_t sum = uint32_t(a.freq) + freq;
+            a.freq = uint16_t(sum > 65535 ? 65535 : sum);
+        } else {
+            a.flags = oldFreq == 0 ? flags : CombineFlags(a.flags, flags);
+            if (freq > a.freq) a.freq = freq;
+        }
         if (stamp > a.stamp) a.stamp = stamp;
         if (!WriteAttr(loc, a)) return 0;
         SetWord(kUsrHdrTotal, Word(kUsrHdrTotal) + (a.freq - oldFreq));

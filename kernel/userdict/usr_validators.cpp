@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "kernel/lexicon/hz_dict.h"
 #include "kernel/userdict/usr_scramble.h"
 
 namespace {
@@ -20,6 +21,18 @@ bool ValidTextCount(const t_lstr* s) {
 }
 
 }  // namespace
+
+bool IsValidWordStringStrict(const t_lstr* s, bool checkUnits, const t_hzDict* chars) {
+    if (!ValidTextCount(s)) return false;
+    if (!checkUnits) return true;
+    const uint32_t n = LstrGetLength(s);
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint16_t u = LstrGetUnit(s, i);
+        const bool letter = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
+        if (!letter && !(chars && chars->Contains(u))) return false;
+    }
+    return true;
+}
 
 bool IsValidPyIdString(const t_lstr* s) {
     if (!ValidTextCount(s)) return false;

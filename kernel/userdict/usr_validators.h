@@ -7,6 +7,8 @@
 
 #include "kernel/runtime/lstr.h"
 
+class t_hzDict;
+
 // Readings are PinyinId units: syllables 0..412, letters 413..438, and other
 // ids below this bound.
 inline constexpr uint16_t kPinyinIdLimit = 500;
@@ -16,6 +18,10 @@ bool IsValidPyIdString(const t_lstr* s);
 // Non-null, byte count even, non-zero and at most 129. checkUnits adds the
 // per-unit test, which accepts every unit.
 bool IsValidWordString(const t_lstr* s, bool checkUnits);
+// Non-null, byte count even and 2 to 129. With checkUnits, every unit must
+// also be an ASCII letter or a character of `chars` (none is when chars is
+// null or not loaded). Reads chars only: the caller holds its lock.
+bool IsValidWordStringStrict(const t_lstr* s, bool checkUnits, const t_hzDict* chars);
 // The user dictionary's header check: every header is accepted.
 bool IsValidUsrDictHeader(const uint32_t* header);
 

@@ -4,12 +4,15 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <set>
+#include <tuple>
 
 #include "kernel/runtime/dict_base.h"
 #include "kernel/userdict/usr_dict_v3.h"
@@ -395,3 +398,157 @@ TEST_F(SaveTest, AnInPlaceSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// The words of a dictionary as (reading, text, frequency, flags, stamp) tuples.
+std::set<std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, int, int, uint32_t>> Words(const t_usrDictV3Core& d) {
+    std::set<std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, int, int, uint32_t>> out;
+    std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
+    EXPECT_TRUE(d.CollectItems(pairs));
+    for (const auto& pr : pairs) {
+        const t_lstr* r = nullptr;
+        t_usrWordAttr a;
+        EXPECT_TRUE(d.ReadPair(pr, &r, &a));
+        alignas(2) uint8_t text[kUsrTextBufBytes];
+        EXPECT_TRUE(d.GetWordText(a.textId, a.checksum, reinterpret_cast<t_lstr*>(text)));
+        const auto* rb = reinterpret_cast<const uint8_t*>(r);
+        out.emplace(std::vector<uint8_t>(rb, rb + LstrGetTotalBytes(r)),
+                    std::vector<uint8_t>(text, text + LstrGetTotalBytes(reinterpret_cast<t_lstr*>(text))), a.freq,
+                    a.flags, a.stamp);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(SaveTest, CompactSaveLoadsBackWithEveryWordAndLogsChanges) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    Fill(d, 300);
+    const std::wstring path = dir.WFile("u.bin");
+    ASSERT_TRUE(d.SaveCompactTemp(path.c_str()));
+    EXPECT_EQ(DirEntries(dir.path()), std::set<std::string>{"u.bin"});
+    const std::vector<uint8_t> compact = ReadFileBytes(dir.File("u.bin"));
+    EXPECT_LT(compact.size(), ImageOf(d).size());
+
+    t_usrDictV3Core back;
+    ASSERT_TRUE(back.LoadCompact(compact.data(), compact.size(), nullptr, 0));
+    EXPECT_EQ(Words(back), Words(d));
+    EXPECT_EQ(back.GetWordCount(), 300);
+    for (int i = 0; i < 19; ++i) EXPECT_EQ(back.GetHeaderWord(i), d.GetHeaderWord(i)) << i;
+    t_fixedState state;
+    EXPECT_FALSE(back.GetFixedCapacityState(&state));
+
+    // With a region the changes are logged into it.
+    const int64_t need = back.GetFixedStateSize(kUsrChangeLogRecords);
+    ASSERT_GT(need, 0);
+    std::vector<uint8_t> region(static_cast<size_t>(need), 0);
+    t_usrDictV3Core logged;
+    EXPECT_FALSE(logged.LoadCompact(compact.data(), compact.size(), region.data(), region.size() - 1));
+    EXPECT_FALSE(logged.IsLoaded());
+    ASSERT_TRUE(logged.LoadCompact(compact.data(), compact.size(), region.data(), region.size()));
+    EXPECT_TRUE(logged.GetFixedCapacityState(&state));
+    TestLstr r({7, 7}), w = TestLstr::Text(u"新词");
+    ASSERT_EQ(logged.LearnWord(r.get(), w.get(), 0), 1);
+    EXPECT_EQ(logged.GetWordCount(), 301);
+
+    t_usrDictV3Core unloaded;
+    EXPECT_EQ(unloaded.GetFixedStateSize(kUsrChangeLogRecords), -1);
+    EXPECT_FALSE(unloaded.GetFixedCapacityState(&state));
+    EXPECT_FALSE(unloaded.SaveCompactTemp(path.c_str()));
+}
+
+// Every prefix and single-byte damage of a compact image is refused or
+// attaches within bounds (the sanitizer build catches a stray read).
+TEST_F(SaveTest, DamagedCompactImagesAreRefused) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    Fill(d, 40);
+    ASSERT_TRUE(d.SaveCompactTemp(dir.WFile("u.bin").c_str()));
+    const std::vector<uint8_t> compact = ReadFileBytes(dir.File("u.bin"));
+    for (size_t n = 0; n < compact.size(); n += (n < 2048 || n > compact.size() - 2048) ? 1 : 1021) {
+        std::unique_ptr<uint8_t[]> cut(new uint8_t[n ? n : 1]);
+        std::memcpy(cut.get(), compact.data(), n);
+        t_usrDictV3Core back;
+        EXPECT_FALSE(back.LoadCompact(cut.get(), n, nullptr, 0)) << n;
+        EXPECT_FALSE(back.IsLoaded());
+    }
+    for (size_t pos = 0; pos < compact.size(); pos += 7) {
+        std::vector<uint8_t> bad = compact;
+        bad[pos] ^= 0xFF;
+        t_usrDictV3Core back;
+        if (!back.LoadCompact(bad.data(), bad.size(), nullptr, 0)) continue;
+        TestLstr r({1, 2}), w = TestLstr::Text(u"词");
+        back.LearnWord(r.get(), w.get(), 0);
+        Words(back);
+    }
+}
+
+TEST_F(SaveTest, FailedCompactSavesLeaveTheOldFileAndNoWorkFile) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    Fill(d, 200);
+    const std::wstring path = dir.WFile("u.bin");
+    ASSERT_TRUE(d.SaveCompactTemp(path.c_str()));
+    const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
+    Fill(d, 100, 3);
+    SetDictWriteFunction(&FailingWrite);
+    for (size_t after : {size_t(0), size_t(1), old.size() / 2, old.size() - 1}) {
+        for (int err : {EIO, ENOSPC}) {
+            g_failAfter = after;
+            g_written = 0;
+            g_errno = err;
+            EXPECT_FALSE(d.SaveCompactTemp(path.c_str())) << after;
+            EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old) << after;
+            EXPECT_EQ(DirEntries(dir.path()), std::set<std::string>{"u.bin"}) << after;
+        }
+    }
+    SetDictWriteFunction(nullptr);
+    // A work file left by a crash is simply replaced.
+    ASSERT_TRUE(WriteFileBytes(dir.File("u.bin.temp"), {1, 2, 3}));
+    ASSERT_TRUE(d.SaveCompactTemp(path.c_str()));
+    EXPECT_EQ(DirEntries(dir.path()), std::set<std::string>{"u.bin"});
+    // A target that cannot be replaced (a directory) keeps no work file.
+    const std::string blocked = dir.File("blocked");
+    ASSERT_EQ(mkdir(blocked.c_str(), 0700), 0);
+    ASSERT_TRUE(WriteFileBytes(blocked + "/keep", {1}));
+    const std::wstring wblocked(blocked.begin(), blocked.end());
+    EXPECT_FALSE(d.SaveCompactTemp(wblocked.c_str()));
+    EXPECT_EQ(DirEntries(dir.path()), (std::set<std::string>{"blocked", "u.bin"}));
+}
+
+// Trimming drops the oldest rarely used words and sets the header's counts
+// from the table; frequent words stay.
+TEST_F(SaveTest, TrimAllDropsOldRareWordsAndRecountsTheHeader) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    EXPECT_FALSE(t_usrDictV3Core().TrimAll());
+    Fill(d, 100);  // frequency 1, stamps 2..101
+    std::vector<TestLstr> keep;
+    for (int i = 0; i < 20; ++i) {
+        keep.push_back(TestLstr({uint16_t(450), uint16_t(i)}));
+        ASSERT_EQ(d.MergeWord(keep.back().get(), TestLstr::Text(u"常用").get(), 5, 0, 5000 + i), 1);
+    }
+    ASSERT_EQ(d.GetWordCount(), 120);
+    ASSERT_TRUE(d.TrimAll());
+    EXPECT_EQ(d.GetWordCount(), 72);  // two fifths of 120 rows, all of frequency 1
+    std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
+    ASSERT_TRUE(d.CollectItems(pairs));
+    EXPECT_EQ(uint32_t(d.GetWordCount()), pairs.size());
+    std::set<std::vector<uint8_t>> readings;
+    for (const auto& pr : pairs) {
+        const t_lstr* r = nullptr;
+        t_usrWordAttr a;
+        ASSERT_TRUE(d.ReadPair(pr, &r, &a));
+        readings.insert(std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(r),
+                                             reinterpret_cast<const uint8_t*>(r) + LstrGetTotalBytes(r)));
+    }
+    EXPECT_EQ(d.GetHeaderWord(kUsrHdrKeys), readings.size());
+    for (const TestLstr& r : keep) {
+        t_usrWordAttr a;
+        ASSERT_TRUE(d.GetWordRecord(r.get(), TestLstr::Text(u"常用").get(), &a));
+        EXPECT_EQ(a.freq, 5);
+    }
+    EXPECT_EQ(d.GetTotalFreq(), 52 + 100);
+}

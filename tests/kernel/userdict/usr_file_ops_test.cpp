@@ -11,12 +11,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <memory>
+#include <string>
 
+#include "kernel/lexicon/hz_dict.h"
+#include "kernel/lexicon/sys_dict_writer.h"
 #include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/path.h"
+#include "kernel/runtime/scope_heap.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
 #include "kernel/userdict/usr_dict_file_ops.h"
@@ -232,52 +237,55 @@ TEST(OldFormatBoundsTest, TruncatedFilesAndHugeCountsAreHandled) {
     words.push_back({{7, 8, 9}, {0x4E03, 0x516B, 0x4E5D}, 9, 0, 77, 0});
     for (int format : {kUsrFormatV1, kUsrFormatV2}) {
         const std::vector<uint8_t> whole = format == kUsrFormatV1 ? BuildV1File(words) : BuildV2File(words);
-        std::vector<t_importedWord> out;
-        ASSERT_TRUE(ParseUsrDictImage(whole.data(), whole.size(), format, out));
+        t_scopeHeap arena;
+    t_usrWordRecords out;
+        ASSERT_TRUE(ParseUsrDictImage(whole.data(), whole.size(), format, arena, out));
         EXPECT_EQ(out.size(), words.size());
         for (size_t n = 0; n < whole.size(); ++n) {
             // A copy of exactly n bytes, so a read past it is caught.
             std::unique_ptr<uint8_t[]> cut(new uint8_t[n ? n : 1]);
             std::memcpy(cut.get(), whole.data(), n);
-            EXPECT_FALSE(ParseUsrDictImage(cut.get(), n, format, out)) << n;
+            EXPECT_FALSE(ParseUsrDictImage(cut.get(), n, format, arena, out)) << n;
             EXPECT_TRUE(out.empty());
         }
     }
     std::vector<uint8_t> v1 = BuildV1File(words);
     PutU32(v1, 20, 0x7FFFFFFF);
     PutU32(v1, 24, 0x7FFFFFFF);
-    std::vector<t_importedWord> out;
-    EXPECT_FALSE(ParseUsrDictImage(v1.data(), v1.size(), kUsrFormatV1, out));
+    t_scopeHeap arena;
+    t_usrWordRecords out;
+    EXPECT_FALSE(ParseUsrDictImage(v1.data(), v1.size(), kUsrFormatV1, arena, out));
     v1 = BuildV1File(words);
     PutU32(v1, 44, 0x7FFFFFFF);  // name entries
-    EXPECT_FALSE(ParseUsrDictImage(v1.data(), v1.size(), kUsrFormatV1, out));
+    EXPECT_FALSE(ParseUsrDictImage(v1.data(), v1.size(), kUsrFormatV1, arena, out));
     v1 = BuildV1File(words);
     PutU32(v1, 40, 0x7FFFFFFF);  // record size
-    EXPECT_FALSE(ParseUsrDictImage(v1.data(), v1.size(), kUsrFormatV1, out));
+    EXPECT_FALSE(ParseUsrDictImage(v1.data(), v1.size(), kUsrFormatV1, arena, out));
     std::vector<uint8_t> v2 = BuildV2File(words);
     PutU32(v2, 48, 0x7FFFFFFF);
-    EXPECT_FALSE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, out));
+    EXPECT_FALSE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, arena, out));
     v2 = BuildV2File(words);
     PutU32(v2, 52, 0x7FFFFFFF);
-    EXPECT_FALSE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, out));
+    EXPECT_FALSE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, arena, out));
     v2 = BuildV2File(words);
     PutU32(v2, 92, 0xFFFFFFF0u);
-    EXPECT_FALSE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, out));
+    EXPECT_FALSE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, arena, out));
     v2 = BuildV2File(words);
     PutU32(v2, 124, 0xFFFFFFF0u);  // first reading's text offset
-    ASSERT_TRUE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, out));
+    ASSERT_TRUE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, arena, out));
     EXPECT_EQ(out.size(), words.size() - 2);
 }
 
 TEST(OldFormatBoundsTest, TruncatedCurrentImagesAreRefused) {
     const std::vector<uint8_t> whole = BuildV3File(kThree);
-    std::vector<t_importedWord> out;
-    ASSERT_TRUE(ParseUsrDictImage(whole.data(), whole.size(), kUsrFormatV3, out));
+    t_scopeHeap arena;
+    t_usrWordRecords out;
+    ASSERT_TRUE(ParseUsrDictImage(whole.data(), whole.size(), kUsrFormatV3, arena, out));
     EXPECT_EQ(out.size(), 3u);
     for (size_t n = 0; n < whole.size(); n += (n < 4096 || n > whole.size() - 4096) ? 1 : 4099) {
         std::unique_ptr<uint8_t[]> cut(new uint8_t[n ? n : 1]);
         std::memcpy(cut.get(), whole.data(), n);
-        EXPECT_FALSE(ParseUsrDictImage(cut.get(), n, kUsrFormatV3, out)) << n;
+        EXPECT_FALSE(ParseUsrDictImage(cut.get(), n, kUsrFormatV3, arena, out)) << n;
     }
 }
 
@@ -418,3 +426,102 @@ TEST(FileOpsManagerTest, RestoreWithBackupsPresentGivesTheRestoredWordsOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// The process-wide character dictionary holds the characters of the test
+// words (the image lives as long as the process).
+void LoadTestCharacters() {
+    static std::vector<uint8_t> image;
+    if (image.empty()) {
+        std::vector<t_hzCharEntry> chars;
+        for (uint16_t ch : {0x4F60, 0x597D, 0x62DF, 0x4E09, 0x4E00, 0x4E8C}) chars.push_back({ch, {1}});
+        std::sort(chars.begin(), chars.end(),
+                  [](const t_hzCharEntry& a, const t_hzCharEntry& b) { return a.ch < b.ch; });
+        std::string error;
+        ASSERT_TRUE(BuildHzDictImage(chars, image, &error)) << error;
+    }
+    ASSERT_TRUE(t_singleton<t_hzDict>::Get().Load(image.data(), int32_t(image.size())));
+}
+
+void ExpectRecord(const t_oldUsrRecord& r, const OldWord& w, bool allFields) {
+    EXPECT_EQ(TestLstr(w.reading).Bytes(),
+              std::vector<uint8_t>(r.reading, r.reading + 2 + LstrGetByteLength(reinterpret_cast<const t_lstr*>(r.reading))));
+    EXPECT_EQ(TestLstr(w.text).Bytes(),
+              std::vector<uint8_t>(r.word, r.word + 2 + LstrGetByteLength(reinterpret_cast<const t_lstr*>(r.word))));
+    EXPECT_EQ(r.freq, w.freq);
+    EXPECT_EQ(r.flags, allFields ? w.flags : 0);
+    EXPECT_EQ(r.stamp, allFields ? w.stamp : 2u);
+    // The rest of each field is zero.
+    const uint16_t rl = LstrGetByteLength(reinterpret_cast<const t_lstr*>(r.reading));
+    EXPECT_TRUE(std::all_of(r.reading + 2 + rl, r.reading + sizeof r.reading, [](uint8_t b) { return b == 0; }));
+}
+
+}  // namespace
+
+TEST_F(FileOpsTest, OlderFilesReadIntoFixedRecords) {
+    LoadTestCharacters();
+    t_scopeHeap arena;
+    t_oldUsrRecord* recs = nullptr;
+    int32_t n = -1;
+    ASSERT_TRUE(ReadV1UsrDictRecords(arena, Put("v1.bin", BuildV1File(kThree)).c_str(), &recs, &n));
+    ASSERT_EQ(n, 3);
+    for (int i = 0; i < 3; ++i) ExpectRecord(recs[i], kThree[size_t(i)], false);
+    ASSERT_TRUE(ReadV2UsrDictRecords(arena, Put("v2.bin", BuildV2File(kThree)).c_str(), &recs, &n));
+    ASSERT_EQ(n, 3);
+    for (int i = 0; i < 3; ++i) ExpectRecord(recs[i], kThree[size_t(i)], true);
+
+    // Format 1 wants known characters or letters; one other character refuses the file.
+    std::vector<OldWord> letters = {{{5}, {'a', 'b'}, 2, 0, 2, 0}};
+    ASSERT_TRUE(ReadV1UsrDictRecords(arena, Put("ab.bin", BuildV1File(letters)).c_str(), &recs, &n));
+    EXPECT_EQ(n, 1);
+    std::vector<OldWord> unknown = kThree;
+    unknown.push_back({{40}, {0x4EBA}, 1, 0, 2, 0});
+    EXPECT_FALSE(ReadV1UsrDictRecords(arena, Put("bad.bin", BuildV1File(unknown)).c_str(), &recs, &n));
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(recs, nullptr);
+
+    // The wrong format, a missing file, a cut file.
+    EXPECT_FALSE(ReadV1UsrDictRecords(arena, dir.WFile("v2.bin").c_str(), &recs, &n));
+    EXPECT_FALSE(ReadV2UsrDictRecords(arena, dir.WFile("v1.bin").c_str(), &recs, &n));
+    EXPECT_FALSE(ReadV2UsrDictRecords(arena, dir.WFile("missing").c_str(), &recs, &n));
+    const std::vector<uint8_t> v1 = BuildV1File(kThree);
+    EXPECT_FALSE(ReadV1UsrDictRecords(
+        arena, Put("cut.bin", std::vector<uint8_t>(v1.begin(), v1.end() - 1)).c_str(), &recs, &n));
+    // At most the file's word count of a format-3 file.
+    std::vector<uint8_t> v2 = BuildV2File(kThree);
+    PutU32(v2, 52, 2);
+    ASSERT_TRUE(ReadV2UsrDictRecords(arena, Put("two.bin", v2).c_str(), &recs, &n));
+    EXPECT_EQ(n, 2);
+}
+
+TEST_F(FileOpsTest, MissingRecordsBecomeUserWordRecords) {
+    LoadTestCharacters();
+    t_scopeHeap arena;
+    t_oldUsrRecord* recs = nullptr;
+    int32_t n = 0;
+    std::vector<OldWord> words = kThree;
+    words.push_back(kOthers[0]);  // the live dictionary holds this one
+    ASSERT_TRUE(ReadV2UsrDictRecords(arena, Put("v2.bin", BuildV2File(words)).c_str(), &recs, &n));
+    ASSERT_EQ(n, 4);
+    recs[1].reading[0] = 200;  // a reading count past its field: left out
+    t_usrWordRecords out;
+    const UsrWordRecord* earlier = MakeUsrWordRecord(arena, t_usrWordFields{TestLstr({9}).get(), TestLstr({'x'}).get()});
+    out.push_back(earlier);
+    EXPECT_EQ(AppendMissingRecords(arena, recs, n, out, 0x40), 1);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0], earlier);
+    for (size_t i = 1; i < out.size(); ++i) {
+        const OldWord& w = kThree[i == 1 ? 0 : 2];
+        t_usrWordFields f;
+        ASSERT_TRUE(ReadUsrWordRecord(out[i], &f));
+        EXPECT_EQ(LstrCompare(f.reading, TestLstr(w.reading).get()), 0);
+        EXPECT_EQ(LstrCompare(f.word, TestLstr(w.text).get()), 0);
+        EXPECT_EQ(f.freq, w.freq);
+        EXPECT_EQ(f.flags, 0x40);
+        EXPECT_EQ(f.stamp, w.stamp);
+    }
+    EXPECT_EQ(AppendMissingRecords(arena, nullptr, 0, out, 0), 1);
+    EXPECT_EQ(AppendMissingRecords(arena, nullptr, 1, out, 0), 0);
+    EXPECT_EQ(out.size(), 3u);
+}

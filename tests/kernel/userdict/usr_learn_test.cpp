@@ -183,6 +183,68 @@ TEST_F(LearnTest, MergeKeepsTheLargerValues) {
     EXPECT_EQ(dict.GetWordCount(), 1);
 }
 
+// Adding frequencies sums them (up to 65535), replaces the flags and keeps
+// the larger stamp; invalid readings are refused like every other change.
+TEST_F(LearnTest, AddedFrequenciesSumAndStopAt65535) {
+    ASSERT_EQ(dict.AddWordFreq(nihao.get(), wNihao.get(), 5, 0x05, 40), 1);
+    EXPECT_EQ(Clock(), 41u);
+    ASSERT_EQ(dict.AddWordFreq(nihao.get(), wNihao.get(), 3, 0x02, 30), 1);
+    t_usrWordAttr a = Attr(nihao, wNihao);
+    EXPECT_EQ(std::tie(a.freq, a.flags, a.stamp), std::make_tuple(uint16_t(8), uint16_t(2), 40u));
+    EXPECT_EQ(dict.GetTotalFreq(), 8);
+    EXPECT_EQ(Clock(), 42u);
+    ASSERT_EQ(dict.AddWordFreq(nihao.get(), wNihao.get(), 65530, 0x02, 30), 1);
+    EXPECT_EQ(Attr(nihao, wNihao).freq, 65535);
+    EXPECT_EQ(dict.GetTotalFreq(), 65535);
+    EXPECT_EQ(dict.GetWordCount(), 1);
+    const std::vector<uint8_t> before = Image();
+    EXPECT_EQ(dict.AddWordFreq(TestLstr({500}).get(), wNihao.get(), 1, 0, 3), 0);
+    EXPECT_EQ(Image(), before);
+}
+
+// A word from another dictionary keeps its age: its stamp is moved onto
+// this clock, never below 2, and a raise of the total is only the raise of
+// the frequency.
+TEST_F(LearnTest, RebasedMergeKeepsTheAgeFromTheOtherClock) {
+    TestLstr one({1});
+    ASSERT_EQ(dict.MergeWord(one.get(), wNihao.get(), 1, 0, 100), 1);  // now = 101
+    ASSERT_EQ(dict.MergeWordRebased(nihao.get(), wNihao.get(), 4, 0x01, 990, 1000), 1);
+    EXPECT_EQ(Attr(nihao, wNihao).stamp, 91u);
+    EXPECT_EQ(Clock(), 102u);
+    EXPECT_EQ(dict.GetTotalFreq(), 5);
+    // Older than this whole clock: the oldest stamp, 2.
+    ASSERT_EQ(dict.MergeWordRebased(nihao.get(), wNiHao2.get(), 1, 0, 10, 100000), 1);
+    EXPECT_EQ(Attr(nihao, wNiHao2).stamp, 2u);
+    // A stamp past the other clock counts as new; flag 0x20 means no age.
+    ASSERT_EQ(dict.MergeWordRebased(one.get(), wNiHao2.get(), 1, 0, 50, 40), 1);
+    EXPECT_EQ(Attr(one, wNiHao2).stamp, Clock() - 1);
+    ASSERT_EQ(dict.MergeWordRebased(TestLstr({2}).get(), wNihao.get(), 1, 0x20, 999, 1000), 1);
+    EXPECT_EQ(Attr(TestLstr({2}), wNihao).stamp, 2u);
+    // A lower frequency changes neither the word nor the total.
+    const int32_t total = dict.GetTotalFreq();
+    ASSERT_EQ(dict.MergeWordRebased(nihao.get(), wNihao.get(), 3, 0x01, 990, 1000), 1);
+    EXPECT_EQ(Attr(nihao, wNihao).freq, 4);
+    EXPECT_EQ(dict.GetTotalFreq(), total);
+    ASSERT_EQ(dict.MergeWordRebased(nihao.get(), wNihao.get(), 6, 0x01, 990, 1000), 1);
+    EXPECT_EQ(dict.GetTotalFreq(), total + 2);
+}
+
+TEST_F(LearnTest, CursorTakesTheGroupAndThePrefixFlag) {
+    TestLstr r5({5}), r56({5, 6});
+    ASSERT_EQ(dict.LearnWord(r56.get(), wNihao.get(), 0), 1);
+    UsrWordCursor c;
+    EXPECT_EQ(c.Init(dict, r5.get(), 7), 1);  // absent, but a longer reading starts with it
+    EXPECT_EQ(c.group, -1);
+    EXPECT_EQ(c.value, 7);
+    EXPECT_EQ(c.Init(dict, r56.get(), 8), 0);
+    EXPECT_EQ(c.group, dict.Find(r56.get(), nullptr));
+    EXPECT_GE(c.group, 0);
+    EXPECT_EQ(c.reading, r56.get());
+    t_usrDictV3Core unloaded;
+    EXPECT_EQ(c.Init(unloaded, r56.get(), 0), 0);
+    EXPECT_EQ(c.group, -1);
+}
+
 TEST_F(LearnTest, RestoreCarriesEveryField) {
     ASSERT_EQ(dict.RestoreWord(nihao.get(), wNihao.get(), 4, 0x05, 70, 3), 1);
     t_usrWordAttr a = Attr(nihao, wNihao);

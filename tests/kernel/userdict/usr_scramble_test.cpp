@@ -1,8 +1,13 @@
 // Word-text scrambling, the old-image word reader and the validators.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
+
+#include "kernel/lexicon/hz_dict.h"
+#include "kernel/lexicon/sys_dict_writer.h"
 
 #include "kernel/userdict/usr_scramble.h"
 #include "kernel/userdict/usr_validators.h"
@@ -149,6 +154,35 @@ TEST(ValidatorTest, ReadingsAndWords) {
     EXPECT_FALSE(IsValidPyIdString(TestLstr(std::vector<uint16_t>(65, 1)).get()));
     EXPECT_TRUE(IsValidWordString(TestLstr({0xFFFF}).get(), true));
     EXPECT_FALSE(IsValidWordString(TestLstr::Raw({0x03, 0x00, 1, 2, 3}).get(), false));
+}
+
+// The strict word check: counts always; with the unit test, only ASCII
+// letters and characters of the character dictionary pass.
+TEST(ValidatorTest, StrictWordsNeedKnownCharactersOrLetters) {
+    std::vector<t_hzCharEntry> chars = {{u'中', {1}}, {u'国', {2}}};
+    std::sort(chars.begin(), chars.end(), [](const t_hzCharEntry& a, const t_hzCharEntry& b) { return a.ch < b.ch; });
+    std::vector<uint8_t> image;
+    std::string error;
+    ASSERT_TRUE(BuildHzDictImage(chars, image, &error)) << error;
+    t_hzDict hz;
+    ASSERT_TRUE(hz.Load(image.data(), int32_t(image.size())));
+
+    EXPECT_TRUE(IsValidWordStringStrict(TestLstr::Text(u"中国").get(), true, &hz));
+    EXPECT_TRUE(IsValidWordStringStrict(TestLstr::Text(u"中aZ").get(), true, &hz));
+    EXPECT_FALSE(IsValidWordStringStrict(TestLstr::Text(u"中人").get(), true, &hz));
+    EXPECT_FALSE(IsValidWordStringStrict(TestLstr::Text(u"a1").get(), true, &hz));
+    EXPECT_FALSE(IsValidWordStringStrict(TestLstr::Text(u"a[").get(), true, &hz));
+    EXPECT_FALSE(IsValidWordStringStrict(TestLstr::Text(u"中").get(), true, nullptr));
+    EXPECT_TRUE(IsValidWordStringStrict(TestLstr::Text(u"ab").get(), true, nullptr));
+    t_hzDict unloaded;
+    EXPECT_FALSE(IsValidWordStringStrict(TestLstr::Text(u"中").get(), true, &unloaded));
+    // Without the unit test only the count matters.
+    EXPECT_TRUE(IsValidWordStringStrict(TestLstr::Text(u"人").get(), false, nullptr));
+    EXPECT_TRUE(IsValidWordStringStrict(TestLstr(std::vector<uint16_t>(64, 0x4E2D)).get(), true, &hz));
+    EXPECT_FALSE(IsValidWordStringStrict(TestLstr(std::vector<uint16_t>(65, 0x4E2D)).get(), false, nullptr));
+    EXPECT_FALSE(IsValidWordStringStrict(TestLstr(std::vector<uint16_t>{}).get(), false, nullptr));
+    EXPECT_FALSE(IsValidWordStringStrict(TestLstr::Raw({0x03, 0x00, 'a', 0, 'b'}).get(), false, nullptr));
+    EXPECT_FALSE(IsValidWordStringStrict(nullptr, false, nullptr));
 }
 
 TEST(ValidatorTest, OldFormatHeadersAndEntries) {
