@@ -25,21 +25,19 @@ int RowState(const uint8_t* row, void*) {
 }
 
 const n_userStore::t_storeShape& Shape() {
-    static const n_userStore::t_storeShape shape = [] {
-        n_userStore::t_storeShape s;
-        s.formatVersion = t_cloudCacheDict::kFormatVersion;
-        s.keyType = 2;
-        s.fieldTypes = {0, 0, 8, 2, 0, 0};  // key, text, hits, flag, second, third
-        s.fieldOffsets = {kOffText, kOffHits, kOffFlag, kOffSecond, kOffThird};
-        s.hasAttri = true;
-        s.bucketCount = t_cloudCacheDict::kBucketCount;
-        s.rankLess = &RankLess;
-        s.removeRow = &RemoveRow;
-        s.rowState = &RowState;
-        s.defaultRows = t_cloudCacheDict::kRows;
-        s.defaultDataBytes = {t_cloudCacheDict::kDataBytes, t_cloudCacheDict::kDataBytes};
-        return s;
-    }();
+    static const n_userStore::t_storeShape shape{
+        .formatVersion = t_cloudCacheDict::kFormatVersion,
+        .keyType = 2,
+        .fieldTypes = {0, 0, 8, 2, 0, 0},  // key, text, hits, flag, second, third
+        .fieldOffsets = {kOffText, kOffHits, kOffFlag, kOffSecond, kOffThird},
+        .hasAttri = true,
+        .bucketCount = t_cloudCacheDict::kBucketCount,
+        .rankLess = &RankLess,
+        .removeRow = &RemoveRow,
+        .rowState = &RowState,
+        .defaultRows = t_cloudCacheDict::kRows,
+        .defaultDataBytes = {t_cloudCacheDict::kDataBytes, t_cloudCacheDict::kDataBytes},
+    };
     return shape;
 }
 

@@ -26,22 +26,20 @@ int RowState(const uint8_t* row, void*) {
 }
 
 const n_userStore::t_storeShape& Shape() {
-    static const n_userStore::t_storeShape shape = [] {
-        n_userStore::t_storeShape s;
-        s.formatVersion = t_contactsDict::kFormatVersion;
-        s.keyType = 2;
-        s.fieldTypes = {0, 0, 7};  // key, word, weight
-        s.fieldOffsets = {kOffWord, kOffWeight};
-        s.hasAttri = true;
-        s.bucketCount = t_contactsDict::kBucketCount;
-        s.rankLess = &RankLess;
-        s.removeRow = &RemoveRow;
-        s.rowState = &RowState;
-        s.grows = true;
-        s.defaultRows = t_contactsDict::kRows;
-        s.defaultDataBytes = {t_contactsDict::kDataBytes, t_contactsDict::kDataBytes};
-        return s;
-    }();
+    static const n_userStore::t_storeShape shape{
+        .formatVersion = t_contactsDict::kFormatVersion,
+        .keyType = 2,
+        .fieldTypes = {0, 0, 7},  // key, word, weight
+        .fieldOffsets = {kOffWord, kOffWeight},
+        .hasAttri = true,
+        .bucketCount = t_contactsDict::kBucketCount,
+        .rankLess = &RankLess,
+        .removeRow = &RemoveRow,
+        .rowState = &RowState,
+        .grows = true,
+        .defaultRows = t_contactsDict::kRows,
+        .defaultDataBytes = {t_contactsDict::kDataBytes, t_contactsDict::kDataBytes},
+    };
     return shape;
 }
 

@@ -22,21 +22,19 @@ int RowState(const uint8_t* row, void*) {
 }
 
 const n_userStore::t_storeShape& Shape() {
-    static const n_userStore::t_storeShape shape = [] {
-        n_userStore::t_storeShape s;
-        s.formatVersion = t_delWordDict::kFormatVersion;
-        s.keyType = 3;
-        s.fieldTypes = {0, 8};  // word, value
-        s.fieldOffsets = {kOffValue};
-        s.bucketCount = t_delWordDict::kBucketCount;
-        s.rankLess = &RankLess;
-        s.removeRow = &RemoveRow;
-        s.rowState = &RowState;
-        s.grows = true;
-        s.defaultRows = t_delWordDict::kRows;
-        s.defaultDataBytes = {10 * t_delWordDict::kRows};
-        return s;
-    }();
+    static const n_userStore::t_storeShape shape{
+        .formatVersion = t_delWordDict::kFormatVersion,
+        .keyType = 3,
+        .fieldTypes = {0, 8},  // word, value
+        .fieldOffsets = {kOffValue},
+        .bucketCount = t_delWordDict::kBucketCount,
+        .rankLess = &RankLess,
+        .removeRow = &RemoveRow,
+        .rowState = &RowState,
+        .grows = true,
+        .defaultRows = t_delWordDict::kRows,
+        .defaultDataBytes = {10 * t_delWordDict::kRows},
+    };
     return shape;
 }
 

@@ -25,20 +25,18 @@ int RowState(const uint8_t* row, void*) {
 }
 
 const n_userStore::t_storeShape& Shape() {
-    static const n_userStore::t_storeShape shape = [] {
-        n_userStore::t_storeShape s;
-        s.formatVersion = t_fixFirstDict::kFormatVersion;
-        s.keyType = 1;
-        s.fieldTypes = {0, 0, 0, 0, 2};  // key, word, second, third, state
-        s.fieldOffsets = {kOffWord, kOffSecond, kOffThird, kOffState};
-        s.hasAttri = true;
-        s.rankLess = &RankLess;
-        s.removeRow = &RemoveRow;
-        s.rowState = &RowState;
-        s.defaultRows = t_fixFirstDict::kRows;
-        s.defaultDataBytes = {10 * t_fixFirstDict::kRows, 30 * t_fixFirstDict::kRows};
-        return s;
-    }();
+    static const n_userStore::t_storeShape shape{
+        .formatVersion = t_fixFirstDict::kFormatVersion,
+        .keyType = 1,
+        .fieldTypes = {0, 0, 0, 0, 2},  // key, word, second, third, state
+        .fieldOffsets = {kOffWord, kOffSecond, kOffThird, kOffState},
+        .hasAttri = true,
+        .rankLess = &RankLess,
+        .removeRow = &RemoveRow,
+        .rowState = &RowState,
+        .defaultRows = t_fixFirstDict::kRows,
+        .defaultDataBytes = {10 * t_fixFirstDict::kRows, 30 * t_fixFirstDict::kRows},
+    };
     return shape;
 }
 

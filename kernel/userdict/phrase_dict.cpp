@@ -39,24 +39,22 @@ int RowState(const uint8_t* row, void*) {
 }
 
 const n_userStore::t_storeShape& Shape() {
-    static const n_userStore::t_storeShape shape = [] {
-        n_userStore::t_storeShape s;
-        s.formatVersion = t_abbrUsrDict::kFormatVersion;
-        s.keyType = 5;
-        s.fieldTypes = {0, 0, 5, 2};  // key, phrase, position, state
-        s.fieldOffsets = {kOffPhrase, kOffPosition, kOffState};
-        s.hasAttri = true;
-        s.bucketCount = t_abbrUsrDict::kBucketCount;
-        s.hashFns = {&t_abbrUsrDict::BucketOf};
-        s.compareFns = {&LstrCompare};
-        s.rankLess = &RankLess;
-        s.removeRow = &RemoveRow;
-        s.rowState = &RowState;
-        s.grows = true;
-        s.defaultRows = t_abbrUsrDict::kKeyRows;
-        s.defaultDataBytes = {t_abbrUsrDict::kKeyBytes, t_abbrUsrDict::kPhraseBytes};
-        return s;
-    }();
+    static const n_userStore::t_storeShape shape{
+        .formatVersion = t_abbrUsrDict::kFormatVersion,
+        .keyType = 5,
+        .fieldTypes = {0, 0, 5, 2},  // key, phrase, position, state
+        .fieldOffsets = {kOffPhrase, kOffPosition, kOffState},
+        .hasAttri = true,
+        .bucketCount = t_abbrUsrDict::kBucketCount,
+        .hashFns = {&t_abbrUsrDict::BucketOf},
+        .compareFns = {&LstrCompare},
+        .rankLess = &RankLess,
+        .removeRow = &RemoveRow,
+        .rowState = &RowState,
+        .grows = true,
+        .defaultRows = t_abbrUsrDict::kKeyRows,
+        .defaultDataBytes = {t_abbrUsrDict::kKeyBytes, t_abbrUsrDict::kPhraseBytes},
+    };
     return shape;
 }
 

@@ -80,21 +80,21 @@ private:
 struct t_storeShape {
     uint32_t formatVersion = 0;
     int keyType = 0;
-    std::vector<int16_t> fieldTypes;  // the key's, then the record's fields
+    std::vector<int16_t> fieldTypes{};  // the key's, then the record's fields
     // Offsets of the record's fields: in the attri row, or after the key in
     // the key row of a store without attri table.
-    std::vector<uint32_t> fieldOffsets;
+    std::vector<uint32_t> fieldOffsets{};
     bool hasAttri = false;
     int32_t bucketCount = 0;  // 0: the table's own
-    std::vector<t_keyHashFn> hashFns;  // empty: the table's own hash and order
-    std::vector<t_keyCompareFn> compareFns;
+    std::vector<t_keyHashFn> hashFns{};  // empty: the table's own hash and order
+    std::vector<t_keyCompareFn> compareFns{};
     t_editRowLessFn rankLess = nullptr;
     t_editRowRemoveFn removeRow = nullptr;
     t_editRowStateFn rowState = nullptr;
     bool grows = false;  // doubles within the row limit; otherwise only trims
     // The room of the empty image Save commits.
     uint32_t defaultRows = 0;
-    std::vector<uint32_t> defaultDataBytes;  // per data table
+    std::vector<uint32_t> defaultDataBytes{};  // per data table
 };
 
 // An empty image (plain image, extra size 0) of the shape with room for rows

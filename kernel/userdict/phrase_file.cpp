@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/convert/text_helpers.h"
 #include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/runtime/text_file.h"
@@ -58,23 +59,14 @@ const t_phraseHeaderLine kPhraseFileHeader[kPhraseHeaderLines] = {
 
 namespace {
 
-// The stored phrase as wide text: a surrogate pair becomes one character, a
-// lone surrogate U+FFFD (it has no form in the file); stops at a 0 unit.
-void AppendPhrase(std::wstring& out, const t_lstr* s) {
-    const uint16_t n = LstrGetLength(s);
-    for (uint16_t i = 0; i < n; ++i) {
-        const uint16_t u = LstrGetUnit(s, i);
-        if (u == 0) return;
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
-            const uint16_t low = LstrGetUnit(s, i + 1);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                out.push_back(wchar_t(((uint32_t(u) << 10) + low) - 0x35FDC00u));
-                ++i;
-                continue;
-            }
-        }
-        out.push_back((u >= 0xD800 && u <= 0xDFFF) ? wchar_t(0xFFFD) : wchar_t(u));
-    }
+// The stored phrase as wide text: a surrogate pair becomes one character,
+// and, unlike LstrToCodePoints, a lone surrogate becomes U+FFFD (it has no
+// form in the file); stops at a 0 unit. False when scratch fails.
+bool AppendPhrase(t_scopeHeap& scratch, std::wstring& out, const t_lstr* s) {
+    const uint32_t* c = LstrToCodePoints(scratch, s);
+    if (!c) return false;
+    for (; *c; ++c) out.push_back(*c >= 0xD800 && *c <= 0xDFFF ? wchar_t(0xFFFD) : wchar_t(*c));
+    return true;
 }
 
 bool HasLineFeed(const t_lstr* s) {
@@ -103,6 +95,7 @@ int WritePhrasesFile(t_scopeHeap& arena, const wchar_t* imagePath, const wchar_t
         out.WriteLine(line.blankAfter ? L"\r\n\r\n" : L"\r\n");
     }
     std::wstring text;
+    t_scopeHeap scratch(t_scopeHeap::kDefaultBlockSize);
     for (int i = 0; i < count; ++i) {
         const t_phraseRecord& r = *items[i];
         if (!withStates && r.state == kPhraseDeleted) continue;
@@ -112,12 +105,13 @@ int WritePhrasesFile(t_scopeHeap& arena, const wchar_t* imagePath, const wchar_t
         swprintf(number, 16, L",%d=", int(r.position));
         text += number;
         if (HasLineFeed(r.phrase)) text += L"\r\n";
-        AppendPhrase(text, r.phrase);
+        const bool converted = AppendPhrase(scratch, text, r.phrase);
+        scratch.FreeAll();
         if (withStates) {
             swprintf(number, 16, L"(%d)", int(r.state));
             text += number;
         }
-        if (!out.WriteLine(text.c_str())) {
+        if (!converted || !out.WriteLine(text.c_str())) {
             out.ClearLines();
             return 0;
         }

@@ -47,6 +47,22 @@ private:
     bool m_held = false;
 };
 
+// Hands every record of the image at path, deleted ones included, to fold;
+// false when the image cannot be read, loaded or listed, or at the first
+// record fold refuses.
+template <class Fold>
+bool ForEachRecord(const wchar_t* path, Fold fold) {
+    t_abbrUsrDict image;
+    if (!image.AttachFile(path)) return false;
+    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
+    t_phraseRecord** items = nullptr;
+    int count = 0;
+    if (!image.GetAllItems(arena, &items, &count)) return false;
+    for (int i = 0; i < count; ++i)
+        if (!fold(*items[i])) return false;
+    return true;
+}
+
 bool FileExists(const wchar_t* path) {
     return path && path[0] && PathIsFile(t_pathName(path));
 }
@@ -117,19 +133,12 @@ int MergePhraseImage(t_phraseImporter& importer, const wchar_t* imagePath, bool 
         importer.SetAttached(true);
         return 1;
     }
-    t_abbrUsrDict other;
-    if (!other.AttachFile(imagePath)) return 0;
-    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
-    t_phraseRecord** items = nullptr;
-    int count = 0;
-    if (!other.GetAllItems(arena, &items, &count)) return 0;
-    for (int i = 0; i < count; ++i) {
-        const t_phraseRecord& r = *items[i];
+    const auto fold = [&](const t_phraseRecord& r) {
         const int ok = keepExisting ? importer.MergeItem(r.key, r.phrase, r.position, r.state)
                                     : importer.UpdateItemState(r.key, r.phrase, r.position, r.state);
-        if (!ok) return 0;
-    }
-    return 1;
+        return ok != 0;
+    };
+    return ForEachRecord(imagePath, fold) ? 1 : 0;
 }
 
 int SaveMergedPhrases(t_phraseImporter& importer, const wchar_t* path) {
@@ -159,16 +168,8 @@ int CompactPhraseFile(t_phraseImporter& importer, const wchar_t* sourcePath, con
         !importer.AttachCopy(empty.data(), empty.size()))
         return 0;
     importer.SetAttached(true);
-    t_abbrUsrDict source;
-    if (!source.AttachFile(sourcePath)) return 0;
-    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
-    t_phraseRecord** items = nullptr;
-    int count = 0;
-    if (!source.GetAllItems(arena, &items, &count)) return 0;
-    for (int i = 0; i < count; ++i) {
-        const t_phraseRecord& r = *items[i];
-        if (r.state == kPhraseDeleted) continue;
-        if (!importer.AddItem(r.key, r.phrase, r.position, kPhrasePlain)) return 0;
-    }
-    return importer.SaveToFile(targetPath);
+    const bool copied = ForEachRecord(sourcePath, [&](const t_phraseRecord& r) {
+        return r.state == kPhraseDeleted || importer.AddItem(r.key, r.phrase, r.position, kPhrasePlain) != 0;
+    });
+    return copied ? importer.SaveToFile(targetPath) : 0;
 }
