@@ -89,10 +89,6 @@ bool t_editableTableFile::FailEdit(const char* why) {
 }
 
 void t_editableTableFile::DropEditState() {
-    for (t_editKey& t : m_keys) {
-        delete t.hash;
-        delete t.cmp;
-    }
     m_keys.clear();
     m_extra = nullptr;
     m_total = 0;
@@ -132,32 +128,20 @@ bool t_editableTableFile::AttachWithExtra(void* image, uint32_t formatVersion, c
     m_version = formatVersion;
     m_attriCount = size_t(t_tableFile::GetAttriCount());
     m_dataCount = size_t(t_tableFile::GetDataCount());
-    if (!SetUpKeys(hashFns, compareFns)) return false;
+    if (!SetUpKeys()) return false;
     ++m_generation;
     return true;
 }
 
-bool t_editableTableFile::SetUpKeys(const std::vector<t_keyHashFn>& hashFns,
-                                    const std::vector<t_keyCompareFn>& compareFns) {
+bool t_editableTableFile::SetUpKeys() {
     const t_tableLayout& lay = t_tableFile::GetLayout();
     m_keys.resize(lay.keys.size());
-    size_t hashCursor = 0, compareCursor = 0;
     for (size_t k = 0; k < m_keys.size(); ++k) {
         t_editKey& t = m_keys[k];
         const t_keyLayout& L = lay.keyLayouts[k];
         const int ki = int(k);
-        // The policies take the caller's functions by the reader's rule (the
-        // reader has validated that the lists suffice).
-        t_keyHashFn hf = nullptr;
-        t_keyCompareFn cf = nullptr;
-        if (L.policyId == 5) {
-            hf = hashFns[hashCursor++];
-            cf = compareFns[compareCursor++];
-        } else if (compareCursor < compareFns.size()) {
-            cf = compareFns[compareCursor];
-        }
-        t.hash = CreateHashPolicy(L.policyId, t_tableFile::GetConfiguredBucketCount(ki), hf);
-        t.cmp = CreateComparePolicy(L.policyId, cf);
+        t.hash = t_tableFile::GetHashPolicy(ki);
+        t.cmp = t_tableFile::GetComparePolicy(ki);
         if (!t.hash || !t.cmp) return FailEdit("no hash or compare policy for a key table");
         t.record = Record(k);
         t.rows = const_cast<uint8_t*>(t_tableFile::GetKeyTableBase(ki));

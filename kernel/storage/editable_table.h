@@ -302,8 +302,8 @@ private:
         uint32_t rowSize = 0;
         int32_t bucketCount = 0;
         std::vector<uint32_t> cap;
-        t_baseHash* hash = nullptr;
-        t_baseCompare* cmp = nullptr;
+        const t_baseHash* hash = nullptr;  // the reader's
+        const t_baseCompare* cmp = nullptr;
         int attri = -1, keyData = -1, valueData = -1, attriData = -1;
         uint32_t attriRowSize = 0;
         bool editable = false;  // no flag bits: adds allowed
@@ -314,7 +314,7 @@ private:
     void Init(uint32_t mode, int32_t extraSize);
     bool FailEdit(const char* why);
     void DropEditState();
-    bool SetUpKeys(const std::vector<t_keyHashFn>& hashFns, const std::vector<t_keyCompareFn>& compareFns);
+    bool SetUpKeys();
 
     uint8_t* Header() const;
     uint8_t* Record(size_t table) const;  // key, attri, data order

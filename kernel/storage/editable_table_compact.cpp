@@ -11,55 +11,6 @@
 
 using namespace n_tableFormat;
 
-namespace {
-
-// Reads the configuration block into lay (descriptors only) and derives the
-// row layouts. False on anything that does not fit or does not add up.
-bool ParseConfigBlock(const uint8_t* p, uint32_t size, t_tableLayout& lay) {
-    const uint8_t* end = p + size;
-    if (size < kConfigCountsSize) return false;
-    const int32_t kc = RdI32(p), ac = RdI32(p + 4), dc = RdI32(p + 8);
-    p += kConfigCountsSize;
-    if (kc < 0 || ac < 0 || dc < 0 || kc > kMaxKeyTables) return false;
-    if (20ull * uint64_t(kc) + 16ull * uint64_t(ac) + 4ull * uint64_t(dc) > uint64_t(end - p)) return false;
-    lay.keys.resize(size_t(kc));
-    for (t_keyDesc& d : lay.keys) {
-        if (end - p < 4) return false;
-        d.keyType = RdI16(p);
-        const int16_t fc = RdI16(p + 2);
-        p += 4;
-        if (fc < 0 || uint64_t(end - p) < 2ull * uint64_t(fc) + 16) return false;
-        d.fieldTypes.resize(size_t(fc));
-        for (int16_t& t : d.fieldTypes) {
-            t = RdI16(p);
-            p += 2;
-        }
-        d.attriIndex = Rd32(p);
-        d.keyDataTable = Rd32(p + 4);
-        d.valueDataTable = Rd32(p + 8);
-        d.capacity = Rd32(p + 12);
-        p += 16;
-    }
-    lay.attris.resize(size_t(ac));
-    for (t_attriDesc& a : lay.attris) {
-        if (end - p < 16) return false;
-        a.fieldCount = Rd32(p);
-        a.ownerKey = Rd32(p + 4);
-        a.dataTable = Rd32(p + 8);
-        a.capacity = Rd32(p + 12);
-        p += 16;
-    }
-    lay.datas.resize(size_t(dc));
-    for (uint32_t& w : lay.datas) {
-        if (end - p < 4) return false;
-        w = Rd32(p);
-        p += 4;
-    }
-    return p == end && lay.Derive() == nullptr;
-}
-
-}  // namespace
-
 struct t_editableTableFile::t_compactPlan {
     t_tableLayout lay;
     uint32_t configSize = 0, headSize = 0, itemsSize = 0, extraSize = 0;
@@ -74,7 +25,8 @@ bool t_editableTableFile::BuildCompactPlan(const uint8_t* c, uint64_t len, t_com
     const int32_t cs = RdI32(c + 4);
     if (cs < int32_t(kConfigCountsSize) || uint64_t(cs) + 8 + kHeaderFixedSize > len) return false;
     plan.configSize = uint32_t(cs);
-    if (!ParseConfigBlock(c + 8, plan.configSize, plan.lay)) return false;
+    uint32_t sum = 0;
+    if (plan.lay.ParseConfig(c + 8, plan.configSize, sum)) return false;
     const t_tableLayout& lay = plan.lay;
     plan.headSize = lay.HeadSize();
     const uint64_t headerAt = 8 + uint64_t(plan.configSize);
@@ -85,6 +37,10 @@ bool t_editableTableFile::BuildCompactPlan(const uint8_t* c, uint64_t len, t_com
         uint64_t(RdI32(h + 20)) != lay.datas.size())
         return false;
     plan.itemsSize = uint32_t(itemsSize);
+    // The check number covers every size below: an image whose sizes were
+    // changed is refused here, before anything is allocated by them.
+    for (uint32_t w = 0; w < plan.headSize / 4; ++w) sum += Rd32(h + 4 * w);
+    if (Rd32(c) != ~sum) return false;
     const size_t K = lay.keys.size(), A = lay.attris.size(), T = K + A + lay.datas.size();
     plan.off.resize(T);
     plan.alloc.resize(T);

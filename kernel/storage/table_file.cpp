@@ -52,61 +52,7 @@ bool t_tableFile::Fail(const char* why) {
 // ---------------------------------------------------------------- attach
 
 bool t_tableFile::ParseConfig(const uint8_t* img, uint32_t& sum) {
-    const uint8_t* p = img + 8;
-    const uint8_t* end = p + m_configSize;
-    const int32_t kc = RdI32(p), ac = RdI32(p + 4), dc = RdI32(p + 8);
-    p += kConfigCountsSize;
-    if (kc < 0 || ac < 0 || dc < 0) return Fail("negative table count");
-    // Each descriptor takes at least this much, so the counts are bounded
-    // before anything is sized by them.
-    const uint64_t least = 20ull * uint64_t(kc) + 16ull * uint64_t(ac) + 4ull * uint64_t(dc);
-    if (least > uint64_t(end - p)) return Fail("table counts do not fit the configuration");
-    if (kc > kMaxKeyTables) return Fail("more than ten key tables");
-    sum += uint32_t(kc) + uint32_t(ac) + uint32_t(dc);
-
-    m_layout.keys.resize(size_t(kc));
-    for (t_keyDesc& d : m_layout.keys) {
-        if (end - p < 4) return Fail("key descriptor cut short");
-        d.keyType = RdI16(p);
-        const int16_t fc = RdI16(p + 2);
-        p += 4;
-        if (d.keyType < 0 || d.keyType > kMaxKeyType) return Fail("key type out of range");
-        if (fc < 0) return Fail("negative field count");
-        if (uint64_t(end - p) < 2ull * uint64_t(fc) + 16) return Fail("key descriptor cut short");
-        sum += uint32_t(int32_t(d.keyType)) + uint32_t(int32_t(fc));
-        d.fieldTypes.resize(size_t(fc));
-        for (int16_t& t : d.fieldTypes) {
-            t = RdI16(p);
-            p += 2;
-            if (t < 0 || t > kMaxFieldType) return Fail("field type out of range");
-            sum += uint32_t(int32_t(t));
-        }
-        d.attriIndex = Rd32(p);
-        d.keyDataTable = Rd32(p + 4);
-        d.valueDataTable = Rd32(p + 8);
-        d.capacity = Rd32(p + 12);
-        p += 16;
-        sum += d.attriIndex + d.keyDataTable + d.valueDataTable + d.capacity;
-    }
-    m_layout.attris.resize(size_t(ac));
-    for (t_attriDesc& a : m_layout.attris) {
-        if (end - p < 16) return Fail("attri descriptor cut short");
-        a.fieldCount = Rd32(p);
-        a.ownerKey = Rd32(p + 4);
-        a.dataTable = Rd32(p + 8);
-        a.capacity = Rd32(p + 12);
-        p += 16;
-        sum += a.fieldCount + a.ownerKey + a.dataTable + a.capacity;
-    }
-    m_layout.datas.resize(size_t(dc));
-    for (uint32_t& w : m_layout.datas) {
-        if (end - p < 4) return Fail("data descriptor cut short");
-        w = Rd32(p);
-        p += 4;
-        sum += w;
-    }
-    if (p != end) return Fail("descriptors do not end at the header");
-    if (const char* why = m_layout.Derive()) return Fail(why);
+    if (const char* why = m_layout.ParseConfig(img + 8, m_configSize, sum)) return Fail(why);
     return true;
 }
 
@@ -224,7 +170,7 @@ bool t_tableFile::Attach(const void* image, uint32_t formatVersion, const std::v
     if (configSize < int32_t(kConfigCountsSize) || uint64_t(configSize) + 8 + kHeaderFixedSize > total)
         return Fail("configuration size out of range");
     m_configSize = uint32_t(configSize);
-    uint32_t sum = m_configSize;
+    uint32_t sum = 0;
     if (!ParseConfig(img, sum)) return false;
     m_attris.resize(m_layout.attris.size());
     m_datas.resize(m_layout.datas.size());
@@ -338,6 +284,8 @@ const uint8_t* t_tableFile::GetDataTableBase(int d) const {
     return DATA_OK(d) && m_datas[d].base < m_itemsEnd ? m_datas[d].base : nullptr;
 }
 int32_t t_tableFile::GetBucketCount(int k) const { return KEY_OK(k) ? m_keys[k].bucketCount : -1; }
+const t_baseHash* t_tableFile::GetHashPolicy(int k) const { return KEY_OK(k) ? m_keys[k].hash : nullptr; }
+const t_baseCompare* t_tableFile::GetComparePolicy(int k) const { return KEY_OK(k) ? m_keys[k].cmp : nullptr; }
 
 const uint8_t* t_tableFile::GetBucketArray(int k, int policyId) const {
     if (!KEY_OK(k) || policyId < 0 || policyId > 6) return nullptr;

@@ -89,6 +89,10 @@ public:
     const uint8_t* GetAttriTableBase(int a) const;
     const uint8_t* GetDataTableBase(int d) const;
     int32_t GetBucketCount(int k) const;
+    // The hash and compare policies of key table k, owned by the reader and
+    // good until the next Attach or Detach; null for a bad index.
+    const t_baseHash* GetHashPolicy(int k) const;
+    const t_baseCompare* GetComparePolicy(int k) const;
 
     // ---- buckets, rows and items ----
 

@@ -112,6 +112,66 @@ const char* t_tableLayout::Derive() {
     return nullptr;
 }
 
+const char* t_tableLayout::ParseConfig(const uint8_t* block, uint32_t size, uint32_t& sum) {
+    *this = t_tableLayout();
+    const uint8_t* p = block;
+    const uint8_t* end = block + size;
+    if (size < kConfigCountsSize) return "configuration size out of range";
+    const int32_t kc = RdI32(p), ac = RdI32(p + 4), dc = RdI32(p + 8);
+    p += kConfigCountsSize;
+    if (kc < 0 || ac < 0 || dc < 0) return "negative table count";
+    // Each descriptor takes at least this much, so the counts are bounded
+    // before anything is sized by them.
+    const uint64_t least = 20ull * uint64_t(kc) + 16ull * uint64_t(ac) + 4ull * uint64_t(dc);
+    if (least > uint64_t(end - p)) return "table counts do not fit the configuration";
+    if (kc > kMaxKeyTables) return "more than ten key tables";
+    sum += size + uint32_t(kc) + uint32_t(ac) + uint32_t(dc);
+
+    keys.resize(size_t(kc));
+    for (t_keyDesc& d : keys) {
+        if (end - p < 4) return "key descriptor cut short";
+        d.keyType = RdI16(p);
+        const int16_t fc = RdI16(p + 2);
+        p += 4;
+        if (d.keyType < 0 || d.keyType > kMaxKeyType) return "key type out of range";
+        if (fc < 0) return "negative field count";
+        if (uint64_t(end - p) < 2ull * uint64_t(fc) + 16) return "key descriptor cut short";
+        sum += uint32_t(int32_t(d.keyType)) + uint32_t(int32_t(fc));
+        d.fieldTypes.resize(size_t(fc));
+        for (int16_t& t : d.fieldTypes) {
+            t = RdI16(p);
+            p += 2;
+            if (t < 0 || t > kMaxFieldType) return "field type out of range";
+            sum += uint32_t(int32_t(t));
+        }
+        d.attriIndex = Rd32(p);
+        d.keyDataTable = Rd32(p + 4);
+        d.valueDataTable = Rd32(p + 8);
+        d.capacity = Rd32(p + 12);
+        p += 16;
+        sum += d.attriIndex + d.keyDataTable + d.valueDataTable + d.capacity;
+    }
+    attris.resize(size_t(ac));
+    for (t_attriDesc& a : attris) {
+        if (end - p < 16) return "attri descriptor cut short";
+        a.fieldCount = Rd32(p);
+        a.ownerKey = Rd32(p + 4);
+        a.dataTable = Rd32(p + 8);
+        a.capacity = Rd32(p + 12);
+        p += 16;
+        sum += a.fieldCount + a.ownerKey + a.dataTable + a.capacity;
+    }
+    datas.resize(size_t(dc));
+    for (uint32_t& w : datas) {
+        if (end - p < 4) return "data descriptor cut short";
+        w = Rd32(p);
+        p += 4;
+        sum += w;
+    }
+    if (p != end) return "descriptors do not end at the header";
+    return Derive();
+}
+
 uint32_t t_tableLayout::ConfigSize() const {
     uint64_t size = kConfigCountsSize + 16ull * attris.size() + 4ull * datas.size();
     for (const t_keyDesc& d : keys) size += 20 + 2ull * d.fieldTypes.size();

@@ -113,6 +113,11 @@ struct t_tableLayout {
     // Checks every index and count of the descriptors and derives the row
     // layouts. Returns null on success, else a short reason (layout unusable).
     const char* Derive();
+    // Reads the descriptors from a configuration block of `size` bytes (read
+    // only inside it) and derives the layouts; adds the block's words, with
+    // size itself, to `sum` as the check number counts them. Returns null on
+    // success, else a short reason (the descriptors are then unusable).
+    const char* ParseConfig(const uint8_t* block, uint32_t size, uint32_t& sum);
     uint32_t ConfigSize() const;
     uint32_t HeadSize() const;
     // Appends the configuration block to `out`; adds its words to `sum`.

@@ -239,6 +239,20 @@ TEST(EditableTableTrimTest, AttriTrimDropsKeysWhoseEveryRowWentAndHonoursKeep) {
     ExpectReattaches(*c.ed, c.shape);
 }
 
+TEST(EditableTableTrimTest, KeepAboveTheRowCountFallsBackToTwoFifths) {
+    t_trimCase c(true, 0);
+    for (int32_t f : {10, 20, 30, 40, 50})
+        ASSERT_NE(Add(*c.ed, AttriItem(KeyUnits({1, uint16_t(f)}), 1, "w", f)), 0);
+    int32_t keyUsed = 0, attriUsed = 0;
+    ASSERT_NE(c.ed->TrimWithAttri(0, &keyUsed, &attriUsed, 6), 0);  // 6 > 5 rows: remove 5 x 2 / 5
+    EXPECT_EQ(c.removed, 2);
+    EXPECT_EQ(attriUsed, 3);
+    EXPECT_EQ(Values(Dump(*c.ed, c.shape), true), (std::vector<int32_t>{30, 40, 50}));
+    ASSERT_NE(c.ed->TrimWithAttri(0, &keyUsed, &attriUsed, 3), 0);  // keep all 3: nothing goes
+    EXPECT_EQ(c.removed, 2);
+    EXPECT_EQ(attriUsed, 3);
+}
+
 TEST(EditableTableTrimTest, TrimWithoutCallbacksFailsAndChangesNothing) {
     t_shape s;
     Bytes image = EmptyImage(s);
@@ -462,6 +476,29 @@ TEST(EditableTableCompactTest, CutOrInflatedCompactImagesAreRefusedWithoutAlloca
     Bytes flipped = compact;
     flipped[8 + 12] ^= 0x01;  // key type of table 0
     EXPECT_EQ(loaded->LoadCompactImage(flipped.data(), flipped.size(), {}, {}, kVersion), 0);
+}
+
+TEST(EditableTableCompactTest, InflatedSizesThatAddUpAreRefusedBeforeAnyBuffer) {
+    // The items size and the last table's allocation grown together still
+    // add up, so only the check number tells: it is checked before the
+    // owner is asked for a buffer.
+    t_compactCase c;
+    const Bytes compact = c.Compact();
+    std::unique_ptr<t_editableTableFile> loaded = c.NewFile();
+    ConfigureBuckets(*loaded, c.shape);
+    const size_t header = 8 + size_t(c.ed->Reader().GetConfigSize());
+    const size_t lastData = header + kHeaderFixedSize + 3 * kTableRecordSize;  // key, attri, data 0, data 1
+    const uint32_t grow = 8u << 20;
+    Bytes bad = compact;
+    Wr32(bad.data() + header + 8, Rd32(bad.data() + header + 8) + grow);
+    Wr32(bad.data() + lastData + 4, Rd32(bad.data() + lastData + 4) + grow);
+    EXPECT_EQ(loaded->GetExpandedSize(bad.data(), bad.size(), nullptr), 0u);
+    EXPECT_EQ(loaded->LoadCompactImage(bad.data(), bad.size(), {}, {}, kVersion), 0);
+    EXPECT_TRUE(c.owner.allocRequests.empty()) << "an inflated image asked for a buffer";
+    // With the check number made right the image is consistent and loads.
+    tabletest::FixCheck(bad);
+    EXPECT_EQ(loaded->LoadCompactImage(bad.data(), bad.size(), {}, {}, kVersion), 1);
+    EXPECT_EQ(Dump(*loaded, c.shape), Dump(*c.ed, c.shape));
 }
 
 TEST(EditableTableCompactTest, CompactOperationsNeedTheCompactMode) {

@@ -296,13 +296,21 @@ TEST(EditableTableAddTest, AttriTableFullRefusesTheAdd) {
     t_editableTableFile ed(nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(s.extraSize));
     ASSERT_TRUE(Attach(ed, s, image));
     int results[3];
+    Bytes before;
     for (int i = 0; i < 3; ++i) {
         const Bytes item = AttriItem(KeyUnits({2, uint16_t(i)}), 0, "w", 0);
+        before = WholeImage(ed);
         results[i] = ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr);
     }
     EXPECT_NE(results[0], 0);
     EXPECT_EQ(results[2], 0);
+    EXPECT_EQ(WholeImage(ed), before);  // neither a key row nor its items went in
     EXPECT_EQ(ed.GetAttriUsedCount(0), 2);
+    EXPECT_EQ(ed.GetKeyUsedCount(0), 2);
+    // A further value of a stored key is refused the same way.
+    const Bytes more = AttriItem(KeyUnits({2, 0}), 0, "x", 0);
+    EXPECT_EQ(ed.AddItem(more.data(), uint32_t(more.size()), 0, nullptr, nullptr), 0);
+    EXPECT_EQ(WholeImage(ed), before);
 }
 
 TEST(EditableTableAddTest, BadItemsAndKeysWithoutBucketAreRefused) {

@@ -233,6 +233,32 @@ TEST(TableRoundTripTest, EveryKeyTypeSurvivesBuilderFileReader) {
     EXPECT_EQ(ExerciseReader(r), 6u + 8 + 8 + 4 + 5 + 3);
 }
 
+TEST(TableRoundTripTest, HanziKeysShareTheBucketOfTheirLowByte) {
+    // Policy 3 hashes the low byte of the first unit: 0x4E00 and 0x5100 share
+    // bucket 0 and are told apart by the compare order alone.
+    t_tableFileBuilder b;
+    ASSERT_TRUE(b.InitStore({Key(3, {0, 7}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}));
+    const std::vector<std::vector<uint16_t>> keys{{0x5100}, {0x4E00, 0x4E01}, {0x4E00}, {0x4E61}, {}};
+    for (size_t i = 0; i < keys.size(); ++i)
+        ASSERT_EQ(b.InsertOne(t_item().Raw(Units(keys[i])).U32(uint32_t(i)).Packed().data(), 0), 1);
+    const std::string path = TempDir() + "/hanzi.bin";
+    ASSERT_EQ(b.SaveToFile(Wide(path).c_str()), 1);
+    const Bytes image = ReadFile(path);
+    t_tableFile r;
+    ASSERT_TRUE(r.Attach(image.data(), kVersion, int64_t(image.size())));
+    EXPECT_EQ(r.GetBucketCount(0), 512);
+    EXPECT_EQ(r.GetBucketRowCount(0, 0), 4);  // the empty key, 0x4E00, 0x4E00 0x4E01, 0x5100
+    EXPECT_EQ(r.GetBucketRowCount(0, 0x61), 1);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        const uint8_t* row = nullptr;
+        ASSERT_TRUE(r.FindRow(L(Units(keys[i])), 0, &row)) << i;
+        EXPECT_EQ(Rd32(row + 4), uint32_t(i));
+    }
+    const uint8_t* row = nullptr;
+    EXPECT_FALSE(r.FindRow(L(Units({0x5200})), 0, &row));
+    EXPECT_FALSE(r.FindRow(L(Units({0x4E00, 0x4E02})), 0, &row));
+}
+
 // ---------------------------------------------------------------- reader contract
 
 class TableReaderTest : public testing::Test {
