@@ -242,6 +242,54 @@ TEST_F(SaveTest, InPlaceSaveOnlyWithoutForce) {
     EXPECT_NE(ReadFileBytes(dir.File("u.bin")), ImageOf(live));
 }
 
+namespace {
+
+// The words of a dictionary as (reading, text, frequency, flags, stamp) tuples.
+std::set<std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, int, int, uint32_t>> Words(const t_usrDictV3Core& d) {
+    std::set<std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, int, int, uint32_t>> out;
+    std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
+    EXPECT_TRUE(d.CollectItems(pairs));
+    for (const auto& pr : pairs) {
+        const t_lstr* r = nullptr;
+        t_usrWordAttr a;
+        EXPECT_TRUE(d.ReadPair(pr, &r, &a));
+        alignas(2) uint8_t text[kUsrTextBufBytes];
+        EXPECT_TRUE(d.GetWordText(a.textId, a.checksum, reinterpret_cast<t_lstr*>(text)));
+        const auto* rb = reinterpret_cast<const uint8_t*>(r);
+        out.emplace(std::vector<uint8_t>(rb, rb + LstrGetTotalBytes(r)),
+                    std::vector<uint8_t>(text, text + LstrGetTotalBytes(reinterpret_cast<t_lstr*>(text))), a.freq,
+                    a.flags, a.stamp);
+    }
+    return out;
+}
+
+}  // namespace
+
+// The manager's notice of a written file always rebuilds, even where an
+// in-place save would be possible.
+TEST_F(SaveTest, WrittenFileNoticeAlwaysRebuilds) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    Fill(d, 50);
+    const std::wstring path = dir.WFile("u.bin");
+    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
+    t_usrDictV3Core live;
+    ASSERT_TRUE(live.AttachFile(path.c_str()));
+    TestLstr r({3, 0}), w({0x4E03, 0x4E01});
+    ASSERT_EQ(live.LearnWord(r.get(), w.get(), 0), 1);
+    ASSERT_TRUE(live.OnFileWritten(path.c_str()));
+    const std::vector<uint8_t> written = ReadFileBytes(dir.File("u.bin"));
+    EXPECT_NE(written, ImageOf(live));  // rebuilt: new scrambling parameters
+    t_usrDictV3Core back;
+    ASSERT_TRUE(back.AttachFile(path.c_str()));
+    EXPECT_EQ(back.GetWordCount(), 51);
+    EXPECT_NE(back.GetHeaderWord(kUsrHdrParam1) * 32768 + back.GetHeaderWord(kUsrHdrParam2),
+              live.GetHeaderWord(kUsrHdrParam1) * 32768 + live.GetHeaderWord(kUsrHdrParam2));
+    EXPECT_EQ(Words(back), Words(live));
+    // Failure to write is reported.
+    EXPECT_FALSE(live.OnFileWritten(dir.WFile("no/such/dir.bin").c_str()));
+}
+
 TEST_F(SaveTest, FailedWritesLeaveTheOldFileWholeAndNoTemporary) {
     t_usrDictV3Core d;
     ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
@@ -399,28 +447,6 @@ TEST_F(SaveTest, AnInPlaceSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
 
 }  // namespace
 
-namespace {
-
-// The words of a dictionary as (reading, text, frequency, flags, stamp) tuples.
-std::set<std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, int, int, uint32_t>> Words(const t_usrDictV3Core& d) {
-    std::set<std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, int, int, uint32_t>> out;
-    std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
-    EXPECT_TRUE(d.CollectItems(pairs));
-    for (const auto& pr : pairs) {
-        const t_lstr* r = nullptr;
-        t_usrWordAttr a;
-        EXPECT_TRUE(d.ReadPair(pr, &r, &a));
-        alignas(2) uint8_t text[kUsrTextBufBytes];
-        EXPECT_TRUE(d.GetWordText(a.textId, a.checksum, reinterpret_cast<t_lstr*>(text)));
-        const auto* rb = reinterpret_cast<const uint8_t*>(r);
-        out.emplace(std::vector<uint8_t>(rb, rb + LstrGetTotalBytes(r)),
-                    std::vector<uint8_t>(text, text + LstrGetTotalBytes(reinterpret_cast<t_lstr*>(text))), a.freq,
-                    a.flags, a.stamp);
-    }
-    return out;
-}
-
-}  // namespace
 
 TEST_F(SaveTest, CompactSaveLoadsBackWithEveryWordAndLogsChanges) {
     t_usrDictV3Core d;

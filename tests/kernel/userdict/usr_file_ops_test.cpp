@@ -128,6 +128,30 @@ TEST_F(FileOpsTest, ImportMergesAndKeepsTheLargerValues) {
     ExpectWords(live, kThree);
 }
 
+// An import keeps, word by word, the larger frequency and the later stamp
+// of the live dictionary and the file.
+TEST_F(FileOpsTest, ImportKeepsTheLargerOfEachValue) {
+    const OldWord& one = kOthers[0];  // live: frequency 3, stamp 5
+    OldWord lower = one, higher = one;
+    lower.freq = 1;
+    lower.stamp = 200;
+    higher.freq = 12;
+    higher.stamp = 3;
+    int count = 0;
+    ASSERT_EQ(LoadOrConvertUsrDict(Put("lower.bin", BuildV3File({lower})).c_str(), &count, 0), 1);
+    t_usrDictV3Core& live = GetUsrDictInstance();
+    t_usrWordAttr a;
+    ASSERT_TRUE(live.GetWordRecord(TestLstr(one.reading).get(), TestLstr(one.text).get(), &a));
+    EXPECT_EQ(a.freq, 3);
+    EXPECT_EQ(a.stamp, 200u);
+    ASSERT_EQ(LoadOrConvertUsrDict(Put("higher.bin", BuildV3File({higher})).c_str(), &count, 0), 1);
+    ASSERT_TRUE(live.GetWordRecord(TestLstr(one.reading).get(), TestLstr(one.text).get(), &a));
+    EXPECT_EQ(a.freq, 12);
+    EXPECT_EQ(a.stamp, 200u);
+    EXPECT_EQ(live.GetWordCount(), 2);
+    EXPECT_EQ(live.GetTotalFreq(), 12 + 4);
+}
+
 TEST_F(FileOpsTest, AFailedImportOrRestoreChangesNothing) {
     const std::vector<uint8_t> before = LiveFile();
     const std::vector<uint8_t> liveImage = ImageOf(GetUsrDictInstance());
