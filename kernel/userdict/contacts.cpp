@@ -53,7 +53,7 @@ bool t_contactsDict::BuildImage(std::vector<uint8_t>& out, uint32_t rows, uint32
 }
 
 int t_contactsDict::BuildImageToFile(const wchar_t* path) {
-    return n_userStore::WriteShapeImage(Shape(), kRows, {kDataBytes, kDataBytes}, path) ? 1 : 0;
+    return n_userStore::WriteDefaultImage(Shape(), path) ? 1 : 0;
 }
 
 bool t_contactsDict::WriteWeight(const t_editRow& row, int32_t weight) {

@@ -51,8 +51,7 @@ bool t_fixFirstDict::BuildImage(std::vector<uint8_t>& out, uint32_t rows, uint32
 }
 
 int t_fixFirstDict::BuildImageToFile(const wchar_t* path) {
-    std::vector<uint8_t> image;
-    return BuildImage(image, kRows) && n_userStore::WriteImageFile(path, image) ? 1 : 0;
+    return n_userStore::WriteDefaultImage(Shape(), path) ? 1 : 0;
 }
 
 bool t_fixFirstDict::Fits(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third) {

@@ -87,7 +87,7 @@ bool t_abbrUsrDict::BuildImage(t_scopeHeap& arena, uint8_t** buffer, uint32_t* s
 }
 
 bool t_abbrUsrDict::BuildImageToFile(const wchar_t* path) {
-    return n_userStore::WriteShapeImage(Shape(), kKeyRows, {kKeyBytes, kPhraseBytes}, path);
+    return n_userStore::WriteDefaultImage(Shape(), path);
 }
 
 // Unlike the other stores, the result tells whether the image was built:

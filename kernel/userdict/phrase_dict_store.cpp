@@ -58,6 +58,7 @@ void t_imageHolder::Release() {
 
 bool BuildShapeImage(const t_storeShape& shape, uint32_t rows, const std::vector<uint32_t>& dataBytes,
                      std::vector<uint8_t>& out) {
+    if (shape.fieldTypes.empty()) return false;
     t_keyDesc key;
     key.keyType = shape.keyType;
     key.fieldTypes = shape.fieldTypes;
@@ -89,10 +90,9 @@ bool WriteImageFile(const wchar_t* path, const std::vector<uint8_t>& image) {
     return target.IsValid() && DictWriteFileSafely(target, image.data(), image.size());
 }
 
-bool WriteShapeImage(const t_storeShape& shape, uint32_t rows, const std::vector<uint32_t>& dataBytes,
-                     const wchar_t* path) {
+bool WriteDefaultImage(const t_storeShape& shape, const wchar_t* path) {
     std::vector<uint8_t> image;
-    return BuildShapeImage(shape, rows, dataBytes, image) && WriteImageFile(path, image);
+    return BuildShapeImage(shape, shape.defaultRows, shape.defaultDataBytes, image) && WriteImageFile(path, image);
 }
 
 bool ReadWholeFile(const wchar_t* path, std::vector<uint8_t>& out) {
@@ -328,6 +328,12 @@ bool t_userStoreBase::AttachCopy(const void* data, uint64_t size) {
         return false;
     }
     return Attach(copy, size);
+}
+
+bool t_userStoreBase::AttachEmpty() {
+    std::vector<uint8_t> image;
+    return n_userStore::BuildShapeImage(m_shape, m_shape.defaultRows, m_shape.defaultDataBytes, image) &&
+           AttachCopy(image.data(), image.size());
 }
 
 int t_userStoreBase::GetCount() const {

@@ -106,9 +106,9 @@ bool BuildShapeImage(const t_storeShape& shape, uint32_t rows, const std::vector
 // Replaces the file at path with the bytes (temporary beside it, sync,
 // rename, directory sync). False, old file untouched, on any failure.
 bool WriteImageFile(const wchar_t* path, const std::vector<uint8_t>& image);
-// BuildShapeImage, then WriteImageFile; false on either failure.
-bool WriteShapeImage(const t_storeShape& shape, uint32_t rows, const std::vector<uint32_t>& dataBytes,
-                     const wchar_t* path);
+// Writes the empty image of the shape's default room to path; false when it
+// cannot be built or written.
+bool WriteDefaultImage(const t_storeShape& shape, const wchar_t* path);
 
 // Reads the whole file. False for a missing, empty, unreadable file or one
 // larger than the largest image a store makes.
@@ -231,6 +231,9 @@ public:
     // or a refused image.
     bool AttachFile(const wchar_t* path);
     bool AttachCopy(const void* data, uint64_t size);
+    // Attaches a private empty image of the default room; false when it
+    // cannot be built (nothing changes then) or attached.
+    bool AttachEmpty();
 
     // Records, deleted or disabled ones included (attri rows, or key rows of
     // a store without attri table); 0 when not loaded.

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "kernel/convert/text_helpers.h"
 #include "kernel/runtime/fd_file.h"
@@ -132,14 +131,8 @@ bool AddToDict(const t_phraseEntry& e, void* context) {
 
 int ParsePhrasesText(t_scopeHeap& arena, const wchar_t* textPath, const wchar_t* imagePath) {
     if (!textPath || !imagePath) return 0;
-    std::vector<uint8_t> image;
-    if (!t_abbrUsrDict::BuildImageWithRoom(image, t_abbrUsrDict::kKeyRows, t_abbrUsrDict::kKeyBytes,
-                                           t_abbrUsrDict::kPhraseBytes))
-        return 0;
     t_abbrUsrDict dict;
-    if (!dict.AttachCopy(image.data(), image.size())) return 0;
-    image.clear();
-    image.shrink_to_fit();
+    if (!dict.AttachEmpty()) return 0;
     if (!ReadPhrasesFile(arena, textPath, &AddToDict, &dict)) return 0;
     return dict.SaveToFile(imagePath);
 }

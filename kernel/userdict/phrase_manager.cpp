@@ -2,7 +2,6 @@
 #include "kernel/userdict/phrase_manager.h"
 
 #include <string>
-#include <vector>
 
 #include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/kernel_lock.h"
@@ -162,11 +161,7 @@ int MergePhraseSources(t_phraseImporter& importer, const wchar_t* outputPath, co
 
 int CompactPhraseFile(t_phraseImporter& importer, const wchar_t* sourcePath, const wchar_t* targetPath) {
     if (!sourcePath || !targetPath) return 0;
-    std::vector<uint8_t> empty;
-    if (!t_abbrUsrDict::BuildImageWithRoom(empty, t_abbrUsrDict::kKeyRows, t_abbrUsrDict::kKeyBytes,
-                                           t_abbrUsrDict::kPhraseBytes) ||
-        !importer.AttachCopy(empty.data(), empty.size()))
-        return 0;
+    if (!importer.AttachEmpty()) return 0;
     importer.SetAttached(true);
     const bool copied = ForEachRecord(sourcePath, [&](const t_phraseRecord& r) {
         return r.state == kPhraseDeleted || importer.AddItem(r.key, r.phrase, r.position, kPhrasePlain) != 0;
