@@ -378,6 +378,28 @@ TEST_F(TableReaderTest, FixedFieldEditKeepsTheCheckNumberAndLongerStringIsAppend
     EXPECT_EQ(r.GetCheckNum(), check);
 }
 
+TEST_F(TableReaderTest, ItemsReachingPastTheUsedBytesAreNotHandedOut) {
+    // Once a data table records its fill, an item must end inside it, even
+    // though the allocation behind it would still hold the bytes.
+    const uint32_t size = uint32_t(b.GetDataSize(1));
+    uint32_t last = 0;
+    {
+        t_tableFile whole;
+        ASSERT_TRUE(AttachFull(whole, t, image));
+        for (uint32_t off = 0; off < size; off += 2 + uint32_t(LstrGetByteLength(whole.GetDataPtr(1, off)))) {
+            ASSERT_NE(whole.GetDataPtr(1, off), nullptr) << off;
+            last = off;
+        }
+    }
+    SetUsed(image, 6 + 3 + 1, size - 1);
+    t_tableFile r;
+    ASSERT_TRUE(AttachFull(r, t, image));
+    EXPECT_NE(r.GetDataPtr(1, 0), nullptr);
+    EXPECT_EQ(r.GetDataPtr(1, last), nullptr);
+    EXPECT_EQ(r.GetDataPtr(1, size - 1), nullptr);
+    ExerciseReader(r);
+}
+
 TEST(TableReaderEditTest, LongerStringIsAppendedAndTheImageReattaches) {
     // A table with spare data bytes: the empty image of a builder, filled by hand.
     const std::vector<int32_t> buckets{2};
