@@ -58,6 +58,12 @@ bool t_cloudCacheDict::WriteHits(const t_editRow& row, uint32_t hits) {
     return WriteField(row, kOffHits, hits, 4);
 }
 
+// One more hit; a count at its maximum stays there.
+bool t_cloudCacheDict::CountHit(const t_editRow& row) {
+    const uint32_t stored = Rd32(row.ptr + kOffHits);
+    return stored == UINT32_MAX || WriteHits(row, stored + 1);
+}
+
 int t_cloudCacheDict::AddEntry(const t_lstr* key, const t_lstr* text, uint32_t hits, uint8_t flag,
                                const t_lstr* second, const t_lstr* third) {
     if (!Ready() || !n_userStore::FitsItem(key) || !n_userStore::FitsItem(text) || !n_userStore::FitsItem(second) ||
@@ -74,9 +80,7 @@ int t_cloudCacheDict::AddEntry(const t_lstr* key, const t_lstr* text, uint32_t h
     const int r = AddLimited(item, &where);
     if (r == 0) return 0;
     if (r != 1) return 1;
-    if (!where.itemFound) return 0;
-    const uint32_t stored = Rd32(where.attriRow.ptr + kOffHits);
-    return stored == UINT32_MAX || WriteHits(where.attriRow, stored + 1) ? 1 : 0;
+    return where.itemFound && CountHit(where.attriRow) ? 1 : 0;
 }
 
 int t_cloudCacheDict::ResetEntry(const t_lstr* key, const t_lstr* text) {
@@ -90,9 +94,7 @@ int t_cloudCacheDict::ResetEntry(const t_lstr* key, const t_lstr* text) {
 int t_cloudCacheDict::IncreaseHit(const t_lstr* key, const t_lstr* text) {
     if (!Ready()) return 0;
     t_editLocation loc;
-    if (!Locate(key, text, &loc) || !loc.itemFound) return 0;
-    const uint32_t stored = Rd32(loc.attriRow.ptr + kOffHits);
-    return stored == UINT32_MAX || WriteHits(loc.attriRow, stored + 1) ? 1 : 0;
+    return Locate(key, text, &loc) && loc.itemFound && CountHit(loc.attriRow) ? 1 : 0;
 }
 
 int32_t t_cloudCacheDict::Find(const t_lstr* key, int* extends, int* count) const {
@@ -127,8 +129,7 @@ int t_cloudCacheDict::GetEntries(int32_t handle, int maximum, uint32_t* texts, u
 }
 
 const t_lstr* t_cloudCacheDict::GetString(uint32_t ref) const {
-    if (!Ready()) return nullptr;
-    return n_userStore::ItemText(m_store, m_store.GetAttriDataTable(0), ref);
+    return RecordText(ref);
 }
 
 const t_lstr* t_cloudCacheDict::GetStrings(uint32_t text, uint32_t second, uint32_t third, const t_lstr** secondOut,

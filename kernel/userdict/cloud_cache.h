@@ -62,6 +62,7 @@ public:
 private:
     bool Locate(const t_lstr* key, const t_lstr* text, t_editLocation* loc) const;
     bool WriteHits(const t_editRow& row, uint32_t hits);
+    bool CountHit(const t_editRow& row);
 };
 
 // The long-word cache: the same store under its own registration.

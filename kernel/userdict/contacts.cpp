@@ -140,6 +140,5 @@ int t_contactsDict::GetEntries(int32_t handle, uint32_t* words, int32_t* weights
 }
 
 const t_lstr* t_contactsDict::GetWord(uint32_t ref) const {
-    if (!Ready()) return nullptr;
-    return n_userStore::ItemText(m_store, m_store.GetAttriDataTable(0), ref);
+    return RecordText(ref);
 }

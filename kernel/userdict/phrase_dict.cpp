@@ -90,8 +90,8 @@ bool t_abbrUsrDict::BuildImageToFile(const wchar_t* path) {
     return n_userStore::WriteDefaultImage(Shape(), path);
 }
 
-// Unlike the other stores, the result tells whether the image was built:
-// the manager goes on with the empty dictionary either way.
+// Unlike the other stores' Save, the result tells whether the image was
+// built, not whether the commit took.
 bool t_abbrUsrDict::Save(const void*, int32_t) {
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     uint8_t* image = nullptr;

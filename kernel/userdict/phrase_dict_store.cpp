@@ -360,6 +360,11 @@ bool t_userStoreBase::WriteField(const t_editRow& row, uint32_t offset, uint32_t
     return m_store.SetFieldAt(v, n, row, offset, false);
 }
 
+const t_lstr* t_userStoreBase::RecordText(uint32_t ref) const {
+    if (!Ready()) return nullptr;
+    return n_userStore::ItemText(m_store, m_store.GetAttriDataTable(0), ref);
+}
+
 int t_userStoreBase::SaveWithSuffix(const wchar_t* path, const wchar_t* suffix) const {
     if (!Ready()) return 0;
     return n_userStore::SaveStoreByRename(m_store, path, suffix) ? 1 : 0;

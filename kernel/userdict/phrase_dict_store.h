@@ -253,6 +253,9 @@ protected:
     // Writes value as a field of n bytes (1, 2 or 4) at offset of row; false
     // for a stale row or another n.
     bool WriteField(const t_editRow& row, uint32_t offset, uint32_t value, uint32_t n);
+    // The string behind a reference into the records' data table; null when
+    // not loaded or out of range.
+    const t_lstr* RecordText(uint32_t ref) const;
     // n_userStore::SaveStoreByRename when loaded; 1/0.
     int SaveWithSuffix(const wchar_t* path, const wchar_t* suffix) const;
 
