@@ -235,6 +235,45 @@ TEST_F(KeyPyMapTest, LoopedChainInADamagedImageEnds) {
     EXPECT_EQ(map_.GetPinyinIds(index + 3, ids, nullptr, nullptr, 500), 0);  // not a row start
 }
 
+// The map's file lives in the user directory: a damaged copy either fails to
+// attach or answers lookups and takes usage without leaving its image.
+TEST_F(KeyPyMapTest, DamagedSavedMapNeverReadsOutside) {
+    map_.AddMapping(L"zh", Id(L"zhang"), kKeyFlagAbbrev, false);
+    map_.AddMapping(L"zh", Id(L"zhong"), kKeyFlagAbbrev, false);
+    map_.AddMapping(L"zhang", Id(L"zhang"), 0, false);
+    map_.AddMapping(L"lign", Id(L"ling"), kKeyFlagCorrection, false);
+    ASSERT_TRUE(map_.SaveFile(WPathOf("keymap.bin").c_str()));
+    std::ifstream in(PathOf("keymap.bin"), std::ios::binary);
+    const std::vector<uint8_t> good((std::istreambuf_iterator<char>(in)), {});
+    // The header every byte, the rest sampled.
+    std::vector<size_t> positions;
+    for (size_t i = 0; i < good.size(); ++i)
+        if (i < 256 || i % 31 == 0) positions.push_back(i);
+    size_t attached = 0;
+    for (size_t pos : positions) {
+        for (uint8_t x : {uint8_t(0xFF), uint8_t(0x01)}) {
+            std::vector<uint8_t> bad = good;
+            bad[pos] ^= x;
+            t_keyPyMap map;
+            if (!map.Attach(bad.data(), int64_t(bad.size()))) continue;
+            ++attached;
+            uint16_t ids[16], flags[16];
+            float weights[16];
+            for (const wchar_t* key : {L"zh", L"zhang", L"lign", L"z", L"q"}) {
+                bool longer = false;
+                const int32_t index = map.FindKey(key, &longer);
+                map.GetPinyinIds(index, ids, weights, flags, 16);
+                map.GetAllPinyinIds(index, ids, weights, flags, 16);
+                map.IncreaseUsage(index, Id(L"zhang"));
+                map.IsKeyMappedToPy(key, Id(L"zhang"));
+            }
+            map.AddUsage(L"zh", Id(L"zhong"), 3);
+            map.DisableEntry(L"lign", Id(L"ling"));
+        }
+    }
+    EXPECT_GT(attached, 0u);
+}
+
 TEST_F(KeyPyMapTest, OverlongKeysAreRefused) {
     const std::wstring longKey(t_keyPyMap::kMaxKeyChars + 1, L'a');
     EXPECT_EQ(map_.AddMapping(longKey.c_str(), 0, 0, false), 0);
