@@ -2,6 +2,8 @@
 // deleting, growth, and their life under the dictionary manager.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "kernel/lexicon/string_dict_user.h"
 #include "tests/kernel/lexicon/small_dicts_support.h"
 
@@ -220,4 +222,46 @@ TEST_F(DictManagerTest, UserWordListIsBuiltWhenMissingAndSavedByTheManager) {
     uint32_t c = 0;
     EXPECT_EQ(1, again.GetWordFreq(L(U(u"kept")), &c));
     EXPECT_EQ(4u, c);
+}
+
+// The user's word list is read back from the user directory: every byte of a
+// damaged small image flipped in turn; attach fails or every operation stays
+// inside the image (the sanitizer build catches a read past it).
+TEST(StrUsrDictFileTest, DamagedImagesNeverReadOutside) {
+    const std::string dir = TempDir();
+    ASSERT_TRUE(t_strUsrDict::BuildImageToFile(Wide(dir + "/small.bin").c_str(), 50));
+    Bytes small = ReadBytes(dir + "/small.bin");
+    t_engUsrDict filled;
+    ASSERT_TRUE(filled.Load(small.data(), int32_t(small.size())));
+    for (const char16_t* w : {u"hello", u"help", u"don't", u"world"}) ASSERT_EQ(1, filled.MergeWord(L(U(w)), 7, 2));
+    ASSERT_TRUE(filled.SaveToFile(Wide(dir + "/filled.bin").c_str()));
+    const Bytes good = ReadBytes(dir + "/filled.bin");
+    ASSERT_FALSE(good.empty());
+    const Bytes hel = U(u"hel"), help = U(u"help"), star = U(u"h*p"), fresh = U(u"newword");
+    size_t attached = 0;
+    t_scopeHeap heap;
+    for (size_t pos = 0; pos < good.size(); ++pos) {
+        for (uint8_t x : {uint8_t(0xFF), uint8_t(0x01)}) {
+            Bytes bad = good;
+            bad[pos] ^= x;
+            t_engUsrDict d;
+            if (!d.Load(bad.data(), int32_t(bad.size()))) continue;
+            ++attached;
+            t_strResult** out = nullptr;
+            uint32_t full = 0;
+            int32_t total = 0;
+            d.Search(heap, L(hel), 0, &out, &full, &total);
+            d.Search(heap, L(star), 0, &out, &full, &total);
+            d.GetPrefixWords(heap, L(help), &out, &total);
+            uint32_t count = 0;
+            d.GetWordFreq(L(help), &count);
+            t_strUsrEntry** all = nullptr;
+            d.ListAll(heap, &all, &count);
+            d.AddWord(L(help), 9);
+            d.AddWord(L(fresh), 9);
+            d.DeleteWord(L(hel));
+        }
+    }
+    EXPECT_GT(attached, 0u);
+    std::filesystem::remove_all(dir);
 }
