@@ -71,6 +71,11 @@ if(VETRA_BUILD_TESTS)
   # The committed letter-trigram table must be what the syllable list gives.
   add_test(NAME LetterTrigramTableIsCurrent
            COMMAND "${Python3_EXECUTABLE}" "${data_tools}/gen_letter_trigrams.py" --check)
+  # The shipped shuangpin layouts against an independent copy of the same
+  # public layouts, which the stroke package happens to carry.
+  add_test(NAME DataShuangpinSchemesMatchAnOpenCopy
+           COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/tools/check_shuangpin_schemes.py"
+                   "${data_cache}/root/fcitx-pinyin/usr/share/fcitx/pinyin/sp.dat")
   add_test(NAME DataExtraAIsReproducible
            COMMAND "${Python3_EXECUTABLE}" "${data_tools}/rebuild_compare.py"
                    "${extra_a_out}/qzim_annex.bin" --
