@@ -53,9 +53,34 @@ uint16_t PickBucket(std::mt19937& rng, int32_t buckets) {
     }
 }
 
+// Borrowings seen by the model runs: lender below or above the full bucket,
+// and full buckets at either end of the table.
+struct t_borrows {
+    int below = 0, above = 0, atFirst = 0, atLast = 0;
+};
+
+std::vector<int32_t> Capacities(const t_editableTableFile& ed) {
+    std::vector<int32_t> caps;
+    for (int b = 0; b < ed.GetBucketCount(0); ++b) caps.push_back(ed.GetBucketCapacity(0, b));
+    return caps;
+}
+
+void CountBorrow(const std::vector<int32_t>& before, const std::vector<int32_t>& after, t_borrows& seen) {
+    if (before.size() != after.size()) return;
+    int grew = -1, shrank = -1;
+    for (size_t b = 0; b < before.size(); ++b) {
+        if (after[b] > before[b]) grew = int(b);
+        if (after[b] < before[b]) shrank = int(b);
+    }
+    if (grew < 0 || shrank < 0) return;
+    (shrank < grew ? seen.below : seen.above) += 1;
+    seen.atFirst += grew == 0;
+    seen.atLast += grew == int(before.size()) - 1;
+}
+
 // refuseGrowth: the owner turns every growth down, so the tables fill up and
 // adds meet full buckets without lenders.
-void RunModel(const t_shape& shape, uint32_t seed, int steps, bool refuseGrowth = false) {
+void RunModel(const t_shape& shape, uint32_t seed, int steps, bool refuseGrowth = false, t_borrows* borrows = nullptr) {
     SCOPED_TRACE("seed " + std::to_string(seed) + " buckets " + std::to_string(shape.buckets) + " rows " +
                  std::to_string(shape.keyRows));
     std::mt19937 rng(seed);
@@ -74,8 +99,10 @@ void RunModel(const t_shape& shape, uint32_t seed, int steps, bool refuseGrowth 
             const int32_t freq = int32_t(rng() % 1000), kv = int32_t(rng() % 50);
             const Bytes item = AttriItem(KeyOf(k), kv, w, freq);
             const Bytes before = WholeImage(ed);
+            const std::vector<int32_t> capsBefore = Capacities(ed);
             t_editLocation where;
             const int r = ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr, &where);
+            if (r == 4 && borrows) CountBorrow(capsBefore, Capacities(ed), *borrows);
             if (model.Has(k, w)) {
                 ASSERT_EQ(r, 1);
                 ASSERT_EQ(WholeImage(ed), before) << "a present item changed the image";
@@ -140,23 +167,29 @@ TEST(EditableTableModelTest, RandomAddsFieldWritesAndAppendsMatchAMultimap) {
     many.attriRows = 60;
     many.keyBytes = 300;
     many.valueBytes = 400;
-    RunModel(many, 1, 1500);
+    t_borrows borrows;
+    RunModel(many, 1, 1500, false, &borrows);
     t_shape few;   // fewer rows than buckets: every bucket but the last starts empty
     few.buckets = 12;
     few.keyRows = 5;
     few.attriRows = 8;
     few.keyBytes = 300;
     few.valueBytes = 300;
-    RunModel(few, 2, 1200);
+    RunModel(few, 2, 1200, false, &borrows);
     t_shape wide;
     wide.buckets = 3;
     wide.keyRows = 30;
-    RunModel(wide, 3, 1200);
+    RunModel(wide, 3, 1200, false, &borrows);
     t_shape full;
     full.buckets = 10;
     full.keyRows = 30;
     full.attriRows = 45;
-    RunModel(full, 4, 800, true);
+    RunModel(full, 4, 800, true, &borrows);
+    // The runs did reach what they are meant to exercise.
+    EXPECT_GT(borrows.below, 0);
+    EXPECT_GT(borrows.above, 0);
+    EXPECT_GT(borrows.atFirst, 0);
+    EXPECT_GT(borrows.atLast, 0);
 }
 
 // ---------------------------------------------------------------- borrowing
