@@ -243,8 +243,9 @@ public:
 
     // ---- compact images ----
     // Expands and attaches a compact image, validated as Load does. With a
-    // region, changes are logged into it (50 records). False, not loaded,
-    // for a refused image or a region that is too small.
+    // region (the caller's; it must outlive the attachment), changes are
+    // logged into it (50 records; GetFixedStateSize gives its size). False,
+    // not loaded, for a refused image or a region that is too small.
     bool LoadCompact(const void* image, uint64_t size, uint8_t* region, uint64_t regionSize);
     // Writes the compact image to path + ".temp" (synced), renames that over
     // path and syncs the directory. False on failure, with path as it was and

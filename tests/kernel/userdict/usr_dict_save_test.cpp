@@ -171,6 +171,31 @@ TEST_F(SaveTest, CapacityRules) {
     EXPECT_EQ(back.GetWordCount(), 9500);
 }
 
+// A rebuilt image is sized by the words it keeps, not by the rows it had.
+TEST_F(SaveTest, RebuildSizesTheImageByItsLiveWords) {
+    auto emptySize = [](uint32_t capacity) {
+        t_usrDictV3Core e;
+        EXPECT_TRUE(e.CreateEmpty(capacity));
+        return ImageOf(e).size();
+    };
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    Fill(d, 15000);
+    std::vector<uint8_t> rebuilt;
+    ASSERT_TRUE(d.RebuildImage(rebuilt));
+    EXPECT_EQ(rebuilt.size(), emptySize(20000));
+    for (int i = 0; i < 7000; ++i) {
+        TestLstr r({uint16_t(i % 400), uint16_t((i / 400) % 400)});
+        TestLstr w({uint16_t(0x4E00 + i % 5000), uint16_t(0x4E00 + i / 5000)});
+        ASSERT_EQ(d.DeleteWord(r.get(), w.get()), 1);
+    }
+    ASSERT_TRUE(d.RebuildImage(rebuilt));
+    EXPECT_EQ(rebuilt.size(), emptySize(kUsrDefaultCapacity));
+    t_usrDictV3Core back;
+    ASSERT_TRUE(back.AttachCopy(rebuilt.data(), rebuilt.size()));
+    EXPECT_EQ(back.GetWordCount(), 8000);
+}
+
 TEST_F(SaveTest, ImagesWithABadReadingAreRefusedAndBadTextsHidden) {
     t_usrDictV3Core d;
     ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
