@@ -132,6 +132,26 @@ TEST_F(TableCorruptionTest, ConfigCountsAndIndexesOutOfRangeAreRefused) {
     }
 }
 
+TEST_F(TableCorruptionTest, AttriDescriptorsNamingMissingTablesOrFieldsAreRefused) {
+    // Attri 0 follows the six key descriptors; its words are field count,
+    // owner key, data table and capacity.
+    size_t at = 8 + 12;
+    for (size_t k = 0; k < t.keys.size(); ++k) at += 4 + 2 * size_t(Rd16(image.data() + at + 2)) + 16;
+    ASSERT_EQ(Rd32(image.data() + at + 4), 1u);  // owner: key table 1
+    const struct { size_t word; uint32_t value; } bad[] = {
+        {0, 4},          // more trailing fields than key 1 has after its key
+        {0, 0x80000000}, // a count that would wrap
+        {1, 6},          // owner key past the six key tables
+        {2, 3},          // data table past the three data tables
+    };
+    for (const auto& b : bad) {
+        Bytes damaged = image;
+        Wr32(damaged.data() + at + 4 * b.word, b.value);
+        FixCheck(damaged);
+        EXPECT_FALSE(Probe(damaged, damaged.size())) << "word " << b.word << " value " << b.value;
+    }
+}
+
 TEST_F(TableCorruptionTest, DamagedItemLengthsMakeLookupsFailNotOverread) {
     // Every item length in the data tables set to the largest positive value.
     t_tableFile r;
