@@ -1,6 +1,8 @@
 // The dictionary manager: registration, attach with recovery of user files,
 // flush, dated backups, failed writes and the load phases.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -351,6 +353,30 @@ TEST_F(DictTest, ReservedRoomBeyondTheBlockLimitIsRefusedBeforeAnyBlockIsMade) {
     EXPECT_FALSE(dict.GetEntry()->block.IsValid());
     EXPECT_EQ(0, dict.Calls(kOpLoad));
     EXPECT_EQ(MakeStubImage("words"), GetFile(UserFile("usr.bin")));
+}
+
+// The size comes from the file: one no block can hold is refused before any
+// block is made (kept in 32 bits it would wrap to a 16-byte block), and the
+// user's file is left where it is.
+TEST_F(DictTest, UserFileTooLargeForABlockIsRefusedBeforeAnyBlockIsMade) {
+    const std::string path = UserFile("big.bin");
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    const off_t size = (off_t(1) << 32) + 16;
+    const bool sparse = ftruncate(fd, size) == 0;  // no data blocks are used
+    close(fd);
+    if (!sparse) GTEST_SKIP() << "no sparse files here";
+    t_stubDict dict;
+    ASSERT_TRUE(manager->Register(L"Big", &dict, 0, kStorageMemCopy, kDirUser, L"big.bin", 0, 2));
+    EXPECT_FALSE(manager->LoadDict(L"Big"));
+    EXPECT_FALSE(dict.IsReady());
+    EXPECT_FALSE(dict.GetEntry()->block.IsValid());
+    EXPECT_EQ(0, dict.Calls(kOpLoad));
+    EXPECT_EQ(0, dict.Calls(kOpSave));
+    struct stat st;
+    ASSERT_EQ(0, stat(path.c_str(), &st));
+    EXPECT_EQ(size, st.st_size);
+    EXPECT_FALSE(Exists(BackupDir()));
 }
 
 TEST_F(DictTest, MissingSystemFileLeavesTheDictionaryNotReady) {

@@ -5,6 +5,7 @@
 
 #include "tests/support/test_dir.h"
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -264,6 +265,19 @@ TEST_F(TextFileTest, ShorterContentReplacesTheWholeFile) {
     g.ClearLines();
     ASSERT_TRUE(g.Close());
     EXPECT_EQ(Get("short.txt"), "");
+}
+
+// The whole text is held in memory while reading: a file beyond the limit is
+// refused at Open with a clear error instead of a huge allocation.
+TEST_F(TextFileTest, FileBeyondTheReadLimitIsRefused) {
+    Put("huge.txt", "");
+    ASSERT_EQ(0, truncate(tmp_.At("huge.txt").c_str(), t_textFile::kMaxReadBytes + 1));  // sparse
+    t_textFile f;
+    EXPECT_FALSE(f.Open(Path("huge.txt").c_str(), kOpenRead, kTextGbk));
+    EXPECT_STREQ(f.GetLastError(), L"文件过大");
+    EXPECT_FALSE(f.IsOpen());
+    wchar_t buf[4];
+    EXPECT_EQ(f.ReadLine(buf, 4), nullptr);
 }
 
 TEST_F(TextFileTest, MissingFileOrUnknownEncodingFailsToOpen) {
