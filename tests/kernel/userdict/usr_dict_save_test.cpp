@@ -603,3 +603,51 @@ TEST_F(SaveTest, TrimAllDropsOldRareWordsAndRecountsTheHeader) {
     }
     EXPECT_EQ(d.GetTotalFreq(), 52 + 100);
 }
+
+// A compact save killed part-way leaves the old or the new compact file.
+TEST_F(SaveTest, ACompactSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    Fill(d, 300);
+    const std::wstring path = dir.WFile("u.bin");
+    ASSERT_TRUE(d.SaveCompactTemp(path.c_str()));
+    const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
+    Fill(d, 100, 11);
+    const int newCount = d.GetWordCount();
+    auto checkFile = [&](const char* what, int i) {
+        const std::vector<uint8_t> bytes = ReadFileBytes(dir.File("u.bin"));
+        t_usrDictV3Core back;
+        ASSERT_TRUE(back.LoadCompact(bytes.data(), bytes.size(), nullptr, 0)) << what << i;
+        const int n = back.GetWordCount();
+        EXPECT_TRUE(n == 300 || n == newCount) << what << i << " words " << n;
+        if (n == 300) {
+            EXPECT_EQ(bytes, old);
+        }
+    };
+    for (size_t at : {size_t(0), size_t(10), old.size() / 3, old.size() - 2}) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            g_killAfter = at;
+            SetDictWriteFunction(&KillingWrite);
+            d.SaveCompactTemp(path.c_str());
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        checkFile("write ", int(at));
+        EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
+    }
+    for (int i = 0; i < 8; ++i) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (;;) d.SaveCompactTemp(path.c_str());
+        }
+        usleep(useconds_t(2000 + i * 3000));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        checkFile("kill ", i);
+    }
+}
