@@ -2,6 +2,7 @@
 // be fuzzed on its own.
 #include <cstring>
 
+#include "kernel/convert/text_helpers.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/runtime/text_file.h"
 #include "kernel/userdict/phrase_file.h"
@@ -26,31 +27,19 @@ bool IsHeaderLine(const wchar_t* s) {
     return s[i] == L'=';
 }
 
-// n wide characters as a t_lstr of UTF-16 units (pairs above U+FFFF); null
-// for an empty text, a value beyond U+10FFFF, or more than 32767 bytes.
-t_lstr* ToItemLstr(t_scopeHeap& arena, const wchar_t* w, size_t n) {
-    if (n == 0) return nullptr;
-    uint64_t bytes = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const uint32_t c = uint32_t(w[i]);
-        if (c > 0x10FFFF) return nullptr;
-        bytes += c > 0xFFFF ? 4 : 2;
-    }
-    if (bytes > 32767) return nullptr;
-    auto* s = static_cast<t_lstr*>(arena.Alloc(bytes + 2));
-    if (!s) return nullptr;
-    LstrSetByteLength(s, uint16_t(bytes));
-    size_t u = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const uint32_t c = uint32_t(w[i]);
-        if (c > 0xFFFF) {
-            LstrSetUnit(s, u++, uint16_t(0xD7C0 + (c >> 10)));
-            LstrSetUnit(s, u++, uint16_t(0xDC00 + (c & 0x3FF)));
-        } else {
-            LstrSetUnit(s, u++, uint16_t(c));
-        }
-    }
-    return s;
+// Longest string a table item holds: its byte length is an i16.
+constexpr size_t kItemMaxBytes = 32767;
+
+// w[0..n) as a table item's string (UTF-16, pairs above U+FFFF); null for an
+// empty text, a value beyond U+10FFFF, or more than 32767 bytes. w[n] must
+// lie in w's buffer: it is terminated for the conversion and restored.
+t_lstr* ToItemLstr(t_scopeHeap& arena, wchar_t* w, size_t n) {
+    if (n == 0 || n > kItemMaxBytes / 2) return nullptr;
+    const wchar_t saved = w[n];
+    w[n] = 0;
+    t_lstr* s = WideToLstr16(arena, w);
+    w[n] = saved;
+    return s && LstrGetByteLength(s) <= kItemMaxBytes ? s : nullptr;
 }
 
 class t_phraseParser {
@@ -59,7 +48,7 @@ public:
         : m_arena(arena), m_value(value), m_sink(sink), m_context(context) {}
 
     // False when the sink asked to stop.
-    bool Line(const wchar_t* line, size_t n) {
+    bool Line(wchar_t* line, size_t n) {
         if (line[0] == L';') return true;
         if (!IsHeaderLine(line)) {
             ValueLine(line, n);
@@ -103,7 +92,7 @@ private:
         return Store(m_key, m_keyLen, m_value, n, m_position);
     }
 
-    bool Header(const wchar_t* s) {
+    bool Header(wchar_t* s) {
         size_t i = 0;
         while (IsLetter(s[i])) ++i;
         const size_t keyLen = i;
@@ -126,7 +115,7 @@ private:
             ++i;
             ++blanks;
         }
-        const wchar_t* rest = s + i;
+        wchar_t* rest = s + i;
         if (rest[0] == L'\r' && rest[1] == L'\n' && rest[2] == 0) {
             if (blanks >= 2) return true;
             std::memcpy(m_key, s, keyLen * sizeof(wchar_t));
@@ -140,11 +129,10 @@ private:
         }
         size_t n = wcslen(rest);
         while (n > 0 && (rest[n - 1] == L'\r' || rest[n - 1] == L'\n')) --n;
-        if (n > 32767) return true;
-        return Store(s, keyLen, rest, n, position);
+                return Store(s, keyLen, rest, n, position);
     }
 
-    bool Store(const wchar_t* key, size_t keyLen, const wchar_t* value, size_t n, int16_t position) {
+    bool Store(wchar_t* key, size_t keyLen, wchar_t* value, size_t n, int16_t position) {
         t_lstr* k = ToItemLstr(m_arena, key, keyLen);
         t_lstr* v = ToItemLstr(m_arena, value, n);
         if (!k || !v) return true;  // over-long (or empty) phrases are not stored
