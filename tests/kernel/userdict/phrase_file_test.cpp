@@ -429,4 +429,30 @@ TEST_F(LivePhraseImportTest, ImportSavesTheLiveChangesFirstAndRaisesTheVersion) 
     EXPECT_EQ(n, 1);
 }
 
+TEST_F(LivePhraseImportTest, AListMergeSavesTheLiveChangesFirstAndRaisesTheVersion) {
+    ASSERT_TRUE(Live().IsReady());
+    ASSERT_NE(Live().AddItem(TestLstr::Text(u"live").get(), TestLstr::Text(u"unsaved").get(), 1, kPhraseAdded), 0);
+    const std::wstring version = manager->FindEntry(kPhraseDictName)->block.GetVersionName();
+    const int before = t_singleton<t_versionManager>::Get().GetVersion(version.c_str());
+    const TestLstr key = TestLstr::Text(u"list"), phrase = TestLstr::Text(u"merged");
+    const t_phraseEntry list[] = {{key.get(), phrase.get(), 2}};
+    t_phraseImporter importer;
+    const std::wstring target = dir.WFile("qzim_phrases.bin");
+    ASSERT_EQ(MergePhrasesIntoUsrDict(importer, target.c_str(), list, 1), 1);
+    EXPECT_GT(t_singleton<t_versionManager>::Get().GetVersion(version.c_str()), before);
+    t_abbrUsrDict file;
+    ASSERT_TRUE(file.AttachFile(target.c_str()));
+    EXPECT_EQ(file.GetCount(), 2);  // the unsaved phrase, kept as deleted, and the list's
+    // A later save of the live dictionary, once it re-attached, keeps the merge.
+    t_singleton<t_versionManager>::Get().CheckUpdate2();
+    ASSERT_EQ(Live().SaveToFile(target.c_str()), 1);
+    t_abbrUsrDict again;
+    ASSERT_TRUE(again.AttachFile(target.c_str()));
+    t_scopeHeap arena;
+    t_phraseHit** hits = nullptr;
+    int n = 0;
+    ASSERT_EQ(again.Lookup(arena, TestLstr::Text(u"list").get(), &hits, &n), 1);
+    EXPECT_EQ(n, 1);
+}
+
 }  // namespace

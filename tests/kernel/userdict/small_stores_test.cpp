@@ -90,6 +90,18 @@ TEST_F(DelWordTest, RestoredWordsCountTowardTheTrim) {
     }
 }
 
+// Loading nothing over a private copy releases that copy: the store must
+// let go of it too, never read the freed image.
+TEST_F(DelWordTest, LoadingNothingOverACopyDetaches) {
+    ASSERT_EQ(dict.AddWord(T(u"词").get(), 5), 1);
+    EXPECT_FALSE(dict.Load(nullptr, 0));
+    EXPECT_FALSE(dict.IsReady());
+    EXPECT_EQ(dict.IsDeleted(T(u"词").get()), 0);
+    EXPECT_EQ(dict.ClearWord(T(u"词").get()), 0);
+    EXPECT_EQ(dict.AddWord(T(u"词").get(), 6), 0);
+    EXPECT_EQ(dict.GetCount(), 0);
+}
+
 TEST_F(DelWordTest, SavedFileLoadsAgain) {
     TempDir dir;
     dict.AddWord(T(u"词").get(), 5);
@@ -198,6 +210,22 @@ TEST_F(FixFirstTest, ChangesMoveTheCheckNumberAndSurviveASave) {
     EXPECT_EQ(empty.GetCheckNumber(), 0u);
 }
 
+TEST_F(FixFirstTest, LoadingNothingOverACopyDetaches) {
+    ASSERT_EQ(Pin(u"nh", u"你好"), 1);
+    EXPECT_FALSE(dict.Load(nullptr, 0));
+    EXPECT_FALSE(dict.IsReady());
+    EXPECT_EQ(Pinned(u"nh"), u"<none>");
+    EXPECT_EQ(dict.GetCheckNumber(), 0u);
+    EXPECT_EQ(dict.GetCount(), 0);
+    t_scopeHeap arena;
+    t_fixedRecord** items = nullptr;
+    int n = 3;
+    EXPECT_EQ(dict.GetAllItems(arena, &items, &n), 0);
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(dict.RemoveItem(T(u"nh").get(), T(u"你好").get()), 0);
+    EXPECT_EQ(Pin(u"nh", u"您好"), 0);
+}
+
 TEST_F(FixFirstTest, AFullStoreDropsDeletedPinsFirst) {
     std::vector<uint8_t> image;
     ASSERT_TRUE(t_fixFirstDict::BuildImage(image, 20, 10000, 10000));
@@ -303,6 +331,46 @@ TEST_F(CloudCacheTest, TheTrimDropsTheLeastHitAnswers) {
     EXPECT_EQ(cache.Find(TestLstr({106}).get(), &extends, &count), -1);
     EXPECT_GE(cache.Find(TestLstr({107}).get(), &extends, &count), 0);
     EXPECT_GE(cache.Find(TestLstr({200}).get(), &extends, &count), 0);
+}
+
+TEST_F(CloudCacheTest, ResetAnswersCountTowardTheTrim) {
+    Attach(20);
+    cache.SetRowLimit(20);
+    for (int i = 0; i < 17; ++i) ASSERT_EQ(Add({uint16_t(100 + i)}, u"x", uint32_t(10 + i)), 1);
+    for (uint16_t k : {110, 111, 112}) ASSERT_EQ(cache.ResetEntry(TestLstr({k}).get(), T(u"x").get()), 1);
+    ASSERT_EQ(Add({200}, u"x", 50), 1);  // 18 of 20 rows: trimmed
+    // Seven go: the three reset answers and the four least hit.
+    EXPECT_EQ(cache.GetCount(), 11);
+    int extends, count;
+    for (int i = 0; i < 17; ++i) {
+        const bool kept = i >= 4 && (i < 10 || i > 12);
+        EXPECT_EQ(cache.Find(TestLstr({uint16_t(100 + i)}).get(), &extends, &count) >= 0, kept) << i;
+    }
+}
+
+TEST_F(CloudCacheTest, LoadingNothingOverACopyDetaches) {
+    ASSERT_EQ(Add({10, 20}, u"你好", 5), 1);
+    int extends = 0, count = 0;
+    const int32_t h = cache.Find(TestLstr({10, 20}).get(), &extends, &count);
+    ASSERT_GE(h, 0);
+    uint32_t refs[4];
+    ASSERT_EQ(cache.GetEntries(h, 4, refs, nullptr, nullptr, nullptr, nullptr), 1);
+    EXPECT_FALSE(cache.Load(nullptr, 0));
+    EXPECT_FALSE(cache.IsReady());
+    EXPECT_EQ(cache.Find(TestLstr({10, 20}).get(), &extends, &count), -1);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(cache.GetEntries(h, 4, refs, nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(cache.GetString(refs[0]), nullptr);
+    EXPECT_EQ(cache.IncreaseHit(TestLstr({10, 20}).get(), T(u"你好").get()), 0);
+    EXPECT_EQ(cache.GetCount(), 0);
+    // The long-word cache is the same store under another name.
+    t_cloudCacheDictLongWord longWords;
+    std::vector<uint8_t> image;
+    ASSERT_TRUE(t_cloudCacheDict::BuildImage(image, 16, 1000));
+    ASSERT_TRUE(longWords.AttachCopy(image.data(), image.size()));
+    ASSERT_EQ(longWords.AddEntry(TestLstr({1}).get(), T(u"a").get(), 1, 0, T(u"").get(), T(u"").get()), 1);
+    EXPECT_FALSE(longWords.Load(nullptr, 0));
+    EXPECT_EQ(longWords.Find(TestLstr({1}).get(), &extends, &count), -1);
 }
 
 TEST_F(CloudCacheTest, NothingAnswersBeforeLoading) {
@@ -428,6 +496,51 @@ TEST_F(ContactsTest, ATrimOverWeightsZeroToNineKeepsSeven) {
     std::sort(weights.begin(), weights.end());
     EXPECT_EQ(weights, (std::vector<int32_t>{0, 4, 5, 6, 7, 8, 9}));
     EXPECT_EQ(dict.GetCount(), 7);
+}
+
+TEST_F(ContactsTest, ATrimCountsDisabledNamesAndDropsTheirKeys) {
+    Attach(11);
+    dict.SetRowLimit(11);
+    // A disabled name under a longer key of the same bucket.
+    ASSERT_EQ(Add(u"gone", 1, {30, 40}), 1);
+    ASSERT_EQ(dict.DisableItem(TestLstr({30, 40}).get(), T(u"gone").get()), 1);
+    ASSERT_EQ(Add(u"base", 20, {30}), 1);
+    for (int i = 0; i < 8; ++i) ASSERT_EQ(Add(Numbered(u"n", i), 2 + i, {uint16_t(50 + i)}), 1) << i;
+    // Ten rows: four go, the disabled one among them, so three names of
+    // the lowest weights are disabled and dropped.
+    EXPECT_EQ(dict.GetCount(), 6);
+    int extends = 5;
+    EXPECT_GE(dict.Find(TestLstr({30}).get(), &extends), 0);
+    EXPECT_EQ(extends, 0);  // the longer key went with its only name
+    int32_t handles[4];
+    const t_lstr* keys[4];
+    int count = 5;
+    ASSERT_EQ(dict.FindExtending(TestLstr({30}).get(), handles, keys, 4, &count), 1);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(dict.Find(TestLstr({30, 40}).get(), &extends), -1);
+}
+
+TEST_F(ContactsTest, LoadingNothingOverACopyDetaches) {
+    ASSERT_EQ(Add(u"王五", 3), 1);
+    int extends = 0;
+    const int32_t h = dict.Find(TestLstr({30, 40}).get(), &extends);
+    ASSERT_GE(h, 0);
+    uint32_t words[2];
+    int32_t weights[2];
+    ASSERT_EQ(dict.GetEntries(h, words, weights, 2), 1);
+    EXPECT_FALSE(dict.Load(nullptr, 0));
+    EXPECT_FALSE(dict.IsReady());
+    EXPECT_EQ(dict.Find(TestLstr({30, 40}).get(), &extends), -1);
+    EXPECT_EQ(dict.GetEntries(h, words, weights, 2), 0);
+    EXPECT_EQ(dict.GetWord(words[0]), nullptr);
+    EXPECT_EQ(dict.DisableAll(), -1);
+    EXPECT_EQ(dict.DisableItem(TestLstr({30, 40}).get(), T(u"王五").get()), 0);
+    int32_t handles[2];
+    const t_lstr* keys[2];
+    int count = 5;
+    EXPECT_EQ(dict.FindExtending(TestLstr({30}).get(), handles, keys, 2, &count), 0);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(dict.GetCount(), 0);
 }
 
 TEST_F(ContactsTest, SaveWritesThroughItsWorkFile) {
