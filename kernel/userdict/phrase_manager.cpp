@@ -71,7 +71,8 @@ bool AddEntry(const t_phraseEntry& e, void* context) {
     return true;
 }
 
-typedef void (*t_fillFn)(t_phraseImporter& importer, const void* source);
+// False when the source cannot be read at all.
+typedef bool (*t_fillFn)(t_phraseImporter& importer, const void* source);
 
 // The steps both imports share: an empty work image beside the target, the
 // new phrases in state 1, the target's records folded in, the work image
@@ -83,7 +84,9 @@ int ReplacePhraseSet(t_phraseImporter& importer, const wchar_t* targetPath, t_fi
     t_tempPath temp(targetPath);
     if (!temp.Append(L".temp") || !temp.IsValid()) return 0;
     if (!t_abbrUsrDict::BuildImageToFile(temp.GetFull()) || !importer.AttachFile(temp.GetFull())) return 0;
-    fill(importer, source);
+    // A phrase file that cannot be read must not turn every phrase of the
+    // target into a deleted one.
+    if (!fill(importer, source)) return 0;
     importer.SetAttached(true);
     if (FileExists(targetPath) && !MergePhraseImage(importer, targetPath, false)) return 0;
     if (!SaveMergedPhrases(importer, temp.GetFull())) return 0;
@@ -96,8 +99,8 @@ int ReplacePhraseSet(t_phraseImporter& importer, const wchar_t* targetPath, t_fi
     return 1;
 }
 
-void FillFromFile(t_phraseImporter& importer, const void* source) {
-    ReadPhrasesFile(importer.Arena(), static_cast<const wchar_t*>(source), &AddEntry, &importer);
+bool FillFromFile(t_phraseImporter& importer, const void* source) {
+    return ReadPhrasesFile(importer.Arena(), static_cast<const wchar_t*>(source), &AddEntry, &importer);
 }
 
 struct t_entryList {
@@ -105,10 +108,11 @@ struct t_entryList {
     int count;
 };
 
-void FillFromList(t_phraseImporter& importer, const void* source) {
+bool FillFromList(t_phraseImporter& importer, const void* source) {
     const auto* list = static_cast<const t_entryList*>(source);
     for (int i = 0; i < list->count; ++i)
         importer.AddItem(list->entries[i].key, list->entries[i].phrase, list->entries[i].position, kPhraseAdded);
+    return true;
 }
 
 }  // namespace

@@ -33,9 +33,10 @@ private:
 // custom-phrase dictionary's file, its unsaved changes are written first and
 // its version is raised after the file was replaced, all under the kernel
 // dictionary lock, so the live dictionary re-attaches the result instead of
-// later saving over it. 1 when the target was replaced; 0 on any failure
-// (the target then keeps its old content). A text file that cannot be
-// opened adds nothing.
+// later saving over it. 1 when the target was replaced; 0 on any failure,
+// a text file that cannot be opened included (the target then keeps its
+// old content). A file that opens but holds no entries (or is not UTF-16)
+// adds nothing, so every phrase of the target ends up deleted.
 int ImportPhrasesText(t_phraseImporter& importer, const wchar_t* targetPath, const wchar_t* textPath);
 
 // The same with a list of entries instead of a file.

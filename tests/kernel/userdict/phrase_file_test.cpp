@@ -333,6 +333,22 @@ TEST_F(PhraseFileTest, ImportKeepsPhrasesTheFileLacksAsDeleted) {
     EXPECT_EQ(StateOf(target, u"b", u"new"), kPhraseDeleted);
 }
 
+TEST_F(PhraseFileTest, ImportingAFileThatCannotBeOpenedFailsAndLeavesTheTarget) {
+    const std::wstring target = dir.WFile("qzim_phrases.bin");
+    MakeImage(target, {{u"a", u"kept", 1}}, kPhraseAdded);
+    const std::vector<uint8_t> before = ReadFileBytes(dir.File("qzim_phrases.bin"));
+    t_phraseImporter importer;
+    EXPECT_EQ(ImportPhrasesText(importer, target.c_str(), dir.WFile("missing.ini").c_str()), 0);
+    EXPECT_EQ(ReadFileBytes(dir.File("qzim_phrases.bin")), before);
+    EXPECT_EQ(StateOf(target, u"a", u"kept"), kPhraseAdded);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("qzim_phrases.bin.temp")));
+    // A file that opens but holds no entry is a deliberate empty set.
+    ASSERT_TRUE(WriteFileBytes(dir.File("empty.ini"), Utf16File(u"; nothing\r\n")));
+    t_phraseImporter second;
+    EXPECT_EQ(ImportPhrasesText(second, target.c_str(), dir.WFile("empty.ini").c_str()), 1);
+    EXPECT_EQ(StateOf(target, u"a", u"kept"), kPhraseDeleted);
+}
+
 TEST_F(PhraseFileTest, MergeSourcesAndCompactReportTheirSteps) {
     const std::wstring first = dir.WFile("first.bin"), second = dir.WFile("second.bin");
     MakeImage(first, {{u"a", u"one", 1}}, kPhrasePlain);
