@@ -179,6 +179,10 @@ bool ReadPhrasesFile(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntryS
     if (!textPath || !sink) return false;
     t_textFile file;
     if (!file.Open(textPath, kOpenRead, kTextUtf16Le)) return false;
+    // A file in another encoding reads as no entries, and an import would then
+    // mark every phrase deleted: refuse it. An empty file is still an empty set.
+    const int encoding = file.GetEncoding();
+    if (encoding != kTextUtf16Le && encoding != kTextUtf16Be && file.GetSize() > 0) return false;
     auto* line = static_cast<wchar_t*>(arena.Alloc(sizeof(wchar_t) * kPhraseLineChars));
     auto* value = static_cast<wchar_t*>(arena.Alloc(sizeof(wchar_t) * kPhraseLineChars));
     if (!line || !value) return false;

@@ -349,6 +349,28 @@ TEST_F(PhraseFileTest, ImportingAFileThatCannotBeOpenedFailsAndLeavesTheTarget) 
     EXPECT_EQ(StateOf(target, u"a", u"kept"), kPhraseDeleted);
 }
 
+TEST_F(PhraseFileTest, ImportingAFileInAnotherEncodingFailsAndLeavesTheTarget) {
+    const std::wstring target = dir.WFile("qzim_phrases.bin");
+    MakeImage(target, {{u"a", u"kept", 1}}, kPhraseAdded);
+    const std::vector<uint8_t> before = ReadFileBytes(dir.File("qzim_phrases.bin"));
+    // The same entry saved as UTF-8 with its mark, and as plain 8-bit text.
+    const std::string entry = "b,1=other\r\n", marked = "\xEF\xBB\xBF" + entry;
+    const std::vector<uint8_t> plain(entry.begin(), entry.end()), utf8(marked.begin(), marked.end());
+    ASSERT_TRUE(WriteFileBytes(dir.File("utf8.ini"), utf8));
+    ASSERT_TRUE(WriteFileBytes(dir.File("plain.ini"), plain));
+    for (const char* name : {"utf8.ini", "plain.ini"}) {
+        t_phraseImporter importer;
+        EXPECT_EQ(ImportPhrasesText(importer, target.c_str(), dir.WFile(name).c_str()), 0) << name;
+        EXPECT_EQ(ReadFileBytes(dir.File("qzim_phrases.bin")), before) << name;
+        EXPECT_EQ(StateOf(target, u"a", u"kept"), kPhraseAdded) << name;
+    }
+    // An empty file is still an empty set.
+    ASSERT_TRUE(WriteFileBytes(dir.File("zero.ini"), std::vector<uint8_t>{}));
+    t_phraseImporter importer;
+    EXPECT_EQ(ImportPhrasesText(importer, target.c_str(), dir.WFile("zero.ini").c_str()), 1);
+    EXPECT_EQ(StateOf(target, u"a", u"kept"), kPhraseDeleted);
+}
+
 TEST_F(PhraseFileTest, MergeSourcesAndCompactReportTheirSteps) {
     const std::wstring first = dir.WFile("first.bin"), second = dir.WFile("second.bin");
     MakeImage(first, {{u"a", u"one", 1}}, kPhrasePlain);
