@@ -6,38 +6,13 @@
 
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/userdict/usr_dict_v3.h"
-#include "kernel/userdict/usr_scramble.h"
 
 bool CollectNewUsrWords(t_scopeHeap& arena, const wchar_t* basePath, const wchar_t* currentPath,
                         t_usrWordRecords& out) {
     if (!basePath || !currentPath) return false;
     t_usrDictV3Core base, current;
     if (!base.AttachFile(basePath) || !current.AttachFile(currentPath)) return false;
-    std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
-    if (!current.CollectItems(pairs)) return false;
-    alignas(2) uint8_t text[kUsrTextBufBytes];
-    auto* word = reinterpret_cast<t_lstr*>(text);
-    for (const auto& pair : pairs) {
-        const t_lstr* reading = nullptr;
-        t_usrWordAttr a;
-        if (!current.ReadPair(pair, &reading, &a) || !reading) continue;
-        if (!current.GetWordText(a.textId, a.checksum, word)) continue;
-        t_usrWordAttr old;
-        if (base.GetWordRecord(reading, word, &old) && old.freq == a.freq) continue;
-        t_usrWordFields f;
-        f.reading = reading;
-        f.word = word;
-        f.freq = a.freq;
-        f.flags = a.flags;
-        f.stamp = a.stamp;
-        f.checksum = a.checksum;
-        f.extra = a.extra;
-        f.reserved = a.reserved;
-        const UsrWordRecord* r = MakeUsrWordRecord(arena, f);
-        if (!r) return false;
-        out.push_back(r);
-    }
-    return true;
+    return CollectUsrDictCoreWords(arena, current, &base, out);
 }
 
 bool ConvertPtrToV3(const wchar_t* path, const t_usrWordRecords& records) {

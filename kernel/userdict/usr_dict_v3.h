@@ -273,6 +273,14 @@ private:
     const uint8_t* GroupRow(int32_t group) const;
     int WalkChain(const uint8_t* keyRow, std::vector<const uint8_t*>& rows, int max) const;
     int AddNewWord(const t_lstr* reading, const t_lstr* word, const t_usrWordAttr& a, bool newKey);
+    // AddNewWord for the word loc did not find, counting it, its frequency
+    // and (when new) its key in the header; a clock other than 0 becomes the
+    // header's clock and countChange counts a change. The header is put back
+    // when nothing was added (0).
+    int AddLocatedWord(const t_lstr* reading, const t_wordLoc& loc, const t_usrWordAttr& a, uint32_t clock,
+                       bool countChange);
+    // Restarts the change log once the store is full.
+    void RestartLogIfFull();
     int AfterChange(int result);
     void SaveIfFull();
     bool FixedOn() const;  // the store logs changes

@@ -120,6 +120,27 @@ struct t_headerUndo {
 };
 }  // namespace
 
+int t_usrDictV3Core::AddLocatedWord(const t_lstr* reading, const t_wordLoc& loc, const t_usrWordAttr& a,
+                                    uint32_t clock, bool countChange) {
+    t_headerUndo undo(m_store.GetExtraData(kUsrHeaderBytes));
+    SetWord(kUsrHdrTotal, Word(kUsrHdrTotal) + a.freq);
+    if (clock != 0) SetWord(kUsrHdrClock, clock);
+    if (countChange) SetWord(kUsrHdrChanges, Word(kUsrHdrChanges) + 1);
+    SetWord(kUsrHdrWords, Word(kUsrHdrWords) + 1);
+    if (!loc.keyFound) SetWord(kUsrHdrKeys, Word(kUsrHdrKeys) + 1);
+    const int result = AddNewWord(reading, reinterpret_cast<const t_lstr*>(loc.scrambled), a, !loc.keyFound);
+    if (result == 0) undo.Restore(m_store.GetExtraData(kUsrHeaderBytes));
+    return result;
+}
+
+// The caller saves: the change log is only restarted here.
+void t_usrDictV3Core::RestartLogIfFull() {
+    if (FixedOn() && m_store.IsFull()) {
+        ClearFixedCapacityState();
+        m_inPlaceOk = false;  // the changes before the restart are in no log
+    }
+}
+
 int t_usrDictV3Core::LearnWord(const t_lstr* reading, const t_lstr* word, uint16_t flags) {
     if (!m_loaded || !IsValidPyIdString(reading) || !IsValidWordString(word, true)) return 0;
     t_wordLoc loc;
@@ -159,17 +180,8 @@ int t_usrDictV3Core::LearnWord(const t_lstr* reading, const t_lstr* word, uint16
         a.checksum = loc.checksum;
         const bool noAge = loc.keyFound && (flags & kUsrFlagNoAge);
         a.stamp = noAge ? kUsrNoAge : now;
-        t_headerUndo undo(m_store.GetExtraData(kUsrHeaderBytes));
-        if (!noAge) SetWord(kUsrHdrClock, Tick(now));
-        SetWord(kUsrHdrTotal, Word(kUsrHdrTotal) + 1);
-        SetWord(kUsrHdrChanges, Word(kUsrHdrChanges) + 1);
-        SetWord(kUsrHdrWords, Word(kUsrHdrWords) + 1);
-        if (!loc.keyFound) SetWord(kUsrHdrKeys, Word(kUsrHdrKeys) + 1);
-        result = AddNewWord(reading, reinterpret_cast<const t_lstr*>(loc.scrambled), a, !loc.keyFound);
-        if (result == 0) {
-            undo.Restore(m_store.GetExtraData(kUsrHeaderBytes));
-            return 0;
-        }
+        result = AddLocatedWord(reading, loc, a, noAge ? 0 : Tick(now), true);
+        if (result == 0) return 0;
     }
     SaveIfFull();
     return result;
@@ -249,23 +261,10 @@ int t_usrDictV3Core::MergeWithRule(const t_lstr* reading, const t_lstr* word, ui
         a.flags = flags;
         a.stamp = stamp;
         a.checksum = loc.checksum;
-        t_headerUndo undo(m_store.GetExtraData(kUsrHeaderBytes));
-        SetWord(kUsrHdrTotal, Word(kUsrHdrTotal) + freq);
-        SetWord(kUsrHdrClock, newNow);
-        SetWord(kUsrHdrChanges, Word(kUsrHdrChanges) + 1);
-        SetWord(kUsrHdrWords, Word(kUsrHdrWords) + 1);
-        if (!loc.keyFound) SetWord(kUsrHdrKeys, Word(kUsrHdrKeys) + 1);
-        result = AddNewWord(reading, reinterpret_cast<const t_lstr*>(loc.scrambled), a, !loc.keyFound);
-        if (result == 0) {
-            undo.Restore(m_store.GetExtraData(kUsrHeaderBytes));
-            return 0;
-        }
+        result = AddLocatedWord(reading, loc, a, newNow, true);
+        if (result == 0) return 0;
     }
-    // The caller saves: the change log is only restarted here.
-    if (FixedOn() && m_store.IsFull()) {
-        ClearFixedCapacityState();
-        m_inPlaceOk = false;  // the changes before the restart are in no log
-    }
+    RestartLogIfFull();
     return result;
 }
 
@@ -302,21 +301,10 @@ int t_usrDictV3Core::RestoreWord(const t_lstr* reading, const t_lstr* word, uint
         a.stamp = stamp;
         a.extra = extra > freq ? 0 : extra;
         a.checksum = loc.checksum;
-        t_headerUndo undo(m_store.GetExtraData(kUsrHeaderBytes));
-        SetWord(kUsrHdrTotal, Word(kUsrHdrTotal) + freq);
-        if (stamp >= now) SetWord(kUsrHdrClock, Tick(stamp));
-        SetWord(kUsrHdrWords, Word(kUsrHdrWords) + 1);
-        if (!loc.keyFound) SetWord(kUsrHdrKeys, Word(kUsrHdrKeys) + 1);
-        result = AddNewWord(reading, reinterpret_cast<const t_lstr*>(loc.scrambled), a, !loc.keyFound);
-        if (result == 0) {
-            undo.Restore(m_store.GetExtraData(kUsrHeaderBytes));
-            return 0;
-        }
+        result = AddLocatedWord(reading, loc, a, stamp >= now ? Tick(stamp) : 0, false);
+        if (result == 0) return 0;
     }
-    if (FixedOn() && m_store.IsFull()) {
-        ClearFixedCapacityState();
-        m_inPlaceOk = false;  // the changes before the restart are in no log
-    }
+    RestartLogIfFull();
     return result;
 }
 

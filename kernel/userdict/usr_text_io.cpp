@@ -154,6 +154,11 @@ bool ReadUsrWordRecord(const UsrWordRecord* record, t_usrWordFields* out) {
 bool CollectUsrDictWords(t_scopeHeap& arena, const wchar_t* path, t_usrWordRecords& out) {
     t_usrDictV3Core dict;
     if (!path || !dict.AttachFile(path)) return false;
+    return CollectUsrDictCoreWords(arena, dict, nullptr, out);
+}
+
+bool CollectUsrDictCoreWords(t_scopeHeap& arena, const t_usrDictV3Core& dict, const t_usrDictV3Core* base,
+                             t_usrWordRecords& out) {
     std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
     if (!dict.CollectItems(pairs)) return false;
     alignas(2) uint8_t text[kUsrTextBufBytes];
@@ -163,6 +168,8 @@ bool CollectUsrDictWords(t_scopeHeap& arena, const wchar_t* path, t_usrWordRecor
         t_usrWordAttr a;
         if (!dict.ReadPair(pair, &reading, &a) || !reading) continue;
         if (!dict.GetWordText(a.textId, a.checksum, word)) continue;
+        t_usrWordAttr old;
+        if (base && base->GetWordRecord(reading, word, &old) && old.freq == a.freq) continue;
         t_usrWordFields f;
         f.reading = reading;
         f.word = word;

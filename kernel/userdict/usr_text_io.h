@@ -11,6 +11,7 @@
 #include "kernel/runtime/lstr.h"
 
 class t_scopeHeap;
+class t_usrDictV3Core;
 
 // One user word, placed in an arena (4-byte aligned), all little-endian:
 //   i32 L | reading (u16 count + PinyinId units) | word (u16 count + units) |
@@ -54,6 +55,11 @@ bool ReadUsrWordRecord(const UsrWordRecord* record, t_usrWordFields* out);
 // Appends a record for every word of the user dictionary file at path whose
 // text unscrambles. False when the file cannot be read or is refused.
 bool CollectUsrDictWords(t_scopeHeap& arena, const wchar_t* path, t_usrWordRecords& out);
+// The same for an attached dictionary, leaving out the words that base (when
+// not null) holds with the same frequency. False when the items cannot be
+// read or memory is short.
+bool CollectUsrDictCoreWords(t_scopeHeap& arena, const t_usrDictV3Core& dict, const t_usrDictV3Core* base,
+                             t_usrWordRecords& out);
 
 // Writes the records as a word-list text file: an entry line per word
 // (reading as [syllable] groups and plain letters, the word, the frequency)
