@@ -170,6 +170,16 @@ int t_keyPyMap::AddMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool
     return m_table.AddItem(item.bytes, len, 0, nullptr, nullptr);
 }
 
+bool t_keyPyMap::RaiseCount(const t_editLocation& loc, uint16_t id, int32_t count) {
+    const int32_t storedCount = RdI32(loc.attriRow.ptr + kCountOffset);
+    if (count <= storedCount) return true;
+    uint8_t v[4];
+    Wr32(v, uint32_t(count));
+    if (!WriteAttri(loc, kCountOffset, v, 4)) return false;
+    AddToCounter(id, int64_t(count) - storedCount);
+    return true;
+}
+
 int t_keyPyMap::AddEntry(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
     if (!Ready()) return 0;
     t_keyItem item;
@@ -179,13 +189,7 @@ int t_keyPyMap::AddEntry(const wchar_t* key, uint16_t id, uint16_t flags, int32_
         const uint32_t len = item.SetMapping(id, flags, count, state);
         return m_table.AddItem(item.bytes, len, 0, nullptr, nullptr);
     }
-    const int32_t storedCount = RdI32(loc.attriRow.ptr + kCountOffset);
-    if (count > storedCount) {
-        uint8_t v[4];
-        Wr32(v, uint32_t(count));
-        if (!WriteAttri(loc, kCountOffset, v, 4)) return 0;
-        AddToCounter(id, int64_t(count) - storedCount);
-    }
+    if (!RaiseCount(loc, id, count)) return 0;
     if (state != 0 && loc.attriRow.ptr[kStateOffset] == 0) {
         uint8_t f[2];
         Wr16(f, flags);
@@ -204,13 +208,7 @@ int t_keyPyMap::MergeEntry(const wchar_t* key, uint16_t id, uint16_t flags, int3
         const uint32_t len = item.SetMapping(id, flags, count, kKeyStateDisabled);
         return m_table.AddItem(item.bytes, len, 0, nullptr, nullptr);
     }
-    const int32_t storedCount = RdI32(loc.attriRow.ptr + kCountOffset);
-    if (count > storedCount) {
-        uint8_t v[4];
-        Wr32(v, uint32_t(count));
-        if (!WriteAttri(loc, kCountOffset, v, 4)) return 0;
-        AddToCounter(id, int64_t(count) - storedCount);
-    }
+    if (!RaiseCount(loc, id, count)) return 0;
     const uint16_t storedFlags = Rd16(loc.attriRow.ptr + kFlagsOffset);
     const uint8_t storedState = loc.attriRow.ptr[kStateOffset];
     uint8_t newState = storedState;

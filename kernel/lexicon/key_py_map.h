@@ -132,6 +132,9 @@ private:
     bool Locate(const wchar_t* key, uint16_t id, t_keyItem& item, t_editLocation& loc) const;
     bool WriteAttri(const t_editLocation& loc, uint32_t offset, const void* value, uint32_t len);
     void AddToCounter(int id, int64_t delta);
+    // Raises the located mapping's count to count (never lowers it), with the
+    // id's counter. False when the write fails.
+    bool RaiseCount(const t_editLocation& loc, uint16_t id, int32_t count);
     int List(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max, bool smart) const;
 
     t_editableTableFile m_table;
