@@ -321,17 +321,22 @@ t_dictEntry* t_dictManager::FindEntry(const wchar_t* name) {
     return nullptr;
 }
 
-bool t_dictManager::Register(const wchar_t* name, t_dictStorageBase* dict, uint32_t policy,
-                             uint32_t storageKind, uint32_t dirKind, const wchar_t* file,
-                             uint32_t backupFlags, uint32_t mask) {
+bool t_dictManager::CallReady(bool argsOk) {
     if (!m_localLock.IsInitialised()) {
         m_lastError = kDictErrNotInit;
         return false;
     }
-    if (!name || !dict) {
+    if (!argsOk) {
         m_lastError = kDictErrBadArg;
         return false;
     }
+    return true;
+}
+
+bool t_dictManager::Register(const wchar_t* name, t_dictStorageBase* dict, uint32_t policy,
+                             uint32_t storageKind, uint32_t dirKind, const wchar_t* file,
+                             uint32_t backupFlags, uint32_t mask) {
+    if (!CallReady(name && dict)) return false;
     t_recursiveLock::t_locker guard(m_localLock);
     if (FindEntry(name)) {
         m_lastError = kDictErrExists;
@@ -364,10 +369,7 @@ bool t_dictManager::Register(const wchar_t* name, t_dictStorageBase* dict, uint3
 // Load phases and loader threads.
 
 bool t_dictManager::LoadPhase1(int flag) {
-    if (!m_localLock.IsInitialised()) {
-        m_lastError = kDictErrNotInit;
-        return false;
-    }
+    if (!CallReady()) return false;
     if (flag == 0) return true;
     t_recursiveLock::t_locker guard(m_localLock);
     if (m_phase1Done) return true;
@@ -390,10 +392,7 @@ bool t_dictManager::LoadPhase1(int flag) {
 }
 
 bool t_dictManager::LoadPhase2(int) {
-    if (!m_localLock.IsInitialised()) {
-        m_lastError = kDictErrNotInit;
-        return false;
-    }
+    if (!CallReady()) return false;
     t_recursiveLock::t_locker guard(m_localLock);
     if (m_phase2Done) return true;
     int deferred = 0;
@@ -428,10 +427,7 @@ void t_dictManager::LoaderThread2(t_thread* self) {
 }
 
 void t_dictManager::LoadPolicyEntries(t_thread* self, uint32_t policy, uint32_t delayMs) {
-    if (!m_localLock.IsInitialised()) {
-        m_lastError = kDictErrNotInit;
-        return;
-    }
+    if (!CallReady()) return;
     SleepMs(delayMs);
     if (self->IsStopRequested()) {
         m_lastError = kDictErrStopped;
@@ -451,14 +447,7 @@ void t_dictManager::LoadPolicyEntries(t_thread* self, uint32_t policy, uint32_t 
 // Loading and saving by name.
 
 bool t_dictManager::LoadDict(const wchar_t* name) {
-    if (!m_localLock.IsInitialised()) {
-        m_lastError = kDictErrNotInit;
-        return false;
-    }
-    if (!name) {
-        m_lastError = kDictErrBadArg;
-        return false;
-    }
+    if (!CallReady(name != nullptr)) return false;
     t_recursiveLock::t_locker guard(m_localLock);
     t_dictEntry* entry = FindEntry(name);
     m_lastError = nullptr;
@@ -468,10 +457,7 @@ bool t_dictManager::LoadDict(const wchar_t* name) {
 }
 
 bool t_dictManager::SaveAll() {
-    if (!m_localLock.IsInitialised()) {
-        m_lastError = kDictErrNotInit;
-        return false;
-    }
+    if (!CallReady()) return false;
     t_recursiveLock::t_locker guard(m_localLock);
     bool failed = false;
     for (t_dictEntry* entry : m_entries)
@@ -481,14 +467,7 @@ bool t_dictManager::SaveAll() {
 }
 
 bool t_dictManager::SaveDict(const wchar_t* name) {
-    if (!m_localLock.IsInitialised()) {
-        m_lastError = kDictErrNotInit;
-        return false;
-    }
-    if (!name) {
-        m_lastError = kDictErrBadArg;
-        return false;
-    }
+    if (!CallReady(name != nullptr)) return false;
     t_recursiveLock::t_locker guard(m_localLock);
     t_dictEntry* entry = FindEntry(name);
     if (!entry || !entry->dict || !entry->dict->IsReady()) {

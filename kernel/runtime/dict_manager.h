@@ -163,6 +163,9 @@ private:
     static void LoaderThread1(t_thread* self);
     static void LoaderThread2(t_thread* self);
     void LoadPolicyEntries(t_thread* self, uint32_t policy, uint32_t delayMs);
+    // False, with the last error, when the manager is not initialised or
+    // argsOk is false (a missing argument).
+    bool CallReady(bool argsOk = true);
 
     int CheckEntryFile(t_dictEntry* entry, const t_pathName& path, t_pathName& alt);
     int PrepareEntryFile(t_dictEntry* entry, const t_pathName& path, t_pathName& alt);

@@ -13,6 +13,24 @@
 
 #include "kernel/runtime/path.h"
 
+// Holds a lock for a scope: taken on construction, released on destruction
+// when it was taken. IsHeld tells whether taking it succeeded.
+template <class Lock>
+class t_heldLock {
+public:
+    explicit t_heldLock(Lock& lock) : m_lock(&lock), m_held(lock.Lock()) {}
+    ~t_heldLock() {
+        if (m_held) m_lock->Unlock();
+    }
+    bool IsHeld() const { return m_held; }
+    t_heldLock(const t_heldLock&) = delete;
+    t_heldLock& operator=(const t_heldLock&) = delete;
+
+private:
+    Lock* m_lock;
+    bool m_held;
+};
+
 class t_processLock {
 public:
     t_processLock() = default;
@@ -44,20 +62,7 @@ public:
     const wchar_t* GetName() const { return L""; }
     const char* GetFilePath() const { return m_path; }
 
-    class t_locker {
-    public:
-        explicit t_locker(t_processLock& lock) : m_lock(&lock), m_held(lock.Lock()) {}
-        ~t_locker() {
-            if (m_held) m_lock->Unlock();
-        }
-        bool IsHeld() const { return m_held; }
-        t_locker(const t_locker&) = delete;
-        t_locker& operator=(const t_locker&) = delete;
-
-    private:
-        t_processLock* m_lock;
-        bool m_held;
-    };
+    using t_locker = t_heldLock<t_processLock>;
 
 private:
     bool OpenOrBuild();
@@ -94,20 +99,7 @@ public:
     bool Unlock();
     const wchar_t* GetName() const { return L""; }
 
-    class t_locker {
-    public:
-        explicit t_locker(t_recursiveLock& lock) : m_lock(&lock), m_held(lock.Lock()) {}
-        ~t_locker() {
-            if (m_held) m_lock->Unlock();
-        }
-        bool IsHeld() const { return m_held; }
-        t_locker(const t_locker&) = delete;
-        t_locker& operator=(const t_locker&) = delete;
-
-    private:
-        t_recursiveLock* m_lock;
-        bool m_held;
-    };
+    using t_locker = t_heldLock<t_recursiveLock>;
 
 private:
     pthread_mutex_t m_mutex;

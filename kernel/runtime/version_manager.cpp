@@ -153,6 +153,22 @@ int t_versionManager::GetLocalVersion(const wchar_t* name) {
     return -1;
 }
 
+t_versionManager::t_sinkRecord* t_versionManager::ClaimRecord(int index, const wchar_t* name, int lastVersion,
+                                                              uint32_t mask, uint32_t kind) {
+    t_sinkRecord& r = m_sinks[static_cast<size_t>(index)];
+    const std::wstring key(name, wcsnlen(name, kMaxNameChars));
+    if (r.inUse && r.name != key) {
+        m_lastError = kVmErrIndexTaken;
+        return nullptr;
+    }
+    r.lastVersion = lastVersion;
+    r.inUse = true;
+    r.name = key;
+    r.mask = mask;
+    r.kind = kind;
+    return &r;
+}
+
 bool t_versionManager::RegisterSink(const wchar_t* name, uint32_t mask, int index, int lastVersion,
                                     std::unique_ptr<t_versionManagerEventSinkBase>& sink) {
     if (index < 0 || index >= kMaxEntries) {
@@ -164,21 +180,12 @@ bool t_versionManager::RegisterSink(const wchar_t* name, uint32_t mask, int inde
         return false;
     }
     t_recursiveLock::t_locker guard(m_sinkLock);
-    t_sinkRecord& r = m_sinks[static_cast<size_t>(index)];
-    const std::wstring key(name, wcsnlen(name, kMaxNameChars));
-    if (r.inUse && r.name != key) {
-        m_lastError = kVmErrIndexTaken;
-        return false;
-    }
-    r.lastVersion = lastVersion;
-    r.inUse = true;
-    r.name = key;
-    r.mask = mask;
-    r.kind = 1;
-    r.callback = nullptr;
+    t_sinkRecord* r = ClaimRecord(index, name, lastVersion, mask, 1);
+    if (!r) return false;
+    r->callback = nullptr;
     // The old sink, if it is being called right now, lives on in the
     // caller's queue until its call returns.
-    r.sink = std::shared_ptr<t_versionManagerEventSinkBase>(sink.release());
+    r->sink = std::shared_ptr<t_versionManagerEventSinkBase>(sink.release());
     m_lastError = nullptr;
     return true;
 }
@@ -193,19 +200,10 @@ bool t_versionManager::RegisterCallback(const wchar_t* name, uint32_t mask,
         return false;
     }
     t_recursiveLock::t_locker guard(m_sinkLock);
-    t_sinkRecord& r = m_sinks[static_cast<size_t>(index)];
-    const std::wstring key(name, wcsnlen(name, kMaxNameChars));
-    if (r.inUse && r.name != key) {
-        m_lastError = kVmErrIndexTaken;
-        return false;
-    }
-    r.lastVersion = version;
-    r.inUse = true;
-    r.name = key;
-    r.mask = mask;
-    r.kind = 0;
-    r.callback = callback;
-    r.sink.reset();
+    t_sinkRecord* r = ClaimRecord(index, name, version, mask, 0);
+    if (!r) return false;
+    r->callback = callback;
+    r->sink.reset();
     m_lastError = nullptr;
     return true;
 }

@@ -137,6 +137,9 @@ private:
     int EntryCount() const;  // clamped to 0..kMaxEntries
     int FindLocked(const wchar_t* name) const;
     bool StillRegistered(int index, uint32_t kind, const void* target);
+    // Under m_sinkLock: the record at index, taken for name with the version,
+    // mask and kind; null (last error set) when another name holds it.
+    t_sinkRecord* ClaimRecord(int index, const wchar_t* name, int lastVersion, uint32_t mask, uint32_t kind);
 
     t_mappedMemory m_table;       // the version table; guarded by m_tableLock
     t_recursiveLock m_sinkLock;   // guards m_sinks
