@@ -111,6 +111,23 @@ int StateOf(const t_editTrimCallbacks& cb, const uint8_t* row) {
     return s == kRowLive || s == kRowProtected ? s : kRowRemoved;
 }
 
+// Shares the rows a table has room for among its buckets: each gets its kept
+// rows and an even part of the spare ones, bucket 0 the remainder as well.
+// caps receives each bucket's rows and starts its byte offset (both sized
+// to the bucket count, as kept is).
+void SpreadBuckets(const std::vector<uint32_t>& kept, uint64_t keptTotal, uint64_t allocated, uint32_t rowSize,
+                   std::vector<uint32_t>& caps, std::vector<uint32_t>& starts) {
+    const int bucketCount = int(kept.size());
+    const uint64_t spare = allocated - keptTotal;
+    const uint64_t per = spare / uint64_t(bucketCount);
+    uint64_t at = 0;
+    for (int b = 0; b < bucketCount; ++b) {
+        caps[size_t(b)] = uint32_t(kept[size_t(b)] + (b == 0 ? spare - per * uint64_t(bucketCount - 1) : per));
+        starts[size_t(b)] = uint32_t(at * rowSize);
+        at += caps[size_t(b)];
+    }
+}
+
 }  // namespace
 
 namespace {
@@ -189,15 +206,8 @@ bool t_editableTableFile::TrimKeyOnly(int k, int32_t* keyUsed) {
                 if (StateOf(cb, rows[i]) != kRowRemoved) ++kept[size_t(b)];
         for (uint32_t n : kept) keptTotal += n;
     }
-    const uint64_t spare = allocated - keptTotal;
-    const uint64_t per = spare / uint64_t(t.bucketCount);
     std::vector<uint32_t> caps(size_t(t.bucketCount));
-    uint64_t at = 0;
-    for (int b = 0; b < t.bucketCount; ++b) {
-        caps[size_t(b)] = uint32_t(kept[size_t(b)] + (b == 0 ? spare - per * uint64_t(t.bucketCount - 1) : per));
-        starts[size_t(b)] = uint32_t(at * t.rowSize);
-        at += caps[size_t(b)];
-    }
+    SpreadBuckets(kept, keptTotal, allocated, t.rowSize, caps, starts);
     {
         size_t i = 0;
         for (int b = 0; b < t.bucketCount; ++b) {
@@ -303,15 +313,8 @@ int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUs
             ++keptTotal;
         }
     }
-    const uint64_t spare = allocated - keptTotal;
-    const uint64_t per = spare / uint64_t(t.bucketCount);
     std::vector<uint32_t> caps(size_t(t.bucketCount));
-    uint64_t at = 0;
-    for (int b = 0; b < t.bucketCount; ++b) {
-        caps[size_t(b)] = uint32_t(kept[size_t(b)] + (b == 0 ? spare - per * uint64_t(t.bucketCount - 1) : per));
-        starts[size_t(b)] = uint32_t(at * t.rowSize);
-        at += caps[size_t(b)];
-    }
+    SpreadBuckets(kept, keptTotal, allocated, t.rowSize, caps, starts);
     std::vector<uint32_t> fill(size_t(t.bucketCount), 0);
     uint32_t attriOut = 0;
     for (const t_key& key : keys) {

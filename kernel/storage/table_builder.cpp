@@ -319,12 +319,16 @@ int t_tableFileBuilder::InsertParsed(int k, t_rowRecord& row) {
     return 1;
 }
 
-int t_tableFileBuilder::InsertOne(const uint8_t* packedItem, int k) {
-    if (!m_valid || !packedItem || k < 0 || size_t(k) >= m_layout.keys.size()) return 0;
+bool t_tableFileBuilder::ParsePacked(const uint8_t* packedItem, int k, t_rowRecord& row) {
+    if (!m_valid || !packedItem || k < 0 || size_t(k) >= m_layout.keys.size()) return false;
     const int32_t size = RdI32(packedItem);
-    if (size < 1) return 0;
+    if (size < 1) return false;
+    return ParseItem(k, nullptr, packedItem + 4, packedItem + 4 + size, row);
+}
+
+int t_tableFileBuilder::InsertOne(const uint8_t* packedItem, int k) {
     t_rowRecord row;
-    if (!ParseItem(k, nullptr, packedItem + 4, packedItem + 4 + size, row)) return 0;
+    if (!ParsePacked(packedItem, k, row)) return 0;
     return InsertParsed(k, row);
 }
 
@@ -347,6 +351,12 @@ int t_tableFileBuilder::InsertItems(const std::vector<std::vector<const uint8_t*
     return 1;
 }
 
+void t_tableFileBuilder::DropRow(int k, std::vector<t_rowRecord>& rows, int64_t pos) {
+    AddRowSizes(k, rows[size_t(pos)], -1);
+    rows.erase(rows.begin() + pos);
+    if (m_keyRows[size_t(k)] > 0) --m_keyRows[size_t(k)];
+}
+
 int t_tableFileBuilder::RemoveRow(int k, const t_rowRecord& row, int bucket) {
     if (!m_valid || k < 0 || size_t(k) >= m_buckets.size() || bucket < 0 ||
         size_t(bucket) >= m_buckets[size_t(k)].size() || !row.key)
@@ -358,9 +368,7 @@ int t_tableFileBuilder::RemoveRow(int k, const t_rowRecord& row, int bucket) {
     if (!found) return 0;
     t_rowRecord& stored = rows[size_t(pos)];
     if (!L.hasAttri) {
-        AddRowSizes(k, stored, -1);
-        rows.erase(rows.begin() + pos);
-        if (m_keyRows[size_t(k)] > 0) --m_keyRows[size_t(k)];
+        DropRow(k, rows, pos);
         return 1;
     }
     const std::vector<const uint8_t*> empty;
@@ -375,20 +383,15 @@ int t_tableFileBuilder::RemoveRow(int k, const t_rowRecord& row, int bucket) {
         stored.entries.erase(stored.entries.begin() + int64_t(e));
         if (m_attriRows[L.attri] > 0) --m_attriRows[L.attri];
         if (!stored.entries.empty()) return 0;
-        AddRowSizes(k, stored, -1);
-        rows.erase(rows.begin() + pos);
-        if (m_keyRows[size_t(k)] > 0) --m_keyRows[size_t(k)];
+        DropRow(k, rows, pos);
         return 1;
     }
     return 0;
 }
 
 int t_tableFileBuilder::DeleteOne(const uint8_t* packedItem, int k) {
-    if (!m_valid || !packedItem || k < 0 || size_t(k) >= m_layout.keys.size()) return 0;
-    const int32_t size = RdI32(packedItem);
-    if (size < 1) return 0;
     t_rowRecord row;
-    if (!ParseItem(k, nullptr, packedItem + 4, packedItem + 4 + size, row)) return 0;
+    if (!ParsePacked(packedItem, k, row)) return 0;
     const int32_t bucket = m_hash[size_t(k)]->CheckedIndex(AsLstr(row.key));
     if (bucket >= 0) RemoveRow(k, row, bucket);
     return 1;

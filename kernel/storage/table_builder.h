@@ -165,6 +165,11 @@ private:
     bool ParseItem(int k, const uint8_t* const* fields, const uint8_t* cursor, const uint8_t* end, t_rowRecord& row);
     bool DataTablesReady(int k, const t_rowRecord& row) const;
     int InsertParsed(int k, t_rowRecord& row);
+    // ParseItem for a packed item (i32 size, then the fields); false for an
+    // invalid builder, key table or size, or a malformed item.
+    bool ParsePacked(const uint8_t* packedItem, int k, t_rowRecord& row);
+    // Removes the row at pos of a bucket of key table k, with its sizes and count.
+    void DropRow(int k, std::vector<t_rowRecord>& rows, int64_t pos);
     int64_t SearchBucket(int k, const std::vector<t_rowRecord>& bucket, const uint8_t* key, bool* found) const;
     int FieldType(int k, uint32_t field) const;
     uint64_t StringBytes(int type, const uint8_t* value) const;
