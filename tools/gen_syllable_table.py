@@ -50,17 +50,25 @@ def render(syllables):
     return "".join(out)
 
 
-def main():
-    text = render(read_syllables(SOURCE))
-    if "--check" in sys.argv[1:]:
-        with open(TARGET, encoding="ascii") as f:
+def write_or_check(target, text, check):
+    """Writes text to target; with check only compares them.
+
+    Returns the exit status: 1 when checking finds target out of date.
+    """
+    if check:
+        with open(target, encoding="ascii") as f:
             if f.read() != text:
-                print("%s is out of date" % TARGET)
+                print("%s is out of date" % target)
                 return 1
         return 0
-    with open(TARGET, "w", encoding="ascii", newline="\n") as f:
+    with open(target, "w", encoding="ascii", newline="\n") as f:
         f.write(text)
     return 0
+
+
+def main():
+    text = render(read_syllables(SOURCE))
+    return write_or_check(TARGET, text, "--check" in sys.argv[1:])
 
 
 if __name__ == "__main__":

@@ -21,6 +21,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 SOURCE = os.path.join(ROOT, "data", "syllables.txt")
 TARGET = os.path.join(ROOT, "kernel", "lexicon", "letter_trigram_table.cpp")
 
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+from gen_syllable_table import write_or_check  # noqa: E402
+
 
 def read_syllables(path):
     out = []
@@ -79,15 +82,7 @@ def main():
     if args.lines:
         with open(args.lines, "w", encoding="ascii", newline="\n") as f:
             f.write("".join(t + "\n" for t in seqs))
-    if args.check:
-        with open(TARGET, encoding="ascii") as f:
-            if f.read() != text:
-                print("%s is out of date" % TARGET)
-                return 1
-        return 0
-    with open(TARGET, "w", encoding="ascii", newline="\n") as f:
-        f.write(text)
-    return 0
+    return write_or_check(TARGET, text, args.check)
 
 
 if __name__ == "__main__":

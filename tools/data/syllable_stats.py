@@ -35,17 +35,10 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from check_syllables import load_syllables  # noqa: E402
+from coverage import read_rows  # noqa: E402
 
 PAIR_WEIGHT = 0.99
 FLOOR = 1e-9
-
-
-def read_rows(path):
-    with open(path, encoding="utf-8") as f:
-        for line in f:
-            if line.startswith("#") or not line.strip():
-                continue
-            yield line.rstrip("\n").split("\t")
 
 
 def reading_weights(words_path, chars_path, syllable_id):
