@@ -17,15 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-uint16_t Id(const wchar_t* syllable) { return uint16_t(SyllableTableFind(syllable)); }
 
-struct ExtWord {
-    std::vector<uint16_t> reading;
-    std::u16string text;
-    uint16_t freq;
-    uint16_t flags;
-    uint32_t stamp;
-};
+using ExtWord = UsrTestWord;
 
 // The extension file attached for lookups.
 class ExtFile {
@@ -97,8 +90,8 @@ protected:
 // Building and merging the file.
 
 TEST_F(ExtDictTest, MergeOrsTheSourceFlagsAndKeepsFrequencyAndStamp) {
-    const ExtWord nihao = {{Id(L"ni"), Id(L"hao")}, u"你好", 5, 0x40, 2};
-    const ExtWord hao = {{Id(L"hao")}, u"好", 3, 0x40, 2};
+    const ExtWord nihao = {{SyllableId(L"ni"), SyllableId(L"hao")}, u"你好", 5, 0x40, 2};
+    const ExtWord hao = {{SyllableId(L"hao")}, u"好", 3, 0x40, 2};
     const std::wstring path = dir_.WFile("ext.bin");
     ASSERT_EQ(1, MergeUsrDictExtFile(path.c_str(), Records({nihao, hao})));
     EXPECT_EQ(1, Files());  // written directly, no work file
@@ -107,7 +100,7 @@ TEST_F(ExtDictTest, MergeOrsTheSourceFlagsAndKeepsFrequencyAndStamp) {
     again.freq = 9;
     again.flags = 0x100;
     again.stamp = 77;
-    const ExtWord ni = {{Id(L"ni")}, u"你", 4, 0x100, 2};
+    const ExtWord ni = {{SyllableId(L"ni")}, u"你", 4, 0x100, 2};
     ASSERT_EQ(1, MergeUsrDictExtFile(path.c_str(), Records({again, ni})));
     EXPECT_EQ(1, Files());  // ".temp" and ".merge" are gone
 
@@ -131,12 +124,12 @@ TEST_F(ExtDictTest, MergeOrsTheSourceFlagsAndKeepsFrequencyAndStamp) {
 
 TEST_F(ExtDictTest, MergedFileReplacesTheLiveOneInOneRename) {
     const std::wstring path = dir_.WFile("ext.bin");
-    ASSERT_EQ(1, MergeUsrDictExtFile(path.c_str(), Records({{{Id(L"hao")}, u"好", 3, 0x40, 2}})));
+    ASSERT_EQ(1, MergeUsrDictExtFile(path.c_str(), Records({{{SyllableId(L"hao")}, u"好", 3, 0x40, 2}})));
     const std::vector<uint8_t> before = ReadFileBytes(dir_.File("ext.bin"));
     // A reader that has the live file open keeps seeing it whole.
     const int fd = open(dir_.File("ext.bin").c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(1, MergeUsrDictExtFile(path.c_str(), Records({{{Id(L"ni")}, u"你", 4, 0x100, 2}})));
+    ASSERT_EQ(1, MergeUsrDictExtFile(path.c_str(), Records({{{SyllableId(L"ni")}, u"你", 4, 0x100, 2}})));
     std::vector<uint8_t> seen(before.size() + 16);
     const ssize_t n = pread(fd, seen.data(), seen.size(), 0);
     close(fd);
@@ -147,7 +140,7 @@ TEST_F(ExtDictTest, MergedFileReplacesTheLiveOneInOneRename) {
 
 TEST_F(ExtDictTest, FailedMergeLeavesTheFileAndNoWorkFiles) {
     const std::wstring path = dir_.WFile("ext.bin");
-    ASSERT_EQ(1, MergeUsrDictExtFile(path.c_str(), Records({{{Id(L"hao")}, u"好", 3, 0x40, 2}})));
+    ASSERT_EQ(1, MergeUsrDictExtFile(path.c_str(), Records({{{SyllableId(L"hao")}, u"好", 3, 0x40, 2}})));
     const std::vector<uint8_t> before = ReadFileBytes(dir_.File("ext.bin"));
 
     ASSERT_TRUE(WriteFileBytes(dir_.File("junk.bin"), std::vector<uint8_t>(300, 7)));
@@ -158,7 +151,7 @@ TEST_F(ExtDictTest, FailedMergeLeavesTheFileAndNoWorkFiles) {
 
     // A live file that is not an extension image is not merged into.
     ASSERT_TRUE(WriteFileBytes(dir_.File("other.bin"), std::vector<uint8_t>(300, 9)));
-    EXPECT_EQ(0, MergeUsrDictExtFile(dir_.WFile("other.bin").c_str(), Records({{{Id(L"ni")}, u"你", 4, 0x100, 2}})));
+    EXPECT_EQ(0, MergeUsrDictExtFile(dir_.WFile("other.bin").c_str(), Records({{{SyllableId(L"ni")}, u"你", 4, 0x100, 2}})));
     EXPECT_EQ(std::vector<uint8_t>(300, 9), ReadFileBytes(dir_.File("other.bin")));
     EXPECT_FALSE(fs::exists(dir_.File("other.bin.temp")));
     EXPECT_FALSE(fs::exists(dir_.File("other.bin.merge")));
@@ -192,10 +185,10 @@ TEST_F(ExtDictTest, MergeRuleTakesOnlyEightFieldItems) {
 
 TEST_F(ExtDictTest, LookupsFindReadingsPrefixesAndTexts) {
     const std::vector<ExtWord> words = {
-        {{Id(L"ni")}, u"你", 4, 0x40, 2},
-        {{Id(L"ni"), Id(L"hao")}, u"你好", 5, 0x40, 2},
-        {{Id(L"ni"), Id(L"hao"), Id(L"ma")}, u"你好吗", 2, 0x40, 2},
-        {{Id(L"ni"), Id(L"hao")}, u"拟好", 1, 0x80, 2},
+        {{SyllableId(L"ni")}, u"你", 4, 0x40, 2},
+        {{SyllableId(L"ni"), SyllableId(L"hao")}, u"你好", 5, 0x40, 2},
+        {{SyllableId(L"ni"), SyllableId(L"hao"), SyllableId(L"ma")}, u"你好吗", 2, 0x40, 2},
+        {{SyllableId(L"ni"), SyllableId(L"hao")}, u"拟好", 1, 0x80, 2},
     };
     ASSERT_EQ(1, WriteExtImage(dir_.WFile("ext.bin").c_str(), Records(words)));
     ExtFile file(dir_.File("ext.bin"));
@@ -203,14 +196,14 @@ TEST_F(ExtDictTest, LookupsFindReadingsPrefixesAndTexts) {
     t_usrDictExtCore& d = file.dict();
 
     int longer = -1;
-    const TestLstr ni({Id(L"ni")});
+    const TestLstr ni({SyllableId(L"ni")});
     const int32_t group = d.Find(ni.get(), &longer);
     ASSERT_GE(group, 0);
     EXPECT_EQ(1, longer);
-    const TestLstr nihaoma({Id(L"ni"), Id(L"hao"), Id(L"ma")});
+    const TestLstr nihaoma({SyllableId(L"ni"), SyllableId(L"hao"), SyllableId(L"ma")});
     EXPECT_GE(d.Find(nihaoma.get(), &longer), 0);
     EXPECT_EQ(0, longer);
-    EXPECT_EQ(-1, d.Find(TestLstr({Id(L"hao")}).get(), &longer));
+    EXPECT_EQ(-1, d.Find(TestLstr({SyllableId(L"hao")}).get(), &longer));
 
     int32_t ids[8];
     const t_lstr* keys[8];
@@ -220,7 +213,7 @@ TEST_F(ExtDictTest, LookupsFindReadingsPrefixesAndTexts) {
     ASSERT_TRUE(d.FindAll(ni.get(), ids, keys, 1, &count));
     EXPECT_EQ(1, count);
 
-    const TestLstr nihao({Id(L"ni"), Id(L"hao")});
+    const TestLstr nihao({SyllableId(L"ni"), SyllableId(L"hao")});
     uint32_t textIds[8];
     ASSERT_EQ(2, d.GetEntries(d.Find(nihao.get(), nullptr), textIds, nullptr, nullptr, nullptr, 8));
     EXPECT_EQ(1, d.GetEntries(d.Find(nihao.get(), nullptr), textIds, nullptr, nullptr, nullptr, 1));
@@ -234,11 +227,11 @@ TEST_F(ExtDictTest, LookupsFindReadingsPrefixesAndTexts) {
 
 TEST_F(ExtDictTest, GetStringRefusesTextsLongerThanTheBuffer) {
     const std::u16string longText(200, u'长');
-    ASSERT_EQ(1, WriteExtImage(dir_.WFile("ext.bin").c_str(), Records({{{Id(L"chang")}, longText, 1, 0x40, 2}})));
+    ASSERT_EQ(1, WriteExtImage(dir_.WFile("ext.bin").c_str(), Records({{{SyllableId(L"chang")}, longText, 1, 0x40, 2}})));
     ExtFile file(dir_.File("ext.bin"));
     ASSERT_TRUE(file.ok());
     uint32_t id = 0;
-    ASSERT_TRUE(file.dict().FindWordId(TestLstr({Id(L"chang")}).get(), TestLstr::Text(longText).get(), &id));
+    ASSERT_TRUE(file.dict().FindWordId(TestLstr({SyllableId(L"chang")}).get(), TestLstr::Text(longText).get(), &id));
 
     std::vector<uint8_t> small(131, 0xAA);
     EXPECT_FALSE(file.dict().GetString(id, reinterpret_cast<t_lstr*>(small.data()), uint32_t(small.size())));
@@ -251,7 +244,7 @@ TEST_F(ExtDictTest, GetStringRefusesTextsLongerThanTheBuffer) {
 
 TEST_F(ExtDictTest, NothingIsAnsweredBeforeAnImageIsAttached) {
     t_usrDictExtCore d;
-    const TestLstr ni({Id(L"ni")});
+    const TestLstr ni({SyllableId(L"ni")});
     int longer = 1;
     EXPECT_EQ(-1, d.Find(ni.get(), &longer));
     EXPECT_EQ(0, longer);

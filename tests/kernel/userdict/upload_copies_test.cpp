@@ -15,34 +15,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-uint16_t Id(const wchar_t* syllable) { return uint16_t(SyllableTableFind(syllable)); }
-
-struct Word {
-    std::vector<uint16_t> reading;
-    std::u16string text;
-    uint16_t freq;
-    uint16_t flags;
-    uint32_t stamp;
-    uint16_t extra;
-};
-
-void WriteDict(const std::string& path, const std::vector<Word>& words) {
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
-    for (const Word& w : words)
-        ASSERT_EQ(1, d.RestoreWord(TestLstr(w.reading).get(), TestLstr::Text(w.text).get(), w.freq, w.flags,
-                                   w.stamp, w.extra));
-    const std::wstring wpath(path.begin(), path.end());
-    ASSERT_TRUE(d.SaveToFile(wpath.c_str(), 1));
-}
 
 
 class UploadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        nihao_ = {{Id(L"ni"), Id(L"hao")}, u"你好", 5, 0x01, 30, 2};
-        hao_ = {{Id(L"hao")}, u"好", 3, 0, 12, 0};
-        ni_ = {{Id(L"ni")}, u"你", 8, 0x04, 40, 1};
+        nihao_ = {{SyllableId(L"ni"), SyllableId(L"hao")}, u"你好", 5, 0x01, 30, 2};
+        hao_ = {{SyllableId(L"hao")}, u"好", 3, 0, 12, 0};
+        ni_ = {{SyllableId(L"ni")}, u"你", 8, 0x04, 40, 1};
     }
     std::vector<std::u16string> Texts(const t_usrWordRecords& records) {
         std::vector<std::u16string> out;
@@ -59,13 +39,13 @@ protected:
 
     TempDir dir_;
     t_scopeHeap arena_;
-    Word nihao_, hao_, ni_;
+    UsrTestWord nihao_, hao_, ni_;
 };
 
 }  // namespace
 
 TEST_F(UploadTest, IdenticalFilesYieldNoWords) {
-    WriteDict(dir_.File("base.bin"), {nihao_, hao_});
+    WriteUsrDict(dir_.File("base.bin"), {nihao_, hao_});
     fs::copy_file(dir_.File("base.bin"), dir_.File("cur.bin"));
     t_usrWordRecords out;
     ASSERT_TRUE(CollectNewUsrWords(arena_, dir_.WFile("base.bin").c_str(), dir_.WFile("cur.bin").c_str(), out));
@@ -73,12 +53,12 @@ TEST_F(UploadTest, IdenticalFilesYieldNoWords) {
 }
 
 TEST_F(UploadTest, NewWordsAndChangedFrequenciesAreCollectedWithTheirFields) {
-    WriteDict(dir_.File("base.bin"), {nihao_, hao_});
-    Word more = nihao_;
+    WriteUsrDict(dir_.File("base.bin"), {nihao_, hao_});
+    UsrTestWord more = nihao_;
     more.freq = 6;
-    Word sameFreqNewStamp = hao_;
+    UsrTestWord sameFreqNewStamp = hao_;
     sameFreqNewStamp.stamp = 99;
-    WriteDict(dir_.File("cur.bin"), {more, sameFreqNewStamp, ni_});
+    WriteUsrDict(dir_.File("cur.bin"), {more, sameFreqNewStamp, ni_});
     t_usrWordRecords out;
     ASSERT_TRUE(CollectNewUsrWords(arena_, dir_.WFile("base.bin").c_str(), dir_.WFile("cur.bin").c_str(), out));
     EXPECT_EQ((std::vector<std::u16string>{u"你", u"你好"}), Texts(out));
@@ -104,7 +84,7 @@ TEST_F(UploadTest, EmptyConversionWritesAValidEmptyDictionary) {
 }
 
 TEST_F(UploadTest, ConversionCarriesEveryFieldOfTheRecords) {
-    WriteDict(dir_.File("cur.bin"), {nihao_, hao_, ni_});
+    WriteUsrDict(dir_.File("cur.bin"), {nihao_, hao_, ni_});
     t_usrWordRecords records;
     ASSERT_TRUE(CollectUsrDictWords(arena_, dir_.WFile("cur.bin").c_str(), records));
     auto* cut = static_cast<UsrWordRecord*>(arena_.DupBytes(records[0], 4 + size_t(records[0]->size)));
@@ -114,7 +94,7 @@ TEST_F(UploadTest, ConversionCarriesEveryFieldOfTheRecords) {
     t_usrDictV3Core d;
     ASSERT_TRUE(d.AttachFile(dir_.WFile("usr_added.bin").c_str()));
     EXPECT_EQ(3, d.GetWordCount());
-    for (const Word& w : {nihao_, hao_, ni_}) {
+    for (const UsrTestWord& w : {nihao_, hao_, ni_}) {
         t_usrWordAttr a;
         ASSERT_TRUE(d.GetWordRecord(TestLstr(w.reading).get(), TestLstr::Text(w.text).get(), &a));
         EXPECT_EQ(w.freq, a.freq);

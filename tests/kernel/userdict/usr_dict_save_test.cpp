@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 #include <tuple>
@@ -21,13 +22,6 @@
 
 namespace {
 
-std::vector<uint8_t> ImageOf(const t_usrDictV3Core& d) {
-    const uint8_t* p = nullptr;
-    uint64_t n = 0;
-    if (!d.GetImageBytes(&p, &n)) return {};
-    return std::vector<uint8_t>(p, p + n);
-}
-
 std::set<std::string> DirEntries(const std::string& dir) {
     std::set<std::string> names;
     if (DIR* d = opendir(dir.c_str())) {
@@ -38,11 +32,17 @@ std::set<std::string> DirEntries(const std::string& dir) {
     return names;
 }
 
+// The reading and the word of the i-th word Fill learns (with salt 0).
+TestLstr FillReading(int i) { return TestLstr({uint16_t(i % 400), uint16_t((i / 400) % 400)}); }
+TestLstr FillWord(int i, int salt = 0) {
+    return TestLstr({uint16_t(0x4E00 + (i + salt) % 5000), uint16_t(0x4E00 + i / 5000)});
+}
+
 // Fills a dictionary with n words under varied readings.
 void Fill(t_usrDictV3Core& d, int n, int salt = 0) {
     for (int i = 0; i < n; ++i) {
-        TestLstr r({uint16_t(i % 400), uint16_t((i / 400) % 400)});
-        TestLstr w({uint16_t(0x4E00 + (i + salt) % 5000), uint16_t(0x4E00 + i / 5000)});
+        TestLstr r = FillReading(i);
+        TestLstr w = FillWord(i, salt);
         ASSERT_NE(d.LearnWord(r.get(), w.get(), 0), 0) << i;
     }
 }
@@ -74,6 +74,55 @@ bool KillingWrite(int fd, const void* data, size_t size) {
 class SaveTest : public ::testing::Test {
 protected:
     void TearDown() override { SetDictWriteFunction(nullptr); }
+
+    // Runs save with writes failing after each byte count, by EIO and by
+    // ENOSPC: every save fails and leaves u.bin as old, with no work file.
+    void ExpectFailedSavesKeep(const std::vector<uint8_t>& old, std::initializer_list<size_t> afters,
+                               const std::function<bool()>& save) {
+        SetDictWriteFunction(&FailingWrite);
+        for (size_t after : afters) {
+            for (int err : {EIO, ENOSPC}) {
+                g_failAfter = after;
+                g_written = 0;
+                g_errno = err;
+                EXPECT_FALSE(save()) << after;
+                EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old) << after;
+                EXPECT_EQ(DirEntries(dir.path()), std::set<std::string>{"u.bin"}) << after;
+            }
+        }
+        SetDictWriteFunction(nullptr);
+    }
+
+    // Runs save in a child process whose writes are killed after `at` bytes;
+    // the child must die by SIGKILL.
+    static void SaveKilledInsideWrite(size_t at, const std::function<void()>& save) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            g_killAfter = at;
+            SetDictWriteFunction(&KillingWrite);
+            save();
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    }
+
+    // Runs body (saving over and over) in a child process killed from
+    // outside after delay.
+    static void KillSavingChildAfter(useconds_t delay, const std::function<void()>& body) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            body();
+            _exit(0);
+        }
+        usleep(delay);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+
     TempDir dir;
 };
 
@@ -185,8 +234,8 @@ TEST_F(SaveTest, RebuildSizesTheImageByItsLiveWords) {
     ASSERT_TRUE(d.RebuildImage(rebuilt));
     EXPECT_EQ(rebuilt.size(), emptySize(20000));
     for (int i = 0; i < 7000; ++i) {
-        TestLstr r({uint16_t(i % 400), uint16_t((i / 400) % 400)});
-        TestLstr w({uint16_t(0x4E00 + i % 5000), uint16_t(0x4E00 + i / 5000)});
+        TestLstr r = FillReading(i);
+        TestLstr w = FillWord(i);
         ASSERT_EQ(d.DeleteWord(r.get(), w.get()), 1);
     }
     ASSERT_TRUE(d.RebuildImage(rebuilt));
@@ -323,18 +372,8 @@ TEST_F(SaveTest, FailedWritesLeaveTheOldFileWholeAndNoTemporary) {
     ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
     const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
     Fill(d, 300, 7);
-    SetDictWriteFunction(&FailingWrite);
-    for (size_t after : {size_t(0), size_t(1), size_t(4096), old.size() / 2, old.size() - 1}) {
-        for (int err : {EIO, ENOSPC}) {
-            g_failAfter = after;
-            g_written = 0;
-            g_errno = err;
-            EXPECT_FALSE(d.SaveToFile(path.c_str(), 1)) << after;
-            EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old) << after;
-            EXPECT_EQ(DirEntries(dir.path()), std::set<std::string>{"u.bin"}) << after;
-        }
-    }
-    SetDictWriteFunction(nullptr);
+    ExpectFailedSavesKeep(old, {size_t(0), size_t(1), size_t(4096), old.size() / 2, old.size() - 1},
+                          [&] { return d.SaveToFile(path.c_str(), 1); });
     ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
     t_usrDictV3Core back;
     ASSERT_TRUE(back.AttachFile(path.c_str()));
@@ -363,31 +402,16 @@ TEST_F(SaveTest, ASaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
     };
     // Killed inside the write, at several byte counts.
     for (size_t at : {size_t(0), size_t(10), size_t(5000), old.size() / 3, old.size() - 2}) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            g_killAfter = at;
-            SetDictWriteFunction(&KillingWrite);
-            d.SaveToFile(path.c_str(), 1);
-            _exit(0);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        ASSERT_NO_FATAL_FAILURE(SaveKilledInsideWrite(at, [&] { d.SaveToFile(path.c_str(), 1); }));
         checkFile("write ", int(at));
         EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
     }
     // Killed from outside at random moments of repeated saves (sync, rename
     // and directory sync included).
     for (int i = 0; i < 12; ++i) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
+        ASSERT_NO_FATAL_FAILURE(KillSavingChildAfter(useconds_t(2000 + i * 3000), [&] {
             for (;;) d.SaveToFile(path.c_str(), 1);
-        }
-        usleep(useconds_t(2000 + i * 3000));
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+        }));
         checkFile("kill ", i);
     }
 }
@@ -404,8 +428,8 @@ TEST_F(SaveTest, AFullChangeLogSavesTheFileAndLearningGoesOn) {
     std::vector<int> savedAt;
     std::vector<uint8_t> last = first;
     for (int i = 0; i < 150; ++i) {
-        TestLstr r({uint16_t(i % 400), uint16_t((i / 400) % 400)});
-        TestLstr w({uint16_t(0x4E00 + i % 5000), uint16_t(0x4E00 + i / 5000)});
+        TestLstr r = FillReading(i);
+        TestLstr w = FillWord(i);
         ASSERT_EQ(live.LearnWord(r.get(), w.get(), 0), 1) << i;
         std::vector<uint8_t> now = ReadFileBytes(dir.File("u.bin"));
         if (now != last) savedAt.push_back(i);
@@ -424,16 +448,16 @@ TEST_F(SaveTest, AFullChangeLogSavesTheFileAndLearningGoesOn) {
     // Merges that fill the log only restart it; the next save is a rebuild
     // that still holds every merged change.
     for (int i = 0; i < 120; ++i) {
-        TestLstr r({uint16_t(i % 400), uint16_t((i / 400) % 400)});
-        TestLstr w({uint16_t(0x4E00 + i % 5000), uint16_t(0x4E00 + i / 5000)});
+        TestLstr r = FillReading(i);
+        TestLstr w = FillWord(i);
         ASSERT_EQ(back.MergeWord(r.get(), w.get(), 50, 0, 9), 1) << i;
     }
     ASSERT_TRUE(back.SaveToFile(path.c_str(), 0));
     t_usrDictV3Core again;
     ASSERT_TRUE(again.AttachFile(path.c_str()));
     for (int i = 0; i < 120; i += 7) {
-        TestLstr r({uint16_t(i % 400), uint16_t((i / 400) % 400)});
-        TestLstr w({uint16_t(0x4E00 + i % 5000), uint16_t(0x4E00 + i / 5000)});
+        TestLstr r = FillReading(i);
+        TestLstr w = FillWord(i);
         ASSERT_TRUE(again.GetWordRecord(r.get(), w.get(), &a));
         EXPECT_EQ(a.freq, 50) << i;
     }
@@ -447,17 +471,12 @@ TEST_F(SaveTest, AnInPlaceSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
     ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
     const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
     for (int i = 0; i < 10; ++i) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
+        ASSERT_NO_FATAL_FAILURE(KillSavingChildAfter(useconds_t(500 + i * 1500), [&] {
             t_usrDictV3Core live;
             if (!live.AttachFile(path.c_str())) _exit(1);
             live.LearnWord(TestLstr({1, 0}).get(), TestLstr({0x4E01, 0x4E00}).get(), 0);
             for (;;) live.SaveToFile(path.c_str(), 0);
-        }
-        usleep(useconds_t(500 + i * 1500));
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+        }));
         t_usrDictV3Core back;
         ASSERT_TRUE(back.AttachFile(path.c_str())) << i;
         t_usrWordAttr a;
@@ -544,18 +563,8 @@ TEST_F(SaveTest, FailedCompactSavesLeaveTheOldFileAndNoWorkFile) {
     ASSERT_TRUE(d.SaveCompactTemp(path.c_str()));
     const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
     Fill(d, 100, 3);
-    SetDictWriteFunction(&FailingWrite);
-    for (size_t after : {size_t(0), size_t(1), old.size() / 2, old.size() - 1}) {
-        for (int err : {EIO, ENOSPC}) {
-            g_failAfter = after;
-            g_written = 0;
-            g_errno = err;
-            EXPECT_FALSE(d.SaveCompactTemp(path.c_str())) << after;
-            EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old) << after;
-            EXPECT_EQ(DirEntries(dir.path()), std::set<std::string>{"u.bin"}) << after;
-        }
-    }
-    SetDictWriteFunction(nullptr);
+    ExpectFailedSavesKeep(old, {size_t(0), size_t(1), old.size() / 2, old.size() - 1},
+                          [&] { return d.SaveCompactTemp(path.c_str()); });
     // A work file left by a crash is simply replaced.
     ASSERT_TRUE(WriteFileBytes(dir.File("u.bin.temp"), {1, 2, 3}));
     ASSERT_TRUE(d.SaveCompactTemp(path.c_str()));
@@ -625,29 +634,14 @@ TEST_F(SaveTest, ACompactSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
         }
     };
     for (size_t at : {size_t(0), size_t(10), old.size() / 3, old.size() - 2}) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            g_killAfter = at;
-            SetDictWriteFunction(&KillingWrite);
-            d.SaveCompactTemp(path.c_str());
-            _exit(0);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        ASSERT_NO_FATAL_FAILURE(SaveKilledInsideWrite(at, [&] { d.SaveCompactTemp(path.c_str()); }));
         checkFile("write ", int(at));
         EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
     }
     for (int i = 0; i < 8; ++i) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
+        ASSERT_NO_FATAL_FAILURE(KillSavingChildAfter(useconds_t(2000 + i * 3000), [&] {
             for (;;) d.SaveCompactTemp(path.c_str());
-        }
-        usleep(useconds_t(2000 + i * 3000));
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+        }));
         checkFile("kill ", i);
     }
 }

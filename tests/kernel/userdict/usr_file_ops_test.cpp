@@ -30,13 +30,6 @@
 
 namespace {
 
-std::vector<uint8_t> ImageOf(const t_usrDictV3Core& d) {
-    const uint8_t* p = nullptr;
-    uint64_t n = 0;
-    if (!d.GetImageBytes(&p, &n)) return {};
-    return std::vector<uint8_t>(p, p + n);
-}
-
 std::vector<uint8_t> BuildV3File(const std::vector<OldWord>& words) {
     t_usrDictV3Core d;
     EXPECT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));

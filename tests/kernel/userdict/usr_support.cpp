@@ -12,6 +12,10 @@
 #include <iterator>
 #include <map>
 
+#include <gtest/gtest.h>
+
+#include "kernel/lexicon/syllable_table.h"
+#include "kernel/userdict/usr_dict_v3.h"
 #include "kernel/userdict/usr_scramble.h"
 
 TestLstr::TestLstr(const std::vector<uint16_t>& units) {
@@ -188,4 +192,23 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     return bool(out);
+}
+
+uint16_t SyllableId(const wchar_t* syllable) { return uint16_t(SyllableTableFind(syllable)); }
+
+void WriteUsrDict(const std::string& path, const std::vector<UsrTestWord>& words) {
+    t_usrDictV3Core d;
+    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+    for (const UsrTestWord& w : words)
+        ASSERT_EQ(1, d.RestoreWord(TestLstr(w.reading).get(), TestLstr::Text(w.text).get(), w.freq, w.flags,
+                                   w.stamp, w.extra));
+    const std::wstring wpath(path.begin(), path.end());
+    ASSERT_TRUE(d.SaveToFile(wpath.c_str(), 1));
+}
+
+std::vector<uint8_t> ImageOf(const t_usrDictV3Core& d) {
+    const uint8_t* p = nullptr;
+    uint64_t n = 0;
+    if (!d.GetImageBytes(&p, &n)) return {};
+    return std::vector<uint8_t>(p, p + n);
 }

@@ -9,6 +9,8 @@
 
 #include "kernel/runtime/lstr.h"
 
+class t_usrDictV3Core;
+
 // A t_lstr in its own buffer.
 class TestLstr {
 public:
@@ -74,3 +76,21 @@ private:
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// The id of a pinyin syllable of the syllable table.
+uint16_t SyllableId(const wchar_t* syllable);
+
+// One user word as the tests write it into a dictionary.
+struct UsrTestWord {
+    std::vector<uint16_t> reading;
+    std::u16string text;
+    uint16_t freq;
+    uint16_t flags;
+    uint32_t stamp;
+    uint16_t extra = 0;
+};
+// Writes a user dictionary file holding the words (restored as given).
+void WriteUsrDict(const std::string& path, const std::vector<UsrTestWord>& words);
+
+// The attached image of a dictionary; empty when it has none.
+std::vector<uint8_t> ImageOf(const t_usrDictV3Core& d);

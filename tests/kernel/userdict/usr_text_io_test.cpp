@@ -22,7 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-uint16_t Id(const wchar_t* syllable) { return uint16_t(SyllableTableFind(syllable)); }
 uint16_t Letter(char c) { return uint16_t(kSyllableCount + (c - 'A')); }
 
 std::vector<uint16_t> Units(const std::u16string& s) { return std::vector<uint16_t>(s.begin(), s.end()); }
@@ -31,24 +30,6 @@ std::vector<uint16_t> Tok(const std::u16string& s) {
     std::vector<uint16_t> v = Units(s);
     v.push_back(0);
     return v;
-}
-
-struct Word {
-    std::vector<uint16_t> reading;
-    std::u16string text;
-    uint16_t freq;
-    uint16_t flags;
-    uint32_t stamp;
-};
-
-void WriteDict(const std::string& path, const std::vector<Word>& words) {
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
-    for (const Word& w : words)
-        ASSERT_EQ(1, d.RestoreWord(TestLstr(w.reading).get(), TestLstr::Text(w.text).get(), w.freq, w.flags,
-                                   w.stamp, 0));
-    const std::wstring wpath(path.begin(), path.end());
-    ASSERT_TRUE(d.SaveToFile(wpath.c_str(), 1));
 }
 
 // A word-list file: the mark, then the text as UTF-16LE.
@@ -90,10 +71,10 @@ std::vector<Fields> Decode(const t_usrWordRecords& records) {
     return out;
 }
 
-const std::vector<Word> kWords = {
-    {{Id(L"ni"), Id(L"hao")}, u"你好", 7, 0x01, 35},
-    {{Letter('A'), Id(L"ni")}, u"A你", 3, 0x8004, 40},  // a letter; flags with the top bit
-    {{Id(L"zhuang")}, u"壮", 1, 0, 2},
+const std::vector<UsrTestWord> kWords = {
+    {{SyllableId(L"ni"), SyllableId(L"hao")}, u"你好", 7, 0x01, 35},
+    {{Letter('A'), SyllableId(L"ni")}, u"A你", 3, 0x8004, 40},  // a letter; flags with the top bit
+    {{SyllableId(L"zhuang")}, u"壮", 1, 0, 2},
 };
 
 class UsrTextTest : public ::testing::Test {
@@ -108,7 +89,7 @@ protected:
 // Export and read-back.
 
 TEST_F(UsrTextTest, ExportThenReadBackKeepsReadingWordFrequencyStampAndFlags) {
-    WriteDict(dir_.File("usr.bin"), kWords);
+    WriteUsrDict(dir_.File("usr.bin"), kWords);
     t_usrWordRecords collected;
     ASSERT_TRUE(CollectUsrDictWords(arena_, dir_.WFile("usr.bin").c_str(), collected));
     ASSERT_EQ(3u, collected.size());
@@ -122,7 +103,7 @@ TEST_F(UsrTextTest, ExportThenReadBackKeepsReadingWordFrequencyStampAndFlags) {
     t_usrWordRecords back;
     ASSERT_TRUE(ReadUsrWordText(arena_, dir_.WFile("words.txt").c_str(), back));
     std::vector<Fields> expected;
-    for (const Word& w : kWords) expected.push_back({w.reading, w.text, w.freq, w.flags, w.stamp});
+    for (const UsrTestWord& w : kWords) expected.push_back({w.reading, w.text, w.freq, w.flags, w.stamp});
     std::vector<Fields> got = Decode(back);
     auto order = [](const Fields& a, const Fields& b) { return a.word < b.word; };
     std::sort(expected.begin(), expected.end(), order);
@@ -133,7 +114,7 @@ TEST_F(UsrTextTest, ExportThenReadBackKeepsReadingWordFrequencyStampAndFlags) {
     ASSERT_EQ(1, ImportWordsIntoUsrDict(dir_.WFile("new.bin").c_str(), dir_.WFile("words.txt").c_str(), nullptr));
     t_usrDictV3Core d;
     ASSERT_TRUE(d.AttachFile(dir_.WFile("new.bin").c_str()));
-    for (const Word& w : kWords) {
+    for (const UsrTestWord& w : kWords) {
         t_usrWordAttr a;
         ASSERT_TRUE(d.GetWordRecord(TestLstr(w.reading).get(), TestLstr::Text(w.text).get(), &a));
         EXPECT_EQ(w.freq, a.freq);
@@ -175,9 +156,9 @@ TEST_F(UsrTextTest, MalformedLinesAreSkippedAndTheRestIsRead) {
     t_usrWordRecords records;
     ASSERT_TRUE(ReadUsrWordText(arena_, dir_.WFile("in.txt").c_str(), records));
     const std::vector<Fields> expected = {
-        {{Id(L"ni"), Id(L"hao")}, u"你好", 7, 1, 35},
-        {{Id(L"zhuang")}, u"装", 9, 0, 2},  // a comment that does not parse: stamp 2, flags 0
-        {{Id(L"hao")}, u"浩", 6, 2, 8},
+        {{SyllableId(L"ni"), SyllableId(L"hao")}, u"你好", 7, 1, 35},
+        {{SyllableId(L"zhuang")}, u"装", 9, 0, 2},  // a comment that does not parse: stamp 2, flags 0
+        {{SyllableId(L"hao")}, u"浩", 6, 2, 8},
     };
     EXPECT_EQ(expected, Decode(records));
 
@@ -198,7 +179,7 @@ TEST_F(UsrTextTest, FilesWithoutMarkOrHeaderAreRefused) {
     EXPECT_FALSE(ReadUsrWordText(arena_, dir_.WFile("missing.txt").c_str(), records));
     EXPECT_TRUE(records.empty());
 
-    WriteDict(dir_.File("usr.bin"), kWords);
+    WriteUsrDict(dir_.File("usr.bin"), kWords);
     const std::vector<uint8_t> before = ReadFileBytes(dir_.File("usr.bin"));
     EXPECT_EQ(0, ImportWordsIntoUsrDict(dir_.WFile("usr.bin").c_str(), dir_.WFile("noheader.txt").c_str(), nullptr));
     EXPECT_EQ(0, ImportWordsIntoUsrDict(dir_.WFile("none.bin").c_str(), dir_.WFile("missing.txt").c_str(), nullptr));
@@ -214,17 +195,17 @@ TEST_F(UsrTextTest, SecondListIsMergedFirstAndLargerValuesWin) {
     t_usrDictV3Core d;
     ASSERT_TRUE(d.AttachFile(dir_.WFile("usr.bin").c_str()));
     t_usrWordAttr a;
-    ASSERT_TRUE(d.GetWordRecord(TestLstr({Id(L"ni"), Id(L"hao")}).get(), TestLstr::Text(u"你好").get(), &a));
+    ASSERT_TRUE(d.GetWordRecord(TestLstr({SyllableId(L"ni"), SyllableId(L"hao")}).get(), TestLstr::Text(u"你好").get(), &a));
     EXPECT_EQ(9, a.freq);
     EXPECT_EQ(50u, a.stamp);
-    EXPECT_TRUE(d.GetWordRecord(TestLstr({Id(L"hao")}).get(), TestLstr::Text(u"好").get(), nullptr));
+    EXPECT_TRUE(d.GetWordRecord(TestLstr({SyllableId(L"hao")}).get(), TestLstr::Text(u"好").get(), nullptr));
 }
 
 // ---------------------------------------------------------------------------
 // Words for the extension dictionary.
 
 TEST_F(UsrTextTest, ImportForTheExtensionSkipsKnownWordsAndTagsTheRest) {
-    WriteDict(dir_.File("usr.bin"), {{{Id(L"ni"), Id(L"hao")}, u"你好", 7, 0, 35}});
+    WriteUsrDict(dir_.File("usr.bin"), {{{SyllableId(L"ni"), SyllableId(L"hao")}, u"你好", 7, 0, 35}});
     ASSERT_TRUE(GetUsrDictInstance().AttachFile(dir_.WFile("usr.bin").c_str()));
     WriteList(dir_.File("in.txt"), u"FormatVersion=v1.0\n\n"
                                    u"[ni][hao]\t你好\t7\n#35\t1\n"   // the user dictionary has it
@@ -236,9 +217,9 @@ TEST_F(UsrTextTest, ImportForTheExtensionSkipsKnownWordsAndTagsTheRest) {
     t_usrWordRecords records;
     ASSERT_TRUE(ImportUsrWordsFromText(arena_, dir_.WFile("in.txt").c_str(), records, 0x100));
     const std::vector<Fields> expected = {
-        {{Id(L"hao")}, u"好", 4, 0x100, 2},
-        {{Id(L"ni")}, u"你", 2, 0x100, 2},
-        {{Id(L"ni")}, u"泥", 3, 0x100, 2},
+        {{SyllableId(L"hao")}, u"好", 4, 0x100, 2},
+        {{SyllableId(L"ni")}, u"你", 2, 0x100, 2},
+        {{SyllableId(L"ni")}, u"泥", 3, 0x100, 2},
     };
     EXPECT_EQ(expected, Decode(records));
 }
@@ -248,7 +229,7 @@ TEST_F(UsrTextTest, ImportForTheExtensionSkipsKnownWordsAndTagsTheRest) {
 
 TEST_F(UsrTextTest, RecordsCutShortAreRefused) {
     t_usrWordFields f;
-    const TestLstr reading({Id(L"ni")}), word = TestLstr::Text(u"你");
+    const TestLstr reading({SyllableId(L"ni")}), word = TestLstr::Text(u"你");
     f.reading = reading.get();
     f.word = word.get();
     const UsrWordRecord* r = MakeUsrWordRecord(arena_, f);
@@ -278,7 +259,7 @@ TEST_F(UsrTextTest, TokensBecomeSyllableAndLetterIds) {
     EXPECT_TRUE(AppendPinyinId(reading, sizeof buf, Tok(u"Q").data(), 1));  // a letter group
     EXPECT_TRUE(AppendPinyinId(reading, sizeof buf, Tok(u"?").data(), 3));  // ignored
     ASSERT_EQ(3, LstrGetLength(reading));
-    EXPECT_EQ(Id(L"zhuang"), LstrGetUnit(reading, 0));
+    EXPECT_EQ(SyllableId(L"zhuang"), LstrGetUnit(reading, 0));
     EXPECT_EQ(Letter('X'), LstrGetUnit(reading, 1));
     EXPECT_EQ(Letter('Q'), LstrGetUnit(reading, 2));
     EXPECT_TRUE(AppendPinyinId(reading, sizeof buf, Tok(u"a").data(), 1));
@@ -298,7 +279,7 @@ TEST_F(UsrTextTest, ExportThatCannotBeWrittenReturnsZeroAndKeepsTheOldFile) {
     EXPECT_EQ(0, ExportUsrWordsToText(dir_.WFile("nodir/words.txt").c_str(), {}));
 
     t_usrWordRecords many;
-    const TestLstr reading({Id(L"zhuang"), Id(L"zhuang"), Id(L"zhuang")});
+    const TestLstr reading({SyllableId(L"zhuang"), SyllableId(L"zhuang"), SyllableId(L"zhuang")});
     const TestLstr word = TestLstr::Text(u"壮壮壮壮壮壮壮壮壮壮壮壮");
     for (int i = 0; i < 2000; ++i) {
         t_usrWordFields f;
