@@ -2,15 +2,12 @@
 #include "tests/kernel/lexicon/built_data_support.h"
 
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "kernel/runtime/dir_settings.h"
-#include "kernel/runtime/singleton.h"
-#include "kernel/runtime/version_manager.h"
 
 namespace {
 
@@ -44,25 +41,11 @@ void DictManagerDirTest::SetUp() {
     char tmpl[] = "/tmp/vetra-lexicon-dict-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
-    const char* home = getenv("HOME");
-    hadHome_ = home != nullptr;
-    if (home) oldHome_ = home;
-    setenv("HOME", dir_.c_str(), 1);
-    for (const char* d : {"/user", "/sys", "/dict4"}) ASSERT_EQ(0, mkdir((dir_ + d).c_str(), 0700));
-    SetConfiguredUserDir(Wide(dir_ + "/user").c_str());
-    SetConfiguredSysDir(Wide(dir_ + "/sys").c_str());
-    SetConfiguredDictDir4(Wide(dir_ + "/dict4").c_str());
-    ASSERT_TRUE(t_singleton<t_versionManager>::Get().Init());
-    manager_ = std::make_unique<t_dictManager>();
-    ASSERT_TRUE(manager_->Init());
+    ASSERT_NO_FATAL_FAILURE(env_.Open(dir_, dir_ + "/user", dir_ + "/sys", dir_ + "/dict4"));
 }
 
 void DictManagerDirTest::TearDown() {
-    manager_.reset();
-    if (hadHome_)
-        setenv("HOME", oldHome_.c_str(), 1);
-    else
-        unsetenv("HOME");
+    env_.Close();
     std::filesystem::remove_all(dir_);
 }
 

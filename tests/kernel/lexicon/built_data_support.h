@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kernel/runtime/dict_manager.h"
+#include "tests/support/dict_env.h"
 
 // Reads "<system data dir>/<name>" whole; false when it is not there.
 bool ReadBuiltSystemFile(const std::string& name, std::vector<unsigned char>& out);
@@ -30,9 +31,6 @@ protected:
     std::string PathOf(const std::string& name) const { return dir_ + "/" + name; }
 
     std::string dir_;
-    std::unique_ptr<t_dictManager> manager_;
-
-private:
-    std::string oldHome_;
-    bool hadHome_ = false;
+    testsupport::t_dictManagerEnv env_;
+    std::unique_ptr<t_dictManager>& manager_ = env_.manager;
 };

@@ -8,9 +8,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "kernel/runtime/dir_settings.h"
-#include "kernel/runtime/singleton.h"
-#include "kernel/runtime/version_manager.h"
 #include "kernel/storage/table_builder.h"
 
 namespace fs = std::filesystem;
@@ -89,28 +86,14 @@ Bytes ReadBytes(const std::string& path) {
 
 void DictManagerTest::SetUp() {
     const std::string root = dicttest::TempDir();
-    const char* home = getenv("HOME");
-    m_hadHome = home != nullptr;
-    if (home) m_previousHome = home;
-    setenv("HOME", (root + "/home").c_str(), 1);
     user = root + "/user";
     sys = root + "/sys";
     dict4 = root + "/dict4";
-    for (const std::string* dir : {&user, &sys, &dict4}) fs::create_directories(*dir);
     fs::create_directories(root + "/home");
-    SetConfiguredUserDir(dicttest::Wide(user).c_str());
-    SetConfiguredSysDir(dicttest::Wide(sys).c_str());
-    SetConfiguredDictDir4(dicttest::Wide(dict4).c_str());
-    ASSERT_TRUE(t_singleton<t_versionManager>::Get().Init());
-    manager = std::make_unique<t_dictManager>();
-    ASSERT_TRUE(manager->Init());
+    ASSERT_NO_FATAL_FAILURE(env.Open(root + "/home", user, sys, dict4));
 }
 
 void DictManagerTest::TearDown() {
-    manager.reset();
+    env.Close();
     fs::remove_all(fs::path(user).parent_path());
-    if (m_hadHome)
-        setenv("HOME", m_previousHome.c_str(), 1);
-    else
-        unsetenv("HOME");
 }

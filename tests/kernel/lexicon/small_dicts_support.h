@@ -13,6 +13,7 @@
 #include "kernel/lexicon/small_dicts_layout.h"
 #include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/lstr.h"
+#include "tests/support/dict_env.h"
 
 namespace dicttest {
 
@@ -54,9 +55,6 @@ protected:
     void SetUp() override;
     void TearDown() override;
     std::string user, sys, dict4;
-    std::unique_ptr<t_dictManager> manager;
-
-private:
-    std::string m_previousHome;
-    bool m_hadHome = false;
+    testsupport::t_dictManagerEnv env;
+    std::unique_ptr<t_dictManager>& manager = env.manager;
 };

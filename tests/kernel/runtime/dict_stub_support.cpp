@@ -13,9 +13,6 @@
 #include <iterator>
 #include <sstream>
 
-#include "kernel/runtime/dir_settings.h"
-#include "kernel/runtime/singleton.h"
-#include "kernel/runtime/version_manager.h"
 #include "tests/support/test_dir.h"
 
 namespace {
@@ -151,34 +148,17 @@ std::string t_stubDict::Payload() const {
 
 void DictTest::SetUp() {
     root = TestRoot();
-    const char* home = getenv("HOME");
-    m_hadHome = home != nullptr;
-    if (home) m_previousHome = home;
-    setenv("HOME", (root + "/home").c_str(), 1);
     user = root + "/user";
     sys = root + "/sys";
     dict4 = root + "/dict4";
-    for (const std::string* dir : {&user, &sys, &dict4}) {
-        testsupport::RemoveTree(*dir);
-        ASSERT_EQ(0, mkdir(dir->c_str(), 0700));
-    }
-    SetConfiguredUserDir(WideOf(user).c_str());
-    SetConfiguredSysDir(WideOf(sys).c_str());
-    SetConfiguredDictDir4(WideOf(dict4).c_str());
-    ASSERT_TRUE(t_singleton<t_versionManager>::Get().Init());
-    manager = std::make_unique<t_dictManager>();
-    ASSERT_TRUE(manager->Init());
+    ASSERT_NO_FATAL_FAILURE(env.Open(root + "/home", user, sys, dict4));
 }
 
 void DictTest::TearDown() {
-    manager.reset();
+    env.Close();
     SetDictWriteFunction(nullptr);
     SetDictClockFunction(nullptr);
     for (const std::string* dir : {&user, &sys, &dict4}) testsupport::RemoveTree(*dir);
-    if (m_hadHome)
-        setenv("HOME", m_previousHome.c_str(), 1);
-    else
-        unsetenv("HOME");
 }
 
 std::wstring WideOf(const std::string& s) { return std::wstring(s.begin(), s.end()); }

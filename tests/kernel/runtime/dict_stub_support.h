@@ -16,6 +16,7 @@
 
 #include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/dict_manager.h"
+#include "tests/support/dict_env.h"
 
 // The operations of a dictionary, in slot order.
 enum t_stubOp : int {
@@ -86,11 +87,8 @@ protected:
     std::string user;
     std::string sys;
     std::string dict4;
-    std::unique_ptr<t_dictManager> manager;
-
-private:
-    std::string m_previousHome;
-    bool m_hadHome = false;
+    testsupport::t_dictManagerEnv env;
+    std::unique_ptr<t_dictManager>& manager = env.manager;
 };
 
 std::wstring WideOf(const std::string& s);
