@@ -2,11 +2,9 @@
 // dictionary tests.
 #include "tests/kernel/runtime/dict_stub_support.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -180,17 +178,7 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
-std::vector<std::string> NamesIn(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (struct dirent* e = readdir(d))
-            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+std::vector<std::string> NamesIn(const std::string& dir) { return testsupport::ListNames(dir); }
 
 std::string StampOf(time_t when) {
     struct tm local;

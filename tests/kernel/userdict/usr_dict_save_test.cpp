@@ -123,6 +123,15 @@ protected:
         waitpid(pid, nullptr, 0);
     }
 
+    // Makes d empty, fills it with n words (Fill) and writes it to u.bin, as
+    // a whole file or, with compact, as a compact one.
+    void SaveFilled(t_usrDictV3Core& d, int n, bool compact = false) {
+        ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
+        ASSERT_NO_FATAL_FAILURE(Fill(d, n));
+        const std::wstring path = dir.WFile("u.bin");
+        ASSERT_TRUE(compact ? d.SaveCompactTemp(path.c_str()) : d.SaveToFile(path.c_str(), 1));
+    }
+
     TempDir dir;
 };
 
@@ -295,10 +304,8 @@ TEST_F(SaveTest, ImagesWithABadReadingAreRefusedAndBadTextsHidden) {
 
 TEST_F(SaveTest, InPlaceSaveOnlyWithoutForce) {
     t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
-    Fill(d, 50);
+    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 50));
     const std::wstring path = dir.WFile("u.bin");
-    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
     t_usrDictV3Core live;
     ASSERT_TRUE(live.AttachFile(path.c_str()));
     TestLstr r({3, 0}), w({0x4E03, 0x4E00});
@@ -343,10 +350,8 @@ std::set<std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, int, int, uint32
 // in-place save would be possible.
 TEST_F(SaveTest, WrittenFileNoticeAlwaysRebuilds) {
     t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
-    Fill(d, 50);
+    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 50));
     const std::wstring path = dir.WFile("u.bin");
-    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
     t_usrDictV3Core live;
     ASSERT_TRUE(live.AttachFile(path.c_str()));
     TestLstr r({3, 0}), w({0x4E03, 0x4E01});
@@ -366,10 +371,8 @@ TEST_F(SaveTest, WrittenFileNoticeAlwaysRebuilds) {
 
 TEST_F(SaveTest, FailedWritesLeaveTheOldFileWholeAndNoTemporary) {
     t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
-    Fill(d, 200);
+    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 200));
     const std::wstring path = dir.WFile("u.bin");
-    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
     const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
     Fill(d, 300, 7);
     ExpectFailedSavesKeep(old, {size_t(0), size_t(1), size_t(4096), old.size() / 2, old.size() - 1},
@@ -384,10 +387,8 @@ TEST_F(SaveTest, FailedWritesLeaveTheOldFileWholeAndNoTemporary) {
 // every new one, never a mix and never nothing.
 TEST_F(SaveTest, ASaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
     t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
-    Fill(d, 300);
+    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300));
     const std::wstring path = dir.WFile("u.bin");
-    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
     const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
     Fill(d, 100, 11);
     const int newCount = d.GetWordCount();
@@ -418,10 +419,8 @@ TEST_F(SaveTest, ASaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
 
 TEST_F(SaveTest, AFullChangeLogSavesTheFileAndLearningGoesOn) {
     t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
-    Fill(d, 200);
+    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 200));
     const std::wstring path = dir.WFile("u.bin");
-    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
     t_usrDictV3Core live;
     ASSERT_TRUE(live.AttachFile(path.c_str()));
     const std::vector<uint8_t> first = ReadFileBytes(dir.File("u.bin"));
@@ -465,10 +464,8 @@ TEST_F(SaveTest, AFullChangeLogSavesTheFileAndLearningGoesOn) {
 
 TEST_F(SaveTest, AnInPlaceSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
     t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
-    Fill(d, 300);
+    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300));
     const std::wstring path = dir.WFile("u.bin");
-    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
     const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
     for (int i = 0; i < 10; ++i) {
         ASSERT_NO_FATAL_FAILURE(KillSavingChildAfter(useconds_t(500 + i * 1500), [&] {
@@ -494,10 +491,8 @@ TEST_F(SaveTest, AnInPlaceSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
 
 TEST_F(SaveTest, CompactSaveLoadsBackWithEveryWordAndLogsChanges) {
     t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
-    Fill(d, 300);
+    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300, true));
     const std::wstring path = dir.WFile("u.bin");
-    ASSERT_TRUE(d.SaveCompactTemp(path.c_str()));
     EXPECT_EQ(DirEntries(dir.path()), std::set<std::string>{"u.bin"});
     const std::vector<uint8_t> compact = ReadFileBytes(dir.File("u.bin"));
     EXPECT_LT(compact.size(), ImageOf(d).size());
@@ -557,10 +552,8 @@ TEST_F(SaveTest, DamagedCompactImagesAreRefused) {
 
 TEST_F(SaveTest, FailedCompactSavesLeaveTheOldFileAndNoWorkFile) {
     t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
-    Fill(d, 200);
+    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 200, true));
     const std::wstring path = dir.WFile("u.bin");
-    ASSERT_TRUE(d.SaveCompactTemp(path.c_str()));
     const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
     Fill(d, 100, 3);
     ExpectFailedSavesKeep(old, {size_t(0), size_t(1), old.size() / 2, old.size() - 1},
@@ -616,10 +609,8 @@ TEST_F(SaveTest, TrimAllDropsOldRareWordsAndRecountsTheHeader) {
 // A compact save killed part-way leaves the old or the new compact file.
 TEST_F(SaveTest, ACompactSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
     t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
-    Fill(d, 300);
+    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300, true));
     const std::wstring path = dir.WFile("u.bin");
-    ASSERT_TRUE(d.SaveCompactTemp(path.c_str()));
     const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
     Fill(d, 100, 11);
     const int newCount = d.GetWordCount();
