@@ -165,8 +165,12 @@ int t_keyPyMap::AddMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool
         if (merged != stored && !WriteAttri(loc, kFlagsOffset, v, 2)) return 0;
         return 1;
     }
+    return AddLocatedMapping(item, id, flags, 0, kKeyStateNew);
+}
+
+int t_keyPyMap::AddLocatedMapping(t_keyItem& item, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
     if (!item.keyBytes) return 0;
-    const uint32_t len = item.SetMapping(id, flags, 0, kKeyStateNew);
+    const uint32_t len = item.SetMapping(id, flags, count, state);
     return m_table.AddItem(item.bytes, len, 0, nullptr, nullptr);
 }
 
@@ -185,9 +189,7 @@ int t_keyPyMap::AddEntry(const wchar_t* key, uint16_t id, uint16_t flags, int32_
     t_keyItem item;
     t_editLocation loc;
     if (!Locate(key, id, item, loc)) {
-        if (!item.keyBytes) return 0;
-        const uint32_t len = item.SetMapping(id, flags, count, state);
-        return m_table.AddItem(item.bytes, len, 0, nullptr, nullptr);
+        return AddLocatedMapping(item, id, flags, count, state);
     }
     if (!RaiseCount(loc, id, count)) return 0;
     if (state != 0 && loc.attriRow.ptr[kStateOffset] == 0) {
@@ -203,10 +205,8 @@ int t_keyPyMap::MergeEntry(const wchar_t* key, uint16_t id, uint16_t flags, int3
     t_keyItem item;
     t_editLocation loc;
     if (!Locate(key, id, item, loc)) {
-        if (!item.keyBytes) return 0;
         // A mapping the fresh map does not make stays, but switched off.
-        const uint32_t len = item.SetMapping(id, flags, count, kKeyStateDisabled);
-        return m_table.AddItem(item.bytes, len, 0, nullptr, nullptr);
+        return AddLocatedMapping(item, id, flags, count, kKeyStateDisabled);
     }
     if (!RaiseCount(loc, id, count)) return 0;
     const uint16_t storedFlags = Rd16(loc.attriRow.ptr + kFlagsOffset);

@@ -135,6 +135,9 @@ private:
     // Raises the located mapping's count to count (never lowers it), with the
     // id's counter. False when the write fails.
     bool RaiseCount(const t_editLocation& loc, uint16_t id, int32_t count);
+    // Adds the mapping of item's key (set by Locate) to id; the table's
+    // result, 0 when the key could not be set.
+    int AddLocatedMapping(t_keyItem& item, uint16_t id, uint16_t flags, int32_t count, uint8_t state);
     int List(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max, bool smart) const;
 
     t_editableTableFile m_table;

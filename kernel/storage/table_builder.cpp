@@ -258,10 +258,13 @@ int64_t t_tableFileBuilder::SearchBucket(int k, const std::vector<t_rowRecord>& 
     return lo;
 }
 
+bool t_tableFileBuilder::BucketOk(int k, int bucket, const t_rowRecord& row) const {
+    return m_valid && k >= 0 && size_t(k) < m_buckets.size() && bucket >= 0 &&
+           size_t(bucket) < m_buckets[size_t(k)].size() && row.key;
+}
+
 int t_tableFileBuilder::InsertRow(int k, t_rowRecord& row, int bucket) {
-    if (!m_valid || k < 0 || size_t(k) >= m_buckets.size() || bucket < 0 ||
-        size_t(bucket) >= m_buckets[size_t(k)].size() || !row.key)
-        return 0;
+    if (!BucketOk(k, bucket, row)) return 0;
     const t_keyLayout& L = m_layout.keyLayouts[size_t(k)];
     std::vector<t_rowRecord>& rows = m_buckets[size_t(k)][size_t(bucket)];
     bool found = false;
@@ -358,9 +361,7 @@ void t_tableFileBuilder::DropRow(int k, std::vector<t_rowRecord>& rows, int64_t 
 }
 
 int t_tableFileBuilder::RemoveRow(int k, const t_rowRecord& row, int bucket) {
-    if (!m_valid || k < 0 || size_t(k) >= m_buckets.size() || bucket < 0 ||
-        size_t(bucket) >= m_buckets[size_t(k)].size() || !row.key)
-        return 0;
+    if (!BucketOk(k, bucket, row)) return 0;
     const t_keyLayout& L = m_layout.keyLayouts[size_t(k)];
     std::vector<t_rowRecord>& rows = m_buckets[size_t(k)][size_t(bucket)];
     bool found = false;

@@ -168,6 +168,9 @@ private:
     // ParseItem for a packed item (i32 size, then the fields); false for an
     // invalid builder, key table or size, or a malformed item.
     bool ParsePacked(const uint8_t* packedItem, int k, t_rowRecord& row);
+    // Whether the builder is valid, k and bucket name one of its buckets and
+    // row has a key.
+    bool BucketOk(int k, int bucket, const t_rowRecord& row) const;
     // Removes the row at pos of a bucket of key table k, with its sizes and count.
     void DropRow(int k, std::vector<t_rowRecord>& rows, int64_t pos);
     int64_t SearchBucket(int k, const std::vector<t_rowRecord>& bucket, const uint8_t* key, bool* found) const;
