@@ -174,27 +174,40 @@ int t_strUsrDict::ListAllStrings(t_scopeHeap& heap, t_strUsrEntry*** out, uint32
 
 bool t_strUsrDict::SaveTo(const wchar_t* path) const { return path && m_table.IsAttached() && m_table.SaveToFile(path); }
 
-// ---------------------------------------------------------------- English words
+// ---------------------------------------------------------------- held by the manager
 
-bool t_engUsrDict::ReceiveImage(const void* data, int32_t size) { return SaveAndNotify(data, size); }
+bool t_strUsrStoredDict::ReceiveImage(const void* data, int32_t size) { return SaveAndNotify(data, size); }
 
-bool t_engUsrDict::OnFileWritten(const wchar_t*) {
+bool t_strUsrStoredDict::OnFileWritten(const wchar_t*) {
     PassOnRebuilt();
     return true;
 }
 
-bool t_engUsrDict::Save(const void*, int32_t) {
+bool t_strUsrStoredDict::Save(const void*, int32_t) {
     std::vector<uint8_t> image;
     if (!BuildDefaultImage(image)) return false;
     CommitImage(image.data(), int32_t(image.size()));
     return true;
 }
 
-bool t_engUsrDict::Load(void* data, int32_t size) {
+bool t_strUsrStoredDict::Load(void* data, int32_t size) {
     const bool ok = AttachUserImage(data, size);
     SetReady(ok);
     return ok;
 }
+
+int t_strUsrStoredDict::Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out,
+                               uint32_t* fullCount, int32_t* total) {
+    return IsReady() ? StrTableSearch(m_table.Reader(), true, heap, input, minLength, out, fullCount, total) : 0;
+}
+
+int t_strUsrStoredDict::ListAll(t_scopeHeap& heap, t_strUsrEntry*** out, uint32_t* count) {
+    return IsReady() ? ListAllStrings(heap, out, count) : 0;
+}
+
+bool t_strUsrStoredDict::SaveToFile(const wchar_t* path) { return IsReady() && SaveTo(path); }
+
+// ---------------------------------------------------------------- English words
 
 int t_engUsrDict::AddWord(const t_lstr* s, uint32_t now) { return IsReady() ? AddString(s, now, 1, kAddUse) : 0; }
 
@@ -216,38 +229,7 @@ int t_engUsrDict::GetPrefixWords(t_scopeHeap& heap, const t_lstr* key, t_strResu
     return IsReady() ? StrTablePrefixWords(m_table.Reader(), true, heap, key, out, count) : 0;
 }
 
-int t_engUsrDict::Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out,
-                         uint32_t* fullCount, int32_t* total) {
-    return IsReady() ? StrTableSearch(m_table.Reader(), true, heap, input, minLength, out, fullCount, total) : 0;
-}
-
-int t_engUsrDict::ListAll(t_scopeHeap& heap, t_strUsrEntry*** out, uint32_t* count) {
-    return IsReady() ? ListAllStrings(heap, out, count) : 0;
-}
-
-bool t_engUsrDict::SaveToFile(const wchar_t* path) { return IsReady() && SaveTo(path); }
-
 // ---------------------------------------------------------------- web addresses
-
-bool t_urlUsrDict::ReceiveImage(const void* data, int32_t size) { return SaveAndNotify(data, size); }
-
-bool t_urlUsrDict::OnFileWritten(const wchar_t*) {
-    PassOnRebuilt();
-    return true;
-}
-
-bool t_urlUsrDict::Save(const void*, int32_t) {
-    std::vector<uint8_t> image;
-    if (!BuildDefaultImage(image)) return false;
-    CommitImage(image.data(), int32_t(image.size()));
-    return true;
-}
-
-bool t_urlUsrDict::Load(void* data, int32_t size) {
-    const bool ok = AttachUserImage(data, size);
-    SetReady(ok);
-    return ok;
-}
 
 int t_urlUsrDict::AddUrl(const t_lstr* s, uint32_t now) { return IsReady() ? AddString(s, now, 1, kAddUse) : 0; }
 
@@ -256,14 +238,3 @@ int t_urlUsrDict::MergeUrl(const t_lstr* s, uint32_t time, uint32_t count) {
 }
 
 int t_urlUsrDict::DeleteUrl(const t_lstr* s) { return IsReady() ? DeleteString(s) : 0; }
-
-int t_urlUsrDict::Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out,
-                         uint32_t* fullCount, int32_t* total) {
-    return IsReady() ? StrTableSearch(m_table.Reader(), true, heap, input, minLength, out, fullCount, total) : 0;
-}
-
-int t_urlUsrDict::ListAll(t_scopeHeap& heap, t_strUsrEntry*** out, uint32_t* count) {
-    return IsReady() ? ListAllStrings(heap, out, count) : 0;
-}
-
-bool t_urlUsrDict::SaveToFile(const wchar_t* path) { return IsReady() && SaveTo(path); }

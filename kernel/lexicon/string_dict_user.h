@@ -68,7 +68,9 @@ private:
     std::vector<uint8_t> m_retired;  // the previous growth buffer, kept during a notice
 };
 
-class t_engUsrDict : public t_strUsrDict, public t_dictStorageBase {
+// A string dictionary that the dictionary manager holds: the storage side
+// and the lookups the English words and the web addresses share.
+class t_strUsrStoredDict : public t_strUsrDict, public t_dictStorageBase {
 public:
     // Passes a rebuilt image to SaveAndNotify.
     bool ReceiveImage(const void* data, int32_t size) override;
@@ -80,6 +82,16 @@ public:
     // Attaches (version 20140219, string order); the result is the ready flag.
     bool Load(void* data, int32_t size) override;
 
+    int Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out, uint32_t* fullCount,
+               int32_t* total);
+    // Every row in storage order (deleted ones included).
+    int ListAll(t_scopeHeap& heap, t_strUsrEntry*** out, uint32_t* count);
+    // Writes the image to path (temporary file renamed over it).
+    bool SaveToFile(const wchar_t* path);
+};
+
+class t_engUsrDict : public t_strUsrStoredDict {
+public:
     // A new word gets (now, 1); a stored one counts one more use (a count
     // of 1 stays 1 once 86400 s have passed since its time) and takes the
     // time now. 1 when stored, 0 when not ready or the table is full.
@@ -92,30 +104,13 @@ public:
     // 1 with the count of the row whose string equals s exactly.
     int GetWordFreq(const t_lstr* s, uint32_t* count);
     int GetPrefixWords(t_scopeHeap& heap, const t_lstr* key, t_strResult*** out, int32_t* count);
-    int Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out, uint32_t* fullCount,
-               int32_t* total);
-    // Every row in storage order (deleted ones included).
-    int ListAll(t_scopeHeap& heap, t_strUsrEntry*** out, uint32_t* count);
-    // Writes the image to path (temporary file renamed over it).
-    bool SaveToFile(const wchar_t* path);
 };
 
 // The web addresses the user committed; every operation works as its
 // English counterpart above.
-class t_urlUsrDict : public t_strUsrDict, public t_dictStorageBase {
+class t_urlUsrDict : public t_strUsrStoredDict {
 public:
-    bool ReceiveImage(const void* data, int32_t size) override;
-    // After the manager wrote the block: an image rebuilt since, whose save
-    // failed, is saved now.
-    bool OnFileWritten(const wchar_t* path) override;
-    bool Save(const void* data, int32_t size) override;
-    bool Load(void* data, int32_t size) override;
-
     int AddUrl(const t_lstr* s, uint32_t now);
     int MergeUrl(const t_lstr* s, uint32_t time, uint32_t count);
     int DeleteUrl(const t_lstr* s);
-    int Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out, uint32_t* fullCount,
-               int32_t* total);
-    int ListAll(t_scopeHeap& heap, t_strUsrEntry*** out, uint32_t* count);
-    bool SaveToFile(const wchar_t* path);
 };
