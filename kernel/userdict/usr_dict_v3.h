@@ -268,6 +268,9 @@ private:
     void SetWord(int i, uint32_t v);
     uint32_t Word(int i) const;
     bool LocateWord(const t_lstr* reading, const t_lstr* word, t_wordLoc* loc) const;
+    // LocateWord for a change: false as well when not loaded or the reading
+    // or the word could never be stored.
+    bool LocateChange(const t_lstr* reading, const t_lstr* word, t_wordLoc* loc) const;
     bool WriteAttr(const t_wordLoc& loc, const t_usrWordAttr& a);
     bool ReadAttr(const uint8_t* row, t_usrWordAttr* a) const;
     const uint8_t* GroupRow(int32_t group) const;

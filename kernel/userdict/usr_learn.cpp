@@ -120,6 +120,10 @@ struct t_headerUndo {
 };
 }  // namespace
 
+bool t_usrDictV3Core::LocateChange(const t_lstr* reading, const t_lstr* word, t_wordLoc* loc) const {
+    return m_loaded && IsValidPyIdString(reading) && IsValidWordString(word, true) && LocateWord(reading, word, loc);
+}
+
 int t_usrDictV3Core::AddLocatedWord(const t_lstr* reading, const t_wordLoc& loc, const t_usrWordAttr& a,
                                     uint32_t clock, bool countChange) {
     t_headerUndo undo(m_store.GetExtraData(kUsrHeaderBytes));
@@ -142,9 +146,8 @@ void t_usrDictV3Core::RestartLogIfFull() {
 }
 
 int t_usrDictV3Core::LearnWord(const t_lstr* reading, const t_lstr* word, uint16_t flags) {
-    if (!m_loaded || !IsValidPyIdString(reading) || !IsValidWordString(word, true)) return 0;
     t_wordLoc loc;
-    if (!LocateWord(reading, word, &loc)) return 0;
+    if (!LocateChange(reading, word, &loc)) return 0;
     const uint32_t now = Word(kUsrHdrClock);
     int result = 1;
     if (loc.wordFound) {
@@ -231,9 +234,8 @@ int t_usrDictV3Core::MergeWordRebased(const t_lstr* reading, const t_lstr* word,
 // otherwise the larger frequency wins and the flags combine.
 int t_usrDictV3Core::MergeWithRule(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
                                    uint32_t stamp, bool add) {
-    if (!m_loaded || !IsValidPyIdString(reading) || !IsValidWordString(word, true)) return 0;
     t_wordLoc loc;
-    if (!LocateWord(reading, word, &loc)) return 0;
+    if (!LocateChange(reading, word, &loc)) return 0;
     stamp = ClampStamp(stamp);
     const uint32_t now = Word(kUsrHdrClock);
     const uint32_t newNow = Tick(now > stamp ? now : stamp);
@@ -270,9 +272,8 @@ int t_usrDictV3Core::MergeWithRule(const t_lstr* reading, const t_lstr* word, ui
 
 int t_usrDictV3Core::RestoreWord(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
                                  uint32_t stamp, uint16_t extra) {
-    if (!m_loaded || !IsValidPyIdString(reading) || !IsValidWordString(word, true)) return 0;
     t_wordLoc loc;
-    if (!LocateWord(reading, word, &loc)) return 0;
+    if (!LocateChange(reading, word, &loc)) return 0;
     stamp = ClampStamp(stamp);
     const uint32_t now = Word(kUsrHdrClock);
     int result = 1;
