@@ -14,6 +14,35 @@ namespace {
 inline uint32_t ItemUnits(const t_lstr* s) { return LstrGetByteLength(s) >> 1; }
 inline uint16_t ItemUnit(const t_lstr* s, uint32_t i) { return LstrGetUnit(s, i); }
 
+// A probe's answer for a row that cannot be read: below every compare
+// result, it ends the search as a failure.
+constexpr int kRowUnreadable = -3;
+
+// Binary search of the sorted rows 0..last. probe(mid) compares the key with
+// row mid; an answer below -2 (a row that cannot be read or compared) fails
+// the search. hit(c) tells whether an answer is a match. On a match *row is
+// its row; otherwise, when the search ran through, the row where the key
+// would stand.
+template <class Probe, class Hit>
+bool SearchSortedRows(int64_t last, int32_t* row, Probe probe, Hit hit) {
+    int64_t lo = 0, hi = last;
+    while (lo <= hi) {
+        const int64_t mid = (lo + hi) >> 1;
+        const int c = probe(mid);
+        if (c < -2) return false;
+        if (hit(c)) {
+            *row = int32_t(mid);
+            return true;
+        }
+        if (c < 0)
+            hi = mid - 1;
+        else
+            lo = mid + 1;
+    }
+    *row = int32_t(lo);
+    return false;
+}
+
 }  // namespace
 
 t_tableFile::t_tableFile() = default;
@@ -397,24 +426,13 @@ bool t_tableFile::BinarySearch(const t_lstr* key, int k, uint32_t start, uint32_
         const t_lstr* stored = KeyOf(t, first);
         return stored && LstrGetByteLength(stored) == 2 && t.cmp->Compare(key, stored) == 0;
     }
-    int64_t lo = 0, hi = int64_t(rows) - 1;
-    while (lo <= hi) {
-        const int64_t mid = (lo + hi) >> 1;
-        const t_lstr* stored = KeyOf(t, first + uint64_t(mid) * t.rowSize);
-        if (!stored) return false;
-        const int c = t.cmp->Compare(key, stored);
-        if (c < -2) return false;
-        if (prefix ? (c == 0 || c == 1) : c == 0) {
-            *row = int32_t(mid);
-            return true;
-        }
-        if (c < 0)
-            hi = mid - 1;
-        else
-            lo = mid + 1;
-    }
-    *row = int32_t(lo);
-    return false;
+    return SearchSortedRows(
+        int64_t(rows) - 1, row,
+        [&](int64_t mid) {
+            const t_lstr* stored = KeyOf(t, first + uint64_t(mid) * t.rowSize);
+            return stored ? t.cmp->Compare(key, stored) : kRowUnreadable;
+        },
+        [prefix](int c) { return prefix ? (c == 0 || c == 1) : c == 0; });
 }
 
 // Where a search key q stands against a stored string: equal, a stored
@@ -489,24 +507,13 @@ bool t_tableFile::FindPrefix(const t_lstr* key, int k, int32_t* row, int32_t* bu
 bool t_tableFile::BinarySearchAttri(const t_lstr* key, int a, int64_t byteOffset, int32_t lastRow, int32_t* row,
                                     t_attriRowCompareFn cmp) const {
     if (!key || !ATTRI_OK(a) || !row || !cmp) return false;
-    int64_t lo = 0, hi = lastRow;
-    while (lo <= hi) {
-        const int64_t mid = (lo + hi) >> 1;
-        const uint8_t* r = GetAttriRow(a, byteOffset + mid * int64_t(m_attris[a].rowSize));
-        if (!r) return false;
-        const int c = cmp(key, r);
-        if (c < -2) return false;
-        if (c == 0) {
-            *row = int32_t(mid);
-            return true;
-        }
-        if (c < 0)
-            hi = mid - 1;
-        else
-            lo = mid + 1;
-    }
-    *row = int32_t(lo);
-    return false;
+    return SearchSortedRows(
+        int64_t(lastRow), row,
+        [&](int64_t mid) {
+            const uint8_t* r = GetAttriRow(a, byteOffset + mid * int64_t(m_attris[a].rowSize));
+            return r ? cmp(key, r) : kRowUnreadable;
+        },
+        [](int c) { return c == 0; });
 }
 
 bool t_tableFile::PrefixSearchAttri(const t_lstr* key, int a, int64_t byteOffset, int32_t lastRow, int32_t* row) const {
