@@ -315,13 +315,13 @@ bool t_strDict::AttachImage(const void* image, int32_t size) {
     return m_table.Attach(image, kStrDictVersion, {}, {&EngCompare}, size);
 }
 
-bool t_engSysDict::Load(void* data, int32_t size) {
+bool t_strSysDict::Load(void* data, int32_t size) {
     const bool ok = AttachImage(data, size);
     SetReady(ok);
     return ok;
 }
 
-int t_engSysDict::Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out,
+int t_strSysDict::Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out,
                          uint32_t* fullCount, int32_t* total) {
     if (!IsReady()) return 0;
     return StrTableSearch(m_table, false, heap, input, minLength, out, fullCount, total);
@@ -338,18 +338,6 @@ int t_engSysDict::GetWordFreq(const t_lstr* s, uint32_t* freq) {
     if (!row) return 0;
     *freq = Rd32(row + kStrRowCountOffset);
     return 1;
-}
-
-bool t_urlSysDict::Load(void* data, int32_t size) {
-    const bool ok = AttachImage(data, size);
-    SetReady(ok);
-    return ok;
-}
-
-int t_urlSysDict::Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out,
-                         uint32_t* fullCount, int32_t* total) {
-    if (!IsReady()) return 0;
-    return StrTableSearch(m_table, false, heap, input, minLength, out, fullCount, total);
 }
 
 bool t_preEngDict::Load(void* data, int32_t size) {

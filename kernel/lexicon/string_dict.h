@@ -61,7 +61,9 @@ protected:
     t_tableFile m_table;
 };
 
-class t_engSysDict : public t_dictStorageBase, public t_strDict {
+// A read-only string dictionary the dictionary manager holds: what the
+// English words and the web addresses share.
+class t_strSysDict : public t_dictStorageBase, public t_strDict {
 public:
     // Attaches the image (version 20140219, string order); the result is the
     // ready flag.
@@ -69,6 +71,10 @@ public:
     // See StrTableSearch; 0 when not ready.
     int Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out, uint32_t* fullCount,
                int32_t* total);
+};
+
+class t_engSysDict : public t_strSysDict {
+public:
     // See StrTablePrefixWords; 0 when not ready.
     int GetPrefixWords(t_scopeHeap& heap, const t_lstr* key, t_strResult*** out, int32_t* count);
     // 1 with *freq = the frequency of the row whose string equals s exactly
@@ -76,14 +82,8 @@ public:
     int GetWordFreq(const t_lstr* s, uint32_t* freq);
 };
 
-class t_urlSysDict : public t_dictStorageBase, public t_strDict {
-public:
-    // As t_engSysDict::Load.
-    bool Load(void* data, int32_t size) override;
-    // See StrTableSearch; 0 when not ready.
-    int Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out, uint32_t* fullCount,
-               int32_t* total);
-};
+// The web addresses: loading and the search alone.
+class t_urlSysDict : public t_strSysDict {};
 
 // The English prediction keys (version 20150305, default policies).
 class t_preEngDict : public t_dictStorageBase {
