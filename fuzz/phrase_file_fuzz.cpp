@@ -1,6 +1,7 @@
 // Fuzzes the phrase-file reader: any bytes as a file (as given, and behind a
-// UTF-16LE mark so most inputs reach the parser). Every entry handed out
-// must obey the format's limits and fit a table item.
+// UTF-16LE mark so most inputs reach the parser). A file in another encoding
+// is refused; every entry handed out must obey the format's limits and fit a
+// table item.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -40,7 +41,13 @@ void ReadAs(const std::string& path, const uint8_t* data, size_t size) {
     const std::wstring w(path.begin(), path.end());
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     t_seen seen;
-    FUZZ_CHECK(ReadPhrasesFile(arena, w.c_str(), &Check, &seen));
+    // Only an empty file or one with a UTF-16 mark (not the UTF-32LE one) is read;
+    // any other file is refused whole and hands out nothing.
+    const bool utf16 = size == 0 || (size >= 2 && data[0] == 0xFE && data[1] == 0xFF) ||
+                       (size >= 2 && data[0] == 0xFF && data[1] == 0xFE &&
+                        !(size >= 4 && data[2] == 0 && data[3] == 0));
+    FUZZ_CHECK(ReadPhrasesFile(arena, w.c_str(), &Check, &seen) == utf16);
+    FUZZ_CHECK(utf16 || seen.entries == 0);
     // The array reader stops at its maximum.
     t_phraseEntry entries[3];
     const int n = ParsePhrasesToArray(arena, w.c_str(), entries, 3);
