@@ -18,6 +18,7 @@
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
+#include "tests/support/dict_env.h"
 #include "tests/support/test_dir.h"
 
 namespace {
@@ -56,15 +57,9 @@ class KeyPyMapSaveTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(root_.Path().empty());
-        const char* home = getenv("HOME");
-        hadHome_ = home != nullptr;
-        if (home) oldHome_ = home;
-        for (const char* d : {"home", "user", "sys", "dict4"}) ASSERT_EQ(0, mkdir(root_.At(d).c_str(), 0700));
-        setenv("HOME", root_.At("home").c_str(), 1);
-        SetConfiguredUserDir(root_.WAt("user").c_str());
-        SetConfiguredSysDir(root_.WAt("sys").c_str());
-        SetConfiguredDictDir4(root_.WAt("dict4").c_str());
-        ASSERT_TRUE(t_singleton<t_versionManager>::Get().Init());
+        ASSERT_EQ(0, mkdir(root_.At("home").c_str(), 0700));
+        ASSERT_NO_FATAL_FAILURE(
+            env_.Open(root_.At("home"), root_.At("user"), root_.At("sys"), root_.At("dict4")));
         ASSERT_TRUE(Store().Init());
         // Full pinyin with the single-letter zh/ch/sh, nothing of shuangpin.
         Store().SetByte(n_config::QuanPin, 1);
@@ -78,10 +73,7 @@ protected:
     void TearDown() override {
         manager_.reset();
         Store().Init();  // back to the defaults for whoever runs next
-        if (hadHome_)
-            setenv("HOME", oldHome_.c_str(), 1);
-        else
-            unsetenv("HOME");
+        env_.Close();
     }
     static t_configuration& Store() { return t_singleton<t_configurationImpl>::Get(); }
 
@@ -99,12 +91,9 @@ protected:
     }
 
     testsupport::t_testDir root_{"vetra-keymap-save"};
+    testsupport::t_dictManagerEnv env_;
     t_keyPyMap map_;
-    std::unique_ptr<t_dictManager> manager_;
-
-private:
-    std::string oldHome_;
-    bool hadHome_ = false;
+    std::unique_ptr<t_dictManager>& manager_ = env_.manager;  // restarted by StartManager
 };
 
 TEST_F(KeyPyMapSaveTest, MissingMapIsBuiltFromTheSettingsAndSavedByRename) {

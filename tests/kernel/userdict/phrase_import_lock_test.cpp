@@ -23,6 +23,7 @@
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
 #include "kernel/userdict/phrase_manager.h"
+#include "tests/support/dict_env.h"
 #include "tests/support/test_dir.h"
 
 namespace {
@@ -83,27 +84,17 @@ class PhraseImportLockTest : public ::testing::TestWithParam<t_import> {
 protected:
     void SetUp() override {
         ASSERT_FALSE(root_.Path().empty());
-        const char* home = getenv("HOME");
-        hadHome_ = home != nullptr;
-        if (home) oldHome_ = home;
-        for (const char* d : {"home", "user"}) ASSERT_EQ(0, mkdir(root_.At(d).c_str(), 0700));
-        setenv("HOME", root_.At("home").c_str(), 1);
-        SetConfiguredUserDir(root_.WAt("user").c_str());
-        ASSERT_TRUE(t_singleton<t_versionManager>::Get().Init());
+        ASSERT_EQ(0, mkdir(root_.At("home").c_str(), 0700));
+        ASSERT_NO_FATAL_FAILURE(
+            env_.Open(root_.At("home"), root_.At("user"), root_.At("sys"), root_.At("dict4")));
         createdLock_ = !GetDictLocker().IsCreated();
         ASSERT_TRUE(CreateDictLocker());
-        manager_ = std::make_unique<t_dictManager>();
-        ASSERT_TRUE(manager_->Init());
         ASSERT_TRUE(root_.Put("phrases.ini", Utf16File(u"new,1=imported\r\n")));
     }
     void TearDown() override {
         if (t_singleton<t_abbrUsrDict>::Exists()) Live().Load(nullptr, 0);  // the block goes with the manager
-        manager_.reset();
         if (createdLock_) ReleaseDictLocker();
-        if (hadHome_)
-            setenv("HOME", oldHome_.c_str(), 1);
-        else
-            unsetenv("HOME");
+        env_.Close();
     }
     static t_abbrUsrDict& Live() { return t_singleton<t_abbrUsrDict>::Get(); }
 
@@ -127,11 +118,10 @@ protected:
     static std::wstring Widen(const std::string& s) { return testsupport::Widen(s); }
 
     testsupport::t_testDir root_{"vetra-phrase-lock"};
-    std::unique_ptr<t_dictManager> manager_;
+    testsupport::t_dictManagerEnv env_;
+    std::unique_ptr<t_dictManager>& manager_ = env_.manager;
 
 private:
-    std::string oldHome_;
-    bool hadHome_ = false;
     bool createdLock_ = false;
 };
 
