@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <map>
 
-#include "kernel/convert/cand_word.h"
+#include "kernel/candidate/cand_word.h"
 #include "kernel/lexicon/small_dicts.h"
 
 class t_Numeric {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <cwchar>
 
-#include "kernel/convert/cand_word.h"
-#include "kernel/convert/text_helpers.h"
+#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/text_helpers.h"
 #include "kernel/lexicon/letter_tables.h"
 #include "kernel/runtime/singleton.h"
 

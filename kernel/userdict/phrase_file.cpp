@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "kernel/convert/text_helpers.h"
+#include "kernel/runtime/text_helpers.h"
 #include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/runtime/text_file.h"

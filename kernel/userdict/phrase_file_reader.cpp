@@ -2,7 +2,7 @@
 // be fuzzed on its own.
 #include <cstring>
 
-#include "kernel/convert/text_helpers.h"
+#include "kernel/runtime/text_helpers.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/runtime/text_file.h"
 #include "kernel/userdict/phrase_file.h"

@@ -5,7 +5,7 @@
 //     tests/kernel/userdict/usr_import_fuzz.cpp kernel/userdict/usr_dict_file_ops.cpp \
 //     kernel/userdict/usr_dict_v3.cpp kernel/userdict/usr_learn.cpp \
 //     kernel/userdict/usr_scramble.cpp kernel/userdict/usr_validators.cpp \
-//     kernel/userdict/usr_text_io.cpp kernel/lexicon/*.cpp kernel/convert/*.cpp \
+//     kernel/userdict/usr_text_io.cpp kernel/lexicon/*.cpp \
 //     kernel/storage/*.cpp kernel/runtime/*.cpp -lpthread -o usr_import_fuzz
 //   ./usr_import_fuzz -max_total_time=300 -max_len=16384 corpus
 // Seed the corpus with files of each format (the test writers of

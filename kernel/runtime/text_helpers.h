@@ -1,4 +1,4 @@
-// Text helpers of the conversion core that the lexicon and the file readers use:
+// UTF-16 text helpers that the lexicon, the file readers and the conversion core use:
 // UTF-16 with surrogate pairs (unlike the UCS-2 converters of the runtime).
 // No shared state; results live in the caller's arena.
 #pragma once

@@ -1,6 +1,6 @@
 // Surrogate-aware UTF-16 helpers: pairs out, code points back, lone surrogates
 // kept, and the limits of the wide pool copy.
-#include "kernel/convert/text_helpers.h"
+#include "kernel/runtime/text_helpers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Surrogate-aware UTF-16 helpers.
-#include "kernel/convert/text_helpers.h"
+#include "kernel/runtime/text_helpers.h"
 
 #include <cstring>
 #include <cwchar>
