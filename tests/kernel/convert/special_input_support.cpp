@@ -1,10 +1,10 @@
 // Record texts and generated locales for the special-input tests.
 #include "tests/kernel/convert/special_input_support.h"
 
-#include <locale.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <clocale>
 #include <cstdlib>
 
 #include "kernel/runtime/scope_heap.h"
@@ -34,11 +34,12 @@ std::vector<std::wstring> Texts(t_candWord* const* records, int count) {
 
 namespace {
 
+// Tried through setlocale: glibc's newlocale leaks its copy of LOCPATH.
+// The tests run in the C locale, which this restores.
 bool Loadable(const char* name) {
-    const locale_t l = newlocale(LC_ALL_MASK, name, locale_t(0));
-    if (!l) return false;
-    freelocale(l);
-    return true;
+    const bool ok = std::setlocale(LC_ALL, name) != nullptr;
+    std::setlocale(LC_ALL, "C");
+    return ok;
 }
 
 }  // namespace

@@ -1,0 +1,118 @@
+// "#" time templates expanded at a fixed clock, in China's time zone and
+// under a Chinese locale, as fcitx runs the kernel.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "kernel/convert/phrase_time.h"
+#include "tests/kernel/convert/special_input_support.h"
+
+namespace {
+
+// Seconds since the epoch of a wall-clock time in UTC+8.
+time_t ChinaTime(int y, int mo, int d, int h, int mi, int s) {
+    struct tm t = {};
+    t.tm_year = y - 1900;
+    t.tm_mon = mo - 1;
+    t.tm_mday = d;
+    t.tm_hour = h;
+    t.tm_min = mi;
+    t.tm_sec = s;
+    return timegm(&t) - 8 * 3600;
+}
+
+class PhraseTimeTest : public testing::Test {
+protected:
+    void SetUp() override {
+        setenv("TZ", "CST-8", 1);
+        tzset();
+        if (!m_locale.Ready() || !std::setlocale(LC_ALL, "zh_CN.UTF-8"))
+            GTEST_SKIP() << "zh_CN.UTF-8 cannot be made here";
+    }
+    void TearDown() override {
+        std::setlocale(LC_ALL, "C");
+        unsetenv("TZ");
+        tzset();
+    }
+    std::wstring Expand(const wchar_t* text, time_t now) {
+        t_phraseTimeExpr expr;
+        const wchar_t* out = ExpandPhraseTimeExpr(expr, m_heap, text, now);
+        return out ? out : L"<null>";
+    }
+
+    convert_test::t_testLocale m_locale{"zh_CN.UTF-8", "zh_CN"};
+    t_scopeHeap m_heap;
+};
+
+TEST_F(PhraseTimeTest, KeywordsExpandAtTheClock) {
+    const time_t monday = ChinaTime(2026, 12, 7, 9, 5, 3);
+    const time_t afternoon = ChinaTime(2026, 12, 9, 15, 0, 0);  // a Wednesday
+    const time_t sunday = ChinaTime(2026, 12, 13, 10, 0, 0);
+    const time_t newYearsEve = ChinaTime(2023, 12, 31, 23, 0, 0);
+    struct {
+        const wchar_t* text;
+        time_t now;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"$YEAR年$MONTH月$DAY日", monday, L"2026年12月07日"},
+        {L"$year_cn年$Month_CN月$DAY_cn日", monday, L"二〇二六年十二月〇七日"},
+        {L"$YEAR_YY/$MONTH_MM/$DAY_DD", monday, L"26/12/07"},
+        {L"$YEARx", monday, L"2026x"},
+        {L"$HOUR:$MINUTE:$SECOND", monday, L"$HOUR:05:03"},
+        {L"$FULLHOUR_cn点", monday, L"〇九点"},
+        {L"$FULLHOUR_cn点", sunday, L"十点"},
+        {L"$HALFHOUR_HH:$FULLHOUR", afternoon, L"03:15"},
+        {L"星期$WEEKDAY_cn", monday, L"星期一"},
+        {L"星期$WEEKDAY_cn", afternoon, L"星期三"},
+        {L"星期$WEEKDAY_cn", sunday, L"星期日"},
+        // AM/PM by the hour, and names in English whatever the host's locale.
+        {L"$AMPM_cn", monday, L"上午"},
+        {L"$AMPM_cn", afternoon, L"下午"},
+        {L"$AMPM", monday, L"AM"},
+        {L"$FULLMONTH $HALFMONTH $FULLDAY $HALFDAY_cn", monday, L"December Dec Monday Mon"},
+        // The day shift applies to every keyword of the template.
+        {L"$YESTERDAY$DAY", monday, L"06"},
+        {L"$YESTERDAY$YESTERDAY$DAY", monday, L"05"},
+        {L"$DAY$YESTERDAY", monday, L"06"},
+        {L"$TOMORROW$DAY$YESTERDAY", monday, L"07"},
+        {L"$TOMORROW$YEAR-$MONTH-$DAY", newYearsEve, L"2024-01-01"},
+        {L"农历$LUNARDATE", monday, L"农历马(丙午)年十月廿九"},
+        // Local midnight has passed in China, not yet in UTC.
+        {L"$LUNARDATE", ChinaTime(2021, 2, 12, 0, 30, 0), L"牛(辛丑)年正月初一"},
+        {L"$LUNARDATE", ChinaTime(1921, 2, 7, 12, 0, 0), L"<null>"},
+        {L"$YESTERDAY", monday, L"<null>"},
+        {L"", monday, L"<null>"},
+        {L"$ $ $DAYS", monday, L"$ $ 07S"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.expected, Expand(c.text, c.now)) << c.text;
+}
+
+TEST_F(PhraseTimeTest, TemplateWithoutKeywordIsItsOwnText) {
+    const wchar_t* text = L"plain $HOUR text";
+    t_phraseTimeExpr expr;
+    EXPECT_EQ(text, ExpandPhraseTimeExpr(expr, m_heap, text, 0));
+    EXPECT_EQ(1, expr.itemCount);
+    EXPECT_EQ(0, expr.keywordCount);
+}
+
+TEST_F(PhraseTimeTest, VersionComesFromTheInstalledSource) {
+    const time_t now = ChinaTime(2026, 12, 7, 9, 0, 0);
+    SetDictVersionSource(nullptr);
+    EXPECT_EQ(L"<null>", Expand(L"$VERSION", now));
+    SetDictVersionSource([](t_dictVersionInfo* info) {
+        info->setupText = L"Vetra 1.0";
+        info->values[0] = 20261207;
+        info->values[1] = 3;
+        info->values[2] = -1;
+        info->buildTime = L"Dec  7 2026";
+        return true;
+    });
+    EXPECT_EQ(L"[Vetra 1.0\r\n系统词频: 20261207\r\n组词数据: 3\r\n辅助码  : -1\r\n编译时间: Dec  7 2026]",
+              Expand(L"[$VERSION]", now));
+    SetDictVersionSource(nullptr);
+}
+
+}  // namespace
