@@ -142,6 +142,18 @@ std::string FormatDouble(double v, int precision, char16_t type) {
     return text;
 }
 
+// The point that '#' asks for when the precision is 0: after the digits of the
+// mantissa, before the exponent ("3.", "3.e+00", "0x1.p+1"); "inf" and "nan"
+// get none.
+void AddDecimalPoint(std::string& text, char16_t type) {
+    if (type != u'e' && type != u'E' && type != u'f' && type != u'a' && type != u'A') return;
+    if (text.find_first_of("nN") != std::string::npos) return;  // "inf", "nan"
+    size_t at = text.size();
+    if (type != u'f') at = text.find_first_of(type == u'a' || type == u'A' ? "pP" : "eE");
+    if (at == std::string::npos || at == 0) return;
+    text.insert(at, 1, '.');
+}
+
 }  // namespace
 
 int VswPrintf16(char16_t* buffer, size_t capacity, const char16_t* format, va_list argsIn) {
@@ -360,10 +372,8 @@ int VswPrintf16(char16_t* buffer, size_t capacity, const char16_t* format, va_li
                         if (prec == 0 && (type == u'g' || type == u'G')) prec = 1;
                         if (prec > kMaxPrecision) prec = kMaxPrecision;
                         floating = FormatDouble(v, prec, type);
-                        if ((flags & kAlternate) && given && precision == 0 &&
-                            (type == u'e' || type == u'E' || type == u'f' || type == u'a' ||
-                             type == u'A'))
-                            floating.push_back('.');
+                        if ((flags & kAlternate) && given && precision == 0)
+                            AddDecimalPoint(floating, type);
                         size_t start = 0;
                         if (!floating.empty() && floating[0] == '-') {
                             flags |= kNegative;
