@@ -67,11 +67,6 @@ int SaturatingDigit(int value, char16_t digit) {
     return value * 10 + d;
 }
 
-locale_t CLocale() {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", nullptr);
-    return c;
-}
-
 // Writes units into the caller's buffer, or only counts them.
 class t_sink {
 public:
@@ -130,7 +125,7 @@ size_t CountGbkChars(const char* s, int precision, size_t* bytes) {
 std::string FormatDouble(double v, int precision, char16_t type) {
     char format[16];
     std::snprintf(format, sizeof format, "%%.%d%c", precision, char(type));
-    const locale_t old = uselocale(CLocale());
+    const locale_t old = uselocale(CNumericLocale());
     std::string text;
     const int n = std::snprintf(nullptr, 0, format, v);
     if (n > 0) {

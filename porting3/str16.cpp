@@ -22,8 +22,6 @@ namespace n_porting {
 
 namespace {
 
-constexpr int kNoCharset = -100;
-
 int CharsetOf(int codePage) {
     switch (codePage) {
         case kCodePageWide: return kCharsetUcs4;
@@ -148,11 +146,6 @@ long ParseSigned(const char16_t* s) {
     return r.negative ? -long(r.value) : long(r.value);
 }
 
-locale_t CLocale() {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", nullptr);
-    return c;
-}
-
 thread_local char16_t* tlsTokContext = nullptr;
 
 bool ContainsUnit(const char16_t* set, char16_t c) {
@@ -174,6 +167,15 @@ char16_t LowerAscii(char16_t c) {
 constexpr char kCode32Alphabet[] = "abcdefghijklmnopqrstuvwxyz012345";
 
 }  // namespace
+
+int CodePageCharset(int codePage) {
+    return CharsetOf(codePage);
+}
+
+locale_t CNumericLocale() {
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", nullptr);
+    return c;
+}
 
 // ---- conversions ----
 
@@ -516,7 +518,7 @@ double WToF16(const char16_t* s) {
     if (!s) return 0.0;
     std::string ascii;
     for (; *s && *s < 0x80; ++s) ascii.push_back(char(*s));
-    return strtod_l(ascii.c_str(), nullptr, CLocale());
+    return strtod_l(ascii.c_str(), nullptr, CNumericLocale());
 }
 
 int ULToW16(unsigned long value, char16_t* dst, size_t capacity, int radix) {

@@ -4,6 +4,7 @@
 // Any thread: conversions use the kernel's per-thread converters, the intern table has a lock.
 #pragma once
 
+#include <locale.h>
 #include <sys/stat.h>
 
 #include <cstddef>
@@ -24,6 +25,13 @@ constexpr int kCodePageGbk = 936;   // console output, narrow formatter argument
 // Result codes of the copying functions beside 0 (success).
 constexpr int kStrInvalid = 22;    // null pointer or no room at all
 constexpr int kStrTruncated = 80;  // copied what fitted
+
+// The kernel charset code (codepage.h) of a code page, or kNoCharset.
+constexpr int kNoCharset = -100;
+int CodePageCharset(int codePage);
+// The C locale: numbers in texts and files keep a decimal point whatever
+// LC_NUMERIC the host application set.
+locale_t CNumericLocale();
 
 // ---- conversions ----
 // Each stops at the first unconvertible or incomplete character or when the

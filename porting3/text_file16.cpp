@@ -21,16 +21,6 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-int CharsetOfCodePage(int codePage) {
-    switch (codePage) {
-        case kCodePageWide: return kCharsetUcs4;
-        case kCodePage16: return kCharsetUcs2;
-        case kCodePageUtf8: return kCharsetUtf8;
-        case kCodePageGbk: return kCharsetGbk;
-        default: return -100;
-    }
-}
-
 void PutCodePoint(std::vector<char16_t>& out, char32_t c) {
     if (c > 0xFFFF && c <= 0x10FFFF) {
         c -= 0x10000;
@@ -58,11 +48,6 @@ void DecodeBytes(const uint8_t* bytes, size_t n, int charset, std::vector<char16
         ++in;
         --inLeft;
     }
-}
-
-locale_t CLocale() {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", nullptr);
-    return c;
 }
 
 bool IsBlank(char16_t c) {
@@ -132,8 +117,8 @@ bool t_fileTextRead::Decode(t_errorContext& ctx, const uint8_t* bytes, size_t le
     } else if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
         DecodeBytes(bytes + 3, length - 3, kCharsetUtf8, text);
     } else {
-        const int charset = CharsetOfCodePage(codePage);
-        if (charset == -100 || charset == kCharsetUcs2 || charset == kCharsetUcs4) {
+        const int charset = CodePageCharset(codePage);
+        if (charset == kNoCharset || charset == kCharsetUcs2 || charset == kCharsetUcs4) {
             // Only byte code pages decode text files.
             t_str message;
             message.Format(u"编码不识别[%02x%02x-%02x%02x]", length > 0 ? bytes[0] : 0,
@@ -222,7 +207,7 @@ bool t_fileTextWrite::WriteI32(int32_t v) {
 
 bool t_fileTextWrite::WriteDouble(double v) {
     char text[400];
-    const locale_t old = uselocale(CLocale());
+    const locale_t old = uselocale(CNumericLocale());
     const int n = std::snprintf(text, sizeof text, "%.10g", v);
     uselocale(old);
     if (n < 0 || n > 348) return false;

@@ -61,6 +61,11 @@ TEST(FileStreamTest, WriterGrowsByDoublingUpToItsLimit) {
     EXPECT_EQ(std::u16string(u"写文件失败：数据量太大: 104857600字节"), ctx.GetError());
     EXPECT_FALSE(w.Write(ctx, block.data(), UINT64_MAX - 10));  // position + n would wrap
     EXPECT_EQ(65537u, w.GetSize());
+    // Past 64 MiB the capacity stops at the limit instead of doubling past it.
+    const std::vector<uint8_t> mib(1 << 20, 1);
+    t_fileBufWrite large;
+    for (int i = 0; i < 70; ++i) ASSERT_TRUE(large.Write(ctx, mib.data(), mib.size())) << i;
+    EXPECT_EQ(t_fileBufWrite::kMaxBytes, large.GetCapacity());
     uint8_t out[2];
     ASSERT_TRUE(w.Seek(ctx, 65536));
     EXPECT_FALSE(w.Read(ctx, out, 2));
