@@ -133,11 +133,11 @@ TEST(Format16Test, IntegersAndGeneralFloatsAgreeWithSwprintf) {
         std::string flags = flagSets[random() % 11];
         // '#' with g keeps trailing zeros in the C library but not here.
         if (conv == "g" && flags.find('#') != std::string::npos) flags.erase(flags.find('#'), 1);
-        std::string spec = "%" + flags;
-        if (random() % 2) spec += std::to_string(random() % 25);
-        if (random() % 2) spec += "." + std::to_string(random() % 12);
-        spec += conv;
-        const std::string format = "<" + spec + ">";
+        std::string directive = "%" + flags;
+        if (random() % 2) directive += std::to_string(random() % 25);
+        if (random() % 2) directive += "." + std::to_string(random() % 12);
+        directive += conv;
+        const std::string format = "<" + directive + ">";
         const std::wstring wformat(format.begin(), format.end());
         wchar_t expected[256];
         std::u16string got;
