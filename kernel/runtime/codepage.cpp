@@ -177,7 +177,8 @@ void GetCharsetName(int code, char* out) {
     out[kCharsetNameSize - 1] = 0;
 }
 
-bool IconvConvert(int to, int from, const char** in, size_t* inLeft, char** out, size_t* outLeft) {
+bool IconvConvert(int to, int from, const char** in, size_t* inLeft, char** out, size_t* outLeft,
+                  bool quiet) {
     if (!in || !*in || !inLeft || !out || !*out || !outLeft) return false;
     char toName[kCharsetNameSize];
     char fromName[kCharsetNameSize];
@@ -189,7 +190,7 @@ bool IconvConvert(int to, int from, const char** in, size_t* inLeft, char** out,
     bool ok = iconv(cd, const_cast<char**>(in), inLeft, out, outLeft) != size_t(-1);
     // Ends a stateful output encoding's shift sequence; a no-op for the others.
     if (ok) ok = iconv(cd, nullptr, nullptr, out, outLeft) != size_t(-1);
-    if (!ok) PrintConversionError(errno);
+    if (!ok && !quiet) PrintConversionError(errno);
     if (owned) iconv_close(cd);
     return ok;
 }

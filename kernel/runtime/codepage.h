@@ -26,8 +26,10 @@ void GetCharsetName(int code, char* out);
 // this thread's cache (reset before use). Pointers and counts advance as iconv
 // advances them. Returns false when no descriptor can be opened (silently) or
 // when the input holds an invalid or incomplete sequence or the output is too
-// small (the system error text is printed on standard error).
-bool IconvConvert(int to, int from, const char** in, size_t* inLeft, char** out, size_t* outLeft);
+// small (the system error text is printed on standard error unless quiet:
+// callers that expect to stop at an unconvertible character pass true).
+bool IconvConvert(int to, int from, const char** in, size_t* inLeft, char** out, size_t* outLeft,
+                  bool quiet = false);
 
 // ---- conversions ----
 // capacity: on entry the room of the output in its units (UTF-16 units, wide

@@ -197,9 +197,19 @@ bool SyncParentDir(const char* path) {
 }
 
 bool t_safeFileWriter::Begin(const t_pathName& target) {
+    char bytes[kPathBufBytes];
+    if (!target.ToBytes(bytes, sizeof bytes)) {
+        Abort();
+        return false;
+    }
+    return Begin(bytes);
+}
+
+bool t_safeFileWriter::Begin(const char* target) {
     Abort();
     m_failed = false;
-    if (!target.ToBytes(m_target, sizeof m_target) || !m_target[0]) return false;
+    if (!target || !target[0] || std::strlen(target) >= sizeof m_target) return false;
+    std::memcpy(m_target, target, std::strlen(target) + 1);
     const int n = snprintf(m_tmp, sizeof m_tmp, "%s.XXXXXX", m_target);
     if (n < 0 || static_cast<size_t>(n) >= sizeof m_tmp) {
         m_tmp[0] = '\0';

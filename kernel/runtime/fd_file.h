@@ -80,6 +80,8 @@ public:
 
     // False when the target's directory cannot hold a temporary file.
     bool Begin(const t_pathName& target);
+    // The same for a target already in the system's charset.
+    bool Begin(const char* target);
     // Appends; false on any failed or short write (the write is then lost).
     bool Write(const void* data, size_t length);
     // False when the data could not be made durable or renamed; the target

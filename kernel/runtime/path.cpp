@@ -419,6 +419,11 @@ bool PathCopyFile(const t_pathName& source, const t_pathName& target) {
     char src[kPathBufBytes];
     char dst[kPathBufBytes];
     if (!source.ToBytes(src, sizeof src) || !target.ToBytes(dst, sizeof dst)) return false;
+    return PathCopyFileBytes(src, dst);
+}
+
+bool PathCopyFileBytes(const char* src, const char* dst) {
+    if (!src || !dst || !src[0] || !dst[0]) return false;
     const int in = open(src, O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         PrintErrno(src);
@@ -438,7 +443,7 @@ bool PathCopyFile(const t_pathName& source, const t_pathName& target) {
     int out = -1;
     if (special) {
         out = open(dst, O_WRONLY | O_CLOEXEC);
-    } else if (writer.Begin(target)) {
+    } else if (writer.Begin(dst)) {
         out = writer.GetFd();
     }
     if (out < 0) {

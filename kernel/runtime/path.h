@@ -114,6 +114,8 @@ bool IsSameFile(const char* a, const char* b);
 // written directly. Every read, write and close is checked; false on any
 // failure, with no partial file left behind.
 bool PathCopyFile(const t_pathName& source, const t_pathName& target);
+// The same on names already in the system's charset (null or empty: false).
+bool PathCopyFileBytes(const char* source, const char* target);
 // rename(2); false on failure.
 bool PathRename(const t_pathName& from, const t_pathName& to);
 
