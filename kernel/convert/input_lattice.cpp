@@ -10,6 +10,7 @@
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/lexicon/syllable_table.h"
 #include "kernel/runtime/lstr.h"
+#include "kernel/lexicon/small_dicts_arena.h"
 #include "kernel/runtime/scope_heap.h"
 
 namespace {
@@ -52,7 +53,7 @@ t_wordArc* t_inputLattice::AddArc(int start, int end, uint32_t value, const t_ls
     if (!Valid(start) || !Valid(end) || end <= start || syllables < 0 || !m_nodeArena || !m_arcArena) return nullptr;
     t_wordArcNode* node = m_tails[end];
     if (!node || node->start != start) {
-        node = static_cast<t_wordArcNode*>(m_nodeArena->Alloc(sizeof(t_wordArcNode)));
+        node = static_cast<t_wordArcNode*>(ArenaAllocAligned(*m_nodeArena, sizeof(t_wordArcNode)));
         if (!node) return nullptr;
         *node = {start, end, nullptr, nullptr, 0};
         if (m_tails[end])
@@ -62,7 +63,7 @@ t_wordArc* t_inputLattice::AddArc(int start, int end, uint32_t value, const t_ls
         m_tails[end] = node;
         ++m_nodeCount;
     }
-    auto* arc = static_cast<t_wordArc*>(m_arcArena->Alloc(sizeof(t_wordArc)));
+    auto* arc = static_cast<t_wordArc*>(ArenaAllocAligned(*m_arcArena, sizeof(t_wordArc)));
     if (!arc) return nullptr;
     *arc = {};
     arc->start = start;

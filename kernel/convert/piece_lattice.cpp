@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "kernel/lexicon/small_dicts_arena.h"
 #include "kernel/runtime/scope_heap.h"
 
 namespace {
@@ -96,7 +97,7 @@ int PieceLattice::KindCountAt(int p, uint8_t kind) const {
 t_piece* PieceLattice::AddPiece(int start, int end, uint8_t kind, int32_t ref, uint8_t cost, const void* word,
                                 int16_t length) {
     if (!m_arena || start < 0 || end > m_count || end <= start) return nullptr;
-    auto* piece = static_cast<t_piece*>(m_arena->Alloc(sizeof(t_piece)));
+    auto* piece = static_cast<t_piece*>(ArenaAllocAligned(*m_arena, sizeof(t_piece)));
     if (!piece) return nullptr;
     *piece = {word, start, end, kind, cost, ref, nullptr, length, 0, kBestChains};
     if (m_tails[end])

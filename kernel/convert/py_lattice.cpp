@@ -8,6 +8,7 @@
 #include "kernel/lexicon/key_py_map.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/syllable_table.h"
+#include "kernel/lexicon/small_dicts_arena.h"
 #include "kernel/runtime/scope_heap.h"
 
 namespace {
@@ -54,8 +55,8 @@ bool t_pyLattice::CopyFrom(const t_pyLattice& other) {
 
 t_pyArc* t_pyLattice::AddArc(int start, int end, int keys, float prob, uint16_t id, uint16_t flags) {
     if (!m_arena || !Valid(start) || !Valid(end) || end <= start) return nullptr;
-    auto* arc = static_cast<t_pyArc*>(m_arena->Alloc(sizeof(t_pyArc)));
-    auto* links = static_cast<t_pyArcLink*>(m_arena->Alloc(2 * sizeof(t_pyArcLink)));
+    auto* arc = static_cast<t_pyArc*>(ArenaAllocAligned(*m_arena, sizeof(t_pyArc)));
+    auto* links = static_cast<t_pyArcLink*>(ArenaAllocAligned(*m_arena, 2 * sizeof(t_pyArcLink)));
     if (!arc || !links) return nullptr;
     *arc = {start, end, keys, prob, id, flags};
     links[0] = {arc, m_cells[start].out};
@@ -324,7 +325,7 @@ int32_t t_pyLattice::BestBigramPathCost(const t_pyDict* py) const {
     };
     t_node* at[kMaxPositions] = {};
     auto add = [&](int p, int16_t id, int32_t cost) {
-        auto* node = static_cast<t_node*>(m_arena ? m_arena->Alloc(sizeof(t_node)) : nullptr);
+        auto* node = static_cast<t_node*>(m_arena ? ArenaAllocAligned(*m_arena, sizeof(t_node)) : nullptr);
         if (!node) return false;
         *node = {id, cost, at[p]};
         at[p] = node;

@@ -15,6 +15,7 @@
 #include "kernel/lexicon/small_dicts.h"
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/lstr.h"
+#include "kernel/lexicon/small_dicts_arena.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/userdict/usr_dict_v3.h"
 
@@ -47,7 +48,7 @@ void t_segmentNodes::Reset(int count) {
 t_segWordNode* t_segmentNodes::Create(const t_wordArc* arc, uint32_t index, uint32_t value, uint16_t cost,
                                       int position, uint32_t extra) {
     if (!m_arena || position < 0 || position > m_count) return nullptr;
-    auto* node = static_cast<t_segWordNode*>(m_arena->Alloc(sizeof(t_segWordNode)));
+    auto* node = static_cast<t_segWordNode*>(ArenaAllocAligned(*m_arena, sizeof(t_segWordNode)));
     if (!node) return nullptr;
     *node = {};
     node->arc = arc;
@@ -218,16 +219,19 @@ int t_wordReader::Read(int p, bool last, bool names) {
     const t_gramInfo* gram = m_dicts.sys && m_dicts.sys->IsReady() ? m_dicts.sys->GetGram() : nullptr;
     const int nearLimit = names ? 3 : 2;
     int made = 0;
-    t_cursor cursors[kMaxCursors];
-    t_cursor* heap[kMaxCursors];
     for (const t_wordArcNode* node = m_lattice->NodesEndingAt(p); node; node = node->next) {
         if (last && node->start == 0) continue;
         const int32_t off = m_lattice->FewestWords(node->start) + m_lattice->WordsToEnd(p) - m_lattice->WordsToEnd(0);
         if (off >= nearLimit) continue;
         const int limit = names ? kWordsNames
                                 : m_gameKeys ? kWordsGameKeys : (node->arcCount < 4 ? kWordsFewArcs : kWordsManyArcs);
+        // One cursor per arc; abbreviated input gives nodes of hundreds of arcs.
+        const int arcs = std::max(node->arcCount, 0);
+        auto* cursors = static_cast<t_cursor*>(m_arena ? ArenaAllocAligned(*m_arena, sizeof(t_cursor) * size_t(arcs)) : nullptr);
+        auto* heap = static_cast<t_cursor**>(m_arena ? ArenaAllocAligned(*m_arena, sizeof(t_cursor*) * size_t(arcs)) : nullptr);
+        if (!cursors || !heap) continue;
         int size = 0, opened = 0;
-        for (const t_wordArc* a = node->arcs; a && opened < kMaxCursors; a = a->next) {
+        for (const t_wordArc* a = node->arcs; a && opened < arcs; a = a->next) {
             if (names && a->source != kArcSourceSystem) continue;
             if (OpenCursor(a, names, &cursors[opened])) Push(heap, size, &cursors[opened++]);
         }
@@ -355,7 +359,7 @@ int AddPinyinTips(const t_convertDicts& dicts, t_scopeHeap* arena, bool firstTip
             if (!r || LstrGetLength(r->syllableIds) == 0 || !r->text) continue;
             const t_lstr* tip = dicts.tip->GetTip(r->syllableIds, r->text);
             if (!tip) continue;
-            auto* copy = static_cast<t_candWord*>(arena->Alloc(sizeof(t_candWord)));
+            auto* copy = static_cast<t_candWord*>(ArenaAllocAligned(*arena, sizeof(t_candWord)));
             if (!copy) break;
             std::memcpy(static_cast<void*>(copy), r, sizeof(t_candWord));
             copy->furtherText = tip;

@@ -84,7 +84,6 @@ public:
     static constexpr int kWordsManyArcs = 15;
     static constexpr int kWordsGameKeys = 5;
     static constexpr int kWordsNames = 60;
-    static constexpr int kMaxCursors = 64;  // arcs of one node that are read
     static constexpr int kMaxUserWords = 64;
 
     void Bind(const t_convertDicts& dicts, t_segmentNodes* segments, const t_inputLattice* lattice,

@@ -99,6 +99,7 @@ bool t_testLexicon::MakeSmall(const std::vector<t_sysWordEntry>& words,
     core.date = 20261207;
     core.words = words;
     core.shortKeys = shortKeys;
+    core.classes = {{0, 0, 0, 0, 0}, {2, 0, 0, 0, 1}};  // class 1: a surname
     core.unigrams.resize(8);
     for (size_t i = 1; i < core.unigrams.size(); ++i) core.unigrams[i].freq = uint16_t(300 + 50 * i);
     std::string error;
@@ -218,12 +219,13 @@ std::vector<t_arcView> t_conversion::Find(const t_convertDicts& d, int start, in
 namespace {
 
 t_sysWordEntry Word(std::initializer_list<const char*> ids, const std::u16string& text, uint16_t cost,
-                    uint32_t gram) {
+                    uint32_t gram, uint32_t classIndex = 0) {
     t_sysWordEntry w;
     w.ids = Ids(ids);
     w.text = text;
     w.cost = cost;
     w.gramId = gram;
+    w.classIndex = classIndex;
     return w;
 }
 
@@ -245,7 +247,7 @@ const t_testLexicon& SmallLexicon() {
              Word({"zhong", "guo", "ren", "min"}, u"中国人民", 12, 0), Word({"xian"}, u"先", 10, 0),
              Word({"xi"}, u"西", 10, 0), Word({"an"}, u"安", 10, 0), Word({"xi", "an"}, u"西安", 20, 0),
              Word({"fang", "an"}, u"方案", 20, 0), Word({"fan", "gan"}, u"反感", 30, 0), Word({"lve"}, u"略", 10, 0),
-             Word({"nve"}, u"虐", 10, 0), Word({"zhe", "ge"}, u"这个", 10, 0)},
+             Word({"nve"}, u"虐", 10, 0), Word({"zhe", "ge"}, u"这个", 10, 0), Word({"wang"}, u"王", 10, 0, 1)},
             shortKeys);
         EXPECT_TRUE(made);
         return lex;

@@ -82,7 +82,7 @@ public:
 };
 
 // The small lexicon: 我 爱 你 我爱 爱你 我爱你, 中 国 人 民 中国 人民
-// 中国人民, 先 西 安 西安, 方案 反感, 略 虐, and the letter tables "n" (你)
+// 中国人民, 先 西 安 西安, 方案 反感, 略 虐, the surname 王, and the letter tables "n" (你)
 // and "zg" (中国, 这个).
 const t_testLexicon& SmallLexicon();
 // The built data's lexicon, null when VETRA_SYSTEM_DATA_DIR is unset.

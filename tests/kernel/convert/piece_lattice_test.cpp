@@ -160,7 +160,9 @@ TEST(PieceLatticeTest, BestChainAgreesWithBruteForce) {
         t_pieceChain chain;
         const int found = r.lattice.BestChain(&chain);
         ASSERT_EQ(found, valid && best >= 0 ? 1 : 0) << round;
-        if (found) ASSERT_EQ(chain.cost, best) << round;
+        if (found) {
+            ASSERT_EQ(chain.cost, best) << round;
+        }
     }
 }
 
@@ -256,7 +258,9 @@ TEST(PieceLatticeTest, BestChainsAgreeWithBruteForce) {
         std::vector<int32_t> got;
         for (int i = 0; i < count; ++i) {
             got.push_back(out[i].cost);
-            if (i > 0) ASSERT_LE(ChainByKindCountThenCost(&out[i - 1], &out[i]), 0) << round;
+            if (i > 0) {
+                ASSERT_LE(ChainByKindCountThenCost(&out[i - 1], &out[i]), 0) << round;
+            }
             for (uint32_t j = 0; j < out[i].kindCount; ++j) EXPECT_TRUE(out[i].pieces[j]->used);
             EXPECT_GE(out[i].key, 1000);
         }
