@@ -151,10 +151,11 @@ void t_wordFinder::WalkArcs(int p, int depth, double prob, t_sysDictCursor& curs
             if (row >= 0 && !blocked) add(kArcSourcePrivilege, uint32_t(row));
             next.privilege = longer != 0;
         }
-        if (on.cloud && a->end == n) {
+        if (on.cloud) {
+            // Cached answers cover the whole input; shorter paths only lead on.
             int extends = 0, found = 0;
             const int32_t handle = m_dicts.cloudCache->Find(ids, &extends, &found);
-            if (handle >= 0 && found > 0 && !blocked)
+            if (handle >= 0 && found > 0 && !blocked && a->end == n)
                 m_switches.cloudCollector->AddCloudCacheWords(handle, found, ids, m_start, a->end,
                                                               m_syllables->GetBackward(a->end));
             next.cloud = extends != 0;

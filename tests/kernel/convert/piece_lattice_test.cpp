@@ -166,7 +166,7 @@ TEST(PieceLatticeTest, BestChainAgreesWithBruteForce) {
     }
 }
 
-TEST(PieceLatticeTest, BestChainOfThirtyTwoAgreesWithBruteForce) {
+TEST(PieceLatticeTest, ChainsOfThirtyTwoAgreeWithBruteForce) {
     std::mt19937 rng(32);
     t_randomLattice r;
     int foundRounds = 0;
@@ -208,6 +208,19 @@ TEST(PieceLatticeTest, BestChainOfThirtyTwoAgreesWithBruteForce) {
             }
             if (!valid) break;
         }
+        // Every chain of a kind-16 and a kind-32 piece, cheapest first.
+        std::vector<int32_t> pairs;
+        for (const t_piece* last : r.At(r.n, kPieceFinalAfterMiddle))
+            for (const t_piece* first : r.At(last->start, kPieceMiddle)) pairs.push_back(r.Cost({first, last}));
+        std::sort(pairs.begin(), pairs.end());
+        pairs.resize(std::min<size_t>(pairs.size(), PieceLattice::kBestChains));
+        t_pieceChain list[PieceLattice::kBestChains];
+        int count = -1;
+        ASSERT_EQ(r.lattice.BestChainsFromSixteen(list, &count), 1);
+        std::vector<int32_t> listed;
+        for (int i = 0; i < count; ++i) listed.push_back(list[i].cost);
+        ASSERT_EQ(listed, pairs) << round;
+
         t_pieceChain chain;
         const int found = r.lattice.BestChainOfThirtyTwo(&chain);
         ASSERT_EQ(found, valid && best >= 0 ? 1 : 0) << round;

@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <string>
 
 #include "kernel/lexicon/cell_dict.h"
+#include "kernel/lexicon/letter_tables.h"
 #include "kernel/lexicon/privilege_dict.h"
+#include "kernel/userdict/cloud_cache.h"
 #include "kernel/userdict/ext_dict.h"
 #include "kernel/userdict/usr_dict_v3.h"
 #include "kernel/userdict/usr_text_io.h"
@@ -229,6 +232,55 @@ TEST_P(WordFinderTest, EveryKindOfLongInputBuildsBothLattices) {
             conv.syllables.MarkSyllableBoundaries(a.data(), b.data(), c.data(), s.c_str(), n);
         }
     }
+}
+
+// At the end of the input the walk offers paths that longer words continue
+// for association, cached cloud answers of the whole input and the level of
+// the system tree; the reading walk names the only reading of the input.
+TEST_P(WordFinderTest, WhatTheWalkHandsOnAtTheEnd) {
+    struct t_sink : i_wordFinderSink {
+        void ScoreAssociation(int start, const uint16_t* ids, const uint16_t*, int count, double) override {
+            paths.push_back(std::vector<uint16_t>(ids, ids + count));
+            (void)start;
+        }
+        void AddCloudCacheWords(int32_t, int count, const t_lstr*, int start, int end, double backward) override {
+            cloud.push_back({start, end, count});
+            EXPECT_EQ(backward, 1.0);
+        }
+        void SetWeakTopLevel(int level, bool partial) override { levels.push_back(level * 10 + partial); }
+        std::vector<std::vector<uint16_t>> paths;
+        std::vector<std::array<int, 3>> cloud;
+        std::vector<int> levels;
+    } sink;
+    t_cloudCacheDict cache;
+    ASSERT_TRUE(cache.AttachEmpty());
+    const Bytes key = Units(Ids({"zhong", "guo"})), answer = Text(u"中过");
+    ASSERT_EQ(cache.AddEntry(L(key), L(answer), 1, 0, L(answer), L(answer)), 1);
+    dicts.cloudCache = &cache;
+    const t_wordReadingRow row = {1, {Ids({"zhong"})[0], 0, 0, 0}, 1, {{u'中', 0, L"zhōng"}, {}}};
+    const t_wordReadingTable readings(&row, 1);
+    dicts.readings = &readings;
+    t_findSwitches on;
+    on.forecast = on.cloudCollector = &sink;
+    on.cloudCache = true;
+    t_wordReadingOut reading;
+    on.reading = &reading;
+    t_conversion conv;
+    conv.text = L"zhong";
+    ASSERT_TRUE(conv.syllables.Build(&conv.arena, dicts.keyMap, dicts.py, conv.text.c_str(), 5, false, false));
+    conv.input.Reset(5);
+    t_wordFinder finder(dicts, &conv.input, &conv.syllables, conv.text.c_str(), &conv.arena);
+    finder.SetWeakTopGate(&sink);
+    ASSERT_TRUE(finder.FindWordsAt(0, on));
+    EXPECT_EQ(sink.paths, std::vector<std::vector<uint16_t>>{Ids({"zhong"})});  // 中国 goes on
+    EXPECT_EQ(sink.levels, std::vector<int>{10});
+    EXPECT_TRUE(sink.cloud.empty());  // the cache has no answer for zhong alone
+    EXPECT_EQ(reading.state, 1);
+    EXPECT_EQ(reading.row, &row);
+
+    ASSERT_TRUE(conv.Run(dicts, L"zhongguo", on));
+    ASSERT_EQ(sink.cloud.size(), 1u);
+    EXPECT_EQ(sink.cloud[0], (std::array<int, 3>{0, 8, 1}));
 }
 
 VETRA_LEXICON_SUITES(WordFinderTest);
