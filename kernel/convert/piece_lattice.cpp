@@ -130,7 +130,7 @@ int PieceLattice::AddReading(int start, int end, uint32_t attribute, uint8_t cos
                 entered += AddPiece(start, end, kPieceMiddle, ref, cost, word, int16_t(first->length + 1)) != nullptr;
             else if (reachesLast && (attribute & 8))
                 entered += AddPiece(start, end, kPieceFinal, ref, cost, word, int16_t(first->length + 1)) != nullptr;
-            else if (reachesLast && (attribute & 7) == 4)
+            else if ((attribute & 7) == 4)
                 entered += AddPiece(start, end, kPieceFinalOfThree, ref, cost, word, int16_t(first->length + 2)) !=
                            nullptr;
         }
