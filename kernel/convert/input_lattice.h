@@ -96,7 +96,9 @@ public:
     int32_t GetNodeCount() const { return m_nodeCount; }
     int32_t GetArcCount() const { return m_arcCount; }
     int32_t GetFarthest() const { return m_farthest; }
-    // 0 where no word path of system, user or cell words reaches; outside 0..n too.
+    // Fewest system or user words from p to the farthest position (after
+    // FinaliseWordCounts); fewest system, user or cell words, and their
+    // syllables, from 0 to p. 0 where no such path exists, and outside 0..n.
     int32_t WordsToEnd(int p) const { return Valid(p) ? m_wordsToEnd[p] : 0; }
     int32_t FewestWords(int p) const { return Valid(p) ? m_fewestWords[p] : 0; }
     int32_t FewestSyllables(int p) const { return Valid(p) ? m_fewestSyllables[p] : 0; }
