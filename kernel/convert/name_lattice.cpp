@@ -1,7 +1,7 @@
 // The name-piece lattice: entering readings as pieces, the cheapest chain
 // and the best 30 chains with the partial selection they share.
 // One conversion on one thread.
-#include "kernel/convert/piece_lattice.h"
+#include "kernel/convert/name_lattice.h"
 
 #include <algorithm>
 #include <iterator>

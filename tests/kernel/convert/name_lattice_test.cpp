@@ -1,7 +1,7 @@
 // The name-piece lattice: how readings become pieces, the 20-position
 // limit, and the chain searches against a brute-force search over random
 // small lattices.
-#include "kernel/convert/piece_lattice.h"
+#include "kernel/convert/name_lattice.h"
 
 #include <gtest/gtest.h>
 
