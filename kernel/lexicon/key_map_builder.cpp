@@ -40,8 +40,9 @@ bool JoinKey(wchar_t (&key)[t_keyPyMapBuilder::kPartChars], const wchar_t* initi
     return true;
 }
 
-// The ü spelling of a final after j, q, x, y (u, un, uan) or j, l, n, q, x, y
-// (ue); null when none applies.
+// The other spelling of a final that is typed both ways: ü written v after
+// j, q, x, y (u, un, uan, ue), and ue after l, n, whose syllables the list
+// spells lve and nve but most people type lue and nue. Null when none applies.
 const wchar_t* UmlautFinal(const wchar_t* initial, const wchar_t* final) {
     if (!initial[0] || initial[1]) return nullptr;
     const wchar_t c = initial[0];
@@ -51,7 +52,9 @@ const wchar_t* UmlautFinal(const wchar_t* initial, const wchar_t* final) {
         if (!wcscmp(final, L"un")) return L"vn";
         if (!wcscmp(final, L"uan")) return L"van";
     }
-    if ((jqxy || c == L'l' || c == L'n') && !wcscmp(final, L"ue")) return L"ve";
+    const bool ln = c == L'l' || c == L'n';
+    if ((jqxy || ln) && !wcscmp(final, L"ue")) return L"ve";
+    if (ln && !wcscmp(final, L"ve")) return L"ue";
     return nullptr;
 }
 
