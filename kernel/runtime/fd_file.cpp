@@ -223,9 +223,11 @@ bool t_safeFileWriter::Begin(const t_pathName& target) {
             m_tmp[0] = '\0';
             return false;
         }
+        int locked;
+        while ((locked = flock(m_fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
         struct stat own;
-        if (flock(m_fd, LOCK_EX) != 0 || fstat(m_fd, &own) != 0 || own.st_nlink > 0 ||
-            attempt == kTempAttempts - 1)
+        if (locked != 0 || fstat(m_fd, &own) != 0 || own.st_nlink > 0 || attempt == kTempAttempts - 1)
             break;
         close(m_fd);
         m_fd = -1;
