@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "kernel/runtime/codepage.h"
 #include "kernel/runtime/dir_settings.h"
@@ -25,6 +26,8 @@ constexpr size_t kMutexBytes = sizeof(pthread_mutex_t);
 // Attempts to open-or-publish before giving up (each loses only to a
 // concurrent publisher or replacer).
 constexpr int kOpenAttempts = 8;
+// Longest a waiter sleeps before it looks at the mutex again (25 ms).
+constexpr long kWaitSliceNs = 25L * 1000 * 1000;
 
 void PrintError(const char* what, int err) { fprintf(stderr, "%s: %s\n", what, strerror(err)); }
 
@@ -206,11 +209,29 @@ bool t_processLock::Close() {
     return true;
 }
 
+// Waits in bounded slices. A waiter that the unlocker woke can be killed
+// before it takes the mutex; the futex then never wakes the next sleeper
+// although the mutex is free. Each slice ends with a fresh attempt, so such
+// a lost wake-up costs one slice instead of blocking forever.
+int t_processLock::WaitForMutex() {
+    for (;;) {
+        struct timespec until;
+        clock_gettime(CLOCK_MONOTONIC, &until);
+        until.tv_nsec += kWaitSliceNs;
+        if (until.tv_nsec >= 1000000000L) {
+            until.tv_nsec -= 1000000000L;
+            ++until.tv_sec;
+        }
+        const int r = pthread_mutex_clocklock(m_mutex, CLOCK_MONOTONIC, &until);
+        if (r != ETIMEDOUT) return r;
+    }
+}
+
 bool t_processLock::Lock() {
     if (!m_created || !m_mutex) return false;
     for (int round = 0; round < 2; ++round) {
         m_waiters.fetch_add(1);
-        const int r = pthread_mutex_lock(m_mutex);
+        const int r = WaitForMutex();
         m_waiters.fetch_sub(1);
         if (r == 0 || r == EOWNERDEAD) {
             if (r == EOWNERDEAD) {
@@ -220,7 +241,12 @@ bool t_processLock::Lock() {
                 pthread_mutex_consistent(m_mutex);
                 fprintf(stderr, "%s: previous holder died; lock recovered\n", m_path);
             }
-            if (m_holds.fetch_add(1) == 0) m_owner.store(pthread_self());
+            if (m_holds.load() == 0) {
+                // The file system stamps files with the coarse clock.
+                clock_gettime(CLOCK_REALTIME_COARSE, &m_heldSince);
+                m_owner.store(pthread_self());
+            }
+            m_holds.fetch_add(1);
             return true;
         }
         if (r != ENOTRECOVERABLE || round > 0) {
@@ -238,6 +264,12 @@ bool t_processLock::Lock() {
         }
     }
     return false;
+}
+
+bool t_processLock::GetHeldSince(struct timespec* since) const {
+    if (!since || m_holds.load() <= 0 || m_owner.load() != pthread_self()) return false;
+    *since = m_heldSince;
+    return true;
 }
 
 bool t_processLock::Unlock() {
