@@ -36,6 +36,19 @@ int CompareWithinKind(const t_candWord* a, const t_candWord* b) {
 
 bool IsCloud(const t_candWord* w) { return w->sourceType == kCandSourceCloud; }
 
+// FNV-1a over the text's bytes.
+uint32_t HashText(const t_lstr* text) {
+    const uint8_t* p = LstrGetBytes(text);
+    uint32_t h = 2166136261u;
+    for (uint32_t i = 0, n = LstrGetByteLength(text); i < n; ++i) h = (h ^ p[i]) * 16777619u;
+    return h;
+}
+
+bool SameText(const t_lstr* a, const t_lstr* b) {
+    const uint32_t n = LstrGetByteLength(a);
+    return n == LstrGetByteLength(b) && (n == 0 || std::memcmp(LstrGetBytes(a), LstrGetBytes(b), n) == 0);
+}
+
 }  // namespace
 
 t_arrayWord::t_arrayWord(t_candWord** output, uint32_t start, uint32_t count, uint32_t multiQuota,
@@ -46,7 +59,10 @@ t_arrayWord::t_arrayWord(t_candWord** output, uint32_t start, uint32_t count, ui
     if (!heap || places > kMaxPlaces) return;
     m_capacity = int(places);
     const size_t n = places > 0 ? size_t(places) : 1;
-    m_index = static_cast<t_candWord**>(heap->Alloc(2 * n * sizeof(t_candWord*)));
+    uint32_t slots = 8;
+    while (slots < 6 * n) slots *= 2;
+    m_indexMask = slots - 1;
+    m_index = static_cast<t_candWord**>(heap->Alloc(slots * sizeof(t_candWord*)));
     m_pinned = static_cast<t_candWord**>(heap->Alloc(n * sizeof(t_candWord*)));
     m_scored = static_cast<t_candWord**>(heap->Alloc(n * sizeof(t_candWord*)));
 }
@@ -164,26 +180,23 @@ int t_arrayWord::IsRejectedByFilter(const t_lstr* text) const {
 // ---------------------------------------------------------------------------
 // Look-ups.
 
-int t_arrayWord::FindText(const t_lstr* text, bool* found) const {
-    int lo = 0, hi = m_indexCount;
-    while (lo < hi) {
-        const int mid = lo + (hi - lo) / 2;
-        const int c = CompareText(text, m_index[mid]->text);
-        if (c == 0) {
+uint32_t t_arrayWord::FindText(const t_lstr* text, bool* found) const {
+    uint32_t slot = HashText(text) & m_indexMask;
+    while (m_index[slot]) {
+        if (SameText(m_index[slot]->text, text)) {
             *found = true;
-            return mid;
+            return slot;
         }
-        if (c < 0) hi = mid;
-        else lo = mid + 1;
+        slot = (slot + 1) & m_indexMask;
     }
     *found = false;
-    return lo;
+    return slot;
 }
 
 t_candWord* t_arrayWord::FindWord(const t_lstr* text) const {
     if (!IsValid()) return nullptr;
     bool found = false;
-    const int at = FindText(text, &found);
+    const uint32_t at = FindText(text, &found);
     return found ? m_index[at] : nullptr;
 }
 
@@ -265,10 +278,28 @@ int t_arrayWord::HasComposedBigramLead() const {
 
 void t_arrayWord::IndexInsert(t_candWord* w) {
     bool found = false;
-    const int at = FindText(w->text, &found);
-    std::memmove(m_index + at + 1, m_index + at, size_t(m_indexCount - at) * sizeof(t_candWord*));
+    const uint32_t at = FindText(w->text, &found);
+    if (!found) ++m_indexCount;
     m_index[at] = w;
-    ++m_indexCount;
+}
+
+// Removal from a linear-probing table: later entries of the run move back
+// into the gap when their home slot allows it, so no search stops early.
+void t_arrayWord::IndexRemove(const t_candWord* w) {
+    bool found = false;
+    uint32_t gap = FindText(w->text, &found);
+    if (!found || m_index[gap] != w) return;
+    m_index[gap] = nullptr;
+    --m_indexCount;
+    for (uint32_t next = (gap + 1) & m_indexMask; m_index[next]; next = (next + 1) & m_indexMask) {
+        const uint32_t home = HashText(m_index[next]->text) & m_indexMask;
+        // Moves back unless its home lies cyclically in (gap, next].
+        const bool stays = gap <= next ? (home > gap && home <= next) : (home > gap || home <= next);
+        if (stays) continue;
+        m_index[gap] = m_index[next];
+        m_index[next] = nullptr;
+        gap = next;
+    }
 }
 
 void t_arrayWord::NoteInserted(bool pinned, const t_candWord* w, int at) {
@@ -293,12 +324,7 @@ void t_arrayWord::RemoveAt(bool pinned, int i) {
     t_candWord** list = pinned ? m_pinned : m_scored;
     int& count = pinned ? m_pinnedCount : m_scoredCount;
     t_candWord* w = list[i];
-    bool found = false;
-    const int at = FindText(w->text, &found);
-    if (found) {
-        std::memmove(m_index + at, m_index + at + 1, size_t(m_indexCount - at - 1) * sizeof(t_candWord*));
-        --m_indexCount;
-    }
+    IndexRemove(w);
     std::memmove(list + i, list + i + 1, size_t(count - i - 1) * sizeof(t_candWord*));
     --count;
     if (m_quota == 0) return;
@@ -408,7 +434,7 @@ int t_arrayWord::Add(t_candWord* w, int* filtered) {
     if (m_secondFilter && !m_secondFilter->AcceptLstr(w->text)) return kArrayRefused;
 
     bool found = false;
-    const int at = FindText(w->text, &found);
+    const uint32_t at = FindText(w->text, &found);
     if (found) {
         t_candWord* held = m_index[at];
         if (held->kind == kCandKindPinned) {
@@ -483,7 +509,7 @@ int t_arrayWord::AddChecked(t_candWord* w, int* filtered) {
 
     const bool full = m_pinnedCount >= m_capacity;
     bool found = false;
-    const int at = FindText(w->text, &found);
+    const uint32_t at = FindText(w->text, &found);
     if (found) {
         t_candWord* held = m_index[at];
         const bool heldPinned = held->kind == kCandKindPinned;
@@ -495,8 +521,8 @@ int t_arrayWord::AddChecked(t_candWord* w, int* filtered) {
         // finds no room never takes the text away with it.
         if (!heldPinned && full && ComparePinned(w, m_pinned[m_pinnedCount - 1]) <= 0) return 0;
         t_candWord::MergeFrom(w, held);
-        if (heldPinned) RemoveAt(true, FindPinnedIndex(held));
-        else RemoveAt(false, FindRankedIndex(held));
+        const int i = heldPinned ? FindPinnedIndex(held) : FindRankedIndex(held);
+        if (i >= 0) RemoveAt(heldPinned, i);
     } else {
         if (full && ComparePinned(w, m_pinned[m_pinnedCount - 1]) <= 0) return 0;
         if (QuotaReachedBy(w) && !EvictLastMulti(w, nullptr)) return 1;

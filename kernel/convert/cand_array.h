@@ -96,8 +96,10 @@ private:
     bool QuotaReachedBy(const t_candWord* w) const {
         return m_quota != 0 && w->multiChar && int64_t(MultiTotal()) >= int64_t(m_quota);
     }
-    // Text position of text in the index; *found tells whether it is held.
-    int FindText(const t_lstr* text, bool* found) const;
+    // The index slot of text: its record's when held (*found), else the
+    // free slot it would take.
+    uint32_t FindText(const t_lstr* text, bool* found) const;
+    void IndexRemove(const t_candWord* w);
     int FindRankedIndex(const t_candWord* w) const;
     int FindPinnedIndex(const t_candWord* w) const;
     // Removes the record at list index i of the pinned or ranked list (and
@@ -124,7 +126,10 @@ private:
     uint32_t m_quota;
     int m_capacity = 0;            // start + count, bounded
     t_scopeHeap* m_heap;
-    t_candWord** m_index = nullptr;   // by text; 2 x capacity
+    // Every held record by text: open addressing with linear probing, at
+    // most a third full (the lists hold 2 x capacity records at most).
+    t_candWord** m_index = nullptr;
+    uint32_t m_indexMask = 0;
     t_candWord** m_pinned = nullptr;  // by ComparePinned
     t_candWord** m_scored = nullptr;  // by CompareCandidates
     int m_indexCount = 0;

@@ -26,7 +26,12 @@ protected:
         t_rec& OrderNo(int32_t o) { w->orderNumber = o; return *this; }
         t_rec& Place(int32_t p) { w->wantedPlace = p; return *this; }
         t_rec& Floor(int16_t f) { w->positionFloor = f; return *this; }
-        t_rec& Multi() { w->multiChar = 1; return *this; }
+        t_rec& ArcClass(uint8_t c) { w->arcClass = c; return *this; }
+        t_rec& Strong() { w->arcFlags = kCandArcStrong; return *this; }
+        t_rec& Adjust(uint32_t f) { w->adjustFlags = f; return *this; }
+        t_rec& CloudFirst() { w->cloudPriority = 1; return *this; }
+        t_rec& External(int16_t c) { w->externalClass = c; return *this; }
+        t_rec& Privilege(int32_t o) { w->privilegeOrder = o; return *this; }
         operator t_candWord*() const { return w; }
         t_candWord* operator->() const { return w; }
     };
@@ -79,31 +84,25 @@ TEST_F(CandArrayTest, EachOrderRuleDecidesOnItsOwn) {
         {"1 the same record", same, same, 0},
         {"2 the higher score", Rec(L"a", 0.6), Rec(L"b", 0.5), 1},
         {"2 the lower score", Rec(L"a", 0.4), Rec(L"b", 0.5), -1},
-        {"3 arc class 0 first", Rec(L"a"), [&] { t_rec r = Rec(L"b"); r->arcClass = 2; return r.w; }(), 1},
-        {"3 arc class 0 first (held)", [&] { t_rec r = Rec(L"a"); r->arcClass = 2; return r.w; }(), Rec(L"b"), -1},
-        {"4 strong before an uncertain one", [&] { t_rec r = Rec(L"a"); r->arcFlags = 0x10; return r.w; }(),
-         Rec(L"b"), 1},
-        {"4 strong after a certain one", [&] { t_rec r = Rec(L"a", 1.0); r->arcFlags = 0x10; return r.w; }(),
-         Rec(L"b", 1.0), -1},
+        {"3 arc class 0 first", Rec(L"a"), Rec(L"b").ArcClass(2), 1},
+        {"3 arc class 0 first (held)", Rec(L"a").ArcClass(2), Rec(L"b"), -1},
+        {"4 strong before an uncertain one", Rec(L"a").Strong(), Rec(L"b"), 1},
+        {"4 strong after a certain one", Rec(L"a", 1.0).Strong(), Rec(L"b", 1.0), -1},
         {"5 user word before another kind", Rec(L"z").Kind(1), Rec(L"a").Kind(31), 1},
         {"5 user words: higher order number", Rec(L"z").Kind(1).OrderNo(9), Rec(L"a").Kind(1).OrderNo(3), 1},
         {"5 user words: lower rank", Rec(L"z").Kind(1).Rank(100), Rec(L"a").Kind(1).Rank(200), 1},
         {"5 user words: text order", Rec(L"a").Kind(1), Rec(L"b").Kind(1), 1},
         {"6 external after a user word", Rec(L"a").Kind(31), Rec(L"b").Kind(1), -1},
         {"6 external before a scored word", Rec(L"a").Kind(31), Rec(L"b"), 1},
-        {"6 externals: higher class", [&] { t_rec r = Rec(L"z").Kind(31); r->externalClass = 1; return r.w; }(),
-         Rec(L"a").Kind(31), 1},
+        {"6 externals: higher class", Rec(L"z").Kind(31).External(1), Rec(L"a").Kind(31), 1},
         {"7 plain cloud before an uncertain held one", Rec(L"a", 0.1).Type(29), Rec(L"b", 0.9), 1},
         {"8 held user word first", Rec(L"a").Kind(11).Rank(30000), Rec(L"b").Kind(1), -1},
         {"9 clouds: lower order number", Rec(L"a", 1.0).Type(29).OrderNo(1), Rec(L"b", 1.0).Type(29).OrderNo(2),
          1},
         {"9 cloud after a pinned one", Rec(L"a", 1.0).Type(29), Rec(L"b", 1.0).Kind(2), -1},
         {"9 cloud before a special one", Rec(L"a", 1.0).Type(29), Rec(L"b", 1.0).Kind(11), 1},
-        {"9 cloud after a cached composed word",
-         Rec(L"a", 1.0).Type(29), [&] { t_rec r = Rec(L"b", 1.0).Type(4); r->adjustFlags = 0x80; return r.w; }(),
-         -1},
-        {"9 prior cloud before a composed word", [&] { t_rec r = Rec(L"a").Type(29); r->cloudPriority = 1;
-                                                      return r.w; }(), Rec(L"b").Type(4), 1},
+        {"9 cloud after a cached composed word", Rec(L"a", 1.0).Type(29), Rec(L"b", 1.0).Type(4).Adjust(0x80), -1},
+        {"9 prior cloud before a composed word", Rec(L"a").Type(29).CloudFirst(), Rec(L"b").Type(4), 1},
         {"9 cloud after a system word", Rec(L"a", 1.0).Type(29), Rec(L"b", 1.0).Type(0), -1},
         {"9 cloud before an English word", Rec(L"a", 1.0).Type(29), Rec(L"b", 1.0).Type(7), 1},
         {"10 composed after a cloud word", Rec(L"a").Type(4), Rec(L"b").Type(29), -1},
@@ -111,9 +110,7 @@ TEST_F(CandArrayTest, EachOrderRuleDecidesOnItsOwn) {
         {"11 equal priority: order number", Rec(L"a", 1.0).Kind(11).Rank(600).OrderNo(2),
          Rec(L"b", 1.0).Kind(11).Rank(600).OrderNo(1), 1},
         {"12 privilege after another type", Rec(L"a").Type(30).Rank(1), Rec(L"b").Rank(900), -1},
-        {"12 privileges: lower privilege order", [&] { t_rec r = Rec(L"z").Type(30); r->privilegeOrder = 1;
-                                                      return r.w; }(),
-         [&] { t_rec r = Rec(L"a").Type(30); r->privilegeOrder = 2; return r.w; }(), 1},
+        {"12 privileges: lower privilege order", Rec(L"z").Type(30).Privilege(1), Rec(L"a").Type(30).Privilege(2), 1},
         {"13 before a held privilege word", Rec(L"a").Rank(900), Rec(L"b").Type(30).Rank(1), 1},
         {"14 lower power", Rec(L"b").Rank(100), Rec(L"a").Rank(200), 1},
         {"14 equal power", Rec(L"b").Rank(100), Rec(L"a").Rank(100), 0},
@@ -214,6 +211,37 @@ TEST_F(CandArrayTest, APinnedRecordWithoutRoomLeavesTheHeldRecordInPlace) {
     EXPECT_EQ(array.AddChecked(Pinned(L"x", 2), nullptr), 0);
     EXPECT_NE(array.FindWord(heap_.WideToLstr(L"x")), nullptr);
     EXPECT_EQ(array.GetCount(), 2);
+}
+
+TEST_F(CandArrayTest, LeadQueries) {
+    t_arrayWord array(nullptr, 0, 8, 0, nullptr, &heap_);
+    EXPECT_EQ(array.GetTopWord(), nullptr);
+    t_candWord* first = Rec(L"a", 0.9);
+    first->coveredLength = 4;
+    t_candWord* user = Rec(L"b", 0.8).Type(1);
+    user->coveredLength = 4;
+    t_candWord* bigram = Rec(L"c", 0.7).Type(4);
+    bigram->adjustFlags = kCandAdjustComposedBigram;
+    bigram->wantedPlace = 1;
+    for (t_candWord* w : {first, user, bigram}) ASSERT_EQ(array.Add(w, nullptr), 4);
+    EXPECT_EQ(array.GetTopWord(), first);
+    EXPECT_EQ(array.HasUserWordInLead(4), 1);
+    EXPECT_EQ(array.HasUserWordInLead(3), 0);
+    EXPECT_EQ(array.HasComposedBigramLead(), 0);  // a record wanting no place stands before it
+    first->wantedPlace = user->wantedPlace = 1;
+    EXPECT_EQ(array.HasComposedBigramLead(), 1);
+
+    t_candWord* fixed = Pinned(L"f", 2).Type(kCandSourceFixedFirst);
+    ASSERT_EQ(array.AddChecked(fixed, nullptr), 1);
+    EXPECT_EQ(array.IsTopPinnedFixed(), 0);  // it wants place 2
+    EXPECT_EQ(array.GetTopWord(), first);
+    fixed->wantedPlace = 1;
+    EXPECT_EQ(array.IsTopPinnedFixed(), 1);
+    EXPECT_EQ(array.GetTopWord(), fixed);
+    t_candWord** pinned = nullptr;
+    EXPECT_EQ(array.CopyPinned(&heap_, &pinned), 1);
+    EXPECT_EQ(pinned[0], fixed);
+    EXPECT_EQ(Ranked(array), L"a|b|c");
 }
 
 // --------------------------------------------------------------- the page
