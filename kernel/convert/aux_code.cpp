@@ -349,7 +349,7 @@ int AddStrokeDictWords(t_arrayWord& array, t_scopeHeap& heap, int wanted, const 
         if (ch == 0) break;
         const uint16_t unit = uint16_t(ch);
         t_lstr* text = heap.MakeLstr(&unit, 2);
-        auto* w = static_cast<t_candWord*>(heap.Alloc(sizeof(t_candWord)));
+        auto* w = static_cast<t_candWord*>(ArenaAllocAligned(heap, sizeof(t_candWord)));
         if (!text || !w) break;
         if (array.IsRejectedByFilter(text)) continue;
         t_candWord::Clear(w);

@@ -51,6 +51,13 @@ bool SameText(const t_lstr* a, const t_lstr* b) {
 
 }  // namespace
 
+void* ArenaAllocAligned(t_scopeHeap& heap, size_t n) {
+    if (n > t_scopeHeap::kMaxRequest - 4) return nullptr;
+    auto* raw = static_cast<uint8_t*>(heap.Alloc(n + 4));  // 4-aligned: at most 4 bytes to skip
+    if (!raw) return nullptr;
+    return raw + ((8 - reinterpret_cast<uintptr_t>(raw) % 8) % 8);
+}
+
 t_arrayWord::t_arrayWord(t_candWord** output, uint32_t start, uint32_t count, uint32_t multiQuota,
                          i_candidateFilter* secondFilter, t_scopeHeap* heap)
     : m_output(output), m_start(start), m_count(count), m_quota(multiQuota), m_heap(heap),
@@ -62,9 +69,9 @@ t_arrayWord::t_arrayWord(t_candWord** output, uint32_t start, uint32_t count, ui
     uint32_t slots = 8;
     while (slots < 6 * n) slots *= 2;
     m_indexMask = slots - 1;
-    m_index = static_cast<t_candWord**>(heap->Alloc(slots * sizeof(t_candWord*)));
-    m_pinned = static_cast<t_candWord**>(heap->Alloc(n * sizeof(t_candWord*)));
-    m_scored = static_cast<t_candWord**>(heap->Alloc(n * sizeof(t_candWord*)));
+    m_index = static_cast<t_candWord**>(ArenaAllocAligned(*heap, slots * sizeof(t_candWord*)));
+    m_pinned = static_cast<t_candWord**>(ArenaAllocAligned(*heap, n * sizeof(t_candWord*)));
+    m_scored = static_cast<t_candWord**>(ArenaAllocAligned(*heap, n * sizeof(t_candWord*)));
 }
 
 // ---------------------------------------------------------------------------
@@ -235,15 +242,19 @@ int t_arrayWord::FindPinnedIndex(const t_candWord* w) const {
 int t_arrayWord::CopyRanked(t_scopeHeap* heap, t_candWord*** out) const {
     if (out) *out = nullptr;
     if (!heap || !out || m_scoredCount == 0) return 0;
-    *out = static_cast<t_candWord**>(heap->DupBytes(m_scored, size_t(m_scoredCount) * sizeof(t_candWord*)));
-    return *out ? m_scoredCount : 0;
+    *out = static_cast<t_candWord**>(ArenaAllocAligned(*heap, size_t(m_scoredCount) * sizeof(t_candWord*)));
+    if (!*out) return 0;
+    std::memcpy(*out, m_scored, size_t(m_scoredCount) * sizeof(t_candWord*));
+    return m_scoredCount;
 }
 
 int t_arrayWord::CopyPinned(t_scopeHeap* heap, t_candWord*** out) const {
     if (out) *out = nullptr;
     if (!heap || !out || m_pinnedCount == 0) return 0;
-    *out = static_cast<t_candWord**>(heap->DupBytes(m_pinned, size_t(m_pinnedCount) * sizeof(t_candWord*)));
-    return *out ? m_pinnedCount : 0;
+    *out = static_cast<t_candWord**>(ArenaAllocAligned(*heap, size_t(m_pinnedCount) * sizeof(t_candWord*)));
+    if (!*out) return 0;
+    std::memcpy(*out, m_pinned, size_t(m_pinnedCount) * sizeof(t_candWord*));
+    return m_pinnedCount;
 }
 
 t_candWord* t_arrayWord::GetTopWord() const {
@@ -578,7 +589,7 @@ int t_arrayWord::Arrange() {
     // after its equals.
     t_candWord** deferred = nullptr;
     if (m_scoredCount > 0) {
-        deferred = static_cast<t_candWord**>(m_heap->Alloc(size_t(m_scoredCount) * sizeof(t_candWord*)));
+        deferred = static_cast<t_candWord**>(ArenaAllocAligned(*m_heap, size_t(m_scoredCount) * sizeof(t_candWord*)));
         if (!deferred) return 0;
     }
     int deferredHead = 0, deferredEnd = 0;

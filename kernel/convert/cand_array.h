@@ -11,6 +11,10 @@
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
 
+// n zeroed bytes of heap aligned for pointers and doubles (the arena only
+// promises 4); null when the arena fails.
+void* ArenaAllocAligned(t_scopeHeap& heap, size_t n);
+
 // Results of t_arrayWord::Add.
 enum : int {
     kArrayNotAdded = 0,   // the list is full and the record does not rank before its last one
