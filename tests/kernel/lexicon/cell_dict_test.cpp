@@ -154,7 +154,12 @@ TEST_F(CellDictTest, HeaderWordsOutsideTheImageAreRefused) {
 
 TEST_F(CellDictTest, DamagedImagesNeverReadOutside) {
     // Every header word set to values at and around the edges, then every
-    // lookup: the reader must answer without touching bytes past the image.
+    // lookup: the reader must answer with what lies inside the image.
+    size_t attached = 0;
+    auto insideOf = [](const Bytes& bad, const void* p, size_t n) {
+        const uint8_t* b = static_cast<const uint8_t*>(p);
+        return b >= bad.data() && b + n <= bad.data() + bad.size();
+    };
     const int32_t values[] = {0, 1, 63, 64, int32_t(image.size()) - 1, int32_t(image.size())};
     for (uint32_t word = 1; word < 16; ++word)
         for (int32_t v : values) {
@@ -162,18 +167,25 @@ TEST_F(CellDictTest, DamagedImagesNeverReadOutside) {
             std::memcpy(bad.data() + 4 * word, &v, 4);
             t_extDict d;
             if (!d.Load(bad.data(), int32_t(bad.size()))) continue;
+            ++attached;
             uint32_t items[4];
             const t_lstr* keys[4];
             std::wstring numbers, names;
             std::vector<std::wstring> texts;
             d.FindKey(L(Key({5, 7})), nullptr, nullptr);
-            d.PrefixSearch(L(Key({5, 7})), 4, items, keys);
+            const int n = d.PrefixSearch(L(Key({5, 7})), 4, items, keys);
+            EXPECT_LE(n, 4) << word << " " << v;
+            for (int i = 0; i < n; ++i)
+                EXPECT_TRUE(insideOf(bad, keys[i], LstrGetTotalBytes(keys[i]))) << word << " " << v;
             d.Contains(L(Key({5, 7})), L(U(u"北京")));
             d.ContainsWord(L(U(u"北京")));
-            d.FindSortedEntry(L(U(u"杯子")));
+            if (const uint8_t* e = d.FindSortedEntry(L(U(u"杯子")))) {
+                EXPECT_TRUE(insideOf(bad, e, 4)) << word << " " << v;
+            }
             d.GetWordCodes(L(Key({5, 7})), L(U(u"北京")), texts);
             d.GetCellNames(L(U(u"ab")), numbers, names);
         }
+    EXPECT_GT(attached, 0u);
     // Every byte of the body flipped in turn.
     for (size_t at = 64; at < image.size(); at += 3) {
         Bytes bad = image;
@@ -181,8 +193,12 @@ TEST_F(CellDictTest, DamagedImagesNeverReadOutside) {
         t_extDict d;
         if (!d.Load(bad.data(), int32_t(bad.size()))) continue;
         std::vector<std::wstring> texts;
-        d.GetWordCodes(L(Key({5, 7})), L(U(u"北京")), texts);
+        if (d.GetWordCodes(L(Key({5, 7})), L(U(u"北京")), texts)) {
+            for (const std::wstring& t : texts) EXPECT_LT(t.size(), 16u) << at;
+        }  // "%d" or a letter and "%d"
         d.ContainsWord(L(U(u"北京时间")));
-        d.FindSortedEntry(L(U(u"北京")));
+        if (const uint8_t* e = d.FindSortedEntry(L(U(u"北京")))) {
+            EXPECT_TRUE(insideOf(bad, e, 4)) << at;
+        }
     }
 }
