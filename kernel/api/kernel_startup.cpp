@@ -85,8 +85,9 @@ void CheckUserDataDir() {
         Report(L"no usable user data directory: the kernel's locks guard this process only");
 }
 
-// Lists the first-phase dictionaries that are not ready although they had
-// something to load, and the user files set aside since `before`.
+// Lists the first-phase dictionaries left not ready (a missing or damaged
+// system file, a seed that could not be copied, a user file refused and not
+// set aside) and the user files set aside since `before`.
 void ReportAttachResults(const std::set<std::wstring>& before, uint8_t policy) {
     t_dictManager& manager = GetDictManager();
     for (const t_kernelDictRow& row : kKernelDicts) {
@@ -94,10 +95,11 @@ void ReportAttachResults(const std::set<std::wstring>& before, uint8_t policy) {
         t_dictEntry* entry = manager.FindEntry(row.name);
         t_pathName path;
         if (!entry || !t_dictManager::BuildEntryPath(entry, path)) continue;
-        if (row.dir == kDirSystem)
-            Report(std::wstring(row.name) + L": system file missing or damaged: " + path.GetFull());
-        else if (PathIsFile(path))
-            Report(std::wstring(row.name) + L": user file refused: " + path.GetFull());
+        // A user-only dictionary without a file has nothing installed yet.
+        if (row.dir == kDirUser && !PathIsFile(path)) continue;
+        // Without a user copy the system copy is the one that failed.
+        if (row.dir == kDirUserOrSystem && !PathIsFile(path)) path.InitJoin(GetConfiguredSysDir(), row.file);
+        Report(std::wstring(row.name) + L": not ready: " + path.GetFull());
     }
     for (const std::wstring& name : RefusedFiles())
         if (!before.count(name)) Report(L"damaged user file set aside: " + name);
