@@ -12,6 +12,7 @@
 #include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
+#include "kernel/userdict/contacts.h"
 
 inline t_versionManager& GetVersionManager() { return t_singleton<t_versionManager>::Get(); }
 inline t_configurationImpl& GetConfiguration() { return t_singleton<t_configurationImpl>::Get(); }
@@ -19,3 +20,5 @@ inline t_dictManager& GetDictManager() { return t_singleton<t_dictManager>::Get(
 inline t_sysDict& GetSysDict() { return t_singleton<t_sysDict>::Get(); }
 inline t_keyPyMap& GetKeyPyMap() { return t_singleton<t_keyPyMap>::Get(); }
 inline t_extDict& GetExtDict() { return t_singleton<t_extDict>::Get(); }
+// Not among the start-up registrations; its users attach it themselves.
+inline t_contactsDict& GetContactsDict() { return t_singleton<t_contactsDict>::Get(); }
