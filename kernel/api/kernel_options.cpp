@@ -1,4 +1,5 @@
-// Kernel options, delegate and hidden debug codes.
+// Kernel options, delegate and hidden debug codes. Engine thread only: the
+// debug modes and the delegate are plain process-wide values.
 #include "kernel/api/kernel_options.h"
 
 #include "kernel/api/kernel_singletons.h"

@@ -1,4 +1,5 @@
-// The registration table of the kernel's dictionaries.
+// The registration table of the kernel's dictionaries. Constant after static
+// initialisation; the getters create their singletons on the engine thread.
 #include "kernel/api/kernel_registry.h"
 
 #include "kernel/lexicon/cell_dict.h"

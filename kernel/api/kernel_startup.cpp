@@ -1,4 +1,5 @@
-// Kernel start-up, user-directory changes and shut-down.
+// Kernel start-up, user-directory changes and shut-down over the registration
+// table. Engine thread only, never beside a conversion.
 #include "kernel/api/kernel_startup.h"
 
 #include <sys/stat.h>

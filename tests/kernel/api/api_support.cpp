@@ -1,4 +1,5 @@
-// The kernel started over private directories for one test.
+// The kernel started over private directories for one test; one test
+// thread, everything removed with the test's temporary tree.
 #include "tests/kernel/api/api_support.h"
 
 #include <stdlib.h>

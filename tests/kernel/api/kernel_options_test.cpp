@@ -1,5 +1,5 @@
 // The kernel options record against the configuration items, the scheme
-// name's fallbacks, the hidden debug codes and the delegate.
+// name's fallbacks, the hidden debug codes and the delegate. One test thread.
 #include <string>
 
 #include "kernel/api/kernel_options.h"

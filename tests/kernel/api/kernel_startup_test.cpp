@@ -1,6 +1,6 @@
 // Kernel start-up over the registration table: every entry's state on the
 // built system data, a missing system file, failing user directories,
-// user-directory changes, the key map's build and shut-down.
+// user-directory changes, the key map's build and shut-down. One test thread.
 #include <sys/stat.h>
 
 #include <clocale>
