@@ -67,7 +67,7 @@ t_keyMapOptions ReadKeyMapOptions(t_configuration& store) {
     o.superSpJp = store.GetByte(n_config::SuperSPJP) != 0;
     o.correction = store.GetByte(n_config::Correction) != 0;
     o.zcs = store.GetByte(n_config::ZCSForZhChSh) != 0;
-    o.smartFuzzy = false;
+    o.smartFuzzy = store.GetByte(n_config::SmartFuzzyKeys) != 0;
     return o;
 }
 
@@ -82,6 +82,9 @@ bool t_keyPyMapBuilder::Build(t_scopeHeap& arena, uint8_t** buffer, uint32_t* si
     if (!map.Attach(image.data(), int64_t(image.size()))) return false;
     t_keyPyMapBuilder builder;
     if (!builder.Initialise(options, settings, &map, messages) || !builder.AddAll()) return false;
+    // A map without keys converts nothing; saved, it would be attached as is
+    // at every later start.
+    if (map.Table().GetKeyUsedCount(0) <= 0) return false;
     const int64_t total = map.GetTotalSize();
     if (total <= 0 || uint64_t(total) > t_scopeHeap::kMaxRequest) return false;
     void* out = arena.DupBytes(map.GetImage(), size_t(total));

@@ -86,7 +86,7 @@ bool t_processLock::Create(const wchar_t* name, uint32_t type) {
         return false;
     }
     char dir[kPathBufBytes];
-    if (!GetUserDataDir(dir, sizeof dir)) return false;
+    if (!GetUserDataDir(dir, sizeof dir)) return CreateInProcess(utf8);
     const int n = snprintf(m_path, sizeof m_path, "%s/%s", dir, utf8);
     // Room for the ".XXXXXX" of the temporary name is kept as well.
     if (n < 0 || static_cast<size_t>(n) + 8 >= sizeof m_path) {
@@ -98,6 +98,37 @@ bool t_processLock::Create(const wchar_t* name, uint32_t type) {
         m_path[0] = '\0';
         return false;
     }
+    m_created = true;
+    return true;
+}
+
+// Without a usable data directory no lock file can be shared with other
+// processes (they cannot make one either); the lock then guards this
+// process's threads, so the kernel still starts instead of failing whole.
+bool t_processLock::CreateInProcess(const char* name) {
+    snprintf(m_path, sizeof m_path, "%s", name);
+    void* map = mmap(nullptr, kMutexBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED) {
+        PrintError(m_path, errno);
+        m_path[0] = '\0';
+        return false;
+    }
+    pthread_mutexattr_t attr;
+    int r = pthread_mutexattr_init(&attr);
+    if (r == 0) {
+        if ((r = pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE)) == 0)
+            r = pthread_mutex_init(static_cast<pthread_mutex_t*>(map), &attr);
+        pthread_mutexattr_destroy(&attr);
+    }
+    if (r != 0) {
+        PrintError("pthread_mutex_init", r);
+        munmap(map, kMutexBytes);
+        m_path[0] = '\0';
+        return false;
+    }
+    fprintf(stderr, "%s: no usable user data directory; lock kept within this process\n", m_path);
+    m_mutex = static_cast<pthread_mutex_t*>(map);
+    m_inProcess = true;
     m_created = true;
     return true;
 }
@@ -205,6 +236,7 @@ bool t_processLock::Close() {
     if (m_waiters.load() > 0) return false;
     Unmap();
     m_created = false;
+    m_inProcess = false;
     m_path[0] = '\0';
     return true;
 }
@@ -256,7 +288,7 @@ bool t_processLock::Lock() {
         // A dead holder's mutex was released without being made consistent:
         // the mutex is unusable for good. Replace the file once and retry.
         fprintf(stderr, "%s: lock not recoverable; replacing lock file\n", m_path);
-        if (m_holds.load() > 0 || !ReplaceFile()) return false;
+        if (m_inProcess || m_holds.load() > 0 || !ReplaceFile()) return false;
         Unmap();
         if (!OpenOrBuild()) {
             m_created = false;

@@ -52,6 +52,9 @@ public:
     // or unmapped and false is returned. True when nothing was created.
     bool Close();
     bool IsCreated() const { return m_created; }
+    // True when no lock file could be made because the user data directory
+    // is unusable: the lock then excludes this process's threads only.
+    bool IsInProcess() const { return m_inProcess; }
 
     // Blocks until this thread holds the lock (recursively). A holder that
     // died is recovered: the mutex is made consistent and the caller holds
@@ -74,6 +77,7 @@ public:
 
 private:
     bool OpenOrBuild();
+    bool CreateInProcess(const char* name);
     bool MapExisting(int fd);
     bool ReplaceFile();
     void Unmap();
@@ -81,6 +85,7 @@ private:
 
     pthread_mutex_t* m_mutex = nullptr;  // inside the mapped lock file
     bool m_created = false;
+    bool m_inProcess = false;
     char m_path[kPathBufBytes] = {};     // the lock file, multibyte
     dev_t m_dev = 0;                     // identity of the mapped file
     ino_t m_ino = 0;
