@@ -13,8 +13,8 @@ t_heap::t_heap(uint64_t blockSize, t_allocFn allocate, t_reallocFn reallocate, t
       m_blockSize(blockSize) {}
 
 void* t_heap::Alloc(size_t n) {
-    if (n > SIZE_MAX - 3) return nullptr;
-    n = (n + 3) & ~size_t(3);
+    if (n > SIZE_MAX - (kAlign - 1)) return nullptr;
+    n = (n + kAlign - 1) & ~(kAlign - 1);
     t_block* b = m_blocks;
     if (b && b->used < m_blockSize && n <= m_blockSize - b->used) {
         void* piece = reinterpret_cast<uint8_t*>(b + 1) + b->used;

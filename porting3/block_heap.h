@@ -1,4 +1,4 @@
-// t_heap, the settings code's block arena (4-byte aligned pieces carved from
+// t_heap, the settings code's block arena (8-byte aligned pieces carved from
 // large blocks, freed all at once), and t_poolHashMap, a chained hash map with
 // prime bucket counts whose nodes come ten at a time from such an arena.
 // One thread at a time per object.
@@ -20,6 +20,9 @@ using t_freeFn = void (*)(void*);
 class t_heap {
 public:
     static constexpr size_t kBlockHeaderBytes = 16;  // bytes used, next older block
+    // Pieces are 8-byte aligned (and so 4-byte aligned, as texts need): the
+    // map's nodes and buckets and the records placed here hold pointers.
+    static constexpr size_t kAlign = 8;
 
     explicit t_heap(uint64_t blockSize, t_allocFn allocate = std::malloc,
                     t_reallocFn reallocate = std::realloc, t_freeFn release = std::free);
@@ -27,7 +30,7 @@ public:
     t_heap(const t_heap&) = delete;
     t_heap& operator=(const t_heap&) = delete;
 
-    // n bytes rounded up to 4, valid until FreeAll or Reset; not zeroed. A
+    // n bytes rounded up to 8, valid until FreeAll or Reset; not zeroed. A
     // request larger than the block size gets a block of its own. Null when
     // the callback fails or the size arithmetic would wrap.
     void* Alloc(size_t n);
