@@ -42,6 +42,14 @@ TEST(StringCrypterTest, SizesAndTheRandomFirstBlock) {
     EXPECT_EQ("<null>", Take(flagged.DecryptText(c.c_str())));  // no data after the random block
 }
 
+// Cipher texts made by another AES implementation with the same key and
+// vector: a changed constant would strand every enciphered file.
+TEST(StringCrypterTest, FixedKeyAgreesWithAnotherImplementation) {
+    t_stringCrypter plain(false), flagged(true);
+    EXPECT_EQ("settings", Take(plain.DecryptText("JpMeuXmXaujk0KFI3/mjqg==")));
+    EXPECT_EQ("[S]\r\nk=v\r\n", Take(flagged.DecryptText("mAOl+DjHBC4qxnd0v5HPQzFE9qclJwrhlNZsy16dJZ0=")));
+}
+
 TEST(StringCrypterTest, RoundTrips) {
     for (const bool flag : {true, false}) {
         t_stringCrypter crypter(flag);
