@@ -5,6 +5,7 @@
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
+#include <openssl/params.h>
 #include <openssl/rand.h>
 #include <openssl/rsa.h>
 
@@ -482,6 +483,14 @@ t_pkeyCtxPtr RsaContext(const t_rsaKey* key, t_rsaOp op) {
                      : op == t_rsaOp::kSign    ? EVP_PKEY_sign_init(ctx.get())
                                                : EVP_PKEY_verify_recover_init(ctx.get());
     if (init != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1) return nullptr;
+    if (op == t_rsaOp::kDecrypt) {
+        // Newer OpenSSL hands out random text for a bad block unless told
+        // not to; a bad block must fail. Older versions ignore the setting.
+        unsigned int off = 0;
+        OSSL_PARAM params[] = {OSSL_PARAM_construct_uint("implicit-rejection", &off),
+                               OSSL_PARAM_construct_end()};
+        EVP_PKEY_CTX_set_params(ctx.get(), params);
+    }
     return ctx;
 }
 

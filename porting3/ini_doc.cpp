@@ -213,11 +213,9 @@ int t_iniDoc::Parse(t_fileTextRead& reader) {
         if (line[0] == u';') {
             // Only a ";" in the first column makes a comment.
             Trim(line + 1);
-            if (current) {
-                current->m_items.Insert(CopyText(&m_heap, line), -1);
-            } else if (t_table* table = Table()) {
-                table->items.Insert(Copy(line), -1);
-            }
+            t_table* table = current ? nullptr : Table();
+            const char16_t* copy = current || table ? Copy(line) : nullptr;
+            if (copy) (current ? current->m_items : table->items).Insert(copy, -1);
             continue;
         }
         if (line[0] == u'[') {
