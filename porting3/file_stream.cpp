@@ -251,6 +251,13 @@ bool t_fileBufRead::Open(t_errorContext& ctx, const t_path& path) {
     return true;
 }
 
+void t_fileBufRead::Adopt(uint8_t* buffer, uint64_t size) {
+    std::free(m_buffer);
+    m_buffer = buffer;
+    m_size = buffer ? size : 0;
+    m_position = 0;
+}
+
 bool t_fileBufRead::Read(t_errorContext& ctx, void* dst, uint64_t n) {
     if (n > m_size - m_position) {
         SetErrorf(ctx, u"读文件越界: %llu字节", ull(n));

@@ -103,6 +103,12 @@ public:
     bool Seek(t_errorContext& ctx, uint64_t position);
     bool IsEnd() const { return m_position >= m_size; }
     uint64_t GetRemaining() const { return m_size - m_position; }
+    uint64_t GetSize() const { return m_size; }
+    const uint8_t* GetData() const { return m_buffer; }
+
+protected:
+    // Takes a malloc'd buffer of `size` bytes (null: nothing held); position 0.
+    void Adopt(uint8_t* buffer, uint64_t size);
 
 private:
     uint8_t* m_buffer = nullptr;

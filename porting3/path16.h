@@ -13,6 +13,8 @@ namespace n_porting {
 
 class t_path {
 public:
+    class t_mutex;  // the lock named after a path (named_objects.h)
+
     t_path() = default;
     // The first text, then each further non-null part through Append.
     t_path(const char16_t* text, const char16_t* part2 = nullptr, const char16_t* part3 = nullptr,

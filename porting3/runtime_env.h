@@ -85,11 +85,11 @@ inline int CreateMutex(const char16_t*) { return 1; }
 inline int OpenMutex(const char16_t*) { return 1; }
 inline int ReleaseMutex(int) { return 1; }
 inline int QZWaitForSingleObject(int, uint32_t) { return 0; }
-struct t_criticalSection {};
-inline int InitializeCriticalSectionAndSpinCount(t_criticalSection*, uint32_t) { return 1; }
-inline void EnterCriticalSection(t_criticalSection*) {}
-inline void LeaveCriticalSection(t_criticalSection*) {}
-inline void DeleteCriticalSection(t_criticalSection*) {}
+struct t_criticalSectionShim {};  // storage of a critical section: nothing here
+inline int InitializeCriticalSectionAndSpinCount(t_criticalSectionShim*, uint32_t) { return 1; }
+inline void EnterCriticalSection(t_criticalSectionShim*) {}
+inline void LeaveCriticalSection(t_criticalSectionShim*) {}
+inline void DeleteCriticalSection(t_criticalSectionShim*) {}
 uint32_t InterlockedIncrement(uint32_t* v);
 uint32_t InterlockedDecrement(uint32_t* v);
 uint32_t InterlockedExchange(uint32_t* v, uint32_t value);
