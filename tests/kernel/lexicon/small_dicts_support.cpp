@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "kernel/storage/table_builder.h"
+#include "tests/support/test_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -66,9 +67,7 @@ Bytes BuildImage(t_systemTable which, const std::vector<std::vector<t_fields>>& 
 }
 
 std::string TempDir() {
-    char tmpl[] = "/tmp/vetra-dicts-XXXXXX";
-    const char* dir = mkdtemp(tmpl);
-    return dir ? dir : "/tmp";
+    return testsupport::TempDirUntilExit("vetra-dicts");
 }
 
 bool WriteBytes(const std::string& path, const void* data, size_t size) {
