@@ -263,24 +263,30 @@ int main(int argc, char** argv) {
         fprintf(stderr, "tabledump: at most ten bucket counts\n");
         return 2;
     }
-    std::vector<int32_t> buckets = LayoutBucketCounts(file);
-    buckets.resize(std::max(buckets.size(), o.buckets.size()), 0);
-    for (size_t k = 0; k < o.buckets.size(); ++k)
-        if (o.buckets[k] != 0) buckets[k] = o.buckets[k];
+    // The counts the layout gives, then (should the image not attach with
+    // them) the policies' defaults; counts given with --buckets win in both.
+    std::vector<int32_t> given(size_t(kMaxKeyTables), 0), inferred = LayoutBucketCounts(file);
+    std::copy(o.buckets.begin(), o.buckets.end(), given.begin());
+    inferred.resize(size_t(kMaxKeyTables), 0);
+    for (size_t k = 0; k < given.size(); ++k)
+        if (given[k] != 0) inferred[k] = given[k];
     // r reads in the default string order, eng in the English one; each key
     // table is judged by the order of its key type.
     t_tableFile r, eng;
-    for (size_t k = 0; k < buckets.size() && k < size_t(kMaxKeyTables); ++k) {
-        r.SetBucketCount(int(k), buckets[k]);
-        eng.SetBucketCount(int(k), buckets[k]);
-    }
     const std::vector<t_keyHashFn> hashFns(kMaxKeyTables, &StandInHash);
     const std::vector<t_keyCompareFn> compareFns(kMaxKeyTables, &LstrCompare);
     const std::vector<t_keyCompareFn> engCompareFns(kMaxKeyTables, &EngCompare);
+    const auto attach = [&](const std::vector<int32_t>& counts) {
+        for (int k = 0; k < kMaxKeyTables; ++k) {
+            r.SetBucketCount(k, counts[size_t(k)]);
+            eng.SetBucketCount(k, counts[size_t(k)]);
+        }
+        return r.Attach(file.data(), o.version, hashFns, compareFns, int64_t(plain)) &&
+               eng.Attach(file.data(), o.version, hashFns, engCompareFns, int64_t(plain));
+    };
     if (!o.quiet) printf("file %s: %zu bytes\n", o.path, file.size());
     fflush(stdout);
-    if (!r.Attach(file.data(), o.version, hashFns, compareFns, int64_t(plain)) ||
-        !eng.Attach(file.data(), o.version, hashFns, engCompareFns, int64_t(plain))) {
+    if (!attach(inferred) && !attach(given)) {
         const char* why = r.GetLastError() ? r.GetLastError() : "not a table file";
         printf("%sINVALID: %s\n", o.quiet ? "" : "\n", why);
         if (strstr(why, "no hash or compare policy"))
