@@ -66,6 +66,12 @@ vetra_data() {
     fi
   done
   mkdir -p "$VETRA_DATA_BUILD"
+  # One script at a time builds the shared tree; another one waits.
+  exec 9>"$VETRA_ROOT/build/.data-build.lock"
+  if ! flock -n 9; then
+    echo "waiting for another script's data build to finish"
+    flock 9
+  fi
   local stamp="$VETRA_DATA_BUILD/.data-build-started" start=$SECONDS
   touch "$stamp"
   vetra_build build/data -DCMAKE_BUILD_TYPE=Release -DVETRA_BUILD_DATA=ON -DVETRA_BUILD_TESTS=OFF \
@@ -79,6 +85,7 @@ vetra_data() {
     VETRA_DATA_STATE="cached, nothing rebuilt (built $(date -u -r "$out/summary.txt" '+%Y-%m-%d %H:%M UTC'))"
   fi
   rm -f "$stamp"
+  exec 9>&-
   echo "system data in $where: $VETRA_DATA_STATE"
 }
 
