@@ -1,9 +1,11 @@
 // Word-tree cursor walks and bigram lookups of the system word dictionary:
 // the lexicon's share of every keystroke. Reads qzim_core.bin from
-// VETRA_SYSTEM_DATA_DIR when set, else a synthetic lexicon of 60,000 words.
+// VETRA_SYSTEM_DATA_DIR when set (exits when it cannot), else a synthetic
+// lexicon of 60,000 words.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -27,9 +29,16 @@ struct t_lexicon {
 t_lexicon& Lexicon() {
     static t_lexicon lex;
     if (!lex.image.empty()) return lex;
-    if (const char* dir = std::getenv("VETRA_SYSTEM_DATA_DIR")) {
-        std::ifstream in(std::string(dir) + "/qzim_core.bin", std::ios::binary);
+    if (const char* dir = std::getenv("VETRA_SYSTEM_DATA_DIR"); dir && *dir) {
+        // Named but unreadable is an error: a wrong path must not measure the
+        // synthetic lexicon instead.
+        const std::string path = std::string(dir) + "/qzim_core.bin";
+        std::ifstream in(path, std::ios::binary);
         lex.image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (lex.image.empty()) {
+            std::fprintf(stderr, "lexicon benchmarks: cannot read %s (VETRA_SYSTEM_DATA_DIR)\n", path.c_str());
+            std::exit(1);
+        }
     }
     std::mt19937 rng(7);
     if (lex.image.empty()) {

@@ -1,6 +1,9 @@
 # Helpers that keep each folder's build rule to one line: a folder's sources
 # are globbed, so adding a file needs no CMake edit.
 
+# The folder the tests make their temporary files in (their TMPDIR).
+set(VETRA_TEST_TMPDIR "${CMAKE_BINARY_DIR}/test-tmp")
+
 # vetra_library(<name> <folder> [DEPS <lib>...] [LIBS <system lib>...])
 # One static library per source folder.
 function(vetra_library name dir)
@@ -31,5 +34,14 @@ function(vetra_tests name dir)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} vetra_test_support GTest::gtest GTest::gtest_main
                                         Threads::Threads)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                       PROPERTIES ENVIRONMENT "VETRA_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+                       PROPERTIES ENVIRONMENT "VETRA_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+                                  ENVIRONMENT_MODIFICATION "TMPDIR=set:${VETRA_TEST_TMPDIR}"
+                                  FIXTURES_REQUIRED vetra_temp)
+endfunction()
+
+# vetra_test_temp(<test>...): the tests make their temporary files in the
+# build's test folder, which is checked empty after the run (tests/).
+function(vetra_test_temp)
+  set_tests_properties(${ARGN} PROPERTIES ENVIRONMENT_MODIFICATION "TMPDIR=set:${VETRA_TEST_TMPDIR}"
+                                          FIXTURES_REQUIRED vetra_temp)
 endfunction()

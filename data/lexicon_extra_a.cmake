@@ -18,10 +18,13 @@ set(extra_a_manifest "${data_cache}/manifest-extra-a.tsv")
 set(extra_a_unicode "${data_cache}/root/unicode-data/usr/share/unicode")
 set(extra_a_strokes "${data_cache}/root/fcitx-pinyin/usr/share/fcitx/py-enhance/py_stroke.mb")
 set(extra_a_out "${data_out}/VetraInput")
-file(MAKE_DIRECTORY "${extra_a_out}")
 
 add_executable(vetra_annex_build "${data_tools}/annex_build.cpp")
 target_link_libraries(vetra_annex_build PRIVATE vetra_lexicon)
+
+# The build steps, only where the data is built (see data/CMakeLists.txt).
+if(data_builds)
+file(MAKE_DIRECTORY "${extra_a_out}")
 
 add_custom_command(
   OUTPUT "${extra_a_manifest}"
@@ -61,11 +64,12 @@ set(extra_a_outputs "${extra_a_out}/qzim_annex.bin" "${extra_a_out}/qzim_tra.bin
 list(APPEND vetra_data_outputs ${extra_a_outputs})
 add_custom_target(vetra_data_extra_a ALL DEPENDS ${extra_a_outputs})
 install(FILES ${extra_a_outputs} DESTINATION share/fcitx-vetrapinyin/VetraInput)
+endif()
 
 if(VETRA_BUILD_TESTS)
   # The lexicon tests of built data read the files from the system data
   # directory (VETRA_BUILT_DATA_DIR, set with the main data build).
-  if(TARGET lexicon_tests)
+  if(TARGET lexicon_tests AND data_builds)
     add_dependencies(lexicon_tests vetra_data_extra_a)
   endif()
   # The committed letter-trigram table must be what the syllable list gives.
@@ -83,4 +87,5 @@ if(VETRA_BUILD_TESTS)
                    --and "${extra_a_out}/qzim_tra.bin" --
                    "${Python3_EXECUTABLE}" "${data_tools}/trad_build.py"
                    --opencc-root "${data_cache}/root" --out "{out}")
+  vetra_test_temp(LetterTrigramTableIsCurrent DataShuangpinSchemesMatchAnOpenCopy DataExtraAIsReproducible)
 endif()

@@ -21,10 +21,13 @@ set(extra_b_lexicon "${PROJECT_SOURCE_DIR}/data/lexicon")
 set(extra_b_dir "${data_out}/VetraInput")
 set(extra_b_manifest "${data_cache}/manifest-extra-b.tsv")
 set(extra_b_packages scowl publicsuffix unicode-data)
-file(MAKE_DIRECTORY "${extra_b_dir}")
 
 add_executable(vetra_lexicon_tables "${data_tools}/lexicon_tables.cpp")
 target_link_libraries(vetra_lexicon_tables PRIVATE vetra_lexicon)
+
+# The build steps, only where the data is built (see data/CMakeLists.txt).
+if(data_builds)
+file(MAKE_DIRECTORY "${extra_b_dir}")
 
 # After the main fetch, so that the two never unpack into the cache at once.
 add_custom_command(
@@ -110,15 +113,19 @@ endforeach()
 
 add_custom_target(vetra_data_extra_b ALL DEPENDS ${extra_b_files})
 install(FILES ${extra_b_files} DESTINATION share/fcitx-vetrapinyin/VetraInput)
+endif()
 
 if(VETRA_BUILD_TESTS AND TARGET lexicon_tests)
   # The built-data tests of the lexicon read these files; without the data
   # build they skip.
-  add_dependencies(lexicon_tests vetra_data_extra_b)
+  if(data_builds)
+    add_dependencies(lexicon_tests vetra_data_extra_b)
+  endif()
   add_test(NAME DataPunctuationMapIsCurrent
            COMMAND "${Python3_EXECUTABLE}" "${data_tools}/make_punctures.py"
                    --source "${extra_b_lexicon}/punctuation.tsv" --check "${extra_b_lexicon}/punctures.ini")
   add_test(NAME DataSystemFilesAttach
            COMMAND lexicon_tests --gtest_filter=BuiltSystemDataTest.*)
   set_tests_properties(DataSystemFilesAttach PROPERTIES ENVIRONMENT "VETRA_SYSTEM_DATA_DIR=${extra_b_dir}")
+  vetra_test_temp(DataPunctuationMapIsCurrent DataSystemFilesAttach)
 endif()

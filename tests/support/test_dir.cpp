@@ -79,16 +79,43 @@ std::vector<std::string> ListNames(const std::string& dir) {
     return names;
 }
 
-t_testDir::t_testDir(const char* prefix) {
+std::string TempBase() {
     const char* base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data())) m_path = buf.data();
+    return base && *base ? base : "/tmp";
 }
 
+namespace {
+
+std::string MakeDir(const char* prefix) {
+    const std::string tmpl = TempBase() + "/" + prefix + "-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    return mkdtemp(buf.data()) ? std::string(buf.data()) : std::string();
+}
+
+// The directories of TempDirUntilExit, removed when static objects go.
+struct t_exitDirs {
+    std::vector<std::string> paths;
+    pid_t owner = getpid();
+    ~t_exitDirs() {
+        if (getpid() != owner) return;
+        for (const std::string& p : paths) RemoveTree(p);
+    }
+};
+
+}  // namespace
+
+std::string TempDirUntilExit(const char* prefix) {
+    static t_exitDirs dirs;
+    std::string path = MakeDir(prefix);
+    if (!path.empty()) dirs.paths.push_back(path);
+    return path;
+}
+
+t_testDir::t_testDir(const char* prefix) : m_path(MakeDir(prefix)), m_owner(getpid()) {}
+
 t_testDir::~t_testDir() {
-    if (!m_path.empty()) RemoveTree(m_path);
+    if (!m_path.empty() && getpid() == m_owner) RemoveTree(m_path);
 }
 
 }  // namespace testsupport

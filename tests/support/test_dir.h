@@ -11,6 +11,15 @@ namespace testsupport {
 // Removes a file or a whole tree without following symbolic links.
 void RemoveTree(const std::string& path);
 
+// Where tests make their directories: $TMPDIR when set, else /tmp. ctest sets
+// TMPDIR to a folder of the build that a last test checks is left empty.
+std::string TempBase();
+// A fresh directory "<TempBase()>/<prefix>-XXXXXX" for helpers that hand out
+// paths rather than objects: removed with everything in it when the test
+// binary exits (by the process that made it, never by a forked child), or
+// earlier by the caller. Empty when it could not be made.
+std::string TempDirUntilExit(const char* prefix);
+
 bool WriteFileBytes(const std::string& path, const std::string& content);
 // Empty when the file cannot be read.
 std::string ReadFileBytes(const std::string& path);
@@ -22,7 +31,8 @@ std::wstring Widen(const std::string& s);
 
 class t_testDir {
 public:
-    // Makes "<TMPDIR or /tmp>/<prefix>-XXXXXX"; Path() is empty when that failed.
+    // Makes "<TempBase()>/<prefix>-XXXXXX"; Path() is empty when that failed.
+    // Only the process that made it removes it (a forked child leaves it).
     explicit t_testDir(const char* prefix = "vetra-test");
     ~t_testDir();
     t_testDir(const t_testDir&) = delete;
@@ -39,6 +49,7 @@ public:
 
 private:
     std::string m_path;
+    int m_owner = 0;
 };
 
 }  // namespace testsupport

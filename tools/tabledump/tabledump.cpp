@@ -4,13 +4,20 @@
 //
 //   tabledump [--version N] [--buckets C0,C1,...] [--keys N] [--quiet] FILE
 //
+// The file describes itself: its format version, each key table's key type
+// and, by the room before each table's rows, its bucket count. Rows are
+// checked in their key type's own order (English keys fold case and skip
+// apostrophes, as the English and web-address tables store them).
 // Exit status: 0 valid, 1 damaged or unreadable as a table file, 2 usage or I/O error.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "kernel/lexicon/string_dict.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/storage/table_file.h"
 
@@ -31,12 +38,12 @@ void Usage() {
     fprintf(stderr,
             "usage: tabledump [--version N] [--buckets C0,C1,...] [--keys N] [--quiet] FILE\n"
             "  --version N   format version the image must carry (default: the one in its header)\n"
-            "  --buckets L   bucket count of each key table, 0 for the default (needed for\n"
-            "                digit and caller-hashed tables)\n"
+            "  --buckets L   bucket count of each key table, 0 for what the file's layout\n"
+            "                says (the room before the table's rows)\n"
             "  --keys N      keys listed per table (default 20, -1 for all, 0 for none)\n"
             "  --quiet       print only the verdict\n"
-            "Rows are checked in the default string order; a dictionary with its own\n"
-            "compare function may show misplaced keys that its own order accepts.\n");
+            "Rows are checked in their key type's own order; the placement of rows in\n"
+            "caller-hashed tables is not checked (their hash is the caller's).\n");
 }
 
 bool ParseArgs(int argc, char** argv, t_options& o) {
@@ -156,6 +163,34 @@ const char* PolicyName(int id) {
     return id >= 0 && id <= 6 ? kNames[id] : "?";
 }
 
+// Bucket counts as the layout gives them: each key table's bucket array lies
+// right before its rows and right after the previous table's rows, so the
+// room between the two is 8 bytes a bucket. 0 (the policy's default) where
+// the header is unreadable or the room is not whole buckets; Attach then
+// checks the result like any other count.
+std::vector<int32_t> LayoutBucketCounts(const std::vector<uint8_t>& file) {
+    std::vector<int32_t> counts;
+    if (file.size() < kMinImageSize) return counts;
+    const uint64_t cs = Rd32(file.data() + 4);
+    if (8 + cs + kHeaderFixedSize > file.size()) return counts;
+    t_tableLayout layout;
+    uint32_t sum = 0;
+    if (layout.ParseConfig(file.data() + 8, uint32_t(cs), sum)) return counts;
+    const uint64_t records = 8 + cs + kHeaderFixedSize;
+    if (records + kTableRecordSize * uint64_t(layout.keys.size()) > file.size()) return counts;
+    uint64_t end = 0;
+    for (size_t k = 0; k < layout.keys.size() && k < size_t(kMaxKeyTables); ++k) {
+        const uint8_t* rec = file.data() + records + kTableRecordSize * k;
+        const uint64_t off = Rd32(rec), alloc = Rd32(rec + 4);
+        const uint64_t room = off > end ? off - end : 0;
+        counts.push_back(room % kBucketEntrySize == 0 && room / kBucketEntrySize <= INT32_MAX
+                             ? int32_t(room / kBucketEntrySize)
+                             : 0);
+        end = off + alloc * layout.keyLayouts[k].rowSize;
+    }
+    return counts;
+}
+
 // Walks every row of key table k: keys and string values readable, each key
 // found again where it is stored, attri chains intact. Returns problems found.
 size_t CheckKeyTable(const t_tableFile& r, int k, bool searchable) {
@@ -224,17 +259,34 @@ int main(int argc, char** argv) {
         }
     }
 
-    t_tableFile r;
-    for (size_t k = 0; k < o.buckets.size(); ++k)
-        if (!r.SetBucketCount(int(k), o.buckets[k])) {
-            fprintf(stderr, "tabledump: at most ten bucket counts\n");
-            return 2;
-        }
+    if (o.buckets.size() > size_t(kMaxKeyTables)) {
+        fprintf(stderr, "tabledump: at most ten bucket counts\n");
+        return 2;
+    }
+    // The counts the layout gives, then (should the image not attach with
+    // them) the policies' defaults; counts given with --buckets win in both.
+    std::vector<int32_t> given(size_t(kMaxKeyTables), 0), inferred = LayoutBucketCounts(file);
+    std::copy(o.buckets.begin(), o.buckets.end(), given.begin());
+    inferred.resize(size_t(kMaxKeyTables), 0);
+    for (size_t k = 0; k < given.size(); ++k)
+        if (given[k] != 0) inferred[k] = given[k];
+    // r reads in the default string order, eng in the English one; each key
+    // table is judged by the order of its key type.
+    t_tableFile r, eng;
     const std::vector<t_keyHashFn> hashFns(kMaxKeyTables, &StandInHash);
     const std::vector<t_keyCompareFn> compareFns(kMaxKeyTables, &LstrCompare);
+    const std::vector<t_keyCompareFn> engCompareFns(kMaxKeyTables, &EngCompare);
+    const auto attach = [&](const std::vector<int32_t>& counts) {
+        for (int k = 0; k < kMaxKeyTables; ++k) {
+            r.SetBucketCount(k, counts[size_t(k)]);
+            eng.SetBucketCount(k, counts[size_t(k)]);
+        }
+        return r.Attach(file.data(), o.version, hashFns, compareFns, int64_t(plain)) &&
+               eng.Attach(file.data(), o.version, hashFns, engCompareFns, int64_t(plain));
+    };
     if (!o.quiet) printf("file %s: %zu bytes\n", o.path, file.size());
     fflush(stdout);
-    if (!r.Attach(file.data(), o.version, hashFns, compareFns, int64_t(plain))) {
+    if (!attach(inferred) && !attach(given)) {
         const char* why = r.GetLastError() ? r.GetLastError() : "not a table file";
         printf("%sINVALID: %s\n", o.quiet ? "" : "\n", why);
         if (strstr(why, "no hash or compare policy"))
@@ -258,7 +310,16 @@ int main(int argc, char** argv) {
         const t_keyDesc& d = lay.keys[size_t(k)];
         const t_keyLayout& L = lay.keyLayouts[size_t(k)];
         const bool searchable = L.policyId != 5;
-        const size_t bad = CheckKeyTable(r, k, searchable);
+        // English keys are stored in the English order, or (a list without
+        // its own compare) in the default one: either order that places every
+        // row is the table's.
+        size_t bad = CheckKeyTable(r, k, searchable);
+        bool englishOrder = false;
+        if (bad && L.policyId == 1) {
+            const size_t inEnglish = CheckKeyTable(eng, k, searchable);
+            englishOrder = inEnglish < bad;
+            bad = std::min(bad, inEnglish);
+        }
         problems += bad;
         if (o.quiet) continue;
         std::string fields;
@@ -278,9 +339,10 @@ int main(int argc, char** argv) {
             fullest = n > fullest ? n : fullest;
             full += n > 0 && n == r.GetBucketCapacity(k, b);
         }
-        printf("  buckets %d: %lld used, %lld full, %lld rows, at most %lld in one%s\n", r.GetBucketCount(k),
+        printf("  buckets %d: %lld used, %lld full, %lld rows, at most %lld in one%s%s\n", r.GetBucketCount(k),
                (long long)used, (long long)full, (long long)rows, (long long)fullest,
-               searchable ? "" : " (caller-hashed: placement not checked)");
+               searchable ? "" : " (caller-hashed: placement not checked)",
+               englishOrder ? " (English order)" : "");
         if (bad) printf("  DAMAGED: %zu problem(s) in rows, items or chains\n", bad);
         long listed = 0;
         for (int b = 0; b < r.GetBucketCount(k) && (o.keys < 0 || listed < o.keys); ++b) {

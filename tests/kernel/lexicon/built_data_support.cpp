@@ -8,10 +8,11 @@
 #include <iterator>
 
 #include "kernel/runtime/dir_settings.h"
+#include "tests/support/test_dir.h"
 
 namespace {
 
-std::string SystemDataDir() {
+std::string NamedDataDir() {
     // Lets a build without the data (a sanitizer build, say) test another build's files.
     if (const char* dir = getenv("VETRA_SYSTEM_DATA_DIR"); dir && *dir) return dir;
 #ifdef VETRA_BUILT_DATA_DIR
@@ -19,6 +20,15 @@ std::string SystemDataDir() {
 #else
     return std::string();
 #endif
+}
+
+// A directory that is named but missing fails the test: a wrong path must not
+// pass as "no data built" and skip.
+std::string SystemDataDir() {
+    const std::string dir = NamedDataDir();
+    if (!dir.empty() && !std::filesystem::is_directory(dir))
+        ADD_FAILURE() << "the system data directory " << dir << " does not exist";
+    return dir;
 }
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
@@ -38,9 +48,8 @@ bool ReadBuiltSystemFile(const std::string& name, std::vector<unsigned char>& ou
 }
 
 void DictManagerDirTest::SetUp() {
-    char tmpl[] = "/tmp/vetra-lexicon-dict-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    dir_ = testsupport::TempDirUntilExit("vetra-lexicon-dict");
+    ASSERT_FALSE(dir_.empty());
     ASSERT_NO_FATAL_FAILURE(env_.Open(dir_, dir_ + "/user", dir_ + "/sys", dir_ + "/dict4"));
 }
 

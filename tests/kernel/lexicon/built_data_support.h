@@ -1,7 +1,7 @@
 // Where the tests find the system data that the data build made: the
 // directory in VETRA_SYSTEM_DATA_DIR, else the one the build configured
 // (VETRA_BUILT_DATA_DIR). Tests of built data skip themselves when the file
-// they need is not there.
+// they need is not there, and fail when the named directory is missing.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -7,12 +7,13 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/support/test_dir.h"
+
 namespace fs = std::filesystem;
 
 void LexiconDirTest::SetUp() {
-    char tmpl[] = "/tmp/vetra-lexicon-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    dir_ = testsupport::TempDirUntilExit("vetra-lexicon");
+    ASSERT_FALSE(dir_.empty());
 }
 
 void LexiconDirTest::TearDown() { fs::remove_all(dir_); }

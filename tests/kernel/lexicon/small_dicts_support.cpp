@@ -12,6 +12,7 @@
 
 #include "kernel/lexicon/cell_dict.h"
 #include "kernel/storage/table_builder.h"
+#include "tests/support/test_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -243,9 +244,7 @@ Bytes BuildCellImage(std::vector<t_cellWord> words, const std::vector<t_cellName
 }
 
 std::string TempDir() {
-    char tmpl[] = "/tmp/vetra-dicts-XXXXXX";
-    const char* dir = mkdtemp(tmpl);
-    return dir ? dir : "/tmp";
+    return testsupport::TempDirUntilExit("vetra-dicts");
 }
 
 bool WriteBytes(const std::string& path, const void* data, size_t size) {

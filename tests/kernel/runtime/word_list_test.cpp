@@ -4,15 +4,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
-namespace {
+#include "tests/support/test_dir.h"
 
-namespace fs = std::filesystem;
+namespace {
 
 // Little-endian bytes of UTF-16 text.
 std::string Le(const std::u16string& text) {
@@ -240,9 +239,9 @@ TEST(WordListWriterTest, EntryNeedsEveryFieldAndTheFormatsLimits) {
 }
 
 TEST(WordListWriterTest, FileRoundTripReplacesTheTargetOnlyAtClose) {
-    char tmpl[] = "/tmp/vetra-wordlist-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
+    const testsupport::t_testDir temp("vetra-wordlist");
+    ASSERT_FALSE(temp.Path().empty());
+    const std::string dir = temp.Path();
     const std::string path = dir + "/words.txt";
     const std::wstring wpath(path.begin(), path.end());
     std::ofstream(path) << "previous export";
@@ -280,7 +279,6 @@ TEST(WordListWriterTest, FileRoundTripReplacesTheTargetOnlyAtClose) {
     EXPECT_EQ(r.OpenFile(wpath.c_str()), -3);
     t_utf16TextWriter w;
     EXPECT_EQ(w.OpenFile(L"/nonexistent-dir/words.txt"), t_utf16TextWriter::kErrNotOpen);
-    fs::remove_all(dir);
 }
 
 }  // namespace

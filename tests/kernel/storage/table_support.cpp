@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tests/support/test_dir.h"
+
 using namespace n_tableFormat;
 
 namespace tabletest {
@@ -125,12 +127,7 @@ void SetUsed(Bytes& image, size_t table, uint32_t used) {
 }
 
 std::string TempDir() {
-    static std::string dir;
-    if (dir.empty()) {
-        char tmpl[] = "/tmp/vetra_storage_XXXXXX";
-        const char* made = mkdtemp(tmpl);
-        dir = made ? made : "/tmp";
-    }
+    static const std::string dir = testsupport::TempDirUntilExit("vetra_storage");
     return dir;
 }
 

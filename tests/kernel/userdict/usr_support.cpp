@@ -17,6 +17,7 @@
 #include "kernel/lexicon/syllable_table.h"
 #include "kernel/userdict/usr_dict_v3.h"
 #include "kernel/userdict/usr_scramble.h"
+#include "tests/support/test_dir.h"
 
 TestLstr::TestLstr(const std::vector<uint16_t>& units) {
     m_buf.resize(2 + units.size() * 2);
@@ -172,8 +173,10 @@ std::vector<uint8_t> BuildV2File(const std::vector<OldWord>& words, bool scrambl
 }
 
 TempDir::TempDir() {
-    char tmpl[] = "/tmp/vetra_usr_XXXXXX";
-    if (mkdtemp(tmpl)) m_path = tmpl;
+    const std::string tmpl = testsupport::TempBase() + "/vetra_usr_XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data())) m_path = buf.data();
 }
 
 TempDir::~TempDir() {

@@ -7,6 +7,7 @@
 #include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
+#include "tests/support/test_dir.h"
 
 namespace {
 
@@ -19,10 +20,8 @@ public:
 t_pyDictStandIn* const g_pyDict = new t_pyDictStandIn;
 
 bool SetUpOnce() {
-    static std::string home;
-    char tmpl[] = "/tmp/vetra_words_home_XXXXXX";
-    if (!mkdtemp(tmpl)) return false;
-    home = tmpl;
+    static const std::string home = testsupport::TempDirUntilExit("vetra_words_home");
+    if (home.empty()) return false;
     setenv("HOME", home.c_str(), 1);
     if (!t_singleton<t_versionManager>::Get().Init()) return false;
     if (!t_singleton<t_configurationImpl>::Get().Init()) return false;
