@@ -3,13 +3,20 @@
 // cloud-cache records, and the input-string tests and views.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "kernel/convert/input_strings.h"
 #include "kernel/convert/learn_routines.h"
+#include "kernel/lexicon/key_py_map.h"
+#include "kernel/lexicon/syllable_table.h"
+#include "kernel/runtime/dict_manager.h"
+#include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/userdict/cloud_cache.h"
 #include "kernel/userdict/recent_cache.h"
 #include "tests/kernel/convert/convert_support.h"
 #include "tests/kernel/convert/user_sources_support.h"
+#include "tests/support/test_dir.h"
 
 namespace {
 
@@ -95,6 +102,49 @@ TEST_F(LearnRoutinesTest, CloudCacheRecordNeverRepeatsAListedText) {
     EXPECT_EQ(convtest::ToU16(w->segmentList), (std::u16string{2, 5}));  // cut at the input's end
     EXPECT_EQ(AddCloudCacheCandidates(run.pool, L"nihaoma", &run.array, &found), nullptr);
     EXPECT_FALSE(found);
+}
+
+// The pinyin dictionary the key-map rebuild asks for.
+class t_pyDictStandIn final : public t_dictStorageBase {
+public:
+    bool Load(void*, int32_t size) override { return size > 0; }
+};
+
+TEST(KeymapReloadTest, TheLiveMapIsRebuiltAndKeepsWhatItLearned) {
+    ASSERT_TRUE(usersrc::EnsureConfiguration());
+    testsupport::t_testDir dir("vetra-keymap");
+    std::filesystem::create_directories(dir.At("sys"));
+    std::filesystem::create_directories(dir.At("user"));
+    ASSERT_TRUE(SetConfiguredSysDir(dir.WAt("sys").c_str()) && SetConfiguredUserDir(dir.WAt("user").c_str()));
+    t_dictManager& manager = t_singleton<t_dictManager>::Get();
+    ASSERT_TRUE(manager.Init());
+    static t_pyDictStandIn* const py = new t_pyDictStandIn;  // the manager keeps it
+    ASSERT_TRUE(manager.Register(L"pydict", py, 0, kStorageFileMap, kDirSystem, L"qzim_py.bin", 0, 2));
+    py->SetReady(true);
+    ASSERT_TRUE(t_keyPyMap::WriteImage(dir.WAt("user/qzim_keymap.bin").c_str()));
+    t_keyPyMap& live = t_singleton<t_keyPyMap>::Get();
+    ASSERT_TRUE(manager.Register(L"keymap", &live, 0, kStorageMemCopy, kDirUser, L"qzim_keymap.bin", 0, 2));
+    ASSERT_TRUE(manager.LoadDict(L"keymap"));
+    auto count = [&](const wchar_t* key, const wchar_t* syllable) {
+        t_scopeHeap arena;
+        t_keyMapItem* items = nullptr;
+        int n = 0;
+        if (!live.GetAllItems(arena, &items, &n, nullptr)) return -1;
+        for (int i = 0; i < n; ++i)
+            if (std::wstring(items[i].key) == key && items[i].id == SyllableTableFind(syllable)) return items[i].count;
+        return -1;
+    };
+    EXPECT_EQ(count(L"ni", L"ni"), -1);  // the empty map knows no key
+    ASSERT_TRUE(ReloadKeymapFile());
+    const int built = count(L"ni", L"ni");
+    ASSERT_GE(built, 0);
+    ASSERT_TRUE(live.AddUsage(L"ni", SyllableTableFind(L"ni"), 5));
+    ASSERT_TRUE(ReloadKeymapFile());
+    EXPECT_EQ(count(L"ni", L"ni"), built + 5);
+    py->SetReady(false);  // without the pinyin dictionary nothing is rebuilt
+    EXPECT_FALSE(ReloadKeymapFile());
+    EXPECT_EQ(count(L"ni", L"ni"), built + 5);
+    live.SetReady(false);
 }
 
 TEST(InputStringsTest, MailAndDomainTests) {
