@@ -68,14 +68,16 @@ TEST_P(CustomCandsTest, UserPhrasesStandAtTheirPlacesAndTimeTemplatesExpand) {
     AddPhrase(L"tel", u"abc", 3);
     AddPhrase(L"tel", u"#$YEAR", 1);
     AddPhrase(L"tel", u"#", 2);
+    AddPhrase(L"tel", u"#在家", 4);  // no keyword: the text after "#"
     usersrc::t_arrayRun run;
     Config().SetByte(n_config::SystemUserPhrase, 0);
-    EXPECT_EQ(AddCustomPhraseCandidatesEx(L"tel", &run.array, &run.pool), 3);
+    EXPECT_EQ(AddCustomPhraseCandidatesEx(L"tel", &run.array, &run.pool), 4);
     char year[8];
     const time_t now = time(nullptr);
     strftime(year, sizeof year, "%Y", localtime(&now));
     const std::wstring wyear(year, year + 4);
-    EXPECT_EQ(run.Page(), (std::vector<std::wstring>{wyear, L"#", L"abc"}));
+    EXPECT_EQ(run.Page(), (std::vector<std::wstring>{wyear, L"#", L"abc", L"在家"}));
+    EXPECT_EQ(run.out[3]->sourceType, kCandSourceCustomPhrase);
     EXPECT_EQ(run.out[0]->sourceType, kCandSourceCustomPhrase);  // expanded
     EXPECT_EQ(run.out[1]->sourceType, kCandSourceUserPhrase);    // "#" alone stays as stored
     EXPECT_EQ(run.out[2]->sourceType, kCandSourceUserPhrase);
