@@ -8,9 +8,8 @@
 #   qzim_charvalid.bin      supported-character flags (Han needs GBK)
 #   qzim_numFreqAdjust.bin  numeral list of the number-frequency table
 #   punctures.ini           punctuation map (data/lexicon/punctures.ini)
-#   qzim_eng_pre.bin, qzim_phrases.bin, qzim_infokey.bin, qzim_blackIfk.bin,
-#   qzim_urlGuide.bin, qzim_smartInfo.bin, qzim_quick.bin, qzim_tip.bin,
-#   qzim_adjcache.bin       valid tables without rows
+#   qzim_eng_pre.bin, qzim_infokey.bin, qzim_blackIfk.bin, qzim_smartInfo.bin,
+#   qzim_tip.bin, qzim_adjcache.bin   valid tables without rows
 #
 # Needs, besides the compiler: python3 and the fetch step's apt and
 # dpkg-dev tools. Sources and licences: docs/data-sources-extra-b.md.
@@ -96,9 +95,10 @@ set(extra_b_files
   "${extra_b_dir}/qzim_eng.bin" "${extra_b_dir}/qzim_url.bin" "${extra_b_dir}/qzim_numFreqAdjust.bin"
   "${extra_b_dir}/qzim_charvalid.bin" "${extra_b_dir}/punctures.ini")
 
-foreach(pair preeng:qzim_eng_pre abbr:qzim_phrases infokey:qzim_infokey infoblack:qzim_blackIfk
-             urlguide:qzim_urlGuide smartinfo:qzim_smartInfo quick:qzim_quick tip:qzim_tip
-             adjcache:qzim_adjcache)
+# qzim_phrases.bin, qzim_urlGuide.bin and qzim_quick.bin are built from the
+# project's own sources by lexicon_custom.cmake.
+foreach(pair preeng:qzim_eng_pre infokey:qzim_infokey infoblack:qzim_blackIfk
+             smartinfo:qzim_smartInfo tip:qzim_tip adjcache:qzim_adjcache)
   string(REPLACE ":" ";" parts "${pair}")
   list(GET parts 0 table)
   list(GET parts 1 file)
@@ -129,3 +129,6 @@ if(VETRA_BUILD_TESTS AND TARGET lexicon_tests)
   set_tests_properties(DataSystemFilesAttach PROPERTIES ENVIRONMENT "VETRA_SYSTEM_DATA_DIR=${extra_b_dir}")
   vetra_test_temp(DataPunctuationMapIsCurrent DataSystemFilesAttach)
 endif()
+
+# System custom phrases, char art and web-address guides.
+include(lexicon_custom.cmake)

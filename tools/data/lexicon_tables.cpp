@@ -8,6 +8,12 @@
 //   vetra_lexicon_tables numbers NUMERALS.txt OUT.bin        (one text a line, '#' comments)
 //   vetra_lexicon_tables empty NAME OUT.bin
 //       NAME: preeng abbr infokey infoblack urlguide smartinfo quick tip adjcache
+//   vetra_lexicon_tables records abbr|quick|urlguide SOURCE.tsv OUT.bin
+//       TAB-separated fields, "\n" for a line break and "\\" for a backslash:
+//       abbr:     key, position, phrase
+//       quick:    word, position, flag, picture      (a char-art entry)
+//                 =category, sub1, sub2, text1, text2, text3   (a symbol group row)
+//       urlguide: word|input, key, guide text, web address
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -92,7 +98,8 @@ private:
     std::vector<uint8_t> m_bytes;
 };
 
-int Write(t_systemTable which, const std::vector<t_item>& items, const std::string& out) {
+int Write(t_systemTable which, const std::vector<t_item>& items, const std::string& out,
+          const std::vector<t_item>& secondTable = {}) {
     const t_systemTableLayout layout = SystemTableLayout(which);
     t_tableFileBuilder builder;
     if (!builder.InitStoreWithBuckets(layout.keys, layout.attris, layout.datas, layout.version, layout.version, {},
@@ -101,6 +108,10 @@ int Write(t_systemTable which, const std::vector<t_item>& items, const std::stri
     for (const t_item& item : items) {
         const std::vector<uint8_t> packed = item.Packed();
         if (builder.InsertOne(packed.data(), 0) != 1) return Fail("a row was refused by the builder");
+    }
+    for (const t_item& item : secondTable) {
+        const std::vector<uint8_t> packed = item.Packed();
+        if (builder.InsertOne(packed.data(), 1) != 1) return Fail("a row of key table 1 was refused by the builder");
     }
     const std::wstring path(out.begin(), out.end());
     if (builder.SaveToFile(path.c_str()) != 1) return Fail("cannot write " + out);
@@ -167,6 +178,69 @@ int Empty(const std::string& name, const std::string& out) {
     return Write(it->second, {}, out);
 }
 
+// Splits a line at tabs and undoes the escapes of each field.
+bool Fields(const std::string& line, std::vector<std::u16string>& out) {
+    out.clear();
+    std::string field;
+    std::vector<std::string> raw;
+    for (size_t i = 0; i <= line.size(); ++i) {
+        if (i == line.size() || line[i] == '\t') {
+            raw.push_back(field);
+            field.clear();
+        } else if (line[i] == '\\' && i + 1 < line.size()) {
+            const char next = line[++i];
+            field += next == 'n' ? '\n' : next;
+        } else {
+            field += line[i];
+        }
+    }
+    for (const std::string& f : raw) {
+        std::u16string u;
+        if (!Utf16Of(f, u)) return false;
+        out.push_back(u);
+    }
+    return true;
+}
+
+bool Number(const std::u16string& s, long low, long high, long* value) {
+    const std::string a(s.begin(), s.end());
+    char* end = nullptr;
+    *value = strtol(a.c_str(), &end, 10);
+    return !a.empty() && *end == '\0' && *value >= low && *value <= high;
+}
+
+int Records(const std::string& kind, const std::string& in, const std::string& out) {
+    std::vector<std::string> lines;
+    if (!ReadLines(in, lines)) return Fail("cannot read " + in);
+    std::vector<t_item> first, second;
+    std::vector<std::u16string> f;
+    for (const std::string& line : lines) {
+        long a = 0, b = 0, c = 0;
+        if (!Fields(line, f)) return Fail(in + ": not UTF-8: " + line);
+        for (const std::u16string& field : f)
+            if (field.empty() || field.size() > 4000) return Fail(in + ": empty or over-long field: " + line);
+        if (kind == "abbr" && f.size() == 3 && Number(f[1], 1, 32767, &a)) {
+            first.push_back(t_item().Str(f[0]).Str(f[2]).U16(uint16_t(a)));
+        } else if (kind == "quick" && f.size() == 4 && f[0][0] != u'=' && Number(f[1], 1, 32767, &a) &&
+                   Number(f[2], 0, 32766, &b)) {
+            first.push_back(t_item().Str(f[0]).Str(f[3]).U16(uint16_t(a)).U16(uint16_t(b + 1)));
+        } else if (kind == "quick" && f.size() == 6 && f[0][0] == u'=' && Number(f[0].substr(1), 0, 65534, &a) &&
+                   Number(f[1], 0, 32766, &b) && Number(f[2], 0, 32766, &c)) {
+            second.push_back(t_item().U32(uint32_t(a + 1)).U16(uint16_t(b + 1)).U16(uint16_t(c + 1))
+                                 .Str(f[3]).Str(f[4]).Str(f[5]));
+        } else if (kind == "urlguide" && f.size() == 4 && (f[0] == u"word" || f[0] == u"input")) {
+            (f[0] == u"word" ? first : second).push_back(t_item().Str(f[1]).Str(f[2]).Str(f[3]));
+        } else {
+            return Fail(in + ": bad " + kind + " line: " + line);
+        }
+    }
+    static const std::map<std::string, t_systemTable> kTables = {
+        {"abbr", t_systemTable::kAbbrSys}, {"quick", t_systemTable::kQuickSys}, {"urlguide", t_systemTable::kUrlGuide}};
+    const auto it = kTables.find(kind);
+    if (it == kTables.end()) return Fail("records: kind must be abbr, quick or urlguide");
+    return Write(it->second, first, out, second);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -174,5 +248,6 @@ int main(int argc, char** argv) {
     if (args.size() == 4 && args[0] == "strings") return Strings(args[1], args[2], args[3]);
     if (args.size() == 3 && args[0] == "numbers") return Numbers(args[1], args[2]);
     if (args.size() == 3 && args[0] == "empty") return Empty(args[1], args[2]);
-    return Fail("usage: strings eng|url WORDS.tsv OUT | numbers NUMERALS.txt OUT | empty NAME OUT");
+    if (args.size() == 4 && args[0] == "records") return Records(args[1], args[2], args[3]);
+    return Fail("usage: strings eng|url WORDS.tsv OUT | numbers NUMERALS.txt OUT | empty NAME OUT | records KIND SOURCE.tsv OUT");
 }
