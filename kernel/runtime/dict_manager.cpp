@@ -933,6 +933,19 @@ bool t_dictManager::WriteEntryImage(t_dictEntry* entry, const void* data, int32_
     return true;
 }
 
+bool t_dictManager::SaveEntryWith(t_dictEntry* entry, const std::function<bool()>& write) {
+    if (!entry || !entry->dict || !write || !m_globalLock.IsCreated()) return false;
+    t_processLock::t_locker global(m_globalLock);
+    t_pathName path;
+    if (!BuildEntryPath(entry, path) || path.IsEmpty()) return false;
+    if (SharesFile(entry) && entry->block.IsValid() && FileReplaced(entry, path) && !RebaseEntry(entry))
+        return false;
+    if (!write()) return false;
+    NoteFile(entry, path);
+    entry->dict->ForgetChanges();
+    return true;
+}
+
 void t_dictManager::NoticeChangedFiles() {
     if (!m_localLock.IsInitialised()) return;
     t_recursiveLock::t_locker guard(m_localLock);

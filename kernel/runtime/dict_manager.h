@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -171,6 +172,12 @@ public:
     // when another process saved since (nothing written: the caller keeps
     // its image, and the next flush merges) or the write failed.
     bool WriteEntryImage(t_dictEntry* entry, const void* data, int32_t size);
+    // For a dictionary that writes its own file (the custom phrases): under
+    // the global lock, takes up a file another process saved since the
+    // attach (replaying the unsaved changes onto it), then runs write; when
+    // that succeeded the file is noted and the changes forgotten. False when
+    // the take-up or the write failed.
+    bool SaveEntryWith(t_dictEntry* entry, const std::function<bool()>& write);
     // For every attached user file another writer replaced, raises the
     // version of the entry's block, so the update check that follows
     // re-attaches it (keeping the unsaved changes). Run by every update

@@ -3,7 +3,9 @@
 // no word is lost, counts add up, a deletion stays deleted, a word one
 // process saved shows in the other, and a process killed at any moment
 // loses nothing it reported saved. VETRA_SHARED_LEARNING_RUNS repeats each
-// case (a few by default; longer runs by hand).
+// case (a few by default; longer runs by hand). Kills from outside at a
+// random moment also hit a learner waiting for the process-shared lock;
+// VETRA_SHARED_LEARNING_OUTSIDE_KILLS=1 adds them.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -50,7 +52,14 @@ struct t_learner {
     int count = 0;
     int saveEvery = 1;      // SaveDict after every n-th word
     bool deletesSeeds = false;
+    int killAtWrite = 0;    // > 0: the learner kills itself inside that write
 };
+
+int g_writesLeft = 0;
+bool KillingWrite(int fd, const void* data, size_t size) {
+    if (--g_writesLeft == 0) raise(SIGKILL);
+    return write(fd, data, size) == ssize_t(size);
+}
 
 // Writes the number of words saved so far to fd after each successful save.
 void Report(int fd, uint32_t saved) {
@@ -59,6 +68,10 @@ void Report(int fd, uint32_t saved) {
 
 // The child's body; its exit code tells the first failed step (0: all well).
 int Learn(const t_learner& plan, int reportFd) {
+    if (plan.killAtWrite > 0) {
+        g_writesLeft = plan.killAtWrite;
+        SetDictWriteFunction(&KillingWrite);
+    }
     t_dictManager manager;
     t_usrDictV3Core dict;
     if (!manager.Init()) return 10;
@@ -198,19 +211,30 @@ TEST_F(SharedLearningTest, ConcurrentLearnersLoseNothingAndAddCounts) {
     }
 }
 
-// One learner is killed at a random moment: every word it reported saved,
-// and every word of the others, is in the file.
+// One learner is killed, inside a random write of a save (the lock held,
+// a temporary half written) or from outside at a random moment: every word
+// it reported saved, and every word of the others, is in the file.
 TEST_F(SharedLearningTest, KilledLearnerLosesNothingItReportedSaved) {
     const int words = 40;
     std::mt19937 random(std::random_device{}());
+    const bool outside = getenv("VETRA_SHARED_LEARNING_OUTSIDE_KILLS") != nullptr;
     for (int run = 0; run < Runs() * 2; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
         ASSERT_NO_FATAL_FAILURE(Reset());
+        const bool fromOutside = outside && run % 2 == 1;
         std::vector<t_child> children;
-        for (int p = 0; p < 3; ++p) children.push_back(Start({p * words, words, 1 + p % 2, false}));
-        usleep(std::uniform_int_distribution<useconds_t>(0, 150000)(random));
-        kill(children[0].pid, SIGKILL);
-        Finish(children[0], 60000);
+        for (int p = 0; p < 3; ++p) {
+            const int killAt = p == 0 && !fromOutside ? std::uniform_int_distribution<int>(1, words)(random) : 0;
+            children.push_back(Start({p * words, words, 1 + p % 2, false, killAt}));
+        }
+        if (fromOutside) {
+            usleep(std::uniform_int_distribution<useconds_t>(0, 150000)(random));
+            kill(children[0].pid, SIGKILL);
+        }
+        const int killed = Finish(children[0], 60000);
+        if (!fromOutside) {
+            EXPECT_EQ(-1, killed);  // from outside it may have finished first
+        }
         for (size_t p = 1; p < children.size(); ++p) EXPECT_EQ(0, Finish(children[p], 60000));
 
         t_usrDictV3Core file;
