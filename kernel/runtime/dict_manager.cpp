@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <mutex>
 #include <utility>
 
 #include "kernel/runtime/dir_settings.h"
@@ -892,6 +893,10 @@ bool t_dictManager::SharesFile(const t_dictEntry* entry) {
 
 namespace {
 
+// Guards the entries' disk stamps: the update-check hook reads them under
+// the local lock only, while a re-attach writes them under the global one.
+std::mutex g_stampLock;
+
 t_fileStamp StampOf(const t_pathName& path) {
     t_fileStamp stamp;
     struct stat st;
@@ -908,11 +913,15 @@ t_fileStamp StampOf(const t_pathName& path) {
 
 bool t_dictManager::FileReplaced(const t_dictEntry* entry, const t_pathName& path) {
     const t_fileStamp now = StampOf(path);
+    std::lock_guard<std::mutex> guard(g_stampLock);
     return now.present && !(now == entry->diskStamp);
 }
 
 void t_dictManager::NoteFile(t_dictEntry* entry, const t_pathName& path) {
-    if (SharesFile(entry)) entry->diskStamp = StampOf(path);
+    if (!SharesFile(entry)) return;
+    const t_fileStamp now = StampOf(path);
+    std::lock_guard<std::mutex> guard(g_stampLock);
+    entry->diskStamp = now;
 }
 
 bool t_dictManager::RebaseEntry(t_dictEntry* entry) {

@@ -598,6 +598,21 @@ TEST_F(DictFlushTest, FlushCallsTheOperationOfEachStorageKind) {
     EXPECT_EQ(MakeStubImage("reserved"), GetFile(UserFile("res.bin")));
 }
 
+// A flush refused because the data changed elsewhere wrote nothing: every
+// caller reports it as a failure with an error text, SaveAll included.
+TEST_F(DictFlushTest, RefusedFlushIsAFailureForEveryCaller) {
+    t_stubDict built;
+    PutFile(UserFile("built.bin"), MakeStubImage("built"));
+    ASSERT_TRUE(manager->Register(L"Built", &built, 0, kStorageBuilt, kDirUser, L"built.bin", 0, 2));
+    ASSERT_TRUE(manager->LoadDict(L"Built"));
+    ASSERT_TRUE(built.IncreaseVersion());
+    EXPECT_FALSE(manager->SaveDict(L"Built"));
+    EXPECT_STREQ(kDictErrWrite, manager->GetLastError());
+    EXPECT_FALSE(manager->SaveAll());
+    EXPECT_STREQ(kDictErrWrite, manager->GetLastError());
+    EXPECT_EQ(0, built.Calls(kOpOnFlush));
+}
+
 // ---------------------------------------------------------------------------
 // Load phases and loader threads.
 
