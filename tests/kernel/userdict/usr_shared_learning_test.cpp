@@ -3,7 +3,8 @@
 // no word is lost, counts add up, a deletion stays deleted, a word one
 // process saved shows in the other, and a process killed at any moment
 // loses nothing it reported saved. VETRA_SHARED_LEARNING_RUNS repeats each
-// case (a few by default; longer runs by hand). Kills from outside at a
+// case and VETRA_SHARED_LEARNING_WORDS sets the words per learner (a few of
+// each by default; longer runs by hand). Kills from outside at a
 // random moment also hit a learner waiting for the process-shared lock;
 // VETRA_SHARED_LEARNING_OUTSIDE_KILLS=1 adds them.
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -38,11 +40,14 @@ constexpr uint16_t kSeedFreq = 7;
 TestLstr Reading(int k) { return TestLstr({uint16_t(1 + k % 400), uint16_t(1 + k / 400)}); }
 TestLstr Text(int k) { return TestLstr({uint16_t(0x4E00 + k)}); }
 
-int Runs() {
-    const char* env = getenv("VETRA_SHARED_LEARNING_RUNS");
+int FromEnv(const char* name, int fallback) {
+    const char* env = getenv(name);
     const int n = env ? atoi(env) : 0;
-    return n > 0 ? n : 2;
+    return n > 0 ? n : fallback;
 }
+int Runs() { return FromEnv("VETRA_SHARED_LEARNING_RUNS", 2); }
+// Words per learner; the seeds lie above any count used.
+int Words() { return std::min(FromEnv("VETRA_SHARED_LEARNING_WORDS", 40), kSeedBase / 4); }
 
 t_versionManager& Versions() { return t_singleton<t_versionManager>::Get(); }
 
@@ -180,7 +185,7 @@ TEST_F(SharedLearningTest, ConcurrentLearnersLoseNothingAndAddCounts) {
         bool overlapping;  // every process learns the same words
         int saveEvery;
     };
-    const int words = 40;
+    const int words = Words();
     const t_case cases[] = {
         {"two disjoint, save each word", 2, false, 1},
         {"two overlapping, save each tenth", 2, true, 10},
@@ -215,7 +220,7 @@ TEST_F(SharedLearningTest, ConcurrentLearnersLoseNothingAndAddCounts) {
 // a temporary half written) or from outside at a random moment: every word
 // it reported saved, and every word of the others, is in the file.
 TEST_F(SharedLearningTest, KilledLearnerLosesNothingItReportedSaved) {
-    const int words = 40;
+    const int words = Words();
     std::mt19937 random(std::random_device{}());
     const bool outside = getenv("VETRA_SHARED_LEARNING_OUTSIDE_KILLS") != nullptr;
     for (int run = 0; run < Runs() * 2; ++run) {
