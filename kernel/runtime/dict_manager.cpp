@@ -926,8 +926,9 @@ void t_dictManager::NoteFile(t_dictEntry* entry, const t_pathName& path) {
 
 bool t_dictManager::RebaseEntry(t_dictEntry* entry) {
     if (entry->dict) {
-        // The dictionary lets go of the block first: should the new attach
-        // fail, nothing is left pointing into freed memory.
+        // Readers stop using the image, and the dictionary lets go of the
+        // block before it goes: should the new attach fail, nothing is left
+        // pointing into freed memory.
         entry->dict->SetReady(false);
         entry->dict->Load(nullptr, 0);
     }

@@ -218,6 +218,7 @@ private:
     // Under the global lock: re-attaches the entry to the newest file and
     // replays the dictionary's unsaved changes onto it.
     bool RebaseEntry(t_dictEntry* entry);
+
     void ReleaseEntry(t_dictEntry* entry);
 
     std::vector<t_dictEntry*> m_entries;      // guarded by m_localLock
