@@ -225,7 +225,9 @@ bool t_keyPyMap::DisableEntry(const wchar_t* key, uint16_t id) {
     t_editLocation loc;
     if (!Locate(key, id, item, loc)) return false;
     const uint8_t state = kKeyStateDisabled;
-    return WriteAttri(loc, kStateOffset, &state, 1);
+    if (!WriteAttri(loc, kStateOffset, &state, 1)) return false;
+    RecordChange(t_changeRecord(kChangeDisable).PutLstr(item.Key()).Put16(id));
+    return true;
 }
 
 int32_t t_keyPyMap::FindKey(const wchar_t* key, bool* longerFollows) const {
@@ -329,6 +331,7 @@ bool t_keyPyMap::IncreaseUsage(int32_t keyIndex, int id) {
     t_editLocation loc;
     if (!m_table.FindKeyValue(reinterpret_cast<const uint8_t*>(key), value, &loc) || !loc.itemFound) return false;
     const int32_t count = RdI32(loc.attriRow.ptr + kCountOffset);
+    RecordChange(t_changeRecord(kChangeUsage).PutLstr(key).Put16(uint16_t(id)).Put32(1));
     if (count == INT32_MAX) return true;
     uint8_t v[4];
     Wr32(v, uint32_t(count + 1));
@@ -347,7 +350,23 @@ bool t_keyPyMap::AddUsage(const wchar_t* key, int id, int32_t delta) {
     if (count < INT32_MIN) count = INT32_MIN;
     uint8_t v[4];
     Wr32(v, uint32_t(int32_t(count)));
-    return WriteAttri(loc, kCountOffset, v, 4);
+    if (!WriteAttri(loc, kCountOffset, v, 4)) return false;
+    RecordChange(t_changeRecord(kChangeUsage).PutLstr(item.Key()).Put16(uint16_t(id)).Put32(uint32_t(delta)));
+    return true;
+}
+
+bool t_keyPyMap::ApplyChange(t_changeReader& change) {
+    const t_lstr* stored = nullptr;
+    uint16_t id = 0;
+    if (!change.GetLstr(&stored) || !change.Get16(&id)) return false;
+    const uint16_t n = LstrGetLength(stored);
+    if (n == 0 || n > kMaxKeyChars) return false;
+    wchar_t key[kMaxKeyChars + 1];
+    for (uint16_t i = 0; i < n; ++i) key[i] = wchar_t(LstrGetUnit(stored, i));
+    key[n] = L'\0';
+    uint32_t delta = 0;
+    if (change.Op() == kChangeUsage) return change.Get32(&delta) && AddUsage(key, id, int32_t(delta));
+    return change.Op() == kChangeDisable && DisableEntry(key, id);
 }
 
 uint8_t t_keyPyMap::GetExtraFlagA() const {

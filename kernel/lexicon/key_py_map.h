@@ -96,6 +96,8 @@ public:
     // the key or mapping is absent or id is outside the counters.
     bool AddUsage(const wchar_t* key, int id, int32_t delta);
     uint32_t GetCounter(int id) const;
+    // Replays a recorded use or disabled mapping.
+    bool ApplyChange(t_changeReader& change) override;
 
     void SetSmartFuzzyMode(bool on) { m_smartFuzzy = on; }
     bool IsSmartFuzzyMode() const { return m_smartFuzzy; }
@@ -126,6 +128,7 @@ public:
     int64_t GetTotalSize() const { return m_table.GetTotalSize(); }
 
 private:
+    enum : uint8_t { kChangeUsage = 1, kChangeDisable = 2 };
     struct t_keyItem;
     bool Ready() const;
     uint8_t* Extra() const;

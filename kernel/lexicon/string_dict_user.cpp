@@ -207,15 +207,43 @@ int t_strUsrStoredDict::ListAll(t_scopeHeap& heap, t_strUsrEntry*** out, uint32_
 
 bool t_strUsrStoredDict::SaveToFile(const wchar_t* path) { return IsReady() && SaveTo(path); }
 
-// ---------------------------------------------------------------- English words
-
-int t_engUsrDict::AddWord(const t_lstr* s, uint32_t now) { return IsReady() ? AddString(s, now, 1, kAddUse) : 0; }
-
-int t_engUsrDict::MergeWord(const t_lstr* s, uint32_t time, uint32_t count) {
-    return IsReady() ? AddString(s, time, count, kAddMerge) : 0;
+int t_strUsrStoredDict::UseString(const t_lstr* s, uint32_t now) {
+    const int r = IsReady() ? AddString(s, now, 1, kAddUse) : 0;
+    if (r) RecordChange(t_changeRecord(kChangeUse).PutLstr(s).Put32(now));
+    return r;
 }
 
-int t_engUsrDict::DeleteWord(const t_lstr* s) { return IsReady() ? DeleteString(s) : 0; }
+int t_strUsrStoredDict::MergeString(const t_lstr* s, uint32_t time, uint32_t count) {
+    const int r = IsReady() ? AddString(s, time, count, kAddMerge) : 0;
+    if (r) RecordChange(t_changeRecord(kChangeMerge).PutLstr(s).Put32(time).Put32(count));
+    return r;
+}
+
+int t_strUsrStoredDict::RemoveString(const t_lstr* s) {
+    const int r = IsReady() ? DeleteString(s) : 0;
+    if (r) RecordChange(t_changeRecord(kChangeDelete).PutLstr(s));
+    return r;
+}
+
+bool t_strUsrStoredDict::ApplyChange(t_changeReader& change) {
+    const t_lstr* s = nullptr;
+    uint32_t time = 0, count = 0;
+    if (!change.GetLstr(&s)) return false;
+    switch (change.Op()) {
+        case kChangeUse: return change.Get32(&time) && UseString(s, time) != 0;
+        case kChangeMerge: return change.Get32(&time) && change.Get32(&count) && MergeString(s, time, count) != 0;
+        case kChangeDelete: return RemoveString(s) != 0;
+        default: return false;
+    }
+}
+
+// ---------------------------------------------------------------- English words
+
+int t_engUsrDict::AddWord(const t_lstr* s, uint32_t now) { return UseString(s, now); }
+
+int t_engUsrDict::MergeWord(const t_lstr* s, uint32_t time, uint32_t count) { return MergeString(s, time, count); }
+
+int t_engUsrDict::DeleteWord(const t_lstr* s) { return RemoveString(s); }
 
 int t_engUsrDict::GetWordFreq(const t_lstr* s, uint32_t* count) {
     if (!IsReady() || !count) return 0;
@@ -231,10 +259,8 @@ int t_engUsrDict::GetPrefixWords(t_scopeHeap& heap, const t_lstr* key, t_strResu
 
 // ---------------------------------------------------------------- web addresses
 
-int t_urlUsrDict::AddUrl(const t_lstr* s, uint32_t now) { return IsReady() ? AddString(s, now, 1, kAddUse) : 0; }
+int t_urlUsrDict::AddUrl(const t_lstr* s, uint32_t now) { return UseString(s, now); }
 
-int t_urlUsrDict::MergeUrl(const t_lstr* s, uint32_t time, uint32_t count) {
-    return IsReady() ? AddString(s, time, count, kAddMerge) : 0;
-}
+int t_urlUsrDict::MergeUrl(const t_lstr* s, uint32_t time, uint32_t count) { return MergeString(s, time, count); }
 
-int t_urlUsrDict::DeleteUrl(const t_lstr* s) { return IsReady() ? DeleteString(s) : 0; }
+int t_urlUsrDict::DeleteUrl(const t_lstr* s) { return RemoveString(s); }

@@ -88,6 +88,18 @@ public:
     int ListAll(t_scopeHeap& heap, t_strUsrEntry*** out, uint32_t* count);
     // Writes the image to path (temporary file renamed over it).
     bool SaveToFile(const wchar_t* path);
+    // Replays a recorded use, merge or deletion.
+    bool ApplyChange(t_changeReader& change) override;
+
+protected:
+    // The changes the English words and the web addresses share, recorded
+    // for the manager; 0 when not ready, else as AddString / DeleteString.
+    int UseString(const t_lstr* s, uint32_t now);
+    int MergeString(const t_lstr* s, uint32_t time, uint32_t count);
+    int RemoveString(const t_lstr* s);
+
+private:
+    enum : uint8_t { kChangeUse = 1, kChangeMerge = 2, kChangeDelete = 3 };
 };
 
 class t_engUsrDict : public t_strUsrStoredDict {

@@ -14,6 +14,7 @@
 #include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/fd_file.h"
+#include "kernel/runtime/lstr.h"
 #include "kernel/runtime/path.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
@@ -85,6 +86,86 @@ t_dictStorageBase::~t_dictStorageBase() {
     m_entry = nullptr;
 }
 
+t_changeRecord& t_changeRecord::Put(const void* data, size_t n) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    m_bytes.insert(m_bytes.end(), p, p + n);
+    return *this;
+}
+
+t_changeRecord& t_changeRecord::PutLstr(const t_lstr* s) {
+    if (!s) return Put16(0);
+    return Put(s, LstrGetTotalBytes(s));
+}
+
+t_changeRecord& t_changeRecord::PutText(const wchar_t* s) {
+    const uint32_t n = s ? uint32_t(wcslen(s)) : 0;
+    Put32(n);
+    return n ? Put(s, n * sizeof(wchar_t)) : *this;
+}
+
+bool t_changeReader::Get(void* out, size_t n) {
+    if (m_pos > m_size || m_size - m_pos < n) return false;
+    memcpy(out, m_data + m_pos, n);
+    m_pos += n;
+    return true;
+}
+
+bool t_changeReader::GetLstr(const t_lstr** s) {
+    uint16_t n = 0;
+    const size_t start = m_pos;
+    if (!Get16(&n) || m_size - m_pos < n) return false;
+    *s = reinterpret_cast<const t_lstr*>(m_data + start);
+    m_pos += n;
+    return true;
+}
+
+bool t_changeReader::GetText(std::vector<wchar_t>& out) {
+    uint32_t n = 0;
+    if (!Get32(&n) || (m_size - m_pos) / sizeof(wchar_t) < n) return false;
+    out.assign(n + 1, L'\0');
+    return Get(out.data(), n * sizeof(wchar_t));
+}
+
+bool t_dictStorageBase::IsRecordingChanges() const {
+    return m_entry && !m_replaying && m_entry->storageKind != kStoragePrivate &&
+           m_entry->storageKind != kStorageNoFile && m_entry->dirKind != kDirSystem;
+}
+
+void t_dictStorageBase::RecordChange(const t_changeRecord& record) {
+    if (!IsRecordingChanges()) return;
+    const std::vector<uint8_t>& bytes = record.Bytes();
+    const auto n = uint32_t(bytes.size());
+    const auto* p = reinterpret_cast<const uint8_t*>(&n);
+    m_changes.insert(m_changes.end(), p, p + 4);
+    m_changes.insert(m_changes.end(), bytes.begin(), bytes.end());
+}
+
+bool t_dictStorageBase::ReplayChanges() {
+    if (m_changes.empty() || m_replaying) return true;
+    // Replayed changes go on being recorded until a save takes them: a
+    // re-attach does not put them in the file.
+    m_replaying = true;
+    std::vector<uint8_t> kept;
+    bool allApplied = true;
+    size_t pos = 0;
+    while (m_changes.size() - pos >= 4) {
+        uint32_t n = 0;
+        memcpy(&n, m_changes.data() + pos, 4);
+        if (m_changes.size() - pos - 4 < n) break;
+        const uint8_t* start = m_changes.data() + pos;
+        t_changeReader reader(start + 4, n);
+        if (ApplyChange(reader)) kept.insert(kept.end(), start, start + 4 + n);
+        else
+            allApplied = false;
+        pos += 4 + size_t(n);
+    }
+    m_changes.swap(kept);
+    m_replaying = false;
+    return allApplied;
+}
+
+bool t_dictStorageBase::ApplyChange(t_changeReader&) { return false; }
+
 bool t_dictStorageBase::Save(const void*, int32_t) { return false; }
 bool t_dictStorageBase::OnFlush(void*, int32_t) { return false; }
 bool t_dictStorageBase::Import(const void*, int32_t) { return false; }
@@ -153,8 +234,14 @@ bool t_dictStorageBase::SaveAndNotify(const void* data, int32_t size) {
         SetReady(Load(m_entry->buffer.get(), size));
         return true;
     }
-    // The system directory is never written; the reload still runs.
-    if (m_entry->dirKind != kDirSystem && !WriteFile(data, size)) return false;
+    // The system directory is never written; the reload still runs. A user
+    // file goes through the manager, which refuses to write over a file
+    // another process saved since this image was attached (the changes then
+    // stay recorded and the next flush merges them).
+    if (m_entry->dirKind != kDirSystem) {
+        if (m_replaying || !m_entry->manager) return false;
+        if (!m_entry->manager->WriteEntryImage(m_entry, data, size)) return false;
+    }
     IncreaseVersion();
     Versions().CheckUpdate2();
     return true;

@@ -8,8 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <vector>
 
 class t_pathName;
+struct t_lstr;
 struct t_dictEntry;
 
 // Storage kinds of a registered dictionary: how its image is held.
@@ -37,6 +39,43 @@ enum : uint32_t {
     kBackupDaily = 0x1,      // back up when the newest backup is >= 1 day old
     kBackupWeekly = 0x2,     // ... >= 7 days old
     kBackupByDict = 0x100,   // backups are written and read by Export / Import
+};
+
+// One recorded change of a user store: an operation code and its fields in
+// a flat byte record. The reader checks every length against the record, so
+// a damaged record reads as failure, never past its end.
+class t_changeRecord {
+public:
+    explicit t_changeRecord(uint8_t op) { m_bytes.push_back(op); }
+    t_changeRecord& Put16(uint16_t v) { return Put(&v, 2); }
+    t_changeRecord& Put32(uint32_t v) { return Put(&v, 4); }
+    // The whole string, count included; a null string is stored empty.
+    t_changeRecord& PutLstr(const t_lstr* s);
+    // A wide string up to its terminator (null stored empty).
+    t_changeRecord& PutText(const wchar_t* s);
+    const std::vector<uint8_t>& Bytes() const { return m_bytes; }
+
+private:
+    t_changeRecord& Put(const void* data, size_t n);
+    std::vector<uint8_t> m_bytes;
+};
+
+class t_changeReader {
+public:
+    t_changeReader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+    uint8_t Op() const { return m_size ? m_data[0] : 0; }
+    bool Get16(uint16_t* v) { return Get(v, 2); }
+    bool Get32(uint32_t* v) { return Get(v, 4); }
+    // Points into the record; false when the string would pass its end.
+    bool GetLstr(const t_lstr** s);
+    // Copies a wide string written by PutText.
+    bool GetText(std::vector<wchar_t>& out);
+
+private:
+    bool Get(void* out, size_t n);
+    const uint8_t* m_data;
+    size_t m_size;
+    size_t m_pos = 1;
 };
 
 class t_dictStorageBase {
@@ -83,6 +122,18 @@ public:
     bool IsReady() const { return m_ready.load(std::memory_order_acquire); }
     void SetReady(bool ready) { m_ready.store(ready, std::memory_order_release); }
 
+    // Changes since the file last took them. A user store records each of
+    // its changes while it belongs to a registered entry; the manager
+    // replays them onto every image it attaches (so a re-attach to a file
+    // another process saved keeps them) and forgets them once a save wrote
+    // them. Replaying an operation rather than merging two images keeps a
+    // deletion deleted and adds counts.
+    bool HasUnsavedChanges() const { return !m_changes.empty(); }
+    // Applies every recorded change to the attached image, in order; a
+    // change the image refuses is dropped. False when one was refused.
+    bool ReplayChanges();
+    void ForgetChanges() { m_changes.clear(); }
+
     // Manager only.
     void SetEntry(t_dictEntry* entry) { m_entry = entry; }
     t_dictEntry* GetEntry() const { return m_entry; }
@@ -123,9 +174,20 @@ public:
     // whole. False without entry or data or when the write failed.
     bool Backup(const void* data, int32_t size);
 
+protected:
+    // True while changes are to be recorded: the store belongs to a
+    // registered entry with a file and is not replaying.
+    bool IsRecordingChanges() const;
+    void RecordChange(const t_changeRecord& record);
+    // Applies one recorded change to the attached image; the base refuses.
+    virtual bool ApplyChange(t_changeReader& change);
+
 private:
     std::atomic<bool> m_ready{false};
     t_dictEntry* m_entry = nullptr;  // owned by the manager
+    // Records one after another, each as a u32 byte count and its bytes.
+    std::vector<uint8_t> m_changes;
+    bool m_replaying = false;
 };
 
 // Writes `size` bytes to `fd`; true only when all were written. The

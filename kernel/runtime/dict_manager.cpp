@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <mutex>
 #include <utility>
 
 #include "kernel/runtime/dir_settings.h"
@@ -34,6 +35,7 @@ enum : int {
 // Results of FlushEntryImpl.
 enum : int {
     kFlushWriteFailed = -1,
+    kFlushRefused = -2,  // the data changed elsewhere: not written
     kFlushSkipped = 0,
     kFlushDone = 1,
 };
@@ -290,6 +292,7 @@ bool t_managedShareMemory::OnNameEvent(const wchar_t*) {
 // Set-up and registry.
 
 t_dictManager::~t_dictManager() {
+    if (t_singleton<t_versionManager>::Exists()) Versions().RemoveCheckHooks(this);
     m_loader1.Join();
     m_loader2.Join();
     if (!m_eventName.empty() && t_singleton<t_versionManager>::Exists())
@@ -336,6 +339,8 @@ bool t_dictManager::Init() {
         vm.RegisterSink(m_eventName.c_str(), kVersionMaskManager, index, version, sink);
     m_loader1.InitAttr();
     m_loader2.InitAttr();
+    if (registered)
+        vm.AddCheckHook(this, [](void* self) { static_cast<t_dictManager*>(self)->NoticeChangedFiles(); });
     if (!registered) {
         m_lastError = vm.GetLastError();
         return false;
@@ -492,7 +497,8 @@ bool t_dictManager::SaveAll() {
     t_recursiveLock::t_locker guard(m_localLock);
     bool failed = false;
     for (t_dictEntry* entry : m_entries)
-        if (FlushEntryImpl(entry) == kFlushWriteFailed) failed = true;
+        if (const int r = FlushEntryImpl(entry); r == kFlushWriteFailed || r == kFlushRefused)
+            failed = true;
     m_lastError = failed ? kDictErrWrite : nullptr;
     return !failed;
 }
@@ -783,7 +789,10 @@ bool t_dictManager::AttachEntry(t_dictEntry* entry) {
             dict->SetReady(false);
             return false;
         }
+        NoteFile(entry, path);
         const bool ready = dict->Load(entry->block.GetData(), entry->block.GetDataSize());
+        // Changes not saved yet survive the new image.
+        if (ready) dict->ReplayChanges();
         dict->SetReady(ready);
         if (ready || retried) return ready;
         retried = true;
@@ -802,17 +811,12 @@ bool t_dictManager::AttachEntry(t_dictEntry* entry) {
 
 bool t_dictManager::FlushEntry(t_dictEntry* entry) {
     const int result = FlushEntryImpl(entry);
-    if (result == kFlushWriteFailed) m_lastError = kDictErrWrite;
+    if (result == kFlushWriteFailed || result == kFlushRefused) m_lastError = kDictErrWrite;
     return result == kFlushDone;
 }
 
 int t_dictManager::FlushEntryImpl(t_dictEntry* entry) {
     if (!entry || !entry->dict) return kFlushSkipped;
-    t_versionManager& vm = Versions();
-    const wchar_t* versionName = entry->block.GetVersionName().c_str();
-    // The data changed after this process attached it: writing would undo
-    // another writer's change.
-    if (vm.GetLocalVersion(versionName) < vm.GetVersion(versionName)) return kFlushSkipped;
     if (entry->name == L"AbbrUsrDict" || entry->name == L"ExtDict") return kFlushSkipped;
     // An image the dictionary refused (or never got) is not written back
     // or backed up.
@@ -824,6 +828,19 @@ int t_dictManager::FlushEntryImpl(t_dictEntry* entry) {
     RemoveAbandonedTemps(entry, path, m_globalLock);
     t_managedShareMemory& block = entry->block;
     const bool writable = entry->dirKind != kDirSystem && !path.IsEmpty();
+    if (SharesFile(entry)) {
+        // The check and the write are one step under the global lock: a
+        // file another process (or writer) saved since is taken up first,
+        // with this process's unsaved changes replayed onto it.
+        if (block.IsValid() && writable && FileReplaced(entry, path) && !RebaseEntry(entry))
+            return kFlushWriteFailed;
+    } else {
+        // The data changed after this process attached it: writing would
+        // undo another writer's change.
+        t_versionManager& vm = Versions();
+        const wchar_t* versionName = block.GetVersionName().c_str();
+        if (vm.GetLocalVersion(versionName) < vm.GetVersion(versionName)) return kFlushRefused;
+    }
     switch (entry->storageKind) {
         case kStorageMemCopy:
             if (block.IsValid() && writable) {
@@ -831,6 +848,8 @@ int t_dictManager::FlushEntryImpl(t_dictEntry* entry) {
                 if (entry->reserved > uint32_t(size)) return kFlushWriteFailed;
                 if (!DictWriteFileSafely(path, block.GetData(), size - entry->reserved))
                     return kFlushWriteFailed;
+                NoteFile(entry, path);
+                entry->dict->ForgetChanges();
                 entry->dict->OnFileWritten(path.GetFull());
             }
             break;
@@ -839,8 +858,11 @@ int t_dictManager::FlushEntryImpl(t_dictEntry* entry) {
             if (block.IsValid()) entry->dict->OnFlush(block.GetData(), block.GetDataSize());
             break;
         case kStorageReserved:
-            if (block.IsValid() && writable && !entry->dict->OnFileWritten(path.GetFull()))
-                return kFlushWriteFailed;
+            if (block.IsValid() && writable) {
+                if (!entry->dict->OnFileWritten(path.GetFull())) return kFlushWriteFailed;
+                NoteFile(entry, path);
+                entry->dict->ForgetChanges();
+            }
             break;
         default:
             break;
@@ -892,4 +914,95 @@ bool t_dictManager::BackUpEntry(t_dictEntry* entry, const t_pathName& path) {
         fresh.Str() != previous.Str())
         PathRemoveFile(previous);
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// Saves of other processes.
+
+bool t_dictManager::SharesFile(const t_dictEntry* entry) {
+    return entry && (entry->storageKind == kStorageMemCopy || entry->storageKind == kStorageReserved) &&
+           IsUserDirKind(entry->dirKind);
+}
+
+namespace {
+
+// Guards the entries' disk stamps: the update-check hook reads them under
+// the local lock only, while a re-attach writes them under the global one.
+std::mutex g_stampLock;
+
+t_fileStamp StampOf(const t_pathName& path) {
+    t_fileStamp stamp;
+    struct stat st;
+    if (!StatQuiet(path, &st) || !S_ISREG(st.st_mode)) return stamp;
+    stamp.present = true;
+    stamp.device = uint64_t(st.st_dev);
+    stamp.inode = uint64_t(st.st_ino);
+    stamp.size = int64_t(st.st_size);
+    stamp.modifiedNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return stamp;
+}
+
+}  // namespace
+
+bool t_dictManager::FileReplaced(const t_dictEntry* entry, const t_pathName& path) {
+    const t_fileStamp now = StampOf(path);
+    std::lock_guard<std::mutex> guard(g_stampLock);
+    return now.present && !(now == entry->diskStamp);
+}
+
+void t_dictManager::NoteFile(t_dictEntry* entry, const t_pathName& path) {
+    if (!SharesFile(entry)) return;
+    const t_fileStamp now = StampOf(path);
+    std::lock_guard<std::mutex> guard(g_stampLock);
+    entry->diskStamp = now;
+}
+
+bool t_dictManager::RebaseEntry(t_dictEntry* entry) {
+    if (entry->dict) {
+        // Readers stop using the image, and the dictionary lets go of the
+        // block before it goes: should the new attach fail, nothing is left
+        // pointing into freed memory.
+        entry->dict->SetReady(false);
+        entry->dict->Load(nullptr, 0);
+    }
+    entry->block.Drop();
+    return AttachEntry(entry);
+}
+
+bool t_dictManager::WriteEntryImage(t_dictEntry* entry, const void* data, int32_t size) {
+    if (!entry || !entry->dict || !data || size < 0 || !m_globalLock.IsCreated()) return false;
+    t_processLock::t_locker global(m_globalLock);
+    t_pathName path;
+    if (!BuildEntryPath(entry, path) || path.IsEmpty() || entry->dirKind == kDirSystem) return false;
+    if (SharesFile(entry) && FileReplaced(entry, path)) return false;
+    if (!DictWriteFileSafely(path, data, size_t(size))) return false;
+    NoteFile(entry, path);
+    entry->dict->ForgetChanges();
+    return true;
+}
+
+bool t_dictManager::SaveEntryWith(t_dictEntry* entry, const std::function<bool()>& write) {
+    if (!entry || !entry->dict || !write || !m_globalLock.IsCreated()) return false;
+    t_processLock::t_locker global(m_globalLock);
+    t_pathName path;
+    if (!BuildEntryPath(entry, path) || path.IsEmpty()) return false;
+    if (SharesFile(entry) && entry->block.IsValid() && FileReplaced(entry, path) && !RebaseEntry(entry))
+        return false;
+    if (!write()) return false;
+    NoteFile(entry, path);
+    entry->dict->ForgetChanges();
+    return true;
+}
+
+void t_dictManager::NoticeChangedFiles() {
+    if (!m_localLock.IsInitialised()) return;
+    t_recursiveLock::t_locker guard(m_localLock);
+    for (t_dictEntry* entry : m_entries) {
+        if (!SharesFile(entry) || !entry->dict || !entry->dict->IsReady() || !entry->block.IsValid())
+            continue;
+        t_pathName path;
+        if (!BuildEntryPath(entry, path) || path.IsEmpty() || !FileReplaced(entry, path)) continue;
+        const std::wstring& versionName = entry->block.GetVersionName();
+        if (!versionName.empty()) Versions().IncreaseVersion(versionName.c_str());
+    }
 }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,18 @@ private:
     t_dictEntry* m_entry = nullptr;
 };
 
+// Which saved version of a file is on disk. Every save renames a new file
+// over the old one, so a save by any process changes the stamp (a new inode
+// and time); a second name or a mode change does not.
+struct t_fileStamp {
+    bool present = false;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t modifiedNs = 0;
+    bool operator==(const t_fileStamp&) const = default;
+};
+
 // One registered dictionary; owned by its manager.
 struct t_dictEntry {
     std::wstring name;
@@ -73,6 +86,7 @@ struct t_dictEntry {
     int32_t bufferSize = 0;
     uint32_t reserved = 0;              // room after the image (storage kind 4)
     t_dictManager* manager = nullptr;
+    t_fileStamp diskStamp;              // the file the image was last attached from or saved to
 };
 
 class t_dictManager {
@@ -152,6 +166,24 @@ public:
     static bool FindLatestBackup(const t_dictEntry* entry, t_pathName& path,
                                  std::wstring& stamp);
 
+    // Writes an image the dictionary built as the entry's file, under the
+    // global lock and only when the file is still the one the image came
+    // from; the dictionary's recorded changes are then forgotten. False
+    // when another process saved since (nothing written: the caller keeps
+    // its image, and the next flush merges) or the write failed.
+    bool WriteEntryImage(t_dictEntry* entry, const void* data, int32_t size);
+    // For a dictionary that writes its own file (the custom phrases): under
+    // the global lock, takes up a file another process saved since the
+    // attach (replaying the unsaved changes onto it), then runs write; when
+    // that succeeded the file is noted and the changes forgotten. False when
+    // the take-up or the write failed.
+    bool SaveEntryWith(t_dictEntry* entry, const std::function<bool()>& write);
+    // For every attached user file another writer replaced, raises the
+    // version of the entry's block, so the update check that follows
+    // re-attaches it (keeping the unsaved changes). Run by every update
+    // check of the version manager.
+    void NoticeChangedFiles();
+
     const wchar_t* GetLastError() const { return m_lastError.load(); }
     t_processLock& GetGlobalLocker() { return m_globalLock; }
     // Null when unknown. The entry stays valid while the manager lives.
@@ -176,6 +208,17 @@ private:
     t_dictEntry* MakeStandalone(const wchar_t* name, t_dictStorageBase* dict);
     int FlushEntryImpl(t_dictEntry* entry);
     bool BackUpEntry(t_dictEntry* entry, const t_pathName& path);
+    // Entries whose file is merged with other processes' saves: the user
+    // copies held in memory blocks.
+    static bool SharesFile(const t_dictEntry* entry);
+    // True when the file at path is no longer the one recorded for the
+    // entry. A file that vanished is no newer save: writing it back is right.
+    static bool FileReplaced(const t_dictEntry* entry, const t_pathName& path);
+    static void NoteFile(t_dictEntry* entry, const t_pathName& path);
+    // Under the global lock: re-attaches the entry to the newest file and
+    // replays the dictionary's unsaved changes onto it.
+    bool RebaseEntry(t_dictEntry* entry);
+
     void ReleaseEntry(t_dictEntry* entry);
 
     std::vector<t_dictEntry*> m_entries;      // guarded by m_localLock

@@ -1,6 +1,7 @@
 // Named version counters and change notification.
 #include "kernel/runtime/version_manager.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -235,11 +236,41 @@ bool t_versionManager::StillRegistered(int index, uint32_t kind, const void* tar
                      : r.sink.get() == target;
 }
 
+bool t_versionManager::AddCheckHook(void* owner, t_checkHook hook) {
+    if (!owner || !hook || !m_sinkLock.IsInitialised()) {
+        m_lastError = kVmErrNotReady;
+        return false;
+    }
+    t_recursiveLock::t_locker guard(m_sinkLock);
+    for (t_hook& h : m_hooks) {
+        if (h.fn) continue;
+        h = {owner, hook};
+        m_lastError = nullptr;
+        return true;
+    }
+    m_lastError = kVmErrTableFull;
+    return false;
+}
+
+void t_versionManager::RemoveCheckHooks(void* owner) {
+    if (!m_sinkLock.IsInitialised()) return;
+    t_recursiveLock::t_locker guard(m_sinkLock);
+    for (t_hook& h : m_hooks)
+        if (h.owner == owner) h = t_hook();
+}
+
 bool t_versionManager::CheckUpdate(uint32_t mask) {
     if (!TableUsable() || !m_sinkLock.IsInitialised() || m_sinks.size() != kMaxEntries) {
         m_lastError = kVmErrNotReady;
         return false;
     }
+    t_hook hooks[kMaxHooks];
+    {
+        t_recursiveLock::t_locker guard(m_sinkLock);
+        std::copy(std::begin(m_hooks), std::end(m_hooks), hooks);
+    }
+    for (const t_hook& h : hooks)
+        if (h.fn) h.fn(h.owner);
     // Runs before every dictionary operation: no allocation unless a sink
     // has something to hear.
     struct t_pending {

@@ -59,6 +59,8 @@ private:
 };
 
 using t_versionCallback = bool (*)(int newVersion);
+// Run at the start of every update check; it may raise versions.
+using t_checkHook = void (*)(void* owner);
 
 class t_versionManager {
 public:
@@ -106,8 +108,19 @@ public:
     // and is not called any more.
     bool Unregister(const wchar_t* name);
 
-    // Calls, in index order, every sink whose mask shares a bit with `mask`
-    // and whose version changed since it last saw it. False when not ready.
+    // Adds a hook that every CheckUpdate runs first, with no lock of the
+    // manager held (an owner notices changes the version table cannot see,
+    // such as a file another process replaced). At most kMaxHooks; false
+    // when full, not ready or null.
+    static constexpr int kMaxHooks = 8;
+    bool AddCheckHook(void* owner, t_checkHook hook);
+    // Removes the owner's hooks; a hook running in another thread's update
+    // check may still finish.
+    void RemoveCheckHooks(void* owner);
+
+    // Runs the hooks, then calls, in index order, every sink whose mask
+    // shares a bit with `mask` and whose version changed since it last saw
+    // it. False when not ready.
     bool CheckUpdate(uint32_t mask);
     bool CheckUpdate1() { return CheckUpdate(1); }
     bool CheckUpdate2() { return CheckUpdate(2); }
@@ -145,6 +158,11 @@ private:
     t_recursiveLock m_sinkLock;   // guards m_sinks
     t_processLock m_tableLock;
     std::vector<t_sinkRecord> m_sinks;
+    struct t_hook {
+        void* owner = nullptr;
+        t_checkHook fn = nullptr;
+    };
+    t_hook m_hooks[kMaxHooks];    // guarded by m_sinkLock
     bool m_ready = false;
     const wchar_t* m_lastError = nullptr;
 };

@@ -53,6 +53,26 @@ int t_delWordDict::BuildImageToFile(const wchar_t* path, uint32_t n) {
 }
 
 int t_delWordDict::AddWord(const t_lstr* word, uint32_t value) {
+    const int r = AddWordHere(word, value);
+    if (r) RecordChange(t_changeRecord(kChangeAdd).PutLstr(word).Put32(value));
+    return r;
+}
+
+int t_delWordDict::ClearWord(const t_lstr* word) {
+    const int r = ClearWordHere(word);
+    if (r) RecordChange(t_changeRecord(kChangeClear).PutLstr(word));
+    return r;
+}
+
+bool t_delWordDict::ApplyChange(t_changeReader& change) {
+    const t_lstr* word = nullptr;
+    uint32_t value = 0;
+    if (!change.GetLstr(&word)) return false;
+    if (change.Op() == kChangeAdd) return change.Get32(&value) && AddWord(word, value) != 0;
+    return change.Op() == kChangeClear && ClearWord(word) != 0;
+}
+
+int t_delWordDict::AddWordHere(const t_lstr* word, uint32_t value) {
     if (!Ready() || !n_userStore::FitsItem(word)) return 0;
     n_userStore::t_itemBuf item;
     item.PutLstr(word);
@@ -64,7 +84,7 @@ int t_delWordDict::AddWord(const t_lstr* word, uint32_t value) {
     return where.keyFound && WriteField(where.keyRow, kOffValue, value, 4) ? 1 : 0;
 }
 
-int t_delWordDict::ClearWord(const t_lstr* word) {
+int t_delWordDict::ClearWordHere(const t_lstr* word) {
     if (!Ready() || !n_userStore::FitsItem(word)) return 0;
     t_editLocation loc;
     if (!n_userStore::FindRecord(m_store, word, nullptr, &loc)) return 0;

@@ -35,6 +35,8 @@ public:
     int ClearWord(const t_lstr* word);
     // 1 when the word is present with a non-zero value.
     int IsDeleted(const t_lstr* word) const;
+    // Replays a recorded AddWord or ClearWord.
+    bool ApplyChange(t_changeReader& change) override;
 
     // An empty image with room for n rows and 10 x n bytes of text; 1/0.
     static int BuildImageToFile(const wchar_t* path, uint32_t n);
@@ -42,4 +44,9 @@ public:
     static bool BuildImage(std::vector<uint8_t>& out, uint32_t n, uint32_t textBytes = 0);
     // Writes the store to path + ".temp" and renames it over path; 1/0.
     int SaveToFile(const wchar_t* path) const { return SaveWithSuffix(path, L".temp"); }
+
+private:
+    enum : uint8_t { kChangeAdd = 1, kChangeClear = 2 };
+    int AddWordHere(const t_lstr* word, uint32_t value);
+    int ClearWordHere(const t_lstr* word);
 };

@@ -84,6 +84,39 @@ bool t_fixFirstDict::IsWord(const uint8_t* row, const t_lstr* word) const {
 }
 
 int t_fixFirstDict::SetFixedWord(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third) {
+    const int r = SetFixedWordHere(key, word, second, third);
+    if (r) RecordChange(t_changeRecord(kChangeSet).PutLstr(key).PutLstr(word).PutLstr(second).PutLstr(third));
+    return r;
+}
+
+int t_fixFirstDict::MergeFixedWord(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third,
+                                   uint8_t state) {
+    const int r = MergeFixedWordHere(key, word, second, third, state);
+    if (r)
+        RecordChange(
+            t_changeRecord(kChangeMerge).PutLstr(key).PutLstr(word).PutLstr(second).PutLstr(third).Put16(state));
+    return r;
+}
+
+int t_fixFirstDict::RemoveItem(const t_lstr* key, const t_lstr* word) {
+    const int r = RemoveItemHere(key, word);
+    if (r) RecordChange(t_changeRecord(kChangeRemove).PutLstr(key).PutLstr(word));
+    return r;
+}
+
+bool t_fixFirstDict::ApplyChange(t_changeReader& change) {
+    const t_lstr *key = nullptr, *word = nullptr, *second = nullptr, *third = nullptr;
+    uint16_t state = 0;
+    if (!change.GetLstr(&key) || !change.GetLstr(&word)) return false;
+    if (change.Op() == kChangeRemove) return RemoveItem(key, word) != 0;
+    if (!change.GetLstr(&second) || !change.GetLstr(&third)) return false;
+    if (change.Op() == kChangeSet) return SetFixedWord(key, word, second, third) != 0;
+    return change.Op() == kChangeMerge && change.Get16(&state) && state <= 0xFF &&
+           MergeFixedWord(key, word, second, third, uint8_t(state)) != 0;
+}
+
+int t_fixFirstDict::SetFixedWordHere(const t_lstr* key, const t_lstr* word, const t_lstr* second,
+                                     const t_lstr* third) {
     if (!Ready() || !Fits(key, word, second, third)) return 0;
     std::vector<const uint8_t*> rows;
     if (!n_userStore::CollectKeyChain(m_store, key, rows)) return Append(key, word, second, third, kFixActive);
@@ -97,8 +130,8 @@ int t_fixFirstDict::SetFixedWord(const t_lstr* key, const t_lstr* word, const t_
     return Append(key, word, second, third, kFixActive);
 }
 
-int t_fixFirstDict::MergeFixedWord(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third,
-                                   uint8_t state) {
+int t_fixFirstDict::MergeFixedWordHere(const t_lstr* key, const t_lstr* word, const t_lstr* second,
+                                       const t_lstr* third, uint8_t state) {
     if (!Ready() || !Fits(key, word, second, third)) return 0;
     std::vector<const uint8_t*> rows;
     if (!n_userStore::CollectKeyChain(m_store, key, rows)) return Append(key, word, second, third, state);
@@ -137,7 +170,7 @@ int t_fixFirstDict::GetFixedWord(t_scopeHeap& arena, const t_lstr* key, t_fixedW
     return 0;
 }
 
-int t_fixFirstDict::RemoveItem(const t_lstr* key, const t_lstr* word) {
+int t_fixFirstDict::RemoveItemHere(const t_lstr* key, const t_lstr* word) {
     if (!Ready() || !key || !word || uint64_t(LstrGetTotalBytes(key)) + LstrGetTotalBytes(word) > kMaxRecordBytes)
         return 0;
     t_editLocation loc;

@@ -65,6 +65,8 @@ public:
     // The image's check number (changes with every change of its counts); 0
     // when not loaded.
     uint32_t GetCheckNumber() const;
+    // Replays a recorded pin, merge or removal.
+    bool ApplyChange(t_changeReader& change) override;
 
     // Writes the store to path + ".temp" and renames it over path; 1/0.
     int SaveToFile(const wchar_t* path) const { return SaveWithSuffix(path, L".temp"); }
@@ -73,6 +75,11 @@ public:
     static bool BuildImage(std::vector<uint8_t>& out, uint32_t rows, uint32_t keyBytes = 0, uint32_t textBytes = 0);
 
 private:
+    enum : uint8_t { kChangeSet = 1, kChangeMerge = 2, kChangeRemove = 3 };
+    int SetFixedWordHere(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third);
+    int MergeFixedWordHere(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third,
+                           uint8_t state);
+    int RemoveItemHere(const t_lstr* key, const t_lstr* word);
     static bool Fits(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third);
     int Append(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third, uint8_t state);
     bool WriteState(const uint8_t* row, uint8_t state);

@@ -136,7 +136,46 @@ bool t_abbrUsrDict::WritePosition(const t_editLocation& loc, int16_t position) {
     return WriteField(loc.attriRow, kOffPosition, uint16_t(position), 2);
 }
 
+int t_abbrUsrDict::Recorded(uint8_t op, int r, const t_lstr* key, const t_lstr* phrase, int16_t position,
+                            uint8_t state) {
+    if (r) RecordChange(t_changeRecord(op).PutLstr(key).PutLstr(phrase).Put16(uint16_t(position)).Put16(state));
+    return r;
+}
+
 int t_abbrUsrDict::AddItem(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state) {
+    return Recorded(kChangeAdd, AddItemHere(key, phrase, position, state), key, phrase, position, state);
+}
+
+int t_abbrUsrDict::MergeItem(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state) {
+    return Recorded(kChangeMerge, MergeItemHere(key, phrase, position, state), key, phrase, position, state);
+}
+
+int t_abbrUsrDict::UpdateItemState(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state) {
+    return Recorded(kChangeUpdate, UpdateItemStateHere(key, phrase, position, state), key, phrase, position, state);
+}
+
+int t_abbrUsrDict::MarkDeleted(const t_lstr* key, const t_lstr* phrase, int16_t position) {
+    return Recorded(kChangeDelete, MarkDeletedHere(key, phrase), key, phrase, position, 0);
+}
+
+bool t_abbrUsrDict::ApplyChange(t_changeReader& change) {
+    const t_lstr *key = nullptr, *phrase = nullptr;
+    uint16_t position = 0, state = 0;
+    if (!change.GetLstr(&key) || !change.GetLstr(&phrase) || !change.Get16(&position) || !change.Get16(&state) ||
+        state > 0xFF)
+        return false;
+    const auto p = int16_t(position);
+    const auto s = uint8_t(state);
+    switch (change.Op()) {
+        case kChangeAdd: return AddItem(key, phrase, p, s) != 0;
+        case kChangeMerge: return MergeItem(key, phrase, p, s) != 0;
+        case kChangeUpdate: return UpdateItemState(key, phrase, p, s) != 0;
+        case kChangeDelete: return MarkDeleted(key, phrase, p) != 0;
+        default: return false;
+    }
+}
+
+int t_abbrUsrDict::AddItemHere(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state) {
     if (!Ready() || !n_userStore::FitsItem(key) || !n_userStore::FitsItem(phrase)) return 0;
     t_editLocation loc;
     const int r = Insert(key, phrase, position, state, &loc);
@@ -145,7 +184,7 @@ int t_abbrUsrDict::AddItem(const t_lstr* key, const t_lstr* phrase, int16_t posi
     return 1;
 }
 
-int t_abbrUsrDict::MergeItem(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state) {
+int t_abbrUsrDict::MergeItemHere(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state) {
     if (!Ready() || !n_userStore::FitsItem(key) || !n_userStore::FitsItem(phrase)) return 0;
     t_editLocation loc;
     const int r = Insert(key, phrase, position, state, &loc);
@@ -157,7 +196,8 @@ int t_abbrUsrDict::MergeItem(const t_lstr* key, const t_lstr* phrase, int16_t po
     return 1;
 }
 
-int t_abbrUsrDict::UpdateItemState(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state) {
+int t_abbrUsrDict::UpdateItemStateHere(const t_lstr* key, const t_lstr* phrase, int16_t position,
+                                       uint8_t state) {
     if (!Ready() || !n_userStore::FitsItem(key) || !n_userStore::FitsItem(phrase)) return 0;
     t_editLocation loc;
     const int r = Insert(key, phrase, position, state, &loc);
@@ -178,7 +218,7 @@ int t_abbrUsrDict::UpdateItemState(const t_lstr* key, const t_lstr* phrase, int1
     return 1;
 }
 
-int t_abbrUsrDict::MarkDeleted(const t_lstr* key, const t_lstr* phrase, int16_t) {
+int t_abbrUsrDict::MarkDeletedHere(const t_lstr* key, const t_lstr* phrase) {
     if (!Ready() || !n_userStore::FitsItem(key) || !n_userStore::FitsItem(phrase)) return 0;
     t_editLocation loc;
     if (!Find(key, phrase, &loc)) return 0;

@@ -89,6 +89,8 @@ public:
     int UpdateItemState(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state);
     // State 2 for the record; 1 also when it is absent.
     int MarkDeleted(const t_lstr* key, const t_lstr* phrase, int16_t position);
+    // Replays one of the four edits above.
+    bool ApplyChange(t_changeReader& change) override;
 
     // ---- reading ----
     // The phrases of a key in chain order, without deleted records and
@@ -108,6 +110,13 @@ public:
     static int BucketOf(const t_lstr* key);
 
 private:
+    enum : uint8_t { kChangeAdd = 1, kChangeMerge = 2, kChangeUpdate = 3, kChangeDelete = 4 };
+    // Records a successful edit (r != 0) and passes r on.
+    int Recorded(uint8_t op, int r, const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state);
+    int AddItemHere(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state);
+    int MergeItemHere(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state);
+    int UpdateItemStateHere(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state);
+    int MarkDeletedHere(const t_lstr* key, const t_lstr* phrase);
     bool Find(const t_lstr* key, const t_lstr* phrase, t_editLocation* loc) const;
     int Insert(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state, t_editLocation* where);
     bool WriteState(const t_editLocation& loc, uint8_t state);

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/path.h"
@@ -35,7 +36,15 @@ public:
     // Writes the live dictionary's changes to the target, so the merge reads
     // them; false when that failed (the import must not go on, or the next
     // save would lose either the changes or the import).
-    bool SaveLive(const wchar_t* targetPath) { return !m_live || m_live->SaveToFile(targetPath); }
+    // A file another process saved since the live dictionary attached it is
+    // taken up first (through the manager), so its phrases are not lost.
+    bool SaveLive(const wchar_t* targetPath) {
+        if (!m_live) return true;
+        t_dictEntry* entry = m_live->GetEntry();
+        if (entry && entry->manager)
+            return entry->manager->SaveEntryWith(entry, [&] { return m_live->SaveToFile(targetPath) != 0; });
+        return m_live->SaveToFile(targetPath) != 0;
+    }
     // The target was replaced: the live dictionary re-attaches it.
     void Replaced() {
         if (m_live) m_live->IncreaseVersion();

@@ -185,6 +185,10 @@ bool ParseV3(const uint8_t* data, uint64_t size, t_scopeHeap& arena, t_usrWordRe
 // registered, else by attaching the file itself.
 void ReattachLive(const std::wstring& target) {
     t_usrDictV3Core& live = GetUsrDictInstance();
+    // The new file holds the live changes (a merge started from the live
+    // image) or deliberately replaces them: replaying them would count them
+    // twice or bring removed words back.
+    live.ForgetChanges();
     if (live.GetEntry()) {
         live.IncreaseVersion();
         t_versionManager& vm = t_singleton<t_versionManager>::Get();

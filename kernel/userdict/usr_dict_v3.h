@@ -112,6 +112,8 @@ public:
     bool OnFileWritten(const wchar_t* path) override;
     // No room is kept after the image: the change log lives in the dictionary.
     uint32_t GetReservedSize(const void* data, int32_t size) override;
+    // Replays one recorded learn, delete, merge, restore or count change.
+    bool ApplyChange(t_changeReader& change) override;
 
     // ---- images owned by the dictionary (file operations, tests) ----
     // A fresh empty image of `capacity` words with new scrambling parameters.
@@ -260,6 +262,15 @@ private:
     static int RowState(const uint8_t* row, void* context);
     static int AllocCompact(uint8_t** buffer, uint32_t size, void* context);
 
+    // Codes of the recorded changes.
+    enum : uint8_t {
+        kUsrChangeLearn = 1,
+        kUsrChangeDelete = 2,
+        kUsrChangeMerge = 3,
+        kUsrChangeRestore = 4,
+        kUsrChangeExtra = 5,
+    };
+    int DeleteWordHere(const t_lstr* reading, const t_lstr* word);
     bool AttachImage(uint8_t* data, uint64_t size);
     bool FinishAttach();
     int MergeWithRule(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags, uint32_t stamp,

@@ -186,11 +186,19 @@ int t_usrDictV3Core::LearnWord(const t_lstr* reading, const t_lstr* word, uint16
         result = AddLocatedWord(reading, loc, a, noAge ? 0 : Tick(now), true);
         if (result == 0) return 0;
     }
+    RecordChange(t_changeRecord(kUsrChangeLearn).PutLstr(reading).PutLstr(word).Put16(flags));
     SaveIfFull();
     return result;
 }
 
 int t_usrDictV3Core::DeleteWord(const t_lstr* reading, const t_lstr* word) {
+    const int result = DeleteWordHere(reading, word);
+    // Recorded also when the word is absent here: the newest file may hold it.
+    if (result) RecordChange(t_changeRecord(kUsrChangeDelete).PutLstr(reading).PutLstr(word));
+    return result;
+}
+
+int t_usrDictV3Core::DeleteWordHere(const t_lstr* reading, const t_lstr* word) {
     if (!m_loaded || LstrGetByteLength(reading) < 1 || LstrGetByteLength(word) < 1) return 0;
     // A reading or word that could never be stored is simply absent.
     if (!IsValidPyIdString(reading) || !IsValidWordString(word, true)) return 1;
@@ -266,6 +274,8 @@ int t_usrDictV3Core::MergeWithRule(const t_lstr* reading, const t_lstr* word, ui
         result = AddLocatedWord(reading, loc, a, newNow, true);
         if (result == 0) return 0;
     }
+    RecordChange(t_changeRecord(kUsrChangeMerge).PutLstr(reading).PutLstr(word).Put16(freq).Put16(flags)
+                     .Put32(stamp).Put16(add ? 1 : 0));
     RestartLogIfFull();
     return result;
 }
@@ -305,6 +315,8 @@ int t_usrDictV3Core::RestoreWord(const t_lstr* reading, const t_lstr* word, uint
         result = AddLocatedWord(reading, loc, a, stamp >= now ? Tick(stamp) : 0, false);
         if (result == 0) return 0;
     }
+    RecordChange(t_changeRecord(kUsrChangeRestore).PutLstr(reading).PutLstr(word).Put16(freq).Put16(flags)
+                     .Put32(stamp).Put16(extra));
     RestartLogIfFull();
     return result;
 }
@@ -316,7 +328,33 @@ bool t_usrDictV3Core::AddExtraCount(const t_lstr* reading, const t_lstr* word, u
     ReadAttr(loc.row.ptr, &a);
     const uint32_t e = uint32_t(a.extra) + by;
     a.extra = uint16_t(e > 65535 ? 65535 : e);
-    return WriteAttr(loc, a);
+    if (!WriteAttr(loc, a)) return false;
+    RecordChange(t_changeRecord(kUsrChangeExtra).PutLstr(reading).PutLstr(word).Put16(by));
+    return true;
+}
+
+bool t_usrDictV3Core::ApplyChange(t_changeReader& change) {
+    const t_lstr* reading = nullptr;
+    const t_lstr* word = nullptr;
+    if (!change.GetLstr(&reading) || !change.GetLstr(&word)) return false;
+    uint16_t a = 0, b = 0, c = 0;
+    uint32_t stamp = 0;
+    switch (change.Op()) {
+        case kUsrChangeLearn:
+            return change.Get16(&a) && LearnWord(reading, word, a) != 0;
+        case kUsrChangeDelete:
+            return DeleteWord(reading, word) != 0;
+        case kUsrChangeMerge:
+            return change.Get16(&a) && change.Get16(&b) && change.Get32(&stamp) && change.Get16(&c) &&
+                   MergeWithRule(reading, word, a, b, stamp, c != 0) != 0;
+        case kUsrChangeRestore:
+            return change.Get16(&a) && change.Get16(&b) && change.Get32(&stamp) && change.Get16(&c) &&
+                   RestoreWord(reading, word, a, b, stamp, c) != 0;
+        case kUsrChangeExtra:
+            return change.Get16(&a) && AddExtraCount(reading, word, a);
+        default:
+            return false;
+    }
 }
 
 // ---------------------------------------------------------------- weighted lookups

@@ -548,14 +548,21 @@ TEST_F(DictFlushTest, FlushNeverWritesTheSystemDirectory) {
     EXPECT_EQ(std::vector<std::string>{"tip.bin"}, NamesIn(sys));
 }
 
-TEST_F(DictFlushTest, FlushSkipsDataChangedByAnotherWriter) {
+// A version raised in this process (the notice of its own save) never
+// refuses the next flush; a file another writer saved since the attach is
+// taken up under the lock, never written over.
+TEST_F(DictFlushTest, FlushNeverWritesOverAFileAnotherWriterSaved) {
     AttachWords(0);
     Learn('Q');
     const std::wstring versionName = dict.GetEntry()->block.GetVersionName();
     ASSERT_TRUE(Versions().IncreaseVersion(versionName.c_str()));
-    EXPECT_FALSE(manager->FlushEntry(manager->FindEntry(L"W")));
-    EXPECT_EQ(MakeStubImage("words"), GetFile(UserFile("w.bin")));
-    EXPECT_TRUE(manager->SaveAll());  // nothing failed: the entry was skipped
+    EXPECT_TRUE(manager->FlushEntry(manager->FindEntry(L"W")));
+    EXPECT_EQ(MakeStubImage("Qords"), GetFile(UserFile("w.bin")));
+
+    ASSERT_TRUE(PutFile(UserFile("w.bin"), MakeStubImage("other")));
+    EXPECT_TRUE(manager->SaveAll());
+    EXPECT_EQ(MakeStubImage("other"), GetFile(UserFile("w.bin")));
+    EXPECT_EQ("other", dict.Payload());
 }
 
 TEST_F(DictFlushTest, EntriesThatSaveThemselvesAreNotFlushed) {
@@ -589,6 +596,21 @@ TEST_F(DictFlushTest, FlushCallsTheOperationOfEachStorageKind) {
     EXPECT_EQ(0, noFile.Calls(kOpOnFlush) + noFile.Calls(kOpOnFileWritten));
     // The reserved room is never written to the file.
     EXPECT_EQ(MakeStubImage("reserved"), GetFile(UserFile("res.bin")));
+}
+
+// A flush refused because the data changed elsewhere wrote nothing: every
+// caller reports it as a failure with an error text, SaveAll included.
+TEST_F(DictFlushTest, RefusedFlushIsAFailureForEveryCaller) {
+    t_stubDict built;
+    PutFile(UserFile("built.bin"), MakeStubImage("built"));
+    ASSERT_TRUE(manager->Register(L"Built", &built, 0, kStorageBuilt, kDirUser, L"built.bin", 0, 2));
+    ASSERT_TRUE(manager->LoadDict(L"Built"));
+    ASSERT_TRUE(built.IncreaseVersion());
+    EXPECT_FALSE(manager->SaveDict(L"Built"));
+    EXPECT_STREQ(kDictErrWrite, manager->GetLastError());
+    EXPECT_FALSE(manager->SaveAll());
+    EXPECT_STREQ(kDictErrWrite, manager->GetLastError());
+    EXPECT_EQ(0, built.Calls(kOpOnFlush));
 }
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,285 @@
+// Several processes of one user learning into one user dictionary at once,
+// in the manager's call order (update check, learn, save, update check):
+// no word is lost, counts add up, a deletion stays deleted, a word one
+// process saved shows in the other, and a process killed at any moment
+// loses nothing it reported saved. VETRA_SHARED_LEARNING_RUNS repeats each
+// case and VETRA_SHARED_LEARNING_WORDS sets the words per learner (a few of
+// each by default; longer runs by hand). Kills from outside at a
+// random moment also hit a learner waiting for the process-shared lock;
+// VETRA_SHARED_LEARNING_OUTSIDE_KILLS=1 adds them.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "kernel/runtime/dict_manager.h"
+#include "kernel/runtime/singleton.h"
+#include "kernel/runtime/version_manager.h"
+#include "kernel/userdict/usr_dict_v3.h"
+#include "tests/kernel/userdict/usr_support.h"
+#include "tests/support/dict_env.h"
+#include "tests/support/test_dir.h"
+
+namespace {
+
+constexpr const wchar_t* kName = L"UsrDictV3";
+constexpr int kSeedBase = 9000;  // words saved before the learners start
+constexpr int kSeeds = 5;
+constexpr uint16_t kSeedFreq = 7;
+
+// Word k: a two-syllable reading and a one-character text, all distinct.
+TestLstr Reading(int k) { return TestLstr({uint16_t(1 + k % 400), uint16_t(1 + k / 400)}); }
+TestLstr Text(int k) { return TestLstr({uint16_t(0x4E00 + k)}); }
+
+int FromEnv(const char* name, int fallback) {
+    const char* env = getenv(name);
+    const int n = env ? atoi(env) : 0;
+    return n > 0 ? n : fallback;
+}
+int Runs() { return FromEnv("VETRA_SHARED_LEARNING_RUNS", 2); }
+// Words per learner; the seeds lie above any count used.
+int Words() { return std::min(FromEnv("VETRA_SHARED_LEARNING_WORDS", 40), kSeedBase / 4); }
+
+t_versionManager& Versions() { return t_singleton<t_versionManager>::Get(); }
+
+// What one learning process does.
+struct t_learner {
+    int first = 0;          // learns words first .. first + count - 1
+    int count = 0;
+    int saveEvery = 1;      // SaveDict after every n-th word
+    bool deletesSeeds = false;
+    int killAtWrite = 0;    // > 0: the learner kills itself inside that write
+};
+
+int g_writesLeft = 0;
+bool KillingWrite(int fd, const void* data, size_t size) {
+    if (--g_writesLeft == 0) raise(SIGKILL);
+    return write(fd, data, size) == ssize_t(size);
+}
+
+// Writes the number of words saved so far to fd after each successful save.
+void Report(int fd, uint32_t saved) {
+    if (fd >= 0 && write(fd, &saved, sizeof saved) != ssize_t(sizeof saved)) _exit(20);
+}
+
+// The child's body; its exit code tells the first failed step (0: all well).
+int Learn(const t_learner& plan, int reportFd) {
+    if (plan.killAtWrite > 0) {
+        g_writesLeft = plan.killAtWrite;
+        SetDictWriteFunction(&KillingWrite);
+    }
+    t_dictManager manager;
+    t_usrDictV3Core dict;
+    if (!manager.Init()) return 10;
+    if (!manager.Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser, kUsrDictFileName, 0,
+                          kVersionMaskDict) ||
+        !manager.LoadDict(kName))
+        return 11;
+    if (plan.deletesSeeds)
+        for (int s = 0; s < kSeeds; ++s)
+            if (dict.DeleteWord(Reading(kSeedBase + s).get(), Text(kSeedBase + s).get()) == 0) return 12;
+    for (int i = 0; i < plan.count; ++i) {
+        Versions().CheckUpdate2();
+        const int k = plan.first + i;
+        if (dict.LearnWord(Reading(k).get(), Text(k).get(), 0) == 0) return 13;
+        if ((i + 1) % plan.saveEvery == 0) {
+            if (!manager.SaveDict(kName)) return 14;
+            Report(reportFd, uint32_t(i + 1));
+        }
+        Versions().CheckUpdateAll();
+    }
+    if (!manager.SaveAll()) return 15;
+    Report(reportFd, uint32_t(plan.count));
+    return 0;
+}
+
+struct t_child {
+    pid_t pid = -1;
+    int reportFd = -1;
+    uint32_t saved = 0;  // the last count the child reported saved
+};
+
+t_child Start(const t_learner& plan) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        _exit(Learn(plan, fds[1]));
+    }
+    close(fds[1]);
+    return {pid, fds[0], 0};
+}
+
+// Reads every report the child sent; waits for its end at most timeoutMs.
+// The exit code, or -1 for a child killed or out of time.
+int Finish(t_child& child, int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        pollfd p{child.reportFd, POLLIN, 0};
+        const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 end - std::chrono::steady_clock::now())
+                                 .count());
+        if (left <= 0 || poll(&p, 1, left) != 1) {
+            kill(child.pid, SIGKILL);
+            break;
+        }
+        uint32_t n = 0;
+        if (read(child.reportFd, &n, sizeof n) != ssize_t(sizeof n)) break;  // the child closed it
+        child.saved = n;
+    }
+    close(child.reportFd);
+    int status = 0;
+    waitpid(child.pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class SharedLearningTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(0, mkdir(root_.At("home").c_str(), 0700));
+        Open();
+    }
+    void TearDown() override { env_.Close(); }
+
+    void Open() {
+        ASSERT_NO_FATAL_FAILURE(env_.Open(root_.At("home"), root_.At("user"), root_.At("sys"), root_.At("d4")));
+    }
+    // A fresh user directory holding the seed words, saved.
+    void Reset() {
+        env_.Close();
+        testsupport::RemoveTree(root_.At("home"));
+        ASSERT_EQ(0, mkdir(root_.At("home").c_str(), 0700));
+        ASSERT_NO_FATAL_FAILURE(Open());
+        t_usrDictV3Core seeds;
+        ASSERT_TRUE(seeds.CreateEmpty(kUsrDefaultCapacity));
+        for (int s = 0; s < kSeeds; ++s)
+            ASSERT_EQ(1, seeds.RestoreWord(Reading(kSeedBase + s).get(), Text(kSeedBase + s).get(), kSeedFreq, 0, 10, 0));
+        ASSERT_TRUE(seeds.SaveToFile(Path().c_str(), 1));
+    }
+    std::wstring Path() const { return root_.WAt("user/qzim_usr_v3new.bin"); }
+    // The frequency of word k in the file (0: absent or deleted).
+    static uint16_t FreqIn(t_usrDictV3Core& file, int k) {
+        t_usrWordAttr a;
+        return file.GetWordRecord(Reading(k).get(), Text(k).get(), &a) ? a.freq : 0;
+    }
+
+    testsupport::t_testDir root_{"vetra-shared-learning"};
+    testsupport::t_dictManagerEnv env_;
+};
+
+// Words per process are few enough for ctest; the counts are what matter.
+TEST_F(SharedLearningTest, ConcurrentLearnersLoseNothingAndAddCounts) {
+    struct t_case {
+        const char* name;
+        int processes;
+        bool overlapping;  // every process learns the same words
+        int saveEvery;
+    };
+    const int words = Words();
+    const t_case cases[] = {
+        {"two disjoint, save each word", 2, false, 1},
+        {"two overlapping, save each tenth", 2, true, 10},
+        {"four disjoint, save each tenth", 4, false, 10},
+        {"four overlapping, save each word", 4, true, 1},
+    };
+    for (const t_case& c : cases) {
+        for (int run = 0; run < Runs(); ++run) {
+            SCOPED_TRACE(std::string(c.name) + ", run " + std::to_string(run));
+            ASSERT_NO_FATAL_FAILURE(Reset());
+            std::vector<t_child> children;
+            for (int p = 0; p < c.processes; ++p)
+                children.push_back(Start({c.overlapping ? 0 : p * words, words, c.saveEvery, p == 0}));
+            for (t_child& child : children) EXPECT_EQ(0, Finish(child, 60000));
+
+            t_usrDictV3Core file;
+            ASSERT_TRUE(file.AttachFile(Path().c_str()));
+            int lost = 0, miscounted = 0;
+            for (int k = 0; k < (c.overlapping ? words : words * c.processes); ++k) {
+                const uint16_t f = FreqIn(file, k);
+                if (f == 0) ++lost;
+                else if (f != (c.overlapping ? c.processes : 1)) ++miscounted;
+            }
+            EXPECT_EQ(0, lost);
+            EXPECT_EQ(0, miscounted);
+            for (int s = 0; s < kSeeds; ++s) EXPECT_EQ(0, FreqIn(file, kSeedBase + s)) << "deleted word back";
+        }
+    }
+}
+
+// One learner is killed, inside a random write of a save (the lock held,
+// a temporary half written) or from outside at a random moment: every word
+// it reported saved, and every word of the others, is in the file.
+TEST_F(SharedLearningTest, KilledLearnerLosesNothingItReportedSaved) {
+    const int words = Words();
+    std::mt19937 random(std::random_device{}());
+    const bool outside = getenv("VETRA_SHARED_LEARNING_OUTSIDE_KILLS") != nullptr;
+    for (int run = 0; run < Runs() * 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        ASSERT_NO_FATAL_FAILURE(Reset());
+        const bool fromOutside = outside && run % 2 == 1;
+        std::vector<t_child> children;
+        for (int p = 0; p < 3; ++p) {
+            const int killAt = p == 0 && !fromOutside ? std::uniform_int_distribution<int>(1, words)(random) : 0;
+            children.push_back(Start({p * words, words, 1 + p % 2, false, killAt}));
+        }
+        if (fromOutside) {
+            usleep(std::uniform_int_distribution<useconds_t>(0, 150000)(random));
+            kill(children[0].pid, SIGKILL);
+        }
+        const int killed = Finish(children[0], 60000);
+        if (!fromOutside) {
+            EXPECT_EQ(-1, killed);  // from outside it may have finished first
+        }
+        for (size_t p = 1; p < children.size(); ++p) EXPECT_EQ(0, Finish(children[p], 60000));
+
+        t_usrDictV3Core file;
+        ASSERT_TRUE(file.AttachFile(Path().c_str()));
+        int lost = 0;
+        for (int k = 0; k < int(children[0].saved); ++k) lost += FreqIn(file, k) == 0;
+        for (int k = words; k < 3 * words; ++k) lost += FreqIn(file, k) == 0;
+        EXPECT_EQ(0, lost) << children[0].saved << " reported saved by the killed learner";
+        for (int s = 0; s < kSeeds; ++s) EXPECT_EQ(kSeedFreq, FreqIn(file, kSeedBase + s));
+    }
+}
+
+// Learn, save, learn, save in one process: both saves succeed, the update
+// check that follows keeps the second word; another process's save shows
+// at this process's next update check.
+TEST_F(SharedLearningTest, OwnSavesNeverRefuseAndOtherSavesShowAtTheNextCheck) {
+    ASSERT_NO_FATAL_FAILURE(Reset());
+    t_usrDictV3Core dict;
+    ASSERT_TRUE(env_.manager->Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser, kUsrDictFileName, 0,
+                                       kVersionMaskDict));
+    ASSERT_TRUE(env_.manager->LoadDict(kName));
+    ASSERT_EQ(1, dict.LearnWord(Reading(1).get(), Text(1).get(), 0));
+    EXPECT_TRUE(env_.manager->SaveDict(kName));
+    ASSERT_EQ(1, dict.LearnWord(Reading(2).get(), Text(2).get(), 0));
+    EXPECT_TRUE(env_.manager->SaveDict(kName));
+    ASSERT_EQ(1, dict.LearnWord(Reading(3).get(), Text(3).get(), 0));  // not saved yet
+    EXPECT_TRUE(Versions().CheckUpdateAll());
+    for (int k : {1, 2, 3}) EXPECT_EQ(1, FreqIn(dict, k)) << k;
+
+    t_child other = Start({100, 1, 1, true});
+    ASSERT_EQ(0, Finish(other, 60000));
+    EXPECT_TRUE(Versions().CheckUpdateAll());
+    EXPECT_EQ(1, FreqIn(dict, 100));
+    EXPECT_EQ(0, FreqIn(dict, kSeedBase));
+    EXPECT_EQ(1, FreqIn(dict, 3));  // the unsaved word survived the re-attach
+    EXPECT_TRUE(env_.manager->SaveAll());
+    t_usrDictV3Core file;
+    ASSERT_TRUE(file.AttachFile(Path().c_str()));
+    for (int k : {1, 2, 3, 100}) EXPECT_EQ(1, FreqIn(file, k)) << k;
+    dict.Load(nullptr, 0);  // the block goes with the manager
+}
+
+}  // namespace
