@@ -322,15 +322,30 @@ bool ComposeWords(const t_composeRequest& request, t_segmentNodes* segments, t_w
             out->plainResult = AddRecord(array, r);
         }
     }
-    // The runner-up sentence, when it is nearly as cheap and short.
+    // The short complete paths: the best, and the runner-up when the best
+    // was filtered or merged (or the input is short and typed-path poor).
     const bool allowLong = (request.fullLengthWords < 2 && request.lattice->FewestWords(n) < 4) ||
                            out->plainResult == kArrayFiltered || out->plainResult == kArrayMerged;
+    const t_wordLattice::t_endPath& best = lattice->BestComplete();
+    if (!allowLong || !best.node) return true;
+    out->cloudFlag = 1;
+    bool tryAlternative = out->typedResult != kArrayAdded && request.fullLengthWords == 0 &&
+                          request.lattice->FewestSyllables(n) < 5;
+    bool firstOfTwo = false;
+    auto composeLong = [&](const t_wordLattice::t_endPath& end) -> int {
+        if (end.cost - 300 > out->bestCost || !lattice->ScorePath(request.arena, end.node, end.prev, false, &path))
+            return 6;
+        const uint32_t chars = LstrGetLength(path.text);
+        if (&end == &best) firstOfTwo = chars == 2;
+        if (chars > 5 || chars == 2) return 6;
+        return AddRecord(array, MakeRecord(request.arena, path, end.node, n, end.cost, request.debug));
+    };
+    out->longResult = composeLong(best);
+    if (out->longResult == kArrayFiltered || out->longResult == kArrayMerged) tryAlternative = true;
     const t_wordLattice::t_endPath& alt = lattice->Alternative();
-    if (allowLong && lattice->BestComplete().node && alt.node && alt.cost - 300 <= out->bestCost &&
-        lattice->ScorePath(request.arena, alt.node, alt.prev, false, &path) && LstrGetLength(path.text) <= 5 &&
-        LstrGetLength(path.text) != 2) {
-        out->longResult = AddRecord(array, MakeRecord(request.arena, path, alt.node, n, alt.cost, request.debug));
-        out->cloudFlag = 1;
+    if (tryAlternative && alt.node && !firstOfTwo) {
+        const int r = composeLong(alt);
+        if (r != 6) out->longResult = r;
     }
     return true;
 }
