@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kernel/candidate/cand_word.h"
+#include "kernel/convert/cand_array.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/sys_dict_writer.h"
 #include "kernel/lexicon/syllable_table.h"
@@ -106,6 +107,43 @@ TEST(SpellVariants, ChoosesAReadableVariant) {
     ASSERT_NE(choice.lattice, nullptr);
     EXPECT_EQ(choice.lattice->GetLastReachable(), 8);
     EXPECT_EQ(choice.score.kind, kEditSwap);
+}
+
+// Whether to correct: never without a top word; a sure reading is mode 4
+// and must be tried; an ambiguous end is mode 3; an input that stops short
+// is tried as it is.
+TEST(SpellVariants, DecideCorrectionMode) {
+    const struct {
+        const wchar_t* input;
+        bool withTop;
+        int result;
+        int32_t mode;
+        bool mustTry;
+    } cases[] = {
+        {L"zhongguo", false, 0, 1, false},
+        {L"zhongguo", true, 1, 4, true},
+        {L"zhongguoq", true, 1, 3, false},  // the end is a partial syllable only
+        {L"zhongguov", true, 1, 1, false},  // the last letter cannot be read
+    };
+    for (const auto& c : cases) {
+        t_scopeHeap arena;
+        t_pyLattice lattice;
+        const int n = int(std::wcslen(c.input));
+        ASSERT_TRUE(lattice.Build(&arena, &SmallLexicon().keyMap, &SmallLexicon().py, c.input, n, false, false));
+        t_candWord* out[3];
+        t_arrayWord array(out, 0, 3, 0, nullptr, &arena);
+        t_candWord top;
+        t_candWord::Clear(&top);
+        top.text = arena.WideToLstr(L"中国");
+        top.coveredLength = uint32_t(n);
+        int filtered = 0;
+        if (c.withTop) array.Add(&top, &filtered);
+        t_correctionMode mode;
+        EXPECT_EQ(DecideCorrectionMode(lattice, c.input, n, &array, false, &mode), c.result) << c.input;
+        EXPECT_EQ(mode.mode, c.mode) << c.input;
+        EXPECT_EQ(mode.mustTry, c.mustTry) << c.input;
+        EXPECT_EQ(DecideCorrectionMode(lattice, c.input, n, &array, true, &mode), 0);
+    }
 }
 
 // Ends of records converted from a variant, moved back onto the typed input.
