@@ -13,6 +13,7 @@
 #include "kernel/convert/input_lattice.h"
 #include "kernel/convert/py_lattice.h"
 #include "kernel/convert/word_finder.h"
+#include "kernel/convert/word_lattice.h"
 #include "kernel/lexicon/key_map_builder.h"
 #include "kernel/lexicon/key_py_map.h"
 #include "kernel/lexicon/py_dict.h"
@@ -94,8 +95,55 @@ void BuildBothLattices(benchmark::State& state, const wchar_t* input) {
     state.counters["arcs"] = double(arcs);
 }
 
+// Word composition alone (readers, sentence lattice, the composed records)
+// over lattices built once: the positions x nodes-squared part of a
+// keystroke.
+void ComposeSentence(benchmark::State& state, const wchar_t* input) {
+    t_latticeLexicon& lex = Lexicon();
+    if (!lex.ready) {
+        state.SkipWithError("set VETRA_SYSTEM_DATA_DIR to the built system data");
+        return;
+    }
+    t_convertDicts dicts;
+    dicts.py = &lex.pyDict;
+    dicts.keyMap = &lex.map;
+    dicts.sys = &lex.sys;
+    const int length = int(std::wstring(input).size());
+    t_scopeHeap latticeArena, arena;
+    t_pyLattice syllables;
+    t_inputLattice words(&latticeArena, &latticeArena);
+    syllables.Build(&latticeArena, &lex.map, &lex.pyDict, input, length, false, false);
+    const int n = syllables.GetLength();
+    words.Reset(n);
+    t_wordFinder finder(dicts, &words, &syllables, input, &latticeArena);
+    for (int p = 0; p < n; ++p) {
+        if (!(syllables.GetForward(p) > 0)) continue;
+        words.AddAbbreviationArcs(p, input, &lex.sys);
+        finder.FindWordsAt(p, {});
+    }
+    words.FinaliseWordCounts();
+    t_composeRequest request;
+    request.dicts = dicts;
+    request.lattice = &words;
+    request.arena = &arena;
+    t_segmentNodes segments;
+    t_wordLattice lattice;
+    t_composeOutcome out;
+    for (auto _ : state) {
+        arena.FreeAll();
+        ComposeWords(request, &segments, &lattice, nullptr, &out);
+        benchmark::DoNotOptimize(out.plain);
+    }
+    state.counters["nodes"] = double(out.nodes);
+}
+
 }  // namespace
 
+BENCHMARK_CAPTURE(ComposeSentence, syllables6, L"womendouaizhongguo");
+BENCHMARK_CAPTURE(ComposeSentence, syllables12, L"womendouaizhongguojintiantianqihenhao");
+BENCHMARK_CAPTURE(ComposeSentence, syllables20, L"womendouaizhongguojintiantianqihenhaoxiwangmingtianyeshiqingtian");
+BENCHMARK_CAPTURE(ComposeSentence, letters78,
+                  L"womendouaizhongguojintiantianqihenhaoxiwangmingtianyeshiqingtianwomenyiqiqukan");
 BENCHMARK_CAPTURE(BuildBothLattices, syllables6, L"womendouaizhongguo");
 BENCHMARK_CAPTURE(BuildBothLattices, syllables12, L"womendouaizhongguojintiantianqihenhao");
 BENCHMARK_CAPTURE(BuildBothLattices, syllables20, L"womendouaizhongguojintiantianqihenhaoxiwangmingtianyeshiqingtian");

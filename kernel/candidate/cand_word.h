@@ -125,6 +125,9 @@ struct t_candWord {
         w->secondText = second;
     }
     static void SetThirdText(t_candWord* w, const t_lstr* text) { w->thirdText = text; }
+    // The merged mark of a record taken over from a second array.
+    static void MarkMerged(t_candWord* w) { w->sourceType |= kCandSourceMerged; }
+    static void ClearMerged(t_candWord* w) { w->sourceType &= uint16_t(~kCandSourceMerged); }
     static bool CoversAtLeast(const t_candWord* w, uint32_t n) { return w->coveredLength >= n; }
 
     // Merges other, a record of the same text, into kept (which stays in the

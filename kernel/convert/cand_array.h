@@ -12,6 +12,9 @@
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
 
+struct t_correctionScore;
+struct t_admissionParams;
+
 
 // Results of t_arrayWord::Add.
 enum : int {
@@ -80,6 +83,12 @@ public:
     // no place may stand before it).
     int HasComposedBigramLead() const;
     bool HasCloudWord() const { return m_hasCloud; }
+
+    // Merges the ranked records of a correction array into this one (see
+    // correction_cands.cpp): each competes, is pinned at place 1 or 2, or
+    // is passed over. 1 when any was added.
+    int MergeCorrections(const t_arrayWord* corrections, bool shorter, const t_correctionScore& score,
+                         const t_admissionParams& params);
 
     // Orders. CompareText: unit by unit as unsigned 16-bit values, then the
     // shorter first. CompareCandidates (placed, held): 1 when the record

@@ -40,6 +40,8 @@ struct t_segWordNode {
     uint8_t transition;
     uint32_t flagWord;       // user: the text's checksum (to read the text back)
     int32_t length;          // syllables
+    uint8_t pathFlags;       // filled by the sentence lattice (kPath* bits)
+    uint8_t singleRun[2];    // one-character words ending the plain and the typed path
 };
 
 // The word nodes of an input, listed by the position where they end.
