@@ -14,6 +14,7 @@
 #include "kernel/lexicon/small_dicts_numeric.h"
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/lexicon/trad_dict.h"
+#include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/path.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/text_helpers.h"
@@ -267,7 +268,11 @@ bool ReloadKeymapFile() {
     t_keyPyMap& live = t_singleton<t_keyPyMap>::Get();
     wchar_t path[kMaxPathChars + 1];
     if (!live.IsReady() || !live.GetFilePath(path, kMaxPathChars + 1)) return false;
-    if (!live.SaveFile(path)) return false;
+    // Through the manager, so the learned counts it writes are not replayed
+    // again onto the merged map at the re-attach.
+    t_dictEntry* entry = live.GetEntry();
+    if (!entry || !entry->manager || !entry->manager->SaveEntryWith(entry, [&] { return live.SaveFile(path); }))
+        return false;
     t_keymapMergeContext* context = InitKeymapMergeContext();
     if (!context) return false;
     const bool merged = MergeKeymapDict(context, path) == 1;
