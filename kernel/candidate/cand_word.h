@@ -11,13 +11,52 @@
 
 // Kind values a source sets.
 inline constexpr uint16_t kCandKindScored = 0;
-inline constexpr uint16_t kCandKindUser = 1;
-inline constexpr uint16_t kCandKindPinned = 2;
+inline constexpr uint16_t kCandKindUser = 1;      // ranks before every other kind at equal score
+inline constexpr uint16_t kCandKindPinned = 2;    // shown at its wanted place
 inline constexpr uint16_t kCandKindCell = 3;
+inline constexpr uint16_t kCandKindPinnedLike = 10;  // tested like kind 2; no source sets it
 inline constexpr uint16_t kCandKindSpecial = 11;  // what Init sets
+inline constexpr uint16_t kCandKindExternal = 31;  // external user word
 
-// Source types of the sources built so far.
+// Source types (the producers' values).
+inline constexpr uint16_t kCandSourceSystem = 0;
+inline constexpr uint16_t kCandSourceUser = 1;
+inline constexpr uint16_t kCandSourceCell = 3;
+inline constexpr uint16_t kCandSourceComposed = 4;
+inline constexpr uint16_t kCandSourceEnglishPrefix = 7;
+inline constexpr uint16_t kCandSourceEnglishCompletion = 8;
+inline constexpr uint16_t kCandSourceComposedName = 9;
+inline constexpr uint16_t kCandSourceFixedFirst = 10;
+inline constexpr uint16_t kCandSourceCustomPhrase = 12;
+inline constexpr uint16_t kCandSourceCharArt = 13;
+inline constexpr uint16_t kCandSourceUserPhrase = 14;
+inline constexpr uint16_t kCandSourceRawInput = 17;
 inline constexpr uint16_t kCandSourceStroke = 28;
+inline constexpr uint16_t kCandSourceCloud = 29;
+inline constexpr uint16_t kCandSourcePrivilege = 30;
+inline constexpr uint16_t kCandSourceExternalUser = 31;
+inline constexpr uint16_t kCandSourceGenerator = 34;
+// Bits of the source type beside the type itself.
+inline constexpr uint16_t kCandSourceFlag = 0x4000;   // masked off by the predicates
+inline constexpr uint16_t kCandSourceMerged = 0x8000;
+
+// Values the ranking code gives meaning to.
+inline constexpr int16_t kCandNoPower = 32767;           // rank of a record without power
+inline constexpr int16_t kCandRawInputRank = 199;        // rank of the typed input echoed back
+inline constexpr uint8_t kCandArcStrong = 0x10;          // arc flag of a strong candidate
+inline constexpr int8_t kCandNameMarkPerson = 64;
+inline constexpr int32_t kCandCloudMark = 2;
+inline constexpr uint32_t kCandAdjustComposedBigram = 0x2;
+inline constexpr uint32_t kCandAdjustUserCache = 0x80;
+
+// a + b for order numbers and sums that must stay in 32 bits: computed in 64
+// bits, a negative sum becomes 2147483647 (it could only come from a wrap),
+// and a sum above 2147483647 stays at 2147483647.
+inline int32_t SaturatedOrderSum(int64_t a, int64_t b) {
+    const int64_t sum = a + b;  // the operands are 32-bit values: no 64-bit wrap
+    if (sum < 0 || sum > INT32_MAX) return INT32_MAX;
+    return int32_t(sum);
+}
 
 // One candidate: its texts, the syllables it was read from, how much input it
 // covers, its frequency and score, its wanted place, its kind and source.
@@ -62,14 +101,13 @@ struct t_candWord {
 
     // Zeroes the whole record.
     static void Clear(t_candWord* w) { std::memset(static_cast<void*>(w), 0, sizeof(t_candWord)); }
-    // Kind 11; clears the syllable ids, segment list, covered length,
-    // association mark, frequency, adjust flags, debug text, reserved pointer
-    // and name mark. Texts, score and places stay. No failure.
+    // Kind 11; clears the syllable ids, segment list, association mark,
+    // frequency, adjust flags, debug text, reserved pointer and name mark.
+    // Texts, covered length, score and places stay. No failure.
     static void Init(t_candWord* w) {
         w->kind = kCandKindSpecial;
         w->syllableIds = nullptr;
         w->segmentList = nullptr;
-        w->coveredLength = 0;
         w->associationMark = 0;
         w->frequency = 0;
         w->adjustFlags = 0;
@@ -77,6 +115,37 @@ struct t_candWord {
         w->reserved = nullptr;
         w->nameMark = 0;
     }
+    // The whole record; strings are shared, not duplicated.
+    static void CopyFrom(t_candWord* to, const t_candWord* from) {
+        std::memcpy(static_cast<void*>(to), from, sizeof(t_candWord));
+    }
+    // The text and the text shown instead of it (null when none).
+    static void SetText(t_candWord* w, const t_lstr* text, const t_lstr* second) {
+        w->text = text;
+        w->secondText = second;
+    }
+    static void SetThirdText(t_candWord* w, const t_lstr* text) { w->thirdText = text; }
+    static bool CoversAtLeast(const t_candWord* w, uint32_t n) { return w->coveredLength >= n; }
+
+    // Merges other, a record of the same text, into kept (which stays in the
+    // list): missing frequency, texts, readings and data are taken over, the
+    // higher name mark wins, the lower position floor stays, and the source
+    // type moves where a user, system or cloud reading tells more (see the
+    // table in the .cpp).
+    static void MergeFrom(t_candWord* kept, const t_candWord* other);
+
+    // Predicates over the source type with bit 0x4000 masked off.
+    // Whether the record is a word of a dictionary (not a special text).
+    static bool IsLexicalWord(const t_candWord* w);
+    // The typed input shown back as it is.
+    static bool IsInputEcho(const t_candWord* w);
+    static bool HasReading(const t_candWord* w) { return !IsInputEcho(w) && w->syllableIds; }
+    static bool HasSyllableIds(const t_candWord* w) { return w->syllableIds != nullptr; }
+    // The order number of a composed person name, else 0.
+    static int32_t GetNameOrder(const t_candWord* w);
+    static bool IsPrivilege(const t_candWord* w) { return w->sourceType == kCandSourcePrivilege; }
+    // One unit in U+E000..U+E700, the range the outer filter refuses.
+    static bool IsPrivateUseChar(const t_candWord* w);
 };
 static_assert(sizeof(t_candWord) == 1240, "the candidate record is 1240 bytes");
 

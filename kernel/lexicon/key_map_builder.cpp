@@ -40,8 +40,9 @@ bool JoinKey(wchar_t (&key)[t_keyPyMapBuilder::kPartChars], const wchar_t* initi
     return true;
 }
 
-// The ü spelling of a final after j, q, x, y (u, un, uan) or j, l, n, q, x, y
-// (ue); null when none applies.
+// The other spelling of a final that is typed both ways: ü written v after
+// j, q, x, y (u, un, uan, ue), and ue after l, n, whose syllables the list
+// spells lve and nve but most people type lue and nue. Null when none applies.
 const wchar_t* UmlautFinal(const wchar_t* initial, const wchar_t* final) {
     if (!initial[0] || initial[1]) return nullptr;
     const wchar_t c = initial[0];
@@ -51,7 +52,9 @@ const wchar_t* UmlautFinal(const wchar_t* initial, const wchar_t* final) {
         if (!wcscmp(final, L"un")) return L"vn";
         if (!wcscmp(final, L"uan")) return L"van";
     }
-    if ((jqxy || c == L'l' || c == L'n') && !wcscmp(final, L"ue")) return L"ve";
+    const bool ln = c == L'l' || c == L'n';
+    if ((jqxy || ln) && !wcscmp(final, L"ue")) return L"ve";
+    if (ln && !wcscmp(final, L"ve")) return L"ue";
     return nullptr;
 }
 
@@ -64,7 +67,7 @@ t_keyMapOptions ReadKeyMapOptions(t_configuration& store) {
     o.superSpJp = store.GetByte(n_config::SuperSPJP) != 0;
     o.correction = store.GetByte(n_config::Correction) != 0;
     o.zcs = store.GetByte(n_config::ZCSForZhChSh) != 0;
-    o.smartFuzzy = false;
+    o.smartFuzzy = store.GetByte(n_config::SmartFuzzyKeys) != 0;
     return o;
 }
 
@@ -79,6 +82,9 @@ bool t_keyPyMapBuilder::Build(t_scopeHeap& arena, uint8_t** buffer, uint32_t* si
     if (!map.Attach(image.data(), int64_t(image.size()))) return false;
     t_keyPyMapBuilder builder;
     if (!builder.Initialise(options, settings, &map, messages) || !builder.AddAll()) return false;
+    // A map without keys converts nothing; saved, it would be attached as is
+    // at every later start.
+    if (map.Table().GetKeyUsedCount(0) <= 0) return false;
     const int64_t total = map.GetTotalSize();
     if (total <= 0 || uint64_t(total) > t_scopeHeap::kMaxRequest) return false;
     void* out = arena.DupBytes(map.GetImage(), size_t(total));

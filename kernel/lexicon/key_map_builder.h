@@ -44,8 +44,7 @@ struct t_keyMapOptions {
     bool smartFuzzy = false;  // switched-off built-in fuzzy pairs as smart-fuzzy-only keys
 };
 
-// The options as the configuration store holds them. The store keeps no
-// smart-fuzzy item, so smartFuzzy is left off; callers that know it set it.
+// The options as the configuration store holds them.
 t_keyMapOptions ReadKeyMapOptions(t_configuration& store);
 
 class t_keyPyMapBuilder {
@@ -61,7 +60,8 @@ public:
 
     // Builds a complete map image: an empty map (see t_keyPyMap) filled with
     // every key of the options and settings. *buffer (in arena) and *size
-    // receive the image; false, outputs null / 0, when any step fails.
+    // receive the image; false, outputs null / 0, when any step fails or
+    // the options give no key at all.
     static bool Build(t_scopeHeap& arena, uint8_t** buffer, uint32_t* size, const t_keyMapOptions& options,
                       const t_schemeLoadSettings& settings, std::wstring* messages);
 

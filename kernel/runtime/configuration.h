@@ -86,6 +86,9 @@ extern t_configItem LongWordCandPos, MaxLongWord, LongWordNumGate, PinyinMismatc
     ConfigItem25, ForecastLongWord, ConfigItem27, ConfigItem28, SuperSPJP, QuanPin, ZCSForZhChSh,
     ConfigItem32, EnableCloudRequest, ConfigItem34, ConfigItem35, AllowQuanPin, ShuangPinName,
     SystemUserPhrase;
+// The key-map builder's smart-fuzzy switch: the "Gray" fuzzy set becomes
+// keys used only by the smart-fuzzy pass.
+inline t_configItem& SmartFuzzyKeys = ConfigItem34;
 }  // namespace n_config
 
 class t_configuration {

@@ -233,6 +233,37 @@ bool IsUserDirKind(uint32_t dirKind) {
            dirKind == kDirDict4;
 }
 
+// Removes the temporaries that killed writers left of the entry's file:
+// "<file>.XXXXXX" and "<file>.temp.XXXXXX" beside it, and those of its
+// backups and refused copies in "Backup". Runs under the global lock; only
+// temporaries last written before this hold began and locked by no live
+// writer go, so a save running elsewhere keeps its file.
+void RemoveAbandonedTemps(const t_dictEntry* entry, const t_pathName& path, const t_processLock& lock) {
+    struct timespec since;
+    if (!IsUserDirKind(entry->dirKind) || path.IsEmpty() || !lock.GetHeldSince(&since)) return;
+    const std::wstring base = EntryBaseName(entry);
+    const std::wstring work = base + L".temp";
+    const auto sweep = [&](const std::wstring& dir, auto isTarget) {
+        struct stat st;
+        if (dir.empty() || !StatQuiet(t_pathName(dir.c_str()), &st) || !S_ISDIR(st.st_mode)) return;
+        t_dirList list(dir.c_str(), false);
+        std::wstring stem;
+        for (int i = 0; i < list.GetCount(); ++i) {
+            const t_pathName temp(list.GetAt(i));
+            if (SplitWriterTempName(temp.GetFileName(), &stem) && isTarget(stem))
+                RemoveAbandonedTemp(temp, since);
+        }
+    };
+    sweep(path.GetDir(), [&](const std::wstring& stem) { return stem == base || stem == work; });
+    t_pathName backups;
+    if (!BackupDir(backups)) return;
+    sweep(backups.Str(), [&](const std::wstring& stem) {
+        std::wstring stamp;
+        int serial = 0;
+        return IsBackupName(stem, base) || ParseRefusedName(stem, base, stamp, serial);
+    });
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -745,6 +776,7 @@ bool t_dictManager::AttachEntry(t_dictEntry* entry) {
         dict->SetReady(false);
         return false;
     }
+    RemoveAbandonedTemps(entry, path, m_globalLock);
     bool retried = false;
     for (;;) {
         if (!AttachOnce(entry, path) || !entry->block.IsValid()) {
@@ -789,6 +821,7 @@ int t_dictManager::FlushEntryImpl(t_dictEntry* entry) {
     t_processLock::t_locker global(m_globalLock);
     t_pathName path;
     BuildEntryPath(entry, path);
+    RemoveAbandonedTemps(entry, path, m_globalLock);
     t_managedShareMemory& block = entry->block;
     const bool writable = entry->dirKind != kDirSystem && !path.IsEmpty();
     switch (entry->storageKind) {

@@ -2,6 +2,7 @@
 #include "kernel/runtime/fd_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,9 @@
 #include <cstring>
 
 namespace {
+
+// Fresh temporaries Begin tries when removers keep taking them away.
+constexpr int kTempAttempts = 8;
 
 void PrintErrno(const char* what) { fprintf(stderr, "%s: %s\n", what, strerror(errno)); }
 
@@ -215,11 +219,28 @@ bool t_safeFileWriter::Begin(const char* target) {
         m_tmp[0] = '\0';
         return false;
     }
-    m_fd = mkostemp(m_tmp, O_CLOEXEC);
-    if (m_fd < 0) {
-        PrintErrno(m_tmp);
-        m_tmp[0] = '\0';
-        return false;
+    // The writer holds a lock on its temporary for as long as it lives: the
+    // kernel drops it with a killed writer, so a temporary whose lock is
+    // free was abandoned (RemoveAbandonedTemp). A remover may win the lock
+    // between creation and locking and unlink the file; the writer then
+    // finds it without a name and makes another.
+    const std::string pattern(m_tmp);
+    for (int attempt = 0;; ++attempt) {
+        memcpy(m_tmp, pattern.c_str(), pattern.size() + 1);
+        m_fd = mkostemp(m_tmp, O_CLOEXEC);
+        if (m_fd < 0) {
+            PrintErrno(m_tmp);
+            m_tmp[0] = '\0';
+            return false;
+        }
+        int locked;
+        while ((locked = flock(m_fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        struct stat own;
+        if (locked != 0 || fstat(m_fd, &own) != 0 || own.st_nlink > 0 || attempt == kTempAttempts - 1)
+            break;
+        close(m_fd);
+        m_fd = -1;
     }
     // Keep the permissions of the file being replaced.
     struct stat st;
@@ -251,35 +272,66 @@ bool t_safeFileWriter::Commit() {
     }
     bool ok = fsync(m_fd) == 0;
     if (!ok) PrintErrno(m_tmp);
-    const int fd = m_fd;
-    m_fd = -1;
-    if (close(fd) != 0 && ok) {
-        PrintErrno(m_tmp);
-        ok = false;
-    }
+    // Renamed while still open, so the temporary's lock covers it until it
+    // has its final name.
     if (ok && rename(m_tmp, m_target) != 0) {
         PrintErrno(m_target);
         ok = false;
     }
-    if (!ok) {
-        unlink(m_tmp);
-        m_tmp[0] = '\0';
-        return false;
-    }
+    if (!ok) unlink(m_tmp);
+    const int fd = m_fd;
+    m_fd = -1;
+    // The data was synced before the rename; a failing close only reports.
+    if (close(fd) != 0) PrintErrno(m_target);
     m_tmp[0] = '\0';
+    if (!ok) return false;
     // The new content is in place; a failed directory sync only weakens
     // durability across a power cut and is reported, not undone.
     return SyncParentDir(m_target);
 }
 
 void t_safeFileWriter::Abort() {
-    if (m_fd >= 0) {
-        close(m_fd);
-        m_fd = -1;
-    }
+    // Unlinked before closing: the name never outlives the writer's lock.
     if (m_tmp[0]) {
         unlink(m_tmp);
         m_tmp[0] = '\0';
     }
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
+    }
     m_failed = false;
+}
+
+bool SplitWriterTempName(const std::wstring& name, std::wstring* stem) {
+    constexpr size_t kSuffix = 7;  // "." + six letters or digits
+    if (name.size() <= kSuffix || name[name.size() - kSuffix] != L'.') return false;
+    for (size_t i = name.size() - kSuffix + 1; i < name.size(); ++i) {
+        const wchar_t c = name[i];
+        if (!((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9')))
+            return false;
+    }
+    if (stem) stem->assign(name, 0, name.size() - kSuffix);
+    return true;
+}
+
+bool RemoveAbandonedTemp(const t_pathName& temp, const struct timespec& before) {
+    char mb[kPathBufBytes];
+    if (!temp.ToBytes(mb, sizeof mb)) return false;
+    const int fd = open(mb, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool removed = false;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+        (st.st_mtim.tv_sec < before.tv_sec ||
+         (st.st_mtim.tv_sec == before.tv_sec && st.st_mtim.tv_nsec < before.tv_nsec)) &&
+        flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        // Unlinked under the lock and only while the name still leads to
+        // the file that was judged.
+        struct stat now;
+        removed = lstat(mb, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino &&
+                  unlink(mb) == 0;
+    }
+    close(fd);
+    return removed;
 }

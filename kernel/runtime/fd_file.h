@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
+#include <string>
 
 #include "kernel/runtime/path.h"
 
@@ -68,9 +70,11 @@ protected:
 };
 
 // Writes a new version of a file: Begin creates a unique temporary beside
-// the target (mkstemp, 0600), Commit syncs it, renames it over the target
-// and syncs the directory. Until Commit succeeds the target is untouched;
-// the destructor (or Abort) removes an uncommitted temporary.
+// the target ("<target>.XXXXXX", mkstemp, 0600) and holds an flock on it
+// until the writer is done, Commit syncs it, renames it over the target and
+// syncs the directory. Until Commit succeeds the target is untouched; the
+// destructor (or Abort) removes an uncommitted temporary. A killed writer
+// leaves its temporary, unlocked, for RemoveAbandonedTemp.
 class t_safeFileWriter {
 public:
     t_safeFileWriter() = default;
@@ -100,3 +104,12 @@ private:
 // fsync of the directory holding `path` (multibyte), so a rename in it is
 // durable. False when it cannot be opened or synced.
 bool SyncParentDir(const char* path);
+
+// True when `name` has the shape of a t_safeFileWriter temporary: a stem,
+// "." and six letters or digits; `stem` (may be null) gets the stem.
+bool SplitWriterTempName(const std::wstring& name, std::wstring* stem);
+// Removes a writer's temporary that no live writer can own: a regular file
+// of this user, last modified before `before`, whose writer lock is free.
+// Anything else (a live writer's file, a younger file, a link) is left.
+// True when it was removed.
+bool RemoveAbandonedTemp(const t_pathName& temp, const struct timespec& before);

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "kernel/runtime/codepage.h"
 #include "kernel/runtime/dir_settings.h"
@@ -25,6 +26,8 @@ constexpr size_t kMutexBytes = sizeof(pthread_mutex_t);
 // Attempts to open-or-publish before giving up (each loses only to a
 // concurrent publisher or replacer).
 constexpr int kOpenAttempts = 8;
+// Longest a waiter sleeps before it looks at the mutex again (25 ms).
+constexpr long kWaitSliceNs = 25L * 1000 * 1000;
 
 void PrintError(const char* what, int err) { fprintf(stderr, "%s: %s\n", what, strerror(err)); }
 
@@ -83,7 +86,7 @@ bool t_processLock::Create(const wchar_t* name, uint32_t type) {
         return false;
     }
     char dir[kPathBufBytes];
-    if (!GetUserDataDir(dir, sizeof dir)) return false;
+    if (!GetUserDataDir(dir, sizeof dir)) return CreateInProcess(utf8);
     const int n = snprintf(m_path, sizeof m_path, "%s/%s", dir, utf8);
     // Room for the ".XXXXXX" of the temporary name is kept as well.
     if (n < 0 || static_cast<size_t>(n) + 8 >= sizeof m_path) {
@@ -95,6 +98,37 @@ bool t_processLock::Create(const wchar_t* name, uint32_t type) {
         m_path[0] = '\0';
         return false;
     }
+    m_created = true;
+    return true;
+}
+
+// Without a usable data directory no lock file can be shared with other
+// processes (they cannot make one either); the lock then guards this
+// process's threads, so the kernel still starts instead of failing whole.
+bool t_processLock::CreateInProcess(const char* name) {
+    snprintf(m_path, sizeof m_path, "%s", name);
+    void* map = mmap(nullptr, kMutexBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED) {
+        PrintError(m_path, errno);
+        m_path[0] = '\0';
+        return false;
+    }
+    pthread_mutexattr_t attr;
+    int r = pthread_mutexattr_init(&attr);
+    if (r == 0) {
+        if ((r = pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE)) == 0)
+            r = pthread_mutex_init(static_cast<pthread_mutex_t*>(map), &attr);
+        pthread_mutexattr_destroy(&attr);
+    }
+    if (r != 0) {
+        PrintError("pthread_mutex_init", r);
+        munmap(map, kMutexBytes);
+        m_path[0] = '\0';
+        return false;
+    }
+    fprintf(stderr, "%s: no usable user data directory; lock kept within this process\n", m_path);
+    m_mutex = static_cast<pthread_mutex_t*>(map);
+    m_inProcess = true;
     m_created = true;
     return true;
 }
@@ -202,15 +236,34 @@ bool t_processLock::Close() {
     if (m_waiters.load() > 0) return false;
     Unmap();
     m_created = false;
+    m_inProcess = false;
     m_path[0] = '\0';
     return true;
+}
+
+// Waits in bounded slices. A waiter that the unlocker woke can be killed
+// before it takes the mutex; the futex then never wakes the next sleeper
+// although the mutex is free. Each slice ends with a fresh attempt, so such
+// a lost wake-up costs one slice instead of blocking forever.
+int t_processLock::WaitForMutex() {
+    for (;;) {
+        struct timespec until;
+        clock_gettime(CLOCK_MONOTONIC, &until);
+        until.tv_nsec += kWaitSliceNs;
+        if (until.tv_nsec >= 1000000000L) {
+            until.tv_nsec -= 1000000000L;
+            ++until.tv_sec;
+        }
+        const int r = pthread_mutex_clocklock(m_mutex, CLOCK_MONOTONIC, &until);
+        if (r != ETIMEDOUT) return r;
+    }
 }
 
 bool t_processLock::Lock() {
     if (!m_created || !m_mutex) return false;
     for (int round = 0; round < 2; ++round) {
         m_waiters.fetch_add(1);
-        const int r = pthread_mutex_lock(m_mutex);
+        const int r = WaitForMutex();
         m_waiters.fetch_sub(1);
         if (r == 0 || r == EOWNERDEAD) {
             if (r == EOWNERDEAD) {
@@ -220,7 +273,12 @@ bool t_processLock::Lock() {
                 pthread_mutex_consistent(m_mutex);
                 fprintf(stderr, "%s: previous holder died; lock recovered\n", m_path);
             }
-            if (m_holds.fetch_add(1) == 0) m_owner.store(pthread_self());
+            if (m_holds.load() == 0) {
+                // The file system stamps files with the coarse clock.
+                clock_gettime(CLOCK_REALTIME_COARSE, &m_heldSince);
+                m_owner.store(pthread_self());
+            }
+            m_holds.fetch_add(1);
             return true;
         }
         if (r != ENOTRECOVERABLE || round > 0) {
@@ -230,7 +288,7 @@ bool t_processLock::Lock() {
         // A dead holder's mutex was released without being made consistent:
         // the mutex is unusable for good. Replace the file once and retry.
         fprintf(stderr, "%s: lock not recoverable; replacing lock file\n", m_path);
-        if (m_holds.load() > 0 || !ReplaceFile()) return false;
+        if (m_inProcess || m_holds.load() > 0 || !ReplaceFile()) return false;
         Unmap();
         if (!OpenOrBuild()) {
             m_created = false;
@@ -238,6 +296,12 @@ bool t_processLock::Lock() {
         }
     }
     return false;
+}
+
+bool t_processLock::GetHeldSince(struct timespec* since) const {
+    if (!since || m_holds.load() <= 0 || m_owner.load() != pthread_self()) return false;
+    *since = m_heldSince;
+    return true;
 }
 
 bool t_processLock::Unlock() {

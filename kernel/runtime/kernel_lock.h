@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "kernel/runtime/path.h"
@@ -51,11 +52,21 @@ public:
     // or unmapped and false is returned. True when nothing was created.
     bool Close();
     bool IsCreated() const { return m_created; }
+    // True when no lock file could be made because the user data directory
+    // is unusable: the lock then excludes this process's threads only.
+    bool IsInProcess() const { return m_inProcess; }
 
     // Blocks until this thread holds the lock (recursively). A holder that
     // died is recovered: the mutex is made consistent and the caller holds
-    // it. False (printed) when not created or the mutex failed.
+    // it. A waiter killed on its way in never strands the others: waits run
+    // in short slices that look at the mutex again. False (printed) when not
+    // created or the mutex failed.
     bool Lock();
+    // When the calling thread holds the lock: the wall-clock time (coarse,
+    // as file times are stamped) at which its outermost hold began. A file
+    // modified before that moment was last written by a holder that is gone
+    // or by a writer outside this lock. False when the thread does not hold it.
+    bool GetHeldSince(struct timespec* since) const;
     // False when not created or this thread does not hold the lock.
     bool Unlock();
     // The name is not kept in wide form.
@@ -66,12 +77,15 @@ public:
 
 private:
     bool OpenOrBuild();
+    bool CreateInProcess(const char* name);
     bool MapExisting(int fd);
     bool ReplaceFile();
     void Unmap();
+    int WaitForMutex();
 
     pthread_mutex_t* m_mutex = nullptr;  // inside the mapped lock file
     bool m_created = false;
+    bool m_inProcess = false;
     char m_path[kPathBufBytes] = {};     // the lock file, multibyte
     dev_t m_dev = 0;                     // identity of the mapped file
     ino_t m_ino = 0;
@@ -79,6 +93,7 @@ private:
     std::atomic<int> m_holds{0};         // recursion depth held by this process
     std::atomic<int> m_waiters{0};       // threads inside pthread_mutex_lock
     std::atomic<pthread_t> m_owner{};    // valid while m_holds > 0
+    struct timespec m_heldSince = {};    // set by the owner when its hold begins
 };
 
 class t_recursiveLock {

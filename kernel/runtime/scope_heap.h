@@ -30,6 +30,11 @@ public:
     // kMaxRequest or malloc fails. Alloc(0) returns the current bump position.
     void* Alloc(size_t n);
 
+    // Like Alloc, aligned to `alignment` (a power of two, at most 64): records
+    // that hold pointers or doubles need 8. Null when n + alignment exceeds
+    // kMaxRequest or malloc fails.
+    void* AllocAligned(size_t n, size_t alignment);
+
     // Frees every block; the arena is empty and can be used again.
     void FreeAll();
 

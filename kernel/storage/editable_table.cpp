@@ -641,11 +641,12 @@ bool t_editableTableFile::SetFieldAt(const void* value, uint32_t len, const t_ed
 bool t_editableTableFile::IsNearlyFull(int k) const {
     if (!t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size()) return false;
     const t_editKey& t = m_keys[size_t(k)];
-    auto rowsFull = [](const uint8_t* rec) { return uint64_t(Rd32(rec + 8)) * 10 >= uint64_t(Rd32(rec + 4)) * 9; };
+    // used >= allocated x 9 / 10 in integer division: with 5 rows, 4 used is full.
+    auto rowsFull = [](const uint8_t* rec) { return uint64_t(Rd32(rec + 8)) >= uint64_t(Rd32(rec + 4)) * 9 / 10; };
     auto dataFull = [&](int d) {
         if (d < 0) return false;
         const uint8_t* rec = DataRecord(d);
-        return (uint64_t(Rd32(rec + 8)) + kDataHeadroom) * 10 >= uint64_t(Rd32(rec + 4)) * 9;
+        return uint64_t(Rd32(rec + 8)) + kDataHeadroom >= uint64_t(Rd32(rec + 4)) * 9 / 10;
     };
     if (rowsFull(t.record)) return true;
     if (t.attri >= 0 && (rowsFull(AttriRecord(t.attri)) || dataFull(t.attriData))) return true;

@@ -233,10 +233,7 @@ t_editRow KeyRowOf(const t_editableTableFile& store, const uint8_t* row) {
 }
 
 void* AllocAligned(t_scopeHeap& arena, size_t bytes, size_t alignment) {
-    auto* p = static_cast<uint8_t*>(arena.Alloc(bytes + alignment));
-    if (!p) return nullptr;
-    const uintptr_t at = (reinterpret_cast<uintptr_t>(p) + alignment - 1) & ~uintptr_t(alignment - 1);
-    return reinterpret_cast<void*>(at);
+    return arena.AllocAligned(bytes, alignment);
 }
 
 t_lstr* CopyLstr(t_scopeHeap& arena, const t_lstr* s) {

@@ -79,6 +79,8 @@ TEST_F(KeyMapBuilderTest, UmlautSpellingsAreOwnSpellings) {
     EXPECT_EQ(sink_.Flags(L"jv", L"ju"), 0);
     EXPECT_EQ(sink_.Flags(L"jvan", L"juan"), 0);
     EXPECT_EQ(sink_.Flags(L"lve", L"lve"), 0);
+    EXPECT_EQ(sink_.Flags(L"lue", L"lve"), 0);  // typed as most people spell it
+    EXPECT_EQ(sink_.Flags(L"nue", L"nve"), 0);
     EXPECT_EQ(sink_.Flags(L"jve", L"jue"), 0);
     EXPECT_EQ(sink_.Flags(L"qv", L"ju"), kKeyFlagFuzzy);  // fuzzy applies to the ü node too
     EXPECT_EQ(sink_.Flags(L"qu", L"ju"), kKeyFlagFuzzy);

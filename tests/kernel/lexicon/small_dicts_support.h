@@ -42,6 +42,23 @@ private:
 // A plain image of the layout holding the items (one list per key table).
 Bytes BuildImage(t_systemTable which, const std::vector<std::vector<t_fields>>& items);
 
+struct t_cellWord {
+    std::vector<uint16_t> key;
+    std::u16string word;
+    std::vector<uint32_t> codes;
+    uint32_t frequency = 1;
+    float power = 0;
+};
+
+struct t_cellName {
+    std::u16string number;
+    std::u16string name;
+};
+
+// A cell-dictionary image in the reader's layout (see cell_dict.h), keys
+// bucketed by their first id.
+Bytes BuildCellImage(std::vector<t_cellWord> words, const std::vector<t_cellName>& cells, uint32_t buckets);
+
 std::string TempDir();
 bool WriteBytes(const std::string& path, const void* data, size_t size);
 Bytes ReadBytes(const std::string& path);

@@ -198,18 +198,39 @@ TEST(StringSysDictTest, PredictionKeysAreFoundExactly) {
 
 TEST(StringSysDictTest, DamagedImagesNeverReadOutside) {
     const Bytes good = EnglishImage({{u"abc", 1}, {u"abcd", 2}, {u"Don't", 3}, {u"zebra", 4}, {u"zoo", 5}});
+    size_t attached = 0;
     for (size_t at = 0; at < good.size(); ++at) {
         Bytes bad = good;
         bad[at] ^= 0x5A;
         t_engSysDict eng;
         if (!eng.Load(bad.data(), int32_t(bad.size()))) continue;
+        ++attached;
+        // Whatever a damaged image answers, the strings handed out lie whole
+        // inside it and the counts agree.
+        auto inside = [&](const t_lstr* s) {
+            const uint8_t* p = reinterpret_cast<const uint8_t*>(s);
+            return p >= bad.data() && p + LstrGetTotalBytes(s) <= bad.data() + bad.size();
+        };
         t_scopeHeap heap;
         t_strResult** out = nullptr;
         int32_t count = 0;
-        uint32_t freq = 0;
-        Search(eng, u"ab*d*");
-        Search(eng, u"z");
-        eng.GetPrefixWords(heap, L(U(u"abcde")), &out, &count);
+        uint32_t freq = 0, full = 0;
+        for (const char16_t* input : {u"ab*d*", u"z"}) {
+            const Bytes key = U(input);
+            int32_t total = 0;
+            if (!eng.Search(heap, L(key), 0, &out, &full, &total)) continue;
+            ASSERT_GE(total, 0) << at;
+            EXPECT_LE(full, uint32_t(total)) << at;
+            for (int32_t i = 0; i < total; ++i) {
+                EXPECT_TRUE(inside(out[i]->stored)) << at;
+                EXPECT_EQ(LstrGetLength(out[i]->text), LstrGetLength(out[i]->stored)) << at;
+            }
+        }
+        if (eng.GetPrefixWords(heap, L(U(u"abcde")), &out, &count)) {
+            for (int32_t i = 0; i < count; ++i) EXPECT_TRUE(inside(out[i]->stored)) << at;
+        }
         eng.GetWordFreq(L(U(u"Don't")), &freq);
     }
+    EXPECT_GT(attached, 0u);
+    EXPECT_LT(attached, good.size());  // damage to the header and tables is refused
 }

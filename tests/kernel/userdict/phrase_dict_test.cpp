@@ -215,17 +215,17 @@ TEST_F(PhraseDictTest, TheStoreGrowsWhenFull) {
 
 TEST_F(PhraseDictTest, ATrimCountsDeletedRowsAndKeepsTheFrontPhrases) {
     dict.SetRowLimit(64);  // no doubling: the store must trim
-    // 40 live phrases, 17 deleted ones: together beyond nine tenths of 64 rows.
+    // 40 live phrases, 16 deleted ones: with the next, nine tenths of 64 rows.
     for (int i = 0; i < 40; ++i)
         ASSERT_NE(Add(u"t", u"live" + std::u16string(size_t(i + 1), u'.'), int16_t(i % 5 + 1)), 0);
-    for (int i = 0; i < 17; ++i) {
+    for (int i = 0; i < 16; ++i) {
         const std::u16string p = u"dead" + std::u16string(size_t(i + 1), u'.');
         ASSERT_NE(Add(u"t", p, 1), 0);
         ASSERT_EQ(dict.MarkDeleted(TestLstr::Text(u"t").get(), TestLstr::Text(p).get(), 1), 1);
     }
-    ASSERT_NE(Add(u"t", u"newest", 1), 0);  // 58 rows: the trim runs
-    EXPECT_LT(dict.GetCount(), 58);
-    // Two fifths of 58 are 23; the 17 deleted rows count toward them, so only
+    ASSERT_NE(Add(u"t", u"newest", 1), 0);  // 57 rows (64 x 9 / 10): the trim runs
+    EXPECT_LT(dict.GetCount(), 57);
+    // Two fifths of 57 are 22; the 16 deleted rows count toward them, so only
     // 6 live phrases go, those at the largest positions.
     const std::vector<std::u16string> left = Lookup(u"t");
     EXPECT_EQ(left.size(), 41u - 6u);

@@ -487,8 +487,8 @@ TEST_F(ContactsTest, FindAndFindExtendingWalkTheLongerKeys) {
 }
 
 TEST_F(ContactsTest, ATrimOverWeightsZeroToNineKeepsSeven) {
-    Attach(11);
-    dict.SetRowLimit(11);  // no doubling: the tenth name fills the store
+    Attach(12);
+    dict.SetRowLimit(12);  // no doubling: the tenth name fills the store (10 >= 12 x 9 / 10)
     for (int w = 0; w < 10; ++w) ASSERT_EQ(Add(Numbered(u"n", w), w), 1) << w;
     const auto left = Enabled();
     std::vector<int32_t> weights;
@@ -499,8 +499,8 @@ TEST_F(ContactsTest, ATrimOverWeightsZeroToNineKeepsSeven) {
 }
 
 TEST_F(ContactsTest, ATrimCountsDisabledNamesAndDropsTheirKeys) {
-    Attach(11);
-    dict.SetRowLimit(11);
+    Attach(12);
+    dict.SetRowLimit(12);
     // A disabled name under a longer key of the same bucket.
     ASSERT_EQ(Add(u"gone", 1, {30, 40}), 1);
     ASSERT_EQ(dict.DisableItem(TestLstr({30, 40}).get(), T(u"gone").get()), 1);

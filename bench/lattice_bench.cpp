@@ -1,0 +1,102 @@
+// Building both lattices of one input, the conversion's first step on every
+// keystroke: the syllable lattice from the key map, then the word lattice
+// from every reachable position. Needs the built system data in
+// VETRA_SYSTEM_DATA_DIR (qzim_py.bin, qzim_core.bin and the scheme files).
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "kernel/convert/input_lattice.h"
+#include "kernel/convert/py_lattice.h"
+#include "kernel/convert/word_finder.h"
+#include "kernel/lexicon/key_map_builder.h"
+#include "kernel/lexicon/key_py_map.h"
+#include "kernel/lexicon/py_dict.h"
+#include "kernel/lexicon/sys_dict.h"
+#include "kernel/runtime/scope_heap.h"
+
+namespace {
+
+struct t_latticeLexicon {
+    std::vector<uint8_t> py, core, keyMap;
+    t_pyDict pyDict;
+    t_sysDict sys;
+    t_keyPyMap map;
+    bool ready = false;
+};
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+t_latticeLexicon& Lexicon() {
+    static t_latticeLexicon lex;
+    static bool tried = false;
+    if (tried) return lex;
+    tried = true;
+    const char* dir = std::getenv("VETRA_SYSTEM_DATA_DIR");
+    if (!dir || !*dir) return lex;
+    lex.py = ReadAll(std::string(dir) + "/qzim_py.bin");
+    lex.core = ReadAll(std::string(dir) + "/qzim_core.bin");
+    const std::string d(dir);
+    t_keyMapOptions options;
+    options.zcs = true;
+    t_scopeHeap heap;
+    uint8_t* image = nullptr;
+    uint32_t size = 0;
+    if (lex.py.empty() || lex.core.empty() ||
+        !t_keyPyMapBuilder::Build(heap, &image, &size, options,
+                                  {std::wstring(d.begin(), d.end()), std::wstring(d.begin(), d.end()), L"Vetra"},
+                                  nullptr))
+        return lex;
+    lex.keyMap.assign(image, image + size);
+    lex.ready = lex.pyDict.Load(lex.py.data(), int32_t(lex.py.size())) &&
+                lex.sys.Load(lex.core.data(), int32_t(lex.core.size())) &&
+                lex.map.Attach(lex.keyMap.data(), int64_t(lex.keyMap.size()));
+    return lex;
+}
+
+void BuildBothLattices(benchmark::State& state, const wchar_t* input) {
+    t_latticeLexicon& lex = Lexicon();
+    if (!lex.ready) {
+        state.SkipWithError("set VETRA_SYSTEM_DATA_DIR to the built system data");
+        return;
+    }
+    t_convertDicts dicts;
+    dicts.py = &lex.pyDict;
+    dicts.keyMap = &lex.map;
+    dicts.sys = &lex.sys;
+    const int length = int(std::wstring(input).size());
+    t_scopeHeap arena;
+    t_pyLattice syllables;
+    t_inputLattice words(&arena, &arena);
+    int64_t arcs = 0;
+    for (auto _ : state) {
+        arena.FreeAll();
+        syllables.Build(&arena, &lex.map, &lex.pyDict, input, length, false, false);
+        const int n = syllables.GetLength();
+        words.Reset(n);
+        t_wordFinder finder(dicts, &words, &syllables, input, &arena);
+        for (int p = 0; p < n; ++p) {
+            if (!(syllables.GetForward(p) > 0)) continue;
+            words.AddAbbreviationArcs(p, input, &lex.sys);
+            finder.FindWordsAt(p, {});
+        }
+        words.FinaliseWordCounts();
+        arcs = words.GetArcCount();
+        benchmark::DoNotOptimize(arcs);
+    }
+    state.counters["arcs"] = double(arcs);
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(BuildBothLattices, syllables6, L"womendouaizhongguo");
+BENCHMARK_CAPTURE(BuildBothLattices, syllables12, L"womendouaizhongguojintiantianqihenhao");
+BENCHMARK_CAPTURE(BuildBothLattices, syllables20, L"womendouaizhongguojintiantianqihenhaoxiwangmingtianyeshiqingtian");
+BENCHMARK_CAPTURE(BuildBothLattices, initials12, L"wmdazgjttqhh");

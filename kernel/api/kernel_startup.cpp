@@ -1,0 +1,203 @@
+// Kernel start-up, user-directory changes and shut-down over the registration
+// table. Engine thread only, never beside a conversion.
+#include "kernel/api/kernel_startup.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <set>
+#include <string>
+
+#include "kernel/api/kernel_registry.h"
+#include "kernel/api/kernel_singletons.h"
+#include "kernel/runtime/codepage.h"
+#include "kernel/runtime/dir_settings.h"
+#include "kernel/runtime/kernel_lock.h"
+#include "kernel/runtime/path.h"
+
+namespace {
+
+// Set by the first InitDictionaries; start-up happens on one thread before
+// any conversion, so a plain flag is enough.
+bool g_started = false;
+std::wstring g_report;
+
+std::string Utf8(const std::wstring& text) {
+    std::string out(text.size() * 4 + 1, '\0');
+    size_t capacity = out.size() - 1;
+    if (!WideToBytesUtf8(text.c_str(), out.data(), capacity)) return "?";
+    out.resize(capacity);
+    return out;
+}
+
+void Report(const std::wstring& line) {
+    g_report += line;
+    g_report += L'\n';
+    fprintf(stderr, "vetra kernel: %s\n", Utf8(line).c_str());
+}
+
+std::wstring Text(const wchar_t* text) { return text ? text : L"(unknown)"; }
+
+// The refused user files kept aside in "<user dir>/Backup".
+std::set<std::wstring> RefusedFiles() {
+    std::set<std::wstring> names;
+    const std::wstring dir = std::wstring(GetConfiguredUserDir()) + L"/Backup";
+    t_dirList list(dir.c_str(), false);
+    for (int i = 0; i < list.GetCount(); ++i) {
+        const std::wstring path = list.GetAt(i);
+        if (path.find(L".refused.") != std::wstring::npos) names.insert(path);
+    }
+    return names;
+}
+
+// Makes the user directory (and missing parents, private to the user) so
+// that what the user teaches the kernel can be saved; reports when it
+// cannot be made or written.
+void PrepareUserDir() {
+    const wchar_t* dir = GetConfiguredUserDir();
+    if (!dir[0]) return;
+    char bytes[kPathBufBytes];
+    if (!WidePathToBytes(dir, bytes, sizeof bytes)) {
+        Report(L"user directory unusable: " + std::wstring(dir));
+        return;
+    }
+    for (char* p = bytes + 1;; ++p) {
+        if (*p != '/' && *p != '\0') continue;
+        const char keep = *p;
+        *p = '\0';
+        const bool made = mkdir(bytes, 0700) == 0 || errno == EEXIST;
+        *p = keep;
+        if (!made || keep == '\0') break;
+    }
+    struct stat st;
+    if (stat(bytes, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        Report(L"user directory unusable: " + std::wstring(dir));
+    } else if (access(bytes, W_OK) != 0) {
+        Report(L"user directory not writable, changes stay in memory: " + std::wstring(dir));
+    }
+}
+
+void CheckUserDataDir() {
+    char dir[kPathBufBytes];
+    if (!GetUserDataDir(dir, sizeof dir))
+        Report(L"no usable user data directory: the kernel's locks guard this process only");
+}
+
+// Lists the first-phase dictionaries left not ready (a missing or damaged
+// system file, a seed that could not be copied, a user file refused and not
+// set aside) and the user files set aside since `before`.
+void ReportAttachResults(const std::set<std::wstring>& before, uint8_t policy) {
+    t_dictManager& manager = GetDictManager();
+    for (const t_kernelDictRow& row : kKernelDicts) {
+        if (KernelDictLoadPolicy(row, policy) != kLoadPhase1 || row.dict().IsReady()) continue;
+        t_dictEntry* entry = manager.FindEntry(row.name);
+        t_pathName path;
+        if (!entry || !t_dictManager::BuildEntryPath(entry, path)) continue;
+        // A user-only dictionary without a file has nothing installed yet.
+        if (row.dir == kDirUser && !PathIsFile(path)) continue;
+        // Without a user copy the system copy is the one that failed.
+        if (row.dir == kDirUserOrSystem && !PathIsFile(path)) path.InitJoin(GetConfiguredSysDir(), row.file);
+        Report(std::wstring(row.name) + L": not ready: " + path.GetFull());
+    }
+    for (const std::wstring& name : RefusedFiles())
+        if (!before.count(name)) Report(L"damaged user file set aside: " + name);
+}
+
+bool SaveAllLocked() {
+    if (!t_singleton<t_dictManager>::Exists()) return true;
+    t_processLock::t_locker lock(GetDictLocker());
+    return GetDictManager().SaveAll();
+}
+
+}  // namespace
+
+int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t* sysDir,
+                     const wchar_t* dictDir4, const wchar_t* buildTime, const wchar_t*, uint8_t loadNow,
+                     uint8_t policy, const wchar_t* path9) {
+    if (g_started) return 1;
+    g_started = true;
+    g_report.clear();
+    // Text conversions go through iconv: the host's locale is left alone.
+    tzset();
+    SetInfoTitle(title);
+    SetConfiguredSysDir(sysDir);
+    SetConfiguredUserDir(userDir);
+    SetBuildTimeText(buildTime);
+    SetConfiguredPath9(path9);
+    SetConfiguredDictDir4(dictDir4);
+    CheckUserDataDir();
+    PrepareUserDir();
+
+    t_versionManager& versions = GetVersionManager();
+    if (!versions.Init()) Report(L"version manager: " + Text(versions.GetLastError()));
+    GetConfiguration().Init();
+    t_dictManager& manager = GetDictManager();
+    if (!manager.Init()) Report(L"dictionary manager: " + Text(manager.GetLastError()));
+    if (!CreateDictLocker()) Report(L"dictionary lock could not be created");
+
+    for (const t_kernelDictRow& row : kKernelDicts) {
+        t_dictStorageBase& dict = row.dict();
+        if (!manager.Register(row.name, &dict, KernelDictLoadPolicy(row, policy), row.storage, row.dir,
+                              row.file, row.backupFlags, row.mask))
+            Report(std::wstring(row.name) + L": not registered: " + Text(manager.GetLastError()));
+    }
+    const std::set<std::wstring> refusedBefore = RefusedFiles();
+    manager.LoadPhase1(loadNow);
+    manager.NotifyEvent();
+    if (loadNow) ReportAttachResults(refusedBefore, policy);
+    return 1;
+}
+
+int RegisterKeyPyMap(uint8_t policy) {
+    const t_kernelDictRow& row = kKeyMapRow;
+    t_dictManager& manager = GetDictManager();
+    manager.Register(row.name, &row.dict(), KernelDictLoadPolicy(row, policy), row.storage, row.dir, row.file,
+                     row.backupFlags, row.mask);
+    if (policy) return 1;
+    const bool ready = manager.LoadDict(row.name);
+    if (!ready) Report(std::wstring(row.name) + L": key map could not be attached or built");
+    return ready ? 1 : 0;
+}
+
+int SetUserDirAndCheckUpdate(const wchar_t* dir) {
+    SetConfiguredUserDir(dir);
+    GetVersionManager().CheckUpdate2();
+    return 1;
+}
+
+int KernelCheckUpdate4() {
+    GetVersionManager().CheckUpdate4();
+    return 1;
+}
+
+int ChangeUserDir(const wchar_t* dir) {
+    g_report.clear();
+    // What was learned belongs to the directory it was learned in.
+    if (!SaveAllLocked())
+        Report(L"could not save into " + std::wstring(GetConfiguredUserDir()) + L": " +
+               Text(GetDictManager().GetLastError()));
+    SetConfiguredUserDir(dir);
+    PrepareUserDir();
+    const std::set<std::wstring> refusedBefore = RefusedFiles();
+    GetVersionManager().NotifyAll(GetConfiguredUserDir());
+    for (const std::wstring& name : RefusedFiles())
+        if (!refusedBefore.count(name)) Report(L"damaged user file set aside: " + name);
+    return 1;
+}
+
+int ShutdownDictionaries() {
+    if (!SaveAllLocked()) Report(L"shut-down could not save every dictionary");
+    if (t_singletonManager* singletons = t_singletonManagerPtr::Get()) singletons->DestroyAll();
+    ReleaseDictLocker();
+    return 1;
+}
+
+const wchar_t* GetKernelStartReport() { return g_report.c_str(); }
+
+void ResetKernelStartForTesting() {
+    g_started = false;
+    g_report.clear();
+}

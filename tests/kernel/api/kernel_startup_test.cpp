@@ -1,0 +1,314 @@
+// Kernel start-up over the registration table: every entry's state on the
+// built system data, a missing system file, failing user directories,
+// user-directory changes, the key map's build and shut-down. One test thread.
+#include <sys/stat.h>
+
+#include <clocale>
+#include <cwchar>
+#include <filesystem>
+#include <set>
+
+#include "kernel/api/kernel_options.h"
+#include "kernel/api/kernel_registry.h"
+#include "kernel/api/kernel_singletons.h"
+#include "kernel/api/kernel_startup.h"
+#include "kernel/lexicon/syllable_table.h"
+#include "kernel/runtime/dir_settings.h"
+#include "kernel/runtime/kernel_lock.h"
+#include "kernel/userdict/deleted_words.h"
+#include "kernel/userdict/usr_dict_v3.h"
+#include "tests/kernel/api/api_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Narrow(const wchar_t* w) { return w ? std::string(w, w + wcslen(w)) : std::string(); }
+std::wstring W(const std::string& s) { return testsupport::Widen(s); }
+
+// The registrations as designed, with whether each dictionary is ready after
+// a start on the built system data in a fresh user directory.
+struct t_expectedRow {
+    const char* name;
+    const char* file;
+    uint32_t deferredPolicy;  // the load policy when start-up defers loading
+    uint32_t storage, dir, backupFlags, mask;
+    bool readyOnBuiltData;
+};
+const t_expectedRow kExpected[kKernelDictCount] = {
+    {"pydict", "qzim_py.bin", 1, 0, 1, 0, 2, true},
+    {"hzdict", "qzim_hz.bin", 1, 0, 1, 0, 2, true},
+    {"SysDict", "qzim_core.bin", 1, 0, 1, 0, 2, true},
+    {"AdjCache", "qzim_adjcache.bin", 2, 0, 1, 0, 2, true},
+    {"BhbshDict", "qzim_annex.bin", 1, 0, 1, 0, 2, true},
+    {"PyTipDict", "qzim_tip.bin", 2, 1, 1, 0, 2, true},
+    {"AbbrSysDict", "qzim_phrases.bin", 2, 0, 1, 0, 2, true},
+    {"TraditionDict", "qzim_tra.bin", 2, 0, 1, 0, 2, true},
+    {"QuickSysDict", "qzim_quick.bin", 2, 0, 1, 0, 2, true},
+    {"EngSysDict", "qzim_eng.bin", 1, 0, 1, 0, 2, true},
+    {"engpredict", "qzim_eng_pre.bin", 2, 0, 1, 0, 2, true},
+    {"UrlSysDict", "qzim_url.bin", 2, 0, 1, 0, 2, true},
+    {"UrlGuideDict", "qzim_urlGuide.bin", 2, 1, 1, 0, 2, true},
+    {"SupportCharDict", "qzim_charvalid.bin", 0, 5, 1, 0, 2, true},
+    {"NumFreqAdjustDict", "qzim_numFreqAdjust.bin", 2, 1, 3, 0, 2, true},
+    {"infokeyict", "qzim_infokey.bin", 2, 1, 3, 0, 2, true},
+    {"infoblackict", "qzim_blackIfk.bin", 2, 1, 3, 0, 2, true},
+    {"smartinfo", "qzim_smartInfo.bin", 2, 1, 4, 0, 2, true},
+    {"PunctureDict", "punctures.ini", 0, 5, 2, 0, 2, true},
+    {"CloudCachecDict", nullptr, 2, 3, 0, 0, 2, true},
+    {"CloudCachecDictLongWord", nullptr, 2, 3, 0, 0, 2, true},
+    {"UsrDict", "qzim_usr_v3new.bin", 1, 4, 3, 0x102, 10, true},
+    {"ExtDict", "qzim_ext.bin", 2, 1, 0, 0, 2, false},  // cell dictionaries: none installed
+    {"UsrExtDict", "qzim_usr_v3_ext.bin", 2, 1, 0, 0, 2, false},  // nothing imported
+    {"FixFirstDict", "qzim_fix_first.bin", 2, 1, 3, 0, 2, true},
+    {"DelWordDict", "qzim_del_word.bin", 1, 1, 0, 0, 2, true},
+    {"AbbrUsrDict", "qzim_phrases.bin", 2, 1, 0, 0, 2, true},
+    {"UserSpellModelDict", "qzim_uspm.bin", 2, 1, 0, 0, 2, true},
+    {"PrivilegeDict", "qzim_privilege.bin", 2, 1, 0, 0, 2, false},  // none installed
+    {"EngUsrDict", "qzim_eng_usr.bin", 2, 1, 0, 0, 2, true},
+    {"UrlUsrDict", "qzim_url_usr.bin", 2, 1, 0, 0, 2, true},
+};
+
+t_delWordDict& Deleted() { return t_singleton<t_delWordDict>::Get(); }
+
+class KernelBuiltDataTest : public KernelTest {
+public:
+    void SetUp() override {
+        if (BuiltDataDir().empty()) GTEST_SKIP() << "no built system data (VETRA_SYSTEM_DATA_DIR)";
+        KernelTest::SetUp();
+    }
+};
+
+// Objects first used before and after start-up, telling at their end which
+// kernel objects were still alive.
+struct t_aliveAtEnd {
+    bool manager = false, usrDict = false, set = false;
+};
+t_aliveAtEnd g_early, g_late;
+void Record(t_aliveAtEnd& seen) {
+    seen = {t_singleton<t_dictManager>::Exists(), t_singleton<t_usrDictV3Core>::Exists(), true};
+}
+struct t_earlyProbe {
+    ~t_earlyProbe() { Record(g_early); }
+};
+struct t_lateProbe {
+    ~t_lateProbe() { Record(g_late); }
+};
+
+}  // namespace
+
+TEST_F(KernelTest, RegistrationTableHoldsEachDictionaryOnceAsDesigned) {
+    std::set<const t_dictStorageBase*> objects;
+    for (int i = 0; i < kKernelDictCount; ++i) {
+        const t_kernelDictRow& row = kKernelDicts[i];
+        const t_expectedRow& e = kExpected[i];
+        SCOPED_TRACE(e.name);
+        EXPECT_EQ(e.name, Narrow(row.name));
+        EXPECT_EQ(e.file ? e.file : "", Narrow(row.file));
+        EXPECT_EQ(0u, KernelDictLoadPolicy(row, 0));
+        EXPECT_EQ(e.deferredPolicy, KernelDictLoadPolicy(row, 1));
+        EXPECT_EQ(e.storage, row.storage);
+        EXPECT_EQ(e.dir, row.dir);
+        EXPECT_EQ(e.backupFlags, row.backupFlags);
+        EXPECT_EQ(e.mask, row.mask);
+        objects.insert(&row.dict());
+    }
+    EXPECT_EQ(size_t(kKernelDictCount), objects.size());
+}
+
+TEST_F(KernelBuiltDataTest, EveryEntryIsReadyAsTheTableSaysAndASecondStartChangesNothing) {
+    ASSERT_TRUE(LinkBuiltData());
+    const std::string locale = setlocale(LC_CTYPE, nullptr);
+    Start();
+    EXPECT_EQ(locale, setlocale(LC_CTYPE, nullptr));
+    for (int i = 0; i < kKernelDictCount; ++i)
+        EXPECT_EQ(kExpected[i].readyOnBuiltData, kKernelDicts[i].dict().IsReady()) << kExpected[i].name;
+    EXPECT_EQ(1, RegisterKeyPyMap(0));
+    EXPECT_EQ("", Report());
+
+    EXPECT_EQ(1, InitDictionaries(L"other", L"/nonexistent/u", L"/nonexistent/s", L"/nonexistent/d", L"t",
+                                  nullptr, 1, 1, nullptr));
+    EXPECT_EQ(W(user), GetConfiguredUserDir());
+    EXPECT_EQ(W(sys), GetConfiguredSysDir());
+    EXPECT_EQ(kLoadPhase1, GetDictManager().FindEntry(L"pydict")->loadPolicy);
+    EXPECT_TRUE(GetSysDict().IsReady());
+}
+
+TEST_F(KernelBuiltDataTest, AMissingSystemFileLeavesOnlyItsOwnDictionaryNotReady) {
+    const struct {
+        const char* file;
+        const char* name;
+    } cases[] = {{"qzim_py.bin", "pydict"}, {"qzim_tra.bin", "TraditionDict"}, {"punctures.ini", "PunctureDict"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        fs::remove_all(sys);
+        fs::create_directory(sys);
+        ASSERT_TRUE(LinkBuiltData({c.file}));
+        Start();
+        for (int i = 0; i < kKernelDictCount; ++i) {
+            const bool expected = kExpected[i].readyOnBuiltData && std::string(c.name) != kExpected[i].name;
+            EXPECT_EQ(expected, kKernelDicts[i].dict().IsReady()) << kExpected[i].name;
+        }
+        EXPECT_EQ(std::string(c.name) + ": not ready: " + sys + "/" + c.file + "\n", Report());
+        Stop();
+    }
+}
+
+// The user side fails in several ways; the kernel still starts, its user
+// dictionaries work in memory, what failed is reported and no user file is
+// lost.
+TEST_F(KernelTest, StartsAndReportsWhenTheUserSideFails) {
+    const struct {
+        const char* title;
+        void (*prepare)(KernelTest&);
+        const char* reported;  // null: nothing about the user side
+        void (*check)(KernelTest&);
+    } cases[] = {
+        {"HOME is a regular file",
+         [](KernelTest& t) {
+             fs::remove(t.home);
+             testsupport::WriteFileBytes(t.home, "not a directory");
+         },
+         "no usable user data directory", nullptr},
+        {"user directory below a regular file",
+         [](KernelTest& t) {
+             testsupport::WriteFileBytes(t.root.At("blocker"), "");
+             t.user = t.root.At("blocker/user");
+         },
+         "user directory unusable", nullptr},
+        {"damaged user file",
+         [](KernelTest& t) { testsupport::WriteFileBytes(t.user + "/qzim_del_word.bin", "damaged bytes"); },
+         "damaged user file set aside",
+         [](KernelTest& t) {
+             const std::vector<std::string> kept = testsupport::ListNames(t.user + "/Backup");
+             ASSERT_EQ(1u, kept.size());
+             EXPECT_EQ("damaged bytes", testsupport::ReadFileBytes(t.user + "/Backup/" + kept[0]));
+         }},
+        {"user directory missing", [](KernelTest& t) { fs::remove_all(t.user); }, nullptr,
+         [](KernelTest& t) { EXPECT_TRUE(fs::is_directory(t.user)); }},
+    };
+    const std::string original = user;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        c.prepare(*this);
+        Start();
+        EXPECT_TRUE(Deleted().IsReady());
+        EXPECT_TRUE(t_singleton<t_usrDictV3Core>::Get().IsReady());
+        EXPECT_EQ(1, Deleted().AddWord(Word(L"测试"), 7));
+        const std::string report = Report();
+        if (c.reported) EXPECT_NE(std::string::npos, report.find(c.reported)) << report;
+        else EXPECT_EQ(std::string::npos, report.find("user directory")) << report;
+        if (c.check) c.check(*this);
+        Stop();
+        setenv("HOME", home.c_str(), 1);
+        fs::remove_all(home);
+        fs::create_directory(home);
+        user = original;
+        fs::remove_all(user);
+        fs::create_directory(user);
+    }
+}
+
+namespace {
+bool g_diskFull = false;
+bool FullDisk(int, const void*, size_t) {
+    g_diskFull = true;
+    errno = ENOSPC;
+    return false;
+}
+}  // namespace
+
+TEST_F(KernelTest, AFullDiskKeepsTheSavedFileAndIsReported) {
+    Start();
+    ASSERT_EQ(1, Deleted().AddWord(Word(L"甲"), 1));
+    Stop();
+    const std::string file = user + "/qzim_del_word.bin";
+    const std::string saved = testsupport::ReadFileBytes(file);
+    ASSERT_FALSE(saved.empty());
+
+    SetDictWriteFunction(&FullDisk);
+    Start();
+    ASSERT_EQ(1, Deleted().IsDeleted(Word(L"甲")));
+    ASSERT_EQ(1, Deleted().AddWord(Word(L"乙"), 1));
+    ShutdownDictionaries();
+    EXPECT_TRUE(g_diskFull);
+    EXPECT_NE(std::string::npos, Report().find("could not save")) << Report();
+    EXPECT_EQ(saved, testsupport::ReadFileBytes(file));
+}
+
+TEST_F(KernelTest, ShutDownSavesWhatChangedAndEndsObjectsInReverseOrder) {
+    t_singleton<t_earlyProbe>::Get();
+    Start();
+    t_singleton<t_lateProbe>::Get();
+    ASSERT_EQ(1, Deleted().AddWord(Word(L"测试"), 1));
+    ShutdownDictionaries();
+    ASSERT_TRUE(g_late.set && g_early.set);
+    EXPECT_TRUE(g_late.manager && g_late.usrDict);     // ended before the kernel's objects
+    EXPECT_FALSE(g_early.manager || g_early.usrDict);  // ended after them
+    EXPECT_EQ(0u, t_singletonManagerPtr::Get()->GetCount());
+    EXPECT_FALSE(GetDictLocker().IsCreated());
+
+    ResetKernelStartForTesting();
+    Start();
+    EXPECT_EQ(1, Deleted().IsDeleted(Word(L"测试")));
+}
+
+TEST_F(KernelTest, ChangingTheUserDirectoryReattachesTheUserDictionaries) {
+    const std::string other = root.At("other");
+    Start();
+    ASSERT_EQ(1, Deleted().AddWord(Word(L"甲"), 1));  // not saved yet
+    EXPECT_EQ(1, ChangeUserDir(W(other).c_str()));
+    EXPECT_EQ(W(other), GetConfiguredUserDir());
+    EXPECT_TRUE(Deleted().IsReady());
+    EXPECT_EQ(0, Deleted().IsDeleted(Word(L"甲")));
+    EXPECT_EQ(1, ChangeUserDir(W(user).c_str()));
+    EXPECT_EQ(1, Deleted().IsDeleted(Word(L"甲")));  // saved before the first change
+}
+
+TEST_F(KernelTest, SetUserDirReattachesOnlyWhatChanged) {
+    Start();
+    ASSERT_EQ(1, Deleted().AddWord(Word(L"甲"), 1));
+    ASSERT_TRUE(GetDictManager().SaveAll());
+    EXPECT_EQ(1, SetUserDirAndCheckUpdate(W(root.At("other")).c_str()));
+    EXPECT_EQ(1, Deleted().IsDeleted(Word(L"甲")));
+    ASSERT_TRUE(Deleted().IncreaseVersion());
+    EXPECT_EQ(1, SetUserDirAndCheckUpdate(nullptr));
+    EXPECT_EQ(W(root.At("other")), GetConfiguredUserDir());
+    EXPECT_TRUE(Deleted().IsReady());
+    EXPECT_EQ(0, Deleted().IsDeleted(Word(L"甲")));
+}
+
+// The key map is built from the configuration items when the user has none;
+// a build that yields no key fails and nothing is saved.
+TEST_F(KernelTest, KeyMapBuildFollowsTheConfigurationItems) {
+    const struct {
+        const char* title;
+        uint8_t smartFuzzy, quanPin;
+        int ready;
+        bool smartKey;  // "zhan" reaches "zan" in the smart-fuzzy mode
+    } cases[] = {
+        {"smart fuzzy on", 1, 1, 1, true},
+        {"smart fuzzy off", 0, 1, 1, false},
+        {"no input scheme gives no key", 1, 0, 0, false},
+    };
+    CopySchemes();
+    const int zan = SyllableTableFind(L"zan");
+    ASSERT_GE(zan, 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        Start();
+        t_kernelOptions options;
+        options.QuanPin = c.quanPin;
+        SetKernelOptions(&options);
+        GetConfiguration().SetByte(n_config::SmartFuzzyKeys, c.smartFuzzy);
+        EXPECT_EQ(c.ready, RegisterKeyPyMap(0));
+        t_keyPyMap& map = GetKeyPyMap();
+        map.SetSmartFuzzyMode(true);
+        EXPECT_EQ(c.smartKey, map.IsKeyMappedToPy(L"zhan", zan));
+        map.SetSmartFuzzyMode(false);
+        GetDictManager().SaveAll();
+        EXPECT_EQ(c.ready == 1, fs::exists(user + "/qzim_keymap.bin"));
+        Stop();
+        fs::remove(user + "/qzim_keymap.bin");
+    }
+}
