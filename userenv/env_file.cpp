@@ -25,7 +25,7 @@ constexpr int kCodePageGbk = 936;
 constexpr size_t kMaxPathUnits = 1024;
 
 bool Present(const char16_t* text) { return text != nullptr; }
-long Number(const char16_t* text) { return n_porting::WToL16(text ? text : u""); }
+int32_t Number(const char16_t* text) { return ParseSettingNumber(text); }
 
 // A file that failed to load is copied (not moved, so a file the user
 // repairs stays in place) to <folder>/Backup/env_YYYYMMDD_hhmmss.ini before
@@ -53,7 +53,7 @@ bool AddLegacyKeys(t_iniSection* s) {
         ok = s->SetValueAt(u"LimitWordCand", Present(max) && Number(max) > 0 ? u"1" : u"0", -1) && ok;
     }
     const char16_t* freq = s->GetValue(u"FreqUpMode");
-    const long mode = Number(freq);
+    const int32_t mode = Number(freq);
     if (!Present(s->GetValue(u"LearnNewWord"))) {
         const bool on = !Present(freq) || mode < 0 || (mode >= 2 && mode <= 4);
         ok = s->SetValueAt(u"LearnNewWord", on ? u"1" : u"0", -1) && ok;
@@ -74,7 +74,7 @@ bool AddLegacyKeys(t_iniSection* s) {
 void ParseVersion(const char16_t* text, uint32_t parts[4]) {
     const char16_t* p = text ? text : u"";
     for (int i = 0; i < 4; ++i) {
-        parts[i] = *p ? uint32_t(Number(p)) : 0;
+        parts[i] = uint32_t(Number(p));
         const char16_t* dot = i < 3 ? n_porting::WcsChr16(p, u'.') : nullptr;
         p = dot ? dot + 1 : p + n_porting::WcsLen16(p);
     }
@@ -183,7 +183,11 @@ int t_env::Save(t_errorContext& ctx, const char16_t* pathText) const {
             const t_envValue& v = *n->value;
             if (!n->key.name || !*n->key.name) continue;
             ok = v.ToText(text) && setting->SetValueAt(n->key.name, text.GetStr(), -1);
-            if (ok && v.IsSynced()) ok = sync->SetValueAt(n->key.name, GetOriginName(v.syncMode), -1);
+            // A synchronised value gets its keyword; so does a local one the
+            // loader would otherwise give the registry's mode (unknown keys: remote).
+            const bool differs = int32_t(v.syncMode) != GetEnvEntrySyncMode(n->key);
+            if (ok && GetOriginName(v.syncMode) && (v.IsSynced() || differs))
+                ok = sync->SetValueAt(n->key.name, GetOriginName(v.syncMode), -1);
         }
     }
     if (!ok) {

@@ -18,13 +18,22 @@ namespace {
 
 uint64_t TextBytes(const char16_t* text) { return (uint64_t(text ? n_porting::WcsLen16(text) : 0) + 1) * 2; }
 
-int32_t ParseDecimal(const char16_t* text) {
-    return int32_t(uint32_t(static_cast<unsigned long>(n_porting::WToL16(text ? text : u""))));
-}
 
 bool IsText(uint32_t type) { return type == kTypeUnknown || type == kTypeString; }
 
 }  // namespace
+
+// Unsigned values above 2^31 must survive their text form, so the number is
+// taken modulo 2^32 rather than clamped to the int range.
+int32_t ParseSettingNumber(const char16_t* text) {
+    const char16_t* p = text ? text : u"";
+    while (*p == u' ' || *p == u'\t') ++p;
+    const bool negative = *p == u'-';
+    if (*p == u'-' || *p == u'+') ++p;
+    uint32_t n = 0;
+    for (; *p >= u'0' && *p <= u'9'; ++p) n = n * 10 + uint32_t(*p - u'0');
+    return int32_t(negative ? 0u - n : n);
+}
 
 // ---- t_envValue ----
 
@@ -67,7 +76,7 @@ bool t_envValue::SetFromText(t_heap& heap, const t_settingKey& key, const char16
         std::memcpy(payload, text, (units + 1) * 2);
         return true;
     }
-    const int32_t n = ParseDecimal(text);
+    const int32_t n = ParseSettingNumber(text);
     if (type == kTypeBool) {
         if (!Reserve(heap, 1)) return false;
         *static_cast<uint8_t*>(payload) = n != 0;
@@ -80,7 +89,7 @@ bool t_envValue::SetFromText(t_heap& heap, const t_settingKey& key, const char16
 
 int32_t t_envValue::ToInt() const {
     if (!payload) return 0;
-    if (IsText(type)) return ParseDecimal(static_cast<const char16_t*>(payload));
+    if (IsText(type)) return ParseSettingNumber(static_cast<const char16_t*>(payload));
     if (type == kTypeBool) return *static_cast<const uint8_t*>(payload) != 0;
     int32_t n;
     std::memcpy(&n, payload, 4);

@@ -124,6 +124,8 @@ private:
     uint8_t m_modified = 0;
 };
 
+// Decimal with an optional sign, up to the first other unit, modulo 2^32.
+int32_t ParseSettingNumber(const char16_t* text);
 // The four dot-separated decimal parts; missing parts are 0.
 void ParseVersion(const char16_t* text, uint32_t parts[4]);
 // Makes the folder of the file's path (one level). 0 with the error set.
