@@ -181,7 +181,10 @@ int t_env::Save(t_errorContext& ctx, const char16_t* pathText) const {
     if (m_map) {
         for (const t_map::t_node* n = m_map->First(); n && ok; n = m_map->Next(n)) {
             const t_envValue& v = *n->value;
-            if (!n->key.name || !*n->key.name) continue;
+            // A key beginning with ";" or "[" would come back as a comment or
+            // as a broken section header that swallows the keys after it.
+            const char16_t first = n->key.name ? n->key.name[0] : 0;
+            if (first == 0 || first == u';' || first == u'[') continue;
             ok = v.ToText(text) && setting->SetValueAt(n->key.name, text.GetStr(), -1);
             // A synchronised value gets its keyword; so does a local one the
             // loader would otherwise give the registry's mode (unknown keys: remote).

@@ -78,11 +78,12 @@ public:
         return sizeof m_value;
     }
     void Reset() override { std::memset(m_value, 0, sizeof m_value); }
-    bool Set(const T (&value)[N]) override {
+    using t_array = T[N];
+    bool Set(const t_array& value) override {
         std::memcpy(m_value, value, sizeof m_value);
         return true;
     }
-    const T (*Get(uint32_t* count) const override)[N] {
+    const t_array* Get(uint32_t* count) const override {
         if (count) *count = N;
         return &m_value;
     }

@@ -64,7 +64,9 @@ TEST(EnvFileTest, LegacyKeysAndMigration) {
 TEST(EnvFileTest, UnknownKeysAndSyncModesSurviveASave) {
     testsupport::t_testDir dir("vetra-envini");
     const S path = U16(dir.At("env.ini"));
-    ASSERT_TRUE(dir.Put("env.ini", "[setting]\nMyKey=hello world\nLocalKey=x\nPageSize=7\nGapLevel=4294967295\n"
+    // " [Br" and " ;Semi" load as keys the format cannot write back; saving
+    // them would lose the keys after them too.
+    ASSERT_TRUE(dir.Put("env.ini", "[setting]\n [Br=1\n ;Semi=2\nMyKey=hello world\nLocalKey=x\nPageSize=7\nGapLevel=4294967295\n"
                                    "[SYNCMODE]\nLocalKey=local\nPageSize=min\n"));
     n_porting::t_errorContext ctx;
     t_env env;
@@ -78,6 +80,8 @@ TEST(EnvFileTest, UnknownKeysAndSyncModesSurviveASave) {
         uint32_t sync;
     } expect[] = {{u"MyKey", u"hello world", 3}, {u"LocalKey", u"x", 2}, {u"PageSize", u"7", 5},
                   {u"GapLevel", u"4294967295", 3}};
+    EXPECT_EQ(2u + 4u + 4u, env.GetValueCount());  // with the legacy keys and ENV_VERSION
+    EXPECT_EQ(4u + 4u, again.GetValueCount());
     for (const auto& e : expect) {
         SCOPED_TRACE(S(e.key).size());
         const t_envValue* v = again.FindValue({GetEnvKeyId(e.key), e.key});
