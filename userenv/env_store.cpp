@@ -399,7 +399,8 @@ int t_env::ReadImage(const void* image, uint64_t available) {
         if (payloadBytes > t_envValue::kMaxPayloadBytes || payloadBytes > total - at) break;
         const uint8_t* payload = in + at;
         at += payloadBytes;
-        if (type > kTypeString || id > kMaxEnvKeyId) break;
+        // Ids come from the registry: any other id would give the name a second key.
+        if (type > kTypeString || id != GetEnvKeyId(name.GetStr())) break;
         if (IsText(type)) {
             // Whole units, the last one the terminator and no other zero unit.
             if (payloadBytes < 2 || payloadBytes % 2) break;

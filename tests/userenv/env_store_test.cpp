@@ -211,6 +211,7 @@ TEST(EnvStoreTest, MalformedImagesAreRefusedWhole) {
         {"text without terminator", record(kTypeString, 2, {'a', 0}), 0},
         {"odd text", record(kTypeString, 3, {'a', 0, 0}), 0},
         {"unknown type", record(9, 4, {1, 0, 0, 0}), 0},
+        {"id that is not the name's", [&] { auto r = record(kTypeInt, 4, {1, 0, 0, 0}); r[8] = 29; return r; }(), 0},
         {"trailing bytes", [&] { auto r = record(kTypeInt, 4, {1, 0, 0, 0}); r.insert(r.end(), 2, 0); r[0] += 2; return r; }(), 0},
     };
     for (const auto& c : cases) {
