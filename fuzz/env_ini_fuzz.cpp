@@ -12,9 +12,13 @@ using namespace n_userenv;
 
 namespace {
 
-std::u16string U16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string U16(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
 
-bool Excepted(const char16_t* key) { return key[0] == u';' || key[0] == u'['; }
+bool Excepted(const char16_t* key) {
+    return key[0] == u';' || key[0] == u'[';
+}
 
 void CheckSame(const t_env& first, const t_env& second) {
     size_t kept = 0;

@@ -24,8 +24,12 @@ namespace {
 constexpr int kCodePageGbk = 936;
 constexpr size_t kMaxPathUnits = 1024;
 
-bool Present(const char16_t* text) { return text != nullptr; }
-int32_t Number(const char16_t* text) { return ParseSettingNumber(text); }
+bool Present(const char16_t* text) {
+    return text != nullptr;
+}
+int32_t Number(const char16_t* text) {
+    return ParseSettingNumber(text);
+}
 
 // A file that failed to load is copied (not moved, so a file the user
 // repairs stays in place) to <folder>/Backup/env_YYYYMMDD_hhmmss.ini before
@@ -50,7 +54,8 @@ bool AddLegacyKeys(t_iniSection* s) {
     bool ok = true;
     if (!Present(s->GetValue(u"LimitWordCand"))) {
         const char16_t* max = s->GetValue(u"MaxWordCand");
-        ok = s->SetValueAt(u"LimitWordCand", Present(max) && Number(max) > 0 ? u"1" : u"0", -1) && ok;
+        ok = s->SetValueAt(u"LimitWordCand", Present(max) && Number(max) > 0 ? u"1" : u"0", -1) &&
+             ok;
     }
     const char16_t* freq = s->GetValue(u"FreqUpMode");
     const int32_t mode = Number(freq);
@@ -130,11 +135,13 @@ int t_env::Load(t_errorContext& ctx, const char16_t* pathText, int clear) {
         const t_settingKey k{GetEnvKeyId(key), key};
         t_envValue value;
         value.Init();
-        if (!value.SetFromText(m_heap, k, setting->GetValue(key), nullptr, t_iniDoc::GetValue(sync, key)))
+        if (!value.SetFromText(m_heap, k, setting->GetValue(key), nullptr,
+                               t_iniDoc::GetValue(sync, key)))
             continue;
         if (n_porting::WcsCmp16(key, u"KeyFocusWord") == 0 && value.ToInt() == 2) {
             const int32_t zero = 0;
-            if (value.type == kTypeInt || value.type == kTypeUInt) std::memcpy(value.payload, &zero, 4);
+            if (value.type == kTypeInt || value.type == kTypeUInt)
+                std::memcpy(value.payload, &zero, 4);
         }
         if (!StoreValue(k, value)) {
             ctx.SetError(u"加载环境失败：内存不足");
@@ -161,7 +168,8 @@ bool t_env::MigrateVersion() {
                         n_envKey::StateKeyShortcutQuickInput, n_envKey::StateKeyShortcutEngFill,
                         n_envKey::StateKeyShortcutSearch}) {
         if (GetInt(EnvEntry(id)) != 186) continue;
-        ok = SetBool(EnvEntry(n_envKey::ShortcutJJGMenu), false) && SetInt(EnvEntry(n_envKey::KeyShortcutJJGMenu), 0);
+        ok = SetBool(EnvEntry(n_envKey::ShortcutJJGMenu), false) &&
+             SetInt(EnvEntry(n_envKey::KeyShortcutJJGMenu), 0);
         break;
     }
     if (GetInt(EnvEntry(n_envKey::StateKeyShortcutUrlGuide)) == 186) {

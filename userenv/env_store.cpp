@@ -16,10 +16,13 @@ using n_porting::t_str;
 
 namespace {
 
-uint64_t TextBytes(const char16_t* text) { return (uint64_t(text ? n_porting::WcsLen16(text) : 0) + 1) * 2; }
+uint64_t TextBytes(const char16_t* text) {
+    return (uint64_t(text ? n_porting::WcsLen16(text) : 0) + 1) * 2;
+}
 
-
-bool IsText(uint32_t type) { return type == kTypeUnknown || type == kTypeString; }
+bool IsText(uint32_t type) {
+    return type == kTypeUnknown || type == kTypeString;
+}
 
 }  // namespace
 
@@ -104,20 +107,27 @@ const char16_t* t_envValue::ToString() const {
 bool t_envValue::ToText(t_str& out) const {
     out.Clear();
     switch (type) {
-    case kTypeUnknown:
-    case kTypeString: return out.Assign(ToString());
-    case kTypeBool: return out.Assign(ToInt() ? u"1" : u"0");
-    case kTypeInt: return out.Format(u"%d", ToInt());
-    case kTypeUInt: return out.Format(u"%u", ToUInt());
-    default: return true;
+        case kTypeUnknown:
+        case kTypeString:
+            return out.Assign(ToString());
+        case kTypeBool:
+            return out.Assign(ToInt() ? u"1" : u"0");
+        case kTypeInt:
+            return out.Format(u"%d", ToInt());
+        case kTypeUInt:
+            return out.Format(u"%u", ToUInt());
+        default:
+            return true;
     }
 }
 
 bool t_envValue::CopyFrom(const t_envValue& other, t_heap& heap) {
     const uint64_t n = other.payload ? other.PayloadBytes() : 0;
     if (n && !Reserve(heap, n)) return false;
-    if (n) std::memcpy(payload, other.payload, size_t(n));
-    else payload = nullptr;
+    if (n)
+        std::memcpy(payload, other.payload, size_t(n));
+    else
+        payload = nullptr;
     type = other.type;
     syncMode = other.syncMode;
     group = other.group;
@@ -140,7 +150,9 @@ const t_envValue* t_env::FindValue(const t_settingKey& key) const {
     return n ? n->value : nullptr;
 }
 
-const t_envValue* t_env::Lookup(const t_envEntryBase& e) const { return FindValue({e.id, e.name}); }
+const t_envValue* t_env::Lookup(const t_envEntryBase& e) const {
+    return FindValue({e.id, e.name});
+}
 
 t_envValue* t_env::FindOrAdd(const t_settingKey& key) {
     if (!m_map) {
@@ -169,8 +181,7 @@ t_envValue* t_env::WriteFrom(const t_envEntryBase& e, uint64_t bytes) {
 }
 
 bool t_env::ReadBool(const t_envEntryBase& e) const {
-    const t_envValue* v = Lookup(e);
-    return v ? v->ToBool() : e.type == kTypeBool ? e.def.b : e.type == kTypeString ? false : (e.def.i | e.def.u) != 0;
+    return ReadInt(e) != 0;
 }
 
 int32_t t_env::ReadInt(const t_envEntryBase& e) const {
@@ -181,11 +192,14 @@ int32_t t_env::ReadInt(const t_envEntryBase& e) const {
 
 bool t_env::GetBool(const t_envEntryBase& e) const {
     switch (e.id) {
-    case n_envKey::InputStatistics:
-    case n_envKey::IntelligentDeleteWord:
-    case n_envKey::AllowArt: return true;
-    case n_envKey::SelectStyle: return GetBool(EnvEntry(n_envKey::ConvertStyle)) && ReadBool(e);
-    default: return ReadBool(e);
+        case n_envKey::InputStatistics:
+        case n_envKey::IntelligentDeleteWord:
+        case n_envKey::AllowArt:
+            return true;
+        case n_envKey::SelectStyle:
+            return GetBool(EnvEntry(n_envKey::ConvertStyle)) && ReadBool(e);
+        default:
+            return ReadBool(e);
     }
 }
 
@@ -195,7 +209,9 @@ int32_t t_env::GetInt(const t_envEntryBase& e) const {
     return ReadInt(e);
 }
 
-uint32_t t_env::GetUInt(const t_envEntryBase& e) const { return uint32_t(ReadInt(e)); }
+uint32_t t_env::GetUInt(const t_envEntryBase& e) const {
+    return uint32_t(ReadInt(e));
+}
 
 const char16_t* t_env::GetString(const t_envEntryBase& e) const {
     const t_envValue* v = Lookup(e);
@@ -217,7 +233,9 @@ bool t_env::SetInt(const t_envEntryBase& e, int32_t v) {
     return value != nullptr;
 }
 
-bool t_env::SetUInt(const t_envEntryBase& e, uint32_t v) { return SetInt(e, int32_t(v)); }
+bool t_env::SetUInt(const t_envEntryBase& e, uint32_t v) {
+    return SetInt(e, int32_t(v));
+}
 
 bool t_env::SetString(const t_envEntryBase& e, const char16_t* v) {
     m_modified = 1;
@@ -304,7 +322,8 @@ int t_env::Merge(t_env& dest, n_porting::t_errorContext& ctx, t_env& source, boo
                 return 0;
             }
             v->dirty = 0;
-            if (bumpGroups && v->group != kNoGroup) n_porting::t_versionReg::UpdateVersion(v->group);
+            if (bumpGroups && v->group != kNoGroup)
+                n_porting::t_versionReg::UpdateVersion(v->group);
         }
     }
     source.m_modified = 0;
@@ -335,7 +354,8 @@ uint64_t t_env::GetImageSize() const {
     uint64_t size = 4 + 2;
     if (m_map)
         for (const t_map::t_node* n = m_map->First(); n; n = m_map->Next(n))
-            size += 2 * uint64_t(n_porting::WcsLen16(n->key.name)) + kRecordFixedBytes + n->value->PayloadBytes();
+            size += 2 * uint64_t(n_porting::WcsLen16(n->key.name)) + kRecordFixedBytes +
+                    n->value->PayloadBytes();
     return size;
 }
 
@@ -358,8 +378,10 @@ bool t_env::WriteImage(void* buffer, uint64_t capacity) const {
             const uint32_t payloadBytes = uint32_t(v.PayloadBytes());
             std::memcpy(out + at + 6, &payloadBytes, 4);
             at += 10;
-            if (v.payload) std::memcpy(out + at, v.payload, payloadBytes);
-            else std::memset(out + at, 0, payloadBytes);
+            if (v.payload)
+                std::memcpy(out + at, v.payload, payloadBytes);
+            else
+                std::memset(out + at, 0, payloadBytes);
             at += payloadBytes;
         }
     }
@@ -405,7 +427,8 @@ int t_env::ReadImage(const void* image, uint64_t available) {
             // Whole units, the last one the terminator and no other zero unit.
             if (payloadBytes < 2 || payloadBytes % 2) break;
             bool ok = payload[payloadBytes - 1] == 0 && payload[payloadBytes - 2] == 0;
-            for (uint32_t p = 0; ok && p + 2 < payloadBytes; p += 2) ok = payload[p] | payload[p + 1];
+            for (uint32_t p = 0; ok && p + 2 < payloadBytes; p += 2)
+                ok = payload[p] | payload[p + 1];
             if (!ok) break;
         } else if (payloadBytes != (type == kTypeBool ? 1u : 4u)) {
             break;

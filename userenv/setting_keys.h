@@ -1,7 +1,6 @@
-// The registry of the 301 settings keys (id, name, value type, default sync
-// mode, version-registry group, default), a constant table compiled from
-// data/settings/keys.tsv, and the setting key with its hash and comparisons.
-// Read-only after compilation: any thread.
+// The registry of the settings keys (id, name, type, sync mode, group,
+// default), a constant table compiled from data/settings/keys.tsv, and the
+// setting key with its hash and comparisons. Read-only: any thread.
 #pragma once
 
 #include <cstddef>
@@ -63,7 +62,9 @@ int SettingKeyCompare(const t_settingKey& a, const t_settingKey& b);
 
 struct t_settingKeyPolicy {
     static uint32_t Hash(const t_settingKey& k) { return SettingKeyHash(k); }
-    static bool Equal(const t_settingKey& a, const t_settingKey& b) { return SettingKeyEqual(a, b); }
+    static bool Equal(const t_settingKey& a, const t_settingKey& b) {
+        return SettingKeyEqual(a, b);
+    }
 };
 
 // "b" 1, "n" 2, "u" 3, "s" 4; anything else (or null) 0.
@@ -120,6 +121,8 @@ constexpr uint32_t EnvVersion = 377;
 }  // namespace n_envKey
 
 // The entry of a key id the code relies on (never null for n_envKey ids).
-inline const t_envEntryBase& EnvEntry(uint32_t id) { return *GetEnvEntryById(id); }
+inline const t_envEntryBase& EnvEntry(uint32_t id) {
+    return *GetEnvEntryById(id);
+}
 
 }  // namespace n_userenv

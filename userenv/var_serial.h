@@ -1,8 +1,6 @@
-// Serialisable variables: the members of the account and user data records,
-// each able to load itself from bytes (every length and offset checked
-// against what is available), save itself or report its size, and reset.
-// Variable-length values live in the owner's block arena. One thread at a
-// time per object.
+// Serialisable variables of the account and user data records: load from
+// bytes (every length and offset checked), save or size, reset; variable-length
+// values live in the owner's block arena. One thread at a time per object.
 #pragma once
 
 #include <cstddef>
@@ -42,8 +40,10 @@ public:
     uint32_t Load(const uint8_t* buffer, uint32_t available, n_porting::t_heap*) override {
         if (!buffer) return 0;
         if (available < sizeof(T)) return kVarLoadFailed;
-        if constexpr (std::is_same_v<T, bool>) m_value = buffer[0] != 0;  // any byte is a valid bool
-        else std::memcpy(&m_value, buffer, sizeof(T));
+        if constexpr (std::is_same_v<T, bool>)
+            m_value = buffer[0] != 0;  // any byte is a valid bool
+        else
+            std::memcpy(&m_value, buffer, sizeof(T));
         return sizeof(T);
     }
     uint32_t Save(uint8_t* buffer) const override {
@@ -198,7 +198,8 @@ public:
             void* place = m_arena->Alloc(sizeof(T));
             if (!place) return kVarLoadFailed;
             items[i] = new (place) T(m_arena);
-            if (items[i]->Load(buffer + offset, total - offset, m_arena) == kVarLoadFailed) return kVarLoadFailed;
+            if (items[i]->Load(buffer + offset, total - offset, m_arena) == kVarLoadFailed)
+                return kVarLoadFailed;
         }
         m_items = items;
         m_count = count;

@@ -18,8 +18,12 @@ namespace {
 
 using S = std::u16string;
 
-S U16(const std::string& ascii) { return S(ascii.begin(), ascii.end()); }
-int32_t Read(const t_env& env, const char16_t* name) { return env.ReadInt(*FindEnvEntryExact(name)); }
+S U16(const std::string& ascii) {
+    return S(ascii.begin(), ascii.end());
+}
+int32_t Read(const t_env& env, const char16_t* name) {
+    return env.ReadInt(*FindEnvEntryExact(name));
+}
 
 TEST(EnvFileTest, LegacyKeysAndMigration) {
     const struct {
@@ -33,19 +37,27 @@ TEST(EnvFileTest, LegacyKeysAndMigration) {
         {"FreqUpMode 3", "FreqUpMode=3\n", {{u"LearnNewWord", 1}, {u"LearnFreq", 1}}},
         {"FreqUpMode 4", "FreqUpMode=4\n", {{u"LearnNewWord", 1}, {u"LearnFreq", 1}}},
         {"FreqUpMode -1", "FreqUpMode=-1\n", {{u"LearnNewWord", 1}, {u"LearnFreq", 1}}},
-        {"explicit keys win", "FreqUpMode=1\nLearnFreq=1\n", {{u"LearnNewWord", 0}, {u"LearnFreq", 1}}},
+        {"explicit keys win",
+         "FreqUpMode=1\nLearnFreq=1\n",
+         {{u"LearnNewWord", 0}, {u"LearnFreq", 1}}},
         {"MaxWordCand 0", "MaxWordCand=0\n", {{u"LimitWordCand", 0}}},
         {"MaxWordCand 20", "MaxWordCand=20\n", {{u"LimitWordCand", 1}}},
-        {"old skin colour key", "IgnoreSkinColorSetting=1\n", {{u"IgnoreSkinColorSetting_Real", 1}}},
+        {"old skin colour key",
+         "IgnoreSkinColorSetting=1\n",
+         {{u"IgnoreSkinColorSetting_Real", 1}}},
         {"KeyFocusWord 1", "KeyFocusWord=1\n", {{u"KeyFocusWord", 1}}},
         {"KeyFocusWord 2", "KeyFocusWord=2\n", {{u"KeyFocusWord", 0}}},
-        {"no version: migrated", "StateKeyShortcutName=186\n",
+        {"no version: migrated",
+         "StateKeyShortcutName=186\n",
          {{u"ShortcutJJGMenu", 0}, {u"KeyShortcutJJGMenu", 0}}},
-        {"5.0.9.1: migrated", "ENV_VERSION=5.0.9.1\nStateKeyShortcutUrlGuide=186\nKeyShortcutJJGMenu=5\n",
+        {"5.0.9.1: migrated",
+         "ENV_VERSION=5.0.9.1\nStateKeyShortcutUrlGuide=186\nKeyShortcutJJGMenu=5\n",
          {{u"StateKeyShortcutUrlGuide", 0}, {u"KeyShortcutJJGMenu", 186}, {u"ShortcutJJGMenu", 1}}},
-        {"5.1.0.0: kept", "ENV_VERSION=5.1.0.0\nStateKeyShortcutName=186\n",
+        {"5.1.0.0: kept",
+         "ENV_VERSION=5.1.0.0\nStateKeyShortcutName=186\n",
          {{u"ShortcutJJGMenu", 1}, {u"KeyShortcutJJGMenu", 186}}},
-        {"5.2.0.0: kept", "ENV_VERSION=5.2.0.0\nStateKeyShortcutUrlGuide=186\nKeyShortcutJJGMenu=5\n",
+        {"5.2.0.0: kept",
+         "ENV_VERSION=5.2.0.0\nStateKeyShortcutUrlGuide=186\nKeyShortcutJJGMenu=5\n",
          {{u"StateKeyShortcutUrlGuide", 186}, {u"KeyShortcutJJGMenu", 5}}},
     };
     testsupport::t_testDir dir("vetra-envini");
@@ -56,8 +68,10 @@ TEST(EnvFileTest, LegacyKeysAndMigration) {
         t_env env;
         n_porting::t_errorContext ctx;
         ASSERT_EQ(1, env.Load(ctx, path.c_str(), 1));
-        for (const auto& [key, value] : c.expect) EXPECT_EQ(value, Read(env, key)) << S(key).size();
-        EXPECT_EQ(S(n_porting::GetProductVersionW()), S(env.GetString(EnvEntry(n_envKey::EnvVersion))));
+        for (const auto& [key, value] : c.expect)
+            EXPECT_EQ(value, Read(env, key)) << std::string(key, key + S(key).size());
+        EXPECT_EQ(S(n_porting::GetProductVersionW()),
+                  S(env.GetString(EnvEntry(n_envKey::EnvVersion))));
     }
 }
 
@@ -66,8 +80,10 @@ TEST(EnvFileTest, UnknownKeysAndSyncModesSurviveASave) {
     const S path = U16(dir.At("env.ini"));
     // " [Br" and " ;Semi" load as keys the format cannot write back; saving
     // them would lose the keys after them too.
-    ASSERT_TRUE(dir.Put("env.ini", "[setting]\n [Br=1\n ;Semi=2\nMyKey=hello world\nLocalKey=x\nPageSize=7\nGapLevel=4294967295\n"
-                                   "[SYNCMODE]\nLocalKey=local\nPageSize=min\n"));
+    ASSERT_TRUE(dir.Put("env.ini",
+                        "[setting]\n [Br=1\n ;Semi=2\nMyKey=hello "
+                        "world\nLocalKey=x\nPageSize=7\nGapLevel=4294967295\n"
+                        "[SYNCMODE]\nLocalKey=local\nPageSize=min\n"));
     n_porting::t_errorContext ctx;
     t_env env;
     ASSERT_EQ(1, env.Load(ctx, path.c_str(), 1));
@@ -78,12 +94,14 @@ TEST(EnvFileTest, UnknownKeysAndSyncModesSurviveASave) {
         const char16_t* key;
         const char16_t* text;
         uint32_t sync;
-    } expect[] = {{u"MyKey", u"hello world", 3}, {u"LocalKey", u"x", 2}, {u"PageSize", u"7", 5},
+    } expect[] = {{u"MyKey", u"hello world", 3},
+                  {u"LocalKey", u"x", 2},
+                  {u"PageSize", u"7", 5},
                   {u"GapLevel", u"4294967295", 3}};
     EXPECT_EQ(2u + 4u + 4u, env.GetValueCount());  // with the legacy keys and ENV_VERSION
     EXPECT_EQ(4u + 4u, again.GetValueCount());
     for (const auto& e : expect) {
-        SCOPED_TRACE(S(e.key).size());
+        SCOPED_TRACE(std::string(e.key, e.key + S(e.key).size()));
         const t_envValue* v = again.FindValue({GetEnvKeyId(e.key), e.key});
         ASSERT_NE(nullptr, v);
         n_porting::t_str text;
@@ -154,14 +172,15 @@ TEST(EnvFileTest, SavedBytesAndFolders) {
     testsupport::t_testDir dir("vetra-envini");
     n_porting::t_errorContext ctx;
     t_env env;
-    ASSERT_TRUE(env.SetInt(EnvEntry(n_envKey::HanziSet), 3));                    // bucket 1
-    ASSERT_TRUE(env.SetInt(*FindEnvEntryExact(u"StatusPosX"), -1));              // bucket 5, local
-    ASSERT_TRUE(env.SetString(EnvEntry(n_envKey::FontEn), u"宋"));               // bucket 15
-    ASSERT_TRUE(env.SetInt(EnvEntry(n_envKey::PageSize), 7));                    // bucket 12
-    const S path = U16(dir.At("sub/env.ini"));                                   // one missing level
+    ASSERT_TRUE(env.SetInt(EnvEntry(n_envKey::HanziSet), 3));        // bucket 1
+    ASSERT_TRUE(env.SetInt(*FindEnvEntryExact(u"StatusPosX"), -1));  // bucket 5, local
+    ASSERT_TRUE(env.SetString(EnvEntry(n_envKey::FontEn), u"宋"));   // bucket 15
+    ASSERT_TRUE(env.SetInt(EnvEntry(n_envKey::PageSize), 7));        // bucket 12
+    const S path = U16(dir.At("sub/env.ini"));                       // one missing level
     ASSERT_EQ(1, env.Save(ctx, path.c_str()));
-    const S text = u"\uFEFF[Setting]\r\nHanziSet=3\r\nStatusPosX=-1\r\nPageSize=7\r\nFontEn=宋\r\n\r\n"
-                   u"[SyncMode]\r\nHanziSet=remote\r\nPageSize=remote\r\nFontEn=remote\r\n";
+    const S text =
+        u"\uFEFF[Setting]\r\nHanziSet=3\r\nStatusPosX=-1\r\nPageSize=7\r\nFontEn=宋\r\n\r\n"
+        u"[SyncMode]\r\nHanziSet=remote\r\nPageSize=remote\r\nFontEn=remote\r\n";
     std::string bytes;
     for (char16_t u : text) bytes += {char(u & 0xFF), char(u >> 8)};
     EXPECT_EQ(bytes, dir.Get("sub/env.ini"));

@@ -15,8 +15,12 @@ namespace n_userenv {
 namespace {
 
 using S = std::u16string;
-const t_envEntryBase& E(uint32_t id) { return EnvEntry(id); }
-const t_envEntryBase& Named(const char16_t* name) { return *FindEnvEntryExact(name); }
+const t_envEntryBase& E(uint32_t id) {
+    return EnvEntry(id);
+}
+const t_envEntryBase& Named(const char16_t* name) {
+    return *FindEnvEntryExact(name);
+}
 
 std::vector<uint8_t> Image(const t_env& env) {
     std::vector<uint8_t> bytes(env.GetImageSize());
@@ -78,11 +82,13 @@ TEST(EnvStoreTest, SetFromText) {
         {u"UnknownKey", u"abc", nullptr, kTypeUnknown, 3, 0, u"abc"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(S(c.key).size() * 100 + S(c.text).size());
+        SCOPED_TRACE(std::string(c.key, c.key + S(c.key).size()) + "=" +
+                     std::string(c.text, c.text + S(c.text).size()));
         n_porting::t_heap heap(4096);
         t_envValue v;
         v.Init();
-        ASSERT_TRUE(v.SetFromText(heap, {GetEnvKeyId(c.key), c.key}, c.text, nullptr, c.syncKeyword));
+        ASSERT_TRUE(
+            v.SetFromText(heap, {GetEnvKeyId(c.key), c.key}, c.text, nullptr, c.syncKeyword));
         EXPECT_EQ(c.type, v.type);
         EXPECT_EQ(c.sync, v.syncMode);
         EXPECT_EQ(c.asInt, v.ToInt());
@@ -119,7 +125,7 @@ TEST(EnvStoreTest, MergeCopiesDirtyValuesAndBumpsGroupsWhenAsked) {
         SCOPED_TRACE(bump);
         t_env shared, mine;
         ASSERT_TRUE(mine.SetBool(Named(u"ShuangPin"), true));  // group 5
-        ASSERT_TRUE(mine.SetInt(E(n_envKey::PageSize), 8));   // no group
+        ASSERT_TRUE(mine.SetInt(E(n_envKey::PageSize), 8));    // no group
         const uint32_t before = n_porting::t_versionReg::GetVersion(slot);
         EXPECT_EQ(1, t_env::Merge(shared, ctx, mine, bump));
         EXPECT_EQ(before + (bump ? 1 : 0), n_porting::t_versionReg::GetVersion(slot));
@@ -146,7 +152,8 @@ TEST(EnvStoreTest, ImageSizesAndRoundTrip) {
     const S longText(40000, u'长');
     ASSERT_TRUE(env.SetString(E(n_envKey::FontEn), longText.c_str()));
     for (uint32_t id = 301; id <= 306; ++id) ASSERT_TRUE(env.SetInt(E(id), int32_t(id)));
-    for (uint32_t id : {4u, 5u, 6u, 7u, 9u, 10u, 11u, 12u, 13u, 14u, 15u, 16u, 17u}) ASSERT_TRUE(env.SetBool(E(id), false));
+    for (uint32_t id : {4u, 5u, 6u, 7u, 9u, 10u, 11u, 12u, 13u, 14u, 15u, 16u, 17u})
+        ASSERT_TRUE(env.SetBool(E(id), false));
     ASSERT_EQ(21u, env.GetValueCount());
     const std::vector<uint8_t> image = Image(env);
     t_env copy;
@@ -196,7 +203,8 @@ TEST(EnvStoreTest, MalformedImagesAreRefusedWhole) {
         r.push_back(0);
         r.push_back(0);
         const uint32_t size = uint32_t(r.size() + 4);
-        r.insert(r.begin(), {uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), uint8_t(size >> 24)});
+        r.insert(r.begin(),
+                 {uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), uint8_t(size >> 24)});
         return r;
     };
     const struct {
@@ -211,8 +219,21 @@ TEST(EnvStoreTest, MalformedImagesAreRefusedWhole) {
         {"text without terminator", record(kTypeString, 2, {'a', 0}), 0},
         {"odd text", record(kTypeString, 3, {'a', 0, 0}), 0},
         {"unknown type", record(9, 4, {1, 0, 0, 0}), 0},
-        {"id that is not the name's", [&] { auto r = record(kTypeInt, 4, {1, 0, 0, 0}); r[8] = 29; return r; }(), 0},
-        {"trailing bytes", [&] { auto r = record(kTypeInt, 4, {1, 0, 0, 0}); r.insert(r.end(), 2, 0); r[0] += 2; return r; }(), 0},
+        {"id that is not the name's",
+         [&] {
+             auto r = record(kTypeInt, 4, {1, 0, 0, 0});
+             r[8] = 29;
+             return r;
+         }(),
+         0},
+        {"trailing bytes",
+         [&] {
+             auto r = record(kTypeInt, 4, {1, 0, 0, 0});
+             r.insert(r.end(), 2, 0);
+             r[0] += 2;
+             return r;
+         }(),
+         0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

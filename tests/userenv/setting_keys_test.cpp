@@ -41,8 +41,9 @@ TEST(SettingKeysTest, TableShape) {
     EXPECT_EQ(99u, 400 - ids.size());
     EXPECT_EQ(301u, folded.size());
     const std::map<std::pair<int, int>, int> expectLists = {
-        {{kTypeBool, 3}, 104}, {{kTypeBool, 2}, 10},  {{kTypeInt, 3}, 58},    {{kTypeInt, 2}, 69},   {{kTypeInt, 1}, 1},
-        {{kTypeUInt, 3}, 2},   {{kTypeUInt, 2}, 47}, {{kTypeString, 3}, 4}, {{kTypeString, 2}, 6}};
+        {{kTypeBool, 3}, 104}, {{kTypeBool, 2}, 10},  {{kTypeInt, 3}, 58},
+        {{kTypeInt, 2}, 69},   {{kTypeInt, 1}, 1},    {{kTypeUInt, 3}, 2},
+        {{kTypeUInt, 2}, 47},  {{kTypeString, 3}, 4}, {{kTypeString, 2}, 6}};
     EXPECT_EQ(expectLists, lists);
     EXPECT_EQ(17, groups[3]);
     EXPECT_EQ(1, groups[4]);
@@ -56,18 +57,28 @@ TEST(SettingKeysTest, TellingRows) {
         int32_t type, sync, group;
         int64_t number;  // bool, int or unsigned default
     } rows[] = {
-        {1, u"HanziSet", kTypeInt, 3, -1, 5},          {2, u"CodePage", kTypeInt, 3, -1, 936},
-        {3, u"FreqUpMode", kTypeInt, 3, -1, 4},        {27, u"LimitWordCand", kTypeBool, 3, -1, 0},
-        {28, u"MaxWordCand", kTypeInt, 3, -1, 10},     {29, u"PageSize", kTypeInt, 3, -1, 5},
-        {33, u"ColorPinyin", kTypeInt, 3, 3, 0xB96205}, {60, u"KeyVModeSP", kTypeInt, 3, -1, 86},
-        {61, u"KeyUModeSP", kTypeInt, 3, -1, 85},      {62, u"KeyArtSP", kTypeInt, 3, -1, 46},
-        {82, u"UserPhrase", kTypeBool, 3, 4, 1},       {96, u"ArtWordMode", kTypeInt, 1, -1, 0},
-        {115, u"GapLevel", kTypeUInt, 3, -1, 190},     {217, u"Popup_TimeQueryInterval", kTypeUInt, 2, -1, 86400},
+        {1, u"HanziSet", kTypeInt, 3, -1, 5},
+        {2, u"CodePage", kTypeInt, 3, -1, 936},
+        {3, u"FreqUpMode", kTypeInt, 3, -1, 4},
+        {27, u"LimitWordCand", kTypeBool, 3, -1, 0},
+        {28, u"MaxWordCand", kTypeInt, 3, -1, 10},
+        {29, u"PageSize", kTypeInt, 3, -1, 5},
+        {33, u"ColorPinyin", kTypeInt, 3, 3, 0xB96205},
+        {60, u"KeyVModeSP", kTypeInt, 3, -1, 86},
+        {61, u"KeyUModeSP", kTypeInt, 3, -1, 85},
+        {62, u"KeyArtSP", kTypeInt, 3, -1, 46},
+        {82, u"UserPhrase", kTypeBool, 3, 4, 1},
+        {96, u"ArtWordMode", kTypeInt, 1, -1, 0},
+        {115, u"GapLevel", kTypeUInt, 3, -1, 190},
+        {217, u"Popup_TimeQueryInterval", kTypeUInt, 2, -1, 86400},
         {218, u"Popup_TimeCheckInterval", kTypeUInt, 2, -1, 3600},
         {339, u"Popup_TimeInfoInterval", kTypeUInt, 2, -1, 82800},
-        {223, u"IndexPrePair", kTypeInt, 2, -1, -2},   {224, u"IndexAfterRepair", kTypeInt, 2, -1, -2},
-        {230, u"KeyShortcutImeHotKey", kTypeInt, 2, -1, 444}, {359, u"ShortcutJJGMenu", kTypeBool, 3, -1, 1},
-        {360, u"KeyShortcutJJGMenu", kTypeInt, 3, -1, 186}, {8, u"ShuangPin", kTypeBool, 3, 5, 0},
+        {223, u"IndexPrePair", kTypeInt, 2, -1, -2},
+        {224, u"IndexAfterRepair", kTypeInt, 2, -1, -2},
+        {230, u"KeyShortcutImeHotKey", kTypeInt, 2, -1, 444},
+        {359, u"ShortcutJJGMenu", kTypeBool, 3, -1, 1},
+        {360, u"KeyShortcutJJGMenu", kTypeInt, 3, -1, 186},
+        {8, u"ShuangPin", kTypeBool, 3, 5, 0},
         {400, u"FlashDebugMode", kTypeBool, 2, -1, 0},
     };
     for (const auto& r : rows) {
@@ -78,18 +89,23 @@ TEST(SettingKeysTest, TellingRows) {
         EXPECT_EQ(r.type, e->type);
         EXPECT_EQ(r.sync, e->syncMode);
         EXPECT_EQ(r.group, e->group);
-        const int64_t def = r.type == kTypeBool ? e->def.b : r.type == kTypeUInt ? int64_t(e->def.u) : e->def.i;
+        const int64_t def = r.type == kTypeBool   ? e->def.b
+                            : r.type == kTypeUInt ? int64_t(e->def.u)
+                                                  : e->def.i;
         EXPECT_EQ(r.number, def) << r.id;
     }
     const struct {
         uint32_t id;
         const char16_t* def;  // null: a null default
-    } texts[] = {{31, u"宋体"}, {32, u"Arial"}, {88, u"Vetra"}, {91, u"Default(黑系)"}, {377, u""}, {316, nullptr}};
+    } texts[] = {{31, u"宋体"},          {32, u"Arial"}, {88, u"Vetra"},
+                 {91, u"Default(黑系)"}, {377, u""},     {316, nullptr}};
     for (const auto& t : texts) {
         const t_envEntryBase& e = EnvEntry(t.id);
         EXPECT_EQ(kTypeString, e.type);
-        if (!t.def) EXPECT_EQ(nullptr, e.def.s);
-        else EXPECT_EQ(S(t.def), S(e.def.s));
+        if (!t.def)
+            EXPECT_EQ(nullptr, e.def.s);
+        else
+            EXPECT_EQ(S(t.def), S(e.def.s));
     }
 }
 
@@ -107,7 +123,9 @@ TEST(SettingKeysTest, Lookups) {
     EXPECT_EQ(kSyncRemote, GetEnvEntrySyncMode({0, u"x"}));
     EXPECT_EQ(kNoGroup, GetEnvEntryGroup({0, u"x"}));
     EXPECT_EQ(5, GetEnvEntryGroup({0, u"mohuyin"}));
-    for (auto [name, shortForm] : {std::pair{u"ShuangPin", u"ShngPn"}, {u"LearnNewWord", u"LrnNwWrd"}, {u"", u""},
+    for (auto [name, shortForm] : {std::pair{u"ShuangPin", u"ShngPn"},
+                                   {u"LearnNewWord", u"LrnNwWrd"},
+                                   {u"", u""},
                                    {u"AEIOU_x", u"AEIOUx"}}) {
         n_porting::t_str out;
         ASSERT_TRUE(ShortEnvKey(out, name));
@@ -128,13 +146,15 @@ TEST(SettingKeysTest, KeyComparisonAndNames) {
     EXPECT_EQ(1, SettingKeyCompare({0, u"b"}, {0, u"A"}));
     EXPECT_EQ(7u, SettingKeyHash({7, u"x"}));
 
-    for (auto [name, code] : {std::pair{u"b", 1u}, {u"n", 2u}, {u"u", 3u}, {u"s", 4u}, {u"x", 0u}}) {
+    for (auto [name, code] :
+         {std::pair{u"b", 1u}, {u"n", 2u}, {u"u", 3u}, {u"s", 4u}, {u"x", 0u}}) {
         EXPECT_EQ(code, LookupValueType(name));
         if (code) {
             EXPECT_EQ(S(name), S(GetValueTypeName(code)));
         }
     }
-    for (auto [name, code] : {std::pair{u"local", 2u}, {u"remote", 3u}, {u"max", 4u}, {u"min", 5u}, {u"Remote", 0u}}) {
+    for (auto [name, code] :
+         {std::pair{u"local", 2u}, {u"remote", 3u}, {u"max", 4u}, {u"min", 5u}, {u"Remote", 0u}}) {
         EXPECT_EQ(code, LookupOrigin(name));
         if (code) {
             EXPECT_EQ(S(name), S(GetOriginName(code)));
@@ -149,7 +169,8 @@ TEST(SettingKeysTest, GeneratorRefusesBrokenTables) {
     const char* source = std::getenv("VETRA_SOURCE_DIR");
     if (!source) GTEST_SKIP() << "VETRA_SOURCE_DIR is not set";
     const std::string tool = std::string(source) + "/tools/gen_settings_keys.py";
-    const std::string table = testsupport::ReadFileBytes(std::string(source) + "/data/settings/keys.tsv");
+    const std::string table =
+        testsupport::ReadFileBytes(std::string(source) + "/data/settings/keys.tsv");
     ASSERT_FALSE(table.empty());
     testsupport::t_testDir dir("vetra-keys");
     const struct {
@@ -173,8 +194,8 @@ TEST(SettingKeysTest, GeneratorRefusesBrokenTables) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(dir.Put("keys.tsv", table + c.add));
         std::remove(dir.At("out.inc").c_str());
-        const std::string cmd = "python3 '" + tool + "' '" + dir.At("keys.tsv") + "' '" + dir.At("out.inc") +
-                                "' 2>/dev/null";
+        const std::string cmd = "python3 '" + tool + "' '" + dir.At("keys.tsv") + "' '" +
+                                dir.At("out.inc") + "' 2>/dev/null";
         EXPECT_EQ(c.ok, std::system(cmd.c_str()) == 0);
         EXPECT_EQ(c.ok, !dir.Get("out.inc").empty());
     }
