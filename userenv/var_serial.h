@@ -19,7 +19,7 @@ class VarBase {
 public:
     virtual ~VarBase() = default;
     // Bytes consumed; 0 for a null buffer, kVarLoadFailed when the bytes are
-    // too short or malformed (the value is then unspecified: reset it).
+    // too short or malformed (reset the value before using it again).
     virtual uint32_t Load(const uint8_t* buffer, uint32_t available, n_porting::t_heap* arena) = 0;
     // Bytes written, or with a null buffer the bytes needed.
     virtual uint32_t Save(uint8_t* buffer) const = 0;
