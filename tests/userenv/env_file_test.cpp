@@ -47,6 +47,7 @@ TEST(EnvFileTest, LegacyKeysAndMigration) {
          {{u"IgnoreSkinColorSetting_Real", 1}}},
         {"KeyFocusWord 1", "KeyFocusWord=1\n", {{u"KeyFocusWord", 1}}},
         {"KeyFocusWord 2", "KeyFocusWord=2\n", {{u"KeyFocusWord", 0}}},
+        {"keyfocusword 2: exact spelling only", "keyfocusword=2\n", {{u"KeyFocusWord", 2}}},
         {"no version: migrated",
          "StateKeyShortcutName=186\n",
          {{u"ShortcutJJGMenu", 0}, {u"KeyShortcutJJGMenu", 0}}},
