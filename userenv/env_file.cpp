@@ -1,0 +1,212 @@
+// env.ini: loading a store (legacy keys, version migration), saving one, and
+// keeping a copy of a file that exists but does not load.
+// One thread at a time per store.
+#include <sys/stat.h>
+
+#include <cstring>
+#include <ctime>
+
+#include "porting3/ini_doc.h"
+#include "porting3/runtime_env.h"
+#include "porting3/str16.h"
+#include "userenv/env_store.h"
+
+namespace n_userenv {
+
+using n_porting::t_errorContext;
+using n_porting::t_iniDoc;
+using n_porting::t_iniSection;
+using n_porting::t_path;
+using n_porting::t_str;
+
+namespace {
+
+constexpr int kCodePageGbk = 936;
+constexpr size_t kMaxPathUnits = 1024;
+
+bool Present(const char16_t* text) {
+    return text != nullptr;
+}
+int32_t Number(const char16_t* text) {
+    return ParseSettingNumber(text);
+}
+
+// A file that failed to load is copied (not moved, so a file the user
+// repairs stays in place) to <folder>/Backup/env_YYYYMMDD_hhmmss.ini before
+// the store goes on with defaults and a later save replaces the file.
+void KeepFailedFile(const t_path& path) {
+    if (!path.IsFile()) return;
+    t_path parent;
+    if (!path.GetParentDir(parent)) parent.Assign(u".");
+    t_str title, stamp;
+    path.GetFileTitle(title);
+    if (!stamp.FormatTime(std::time(nullptr), u"_%Y%M%D_%h%m%s")) return;
+    title.Append(stamp);
+    t_path dest(parent.GetStr(), u"Backup");
+    dest.Join(title.GetStr());
+    if (const char16_t* ext = path.GetExtension()) dest.Append(ext);
+    t_errorContext ignored;
+    path.CopyTo(ignored, dest, false);
+}
+
+// Keys of older files, decided before any value is stored.
+bool AddLegacyKeys(t_iniSection* s) {
+    bool ok = true;
+    if (!Present(s->GetValue(u"LimitWordCand"))) {
+        const char16_t* max = s->GetValue(u"MaxWordCand");
+        ok = s->SetValueAt(u"LimitWordCand", Present(max) && Number(max) > 0 ? u"1" : u"0", -1) &&
+             ok;
+    }
+    const char16_t* freq = s->GetValue(u"FreqUpMode");
+    const int32_t mode = Number(freq);
+    if (!Present(s->GetValue(u"LearnNewWord"))) {
+        const bool on = !Present(freq) || mode < 0 || (mode >= 2 && mode <= 4);
+        ok = s->SetValueAt(u"LearnNewWord", on ? u"1" : u"0", -1) && ok;
+    }
+    if (!Present(s->GetValue(u"LearnFreq"))) {
+        const bool on = !Present(freq) || mode < 0 || mode == 3 || mode == 4;
+        ok = s->SetValueAt(u"LearnFreq", on ? u"1" : u"0", -1) && ok;
+    }
+    if (!Present(s->GetValue(u"IgnoreSkinColorSetting_Real"))) {
+        if (const char16_t* old = s->GetValue(u"IgnoreSkinColorSetting"))
+            ok = s->SetValueAt(u"IgnoreSkinColorSetting_Real", old, -1) && ok;
+    }
+    return ok;
+}
+
+}  // namespace
+
+void ParseVersion(const char16_t* text, uint32_t parts[4]) {
+    const char16_t* p = text ? text : u"";
+    for (int i = 0; i < 4; ++i) {
+        parts[i] = uint32_t(Number(p));
+        const char16_t* dot = i < 3 ? n_porting::WcsChr16(p, u'.') : nullptr;
+        p = dot ? dot + 1 : p + n_porting::WcsLen16(p);
+    }
+}
+
+int EnsureFileDirectory(t_errorContext& ctx, const char16_t* filePath) {
+    t_str text(filePath);
+    const size_t slash = text.ReverseFind(u'/');
+    if (text.GetLength() > kMaxPathUnits || slash == t_str::kNotFound) {
+        t_str msg;
+        msg.Format(u"文件名不合法：%s", text.GetStr());
+        ctx.SetError(msg.GetStr());
+        return 0;
+    }
+    t_str dirText;
+    text.Left(dirText, slash == 0 ? 1 : slash);
+    const t_path dir(dirText);
+    if (dir.IsDirectory()) return 1;
+    char bytes[4 * kMaxPathUnits + 4];
+    if (!dir.ToBytes(bytes, sizeof bytes) || ::mkdir(bytes, 0700) != 0) {
+        t_str msg;
+        msg.Format(u"目录创建失败：%s", dirText.GetStr());
+        ctx.SetError(msg.GetStr());
+        return 0;
+    }
+    return 1;
+}
+
+int t_env::Load(t_errorContext& ctx, const char16_t* pathText, int clear) {
+    if (clear == 1) Reset();
+    const t_path path(pathText);
+    t_iniDoc doc(0);
+    if (!doc.Load(ctx, path, kCodePageGbk)) {
+        KeepFailedFile(path);
+        ctx.SetError(u"加载环境失败");
+        return 0;
+    }
+    t_iniSection* setting = doc.FindSection(u"Setting");
+    const t_iniSection* sync = doc.FindSection(u"SyncMode");
+    if (!setting) {
+        KeepFailedFile(path);
+        ctx.SetError(u"解析配置文件失败：缺少项[setting]");
+        return 0;
+    }
+    if (!AddLegacyKeys(setting)) {
+        ctx.SetError(u"加载环境失败：内存不足");
+        return 0;
+    }
+    const n_porting::t_iniItems& items = setting->Items();
+    for (int i = 0; i < items.GetCount(); ++i) {
+        const char16_t* key = items.Get(i);
+        if (setting->FindKey(key) != key) continue;  // a comment line
+        const t_settingKey k{GetEnvKeyId(key), key};
+        t_envValue value;
+        value.Init();
+        if (!value.SetFromText(m_heap, k, setting->GetValue(key), nullptr,
+                               t_iniDoc::GetValue(sync, key)))
+            continue;
+        if (n_porting::WcsCmp16(key, u"KeyFocusWord") == 0 && value.ToInt() == 2) {
+            const int32_t zero = 0;
+            if (value.type == kTypeInt || value.type == kTypeUInt)
+                std::memcpy(value.payload, &zero, 4);
+        }
+        if (!StoreValue(k, value)) {
+            ctx.SetError(u"加载环境失败：内存不足");
+            return 0;
+        }
+    }
+    if (!MigrateVersion()) {
+        ctx.SetError(u"加载环境失败：内存不足");
+        return 0;
+    }
+    return 1;
+}
+
+bool t_env::MigrateVersion() {
+    t_str old(GetString(EnvEntry(n_envKey::EnvVersion)));
+    if (!SetString(EnvEntry(n_envKey::EnvVersion), n_porting::GetProductVersionW())) return false;
+    if (!old.IsEmpty()) {
+        uint32_t parts[4];
+        ParseVersion(old.GetStr(), parts);
+        if (parts[0] > 5 || (parts[0] == 5 && parts[1] > 0)) return true;
+    }
+    bool ok = true;
+    for (uint32_t id : {n_envKey::StateKeyShortcutName, n_envKey::StateKeyShortcutMailUrl,
+                        n_envKey::StateKeyShortcutQuickInput, n_envKey::StateKeyShortcutEngFill,
+                        n_envKey::StateKeyShortcutSearch}) {
+        if (GetInt(EnvEntry(id)) != 186) continue;
+        ok = SetBool(EnvEntry(n_envKey::ShortcutJJGMenu), false) &&
+             SetInt(EnvEntry(n_envKey::KeyShortcutJJGMenu), 0);
+        break;
+    }
+    if (GetInt(EnvEntry(n_envKey::StateKeyShortcutUrlGuide)) == 186) {
+        ok = SetInt(EnvEntry(n_envKey::StateKeyShortcutUrlGuide), 0) && ok;
+        ok = SetInt(EnvEntry(n_envKey::KeyShortcutJJGMenu), 186) && ok;
+        ok = SetBool(EnvEntry(n_envKey::ShortcutJJGMenu), true) && ok;
+    }
+    return ok;
+}
+
+int t_env::Save(t_errorContext& ctx, const char16_t* pathText) const {
+    t_iniDoc doc(0);
+    t_iniSection* setting = doc.GetSection(u"Setting", -1);
+    t_iniSection* sync = doc.GetSection(u"SyncMode", -1);
+    bool ok = setting && sync;
+    t_str text;
+    if (m_map) {
+        for (const t_map::t_node* n = m_map->First(); n && ok; n = m_map->Next(n)) {
+            const t_envValue& v = *n->value;
+            // A key beginning with ";" or "[" would come back as a comment or
+            // as a broken section header that swallows the keys after it.
+            const char16_t first = n->key.name ? n->key.name[0] : 0;
+            if (first == 0 || first == u';' || first == u'[') continue;
+            ok = v.ToText(text) && setting->SetValueAt(n->key.name, text.GetStr(), -1);
+            // A synchronised value gets its keyword; so does a local one the
+            // loader would otherwise give the registry's mode (unknown keys: remote).
+            const bool differs = int32_t(v.syncMode) != GetEnvEntrySyncMode(n->key);
+            if (ok && GetOriginName(v.syncMode) && (v.IsSynced() || differs))
+                ok = sync->SetValueAt(n->key.name, GetOriginName(v.syncMode), -1);
+        }
+    }
+    if (!ok) {
+        ctx.SetError(u"保存环境失败：内存不足");
+        return 0;
+    }
+    if (!EnsureFileDirectory(ctx, pathText)) return 0;
+    return doc.Save(ctx, t_path(pathText), kCodePageGbk);
+}
+
+}  // namespace n_userenv
