@@ -5,6 +5,8 @@
 #   qzim_quick.bin     char art hung on candidates, and symbol groups
 #   qzim_urlGuide.bin  guides to common sites by word and by typed letters
 
+# The build steps, only where the data is built (see data/CMakeLists.txt).
+if(data_builds)
 set(custom_sources "${PROJECT_SOURCE_DIR}/data/custom")
 set(custom_files)
 foreach(pair abbr:qzim_phrases:system-phrases quick:qzim_quick:char-art urlguide:qzim_urlGuide:url-guide)
@@ -23,8 +25,9 @@ endforeach()
 
 add_custom_target(vetra_data_custom ALL DEPENDS ${custom_files})
 install(FILES ${custom_files} DESTINATION share/fcitx-vetrapinyin/VetraInput)
+endif()
 
-if(VETRA_BUILD_TESTS)
+if(VETRA_BUILD_TESTS AND data_builds)
   if(TARGET lexicon_tests)
     add_dependencies(lexicon_tests vetra_data_custom)
   endif()
