@@ -28,7 +28,7 @@ TEST(CloudSealTest, SealedRequestOpensBackWithFreshKeys) {
     client.Init("cands.vetra.test", "vetra_ime", "80", "web_ime/pynet.php", 0, true);
     client.SetHosts("gw.vetra.test", "ep.vetra.test");
     const std::u16string& query = CloudQueryTemplate();
-    const std::string body = "\x10\x00record-bytes";
+    const std::string body("\x10\x00" "record-bytes", 14);
     std::string seenK, seenV;
     for (int round = 0; round < 2; ++round) {
         ASSERT_TRUE(client.BuildPost(reinterpret_cast<const uint8_t*>(body.data()), body.size(), query.data(),
