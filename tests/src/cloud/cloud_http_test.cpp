@@ -26,8 +26,8 @@ std::string Sealed(const t_openedRequest& r) {
 }
 
 struct t_exchange {
-    t_exchange() : server([](const t_openedRequest&, const std::string&) { return std::string(); }) {
-        client.Init("cands.vetra.test", "vetra_ime", server.PortText().c_str(), "web_ime/pynet.php", 0, true);
+    t_exchange() : server([](const t_openedRequest&) { return std::string(); }) {
+        client.Init("cands.vetra.test", "vetra_ime", server.Port().c_str(), "web_ime/pynet.php", 0, true);
         client.SetHosts("127.0.0.1", "ep.vetra.test");
     }
     bool Send(const std::string& body = std::string("\x06\x00" "body", 6)) {
@@ -111,8 +111,7 @@ TEST(CloudHttpTest, RepliesAreParsedAndOpened) {
     t_exchange x;
     ASSERT_TRUE(x.client.Resolve());
     for (const auto& c : cases) {
-        const t_build answer = c.answer;
-        x.server.SetAnswer([answer](const t_openedRequest& r, const std::string&) { return answer(r); });
+        x.server.SetAnswer(c.answer);
         cloudtest::t_logCapture log;
         const bool ok = x.Send();
         EXPECT_EQ(ok, c.message == nullptr) << c.name << ": " << log.All();
@@ -164,13 +163,13 @@ TEST(CloudHttpTest, QueryEndingInAmpersandLosesIt) {
 TEST(CloudHttpTest, SilentPeerTimesOutAndTheNextRequestWorks) {
     t_exchange x;
     ASSERT_TRUE(x.client.Resolve());
-    x.server.SetAnswer([](const t_openedRequest&, const std::string&) { return std::string(cloudtest::t_server::kSilent); });
+    x.server.SetAnswer([](const t_openedRequest&) { return std::string(cloudtest::t_server::kSilent); });
     cloudtest::t_logCapture log;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(x.Send());
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4900));
     EXPECT_TRUE(log.Has("接收数据失败"));
-    x.server.SetAnswer([](const t_openedRequest& r, const std::string&) { return cloudtest::HttpReply(Sealed(r)); });
+    x.server.SetAnswer([](const t_openedRequest& r) { return cloudtest::HttpReply(Sealed(r)); });
     EXPECT_TRUE(x.Send());
 }
 

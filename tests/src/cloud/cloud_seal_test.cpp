@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "porting3/crypto.h"
 #include "src/cloud/cloud_http.h"
 #include "src/cloud/cloud_queue.h"
 #include "tests/src/cloud/cloud_support.h"
@@ -23,7 +24,7 @@ std::string FormOf(const std::string& request) {
 }
 
 TEST(CloudSealTest, SealedRequestOpensBackWithFreshKeys) {
-    cloudtest::TestKeys();
+    cloudtest::TestModulus();  // installs the test's public key
     CloudHttpClient client;
     client.Init("cands.vetra.test", "vetra_ime", "80", "web_ime/pynet.php", 0, true);
     client.SetHosts("gw.vetra.test", "ep.vetra.test");
