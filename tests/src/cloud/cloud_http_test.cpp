@@ -135,6 +135,11 @@ TEST(CloudHttpTest, FailuresBeforeTheReply) {
     ASSERT_TRUE(x.client.Resolve());
     EXPECT_FALSE(x.Send(std::string(9990, 'b')));
     EXPECT_TRUE(log.Has("内容过长") && log.Has("远程问答答失败"));
+    SetSealPublicKey("not hexadecimal");  // sealing fails: nothing is sent
+    EXPECT_FALSE(x.Send());
+    EXPECT_TRUE(log.Has("......") && log.Has("can't use encrypt cloud"));
+    EXPECT_EQ(x.server.Connections(), 0);
+    SetSealPublicKey(cloudtest::TestModulus().c_str());
 
     CloudHttpClient refused;
     refused.Init("cands.vetra.test", "vetra_ime", "1", "web_ime/pynet.php", 0, true);
