@@ -1,6 +1,7 @@
 // Request sealing and reply opening over the platform layer's crypto and zlib.
 #include "src/cloud/cloud_seal.h"
 
+#include <openssl/crypto.h>
 #include <zlib.h>
 
 #include <climits>
@@ -18,6 +19,11 @@ namespace {
 constexpr size_t kKeyBytes = 32;
 constexpr size_t kVectorBytes = 16;
 constexpr size_t kRsaBlock = 128;
+
+// The worker is never joined and may be sealing while the host exits:
+// OpenSSL must not free its tables from an exit handler under it. Effective
+// when this runs before OpenSSL's first use in the process.
+[[maybe_unused]] const int g_noExitCleanup = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
 
 // The servers' key: set when the cloud starts, used by the worker.
 std::mutex& KeyLock() {

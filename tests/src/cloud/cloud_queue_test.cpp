@@ -104,6 +104,8 @@ std::atomic<int> g_resolves{0};
 
 TEST(CloudQueueTest, UnresolvableHostDropsRequestsUntilItResolves) {
     cloudtest::t_server server(Answer);
+    g_down = true;
+    g_resolves = 0;
     SetCloudResolver([](const char* host, const char* service, const addrinfo* hints, addrinfo** out) {
         ++g_resolves;
         return g_down ? EAI_AGAIN : getaddrinfo(host, service, hints, out);
