@@ -147,6 +147,35 @@ struct t_unigram {
     uint32_t rank = 0;
 };
 
+// -ln p(reading | character) for every reading of a one-character word, so
+// that a character's rare reading ranks by its own frequency ("yue" should
+// not offer 说 before 月). The counts are the survey's (kHanyuPinlu) when it
+// counted the character, else how often the word list reads the character
+// that way; one is added to every count so an uncounted reading stays
+// possible. Key: (character, syllable id).
+std::map<std::pair<char16_t, uint16_t>, double> ReadingShareCosts(
+    const std::map<uint32_t, std::vector<std::pair<uint16_t, long>>>& readings,
+    const std::map<std::pair<char16_t, uint16_t>, long>& wordListCounts) {
+    std::map<std::pair<char16_t, uint16_t>, double> out;
+    for (const auto& [ch, list] : readings) {
+        long survey = 0;
+        for (const auto& r : list) survey += r.second;
+        std::vector<double> counts;
+        double total = 0;
+        for (const auto& r : list) {
+            long c = r.second;
+            if (survey == 0) {
+                auto it = wordListCounts.find({char16_t(ch), r.first});
+                c = it == wordListCounts.end() ? 0 : it->second;
+            }
+            counts.push_back(double(c) + 1.0);
+            total += double(c) + 1.0;
+        }
+        for (size_t i = 0; i < list.size(); ++i) out[{char16_t(ch), list[i].first}] = -std::log(counts[i] / total);
+    }
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -240,6 +269,7 @@ int main(int argc, char** argv) {
         size_t sources;
     };
     std::map<uint32_t, std::vector<t_reading>> charReadings;
+    std::map<uint32_t, std::vector<std::pair<uint16_t, long>>> surveyCounts;
     size_t charsOutsideBmp = 0;
     ForEachRow(dir + "/chars.tsv", 4, [&](const std::vector<std::string>& f) {
         const std::u16string ch = Utf16(f[0]);
@@ -250,6 +280,7 @@ int main(int argc, char** argv) {
         const int id = idOf(f[1]);
         if (id < 0) Die("unknown syllable in chars.tsv: " + f[1]);
         charReadings[ch[0]].push_back({uint16_t(id), std::atol(f[2].c_str()), f[3].size()});
+        surveyCounts[ch[0]].push_back({uint16_t(id), std::atol(f[2].c_str())});
     });
     std::vector<t_hzCharEntry> hz;
     size_t charReadingCount = 0;
@@ -276,6 +307,17 @@ int main(int argc, char** argv) {
         return (it != unigrams.end() && it->second.rank >= 1 && it->second.rank <= gramWords) ? it->second.rank : 0;
     };
 
+    // How often the word list reads each character of its longer words each way.
+    std::map<std::pair<char16_t, uint16_t>, long> wordListCounts;
+    ForEachRow(dir + "/words.tsv", 2, [&](const std::vector<std::string>& f) {
+        const std::u16string text = Utf16(f[0]);
+        const std::vector<std::string> syl = Split(f[1], ' ');
+        if (text.size() < 2 || syl.size() != text.size()) return;
+        for (size_t i = 0; i < text.size(); ++i)
+            if (const int id = idOf(syl[i]); id >= 0) ++wordListCounts[{text[i], uint16_t(id)}];
+    });
+    const auto readingCosts = ReadingShareCosts(surveyCounts, wordListCounts);
+
     t_sysDictSource core;
     core.date = args.date;
     core.gramSecondWord = uint32_t(args.date);
@@ -299,7 +341,12 @@ int main(int argc, char** argv) {
         w.text = Utf16(f[0]);
         auto it = unigrams.find(f[0]);
         if (it != unigrams.end()) {
-            w.cost = uint16_t(clampRound(cost(it->second.log10p), kWordCostMax));
+            double c = cost(it->second.log10p);
+            if (w.text.size() == 1 && w.ids.size() == 1) {  // p(character, reading)
+                auto share = readingCosts.find({w.text[0], w.ids[0]});
+                if (share != readingCosts.end()) c += share->second * scale;
+            }
+            w.cost = uint16_t(clampRound(c, kWordCostMax));
         } else {
             // Words the model does not know rank after every known word.
             w.cost = kWordCostMax;

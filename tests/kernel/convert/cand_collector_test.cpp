@@ -323,6 +323,28 @@ TEST_F(CollectorBuiltTest, RecentInputRaisesItsUserWord) {
     EXPECT_EQ(Page(L"shishi", &adjust, true)[0], u"实施");
 }
 
+// A character's rare reading ranks by its own frequency, not the
+// character's: 说 is read shuo far more often than yue.
+TEST_F(CollectorBuiltTest, SingleCharactersRankByTheirReading) {
+    const struct {
+        const wchar_t* input;
+        std::vector<std::u16string> before;
+        std::u16string after;
+        int minIndex;  // of after (for xing, its common reading: the most)
+    } cases[] = {{L"yue", {u"月", u"越", u"约"}, u"说", 3},
+                 {L"heng", {u"横", u"恒"}, u"行", 2},
+                 {L"ni", {u"你"}, u"呢", 2},
+                 {L"xing", {}, u"行", 2}};
+    for (const auto& c : cases) {
+        const auto page = Page(c.input, nullptr, false, 30);
+        for (const auto& b : c.before) EXPECT_LT(IndexOf(page, b), IndexOf(page, c.after)) << int(b[0]);
+        if (c.before.empty())
+            EXPECT_LE(IndexOf(page, c.after), c.minIndex);
+        else
+            EXPECT_GE(IndexOf(page, c.after), c.minIndex);
+    }
+}
+
 TEST(FreqAdjustTest, PlainUserWordAndFlagLabels) {
     t_freqAdjust adjust;
     adjust.Init({}, 0, 1);
