@@ -2,8 +2,13 @@
 // one thread.
 #include "kernel/convert/name_marks.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cwchar>
+
 #include "kernel/candidate/cand_word.h"
 #include "kernel/convert/cand_array.h"
+#include "kernel/convert/input_lattice.h"
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
@@ -15,7 +20,75 @@ constexpr int8_t kNameMarkClass = 2;
 constexpr int8_t kNameMarkOther = int8_t(128 - 256);  // 128 in the byte
 constexpr uint32_t kNameBufBytes = 512;
 
+// The first (cheapest) entry of a one-syllable system arc, or of its group
+// the first of class kind 2 when surname is set. False when there is none.
+bool PickEntry(const t_sysDict* sys, const t_wordArc* arc, bool surname, t_nameNode* node, int32_t* cost) {
+    if (arc->source != kArcSourceSystem || arc->syllables != 1 || !arc->ids || !arc->positions) return false;
+    uint8_t more = 1;
+    for (uint32_t i = arc->value; more; ++i) {
+        uint32_t off = 0, gram = 0;
+        uint16_t c = 0;
+        if (!sys->GetWordRecord(i, &off, &c, &gram, &more)) return false;
+        uint8_t cls[n_sysDict::kClassSize];
+        if (surname && !(sys->GetWordClassInfo(i, cls) && (cls[0] & 7) == kClassKindName)) continue;
+        *node = {arc->ids, arc->positions, off};
+        *cost = c;
+        return true;
+    }
+    return false;
+}
+
+// The cheapest one-character word from start to end, when there is one.
+bool CheapestChar(const t_inputLattice* lattice, const t_sysDict* sys, int start, int end, t_nameNode* node,
+                  int32_t* cost) {
+    bool found = false;
+    for (const t_wordArcNode* n = lattice->NodesEndingAt(end); n; n = n->next) {
+        if (n->start != start) continue;
+        for (const t_wordArc* a = n->arcs; a; a = a->next) {
+            t_nameNode cand;
+            int32_t c = 0;
+            if (PickEntry(sys, a, false, &cand, &c) && (!found || c < *cost)) {
+                *node = cand;
+                *cost = c;
+                found = true;
+            }
+        }
+    }
+    return found;
+}
+
 }  // namespace
+
+int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameNode nodes[3], int16_t* value) {
+    if (!lattice || !sys || !nodes || !value) return 0;
+    const int n = lattice->GetLength();
+    int best = 0;
+    int64_t bestCost = INT64_MAX;
+    for (int a = 1; a < n; ++a) {
+        for (const t_wordArcNode* sn = lattice->NodesEndingAt(a); sn; sn = sn->next) {
+            if (sn->start != 0) continue;
+            for (const t_wordArc* arc = sn->arcs; arc; arc = arc->next) {
+                t_nameNode path[3];
+                int32_t c0 = 0, c1 = 0, c2 = 0;
+                if (!PickEntry(sys, arc, true, &path[0], &c0)) continue;
+                if (CheapestChar(lattice, sys, a, n, &path[1], &c1) && c0 + c1 < bestCost) {
+                    bestCost = c0 + c1;
+                    best = 2;
+                    std::copy(path, path + 2, nodes);
+                }
+                for (int b = a + 1; b < n; ++b)
+                    if (CheapestChar(lattice, sys, a, b, &path[1], &c1) &&
+                        CheapestChar(lattice, sys, b, n, &path[2], &c2) && c0 + c1 + c2 < bestCost) {
+                        bestCost = c0 + c1 + c2;
+                        best = 3;
+                        std::copy(path, path + 3, nodes);
+                    }
+            }
+        }
+    }
+    if (best) *value = int16_t(std::min<int64_t>(bestCost, kCandNoPower));
+    return best;
+}
 
 void SetSystemWordNameMark(t_nameMarkState* state, uint32_t entry, const t_sysDict* sys, t_candWord* w,
                            bool namesWanted, bool fullSpan) {
@@ -84,7 +157,16 @@ int AddComposedNames(t_arrayWord* out, t_scopeHeap* arena, const t_sysDict* sys,
     w->score = 1.0;
     w->kind = kCandKindScored;
     w->nameMark = kCandNameMarkPerson;
-    if (debug) w->debugText = arena->DupLstr(text);  // the names it was joined from follow "-组名: "
+    if (debug) {
+        static const wchar_t kLabel[] = L"-组名: ";
+        const uint32_t n = uint32_t(std::wcslen(kLabel));
+        auto* label = static_cast<t_lstr*>(arena->Alloc(kNameBufBytes));
+        if (label) {
+            LstrSetByteLength(label, uint16_t(2 * n));
+            for (uint32_t i = 0; i < n; ++i) LstrSetUnit(label, i, uint16_t(kLabel[i]));
+            if (LstrAppendBounded(label, kNameBufBytes, text)) w->debugText = label;
+        }
+    }
     int filtered = 0;
     return out->Add(w, &filtered);
 }

@@ -33,6 +33,13 @@ struct t_nameNode {
     uint32_t textOffset;  // into the system dictionary's text area
 };
 
+// The cheapest name over the whole input: a one-syllable surname (a system
+// word of class kind 2) from position 0, then a given name of one or two
+// one-character system words to the end. The number of nodes written (2 or
+// 3; 0 when the input reads as no such name) and *value, the summed costs.
+class t_inputLattice;
+int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameNode nodes[3], int16_t* value);
+
 // Joins the nodes into one record (source type 9, name mark 64, rank =
 // value) and adds it. The array's result, or 0 when the texts cannot be read
 // or the joined strings exceed 255 units.

@@ -6,6 +6,8 @@
 // Usage: lexicon_build --data DIR --syllables FILE --out DIR --date YYYYMMDD
 //                      [--report FILE]
 #include <algorithm>
+#include <array>
+#include <functional>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -113,7 +115,7 @@ std::u16string Utf16(const std::string& s) {
 }
 
 struct t_args {
-    std::string data, syllables, out, report;
+    std::string data, syllables, out, report, surnames;
     int32_t date = 0;
 };
 
@@ -125,11 +127,13 @@ t_args ParseArgs(int argc, char** argv) {
         else if (k == "--syllables") a.syllables = v;
         else if (k == "--out") a.out = v;
         else if (k == "--report") a.report = v;
+        else if (k == "--surnames") a.surnames = v;
         else if (k == "--date") a.date = int32_t(std::atol(v.c_str()));
         else Die("unknown option " + k);
     }
     if (a.data.empty() || a.syllables.empty() || a.out.empty() || a.date < n_sysDict::kMinDate)
-        Die("usage: lexicon_build --data DIR --syllables FILE --out DIR --date YYYYMMDD [--report FILE]");
+        Die("usage: lexicon_build --data DIR --syllables FILE --out DIR --date YYYYMMDD [--report FILE] "
+            "[--surnames FILE]");
     return a;
 }
 
@@ -146,6 +150,54 @@ struct t_unigram {
     double log10p = 0;
     uint32_t rank = 0;
 };
+
+// Person names. A surname of the list, read as the list reads it, gets the
+// class record {kind 2, class 1}; a three-character word of the word list
+// that is a one-character surname and a two-character given name gets the
+// person-name flag when neither its given name nor its first two characters
+// are words themselves: 周恩来 is taken, 张家口 is not (张家 is a word), nor
+// is 王国维 (王国 is). Two-character words are left alone: 王国 and 王明
+// look alike. A sample of the flagged words read about four in five names.
+struct t_nameMarks {
+    size_t surnames = 0, surnameRows = 0, names = 0;
+};
+t_nameMarks MarkPersonNames(const std::string& surnameFile, std::vector<t_sysWordEntry>& words,
+                            std::vector<std::array<uint8_t, 5>>& classes,
+                            const std::function<int(const std::string&)>& idOf) {
+    t_nameMarks m;
+    std::map<std::u16string, std::vector<uint16_t>> surnames;
+    ForEachRow(surnameFile, 2, [&](const std::vector<std::string>& f) {
+        std::vector<uint16_t> ids;
+        for (const std::string& syl : Split(f[1], ' ')) {
+            const int id = idOf(syl);
+            if (id < 0) Die("unknown syllable in the surname list: " + syl);
+            ids.push_back(uint16_t(id));
+        }
+        const std::u16string text = Utf16(f[0]);
+        if (ids.size() != text.size()) Die("surname and reading differ in length: " + f[0]);
+        surnames[text] = ids;
+    });
+    m.surnames = surnames.size();
+    const uint32_t surnameClass = uint32_t(classes.size());
+    classes.push_back({2, 0, 0, 0, 1});
+    std::set<std::u16string> texts;
+    for (const t_sysWordEntry& w : words) texts.insert(w.text);
+    for (t_sysWordEntry& w : words) {
+        auto it = surnames.find(w.text);
+        if (it != surnames.end() && it->second == w.ids) {
+            w.classIndex = surnameClass;
+            ++m.surnameRows;
+            continue;
+        }
+        if (w.text.size() != 3 || w.ids.size() != 3) continue;
+        auto sur = surnames.find(w.text.substr(0, 1));
+        if (sur == surnames.end() || sur->second[0] != w.ids[0]) continue;
+        if (texts.count(w.text.substr(1)) || texts.count(w.text.substr(0, 2))) continue;
+        w.flags |= n_sysDict::kFlagPersonName;
+        ++m.names;
+    }
+    return m;
+}
 
 // -ln p(reading | character) for every reading of a one-character word, so
 // that a character's rare reading ranks by its own frequency ("yue" should
@@ -362,6 +414,8 @@ int main(int argc, char** argv) {
         }
         core.words.push_back(std::move(w));
     });
+    t_nameMarks nameMarks;
+    if (!args.surnames.empty()) nameMarks = MarkPersonNames(args.surnames, core.words, core.classes, idOf);
     core.shortKeys.resize(n_sysDict::kShortKeyEntries);
     for (size_t k = 0; k < shortCands.size(); ++k) {
         auto& c = shortCands[k];
@@ -432,6 +486,9 @@ int main(int argc, char** argv) {
       << stats.records << " records, " << stats.groups << " readings, " << stats.nodes << " tree nodes, "
       << stats.textUnits << " text units; " << withoutStats << " word rows without statistics (cost "
       << kWordCostMax << ")\n";
+    if (!args.surnames.empty())
+        r << "  person names: " << nameMarks.surnames << " surnames on " << nameMarks.surnameRows
+          << " word rows, " << nameMarks.names << " three-character names flagged\n";
     r << "  compiled statistics: " << gramOf.size() << " gram ids, " << stats.pairs << " of " << bigramRows
       << " bigrams stored (" << bigramsBelowClasses << " clamped to the lowest class), "
       << stats.shortItems << " short-key items\n";

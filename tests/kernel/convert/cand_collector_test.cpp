@@ -238,9 +238,14 @@ protected:
         t_candCollector col(&conv->arena, dicts, &conv->input, &array);
         col.SetCharReadings(&hz);
         col.SetAdjust(adjust);
+        if (names) col.SetNameMarker(names, true);
         col.CollectAll(probs.data(), false);
         std::vector<std::u16string> out;
-        for (int i = 0, n = array.Arrange(); i < n; ++i) out.push_back(ToU16(page[i]->text));
+        records.clear();
+        for (int i = 0, n = array.Arrange(); i < n; ++i) {
+            out.push_back(ToU16(page[i]->text));
+            records.push_back(page[i]);
+        }
         return out;
     }
     uint32_t GramOf(std::initializer_list<const char*> syllables, const std::u16string& text) {
@@ -259,6 +264,8 @@ protected:
     Bytes hzBytes;
     t_hzDict hz;
     std::unique_ptr<t_conversion> conv;
+    t_nameMarkState* names = nullptr;
+    std::vector<const t_candWord*> records;
 };
 
 }  // namespace
@@ -343,6 +350,31 @@ TEST_F(CollectorBuiltTest, SingleCharactersRankByTheirReading) {
         else
             EXPECT_GE(IndexOf(page, c.after), c.minIndex);
     }
+}
+
+// 邓颖超 is a name of the word list; 张 + 伟 + 平 read as a name that is not.
+TEST_F(CollectorBuiltTest, PersonNames) {
+    t_nameMarkState state;
+    names = &state;
+    const auto page = Page(L"dengyingchao", nullptr);
+    const int at = IndexOf(page, u"邓颖超");
+    ASSERT_LT(at, int(page.size()));
+    EXPECT_EQ(records[size_t(at)]->nameMark, kCandNameMarkPerson);
+    EXPECT_EQ(state.found, 1);
+
+    Page(L"zhangweiping", nullptr);
+    t_nameNode nodes[3];
+    int16_t value = 0;
+    ASSERT_EQ(FindSurnameName(&conv->input, &lex->sys, nodes, &value), 3);
+    t_candWord* out[4] = {};
+    t_arrayWord array(out, 0, 4, 0, nullptr, &conv->arena);
+    ASSERT_EQ(AddComposedNames(&array, &conv->arena, &lex->sys, 12, nodes, 3, value, true), kArrayAdded);
+    ASSERT_EQ(array.Arrange(), 1);
+    const std::u16string name = ToU16(out[0]->text);
+    ASSERT_EQ(name.size(), 3u);
+    EXPECT_EQ(name[0], u'张');
+    EXPECT_FALSE(lex->sys.FindWord(out[0]->syllableIds, out[0]->text, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ToU16(out[0]->debugText), u"-组名: " + name);
 }
 
 TEST(FreqAdjustTest, PlainUserWordAndFlagLabels) {
