@@ -116,6 +116,7 @@ std::u16string Utf16(const std::string& s) {
 
 struct t_args {
     std::string data, syllables, out, report, surnames;
+    bool liftByParts = true;
     int32_t date = 0;
 };
 
@@ -128,12 +129,13 @@ t_args ParseArgs(int argc, char** argv) {
         else if (k == "--out") a.out = v;
         else if (k == "--report") a.report = v;
         else if (k == "--surnames") a.surnames = v;
+        else if (k == "--lift-by-parts") a.liftByParts = v != "0";
         else if (k == "--date") a.date = int32_t(std::atol(v.c_str()));
         else Die("unknown option " + k);
     }
     if (a.data.empty() || a.syllables.empty() || a.out.empty() || a.date < n_sysDict::kMinDate)
         Die("usage: lexicon_build --data DIR --syllables FILE --out DIR --date YYYYMMDD [--report FILE] "
-            "[--surnames FILE]");
+            "[--surnames FILE] [--lift-by-parts 0|1]");
     return a;
 }
 
@@ -150,6 +152,90 @@ struct t_unigram {
     double log10p = 0;
     uint32_t rank = 0;
 };
+
+// A word should cost no more than the path through its own parts: the
+// model knows some words badly (一个 far below 一 and 个 together) and leaves
+// others out. For every word of two or more characters, the likeliest split
+// into two or more words of the list read the same way is found, scored as
+// the model scores that word sequence (first unigram, then each stored pair,
+// or the unigram after the back-off weight); a known word whose own probability is lower takes
+// the split's (max over its readings), and an unknown word gets it in
+// *partsOnly for its record cost. Returns the number of known words lifted.
+size_t LiftByParts(const std::string& dir, std::unordered_map<std::string, t_unigram>& unigrams,
+                   std::unordered_map<std::string, double>* partsOnly) {
+    std::map<std::pair<std::string, std::string>, double> known;  // (text, reading) -> log10 p
+    std::vector<std::pair<std::string, std::vector<std::string>>> rows;
+    std::unordered_map<std::string, double> backOff;
+    ForEachRow(dir + "/unigrams.tsv", 4, [&](const std::vector<std::string>& f) { backOff[f[0]] = Number(f[2]); });
+    ForEachRow(dir + "/words.tsv", 2, [&](const std::vector<std::string>& f) {
+        std::vector<std::string> syl = Split(f[1], ' ');
+        if (syl.size() != Utf16(f[0]).size()) return;
+        auto it = unigrams.find(f[0]);
+        if (it != unigrams.end()) known[{f[0], f[1]}] = it->second.log10p;
+        rows.push_back({f[0], std::move(syl)});
+    });
+    // The pairs among words of the list, as the model scores them.
+    std::unordered_map<std::string, double> pairs;
+    ForEachRow(dir + "/bigrams.tsv", 3, [&](const std::vector<std::string>& f) {
+        pairs[f[0] + '\t' + f[1]] = Number(f[2]);
+    });
+    auto step = [&](const std::string& prev, const std::string& part, double unigram) {
+        if (prev.empty()) return unigram;
+        auto p = pairs.find(prev + '\t' + part);
+        if (p != pairs.end()) return p->second;
+        auto b = backOff.find(prev);
+        return unigram + (b == backOff.end() ? 0.0 : b->second);
+    };
+    auto utf8Cut = [](const std::string& s, size_t from, size_t to) {  // characters [from, to) of UTF-8 text
+        size_t i = 0, ch = 0, a = s.size(), b = s.size();
+        for (; i <= s.size(); ++i) {
+            if (i == s.size() || (uint8_t(s[i]) & 0xC0) != 0x80) {
+                if (ch == from) a = std::min(a, i);
+                if (ch == to) { b = i; break; }
+                ++ch;
+            }
+        }
+        return s.substr(a, b - a);
+    };
+    std::unordered_map<std::string, double> best;  // text -> best split over its readings
+    for (const auto& [text, syl] : rows) {
+        const size_t n = syl.size();
+        if (n < 2) continue;
+        // At each position, the likeliest way there for each last part.
+        std::vector<std::map<std::string, double>> at(n + 1);
+        at[0][""] = 0;
+        for (size_t i = 1; i <= n; ++i)
+            for (size_t j = 0; j < i; ++j) {
+                if ((j == 0 && i == n) || at[j].empty()) continue;
+                std::string reading;
+                for (size_t k = j; k < i; ++k) reading += (k > j ? " " : "") + syl[k];
+                const std::string part = utf8Cut(text, j, i);
+                auto u = known.find({part, reading});
+                if (u == known.end()) continue;
+                for (const auto& [prev, lp] : at[j]) {
+                    const double v = lp + step(prev, part, u->second);
+                    auto cur = at[i].find(part);
+                    if (cur == at[i].end() || v > cur->second) at[i][part] = v;
+                }
+            }
+        if (at[n].empty()) continue;
+        double lp = -1e18;
+        for (const auto& [last, v] : at[n]) lp = std::max(lp, v);
+        auto b = best.find(text);
+        if (b == best.end() || lp > b->second) best[text] = lp;
+    }
+    size_t lifted = 0;
+    for (const auto& [word, lp] : best) {
+        auto it = unigrams.find(word);
+        if (it == unigrams.end()) {
+            (*partsOnly)[word] = lp;
+        } else if (lp > it->second.log10p) {
+            it->second.log10p = lp;
+            ++lifted;
+        }
+    }
+    return lifted;
+}
 
 // Person names. A surname of the list, read as the list reads it, gets the
 // class record {kind 2, class 1}; a three-character word of the word list
@@ -354,6 +440,8 @@ int main(int argc, char** argv) {
     ForEachRow(dir + "/unigrams.tsv", 4, [&](const std::vector<std::string>& f) {
         unigrams[f[0]] = {Number(f[1]), uint32_t(Number(f[3]))};
     });
+    std::unordered_map<std::string, double> partsOnly;
+    const size_t liftedByParts = args.liftByParts ? LiftByParts(dir, unigrams, &partsOnly) : 0;
     auto gramIdOf = [&](const std::string& w) -> uint32_t {
         auto it = unigrams.find(w);
         return (it != unigrams.end() && it->second.rank >= 1 && it->second.rank <= gramWords) ? it->second.rank : 0;
@@ -399,6 +487,8 @@ int main(int argc, char** argv) {
                 if (share != readingCosts.end()) c += share->second * scale;
             }
             w.cost = uint16_t(clampRound(c, kWordCostMax));
+        } else if (auto parts = partsOnly.find(f[0]); parts != partsOnly.end()) {
+            w.cost = uint16_t(clampRound(cost(parts->second), kWordCostMax));  // no worse than its parts
         } else {
             // Words the model does not know rank after every known word.
             w.cost = kWordCostMax;
@@ -486,6 +576,8 @@ int main(int argc, char** argv) {
       << stats.records << " records, " << stats.groups << " readings, " << stats.nodes << " tree nodes, "
       << stats.textUnits << " text units; " << withoutStats << " word rows without statistics (cost "
       << kWordCostMax << ")\n";
+    r << "  words no worse than their parts: " << liftedByParts << " known words lifted, " << partsOnly.size()
+      << " unknown words priced by their parts\n";
     if (!args.surnames.empty())
         r << "  person names: " << nameMarks.surnames << " surnames on " << nameMarks.surnameRows
           << " word rows, " << nameMarks.names << " three-character names flagged\n";

@@ -352,6 +352,18 @@ TEST_F(CollectorBuiltTest, SingleCharactersRankByTheirReading) {
     }
 }
 
+// Words the model knows badly cost no more than the path through their parts.
+TEST_F(CollectorBuiltTest, WordsNoWorseThanTheirParts) {
+    for (const auto& [input, word] : {std::pair{L"yige", u"一个"}, std::pair{L"nihao", u"你好"}}) {
+        const auto page = Page(input, nullptr, false, 40);
+        int firstWhole = -1;
+        for (size_t i = 0; i < records.size() && firstWhole < 0; ++i)
+            if (records[i]->coveredLength == std::wcslen(input)) firstWhole = int(i);
+        ASSERT_GE(firstWhole, 0);
+        EXPECT_EQ(page[size_t(firstWhole)], word);
+    }
+}
+
 // 邓颖超 is a name of the word list; 张 + 伟 + 平 read as a name that is not.
 TEST_F(CollectorBuiltTest, PersonNames) {
     t_nameMarkState state;
