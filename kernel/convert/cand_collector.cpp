@@ -17,6 +17,8 @@
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
+#include "kernel/userdict/cloud_cache.h"
+#include "kernel/userdict/ext_dict.h"
 #include "kernel/userdict/usr_dict_v3.h"
 
 namespace {
@@ -25,6 +27,8 @@ constexpr int kMaxArcsPerEnd = 512;
 constexpr int32_t kFourCharMaxCost = 900;
 constexpr uint16_t kUsrFlagDemoted = 4;   // a user word that ranks as a system word
 constexpr uint16_t kUsrFlagNoHistory = 32;
+constexpr uint16_t kExtClassBits = 0x18C0;
+constexpr int kMaxCloudEntries = 64;
 
 bool NearOne(double p, double eps) { return std::fabs(p - 1.0) <= eps; }
 
@@ -177,6 +181,13 @@ void t_candCollector::CollectAll(const double* probs, bool singleLetter) {
                 }
                 break;
             case kArcSourcePrivilege: added = AddPrivilegeWords(arc, e, arc.prob); break;
+            case kArcSourceUserExt:
+                if (real) {
+                    t_candWord* rec = nullptr;
+                    added = AddExternalUserWords(arc, e, arc.prob, &rec);
+                    if (rec && !userBest) userBest = rec;
+                }
+                break;
             case kArcSourceAbbreviation: added = AddAbbrSystemWords(arc, e, arc.prob); break;
             default: break;
             }
@@ -430,6 +441,121 @@ int t_candCollector::AddPrivilegeWords(const t_wordArc& arc, int e, double p) {
     return added;
 }
 
+int t_candCollector::AddExternalUserWords(const t_wordArc& arc, int e, double p, t_candWord** best) {
+    t_usrDictExtCore* ext = m_dicts.userExt;
+    if (!Ready(ext) || !arc.ids) return 0;
+    uint32_t textIds[kMaxUserEntries];
+    uint16_t flags[kMaxUserEntries], freqs[kMaxUserEntries];
+    const int n = ext->GetEntries(int32_t(arc.value), textIds, flags, freqs, nullptr, kMaxUserEntries);
+    int added = 0, bestFreq = -1;
+    for (int k = 0; k < n; ++k) {
+        uint8_t buf[2 + 2 * 130];
+        auto* tmp = reinterpret_cast<t_lstr*>(buf);
+        if (!ext->GetString(textIds[k], tmp, sizeof buf)) continue;
+        if (Refused(tmp) || !CheckWordPinyin(m_dicts.py, m_hz, arc.ids, tmp)) continue;
+        t_lstr* text = m_arena->DupLstr(tmp);
+        t_candWord* w = text ? NewRecord() : nullptr;
+        if (!w) break;
+        w->text = text;
+        w->syllableIds = arc.ids;
+        w->segmentList = arc.positions;
+        w->coveredLength = uint32_t(e);
+        w->multiChar = LstrGetLength(text) > 1;
+        w->kind = kCandKindExternal;
+        w->sourceType = kCandSourceExternalUser;
+        w->externalClass = (flags[k] & kExtClassBits) ? 1 : 0;
+        w->positionFloor = m_floor;
+        w->score = p;
+        w->rank = kCandNoPower;
+        w->orderNumber = freqs[k];
+        uint32_t gram = 0;
+        uint16_t cost = 0;
+        if (Ready(m_dicts.sys) && m_dicts.sys->FindWordEx(arc.ids, text, nullptr, nullptr, &cost, &gram)) {
+            w->rank = int16_t(cost);
+            w->frequency = int32_t(gram);
+        }
+        if (freqs[k] > bestFreq) {
+            bestFreq = freqs[k];
+            if (best) *best = w;
+        }
+        Debug(w, L"-外来用户(", freqs[k], w->rank);
+        const int r = Offer(w, p);
+        if (r == kArrayAdded || r == kArrayMerged) ++added;
+    }
+    return added;
+}
+
+void t_candCollector::AddCloudCacheWords(int32_t handle, int count, const t_lstr* ids, int start, int end,
+                                         double backward) {
+    t_cloudCacheDict* cache = m_dicts.cloudCache;
+    if (!cache || !cache->IsReady() || start != 0 || end <= 0 || count <= 0 || !m_out || !m_arena) return;
+    uint32_t texts[kMaxCloudEntries], hits[kMaxCloudEntries], seconds[kMaxCloudEntries], thirds[kMaxCloudEntries];
+    const int n = cache->GetEntries(handle, std::min(count, kMaxCloudEntries), texts, hits, nullptr, seconds, thirds);
+    for (int k = 0; k < n; ++k) {
+        const t_lstr *second = nullptr, *third = nullptr;
+        const t_lstr* text = cache->GetStrings(texts[k], seconds[k], thirds[k], &second, &third);
+        if (!text || LstrGetLength(text) == 0 || Refused(text)) continue;
+        t_candWord* w = NewRecord();
+        if (!w) return;
+        w->text = text;
+        w->secondText = second;
+        w->thirdText = third;
+        w->syllableIds = ids;
+        w->coveredLength = uint32_t(end);
+        w->multiChar = LstrGetLength(text) > 1;
+        w->kind = kCandKindScored;
+        w->sourceType = kCandSourceCloud;
+        w->cloudMark = kCandCloudMark;
+        w->nameMark = int8_t(128 - 256);
+        w->rank = 30009;
+        w->score = backward;
+        w->orderNumber = int32_t(std::min<uint32_t>(hits[k], INT32_MAX));  // the hit count
+        w->positionFloor = m_floor;
+        Debug(w, L"-云Cache(", w->orderNumber, 0);
+        Offer(w, backward);
+    }
+}
+
+int t_candCollector::AddUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered) {
+    t_usrDictV3Core* user = m_dicts.user;
+    if (!user || !user->IsLoaded()) return 0;
+    int32_t groups[kMaxAssociationGroups];
+    const t_lstr* keys[kMaxAssociationGroups];
+    int count = 0;
+    if (!user->FindAll(path, groups, keys, kMaxAssociationGroups, &count)) return 0;
+    int added = 0;
+    for (int g = 0; g < count; ++g) {
+        uint32_t textIds[kMaxUserEntries], weights[kMaxUserEntries];
+        uint16_t checksums[kMaxUserEntries];
+        const int n = user->GetWords(0, groups[g], textIds, nullptr, checksums, nullptr, nullptr, weights, nullptr,
+                                     kMaxUserEntries);
+        for (int k = 0; k < n; ++k) {
+            uint8_t buf[2 + 2 * 130];
+            auto* tmp = reinterpret_cast<t_lstr*>(buf);
+            if (!user->GetWordText(textIds[k], checksums[k], tmp) || Refused(tmp)) continue;
+            if (!CheckWordPinyin(m_dicts.py, m_hz, keys[g], tmp)) continue;
+            t_lstr* text = m_arena->DupLstr(tmp);
+            t_candWord* w = text ? NewRecord() : nullptr;
+            if (!w) return added;
+            w->text = text;
+            w->syllableIds = keys[g];
+            w->segmentList = segments;
+            w->coveredLength = covered;
+            w->multiChar = LstrGetLength(text) > 1;
+            w->kind = kCandKindUser;
+            w->sourceType = kCandSourceUser;
+            w->score = 1.0;
+            w->orderNumber = int32_t(std::min<uint32_t>(weights[k], INT32_MAX));
+            w->associationMark = 1;
+            w->positionFloor = m_floor;
+            Debug(w, L"-联想用户(综频", w->orderNumber, 0);
+            const int r = Offer(w, 1.0);
+            if (r == kArrayAdded || r == kArrayMerged) ++added;
+        }
+    }
+    return added;
+}
+
 void t_candCollector::ScoreAssociation(int start, const uint16_t* ids, const uint16_t* positions, int n,
                                        double p) {
     const t_sysDict* sys = m_dicts.sys;
@@ -481,5 +607,6 @@ void t_candCollector::ScoreAssociation(int start, const uint16_t* ids, const uin
             if (r == kArrayAdded || r == kArrayMerged) ++added;
         }
     }
+    if (m_userAssociation) added += AddUserAssociation(path, segs, covered);
     m_associationAdded += added;
 }

@@ -71,10 +71,12 @@ public:
     // Association candidates after a path of count syllables of probability
     // prob: the system words that continue it, ranked by the path's power
     // plus their cost (with the four-character filter only words of four
-    // characters costing at most 900).
+    // characters costing at most 900), and the user words of longer readings
+    // that start with it (when user words are on).
     void ScoreAssociation(int start, const uint16_t* ids, const uint16_t* positions, int count,
                           double prob) override;
     void SetFourCharAssociation(bool on) { m_fourChars = on; }
+    void SetUserAssociation(bool on) { m_userAssociation = on; }
     int GetAssociationAdded() const { return m_associationAdded; }
 
     double GetBound() const { return m_bound; }
@@ -91,9 +93,15 @@ public:
     int AddCellWords(const t_wordArc& arc, int e, bool fixedAllowed, double s, double f);
     int AddUserWords(const t_wordArc& arc, int e, double p, t_candWord** best);
     int AddPrivilegeWords(const t_wordArc& arc, int e, double p);
+    int AddExternalUserWords(const t_wordArc& arc, int e, double p, t_candWord** best);
+    // The cloud cache's answers for the syllables of a path from the start
+    // to end (the word finder's hook): ranked by their hit counts.
+    void AddCloudCacheWords(int32_t handle, int count, const t_lstr* ids, int start, int end,
+                            double backward) override;
 
 private:
     t_candWord* NewRecord();
+    int AddUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered);
     bool Refused(const t_lstr* text) const;
     // Offers the record; on a refusal the bound becomes p. The array's result.
     int Offer(t_candWord* w, double p);
@@ -114,6 +122,7 @@ private:
     bool m_debug = false;
     bool m_singleLetter = false;
     bool m_fourChars = false;
+    bool m_userAssociation = false;
     int m_associationAdded = 0;
     int16_t m_floor = 0;
     double m_bound = 0.0;
