@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <cwchar>
 
 #include "kernel/candidate/cand_word.h"
 #include "kernel/convert/input_lattice.h"
@@ -259,6 +260,61 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
     }
     w->kind = kCandKindScored;
     return 0;
+}
+
+namespace {
+
+int32_t GramIdOf(const t_sysDict* sys, const t_lstr* ids, const t_lstr* text) {
+    uint32_t gram = 0;
+    if (!sys || !sys->IsReady() || !ids || !text || !sys->FindWord(ids, text, nullptr, nullptr, &gram)) return 0;
+    return int32_t(gram);
+}
+
+}  // namespace
+
+void PrepareContextAdjust(t_freqAdjust* adjust, const t_adjustRequest& request) {
+    adjust->contextText = adjust->contextIds = nullptr;
+    for (int32_t& id : adjust->ids) id = 0;
+    adjust->recentText = nullptr;
+    adjust->recentLength = 0;
+    if (!request.on) return;
+    adjust->contextText = request.wordText;
+    adjust->contextIds = request.wordIds;
+    adjust->recentText = request.recentText;
+    adjust->recentLength = request.recentLength;
+    const t_sysDict* sys = adjust->src.sys;
+    if (request.number) {
+        adjust->ids[0] = kNumberContextId;
+    } else if (request.wordId > 0) {
+        adjust->ids[0] = request.wordId;
+    } else if (request.wordText && request.wordIds) {
+        adjust->ids[0] = GramIdOf(sys, request.wordIds, request.wordText);
+    } else if (request.recentLength > 0 && request.recentText && request.submitted &&
+               size_t(request.recentLength) >= std::wcslen(request.recentText)) {
+        // The recent text is compared whole: the newest committed word precedes.
+        const t_lstr *key = nullptr, *text = nullptr;
+        request.submitted->Get(0, &key, &text);
+        if (key && text) {
+            adjust->contextText = text;
+            adjust->contextIds = key;
+            adjust->ids[0] = GramIdOf(sys, key, text);
+        }
+    }
+    for (int i = 0; i < 3; ++i) {
+        adjust->ids[2 + i] = request.earlierIds[i];
+        adjust->distanceTerms[i] = request.distanceTerms[i];
+    }
+    if (request.pair && request.submitted) {
+        const t_lstr *key0 = nullptr, *text0 = nullptr, *key1 = nullptr, *text1 = nullptr;
+        request.submitted->Get(1, &key0, &text0);  // the older one comes first
+        request.submitted->Get(0, &key1, &text1);
+        constexpr uint32_t kBytes = 2 + 2 * 22;
+        uint8_t ids[kBytes], text[kBytes];
+        if (key0 && text0 && key1 && text1 &&
+            LstrConcatBounded(reinterpret_cast<t_lstr*>(ids), kBytes, key0, key1) &&
+            LstrConcatBounded(reinterpret_cast<t_lstr*>(text), kBytes, text0, text1))
+            adjust->ids[1] = GramIdOf(sys, reinterpret_cast<t_lstr*>(ids), reinterpret_cast<t_lstr*>(text));
+    }
 }
 
 int CheckWordPinyin(const t_pyDict* py, const t_hzDict* hz, const t_lstr* ids, const t_lstr* text) {

@@ -17,6 +17,7 @@ class t_pyDict;
 class t_hzDict;
 class t_CAStringCache;
 class t_usrInputCache;
+class t_submittedUsrWord;
 
 // Context id of a number just typed (above every gram id).
 inline constexpr int32_t kNumberContextId = 0x20000;
@@ -94,6 +95,29 @@ struct t_freqAdjust {
     // candidate becomes a system word ranked 100 lower).
     bool DemoteRecent(t_candWord* w) const;
 };
+
+// What the caller knows of the context before a conversion.
+struct t_adjustRequest {
+    bool on = false;                    // adjust by the context at all
+    bool number = false;                // a number was typed just before
+    const t_lstr* wordText = nullptr;   // the preceding word and its syllables
+    const t_lstr* wordIds = nullptr;
+    int32_t wordId = 0;                 // its gram id when the caller knows it
+    const wchar_t* recentText = nullptr;
+    int32_t recentLength = 0;
+    const t_submittedUsrWord* submitted = nullptr;  // the last committed words
+    bool pair = false;                  // join the two last committed words
+    int32_t earlierIds[3] = {};
+    int16_t distanceTerms[3] = {};
+};
+
+// Fills the context part of the record from the request: the preceding
+// word (the caller's, or the newest committed word when the recent text is
+// compared whole), its gram id (kNumberContextId after a number), the
+// earlier ids, and with the pair flag the gram id of the two last committed
+// words joined. The sources (for the lookups) must be set before; Init
+// comes after.
+void PrepareContextAdjust(t_freqAdjust* adjust, const t_adjustRequest& request);
 
 // 1 when text (as many units as ids, more than none, every id at most 440)
 // can be read with the syllables: a Latin letter must carry its letter id,

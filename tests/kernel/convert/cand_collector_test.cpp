@@ -375,18 +375,36 @@ TEST_F(CollectorBuiltTest, LearnedUserWordOutranksTheSystemWord) {
     EXPECT_EQ(IndexOf(page, u"你好"), 1000);
 }
 
+// The word committed just before (named by the caller, or the newest
+// committed word) raises its usual follower; after a number the context is
+// the number's.
 TEST_F(CollectorBuiltTest, PrecedingWordRaisesItsFollower) {
     const auto plain = Page(L"fan", nullptr);
-    t_freqAdjust adjust;
     Bytes ctx = Text(u"吃"), ctxIds = Units(Ids({"chi"}));
-    adjust.contextText = L(ctx);
-    adjust.contextIds = L(ctxIds);
-    adjust.ids[0] = int32_t(GramOf({"chi"}, u"吃"));
-    adjust.Init({&lex->sys, &lex->py, &hz, nullptr, nullptr}, 0, 1);
-    const auto after = Page(L"fan", &adjust);
-    ASSERT_FALSE(after.empty());
-    EXPECT_EQ(after[0], u"饭");
-    EXPECT_LT(IndexOf(after, u"饭"), IndexOf(plain, u"饭"));
+    t_submittedUsrWord submitted;
+    submitted.Add(L(ctxIds), L"吃");
+    t_adjustRequest byCaller, byCommit, byNumber;
+    byCaller.on = byCommit.on = byNumber.on = true;
+    byCaller.wordText = L(ctx);
+    byCaller.wordIds = L(ctxIds);
+    byCommit.recentText = L"吃";
+    byCommit.recentLength = 1;
+    byCommit.submitted = &submitted;
+    byNumber.number = true;
+    for (const t_adjustRequest* r : {&byCaller, &byCommit}) {
+        t_freqAdjust adjust;
+        adjust.src = {&lex->sys, &lex->py, &hz, nullptr, nullptr};
+        PrepareContextAdjust(&adjust, *r);
+        EXPECT_EQ(adjust.ids[0], int32_t(GramOf({"chi"}, u"吃")));
+        adjust.Init(adjust.src, 0, 1);
+        const auto after = Page(L"fan", &adjust);
+        ASSERT_FALSE(after.empty());
+        EXPECT_EQ(after[0], u"饭");
+        EXPECT_LT(IndexOf(after, u"饭"), IndexOf(plain, u"饭"));
+    }
+    t_freqAdjust adjust;
+    PrepareContextAdjust(&adjust, byNumber);
+    EXPECT_EQ(adjust.ids[0], kNumberContextId);
 }
 
 TEST_F(CollectorBuiltTest, RecentInputRaisesItsUserWord) {
