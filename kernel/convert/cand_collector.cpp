@@ -13,6 +13,7 @@
 #include "kernel/convert/name_marks.h"
 #include "kernel/lexicon/cell_dict.h"
 #include "kernel/lexicon/privilege_dict.h"
+#include "kernel/lexicon/small_dicts_numeric.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/lstr.h"
@@ -76,7 +77,7 @@ void t_inputCaseMap::Apply(t_candWord* w, t_scopeHeap* arena) const {
         const uint16_t ch = LstrGetUnit(copy, size_t(s));
         for (int i = from; i < to; ++i)
             if (capitals[i] && ch >= 'a' && ch <= 'z') {
-                LstrSetUnit(copy, size_t(s), uint16_t(ch - 'a' + 'A'));
+                LstrSetUnit(copy, size_t(s), uint16_t(input[i]));  // the capital typed
                 changed = true;
                 break;
             }
@@ -242,6 +243,7 @@ int t_candCollector::AddSystemWords(const t_wordArc& arc, int e, double p, int32
             w->rank = int16_t(cost);
             bool adjusted = false;
             if (context) adjusted = m_adjust->ScoreAssociationWord(w, i, cost, extra) != 0;
+            if (context && m_numeric && m_numeric->AdjustCandidate(w)) adjusted = true;
             if (m_names) SetSystemWordNameMark(m_names, i, sys, w, m_namesWanted && uint32_t(e) == m_endCount,
                                                NearOne(p, 0.0001));
             if (attr & n_sysDict::kFlagContext) {

@@ -17,6 +17,7 @@ struct t_freqAdjust;
 struct t_nameMarkState;
 class t_arrayWord;
 class t_hzDict;
+class t_Numeric;
 class t_scopeHeap;
 class i_candidateFilter;
 
@@ -29,8 +30,9 @@ struct t_inputCaseMap {
     // Builds the map in the arena; inactive (length 0) when it fails.
     void Init(t_scopeHeap* arena, const wchar_t* text, int n);
     bool IsActive() const { return capitals && length > 0; }
-    // Capitalises the letters of each syllable whose typed span holds
-    // capitals (the record's text becomes an arena copy).
+    // A lower-case ASCII letter of a syllable becomes the first capital
+    // typed within that syllable's span (the record's text becomes an arena
+    // copy). Nothing changes when the text is shorter than the segments.
     void Apply(t_candWord* w, t_scopeHeap* arena) const;
 };
 
@@ -56,6 +58,8 @@ public:
     void SetPositionFloor(int16_t floor) { m_floor = floor; }
     // The context record (null: no context).
     void SetAdjust(t_freqAdjust* adjust) { m_adjust = adjust; }
+    // The number adjuster that raises the number words the user took (null: none).
+    void SetNumberAdjuster(t_Numeric* numeric) { m_numeric = numeric; }
     // Person-name marking; names count only when wanted.
     void SetNameMarker(t_nameMarkState* marker, bool namesWanted) {
         m_names = marker;
@@ -117,6 +121,7 @@ private:
     i_candidateFilter* m_filter1 = nullptr;
     i_candidateFilter* m_filter2 = nullptr;
     t_freqAdjust* m_adjust = nullptr;
+    t_Numeric* m_numeric = nullptr;
     t_nameMarkState* m_names = nullptr;
     bool m_namesWanted = false;
     bool m_debug = false;

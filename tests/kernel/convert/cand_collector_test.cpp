@@ -168,6 +168,36 @@ TEST(CandCollectorTest, CellRankStaysInSixteenBits) {
     for (const auto& c : cases) EXPECT_EQ(CellWordRank(c.freq, c.factor), c.rank) << c.freq;
 }
 
+// A letter of the text takes the capital typed within its syllable's span.
+TEST(CandCollectorTest, CaseMapCapitalisesTypedLetters) {
+    const struct {
+        const wchar_t* input;
+        std::u16string text;
+        std::vector<uint16_t> ends;
+        std::u16string expected;
+    } cases[] = {{L"aBc", u"abc", {1, 2, 3}, u"aBc"},
+                 {L"ABc", u"ab", {2, 3}, u"Ab"},       // the first capital typed in the span
+                 {L"Abc", u"中b", {1, 3}, u"中b"},     // only ASCII letters change
+                 {L"ABC", u"a", {1, 2, 3}, u"a"}};     // a text shorter than its segments stays
+    for (const auto& c : cases) {
+        t_scopeHeap arena;
+        t_inputCaseMap map;
+        map.Init(&arena, c.input, int(std::wcslen(c.input)));
+        ASSERT_TRUE(map.IsActive());
+        Bytes text = Text(c.text), ends = Units(c.ends);
+        t_candWord w;
+        t_candWord::Clear(&w);
+        w.text = L(text);
+        w.segmentList = L(ends);
+        map.Apply(&w, &arena);
+        EXPECT_EQ(ToU16(w.text), c.expected) << int(c.text[0]);
+    }
+    t_scopeHeap arena;
+    t_inputCaseMap lower;
+    lower.Init(&arena, L"abc", 3);
+    EXPECT_FALSE(lower.IsActive());
+}
+
 TEST(CandCollectorTest, NameMarks) {
     const t_sysDict& sys = Fixture().sys;
     uint32_t wangMing = GroupOf(sys, {"wang", "ming"}), wang = GroupOf(sys, {"wang"});
