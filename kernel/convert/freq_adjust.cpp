@@ -24,12 +24,11 @@ bool NearOne(double p, double eps) { return std::fabs(p - 1.0) <= eps; }
 
 const t_gramInfo* GramOf(const t_sysDict* sys) { return sys && sys->IsReady() ? sys->GetGram() : nullptr; }
 
-uint32_t EntryGram(const t_sysDict* sys, uint32_t entry, uint16_t* cost) {
+uint32_t EntryGram(const t_sysDict* sys, uint32_t entry) {
     uint32_t off = 0, gram = 0;
     uint8_t more = 0;
-    uint16_t c = 0;
-    if (!sys || !sys->GetWordRecord(entry, &off, &c, &gram, &more)) gram = 0;
-    if (cost) *cost = c;
+    uint16_t cost = 0;
+    if (!sys || !sys->GetWordRecord(entry, &off, &cost, &gram, &more)) gram = 0;
     return gram;
 }
 
@@ -38,10 +37,12 @@ uint32_t EntryGram(const t_sysDict* sys, uint32_t entry, uint16_t* cost) {
 bool IsCommonChar(const t_sysDict* sys, const t_hzDict* hz, int32_t gramId) {
     static const wchar_t kChars[] = L"的了在他我和是她有你就不地也很被要到上都这那还会去来为用人给能中个对里说又做把";
     static const t_sysDict* builtFor = nullptr;
+    static const t_hzDict* builtWith = nullptr;
     static uint32_t grams[64];
     static int count = 0;
-    if (builtFor != sys) {  // the set follows the dictionary it was built from
+    if (builtFor != sys || builtWith != hz) {  // the set follows the dictionaries it was built from
         builtFor = sys;
+        builtWith = hz;
         count = 0;
         for (const wchar_t* c = kChars; *c && sys && hz && count < 64; ++c) {
             uint16_t readings[16];
@@ -197,7 +198,7 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
     }
     const t_gramInfo* g = GramOf(src.sys);
     const uint8_t attr = src.sys ? src.sys->GetWordFlags(entry) : 0;
-    const uint32_t gram = EntryGram(src.sys, entry, nullptr);
+    const uint32_t gram = EntryGram(src.sys, entry);
     const int32_t u = GramGetUnigramFreq(g, gram);
     const int syllables = LstrGetLength(w->syllableIds);
     const bool gatesOk = (syllables == 1 ? extra == 0 : !singleLock) && !(exactLock && extra != 0);
