@@ -558,6 +558,60 @@ int t_candCollector::AddUserAssociation(const t_lstr* path, const t_lstr* segmen
     return added;
 }
 
+int t_candCollector::AddCellAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered, double p) {
+    if (!Ready(m_dicts.cell)) return 0;
+    uint32_t items[kMaxAssociationGroups];
+    const t_lstr* keys[kMaxAssociationGroups];
+    const int n = m_dicts.cell->PrefixSearch(path, kMaxAssociationGroups, items, keys);
+    int added = 0;
+    for (int k = 0; k < n; ++k) {
+        t_wordArc arc{};
+        arc.value = items[k];
+        arc.ids = keys[k];
+        arc.positions = segments;
+        added += AddCellWords(arc, int(covered), true, -1.0, p);
+    }
+    return added;
+}
+
+int t_candCollector::AddPrivilegeAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered,
+                                             int32_t power) {
+    t_privilegeDictCore* dict = m_dicts.privilege;
+    if (!Ready(dict)) return 0;
+    uint32_t rows[kMaxAssociationGroups];
+    t_lstr* keys[kMaxAssociationGroups];
+    const int n = dict->ListByPrefix(*m_arena, path, rows, keys, kMaxAssociationGroups);
+    int added = 0;
+    for (int k = 0; k < n; ++k) {
+        t_privilegeWord** words = nullptr;
+        uint32_t count = 0;
+        if (LstrGetLength(keys[k]) <= LstrGetLength(path) || !dict->Lookup(*m_arena, keys[k], &words, &count))
+            continue;
+        for (uint32_t i = 0; i < count; ++i) {
+            const t_lstr* text = words[i]->word;
+            if (!text || Refused(text)) continue;
+            t_candWord* w = NewRecord();
+            if (!w) return added;
+            w->text = text;
+            w->syllableIds = keys[k];
+            w->segmentList = segments;
+            w->coveredLength = covered;
+            w->multiChar = LstrGetLength(text) > 1;
+            w->sourceType = kCandSourcePrivilege;
+            w->orderNumber = -1001;
+            w->privilegeOrder = int32_t(std::min<uint64_t>(words[i]->value, INT32_MAX));
+            w->score = 1.0;
+            w->rank = int16_t(std::min<int32_t>(power, kCandNoPower));
+            w->associationMark = 1;
+            w->positionFloor = m_floor;
+            Debug(w, L"-联想特权(综频", w->privilegeOrder, power);
+            const int r = Offer(w, 1.0);
+            if (r == kArrayAdded || r == kArrayMerged) ++added;
+        }
+    }
+    return added;
+}
+
 void t_candCollector::ScoreAssociation(int start, const uint16_t* ids, const uint16_t* positions, int n,
                                        double p) {
     const t_sysDict* sys = m_dicts.sys;
@@ -609,6 +663,8 @@ void t_candCollector::ScoreAssociation(int start, const uint16_t* ids, const uin
             if (r == kArrayAdded || r == kArrayMerged) ++added;
         }
     }
+    if (m_cellAssociation) added += AddCellAssociation(path, segs, covered, p);
     if (m_userAssociation) added += AddUserAssociation(path, segs, covered);
+    if (m_privilegeAssociation) added += AddPrivilegeAssociation(path, segs, covered, power);
     m_associationAdded += added;
 }

@@ -75,12 +75,19 @@ public:
     // Association candidates after a path of count syllables of probability
     // prob: the system words that continue it, ranked by the path's power
     // plus their cost (with the four-character filter only words of four
-    // characters costing at most 900), and the user words of longer readings
-    // that start with it (when user words are on).
+    // characters costing at most 900), then the user (kind 1, by their
+    // combined frequency), cell (pinned places allowed) and privilege words
+    // of longer readings, as SetAssociationSources allows.
     void ScoreAssociation(int start, const uint16_t* ids, const uint16_t* positions, int count,
                           double prob) override;
     void SetFourCharAssociation(bool on) { m_fourChars = on; }
-    void SetUserAssociation(bool on) { m_userAssociation = on; }
+    // Which further dictionaries offer words of longer readings that start
+    // with the path.
+    void SetAssociationSources(bool user, bool cell, bool privilege) {
+        m_userAssociation = user;
+        m_cellAssociation = cell;
+        m_privilegeAssociation = privilege;
+    }
     int GetAssociationAdded() const { return m_associationAdded; }
 
     double GetBound() const { return m_bound; }
@@ -106,6 +113,8 @@ public:
 private:
     t_candWord* NewRecord();
     int AddUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered);
+    int AddCellAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered, double p);
+    int AddPrivilegeAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered, int32_t power);
     bool Refused(const t_lstr* text) const;
     // Offers the record; on a refusal the bound becomes p. The array's result.
     int Offer(t_candWord* w, double p);
@@ -128,6 +137,8 @@ private:
     bool m_singleLetter = false;
     bool m_fourChars = false;
     bool m_userAssociation = false;
+    bool m_cellAssociation = false;
+    bool m_privilegeAssociation = false;
     int m_associationAdded = 0;
     int16_t m_floor = 0;
     double m_bound = 0.0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/cand_collector.h"
@@ -308,6 +309,16 @@ TEST(CandCollectorTest, EveryDictionaryReachesThePage) {
             EXPECT_EQ(w->orderNumber, 7);
         }
     }
+    // After wo ai the user, cell and privilege words of wo ai ni follow.
+    t_candWord* assoc[16] = {};
+    t_arrayWord next(assoc, 0, 16, 0, nullptr, &records);
+    t_candCollector after(&records, dicts, &conv.input, &next);
+    after.SetAssociationSources(true, true, true);
+    const std::vector<uint16_t> path = Ids({"wo", "ai"}), ends = {2, 4};
+    after.ScoreAssociation(0, path.data(), ends.data(), 2, 1.0);
+    std::set<std::u16string> got;
+    for (int i = 0, m = next.Arrange(); i < m; ++i) got.insert(ToU16(assoc[i]->text));
+    for (const char16_t* w : {u"我爱你", u"沃爱妮", u"我爱妮", u"我愛你"}) EXPECT_TRUE(got.count(w)) << int(w[0]);
 }
 
 // ---------------------------------------------------------------- built data
