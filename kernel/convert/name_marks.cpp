@@ -16,40 +16,58 @@
 namespace {
 
 constexpr uint8_t kClassKindName = 2;
+constexpr uint8_t kClassSurname = 1;     // class bytes of the system data's name classes
+constexpr uint8_t kClassGivenName = 2;
 constexpr int8_t kNameMarkClass = 2;
 constexpr int8_t kNameMarkOther = int8_t(128 - 256);  // 128 in the byte
 constexpr uint32_t kNameBufBytes = 512;
 
-// The first (cheapest) entry of a one-syllable system arc, or of its group
-// the first of class kind 2 when surname is set. False when there is none.
-bool PickEntry(const t_sysDict* sys, const t_wordArc* arc, bool surname, t_nameNode* node, int32_t* cost) {
+// Of a one-syllable system arc's group (cheapest first): with surname the
+// first entry of the surname class; else the given-name character that names
+// use most (class byte 1 counts the uses), or the first entry when none is
+// one. *uses: that count (0 for none). False when there is none.
+bool PickEntry(const t_sysDict* sys, const t_wordArc* arc, bool surname, t_nameNode* node, int32_t* cost,
+               int* uses) {
     if (arc->source != kArcSourceSystem || arc->syllables != 1 || !arc->ids || !arc->positions) return false;
+    bool found = false;
+    *uses = 0;
     uint8_t more = 1;
     for (uint32_t i = arc->value; more; ++i) {
         uint32_t off = 0, gram = 0;
         uint16_t c = 0;
-        if (!sys->GetWordRecord(i, &off, &c, &gram, &more)) return false;
+        if (!sys->GetWordRecord(i, &off, &c, &gram, &more)) break;
         uint8_t cls[n_sysDict::kClassSize];
-        if (surname && !(sys->GetWordClassInfo(i, cls) && (cls[0] & 7) == kClassKindName)) continue;
+        const bool named = sys->GetWordClassInfo(i, cls) && (cls[0] & 7) == kClassKindName &&
+                           cls[4] == (surname ? kClassSurname : kClassGivenName);
+        const int strength = named ? std::max<int>(cls[1], 1) : 0;
+        if (surname && !named) continue;
+        if (found && strength <= *uses) continue;
         *node = {arc->ids, arc->positions, off};
         *cost = c;
-        return true;
+        *uses = strength;
+        found = true;
+        if (surname) break;
     }
-    return false;
+    return found;
 }
 
-// The cheapest one-character word from start to end, when there is one.
-bool CheapestChar(const t_inputLattice* lattice, const t_sysDict* sys, int start, int end, t_nameNode* node,
-                  int32_t* cost) {
+// The one-character word from start to end a name would use, when there is
+// one: the given-name character names use most, then the cheaper.
+bool NameChar(const t_inputLattice* lattice, const t_sysDict* sys, int start, int end, t_nameNode* node,
+              int32_t* cost) {
     bool found = false;
+    int bestUses = 0;
     for (const t_wordArcNode* n = lattice->NodesEndingAt(end); n; n = n->next) {
         if (n->start != start) continue;
         for (const t_wordArc* a = n->arcs; a; a = a->next) {
             t_nameNode cand;
             int32_t c = 0;
-            if (PickEntry(sys, a, false, &cand, &c) && (!found || c < *cost)) {
+            int uses = 0;
+            if (!PickEntry(sys, a, false, &cand, &c, &uses)) continue;
+            if (!found || uses > bestUses || (uses == bestUses && c < *cost)) {
                 *node = cand;
                 *cost = c;
+                bestUses = uses;
                 found = true;
             }
         }
@@ -70,15 +88,16 @@ int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameN
             for (const t_wordArc* arc = sn->arcs; arc; arc = arc->next) {
                 t_nameNode path[3];
                 int32_t c0 = 0, c1 = 0, c2 = 0;
-                if (!PickEntry(sys, arc, true, &path[0], &c0)) continue;
-                if (CheapestChar(lattice, sys, a, n, &path[1], &c1) && c0 + c1 < bestCost) {
+                int uses = 0;
+                if (!PickEntry(sys, arc, true, &path[0], &c0, &uses)) continue;
+                if (NameChar(lattice, sys, a, n, &path[1], &c1) && c0 + c1 < bestCost) {
                     bestCost = c0 + c1;
                     best = 2;
                     std::copy(path, path + 2, nodes);
                 }
                 for (int b = a + 1; b < n; ++b)
-                    if (CheapestChar(lattice, sys, a, b, &path[1], &c1) &&
-                        CheapestChar(lattice, sys, b, n, &path[2], &c2) && c0 + c1 + c2 < bestCost) {
+                    if (NameChar(lattice, sys, a, b, &path[1], &c1) &&
+                        NameChar(lattice, sys, b, n, &path[2], &c2) && c0 + c1 + c2 < bestCost) {
                         bestCost = c0 + c1 + c2;
                         best = 3;
                         std::copy(path, path + 3, nodes);

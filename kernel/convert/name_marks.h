@@ -34,8 +34,9 @@ struct t_nameNode {
 };
 
 // The cheapest name over the whole input: a one-syllable surname (a system
-// word of class kind 2) from position 0, then a given name of one or two
-// one-character system words to the end. The number of nodes written (2 or
+// word of the surname class) from position 0, then a given name of one or
+// two one-character system words to the end, given-name characters (their
+// class) first. The number of nodes written (2 or
 // 3; 0 when the input reads as no such name) and *value, the summed costs.
 class t_inputLattice;
 int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameNode nodes[3], int16_t* value);
