@@ -157,11 +157,11 @@ int AddComposedNames(t_arrayWord* out, t_scopeHeap* arena, const t_sysDict* sys,
     auto* w = static_cast<t_candWord*>(arena->AllocAligned(sizeof(t_candWord), 8));
     if (!ids || !segments || !text || !w) return 0;
     for (int i = 0; i < count; ++i) {
-        const t_lstr* piece = sys->GetTextAt(nodes[i].textOffset);
-        if (!piece || !nodes[i].ids || !nodes[i].segments) return 0;
+        const t_lstr* part = sys->GetTextAt(nodes[i].textOffset);
+        if (!part || !nodes[i].ids || !nodes[i].segments) return 0;
         if (!LstrAppendBounded(ids, kNameBufBytes, nodes[i].ids) ||
             !LstrAppendBounded(segments, kNameBufBytes, nodes[i].segments) ||
-            !LstrAppendBounded(text, kNameBufBytes, piece))
+            !LstrAppendBounded(text, kNameBufBytes, part))
             return 0;
     }
     t_candWord::Clear(w);
