@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "kernel/convert/cand_array.h"
+#include "kernel/convert/cand_collector.h"
 #include "kernel/convert/input_lattice.h"
 #include "kernel/convert/py_lattice.h"
 #include "kernel/convert/word_finder.h"
@@ -95,6 +97,42 @@ void BuildBothLattices(benchmark::State& state, const wchar_t* input) {
     state.counters["arcs"] = double(arcs);
 }
 
+// One collection: the words from position 0 (lattices built once) scored
+// into a candidate array of one page of 2600 records.
+void CollectCandidates(benchmark::State& state, const wchar_t* input) {
+    t_latticeLexicon& lex = Lexicon();
+    if (!lex.ready) {
+        state.SkipWithError("set VETRA_SYSTEM_DATA_DIR to the built system data");
+        return;
+    }
+    t_convertDicts dicts;
+    dicts.py = &lex.pyDict;
+    dicts.keyMap = &lex.map;
+    dicts.sys = &lex.sys;
+    const int length = int(std::wstring(input).size());
+    t_scopeHeap arena, records;
+    t_pyLattice syllables;
+    t_inputLattice words(&arena, &arena);
+    syllables.Build(&arena, &lex.map, &lex.pyDict, input, length, false, false);
+    const int n = syllables.GetLength();
+    words.Reset(n);
+    t_wordFinder finder(dicts, &words, &syllables, input, &arena);
+    finder.FindWordsAt(0, {});
+    std::vector<double> probs;
+    for (int e = 0; e <= n; ++e) probs.push_back(syllables.GetForward(e));
+    std::vector<t_candWord*> page(2600);
+    int count = 0;
+    for (auto _ : state) {
+        records.FreeAll();
+        t_arrayWord array(page.data(), 0, 2600, 0, nullptr, &records);
+        t_candCollector collector(&records, dicts, &words, &array);
+        collector.CollectAll(probs.data(), false);
+        count = array.GetCount();
+        benchmark::DoNotOptimize(count);
+    }
+    state.counters["records"] = double(count);
+}
+
 // Word composition alone (readers, sentence lattice, the composed records)
 // over lattices built once: the positions x nodes-squared part of a
 // keystroke.
@@ -139,6 +177,9 @@ void ComposeSentence(benchmark::State& state, const wchar_t* input) {
 
 }  // namespace
 
+BENCHMARK_CAPTURE(CollectCandidates, syllables6, L"womendouaizhongguo");
+BENCHMARK_CAPTURE(CollectCandidates, syllables12, L"womendouaizhongguojintiantianqihenhao");
+BENCHMARK_CAPTURE(CollectCandidates, syllables20, L"womendouaizhongguojintiantianqihenhaoxiwangmingtianyeshiqingtian");
 BENCHMARK_CAPTURE(ComposeSentence, syllables6, L"womendouaizhongguo");
 BENCHMARK_CAPTURE(ComposeSentence, syllables12, L"womendouaizhongguojintiantianqihenhao");
 BENCHMARK_CAPTURE(ComposeSentence, syllables20, L"womendouaizhongguojintiantianqihenhaoxiwangmingtianyeshiqingtian");

@@ -6,6 +6,8 @@
 // Usage: lexicon_build --data DIR --syllables FILE --out DIR --date YYYYMMDD
 //                      [--report FILE]
 #include <algorithm>
+#include <array>
+#include <functional>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -113,7 +115,8 @@ std::u16string Utf16(const std::string& s) {
 }
 
 struct t_args {
-    std::string data, syllables, out, report;
+    std::string data, syllables, out, report, surnames;
+    bool liftByParts = true;
     int32_t date = 0;
 };
 
@@ -125,11 +128,14 @@ t_args ParseArgs(int argc, char** argv) {
         else if (k == "--syllables") a.syllables = v;
         else if (k == "--out") a.out = v;
         else if (k == "--report") a.report = v;
+        else if (k == "--surnames") a.surnames = v;
+        else if (k == "--lift-by-parts") a.liftByParts = v != "0";
         else if (k == "--date") a.date = int32_t(std::atol(v.c_str()));
         else Die("unknown option " + k);
     }
     if (a.data.empty() || a.syllables.empty() || a.out.empty() || a.date < n_sysDict::kMinDate)
-        Die("usage: lexicon_build --data DIR --syllables FILE --out DIR --date YYYYMMDD [--report FILE]");
+        Die("usage: lexicon_build --data DIR --syllables FILE --out DIR --date YYYYMMDD [--report FILE] "
+            "[--surnames FILE] [--lift-by-parts 0|1]");
     return a;
 }
 
@@ -213,6 +219,189 @@ t_gramCounts BuildGramStatistics(const std::string& dir, const std::unordered_ma
         core->pairs.push_back({a->second, b->second, uint8_t(best), 0});
     });
     return counts;
+}
+
+// A word should cost no more than the path through its own parts: the
+// model knows some words badly (一个 far below 一 and 个 together) and leaves
+// others out. For every word of two or more characters, the likeliest split
+// into two or more words of the list read the same way is found, scored as
+// the model scores that word sequence (first unigram, then each stored pair,
+// or the unigram after the back-off weight); a known word whose own probability is lower takes
+// the split's (max over its readings), and an unknown word gets it in
+// *partsOnly for its record cost. Returns the number of known words lifted.
+size_t LiftByParts(const std::string& dir, std::unordered_map<std::string, t_unigram>& unigrams,
+                   std::unordered_map<std::string, double>* partsOnly) {
+    std::map<std::pair<std::string, std::string>, double> known;  // (text, reading) -> log10 p
+    std::vector<std::pair<std::string, std::vector<std::string>>> rows;
+    std::unordered_map<std::string, double> backOff;
+    ForEachRow(dir + "/unigrams.tsv", 4, [&](const std::vector<std::string>& f) { backOff[f[0]] = Number(f[2]); });
+    ForEachRow(dir + "/words.tsv", 2, [&](const std::vector<std::string>& f) {
+        std::vector<std::string> syl = Split(f[1], ' ');
+        if (syl.size() != Utf16(f[0]).size()) return;
+        auto it = unigrams.find(f[0]);
+        if (it != unigrams.end()) known[{f[0], f[1]}] = it->second.log10p;
+        rows.push_back({f[0], std::move(syl)});
+    });
+    // The pairs among words of the list, as the model scores them.
+    std::unordered_map<std::string, double> pairs;
+    ForEachRow(dir + "/bigrams.tsv", 3, [&](const std::vector<std::string>& f) {
+        pairs[f[0] + '\t' + f[1]] = Number(f[2]);
+    });
+    auto step = [&](const std::string& prev, const std::string& part, double unigram) {
+        if (prev.empty()) return unigram;
+        auto p = pairs.find(prev + '\t' + part);
+        if (p != pairs.end()) return p->second;
+        auto b = backOff.find(prev);
+        return unigram + (b == backOff.end() ? 0.0 : b->second);
+    };
+    auto utf8Cut = [](const std::string& s, size_t from, size_t to) {  // characters [from, to) of UTF-8 text
+        size_t i = 0, ch = 0, a = s.size(), b = s.size();
+        for (; i <= s.size(); ++i) {
+            if (i == s.size() || (uint8_t(s[i]) & 0xC0) != 0x80) {
+                if (ch == from) a = std::min(a, i);
+                if (ch == to) { b = i; break; }
+                ++ch;
+            }
+        }
+        return s.substr(a, b - a);
+    };
+    std::unordered_map<std::string, double> best;  // text -> best split over its readings
+    for (const auto& [text, syl] : rows) {
+        const size_t n = syl.size();
+        if (n < 2) continue;
+        // At each position, the likeliest way there for each last part.
+        std::vector<std::map<std::string, double>> at(n + 1);
+        at[0][""] = 0;
+        for (size_t i = 1; i <= n; ++i)
+            for (size_t j = 0; j < i; ++j) {
+                if ((j == 0 && i == n) || at[j].empty()) continue;
+                std::string reading;
+                for (size_t k = j; k < i; ++k) reading += (k > j ? " " : "") + syl[k];
+                const std::string part = utf8Cut(text, j, i);
+                auto u = known.find({part, reading});
+                if (u == known.end()) continue;
+                for (const auto& [prev, lp] : at[j]) {
+                    const double v = lp + step(prev, part, u->second);
+                    auto cur = at[i].find(part);
+                    if (cur == at[i].end() || v > cur->second) at[i][part] = v;
+                }
+            }
+        if (at[n].empty()) continue;
+        double lp = -1e18;
+        for (const auto& [last, v] : at[n]) lp = std::max(lp, v);
+        auto b = best.find(text);
+        if (b == best.end() || lp > b->second) best[text] = lp;
+    }
+    size_t lifted = 0;
+    for (const auto& [word, lp] : best) {
+        auto it = unigrams.find(word);
+        if (it == unigrams.end()) {
+            (*partsOnly)[word] = lp;
+        } else if (lp > it->second.log10p) {
+            it->second.log10p = lp;
+            ++lifted;
+        }
+    }
+    return lifted;
+}
+
+// Person names. A surname of the list, read as the list reads it, gets the
+// class record {kind 2, class 1}; a three-character word of the word list
+// that is a one-character surname and a two-character given name gets the
+// person-name flag when neither its given name nor its first two characters
+// are words themselves: 周恩来 is taken, 张家口 is not (张家 is a word), nor
+// is 王国维 (王国 is). Two-character words are left alone: 王国 and 王明
+// look alike. A sample of the flagged words read about four in five names.
+// The characters those names use often become given-name characters.
+struct t_nameMarks {
+    size_t surnames = 0, surnameRows = 0, names = 0, givenChars = 0;
+};
+// A character read the same way in at least this many flagged names is a
+// given-name character (class {kind 2, uses, 0, 0, class 2}), which composed
+// names prefer.
+constexpr int kGivenNameUses = 3;
+t_nameMarks MarkPersonNames(const std::string& surnameFile, std::vector<t_sysWordEntry>& words,
+                            std::vector<std::array<uint8_t, 5>>& classes,
+                            const std::function<int(const std::string&)>& idOf) {
+    t_nameMarks m;
+    std::map<std::u16string, std::vector<uint16_t>> surnames;
+    ForEachRow(surnameFile, 2, [&](const std::vector<std::string>& f) {
+        std::vector<uint16_t> ids;
+        for (const std::string& syl : Split(f[1], ' ')) {
+            const int id = idOf(syl);
+            if (id < 0) Die("unknown syllable in the surname list: " + syl);
+            ids.push_back(uint16_t(id));
+        }
+        const std::u16string text = Utf16(f[0]);
+        if (ids.size() != text.size()) Die("surname and reading differ in length: " + f[0]);
+        surnames[text] = ids;
+    });
+    m.surnames = surnames.size();
+    const uint32_t surnameClass = uint32_t(classes.size());
+    classes.push_back({2, 0, 0, 0, 1});
+    std::set<std::u16string> texts;
+    for (const t_sysWordEntry& w : words) texts.insert(w.text);
+    std::map<std::pair<char16_t, uint16_t>, int> givenUses;
+    for (t_sysWordEntry& w : words) {
+        auto it = surnames.find(w.text);
+        if (it != surnames.end() && it->second == w.ids) {
+            w.classIndex = surnameClass;
+            ++m.surnameRows;
+            continue;
+        }
+        if (w.text.size() != 3 || w.ids.size() != 3) continue;
+        auto sur = surnames.find(w.text.substr(0, 1));
+        if (sur == surnames.end() || sur->second[0] != w.ids[0]) continue;
+        if (texts.count(w.text.substr(1)) || texts.count(w.text.substr(0, 2))) continue;
+        w.flags |= n_sysDict::kFlagPersonName;
+        ++m.names;
+        for (size_t i = 1; i < 3; ++i) ++givenUses[{w.text[i], w.ids[i]}];
+    }
+    // Byte 1 of the class record counts the uses (at most 255), so a name
+    // can take the character names use most.
+    std::map<int, uint32_t> givenClass;
+    for (t_sysWordEntry& w : words) {
+        if (w.text.size() != 1 || w.ids.size() != 1 || w.classIndex != 0) continue;
+        auto it = givenUses.find({w.text[0], w.ids[0]});
+        if (it == givenUses.end() || it->second < kGivenNameUses) continue;
+        const int uses = std::min(it->second, 255);
+        if (!givenClass.count(uses)) {
+            givenClass[uses] = uint32_t(classes.size());
+            classes.push_back({2, uint8_t(uses), 0, 0, 2});
+        }
+        w.classIndex = givenClass[uses];
+        ++m.givenChars;
+    }
+    return m;
+}
+
+// -ln p(reading | character) for every reading of a one-character word, so
+// that a character's rare reading ranks by its own frequency ("yue" should
+// not offer 说 before 月). The counts are the survey's (kHanyuPinlu) when it
+// counted the character, else how often the word list reads the character
+// that way; one is added to every count so an uncounted reading stays
+// possible. Key: (character, syllable id).
+std::map<std::pair<char16_t, uint16_t>, double> ReadingShareCosts(
+    const std::map<uint32_t, std::vector<std::pair<uint16_t, long>>>& readings,
+    const std::map<std::pair<char16_t, uint16_t>, long>& wordListCounts) {
+    std::map<std::pair<char16_t, uint16_t>, double> out;
+    for (const auto& [ch, list] : readings) {
+        long survey = 0;
+        for (const auto& r : list) survey += r.second;
+        std::vector<double> counts;
+        double total = 0;
+        for (const auto& r : list) {
+            long c = r.second;
+            if (survey == 0) {
+                auto it = wordListCounts.find({char16_t(ch), r.first});
+                c = it == wordListCounts.end() ? 0 : it->second;
+            }
+            counts.push_back(double(c) + 1.0);
+            total += double(c) + 1.0;
+        }
+        for (size_t i = 0; i < list.size(); ++i) out[{char16_t(ch), list[i].first}] = -std::log(counts[i] / total);
+    }
+    return out;
 }
 
 }  // namespace
@@ -308,6 +497,7 @@ int main(int argc, char** argv) {
         size_t sources;
     };
     std::map<uint32_t, std::vector<t_reading>> charReadings;
+    std::map<uint32_t, std::vector<std::pair<uint16_t, long>>> surveyCounts;
     size_t charsOutsideBmp = 0;
     ForEachRow(dir + "/chars.tsv", 4, [&](const std::vector<std::string>& f) {
         const std::u16string ch = Utf16(f[0]);
@@ -318,6 +508,7 @@ int main(int argc, char** argv) {
         const int id = idOf(f[1]);
         if (id < 0) Die("unknown syllable in chars.tsv: " + f[1]);
         charReadings[ch[0]].push_back({uint16_t(id), std::atol(f[2].c_str()), f[3].size()});
+        surveyCounts[ch[0]].push_back({uint16_t(id), std::atol(f[2].c_str())});
     });
     std::vector<t_hzCharEntry> hz;
     size_t charReadingCount = 0;
@@ -339,10 +530,23 @@ int main(int argc, char** argv) {
     ForEachRow(dir + "/unigrams.tsv", 4, [&](const std::vector<std::string>& f) {
         unigrams[f[0]] = {Number(f[1]), Number(f[2]), uint32_t(Number(f[3]))};
     });
+    std::unordered_map<std::string, double> partsOnly;
+    const size_t liftedByParts = args.liftByParts ? LiftByParts(dir, unigrams, &partsOnly) : 0;
     auto gramIdOf = [&](const std::string& w) -> uint32_t {
         auto it = unigrams.find(w);
         return (it != unigrams.end() && it->second.rank >= 1 && it->second.rank <= gramWords) ? it->second.rank : 0;
     };
+
+    // How often the word list reads each character of its longer words each way.
+    std::map<std::pair<char16_t, uint16_t>, long> wordListCounts;
+    ForEachRow(dir + "/words.tsv", 2, [&](const std::vector<std::string>& f) {
+        const std::u16string text = Utf16(f[0]);
+        const std::vector<std::string> syl = Split(f[1], ' ');
+        if (text.size() < 2 || syl.size() != text.size()) return;
+        for (size_t i = 0; i < text.size(); ++i)
+            if (const int id = idOf(syl[i]); id >= 0) ++wordListCounts[{text[i], uint16_t(id)}];
+    });
+    const auto readingCosts = ReadingShareCosts(surveyCounts, wordListCounts);
 
     t_sysDictSource core;
     core.date = args.date;
@@ -367,7 +571,14 @@ int main(int argc, char** argv) {
         w.text = Utf16(f[0]);
         auto it = unigrams.find(f[0]);
         if (it != unigrams.end()) {
-            w.cost = uint16_t(clampRound(cost(it->second.log10p), kWordCostMax));
+            double c = cost(it->second.log10p);
+            if (w.text.size() == 1 && w.ids.size() == 1) {  // p(character, reading)
+                auto share = readingCosts.find({w.text[0], w.ids[0]});
+                if (share != readingCosts.end()) c += share->second * scale;
+            }
+            w.cost = uint16_t(clampRound(c, kWordCostMax));
+        } else if (auto parts = partsOnly.find(f[0]); parts != partsOnly.end()) {
+            w.cost = uint16_t(clampRound(cost(parts->second), kWordCostMax));  // no worse than its parts
         } else {
             // Words the model does not know rank after every known word.
             w.cost = kWordCostMax;
@@ -383,6 +594,8 @@ int main(int argc, char** argv) {
         }
         core.words.push_back(std::move(w));
     });
+    t_nameMarks nameMarks;
+    if (!args.surnames.empty()) nameMarks = MarkPersonNames(args.surnames, core.words, core.classes, idOf);
     core.shortKeys.resize(n_sysDict::kShortKeyEntries);
     for (size_t k = 0; k < shortCands.size(); ++k) {
         auto& c = shortCands[k];
@@ -422,7 +635,13 @@ int main(int argc, char** argv) {
       << stats.records << " records, " << stats.groups << " readings, " << stats.nodes << " tree nodes, "
       << stats.textUnits << " text units; " << withoutStats << " word rows without statistics (cost "
       << kWordCostMax << ")\n";
-    r << "  compiled statistics: " << gramCounts.gramIds << " gram ids, " << stats.pairs << " of " << gramCounts.bigramRows
+    r << "  words no worse than their parts: " << liftedByParts << " known words lifted, " << partsOnly.size()
+      << " unknown words priced by their parts\n";
+    if (!args.surnames.empty())
+        r << "  person names: " << nameMarks.surnames << " surnames on " << nameMarks.surnameRows
+          << " word rows, " << nameMarks.names << " three-character names flagged, " << nameMarks.givenChars
+          << " given-name characters\n";
+        r << "  compiled statistics: " << gramCounts.gramIds << " gram ids, " << stats.pairs << " of " << gramCounts.bigramRows
       << " bigrams stored (" << gramCounts.bigramsBelowClasses << " clamped to the lowest class), "
       << stats.shortItems << " short-key items\n";
     r << "  system files: qzim_py.bin " << pyImage.size() / 1e6 << " MB, qzim_hz.bin " << hzImage.size() / 1e6

@@ -1,0 +1,355 @@
+// Context scoring of system and user words and the syllable check of user
+// words. One conversion on one thread.
+#include "kernel/convert/freq_adjust.h"
+
+#include <cmath>
+#include <cstring>
+#include <cwchar>
+
+#include "kernel/candidate/cand_word.h"
+#include "kernel/convert/input_lattice.h"
+#include "kernel/lexicon/gram_stat.h"
+#include "kernel/lexicon/hz_dict.h"
+#include "kernel/lexicon/py_dict.h"
+#include "kernel/lexicon/sys_dict.h"
+#include "kernel/runtime/lstr.h"
+#include "kernel/userdict/recent_cache.h"
+
+namespace {
+
+constexpr int kMaxCheckedId = 440;
+constexpr int32_t kFarStart = 99999;
+
+bool NearOne(double p, double eps) { return std::fabs(p - 1.0) <= eps; }
+
+const t_gramInfo* GramOf(const t_sysDict* sys) { return sys && sys->IsReady() ? sys->GetGram() : nullptr; }
+
+uint32_t EntryGram(const t_sysDict* sys, uint32_t entry) {
+    uint32_t off = 0, gram = 0;
+    uint8_t more = 0;
+    uint16_t cost = 0;
+    if (!sys || !sys->GetWordRecord(entry, &off, &cost, &gram, &more)) gram = 0;
+    return gram;
+}
+
+// The common one-character words whose pairs say little about what follows
+// a few words later: their gram ids, through each character's first reading.
+bool IsCommonChar(const t_sysDict* sys, const t_hzDict* hz, int32_t gramId) {
+    static const wchar_t kChars[] = L"的了在他我和是她有你就不地也很被要到上都这那还会去来为用人给能中个对里说又做把";
+    static const t_sysDict* builtFor = nullptr;
+    static const t_hzDict* builtWith = nullptr;
+    static uint32_t grams[64];
+    static int count = 0;
+    if (builtFor != sys || builtWith != hz) {  // the set follows the dictionaries it was built from
+        builtFor = sys;
+        builtWith = hz;
+        count = 0;
+        for (const wchar_t* c = kChars; *c && sys && hz && count < 64; ++c) {
+            uint16_t readings[16];
+            const int n = hz->GetCharPinyinIds(uint32_t(*c), readings, 16);
+            for (int r = 0; r < n; ++r) {
+                const uint16_t idUnits[2] = {2, readings[r]};
+                const uint16_t textUnits[2] = {2, uint16_t(*c)};
+                uint32_t gram = 0;
+                if (sys->FindWord(reinterpret_cast<const t_lstr*>(idUnits), reinterpret_cast<const t_lstr*>(textUnits),
+                                  nullptr, nullptr, &gram) && gram) {
+                    grams[count++] = gram;
+                    break;
+                }
+            }
+        }
+    }
+    for (int i = 0; i < count; ++i)
+        if (grams[i] == uint32_t(gramId)) return true;
+    return false;
+}
+
+}  // namespace
+
+void t_freqAdjust::Init(const t_adjustSources& sources, int32_t userWords, int32_t scale) {
+    src = sources;
+    const t_gramInfo* g = GramOf(src.sys);
+    for (int i = 0; i < 2; ++i)
+        contextUnigrams[i] = ids[i] > 0 && ids[i] != kNumberContextId ? GramGetUnigramFreq(g, uint32_t(ids[i])) : 0;
+    userSize = userWords;
+    userScale = userWords <= 999 ? 1048576 : (scale < 1 ? 1 : scale);
+    systemBudget = userBudget = 0;
+}
+
+bool t_freqAdjust::HasContext() const {
+    if (contextText) return true;
+    for (int32_t id : ids)
+        if (id > 0) return true;
+    return false;
+}
+
+void t_freqAdjust::ComputeSystem(const t_wordArc& arc, uint32_t firstGram) {
+    systemBudget = userBudget = 0;
+    if (!HasContext()) return;
+    threshold = contextUnigrams[0] + GramGetUnigramFreq(GramOf(src.sys), firstGram) + 250;
+    const uint32_t bytes = LstrGetByteLength(contextText) + LstrGetByteLength(arc.ids);
+    userBudget = contextText && bytes < 11 ? kBudget : 0;
+    bool anyId = false;
+    for (int32_t id : ids) anyId |= id >= 1;
+    systemBudget = anyId && (arc.syllables != 1 || NearOne(arc.prob, 0.0001)) ? kBudget : 0;
+}
+
+int t_freqAdjust::ComputeCacheAdjust(const t_lstr* wordIds, const t_lstr* text, bool allowBigram, bool exact,
+                                     int32_t* value, uint8_t* direct) const {
+    *value = 0;
+    *direct = 0;
+    t_caValue hit;
+    if (src.continuations && src.continuations->Lookup(text, &hit)) {
+        *value = hit.weight;
+        switch (hit.source) {
+        case 16:
+        case 32: *direct = hit.flag; return 1;
+        case 64: return 32;
+        case 128: return 64;
+        default: return 0;
+        }
+    }
+    if (!allowBigram || !contextText) return 0;
+    const uint32_t units = LstrGetLength(contextText) + LstrGetLength(text);
+    if (units >= 6) return 0;
+    const t_gramInfo* g = GramOf(src.sys);
+    uint32_t off = 0, gram = 0;
+    uint16_t cost = 0;
+    if (ids[0] > 0 && ids[0] != kNumberContextId && wordIds &&
+        src.sys->FindWordEx(wordIds, text, nullptr, &off, &cost, &gram) && gram) {
+        uint8_t found = 0, flag1 = 0;
+        const int32_t b = GramGetBigramScore(g, uint32_t(ids[0]), gram, &found, true, false, nullptr, &flag1);
+        if (b != n_gram::kNoScore) {
+            *value = b;
+            return (flag1 & 0x10) ? 64 : 32;
+        }
+    }
+    if (exact || !contextIds || !wordIds) return 0;
+    uint8_t idBuf[2 + 2 * 12], textBuf[2 + 2 * 12];
+    auto* joinedIds = reinterpret_cast<t_lstr*>(idBuf);
+    auto* joinedText = reinterpret_cast<t_lstr*>(textBuf);
+    if (!LstrConcatBounded(joinedIds, sizeof idBuf, contextIds, wordIds) ||
+        !LstrConcatBounded(joinedText, sizeof textBuf, contextText, text))
+        return 0;
+    if (src.sys->FindWordEx(joinedIds, joinedText, nullptr, &off, &cost, &gram)) {
+        *value = cost;
+        return 1;
+    }
+    return 0;
+}
+
+bool t_freqAdjust::DemoteRecent(t_candWord* w) const {
+    if (!recentText || recentLength <= 0 || !w->text) return false;
+    const size_t have = std::wcslen(recentText);
+    const size_t n = LstrGetLength(w->text);
+    if (n == 0 || n > have || n > size_t(recentLength)) return false;
+    const wchar_t* tail = recentText + have - n;
+    for (size_t i = 0; i < n; ++i)
+        if (uint32_t(tail[i]) != LstrGetUnit(w->text, i)) return false;
+    w->sourceType = kCandSourceSystem;
+    w->rank = int16_t(std::min<int32_t>(w->rank + 100, kCandNoPower));
+    return true;
+}
+
+int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, double p) {
+    if (DemoteRecent(w)) return 1;
+    const int syllables = LstrGetLength(w->syllableIds);
+    const int64_t h = s / 2;
+    const uint32_t bytes = LstrGetByteLength(contextText) + LstrGetByteLength(w->syllableIds);
+    bool done = false;
+    if (contextText && !singleLock && !exactLock && bytes < 11) {
+        int32_t value = 0;
+        uint8_t direct = 0;
+        const int r = ComputeCacheAdjust(w->syllableIds, w->text, true, exactLock != 0, &value, &direct);
+        if (r == 32 || r == 64) {
+            w->orderNumber = SaturatedOrderSum(int64_t(f * 0.2), int64_t(10) * value + 5000);
+            w->adjustFlags = uint32_t(r);
+            done = true;
+        }
+    }
+    if (!done && syllables > 1 && !singleLock && t_usrInputCache::IsCachedLength(syllables) && src.recentInputs) {
+        if (src.recentInputs->Contains(w->text)) {
+            w->adjustFlags = kAdjustUserCache;
+            w->orderNumber = SaturatedOrderSum(int64_t(f) + s, 5000);
+            return 1;
+        }
+    }
+    if (!done) {
+        w->orderNumber = (f == 0 && s == 0) ? -1000 : SaturatedOrderSum(f, s);
+        w->adjustFlags = kAdjustPlainUser;
+        if (contextIds && syllables == 1 && NearOne(p, 0.0001) && int64_t(f) > 3 * int64_t(userScale)) {
+            w->adjustFlags = kAdjustFrequentUser;
+            w->orderNumber = SaturatedOrderSum(w->orderNumber, h + 2500);
+            return 1;
+        }
+        return 0;
+    }
+    if (int64_t(f) > 6 * int64_t(userScale)) {
+        w->orderNumber = SaturatedOrderSum(w->orderNumber, h + 2500);
+        w->adjustFlags |= kAdjustFrequentUser;
+    }
+    return 1;
+}
+
+int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t power, int32_t extra) {
+    if (DemoteRecent(w)) {
+        w->kind = kCandKindScored;
+        return 0;
+    }
+    const t_gramInfo* g = GramOf(src.sys);
+    const uint8_t attr = src.sys ? src.sys->GetWordFlags(entry) : 0;
+    const uint32_t gram = EntryGram(src.sys, entry);
+    const int32_t u = GramGetUnigramFreq(g, gram);
+    const int syllables = LstrGetLength(w->syllableIds);
+    const bool gatesOk = (syllables == 1 ? extra == 0 : !singleLock) && !(exactLock && extra != 0);
+    auto raise = [&](uint32_t flags, int64_t order) {
+        w->kind = kCandKindUser;
+        w->adjustFlags |= flags;
+        w->orderNumber = SaturatedOrderSum(order, 0);
+        return 1;
+    };
+    if (ids[0] == kNumberContextId && systemBudget > 0 && extra == 0 && (attr & n_sysDict::kFlagNumber)) {
+        --systemBudget;
+        return raise(kAdjustNumber, 3);
+    }
+    // The pair with the nearest context word: the two last committed words
+    // joined when they make a system word, else the word just before.
+    const int32_t pairId = ids[1] > 0 ? ids[1] : (ids[0] != kNumberContextId ? ids[0] : 0);
+    if (pairId > 0 && systemBudget > 0 && gatesOk && gram) {
+        uint8_t found = 0;
+        // Only stored pairs count: a pair guessed by back-off says too little
+        // to move a word above those with a stored pair.
+        const int32_t b = GramGetBigramScore(g, uint32_t(pairId), gram, &found, false, false, nullptr, nullptr);
+        if (found) {
+            --systemBudget;
+            return raise(kAdjustPairBigram, -int64_t(b) - u);
+        }
+    }
+    if (contextText && userBudget > 0 && gatesOk) {
+        int32_t value = 0;
+        uint8_t direct = 0;
+        const int r = ComputeCacheAdjust(w->syllableIds, w->text, false, exactLock != 0, &value, &direct);
+        if (r == 1) {
+            --userBudget;
+            int64_t order = int64_t(contextUnigrams[0]) - value - power;
+            if (direct && !(attr & n_sysDict::kFlagContext)) order += 3600;
+            return raise(kAdjustComposedSystem, order);
+        }
+        if (r == 32 || r == 64) {
+            --userBudget;
+            return raise(kAdjustComposedUser, int64_t(value) + 5000);
+        }
+    }
+    if (!singleLock && !exactLock && systemBudget > 0 && gram) {
+        int64_t best = kFarStart, bestPair = 0;
+        for (int i = 0; i < 3; ++i) {
+            const int32_t id = ids[2 + i];
+            if (id <= 0 || IsCommonChar(src.sys, src.hz, id)) continue;
+            uint8_t found = 0;
+            const int32_t b = GramGetBigramScore(g, uint32_t(id), gram, &found, false, false, nullptr, nullptr);
+            if (!found) continue;
+            const int64_t sum = int64_t(b) + distanceTerms[i] + u;
+            if (sum < best) {
+                best = sum;
+                bestPair = b;
+            }
+        }
+        if (best < threshold) {
+            --systemBudget;
+            return raise(kAdjustLastWordBigram, -bestPair - u);
+        }
+    }
+    w->kind = kCandKindScored;
+    return 0;
+}
+
+namespace {
+
+int32_t GramIdOf(const t_sysDict* sys, const t_lstr* ids, const t_lstr* text) {
+    uint32_t gram = 0;
+    if (!sys || !sys->IsReady() || !ids || !text || !sys->FindWord(ids, text, nullptr, nullptr, &gram)) return 0;
+    return int32_t(gram);
+}
+
+}  // namespace
+
+void PrepareContextAdjust(t_freqAdjust* adjust, const t_adjustRequest& request) {
+    adjust->contextText = adjust->contextIds = nullptr;
+    for (int32_t& id : adjust->ids) id = 0;
+    adjust->recentText = nullptr;
+    adjust->recentLength = 0;
+    if (!request.on) return;
+    adjust->contextText = request.wordText;
+    adjust->contextIds = request.wordIds;
+    adjust->recentText = request.recentText;
+    adjust->recentLength = request.recentLength;
+    const t_sysDict* sys = adjust->src.sys;
+    if (request.number) {
+        adjust->ids[0] = kNumberContextId;
+    } else if (request.wordId > 0) {
+        adjust->ids[0] = request.wordId;
+    } else if (request.wordText && request.wordIds) {
+        adjust->ids[0] = GramIdOf(sys, request.wordIds, request.wordText);
+    } else if (request.recentLength > 0 && request.recentText && request.submitted &&
+               size_t(request.recentLength) >= std::wcslen(request.recentText)) {
+        // The recent text is compared whole: the newest committed word precedes.
+        const t_lstr *key = nullptr, *text = nullptr;
+        request.submitted->Get(0, &key, &text);
+        if (key && text) {
+            adjust->contextText = text;
+            adjust->contextIds = key;
+            adjust->ids[0] = GramIdOf(sys, key, text);
+        }
+    }
+    for (int i = 0; i < 3; ++i) {
+        adjust->ids[2 + i] = request.earlierIds[i];
+        adjust->distanceTerms[i] = request.distanceTerms[i];
+    }
+    if (request.pair && request.submitted) {
+        const t_lstr *key0 = nullptr, *text0 = nullptr, *key1 = nullptr, *text1 = nullptr;
+        request.submitted->Get(1, &key0, &text0);  // the older one comes first
+        request.submitted->Get(0, &key1, &text1);
+        constexpr uint32_t kBytes = 2 + 2 * 22;
+        uint8_t ids[kBytes], text[kBytes];
+        if (key0 && text0 && key1 && text1 &&
+            LstrConcatBounded(reinterpret_cast<t_lstr*>(ids), kBytes, key0, key1) &&
+            LstrConcatBounded(reinterpret_cast<t_lstr*>(text), kBytes, text0, text1))
+            adjust->ids[1] = GramIdOf(sys, reinterpret_cast<t_lstr*>(ids), reinterpret_cast<t_lstr*>(text));
+    }
+}
+
+int CheckWordPinyin(const t_pyDict* py, const t_hzDict* hz, const t_lstr* ids, const t_lstr* text) {
+    const int n = LstrGetLength(ids);
+    if (!ids || !text || n == 0 || n != LstrGetLength(text)) return 0;
+    uint16_t readings[64];
+    for (int i = 0; i < n; ++i) {
+        const uint16_t id = LstrGetUnit(ids, size_t(i));
+        const uint16_t ch = LstrGetUnit(text, size_t(i));
+        if (id > kMaxCheckedId) return 0;
+        if ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z')) {
+            if (!py || py->GetLetterId(ch) != id) return 0;
+            continue;
+        }
+        if (!hz) continue;  // no character readings to check against
+        const int count = hz->GetCharPinyinIds(ch, readings, 64);
+        bool has = false;
+        for (int k = 0; k < count && !has; ++k) has = readings[k] == id;
+        if (!has) return 0;
+    }
+    return 1;
+}
+
+void FormatAdjustFlags(std::wstring& out, uint32_t flags) {
+    static const struct {
+        uint32_t bit;
+        const wchar_t* label;
+    } kLabels[] = {{0x1, L"合成系统词 "},     {0x2, L"合成二元 "},   {0x4, L"与前两字合成二元 "},
+                   {0x8, L"单纯用户词 "},     {0x10, L"高频用户词 "}, {0x20, L"合成用户词 "},
+                   {0x40, L"用户二元 "},      {0x80, L"用户cache "},  {0x100, L"数字调频 "},
+                   {0x200, L"组词上文末尾元词二元调频 "}, {0x800, L"系统远距离调频 "},
+                   {0x1000, L"用户远距离调频 "}};
+    const size_t before = out.size();
+    for (const auto& l : kLabels)
+        if (flags & l.bit) out += l.label;
+    if (out.size() == before) out += L"未知调频 ";
+}

@@ -1,0 +1,128 @@
+// t_freqAdjust: the context of one conversion (the word committed before, the
+// recent input, the user dictionary's scale) and the scoring that moves a
+// system or user word up when it follows that context; CheckWordPinyin tests
+// that a text can be read with its syllables.
+// One conversion on one thread; the record points at dictionaries it does not own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct t_lstr;
+struct t_candWord;
+struct t_wordArc;
+class t_sysDict;
+class t_gramInfo;
+class t_pyDict;
+class t_hzDict;
+class t_CAStringCache;
+class t_usrInputCache;
+class t_submittedUsrWord;
+
+// Context id of a number just typed (above every gram id).
+inline constexpr int32_t kNumberContextId = 0x20000;
+
+// Adjust flags (t_candWord::adjustFlags).
+enum : uint32_t {
+    kAdjustComposedSystem = 0x1,
+    kAdjustComposedBigram = 0x2,
+    kAdjustPairBigram = 0x4,
+    kAdjustPlainUser = 0x8,
+    kAdjustFrequentUser = 0x10,
+    kAdjustComposedUser = 0x20,
+    kAdjustUserBigram = 0x40,
+    kAdjustUserCache = 0x80,
+    kAdjustNumber = 0x100,
+    kAdjustLastWordBigram = 0x200,
+    kAdjustSystemFar = 0x800,
+    kAdjustUserFar = 0x1000,
+};
+
+// Where the caller's context comes from; every pointer may be null.
+struct t_adjustSources {
+    const t_sysDict* sys = nullptr;
+    const t_pyDict* py = nullptr;
+    const t_hzDict* hz = nullptr;
+    const t_CAStringCache* continuations = nullptr;  // strings that follow the committed word
+    const t_usrInputCache* recentInputs = nullptr;
+};
+
+struct t_freqAdjust {
+    static constexpr int32_t kBudget = 10;
+
+    const t_lstr* contextText = nullptr;  // the preceding word
+    const t_lstr* contextIds = nullptr;   // its syllables
+    uint8_t singleLock = 0;
+    uint8_t exactLock = 0;
+    // [0] the preceding word's gram id (kNumberContextId after a number),
+    // [1] the two last committed words joined, [2..4] earlier words.
+    int32_t ids[5] = {};
+    int16_t distanceTerms[3] = {};
+    int32_t systemBudget = 0;
+    int32_t userBudget = 0;
+    int32_t threshold = 0;
+    int32_t contextUnigrams[2] = {};
+    uint8_t mode = 0;
+    int32_t userScale = 1048576;
+    int32_t userSize = 0;
+    const wchar_t* recentText = nullptr;  // the text committed lately, oldest first
+    int32_t recentLength = 0;             // trailing characters of it compared with a candidate
+    t_adjustSources src;
+
+    // Takes the sources, the unigrams of the first two ids and the user
+    // dictionary's size and scale (a dictionary of at most 999 words keeps
+    // the scale 1048576; scale is at least 1).
+    void Init(const t_adjustSources& sources, int32_t userWords, int32_t scale);
+    bool HasContext() const;
+    bool HasAdjust() const { return systemBudget > 0 || userBudget > 0; }
+    // The gates of one arc of system words (firstGram: the gram id of the
+    // group's first entry).
+    void ComputeSystem(const t_wordArc& arc, uint32_t firstGram);
+
+    // The continuation cache, then the pair with the preceding word, then
+    // the joined word in the system dictionary: 1 (composed system word,
+    // value = its cost or the cache weight), 32 (user continuation or
+    // weak pair), 64 (strong pair), 0 nothing. *direct: a cache hit.
+    int ComputeCacheAdjust(const t_lstr* ids, const t_lstr* text, bool allowBigram, bool exact, int32_t* value,
+                           uint8_t* direct) const;
+    // A user word of frequency f and secondary count s read at probability
+    // p; sets the order number and adjust flags. 1 when it raised the word.
+    int ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, double p);
+    // A system word (its dictionary entry, cost and the arc's extra power)
+    // after the context: 1 with kind 1 and an order number, else kind 0.
+    int ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t power, int32_t extra);
+    // Whether the recent input ends with the candidate's text (then the
+    // candidate becomes a system word ranked 100 lower).
+    bool DemoteRecent(t_candWord* w) const;
+};
+
+// What the caller knows of the context before a conversion.
+struct t_adjustRequest {
+    bool on = false;                    // adjust by the context at all
+    bool number = false;                // a number was typed just before
+    const t_lstr* wordText = nullptr;   // the preceding word and its syllables
+    const t_lstr* wordIds = nullptr;
+    int32_t wordId = 0;                 // its gram id when the caller knows it
+    const wchar_t* recentText = nullptr;
+    int32_t recentLength = 0;
+    const t_submittedUsrWord* submitted = nullptr;  // the last committed words
+    bool pair = false;                  // join the two last committed words
+    int32_t earlierIds[3] = {};
+    int16_t distanceTerms[3] = {};
+};
+
+// Fills the context part of the record from the request: the preceding
+// word (the caller's, or the newest committed word when the recent text is
+// compared whole), its gram id (kNumberContextId after a number), the
+// earlier ids, and with the pair flag the gram id of the two last committed
+// words joined. The sources (for the lookups) must be set before; Init
+// comes after.
+void PrepareContextAdjust(t_freqAdjust* adjust, const t_adjustRequest& request);
+
+// 1 when text (as many units as ids, more than none, every id at most 440)
+// can be read with the syllables: a Latin letter must carry its letter id,
+// any other character the id among its readings (not checked without hz).
+int CheckWordPinyin(const t_pyDict* py, const t_hzDict* hz, const t_lstr* ids, const t_lstr* text);
+
+// The labels of the adjust flags, in bit order; "未知调频 " for none known.
+void FormatAdjustFlags(std::wstring& out, uint32_t flags);
