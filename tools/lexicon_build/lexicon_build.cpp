@@ -642,7 +642,8 @@ int main(int argc, char** argv) {
           << " word rows, " << nameMarks.names << " three-character names flagged, " << nameMarks.givenChars
           << " given-name characters\n";
     r << "  compiled statistics: " << gramCounts.gramIds << " gram ids, " << stats.pairs << " of "
-      << gramCounts.bigramRows      << " bigrams stored (" << gramCounts.bigramsBelowClasses << " clamped to the lowest class), "
+      << gramCounts.bigramRows << " bigrams stored (" << gramCounts.bigramsBelowClasses
+      << " clamped to the lowest class), "
       << stats.shortItems << " short-key items\n";
     r << "  system files: qzim_py.bin " << pyImage.size() / 1e6 << " MB, qzim_hz.bin " << hzImage.size() / 1e6
       << " MB, qzim_core.bin " << coreImage.size() / 1e6 << " MB (compiled in " << seconds << " s)\n";
