@@ -51,7 +51,7 @@ struct t_fuzzTarget {
     // Small images written as raw seeds and kept as bases; made on demand.
     void (*makeImages)(std::vector<t_fuzzBase>& out) = nullptr;
     std::vector<std::pair<int, const char*>> dataFiles;
-    // Data files up to this size also go into the corpus as raw seeds.
+    // Images up to this size also go into the corpus as raw seeds.
     size_t rawSeedLimit = 64 * 1024;
 };
 
@@ -107,12 +107,12 @@ inline void FuzzImageInit(const t_fuzzTarget& target) {
     }
     const char* seedDir = getenv("VETRA_FUZZ_SEED_DIR");
     if (!seedDir || !*seedDir) return;
-    // Made images: raw seeds and untouched bases. Data files: bases, and raw
-    // seeds when small.
+    // Every image is a base; the small ones are raw seeds as well (large
+    // raw inputs would make every corpus entry megabytes).
     for (size_t i = 0; i < bases.size() && i < 0x80; ++i) {
         const t_fuzzBase& b = bases[i];
         const uint8_t raw = uint8_t(b.variant & 0x7F);
-        if (i < made || b.bytes.size() <= target.rawSeedLimit) WriteSeed(seedDir, "raw-" + b.name, raw, b.bytes);
+        if (b.bytes.size() <= target.rawSeedLimit) WriteSeed(seedDir, "raw-" + b.name, raw, b.bytes);
         WriteSeed(seedDir, "base-" + b.name, uint8_t(0x80 | i), {});
         // One small patch: a header word of the image changed.
         const t_fuzzBytes patch = {4, 0, 0, 0, 4, 0xFF, 0xFF, 0xFF, 0x7F};
