@@ -391,7 +391,7 @@ const t_fuzzTarget& Target() {
             {kReadOnly + kPlacements * 1, "qzim_eng.bin"},
             {kReadOnly + kPlacements * 1, "qzim_url.bin"},
             {kReadOnly + kPlacements * 1, "qzim_numFreqAdjust.bin"},
-            {kWritable + kPlacements * 1, "qzim_phrases.bin"},
+            {kReadOnly + kPlacements * 1, "qzim_phrases.bin"},
             {kReadOnly + kPlacements * 1, "qzim_eng_pre.bin"},
             {kReadOnly + kPlacements * 7, "qzim_quick.bin"},
             {kReadOnly + kPlacements * 1, "qzim_adjcache.bin"},

@@ -169,11 +169,9 @@ void MakeImages(std::vector<t_fuzzBase>& out) {
 }
 
 const t_fuzzTarget& Target() {
-    static const t_fuzzTarget target = {
-        kStores,
-        &MakeImages,
-        {{kPhrases, "qzim_phrases.bin"}},
-    };
+    // The system data holds no user store (its qzim_phrases.bin is the
+    // system phrase table, read by the table target).
+    static const t_fuzzTarget target = {kStores, &MakeImages, {}};
     return target;
 }
 
