@@ -1,6 +1,7 @@
 // Fuzzes the user dictionary's image: attached in place as the dictionary
-// manager hands it over (storage kind 4), as a private copy, or expanded
-// from a compact backup; then the lookups, one learned and one deleted
+// manager hands it over (storage kind 4), as a private copy, read from its
+// file (whose save patches the file in place), or expanded from a compact
+// backup; then the lookups, one learned and one deleted
 // word, and a save into the work directory. A save that reports success
 // must leave a file that attaches again and still holds the learned word.
 // Every placement and save runs on a private work directory; one thread.
@@ -15,7 +16,7 @@
 
 namespace {
 
-enum : int { kInPlace = 0, kCopy = 1, kCompact = 2, kVariants = 3 };
+enum : int { kInPlace = 0, kCopy = 1, kCompact = 2, kFile = 3, kVariants = 4 };
 
 // A length-prefixed string of units in its own buffer.
 struct t_units {
@@ -48,6 +49,7 @@ void MakeImages(std::vector<t_fuzzBase>& out) {
     const t_fuzzBytes bytes(image, image + size);
     out.push_back({kInPlace, "usr-small", bytes});
     out.push_back({kCopy, "usr-small-copy", bytes});
+    out.push_back({kFile, "usr-small-file", bytes});
     const std::wstring path = FuzzWidePath("compact.bin");
     t_fuzzBytes compact;
     if (dict.SaveCompactTemp(path.c_str()) && n_fuzzImage::ReadAll(FuzzPath("compact.bin"), compact))
@@ -120,6 +122,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         loaded = dict.Load(block.get(), int32_t(in.bytes.size()));
     } else if (in.variant == kCopy) {
         loaded = dict.AttachCopy(in.bytes.data(), in.bytes.size());
+    } else if (in.variant == kFile) {
+        // Read from its file, the dictionary patches only its changes into
+        // that file when it saves.
+        FuzzWriteFile(FuzzPath("usr.bin"), in.bytes.data(), in.bytes.size());
+        loaded = dict.AttachFile(FuzzWidePath("usr.bin").c_str());
     } else {
         region.assign(1 << 16, 0);
         loaded = dict.LoadCompact(in.bytes.data(), in.bytes.size(), pick.Next(2) ? region.data() : nullptr,
