@@ -162,22 +162,28 @@ inline bool FuzzDecodeImage(const uint8_t* data, size_t size, const t_fuzzTarget
 
 // An image placed read-only and flush against an inaccessible page, as a
 // file mapping of storage kind 0 is: a write anywhere or a read past the end
-// faults at once.
+// faults at once. The mapping is kept for the next image (megabytes of
+// fresh pages every run would cost more than the run itself); one at a time.
 class t_fuzzReadOnlyImage {
 public:
     t_fuzzReadOnlyImage(const uint8_t* data, size_t size) {
+        t_region& r = Region();
         const size_t page = size_t(sysconf(_SC_PAGESIZE));
-        m_body = (size + page - 1) / page * page;
-        if (m_body == 0) m_body = page;
-        m_length = m_body + page;
-        void* p = mmap(nullptr, m_length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) abort();
-        m_base = static_cast<uint8_t*>(p);
-        m_image = m_base + m_body - size;
+        size_t body = (size + page - 1) / page * page;
+        if (body == 0) body = page;
+        if (body > r.body) {
+            if (r.base) munmap(r.base, r.body + page);
+            void* p = mmap(nullptr, body + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (p == MAP_FAILED) abort();
+            r.base = static_cast<uint8_t*>(p);
+            r.body = body;
+            if (mprotect(r.base + r.body, page, PROT_NONE) != 0) abort();
+        }
+        if (mprotect(r.base, r.body, PROT_READ | PROT_WRITE) != 0) abort();
+        m_image = r.base + r.body - size;
         if (size) memcpy(m_image, data, size);
-        if (mprotect(m_base, m_body, PROT_READ) != 0 || mprotect(m_base + m_body, page, PROT_NONE) != 0) abort();
+        if (mprotect(r.base, r.body, PROT_READ) != 0) abort();
     }
-    ~t_fuzzReadOnlyImage() { munmap(m_base, m_length); }
     t_fuzzReadOnlyImage(const t_fuzzReadOnlyImage&) = delete;
     t_fuzzReadOnlyImage& operator=(const t_fuzzReadOnlyImage&) = delete;
 
@@ -185,10 +191,15 @@ public:
     uint8_t* Get() const { return m_image; }
 
 private:
-    uint8_t* m_base = nullptr;
+    struct t_region {
+        uint8_t* base = nullptr;
+        size_t body = 0;  // bytes before the guard page
+    };
+    static t_region& Region() {
+        static t_region region;
+        return region;
+    }
     uint8_t* m_image = nullptr;
-    size_t m_body = 0;
-    size_t m_length = 0;
 };
 
 // A writable heap copy of exactly the image (storage kinds 1 and 6), or

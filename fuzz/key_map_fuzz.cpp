@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    t_fuzzImage in;
+    static t_fuzzImage in;  // keeps its buffer: bases are megabytes
     if (!FuzzDecodeImage(data, size, Target(), in) || in.bytes.empty() || in.bytes.size() > (64u << 20)) return 0;
     t_fuzzPicker pick(data, size);
     std::unique_ptr<uint8_t[]> block = FuzzHeapImage(in.bytes);

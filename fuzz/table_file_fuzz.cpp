@@ -408,7 +408,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    t_fuzzImage in;
+    static t_fuzzImage in;  // keeps its buffer: bases are megabytes
     // Size 0 asks the reader to trust the image's own length (images the
     // caller built); file data always comes with its length.
     if (!FuzzDecodeImage(data, size, Target(), in) || in.bytes.empty()) return 0;
