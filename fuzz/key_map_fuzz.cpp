@@ -123,6 +123,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         map.AddUsage(item.key, item.id, int32_t(pick.Next(5)) - 2);
         if (pick.Next(4) == 0) map.DisableEntry(item.key, item.id);
     }
+    // Now and then enough keys to fill the small seed, so that trimming runs
+    // on the damaged images too.
+    for (uint32_t i = pick.Next(4) == 0 ? pick.Next(40) : 0; i > 0; --i)
+        map.AddMapping(Key(pick).c_str(), uint16_t(pick.Next(439)), uint16_t(pick.Next(0x40)), false);
     const std::wstring key = Key(pick);
     const uint16_t id = uint16_t(pick.Next(439));
     switch (pick.Next(3)) {

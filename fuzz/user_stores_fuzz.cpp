@@ -55,6 +55,10 @@ t_text Ids(t_fuzzPicker& pick, uint32_t most) {
     return t;
 }
 
+// Records added before the learned one: now and then enough to fill the
+// small seeds, so that growth and trimming run on the damaged images too.
+uint32_t Fillers(t_fuzzPicker& pick) { return pick.Next(4) == 0 ? pick.Next(40) : 0; }
+
 t_fuzzBytes StoreBytes(const t_userStoreBase& store) {
     const t_editableTableFile& s = store.Store();
     if (!s.IsAttached() || s.GetTotalSize() <= 0) return {};
@@ -210,6 +214,8 @@ void RunPhrases(uint8_t* image, int32_t size, t_fuzzPicker& pick) {
         d.MarkDeleted(r->key, r->phrase, r->position);
     }
     t_text key = Letters(pick, 6), phrase = Letters(pick, 12);
+    for (uint32_t i = Fillers(pick); i > 0; --i)
+        d.AddItem(Letters(pick, 3).Get(), Letters(pick, 8).Get(), int16_t(pick.Next(9)), uint8_t(pick.Next(4)));
     d.AddItem(key.Get(), phrase.Get(), int16_t(1 + pick.Next(9)), kPhraseAdded);
     const bool before = HasPhrase(d, arena, key.Get(), phrase.Get());
     SaveAndReload([&](const wchar_t* p) { return d.SaveToFile(p) != 0; },
@@ -226,6 +232,7 @@ void RunDeleted(uint8_t* image, int32_t size, t_fuzzPicker& pick) {
     t_text word = Letters(pick, 8), other = Letters(pick, 8);
     d.IsDeleted(word.Get());
     d.ClearWord(other.Get());
+    for (uint32_t i = Fillers(pick); i > 0; --i) d.AddWord(Letters(pick, 8).Get(), pick.Next(1000));
     d.AddWord(word.Get(), 1 + pick.Next(1000));
     const bool before = d.IsDeleted(word.Get());
     SaveAndReload([&](const wchar_t* p) { return d.SaveToFile(p) != 0; },
@@ -254,6 +261,8 @@ void RunFixed(uint8_t* image, int32_t size, t_fuzzPicker& pick) {
         d.RemoveItem(r->key, r->word);
     }
     t_text key = Letters(pick, 6), word = Letters(pick, 6), second("2"), third("3");
+    for (uint32_t i = Fillers(pick); i > 0; --i)
+        d.SetFixedWord(Letters(pick, 3).Get(), Letters(pick, 6).Get(), second.Get(), third.Get());
     d.SetFixedWord(key.Get(), word.Get(), second.Get(), third.Get());
     const bool before = HasFixed(d, arena, key.Get());
     SaveAndReload([&](const wchar_t* p) { return d.SaveToFile(p) != 0; },
@@ -280,7 +289,10 @@ void RunCloud(uint8_t* image, int32_t size, t_fuzzPicker& pick) {
             const t_lstr* s3 = nullptr;
             d.GetStrings(texts[i], seconds[i], thirds[i], &s2, &s3);
         }
-        if (pass == 0) d.AddEntry(key.Get(), text.Get(), pick.Next(9), uint8_t(pick.Next(4)), second.Get(), third.Get());
+        if (pass > 0) continue;
+        for (uint32_t i = Fillers(pick); i > 0; --i)
+            d.AddEntry(Ids(pick, 3).Get(), Letters(pick, 6).Get(), pick.Next(9), 0, second.Get(), third.Get());
+        d.AddEntry(key.Get(), text.Get(), pick.Next(9), uint8_t(pick.Next(4)), second.Get(), third.Get());
     }
     d.IncreaseHit(key.Get(), text.Get());
     d.ResetEntry(key.Get(), text.Get());
@@ -299,6 +311,8 @@ void RunContacts(uint8_t* image, int32_t size, t_fuzzPicker& pick) {
     int32_t handles[4];
     const t_lstr* keys[4];
     d.FindExtending(key.Get(), handles, keys, 4, &count);
+    for (uint32_t i = Fillers(pick); i > 0; --i)
+        d.AddItem(Ids(pick, 3).Get(), Letters(pick, 6).Get(), int32_t(pick.Next(100)) - 10);
     d.AddItem(key.Get(), word.Get(), int32_t(1 + pick.Next(100)));
     if (pick.Next(4) == 0) d.DisableAll();
     const bool before = d.Find(key.Get(), &extends) >= 0;
@@ -364,6 +378,7 @@ void RunStrings(int store, uint8_t* image, int32_t size, t_fuzzPicker& pick) {
     t_strUsrEntry** all = nullptr;
     uint32_t count = 0;
     if (d.ListAll(heap, &all, &count) && count > 0) d.DeleteWord(all[pick.Next(count)]->stored);
+    for (uint32_t i = Fillers(pick); i > 0; --i) d.AddWord(Letters(pick, 10).Get(), pick.Next(100000));
     if (store == kEnglish)
         d.AddWord(word.Get(), 1000 + pick.Next(100000));
     else

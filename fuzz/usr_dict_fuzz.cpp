@@ -160,6 +160,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         reading.Push(uint16_t(pick.Next(413)));
         word.Push(uint16_t(0x4E00 + pick.Next(0x5000)));
     }
+    // Now and then enough words to fill the small seeds, so that growth and
+    // trimming run on the damaged images too.
+    for (uint32_t i = pick.Next(4) == 0 ? pick.Next(40) : 0; i > 0; --i) {
+        t_units r, w;
+        for (uint32_t n = 1 + pick.Next(3); n > 0; --n) {
+            r.Push(uint16_t(pick.Next(413)));
+            w.Push(uint16_t(0x4E00 + pick.Next(0x5000)));
+        }
+        dict.LearnWord(r.Get(), w.Get(), 0);
+    }
     dict.LearnWord(reading.Get(), word.Get(), uint16_t(pick.Next(4)));
     // A damaged image may hide a word in a bucket out of order; a save must
     // not lose one that was found.
