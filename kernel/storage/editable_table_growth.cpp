@@ -276,6 +276,11 @@ int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUs
             }
             keys.push_back(key);
         }
+    // Each chain is bounded alone; chains that share rows (a damaged image)
+    // could still add up to more rows than the table has, and the rebuild
+    // below has room for the allocated rows only. Refused before anything
+    // is removed.
+    if (entries.size() > Rd32(attriRec + 8)) return 0;
     std::vector<uint8_t*> ranked = entries;
     std::stable_sort(ranked.begin(), ranked.end(), [&](uint8_t* a, uint8_t* b) { return cb.less(a, b); });
     size_t already = 0;

@@ -253,6 +253,36 @@ TEST(EditableTableTrimTest, KeepAboveTheRowCountFallsBackToTwoFifths) {
     EXPECT_EQ(attriUsed, 3);
 }
 
+// A damaged image whose chains share rows: key B links into key A's chain, so
+// the chains hold more rows than the attri table has. A trim (whose owner
+// removes nothing, as the key map's) must refuse instead of rebuilding more
+// rows than there is room for and leaving a used count no reader accepts.
+TEST(EditableTableTrimTest, ChainsSharingRowsBeyondTheTableAreRefusedUntouched) {
+    t_shape s;
+    s.buckets = 4;
+    s.keyRows = 8;
+    s.attriRows = 8;
+    Bytes image = EmptyImage(s);
+    auto removeNothing = [](uint8_t*, uint8_t*, void*, int) { return 1; };
+    t_editableTableFile ed({{&LessByFreq, removeNothing, nullptr, &StateByFreq, nullptr}}, int32_t(s.extraSize));
+    ASSERT_TRUE(Attach(ed, s, image));
+    const Bytes a = KeyUnits({1, 1}), b = KeyUnits({2, 2});
+    for (int32_t f = 1; f <= 5; ++f) ASSERT_NE(Add(ed, AttriItem(a, 1, "a" + std::to_string(f), f)), 0);
+    ASSERT_NE(Add(ed, AttriItem(b, 2, "b", 9)), 0);
+    t_editLocation la, lb;
+    ASSERT_TRUE(ed.Locate(AttriItem(a, 1, "a1", 1).data(), uint32_t(AttriItem(a, 1, "a1", 1).size()), 0, &la));
+    ASSERT_TRUE(ed.Locate(AttriItem(b, 2, "b", 9).data(), uint32_t(AttriItem(b, 2, "b", 9).size()), 0, &lb));
+    const uint32_t link = ed.GetLayout().keyLayouts[0].linkOffset;
+    Wr32(lb.keyRow.ptr + link, Rd32(la.keyRow.ptr + link));
+    const Bytes before = WholeImage(ed);
+
+    int32_t keyUsed = 0, attriUsed = 0;
+    EXPECT_EQ(ed.TrimWithAttri(0, &keyUsed, &attriUsed, 0), 0);
+    EXPECT_EQ(ed.GetAttriUsedCount(0), 6);
+    EXPECT_EQ(WholeImage(ed), before);
+    ExpectReattaches(ed, s);
+}
+
 TEST(EditableTableTrimTest, TrimWithoutCallbacksFailsAndChangesNothing) {
     t_shape s;
     Bytes image = EmptyImage(s);
