@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/scope_heap.h"
 
 class t_calcCore;

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/lexicon/small_dicts_arena.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"

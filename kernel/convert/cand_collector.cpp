@@ -7,7 +7,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/name_marks.h"

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/aux_code.h"
 #include "kernel/runtime/scope_heap.h"
 

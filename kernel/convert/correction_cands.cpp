@@ -8,7 +8,7 @@
 #include <cwchar>
 #include <string>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/runtime/scope_heap.h"
 

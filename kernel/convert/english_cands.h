@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/lexicon/string_dict.h"
 #include "kernel/runtime/scope_heap.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/input_lattice.h"
 #include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/hz_dict.h"

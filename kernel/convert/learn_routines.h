@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/userdict/usr_dict_v3.h"

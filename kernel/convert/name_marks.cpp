@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cwchar>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/input_lattice.h"
 #include "kernel/lexicon/sys_dict.h"

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/scope_heap.h"
 
 // Never more records than this per input (3 readings and a page of 94 symbols).

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/path.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/scope_heap.h"
 
 // Source types of the special-input records.

@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <new>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/lexicon/letter_tables.h"
 #include "kernel/lexicon/py_dict.h"

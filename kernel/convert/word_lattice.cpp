@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/lexicon/cell_dict.h"
 #include "kernel/lexicon/gram_stat.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <map>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/lexicon/small_dicts.h"
 
 class t_Numeric {

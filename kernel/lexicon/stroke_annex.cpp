@@ -4,7 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/text_helpers.h"
 #include "kernel/lexicon/letter_tables.h"
 #include "kernel/runtime/singleton.h"

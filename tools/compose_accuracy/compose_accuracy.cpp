@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/input_lattice.h"
 #include "kernel/convert/py_lattice.h"
 #include "kernel/convert/word_finder.h"

@@ -9,7 +9,7 @@
 #include <deque>
 #include <string>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/runtime/scope_heap.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "tests/support/test_dir.h"
 
 namespace convert_test {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/sys_dict_writer.h"

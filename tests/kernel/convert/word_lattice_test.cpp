@@ -8,7 +8,7 @@
 #include <climits>
 #include <string>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/userdict/usr_dict_v3.h"
 #include "tests/kernel/convert/convert_support.h"

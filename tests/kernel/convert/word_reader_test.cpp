@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/lexicon/cell_dict.h"
 #include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/key_map_builder.h"

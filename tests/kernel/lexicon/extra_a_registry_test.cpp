@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/lexicon/spell_model.h"
 #include "kernel/lexicon/stroke_annex.h"
 #include "kernel/lexicon/stroke_annex_writer.h"

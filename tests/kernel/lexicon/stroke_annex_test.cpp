@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/lexicon/stroke_annex_writer.h"
 #include "kernel/lexicon/syllable_table.h"
 #include "tests/kernel/lexicon/built_data_support.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/scope_heap.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Merging and the predicates of the candidate record.
 // Plain functions over records of one conversion; no shared state.
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 
 namespace {
 
