@@ -111,6 +111,10 @@ bool UserManager::InitAt(t_errorContext& ctx, const char16_t* userDataDir) {
         ctx.SetError(u"UserManager初始化失败");
         return false;
     }
+    if (!m_section.Create(ctx, u"Local\\vetraime_user_lock_proc") || !m_mutex.Create(ctx, u"Local\\vetraime_user_lock")) {
+        ctx.SetError(u"UserManager初始化失败");
+        return false;
+    }
     m_productDir = t_path(userDataDir, u"VetraPY");
     m_usersDir = t_path(userDataDir, u"VetraPY.users");
     MakePrivateDir(m_productDir);  // user 0's folder
@@ -305,6 +309,185 @@ bool UserManager::CreateAccount(t_errorContext& ctx, UserAccountInfo* info, bool
     if (!m_acc.Save(ctx)) return undo(u"账户文件保存出错");
     info->id = id;
     return true;
+}
+
+bool UserManager::OpenUserData(t_errorContext& ctx, UserDataFile& data, uint32_t id) {
+    t_path dir;
+    if (!GetUserDir(id, &dir)) {
+        ctx.SetError(u"获取用户目录失败: ");
+        return false;
+    }
+    const VarUserAcc* account = m_accLoaded ? m_acc.FindById(id) : nullptr;
+    if (!account) {
+        ctx.SetError(u"获取用户本地密码失败");
+        return false;
+    }
+    data.Bind((dir + u"user.dat").GetStr(), account->GetKey());
+    if (!data.Load(ctx)) {
+        Fail(ctx, u"用户账户文件加载失败: ", ctx.GetError());
+        return false;
+    }
+    return true;
+}
+
+bool UserManager::SetAccountKey(t_errorContext& ctx, uint32_t id, const uint8_t key[kUserKeyBytes]) {
+    VarUserAcc* account = m_accLoaded ? m_acc.FindById(id) : nullptr;
+    if (!account) {
+        ctx.SetError(u"账户不存在");
+        return false;
+    }
+    uint8_t copy[kUserKeyBytes], old[kUserKeyBytes];
+    std::memcpy(copy, key, kUserKeyBytes);
+    std::memcpy(old, account->GetKey(), kUserKeyBytes);
+    account->m_key.Set(copy);
+    if (!m_acc.Save(ctx)) {
+        account->m_key.Set(old);
+        ctx.SetError(u"保存账户文件失败");
+        return false;
+    }
+    return true;
+}
+
+bool UserManager::ChangePassword(t_errorContext& ctx, uint32_t id, const char16_t* newPassword) {
+    CheckVersions(ctx);
+    uint8_t key[kUserKeyBytes];
+    UserDataFile data;
+    if (!DerivePasswordKey(newPassword, key) || !OpenUserData(ctx, data, id)) {
+        ctx.SetError(u"加载用户数据失败");
+        return false;
+    }
+    // The account takes the new key first and goes back to the old one when
+    // the data cannot be written under it, so a failed write leaves them matching.
+    uint8_t oldKey[kUserKeyBytes];
+    std::memcpy(oldKey, m_acc.FindById(id)->GetKey(), kUserKeyBytes);
+    if (!SetAccountKey(ctx, id, key)) return false;
+    data.SetKey(key);
+    if (!data.Save(ctx)) {
+        t_errorContext ignored;
+        SetAccountKey(ignored, id, oldKey);
+        ctx.SetError(u"保存用户数据失败");
+        return false;
+    }
+    if (id == m_acc.m_currentId) m_current.Load(ctx);
+    return true;
+}
+
+bool UserManager::UpdateAccountTexts(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info) {
+    CheckVersions(ctx);
+    VarUserAcc* account = m_accLoaded ? m_acc.FindById(id) : nullptr;
+    if (!account) {
+        ctx.SetError(u"账户不存在");
+        return false;
+    }
+    if (!account->m_name.Set(info.name) || !account->m_second.Set(info.second) || !m_acc.Save(ctx)) {
+        ctx.SetError(u"保存账户文件失败");
+        return false;
+    }
+    return true;
+}
+
+bool UserManager::UpdateUserSettings(t_errorContext& ctx, uint32_t id, uint32_t mask, const UserAccountInfo& info) {
+    CheckVersions(ctx);
+    UserDataFile data;
+    if (!OpenUserData(ctx, data, id) || !CopyUserSettings(ctx, &data, mask, info)) {
+        t_str message(u"加载用户数据失败:");
+        message.Append(info.name ? info.name : u"");
+        message.Append(u"(");
+        message.Append(info.second ? info.second : u"");
+        message.Append(u")");
+        ctx.SetError(message.GetStr());
+        return false;
+    }
+    if (id == m_acc.m_currentId) m_current.Load(ctx);
+    return true;
+}
+
+bool UserManager::UpdateAccount(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info, uint32_t flags,
+                                const char16_t* newPassword) {
+    if ((flags & kUpdatePassword) && !ChangePassword(ctx, id, newPassword)) return false;
+    return UpdateAccountTexts(ctx, id, info) && UpdateUserSettings(ctx, id, ~0u, info);
+}
+
+bool UserManager::GetAccountInfoById(t_errorContext& ctx, n_porting::t_heap& arena, uint32_t id,
+                                     UserAccountInfo* out) {
+    CheckVersions(ctx);
+    if (!m_accLoaded) {
+        ctx.SetError(u"获取账户信息失败：用户账户文件加载失败");
+        return false;
+    }
+    const VarUserAcc* account = m_acc.FindById(id);
+    if (!account) {
+        ctx.SetError(u"获取账户信息失败：账户不存在");
+        return false;
+    }
+    VarStringW name(&arena), second(&arena);
+    UserDataFile loaded;
+    const UserDataFile* data = &m_current;
+    if (id != m_acc.m_currentId) {
+        if (!OpenUserData(ctx, loaded, id)) {
+            ctx.SetError(u"获取账户信息失败");
+            return false;
+        }
+        data = &loaded;
+    }
+    if (!name.Set(account->m_name.GetText()) || !second.Set(account->m_second.GetText())) {
+        ctx.SetError(u"获取账户信息失败");
+        return false;
+    }
+    data->ReadInto(out);
+    // The byte array lives in the data file's arena: copy it too.
+    out->bytes3 = out->bytes3Length ? static_cast<const uint8_t*>(CopyToArena(&arena, out->bytes3, out->bytes3Length, 0))
+                                    : nullptr;
+    out->id = id;
+    out->name = name.GetText();
+    out->second = second.GetText();
+    std::memcpy(out->key, account->GetKey(), kUserKeyBytes);
+    return true;
+}
+
+bool UserManager::ReloadCurrentUser(t_errorContext& ctx) {
+    if (!m_current.Load(ctx)) {
+        ctx.SetError(u"加载当前用户数据失败");
+        return false;
+    }
+    m_current.SyncVersion();
+    return true;
+}
+
+bool UserManager::SaveCurrentUser(t_errorContext& ctx) {
+    if (!m_current.Save(ctx)) {
+        ctx.SetError(u"保存当前用户数据失败");
+        return false;
+    }
+    return true;
+}
+
+bool UserManager::SwitchUser(t_errorContext& ctx, uint32_t id) {
+    CheckVersions(ctx);
+    if (!m_accLoaded || (id != 0 && !m_acc.FindById(id))) {
+        ctx.SetError(u"账户不存在");
+        return false;
+    }
+    if (!SaveCurrentUser(ctx)) return false;
+    const uint32_t old = m_acc.m_currentId;
+    m_acc.m_currentId = id;
+    if (!ReloadCurrentUser(ctx)) {
+        m_acc.m_currentId = old;
+        m_current.Load(ctx);
+        return false;
+    }
+    if (!m_acc.Save(ctx)) {
+        ctx.SetError(u"保存账户文件失败");
+        return false;
+    }
+    return true;
+}
+
+bool UserManager::WithLocks(t_errorContext& ctx, bool (*callback)(void*), void* argument) {
+    n_porting::t_mutex::t_locker proc, named;
+    if (!proc.Lock(ctx, &m_section) || !named.Lock(ctx, &m_mutex)) return false;
+    CheckVersions(ctx);
+    return callback && callback(argument);
 }
 
 bool UserManager::GetUserDir(uint32_t id, t_path* out) const {

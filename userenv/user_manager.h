@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "porting3/named_objects.h"
 #include "porting3/path16.h"
 #include "userenv/user_file.h"
 
@@ -61,6 +62,25 @@ public:
     // key); the record's id receives the new id.
     bool CreateAccount(t_errorContext& ctx, UserAccountInfo* info, bool copySettings);
 
+    // Binds a data file to the user's user.dat and key and loads it.
+    bool OpenUserData(t_errorContext& ctx, UserDataFile& data, uint32_t id);
+    bool SetAccountKey(t_errorContext& ctx, uint32_t id, const uint8_t key[kUserKeyBytes]);
+    // Re-keys the account and its user.dat with the key of the new password.
+    bool ChangePassword(t_errorContext& ctx, uint32_t id, const char16_t* newPassword);
+    bool UpdateAccountTexts(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info);
+    bool UpdateUserSettings(t_errorContext& ctx, uint32_t id, uint32_t mask, const UserAccountInfo& info);
+    static constexpr uint32_t kUpdatePassword = 8;
+    // kUpdatePassword: the password first; then the texts and the settings.
+    bool UpdateAccount(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info, uint32_t flags,
+                       const char16_t* newPassword);
+    // The account and its user data; the texts are copied into `arena`.
+    bool GetAccountInfoById(t_errorContext& ctx, n_porting::t_heap& arena, uint32_t id, UserAccountInfo* out);
+    bool ReloadCurrentUser(t_errorContext& ctx);
+    bool SaveCurrentUser(t_errorContext& ctx);
+    bool SwitchUser(t_errorContext& ctx, uint32_t id);
+    // Runs the callback with the locks held and the versions checked.
+    bool WithLocks(t_errorContext& ctx, bool (*callback)(void*), void* argument);
+
     // <data>/VetraPY for user 0, else <data>/VetraPY.users/%08x.
     bool GetUserDir(uint32_t id, n_porting::t_path* out) const;
     bool FindUserFile(t_errorContext& ctx, uint32_t id, const char16_t* name, n_porting::t_path* out);
@@ -86,6 +106,8 @@ private:
     n_porting::t_path m_productDir;
     n_porting::t_path m_usersDir;
     n_porting::t_path m_modulePath;
+    n_porting::t_criticalSection m_section;
+    n_porting::t_mutex m_mutex;
     bool m_inited = false;
 };
 

@@ -99,6 +99,41 @@ TEST(UserManagerTest, AccountsAndLogin) {
     EXPECT_EQ(0u, id);
 }
 
+TEST(UserManagerTest, PasswordTextsSettingsAndSwitching) {
+    t_home home;
+    n_porting::t_errorContext ctx;
+    UserManager m;
+    ASSERT_TRUE(home.Init(m, ctx));
+    UserAccountInfo info = Account(u"amy", u"old");
+    ASSERT_TRUE(m.CreateAccount(ctx, &info, false));
+
+    EXPECT_FALSE(m.ChangePassword(ctx, 1, u"\u0e01"));
+    ASSERT_TRUE(m.ChangePassword(ctx, 1, u"new")) << Narrow(ctx.GetError());
+    EXPECT_FALSE(m.LoginWithPassword(ctx, 1, u"old"));
+    EXPECT_TRUE(m.LoginWithPassword(ctx, 1, u"new"));
+
+    UserAccountInfo update = Account(u"amelia", u"-");
+    update.second = u"renamed";
+    update.value9 = 5;
+    ASSERT_TRUE(m.UpdateAccountTexts(ctx, 1, update));
+    ASSERT_TRUE(m.UpdateUserSettings(ctx, 1, 0x200, update));
+    ASSERT_TRUE(m.SwitchUser(ctx, 1)) << Narrow(ctx.GetError());
+    uint32_t id = 0;
+    ASSERT_TRUE(m.GetCurrentUserId(ctx, &id));
+    EXPECT_EQ(1u, id);
+
+    UserManager next;  // everything above reached the files
+    ASSERT_TRUE(home.Init(next, ctx));
+    n_porting::t_heap arena(1024);
+    UserAccountInfo read;
+    ASSERT_TRUE(next.GetAccountInfoById(ctx, arena, 1, &read)) << Narrow(ctx.GetError());
+    EXPECT_EQ(std::u16string(u"amelia"), read.name);
+    EXPECT_EQ(std::u16string(u"renamed"), read.second);
+    EXPECT_EQ(5u, read.value9);
+    EXPECT_TRUE(next.LoginByNameWithPassword(ctx, u"amelia", u"new"));
+    EXPECT_FALSE(next.GetAccountInfoById(ctx, arena, 2, &read));
+}
+
 TEST(UserManagerTest, FoldersNamesAndModes) {
     t_home home;
     n_porting::t_errorContext ctx;
