@@ -50,7 +50,13 @@ bool UserEnv::t_envContainer::t_loader::MoveData(const uint8_t* from, uint32_t f
 
 namespace {
 const char16_t kBlockBase[] = u"Local\\vetraime_env_fm";
+
+void Trace(t_errorContext& ctx, const char16_t* format, uint32_t id) {
+    n_porting::t_str text;
+    text.Format(format, int(id));
+    ctx.SetError(text.GetStr());
 }
+}  // namespace
 
 UserEnv::t_envContainer::t_envContainer(uint32_t id, const UserManager* manager)
     : m_id(id), m_loader(id, manager), m_memory(&m_loader, kBlockBase, n_porting::kVersionSlotSettings, &m_id) {}
@@ -178,11 +184,11 @@ UserEnv::t_envContainer* UserEnv::Container(uint32_t id) {
 bool UserEnv::GetEnv(t_errorContext& ctx, t_env& store, uint32_t id) {
     n_porting::t_mutex::t_locker lock;
     if (!lock.Lock(ctx, &m_section)) {
-        ctx.SetError(u"UserEnv::GetEnv失败");
+        Trace(ctx, u"UserEnv::GetEnv失败:uid=%d", id);
         return false;
     }
     if (!Container(id)->GetEnv(ctx, store)) {
-        ctx.SetError(u"UserEnv::GetEnv 失败:uid = ");
+        Trace(ctx, u"UserEnv::GetEnv 失败:uid = %d", id);
         return false;
     }
     return true;
@@ -191,7 +197,7 @@ bool UserEnv::GetEnv(t_errorContext& ctx, t_env& store, uint32_t id) {
 bool UserEnv::CopyFrom(t_errorContext& ctx, uint32_t id, const t_env& store) {
     n_porting::t_mutex::t_locker lock;
     if (!lock.Lock(ctx, &m_section) || !Container(id)->CopyFrom(ctx, store)) {
-        ctx.SetError(u"UserEnv::CopyFrom 失败");
+        Trace(ctx, u"UserEnv::CopyFrom 失败: uid = %d", id);
         return false;
     }
     return true;
@@ -200,7 +206,7 @@ bool UserEnv::CopyFrom(t_errorContext& ctx, uint32_t id, const t_env& store) {
 bool UserEnv::MergeFrom(t_errorContext& ctx, uint32_t id, t_env& store, bool bumpGroups) {
     n_porting::t_mutex::t_locker lock;
     if (!lock.Lock(ctx, &m_section) || !Container(id)->MergeFrom(ctx, store, bumpGroups)) {
-        ctx.SetError(u"UserEnv::MergeFrom 失败");
+        Trace(ctx, u"UserEnv::MergeFrom 失败: uid = %d", id);
         return false;
     }
     return true;
@@ -211,7 +217,7 @@ bool UserEnv::MergeSave(t_errorContext& ctx, uint32_t id, t_env& store, bool bum
     t_path path;
     GetEnvFilePath(&path, id, m_manager);
     if (!lock.Lock(ctx, &m_section) || !Container(id)->MergeSave(ctx, store, path.GetStr(), bumpGroups)) {
-        ctx.SetError(u"UserEnv::MergeSave 失败");
+        Trace(ctx, u"UserEnv::MergeSave 失败: uid = %d", id);
         return false;
     }
     return true;
@@ -220,7 +226,7 @@ bool UserEnv::MergeSave(t_errorContext& ctx, uint32_t id, t_env& store, bool bum
 bool UserEnv::MergeGet(t_errorContext& ctx, uint32_t id, t_env& store, bool bumpGroups) {
     n_porting::t_mutex::t_locker lock;
     if (!lock.Lock(ctx, &m_section) || !Container(id)->MergeEnv(ctx, store, bumpGroups)) {
-        ctx.SetError(u"UserEnv::MergeGet 失败");
+        Trace(ctx, u"UserEnv::MergeGet 失败: uid = %d", id);
         return false;
     }
     return true;
@@ -235,7 +241,7 @@ bool UserEnv::SaveCurrent(t_errorContext& ctx, uint32_t id) {
     t_path path;
     GetEnvFilePath(&path, id, m_manager);
     if (!store.Save(ctx, path.GetStr())) {
-        ctx.SetError(u"无法保存当前ENV：uid = ");
+        Trace(ctx, u"无法保存当前ENV：uid = %d", id);
         return false;
     }
     return true;

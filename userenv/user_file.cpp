@@ -195,7 +195,12 @@ bool UserFile::Load(t_errorContext& ctx) {
     close(fd);
     if (!sealed || got != size) {
         std::free(sealed);
-        ctx.SetError(sealed ? u"UserFile::Load 文件读取失败" : u"UserFile::Load 分配内存失败");
+        t_str message;
+        if (sealed)
+            message.Assign(u"UserFile::Load 文件读取失败");
+        else
+            message.Format(u"UserFile::Load 分配内存失败,大小:%d", int(size));
+        ctx.SetError(message.GetStr());
         return false;
     }
     m_readWhole = true;
@@ -236,7 +241,7 @@ bool UserFile::Save(t_errorContext& ctx) {
     const bool ok = n_porting::SaveFileSafely(ctx, t_path(m_path), sealed, size_t(size), nullptr, 0);
     std::free(sealed);
     if (!ok) {
-        Fail(ctx, u"UserFile::Save 写入文件错误:", &m_path);
+        ctx.SetError(u"UserFile::Save 写入文件错误");
         return false;
     }
     MakePrivateFile(m_path);
