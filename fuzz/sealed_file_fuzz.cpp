@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         f.SetKey(kAccFileKey);
         const int64_t room = f.Open(nullptr, 0, data, size);
         std::string out(size_t(room) + 1, '\0');
-        const int64_t got = f.Open(reinterpret_cast<uint8_t*>(out.data()), size_t(room), data, size);
+        const int64_t got =
+            f.Open(reinterpret_cast<uint8_t*>(out.data()), size_t(room), data, size);
         FUZZ_CHECK(got == -1 || (got >= 0 && got <= room && room - got < 16));
     }
     UserFile sealer;
@@ -51,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto* s = reinterpret_cast<uint8_t*>(sealed.data());
     FUZZ_CHECK(sealer.Seal(s, sealed.size(), data, uint32_t(size)) == int64_t(sealed.size()));
     std::string plain(sealed.size(), '\0');
-    FUZZ_CHECK(sealer.Open(reinterpret_cast<uint8_t*>(plain.data()), plain.size(), s, sealed.size()) ==
-               int64_t(size));
+    FUZZ_CHECK(sealer.Open(reinterpret_cast<uint8_t*>(plain.data()), plain.size(), s,
+                           sealed.size()) == int64_t(size));
     FUZZ_CHECK(size == 0 || std::memcmp(plain.data(), data, size) == 0);
     t_probe<UserAccFile>().Run(reinterpret_cast<const uint8_t*>(plain.data()), uint32_t(size));
     t_probe<UserDataFile>().Run(reinterpret_cast<const uint8_t*>(plain.data()), uint32_t(size));

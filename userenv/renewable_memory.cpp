@@ -9,7 +9,8 @@ namespace n_userenv {
 
 using n_porting::t_str;
 
-t_renewableMemory::t_renewableMemory(i_renewable* owner, const char16_t* base, int slot, const uint32_t* id)
+t_renewableMemory::t_renewableMemory(i_renewable* owner, const char16_t* base, int slot,
+                                     const uint32_t* id)
     : t_interface(slot), m_owner(owner) {
     if (!base) {
         m_baseName.Assign(u"???");
@@ -36,10 +37,12 @@ uint32_t t_renewableMemory::GetSize() const {
     return size >= kTrailerBytes ? size - kTrailerBytes : 0;
 }
 
-bool t_renewableMemory::Create(t_errorContext& ctx, t_block& block, uint32_t version, uint32_t capacity) {
+bool t_renewableMemory::Create(t_errorContext& ctx, t_block& block, uint32_t version,
+                               uint32_t capacity) {
     t_str name;
     t_lockerMemSharable locker;
-    if (uint64_t(capacity) + kTrailerBytes > 0xFFFFFFFFu - t_block::kHeaderBytes || !BlockName(name, version) ||
+    if (uint64_t(capacity) + kTrailerBytes > 0xFFFFFFFFu - t_block::kHeaderBytes ||
+        !BlockName(name, version) ||
         !block.Create(ctx, locker, name.GetStr(), capacity + kTrailerBytes))
         return false;
     std::memset(block.GetData() + capacity, 0, kTrailerBytes);
@@ -90,14 +93,16 @@ bool t_renewableMemory::Reserve(t_errorContext& ctx, uint8_t** data, uint32_t mi
         if (!Load(ctx, version)) return false;
     }
     const uint32_t capacity = GetSize();
-    if ((minimum == 0 || capacity >= minimum) && !m_owner->NeedsGrowth(m_block.GetData(), capacity)) {
+    if ((minimum == 0 || capacity >= minimum) &&
+        !m_owner->NeedsGrowth(m_block.GetData(), capacity)) {
         m_dirty = true;
         *data = m_block.GetData();
         return true;
     }
     uint64_t grown = capacity ? uint64_t(capacity) * 2 : minimum;
     while (grown < minimum) grown += capacity;
-    if (grown + kTrailerBytes > 0xFFFFFFFFu - t_block::kHeaderBytes || !Resize(ctx, uint32_t(grown))) {
+    if (grown + kTrailerBytes > 0xFFFFFFFFu - t_block::kHeaderBytes ||
+        !Resize(ctx, uint32_t(grown))) {
         ctx.SetError(u"扩容失败");
         return false;
     }

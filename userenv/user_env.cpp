@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "userenv/user_manager.h"
 
@@ -24,7 +25,8 @@ bool UserEnv::t_envContainer::t_loader::Prepare(t_errorContext&) {
     return true;
 }
 
-bool UserEnv::t_envContainer::t_loader::LoadImage(t_errorContext& ctx, uint8_t** data, uint32_t* size) {
+bool UserEnv::t_envContainer::t_loader::LoadImage(t_errorContext& ctx, uint8_t** data,
+                                                  uint32_t* size) {
     t_env store;
     t_errorContext ignored;  // a missing or unreadable file gives an empty store
     store.Load(ignored, m_path.GetStr(), 1);
@@ -38,8 +40,8 @@ bool UserEnv::t_envContainer::t_loader::LoadImage(t_errorContext& ctx, uint8_t**
     return true;
 }
 
-bool UserEnv::t_envContainer::t_loader::MoveData(const uint8_t* from, uint32_t fromSize, uint8_t* to,
-                                                 uint32_t toSize) {
+bool UserEnv::t_envContainer::t_loader::MoveData(const uint8_t* from, uint32_t fromSize,
+                                                 uint8_t* to, uint32_t toSize) {
     const uint32_t n = fromSize < toSize ? fromSize : toSize;
     if (n) std::memcpy(to, from, n);
     std::memset(to + n, 0, toSize - n);
@@ -59,7 +61,9 @@ void Trace(t_errorContext& ctx, const char16_t* format, uint32_t id) {
 }  // namespace
 
 UserEnv::t_envContainer::t_envContainer(uint32_t id, const UserManager* manager)
-    : m_id(id), m_loader(id, manager), m_memory(&m_loader, kBlockBase, n_porting::kVersionSlotSettings, &m_id) {}
+    : m_id(id),
+      m_loader(id, manager),
+      m_memory(&m_loader, kBlockBase, n_porting::kVersionSlotSettings, &m_id) {}
 
 bool UserEnv::t_envContainer::ReadShared(t_errorContext& ctx, t_env& store) {
     uint8_t* data = nullptr;
@@ -93,8 +97,10 @@ bool UserEnv::t_envContainer::CopyFrom(t_errorContext& ctx, const t_env& store) 
     return WriteShared(ctx, store);
 }
 
-bool UserEnv::t_envContainer::MergeIntoShared(t_errorContext& ctx, t_env& merged, t_env& store, bool bump) {
-    return ReadShared(ctx, merged) && t_env::Merge(merged, ctx, store, bump) && WriteShared(ctx, merged);
+bool UserEnv::t_envContainer::MergeIntoShared(t_errorContext& ctx, t_env& merged, t_env& store,
+                                              bool bump) {
+    return ReadShared(ctx, merged) && t_env::Merge(merged, ctx, store, bump) &&
+           WriteShared(ctx, merged);
 }
 
 bool UserEnv::t_envContainer::MergeFrom(t_errorContext& ctx, t_env& store, bool bumpGroups) {
@@ -109,7 +115,8 @@ bool UserEnv::t_envContainer::MergeFrom(t_errorContext& ctx, t_env& store, bool 
     return true;
 }
 
-bool UserEnv::t_envContainer::MergeSave(t_errorContext& ctx, t_env& store, const char16_t* path, bool bumpGroups) {
+bool UserEnv::t_envContainer::MergeSave(t_errorContext& ctx, t_env& store, const char16_t* path,
+                                        bool bumpGroups) {
     t_env merged;
     {
         t_lockerMemSharable lock;
@@ -156,7 +163,9 @@ UserEnv& UserEnv::GetInstance() {
 
 UserEnv::UserEnv(const UserManager* manager) : m_manager(manager) {}
 
-UserEnv::~UserEnv() = default;
+UserEnv::~UserEnv() {
+    for (auto* n = m_containers.First(); n; n = m_containers.Next(n)) delete n->value;
+}
 
 bool UserEnv::Init(t_errorContext& ctx) {
     if (m_inited) return true;
@@ -173,12 +182,13 @@ bool UserEnv::Init(t_errorContext& ctx) {
 }
 
 UserEnv::t_envContainer* UserEnv::Container(uint32_t id) {
-    auto found = m_containers.find(id);
-    if (found != m_containers.end()) return found->second.get();
-    auto made = std::make_unique<t_envContainer>(id, m_manager);
-    t_envContainer* container = made.get();
-    m_containers.emplace(id, std::move(made));
-    return container;
+    if (auto* found = m_containers.Find(id)) return found->value;
+    auto* made = new (std::nothrow) t_envContainer(id, m_manager);
+    if (made && !m_containers.Insert(id, made)) {
+        delete made;
+        return nullptr;
+    }
+    return made;
 }
 
 bool UserEnv::GetEnv(t_errorContext& ctx, t_env& store, uint32_t id) {
@@ -187,7 +197,7 @@ bool UserEnv::GetEnv(t_errorContext& ctx, t_env& store, uint32_t id) {
         Trace(ctx, u"UserEnv::GetEnv失败:uid=%d", id);
         return false;
     }
-    if (!Container(id)->GetEnv(ctx, store)) {
+    if (!(Container(id) && Container(id)->GetEnv(ctx, store))) {
         Trace(ctx, u"UserEnv::GetEnv 失败:uid = %d", id);
         return false;
     }
@@ -196,7 +206,7 @@ bool UserEnv::GetEnv(t_errorContext& ctx, t_env& store, uint32_t id) {
 
 bool UserEnv::CopyFrom(t_errorContext& ctx, uint32_t id, const t_env& store) {
     n_porting::t_mutex::t_locker lock;
-    if (!lock.Lock(ctx, &m_section) || !Container(id)->CopyFrom(ctx, store)) {
+    if (!lock.Lock(ctx, &m_section) || !(Container(id) && Container(id)->CopyFrom(ctx, store))) {
         Trace(ctx, u"UserEnv::CopyFrom 失败: uid = %d", id);
         return false;
     }
@@ -205,7 +215,8 @@ bool UserEnv::CopyFrom(t_errorContext& ctx, uint32_t id, const t_env& store) {
 
 bool UserEnv::MergeFrom(t_errorContext& ctx, uint32_t id, t_env& store, bool bumpGroups) {
     n_porting::t_mutex::t_locker lock;
-    if (!lock.Lock(ctx, &m_section) || !Container(id)->MergeFrom(ctx, store, bumpGroups)) {
+    if (!lock.Lock(ctx, &m_section) ||
+        !(Container(id) && Container(id)->MergeFrom(ctx, store, bumpGroups))) {
         Trace(ctx, u"UserEnv::MergeFrom 失败: uid = %d", id);
         return false;
     }
@@ -216,7 +227,8 @@ bool UserEnv::MergeSave(t_errorContext& ctx, uint32_t id, t_env& store, bool bum
     n_porting::t_mutex::t_locker lock;
     t_path path;
     GetEnvFilePath(&path, id, m_manager);
-    if (!lock.Lock(ctx, &m_section) || !Container(id)->MergeSave(ctx, store, path.GetStr(), bumpGroups)) {
+    if (!lock.Lock(ctx, &m_section) ||
+        !(Container(id) && Container(id)->MergeSave(ctx, store, path.GetStr(), bumpGroups))) {
         Trace(ctx, u"UserEnv::MergeSave 失败: uid = %d", id);
         return false;
     }
@@ -225,7 +237,8 @@ bool UserEnv::MergeSave(t_errorContext& ctx, uint32_t id, t_env& store, bool bum
 
 bool UserEnv::MergeGet(t_errorContext& ctx, uint32_t id, t_env& store, bool bumpGroups) {
     n_porting::t_mutex::t_locker lock;
-    if (!lock.Lock(ctx, &m_section) || !Container(id)->MergeEnv(ctx, store, bumpGroups)) {
+    if (!lock.Lock(ctx, &m_section) ||
+        !(Container(id) && Container(id)->MergeEnv(ctx, store, bumpGroups))) {
         Trace(ctx, u"UserEnv::MergeGet 失败: uid = %d", id);
         return false;
     }

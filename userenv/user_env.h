@@ -5,9 +5,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <unordered_map>
 
+#include "porting3/block_heap.h"
 #include "porting3/named_objects.h"
 #include "userenv/env_store.h"
 #include "userenv/renewable_memory.h"
@@ -50,7 +49,8 @@ public:
 
 private:
     const UserManager* m_manager;
-    std::unordered_map<uint32_t, std::unique_ptr<t_envContainer>> m_containers;
+    // Containers live until the keeper goes (process exit for the instance).
+    n_porting::t_poolHashMap<uint32_t, t_envContainer*, n_porting::t_idKeyPolicy> m_containers;
     n_porting::t_mutex m_mutex;
     n_porting::t_criticalSection m_section;
     bool m_inited = false;
@@ -73,7 +73,8 @@ private:
         bool LoadImage(t_errorContext& ctx, uint8_t** data, uint32_t* size) override;
         bool Prepare(t_errorContext& ctx) override;
         bool NeedsGrowth(const uint8_t*, uint32_t) override { return false; }
-        bool MoveData(const uint8_t* from, uint32_t fromSize, uint8_t* to, uint32_t toSize) override;
+        bool MoveData(const uint8_t* from, uint32_t fromSize, uint8_t* to,
+                      uint32_t toSize) override;
 
     private:
         uint32_t m_id;

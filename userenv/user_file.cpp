@@ -57,7 +57,8 @@ bool ToBytes(const t_str& path, char* out) {
 
 bool DerivePasswordKey(const char16_t* password, uint8_t out[kUserKeyBytes]) {
     const size_t units = password ? n_porting::WcsLen16(password) : 0;
-    char* gbk = units ? n_porting::Str16ToMultiByteAlloc(n_porting::kCodePageGbk, password, units) : nullptr;
+    char* gbk = units ? n_porting::Str16ToMultiByteAlloc(n_porting::kCodePageGbk, password, units)
+                      : nullptr;
     if (units && !gbk) return false;
     uint8_t inner[32];
     bool ok = n_porting::Md5Digest(inner, gbk ? gbk : "", gbk ? std::strlen(gbk) : 0);
@@ -82,8 +83,8 @@ bool MakePrivateDir(const t_path& dir) {
 void MakePrivateFile(const t_str& path) {
     char bytes[kPathBytes];
     struct stat st;
-    if (ToBytes(path, bytes) && lstat(bytes, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
-        (st.st_mode & 07777) != 0600)
+    if (ToBytes(path, bytes) && lstat(bytes, &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_uid == geteuid() && (st.st_mode & 07777) != 0600)
         chmod(bytes, 0600);
 }
 
@@ -110,7 +111,8 @@ bool UserFile::SetContent(const uint8_t* bytes, uint32_t length) {
     return true;
 }
 
-int64_t UserFile::Seal(uint8_t* out, size_t capacity, const uint8_t* content, uint32_t length) const {
+int64_t UserFile::Seal(uint8_t* out, size_t capacity, const uint8_t* content,
+                       uint32_t length) const {
     const size_t padded = (size_t(length) + 15) & ~size_t(15);
     const size_t size = padded + HeaderBytes();
     if (!out) return int64_t(size);
@@ -119,7 +121,8 @@ int64_t UserFile::Seal(uint8_t* out, size_t capacity, const uint8_t* content, ui
     uint8_t iv[16], header[16] = {'U', 's', 'e', 'r'};
     header[4] = uint8_t(length % 16);
     header[5] = m_digest ? 1 : 0;
-    if (!n_porting::AesSetEncryptKey(&key, m_key, 128) || !n_porting::RandomBytes(iv, 16)) return -1;
+    if (!n_porting::AesSetEncryptKey(&key, m_key, 128) || !n_porting::RandomBytes(iv, 16))
+        return -1;
     std::memcpy(out, iv, 16);
     if (!n_porting::AesCbcEncrypt(iv, out + 16, header, 16, &key)) return -1;
     size_t at = 32;
@@ -238,7 +241,8 @@ bool UserFile::Save(t_errorContext& ctx) {
     }
     // The writer keeps the mode of the file it replaces: make that private first.
     MakePrivateFile(m_path);
-    const bool ok = n_porting::SaveFileSafely(ctx, t_path(m_path), sealed, size_t(size), nullptr, 0);
+    const bool ok =
+        n_porting::SaveFileSafely(ctx, t_path(m_path), sealed, size_t(size), nullptr, 0);
     std::free(sealed);
     if (!ok) {
         ctx.SetError(u"UserFile::Save 写入文件错误");
@@ -297,7 +301,8 @@ bool UserAccFile::Serialise() {
 }
 
 bool UserAccFile::Parse() {
-    if (!m_content || m_length < 20 || ReadU32(m_content) != kAccMagic || ReadU32(m_content + 4) != 1)
+    if (!m_content || m_length < 20 || ReadU32(m_content) != kAccMagic ||
+        ReadU32(m_content + 4) != 1)
         return false;
     m_lastId = ReadU32(m_content + 8);
     m_currentId = ReadU32(m_content + 12);
@@ -328,7 +333,8 @@ bool UserAccFile::Reload(t_errorContext& ctx, uint32_t, bool) {
     return m_loaded;
 }
 
-int64_t UserAccFile::AddAccount(const char16_t* name, const char16_t* second, const uint8_t key[kUserKeyBytes]) {
+int64_t UserAccFile::AddAccount(const char16_t* name, const char16_t* second,
+                                const uint8_t key[kUserKeyBytes]) {
     if (FindByName(name)) return -1;
     if (m_lastId >= 0xFFFFFFFDu) return -2;
     VarUserAcc* account = m_accounts.Append();
@@ -360,10 +366,10 @@ VarUserAcc* UserAccFile::FindByName(const char16_t* name) const {
 // ---- UserDataFile ----
 
 UserDataFile::UserDataFile()
-    : m_bytes3(&m_arena),
-      m_arena(1024),
-      m_members{&m_flag0,  &m_flag1,  &m_block2, &m_bytes3,  &m_block4,  &m_value5, &m_value6,
-                &m_value7, &m_value8, &m_value9, &m_value10, &m_value11, &m_value12} {}
+    : m_bytes3(&m_arena), m_arena(1024), m_members{&m_flag0,  &m_flag1,  &m_block2,  &m_bytes3,
+                                                   &m_block4, &m_value5, &m_value6,  &m_value7,
+                                                   &m_value8, &m_value9, &m_value10, &m_value11,
+                                                   &m_value12} {}
 
 bool UserDataFile::Serialise() {
     uint32_t sizes[kMembers], total = 8 + kOffsetArrayBytes;
@@ -410,14 +416,16 @@ bool UserDataFile::ParseV1(const uint8_t* body, uint32_t length) {
 bool UserDataFile::ParseV2(const uint8_t* body, uint32_t length) {
     if (length < 8) return false;
     const uint32_t arrayBytes = ReadU32(body), tableBytes = ReadU32(body + 4);
-    if (arrayBytes > length || tableBytes % 4 || tableBytes > arrayBytes - 8 || arrayBytes < 8) return false;
+    if (arrayBytes > length || tableBytes % 4 || tableBytes > arrayBytes - 8 || arrayBytes < 8)
+        return false;
     for (uint32_t i = 0; i < tableBytes / 4; ++i) {
         const uint32_t pair = ReadU32(body + 8 + 4 * i);
         if (pair < 8 + tableBytes || pair > arrayBytes - 8) return false;
         const uint32_t index = ReadU32(body + pair), offset = ReadU32(body + pair + 4);
         if (offset > length) return false;
         if (index >= uint32_t(kMembers)) continue;
-        if (m_members[index]->Load(body + offset, length - offset, &m_arena) == kVarLoadFailed) return false;
+        if (m_members[index]->Load(body + offset, length - offset, &m_arena) == kVarLoadFailed)
+            return false;
     }
     return true;
 }
@@ -445,14 +453,16 @@ bool UserDataFile::CopyFrom(uint32_t mask, const UserAccountInfo& info) {
     if (mask & 0x200) m_value9.Set(info.value9);
     if (mask & 0x400) m_value10.Set(info.value10);
     if (mask & 0x800) m_value11.Set(info.value11);
-    if ((mask & 0x1000) && !m_bytes3.Set(info.bytes3, info.bytes3 ? info.bytes3Length : 0)) return false;
+    if ((mask & 0x1000) && !m_bytes3.Set(info.bytes3, info.bytes3 ? info.bytes3Length : 0))
+        return false;
     if (mask & 0x8000) m_value12.Set(info.value12);
     return true;
 }
 
 bool UserDataFile::FillForNewAccount(const UserAccountInfo& info) {
     m_block2.Set(info.block2);
-    return CopyFrom(0x2000 | 0x4000 | 0x1000 | 0x10 | 0x20 | 0x80 | 0x100 | 0x200 | 0x400 | 0x8000, info);
+    return CopyFrom(0x2000 | 0x4000 | 0x1000 | 0x10 | 0x20 | 0x80 | 0x100 | 0x200 | 0x400 | 0x8000,
+                    info);
 }
 
 void UserDataFile::ReadInto(UserAccountInfo* info) const {
@@ -471,7 +481,8 @@ void UserDataFile::ReadInto(UserAccountInfo* info) const {
     info->value12 = *m_value12.Get(nullptr);
 }
 
-bool CopyUserSettings(t_errorContext& ctx, UserDataFile* file, uint32_t mask, const UserAccountInfo& info) {
+bool CopyUserSettings(t_errorContext& ctx, UserDataFile* file, uint32_t mask,
+                      const UserAccountInfo& info) {
     if (!file || !file->CopyFrom(mask, info)) return false;
     return file->Save(ctx);
 }

@@ -107,15 +107,15 @@ struct UserAccountInfo {
     const char16_t* name = nullptr;
     const char16_t* second = nullptr;
     uint8_t key[kUserKeyBytes] = {};
-    bool flag0 = false;  // mask 0x2000
-    bool flag1 = false;  // mask 0x4000, stored inverted
+    bool flag0 = false;                  // mask 0x2000
+    bool flag1 = false;                  // mask 0x4000, stored inverted
     uint8_t block2[kUserKeyBytes] = {};  // set at account creation only
     const uint8_t* bytes3 = nullptr;     // mask 0x1000
     uint32_t bytes3Length = 0;
-    uint8_t block4[kUserKeyBytes] = {};  // mask 0x10
-    uint32_t value5 = 0, value6 = 0, value7 = 0;  // 0x20, 0x40, 0x80
-    int32_t value8 = 0;                           // 0x100
-    uint32_t value9 = 0;                          // 0x200
+    uint8_t block4[kUserKeyBytes] = {};             // mask 0x10
+    uint32_t value5 = 0, value6 = 0, value7 = 0;    // 0x20, 0x40, 0x80
+    int32_t value8 = 0;                             // 0x100
+    uint32_t value9 = 0;                            // 0x200
     int32_t value10 = 0, value11 = 0, value12 = 0;  // 0x400, 0x800, 0x8000
 };
 
@@ -130,7 +130,8 @@ public:
 
     // The new id, -1 for a name already present, -2 when ids run out, -3
     // when memory runs out.
-    int64_t AddAccount(const char16_t* name, const char16_t* second, const uint8_t key[kUserKeyBytes]);
+    int64_t AddAccount(const char16_t* name, const char16_t* second,
+                       const uint8_t key[kUserKeyBytes]);
     VarUserAcc* FindById(uint32_t id) const;
     VarUserAcc* FindByName(const char16_t* name) const;
     uint32_t GetCount() const { return m_accounts.GetCount(); }
@@ -155,7 +156,9 @@ public:
     static constexpr int kMembers = 13;
     UserDataFile();
 
-    VarBase* Member(int index) const { return index >= 0 && index < kMembers ? m_members[index] : nullptr; }
+    VarBase* Member(int index) const {
+        return index >= 0 && index < kMembers ? m_members[index] : nullptr;
+    }
     // Fills the members the mask selects from the record (the mask-driven copy).
     bool CopyFrom(uint32_t mask, const UserAccountInfo& info);
     // All members of a new account's file.
@@ -184,7 +187,8 @@ private:
 };
 
 // Copies the settings the mask selects into the file, then saves it.
-bool CopyUserSettings(t_errorContext& ctx, UserDataFile* file, uint32_t mask, const UserAccountInfo& info);
+bool CopyUserSettings(t_errorContext& ctx, UserDataFile* file, uint32_t mask,
+                      const UserAccountInfo& info);
 
 // Private modes: a folder 0700 (made so, or corrected when owned by the
 // user), a file 0600 when owned by the user. False when the folder cannot be made.

@@ -32,7 +32,8 @@ void Fail(t_errorContext& ctx, const char16_t* text, const char16_t* detail = nu
 }  // namespace
 
 bool IsPlainFileName(const char16_t* name) {
-    if (!name || !name[0] || n_porting::WcsCmp16(name, u".") == 0 || n_porting::WcsCmp16(name, u"..") == 0)
+    if (!name || !name[0] || n_porting::WcsCmp16(name, u".") == 0 ||
+        n_porting::WcsCmp16(name, u"..") == 0)
         return false;
     for (const char16_t* p = name; *p; ++p)
         if (*p == u'/') return false;
@@ -49,7 +50,8 @@ int UserCurrentDataFile::BindCurrentUser(t_errorContext& ctx, const char16_t* op
     t_errorContext ignored;
     if (m_manager) m_manager->GetCurrentUserId(ignored, &id);
     if (id == 0 && m_manager) return 2;
-    const VarUserAcc* account = m_manager && id != UserManager::kInvalidId ? m_manager->AccFile().FindById(id) : nullptr;
+    const VarUserAcc* account =
+        m_manager && id != UserManager::kInvalidId ? m_manager->AccFile().FindById(id) : nullptr;
     t_path dir;
     if (!account || !m_manager->GetUserDir(id, &dir)) {
         Fail(ctx, operation, u" 用户id非法");
@@ -111,7 +113,8 @@ bool UserManager::InitAt(t_errorContext& ctx, const char16_t* userDataDir) {
         ctx.SetError(u"UserManager初始化失败");
         return false;
     }
-    if (!m_section.Create(ctx, u"Local\\vetraime_user_lock_proc") || !m_mutex.Create(ctx, u"Local\\vetraime_user_lock")) {
+    if (!m_section.Create(ctx, u"Local\\vetraime_user_lock_proc") ||
+        !m_mutex.Create(ctx, u"Local\\vetraime_user_lock")) {
         ctx.SetError(u"UserManager初始化失败");
         return false;
     }
@@ -254,12 +257,14 @@ bool UserManager::LoginWithPassword(t_errorContext& ctx, uint32_t id, const char
     return Login(ctx, id, key);
 }
 
-bool UserManager::LoginByName(t_errorContext& ctx, const char16_t* name, const uint8_t key[kUserKeyBytes]) {
+bool UserManager::LoginByName(t_errorContext& ctx, const char16_t* name,
+                              const uint8_t key[kUserKeyBytes]) {
     uint32_t id;
     return FindUserId(ctx, &id, name) && Login(ctx, id, key);
 }
 
-bool UserManager::LoginByNameWithPassword(t_errorContext& ctx, const char16_t* name, const char16_t* password) {
+bool UserManager::LoginByNameWithPassword(t_errorContext& ctx, const char16_t* name,
+                                          const char16_t* password) {
     uint32_t id;
     return FindUserId(ctx, &id, name) && LoginWithPassword(ctx, id, password);
 }
@@ -289,7 +294,8 @@ bool UserManager::CreateAccount(t_errorContext& ctx, UserAccountInfo* info, bool
     // account in memory, so it is reloaded from the file then.
     const int64_t added = m_acc.AddAccount(info->name, info->second, info->key);
     if (added < 0) {
-        ctx.SetError(added == -1 ? u"无法创建账户,用户账户已存在" : u"无法创建账户,用户账户达到上限");
+        ctx.SetError(added == -1 ? u"无法创建账户,用户账户已存在"
+                                 : u"无法创建账户,用户账户达到上限");
         return false;
     }
     const uint32_t id = uint32_t(added);
@@ -330,7 +336,8 @@ bool UserManager::OpenUserData(t_errorContext& ctx, UserDataFile& data, uint32_t
     return true;
 }
 
-bool UserManager::SetAccountKey(t_errorContext& ctx, uint32_t id, const uint8_t key[kUserKeyBytes]) {
+bool UserManager::SetAccountKey(t_errorContext& ctx, uint32_t id,
+                                const uint8_t key[kUserKeyBytes]) {
     VarUserAcc* account = m_accLoaded ? m_acc.FindById(id) : nullptr;
     if (!account) {
         ctx.SetError(u"账户不存在");
@@ -372,21 +379,24 @@ bool UserManager::ChangePassword(t_errorContext& ctx, uint32_t id, const char16_
     return true;
 }
 
-bool UserManager::UpdateAccountTexts(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info) {
+bool UserManager::UpdateAccountTexts(t_errorContext& ctx, uint32_t id,
+                                     const UserAccountInfo& info) {
     CheckVersions(ctx);
     VarUserAcc* account = m_accLoaded ? m_acc.FindById(id) : nullptr;
     if (!account) {
         ctx.SetError(u"账户不存在");
         return false;
     }
-    if (!account->m_name.Set(info.name) || !account->m_second.Set(info.second) || !m_acc.Save(ctx)) {
+    if (!account->m_name.Set(info.name) || !account->m_second.Set(info.second) ||
+        !m_acc.Save(ctx)) {
         ctx.SetError(u"保存账户文件失败");
         return false;
     }
     return true;
 }
 
-bool UserManager::UpdateUserSettings(t_errorContext& ctx, uint32_t id, uint32_t mask, const UserAccountInfo& info) {
+bool UserManager::UpdateUserSettings(t_errorContext& ctx, uint32_t id, uint32_t mask,
+                                     const UserAccountInfo& info) {
     CheckVersions(ctx);
     UserDataFile data;
     if (!OpenUserData(ctx, data, id) || !CopyUserSettings(ctx, &data, mask, info)) {
@@ -402,8 +412,8 @@ bool UserManager::UpdateUserSettings(t_errorContext& ctx, uint32_t id, uint32_t 
     return true;
 }
 
-bool UserManager::UpdateAccount(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info, uint32_t flags,
-                                const char16_t* newPassword) {
+bool UserManager::UpdateAccount(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info,
+                                uint32_t flags, const char16_t* newPassword) {
     if ((flags & kUpdatePassword) && !ChangePassword(ctx, id, newPassword)) return false;
     return UpdateAccountTexts(ctx, id, info) && UpdateUserSettings(ctx, id, ~0u, info);
 }
@@ -436,8 +446,10 @@ bool UserManager::GetAccountInfoById(t_errorContext& ctx, n_porting::t_heap& are
     }
     data->ReadInto(out);
     // The byte array lives in the data file's arena: copy it too.
-    out->bytes3 = out->bytes3Length ? static_cast<const uint8_t*>(CopyToArena(&arena, out->bytes3, out->bytes3Length, 0))
-                                    : nullptr;
+    out->bytes3 =
+        out->bytes3Length
+            ? static_cast<const uint8_t*>(CopyToArena(&arena, out->bytes3, out->bytes3Length, 0))
+            : nullptr;
     out->id = id;
     out->name = name.GetText();
     out->second = second.GetText();
@@ -504,7 +516,8 @@ bool UserManager::GetUserDir(uint32_t id, t_path* out) const {
     return true;
 }
 
-bool UserManager::FindUserFile(t_errorContext& ctx, uint32_t id, const char16_t* name, t_path* out) {
+bool UserManager::FindUserFile(t_errorContext& ctx, uint32_t id, const char16_t* name,
+                               t_path* out) {
     t_path dir;
     if (!IsPlainFileName(name) || !GetUserDir(id, &dir) || !(dir + name).IsFile()) {
         Fail(ctx, u"找不到文件: ", name);
@@ -526,7 +539,8 @@ bool UserManager::GetUserFilePath(uint32_t id, const char16_t* name, t_path* out
     return true;
 }
 
-bool UserManager::CopyUserFile(t_errorContext& ctx, uint32_t id, const char16_t* source, const char16_t* name) {
+bool UserManager::CopyUserFile(t_errorContext& ctx, uint32_t id, const char16_t* source,
+                               const char16_t* name) {
     t_path dir;
     if (!GetUserDir(id, &dir) || !MakePrivateDir(dir)) {
         ctx.SetError(u"拷贝文件失败：无法获取用户目录");

@@ -56,7 +56,8 @@ public:
     bool Login(t_errorContext& ctx, uint32_t id, const uint8_t key[kUserKeyBytes]);
     bool LoginWithPassword(t_errorContext& ctx, uint32_t id, const char16_t* password);
     bool LoginByName(t_errorContext& ctx, const char16_t* name, const uint8_t key[kUserKeyBytes]);
-    bool LoginByNameWithPassword(t_errorContext& ctx, const char16_t* name, const char16_t* password);
+    bool LoginByNameWithPassword(t_errorContext& ctx, const char16_t* name,
+                                 const char16_t* password);
     bool FindUserId(t_errorContext& ctx, uint32_t* id, const char16_t* name);
     // A new account from the record (its key field is the local password
     // key); the record's id receives the new id.
@@ -68,13 +69,15 @@ public:
     // Re-keys the account and its user.dat with the key of the new password.
     bool ChangePassword(t_errorContext& ctx, uint32_t id, const char16_t* newPassword);
     bool UpdateAccountTexts(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info);
-    bool UpdateUserSettings(t_errorContext& ctx, uint32_t id, uint32_t mask, const UserAccountInfo& info);
+    bool UpdateUserSettings(t_errorContext& ctx, uint32_t id, uint32_t mask,
+                            const UserAccountInfo& info);
     static constexpr uint32_t kUpdatePassword = 8;
     // kUpdatePassword: the password first; then the texts and the settings.
-    bool UpdateAccount(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info, uint32_t flags,
-                       const char16_t* newPassword);
+    bool UpdateAccount(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info,
+                       uint32_t flags, const char16_t* newPassword);
     // The account and its user data; the texts are copied into `arena`.
-    bool GetAccountInfoById(t_errorContext& ctx, n_porting::t_heap& arena, uint32_t id, UserAccountInfo* out);
+    bool GetAccountInfoById(t_errorContext& ctx, n_porting::t_heap& arena, uint32_t id,
+                            UserAccountInfo* out);
     bool ReloadCurrentUser(t_errorContext& ctx);
     bool SaveCurrentUser(t_errorContext& ctx);
     bool SwitchUser(t_errorContext& ctx, uint32_t id);
@@ -83,9 +86,12 @@ public:
 
     // <data>/VetraPY for user 0, else <data>/VetraPY.users/%08x.
     bool GetUserDir(uint32_t id, n_porting::t_path* out) const;
-    bool FindUserFile(t_errorContext& ctx, uint32_t id, const char16_t* name, n_porting::t_path* out);
-    bool GetUserFilePath(uint32_t id, const char16_t* name, n_porting::t_path* out, bool fromModule);
-    bool CopyUserFile(t_errorContext& ctx, uint32_t id, const char16_t* source, const char16_t* name);
+    bool FindUserFile(t_errorContext& ctx, uint32_t id, const char16_t* name,
+                      n_porting::t_path* out);
+    bool GetUserFilePath(uint32_t id, const char16_t* name, n_porting::t_path* out,
+                         bool fromModule);
+    bool CopyUserFile(t_errorContext& ctx, uint32_t id, const char16_t* source,
+                      const char16_t* name);
     bool CreateUserSubdir(t_errorContext& ctx, uint32_t id, const char16_t* name);
 
     const n_porting::t_path& GetProductDir() const { return m_productDir; }

@@ -48,9 +48,12 @@ struct t_fakeOwner : i_renewable {
 
 TEST(RenewableMemoryTest, NamesAndStamps) {
     const uint32_t id26 = 26, none = 0xFFFFFFFF;
-    EXPECT_EQ(std::u16string(u"base1a"), t_renewableMemory(nullptr, u"base", 2, &id26).GetBaseName().GetStr());
-    EXPECT_EQ(std::u16string(u"base"), t_renewableMemory(nullptr, u"base", 2, &none).GetBaseName().GetStr());
-    EXPECT_EQ(std::u16string(u"???"), t_renewableMemory(nullptr, nullptr, 2, &id26).GetBaseName().GetStr());
+    EXPECT_EQ(std::u16string(u"base1a"),
+              t_renewableMemory(nullptr, u"base", 2, &id26).GetBaseName().GetStr());
+    EXPECT_EQ(std::u16string(u"base"),
+              t_renewableMemory(nullptr, u"base", 2, &none).GetBaseName().GetStr());
+    EXPECT_EQ(std::u16string(u"???"),
+              t_renewableMemory(nullptr, nullptr, 2, &id26).GetBaseName().GetStr());
     t_fakeOwner owner;
     t_renewableMemory memory(&owner, u"m", 2, &none);
     t_errorContext ctx;
@@ -170,29 +173,32 @@ TEST(UserEnvTest, StampsMergesAndSaves) {
 // ---- the start-up road, each in a forked child so singletons start clean ----
 
 const char* const kIntKeys[] = {"LongWordCandPos", "MaxLongWord", "LongWordNumGate"};
-const char* const kBoolKeys[] = {"ForecastLongWord", "Correction", "LearnFreq",  "LearnNewWord", "NoPhrase",
-                                 "EnableCloudRequest", "QuanPin", "ZCSForZhChSh", "ShuangPin", "AllowQuanPin",
-                                 "SuperSPJP", "UserPhrase", "SystemUserPhrase"};
+const char* const kBoolKeys[] = {
+    "ForecastLongWord",   "Correction", "LearnFreq",       "LearnNewWord", "NoPhrase",
+    "EnableCloudRequest", "QuanPin",    "ZCSForZhChSh",    "ShuangPin",    "AllowQuanPin",
+    "SuperSPJP",          "UserPhrase", "SystemUserPhrase"};
 
 int g_failures = 0;
-#define ROAD_CHECK(cond)                                                   \
-    do {                                                                   \
-        if (!(cond)) {                                                     \
+#define ROAD_CHECK(cond)                                                                       \
+    do {                                                                                       \
+        if (!(cond)) {                                                                         \
             std::fprintf(stderr, "road check failed: %s:%d: %s\n", __FILE__, __LINE__, #cond); \
-            ++g_failures;                                                  \
-        }                                                                  \
+            ++g_failures;                                                                      \
+        }                                                                                      \
     } while (0)
 
 // The steps up to the kernel options; the 17 keys read into `env`.
 bool Road(const std::string& home, t_env& env) {
     t_errorContext ctx;
     uint32_t id = 9;
-    if (!n_porting::SetInstallDir(U16(home + "/.config").c_str()) || !n_porting::t_runtime::GetInstance().Init(ctx) ||
-        !n_porting::t_filemap::Init(ctx) || !n_porting::t_versionReg::Init(ctx) ||
-        !UserManager::GetInstance().Init(ctx) || !UserEnv::GetInstance().Init(ctx))
+    if (!n_porting::SetInstallDir(U16(home + "/.config").c_str()) ||
+        !n_porting::t_runtime::GetInstance().Init(ctx) || !n_porting::t_filemap::Init(ctx) ||
+        !n_porting::t_versionReg::Init(ctx) || !UserManager::GetInstance().Init(ctx) ||
+        !UserEnv::GetInstance().Init(ctx))
         return false;
     n_porting::t_versionReg::UpdateVersion(2);
-    return UserManager::GetInstance().GetCurrentUserId(ctx, &id) && id == 0 && MergeGetUserEnv(ctx, env, &id);
+    return UserManager::GetInstance().GetCurrentUserId(ctx, &id) && id == 0 &&
+           MergeGetUserEnv(ctx, env, &id);
 }
 
 std::string Ini(int value, bool flag, const char* scheme) {
@@ -203,8 +209,10 @@ std::string Ini(int value, bool flag, const char* scheme) {
 }
 
 void CheckKeys(const t_env& env, int value, bool flag, const char16_t* scheme) {
-    for (const char* k : kIntKeys) ROAD_CHECK(env.GetInt(*FindEnvEntryExact(U16(k).c_str())) == value);
-    for (const char* k : kBoolKeys) ROAD_CHECK(env.GetBool(*FindEnvEntryExact(U16(k).c_str())) == flag);
+    for (const char* k : kIntKeys)
+        ROAD_CHECK(env.GetInt(*FindEnvEntryExact(U16(k).c_str())) == value);
+    for (const char* k : kBoolKeys)
+        ROAD_CHECK(env.GetBool(*FindEnvEntryExact(U16(k).c_str())) == flag);
     const char16_t* name = env.GetString(*FindEnvEntryExact(u"ShuangPinName"));
     ROAD_CHECK(name && std::u16string(name) == scheme);
 }
@@ -242,8 +250,9 @@ int WrittenHome(const std::string& home) {
     ROAD_CHECK(env.SetInt(*FindEnvEntryExact(u"MaxLongWord"), 5));
     ROAD_CHECK(UserEnv::GetInstance().MergeSave(ctx, 0, env, true));
     const std::u16string saved = u"MaxLongWord=5";  // the file is UTF-16LE
-    ROAD_CHECK(testsupport::ReadFileBytes(ini).find(std::string(reinterpret_cast<const char*>(saved.data()),
-                                                                saved.size() * 2)) != std::string::npos);
+    ROAD_CHECK(testsupport::ReadFileBytes(ini).find(
+                   std::string(reinterpret_cast<const char*>(saved.data()), saved.size() * 2)) !=
+               std::string::npos);
 
     ROAD_CHECK(testsupport::WriteFileBytes(ini, Ini(1, true, "Edited")));
     n_porting::t_versionReg::UpdateVersion(2);

@@ -40,8 +40,8 @@ std::string SealWith(const uint8_t* key, const std::string& content) {
     UserFile f;
     f.SetKey(key);
     std::string out(size_t(f.Seal(nullptr, 0, nullptr, uint32_t(content.size()))), '\0');
-    f.Seal(reinterpret_cast<uint8_t*>(out.data()), out.size(), reinterpret_cast<const uint8_t*>(content.data()),
-           uint32_t(content.size()));
+    f.Seal(reinterpret_cast<uint8_t*>(out.data()), out.size(),
+           reinterpret_cast<const uint8_t*>(content.data()), uint32_t(content.size()));
     return out;
 }
 
@@ -64,11 +64,11 @@ TEST(UserFileTest, SealedSizesAndRoundTrip) {
         EXPECT_EQ(-1, f.Seal(out, sealed.size() - 1, bytes, c.length));
         ASSERT_EQ(c.sealed, f.Seal(out, sealed.size(), bytes, c.length));
         std::string opened(sealed.size(), '\0');
-        ASSERT_EQ(int64_t(c.length), f.Open(reinterpret_cast<uint8_t*>(opened.data()), opened.size(), out,
-                                            sealed.size()));
+        ASSERT_EQ(int64_t(c.length), f.Open(reinterpret_cast<uint8_t*>(opened.data()),
+                                            opened.size(), out, sealed.size()));
         EXPECT_EQ(content, opened.substr(0, c.length));
-        EXPECT_EQ(-1, UserFile(!c.digest).Open(reinterpret_cast<uint8_t*>(opened.data()), opened.size(), out,
-                                               sealed.size()));
+        EXPECT_EQ(-1, UserFile(!c.digest).Open(reinterpret_cast<uint8_t*>(opened.data()),
+                                               opened.size(), out, sealed.size()));
     }
 }
 

@@ -184,8 +184,9 @@ TEST(UserManagerTest, DamagedAccountFileIsSetAsideNeverDeleted) {
     const struct {
         const char* name;
         std::string bytes;
-    } cases[] = {{"random bytes", std::string("\x13\x99garbage-not-sealed-at-all-0123456789abcdef", 45)},
-                 {"another key", otherKeyFile}};
+    } cases[] = {
+        {"random bytes", std::string("\x13\x99garbage-not-sealed-at-all-0123456789abcdef", 45)},
+        {"another key", otherKeyFile}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         t_home home;
@@ -194,7 +195,8 @@ TEST(UserManagerTest, DamagedAccountFileIsSetAsideNeverDeleted) {
         ASSERT_TRUE(testsupport::WriteFileBytes(home.Users() + "/00000003/user.dat", "keep"));
         ASSERT_TRUE(testsupport::WriteFileBytes(home.Users() + "/acc.dat", c.bytes));
         n_porting::t_errorContext ctx;
-        for (int round = 0; round < 2; ++round) {  // a second damaged file never replaces the first copy
+        for (int round = 0; round < 2;
+             ++round) {  // a second damaged file never replaces the first copy
             UserManager m;
             ASSERT_TRUE(home.Init(m, ctx)) << Narrow(ctx.GetError());
             uint32_t id = 9;
