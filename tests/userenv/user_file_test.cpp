@@ -3,6 +3,7 @@
 // password key and the private mode of what is written.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -27,6 +28,9 @@ std::string Craft(uint8_t remainder, size_t room, const uint8_t* key = kKey) {
     std::string out(48 + room, '\0');
     auto* p = reinterpret_cast<uint8_t*>(out.data());
     uint8_t iv[16] = {7}, header[16] = {'U', 's', 'e', 'r', remainder, 1}, digest[16] = {};
+    // The digest of the zero content the room would give, so that only the
+    // header's remainder can refuse the file.
+    n_porting::Md5Digest(digest, p + 48, room);
     n_porting::t_aesKey aes;
     n_porting::AesSetEncryptKey(&aes, key, 128);
     std::memcpy(p, iv, 16);
@@ -131,6 +135,14 @@ TEST(UserFileTest, HostileFilesAreRefusedAndLeaveMembersReset) {
         uint32_t length = 1;
         EXPECT_EQ(nullptr, d.GetContent(&length));
     }
+    // Above 16 MiB a file is refused before it is read.
+    ASSERT_TRUE(dir.Put("user.dat", good));
+    ASSERT_EQ(0, truncate(dir.At("user.dat").c_str(), kSealedFileMaxBytes + 16));
+    UserDataFile big;
+    big.Bind(U16(dir.At("user.dat")).c_str(), kKey);
+    n_porting::t_errorContext ctx;
+    EXPECT_FALSE(big.Load(ctx));
+    EXPECT_EQ(0u, std::u16string(ctx.GetError()).find(format));
 }
 
 TEST(UserFileTest, RecordSizesAndRoundTrips) {
