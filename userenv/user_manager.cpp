@@ -1,0 +1,569 @@
+// The user manager: start-up over acc.dat (a damaged file is set aside, never
+// deleted), accounts, login and the user folders. Main thread only.
+#include "userenv/user_manager.h"
+
+#include <openssl/crypto.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "porting3/runtime_env.h"
+#include "porting3/str16.h"
+
+namespace n_userenv {
+
+using n_porting::t_path;
+using n_porting::t_str;
+
+namespace {
+
+constexpr size_t kPathBytes = 4096;
+
+void Fail(t_errorContext& ctx, const char16_t* text, const char16_t* detail = nullptr) {
+    t_str message(text);
+    if (detail) message.Append(detail);
+    ctx.SetError(message.GetStr());
+}
+
+}  // namespace
+
+bool IsPlainFileName(const char16_t* name) {
+    if (!name || !name[0] || n_porting::WcsCmp16(name, u".") == 0 ||
+        n_porting::WcsCmp16(name, u"..") == 0)
+        return false;
+    for (const char16_t* p = name; *p; ++p)
+        if (*p == u'/') return false;
+    return true;
+}
+
+// ---- UserCurrentDataFile ----
+
+UserCurrentDataFile::UserCurrentDataFile(UserManager* manager)
+    : t_interface(n_porting::kVersionSlotCurrentUser), m_manager(manager) {}
+
+int UserCurrentDataFile::BindCurrentUser(t_errorContext& ctx, const char16_t* operation) {
+    uint32_t id = UserManager::kInvalidId;
+    t_errorContext ignored;
+    if (m_manager) m_manager->GetCurrentUserId(ignored, &id);
+    if (id == 0 && m_manager) return 2;
+    const VarUserAcc* account =
+        m_manager && id != UserManager::kInvalidId ? m_manager->AccFile().FindById(id) : nullptr;
+    t_path dir;
+    if (!account || !m_manager->GetUserDir(id, &dir)) {
+        Fail(ctx, operation, u" 用户id非法");
+        return 0;
+    }
+    Bind((dir + u"user.dat").GetStr(), account->GetKey());
+    return 1;
+}
+
+bool UserCurrentDataFile::Load(t_errorContext& ctx) {
+    const int bound = BindCurrentUser(ctx, u"UserCurrentDataFile::Load");
+    if (bound == 2) {
+        FreeContent();
+        Reset();
+    }
+    m_loaded = bound == 2 || (bound == 1 && UserDataFile::Load(ctx));
+    return m_loaded;
+}
+
+bool UserCurrentDataFile::Save(t_errorContext& ctx) {
+    const int bound = BindCurrentUser(ctx, u"UserCurrentDataFile::Save");
+    if (bound != 1) return bound == 2;
+    if (!UserDataFile::Save(ctx)) return false;
+    n_porting::t_versionReg::UpdateVersion(m_slot);
+    SyncVersion();
+    return true;
+}
+
+bool UserCurrentDataFile::Reload(t_errorContext& ctx, uint32_t, bool) {
+    m_stale = true;
+    if (!m_loaded) {
+        ctx.SetError(u"UserCurrentDataFile::UpdateVersion 未初始化");
+        return false;
+    }
+    return Load(ctx);
+}
+
+// ---- UserManager ----
+
+UserManager& UserManager::GetInstance() {
+    static UserManager instance;
+    return instance;
+}
+
+bool UserManager::Init(t_errorContext& ctx) {
+    if (m_inited) return true;
+    n_porting::t_runtime& runtime = n_porting::t_runtime::GetInstance();
+    if (!runtime.Init(ctx)) {
+        ctx.SetError(u"UserManager初始化失败");
+        return false;
+    }
+    m_modulePath.Assign(runtime.GetModuleFilePath());
+    return InitAt(ctx, runtime.GetUserDataDir());
+}
+
+bool UserManager::InitAt(t_errorContext& ctx, const char16_t* userDataDir) {
+    if (m_inited) return true;
+    if (!userDataDir || !userDataDir[0]) {
+        ctx.SetError(u"UserManager初始化失败");
+        return false;
+    }
+    if (!m_section.Create(ctx, u"Local\\vetraime_user_lock_proc") ||
+        !m_mutex.Create(ctx, u"Local\\vetraime_user_lock")) {
+        ctx.SetError(u"UserManager初始化失败");
+        return false;
+    }
+    m_productDir = t_path(userDataDir, u"VetraPY");
+    m_usersDir = t_path(userDataDir, u"VetraPY.users");
+    MakePrivateDir(m_productDir);  // user 0's folder
+    if (!LoadAccFile(ctx, true) || !LoadCurrentUser(ctx)) {
+        t_str reason(u"UserManager初始化失败:");
+        reason.Append(ctx.GetError());
+        ctx.SetError(reason.GetStr());
+        return false;
+    }
+    m_inited = true;
+    return true;
+}
+
+bool UserManager::PrepareAccFile(t_errorContext& ctx, const t_path& path) {
+    if (!MakePrivateDir(m_usersDir)) {
+        ctx.SetError(u"账户目录创建失败:无法创建上级目录");
+        return false;
+    }
+    char bytes[kPathBytes];
+    struct stat st;
+    if (!path.ToBytes(bytes, sizeof bytes) || lstat(bytes, &st) == 0) return true;
+    UserAccFile fresh;  // last id 0, current id 0, no accounts
+    fresh.Bind(path.GetStr(), kAccFileKey);
+    if (!fresh.UserFile::Save(ctx)) {
+        ctx.SetError(u"UserManager::PrepareAccFile");
+        return false;
+    }
+    return true;
+}
+
+// Moves the file to <users>/Backup/<name>_YYYYMMDD_hhmmss[_N]<ext>; an
+// earlier copy is never replaced.
+bool UserManager::MoveAside(const t_path& path) {
+    const t_path backup(m_usersDir.GetStr(), u"Backup");
+    if (!MakePrivateDir(backup)) return false;
+    t_str title, stamp;
+    path.GetFileTitle(title);
+    if (!stamp.FormatTime(std::time(nullptr), u"_%Y%M%D_%h%m%s")) return false;
+    title.Append(stamp);
+    const char16_t* ext = path.GetExtension();
+    char from[kPathBytes], to[kPathBytes];
+    if (!path.ToBytes(from, sizeof from)) return false;
+    for (int n = 0; n < 1000; ++n) {
+        t_str name(title);
+        if (n) name << u"_" << n;
+        if (ext) name.Append(ext);
+        t_path dest(backup.GetStr(), name.GetStr());
+        if (!dest.ToBytes(to, sizeof to)) return false;
+        if (link(from, to) == 0) return unlink(from) == 0;
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+bool UserManager::LoadAccFile(t_errorContext& ctx, bool retry) {
+    m_accLoaded = false;
+    m_acc.m_loaded = false;
+    const t_path path = GetAccFilePath();
+    if (!PrepareAccFile(ctx, path)) {
+        Fail(ctx, u"用户账户文件创建失败：", ctx.GetError());
+        return false;
+    }
+    m_acc.Bind(path.GetStr(), kAccFileKey);
+    if (m_acc.Load(ctx)) {
+        m_accLoaded = m_acc.m_loaded = true;
+        m_acc.SyncVersion();
+        MakePrivateFile(m_acc.GetPath());
+        return true;
+    }
+    t_str reason(u"用户账户文件加载失败：");
+    reason.Append(ctx.GetError());
+    ctx.SetError(reason.GetStr());
+    if (!m_acc.WasReadWhole()) return true;  // left alone: user 0 in memory, nothing written
+    if (!retry || !MoveAside(path)) return false;
+    return LoadAccFile(ctx, false);
+}
+
+bool UserManager::LoadCurrentUser(t_errorContext& ctx) {
+    if (m_current.Load(ctx)) {
+        m_current.SyncVersion();
+        return true;
+    }
+    // Back to the default user, which keeps no data file.
+    m_acc.m_currentId = 0;
+    if (m_accLoaded) {
+        t_errorContext ignored;
+        m_acc.Save(ignored);
+    }
+    ctx.SetError(u"当前用户数据加载失败");
+    return m_current.Load(ctx);
+}
+
+bool UserManager::CheckVersions(t_errorContext& ctx) {
+    if (m_accLoaded && !m_acc.IsLatest()) m_acc.CheckVersion(ctx, false);
+    if (m_current.m_loaded && !m_current.IsLatest()) m_current.CheckVersion(ctx, false);
+    return true;
+}
+
+bool UserManager::GetCurrentUserId(t_errorContext& ctx, uint32_t* id) {
+    CheckVersions(ctx);
+    const uint32_t current = m_acc.m_currentId;
+    if (current == kInvalidId) {
+        ctx.SetError(u"账户文件错误:非法的当前用户名");
+        *id = 0;
+        return false;
+    }
+    *id = current;
+    return true;
+}
+
+VarUserAcc* UserManager::LoggableAccount(t_errorContext& ctx, VarUserAcc* account) {
+    if (!account) ctx.SetError(u"用户不存在: ");
+    return account;
+}
+
+bool UserManager::Login(t_errorContext& ctx, uint32_t id, const uint8_t key[kUserKeyBytes]) {
+    CheckVersions(ctx);
+    if (!m_accLoaded) {
+        ctx.SetError(u"用户账户文件加载不成功");
+        return false;
+    }
+    const VarUserAcc* account = LoggableAccount(ctx, m_acc.FindById(id));
+    if (!account) return false;
+    if (!key || CRYPTO_memcmp(account->GetKey(), key, kUserKeyBytes) != 0) {
+        ctx.SetError(u"用户名密码不匹配");
+        return false;
+    }
+    return true;
+}
+
+bool UserManager::LoginWithPassword(t_errorContext& ctx, uint32_t id, const char16_t* password) {
+    uint8_t key[kUserKeyBytes];
+    if (!DerivePasswordKey(password, key)) {
+        ctx.SetError(u"用户名密码不匹配");
+        return false;
+    }
+    return Login(ctx, id, key);
+}
+
+bool UserManager::LoginByName(t_errorContext& ctx, const char16_t* name,
+                              const uint8_t key[kUserKeyBytes]) {
+    uint32_t id;
+    return FindUserId(ctx, &id, name) && Login(ctx, id, key);
+}
+
+bool UserManager::LoginByNameWithPassword(t_errorContext& ctx, const char16_t* name,
+                                          const char16_t* password) {
+    uint32_t id;
+    return FindUserId(ctx, &id, name) && LoginWithPassword(ctx, id, password);
+}
+
+bool UserManager::FindUserId(t_errorContext& ctx, uint32_t* id, const char16_t* name) {
+    CheckVersions(ctx);
+    if (!m_accLoaded) {
+        ctx.SetError(u"用户账户文件加载失败");
+        return false;
+    }
+    const VarUserAcc* account = m_acc.FindByName(name);
+    if (!account) {
+        Fail(ctx, u"用户账户不存在: ", name);
+        return false;
+    }
+    *id = account->GetId();
+    return true;
+}
+
+bool UserManager::CreateAccount(t_errorContext& ctx, UserAccountInfo* info, bool copySettings) {
+    CheckVersions(ctx);
+    if (!m_accLoaded) {
+        ctx.SetError(u"用户账户文件加载不成功");
+        return false;
+    }
+    // Appended records live in the file's arena: a failure below leaves the
+    // account in memory, so it is reloaded from the file then.
+    const int64_t added = m_acc.AddAccount(info->name, info->second, info->key);
+    if (added < 0) {
+        ctx.SetError(added == -1 ? u"无法创建账户,用户账户已存在"
+                                 : u"无法创建账户,用户账户达到上限");
+        return false;
+    }
+    const uint32_t id = uint32_t(added);
+    auto undo = [&](const char16_t* message) {
+        t_errorContext ignored;
+        m_acc.Load(ignored);
+        ctx.SetError(message);
+        return false;
+    };
+    t_path dir;
+    UserDataFile data;
+    if (!GetUserDir(id, &dir) || !MakePrivateDir(dir)) return undo(u"用户目录生成出错");
+    data.Bind((dir + u"user.dat").GetStr(), info->key);
+    if (!data.FillForNewAccount(*info)) return undo(u"用户文件保存出错");
+    (void)copySettings;  // the current user's settings are not copied: nothing is defined to copy
+    if (!data.Save(ctx)) return undo(u"用户文件保存出错");
+    if (!m_acc.Save(ctx)) return undo(u"账户文件保存出错");
+    info->id = id;
+    return true;
+}
+
+bool UserManager::OpenUserData(t_errorContext& ctx, UserDataFile& data, uint32_t id) {
+    t_path dir;
+    if (!GetUserDir(id, &dir)) {
+        ctx.SetError(u"获取用户目录失败: ");
+        return false;
+    }
+    const VarUserAcc* account = m_accLoaded ? m_acc.FindById(id) : nullptr;
+    if (!account) {
+        ctx.SetError(u"获取用户本地密码失败");
+        return false;
+    }
+    data.Bind((dir + u"user.dat").GetStr(), account->GetKey());
+    if (!data.Load(ctx)) {
+        Fail(ctx, u"用户账户文件加载失败: ", ctx.GetError());
+        return false;
+    }
+    return true;
+}
+
+bool UserManager::SetAccountKey(t_errorContext& ctx, uint32_t id,
+                                const uint8_t key[kUserKeyBytes]) {
+    VarUserAcc* account = m_accLoaded ? m_acc.FindById(id) : nullptr;
+    if (!account) {
+        ctx.SetError(u"账户不存在");
+        return false;
+    }
+    uint8_t copy[kUserKeyBytes], old[kUserKeyBytes];
+    std::memcpy(copy, key, kUserKeyBytes);
+    std::memcpy(old, account->GetKey(), kUserKeyBytes);
+    account->m_key.Set(copy);
+    if (!m_acc.Save(ctx)) {
+        account->m_key.Set(old);
+        ctx.SetError(u"保存账户文件失败");
+        return false;
+    }
+    return true;
+}
+
+bool UserManager::ChangePassword(t_errorContext& ctx, uint32_t id, const char16_t* newPassword) {
+    CheckVersions(ctx);
+    uint8_t key[kUserKeyBytes];
+    UserDataFile data;
+    if (!DerivePasswordKey(newPassword, key) || !OpenUserData(ctx, data, id)) {
+        ctx.SetError(u"加载用户数据失败");
+        return false;
+    }
+    // The account takes the new key first and goes back to the old one when
+    // the data cannot be written under it, so a failed write leaves them matching.
+    uint8_t oldKey[kUserKeyBytes];
+    std::memcpy(oldKey, m_acc.FindById(id)->GetKey(), kUserKeyBytes);
+    if (!SetAccountKey(ctx, id, key)) return false;
+    data.SetKey(key);
+    if (!data.Save(ctx)) {
+        t_errorContext ignored;
+        SetAccountKey(ignored, id, oldKey);
+        ctx.SetError(u"保存用户数据失败");
+        return false;
+    }
+    if (id == m_acc.m_currentId) m_current.Load(ctx);
+    return true;
+}
+
+bool UserManager::UpdateAccountTexts(t_errorContext& ctx, uint32_t id,
+                                     const UserAccountInfo& info) {
+    CheckVersions(ctx);
+    VarUserAcc* account = m_accLoaded ? m_acc.FindById(id) : nullptr;
+    if (!account) {
+        ctx.SetError(u"账户不存在");
+        return false;
+    }
+    if (!account->m_name.Set(info.name) || !account->m_second.Set(info.second) ||
+        !m_acc.Save(ctx)) {
+        ctx.SetError(u"保存账户文件失败");
+        return false;
+    }
+    return true;
+}
+
+bool UserManager::UpdateUserSettings(t_errorContext& ctx, uint32_t id, uint32_t mask,
+                                     const UserAccountInfo& info) {
+    CheckVersions(ctx);
+    UserDataFile data;
+    if (!OpenUserData(ctx, data, id) || !CopyUserSettings(ctx, &data, mask, info)) {
+        t_str message(u"加载用户数据失败:");
+        message.Append(info.name ? info.name : u"");
+        message.Append(u"(");
+        message.Append(info.second ? info.second : u"");
+        message.Append(u")");
+        ctx.SetError(message.GetStr());
+        return false;
+    }
+    if (id == m_acc.m_currentId) m_current.Load(ctx);
+    return true;
+}
+
+bool UserManager::UpdateAccount(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info,
+                                uint32_t flags, const char16_t* newPassword) {
+    if ((flags & kUpdatePassword) && !ChangePassword(ctx, id, newPassword)) return false;
+    return UpdateAccountTexts(ctx, id, info) && UpdateUserSettings(ctx, id, ~0u, info);
+}
+
+bool UserManager::GetAccountInfoById(t_errorContext& ctx, n_porting::t_heap& arena, uint32_t id,
+                                     UserAccountInfo* out) {
+    CheckVersions(ctx);
+    if (!m_accLoaded) {
+        ctx.SetError(u"获取账户信息失败：用户账户文件加载失败");
+        return false;
+    }
+    const VarUserAcc* account = m_acc.FindById(id);
+    if (!account) {
+        ctx.SetError(u"获取账户信息失败：账户不存在");
+        return false;
+    }
+    VarStringW name(&arena), second(&arena);
+    UserDataFile loaded;
+    const UserDataFile* data = &m_current;
+    if (id != m_acc.m_currentId) {
+        if (!OpenUserData(ctx, loaded, id)) {
+            ctx.SetError(u"获取账户信息失败");
+            return false;
+        }
+        data = &loaded;
+    }
+    if (!name.Set(account->m_name.GetText()) || !second.Set(account->m_second.GetText())) {
+        ctx.SetError(u"获取账户信息失败");
+        return false;
+    }
+    data->ReadInto(out);
+    // The byte array lives in the data file's arena: copy it too.
+    out->bytes3 =
+        out->bytes3Length
+            ? static_cast<const uint8_t*>(CopyToArena(&arena, out->bytes3, out->bytes3Length, 0))
+            : nullptr;
+    out->id = id;
+    out->name = name.GetText();
+    out->second = second.GetText();
+    std::memcpy(out->key, account->GetKey(), kUserKeyBytes);
+    return true;
+}
+
+bool UserManager::ReloadCurrentUser(t_errorContext& ctx) {
+    if (!m_current.Load(ctx)) {
+        ctx.SetError(u"加载当前用户数据失败");
+        return false;
+    }
+    m_current.SyncVersion();
+    return true;
+}
+
+bool UserManager::SaveCurrentUser(t_errorContext& ctx) {
+    if (!m_current.Save(ctx)) {
+        ctx.SetError(u"保存当前用户数据失败");
+        return false;
+    }
+    return true;
+}
+
+bool UserManager::SwitchUser(t_errorContext& ctx, uint32_t id) {
+    CheckVersions(ctx);
+    if (!m_accLoaded || (id != 0 && !m_acc.FindById(id))) {
+        ctx.SetError(u"账户不存在");
+        return false;
+    }
+    if (!SaveCurrentUser(ctx)) return false;
+    const uint32_t old = m_acc.m_currentId;
+    m_acc.m_currentId = id;
+    if (!ReloadCurrentUser(ctx)) {
+        m_acc.m_currentId = old;
+        m_current.Load(ctx);
+        return false;
+    }
+    if (!m_acc.Save(ctx)) {
+        ctx.SetError(u"保存账户文件失败");
+        return false;
+    }
+    return true;
+}
+
+bool UserManager::WithLocks(t_errorContext& ctx, bool (*callback)(void*), void* argument) {
+    n_porting::t_mutex::t_locker proc, named;
+    if (!proc.Lock(ctx, &m_section) || !named.Lock(ctx, &m_mutex)) return false;
+    CheckVersions(ctx);
+    return callback && callback(argument);
+}
+
+bool UserManager::GetUserDir(uint32_t id, t_path* out) const {
+    if (m_productDir.Str().GetLength() == 0) return false;
+    if (id == 0) {
+        *out = m_productDir;
+        return true;
+    }
+    char16_t hex[9];
+    static const char16_t kDigits[] = u"0123456789abcdef";
+    for (int i = 0; i < 8; ++i) hex[i] = kDigits[(id >> (28 - 4 * i)) & 15];
+    hex[8] = 0;
+    *out = t_path(m_usersDir.GetStr(), hex);
+    return true;
+}
+
+bool UserManager::FindUserFile(t_errorContext& ctx, uint32_t id, const char16_t* name,
+                               t_path* out) {
+    t_path dir;
+    if (!IsPlainFileName(name) || !GetUserDir(id, &dir) || !(dir + name).IsFile()) {
+        Fail(ctx, u"找不到文件: ", name);
+        return false;
+    }
+    *out = dir + name;
+    return true;
+}
+
+bool UserManager::GetUserFilePath(uint32_t id, const char16_t* name, t_path* out, bool fromModule) {
+    if (!IsPlainFileName(name)) return false;
+    t_path dir;
+    if (fromModule) {
+        if (!m_modulePath.GetParentDir(dir)) return false;
+    } else if (!GetUserDir(id, &dir)) {
+        return false;
+    }
+    *out = dir + name;
+    return true;
+}
+
+bool UserManager::CopyUserFile(t_errorContext& ctx, uint32_t id, const char16_t* source,
+                               const char16_t* name) {
+    t_path dir;
+    if (!GetUserDir(id, &dir) || !MakePrivateDir(dir)) {
+        ctx.SetError(u"拷贝文件失败：无法获取用户目录");
+        return false;
+    }
+    if (!IsPlainFileName(name) || !source || !t_path(source).CopyTo(ctx, dir + name, false)) {
+        ctx.SetError(u"拷贝文件失败");
+        return false;
+    }
+    return true;
+}
+
+bool UserManager::CreateUserSubdir(t_errorContext& ctx, uint32_t id, const char16_t* name) {
+    t_path dir;
+    if (!GetUserDir(id, &dir) || !MakePrivateDir(dir)) {
+        ctx.SetError(u"拷贝文件失败：无法获取用户目录");
+        return false;
+    }
+    if (!IsPlainFileName(name) || !MakePrivateDir(dir + name)) {
+        Fail(ctx, u"创建用户目录失败：", name);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace n_userenv
