@@ -1,0 +1,58 @@
+// Learning entries of the kernel: what a committed text teaches the user
+// dictionary or the English user dictionary, under which switches, and the
+// pending-commit record that learns a commit later. Engine thread only; the
+// English writes hold the inter-process dictionary lock.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+#include "kernel/runtime/lstr.h"
+
+// Learns a committed candidate: all-letter text through LearnEnglishCommit,
+// other text (the delegate told first) into the user dictionary when
+// ShouldLearnWord says so. pinyin null: no reading known. 1 when nothing was
+// to be learned; else the learning result (1 learned, 0 failed).
+uint32_t LearnCommittedText(const wchar_t* text, const t_lstr* pinyin, uint32_t mode);
+// The same, with *known (may be null) telling whether the user dictionary
+// already held the word under pinyin before.
+uint32_t LearnCommittedTextEx(const wchar_t* text, const t_lstr* pinyin, uint32_t mode, uint8_t* known);
+// A commit without reading: learned with mode 1 and weighting.
+uint32_t LearnCommittedTextNoPinyin(const wchar_t* text);
+
+// 1 when the word is to be learned: always with LearnFreq on; with
+// LearnNewWord on, when no system word (unless marked learnable), user word
+// or cell word has this reading and text. An empty reading is never learned.
+int ShouldLearnWord(const wchar_t* text, const t_lstr* pinyin);
+
+// English text committed in Chinese mode: hidden codes, delegate, then
+// (item 6 on) the word leaves the deleted words and is used once more in
+// the English user dictionary under the lock. 0 for a null text.
+uint32_t LearnEnglishCommit(const wchar_t* text);
+// A word committed in English mode (items 10 and 11 choose all words or new
+// words only).
+uint32_t LearnEnglishWord(const wchar_t* text);
+// With onlyIfNew, a word the English system dictionary knows or that the
+// user has used more than once is left alone (1). Otherwise a known user
+// word is refreshed and a new one stored (count 2 when the system knows
+// it), under the lock. 0 for a null text or a failed write.
+uint32_t LearnEnglishWordCore(const wchar_t* text, uint8_t onlyIfNew, time_t now);
+
+// ---- the pending commit, learned by a later flush ----
+// Longest text the record holds, in characters.
+inline constexpr size_t kPendingTextChars = 255;
+
+// Keeps a commit to learn later. Chinese text longer than 255 characters is
+// refused (0, nothing kept); a text that is not to be learned only reaches
+// the delegate (0). 1 when kept.
+int RememberCommit(const wchar_t* text);
+int RememberCommitWithPinyin(const wchar_t* text, const t_lstr* pinyin, uint32_t mode);
+int RememberEnglishCommit(const wchar_t* text);
+int RememberEnglishWord(const wchar_t* text);
+// Drops a commit kept less than 5 seconds ago; 1 when one was dropped.
+int CancelRecentCommit();
+// Learns a pending Chinese commit (or English one); 1 when one was learned.
+int FlushPendingWord();
+int FlushPendingEnglish();
+// Whether a commit is pending (tests and the engine's state display).
+bool HasPendingCommit();
