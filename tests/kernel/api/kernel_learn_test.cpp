@@ -159,3 +159,35 @@ TEST_F(LearnTest, APendingCommitHoldsAt255CharactersAndIsLearnedOnFlush) {
     EXPECT_EQ(1, FlushPendingEnglish());
     EXPECT_EQ(1u, EnglishCount(L"later"));
 }
+
+namespace {
+
+class LearnBuiltDataTest : public LearnTest {
+public:
+    void SetUp() override {
+        if (BuiltDataDir().empty()) GTEST_SKIP() << "no built system data (VETRA_SYSTEM_DATA_DIR)";
+        KernelTest::SetUp();
+        ASSERT_TRUE(LinkBuiltData());
+        Start();
+    }
+};
+
+}  // namespace
+
+TEST_F(LearnBuiltDataTest, NewWordsOnlyLeavesKnownSystemWordsAlone) {
+    Set(n_config::LearnFreq, 0);
+    Set(n_config::LearnNewWord, 1);
+    const t_lstr* zhongguo = Ids({L"zhong", L"guo"});
+    EXPECT_EQ(1u, LearnCommittedText(L"中国", zhongguo, 0));
+    EXPECT_FALSE(UserHas(zhongguo, L"中国"));
+    const t_lstr* joined = Ids({L"zhong", L"guo", L"ni", L"hao"});
+    EXPECT_EQ(1u, LearnCommittedText(L"中国你好", joined, 0));
+    EXPECT_TRUE(UserHas(joined, L"中国你好"));
+
+    Set(n_config::ConfigItem10, 0);
+    Set(n_config::ConfigItem11, 1);
+    EXPECT_EQ(1u, LearnEnglishWord(L"hello"));
+    EXPECT_EQ(0u, EnglishCount(L"hello"));
+    EXPECT_EQ(1u, LearnEnglishWord(L"vetrax"));
+    EXPECT_EQ(1u, EnglishCount(L"vetrax"));
+}
