@@ -3,6 +3,7 @@
 // Engine thread only; file changes hold the inter-process dictionary lock.
 #include "kernel/api/kernel_dict_ops.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -10,6 +11,7 @@
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/convert/phrase_time.h"
 #include "kernel/lexicon/gram_stat.h"
+#include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/small_dicts.h"
 #include "kernel/lexicon/stroke_annex.h"
 #include "kernel/runtime/dir_settings.h"
@@ -188,6 +190,63 @@ uint64_t LoadTempUsrDict(const wchar_t* secondListPath, const wchar_t* listPath)
     t_processLock::t_locker lock(GetDictLocker());
     const int r = ImportWordsIntoUsrDict(dict.GetFull(), listPath, secondListPath);
     if (r) Changed(GetUsrDictInstance());
+    return uint64_t(r);
+}
+
+int32_t GetLetterIdOfChar(uint32_t ch) {
+    t_pyDict& py = t_singleton<t_pyDict>::Get();
+    return py.IsReady() ? py.GetLetterId(ch) : -1;
+}
+
+const t_lstr* GetSyllableSpelling(int32_t id) {
+    if (id < INT16_MIN || id > INT16_MAX) return nullptr;
+    return t_singleton<t_pyDict>::Get().GetSyllableString(int16_t(id));
+}
+
+namespace {
+
+// The flag bit that marks the words of one list by its kind.
+uint16_t MergeFlagBit(uint16_t kind, uint16_t subKind) {
+    static const uint16_t bySubKind[7] = {2048, 64, 128, 256, 512, 1024, 64};
+    return kind == 1 && subKind < 7 ? bySubKind[subKind] : 2048;
+}
+
+// Orders records by their size word, then reading, then word.
+int CompareRecords(const UsrWordRecord* a, const UsrWordRecord* b) {
+    if (a->size != b->size) return a->size < b->size ? -1 : 1;
+    t_usrWordFields fa, fb;
+    ReadUsrWordRecord(a, &fa);
+    ReadUsrWordRecord(b, &fb);
+    if (const int r = LstrCompare(fa.reading, fb.reading)) return r;
+    return LstrCompare(fa.word, fb.word);
+}
+
+}  // namespace
+
+uint64_t MergeUsrExtDictFile(const wchar_t (*paths)[kMergePathChars], const uint16_t* subKinds,
+                             const uint16_t* kinds, int32_t count) {
+    t_pathName ext;
+    if (!paths || !subKinds || !kinds || count < 1 || !UserFile(L"qzim_usr_v3_ext.bin", ext)) return 0;
+    t_processLock::t_locker lock(GetDictLocker());
+    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
+    t_usrWordRecords all;
+    for (int32_t i = 0; i < count; ++i) {
+        // A buffer without its terminator would be read past its end.
+        if (!wmemchr(paths[i], L'\0', kMergePathChars)) return 0;
+        if (!ImportUsrWordsFromText(arena, paths[i], all, MergeFlagBit(kinds[i], subKinds[i]))) return 0;
+    }
+    // Records whose fields do not lie inside them are left out before sorting.
+    t_usrWordFields fields;
+    all.erase(std::remove_if(all.begin(), all.end(),
+                             [&](const UsrWordRecord* r) { return !ReadUsrWordRecord(r, &fields); }),
+              all.end());
+    std::stable_sort(all.begin(), all.end(),
+                     [](const UsrWordRecord* a, const UsrWordRecord* b) { return CompareRecords(a, b) < 0; });
+    all.erase(std::unique(all.begin(), all.end(),
+                          [](const UsrWordRecord* a, const UsrWordRecord* b) { return CompareRecords(a, b) == 0; }),
+              all.end());
+    const int r = MergeUsrDictExtFile(ext.GetFull(), all);
+    if (r) Changed(t_singleton<t_usrDictExtCore>::Get());
     return uint64_t(r);
 }
 

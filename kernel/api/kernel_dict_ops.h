@@ -53,6 +53,21 @@ uint64_t OpenOrConvertUsrDictMode1(const wchar_t* path);
 // Merges word-list files into the user dictionary file; 1/0.
 uint64_t LoadTempUsrDict(const wchar_t* secondListPath, const wchar_t* listPath);
 
+// The pinyin dictionary's id of a letter (after the syllables); -1 for any
+// other character or when it is not ready.
+int32_t GetLetterIdOfChar(uint32_t ch);
+// The text of a syllable or letter id; null when out of range.
+const t_lstr* GetSyllableSpelling(int32_t id);
+
+// Path buffers of MergeUsrExtDictFile, in wide characters.
+inline constexpr size_t kMergePathChars = 1024;
+// Reads the word lists (each tagged by its kind and sub-kind), sorts and
+// de-duplicates their records and merges them into the extended user
+// dictionary file "qzim_usr_v3_ext.bin". 0 when a list cannot be read or a
+// path buffer holds no terminator; the file is then as it was.
+uint64_t MergeUsrExtDictFile(const wchar_t (*paths)[kMergePathChars], const uint16_t* subKinds,
+                             const uint16_t* kinds, int32_t count);
+
 // Prepares the files of a user dictionary upload. -1 on failure (or when a
 // path does not fit capacity characters and its 0), 0 when there is nothing
 // to send, 1 with only addedOut set, 2 with both set.

@@ -144,6 +144,38 @@ uint32_t LearnEnglishWordCore(const wchar_t* text, uint8_t onlyIfNew, time_t now
     return r ? 1 : 0;
 }
 
+int LearnUrl(const wchar_t* text) {
+    if (!text || !*text) return 0;
+    const wchar_t* parts[3] = {nullptr, nullptr, text};
+    if (wcsncmp(text, L"www.", 4) == 0 && text[4]) parts[0] = text + 4;
+    parts[1] = CheckMailDomain(text);
+    t_urlUsrDict& urls = t_singleton<t_urlUsrDict>::Get();
+    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
+    const uint32_t now = uint32_t(time(nullptr));
+    t_processLock::t_locker lock(GetDictLocker());
+    int result = 1;
+    for (const wchar_t* part : parts) {
+        if (!part) continue;
+        const t_lstr* s = arena.WideToLstr(part);
+        const int r = !s ? 0 : EndsWithDomainSuffix(part) ? urls.MergeUrl(s, now, 2) : urls.AddUrl(s, now);
+        if (!r) result = 0;
+    }
+    return result;
+}
+
+int LearnUrlCommit(const wchar_t* text) {
+    if (!text) return 0;
+    if (!Item(n_config::ConfigItem09)) return 1;
+    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
+    if (const t_lstr* word = arena.WideToLstr(text)) UndeleteWord(word);
+    return LearnUrl(text);
+}
+
+int LearnCommittedPlain(const wchar_t* text) {
+    if (text && IsAsciiLetterString(text)) return int(LearnEnglishCommit(text));
+    return LearnUrlCommit(text);
+}
+
 int RememberCommit(const wchar_t* text) {
     if (!text) return 0;
     if (IsAsciiLetterString(text)) return RememberEnglishCommit(text);
@@ -234,3 +266,19 @@ int FlushPendingEnglish() {
 }
 
 bool HasPendingCommit() { return g_pending.Pending(); }
+
+int FlushPendingEnglishUrl() {
+    if (!g_pending.Pending() || g_pending.pinyinMark != 0) return 0;
+    const t_pendingCommit commit = g_pending;
+    g_pending.Clear();
+    NotifyDelegateText(commit.text);
+    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
+    const t_lstr* word = arena.WideToLstr(commit.text);
+    if (!word) return 0;
+    UndeleteWord(word);
+    if (IsAsciiLetterString(commit.text)) {
+        t_processLock::t_locker lock(GetDictLocker());
+        EngUsr().AddWord(word, uint32_t(commit.time));
+    }
+    return LearnUrl(commit.text);
+}

@@ -38,6 +38,17 @@ uint32_t LearnEnglishWord(const wchar_t* text);
 // it), under the lock. 0 for a null text or a failed write.
 uint32_t LearnEnglishWordCore(const wchar_t* text, uint8_t onlyIfNew, time_t now);
 
+// Learns a web address or mail address in the user's address list, under
+// the lock: the text after a leading "www.", the mail domain from its "@"
+// and the whole text; one ending in a known domain counts twice. 1 when
+// every write took; 0 for an empty text or a failed write.
+int LearnUrl(const wchar_t* text);
+// With item 9 on: the text leaves the deleted words and is learned as an
+// address; 1 when item 9 is off.
+int LearnUrlCommit(const wchar_t* text);
+// Text committed as typed: letters as English, anything else as an address.
+int LearnCommittedPlain(const wchar_t* text);
+
 // ---- the pending commit, learned by a later flush ----
 // Longest text the record holds, in characters.
 inline constexpr size_t kPendingTextChars = 255;
@@ -54,5 +65,8 @@ int CancelRecentCommit();
 // Learns a pending Chinese commit (or English one); 1 when one was learned.
 int FlushPendingWord();
 int FlushPendingEnglish();
+// As FlushPendingEnglish, but a letter text is only used once more in the
+// English user dictionary, and the text is then learned as an address.
+int FlushPendingEnglishUrl();
 // Whether a commit is pending (tests and the engine's state display).
 bool HasPendingCommit();

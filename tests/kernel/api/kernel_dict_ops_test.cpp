@@ -12,6 +12,8 @@
 #include "kernel/convert/learn_routines.h"
 #include "kernel/convert/phrase_time.h"
 #include "kernel/lexicon/syllable_table.h"
+#include "kernel/userdict/ext_dict.h"
+#include "kernel/userdict/usr_text_io.h"
 #include "kernel/userdict/usr_dict_file_ops.h"
 #include "tests/kernel/api/api_support.h"
 #include "tests/kernel/lexicon/small_dicts_support.h"
@@ -139,6 +141,31 @@ TEST_F(DictOpsTest, UploadFilesAroundTheWholeDictionaryLimit) {
         else EXPECT_EQ(c.addedWords, GetUsrDictWordCount(W(user + "/usr_added.bin").c_str(), 1));
         Stop();
     }
+}
+
+TEST_F(DictOpsTest, WordListsMergeIntoTheExtendedDictionaryOnce) {
+    // A word list of three words, written from a dictionary file.
+    WriteWords(root.At("words.bin"), 3);
+    t_usrWordRecords records;
+    ASSERT_TRUE(CollectUsrDictWords(pool, W(root.At("words.bin")).c_str(), records));
+    ASSERT_EQ(1, ExportUsrWordsToText(W(root.At("words.txt")).c_str(), records));
+    Start();
+    wchar_t paths[3][kMergePathChars] = {};
+    wcscpy(paths[0], W(root.At("words.txt")).c_str());
+    wcscpy(paths[1], paths[0]);  // the same words twice are kept once
+    const uint16_t kinds[3] = {1, 0, 0}, subKinds[3] = {2, 0, 0};
+    ASSERT_EQ(1u, MergeUsrExtDictFile(paths, subKinds, kinds, 2));
+    int32_t count = 0;
+    ASSERT_TRUE(t_singleton<t_usrDictExtCore>::Get().GetCount(&count));
+    EXPECT_EQ(3, count);
+
+    // A missing list or a buffer without terminator changes nothing.
+    const std::string ext = testsupport::ReadFileBytes(user + "/qzim_usr_v3_ext.bin");
+    wcscpy(paths[2], W(root.At("missing.txt")).c_str());
+    EXPECT_EQ(0u, MergeUsrExtDictFile(paths, subKinds, kinds, 3));
+    wmemset(paths[2], L'x', kMergePathChars);
+    EXPECT_EQ(0u, MergeUsrExtDictFile(paths, subKinds, kinds, 3));
+    EXPECT_EQ(ext, testsupport::ReadFileBytes(user + "/qzim_usr_v3_ext.bin"));
 }
 
 TEST_F(DictOpsTest, TheVersionTemplateReadsTheKernelWhileItRuns) {

@@ -3,6 +3,7 @@
 // the pending commit's length limit.
 #include <chrono>
 #include <future>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -158,6 +159,26 @@ TEST_F(LearnTest, APendingCommitHoldsAt255CharactersAndIsLearnedOnFlush) {
     EXPECT_EQ(1, RememberEnglishWord(L"later"));
     EXPECT_EQ(1, FlushPendingEnglish());
     EXPECT_EQ(1u, EnglishCount(L"later"));
+}
+
+TEST_F(LearnTest, AddressesAreLearnedWithTheirShorterForms) {
+    const auto stored = [&] {
+        std::map<std::wstring, uint32_t> out;
+        t_scopeHeap heap;
+        t_strUsrEntry** rows = nullptr;
+        uint32_t count = 0;
+        if (t_singleton<t_urlUsrDict>::Get().ListAll(heap, &rows, &count))
+            for (uint32_t i = 0; i < count; ++i) out[heap.LstrToWide(rows[i]->stored)] = rows[i]->count;
+        return out;
+    };
+    EXPECT_EQ(1, LearnCommittedPlain(L"www.example.com"));
+    EXPECT_EQ(1, LearnUrlCommit(L"me@mail.example.org"));
+    const std::map<std::wstring, uint32_t> expected = {
+        {L"www.example.com", 2}, {L"example.com", 2}, {L"me@mail.example.org", 2}, {L"@mail.example.org", 2}};
+    EXPECT_EQ(expected, stored());
+    Set(n_config::ConfigItem09, 0);
+    EXPECT_EQ(1, LearnUrlCommit(L"www.other.net"));
+    EXPECT_EQ(expected, stored());
 }
 
 namespace {
