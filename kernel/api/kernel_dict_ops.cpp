@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <cwchar>
 
 #include "kernel/api/kernel_singletons.h"
@@ -14,11 +15,14 @@
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/small_dicts.h"
 #include "kernel/lexicon/stroke_annex.h"
+#include "kernel/lexicon/string_dict_user.h"
+#include "kernel/convert/input_strings.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/path.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/runtime/text_helpers.h"
+#include "kernel/userdict/deleted_words.h"
 #include "kernel/userdict/ext_dict.h"
 #include "kernel/userdict/phrase_dict.h"
 #include "kernel/userdict/phrase_file.h"
@@ -201,6 +205,33 @@ int32_t GetLetterIdOfChar(uint32_t ch) {
 const t_lstr* GetSyllableSpelling(int32_t id) {
     if (id < INT16_MIN || id > INT16_MAX) return nullptr;
     return t_singleton<t_pyDict>::Get().GetSyllableString(int16_t(id));
+}
+
+int DeleteCandidateWord(const t_lstr* pinyin, const wchar_t* text) {
+    if (!text || !*text) return 0;
+    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
+    const t_lstr* word = arena.WideToLstr(text);
+    if (!word) return 0;
+    t_processLock::t_locker lock(GetDictLocker());
+    int ok = t_singleton<t_delWordDict>::Get().AddWord(word, uint32_t(time(nullptr))) ? 1 : 0;
+    // An English word the user never used has nothing to remove.
+    if (IsAsciiLetterString(text)) t_singleton<t_engUsrDict>::Get().DeleteWord(word);
+    else if (pinyin && !GetUsrDictInstance().DeleteWord(pinyin, word)) ok = 0;
+    return ok;
+}
+
+int IsWordDeleted(const wchar_t* text) {
+    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
+    const t_lstr* word = text ? arena.WideToLstr(text) : nullptr;
+    return word ? t_singleton<t_delWordDict>::Get().IsDeleted(word) : 0;
+}
+
+int MarkWordDeleted(const wchar_t* text) {
+    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
+    const t_lstr* word = text ? arena.WideToLstr(text) : nullptr;
+    if (!word) return 0;
+    t_processLock::t_locker lock(GetDictLocker());
+    return t_singleton<t_delWordDict>::Get().AddWord(word, uint32_t(time(nullptr))) ? 1 : 0;
 }
 
 namespace {

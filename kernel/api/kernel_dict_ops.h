@@ -59,6 +59,13 @@ int32_t GetLetterIdOfChar(uint32_t ch);
 // The text of a syllable or letter id; null when out of range.
 const t_lstr* GetSyllableSpelling(int32_t id);
 
+// The user removes a candidate: the text joins the deleted words, and a
+// Chinese word with its reading leaves the user dictionary, a letter word
+// the English user dictionary (under the lock). 1 when every step took.
+int DeleteCandidateWord(const t_lstr* pinyin, const wchar_t* text);
+int IsWordDeleted(const wchar_t* text);
+int MarkWordDeleted(const wchar_t* text);
+
 // Path buffers of MergeUsrExtDictFile, in wide characters.
 inline constexpr size_t kMergePathChars = 1024;
 // Reads the word lists (each tagged by its kind and sub-kind), sorts and

@@ -3,6 +3,7 @@
 // English writes hold the inter-process dictionary lock.
 #include "kernel/api/kernel_learn.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "kernel/lexicon/string_dict_user.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/scope_heap.h"
+#include "kernel/userdict/recent_cache.h"
 #include "kernel/userdict/usr_dict_file_ops.h"
 
 namespace {
@@ -57,6 +59,24 @@ struct t_pendingCommit {
 };
 
 t_pendingCommit g_pending;
+
+// The adjustment fields and their values at rest.
+struct t_pendingAdjust {
+    int32_t first = -1;
+    uint16_t second = 78;
+    uint32_t third = 0;
+};
+t_pendingAdjust g_adjust;
+
+// Raises the just-learned word when the noted adjustment asks for it, then
+// forgets the adjustment.
+void ApplyPendingAdjust(const wchar_t* text, const t_lstr* ids) {
+    const t_pendingAdjust adjust = g_adjust;
+    g_adjust = t_pendingAdjust();
+    if (adjust.first >= 1 && adjust.second == 1 && (adjust.third & 0x98) && ids &&
+        LstrGetByteLength(ids) != kNoSyllablesBytes)
+        AdjustUserWordFreq(text, ids, 1);
+}
 
 }  // namespace
 
@@ -252,7 +272,9 @@ int FlushPendingWord() {
     g_pending.Clear();
     NotifyDelegateText(commit.text);
     const t_lstr* ids = commit.pinyin.empty() ? NoSyllables() : reinterpret_cast<const t_lstr*>(commit.pinyin.data());
-    return LearnUserWord(ids, commit.text, uint8_t(commit.mode), commit.weighting) ? 1 : 0;
+    if (!LearnUserWord(ids, commit.text, uint8_t(commit.mode), commit.weighting)) return 0;
+    ApplyPendingAdjust(commit.text, ids);
+    return 1;
 }
 
 int FlushPendingEnglish() {
@@ -281,4 +303,23 @@ int FlushPendingEnglishUrl() {
         EngUsr().AddWord(word, uint32_t(commit.time));
     }
     return LearnUrl(commit.text);
+}
+
+void SetPendingAdjust(int32_t first, uint16_t second, uint32_t third) { g_adjust = {first, second, third}; }
+
+int AdjustUserWordFreq(const wchar_t* text, const t_lstr* pinyin, int32_t delta) {
+    if (!text || !pinyin || delta < 1) return 0;
+    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
+    const t_lstr* word = arena.WideToLstr(text);
+    t_usrWordAttr attr;
+    if (!word || !LookupUserWord(pinyin, word, &attr) || attr.freq == 0) return 0;
+    const uint16_t freq = uint16_t(std::min<int64_t>(int64_t(attr.freq) + delta, 65535));
+    t_processLock::t_locker lock(GetDictLocker());
+    return GetUsrDictInstance().RestoreWord(pinyin, word, freq, attr.flags, attr.stamp, attr.extra) ? 1 : 0;
+}
+
+int NotifyCommitEnd(intptr_t value, bool clearRing) {
+    NotifyDelegateCommitEnd(value);
+    if (clearRing) t_singleton<t_submittedUsrWord>::Get().Clear();
+    return 1;
 }

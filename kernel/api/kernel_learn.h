@@ -68,5 +68,15 @@ int FlushPendingEnglish();
 // As FlushPendingEnglish, but a letter text is only used once more in the
 // English user dictionary, and the text is then learned as an address.
 int FlushPendingEnglishUrl();
+// The adjustment noted with the pending commit: after a successful flush of
+// a commit with its reading, a first value of 1 or more, a second of 1 and
+// a third with any of the bits 0x98 raise the word's frequency by 1.
+void SetPendingAdjust(int32_t first, uint16_t second, uint32_t third);
+// Adds delta (1 or more) to the word's frequency in the user dictionary,
+// capped at 65535; 1 done, 0 when the word is absent or the change failed.
+int AdjustUserWordFreq(const wchar_t* text, const t_lstr* pinyin, int32_t delta);
+// Tells the delegate the commit ended; with clearRing the recent commits
+// are forgotten, so the next commit is not joined to them. 1.
+int NotifyCommitEnd(intptr_t value, bool clearRing);
 // Whether a commit is pending (tests and the engine's state display).
 bool HasPendingCommit();

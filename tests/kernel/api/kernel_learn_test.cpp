@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "kernel/api/kernel_dict_ops.h"
 #include "kernel/api/kernel_learn.h"
 #include "kernel/api/kernel_options.h"
 #include "kernel/api/kernel_singletons.h"
@@ -34,7 +35,7 @@ public:
     void Set(const t_configItem& item, uint8_t value) { GetConfiguration().SetByte(item, value); }
     bool UserHas(const t_lstr* ids, const wchar_t* word) {
         t_usrWordAttr attr;
-        return LookupUserWord(ids, Word(word), &attr);
+        return LookupUserWord(ids, Word(word), &attr) && attr.freq != 0;  // frequency 0: deleted
     }
     uint32_t EnglishCount(const wchar_t* word) {
         uint32_t count = 0;
@@ -103,6 +104,10 @@ TEST_F(LearnTest, ASelectionOfTwoWordsIsLearnedWholeAndTheDelegateToldFirst) {
 }
 
 TEST_F(LearnTest, LetterTextGoesToTheEnglishDictionaryAndLeavesTheDeletedWords) {
+    ASSERT_EQ(1u, LearnCommittedText(L"世界", Ids({L"shi", L"jie"}), 0));
+    EXPECT_EQ(1, DeleteCandidateWord(Ids({L"shi", L"jie"}), L"世界"));
+    EXPECT_FALSE(UserHas(Ids({L"shi", L"jie"}), L"世界"));
+    EXPECT_EQ(1, IsWordDeleted(L"世界"));
     t_delWordDict& deleted = t_singleton<t_delWordDict>::Get();
     ASSERT_TRUE(deleted.AddWord(Word(L"hello"), 1));
     EXPECT_EQ(1u, LearnCommittedText(L"hello", nullptr, 0));
@@ -159,6 +164,31 @@ TEST_F(LearnTest, APendingCommitHoldsAt255CharactersAndIsLearnedOnFlush) {
     EXPECT_EQ(1, RememberEnglishWord(L"later"));
     EXPECT_EQ(1, FlushPendingEnglish());
     EXPECT_EQ(1u, EnglishCount(L"later"));
+}
+
+TEST_F(LearnTest, ANotedAdjustmentRaisesTheFlushedWordOnce) {
+    const t_lstr* ids = Ids({L"shi", L"jie"});
+    const auto freq = [&] {
+        t_usrWordAttr attr;
+        return LookupUserWord(ids, Word(L"世界"), &attr) ? int(attr.freq) : -1;
+    };
+    const struct {
+        int32_t first;
+        uint16_t second;
+        uint32_t third;
+        int raised;
+    } cases[] = {{1, 1, 0x08, 1}, {0, 1, 0x08, 0}, {1, 78, 0x80, 0}, {2, 1, 0x07, 0}, {-1, 78, 0, 0}};
+    ASSERT_EQ(1u, LearnCommittedText(L"世界", ids, 0));
+    for (const auto& c : cases) {
+        const int before = freq();
+        SetPendingAdjust(c.first, c.second, c.third);
+        ASSERT_EQ(1, RememberCommitWithPinyin(L"世界", ids, 0));
+        ASSERT_EQ(1, FlushPendingWord());
+        const int learned = freq();
+        ASSERT_EQ(1, RememberCommitWithPinyin(L"世界", ids, 0));  // the adjustment was used up
+        ASSERT_EQ(1, FlushPendingWord());
+        EXPECT_EQ(c.raised, (learned - before) - (freq() - learned)) << c.first << " " << c.third;
+    }
 }
 
 TEST_F(LearnTest, AddressesAreLearnedWithTheirShorterForms) {
