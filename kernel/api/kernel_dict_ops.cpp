@@ -12,6 +12,7 @@
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/convert/phrase_time.h"
 #include "kernel/lexicon/gram_stat.h"
+#include "kernel/lexicon/hz_dict.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/small_dicts.h"
 #include "kernel/lexicon/stroke_annex.h"
@@ -30,6 +31,7 @@
 #include "kernel/userdict/upload_copies.h"
 #include "kernel/userdict/usr_dict_file_ops.h"
 #include "kernel/userdict/usr_dict_v3.h"
+#include "kernel/userdict/usr_text_io.h"
 
 namespace {
 
@@ -232,6 +234,66 @@ int MarkWordDeleted(const wchar_t* text) {
     if (!word) return 0;
     t_processLock::t_locker lock(GetDictLocker());
     return t_singleton<t_delWordDict>::Get().AddWord(word, uint32_t(time(nullptr))) ? 1 : 0;
+}
+
+int CheckPinyinOfTextEx(const t_lstr* pinyin, const wchar_t* text, int* code) {
+    int why = kReadingFits;
+    const size_t n = text ? wcslen(text) : 0;
+    if (!pinyin || !text) why = kReadingNullArgument;
+    else if (n != LstrGetLength(pinyin)) why = kReadingLengthMismatch;
+    else if (n == 0) why = kReadingEmpty;
+    t_pyDict& py = t_singleton<t_pyDict>::Get();
+    const t_hzDict& hz = t_singleton<t_hzDict>::Get();
+    for (size_t i = 0; why == kReadingFits && i < n; ++i) {
+        const uint16_t id = LstrGetUnit(pinyin, i);
+        const uint32_t ch = uint32_t(text[i]);
+        if (id > 440) {
+            why = kReadingIdTooLarge;
+        } else if (const int32_t letter = py.GetLetterId(ch); letter >= 0) {
+            if (letter != id) why = kReadingLetterMismatch;
+        } else {
+            uint16_t readings[16];
+            const int count = hz.GetCharPinyinIds(ch, readings, 16);
+            if (count <= 0) why = kReadingNoCharReadings;
+            else if (std::find(readings, readings + count, id) == readings + count) why = kReadingNotAmongReadings;
+        }
+    }
+    if (code) *code = why;
+    return why == kReadingFits ? 1 : 0;
+}
+
+int CheckPinyinOfText(const t_lstr* pinyin, const wchar_t* text) { return CheckPinyinOfTextEx(pinyin, text, nullptr); }
+
+bool IdsToSpelling(const t_lstr* ids, std::wstring& out) {
+    out.clear();
+    if (!ids) return false;
+    t_pyDict& py = t_singleton<t_pyDict>::Get();
+    for (uint16_t i = 0; i < LstrGetLength(ids); ++i) {
+        const t_lstr* s = py.GetSyllableString(int16_t(LstrGetUnit(ids, i)));
+        if (!s) return false;
+        if (i) out += L'\'';
+        for (uint16_t u = 0; u < LstrGetLength(s); ++u) out += wchar_t(LstrGetUnit(s, u));
+    }
+    return true;
+}
+
+int GetUserWordTotal(int64_t* out) {
+    if (!out) return 0;
+    int32_t ext = 0;
+    t_usrDictExtCore& extDict = t_singleton<t_usrDictExtCore>::Get();
+    if (!extDict.IsReady() || !extDict.GetCount(&ext)) ext = 0;
+    t_usrDictV3Core& user = GetUsrDictInstance();
+    *out = int64_t(ext) + (user.IsLoaded() ? user.GetWordCount() : 0);
+    return 1;
+}
+
+int ExportUsrDictToText(const wchar_t* dictPath, const wchar_t* textPath) {
+    if (!dictPath || !textPath) return 0;
+    t_processLock::t_locker lock(GetDictLocker());
+    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
+    t_usrWordRecords records;
+    if (!CollectUsrDictWords(arena, dictPath, records)) return 0;
+    return ExportUsrWordsToText(textPath, records);
 }
 
 namespace {

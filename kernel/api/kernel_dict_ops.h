@@ -66,6 +66,30 @@ int DeleteCandidateWord(const t_lstr* pinyin, const wchar_t* text);
 int IsWordDeleted(const wchar_t* text);
 int MarkWordDeleted(const wchar_t* text);
 
+// Why a reading does not fit a text (CheckPinyinOfTextEx's code).
+enum : int {
+    kReadingFits = 0,
+    kReadingNullArgument = 1,
+    kReadingLengthMismatch = 2,
+    kReadingEmpty = 3,
+    kReadingIdTooLarge = 4,
+    kReadingLetterMismatch = 5,
+    kReadingNoCharReadings = 6,
+    kReadingNotAmongReadings = 8,
+};
+// 1 when every character of text can be read with the id at its place (a
+// letter as its letter id); else 0 and *code (may be null) says why.
+int CheckPinyinOfTextEx(const t_lstr* pinyin, const wchar_t* text, int* code);
+int CheckPinyinOfText(const t_lstr* pinyin, const wchar_t* text);
+// The syllable texts of an id string joined with "'"; false when an id has
+// no text.
+bool IdsToSpelling(const t_lstr* ids, std::wstring& out);
+// Words of the extended user dictionary plus words of the user dictionary.
+int GetUserWordTotal(int64_t* out);
+// The words of a user dictionary file as a word-list text file; 0 when
+// nothing could be read or written (the text file is then as it was).
+int ExportUsrDictToText(const wchar_t* dictPath, const wchar_t* textPath);
+
 // Path buffers of MergeUsrExtDictFile, in wide characters.
 inline constexpr size_t kMergePathChars = 1024;
 // Reads the word lists (each tagged by its kind and sub-kind), sorts and

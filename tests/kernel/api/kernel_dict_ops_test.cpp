@@ -13,7 +13,6 @@
 #include "kernel/convert/phrase_time.h"
 #include "kernel/lexicon/syllable_table.h"
 #include "kernel/userdict/ext_dict.h"
-#include "kernel/userdict/usr_text_io.h"
 #include "kernel/userdict/usr_dict_file_ops.h"
 #include "tests/kernel/api/api_support.h"
 #include "tests/kernel/lexicon/small_dicts_support.h"
@@ -146,10 +145,8 @@ TEST_F(DictOpsTest, UploadFilesAroundTheWholeDictionaryLimit) {
 TEST_F(DictOpsTest, WordListsMergeIntoTheExtendedDictionaryOnce) {
     // A word list of three words, written from a dictionary file.
     WriteWords(root.At("words.bin"), 3);
-    t_usrWordRecords records;
-    ASSERT_TRUE(CollectUsrDictWords(pool, W(root.At("words.bin")).c_str(), records));
-    ASSERT_EQ(1, ExportUsrWordsToText(W(root.At("words.txt")).c_str(), records));
     Start();
+    ASSERT_EQ(1, ExportUsrDictToText(W(root.At("words.bin")).c_str(), W(root.At("words.txt")).c_str()));
     wchar_t paths[3][kMergePathChars] = {};
     wcscpy(paths[0], W(root.At("words.txt")).c_str());
     wcscpy(paths[1], paths[0]);  // the same words twice are kept once
@@ -158,6 +155,9 @@ TEST_F(DictOpsTest, WordListsMergeIntoTheExtendedDictionaryOnce) {
     int32_t count = 0;
     ASSERT_TRUE(t_singleton<t_usrDictExtCore>::Get().GetCount(&count));
     EXPECT_EQ(3, count);
+    int64_t total = 0;
+    ASSERT_EQ(1, GetUserWordTotal(&total));
+    EXPECT_EQ(3 + GetUsrDictInstance().GetWordCount(), total);
 
     // A missing list or a buffer without terminator changes nothing.
     const std::string ext = testsupport::ReadFileBytes(user + "/qzim_usr_v3_ext.bin");

@@ -242,3 +242,29 @@ TEST_F(LearnBuiltDataTest, NewWordsOnlyLeavesKnownSystemWordsAlone) {
     EXPECT_EQ(1u, LearnEnglishWord(L"vetrax"));
     EXPECT_EQ(1u, EnglishCount(L"vetrax"));
 }
+
+TEST_F(LearnBuiltDataTest, ReadingsAreCheckedAgainstTheCharacters) {
+    const t_lstr* zhongguo = Ids({L"zhong", L"guo"});
+    std::wstring spelling;
+    ASSERT_TRUE(IdsToSpelling(zhongguo, spelling));
+    EXPECT_EQ(L"zhong'guo", spelling);
+    const uint16_t tooLarge = 441, letterB = uint16_t(GetLetterIdOfChar(L'b'));
+    const struct {
+        const t_lstr* ids;
+        const wchar_t* text;
+        int code;
+    } cases[] = {
+        {zhongguo, L"中国", kReadingFits},
+        {nullptr, L"中国", kReadingNullArgument},
+        {zhongguo, L"中", kReadingLengthMismatch},
+        {pool.MakeLstr(&tooLarge, 2), L"中", kReadingIdTooLarge},
+        {pool.MakeLstr(&letterB, 2), L"a", kReadingLetterMismatch},
+        {Ids({L"zhong"}), L"\uE000", kReadingNoCharReadings},
+        {Ids({L"ni"}), L"中", kReadingNotAmongReadings},
+    };
+    for (const auto& c : cases) {
+        int code = -1;
+        EXPECT_EQ(c.code == kReadingFits, CheckPinyinOfTextEx(c.ids, c.text, &code) == 1) << c.code;
+        EXPECT_EQ(c.code, code);
+    }
+}
