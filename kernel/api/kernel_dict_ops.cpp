@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <cwchar>
+#include <string_view>
 
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/convert/phrase_time.h"
@@ -172,6 +173,24 @@ uint64_t ImportPhrasesFile(const wchar_t* source) {
     return uint64_t(r);
 }
 
+int ReplaceUsrPhrases(const t_apiPhrase* phrases, int32_t count) {
+    t_pathName image;
+    if (!phrases || count < 0 || !UserFile(kPhraseDictFile, image)) return 0;
+    t_processLock::t_locker lock(GetDictLocker());
+    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
+    std::vector<t_phraseEntry> entries;
+    entries.reserve(size_t(count));
+    for (int32_t i = 0; i < count; ++i) {
+        const t_lstr *k = nullptr, *p = nullptr;
+        if (!PhraseArgs(arena, phrases[i].key.c_str(), phrases[i].phrase.c_str(), &k, &p)) return 0;
+        entries.push_back({k, p, int16_t(phrases[i].position)});
+    }
+    t_phraseImporter importer;
+    const int r = MergePhrasesIntoUsrDict(importer, image.GetFull(), entries.data(), count);
+    GetVersionManager().CheckUpdate2();
+    return r;
+}
+
 uint64_t OpenOrConvertUsrDict(const wchar_t* path, int32_t* count) {
     int n = 0;
     int r = 0;
@@ -234,6 +253,53 @@ int MarkWordDeleted(const wchar_t* text) {
     if (!word) return 0;
     t_processLock::t_locker lock(GetDictLocker());
     return t_singleton<t_delWordDict>::Get().AddWord(word, uint32_t(time(nullptr))) ? 1 : 0;
+}
+
+namespace {
+
+int DeleteStoredString(const wchar_t* text, bool url) {
+    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
+    const t_lstr* word = text ? arena.WideToLstr(text) : nullptr;
+    if (!word) return 0;
+    t_processLock::t_locker lock(GetDictLocker());
+    const int marked = t_singleton<t_delWordDict>::Get().AddWord(word, uint32_t(time(nullptr)));
+    // A string the user never committed has nothing to remove.
+    if (url) t_singleton<t_urlUsrDict>::Get().DeleteUrl(word);
+    else t_singleton<t_engUsrDict>::Get().DeleteWord(word);
+    return marked ? 1 : 0;
+}
+
+bool FuzzyPair(wchar_t a, wchar_t b) {
+    const auto is = [&](wchar_t x, wchar_t y) { return (a == x && b == y) || (a == y && b == x); };
+    return is(L'n', L'l') || is(L'h', L'f') || is(L'r', L'l');
+}
+
+}  // namespace
+
+int DeleteEnglishWord(const wchar_t* text) { return DeleteStoredString(text, false); }
+int DeleteUrlWord(const wchar_t* text) { return DeleteStoredString(text, true); }
+
+int LearnFuzzyPair(const wchar_t* typed, const wchar_t* corrected) {
+    if (!typed || !corrected) return 0;
+    std::wstring_view a(typed), b(corrected);
+    bool fuzzy = false;
+    if (a.size() == b.size()) {
+        size_t differ = 0, at = 0;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (a[i] != b[i]) ++differ, at = i;
+        fuzzy = differ == 1 && FuzzyPair(a[at], b[at]);
+    } else {
+        if (a.size() < b.size()) std::swap(a, b);
+        if (a.size() == b.size() + 1) {
+            size_t i = 0;
+            while (i < b.size() && a[i] == b[i]) ++i;
+            fuzzy = (a[i] == L'g' || a[i] == L'h') && a.substr(i + 1) == b.substr(i);
+        }
+    }
+    if (!fuzzy) return 0;
+    t_configurationImpl& config = GetConfiguration();
+    config.SetInt(n_config::ConfigItem13, config.GetInt(n_config::ConfigItem13) + 1);
+    return 1;
 }
 
 int CheckPinyinOfTextEx(const t_lstr* pinyin, const wchar_t* text, int* code) {

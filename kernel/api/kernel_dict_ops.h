@@ -46,6 +46,11 @@ uint64_t ExportPhrasesFile(const wchar_t* target);
 // The phrases text file becomes the user phrases; 1/0.
 uint64_t ImportPhrasesFile(const wchar_t* source);
 
+// Saves the user phrases, then merges the list into them (its phrases in,
+// every other one marked deleted) through a finished temporary copy; the
+// live dictionary re-attaches the result. 1 done, 0 with nothing changed.
+int ReplaceUsrPhrases(const t_apiPhrase* phrases, int32_t count);
+
 // Import (merged) or restore (replacing) of a user dictionary file of any
 // format; 1 with *count the words taken over, 0 with nothing changed.
 uint64_t OpenOrConvertUsrDict(const wchar_t* path, int32_t* count);
@@ -65,6 +70,15 @@ const t_lstr* GetSyllableSpelling(int32_t id);
 int DeleteCandidateWord(const t_lstr* pinyin, const wchar_t* text);
 int IsWordDeleted(const wchar_t* text);
 int MarkWordDeleted(const wchar_t* text);
+
+// The user removed an English word or an address: it joins the deleted
+// words and leaves its user dictionary, under the lock. 1 done.
+int DeleteEnglishWord(const wchar_t* text);
+int DeleteUrlWord(const wchar_t* text);
+// Counts (configuration item 13) a spelling the user corrected by one
+// fuzzy pair: n/l, h/f or r/l at one place, or one "g" or "h" more or less.
+// 1 when counted.
+int LearnFuzzyPair(const wchar_t* typed, const wchar_t* corrected);
 
 // Why a reading does not fit a text (CheckPinyinOfTextEx's code).
 enum : int {

@@ -71,10 +71,14 @@ TEST_F(DictOpsTest, PhrasesRoundTripThroughTheTextFile) {
     ASSERT_EQ(1u, ImportPhrasesFile(W(text).c_str()));
     EXPECT_EQ(std::vector<std::wstring>{L"dz=北京市\U0002A6A5@1"}, Visible());
 
+    const t_apiPhrase list[] = {{L"dz", L"北京市\U0002A6A5", 1}, {L"yj", L"邮件", 2}};
+    ASSERT_EQ(1, ReplaceUsrPhrases(list, 2));
+    EXPECT_EQ((std::vector<std::wstring>{L"dz=北京市\U0002A6A5@1", L"yj=邮件@2"}), Visible());
+
     // Failures change nothing: a missing source, a target in a missing folder.
     ASSERT_EQ(1, AddUsrPhrase(L"kept", L"phrase", 1));
     EXPECT_EQ(0u, ImportPhrasesFile(W(root.At("missing.ini")).c_str()));
-    EXPECT_EQ(2u, Visible().size());
+    EXPECT_EQ(3u, Visible().size());
     EXPECT_EQ(0u, ExportPhrasesFile(W(root.At("missing/phrases.ini")).c_str()));
     EXPECT_FALSE(fs::exists(root.At("missing")));
 }

@@ -113,6 +113,9 @@ TEST_F(LearnTest, LetterTextGoesToTheEnglishDictionaryAndLeavesTheDeletedWords) 
     EXPECT_EQ(1u, LearnCommittedText(L"hello", nullptr, 0));
     EXPECT_EQ(1u, EnglishCount(L"hello"));
     EXPECT_EQ(0, deleted.IsDeleted(Word(L"hello")));
+    EXPECT_EQ(1, DeleteEnglishWord(L"hello"));
+    EXPECT_EQ(0u, EnglishCount(L"hello"));
+    EXPECT_EQ(1, deleted.IsDeleted(Word(L"hello")));
     Set(n_config::ConfigItem06, 0);
     EXPECT_EQ(1u, LearnEnglishCommit(L"world"));
     EXPECT_EQ(0u, EnglishCount(L"world"));
@@ -188,6 +191,21 @@ TEST_F(LearnTest, ANotedAdjustmentRaisesTheFlushedWordOnce) {
         ASSERT_EQ(1, RememberCommitWithPinyin(L"世界", ids, 0));  // the adjustment was used up
         ASSERT_EQ(1, FlushPendingWord());
         EXPECT_EQ(c.raised, (learned - before) - (freq() - learned)) << c.first << " " << c.third;
+    }
+}
+
+TEST_F(LearnTest, OnlyOneFuzzyPairCountsAsAFuzzyCorrection) {
+    const struct {
+        const wchar_t *typed, *corrected;
+        int counted;
+    } cases[] = {
+        {L"nan", L"lan", 1}, {L"hu", L"fu", 1}, {L"ri", L"li", 1}, {L"zi", L"zhi", 1}, {L"lang", L"lan", 1},
+        {L"nan", L"lal", 0}, {L"ba", L"pa", 0},  {L"zi", L"zii", 0}, {L"an", L"an", 0},    {L"a", L"angg", 0},
+    };
+    for (const auto& c : cases) {
+        const int32_t before = GetConfiguration().GetInt(n_config::ConfigItem13);
+        EXPECT_EQ(c.counted, LearnFuzzyPair(c.typed, c.corrected)) << c.typed << " " << c.corrected;
+        EXPECT_EQ(before + c.counted, GetConfiguration().GetInt(n_config::ConfigItem13));
     }
 }
 
