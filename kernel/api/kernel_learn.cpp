@@ -204,7 +204,10 @@ int RememberCommit(const wchar_t* text) {
         NotifyDelegateText(text);
         return 0;
     }
-    if (!g_pending.Keep(text)) return 0;
+    if (!g_pending.Keep(text)) {
+        NotifyDelegateText(text);  // too long to keep: still a commit the observer hears of
+        return 0;
+    }
     g_pending.pinyinMark = kNoSyllablesBytes;
     g_pending.mode = 1;
     g_pending.weighting = 1;
@@ -220,7 +223,10 @@ int RememberCommitWithPinyin(const wchar_t* text, const t_lstr* pinyin, uint32_t
         NotifyDelegateText(text);
         return 0;
     }
-    if (!g_pending.Keep(text)) return 0;
+    if (!g_pending.Keep(text)) {
+        NotifyDelegateText(text);
+        return 0;
+    }
     if (pinyin) {
         const uint8_t* p = reinterpret_cast<const uint8_t*>(pinyin);
         g_pending.pinyin.assign(p, p + LstrGetTotalBytes(pinyin));

@@ -54,8 +54,8 @@ int LearnCommittedPlain(const wchar_t* text);
 inline constexpr size_t kPendingTextChars = 255;
 
 // Keeps a commit to learn later. Chinese text longer than 255 characters is
-// refused (0, nothing kept); a text that is not to be learned only reaches
-// the delegate (0). 1 when kept.
+// refused (0, nothing kept); a refused text, or one that is not to be
+// learned, only reaches the delegate (0). 1 when kept.
 int RememberCommit(const wchar_t* text);
 int RememberCommitWithPinyin(const wchar_t* text, const t_lstr* pinyin, uint32_t mode);
 int RememberEnglishCommit(const wchar_t* text);

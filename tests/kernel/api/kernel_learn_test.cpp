@@ -151,8 +151,11 @@ TEST_F(LearnTest, EnglishLearningWaitsForTheDictionaryLock) {
 
 TEST_F(LearnTest, APendingCommitHoldsAt255CharactersAndIsLearnedOnFlush) {
     const std::wstring longest(kPendingTextChars, L'好'), tooLong(kPendingTextChars + 1, L'好');
+    t_recorder delegate;
+    SetKernelDelegate(&delegate);
     EXPECT_EQ(0, RememberCommit(tooLong.c_str()));
     EXPECT_FALSE(HasPendingCommit());
+    EXPECT_EQ(tooLong, delegate.last);
     EXPECT_EQ(1, RememberCommit(longest.c_str()));
     EXPECT_EQ(1, CancelRecentCommit());
     EXPECT_FALSE(HasPendingCommit());
