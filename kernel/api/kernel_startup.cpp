@@ -11,8 +11,10 @@
 #include <set>
 #include <string>
 
+#include "kernel/api/kernel_dict_ops.h"
 #include "kernel/api/kernel_registry.h"
 #include "kernel/api/kernel_singletons.h"
+#include "kernel/convert/phrase_time.h"
 #include "kernel/runtime/codepage.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/kernel_lock.h"
@@ -130,6 +132,7 @@ int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t
     SetConfiguredDictDir4(dictDir4);
     CheckUserDataDir();
     PrepareUserDir();
+    InstallDictVersionSource();
 
     t_versionManager& versions = GetVersionManager();
     if (!versions.Init()) Report(L"version manager: " + Text(versions.GetLastError()));
@@ -190,6 +193,7 @@ int ChangeUserDir(const wchar_t* dir) {
 
 int ShutdownDictionaries() {
     if (!SaveAllLocked()) Report(L"shut-down could not save every dictionary");
+    SetDictVersionSource(nullptr);
     if (t_singletonManager* singletons = t_singletonManagerPtr::Get()) singletons->DestroyAll();
     ReleaseDictLocker();
     return 1;
