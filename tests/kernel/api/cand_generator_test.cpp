@@ -1,0 +1,80 @@
+// The candidate generator through the kernel's real start-up on the built
+// system data: what a user sees on the first page for typical inputs.
+#include <string>
+#include <vector>
+
+#include "kernel/api/kernel_startup.h"
+#include "kernel/candidate/cand_word.h"
+#include "kernel/convert/cand_generator.h"
+#include "tests/kernel/api/api_support.h"
+
+namespace {
+
+std::u16string Text(const t_candWord* w) {
+    return w && w->text ? std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(w->text)),
+                                         LstrGetLength(w->text))
+                        : std::u16string();
+}
+
+class GeneratorBuiltDataTest : public KernelTest {
+public:
+    void SetUp() override {
+        if (BuiltDataDir().empty()) GTEST_SKIP() << "no built system data (VETRA_SYSTEM_DATA_DIR)";
+        KernelTest::SetUp();
+        ASSERT_TRUE(LinkBuiltData());
+        Start();
+        ASSERT_EQ(1, RegisterKeyPyMap(0));
+    }
+    // The first page of input.
+    std::vector<std::u16string> Page(const std::wstring& input, t_convertRequest* out = nullptr) {
+        t_convertRequest request;
+        request.input = input.c_str();
+        request.inputLength = int32_t(input.size());
+        request.pageSize = 9;
+        request.allLowerCase = 1;
+        n = generator.Generate(&request, results);
+        if (out) *out = request;
+        std::vector<std::u16string> texts;
+        for (int i = 0; i < n; ++i) texts.push_back(Text(results[i]));
+        return texts;
+    }
+    static int IndexOf(const std::vector<std::u16string>& page, const std::u16string& text) {
+        for (size_t i = 0; i < page.size(); ++i)
+            if (page[i] == text) return int(i);
+        return -1;
+    }
+
+    t_candGenerator generator;
+    t_candWord* results[9] = {};
+    int n = 0;
+};
+
+TEST_F(GeneratorBuiltDataTest, TypicalInputsOfferTheExpectedWordsOnTheFirstPage) {
+    const struct {
+        const wchar_t* input;
+        std::u16string text;
+        int atMost;  // its highest allowed place (0 = first)
+    } cases[] = {
+        {L"nihao", u"你好", 0},  {L"zhongguo", u"中国", 0}, {L"xian", u"先", 8},
+        {L"xian", u"西安", 8},   {L"zg", u"中国", 8},
+    };
+    for (const auto& c : cases) {
+        const auto page = Page(c.input);
+        const int at = IndexOf(page, c.text);
+        EXPECT_GE(at, 0) << std::string(c.input, c.input + wcslen(c.input));
+        EXPECT_LE(at, c.atMost);
+    }
+}
+
+TEST_F(GeneratorBuiltDataTest, InputLengthLimitAndGameKeys) {
+    const std::wstring longest(39, L'a'), tooLong(79, L'a');
+    EXPECT_GT(Page(longest + longest.substr(0, 39)).size(), 0u);
+    EXPECT_EQ(0u, Page(tooLong).size());
+    t_convertRequest request;
+    Page(L"wwwwaaaa", &request);
+    EXPECT_EQ(1, request.gameKeys);
+    Page(L"nihao", &request);
+    EXPECT_EQ(0, request.gameKeys);
+}
+
+}  // namespace
