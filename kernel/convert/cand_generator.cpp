@@ -114,8 +114,8 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
                 const wchar_t letter[2] = {wchar_t(input[i] - L'A' + L'a'), 0};
                 ids[i] = uint16_t(m_dicts.py->GetSyllableId(letter));
             }
-            w->text = m_arena.MakeLstr(units, size_t(capitals));
-            w->syllableIds = m_arena.MakeLstr(ids, size_t(capitals));
+            w->text = m_arena.MakeLstr(units, 2 * size_t(capitals));
+            w->syllableIds = m_arena.MakeLstr(ids, 2 * size_t(capitals));
             w->score = kCapitalsProb;
             w->coveredLength = uint32_t(capitals);
             w->multiChar = capitals > 1 ? 1 : 0;
