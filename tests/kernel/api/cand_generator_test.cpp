@@ -6,6 +6,7 @@
 #include "kernel/api/kernel_startup.h"
 #include "kernel/candidate/cand_word.h"
 #include "kernel/convert/cand_generator.h"
+#include "kernel/convert/learn_routines.h"
 #include "tests/kernel/api/api_support.h"
 
 namespace {
@@ -75,6 +76,19 @@ TEST_F(GeneratorBuiltDataTest, InputLengthLimitAndGameKeys) {
     EXPECT_EQ(1, request.gameKeys);
     Page(L"nihao", &request);
     EXPECT_EQ(0, request.gameKeys);
+}
+
+TEST_F(GeneratorBuiltDataTest, ALearnedWordMovesUp) {
+    auto page = Page(L"shishi");
+    ASSERT_GE(n, 4);
+    const std::u16string chosen = page[3];
+    const t_lstr* ids = results[3]->syllableIds;
+    ASSERT_NE(nullptr, ids);
+    const std::vector<uint16_t> units(LstrGetUnits(ids), LstrGetUnits(ids) + LstrGetLength(ids));
+    const std::wstring word(chosen.begin(), chosen.end());
+    t_scopeHeap heap;
+    ASSERT_TRUE(LearnUserWord(heap.MakeLstr(units.data(), 2 * units.size()), word.c_str(), 0, 0));
+    EXPECT_EQ(0, IndexOf(Page(L"shishi"), chosen));
 }
 
 }  // namespace
