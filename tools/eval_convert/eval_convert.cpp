@@ -5,7 +5,7 @@
 // per keystroke (every prefix converted twice, a page of 2600 places).
 //
 // Usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT]
-//                     [--errors N] [--show INPUT] [--no-timing 1]
+//                     [--errors N] [--show INPUT] [--no-timing 1] [--slow MS]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -92,6 +92,7 @@ int main(int argc, char** argv) {
     double minExact = -1;
     int showErrors = 0;
     bool timing = true;
+    double slowMs = 0;  // prints the keystrokes that take this long
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string k = argv[i], v = argv[i + 1];
         if (k == "--data") data = v;
@@ -100,10 +101,11 @@ int main(int argc, char** argv) {
         else if (k == "--errors") showErrors = std::atoi(v.c_str());
         else if (k == "--show") show = v;
         else if (k == "--no-timing") timing = v != "1";
+        else if (k == "--slow") slowMs = std::atof(v.c_str());
     }
     if (data.empty() || (calibration.empty() && show.empty())) {
         std::fprintf(stderr, "usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT] [--errors N] "
-                             "[--show INPUT] [--no-timing 1]\n");
+                             "[--show INPUT] [--no-timing 1] [--slow MS]\n");
         return 2;
     }
     char tmpl[] = "/tmp/vetra-eval-XXXXXX";
@@ -162,8 +164,11 @@ int main(int argc, char** argv) {
                 const auto t0 = std::chrono::steady_clock::now();
                 Convert(generator, prefix, 2600, results);
                 Convert(generator, prefix, 2600, results);
-                keystrokes.push_back(
-                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+                const double ms =
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+                keystrokes.push_back(ms);
+                if (slowMs > 0 && ms >= slowMs)
+                    std::printf("  slow %.2f ms: %s\n", ms, std::string(prefix.begin(), prefix.end()).c_str());
             }
         }
         if (phrases == 0) {
