@@ -28,14 +28,15 @@ constexpr double kCapitalsProb = 0.998001;
 // unigram costs, so at equal probability a character would outrank every
 // word of the whole input that contains it; a user expects the whole input
 // first and its parts after.
-constexpr float kPartialEndWeight = 1e-4f;
+// A power of two, so that composition gets the probabilities back exactly.
+constexpr float kPartialEndWeight = 1.0f / 16384;
 
 // Scales the arcs from the start that end before n.
-void WeighPartialArcs(const t_inputLattice& lattice, int n) {
+void WeighPartialArcs(const t_inputLattice& lattice, int n, float factor) {
     for (int e = 1; e < n; ++e)
         for (const t_wordArcNode* node = lattice.NodesEndingAt(e); node; node = node->next)
             if (node->start == 0)
-                for (t_wordArc* a = node->arcs; a; a = a->next) a->prob *= kPartialEndWeight;
+                for (t_wordArc* a = node->arcs; a; a = a->next) a->prob *= factor;
 }
 
 template <typename T>
@@ -98,7 +99,7 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
     // A short tail of initials reads as the short-key table's words.
     lattice->AddAbbreviationArcs(0, input, m_dicts.sys);
     finder.FindWordsAt(0, on);
-    WeighPartialArcs(*lattice, syllables.GetLength());
+    WeighPartialArcs(*lattice, syllables.GetLength(), kPartialEndWeight);
 
     // Leading capitals are offered as typed.
     int capitals = 0;
@@ -130,6 +131,8 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
         for (int e = 0; e <= syllables.GetLength(); ++e) probs[e] = syllables.GetForward(e);
         collector->CollectAll(probs, capitals > 1);
     }
+    // Composition prices the arcs by their own probabilities.
+    WeighPartialArcs(*lattice, syllables.GetLength(), 1.0f / kPartialEndWeight);
 }
 
 void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,

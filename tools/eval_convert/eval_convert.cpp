@@ -68,7 +68,8 @@ std::u16string TextOf(const t_candWord* w) {
              : std::u16string();
 }
 
-// One conversion as the pinyin branch makes it.
+// One conversion as the pinyin branch makes it (the engine asks for 2600
+// places; the page size also decides how widely the word finder looks).
 int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t pageSize, t_candWord** results) {
     t_convertRequest request;
     request.input = input.c_str();
@@ -145,7 +146,7 @@ int main(int argc, char** argv) {
             for (char c : line.substr(t1 + 1, t2 == std::string::npos ? std::string::npos : t2 - t1 - 1))
                 if (c != ' ') typed.push_back(wchar_t(c));
             if (typed.empty()) continue;
-            const int n = Convert(generator, typed, 5, results);
+            const int n = std::min(Convert(generator, typed, 2600, results), 5);
             const std::u16string got = n > 0 ? TextOf(results[0]) : std::u16string();
             ++phrases;
             chars += long(phrase.size());
