@@ -7,6 +7,7 @@
 #include "kernel/candidate/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/cand_collector.h"
+#include "kernel/convert/cloud_request.h"
 #include "kernel/convert/custom_cands.h"
 #include "kernel/convert/learn_routines.h"
 #include "kernel/convert/word_finder.h"
@@ -169,10 +170,14 @@ void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& 
 
 int t_candGenerator::CorrectionPass(t_convertRequest*, const t_pyLattice&, t_arrayWord*, int) { return 0; }
 
-int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results) {
+int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, const t_cloudRequestParams* cloud,
+                              t_cloudAsked* asked) {
     m_arena.FreeAll();
     m_bestPower = 10000;
     m_personName = m_namePathFound = false;
+    if (asked) asked->asked = 0;
+    // Without a buffer there is nowhere to write a request.
+    if (cloud && !cloud->buffer) asked = nullptr;
     if (!request || !results || !request->input || request->pageSize == 0) return 0;
     request->correctionUsed = 0;
     m_dicts = RunDicts();
@@ -209,9 +214,14 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results) {
     const uint32_t firstWordEnd = collector.GetFirstWordEnd();
     const int32_t fullLength = collector.GetFullLengthAdded();
 
+    t_cloudTrigger trigger(&syllables, &array, n, m_trustedPairs);
+    bool confident = false;
     if (m_lattice.GetArcCount() == 0) {
         if (n > 1 && request->correction && CorrectionPass(request, syllables, &array, n)) request->correctionUsed = 1;
     } else {
+        const bool whole = request->segmentLength == 0 || request->segmentLength == length;
+        if ((!request->auxCode || !*request->auxCode) && whole) trigger.SetRequest(asked);
+        confident = endProb > double(0.97f);
         const bool sure = (endProb >= 0.009 && (longest == 3 || longest == 4));
         const bool compose = !request->noPhrase && !(firstWordEnd == uint32_t(n) && !sure);
         if (compose) {
@@ -221,6 +231,19 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results) {
                 ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength);
         }
     }
+    bool askCloud = trigger.HasRequest() && trigger.ShouldRequest(&m_arena) == 1;
+    if (askCloud && cloud) {
+        t_cloudSources sources;
+        sources.py = m_dicts.py;
+        sources.user = m_dicts.user;
+        sources.sys = m_dicts.sys;
+        sources.hz = IfReady<t_hzDict>();
+        sources.trustedPairs = m_trustedPairs;
+        BuildCloudRequestData(&syllables, &m_lattice, input, &array, &m_arena, sources, cloud, asked);
+        askCloud = asked && asked->asked;
+    }
+    // A correction shown in place of the input, or any later page, asks nothing.
+    if (askCloud && ((request->correctionUsed && !confident) || request->pageStart > 0)) asked->asked = 0;
     if (request->charArt) AddCharArtCandidates(&array, &m_arena, uint32_t(length), int(request->pageSize));
     return array.Arrange();
 }

@@ -16,6 +16,8 @@ struct t_candWord;
 class t_arrayWord;
 class t_candCollector;
 struct t_inputCaseMap;
+struct t_cloudRequestParams;
+struct t_cloudAsked;
 
 // One conversion as the kernel's pinyin branch asks for it.
 struct t_convertRequest {
@@ -73,9 +75,15 @@ public:
     // (those that are ready) at every run.
     void SetDicts(const t_convertDicts* dicts) { m_fixedDicts = dicts; }
 
+    // The trusted two-syllable pairs of the cloud trigger (null: every pair asks).
+    void SetTrustedPairs(const uint8_t* table) { m_trustedPairs = table; }
+
     // Converts the request into results (pageSize places); the number
-    // written, 0 when nothing could be produced.
-    int Generate(t_convertRequest* request, t_candWord** results);
+    // written, 0 when nothing could be produced. With cloud parameters that
+    // hold a buffer, the cloud request record is written there when the
+    // local candidates warrant it, and asked tells whether it was.
+    int Generate(t_convertRequest* request, t_candWord** results, const t_cloudRequestParams* cloud = nullptr,
+                 t_cloudAsked* asked = nullptr);
 
     bool PersonNameFlag() const { return m_personName; }
     int16_t BestPower() const { return m_bestPower; }
@@ -93,7 +101,7 @@ private:
     t_inputLattice m_lattice{&m_arena, &m_arena};
     t_convertDicts m_dicts;
     const t_convertDicts* m_fixedDicts = nullptr;
-    const t_inputCaseMap* m_caseMap = nullptr;
+    const uint8_t* m_trustedPairs = nullptr;
     bool m_debug = false;
     bool m_repeatKey = false;
     bool m_personName = false;

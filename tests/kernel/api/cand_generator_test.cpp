@@ -6,6 +6,7 @@
 #include "kernel/api/kernel_startup.h"
 #include "kernel/candidate/cand_word.h"
 #include "kernel/convert/cand_generator.h"
+#include "kernel/convert/cloud_request.h"
 #include "kernel/convert/learn_routines.h"
 #include "tests/kernel/api/api_support.h"
 
@@ -89,6 +90,38 @@ TEST_F(GeneratorBuiltDataTest, ALearnedWordMovesUp) {
     t_scopeHeap heap;
     ASSERT_TRUE(LearnUserWord(heap.MakeLstr(units.data(), 2 * units.size()), word.c_str(), 0, 0));
     EXPECT_EQ(0, IndexOf(Page(L"shishi"), chosen));
+}
+
+TEST_F(GeneratorBuiltDataTest, CloudRecordOnlyForTheFirstPageOfTheWholeInput) {
+    static uint8_t buffer[kCloudRecordLimit];
+    const struct {
+        uint32_t pageStart;
+        const wchar_t* aux;
+        int32_t segment;
+        bool withBuffer;
+        uint8_t asked;
+    } cases[] = {{0, nullptr, 0, true, 1}, {9, nullptr, 0, true, 0}, {0, L"k", 0, true, 0},
+                 {0, nullptr, 2, true, 0}, {0, nullptr, 0, false, 0}};
+    for (const auto& c : cases) {
+        t_convertRequest request;
+        request.input = L"nihao";
+        request.inputLength = 5;
+        request.pageStart = c.pageStart;
+        request.pageSize = 9;
+        request.auxCode = c.aux;
+        request.segmentLength = c.segment;
+        t_cloudRequestParams params;
+        params.buffer = c.withBuffer ? buffer : nullptr;
+        t_cloudAsked asked;
+        asked.asked = 7;
+        generator.Generate(&request, results, &params, &asked);
+        EXPECT_EQ(c.asked, asked.asked) << c.pageStart << " " << c.segment << " " << c.withBuffer;
+        if (asked.asked) {
+            uint8_t x = 0;
+            for (int i = 0; i < (buffer[0] | buffer[1] << 8); ++i) x ^= buffer[i];
+            EXPECT_EQ(0, x);
+        }
+    }
 }
 
 }  // namespace
