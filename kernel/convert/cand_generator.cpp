@@ -2,13 +2,16 @@
 // fixed order into one candidate array. Engine thread only.
 #include "kernel/convert/cand_generator.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "kernel/candidate/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/cand_collector.h"
 #include "kernel/convert/cloud_request.h"
+#include "kernel/convert/correction_cands.h"
 #include "kernel/convert/custom_cands.h"
+#include "kernel/convert/spell_variants.h"
 #include "kernel/convert/learn_routines.h"
 #include "kernel/convert/word_finder.h"
 #include "kernel/convert/word_lattice.h"
@@ -18,6 +21,7 @@
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/singleton.h"
+#include "kernel/runtime/text_helpers.h"
 #include "kernel/userdict/usr_dict_v3.h"
 
 namespace {
@@ -29,6 +33,8 @@ constexpr double kCapitalsProb = 0.998001;
 // unigram costs, so at equal probability a character would outrank every
 // word of the whole input that contains it; a user expects the whole input
 // first and its parts after.
+// Added to the rank of a composed reading of corrected letters.
+constexpr int kComposedCorrectionExtra = 25;
 // A power of two, so that composition gets the probabilities back exactly.
 constexpr float kPartialEndWeight = 1.0f / 16384;
 
@@ -168,7 +174,53 @@ void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& 
     if (request->hasCapitals && !out.plain) AddRawInputCandidate(m_arena, target, input, m_debug);
 }
 
-int t_candGenerator::CorrectionPass(t_convertRequest*, const t_pyLattice&, t_arrayWord*, int) { return 0; }
+int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main,
+                                    int n) {
+    const wchar_t* input = request->input;
+    t_spellModels models;
+    models.py = m_dicts.py;
+    models.keyMap = m_dicts.keyMap;
+    t_spellCorrector corrector(&m_arena, models);
+    if (!corrector.MakeVariants(input, n)) return 0;
+    const t_candWord* top = main->GetFirstRanked();
+    const bool composedTop = top && (top->sourceType & ~kCandSourceMerged) == kCandSourceComposed;
+    t_spellChoice choice;
+    if (!corrector.ChooseBest(syllables.GetForward(n), syllables.BestBigramPathCost(m_dicts.py), composedTop, nullptr,
+                              &choice) ||
+        !choice.variant || !choice.lattice)
+        return 0;
+    const wchar_t* letters = choice.variant->letters;
+    const int length = choice.variant->length;
+
+    // The corrected letters go through collection and composition of their own.
+    const uint32_t places = (input[0] == L'i' && request->pinnedCount == 0) ? 5 : 3;
+    auto** out = static_cast<t_candWord**>(m_arena.AllocAligned(sizeof(t_candWord*) * places, 8));
+    if (!out) return 0;
+    t_arrayWord corrections(out, 0, places, 0, nullptr, &m_arena);
+    if (!corrections.IsValid()) return 0;
+    t_inputLattice lattice(&m_arena, &m_arena);
+    t_candCollector collector(&m_arena, m_dicts, &lattice, &corrections);
+    collector.SetCharReadings(IfReady<t_hzDict>());
+    CollectCandidates(request, *choice.lattice, &lattice, &collector, &corrections, letters, length);
+    if (lattice.GetArcCount() == 0) return 0;
+    if (collector.GetFirstAddedEnd() < uint32_t(length) && !request->noPhrase)
+        ComposePass(request, *choice.lattice, &lattice, &corrections, letters, length, collector.GetFullLengthAdded());
+    t_candWord** ranked = nullptr;
+    const int count = corrections.CopyRanked(&m_arena, &ranked);
+    if (count == 0) return 0;
+    // A composed reading of the corrected letters is less sure than a word.
+    for (int i = 0; i < count && ranked[i]->score >= 1.0; ++i)
+        if ((ranked[i]->sourceType & ~kCandSourceMerged) == kCandSourceComposed)
+            ranked[i]->rank = int16_t(std::min(ranked[i]->rank + kComposedCorrectionExtra, 32767));
+    ShiftSegmentEnds(&m_arena, ranked, count, choice.variant->kind, choice.variant->position);
+    t_admissionParams params;
+    const int merged = main->MergeCorrections(&corrections, false, choice.score, params);
+    if (merged) {
+        const t_lstr* shown = WideToLstr16(m_arena, letters);
+        for (int i = 0; i < count; ++i) ranked[i]->secondText = shown;
+    }
+    return merged;
+}
 
 int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, const t_cloudRequestParams* cloud,
                               t_cloudAsked* asked) {
@@ -200,7 +252,6 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     int customAdded = 0, fixedAdded = 0;
     if (request->customPhrases) customAdded = AddCustomPhraseCandidatesEx(input, &array, &m_arena);
     if (request->fixFirst) fixedAdded = AddFixFirstCandidates(input, &array, &m_arena, m_debug);
-    (void)customAdded, (void)fixedAdded;
 
     t_pyLattice syllables;
     if (!syllables.Build(&m_arena, m_dicts.keyMap, m_dicts.py, input, n, request->noCloudCache == 0,
@@ -215,11 +266,11 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     const int32_t fullLength = collector.GetFullLengthAdded();
 
     t_cloudTrigger trigger(&syllables, &array, n, m_trustedPairs);
+    const bool whole = request->segmentLength == 0 || request->segmentLength == length;
     bool confident = false;
     if (m_lattice.GetArcCount() == 0) {
         if (n > 1 && request->correction && CorrectionPass(request, syllables, &array, n)) request->correctionUsed = 1;
     } else {
-        const bool whole = request->segmentLength == 0 || request->segmentLength == length;
         if ((!request->auxCode || !*request->auxCode) && whole) trigger.SetRequest(asked);
         confident = endProb > double(0.97f);
         const bool sure = (endProb >= 0.009 && (longest == 3 || longest == 4));
@@ -230,6 +281,14 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
             else
                 ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength);
         }
+    }
+    // Spelling correction when the typed letters read poorly.
+    if (request->correction && !request->hasCapitals && !request->shuangPin && n >= 2 && customAdded == 0 &&
+        fixedAdded == 0 && whole && m_lattice.GetArcCount() > 0) {
+        t_correctionMode mode;
+        if (DecideCorrectionMode(syllables, input, n, &array, request->gameKeys != 0, &mode) > 0 &&
+            CorrectionPass(request, syllables, &array, n))
+            request->correctionUsed = 1;
     }
     bool askCloud = trigger.HasRequest() && trigger.ShouldRequest(&m_arena) == 1;
     if (askCloud && cloud) {

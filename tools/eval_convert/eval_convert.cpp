@@ -6,6 +6,7 @@
 //
 // Usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT]
 //                     [--errors N] [--show INPUT] [--no-timing 1] [--slow MS]
+//                     [--correction 0]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -63,20 +64,22 @@ std::string Utf8(const std::u16string& s) {
 
 std::u16string TextOf(const t_candWord* w) {
     if (!w) return {};
-    const t_lstr* t = w->secondText ? w->secondText : w->text;
+    const t_lstr* t = w->text;
     return t ? std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(t)), LstrGetLength(t))
              : std::u16string();
 }
 
 // One conversion as the pinyin branch makes it (the engine asks for 2600
 // places; the page size also decides how widely the word finder looks).
+bool g_correction = true;
+
 int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t pageSize, t_candWord** results) {
     t_convertRequest request;
     request.input = input.c_str();
     request.inputLength = int32_t(input.size());
     request.pageSize = pageSize;
     request.allLowerCase = 1;
-    request.correction = 1;
+    request.correction = g_correction ? 1 : 0;
     return generator.Generate(&request, results);
 }
 
@@ -103,6 +106,7 @@ int main(int argc, char** argv) {
         else if (k == "--show") show = v;
         else if (k == "--no-timing") timing = v != "1";
         else if (k == "--slow") slowMs = std::atof(v.c_str());
+        else if (k == "--correction") g_correction = v != "0";
     }
     if (data.empty() || (calibration.empty() && show.empty())) {
         std::fprintf(stderr, "usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT] [--errors N] "

@@ -28,8 +28,10 @@ public:
         ASSERT_EQ(1, RegisterKeyPyMap(0));
     }
     // The first page of input.
-    std::vector<std::u16string> Page(const std::wstring& input, t_convertRequest* out = nullptr) {
+    std::vector<std::u16string> Page(const std::wstring& input, t_convertRequest* out = nullptr,
+                                     bool correction = false) {
         t_convertRequest request;
+        request.correction = correction;
         request.input = input.c_str();
         request.inputLength = int32_t(input.size());
         request.pageSize = 9;
@@ -77,6 +79,16 @@ TEST_F(GeneratorBuiltDataTest, InputLengthLimitAndGameKeys) {
     EXPECT_EQ(1, request.gameKeys);
     Page(L"nihao", &request);
     EXPECT_EQ(0, request.gameKeys);
+}
+
+TEST_F(GeneratorBuiltDataTest, ASlipOfTheFingerIsCorrectedWhenAsked) {
+    t_convertRequest request;
+    EXPECT_EQ(-1, IndexOf(Page(L"nihap", &request), u"你好"));
+    EXPECT_EQ(0, request.correctionUsed);
+    EXPECT_EQ(0, IndexOf(Page(L"nihap", &request, true), u"你好"));
+    EXPECT_EQ(1, request.correctionUsed);
+    ASSERT_NE(nullptr, results[0]->secondText);
+    EXPECT_EQ(5u, results[0]->coveredLength);
 }
 
 TEST_F(GeneratorBuiltDataTest, ALearnedWordMovesUp) {
