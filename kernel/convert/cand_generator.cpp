@@ -11,6 +11,7 @@
 #include "kernel/convert/cloud_request.h"
 #include "kernel/convert/correction_cands.h"
 #include "kernel/convert/custom_cands.h"
+#include "kernel/convert/english_cands.h"
 #include "kernel/convert/spell_variants.h"
 #include "kernel/convert/learn_routines.h"
 #include "kernel/convert/word_finder.h"
@@ -33,6 +34,8 @@ constexpr double kCapitalsProb = 0.998001;
 // unigram costs, so at equal probability a character would outrank every
 // word of the whole input that contains it; a user expects the whole input
 // first and its parts after.
+// English words that begin with the input, at most.
+constexpr int kMaxEnglishPrefixWords = 8;
 // Added to the rank of a composed reading of corrected letters.
 constexpr int kComposedCorrectionExtra = 25;
 // A power of two, so that composition gets the probabilities back exactly.
@@ -249,6 +252,12 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     t_candCollector collector(&m_arena, m_dicts, &m_lattice, &array, &caseMap);
     collector.SetCharReadings(IfReady<t_hzDict>());
 
+    // English words that begin with the input, added after the Chinese ones.
+    t_candWord* english[kMaxEnglishPrefixWords] = {};
+    int englishCount = 0;
+    if (length == n && request->noCloudCache == 0)
+        AddEnglishPrefixCandidates(m_arena, input, n, english, kMaxEnglishPrefixWords, &englishCount, m_debug);
+
     int customAdded = 0, fixedAdded = 0;
     if (request->customPhrases) customAdded = AddCustomPhraseCandidatesEx(input, &array, &m_arena);
     if (request->fixFirst) fixedAdded = AddFixFirstCandidates(input, &array, &m_arena, m_debug);
@@ -290,6 +299,22 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
             CorrectionPass(request, syllables, &array, n))
             request->correctionUsed = 1;
     }
+    for (int i = 0; i < englishCount; ++i) {
+        if (!english[i]) continue;
+        english[i]->score = syllables.GetBackward(int(english[i]->coveredLength));
+        int filtered = 0;
+        array.Add(english[i], &filtered);
+    }
+    bool cloudAnswer = false;
+    if (request->noCloudCache == 0 && request->cloudCache) {
+        bool found = false;
+        t_candWord* answer = AddCloudCacheCandidates(m_arena, input, &array, &found, m_debug);
+        if (answer) {
+            int filtered = 0;
+            array.AddChecked(answer, &filtered);
+            cloudAnswer = true;
+        }
+    }
     bool askCloud = trigger.HasRequest() && trigger.ShouldRequest(&m_arena) == 1;
     if (askCloud && cloud) {
         t_cloudSources sources;
@@ -302,7 +327,8 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
         askCloud = asked && asked->asked;
     }
     // A correction shown in place of the input, or any later page, asks nothing.
-    if (askCloud && ((request->correctionUsed && !confident) || request->pageStart > 0)) asked->asked = 0;
+    if (askCloud && ((request->correctionUsed && !confident) || request->pageStart > 0 || cloudAnswer))
+        asked->asked = 0;
     if (request->charArt) AddCharArtCandidates(&array, &m_arena, uint32_t(length), int(request->pageSize));
     return array.Arrange();
 }
