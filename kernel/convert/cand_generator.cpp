@@ -14,6 +14,7 @@
 #include "kernel/convert/english_cands.h"
 #include "kernel/convert/spell_variants.h"
 #include "kernel/convert/learn_routines.h"
+#include "kernel/convert/post_process.h"
 #include "kernel/convert/word_finder.h"
 #include "kernel/convert/word_lattice.h"
 #include "kernel/lexicon/cell_dict.h"
@@ -34,6 +35,8 @@ constexpr double kCapitalsProb = 0.998001;
 // unigram costs, so at equal probability a character would outrank every
 // word of the whole input that contains it; a user expects the whole input
 // first and its parts after.
+// Places of the smart-fuzzy pass's own array.
+constexpr uint32_t kSmartFuzzyPlaces = 25;
 // English words that begin with the input, at most.
 constexpr int kMaxEnglishPrefixWords = 8;
 // Added to the rank of a composed reading of corrected letters.
@@ -177,6 +180,51 @@ void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& 
     if (request->hasCapitals && !out.plain) AddRawInputCandidate(m_arena, target, input, m_debug);
 }
 
+int t_candGenerator::RunFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n) {
+    t_keyPyMap* keyMap = m_dicts.keyMap;
+    if (keyMap->IsSmartFuzzyMode()) return SmartFuzzyPass(request, main, n);
+    keyMap->SetSmartFuzzyMode(true);
+    const int result = SmartFuzzyPass(request, main, n);
+    keyMap->SetSmartFuzzyMode(false);
+    return result;
+}
+
+int t_candGenerator::SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n) {
+    SmartFuzzyCounters counters;
+    SmartFuzzyCounters::Init(&counters);
+    t_candWord** pinned = nullptr;
+    t_candWord** ranked = nullptr;
+    const int pinnedCount = main->CopyPinned(&m_arena, &pinned);
+    const int rankedCount = main->CopyRanked(&m_arena, &ranked);
+    if (!ShouldRunSmartFuzzy(&counters, pinned, pinnedCount) || !ShouldRunSmartFuzzy(&counters, ranked, rankedCount))
+        return 0;
+    // A plain request: no other pass runs inside this one.
+    t_convertRequest fuzzy = *request;
+    fuzzy.customPhrases = fuzzy.fixFirst = fuzzy.charArt = fuzzy.correction = fuzzy.smartFuzzy = 0;
+    fuzzy.cloudCache = 0;
+    fuzzy.pageStart = 0;
+    fuzzy.pageSize = kSmartFuzzyPlaces;
+    fuzzy.pinnedCount = 0;
+    t_pyLattice syllables;
+    if (!syllables.Build(&m_arena, m_dicts.keyMap, m_dicts.py, request->input, n, false, request->shuangPin != 0))
+        return 0;
+    auto** out = static_cast<t_candWord**>(m_arena.AllocAligned(sizeof(t_candWord*) * kSmartFuzzyPlaces, 8));
+    if (!out) return 0;
+    t_arrayWord array(out, 0, kSmartFuzzyPlaces, 0, nullptr, &m_arena);
+    if (!array.IsValid()) return 0;
+    t_inputLattice lattice(&m_arena, &m_arena);
+    t_candCollector collector(&m_arena, m_dicts, &lattice, &array);
+    collector.SetCharReadings(IfReady<t_hzDict>());
+    CollectCandidates(&fuzzy, syllables, &lattice, &collector, &array, request->input, n);
+    t_candWord** found = nullptr;
+    const int foundCount = array.CopyRanked(&m_arena, &found);
+    t_candWord* pick = PickSmartFuzzyCandidate(&counters, found, foundCount);
+    if (!pick) return 0;
+    int filtered = 0;
+    main->Add(pick, &filtered);
+    return 1;
+}
+
 int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main,
                                     int n) {
     const wchar_t* input = request->input;
@@ -291,6 +339,17 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
                 ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength);
         }
     }
+    bool askCloud = trigger.HasRequest() && trigger.ShouldRequest(&m_arena) == 1;
+    if (askCloud && cloud) {
+        t_cloudSources sources;
+        sources.py = m_dicts.py;
+        sources.user = m_dicts.user;
+        sources.sys = m_dicts.sys;
+        sources.hz = IfReady<t_hzDict>();
+        sources.trustedPairs = m_trustedPairs;
+        BuildCloudRequestData(&syllables, &m_lattice, input, &array, &m_arena, sources, cloud, asked);
+        askCloud = asked && asked->asked;
+    }
     // Spelling correction when the typed letters read poorly.
     if (request->correction && !request->hasCapitals && !request->shuangPin && n >= 2 && customAdded == 0 &&
         fixedAdded == 0 && whole && m_lattice.GetArcCount() > 0) {
@@ -315,18 +374,8 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
             cloudAnswer = true;
         }
     }
-    bool askCloud = trigger.HasRequest() && trigger.ShouldRequest(&m_arena) == 1;
-    if (askCloud && cloud) {
-        t_cloudSources sources;
-        sources.py = m_dicts.py;
-        sources.user = m_dicts.user;
-        sources.sys = m_dicts.sys;
-        sources.hz = IfReady<t_hzDict>();
-        sources.trustedPairs = m_trustedPairs;
-        BuildCloudRequestData(&syllables, &m_lattice, input, &array, &m_arena, sources, cloud, asked);
-        askCloud = asked && asked->asked;
-    }
-    // A correction shown in place of the input, or any later page, asks nothing.
+    if (!request->hasCapitals && request->smartFuzzy && m_lattice.GetArcCount() > 0) RunFuzzyPass(request, &array, n);
+    // An unsure correction, a cached answer or any later page asks nothing.
     if (askCloud && ((request->correctionUsed && !confident) || request->pageStart > 0 || cloudAnswer))
         asked->asked = 0;
     if (request->charArt) AddCharArtCandidates(&array, &m_arena, uint32_t(length), int(request->pageSize));

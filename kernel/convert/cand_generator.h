@@ -94,6 +94,8 @@ private:
                            t_candCollector* collector, t_arrayWord* target, const wchar_t* input, int n);
     void ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
                      t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength);
+    int RunFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
+    int SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
     int CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main, int n);
 
     t_scopeHeap m_arena{4072};
