@@ -400,17 +400,11 @@ void t_arrayWord::InsertRanked(t_candWord* w, int end) {
     int lo = 0, hi = end;
     while (lo < hi) {
         const int mid = lo + (hi - lo) / 2;
-        const int c = CompareCandidates(w, m_scored[mid]);
-        if (c > 0) {
-            hi = mid;
-        } else if (c < 0) {
-            lo = mid + 1;
-        } else {
-            // A newcomer goes after its equals.
-            lo = mid + 1;
-            while (lo < end && CompareCandidates(w, m_scored[lo]) == 0) ++lo;
-            break;
-        }
+        // A newcomer goes after its equals: the search finds the first
+        // record it ranks before (a walk over equals would be quadratic in
+        // a page of thousands of equally rare characters).
+        if (CompareCandidates(w, m_scored[mid]) > 0) hi = mid;
+        else lo = mid + 1;
     }
     std::memmove(m_scored + lo + 1, m_scored + lo, size_t(m_scoredCount - lo) * sizeof(t_candWord*));
     m_scored[lo] = w;

@@ -1,0 +1,112 @@
+// t_candGenerator: turns one pinyin input into the ranked page of candidate
+// records, chaining every source in its fixed order (custom phrases, the
+// syllable and word lattices, collection, composition, corrections, art).
+// One process-wide generator on the engine's thread; records live in its
+// arena until the next run.
+#pragma once
+
+#include <cstdint>
+
+#include "kernel/convert/convert_dicts.h"
+#include "kernel/convert/input_lattice.h"
+#include "kernel/convert/py_lattice.h"
+#include "kernel/runtime/scope_heap.h"
+
+struct t_candWord;
+class t_arrayWord;
+class t_candCollector;
+struct t_inputCaseMap;
+struct t_cloudRequestParams;
+struct t_cloudAsked;
+
+// One conversion as the kernel's pinyin branch asks for it.
+struct t_convertRequest {
+    const wchar_t* input = nullptr;
+    const wchar_t* auxCode = nullptr;
+    uint32_t pageStart = 0;
+    uint32_t pageSize = 0;
+    int32_t pinnedCount = 0;
+    int32_t inputLength = 0;
+    int32_t segmentLength = 0;      // 0: the whole input
+    uint8_t correctionUsed = 0;     // result
+    uint8_t noPhrase = 0;
+    uint8_t hasCapitals = 0;
+    uint8_t customPhrases = 0;
+    uint8_t longWordHint = 0;
+    uint8_t userWeightingOff = 0;
+    uint8_t fixFirst = 0;
+    uint8_t charArt = 0;
+    uint8_t names = 0;
+    uint8_t correction = 0;
+    uint8_t noCloudCache = 0;
+    uint8_t shuangPin = 0;
+    uint8_t smartFuzzy = 0;
+    uint8_t cloudCache = 0;
+    uint8_t cellDict = 1;
+    uint8_t allLowerCase = 0;
+    uint8_t gameKeys = 0;           // result
+};
+
+// The generation options (forecast of long words).
+struct t_generatorOptions {
+    int32_t forecast = 0;
+    int32_t longWordPosition = 2;
+    int32_t maxLongWords = 2;
+    int32_t longWordGate = 4;
+    int32_t forecastMode = 1;
+};
+
+// 1 when the text looks like game-control keys: a key repeated four times
+// in a row, or more than 90% of its characters among w q e r a s d.
+int IsGameKeyInput(const wchar_t* text);
+
+class t_candGenerator {
+public:
+    t_candGenerator();
+    t_candGenerator(const t_candGenerator&) = delete;
+    t_candGenerator& operator=(const t_candGenerator&) = delete;
+
+    void SetOptions(int32_t forecast, int32_t position, int32_t maxLongWords, int32_t gate);
+    void SetForecastMode(int32_t value) { m_options.forecastMode = value; }
+    const t_generatorOptions& GetOptions() const { return m_options; }
+    void SetDebugDisplay(bool on) { m_debug = on; }
+    void SetRepeatKeyMode(bool on) { m_repeatKey = on; }
+    // The dictionaries a run reads; by default the kernel's singletons
+    // (those that are ready) at every run.
+    void SetDicts(const t_convertDicts* dicts) { m_fixedDicts = dicts; }
+
+    // The trusted two-syllable pairs of the cloud trigger (null: every pair asks).
+    void SetTrustedPairs(const uint8_t* table) { m_trustedPairs = table; }
+
+    // Converts the request into results (pageSize places); the number
+    // written, 0 when nothing could be produced. With cloud parameters that
+    // hold a buffer, the cloud request record is written there when the
+    // local candidates warrant it, and asked tells whether it was.
+    int Generate(t_convertRequest* request, t_candWord** results, const t_cloudRequestParams* cloud = nullptr,
+                 t_cloudAsked* asked = nullptr);
+
+    bool PersonNameFlag() const { return m_personName; }
+    int16_t BestPower() const { return m_bestPower; }
+
+private:
+    t_convertDicts RunDicts() const;
+    void CollectCandidates(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
+                           t_candCollector* collector, t_arrayWord* target, const wchar_t* input, int n);
+    void ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
+                     t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength);
+    int RunFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
+    int SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
+    int CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main, int n);
+
+    t_scopeHeap m_arena{4072};
+    t_generatorOptions m_options;
+    t_inputLattice m_lattice{&m_arena, &m_arena};
+    t_convertDicts m_dicts;
+    const t_convertDicts* m_fixedDicts = nullptr;
+    const uint8_t* m_trustedPairs = nullptr;
+    bool m_debug = false;
+    bool m_repeatKey = false;
+    bool m_personName = false;
+    bool m_namePathFound = false;
+    int16_t m_bestPower = 2000;
+};
