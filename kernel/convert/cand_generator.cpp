@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/cand_collector.h"
 #include "kernel/convert/cloud_request.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/input_lattice.h"

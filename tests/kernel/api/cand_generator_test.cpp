@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "kernel/api/kernel_startup.h"
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_generator.h"
 #include "kernel/convert/cloud_request.h"
 #include "kernel/convert/learn_routines.h"

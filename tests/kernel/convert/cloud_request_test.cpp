@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "kernel/candidate/cand_word.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "tests/kernel/convert/convert_support.h"
 
