@@ -109,7 +109,8 @@ public:
     bool IsShuangPin() const { return m_shuangPin; }
 
 private:
-    bool Valid(int p) const { return p >= 0 && p <= m_n; }
+    // p < kMaxPositions always holds (n < kMaxPositions); it lets the compiler see it.
+    bool Valid(int p) const { return p >= 0 && p <= m_n && p < kMaxPositions; }
 
     t_scopeHeap* m_nodeArena;
     t_scopeHeap* m_arcArena;
