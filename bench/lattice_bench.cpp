@@ -64,16 +64,25 @@ t_latticeLexicon& Lexicon() {
     return lex;
 }
 
-void BuildBothLattices(benchmark::State& state, const wchar_t* input) {
-    t_latticeLexicon& lex = Lexicon();
-    if (!lex.ready) {
+// The dictionaries of the built lexicon; false (the benchmark skipped)
+// without it.
+bool BuiltDicts(benchmark::State& state, t_latticeLexicon** lex, t_convertDicts* dicts) {
+    *lex = &Lexicon();
+    if (!(*lex)->ready) {
         state.SkipWithError("set VETRA_SYSTEM_DATA_DIR to the built system data");
-        return;
+        return false;
     }
+    dicts->py = &(*lex)->pyDict;
+    dicts->keyMap = &(*lex)->map;
+    dicts->sys = &(*lex)->sys;
+    return true;
+}
+
+void BuildBothLattices(benchmark::State& state, const wchar_t* input) {
+    t_latticeLexicon* lexp;
     t_convertDicts dicts;
-    dicts.py = &lex.pyDict;
-    dicts.keyMap = &lex.map;
-    dicts.sys = &lex.sys;
+    if (!BuiltDicts(state, &lexp, &dicts)) return;
+    t_latticeLexicon& lex = *lexp;
     const int length = int(std::wstring(input).size());
     t_scopeHeap arena;
     t_pyLattice syllables;
@@ -100,15 +109,10 @@ void BuildBothLattices(benchmark::State& state, const wchar_t* input) {
 // One collection: the words from position 0 (lattices built once) scored
 // into a candidate array of one page of 2600 records.
 void CollectCandidates(benchmark::State& state, const wchar_t* input) {
-    t_latticeLexicon& lex = Lexicon();
-    if (!lex.ready) {
-        state.SkipWithError("set VETRA_SYSTEM_DATA_DIR to the built system data");
-        return;
-    }
+    t_latticeLexicon* lexp;
     t_convertDicts dicts;
-    dicts.py = &lex.pyDict;
-    dicts.keyMap = &lex.map;
-    dicts.sys = &lex.sys;
+    if (!BuiltDicts(state, &lexp, &dicts)) return;
+    t_latticeLexicon& lex = *lexp;
     const int length = int(std::wstring(input).size());
     t_scopeHeap arena, records;
     t_pyLattice syllables;
@@ -137,15 +141,10 @@ void CollectCandidates(benchmark::State& state, const wchar_t* input) {
 // over lattices built once: the positions x nodes-squared part of a
 // keystroke.
 void ComposeSentence(benchmark::State& state, const wchar_t* input) {
-    t_latticeLexicon& lex = Lexicon();
-    if (!lex.ready) {
-        state.SkipWithError("set VETRA_SYSTEM_DATA_DIR to the built system data");
-        return;
-    }
+    t_latticeLexicon* lexp;
     t_convertDicts dicts;
-    dicts.py = &lex.pyDict;
-    dicts.keyMap = &lex.map;
-    dicts.sys = &lex.sys;
+    if (!BuiltDicts(state, &lexp, &dicts)) return;
+    t_latticeLexicon& lex = *lexp;
     const int length = int(std::wstring(input).size());
     t_scopeHeap latticeArena, arena;
     t_pyLattice syllables;
