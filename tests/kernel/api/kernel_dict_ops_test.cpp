@@ -81,6 +81,10 @@ TEST_F(DictOpsTest, PhrasesRoundTripThroughTheTextFile) {
     EXPECT_EQ(3u, Visible().size());
     EXPECT_EQ(0u, ExportPhrasesFile(W(root.At("missing/phrases.ini")).c_str()));
     EXPECT_FALSE(fs::exists(root.At("missing")));
+    // Every change was saved at once: a restart keeps them.
+    Stop();
+    Start();
+    EXPECT_EQ(3u, Visible().size());
 }
 
 TEST_F(DictOpsTest, BackupAndRestoreOfTheUserDictionary) {
