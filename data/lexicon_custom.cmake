@@ -2,7 +2,7 @@
 # the sources under data/custom (included by lexicon_extra_b.cmake, which
 # defines vetra_lexicon_tables and extra_b_dir):
 #   qzim_phrases.bin   system custom phrases, with date and time templates
-#   qzim_quick.bin     char art hung on candidates, and symbol groups
+#   qzim_quick.bin     char art hung on candidates, and the quick-input pages
 #   qzim_urlGuide.bin  guides to common sites by word and by typed letters
 
 # The build steps, only where the data is built (see data/CMakeLists.txt).

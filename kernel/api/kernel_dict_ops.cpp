@@ -89,6 +89,24 @@ int Changed(t_dictStorageBase& dict) {
     return 1;
 }
 
+// Writes the live user phrases to their file through the manager (which
+// first takes up a file another process saved). True when written, or when
+// the dictionary is not attached (nothing to write).
+bool SavePhrases(const t_pathName& image) {
+    t_abbrUsrDict& live = UsrPhrases();
+    if (!live.IsReady()) return true;
+    const auto save = [&] { return live.SaveToFile(image.GetFull()) != 0; };
+    t_dictEntry* entry = live.GetEntry();
+    return entry && entry->manager ? entry->manager->SaveEntryWith(entry, save) : save();
+}
+
+// The phrase store saves itself: the manager's flush passes it over, so a
+// change is saved at once or it would be gone at the next start.
+uint8_t SavePhrasesAfter(bool changed) {
+    t_pathName image;
+    return changed && UserFile(kPhraseDictFile, image) && SavePhrases(image) ? 1 : 0;
+}
+
 bool ReadVersionInfo(t_dictVersionInfo* info) {
     info->setupText = GetInfoTitle();
     info->buildTime = GetBuildTimeText();
@@ -136,7 +154,7 @@ uint8_t AddUsrPhrase(const wchar_t* key, const wchar_t* phrase, uint16_t positio
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     const t_lstr *k = nullptr, *p = nullptr;
     if (!PhraseArgs(arena, key, phrase, &k, &p)) return 0;
-    return UsrPhrases().AddItem(k, p, int16_t(position), kPhraseAdded) ? 1 : 0;
+    return SavePhrasesAfter(UsrPhrases().AddItem(k, p, int16_t(position), kPhraseAdded) != 0);
 }
 
 uint8_t DeleteUsrPhrase(const wchar_t* key, const wchar_t* phrase, uint16_t position) {
@@ -144,7 +162,7 @@ uint8_t DeleteUsrPhrase(const wchar_t* key, const wchar_t* phrase, uint16_t posi
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     const t_lstr *k = nullptr, *p = nullptr;
     if (!PhraseArgs(arena, key, phrase, &k, &p)) return 0;
-    return UsrPhrases().MarkDeleted(k, p, int16_t(position)) ? 1 : 0;
+    return SavePhrasesAfter(UsrPhrases().MarkDeleted(k, p, int16_t(position)) != 0);
 }
 
 uint64_t ExportPhrasesFile(const wchar_t* target) {
@@ -153,12 +171,7 @@ uint64_t ExportPhrasesFile(const wchar_t* target) {
     t_processLock::t_locker lock(GetDictLocker());
     // The file is written from the saved image: without this save the
     // phrases added since the last save would be missing from the export.
-    t_abbrUsrDict& live = UsrPhrases();
-    if (live.IsReady()) {
-        const auto save = [&] { return live.SaveToFile(image.GetFull()) != 0; };
-        t_dictEntry* entry = live.GetEntry();
-        if (!(entry && entry->manager ? entry->manager->SaveEntryWith(entry, save) : save())) return 0;
-    }
+    if (!SavePhrases(image)) return 0;
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     return uint64_t(WritePhrasesFile(arena, image.GetFull(), target, false));
 }

@@ -4,7 +4,9 @@
 #include "kernel/api/kernel_learn.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 #include "kernel/api/kernel_options.h"
@@ -15,6 +17,7 @@
 #include "kernel/lexicon/string_dict_user.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/scope_heap.h"
+#include "kernel/runtime/text_helpers.h"
 #include "kernel/userdict/recent_cache.h"
 #include "kernel/userdict/usr_dict_file_ops.h"
 
@@ -328,4 +331,65 @@ int NotifyCommitEnd(intptr_t value, bool clearRing) {
     NotifyDelegateCommitEnd(value);
     if (clearRing) t_singleton<t_submittedUsrWord>::Get().Clear();
     return 1;
+}
+
+namespace {
+
+// Longest joined pair LearnWordPairs learns.
+constexpr size_t kJoinedPairMaxChars = 254;
+
+struct t_wordPair {
+    std::wstring word;
+    const t_lstr* key;
+};
+
+// Two chosen words as one, when the joined text and reading stay in bounds.
+bool JoinWordPair(t_scopeHeap& pool, const std::wstring& a, const t_lstr* ka, const std::wstring& b,
+                  const t_lstr* kb, t_wordPair& out) {
+    if (a.size() + b.size() > kJoinedPairMaxChars || LstrGetByteLength(ka) + LstrGetByteLength(kb) > kJoinedKeyMaxBytes)
+        return false;
+    out.word = a + b;
+    out.key = pool.ConcatLstr(ka, kb);
+    return out.key != nullptr;
+}
+
+}  // namespace
+
+int LearnWordPairs(const wchar_t* text, const t_lstr* key, const wchar_t* const* words, const t_lstr* const* keys,
+                   int32_t count) {
+    if (!text || !key || !words || !keys || count < 1 || wcslen(text) <= 3) return 0;
+    // The chosen readings must make the whole reading, in order.
+    uint32_t bytes = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (!words[i] || !keys[i]) return 0;
+        const uint32_t n = LstrGetByteLength(keys[i]);
+        if (bytes + n > LstrGetByteLength(key) || memcmp(LstrGetBytes(key) + bytes, LstrGetBytes(keys[i]), n) != 0)
+            return 0;
+        bytes += n;
+    }
+    if (bytes != LstrGetByteLength(key)) return 0;
+    const std::wstring sentence(text);
+    t_scopeHeap pool;
+    std::vector<t_wordPair> queue;
+    size_t place = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        const std::wstring word(words[i]);
+        const bool corrected = word.size() > 1 && sentence.compare(place, word.size(), word) != 0;
+        place += word.size();
+        if (!corrected) continue;
+        queue.push_back({word, keys[i]});
+        if (count < 3) continue;
+        t_wordPair joined;
+        if (i > 0 && JoinWordPair(pool, words[i - 1], keys[i - 1], word, keys[i], joined)) queue.push_back(joined);
+        if (i + 1 < count && JoinWordPair(pool, word, keys[i], words[i + 1], keys[i + 1], joined))
+            queue.push_back(joined);
+    }
+    int learned = 0;
+    bool failed = false;
+    for (const t_wordPair& pair : queue) {
+        const t_lstr* word = WideToLstr16(pool, pair.word.c_str());
+        if (word && SetUserWordFlags(pair.key, word, 1, true, false)) ++learned;
+        else failed = true;
+    }
+    return failed ? -1 : learned;
 }

@@ -49,6 +49,18 @@ int LearnUrlCommit(const wchar_t* text);
 // Text committed as typed: letters as English, anything else as an address.
 int LearnCommittedPlain(const wchar_t* text);
 
+// Learns the words the user chose in place of the kernel's sentence. text
+// is the sentence offered for the whole reading key; words[i] (read as
+// keys[i]) are the words chosen one after another, whose readings together
+// must make key. Each chosen word of two or more characters that differs
+// from the sentence at its place is learned as a composed word, and, with
+// three or more words chosen, also joined with the word before it and the
+// word after it (joined texts of at most 254 characters, readings of at
+// most 510 bytes). Nothing is learned for a sentence of 3 characters or
+// fewer. The number of words learned; -1 when one could not be learned.
+int LearnWordPairs(const wchar_t* text, const t_lstr* key, const wchar_t* const* words, const t_lstr* const* keys,
+                   int32_t count);
+
 // ---- the pending commit, learned by a later flush ----
 // Longest text the record holds, in characters.
 inline constexpr size_t kPendingTextChars = 255;

@@ -315,16 +315,21 @@ int t_extDict::GetWordCodes(const t_lstr* key, const t_lstr* word, std::vector<s
     if (!info) return 0;
     const uint8_t* bytes = LstrGetBytes(info);
     for (uint32_t i = 0; i < LstrGetByteLength(info) / 4u; ++i) {
-        const uint32_t code = Rd32(bytes + 4 * i);
-        const uint32_t high = code >> 24, number = code & 0xFFFFFF;
-        wchar_t text[24];
-        if (high == 16 || high == 1)
-            swprintf(text, 24, L"%d", int(number));
-        else if ((high >= 'A' && high <= 'Z') || (high >= 'a' && high <= 'z'))
-            swprintf(text, 24, L"%c%d", wchar_t(high), int(number));
-        else
-            continue;
-        out.push_back(text);
+        std::wstring text;
+        if (FormatCellCode(Rd32(bytes + 4 * i), text)) out.push_back(text);
     }
     return 1;
+}
+
+bool FormatCellCode(uint32_t code, std::wstring& out) {
+    const uint32_t high = code >> 24, number = code & 0xFFFFFF;
+    wchar_t text[24];
+    if (high == 16 || high == 1)
+        swprintf(text, 24, L"%d", int(number));
+    else if ((high >= 'A' && high <= 'Z') || (high >= 'a' && high <= 'z'))
+        swprintf(text, 24, L"%c%d", wchar_t(high), int(number));
+    else
+        return false;
+    out = text;
+    return true;
 }

@@ -18,6 +18,10 @@
 #include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/lstr.h"
 
+// One 32-bit info code as text: top byte 1 or 16 gives "%d" of the low 24
+// bits, a letter gives "%c%d"; false (nothing written) for any other code.
+bool FormatCellCode(uint32_t code, std::wstring& out);
+
 #pragma pack(push, 1)
 struct t_cellRecord {
     int32_t wordOffset;   // into the word area

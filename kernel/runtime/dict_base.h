@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 class t_pathName;
@@ -133,6 +134,10 @@ public:
     // change the image refuses is dropped. False when one was refused.
     bool ReplayChanges();
     void ForgetChanges() { m_changes.clear(); }
+    // Hands the recorded changes over (the store keeps none), and takes such
+    // a list back; a reset sets them aside and restores them when it fails.
+    std::vector<uint8_t> TakeChanges() { return std::exchange(m_changes, {}); }
+    void RestoreChanges(std::vector<uint8_t> changes) { m_changes = std::move(changes); }
 
     // Manager only.
     void SetEntry(t_dictEntry* entry) { m_entry = entry; }

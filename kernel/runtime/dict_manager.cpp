@@ -957,7 +957,7 @@ void t_dictManager::NoteFile(t_dictEntry* entry, const t_pathName& path) {
     entry->diskStamp = now;
 }
 
-bool t_dictManager::RebaseEntry(t_dictEntry* entry) {
+void t_dictManager::DropImage(t_dictEntry* entry) {
     if (entry->dict) {
         // Readers stop using the image, and the dictionary lets go of the
         // block before it goes: should the new attach fail, nothing is left
@@ -966,7 +966,61 @@ bool t_dictManager::RebaseEntry(t_dictEntry* entry) {
         entry->dict->Load(nullptr, 0);
     }
     entry->block.Drop();
+}
+
+bool t_dictManager::RebaseEntry(t_dictEntry* entry) {
+    DropImage(entry);
     return AttachEntry(entry);
+}
+
+bool t_dictManager::ResetEntry(t_dictEntry* entry) {
+    if (!CallReady(entry && entry->dict)) return false;
+    if (entry->storageKind != kStorageMemCopy || !IsUserDirKind(entry->dirKind) || entry->backupFlags != 0 ||
+        !m_globalLock.IsCreated()) {
+        m_lastError = kDictErrBadArg;
+        return false;
+    }
+    t_recursiveLock::t_locker guard(m_localLock);
+    t_processLock::t_locker global(m_globalLock);
+    m_lastError = kDictErrWrite;
+    t_pathName path, aside;
+    if (!BuildEntryPath(entry, path) || path.IsEmpty() || !aside.InitFromString((path.Str() + L".reset").c_str()))
+        return false;
+    // The old file is set aside rather than removed, so a failure below can
+    // put it back.
+    struct stat st;
+    const bool present = StatQuiet(path, &st);
+    if (present && (!S_ISREG(st.st_mode) || !PathRename(path, aside))) return false;
+    t_dictStorageBase* dict = entry->dict;
+    // The image as it is, unsaved changes included (a memory copy holds the
+    // dictionary's whole state), to be put back should the reset fail.
+    t_managedShareMemory& block = entry->block;
+    const bool wasReady = dict->IsReady() && block.IsValid();
+    const auto* held = static_cast<const uint8_t*>(block.GetData());
+    const std::vector<uint8_t> image(held, held + (wasReady ? block.GetDataSize() : 0));
+    std::vector<uint8_t> changes = dict->TakeChanges();
+    DropImage(entry);
+    bool ok = AttachEntry(entry) && block.IsValid();
+    ok = ok && DictWriteFileSafely(path, block.GetData(), size_t(block.GetDataSize()));
+    if (!ok) {
+        DropImage(entry);
+        if (present) PathRename(aside, path);
+        else if (PathIsFile(path)) PathRemoveFile(path);
+        dict->RestoreChanges(std::move(changes));
+        if (wasReady && !image.empty() && block.OpenMemory(entry->name.c_str(), int32_t(image.size())) &&
+            size_t(block.GetDataSize()) >= image.size()) {
+            memcpy(block.GetData(), image.data(), image.size());
+            dict->SetReady(dict->Load(block.GetData(), block.GetDataSize()));
+            NoteFile(entry, path);
+        } else {
+            AttachEntry(entry);
+        }
+        return false;
+    }
+    if (present) PathRemoveFile(aside);
+    NoteFile(entry, path);
+    m_lastError = nullptr;
+    return true;
 }
 
 bool t_dictManager::WriteEntryImage(t_dictEntry* entry, const void* data, int32_t size) {

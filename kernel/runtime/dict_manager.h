@@ -178,6 +178,17 @@ public:
     // that succeeded the file is noted and the changes forgotten. False when
     // the take-up or the write failed.
     bool SaveEntryWith(t_dictEntry* entry, const std::function<bool()>& write);
+    // Starts a user file afresh: the file is taken away, the dictionary
+    // attaches its default image (a seeded file its system copy), unsaved
+    // changes are dropped, and the fresh image is written as the file, so
+    // a later save or another process cannot bring the old data back. Only
+    // for user files held as a memory copy and kept without backups (a
+    // backup would be restored in place of the default). False with
+    // "参数错误" for another entry, with "写文件失败" when the old file
+    // cannot be taken away, the default cannot be attached or the fresh
+    // file cannot be written: the file, the image and the unsaved changes
+    // are then as they were.
+    bool ResetEntry(t_dictEntry* entry);
     // For every attached user file another writer replaced, raises the
     // version of the entry's block, so the update check that follows
     // re-attaches it (keeping the unsaved changes). Run by every update
@@ -218,6 +229,8 @@ private:
     // Under the global lock: re-attaches the entry to the newest file and
     // replays the dictionary's unsaved changes onto it.
     bool RebaseEntry(t_dictEntry* entry);
+    // The dictionary lets go of the entry's image and the block goes.
+    static void DropImage(t_dictEntry* entry);
 
     void ReleaseEntry(t_dictEntry* entry);
 

@@ -81,6 +81,10 @@ TEST_F(DictOpsTest, PhrasesRoundTripThroughTheTextFile) {
     EXPECT_EQ(3u, Visible().size());
     EXPECT_EQ(0u, ExportPhrasesFile(W(root.At("missing/phrases.ini")).c_str()));
     EXPECT_FALSE(fs::exists(root.At("missing")));
+    // Every change was saved at once: a restart keeps them.
+    Stop();
+    Start();
+    EXPECT_EQ(3u, Visible().size());
 }
 
 TEST_F(DictOpsTest, BackupAndRestoreOfTheUserDictionary) {
@@ -217,4 +221,34 @@ TEST_F(DictOpsTest, QuickInputPagesExpandTemplatesAndOwnTheirCopies) {
     FreeRecordBuffers(list[0]);
     EXPECT_EQ(nullptr, list[0].texts[0]);
     EXPECT_EQ(0, GetQuickInputList(6, 0, 0, list));
+}
+
+namespace {
+
+class QuickInputBuiltDataTest : public DictOpsTest {
+public:
+    void SetUp() override {
+        if (BuiltDataDir().empty()) GTEST_SKIP() << "no built system data (VETRA_SYSTEM_DATA_DIR)";
+        KernelTest::SetUp();
+        ASSERT_TRUE(LinkBuiltData());
+        Start();
+    }
+};
+
+}  // namespace
+
+TEST_F(QuickInputBuiltDataTest, EveryPageOfTheShippedDataListsEntriesAndTheTimePageIsExpanded) {
+    std::vector<t_quickInputRecord> list;
+    for (int32_t page = 0; page <= 5; ++page) {
+        ASSERT_EQ(1, GetQuickInputList(page, 0xffff, 0xffff, list)) << page;
+        EXPECT_FALSE(list.empty()) << page;
+        for (const t_quickInputRecord& r : list) {
+            EXPECT_EQ(page, r.values[0]);
+            ASSERT_TRUE(r.texts[0] && r.texts[1] && r.texts[2]) << page;
+            if (page == 3) {
+                EXPECT_EQ(std::wstring::npos, std::wstring(pool.LstrToWide(r.texts[2])).find(L'$'));
+            }
+        }
+    }
+    for (t_quickInputRecord& r : list) FreeRecordBuffers(r);
 }

@@ -149,6 +149,32 @@ TEST_F(LearnTest, EnglishLearningWaitsForTheDictionaryLock) {
     EXPECT_EQ(1u, EnglishCount(L"locked"));
 }
 
+TEST_F(LearnTest, WordsChosenInPlaceOfTheSentenceAreLearnedWithTheirNeighbours) {
+    const t_lstr *ni = Ids({L"ni", L"hao"}), *shi = Ids({L"shi", L"jie"}), *ren = Ids({L"ren", L"min"});
+    const t_lstr* whole = Ids({L"ni", L"hao", L"shi", L"jie", L"ren", L"min"});
+    const struct {
+        const wchar_t* sentence;
+        std::vector<const wchar_t*> words;
+        std::vector<const t_lstr*> keys;
+        int learned;
+        std::vector<std::pair<const wchar_t*, const t_lstr*>> now;  // words the user dictionary then holds
+    } cases[] = {
+        {L"你好世界人民", {L"你好", L"事节", L"人民"}, {ni, shi, ren}, 3,
+         {{L"事节", shi}, {L"你好事节", Ids({L"ni", L"hao", L"shi", L"jie"})}, {L"事节人民", Ids({L"shi", L"jie", L"ren", L"min"})}}},
+        {L"你好世界人民", {L"你好世界", L"人名"}, {Ids({L"ni", L"hao", L"shi", L"jie"}), ren}, 1, {{L"人名", ren}}},
+        {L"你好世界人民", {L"你好", L"是界", L"人民"}, {ni, ren, shi}, 0, {}},  // readings out of order
+        {L"你好世", {L"你好", L"失节"}, {ni, shi}, 0, {}},                    // too short a sentence
+    };
+    for (const auto& c : cases) {
+        const t_lstr* key = c.sentence == std::wstring(L"你好世") ? Ids({L"ni", L"hao", L"shi", L"jie"}) : whole;
+        EXPECT_EQ(c.learned, LearnWordPairs(c.sentence, key, c.words.data(), c.keys.data(), int32_t(c.words.size())))
+            << c.words[1];
+        for (const auto& [word, ids] : c.now) EXPECT_TRUE(UserHas(ids, word)) << word;
+    }
+    EXPECT_FALSE(UserHas(Ids({L"ni", L"hao"}), L"你好"));  // unchanged words are not learned
+    EXPECT_FALSE(UserHas(shi, L"失节"));
+}
+
 TEST_F(LearnTest, APendingCommitHoldsAt255CharactersAndIsLearnedOnFlush) {
     const std::wstring longest(kPendingTextChars, L'好'), tooLong(kPendingTextChars + 1, L'好');
     t_recorder delegate;
