@@ -5,6 +5,7 @@
 
 #include <cwchar>
 
+#include "kernel/api/convert_dispatch.h"
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/api/kernel_startup.h"
 #include "kernel/convert/learn_routines.h"
@@ -99,6 +100,13 @@ bool KernelStart() {
     const bool started = KernelStartup();
     if (started) ReloadKeymapFile();
     return started;
+}
+
+int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** results, uint32_t capacity,
+                  uint8_t* cloudExtra, uint8_t /*flag*/, const t_cloudRequestParams* params, t_cloudAsked* asked,
+                  uint8_t plain) {
+    uint8_t scratch[kConvertScratchBytes] = {};
+    return ConvertInput(input, results, scratch, 0, capacity, params, asked, plain, english, url, cloudExtra);
 }
 
 uint32_t KernelLearnWord(const wchar_t* text, const t_lstr* pinyin) { return LearnCommittedText(text, pinyin, 0); }
