@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kernel/api/convert_dispatch.h"
+#include "kernel/api/kernel_dict_ops.h"
 #include "kernel/api/kernel_learn.h"
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/api/kernel_startup.h"
@@ -82,6 +83,32 @@ TEST_F(DispatchBuiltDataTest, EachKindOfInputReachesItsBranch) {
         }
         EXPECT_GE(IndexOf(page, c.text), 0) << label;
         for (const t_cand& cand : page) EXPECT_EQ(c.source, cand.source) << label;
+    }
+}
+
+// A page smaller than what a branch makes still holds its best records; an
+// empty page holds nothing and writes nothing; a custom phrase of English
+// input shows without any English word.
+TEST_F(DispatchBuiltDataTest, SmallPagesAndPhrasesWithoutWordsAreHandedBack) {
+    ASSERT_EQ(1, AddUsrPhrase(L"zzq", L"自己的短语", 1));
+    const struct {
+        const wchar_t* input;
+        uint8_t plain, english;
+        uint32_t pageSize;
+        std::vector<std::u16string> texts;
+    } cases[] = {
+        {L"v1+2", 0, 0, 1, {u"3"}},          {L"uhh", 0, 0, 2, {u"二", u"三"}},
+        {L"123", 1, 0, 0, {}},               {L"zzq", 0, 1, 5, {u"自己的短语"}},
+    };
+    for (const auto& c : cases) {
+        results[0] = nullptr;
+        const auto page = Convert(c.input, c.plain, c.english, c.pageSize);
+        std::vector<std::u16string> texts;
+        for (const t_cand& cand : page) texts.push_back(cand.text);
+        EXPECT_EQ(c.texts, texts) << std::string(c.input, c.input + wcslen(c.input));
+        if (c.pageSize == 0) {
+            EXPECT_EQ(nullptr, results[0]);
+        }
     }
 }
 
