@@ -53,7 +53,7 @@ public:
 
     void SetEngine(IVetraCoreEngine* engine) { m_engine = engine; }
     void SetSaver(i_dictSaver* saver) { m_saver = saver; }
-    t_imeSettings& Settings() { return m_settings; }
+    t_sessionSettings& Settings() { return m_settings; }
     t_composition& State() { return *m_comp; }
     const t_composition& State() const { return *m_comp; }
     int32_t LearnCount() const { return m_learnCount; }
@@ -109,7 +109,7 @@ private:
     std::string m_output;
     IVetraCoreEngine* m_engine = nullptr;
     i_dictSaver* m_saver = nullptr;
-    t_imeSettings m_settings;
+    t_sessionSettings m_settings;
     int32_t m_learnCount = 0;  // never reset
     std::vector<IVetraCoreResultElement*> m_deferred;
     t_selectionRecord* m_prefix = nullptr;

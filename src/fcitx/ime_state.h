@@ -39,7 +39,7 @@ t_selectionRecord* NewSelectionRecord(int32_t tag, IVetraCoreResultElement* elem
                                       const char* text);
 
 // The five switches of the front end's settings file.
-struct t_imeSettings {
+struct t_sessionSettings {
     bool englishRetain = true;    // closing by the user commits the typed letters
     bool keypadDigits = true;     // keypad digits are input text
     bool shuangpin = false;

@@ -7,12 +7,6 @@
 #include <cstdint>
 #include <string>
 
-// The panel's decoding mask, a build value.
-#ifndef VETRA_PANEL_MASK
-#define VETRA_PANEL_MASK 0x5A
-#endif
-inline constexpr uint8_t kPanelMask = uint8_t(VETRA_PANEL_MASK);
-
 // The longest prefix of text[0, length) that ends on a character boundary
 // and holds fewer than `room` bytes (room includes the terminating NUL).
 size_t Utf8PrefixBelow(const char* text, size_t length, size_t room);
@@ -21,9 +15,9 @@ size_t Utf8PrefixBelow(const char* text, size_t length, size_t room);
 void ScrambleBytes(uint8_t* bytes, size_t n, uint8_t mask);
 
 // "<n>\x1D<Base64>": n is the byte count of text "\x1D" flag extra, the
-// Base64 that of its scrambled bytes. Sized from the computed length, so no
+// Base64 that of its bytes scrambled with the panel's mask. Sized from the computed length, so no
 // text is cut. A new malloc'd string (fcitx frees candidate strings with
 // free()); null when memory runs out.
-char* EncodeCandidateString(const char* text, int flag, const char* extra, uint8_t mask = kPanelMask);
+char* EncodeCandidateString(const char* text, int flag, const char* extra, uint8_t mask);
 // The same, as a string (empty when memory runs out).
-std::string EncodedCandidate(const char* text, int flag, const char* extra, uint8_t mask = kPanelMask);
+std::string EncodedCandidate(const char* text, int flag, const char* extra, uint8_t mask);
