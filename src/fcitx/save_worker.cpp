@@ -8,6 +8,7 @@ t_saveWorker::~t_saveWorker() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
+        m_hurry = true;
     }
     m_wake.notify_all();
     if (m_thread.joinable()) m_thread.join();
@@ -19,6 +20,7 @@ void t_saveWorker::Post(t_job job) {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_pending) ++m_superseded;
         m_pending = std::move(job);
+        m_postedAt = std::chrono::steady_clock::now();
         if (!m_thread.joinable()) {
             try {
                 m_thread = std::thread(&t_saveWorker::Run, this);
@@ -37,7 +39,10 @@ void t_saveWorker::Post(t_job job) {
 
 void t_saveWorker::Drain() {
     std::unique_lock<std::mutex> lock(m_mutex);
+    m_hurry = true;
+    m_wake.notify_all();
     m_idle.wait(lock, [this] { return !m_pending && !m_running; });
+    m_hurry = false;
 }
 
 uint64_t t_saveWorker::Completed() const {
@@ -55,6 +60,13 @@ void t_saveWorker::Run() {
     for (;;) {
         m_wake.wait(lock, [this] { return m_stop || m_pending; });
         if (!m_pending) break;  // stopping with nothing left
+        // Wait out the quiet period; a newer post restarts it.
+        while (m_pending && !m_hurry) {
+            const auto due = m_postedAt + m_quiet;
+            if (std::chrono::steady_clock::now() >= due) break;
+            m_wake.wait_until(lock, due);
+        }
+        if (!m_pending) continue;
         t_job job = std::move(m_pending);
         m_pending = nullptr;
         m_running = true;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -38,6 +39,9 @@ constexpr uint32_t kNoRequest = 0xFFFFFFFFu;
 constexpr const char* kDefaultVersion = "1.0.0.0001";
 constexpr const char* kBuildDate = "Aug 22 2019 07:35:33";
 constexpr const char* kChooseKeys = "1234567890";
+// A save starts after this long without a newer learning, so that it does
+// not hold the engine while the user types on.
+constexpr std::chrono::milliseconds kSaveQuietPeriod(1000);
 
 // Learnings ask for saves; the save itself runs on the worker, through the
 // serialized engine, so a commit only posts it.
@@ -52,7 +56,7 @@ public:
 
 private:
     IVetraCoreEngine* m_engine;
-    t_saveWorker m_worker;
+    t_saveWorker m_worker{kSaveQuietPeriod};
 };
 
 // The state record; one per process.

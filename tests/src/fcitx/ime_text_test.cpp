@@ -7,6 +7,7 @@
 #include <cstring>
 #include <future>
 #include <string>
+#include <thread>
 
 #include "porting3/crypto.h"
 #include "src/fcitx/ime_text.h"
@@ -99,6 +100,20 @@ TEST(ImeSaveWorker, NewerSavesSupersedeWaitingOnesAndNothingIsLost) {
         worker.Post([&last] { last = 5; });
     }  // the destructor runs what is pending
     EXPECT_EQ(last.load(), 5);
+}
+
+TEST(ImeSaveWorker, ABurstWithinTheQuietPeriodCostsOneSave) {
+    using namespace std::chrono;
+    std::atomic<int> runs{0}, last{0};
+    t_saveWorker worker(milliseconds(200));
+    const auto start = steady_clock::now();
+    for (int i = 1; i <= 3; ++i) worker.Post([&runs, &last, i] { ++runs, last = i; });
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(runs.load(), 0);  // still quiet
+    worker.Drain();             // a close does not wait out the period
+    EXPECT_EQ(runs.load(), 1);
+    EXPECT_EQ(last.load(), 3);
+    EXPECT_LT(steady_clock::now() - start, milliseconds(200));
 }
 
 }  // namespace
