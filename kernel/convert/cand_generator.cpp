@@ -8,6 +8,7 @@
 #include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/cand_collector.h"
+#include "kernel/convert/cand_filter.h"
 #include "kernel/convert/cloud_request.h"
 #include "kernel/convert/correction_cands.h"
 #include "kernel/convert/custom_cands.h"
@@ -291,8 +292,12 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     if (l >= kMaxInputChars) return 0;
     const int n = l;
 
-    t_arrayWord array(results, request->pageStart, request->pageSize, uint32_t(request->pinnedCount), nullptr,
-                      &m_arena);
+    // Letters typed after a TAB keep only the candidates whose characters match them.
+    t_partionedZiFilter auxFilter;
+    std::wstring auxError;
+    if (!ParseAuxCode(&auxFilter, &auxError, &m_arena, request->auxCode)) return 0;
+    t_arrayWord array(results, request->pageStart, request->pageSize, uint32_t(request->pinnedCount),
+                      auxFilter.IsReady() ? &auxFilter : nullptr, &m_arena);
     if (!array.IsValid()) return 0;
     array.EnableDelWordFilter();
     t_inputCaseMap caseMap;

@@ -1,0 +1,202 @@
+// The engine's road into the kernel: start-up with the user's settings,
+// thin forwards to the entry API and the user-dictionary file operations
+// the engine carries out itself. fcitx main thread only.
+#include "src/engine/kernel_facade.h"
+
+#include <cwchar>
+
+#include "kernel/api/convert_dispatch.h"
+#include "kernel/api/kernel_singletons.h"
+#include "kernel/api/kernel_startup.h"
+#include "kernel/convert/learn_routines.h"
+#include "kernel/runtime/dir_settings.h"
+#include "kernel/runtime/kernel_lock.h"
+#include "kernel/runtime/path.h"
+#include "kernel/runtime/scope_heap.h"
+#include "kernel/userdict/ext_dict.h"
+#include "kernel/userdict/phrase_dict.h"
+#include "kernel/userdict/usr_dict_file_ops.h"
+#include "kernel/userdict/usr_dict_v3.h"
+#include "porting3/version_reg.h"
+#include "userenv/user_env.h"
+#include "userenv/user_manager.h"
+
+namespace {
+
+constexpr const wchar_t* kExtDictFile = L"qzim_usr_v3_ext.bin";
+constexpr const wchar_t* kPhraseFile = L"qzim_phrases.bin";
+// The longest shuangpin scheme name handed to the kernel, in UTF-16 units.
+constexpr size_t kSchemeNameUnits = 1023;
+
+bool UserFile(const wchar_t* name, t_pathName& out) {
+    const wchar_t* dir = GetConfiguredUserDir();
+    return dir && *dir && out.InitJoin(dir, name);
+}
+
+// The registry entry of a setting the start-up reads; the table is
+// compiled in, so a missing name is a build fault, not a user's.
+const n_userenv::t_envEntryBase& Setting(const char16_t* name) {
+    return *n_userenv::FindEnvEntryExact(name);
+}
+
+}  // namespace
+
+bool KernelInit(const wchar_t* version, const wchar_t* userDataDir, const wchar_t* sysDir,
+                const wchar_t* dictDir, const wchar_t* buildDate) {
+    if (!InitDictionaries(version, userDataDir, sysDir, dictDir, buildDate, nullptr, 1, 0, nullptr)) return false;
+    n_porting::t_errorContext ctx;
+    n_userenv::UserManager& users = n_userenv::UserManager::GetInstance();
+    if (!users.IsInit() && !users.Init(ctx)) return false;
+    if (!n_userenv::UserEnv::GetInstance().Init(ctx)) return false;
+    KernelStartup();
+    return RegisterKeyPyMap(0) != 0;
+}
+
+bool KernelStartup() {
+    n_porting::t_versionReg::UpdateVersion(2);
+    n_porting::t_errorContext ctx;
+    uint32_t id = 0;
+    if (!n_userenv::UserManager::GetInstance().GetCurrentUserId(ctx, &id)) return false;
+    n_userenv::t_env env;
+    if (!n_userenv::MergeGetUserEnv(ctx, env, &id)) return false;
+
+    t_kernelOptions options;
+    options.LongWordCandPos = env.GetInt(Setting(u"LongWordCandPos"));
+    options.MaxLongWord = env.GetInt(Setting(u"MaxLongWord"));
+    options.LongWordNumGate = env.GetInt(Setting(u"LongWordNumGate"));
+    const struct {
+        uint8_t* field;
+        const char16_t* name;
+    } switches[] = {
+        {&options.ForecastLongWord, u"ForecastLongWord"},
+        {&options.Correction, u"Correction"},
+        {&options.LearnFreq, u"LearnFreq"},
+        {&options.LearnNewWord, u"LearnNewWord"},
+        {&options.NoPhrase, u"NoPhrase"},
+        {&options.EnableCloudRequest, u"EnableCloudRequest"},
+        {&options.QuanPin, u"QuanPin"},
+        {&options.ZCSForZhChSh, u"ZCSForZhChSh"},
+        {&options.ShuangPin, u"ShuangPin"},
+        {&options.AllowQuanPin, u"AllowQuanPin"},
+        {&options.SuperSPJP, u"SuperSPJP"},
+        {&options.UserPhrase, u"UserPhrase"},
+        {&options.SystemUserPhrase, u"SystemUserPhrase"},
+    };
+    for (const auto& s : switches) *s.field = env.GetBool(Setting(s.name)) ? 1 : 0;
+
+    // A name too long for the kernel's buffer names no scheme: the default
+    // one is used rather than a cut name.
+    t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
+    const char16_t* name = env.GetString(Setting(u"ShuangPinName"));
+    if (name) {
+        const size_t units = n_porting::WcsNLen16(name, kSchemeNameUnits + 1);
+        if (units > 0 && units <= kSchemeNameUnits) options.ShuangPinName = arena.MakeLstr(name, units * 2);
+    }
+    SetKernelOptions(&options);
+    return true;
+}
+
+bool KernelStart() {
+    const bool started = KernelStartup();
+    if (started) ReloadKeymapFile();
+    return started;
+}
+
+int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** results, uint32_t capacity,
+                  uint8_t* cloudExtra, uint8_t /*flag*/, const t_cloudRequestParams* params, t_cloudAsked* asked,
+                  uint8_t plain) {
+    uint8_t scratch[kConvertScratchBytes] = {};
+    return ConvertInput(input, results, scratch, 0, capacity, params, asked, plain, english, url, cloudExtra);
+}
+
+uint32_t KernelLearnWord(const wchar_t* text, const t_lstr* pinyin) { return LearnCommittedText(text, pinyin, 0); }
+
+bool KernelReloadExtDict() {
+    NotifyExtDictChanged();
+    return true;
+}
+
+const t_lstr* KernelGetPinyinIds(int32_t id) { return GetSyllableSpelling(id); }
+
+uint64_t KernelBackupUsrDictV3(const wchar_t* path, int32_t* status) { return BackupUsrDictV3(path, status); }
+
+bool KernelSaveDicts() {
+    t_processLock::t_locker lock(GetDictLocker());
+    return GetDictManager().SaveAll();
+}
+
+bool KernelImportUsrAbbrList(const t_apiPhrase* records, int32_t count) {
+    return records && count > 0 && ReplaceUsrPhrases(records, count) != 0;
+}
+
+bool KernelSavePhrases() {
+    t_pathName image;
+    if (!UserFile(kPhraseFile, image)) return false;
+    t_processLock::t_locker lock(GetDictLocker());
+    t_abbrUsrDict& live = t_singleton<t_abbrUsrDict>::Get();
+    // Through the manager, so that its record of the file stays true and a
+    // copy another process saved meanwhile is taken up, not overwritten.
+    const auto save = [&] { return live.SaveToFile(image.GetFull()) != 0; };
+    t_dictEntry* entry = live.GetEntry();
+    return entry && entry->manager ? entry->manager->SaveEntryWith(entry, save) : save();
+}
+
+bool KernelSaveUsrDict() {
+    t_pathName file;
+    if (!UserFile(kUsrDictFileName, file)) return false;
+    t_processLock::t_locker lock(GetDictLocker());
+    return GetUsrDictInstance().SaveToFile(file.GetFull(), 1);
+}
+
+bool KernelNeedFullUsrDictUpload() {
+    t_pathName current, last;
+    if (!UserFile(kUsrDictFileName, current) || !UserFile(kLastUploadedName, last)) return true;
+    const int c = GetUsrDictWordCount(current.GetFull(), 1);
+    const int u = GetUsrDictWordCount(last.GetFull(), 0);
+    if (c < 0 || int64_t(u) > 10 * int64_t(c)) return true;
+    return u == 0 || c == 0;
+}
+
+bool KernelDropEmptyUsrExtDict() {
+    t_pathName ext;
+    if (!UserFile(kExtDictFile, ext)) return false;
+    if (PathIsFile(ext)) {
+        t_usrDictExtCore& dict = t_singleton<t_usrDictExtCore>::Get();
+        int32_t n = 0;
+        if (dict.IsReady() && dict.GetCount(&n) && n > 0) return false;
+        PathRemoveFile(ext);
+    }
+    return true;
+}
+
+bool KernelCommitUsrDictUpload() {
+    t_pathName upload, last;
+    if (!UserFile(kUploadCopyName, upload) || !UserFile(kLastUploadedName, last) || !PathIsFile(upload))
+        return false;
+    PathRemoveFile(last);
+    return PathRename(upload, last);
+}
+
+bool KernelRemoveUsrDict() {
+    static const wchar_t* const kFiles[] = {kExtDictFile, L"qzim_usr.bin", L"qzim_usr_v1.bin",
+                                            L"qzim_usr_v2new.bin", L"qzim_usr_v2.bin", kUsrDictFileName};
+    t_processLock::t_locker lock(GetDictLocker());
+    for (const wchar_t* name : kFiles) {
+        t_pathName file;
+        if (!UserFile(name, file)) return false;
+        if (PathIsFile(file) && !PathRemoveFile(file)) return false;
+    }
+    t_pathName backup;
+    if (!UserFile(L"Backup", backup)) return false;
+    if (PathIsDir(backup) && !PathRemoveDirTree(backup)) return false;
+    t_usrDictExtCore& ext = t_singleton<t_usrDictExtCore>::Get();
+    t_usrDictV3Core& user = GetUsrDictInstance();
+    // Words learned since the last save would be replayed onto the empty
+    // dictionaries at the re-attach and written back by the next save.
+    ext.ForgetChanges();
+    user.ForgetChanges();
+    ext.IncreaseVersion();
+    user.IncreaseVersion();
+    GetVersionManager().CheckUpdate2();
+    return true;
+}

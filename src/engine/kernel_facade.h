@@ -1,0 +1,62 @@
+// The engine's road into the kernel: starts the kernel and the user's
+// settings, hands the settings to the kernel's options, and carries the
+// few user-dictionary file operations the engine needs beyond the entry
+// API. Wide text in; fcitx main thread only.
+#pragma once
+
+#include <cstdint>
+
+#include "kernel/api/kernel_dict_ops.h"
+#include "kernel/api/kernel_learn.h"
+#include "kernel/api/kernel_options.h"
+#include "kernel/runtime/cand_word.h"
+#include "kernel/runtime/lstr.h"
+
+struct t_cloudRequestParams;
+struct t_cloudAsked;
+
+// Starts the kernel over the user data directory (the user files live
+// there) and the system directory, then the user manager and the user's
+// settings, and hands the settings to the kernel. False when the user
+// manager, the settings or the key map cannot be set up.
+bool KernelInit(const wchar_t* version, const wchar_t* userDataDir, const wchar_t* sysDir,
+                const wchar_t* dictDir, const wchar_t* buildDate);
+
+// Reads the current user's settings and makes them the kernel's options.
+// False when there is no current user or the settings cannot be read.
+bool KernelStartup();
+// KernelStartup, then the user's key map is rebuilt for the new options.
+bool KernelStart();
+
+// The number of candidate records written into results (capacity places),
+// 0 or less when there are none. params and asked may be null (no cloud).
+int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** results, uint32_t capacity,
+                  uint8_t* cloudExtra, uint8_t flag, const t_cloudRequestParams* params, t_cloudAsked* asked,
+                  uint8_t plain);
+
+uint32_t KernelLearnWord(const wchar_t* text, const t_lstr* pinyin);
+bool KernelReloadExtDict();
+// The spelling of a syllable or letter id; null for an id without one.
+const t_lstr* KernelGetPinyinIds(int32_t id);
+uint64_t KernelBackupUsrDictV3(const wchar_t* path, int32_t* status);
+
+// Every managed dictionary written to disk, under the dictionary lock.
+// False when a write failed.
+bool KernelSaveDicts();
+// The list replaces the user's custom phrases (others end up deleted).
+bool KernelImportUsrAbbrList(const t_apiPhrase* records, int32_t count);
+// The user's custom phrases written to their file.
+bool KernelSavePhrases();
+// The user dictionary written to its file.
+bool KernelSaveUsrDict();
+// Whether the next upload must send the whole user dictionary.
+bool KernelNeedFullUsrDictUpload();
+// Removes the extended user dictionary file when it holds no word; false
+// when it does.
+bool KernelDropEmptyUsrExtDict();
+// The prepared ".upload" copy becomes the last uploaded one; false (nothing
+// touched) without it.
+bool KernelCommitUsrDictUpload();
+// Removes every user dictionary file and the backups, and the live user
+// dictionaries forget their words (unsaved ones included).
+bool KernelRemoveUsrDict();

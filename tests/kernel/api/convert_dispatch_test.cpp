@@ -1,0 +1,187 @@
+// The conversion dispatcher on the built system data: which branch each
+// kind of input reaches, the length limit, the auxiliary code after a TAB,
+// the plain conversion, the cloud gates, and what a learned selection
+// changes in the next conversion.
+#include <string>
+#include <vector>
+
+#include "kernel/api/convert_dispatch.h"
+#include "kernel/api/kernel_learn.h"
+#include "kernel/api/kernel_singletons.h"
+#include "kernel/api/kernel_startup.h"
+#include "kernel/convert/cloud_request.h"
+#include "kernel/runtime/cand_word.h"
+#include "tests/kernel/api/api_support.h"
+
+namespace {
+
+struct t_cand {
+    std::u16string text;
+    uint16_t source;
+};
+
+class DispatchBuiltDataTest : public KernelTest {
+public:
+    void SetUp() override {
+        if (BuiltDataDir().empty()) GTEST_SKIP() << "no built system data (VETRA_SYSTEM_DATA_DIR)";
+        KernelTest::SetUp();
+        ASSERT_TRUE(LinkBuiltData());
+        Start();
+        ASSERT_EQ(1, RegisterKeyPyMap(0));
+    }
+    // One conversion of input (a TAB cuts the caller's copy in `typed`).
+    std::vector<t_cand> Convert(const std::wstring& input, uint8_t plain = 0, uint8_t english = 0,
+                                uint32_t pageSize = kPage) {
+        typed = input;
+        uint8_t scratch[kConvertScratchBytes] = {};
+        n = ConvertInput(typed.data(), results, scratch, 0, pageSize, nullptr, nullptr, plain, english, 0, nullptr);
+        std::vector<t_cand> page;
+        for (int i = 0; i < n; ++i)
+            page.push_back({std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(results[i]->text)),
+                                           LstrGetLength(results[i]->text)),
+                            uint16_t(results[i]->sourceType & ~kCandSourceMerged)});
+        return page;
+    }
+    static int IndexOf(const std::vector<t_cand>& page, const std::u16string& text) {
+        for (size_t i = 0; i < page.size(); ++i)
+            if (page[i].text == text) return int(i);
+        return -1;
+    }
+    static void SetByte(const t_configItem& item, uint8_t value) { GetConfiguration().SetByte(item, value); }
+
+    static constexpr uint32_t kPage = 60;
+    t_candWord* results[kPage] = {};
+    std::wstring typed;
+    int n = 0;
+};
+
+TEST_F(DispatchBuiltDataTest, EachKindOfInputReachesItsBranch) {
+    const struct {
+        const wchar_t* input;
+        uint8_t shuangPin;
+        uint8_t english;
+        const char16_t* text;  // a candidate the branch gives; null: none of `source`
+        uint16_t source;       // source type of every candidate when text is set
+    } cases[] = {
+        {L"v1+2", 0, 0, u"1+2=3", 25},          {L"v1+2", 0, 0, u"3", 25},
+        {L">12.5", 0, 0, u"一十二元五角", 22},   {L">12.5", 1, 0, u"一十二元五角", 22},
+        {L"v1.5", 0, 0, u"一元五角", 22},        {L"V1+2", 1, 0, u"3", 25},
+        {L"v1+2", 1, 0, nullptr, 25},           {L"uhh", 0, 0, u"二", 28},
+        {L"Uhh", 1, 0, u"二", 28},               {L"uhh", 1, 0, nullptr, 28},
+        {L"Uhh", 0, 0, nullptr, 28},            {L"www.goo", 0, 0, u"www.google.com", 6},
+        {L"ABC", 0, 0, u"ABC", 17},             {L"hello", 0, 1, u"hello", 8},
+    };
+    for (const auto& c : cases) {
+        SetByte(n_config::ShuangPin, c.shuangPin);
+        const auto page = Convert(c.input, 0, c.english);
+        const std::string label = std::string(c.input, c.input + wcslen(c.input)) + " sp" +
+                                  std::to_string(c.shuangPin);
+        if (!c.text) {
+            for (const t_cand& cand : page) EXPECT_NE(c.source, cand.source) << label;
+            continue;
+        }
+        EXPECT_GE(IndexOf(page, c.text), 0) << label;
+        for (const t_cand& cand : page) EXPECT_EQ(c.source, cand.source) << label;
+    }
+}
+
+TEST_F(DispatchBuiltDataTest, InputsOf79CharactersGiveNothing) {
+    std::wstring text;
+    while (text.size() < 78) text += L"nihao";
+    text.resize(78);
+    EXPECT_GT(Convert(text).size(), 0u);
+    results[0] = nullptr;
+    EXPECT_EQ(0u, Convert(text + L"a").size());
+    EXPECT_EQ(nullptr, results[0]);
+}
+
+TEST_F(DispatchBuiltDataTest, TextAfterATabNarrowsTheCandidates) {
+    const auto all = Convert(L"shi", 0, 0, kPage);
+    const auto narrowed = Convert(L"shi\tr");
+    EXPECT_EQ(0, typed[3]);  // the caller's copy is cut at the TAB
+    ASSERT_GT(narrowed.size(), 0u);
+    EXPECT_LT(narrowed.size(), all.size());
+    EXPECT_EQ(-1, IndexOf(narrowed, u"十"));  // no 日 in it, not read "r..."
+    EXPECT_GE(IndexOf(narrowed, u"是"), 0);
+    // A TAB in the first place separates nothing.
+    Convert(L"\tnihao");
+    EXPECT_EQ(L"\tnihao", typed);
+}
+
+TEST_F(DispatchBuiltDataTest, PlainConversionPutsTheForecastBackHoweverItEnds) {
+    const struct {
+        const wchar_t* input;
+        uint8_t forecast;
+        int count;  // -1: some
+        const char16_t* first;
+    } cases[] = {
+        {L"nihao", 1, -1, u"你好"}, {L"123", 1, 1, u"123"},  // the input itself when nothing is found
+        {L"123\tk", 1, 0, nullptr}, {L"123", 0, 1, u"123"},   {L"nihao", 0, -1, u"你好"},
+    };
+    for (const auto& c : cases) {
+        SetByte(n_config::ForecastLongWord, c.forecast);
+        const auto page = Convert(c.input, 1);
+        const std::string label(c.input, c.input + wcslen(c.input));
+        if (c.count >= 0) {
+            EXPECT_EQ(size_t(c.count), page.size()) << label;
+        }
+        if (c.first) {
+            ASSERT_FALSE(page.empty()) << label;
+            EXPECT_EQ(c.first, page[0].text) << label;
+        }
+        EXPECT_EQ(c.forecast, GetConfiguration().GetByte(n_config::ForecastLongWord)) << label;
+    }
+    // Without the plain flag nothing stays nothing.
+    EXPECT_EQ(0u, Convert(L"123").size());
+}
+
+TEST_F(DispatchBuiltDataTest, CloudIsAskedOnlyWhenEnabledAndWithoutCapitals) {
+    static uint8_t buffer[kCloudRecordLimit];
+    const struct {
+        const wchar_t* input;
+        uint8_t enabled;
+        uint8_t asked;
+    } cases[] = {{L"nihao", 1, 1}, {L"nihao", 0, 0}, {L"niHao", 1, 0}};
+    for (const auto& c : cases) {
+        SetByte(n_config::EnableCloudRequest, c.enabled);
+        t_cloudRequestParams params;
+        params.buffer = buffer;
+        t_cloudAsked asked;
+        asked.asked = 7;
+        std::wstring input = c.input;
+        uint8_t scratch[kConvertScratchBytes] = {};
+        EXPECT_GT(ConvertInput(input.data(), results, scratch, 0, kPage, &params, &asked, 0, 0, 0, nullptr), 0);
+        // Disabled: the record is not even handed on, so it keeps its value.
+        EXPECT_EQ(c.enabled ? c.asked : 7, asked.asked) << c.enabled << " " << std::string(input.begin(), input.end());
+    }
+}
+
+TEST_F(DispatchBuiltDataTest, ALearnedAddressIsListedForItsBeginning) {
+    EXPECT_EQ(0u, Convert(L"abc.def").size());
+    ASSERT_EQ(1, LearnUrl(L"abc.def.org"));
+    const auto page = Convert(L"abc.def");
+    ASSERT_EQ(1u, page.size());
+    EXPECT_EQ(u"abc.def.org", page[0].text);
+    EXPECT_EQ(5, page[0].source);  // the user's own address
+}
+
+TEST_F(DispatchBuiltDataTest, ASelectionOfTwoWordsIsLearnedWholeAndComesFirst) {
+    // The user picks 实践 for "shijian", then 表 for the rest, as the front
+    // end learns it: the texts and syllables of the two records joined.
+    const std::u16string whole = u"实践表";
+    ASSERT_NE(whole, Convert(L"shijianbiao")[0].text);
+    int at = IndexOf(Convert(L"shijianbiao"), u"实践");
+    ASSERT_GE(at, 0);
+    std::u16string ids(reinterpret_cast<const char16_t*>(LstrGetUnits(results[at]->syllableIds)),
+                       LstrGetLength(results[at]->syllableIds));
+    at = IndexOf(Convert(L"biao"), u"表");
+    ASSERT_GE(at, 0);
+    ids.append(reinterpret_cast<const char16_t*>(LstrGetUnits(results[at]->syllableIds)),
+               LstrGetLength(results[at]->syllableIds));
+    ASSERT_EQ(3u, ids.size());
+    t_scopeHeap heap;
+    EXPECT_EQ(1u, LearnCommittedText(L"实践表", heap.MakeLstr(ids.data(), 2 * ids.size()), 0));
+    EXPECT_EQ(whole, Convert(L"shijianbiao")[0].text);
+}
+
+}  // namespace
