@@ -1,0 +1,121 @@
+// The main thread's share of one commit from the 27th learning on, with a
+// user dictionary of 100,000 words: the input method's learning with the
+// save handed to the save worker, against the save done in the commit.
+// Commits come at typing pace (one per 150 ms). Goal: under 5 ms.
+#include <benchmark/benchmark.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "kernel/runtime/lstr.h"
+#include "kernel/userdict/usr_dict_v3.h"
+#include "src/fcitx/save_worker.h"
+#include "src/fcitx/serialized_engine.h"
+#include "tests/src/fcitx/fake_engine.h"
+
+namespace {
+
+struct t_text {
+    uint8_t bytes[16];
+    t_text(std::initializer_list<uint16_t> units) {
+        const uint16_t n = uint16_t(units.size() * 2);
+        std::memcpy(bytes, &n, 2);
+        size_t i = 0;
+        for (uint16_t u : units) std::memcpy(bytes + 2 + 2 * i++, &u, 2);
+    }
+    const t_lstr* get() const { return reinterpret_cast<const t_lstr*>(bytes); }
+};
+
+t_text ReadingOf(int i) { return {uint16_t(i % 413), uint16_t((i / 413) % 413), uint16_t(i / (413 * 413))}; }
+t_text WordOf(int i) { return {uint16_t(0x4E00 + i % 7000), uint16_t(0x4E00 + i / 7000)}; }
+
+// The engine's learning and saving over a real user dictionary; the rest is
+// the tests' stand-in.
+class t_dictEngine : public fakes::t_engine {
+public:
+    t_dictEngine(int words, const std::string& file) : m_file(file.begin(), file.end()) {
+        m_dict.CreateEmpty(ComputeCapacity(uint32_t(words), kUsrMaxCapacity));
+        for (int i = 0; i < words; ++i) m_dict.LearnWord(ReadingOf(i).get(), WordOf(i).get(), 0);
+        m_words = words;
+    }
+    bool LearnWord(IVetraCoreWordBuffer*) override {
+        const int k = (m_next++ * 7919) % m_words;
+        return m_dict.LearnWord(ReadingOf(k).get(), WordOf(k).get(), 0) != 0;
+    }
+    bool SaveDicts() override { return m_dict.SaveToFile(m_file.c_str(), 1); }
+
+private:
+    t_usrDictV3Core m_dict;
+    std::wstring m_file;
+    int m_words = 0;
+    int m_next = 0;
+};
+
+class t_workerSaver : public i_dictSaver {
+public:
+    explicit t_workerSaver(IVetraCoreEngine* engine) : m_engine(engine) {}
+    void RequestSave() override {
+        IVetraCoreEngine* engine = m_engine;
+        m_worker.Post([engine] { engine->SaveDicts(); });
+    }
+    t_saveWorker m_worker;
+
+private:
+    IVetraCoreEngine* m_engine;
+};
+
+class t_inlineSaver : public i_dictSaver {
+public:
+    explicit t_inlineSaver(IVetraCoreEngine* engine) : m_engine(engine) {}
+    void RequestSave() override { m_engine->SaveDicts(); }
+
+private:
+    IVetraCoreEngine* m_engine;
+};
+
+void RunCommits(benchmark::State& state, bool onWorker) {
+    char dirTemplate[] = "/tmp/vetra_ime_bench_XXXXXX";
+    const std::string dir = mkdtemp(dirTemplate) ? dirTemplate : "/tmp";
+    const std::string file = dir + "/qzim_usr_v3new.bin";
+    {
+        t_dictEngine dict(int(state.range(0)), file);
+        n_fcitx::t_serializedEngine engine(&dict);
+        t_workerSaver worker(&engine);
+        t_inlineSaver inlineSaver(&engine);
+        t_imeSession session;
+        session.SetEngine(&engine);
+        session.SetSaver(onWorker ? static_cast<i_dictSaver*>(&worker) : &inlineSaver);
+        fakes::t_element word("你好", {2, 5});
+        auto commit = [&] {
+            t_composition& s = session.State();
+            memcpy(s.raw, "nihao", 6);
+            s.rawLength = s.cursor = s.conversionStart = 5;
+            FillSelectionRecord(&s.selections[s.selectionCount++], 0, &word, 5, "你好");
+            session.CommitAndLearn();
+            session.Reset();
+        };
+        for (int i = 0; i < kLearningsBeforeSaving; ++i) commit();  // saving starts with the next one
+        for (auto _ : state) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            const auto start = std::chrono::steady_clock::now();
+            commit();
+            state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+        worker.m_worker.Drain();
+    }
+    unlink(file.c_str());
+    rmdir(dir.c_str());
+}
+
+void BM_CommitSaveOnWorker(benchmark::State& state) { RunCommits(state, true); }
+void BM_CommitSaveInCommit(benchmark::State& state) { RunCommits(state, false); }
+BENCHMARK(BM_CommitSaveOnWorker)->Arg(100000)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CommitSaveInCommit)->Arg(100000)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace

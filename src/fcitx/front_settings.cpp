@@ -1,0 +1,342 @@
+// The settings file's getters and its flag reset, the save-done FIFO and the
+// switch hotkey. Main thread only.
+#include "src/fcitx/front_settings.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <fcitx-config/hotkey.h>
+#include <fcitx-utils/log.h>
+#include <fcitx/context.h>
+#include <fcitx/frontend.h>
+#include <fcitx/hook.h>
+#include <iniparser/iniparser.h>
+
+#include "kernel/runtime/fd_file.h"
+#include "kernel/runtime/path.h"
+
+namespace n_fcitx {
+namespace {
+
+// iniparser's line buffer; a longer line makes it refuse the whole file.
+constexpr size_t kIniLineBytes = 1024;
+// A settings file is a few hundred bytes; anything this large is not one.
+constexpr size_t kMaxSettingsBytes = 1 << 20;
+
+struct t_dictDeleter {
+    void operator()(dictionary* d) const { iniparser_freedict(d); }
+};
+using t_dict = std::unique_ptr<dictionary, t_dictDeleter>;
+
+t_dict LoadDict(const char* path) {
+    if (!path || !*path) return nullptr;
+    return t_dict(iniparser_load(path));
+}
+
+// The value, or null for a missing key or a section name (whose value is null).
+const char* DictValue(const dictionary* d, const char* key) {
+    if (!d || !key) return nullptr;
+    return iniparser_getstring(d, key, nullptr);
+}
+
+int BoolOf(const char* value, int def) {
+    if (!value) return def;
+    switch (value[0]) {
+        case 'y': case 'Y': case 't': case 'T': case '1': return 1;
+        case 'n': case 'N': case 'f': case 'F': case '0': return 0;
+        default: return def;
+    }
+}
+
+bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// A logical line as iniparser assembles it: physical lines joined where one
+// ends in a backslash, trailing blanks dropped. `first`/`last` index `lines`.
+struct t_physical {
+    size_t begin;  // offset of the line in the text
+    size_t end;    // offset of its '\n' or of the text's end
+};
+
+// What iniparser makes of one logical line: a section, a value or nothing.
+enum class t_kind { kNone, kSection, kValue, kError };
+struct t_parsed {
+    t_kind kind = t_kind::kNone;
+    std::string name;       // section or key, lower-cased
+    size_t valueStart = 0;  // in the stripped line: where the value's text begins
+    size_t valueEnd = 0;    // one past its end (equal for an empty value)
+};
+
+// The scan of iniparser 4.1's line parser over a stripped line.
+t_parsed ParseLine(const std::string& line) {
+    t_parsed p;
+    if (line.empty() || line[0] == '#' || line[0] == ';') return p;
+    if (line[0] == '[' && line.back() == ']') {
+        p.kind = t_kind::kSection;
+        const size_t close = line.find(']', 1);
+        if (close == 1) {
+            p.kind = t_kind::kNone;  // "[]": the section stays what it was
+            return p;
+        }
+        std::string name = line.substr(1, close - 1);
+        size_t a = 0, b = name.size();
+        while (a < b && IsSpace(name[a])) ++a;
+        while (b > a && IsSpace(name[b - 1])) --b;
+        p.name = Lower(name.substr(a, b - a));
+        return p;
+    }
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos || eq == 0) {
+        p.kind = t_kind::kError;
+        return p;
+    }
+    size_t keyEnd = eq;
+    while (keyEnd > 0 && IsSpace(line[keyEnd - 1])) --keyEnd;
+    p.kind = t_kind::kValue;
+    p.name = Lower(line.substr(0, keyEnd));
+    size_t v = eq + 1;
+    while (v < line.size() && IsSpace(line[v])) ++v;
+    p.valueStart = v;
+    if (v < line.size() && (line[v] == '"' || line[v] == '\'') && v + 1 < line.size() &&
+        line[v + 1] != line[v]) {
+        // A quoted value is what lies inside the quotes (iniparser ignores
+        // anything after the closing one); it keeps its quotes when reset.
+        const size_t close = line.find(line[v], v + 1);
+        p.valueStart = v + 1;
+        p.valueEnd = close == std::string::npos ? line.size() : close;
+        return p;
+    }
+    size_t e = v;
+    while (e < line.size() && line[e] != ';' && line[e] != '#') ++e;
+    while (e > v && IsSpace(line[e - 1])) --e;
+    p.valueEnd = e;
+    return p;
+}
+
+std::string ReadSmallFile(const std::string& path, bool* ok) {
+    *ok = false;
+    std::string bytes;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return bytes;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
+        bytes.append(buf, n);
+        if (bytes.size() > kMaxSettingsBytes) break;
+    }
+    *ok = !ferror(f) && bytes.size() <= kMaxSettingsBytes;
+    fclose(f);
+    return bytes;
+}
+
+// Every entry of `before` but `key` is in `after` with the same value, `key`
+// reads "false", and `after` holds nothing else.
+bool OnlyKeyChanged(const dictionary* before, const dictionary* after, const std::string& key) {
+    if (!before || !after || before->n != after->n) return false;
+    for (ssize_t i = 0; i < before->size; ++i) {
+        if (!before->key[i]) continue;
+        const char* was = before->val[i];
+        const int found = iniparser_find_entry(after, before->key[i]);
+        if (!found) return false;
+        const char* now = iniparser_getstring(after, before->key[i], nullptr);
+        if (key == before->key[i]) {
+            if (!now || std::strcmp(now, "false") != 0) return false;
+        } else if ((was == nullptr) != (now == nullptr) || (was && std::strcmp(was, now) != 0)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string HomePath(const char* relative) {
+    std::string home;
+    if (!relative || !GetUserHomeDir(home)) return std::string();
+    char path[kPathBufBytes];
+    const int n = snprintf(path, sizeof path, "%s/%s", home.c_str(), relative);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof path) return std::string();
+    return path;
+}
+
+std::string GetSettingsIniPath() { return HomePath(".config/VetraPY/vetraEnv.ini"); }
+
+std::string SyncFifoPath() {
+    const char* env = getenv(kSyncFifoEnv);
+    return env && *env ? env : kDefaultSyncFifo;
+}
+
+std::string IniGetString(const std::string& path, const char* key, const std::string& def) {
+    const t_dict d = LoadDict(path.c_str());
+    const char* value = DictValue(d.get(), key);
+    return value ? value : def;
+}
+
+int IniGetBool(const std::string& path, const char* key, int def) {
+    const t_dict d = LoadDict(path.c_str());
+    return BoolOf(DictValue(d.get(), key), def);
+}
+
+bool ResetIniValue(const std::string& text, const char* key, std::string* out) {
+    if (!key || !out || text.find('\0') != std::string::npos) return false;
+    const std::string target = Lower(key);
+    std::vector<t_physical> lines;
+    for (size_t at = 0; at < text.size();) {
+        const size_t nl = text.find('\n', at);
+        const size_t end = nl == std::string::npos ? text.size() : nl;
+        lines.push_back({at, end});
+        at = nl == std::string::npos ? text.size() : nl + 1;
+    }
+    std::string result;
+    size_t copied = 0;  // text before this offset is in `result`
+    bool changed = false;
+    std::string section;
+    std::string line;   // the logical line being assembled, as iniparser holds it
+    size_t last = 0;    // where the next physical line goes (over a backslash)
+    size_t first = 0;   // its first physical line
+    size_t headLength = 0;  // the part of it before its backslash
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (last == 0) first = i;
+        const t_physical& ph = lines[i];
+        line.resize(last);
+        line.append(text, ph.begin, ph.end - ph.begin);
+        const bool newline = ph.end < text.size();
+        if (line.size() + (newline ? 1 : 0) <= 1) continue;  // iniparser skips these
+        if (line.size() + (newline ? 1 : 0) >= kIniLineBytes) return false;  // refused by iniparser
+        while (!line.empty() && IsSpace(line.back())) line.pop_back();
+        if (!line.empty() && line.back() == '\\') {
+            last = line.size() - 1;
+            if (first == i) headLength = last;
+            continue;
+        }
+        last = 0;
+        size_t lead = 0;
+        while (lead < line.size() && IsSpace(line[lead])) ++lead;
+        const t_parsed p = ParseLine(line.substr(lead));
+        if (p.kind == t_kind::kError) return false;
+        if (p.kind == t_kind::kSection) section = p.name;
+        if (p.kind != t_kind::kValue || section + ":" + p.name != target) continue;
+        // The value starts on the line's first physical line when nothing was
+        // joined before it; otherwise the value part of all of them goes.
+        const t_physical& head = lines[first];
+        if (first != i && lead + p.valueStart > headLength) return false;
+        const size_t start = head.begin + lead + p.valueStart;
+        const size_t stop = first == i ? head.begin + lead + p.valueEnd : ph.end;
+        result.append(text, copied, start - copied);
+        result += "false";
+        copied = stop;
+        changed = true;
+    }
+    if (!changed) return false;
+    result.append(text, copied, std::string::npos);
+    *out = std::move(result);
+    return true;
+}
+
+bool IniResetFlag(const std::string& path, const char* key) {
+    const t_dict before = LoadDict(path.c_str());
+    if (!before || !key || !iniparser_find_entry(before.get(), key)) return false;
+    bool ok = false;
+    const std::string text = ReadSmallFile(path, &ok);
+    std::string changed;
+    if (!ok || !ResetIniValue(text, key, &changed)) return false;
+    t_safeFileWriter writer;
+    if (!writer.Begin(path.c_str()) || !writer.Write(changed.data(), changed.size())) {
+        fprintf(stderr, "iniparser: cannot open %s\n", kSettingsFileName);
+        return false;
+    }
+    // iniparser reads the new text back before it replaces the file: a line
+    // this scan read differently would otherwise change another setting.
+    char self[64];
+    snprintf(self, sizeof self, "/proc/self/fd/%d", writer.GetFd());
+    const t_dict after = LoadDict(self);
+    if (!OnlyKeyChanged(before.get(), after.get(), Lower(key))) {
+        FcitxLog(WARNING, "%s: %s left alone, it could not be rewritten safely", path.c_str(), key);
+        writer.Abort();
+        return false;
+    }
+    if (!writer.Commit()) {
+        fprintf(stderr, "iniparser: cannot open %s\n", kSettingsFileName);
+        return false;
+    }
+    return true;
+}
+
+void LoadImeSettings(const std::string& path, t_imeSettings* settings) {
+    const t_dict d = LoadDict(path.c_str());
+    const t_imeSettings defaults;
+    settings->englishRetain = BoolOf(DictValue(d.get(), "Key:SwichEnglishRetainExist"), defaults.englishRetain);
+    settings->keypadDigits = BoolOf(DictValue(d.get(), "Advance:KeyPadInputDigital"), defaults.keypadDigits);
+    settings->shuangPin = BoolOf(DictValue(d.get(), "Genelal:ShuangPin"), defaults.shuangPin);
+    settings->shuangPinHint = BoolOf(DictValue(d.get(), "Genelal:HintSP"), defaults.shuangPinHint);
+    settings->semicolonIsEmpty = BoolOf(DictValue(d.get(), "ShuangPin:FenHao_is_empt"), defaults.semicolonIsEmpty);
+}
+
+t_fifoSignal SignalSyncFifo(const char* path) {
+    if (!path || !*path) return t_fifoSignal::kFailed;
+    struct stat st;
+    if (lstat(path, &st) != 0) {
+        if (errno != ENOENT) return t_fifoSignal::kFailed;
+        if (mkfifo(path, 0777) != 0 && errno != EEXIST) {
+            fprintf(stderr, "Could not create fifo %s\n", path);
+            return t_fifoSignal::kFailed;
+        }
+        if (lstat(path, &st) != 0) return t_fifoSignal::kFailed;
+    }
+    if (!S_ISFIFO(st.st_mode) || st.st_uid != geteuid()) return t_fifoSignal::kNotOurs;
+    // O_NOFOLLOW: a link put there since the check is not followed.
+    // O_NONBLOCK: with no reader the open fails at once (ENXIO).
+    const int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return errno == ENXIO ? t_fifoSignal::kNoReader : t_fifoSignal::kFailed;
+    struct stat opened;
+    const bool same = fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev && opened.st_ino == st.st_ino;
+    close(fd);
+    return same ? t_fifoSignal::kSignalled : t_fifoSignal::kNotOurs;
+}
+
+void RegisterSwitchHotkey(FcitxInstance* instance, t_switchHotkey* hotkey, const std::string& iniPath) {
+    if (!instance || !hotkey) return;
+    const std::string keys = IniGetString(iniPath, kSwitchKey, kDefaultSwitchKey);
+    ReleaseSwitchHotkey(hotkey);
+    FcitxHotkeySetKey(keys.c_str(), hotkey->keys);
+    hotkey->instance = instance;
+    if (hotkey->registered) return;  // the filter reads the keys parsed just now
+    FcitxHotkeyHook hook;
+    hook.hotkey = hotkey->keys;
+    hook.hotkeyhandle = FcitxVetraHotkeyFilter;
+    hook.arg = hotkey;
+    FcitxInstanceRegisterHotkeyFilter(instance, hook);
+    hotkey->registered = true;
+}
+
+INPUT_RETURN_VALUE FcitxVetraHotkeyFilter(void* arg) {
+    auto* hotkey = static_cast<t_switchHotkey*>(arg);
+    FcitxInstance* instance = hotkey ? hotkey->instance : nullptr;
+    if (!instance) return IRV_DO_NOTHING;
+    const int index = FcitxInstanceGetIMIndexByName(instance, kImeUniqueName);
+    if (index < 1) return IRV_DO_NOTHING;
+    FcitxInstanceSwitchIMByIndex(instance, index);
+    FcitxInputContext* ic = FcitxInstanceGetCurrentIC(instance);
+    if (ic && FcitxInstanceGetCurrentState(instance) != IS_ACTIVE) FcitxInstanceEnableIM(instance, ic, false);
+    return IRV_DO_NOTHING;
+}
+
+void ReleaseSwitchHotkey(t_switchHotkey* hotkey) {
+    if (!hotkey) return;
+    FcitxHotkeyFree(hotkey->keys);
+}
+
+}  // namespace n_fcitx

@@ -1,0 +1,177 @@
+// The engine as the front end uses it: every operation runs under one mutex,
+// so that the dictionary save on the save worker never overlaps the main
+// thread's conversions and learnings. Any thread; one operation at a time.
+#pragma once
+
+#include <mutex>
+
+#include "src/engine/engine_iface.h"
+
+namespace n_fcitx {
+
+class t_serializedEngine final : public IVetraCoreEngine {
+public:
+    explicit t_serializedEngine(IVetraCoreEngine* inner) : m_inner(inner) {}
+    ~t_serializedEngine() = default;
+
+    // The count is the inner engine's: the front end never releases it.
+    int32_t AddRef() override {
+        t_lock lock(m_mutex);
+        return m_inner->AddRef();
+    }
+    int32_t Release() override {
+        t_lock lock(m_mutex);
+        return m_inner->Release();
+    }
+    bool SetVersion(const char* version, const char* buildDate) override {
+        t_lock lock(m_mutex);
+        return m_inner->SetVersion(version, buildDate);
+    }
+    bool Init(const char* sysDir, const char* usrDir) override {
+        t_lock lock(m_mutex);
+        return m_inner->Init(sysDir, usrDir);
+    }
+    IVetraCoreResult* Convert(const char* input, uint32_t requestId, uint8_t* cloudAsked, uint8_t mode) override {
+        t_lock lock(m_mutex);
+        return m_inner->Convert(input, requestId, cloudAsked, mode);
+    }
+    bool LearnWord(IVetraCoreWordBuffer* buffer) override {
+        t_lock lock(m_mutex);
+        return m_inner->LearnWord(buffer);
+    }
+    bool SaveDicts() override {
+        t_lock lock(m_mutex);
+        return m_inner->SaveDicts();
+    }
+    IVetraCoreWordBuffer* CreateWordBuffer() override {
+        t_lock lock(m_mutex);
+        return m_inner->CreateWordBuffer();
+    }
+    bool InitCloud(n_cloud::IVetraCoreCloudHelper* helper) override {
+        t_lock lock(m_mutex);
+        return m_inner->InitCloud(helper);
+    }
+    bool StartKernel() override {
+        t_lock lock(m_mutex);
+        return m_inner->StartKernel();
+    }
+    bool LearnEnglishWord(const char* word) override {
+        t_lock lock(m_mutex);
+        return m_inner->LearnEnglishWord(word);
+    }
+    IVetraCoreResultElement* ConvertChars(const char* text) override {
+        t_lock lock(m_mutex);
+        return m_inner->ConvertChars(text);
+    }
+    bool ReloadExtDict() override {
+        t_lock lock(m_mutex);
+        return m_inner->ReloadExtDict();
+    }
+    IVetraCoreAbbrResult* GetSysAbbrList() override {
+        t_lock lock(m_mutex);
+        return m_inner->GetSysAbbrList();
+    }
+    IVetraCoreAbbrResult* GetUsrAbbrList() override {
+        t_lock lock(m_mutex);
+        return m_inner->GetUsrAbbrList();
+    }
+    bool AddUsrAbbr(IVetraCoreAbbrElement* element) override {
+        t_lock lock(m_mutex);
+        return m_inner->AddUsrAbbr(element);
+    }
+    bool DeleteUsrAbbr(IVetraCoreAbbrElement* element) override {
+        t_lock lock(m_mutex);
+        return m_inner->DeleteUsrAbbr(element);
+    }
+    bool ImportUsrAbbrList(IVetraCoreAbbrResult* list) override {
+        t_lock lock(m_mutex);
+        return m_inner->ImportUsrAbbrList(list);
+    }
+    bool NotifyAbbrUsrDictChanged() override {
+        t_lock lock(m_mutex);
+        return m_inner->NotifyAbbrUsrDictChanged();
+    }
+    bool SavePhrases() override {
+        t_lock lock(m_mutex);
+        return m_inner->SavePhrases();
+    }
+    bool ExportPhrasesFile(const char* path) override {
+        t_lock lock(m_mutex);
+        return m_inner->ExportPhrasesFile(path);
+    }
+    bool ImportPhrasesFile(const char* path) override {
+        t_lock lock(m_mutex);
+        return m_inner->ImportPhrasesFile(path);
+    }
+    IVetraCoreAbbrElement* CreateAbbrElement() override {
+        t_lock lock(m_mutex);
+        return m_inner->CreateAbbrElement();
+    }
+    IVetraCoreAbbrResult* CreateAbbrResult() override {
+        t_lock lock(m_mutex);
+        return m_inner->CreateAbbrResult();
+    }
+    bool SaveUsrDict() override {
+        t_lock lock(m_mutex);
+        return m_inner->SaveUsrDict();
+    }
+    bool NeedFullUsrDictUpload() override {
+        t_lock lock(m_mutex);
+        return m_inner->NeedFullUsrDictUpload();
+    }
+    bool DropEmptyUsrExtDict() override {
+        t_lock lock(m_mutex);
+        return m_inner->DropEmptyUsrExtDict();
+    }
+    bool LoadTempUsrDict(const char* secondListPath, const char* listPath) override {
+        t_lock lock(m_mutex);
+        return m_inner->LoadTempUsrDict(secondListPath, listPath);
+    }
+    bool MergeUsrExtDictFile(const char* const* files, const uint16_t* subKinds, const uint16_t* kinds, int32_t count) override {
+        t_lock lock(m_mutex);
+        return m_inner->MergeUsrExtDictFile(files, subKinds, kinds, count);
+    }
+    int32_t PrepareUsrDictUpload(char* out1, char* out2, uint32_t size) override {
+        t_lock lock(m_mutex);
+        return m_inner->PrepareUsrDictUpload(out1, out2, size);
+    }
+    bool CommitUsrDictUpload() override {
+        t_lock lock(m_mutex);
+        return m_inner->CommitUsrDictUpload();
+    }
+    bool NotifyUsrDictExtChanged() override {
+        t_lock lock(m_mutex);
+        return m_inner->NotifyUsrDictExtChanged();
+    }
+    bool NotifyUsrDictV3Changed() override {
+        t_lock lock(m_mutex);
+        return m_inner->NotifyUsrDictV3Changed();
+    }
+    bool ImportUsrDict(const char* path, uint32_t* wordCount) override {
+        t_lock lock(m_mutex);
+        return m_inner->ImportUsrDict(path, wordCount);
+    }
+    bool RestoreUsrDict(const char* path) override {
+        t_lock lock(m_mutex);
+        return m_inner->RestoreUsrDict(path);
+    }
+    bool BackupUsrDict(const char* path, uint32_t* wordCount) override {
+        t_lock lock(m_mutex);
+        return m_inner->BackupUsrDict(path, wordCount);
+    }
+    bool RemoveUsrDict() override {
+        t_lock lock(m_mutex);
+        return m_inner->RemoveUsrDict();
+    }
+    IVetraCoreQuickInputResult* QueryQuickInput(uint32_t page, uint32_t filter1, uint32_t filter2) override {
+        t_lock lock(m_mutex);
+        return m_inner->QueryQuickInput(page, filter1, filter2);
+    }
+
+private:
+    using t_lock = std::lock_guard<std::recursive_mutex>;
+    IVetraCoreEngine* m_inner;
+    std::recursive_mutex m_mutex;
+};
+
+}  // namespace n_fcitx

@@ -1,0 +1,460 @@
+// The input method fcitx loads: its state record, start-up, the callbacks
+// around the keys (init, reset, close, reload), the candidate refresh and the
+// candidates' commit callback. The composition logic itself is t_imeSession.
+// fcitx main thread only; dictionary saves run on the save worker.
+#include <libintl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include <fcitx-config/hotkey.h>
+#include <fcitx-utils/log.h>
+#include <fcitx/candidate.h>
+#include <fcitx/context.h>
+#include <fcitx/fcitx.h>
+#include <fcitx/frontend.h>
+#include <fcitx/ime.h>
+#include <fcitx/instance.h>
+
+#include "src/cloud/cloud_reply.h"
+#include "src/engine/engine_iface.h"
+#include "src/fcitx/addon_paths.h"
+#include "src/fcitx/front_settings.h"
+#include "src/fcitx/ime_session.h"
+#include "src/fcitx/ime_text.h"
+#include "src/fcitx/panel_link.h"
+#include "src/fcitx/save_worker.h"
+#include "src/fcitx/serialized_engine.h"
+
+namespace n_fcitx {
+namespace {
+
+constexpr uint32_t kNoRequest = 0xFFFFFFFFu;
+constexpr const char* kDefaultVersion = "1.0.0.0001";
+constexpr const char* kBuildDate = "Aug 22 2019 07:35:33";
+constexpr const char* kChooseKeys = "1234567890";
+// A save starts after this long without a newer learning, so that it does
+// not hold the engine while the user types on.
+constexpr std::chrono::milliseconds kSaveQuietPeriod(1000);
+
+// Learnings ask for saves; the save itself runs on the worker, through the
+// serialized engine, so a commit only posts it.
+class t_workerSaver final : public i_dictSaver {
+public:
+    explicit t_workerSaver(IVetraCoreEngine* engine) : m_engine(engine) {}
+    void RequestSave() override {
+        IVetraCoreEngine* engine = m_engine;
+        m_worker.Post([engine] { engine->SaveDicts(); });
+    }
+    void Drain() { m_worker.Drain(); }
+
+private:
+    IVetraCoreEngine* m_engine;
+    t_saveWorker m_worker{kSaveQuietPeriod};
+};
+
+// The state record; one per process.
+struct FcitxVetraPinyin {
+    FcitxInstance* instance = nullptr;
+    IVetraCoreEngine* engine = nullptr;  // the serialized engine
+    std::unique_ptr<t_serializedEngine> serialized;
+    std::unique_ptr<n_cloud::CVetraCoreCloudHelperDummy> helper;
+    bool panelPresent = false;
+    t_switchHotkey hotkey;
+    n_fcitx::t_imeSettings settings;
+    t_imeSession session;
+    std::unique_ptr<t_workerSaver> saver;
+    IVetraCoreResult* shown = nullptr;  // the result the candidates refer to
+};
+
+FcitxVetraPinyin* g_state = nullptr;
+
+void ApplySettings(FcitxVetraPinyin* st) {
+    t_sessionSettings& s = st->session.Settings();
+    s.englishRetain = st->settings.englishRetain != 0;
+    s.keypadDigits = st->settings.keypadDigits != 0;
+    s.shuangpin = st->settings.shuangPin != 0;
+    s.shuangpinHint = st->settings.shuangPinHint != 0;
+    s.semicolonEmpty = st->settings.semicolonIsEmpty != 0;
+}
+
+// fcitx's side of the session's requests.
+class t_fcitxHost final : public i_imeHost {
+public:
+    explicit t_fcitxHost(FcitxInstance* instance)
+        : m_instance(instance), m_input(FcitxInstanceGetInputState(instance)),
+          m_list(FcitxInputStateGetCandidateList(m_input)) {}
+    void CommitText(const char* text) override {
+        if (FcitxInputContext* ic = FcitxInstanceGetCurrentIC(m_instance))
+            FcitxInstanceCommitString(m_instance, ic, text);
+    }
+    void SetOutputString(const char* text) override {
+        char* out = FcitxInputStateGetOutputString(m_input);
+        const size_t n = Utf8PrefixBelow(text, strlen(text), kFcitxOutputRoom);
+        memcpy(out, text, n);
+        out[n] = '\0';
+    }
+    int PageSize() override { return FcitxCandidateWordGetPageSize(m_list); }
+    int WindowSize() override { return FcitxCandidateWordGetCurrentWindowSize(m_list); }
+    int CandidateCount() override { return FcitxCandidateWordGetListSize(m_list); }
+    int ChooseOnPage(int index) override { return FcitxCandidateWordChooseByIndex(m_list, index); }
+
+private:
+    FcitxInstance* m_instance;
+    FcitxInputState* m_input;
+    FcitxCandidateWordList* m_list;
+};
+
+// A message cut below fcitx's room on a character boundary (a cut inside a
+// character makes the D-Bus UIs drop the whole string).
+void AddMessage(FcitxMessages* messages, const std::string& text) {
+    const size_t n = Utf8PrefixBelow(text.c_str(), text.size(), kMessageRoom);
+    FcitxMessagesAddMessageAtLast(messages, MSG_INPUT, "%s", text.substr(0, n).c_str());
+}
+
+int CursorInMessage(const std::string& text, int position) {
+    const int room = int(Utf8PrefixBelow(text.c_str(), text.size(), kMessageRoom));
+    return std::clamp(position, 0, room);
+}
+
+void SetRawInput(FcitxInputState* input, const t_composition& s) {
+    char* raw = FcitxInputStateGetRawInputBuffer(input);
+    memcpy(raw, s.raw, size_t(s.rawLength));
+    raw[s.rawLength] = '\0';
+    FcitxInputStateSetRawInputBufferSize(input, s.rawLength);
+    FcitxInputStateSetShowCursor(input, true);
+}
+
+INPUT_RETURN_VALUE CommitCandidate(void* arg, FcitxCandidateWord* word) {
+    auto* st = static_cast<FcitxVetraPinyin*>(arg);
+    t_fcitxHost host(st->instance);
+    return INPUT_RETURN_VALUE(
+        st->session.CommitCandidate(word ? static_cast<const t_selectionRecord*>(word->priv) : nullptr, host));
+}
+
+bool AppendCandidate(FcitxVetraPinyin* st, FcitxCandidateWordList* list, t_selectionRecord* record,
+                     const char* shownText, const char* extra, bool highlighted) {
+    FcitxCandidateWord word = {};
+    word.strWord = EncodeCandidateString(shownText, 0, extra, kPanelMask);
+    if (!word.strWord || !record) {
+        free(word.strWord);
+        free(record);
+        return false;
+    }
+    word.callback = CommitCandidate;
+    word.wordType = highlighted ? MSG_CANDIATE_CURSOR : MSG_OTHER;
+    word.owner = st;
+    word.priv = record;
+    FcitxCandidateWordAppend(list, &word);
+    return true;
+}
+
+void FillCandidates(FcitxVetraPinyin* st) {
+    FcitxInstance* instance = st->instance;
+    FcitxInputState* input = FcitxInstanceGetInputState(instance);
+    FcitxCandidateWordList* list = FcitxInputStateGetCandidateList(input);
+    t_imeSession& session = st->session;
+    t_composition& s = session.State();
+    FcitxInstanceCleanInputWindow(instance);
+
+    // Digits typed: the letters stay letters, nothing is converted.
+    if (session.UnconsumedHasDigit()) {
+        if (s.rawLength > 0) {
+            const int shift = session.BuildOutputString(nullptr);
+            const std::string text = session.Output();
+            AddMessage(FcitxInputStateGetPreedit(input), text);
+            FcitxInputStateSetCursorPos(input, CursorInMessage(text, s.cursor + shift));
+            FcitxInputStateSetClientCursorPos(input, 0);
+            SetRawInput(input, s);
+        }
+        session.SetCharacterSegments();
+        return;
+    }
+
+    const uint8_t mode = s.selectionCount > 0 ? 1 : 0;
+    uint8_t cloudAsked = 0;
+    if (st->helper) st->helper->SetRequestId(kNoRequest);
+    if (IVetraCoreResult* first = st->engine->Convert(session.Unconsumed(), kNoRequest, &cloudAsked, mode)) {
+        const bool atEdge = s.cursor == s.rawLength || s.cursor == 0;
+        IVetraCoreResultElement* element = atEdge ? first->GetElement(s.highlight) : nullptr;
+        session.RebuildSegments(element ? element : first->GetElement(0));
+        session.KeepFirstResult(first);
+    } else {
+        session.RebuildSegments(nullptr);
+    }
+    session.UpdateCursorPrefix();
+    session.UpdateConversionStart();
+
+    uint32_t requestId = kNoRequest;
+    if (st->panelPresent) requestId = n_cloud::CloudRequestIds().Next();
+    if (st->helper) st->helper->SetRequestId(requestId);
+    const char* converted = s.raw + std::clamp(s.conversionStart, 0, s.rawLength);
+    IVetraCoreResult* result = st->engine->Convert(converted, requestId, &cloudAsked, mode);
+
+    const int pageSize = std::max(1, FcitxCandidateWordGetPageSize(list));
+    if (result && st->panelPresent) {
+        const t_selectionRecord* prefix = session.CursorPrefix();
+        for (int32_t i = 0; i < result->GetCount(); ++i) {
+            IVetraCoreResultElement* e = result->GetElement(i);
+            if (!e) continue;
+            const char* extra = prefix && i % pageSize == 0 ? prefix->text : "";
+            AppendCandidate(st, list, NewSelectionRecord(prefix ? i + 1 : i, e, e->GetInputLength(), e->GetText()),
+                            e->GetDisplayText(), extra, i == s.highlight);
+        }
+        if (st->shown) st->shown->Release();
+        st->shown = result;
+    } else if (result) {
+        result->Release();
+    }
+
+    if (FcitxCandidateWordGetListSize(list) == 0) {
+        if (!st->panelPresent) st->panelPresent = IsImepanelPresent();
+        if (!st->panelPresent) {
+            NotifyImepanelWatchdog();
+            ClearImepanelWatchdog();
+        } else if (!(strcmp(converted, "u") == 0 ||
+                     (session.Settings().shuangpin && strcmp(converted, "U") == 0))) {
+            // The letters themselves stand as the one candidate.
+            const char* text = strcmp(converted, "v") == 0 ? "〔〕" : converted;
+            AppendCandidate(st, list, NewSelectionRecord(0, nullptr, uint32_t(strlen(converted)), text), text, "",
+                            s.highlight == 0);
+        }
+    }
+    FcitxCandidateWordSetFocus(list, s.highlight);
+
+    if (s.cursor == s.rawLength || s.cursor == 0) {
+        FcitxCandidateWord* word = FcitxCandidateWordGetByTotalIndex(list, s.highlight);
+        const auto* record = word ? static_cast<const t_selectionRecord*>(word->priv) : nullptr;
+        session.RebuildSegments(record ? record->element : nullptr);
+    }
+
+    if (s.rawLength > 0) {
+        const int shift = session.BuildOutputString("'");
+        std::string preedit = session.Output();
+        const t_sessionSettings& settings = session.Settings();
+        FcitxCandidateWord* word = FcitxCandidateWordGetByTotalIndex(list, s.highlight);
+        const auto* record = word ? static_cast<const t_selectionRecord*>(word->priv) : nullptr;
+        if (settings.shuangpin && settings.shuangpinHint && converted[0] != 'U' && record && record->element) {
+            if (char* pinyin = record->element->GetPinyinText()) {
+                if (strcmp(pinyin, "[]") != 0) {
+                    for (int i = 0; i < 3; ++i) preedit += "&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;";
+                    preedit += "<font style='color:#fc7905'>";
+                    preedit += pinyin;
+                    preedit += "</font>";
+                }
+                free(pinyin);
+            }
+        }
+        AddMessage(FcitxInputStateGetPreedit(input), preedit);
+        FcitxInputStateSetCursorPos(input, CursorInMessage(preedit, s.cursor + shift));
+        FcitxInputStateSetClientCursorPos(input, 0);
+        session.BuildOutputString(nullptr);
+        AddMessage(FcitxInputStateGetClientPreedit(input), session.Output());
+    }
+    SetRawInput(input, s);
+}
+
+// ---------------------------------------------------------------- callbacks
+
+boolean FcitxVetraInit(void* arg) {
+    auto* st = static_cast<FcitxVetraPinyin*>(arg);
+    FcitxInstance* instance = st->instance;
+    boolean yes = true, no = false;
+    FcitxInstanceSetContext(instance, CONTEXT_IM_KEYBOARD_LAYOUT, "us");
+    FcitxInstanceSetContext(instance, CONTEXT_DISABLE_QUICKPHRASE, &yes);
+    FcitxInstanceSetContext(instance, CONTEXT_DISABLE_AUTOENG, &yes);
+    FcitxInstanceSetContext(instance, CONTEXT_DISABLE_PUNC, &yes);
+    FcitxInstanceSetContext(instance, CONTEXT_SHOW_REMIND_STATUS, &no);
+    st->panelPresent = IsImepanelPresent();
+    FcitxInputContext* ic = FcitxInstanceGetCurrentIC(instance);
+    if (ic && FcitxInstanceGetCurrentState(instance) == IS_ACTIVE) dbus_setVetraImeVisible(1);
+    return ic != nullptr;
+}
+
+void FcitxVetraInputMethodReset(void* arg) {
+    auto* st = static_cast<FcitxVetraPinyin*>(arg);
+    st->session.Reset();
+    n_cloud::CloudRequestIds().Reset();
+    if (st->helper) st->helper->ReleasePending();
+    if (!FcitxInstanceGetCurrentIC(st->instance)) return;
+    if (FcitxInstanceGetCurrentState(st->instance) == IS_ACTIVE) {
+        FcitxLog(DEBUG, "Enter FcitxvetraInputMethodReset IS_ACTIVE");
+        dbus_setVetraImeVisible(1);
+    } else {
+        FcitxLog(DEBUG, "Enter FcitxvetraInputMethodReset IS_INACTIVE");
+        dbus_setVetraImeVisible(0);
+    }
+}
+
+INPUT_RETURN_VALUE FcitxVetraDoInput(void* arg, FcitxKeySym sym, unsigned int state) {
+    auto* st = static_cast<FcitxVetraPinyin*>(arg);
+    FcitxInstance* instance = st->instance;
+    FcitxInputState* input = FcitxInstanceGetInputState(instance);
+    FcitxCandidateWordList* list = FcitxInputStateGetCandidateList(input);
+    FcitxCandidateWordSetChoose(list, kChooseKeys);
+    FcitxGlobalConfig* config = FcitxInstanceGetGlobalConfig(instance);
+    t_keyEvent key;
+    key.sym = uint32_t(sym);
+    key.state = state;
+    key.simple = FcitxHotkeyIsHotKeySimple(sym, state);
+    key.prevPage = FcitxHotkeyIsHotKey(sym, state, FcitxConfigPrevPageKey(instance, config));
+    key.nextPage = FcitxHotkeyIsHotKey(sym, state, FcitxConfigNextPageKey(instance, config));
+    t_fcitxHost host(instance);
+    return INPUT_RETURN_VALUE(st->session.DoInput(key, host));
+}
+
+INPUT_RETURN_VALUE FcitxVetraGetCandWords(void* arg) {
+    auto* st = static_cast<FcitxVetraPinyin*>(arg);
+    FcitxInputState* input = FcitxInstanceGetInputState(st->instance);
+    FcitxCandidateWordList* list = FcitxInputStateGetCandidateList(input);
+    FcitxCandidateWordSetPageSize(list, FcitxInstanceGetGlobalConfig(st->instance)->iMaxCandWord);
+    FcitxCandidateWordSetChoose(list, kChooseKeys);
+    FillCandidates(st);
+    return st->session.State().rawLength > 0 ? IRV_DISPLAY_CANDWORDS : IRV_CLEAN;
+}
+
+boolean FcitxVetraPhraseTips(void*) { return false; }
+void FcitxVetraSave(void*) {}
+INPUT_RETURN_VALUE FcitxVetraKeyBlocker(void*, FcitxKeySym, unsigned int) { return IRV_TO_PROCESS; }
+void FcitxVetraUpdateSurroundingText(void*) {}
+INPUT_RETURN_VALUE FcitxVetraDoReleaseInput(void*, FcitxKeySym, unsigned int) { return IRV_TO_PROCESS; }
+
+void FcitxVetraReloadConfig(void* arg) {
+    auto* st = static_cast<FcitxVetraPinyin*>(arg);
+    // Saves asked for by learning land before the reload's own.
+    st->saver->Drain();
+    ReloadFrontSettings(*st->engine, GetSettingsIniPath(), SyncFifoPath(), &st->settings, &st->hotkey);
+    ApplySettings(st);
+}
+
+void FcitxVetraOnClose(void* arg, FcitxIMCloseEventType event) {
+    auto* st = static_cast<FcitxVetraPinyin*>(arg);
+    FcitxLog(DEBUG, "Enter FcitxVetraOnClose:%d", int(event));
+    if (st->session.Settings().englishRetain && event == CET_ChangeByInactivate) {
+        if (st->session.State().rawLength > 0) {
+            st->session.BuildOutputString(nullptr);
+            if (FcitxInputContext* ic = FcitxInstanceGetCurrentIC(st->instance))
+                FcitxInstanceCommitString(st->instance, ic, st->session.Output().c_str());
+        }
+        return;
+    }
+    st->saver->RequestSave();
+    dbus_setVetraImeVisible(0);
+}
+
+// ---------------------------------------------------------------- start-up
+
+std::string ReadPackageVersion() {
+    FILE* f = fopen(kPackageVersionFile, "r");
+    if (!f) {
+        fprintf(stderr, "cannot open %s\n", kPackageVersionFile);
+        return kDefaultVersion;
+    }
+    char line[128] = {};
+    const bool got = fgets(line, sizeof line, f) != nullptr;
+    fclose(f);
+    line[strcspn(line, "\r\n")] = '\0';
+    return got && line[0] ? line : kDefaultVersion;
+}
+
+// The kernel's answer to "banben" (its second candidate) as the user's
+// version file, written whole through a temporary file.
+void WriteVersionFile(IVetraCoreEngine* engine) {
+    const std::string path = HomePath(".config/VetraPY/vetra.version");
+    if (path.empty()) return;
+    IVetraCoreResult* result = engine->Convert("banben", kNoRequest, nullptr, 0);
+    if (!result) return;
+    IVetraCoreResultElement* second = result->GetElement(1);
+    const char* text = second ? second->GetText() : nullptr;
+    if (text) {
+        const std::string temp = path + ".tmp";
+        FILE* f = fopen(temp.c_str(), "w");
+        if (!f) {
+            fprintf(stderr, "cannot open %s\n", path.c_str());
+        } else {
+            const size_t n = strlen(text);
+            const bool ok = fwrite(text, 1, n, f) == n && fflush(f) == 0 && fsync(fileno(f)) == 0;
+            if (fclose(f) == 0 && ok) {
+                rename(temp.c_str(), path.c_str());
+            } else {
+                unlink(temp.c_str());
+            }
+        }
+    }
+    result->Release();
+}
+
+void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
+    bindtextdomain(kTextDomain, kLocaleDir);
+    bind_textdomain_codeset(kTextDomain, "UTF-8");
+    IVetraCoreEngine* engine = CreateVetraCoreEngine();
+    if (!engine) return nullptr;
+    auto st = std::make_unique<FcitxVetraPinyin>();
+    st->instance = instance;
+    st->serialized = std::make_unique<t_serializedEngine>(engine);
+    st->engine = st->serialized.get();
+    st->engine->SetVersion(ReadPackageVersion().c_str(), kBuildDate);
+
+    const char* dataOverride = getenv(kSystemDataEnv);
+    const char* sysDir = dataOverride && *dataOverride ? dataOverride : kSystemDataDir;
+    const std::string usrDir = HomePath(".config");
+    if (usrDir.empty() || !st->engine->Init(sysDir, usrDir.c_str())) {
+        FcitxLog(ERROR, "load dict fail, <sys path>: %s, <usr path>: %s.\n", sysDir, usrDir.c_str());
+        return nullptr;
+    }
+    st->helper = std::make_unique<n_cloud::CVetraCoreCloudHelperDummy>();
+    if (!st->engine->InitCloud(st->helper.get())) FcitxLog(INFO, "InitCloud fail.\n");
+    st->saver = std::make_unique<t_workerSaver>(st->engine);
+    st->session.SetEngine(st->engine);
+    st->session.SetSaver(st->saver.get());
+    const std::string ini = GetSettingsIniPath();
+    LoadImeSettings(ini, &st->settings);
+    ApplySettings(st.get());
+    WriteVersionFile(st->engine);
+
+    FcitxIMIFace iface = {};
+    iface.ResetIM = FcitxVetraInputMethodReset;
+    iface.DoInput = FcitxVetraDoInput;
+    iface.GetCandWords = FcitxVetraGetCandWords;
+    iface.PhraseTips = FcitxVetraPhraseTips;
+    iface.Save = FcitxVetraSave;
+    iface.Init = FcitxVetraInit;
+    iface.ReloadConfig = FcitxVetraReloadConfig;
+    iface.KeyBlocker = FcitxVetraKeyBlocker;
+    iface.UpdateSurroundingText = FcitxVetraUpdateSurroundingText;
+    iface.DoReleaseInput = FcitxVetraDoReleaseInput;
+    iface.OnClose = FcitxVetraOnClose;
+    FcitxInstanceRegisterIMv2(instance, st.get(), kImeUniqueName, dgettext(kTextDomain, "Vetra Pinyin"),
+                              "vetrapinyin", iface, 5, "zh_CN");
+    RegisterSwitchHotkey(instance, &st->hotkey, ini);
+    LaunchPanelWatchdog();
+    g_state = st.get();
+    return st.release();
+}
+
+void FcitxVetraPinyinDestroy(void* arg) {
+    auto* st = static_cast<FcitxVetraPinyin*>(arg);
+    // Every save asked for lands, then the last state is written.
+    st->saver->Drain();
+    st->engine->SaveDicts();
+    st->session.Reset();
+    if (st->shown) st->shown->Release();
+    ReleaseSwitchHotkey(&st->hotkey);
+    if (g_state == st) g_state = nullptr;
+    delete st;
+    FcitxLog(INFO, "FcitxVetraPinyinDestroy");
+}
+
+}  // namespace
+}  // namespace n_fcitx
+
+extern "C" {
+FCITX_EXPORT_API int ABI_VERSION = FCITX_ABI_VERSION;
+FCITX_EXPORT_API FcitxIMClass ime = {n_fcitx::FcitxVetraPinyinCreate, n_fcitx::FcitxVetraPinyinDestroy};
+}

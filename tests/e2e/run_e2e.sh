@@ -1,0 +1,236 @@
+#!/bin/bash
+# One end-to-end run: a private session bus, a stub owning the panel's and the
+# watchdog's names, a private headless fcitx with a temporary HOME and the
+# addon from the build's addon folder, and the driver's commands. Cleans up
+# by process id; stops fcitx with the D-Bus Exit, which runs every Destroy.
+#
+#   run_e2e.sh --driver PATH --addon-dir DIR [options] [-- DRIVER-COMMAND...]
+#
+# Options:
+#   --im NAME            input method fcitx starts with (default vetrapinyin);
+#                        both it and vetrapinyin are enabled
+#   --page-size N        fcitx's candidate page size (default 5)
+#   --own NAME           the stub owns NAME (repeatable); "panel" and "watchdog"
+#                        stand for the names of display 0
+#   --hang               the stub never answers (a hung panel)
+#   --home-file REL SRC  copy SRC to $HOME/REL before fcitx starts (repeatable)
+#   --watchdog           a stub watchdog program first on fcitx's PATH; it
+#                        records each start
+#   --fifo-reader        a reader waits on the save-done FIFO (VETRA_SYNC_FIFO)
+#   --fcitx-env K=V      extra environment for fcitx (repeatable)
+#   --preload LIBS       LD_PRELOAD for fcitx (a sanitizer runtime); the run
+#                        fails when fcitx's log holds a sanitizer report
+#   --keep               keep the temporary folder and print its path
+# Checks after the run (each prints OK or FAIL):
+#   --expect-log ERE         a line of the driver's output matches
+#   --expect-stub ERE        a line of the stub's output matches
+#   --expect-no-stub ERE     no line of the stub's output matches
+#   --expect-file REL SRC    $HOME/REL holds exactly the bytes of SRC
+#   --expect-watchdog N      the stub watchdog started N times
+#   --expect-fifo-signalled  the FIFO reader was released
+# "--restart" among the driver commands stops fcitx with Exit and starts it
+# again on the same HOME. Exit status 0 when the driver and every check pass.
+set -uo pipefail
+
+drive= im=vetrapinyin page_size=5 hang=0 watchdog=0 fifo_reader=0 keep=0 preload=
+addon_dirs=() owns=() home_files=() fcitx_env=() checks=() driver_cmds=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --driver) drive=$2; shift 2 ;;
+        --addon-dir) addon_dirs+=("$2"); shift 2 ;;
+        --im) im=$2; shift 2 ;;
+        --page-size) page_size=$2; shift 2 ;;
+        --own) owns+=("$2"); shift 2 ;;
+        --hang) hang=1; shift ;;
+        --home-file) home_files+=("$2" "$3"); shift 3 ;;
+        --watchdog) watchdog=1; shift ;;
+        --fifo-reader) fifo_reader=1; shift ;;
+        --fcitx-env) fcitx_env+=("$2"); shift 2 ;;
+        --preload) preload=$2; shift 2 ;;
+        --keep) keep=1; shift ;;
+        --expect-log|--expect-stub|--expect-no-stub|--expect-watchdog) checks+=("$1" "$2"); shift 2 ;;
+        --expect-file) checks+=("$1" "$2|$3"); shift 3 ;;
+        --expect-fifo-signalled) checks+=("$1" ""); shift ;;
+        --) shift; driver_cmds=("$@"); break ;;
+        -h|--help) sed -n '2,35p' "$0"; exit 0 ;;
+        *) echo "run_e2e.sh: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+[ -x "$drive" ] || { echo "run_e2e.sh: --driver must name the built driver" >&2; exit 2; }
+for tool in fcitx dbus-daemon; do
+    command -v "$tool" >/dev/null || { echo "run_e2e.sh: $tool missing (scripts/packages.txt)" >&2; exit 2; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/vetra-e2e.XXXXXX")
+pids=()
+fcitx_pid=
+stop_fcitx() {
+    [ -n "$fcitx_pid" ] || return 0
+    if kill -0 "$fcitx_pid" 2>/dev/null; then
+        "$drive" --no-signals --timeout 5000 call org.fcitx.Fcitx-0 /inputmethod \
+            org.fcitx.Fcitx.InputMethod Exit >/dev/null 2>&1
+        for _ in $(seq 100); do
+            kill -0 "$fcitx_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$fcitx_pid" 2>/dev/null && echo "FAIL	fcitx did not leave on Exit"
+    fi
+    wait "$fcitx_pid" 2>/dev/null
+    fcitx_pid=
+}
+cleanup() {
+    local rc=$?
+    stop_fcitx
+    for ((k=${#pids[@]}-1; k>=0; k--)); do
+        kill -TERM "${pids[k]}" 2>/dev/null || continue
+        for _ in $(seq 50); do kill -0 "${pids[k]}" 2>/dev/null || break; sleep 0.1; done
+        kill -KILL "${pids[k]}" 2>/dev/null
+        wait "${pids[k]}" 2>/dev/null
+    done
+    if [ "$keep" = 1 ]; then echo "run_e2e.sh: kept $work" >&2; else rm -rf "$work"; fi
+    exit $rc
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# ---- HOME with fcitx's profile, the addon in fcitx's user prefix --------------
+home=$work/home
+cfg=$home/.config/fcitx
+mkdir -p "$cfg/addon" "$cfg/lib"
+cat > "$cfg/profile" <<PROFILE
+[Profile]
+IMName=$im
+EnabledIMList=fcitx-keyboard-us:True,vetrapinyin:True
+PROFILE
+cat > "$cfg/config" <<CONFIG
+[Output]
+CandidateWordNumber=$page_size
+[Program]
+DelayStart=0
+CONFIG
+for dir in "${addon_dirs[@]+"${addon_dirs[@]}"}"; do
+    cp "$dir"/*.so "$cfg/lib/" && cp "$dir"/*.conf "$cfg/addon/" || exit 2
+done
+for ((k=0; k<${#home_files[@]}; k+=2)); do
+    mkdir -p "$(dirname "$home/${home_files[k]}")"
+    cp "${home_files[k+1]}" "$home/${home_files[k]}" || exit 2
+done
+path=$PATH
+if [ "$watchdog" = 1 ]; then
+    mkdir -p "$work/bin"
+    printf '#!/bin/sh\necho started >> "%s"\n' "$work/watchdog.starts" > "$work/bin/vetra-imepanel-watchdog"
+    chmod +x "$work/bin/vetra-imepanel-watchdog"
+    path=$work/bin:$PATH
+fi
+
+# ---- a private session bus without service activation ---------------------------
+cat > "$work/bus.conf" <<BUS
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=$work</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+BUS
+dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=3 3>"$work/bus.address" \
+    >"$work/dbus.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/bus.address" ] && break; sleep 0.05; done
+[ -s "$work/bus.address" ] || { echo "run_e2e.sh: dbus-daemon did not start" >&2; exit 1; }
+export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus.address")
+unset DISPLAY
+
+# ---- the stub owns its names before fcitx looks for them --------------------------
+if [ ${#owns[@]} -gt 0 ]; then
+    stub_args=(--no-signals)
+    [ "$hang" = 1 ] && stub_args+=(--hang)
+    for name in "${owns[@]}"; do
+        case $name in
+            panel) name=com.fcitx_imepanel.hotel_0 ;;
+            watchdog) name=com.fcitx_imepanel_watchdog.hotel_0 ;;
+        esac
+        stub_args+=(--own "$name")
+    done
+    "$drive" "${stub_args[@]}" hold 0 >"$work/stub.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do
+        [ "$(grep -c '^OWNED' "$work/stub.log")" -ge ${#owns[@]} ] && break
+        sleep 0.05
+    done
+fi
+touch "$work/stub.log"
+
+if [ "$fifo_reader" = 1 ]; then
+    mkfifo -m 600 "$work/sync.fifo"
+    fcitx_env+=("VETRA_SYNC_FIFO=$work/sync.fifo")
+    # the reader's open returns once fcitx opens the FIFO for writing
+    ( timeout 60 cat "$work/sync.fifo" >/dev/null && echo released > "$work/fifo.released" ) &
+    pids+=($!)
+fi
+
+# ---- fcitx ---------------------------------------------------------------------------
+start_fcitx() {
+    local env_pre=()
+    [ -n "$preload" ] && env_pre=(LD_PRELOAD="$preload"
+        ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+    env HOME="$home" XDG_CONFIG_HOME="$home/.config" LANG=C.UTF-8 LC_ALL=C.UTF-8 PATH="$path" \
+        FCITX_NO_PRIVATE_DBUS=1 "${env_pre[@]+"${env_pre[@]}"}" "${fcitx_env[@]+"${fcitx_env[@]}"}" \
+        fcitx -D -s 0 --disable fcitx-xim,fcitx-x11,fcitx-xkb,fcitx-vk >>"$work/fcitx.log" 2>&1 &
+    fcitx_pid=$!
+}
+
+rc=0
+phase=()
+run_phase() {
+    start_fcitx
+    timeout 120 "$drive" "${phase[@]}" >>"$work/drive.log" 2>&1 || rc=1
+    stop_fcitx >>"$work/drive.log"
+}
+for arg in "${driver_cmds[@]+"${driver_cmds[@]}"}" --restart; do
+    if [ "$arg" = --restart ]; then
+        [ ${#phase[@]} -gt 0 ] && run_phase
+        phase=()
+    else
+        phase+=("$arg")
+    fi
+done
+# the fifo reader needs a moment to note its release
+[ "$fifo_reader" = 1 ] && for _ in $(seq 20); do [ -e "$work/fifo.released" ] && break; sleep 0.05; done
+
+# ---- checks ------------------------------------------------------------------------
+report() {   # report OK|FAIL text
+    echo "$1	$2" >>"$work/drive.log"
+    [ "$1" = OK ] || rc=1
+}
+for ((k=0; k<${#checks[@]}; k+=2)); do
+    what=${checks[k]} arg=${checks[k+1]}
+    case $what in
+        --expect-log) grep -qE -- "$arg" "$work/drive.log" && report OK "log /$arg/" || report FAIL "log /$arg/" ;;
+        --expect-stub) grep -qE -- "$arg" "$work/stub.log" && report OK "stub /$arg/" || report FAIL "stub /$arg/" ;;
+        --expect-no-stub) grep -qE -- "$arg" "$work/stub.log" && report FAIL "stub has /$arg/" || report OK "stub lacks /$arg/" ;;
+        --expect-file)
+            rel=${arg%%|*} src=${arg#*|}
+            cmp -s "$home/$rel" "$src" && report OK "file $rel" || report FAIL "file $rel differs from $src" ;;
+        --expect-watchdog)
+            n=$(cat "$work/watchdog.starts" 2>/dev/null | wc -l)
+            [ "$n" = "$arg" ] && report OK "watchdog started $n" || report FAIL "watchdog started $n, not $arg" ;;
+        --expect-fifo-signalled)
+            [ -e "$work/fifo.released" ] && report OK "fifo signalled" || report FAIL "fifo reader still waiting" ;;
+    esac
+done
+if [ -n "$preload" ] && grep -qE 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$work/fcitx.log"; then
+    report FAIL "sanitizer report in fcitx's log"
+fi
+cat "$work/drive.log"
+grep '^CALL' "$work/stub.log" | sed 's/^/stub: /'
+if [ "$rc" != 0 ]; then
+    echo "---- fcitx log ----"
+    grep -v 'Load Addon Config File' "$work/fcitx.log"
+fi
+exit "$rc"

@@ -1,0 +1,297 @@
+// The input method's composition logic with a fake engine and host: output
+// string, segments, key rules, commit limits and the learning save rule.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "tests/src/fcitx/fake_engine.h"
+
+namespace {
+
+struct t_sel {
+    const char* text;
+    uint32_t covered;
+};
+
+void Compose(t_imeSession& session, const char* raw, int cursor, std::vector<t_sel> sels = {},
+             std::vector<int> segEnds = {}) {
+    t_composition& s = session.State();
+    s.rawLength = int32_t(strlen(raw));
+    memcpy(s.raw, raw, size_t(s.rawLength) + 1);
+    s.cursor = cursor;
+    for (const t_sel& sel : sels) {
+        FillSelectionRecord(&s.selections[s.selectionCount++], 0, nullptr, sel.covered, sel.text);
+        s.consumed += int32_t(sel.covered);
+    }
+    s.conversionStart = s.consumed;
+    s.segCount = int32_t(segEnds.size());
+    for (size_t i = 0; i < segEnds.size(); ++i) s.segEnds[i] = segEnds[i];
+}
+
+TEST(ImeOutputString, SeparatorsSelectionsAndCursorShift) {
+    struct Case {
+        const char* name;
+        const char* raw;
+        int cursor;
+        std::vector<t_sel> sels;
+        std::vector<int> segs;
+        const char* sep;
+        const char* output;
+        int shift;
+    } cases[] = {
+        {"syllables apart", "nihao", 5, {}, {0, 2, 5}, "'", "ni'hao", 1},
+        {"cursor inside: later separators do not shift", "nihaoma", 2, {}, {0, 2, 5, 7}, "'", "ni'hao'ma", 0},
+        {"typed apostrophe is not doubled", "xi'an", 5, {}, {0, 3, 5}, "'", "xi'an", 0},
+        {"no separator", "nihao", 5, {}, {0, 2, 5}, nullptr, "nihao", 0},
+        {"selections then the rest", "nihaoma", 7, {{"你好", 5}}, {0, 2}, "'", "你好ma", 1},
+        {"letters past the last segment follow a separator", "nihaoma", 7, {}, {0, 2, 5}, "'", "ni'hao'ma", 2},
+        {"right after a selection only the selections", "nihaoma", 7, {{"你好", 5}}, {}, "'", "你好", 1},
+        {"three selections and pinyin", "woaini", 6, {{"我", 2}, {"爱", 1}, {"你", 2}}, {0, 1}, "'", "我爱你i", 4},
+    };
+    for (const Case& c : cases) {
+        t_imeSession session;
+        Compose(session, c.raw, c.cursor, c.sels, c.segs);
+        EXPECT_EQ(session.BuildOutputString(c.sep), c.shift) << c.name;
+        EXPECT_EQ(session.Output(), c.output) << c.name;
+    }
+}
+
+TEST(ImeSegments, RebuiltFromInputEnds) {
+    struct Case {
+        const char* name;
+        std::vector<int> ends;
+        bool element;
+        std::vector<int> expected;
+    } cases[] = {
+        {"per character", {2, 5, 7}, true, {0, 2, 5, 7}},
+        {"no input ends: the input length", {}, true, {0, 0}},
+        {"no element: the whole input", {}, false, {0, 7}},
+    };
+    for (const Case& c : cases) {
+        t_imeSession session;
+        Compose(session, "nihaoma", 7);
+        fakes::t_element element("你好吗", c.ends);
+        session.RebuildSegments(c.element ? &element : nullptr);
+        const t_composition& s = session.State();
+        EXPECT_EQ(std::vector<int>(s.segEnds, s.segEnds + s.segCount), c.expected) << c.name;
+    }
+    // Ends past the segment room stop there instead of overrunning it.
+    t_imeSession session;
+    Compose(session, "a", 1);
+    std::vector<int> many(100);
+    for (int i = 0; i < 100; ++i) many[size_t(i)] = i + 1;
+    fakes::t_element long_element("x", many);
+    session.RebuildSegments(&long_element);
+    EXPECT_EQ(session.State().segCount, kSegmentMax);
+}
+
+TEST(ImeKeys, RulesAndReturnValues) {
+    const uint32_t ctrl = FcitxKeyState_Ctrl;
+    struct Case {
+        const char* name;
+        const char* raw;
+        int cursor;
+        std::vector<t_sel> sels;
+        t_keyEvent key;
+        int windowSize;
+        int ret;
+        const char* rawAfter;
+        int cursorAfter;
+        int selectionsAfter;
+    } cases[] = {
+        {"letter starts the input", "", 0, {}, {'n', 0, true}, 5, IRV_DISPLAY_CANDWORDS, "n", 1, 0},
+        {"apostrophe on empty input goes on", "", 0, {}, {'\'', 0, true}, 5, IRV_TO_PROCESS, "", 0, 0},
+        {"apostrophe after a letter", "xi", 2, {}, {'\'', 0, true}, 5, IRV_DISPLAY_CANDWORDS, "xi'", 3, 0},
+        {"letter inserted at the cursor", "nhao", 1, {}, {'i', 0, true}, 5, IRV_DISPLAY_CANDWORDS, "nihao", 2, 0},
+        {"digit beyond the page is input", "ni", 2, {}, {'5', 0, true}, 3, IRV_DISPLAY_CANDWORDS, "ni5", 3, 0},
+        {"digit on the page chooses", "ni", 2, {}, {'2', 0, true}, 3, IRV_TO_PROCESS, "ni", 2, 0},
+        {"zero is input", "ni", 2, {}, {'0', 0, true}, 3, IRV_DISPLAY_CANDWORDS, "ni0", 3, 0},
+        {"plus after a digit is input", "v1", 2, {}, {'+', 0, true}, 5, IRV_DISPLAY_CANDWORDS, "v1+", 3, 0},
+        {"keypad digit is input", "ni", 2, {}, {FcitxKey_KP_7, 0, false}, 5, IRV_DISPLAY_CANDWORDS, "ni7", 3, 0},
+        {"BackSpace removes before the cursor", "nihao", 5, {}, {FcitxKey_BackSpace}, 5, IRV_DISPLAY_CANDWORDS,
+         "niha", 4, 0},
+        {"BackSpace of the last letter ends", "n", 1, {}, {FcitxKey_BackSpace}, 5, IRV_CLEAN, "", 0, 0},
+        {"BackSpace after a selection undoes it", "nihaoma", 7, {{"你好", 5}}, {FcitxKey_BackSpace}, 5,
+         IRV_DISPLAY_CANDWORDS, "nihaoma", 7, 0},
+        {"Delete at the end is swallowed", "ni", 2, {}, {FcitxKey_Delete}, 5, IRV_DO_NOTHING, "ni", 2, 0},
+        {"Delete inside", "nihao", 1, {}, {FcitxKey_Delete}, 5, IRV_DISPLAY_CANDWORDS, "nhao", 1, 0},
+        {"Right at the end wraps to the consumed position", "nihaoma", 7, {{"你好", 5}}, {FcitxKey_Right}, 5,
+         IRV_DISPLAY_CANDWORDS, "nihaoma", 5, 1},
+        {"Left at 0 wraps to the end", "nihao", 0, {}, {FcitxKey_Left}, 5, IRV_DISPLAY_CANDWORDS, "nihao", 5, 0},
+        {"Left at the consumed position undoes", "nihaoma", 5, {{"你好", 5}}, {FcitxKey_Left}, 5,
+         IRV_DISPLAY_CANDWORDS, "nihaoma", 5, 0},
+        {"End at the end is swallowed", "ni", 2, {}, {FcitxKey_End}, 5, IRV_DO_NOTHING, "ni", 2, 0},
+        {"Ctrl+C is swallowed", "ni", 2, {}, {'C', ctrl}, 5, IRV_DO_NOTHING, "ni", 2, 0},
+        {"Tab is swallowed", "ni", 2, {}, {FcitxKey_Tab}, 5, IRV_DO_NOTHING, "ni", 2, 0},
+        {"other keys go on", "ni", 2, {}, {FcitxKey_F1}, 5, IRV_TO_PROCESS, "ni", 2, 0},
+        {"arrows without input go on", "", 0, {}, {FcitxKey_Left}, 5, IRV_TO_PROCESS, "", 0, 0},
+    };
+    for (const Case& c : cases) {
+        t_imeSession session;
+        fakes::t_host host;
+        host.windowSize = c.windowSize;
+        Compose(session, c.raw, c.cursor, c.sels);
+        EXPECT_EQ(session.DoInput(c.key, host), c.ret) << c.name;
+        const t_composition& s = session.State();
+        EXPECT_STREQ(s.raw, c.rawAfter) << c.name;
+        EXPECT_EQ(s.cursor, c.cursorAfter) << c.name;
+        EXPECT_EQ(s.selectionCount, c.selectionsAfter) << c.name;
+    }
+}
+
+TEST(ImeKeys, FullInputSwallowsTheNextLetter) {
+    t_imeSession session;
+    fakes::t_host host;
+    const std::string full(kRawInputMax, 'a');
+    Compose(session, full.c_str(), kRawInputMax);
+    EXPECT_EQ(session.DoInput({'b', 0, true}, host), IRV_DO_NOTHING);
+    EXPECT_EQ(std::string(session.State().raw), full);
+}
+
+TEST(ImeKeys, PagingAndHighlight) {
+    struct Case {
+        const char* name;
+        int highlight;
+        t_keyEvent key;
+        int after;
+    } cases[] = {
+        {"previous page on the first page", 2, {FcitxKey_minus, 0, false, true, false}, 0},
+        {"next page", 2, {FcitxKey_equal, 0, false, false, true}, 5},
+        {"next page stops at the last page", 17, {FcitxKey_equal, 0, false, false, true}, 15},
+        {"Down", 4, {FcitxKey_Down}, 5},
+        {"Down stops at the last candidate", 19, {FcitxKey_Down}, 19},
+        {"Up stops at the first", 0, {FcitxKey_Up}, 0},
+    };
+    for (const Case& c : cases) {
+        t_imeSession session;
+        fakes::t_host host;  // 20 candidates, pages of 5
+        Compose(session, "ni", 2);
+        session.State().highlight = c.highlight;
+        EXPECT_EQ(session.DoInput(c.key, host), IRV_DISPLAY_CANDWORDS) << c.name;
+        EXPECT_EQ(session.State().highlight, c.after) << c.name;
+        EXPECT_TRUE(session.State().highlightMoved) << c.name;
+    }
+}
+
+TEST(ImeKeys, SpaceChoosesTheHighlightAndEnterCommitsTheLetters) {
+    fakes::t_engine engine;
+    t_imeSession session;
+    session.SetEngine(&engine);
+    fakes::t_host host;
+    Compose(session, "v1", 2);
+    session.State().highlight = 7;
+    EXPECT_EQ(session.DoInput({FcitxKey_space, 0, true}, host), IRV_COMMIT_STRING);
+    EXPECT_EQ(host.chosen, 2);
+    EXPECT_EQ(session.DoInput({FcitxKey_Return}, host), IRV_CLEAN);
+    EXPECT_EQ(host.committed, std::vector<std::string>{"v1"});
+    EXPECT_EQ(engine.english, std::vector<std::string>{"v1"});
+}
+
+TEST(ImeCommit, LongOutputGoesOutWhole) {
+    struct Case {
+        size_t bytes;
+        int ret;
+        bool direct;
+    } cases[] = {{1800, IRV_COMMIT_STRING, false}, {1801, IRV_CLEAN, true}, {5000, IRV_CLEAN, true}};
+    for (const Case& c : cases) {
+        fakes::t_engine engine;
+        t_imeSession session;
+        session.SetEngine(&engine);
+        fakes::t_host host;
+        const std::string text(c.bytes - 1, 'x');
+        Compose(session, "ab", 2);
+        // Selections of up to 1000 bytes each make up the text; the last covers the input.
+        t_composition& s = session.State();
+        s.selectionCount = 0;
+        for (size_t done = 0; done < text.size(); done += 1000)
+            FillSelectionRecord(&s.selections[s.selectionCount++], 0, nullptr, 0,
+                                text.substr(done, 1000).c_str());
+        auto last = NewSelectionRecord(0, nullptr, 2, "y");
+        EXPECT_EQ(session.CommitCandidate(last, host), c.ret) << c.bytes;
+        free(last);
+        const std::string& got = c.direct ? (host.committed.empty() ? "" : host.committed[0]) : host.output;
+        EXPECT_EQ(got, text + "y") << c.bytes;
+    }
+}
+
+TEST(ImeCommit, SixtyThreeSelectionsAndACursorPrefixBothCommit) {
+    // The first conversion's first candidate 你好吗 ends at 2, 5, 7: with the
+    // cursor behind "nihao" its prefix is 你好.
+    fakes::t_element first("你好吗", {2, 5, 7});
+    fakes::t_result result({&first});
+    fakes::t_engine engine;
+    t_imeSession session;
+    session.SetEngine(&engine);
+    fakes::t_host host;
+    std::vector<t_sel> sels(63, t_sel{"字", 0});
+    Compose(session, "nihaoma", 5, sels, {0, 2, 5, 7});
+    session.KeepFirstResult(&result);
+    ASSERT_TRUE(session.UpdateCursorPrefix());
+    EXPECT_STREQ(session.CursorPrefix()->text, "你好");
+    fakes::t_element ma("吗", {2});
+    auto chosen = NewSelectionRecord(1, &ma, 2, "吗");
+    session.State().conversionStart = 5;
+    EXPECT_EQ(session.CommitCandidate(chosen, host), IRV_COMMIT_STRING);
+    free(chosen);
+    std::string expected;
+    for (int i = 0; i < 63; ++i) expected += "字";
+    EXPECT_EQ(host.output, expected + "你好吗");
+    EXPECT_EQ(session.State().selectionCount, kSelectionMax + 1);
+    EXPECT_EQ(first.truncatedTo, 2u);  // the prefix learns as its two characters
+    session.Reset();
+    EXPECT_EQ(first.refs, 1);
+    EXPECT_EQ(ma.refs, 1);
+}
+
+TEST(ImeLearning, SavingStartsWithTheTwentySeventhLearning) {
+    fakes::t_element word("你好", {2, 5});
+    fakes::t_engine engine;
+    fakes::t_saver saver;
+    t_imeSession session;
+    session.SetEngine(&engine);
+    session.SetSaver(&saver);
+    for (int n = 1; n <= 28; ++n) {
+        Compose(session, "nihao", 5);
+        t_composition& s = session.State();
+        FillSelectionRecord(&s.selections[s.selectionCount++], 0, &word, 5, "你好");
+        s.conversionStart = 5;
+        session.CommitAndLearn();
+        session.Reset();
+        EXPECT_EQ(saver.requests, n <= 26 ? 0 : n - 26) << "learning " << n;
+    }
+    EXPECT_EQ(engine.learned.size(), 28u);
+    EXPECT_EQ(engine.learned.back(), "你好");
+}
+
+TEST(ImeLearning, WhatACommitLearns) {
+    struct Case {
+        const char* name;
+        const char* raw;
+        bool selection;
+        int conversionStart;
+        const char* word;
+        const char* english;
+    } cases[] = {
+        {"letters alone: an English word", "abc", false, 0, nullptr, "abc"},
+        {"a selection and letters left", "nihaoma", true, 5, "你好ma", nullptr},
+        {"nothing left to learn", "", false, 0, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        fakes::t_element word("你好", {2, 5});
+        fakes::t_engine engine;
+        t_imeSession session;
+        session.SetEngine(&engine);
+        Compose(session, c.raw, int(strlen(c.raw)));
+        t_composition& s = session.State();
+        if (c.selection) FillSelectionRecord(&s.selections[s.selectionCount++], 0, &word, 5, "你好");
+        s.conversionStart = c.conversionStart;
+        session.CommitAndLearn();
+        EXPECT_EQ(engine.learned, c.word ? std::vector<std::string>{c.word} : std::vector<std::string>{})
+            << c.name;
+        EXPECT_EQ(engine.english, c.english ? std::vector<std::string>{c.english} : std::vector<std::string>{})
+            << c.name;
+        EXPECT_EQ(session.LearnCount(), c.word || c.english ? 1 : 0) << c.name;
+    }
+}
+
+}  // namespace
