@@ -8,6 +8,7 @@
 #include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/cand_collector.h"
+#include "kernel/convert/cand_filter.h"
 #include "kernel/convert/cloud_request.h"
 #include "kernel/convert/correction_cands.h"
 #include "kernel/convert/custom_cands.h"
@@ -139,6 +140,7 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
         }
     }
     if (lattice->GetArcCount() > 0) {
+        collector->SetFilters(m_runOuterFilter, nullptr);
         collector->SetDebugMode(m_debug);
         double probs[kMaxPositions] = {};
         for (int e = 0; e <= syllables.GetLength(); ++e) probs[e] = syllables.GetForward(e);
@@ -291,9 +293,19 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     if (l >= kMaxInputChars) return 0;
     const int n = l;
 
-    t_arrayWord array(results, request->pageStart, request->pageSize, uint32_t(request->pinnedCount), nullptr,
+    // The auxiliary code typed after the input keeps only the candidates
+    // whose characters it names.
+    t_auxCodeServices services = t_auxCodeServices::Kernel();
+    services.keyMap = m_dicts.keyMap;
+    t_partionedZiFilter auxFilter(services);
+    if (!ParseAuxCode(&auxFilter, nullptr, &m_arena, request->auxCode)) return 0;
+    i_candidateFilter* aux = auxFilter.IsReady() ? &auxFilter : nullptr;
+    m_runOuterFilter = m_outerFilter ? m_outerFilter : &t_singleton<t_outterCandFilter>::Get();
+
+    t_arrayWord array(results, request->pageStart, request->pageSize, uint32_t(request->pinnedCount), aux,
                       &m_arena);
     if (!array.IsValid()) return 0;
+    array.SetCandFilter(m_runOuterFilter);
     array.EnableDelWordFilter();
     t_inputCaseMap caseMap;
     caseMap.Init(&m_arena, input, n);

@@ -18,6 +18,7 @@ class t_candCollector;
 struct t_inputCaseMap;
 struct t_cloudRequestParams;
 struct t_cloudAsked;
+class i_candidateFilter;
 
 // One conversion as the kernel's pinyin branch asks for it.
 struct t_convertRequest {
@@ -75,6 +76,10 @@ public:
     // (those that are ready) at every run.
     void SetDicts(const t_convertDicts* dicts) { m_fixedDicts = dicts; }
 
+    // The filter every page refuses unwanted characters with (null: the
+    // process-wide outer filter).
+    void SetOuterFilter(i_candidateFilter* filter) { m_outerFilter = filter; }
+
     // The trusted two-syllable pairs of the cloud trigger (null: every pair asks).
     void SetTrustedPairs(const uint8_t* table) { m_trustedPairs = table; }
 
@@ -104,6 +109,8 @@ private:
     t_convertDicts m_dicts;
     const t_convertDicts* m_fixedDicts = nullptr;
     const uint8_t* m_trustedPairs = nullptr;
+    i_candidateFilter* m_outerFilter = nullptr;
+    i_candidateFilter* m_runOuterFilter = nullptr;  // the filter of the current run
     bool m_debug = false;
     bool m_repeatKey = false;
     bool m_personName = false;

@@ -29,9 +29,10 @@ public:
     }
     // The first page of input.
     std::vector<std::u16string> Page(const std::wstring& input, t_convertRequest* out = nullptr,
-                                     bool correction = false) {
+                                     bool correction = false, const wchar_t* aux = nullptr) {
         t_convertRequest request;
         request.correction = correction;
+        request.auxCode = aux;
         request.input = input.c_str();
         request.inputLength = int32_t(input.size());
         request.pageSize = 9;
@@ -67,6 +68,22 @@ TEST_F(GeneratorBuiltDataTest, TypicalInputsOfferTheExpectedWordsOnTheFirstPage)
         const int at = IndexOf(page, c.text);
         EXPECT_GE(at, 0) << std::string(c.input, c.input + wcslen(c.input));
         EXPECT_LE(at, c.atMost);
+    }
+}
+
+TEST_F(GeneratorBuiltDataTest, AnAuxiliaryCodeKeepsOnlyTheWordsItNames) {
+    const struct {
+        const wchar_t* input;
+        const wchar_t* code;
+        std::u16string kept, dropped;
+    } cases[] = {{L"jiang", L"s", u"江", u"将"}, {L"lin", L"m", u"林", u"临"}};
+    for (const auto& c : cases) {
+        const auto all = Page(c.input);
+        ASSERT_GE(IndexOf(all, c.dropped), 0);
+        const auto kept = Page(c.input, nullptr, false, c.code);
+        EXPECT_GE(IndexOf(kept, c.kept), 0);
+        EXPECT_EQ(-1, IndexOf(kept, c.dropped));
+        EXPECT_GT(kept.size(), 0u);
     }
 }
 
