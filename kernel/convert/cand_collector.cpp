@@ -109,6 +109,8 @@ int t_candCollector::Offer(t_candWord* w, double p) {
     int filtered = 0;
     const int r = m_out->Add(w, &filtered);
     if (r == kArrayNotAdded && p > m_bound) m_bound = p;
+    if ((r == kArrayAdded || r == kArrayMerged) && w->kind == kCandKindScored && w->rank < m_lowestPower)
+        m_lowestPower = w->rank;
     return r;
 }
 
@@ -134,6 +136,7 @@ void t_candCollector::CollectAll(const double* probs, bool singleLetter) {
     m_bound = 0.0;
     m_longestEnd = m_firstWordEnd = m_firstAddedEnd = 0;
     m_longestValue = m_fullAdded = 0;
+    m_lowestPower = kNoLowestPower;
     m_singleLetter = singleLetter;
     if (!m_lattice || !m_out || !m_arena || !probs) return;
     m_endCount = uint32_t(m_lattice->GetLength());

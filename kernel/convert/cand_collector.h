@@ -96,6 +96,9 @@ public:
     uint32_t GetFirstWordEnd() const { return m_firstWordEnd; }
     uint32_t GetFirstAddedEnd() const { return m_firstAddedEnd; }
     int32_t GetFullLengthAdded() const { return m_fullAdded; }
+    // The lowest power of the scored records it placed in the array (10000
+    // when none).
+    int32_t GetLowestPower() const { return m_lowestPower; }
 
     // The per-source adders: the number of records added. best/bestPower
     // report the source's best record.
@@ -147,5 +150,7 @@ private:
     uint32_t m_firstWordEnd = 0;
     uint32_t m_firstAddedEnd = 0;
     int32_t m_fullAdded = 0;
+    int32_t m_lowestPower = kNoLowestPower;
+    static constexpr int32_t kNoLowestPower = 10000;
     uint32_t m_endCount = 0;
 };

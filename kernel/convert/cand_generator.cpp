@@ -15,6 +15,7 @@
 #include "kernel/convert/english_cands.h"
 #include "kernel/convert/spell_variants.h"
 #include "kernel/convert/learn_routines.h"
+#include "kernel/convert/name_marks.h"
 #include "kernel/convert/post_process.h"
 #include "kernel/convert/word_finder.h"
 #include "kernel/convert/word_lattice.h"
@@ -42,6 +43,10 @@ constexpr uint32_t kSmartFuzzyPlaces = 25;
 constexpr int kMaxEnglishPrefixWords = 8;
 // Added to the rank of a composed reading of corrected letters.
 constexpr int kComposedCorrectionExtra = 25;
+// A composed name costing more than the best word by over this is not
+// offered; by over the second, not even noted as a name input.
+constexpr int32_t kNameOfferMargin = 699;
+constexpr int32_t kNameNoteMargin = 849;
 // A power of two, so that composition gets the probabilities back exactly.
 constexpr float kPartialEndWeight = 1.0f / 16384;
 
@@ -62,6 +67,11 @@ T* IfReady() {
 bool IsAsciiUpper(wchar_t c) { return c >= L'A' && c <= L'Z'; }
 
 }  // namespace
+
+int DecideComposedName(int32_t cost, int32_t best) {
+    if (cost - kNameOfferMargin <= best) return kNameOffered;
+    return best >= cost - kNameNoteMargin ? kNameNoted : kNameDropped;
+}
 
 int IsGameKeyInput(const wchar_t* text) {
     if (!text) return 0;
@@ -140,6 +150,7 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
         }
     }
     if (lattice->GetArcCount() > 0) {
+        collector->SetFilters(m_runOuterFilter, nullptr);
         collector->SetDebugMode(m_debug);
         double probs[kMaxPositions] = {};
         for (int e = 0; e <= syllables.GetLength(); ++e) probs[e] = syllables.GetForward(e);
@@ -177,8 +188,31 @@ void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& 
     t_wordLattice words;
     t_composeOutcome out;
     ComposeWords(compose, &segments, &words, target, &out);
+    if (request->names && fullLength == 0) NamePass(lattice, target, n, out.plain);
     // Capitals that no path reads are offered as typed.
     if (request->hasCapitals && !out.plain) AddRawInputCandidate(m_arena, target, input, m_debug);
+}
+
+void t_candGenerator::NamePass(const t_inputLattice* lattice, t_arrayWord* target, int n,
+                               const t_candWord* reading) {
+    t_nameNode nodes[3];
+    int16_t value = 0, plain = 0;
+    const int count = FindSurnameName(lattice, m_dicts.sys, nodes, &value, &plain);
+    if (count == 0) return;
+    m_namePathFound = true;
+    // The name's characters against the usual ones of the same syllables,
+    // per character: a name of far rarer characters is only noted, not
+    // offered.
+    const int decision = DecideComposedName(value / count, plain / count);
+    if (decision != kNameOffered) {
+        if (decision == kNameNoted) m_personName = true;
+        return;
+    }
+    // Beside a composed reading the name comes right after it.
+    const int32_t rank = reading ? reading->rank + 1 : value;
+    AddComposedNames(target, &m_arena, m_dicts.sys, uint32_t(n), nodes, count,
+                     int16_t(std::clamp<int32_t>(rank, 0, kCandNoPower - 1)), m_debug);
+    m_personName = true;
 }
 
 int t_candGenerator::RunFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n) {
@@ -255,8 +289,13 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
     collector.SetCharReadings(IfReady<t_hzDict>());
     CollectCandidates(request, *choice.lattice, &lattice, &collector, &corrections, letters, length);
     if (lattice.GetArcCount() == 0) return 0;
-    if (collector.GetFirstAddedEnd() < uint32_t(length) && !request->noPhrase)
+    if (collector.GetFirstAddedEnd() < uint32_t(length) && !request->noPhrase) {
+        // Corrected letters are not read as a name.
+        const uint8_t names = request->names;
+        request->names = 0;
         ComposePass(request, *choice.lattice, &lattice, &corrections, letters, length, collector.GetFullLengthAdded());
+        request->names = names;
+    }
     t_candWord** ranked = nullptr;
     const int count = corrections.CopyRanked(&m_arena, &ranked);
     if (count == 0) return 0;
@@ -292,13 +331,19 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     if (l >= kMaxInputChars) return 0;
     const int n = l;
 
-    // Letters typed after a TAB keep only the candidates whose characters match them.
-    t_partionedZiFilter auxFilter;
-    std::wstring auxError;
-    if (!ParseAuxCode(&auxFilter, &auxError, &m_arena, request->auxCode)) return 0;
-    t_arrayWord array(results, request->pageStart, request->pageSize, uint32_t(request->pinnedCount),
-                      auxFilter.IsReady() ? &auxFilter : nullptr, &m_arena);
+    // The auxiliary code typed after the input keeps only the candidates
+    // whose characters it names.
+    t_auxCodeServices services = t_auxCodeServices::Kernel();
+    services.keyMap = m_dicts.keyMap;
+    t_partionedZiFilter auxFilter(services);
+    if (!ParseAuxCode(&auxFilter, nullptr, &m_arena, request->auxCode)) return 0;
+    i_candidateFilter* aux = auxFilter.IsReady() ? &auxFilter : nullptr;
+    m_runOuterFilter = m_outerFilter ? m_outerFilter : &t_singleton<t_outterCandFilter>::Get();
+
+    t_arrayWord array(results, request->pageStart, request->pageSize, uint32_t(request->pinnedCount), aux,
+                      &m_arena);
     if (!array.IsValid()) return 0;
+    array.SetCandFilter(m_runOuterFilter);
     array.EnableDelWordFilter();
     t_inputCaseMap caseMap;
     caseMap.Init(&m_arena, input, n);
@@ -326,6 +371,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     const uint32_t longest = uint32_t(collector.GetLongestArcValue());
     const uint32_t firstWordEnd = collector.GetFirstWordEnd();
     const int32_t fullLength = collector.GetFullLengthAdded();
+    m_bestPower = int16_t(std::min<int32_t>(m_bestPower, collector.GetLowestPower()));
 
     t_cloudTrigger trigger(&syllables, &array, n, m_trustedPairs);
     const bool whole = request->segmentLength == 0 || request->segmentLength == length;

@@ -18,6 +18,7 @@ class t_candCollector;
 struct t_inputCaseMap;
 struct t_cloudRequestParams;
 struct t_cloudAsked;
+class i_candidateFilter;
 
 // One conversion as the kernel's pinyin branch asks for it.
 struct t_convertRequest {
@@ -60,6 +61,12 @@ struct t_generatorOptions {
 // in a row, or more than 90% of its characters among w q e r a s d.
 int IsGameKeyInput(const wchar_t* text);
 
+// What becomes of a composed person name of cost `cost` where the usual
+// reading of the same syllables costs `best`: offered (within 699), only
+// noted as a name input (within 849), or dropped.
+enum : int { kNameDropped = 0, kNameNoted = 1, kNameOffered = 2 };
+int DecideComposedName(int32_t cost, int32_t best);
+
 class t_candGenerator {
 public:
     t_candGenerator();
@@ -75,6 +82,10 @@ public:
     // (those that are ready) at every run.
     void SetDicts(const t_convertDicts* dicts) { m_fixedDicts = dicts; }
 
+    // The filter every page refuses unwanted characters with (null: the
+    // process-wide outer filter).
+    void SetOuterFilter(i_candidateFilter* filter) { m_outerFilter = filter; }
+
     // The trusted two-syllable pairs of the cloud trigger (null: every pair asks).
     void SetTrustedPairs(const uint8_t* table) { m_trustedPairs = table; }
 
@@ -86,6 +97,7 @@ public:
                  t_cloudAsked* asked = nullptr);
 
     bool PersonNameFlag() const { return m_personName; }
+    bool NamePathFound() const { return m_namePathFound; }
     int16_t BestPower() const { return m_bestPower; }
 
 private:
@@ -94,6 +106,10 @@ private:
                            t_candCollector* collector, t_arrayWord* target, const wchar_t* input, int n);
     void ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
                      t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength);
+    // A surname and given name read over the whole input, offered after the
+    // composed reading (when there is one) unless its characters are far
+    // rarer than the usual ones of the same syllables.
+    void NamePass(const t_inputLattice* lattice, t_arrayWord* target, int n, const t_candWord* reading);
     int RunFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
     int SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
     int CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main, int n);
@@ -104,6 +120,8 @@ private:
     t_convertDicts m_dicts;
     const t_convertDicts* m_fixedDicts = nullptr;
     const uint8_t* m_trustedPairs = nullptr;
+    i_candidateFilter* m_outerFilter = nullptr;
+    i_candidateFilter* m_runOuterFilter = nullptr;  // the filter of the current run
     bool m_debug = false;
     bool m_repeatKey = false;
     bool m_personName = false;

@@ -75,12 +75,30 @@ bool NameChar(const t_inputLattice* lattice, const t_sysDict* sys, int start, in
     return found;
 }
 
+// The cost of the cheapest one-character system word from start to end
+// (kCandNoPower when there is none).
+int32_t CheapestChar(const t_inputLattice* lattice, const t_sysDict* sys, int start, int end) {
+    int32_t best = kCandNoPower;
+    for (const t_wordArcNode* n = lattice->NodesEndingAt(end); n; n = n->next) {
+        if (n->start != start) continue;
+        for (const t_wordArc* a = n->arcs; a; a = a->next) {
+            if (a->source != kArcSourceSystem || a->syllables != 1) continue;
+            uint32_t off = 0, gram = 0;
+            uint16_t c = 0;
+            uint8_t more = 0;
+            if (sys->GetWordRecord(a->value, &off, &c, &gram, &more)) best = std::min<int32_t>(best, c);
+        }
+    }
+    return best;
+}
+
 }  // namespace
 
-int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameNode nodes[3], int16_t* value) {
+int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameNode nodes[3], int16_t* value,
+                    int16_t* plainValue) {
     if (!lattice || !sys || !nodes || !value) return 0;
     const int n = lattice->GetLength();
-    int best = 0;
+    int best = 0, cutA = 0, cutB = 0;
     int64_t bestCost = INT64_MAX;
     for (int a = 1; a < n; ++a) {
         for (const t_wordArcNode* sn = lattice->NodesEndingAt(a); sn; sn = sn->next) {
@@ -93,6 +111,7 @@ int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameN
                 if (NameChar(lattice, sys, a, n, &path[1], &c1) && c0 + c1 < bestCost) {
                     bestCost = c0 + c1;
                     best = 2;
+                    cutA = a;
                     std::copy(path, path + 2, nodes);
                 }
                 for (int b = a + 1; b < n; ++b)
@@ -100,12 +119,21 @@ int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameN
                         NameChar(lattice, sys, b, n, &path[2], &c2) && c0 + c1 + c2 < bestCost) {
                         bestCost = c0 + c1 + c2;
                         best = 3;
+                        cutA = a;
+                        cutB = b;
                         std::copy(path, path + 3, nodes);
                     }
             }
         }
     }
-    if (best) *value = int16_t(std::min<int64_t>(bestCost, kCandNoPower));
+    if (!best) return 0;
+    *value = int16_t(std::min<int64_t>(bestCost, kCandNoPower));
+    if (plainValue) {
+        int64_t plain = CheapestChar(lattice, sys, 0, cutA);
+        plain += best == 2 ? CheapestChar(lattice, sys, cutA, n)
+                           : CheapestChar(lattice, sys, cutA, cutB) + CheapestChar(lattice, sys, cutB, n);
+        *plainValue = int16_t(std::min<int64_t>(plain, kCandNoPower));
+    }
     return best;
 }
 

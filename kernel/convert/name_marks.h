@@ -37,9 +37,12 @@ struct t_nameNode {
 // word of the surname class) from position 0, then a given name of one or
 // two one-character system words to the end, given-name characters (their
 // class) first. The number of nodes written (2 or
-// 3; 0 when the input reads as no such name) and *value, the summed costs.
+// 3; 0 when the input reads as no such name) and *value, the summed costs;
+// *plainValue (when given) sums the cheapest one-character words over the
+// same spans, what the name's syllables cost read the usual way.
 class t_inputLattice;
-int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameNode nodes[3], int16_t* value);
+int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameNode nodes[3], int16_t* value,
+                    int16_t* plainValue = nullptr);
 
 // Joins the nodes into one record (source type 9, name mark 64, rank =
 // value) and adds it. The array's result, or 0 when the texts cannot be read

@@ -45,6 +45,7 @@ int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t page
     request.pageSize = pageSize;
     request.allLowerCase = 1;
     request.correction = g_correction ? 1 : 0;
+    request.names = 1;
     return generator.Generate(&request, results);
 }
 

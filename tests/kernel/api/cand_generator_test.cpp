@@ -29,13 +29,15 @@ public:
     }
     // The first page of input.
     std::vector<std::u16string> Page(const std::wstring& input, t_convertRequest* out = nullptr,
-                                     bool correction = false) {
+                                     bool correction = false, const wchar_t* aux = nullptr) {
         t_convertRequest request;
         request.correction = correction;
+        request.auxCode = aux;
         request.input = input.c_str();
         request.inputLength = int32_t(input.size());
         request.pageSize = 9;
         request.allLowerCase = 1;
+        request.names = names;
         n = generator.Generate(&request, results);
         if (out) *out = request;
         std::vector<std::u16string> texts;
@@ -49,6 +51,7 @@ public:
     }
 
     t_candGenerator generator;
+    uint8_t names = 1;
     t_candWord* results[9] = {};
     int n = 0;
 };
@@ -67,6 +70,43 @@ TEST_F(GeneratorBuiltDataTest, TypicalInputsOfferTheExpectedWordsOnTheFirstPage)
         const int at = IndexOf(page, c.text);
         EXPECT_GE(at, 0) << std::string(c.input, c.input + wcslen(c.input));
         EXPECT_LE(at, c.atMost);
+    }
+}
+
+TEST_F(GeneratorBuiltDataTest, AnAuxiliaryCodeKeepsOnlyTheWordsItNames) {
+    const struct {
+        const wchar_t* input;
+        const wchar_t* code;
+        std::u16string kept, dropped;
+    } cases[] = {{L"jiang", L"s", u"江", u"将"}, {L"lin", L"m", u"林", u"临"}};
+    for (const auto& c : cases) {
+        const auto all = Page(c.input);
+        ASSERT_GE(IndexOf(all, c.dropped), 0);
+        const auto kept = Page(c.input, nullptr, false, c.code);
+        EXPECT_GE(IndexOf(kept, c.kept), 0);
+        EXPECT_EQ(-1, IndexOf(kept, c.dropped));
+        EXPECT_GT(kept.size(), 0u);
+    }
+}
+
+// 刘志强 is no word of the list: a surname and two given-name characters.
+TEST_F(GeneratorBuiltDataTest, ASurnameAndGivenNameAreComposedIntoANameWhenNamesAreWanted) {
+    const struct {
+        const wchar_t* input;
+        uint8_t names;
+        std::u16string name;
+        bool offered;
+    } cases[] = {{L"liuzhiqiang", 1, u"刘志强", true}, {L"liuzhiqiang", 0, u"刘志强", false},
+                 {L"chenjianguo", 1, u"陈健国", true}, {L"nihao", 1, u"", false}};
+    for (const auto& c : cases) {
+        names = c.names;
+        const auto page = Page(c.input);
+        const int at = c.name.empty() ? -1 : IndexOf(page, c.name);
+        EXPECT_EQ(c.offered, at >= 1) << std::string(c.input, c.input + wcslen(c.input));
+        if (at >= 0) {
+            EXPECT_EQ(kCandSourceComposedName, results[at]->sourceType);
+        }
+        EXPECT_EQ(c.offered, generator.PersonNameFlag());
     }
 }
 

@@ -14,6 +14,15 @@ TEST(CandGeneratorTest, GameKeyInputIsARunOfFourOrMostlyMovementKeys) {
     for (const auto& c : cases) EXPECT_EQ(c.expected, IsGameKeyInput(c.text)) << (c.text ? "text" : "null");
 }
 
+TEST(CandGeneratorTest, ComposedNameIsOfferedNotedOrDroppedByItsDistanceFromTheBest) {
+    const struct {
+        int32_t cost, best;
+        int expected;
+    } cases[] = {{1699, 1000, kNameOffered}, {1700, 1000, kNameNoted}, {1750, 1000, kNameNoted},
+                 {1849, 1000, kNameNoted},   {1850, 1000, kNameDropped}, {1900, 1000, kNameDropped}};
+    for (const auto& c : cases) EXPECT_EQ(c.expected, DecideComposedName(c.cost, c.best)) << c.cost;
+}
+
 TEST(CandGeneratorTest, OptionsOutOfRangeFallBackToTheirDefaults) {
     t_candGenerator g;
     g.SetOptions(1, 0, 25, 9);
