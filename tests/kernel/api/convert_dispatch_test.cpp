@@ -21,15 +21,8 @@ struct t_cand {
     uint16_t source;
 };
 
-class DispatchBuiltDataTest : public KernelTest {
+class DispatchBuiltDataTest : public BuiltDataKernelTest {
 public:
-    void SetUp() override {
-        if (BuiltDataDir().empty()) GTEST_SKIP() << "no built system data (VETRA_SYSTEM_DATA_DIR)";
-        KernelTest::SetUp();
-        ASSERT_TRUE(LinkBuiltData());
-        Start();
-        ASSERT_EQ(1, RegisterKeyPyMap(0));
-    }
     // One conversion of input (a TAB cuts the caller's copy in `typed`).
     std::vector<t_cand> Convert(const std::wstring& input, uint8_t plain = 0, uint8_t english = 0,
                                 uint32_t pageSize = kPage) {
