@@ -8,10 +8,12 @@
 #include "kernel/api/kernel_learn.h"
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/api/kernel_startup.h"
+#include "kernel/convert/learn_routines.h"
 #include "kernel/lexicon/fuzzy_config.h"
 #include "kernel/lexicon/small_dicts.h"
 #include "kernel/lexicon/spell_model.h"
 #include "kernel/lexicon/string_dict_user.h"
+#include "kernel/runtime/text_helpers.h"
 #include "kernel/userdict/deleted_words.h"
 #include "tests/kernel/api/api_support.h"
 #include "tests/kernel/lexicon/small_dicts_support.h"
@@ -211,25 +213,20 @@ public:
 
 }  // namespace
 
-TEST_F(DictExtrasBuiltDataTest, SyllablesReadingsAndLetterWords) {
-    const int32_t zhong = GetSyllableId(L"zhong");
-    ASSERT_GE(zhong, 0);
-    EXPECT_STREQ(L"zhong", GetSyllableSpellingWide(pool, zhong));
-    EXPECT_EQ(-1, GetSyllableId(L"zhongx"));
-    uint16_t readings[8];
-    const int n = GetCharReadings(L'中', readings, 8);
-    EXPECT_NE(readings + n, std::find(readings, readings + n, uint16_t(zhong)));
-    uint32_t header = 0, version = 0;
-    ASSERT_EQ(1, GetSysDictInfo(&header, &version));
-    EXPECT_TRUE(version == 20090716 || version == 20140716);
-
+TEST_F(DictExtrasBuiltDataTest, ALetterWordIsDeletedUnderItsLetterIds) {
     const t_lstr* ids = LettersToIdString(pool, L"Ab");
     ASSERT_NE(nullptr, ids);
     EXPECT_EQ(GetLetterIdOfChar(L'b'), LstrGetUnit(ids, 1));
     EXPECT_EQ(nullptr, LettersToIdString(pool, L"a1"));
+    const t_lstr* letters = LettersToIdString(pool, L"vetrax");
+    const t_lstr* word = WideToLstr16(pool, L"vetrax");
+    ASSERT_TRUE(SetUserWordFlags(letters, word, 0, false, false));
     ASSERT_EQ(1u, LearnEnglishCommit(L"vetrax"));
     EXPECT_EQ(1, DeleteLetterWord(L"vetrax"));
     EXPECT_EQ(1, IsWordDeleted(L"vetrax"));
+    t_usrWordAttr attr;
+    EXPECT_TRUE(LookupUserWord(letters, word, &attr) && attr.freq == 0);
+    EXPECT_FALSE(HoldsEnglish(pool, L"vetrax"));
     EXPECT_EQ(0, DeleteLetterWord(L"中"));
 }
 
