@@ -8,11 +8,15 @@
 #include "kernel/api/kernel_learn.h"
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/api/kernel_startup.h"
+#include "kernel/convert/learn_routines.h"
 #include "kernel/lexicon/fuzzy_config.h"
+#include "kernel/lexicon/small_dicts.h"
 #include "kernel/lexicon/spell_model.h"
 #include "kernel/lexicon/string_dict_user.h"
+#include "kernel/runtime/text_helpers.h"
 #include "kernel/userdict/deleted_words.h"
 #include "tests/kernel/api/api_support.h"
+#include "tests/kernel/lexicon/small_dicts_support.h"
 
 namespace fs = std::filesystem;
 
@@ -133,6 +137,42 @@ TEST_F(DictExtrasTest, APinnedCandidateComesFirstAndAFullListDropsItsLast) {
     EXPECT_EQ(-1, PinCandidateFirst(pool, list.data(), kPinnedListMax + 1, L"x", 1, false));
 }
 
+TEST_F(DictExtrasTest, TheUrlGuideOfTheInputOrTheFirstCandidateThatHasOne) {
+    using dicttest::t_fields;
+    const std::u16string longUrl = u"https://example.org/" + std::u16string(250, u'a');
+    const dicttest::Bytes image = dicttest::BuildImage(
+        t_systemTable::kUrlGuide,
+        {{t_fields().S(u"百度").S(u"百度一下" + std::u16string(40, u'字')).S(u"https://www.baidu.com"),
+          t_fields().S(u"长").S(u"长地址").S(longUrl), t_fields().S(u"维基").S(u"维基百科").S(u"https://zh.wikipedia.org")},
+         {t_fields().S(u"wiki").S(u"维基百科").S(u"https://zh.wikipedia.org")}});
+    ASSERT_TRUE(testsupport::WriteFileBytes(sys + "/qzim_urlGuide.bin", std::string(image.begin(), image.end())));
+    Start();
+    std::vector<t_candWord> records(3);
+    std::vector<t_candWord*> list;
+    for (const wchar_t* text : {L"长", L"百度", L"维基"}) {
+        t_candWord::Clear(&records[list.size()]);
+        records[list.size()].text = pool.WideToLstr(text);
+        list.push_back(&records[list.size()]);
+    }
+    const struct {
+        const wchar_t* input;
+        int32_t count;
+        int found;
+        const wchar_t* url;
+        size_t textChars;
+    } cases[] = {
+        {L"wiki", 3, 1, L"https://zh.wikipedia.org", 4},
+        {L"xyz", 3, 1, L"https://www.baidu.com", kGuideTextChars},  // the over-long address is passed over
+        {L"xyz", 1, 0, L"", 0},
+    };
+    for (const auto& c : cases) {
+        wchar_t text[kGuideTextChars + 1], url[kGuideUrlChars + 1];
+        EXPECT_EQ(c.found, GetUrlGuide(list.data(), c.count, c.input, text, url)) << c.input << c.count;
+        EXPECT_STREQ(c.url, url);
+        EXPECT_EQ(c.textChars, wcslen(text));
+    }
+}
+
 TEST_F(DictExtrasTest, WordCodesAreFormattedByTheirTopByte) {
     const uint32_t codes[] = {(16u << 24) | 12, (uint32_t('B') << 24) | 7, (2u << 24) | 5, (1u << 24) | 3};
     const wchar_t* text = nullptr;
@@ -173,25 +213,20 @@ public:
 
 }  // namespace
 
-TEST_F(DictExtrasBuiltDataTest, SyllablesReadingsAndLetterWords) {
-    const int32_t zhong = GetSyllableId(L"zhong");
-    ASSERT_GE(zhong, 0);
-    EXPECT_STREQ(L"zhong", GetSyllableSpellingWide(pool, zhong));
-    EXPECT_EQ(-1, GetSyllableId(L"zhongx"));
-    uint16_t readings[8];
-    const int n = GetCharReadings(L'中', readings, 8);
-    EXPECT_NE(readings + n, std::find(readings, readings + n, uint16_t(zhong)));
-    uint32_t header = 0, version = 0;
-    ASSERT_EQ(1, GetSysDictInfo(&header, &version));
-    EXPECT_TRUE(version == 20090716 || version == 20140716);
-
+TEST_F(DictExtrasBuiltDataTest, ALetterWordIsDeletedUnderItsLetterIds) {
     const t_lstr* ids = LettersToIdString(pool, L"Ab");
     ASSERT_NE(nullptr, ids);
     EXPECT_EQ(GetLetterIdOfChar(L'b'), LstrGetUnit(ids, 1));
     EXPECT_EQ(nullptr, LettersToIdString(pool, L"a1"));
+    const t_lstr* letters = LettersToIdString(pool, L"vetrax");
+    const t_lstr* word = WideToLstr16(pool, L"vetrax");
+    ASSERT_TRUE(SetUserWordFlags(letters, word, 0, false, false));
     ASSERT_EQ(1u, LearnEnglishCommit(L"vetrax"));
     EXPECT_EQ(1, DeleteLetterWord(L"vetrax"));
     EXPECT_EQ(1, IsWordDeleted(L"vetrax"));
+    t_usrWordAttr attr;
+    EXPECT_TRUE(LookupUserWord(letters, word, &attr) && attr.freq == 0);
+    EXPECT_FALSE(HoldsEnglish(pool, L"vetrax"));
     EXPECT_EQ(0, DeleteLetterWord(L"中"));
 }
 
@@ -206,4 +241,15 @@ TEST_F(DictExtrasBuiltDataTest, TheKeyMapResetsAndCountsSegmentUses) {
     ASSERT_EQ(1, ResetKeymapFile());
     EXPECT_EQ(before, GetKeyPyMap().GetCounter(ids[1]));
     EXPECT_EQ(1, ReloadKeymap());
+}
+
+TEST_F(DictExtrasBuiltDataTest, AnUnsupportedRangeStaysOffOverAReload) {
+    const uint8_t* flags = t_singleton<t_supportCharDict>::Get().GetFlagTable();
+    ASSERT_NE(0, flags[0x4E2D]);
+    EXPECT_EQ(0, SetUnsupportedCharRange(0x4E2E, 0x4E2D));
+    EXPECT_EQ(0, SetUnsupportedCharRange(0xFFFF, 0x10000));
+    ASSERT_EQ(1, SetUnsupportedCharRange(0x4E2D, 0x4E2D));
+    EXPECT_EQ(1, NotifySupportCharChanged());
+    EXPECT_EQ(0, flags[0x4E2D]);
+    EXPECT_NE(0, flags[0x4E2E]);
 }
