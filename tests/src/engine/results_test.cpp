@@ -283,6 +283,17 @@ TEST(WordBufferTest, ElementWithoutPinyinClearsItForGood) {
     EXPECT_EQ(buffer->Release(), 0);
 }
 
+TEST(WordBufferTest, InputEndsSaturateInsteadOfWrapping) {
+    CVetraCoreWordBuffer* buffer = CVetraCoreWordBuffer::Create();
+    for (int i = 0; i < 2; ++i) {
+        CVetraCoreResultElement* e = Element(u"云", {100}, {1}, 100);
+        buffer->Append(e);
+        e->Release();
+    }
+    EXPECT_EQ(Ends(buffer), (std::vector<int8_t>{100, 127}));
+    EXPECT_EQ(buffer->Release(), 0);
+}
+
 TEST(WordBufferTest, RemoveLast) {
     const struct {
         const char* name;
