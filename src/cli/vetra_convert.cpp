@@ -224,14 +224,18 @@ private:
 
     // Selects the first candidate until the input is used up, as a user
     // pressing space would, then learns the whole selection with its
-    // syllables (none when a piece has none).
-    void Learn(const std::wstring& input) {
+    // syllables (none when a piece has none). An auxiliary code after a TAB
+    // narrows the first selection only.
+    void Learn(const std::wstring& whole) {
+        const size_t tab = whole.find(L'\t', 1);
+        const std::wstring input = whole.substr(0, tab);
+        const std::wstring aux = tab == std::wstring::npos ? std::wstring() : whole.substr(tab);
         std::wstring text;
         std::vector<uint16_t> ids;
         bool withReading = true;
         size_t used = 0;
         while (used < input.size()) {
-            const int n = Convert(input.substr(used));
+            const int n = Convert(input.substr(used) + (used == 0 ? aux : std::wstring()));
             const t_candWord* first = n > 0 ? m_results[0] : nullptr;
             const uint32_t covered = GetCandidateCoveredLength(first);
             if (!first || covered == 0) {

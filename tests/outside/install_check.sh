@@ -37,8 +37,15 @@ for program in "$tmp/consumer/outside_program" "$tmp/pc_program"; do
 done
 
 "$prefix/bin/vetra-convert" --help >/dev/null || fail "the installed vetra-convert does not run"
+# Its default data is the installed one: converted when the data was
+# installed too, else told missing under the prefix.
+installed="$prefix/bin/../share/fcitx-vetrapinyin/VetraInput"
 status=0
-HOME="$tmp" "$prefix/bin/vetra-convert" --user "$tmp/user" nihao >/dev/null 2>"$tmp/err" || status=$?
-[[ $status == 1 ]] || fail "the installed vetra-convert used data it should not have ($status)"
-grep -q "$prefix/bin/../share/fcitx-vetrapinyin/VetraInput" "$tmp/err" || fail "not the installed data path: $(cat "$tmp/err")"
+HOME="$tmp" "$prefix/bin/vetra-convert" --user "$tmp/user" nihao >"$tmp/out" 2>"$tmp/err" || status=$?
+if [[ -f $installed/qzim_core.bin ]]; then
+  [[ $status == 0 && $(cat "$tmp/out") == nihao$'\t'* ]] || fail "the installed data was not used ($status)"
+else
+  [[ $status == 1 ]] || fail "the installed vetra-convert used data it should not have ($status)"
+  grep -q "$installed" "$tmp/err" || fail "not the installed data path: $(cat "$tmp/err")"
+fi
 ((skipped == 0)) || exit 77
