@@ -26,10 +26,12 @@
 #   --expect-stub ERE        a line of the stub's output matches
 #   --expect-no-stub ERE     no line of the stub's output matches
 #   --expect-file REL SRC    $HOME/REL holds exactly the bytes of SRC
+#   --expect-nonempty REL    $HOME/REL exists and is not empty
 #   --expect-watchdog N      the stub watchdog started N times
 #   --expect-fifo-signalled  the FIFO reader was released
 # "--restart" among the driver commands stops fcitx with Exit and starts it
-# again on the same HOME. Exit status 0 when the driver and every check pass.
+# again on the same HOME; "--kill-restart" kills it instead (no Destroy runs:
+# only what was saved while it ran survives). Exit status 0 when the driver and every check pass.
 set -uo pipefail
 
 drive= im=vetrapinyin page_size=5 hang=0 watchdog=0 fifo_reader=0 keep=0 preload=
@@ -48,7 +50,7 @@ while [ $# -gt 0 ]; do
         --fcitx-env) fcitx_env+=("$2"); shift 2 ;;
         --preload) preload=$2; shift 2 ;;
         --keep) keep=1; shift ;;
-        --expect-log|--expect-stub|--expect-no-stub|--expect-watchdog) checks+=("$1" "$2"); shift 2 ;;
+        --expect-log|--expect-stub|--expect-no-stub|--expect-watchdog|--expect-nonempty) checks+=("$1" "$2"); shift 2 ;;
         --expect-file) checks+=("$1" "$2|$3"); shift 3 ;;
         --expect-fifo-signalled) checks+=("$1" ""); shift ;;
         --) shift; driver_cmds=("$@"); break ;;
@@ -190,11 +192,16 @@ phase=()
 run_phase() {
     start_fcitx
     timeout 120 "$drive" "${phase[@]}" >>"$work/drive.log" 2>&1 || rc=1
+    if [ "$1" = --kill-restart ]; then
+        kill -KILL "$fcitx_pid" 2>/dev/null
+        wait "$fcitx_pid" 2>/dev/null
+        fcitx_pid=
+    fi
     stop_fcitx >>"$work/drive.log"
 }
 for arg in "${driver_cmds[@]+"${driver_cmds[@]}"}" --restart; do
-    if [ "$arg" = --restart ]; then
-        [ ${#phase[@]} -gt 0 ] && run_phase
+    if [ "$arg" = --restart ] || [ "$arg" = --kill-restart ]; then
+        [ ${#phase[@]} -gt 0 ] && run_phase "$arg"
         phase=()
     else
         phase+=("$arg")
@@ -217,6 +224,7 @@ for ((k=0; k<${#checks[@]}; k+=2)); do
         --expect-file)
             rel=${arg%%|*} src=${arg#*|}
             cmp -s "$home/$rel" "$src" && report OK "file $rel" || report FAIL "file $rel differs from $src" ;;
+        --expect-nonempty) [ -s "$home/$arg" ] && report OK "file $arg" || report FAIL "file $arg missing or empty" ;;
         --expect-watchdog)
             n=$(cat "$work/watchdog.starts" 2>/dev/null | wc -l)
             [ "$n" = "$arg" ] && report OK "watchdog started $n" || report FAIL "watchdog started $n, not $arg" ;;
