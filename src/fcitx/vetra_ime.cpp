@@ -226,7 +226,7 @@ void FillCandidates(FcitxVetraPinyin* st) {
                             s.highlight == 0);
         }
     }
-    FcitxCandidateWordSetFocus(list, s.highlight);
+    if (s.highlight < FcitxCandidateWordGetListSize(list)) FcitxCandidateWordSetFocus(list, s.highlight);
 
     if (s.cursor == s.rawLength || s.cursor == 0) {
         FcitxCandidateWord* word = FcitxCandidateWordGetByTotalIndex(list, s.highlight);
