@@ -1,4 +1,5 @@
-// Time per keystroke of the candidate generator on the built system data
+// Time per keystroke of the candidate generator, alone and behind the
+// kernel's conversion entry, on the built system data
 // (VETRA_SYSTEM_DATA_DIR): every prefix of an input converted as it is
 // typed, twice per keystroke with a page of 2600 places, as the engine
 // does. Reports the median, p99 and maximum of one keystroke. Goal: median
@@ -13,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "kernel/api/convert_dispatch.h"
 #include "kernel/api/kernel_startup.h"
 #include "kernel/convert/cand_generator.h"
+#include "kernel/convert/cloud_request.h"
 
 namespace {
 
@@ -41,27 +44,20 @@ bool StartKernel() {
     return started == 1;
 }
 
-void Keystrokes(benchmark::State& state, const wchar_t* typed) {
+// Times every prefix of typed as it is typed, converted twice per keystroke.
+template <class Convert>
+void TimeKeystrokes(benchmark::State& state, const wchar_t* typed, Convert convert) {
     if (!StartKernel()) {
         state.SkipWithError("set VETRA_SYSTEM_DATA_DIR to the built system data");
         return;
     }
-    static t_candGenerator generator;
-    static t_candWord* results[2600];
     const std::wstring input(typed);
     std::vector<double> times;
     for (auto _ : state) {
         for (size_t k = 1; k <= input.size(); ++k) {
             const std::wstring prefix = input.substr(0, k);
             const auto t0 = std::chrono::steady_clock::now();
-            for (int twice = 0; twice < 2; ++twice) {
-                t_convertRequest request;
-                request.input = prefix.c_str();
-                request.inputLength = int32_t(prefix.size());
-                request.pageSize = 2600;
-                request.allLowerCase = 1;
-                benchmark::DoNotOptimize(generator.Generate(&request, results));
-            }
+            for (int twice = 0; twice < 2; ++twice) benchmark::DoNotOptimize(convert(prefix));
             times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
         }
     }
@@ -72,6 +68,34 @@ void Keystrokes(benchmark::State& state, const wchar_t* typed) {
     state.counters["max_ms"] = times.back();
 }
 
+void Keystrokes(benchmark::State& state, const wchar_t* typed) {
+    static t_candGenerator generator;
+    static t_candWord* results[2600];
+    TimeKeystrokes(state, typed, [](const std::wstring& prefix) {
+        t_convertRequest request;
+        request.input = prefix.c_str();
+        request.inputLength = int32_t(prefix.size());
+        request.pageSize = 2600;
+        request.allLowerCase = 1;
+        return generator.Generate(&request, results);
+    });
+}
+
+// The same through the kernel's entry, which fills the request from the
+// options (custom phrases, corrections, the cloud record) as the engine does.
+void DispatchedKeystrokes(benchmark::State& state, const wchar_t* typed) {
+    static t_candWord* results[2600];
+    static uint8_t cloudBuffer[kCloudRecordLimit];
+    TimeKeystrokes(state, typed, [](const std::wstring& prefix) {
+        std::wstring input = prefix;
+        uint8_t scratch[kConvertScratchBytes] = {};
+        t_cloudRequestParams cloud;
+        cloud.buffer = cloudBuffer;
+        t_cloudAsked asked;
+        return ConvertInput(input.data(), results, scratch, 0, 2600, &cloud, &asked, 0, 0, 0, nullptr);
+    });
+}
+
 }  // namespace
 
 BENCHMARK_CAPTURE(Keystrokes, six_syllables, L"womenxianzaikaishi")->Unit(benchmark::kMillisecond);
@@ -80,3 +104,8 @@ BENCHMARK_CAPTURE(Keystrokes, twenty_syllables,
                   L"womenxianzaikaishixuexizhongguorenmindaxuejisuanjixueyuande")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Keystrokes, twelve_initials, L"zgrmdxjsjxyd")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DispatchedKeystrokes, six_syllables, L"womenxianzaikaishi")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DispatchedKeystrokes, twenty_syllables,
+                  L"womenxianzaikaishixuexizhongguorenmindaxuejisuanjixueyuande")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DispatchedKeystrokes, twelve_initials, L"zgrmdxjsjxyd")->Unit(benchmark::kMillisecond);

@@ -6,33 +6,15 @@
 // hand back stay valid until the next conversion call.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
-struct t_candWord;
-struct t_cloudRequestParams;
-struct t_cloudAsked;
+#include "include/vetra/vetra_kernel.h"
+
 struct t_convertRequest;
 class t_candGenerator;
 
-// Longest input converted, in characters; a longer one gives no candidates.
-inline constexpr size_t kMaxConvertInputChars = 78;
-// Size of the caller's zeroed context record.
-inline constexpr size_t kConvertScratchBytes = 64;
-
-// Converts the whole typed input into up to pageSize candidates after the
-// first pageStart places and returns how many pointers it wrote into
-// results (0 when there is nothing, also for a null or over-long input).
-// A TAB after the first character is overwritten with a terminator: the
-// text after it is the auxiliary code that narrows the candidates of the
-// text before it. plainFlag converts without the long-word forecast (and
-// offers the input itself when nothing else is found); englishFlag and
-// urlFlag ask for the English or the web-address list. The cloud records
-// (may be null) are used only while cloud requests are enabled; cloudExtra
-// (may be null) is cleared by the pinyin branch.
-int32_t ConvertInput(wchar_t* input, t_candWord** results, uint8_t* scratch, uint32_t pageStart, uint32_t pageSize,
-                     const t_cloudRequestParams* cloudParams, t_cloudAsked* cloudAsked, uint8_t plainFlag,
-                     uint8_t englishFlag, uint8_t urlFlag, uint8_t* cloudExtra);
+// ConvertInput, the entry of every keystroke, is declared in the public
+// header with its limits.
 
 // Mode bits of ConvertEnglishUrl.
 enum : uint32_t {

@@ -6,29 +6,10 @@
 
 #include <cstdint>
 
+#include "include/vetra/vetra_kernel.h"
 #include "kernel/runtime/lstr.h"
 
-// The engine's input settings; each field sets the configuration item of
-// its name. The defaults are the items' own.
-struct t_kernelOptions {
-    int32_t LongWordCandPos = 2;
-    int32_t MaxLongWord = 2;
-    int32_t LongWordNumGate = 4;
-    uint8_t ForecastLongWord = 1;
-    uint8_t Correction = 1;
-    uint8_t LearnFreq = 1;
-    uint8_t LearnNewWord = 1;
-    uint8_t NoPhrase = 0;
-    uint8_t EnableCloudRequest = 1;
-    uint8_t QuanPin = 1;
-    uint8_t ZCSForZhChSh = 1;
-    uint8_t ShuangPin = 0;
-    uint8_t AllowQuanPin = 0;
-    uint8_t SuperSPJP = 1;
-    uint8_t UserPhrase = 1;
-    uint8_t SystemUserPhrase = 1;
-    const t_lstr* ShuangPinName = nullptr;  // null or empty: the default scheme "Vetra"
-};
+// t_kernelOptions, the engine's input settings, is part of the public header.
 
 // Writes every field into its configuration item, in record order. The
 // items stay private to this process. A null record does nothing.

@@ -290,7 +290,7 @@ int t_sysBhBsh::SearchByInput(t_scopeHeap* heap, const wchar_t* input, t_candWor
 
 int t_sysBhBsh::Search(t_scopeHeap* heap, t_candWord** out, int skip, int max) {
     const t_lstr* typed = reinterpret_cast<const t_lstr*>(m_typed);
-    auto* records = static_cast<t_candWord*>(heap->Alloc(sizeof(t_candWord) * size_t(max)));
+    auto* records = static_cast<t_candWord*>(heap->AllocAligned(sizeof(t_candWord) * size_t(max), alignof(t_candWord)));
     if (!records) return 0;
 
     int32_t row = 0, start = 0, bucket = -1;

@@ -80,3 +80,11 @@ std::string KernelTest::Report() const {
     out.resize(capacity);
     return out;
 }
+
+void BuiltDataKernelTest::SetUp() {
+    if (BuiltDataDir().empty()) GTEST_SKIP() << "no built system data (VETRA_SYSTEM_DATA_DIR)";
+    KernelTest::SetUp();
+    ASSERT_TRUE(LinkBuiltData());
+    Start();
+    ASSERT_EQ(1, RegisterKeyPyMap(0));
+}

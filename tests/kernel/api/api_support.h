@@ -43,3 +43,10 @@ private:
 // The built system data directory (VETRA_SYSTEM_DATA_DIR); empty when unset
 // or without the compiled lexicon.
 std::string BuiltDataDir();
+
+// The kernel started on the built system data with its key map, ready to
+// convert; the test is skipped without built data.
+class BuiltDataKernelTest : public KernelTest {
+public:
+    void SetUp() override;
+};

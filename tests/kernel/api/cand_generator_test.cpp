@@ -18,15 +18,8 @@ std::u16string Text(const t_candWord* w) {
                         : std::u16string();
 }
 
-class GeneratorBuiltDataTest : public KernelTest {
+class GeneratorBuiltDataTest : public BuiltDataKernelTest {
 public:
-    void SetUp() override {
-        if (BuiltDataDir().empty()) GTEST_SKIP() << "no built system data (VETRA_SYSTEM_DATA_DIR)";
-        KernelTest::SetUp();
-        ASSERT_TRUE(LinkBuiltData());
-        Start();
-        ASSERT_EQ(1, RegisterKeyPyMap(0));
-    }
     // The first page of input.
     std::vector<std::u16string> Page(const std::wstring& input, t_convertRequest* out = nullptr,
                                      bool correction = false) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kernel/api/convert_dispatch.h"
+#include "kernel/api/kernel_dict_ops.h"
 #include "kernel/api/kernel_learn.h"
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/api/kernel_startup.h"
@@ -20,15 +21,8 @@ struct t_cand {
     uint16_t source;
 };
 
-class DispatchBuiltDataTest : public KernelTest {
+class DispatchBuiltDataTest : public BuiltDataKernelTest {
 public:
-    void SetUp() override {
-        if (BuiltDataDir().empty()) GTEST_SKIP() << "no built system data (VETRA_SYSTEM_DATA_DIR)";
-        KernelTest::SetUp();
-        ASSERT_TRUE(LinkBuiltData());
-        Start();
-        ASSERT_EQ(1, RegisterKeyPyMap(0));
-    }
     // One conversion of input (a TAB cuts the caller's copy in `typed`).
     std::vector<t_cand> Convert(const std::wstring& input, uint8_t plain = 0, uint8_t english = 0,
                                 uint32_t pageSize = kPage) {
@@ -63,7 +57,7 @@ TEST_F(DispatchBuiltDataTest, EachKindOfInputReachesItsBranch) {
         const char16_t* text;  // a candidate the branch gives; null: none of `source`
         uint16_t source;       // source type of every candidate when text is set
     } cases[] = {
-        {L"v1+2", 0, 0, u"1+2=3", 25},          {L"v1+2", 0, 0, u"3", 25},
+        {L"v1+2", 0, 0, u"1+2=3", 25},
         {L">12.5", 0, 0, u"一十二元五角", 22},   {L">12.5", 1, 0, u"一十二元五角", 22},
         {L"v1.5", 0, 0, u"一元五角", 22},        {L"V1+2", 1, 0, u"3", 25},
         {L"v1+2", 1, 0, nullptr, 25},           {L"uhh", 0, 0, u"二", 28},
@@ -82,6 +76,32 @@ TEST_F(DispatchBuiltDataTest, EachKindOfInputReachesItsBranch) {
         }
         EXPECT_GE(IndexOf(page, c.text), 0) << label;
         for (const t_cand& cand : page) EXPECT_EQ(c.source, cand.source) << label;
+    }
+}
+
+// A page smaller than what a branch makes still holds its best records; an
+// empty page holds nothing and writes nothing; a custom phrase of English
+// input shows without any English word.
+TEST_F(DispatchBuiltDataTest, SmallPagesAndPhrasesWithoutWordsAreHandedBack) {
+    ASSERT_EQ(1, AddUsrPhrase(L"zzq", L"自己的短语", 1));
+    const struct {
+        const wchar_t* input;
+        uint8_t plain, english;
+        uint32_t pageSize;
+        std::vector<std::u16string> texts;
+    } cases[] = {
+        {L"v1+2", 0, 0, 1, {u"3"}},          {L"uhh", 0, 0, 2, {u"二", u"三"}},
+        {L"123", 1, 0, 0, {}},               {L"zzq", 0, 1, 5, {u"自己的短语"}},
+    };
+    for (const auto& c : cases) {
+        results[0] = nullptr;
+        const auto page = Convert(c.input, c.plain, c.english, c.pageSize);
+        std::vector<std::u16string> texts;
+        for (const t_cand& cand : page) texts.push_back(cand.text);
+        EXPECT_EQ(c.texts, texts) << std::string(c.input, c.input + wcslen(c.input));
+        if (c.pageSize == 0) {
+            EXPECT_EQ(nullptr, results[0]);
+        }
     }
 }
 

@@ -73,25 +73,30 @@ int RankOf(const std::vector<std::string>& texts, const std::string& text) {
     return -1;
 }
 
-std::vector<std::string> FreshProcessCandidates(const std::string& input) {
-    const t_engineDirs& d = EngineDirs();
+int RunProbe(const std::string& sys, const std::string& usr, const std::string& input, std::string* out) {
     int fds[2];
-    if (pipe(fds) != 0) return {};
+    if (pipe(fds) != 0) return -1;
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], 1);
         close(fds[0]);
         close(fds[1]);
-        execl(VETRA_ENGINE_PROBE, VETRA_ENGINE_PROBE, d.sys.c_str(), d.usr.c_str(), input.c_str(), (char*)nullptr);
+        execl(VETRA_ENGINE_PROBE, VETRA_ENGINE_PROBE, sys.c_str(), usr.c_str(), input.c_str(), (char*)nullptr);
         _exit(127);
     }
     close(fds[1]);
-    std::string out;
     char buffer[4096];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, size_t(n));
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) out->append(buffer, size_t(n));
     close(fds[0]);
     int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+std::vector<std::string> FreshProcessCandidates(const std::string& input) {
+    const t_engineDirs& d = EngineDirs();
+    std::string out;
+    if (RunProbe(d.sys, d.usr, input, &out) != 0) return {};
     std::vector<std::string> texts;
     for (size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
         texts.push_back(out.substr(start, end - start));

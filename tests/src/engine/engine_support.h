@@ -27,6 +27,10 @@ const t_engineDirs& EngineDirs();
 std::vector<std::string> Candidates(IVetraCoreEngine* engine, const std::string& input);
 // The place of text among them, or -1.
 int RankOf(const std::vector<std::string>& texts, const std::string& text);
+// Runs the probe program (Init over sys and usr, then the candidates of
+// input on its standard output, gathered in out): its exit status, 1 when
+// Init failed, -1 when it could not run.
+int RunProbe(const std::string& sys, const std::string& usr, const std::string& input, std::string* out);
 // Candidates of the input seen by a second process over the same directories
 // (saved files only); empty when it could not run.
 std::vector<std::string> FreshProcessCandidates(const std::string& input);

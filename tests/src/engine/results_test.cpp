@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -282,6 +283,17 @@ TEST(WordBufferTest, ElementWithoutPinyinClearsItForGood) {
     EXPECT_EQ(buffer->Release(), 0);
 }
 
+TEST(WordBufferTest, InputEndsSaturateInsteadOfWrapping) {
+    CVetraCoreWordBuffer* buffer = CVetraCoreWordBuffer::Create();
+    for (int i = 0; i < 2; ++i) {
+        CVetraCoreResultElement* e = Element(u"云", {100}, {1}, 100);
+        buffer->Append(e);
+        e->Release();
+    }
+    EXPECT_EQ(Ends(buffer), (std::vector<int8_t>{100, 127}));
+    EXPECT_EQ(buffer->Release(), 0);
+}
+
 TEST(WordBufferTest, RemoveLast) {
     const struct {
         const char* name;
@@ -372,21 +384,6 @@ TEST(ResultListTest, RefusedAppendLeavesTheReference) {
     EXPECT_EQ(results->Release(), 0);
     EXPECT_EQ(quick->Release(), 0);
     EXPECT_EQ(buffer->Release(), 0);
-}
-
-TEST(ResultListTest, AbbrElementStrings) {
-    CVetraCoreAbbrElement* abbr = CVetraCoreAbbrElement::Create();
-    EXPECT_TRUE(abbr->SetStrings("dz", "地址", 3));
-    EXPECT_FALSE(abbr->SetStrings(nullptr, "x", 1));
-    EXPECT_FALSE(abbr->SetStrings("x", nullptr, 1));
-    EXPECT_STREQ(abbr->GetKey(), "dz");
-    EXPECT_EQ(abbr->GetKeyLength(), 2u);
-    EXPECT_STREQ(abbr->GetPhrase(), "地址");
-    EXPECT_EQ(abbr->GetPhraseLength(), 6u);
-    EXPECT_EQ(abbr->GetPosition(), 3);
-    EXPECT_EQ(abbr->AddRef(), 2);
-    EXPECT_EQ(abbr->Release(), 1);
-    EXPECT_EQ(abbr->Release(), 0);
 }
 
 }  // namespace

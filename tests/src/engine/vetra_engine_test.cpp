@@ -93,11 +93,18 @@ TEST_F(EngineBuiltDataTest, CreateHandsOutTheOneEngineWithAReference) {
     EXPECT_EQ(count, again->Release());
 }
 
-TEST_F(EngineBuiltDataTest, InitMakesThePrivateUserDirectory) {
+TEST_F(EngineBuiltDataTest, InitMakesThePrivateUserDirectoryAndFailsWithoutIt) {
     struct stat st;
     ASSERT_EQ(0, stat(EngineDirs().data.c_str(), &st));
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(0700u, st.st_mode & 0777);
+    EXPECT_EQ(S_IFDIR | 0700u, st.st_mode & (S_IFMT | 0777));
+    // A fresh process whose user directory or accounts folder is a file.
+    for (const char* blocked : {"VetraPY", "VetraPY.users"}) {
+        SCOPED_TRACE(blocked);
+        testsupport::t_testDir dir("vetra-init");
+        ASSERT_TRUE(dir.Put(blocked, "x"));
+        std::string out;
+        EXPECT_EQ(1, RunProbe(EngineDirs().sys, dir.Path(), "nihao", &out));
+    }
 }
 
 TEST_F(EngineBuiltDataTest, FirstCandidateWithItsInputEndsAndPinyin) {
@@ -386,24 +393,16 @@ TEST_F(EngineBuiltDataTest, StartKernelHandsEveryUserSettingToTheKernel) {
     const struct {
         const char16_t* name;
         const t_configItem& item;
-        int32_t value;  // ints and switches
+        int32_t value;  // ints and switches, each not the default
     } cases[] = {
-        {u"LongWordCandPos", n_config::LongWordCandPos, 5},
-        {u"MaxLongWord", n_config::MaxLongWord, 4},
-        {u"LongWordNumGate", n_config::LongWordNumGate, 7},
-        {u"ForecastLongWord", n_config::ForecastLongWord, 0},
-        {u"Correction", n_config::Correction, 0},
-        {u"LearnFreq", n_config::LearnFreq, 0},
-        {u"LearnNewWord", n_config::LearnNewWord, 0},
-        {u"NoPhrase", n_config::NoPhrase, 1},
-        {u"EnableCloudRequest", n_config::EnableCloudRequest, 0},
-        {u"QuanPin", n_config::QuanPin, 0},
-        {u"ZCSForZhChSh", n_config::ZCSForZhChSh, 0},
-        {u"ShuangPin", n_config::ShuangPin, 1},
-        {u"AllowQuanPin", n_config::AllowQuanPin, 1},
-        {u"SuperSPJP", n_config::SuperSPJP, 0},
-        {u"UserPhrase", n_config::UserPhrase, 0},
-        {u"SystemUserPhrase", n_config::SystemUserPhrase, 0},
+        {u"LongWordCandPos", n_config::LongWordCandPos, 5}, {u"MaxLongWord", n_config::MaxLongWord, 4},
+        {u"LongWordNumGate", n_config::LongWordNumGate, 7}, {u"ForecastLongWord", n_config::ForecastLongWord, 0},
+        {u"Correction", n_config::Correction, 0},           {u"LearnFreq", n_config::LearnFreq, 0},
+        {u"LearnNewWord", n_config::LearnNewWord, 0},       {u"NoPhrase", n_config::NoPhrase, 1},
+        {u"EnableCloudRequest", n_config::EnableCloudRequest, 0}, {u"QuanPin", n_config::QuanPin, 0},
+        {u"ZCSForZhChSh", n_config::ZCSForZhChSh, 0},       {u"ShuangPin", n_config::ShuangPin, 1},
+        {u"AllowQuanPin", n_config::AllowQuanPin, 1},       {u"SuperSPJP", n_config::SuperSPJP, 0},
+        {u"UserPhrase", n_config::UserPhrase, 0},           {u"SystemUserPhrase", n_config::SystemUserPhrase, 0},
     };
     const auto store = [&](const auto& set) {
         n_userenv::t_env env;
@@ -416,18 +415,19 @@ TEST_F(EngineBuiltDataTest, StartKernelHandsEveryUserSettingToTheKernel) {
         SCOPED_TRACE(int(&c - cases));
         const n_userenv::t_envEntryBase& e = *n_userenv::FindEnvEntryExact(c.name);
         const bool isInt = e.type == n_userenv::kTypeInt;
-        const int32_t old = isInt ? config.GetInt(c.item) : config.GetByte(c.item);
-        ASSERT_NE(c.value, old) << "the case must change the setting";
-        store([&](n_userenv::t_env& env) { isInt ? env.SetInt(e, c.value) : env.SetBool(e, c.value != 0); });
-        EXPECT_EQ(c.value, isInt ? config.GetInt(c.item) : config.GetByte(c.item));
-        store([&](n_userenv::t_env& env) { isInt ? env.SetInt(e, old) : env.SetBool(e, old != 0); });
-        EXPECT_EQ(old, isInt ? config.GetInt(c.item) : config.GetByte(c.item));
+        const auto read = [&] { return isInt ? config.GetInt(c.item) : int32_t(config.GetByte(c.item)); };
+        const int32_t old = read();
+        ASSERT_NE(c.value, old);
+        for (const int32_t v : {c.value, old}) {
+            store([&](n_userenv::t_env& env) { isInt ? env.SetInt(e, v) : env.SetBool(e, v != 0); });
+            EXPECT_EQ(v, read());
+        }
     }
     const n_userenv::t_envEntryBase& name = *n_userenv::FindEnvEntryExact(u"ShuangPinName");
-    store([&](n_userenv::t_env& env) { env.SetString(name, u"自然码"); });
-    EXPECT_STREQ(L"自然码", config.GetString(n_config::ShuangPinName));
-    store([&](n_userenv::t_env& env) { env.SetString(name, u"Vetra"); });
-    EXPECT_STREQ(L"Vetra", config.GetString(n_config::ShuangPinName));
+    for (const auto& [set, seen] : {std::pair{u"自然码", L"自然码"}, std::pair{u"Vetra", L"Vetra"}}) {
+        store([&](n_userenv::t_env& env) { env.SetString(name, set); });
+        EXPECT_STREQ(seen, config.GetString(n_config::ShuangPinName));
+    }
 }
 
 }  // namespace

@@ -1,0 +1,326 @@
+// vetra-convert: converts typed input with the kernel library, one line per
+// input ("input<TAB>candidate<TAB>..."), and with --learn commits the first
+// candidates and learns them as the input method does. Never writes to the
+// system data directory; the user directory is saved by the kernel's own
+// save at shut-down. One thread.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include <vetra/vetra_kernel.h>
+
+namespace {
+
+constexpr const char* kProgram = "vetra-convert";
+// The places a conversion asks for, as the input method does.
+constexpr uint32_t kPlaces = 2600;
+constexpr int kDefaultTop = 5;
+
+enum : int { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
+
+const char* const kUsage =
+    "Usage: vetra-convert [--data DIR] [--user DIR] [--top N] [--learn] [INPUT...]\n"
+    "Converts each INPUT (or each line of standard input) and prints one line per\n"
+    "input: the input, a tab, and its first N candidates separated by tabs.\n"
+    "\n"
+    "  --data DIR  system data directory (default: the build's data when run\n"
+    "              from a build, else " VETRA_CLI_INSTALLED_DATA " beside the installed program)\n"
+    "  --user DIR  user directory, made when missing (default: ~/.config/VetraPY)\n"
+    "  --top N     candidates per line, 1 to 2600 (default: 5)\n"
+    "  --learn     commit the first candidates of each input and learn them\n"
+    "  --help      show this text\n"
+    "\n"
+    "Input starting with v or > gives numbers, amounts, dates and calculations,\n"
+    "u strokes (h s p n z), text with @ or . web addresses.\n"
+    "Exit status: 0 done, 1 the kernel could not start or an input failed, 2 bad usage.\n";
+
+void Error(const std::string& message) { std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str()); }
+
+// UTF-8 to one wchar_t per character; false on a malformed sequence.
+bool Widen(const std::string& in, std::wstring& out) {
+    out.clear();
+    for (size_t i = 0; i < in.size();) {
+        const unsigned char c = static_cast<unsigned char>(in[i]);
+        uint32_t cp = 0;
+        size_t n = 0;
+        if (c < 0x80) cp = c, n = 1;
+        else if ((c & 0xE0) == 0xC0) cp = c & 0x1F, n = 2;
+        else if ((c & 0xF0) == 0xE0) cp = c & 0x0F, n = 3;
+        else if ((c & 0xF8) == 0xF0) cp = c & 0x07, n = 4;
+        else return false;
+        if (i + n > in.size()) return false;
+        for (size_t k = 1; k < n; ++k) {
+            const unsigned char t = static_cast<unsigned char>(in[i + k]);
+            if ((t & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (t & 0x3F);
+        }
+        static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        out.push_back(wchar_t(cp));
+        i += n;
+    }
+    return true;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(char(cp));
+    } else if (cp < 0x800) {
+        out.push_back(char(0xC0 | (cp >> 6)));
+        out.push_back(char(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(char(0xE0 | (cp >> 12)));
+        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(char(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(char(0xF0 | (cp >> 18)));
+        out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(char(0x80 | (cp & 0x3F)));
+    }
+}
+
+// A candidate's UTF-16 text as UTF-8 and as wide text.
+void CandidateText(const t_candWord* candidate, std::string* utf8, std::wstring* wide) {
+    size_t n = 0;
+    const uint16_t* units = GetCandidateText(candidate, &n);
+    for (size_t i = 0; units && i < n; ++i) {
+        uint32_t cp = units[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF)
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
+        if (utf8) AppendUtf8(*utf8, cp);
+        if (wide) wide->push_back(wchar_t(cp));
+    }
+}
+
+std::wstring WidePath(const std::string& path) {
+    std::wstring out;
+    return Widen(path, out) ? out : std::wstring();
+}
+
+// A directory with the compiled lexicon in it.
+bool HasSystemData(const std::string& dir) {
+    struct stat st;
+    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && stat((dir + "/qzim_core.bin").c_str(), &st) == 0 &&
+           S_ISREG(st.st_mode);
+}
+
+std::string ProgramDir() {
+    char buf[4096];
+    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return {};
+    std::string path(buf, size_t(n));
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// The build's data when this program is the one in the build tree, else the
+// data installed beside it (<prefix>/bin -> <prefix>/share/...).
+std::string DefaultDataDir() {
+    const std::string dir = ProgramDir();
+    if (!dir.empty() && dir == VETRA_CLI_BUILD_DIR && *VETRA_CLI_BUILD_DATA) return VETRA_CLI_BUILD_DATA;
+    const std::string base = dir.empty() ? std::string(VETRA_CLI_INSTALL_PREFIX) : dir + "/..";
+    return base + "/" VETRA_CLI_INSTALLED_DATA;
+}
+
+std::string DefaultUserDir() {
+    const char* home = std::getenv("HOME");
+    return home && *home ? std::string(home) + "/.config/VetraPY" : std::string();
+}
+
+struct t_args {
+    std::string data, user;
+    int top = kDefaultTop;
+    bool learn = false;
+    bool help = false;
+    std::vector<std::string> inputs;
+};
+
+// False (with the message told) on bad usage.
+bool ParseArgs(int argc, char** argv, t_args& args) {
+    bool inputsOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (inputsOnly || a.empty() || a[0] != '-' || a == "-") {
+            args.inputs.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            inputsOnly = true;
+        } else if (a == "--help" || a == "-h") {
+            args.help = true;
+        } else if (a == "--learn") {
+            args.learn = true;
+        } else if (a == "--data" || a == "--user" || a == "--top") {
+            if (i + 1 >= argc) {
+                Error("option " + a + " needs a value");
+                return false;
+            }
+            const std::string v = argv[++i];
+            if (a == "--data") {
+                args.data = v;
+            } else if (a == "--user") {
+                args.user = v;
+            } else {
+                char* end = nullptr;
+                errno = 0;
+                const long n = std::strtol(v.c_str(), &end, 10);
+                if (v.empty() || *end || errno || n < 1 || n > long(kPlaces)) {
+                    Error("--top wants a number from 1 to 2600, not '" + v + "'");
+                    return false;
+                }
+                args.top = int(n);
+            }
+        } else {
+            Error("unknown option " + a);
+            return false;
+        }
+    }
+    return true;
+}
+
+class t_converter {
+public:
+    explicit t_converter(const t_args& args) : m_args(args), m_results(kPlaces, nullptr) {}
+
+    // One line for the input; false when the input could not be converted.
+    bool Run(const std::string& line) {
+        std::wstring input;
+        if (!Widen(line, input)) {
+            Error("not UTF-8: " + line);
+            std::printf("%s\n", line.c_str());
+            return false;
+        }
+        if (input.size() > kMaxConvertInputChars) {
+            Error("longer than 78 characters: " + line);
+            std::printf("%s\n", line.c_str());
+            return false;
+        }
+        std::string out = line;
+        const int n = Convert(input);
+        for (int i = 0; i < n && i < m_args.top; ++i) {
+            out.push_back('\t');
+            CandidateText(m_results[size_t(i)], &out, nullptr);
+        }
+        std::printf("%s\n", out.c_str());
+        if (m_args.learn && !input.empty()) Learn(input);
+        return true;
+    }
+
+private:
+    int Convert(std::wstring input) {
+        uint8_t scratch[kConvertScratchBytes] = {};
+        const int n = ConvertInput(input.data(), m_results.data(), scratch, 0, kPlaces, nullptr, nullptr, 0, 0, 0,
+                                   nullptr);
+        return n > 0 ? n : 0;
+    }
+
+    // Selects the first candidate until the input is used up, as a user
+    // pressing space would, then learns the whole selection with its
+    // syllables (none when a piece has none). An auxiliary code after a TAB
+    // narrows the first selection only.
+    void Learn(const std::wstring& whole) {
+        const size_t tab = whole.find(L'\t', 1);
+        const std::wstring input = whole.substr(0, tab);
+        const std::wstring aux = tab == std::wstring::npos ? std::wstring() : whole.substr(tab);
+        std::wstring text;
+        std::vector<uint16_t> ids;
+        bool withReading = true;
+        size_t used = 0;
+        while (used < input.size()) {
+            const int n = Convert(input.substr(used) + (used == 0 ? aux : std::wstring()));
+            const t_candWord* first = n > 0 ? m_results[0] : nullptr;
+            const uint32_t covered = GetCandidateCoveredLength(first);
+            if (!first || covered == 0) {
+                text += input.substr(used);  // what is left goes as typed
+                withReading = false;
+                break;
+            }
+            CandidateText(first, nullptr, &text);
+            const t_lstr* reading = GetCandidateSyllables(first);
+            if (reading) {
+                // A t_lstr: a little-endian 16-bit byte count, then the units.
+                const auto* bytes = reinterpret_cast<const uint8_t*>(reading);
+                const size_t count = size_t(bytes[0] | bytes[1] << 8) / 2;
+                for (size_t i = 0; i < count; ++i) ids.push_back(uint16_t(bytes[2 + 2 * i] | bytes[3 + 2 * i] << 8));
+            } else {
+                withReading = false;
+            }
+            used += covered;
+        }
+        std::vector<uint8_t> pinyin;
+        if (withReading && !ids.empty() && ids.size() < 32768) {
+            const size_t bytes = 2 * ids.size();
+            pinyin = {uint8_t(bytes & 0xFF), uint8_t(bytes >> 8)};
+            for (uint16_t id : ids) {
+                pinyin.push_back(uint8_t(id & 0xFF));
+                pinyin.push_back(uint8_t(id >> 8));
+            }
+        }
+        const t_lstr* reading = pinyin.empty() ? nullptr : reinterpret_cast<const t_lstr*>(pinyin.data());
+        if (!LearnCommittedText(text.c_str(), reading, 0)) Error("could not learn the commit of an input");
+    }
+
+    const t_args& m_args;
+    std::vector<t_candWord*> m_results;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    t_args args;
+    if (!ParseArgs(argc, argv, args)) {
+        std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
+        return kExitUsage;
+    }
+    if (args.help) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    if (args.data.empty()) args.data = DefaultDataDir();
+    if (args.user.empty()) args.user = DefaultUserDir();
+    if (args.user.empty()) {
+        Error("no user directory: HOME is not set (use --user DIR)");
+        return kExitFailure;
+    }
+    const std::wstring sys = WidePath(args.data), user = WidePath(args.user);
+    if (!HasSystemData(args.data) || sys.empty()) {
+        Error("no system data directory " + args.data + " (use --data DIR)");
+        return kExitFailure;
+    }
+    if (user.empty()) {
+        Error("user directory is not UTF-8: " + args.user);
+        return kExitFailure;
+    }
+
+    InitDictionaries(L"Vetra", user.c_str(), sys.c_str(), user.c_str(), L"vetra-convert", nullptr, 1, 0, nullptr);
+    t_kernelOptions options;
+    SetKernelOptions(&options);
+    if (RegisterKeyPyMap(0) != 1) {
+        Error("the kernel did not start on " + args.data);
+        ShutdownDictionaries();
+        return kExitFailure;
+    }
+
+    t_converter converter(args);
+    bool ok = true;
+    if (!args.inputs.empty()) {
+        for (const std::string& input : args.inputs) ok = converter.Run(input) && ok;
+    } else {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            ok = converter.Run(line) && ok;
+        }
+    }
+    std::fflush(stdout);
+    ShutdownDictionaries();
+    return ok ? kExitOk : kExitFailure;
+}

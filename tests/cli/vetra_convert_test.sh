@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# vetra-convert as a user runs it: usage errors, a missing data directory,
+# inputs of every branch on the built system data with a temporary user
+# directory, standard input, and --learn moving a word up for its
+# abbreviation. Exit 77 (skipped) for the data cases without built data.
+# Usage: vetra_convert_test.sh VETRA_CONVERT [DATA_DIR]
+set -uo pipefail
+program=$1 data=${2:-}
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/vetra-cli-XXXXXX")
+trap 'rm -rf "$tmp"' EXIT
+export HOME="$tmp/home"  # the kernel's lock files and the default user directory
+mkdir -p "$HOME"
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# run EXPECTED_STATUS STDERR_PATTERN ARGS...: the status and a stderr line.
+run() {
+  local want=$1 pattern=$2 status=0
+  shift 2
+  "$program" "$@" >"$tmp/out" 2>"$tmp/err" || status=$?
+  [[ $status == "$want" ]] || fail "$* exited $status, not $want: $(cat "$tmp/err")"
+  [[ -z $pattern ]] || grep -q -- "$pattern" "$tmp/err" || fail "$*: no '$pattern' on stderr"
+}
+
+run 0 "" --help
+grep -q "^Usage: vetra-convert" "$tmp/out" || fail "--help prints no usage"
+run 2 "unknown option --bogus" --bogus nihao
+[[ ! -s $tmp/out ]] || fail "a bad option still converted"
+run 2 "needs a value" --top
+run 2 "from 1 to 2600" --top 0 nihao
+run 2 "from 1 to 2600" --top 3x nihao
+run 1 "no system data directory $tmp/none" --data "$tmp/none" --user "$tmp/u" nihao
+[[ ! -e $tmp/u ]] || fail "a failed start made the user directory"
+
+[[ -n $data && -f $data/qzim_core.bin ]] || { ((failures == 0)) && exit 77; exit 1; }
+user="$tmp/user"
+before=$(cd "$data" && ls -lL --time-style=+%s)
+
+# One line per input: the input, then its first candidates (at most --top).
+run 0 "" --data "$data" --user "$user" --top 3 v1+2 '>12.5' www.goo nihao hello zg
+expected=$'v1+2\t3\t1+2=3\n>12.5\t一十二元五角\t壹拾贰元伍角\nwww.goo\twww.google.com'
+[[ $(head -3 "$tmp/out") == "$expected" ]] || fail "special and web-address lines: $(cat "$tmp/out")"
+[[ $(sed -n 4p "$tmp/out") == $'nihao\t你好\t'* ]] || fail "nihao: $(sed -n 4p "$tmp/out")"
+[[ $(sed -n 5p "$tmp/out" | awk -F'\t' '$1 == "hello" { print NF }') == 4 ]] || fail "hello: not three candidates"
+[[ $(wc -l <"$tmp/out") == 6 ]] || fail "not one line per input"
+zg_before=$(sed -n 6p "$tmp/out")
+[[ $zg_before != $'zg\t中国'* ]] || fail "中国 already first for zg: $zg_before"
+
+# Standard input, one line each; an over-long line is told and fails the run.
+long=$(printf 'a%.0s' {1..79})
+printf 'zhongguo\n%s\n' "$long" | "$program" --data "$data" --user "$user" --top 1 >"$tmp/out" 2>"$tmp/err"
+[[ $? == 1 ]] || fail "an over-long input did not fail the run"
+[[ $(cat "$tmp/out") == $'zhongguo\t中国\n'"$long" ]] || fail "standard input lines: $(cat "$tmp/out")"
+grep -q "longer than 78 characters" "$tmp/err" || fail "the over-long input was not told"
+
+# Learning 中国 brings it first for its abbreviation, in a later run too.
+run 0 "" --data "$data" --user "$user" --learn zhongguo
+run 0 "" --data "$data" --user "$user" zg
+[[ $(cat "$tmp/out") == $'zg\t中国'* ]] || fail "the learned word did not come first: $(cat "$tmp/out")"
+[[ -f $user/qzim_usr_v3new.bin ]] || fail "the user dictionary was not saved"
+
+# The default user directory is the user's own.
+run 0 "" --data "$data" --learn zhongguo
+[[ -f $HOME/.config/VetraPY/qzim_usr_v3new.bin ]] || fail "no user dictionary in ~/.config/VetraPY"
+[[ $(cd "$data" && ls -lL --time-style=+%s) == "$before" ]] || fail "the system data directory changed"
+((failures == 0))
