@@ -62,6 +62,9 @@ for tool in fcitx dbus-daemon; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vetra-e2e.XXXXXX")
+# a socket's path holds at most 107 bytes: a deep build folder gets the bus in /tmp
+bus_dir=$work
+[ ${#work} -gt 80 ] && bus_dir=$(mktemp -d /tmp/vetra-bus.XXXXXX)
 pids=()
 fcitx_pid=
 stop_fcitx() {
@@ -87,6 +90,7 @@ cleanup() {
         kill -KILL "${pids[k]}" 2>/dev/null
         wait "${pids[k]}" 2>/dev/null
     done
+    [ "$bus_dir" != "$work" ] && rm -rf "$bus_dir"
     if [ "$keep" = 1 ]; then echo "run_e2e.sh: kept $work" >&2; else rm -rf "$work"; fi
     exit $rc
 }
@@ -129,7 +133,7 @@ cat > "$work/bus.conf" <<BUS
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
-  <listen>unix:dir=$work</listen>
+  <listen>unix:dir=$bus_dir</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>
