@@ -61,6 +61,7 @@ for tool in fcitx dbus-daemon; do
     command -v "$tool" >/dev/null || { echo "run_e2e.sh: $tool missing (scripts/packages.txt)" >&2; exit 2; }
 done
 
+rc=0
 work=$(mktemp -d "${TMPDIR:-/tmp}/vetra-e2e.XXXXXX")
 # a socket's path holds at most 107 bytes: a deep build folder gets the bus in /tmp
 bus_dir=$work
@@ -76,7 +77,7 @@ stop_fcitx() {
             kill -0 "$fcitx_pid" 2>/dev/null || break
             sleep 0.1
         done
-        kill -KILL "$fcitx_pid" 2>/dev/null && echo "FAIL	fcitx did not leave on Exit"
+        kill -KILL "$fcitx_pid" 2>/dev/null && { echo "FAIL	fcitx did not leave on Exit"; rc=1; }
     fi
     wait "$fcitx_pid" 2>/dev/null
     fcitx_pid=
@@ -189,7 +190,6 @@ start_fcitx() {
     fcitx_pid=$!
 }
 
-rc=0
 phase=()
 run_phase() {
     start_fcitx
