@@ -31,7 +31,7 @@
  *   state                InputMethod.GetCurrentState   -> "STATE <n>" (0 closed, 1 inactive, 2 active)
  *   activate | inactivate | toggle     InputMethod.ActivateIM / InactivateIM / ToggleIM
  *   type TEXT            press and release each ASCII character of TEXT
- *   key SPEC             press and release one key: a name (space Return BackSpace Escape Tab
+ *   key NAME             press and release one key: a name (space Return BackSpace Escape Tab
  *                        Left Right Up Down Home End Delete Page_Up Page_Down KP_0..KP_9),
  *                        one character, or 0xHEX; modifiers as prefixes: ctrl+ shift+ alt+ super+
  *   call DEST PATH IFACE METHOD [ARG...]   any method call; ARG is s:TEXT, i:N, u:N or b:0/1;
@@ -538,32 +538,32 @@ static const struct keyname keynames[] = {
     {NULL, 0}
 };
 
-static int parse_key(const char *spec, uint32_t *sym, uint32_t *state)
+static int parse_key(const char *name, uint32_t *sym, uint32_t *state)
 {
     *state = 0;
     for (;;) {
-        if (strncmp(spec, "ctrl+", 5) == 0) { *state |= 4; spec += 5; }
-        else if (strncmp(spec, "shift+", 6) == 0) { *state |= 1; spec += 6; }
-        else if (strncmp(spec, "alt+", 4) == 0) { *state |= 8; spec += 4; }
-        else if (strncmp(spec, "super+", 6) == 0) { *state |= 0x40; spec += 6; }
+        if (strncmp(name, "ctrl+", 5) == 0) { *state |= 4; name += 5; }
+        else if (strncmp(name, "shift+", 6) == 0) { *state |= 1; name += 6; }
+        else if (strncmp(name, "alt+", 4) == 0) { *state |= 8; name += 4; }
+        else if (strncmp(name, "super+", 6) == 0) { *state |= 0x40; name += 6; }
         else break;
     }
     for (const struct keyname *k = keynames; k->name; k++)
-        if (strcmp(k->name, spec) == 0) { *sym = k->sym; return 1; }
-    if (strncmp(spec, "KP_", 3) == 0 && spec[3] >= '0' && spec[3] <= '9' && !spec[4]) {
-        *sym = 0xffb0 + (uint32_t)(spec[3] - '0');
+        if (strcmp(k->name, name) == 0) { *sym = k->sym; return 1; }
+    if (strncmp(name, "KP_", 3) == 0 && name[3] >= '0' && name[3] <= '9' && !name[4]) {
+        *sym = 0xffb0 + (uint32_t)(name[3] - '0');
         return 1;
     }
-    if (strncmp(spec, "0x", 2) == 0 && spec[2]) {
+    if (strncmp(name, "0x", 2) == 0 && name[2]) {
         char *end;
-        unsigned long v = strtoul(spec + 2, &end, 16);
+        unsigned long v = strtoul(name + 2, &end, 16);
         if (*end)
             return 0;
         *sym = (uint32_t)v;
         return 1;
     }
-    if (spec[0] && !spec[1] && (unsigned char)spec[0] >= 0x20 && (unsigned char)spec[0] < 0x7f) {
-        *sym = (unsigned char)spec[0];
+    if (name[0] && !name[1] && (unsigned char)name[0] >= 0x20 && (unsigned char)name[0] < 0x7f) {
+        *sym = (unsigned char)name[0];
         return 1;
     }
     return 0;

@@ -63,7 +63,11 @@ for tool in fcitx dbus-daemon; do
     command -v "$tool" >/dev/null || { echo "run_e2e.sh: $tool missing (scripts/packages.txt)" >&2; exit 2; }
 done
 
+rc=0
 work=$(mktemp -d "${TMPDIR:-/tmp}/vetra-e2e.XXXXXX")
+# a socket's path holds at most 107 bytes: a deep build folder gets the bus in /tmp
+bus_dir=$work
+[ ${#work} -gt 80 ] && bus_dir=$(mktemp -d /tmp/vetra-bus.XXXXXX)
 pids=()
 fcitx_pid=
 stop_fcitx() {
@@ -75,7 +79,7 @@ stop_fcitx() {
             kill -0 "$fcitx_pid" 2>/dev/null || break
             sleep 0.1
         done
-        kill -KILL "$fcitx_pid" 2>/dev/null && echo "FAIL	fcitx did not leave on Exit"
+        kill -KILL "$fcitx_pid" 2>/dev/null && { echo "FAIL	fcitx did not leave on Exit"; rc=1; }
     fi
     wait "$fcitx_pid" 2>/dev/null
     fcitx_pid=
@@ -89,6 +93,7 @@ cleanup() {
         kill -KILL "${pids[k]}" 2>/dev/null
         wait "${pids[k]}" 2>/dev/null
     done
+    [ "$bus_dir" != "$work" ] && rm -rf "$bus_dir"
     if [ "$keep" = 1 ]; then echo "run_e2e.sh: kept $work" >&2; else rm -rf "$work"; fi
     exit $rc
 }
@@ -131,7 +136,7 @@ cat > "$work/bus.conf" <<BUS
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
-  <listen>unix:dir=$work</listen>
+  <listen>unix:dir=$bus_dir</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>
@@ -187,7 +192,6 @@ start_fcitx() {
     fcitx_pid=$!
 }
 
-rc=0
 phase=()
 run_phase() {
     start_fcitx
