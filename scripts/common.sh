@@ -100,4 +100,94 @@ vetra_ctest() {
     return 1
   fi
   echo "$label: $(grep -E 'tests passed' "$log")"
+  # the end-to-end tests in a private fcitx, one line of their own
+  local e2e
+  e2e=$(sed -n 's/^e2e *= *\([0-9.]*\) sec\*proc (\([0-9]*\) tests)/\2 tests, \1 s summed/p' "$log")
+  [[ -n "$e2e" ]] && echo "$label: end-to-end in fcitx (label e2e): $e2e"
+  return 0
+}
+
+# vetra_package <build dir>: the Debian package of that tree's install (a tree
+# configured with CMAKE_INSTALL_PREFIX=/usr), checked: dpkg-deb -c lists
+# exactly the expected files, the version file holds the package version,
+# lintian reports no error. As root it is also installed with apt-get, the
+# end-to-end start-up check runs against the installed system, and it is
+# purged again with none of its files left.
+vetra_package() {
+  local dir="$VETRA_ROOT/$1"
+  rm -f "$dir"/fcitx-vetrapinyin_*.deb
+  if ! (cd "$dir" && cpack -G DEB) >"$dir/cpack.log" 2>&1; then
+    cat "$dir/cpack.log"
+    echo "package: cpack failed" >&2
+    return 1
+  fi
+  local deb
+  deb=$(ls "$dir"/fcitx-vetrapinyin_*.deb)
+  # Exactly these files, plus every file of the built system data.
+  local addon_dir addon_conf_dir
+  addon_dir=$(fcitx4-config --addondir)
+  addon_conf_dir=$(fcitx4-config --addonconfigdir)
+  {
+    printf '%s\n' "$addon_dir/fcitx-vetrapinyin.so" \
+      "$addon_conf_dir/fcitx-vetrapinyin.conf" "$addon_conf_dir/fcitx-vetracloudpinyin.conf" \
+      /usr/share/locale/zh_CN/LC_MESSAGES/fcitx-vetrapinyin.mo /usr/share/vetrapinyin/vetra-version \
+      /usr/share/doc/fcitx-vetrapinyin/copyright /usr/share/doc/fcitx-vetrapinyin/changelog.gz
+    (cd "$VETRA_SYSTEM_DATA" && find . -type f -printf '/usr/share/fcitx-vetrapinyin/VetraInput/%P\n')
+  } | sort >"$dir/expected-files.txt"
+  dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' | sort >"$dir/package-files.txt"
+  if ! diff -u "$dir/expected-files.txt" "$dir/package-files.txt"; then
+    echo "package: the file list differs from the expected one (- expected, + packaged)" >&2
+    return 1
+  fi
+  local version
+  version=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/vetrapinyin/vetra-version)
+  if [[ "$version" != "$(dpkg-deb -f "$deb" Version)" ]]; then
+    echo "package: vetra-version holds '$version', not the package version" >&2
+    return 1
+  fi
+  if ! lintian --fail-on error "$deb" >"$dir/lintian.log" 2>&1; then
+    cat "$dir/lintian.log"
+    echo "package: lintian reports errors" >&2
+    return 1
+  fi
+  echo "package: ${deb#"$VETRA_ROOT/"} ($(wc -l <"$dir/package-files.txt") files), lintian: no errors"
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "package: install test skipped (installing with apt-get needs root)"
+    return 0
+  fi
+  vetra_package_install_test "$dir" "$deb"
+}
+
+# Installs the package, checks that fcitx loads it from the system's
+# directories, purges it, and checks that none of its files is left.
+vetra_package_install_test() {
+  local dir=$1 deb=$2 log="$1/install-test.log" status=0
+  if dpkg-query -W -f='${Status}' fcitx-vetrapinyin 2>/dev/null | grep -q "ok installed"; then
+    echo "package: install test skipped (fcitx-vetrapinyin is installed already)"
+    return 0
+  fi
+  cc -O2 -o "$dir/fcitx_drive" "$VETRA_ROOT/tests/e2e/fcitx_drive.c" $(pkg-config --cflags --libs dbus-1)
+  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$log" 2>&1; then
+    cat "$log"
+    echo "package: apt-get install failed" >&2
+    return 1
+  fi
+  # no --addon-dir and no data override: only the installed files
+  if ! bash "$VETRA_ROOT/tests/e2e/run_e2e.sh" --driver "$dir/fcitx_drive" --own panel \
+       --expect-stub VetraImePinYinShow --expect-log $'^IM\t"vetrapinyin"' \
+       -- wait-fcitx ic focusin enable getim >>"$log" 2>&1; then
+    echo "package: the installed input method did not start in fcitx" >&2
+    status=1
+  fi
+  DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq fcitx-vetrapinyin >>"$log" 2>&1 || status=1
+  local left=0 f
+  while read -r f; do
+    [[ -e "$f" ]] && { echo "package: left after purge: $f" >&2; left=1; }
+  done <"$dir/package-files.txt"
+  [[ -d /usr/share/fcitx-vetrapinyin || -d /usr/share/vetrapinyin ]] && { echo "package: folders left after purge" >&2; left=1; }
+  if ((status || left)); then
+    cat "$log"
+    return 1
+  fi
+  echo "package: installed with apt-get, started in fcitx, purged with nothing left"
 }

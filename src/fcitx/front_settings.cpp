@@ -72,12 +72,12 @@ struct t_physical {
 };
 
 // What iniparser makes of one logical line: a section, a value or nothing.
-enum class t_kind { kNone, kSection, kValue, kError };
+enum class t_kind { kNone, kSection, kSectionCut, kValue, kError };
 struct t_parsed {
     t_kind kind = t_kind::kNone;
     std::string name;       // section or key, lower-cased
     size_t valueStart = 0;  // in the stripped line: where the value's text begins
-    size_t valueEnd = 0;    // one past its end (equal for an empty value)
+    size_t valueEnd = 0;    // one past its end (equal for an empty value); kSectionCut: the length kept
 };
 
 // The scan of iniparser 4.1's line parser over a stripped line.
@@ -88,7 +88,10 @@ t_parsed ParseLine(const std::string& line) {
         p.kind = t_kind::kSection;
         const size_t close = line.find(']', 1);
         if (close == 1) {
-            p.kind = t_kind::kNone;  // "[]": the section stays what it was
+            // "[]...": iniparser keeps the section's name but cuts it to the
+            // line's length less one.
+            p.kind = t_kind::kSectionCut;
+            p.valueEnd = line.size() - 1;
             return p;
         }
         std::string name = line.substr(1, close - 1);
@@ -228,6 +231,7 @@ bool ResetIniValue(const std::string& text, const char* key, std::string* out) {
         const t_parsed p = ParseLine(line.substr(lead));
         if (p.kind == t_kind::kError) return false;
         if (p.kind == t_kind::kSection) section = p.name;
+        if (p.kind == t_kind::kSectionCut && section.size() > p.valueEnd) section.resize(p.valueEnd);
         if (p.kind != t_kind::kValue || section + ":" + p.name != target) continue;
         // The value starts on the line's first physical line when nothing was
         // joined before it; otherwise the value part of all of them goes.
@@ -248,7 +252,8 @@ bool ResetIniValue(const std::string& text, const char* key, std::string* out) {
 
 bool IniResetFlag(const std::string& path, const char* key) {
     const t_dict before = LoadDict(path.c_str());
-    if (!before || !key || !iniparser_find_entry(before.get(), key)) return false;
+    // A missing key, or one that names a section, reads as its default already.
+    if (!DictValue(before.get(), key)) return false;
     bool ok = false;
     const std::string text = ReadSmallFile(path, &ok);
     std::string changed;

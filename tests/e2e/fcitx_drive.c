@@ -31,7 +31,7 @@
  *   state                InputMethod.GetCurrentState   -> "STATE <n>" (0 closed, 1 inactive, 2 active)
  *   activate | inactivate | toggle     InputMethod.ActivateIM / InactivateIM / ToggleIM
  *   type TEXT            press and release each ASCII character of TEXT
- *   key SPEC             press and release one key: a name (space Return BackSpace Escape Tab
+ *   key NAME             press and release one key: a name (space Return BackSpace Escape Tab
  *                        Left Right Up Down Home End Delete Page_Up Page_Down KP_0..KP_9),
  *                        one character, or 0xHEX; modifiers as prefixes: ctrl+ shift+ alt+ super+
  *   call DEST PATH IFACE METHOD [ARG...]   any method call; ARG is s:TEXT, i:N, u:N or b:0/1;
@@ -40,6 +40,10 @@
  *   cands                print the last candidate list seen: "CANDS <n> \"c1\" \"c2\" ..."
  *   expect-commit TEXT   the text committed since the previous expect-commit must equal TEXT
  *   expect-cand TEXT     TEXT must be one of the candidates of the last candidate list
+ *   expect-first TEXT    TEXT must be the first candidate of the last candidate list
+ *   expect-commit-cand N the commit equals candidate N (from 1) of the list the last
+ *                        cands printed
+ *   choose TEXT          press the choose key (1-9) of TEXT in the last candidate list
  *   expect-nocommit      nothing was committed since the previous expect-commit
  *
  * Output: one event per line, fields separated by TAB, texts as JSON strings:
@@ -83,6 +87,8 @@ static char *committed;          /* commits since the last expect-commit */
 static size_t committed_len;
 static char **cands;             /* last candidate list */
 static int n_cands;
+static char **shown;              /* the list the last cands printed */
+static int n_shown;
 static long long last_activity_ms;
 
 static long long now_ms(void)
@@ -532,32 +538,32 @@ static const struct keyname keynames[] = {
     {NULL, 0}
 };
 
-static int parse_key(const char *spec, uint32_t *sym, uint32_t *state)
+static int parse_key(const char *name, uint32_t *sym, uint32_t *state)
 {
     *state = 0;
     for (;;) {
-        if (strncmp(spec, "ctrl+", 5) == 0) { *state |= 4; spec += 5; }
-        else if (strncmp(spec, "shift+", 6) == 0) { *state |= 1; spec += 6; }
-        else if (strncmp(spec, "alt+", 4) == 0) { *state |= 8; spec += 4; }
-        else if (strncmp(spec, "super+", 6) == 0) { *state |= 0x40; spec += 6; }
+        if (strncmp(name, "ctrl+", 5) == 0) { *state |= 4; name += 5; }
+        else if (strncmp(name, "shift+", 6) == 0) { *state |= 1; name += 6; }
+        else if (strncmp(name, "alt+", 4) == 0) { *state |= 8; name += 4; }
+        else if (strncmp(name, "super+", 6) == 0) { *state |= 0x40; name += 6; }
         else break;
     }
     for (const struct keyname *k = keynames; k->name; k++)
-        if (strcmp(k->name, spec) == 0) { *sym = k->sym; return 1; }
-    if (strncmp(spec, "KP_", 3) == 0 && spec[3] >= '0' && spec[3] <= '9' && !spec[4]) {
-        *sym = 0xffb0 + (uint32_t)(spec[3] - '0');
+        if (strcmp(k->name, name) == 0) { *sym = k->sym; return 1; }
+    if (strncmp(name, "KP_", 3) == 0 && name[3] >= '0' && name[3] <= '9' && !name[4]) {
+        *sym = 0xffb0 + (uint32_t)(name[3] - '0');
         return 1;
     }
-    if (strncmp(spec, "0x", 2) == 0 && spec[2]) {
+    if (strncmp(name, "0x", 2) == 0 && name[2]) {
         char *end;
-        unsigned long v = strtoul(spec + 2, &end, 16);
+        unsigned long v = strtoul(name + 2, &end, 16);
         if (*end)
             return 0;
         *sym = (uint32_t)v;
         return 1;
     }
-    if (spec[0] && !spec[1] && (unsigned char)spec[0] >= 0x20 && (unsigned char)spec[0] < 0x7f) {
-        *sym = (unsigned char)spec[0];
+    if (name[0] && !name[1] && (unsigned char)name[0] >= 0x20 && (unsigned char)name[0] < 0x7f) {
+        *sym = (unsigned char)name[0];
         return 1;
     }
     return 0;
@@ -777,6 +783,13 @@ int main(int argc, char **argv)
             }
             continue;
         } else if (strcmp(cmd, "cands") == 0) {
+            for (int k = 0; k < n_shown; k++)
+                free(shown[k]);
+            free(shown);
+            shown = n_cands ? malloc(sizeof(char *) * (size_t)n_cands) : NULL;
+            n_shown = 0;
+            for (int k = 0; shown && k < n_cands; k++)
+                shown[n_shown++] = strdup(cands[k]);
             printf("CANDS\t%d", n_cands);
             for (int k = 0; k < n_cands; k++) {
                 putchar('\t');
@@ -784,8 +797,13 @@ int main(int argc, char **argv)
             }
             putchar('\n');
             continue;
-        } else if (strcmp(cmd, "expect-commit") == 0 && need(i, argc, 1, cmd)) {
+        } else if ((strcmp(cmd, "expect-commit") == 0 || strcmp(cmd, "expect-commit-cand") == 0) &&
+                   need(i, argc, 1, cmd)) {
             const char *want = argv[++i];
+            if (strcmp(cmd, "expect-commit-cand") == 0) {
+                const int n = atoi(want);
+                want = n >= 1 && n <= n_shown ? shown[n - 1] : "<no such candidate>";
+            }
             const char *got = committed ? committed : "";
             if (strcmp(want, got) == 0) {
                 printf("OK\tcommit\t");
@@ -811,6 +829,33 @@ int main(int argc, char **argv)
                 putchar('\n');
                 failures++;
             }
+            continue;
+        } else if (strcmp(cmd, "expect-first") == 0 && need(i, argc, 1, cmd)) {
+            const char *want = argv[++i];
+            const int ok = n_cands > 0 && strcmp(cands[0], want) == 0;
+            printf("%s\tfirst\t", ok ? "OK" : "FAIL");
+            put_json_string(stdout, want);
+            if (!ok) {
+                printf("\tfirst is ");
+                put_json_string(stdout, n_cands > 0 ? cands[0] : "");
+                failures++;
+            }
+            putchar('\n');
+            continue;
+        } else if (strcmp(cmd, "choose") == 0 && need(i, argc, 1, cmd)) {
+            const char *want = argv[++i];
+            int found = -1;
+            for (int k = 0; k < n_cands && k < 9 && found < 0; k++)
+                if (strcmp(cands[k], want) == 0)
+                    found = k;
+            if (found < 0) {
+                printf("FAIL\tchoose\t");
+                put_json_string(stdout, want);
+                printf("\tnot among the first %d candidates\n", n_cands < 9 ? n_cands : 9);
+                failures++;
+                continue;
+            }
+            press((uint32_t)('1' + found), 0);
             continue;
         } else if (strcmp(cmd, "expect-cand") == 0 && need(i, argc, 1, cmd)) {
             const char *want = argv[++i];

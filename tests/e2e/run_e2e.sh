@@ -26,10 +26,12 @@
 #   --expect-stub ERE        a line of the stub's output matches
 #   --expect-no-stub ERE     no line of the stub's output matches
 #   --expect-file REL SRC    $HOME/REL holds exactly the bytes of SRC
+#   --expect-nonempty REL    $HOME/REL exists and is not empty
 #   --expect-watchdog N      the stub watchdog started N times
 #   --expect-fifo-signalled  the FIFO reader was released
 # "--restart" among the driver commands stops fcitx with Exit and starts it
-# again on the same HOME. Exit status 0 when the driver and every check pass.
+# again on the same HOME; "--kill-restart" kills it instead (no Destroy runs:
+# only what was saved while it ran survives). Exit status 0 when the driver and every check pass.
 set -uo pipefail
 
 drive= im=vetrapinyin page_size=5 hang=0 watchdog=0 fifo_reader=0 keep=0 preload=
@@ -48,7 +50,7 @@ while [ $# -gt 0 ]; do
         --fcitx-env) fcitx_env+=("$2"); shift 2 ;;
         --preload) preload=$2; shift 2 ;;
         --keep) keep=1; shift ;;
-        --expect-log|--expect-stub|--expect-no-stub|--expect-watchdog) checks+=("$1" "$2"); shift 2 ;;
+        --expect-log|--expect-stub|--expect-no-stub|--expect-watchdog|--expect-nonempty) checks+=("$1" "$2"); shift 2 ;;
         --expect-file) checks+=("$1" "$2|$3"); shift 3 ;;
         --expect-fifo-signalled) checks+=("$1" ""); shift ;;
         --) shift; driver_cmds=("$@"); break ;;
@@ -61,7 +63,11 @@ for tool in fcitx dbus-daemon; do
     command -v "$tool" >/dev/null || { echo "run_e2e.sh: $tool missing (scripts/packages.txt)" >&2; exit 2; }
 done
 
+rc=0
 work=$(mktemp -d "${TMPDIR:-/tmp}/vetra-e2e.XXXXXX")
+# a socket's path holds at most 107 bytes: a deep build folder gets the bus in /tmp
+bus_dir=$work
+[ ${#work} -gt 80 ] && bus_dir=$(mktemp -d /tmp/vetra-bus.XXXXXX)
 pids=()
 fcitx_pid=
 stop_fcitx() {
@@ -73,7 +79,7 @@ stop_fcitx() {
             kill -0 "$fcitx_pid" 2>/dev/null || break
             sleep 0.1
         done
-        kill -KILL "$fcitx_pid" 2>/dev/null && echo "FAIL	fcitx did not leave on Exit"
+        kill -KILL "$fcitx_pid" 2>/dev/null && { echo "FAIL	fcitx did not leave on Exit"; rc=1; }
     fi
     wait "$fcitx_pid" 2>/dev/null
     fcitx_pid=
@@ -87,6 +93,7 @@ cleanup() {
         kill -KILL "${pids[k]}" 2>/dev/null
         wait "${pids[k]}" 2>/dev/null
     done
+    [ "$bus_dir" != "$work" ] && rm -rf "$bus_dir"
     if [ "$keep" = 1 ]; then echo "run_e2e.sh: kept $work" >&2; else rm -rf "$work"; fi
     exit $rc
 }
@@ -129,7 +136,7 @@ cat > "$work/bus.conf" <<BUS
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
-  <listen>unix:dir=$work</listen>
+  <listen>unix:dir=$bus_dir</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>
@@ -185,16 +192,20 @@ start_fcitx() {
     fcitx_pid=$!
 }
 
-rc=0
 phase=()
 run_phase() {
     start_fcitx
     timeout 120 "$drive" "${phase[@]}" >>"$work/drive.log" 2>&1 || rc=1
+    if [ "$1" = --kill-restart ]; then
+        kill -KILL "$fcitx_pid" 2>/dev/null
+        wait "$fcitx_pid" 2>/dev/null
+        fcitx_pid=
+    fi
     stop_fcitx >>"$work/drive.log"
 }
 for arg in "${driver_cmds[@]+"${driver_cmds[@]}"}" --restart; do
-    if [ "$arg" = --restart ]; then
-        [ ${#phase[@]} -gt 0 ] && run_phase
+    if [ "$arg" = --restart ] || [ "$arg" = --kill-restart ]; then
+        [ ${#phase[@]} -gt 0 ] && run_phase "$arg"
         phase=()
     else
         phase+=("$arg")
@@ -217,6 +228,7 @@ for ((k=0; k<${#checks[@]}; k+=2)); do
         --expect-file)
             rel=${arg%%|*} src=${arg#*|}
             cmp -s "$home/$rel" "$src" && report OK "file $rel" || report FAIL "file $rel differs from $src" ;;
+        --expect-nonempty) [ -s "$home/$arg" ] && report OK "file $arg" || report FAIL "file $arg missing or empty" ;;
         --expect-watchdog)
             n=$(cat "$work/watchdog.starts" 2>/dev/null | wc -l)
             [ "$n" = "$arg" ] && report OK "watchdog started $n" || report FAIL "watchdog started $n, not $arg" ;;

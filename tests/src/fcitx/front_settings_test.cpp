@@ -98,6 +98,7 @@ TEST(FrontSettingsTest, ResetChangesOnlyTheKeysValue) {
          "[Account]\nSaveUsrDict=false\n[Key]\n[Account]\nSaveUsrDict=false\n"},
         {"[Account]\nSaveUsrDict=tr\\\nue\nNext=2\n", "[Account]\nSaveUsrDict=false\nNext=2\n"},
         {"Account:SaveUsrDict=1\n", nullptr},                // outside any section: another key
+        {"[Account]\n[]\nSaveUsrDict=1\n", nullptr},          // "[]" cuts the section to "a"
         {"[Account]\nSaveUsrDictX=1\n", nullptr},
         {std::string("[Account]\nSaveUsrDict=1\0\n", 26), nullptr},
     };
