@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "kernel/runtime/cand_word.h"
+#include "kernel/convert/association.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/cand_collector.h"
 #include "kernel/convert/cand_filter.h"
@@ -29,6 +30,16 @@
 #include "kernel/userdict/usr_dict_v3.h"
 
 namespace {
+
+// Hands the word finder's weak-top level to the gate.
+class t_weakTopSink : public i_wordFinderSink {
+public:
+    explicit t_weakTopSink(WeakTopGate* gate) : m_gate(gate) {}
+    void SetWeakTopLevel(int level, bool partial) override { WeakTopGate::SetLevel(m_gate, level, partial); }
+
+private:
+    WeakTopGate* m_gate;
+};
 
 // Probability of the scratch record of leading capitals.
 constexpr double kCapitalsProb = 0.998001;
@@ -109,7 +120,7 @@ t_convertDicts t_candGenerator::RunDicts() const {
 
 void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLattice& syllables,
                                         t_inputLattice* lattice, t_candCollector* collector, t_arrayWord* target,
-                                        const wchar_t* input, int n) {
+                                        const wchar_t* input, int n, i_wordFinderSink* weakTop) {
     lattice->Reset(syllables.GetLength());
     lattice->SetShuangPin(request->shuangPin != 0);
     t_wordFinder finder(m_dicts, lattice, &syllables, input, &m_arena);
@@ -120,6 +131,23 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
     on.user = !request->userWeightingOff;
     on.privilege = true;
     on.cloudCache = request->noCloudCache == 0 && request->cloudCache != 0;
+    finder.SetWeakTopGate(weakTop);
+
+    // Longer words that begin with the whole input, offered at the long-word
+    // places.
+    const uint32_t forecastPlaces = uint32_t(m_options.maxLongWords);
+    t_candWord** forecastOut = nullptr;
+    if (m_options.forecast)
+        forecastOut = static_cast<t_candWord**>(m_arena.AllocAligned(sizeof(t_candWord*) * forecastPlaces, 8));
+    t_arrayWord forecast(forecastOut, 0, forecastOut ? forecastPlaces : 0, 0, m_runAuxFilter, &m_arena);
+    t_candCollector forecaster(&m_arena, m_dicts, lattice, &forecast);
+    if (forecastOut && forecast.IsValid()) {
+        forecaster.SetFilters(m_runOuterFilter, nullptr);
+        forecaster.SetCharReadings(IfReady<t_hzDict>());
+        forecaster.SetDebugMode(m_debug);
+        on.forecast = &forecaster;
+        on.forecastGate = m_options.longWordGate;
+    }
     // A short tail of initials reads as the short-key table's words.
     lattice->AddAbbreviationArcs(0, input, m_dicts.sys);
     finder.FindWordsAt(0, on);
@@ -158,6 +186,22 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
     }
     // Composition prices the arcs by their own probabilities.
     WeighPartialArcs(*lattice, syllables.GetLength(), 1.0f / kPartialEndWeight);
+    if (on.forecast) PlaceForecast(&forecast, forecastOut, target);
+}
+
+void t_candGenerator::PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_arrayWord* target) {
+    const int count = forecast->Arrange();
+    int placed = 0;
+    for (int i = 0; i < count; ++i) {
+        t_candWord* w = out[i];
+        if (!w || w->kind == kCandKindPinned) continue;
+        w->kind = kCandKindPinned;
+        w->wantedPlace = m_options.longWordPosition + placed;
+        w->rank = 0;
+        int refused = 0;
+        // A refused word leaves its place to the next one.
+        if (target->AddChecked(w, &refused) && !refused) ++placed;
+    }
 }
 
 void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
@@ -250,7 +294,14 @@ int t_candGenerator::SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main
     t_inputLattice lattice(&m_arena, &m_arena);
     t_candCollector collector(&m_arena, m_dicts, &lattice, &array);
     collector.SetCharReadings(IfReady<t_hzDict>());
+    // No forecast inside this pass.
+    const t_generatorOptions options = m_options;
+    m_options.forecast = 0;
+    m_options.longWordPosition = 2;
+    m_options.maxLongWords = 1;
+    m_options.longWordGate = 4;
     CollectCandidates(&fuzzy, syllables, &lattice, &collector, &array, request->input, n);
+    m_options = options;
     t_candWord** found = nullptr;
     const int foundCount = array.CopyRanked(&m_arena, &found);
     t_candWord* pick = PickSmartFuzzyCandidate(&counters, found, foundCount);
@@ -338,6 +389,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     t_partionedZiFilter auxFilter(services);
     if (!ParseAuxCode(&auxFilter, nullptr, &m_arena, request->auxCode)) return 0;
     i_candidateFilter* aux = auxFilter.IsReady() ? &auxFilter : nullptr;
+    m_runAuxFilter = aux;
     m_runOuterFilter = m_outerFilter ? m_outerFilter : &t_singleton<t_outterCandFilter>::Get();
 
     t_arrayWord array(results, request->pageStart, request->pageSize, uint32_t(request->pinnedCount), aux,
@@ -367,7 +419,13 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     const double endProb = syllables.GetForward(syllables.GetLength());
     request->gameKeys = (IsGameKeyInput(input) && endProb < double(0.1f)) ? 1 : 0;
 
-    CollectCandidates(request, syllables, &m_lattice, &collector, &array, input, n);
+    // The weak-top gate hears how far the system words go on beyond the input.
+    WeakTopGate gate;
+    WeakTopGate::Init(&gate, &m_arena, n);
+    WeakTopGate::SetOptions(&gate, m_options.forecast != 0 && m_options.forecastMode != 0,
+                            m_options.longWordPosition, m_options.maxLongWords, m_options.longWordGate);
+    t_weakTopSink weakTop(&gate);
+    CollectCandidates(request, syllables, &m_lattice, &collector, &array, input, n, gate.enabled ? &weakTop : nullptr);
     const uint32_t longest = uint32_t(collector.GetLongestArcValue());
     const uint32_t firstWordEnd = collector.GetFirstWordEnd();
     const int32_t fullLength = collector.GetFullLengthAdded();
@@ -400,6 +458,18 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
         sources.trustedPairs = m_trustedPairs;
         BuildCloudRequestData(&syllables, &m_lattice, input, &array, &m_arena, sources, cloud, asked);
         askCloud = asked && asked->asked;
+    }
+    // A weak lead may be joined by a word that continues the input.
+    if (m_lattice.GetArcCount() > 0 && WeakTopGate::Accept(&gate, customAdded, fixedAdded, &array)) {
+        t_predictRequest predict;
+        predict.dicts = m_dicts;
+        predict.hz = IfReady<t_hzDict>();
+        predict.syllables = &syllables;
+        predict.arena = &m_arena;
+        predict.filter = m_runOuterFilter;
+        predict.strict = gate.strict != 0;
+        predict.debug = m_debug;
+        AddPredictedWord(predict, &array);
     }
     // Spelling correction when the typed letters read poorly.
     if (request->correction && !request->hasCapitals && !request->shuangPin && n >= 2 && customAdded == 0 &&

@@ -19,6 +19,7 @@ struct t_inputCaseMap;
 struct t_cloudRequestParams;
 struct t_cloudAsked;
 class i_candidateFilter;
+class i_wordFinderSink;
 
 // One conversion as the kernel's pinyin branch asks for it.
 struct t_convertRequest {
@@ -103,7 +104,11 @@ public:
 private:
     t_convertDicts RunDicts() const;
     void CollectCandidates(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
-                           t_candCollector* collector, t_arrayWord* target, const wchar_t* input, int n);
+                           t_candCollector* collector, t_arrayWord* target, const wchar_t* input, int n,
+                           i_wordFinderSink* weakTop = nullptr);
+    // The forecast's words join the target pinned at the long-word places,
+    // one place after another as they are taken.
+    void PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_arrayWord* target);
     void ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
                      t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength);
     // A surname and given name read over the whole input, offered after the
@@ -121,7 +126,8 @@ private:
     const t_convertDicts* m_fixedDicts = nullptr;
     const uint8_t* m_trustedPairs = nullptr;
     i_candidateFilter* m_outerFilter = nullptr;
-    i_candidateFilter* m_runOuterFilter = nullptr;  // the filter of the current run
+    i_candidateFilter* m_runOuterFilter = nullptr;  // the filters of the current run
+    i_candidateFilter* m_runAuxFilter = nullptr;
     bool m_debug = false;
     bool m_repeatKey = false;
     bool m_personName = false;

@@ -110,6 +110,31 @@ TEST_F(GeneratorBuiltDataTest, ASurnameAndGivenNameAreComposedIntoANameWhenNames
     }
 }
 
+// Four syllables forecast the long word at the long-word place; three, whose
+// lead is weak, get it as a predicted word.
+TEST_F(GeneratorBuiltDataTest, LongWordsAreForecastAndPredictedOnlyWithTheForecastSwitch) {
+    const struct {
+        const wchar_t* input;
+        int32_t forecast;
+        bool offered;
+        uint16_t kind;
+        uint16_t associationMark;
+    } cases[] = {{L"zhonghuarenmin", 1, true, kCandKindPinned, 1}, {L"zhonghuarenmin", 0, false, 0, 0},
+                 {L"zhonghuaren", 1, true, kCandKindScored, 1},     {L"zhonghuaren", 0, false, 0, 0}};
+    for (const auto& c : cases) {
+        generator.SetOptions(c.forecast, 2, 2, 4);
+        const auto page = Page(c.input);
+        const int at = IndexOf(page, u"中华人民共和国");
+        EXPECT_EQ(c.offered, at >= 0) << std::string(c.input, c.input + wcslen(c.input)) << c.forecast;
+        if (at < 0) continue;
+        EXPECT_EQ(c.kind, results[at]->kind);
+        EXPECT_EQ(c.associationMark, results[at]->associationMark);
+        if (c.kind == kCandKindPinned) {
+            EXPECT_GE(at, 1);
+        }
+    }
+}
+
 TEST_F(GeneratorBuiltDataTest, InputLengthLimitAndGameKeys) {
     const std::wstring longest(39, L'a'), tooLong(79, L'a');
     EXPECT_GT(Page(longest + longest.substr(0, 39)).size(), 0u);
