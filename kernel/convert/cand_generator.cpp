@@ -431,7 +431,8 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     const int32_t fullLength = collector.GetFullLengthAdded();
     m_bestPower = int16_t(std::min<int32_t>(m_bestPower, collector.GetLowestPower()));
 
-    t_cloudTrigger trigger(&syllables, &array, n, m_trustedPairs);
+    const uint8_t* trusted = m_trustedPairs ? m_trustedPairs : KernelTrustedPairs();
+    t_cloudTrigger trigger(&syllables, &array, n, trusted);
     const bool whole = request->segmentLength == 0 || request->segmentLength == length;
     bool confident = false;
     if (m_lattice.GetArcCount() == 0) {
@@ -455,7 +456,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
         sources.user = m_dicts.user;
         sources.sys = m_dicts.sys;
         sources.hz = IfReady<t_hzDict>();
-        sources.trustedPairs = m_trustedPairs;
+        sources.trustedPairs = trusted;
         BuildCloudRequestData(&syllables, &m_lattice, input, &array, &m_arena, sources, cloud, asked);
         askCloud = asked && asked->asked;
     }

@@ -87,7 +87,8 @@ public:
     // process-wide outer filter).
     void SetOuterFilter(i_candidateFilter* filter) { m_outerFilter = filter; }
 
-    // The trusted two-syllable pairs of the cloud trigger (null: every pair asks).
+    // The trusted two-syllable pairs of the cloud trigger (null: the table of
+    // the system data directory).
     void SetTrustedPairs(const uint8_t* table) { m_trustedPairs = table; }
 
     // Converts the request into results (pageSize places); the number

@@ -181,8 +181,8 @@ TEST_F(GeneratorBuiltDataTest, CloudRecordOnlyForTheFirstPageOfTheWholeInput) {
                  {0, nullptr, 2, true, 0}, {0, nullptr, 0, false, 0}};
     for (const auto& c : cases) {
         t_convertRequest request;
-        request.input = L"nihao";
-        request.inputLength = 5;
+        request.input = L"liuqiang";  // no word of the list: the reading is not trusted
+        request.inputLength = 8;
         request.pageStart = c.pageStart;
         request.pageSize = 9;
         request.auxCode = c.aux;
@@ -198,6 +198,24 @@ TEST_F(GeneratorBuiltDataTest, CloudRecordOnlyForTheFirstPageOfTheWholeInput) {
             for (int i = 0; i < (buffer[0] | buffer[1] << 8); ++i) x ^= buffer[i];
             EXPECT_EQ(0, x);
         }
+    }
+}
+
+// The data build's table: 你好 stands out under ni hao, liu qiang has no
+// reading that does; several words of the input's reading (事实 实施) ask nothing.
+TEST_F(GeneratorBuiltDataTest, TrustedSyllablePairsAskNoCloud) {
+    static uint8_t buffer[kCloudRecordLimit];
+    ASSERT_NE(nullptr, KernelTrustedPairs());
+    for (const auto& [input, asked] : {std::pair{L"nihao", 0}, std::pair{L"liuqiang", 1}, std::pair{L"shishi", 0}}) {
+        t_convertRequest request;
+        request.input = input;
+        request.inputLength = int32_t(wcslen(input));
+        request.pageSize = 9;
+        t_cloudRequestParams params;
+        params.buffer = buffer;
+        t_cloudAsked out;
+        generator.Generate(&request, results, &params, &out);
+        EXPECT_EQ(asked, out.asked) << std::string(input, input + wcslen(input));
     }
 }
 
