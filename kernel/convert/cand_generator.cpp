@@ -24,6 +24,7 @@
 #include "kernel/lexicon/hz_dict.h"
 #include "kernel/lexicon/key_py_map.h"
 #include "kernel/lexicon/py_dict.h"
+#include "kernel/lexicon/small_dicts.h"
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/text_helpers.h"
@@ -54,6 +55,8 @@ constexpr uint32_t kSmartFuzzyPlaces = 25;
 constexpr int kMaxEnglishPrefixWords = 8;
 // Added to the rank of a composed reading of corrected letters.
 constexpr int kComposedCorrectionExtra = 25;
+// The key-tip threshold before any tip was given.
+constexpr int32_t kNoTipYet = 1000000;
 // A composed name costing more than the best word by over this is not
 // offered; by over the second, not even noted as a name input.
 constexpr int32_t kNameOfferMargin = 699;
@@ -113,6 +116,7 @@ t_convertDicts t_candGenerator::RunDicts() const {
     d.keyMap = IfReady<t_keyPyMap>();
     d.sys = IfReady<t_sysDict>();
     d.cell = IfReady<t_extDict>();
+    d.tip = IfReady<t_pyTip>();
     t_usrDictV3Core& user = t_singleton<t_usrDictV3Core>::Get();
     d.user = user.IsLoaded() ? &user : nullptr;
     return d;
@@ -430,6 +434,12 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     const uint32_t firstWordEnd = collector.GetFirstWordEnd();
     const int32_t fullLength = collector.GetFullLengthAdded();
     m_bestPower = int16_t(std::min<int32_t>(m_bestPower, collector.GetLowestPower()));
+    // A stroke code after its first letter gives the characters it spells
+    // and no composition.
+    if (request->strokeLookup && length > 1 &&
+        AddStrokeDictWords(array, m_arena, int(request->pageStart + request->pageSize), input + 1, 0,
+                           uint32_t(length - 1), services) > 0)
+        request->noPhrase = 1;
 
     const uint8_t* trusted = m_trustedPairs ? m_trustedPairs : KernelTrustedPairs();
     t_cloudTrigger trigger(&syllables, &array, n, trusted);
@@ -501,5 +511,22 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     if (askCloud && ((request->correctionUsed && !confident) || request->pageStart > 0 || cloudAnswer))
         asked->asked = 0;
     if (request->charArt) AddCharArtCandidates(&array, &m_arena, uint32_t(length), int(request->pageSize));
-    return array.Arrange();
+    const int count = array.Arrange();
+    Finish(request, results, count, n);
+    return count;
+}
+
+void t_candGenerator::Finish(t_convertRequest* request, t_candWord** results, int count, int n) {
+    // One key tip over all pages: the first page starts the count again.
+    static int32_t tipThreshold = kNoTipYet;
+    if (request->pageStart == 0) tipThreshold = kNoTipYet;
+    if (request->firstTip || request->secondTip)
+        AddPinyinTips(m_dicts, &m_arena, request->firstTip != 0, request->secondTip != 0, results, count,
+                      int(request->pageStart), &tipThreshold, request->input, n);
+    if (m_dicts.cell && m_dicts.cell->HasWords())
+        for (int i = 0; i < count; ++i)
+            if (results[i] && results[i]->text && !results[i]->attachedData)
+                results[i]->attachedData = const_cast<uint8_t*>(m_dicts.cell->FindSortedEntry(results[i]->text));
+    request->mergedMask = 0;
+    if (request->correctionUsed) CollectMergedMask(results, count, &request->mergedMask);
 }

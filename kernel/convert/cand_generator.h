@@ -47,6 +47,10 @@ struct t_convertRequest {
     uint8_t cellDict = 1;
     uint8_t allLowerCase = 0;
     uint8_t gameKeys = 0;           // result
+    uint8_t strokeLookup = 0;       // the input after its first letter is a stroke code
+    uint8_t firstTip = 0;           // tips of the tip dictionary
+    uint8_t secondTip = 0;          // the typed keys of a fuzzy spelling
+    uint16_t mergedMask = 0;        // result: bit i when result i merged a correction (with correctionUsed)
 };
 
 // The generation options (forecast of long words).
@@ -116,6 +120,9 @@ private:
     // composed reading (when there is one) unless its characters are far
     // rarer than the usual ones of the same syllables.
     void NamePass(const t_inputLattice* lattice, t_arrayWord* target, int n, const t_candWord* reading);
+    // After the page is laid out: pinyin tips, the extension entry of each
+    // result and the mask of merged corrections.
+    void Finish(t_convertRequest* request, t_candWord** results, int count, int n);
     int RunFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
     int SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
     int CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main, int n);

@@ -135,6 +135,22 @@ TEST_F(GeneratorBuiltDataTest, LongWordsAreForecastAndPredictedOnlyWithTheForeca
     }
 }
 
+// "u" then a component code: the characters it names, and no composition.
+TEST_F(GeneratorBuiltDataTest, AStrokeLookupOffersTheCharactersOfTheCode) {
+    for (const uint8_t lookup : {0, 1}) {
+        t_convertRequest request;
+        request.input = L"umu";
+        request.inputLength = 3;
+        request.pageSize = 9;
+        request.strokeLookup = lookup;
+        n = generator.Generate(&request, results);
+        int strokes = 0;
+        for (int i = 0; i < n; ++i) strokes += results[i]->sourceType == kCandSourceStroke;
+        EXPECT_EQ(lookup != 0, strokes > 0);
+        EXPECT_EQ(lookup, request.noPhrase);
+    }
+}
+
 TEST_F(GeneratorBuiltDataTest, InputLengthLimitAndGameKeys) {
     const std::wstring longest(39, L'a'), tooLong(79, L'a');
     EXPECT_GT(Page(longest + longest.substr(0, 39)).size(), 0u);
@@ -152,6 +168,8 @@ TEST_F(GeneratorBuiltDataTest, ASlipOfTheFingerIsCorrectedWhenAsked) {
     EXPECT_EQ(0, request.correctionUsed);
     EXPECT_EQ(0, IndexOf(Page(L"nihap", &request, true), u"你好"));
     EXPECT_EQ(1, request.correctionUsed);
+    EXPECT_NE(0, request.mergedMask & 1);
+    EXPECT_EQ(0, results[0]->sourceType & kCandSourceMerged);
     ASSERT_NE(nullptr, results[0]->secondText);
     EXPECT_EQ(5u, results[0]->coveredLength);
 }
