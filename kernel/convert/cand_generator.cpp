@@ -55,6 +55,9 @@ constexpr uint32_t kSmartFuzzyPlaces = 25;
 constexpr int kMaxEnglishPrefixWords = 8;
 // Added to the rank of a composed reading of corrected letters.
 constexpr int kComposedCorrectionExtra = 25;
+// Inputs up to this length place their English completion by the list of
+// English inputs.
+constexpr int kEnglishListLimit = 8;
 // The key-tip threshold before any tip was given.
 constexpr int32_t kNoTipYet = 1000000;
 // A composed name costing more than the best word by over this is not
@@ -423,6 +426,16 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     const double endProb = syllables.GetForward(syllables.GetLength());
     request->gameKeys = (IsGameKeyInput(input) && endProb < double(0.1f)) ? 1 : 0;
 
+    // The English word the whole input begins, when the settings hint at one.
+    t_engPredictRequest englishRequest;
+    englishRequest.input = input;
+    englishRequest.englishLimit = kEnglishListLimit;
+    englishRequest.wholeTextProb = endProb;
+    englishRequest.debug = m_debug;
+    t_engPredictor englishCompletion;
+    englishCompletion.Init(&m_arena, &array, englishRequest);
+    const bool englishMade = length == n && request->longWordHint && englishCompletion.Run();
+
     // The weak-top gate hears how far the system words go on beyond the input.
     WeakTopGate gate;
     WeakTopGate::Init(&gate, &m_arena, n);
@@ -447,11 +460,18 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     bool confident = false;
     if (m_lattice.GetArcCount() == 0) {
         if (n > 1 && request->correction && CorrectionPass(request, syllables, &array, n)) request->correctionUsed = 1;
+        if (englishMade) {
+            englishCompletion.GetRecord()->wantedPlace = 1;
+            int filtered = 0;
+            array.AddChecked(englishCompletion.GetRecord(), &filtered);
+        }
     } else {
+        if (englishMade) englishCompletion.DecidePlace();
         if ((!request->auxCode || !*request->auxCode) && whole) trigger.SetRequest(asked);
         confident = endProb > double(0.97f);
         const bool sure = (endProb >= 0.009 && (longest == 3 || longest == 4));
-        const bool compose = !request->noPhrase && !(firstWordEnd == uint32_t(n) && !sure);
+        const bool compose = !request->noPhrase && !englishCompletion.HasCandidate() &&
+                             !(firstWordEnd == uint32_t(n) && !sure);
         if (compose) {
             if (n == 2 && IsAsciiUpper(input[0]) && input[1] >= L'a' && input[1] <= L'z')
                 AddRawInputCandidate(m_arena, &array, input, m_debug);

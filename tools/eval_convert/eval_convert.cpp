@@ -47,6 +47,7 @@ int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t page
     request.allLowerCase = 1;
     request.correction = g_correction ? 1 : 0;
     request.names = 1;
+    request.longWordHint = input.size() > 1 ? 1 : 0;
     return generator.Generate(&request, results);
 }
 
