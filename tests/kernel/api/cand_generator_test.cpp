@@ -151,6 +151,20 @@ TEST_F(GeneratorBuiltDataTest, AStrokeLookupOffersTheCharactersOfTheCode) {
     }
 }
 
+TEST_F(GeneratorBuiltDataTest, TheEnglishWordOfTheInputComesWithTheLongWordHint) {
+    for (const uint8_t hint : {0, 1}) {
+        t_convertRequest request;
+        request.input = L"hello";
+        request.inputLength = 5;
+        request.pageSize = 9;
+        request.longWordHint = hint;
+        n = generator.Generate(&request, results);
+        std::vector<std::u16string> page;
+        for (int i = 0; i < n; ++i) page.push_back(Text(results[i]));
+        EXPECT_EQ(hint != 0, IndexOf(page, u"hello") >= 1);
+    }
+}
+
 TEST_F(GeneratorBuiltDataTest, InputLengthLimitAndGameKeys) {
     const std::wstring longest(39, L'a'), tooLong(79, L'a');
     EXPECT_GT(Page(longest + longest.substr(0, 39)).size(), 0u);
