@@ -55,6 +55,8 @@ constexpr uint32_t kSmartFuzzyPlaces = 25;
 constexpr int kMaxEnglishPrefixWords = 8;
 // Added to the rank of a composed reading of corrected letters.
 constexpr int kComposedCorrectionExtra = 25;
+// Identical keys in a row that ask for the repeated-key candidate.
+constexpr int kRepeatedKeyRun = 5;
 // Inputs up to this length place their English completion by the list of
 // English inputs.
 constexpr int kEnglishListLimit = 8;
@@ -84,6 +86,92 @@ T* IfReady() {
 bool IsAsciiUpper(wchar_t c) { return c >= L'A' && c <= L'Z'; }
 
 }  // namespace
+
+namespace {
+
+// The character a record's text has most often over the run [start, end) of
+// input positions, when each of them takes exactly one position and the
+// character has more than half of them or more than 5; 0 otherwise.
+uint16_t RepeatedChar(const t_candWord* w, int start, int end) {
+    const uint32_t chars = LstrGetLength(w->text);
+    if (chars == 0 || LstrGetLength(w->segmentList) != chars) return 0;
+    uint16_t seen[kMaxInputChars];
+    int counts[kMaxInputChars] = {};
+    int kinds = 0, inside = 0;
+    uint32_t from = 0;
+    for (uint32_t i = 0; i < chars; ++i) {
+        const uint32_t to = LstrGetUnit(w->segmentList, i);
+        if (int(from) >= start && int(from) < end) {
+            if (to != from + 1) return 0;
+            const uint16_t c = LstrGetUnit(w->text, i);
+            int k = 0;
+            while (k < kinds && seen[k] != c) ++k;
+            if (k == kinds) {
+                if (kinds == kMaxInputChars) return 0;
+                seen[kinds++] = c;
+            }
+            ++counts[k];
+            ++inside;
+        }
+        from = to;
+    }
+    int best = -1;
+    for (int k = 0; k < kinds; ++k)
+        if (best < 0 || counts[k] > counts[best]) best = k;
+    if (best < 0 || !(2 * counts[best] > inside || counts[best] > 5)) return 0;
+    return seen[best];
+}
+
+}  // namespace
+
+int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_t* input, int length) {
+    if (!array || !arena || !input || length < 2) return 0;
+    int start = -1, run = 0;
+    for (int i = 0, r = 1; i < length && start < 0; ++i) {
+        r = (i > 0 && input[i] == input[i - 1]) ? r + 1 : 1;
+        if (r >= kRepeatedKeyRun) {
+            start = i - r + 1;
+            run = r;
+            while (start + run < length && input[start + run] == input[start]) ++run;
+        }
+    }
+    if (start < 0) return 0;
+    t_candWord** lists[2] = {};
+    const int counts[2] = {array->CopyRanked(arena, &lists[0]), array->CopyPinned(arena, &lists[1])};
+    for (int l = 0; l < 2; ++l)
+        for (int i = 0; i < counts[l]; ++i) {
+            const t_candWord* w = lists[l][i];
+            const uint16_t type = w->sourceType & uint16_t(~(kCandSourceFlag | kCandSourceMerged));
+            if (w->coveredLength < uint32_t(length) || !w->segmentList || !w->text || type == kCandSourceCustomPhrase ||
+                type == kCandSourceCharArt || type == kCandSourceUserPhrase)
+                continue;
+            const uint16_t c = RepeatedChar(w, start, start + run);
+            if (!c) continue;
+            auto* r = static_cast<t_candWord*>(arena->AllocAligned(sizeof(t_candWord), 8));
+            t_lstr* text = r ? arena->DupLstr(w->text) : nullptr;
+            const t_lstr* segments = text ? arena->DupLstr(w->segmentList) : nullptr;
+            if (!segments) return 0;
+            uint32_t from = 0;
+            for (uint32_t k = 0; k < LstrGetLength(text); ++k) {
+                if (int(from) >= start && int(from) < start + run) LstrSetUnit(text, k, c);
+                from = LstrGetUnit(segments, k);
+            }
+            t_candWord::Clear(r);
+            r->text = text;
+            r->segmentList = segments;
+            r->syllableIds = w->syllableIds;
+            r->coveredLength = w->coveredLength;
+            r->multiChar = LstrGetLength(text) > 1;
+            r->score = 1.0;
+            r->kind = kCandKindPinned;
+            r->wantedPlace = 1;
+            r->rank = kCandNoPower;
+            r->sourceType = kCandSourceGenerator;
+            int filtered = 0;
+            return array->AddChecked(r, &filtered) == 1 && !filtered ? 1 : 0;
+        }
+    return 0;
+}
 
 int DecideComposedName(int32_t cost, int32_t best) {
     if (cost - kNameOfferMargin <= best) return kNameOffered;
@@ -531,6 +619,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     if (askCloud && ((request->correctionUsed && !confident) || request->pageStart > 0 || cloudAnswer))
         asked->asked = 0;
     if (request->charArt) AddCharArtCandidates(&array, &m_arena, uint32_t(length), int(request->pageSize));
+    if (m_repeatKey && !request->noPhrase) AddRepeatedKeyCandidate(&array, &m_arena, input, n);
     const int count = array.Arrange();
     Finish(request, results, count, n);
     return count;
