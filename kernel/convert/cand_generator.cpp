@@ -55,6 +55,8 @@ constexpr uint32_t kSmartFuzzyPlaces = 25;
 constexpr int kMaxEnglishPrefixWords = 8;
 // Added to the rank of a composed reading of corrected letters.
 constexpr int kComposedCorrectionExtra = 25;
+// Abbreviated inputs up to this many keys get the secondary collection.
+constexpr int kMaxSecondaryKeys = 11;
 // Identical keys in a row that ask for the repeated-key candidate.
 constexpr int kRepeatedKeyRun = 5;
 // Inputs up to this length place their English completion by the list of
@@ -284,6 +286,24 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
     if (on.forecast) PlaceForecast(&forecast, forecastOut, target);
 }
 
+void t_candGenerator::SecondaryCollection(t_convertRequest* request, t_arrayWord* array,
+                                          const t_inputCaseMap* caseMap, int n) {
+    const wchar_t* input = request->input;
+    for (int i = 0; i < n; ++i)
+        if (input[i] < L'a' || input[i] > L'z') return;
+    t_pyLattice keys;
+    if (!keys.BuildByKeys(&m_arena, m_dicts.keyMap, m_dicts.py, input, n)) return;
+    t_inputLattice lattice(&m_arena, &m_arena);
+    t_candCollector collector(&m_arena, m_dicts, &lattice, array, caseMap);
+    collector.SetCharReadings(IfReady<t_hzDict>());
+    const int32_t forecast = m_options.forecast;
+    m_options.forecast = 0;
+    m_secondaryLength = n;
+    CollectCandidates(request, keys, &lattice, &collector, array, input, n);
+    m_secondaryLength = 0;
+    m_options.forecast = forecast;
+}
+
 void t_candGenerator::PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_arrayWord* target) {
     const int count = forecast->Arrange();
     int placed = 0;
@@ -507,6 +527,8 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     if (request->customPhrases) customAdded = AddCustomPhraseCandidatesEx(input, &array, &m_arena);
     if (request->fixFirst) fixedAdded = AddFixFirstCandidates(input, &array, &m_arena, m_debug);
 
+    if (!request->userWeightingOff && m_dicts.user) m_dicts.user->SetupWeightCurve(uint32_t(request->weightCurve));
+
     t_pyLattice syllables;
     if (!syllables.Build(&m_arena, m_dicts.keyMap, m_dicts.py, input, n, request->noCloudCache == 0,
                          request->shuangPin != 0))
@@ -523,6 +545,9 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     t_engPredictor englishCompletion;
     englishCompletion.Init(&m_arena, &array, englishRequest);
     const bool englishMade = length == n && request->longWordHint && englishCompletion.Run();
+
+    // Abbreviated input: every key read as the syllables it begins.
+    if (request->secondaryCollection && n <= kMaxSecondaryKeys) SecondaryCollection(request, &array, &caseMap, n);
 
     // The weak-top gate hears how far the system words go on beyond the input.
     WeakTopGate gate;

@@ -47,10 +47,12 @@ struct t_convertRequest {
     uint8_t cellDict = 1;
     uint8_t allLowerCase = 0;
     uint8_t gameKeys = 0;           // result
+    uint8_t secondaryCollection = 0; // read every key as the syllables it begins too (a-z, at most 11)
     uint8_t strokeLookup = 0;       // the input after its first letter is a stroke code
     uint8_t firstTip = 0;           // tips of the tip dictionary
     uint8_t secondTip = 0;          // the typed keys of a fuzzy spelling
-    uint16_t mergedMask = 0;        // result: bit i when result i merged a correction (with correctionUsed)
+    uint16_t mergedMask = 0;
+    int32_t weightCurve = 127;      // the user dictionary's weight-curve parameter        // result: bit i when result i merged a correction (with correctionUsed)
 };
 
 // The generation options (forecast of long words).
@@ -118,6 +120,8 @@ private:
     void CollectCandidates(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
                            t_candCollector* collector, t_arrayWord* target, const wchar_t* input, int n,
                            i_wordFinderSink* weakTop = nullptr);
+    // The collection over the lattice of the keys read one by one.
+    void SecondaryCollection(t_convertRequest* request, t_arrayWord* array, const t_inputCaseMap* caseMap, int n);
     // The forecast's words join the target pinned at the long-word places,
     // one place after another as they are taken.
     void PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_arrayWord* target);
@@ -148,4 +152,5 @@ private:
     bool m_personName = false;
     bool m_namePathFound = false;
     int16_t m_bestPower = 2000;
+    int32_t m_secondaryLength = 0;  // the keys of a running secondary collection
 };

@@ -6,7 +6,7 @@
 //
 // Usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT]
 //                     [--errors N] [--show INPUT] [--no-timing 1] [--slow MS]
-//                     [--correction 0] [--forecast 0]
+//                     [--correction 0] [--forecast 0] [--secondary 1]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -38,6 +38,7 @@ std::u16string TextOf(const t_candWord* w) {
 // places; the page size also decides how widely the word finder looks).
 bool g_correction = true;
 bool g_forecast = true;
+bool g_secondary = false;
 
 int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t pageSize, t_candWord** results) {
     t_convertRequest request;
@@ -48,6 +49,7 @@ int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t page
     request.correction = g_correction ? 1 : 0;
     request.names = 1;
     request.longWordHint = input.size() > 1 ? 1 : 0;
+    request.secondaryCollection = g_secondary && input.size() <= 11 ? 1 : 0;
     return generator.Generate(&request, results);
 }
 
@@ -76,6 +78,7 @@ int main(int argc, char** argv) {
         else if (k == "--slow") slowMs = std::atof(v.c_str());
         else if (k == "--correction") g_correction = v != "0";
         else if (k == "--forecast") g_forecast = v != "0";
+        else if (k == "--secondary") g_secondary = v != "0";
     }
     if (data.empty() || (calibration.empty() && show.empty())) {
         std::fprintf(stderr, "usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT] [--errors N] "

@@ -151,6 +151,20 @@ TEST_F(GeneratorBuiltDataTest, AStrokeLookupOffersTheCharactersOfTheCode) {
     }
 }
 
+TEST_F(GeneratorBuiltDataTest, AbbreviatedKeysAreReadKeyByKeyInTheSecondaryCollection) {
+    for (const uint8_t secondary : {0, 1}) {
+        t_convertRequest request;
+        request.input = L"gaj";  // 公安局: the a is a key, not the syllable a
+        request.inputLength = 3;
+        request.pageSize = 9;
+        request.secondaryCollection = secondary;
+        n = generator.Generate(&request, results);
+        std::vector<std::u16string> page;
+        for (int i = 0; i < n; ++i) page.push_back(Text(results[i]));
+        EXPECT_EQ(secondary != 0, IndexOf(page, u"公安局") >= 0);
+    }
+}
+
 TEST_F(GeneratorBuiltDataTest, TheEnglishWordOfTheInputComesWithTheLongWordHint) {
     for (const uint8_t hint : {0, 1}) {
         t_convertRequest request;
