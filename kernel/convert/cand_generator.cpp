@@ -14,6 +14,7 @@
 #include "kernel/convert/correction_cands.h"
 #include "kernel/convert/custom_cands.h"
 #include "kernel/convert/english_cands.h"
+#include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/spell_variants.h"
 #include "kernel/convert/learn_routines.h"
 #include "kernel/convert/name_marks.h"
@@ -28,6 +29,7 @@
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/text_helpers.h"
+#include "kernel/userdict/recent_cache.h"
 #include "kernel/userdict/usr_dict_v3.h"
 
 namespace {
@@ -516,6 +518,19 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     caseMap.Init(&m_arena, input, n);
     t_candCollector collector(&m_arena, m_dicts, &m_lattice, &array, &caseMap);
     collector.SetCharReadings(IfReady<t_hzDict>());
+    if (!request->userWeightingOff && m_dicts.user) m_dicts.user->SetupWeightCurve(uint32_t(request->weightCurve));
+    // The words committed before, the recent inputs and the continuations
+    // of the last commit adjust the scores.
+    t_freqAdjust adjust;
+    if (request->context && request->context->on) {
+        adjust.src = {m_dicts.sys, m_dicts.py, IfReady<t_hzDict>(), &t_singleton<t_CAStringCache>::Get(),
+                      &t_singleton<t_usrInputCache>::Get()};
+        PrepareContextAdjust(&adjust, *request->context);
+        const int32_t userWords = m_dicts.user ? m_dicts.user->GetWordCount() : 0;
+        const uint32_t average = m_dicts.user ? m_dicts.user->GetWeightCurve().average : 1;
+        adjust.Init(adjust.src, userWords, int32_t(std::min<uint32_t>(average, INT32_MAX)));
+        collector.SetAdjust(&adjust);
+    }
 
     // English words that begin with the input, added after the Chinese ones.
     t_candWord* english[kMaxEnglishPrefixWords] = {};
@@ -526,8 +541,6 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     int customAdded = 0, fixedAdded = 0;
     if (request->customPhrases) customAdded = AddCustomPhraseCandidatesEx(input, &array, &m_arena);
     if (request->fixFirst) fixedAdded = AddFixFirstCandidates(input, &array, &m_arena, m_debug);
-
-    if (!request->userWeightingOff && m_dicts.user) m_dicts.user->SetupWeightCurve(uint32_t(request->weightCurve));
 
     t_pyLattice syllables;
     if (!syllables.Build(&m_arena, m_dicts.keyMap, m_dicts.py, input, n, request->noCloudCache == 0,

@@ -18,6 +18,7 @@ class t_candCollector;
 struct t_inputCaseMap;
 struct t_cloudRequestParams;
 struct t_cloudAsked;
+struct t_adjustRequest;
 class i_candidateFilter;
 class i_wordFinderSink;
 
@@ -52,7 +53,10 @@ struct t_convertRequest {
     uint8_t firstTip = 0;           // tips of the tip dictionary
     uint8_t secondTip = 0;          // the typed keys of a fuzzy spelling
     uint16_t mergedMask = 0;
-    int32_t weightCurve = 127;      // the user dictionary's weight-curve parameter        // result: bit i when result i merged a correction (with correctionUsed)
+    int32_t weightCurve = 127;      // the user dictionary's weight-curve parameter
+    // What was committed before this input (null: no context): its words
+    // raise their usual followers and recent inputs.
+    const t_adjustRequest* context = nullptr;        // result: bit i when result i merged a correction (with correctionUsed)
 };
 
 // The generation options (forecast of long words).

@@ -7,7 +7,10 @@
 #include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_generator.h"
 #include "kernel/convert/cloud_request.h"
+#include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/learn_routines.h"
+#include "kernel/lexicon/py_dict.h"
+#include "kernel/runtime/singleton.h"
 #include "tests/kernel/api/api_support.h"
 
 namespace {
@@ -38,6 +41,7 @@ public:
         request.pageSize = 9;
         request.allLowerCase = 1;
         request.names = names;
+        request.context = context;
         n = generator.Generate(&request, results);
         if (out) *out = request;
         std::vector<std::u16string> texts;
@@ -52,6 +56,7 @@ public:
 
     t_candGenerator generator;
     uint8_t names = 1;
+    const t_adjustRequest* context = nullptr;
     t_candWord* results[9] = {};
     int n = 0;
 };
@@ -177,6 +182,21 @@ TEST_F(GeneratorBuiltDataTest, TheEnglishWordOfTheInputComesWithTheLongWordHint)
         for (int i = 0; i < n; ++i) page.push_back(Text(results[i]));
         EXPECT_EQ(hint != 0, IndexOf(page, u"hello") >= 1);
     }
+}
+
+TEST_F(GeneratorBuiltDataTest, TheWordCommittedBeforeRaisesItsFollower) {
+    const auto plain = Page(L"fan");
+    t_scopeHeap heap;
+    t_adjustRequest before;
+    before.on = true;
+    before.wordText = heap.WideToLstr(L"吃");
+    const uint16_t chi[] = {uint16_t(t_singleton<t_pyDict>::Get().GetSyllableId(L"chi"))};
+    before.wordIds = heap.MakeLstr(chi, 2);
+    context = &before;
+    const auto after = Page(L"fan");
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(u"饭", after[0]);
+    EXPECT_NE(u"饭", plain[0]);
 }
 
 TEST_F(GeneratorBuiltDataTest, InputLengthLimitAndGameKeys) {
