@@ -244,6 +244,8 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
         forecaster.SetFilters(m_runOuterFilter, nullptr);
         forecaster.SetCharReadings(IfReady<t_hzDict>());
         forecaster.SetDebugMode(m_debug);
+        // The user's own longer words are forecast as well as the system's.
+        forecaster.SetAssociationSources(on.user, on.cell, on.privilege, on.user);
         on.forecast = &forecaster;
         on.forecastGate = m_options.longWordGate;
     }

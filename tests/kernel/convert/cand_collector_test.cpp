@@ -319,6 +319,15 @@ TEST(CandCollectorTest, EveryDictionaryReachesThePage) {
     std::set<std::u16string> got;
     for (int i = 0, m = next.Arrange(); i < m; ++i) got.insert(ToU16(assoc[i]->text));
     for (const char16_t* w : {u"我爱你", u"沃爱妮", u"我爱妮", u"我愛你"}) EXPECT_TRUE(got.count(w)) << int(w[0]);
+    // After wo alone the external word of wo ai follows too.
+    t_candWord* fromWo[16] = {};
+    t_arrayWord afterWo(fromWo, 0, 16, 0, nullptr, &records);
+    t_candCollector external(&records, dicts, &conv.input, &afterWo);
+    external.SetAssociationSources(false, false, false, true);
+    external.ScoreAssociation(0, path.data(), ends.data(), 1, 1.0);
+    got.clear();
+    for (int i = 0, m = afterWo.Arrange(); i < m; ++i) got.insert(ToU16(fromWo[i]->text));
+    EXPECT_TRUE(got.count(u"卧爱"));
 }
 
 // ---------------------------------------------------------------- built data
