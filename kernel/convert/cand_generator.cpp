@@ -29,6 +29,9 @@
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/text_helpers.h"
+#include "kernel/lexicon/privilege_dict.h"
+#include "kernel/userdict/cloud_cache.h"
+#include "kernel/userdict/ext_dict.h"
 #include "kernel/userdict/recent_cache.h"
 #include "kernel/userdict/usr_dict_v3.h"
 
@@ -57,6 +60,8 @@ constexpr uint32_t kSmartFuzzyPlaces = 25;
 constexpr int kMaxEnglishPrefixWords = 8;
 // Added to the rank of a composed reading of corrected letters.
 constexpr int kComposedCorrectionExtra = 25;
+// Answers of the cloud cache taken for the whole input.
+constexpr uint32_t kCloudCachePlaces = 3;
 // Abbreviated inputs up to this many keys get the secondary collection.
 constexpr int kMaxSecondaryKeys = 11;
 // Identical keys in a row that ask for the repeated-key candidate.
@@ -212,6 +217,9 @@ t_convertDicts t_candGenerator::RunDicts() const {
     d.sys = IfReady<t_sysDict>();
     d.cell = IfReady<t_extDict>();
     d.tip = IfReady<t_pyTip>();
+    d.privilege = IfReady<t_privilegeDictCore>();
+    d.userExt = IfReady<t_usrDictExtCore>();
+    d.cloudCache = IfReady<t_cloudCacheDict>();
     t_usrDictV3Core& user = t_singleton<t_usrDictV3Core>::Get();
     d.user = user.IsLoaded() ? &user : nullptr;
     return d;
@@ -219,7 +227,8 @@ t_convertDicts t_candGenerator::RunDicts() const {
 
 void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLattice& syllables,
                                         t_inputLattice* lattice, t_candCollector* collector, t_arrayWord* target,
-                                        const wchar_t* input, int n, i_wordFinderSink* weakTop) {
+                                        const wchar_t* input, int n, i_wordFinderSink* weakTop,
+                                        i_wordFinderSink* cloudCollector) {
     lattice->Reset(syllables.GetLength());
     lattice->SetShuangPin(request->shuangPin != 0);
     t_wordFinder finder(m_dicts, lattice, &syllables, input, &m_arena);
@@ -231,6 +240,7 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
     on.privilege = true;
     on.cloudCache = request->noCloudCache == 0 && request->cloudCache != 0;
     finder.SetWeakTopGate(weakTop);
+    on.cloudCollector = on.cloudCache ? cloudCollector : nullptr;
 
     // Longer words that begin with the whole input, offered at the long-word
     // places.
@@ -570,7 +580,14 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     WeakTopGate::SetOptions(&gate, m_options.forecast != 0 && m_options.forecastMode != 0,
                             m_options.longWordPosition, m_options.maxLongWords, m_options.longWordGate);
     t_weakTopSink weakTop(&gate);
-    CollectCandidates(request, syllables, &m_lattice, &collector, &array, input, n, gate.enabled ? &weakTop : nullptr);
+    // The cloud cache's answers for the whole input gather apart, at most 3.
+    t_candWord* cloudOut[kCloudCachePlaces] = {};
+    t_arrayWord cloudArray(cloudOut, 0, kCloudCachePlaces, 0, aux, &m_arena);
+    t_candCollector cloudCollector(&m_arena, m_dicts, &m_lattice, &cloudArray);
+    cloudCollector.SetFilters(m_runOuterFilter, nullptr);
+    cloudCollector.SetDebugMode(m_debug);
+    CollectCandidates(request, syllables, &m_lattice, &collector, &array, input, n, gate.enabled ? &weakTop : nullptr,
+                      cloudArray.IsValid() ? &cloudCollector : nullptr);
     const uint32_t longest = uint32_t(collector.GetLongestArcValue());
     const uint32_t firstWordEnd = collector.GetFirstWordEnd();
     const int32_t fullLength = collector.GetFullLengthAdded();
@@ -606,6 +623,13 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
             else
                 ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength);
         }
+    }
+    // The cached answers join the page, the first of them marked.
+    const int cached = cloudArray.IsValid() ? cloudArray.Arrange() : 0;
+    for (int i = 0; i < cached; ++i) {
+        cloudOut[i]->cloudPriority = i == 0 ? 1 : 0;
+        int filtered = 0;
+        if (array.Add(cloudOut[i], &filtered) == kArrayNotAdded) break;
     }
     bool askCloud = trigger.HasRequest() && trigger.ShouldRequest(&m_arena) == 1;
     if (askCloud && cloud) {

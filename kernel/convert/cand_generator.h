@@ -123,7 +123,7 @@ private:
     t_convertDicts RunDicts() const;
     void CollectCandidates(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
                            t_candCollector* collector, t_arrayWord* target, const wchar_t* input, int n,
-                           i_wordFinderSink* weakTop = nullptr);
+                           i_wordFinderSink* weakTop = nullptr, i_wordFinderSink* cloudCollector = nullptr);
     // The collection over the lattice of the keys read one by one.
     void SecondaryCollection(t_convertRequest* request, t_arrayWord* array, const t_inputCaseMap* caseMap, int n);
     // The forecast's words join the target pinned at the long-word places,

@@ -11,6 +11,7 @@
 #include "kernel/convert/learn_routines.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/runtime/singleton.h"
+#include "kernel/userdict/cloud_cache.h"
 #include "tests/kernel/api/api_support.h"
 
 namespace {
@@ -197,6 +198,33 @@ TEST_F(GeneratorBuiltDataTest, TheWordCommittedBeforeRaisesItsFollower) {
     ASSERT_FALSE(after.empty());
     EXPECT_EQ(u"饭", after[0]);
     EXPECT_NE(u"饭", plain[0]);
+}
+
+// A cached cloud answer for the syllables of the whole input joins the page.
+TEST_F(GeneratorBuiltDataTest, TheCloudCacheAnswersTheWholeInputWhenAsked) {
+    t_cloudCacheDict& cache = t_singleton<t_cloudCacheDict>::Get();
+    ASSERT_TRUE(cache.IsReady());
+    t_scopeHeap heap;
+    const t_pyDict& py = t_singleton<t_pyDict>::Get();
+    const uint16_t ids[] = {uint16_t(py.GetSyllableId(L"ni")), uint16_t(py.GetSyllableId(L"hao"))};
+    const t_lstr* key = heap.MakeLstr(ids, sizeof ids);
+    const t_lstr* answer = heap.WideToLstr(L"泥蒿");
+    ASSERT_EQ(1, cache.AddEntry(key, answer, 5, 0, answer, answer));
+    for (const uint8_t asked : {0, 1}) {
+        t_convertRequest request;
+        request.input = L"nihao";
+        request.inputLength = 5;
+        request.pageSize = 9;
+        request.cloudCache = asked;
+        n = generator.Generate(&request, results);
+        std::vector<std::u16string> page;
+        for (int i = 0; i < n; ++i) page.push_back(Text(results[i]));
+        const int at = IndexOf(page, u"泥蒿");
+        EXPECT_EQ(asked != 0, at >= 0);
+        if (at >= 0) {
+            EXPECT_EQ(kCandSourceCloud, results[at]->sourceType & ~kCandSourceMerged);
+        }
+    }
 }
 
 TEST_F(GeneratorBuiltDataTest, InputLengthLimitAndGameKeys) {
