@@ -334,7 +334,8 @@ void t_candGenerator::PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_a
 }
 
 void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
-                                  t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength) {
+                                  t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength,
+                                  bool cloudFlag) {
     t_wordFinder finder(m_dicts, lattice, &syllables, input, &m_arena);
     finder.SetWideLookup(request->allLowerCase != 0,
                          request->pageStart + request->pageSize > 19 || request->pinnedCount > 0);
@@ -357,6 +358,7 @@ void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& 
     compose.gameKeys = request->gameKeys != 0;
     compose.hasCapitals = request->hasCapitals != 0;
     compose.debug = m_debug;
+    compose.cloudFlag = cloudFlag ? 1 : 0;
     t_segmentNodes segments;
     t_wordLattice words;
     t_composeOutcome out;
@@ -617,12 +619,15 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
         const bool sure = (endProb >= 0.009 && (longest == 3 || longest == 4));
         const bool compose = !request->noPhrase && !englishCompletion.HasCandidate() &&
                              !(firstWordEnd == uint32_t(n) && !sure);
-        if (compose) {
-            if (n == 2 && IsAsciiUpper(input[0]) && input[1] >= L'a' && input[1] <= L'z')
-                AddRawInputCandidate(m_arena, &array, input, m_debug);
-            else
-                ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength);
-        }
+        // Composition goes on beside whole-input words when the cloud may be
+        // asked and nothing but letters reads the whole input.
+        const bool cloudFlag = trigger.HasRequest() && cloud && !cloud->compositionOff &&
+                               collector.GetFirstAddedEnd() < uint32_t(syllables.GetLastReachable()) &&
+                               firstWordEnd != uint32_t(n);
+        if (compose && n == 2 && IsAsciiUpper(input[0]) && input[1] >= L'a' && input[1] <= L'z')
+            AddRawInputCandidate(m_arena, &array, input, m_debug);
+        else if (compose)
+            ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength, cloudFlag);
     }
     // The cached answers join the page, the first of them marked.
     const int cached = cloudArray.IsValid() ? cloudArray.Arrange() : 0;

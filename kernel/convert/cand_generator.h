@@ -130,7 +130,7 @@ private:
     // one place after another as they are taken.
     void PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_arrayWord* target);
     void ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
-                     t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength);
+                     t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength, bool cloudFlag = false);
     // A surname and given name read over the whole input, offered after the
     // composed reading (when there is one) unless its characters are far
     // rarer than the usual ones of the same syllables.
