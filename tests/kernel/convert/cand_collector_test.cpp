@@ -431,17 +431,22 @@ TEST_F(CollectorBuiltTest, LearnedUserWordOutranksTheSystemWord) {
 TEST_F(CollectorBuiltTest, PrecedingWordRaisesItsFollower) {
     const auto plain = Page(L"fan", nullptr);
     Bytes ctx = Text(u"吃"), ctxIds = Units(Ids({"chi"}));
-    t_submittedUsrWord submitted;
+    t_submittedUsrWord submitted, lastTwo;
     submitted.Add(L(ctxIds), L"吃");
-    t_adjustRequest byCaller, byCommit, byNumber;
-    byCaller.on = byCommit.on = byNumber.on = true;
+    Bytes twoIds = Units(Ids({"wo", "chi"}));
+    lastTwo.Add(L(twoIds), L"我吃");
+    t_adjustRequest byCaller, byCommit, byTail, byNumber;
+    byCaller.on = byCommit.on = byTail.on = byNumber.on = true;
+    byTail.recentText = L"我吃";  // only its last character is compared
+    byTail.recentLength = 1;
+    byTail.submitted = &lastTwo;
     byCaller.wordText = L(ctx);
     byCaller.wordIds = L(ctxIds);
     byCommit.recentText = L"吃";
     byCommit.recentLength = 1;
     byCommit.submitted = &submitted;
     byNumber.number = true;
-    for (const t_adjustRequest* r : {&byCaller, &byCommit}) {
+    for (const t_adjustRequest* r : {&byCaller, &byCommit, &byTail}) {
         t_freqAdjust adjust;
         adjust.src = {&lex->sys, &lex->py, &hz, nullptr, nullptr};
         PrepareContextAdjust(&adjust, *r);
