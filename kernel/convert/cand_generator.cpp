@@ -663,7 +663,13 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     if (request->correction && !request->hasCapitals && !request->shuangPin && n >= 2 && customAdded == 0 &&
         fixedAdded == 0 && whole && m_lattice.GetArcCount() > 0) {
         t_correctionMode mode;
-        if (DecideCorrectionMode(syllables, input, n, &array, request->gameKeys != 0, &mode) > 0 &&
+        // Words of the whole input after a leading o or i, or beside the
+        // input's English word, and game keys are not corrected.
+        const bool wholeWord = firstWordEnd == uint32_t(n);
+        const bool hint = request->gameKeys != 0 ||
+                          ((input[0] == L'o' || input[0] == L'i') && wholeWord && fullLength >= 2) ||
+                          (n > 4 && englishCompletion.HasCandidate() && wholeWord);
+        if (DecideCorrectionMode(syllables, input, n, &array, hint, &mode) > 0 &&
             CorrectionPass(request, syllables, &array, n))
             request->correctionUsed = 1;
     }
