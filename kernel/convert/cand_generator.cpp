@@ -17,6 +17,7 @@
 #include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/spell_variants.h"
 #include "kernel/convert/learn_routines.h"
+#include "kernel/convert/name_lattice.h"
 #include "kernel/convert/name_marks.h"
 #include "kernel/convert/post_process.h"
 #include "kernel/convert/word_finder.h"
@@ -47,6 +48,21 @@ private:
     WeakTopGate* m_gate;
 };
 
+// Enters every name word the name readers meet as a piece of the name
+// lattice; its cost byte is the word's cost in steps of 8.
+class t_pieceSink : public i_nameContext {
+public:
+    explicit t_pieceSink(PieceLattice* pieces) : m_pieces(pieces) {}
+    void OnNameWord(t_segWordNode* node, uint32_t attribute) override {
+        if (!node || !node->arc) return;
+        const uint8_t cost = uint8_t(std::min<uint32_t>(node->cost >> 3, 255));
+        m_pieces->AddReading(node->arc->start, node->arc->end, attribute, cost, node, int32_t(node->index));
+    }
+
+private:
+    PieceLattice* m_pieces;
+};
+
 // Probability of the scratch record of leading capitals.
 constexpr double kCapitalsProb = 0.998001;
 // Weight of a word that leaves letters unconverted, low enough for every
@@ -60,6 +76,10 @@ constexpr uint32_t kSmartFuzzyPlaces = 25;
 constexpr int kMaxEnglishPrefixWords = 8;
 // Added to the rank of a composed reading of corrected letters.
 constexpr int kComposedCorrectionExtra = 25;
+// First context bytes of the name-oriented generation: names of a first
+// piece and a two-syllable rest, or no names at all.
+constexpr uint8_t kContextTwoPartNames = 2;
+constexpr uint8_t kContextNoNames = 16;
 // Answers of the cloud cache taken for the whole input.
 constexpr uint32_t kCloudCachePlaces = 3;
 // Abbreviated inputs up to this many keys get the secondary collection.
@@ -713,4 +733,66 @@ void t_candGenerator::Finish(t_convertRequest* request, t_candWord** results, in
                 results[i]->attachedData = const_cast<uint8_t*>(m_dicts.cell->FindSortedEntry(results[i]->text));
     request->mergedMask = 0;
     if (request->correctionUsed) CollectMergedMask(results, count, &request->mergedMask);
+}
+
+int t_candGenerator::GenerateAlt(t_convertRequest* request, t_candWord** results) {
+    m_arena.FreeAll();
+    m_bestPower = 10000;
+    m_personName = m_namePathFound = false;
+    if (!request || !results || !request->input || request->pageSize == 0) return 0;
+    m_dicts = RunDicts();
+    if (!m_dicts.py || !m_dicts.keyMap || !m_dicts.sys) return 0;
+    const wchar_t* input = request->input;
+    const int length = request->inputLength > 0 ? request->inputLength : int(std::wcslen(input));
+    const int n = std::min(request->segmentLength > 0 ? request->segmentLength : length, kMaxInputChars);
+    t_auxCodeServices services = t_auxCodeServices::Kernel();
+    services.keyMap = m_dicts.keyMap;
+    t_partionedZiFilter auxFilter(services);
+    if (!ParseAuxCode(&auxFilter, nullptr, &m_arena, request->auxCode)) return 0;
+    t_arrayWord array(results, request->pageStart, request->pageSize, uint32_t(request->pinnedCount),
+                      auxFilter.IsReady() ? &auxFilter : nullptr, &m_arena);
+    if (!array.IsValid()) return 0;
+    t_pyLattice syllables;
+    if (!syllables.Build(&m_arena, m_dicts.keyMap, m_dicts.py, input, n, true, request->shuangPin != 0)) return 0;
+    m_lattice.Reset(syllables.GetLength());
+    t_wordFinder finder(m_dicts, &m_lattice, &syllables, input, &m_arena);
+    const t_findSwitches systemOnly;
+    finder.FindWordsAt(0, systemOnly);
+    for (int p = 1; p < n; ++p)
+        if (syllables.GetForward(p) > 0) finder.FindWordsAt(p, systemOnly);
+    m_lattice.FinaliseWordCounts();
+    if (request->contextByte != kContextNoNames) {
+        t_segmentNodes segments;
+        segments.Init(kMaxInputChars, &m_arena);
+        segments.Reset(n);
+        PieceLattice pieces;
+        pieces.Bind(&m_arena);
+        pieces.Reset(n, 2);
+        t_pieceSink sink(&pieces);
+        t_wordReader reader;
+        reader.Bind(m_dicts, &segments, &m_lattice, &sink);
+        for (int p = 1; p <= n; ++p) reader.NameStep(p, p == n);
+        t_pieceChain chains[PieceLattice::kBestChains];
+        int count = 0;
+        if (request->contextByte == kContextTwoPartNames) pieces.BestChainsFromSixteen(chains, &count);
+        else pieces.BestChains(chains, &count);
+        for (int c = 0; c < count; ++c) AddChainName(chains[c], &array, n);
+    }
+    return array.Arrange();
+}
+
+void t_candGenerator::AddChainName(const t_pieceChain& chain, t_arrayWord* array, int n) {
+    t_nameNode nodes[3];
+    const int count = int(std::min<uint32_t>(chain.kindCount, 3));
+    for (int i = 0; i < count; ++i) {
+        const auto* node = chain.pieces[i] ? static_cast<const t_segWordNode*>(chain.pieces[i]->word) : nullptr;
+        uint32_t offset = 0, gram = 0;
+        uint16_t cost = 0;
+        uint8_t more = 0;
+        if (!node || !node->arc || !m_dicts.sys->GetWordRecord(node->index, &offset, &cost, &gram, &more)) return;
+        nodes[i] = {node->arc->ids, node->arc->positions, offset};
+    }
+    m_namePathFound = true;
+    AddComposedNames(array, &m_arena, m_dicts.sys, uint32_t(n), nodes, count,
+                     int16_t(std::clamp<int32_t>(chain.cost, 0, kCandNoPower - 1)), m_debug);
 }

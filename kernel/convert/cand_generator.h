@@ -21,6 +21,7 @@ struct t_cloudAsked;
 struct t_adjustRequest;
 class i_candidateFilter;
 class i_wordFinderSink;
+struct t_pieceChain;
 
 // One conversion as the kernel's pinyin branch asks for it.
 struct t_convertRequest {
@@ -53,6 +54,7 @@ struct t_convertRequest {
     uint8_t firstTip = 0;           // tips of the tip dictionary
     uint8_t secondTip = 0;          // the typed keys of a fuzzy spelling
     uint16_t mergedMask = 0;
+    uint8_t contextByte = 0;        // the name-oriented generation's kind of names (2, 16)
     int32_t weightCurve = 127;      // the user dictionary's weight-curve parameter
     // What was committed before this input (null: no context): its words
     // raise their usual followers and recent inputs.
@@ -115,6 +117,11 @@ public:
     int Generate(t_convertRequest* request, t_candWord** results, const t_cloudRequestParams* cloud = nullptr,
                  t_cloudAsked* asked = nullptr);
 
+    // The name-oriented generation: only the person names read over the
+    // whole input (surname and given-name pieces chained by the name
+    // lattice), ranked by their chain cost. The number of results written.
+    int GenerateAlt(t_convertRequest* request, t_candWord** results);
+
     bool PersonNameFlag() const { return m_personName; }
     bool NamePathFound() const { return m_namePathFound; }
     int16_t BestPower() const { return m_bestPower; }
@@ -138,6 +145,8 @@ private:
     // After the page is laid out: pinyin tips, the extension entry of each
     // result and the mask of merged corrections.
     void Finish(t_convertRequest* request, t_candWord** results, int count, int n);
+    // One chain of name pieces as a composed name record.
+    void AddChainName(const t_pieceChain& chain, t_arrayWord* array, int n);
     int RunFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
     int SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
     int CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main, int n);

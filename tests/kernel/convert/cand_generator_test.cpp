@@ -9,6 +9,7 @@
 #include "kernel/convert/cand_array.h"
 #include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/scope_heap.h"
+#include "tests/kernel/convert/convert_support.h"
 
 namespace {
 
@@ -75,6 +76,42 @@ TEST(CandGeneratorTest, RepeatedKeysGiveTheRecordWithTheRunMadeOneCharacter) {
                                    LstrGetLength(out[0]->text));
         EXPECT_EQ(c.expected, first) << c.name;
         EXPECT_EQ(kCandSourceGenerator, out[0]->sourceType) << c.name;
+    }
+}
+
+// 王 a surname, 明 a given name that ends a name, 你 neither.
+TEST(CandGeneratorTest, NameOrientedGenerationOffersOnlyTheChainedNames) {
+    auto word = [](const char* syllable, const std::u16string& text, uint16_t cost, uint32_t cls) {
+        t_sysWordEntry w;
+        w.ids = convtest::Ids({syllable});
+        w.text = text;
+        w.cost = cost;
+        w.classIndex = cls;
+        return w;
+    };
+    convtest::t_testLexicon lex;
+    ASSERT_TRUE(lex.MakeSmall({word("wang", u"王", 80, 1), word("ming", u"明", 160, 2), word("ni", u"你", 40, 0)}));
+    const t_convertDicts dicts = lex.Dicts();
+    t_candGenerator generator;
+    generator.SetDicts(&dicts);
+    const struct {
+        const wchar_t* input;
+        uint8_t contextByte;
+        std::u16string name;  // empty: no result
+    } cases[] = {{L"wangming", 0, u"王明"}, {L"wangming", 16, u""}, {L"niming", 0, u""}};
+    for (const auto& c : cases) {
+        t_convertRequest request;
+        request.input = c.input;
+        request.pageSize = 5;
+        request.contextByte = c.contextByte;
+        t_candWord* out[5] = {};
+        const int n = generator.GenerateAlt(&request, out);
+        ASSERT_EQ(c.name.empty() ? 0 : 1, n) << int(c.contextByte);
+        if (n == 0) continue;
+        EXPECT_EQ(c.name, std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(out[0]->text)),
+                                         LstrGetLength(out[0]->text)));
+        EXPECT_EQ(kCandSourceComposedName, out[0]->sourceType);
+        EXPECT_EQ((3 * (80 >> 3) + 500) + (3 * (160 >> 3) + 500), out[0]->rank);
     }
 }
 
