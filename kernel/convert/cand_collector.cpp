@@ -561,6 +561,47 @@ int t_candCollector::AddUserAssociation(const t_lstr* path, const t_lstr* segmen
     return added;
 }
 
+int t_candCollector::AddExternalUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered) {
+    t_usrDictExtCore* ext = m_dicts.userExt;
+    if (!Ready(ext)) return 0;
+    int32_t groups[kMaxAssociationGroups];
+    const t_lstr* keys[kMaxAssociationGroups];
+    int count = 0;
+    if (!ext->FindAll(path, groups, keys, kMaxAssociationGroups, &count)) return 0;
+    int added = 0;
+    for (int g = 0; g < count; ++g) {
+        uint32_t textIds[kMaxUserEntries];
+        uint16_t flags[kMaxUserEntries], freqs[kMaxUserEntries];
+        const int n = ext->GetEntries(groups[g], textIds, flags, freqs, nullptr, kMaxUserEntries);
+        for (int k = 0; k < n; ++k) {
+            uint8_t buf[2 + 2 * 130];
+            auto* tmp = reinterpret_cast<t_lstr*>(buf);
+            if (!ext->GetString(textIds[k], tmp, sizeof buf) || Refused(tmp)) continue;
+            if (!CheckWordPinyin(m_dicts.py, m_hz, keys[g], tmp)) continue;
+            t_lstr* text = m_arena->DupLstr(tmp);
+            t_candWord* w = text ? NewRecord() : nullptr;
+            if (!w) return added;
+            w->text = text;
+            w->syllableIds = keys[g];
+            w->segmentList = segments;
+            w->coveredLength = covered;
+            w->multiChar = LstrGetLength(text) > 1;
+            w->kind = kCandKindExternal;
+            w->sourceType = kCandSourceExternalUser;
+            w->externalClass = (flags[k] & kExtClassBits) ? 1 : 0;
+            w->score = 1.0;
+            w->rank = kCandNoPower;
+            w->orderNumber = freqs[k];
+            w->associationMark = 1;
+            w->positionFloor = m_floor;
+            Debug(w, L"-联想外来用户(综频", w->orderNumber, 0);
+            const int r = Offer(w, 1.0);
+            if (r == kArrayAdded || r == kArrayMerged) ++added;
+        }
+    }
+    return added;
+}
+
 int t_candCollector::AddCellAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered, double p) {
     if (!Ready(m_dicts.cell)) return 0;
     uint32_t items[kMaxAssociationGroups];
@@ -669,5 +710,6 @@ void t_candCollector::ScoreAssociation(int start, const uint16_t* ids, const uin
     if (m_cellAssociation) added += AddCellAssociation(path, segs, covered, p);
     if (m_userAssociation) added += AddUserAssociation(path, segs, covered);
     if (m_privilegeAssociation) added += AddPrivilegeAssociation(path, segs, covered, power);
+    if (m_externalAssociation) added += AddExternalUserAssociation(path, segs, covered);
     m_associationAdded += added;
 }

@@ -83,10 +83,11 @@ public:
     void SetFourCharAssociation(bool on) { m_fourChars = on; }
     // Which further dictionaries offer words of longer readings that start
     // with the path.
-    void SetAssociationSources(bool user, bool cell, bool privilege) {
+    void SetAssociationSources(bool user, bool cell, bool privilege, bool external = false) {
         m_userAssociation = user;
         m_cellAssociation = cell;
         m_privilegeAssociation = privilege;
+        m_externalAssociation = external;
     }
     int GetAssociationAdded() const { return m_associationAdded; }
 
@@ -116,6 +117,7 @@ public:
 private:
     t_candWord* NewRecord();
     int AddUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered);
+    int AddExternalUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered);
     int AddCellAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered, double p);
     int AddPrivilegeAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered, int32_t power);
     bool Refused(const t_lstr* text) const;
@@ -142,6 +144,7 @@ private:
     bool m_userAssociation = false;
     bool m_cellAssociation = false;
     bool m_privilegeAssociation = false;
+    bool m_externalAssociation = false;
     int m_associationAdded = 0;
     int16_t m_floor = 0;
     double m_bound = 0.0;

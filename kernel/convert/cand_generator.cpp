@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "kernel/runtime/cand_word.h"
+#include "kernel/convert/association.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/cand_collector.h"
 #include "kernel/convert/cand_filter.h"
@@ -13,8 +14,10 @@
 #include "kernel/convert/correction_cands.h"
 #include "kernel/convert/custom_cands.h"
 #include "kernel/convert/english_cands.h"
+#include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/spell_variants.h"
 #include "kernel/convert/learn_routines.h"
+#include "kernel/convert/name_lattice.h"
 #include "kernel/convert/name_marks.h"
 #include "kernel/convert/post_process.h"
 #include "kernel/convert/word_finder.h"
@@ -23,12 +26,42 @@
 #include "kernel/lexicon/hz_dict.h"
 #include "kernel/lexicon/key_py_map.h"
 #include "kernel/lexicon/py_dict.h"
+#include "kernel/lexicon/small_dicts.h"
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/text_helpers.h"
+#include "kernel/lexicon/privilege_dict.h"
+#include "kernel/userdict/cloud_cache.h"
+#include "kernel/userdict/ext_dict.h"
+#include "kernel/userdict/recent_cache.h"
 #include "kernel/userdict/usr_dict_v3.h"
 
 namespace {
+
+// Hands the word finder's weak-top level to the gate.
+class t_weakTopSink : public i_wordFinderSink {
+public:
+    explicit t_weakTopSink(WeakTopGate* gate) : m_gate(gate) {}
+    void SetWeakTopLevel(int level, bool partial) override { WeakTopGate::SetLevel(m_gate, level, partial); }
+
+private:
+    WeakTopGate* m_gate;
+};
+
+// Enters every name word the name readers meet as a piece of the name
+// lattice; its cost byte is the word's cost in steps of 8.
+class t_pieceSink : public i_nameContext {
+public:
+    explicit t_pieceSink(PieceLattice* pieces) : m_pieces(pieces) {}
+    void OnNameWord(t_segWordNode* node, uint32_t attribute) override {
+        if (!node || !node->arc) return;
+        const uint8_t cost = uint8_t(std::min<uint32_t>(node->cost >> 3, 255));
+        m_pieces->AddReading(node->arc->start, node->arc->end, attribute, cost, node, int32_t(node->index));
+    }
+
+private:
+    PieceLattice* m_pieces;
+};
 
 // Probability of the scratch record of leading capitals.
 constexpr double kCapitalsProb = 0.998001;
@@ -43,6 +76,21 @@ constexpr uint32_t kSmartFuzzyPlaces = 25;
 constexpr int kMaxEnglishPrefixWords = 8;
 // Added to the rank of a composed reading of corrected letters.
 constexpr int kComposedCorrectionExtra = 25;
+// First context bytes of the name-oriented generation: names of a first
+// piece and a two-syllable rest, or no names at all.
+constexpr uint8_t kContextTwoPartNames = 2;
+constexpr uint8_t kContextNoNames = 16;
+// Answers of the cloud cache taken for the whole input.
+constexpr uint32_t kCloudCachePlaces = 3;
+// Abbreviated inputs up to this many keys get the secondary collection.
+constexpr int kMaxSecondaryKeys = 11;
+// Identical keys in a row that ask for the repeated-key candidate.
+constexpr int kRepeatedKeyRun = 5;
+// Inputs up to this length place their English completion by the list of
+// English inputs.
+constexpr int kEnglishListLimit = 8;
+// The key-tip threshold before any tip was given.
+constexpr int32_t kNoTipYet = 1000000;
 // A composed name costing more than the best word by over this is not
 // offered; by over the second, not even noted as a name input.
 constexpr int32_t kNameOfferMargin = 699;
@@ -67,6 +115,92 @@ T* IfReady() {
 bool IsAsciiUpper(wchar_t c) { return c >= L'A' && c <= L'Z'; }
 
 }  // namespace
+
+namespace {
+
+// The character a record's text has most often over the run [start, end) of
+// input positions, when each of them takes exactly one position and the
+// character has more than half of them or more than 5; 0 otherwise.
+uint16_t RepeatedChar(const t_candWord* w, int start, int end) {
+    const uint32_t chars = LstrGetLength(w->text);
+    if (chars == 0 || LstrGetLength(w->segmentList) != chars) return 0;
+    uint16_t seen[kMaxInputChars];
+    int counts[kMaxInputChars] = {};
+    int kinds = 0, inside = 0;
+    uint32_t from = 0;
+    for (uint32_t i = 0; i < chars; ++i) {
+        const uint32_t to = LstrGetUnit(w->segmentList, i);
+        if (int(from) >= start && int(from) < end) {
+            if (to != from + 1) return 0;
+            const uint16_t c = LstrGetUnit(w->text, i);
+            int k = 0;
+            while (k < kinds && seen[k] != c) ++k;
+            if (k == kinds) {
+                if (kinds == kMaxInputChars) return 0;
+                seen[kinds++] = c;
+            }
+            ++counts[k];
+            ++inside;
+        }
+        from = to;
+    }
+    int best = -1;
+    for (int k = 0; k < kinds; ++k)
+        if (best < 0 || counts[k] > counts[best]) best = k;
+    if (best < 0 || !(2 * counts[best] > inside || counts[best] > 5)) return 0;
+    return seen[best];
+}
+
+}  // namespace
+
+int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_t* input, int length) {
+    if (!array || !arena || !input || length < 2) return 0;
+    int start = -1, run = 0;
+    for (int i = 0, r = 1; i < length && start < 0; ++i) {
+        r = (i > 0 && input[i] == input[i - 1]) ? r + 1 : 1;
+        if (r >= kRepeatedKeyRun) {
+            start = i - r + 1;
+            run = r;
+            while (start + run < length && input[start + run] == input[start]) ++run;
+        }
+    }
+    if (start < 0) return 0;
+    t_candWord** lists[2] = {};
+    const int counts[2] = {array->CopyRanked(arena, &lists[0]), array->CopyPinned(arena, &lists[1])};
+    for (int l = 0; l < 2; ++l)
+        for (int i = 0; i < counts[l]; ++i) {
+            const t_candWord* w = lists[l][i];
+            const uint16_t type = w->sourceType & uint16_t(~(kCandSourceFlag | kCandSourceMerged));
+            if (w->coveredLength < uint32_t(length) || !w->segmentList || !w->text || type == kCandSourceCustomPhrase ||
+                type == kCandSourceCharArt || type == kCandSourceUserPhrase)
+                continue;
+            const uint16_t c = RepeatedChar(w, start, start + run);
+            if (!c) continue;
+            auto* r = static_cast<t_candWord*>(arena->AllocAligned(sizeof(t_candWord), 8));
+            t_lstr* text = r ? arena->DupLstr(w->text) : nullptr;
+            const t_lstr* segments = text ? arena->DupLstr(w->segmentList) : nullptr;
+            if (!segments) return 0;
+            uint32_t from = 0;
+            for (uint32_t k = 0; k < LstrGetLength(text); ++k) {
+                if (int(from) >= start && int(from) < start + run) LstrSetUnit(text, k, c);
+                from = LstrGetUnit(segments, k);
+            }
+            t_candWord::Clear(r);
+            r->text = text;
+            r->segmentList = segments;
+            r->syllableIds = w->syllableIds;
+            r->coveredLength = w->coveredLength;
+            r->multiChar = LstrGetLength(text) > 1;
+            r->score = 1.0;
+            r->kind = kCandKindPinned;
+            r->wantedPlace = 1;
+            r->rank = kCandNoPower;
+            r->sourceType = kCandSourceGenerator;
+            int filtered = 0;
+            return array->AddChecked(r, &filtered) == 1 && !filtered ? 1 : 0;
+        }
+    return 0;
+}
 
 int DecideComposedName(int32_t cost, int32_t best) {
     if (cost - kNameOfferMargin <= best) return kNameOffered;
@@ -102,6 +236,10 @@ t_convertDicts t_candGenerator::RunDicts() const {
     d.keyMap = IfReady<t_keyPyMap>();
     d.sys = IfReady<t_sysDict>();
     d.cell = IfReady<t_extDict>();
+    d.tip = IfReady<t_pyTip>();
+    d.privilege = IfReady<t_privilegeDictCore>();
+    d.userExt = IfReady<t_usrDictExtCore>();
+    d.cloudCache = IfReady<t_cloudCacheDict>();
     t_usrDictV3Core& user = t_singleton<t_usrDictV3Core>::Get();
     d.user = user.IsLoaded() ? &user : nullptr;
     return d;
@@ -109,7 +247,8 @@ t_convertDicts t_candGenerator::RunDicts() const {
 
 void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLattice& syllables,
                                         t_inputLattice* lattice, t_candCollector* collector, t_arrayWord* target,
-                                        const wchar_t* input, int n) {
+                                        const wchar_t* input, int n, i_wordFinderSink* weakTop,
+                                        i_wordFinderSink* cloudCollector) {
     lattice->Reset(syllables.GetLength());
     lattice->SetShuangPin(request->shuangPin != 0);
     t_wordFinder finder(m_dicts, lattice, &syllables, input, &m_arena);
@@ -120,6 +259,26 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
     on.user = !request->userWeightingOff;
     on.privilege = true;
     on.cloudCache = request->noCloudCache == 0 && request->cloudCache != 0;
+    finder.SetWeakTopGate(weakTop);
+    on.cloudCollector = on.cloudCache ? cloudCollector : nullptr;
+
+    // Longer words that begin with the whole input, offered at the long-word
+    // places.
+    const uint32_t forecastPlaces = uint32_t(m_options.maxLongWords);
+    t_candWord** forecastOut = nullptr;
+    if (m_options.forecast)
+        forecastOut = static_cast<t_candWord**>(m_arena.AllocAligned(sizeof(t_candWord*) * forecastPlaces, 8));
+    t_arrayWord forecast(forecastOut, 0, forecastOut ? forecastPlaces : 0, 0, m_runAuxFilter, &m_arena);
+    t_candCollector forecaster(&m_arena, m_dicts, lattice, &forecast);
+    if (forecastOut && forecast.IsValid()) {
+        forecaster.SetFilters(m_runOuterFilter, nullptr);
+        forecaster.SetCharReadings(IfReady<t_hzDict>());
+        forecaster.SetDebugMode(m_debug);
+        // The user's own longer words are forecast as well as the system's.
+        forecaster.SetAssociationSources(on.user, on.cell, on.privilege, on.user);
+        on.forecast = &forecaster;
+        on.forecastGate = m_options.longWordGate;
+    }
     // A short tail of initials reads as the short-key table's words.
     lattice->AddAbbreviationArcs(0, input, m_dicts.sys);
     finder.FindWordsAt(0, on);
@@ -158,10 +317,45 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
     }
     // Composition prices the arcs by their own probabilities.
     WeighPartialArcs(*lattice, syllables.GetLength(), 1.0f / kPartialEndWeight);
+    if (on.forecast) PlaceForecast(&forecast, forecastOut, target);
+}
+
+void t_candGenerator::SecondaryCollection(t_convertRequest* request, t_arrayWord* array,
+                                          const t_inputCaseMap* caseMap, int n) {
+    const wchar_t* input = request->input;
+    for (int i = 0; i < n; ++i)
+        if (input[i] < L'a' || input[i] > L'z') return;
+    t_pyLattice keys;
+    if (!keys.BuildByKeys(&m_arena, m_dicts.keyMap, m_dicts.py, input, n)) return;
+    t_inputLattice lattice(&m_arena, &m_arena);
+    t_candCollector collector(&m_arena, m_dicts, &lattice, array, caseMap);
+    collector.SetCharReadings(IfReady<t_hzDict>());
+    const int32_t forecast = m_options.forecast;
+    m_options.forecast = 0;
+    m_secondaryLength = n;
+    CollectCandidates(request, keys, &lattice, &collector, array, input, n);
+    m_secondaryLength = 0;
+    m_options.forecast = forecast;
+}
+
+void t_candGenerator::PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_arrayWord* target) {
+    const int count = forecast->Arrange();
+    int placed = 0;
+    for (int i = 0; i < count; ++i) {
+        t_candWord* w = out[i];
+        if (!w || w->kind == kCandKindPinned) continue;
+        w->kind = kCandKindPinned;
+        w->wantedPlace = m_options.longWordPosition + placed;
+        w->rank = 0;
+        int refused = 0;
+        // A refused word leaves its place to the next one.
+        if (target->AddChecked(w, &refused) && !refused) ++placed;
+    }
 }
 
 void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
-                                  t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength) {
+                                  t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength,
+                                  bool cloudFlag) {
     t_wordFinder finder(m_dicts, lattice, &syllables, input, &m_arena);
     finder.SetWideLookup(request->allLowerCase != 0,
                          request->pageStart + request->pageSize > 19 || request->pinnedCount > 0);
@@ -184,6 +378,7 @@ void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& 
     compose.gameKeys = request->gameKeys != 0;
     compose.hasCapitals = request->hasCapitals != 0;
     compose.debug = m_debug;
+    compose.cloudFlag = cloudFlag ? 1 : 0;
     t_segmentNodes segments;
     t_wordLattice words;
     t_composeOutcome out;
@@ -250,7 +445,14 @@ int t_candGenerator::SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main
     t_inputLattice lattice(&m_arena, &m_arena);
     t_candCollector collector(&m_arena, m_dicts, &lattice, &array);
     collector.SetCharReadings(IfReady<t_hzDict>());
+    // No forecast inside this pass.
+    const t_generatorOptions options = m_options;
+    m_options.forecast = 0;
+    m_options.longWordPosition = 2;
+    m_options.maxLongWords = 1;
+    m_options.longWordGate = 4;
     CollectCandidates(&fuzzy, syllables, &lattice, &collector, &array, request->input, n);
+    m_options = options;
     t_candWord** found = nullptr;
     const int foundCount = array.CopyRanked(&m_arena, &found);
     t_candWord* pick = PickSmartFuzzyCandidate(&counters, found, foundCount);
@@ -338,6 +540,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     t_partionedZiFilter auxFilter(services);
     if (!ParseAuxCode(&auxFilter, nullptr, &m_arena, request->auxCode)) return 0;
     i_candidateFilter* aux = auxFilter.IsReady() ? &auxFilter : nullptr;
+    m_runAuxFilter = aux;
     m_runOuterFilter = m_outerFilter ? m_outerFilter : &t_singleton<t_outterCandFilter>::Get();
 
     t_arrayWord array(results, request->pageStart, request->pageSize, uint32_t(request->pinnedCount), aux,
@@ -349,6 +552,19 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     caseMap.Init(&m_arena, input, n);
     t_candCollector collector(&m_arena, m_dicts, &m_lattice, &array, &caseMap);
     collector.SetCharReadings(IfReady<t_hzDict>());
+    if (!request->userWeightingOff && m_dicts.user) m_dicts.user->SetupWeightCurve(uint32_t(request->weightCurve));
+    // The words committed before, the recent inputs and the continuations
+    // of the last commit adjust the scores.
+    t_freqAdjust adjust;
+    if (request->context && request->context->on) {
+        adjust.src = {m_dicts.sys, m_dicts.py, IfReady<t_hzDict>(), &t_singleton<t_CAStringCache>::Get(),
+                      &t_singleton<t_usrInputCache>::Get()};
+        PrepareContextAdjust(&adjust, *request->context);
+        const int32_t userWords = m_dicts.user ? m_dicts.user->GetWordCount() : 0;
+        const uint32_t average = m_dicts.user ? m_dicts.user->GetWeightCurve().average : 1;
+        adjust.Init(adjust.src, userWords, int32_t(std::min<uint32_t>(average, INT32_MAX)));
+        collector.SetAdjust(&adjust);
+    }
 
     // English words that begin with the input, added after the Chinese ones.
     t_candWord* english[kMaxEnglishPrefixWords] = {};
@@ -367,28 +583,78 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     const double endProb = syllables.GetForward(syllables.GetLength());
     request->gameKeys = (IsGameKeyInput(input) && endProb < double(0.1f)) ? 1 : 0;
 
-    CollectCandidates(request, syllables, &m_lattice, &collector, &array, input, n);
+    // The English word the whole input begins, when the settings hint at one.
+    t_engPredictRequest englishRequest;
+    englishRequest.input = input;
+    englishRequest.englishLimit = kEnglishListLimit;
+    englishRequest.wholeTextProb = endProb;
+    englishRequest.debug = m_debug;
+    t_engPredictor englishCompletion;
+    englishCompletion.Init(&m_arena, &array, englishRequest);
+    const bool englishMade = length == n && request->longWordHint && englishCompletion.Run();
+
+    // Abbreviated input: every key read as the syllables it begins.
+    if (request->secondaryCollection && n <= kMaxSecondaryKeys) SecondaryCollection(request, &array, &caseMap, n);
+
+    // The weak-top gate hears how far the system words go on beyond the input.
+    WeakTopGate gate;
+    WeakTopGate::Init(&gate, &m_arena, n);
+    WeakTopGate::SetOptions(&gate, m_options.forecast != 0 && m_options.forecastMode != 0,
+                            m_options.longWordPosition, m_options.maxLongWords, m_options.longWordGate);
+    t_weakTopSink weakTop(&gate);
+    // The cloud cache's answers for the whole input gather apart, at most 3.
+    t_candWord* cloudOut[kCloudCachePlaces] = {};
+    t_arrayWord cloudArray(cloudOut, 0, kCloudCachePlaces, 0, aux, &m_arena);
+    t_candCollector cloudCollector(&m_arena, m_dicts, &m_lattice, &cloudArray);
+    cloudCollector.SetFilters(m_runOuterFilter, nullptr);
+    cloudCollector.SetDebugMode(m_debug);
+    CollectCandidates(request, syllables, &m_lattice, &collector, &array, input, n, gate.enabled ? &weakTop : nullptr,
+                      cloudArray.IsValid() ? &cloudCollector : nullptr);
     const uint32_t longest = uint32_t(collector.GetLongestArcValue());
     const uint32_t firstWordEnd = collector.GetFirstWordEnd();
     const int32_t fullLength = collector.GetFullLengthAdded();
     m_bestPower = int16_t(std::min<int32_t>(m_bestPower, collector.GetLowestPower()));
+    // A stroke code after its first letter gives the characters it spells
+    // and no composition.
+    if (request->strokeLookup && length > 1 &&
+        AddStrokeDictWords(array, m_arena, int(request->pageStart + request->pageSize), input + 1, 0,
+                           uint32_t(length - 1), services) > 0)
+        request->noPhrase = 1;
 
-    t_cloudTrigger trigger(&syllables, &array, n, m_trustedPairs);
+    const uint8_t* trusted = m_trustedPairs ? m_trustedPairs : KernelTrustedPairs();
+    t_cloudTrigger trigger(&syllables, &array, n, trusted);
     const bool whole = request->segmentLength == 0 || request->segmentLength == length;
     bool confident = false;
     if (m_lattice.GetArcCount() == 0) {
         if (n > 1 && request->correction && CorrectionPass(request, syllables, &array, n)) request->correctionUsed = 1;
+        if (englishMade) {
+            englishCompletion.GetRecord()->wantedPlace = 1;
+            int filtered = 0;
+            array.AddChecked(englishCompletion.GetRecord(), &filtered);
+        }
     } else {
+        if (englishMade) englishCompletion.DecidePlace();
         if ((!request->auxCode || !*request->auxCode) && whole) trigger.SetRequest(asked);
         confident = endProb > double(0.97f);
         const bool sure = (endProb >= 0.009 && (longest == 3 || longest == 4));
-        const bool compose = !request->noPhrase && !(firstWordEnd == uint32_t(n) && !sure);
-        if (compose) {
-            if (n == 2 && IsAsciiUpper(input[0]) && input[1] >= L'a' && input[1] <= L'z')
-                AddRawInputCandidate(m_arena, &array, input, m_debug);
-            else
-                ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength);
-        }
+        const bool compose = !request->noPhrase && !englishCompletion.HasCandidate() &&
+                             !(firstWordEnd == uint32_t(n) && !sure);
+        // Composition goes on beside whole-input words when the cloud may be
+        // asked and nothing but letters reads the whole input.
+        const bool cloudFlag = trigger.HasRequest() && cloud && !cloud->compositionOff &&
+                               collector.GetFirstAddedEnd() < uint32_t(syllables.GetLastReachable()) &&
+                               firstWordEnd != uint32_t(n);
+        if (compose && n == 2 && IsAsciiUpper(input[0]) && input[1] >= L'a' && input[1] <= L'z')
+            AddRawInputCandidate(m_arena, &array, input, m_debug);
+        else if (compose)
+            ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength, cloudFlag);
+    }
+    // The cached answers join the page, the first of them marked.
+    const int cached = cloudArray.IsValid() ? cloudArray.Arrange() : 0;
+    for (int i = 0; i < cached; ++i) {
+        cloudOut[i]->cloudPriority = i == 0 ? 1 : 0;
+        int filtered = 0;
+        if (array.Add(cloudOut[i], &filtered) == kArrayNotAdded) break;
     }
     bool askCloud = trigger.HasRequest() && trigger.ShouldRequest(&m_arena) == 1;
     if (askCloud && cloud) {
@@ -397,15 +663,33 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
         sources.user = m_dicts.user;
         sources.sys = m_dicts.sys;
         sources.hz = IfReady<t_hzDict>();
-        sources.trustedPairs = m_trustedPairs;
+        sources.trustedPairs = trusted;
         BuildCloudRequestData(&syllables, &m_lattice, input, &array, &m_arena, sources, cloud, asked);
         askCloud = asked && asked->asked;
+    }
+    // A weak lead may be joined by a word that continues the input.
+    if (m_lattice.GetArcCount() > 0 && WeakTopGate::Accept(&gate, customAdded, fixedAdded, &array)) {
+        t_predictRequest predict;
+        predict.dicts = m_dicts;
+        predict.hz = IfReady<t_hzDict>();
+        predict.syllables = &syllables;
+        predict.arena = &m_arena;
+        predict.filter = m_runOuterFilter;
+        predict.strict = gate.strict != 0;
+        predict.debug = m_debug;
+        AddPredictedWord(predict, &array);
     }
     // Spelling correction when the typed letters read poorly.
     if (request->correction && !request->hasCapitals && !request->shuangPin && n >= 2 && customAdded == 0 &&
         fixedAdded == 0 && whole && m_lattice.GetArcCount() > 0) {
         t_correctionMode mode;
-        if (DecideCorrectionMode(syllables, input, n, &array, request->gameKeys != 0, &mode) > 0 &&
+        // Words of the whole input after a leading o or i, or beside the
+        // input's English word, and game keys are not corrected.
+        const bool wholeWord = firstWordEnd == uint32_t(n);
+        const bool hint = request->gameKeys != 0 ||
+                          ((input[0] == L'o' || input[0] == L'i') && wholeWord && fullLength >= 2) ||
+                          (n > 4 && englishCompletion.HasCandidate() && wholeWord);
+        if (DecideCorrectionMode(syllables, input, n, &array, hint, &mode) > 0 &&
             CorrectionPass(request, syllables, &array, n))
             request->correctionUsed = 1;
     }
@@ -430,5 +714,85 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     if (askCloud && ((request->correctionUsed && !confident) || request->pageStart > 0 || cloudAnswer))
         asked->asked = 0;
     if (request->charArt) AddCharArtCandidates(&array, &m_arena, uint32_t(length), int(request->pageSize));
+    if (m_repeatKey && !request->noPhrase) AddRepeatedKeyCandidate(&array, &m_arena, input, n);
+    const int count = array.Arrange();
+    Finish(request, results, count, n);
+    return count;
+}
+
+void t_candGenerator::Finish(t_convertRequest* request, t_candWord** results, int count, int n) {
+    // One key tip over all pages: the first page starts the count again.
+    static int32_t tipThreshold = kNoTipYet;
+    if (request->pageStart == 0) tipThreshold = kNoTipYet;
+    if (request->firstTip || request->secondTip)
+        AddPinyinTips(m_dicts, &m_arena, request->firstTip != 0, request->secondTip != 0, results, count,
+                      int(request->pageStart), &tipThreshold, request->input, n);
+    if (m_dicts.cell && m_dicts.cell->HasWords())
+        for (int i = 0; i < count; ++i)
+            if (results[i] && results[i]->text && !results[i]->attachedData)
+                results[i]->attachedData = const_cast<uint8_t*>(m_dicts.cell->FindSortedEntry(results[i]->text));
+    request->mergedMask = 0;
+    if (request->correctionUsed) CollectMergedMask(results, count, &request->mergedMask);
+}
+
+int t_candGenerator::GenerateAlt(t_convertRequest* request, t_candWord** results) {
+    m_arena.FreeAll();
+    m_bestPower = 10000;
+    m_personName = m_namePathFound = false;
+    if (!request || !results || !request->input || request->pageSize == 0) return 0;
+    m_dicts = RunDicts();
+    if (!m_dicts.py || !m_dicts.keyMap || !m_dicts.sys) return 0;
+    const wchar_t* input = request->input;
+    const int length = request->inputLength > 0 ? request->inputLength : int(std::wcslen(input));
+    const int n = std::min(request->segmentLength > 0 ? request->segmentLength : length, kMaxInputChars);
+    t_auxCodeServices services = t_auxCodeServices::Kernel();
+    services.keyMap = m_dicts.keyMap;
+    t_partionedZiFilter auxFilter(services);
+    if (!ParseAuxCode(&auxFilter, nullptr, &m_arena, request->auxCode)) return 0;
+    t_arrayWord array(results, request->pageStart, request->pageSize, uint32_t(request->pinnedCount),
+                      auxFilter.IsReady() ? &auxFilter : nullptr, &m_arena);
+    if (!array.IsValid()) return 0;
+    t_pyLattice syllables;
+    if (!syllables.Build(&m_arena, m_dicts.keyMap, m_dicts.py, input, n, true, request->shuangPin != 0)) return 0;
+    m_lattice.Reset(syllables.GetLength());
+    t_wordFinder finder(m_dicts, &m_lattice, &syllables, input, &m_arena);
+    const t_findSwitches systemOnly;
+    finder.FindWordsAt(0, systemOnly);
+    for (int p = 1; p < n; ++p)
+        if (syllables.GetForward(p) > 0) finder.FindWordsAt(p, systemOnly);
+    m_lattice.FinaliseWordCounts();
+    if (request->contextByte != kContextNoNames) {
+        t_segmentNodes segments;
+        segments.Init(kMaxInputChars, &m_arena);
+        segments.Reset(n);
+        PieceLattice pieces;
+        pieces.Bind(&m_arena);
+        pieces.Reset(n, 2);
+        t_pieceSink sink(&pieces);
+        t_wordReader reader;
+        reader.Bind(m_dicts, &segments, &m_lattice, &sink);
+        for (int p = 1; p <= n; ++p) reader.NameStep(p, p == n);
+        t_pieceChain chains[PieceLattice::kBestChains];
+        int count = 0;
+        if (request->contextByte == kContextTwoPartNames) pieces.BestChainsFromSixteen(chains, &count);
+        else pieces.BestChains(chains, &count);
+        for (int c = 0; c < count; ++c) AddChainName(chains[c], &array, n);
+    }
     return array.Arrange();
+}
+
+void t_candGenerator::AddChainName(const t_pieceChain& chain, t_arrayWord* array, int n) {
+    t_nameNode nodes[3];
+    const int count = int(std::min<uint32_t>(chain.kindCount, 3));
+    for (int i = 0; i < count; ++i) {
+        const auto* node = chain.pieces[i] ? static_cast<const t_segWordNode*>(chain.pieces[i]->word) : nullptr;
+        uint32_t offset = 0, gram = 0;
+        uint16_t cost = 0;
+        uint8_t more = 0;
+        if (!node || !node->arc || !m_dicts.sys->GetWordRecord(node->index, &offset, &cost, &gram, &more)) return;
+        nodes[i] = {node->arc->ids, node->arc->positions, offset};
+    }
+    m_namePathFound = true;
+    AddComposedNames(array, &m_arena, m_dicts.sys, uint32_t(n), nodes, count,
+                     int16_t(std::clamp<int32_t>(chain.cost, 0, kCandNoPower - 1)), m_debug);
 }

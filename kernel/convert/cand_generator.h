@@ -18,7 +18,10 @@ class t_candCollector;
 struct t_inputCaseMap;
 struct t_cloudRequestParams;
 struct t_cloudAsked;
+struct t_adjustRequest;
 class i_candidateFilter;
+class i_wordFinderSink;
+struct t_pieceChain;
 
 // One conversion as the kernel's pinyin branch asks for it.
 struct t_convertRequest {
@@ -46,6 +49,16 @@ struct t_convertRequest {
     uint8_t cellDict = 1;
     uint8_t allLowerCase = 0;
     uint8_t gameKeys = 0;           // result
+    uint8_t secondaryCollection = 0; // read every key as the syllables it begins too (a-z, at most 11)
+    uint8_t strokeLookup = 0;       // the input after its first letter is a stroke code
+    uint8_t firstTip = 0;           // tips of the tip dictionary
+    uint8_t secondTip = 0;          // the typed keys of a fuzzy spelling
+    uint16_t mergedMask = 0;
+    uint8_t contextByte = 0;        // the name-oriented generation's kind of names (2, 16)
+    int32_t weightCurve = 127;      // the user dictionary's weight-curve parameter
+    // What was committed before this input (null: no context): its words
+    // raise their usual followers and recent inputs.
+    const t_adjustRequest* context = nullptr;        // result: bit i when result i merged a correction (with correctionUsed)
 };
 
 // The generation options (forecast of long words).
@@ -67,6 +80,13 @@ int IsGameKeyInput(const wchar_t* text);
 enum : int { kNameDropped = 0, kNameNoted = 1, kNameOffered = 2 };
 int DecideComposedName(int32_t cost, int32_t best);
 
+// Over the first run of at least 5 identical keys of the input: the first
+// whole-input record (ranked, then pinned; not a custom phrase or char art)
+// whose characters over the run each take one key and mostly agree gives a
+// pinned copy (place 1, source type 34) with all of them made that
+// character. 1 when it was added.
+int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_t* input, int length);
+
 class t_candGenerator {
 public:
     t_candGenerator();
@@ -86,7 +106,8 @@ public:
     // process-wide outer filter).
     void SetOuterFilter(i_candidateFilter* filter) { m_outerFilter = filter; }
 
-    // The trusted two-syllable pairs of the cloud trigger (null: every pair asks).
+    // The trusted two-syllable pairs of the cloud trigger (null: the table of
+    // the system data directory).
     void SetTrustedPairs(const uint8_t* table) { m_trustedPairs = table; }
 
     // Converts the request into results (pageSize places); the number
@@ -96,6 +117,11 @@ public:
     int Generate(t_convertRequest* request, t_candWord** results, const t_cloudRequestParams* cloud = nullptr,
                  t_cloudAsked* asked = nullptr);
 
+    // The name-oriented generation: only the person names read over the
+    // whole input (surname and given-name pieces chained by the name
+    // lattice), ranked by their chain cost. The number of results written.
+    int GenerateAlt(t_convertRequest* request, t_candWord** results);
+
     bool PersonNameFlag() const { return m_personName; }
     bool NamePathFound() const { return m_namePathFound; }
     int16_t BestPower() const { return m_bestPower; }
@@ -103,13 +129,24 @@ public:
 private:
     t_convertDicts RunDicts() const;
     void CollectCandidates(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
-                           t_candCollector* collector, t_arrayWord* target, const wchar_t* input, int n);
+                           t_candCollector* collector, t_arrayWord* target, const wchar_t* input, int n,
+                           i_wordFinderSink* weakTop = nullptr, i_wordFinderSink* cloudCollector = nullptr);
+    // The collection over the lattice of the keys read one by one.
+    void SecondaryCollection(t_convertRequest* request, t_arrayWord* array, const t_inputCaseMap* caseMap, int n);
+    // The forecast's words join the target pinned at the long-word places,
+    // one place after another as they are taken.
+    void PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_arrayWord* target);
     void ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
-                     t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength);
+                     t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength, bool cloudFlag = false);
     // A surname and given name read over the whole input, offered after the
     // composed reading (when there is one) unless its characters are far
     // rarer than the usual ones of the same syllables.
     void NamePass(const t_inputLattice* lattice, t_arrayWord* target, int n, const t_candWord* reading);
+    // After the page is laid out: pinyin tips, the extension entry of each
+    // result and the mask of merged corrections.
+    void Finish(t_convertRequest* request, t_candWord** results, int count, int n);
+    // One chain of name pieces as a composed name record.
+    void AddChainName(const t_pieceChain& chain, t_arrayWord* array, int n);
     int RunFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
     int SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
     int CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main, int n);
@@ -121,10 +158,12 @@ private:
     const t_convertDicts* m_fixedDicts = nullptr;
     const uint8_t* m_trustedPairs = nullptr;
     i_candidateFilter* m_outerFilter = nullptr;
-    i_candidateFilter* m_runOuterFilter = nullptr;  // the filter of the current run
+    i_candidateFilter* m_runOuterFilter = nullptr;  // the filters of the current run
+    i_candidateFilter* m_runAuxFilter = nullptr;
     bool m_debug = false;
     bool m_repeatKey = false;
     bool m_personName = false;
     bool m_namePathFound = false;
     int16_t m_bestPower = 2000;
+    int32_t m_secondaryLength = 0;  // the keys of a running secondary collection
 };

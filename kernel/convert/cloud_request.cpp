@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
@@ -12,6 +13,8 @@
 #include "kernel/convert/py_lattice.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/sys_dict.h"
+#include "kernel/runtime/dir_settings.h"
+#include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/runtime/singleton.h"
@@ -344,3 +347,33 @@ bool t_keyPressSpeedStat::ValueToSave(uint32_t* out) {
 }
 
 t_keyPressSpeedStat& GetKeyPressSpeedStat() { return t_singleton<t_keyPressSpeedStat>::Get(); }
+
+bool LoadTrustedPairs(const wchar_t* path, std::vector<uint8_t>* table) {
+    if (!table) return false;
+    table->clear();
+    if (!path) return false;
+    t_fdFile file;
+    if (!file.Open(path, kOpenRead) || file.GetSize() != int64_t(kTrustedPairBytes)) return false;
+    std::vector<uint8_t> bytes(kTrustedPairBytes);
+    if (!file.ReadExact(bytes.data(), bytes.size())) return false;
+    for (uint8_t b : bytes)
+        if (b > 1) return false;
+    *table = std::move(bytes);
+    return true;
+}
+
+const uint8_t* KernelTrustedPairs() {
+    static std::vector<uint8_t> table;
+    static std::wstring loadedFrom;
+    static bool tried = false;
+    const std::wstring dir = GetConfiguredSysDir();
+    if (!tried || dir != loadedFrom) {
+        tried = true;
+        loadedFrom = dir;
+        std::wstring path = dir;
+        if (!path.empty() && path.back() != L'/') path += L'/';
+        path += kTrustedPairFile;
+        LoadTrustedPairs(dir.empty() ? nullptr : path.c_str(), &table);
+    }
+    return table.empty() ? nullptr : table.data();
+}

@@ -3,7 +3,9 @@
 // buffer, and the request delay from the typing speed. Engine thread only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 class t_arrayWord;
 class t_inputLattice;
@@ -17,6 +19,17 @@ class t_scopeHeap;
 inline constexpr int kCloudRecordLimit = 1024;
 inline constexpr uint8_t kCloudRecordFormat = 9;
 inline constexpr int kTrustedPairSide = 413;
+inline constexpr size_t kTrustedPairBytes = size_t(kTrustedPairSide) * kTrustedPairSide;
+// The trusted-pair table of the system data directory.
+inline constexpr wchar_t kTrustedPairFile[] = L"qzim_trustpair.bin";
+
+// Reads a trusted-pair table: exactly kTrustedPairBytes bytes, each 0 or 1.
+// False, with *table emptied, for a missing, short, long or damaged file.
+bool LoadTrustedPairs(const wchar_t* path, std::vector<uint8_t>* table);
+// The table of the configured system data directory, read on first use and
+// again when the directory changes; null when it cannot be read (then every
+// pair asks the cloud).
+const uint8_t* KernelTrustedPairs();
 
 // The caller's record of the cloud request of a run.
 struct t_cloudAsked {

@@ -300,6 +300,32 @@ void PrepareContextAdjust(t_freqAdjust* adjust, const t_adjustRequest& request) 
             adjust->contextIds = key;
             adjust->ids[0] = GramIdOf(sys, key, text);
         }
+    } else if (request.recentLength > 0 && request.recentText && request.submitted) {
+        // Only the tail of the recent text is compared: when the newest commit
+        // reads it one syllable a character, its last syllables and the text's
+        // last characters make the preceding word.
+        const size_t chars = std::wcslen(request.recentText);
+        const size_t tail = size_t(request.recentLength);
+        const t_lstr *key = nullptr, *text = nullptr;
+        request.submitted->Get(0, &key, &text);
+        if (key && size_t(LstrGetByteLength(key)) == 2 * chars && tail <= t_freqAdjust::kTailUnits) {
+            auto* ids = reinterpret_cast<t_lstr*>(adjust->tailIds);
+            auto* words = reinterpret_cast<t_lstr*>(adjust->tailText);
+            LstrSetByteLength(ids, uint16_t(2 * tail));
+            LstrSetByteLength(words, uint16_t(2 * tail));
+            bool bmp = true;
+            for (size_t i = 0; i < tail; ++i) {
+                const wchar_t c = request.recentText[chars - tail + i];
+                bmp = bmp && uint32_t(c) <= 0xFFFF;
+                LstrSetUnit(ids, i, LstrGetUnit(key, chars - tail + i));
+                LstrSetUnit(words, i, uint16_t(c));
+            }
+            if (bmp) {
+                adjust->contextText = words;
+                adjust->contextIds = ids;
+                adjust->ids[0] = GramIdOf(sys, ids, words);
+            }
+        }
     }
     for (int i = 0; i < 3; ++i) {
         adjust->ids[2 + i] = request.earlierIds[i];

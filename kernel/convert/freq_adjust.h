@@ -68,6 +68,10 @@ struct t_freqAdjust {
     const wchar_t* recentText = nullptr;  // the text committed lately, oldest first
     int32_t recentLength = 0;             // trailing characters of it compared with a candidate
     t_adjustSources src;
+    // The preceding word when it is the tail of the last commit (t_lstr).
+    static constexpr uint32_t kTailUnits = 22;
+    uint8_t tailIds[2 + 2 * kTailUnits] = {};
+    uint8_t tailText[2 + 2 * kTailUnits] = {};
 
     // Takes the sources, the unigrams of the first two ids and the user
     // dictionary's size and scale (a dictionary of at most 999 words keeps

@@ -6,7 +6,7 @@
 //
 // Usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT]
 //                     [--errors N] [--show INPUT] [--no-timing 1] [--slow MS]
-//                     [--correction 0]
+//                     [--correction 0] [--forecast 0] [--secondary 1]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -37,6 +37,8 @@ std::u16string TextOf(const t_candWord* w) {
 // One conversion as the pinyin branch makes it (the engine asks for 2600
 // places; the page size also decides how widely the word finder looks).
 bool g_correction = true;
+bool g_forecast = true;
+bool g_secondary = false;
 
 int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t pageSize, t_candWord** results) {
     t_convertRequest request;
@@ -46,6 +48,8 @@ int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t page
     request.allLowerCase = 1;
     request.correction = g_correction ? 1 : 0;
     request.names = 1;
+    request.longWordHint = input.size() > 1 ? 1 : 0;
+    request.secondaryCollection = g_secondary && input.size() <= 11 ? 1 : 0;
     return generator.Generate(&request, results);
 }
 
@@ -73,6 +77,8 @@ int main(int argc, char** argv) {
         else if (k == "--no-timing") timing = v != "1";
         else if (k == "--slow") slowMs = std::atof(v.c_str());
         else if (k == "--correction") g_correction = v != "0";
+        else if (k == "--forecast") g_forecast = v != "0";
+        else if (k == "--secondary") g_secondary = v != "0";
     }
     if (data.empty() || (calibration.empty() && show.empty())) {
         std::fprintf(stderr, "usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT] [--errors N] "
@@ -92,6 +98,8 @@ int main(int argc, char** argv) {
     InitDictionaries(L"Vetra", userDir.c_str(), sys.c_str(), userDir.c_str(), L"eval", nullptr, 1, 0, nullptr);
     const bool keyMapReady = RegisterKeyPyMap(0) == 1;
     static t_candGenerator generator;
+    // The default settings: long words forecast at place 2, two of them.
+    generator.SetOptions(g_forecast ? 1 : 0, 2, 2, 4);
     static t_candWord* results[2600];
     int status = 0;
     if (!keyMapReady) {

@@ -406,6 +406,47 @@ std::map<std::pair<char16_t, uint16_t>, double> ReadingShareCosts(
 
 }  // namespace
 
+// The cloud trigger's table of trusted syllable pairs (see
+// docs/trusted-pairs.md): byte a x 413 + b is 1 when the local two-character
+// reading of syllables a, b is trusted. The readings of a pair are its
+// two-character words with statistics and every pair of characters read a
+// and b (valued as the product of their probabilities); the pair is trusted
+// when its likeliest reading holds at least kTrustedShare of them all.
+constexpr double kTrustedShare = 0.5;
+
+struct t_trustedCounts {
+    size_t ones = 0, zeros = 0;
+};
+
+std::vector<uint8_t> BuildTrustedPairs(const std::vector<t_sysWordEntry>& words, double scale,
+                                       t_trustedCounts* counts) {
+    const size_t side = size_t(kSyllableCount);
+    std::vector<double> best(side * side, 0.0), total(side * side, 0.0);
+    std::vector<double> charBest(side, 0.0), charTotal(side, 0.0);
+    for (const t_sysWordEntry& w : words) {
+        if (w.cost >= kWordCostMax || w.text.size() != w.ids.size()) continue;
+        const double p = std::exp(-double(w.cost) / scale);
+        if (w.ids.size() == 1 && w.ids[0] < side) {
+            charBest[w.ids[0]] = std::max(charBest[w.ids[0]], p);
+            charTotal[w.ids[0]] += p;
+        } else if (w.ids.size() == 2 && w.ids[0] < side && w.ids[1] < side) {
+            const size_t k = size_t(w.ids[0]) * side + w.ids[1];
+            best[k] = std::max(best[k], p);
+            total[k] += p;
+        }
+    }
+    std::vector<uint8_t> table(side * side, 0);
+    for (size_t a = 0; a < side; ++a)
+        for (size_t b = 0; b < side; ++b) {
+            const size_t k = a * side + b;
+            const double top = std::max(best[k], charBest[a] * charBest[b]);
+            const double all = total[k] + charTotal[a] * charTotal[b];
+            table[k] = all > 0 && top >= kTrustedShare * all ? 1 : 0;
+            ++(table[k] ? counts->ones : counts->zeros);
+        }
+    return table;
+}
+
 int main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
     const t_args args = ParseArgs(argc, argv);
@@ -612,6 +653,8 @@ int main(int argc, char** argv) {
         }
     }
 
+    t_trustedCounts trustedCounts;
+    const std::vector<uint8_t> trustedImage = BuildTrustedPairs(core.words, scale, &trustedCounts);
     const t_gramCounts gramCounts = BuildGramStatistics(dir, unigrams, gramWords, cost, &core);
     std::vector<uint8_t> pyImage, hzImage, coreImage;
     std::string error;
@@ -624,6 +667,7 @@ int main(int argc, char** argv) {
     WriteFile(args.out + "/qzim_py.bin", pyImage);
     WriteFile(args.out + "/qzim_hz.bin", hzImage);
     WriteFile(args.out + "/qzim_core.bin", coreImage);
+    WriteFile(args.out + "/qzim_trustpair.bin", trustedImage);
 
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -645,6 +689,8 @@ int main(int argc, char** argv) {
       << gramCounts.bigramRows << " bigrams stored (" << gramCounts.bigramsBelowClasses
       << " clamped to the lowest class), "
       << stats.shortItems << " short-key items\n";
+    r << "  trusted syllable pairs: " << trustedCounts.ones << " trusted, " << trustedCounts.zeros
+      << " ask the cloud\n";
     r << "  system files: qzim_py.bin " << pyImage.size() / 1e6 << " MB, qzim_hz.bin " << hzImage.size() / 1e6
       << " MB, qzim_core.bin " << coreImage.size() / 1e6 << " MB (compiled in " << seconds << " s)\n";
     std::fputs(r.str().c_str(), stdout);

@@ -15,7 +15,7 @@ import sys
 import tempfile
 
 # The system files in formats of their own, not table files.
-NOT_TABLE_FILES = {"qzim_core.bin", "qzim_charvalid.bin", "qzim_tra.bin"}
+NOT_TABLE_FILES = {"qzim_core.bin", "qzim_charvalid.bin", "qzim_tra.bin", "qzim_trustpair.bin"}
 
 
 def run(tabledump, path):

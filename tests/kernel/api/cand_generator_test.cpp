@@ -7,7 +7,11 @@
 #include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_generator.h"
 #include "kernel/convert/cloud_request.h"
+#include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/learn_routines.h"
+#include "kernel/lexicon/py_dict.h"
+#include "kernel/runtime/singleton.h"
+#include "kernel/userdict/cloud_cache.h"
 #include "tests/kernel/api/api_support.h"
 
 namespace {
@@ -31,6 +35,7 @@ public:
         request.pageSize = 9;
         request.allLowerCase = 1;
         request.names = names;
+        request.context = context;
         n = generator.Generate(&request, results);
         if (out) *out = request;
         std::vector<std::u16string> texts;
@@ -45,6 +50,7 @@ public:
 
     t_candGenerator generator;
     uint8_t names = 1;
+    const t_adjustRequest* context = nullptr;
     t_candWord* results[9] = {};
     int n = 0;
 };
@@ -103,6 +109,117 @@ TEST_F(GeneratorBuiltDataTest, ASurnameAndGivenNameAreComposedIntoANameWhenNames
     }
 }
 
+// Four syllables forecast the long word at the long-word place; three, whose
+// lead is weak, get it as a predicted word.
+TEST_F(GeneratorBuiltDataTest, LongWordsAreForecastAndPredictedOnlyWithTheForecastSwitch) {
+    const struct {
+        const wchar_t* input;
+        int32_t forecast;
+        bool offered;
+        uint16_t kind;
+        uint16_t associationMark;
+    } cases[] = {{L"zhonghuarenmin", 1, true, kCandKindPinned, 1}, {L"zhonghuarenmin", 0, false, 0, 0},
+                 {L"zhonghuaren", 1, true, kCandKindScored, 1},     {L"zhonghuaren", 0, false, 0, 0}};
+    for (const auto& c : cases) {
+        generator.SetOptions(c.forecast, 2, 2, 4);
+        const auto page = Page(c.input);
+        const int at = IndexOf(page, u"中华人民共和国");
+        EXPECT_EQ(c.offered, at >= 0) << std::string(c.input, c.input + wcslen(c.input)) << c.forecast;
+        if (at < 0) continue;
+        EXPECT_EQ(c.kind, results[at]->kind);
+        EXPECT_EQ(c.associationMark, results[at]->associationMark);
+        if (c.kind == kCandKindPinned) {
+            EXPECT_GE(at, 1);
+        }
+    }
+}
+
+// "u" then a component code: the characters it names, and no composition.
+TEST_F(GeneratorBuiltDataTest, AStrokeLookupOffersTheCharactersOfTheCode) {
+    for (const uint8_t lookup : {0, 1}) {
+        t_convertRequest request;
+        request.input = L"umu";
+        request.inputLength = 3;
+        request.pageSize = 9;
+        request.strokeLookup = lookup;
+        n = generator.Generate(&request, results);
+        int strokes = 0;
+        for (int i = 0; i < n; ++i) strokes += results[i]->sourceType == kCandSourceStroke;
+        EXPECT_EQ(lookup != 0, strokes > 0);
+        EXPECT_EQ(lookup, request.noPhrase);
+    }
+}
+
+TEST_F(GeneratorBuiltDataTest, AbbreviatedKeysAreReadKeyByKeyInTheSecondaryCollection) {
+    for (const uint8_t secondary : {0, 1}) {
+        t_convertRequest request;
+        request.input = L"gaj";  // 公安局: the a is a key, not the syllable a
+        request.inputLength = 3;
+        request.pageSize = 9;
+        request.secondaryCollection = secondary;
+        n = generator.Generate(&request, results);
+        std::vector<std::u16string> page;
+        for (int i = 0; i < n; ++i) page.push_back(Text(results[i]));
+        EXPECT_EQ(secondary != 0, IndexOf(page, u"公安局") >= 0);
+    }
+}
+
+TEST_F(GeneratorBuiltDataTest, TheEnglishWordOfTheInputComesWithTheLongWordHint) {
+    for (const uint8_t hint : {0, 1}) {
+        t_convertRequest request;
+        request.input = L"hello";
+        request.inputLength = 5;
+        request.pageSize = 9;
+        request.longWordHint = hint;
+        n = generator.Generate(&request, results);
+        std::vector<std::u16string> page;
+        for (int i = 0; i < n; ++i) page.push_back(Text(results[i]));
+        EXPECT_EQ(hint != 0, IndexOf(page, u"hello") >= 1);
+    }
+}
+
+TEST_F(GeneratorBuiltDataTest, TheWordCommittedBeforeRaisesItsFollower) {
+    const auto plain = Page(L"fan");
+    t_scopeHeap heap;
+    t_adjustRequest before;
+    before.on = true;
+    before.wordText = heap.WideToLstr(L"吃");
+    const uint16_t chi[] = {uint16_t(t_singleton<t_pyDict>::Get().GetSyllableId(L"chi"))};
+    before.wordIds = heap.MakeLstr(chi, 2);
+    context = &before;
+    const auto after = Page(L"fan");
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(u"饭", after[0]);
+    EXPECT_NE(u"饭", plain[0]);
+}
+
+// A cached cloud answer for the syllables of the whole input joins the page.
+TEST_F(GeneratorBuiltDataTest, TheCloudCacheAnswersTheWholeInputWhenAsked) {
+    t_cloudCacheDict& cache = t_singleton<t_cloudCacheDict>::Get();
+    ASSERT_TRUE(cache.IsReady());
+    t_scopeHeap heap;
+    const t_pyDict& py = t_singleton<t_pyDict>::Get();
+    const uint16_t ids[] = {uint16_t(py.GetSyllableId(L"ni")), uint16_t(py.GetSyllableId(L"hao"))};
+    const t_lstr* key = heap.MakeLstr(ids, sizeof ids);
+    const t_lstr* answer = heap.WideToLstr(L"泥蒿");
+    ASSERT_EQ(1, cache.AddEntry(key, answer, 5, 0, answer, answer));
+    for (const uint8_t asked : {0, 1}) {
+        t_convertRequest request;
+        request.input = L"nihao";
+        request.inputLength = 5;
+        request.pageSize = 9;
+        request.cloudCache = asked;
+        n = generator.Generate(&request, results);
+        std::vector<std::u16string> page;
+        for (int i = 0; i < n; ++i) page.push_back(Text(results[i]));
+        const int at = IndexOf(page, u"泥蒿");
+        EXPECT_EQ(asked != 0, at >= 0);
+        if (at >= 0) {
+            EXPECT_EQ(kCandSourceCloud, results[at]->sourceType & ~kCandSourceMerged);
+        }
+    }
+}
+
 TEST_F(GeneratorBuiltDataTest, InputLengthLimitAndGameKeys) {
     const std::wstring longest(39, L'a'), tooLong(79, L'a');
     EXPECT_GT(Page(longest + longest.substr(0, 39)).size(), 0u);
@@ -120,6 +237,8 @@ TEST_F(GeneratorBuiltDataTest, ASlipOfTheFingerIsCorrectedWhenAsked) {
     EXPECT_EQ(0, request.correctionUsed);
     EXPECT_EQ(0, IndexOf(Page(L"nihap", &request, true), u"你好"));
     EXPECT_EQ(1, request.correctionUsed);
+    EXPECT_NE(0, request.mergedMask & 1);
+    EXPECT_EQ(0, results[0]->sourceType & kCandSourceMerged);
     ASSERT_NE(nullptr, results[0]->secondText);
     EXPECT_EQ(5u, results[0]->coveredLength);
 }
@@ -149,8 +268,8 @@ TEST_F(GeneratorBuiltDataTest, CloudRecordOnlyForTheFirstPageOfTheWholeInput) {
                  {0, nullptr, 2, true, 0}, {0, nullptr, 0, false, 0}};
     for (const auto& c : cases) {
         t_convertRequest request;
-        request.input = L"nihao";
-        request.inputLength = 5;
+        request.input = L"liuqiang";  // no word of the list: the reading is not trusted
+        request.inputLength = 8;
         request.pageStart = c.pageStart;
         request.pageSize = 9;
         request.auxCode = c.aux;
@@ -166,6 +285,24 @@ TEST_F(GeneratorBuiltDataTest, CloudRecordOnlyForTheFirstPageOfTheWholeInput) {
             for (int i = 0; i < (buffer[0] | buffer[1] << 8); ++i) x ^= buffer[i];
             EXPECT_EQ(0, x);
         }
+    }
+}
+
+// The data build's table: 你好 stands out under ni hao, liu qiang has no
+// reading that does; several words of the input's reading (事实 实施) ask nothing.
+TEST_F(GeneratorBuiltDataTest, TrustedSyllablePairsAskNoCloud) {
+    static uint8_t buffer[kCloudRecordLimit];
+    ASSERT_NE(nullptr, KernelTrustedPairs());
+    for (const auto& [input, asked] : {std::pair{L"nihao", 0}, std::pair{L"liuqiang", 1}, std::pair{L"shishi", 0}}) {
+        t_convertRequest request;
+        request.input = input;
+        request.inputLength = int32_t(wcslen(input));
+        request.pageSize = 9;
+        t_cloudRequestParams params;
+        params.buffer = buffer;
+        t_cloudAsked out;
+        generator.Generate(&request, results, &params, &out);
+        EXPECT_EQ(asked, out.asked) << std::string(input, input + wcslen(input));
     }
 }
 

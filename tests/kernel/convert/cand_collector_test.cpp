@@ -319,6 +319,15 @@ TEST(CandCollectorTest, EveryDictionaryReachesThePage) {
     std::set<std::u16string> got;
     for (int i = 0, m = next.Arrange(); i < m; ++i) got.insert(ToU16(assoc[i]->text));
     for (const char16_t* w : {u"我爱你", u"沃爱妮", u"我爱妮", u"我愛你"}) EXPECT_TRUE(got.count(w)) << int(w[0]);
+    // After wo alone the external word of wo ai follows too.
+    t_candWord* fromWo[16] = {};
+    t_arrayWord afterWo(fromWo, 0, 16, 0, nullptr, &records);
+    t_candCollector external(&records, dicts, &conv.input, &afterWo);
+    external.SetAssociationSources(false, false, false, true);
+    external.ScoreAssociation(0, path.data(), ends.data(), 1, 1.0);
+    got.clear();
+    for (int i = 0, m = afterWo.Arrange(); i < m; ++i) got.insert(ToU16(fromWo[i]->text));
+    EXPECT_TRUE(got.count(u"卧爱"));
 }
 
 // ---------------------------------------------------------------- built data
@@ -422,17 +431,22 @@ TEST_F(CollectorBuiltTest, LearnedUserWordOutranksTheSystemWord) {
 TEST_F(CollectorBuiltTest, PrecedingWordRaisesItsFollower) {
     const auto plain = Page(L"fan", nullptr);
     Bytes ctx = Text(u"吃"), ctxIds = Units(Ids({"chi"}));
-    t_submittedUsrWord submitted;
+    t_submittedUsrWord submitted, lastTwo;
     submitted.Add(L(ctxIds), L"吃");
-    t_adjustRequest byCaller, byCommit, byNumber;
-    byCaller.on = byCommit.on = byNumber.on = true;
+    Bytes twoIds = Units(Ids({"wo", "chi"}));
+    lastTwo.Add(L(twoIds), L"我吃");
+    t_adjustRequest byCaller, byCommit, byTail, byNumber;
+    byCaller.on = byCommit.on = byTail.on = byNumber.on = true;
+    byTail.recentText = L"我吃";  // only its last character is compared
+    byTail.recentLength = 1;
+    byTail.submitted = &lastTwo;
     byCaller.wordText = L(ctx);
     byCaller.wordIds = L(ctxIds);
     byCommit.recentText = L"吃";
     byCommit.recentLength = 1;
     byCommit.submitted = &submitted;
     byNumber.number = true;
-    for (const t_adjustRequest* r : {&byCaller, &byCommit}) {
+    for (const t_adjustRequest* r : {&byCaller, &byCommit, &byTail}) {
         t_freqAdjust adjust;
         adjust.src = {&lex->sys, &lex->py, &hz, nullptr, nullptr};
         PrepareContextAdjust(&adjust, *r);

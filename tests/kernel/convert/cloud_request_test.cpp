@@ -11,6 +11,7 @@
 #include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "tests/kernel/convert/convert_support.h"
+#include "tests/support/test_dir.h"
 
 using namespace convtest;
 
@@ -23,6 +24,30 @@ TEST(CloudRequestTest, ArcWeightKeepsTheTopThreeBitsOfAClampedProbability) {
     } cases[] = {{0.2, 1},   {0.5, 64},  {1.0, 128}, {1.5, 128}, {std::numeric_limits<double>::infinity(), 128},
                  {-0.3, 1},  {std::nan(""), 1}, {0.99, 96}};
     for (const auto& c : cases) EXPECT_EQ(c.weight, CloudArcWeight(c.p)) << c.p;
+}
+
+TEST(CloudRequestTest, TrustedPairTableIsReadOnlyWhenWholeAndOfZerosAndOnes) {
+    testsupport::t_testDir dir;
+    const std::string good(kTrustedPairBytes, '\1');
+    std::string damaged = good;
+    damaged[1000] = 2;
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool loaded;
+    } cases[] = {{"good", good, true},
+                 {"short", good.substr(1), false},
+                 {"long", good + '\0', false},
+                 {"damaged", damaged, false},
+                 {"empty", "", false}};
+    std::vector<uint8_t> table(3, 1);
+    for (const auto& c : cases) {
+        ASSERT_TRUE(dir.Put(c.name, c.bytes));
+        EXPECT_EQ(c.loaded, LoadTrustedPairs(dir.WAt(c.name).c_str(), &table)) << c.name;
+        EXPECT_EQ(c.loaded ? kTrustedPairBytes : 0u, table.size()) << c.name;
+    }
+    EXPECT_FALSE(LoadTrustedPairs(dir.WAt("missing").c_str(), &table));
+    EXPECT_FALSE(LoadTrustedPairs(nullptr, &table));
 }
 
 TEST(CloudRequestTest, DelayFollowsTypingSpeedAndHowTheInputEnds) {

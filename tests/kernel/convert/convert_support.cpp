@@ -99,7 +99,8 @@ bool t_testLexicon::MakeSmall(const std::vector<t_sysWordEntry>& words,
     core.date = 20261207;
     core.words = words;
     core.shortKeys = shortKeys;
-    core.classes = {{0, 0, 0, 0, 0}, {2, 0, 0, 0, 1}};  // class 1: a surname
+    // class 1: a surname; class 2: a given name that ends a name.
+    core.classes = {{0, 0, 0, 0, 0}, {2, 0, 0, 0, 1}, {2 | 8, 0, 0, 0, 2}};
     core.unigrams.resize(8);
     for (size_t i = 1; i < core.unigrams.size(); ++i) core.unigrams[i].freq = uint16_t(300 + 50 * i);
     std::string error;
