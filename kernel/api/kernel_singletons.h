@@ -6,6 +6,7 @@
 #pragma once
 
 #include "kernel/lexicon/cell_dict.h"
+#include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/key_py_map.h"
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/configuration.h"
@@ -20,5 +21,7 @@ inline t_dictManager& GetDictManager() { return t_singleton<t_dictManager>::Get(
 inline t_sysDict& GetSysDict() { return t_singleton<t_sysDict>::Get(); }
 inline t_keyPyMap& GetKeyPyMap() { return t_singleton<t_keyPyMap>::Get(); }
 inline t_extDict& GetExtDict() { return t_singleton<t_extDict>::Get(); }
+// The conversion passes' bigram answers (made with its 2000 places).
+inline t_bigramQuerySerialCache& GetBigramQuerySerialCache() { return SerialBigramCache(); }
 // Not among the start-up registrations; its users attach it themselves.
 inline t_contactsDict& GetContactsDict() { return t_singleton<t_contactsDict>::Get(); }

@@ -23,6 +23,7 @@
 #include "kernel/convert/word_finder.h"
 #include "kernel/convert/word_lattice.h"
 #include "kernel/lexicon/cell_dict.h"
+#include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/hz_dict.h"
 #include "kernel/lexicon/key_py_map.h"
 #include "kernel/lexicon/py_dict.h"
@@ -646,8 +647,11 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
                                firstWordEnd != uint32_t(n);
         if (compose && n == 2 && IsAsciiUpper(input[0]) && input[1] >= L'a' && input[1] <= L'z')
             AddRawInputCandidate(m_arena, &array, input, m_debug);
-        else if (compose)
+        else if (compose) {
+            // A longer input's pair queries mostly repeat the last pass's.
+            const t_serialBigramPass serial(n > 5);
             ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength, cloudFlag);
+        }
     }
     // The cached answers join the page, the first of them marked.
     const int cached = cloudArray.IsValid() ? cloudArray.Arrange() : 0;

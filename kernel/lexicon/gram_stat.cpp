@@ -35,7 +35,14 @@ bool t_bigramQuerySerialCache::Init(int32_t cap) {
 }
 
 void t_bigramQuerySerialCache::Swap() {
+    if (t_entry* arr = m_arrays[m_write]; arr && m_writePos < capacity) arr[m_writePos].id1 = 0;
     std::swap(m_read, m_write);
+    m_readPos = m_writePos = 0;
+}
+
+void t_bigramQuerySerialCache::Forget() {
+    for (t_entry* arr : m_arrays)
+        if (arr && capacity > 0) arr[0].id1 = 0;
     m_readPos = m_writePos = 0;
 }
 
@@ -47,7 +54,7 @@ void t_bigramQuerySerialCache::Free() {
     capacity = 0;
 }
 
-bool t_bigramQuerySerialCache::Read(uint32_t id1, uint32_t id2, int32_t* score, uint8_t* flag) {
+bool t_bigramQuerySerialCache::Read(uint32_t id1, uint32_t id2, int32_t* score, uint8_t* flag, uint8_t* flag1) {
     const t_entry* arr = m_arrays[m_read];
     if (!arr || m_readPos >= capacity) return false;
     const t_entry& e = arr[m_readPos];
@@ -56,27 +63,45 @@ bool t_bigramQuerySerialCache::Read(uint32_t id1, uint32_t id2, int32_t* score, 
     if (e.id1 != id1 || e.id2 != id2) return false;
     *score = e.score;
     *flag = e.flag;
+    *flag1 = e.flag1;
     return true;
 }
 
-void t_bigramQuerySerialCache::Write(uint32_t id1, uint32_t id2, int32_t score, uint8_t flag) {
+void t_bigramQuerySerialCache::Write(uint32_t id1, uint32_t id2, int32_t score, uint8_t flag, uint8_t flag1) {
     t_entry* arr = m_arrays[m_write];
     if (!arr || m_writePos >= capacity) return;
-    arr[m_writePos++] = {id1, id2, score, flag};
+    arr[m_writePos++] = {id1, id2, score, flag, flag1};
+}
+
+t_bigramQuerySerialCache& SerialBigramCache() {
+    const bool fresh = !t_singleton<t_bigramQuerySerialCache>::Exists();
+    t_bigramQuerySerialCache& cache = t_singleton<t_bigramQuerySerialCache>::Get();
+    if (fresh) cache.Init(2000);
+    return cache;
+}
+
+t_serialBigramPass::t_serialBigramPass(bool on) {
+    if (!on) return;
+    m_cache = &SerialBigramCache();
+    m_cache->enabled = 1;
+}
+
+t_serialBigramPass::~t_serialBigramPass() {
+    if (!m_cache) return;
+    m_cache->enabled = 0;
+    m_cache->Swap();
 }
 
 // ---------------------------------------------------------------- attach
 
-t_gramInfo::t_gramInfo() {
-    const bool fresh = !t_singleton<t_bigramQuerySerialCache>::Exists();
-    m_cache = &t_singleton<t_bigramQuerySerialCache>::Get();
-    if (fresh) m_cache->Init(2000);
-}
+t_gramInfo::t_gramInfo() : m_cache(&SerialBigramCache()) {}
 
 void t_gramInfo::Detach() {
     m_magic = m_second = m_unigramCount = 0;
     m_unigrams = nullptr;
     for (t_section& s : m_sections) s = t_section();
+    // Answers taken from the statistics being let go would outlive them.
+    if (m_cache) m_cache->Forget();
 }
 
 bool t_gramInfo::Attach(const uint8_t* image, const uint8_t* end) {
@@ -161,20 +186,22 @@ int32_t t_gramInfo::Search(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* 
 
 int32_t t_gramInfo::CachedQuery(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* flag1, int32_t* hint,
                                 int max) const {
-    t_bigramQuerySerialCache* c = m_cache;
-    if (c && c->enabled) {
+    t_bigramQuerySerialCache* c = m_cache && m_cache->enabled ? m_cache : nullptr;
+    if (c) {
         int32_t score;
-        uint8_t flag;
-        if (c->Read(id1, id2, &score, &flag)) {
+        uint8_t flag, second;
+        if (c->Read(id1, id2, &score, &flag, &second)) {
             if (flag0) *flag0 = flag;
-            c->Write(id1, id2, score, flag);
+            if (flag1 && score != kNeutral) *flag1 = second;
+            c->Write(id1, id2, score, flag, second);
             return score;
         }
     }
-    uint8_t f0 = 0;
-    const int32_t score = Search(id1, id2, &f0, flag1, hint, max);
+    uint8_t f0 = 0, f1 = 0;
+    const int32_t score = Search(id1, id2, &f0, &f1, hint, max);
     if (flag0) *flag0 = f0;
-    if (c && c->enabled) c->Write(id1, id2, score, f0);
+    if (flag1 && score != kNeutral) *flag1 = f1;
+    if (c) c->Write(id1, id2, score, f0, f1);
     return score;
 }
 

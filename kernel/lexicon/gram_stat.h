@@ -35,6 +35,7 @@ public:
         uint32_t id2;
         int32_t score;
         uint8_t flag;
+        uint8_t flag1;  // the pair's second flag, so that a hit answers it too
     };
     static_assert(sizeof(t_entry) == 16);
 
@@ -47,16 +48,20 @@ public:
     // 0, write array 1). False, with no arrays, when allocation fails or the
     // capacity is not positive.
     bool Init(int32_t capacity);
-    // Exchanges the read and write arrays and restarts both positions.
+    // Exchanges the read and write arrays and restarts both positions. The
+    // answers just written end with an empty entry, so that the next pass
+    // never reads on into the answers of an older one.
     void Swap();
+    // Forgets every answer (the statistics they came from are gone).
+    void Forget();
     void Free();
 
     // The next read entry when it holds (id1, id2): true with its score and
-    // flag. Advances over any non-empty entry; an empty entry or the end of
+    // flags. Advances over any non-empty entry; an empty entry or the end of
     // the array stops reading.
-    bool Read(uint32_t id1, uint32_t id2, int32_t* score, uint8_t* flag);
+    bool Read(uint32_t id1, uint32_t id2, int32_t* score, uint8_t* flag, uint8_t* flag1);
     // Appends an answer to the write array (dropped when it is full).
-    void Write(uint32_t id1, uint32_t id2, int32_t score, uint8_t flag);
+    void Write(uint32_t id1, uint32_t id2, int32_t score, uint8_t flag, uint8_t flag1);
 
     uint8_t enabled = 0;
     int32_t capacity = 0;
@@ -67,6 +72,23 @@ private:
     int32_t m_write = 1;
     int32_t m_readPos = 0;
     int32_t m_writePos = 0;
+};
+
+// The process-wide cache, made with room for 2000 answers on first use.
+t_bigramQuerySerialCache& SerialBigramCache();
+
+// Serial mode for the length of one conversion pass: while on, the pass's
+// bigram answers are written for the next pass and read from the previous
+// one; at the end the two arrays are swapped. Off, it does nothing.
+class t_serialBigramPass {
+public:
+    explicit t_serialBigramPass(bool on);
+    ~t_serialBigramPass();
+    t_serialBigramPass(const t_serialBigramPass&) = delete;
+    t_serialBigramPass& operator=(const t_serialBigramPass&) = delete;
+
+private:
+    t_bigramQuerySerialCache* m_cache = nullptr;
 };
 
 class t_gramInfo {
@@ -105,8 +127,8 @@ public:
     // records when max > 0); on return the position after the found record
     // or where it would stand.
     int32_t Search(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* flag1, int32_t* hint, int max) const;
-    // Search through the serial cache when it is enabled (flag1 and hint
-    // are left as they were on a cache hit).
+    // Search through the serial cache when it is enabled (the hint is left
+    // as it was on a cache hit; both flags are answered).
     int32_t CachedQuery(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* flag1, int32_t* hint, int max) const;
     // The back-off score of a pair that is not stored; *used = 1 when it
     // lies below the neutral 350.

@@ -6,8 +6,10 @@
 // and an extra block of 450 u32 syllable counters and two option bytes.
 #include "kernel/lexicon/key_py_map.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <new>
 #include <string>
 
 #include "kernel/lexicon/syllable_table.h"
@@ -90,6 +92,7 @@ t_keyPyMap::~t_keyPyMap() = default;
 
 bool t_keyPyMap::Attach(void* image, int64_t size) {
     SetReady(false);
+    Changed();
     m_table.Detach();
     if (!image || size <= 0) return false;
     if (!m_table.AttachWithExtra(image, kFormatVersion, {}, {}, size)) return false;
@@ -136,10 +139,12 @@ bool t_keyPyMap::Locate(const wchar_t* key, uint16_t id, t_keyItem& item, t_edit
 }
 
 bool t_keyPyMap::WriteAttri(const t_editLocation& loc, uint32_t offset, const void* value, uint32_t len) {
+    Changed();
     return m_table.SetFieldAt(value, len, loc.attriRow, offset, false);
 }
 
 void t_keyPyMap::AddToCounter(int id, int64_t delta) {
+    Changed();
     uint8_t* extra = Extra();
     if (!extra || id < 0 || id >= kCounterCount) return;
     uint8_t* p = extra + 4 * size_t(id);
@@ -170,6 +175,7 @@ int t_keyPyMap::AddMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool
 
 int t_keyPyMap::AddLocatedMapping(t_keyItem& item, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
     if (!item.keyBytes) return 0;
+    Changed();
     const uint32_t len = item.SetMapping(id, flags, count, state);
     return m_table.AddItem(item.bytes, len, 0, nullptr, nullptr);
 }
@@ -230,7 +236,42 @@ bool t_keyPyMap::DisableEntry(const wchar_t* key, uint16_t id) {
     return true;
 }
 
+namespace {
+
+// A key of up to nine ASCII characters packed behind a leading 1 bit, so
+// that every such key has its own number; 0 for any other key.
+uint64_t PackKey(const wchar_t* key) {
+    if (!key) return 0;
+    uint64_t packed = 1;
+    for (int i = 0; key[i]; ++i) {
+        if (i == 9 || key[i] <= 0 || key[i] >= 128) return 0;
+        packed = packed << 7 | uint64_t(key[i]);
+    }
+    return packed == 1 ? 0 : packed;
+}
+
+size_t MemoSlot(uint64_t key, size_t slots) { return size_t((key * 0x9E3779B97F4A7C15ull) >> 40) % slots; }
+
+}  // namespace
+
 int32_t t_keyPyMap::FindKey(const wchar_t* key, bool* longerFollows) const {
+    const uint64_t packed = Ready() ? PackKey(key) : 0;
+    if (!packed) return FindKeyUncached(key, longerFollows);
+    if (!m_keyMemo) m_keyMemo.reset(new (std::nothrow) t_keyMemo[kKeyMemoSlots]);
+    if (!m_keyMemo) return FindKeyUncached(key, longerFollows);
+    t_keyMemo& m = m_keyMemo[MemoSlot(packed, kKeyMemoSlots)];
+    const uint64_t generation = m_table.GetGeneration();
+    if (m.key != packed || m.stamp != m_stamp || m.generation != generation) {
+        m.row = FindKeyUncached(key, &m.longer);
+        m.key = packed;
+        m.stamp = m_stamp;
+        m.generation = generation;
+    }
+    if (longerFollows) *longerFollows = m.longer;
+    return m.row;
+}
+
+int32_t t_keyPyMap::FindKeyUncached(const wchar_t* key, bool* longerFollows) const {
     if (longerFollows) *longerFollows = false;
     if (!Ready()) return -1;
     t_keyItem item;
@@ -267,6 +308,38 @@ uint32_t t_keyPyMap::GetCounter(int id) const {
 
 int t_keyPyMap::List(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max, bool smart) const {
     if (!Ready() || keyIndex < 0 || max <= 0) return 0;
+    if (!ids || !weights || !flags) return ListUncached(keyIndex, ids, weights, flags, max, smart, nullptr);
+    if (!m_listMemo) m_listMemo.reset(new (std::nothrow) t_listMemo[kListMemoSlots]);
+    if (!m_listMemo) return ListUncached(keyIndex, ids, weights, flags, max, smart, nullptr);
+    t_listMemo& m = m_listMemo[MemoSlot(uint64_t(keyIndex) * 2 + (smart ? 1 : 0) + 1, kListMemoSlots)];
+    const uint64_t generation = m_table.GetGeneration();
+    if (m.keyIndex == keyIndex && m.smart == smart && m.stamp == m_stamp && m.generation == generation) {
+        const int n = std::min<int>(m.count, max);
+        std::copy(m.ids, m.ids + n, ids);
+        std::copy(m.flags, m.flags + n, flags);
+        std::copy(m.weights, m.weights + n, weights);
+        return n;
+    }
+    bool whole = false;
+    const int n = ListUncached(keyIndex, ids, weights, flags, max, smart, &whole);
+    // Only a whole list is kept: a shorter max would otherwise hide the rest.
+    if (whole && n <= kListMemoIds) {
+        m.keyIndex = keyIndex;
+        m.smart = smart;
+        m.count = uint8_t(n);
+        m.stamp = m_stamp;
+        m.generation = generation;
+        std::copy(ids, ids + n, m.ids);
+        std::copy(flags, flags + n, m.flags);
+        std::copy(weights, weights + n, m.weights);
+    }
+    return n;
+}
+
+int t_keyPyMap::ListUncached(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max, bool smart,
+                             bool* whole) const {
+    if (whole) *whole = false;
+    if (!Ready() || keyIndex < 0 || max <= 0) return 0;
     const int32_t rowSize = m_table.GetKeyRowSize(0);
     if (rowSize <= 0 || keyIndex % rowSize != 0) return 0;
     const uint8_t* row = m_table.GetBucketRow(0, 0, keyIndex);
@@ -295,6 +368,7 @@ int t_keyPyMap::List(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* 
         }
         ++n;
     }
+    if (whole) *whole = offset == kNone;
     return n;
 }
 
@@ -390,6 +464,7 @@ void t_keyPyMap::SetExtraFlagB(uint8_t value) {
 bool t_keyPyMap::SetCounters(const uint8_t* counters) {
     uint8_t* extra = Ready() ? Extra() : nullptr;
     if (!extra || !counters) return false;
+    Changed();
     std::memcpy(extra, counters, 4 * size_t(kCounterCount));
     return true;
 }

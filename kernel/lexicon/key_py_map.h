@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "kernel/lexicon/key_map_builder.h"
@@ -142,7 +143,36 @@ private:
     // result, 0 when the key could not be set.
     int AddLocatedMapping(t_keyItem& item, uint16_t id, uint16_t flags, int32_t count, uint8_t state);
     int List(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max, bool smart) const;
+    int ListUncached(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max, bool smart,
+                     bool* whole) const;
+    int32_t FindKeyUncached(const wchar_t* key, bool* longerFollows) const;
+    // Any change that can alter a key's row or its mappings' weights.
+    void Changed() { ++m_stamp; }
+
+    // Answers already given: the lattice builder asks the same keys again
+    // for every spelling variant of a keystroke. An answer is good while
+    // neither the map nor the table has changed since.
+    struct t_keyMemo {
+        uint64_t key = 0;  // the packed key; 0 = empty
+        uint64_t stamp = 0, generation = 0;
+        int32_t row = -1;
+        bool longer = false;
+    };
+    static constexpr int kListMemoIds = 12;
+    struct t_listMemo {
+        int32_t keyIndex = -1;
+        bool smart = false;
+        uint8_t count = 0;
+        uint64_t stamp = 0, generation = 0;
+        uint16_t ids[kListMemoIds];
+        uint16_t flags[kListMemoIds];
+        float weights[kListMemoIds];
+    };
+    static constexpr size_t kKeyMemoSlots = 1024, kListMemoSlots = 512;
 
     t_editableTableFile m_table;
     bool m_smartFuzzy = false;
+    uint64_t m_stamp = 1;
+    mutable std::unique_ptr<t_keyMemo[]> m_keyMemo;
+    mutable std::unique_ptr<t_listMemo[]> m_listMemo;
 };

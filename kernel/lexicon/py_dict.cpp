@@ -3,6 +3,7 @@
 // syllable-pair costs, letter-trigram and letter-swap priors.
 #include "kernel/lexicon/py_dict.h"
 
+#include <cstdlib>
 #include <cwchar>
 
 #include "kernel/runtime/lstr.h"
@@ -59,6 +60,7 @@ int t_pyDict::SyllableCompare(const t_lstr* a, const t_lstr* b) { return LstrCom
 bool t_pyDict::Load(void* data, int32_t size) {
     SetReady(false);
     m_table.Detach();
+    m_pairMemo.reset();
     m_syllables = m_letters = m_letterStart = 0;
     if (!data || size <= 0) return false;
     if (!m_table.Attach(data, kFormatVersion, {&SyllableHash}, {&SyllableCompare}, size)) return false;
@@ -158,10 +160,18 @@ uint16_t t_pyDict::GetSyllableValue(int16_t id) const {
     return row ? Rd16(row) : 0;
 }
 
+void t_pyDict::t_freeMemo::operator()(uint32_t* p) const { std::free(p); }
+
 uint16_t t_pyDict::GetSyllablePairValue(int16_t id1, int16_t id2) const {
     if (!IsSyllableId(id1) || !IsSyllableId(id2)) return 0;
-    const uint8_t* row = DigitRow(2, int32_t(id1) * kSyllables + id2);
-    return row ? Rd16(row) : 0;
+    const int32_t key = int32_t(id1) * kSyllables + id2;
+    if (!m_pairMemo)
+        m_pairMemo.reset(static_cast<uint32_t*>(std::calloc(size_t(kSyllables) * kSyllables, sizeof(uint32_t))));
+    if (m_pairMemo && m_pairMemo[size_t(key)]) return uint16_t(m_pairMemo[size_t(key)] - 1);
+    const uint8_t* row = DigitRow(2, key);
+    const uint16_t value = row ? Rd16(row) : 0;
+    if (m_pairMemo) m_pairMemo[size_t(key)] = uint32_t(value) + 1;
+    return value;
 }
 
 int32_t t_pyDict::GetLetterTrigramValue(uint32_t a, uint32_t b, uint32_t c) const {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "kernel/runtime/dict_base.h"
@@ -71,7 +72,15 @@ public:
 private:
     const uint8_t* DigitRow(int k, int32_t key) const;
 
+    struct t_freeMemo {
+        void operator()(uint32_t* p) const;
+    };
+
     t_tableFile m_table;
+    // Pair values already looked up (0: not yet, else value + 1): the
+    // spelling corrector prices every variant's syllable paths with them.
+    // Zeroed pages, so only the pairs in use take memory.
+    mutable std::unique_ptr<uint32_t[], t_freeMemo> m_pairMemo;
     int32_t m_syllables = 0;
     int32_t m_letters = 0;
     int32_t m_letterStart = 0;  // first-row offset of the letter bucket

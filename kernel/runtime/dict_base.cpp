@@ -185,7 +185,8 @@ bool t_dictStorageBase::CommitImage(const void* data, int32_t size) {
     const uint64_t total = uint64_t(uint32_t(size)) + reserved;
     if (total > uint64_t(INT32_MAX)) return false;
     t_managedShareMemory& block = m_entry->block;
-    if (block.IsValid()) {
+    const bool fresh = !block.IsValid();
+    if (!fresh) {
         // Pointers into the held block may be in use: it is never replaced
         // here, only refilled when the image fits.
         if (uint64_t(block.GetDataSize()) < total) return false;
@@ -194,8 +195,14 @@ bool t_dictStorageBase::CommitImage(const void* data, int32_t size) {
     }
     auto* dst = static_cast<uint8_t*>(block.GetData());
     const size_t blockSize = static_cast<size_t>(block.GetDataSize());
-    memcpy(dst, data, static_cast<size_t>(size));
-    memset(dst + size, 0, blockSize - static_cast<size_t>(size));
+    if (fresh) {
+        // A new block is zero already; the empty room of the image stays
+        // untouched and takes no memory until it is used.
+        CopyIntoZeroed(dst, data, static_cast<size_t>(size));
+    } else {
+        memcpy(dst, data, static_cast<size_t>(size));
+        memset(dst + size, 0, blockSize - static_cast<size_t>(size));
+    }
     m_entry->reserved = reserved;
     return true;
 }

@@ -734,6 +734,7 @@ bool t_dictManager::AttachOnce(t_dictEntry* entry, const t_pathName& path) {
                 return true;
             }
             const t_pathName& source = !IsRegularFile(path) && !alt.IsEmpty() ? alt : path;
+            if (entry->storageKind == kStorageMemCopy) return ReadIntoBlock(entry, source);
             // The file is read and checked whole before any block is made,
             // so a short or vanished file never leaves a half-filled block.
             std::vector<uint8_t> bytes;
@@ -753,15 +754,44 @@ bool t_dictManager::AttachOnce(t_dictEntry* entry, const t_pathName& path) {
                 block.Drop();
                 return false;
             }
-            auto* dst = static_cast<uint8_t*>(block.GetData());
-            memcpy(dst, bytes.data(), bytes.size());
-            memset(dst + bytes.size(), 0, static_cast<size_t>(block.GetDataSize()) - bytes.size());
+            // The fresh block is zero: its reserved room is not written.
+            CopyIntoZeroed(block.GetData(), bytes.data(), bytes.size());
             entry->reserved = reserved;
             return true;
         }
         default:
             return false;
     }
+}
+
+// A copied image read straight into its fresh block, a piece at a time, so
+// that neither a second whole copy nor the image's empty room (zero pages)
+// ever becomes resident. A short or vanished file drops the block: no
+// half-filled block is ever kept.
+bool t_dictManager::ReadIntoBlock(t_dictEntry* entry, const t_pathName& source) {
+    t_fdFile file;
+    if (!file.OpenPath(source, kOpenRead)) return false;
+    const int64_t size = file.GetSize();
+    if (size <= 0 || size > INT32_MAX) return false;
+    t_managedShareMemory& block = entry->block;
+    if (!block.OpenMemory(entry->name.c_str(), static_cast<int32_t>(size))) return false;
+    if (block.GetDataSize() < size) {
+        block.Drop();
+        return false;
+    }
+    auto* dst = static_cast<uint8_t*>(block.GetData());
+    std::vector<uint8_t> piece(size_t(64) * 1024);
+    for (int64_t at = 0; at < size;) {
+        const size_t n = static_cast<size_t>(std::min<int64_t>(size - at, int64_t(piece.size())));
+        if (!file.ReadExact(piece.data(), n)) {
+            block.Drop();
+            return false;
+        }
+        CopyIntoZeroed(dst + at, piece.data(), n);
+        at += int64_t(n);
+    }
+    entry->reserved = 0;
+    return true;
 }
 
 bool t_dictManager::AttachEntry(t_dictEntry* entry) {
@@ -791,6 +821,9 @@ bool t_dictManager::AttachEntry(t_dictEntry* entry) {
         }
         NoteFile(entry, path);
         const bool ready = dict->Load(entry->block.GetData(), entry->block.GetDataSize());
+        // Checking a mapped system file reads most of it; those pages go
+        // back to the page cache, and a lookup maps again only what it reads.
+        entry->block.Memory().DropResidentPages();
         // Changes not saved yet survive the new image.
         if (ready) dict->ReplayChanges();
         dict->SetReady(ready);

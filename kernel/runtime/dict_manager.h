@@ -213,6 +213,7 @@ private:
     int CheckEntryFile(t_dictEntry* entry, const t_pathName& path, t_pathName& alt);
     int PrepareEntryFile(t_dictEntry* entry, const t_pathName& path, t_pathName& alt);
     bool AttachOnce(t_dictEntry* entry, const t_pathName& path);
+    bool ReadIntoBlock(t_dictEntry* entry, const t_pathName& source);
     bool AttachStandalone(t_dictEntry* entry);
     // A fresh stand-alone entry for dict (replacing its previous one); null
     // when dict belongs to a registered entry. Under m_localLock.

@@ -14,7 +14,37 @@
 namespace {
 // A private block starts with its size, then the zeroed data.
 constexpr size_t kSizeWord = 4;
+constexpr size_t kPage = 4096;
+
+bool AllZero(const uint8_t* p, size_t n) {
+    while (n >= 8) {
+        uint64_t w;
+        memcpy(&w, p, 8);
+        if (w) return false;
+        p += 8;
+        n -= 8;
+    }
+    while (n--)
+        if (*p++) return false;
+    return true;
+}
 }  // namespace
+
+void CopyIntoZeroed(void* dst, const void* src, size_t n) {
+    auto* d = static_cast<uint8_t*>(dst);
+    const auto* s = static_cast<const uint8_t*>(src);
+    while (n > 0) {
+        // Up to the next page boundary of the destination.
+        const size_t room = kPage - reinterpret_cast<uintptr_t>(d) % kPage;
+        const size_t len = room < n ? room : n;
+        if (!AllZero(s, len)) memcpy(d, s, len);
+        d += len;
+        s += len;
+        n -= len;
+    }
+}
+
+size_t t_mappedMemory::PrivateBytes() const { return static_cast<size_t>(m_size) + kSizeWord; }
 
 void t_mappedMemory::Init() {
     m_data = nullptr;
@@ -27,8 +57,12 @@ void t_mappedMemory::Init() {
 bool t_mappedMemory::CreatePrivate(const wchar_t*, int32_t size) {
     if (size <= 0 || m_fd != -1) return false;
     Release();
-    auto* block = static_cast<uint8_t*>(calloc(1, static_cast<size_t>(size) + kSizeWord));
-    if (!block) return false;
+    // Not from the heap: an anonymous mapping is zero without being
+    // written, and goes back to the system whole when released.
+    void* map = mmap(nullptr, static_cast<size_t>(size) + kSizeWord, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED) return false;
+    auto* block = static_cast<uint8_t*>(map);
     const uint32_t word = static_cast<uint32_t>(size);
     memcpy(block, &word, kSizeWord);
     m_data = block;
@@ -86,10 +120,15 @@ void* t_mappedMemory::GetData() const {
     return m_fd == -1 ? m_data + kSizeWord : m_data;
 }
 
+bool t_mappedMemory::DropResidentPages() {
+    if (!IsValid() || m_fd == -1) return false;
+    return madvise(m_data, static_cast<size_t>(m_size), MADV_DONTNEED) == 0;
+}
+
 bool t_mappedMemory::Release() {
     if (m_data) {
         if (m_fd == -1) {
-            free(m_data);
+            munmap(m_data, PrivateBytes());
         } else {
             munmap(m_data, static_cast<size_t>(m_size));
         }

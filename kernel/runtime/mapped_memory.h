@@ -21,7 +21,8 @@ public:
 
     // A zeroed private block of `size` bytes (after a 4-byte size word).
     // False when size <= 0, a file is mapped, or memory is short; a previous
-    // private block is released first. The name is not used.
+    // private block is released first. The name is not used. The block is
+    // an anonymous mapping: its pages take no memory until first written.
     bool CreatePrivate(const wchar_t* name, int32_t size);
     // True only when this object already holds a valid private block; clears
     // the created flag. Blocks are private to the object.
@@ -41,14 +42,27 @@ public:
     int32_t GetSize() const { return IsValid() ? m_size : 0; }
     bool IsFileMapping() const { return m_fd != -1; }
 
+    // Lets the system take back the pages of a file mapping that this
+    // process has read so far (they come back from the page cache on the
+    // next read); the content is unchanged. Does nothing for a private
+    // block, whose pages are its only copy. False when nothing was dropped.
+    bool DropResidentPages();
+
     bool Close() { return Release(); }
     // Frees or unmaps; always true.
     bool Release();
 
 private:
+    size_t PrivateBytes() const;
+
     uint8_t* m_data = nullptr;  // the allocation / mapping start
     int32_t m_size = 0;
     int m_fd = -1;              // -1 for a private block
     bool m_created = false;
     int m_state = 0;            // 1 valid, 0 empty
 };
+
+// Copies n bytes into dst, which must hold zeros already (a fresh private
+// block), writing only the pages of dst that receive a non-zero byte: the
+// empty room of a dictionary image then never becomes resident.
+void CopyIntoZeroed(void* dst, const void* src, size_t n);

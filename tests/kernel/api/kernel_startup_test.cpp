@@ -1,7 +1,9 @@
 // Kernel start-up over the registration table: every entry's state on the
 // built system data, a missing system file, failing user directories,
 // user-directory changes, the key map's build and shut-down. One test thread.
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cwchar>
@@ -16,6 +18,7 @@
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/userdict/deleted_words.h"
+#include "kernel/userdict/phrase_dict.h"
 #include "kernel/userdict/usr_dict_v3.h"
 #include "tests/kernel/api/api_support.h"
 
@@ -206,6 +209,37 @@ TEST_F(KernelTest, StartsAndReportsWhenTheUserSideFails) {
         user = original;
         fs::remove_all(user);
         fs::create_directory(user);
+    }
+}
+
+// The custom-phrase store keeps a large empty room in its file for growth;
+// only the pages that hold data may take memory, whether the image was
+// built at a first start or read from the user's file.
+TEST_F(KernelTest, TheCustomPhrasesEmptyRoomTakesNoMemory) {
+    const auto residentPages = [](const t_abbrUsrDict& phrases) {
+        const t_dictEntry* entry = phrases.GetEntry();
+        if (!entry || !entry->block.IsValid()) return size_t(-1);
+        const size_t page = size_t(sysconf(_SC_PAGESIZE));
+        const auto at = reinterpret_cast<uintptr_t>(entry->block.GetData()) / page * page;
+        const size_t count = (size_t(entry->block.GetDataSize()) + page) / page;
+        std::vector<unsigned char> vec(count);
+        if (mincore(reinterpret_cast<void*>(at), count * page, vec.data()) != 0) return size_t(-1);
+        size_t n = 0;
+        for (unsigned char v : vec) n += v & 1;
+        return n;
+    };
+    for (const bool seeded : {false, true}) {
+        SCOPED_TRACE(seeded ? "a file with the full room" : "no file: the image is built");
+        if (seeded) {
+            ASSERT_TRUE(t_abbrUsrDict::BuildImageToFile(W(user + "/qzim_phrases.bin").c_str()));
+        }
+        Start();
+        t_abbrUsrDict& phrases = t_singleton<t_abbrUsrDict>::Get();  // a new one at each start
+        ASSERT_TRUE(phrases.IsReady());
+        ASSERT_GT(phrases.GetEntry()->block.GetDataSize(), 4000000);
+        EXPECT_LT(residentPages(phrases), 64u);
+        EXPECT_NE(0, phrases.AddItem(Word(L"dz"), Word(L"地址"), 1, kPhraseAdded));
+        Stop();
     }
 }
 

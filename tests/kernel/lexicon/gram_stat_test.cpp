@@ -125,6 +125,58 @@ TEST_F(GramStatTest, SerialCacheAnswersTheNextPassInOrder) {
     cache->enabled = 0;
 }
 
+// A hit used to leave the pair's second flag unanswered (0), so a caller
+// that reads it saw a different pair on its second pass than on its first.
+TEST_F(GramStatTest, ASerialHitAnswersLikeTheSearch) {
+    t_sysDictSource src = MakeCoreSource();
+    src.pairs.push_back({3, 4, 7, 3});  // both flags
+    image = GramImage(src);
+    ASSERT_TRUE(gram.Attach(image.data(), image.data() + image.size()));
+    uint8_t found[2] = {}, second[2] = {};
+    int32_t score[2] = {};
+    for (int pass = 0; pass < 2; ++pass) {
+        const t_serialBigramPass serial(true);
+        score[pass] = GramGetBigramScore(&gram, 3, 4, &found[pass], true, false, nullptr, &second[pass]);
+    }
+    EXPECT_EQ(score[0], score[1]);
+    EXPECT_EQ(found[0], found[1]);
+    EXPECT_EQ(1, second[0]);
+    EXPECT_EQ(second[0], second[1]);
+}
+
+// Answers are read back only from the pass just before and only from the
+// statistics they came from.
+TEST_F(GramStatTest, SerialAnswersNeverOutliveTheirPassOrTheirStatistics) {
+    t_bigramQuerySerialCache* cache = gram.GetCache();
+    ASSERT_NE(cache, nullptr);
+    {
+        const t_serialBigramPass older(true);
+        gram.CachedQuery(1, 2, nullptr, nullptr, nullptr, 0);
+        gram.CachedQuery(5, 6, nullptr, nullptr, nullptr, 0);
+    }
+    {
+        const t_serialBigramPass previous(true);
+        gram.CachedQuery(1, 2, nullptr, nullptr, nullptr, 0);
+    }
+    int32_t score = 0;
+    uint8_t f0 = 0, f1 = 0;
+    ASSERT_TRUE(cache->Read(1, 2, &score, &f0, &f1));
+    EXPECT_FALSE(cache->Read(5, 6, &score, &f0, &f1));  // the older pass's answer
+    cache->Swap();
+
+    // New statistics in which (1, 2) has another class: no old answer comes back.
+    {
+        const t_serialBigramPass pass(true);
+        EXPECT_EQ(-512, gram.CachedQuery(1, 2, nullptr, nullptr, nullptr, 0));
+    }
+    t_sysDictSource src = MakeCoreSource();
+    src.pairs[0] = {1, 2, 9, 0};
+    Bytes other = GramImage(src);
+    ASSERT_TRUE(gram.Attach(other.data(), other.data() + other.size()));
+    const t_serialBigramPass pass(true);
+    EXPECT_EQ(n_gram::kClassScores[9], gram.CachedQuery(1, 2, nullptr, nullptr, nullptr, 0));
+}
+
 // Index entries used to be trusted: one past the record count made a search
 // read beyond the section.
 TEST(GramAttachTest, IndexEntriesBeyondTheRecordsAreRefused) {

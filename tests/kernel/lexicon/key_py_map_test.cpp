@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -99,6 +100,60 @@ TEST_F(KeyPyMapTest, PrefixKeysTellWhetherALongerKeyFollows) {
     EXPECT_FALSE(longer);
     EXPECT_EQ(map_.FindKey(L"zha", &longer), -1);
     EXPECT_TRUE(longer);
+}
+
+// Lookups are kept between keystrokes' lattice builds; every kind of change
+// to the map must show in the next answer.
+TEST_F(KeyPyMapTest, RepeatedLookupsFollowEveryChange) {
+    struct t_answer {
+        int32_t row;
+        bool longer;
+        int count;
+        float weight;
+    };
+    const auto ask = [&](const wchar_t* key) {
+        t_answer a{};
+        a.row = map_.FindKey(key, &a.longer);
+        uint16_t ids[8], flags[8];
+        float weights[8] = {};
+        a.count = a.row < 0 ? 0 : map_.GetPinyinIds(a.row, ids, weights, flags, 8);
+        a.weight = weights[0];
+        return a;
+    };
+    std::vector<uint8_t> empty;
+    ASSERT_TRUE(t_keyPyMap::BuildEmptyImage(empty));
+    const struct {
+        const char* title;
+        std::function<void(t_keyPyMap&)> change;
+        std::function<void(const t_answer&, const t_answer&)> check;  // before, after
+    } cases[] = {
+        {"a longer key is added",
+         [](t_keyPyMap& m) { m.AddMapping(L"zhan", Id(L"zhan"), 0, false); },
+         [](const t_answer& b, const t_answer& a) { EXPECT_FALSE(b.longer); EXPECT_TRUE(a.longer); }},
+        {"the syllable is used",
+         [](t_keyPyMap& m) { m.AddUsage(L"zh", Id(L"zhang"), 50); },
+         [](const t_answer& b, const t_answer& a) { EXPECT_NE(b.weight, a.weight); }},
+        {"a mapping is added to the key",
+         [](t_keyPyMap& m) { m.AddMapping(L"zh", Id(L"zhi"), kKeyFlagAbbrev, false); },
+         [](const t_answer& b, const t_answer& a) { EXPECT_EQ(b.count + 1, a.count); }},
+        {"the mapping is disabled",
+         [](t_keyPyMap& m) { m.DisableEntry(L"zh", Id(L"zhang")); },
+         [](const t_answer& b, const t_answer& a) { EXPECT_EQ(b.count - 1, a.count); }},
+        {"another image is attached",
+         [&](t_keyPyMap& m) { m.Attach(empty.data(), int64_t(empty.size())); },
+         [](const t_answer&, const t_answer& a) { EXPECT_EQ(-1, a.row); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        ASSERT_TRUE(t_keyPyMap::BuildEmptyImage(image_));
+        ASSERT_TRUE(map_.Attach(image_.data(), int64_t(image_.size())));
+        map_.AddMapping(L"zh", Id(L"zhang"), kKeyFlagAbbrev, false);
+        const t_answer before = ask(L"zh");
+        ASSERT_GE(before.row, 0);
+        ASSERT_EQ(before.row, ask(L"zh").row);
+        c.change(map_);
+        c.check(before, ask(L"zh"));
+    }
 }
 
 TEST_F(KeyPyMapTest, WeightsFollowTheSyllableCounter) {

@@ -69,6 +69,18 @@ TEST_F(PyDictTest, IdListsAndLetters) {
     EXPECT_EQ(dict.LettersToIds(L(Text(u"a1")), out), 0);
 }
 
+// Pair values are kept once looked up; a new image must not answer with
+// the old one's.
+TEST_F(PyDictTest, PairValuesFollowTheAttachedImage) {
+    EXPECT_EQ(dict.GetSyllablePairValue(2, 5), 2 * 413 + 5);
+    EXPECT_EQ(dict.GetSyllablePairValue(2, 5), 2 * 413 + 5);
+    const Bytes shifted = MakePyImage(7);
+    ASSERT_TRUE(dict.Load(const_cast<uint8_t*>(shifted.data()), int32_t(shifted.size())));
+    EXPECT_EQ(dict.GetSyllablePairValue(2, 5), 2 * 413 + 5 + 7);
+    EXPECT_FALSE(dict.Load(nullptr, 0));
+    EXPECT_EQ(dict.GetSyllablePairValue(2, 5), 0);
+}
+
 TEST_F(PyDictTest, CostsAndPriorsComeFromTheirTables) {
     EXPECT_EQ(dict.GetSyllableValue(0), 1000);
     EXPECT_EQ(dict.GetSyllableValue(412), 1412);

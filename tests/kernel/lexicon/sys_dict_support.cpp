@@ -43,14 +43,14 @@ std::vector<uint16_t> Ids(std::initializer_list<const char*> syllables) {
     return out;
 }
 
-Bytes MakePyImage() {
+Bytes MakePyImage(uint16_t pairShift) {
     t_pyDictSource src;
     for (int i = 0; i < kSyllableCount; ++i) {
         const std::wstring w(kSyllableTexts[i]);
         src.syllables.push_back(std::string(w.begin(), w.end()));
         src.costs.push_back(uint16_t(1000 + i));
     }
-    for (int i = 0; i < kSyllableCount * kSyllableCount; ++i) src.pairCosts.push_back(uint16_t(i));
+    for (int i = 0; i < kSyllableCount * kSyllableCount; ++i) src.pairCosts.push_back(uint16_t(i + pairShift));
     for (int k = 0; k < 27 * 27 * 27; ++k) src.trigram.push_back(uint8_t(k % 251));
     for (int k = 0; k < 26 * 26 * 27; ++k) src.xpos.push_back(uint8_t(k % 241));
     Bytes out;

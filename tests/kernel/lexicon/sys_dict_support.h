@@ -25,7 +25,7 @@ std::vector<uint16_t> Ids(std::initializer_list<const char*> syllables);
 
 // A syllable image: cost of syllable i = 1000 + i, pair (a, b) = a x 413 + b
 // (mod 65536), trigram byte = key % 251, swap byte = key % 241.
-Bytes MakePyImage();
+Bytes MakePyImage(uint16_t pairShift = 0);  // pair values are key + pairShift
 // A few characters: 行 {xing, hang, heng}, 中 {zhong}, 国 {guo}.
 Bytes MakeHzImage();
 
