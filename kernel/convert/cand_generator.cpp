@@ -490,7 +490,11 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
     t_inputLattice lattice(&m_arena, &m_arena);
     t_candCollector collector(&m_arena, m_dicts, &lattice, &corrections);
     collector.SetCharReadings(IfReady<t_hzDict>());
+    // Only ranked corrections are merged: no forecast for them.
+    const int32_t forecast = m_options.forecast;
+    m_options.forecast = 0;
     CollectCandidates(request, *choice.lattice, &lattice, &collector, &corrections, letters, length);
+    m_options.forecast = forecast;
     if (lattice.GetArcCount() == 0) return 0;
     if (collector.GetFirstAddedEnd() < uint32_t(length) && !request->noPhrase) {
         // Corrected letters are not read as a name.
