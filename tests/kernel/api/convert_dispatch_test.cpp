@@ -161,7 +161,7 @@ TEST_F(DispatchBuiltDataTest, CloudIsAskedOnlyWhenEnabledAndWithoutCapitals) {
         const wchar_t* input;
         uint8_t enabled;
         uint8_t asked;
-    } cases[] = {{L"nihao", 1, 1}, {L"nihao", 0, 0}, {L"niHao", 1, 0}};
+    } cases[] = {{L"liuqiang", 1, 1}, {L"liuqiang", 0, 0}, {L"liuQiang", 1, 0}};
     for (const auto& c : cases) {
         SetByte(n_config::EnableCloudRequest, c.enabled);
         t_cloudRequestParams params;

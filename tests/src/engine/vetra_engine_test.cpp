@@ -228,7 +228,7 @@ TEST_F(EngineBuiltDataTest, CloudRequestsAreQueuedOnlyForARealIdWithTheCloudOn) 
     });
     queue.Clear();
     int askedInputs = 0;
-    for (const char* input : {"nihao", "woxia", "xiexi"}) {
+    for (const char* input : {"nihao", "woxia", "liuqiang"}) {
         SCOPED_TRACE(input);
         uint8_t asked = 9;
         IVetraCoreResult* r = engine->Convert(input, n_cloud::kNoRequestId, &asked, 0);
