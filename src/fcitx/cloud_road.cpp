@@ -34,7 +34,8 @@ size_t DrainWakeSocket(int fd) {
     }
 }
 
-t_cloudPlace InsertCloudCandidate(const t_cloudInsertTarget& target, IVetraCoreResultElement* element) {
+t_cloudPlace InsertCloudCandidate(const t_cloudInsertTarget& target,
+                                  IVetraCoreResultElement* element) {
     FcitxCandidateWordList* list = target.list;
     if (!list || !element || !target.composition) return t_cloudPlace::none;
     const int count = FcitxCandidateWordGetListSize(list);
@@ -44,7 +45,8 @@ t_cloudPlace InsertCloudCandidate(const t_cloudInsertTarget& target, IVetraCoreR
     const char* text = element->GetDisplayText();
     FcitxCandidateWord word = {};
     word.strWord = EncodeCandidateString(text, 1, "", target.panelMask);
-    t_selectionRecord* record = NewSelectionRecord(-1, element, element->GetInputLength(), element->GetText());
+    t_selectionRecord* record =
+        NewSelectionRecord(-1, element, element->GetInputLength(), element->GetText());
     if (!word.strWord || !record) {
         free(word.strWord);
         free(record);
@@ -76,7 +78,8 @@ t_cloudPlace InsertCloudCandidate(const t_cloudInsertTarget& target, IVetraCoreR
         FcitxCandidateWordGetByTotalIndex(list, s.highlight - 1)->wordType = MSG_CANDIATE_CURSOR;
     } else if (s.highlight == 1) {
         const int page = std::min(count, std::max(1, FcitxCandidateWordGetPageSize(list)));
-        for (int j = 0; j < page; ++j) FcitxCandidateWordGetByTotalIndex(list, j)->wordType = MSG_OTHER;
+        for (int j = 0; j < page; ++j)
+            FcitxCandidateWordGetByTotalIndex(list, j)->wordType = MSG_OTHER;
     }
     FcitxCandidateWordInsert(list, &word, std::min(1, count));
     return t_cloudPlace::inserted;

@@ -37,7 +37,8 @@ enum class t_cloudPlace { none, replaced, inserted };
 // The answer as candidate (flag 1): in place of an ordinary candidate of
 // the first two pages with the same text, else at place min(1, count) with
 // the highlight mark kept where it was. An empty list gets nothing.
-t_cloudPlace InsertCloudCandidate(const t_cloudInsertTarget& target, IVetraCoreResultElement* element);
+t_cloudPlace InsertCloudCandidate(const t_cloudInsertTarget& target,
+                                  IVetraCoreResultElement* element);
 
 // What the module addon reaches of the input method while it runs.
 struct t_cloudImeLink {
@@ -62,7 +63,10 @@ public:
 
     // The input method attaches at start-up and detaches at its end.
     void Attach(const t_cloudImeLink& link) { m_link = link; }
-    void Detach() { m_link = t_cloudImeLink{}; }
+    void Detach() {
+        ReleaseShown();
+        m_link = t_cloudImeLink{};
+    }
 
     // Each refresh that asks with `id` (0xFFFFFFFF: asks nothing) for the
     // converted text `input`: a new text starts a new run of ids, and only
@@ -84,7 +88,7 @@ private:
     int m_readEnd = -1;
     int m_writeEnd = -1;
     t_cloudImeLink m_link;
-    std::string m_input;     // the converted text of the current run
+    std::string m_input;      // the converted text of the current run
     uint32_t m_runFirst = 0;  // the run's first id
     std::vector<std::pair<const n_cloud::t_cloudResultElement*, IVetraCoreResultElement*>> m_shown;
 };

@@ -73,7 +73,8 @@ t_request ReadRecord(const std::string& b) {
         const size_t start = uint8_t(b[at]), k = uint8_t(b[at + 1]);
         at += 2;
         for (size_t a = 0; a < k && at + 5 <= b.size(); ++a, at += 5)
-            if (start <= n) from[start].push_back({U16(b, at), size_t(uint8_t(b[at + 2])), b[at + 3] != 0});
+            if (start <= n)
+                from[start].push_back({U16(b, at), size_t(uint8_t(b[at + 2])), b[at + 3] != 0});
     }
     if (at < b.size()) {
         const size_t t = uint8_t(b[at++]);
@@ -113,7 +114,8 @@ std::u16string Utf16(const std::string& s) {
         const uint8_t c = uint8_t(s[i]);
         const int len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
         uint32_t cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
-        for (int k = 1; k < len && i + size_t(k) < s.size(); ++k) cp = cp << 6 | (uint8_t(s[i + size_t(k)]) & 0x3F);
+        for (int k = 1; k < len && i + size_t(k) < s.size(); ++k)
+            cp = cp << 6 | (uint8_t(s[i + size_t(k)]) & 0x3F);
         i += size_t(len);
         if (cp >= 0x10000) {
             cp -= 0x10000;
@@ -149,8 +151,8 @@ void Put16(Bytes& b, size_t v) {
 }
 
 // The reply record: L, 18 unread bytes, the word, the ids, the input ends.
-Bytes ReplyRecord(const std::u16string& word, const std::vector<uint16_t>& ids, const std::vector<uint16_t>& ends,
-                  size_t wordBytesField = 0) {
+Bytes ReplyRecord(const std::u16string& word, const std::vector<uint16_t>& ids,
+                  const std::vector<uint16_t>& ends, size_t wordBytesField = 0) {
     Bytes r(20, 0);
     Put16(r, wordBytesField ? wordBytesField : word.size() * 2);
     for (char16_t u : word) Put16(r, u);
@@ -172,39 +174,53 @@ struct t_broken {
     std::string (*build)(const t_openedRequest&, const Bytes& good);
 };
 const t_broken kBroken[] = {
-    {"http500", [](const t_openedRequest&, const Bytes&) {
+    {"http500",
+     [](const t_openedRequest&, const Bytes&) {
          return std::string("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n");
      }},
-    {"http10", [](const t_openedRequest& r, const Bytes& g) {
+    {"http10",
+     [](const t_openedRequest& r, const Bytes& g) {
          return "HTTP/1.0" + cloudtest::HttpReply(cloudtest::SealReply(r.keyBlock, g)).substr(8);
      }},
-    {"no-status-end", [](const t_openedRequest&, const Bytes&) { return std::string("HTTP/1.1 200 OK"); }},
-    {"no-length", [](const t_openedRequest&, const Bytes&) { return std::string("HTTP/1.1 200 OK\r\n\r\nabcd"); }},
+    {"no-status-end",
+     [](const t_openedRequest&, const Bytes&) { return std::string("HTTP/1.1 200 OK"); }},
+    {"no-length", [](const t_openedRequest&,
+                     const Bytes&) { return std::string("HTTP/1.1 200 OK\r\n\r\nabcd"); }},
     {"length-0", [](const t_openedRequest&, const Bytes&) { return cloudtest::HttpReply(""); }},
     {"no-body-start",
-     [](const t_openedRequest&, const Bytes&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 44\r\n"); }},
-    {"short-body", [](const t_openedRequest& r, const Bytes& g) {
-         const std::string s = cloudtest::SealReply(r.keyBlock, g);
-         return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(s.size() + 1) + "\r\n\r\n" + s;
+     [](const t_openedRequest&, const Bytes&) {
+         return std::string("HTTP/1.1 200 OK\r\nContent-Length: 44\r\n");
      }},
-    {"chunk-beyond", [](const t_openedRequest& r, const Bytes& g) {
+    {"short-body",
+     [](const t_openedRequest& r, const Bytes& g) {
+         const std::string s = cloudtest::SealReply(r.keyBlock, g);
+         return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(s.size() + 1) + "\r\n\r\n" +
+                s;
+     }},
+    {"chunk-beyond",
+     [](const t_openedRequest& r, const Bytes& g) {
          return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFF\r\n" +
                 cloudtest::SealReply(r.keyBlock, g) + "\r\n";
      }},
-    {"chunk-not-hex", [](const t_openedRequest& r, const Bytes& g) {
-         return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2g\r\n" + cloudtest::SealReply(r.keyBlock, g) +
-                "\r\n";
+    {"chunk-not-hex",
+     [](const t_openedRequest& r, const Bytes& g) {
+         return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2g\r\n" +
+                cloudtest::SealReply(r.keyBlock, g) + "\r\n";
      }},
-    {"too-long", [](const t_openedRequest&, const Bytes&) { return cloudtest::HttpReply(std::string(9000, 'A')); }},
-    {"not-sealed", [](const t_openedRequest&, const Bytes&) { return cloudtest::HttpReply("QUJDRA=="); }},
+    {"too-long", [](const t_openedRequest&,
+                    const Bytes&) { return cloudtest::HttpReply(std::string(9000, 'A')); }},
+    {"not-sealed",
+     [](const t_openedRequest&, const Bytes&) { return cloudtest::HttpReply("QUJDRA=="); }},
     {"closed", [](const t_openedRequest&, const Bytes&) { return std::string(); }},
-    {"record-19", [](const t_openedRequest& r, const Bytes& g) {
+    {"record-19",
+     [](const t_openedRequest& r, const Bytes& g) {
          Bytes bad = g;
          bad[0] = 19;
          bad[1] = 0;
          return cloudtest::HttpReply(cloudtest::SealReply(r.keyBlock, bad));
      }},
-    {"word-128", [](const t_openedRequest& r, const Bytes&) {
+    {"word-128",
+     [](const t_openedRequest& r, const Bytes&) {
          const Bytes bad = ReplyRecord(std::u16string(64, u'错'), {}, {}, 128);
          return cloudtest::HttpReply(cloudtest::SealReply(r.keyBlock, bad));
      }},
@@ -216,10 +232,12 @@ std::string Answer(const t_openedRequest& opened) {
     const t_request r = opened.ok ? ReadRecord(opened.body) : t_request{};
     std::string texts;
     for (const std::u16string& t : r.texts) texts += (texts.empty() ? "" : "|") + Utf8(t);
-    std::printf("REQUEST\t%d\t%s\t%s\n", k, opened.ok ? r.input.c_str() : "<unopened>", texts.c_str());
+    std::printf("REQUEST\t%d\t%s\t%s\n", k, opened.ok ? r.input.c_str() : "<unopened>",
+                texts.c_str());
     if (g_delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(g_delayMs));
     std::u16string word;
-    if (g_textIndex > 0 && size_t(g_textIndex) <= r.texts.size()) word = r.texts[size_t(g_textIndex) - 1];
+    if (g_textIndex > 0 && size_t(g_textIndex) <= r.texts.size())
+        word = r.texts[size_t(g_textIndex) - 1];
     if (auto it = g_words.find(r.input); it != g_words.end()) word = Utf16(it->second);
     if (g_malformed) {
         const t_broken& broken = kBroken[size_t(k - 1) % kBrokenCount];
@@ -231,7 +249,8 @@ std::string Answer(const t_openedRequest& opened) {
         return std::string();
     }
     std::printf("ANSWER\t%d\t%s\n", k, Utf8(word).c_str());
-    return cloudtest::HttpReply(cloudtest::SealReply(opened.keyBlock, ReplyRecord(word, r.ids, r.ends)));
+    return cloudtest::HttpReply(
+        cloudtest::SealReply(opened.keyBlock, ReplyRecord(word, r.ids, r.ends)));
 }
 
 }  // namespace

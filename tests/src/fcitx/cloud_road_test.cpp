@@ -26,7 +26,8 @@ constexpr int kPageSize = 5;
 
 // A real fcitx candidate list of ordinary candidates (flag 0).
 struct t_list {
-    explicit t_list(const std::vector<std::string>& texts, int highlight = -1) : list(FcitxCandidateWordNewList()) {
+    explicit t_list(const std::vector<std::string>& texts, int highlight = -1)
+        : list(FcitxCandidateWordNewList()) {
         Fill(texts, highlight);
     }
     void Fill(const std::vector<std::string>& texts, int highlight) {
@@ -70,16 +71,42 @@ TEST(CloudInsertTest, PlaceAndHighlightMark) {
         {"empty list: nothing", {}, 0, t_cloudPlace::none, "", false},
         {"one candidate: after it", {"a"}, 0, t_cloudPlace::inserted, "a/0* C/1 ", true},
         {"two: second place", {"a", "b"}, 0, t_cloudPlace::inserted, "a/0* C/1 b/0 ", true},
-        {"three: second place", {"a", "b", "c"}, 0, t_cloudPlace::inserted, "a/0* C/1 b/0 c/0 ", true},
-        {"mark above 1 stays at its place", {"a", "b", "c", "d"}, 3, t_cloudPlace::inserted,
-         "a/0 C/1 b/0 c/0* d/0 ", true},
-        {"mark at 1 goes to the answer", {"a", "b", "c"}, 1, t_cloudPlace::inserted, "a/0 C/1* b/0 c/0 ", true},
-        {"same text replaces it in place", {"a", "b", "C", "d"}, 0, t_cloudPlace::replaced,
-         "a/0* b/0 C/1 d/0 ", false},
-        {"same text under the mark keeps it", {"a", "b", "C", "d"}, 2, t_cloudPlace::replaced,
-         "a/0 b/0 C/1* d/0 ", false},
-        {"same text on the second page", {"a", "b", "c", "d", "e", "f", "C"}, 0, t_cloudPlace::replaced,
-         "a/0* b/0 c/0 d/0 e/0 f/0 C/1 ", false},
+        {"three: second place",
+         {"a", "b", "c"},
+         0,
+         t_cloudPlace::inserted,
+         "a/0* C/1 b/0 c/0 ",
+         true},
+        {"mark above 1 stays at its place",
+         {"a", "b", "c", "d"},
+         3,
+         t_cloudPlace::inserted,
+         "a/0 C/1 b/0 c/0* d/0 ",
+         true},
+        {"mark at 1 goes to the answer",
+         {"a", "b", "c"},
+         1,
+         t_cloudPlace::inserted,
+         "a/0 C/1* b/0 c/0 ",
+         true},
+        {"same text replaces it in place",
+         {"a", "b", "C", "d"},
+         0,
+         t_cloudPlace::replaced,
+         "a/0* b/0 C/1 d/0 ",
+         false},
+        {"same text under the mark keeps it",
+         {"a", "b", "C", "d"},
+         2,
+         t_cloudPlace::replaced,
+         "a/0 b/0 C/1* d/0 ",
+         false},
+        {"same text on the second page",
+         {"a", "b", "c", "d", "e", "f", "C"},
+         0,
+         t_cloudPlace::replaced,
+         "a/0* b/0 c/0 d/0 e/0 f/0 C/1 ",
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -95,7 +122,8 @@ TEST(CloudInsertTest, PlaceAndHighlightMark) {
             EXPECT_EQ(c.inserted, composition->cloudInserted);
             // The cloud candidate's record: tag -1, the element twice, its input.
             for (int i = 0; i < FcitxCandidateWordGetListSize(list.list); ++i) {
-                const auto* r = static_cast<const t_selectionRecord*>(FcitxCandidateWordGetByTotalIndex(list.list, i)->priv);
+                const auto* r = static_cast<const t_selectionRecord*>(
+                    FcitxCandidateWordGetByTotalIndex(list.list, i)->priv);
                 if (r->tag != -1) continue;
                 EXPECT_EQ(&answer, r->element);
                 EXPECT_EQ(&answer, r->cloudElement);
@@ -184,7 +212,8 @@ TEST_F(CloudRoadTest, OnlyAnswersForTheInputShownAreInserted) {
         SetUp();
         const uint32_t id = Refresh("nihao");
         ASSERT_TRUE(Answer(id));
-        if (c.after == kRaw) m_helper.SetRequestId(n_cloud::kNoRequestId);  // what a digit's refresh does
+        if (c.after == kRaw)
+            m_helper.SetRequestId(n_cloud::kNoRequestId);  // what a digit's refresh does
         if (c.after == kReset) n_cloud::CloudRequestIds().Reset();
         if (c.after == kMoved) m_composition->highlightMoved = true;
         if (c.after == kOtherInput) Refresh("nihaom");
