@@ -115,6 +115,11 @@ bool CVetraCoreCloudHelperDummy::OpenWakeChannel(int* readEnd) {
     return true;
 }
 
+void CVetraCoreCloudHelperDummy::SetWakeWriteEnd(int writeEnd) {
+    if (m_writeEnd >= 0 && m_writeEnd != writeEnd) close(m_writeEnd);
+    m_writeEnd = writeEnd;
+}
+
 void CVetraCoreCloudHelperDummy::OnCloudResult(t_cloudResultElement* element) {
     if (!element) return;
     {
@@ -145,7 +150,10 @@ void t_cloudHandlerIme::OnReply(const CloudRequest& reply) {
     if (!helper || reply.id != helper->GetRequestId()) return;
     t_cloudReplyRecord record;
     if (!CheckCloudReplyRecord(reply.data, size_t(reply.size), &record)) return;
-    if (auto element = BuildCloudElement(record)) helper->OnCloudResult(element.release());
+    if (auto element = BuildCloudElement(record)) {
+        element->requestId = reply.id;
+        helper->OnCloudResult(element.release());
+    }
 }
 
 t_cloudHandlerIme& CloudReplyHandler() {

@@ -63,6 +63,7 @@ struct t_cloudResultElement {
     std::vector<int8_t> inputEnds;
     uint32_t inputLength = 0;
     bool hasPinyin = false;
+    uint32_t requestId = 0;  // the request it answers
 };
 std::unique_ptr<t_cloudResultElement> BuildCloudElement(const t_cloudReplyRecord& record);
 
@@ -90,6 +91,9 @@ public:
     // Creates the socket pair, both ends non-blocking; the read end is the
     // caller's (it closes it). False when the pair cannot be made.
     bool OpenWakeChannel(int* readEnd);
+    // Takes the write end of a pair made elsewhere (the module addon's);
+    // the helper closes it at its end. -1: no wake-up (each answer logs).
+    void SetWakeWriteEnd(int writeEnd);
     // The main thread's side: hold the mutex while reading the pending state.
     std::mutex& ModuleMutex() { return m_mutex; }
     t_cloudResultElement* PendingResult() const { return m_result; }

@@ -25,6 +25,7 @@
 #include "src/cloud/cloud_reply.h"
 #include "src/engine/engine_iface.h"
 #include "src/fcitx/addon_paths.h"
+#include "src/fcitx/cloud_road.h"
 #include "src/fcitx/front_settings.h"
 #include "src/fcitx/ime_session.h"
 #include "src/fcitx/ime_text.h"
@@ -166,6 +167,7 @@ void FillCandidates(FcitxVetraPinyin* st) {
 
     // Digits typed: the letters stay letters, nothing is converted.
     if (session.UnconsumedHasDigit()) {
+        if (st->helper) st->helper->SetRequestId(kNoRequest);  // a late answer has nothing to join
         if (s.rawLength > 0) {
             const int shift = session.BuildOutputString(nullptr);
             const std::string text = session.Output();
@@ -198,6 +200,7 @@ void FillCandidates(FcitxVetraPinyin* st) {
     if (st->helper) st->helper->SetRequestId(requestId);
     const char* converted = s.raw + std::clamp(s.conversionStart, 0, s.rawLength);
     IVetraCoreResult* result = st->engine->Convert(converted, requestId, &cloudAsked, mode);
+    CloudRoad().NoteRefresh(requestId, converted);
 
     const int pageSize = std::max(1, FcitxCandidateWordGetPageSize(list));
     if (result && st->panelPresent) {
@@ -231,6 +234,7 @@ void FillCandidates(FcitxVetraPinyin* st) {
                             "", s.highlight == 0);
         }
     }
+    if (cloudAsked && s.highlightMoved) CloudRoad().ReinsertWhilePaging();
     if (s.highlight < FcitxCandidateWordGetListSize(list))
         FcitxCandidateWordSetFocus(list, s.highlight);
 
@@ -289,6 +293,7 @@ void FcitxVetraInputMethodReset(void* arg) {
     st->session.Reset();
     n_cloud::CloudRequestIds().Reset();
     if (st->helper) st->helper->ReleasePending();
+    CloudRoad().ReleaseShown();
     if (!FcitxInstanceGetCurrentIC(st->instance)) return;
     if (FcitxInstanceGetCurrentState(st->instance) == IS_ACTIVE) {
         FcitxLog(DEBUG, "Enter FcitxvetraInputMethodReset IS_ACTIVE");
@@ -424,6 +429,7 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
         return nullptr;
     }
     st->helper = std::make_unique<n_cloud::CVetraCoreCloudHelperDummy>();
+    st->helper->SetWakeWriteEnd(CloudRoad().TakeWriteEnd());
     if (!st->engine->InitCloud(st->helper.get())) FcitxLog(INFO, "InitCloud fail.\n");
     st->saver = std::make_unique<t_workerSaver>(st->engine);
     st->session.SetEngine(st->engine);
@@ -451,6 +457,9 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     RegisterSwitchHotkey(instance, &st->hotkey, ini);
     LaunchPanelWatchdog();
     g_state = st.get();
+    FcitxInputState* input = FcitxInstanceGetInputState(instance);
+    CloudRoad().Attach({instance, FcitxInputStateGetCandidateList(input), st->helper.get(),
+                        &st->session.State(), CommitCandidate, st.get()});
     return st.release();
 }
 
@@ -463,6 +472,7 @@ void FcitxVetraPinyinDestroy(void* arg) {
     if (st->shown) st->shown->Release();
     ReleaseSwitchHotkey(&st->hotkey);
     if (g_state == st) g_state = nullptr;
+    CloudRoad().Detach();
     delete st;
     FcitxLog(INFO, "FcitxVetraPinyinDestroy");
 }

@@ -45,6 +45,14 @@
  *                        cands printed
  *   choose TEXT          press the choose key (1-9) of TEXT in the last candidate list
  *   expect-nocommit      nothing was committed since the previous expect-commit
+ *   mark                 remember the last candidate list
+ *   expect-at N TEXT FLAG  candidate N (from 1) of the last list is TEXT with the panel
+ *                        flag FLAG (the decimal after the text's 0x1D); TEXT "@K" stands
+ *                        for candidate K of the list the last mark remembered
+ *   expect-no-cloud      no candidate with flag 1 was seen since the start (or the last
+ *                        expect-no-cloud)
+ *   cpu-idle MS MAX      fcitx's CPU time (user + system, from /proc) over the next MS
+ *                        milliseconds is at most MAX milliseconds  -> "CPU <ms> <MS>"
  *
  * Output: one event per line, fields separated by TAB, texts as JSON strings:
  *   SIGNAL <interface> <member> <path> <arg>...      every signal of the fcitx IC, IM and kimpanel
@@ -89,6 +97,10 @@ static char **cands;             /* last candidate list */
 static int n_cands;
 static char **shown;              /* the list the last cands printed */
 static int n_shown;
+static int *cand_flags;          /* the panel flag of each candidate, -1 for none */
+static char **marked;            /* the list the last mark remembered */
+static int n_marked;
+static int cloud_seen;           /* candidates with flag 1 seen */
 static long long last_activity_ms;
 
 static long long now_ms(void)
@@ -233,8 +245,9 @@ static unsigned char bitrev(unsigned char b)
     return r;
 }
 
-/* "<n>\x1D<base64>" -> decoded text (malloc'd) or NULL when s is not of that form */
-static char *decode_panel_string(const char *s, size_t n)
+/* "<n>\x1D<base64>" -> decoded text (malloc'd) or NULL when s is not of that form;
+ * *flag gets the decimal after the text's 0x1D (-1 without one) */
+static char *decode_panel_string(const char *s, size_t n, int *flag)
 {
     size_t i = 0;
     while (i < n && s[i] >= '0' && s[i] <= '9')
@@ -270,6 +283,9 @@ static char *decode_panel_string(const char *s, size_t n)
     size_t t = 0;
     while (t < on && out[t] != 0x1D)
         t++;
+    *flag = -1;
+    if (t < on && t + 1 < on && out[t + 1] >= '0' && out[t + 1] <= '9')
+        *flag = out[t + 1] - '0';
     out[t] = '\0';
     return (char *)out;
 }
@@ -279,20 +295,15 @@ static void push_cand(const char *s, size_t n)
     /* candidates from fcitx often carry a trailing blank; drop it */
     while (n > 0 && s[n - 1] == ' ')
         n--;
-    if (panel_mask >= 0) {
-        char *d = decode_panel_string(s, n);
-        if (d) {
-            cands = realloc(cands, sizeof(char *) * (n_cands + 1));
-            if (!cands)
-                die("out of memory");
-            cands[n_cands++] = d;
-            return;
-        }
-    }
+    int flag = -1;
+    char *d = panel_mask >= 0 ? decode_panel_string(s, n, &flag) : NULL;
     cands = realloc(cands, sizeof(char *) * (n_cands + 1));
-    if (!cands)
+    cand_flags = realloc(cand_flags, sizeof(int) * (n_cands + 1));
+    if (!cands || !cand_flags)
         die("out of memory");
-    cands[n_cands++] = strndup(s, n);
+    cloud_seen += flag == 1;
+    cand_flags[n_cands] = flag;
+    cands[n_cands++] = d ? d : strndup(s, n);
 }
 
 /* kimpanel UpdateLookupTable(as labels, as texts, as attrs, b prev, b next) */
@@ -595,6 +606,37 @@ static void press(uint32_t sym, uint32_t state)
     collect(settle_ms / 4 + 1, max_step_ms);
 }
 
+/* fcitx's CPU time (user + system) in milliseconds, -1 when unknown */
+static long long fcitx_cpu_ms(void)
+{
+    DBusMessage *m = dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "GetConnectionUnixProcessID");
+    const char *name = fcitx_name;
+    uint32_t pid = 0;
+    if (!m)
+        die("out of memory");
+    dbus_message_append_args(m, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+    DBusMessage *r = call_quiet(m);
+    if (!r || !dbus_message_get_args(r, NULL, DBUS_TYPE_UINT32, &pid, DBUS_TYPE_INVALID)) {
+        if (r)
+            dbus_message_unref(r);
+        return -1;
+    }
+    dbus_message_unref(r);
+    char path[64], line[1024];
+    snprintf(path, sizeof path, "/proc/%u/stat", pid);
+    FILE *f = fopen(path, "r");
+    if (!f)
+        return -1;
+    const int got = fgets(line, sizeof line, f) != NULL;
+    fclose(f);
+    const char *p = got ? strrchr(line, ')') : NULL;   /* the name may hold blanks */
+    unsigned long long utime = 0, stime = 0;
+    if (!p || sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime, &stime) != 2)
+        return -1;
+    return (long long)((utime + stime) * 1000 / (unsigned long long)sysconf(_SC_CLK_TCK));
+}
+
 /* ---- main ------------------------------------------------------------------ */
 
 static int need(int i, int argc, int n, const char *cmd)
@@ -856,6 +898,51 @@ int main(int argc, char **argv)
                 continue;
             }
             press((uint32_t)('1' + found), 0);
+            continue;
+        } else if (strcmp(cmd, "mark") == 0) {
+            for (int k = 0; k < n_marked; k++)
+                free(marked[k]);
+            free(marked);
+            marked = n_cands ? malloc(sizeof(char *) * (size_t)n_cands) : NULL;
+            n_marked = 0;
+            for (int k = 0; marked && k < n_cands; k++)
+                marked[n_marked++] = strdup(cands[k]);
+            continue;
+        } else if (strcmp(cmd, "expect-at") == 0 && need(i, argc, 3, cmd)) {
+            const int n = atoi(argv[i + 1]);
+            const char *want = argv[i + 2];
+            const int want_flag = atoi(argv[i + 3]);
+            i += 3;
+            if (want[0] == '@') {
+                const int k = atoi(want + 1);
+                want = k >= 1 && k <= n_marked ? marked[k - 1] : "<no such marked candidate>";
+            }
+            const int ok = n >= 1 && n <= n_cands && strcmp(cands[n - 1], want) == 0 && cand_flags[n - 1] == want_flag;
+            printf("%s\tat\t%d\t", ok ? "OK" : "FAIL", n);
+            put_json_string(stdout, want);
+            printf("\t%d", want_flag);
+            if (!ok) {
+                printf("\tis ");
+                put_json_string(stdout, n >= 1 && n <= n_cands ? cands[n - 1] : "");
+                printf("\t%d", n >= 1 && n <= n_cands ? cand_flags[n - 1] : -1);
+                failures++;
+            }
+            putchar('\n');
+            continue;
+        } else if (strcmp(cmd, "expect-no-cloud") == 0) {
+            printf("%s\tno-cloud\t%d seen\n", cloud_seen ? "FAIL" : "OK", cloud_seen);
+            failures += cloud_seen != 0;
+            cloud_seen = 0;
+            continue;
+        } else if (strcmp(cmd, "cpu-idle") == 0 && need(i, argc, 2, cmd)) {
+            const int ms = atoi(argv[i + 1]), max = atoi(argv[i + 2]);
+            i += 2;
+            const long long before = fcitx_cpu_ms();
+            collect(ms, ms);
+            const long long used = fcitx_cpu_ms() - before;
+            const int ok = before >= 0 && used <= max;
+            printf("%s\tCPU\t%lld\t%d\n", ok ? "OK" : "FAIL", used, ms);
+            failures += !ok;
             continue;
         } else if (strcmp(cmd, "expect-cand") == 0 && need(i, argc, 1, cmd)) {
             const char *want = argv[++i];

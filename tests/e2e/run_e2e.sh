@@ -20,11 +20,16 @@
 #   --fcitx-env K=V      extra environment for fcitx (repeatable)
 #   --preload LIBS       LD_PRELOAD for fcitx (a sanitizer runtime); the run
 #                        fails when fcitx's log holds a sanitizer report
+#   --server "CMD ARGS"  start a server program before fcitx (the words of one
+#                        argument); its "ENV K=V" lines up to "READY" become
+#                        fcitx's environment; stopped at the end
 #   --keep               keep the temporary folder and print its path
 # Checks after the run (each prints OK or FAIL):
 #   --expect-log ERE         a line of the driver's output matches
 #   --expect-stub ERE        a line of the stub's output matches
 #   --expect-no-stub ERE     no line of the stub's output matches
+#   --expect-server ERE      a line of the server's output matches
+#   --expect-no-server ERE   no line of the server's output matches
 #   --expect-file REL SRC    $HOME/REL holds exactly the bytes of SRC
 #   --expect-nonempty REL    $HOME/REL exists and is not empty
 #   --expect-watchdog N      the stub watchdog started N times
@@ -34,7 +39,7 @@
 # only what was saved while it ran survives). Exit status 0 when the driver and every check pass.
 set -uo pipefail
 
-drive= im=vetrapinyin page_size=5 hang=0 watchdog=0 fifo_reader=0 keep=0 preload=
+drive= im=vetrapinyin page_size=5 hang=0 watchdog=0 fifo_reader=0 keep=0 preload= server=
 addon_dirs=() owns=() home_files=() fcitx_env=() checks=() driver_cmds=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -49,8 +54,10 @@ while [ $# -gt 0 ]; do
         --fifo-reader) fifo_reader=1; shift ;;
         --fcitx-env) fcitx_env+=("$2"); shift 2 ;;
         --preload) preload=$2; shift 2 ;;
+        --server) server=$2; shift 2 ;;
         --keep) keep=1; shift ;;
-        --expect-log|--expect-stub|--expect-no-stub|--expect-watchdog|--expect-nonempty) checks+=("$1" "$2"); shift 2 ;;
+        --expect-log|--expect-stub|--expect-no-stub|--expect-watchdog|--expect-nonempty|--expect-server|--expect-no-server)
+            checks+=("$1" "$2"); shift 2 ;;
         --expect-file) checks+=("$1" "$2|$3"); shift 3 ;;
         --expect-fifo-signalled) checks+=("$1" ""); shift ;;
         --) shift; driver_cmds=("$@"); break ;;
@@ -173,6 +180,18 @@ if [ ${#owns[@]} -gt 0 ]; then
 fi
 touch "$work/stub.log"
 
+if [ -n "$server" ]; then
+    # shellcheck disable=SC2086 # the words of one argument
+    $server >"$work/server.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 200); do grep -q '^READY' "$work/server.log" && break; sleep 0.05; done
+    grep -q '^READY' "$work/server.log" || { echo "run_e2e.sh: the server did not start" >&2; cat "$work/server.log" >&2; exit 1; }
+    while IFS= read -r line; do
+        case $line in ENV$'\t'*) fcitx_env+=("${line#ENV$'\t'}") ;; esac
+    done < "$work/server.log"
+fi
+touch "$work/server.log"
+
 if [ "$fifo_reader" = 1 ]; then
     mkfifo -m 600 "$work/sync.fifo"
     fcitx_env+=("VETRA_SYNC_FIFO=$work/sync.fifo")
@@ -225,6 +244,9 @@ for ((k=0; k<${#checks[@]}; k+=2)); do
         --expect-log) grep -qE -- "$arg" "$work/drive.log" && report OK "log /$arg/" || report FAIL "log /$arg/" ;;
         --expect-stub) grep -qE -- "$arg" "$work/stub.log" && report OK "stub /$arg/" || report FAIL "stub /$arg/" ;;
         --expect-no-stub) grep -qE -- "$arg" "$work/stub.log" && report FAIL "stub has /$arg/" || report OK "stub lacks /$arg/" ;;
+        --expect-server) grep -qE -- "$arg" "$work/server.log" && report OK "server /$arg/" || report FAIL "server /$arg/" ;;
+        --expect-no-server)
+            grep -qE -- "$arg" "$work/server.log" && report FAIL "server has /$arg/" || report OK "server lacks /$arg/" ;;
         --expect-file)
             rel=${arg%%|*} src=${arg#*|}
             cmp -s "$home/$rel" "$src" && report OK "file $rel" || report FAIL "file $rel differs from $src" ;;
@@ -241,6 +263,7 @@ if [ -n "$preload" ] && grep -qE 'ERROR: (Address|Leak)Sanitizer|runtime error:'
 fi
 cat "$work/drive.log"
 grep '^CALL' "$work/stub.log" | sed 's/^/stub: /'
+grep -E '^(REQUEST|ANSWER)' "$work/server.log" | sed 's/^/server: /'
 if [ "$rc" != 0 ]; then
     echo "---- fcitx log ----"
     grep -v 'Load Addon Config File' "$work/fcitx.log"
