@@ -102,6 +102,7 @@ void t_gramInfo::Detach() {
     for (t_section& s : m_sections) s = t_section();
     // Answers taken from the statistics being let go would outlive them.
     if (m_cache) m_cache->Forget();
+    m_pairMemo.reset();
 }
 
 bool t_gramInfo::Attach(const uint8_t* image, const uint8_t* end) {
@@ -155,13 +156,42 @@ int32_t t_gramInfo::Search(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* 
                            int max) const {
     if (id1 == 0 || id2 == 0) return kNeutral;
     if (!m_unigrams || id1 > kMaxGramId || id2 > kMaxGramId) return kNeutral;
+    // An unbounded search is the same for the same pair: its outcome is
+    // kept, and answered again without touching the records.
+    t_pairMemo* memo = nullptr;
+    if (!hint || *hint < 0) {
+        if (!m_pairMemo) m_pairMemo.reset(static_cast<t_pairMemo*>(std::calloc(kPairMemoSlots, sizeof(t_pairMemo))));
+        if (m_pairMemo) memo = &m_pairMemo[size_t((id1 * 0x9E3779B1u) ^ (id2 * 0x85EBCA77u)) % kPairMemoSlots];
+    }
+    if (!memo || memo->id1 != id1 || memo->id2 != id2) {
+        t_pairMemo found{id1, id2, kNeutral, 0, 0, 0};
+        SearchRecords(id1, id2, &found, hint ? *hint : -1, max);
+        if (!memo) {
+            if (hint && (found.outputs & kSetHint)) *hint = found.hint;
+            if (found.outputs & kSetFlags) {
+                if (flag0) *flag0 = found.flags & 1;
+                if (flag1) *flag1 = found.flags >> 1;
+            }
+            return found.score;
+        }
+        *memo = found;
+    }
+    if (hint && (memo->outputs & kSetHint)) *hint = memo->hint;
+    if (memo->outputs & kSetFlags) {
+        if (flag0) *flag0 = memo->flags & 1;
+        if (flag1) *flag1 = memo->flags >> 1;
+    }
+    return memo->score;
+}
+
+void t_gramInfo::SearchRecords(uint32_t id1, uint32_t id2, t_pairMemo* out, int32_t hint, int max) const {
     const t_section& s = m_sections[2 * (id1 >> 16) + (id2 >> 16)];
     const uint32_t k = id1 & 0xFFFF;
-    if (k >= s.indexCount) return kNeutral;
+    if (k >= s.indexCount) return;
     uint32_t lo = k ? Rd32(s.index + 4ull * (k - 1)) : 0;
     uint32_t hi = Rd32(s.index + 4ull * k);
-    if (hint && *hint >= 0) {
-        lo = std::clamp(uint32_t(*hint), lo, hi);
+    if (hint >= 0) {
+        lo = std::clamp(uint32_t(hint), lo, hi);
         if (max > 0) hi = uint32_t(std::min<uint64_t>(hi, uint64_t(lo) + uint32_t(max)));
     }
     const uint16_t want = uint16_t(id2 & 0xFFFF);
@@ -170,18 +200,19 @@ int32_t t_gramInfo::Search(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* 
         const uint8_t* r = s.records + uint64_t(mid) * kRecordSize;
         const uint16_t v = Rd16(r);
         if (v == want) {
-            if (hint) *hint = int32_t(mid + 1);
-            if (flag0) *flag0 = r[2] & 1;
-            if (flag1) *flag1 = (r[2] >> 1) & 1;
-            return kClassScores[r[2] >> 4];
+            out->hint = int32_t(mid + 1);
+            out->flags = uint8_t((r[2] & 1) | (((r[2] >> 1) & 1) << 1));
+            out->outputs = kSetHint | kSetFlags;
+            out->score = int16_t(kClassScores[r[2] >> 4]);
+            return;
         }
         if (v < want)
             lo = mid + 1;
         else
             hi = mid;
     }
-    if (hint) *hint = int32_t(lo);
-    return kNeutral;
+    out->hint = int32_t(lo);
+    out->outputs = kSetHint;
 }
 
 int32_t t_gramInfo::CachedQuery(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* flag1, int32_t* hint,

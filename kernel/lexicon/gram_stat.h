@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 // Gram image layout (little-endian, offsets from the image start):
 //   u32 magic, u32 second word, u32 U, U x 10-byte unigram records,
@@ -137,12 +139,33 @@ public:
     t_bigramQuerySerialCache* GetCache() const { return m_cache; }
 
 private:
+    // The outcome of one search: what it would write and return.
+    enum : uint8_t { kSetHint = 1, kSetFlags = 2 };
+    struct t_pairMemo {
+        uint32_t id1, id2;  // id1 0: an empty slot
+        int16_t score;
+        uint8_t flags;      // bit 0 flag0, bit 1 flag1
+        uint8_t outputs;    // kSetHint, kSetFlags
+        int32_t hint;
+    };
+    static_assert(sizeof(t_pairMemo) == 16);
+    static constexpr size_t kPairMemoSlots = 16384;
+    struct t_freeMemo {
+        void operator()(t_pairMemo* p) const { std::free(p); }
+    };
+    // Searches the run of id1 for id2 (from hint when >= 0, at most max
+    // records when max > 0) into *out.
+    void SearchRecords(uint32_t id1, uint32_t id2, t_pairMemo* out, int32_t hint, int max) const;
+
     uint32_t m_magic = 0;
     uint32_t m_second = 0;
     uint32_t m_unigramCount = 0;
     const uint8_t* m_unigrams = nullptr;
     t_section m_sections[4];
     t_bigramQuerySerialCache* m_cache = nullptr;
+    // Unbounded searches already made on the attached statistics (direct
+    // mapped; zeroed pages, so only the slots in use take memory).
+    mutable std::unique_ptr<t_pairMemo[], t_freeMemo> m_pairMemo;
 };
 
 // Unigram frequency (cost) of a word; 1400 without gram information, for id

@@ -158,7 +158,7 @@ private:
         int32_t row = -1;
         bool longer = false;
     };
-    static constexpr int kListMemoIds = 12;
+    static constexpr int kListMemoIds = 80;
     struct t_listMemo {
         int32_t keyIndex = -1;
         bool smart = false;
@@ -168,7 +168,7 @@ private:
         uint16_t flags[kListMemoIds];
         float weights[kListMemoIds];
     };
-    static constexpr size_t kKeyMemoSlots = 1024, kListMemoSlots = 512;
+    static constexpr size_t kKeyMemoSlots = 1024, kListMemoSlots = 256;
 
     t_editableTableFile m_table;
     bool m_smartFuzzy = false;

@@ -125,6 +125,42 @@ TEST_F(GramStatTest, SerialCacheAnswersTheNextPassInOrder) {
     cache->enabled = 0;
 }
 
+// A search made again is answered from what the first one found: every
+// output must be the one a search gives, including what it leaves alone.
+TEST_F(GramStatTest, ARepeatedSearchGivesTheSameOutputs) {
+    t_sysDictSource src = MakeCoreSource();
+    src.pairs.push_back({3, 4, 7, 3});
+    image = GramImage(src);
+    ASSERT_TRUE(gram.Attach(image.data(), image.data() + image.size()));
+    const struct {
+        uint32_t id1, id2;
+    } pairs[] = {{3, 4}, {5, 6}, {1, 2}, {1, 7}, {8, 1}, {0x1FFFF, 2}};
+    for (const auto& p : pairs) {
+        SCOPED_TRACE(testing::Message() << p.id1 << "," << p.id2);
+        int32_t score[2], hint[2];
+        uint8_t f0[2], f1[2];
+        for (int i = 0; i < 2; ++i) {
+            hint[i] = -1;
+            f0[i] = f1[i] = 9;  // left alone unless the pair is found
+            score[i] = gram.Search(p.id1, p.id2, &f0[i], &f1[i], &hint[i], 0);
+        }
+        EXPECT_EQ(score[0], score[1]);
+        EXPECT_EQ(hint[0], hint[1]);
+        EXPECT_EQ(f0[0], f0[1]);
+        EXPECT_EQ(f1[0], f1[1]);
+    }
+    int32_t hint = -1;
+    uint8_t f0 = 0, f1 = 0;
+    EXPECT_EQ(n_gram::kClassScores[7], gram.Search(3, 4, &f0, &f1, &hint, 0));
+    EXPECT_EQ(1, f0);
+    EXPECT_EQ(1, f1);
+    // A bounded search starting past the pair does not find it, then or later.
+    int32_t past = hint;
+    EXPECT_EQ(n_gram::kNeutral, gram.Search(3, 4, &f0, &f1, &past, 0));
+    hint = -1;
+    EXPECT_EQ(n_gram::kClassScores[7], gram.Search(3, 4, &f0, &f1, &hint, 0));
+}
+
 // A hit used to leave the pair's second flag unanswered (0), so a caller
 // that reads it saw a different pair on its second pass than on its first.
 TEST_F(GramStatTest, ASerialHitAnswersLikeTheSearch) {
