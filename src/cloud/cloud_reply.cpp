@@ -145,8 +145,14 @@ void CVetraCoreCloudHelperDummy::ReleasePending() {
     m_flag = false;
 }
 
+void t_cloudHandlerIme::SetHelper(IVetraCoreCloudHelper* helper) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_helper = helper;
+}
+
 void t_cloudHandlerIme::OnReply(const CloudRequest& reply) {
-    IVetraCoreCloudHelper* helper = m_helper.load();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    IVetraCoreCloudHelper* helper = m_helper;
     if (!helper || reply.id != helper->GetRequestId()) return;
     t_cloudReplyRecord record;
     if (!CheckCloudReplyRecord(reply.data, size_t(reply.size), &record)) return;

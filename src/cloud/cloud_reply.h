@@ -115,11 +115,14 @@ private:
 // to the helper as elements.
 class t_cloudHandlerIme : public t_cloudHandler {
 public:
-    void SetHelper(IVetraCoreCloudHelper* helper) { m_helper.store(helper); }
+    // Returns only after any reply being handed to the old helper is done,
+    // so the caller may then destroy it.
+    void SetHelper(IVetraCoreCloudHelper* helper);
     void OnReply(const CloudRequest& reply) override;
 
 private:
-    std::atomic<IVetraCoreCloudHelper*> m_helper{nullptr};
+    std::mutex m_mutex;  // held while a reply uses m_helper
+    IVetraCoreCloudHelper* m_helper = nullptr;
 };
 
 t_cloudHandlerIme& CloudReplyHandler();  // never destroyed

@@ -473,6 +473,9 @@ void FcitxVetraPinyinDestroy(void* arg) {
     ReleaseSwitchHotkey(&st->hotkey);
     if (g_state == st) g_state = nullptr;
     CloudRoad().Detach();
+    // The cloud worker outlives the input method: it must stop handing
+    // answers to the helper before the helper goes.
+    n_cloud::CloudReplyHandler().SetHelper(nullptr);
     delete st;
     FcitxLog(INFO, "FcitxVetraPinyinDestroy");
 }
