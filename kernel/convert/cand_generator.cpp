@@ -514,8 +514,11 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
     t_admissionParams params;
     const int merged = main->MergeCorrections(&corrections, false, choice.score, params);
     if (merged) {
-        const t_lstr* shown = WideToLstr16(m_arena, letters);
-        for (int i = 0; i < count; ++i) ranked[i]->secondText = shown;
+        // The corrected letters travel with each record as its further text:
+        // the second text is what a front end shows instead of the word, and
+        // a correction must still show the word it commits.
+        const t_lstr* corrected = WideToLstr16(m_arena, letters);
+        for (int i = 0; i < count; ++i) ranked[i]->furtherText = corrected;
     }
     return merged;
 }

@@ -244,7 +244,9 @@ TEST_F(GeneratorBuiltDataTest, ASlipOfTheFingerIsCorrectedWhenAsked) {
     EXPECT_EQ(1, request.correctionUsed);
     EXPECT_NE(0, request.mergedMask & 1);
     EXPECT_EQ(0, results[0]->sourceType & kCandSourceMerged);
-    ASSERT_NE(nullptr, results[0]->secondText);
+    // The corrected letters ride along; the word itself is what is shown.
+    ASSERT_NE(nullptr, results[0]->furtherText);
+    EXPECT_EQ(nullptr, results[0]->secondText);
     EXPECT_EQ(5u, results[0]->coveredLength);
 }
 
