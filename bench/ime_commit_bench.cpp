@@ -32,8 +32,12 @@ struct t_text {
     const t_lstr* get() const { return reinterpret_cast<const t_lstr*>(bytes); }
 };
 
-t_text ReadingOf(int i) { return {uint16_t(i % 413), uint16_t((i / 413) % 413), uint16_t(i / (413 * 413))}; }
-t_text WordOf(int i) { return {uint16_t(0x4E00 + i % 7000), uint16_t(0x4E00 + i / 7000)}; }
+t_text ReadingOf(int i) {
+    return {uint16_t(i % 413), uint16_t((i / 413) % 413), uint16_t(i / (413 * 413))};
+}
+t_text WordOf(int i) {
+    return {uint16_t(0x4E00 + i % 7000), uint16_t(0x4E00 + i / 7000)};
+}
 
 // The engine's learning and saving over a real user dictionary; the rest is
 // the tests' stand-in.
@@ -100,12 +104,14 @@ void RunCommits(benchmark::State& state, bool onWorker) {
             session.CommitAndLearn();
             session.Reset();
         };
-        for (int i = 0; i < kLearningsBeforeSaving; ++i) commit();  // saving starts with the next one
+        for (int i = 0; i < kLearningsBeforeSaving; ++i)
+            commit();  // saving starts with the next one
         for (auto _ : state) {
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
             const auto start = std::chrono::steady_clock::now();
             commit();
-            state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            state.SetIterationTime(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         }
         worker.m_worker.Drain();
     }
@@ -113,9 +119,21 @@ void RunCommits(benchmark::State& state, bool onWorker) {
     rmdir(dir.c_str());
 }
 
-void BM_CommitSaveOnWorker(benchmark::State& state) { RunCommits(state, true); }
-void BM_CommitSaveInCommit(benchmark::State& state) { RunCommits(state, false); }
-BENCHMARK(BM_CommitSaveOnWorker)->Arg(100000)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CommitSaveInCommit)->Arg(100000)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+void BM_CommitSaveOnWorker(benchmark::State& state) {
+    RunCommits(state, true);
+}
+void BM_CommitSaveInCommit(benchmark::State& state) {
+    RunCommits(state, false);
+}
+BENCHMARK(BM_CommitSaveOnWorker)
+    ->Arg(100000)
+    ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CommitSaveInCommit)
+    ->Arg(100000)
+    ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -13,10 +13,18 @@
 
 namespace {
 
-bool IsLetter(uint32_t sym) { return (sym >= 'a' && sym <= 'z') || (sym >= 'A' && sym <= 'Z'); }
-bool IsDigitKey(const t_keyEvent& key) { return key.state == 0 && key.sym >= '0' && key.sym <= '9'; }
-bool IsKeypadDigit(uint32_t sym) { return sym >= FcitxKey_KP_0 && sym <= FcitxKey_KP_9; }
-bool Plain(const t_keyEvent& key, uint32_t sym) { return key.state == 0 && key.sym == sym; }
+bool IsLetter(uint32_t sym) {
+    return (sym >= 'a' && sym <= 'z') || (sym >= 'A' && sym <= 'Z');
+}
+bool IsDigitKey(const t_keyEvent& key) {
+    return key.state == 0 && key.sym >= '0' && key.sym <= '9';
+}
+bool IsKeypadDigit(uint32_t sym) {
+    return sym >= FcitxKey_KP_0 && sym <= FcitxKey_KP_9;
+}
+bool Plain(const t_keyEvent& key, uint32_t sym) {
+    return key.state == 0 && key.sym == sym;
+}
 
 // Byte length of the first n characters of a UTF-8 text.
 size_t Utf8BytesOfChars(const char* text, uint32_t n) {
@@ -40,8 +48,8 @@ void FillSelectionRecord(t_selectionRecord* record, int32_t tag, IVetraCoreResul
     record->textBytes = uint32_t(kept);
 }
 
-t_selectionRecord* NewSelectionRecord(int32_t tag, IVetraCoreResultElement* element, uint32_t coveredInput,
-                                      const char* text) {
+t_selectionRecord* NewSelectionRecord(int32_t tag, IVetraCoreResultElement* element,
+                                      uint32_t coveredInput, const char* text) {
     auto* record = static_cast<t_selectionRecord*>(calloc(1, sizeof(t_selectionRecord)));
     if (record) FillSelectionRecord(record, tag, element, coveredInput, text);
     return record;
@@ -109,7 +117,8 @@ int t_imeSession::DoInput(const t_keyEvent& key, i_imeHost& host) {
         if (key.simple && IsLetter(sym)) return InsertChar(c);
         if (key.simple && sym == '\'') return hasRaw ? InsertChar('\'') : IRV_TO_PROCESS;
         if (text) return InsertChar(c);
-        if (key.simple && sym == ';' && hasRaw && m_settings.shuangpin && !m_settings.semicolonEmpty)
+        if (key.simple && sym == ';' && hasRaw && m_settings.shuangpin &&
+            !m_settings.semicolonEmpty)
             return InsertChar(';');
     }
 
@@ -129,13 +138,15 @@ int t_imeSession::DoInput(const t_keyEvent& key, i_imeHost& host) {
             const int h = std::min(s.highlight + pageSize, last);
             return moved(h - h % pageSize);
         }
-        if (Plain(key, FcitxKey_Up) || Plain(key, FcitxKey_KP_Up)) return moved(std::max(0, s.highlight - 1));
+        if (Plain(key, FcitxKey_Up) || Plain(key, FcitxKey_KP_Up))
+            return moved(std::max(0, s.highlight - 1));
         if (Plain(key, FcitxKey_Down) || Plain(key, FcitxKey_KP_Down))
             return moved(std::min(s.highlight + 1, last));
     }
     if (IsDigitKey(key)) return IRV_TO_PROCESS;  // fcitx's choose keys take it
 
-    if (Plain(key, FcitxKey_space)) return hasRaw ? host.ChooseOnPage(s.highlight % pageSize) : IRV_TO_PROCESS;
+    if (Plain(key, FcitxKey_space))
+        return hasRaw ? host.ChooseOnPage(s.highlight % pageSize) : IRV_TO_PROCESS;
     if (Plain(key, FcitxKey_Return) || Plain(key, FcitxKey_KP_Enter)) {
         if (!hasRaw) return IRV_TO_PROCESS;
         BuildOutputString(nullptr);
@@ -382,7 +393,8 @@ int t_imeSession::CommitCandidate(const t_selectionRecord* chosen, i_imeHost& ho
     s.consumed = s.conversionStart;
     s.segCount = 0;
     s.highlight = 0;
-    if (s.selectionCount < kSelectionMax && s.conversionStart < s.rawLength) return IRV_DISPLAY_CANDWORDS;
+    if (s.selectionCount < kSelectionMax && s.conversionStart < s.rawLength)
+        return IRV_DISPLAY_CANDWORDS;
 
     BuildOutputString(nullptr);
     // A forced commit with input left commits those letters too.

@@ -8,9 +8,9 @@
 
 #include "src/engine/engine_iface.h"
 
-inline constexpr int kRawInputMax = 64;     // typed characters kept
-inline constexpr int kSelectionMax = 64;    // selections before a forced commit
-inline constexpr int kSegmentMax = 65;      // segment ends of the unconsumed input
+inline constexpr int kRawInputMax = 64;   // typed characters kept
+inline constexpr int kSelectionMax = 64;  // selections before a forced commit
+inline constexpr int kSegmentMax = 65;    // segment ends of the unconsumed input
 inline constexpr size_t kSelectionRecordBytes = 3880;
 inline constexpr size_t kFcitxOutputRoom = 1801;  // fcitx's output string, NUL included
 inline constexpr size_t kMessageRoom = 900;       // one fcitx message, NUL included
@@ -35,13 +35,13 @@ inline constexpr size_t kSelectionTextRoom = sizeof(t_selectionRecord::text);
 void FillSelectionRecord(t_selectionRecord* record, int32_t tag, IVetraCoreResultElement* element,
                          uint32_t coveredInput, const char* text);
 // A new zeroed record (malloc) filled as above; null when memory runs out.
-t_selectionRecord* NewSelectionRecord(int32_t tag, IVetraCoreResultElement* element, uint32_t coveredInput,
-                                      const char* text);
+t_selectionRecord* NewSelectionRecord(int32_t tag, IVetraCoreResultElement* element,
+                                      uint32_t coveredInput, const char* text);
 
 // The five switches of the front end's settings file.
 struct t_sessionSettings {
-    bool englishRetain = true;    // closing by the user commits the typed letters
-    bool keypadDigits = true;     // keypad digits are input text
+    bool englishRetain = true;  // closing by the user commits the typed letters
+    bool keypadDigits = true;   // keypad digits are input text
     bool shuangpin = false;
     bool shuangpinHint = true;    // pinyin of the highlighted candidate in the preedit
     bool semicolonEmpty = false;  // with shuangpin, ";" is not input text
@@ -51,15 +51,15 @@ struct t_sessionSettings {
 // spare selection slot lets a cursor prefix and the chosen candidate both be
 // recorded when only one would fit; that selection then commits at once.
 struct t_composition {
-    int32_t highlight;     // index of the highlighted candidate in the whole list
-    bool highlightMoved;   // paging or highlight keys in this key event
+    int32_t highlight;    // index of the highlighted candidate in the whole list
+    bool highlightMoved;  // paging or highlight keys in this key event
     bool cloudInserted;
     char raw[kRawInputMax + 1];
     int32_t rawLength;
     int32_t cursor;
     int32_t selectionCount;
     t_selectionRecord selections[kSelectionMax + 1];
-    int32_t consumed;  // raw position up to which selections used the input
+    int32_t consumed;              // raw position up to which selections used the input
     int32_t segEnds[kSegmentMax];  // relative to consumed
     int32_t segCount;
     int32_t rawLengthAtConversion;

@@ -17,7 +17,8 @@ public:
     // A save prepared on the main thread; it owns its copy of the data.
     using t_job = std::function<void()>;
 
-    explicit t_saveWorker(std::chrono::milliseconds quiet = std::chrono::milliseconds(0)) : m_quiet(quiet) {}
+    explicit t_saveWorker(std::chrono::milliseconds quiet = std::chrono::milliseconds(0))
+        : m_quiet(quiet) {}
     ~t_saveWorker();  // runs the pending job, then joins the thread
     t_saveWorker(const t_saveWorker&) = delete;
     t_saveWorker& operator=(const t_saveWorker&) = delete;

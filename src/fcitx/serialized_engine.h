@@ -31,7 +31,8 @@ public:
         t_lock lock(m_mutex);
         return m_inner->Init(sysDir, usrDir);
     }
-    IVetraCoreResult* Convert(const char* input, uint32_t requestId, uint8_t* cloudAsked, uint8_t mode) override {
+    IVetraCoreResult* Convert(const char* input, uint32_t requestId, uint8_t* cloudAsked,
+                              uint8_t mode) override {
         t_lock lock(m_mutex);
         return m_inner->Convert(input, requestId, cloudAsked, mode);
     }
@@ -127,7 +128,8 @@ public:
         t_lock lock(m_mutex);
         return m_inner->LoadTempUsrDict(secondListPath, listPath);
     }
-    bool MergeUsrExtDictFile(const char* const* files, const uint16_t* subKinds, const uint16_t* kinds, int32_t count) override {
+    bool MergeUsrExtDictFile(const char* const* files, const uint16_t* subKinds,
+                             const uint16_t* kinds, int32_t count) override {
         t_lock lock(m_mutex);
         return m_inner->MergeUsrExtDictFile(files, subKinds, kinds, count);
     }
@@ -163,7 +165,8 @@ public:
         t_lock lock(m_mutex);
         return m_inner->RemoveUsrDict();
     }
-    IVetraCoreQuickInputResult* QueryQuickInput(uint32_t page, uint32_t filter1, uint32_t filter2) override {
+    IVetraCoreQuickInputResult* QueryQuickInput(uint32_t page, uint32_t filter1,
+                                                uint32_t filter2) override {
         t_lock lock(m_mutex);
         return m_inner->QueryQuickInput(page, filter1, filter2);
     }

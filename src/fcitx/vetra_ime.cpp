@@ -90,7 +90,8 @@ void ApplySettings(FcitxVetraPinyin* st) {
 class t_fcitxHost final : public i_imeHost {
 public:
     explicit t_fcitxHost(FcitxInstance* instance)
-        : m_instance(instance), m_input(FcitxInstanceGetInputState(instance)),
+        : m_instance(instance),
+          m_input(FcitxInstanceGetInputState(instance)),
           m_list(FcitxInputStateGetCandidateList(m_input)) {}
     void CommitText(const char* text) override {
         if (FcitxInputContext* ic = FcitxInstanceGetCurrentIC(m_instance))
@@ -136,8 +137,8 @@ void SetRawInput(FcitxInputState* input, const t_composition& s) {
 INPUT_RETURN_VALUE CommitCandidate(void* arg, FcitxCandidateWord* word) {
     auto* st = static_cast<FcitxVetraPinyin*>(arg);
     t_fcitxHost host(st->instance);
-    return INPUT_RETURN_VALUE(
-        st->session.CommitCandidate(word ? static_cast<const t_selectionRecord*>(word->priv) : nullptr, host));
+    return INPUT_RETURN_VALUE(st->session.CommitCandidate(
+        word ? static_cast<const t_selectionRecord*>(word->priv) : nullptr, host));
 }
 
 bool AppendCandidate(FcitxVetraPinyin* st, FcitxCandidateWordList* list, t_selectionRecord* record,
@@ -182,7 +183,8 @@ void FillCandidates(FcitxVetraPinyin* st) {
     const uint8_t mode = s.selectionCount > 0 ? 1 : 0;
     uint8_t cloudAsked = 0;
     if (st->helper) st->helper->SetRequestId(kNoRequest);
-    if (IVetraCoreResult* first = st->engine->Convert(session.Unconsumed(), kNoRequest, &cloudAsked, mode)) {
+    if (IVetraCoreResult* first =
+            st->engine->Convert(session.Unconsumed(), kNoRequest, &cloudAsked, mode)) {
         const bool atEdge = s.cursor == s.rawLength || s.cursor == 0;
         IVetraCoreResultElement* element = atEdge ? first->GetElement(s.highlight) : nullptr;
         session.RebuildSegments(element ? element : first->GetElement(0));
@@ -206,8 +208,10 @@ void FillCandidates(FcitxVetraPinyin* st) {
             IVetraCoreResultElement* e = result->GetElement(i);
             if (!e) continue;
             const char* extra = prefix && i % pageSize == 0 ? prefix->text : "";
-            AppendCandidate(st, list, NewSelectionRecord(prefix ? i + 1 : i, e, e->GetInputLength(), e->GetText()),
-                            e->GetDisplayText(), extra, i == s.highlight);
+            AppendCandidate(
+                st, list,
+                NewSelectionRecord(prefix ? i + 1 : i, e, e->GetInputLength(), e->GetText()),
+                e->GetDisplayText(), extra, i == s.highlight);
         }
         if (st->shown) st->shown->Release();
         st->shown = result;
@@ -224,11 +228,13 @@ void FillCandidates(FcitxVetraPinyin* st) {
                      (session.Settings().shuangpin && strcmp(converted, "U") == 0))) {
             // The letters themselves stand as the one candidate.
             const char* text = strcmp(converted, "v") == 0 ? "〔〕" : converted;
-            AppendCandidate(st, list, NewSelectionRecord(0, nullptr, uint32_t(strlen(converted)), text), text, "",
-                            s.highlight == 0);
+            AppendCandidate(st, list,
+                            NewSelectionRecord(0, nullptr, uint32_t(strlen(converted)), text), text,
+                            "", s.highlight == 0);
         }
     }
-    if (s.highlight < FcitxCandidateWordGetListSize(list)) FcitxCandidateWordSetFocus(list, s.highlight);
+    if (s.highlight < FcitxCandidateWordGetListSize(list))
+        FcitxCandidateWordSetFocus(list, s.highlight);
 
     if (s.cursor == s.rawLength || s.cursor == 0) {
         FcitxCandidateWord* word = FcitxCandidateWordGetByTotalIndex(list, s.highlight);
@@ -242,7 +248,8 @@ void FillCandidates(FcitxVetraPinyin* st) {
         const t_sessionSettings& settings = session.Settings();
         FcitxCandidateWord* word = FcitxCandidateWordGetByTotalIndex(list, s.highlight);
         const auto* record = word ? static_cast<const t_selectionRecord*>(word->priv) : nullptr;
-        if (settings.shuangpin && settings.shuangpinHint && converted[0] != 'U' && record && record->element) {
+        if (settings.shuangpin && settings.shuangpinHint && converted[0] != 'U' && record &&
+            record->element) {
             if (char* pinyin = record->element->GetPinyinText()) {
                 if (strcmp(pinyin, "[]") != 0) {
                     for (int i = 0; i < 3; ++i) preedit += "&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;";
@@ -321,17 +328,24 @@ INPUT_RETURN_VALUE FcitxVetraGetCandWords(void* arg) {
     return st->session.State().rawLength > 0 ? IRV_DISPLAY_CANDWORDS : IRV_CLEAN;
 }
 
-boolean FcitxVetraPhraseTips(void*) { return false; }
+boolean FcitxVetraPhraseTips(void*) {
+    return false;
+}
 void FcitxVetraSave(void*) {}
-INPUT_RETURN_VALUE FcitxVetraKeyBlocker(void*, FcitxKeySym, unsigned int) { return IRV_TO_PROCESS; }
+INPUT_RETURN_VALUE FcitxVetraKeyBlocker(void*, FcitxKeySym, unsigned int) {
+    return IRV_TO_PROCESS;
+}
 void FcitxVetraUpdateSurroundingText(void*) {}
-INPUT_RETURN_VALUE FcitxVetraDoReleaseInput(void*, FcitxKeySym, unsigned int) { return IRV_TO_PROCESS; }
+INPUT_RETURN_VALUE FcitxVetraDoReleaseInput(void*, FcitxKeySym, unsigned int) {
+    return IRV_TO_PROCESS;
+}
 
 void FcitxVetraReloadConfig(void* arg) {
     auto* st = static_cast<FcitxVetraPinyin*>(arg);
     // Saves asked for by learning land before the reload's own.
     st->saver->Drain();
-    ReloadFrontSettings(*st->engine, GetSettingsIniPath(), SyncFifoPath(), &st->settings, &st->hotkey);
+    ReloadFrontSettings(*st->engine, GetSettingsIniPath(), SyncFifoPath(), &st->settings,
+                        &st->hotkey);
     ApplySettings(st);
 }
 
@@ -407,7 +421,8 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     const char* sysDir = dataOverride && *dataOverride ? dataOverride : kSystemDataDir;
     const std::string usrDir = HomePath(".config");
     if (usrDir.empty() || !st->engine->Init(sysDir, usrDir.c_str())) {
-        FcitxLog(ERROR, "load dict fail, <sys path>: %s, <usr path>: %s.\n", sysDir, usrDir.c_str());
+        FcitxLog(ERROR, "load dict fail, <sys path>: %s, <usr path>: %s.\n", sysDir,
+                 usrDir.c_str());
         return nullptr;
     }
     st->helper = std::make_unique<n_cloud::CVetraCoreCloudHelperDummy>();
@@ -432,8 +447,9 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     iface.UpdateSurroundingText = FcitxVetraUpdateSurroundingText;
     iface.DoReleaseInput = FcitxVetraDoReleaseInput;
     iface.OnClose = FcitxVetraOnClose;
-    FcitxInstanceRegisterIMv2(instance, st.get(), kImeUniqueName, dgettext(kTextDomain, "Vetra Pinyin"),
-                              "vetrapinyin", iface, 5, "zh_CN");
+    FcitxInstanceRegisterIMv2(instance, st.get(), kImeUniqueName,
+                              dgettext(kTextDomain, "Vetra Pinyin"), "vetrapinyin", iface, 5,
+                              "zh_CN");
     RegisterSwitchHotkey(instance, &st->hotkey, ini);
     LaunchPanelWatchdog();
     st->dbus = std::make_unique<t_vetraDBusService>(instance, st->engine);
@@ -459,5 +475,6 @@ void FcitxVetraPinyinDestroy(void* arg) {
 
 extern "C" {
 FCITX_EXPORT_API int ABI_VERSION = FCITX_ABI_VERSION;
-FCITX_EXPORT_API FcitxIMClass ime = {n_fcitx::FcitxVetraPinyinCreate, n_fcitx::FcitxVetraPinyinDestroy};
+FCITX_EXPORT_API FcitxIMClass ime = {n_fcitx::FcitxVetraPinyinCreate,
+                                     n_fcitx::FcitxVetraPinyinDestroy};
 }

@@ -32,6 +32,11 @@ vetra_e2e(ImePagingMovesTheHighlight
   RUN ${ime_run}
   DRIVE ${typing} type ni key = key - cands expect-first 你 key space expect-commit 你
         type ni key = cands key space expect-commit-cand 1)
+# With the arrows not taken as page keys (fcitx's default takes them), Down
+# and Up move the highlight one candidate.
+vetra_e2e(ImeDownMovesTheHighlight
+  RUN ${ime_run} --home-file .config/fcitx/config "${files}/fcitx_config_arrows_not_paging"
+  DRIVE ${typing} type ni cands key Down key Down key Up key space expect-commit-cand 2)
 # BackSpace right after a selection takes the selection back, not a letter.
 vetra_e2e(ImeBackSpaceUndoesASelection
   RUN ${ime_run} --expect-log "UpdateClientSideUI\t[^\t]+\t\"\"\t\"\"\t\"你hao\""

@@ -14,12 +14,15 @@ namespace fakes {
 
 class t_element : public IVetraCoreResultElement {
 public:
-    t_element(std::string text, std::vector<int> ends) : m_text(std::move(text)), m_ends(std::move(ends)) {}
+    t_element(std::string text, std::vector<int> ends)
+        : m_text(std::move(text)), m_ends(std::move(ends)) {}
     int32_t AddRef() override { return ++refs; }
     int32_t Release() override { return --refs; }  // owned by the test
     const char* GetText() const override { return m_text.c_str(); }
     uint32_t GetLength() const override { return uint32_t(m_ends.size()); }
-    uint32_t GetInputLength() const override { return m_ends.empty() ? 0 : uint32_t(m_ends.back()); }
+    uint32_t GetInputLength() const override {
+        return m_ends.empty() ? 0 : uint32_t(m_ends.back());
+    }
     uint32_t GetInputEndCount() const override { return uint32_t(m_ends.size()); }
     int32_t GetInputEnd(int32_t i) const override {
         return i >= 0 && size_t(i) < m_ends.size() ? m_ends[size_t(i)] : -1;
@@ -120,7 +123,8 @@ public:
     bool NeedFullUsrDictUpload() override { return false; }
     bool DropEmptyUsrExtDict() override { return false; }
     bool LoadTempUsrDict(const char*, const char*) override { return false; }
-    bool MergeUsrExtDictFile(const char* const*, const uint16_t*, const uint16_t*, int32_t) override {
+    bool MergeUsrExtDictFile(const char* const*, const uint16_t*, const uint16_t*,
+                             int32_t) override {
         return false;
     }
     int32_t PrepareUsrDictUpload(char*, char*, uint32_t) override { return 0; }
@@ -131,7 +135,9 @@ public:
     bool RestoreUsrDict(const char*) override { return false; }
     bool BackupUsrDict(const char*, uint32_t*) override { return false; }
     bool RemoveUsrDict() override { return false; }
-    IVetraCoreQuickInputResult* QueryQuickInput(uint32_t, uint32_t, uint32_t) override { return nullptr; }
+    IVetraCoreQuickInputResult* QueryQuickInput(uint32_t, uint32_t, uint32_t) override {
+        return nullptr;
+    }
 
     std::vector<std::string> learned, english;
     int saves = 0;
