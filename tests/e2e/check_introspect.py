@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 # Checks the "/vetrapy" object's introspection answer in a driver log: the
-# document equals the expected file, parses as XML, and declares each method
-# with its arguments as a settings tool calls them.
-#   check_introspect.py EXPECTED.xml DRIVE-LOG HOME
+# document parses as XML under the introspection DOCTYPE and declares exactly
+# the methods a settings tool calls, with their arguments in order.
+#   check_introspect.py DRIVE-LOG HOME
 import json
 import sys
 import xml.dom.minidom
@@ -19,20 +19,19 @@ METHODS = {
 
 
 def main():
-    expected_path, log_path = sys.argv[1], sys.argv[2]
+    log_path = sys.argv[1]
     replies = [line.rstrip("\n").split("\t", 1)[1] for line in open(log_path, encoding="utf-8")
                if line.startswith("REPLY\t")]
     if len(replies) != 1:
         sys.exit(f"expected one REPLY line, found {len(replies)}")
-    document = json.loads(replies[0])
-    if document != open(expected_path, encoding="utf-8").read():
-        sys.exit("the introspection document differs from " + expected_path)
-    dom = xml.dom.minidom.parseString(document)
+    dom = xml.dom.minidom.parseString(json.loads(replies[0]))
     node = dom.documentElement
     if node.tagName != "node" or node.getAttribute("name") != "/vetrapy":
         sys.exit("the root is not the node /vetrapy")
-    if "-//freedesktop//DTD D-BUS Object Introspection 1.0//EN" not in (dom.doctype.publicId if dom.doctype else ""):
-        sys.exit("the DOCTYPE is not the introspection DTD")
+    doctype = (dom.doctype.publicId, dom.doctype.systemId) if dom.doctype else None
+    if doctype != ("-//freedesktop//DTD D-BUS Object Introspection 1.0//EN",
+                   "http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd"):
+        sys.exit(f"the DOCTYPE is not the introspection DTD: {doctype}")
     found = {}
     for iface in node.getElementsByTagName("interface"):
         for method in iface.getElementsByTagName("method"):
