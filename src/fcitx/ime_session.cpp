@@ -50,9 +50,24 @@ void FillSelectionRecord(t_selectionRecord* record, int32_t tag, IVetraCoreResul
 
 t_selectionRecord* NewSelectionRecord(int32_t tag, IVetraCoreResultElement* element,
                                       uint32_t coveredInput, const char* text) {
-    auto* record = static_cast<t_selectionRecord*>(calloc(1, sizeof(t_selectionRecord)));
-    if (record) FillSelectionRecord(record, tag, element, coveredInput, text);
+    const size_t length = text ? strlen(text) : 0;
+    const size_t kept = Utf8PrefixBelow(text, length, kSelectionTextRoom);
+    auto* record = static_cast<t_selectionRecord*>(calloc(1, kSelectionHeaderBytes + kept + 1));
+    if (!record) return nullptr;
+    record->tag = tag;
+    record->element = element;
+    record->coveredInput = coveredInput;
+    record->textBytes = uint32_t(kept);
+    if (kept) memcpy(reinterpret_cast<char*>(record) + kSelectionHeaderBytes, text, kept);
     return record;
+}
+
+void CopySelectionRecord(t_selectionRecord* to, const t_selectionRecord& from) {
+    const size_t bytes = std::min<size_t>(from.textBytes, kSelectionTextRoom - 1);
+    memcpy(to, &from, kSelectionHeaderBytes);
+    memcpy(to->text, reinterpret_cast<const char*>(&from) + kSelectionHeaderBytes, bytes);
+    to->text[bytes] = '\0';
+    to->textBytes = uint32_t(bytes);
 }
 
 t_imeSession::t_imeSession()
@@ -363,7 +378,7 @@ void t_imeSession::Defer(IVetraCoreResultElement* element) {
 void t_imeSession::PushSelection(const t_selectionRecord& record) {
     t_composition& s = *m_comp;
     if (s.selectionCount > kSelectionMax) return;  // the spare slot is in use: never past it
-    s.selections[s.selectionCount++] = record;
+    CopySelectionRecord(&s.selections[s.selectionCount++], record);
     Defer(record.element);
 }
 

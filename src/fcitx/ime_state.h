@@ -30,13 +30,19 @@ struct t_selectionRecord {
 static_assert(sizeof(t_selectionRecord) == kSelectionRecordBytes);
 inline constexpr size_t kSelectionTextRoom = sizeof(t_selectionRecord::text);
 
-// Fills a record; a text longer than the room is cut at the last whole
-// character that fits.
+inline constexpr size_t kSelectionHeaderBytes = offsetof(t_selectionRecord, text);
+
+// Fills a whole record; a text longer than the room is cut at the last
+// whole character that fits.
 void FillSelectionRecord(t_selectionRecord* record, int32_t tag, IVetraCoreResultElement* element,
                          uint32_t coveredInput, const char* text);
-// A new zeroed record (malloc) filled as above; null when memory runs out.
+// A candidate's record: a zeroed malloc block filled as above but only as
+// long as its text needs (a page of 2600 full blocks would cost a
+// keystroke several milliseconds of zeroing). Null when memory runs out.
 t_selectionRecord* NewSelectionRecord(int32_t tag, IVetraCoreResultElement* element,
                                       uint32_t coveredInput, const char* text);
+// Copies a record of either kind into a whole one: the header and the text.
+void CopySelectionRecord(t_selectionRecord* to, const t_selectionRecord& from);
 
 // The five switches of the front end's settings file.
 struct t_sessionSettings {
