@@ -26,6 +26,7 @@
 #include "src/engine/engine_iface.h"
 #include "src/fcitx/addon_paths.h"
 #include "src/fcitx/cloud_road.h"
+#include "src/fcitx/dbus_service.h"
 #include "src/fcitx/front_settings.h"
 #include "src/fcitx/ime_session.h"
 #include "src/fcitx/ime_text.h"
@@ -72,6 +73,7 @@ struct FcitxVetraPinyin {
     t_imeSession session;
     std::unique_ptr<t_workerSaver> saver;
     IVetraCoreResult* shown = nullptr;  // the result the candidates refer to
+    std::unique_ptr<t_vetraDBusService> dbus;  // last: unregistered first when the state goes
 };
 
 FcitxVetraPinyin* g_state = nullptr;
@@ -456,6 +458,7 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
                               "zh_CN");
     RegisterSwitchHotkey(instance, &st->hotkey, ini);
     LaunchPanelWatchdog();
+    st->dbus = std::make_unique<t_vetraDBusService>(instance, st->engine);
     g_state = st.get();
     FcitxInputState* input = FcitxInstanceGetInputState(instance);
     CloudRoad().Attach({instance, FcitxInputStateGetCandidateList(input), st->helper.get(),

@@ -36,6 +36,8 @@
  *                        one character, or 0xHEX; modifiers as prefixes: ctrl+ shift+ alt+ super+
  *   call DEST PATH IFACE METHOD [ARG...]   any method call; ARG is s:TEXT, i:N, u:N or b:0/1;
  *                        prints "REPLY <args>" or "ERROR <name> <text>"
+ *   expect-error NAME    the next call must answer the error NAME (a reply or another
+ *                        error, a timeout's NoReply included, fails)
  *   sleep MS | hold MS   collect signals for MS milliseconds (hold: until SIGTERM when MS is 0)
  *   cands                print the last candidate list seen: "CANDS <n> \"c1\" \"c2\" ..."
  *   expect-commit TEXT   the text committed since the previous expect-commit must equal TEXT
@@ -89,6 +91,8 @@ static int failures;
 static int want_signals = 1;
 static int hang_owner;
 static int panel_mask = -1;      /* -1: candidates are plain text */
+static const char *expected_error; /* set by expect-error for the next call */
+static const char *last_error;     /* name of the last error reply call() printed */
 
 /* what was seen */
 static char *committed;          /* commits since the last expect-commit */
@@ -454,6 +458,8 @@ static DBusMessage *call(DBusMessage *m)
         const char *text = "";
         dbus_message_get_args(r, NULL, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
         printf("ERROR\t%s\t", dbus_message_get_error_name(r));
+        free((void *)last_error);
+        last_error = strdup(dbus_message_get_error_name(r));
         put_json_string(stdout, text);
         putchar('\n');
         dbus_message_unref(r);
@@ -808,6 +814,9 @@ int main(int argc, char **argv)
                     dbus_message_iter_append_basic(&it, DBUS_TYPE_BOOLEAN, &v);
                 }
             }
+            const int failures_before = failures;
+            free((void *)last_error);
+            last_error = NULL;
             DBusMessage *r = call(m);
             if (r) {
                 printf("REPLY");
@@ -815,6 +824,19 @@ int main(int argc, char **argv)
                 putchar('\n');
                 dbus_message_unref(r);
             }
+            if (expected_error) {
+                failures = failures_before;
+                if (last_error && strcmp(last_error, expected_error) == 0) {
+                    printf("OK\terror\t%s\n", expected_error);
+                } else {
+                    printf("FAIL\texpected the error %s\n", expected_error);
+                    failures++;
+                }
+                expected_error = NULL;
+            }
+        } else if (strcmp(cmd, "expect-error") == 0 && need(i, argc, 1, cmd)) {
+            expected_error = argv[++i];
+            continue;
         } else if ((strcmp(cmd, "sleep") == 0 || strcmp(cmd, "hold") == 0) && need(i, argc, 1, cmd)) {
             int ms = atoi(argv[++i]);
             if (ms <= 0) {

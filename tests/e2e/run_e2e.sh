@@ -34,9 +34,11 @@
 #   --expect-nonempty REL    $HOME/REL exists and is not empty
 #   --expect-watchdog N      the stub watchdog started N times
 #   --expect-fifo-signalled  the FIFO reader was released
+#   --check CMD              CMD DRIVE-LOG HOME exits 0 (CMD is split on spaces)
 # "--restart" among the driver commands stops fcitx with Exit and starts it
 # again on the same HOME; "--kill-restart" kills it instead (no Destroy runs:
-# only what was saved while it ran survives). Exit status 0 when the driver and every check pass.
+# only what was saved while it ran survives). "@HOME@" in a driver command
+# stands for that HOME. Exit status 0 when the driver and every check pass.
 set -uo pipefail
 
 drive= im=vetrapinyin page_size=5 hang=0 watchdog=0 fifo_reader=0 keep=0 preload= server=
@@ -60,8 +62,9 @@ while [ $# -gt 0 ]; do
             checks+=("$1" "$2"); shift 2 ;;
         --expect-file) checks+=("$1" "$2|$3"); shift 3 ;;
         --expect-fifo-signalled) checks+=("$1" ""); shift ;;
+        --check) checks+=("$1" "$2"); shift 2 ;;
         --) shift; driver_cmds=("$@"); break ;;
-        -h|--help) sed -n '2,35p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,37p' "$0"; exit 0 ;;
         *) echo "run_e2e.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -227,7 +230,7 @@ for arg in "${driver_cmds[@]+"${driver_cmds[@]}"}" --restart; do
         [ ${#phase[@]} -gt 0 ] && run_phase "$arg"
         phase=()
     else
-        phase+=("$arg")
+        phase+=("${arg//@HOME@/$home}")
     fi
 done
 # the fifo reader needs a moment to note its release
@@ -256,6 +259,7 @@ for ((k=0; k<${#checks[@]}; k+=2)); do
             [ "$n" = "$arg" ] && report OK "watchdog started $n" || report FAIL "watchdog started $n, not $arg" ;;
         --expect-fifo-signalled)
             [ -e "$work/fifo.released" ] && report OK "fifo signalled" || report FAIL "fifo reader still waiting" ;;
+        --check) $arg "$work/drive.log" "$home" >>"$work/drive.log" 2>&1 && report OK "check $arg" || report FAIL "check $arg" ;;
     esac
 done
 if [ -n "$preload" ] && grep -qE 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$work/fcitx.log"; then

@@ -1,0 +1,40 @@
+# End-to-end cases of the "/vetrapy" D-Bus object: a settings tool's calls
+# through the driver's `call`, and what they do to the learned words. They
+# need the input method running, hence the built data (ime_cases.cmake).
+if(NOT DEFINED ime_run)
+  return()
+endif()
+set(vetrapy call org.fcitx.Fcitx-0 /vetrapy org.fcitx.Fcitx.VetraPY)
+# 泥 chosen for "ni" is the learned word; 你 comes first without it.
+set(learn_ni ${typing} type ni cands choose 泥 expect-commit 泥 type ni cands expect-first 泥 key Escape)
+
+# The introspection document parses as XML and declares the object's methods.
+vetra_e2e(DBusIntrospect
+  RUN ${ime_run} --check "${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/check_introspect.py"
+  DRIVE ${typing} call org.fcitx.Fcitx-0 /vetrapy org.freedesktop.DBus.Introspectable Introspect)
+# A backup holds the learned word: after a removal (which lasts over a
+# restart) restoring the backup brings it back, also over a restart.
+vetra_e2e(DBusBackupRemoveRestore
+  RUN ${ime_run} --expect-log "^REPLY\ttrue\t1$" --expect-log "^REPLY\ttrue$" --expect-nonempty b.bin
+  DRIVE ${learn_ni} ${vetrapy} UsrDictBackup s:@HOME@/b.bin ${vetrapy} UsrDictRemove
+        type ni cands expect-first 你 key Escape
+        --restart ${again} type ni cands expect-first 你 key Escape ${vetrapy} UsrDictRestore s:@HOME@/b.bin
+        type ni cands expect-first 泥 key Escape --restart ${again} type ni cands expect-first 泥)
+# Importing the backup into the emptied dictionary counts its word.
+vetra_e2e(DBusImportCountsWords
+  RUN ${ime_run} --expect-log "^REPLY\ttrue\t1$"
+  DRIVE ${learn_ni} ${vetrapy} UsrDictBackup s:@HOME@/b.bin ${vetrapy} UsrDictRemove
+        ${vetrapy} UsrDictImport s:@HOME@/b.bin type ni cands expect-first 泥)
+# Calls a settings tool could get wrong: a method without its file name and an
+# unknown method get errors at once; an empty name and one too long for the
+# kernel get false, with nothing written. fcitx keeps answering keys.
+string(REPEAT a 1100 long_name)
+vetra_e2e(DBusBadCallsAnswered
+  RUN ${ime_run}
+      --expect-log "^ERROR\torg.freedesktop.DBus.Error.UnknownMethod\t\"No such method with signature \\(\\)\"$"
+      --expect-log "^REPLY\tfalse\t0$" --expect-log "^REPLY\tfalse$"
+  DRIVE ${typing}
+        expect-error org.freedesktop.DBus.Error.UnknownMethod ${vetrapy} UsrDictImport
+        expect-error org.freedesktop.DBus.Error.UnknownMethod ${vetrapy} UsrDictFrobnicate
+        ${vetrapy} UsrDictBackup s:@HOME@/${long_name} ${vetrapy} UsrDictRestore s:
+        type ni cands expect-first 你)
