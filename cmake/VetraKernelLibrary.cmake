@@ -40,22 +40,26 @@ target_compile_definitions(vetra-convert PRIVATE
   "VETRA_CLI_INSTALLED_DATA=\"share/fcitx-vetrapinyin/VetraInput\"")
 set_target_properties(vetra-convert PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
 
+# Everything of the library and the converter is the "kernel" component: a
+# plain install has it, the Debian package of the input method leaves it out
+# (the addon carries its own copy of the kernel).
 install(TARGETS vetra_kernel EXPORT VetraKernelTargets
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT kernel
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(TARGETS vetra-convert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES "${PROJECT_SOURCE_DIR}/include/vetra/vetra_kernel.h" DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vetra)
+install(TARGETS vetra-convert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT kernel)
+install(FILES "${PROJECT_SOURCE_DIR}/include/vetra/vetra_kernel.h" DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vetra
+        COMPONENT kernel)
 set(VETRA_KERNEL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/VetraKernel)
-install(EXPORT VetraKernelTargets NAMESPACE Vetra:: DESTINATION ${VETRA_KERNEL_CMAKE_DIR})
+install(EXPORT VetraKernelTargets NAMESPACE Vetra:: DESTINATION ${VETRA_KERNEL_CMAKE_DIR} COMPONENT kernel)
 configure_package_config_file("${PROJECT_SOURCE_DIR}/cmake/VetraKernelConfig.cmake.in"
                               "${PROJECT_BINARY_DIR}/VetraKernelConfig.cmake"
                               INSTALL_DESTINATION ${VETRA_KERNEL_CMAKE_DIR})
 write_basic_package_version_file("${PROJECT_BINARY_DIR}/VetraKernelConfigVersion.cmake"
                                  COMPATIBILITY SameMinorVersion)
 install(FILES "${PROJECT_BINARY_DIR}/VetraKernelConfig.cmake" "${PROJECT_BINARY_DIR}/VetraKernelConfigVersion.cmake"
-        DESTINATION ${VETRA_KERNEL_CMAKE_DIR})
+        DESTINATION ${VETRA_KERNEL_CMAKE_DIR} COMPONENT kernel)
 # The .pc file finds its prefix from where it lies, so a moved tree works.
 file(RELATIVE_PATH VETRA_PC_TO_PREFIX "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
 string(REGEX REPLACE "/$" "" VETRA_PC_TO_PREFIX "${VETRA_PC_TO_PREFIX}")
 configure_file("${PROJECT_SOURCE_DIR}/cmake/vetra-kernel.pc.in" "${PROJECT_BINARY_DIR}/vetra-kernel.pc" @ONLY)
-install(FILES "${PROJECT_BINARY_DIR}/vetra-kernel.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES "${PROJECT_BINARY_DIR}/vetra-kernel.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT kernel)

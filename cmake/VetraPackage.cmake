@@ -23,6 +23,11 @@ add_custom_target(vetra_changelog ALL DEPENDS "${changelog_gz}")
 install(FILES "${changelog_gz}" DESTINATION "${doc_dir}")
 
 set(CPACK_GENERATOR DEB)
+# One package of every component but the kernel library's (see
+# VetraKernelLibrary.cmake).
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_COMPONENTS_ALL Unspecified)
 set(CPACK_PACKAGE_NAME fcitx-vetrapinyin)
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "Vetra Pinyin developers <vetra-pinyin@example.org>")
