@@ -3,7 +3,7 @@
 # log is shown only when something fails).
 
 VETRA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-VETRA_JOBS=$(nproc 2>/dev/null || echo 2)
+VETRA_JOBS=${VETRA_JOBS:-$(nproc 2>/dev/null || echo 2)}
 # One download cache and one data build serve every script and build
 # directory of the checkout; the other build directories test and run on
 # the files of build/data.

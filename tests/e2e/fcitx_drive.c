@@ -55,6 +55,8 @@
  *                        expect-no-cloud)
  *   cpu-idle MS MAX      fcitx's CPU time (user + system, from /proc) over the next MS
  *                        milliseconds is at most MAX milliseconds  -> "CPU <ms> <MS>"
+ *   note TEXT            print "NOTE <text>" (marks where a step begins for a reader
+ *                        of the output, e.g. scripts/demo)
  *
  * Output: one event per line, fields separated by TAB, texts as JSON strings:
  *   SIGNAL <interface> <member> <path> <arg>...      every signal of the fcitx IC, IM and kimpanel
@@ -845,6 +847,11 @@ int main(int argc, char **argv)
             } else {
                 collect(ms, ms);
             }
+            continue;
+        } else if (strcmp(cmd, "note") == 0 && need(i, argc, 1, cmd)) {
+            printf("NOTE\t");
+            put_json_string(stdout, argv[++i]);
+            putchar('\n');
             continue;
         } else if (strcmp(cmd, "cands") == 0) {
             for (int k = 0; k < n_shown; k++)
