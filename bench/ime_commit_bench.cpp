@@ -2,6 +2,10 @@
 // user dictionary of 100,000 words: the input method's learning with the
 // save handed to the save worker, against the save done in the commit.
 // Commits come at typing pace (one per 150 ms). Goal: under 5 ms.
+// BM_SaveLockHeld*: the time one save holds the engine lock (which every
+// keystroke takes) over a managed user dictionary of 100,000 words: the
+// whole save under the lock, against the save in steps (copy and finish
+// under the lock, the write without it). Goal: a few ms.
 #include <benchmark/benchmark.h>
 
 #include <stdlib.h>
@@ -9,11 +13,17 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
+#include "kernel/runtime/dict_manager.h"
+#include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/lstr.h"
+#include "kernel/runtime/singleton.h"
+#include "kernel/runtime/version_manager.h"
 #include "kernel/userdict/usr_dict_v3.h"
 #include "src/fcitx/save_worker.h"
 #include "src/fcitx/serialized_engine.h"
@@ -125,6 +135,99 @@ void BM_CommitSaveOnWorker(benchmark::State& state) {
 void BM_CommitSaveInCommit(benchmark::State& state) {
     RunCommits(state, false);
 }
+// A user dictionary held by a dictionary manager, saved whole or in steps;
+// the time spent in the calls the serialized engine makes under its lock
+// is summed.
+class t_managedEngine : public fakes::t_engine, public IVetraSplitSave {
+public:
+    t_managedEngine(int words, const std::string& dir) {
+        const std::wstring wide(dir.begin(), dir.end());
+        setenv("HOME", dir.c_str(), 1);
+        SetConfiguredUserDir(wide.c_str());
+        SetConfiguredSysDir(wide.c_str());
+        SetConfiguredDictDir4(wide.c_str());
+        t_singleton<t_versionManager>::Get().Init();
+        {
+            t_usrDictV3Core seed;
+            seed.CreateEmpty(ComputeCapacity(uint32_t(words), kUsrMaxCapacity));
+            for (int i = 0; i < words; ++i) seed.LearnWord(ReadingOf(i).get(), WordOf(i).get(), 0);
+            seed.SaveToFile((wide + L"/" + kUsrDictFileName).c_str(), 1);
+        }
+        m_ok = m_manager.Init() &&
+               m_manager.Register(L"UsrDict", &m_dict, kLoadPhase1, kStorageReserved, kDirUser, kUsrDictFileName,
+                                  0, kVersionMaskDict) &&
+               m_manager.LoadDict(L"UsrDict");
+        m_words = words;
+    }
+    bool Ok() const { return m_ok; }
+    bool LearnWord(IVetraCoreWordBuffer*) override {
+        const int k = (m_next++ * 7919) % m_words;
+        return m_dict.LearnWord(ReadingOf(k).get(), WordOf(k).get(), 0) != 0;
+    }
+    bool SaveDicts() override {
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = m_manager.SaveAll();
+        m_held += std::chrono::steady_clock::now() - start;
+        return ok;
+    }
+    std::unique_ptr<t_dictSaveSnapshot> TakeSaveSnapshot() override {
+        const auto start = std::chrono::steady_clock::now();
+        auto snapshot = m_manager.TakeSaveSnapshot();
+        m_held += std::chrono::steady_clock::now() - start;
+        m_copied = snapshot ? snapshot->CopiedBytes() : 0;
+        return snapshot;
+    }
+    bool FinishSave(t_dictSaveSnapshot& snapshot) override {
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = m_manager.FinishSave(snapshot);
+        m_held += std::chrono::steady_clock::now() - start;
+        return ok;
+    }
+    std::chrono::duration<double> TakeHeld() { return std::exchange(m_held, {}); }
+    size_t Copied() const { return m_copied; }
+
+private:
+    t_dictManager m_manager;
+    t_usrDictV3Core m_dict;
+    bool m_ok = false;
+    int m_words = 0;
+    int m_next = 0;
+    size_t m_copied = 0;
+    std::chrono::duration<double> m_held{};
+};
+
+void RunSaves(benchmark::State& state, bool inSteps) {
+    char dirTemplate[] = "/tmp/vetra_save_bench_XXXXXX";
+    if (!mkdtemp(dirTemplate)) {
+        state.SkipWithError("no temporary directory");
+        return;
+    }
+    const std::string dir = dirTemplate;
+    const char* home = getenv("HOME");
+    const std::string previousHome = home ? home : "";
+    {
+        t_managedEngine inner(int(state.range(0)), dir);
+        n_fcitx::t_serializedEngine engine(&inner, &inner);
+        if (!inner.Ok()) state.SkipWithError("the dictionary did not attach");
+        for (auto _ : state) {
+            if (!inner.Ok()) break;
+            inner.LearnWord(nullptr);
+            const bool saved = inSteps ? engine.SaveDictsInSteps() : engine.SaveDicts();
+            if (!saved) state.SkipWithError("save failed");
+            state.SetIterationTime(inner.TakeHeld().count());
+        }
+        state.counters["copied_MB"] = double(inner.Copied()) / (1 << 20);
+    }
+    if (home) setenv("HOME", previousHome.c_str(), 1);
+    std::error_code error;
+    std::filesystem::remove_all(dir, error);
+}
+
+void BM_SaveLockHeldWhole(benchmark::State& state) { RunSaves(state, false); }
+void BM_SaveLockHeldInSteps(benchmark::State& state) { RunSaves(state, true); }
+BENCHMARK(BM_SaveLockHeldWhole)->Arg(100000)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveLockHeldInSteps)->Arg(100000)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 BENCHMARK(BM_CommitSaveOnWorker)
     ->Arg(100000)
     ->Iterations(20)

@@ -160,9 +160,20 @@ bool t_dictStorageBase::ReplayChanges() {
         pos += 4 + size_t(n);
     }
     m_changes.swap(kept);
+    ++m_changeEpoch;
     m_replaying = false;
     return allApplied;
 }
+
+void t_dictStorageBase::ForgetChangesUpTo(const t_changeMark& mark) {
+    if (mark.epoch != m_changeEpoch || mark.bytes > m_changes.size()) return;
+    m_changes.erase(m_changes.begin(), m_changes.begin() + std::ptrdiff_t(mark.bytes));
+    ++m_changeEpoch;
+}
+
+bool t_dictStorageBase::PrepareImageCopy(uint32_t*) const { return false; }
+bool t_dictStorageBase::WriteImageCopy(const void*, int32_t, const wchar_t*) const { return false; }
+void t_dictStorageBase::OnImageCopyWritten(uint32_t) {}
 
 bool t_dictStorageBase::ApplyChange(t_changeReader&) { return false; }
 

@@ -133,11 +133,43 @@ public:
     // Applies every recorded change to the attached image, in order; a
     // change the image refuses is dropped. False when one was refused.
     bool ReplayChanges();
-    void ForgetChanges() { m_changes.clear(); }
+    void ForgetChanges() {
+        m_changes.clear();
+        ++m_changeEpoch;
+    }
     // Hands the recorded changes over (the store keeps none), and takes such
     // a list back; a reset sets them aside and restores them when it fails.
-    std::vector<uint8_t> TakeChanges() { return std::exchange(m_changes, {}); }
-    void RestoreChanges(std::vector<uint8_t> changes) { m_changes = std::move(changes); }
+    std::vector<uint8_t> TakeChanges() {
+        ++m_changeEpoch;
+        return std::exchange(m_changes, {});
+    }
+    void RestoreChanges(std::vector<uint8_t> changes) {
+        m_changes = std::move(changes);
+        ++m_changeEpoch;
+    }
+    // The changes recorded so far, for a save that writes a copy of the
+    // image and forgets them only once the copy is the file: changes made
+    // meanwhile stay. A mark goes stale once the list was forgotten, taken
+    // or replayed since.
+    struct t_changeMark {
+        uint64_t epoch = 0;
+        size_t bytes = 0;
+    };
+    t_changeMark MarkChanges() const { return {m_changeEpoch, m_changes.size()}; }
+    // Forgets the changes up to the mark; a stale mark forgets nothing.
+    void ForgetChangesUpTo(const t_changeMark& mark);
+
+    // Saving from a copy of the image (storage kind 4), so that the write
+    // runs without the kernel's locks. Under the manager's locks as the copy
+    // is taken: false when this dictionary cannot write from a copy (it is
+    // then saved the usual way); *state is handed to OnImageCopyWritten.
+    virtual bool PrepareImageCopy(uint32_t* state) const;
+    // Any thread, no kernel lock: writes the file at path from the copy
+    // (as OnFileWritten would from the image), touching nothing of the live
+    // dictionary. True only when the file was written.
+    virtual bool WriteImageCopy(const void* image, int32_t size, const wchar_t* path) const;
+    // Under the manager's locks once the copy is the file.
+    virtual void OnImageCopyWritten(uint32_t state);
 
     // Manager only.
     void SetEntry(t_dictEntry* entry) { m_entry = entry; }
@@ -192,6 +224,7 @@ private:
     t_dictEntry* m_entry = nullptr;  // owned by the manager
     // Records one after another, each as a u32 byte count and its bytes.
     std::vector<uint8_t> m_changes;
+    uint64_t m_changeEpoch = 0;  // raised whenever the list is cut or replaced
     bool m_replaying = false;
 };
 

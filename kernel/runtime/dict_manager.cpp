@@ -266,6 +266,22 @@ void RemoveAbandonedTemps(const t_dictEntry* entry, const t_pathName& path, cons
     });
 }
 
+// Guards the entries' disk stamps: the update-check hook reads them under
+// the local lock only, while a re-attach writes them under the global one.
+std::mutex g_stampLock;
+
+t_fileStamp StampOf(const t_pathName& path) {
+    t_fileStamp stamp;
+    struct stat st;
+    if (!StatQuiet(path, &st) || !S_ISREG(st.st_mode)) return stamp;
+    stamp.present = true;
+    stamp.device = uint64_t(st.st_dev);
+    stamp.inode = uint64_t(st.st_ino);
+    stamp.size = int64_t(st.st_size);
+    stamp.modifiedNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return stamp;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -499,6 +515,157 @@ bool t_dictManager::SaveAll() {
     for (t_dictEntry* entry : m_entries)
         if (const int r = FlushEntryImpl(entry); r == kFlushWriteFailed || r == kFlushRefused)
             failed = true;
+    m_lastError = failed ? kDictErrWrite : nullptr;
+    return !failed;
+}
+
+// ---------------------------------------------------------------------------
+// Saving in steps.
+
+std::unique_ptr<t_dictSaveSnapshot> t_dictManager::TakeSaveSnapshot() {
+    if (!CallReady()) return nullptr;
+    std::unique_ptr<t_dictSaveSnapshot> snapshot(new t_dictSaveSnapshot(this));
+    t_recursiveLock::t_locker guard(m_localLock);
+    for (t_dictEntry* entry : m_entries)
+        if (const int r = CopyEntry(entry, *snapshot); r == kFlushWriteFailed || r == kFlushRefused)
+            snapshot->m_failed = true;
+    return snapshot;
+}
+
+int t_dictManager::CopyEntry(t_dictEntry* entry, t_dictSaveSnapshot& snapshot) {
+    if (!entry || !entry->dict || !entry->dict->IsReady()) return kFlushSkipped;
+    if (entry->name == L"AbbrUsrDict" || entry->name == L"ExtDict") return kFlushSkipped;
+    if (!SharesFile(entry)) return FlushEntryImpl(entry);
+    t_processLock::t_locker global(m_globalLock);
+    t_pathName path;
+    BuildEntryPath(entry, path);
+    t_managedShareMemory& block = entry->block;
+    if (!block.IsValid() || path.IsEmpty()) return FlushEntryImpl(entry);
+    RemoveAbandonedTemps(entry, path, m_globalLock);
+    // A file another process saved is taken up now, as a flush would.
+    if (FileReplaced(entry, path) && !RebaseEntry(entry)) return kFlushWriteFailed;
+    if (!block.IsValid()) return kFlushWriteFailed;
+    t_dictStorageBase* dict = entry->dict;
+    t_dictSaveSnapshot::t_job job;
+    int32_t size = block.GetDataSize();
+    if (entry->storageKind == kStorageMemCopy) {
+        if (entry->reserved > uint32_t(size)) return kFlushWriteFailed;
+        size -= int32_t(entry->reserved);
+    } else if (!dict->PrepareImageCopy(&job.dictState)) {
+        return FlushEntryImpl(entry);
+    }
+    job.entry = entry;
+    job.dict = dict;
+    job.storageKind = entry->storageKind;
+    job.path = path;
+    const auto* data = static_cast<const uint8_t*>(block.GetData());
+    job.image.assign(data, data + size);
+    job.changes = dict->MarkChanges();
+    {
+        std::lock_guard<std::mutex> stamps(g_stampLock);
+        job.base = entry->diskStamp;
+    }
+    snapshot.m_jobs.push_back(std::move(job));
+    return kFlushDone;
+}
+
+size_t t_dictSaveSnapshot::CopiedBytes() const {
+    size_t n = 0;
+    for (const t_job& job : m_jobs) n += job.image.size();
+    return n;
+}
+
+bool t_dictSaveSnapshot::Write() {
+    if (m_written) return false;
+    m_written = true;
+    bool ok = true;
+    for (t_job& job : m_jobs) {
+        m_manager->WriteJob(job);
+        if (job.state == t_state::kWriteFailed || job.state == t_state::kBackupFailed) ok = false;
+    }
+    return ok;
+}
+
+void t_dictManager::WriteJob(t_dictSaveSnapshot::t_job& job) {
+    using t_state = t_dictSaveSnapshot::t_state;
+    t_dictEntry* entry = job.entry;
+    t_processLock::t_locker global(m_globalLock);
+    // Checked and written in one hold of the global lock, as a flush does:
+    // a file saved since the copy (by another process, or here) is not
+    // overwritten; the finish takes it up.
+    bool replaced;
+    {
+        const t_fileStamp now = StampOf(job.path);
+        std::lock_guard<std::mutex> stamps(g_stampLock);
+        replaced = !(entry->diskStamp == job.base) || (now.present && !(now == job.base));
+    }
+    if (replaced) {
+        job.state = t_state::kReplaced;
+        return;
+    }
+    const int32_t size = int32_t(job.image.size());
+    const bool written = job.storageKind == kStorageMemCopy
+                             ? DictWriteFileSafely(job.path, job.image.data(), job.image.size())
+                             : job.dict->WriteImageCopy(job.image.data(), size, job.path.GetFull());
+    if (!written) {
+        job.state = t_state::kWriteFailed;
+        return;
+    }
+    {
+        // From here the file holds the copy: an update check must not take
+        // it for another writer's, nor an attach replay what it holds.
+        const t_fileStamp now = StampOf(job.path);
+        std::lock_guard<std::mutex> stamps(g_stampLock);
+        entry->diskStamp = now;
+        entry->savedChanges = job.changes;
+        entry->savedChangesPending = true;
+    }
+    job.state = t_state::kWritten;
+    if (entry->backupFlags != 0 && !BackUpEntry(entry, job.path, job.image.data(), size))
+        job.state = t_state::kBackupFailed;
+}
+
+void t_dictManager::ForgetSavedChanges(t_dictEntry* entry) {
+    t_dictStorageBase::t_changeMark mark;
+    {
+        std::lock_guard<std::mutex> stamps(g_stampLock);
+        if (!entry->savedChangesPending) return;
+        entry->savedChangesPending = false;
+        mark = entry->savedChanges;
+    }
+    if (entry->dict) entry->dict->ForgetChangesUpTo(mark);
+}
+
+bool t_dictManager::FinishSave(t_dictSaveSnapshot& snapshot) {
+    using t_state = t_dictSaveSnapshot::t_state;
+    if (!CallReady()) return false;
+    t_recursiveLock::t_locker guard(m_localLock);
+    bool failed = snapshot.m_failed;
+    for (t_dictSaveSnapshot::t_job& job : snapshot.m_jobs) {
+        t_dictEntry* entry = job.entry;
+        switch (job.state) {
+            case t_state::kWritten:
+            case t_state::kBackupFailed: {
+                t_processLock::t_locker global(m_globalLock);
+                ForgetSavedChanges(entry);
+                if (entry->dict == job.dict) {
+                    if (job.storageKind == kStorageMemCopy) job.dict->OnFileWritten(job.path.GetFull());
+                    else job.dict->OnImageCopyWritten(job.dictState);
+                }
+                if (job.state == t_state::kBackupFailed) failed = true;
+                break;
+            }
+            case t_state::kWriteFailed:
+                failed = true;  // the changes stay for the next save
+                break;
+            case t_state::kCopied:
+            case t_state::kReplaced:
+                if (const int r = FlushEntryImpl(entry); r == kFlushWriteFailed || r == kFlushRefused)
+                    failed = true;
+                break;
+        }
+    }
+    snapshot.m_jobs.clear();
     m_lastError = failed ? kDictErrWrite : nullptr;
     return !failed;
 }
@@ -824,8 +991,12 @@ bool t_dictManager::AttachEntry(t_dictEntry* entry) {
         // Checking a mapped system file reads most of it; those pages go
         // back to the page cache, and a lookup maps again only what it reads.
         entry->block.Memory().DropResidentPages();
-        // Changes not saved yet survive the new image.
-        if (ready) dict->ReplayChanges();
+        // Changes not saved yet survive the new image; those a snapshot
+        // already wrote are in the file.
+        if (ready) {
+            ForgetSavedChanges(entry);
+            dict->ReplayChanges();
+        }
         dict->SetReady(ready);
         if (ready || retried) return ready;
         retried = true;
@@ -901,13 +1072,14 @@ int t_dictManager::FlushEntryImpl(t_dictEntry* entry) {
             break;
     }
     if (entry->backupFlags == 0) return kFlushDone;
-    return BackUpEntry(entry, path) ? kFlushDone : kFlushWriteFailed;
+    return BackUpEntry(entry, path, block.GetData(), block.IsValid() ? block.GetDataSize() : 0) ? kFlushDone
+                                                                                                : kFlushWriteFailed;
 }
 
 // Makes a dated backup when the newest one is old enough. True when none
 // was due or the new one is complete; the previous newest is removed only
 // then, and never when it is the one just written (same second).
-bool t_dictManager::BackUpEntry(t_dictEntry* entry, const t_pathName& path) {
+bool t_dictManager::BackUpEntry(t_dictEntry* entry, const t_pathName& path, const void* image, int32_t size) {
     const time_t now = DictNow();
     wchar_t stamp[15];
     if (!FormatDictStamp(now, stamp)) return false;
@@ -927,8 +1099,7 @@ bool t_dictManager::BackUpEntry(t_dictEntry* entry, const t_pathName& path) {
     if (!BackupDir(dir) || !PathMakeDir(dir)) return false;
     bool written;
     if (entry->backupFlags & kBackupByDict) {
-        written = entry->block.IsValid() &&
-                  entry->dict->Export(entry->block.GetData(), entry->block.GetDataSize());
+        written = image && size > 0 && entry->dict->Export(image, size);
     } else {
         const std::wstring name = EntryBaseName(entry) + L"." + stamp;
         t_pathName target;
@@ -957,25 +1128,6 @@ bool t_dictManager::SharesFile(const t_dictEntry* entry) {
            IsUserDirKind(entry->dirKind);
 }
 
-namespace {
-
-// Guards the entries' disk stamps: the update-check hook reads them under
-// the local lock only, while a re-attach writes them under the global one.
-std::mutex g_stampLock;
-
-t_fileStamp StampOf(const t_pathName& path) {
-    t_fileStamp stamp;
-    struct stat st;
-    if (!StatQuiet(path, &st) || !S_ISREG(st.st_mode)) return stamp;
-    stamp.present = true;
-    stamp.device = uint64_t(st.st_dev);
-    stamp.inode = uint64_t(st.st_ino);
-    stamp.size = int64_t(st.st_size);
-    stamp.modifiedNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    return stamp;
-}
-
-}  // namespace
 
 bool t_dictManager::FileReplaced(const t_dictEntry* entry, const t_pathName& path) {
     const t_fileStamp now = StampOf(path);

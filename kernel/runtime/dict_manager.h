@@ -87,6 +87,50 @@ struct t_dictEntry {
     uint32_t reserved = 0;              // room after the image (storage kind 4)
     t_dictManager* manager = nullptr;
     t_fileStamp diskStamp;              // the file the image was last attached from or saved to
+    // Changes a snapshot's write put in the file and the finish has not yet
+    // forgotten: an attach meanwhile must not replay them onto that file.
+    // Both guarded with diskStamp.
+    t_dictStorageBase::t_changeMark savedChanges;
+    bool savedChangesPending = false;
+};
+
+// A save in three steps, so that the disk work runs without the kernel's
+// locks: t_dictManager::TakeSaveSnapshot copies the images to be written
+// (under the caller's kernel lock, as SaveAll runs), Write writes them (any
+// thread, no kernel lock held; the manager's global lock is taken around
+// each file as every writer takes it), and t_dictManager::FinishSave, again
+// under the kernel lock, forgets only the changes the copies held. The
+// registered dictionaries must outlive the snapshot; one snapshot at a time.
+class t_dictSaveSnapshot {
+public:
+    t_dictSaveSnapshot(const t_dictSaveSnapshot&) = delete;
+    t_dictSaveSnapshot& operator=(const t_dictSaveSnapshot&) = delete;
+    // Writes every copy (temporary, sync, rename) and the backups due.
+    // False when a write failed; once only.
+    bool Write();
+    // Bytes of the images copied.
+    size_t CopiedBytes() const;
+
+private:
+    friend class t_dictManager;
+    enum class t_state { kCopied, kWritten, kWriteFailed, kBackupFailed, kReplaced };
+    struct t_job {
+        t_dictEntry* entry = nullptr;
+        t_dictStorageBase* dict = nullptr;
+        uint32_t storageKind = 0;
+        t_pathName path;
+        std::vector<uint8_t> image;
+        uint32_t dictState = 0;          // PrepareImageCopy's
+        t_fileStamp base;                // the file the image came from
+        t_dictStorageBase::t_changeMark changes;
+        t_state state = t_state::kCopied;
+    };
+    explicit t_dictSaveSnapshot(t_dictManager* manager) : m_manager(manager) {}
+
+    t_dictManager* m_manager;
+    std::vector<t_job> m_jobs;
+    bool m_failed = false;   // a flush done while copying failed
+    bool m_written = false;
 };
 
 class t_dictManager {
@@ -129,6 +173,16 @@ public:
     // Flushes every entry in order. False with "写文件失败" when an image or a
     // backup could not be written (the other entries are still flushed).
     bool SaveAll();
+    // SaveAll in steps (see t_dictSaveSnapshot). The user files held in
+    // memory are copied; every other entry is flushed here as SaveAll does.
+    // Null with "尚未初始化" before Init.
+    std::unique_ptr<t_dictSaveSnapshot> TakeSaveSnapshot();
+    // Under the kernel lock after Write: the saved changes are forgotten,
+    // the dictionaries told, a file another process saved since the copy
+    // is taken up and saved here as SaveAll does (an unwritten snapshot is
+    // saved here whole). False with "写文件失败" as SaveAll; a failed write
+    // keeps the changes for the next save.
+    bool FinishSave(t_dictSaveSnapshot& snapshot);
     // Flushes one entry; false with "词库还未加载" for an unknown or not
     // ready dictionary, with "写文件失败" when a write failed.
     bool SaveDict(const wchar_t* name);
@@ -203,6 +257,7 @@ public:
     bool IsPhase2Done() const { return m_phase2Done.load(); }
 
 private:
+    friend class t_dictSaveSnapshot;
     static void LoaderThread1(t_thread* self);
     static void LoaderThread2(t_thread* self);
     void LoadPolicyEntries(t_thread* self, uint32_t policy, uint32_t delayMs);
@@ -219,7 +274,14 @@ private:
     // when dict belongs to a registered entry. Under m_localLock.
     t_dictEntry* MakeStandalone(const wchar_t* name, t_dictStorageBase* dict);
     int FlushEntryImpl(t_dictEntry* entry);
-    bool BackUpEntry(t_dictEntry* entry, const t_pathName& path);
+    // A snapshot's copy of the entry, or the entry flushed in place (the
+    // kFlush* result; kFlushDone when copied).
+    int CopyEntry(t_dictEntry* entry, t_dictSaveSnapshot& snapshot);
+    void WriteJob(t_dictSaveSnapshot::t_job& job);
+    // image/size: what Export backs up for kBackupByDict.
+    bool BackUpEntry(t_dictEntry* entry, const t_pathName& path, const void* image, int32_t size);
+    // Forgets the changes a snapshot saved, once (under the global lock).
+    static void ForgetSavedChanges(t_dictEntry* entry);
     // Entries whose file is merged with other processes' saves: the user
     // copies held in memory blocks.
     static bool SharesFile(const t_dictEntry* entry);

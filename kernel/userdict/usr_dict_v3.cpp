@@ -574,6 +574,28 @@ bool t_usrDictV3Core::OnFileWritten(const wchar_t* path) {
     return true;
 }
 
+bool t_usrDictV3Core::PrepareImageCopy(uint32_t* state) const {
+    if (!m_loaded || !state) return false;
+    *state = Word(kUsrHdrChanges);
+    return true;
+}
+
+bool t_usrDictV3Core::WriteImageCopy(const void* image, int32_t size, const wchar_t* path) const {
+    if (!image || size <= 0) return false;
+    t_usrDictV3Core copy;
+    return copy.AttachCopy(image, uint64_t(size)) && copy.RebuildToFile(path);
+}
+
+void t_usrDictV3Core::OnImageCopyWritten(uint32_t state) {
+    // As SaveToFile after a rebuild, for the state the copy held.
+    m_inPlaceOk = false;
+    m_basePath.clear();
+    ClearFixedCapacityState();
+    const uint32_t changes = Word(kUsrHdrChanges);
+    SetWord(kUsrHdrChanges, changes >= state ? changes - state : changes);
+    IncreaseVersion();
+}
+
 uint32_t t_usrDictV3Core::GetReservedSize(const void*, int32_t) { return 0; }
 
 // ---------------------------------------------------------------- saving

@@ -110,6 +110,12 @@ public:
     bool Export(const void* data, int32_t size) override;
     // Saves the dictionary to path (rebuilt) and raises its version.
     bool OnFileWritten(const wchar_t* path) override;
+    // The same save from a copy of the image: the copy is rebuilt into the
+    // file on any thread; afterwards the live dictionary drops its in-place
+    // state, keeps the changes counted since the copy, and raises its version.
+    bool PrepareImageCopy(uint32_t* state) const override;
+    bool WriteImageCopy(const void* image, int32_t size, const wchar_t* path) const override;
+    void OnImageCopyWritten(uint32_t state) override;
     // No room is kept after the image: the change log lives in the dictionary.
     uint32_t GetReservedSize(const void* data, int32_t size) override;
     // Replays one recorded learn, delete, merge, restore or count change.

@@ -125,6 +125,16 @@ bool KernelSaveDicts() {
     return GetDictManager().SaveAll();
 }
 
+std::unique_ptr<t_dictSaveSnapshot> KernelTakeSaveSnapshot() {
+    t_processLock::t_locker lock(GetDictLocker());
+    return GetDictManager().TakeSaveSnapshot();
+}
+
+bool KernelFinishSave(t_dictSaveSnapshot& snapshot) {
+    t_processLock::t_locker lock(GetDictLocker());
+    return GetDictManager().FinishSave(snapshot);
+}
+
 bool KernelImportUsrAbbrList(const t_apiPhrase* records, int32_t count) {
     return records && count > 0 && ReplaceUsrPhrases(records, count) != 0;
 }

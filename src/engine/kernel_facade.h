@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "kernel/api/kernel_dict_ops.h"
 #include "kernel/api/kernel_learn.h"
@@ -13,6 +14,7 @@
 #include "kernel/runtime/lstr.h"
 
 struct t_cloudRequestParams;
+class t_dictSaveSnapshot;
 struct t_cloudAsked;
 
 // Starts the kernel over the user data directory (the user files live
@@ -43,6 +45,10 @@ uint64_t KernelBackupUsrDictV3(const wchar_t* path, int32_t* status);
 // Every managed dictionary written to disk, under the dictionary lock.
 // False when a write failed.
 bool KernelSaveDicts();
+// The same save in steps (see t_dictSaveSnapshot): the copy and the finish
+// under the dictionary lock, the snapshot's Write without it.
+std::unique_ptr<t_dictSaveSnapshot> KernelTakeSaveSnapshot();
+bool KernelFinishSave(t_dictSaveSnapshot& snapshot);
 // The list replaces the user's custom phrases (others end up deleted).
 bool KernelImportUsrAbbrList(const t_apiPhrase* records, int32_t count);
 // The user's custom phrases written to their file.

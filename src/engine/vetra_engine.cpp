@@ -237,6 +237,8 @@ bool CVetraCoreEngine::LearnWord(IVetraCoreWordBuffer* buffer) {
 }
 
 bool CVetraCoreEngine::SaveDicts() { return KernelSaveDicts(); }
+std::unique_ptr<t_dictSaveSnapshot> CVetraCoreEngine::TakeSaveSnapshot() { return KernelTakeSaveSnapshot(); }
+bool CVetraCoreEngine::FinishSave(t_dictSaveSnapshot& snapshot) { return KernelFinishSave(snapshot); }
 
 IVetraCoreWordBuffer* CVetraCoreEngine::CreateWordBuffer() { return CVetraCoreWordBuffer::Create(); }
 

@@ -7,8 +7,9 @@
 #include <cstdint>
 
 #include "src/engine/engine_iface.h"
+#include "src/engine/split_save.h"
 
-class CVetraCoreEngine final : public IVetraCoreEngine {
+class CVetraCoreEngine final : public IVetraCoreEngine, public IVetraSplitSave {
 public:
     // Text arguments are converted into buffers of this many wide characters,
     // the terminator included; a longer text is refused.
@@ -29,6 +30,8 @@ public:
     IVetraCoreResult* Convert(const char* input, uint32_t requestId, uint8_t* cloudAsked, uint8_t mode) override;
     bool LearnWord(IVetraCoreWordBuffer* buffer) override;
     bool SaveDicts() override;
+    std::unique_ptr<t_dictSaveSnapshot> TakeSaveSnapshot() override;
+    bool FinishSave(t_dictSaveSnapshot& snapshot) override;
     IVetraCoreWordBuffer* CreateWordBuffer() override;
     bool InitCloud(n_cloud::IVetraCoreCloudHelper* helper) override;
     bool StartKernel() override;

@@ -1,17 +1,22 @@
 // The engine as the front end uses it: every operation runs under one mutex,
 // so that the dictionary save on the save worker never overlaps the main
-// thread's conversions and learnings. Any thread; one operation at a time.
+// thread's conversions and learnings; the save's disk work runs outside it.
+// Any thread; one operation at a time.
 #pragma once
 
+#include <memory>
 #include <mutex>
 
 #include "src/engine/engine_iface.h"
+#include "src/engine/split_save.h"
 
 namespace n_fcitx {
 
 class t_serializedEngine final : public IVetraCoreEngine {
 public:
-    explicit t_serializedEngine(IVetraCoreEngine* inner) : m_inner(inner) {}
+    // split: the inner engine's save in steps, or null.
+    explicit t_serializedEngine(IVetraCoreEngine* inner, IVetraSplitSave* split = nullptr)
+        : m_inner(inner), m_split(split) {}
     ~t_serializedEngine() = default;
 
     // The count is the inner engine's: the front end never releases it.
@@ -43,6 +48,18 @@ public:
     bool SaveDicts() override {
         t_lock lock(m_mutex);
         return m_inner->SaveDicts();
+    }
+    // SaveDicts holding the mutex only to copy what is to be written and to
+    // finish, not while the copy is written; SaveDicts without a split save.
+    bool SaveDictsInSteps() {
+        std::unique_ptr<t_dictSaveSnapshot> snapshot;
+        {
+            t_lock lock(m_mutex);
+            if (!m_split || !(snapshot = m_split->TakeSaveSnapshot())) return m_inner->SaveDicts();
+        }
+        snapshot->Write();
+        t_lock lock(m_mutex);
+        return m_split->FinishSave(*snapshot);
     }
     IVetraCoreWordBuffer* CreateWordBuffer() override {
         t_lock lock(m_mutex);
@@ -174,6 +191,7 @@ public:
 private:
     using t_lock = std::lock_guard<std::recursive_mutex>;
     IVetraCoreEngine* m_inner;
+    IVetraSplitSave* m_split;
     std::recursive_mutex m_mutex;
 };
 

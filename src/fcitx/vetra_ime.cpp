@@ -46,18 +46,19 @@ constexpr const char* kChooseKeys = "1234567890";
 constexpr std::chrono::milliseconds kSaveQuietPeriod(1000);
 
 // Learnings ask for saves; the save itself runs on the worker, through the
-// serialized engine, so a commit only posts it.
+// serialized engine, which holds its lock only to copy and to finish: a
+// commit only posts it, and a keystroke never waits for the write.
 class t_workerSaver final : public i_dictSaver {
 public:
-    explicit t_workerSaver(IVetraCoreEngine* engine) : m_engine(engine) {}
+    explicit t_workerSaver(t_serializedEngine* engine) : m_engine(engine) {}
     void RequestSave() override {
-        IVetraCoreEngine* engine = m_engine;
-        m_worker.Post([engine] { engine->SaveDicts(); });
+        t_serializedEngine* engine = m_engine;
+        m_worker.Post([engine] { engine->SaveDictsInSteps(); });
     }
     void Drain() { m_worker.Drain(); }
 
 private:
-    IVetraCoreEngine* m_engine;
+    t_serializedEngine* m_engine;
     t_saveWorker m_worker{kSaveQuietPeriod};
 };
 
@@ -418,7 +419,7 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     if (!engine) return nullptr;
     auto st = std::make_unique<FcitxVetraPinyin>();
     st->instance = instance;
-    st->serialized = std::make_unique<t_serializedEngine>(engine);
+    st->serialized = std::make_unique<t_serializedEngine>(engine, dynamic_cast<IVetraSplitSave*>(engine));
     st->engine = st->serialized.get();
     st->engine->SetVersion(ReadPackageVersion().c_str(), kBuildDate);
 
@@ -433,7 +434,7 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     st->helper = std::make_unique<n_cloud::CVetraCoreCloudHelperDummy>();
     st->helper->SetWakeWriteEnd(CloudRoad().TakeWriteEnd());
     if (!st->engine->InitCloud(st->helper.get())) FcitxLog(INFO, "InitCloud fail.\n");
-    st->saver = std::make_unique<t_workerSaver>(st->engine);
+    st->saver = std::make_unique<t_workerSaver>(st->serialized.get());
     st->session.SetEngine(st->engine);
     st->session.SetSaver(st->saver.get());
     const std::string ini = GetSettingsIniPath();

@@ -1,0 +1,182 @@
+// The user dictionary saved in steps (copy, write without the kernel's
+// locks, finish): what a learning made during the write becomes, the file
+// the steps write, a failed write, and another process's save meanwhile.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kernel/runtime/dict_manager.h"
+#include "kernel/runtime/singleton.h"
+#include "kernel/runtime/version_manager.h"
+#include "kernel/userdict/usr_dict_v3.h"
+#include "tests/kernel/userdict/usr_support.h"
+#include "tests/support/dict_env.h"
+#include "tests/support/test_dir.h"
+
+namespace {
+
+constexpr const wchar_t* kName = L"UsrDict";
+
+TestLstr Reading(int k) { return TestLstr({uint16_t(1 + k % 400), uint16_t(1 + k / 400)}); }
+TestLstr Text(int k) { return TestLstr({uint16_t(0x4E00 + k)}); }
+
+bool FailingWrite(int, const void*, size_t) { return false; }
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+        uint8_t buf[65536];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) bytes.insert(bytes.end(), buf, buf + n);
+        fclose(f);
+    }
+    return bytes;
+}
+
+class SaveStepsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(0, mkdir(root_.At("home").c_str(), 0700));
+        ASSERT_NO_FATAL_FAILURE(env_.Open(root_.At("home"), root_.At("user"), root_.At("sys"), root_.At("d4")));
+        ASSERT_TRUE(Attach(*env_.manager, dict_));
+    }
+    void TearDown() override {
+        SetDictWriteFunction(nullptr);
+        dict_.Load(nullptr, 0);  // the block goes with the manager
+        env_.Close();
+    }
+    static bool Attach(t_dictManager& manager, t_usrDictV3Core& dict) {
+        return manager.Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser, kUsrDictFileName, 0,
+                                kVersionMaskDict) &&
+               manager.LoadDict(kName);
+    }
+    bool Learn(t_usrDictV3Core& dict, int k) { return dict.LearnWord(Reading(k).get(), Text(k).get(), 0) == 1; }
+    static uint16_t Freq(const t_usrDictV3Core& dict, int k) {
+        t_usrWordAttr a;
+        return dict.GetWordRecord(Reading(k).get(), Text(k).get(), &a) ? a.freq : 0;
+    }
+    // The frequency of word k in the file alone.
+    uint16_t FreqOnDisk(int k) {
+        t_usrDictV3Core file;
+        return file.AttachFile(root_.WAt("user/qzim_usr_v3new.bin").c_str()) ? Freq(file, k) : 0;
+    }
+    std::vector<uint8_t> File() { return FileBytes(root_.At("user/qzim_usr_v3new.bin")); }
+    bool SaveInSteps() {
+        std::unique_ptr<t_dictSaveSnapshot> snapshot = env_.manager->TakeSaveSnapshot();
+        if (!snapshot) return false;
+        const bool written = snapshot->Write();
+        return env_.manager->FinishSave(*snapshot) && written;
+    }
+
+    testsupport::t_testDir root_{"vetra-save-steps"};
+    testsupport::t_dictManagerEnv env_;
+    t_usrDictV3Core dict_;
+};
+
+// A word learned between the copy and the finish is neither in the file nor
+// forgotten: the next save writes it. A re-attach before the finish (an
+// update check on a keystroke) replays only what the file lacks.
+TEST_F(SaveStepsTest, LearningDuringTheWriteStaysPendingAndIsSavedNext) {
+    for (bool reattach : {false, true}) {
+        SCOPED_TRACE(reattach ? "re-attached before the finish" : "no re-attach");
+        const int saved = reattach ? 10 : 1, late = saved + 1;
+        ASSERT_TRUE(Learn(dict_, saved));
+        std::unique_ptr<t_dictSaveSnapshot> snapshot = env_.manager->TakeSaveSnapshot();
+        ASSERT_TRUE(snapshot);
+        ASSERT_TRUE(Learn(dict_, late));
+        ASSERT_TRUE(snapshot->Write());
+        if (reattach) {
+            ASSERT_TRUE(dict_.IncreaseVersion());
+            EXPECT_TRUE(t_singleton<t_versionManager>::Get().CheckUpdateAll());
+        }
+        ASSERT_TRUE(env_.manager->FinishSave(*snapshot));
+        EXPECT_EQ(1, FreqOnDisk(saved));
+        EXPECT_EQ(0, FreqOnDisk(late));
+        EXPECT_EQ(1, Freq(dict_, saved)) << "counted twice";
+        EXPECT_EQ(1, Freq(dict_, late));
+        EXPECT_TRUE(dict_.HasUnsavedChanges());
+        ASSERT_TRUE(SaveInSteps());
+        EXPECT_EQ(1, FreqOnDisk(late));
+        EXPECT_FALSE(dict_.HasUnsavedChanges());
+    }
+}
+
+// The steps write the dictionary SaveAll writes for the same state (every
+// rebuilt file draws new scrambling parameters, so the words, their
+// attributes and the other header words are compared), leaving nothing
+// pending.
+TEST_F(SaveStepsTest, StepsWriteWhatSaveAllWrites) {
+    for (int k = 0; k < 300; ++k) ASSERT_TRUE(Learn(dict_, k % 200));
+    ASSERT_TRUE(dict_.DeleteWord(Reading(7).get(), Text(7).get()));
+    const auto content = [this] {
+        std::vector<uint32_t> out;
+        t_usrDictV3Core file;
+        if (!file.AttachFile(root_.WAt("user/qzim_usr_v3new.bin").c_str())) return out;
+        out.push_back(uint32_t(File().size()));
+        for (int i = 0; i < kUsrHdrWordCount; ++i)
+            if (i != kUsrHdrParam1 && i != kUsrHdrParam2) out.push_back(file.GetHeaderWord(i));
+        for (int k = 0; k < 200; ++k) {
+            t_usrWordAttr a;
+            if (!file.GetWordRecord(Reading(k).get(), Text(k).get(), &a)) a = {};
+            out.insert(out.end(), {a.freq, a.flags, a.stamp, a.extra});
+        }
+        return out;
+    };
+    ASSERT_TRUE(SaveInSteps());
+    const std::vector<uint32_t> steps = content();
+    EXPECT_FALSE(dict_.HasUnsavedChanges());
+    ASSERT_TRUE(env_.manager->SaveAll());
+    EXPECT_FALSE(steps.empty());
+    EXPECT_EQ(steps, content());
+}
+
+// A full disk: the write reports failure, the old file stays whole, the
+// change stays pending, and the next save writes it.
+TEST_F(SaveStepsTest, FailedWriteReportsFailureAndKeepsTheChangesPending) {
+    ASSERT_TRUE(Learn(dict_, 1));
+    ASSERT_TRUE(SaveInSteps());
+    const std::vector<uint8_t> before = File();
+    ASSERT_TRUE(Learn(dict_, 2));
+    std::unique_ptr<t_dictSaveSnapshot> snapshot = env_.manager->TakeSaveSnapshot();
+    ASSERT_TRUE(snapshot);
+    SetDictWriteFunction(&FailingWrite);
+    EXPECT_FALSE(snapshot->Write());
+    SetDictWriteFunction(nullptr);
+    EXPECT_FALSE(env_.manager->FinishSave(*snapshot));
+    EXPECT_STREQ(kDictErrWrite, env_.manager->GetLastError());
+    EXPECT_EQ(before, File());
+    EXPECT_TRUE(dict_.HasUnsavedChanges());
+    ASSERT_TRUE(SaveInSteps());
+    EXPECT_EQ(1, FreqOnDisk(2));
+}
+
+// Another process saves between the copy and the write: its file is not
+// overwritten; the finish takes it up and saves both processes' words.
+TEST_F(SaveStepsTest, AnotherProcessSavingDuringTheStepsLosesNothing) {
+    ASSERT_TRUE(Learn(dict_, 1));
+    ASSERT_TRUE(SaveInSteps());
+    ASSERT_TRUE(Learn(dict_, 2));
+    std::unique_ptr<t_dictSaveSnapshot> snapshot = env_.manager->TakeSaveSnapshot();
+    ASSERT_TRUE(snapshot);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        t_dictManager manager;
+        t_usrDictV3Core other;
+        const bool ok = manager.Init() && Attach(manager, other) && Learn(other, 3) && manager.SaveAll();
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(snapshot->Write());
+    EXPECT_EQ(1, FreqOnDisk(3)) << "the other process's file was overwritten";
+    ASSERT_TRUE(env_.manager->FinishSave(*snapshot));
+    for (int k : {1, 2, 3}) EXPECT_EQ(1, FreqOnDisk(k)) << k;
+    EXPECT_FALSE(dict_.HasUnsavedChanges());
+}
+
+}  // namespace
