@@ -36,6 +36,16 @@ int CompareWithinKind(const t_candWord* a, const t_candWord* b) {
 
 bool IsCloud(const t_candWord* w) { return w->sourceType == kCandSourceCloud; }
 
+// CompareCandidates with its first rule (distinct scores) decided in place:
+// it settles nearly every comparison of a page search.
+inline int CompareRanked(const t_candWord* a, const t_candWord* b) {
+    if (a != b && !(IsCloud(a) && !a->cloudPriority)) {
+        if (a->score > b->score) return 1;
+        if (a->score < b->score) return -1;
+    }
+    return t_arrayWord::CompareCandidates(a, b);
+}
+
 // FNV-1a over the text's bytes.
 uint32_t HashText(const t_lstr* text) {
     const uint8_t* p = LstrGetBytes(text);
@@ -414,7 +424,7 @@ void t_arrayWord::InsertRanked(t_candWord* w, int end) {
         // A newcomer goes after its equals: the search finds the first
         // record it ranks before (a walk over equals would be quadratic in
         // a page of thousands of equally rare characters).
-        if (CompareCandidates(w, m_scored[mid]) > 0) hi = mid;
+        if (CompareRanked(w, m_scored[mid]) > 0) hi = mid;
         else lo = mid + 1;
     }
     const size_t front = size_t(m_scored - m_scoredBase);
