@@ -36,13 +36,19 @@ int CompareWithinKind(const t_candWord* a, const t_candWord* b) {
 
 bool IsCloud(const t_candWord* w) { return w->sourceType == kCandSourceCloud; }
 
-// CompareCandidates with its first rule (distinct scores) decided in place:
-// it settles nearly every comparison of a page search.
+// CompareCandidates with its two common outcomes decided in place: distinct
+// scores, and two system words of equal score and arc class (their ranks
+// decide), which a page of equally rare characters is made of.
 inline int CompareRanked(const t_candWord* a, const t_candWord* b) {
-    if (a != b && !(IsCloud(a) && !a->cloudPriority)) {
+    if (a == b) return 0;
+    if (!(IsCloud(a) && !a->cloudPriority)) {
         if (a->score > b->score) return 1;
         if (a->score < b->score) return -1;
     }
+    if (a->kind == kCandKindScored && b->kind == kCandKindScored && a->sourceType == kCandSourceSystem &&
+        b->sourceType == kCandSourceSystem && a->arcClass == b->arcClass &&
+        !((a->arcFlags & kCandArcStrong) && !(b->arcFlags & kCandArcStrong)))
+        return Order(b->rank, a->rank);
     return t_arrayWord::CompareCandidates(a, b);
 }
 
