@@ -36,6 +36,22 @@ int CompareWithinKind(const t_candWord* a, const t_candWord* b) {
 
 bool IsCloud(const t_candWord* w) { return w->sourceType == kCandSourceCloud; }
 
+// CompareCandidates with its two common outcomes decided in place: distinct
+// scores, and two system words of equal score and arc class (their ranks
+// decide), which a page of equally rare characters is made of.
+inline int CompareRanked(const t_candWord* a, const t_candWord* b) {
+    if (a == b) return 0;
+    if (!(IsCloud(a) && !a->cloudPriority)) {
+        if (a->score > b->score) return 1;
+        if (a->score < b->score) return -1;
+    }
+    if (a->kind == kCandKindScored && b->kind == kCandKindScored && a->sourceType == kCandSourceSystem &&
+        b->sourceType == kCandSourceSystem && a->arcClass == b->arcClass &&
+        !((a->arcFlags & kCandArcStrong) && !(b->arcFlags & kCandArcStrong)))
+        return Order(b->rank, a->rank);
+    return t_arrayWord::CompareCandidates(a, b);
+}
+
 // FNV-1a over the text's bytes.
 uint32_t HashText(const t_lstr* text) {
     const uint8_t* p = LstrGetBytes(text);
@@ -64,7 +80,11 @@ t_arrayWord::t_arrayWord(t_candWord** output, uint32_t start, uint32_t count, ui
     m_indexMask = slots - 1;
     m_index = static_cast<t_candWord**>(ArenaAllocAligned(*heap, slots * sizeof(t_candWord*)));
     m_pinned = static_cast<t_candWord**>(ArenaAllocAligned(*heap, n * sizeof(t_candWord*)));
-    m_scored = static_cast<t_candWord**>(ArenaAllocAligned(*heap, n * sizeof(t_candWord*)));
+    // The ranked list has room on both sides: a newcomer shifts the shorter
+    // part of the list, and most land near the top of a long page.
+    m_scoredRoom = 2 * n + 1;
+    m_scoredBase = static_cast<t_candWord**>(ArenaAllocAligned(*heap, m_scoredRoom * sizeof(t_candWord*)));
+    m_scored = m_scoredBase ? m_scoredBase + n : nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -169,7 +189,9 @@ int t_arrayWord::IsFilteredOut(const t_lstr* text, uint16_t sourceType, int* fla
 }
 
 int t_arrayWord::EnableDelWordFilter() {
-    m_delFilter = t_singleton<t_delWordDict>::Get().IsReady();
+    // An empty store deletes nothing; asking it for every record is not free.
+    const t_delWordDict& deleted = t_singleton<t_delWordDict>::Get();
+    m_delFilter = deleted.IsReady() && deleted.GetCount() > 0;
     return 1;
 }
 
@@ -329,7 +351,12 @@ void t_arrayWord::RemoveAt(bool pinned, int i) {
     int& count = pinned ? m_pinnedCount : m_scoredCount;
     t_candWord* w = list[i];
     IndexRemove(w);
-    std::memmove(list + i, list + i + 1, size_t(count - i - 1) * sizeof(t_candWord*));
+    if (!pinned && i < count - i - 1) {
+        std::memmove(m_scored + 1, m_scored, size_t(i) * sizeof(t_candWord*));
+        ++m_scored;
+    } else {
+        std::memmove(list + i, list + i + 1, size_t(count - i - 1) * sizeof(t_candWord*));
+    }
     --count;
     if (m_quota == 0) return;
     if (w->multiChar) --(pinned ? m_pinnedMulti : m_scoredMulti);
@@ -403,10 +430,23 @@ void t_arrayWord::InsertRanked(t_candWord* w, int end) {
         // A newcomer goes after its equals: the search finds the first
         // record it ranks before (a walk over equals would be quadratic in
         // a page of thousands of equally rare characters).
-        if (CompareCandidates(w, m_scored[mid]) > 0) hi = mid;
+        if (CompareRanked(w, m_scored[mid]) > 0) hi = mid;
         else lo = mid + 1;
     }
-    std::memmove(m_scored + lo + 1, m_scored + lo, size_t(m_scoredCount - lo) * sizeof(t_candWord*));
+    const size_t front = size_t(m_scored - m_scoredBase);
+    const size_t back = m_scoredRoom - front - size_t(m_scoredCount);
+    if (front == 0 || back == 0) {
+        // One side is used up: the list moves to the middle of its room.
+        t_candWord** centred = m_scoredBase + (m_scoredRoom - size_t(m_scoredCount)) / 2;
+        std::memmove(centred, m_scored, size_t(m_scoredCount) * sizeof(t_candWord*));
+        m_scored = centred;
+    }
+    if (lo < m_scoredCount - lo) {
+        std::memmove(m_scored - 1, m_scored, size_t(lo) * sizeof(t_candWord*));
+        --m_scored;
+    } else {
+        std::memmove(m_scored + lo + 1, m_scored + lo, size_t(m_scoredCount - lo) * sizeof(t_candWord*));
+    }
     m_scored[lo] = w;
     ++m_scoredCount;
     IndexInsert(w);

@@ -5,6 +5,7 @@
 // the records live in the conversion's arena.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "kernel/runtime/cand_word.h"
@@ -142,7 +143,9 @@ private:
     t_candWord** m_index = nullptr;
     uint32_t m_indexMask = 0;
     t_candWord** m_pinned = nullptr;  // by ComparePinned
-    t_candWord** m_scored = nullptr;  // by CompareCandidates
+    t_candWord** m_scored = nullptr;  // by CompareCandidates; moves within its room
+    t_candWord** m_scoredBase = nullptr;
+    size_t m_scoredRoom = 0;
     int m_indexCount = 0;
     int m_pinnedCount = 0;
     int m_scoredCount = 0;

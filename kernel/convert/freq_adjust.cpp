@@ -3,10 +3,13 @@
 #include "kernel/convert/freq_adjust.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 
 #include "kernel/runtime/cand_word.h"
+#include "kernel/runtime/configuration.h"
+#include "kernel/runtime/singleton.h"
 #include "kernel/convert/input_lattice.h"
 #include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/hz_dict.h"
@@ -344,7 +347,9 @@ void PrepareContextAdjust(t_freqAdjust* adjust, const t_adjustRequest& request) 
     }
 }
 
-int CheckWordPinyin(const t_pyDict* py, const t_hzDict* hz, const t_lstr* ids, const t_lstr* text) {
+namespace {
+
+int ReadsAs(const t_pyDict* py, const t_hzDict* hz, const t_lstr* ids, const t_lstr* text) {
     const int n = LstrGetLength(ids);
     if (!ids || !text || n == 0 || n != LstrGetLength(text)) return 0;
     uint16_t readings[64];
@@ -363,6 +368,19 @@ int CheckWordPinyin(const t_pyDict* py, const t_hzDict* hz, const t_lstr* ids, c
         if (!has) return 0;
     }
     return 1;
+}
+
+}  // namespace
+
+int CheckWordPinyin(const t_pyDict* py, const t_hzDict* hz, const t_lstr* ids, const t_lstr* text, int mode) {
+    if (ReadsAs(py, hz, ids, text)) return 1;
+    if (mode == 1 || mode == 2) {
+        t_configurationImpl& config = t_singleton<t_configurationImpl>::Get();
+        const t_configItem& counter = mode == 1 ? n_config::PinyinMismatchCount1 : n_config::PinyinMismatchCount2;
+        const int32_t count = config.GetInt(counter);
+        if (count < INT32_MAX) config.SetInt(counter, count + 1);  // a full counter stays full
+    }
+    return 0;
 }
 
 void FormatAdjustFlags(std::wstring& out, uint32_t flags) {

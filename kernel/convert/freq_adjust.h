@@ -126,7 +126,9 @@ void PrepareContextAdjust(t_freqAdjust* adjust, const t_adjustRequest& request);
 // 1 when text (as many units as ids, more than none, every id at most 440)
 // can be read with the syllables: a Latin letter must carry its letter id,
 // any other character the id among its readings (not checked without hz).
-int CheckWordPinyin(const t_pyDict* py, const t_hzDict* hz, const t_lstr* ids, const t_lstr* text);
+// A mismatch in mode 1 or 2 counts one more in the configuration's first or
+// second reading-mismatch counter; mode 0 counts nothing.
+int CheckWordPinyin(const t_pyDict* py, const t_hzDict* hz, const t_lstr* ids, const t_lstr* text, int mode = 0);
 
 // The labels of the adjust flags, in bit order; "未知调频 " for none known.
 void FormatAdjustFlags(std::wstring& out, uint32_t flags);

@@ -163,6 +163,20 @@ TEST_F(CandArrayTest, AddResults) {
          {{Rec(L"aa", 0.6), 4}, {Rec(L"b", 0.5), 4}, {Rec(L"cc", 0.4), 3}, {Rec(L"dd", 0.7), 4}}, L"dd|b"},
         {"quota at a full list: only a worse multi-character word goes", 2, 1,
          {{Rec(L"aa", 0.6), 4}, {Rec(L"b", 0.5), 4}, {Rec(L"cc", 0.55), 3}, {Rec(L"dd", 0.9), 4}}, L"dd|b"},
+        {"equal scores: a strong arc, then the lower rank, then another arc class", 4, 0,
+         {{Rec(L"a").Rank(300), 4}, {Rec(L"b").Rank(100), 4}, {Rec(L"c").Rank(200).Strong(), 4},
+          {Rec(L"d").Rank(50).ArcClass(1), 4}},
+         L"c|b|a|d"},
+        // The ranked list shifts its shorter side and moves within its room
+        // when one side is used up.
+        {"records arriving worst first each take the top", 3, 0,
+         {{Rec(L"a", 0.1), 4}, {Rec(L"b", 0.2), 4}, {Rec(L"c", 0.3), 4}, {Rec(L"d", 0.4), 4}, {Rec(L"e", 0.5), 4},
+          {Rec(L"f", 0.6), 4}, {Rec(L"g", 0.7), 4}},
+         L"g|f|e"},
+        {"a replacement near the top and evictions at the end", 4, 0,
+         {{Rec(L"a", 0.9), 4}, {Rec(L"b", 0.8), 4}, {Rec(L"c", 0.7), 4}, {Rec(L"d", 0.6), 4}, {Rec(L"b", 0.95), 4},
+          {Rec(L"e", 0.99), 4}, {Rec(L"f", 0.97), 4}, {Rec(L"g", 0.92), 4}},
+         L"e|f|b|g"},
     };
     for (const t_case& c : cases) {
         t_arrayWord array(nullptr, 0, c.places, c.quota, nullptr, &heap_);

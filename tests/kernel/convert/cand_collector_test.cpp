@@ -19,7 +19,10 @@
 #include "kernel/userdict/cloud_cache.h"
 #include "kernel/userdict/ext_dict.h"
 #include "kernel/userdict/usr_text_io.h"
+#include "kernel/runtime/configuration.h"
+#include "kernel/runtime/singleton.h"
 #include "tests/kernel/convert/convert_support.h"
+#include "tests/kernel/convert/user_sources_support.h"
 #include "tests/kernel/lexicon/small_dicts_support.h"
 #include "tests/support/test_dir.h"
 
@@ -563,4 +566,25 @@ TEST(FreqAdjustTest, PlainUserWordAndFlagLabels) {
     s.clear();
     FormatAdjustFlags(s, 0x400);
     EXPECT_EQ(s, L"未知调频 ");
+}
+
+TEST(FreqAdjustTest, ReadingMismatchesCountByMode) {
+    ASSERT_TRUE(usersrc::EnsureConfiguration());
+    t_configurationImpl& config = t_singleton<t_configurationImpl>::Get();
+    const t_configItem* counters[] = {&n_config::PinyinMismatchCount1, &n_config::PinyinMismatchCount2};
+    for (const t_configItem* c : counters) config.SetInt(*c, 0);
+    Bytes bad = Units({441}), good = Units({10}), text = Text(u"你");
+    const struct {
+        const Bytes* ids;
+        int mode, result, first, second;  // the counters after the call
+    } cases[] = {{&bad, 0, 0, 0, 0}, {&bad, 1, 0, 1, 0}, {&bad, 2, 0, 1, 1}, {&good, 1, 1, 1, 1}, {&bad, 1, 0, 2, 1}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(CheckWordPinyin(nullptr, nullptr, L(*c.ids), L(text), c.mode), c.result) << c.mode;
+        EXPECT_EQ(config.GetInt(*counters[0]), c.first) << c.mode;
+        EXPECT_EQ(config.GetInt(*counters[1]), c.second) << c.mode;
+    }
+    config.SetInt(*counters[0], INT32_MAX);  // a full counter stays full
+    CheckWordPinyin(nullptr, nullptr, L(bad), L(text), 1);
+    EXPECT_EQ(config.GetInt(*counters[0]), INT32_MAX);
+    for (const t_configItem* c : counters) config.SetInt(*c, 0);
 }
