@@ -266,8 +266,9 @@ void RemoveAbandonedTemps(const t_dictEntry* entry, const t_pathName& path, cons
     });
 }
 
-// Guards the entries' disk stamps: the update-check hook reads them under
-// the local lock only, while a re-attach writes them under the global one.
+// Guards the entries' disk stamps and saved-change marks: the update-check
+// hook reads them under the local lock only, a re-attach writes them under
+// the global one, and so does a snapshot's write on the saving thread.
 std::mutex g_stampLock;
 
 t_fileStamp StampOf(const t_pathName& path) {
@@ -544,7 +545,6 @@ bool t_dictManager::TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) {
     for (t_dictEntry* entry : m_entries)
         if (const int r = CopyEntry(entry, snapshot); r == kFlushWriteFailed || r == kFlushRefused)
             snapshot.m_failed = true;
-    snapshot.m_spare.clear();
     std::vector<size_t> sizes;
     for (const t_dictSaveSnapshot::t_job& job : snapshot.m_jobs) sizes.push_back(job.image.size());
     std::lock_guard<std::mutex> sizesGuard(m_copySizesLock);
