@@ -266,8 +266,9 @@ void RemoveAbandonedTemps(const t_dictEntry* entry, const t_pathName& path, cons
     });
 }
 
-// Guards the entries' disk stamps: the update-check hook reads them under
-// the local lock only, while a re-attach writes them under the global one.
+// Guards the entries' disk stamps and saved-change marks: the update-check
+// hook reads them under the local lock only, a re-attach writes them under
+// the global one, and so does a snapshot's write on the saving thread.
 std::mutex g_stampLock;
 
 t_fileStamp StampOf(const t_pathName& path) {
@@ -522,14 +523,38 @@ bool t_dictManager::SaveAll() {
 // ---------------------------------------------------------------------------
 // Saving in steps.
 
-std::unique_ptr<t_dictSaveSnapshot> t_dictManager::TakeSaveSnapshot() {
-    if (!CallReady()) return nullptr;
+std::unique_ptr<t_dictSaveSnapshot> t_dictManager::NewSaveSnapshot() {
     std::unique_ptr<t_dictSaveSnapshot> snapshot(new t_dictSaveSnapshot(this));
+    std::vector<size_t> sizes;
+    {
+        std::lock_guard<std::mutex> guard(m_copySizesLock);
+        sizes = m_copySizes;
+    }
+    // Filled once here, so every page is in place before the copy.
+    for (size_t size : sizes) snapshot->m_spare.emplace_back(size);
+    return snapshot;
+}
+
+bool t_dictManager::TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) {
+    if (!CallReady()) return false;
+    if (snapshot.m_manager != this || snapshot.m_written || snapshot.m_finished || !snapshot.m_jobs.empty()) {
+        m_lastError = kDictErrBadArg;
+        return false;
+    }
     t_recursiveLock::t_locker guard(m_localLock);
     for (t_dictEntry* entry : m_entries)
-        if (const int r = CopyEntry(entry, *snapshot); r == kFlushWriteFailed || r == kFlushRefused)
-            snapshot->m_failed = true;
-    return snapshot;
+        if (const int r = CopyEntry(entry, snapshot); r == kFlushWriteFailed || r == kFlushRefused)
+            snapshot.m_failed = true;
+    std::vector<size_t> sizes;
+    for (const t_dictSaveSnapshot::t_job& job : snapshot.m_jobs) sizes.push_back(job.image.size());
+    std::lock_guard<std::mutex> sizesGuard(m_copySizesLock);
+    m_copySizes = std::move(sizes);
+    return true;
+}
+
+std::unique_ptr<t_dictSaveSnapshot> t_dictManager::TakeSaveSnapshot() {
+    std::unique_ptr<t_dictSaveSnapshot> snapshot = NewSaveSnapshot();
+    return TakeSaveSnapshot(*snapshot) ? std::move(snapshot) : nullptr;
 }
 
 int t_dictManager::CopyEntry(t_dictEntry* entry, t_dictSaveSnapshot& snapshot) {
@@ -559,6 +584,14 @@ int t_dictManager::CopyEntry(t_dictEntry* entry, t_dictSaveSnapshot& snapshot) {
     job.storageKind = entry->storageKind;
     job.path = path;
     const auto* data = static_cast<const uint8_t*>(block.GetData());
+    // A prepared buffer large enough takes the copy without new pages.
+    std::vector<std::vector<uint8_t>>& spare = snapshot.m_spare;
+    const auto fits = std::find_if(spare.begin(), spare.end(),
+                                   [&](const std::vector<uint8_t>& b) { return b.capacity() >= size_t(size); });
+    if (fits != spare.end()) {
+        job.image = std::move(*fits);
+        spare.erase(fits);
+    }
     job.image.assign(data, data + size);
     job.changes = dict->MarkChanges();
     {
@@ -576,7 +609,7 @@ size_t t_dictSaveSnapshot::CopiedBytes() const {
 }
 
 bool t_dictSaveSnapshot::Write() {
-    if (m_written) return false;
+    if (m_written || m_finished) return false;
     m_written = true;
     bool ok = true;
     for (t_job& job : m_jobs) {
@@ -639,6 +672,10 @@ void t_dictManager::ForgetSavedChanges(t_dictEntry* entry) {
 bool t_dictManager::FinishSave(t_dictSaveSnapshot& snapshot) {
     using t_state = t_dictSaveSnapshot::t_state;
     if (!CallReady()) return false;
+    if (snapshot.m_manager != this || snapshot.m_finished) {
+        m_lastError = kDictErrBadArg;
+        return false;
+    }
     t_recursiveLock::t_locker guard(m_localLock);
     bool failed = snapshot.m_failed;
     for (t_dictSaveSnapshot::t_job& job : snapshot.m_jobs) {
@@ -665,7 +702,8 @@ bool t_dictManager::FinishSave(t_dictSaveSnapshot& snapshot) {
                 break;
         }
     }
-    snapshot.m_jobs.clear();
+    // The copies go with the snapshot, outside the caller's lock.
+    snapshot.m_finished = true;
     m_lastError = failed ? kDictErrWrite : nullptr;
     return !failed;
 }

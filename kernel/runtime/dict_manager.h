@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -106,7 +107,7 @@ public:
     t_dictSaveSnapshot(const t_dictSaveSnapshot&) = delete;
     t_dictSaveSnapshot& operator=(const t_dictSaveSnapshot&) = delete;
     // Writes every copy (temporary, sync, rename) and the backups due.
-    // False when a write failed; once only.
+    // False when a write failed; once only, before the finish.
     bool Write();
     // Bytes of the images copied.
     size_t CopiedBytes() const;
@@ -129,8 +130,12 @@ private:
 
     t_dictManager* m_manager;
     std::vector<t_job> m_jobs;
+    // Buffers made and touched before the kernel lock is taken, so the copy
+    // under it does not wait for fresh pages.
+    std::vector<std::vector<uint8_t>> m_spare;
     bool m_failed = false;   // a flush done while copying failed
     bool m_written = false;
+    bool m_finished = false;
 };
 
 class t_dictManager {
@@ -173,15 +178,20 @@ public:
     // Flushes every entry in order. False with "写文件失败" when an image or a
     // backup could not be written (the other entries are still flushed).
     bool SaveAll();
-    // SaveAll in steps (see t_dictSaveSnapshot). The user files held in
-    // memory are copied; every other entry is flushed here as SaveAll does.
-    // Null with "尚未初始化" before Init.
+    // SaveAll in steps (see t_dictSaveSnapshot). Any thread, no lock: an
+    // empty snapshot holding buffers the size of the last save's copies.
+    std::unique_ptr<t_dictSaveSnapshot> NewSaveSnapshot();
+    // The user files held in memory are copied into the snapshot (one not
+    // taken yet); every other entry is flushed here as SaveAll does. False
+    // with "尚未初始化" before Init, "参数错误" for a used snapshot.
+    bool TakeSaveSnapshot(t_dictSaveSnapshot& snapshot);
+    // NewSaveSnapshot and TakeSaveSnapshot at once; null when the take failed.
     std::unique_ptr<t_dictSaveSnapshot> TakeSaveSnapshot();
     // Under the kernel lock after Write: the saved changes are forgotten,
     // the dictionaries told, a file another process saved since the copy
     // is taken up and saved here as SaveAll does (an unwritten snapshot is
     // saved here whole). False with "写文件失败" as SaveAll; a failed write
-    // keeps the changes for the next save.
+    // keeps the changes for the next save. Once per snapshot ("参数错误").
     bool FinishSave(t_dictSaveSnapshot& snapshot);
     // Flushes one entry; false with "词库还未加载" for an unknown or not
     // ready dictionary, with "写文件失败" when a write failed.
@@ -299,6 +309,8 @@ private:
 
     std::vector<t_dictEntry*> m_entries;      // guarded by m_localLock
     std::vector<t_dictEntry*> m_standalone;   // guarded by m_localLock
+    std::mutex m_copySizesLock;
+    std::vector<size_t> m_copySizes;          // of the last snapshot's copies
     std::wstring m_eventName;
     t_processLock m_globalLock;               // file work, shared by processes
     t_recursiveLock m_localLock;              // the registry

@@ -125,9 +125,11 @@ bool KernelSaveDicts() {
     return GetDictManager().SaveAll();
 }
 
-std::unique_ptr<t_dictSaveSnapshot> KernelTakeSaveSnapshot() {
+std::unique_ptr<t_dictSaveSnapshot> KernelNewSaveSnapshot() { return GetDictManager().NewSaveSnapshot(); }
+
+bool KernelTakeSaveSnapshot(t_dictSaveSnapshot& snapshot) {
     t_processLock::t_locker lock(GetDictLocker());
-    return GetDictManager().TakeSaveSnapshot();
+    return GetDictManager().TakeSaveSnapshot(snapshot);
 }
 
 bool KernelFinishSave(t_dictSaveSnapshot& snapshot) {

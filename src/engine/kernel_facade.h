@@ -47,7 +47,8 @@ uint64_t KernelBackupUsrDictV3(const wchar_t* path, int32_t* status);
 bool KernelSaveDicts();
 // The same save in steps (see t_dictSaveSnapshot): the copy and the finish
 // under the dictionary lock, the snapshot's Write without it.
-std::unique_ptr<t_dictSaveSnapshot> KernelTakeSaveSnapshot();
+std::unique_ptr<t_dictSaveSnapshot> KernelNewSaveSnapshot();
+bool KernelTakeSaveSnapshot(t_dictSaveSnapshot& snapshot);
 bool KernelFinishSave(t_dictSaveSnapshot& snapshot);
 // The list replaces the user's custom phrases (others end up deleted).
 bool KernelImportUsrAbbrList(const t_apiPhrase* records, int32_t count);

@@ -10,9 +10,12 @@
 
 class IVetraSplitSave {
 public:
-    // Null when the kernel is not ready (the caller then saves whole).
-    virtual std::unique_ptr<t_dictSaveSnapshot> TakeSaveSnapshot() = 0;
-    // SaveDicts' result for the snapshot.
+    // Without the engine lock: an empty snapshot, its buffers made ready.
+    virtual std::unique_ptr<t_dictSaveSnapshot> NewSaveSnapshot() = 0;
+    // Under the lock: the copy. False when the kernel is not ready (the
+    // caller then saves whole).
+    virtual bool TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) = 0;
+    // Under the lock: SaveDicts' result for the snapshot.
     virtual bool FinishSave(t_dictSaveSnapshot& snapshot) = 0;
 
 protected:

@@ -237,7 +237,8 @@ bool CVetraCoreEngine::LearnWord(IVetraCoreWordBuffer* buffer) {
 }
 
 bool CVetraCoreEngine::SaveDicts() { return KernelSaveDicts(); }
-std::unique_ptr<t_dictSaveSnapshot> CVetraCoreEngine::TakeSaveSnapshot() { return KernelTakeSaveSnapshot(); }
+std::unique_ptr<t_dictSaveSnapshot> CVetraCoreEngine::NewSaveSnapshot() { return KernelNewSaveSnapshot(); }
+bool CVetraCoreEngine::TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) { return KernelTakeSaveSnapshot(snapshot); }
 bool CVetraCoreEngine::FinishSave(t_dictSaveSnapshot& snapshot) { return KernelFinishSave(snapshot); }
 
 IVetraCoreWordBuffer* CVetraCoreEngine::CreateWordBuffer() { return CVetraCoreWordBuffer::Create(); }

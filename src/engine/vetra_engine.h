@@ -30,7 +30,8 @@ public:
     IVetraCoreResult* Convert(const char* input, uint32_t requestId, uint8_t* cloudAsked, uint8_t mode) override;
     bool LearnWord(IVetraCoreWordBuffer* buffer) override;
     bool SaveDicts() override;
-    std::unique_ptr<t_dictSaveSnapshot> TakeSaveSnapshot() override;
+    std::unique_ptr<t_dictSaveSnapshot> NewSaveSnapshot() override;
+    bool TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) override;
     bool FinishSave(t_dictSaveSnapshot& snapshot) override;
     IVetraCoreWordBuffer* CreateWordBuffer() override;
     bool InitCloud(n_cloud::IVetraCoreCloudHelper* helper) override;

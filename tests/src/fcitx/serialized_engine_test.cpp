@@ -45,7 +45,8 @@ public:
         return dict.LearnWord(t_word(uint16_t(k)).get(), t_word(uint16_t(0x4E00 + k)).get(), 0) == 1;
     }
     bool SaveDicts() override { return m_manager.SaveAll(); }
-    std::unique_ptr<t_dictSaveSnapshot> TakeSaveSnapshot() override { return m_manager.TakeSaveSnapshot(); }
+    std::unique_ptr<t_dictSaveSnapshot> NewSaveSnapshot() override { return m_manager.NewSaveSnapshot(); }
+    bool TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) override { return m_manager.TakeSaveSnapshot(snapshot); }
     bool FinishSave(t_dictSaveSnapshot& snapshot) override { return m_manager.FinishSave(snapshot); }
 
     t_usrDictV3Core dict;
