@@ -536,28 +536,43 @@ int t_candCollector::AddUserAssociation(const t_lstr* path, const t_lstr* segmen
         for (int k = 0; k < n; ++k) {
             uint8_t buf[2 + 2 * 130];
             auto* tmp = reinterpret_cast<t_lstr*>(buf);
-            if (!user->GetWordText(textIds[k], checksums[k], tmp) || Refused(tmp)) continue;
-            if (!CheckWordPinyin(m_dicts.py, m_hz, keys[g], tmp)) continue;
-            t_lstr* text = m_arena->DupLstr(tmp);
-            t_candWord* w = text ? NewRecord() : nullptr;
-            if (!w) return added;
-            w->text = text;
-            w->syllableIds = keys[g];
-            w->segmentList = segments;
-            w->coveredLength = covered;
-            w->multiChar = LstrGetLength(text) > 1;
+            if (!user->GetWordText(textIds[k], checksums[k], tmp)) continue;
+            bool full = false;
+            t_candWord* w = NewAssociationRecord(tmp, keys[g], segments, covered, &full);
+            if (full) return added;
+            if (!w) continue;
             w->kind = kCandKindUser;
             w->sourceType = kCandSourceUser;
-            w->score = 1.0;
             w->orderNumber = int32_t(std::min<uint32_t>(weights[k], INT32_MAX));
-            w->associationMark = 1;
-            w->positionFloor = m_floor;
             Debug(w, L"-联想用户(综频", w->orderNumber, 0);
             const int r = Offer(w, 1.0);
             if (r == kArrayAdded || r == kArrayMerged) ++added;
         }
     }
     return added;
+}
+
+// The part of a user or external association record both share: null when
+// the text is refused or its reading does not match, and with *full set when
+// the arena has no room left.
+t_candWord* t_candCollector::NewAssociationRecord(const t_lstr* found, const t_lstr* key, const t_lstr* segments,
+                                                  uint32_t covered, bool* full) {
+    if (Refused(found) || !CheckWordPinyin(m_dicts.py, m_hz, key, found)) return nullptr;
+    t_lstr* text = m_arena->DupLstr(found);
+    t_candWord* w = text ? NewRecord() : nullptr;
+    if (!w) {
+        *full = true;
+        return nullptr;
+    }
+    w->text = text;
+    w->syllableIds = key;
+    w->segmentList = segments;
+    w->coveredLength = covered;
+    w->multiChar = LstrGetLength(text) > 1;
+    w->score = 1.0;
+    w->associationMark = 1;
+    w->positionFloor = m_floor;
+    return w;
 }
 
 int t_candCollector::AddExternalUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered) {
@@ -575,24 +590,16 @@ int t_candCollector::AddExternalUserAssociation(const t_lstr* path, const t_lstr
         for (int k = 0; k < n; ++k) {
             uint8_t buf[2 + 2 * 130];
             auto* tmp = reinterpret_cast<t_lstr*>(buf);
-            if (!ext->GetString(textIds[k], tmp, sizeof buf) || Refused(tmp)) continue;
-            if (!CheckWordPinyin(m_dicts.py, m_hz, keys[g], tmp)) continue;
-            t_lstr* text = m_arena->DupLstr(tmp);
-            t_candWord* w = text ? NewRecord() : nullptr;
-            if (!w) return added;
-            w->text = text;
-            w->syllableIds = keys[g];
-            w->segmentList = segments;
-            w->coveredLength = covered;
-            w->multiChar = LstrGetLength(text) > 1;
+            if (!ext->GetString(textIds[k], tmp, sizeof buf)) continue;
+            bool full = false;
+            t_candWord* w = NewAssociationRecord(tmp, keys[g], segments, covered, &full);
+            if (full) return added;
+            if (!w) continue;
             w->kind = kCandKindExternal;
             w->sourceType = kCandSourceExternalUser;
             w->externalClass = (flags[k] & kExtClassBits) ? 1 : 0;
-            w->score = 1.0;
             w->rank = kCandNoPower;
             w->orderNumber = freqs[k];
-            w->associationMark = 1;
-            w->positionFloor = m_floor;
             Debug(w, L"-联想外来用户(综频", w->orderNumber, 0);
             const int r = Offer(w, 1.0);
             if (r == kArrayAdded || r == kArrayMerged) ++added;

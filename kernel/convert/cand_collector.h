@@ -116,6 +116,8 @@ public:
 
 private:
     t_candWord* NewRecord();
+    t_candWord* NewAssociationRecord(const t_lstr* found, const t_lstr* key, const t_lstr* segments,
+                                     uint32_t covered, bool* full);
     int AddUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered);
     int AddExternalUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered);
     int AddCellAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered, double p);
