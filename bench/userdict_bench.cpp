@@ -11,24 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/user_words.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/userdict/usr_dict_v3.h"
 
 namespace {
 
-struct t_text {
-    uint8_t bytes[16];
-    t_text(std::initializer_list<uint16_t> units) {
-        const uint16_t n = uint16_t(units.size() * 2);
-        std::memcpy(bytes, &n, 2);
-        size_t i = 0;
-        for (uint16_t u : units) std::memcpy(bytes + 2 + 2 * i++, &u, 2);
-    }
-    const t_lstr* get() const { return reinterpret_cast<const t_lstr*>(bytes); }
-};
-
-t_text ReadingOf(int i) { return {uint16_t(i % 413), uint16_t((i / 413) % 413), uint16_t(i / (413 * 413))}; }
-t_text WordOf(int i) { return {uint16_t(0x4E00 + i % 7000), uint16_t(0x4E00 + i / 7000)}; }
+using n_bench::ReadingOf;
+using n_bench::WordOf;
 
 std::unique_ptr<t_usrDictV3Core> Filled(int words) {
     auto d = std::make_unique<t_usrDictV3Core>();
