@@ -439,8 +439,8 @@ static void collect(int settle, int max_ms)
 }
 
 /* send a method call and dispatch (so that calls to owned names are answered)
- * until the reply comes; returns the reply (caller unrefs) or NULL after printing ERROR */
-static DBusMessage *call(DBusMessage *m)
+ * until the reply comes; returns the reply, which may be NULL (caller unrefs) */
+static DBusMessage *send_and_wait(DBusMessage *m)
 {
     DBusPendingCall *pc = NULL;
     if (!dbus_connection_send_with_reply(conn, m, &pc, timeout_ms) || !pc)
@@ -454,6 +454,13 @@ static DBusMessage *call(DBusMessage *m)
     }
     DBusMessage *r = dbus_pending_call_steal_reply(pc);
     dbus_pending_call_unref(pc);
+    return r;
+}
+
+/* send_and_wait(); returns the reply (caller unrefs) or NULL after printing ERROR */
+static DBusMessage *call(DBusMessage *m)
+{
+    DBusMessage *r = send_and_wait(m);
     if (!r)
         die("no reply");
     if (dbus_message_get_type(r) == DBUS_MESSAGE_TYPE_ERROR) {
@@ -474,18 +481,7 @@ static DBusMessage *call(DBusMessage *m)
 /* like call(), but an error reply is returned as NULL without a message */
 static DBusMessage *call_quiet(DBusMessage *m)
 {
-    DBusPendingCall *pc = NULL;
-    if (!dbus_connection_send_with_reply(conn, m, &pc, timeout_ms) || !pc)
-        die("cannot send a method call");
-    dbus_message_unref(m);
-    while (!dbus_pending_call_get_completed(pc)) {
-        if (stop_flag)
-            exit(1);
-        if (!dbus_connection_read_write_dispatch(conn, 50))
-            die("connection to the session bus was lost");
-    }
-    DBusMessage *r = dbus_pending_call_steal_reply(pc);
-    dbus_pending_call_unref(pc);
+    DBusMessage *r = send_and_wait(m);
     if (r && dbus_message_get_type(r) == DBUS_MESSAGE_TYPE_ERROR) {
         dbus_message_unref(r);
         r = NULL;
