@@ -39,6 +39,20 @@ char16_t* Trim(char16_t* s) {
     return s;
 }
 
+bool HasLineBreak(const char16_t* text) {
+    for (; text && *text; ++text)
+        if (*text == u'\r' || *text == u'\n') return true;
+    return false;
+}
+
+// A key the file could not give back: one led by "[" or ";" would read as a
+// section header or a comment, one with "=" would be cut there, and a line
+// break would start another line.
+bool IsWritableKey(const char16_t* key) {
+    if (!key || !*key || key[0] == u'[' || key[0] == u';' || HasLineBreak(key)) return false;
+    return !WcsChr16(key, u'=');
+}
+
 struct t_free {
     void operator()(void* p) const { std::free(p); }
 };
@@ -86,7 +100,7 @@ int t_iniItems::FindPointer(const char16_t* text) const {
 // ---- section ----
 
 bool t_iniSection::SetValueAt(const char16_t* key, const char16_t* value, int index) {
-    if (!key || !*key) return false;
+    if (!IsWritableKey(key) || HasLineBreak(value)) return false;
     char16_t* valueCopy = nullptr;
     if (value && !(valueCopy = CopyText(m_heap, value))) return false;
     if (t_iniNameMap::t_node* node = m_map.Find(key)) {
@@ -159,7 +173,7 @@ t_iniSection* t_iniDoc::FindSection(const char16_t* name) const {
 }
 
 t_iniSection* t_iniDoc::GetSection(const char16_t* name, int index) {
-    if (!name || !*name) return nullptr;
+    if (!name || !*name || HasLineBreak(name)) return nullptr;
     if (t_iniSection* found = FindSection(name)) return found;
     t_table* table = Table();
     char16_t* copy = table ? Copy(name) : nullptr;
@@ -194,6 +208,7 @@ bool t_iniDoc::RemoveSection(const char16_t* name) {
 }
 
 bool t_iniDoc::AddComment(const char16_t* section, const char16_t* anchor, const char16_t* text) {
+    if (HasLineBreak(text)) return false;
     t_table* table = Table();
     char16_t* copy = table ? Copy(text) : nullptr;
     if (!copy) return false;
@@ -356,6 +371,102 @@ int t_iniDoc::SaveEnciphered(t_errorContext& ctx, const t_path& path) {
         return 0;
     }
     return SaveFileSafely(ctx, path, code.get(), std::strlen(code.get()), nullptr, 0) ? 1 : 0;
+}
+
+// ---- byte-level helpers ----
+
+uint8_t* t_iniDoc::ReadWholeFile(t_errorContext& ctx, const t_path& path, uint64_t* size) {
+    if (size) *size = 0;
+    t_errorContext inner;
+    t_fileRead file;
+    if (!file.Open(inner, path)) {
+        ctx.SetError(u"无法打开ini文件");
+        return nullptr;
+    }
+    const uint64_t n = file.GetFileSize();
+    auto* bytes = n <= kMaxFileBytes ? static_cast<uint8_t*>(std::malloc(size_t(n) + 2)) : nullptr;
+    if (!bytes) {
+        ctx.SetError(u"无法读取ini文件:分配内存失败");
+        return nullptr;
+    }
+    if (n && !file.Read(inner, bytes, n)) {
+        std::free(bytes);
+        ctx.SetError(u"无法读取ini文件");
+        return nullptr;
+    }
+    bytes[n] = bytes[n + 1] = 0;
+    if (size) *size = n;
+    return bytes;
+}
+
+int t_iniDoc::DetectBom(const uint8_t* bytes, size_t length, size_t* bomLength) {
+    int kind = 0;
+    size_t n = 0;
+    if (bytes && length >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        kind = -1;
+        n = 2;
+    } else if (bytes && length >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
+        kind = -2;
+        n = 2;
+    } else if (bytes && length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        kind = kCodePageUtf8;
+        n = 3;
+    }
+    if (bomLength) *bomLength = n;
+    return kind;
+}
+
+bool t_iniDoc::SwapBytePairs(uint8_t* bytes, size_t length) {
+    if (length % 2 || (length && !bytes)) return false;
+    for (size_t i = 0; i < length; i += 2) std::swap(bytes[i], bytes[i + 1]);
+    return true;
+}
+
+char16_t* t_iniDoc::BytesToUnits(const uint8_t* bytes, size_t length, int codePage, size_t* units) {
+    if (units) *units = 0;
+    if (length && !bytes) return nullptr;
+    if (codePage == -1 || codePage == -2) {
+        if (length % 2 || length / 2 >= SIZE_MAX / 2) return nullptr;
+        const size_t n = length / 2;
+        auto* text = static_cast<char16_t*>(std::malloc((n + 1) * 2));
+        if (!text) return nullptr;
+        for (size_t i = 0; i < n; ++i) {
+            const uint8_t lo = bytes[2 * i + (codePage == -1 ? 0 : 1)];
+            const uint8_t hi = bytes[2 * i + (codePage == -1 ? 1 : 0)];
+            text[i] = char16_t(lo | hi << 8);
+        }
+        text[n] = 0;
+        if (units) *units = n;
+        return text;
+    }
+    if (length == 0) {
+        auto* text = static_cast<char16_t*>(std::calloc(1, 2));
+        return text;
+    }
+    char16_t* text = MultiByteToStr16Alloc(codePage, reinterpret_cast<const char*>(bytes), length);
+    if (text && units) *units = WcsLen16(text);
+    return text;
+}
+
+uint8_t* t_iniDoc::UnitsToBytes(const char16_t* units, size_t count, int codePage, size_t* length) {
+    if (length) *length = 0;
+    if (count && !units) return nullptr;
+    if (codePage == -1 || codePage == -2) {
+        if (count >= SIZE_MAX / 2 - 1) return nullptr;
+        auto* bytes = static_cast<uint8_t*>(std::malloc(count * 2 + 2));
+        if (!bytes) return nullptr;
+        for (size_t i = 0; i < count; ++i) {
+            bytes[2 * i + (codePage == -1 ? 0 : 1)] = uint8_t(units[i] & 0xFF);
+            bytes[2 * i + (codePage == -1 ? 1 : 0)] = uint8_t(units[i] >> 8);
+        }
+        bytes[count * 2] = bytes[count * 2 + 1] = 0;
+        if (length) *length = count * 2;
+        return bytes;
+    }
+    if (count == 0) return static_cast<uint8_t*>(std::calloc(1, 1));
+    char* bytes = Str16ToMultiByteAlloc(codePage, units, count);
+    if (bytes && length) *length = std::strlen(bytes);
+    return reinterpret_cast<uint8_t*>(bytes);
 }
 
 }  // namespace n_porting

@@ -46,8 +46,10 @@ public:
     explicit t_iniSection(t_heap* heap) : m_map(heap), m_items(heap), m_heap(heap) {}
 
     // Copies the value (null stays null). An existing key gets it in its
-    // place; a new key is copied and placed at index (see t_iniItems). False
-    // when memory runs out.
+    // place; a new key is copied and placed at index (see t_iniItems). False,
+    // nothing changed, when memory runs out or the file could not give the
+    // pair back: a key led by "[" or ";" or holding "=", or a line break in
+    // the key or the value.
     bool SetValueAt(const char16_t* key, const char16_t* value, int index);
     // Null for a key that is not there or holds no value.
     const char16_t* GetValue(const char16_t* key) const;
@@ -75,7 +77,8 @@ public:
 
     void Clear();
     // The section of that name, else a new one placed at index (see
-    // t_iniItems). Null for a null or empty name or when memory runs out.
+    // t_iniItems). Null for a null or empty name, one with a line break, or
+    // when memory runs out.
     t_iniSection* GetSection(const char16_t* name, int index);
     t_iniSection* FindSection(const char16_t* name) const;
     static const char16_t* GetValue(const t_iniSection* section, const char16_t* key) {
@@ -101,7 +104,7 @@ public:
     // No section: appended to the document. A section and an anchor key:
     // into the section before the first item equal to the anchor (appended
     // when none is). A section without an anchor: into the document before
-    // the section.
+    // the section. A text with a line break is refused.
     bool AddComment(const char16_t* section, const char16_t* anchor, const char16_t* text);
 
     // 1, or 0 ("无法解析ini文件", or the enciphered form's own texts) with the
@@ -117,6 +120,23 @@ public:
 
     // The document's items (section names and comments); null when empty.
     const t_iniItems* GetItems() const;
+
+    // ---- byte-level helpers; results are malloc'd (release with free) ----
+    // The whole file and two zero bytes after it; null when it cannot be
+    // read whole or is larger than kMaxFileBytes.
+    static uint8_t* ReadWholeFile(t_errorContext& ctx, const t_path& path, uint64_t* size);
+    // -1 for FF FE, -2 for FE FF (mark length 2), 65001 for EF BB BF (3),
+    // else 0 (length 0).
+    static int DetectBom(const uint8_t* bytes, size_t length, size_t* bomLength);
+    // Swaps each byte pair in place; false for an odd length.
+    static bool SwapBytePairs(uint8_t* bytes, size_t length);
+    // Code page -1: the bytes are UTF-16LE units, -2: UTF-16BE units (both
+    // need an even length); any other: converted from that code page. A
+    // terminated text and its units, or null when the bytes do not convert whole.
+    static char16_t* BytesToUnits(const uint8_t* bytes, size_t length, int codePage, size_t* units);
+    // The reverse: -1 gives UTF-16LE bytes, -2 UTF-16BE, any other code page
+    // its bytes (terminated). Null when the units do not convert whole.
+    static uint8_t* UnitsToBytes(const char16_t* units, size_t count, int codePage, size_t* length);
 
 private:
     struct t_table;

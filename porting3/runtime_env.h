@@ -10,6 +10,53 @@
 
 namespace n_porting {
 
+// What the layer knows of the application it serves, from the host's
+// executable path and name. A flag of a role list is set when the path
+// contains a listed name or the name equals one (on this platform also
+// without its ".exe"); the three "allows" flags are set unless a name of
+// their lists matches.
+struct t_hostFlags {
+    uint8_t isBrowser = 0;
+    uint8_t isIeBrowser = 0;
+    uint8_t isChromiumBrowser = 0;
+    uint8_t isGame = 0;
+    uint8_t isFullScreenGame = 0;
+    uint8_t isConsole = 0;
+    uint8_t isConsoleHost = 0;
+    uint8_t isWordProcessor = 0;
+    uint8_t isSpreadsheet = 0;
+    uint8_t isPresentation = 0;
+    uint8_t isOfficeSuite = 0;
+    uint8_t isMail = 0;
+    uint8_t isNoteTaking = 0;
+    uint8_t isDesign = 0;
+    uint8_t isCad = 0;
+    uint8_t isModelling = 0;
+    uint8_t isVideoPlayer = 0;
+    uint8_t isMusicPlayer = 0;
+    uint8_t isIde = 0;
+    uint8_t isTextEditor = 0;
+    uint8_t isExplorer = 0;     // explorer.exe
+    uint8_t isNotepad = 0;      // notepad.exe
+    uint8_t isTaskManager = 0;  // taskmgr.exe
+    uint8_t isLockScreen = 0;   // lockapp.exe
+    uint8_t isSearchHost = 0;   // searchui.exe
+    uint8_t isRemoteDesktop = 0;  // mstsc.exe
+    uint8_t isJavaHost = 0;       // javaw.exe
+    uint8_t allowsInlineText = 1;  // off in consoles, console hosts and CAD programs
+    uint8_t allowsCaretFollow = 1;  // off in games and console hosts
+    uint8_t allowsStatusBar = 1;    // off in full-screen games
+    int32_t hostIndex = -1;  // the first matching name in the table of all names, -1 for none
+};
+
+// The role lists: names (lower case) in null-terminated lists.
+constexpr int kHostListCount = 20;
+const char16_t* const* GetHostList(int index);
+
+// Scan code of a virtual-key code through the 256-entry table; codes from
+// 256 use entry 0 (0).
+uint32_t MapVirtualKeyToScanCode(uint32_t virtualKey);
+
 class t_runtime {
 public:
     static t_runtime& GetInstance();
@@ -26,6 +73,12 @@ public:
     const char16_t* GetUserFolderId() const { return m_userFolderId.GetStr(); }
     const char16_t* GetBuildNumber() const { return m_buildNumber.GetStr(); }
     const char16_t* GetHostCommandName() const { return m_hostCommand.GetStr(); }
+    const char16_t* GetHostExePath() const { return m_hostPath.GetStr(); }
+    const char16_t* GetHostExeName() const { return m_hostName.GetStr(); }
+    const t_hostFlags& GetHostFlags() const { return m_host; }
+    // Sets every host flag from the executable's path and name (either may
+    // be empty); Init runs it for this process.
+    void DetectHost(const char16_t* exePath, const char16_t* exeName);
 
 private:
     t_runtime() = default;
@@ -37,6 +90,9 @@ private:
     t_str m_userFolderId;
     t_str m_buildNumber;
     t_str m_hostCommand;
+    t_str m_hostPath;
+    t_str m_hostName;
+    t_hostFlags m_host;
 };
 
 // Version and build-date texts: byte text as given and its 16-bit form

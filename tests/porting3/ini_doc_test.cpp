@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -52,7 +53,11 @@ TEST(IniDocTest, ParserEdgeLines) {
         {"sections differ in case only", "[S]\n[s]\nk=v\n", u"[S]\nk=v\n"},
         {"comments keep their places", ";top\n[S1]\nk=1\n; in s1 \t\n[S2]\nj=2\n",
          u";top\n\n[S1]\nk=1\n; in s1\n\n[S2]\nj=2\n"},
-        {"only a first-column ; is a comment", "[S]\n #x=1\n ;c=2\n", u"[S]\n#x=1\n;c=2\n"},
+        // Keys led by ";" or "[" after blanks would come back as a comment or
+        // as a header swallowing the keys after it: dropped like other
+        // malformed lines.
+        {"only a first-column ; is a comment", "[S]\n #x=1\n ;c=2\n", u"[S]\n#x=1\n"},
+        {"a key led by [ is dropped", "[S]\n [weird=1\nPageSize=5\n", u"[S]\nPageSize=5\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -88,6 +93,70 @@ TEST(IniDocTest, EditsKeepFileOrder) {
     EXPECT_EQ(nullptr, doc.FindSection(u"A"));
     ASSERT_NE(nullptr, doc.GetSection(u"A", -1));
     EXPECT_EQ(S(u";before B\n\n[B]\n;before k2\nk2=two\n;end of B\n;last\n\n[A]\n"), Saved(doc));
+}
+
+TEST(IniDocTest, RefusesWhatTheFileCannotGiveBack) {
+    const struct {
+        const char16_t* key;
+        const char16_t* value;
+    } cases[] = {
+        {u"[weird", u"1"}, {u";c", u"1"}, {u"a=b", u"1"}, {u"a\rb", u"1"},
+        {u"FontCh", u"x\r\nPageSize=99"}, {u"FontCh", u"x\n"}, {u"FontCh", u"\r"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.key, c.key + n_porting::WcsLen16(c.key)));
+        t_iniDoc doc;
+        ASSERT_TRUE(doc.SetValueByName(u"S", u"FontCh", u"old", -1));
+        EXPECT_FALSE(doc.SetValueByName(u"S", c.key, c.value, -1));
+        EXPECT_EQ(S(u"[S]\nFontCh=old\n"), Saved(doc));
+    }
+    t_iniDoc doc;
+    EXPECT_EQ(nullptr, doc.GetSection(u"S]\n[T", -1));
+    EXPECT_FALSE(doc.AddComment(nullptr, nullptr, u";a\r\n[T]"));
+    EXPECT_EQ(S(u""), Saved(doc));
+}
+
+TEST(IniDocTest, ByteHelpers) {
+    const struct {
+        const char* bytes;
+        size_t length;
+        int kind;
+        size_t mark;
+    } marks[] = {
+        {"\xFF\xFEk", 3, -1, 2}, {"\xFE\xFF", 2, -2, 2}, {"\xEF\xBB\xBFk", 4, 65001, 3},
+        {"\xEF\xBB", 2, 0, 0},   {"\xFF", 1, 0, 0},       {"", 0, 0, 0},
+    };
+    for (const auto& m : marks) {
+        size_t length = 99;
+        EXPECT_EQ(m.kind, t_iniDoc::DetectBom(reinterpret_cast<const uint8_t*>(m.bytes), m.length, &length));
+        EXPECT_EQ(m.mark, length);
+    }
+    uint8_t odd[3] = {1, 2, 3}, even[4] = {1, 2, 3, 4};
+    EXPECT_FALSE(t_iniDoc::SwapBytePairs(odd, 3));
+    EXPECT_TRUE(t_iniDoc::SwapBytePairs(even, 4));
+    EXPECT_EQ(0, std::memcmp(even, "\x02\x01\x04\x03", 4));
+
+    // Each code page there and back: -1 little-endian, -2 big-endian, 936 GBK.
+    const struct {
+        int codePage;
+        const char* bytes;
+        size_t length;
+    } forms[] = {{-1, "k\0\x2D\x4E", 4}, {-2, "\0k\x4E\x2D", 4}, {kCodePageGbk, "k\xD6\xD0", 3}};
+    for (const auto& f : forms) {
+        SCOPED_TRACE(f.codePage);
+        size_t units = 0, length = 0;
+        char16_t* text = t_iniDoc::BytesToUnits(reinterpret_cast<const uint8_t*>(f.bytes), f.length, f.codePage, &units);
+        ASSERT_NE(nullptr, text);
+        EXPECT_EQ(S(u"k中"), S(text, units));
+        uint8_t* bytes = t_iniDoc::UnitsToBytes(text, units, f.codePage, &length);
+        ASSERT_NE(nullptr, bytes);
+        EXPECT_EQ(std::string(f.bytes, f.length), std::string(reinterpret_cast<char*>(bytes), length));
+        std::free(text);
+        std::free(bytes);
+    }
+    size_t units = 0;
+    EXPECT_EQ(nullptr, t_iniDoc::BytesToUnits(reinterpret_cast<const uint8_t*>("abc"), 3, -1, &units));
+    EXPECT_EQ(nullptr, t_iniDoc::UnitsToBytes(u"\U0001F600", 2, kCodePageGbk, &units));
 }
 
 struct t_iniFiles {
@@ -148,6 +217,22 @@ TEST(IniDocTest, EncipheredForm) {
     EXPECT_EQ(nullptr, back.GetItems());
     EXPECT_EQ(0, back.Load(ctx, files.At("missing.ini"), kCodePageGbk));
     EXPECT_EQ(S(u"无法打开ini文件"), ctx.GetError());
+}
+
+TEST(IniDocTest, ReadWholeFileEndsWithTwoZeros) {
+    t_iniFiles files;
+    ASSERT_TRUE(files.dir.Put("a.ini", "ab"));
+    t_errorContext ctx;
+    uint64_t size = 9;
+    uint8_t* bytes = t_iniDoc::ReadWholeFile(ctx, files.At("a.ini"), &size);
+    ASSERT_NE(nullptr, bytes);
+    EXPECT_EQ(2u, size);
+    EXPECT_EQ(0, std::memcmp(bytes, "ab\0\0", 4));
+    std::free(bytes);
+    EXPECT_EQ(nullptr, t_iniDoc::ReadWholeFile(ctx, files.At("missing.ini"), &size));
+    EXPECT_EQ(0u, size);
+    std::filesystem::resize_file(files.dir.At("a.ini"), t_iniDoc::kMaxFileBytes + 1);
+    EXPECT_EQ(nullptr, t_iniDoc::ReadWholeFile(ctx, files.At("a.ini"), &size));
 }
 
 TEST(IniDocTest, FilesAbove64MiBAreNotRead) {

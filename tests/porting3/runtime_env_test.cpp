@@ -36,6 +36,61 @@ TEST(RuntimeEnvTest, FoldersVersionsAndIds) {
     EXPECT_EQ(std::u16string(u"中"), GetBuildDateW());
 }
 
+TEST(RuntimeEnvTest, HostFlagsFromPathAndName) {
+    t_runtime& rt = t_runtime::GetInstance();
+    t_errorContext ctx;
+    ASSERT_TRUE(rt.Init(ctx));
+    // This process is the host: its executable, as the system names it.
+    EXPECT_NE(nullptr, WcsStr16(rt.GetHostExePath(), u"porting3_tests"));
+    EXPECT_EQ(std::u16string(u"porting3_tests"), rt.GetHostExeName());
+    EXPECT_EQ(-1, rt.GetHostFlags().hostIndex);
+
+    const struct {
+        const char16_t* path;
+        const char16_t* name;
+        uint8_t t_hostFlags::*flag;
+        int32_t index;  // of the first match; -1 none
+    } cases[] = {
+        {u"", u"", nullptr, -1},
+        {u"C:\\Program Files\\Google\\Chrome.EXE", u"", &t_hostFlags::isChromiumBrowser, 1},
+        {u"", u"firefox", &t_hostFlags::isBrowser, 2},
+        {u"", u"firefox.exe.bak", nullptr, -1},
+        {u"", u"cmd.exe", &t_hostFlags::isConsole, -2},
+        {u"/usr/bin/acad.exe", u"acad.exe", &t_hostFlags::isCad, -2},
+        {u"", u"dota2", &t_hostFlags::isFullScreenGame, -2},
+        {u"", u"explorer.exe", &t_hostFlags::isExplorer, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name, c.name + WcsLen16(c.name)));
+        rt.DetectHost(c.path, c.name);
+        const t_hostFlags& f = rt.GetHostFlags();
+        if (c.flag) {
+            EXPECT_EQ(1, f.*c.flag);
+        }
+        if (c.index >= -1) {
+            EXPECT_EQ(c.index, f.hostIndex);
+        }
+        const bool console = f.isConsole || f.isConsoleHost;
+        EXPECT_EQ(!(console || f.isCad), f.allowsInlineText == 1);
+        EXPECT_EQ(!f.isFullScreenGame, f.allowsStatusBar == 1);
+        EXPECT_EQ(!(f.isGame || f.isConsoleHost), f.allowsCaretFollow == 1);
+    }
+    int names = 0;
+    for (int i = 0; i < kHostListCount; ++i)
+        for (const char16_t* const* n = GetHostList(i); *n; ++n) ++names;
+    EXPECT_EQ(150, names);
+    EXPECT_EQ(nullptr, GetHostList(kHostListCount));
+}
+
+TEST(RuntimeEnvTest, ScanCodes) {
+    const struct {
+        uint32_t key, scan;
+    } cases[] = {{0x08, 14}, {0x09, 15}, {0x0D, 28}, {0x10, 42}, {0x11, 29}, {0x30, 11},
+                 {0x31, 2},  {0x39, 10}, {0x41, 0x1E}, {0x5A, 0x2C}, {0x70, 0x3B},
+                 {0xBA, 0x27}, {0xDE, 0x28}, {0xE2, 0x56}, {0xFF, 0}, {0x100, 0}, {0xFFFFFFFF, 0}};
+    for (const auto& c : cases) EXPECT_EQ(c.scan, MapVirtualKeyToScanCode(c.key)) << c.key;
+}
+
 TEST(RuntimeEnvTest, ClockAndSmallShims) {
     const uint32_t tick = GetTickCount();
     EXPECT_LE(uint32_t(uint64_t(GetTickMs())) - tick, 1000u);
