@@ -182,8 +182,15 @@ bool t_path::CreateDirectory(t_errorContext& ctx, bool failIfExists) const {
         ctx.SetError(u"创建目录失败，目录已经存在");
         return false;
     }
+    // A relative path's first level may be one unit long ("a/b"), which
+    // GetParentDir does not give: every level before the last '/' is made.
     t_path parent;
-    if (GetParentDir(parent) && !parent.CreateDirectory(ctx, false)) return false;
+    bool hasParent = GetParentDir(parent);
+    if (!hasParent && LastSlash() == 1 && m_str.GetAt(0) != u'/') {
+        m_str.Left(parent.m_str, 1);
+        hasParent = true;
+    }
+    if (hasParent && !parent.CreateDirectory(ctx, false)) return false;
     char bytes[kPathBytes];
     if (!ToBytes(bytes, sizeof bytes) || (mkdir(bytes, 0777) != 0 && !IsDirectory())) {
         ctx.SetError(u"创建目录失败");

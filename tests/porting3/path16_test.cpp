@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -72,6 +73,18 @@ TEST(Path16Test, FoldersFilesAndBackup) {
     EXPECT_FALSE(abc.CreateDirectory(ctx, true));
     EXPECT_EQ(u"创建目录失败，目录已经存在", S(ctx.GetError()));
     EXPECT_TRUE(abc.CreateDirectory(ctx, false));
+
+    // Relative paths make every level too, a one-unit first level included.
+    char* cwd = getcwd(nullptr, 0);
+    ASSERT_EQ(0, chdir(dir.Path().c_str()));
+    const bool madeShort = t_path(u"r/s/t").CreateDirectory(ctx, true);
+    const bool madeLong = t_path(u"rel/x/y").CreateDirectory(ctx, true);
+    ASSERT_EQ(0, chdir(cwd));
+    std::free(cwd);
+    EXPECT_TRUE(madeShort);
+    EXPECT_TRUE(madeLong);
+    EXPECT_TRUE(t_path(root.c_str(), u"r", u"s", u"t").IsDirectory());
+    EXPECT_TRUE(t_path(root.c_str(), u"rel", u"x", u"y").IsDirectory());
 
     const t_path file(root.c_str(), u"a", u"note.txt");
     EXPECT_TRUE(file.CreateFile(ctx, false));
