@@ -1,8 +1,11 @@
 // env.ini: loading a store (legacy keys, version migration), saving one, and
-// keeping a copy of a file that exists but does not load.
+// setting aside a file that exists but does not load.
 // One thread at a time per store.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -31,22 +34,46 @@ int32_t Number(const char16_t* text) {
     return ParseSettingNumber(text);
 }
 
-// A file that failed to load is copied (not moved, so a file the user
-// repairs stays in place) to <folder>/Backup/env_YYYYMMDD_hhmmss.ini before
-// the store goes on with defaults and a later save replaces the file.
-void KeepFailedFile(const t_path& path) {
-    if (!path.IsFile()) return;
+// A file that exists but does not load is moved, once, to
+// <folder>/Backup/env_YYYYMMDD_hhmmss[_N].ini (an earlier copy is never
+// replaced) and a good file of no values written in its place, so the next
+// start neither fails on it nor keeps another copy. A file that cannot be
+// opened is left alone: its content was never judged.
+void SetFailedFileAside(const t_path& path) {
+    char from[4 * kMaxPathUnits + 4];
+    if (!path.ToBytes(from, sizeof from)) return;
+    struct stat st;
+    const int fd = ::open(from, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    const bool judged = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (fd >= 0) ::close(fd);
+    if (!judged) return;
     t_path parent;
     if (!path.GetParentDir(parent)) parent.Assign(u".");
+    const t_path backup(parent.GetStr(), u"Backup");
+    t_errorContext ignored;
     t_str title, stamp;
     path.GetFileTitle(title);
-    if (!stamp.FormatTime(std::time(nullptr), u"_%Y%M%D_%h%m%s")) return;
+    if (!backup.CreateDirectory(ignored, false) ||
+        !stamp.FormatTime(std::time(nullptr), u"_%Y%M%D_%h%m%s"))
+        return;
     title.Append(stamp);
-    t_path dest(parent.GetStr(), u"Backup");
-    dest.Join(title.GetStr());
-    if (const char16_t* ext = path.GetExtension()) dest.Append(ext);
-    t_errorContext ignored;
-    path.CopyTo(ignored, dest, false);
+    const char16_t* ext = path.GetExtension();
+    char to[4 * kMaxPathUnits + 4];
+    bool moved = false;
+    for (int n = 0; n < 1000 && !moved; ++n) {
+        t_str name(title);
+        if (n) name << u"_" << n;
+        if (ext) name.Append(ext);
+        if (!t_path(backup.GetStr(), name.GetStr()).ToBytes(to, sizeof to)) return;
+        if (::link(from, to) == 0) {
+            moved = ::unlink(from) == 0;
+            break;
+        }
+        if (errno != EEXIST) return;
+    }
+    if (!moved) return;
+    const t_env fresh;
+    fresh.Save(ignored, path.GetStr());
 }
 
 // Keys of older files, decided before any value is stored.
@@ -113,14 +140,14 @@ int t_env::Load(t_errorContext& ctx, const char16_t* pathText, int clear) {
     const t_path path(pathText);
     t_iniDoc doc(0);
     if (!doc.Load(ctx, path, kCodePageGbk)) {
-        KeepFailedFile(path);
+        SetFailedFileAside(path);
         ctx.SetError(u"加载环境失败");
         return 0;
     }
     t_iniSection* setting = doc.FindSection(u"Setting");
     const t_iniSection* sync = doc.FindSection(u"SyncMode");
     if (!setting) {
-        KeepFailedFile(path);
+        SetFailedFileAside(path);
         ctx.SetError(u"解析配置文件失败：缺少项[setting]");
         return 0;
     }
@@ -191,9 +218,22 @@ int t_env::Save(t_errorContext& ctx, const char16_t* pathText) const {
             const t_envValue& v = *n->value;
             // A key beginning with ";" or "[" would come back as a comment or
             // as a broken section header that swallows the keys after it.
+            // So would one holding "=" or a line break.
             const char16_t first = n->key.name ? n->key.name[0] : 0;
             if (first == 0 || first == u';' || first == u'[') continue;
-            ok = v.ToText(text) && setting->SetValueAt(n->key.name, text.GetStr(), -1);
+            bool readable = true;
+            for (const char16_t* p = n->key.name; *p && readable; ++p)
+                readable = *p != u'=' && *p != u'\r' && *p != u'\n';
+            if (!readable) continue;
+            if (!v.ToText(text)) {
+                ok = false;
+                break;
+            }
+            // Nor can a value with a line break be read back (the setters
+            // refuse one; an image may still hold it): left out, not cut.
+            if (text.Find(u'\r') != t_str::kNotFound || text.Find(u'\n') != t_str::kNotFound)
+                continue;
+            ok = setting->SetValueAt(n->key.name, text.GetStr(), -1);
             // A synchronised value gets its keyword; so does a local one the
             // loader would otherwise give the registry's mode (unknown keys: remote).
             const bool differs = int32_t(v.syncMode) != GetEnvEntrySyncMode(n->key);

@@ -24,6 +24,14 @@ bool IsText(uint32_t type) {
     return type == kTypeUnknown || type == kTypeString;
 }
 
+// env.ini holds one value a line: a line break would cut the value there and
+// make the rest other keys.
+bool HasLineBreak(const char16_t* text, size_t units) {
+    for (size_t i = 0; i < units; ++i)
+        if (text[i] == u'\r' || text[i] == u'\n') return true;
+    return false;
+}
+
 }  // namespace
 
 // Unsigned values above 2^31 must survive their text form, so the number is
@@ -75,7 +83,7 @@ bool t_envValue::SetFromText(t_heap& heap, const t_settingKey& key, const char16
     const size_t units = n_porting::WcsNLen16(text, kMaxTextUnits + 1);
     if (units > kMaxTextUnits) return false;
     if (IsText(type)) {
-        if (!Reserve(heap, (uint64_t(units) + 1) * 2)) return false;
+        if (HasLineBreak(text, units) || !Reserve(heap, (uint64_t(units) + 1) * 2)) return false;
         std::memcpy(payload, text, (units + 1) * 2);
         return true;
     }
@@ -241,7 +249,7 @@ bool t_env::SetString(const t_envEntryBase& e, const char16_t* v) {
     m_modified = 1;
     if (!v) v = u"";
     const size_t units = n_porting::WcsNLen16(v, t_envValue::kMaxTextUnits + 1);
-    if (units > t_envValue::kMaxTextUnits) return false;
+    if (units > t_envValue::kMaxTextUnits || HasLineBreak(v, units)) return false;
     // The text may live in the value's own payload: copy it out first.
     t_str copy;
     if (!copy.AssignN(v, units)) return false;

@@ -28,7 +28,7 @@ struct t_envValue {
     void Init();
     // Parses text for the key (see the settings file): the type and sync
     // keywords, when not given, come from the registry. False for a text of
-    // 65536 units or more, or when memory runs out.
+    // 65536 units or more, a text value with CR or LF, or when memory runs out.
     bool SetFromText(n_porting::t_heap& heap, const t_settingKey& key, const char16_t* text,
                      const char16_t* typeKeyword, const char16_t* syncKeyword);
     bool ToBool() const { return ToInt() != 0; }
@@ -63,7 +63,8 @@ public:
     bool ReadBool(const t_envEntryBase& e) const;
     int32_t ReadInt(const t_envEntryBase& e) const;
 
-    // Flagged writes; false when memory runs out.
+    // Flagged writes; false when memory runs out. A text with CR or LF is
+    // refused (false, the value unchanged): env.ini could not give it back.
     bool SetBool(const t_envEntryBase& e, bool v);
     bool SetInt(const t_envEntryBase& e, int32_t v);
     bool SetUInt(const t_envEntryBase& e, uint32_t v);
@@ -103,7 +104,8 @@ public:
     int ReadImage(const void* image, uint64_t available);
 
     // env.ini. Load: 1, or 0 (store as after clear) when the file fails; an
-    // existing file that fails is first copied into Backup beside it.
+    // existing file that fails is moved into Backup beside it and a file of
+    // no values written in its place.
     int Load(n_porting::t_errorContext& ctx, const char16_t* path, int clear);
     // Through the ini document's safe save: on failure (0) the old file stays.
     int Save(n_porting::t_errorContext& ctx, const char16_t* path) const;
