@@ -9,6 +9,45 @@ namespace n_userenv {
 
 using n_porting::t_str;
 
+namespace {
+
+// Blocks of many holders share a version slot, and a resize bumps it so that
+// holders of the grown block attach the new one. Here every block is private
+// to its holder, so a bump made by another block's resize changes nothing in
+// this one: each slot keeps its latest unbroken run of such bumps, and a
+// holder whose version lies in that run keeps its data (values merged but
+// not yet saved among them) instead of rebuilding from the file. Any other
+// bump still rebuilds. Main thread only.
+struct t_resizeRun {
+    uint32_t from = 0;  // the version before the first resize of the run
+    uint32_t to = 0;    // the version the last one made
+};
+
+t_resizeRun& ResizeRun(int slot) {
+    static t_resizeRun runs[n_porting::t_versionReg::kSlots];
+    static t_resizeRun none;
+    if (slot < 0 || slot >= n_porting::t_versionReg::kSlots) {
+        none = t_resizeRun();
+        return none;
+    }
+    return runs[slot];
+}
+
+void NoteResize(int slot, uint32_t version) {
+    t_resizeRun& run = ResizeRun(slot);
+    if (version == 0) return;
+    if (run.to == 0 || run.to != version - 1) run.from = version - 1;
+    run.to = version;
+}
+
+bool OnlyResizedSince(int slot, uint32_t attached, uint32_t version) {
+    const t_resizeRun& run = ResizeRun(slot);
+    return attached != 0 && run.to != 0 && attached < version && version == run.to &&
+           attached >= run.from;
+}
+
+}  // namespace
+
 t_renewableMemory::t_renewableMemory(i_renewable* owner, const char16_t* base, int slot,
                                      const uint32_t* id)
     : t_interface(slot), m_owner(owner) {
@@ -55,6 +94,11 @@ bool t_renewableMemory::Load(t_errorContext& ctx, uint32_t version) {
         return false;
     }
     if (m_block.IsOpen() && version == m_attached) return true;
+    if (m_block.IsOpen() && OnlyResizedSince(m_slot, m_attached, version)) {
+        m_attached = version;
+        m_stamp = version;
+        return true;
+    }
     if (!m_owner->Prepare(ctx)) {
         ctx.SetError(u"加载用户数据失败");
         return false;
@@ -113,6 +157,7 @@ bool t_renewableMemory::Reserve(t_errorContext& ctx, uint8_t** data, uint32_t mi
 
 bool t_renewableMemory::Resize(t_errorContext& ctx, uint32_t capacity) {
     const uint32_t version = n_porting::t_versionReg::UpdateVersion(m_slot);
+    NoteResize(m_slot, version);
     const uint32_t next = version ? version : m_attached + 1;
     t_block fresh;
     if (!Create(ctx, fresh, next, capacity)) {

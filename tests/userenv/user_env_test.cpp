@@ -170,6 +170,33 @@ TEST(UserEnvTest, StampsMergesAndSaves) {
     EXPECT_EQ(before, testsupport::ReadFileBytes(home.EnvIni()));
 }
 
+// One user's block growing bumps the slot all users' blocks share: the others
+// keep their merged, unsaved values; a bump of any other kind still reads the file.
+TEST(UserEnvTest, AnotherUsersGrowthKeepsMergedValues) {
+    t_userHome home;
+    ASSERT_TRUE(home.Init());
+    t_errorContext ctx;
+    const t_envEntryBase& pageSize = *FindEnvEntryExact(u"PageSize");
+    t_env change;
+    ASSERT_TRUE(change.SetInt(pageSize, 9));
+    ASSERT_TRUE(home.env.MergeFrom(ctx, 2, change, false));
+    for (int round = 0; round < 2; ++round) {  // two growths in a row
+        t_env big;
+        const std::u16string text(size_t(20000) << round, u'x');
+        ASSERT_TRUE(big.SetString(*FindEnvEntryExact(u"FontEn"), text.c_str()));
+        const uint32_t version = n_porting::t_versionReg::GetVersion(2);
+        ASSERT_TRUE(home.env.MergeFrom(ctx, 1, big, false));
+        ASSERT_LT(version, n_porting::t_versionReg::GetVersion(2));
+    }
+    t_env read;
+    ASSERT_TRUE(home.env.GetEnv(ctx, read, 2));
+    EXPECT_EQ(9, read.GetInt(pageSize));
+
+    n_porting::t_versionReg::UpdateVersion(2);
+    ASSERT_TRUE(home.env.GetEnv(ctx, read, 2));
+    EXPECT_NE(9, read.GetInt(pageSize));  // nothing saved: the file has no value
+}
+
 // ---- the start-up road, each in a forked child so singletons start clean ----
 
 const char* const kIntKeys[] = {"LongWordCandPos", "MaxLongWord", "LongWordNumGate"};
