@@ -265,10 +265,10 @@ bool t_safeFileWriter::Write(const void* data, size_t length) {
     return true;
 }
 
-bool t_safeFileWriter::Commit() {
+t_safeFileWriter::t_commitResult t_safeFileWriter::Commit() {
     if (m_fd < 0 || m_failed) {
         Abort();
-        return false;
+        return kCommitNotWritten;
     }
     bool ok = fsync(m_fd) == 0;
     if (!ok) PrintErrno(m_tmp);
@@ -279,15 +279,16 @@ bool t_safeFileWriter::Commit() {
         ok = false;
     }
     if (!ok) unlink(m_tmp);
+    // The new content is in place: a failed directory sync only leaves its
+    // durability across a power cut unknown, and is reported, not undone.
+    const bool synced = ok && SyncParentDir(m_target);
     const int fd = m_fd;
     m_fd = -1;
     // The data was synced before the rename; a failing close only reports.
     if (close(fd) != 0) PrintErrno(m_target);
     m_tmp[0] = '\0';
-    if (!ok) return false;
-    // The new content is in place; a failed directory sync only weakens
-    // durability across a power cut and is reported, not undone.
-    return SyncParentDir(m_target);
+    if (!ok) return kCommitNotWritten;
+    return synced ? kCommitWritten : kCommitWrittenUnsynced;
 }
 
 void t_safeFileWriter::Abort() {

@@ -88,9 +88,14 @@ public:
     bool Begin(const char* target);
     // Appends; false on any failed or short write (the write is then lost).
     bool Write(const void* data, size_t length);
-    // False when the data could not be made durable or renamed; the target
-    // then keeps its previous content and the temporary is removed.
-    bool Commit();
+    // What Commit did. Not written (0, false): the data could not be synced
+    // or renamed; the target keeps its previous content and the temporary is
+    // removed. Written (true): the target holds the new content; when the
+    // directory could not be synced after the rename its durability across
+    // a power cut is unknown (kCommitWrittenUnsynced), which only a caller
+    // that must know asks for.
+    enum t_commitResult : int { kCommitNotWritten = 0, kCommitWritten = 1, kCommitWrittenUnsynced = 2 };
+    t_commitResult Commit();
     void Abort();
     int GetFd() const { return m_fd; }
 

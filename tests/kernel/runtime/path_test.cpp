@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -144,6 +145,25 @@ TEST_F(FdFileTest, SafeWriterReplacesOnlyOnCommit) {
     struct stat st;
     ASSERT_EQ(0, stat(path.c_str(), &st));
     EXPECT_EQ(0640u, st.st_mode & 0777);
+    EXPECT_EQ(std::vector<std::string>{"data.bin"}, ListNames(home.Path()));
+
+    // No descriptor left for the folder's sync: the file is replaced all the
+    // same, and Commit says so rather than reporting a failure.
+    ASSERT_TRUE(w.Begin(t_pathName(Widen(path).c_str())));
+    ASSERT_TRUE(w.Write("newer", 5));
+    rlimit old{};
+    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &old));
+    rlimit few = old;
+    few.rlim_cur = std::min<rlim_t>(old.rlim_cur, 256);
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &few));
+    std::vector<int> fillers;
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
+    const t_safeFileWriter::t_commitResult result = w.Commit();
+    for (int fd : fillers) close(fd);
+    setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_EQ(t_safeFileWriter::kCommitWrittenUnsynced, result);
+    EXPECT_TRUE(result);
+    EXPECT_EQ("newer", ReadFileBytes(path));
     EXPECT_EQ(std::vector<std::string>{"data.bin"}, ListNames(home.Path()));
 }
 
