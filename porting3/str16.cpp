@@ -303,6 +303,10 @@ bool Str16ToPathBytes(const char16_t* s, char* out, size_t capacity) {
     return complete;
 }
 
+char16_t* PathBytesToStr16Alloc(const char* bytes) {
+    return bytes ? BytesToStr16Alloc(bytes, std::strlen(bytes), kCharsetEnv) : nullptr;
+}
+
 // ---- string functions ----
 
 size_t WcsLen16(const char16_t* s) {

@@ -78,6 +78,9 @@ int MbToWc16(char16_t* dst, const char* gbk);
 // default), as the kernel converts its own paths. False when it does not
 // convert whole or does not fit in `capacity` bytes with its terminator.
 bool Str16ToPathBytes(const char16_t* s, char* out, size_t capacity);
+// The reverse: a file-system name as a 16-bit text (malloc'd); null when it
+// is empty or does not convert whole.
+char16_t* PathBytesToStr16Alloc(const char* bytes);
 constexpr size_t kPathBytes = 4096;
 
 // ---- string functions on 16-bit units ----

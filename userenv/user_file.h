@@ -135,6 +135,7 @@ public:
     VarUserAcc* FindById(uint32_t id) const;
     VarUserAcc* FindByName(const char16_t* name) const;
     uint32_t GetCount() const { return m_accounts.GetCount(); }
+    VarUserAcc* GetAt(uint32_t index) const { return m_accounts.GetAt(index); }
 
     uint32_t m_lastId = 0;
     uint32_t m_currentId = 0;

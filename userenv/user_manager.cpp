@@ -2,15 +2,22 @@
 // deleted), accounts, login and the user folders. Main thread only.
 #include "userenv/user_manager.h"
 
+#include <dirent.h>
 #include <openssl/crypto.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
+#include <new>
+#include <string>
 
+#include "kernel/runtime/fd_file.h"
+#include "kernel/runtime/path.h"
 #include "porting3/runtime_env.h"
 #include "porting3/str16.h"
 
@@ -27,6 +34,37 @@ void Fail(t_errorContext& ctx, const char16_t* text, const char16_t* detail = nu
     t_str message(text);
     if (detail) message.Append(detail);
     ctx.SetError(message.GetStr());
+}
+
+// A 16-bit text as the kernel's wide text (surrogate pairs joined).
+std::wstring Wide(const char16_t* s) {
+    std::wstring out;
+    for (; s && *s; ++s) {
+        char32_t c = *s;
+        if (c >= 0xD800 && c < 0xDC00 && s[1] >= 0xDC00 && s[1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(s[1]) - 0xDC00);
+            ++s;
+        }
+        out.push_back(wchar_t(c));
+    }
+    return out;
+}
+
+// Removes the temporaries that killed saves of these files left in the
+// folder ("<name>.XXXXXX"), only those no live writer holds and last written
+// before `since` (see RemoveAbandonedTemp).
+void RemoveAbandonedSaves(const t_path& dir, std::initializer_list<const wchar_t*> names,
+                          const struct timespec& since) {
+    if (!dir.IsDirectory()) return;
+    const std::wstring wide = Wide(dir.GetStr());
+    t_dirList list(wide.c_str(), false);
+    std::wstring stem;
+    for (int i = 0; i < list.GetCount(); ++i) {
+        const t_pathName temp(list.GetAt(i));
+        if (!SplitWriterTempName(temp.GetFileName(), &stem)) continue;
+        for (const wchar_t* name : names)
+            if (stem == name) RemoveAbandonedTemp(temp, since);
+    }
 }
 
 }  // namespace
@@ -118,10 +156,14 @@ bool UserManager::InitAt(t_errorContext& ctx, const char16_t* userDataDir) {
         ctx.SetError(u"UserManager初始化失败");
         return false;
     }
+    struct timespec since;
+    clock_gettime(CLOCK_REALTIME, &since);
     m_productDir = t_path(userDataDir, u"VetraPY");
     m_usersDir = t_path(userDataDir, u"VetraPY.users");
     MakePrivateDir(m_productDir);  // user 0's folder
-    if (!LoadAccFile(ctx, true) || !LoadCurrentUser(ctx)) {
+    const bool accLoaded = LoadAccFile(ctx, true);
+    if (accLoaded) TidyUserFolders(since);
+    if (!accLoaded || !LoadCurrentUser(ctx)) {
         t_str reason(u"UserManager初始化失败:");
         reason.Append(ctx.GetError());
         ctx.SetError(reason.GetStr());
@@ -129,6 +171,20 @@ bool UserManager::InitAt(t_errorContext& ctx, const char16_t* userDataDir) {
     }
     m_inited = true;
     return true;
+}
+
+void UserManager::TidyUserFolders(const struct timespec& since) {
+    RemoveAbandonedSaves(m_usersDir, {L"acc.dat"}, since);
+    std::vector<uint32_t> ids{0};
+    for (uint32_t i = 0; m_accLoaded && i < m_acc.GetCount(); ++i)
+        ids.push_back(m_acc.GetAt(i)->GetId());
+    for (const uint32_t id : ids) {
+        t_path dir;
+        if (!GetUserDir(id, &dir) || !dir.IsDirectory()) continue;
+        MakePrivateDir(dir);
+        MakePrivateFile((dir + u"user.dat").Str());
+        RemoveAbandonedSaves(dir, {L"user.dat", L"env.ini"}, since);
+    }
 }
 
 bool UserManager::PrepareAccFile(t_errorContext& ctx, const t_path& path) {
@@ -355,8 +411,8 @@ bool UserManager::SetAccountKey(t_errorContext& ctx, uint32_t id,
     return true;
 }
 
-bool UserManager::ChangePassword(t_errorContext& ctx, uint32_t id, const char16_t* newPassword) {
-    CheckVersions(ctx);
+bool UserManager::ChangePasswordNoLock(t_errorContext& ctx, uint32_t id,
+                                       const char16_t* newPassword) {
     uint8_t key[kUserKeyBytes];
     UserDataFile data;
     if (!DerivePasswordKey(newPassword, key) || !OpenUserData(ctx, data, id)) {
@@ -379,9 +435,8 @@ bool UserManager::ChangePassword(t_errorContext& ctx, uint32_t id, const char16_
     return true;
 }
 
-bool UserManager::UpdateAccountTexts(t_errorContext& ctx, uint32_t id,
-                                     const UserAccountInfo& info) {
-    CheckVersions(ctx);
+bool UserManager::UpdateAccountTextsNoLock(t_errorContext& ctx, uint32_t id,
+                                           const UserAccountInfo& info) {
     VarUserAcc* account = m_accLoaded ? m_acc.FindById(id) : nullptr;
     if (!account) {
         ctx.SetError(u"账户不存在");
@@ -395,9 +450,8 @@ bool UserManager::UpdateAccountTexts(t_errorContext& ctx, uint32_t id,
     return true;
 }
 
-bool UserManager::UpdateUserSettings(t_errorContext& ctx, uint32_t id, uint32_t mask,
-                                     const UserAccountInfo& info) {
-    CheckVersions(ctx);
+bool UserManager::UpdateUserSettingsNoLock(t_errorContext& ctx, uint32_t id, uint32_t mask,
+                                           const UserAccountInfo& info) {
     UserDataFile data;
     if (!OpenUserData(ctx, data, id) || !CopyUserSettings(ctx, &data, mask, info)) {
         t_str message(u"加载用户数据失败:");
@@ -412,15 +466,29 @@ bool UserManager::UpdateUserSettings(t_errorContext& ctx, uint32_t id, uint32_t 
     return true;
 }
 
-bool UserManager::UpdateAccount(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info,
-                                uint32_t flags, const char16_t* newPassword) {
-    if ((flags & kUpdatePassword) && !ChangePassword(ctx, id, newPassword)) return false;
-    return UpdateAccountTexts(ctx, id, info) && UpdateUserSettings(ctx, id, ~0u, info);
+bool UserManager::UpdateAccountNoLock(t_errorContext& ctx, uint32_t id,
+                                      const UserAccountInfo& info, uint32_t flags,
+                                      const char16_t* newPassword) {
+    if ((flags & kUpdatePassword) && !ChangePasswordNoLock(ctx, id, newPassword)) return false;
+    return UpdateAccountTextsNoLock(ctx, id, info) && UpdateUserSettingsNoLock(ctx, id, ~0u, info);
 }
 
-bool UserManager::GetAccountInfoById(t_errorContext& ctx, n_porting::t_heap& arena, uint32_t id,
-                                     UserAccountInfo* out) {
-    CheckVersions(ctx);
+UserAccountInfo* UserManager::GetAccountInfo(n_porting::t_heap& arena, const VarUserAcc& account) {
+    void* at = arena.Alloc(sizeof(UserAccountInfo));
+    if (!at) return nullptr;
+    auto* info = new (at) UserAccountInfo();
+    VarStringW name(&arena), second(&arena);
+    if (!name.Set(account.m_name.GetText()) || !second.Set(account.m_second.GetText()))
+        return nullptr;
+    info->id = account.GetId();
+    info->name = name.GetText();
+    info->second = second.GetText();
+    std::memcpy(info->key, account.GetKey(), kUserKeyBytes);
+    return info;
+}
+
+bool UserManager::GetAccountInfoByIdNoLock(t_errorContext& ctx, n_porting::t_heap& arena,
+                                           uint32_t id, UserAccountInfo* out) {
     if (!m_accLoaded) {
         ctx.SetError(u"获取账户信息失败：用户账户文件加载失败");
         return false;
@@ -430,7 +498,6 @@ bool UserManager::GetAccountInfoById(t_errorContext& ctx, n_porting::t_heap& are
         ctx.SetError(u"获取账户信息失败：账户不存在");
         return false;
     }
-    VarStringW name(&arena), second(&arena);
     UserDataFile loaded;
     const UserDataFile* data = &m_current;
     if (id != m_acc.m_currentId) {
@@ -440,7 +507,8 @@ bool UserManager::GetAccountInfoById(t_errorContext& ctx, n_porting::t_heap& are
         }
         data = &loaded;
     }
-    if (!name.Set(account->m_name.GetText()) || !second.Set(account->m_second.GetText())) {
+    const UserAccountInfo* record = GetAccountInfo(arena, *account);
+    if (!record) {
         ctx.SetError(u"获取账户信息失败");
         return false;
     }
@@ -450,14 +518,14 @@ bool UserManager::GetAccountInfoById(t_errorContext& ctx, n_porting::t_heap& are
         out->bytes3Length
             ? static_cast<const uint8_t*>(CopyToArena(&arena, out->bytes3, out->bytes3Length, 0))
             : nullptr;
-    out->id = id;
-    out->name = name.GetText();
-    out->second = second.GetText();
-    std::memcpy(out->key, account->GetKey(), kUserKeyBytes);
+    out->id = record->id;
+    out->name = record->name;
+    out->second = record->second;
+    std::memcpy(out->key, record->key, kUserKeyBytes);
     return true;
 }
 
-bool UserManager::ReloadCurrentUser(t_errorContext& ctx) {
+bool UserManager::ReloadCurrentUserNoLock(t_errorContext& ctx) {
     if (!m_current.Load(ctx)) {
         ctx.SetError(u"加载当前用户数据失败");
         return false;
@@ -466,7 +534,7 @@ bool UserManager::ReloadCurrentUser(t_errorContext& ctx) {
     return true;
 }
 
-bool UserManager::SaveCurrentUser(t_errorContext& ctx) {
+bool UserManager::SaveCurrentUserNoLock(t_errorContext& ctx) {
     if (!m_current.Save(ctx)) {
         ctx.SetError(u"保存当前用户数据失败");
         return false;
@@ -474,19 +542,30 @@ bool UserManager::SaveCurrentUser(t_errorContext& ctx) {
     return true;
 }
 
-bool UserManager::SwitchUser(t_errorContext& ctx, uint32_t id) {
-    CheckVersions(ctx);
+bool UserManager::SwitchUserNoLock(t_errorContext& ctx, uint32_t id) {
     if (!m_accLoaded || (id != 0 && !m_acc.FindById(id))) {
         ctx.SetError(u"账户不存在");
         return false;
     }
-    if (!SaveCurrentUser(ctx)) return false;
+    if (!SaveCurrentUserNoLock(ctx)) return false;
     const uint32_t old = m_acc.m_currentId;
     m_acc.m_currentId = id;
-    if (!ReloadCurrentUser(ctx)) {
+    if (!ReloadCurrentUserNoLock(ctx)) {
         m_acc.m_currentId = old;
         m_current.Load(ctx);
         return false;
+    }
+    // The account's settings of the switch mask, as its record holds them
+    // (the user's data read back), so nothing of the user's is lost. The
+    // default user keeps no data file.
+    if (id != 0) {
+        n_porting::t_heap arena(1024);
+        UserAccountInfo info;
+        if (!GetAccountInfoByIdNoLock(ctx, arena, id, &info) ||
+            !CopyUserSettings(ctx, &m_current, kSwitchSettingsMask, info)) {
+            ctx.SetError(u"加载当前用户数据失败");
+            return false;
+        }
     }
     if (!m_acc.Save(ctx)) {
         ctx.SetError(u"保存账户文件失败");
@@ -516,8 +595,8 @@ bool UserManager::GetUserDir(uint32_t id, t_path* out) const {
     return true;
 }
 
-bool UserManager::FindUserFile(t_errorContext& ctx, uint32_t id, const char16_t* name,
-                               t_path* out) {
+bool UserManager::FindUserFileNoLock(t_errorContext& ctx, uint32_t id, const char16_t* name,
+                                     t_path* out) {
     t_path dir;
     if (!IsPlainFileName(name) || !GetUserDir(id, &dir) || !(dir + name).IsFile()) {
         Fail(ctx, u"找不到文件: ", name);
@@ -527,7 +606,8 @@ bool UserManager::FindUserFile(t_errorContext& ctx, uint32_t id, const char16_t*
     return true;
 }
 
-bool UserManager::GetUserFilePath(uint32_t id, const char16_t* name, t_path* out, bool fromModule) {
+bool UserManager::GetUserFilePathNoLock(uint32_t id, const char16_t* name, t_path* out,
+                                        bool fromModule) {
     if (!IsPlainFileName(name)) return false;
     t_path dir;
     if (fromModule) {
@@ -539,8 +619,8 @@ bool UserManager::GetUserFilePath(uint32_t id, const char16_t* name, t_path* out
     return true;
 }
 
-bool UserManager::CopyUserFile(t_errorContext& ctx, uint32_t id, const char16_t* source,
-                               const char16_t* name) {
+bool UserManager::CopyUserFileNoLock(t_errorContext& ctx, uint32_t id, const char16_t* source,
+                                     const char16_t* name) {
     t_path dir;
     if (!GetUserDir(id, &dir) || !MakePrivateDir(dir)) {
         ctx.SetError(u"拷贝文件失败：无法获取用户目录");
@@ -553,7 +633,8 @@ bool UserManager::CopyUserFile(t_errorContext& ctx, uint32_t id, const char16_t*
     return true;
 }
 
-bool UserManager::CreateUserSubdir(t_errorContext& ctx, uint32_t id, const char16_t* name) {
+bool UserManager::CreateUserSubdirNoLock(t_errorContext& ctx, uint32_t id,
+                                         const char16_t* name) {
     t_path dir;
     if (!GetUserDir(id, &dir) || !MakePrivateDir(dir)) {
         ctx.SetError(u"拷贝文件失败：无法获取用户目录");
@@ -564,6 +645,100 @@ bool UserManager::CreateUserSubdir(t_errorContext& ctx, uint32_t id, const char1
         return false;
     }
     return true;
+}
+
+// ---- the user's files ----
+
+bool UserManager::ListUserFilesNoLock(t_errorContext& ctx, uint32_t id, std::vector<t_path>* out) {
+    out->clear();
+    t_path dir;
+    char bytes[kPathBytes];
+    DIR* d = GetUserDir(id, &dir) && dir.ToBytes(bytes, sizeof bytes) ? opendir(bytes) : nullptr;
+    if (!d) {
+        Fail(ctx, u"获取用户目录失败: ", dir.GetStr());
+        return false;
+    }
+    while (const struct dirent* e = readdir(d)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        char16_t* name = n_porting::PathBytesToStr16Alloc(e->d_name);
+        if (name) out->push_back(dir + name);
+        std::free(name);
+    }
+    closedir(d);
+    std::sort(out->begin(), out->end(), [](const t_path& a, const t_path& b) {
+        return n_porting::WcsCmp16(a.GetStr(), b.GetStr()) < 0;
+    });
+    return true;
+}
+
+// ---- the forms that take the locks ----
+
+template <class F>
+bool UserManager::UnderLocks(t_errorContext& ctx, F&& body) {
+    n_porting::t_mutex::t_locker proc, named;
+    if (!proc.Lock(ctx, &m_section) || !named.Lock(ctx, &m_mutex)) return false;
+    CheckVersions(ctx);
+    return body();
+}
+
+bool UserManager::ChangePassword(t_errorContext& ctx, uint32_t id, const char16_t* newPassword) {
+    return UnderLocks(ctx, [&] { return ChangePasswordNoLock(ctx, id, newPassword); });
+}
+
+bool UserManager::UpdateAccountTexts(t_errorContext& ctx, uint32_t id,
+                                     const UserAccountInfo& info) {
+    return UnderLocks(ctx, [&] { return UpdateAccountTextsNoLock(ctx, id, info); });
+}
+
+bool UserManager::UpdateUserSettings(t_errorContext& ctx, uint32_t id, uint32_t mask,
+                                     const UserAccountInfo& info) {
+    return UnderLocks(ctx, [&] { return UpdateUserSettingsNoLock(ctx, id, mask, info); });
+}
+
+bool UserManager::UpdateAccount(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info,
+                                uint32_t flags, const char16_t* newPassword) {
+    return UnderLocks(ctx, [&] { return UpdateAccountNoLock(ctx, id, info, flags, newPassword); });
+}
+
+bool UserManager::GetAccountInfoById(t_errorContext& ctx, n_porting::t_heap& arena, uint32_t id,
+                                     UserAccountInfo* out) {
+    return UnderLocks(ctx, [&] { return GetAccountInfoByIdNoLock(ctx, arena, id, out); });
+}
+
+bool UserManager::ReloadCurrentUser(t_errorContext& ctx) {
+    return UnderLocks(ctx, [&] { return ReloadCurrentUserNoLock(ctx); });
+}
+
+bool UserManager::SaveCurrentUser(t_errorContext& ctx) {
+    return UnderLocks(ctx, [&] { return SaveCurrentUserNoLock(ctx); });
+}
+
+bool UserManager::SwitchUser(t_errorContext& ctx, uint32_t id) {
+    return UnderLocks(ctx, [&] { return SwitchUserNoLock(ctx, id); });
+}
+
+bool UserManager::FindUserFile(t_errorContext& ctx, uint32_t id, const char16_t* name,
+                               t_path* out) {
+    return UnderLocks(ctx, [&] { return FindUserFileNoLock(ctx, id, name, out); });
+}
+
+bool UserManager::GetUserFilePath(uint32_t id, const char16_t* name, t_path* out,
+                                  bool fromModule) {
+    t_errorContext ctx;
+    return UnderLocks(ctx, [&] { return GetUserFilePathNoLock(id, name, out, fromModule); });
+}
+
+bool UserManager::CopyUserFile(t_errorContext& ctx, uint32_t id, const char16_t* source,
+                               const char16_t* name) {
+    return UnderLocks(ctx, [&] { return CopyUserFileNoLock(ctx, id, source, name); });
+}
+
+bool UserManager::CreateUserSubdir(t_errorContext& ctx, uint32_t id, const char16_t* name) {
+    return UnderLocks(ctx, [&] { return CreateUserSubdirNoLock(ctx, id, name); });
+}
+
+bool UserManager::ListUserFiles(t_errorContext& ctx, uint32_t id, std::vector<t_path>* out) {
+    return UnderLocks(ctx, [&] { return ListUserFilesNoLock(ctx, id, out); });
 }
 
 }  // namespace n_userenv

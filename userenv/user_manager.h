@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <vector>
 
 #include "porting3/named_objects.h"
 #include "porting3/path16.h"
@@ -66,21 +68,47 @@ public:
     // Binds a data file to the user's user.dat and key and loads it.
     bool OpenUserData(t_errorContext& ctx, UserDataFile& data, uint32_t id);
     bool SetAccountKey(t_errorContext& ctx, uint32_t id, const uint8_t key[kUserKeyBytes]);
+
+    // The record of an account (id, name, second text, key) in the caller's
+    // arena, the texts copied there too; the user-data fields are zero. Null
+    // when the arena has no room.
+    static UserAccountInfo* GetAccountInfo(n_porting::t_heap& arena, const VarUserAcc& account);
+
+    // Each operation below comes twice: the plain form takes both locks and
+    // checks the versions of the account file and the current data itself;
+    // the NoLock form expects the caller to hold the locks (WithLocks) with
+    // the versions checked.
+
     // Re-keys the account and its user.dat with the key of the new password.
     bool ChangePassword(t_errorContext& ctx, uint32_t id, const char16_t* newPassword);
+    bool ChangePasswordNoLock(t_errorContext& ctx, uint32_t id, const char16_t* newPassword);
     bool UpdateAccountTexts(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info);
+    bool UpdateAccountTextsNoLock(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info);
     bool UpdateUserSettings(t_errorContext& ctx, uint32_t id, uint32_t mask,
                             const UserAccountInfo& info);
+    bool UpdateUserSettingsNoLock(t_errorContext& ctx, uint32_t id, uint32_t mask,
+                                  const UserAccountInfo& info);
     static constexpr uint32_t kUpdatePassword = 8;
     // kUpdatePassword: the password first; then the texts and the settings.
     bool UpdateAccount(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info,
                        uint32_t flags, const char16_t* newPassword);
+    bool UpdateAccountNoLock(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info,
+                             uint32_t flags, const char16_t* newPassword);
     // The account and its user data; the texts are copied into `arena`.
     bool GetAccountInfoById(t_errorContext& ctx, n_porting::t_heap& arena, uint32_t id,
                             UserAccountInfo* out);
+    bool GetAccountInfoByIdNoLock(t_errorContext& ctx, n_porting::t_heap& arena, uint32_t id,
+                                  UserAccountInfo* out);
     bool ReloadCurrentUser(t_errorContext& ctx);
+    bool ReloadCurrentUserNoLock(t_errorContext& ctx);
     bool SaveCurrentUser(t_errorContext& ctx);
+    bool SaveCurrentUserNoLock(t_errorContext& ctx);
+    // Saves the current user's data, makes the id current, loads its data,
+    // applies the account's settings of mask 0x200 to it (saving its
+    // user.dat) and saves the account file.
+    static constexpr uint32_t kSwitchSettingsMask = 0x200;
     bool SwitchUser(t_errorContext& ctx, uint32_t id);
+    bool SwitchUserNoLock(t_errorContext& ctx, uint32_t id);
     // Runs the callback with the locks held and the versions checked.
     bool WithLocks(t_errorContext& ctx, bool (*callback)(void*), void* argument);
 
@@ -88,11 +116,25 @@ public:
     bool GetUserDir(uint32_t id, n_porting::t_path* out) const;
     bool FindUserFile(t_errorContext& ctx, uint32_t id, const char16_t* name,
                       n_porting::t_path* out);
+    bool FindUserFileNoLock(t_errorContext& ctx, uint32_t id, const char16_t* name,
+                            n_porting::t_path* out);
     bool GetUserFilePath(uint32_t id, const char16_t* name, n_porting::t_path* out,
                          bool fromModule);
+    bool GetUserFilePathNoLock(uint32_t id, const char16_t* name, n_porting::t_path* out,
+                               bool fromModule);
     bool CopyUserFile(t_errorContext& ctx, uint32_t id, const char16_t* source,
                       const char16_t* name);
+    bool CopyUserFileNoLock(t_errorContext& ctx, uint32_t id, const char16_t* source,
+                            const char16_t* name);
     bool CreateUserSubdir(t_errorContext& ctx, uint32_t id, const char16_t* name);
+    bool CreateUserSubdirNoLock(t_errorContext& ctx, uint32_t id, const char16_t* name);
+    // The entries of the user's folder ("." and ".." left out) sorted by
+    // path, 16-bit units compared as numbers. False ("获取用户目录失败: ")
+    // when the folder cannot be read; an entry whose name does not convert
+    // is left out.
+    bool ListUserFiles(t_errorContext& ctx, uint32_t id, std::vector<n_porting::t_path>* out);
+    bool ListUserFilesNoLock(t_errorContext& ctx, uint32_t id,
+                             std::vector<n_porting::t_path>* out);
 
     const n_porting::t_path& GetProductDir() const { return m_productDir; }
     const n_porting::t_path& GetUsersDir() const { return m_usersDir; }
@@ -104,6 +146,13 @@ private:
     bool PrepareAccFile(t_errorContext& ctx, const n_porting::t_path& path);
     bool MoveAside(const n_porting::t_path& path);
     bool CheckVersions(t_errorContext& ctx);
+    // Runs body with both locks held and the versions checked; false when a
+    // lock cannot be taken.
+    template <class F>
+    bool UnderLocks(t_errorContext& ctx, F&& body);
+    // At start-up: the existing user folders and user.dat files made
+    // private, and the temporaries of killed saves removed.
+    void TidyUserFolders(const struct timespec& since);
     VarUserAcc* LoggableAccount(t_errorContext& ctx, VarUserAcc* account);
 
     UserAccFile m_acc;

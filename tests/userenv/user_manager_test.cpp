@@ -1,7 +1,10 @@
 // The user manager: accounts and login, user folders and their helpers,
 // private modes, and start-up over a damaged or unreadable acc.dat.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -122,6 +125,14 @@ TEST(UserManagerTest, PasswordTextsSettingsAndSwitching) {
     ASSERT_TRUE(m.GetCurrentUserId(ctx, &id));
     EXPECT_EQ(1u, id);
 
+    // The switch applies the account's settings to its data and saves them:
+    // the file is sealed again (a new vector), its values kept.
+    ASSERT_TRUE(m.SwitchUser(ctx, 0));
+    const std::string sealed = home.dir.Get("VetraPY.users/00000001/user.dat");
+    ASSERT_TRUE(m.SwitchUser(ctx, 1)) << Narrow(ctx.GetError());
+    EXPECT_NE(sealed, home.dir.Get("VetraPY.users/00000001/user.dat"));
+    EXPECT_EQ(5u, *m.CurrentData().m_value9.Get(nullptr));
+
     UserManager next;  // everything above reached the files
     ASSERT_TRUE(home.Init(next, ctx));
     n_porting::t_heap arena(1024);
@@ -168,6 +179,86 @@ TEST(UserManagerTest, FoldersNamesAndModes) {
     ASSERT_TRUE(m.CopyUserFile(ctx, 26, U16(home.Users() + "/acc.dat").c_str(), u"copy.dat"));
     EXPECT_TRUE(m.FindUserFile(ctx, 26, u"copy.dat", &found));
     EXPECT_TRUE(m.CreateUserSubdir(ctx, 26, u"sub"));
+}
+
+// The plain forms check the versions first, so they see what another
+// manager wrote; the NoLock forms act on what the caller last checked.
+TEST(UserManagerTest, LockedFormsSeeOtherWriters) {
+    t_home home;
+    n_porting::t_errorContext ctx;
+    UserManager m, other;
+    ASSERT_TRUE(home.Init(m, ctx));
+    ASSERT_TRUE(home.Init(other, ctx));
+    UserAccountInfo info = Account(u"bob", u"pw");
+    ASSERT_TRUE(other.CreateAccount(ctx, &info, false));
+    n_porting::t_heap arena(1024);
+    UserAccountInfo read;
+    EXPECT_FALSE(m.GetAccountInfoByIdNoLock(ctx, arena, info.id, &read));
+    ASSERT_TRUE(m.GetAccountInfoById(ctx, arena, info.id, &read)) << Narrow(ctx.GetError());
+    EXPECT_EQ(99u, read.value9);
+
+    const UserAccountInfo* record = UserManager::GetAccountInfo(arena, *m.AccFile().FindById(info.id));
+    ASSERT_NE(nullptr, record);
+    EXPECT_EQ(info.id, record->id);
+    EXPECT_EQ(std::u16string(u"bob"), record->name);
+    EXPECT_EQ(std::u16string(u"note"), record->second);
+    EXPECT_EQ(0, std::memcmp(info.key, record->key, kUserKeyBytes));
+    EXPECT_EQ(0u, record->value9);  // the account only, not its data
+
+    // The user's files sorted by path, units compared as numbers.
+    for (const char* name : {"b", "a", "Z"})
+        ASSERT_TRUE(testsupport::WriteFileBytes(home.Users() + "/00000001/" + name, ""));
+    ASSERT_TRUE(m.CreateUserSubdir(ctx, info.id, u"sub"));
+    std::vector<n_porting::t_path> files;
+    ASSERT_TRUE(m.ListUserFiles(ctx, info.id, &files));
+    std::vector<std::u16string> names;
+    for (const auto& f : files) names.push_back(f.GetFileName());
+    EXPECT_EQ((std::vector<std::u16string>{u"Z", u"a", u"b", u"sub", u"user.dat"}), names);
+    EXPECT_FALSE(m.ListUserFiles(ctx, 77, &files));
+    EXPECT_TRUE(files.empty());
+}
+
+// Start-up tightens the modes of existing user folders and user.dat files
+// and removes what killed saves left, but not a live writer's temporary.
+TEST(UserManagerTest, StartUpTidiesUserFolders) {
+    t_home home;
+    n_porting::t_errorContext ctx;
+    {
+        UserManager first;
+        ASSERT_TRUE(home.Init(first, ctx));
+        UserAccountInfo info = Account(u"amy", u"pw");
+        ASSERT_TRUE(first.CreateAccount(ctx, &info, false));
+    }
+    const std::string user = home.Users() + "/00000001";
+    ASSERT_EQ(0, chmod(user.c_str(), 0755));
+    ASSERT_EQ(0, chmod((user + "/user.dat").c_str(), 0644));
+    const struct {
+        std::string path;
+        bool kept;
+    } files[] = {
+        {home.Users() + "/acc.dat.a1B2c3", false},
+        {user + "/user.dat.Zz9900", false},
+        {user + "/env.ini.000000", false},
+        {home.dir.At("VetraPY/env.ini.qwerty"), false},
+        {user + "/env.ini.live00", true},      // its writer still holds it
+        {user + "/notes.txt.abcdef", true},    // not a file of ours
+        {user + "/env.ini.toolong1", true},    // not a temporary's name
+    };
+    for (const auto& f : files) {
+        ASSERT_TRUE(testsupport::WriteFileBytes(f.path, "partial"));
+        const struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(0, utimensat(AT_FDCWD, f.path.c_str(), past, 0));
+    }
+    const int live = open((user + "/env.ini.live00").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(live, 0);
+    ASSERT_EQ(0, flock(live, LOCK_EX));
+    UserManager m;
+    const bool inited = home.Init(m, ctx);
+    close(live);
+    ASSERT_TRUE(inited) << Narrow(ctx.GetError());
+    for (const auto& f : files) EXPECT_EQ(f.kept, access(f.path.c_str(), F_OK) == 0) << f.path;
+    EXPECT_EQ(0700u, ModeOf(user));
+    EXPECT_EQ(0600u, ModeOf(user + "/user.dat"));
 }
 
 TEST(UserManagerTest, DamagedAccountFileIsSetAsideNeverDeleted) {
