@@ -63,6 +63,12 @@ vetra_e2e(ImeNoPanelNoCandidates
 # The version file is written at start-up.
 vetra_e2e(ImeVersionFileWritten
   RUN ${ime_run} --expect-nonempty .config/VetraPY/vetra.version DRIVE ${typing})
+# A settings file that does not load is set aside once, a good one written
+# in its place: typing works, and a restart neither fails nor copies again.
+vetra_e2e(ImeDamagedSettingsFileSetAsideOnce
+  RUN ${ime_run} --home-file .config/VetraPY/env.ini "${files}/env_without_setting.ini"
+      --check "sh ${CMAKE_CURRENT_SOURCE_DIR}/check_env_set_aside.sh ${files}/env_without_setting.ini"
+  DRIVE ${typing} type nihao cands expect-first 你好 --restart ${again} type nihao cands expect-first 你好)
 
 # Learning. A word chosen once comes first after a restart; from the 27th
 # learning on each learning is saved while fcitx runs, so a kill (no Destroy)
