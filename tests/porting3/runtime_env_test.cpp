@@ -43,6 +43,7 @@ TEST(RuntimeEnvTest, HostFlagsFromPathAndName) {
     // This process is the host: its executable, as the system names it.
     EXPECT_NE(nullptr, WcsStr16(rt.GetHostExePath(), u"porting3_tests"));
     EXPECT_EQ(std::u16string(u"porting3_tests"), rt.GetHostExeName());
+    EXPECT_EQ(std::u16string(u"porting3_tests"), rt.GetHostCommandName());
     EXPECT_EQ(-1, rt.GetHostFlags().hostIndex);
 
     const struct {
