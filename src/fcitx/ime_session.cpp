@@ -421,7 +421,8 @@ int t_imeSession::CommitCandidate(const t_selectionRecord* chosen, i_imeHost& ho
 // ---------------------------------------------------------------- learning
 
 void t_imeSession::AfterLearning() {
-    if (m_learnCount++ >= kLearningsBeforeSaving && m_saver) m_saver->RequestSave();
+    ++m_learnCount;
+    if (m_saver) m_saver->RequestSave();
 }
 
 void t_imeSession::CommitAndLearn() {

@@ -73,8 +73,8 @@ public:
     int BuildOutputString(const char* separator);
     const std::string& Output() const { return m_output; }
 
-    // Learns what was committed; from the 27th learning on each learning
-    // also asks for a dictionary save.
+    // Learns what was committed; each learning also asks for a dictionary
+    // save.
     void CommitAndLearn();
 
     // Clears the composition and releases the elements selections held.
@@ -116,6 +116,3 @@ private:
     bool m_prefixValid = false;
     IVetraCoreResult* m_firstResult = nullptr;
 };
-
-// Saving starts with the 27th learning: the first 26 learnings only count.
-inline constexpr int32_t kLearningsBeforeSaving = 26;

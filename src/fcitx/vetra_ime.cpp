@@ -41,9 +41,10 @@ constexpr uint32_t kNoRequest = 0xFFFFFFFFu;
 constexpr const char* kDefaultVersion = "1.0.0.0001";
 constexpr const char* kBuildDate = "Aug 22 2019 07:35:33";
 constexpr const char* kChooseKeys = "1234567890";
-// A save starts after this long without a newer learning, so that it does
-// not hold the engine while the user types on.
-constexpr std::chrono::milliseconds kSaveQuietPeriod(1000);
+// A learning is on disk at the latest this long (plus the write) after it:
+// saves asked for meanwhile join it, so quick typing costs few saves, and a
+// killed fcitx loses at most these last seconds.
+constexpr std::chrono::milliseconds kSaveDeadline(1500);
 
 // Learnings ask for saves; the save itself runs on the worker, through the
 // serialized engine, which holds its lock only to copy and to finish: a
@@ -51,15 +52,19 @@ constexpr std::chrono::milliseconds kSaveQuietPeriod(1000);
 class t_workerSaver final : public i_dictSaver {
 public:
     explicit t_workerSaver(t_serializedEngine* engine) : m_engine(engine) {}
-    void RequestSave() override {
-        t_serializedEngine* engine = m_engine;
-        m_worker.Post([engine] { engine->SaveDictsInSteps(); });
-    }
+    void RequestSave() override { Post(false); }
+    // Starts the save without the deadline's wait; returns at once.
+    void SaveNow() { Post(true); }
     void Drain() { m_worker.Drain(); }
 
 private:
+    void Post(bool now) {
+        t_serializedEngine* engine = m_engine;
+        m_worker.Post([engine] { engine->SaveDictsInSteps(); }, now);
+    }
+
     t_serializedEngine* m_engine;
-    t_saveWorker m_worker{kSaveQuietPeriod};
+    t_saveWorker m_worker{kSaveDeadline};
 };
 
 // The state record; one per process.
@@ -358,6 +363,9 @@ void FcitxVetraReloadConfig(void* arg) {
 void FcitxVetraOnClose(void* arg, FcitxIMCloseEventType event) {
     auto* st = static_cast<FcitxVetraPinyin*>(arg);
     FcitxLog(DEBUG, "Enter FcitxVetraOnClose:%d", int(event));
+    // The user may be gone soon (logged out, fcitx ended): what was learned
+    // goes to disk now, not at the deadline.
+    st->saver->SaveNow();
     if (st->session.Settings().englishRetain && event == CET_ChangeByInactivate) {
         if (st->session.State().rawLength > 0) {
             st->session.BuildOutputString(nullptr);
@@ -366,7 +374,6 @@ void FcitxVetraOnClose(void* arg, FcitxIMCloseEventType event) {
         }
         return;
     }
-    st->saver->RequestSave();
     dbus_setVetraImeVisible(0);
 }
 

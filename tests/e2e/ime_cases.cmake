@@ -64,22 +64,37 @@ vetra_e2e(ImeNoPanelNoCandidates
 vetra_e2e(ImeVersionFileWritten
   RUN ${ime_run} --expect-nonempty .config/VetraPY/vetra.version DRIVE ${typing})
 
-# Learning. A word chosen once comes first after a restart; from the 27th
-# learning on each learning is saved while fcitx runs, so a kill (no Destroy)
-# keeps it after 27 learnings and loses it after 26.
+# Learning. A word chosen once comes first after a restart, however fcitx
+# ends: a kill 3 s after the choice; a kill right after focus-out (a close
+# saves at once); SIGTERM right after the choice (fcitx's clean exit, as at
+# logout).
 vetra_e2e(ImeLearnedWordSurvivesARestart
   RUN ${ime_run} DRIVE ${typing} type ni cands choose 泥 expect-commit 泥 --restart ${again} type ni cands expect-first 泥)
-foreach(learnings 26 27)
-  math(EXPR fillers "${learnings} - 1")
-  set(first 你)
-  if(learnings EQUAL 27)
-    set(first 泥)
-  endif()
-  set(commits)
-  foreach(i RANGE 1 ${fillers})
+vetra_e2e(ImeLearnedWordSurvivesAKill
+  RUN ${ime_run}
+  DRIVE ${typing} type ni cands choose 泥 expect-commit 泥 sleep 3000 --kill-restart ${again} type ni cands expect-first 泥)
+vetra_e2e(ImeFocusOutSavesAtOnce
+  RUN ${ime_run}
+  DRIVE ${typing} type ni cands choose 泥 expect-commit 泥 focusout --kill-restart ${again} type ni cands expect-first 泥)
+vetra_e2e(ImeSigtermSaves
+  RUN ${ime_run}
+  DRIVE ${typing} type ni cands choose 泥 expect-commit 泥 --term-restart ${again} type ni cands expect-first 泥)
+# Learning that never pauses is saved all the same: 30 choices about half a
+# second apart and a kill right after the last; the choices made seconds
+# before the kill (the 1st, 10th and 20th) survive.
+set(commits)
+foreach(i RANGE 1 30)
+  if(i EQUAL 1)
+    list(APPEND commits type ni cands choose 泥)
+  elseif(i EQUAL 10)
+    list(APPEND commits type ma cands choose 马)
+  elseif(i EQUAL 20)
+    list(APPEND commits type zhong cands choose 种)
+  else()
     list(APPEND commits type hao key space)
-  endforeach()
-  vetra_e2e(ImeSavedWhileRunningAfter${learnings}Learnings
-    RUN ${ime_run}
-    DRIVE ${typing} type ni cands choose 泥 ${commits} sleep 3000 --kill-restart ${again} type ni cands expect-first ${first})
+  endif()
 endforeach()
+vetra_e2e(ImeSavedWhileLearningGoesOn
+  RUN ${ime_run}
+  DRIVE ${typing} ${commits} --kill-restart ${again} type ni cands expect-first 泥 key Escape
+        type ma cands expect-first 马 key Escape type zhong cands expect-first 种)

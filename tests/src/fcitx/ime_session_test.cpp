@@ -1,5 +1,5 @@
 // The input method's composition logic with a fake engine and host: output
-// string, segments, key rules, commit limits and the learning save rule.
+// string, segments, key rules, commit limits and learning.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -243,26 +243,6 @@ TEST(ImeCommit, SixtyThreeSelectionsAndACursorPrefixBothCommit) {
     EXPECT_EQ(ma.refs, 1);
 }
 
-TEST(ImeLearning, SavingStartsWithTheTwentySeventhLearning) {
-    fakes::t_element word("你好", {2, 5});
-    fakes::t_engine engine;
-    fakes::t_saver saver;
-    t_imeSession session;
-    session.SetEngine(&engine);
-    session.SetSaver(&saver);
-    for (int n = 1; n <= 28; ++n) {
-        Compose(session, "nihao", 5);
-        t_composition& s = session.State();
-        FillSelectionRecord(&s.selections[s.selectionCount++], 0, &word, 5, "你好");
-        s.conversionStart = 5;
-        session.CommitAndLearn();
-        session.Reset();
-        EXPECT_EQ(saver.requests, n <= 26 ? 0 : n - 26) << "learning " << n;
-    }
-    EXPECT_EQ(engine.learned.size(), 28u);
-    EXPECT_EQ(engine.learned.back(), "你好");
-}
-
 TEST(ImeLearning, WhatACommitLearns) {
     struct Case {
         const char* name;
@@ -279,8 +259,10 @@ TEST(ImeLearning, WhatACommitLearns) {
     for (const Case& c : cases) {
         fakes::t_element word("你好", {2, 5});
         fakes::t_engine engine;
+        fakes::t_saver saver;
         t_imeSession session;
         session.SetEngine(&engine);
+        session.SetSaver(&saver);
         Compose(session, c.raw, int(strlen(c.raw)));
         t_composition& s = session.State();
         if (c.selection) FillSelectionRecord(&s.selections[s.selectionCount++], 0, &word, 5, "你好");
@@ -291,6 +273,7 @@ TEST(ImeLearning, WhatACommitLearns) {
         EXPECT_EQ(engine.english, c.english ? std::vector<std::string>{c.english} : std::vector<std::string>{})
             << c.name;
         EXPECT_EQ(session.LearnCount(), c.word || c.english ? 1 : 0) << c.name;
+        EXPECT_EQ(saver.requests, session.LearnCount()) << c.name;  // every learning is saved
     }
 }
 
