@@ -392,31 +392,24 @@ std::string ReadPackageVersion() {
     return got && line[0] ? line : kDefaultVersion;
 }
 
-// The kernel's answer to "banben" (its second candidate) as the user's
-// version file, written whole through a temporary file.
-void WriteVersionFile(IVetraCoreEngine* engine) {
+// The package version as the user's version file (what the user data was
+// last used with), written whole through a temporary file.
+void WriteVersionFile(const std::string& version) {
     const std::string path = HomePath(".config/VetraPY/vetra.version");
     if (path.empty()) return;
-    IVetraCoreResult* result = engine->Convert("banben", kNoRequest, nullptr, 0);
-    if (!result) return;
-    IVetraCoreResultElement* second = result->GetElement(1);
-    const char* text = second ? second->GetText() : nullptr;
-    if (text) {
-        const std::string temp = path + ".tmp";
-        FILE* f = fopen(temp.c_str(), "w");
-        if (!f) {
-            fprintf(stderr, "cannot open %s\n", path.c_str());
-        } else {
-            const size_t n = strlen(text);
-            const bool ok = fwrite(text, 1, n, f) == n && fflush(f) == 0 && fsync(fileno(f)) == 0;
-            if (fclose(f) == 0 && ok) {
-                rename(temp.c_str(), path.c_str());
-            } else {
-                unlink(temp.c_str());
-            }
-        }
+    const std::string temp = path + ".tmp";
+    FILE* f = fopen(temp.c_str(), "w");
+    if (!f) {
+        fprintf(stderr, "cannot open %s\n", path.c_str());
+        return;
     }
-    result->Release();
+    const bool ok = fwrite(version.data(), 1, version.size(), f) == version.size() && fflush(f) == 0 &&
+                    fsync(fileno(f)) == 0;
+    if (fclose(f) == 0 && ok) {
+        rename(temp.c_str(), path.c_str());
+    } else {
+        unlink(temp.c_str());
+    }
 }
 
 void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
@@ -428,7 +421,8 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     st->instance = instance;
     st->serialized = std::make_unique<t_serializedEngine>(engine, dynamic_cast<IVetraSplitSave*>(engine));
     st->engine = st->serialized.get();
-    st->engine->SetVersion(ReadPackageVersion().c_str(), kBuildDate);
+    const std::string version = ReadPackageVersion();
+    st->engine->SetVersion(version.c_str(), kBuildDate);
 
     const char* dataOverride = getenv(kSystemDataEnv);
     const char* sysDir = dataOverride && *dataOverride ? dataOverride : kSystemDataDir;
@@ -447,7 +441,7 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     const std::string ini = GetSettingsIniPath();
     LoadImeSettings(ini, &st->settings);
     ApplySettings(st.get());
-    WriteVersionFile(st->engine);
+    WriteVersionFile(version);
 
     FcitxIMIFace iface = {};
     iface.ResetIM = FcitxVetraInputMethodReset;

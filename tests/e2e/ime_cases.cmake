@@ -60,9 +60,9 @@ vetra_e2e(ImeNoPanelNoCandidates
   RUN --own watchdog --fcitx-env VETRA_SYSTEM_DATA_DIR=${ime_data} --expect-log "^CANDS\t0"
       --expect-stub qtDbusSot_showMessage --expect-stub qtDbusSot_clearCount
   DRIVE ${typing} type nihao cands)
-# The version file is written at start-up.
+# The version file holds the package version, written at start-up.
 vetra_e2e(ImeVersionFileWritten
-  RUN ${ime_run} --expect-nonempty .config/VetraPY/vetra.version DRIVE ${typing})
+  RUN ${ime_run} --expect-content .config/VetraPY/vetra.version "[0-9]+(\\.[0-9]+)+" DRIVE ${typing})
 
 # Learning. A word chosen once comes first after a restart, however fcitx
 # ends: a kill 3 s after the choice; a kill right after focus-out (a close
