@@ -172,9 +172,13 @@ void FillCandidates(FcitxVetraPinyin* st) {
     t_imeSession& session = st->session;
     t_composition& s = session.State();
     FcitxInstanceCleanInputWindow(instance);
+    if (session.InputFull())
+        FcitxMessagesAddMessageAtLast(FcitxInputStateGetAuxUp(input), MSG_TIPS, "%s",
+                                      dgettext(kTextDomain, "Input is full: 64 letters at most"));
 
-    // Digits typed: the letters stay letters, nothing is converted.
-    if (session.UnconsumedHasDigit()) {
+    // Digits typed: the letters stay letters, nothing is converted (but for
+    // the special mode, whose candidates are made of digits).
+    if (session.UnconsumedHasDigit() && !session.InSpecialMode()) {
         if (st->helper) st->helper->SetRequestId(kNoRequest);  // a late answer has nothing to join
         if (s.rawLength > 0) {
             const int shift = session.BuildOutputString(nullptr);
@@ -438,6 +442,7 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     st->saver = std::make_unique<t_workerSaver>(st->serialized.get());
     st->session.SetEngine(st->engine);
     st->session.SetSaver(st->saver.get());
+    st->session.SetPunctuation(st->serialized.get());
     const std::string ini = GetSettingsIniPath();
     LoadImeSettings(ini, &st->settings);
     ApplySettings(st.get());

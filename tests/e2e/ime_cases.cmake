@@ -26,12 +26,18 @@ vetra_e2e(ImeDigitsBeyondThePageAreInput
       --expect-log "UpdateClientSideUI\t[^\t]+\t\"\"\t\"\"\t\"ni5\"\t\"\""
       --expect-log "UpdateClientSideUI\t[^\t]+\t\"\"\t\"\"\t\"ni0\"\t\"\""
   DRIVE ${typing} type ni key 5 expect-nocommit key Escape type ni key 0 cands expect-nocommit)
-# The next and previous page keys move the highlight a page on and back:
-# Space chooses the first candidate of the page shown.
-vetra_e2e(ImePagingMovesTheHighlight
-  RUN ${ime_run}
-  DRIVE ${typing} type ni key = key - cands expect-first 你 key space expect-commit 你
-        type ni key = cands key space expect-commit-cand 1)
+# The next and previous page keys (fcitx's, and Page_Down and Page_Up) move
+# the highlight a page on and back: Space chooses the first candidate of the
+# page shown; the application never sees the keys.
+foreach(keys "equal;=;-" "Page_Down;Page_Down;Page_Up")
+  list(GET keys 0 name)
+  list(GET keys 1 next)
+  list(GET keys 2 prev)
+  vetra_e2e(ImePagingMovesTheHighlight_${name}
+    RUN ${ime_run} --expect-log "^KEY\t0x[0-9a-f]+\t0\tpress\t1\t" --expect-no-log "^KEY\t0x[0-9a-f]+\t0\tpress\t0\t"
+    DRIVE ${typing} type ni key ${next} key ${prev} cands expect-first 你 key space expect-commit 你
+          type ni key ${next} cands key space expect-commit-cand 1)
+endforeach()
 # With the arrows not taken as page keys (fcitx's default takes them), Down
 # and Up move the highlight one candidate.
 vetra_e2e(ImeDownMovesTheHighlight
@@ -46,15 +52,36 @@ vetra_e2e(ImeBackSpaceUndoesASelection
 # and choosing one commits 你好 (the part before the cursor) with it.
 vetra_e2e(ImeCursorPrefixCommitsWithTheChoice
   RUN ${ime_run} DRIVE ${typing} type nihaoma key Left cands expect-first 吗 key space expect-commit 你好吗)
-# Enter commits the letters; the 65th letter is swallowed.
+# Enter commits the letters; the 65th letter is refused with a notice.
 string(REPEAT a 64 letters64)
 vetra_e2e(ImeEnterCommitsTheLetters
-  RUN ${ime_run}
+  RUN ${ime_run} --expect-log "UpdateClientSideUI\t[^\t]+\t\"Input is full: 64 letters at most\""
   DRIVE ${typing} type nihao key Return expect-commit nihao type ${letters64}a key Return expect-commit ${letters64})
-# "v" alone stands as 〔〕; "u" alone shows nothing.
+# "v" alone stands as 〔〕; "u" alone shows nothing, and Space then commits
+# the letter; so it does for letters in raw mode after a digit.
 vetra_e2e(ImeVAndUAlone
   RUN ${ime_run} --expect-log "^CANDS\t1\t\"〔〕\"" --expect-log "^CANDS\t0"
-  DRIVE ${typing} type v cands key Escape type u cands)
+  DRIVE ${typing} type v cands key Escape type u cands key space expect-commit u
+        type ni key KP_5 key space expect-commit ni5)
+# After "v" digits and operators are input, from the number row or the
+# keypad: the number and calculator candidates show and Space commits.
+vetra_e2e(ImeNumbersAndCalculatorAfterV
+  RUN ${ime_run}
+  DRIVE ${typing} type v1234 cands expect-first 一千二百三十四 key space expect-commit 一千二百三十四
+        type v1+2 cands expect-first 3 key space expect-commit 3
+        key v key KP_1 key KP_2 key KP_3 key KP_4 key space expect-commit 一千二百三十四)
+# Punctuation commits the composition, then the full-width mark; alone it
+# is the mark; a point right after a digit stays a point (the application
+# gets both keys).
+vetra_e2e(ImePunctuation
+  RUN ${ime_run} --expect-log "^KEY\t0x2e\t0\tpress\t0\t"
+  DRIVE ${typing} type nihao, expect-commit 你好， type zaijian. expect-commit 再见。 key , expect-commit ，
+        key 3 key . expect-nocommit)
+# A panel that never answers does not hold up a commit (the panel is told
+# to show again after it).
+vetra_e2e(ImeHungPanelDoesNotHoldACommit
+  RUN ${ime_run} --hang --expect-log "^KEY\t0x20\t0\tpress\t1\t([0-9]{1,2}|[1-2][0-9]{2})$"
+  DRIVE ${typing} type ni key space expect-commit 你)
 # Without the panel there are no candidates, and its watchdog is told.
 vetra_e2e(ImeNoPanelNoCandidates
   RUN --own watchdog --fcitx-env VETRA_SYSTEM_DATA_DIR=${ime_data} --expect-log "^CANDS\t0"
