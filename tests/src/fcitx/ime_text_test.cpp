@@ -114,7 +114,6 @@ TEST(ImeSaveWorker, SavesComeByTheDeadlineOfTheFirstWaitingPost) {
         std::this_thread::sleep_for(milliseconds(50));
     }
     EXPECT_GE(runs.load(), 1);
-    EXPECT_LE(runs.load(), 2);
     worker.Drain();
     EXPECT_EQ(last.load(), 8);
     // A save asked for now starts at once; the caller does not wait for it.
