@@ -95,7 +95,8 @@ void TimeCommits(benchmark::State& state, IVetraCoreEngine& engine, i_dictSaver&
         FillSelectionRecord(&s.selections[s.selectionCount++], 0, &word, 5, "你好");
         session.CommitAndLearn();
         session.Reset();
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
 }
 

@@ -101,7 +101,9 @@ bool KernelStartup() {
     return true;
 }
 
-const t_symbolSettings& KernelSymbolSettings() { return g_symbols; }
+const t_symbolSettings& KernelSymbolSettings() {
+    return g_symbols;
+}
 
 const wchar_t* KernelPunctuationText(uint32_t key) {
     return key < 0x80 ? GetPunctuationText(key, g_symbols.fullWidth, true) : nullptr;

@@ -256,7 +256,9 @@ std::string CVetraCoreEngine::GetPunctuation(uint32_t key) {
     return wide && WideToUtf8Out(wide, text, sizeof text) ? text : "";
 }
 
-bool CVetraCoreEngine::PointAfterDigitStays() { return KernelSymbolSettings().pointAfterDigit; }
+bool CVetraCoreEngine::PointAfterDigitStays() {
+    return KernelSymbolSettings().pointAfterDigit;
+}
 
 bool CVetraCoreEngine::LearnEnglishWord(const char* word) {
     auto wide = std::make_unique<t_wideArg>(word);

@@ -10,7 +10,9 @@
 #include "src/engine/punctuation.h"
 #include "src/engine/split_save.h"
 
-class CVetraCoreEngine final : public IVetraCoreEngine, public IVetraSplitSave, public IVetraPunctuation {
+class CVetraCoreEngine final : public IVetraCoreEngine,
+                               public IVetraSplitSave,
+                               public IVetraPunctuation {
 public:
     // Text arguments are converted into buffers of this many wide characters,
     // the terminator included; a longer text is refused.

@@ -171,7 +171,8 @@ int t_imeSession::DoInput(const t_keyEvent& key, i_imeHost& host) {
 
     if (key.simple && sym > FcitxKey_space && sym < 0x7F && !IsLetter(sym)) {
         // A point right after a digit that went out is a decimal point.
-        if (!hasRaw && afterDigit && sym == '.' && m_punctuation && m_punctuation->PointAfterDigitStays())
+        if (!hasRaw && afterDigit && sym == '.' && m_punctuation &&
+            m_punctuation->PointAfterDigitStays())
             return IRV_TO_PROCESS;
         std::string text = m_punctuation ? m_punctuation->GetPunctuation(sym) : std::string();
         // A key the map lacks still must not land ahead of the composition.
@@ -181,7 +182,8 @@ int t_imeSession::DoInput(const t_keyEvent& key, i_imeHost& host) {
 
     if (Plain(key, FcitxKey_space)) {
         if (!hasRaw) return IRV_TO_PROCESS;
-        const int chosen = host.CandidateCount() > 0 ? host.ChooseOnPage(s.highlight % pageSize) : IRV_TO_PROCESS;
+        const int chosen =
+            host.CandidateCount() > 0 ? host.ChooseOnPage(s.highlight % pageSize) : IRV_TO_PROCESS;
         // Nothing to choose: the typed text goes out as it stands.
         return chosen != IRV_TO_PROCESS ? chosen : CommitCandidate(nullptr, host);
     }
@@ -268,7 +270,8 @@ int t_imeSession::CommitPunctuation(const std::string& text, int pageSize, i_ime
         return IRV_DO_NOTHING;
     }
     // The composition goes out first, as Space would send it, then the mark.
-    const int chosen = host.CandidateCount() > 0 ? host.ChooseOnPage(s.highlight % pageSize) : IRV_TO_PROCESS;
+    const int chosen =
+        host.CandidateCount() > 0 ? host.ChooseOnPage(s.highlight % pageSize) : IRV_TO_PROCESS;
     if (chosen == IRV_CLEAN) {  // the composition went out directly
         host.CommitText(text.c_str());
         return IRV_CLEAN;

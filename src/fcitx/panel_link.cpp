@@ -112,8 +112,8 @@ bool IsImepanelPresent() {
 }
 
 bool dbus_setVetraImeVisible(unsigned show) {
-    return SendNoReply(PanelBusName, kPanelInterface, show ? "VetraImePinYinShow" : "VetraImeHide", false,
-                       "dbus_setVetraImeVisible Error: %d");
+    return SendNoReply(PanelBusName, kPanelInterface, show ? "VetraImePinYinShow" : "VetraImeHide",
+                       false, "dbus_setVetraImeVisible Error: %d");
 }
 
 bool NotifyImepanelWatchdog() {

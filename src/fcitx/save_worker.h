@@ -40,7 +40,7 @@ private:
 
     const std::chrono::milliseconds m_deadline;
     std::chrono::steady_clock::time_point m_due;  // of the pending job
-    bool m_hurry = false;  // Drain or stop: no waiting for the due time
+    bool m_hurry = false;                         // Drain or stop: no waiting for the due time
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;

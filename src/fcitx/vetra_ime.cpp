@@ -407,8 +407,8 @@ void WriteVersionFile(const std::string& version) {
         fprintf(stderr, "cannot open %s\n", path.c_str());
         return;
     }
-    const bool ok = fwrite(version.data(), 1, version.size(), f) == version.size() && fflush(f) == 0 &&
-                    fsync(fileno(f)) == 0;
+    const bool ok = fwrite(version.data(), 1, version.size(), f) == version.size() &&
+                    fflush(f) == 0 && fsync(fileno(f)) == 0;
     if (fclose(f) == 0 && ok) {
         rename(temp.c_str(), path.c_str());
     } else {
