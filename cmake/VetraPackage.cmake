@@ -42,8 +42,8 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "fcitx-bin, fcitx-module-dbus")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Chinese pinyin input method for fcitx 4
 Vetra Pinyin converts typed pinyin into ranked Chinese words and phrases,
 learns the words the user commits into a user dictionary, and offers
-special candidates: numbers and amounts in Chinese, dates and times, a
-calculator, English words and web addresses.
+special candidates: numbers and amounts in Chinese, dates and a calculator
+for input led by v, the current date and time, and English words.
 
 The candidate window is drawn by a separate panel program, which is not
 part of this package.")

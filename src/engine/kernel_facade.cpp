@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "kernel/api/convert_dispatch.h"
+#include "kernel/api/kernel_dict_extras.h"
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/api/kernel_startup.h"
 #include "kernel/convert/learn_routines.h"
@@ -38,6 +39,8 @@ bool UserFile(const wchar_t* name, t_pathName& out) {
 const n_userenv::t_envEntryBase& Setting(const char16_t* name) {
     return *n_userenv::FindEnvEntryExact(name);
 }
+
+t_symbolSettings g_symbols;
 
 }  // namespace
 
@@ -83,6 +86,8 @@ bool KernelStartup() {
         {&options.SystemUserPhrase, u"SystemUserPhrase"},
     };
     for (const auto& s : switches) *s.field = env.GetBool(Setting(s.name)) ? 1 : 0;
+    g_symbols.fullWidth = env.GetBool(Setting(u"DefaultSymbol"));
+    g_symbols.pointAfterDigit = env.GetBool(Setting(u"SmartSymbolsAfterNum"));
 
     // A name too long for the kernel's buffer names no scheme: the default
     // one is used rather than a cut name.
@@ -94,6 +99,14 @@ bool KernelStartup() {
     }
     SetKernelOptions(&options);
     return true;
+}
+
+const t_symbolSettings& KernelSymbolSettings() {
+    return g_symbols;
+}
+
+const wchar_t* KernelPunctuationText(uint32_t key) {
+    return key < 0x80 ? GetPunctuationText(key, g_symbols.fullWidth, true) : nullptr;
 }
 
 bool KernelStart() {

@@ -30,6 +30,16 @@ bool KernelStartup();
 // KernelStartup, then the user's key map is rebuilt for the new options.
 bool KernelStart();
 
+// The user's punctuation settings, as the last start-up read them.
+struct t_symbolSettings {
+    bool fullWidth = true;        // Chinese (full-width) punctuation
+    bool pointAfterDigit = true;  // "." right after a digit stays a point
+};
+const t_symbolSettings& KernelSymbolSettings();
+// The punctuation map's text for an ASCII key in the width the settings
+// ask for, quotes paired; null when it maps none.
+const wchar_t* KernelPunctuationText(uint32_t key);
+
 // The number of candidate records written into results (capacity places),
 // 0 or less when there are none. params and asked may be null (no cloud).
 int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** results, uint32_t capacity,

@@ -250,6 +250,16 @@ bool CVetraCoreEngine::InitCloud(n_cloud::IVetraCoreCloudHelper* helper) {
 
 bool CVetraCoreEngine::StartKernel() { return KernelStart(); }
 
+std::string CVetraCoreEngine::GetPunctuation(uint32_t key) {
+    char text[64];
+    const wchar_t* wide = KernelPunctuationText(key);
+    return wide && WideToUtf8Out(wide, text, sizeof text) ? text : "";
+}
+
+bool CVetraCoreEngine::PointAfterDigitStays() {
+    return KernelSymbolSettings().pointAfterDigit;
+}
+
 bool CVetraCoreEngine::LearnEnglishWord(const char* word) {
     auto wide = std::make_unique<t_wideArg>(word);
     return wide->Ok() && ::LearnEnglishWord(wide->Get()) != 0;

@@ -7,9 +7,12 @@
 #include <cstdint>
 
 #include "src/engine/engine_iface.h"
+#include "src/engine/punctuation.h"
 #include "src/engine/split_save.h"
 
-class CVetraCoreEngine final : public IVetraCoreEngine, public IVetraSplitSave {
+class CVetraCoreEngine final : public IVetraCoreEngine,
+                               public IVetraSplitSave,
+                               public IVetraPunctuation {
 public:
     // Text arguments are converted into buffers of this many wide characters,
     // the terminator included; a longer text is refused.
@@ -67,6 +70,9 @@ public:
     bool BackupUsrDict(const char* path, uint32_t* wordCount) override;
     bool RemoveUsrDict() override;
     IVetraCoreQuickInputResult* QueryQuickInput(uint32_t page, uint32_t filter1, uint32_t filter2) override;
+
+    std::string GetPunctuation(uint32_t key) override;
+    bool PointAfterDigitStays() override;
 
     n_cloud::IVetraCoreCloudHelper* GetCloudHelper() const { return m_cloudHelper; }
 

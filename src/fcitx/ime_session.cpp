@@ -87,7 +87,11 @@ t_imeSession::~t_imeSession() {
 
 int t_imeSession::InsertChar(char c) {
     t_composition& s = *m_comp;
-    if (s.rawLength >= kRawInputMax) return IRV_DO_NOTHING;
+    if (s.rawLength >= kRawInputMax) {
+        // Refused where the user sees it: the refresh shows the notice.
+        m_inputFull = true;
+        return IRV_DISPLAY_CANDWORDS;
+    }
     s.cursor = std::clamp(s.cursor, 0, s.rawLength);
     memmove(s.raw + s.cursor + 1, s.raw + s.cursor, size_t(s.rawLength - s.cursor) + 1);
     s.raw[s.cursor] = c;
@@ -113,24 +117,29 @@ int t_imeSession::DoInput(const t_keyEvent& key, i_imeHost& host) {
     const int pageSize = std::max(1, host.PageSize());
     const uint32_t sym = key.sym;
     const bool hasRaw = s.rawLength > 0;
+    const bool afterDigit = m_digitWentOut;
+    m_digitWentOut = !hasRaw && (IsDigitKey(key) || IsKeypadDigit(sym));
+    m_inputFull = false;
 
     // Text keys: letters and the apostrophe always, digits and other
-    // printable keys only where they cannot mean something else.
+    // printable keys only where they cannot mean something else. In the
+    // special mode (numbers, dates, the calculator) they are all text.
     if (key.simple || IsKeypadDigit(sym)) {
         bool text = false;
         char c = char(sym);
+        const bool special = hasRaw && InSpecialMode();
         if (hasRaw) {
             if (IsDigitKey(key)) {
-                text = int(sym - '0') > host.WindowSize() || sym == '0';
+                text = special || int(sym - '0') > host.WindowSize() || sym == '0';
             } else if (IsKeypadDigit(sym)) {
-                text = m_settings.keypadDigits;
+                text = special || m_settings.keypadDigits;
                 c = char('0' + (sym - FcitxKey_KP_0));
             } else {
-                text = key.simple && sym != FcitxKey_space && UnconsumedHasDigit();
+                text = key.simple && sym != FcitxKey_space && (special || UnconsumedHasDigit());
             }
         }
         if (key.simple && IsLetter(sym)) return InsertChar(c);
-        if (key.simple && sym == '\'') return hasRaw ? InsertChar('\'') : IRV_TO_PROCESS;
+        if (key.simple && sym == '\'' && hasRaw) return InsertChar('\'');
         if (text) return InsertChar(c);
         if (key.simple && sym == ';' && hasRaw && m_settings.shuangpin &&
             !m_settings.semicolonEmpty)
@@ -145,11 +154,11 @@ int t_imeSession::DoInput(const t_keyEvent& key, i_imeHost& host) {
         return IRV_DISPLAY_CANDWORDS;
     };
     if (hasRaw) {
-        if (key.prevPage) {
+        if (key.prevPage || Plain(key, FcitxKey_Page_Up) || Plain(key, FcitxKey_KP_Page_Up)) {
             const int h = std::max(0, s.highlight - pageSize);
             return moved(h - h % pageSize);
         }
-        if (key.nextPage) {
+        if (key.nextPage || Plain(key, FcitxKey_Page_Down) || Plain(key, FcitxKey_KP_Page_Down)) {
             const int h = std::min(s.highlight + pageSize, last);
             return moved(h - h % pageSize);
         }
@@ -160,8 +169,24 @@ int t_imeSession::DoInput(const t_keyEvent& key, i_imeHost& host) {
     }
     if (IsDigitKey(key)) return IRV_TO_PROCESS;  // fcitx's choose keys take it
 
-    if (Plain(key, FcitxKey_space))
-        return hasRaw ? host.ChooseOnPage(s.highlight % pageSize) : IRV_TO_PROCESS;
+    if (key.simple && sym > FcitxKey_space && sym < 0x7F && !IsLetter(sym)) {
+        // A point right after a digit that went out is a decimal point.
+        if (!hasRaw && afterDigit && sym == '.' && m_punctuation &&
+            m_punctuation->PointAfterDigitStays())
+            return IRV_TO_PROCESS;
+        std::string text = m_punctuation ? m_punctuation->GetPunctuation(sym) : std::string();
+        // A key the map lacks still must not land ahead of the composition.
+        if (text.empty() && hasRaw) text = std::string(1, char(sym));
+        if (!text.empty()) return CommitPunctuation(text, pageSize, host);
+    }
+
+    if (Plain(key, FcitxKey_space)) {
+        if (!hasRaw) return IRV_TO_PROCESS;
+        const int chosen =
+            host.CandidateCount() > 0 ? host.ChooseOnPage(s.highlight % pageSize) : IRV_TO_PROCESS;
+        // Nothing to choose: the typed text goes out as it stands.
+        return chosen != IRV_TO_PROCESS ? chosen : CommitCandidate(nullptr, host);
+    }
     if (Plain(key, FcitxKey_Return) || Plain(key, FcitxKey_KP_Enter)) {
         if (!hasRaw) return IRV_TO_PROCESS;
         BuildOutputString(nullptr);
@@ -236,6 +261,35 @@ int t_imeSession::DoInput(const t_keyEvent& key, i_imeHost& host) {
     if (ctrlOnly && (sym == 'C' || sym == 'c' || sym == 'V' || sym == 'v')) return IRV_DO_NOTHING;
     if (sym == FcitxKey_Tab || sym == FcitxKey_ISO_Left_Tab) return IRV_DO_NOTHING;
     return IRV_TO_PROCESS;
+}
+
+int t_imeSession::CommitPunctuation(const std::string& text, int pageSize, i_imeHost& host) {
+    t_composition& s = *m_comp;
+    if (s.rawLength == 0) {
+        host.CommitText(text.c_str());
+        return IRV_DO_NOTHING;
+    }
+    // The composition goes out first, as Space would send it, then the mark.
+    const int chosen =
+        host.CandidateCount() > 0 ? host.ChooseOnPage(s.highlight % pageSize) : IRV_TO_PROCESS;
+    if (chosen == IRV_CLEAN) {  // the composition went out directly
+        host.CommitText(text.c_str());
+        return IRV_CLEAN;
+    }
+    if (chosen != IRV_COMMIT_STRING) {
+        BuildOutputString(nullptr);
+        if (chosen == IRV_DISPLAY_CANDWORDS) {
+            // Input was left behind the choice: it goes out as typed.
+            if (s.conversionStart < s.rawLength) m_output.append(s.raw + s.conversionStart);
+            CommitAndLearn();
+        }
+    }
+    m_output += text;
+    return CommitOutput(host);
+}
+
+bool t_imeSession::InSpecialMode() const {
+    return *Unconsumed() == (m_settings.shuangpin ? 'V' : 'v');
 }
 
 // ---------------------------------------------------------------- output string
@@ -421,7 +475,8 @@ int t_imeSession::CommitCandidate(const t_selectionRecord* chosen, i_imeHost& ho
 // ---------------------------------------------------------------- learning
 
 void t_imeSession::AfterLearning() {
-    if (m_learnCount++ >= kLearningsBeforeSaving && m_saver) m_saver->RequestSave();
+    ++m_learnCount;
+    if (m_saver) m_saver->RequestSave();
 }
 
 void t_imeSession::CommitAndLearn() {
@@ -459,4 +514,5 @@ void t_imeSession::Reset() {
     memset(m_comp, 0, sizeof *m_comp);
     m_output.clear();
     m_prefixValid = false;
+    m_inputFull = false;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "src/engine/engine_iface.h"
+#include "src/engine/punctuation.h"
 #include "src/fcitx/ime_state.h"
 
 // What the session asks of fcitx.
@@ -53,6 +54,8 @@ public:
 
     void SetEngine(IVetraCoreEngine* engine) { m_engine = engine; }
     void SetSaver(i_dictSaver* saver) { m_saver = saver; }
+    // The punctuation keys give; without it they go on to the application.
+    void SetPunctuation(IVetraPunctuation* punctuation) { m_punctuation = punctuation; }
     t_sessionSettings& Settings() { return m_settings; }
     t_composition& State() { return *m_comp; }
     const t_composition& State() const { return *m_comp; }
@@ -60,6 +63,11 @@ public:
 
     // The key callback's rules; returns fcitx's input return flags.
     int DoInput(const t_keyEvent& key, i_imeHost& host);
+    // The last key was a letter refused because the input is full.
+    bool InputFull() const { return m_inputFull; }
+    // The unconsumed input starts with the special mode's key (numbers,
+    // dates, the calculator): digits and operators are input there.
+    bool InSpecialMode() const;
 
     // Records a chosen candidate (null: commit the composition as it is) and
     // commits once the input is used up: IRV_DISPLAY_CANDWORDS while input
@@ -73,8 +81,8 @@ public:
     int BuildOutputString(const char* separator);
     const std::string& Output() const { return m_output; }
 
-    // Learns what was committed; from the 27th learning on each learning
-    // also asks for a dictionary save.
+    // Learns what was committed; each learning also asks for a dictionary
+    // save.
     void CommitAndLearn();
 
     // Clears the composition and releases the elements selections held.
@@ -103,12 +111,18 @@ private:
     void Defer(IVetraCoreResultElement* element);
     int InsertChar(char c);
     int CommitOutput(i_imeHost& host);
+    // Commits the composition (the highlighted candidate, else the typed
+    // text) and then a punctuation mark; the mark alone without input.
+    int CommitPunctuation(const std::string& text, int pageSize, i_imeHost& host);
     void AfterLearning();
 
     t_composition* m_comp;
     std::string m_output;
     IVetraCoreEngine* m_engine = nullptr;
     i_dictSaver* m_saver = nullptr;
+    IVetraPunctuation* m_punctuation = nullptr;
+    bool m_digitWentOut = false;  // the last key was a digit the application got
+    bool m_inputFull = false;
     t_sessionSettings m_settings;
     int32_t m_learnCount = 0;  // never reset
     std::vector<IVetraCoreResultElement*> m_deferred;
@@ -116,6 +130,3 @@ private:
     bool m_prefixValid = false;
     IVetraCoreResult* m_firstResult = nullptr;
 };
-
-// Saving starts with the 27th learning: the first 26 learnings only count.
-inline constexpr int32_t kLearningsBeforeSaving = 26;

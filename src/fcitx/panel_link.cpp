@@ -57,15 +57,21 @@ Owner QueryOwner(DBusConnection* conn, const char* name) {
     return owned ? Owner::kOwned : Owner::kNone;
 }
 
-// One method call without arguments to the watchdog, no reply wanted.
-bool SendToWatchdog(const char* method, const char* failureLog) {
+// One method call without arguments to the name `busName` makes for
+// display 0 and the rest, no reply wanted: a hung program never holds
+// fcitx's main thread. Sent when the name has an owner, or also when the
+// owner query fails if `unknownSends`; true when queued and flushed.
+bool SendNoReply(bool (*busName)(int, char*, size_t), const char* interface, const char* method,
+                 bool unknownSends, const char* failureLog) {
     DBusConnection* conn = SessionBus();
     if (!conn) return false;
     char name[kBusNameBytes];
     bool sent = false;
-    if (WatchdogBusName(fcitx_utils_get_display_number(), name, sizeof name) &&
-        QueryOwner(conn, name) != Owner::kNone) {
-        DBusMessage* msg = dbus_message_new_method_call(name, "/", kWatchdogInterface, method);
+    const Owner owner = busName(fcitx_utils_get_display_number(), name, sizeof name)
+                            ? QueryOwner(conn, name)
+                            : Owner::kNone;
+    if (owner == Owner::kOwned || (owner == Owner::kUnknown && unknownSends)) {
+        DBusMessage* msg = dbus_message_new_method_call(name, "/", interface, method);
         if (msg) {
             dbus_message_set_no_reply(msg, TRUE);
             sent = dbus_connection_send(conn, msg, nullptr);
@@ -78,6 +84,10 @@ bool SendToWatchdog(const char* method, const char* failureLog) {
     }
     dbus_connection_unref(conn);
     return sent;
+}
+
+bool SendToWatchdog(const char* method, const char* failureLog) {
+    return SendNoReply(WatchdogBusName, kWatchdogInterface, method, true, failureLog);
 }
 
 }  // namespace
@@ -102,32 +112,8 @@ bool IsImepanelPresent() {
 }
 
 bool dbus_setVetraImeVisible(unsigned show) {
-    DBusConnection* conn = SessionBus();
-    if (!conn) return false;
-    char name[kBusNameBytes];
-    bool answered = false;
-    if (PanelBusName(fcitx_utils_get_display_number(), name, sizeof name) &&
-        QueryOwner(conn, name) == Owner::kOwned) {
-        DBusMessage* msg = dbus_message_new_method_call(name, "/", kPanelInterface,
-                                                        show ? "VetraImePinYinShow" : "VetraImeHide");
-        if (msg) {
-            DBusError err;
-            dbus_error_init(&err);
-            DBusMessage* reply =
-                dbus_connection_send_with_reply_and_block(conn, msg, kPanelCallTimeoutMs, &err);
-            dbus_message_unref(msg);
-            if (reply) {
-                answered = true;
-                FcitxLog(WARNING, "dbus_setVetraImeVisible: %d", 1);
-                dbus_message_unref(reply);
-            } else {
-                FcitxLog(WARNING, "dbus_setVetraImeVisible Error (%s)", err.message ? err.message : "");
-            }
-            dbus_error_free(&err);
-        }
-    }
-    dbus_connection_unref(conn);
-    return answered;
+    return SendNoReply(PanelBusName, kPanelInterface, show ? "VetraImePinYinShow" : "VetraImeHide",
+                       false, "dbus_setVetraImeVisible Error: %d");
 }
 
 bool NotifyImepanelWatchdog() {

@@ -7,10 +7,6 @@
 
 namespace n_fcitx {
 
-// Longest wait for the panel's answer to show or hide: a hung panel must
-// not freeze typing.
-constexpr int kPanelCallTimeoutMs = 500;
-
 // The program that keeps the panel alive, looked up on PATH.
 constexpr const char* kWatchdogProgram = "vetra-imepanel-watchdog";
 
@@ -24,8 +20,9 @@ bool WatchdogBusName(int display, char* out, size_t size);
 bool IsImepanelPresent();
 
 // Calls the panel's "VetraImePinYinShow" (show != 0) or "VetraImeHide" when
-// its name has an owner, waiting at most kPanelCallTimeoutMs for the reply.
-// True when a reply came; false with nothing sent when the name is unowned.
+// its name has an owner, without waiting for a reply (a hung panel must not
+// stall typing). True when the call was queued and flushed; false with
+// nothing sent when the name is unowned.
 bool dbus_setVetraImeVisible(unsigned show);
 
 // Tell the watchdog that the panel is missing ("qtDbusSot_showMessage") and

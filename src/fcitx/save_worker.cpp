@@ -14,13 +14,18 @@ t_saveWorker::~t_saveWorker() {
     if (m_thread.joinable()) m_thread.join();
 }
 
-void t_saveWorker::Post(t_job job) {
+void t_saveWorker::Post(t_job job, bool now) {
     if (!job) return;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_pending) ++m_superseded;
+        const auto at = std::chrono::steady_clock::now();
+        // The due time of a waiting job stays: a newer one only takes its place.
+        if (m_pending)
+            ++m_superseded;
+        else
+            m_due = at + m_deadline;
+        if (now) m_due = at;
         m_pending = std::move(job);
-        m_postedAt = std::chrono::steady_clock::now();
         if (!m_thread.joinable()) {
             try {
                 m_thread = std::thread(&t_saveWorker::Run, this);
@@ -60,9 +65,9 @@ void t_saveWorker::Run() {
     for (;;) {
         m_wake.wait(lock, [this] { return m_stop || m_pending; });
         if (!m_pending) break;  // stopping with nothing left
-        // Wait out the quiet period; a newer post restarts it.
+        // Wait for the due time; a newer post keeps it (or brings it forward).
         while (m_pending && !m_hurry) {
-            const auto due = m_postedAt + m_quiet;
+            const auto due = m_due;
             if (std::chrono::steady_clock::now() >= due) break;
             m_wake.wait_until(lock, due);
         }

@@ -1,7 +1,8 @@
-// Dictionary saves off fcitx's main thread. A job starts once no newer job
-// came for the quiet period (typing goes on undisturbed; a burst of commits
-// costs one save), and a newer job supersedes one still waiting. Nothing
-// posted is lost: Drain and the destructor run what is pending at once.
+// Dictionary saves off fcitx's main thread. A newer job supersedes one still
+// waiting, so a burst of commits costs one save, but a job starts at the
+// latest a deadline after the first post that has not run yet: learning
+// that goes on never holds a save back for long. Nothing posted is lost:
+// Drain and the destructor run what is pending at once.
 // Post, Drain and the destructor from one thread (fcitx's main thread).
 #pragma once
 
@@ -17,16 +18,17 @@ public:
     // A save prepared on the main thread; it owns its copy of the data.
     using t_job = std::function<void()>;
 
-    explicit t_saveWorker(std::chrono::milliseconds quiet = std::chrono::milliseconds(0))
-        : m_quiet(quiet) {}
+    explicit t_saveWorker(std::chrono::milliseconds deadline = std::chrono::milliseconds(0))
+        : m_deadline(deadline) {}
     ~t_saveWorker();  // runs the pending job, then joins the thread
     t_saveWorker(const t_saveWorker&) = delete;
     t_saveWorker& operator=(const t_saveWorker&) = delete;
 
     // Hands a job to the worker (started on first use); a job that has not
     // started yet is dropped for this newer one. When no thread can be
-    // started the job runs here.
-    void Post(t_job job);
+    // started the job runs here. `now`: the job starts without waiting for
+    // the deadline (a close), yet Post returns at once.
+    void Post(t_job job, bool now = false);
     // Runs what is pending now; returns once nothing is pending or running.
     void Drain();
 
@@ -36,9 +38,9 @@ public:
 private:
     void Run();
 
-    const std::chrono::milliseconds m_quiet;
-    std::chrono::steady_clock::time_point m_postedAt;
-    bool m_hurry = false;  // Drain or stop: no quiet period
+    const std::chrono::milliseconds m_deadline;
+    std::chrono::steady_clock::time_point m_due;  // of the pending job
+    bool m_hurry = false;                         // Drain or stop: no waiting for the due time
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;

@@ -6,17 +6,19 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "src/engine/engine_iface.h"
+#include "src/engine/punctuation.h"
 #include "src/engine/split_save.h"
 
 namespace n_fcitx {
 
-class t_serializedEngine final : public IVetraCoreEngine {
+class t_serializedEngine final : public IVetraCoreEngine, public IVetraPunctuation {
 public:
     // split: the inner engine's save in steps, or null.
     explicit t_serializedEngine(IVetraCoreEngine* inner, IVetraSplitSave* split = nullptr)
-        : m_inner(inner), m_split(split) {}
+        : m_inner(inner), m_split(split), m_punctuation(dynamic_cast<IVetraPunctuation*>(inner)) {}
     ~t_serializedEngine() = default;
 
     // The count is the inner engine's: the front end never releases it.
@@ -188,10 +190,21 @@ public:
         return m_inner->QueryQuickInput(page, filter1, filter2);
     }
 
+    // Nothing (and no point kept) when the inner engine has no punctuation.
+    std::string GetPunctuation(uint32_t key) override {
+        t_lock lock(m_mutex);
+        return m_punctuation ? m_punctuation->GetPunctuation(key) : std::string();
+    }
+    bool PointAfterDigitStays() override {
+        t_lock lock(m_mutex);
+        return m_punctuation && m_punctuation->PointAfterDigitStays();
+    }
+
 private:
     using t_lock = std::lock_guard<std::recursive_mutex>;
     IVetraCoreEngine* m_inner;
     IVetraSplitSave* m_split;
+    IVetraPunctuation* m_punctuation;
     std::recursive_mutex m_mutex;
 };
 

@@ -1,7 +1,8 @@
 // The module addon "fcitx-vetracloudpinyin" of the same library: fcitx creates
 // it before the input method, so its socket pair exists when the input method
 // starts the cloud worker. fcitx's select loop watches the read end; a byte
-// there means the worker parked an answer. fcitx main thread only.
+// there means the worker parked an answer. It also watches the SIGTERM pipe
+// and ends fcitx cleanly when the signal came. fcitx main thread only.
 #include <libintl.h>
 #include <sys/select.h>
 
@@ -14,6 +15,7 @@
 
 #include "src/fcitx/addon_paths.h"
 #include "src/fcitx/cloud_road.h"
+#include "src/fcitx/end_signal.h"
 
 namespace n_fcitx {
 namespace {
@@ -33,22 +35,41 @@ void* FcitxVetraCloudPinyinCreate(FcitxInstance* instance) {
         return nullptr;
     }
     auto* module = new (std::nothrow) t_cloudModule{instance, CloudRoad().ReadEnd()};
-    if (!module) CloudRoad().CloseReadEnd();
+    if (!module) {
+        CloudRoad().CloseReadEnd();
+        return nullptr;
+    }
+    if (!InstallEndSignal())
+        FcitxLog(WARNING, "SIGTERM is left to fcitx: learning since the last save may be lost");
     return module;
+}
+
+void Watch(FcitxInstance* instance, int fd) {
+    if (fd < 0 || fd >= FD_SETSIZE) return;
+    FD_SET(fd, FcitxInstanceGetReadFDSet(instance));
+    if (FcitxInstanceGetMaxFD(instance) < fd) FcitxInstanceSetMaxFD(instance, fd);
+}
+
+bool Ready(FcitxInstance* instance, int fd) {
+    return fd >= 0 && fd < FD_SETSIZE && FD_ISSET(fd, FcitxInstanceGetReadFDSet(instance));
 }
 
 void FcitxVetraCloudPinyinSetFD(void* arg) {
     auto* module = static_cast<t_cloudModule*>(arg);
-    if (module->readEnd < 0 || module->readEnd >= FD_SETSIZE) return;
-    FD_SET(module->readEnd, FcitxInstanceGetReadFDSet(module->instance));
-    if (FcitxInstanceGetMaxFD(module->instance) < module->readEnd)
-        FcitxInstanceSetMaxFD(module->instance, module->readEnd);
+    Watch(module->instance, module->readEnd);
+    Watch(module->instance, EndSignalReadEnd());
 }
 
 void FcitxVetraCloudPinyinProcessEvent(void* arg) {
     auto* module = static_cast<t_cloudModule*>(arg);
-    if (module->readEnd < 0 || module->readEnd >= FD_SETSIZE) return;
-    if (!FD_ISSET(module->readEnd, FcitxInstanceGetReadFDSet(module->instance))) return;
+    if (Ready(module->instance, EndSignalReadEnd()) && TakeEndSignal()) {
+        // As D-Bus Exit does: every addon's Destroy runs (the input
+        // method's saves what it learned).
+        FcitxLog(INFO, "SIGTERM: ending fcitx");
+        FcitxInstanceEnd(module->instance);
+        return;
+    }
+    if (!Ready(module->instance, module->readEnd)) return;
     // Every byte goes, whatever happens to the answers: a byte left behind
     // (its answer dropped by a reset) would keep select returning at once.
     DrainWakeSocket(module->readEnd);

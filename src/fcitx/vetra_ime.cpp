@@ -41,9 +41,10 @@ constexpr uint32_t kNoRequest = 0xFFFFFFFFu;
 constexpr const char* kDefaultVersion = "1.0.0.0001";
 constexpr const char* kBuildDate = "Aug 22 2019 07:35:33";
 constexpr const char* kChooseKeys = "1234567890";
-// A save starts after this long without a newer learning, so that it does
-// not hold the engine while the user types on.
-constexpr std::chrono::milliseconds kSaveQuietPeriod(1000);
+// A learning is on disk at the latest this long (plus the write) after it:
+// saves asked for meanwhile join it, so quick typing costs few saves, and a
+// killed fcitx loses at most these last seconds.
+constexpr std::chrono::milliseconds kSaveDeadline(1500);
 
 // Learnings ask for saves; the save itself runs on the worker, through the
 // serialized engine, which holds its lock only to copy and to finish: a
@@ -51,15 +52,19 @@ constexpr std::chrono::milliseconds kSaveQuietPeriod(1000);
 class t_workerSaver final : public i_dictSaver {
 public:
     explicit t_workerSaver(t_serializedEngine* engine) : m_engine(engine) {}
-    void RequestSave() override {
-        t_serializedEngine* engine = m_engine;
-        m_worker.Post([engine] { engine->SaveDictsInSteps(); });
-    }
+    void RequestSave() override { Post(false); }
+    // Starts the save without the deadline's wait; returns at once.
+    void SaveNow() { Post(true); }
     void Drain() { m_worker.Drain(); }
 
 private:
+    void Post(bool now) {
+        t_serializedEngine* engine = m_engine;
+        m_worker.Post([engine] { engine->SaveDictsInSteps(); }, now);
+    }
+
     t_serializedEngine* m_engine;
-    t_saveWorker m_worker{kSaveQuietPeriod};
+    t_saveWorker m_worker{kSaveDeadline};
 };
 
 // The state record; one per process.
@@ -167,9 +172,13 @@ void FillCandidates(FcitxVetraPinyin* st) {
     t_imeSession& session = st->session;
     t_composition& s = session.State();
     FcitxInstanceCleanInputWindow(instance);
+    if (session.InputFull())
+        FcitxMessagesAddMessageAtLast(FcitxInputStateGetAuxUp(input), MSG_TIPS, "%s",
+                                      dgettext(kTextDomain, "Input is full: 64 letters at most"));
 
-    // Digits typed: the letters stay letters, nothing is converted.
-    if (session.UnconsumedHasDigit()) {
+    // Digits typed: the letters stay letters, nothing is converted (but for
+    // the special mode, whose candidates are made of digits).
+    if (session.UnconsumedHasDigit() && !session.InSpecialMode()) {
         if (st->helper) st->helper->SetRequestId(kNoRequest);  // a late answer has nothing to join
         if (s.rawLength > 0) {
             const int shift = session.BuildOutputString(nullptr);
@@ -358,6 +367,9 @@ void FcitxVetraReloadConfig(void* arg) {
 void FcitxVetraOnClose(void* arg, FcitxIMCloseEventType event) {
     auto* st = static_cast<FcitxVetraPinyin*>(arg);
     FcitxLog(DEBUG, "Enter FcitxVetraOnClose:%d", int(event));
+    // The user may be gone soon (logged out, fcitx ended): what was learned
+    // goes to disk now, not at the deadline.
+    st->saver->SaveNow();
     if (st->session.Settings().englishRetain && event == CET_ChangeByInactivate) {
         if (st->session.State().rawLength > 0) {
             st->session.BuildOutputString(nullptr);
@@ -366,7 +378,6 @@ void FcitxVetraOnClose(void* arg, FcitxIMCloseEventType event) {
         }
         return;
     }
-    st->saver->RequestSave();
     dbus_setVetraImeVisible(0);
 }
 
@@ -385,31 +396,24 @@ std::string ReadPackageVersion() {
     return got && line[0] ? line : kDefaultVersion;
 }
 
-// The kernel's answer to "banben" (its second candidate) as the user's
-// version file, written whole through a temporary file.
-void WriteVersionFile(IVetraCoreEngine* engine) {
+// The package version as the user's version file (what the user data was
+// last used with), written whole through a temporary file.
+void WriteVersionFile(const std::string& version) {
     const std::string path = HomePath(".config/VetraPY/vetra.version");
     if (path.empty()) return;
-    IVetraCoreResult* result = engine->Convert("banben", kNoRequest, nullptr, 0);
-    if (!result) return;
-    IVetraCoreResultElement* second = result->GetElement(1);
-    const char* text = second ? second->GetText() : nullptr;
-    if (text) {
-        const std::string temp = path + ".tmp";
-        FILE* f = fopen(temp.c_str(), "w");
-        if (!f) {
-            fprintf(stderr, "cannot open %s\n", path.c_str());
-        } else {
-            const size_t n = strlen(text);
-            const bool ok = fwrite(text, 1, n, f) == n && fflush(f) == 0 && fsync(fileno(f)) == 0;
-            if (fclose(f) == 0 && ok) {
-                rename(temp.c_str(), path.c_str());
-            } else {
-                unlink(temp.c_str());
-            }
-        }
+    const std::string temp = path + ".tmp";
+    FILE* f = fopen(temp.c_str(), "w");
+    if (!f) {
+        fprintf(stderr, "cannot open %s\n", path.c_str());
+        return;
     }
-    result->Release();
+    const bool ok = fwrite(version.data(), 1, version.size(), f) == version.size() &&
+                    fflush(f) == 0 && fsync(fileno(f)) == 0;
+    if (fclose(f) == 0 && ok) {
+        rename(temp.c_str(), path.c_str());
+    } else {
+        unlink(temp.c_str());
+    }
 }
 
 void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
@@ -421,7 +425,8 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     st->instance = instance;
     st->serialized = std::make_unique<t_serializedEngine>(engine, dynamic_cast<IVetraSplitSave*>(engine));
     st->engine = st->serialized.get();
-    st->engine->SetVersion(ReadPackageVersion().c_str(), kBuildDate);
+    const std::string version = ReadPackageVersion();
+    st->engine->SetVersion(version.c_str(), kBuildDate);
 
     const char* dataOverride = getenv(kSystemDataEnv);
     const char* sysDir = dataOverride && *dataOverride ? dataOverride : kSystemDataDir;
@@ -437,10 +442,11 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     st->saver = std::make_unique<t_workerSaver>(st->serialized.get());
     st->session.SetEngine(st->engine);
     st->session.SetSaver(st->saver.get());
+    st->session.SetPunctuation(st->serialized.get());
     const std::string ini = GetSettingsIniPath();
     LoadImeSettings(ini, &st->settings);
     ApplySettings(st.get());
-    WriteVersionFile(st->engine);
+    WriteVersionFile(version);
 
     FcitxIMIFace iface = {};
     iface.ResetIM = FcitxVetraInputMethodReset;

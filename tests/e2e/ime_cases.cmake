@@ -26,12 +26,18 @@ vetra_e2e(ImeDigitsBeyondThePageAreInput
       --expect-log "UpdateClientSideUI\t[^\t]+\t\"\"\t\"\"\t\"ni5\"\t\"\""
       --expect-log "UpdateClientSideUI\t[^\t]+\t\"\"\t\"\"\t\"ni0\"\t\"\""
   DRIVE ${typing} type ni key 5 expect-nocommit key Escape type ni key 0 cands expect-nocommit)
-# The next and previous page keys move the highlight a page on and back:
-# Space chooses the first candidate of the page shown.
-vetra_e2e(ImePagingMovesTheHighlight
-  RUN ${ime_run}
-  DRIVE ${typing} type ni key = key - cands expect-first 你 key space expect-commit 你
-        type ni key = cands key space expect-commit-cand 1)
+# The next and previous page keys (fcitx's, and Page_Down and Page_Up) move
+# the highlight a page on and back: Space chooses the first candidate of the
+# page shown; the application never sees the keys.
+foreach(keys "equal;=;-" "Page_Down;Page_Down;Page_Up")
+  list(GET keys 0 name)
+  list(GET keys 1 next)
+  list(GET keys 2 prev)
+  vetra_e2e(ImePagingMovesTheHighlight_${name}
+    RUN ${ime_run} --expect-log "^KEY\t0x[0-9a-f]+\t0\tpress\t1\t" --expect-no-log "^KEY\t0x[0-9a-f]+\t0\tpress\t0\t"
+    DRIVE ${typing} type ni key ${next} key ${prev} cands expect-first 你 key space expect-commit 你
+          type ni key ${next} cands key space expect-commit-cand 1)
+endforeach()
 # With the arrows not taken as page keys (fcitx's default takes them), Down
 # and Up move the highlight one candidate.
 vetra_e2e(ImeDownMovesTheHighlight
@@ -46,23 +52,44 @@ vetra_e2e(ImeBackSpaceUndoesASelection
 # and choosing one commits 你好 (the part before the cursor) with it.
 vetra_e2e(ImeCursorPrefixCommitsWithTheChoice
   RUN ${ime_run} DRIVE ${typing} type nihaoma key Left cands expect-first 吗 key space expect-commit 你好吗)
-# Enter commits the letters; the 65th letter is swallowed.
+# Enter commits the letters; the 65th letter is refused with a notice.
 string(REPEAT a 64 letters64)
 vetra_e2e(ImeEnterCommitsTheLetters
-  RUN ${ime_run}
+  RUN ${ime_run} --expect-log "UpdateClientSideUI\t[^\t]+\t\"Input is full: 64 letters at most\""
   DRIVE ${typing} type nihao key Return expect-commit nihao type ${letters64}a key Return expect-commit ${letters64})
-# "v" alone stands as 〔〕; "u" alone shows nothing.
+# "v" alone stands as 〔〕; "u" alone shows nothing, and Space then commits
+# the letter; so it does for letters in raw mode after a digit.
 vetra_e2e(ImeVAndUAlone
   RUN ${ime_run} --expect-log "^CANDS\t1\t\"〔〕\"" --expect-log "^CANDS\t0"
-  DRIVE ${typing} type v cands key Escape type u cands)
+  DRIVE ${typing} type v cands key Escape type u cands key space expect-commit u
+        type ni key KP_5 key space expect-commit ni5)
+# After "v" digits and operators are input, from the number row or the
+# keypad: the number and calculator candidates show and Space commits.
+vetra_e2e(ImeNumbersAndCalculatorAfterV
+  RUN ${ime_run}
+  DRIVE ${typing} type v1234 cands expect-first 一千二百三十四 key space expect-commit 一千二百三十四
+        type v1+2 cands expect-first 3 key space expect-commit 3
+        key v key KP_1 key KP_2 key KP_3 key KP_4 key space expect-commit 一千二百三十四)
+# Punctuation commits the composition, then the full-width mark; alone it
+# is the mark; a point right after a digit stays a point (the application
+# gets both keys).
+vetra_e2e(ImePunctuation
+  RUN ${ime_run} --expect-log "^KEY\t0x2e\t0\tpress\t0\t"
+  DRIVE ${typing} type nihao, expect-commit 你好， type zaijian. expect-commit 再见。 key , expect-commit ，
+        key 3 key . expect-nocommit)
+# A panel that never answers does not hold up a commit (the panel is told
+# to show again after it).
+vetra_e2e(ImeHungPanelDoesNotHoldACommit
+  RUN ${ime_run} --hang --expect-log "^KEY\t0x20\t0\tpress\t1\t([0-9]{1,2}|[1-2][0-9]{2})$"
+  DRIVE ${typing} type ni key space expect-commit 你)
 # Without the panel there are no candidates, and its watchdog is told.
 vetra_e2e(ImeNoPanelNoCandidates
   RUN --own watchdog --fcitx-env VETRA_SYSTEM_DATA_DIR=${ime_data} --expect-log "^CANDS\t0"
       --expect-stub qtDbusSot_showMessage --expect-stub qtDbusSot_clearCount
   DRIVE ${typing} type nihao cands)
-# The version file is written at start-up.
+# The version file holds the package version, written at start-up.
 vetra_e2e(ImeVersionFileWritten
-  RUN ${ime_run} --expect-nonempty .config/VetraPY/vetra.version DRIVE ${typing})
+  RUN ${ime_run} --expect-content .config/VetraPY/vetra.version "[0-9]+(\\.[0-9]+)+" DRIVE ${typing})
 # A settings file that does not load is set aside once, a good one written
 # in its place: typing works, and a restart neither fails nor copies again.
 vetra_e2e(ImeDamagedSettingsFileSetAsideOnce
@@ -70,22 +97,37 @@ vetra_e2e(ImeDamagedSettingsFileSetAsideOnce
       --check "sh ${CMAKE_CURRENT_SOURCE_DIR}/check_env_set_aside.sh ${files}/env_without_setting.ini"
   DRIVE ${typing} type nihao cands expect-first 你好 --restart ${again} type nihao cands expect-first 你好)
 
-# Learning. A word chosen once comes first after a restart; from the 27th
-# learning on each learning is saved while fcitx runs, so a kill (no Destroy)
-# keeps it after 27 learnings and loses it after 26.
+# Learning. A word chosen once comes first after a restart, however fcitx
+# ends: a kill 3 s after the choice; a kill right after focus-out (a close
+# saves at once); SIGTERM right after the choice (fcitx's clean exit, as at
+# logout).
 vetra_e2e(ImeLearnedWordSurvivesARestart
   RUN ${ime_run} DRIVE ${typing} type ni cands choose 泥 expect-commit 泥 --restart ${again} type ni cands expect-first 泥)
-foreach(learnings 26 27)
-  math(EXPR fillers "${learnings} - 1")
-  set(first 你)
-  if(learnings EQUAL 27)
-    set(first 泥)
-  endif()
-  set(commits)
-  foreach(i RANGE 1 ${fillers})
+vetra_e2e(ImeLearnedWordSurvivesAKill
+  RUN ${ime_run}
+  DRIVE ${typing} type ni cands choose 泥 expect-commit 泥 sleep 3000 --kill-restart ${again} type ni cands expect-first 泥)
+vetra_e2e(ImeFocusOutSavesAtOnce
+  RUN ${ime_run}
+  DRIVE ${typing} type ni cands choose 泥 expect-commit 泥 focusout --kill-restart ${again} type ni cands expect-first 泥)
+vetra_e2e(ImeSigtermSaves
+  RUN ${ime_run}
+  DRIVE ${typing} type ni cands choose 泥 expect-commit 泥 --term-restart ${again} type ni cands expect-first 泥)
+# Learning that never pauses is saved all the same: 30 choices about half a
+# second apart and a kill right after the last; the choices made seconds
+# before the kill (the 1st, 10th and 20th) survive.
+set(commits)
+foreach(i RANGE 1 30)
+  if(i EQUAL 1)
+    list(APPEND commits type ni cands choose 泥)
+  elseif(i EQUAL 10)
+    list(APPEND commits type ma cands choose 马)
+  elseif(i EQUAL 20)
+    list(APPEND commits type zhong cands choose 种)
+  else()
     list(APPEND commits type hao key space)
-  endforeach()
-  vetra_e2e(ImeSavedWhileRunningAfter${learnings}Learnings
-    RUN ${ime_run}
-    DRIVE ${typing} type ni cands choose 泥 ${commits} sleep 3000 --kill-restart ${again} type ni cands expect-first ${first})
+  endif()
 endforeach()
+vetra_e2e(ImeSavedWhileLearningGoesOn
+  RUN ${ime_run}
+  DRIVE ${typing} ${commits} --kill-restart ${again} type ni cands expect-first 泥 key Escape
+        type ma cands expect-first 马 key Escape type zhong cands expect-first 种)

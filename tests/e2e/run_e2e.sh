@@ -26,18 +26,21 @@
 #   --keep               keep the temporary folder and print its path
 # Checks after the run (each prints OK or FAIL):
 #   --expect-log ERE         a line of the driver's output matches
+#   --expect-no-log ERE      no line of the driver's output matches
 #   --expect-stub ERE        a line of the stub's output matches
 #   --expect-no-stub ERE     no line of the stub's output matches
 #   --expect-server ERE      a line of the server's output matches
 #   --expect-no-server ERE   no line of the server's output matches
 #   --expect-file REL SRC    $HOME/REL holds exactly the bytes of SRC
 #   --expect-nonempty REL    $HOME/REL exists and is not empty
+#   --expect-content REL ERE $HOME/REL exists and its whole content matches ERE
 #   --expect-watchdog N      the stub watchdog started N times
 #   --expect-fifo-signalled  the FIFO reader was released
 #   --check CMD              CMD DRIVE-LOG HOME exits 0 (CMD is split on spaces)
 # "--restart" among the driver commands stops fcitx with Exit and starts it
 # again on the same HOME; "--kill-restart" kills it instead (no Destroy runs:
-# only what was saved while it ran survives). "@HOME@" in a driver command
+# only what was saved while it ran survives); "--term-restart" ends it with
+# SIGTERM, as a logout does (it must leave within 10 s). "@HOME@" in a driver command
 # stands for that HOME. Exit status 0 when the driver and every check pass.
 set -uo pipefail
 
@@ -58,13 +61,13 @@ while [ $# -gt 0 ]; do
         --preload) preload=$2; shift 2 ;;
         --server) server=$2; shift 2 ;;
         --keep) keep=1; shift ;;
-        --expect-log|--expect-stub|--expect-no-stub|--expect-watchdog|--expect-nonempty|--expect-server|--expect-no-server)
+        --expect-log|--expect-no-log|--expect-stub|--expect-no-stub|--expect-watchdog|--expect-nonempty|--expect-server|--expect-no-server)
             checks+=("$1" "$2"); shift 2 ;;
-        --expect-file) checks+=("$1" "$2|$3"); shift 3 ;;
+        --expect-file|--expect-content) checks+=("$1" "$2|$3"); shift 3 ;;
         --expect-fifo-signalled) checks+=("$1" ""); shift ;;
         --check) checks+=("$1" "$2"); shift 2 ;;
         --) shift; driver_cmds=("$@"); break ;;
-        -h|--help) sed -n '2,37p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,41p' "$0"; exit 0 ;;
         *) echo "run_e2e.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -222,11 +225,20 @@ run_phase() {
         kill -KILL "$fcitx_pid" 2>/dev/null
         wait "$fcitx_pid" 2>/dev/null
         fcitx_pid=
+    elif [ "$1" = --term-restart ]; then
+        kill -TERM "$fcitx_pid" 2>/dev/null
+        for _ in $(seq 100); do
+            kill -0 "$fcitx_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$fcitx_pid" 2>/dev/null && { echo "FAIL	fcitx did not leave on SIGTERM" >>"$work/drive.log"; rc=1; }
+        wait "$fcitx_pid" 2>/dev/null
+        fcitx_pid=
     fi
     stop_fcitx >>"$work/drive.log"
 }
 for arg in "${driver_cmds[@]+"${driver_cmds[@]}"}" --restart; do
-    if [ "$arg" = --restart ] || [ "$arg" = --kill-restart ]; then
+    if [ "$arg" = --restart ] || [ "$arg" = --kill-restart ] || [ "$arg" = --term-restart ]; then
         [ ${#phase[@]} -gt 0 ] && run_phase "$arg"
         phase=()
     else
@@ -245,6 +257,7 @@ for ((k=0; k<${#checks[@]}; k+=2)); do
     what=${checks[k]} arg=${checks[k+1]}
     case $what in
         --expect-log) grep -qE -- "$arg" "$work/drive.log" && report OK "log /$arg/" || report FAIL "log /$arg/" ;;
+        --expect-no-log) grep -qE -- "$arg" "$work/drive.log" && report FAIL "log has /$arg/" || report OK "log lacks /$arg/" ;;
         --expect-stub) grep -qE -- "$arg" "$work/stub.log" && report OK "stub /$arg/" || report FAIL "stub /$arg/" ;;
         --expect-no-stub) grep -qE -- "$arg" "$work/stub.log" && report FAIL "stub has /$arg/" || report OK "stub lacks /$arg/" ;;
         --expect-server) grep -qE -- "$arg" "$work/server.log" && report OK "server /$arg/" || report FAIL "server /$arg/" ;;
@@ -254,6 +267,10 @@ for ((k=0; k<${#checks[@]}; k+=2)); do
             rel=${arg%%|*} src=${arg#*|}
             cmp -s "$home/$rel" "$src" && report OK "file $rel" || report FAIL "file $rel differs from $src" ;;
         --expect-nonempty) [ -s "$home/$arg" ] && report OK "file $arg" || report FAIL "file $arg missing or empty" ;;
+        --expect-content)
+            rel=${arg%%|*} ere=${arg#*|}
+            [ -f "$home/$rel" ] && grep -qzE -- "^$ere\$" "$home/$rel" && report OK "file $rel matches /$ere/" ||
+                report FAIL "file $rel does not match /$ere/" ;;
         --expect-watchdog)
             n=$(cat "$work/watchdog.starts" 2>/dev/null | wc -l)
             [ "$n" = "$arg" ] && report OK "watchdog started $n" || report FAIL "watchdog started $n, not $arg" ;;

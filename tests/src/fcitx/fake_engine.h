@@ -5,6 +5,7 @@
 
 #include <fcitx/ime.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,15 @@ public:
     int requests = 0;
 };
 
+// Full-width comma and point; the point stays ASCII after a digit.
+class t_punctuation : public IVetraPunctuation {
+public:
+    std::string GetPunctuation(uint32_t key) override {
+        return key == ',' ? "，" : key == '.' ? "。" : "";
+    }
+    bool PointAfterDigitStays() override { return true; }
+};
+
 class t_host : public i_imeHost {
 public:
     void CommitText(const char* text) override { committed.push_back(text); }
@@ -160,8 +170,9 @@ public:
     int CandidateCount() override { return count; }
     int ChooseOnPage(int index) override {
         chosen = index;
-        return IRV_COMMIT_STRING;
+        return onChoose ? onChoose(index) : IRV_COMMIT_STRING;
     }
+    std::function<int(int)> onChoose;  // the candidate's callback, when set
     std::vector<std::string> committed;
     std::string output;
     int pageSize = 5, windowSize = 5, count = 20, chosen = -1;

@@ -1,5 +1,5 @@
 // The input method's composition logic with a fake engine and host: output
-// string, segments, key rules, commit limits and the learning save rule.
+// string, segments, key rules, commit limits and learning.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -108,6 +108,8 @@ TEST(ImeKeys, RulesAndReturnValues) {
         {"zero is input", "ni", 2, {}, {'0', 0, true}, 3, IRV_DISPLAY_CANDWORDS, "ni0", 3, 0},
         {"plus after a digit is input", "v1", 2, {}, {'+', 0, true}, 5, IRV_DISPLAY_CANDWORDS, "v1+", 3, 0},
         {"keypad digit is input", "ni", 2, {}, {FcitxKey_KP_7, 0, false}, 5, IRV_DISPLAY_CANDWORDS, "ni7", 3, 0},
+        {"digit on the page is input after v", "v1", 2, {}, {'2', 0, true}, 5, IRV_DISPLAY_CANDWORDS, "v12", 3, 0},
+        {"operator after v is input", "v", 1, {}, {'+', 0, true}, 5, IRV_DISPLAY_CANDWORDS, "v+", 2, 0},
         {"BackSpace removes before the cursor", "nihao", 5, {}, {FcitxKey_BackSpace}, 5, IRV_DISPLAY_CANDWORDS,
          "niha", 4, 0},
         {"BackSpace of the last letter ends", "n", 1, {}, {FcitxKey_BackSpace}, 5, IRV_CLEAN, "", 0, 0},
@@ -139,13 +141,16 @@ TEST(ImeKeys, RulesAndReturnValues) {
     }
 }
 
-TEST(ImeKeys, FullInputSwallowsTheNextLetter) {
+TEST(ImeKeys, FullInputRefusesTheNextLetterVisibly) {
     t_imeSession session;
     fakes::t_host host;
     const std::string full(kRawInputMax, 'a');
     Compose(session, full.c_str(), kRawInputMax);
-    EXPECT_EQ(session.DoInput({'b', 0, true}, host), IRV_DO_NOTHING);
+    EXPECT_EQ(session.DoInput({'b', 0, true}, host), IRV_DISPLAY_CANDWORDS);
     EXPECT_EQ(std::string(session.State().raw), full);
+    EXPECT_TRUE(session.InputFull());
+    session.DoInput({FcitxKey_BackSpace}, host);
+    EXPECT_FALSE(session.InputFull());
 }
 
 TEST(ImeKeys, PagingAndHighlight) {
@@ -161,6 +166,8 @@ TEST(ImeKeys, PagingAndHighlight) {
         {"Down", 4, {FcitxKey_Down}, 5},
         {"Down stops at the last candidate", 19, {FcitxKey_Down}, 19},
         {"Up stops at the first", 0, {FcitxKey_Up}, 0},
+        {"Page_Down", 2, {FcitxKey_Page_Down}, 5},
+        {"Page_Up", 7, {FcitxKey_Page_Up}, 0},
     };
     for (const Case& c : cases) {
         t_imeSession session;
@@ -185,6 +192,47 @@ TEST(ImeKeys, SpaceChoosesTheHighlightAndEnterCommitsTheLetters) {
     EXPECT_EQ(session.DoInput({FcitxKey_Return}, host), IRV_CLEAN);
     EXPECT_EQ(host.committed, std::vector<std::string>{"v1"});
     EXPECT_EQ(engine.english, std::vector<std::string>{"v1"});
+}
+
+TEST(ImeKeys, PunctuationAndSpaceCommitWhatIsComposed) {
+    struct Case {
+        const char* name;
+        const char* raw;
+        int candidates;
+        std::vector<uint32_t> keys;
+        int ret;  // of the last key
+        const char* output;
+        const char* committed;
+    } cases[] = {
+        {"comma after pinyin: the candidate, then the mark", "nihao", 20, {','}, IRV_COMMIT_STRING, "你好，", ""},
+        {"no candidate: the typed text, then the mark", "u", 0, {','}, IRV_COMMIT_STRING, "u，", ""},
+        {"the mark alone without input", "", 0, {'.'}, IRV_DO_NOTHING, "", "。"},
+        {"a point right after a digit stays", "", 0, {'3', '.'}, IRV_TO_PROCESS, "", ""},
+        {"Space without candidates: the typed text", "v23+4", 0, {FcitxKey_space}, IRV_COMMIT_STRING, "v23+4", ""},
+    };
+    for (const Case& c : cases) {
+        fakes::t_engine engine;
+        fakes::t_punctuation punctuation;
+        t_imeSession session;
+        session.SetEngine(&engine);
+        session.SetPunctuation(&punctuation);
+        fakes::t_host host;
+        host.count = c.candidates;
+        host.onChoose = [&](int) {
+            t_selectionRecord* chosen = NewSelectionRecord(0, nullptr, 5, "你好");
+            const int ret = session.CommitCandidate(chosen, host);
+            free(chosen);
+            return ret;
+        };
+        Compose(session, c.raw, int(strlen(c.raw)), {}, {0, int(strlen(c.raw))});
+        int ret = -1;
+        for (uint32_t key : c.keys) ret = session.DoInput({key, 0, key != FcitxKey_space}, host);
+        EXPECT_EQ(ret, c.ret) << c.name;
+        EXPECT_EQ(host.output, c.output) << c.name;
+        std::string committed;
+        for (const std::string& text : host.committed) committed += text;
+        EXPECT_EQ(committed, c.committed) << c.name;
+    }
 }
 
 TEST(ImeCommit, LongOutputGoesOutWhole) {
@@ -243,26 +291,6 @@ TEST(ImeCommit, SixtyThreeSelectionsAndACursorPrefixBothCommit) {
     EXPECT_EQ(ma.refs, 1);
 }
 
-TEST(ImeLearning, SavingStartsWithTheTwentySeventhLearning) {
-    fakes::t_element word("你好", {2, 5});
-    fakes::t_engine engine;
-    fakes::t_saver saver;
-    t_imeSession session;
-    session.SetEngine(&engine);
-    session.SetSaver(&saver);
-    for (int n = 1; n <= 28; ++n) {
-        Compose(session, "nihao", 5);
-        t_composition& s = session.State();
-        FillSelectionRecord(&s.selections[s.selectionCount++], 0, &word, 5, "你好");
-        s.conversionStart = 5;
-        session.CommitAndLearn();
-        session.Reset();
-        EXPECT_EQ(saver.requests, n <= 26 ? 0 : n - 26) << "learning " << n;
-    }
-    EXPECT_EQ(engine.learned.size(), 28u);
-    EXPECT_EQ(engine.learned.back(), "你好");
-}
-
 TEST(ImeLearning, WhatACommitLearns) {
     struct Case {
         const char* name;
@@ -279,8 +307,10 @@ TEST(ImeLearning, WhatACommitLearns) {
     for (const Case& c : cases) {
         fakes::t_element word("你好", {2, 5});
         fakes::t_engine engine;
+        fakes::t_saver saver;
         t_imeSession session;
         session.SetEngine(&engine);
+        session.SetSaver(&saver);
         Compose(session, c.raw, int(strlen(c.raw)));
         t_composition& s = session.State();
         if (c.selection) FillSelectionRecord(&s.selections[s.selectionCount++], 0, &word, 5, "你好");
@@ -291,6 +321,7 @@ TEST(ImeLearning, WhatACommitLearns) {
         EXPECT_EQ(engine.english, c.english ? std::vector<std::string>{c.english} : std::vector<std::string>{})
             << c.name;
         EXPECT_EQ(session.LearnCount(), c.word || c.english ? 1 : 0) << c.name;
+        EXPECT_EQ(saver.requests, session.LearnCount()) << c.name;  // every learning is saved
     }
 }
 

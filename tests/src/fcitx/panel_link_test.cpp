@@ -140,16 +140,16 @@ protected:
     static inline bool s_ready = false;
 };
 
-TEST_F(PanelLinkBusTest, ShowAndHideReachAnOwnedPanelWithinTheBound) {
+TEST_F(PanelLinkBusTest, ShowAndHideReachAnOwnedPanelWithoutWaiting) {
     struct Case {
         bool owned, hang;
         unsigned show;
-        bool answered;
+        bool sent;
         std::vector<std::string> calls;
     } cases[] = {
-        {true, false, 1, true, {"VetraImePinYinShow"}},
-        {true, false, 0, true, {"VetraImeHide"}},
-        {true, true, 1, false, {"VetraImePinYinShow"}},  // hung: given up after the bound
+        {true, false, 1, true, {"VetraImePinYinShow/noreply"}},
+        {true, false, 0, true, {"VetraImeHide/noreply"}},
+        {true, true, 1, true, {"VetraImePinYinShow/noreply"}},  // a hung panel costs nothing
         {false, false, 1, false, {}},
     };
     for (const Case& c : cases) {
@@ -158,8 +158,8 @@ TEST_F(PanelLinkBusTest, ShowAndHideReachAnOwnedPanelWithinTheBound) {
                           c.hang);
         EXPECT_EQ(IsImepanelPresent(), c.owned);
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(dbus_setVetraImeVisible(c.show), c.answered);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kPanelCallTimeoutMs + 1000));
+        EXPECT_EQ(dbus_setVetraImeVisible(c.show), c.sent);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
         EXPECT_EQ(panel.Calls(c.calls.size()), c.calls);
     }
 }
