@@ -41,6 +41,9 @@ int ChangeUserDir(const wchar_t* dir);
 int ShutdownDictionaries();
 // One line per problem of the last start-up (empty when none); never null.
 const wchar_t* GetKernelStartReport();
+// verbose 1: standard error also tells each optional file that is not there
+// yet (by default only real errors are printed). Any time, process-wide.
+void SetKernelVerbose(uint8_t verbose);
 
 // ---- options ---------------------------------------------------------------
 
