@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Vetra Pinyin's conversion kernel as a library: start-up over a system data
 // directory and a user directory, the options, the conversion of typed
 // input into candidates, learning from what the user commits, the user's
