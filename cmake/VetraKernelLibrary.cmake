@@ -19,6 +19,11 @@ endforeach()
 add_dependencies(vetra_kernel ${VETRA_KERNEL_FOLDERS})
 target_link_libraries(vetra_kernel PRIVATE -Wl,--whole-archive ${VETRA_KERNEL_ARCHIVES} -Wl,--no-whole-archive)
 set_property(TARGET vetra_kernel APPEND PROPERTY LINK_DEPENDS ${VETRA_KERNEL_ARCHIVES})
+# Only the public header's functions are exported (vetra_kernel.map); the
+# tests and tools link the folders' static libraries instead.
+set(VETRA_KERNEL_MAP "${PROJECT_SOURCE_DIR}/cmake/vetra_kernel.map")
+target_link_options(vetra_kernel PRIVATE "-Wl,--version-script=${VETRA_KERNEL_MAP}")
+set_property(TARGET vetra_kernel APPEND PROPERTY LINK_DEPENDS "${VETRA_KERNEL_MAP}")
 target_include_directories(vetra_kernel PUBLIC "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>"
                                                "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>")
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Vetra Pinyin's conversion kernel as a library: start-up over a system data
 // directory and a user directory, the options, the conversion of typed
 // input into candidates, learning from what the user commits, the user's
@@ -41,6 +42,9 @@ int ChangeUserDir(const wchar_t* dir);
 int ShutdownDictionaries();
 // One line per problem of the last start-up (empty when none); never null.
 const wchar_t* GetKernelStartReport();
+// verbose 1: standard error also tells each optional file that is not there
+// yet (by default only real errors are printed). Any time, process-wide.
+void SetKernelVerbose(uint8_t verbose);
 
 // ---- options ---------------------------------------------------------------
 

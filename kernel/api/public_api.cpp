@@ -1,7 +1,7 @@
-// The readers of a candidate record that the public header offers, and the
-// compile-time check that every function the public header declares is the
-// kernel's own (a differing declaration would make a second overload, and
-// taking its address below would no longer compile). Any thread.
+// The readers of a candidate record and the verbosity switch that the public
+// header offers, and the compile-time check that every function the header
+// declares is the kernel's own (a differing declaration would make a second
+// overload, and taking its address below would no longer compile). Any thread.
 #include "include/vetra/vetra_kernel.h"
 
 #include "kernel/api/convert_dispatch.h"
@@ -11,6 +11,7 @@
 #include "kernel/api/kernel_startup.h"
 #include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
+#include "kernel/runtime/path.h"
 
 namespace {
 
@@ -23,9 +24,11 @@ static_assert(AllResolve(&InitDictionaries, &RegisterKeyPyMap, &ChangeUserDir, &
                          &LearnEnglishWord, &AddUsrPhrase, &DeleteUsrPhrase, &GetUsrPhraseCount, &ExportPhrasesFile,
                          &ImportPhrasesFile, &OpenOrConvertUsrDict, &BackupUsrDictV3, &ExportUsrDictToText,
                          &GetUserWordTotal, &DeleteCandidateWord, &GetCandidateText, &GetCandidateCoveredLength,
-                         &GetCandidateSourceType, &GetCandidateSyllables));
+                         &GetCandidateSourceType, &GetCandidateSyllables, &SetKernelVerbose));
 
 }  // namespace
+
+void SetKernelVerbose(uint8_t verbose) { SetPathNotesVerbose(verbose != 0); }
 
 const uint16_t* GetCandidateText(const t_candWord* candidate, size_t* length) {
     if (length) *length = 0;

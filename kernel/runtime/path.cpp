@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,13 @@
 namespace {
 
 void PrintErrno(const char* what) { fprintf(stderr, "%s: %s\n", what, strerror(errno)); }
+
+std::atomic<bool> g_pathNotesVerbose{false};
+
+// For a probe: a path that is not there is printed only when asked for.
+void PrintProbeErrno(const char* what) {
+    if (errno != ENOENT || g_pathNotesVerbose.load(std::memory_order_relaxed)) PrintErrno(what);
+}
 
 bool JoinBytes(const char* dir, const char* name, char* out, size_t capacity) {
     const int n = snprintf(out, capacity, "%s/%s", dir, name);
@@ -87,6 +95,8 @@ bool RemoveTree(const char* dir, int depth) {
 }
 
 }  // namespace
+
+void SetPathNotesVerbose(bool verbose) { g_pathNotesVerbose.store(verbose, std::memory_order_relaxed); }
 
 bool GetUserHomeDir(std::string& home) {
     const char* env = getenv("HOME");
@@ -307,7 +317,7 @@ int PathAccess(const wchar_t* path, int mode) {
 static bool StatPath(const t_pathName& path, struct stat* st, char* mb) {
     if (!path.ToBytes(mb, kPathBufBytes)) return false;
     if (stat(mb, st) != 0) {
-        PrintErrno(mb);
+        PrintProbeErrno(mb);
         return false;
     }
     return true;
@@ -329,7 +339,7 @@ bool IsDirUtf8(const char* path) {
     struct stat st;
     if (!path) return false;
     if (stat(path, &st) != 0) {
-        PrintErrno(path);
+        PrintProbeErrno(path);
         return false;
     }
     return S_ISDIR(st.st_mode);
@@ -560,7 +570,7 @@ void t_dirList::Scan(const char* dir, bool recursive, int depth) {
     if (depth > kMaxTreeDepth) return;
     DIR* d = opendir(dir);
     if (!d) {
-        PrintErrno(dir);
+        PrintProbeErrno(dir);
         return;
     }
     while (struct dirent* e = readdir(d)) {

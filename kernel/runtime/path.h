@@ -1,6 +1,7 @@
 // Kernel path values and the file-system helpers built on them: normalised
 // wide paths, existence tests, copy, rename, tree removal, directory listing
-// and the per-user data directory. No shared state; safe on any thread.
+// and the per-user data directory. Safe on any thread (the one shared
+// state, whether missing paths are printed, is atomic).
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,12 @@
 // that the kernel handles; longer paths are refused with an error.
 inline constexpr size_t kMaxPathChars = 1023;
 inline constexpr size_t kPathBufBytes = 1024;
+
+// Whether the existence tests (PathIsFile, PathIsDir, IsDirUtf8,
+// PathGetFileSize) and the directory listing also print a path that is not
+// there. Off by default: a missing optional file is an answer, not an error;
+// every other failure is printed either way. Process-wide, any thread.
+void SetPathNotesVerbose(bool verbose);
 
 // A wide path. Normalising operations turn '\' into '/' and fold doubled
 // slashes; a result longer than kMaxPathChars marks the path invalid, and an

@@ -26,7 +26,7 @@ constexpr int kDefaultTop = 5;
 enum : int { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
 
 const char* const kUsage =
-    "Usage: vetra-convert [--data DIR] [--user DIR] [--top N] [--learn] [INPUT...]\n"
+    "Usage: vetra-convert [--data DIR] [--user DIR] [--top N] [--learn] [--verbose] [INPUT...]\n"
     "Converts each INPUT (or each line of standard input) and prints one line per\n"
     "input: the input, a tab, and its first N candidates separated by tabs.\n"
     "\n"
@@ -35,6 +35,7 @@ const char* const kUsage =
     "  --user DIR  user directory, made when missing (default: ~/.config/VetraPY)\n"
     "  --top N     candidates per line, 1 to 2600 (default: 5)\n"
     "  --learn     commit the first candidates of each input and learn them\n"
+    "  --verbose   also tell each optional file that does not exist yet\n"
     "  --help      show this text\n"
     "\n"
     "Input starting with v or > gives numbers, amounts, dates and calculations,\n"
@@ -139,6 +140,7 @@ struct t_args {
     std::string data, user;
     int top = kDefaultTop;
     bool learn = false;
+    bool verbose = false;
     bool help = false;
     std::vector<std::string> inputs;
 };
@@ -158,6 +160,8 @@ bool ParseArgs(int argc, char** argv, t_args& args) {
             args.help = true;
         } else if (a == "--learn") {
             args.learn = true;
+        } else if (a == "--verbose") {
+            args.verbose = true;
         } else if (a == "--data" || a == "--user" || a == "--top") {
             if (i + 1 >= argc) {
                 Error("option " + a + " needs a value");
@@ -300,6 +304,7 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
 
+    SetKernelVerbose(args.verbose ? 1 : 0);
     InitDictionaries(L"Vetra", user.c_str(), sys.c_str(), user.c_str(), L"vetra-convert", nullptr, 1, 0, nullptr);
     t_kernelOptions options;
     SetKernelOptions(&options);

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # vetra-convert as a user runs it: usage errors, a missing data directory,
+# a quiet first start (--verbose tells the missing optional files),
 # inputs of every branch on the built system data with a temporary user
 # directory, standard input, and --learn moving a word up for its
 # abbreviation. Exit 77 (skipped) for the data cases without built data.
@@ -35,6 +36,12 @@ run 1 "no system data directory $tmp/none" --data "$tmp/none" --user "$tmp/u" ni
 [[ -n $data && -f $data/qzim_core.bin ]] || { ((failures == 0)) && exit 77; exit 1; }
 user="$tmp/user"
 before=$(cd "$data" && ls -lL --time-style=+%s)
+
+# A first start is quiet about the optional files not made yet; --verbose
+# tells them.
+run 0 "No such file or directory" --verbose --data "$data" --user "$tmp/first" nihao
+run 0 "" --data "$data" --user "$user" nihao
+[[ ! -s $tmp/err ]] || fail "a first start printed: $(cat "$tmp/err")"
 
 # One line per input: the input, then its first candidates (at most --top).
 run 0 "" --data "$data" --user "$user" --top 3 v1+2 '>12.5' www.goo nihao hello zg

@@ -1,8 +1,9 @@
 // A program outside the kernel's folders: it includes only the public
 // header and links vetra_kernel (from the build tree, or an installed copy
 // through the CMake package or pkg-config), starts the kernel on the system
-// data given as its argument and checks what a user would. Exit 0 when all
-// holds, 1 on a failed check, 77 without system data.
+// data given as its argument and checks what a user would, and that a
+// function of its own named like a kernel-internal one leaves the kernel's
+// alone. Exit 0 when all holds, 1 on a failed check, 77 without system data.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +14,7 @@
 namespace {
 
 int g_failures = 0;
+int g_ownSyncCalls = 0;
 
 void Check(bool ok, const char* what, const wchar_t* input) {
     if (ok) return;
@@ -27,6 +29,13 @@ std::u16string Text(const t_candWord* candidate) {
 }
 
 }  // namespace
+
+// A function of this program that shares its name with one inside the
+// kernel: the kernel's saves must keep calling their own.
+bool SyncParentDir(const char*) {
+    ++g_ownSyncCalls;
+    return true;
+}
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
@@ -72,7 +81,8 @@ int main(int argc, char** argv) {
         int64_t words = 0;
         Check(GetUserWordTotal(&words) == 1 && words >= 1, "user word total", input.c_str());
     }
-    ShutdownDictionaries();
+    ShutdownDictionaries();  // saves the phrase and the learned word
+    Check(g_ownSyncCalls == 0, "the kernel's own directory sync", L"SyncParentDir");
     fs::remove_all(root);
     return g_failures ? 1 : 0;
 }

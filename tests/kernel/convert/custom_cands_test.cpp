@@ -44,6 +44,9 @@ protected:
     t_scopeHeap heap;
 };
 
+// Cases that hold only on the built data.
+class CustomCandsBuiltTest : public CustomCandsTest {};
+
 TEST_P(CustomCandsTest, ShownTextIsCutAtLineBreaksAnd18UnitsButNeverInsideAPair) {
     const std::u16string eighteen(18, u'字'), pairAt17 = std::u16string(17, u'字') + u"\U0001F600";
     const struct {
@@ -85,8 +88,7 @@ TEST_P(CustomCandsTest, UserPhrasesStandAtTheirPlacesAndTimeTemplatesExpand) {
     EXPECT_EQ(run.out[2]->coveredLength, 3u);
 }
 
-TEST_P(CustomCandsTest, SystemPhrasesFollowTheirSwitchAndGiveTodaysDate) {
-    if (!GetParam()) GTEST_SKIP() << "the system phrases ship with the built data";
+TEST_P(CustomCandsBuiltTest, SystemPhrasesFollowTheirSwitchAndGiveTodaysDate) {
     AddPhrase(L"rq", u"日期", 9);
     usersrc::t_arrayRun on, off;
     const int both = AddCustomPhraseCandidatesEx(L"rq", &on.array, &on.pool);
@@ -120,8 +122,7 @@ TEST_P(CustomCandsTest, FixedFirstWordStandsFirst) {
     EXPECT_EQ(convtest::ToU16(run.out[0]->syllableIds), convtest::ToU16(convtest::L(ids)));
 }
 
-TEST_P(CustomCandsTest, CharArtHangsOnTheFirstCandidateCoveringTheInput) {
-    if (!GetParam()) GTEST_SKIP() << "the char art ships with the built data";
+TEST_P(CustomCandsBuiltTest, CharArtHangsOnTheFirstCandidateCoveringTheInput) {
     auto scored = [&](usersrc::t_arrayRun& run, const wchar_t* text, uint32_t covered, double score) {
         auto* w = static_cast<t_candWord*>(run.pool.AllocAligned(sizeof(t_candWord), 8));
         t_candWord::Clear(w);
@@ -151,5 +152,6 @@ TEST_P(CustomCandsTest, CharArtHangsOnTheFirstCandidateCoveringTheInput) {
 }
 
 VETRA_LEXICON_SUITES(CustomCandsTest);
+INSTANTIATE_TEST_SUITE_P(BuiltData, CustomCandsBuiltTest, ::testing::Values(true));
 
 }  // namespace

@@ -51,6 +51,11 @@ protected:
     t_scopeHeap heap;
 };
 
+// Cases that hold only on the small lexicon.
+class EnglishCandsSmallTest : public EnglishCandsTest {};
+// Cases that hold only on the built data.
+class EnglishCandsBuiltTest : public EnglishCandsTest {};
+
 TEST_P(EnglishCandsTest, EntryOrderAndTheBoundedList) {
     t_lstr* word = heap.WideToLstr(L"word");
     auto entry = [&](const wchar_t* text, uint32_t first, uint32_t second, uint8_t mark) {
@@ -83,8 +88,7 @@ TEST_P(EnglishCandsTest, EntryOrderAndTheBoundedList) {
     EXPECT_EQ(list.At(2)->count, 7u);
 }
 
-TEST_P(EnglishCandsTest, EqualKeyLeadingEntryIsTakenAtOnceElseFurtherEntriesCompete) {
-    if (GetParam()) GTEST_SKIP() << "pinned on the small word list";
+TEST_P(EnglishCandsSmallTest, EqualKeyLeadingEntryIsTakenAtOnceElseFurtherEntriesCompete) {
     UserWord(L"don't");  // a leading user entry whose key is not the input: passed over
     EXPECT_EQ(Best(L"dont"), L"dont");  // beats the more frequent "don't" of the system
     EXPECT_EQ(Best(L"DONT"), L"DONT");
@@ -125,8 +129,7 @@ TEST_P(EnglishCandsTest, SegmentedCompletionJoinsCapitalisedWords) {
     EXPECT_EQ(Wide(w->text).substr(0, 2), L"aB");
 }
 
-TEST_P(EnglishCandsTest, SegmentedTextThatOverrunsItsBufferMakesNoRecord) {
-    if (GetParam()) GTEST_SKIP() << "pinned on the small word list";
+TEST_P(EnglishCandsSmallTest, SegmentedTextThatOverrunsItsBufferMakesNoRecord) {
     // "aB" gives a buffer of 68 bytes; the completion of "B" is 40 letters.
     const std::u16string longWord = u"B" + std::u16string(39, u'x');
     ASSERT_TRUE(usersrc::AttachSystemImage(
@@ -137,8 +140,7 @@ TEST_P(EnglishCandsTest, SegmentedTextThatOverrunsItsBufferMakesNoRecord) {
     EXPECT_NE(AddSegEnglishCompletions(heap, (L"aB" + std::wstring(38, L'x')).c_str(), 40), nullptr);
 }
 
-TEST_P(EnglishCandsTest, CompletionsAndPrefixWordsOnTheBuiltList) {
-    if (!GetParam()) GTEST_SKIP() << "needs the built word list";
+TEST_P(EnglishCandsBuiltTest, CompletionsAndPrefixWordsOnTheBuiltList) {
     const struct {
         const wchar_t *input, *best;
     } cases[] = {{L"iphone", L"iPhone"}, {L"Linux", L"Linux"}, {L"LINUX", L"LINUX"}};
@@ -161,8 +163,7 @@ TEST_P(EnglishCandsTest, CompletionsAndPrefixWordsOnTheBuiltList) {
     for (int i = 0; i < page.made; ++i) EXPECT_NE(Wide(page.words[i]), L"Linux");
 }
 
-TEST_P(EnglishCandsTest, CompletionTakesPlaceOneOrFive) {
-    if (!GetParam()) GTEST_SKIP() << "needs the built word list";
+TEST_P(EnglishCandsBuiltTest, CompletionTakesPlaceOneOrFive) {
     UserWord(L"vetra");
     const struct {
         const wchar_t* input;
@@ -199,8 +200,7 @@ TEST_P(EnglishCandsTest, CompletionTakesPlaceOneOrFive) {
     }
 }
 
-TEST_P(EnglishCandsTest, WebAddressesAndMailAddresses) {
-    if (!GetParam()) GTEST_SKIP() << "needs the built web-address list";
+TEST_P(EnglishCandsBuiltTest, WebAddressesAndMailAddresses) {
     auto& urls = t_singleton<t_urlUsrDict>::Get();
     for (const wchar_t* u : {L"abc.def.com", L"me@example.com"})
         for (int i = 0; i < 2; ++i) ASSERT_EQ(urls.AddUrl(heap.WideToLstr(u), 1000), 1);
@@ -221,5 +221,7 @@ TEST_P(EnglishCandsTest, WebAddressesAndMailAddresses) {
 }
 
 VETRA_LEXICON_SUITES(EnglishCandsTest);
+INSTANTIATE_TEST_SUITE_P(Small, EnglishCandsSmallTest, ::testing::Values(false));
+INSTANTIATE_TEST_SUITE_P(BuiltData, EnglishCandsBuiltTest, ::testing::Values(true));
 
 }  // namespace

@@ -294,6 +294,34 @@ TEST_F(DirHelpersTest, ExistenceTestsAndMakeDir) {
     fclose(fp);
 }
 
+// A probe of a path that is not there prints nothing unless asked for; a
+// real error (here a link loop) is always told.
+TEST_F(DirHelpersTest, ProbesTellAMissingPathOnlyWhenVerbose) {
+    ASSERT_EQ(0, symlink(home.At("loop").c_str(), home.At("loop").c_str()));
+    const struct {
+        const char* name;
+        bool verbose;
+        const char* told;  // null: nothing on stderr
+    } cases[] = {
+        {"nope", false, nullptr},
+        {"nope", true, "No such file or directory"},
+        {"loop", false, "Too many levels of symbolic links"},
+    };
+    for (const auto& c : cases) {
+        SetPathNotesVerbose(c.verbose);
+        const std::wstring path = home.WAt(c.name);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(PathIsFile(t_pathName(path.c_str())));
+        EXPECT_EQ(0, t_dirList(path.c_str(), false).GetCount());
+        const std::string err = testing::internal::GetCapturedStderr();
+        SetPathNotesVerbose(false);
+        if (c.told)
+            EXPECT_NE(std::string::npos, err.find(c.told)) << c.name << ": " << err;
+        else
+            EXPECT_EQ("", err) << c.name;
+    }
+}
+
 using CopyFileTest = TempHomeTest;
 
 TEST_F(CopyFileTest, CopiesContent) {
