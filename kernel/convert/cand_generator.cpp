@@ -464,7 +464,7 @@ int t_candGenerator::SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main
 }
 
 int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main,
-                                    int n) {
+                                    int n, const t_correctionMode* mode) {
     const wchar_t* input = request->input;
     t_spellModels models;
     models.py = m_dicts.py;
@@ -472,10 +472,12 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
     t_spellCorrector corrector(&m_arena, models);
     if (!corrector.MakeVariants(input, n)) return 0;
     const t_candWord* top = main->GetFirstRanked();
-    const bool composedTop = top && (top->sourceType & ~kCandSourceMerged) == kCandSourceComposed;
+    const bool composedTop = mode ? mode->composedTop
+                                  : top && (top->sourceType & ~kCandSourceMerged) == kCandSourceComposed;
+    const t_admissionParams params = mode ? AdmissionFor(*mode) : t_admissionParams();
     t_spellChoice choice;
-    if (!corrector.ChooseBest(syllables.GetForward(n), syllables.BestBigramPathCost(m_dicts.py), composedTop, nullptr,
-                              &choice) ||
+    if (!corrector.ChooseBest(syllables.GetForward(n), syllables.BestBigramPathCost(m_dicts.py), composedTop,
+                              mode ? &params : nullptr, &choice) ||
         !choice.variant || !choice.lattice)
         return 0;
     const wchar_t* letters = choice.variant->letters;
@@ -511,7 +513,6 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
         if ((ranked[i]->sourceType & ~kCandSourceMerged) == kCandSourceComposed)
             ranked[i]->rank = int16_t(std::min(ranked[i]->rank + kComposedCorrectionExtra, 32767));
     ShiftSegmentEnds(&m_arena, ranked, count, choice.variant->kind, choice.variant->position);
-    t_admissionParams params;
     const int merged = main->MergeCorrections(&corrections, false, choice.score, params);
     if (merged) {
         // The corrected letters travel with each record as its further text:
@@ -701,7 +702,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
                           ((input[0] == L'o' || input[0] == L'i') && wholeWord && fullLength >= 2) ||
                           (n > 4 && englishCompletion.HasCandidate() && wholeWord);
         if (DecideCorrectionMode(syllables, input, n, &array, hint, &mode) > 0 &&
-            CorrectionPass(request, syllables, &array, n))
+            CorrectionPass(request, syllables, &array, n, &mode))
             request->correctionUsed = 1;
     }
     for (int i = 0; i < englishCount; ++i) {

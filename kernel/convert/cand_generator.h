@@ -14,6 +14,7 @@
 
 struct t_candWord;
 class t_arrayWord;
+struct t_correctionMode;
 class t_candCollector;
 struct t_inputCaseMap;
 struct t_cloudRequestParams;
@@ -149,7 +150,10 @@ private:
     void AddChainName(const t_pieceChain& chain, t_arrayWord* array, int n);
     int RunFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
     int SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
-    int CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main, int n);
+    // mode: what DecideCorrectionMode found (null: the default admission,
+    // for an input of which nothing reads).
+    int CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main, int n,
+                       const t_correctionMode* mode = nullptr);
 
     t_scopeHeap m_arena{4072};
     t_generatorOptions m_options;
