@@ -250,6 +250,28 @@ TEST_F(GeneratorBuiltDataTest, ASlipOfTheFingerIsCorrectedWhenAsked) {
     EXPECT_EQ(5u, results[0]->coveredLength);
 }
 
+// A phrase typed as meant reads surely: no correction stands before or
+// right after its reading, while a slip is still put first.
+TEST_F(GeneratorBuiltDataTest, CorrectionsStayAwayFromPhrasesTypedAsMeant) {
+    const struct {
+        const wchar_t* input;
+        std::u16string first;
+        uint16_t corrected;  // mask of the first two places
+    } cases[] = {
+        {L"nihao", u"你好", 0},       {L"zhongguo", u"中国", 0},         {L"woaini", u"我爱你", 0},
+        {L"haode", u"好的", 0},       {L"maozedong", u"毛泽东", 0},      {L"weininhuhang", u"为您护航", 0},
+        {L"jikeniantie", u"即可黏贴", 0}, {L"nihap", u"你好", 1},
+    };
+    for (const auto& c : cases) {
+        t_convertRequest request;
+        const auto page = Page(c.input, &request, true);
+        ASSERT_FALSE(page.empty());
+        EXPECT_EQ(c.first, page[0]) << std::string(c.input, c.input + wcslen(c.input));
+        EXPECT_EQ(c.corrected, request.correctionUsed ? request.mergedMask & 3 : 0)
+            << std::string(c.input, c.input + wcslen(c.input));
+    }
+}
+
 TEST_F(GeneratorBuiltDataTest, ALearnedWordMovesUp) {
     auto page = Page(L"shishi");
     ASSERT_GE(n, 4);
