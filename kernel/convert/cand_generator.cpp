@@ -115,6 +115,43 @@ T* IfReady() {
 
 bool IsAsciiUpper(wchar_t c) { return c >= L'A' && c <= L'Z'; }
 
+bool IsPinyinVowel(wchar_t c) { return c == L'a' || c == L'e' || c == L'i' || c == L'o' || c == L'u' || c == L'v'; }
+
+// Ranked records looked at for a reading of the whole input.
+constexpr int kInitialsLook = 64;
+
+// Whether the input reads as initials: one of the leading ranked records
+// covers the whole input with at least two syllables typed as their
+// initial alone (no vowel among their keys), as in "nh" or "bjdx". A
+// composed reading counts only when all its syllables but one are
+// initials ("aftd"): a slip often leaves a reading of a few stray
+// consonants among whole syllables.
+bool ReadsAsInitials(const t_arrayWord& array, const wchar_t* input, int n) {
+    for (int i = 0; i < kInitialsLook; ++i) {
+        const t_candWord* w = array.RankedAt(i);
+        if (!w) break;
+        if (w->coveredLength != uint32_t(n) || !w->multiChar) continue;
+        const uint16_t source = w->sourceType & ~(kCandSourceFlag | kCandSourceMerged);
+        const bool composed = source == kCandSourceComposed || source == kCandSourceComposedName;
+        int count = 0, initials = 0;
+        if (w->segmentList) {
+            count = int(LstrGetLength(w->segmentList));
+            for (int k = 0, start = 0; k < count; ++k) {
+                const int end = std::min<int>(LstrGetUnit(w->segmentList, size_t(k)), n);
+                if (end <= start) continue;
+                initials += std::none_of(input + start, input + end, IsPinyinVowel);
+                start = end;
+            }
+        } else if (w->syllableIds && LstrGetLength(w->syllableIds) == uint32_t(n)) {
+            // A word of the short-key table: one key per syllable.
+            count = n;
+            initials = int(std::count_if(input, input + n, [](wchar_t c) { return !IsPinyinVowel(c); }));
+        }
+        if (initials >= 2 && (!composed || initials + 1 >= count)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 namespace {
@@ -696,9 +733,11 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
         fixedAdded == 0 && whole && m_lattice.GetArcCount() > 0) {
         t_correctionMode mode;
         // Words of the whole input after a leading o or i, or beside the
-        // input's English word, and game keys are not corrected.
+        // input's English word, and game keys are not corrected; nor are
+        // initials that read as a word: a variant with a key fewer always
+        // reads likelier and would push the word of the initials down.
         const bool wholeWord = firstWordEnd == uint32_t(n);
-        const bool hint = request->gameKeys != 0 ||
+        const bool hint = request->gameKeys != 0 || ReadsAsInitials(array, input, n) ||
                           ((input[0] == L'o' || input[0] == L'i') && wholeWord && fullLength >= 2) ||
                           (n > 4 && englishCompletion.HasCandidate() && wholeWord);
         if (DecideCorrectionMode(syllables, input, n, &array, hint, &mode) > 0 &&

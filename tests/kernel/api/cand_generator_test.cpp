@@ -272,6 +272,29 @@ TEST_F(GeneratorBuiltDataTest, CorrectionsStayAwayFromPhrasesTypedAsMeant) {
     }
 }
 
+// Initials that read as words keep their words first: a variant with a key
+// fewer reads likelier but is not what was typed.
+TEST_F(GeneratorBuiltDataTest, InitialsAreNotOvertakenByACorrection) {
+    const struct {
+        const wchar_t* input;
+        std::u16string word;
+        int atMost;  // its highest allowed place (0 = first)
+    } cases[] = {
+        {L"nh", u"女孩", 1}, {L"dd", u"等等", 0},   {L"bjdx", u"北京大学", 0}, {L"zg", u"中国", 1},
+        {L"bj", u"北京", 3}, {L"yhgl", u"用户管理", 0}, {L"aftd", u"法庭", -1},
+    };
+    for (const auto& c : cases) {
+        const std::string name(c.input, c.input + wcslen(c.input));
+        t_convertRequest request;
+        const auto page = Page(c.input, &request, true);
+        EXPECT_EQ(0, request.correctionUsed ? request.mergedMask & 1 : 0) << name;
+        const int at = IndexOf(page, c.word);
+        if (c.atMost < 0) continue;
+        EXPECT_GE(at, 0) << name;
+        EXPECT_LE(at, c.atMost) << name;
+    }
+}
+
 TEST_F(GeneratorBuiltDataTest, ALearnedWordMovesUp) {
     auto page = Page(L"shishi");
     ASSERT_GE(n, 4);
