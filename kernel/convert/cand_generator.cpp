@@ -3,6 +3,7 @@
 #include "kernel/convert/cand_generator.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "kernel/runtime/cand_word.h"
@@ -66,11 +67,6 @@ private:
 
 // Probability of the scratch record of leading capitals.
 constexpr double kCapitalsProb = 0.998001;
-// Weight of a word that leaves letters unconverted, low enough for every
-// word of the whole input to come first. The system words carry
-// unigram costs, so at equal probability a character would outrank every
-// word of the whole input that contains it; a user expects the whole input
-// first and its parts after.
 // Places of the smart-fuzzy pass's own array.
 constexpr uint32_t kSmartFuzzyPlaces = 25;
 // English words that begin with the input, at most.
@@ -96,15 +92,28 @@ constexpr int32_t kNoTipYet = 1000000;
 // offered; by over the second, not even noted as a name input.
 constexpr int32_t kNameOfferMargin = 699;
 constexpr int32_t kNameNoteMargin = 849;
-// A power of two, so that composition gets the probabilities back exactly.
-constexpr float kPartialEndWeight = 1.0f / 16384;
+// Weight of a word that leaves letters unconverted, low enough for every
+// word of the whole input to come first. The system words carry
+// unigram costs, so at equal probability a character would outrank every
+// word of the whole input that contains it; a user expects the whole input
+// first and its parts after. Among the parts, each letter left over halves
+// the weight once more: a word covering more of the input comes before the
+// characters of its first syllable, as in 今天天气, 今天, 今. Powers of two,
+// so that composition gets the probabilities back exactly; the halving
+// stops after 16 letters to keep the products clear of the float's floor.
+constexpr int kPartialEndShift = 14;
+constexpr int kPartialLetterShifts = 16;
 
-// Scales the arcs from the start that end before n.
-void WeighPartialArcs(const t_inputLattice& lattice, int n, float factor) {
-    for (int e = 1; e < n; ++e)
+// Scales the arcs from the start that end before n down by their weight,
+// or (restore) back up.
+void WeighPartialArcs(const t_inputLattice& lattice, int n, bool restore) {
+    for (int e = 1; e < n; ++e) {
+        const int shift = kPartialEndShift + std::min(n - e, kPartialLetterShifts);
+        const float factor = std::ldexp(1.0f, restore ? shift : -shift);
         for (const t_wordArcNode* node = lattice.NodesEndingAt(e); node; node = node->next)
             if (node->start == 0)
                 for (t_wordArc* a = node->arcs; a; a = a->next) a->prob *= factor;
+    }
 }
 
 template <typename T>
@@ -320,7 +329,7 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
     // A short tail of initials reads as the short-key table's words.
     lattice->AddAbbreviationArcs(0, input, m_dicts.sys);
     finder.FindWordsAt(0, on);
-    WeighPartialArcs(*lattice, syllables.GetLength(), kPartialEndWeight);
+    WeighPartialArcs(*lattice, syllables.GetLength(), false);
 
     // Leading capitals are offered as typed.
     int capitals = 0;
@@ -354,7 +363,7 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
         collector->CollectAll(probs, capitals > 1);
     }
     // Composition prices the arcs by their own probabilities.
-    WeighPartialArcs(*lattice, syllables.GetLength(), 1.0f / kPartialEndWeight);
+    WeighPartialArcs(*lattice, syllables.GetLength(), true);
     if (on.forecast) PlaceForecast(&forecast, forecastOut, target);
 }
 
