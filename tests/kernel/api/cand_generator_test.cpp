@@ -295,6 +295,30 @@ TEST_F(GeneratorBuiltDataTest, InitialsAreNotOvertakenByACorrection) {
     }
 }
 
+// After the readings of the whole input, the words of its start come
+// before the characters of its first syllable.
+TEST_F(GeneratorBuiltDataTest, LongerWordsOfTheStartComeBeforeItsCharacters) {
+    const struct {
+        const wchar_t* input;
+        std::u16string whole, word, character;  // whole: first (when given); character: after word, or off the page
+    } cases[] = {
+        {L"jintiantianqihenhao", u"今天天气很好", u"今天天气", u"今"},
+        {L"jintiantianqihenhao", u"今天天气很好", u"今天", u"金"},
+        {L"woaini", u"我爱你", u"我爱", u"我"},
+        {L"liechule", u"", u"列出", u"里"},
+        {L"liechule", u"", u"列", u"离"},
+    };
+    for (const auto& c : cases) {
+        const std::string name(c.input, c.input + wcslen(c.input));
+        const auto page = Page(c.input);
+        ASSERT_FALSE(page.empty()) << name;
+        if (!c.whole.empty()) EXPECT_EQ(c.whole, page[0]) << name;
+        const int word = IndexOf(page, c.word), character = IndexOf(page, c.character);
+        EXPECT_GT(word, 0) << name;
+        if (character >= 0) EXPECT_LT(word, character) << name;
+    }
+}
+
 TEST_F(GeneratorBuiltDataTest, ALearnedWordMovesUp) {
     auto page = Page(L"shishi");
     ASSERT_GE(n, 4);
