@@ -565,7 +565,12 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
         // the second text is what a front end shows instead of the word, and
         // a correction must still show the word it commits.
         const t_lstr* corrected = WideToLstr16(m_arena, letters);
-        for (int i = 0; i < count; ++i) ranked[i]->furtherText = corrected;
+        const wchar_t* label = m_debug ? FormatCorrectionLabel(&m_arena, letters, choice.score) : nullptr;
+        const t_lstr* trace = label ? m_arena.WideToLstr(label) : nullptr;
+        for (int i = 0; i < count; ++i) {
+            ranked[i]->furtherText = corrected;
+            if (trace) ranked[i]->debugText = trace;
+        }
     }
     return merged;
 }

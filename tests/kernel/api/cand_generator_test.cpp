@@ -248,6 +248,15 @@ TEST_F(GeneratorBuiltDataTest, ASlipOfTheFingerIsCorrectedWhenAsked) {
     ASSERT_NE(nullptr, results[0]->furtherText);
     EXPECT_EQ(nullptr, results[0]->secondText);
     EXPECT_EQ(5u, results[0]->coveredLength);
+    // The hidden trace shows the edit and its scores.
+    generator.SetDebugDisplay(true);
+    Page(L"nihap", &request, true);
+    generator.SetDebugDisplay(false);
+    ASSERT_NE(nullptr, results[0]->debugText);
+    const std::u16string trace(reinterpret_cast<const char16_t*>(LstrGetUnits(results[0]->debugText)),
+                               LstrGetLength(results[0]->debugText));
+    EXPECT_EQ(0u, trace.find(u"adj("));
+    EXPECT_NE(std::u16string::npos, trace.find(u"nihao_sub("));
 }
 
 // A phrase typed as meant reads surely: no correction stands before or
@@ -312,10 +321,14 @@ TEST_F(GeneratorBuiltDataTest, LongerWordsOfTheStartComeBeforeItsCharacters) {
         const std::string name(c.input, c.input + wcslen(c.input));
         const auto page = Page(c.input);
         ASSERT_FALSE(page.empty()) << name;
-        if (!c.whole.empty()) EXPECT_EQ(c.whole, page[0]) << name;
+        if (!c.whole.empty()) {
+            EXPECT_EQ(c.whole, page[0]) << name;
+        }
         const int word = IndexOf(page, c.word), character = IndexOf(page, c.character);
         EXPECT_GT(word, 0) << name;
-        if (character >= 0) EXPECT_LT(word, character) << name;
+        if (character >= 0) {
+            EXPECT_LT(word, character) << name;
+        }
     }
 }
 
