@@ -402,7 +402,7 @@ void t_candGenerator::PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_a
 
 void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
                                   t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength,
-                                  bool cloudFlag) {
+                                  bool cloudFlag, bool holdSwapped) {
     t_wordFinder finder(m_dicts, lattice, &syllables, input, &m_arena);
     finder.SetWideLookup(request->allLowerCase != 0,
                          request->pageStart + request->pageSize > 19 || request->pinnedCount > 0);
@@ -430,6 +430,14 @@ void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& 
     t_wordLattice words;
     t_composeOutcome out;
     ComposeWords(compose, &segments, &words, target, &out);
+    for (int i = 0; i < out.swappedCount; ++i) {
+        if (holdSwapped && m_swappedCount < int(std::size(m_swapped))) {
+            m_swapped[m_swappedCount++] = out.swapped[i];
+        } else if (!holdSwapped) {
+            int filtered = 0;
+            target->Add(out.swapped[i], &filtered);
+        }
+    }
     if (request->names && fullLength == 0) NamePass(lattice, target, n, out.plain);
     // Capitals that no path reads are offered as typed.
     if (request->hasCapitals && !out.plain) AddRawInputCandidate(m_arena, target, input, m_debug);
@@ -580,6 +588,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     m_arena.FreeAll();
     m_bestPower = 10000;
     m_personName = m_namePathFound = false;
+    m_swappedCount = 0;
     if (asked) asked->asked = 0;
     // Without a buffer there is nowhere to write a request.
     if (cloud && !cloud->buffer) asked = nullptr;
@@ -709,7 +718,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
         else if (compose) {
             // A longer input's pair queries mostly repeat the last pass's.
             const t_serialBigramPass serial(n > 5);
-            ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength, cloudFlag);
+            ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength, cloudFlag, true);
         }
     }
     // The cached answers join the page, the first of them marked.
@@ -730,6 +739,13 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
         BuildCloudRequestData(&syllables, &m_lattice, input, &array, &m_arena, sources, cloud, asked);
         askCloud = asked && asked->asked;
     }
+    // The homophone readings join once the cloud has been decided on: it is
+    // asked only while one local reading of the whole input stands alone.
+    for (int i = 0; i < m_swappedCount; ++i) {
+        int filtered = 0;
+        array.Add(m_swapped[i], &filtered);
+    }
+    m_swappedCount = 0;
     // A weak lead may be joined by a word that continues the input.
     if (m_lattice.GetArcCount() > 0 && WeakTopGate::Accept(&gate, customAdded, fixedAdded, &array)) {
         t_predictRequest predict;

@@ -137,8 +137,11 @@ private:
     // The forecast's words join the target pinned at the long-word places,
     // one place after another as they are taken.
     void PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_arrayWord* target);
+    // holdSwapped: the homophone readings wait in m_swapped (the caller
+    // adds them) instead of joining target at once.
     void ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
-                     t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength, bool cloudFlag = false);
+                     t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength, bool cloudFlag = false,
+                     bool holdSwapped = false);
     // A surname and given name read over the whole input, offered after the
     // composed reading (when there is one) unless its characters are far
     // rarer than the usual ones of the same syllables.
@@ -158,6 +161,8 @@ private:
     t_scopeHeap m_arena{4072};
     t_generatorOptions m_options;
     t_inputLattice m_lattice{&m_arena, &m_arena};
+    t_candWord* m_swapped[4] = {};  // held homophone readings of the run's composition
+    int m_swappedCount = 0;
     t_convertDicts m_dicts;
     const t_convertDicts* m_fixedDicts = nullptr;
     const uint8_t* m_trustedPairs = nullptr;

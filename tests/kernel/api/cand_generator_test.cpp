@@ -332,6 +332,27 @@ TEST_F(GeneratorBuiltDataTest, LongerWordsOfTheStartComeBeforeItsCharacters) {
     }
 }
 
+// A composed reading is followed by the same reading with one word
+// exchanged for a homophone, the phrase a user looks for when the first
+// reading picked the wrong word.
+TEST_F(GeneratorBuiltDataTest, AComposedReadingIsFollowedByItsHomophones) {
+    const struct {
+        const wchar_t* input;
+        std::u16string phrase;
+    } cases[] = {
+        {L"yilvzuzhi", u"一律阻止"},           {L"buyaofasonghuifu", u"不要发送回复"},
+        {L"buyaotuoliyuanyi", u"不要脱离原意"}, {L"zhutiyianzhuang", u"主题已安装"},
+        {L"yugaifuwuqishang", u"于该服务器上"},
+    };
+    for (const auto& c : cases) {
+        const std::string name(c.input, c.input + wcslen(c.input));
+        const auto page = Page(c.input);
+        const int at = IndexOf(page, c.phrase);
+        EXPECT_GE(at, 0) << name;
+        EXPECT_LE(at, 4) << name;
+    }
+}
+
 TEST_F(GeneratorBuiltDataTest, ALearnedWordMovesUp) {
     auto page = Page(L"shishi");
     ASSERT_GE(n, 4);
