@@ -311,10 +311,13 @@ void MakeSwappedReadings(const t_composeRequest& request, const t_segmentNodes& 
     int count = 0;
     for (const t_segWordNode* v = end; v && count < kMaxPositions; v = v->prev[0]) chain[count++] = v;
     if (count == 0 || !chain[count - 1]->arc || chain[count - 1]->arc->start != 0) return;
+    // A reading of initials or cut syllables is a guess already: its
+    // homophones would only bury the words of the keys.
+    for (int i = 0; i < count; ++i)
+        if (!chain[i]->arc || (chain[i]->arc->flags & kPyArcPartialMask)) return;
     t_swap best[kSwappedReadings];
     for (int i = 0; i < count; ++i) {
         const t_segWordNode* w = chain[i];
-        if (!w->arc) return;
         const t_segWordNode* v = i + 1 < count ? chain[i + 1] : nullptr;
         const t_segWordNode* x = i > 0 ? chain[i - 1] : nullptr;
         const int32_t chars = lattice.WordChars(w);
