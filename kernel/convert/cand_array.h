@@ -74,6 +74,8 @@ public:
     // The first pinned record when it wants place 1, else the first ranked.
     t_candWord* GetTopWord() const;
     t_candWord* GetFirstRanked() const { return m_scoredCount > 0 ? m_scored[0] : nullptr; }
+    // The ranked record at index i (0 = first), or null beyond the list.
+    const t_candWord* RankedAt(int i) const { return i >= 0 && i < m_scoredCount ? m_scored[i] : nullptr; }
     // Whether the first ranked record covers n characters and a user word
     // stands among the leading ranked records of that same length.
     int HasUserWordInLead(uint32_t n) const;

@@ -3,6 +3,7 @@
 #include "kernel/convert/cand_generator.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "kernel/runtime/cand_word.h"
@@ -66,11 +67,6 @@ private:
 
 // Probability of the scratch record of leading capitals.
 constexpr double kCapitalsProb = 0.998001;
-// Weight of a word that leaves letters unconverted, low enough for every
-// word of the whole input to come first. The system words carry
-// unigram costs, so at equal probability a character would outrank every
-// word of the whole input that contains it; a user expects the whole input
-// first and its parts after.
 // Places of the smart-fuzzy pass's own array.
 constexpr uint32_t kSmartFuzzyPlaces = 25;
 // English words that begin with the input, at most.
@@ -96,15 +92,28 @@ constexpr int32_t kNoTipYet = 1000000;
 // offered; by over the second, not even noted as a name input.
 constexpr int32_t kNameOfferMargin = 699;
 constexpr int32_t kNameNoteMargin = 849;
-// A power of two, so that composition gets the probabilities back exactly.
-constexpr float kPartialEndWeight = 1.0f / 16384;
+// Weight of a word that leaves letters unconverted, low enough for every
+// word of the whole input to come first. The system words carry
+// unigram costs, so at equal probability a character would outrank every
+// word of the whole input that contains it; a user expects the whole input
+// first and its parts after. Among the parts, each letter left over halves
+// the weight once more: a word covering more of the input comes before the
+// characters of its first syllable, as in 今天天气, 今天, 今. Powers of two,
+// so that composition gets the probabilities back exactly; the halving
+// stops after 16 letters to keep the products clear of the float's floor.
+constexpr int kPartialEndShift = 14;
+constexpr int kPartialLetterShifts = 16;
 
-// Scales the arcs from the start that end before n.
-void WeighPartialArcs(const t_inputLattice& lattice, int n, float factor) {
-    for (int e = 1; e < n; ++e)
+// Scales the arcs from the start that end before n down by their weight,
+// or (restore) back up.
+void WeighPartialArcs(const t_inputLattice& lattice, int n, bool restore) {
+    for (int e = 1; e < n; ++e) {
+        const int shift = kPartialEndShift + std::min(n - e, kPartialLetterShifts);
+        const float factor = std::ldexp(1.0f, restore ? shift : -shift);
         for (const t_wordArcNode* node = lattice.NodesEndingAt(e); node; node = node->next)
             if (node->start == 0)
                 for (t_wordArc* a = node->arcs; a; a = a->next) a->prob *= factor;
+    }
 }
 
 template <typename T>
@@ -114,6 +123,43 @@ T* IfReady() {
 }
 
 bool IsAsciiUpper(wchar_t c) { return c >= L'A' && c <= L'Z'; }
+
+bool IsPinyinVowel(wchar_t c) { return c == L'a' || c == L'e' || c == L'i' || c == L'o' || c == L'u' || c == L'v'; }
+
+// Ranked records looked at for a reading of the whole input.
+constexpr int kInitialsLook = 64;
+
+// Whether the input reads as initials: one of the leading ranked records
+// covers the whole input with at least two syllables typed as their
+// initial alone (no vowel among their keys), as in "nh" or "bjdx". A
+// composed reading counts only when all its syllables but one are
+// initials ("aftd"): a slip often leaves a reading of a few stray
+// consonants among whole syllables.
+bool ReadsAsInitials(const t_arrayWord& array, const wchar_t* input, int n) {
+    for (int i = 0; i < kInitialsLook; ++i) {
+        const t_candWord* w = array.RankedAt(i);
+        if (!w) break;
+        if (w->coveredLength != uint32_t(n) || !w->multiChar) continue;
+        const uint16_t source = w->sourceType & ~(kCandSourceFlag | kCandSourceMerged);
+        const bool composed = source == kCandSourceComposed || source == kCandSourceComposedName;
+        int count = 0, initials = 0;
+        if (w->segmentList) {
+            count = int(LstrGetLength(w->segmentList));
+            for (int k = 0, start = 0; k < count; ++k) {
+                const int end = std::min<int>(LstrGetUnit(w->segmentList, size_t(k)), n);
+                if (end <= start) continue;
+                initials += std::none_of(input + start, input + end, IsPinyinVowel);
+                start = end;
+            }
+        } else if (w->syllableIds && LstrGetLength(w->syllableIds) == uint32_t(n)) {
+            // A word of the short-key table: one key per syllable.
+            count = n;
+            initials = int(std::count_if(input, input + n, [](wchar_t c) { return !IsPinyinVowel(c); }));
+        }
+        if (initials >= 2 && (!composed || initials + 1 >= count)) return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -283,7 +329,7 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
     // A short tail of initials reads as the short-key table's words.
     lattice->AddAbbreviationArcs(0, input, m_dicts.sys);
     finder.FindWordsAt(0, on);
-    WeighPartialArcs(*lattice, syllables.GetLength(), kPartialEndWeight);
+    WeighPartialArcs(*lattice, syllables.GetLength(), false);
 
     // Leading capitals are offered as typed.
     int capitals = 0;
@@ -317,7 +363,7 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
         collector->CollectAll(probs, capitals > 1);
     }
     // Composition prices the arcs by their own probabilities.
-    WeighPartialArcs(*lattice, syllables.GetLength(), 1.0f / kPartialEndWeight);
+    WeighPartialArcs(*lattice, syllables.GetLength(), true);
     if (on.forecast) PlaceForecast(&forecast, forecastOut, target);
 }
 
@@ -356,7 +402,7 @@ void t_candGenerator::PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_a
 
 void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
                                   t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength,
-                                  bool cloudFlag) {
+                                  bool cloudFlag, bool holdSwapped) {
     t_wordFinder finder(m_dicts, lattice, &syllables, input, &m_arena);
     finder.SetWideLookup(request->allLowerCase != 0,
                          request->pageStart + request->pageSize > 19 || request->pinnedCount > 0);
@@ -384,6 +430,14 @@ void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& 
     t_wordLattice words;
     t_composeOutcome out;
     ComposeWords(compose, &segments, &words, target, &out);
+    for (int i = 0; i < out.swappedCount; ++i) {
+        if (holdSwapped && m_swappedCount < int(std::size(m_swapped))) {
+            m_swapped[m_swappedCount++] = out.swapped[i];
+        } else if (!holdSwapped) {
+            int filtered = 0;
+            target->Add(out.swapped[i], &filtered);
+        }
+    }
     if (request->names && fullLength == 0) NamePass(lattice, target, n, out.plain);
     // Capitals that no path reads are offered as typed.
     if (request->hasCapitals && !out.plain) AddRawInputCandidate(m_arena, target, input, m_debug);
@@ -464,7 +518,7 @@ int t_candGenerator::SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main
 }
 
 int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main,
-                                    int n) {
+                                    int n, const t_correctionMode* mode) {
     const wchar_t* input = request->input;
     t_spellModels models;
     models.py = m_dicts.py;
@@ -472,10 +526,12 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
     t_spellCorrector corrector(&m_arena, models);
     if (!corrector.MakeVariants(input, n)) return 0;
     const t_candWord* top = main->GetFirstRanked();
-    const bool composedTop = top && (top->sourceType & ~kCandSourceMerged) == kCandSourceComposed;
+    const bool composedTop = mode ? mode->composedTop
+                                  : top && (top->sourceType & ~kCandSourceMerged) == kCandSourceComposed;
+    const t_admissionParams params = mode ? AdmissionFor(*mode) : t_admissionParams();
     t_spellChoice choice;
-    if (!corrector.ChooseBest(syllables.GetForward(n), syllables.BestBigramPathCost(m_dicts.py), composedTop, nullptr,
-                              &choice) ||
+    if (!corrector.ChooseBest(syllables.GetForward(n), syllables.BestBigramPathCost(m_dicts.py), composedTop,
+                              mode ? &params : nullptr, &choice) ||
         !choice.variant || !choice.lattice)
         return 0;
     const wchar_t* letters = choice.variant->letters;
@@ -511,14 +567,18 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
         if ((ranked[i]->sourceType & ~kCandSourceMerged) == kCandSourceComposed)
             ranked[i]->rank = int16_t(std::min(ranked[i]->rank + kComposedCorrectionExtra, 32767));
     ShiftSegmentEnds(&m_arena, ranked, count, choice.variant->kind, choice.variant->position);
-    t_admissionParams params;
     const int merged = main->MergeCorrections(&corrections, false, choice.score, params);
     if (merged) {
         // The corrected letters travel with each record as its further text:
         // the second text is what a front end shows instead of the word, and
         // a correction must still show the word it commits.
         const t_lstr* corrected = WideToLstr16(m_arena, letters);
-        for (int i = 0; i < count; ++i) ranked[i]->furtherText = corrected;
+        const wchar_t* label = m_debug ? FormatCorrectionLabel(&m_arena, letters, choice.score) : nullptr;
+        const t_lstr* trace = label ? m_arena.WideToLstr(label) : nullptr;
+        for (int i = 0; i < count; ++i) {
+            ranked[i]->furtherText = corrected;
+            if (trace) ranked[i]->debugText = trace;
+        }
     }
     return merged;
 }
@@ -528,6 +588,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     m_arena.FreeAll();
     m_bestPower = 10000;
     m_personName = m_namePathFound = false;
+    m_swappedCount = 0;
     if (asked) asked->asked = 0;
     // Without a buffer there is nowhere to write a request.
     if (cloud && !cloud->buffer) asked = nullptr;
@@ -657,7 +718,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
         else if (compose) {
             // A longer input's pair queries mostly repeat the last pass's.
             const t_serialBigramPass serial(n > 5);
-            ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength, cloudFlag);
+            ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength, cloudFlag, true);
         }
     }
     // The cached answers join the page, the first of them marked.
@@ -678,6 +739,13 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
         BuildCloudRequestData(&syllables, &m_lattice, input, &array, &m_arena, sources, cloud, asked);
         askCloud = asked && asked->asked;
     }
+    // The homophone readings join once the cloud has been decided on: it is
+    // asked only while one local reading of the whole input stands alone.
+    for (int i = 0; i < m_swappedCount; ++i) {
+        int filtered = 0;
+        array.Add(m_swapped[i], &filtered);
+    }
+    m_swappedCount = 0;
     // A weak lead may be joined by a word that continues the input.
     if (m_lattice.GetArcCount() > 0 && WeakTopGate::Accept(&gate, customAdded, fixedAdded, &array)) {
         t_predictRequest predict;
@@ -695,13 +763,15 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
         fixedAdded == 0 && whole && m_lattice.GetArcCount() > 0) {
         t_correctionMode mode;
         // Words of the whole input after a leading o or i, or beside the
-        // input's English word, and game keys are not corrected.
+        // input's English word, and game keys are not corrected; nor are
+        // initials that read as a word: a variant with a key fewer always
+        // reads likelier and would push the word of the initials down.
         const bool wholeWord = firstWordEnd == uint32_t(n);
-        const bool hint = request->gameKeys != 0 ||
+        const bool hint = request->gameKeys != 0 || ReadsAsInitials(array, input, n) ||
                           ((input[0] == L'o' || input[0] == L'i') && wholeWord && fullLength >= 2) ||
                           (n > 4 && englishCompletion.HasCandidate() && wholeWord);
         if (DecideCorrectionMode(syllables, input, n, &array, hint, &mode) > 0 &&
-            CorrectionPass(request, syllables, &array, n))
+            CorrectionPass(request, syllables, &array, n, &mode))
             request->correctionUsed = 1;
     }
     for (int i = 0; i < englishCount; ++i) {

@@ -14,6 +14,7 @@
 
 struct t_candWord;
 class t_arrayWord;
+struct t_correctionMode;
 class t_candCollector;
 struct t_inputCaseMap;
 struct t_cloudRequestParams;
@@ -136,8 +137,11 @@ private:
     // The forecast's words join the target pinned at the long-word places,
     // one place after another as they are taken.
     void PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_arrayWord* target);
+    // holdSwapped: the homophone readings wait in m_swapped (the caller
+    // adds them) instead of joining target at once.
     void ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
-                     t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength, bool cloudFlag = false);
+                     t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength, bool cloudFlag = false,
+                     bool holdSwapped = false);
     // A surname and given name read over the whole input, offered after the
     // composed reading (when there is one) unless its characters are far
     // rarer than the usual ones of the same syllables.
@@ -149,11 +153,16 @@ private:
     void AddChainName(const t_pieceChain& chain, t_arrayWord* array, int n);
     int RunFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
     int SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
-    int CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main, int n);
+    // mode: what DecideCorrectionMode found (null: the default admission,
+    // for an input of which nothing reads).
+    int CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main, int n,
+                       const t_correctionMode* mode = nullptr);
 
     t_scopeHeap m_arena{4072};
     t_generatorOptions m_options;
     t_inputLattice m_lattice{&m_arena, &m_arena};
+    t_candWord* m_swapped[4] = {};  // held homophone readings of the run's composition
+    int m_swappedCount = 0;
     t_convertDicts m_dicts;
     const t_convertDicts* m_fixedDicts = nullptr;
     const uint8_t* m_trustedPairs = nullptr;

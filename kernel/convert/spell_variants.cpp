@@ -306,6 +306,13 @@ int DecideCorrectionMode(const t_pyLattice& lattice, const wchar_t* letters, int
     return 1;
 }
 
+t_admissionParams AdmissionFor(const t_correctionMode& mode) {
+    t_admissionParams params;
+    params.level = std::clamp(mode.mode, 0, 4);
+    params.strict = mode.mustTry ? 1 : 0;
+    return params;
+}
+
 int ShiftSegmentEnds(t_scopeHeap* arena, t_candWord** records, int n, int32_t kind, int32_t position) {
     if (!arena || !records || (kind != kEditInsert && kind != kEditDelete) || position < 0) return 0;
     auto moved = [&](uint32_t end) -> uint32_t {

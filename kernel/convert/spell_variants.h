@@ -113,6 +113,11 @@ private:
 int DecideCorrectionMode(const t_pyLattice& lattice, const wchar_t* letters, int length, const t_arrayWord* array,
                          bool blocked, t_correctionMode* out);
 
+// The admission a decided mode asks for: its mode is the level, and an
+// input that must be tried although it reads well (or reads as initials
+// only) admits a correction only when it is clearly better.
+t_admissionParams AdmissionFor(const t_correctionMode& mode);
+
 // Moves the syllable ends (and covered lengths) of records converted from a
 // variant onto the typed input: after an inserted letter at position q the
 // ends beyond q shrink by one; after a deleted letter at q the ends at or

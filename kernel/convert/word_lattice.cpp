@@ -223,6 +223,12 @@ bool t_wordLattice::ScorePath(t_scopeHeap* arena, const t_segWordNode* node, con
     for (const t_segWordNode* v = prev ? prev : node->prev[typed ? 1 : 0]; v && n < kMaxPositions;
          v = v->prev[typed ? 1 : 0])
         chain[n++] = v;
+    return ScoreChain(arena, chain, n, out);
+}
+
+bool t_wordLattice::ScoreChain(t_scopeHeap* arena, const t_segWordNode* const* chain, int n, t_path* out) const {
+    if (!arena || !chain || n < 1 || !out) return false;
+    *out = t_path();
     uint16_t ids[kTextCapacity], pos[kTextCapacity], text[kTextCapacity];
     int nIds = 0, nPos = 0, nText = 0, run = 0;
     for (int k = n - 1; k >= 0; --k) {
@@ -282,6 +288,86 @@ int AddRecord(t_arrayWord* array, t_candWord* r) {
     return array->Add(r, &filtered);
 }
 
+// Readings of the whole input that differ from the best one in one word:
+// at most this many, each at most this much costlier, from the cheapest
+// few words of each span.
+constexpr int kSwappedReadings = t_composeOutcome::kMaxSwapped;
+constexpr int32_t kSwapMargin = 600;
+constexpr int kSwapWordsPerSpan = 6;
+
+struct t_swap {
+    int at = -1;  // index in the chain (0 = the last word)
+    const t_segWordNode* word = nullptr;
+    int32_t delta = 0;
+};
+
+// Makes the best reading with one of its words exchanged for another word
+// of the same keys, cheapest first: the homophone a user most often
+// looks for after the first candidate.
+void MakeSwappedReadings(const t_composeRequest& request, const t_segmentNodes& segments,
+                         const t_wordLattice& lattice, t_segWordNode* end, int n, int32_t bestCost,
+                         t_composeOutcome* out) {
+    const t_segWordNode* chain[kMaxPositions];
+    int count = 0;
+    for (const t_segWordNode* v = end; v && count < kMaxPositions; v = v->prev[0]) chain[count++] = v;
+    if (count == 0 || !chain[count - 1]->arc || chain[count - 1]->arc->start != 0) return;
+    // A reading of initials or cut syllables is a guess already: its
+    // homophones would only bury the words of the keys.
+    for (int i = 0; i < count; ++i)
+        if (!chain[i]->arc || (chain[i]->arc->flags & kPyArcPartialMask)) return;
+    t_swap best[kSwappedReadings];
+    for (int i = 0; i < count; ++i) {
+        const t_segWordNode* w = chain[i];
+        const t_segWordNode* v = i + 1 < count ? chain[i + 1] : nullptr;
+        const t_segWordNode* x = i > 0 ? chain[i - 1] : nullptr;
+        const int32_t chars = lattice.WordChars(w);
+        // The cheapest few other words of the same keys.
+        const t_segWordNode* words[kSwapWordsPerSpan];
+        int found = 0;
+        for (const t_segWordNode* s = segments.At(int(w->arc->end)); s; s = s->next) {
+            if (s == w || !s->arc || s->arc->start != w->arc->start || s->arc->end != w->arc->end ||
+                int32_t(s->cost) > int32_t(w->cost) + kSwapMargin || lattice.WordChars(s) != chars)
+                continue;
+            int k = found < kSwapWordsPerSpan ? found++ : kSwapWordsPerSpan;
+            if (k == kSwapWordsPerSpan && s->cost >= words[k - 1]->cost) continue;
+            if (k == kSwapWordsPerSpan) --k;
+            while (k > 0 && words[k - 1]->cost > s->cost) {
+                words[k] = words[k - 1];
+                --k;
+            }
+            words[k] = s;
+        }
+        if (found == 0) continue;
+        const int32_t own =
+            lattice.Transition(v, w, i == 0, nullptr) + (x ? lattice.Transition(w, x, i == 1, nullptr) : 0);
+        for (int k = 0; k < found; ++k) {
+            const t_segWordNode* s = words[k];
+            const int32_t delta =
+                lattice.Transition(v, s, i == 0, nullptr) + (x ? lattice.Transition(s, x, i == 1, nullptr) : 0) - own;
+            if (delta > kSwapMargin) continue;
+            int slot = kSwappedReadings - 1;
+            if (best[slot].word && best[slot].delta <= delta) continue;
+            while (slot > 0 && (!best[slot - 1].word || best[slot - 1].delta > delta)) {
+                best[slot] = best[slot - 1];
+                --slot;
+            }
+            best[slot] = {i, s, delta};
+        }
+    }
+    for (const t_swap& swap : best) {
+        if (!swap.word) break;
+        const t_segWordNode* swapped[kMaxPositions];
+        std::copy(chain, chain + count, swapped);
+        swapped[swap.at] = swap.word;
+        t_wordLattice::t_path path;
+        if (!lattice.ScoreChain(request.arena, swapped, count, &path)) continue;
+        // Never before the best reading, whatever the pair scores say.
+        const int32_t cost = bestCost + std::max<int32_t>(swap.delta, 1);
+        if (t_candWord* r = MakeRecord(request.arena, path, swapped[0], n, cost, request.debug))
+            out->swapped[out->swappedCount++] = r;
+    }
+}
+
 }  // namespace
 
 bool ComposeWords(const t_composeRequest& request, t_segmentNodes* segments, t_wordLattice* lattice,
@@ -320,6 +406,8 @@ bool ComposeWords(const t_composeRequest& request, t_segmentNodes* segments, t_w
             out->plain = r;
             out->bestCost = cost;
             out->plainResult = AddRecord(array, r);
+            if (p == n && out->plainResult == kArrayAdded)
+                MakeSwappedReadings(request, *segments, *lattice, end, n, cost, out);
         }
     }
     // The short complete paths: the best, and the runner-up when the best

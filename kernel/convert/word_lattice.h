@@ -1,7 +1,8 @@
 // Word composition: t_wordLattice finds, position by position, the cheapest
 // and the typed-cheapest way to reach every word node the readers made,
 // scoring each step with the bigram statistics; ComposeWords turns the best
-// paths into whole-input candidate records (source type 4).
+// paths into whole-input candidate records (source type 4) and makes the
+// best path's readings with one word exchanged for a homophone.
 // One conversion on one thread; nodes, paths and records live in its arena.
 #pragma once
 
@@ -72,6 +73,8 @@ public:
     // or the text does not fit.
     bool ScorePath(t_scopeHeap* arena, const t_segWordNode* node, const t_segWordNode* prev, bool typed,
                    t_path* out) const;
+    // Gathers a path given as its nodes from the last to the first.
+    bool ScoreChain(t_scopeHeap* arena, const t_segWordNode* const* chain, int count, t_path* out) const;
     // The transition into w from v (null: w starts the input): the pair
     // score, the right word's frequency and adjustment, and w's arc power.
     int32_t Transition(const t_segWordNode* v, const t_segWordNode* w, bool last, uint32_t* bits) const;
@@ -115,6 +118,12 @@ struct t_composeOutcome {
     uint8_t cloudFlag = 0;
     t_candWord* plain = nullptr;   // the records made (also when the array merged them)
     t_candWord* typed = nullptr;
+    // The best reading with one word exchanged for a homophone, cheapest
+    // first; made, not added: the caller adds them once the cloud decision,
+    // which counts the local readings of the whole input, is taken.
+    static constexpr int kMaxSwapped = 4;
+    t_candWord* swapped[kMaxSwapped] = {};
+    int swappedCount = 0;
 };
 
 // Rank of a composed record: the path cost, at most 32766 (32767 means no

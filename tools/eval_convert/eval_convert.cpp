@@ -3,14 +3,22 @@
 // a calibration set and prints the exact first-candidate rate, the
 // character accuracy of the first candidate, the top-5 rate and the time
 // per keystroke (every prefix converted twice, a page of 2600 places).
+// Beside them it counts the spelling corrections shown at places 1 and 2
+// of the correctly typed phrases, converts a typo set made from the same
+// phrases (one slip of each edit kind the corrector knows: a substituted,
+// deleted, inserted and swapped letter) and an abbreviation set (the
+// initials of the phrases of 2 to 4 syllables).
 //
 // Usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT]
-//                     [--errors N] [--show INPUT] [--no-timing 1] [--slow MS]
-//                     [--correction 0] [--forecast 0] [--secondary 1]
+//                     [--min-top5 PERCENT] [--errors N] [--show INPUT]
+//                     [--no-timing 1] [--slow MS] [--correction 0]
+//                     [--forecast 0] [--secondary 1] [--typos 0]
+//                     [--abbreviations 0] [--examples N]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -40,7 +48,8 @@ bool g_correction = true;
 bool g_forecast = true;
 bool g_secondary = false;
 
-int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t pageSize, t_candWord** results) {
+int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t pageSize, t_candWord** results,
+            uint16_t* corrected = nullptr) {
     t_convertRequest request;
     request.input = input.c_str();
     request.inputLength = int32_t(input.size());
@@ -50,7 +59,74 @@ int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t page
     request.names = 1;
     request.longWordHint = input.size() > 1 ? 1 : 0;
     request.secondaryCollection = g_secondary && input.size() <= 11 ? 1 : 0;
-    return generator.Generate(&request, results);
+    const int n = generator.Generate(&request, results);
+    // Bit i: result i is a correction.
+    if (corrected) *corrected = request.correctionUsed ? request.mergedMask : 0;
+    return n;
+}
+
+struct t_phrase {
+    std::u16string text;
+    std::wstring typed;
+    std::vector<std::wstring> syllables;
+};
+
+// Keys next to each letter on a QWERTY keyboard: where a finger slips to.
+const char* const kNeighbours[26] = {
+    "qwsz", "vghn", "xdfv", "serfcx", "wsdr", "drtgvc", "ftyhbv", "gyujnb", "ujko", "huikmn", "jiolm", "kop",
+    "njk", "bhjm", "iklp", "ol", "wa", "edft", "awedxz", "rfgy", "yhji", "cfgb", "qase", "zsdc", "tghu", "asx",
+};
+
+uint32_t Mix(uint32_t h) {
+    h ^= h >> 16;
+    h *= 0x7feb352dU;
+    h ^= h >> 15;
+    h *= 0x846ca68bU;
+    return h ^ (h >> 16);
+}
+
+// One slip of the given kind (1 substitute, 2 delete, 3 insert, 4 swap)
+// in typed, away from the first letter; empty when the input is too short
+// for it. The same phrase always gets the same slip.
+std::wstring Slip(const std::wstring& typed, int kind, uint32_t seed) {
+    const int n = int(typed.size());
+    if (n < 3) return {};
+    const uint32_t h = Mix(seed * 4 + uint32_t(kind));
+    const auto neighbour = [&](wchar_t c) {
+        const char* keys = c >= L'a' && c <= L'z' ? kNeighbours[c - L'a'] : "a";
+        return wchar_t(keys[(h >> 8) % std::strlen(keys)]);
+    };
+    std::wstring out = typed;
+    switch (kind) {
+    case 1: {
+        const int p = 1 + int(h % uint32_t(n - 1));
+        out[size_t(p)] = neighbour(typed[size_t(p)]);
+        break;
+    }
+    case 2: out.erase(size_t(1 + h % uint32_t(n - 1)), 1); break;
+    case 3: {
+        const int p = 1 + int(h % uint32_t(n));
+        out.insert(size_t(p), 1, neighbour(typed[size_t(p - 1)]));
+        break;
+    }
+    default: {
+        // The first pair of different letters from a chosen place on.
+        for (int k = 0; k < n - 2; ++k) {
+            const int p = 1 + int((h + uint32_t(k)) % uint32_t(n - 2));
+            if (typed[size_t(p)] != typed[size_t(p + 1)]) {
+                std::swap(out[size_t(p)], out[size_t(p + 1)]);
+                break;
+            }
+        }
+    }
+    }
+    return out == typed ? std::wstring() : out;
+}
+
+int PlaceOf(t_candWord** results, int n, const std::u16string& text, int within) {
+    for (int i = 0; i < std::min(n, within); ++i)
+        if (TextOf(results[i]) == text) return i;
+    return -1;
 }
 
 double Percentile(std::vector<double>& v, double q) {
@@ -63,7 +139,9 @@ double Percentile(std::vector<double>& v, double q) {
 
 int main(int argc, char** argv) {
     std::string data, calibration, show;
-    double minExact = -1;
+    double minExact = -1, minTop5 = -1;
+    bool typos = true, abbreviations = true;
+    int examples = 0;  // phrases shown per kind of count
     int showErrors = 0;
     bool timing = true;
     double slowMs = 0;  // prints the keystrokes that take this long
@@ -72,6 +150,10 @@ int main(int argc, char** argv) {
         if (k == "--data") data = v;
         else if (k == "--calibration") calibration = v;
         else if (k == "--min-exact") minExact = std::atof(v.c_str());
+        else if (k == "--min-top5") minTop5 = std::atof(v.c_str());
+        else if (k == "--typos") typos = v != "0";
+        else if (k == "--abbreviations") abbreviations = v != "0";
+        else if (k == "--examples") examples = std::atoi(v.c_str());
         else if (k == "--errors") showErrors = std::atoi(v.c_str());
         else if (k == "--show") show = v;
         else if (k == "--no-timing") timing = v != "1";
@@ -82,7 +164,8 @@ int main(int argc, char** argv) {
     }
     if (data.empty() || (calibration.empty() && show.empty())) {
         std::fprintf(stderr, "usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT] [--errors N] "
-                             "[--show INPUT] [--no-timing 1] [--slow MS]\n");
+                             "[--show INPUT] [--no-timing 1] [--slow MS] [--min-top5 PERCENT] [--typos 0] "
+                             "[--abbreviations 0] [--examples N]\n");
         return 2;
     }
     char tmpl[] = "/tmp/vetra-eval-XXXXXX";
@@ -106,37 +189,59 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "eval_convert: the system data in %s did not start\n", data.c_str());
         status = 2;
     } else if (!show.empty()) {
-        const int n = Convert(generator, std::wstring(show.begin(), show.end()), 60, results);
+        uint16_t corrected = 0;
+        const int n = Convert(generator, std::wstring(show.begin(), show.end()), 60, results, &corrected);
         for (int i = 0; i < n; ++i)
-            std::printf("%2d %s  kind %u source %u rank %d score %g\n", i + 1, Utf8(TextOf(results[i])).c_str(),
-                        results[i]->kind, results[i]->sourceType, results[i]->rank, results[i]->score);
+            std::printf("%2d %s  kind %u source %u rank %d score %g%s\n", i + 1, Utf8(TextOf(results[i])).c_str(),
+                        results[i]->kind, results[i]->sourceType, results[i]->rank, results[i]->score,
+                        i < 16 && (corrected >> i & 1) ? " correction" : "");
     } else {
         std::ifstream in(calibration);
-        long phrases = 0, exact = 0, top5 = 0, chars = 0, rightChars = 0;
+        long phrases = 0, exact = 0, top5 = 0, chars = 0, rightChars = 0, fixFirst = 0, fixSecond = 0;
         std::vector<double> keystrokes;
+        std::vector<t_phrase> all;
         std::string line;
+        uint16_t corrected = 0;
         while (in && std::getline(in, line)) {
             if (line.empty() || line[0] == '#') continue;
             const size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1);
             if (t1 == std::string::npos) continue;
-            const std::u16string phrase = Utf16(line.substr(0, t1));
-            std::wstring typed;
-            for (char c : line.substr(t1 + 1, t2 == std::string::npos ? std::string::npos : t2 - t1 - 1))
-                if (c != ' ') typed.push_back(wchar_t(c));
-            if (typed.empty()) continue;
-            const int n = std::min(Convert(generator, typed, 2600, results), 5);
+            t_phrase ph;
+            ph.text = Utf16(line.substr(0, t1));
+            ph.syllables.emplace_back();
+            for (char c : line.substr(t1 + 1, t2 == std::string::npos ? std::string::npos : t2 - t1 - 1)) {
+                if (c == ' ') {
+                    if (!ph.syllables.back().empty()) ph.syllables.emplace_back();
+                    continue;
+                }
+                ph.typed.push_back(wchar_t(c));
+                ph.syllables.back().push_back(wchar_t(c));
+            }
+            if (ph.syllables.back().empty()) ph.syllables.pop_back();
+            if (ph.typed.empty()) continue;
+            const std::u16string& phrase = ph.text;
+            const std::wstring& typed = ph.typed;
+            const int n = std::min(Convert(generator, typed, 2600, results, &corrected), 5);
             const std::u16string got = n > 0 ? TextOf(results[0]) : std::u16string();
             ++phrases;
             chars += long(phrase.size());
+            if (corrected & 1) {
+                ++fixFirst;
+                if (examples > 0 && fixFirst <= examples)
+                    std::printf("  correction first: %s -> %s\n", Utf8(phrase).c_str(), Utf8(got).c_str());
+            }
+            if (corrected & 2) {
+                ++fixSecond;
+                if (examples > 0 && fixSecond <= examples && n > 1)
+                    std::printf("  correction second: %s -> %s\n", Utf8(phrase).c_str(),
+                                Utf8(TextOf(results[1])).c_str());
+            }
             if (got == phrase) ++exact;
             else if (showErrors-- > 0)
                 std::printf("  %s -> %s\n", Utf8(phrase).c_str(), Utf8(got).c_str());
-            for (int i = 0; i < n; ++i)
-                if (TextOf(results[i]) == phrase) {
-                    ++top5;
-                    break;
-                }
+            if (PlaceOf(results, n, phrase, 5) >= 0) ++top5;
             for (size_t i = 0; i < phrase.size() && i < got.size(); ++i) rightChars += phrase[i] == got[i];
+            all.push_back(ph);
             if (!timing) continue;
             for (size_t k = 1; k <= typed.size(); ++k) {
                 const std::wstring prefix = typed.substr(0, k);
@@ -155,9 +260,60 @@ int main(int argc, char** argv) {
             status = 2;
         } else {
             const double exactShare = 100.0 * double(exact) / double(phrases);
+            const double top5Share = 100.0 * double(top5) / double(phrases);
             std::printf("generator: %ld phrases, exact first %.1f%%, characters %.1f%%, top-5 %.1f%%\n", phrases,
-                        exactShare, 100.0 * double(rightChars) / double(chars),
-                        100.0 * double(top5) / double(phrases));
+                        exactShare, 100.0 * double(rightChars) / double(chars), top5Share);
+            std::printf("corrections on correctly typed phrases: place 1 %ld (%.1f%%), place 2 %ld (%.1f%%)\n",
+                        fixFirst, 100.0 * double(fixFirst) / double(phrases), fixSecond,
+                        100.0 * double(fixSecond) / double(phrases));
+            if (typos) {
+                static const char* const kKinds[5] = {"", "substituted", "deleted", "inserted", "swapped"};
+                long made = 0, found = 0;
+                std::string perKind;
+                for (int kind = 1; kind <= 4; ++kind) {
+                    long kindMade = 0, kindFound = 0;
+                    for (size_t i = 0; i < all.size(); ++i) {
+                        const std::wstring slip = Slip(all[i].typed, kind, uint32_t(i));
+                        if (slip.empty()) continue;
+                        ++kindMade;
+                        const int got = Convert(generator, slip, 2600, results);
+                        if (PlaceOf(results, got, all[i].text, 2) >= 0) ++kindFound;
+                    }
+                    made += kindMade;
+                    found += kindFound;
+                    char part[96];
+                    std::snprintf(part, sizeof part, "%s %.1f%%%s", kKinds[kind],
+                                  kindMade ? 100.0 * double(kindFound) / double(kindMade) : 0.0, kind < 4 ? ", " : "");
+                    perKind += part;
+                }
+                std::printf("typos: %ld, intended phrase at place 1-2 %ld (%.1f%%; %s)\n", made, found,
+                            made ? 100.0 * double(found) / double(made) : 0.0, perKind.c_str());
+            }
+            if (abbreviations) {
+                long count = 0, first = 0, fixedFirst = 0, top5Hits = 0;
+                for (const t_phrase& ph : all) {
+                    if (ph.syllables.size() < 2 || ph.syllables.size() > 4) continue;
+                    std::wstring keys;
+                    for (const std::wstring& s : ph.syllables) keys.push_back(s[0]);
+                    ++count;
+                    const int got = Convert(generator, keys, 2600, results, &corrected);
+                    const int place = PlaceOf(results, got, ph.text, 5);
+                    first += place == 0;
+                    top5Hits += place >= 0;
+                    // A correction first while the letters read as some word.
+                    bool typedWord = false;
+                    for (int i = 0; i < std::min(got, 16) && !typedWord; ++i) typedWord = !(corrected >> i & 1);
+                    if ((corrected & 1) && typedWord) {
+                        ++fixedFirst;
+                        if (examples > 0 && fixedFirst <= examples)
+                            std::printf("  abbreviation corrected first: %s %s -> %s\n",
+                                        std::string(keys.begin(), keys.end()).c_str(), Utf8(ph.text).c_str(),
+                                        Utf8(TextOf(results[0])).c_str());
+                    }
+                }
+                std::printf("abbreviations: %ld, first %ld, top-5 %ld, correction first %ld\n", count, first,
+                            top5Hits, fixedFirst);
+            }
             if (timing) {
                 const size_t count = keystrokes.size();
                 const double median = Percentile(keystrokes, 0.5), p99 = Percentile(keystrokes, 0.99);
@@ -166,6 +322,10 @@ int main(int argc, char** argv) {
             }
             if (minExact >= 0 && exactShare < minExact) {
                 std::fprintf(stderr, "eval_convert: exact %.1f%% is below the floor %.1f%%\n", exactShare, minExact);
+                status = 1;
+            }
+            if (minTop5 >= 0 && top5Share < minTop5) {
+                std::fprintf(stderr, "eval_convert: top-5 %.1f%% is below the floor %.1f%%\n", top5Share, minTop5);
                 status = 1;
             }
         }

@@ -248,6 +248,109 @@ TEST_F(GeneratorBuiltDataTest, ASlipOfTheFingerIsCorrectedWhenAsked) {
     ASSERT_NE(nullptr, results[0]->furtherText);
     EXPECT_EQ(nullptr, results[0]->secondText);
     EXPECT_EQ(5u, results[0]->coveredLength);
+    // The hidden trace shows the edit and its scores.
+    generator.SetDebugDisplay(true);
+    Page(L"nihap", &request, true);
+    generator.SetDebugDisplay(false);
+    ASSERT_NE(nullptr, results[0]->debugText);
+    const std::u16string trace(reinterpret_cast<const char16_t*>(LstrGetUnits(results[0]->debugText)),
+                               LstrGetLength(results[0]->debugText));
+    EXPECT_EQ(0u, trace.find(u"adj("));
+    EXPECT_NE(std::u16string::npos, trace.find(u"nihao_sub("));
+}
+
+// A phrase typed as meant reads surely: no correction stands before or
+// right after its reading, while a slip is still put first.
+TEST_F(GeneratorBuiltDataTest, CorrectionsStayAwayFromPhrasesTypedAsMeant) {
+    const struct {
+        const wchar_t* input;
+        std::u16string first;
+        uint16_t corrected;  // mask of the first two places
+    } cases[] = {
+        {L"nihao", u"你好", 0},       {L"zhongguo", u"中国", 0},         {L"woaini", u"我爱你", 0},
+        {L"haode", u"好的", 0},       {L"maozedong", u"毛泽东", 0},      {L"weininhuhang", u"为您护航", 0},
+        {L"jikeniantie", u"即可黏贴", 0}, {L"nihap", u"你好", 1},
+    };
+    for (const auto& c : cases) {
+        t_convertRequest request;
+        const auto page = Page(c.input, &request, true);
+        ASSERT_FALSE(page.empty());
+        EXPECT_EQ(c.first, page[0]) << std::string(c.input, c.input + wcslen(c.input));
+        EXPECT_EQ(c.corrected, request.correctionUsed ? request.mergedMask & 3 : 0)
+            << std::string(c.input, c.input + wcslen(c.input));
+    }
+}
+
+// Initials that read as words keep their words first: a variant with a key
+// fewer reads likelier but is not what was typed.
+TEST_F(GeneratorBuiltDataTest, InitialsAreNotOvertakenByACorrection) {
+    const struct {
+        const wchar_t* input;
+        std::u16string word;
+        int atMost;  // its highest allowed place (0 = first)
+    } cases[] = {
+        {L"nh", u"女孩", 1}, {L"dd", u"等等", 0},   {L"bjdx", u"北京大学", 0}, {L"zg", u"中国", 1},
+        {L"bj", u"北京", 3}, {L"yhgl", u"用户管理", 0}, {L"aftd", u"法庭", -1},
+    };
+    for (const auto& c : cases) {
+        const std::string name(c.input, c.input + wcslen(c.input));
+        t_convertRequest request;
+        const auto page = Page(c.input, &request, true);
+        EXPECT_EQ(0, request.correctionUsed ? request.mergedMask & 1 : 0) << name;
+        const int at = IndexOf(page, c.word);
+        if (c.atMost < 0) continue;
+        EXPECT_GE(at, 0) << name;
+        EXPECT_LE(at, c.atMost) << name;
+    }
+}
+
+// After the readings of the whole input, the words of its start come
+// before the characters of its first syllable.
+TEST_F(GeneratorBuiltDataTest, LongerWordsOfTheStartComeBeforeItsCharacters) {
+    const struct {
+        const wchar_t* input;
+        std::u16string whole, word, character;  // whole: first (when given); character: after word, or off the page
+    } cases[] = {
+        {L"jintiantianqihenhao", u"今天天气很好", u"今天天气", u"今"},
+        {L"jintiantianqihenhao", u"今天天气很好", u"今天", u"金"},
+        {L"woaini", u"我爱你", u"我爱", u"我"},
+        {L"liechule", u"", u"列出", u"里"},
+        {L"liechule", u"", u"列", u"离"},
+    };
+    for (const auto& c : cases) {
+        const std::string name(c.input, c.input + wcslen(c.input));
+        const auto page = Page(c.input);
+        ASSERT_FALSE(page.empty()) << name;
+        if (!c.whole.empty()) {
+            EXPECT_EQ(c.whole, page[0]) << name;
+        }
+        const int word = IndexOf(page, c.word), character = IndexOf(page, c.character);
+        EXPECT_GT(word, 0) << name;
+        if (character >= 0) {
+            EXPECT_LT(word, character) << name;
+        }
+    }
+}
+
+// A composed reading is followed by the same reading with one word
+// exchanged for a homophone, the phrase a user looks for when the first
+// reading picked the wrong word.
+TEST_F(GeneratorBuiltDataTest, AComposedReadingIsFollowedByItsHomophones) {
+    const struct {
+        const wchar_t* input;
+        std::u16string phrase;
+    } cases[] = {
+        {L"yilvzuzhi", u"一律阻止"},           {L"buyaofasonghuifu", u"不要发送回复"},
+        {L"buyaotuoliyuanyi", u"不要脱离原意"}, {L"zhutiyianzhuang", u"主题已安装"},
+        {L"yugaifuwuqishang", u"于该服务器上"},
+    };
+    for (const auto& c : cases) {
+        const std::string name(c.input, c.input + wcslen(c.input));
+        const auto page = Page(c.input);
+        const int at = IndexOf(page, c.phrase);
+        EXPECT_GE(at, 0) << name;
+        EXPECT_LE(at, 4) << name;
+    }
 }
 
 TEST_F(GeneratorBuiltDataTest, ALearnedWordMovesUp) {

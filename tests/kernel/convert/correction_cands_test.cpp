@@ -112,8 +112,8 @@ TEST(CorrectionCands, AdmissionAndLaterTestByLevel) {
         {0, 1600, 400, 0, false},
         {2, 550, 400, 0, true},     {2, 551, 400, 0, false},
         {3, 450, 400, 0, true},     {3, 451, 400, 0, false},
-        {4, 0, 600, 99, true},      // 0 + 395 - 600 < -100
-        {4, 0, 400, 99, false},     {4, 0, 600, 100, false},
+        {4, 0, 601, 799, true},     // 0 + 500 - 601 < -100
+        {4, 0, 600, 799, false},    {4, 0, 601, 800, false},
     };
     for (const auto& c : admission) {
         t_admissionParams p;
@@ -124,19 +124,23 @@ TEST(CorrectionCands, AdmissionAndLaterTestByLevel) {
     }
     const struct {
         int level;
-        int32_t kind, total, typed;
+        uint8_t strict;
+        int32_t kind, total, corrected, typed;
         bool rejected;
     } later[] = {
-        {2, kEditDelete, 1000, 745, false},  // 1000 + 95 - 100 - 745 = 250
-        {2, kEditDelete, 1001, 745, true},
-        {3, kEditSubstitute, 1000, 810, true},   // 1000 + 110 + 40 - 810 = 340
-        {0, kEditInsert, 1000, 150, false},      // 1000 - 500 - 100 - 150 = 250
+        {4, 0, kEditDelete, 1000, 0, 230, false},  // 1000 - 450 - 70 - 230 = 250
+        {4, 0, kEditDelete, 1001, 0, 230, true},
+        {2, 0, kEditSubstitute, 9000, 0, 810, false},  // a poor reading keeps its correction
+        {0, 0, kEditInsert, 1000, 0, 150, false},      // 1000 - 500 - 100 - 150 = 250
+        {4, 1, kEditSwap, 0, 1100, 1000, false},       // strict: at most 100 above the typed reading
+        {4, 1, kEditSwap, 0, 1101, 1000, true},
     };
     for (const auto& c : later) {
         t_admissionParams p;
         p.level = c.level;
+        p.strict = c.strict;
         t_correctionScore s;
-        s.kind = c.kind, s.total = c.total, s.typed = c.typed;
+        s.kind = c.kind, s.total = c.total, s.corrected = c.corrected, s.typed = c.typed;
         EXPECT_EQ(IsLaterCorrectionRejected(s, p), c.rejected) << c.level << " " << c.total;
         s.keep = 1;
         EXPECT_FALSE(IsLaterCorrectionRejected(s, p));
