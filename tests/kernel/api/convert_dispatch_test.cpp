@@ -11,6 +11,7 @@
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/api/kernel_startup.h"
 #include "kernel/convert/cloud_request.h"
+#include "kernel/lexicon/py_dict.h"
 #include "kernel/runtime/cand_word.h"
 #include "tests/kernel/api/api_support.h"
 
@@ -25,9 +26,13 @@ class DispatchBuiltDataTest : public BuiltDataKernelTest {
 public:
     // One conversion of input (a TAB cuts the caller's copy in `typed`).
     std::vector<t_cand> Convert(const std::wstring& input, uint8_t plain = 0, uint8_t english = 0,
-                                uint32_t pageSize = kPage) {
+                                uint32_t pageSize = kPage, const std::u16string& before = u"",
+                                const std::vector<uint16_t>& beforeIds = {}) {
         typed = input;
         uint8_t scratch[kConvertScratchBytes] = {};
+        if (!before.empty())
+            WriteScratchWord(scratch, reinterpret_cast<const uint16_t*>(before.data()), beforeIds.data(),
+                             before.size());
         n = ConvertInput(typed.data(), results, scratch, 0, pageSize, nullptr, nullptr, plain, english, 0, nullptr);
         std::vector<t_cand> page;
         for (int i = 0; i < n; ++i)
@@ -126,6 +131,33 @@ TEST_F(DispatchBuiltDataTest, TextAfterATabNarrowsTheCandidates) {
     // A TAB in the first place separates nothing.
     Convert(L"\tnihao");
     EXPECT_EQ(L"\tnihao", typed);
+}
+
+// The settings and the caller's record reach the generator: the key-by-key
+// reading of an abbreviation, and the word committed before.
+TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) {
+    const uint16_t chi = uint16_t(t_singleton<t_pyDict>::Get().GetSyllableId(L"chi"));
+    const struct {
+        const wchar_t* input;
+        uint8_t superSpjp;
+        const char16_t* before;  // committed before, one syllable: chi
+        const char16_t* text;
+        int from, to;  // the text's place is in [from, to); -1: not there
+    } cases[] = {
+        {L"gaj", 1, u"", u"公安局", 0, 5},
+        {L"gaj", 0, u"", u"公安局", -1, 5},  // not on the first five
+        {L"fan", 1, u"吃", u"饭", 0, 1},
+        {L"fan", 1, u"", u"饭", 1, kPage},
+    };
+    for (const auto& c : cases) {
+        SetByte(n_config::SuperSPJP, c.superSpjp);
+        const std::u16string before = c.before;
+        const auto page = Convert(c.input, 0, 0, kPage, before, std::vector<uint16_t>(before.size(), chi));
+        const int at = IndexOf(page, c.text);
+        if (c.from < 0) EXPECT_TRUE(at < 0 || at >= c.to) << c.input << " " << at;
+        else EXPECT_TRUE(at >= c.from && at < c.to) << c.input << " " << at;
+    }
+    SetByte(n_config::SuperSPJP, 1);
 }
 
 TEST_F(DispatchBuiltDataTest, PlainConversionPutsTheForecastBackHoweverItEnds) {
