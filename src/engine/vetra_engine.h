@@ -67,6 +67,7 @@ public:
     bool BackupUsrDict(const char* path, uint32_t* wordCount) override;
     bool RemoveUsrDict() override;
     IVetraCoreQuickInputResult* QueryQuickInput(uint32_t page, uint32_t filter1, uint32_t filter2) override;
+    void SetContinuingInput(bool on) override;
 
     n_cloud::IVetraCoreCloudHelper* GetCloudHelper() const { return m_cloudHelper; }
 

@@ -187,6 +187,10 @@ public:
         t_lock lock(m_mutex);
         return m_inner->QueryQuickInput(page, filter1, filter2);
     }
+    void SetContinuingInput(bool on) override {
+        t_lock lock(m_mutex);
+        m_inner->SetContinuingInput(on);
+    }
 
 private:
     using t_lock = std::lock_guard<std::recursive_mutex>;
