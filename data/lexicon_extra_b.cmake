@@ -48,8 +48,10 @@ add_custom_command(
 add_custom_command(
   OUTPUT "${data_out}/web-addresses.tsv"
   COMMAND "${Python3_EXECUTABLE}" "${data_tools}/web_addresses.py" --sites "${extra_b_lexicon}/common-sites.txt"
-          --root "${data_cache}/root" --out "${data_out}/web-addresses.tsv"
+          --mail "${extra_b_lexicon}/mail-domains.txt" --root "${data_cache}/root"
+          --out "${data_out}/web-addresses.tsv"
   DEPENDS "${extra_b_manifest}" "${data_tools}/web_addresses.py" "${extra_b_lexicon}/common-sites.txt"
+          "${extra_b_lexicon}/mail-domains.txt"
   COMMENT "Checking the web-address list against the public suffix list"
   VERBATIM)
 

@@ -69,6 +69,7 @@ TEST_F(DispatchBuiltDataTest, EachKindOfInputReachesItsBranch) {
         {L"Uhh", 1, 0, u"二", 28},               {L"uhh", 1, 0, nullptr, 28},
         {L"Uhh", 0, 0, nullptr, 28},            {L"www.goo", 0, 0, u"www.google.com", 6},
         {L"ABC", 0, 0, u"ABC", 17},             {L"hello", 0, 1, u"hello", 8},
+        {L"xx@qq", 0, 0, u"xx@qq.com", 6},      // a common mail domain
     };
     for (const auto& c : cases) {
         SetByte(n_config::ShuangPin, c.shuangPin);
