@@ -161,6 +161,27 @@ TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) 
     SetByte(n_config::SuperSPJP, 1);
 }
 
+// The shipped tips tell how a word reads a character unusually.
+TEST_F(DispatchBuiltDataTest, ATipTellsTheUnusualReadingOfAWord) {
+    const struct {
+        const wchar_t* input;
+        const char16_t* word;
+        const char16_t* tip;  // empty: none
+    } cases[] = {
+        {L"yinhang", u"银行", u"行(háng)"},
+        {L"chongqing", u"重庆", u"重(chóng)"},
+        {L"nihao", u"你好", u""},
+    };
+    for (const auto& c : cases) {
+        const int at = IndexOf(Convert(c.input), c.word);
+        ASSERT_GE(at, 0) << c.input;
+        const t_lstr* tip = results[at]->furtherText;
+        const std::u16string text =
+            tip ? std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(tip)), LstrGetLength(tip)) : u"";
+        EXPECT_EQ(std::u16string(c.tip), text) << c.input;
+    }
+}
+
 TEST_F(DispatchBuiltDataTest, PlainConversionPutsTheForecastBackHoweverItEnds) {
     const struct {
         const wchar_t* input;
