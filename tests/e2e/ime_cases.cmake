@@ -83,3 +83,10 @@ foreach(learnings 26 27)
     RUN ${ime_run}
     DRIVE ${typing} type ni cands choose 泥 ${commits} sleep 3000 --kill-restart ${again} type ni cands expect-first ${first})
 endforeach()
+
+# Typing on after a commit: the word committed raises its usual follower
+# (饭 after 吃), and two short commits in a row are learned as one word too.
+vetra_e2e(ImeTheLastCommitIsTheNextOnesContext
+  RUN ${ime_run}
+  DRIVE ${typing} type chi cands choose 吃 expect-commit 吃 type fan cands expect-first 饭 key Escape
+        type ping cands choose 平 expect-commit 平 type chiping cands choose 吃平 expect-commit 吃平)
