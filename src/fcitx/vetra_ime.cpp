@@ -292,10 +292,11 @@ boolean FcitxVetraInit(void* arg) {
     return ic != nullptr;
 }
 
-// Typing elsewhere is not a continuation of the last commit.
+// Typing elsewhere is not a continuation of the last commit. fcitx keeps
+// the hook after the input method is destroyed: only the live one is used.
 void EndTypingRun(void* arg) {
     auto* st = static_cast<FcitxVetraPinyin*>(arg);
-    if (st->engine) st->engine->SetContinuingInput(false);
+    if (st == g_state && st->engine) st->engine->SetContinuingInput(false);
 }
 
 void FcitxVetraInputMethodReset(void* arg) {
