@@ -138,10 +138,9 @@ public:
     IVetraCoreQuickInputResult* QueryQuickInput(uint32_t, uint32_t, uint32_t) override {
         return nullptr;
     }
-    void SetContinuingInput(bool on) override { continuing = on; }
+    void SetContinuingInput(bool) override {}
 
     std::vector<std::string> learned, english;
-    bool continuing = false;
     int saves = 0;
     t_wordBuffer buffer;
     std::unique_ptr<t_element> rest;
