@@ -4,12 +4,15 @@
 # data_tools and the fetch manifest from there).
 #
 #   qzim_eng.bin            English words with frequencies (SCOWL size levels)
-#   qzim_url.bin            common sites, checked against the public suffix list
+#   qzim_url.bin            common sites and mail domains, checked against the
+#                           public suffix list
+#   qzim_tip.bin            pinyin tips of common words that read a character
+#                           unusually (Unihan readings, the word statistics)
 #   qzim_charvalid.bin      supported-character flags (Han needs GBK)
 #   qzim_numFreqAdjust.bin  numeral list of the number-frequency table
 #   punctures.ini           punctuation map (data/lexicon/punctures.ini)
 #   qzim_eng_pre.bin, qzim_infokey.bin, qzim_blackIfk.bin, qzim_smartInfo.bin,
-#   qzim_tip.bin, qzim_adjcache.bin   valid tables without rows
+#   qzim_adjcache.bin       valid tables without rows
 #
 # Needs, besides the compiler: python3 and the fetch step's apt and
 # dpkg-dev tools. Sources and licences: docs/data-sources-extra-b.md.
@@ -48,8 +51,10 @@ add_custom_command(
 add_custom_command(
   OUTPUT "${data_out}/web-addresses.tsv"
   COMMAND "${Python3_EXECUTABLE}" "${data_tools}/web_addresses.py" --sites "${extra_b_lexicon}/common-sites.txt"
-          --root "${data_cache}/root" --out "${data_out}/web-addresses.tsv"
+          --mail "${extra_b_lexicon}/mail-domains.txt" --root "${data_cache}/root"
+          --out "${data_out}/web-addresses.tsv"
   DEPENDS "${extra_b_manifest}" "${data_tools}/web_addresses.py" "${extra_b_lexicon}/common-sites.txt"
+          "${extra_b_lexicon}/mail-domains.txt"
   COMMENT "Checking the web-address list against the public suffix list"
   VERBATIM)
 
@@ -65,6 +70,23 @@ add_custom_command(
   COMMAND vetra_lexicon_tables strings url "${data_out}/web-addresses.tsv" "${extra_b_dir}/qzim_url.bin"
   DEPENDS vetra_lexicon_tables "${data_out}/web-addresses.tsv"
   COMMENT "Writing the web-address table"
+  VERBATIM)
+
+add_custom_command(
+  OUTPUT "${data_out}/pinyin-tips.tsv"
+  COMMAND "${Python3_EXECUTABLE}" "${data_tools}/pinyin_tips.py" --root "${data_cache}/root"
+          --words "${data_out}/words.tsv" --unigrams "${data_out}/unigrams.tsv" --syllables "${syllables}"
+          --out "${data_out}/pinyin-tips.tsv"
+  DEPENDS "${extra_b_manifest}" "${data_tools}/pinyin_tips.py" "${data_tools}/normalise.py"
+          "${data_out}/words.tsv" "${data_out}/unigrams.tsv" "${syllables}"
+  COMMENT "Collecting the pinyin tips of words read unusually"
+  VERBATIM)
+
+add_custom_command(
+  OUTPUT "${extra_b_dir}/qzim_tip.bin"
+  COMMAND vetra_lexicon_tables records tip "${data_out}/pinyin-tips.tsv" "${extra_b_dir}/qzim_tip.bin"
+  DEPENDS vetra_lexicon_tables "${data_out}/pinyin-tips.tsv"
+  COMMENT "Writing the pinyin-tip table"
   VERBATIM)
 
 add_custom_command(
@@ -93,12 +115,12 @@ add_custom_command(
 
 set(extra_b_files
   "${extra_b_dir}/qzim_eng.bin" "${extra_b_dir}/qzim_url.bin" "${extra_b_dir}/qzim_numFreqAdjust.bin"
-  "${extra_b_dir}/qzim_charvalid.bin" "${extra_b_dir}/punctures.ini")
+  "${extra_b_dir}/qzim_charvalid.bin" "${extra_b_dir}/punctures.ini" "${extra_b_dir}/qzim_tip.bin")
 
 # qzim_phrases.bin, qzim_urlGuide.bin and qzim_quick.bin are built from the
 # project's own sources by lexicon_custom.cmake.
 foreach(pair preeng:qzim_eng_pre infokey:qzim_infokey infoblack:qzim_blackIfk
-             smartinfo:qzim_smartInfo tip:qzim_tip adjcache:qzim_adjcache)
+             smartinfo:qzim_smartInfo adjcache:qzim_adjcache)
   string(REPLACE ":" ";" parts "${pair}")
   list(GET parts 0 table)
   list(GET parts 1 file)

@@ -14,6 +14,7 @@
 #include "kernel/convert/cloud_request.h"
 #include "kernel/convert/custom_cands.h"
 #include "kernel/convert/english_cands.h"
+#include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/input_strings.h"
 #include "kernel/convert/learn_routines.h"
 #include "kernel/convert/number_cands.h"
@@ -79,7 +80,54 @@ void FillRequest(t_convertRequest* request, const wchar_t* input, int32_t length
     request->auxCode = auxCode;
 }
 
+uint16_t ScratchUnit(const uint8_t* at) { return uint16_t(at[0] | (at[1] << 8)); }
+
+// The preceding word of the caller's record as two strings in the arena;
+// false when the record holds none or a damaged one.
+bool ReadScratchWord(const uint8_t* scratch, t_scopeHeap& arena, const t_lstr** text, const t_lstr** ids) {
+    if (!scratch || !(scratch[kScratchFlags] & kScratchHasWord)) return false;
+    const uint32_t units = scratch[kScratchWordUnits];
+    if (units == 0 || units > kScratchWordMaxUnits) return false;
+    uint16_t t[kScratchWordMaxUnits], k[kScratchWordMaxUnits];
+    for (uint32_t i = 0; i < units; ++i) {
+        t[i] = ScratchUnit(scratch + kScratchWordText + 2 * i);
+        k[i] = ScratchUnit(scratch + kScratchWordIds + 2 * i);
+    }
+    *text = arena.MakeLstr(t, 2 * size_t(units));
+    *ids = arena.MakeLstr(k, 2 * size_t(units));
+    return *text && *ids;
+}
+
+// Abbreviated input is read key by key as well: lower-case letters only, at
+// most 11; in full pinyin only where the vowels typed are a, e or o.
+uint8_t SecondaryCollectionWanted(const wchar_t* input, int32_t length, bool capitals, bool shuangPin,
+                                  t_configuration& config) {
+    if (capitals || length > 11 || !IsLowerAsciiString(input) || !config.GetByte(n_config::SuperSPJP)) return 0;
+    if (shuangPin) return length > 3 ? 1 : 0;
+    if (length <= 2 || !config.GetByte(n_config::ZCSForZhChSh)) return 0;
+    bool vowel = false;
+    for (int32_t i = 0; i < length; ++i) {
+        const wchar_t c = input[i];
+        if (c == L'i' || c == L'u' || c == L'v') return 0;
+        if (c == L'a' || c == L'e' || c == L'o') vowel = true;
+    }
+    return vowel ? 1 : 0;
+}
+
 }  // namespace
+
+bool WriteScratchWord(uint8_t* scratch, const uint16_t* text, const uint16_t* ids, size_t units) {
+    if (!scratch || !text || !ids || units == 0 || units > kScratchWordMaxUnits) return false;
+    for (size_t i = 0; i < units; ++i) {
+        scratch[kScratchWordText + 2 * i] = uint8_t(text[i]);
+        scratch[kScratchWordText + 2 * i + 1] = uint8_t(text[i] >> 8);
+        scratch[kScratchWordIds + 2 * i] = uint8_t(ids[i]);
+        scratch[kScratchWordIds + 2 * i + 1] = uint8_t(ids[i] >> 8);
+    }
+    scratch[kScratchWordUnits] = uint8_t(units);
+    scratch[kScratchFlags] |= kScratchHasWord;
+    return true;
+}
 
 t_candGenerator& GetKernelGenerator() {
     static t_candGenerator generator;
@@ -142,7 +190,6 @@ int32_t ConvertInput(wchar_t* input, t_candWord** results, uint8_t* scratch, uin
 
 int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** results, uint8_t* scratch,
                       const t_cloudRequestParams* cloudParams, t_cloudAsked* cloudAsked, uint8_t* cloudExtra) {
-    (void)scratch;  // the context the caller keeps is not read by this generator
     if (!request || !results || !request->input || !request->input[0] || request->inputLength <= 0) return 0;
     const wchar_t* input = request->input;
     const int32_t length = request->inputLength;
@@ -168,12 +215,15 @@ int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** re
     const bool noPhrase = config.GetByte(n_config::NoPhrase) != 0;
     request->cellDict = 1;
     request->noPhrase = noPhrase ? 1 : 0;
+    request->firstTip = config.GetByte(n_config::ConfigItem15);
     request->charArt = config.GetByte(n_config::ConfigItem16);
     request->fixFirst = config.GetByte(n_config::ConfigItem17);
     request->names = config.GetByte(n_config::ConfigItem18);
     request->correction = (!capitals && !shuangPin && config.GetByte(n_config::Correction)) ? 1 : 0;
     request->pinnedCount = config.GetByte(n_config::ConfigItem21) ? config.GetInt(n_config::ConfigItem22) : 0;
     request->customPhrases = phrases;
+    if (scratch) request->contextByte = scratch[kScratchContextBytes];
+    request->weightCurve = config.GetInt(n_config::ConfigItem23);
 
     t_candGenerator& generator = GetKernelGenerator();
     const int32_t position = config.GetInt(n_config::LongWordCandPos);
@@ -192,9 +242,16 @@ int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** re
             : ((config.GetByte(n_config::ConfigItem06) && !config.GetByte(n_config::ConfigItem25)) ? 1 : 0);
     t_keyPyMap& keyMap = GetKeyPyMap();
     request->allLowerCase = (!capitals && !hasAux && IsLowerAsciiString(input) && keyMap.GetExtraFlagA()) ? 1 : 0;
+    request->secondTip =
+        ((keyMap.GetExtraFlagB() || config.GetByte(n_config::ConfigItem27)) && config.GetByte(n_config::ConfigItem28) &&
+         !shuangPin)
+            ? 1
+            : 0;
+    request->secondaryCollection = SecondaryCollectionWanted(input, length, capitals, shuangPin, config);
     if (cloudExtra) *cloudExtra = 0;
     request->noCloudCache = 0;
     request->shuangPin = shuangPin ? 1 : 0;
+    request->strokeLookup = (length > 1 && input[0] == (shuangPin ? L'U' : L'u')) ? 1 : 0;
     request->cloudCache =
         (!noPhrase && config.GetByte(n_config::EnableCloudRequest) && !(cloudParams && cloudParams->noCloud)) ? 1
                                                                                                               : 0;
@@ -203,7 +260,14 @@ int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** re
     generator.SetRepeatKeyMode(IsRepeatKeyModeOn());
     t_scopeHeap& arena = ConversionArena();
     arena.FreeAll();
+    // The word committed just before raises its usual followers.
+    t_adjustRequest context;
+    if (config.GetByte(n_config::ConfigItem32) && ReadScratchWord(scratch, arena, &context.wordText, &context.wordIds)) {
+        context.on = true;
+        request->context = &context;
+    }
     const int32_t n = generator.Generate(request, results, cloudParams, cloudAsked);
+    request->context = nullptr;
     if (n != 0 || request->pageStart != 0 || normal || hasAux || request->pageSize == 0) return n;
     // A plain conversion that found nothing offers what was typed.
     t_candWord* raw = MakeRawInputCandidate(arena, input, length, IsDebugDisplayOn());

@@ -16,6 +16,24 @@ class t_candGenerator;
 // ConvertInput, the entry of every keystroke, is declared in the public
 // header with its limits.
 
+// The caller's context record of ConvertInput (kConvertScratchBytes, zeroed:
+// no context). Byte 0 holds flags, bytes 1-2 the two context bytes, byte 3
+// the units of the preceding word, then its UTF-16 units and as many
+// syllable ids (little-endian u16 each).
+enum : uint32_t {
+    kScratchFlags = 0,
+    kScratchContextBytes = 1,
+    kScratchWordUnits = 3,
+    kScratchWordText = 4,
+    kScratchWordMaxUnits = 14,
+    kScratchWordIds = kScratchWordText + 2 * kScratchWordMaxUnits,
+};
+enum : uint8_t { kScratchHasWord = 1 };  // flag: a preceding word is stored
+// Stores the preceding word (one syllable id per UTF-16 unit, 1 to
+// kScratchWordMaxUnits units) in a zeroed record; false, and nothing
+// stored, when it does not fit.
+bool WriteScratchWord(uint8_t* scratch, const uint16_t* text, const uint16_t* ids, size_t units);
+
 // Mode bits of ConvertEnglishUrl.
 enum : uint32_t {
     kConvertEnglishList = 1,

@@ -23,6 +23,7 @@
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/path.h"
 #include "kernel/runtime/scope_heap.h"
+#include "kernel/userdict/phrase_file.h"
 #include "kernel/runtime/text_helpers.h"
 #include "kernel/userdict/deleted_words.h"
 #include "kernel/userdict/ext_dict.h"
@@ -150,6 +151,9 @@ int32_t GetUsrPhrases(t_apiPhrase* out, int32_t max) {
 }
 
 uint8_t AddUsrPhrase(const wchar_t* key, const wchar_t* phrase, uint16_t position) {
+    // A phrase at place 0 is never offered, and a place beyond the phrases
+    // file's would turn negative in the stored field: refused, not clamped.
+    if (position < 1 || position > kPhrasePositionLimit) return 0;
     t_processLock::t_locker lock(GetDictLocker());
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     const t_lstr *k = nullptr, *p = nullptr;

@@ -36,8 +36,9 @@ int32_t GetSysPhrases(t_apiPhrase* out, int32_t max);
 int32_t GetUsrPhraseCount();
 // The user phrases that are not deleted.
 int32_t GetUsrPhrases(t_apiPhrase* out, int32_t max);
-// 1 when added and saved; 0 for a null or unconvertible key or phrase, or
-// when the phrases could not be saved (the change then stays in memory).
+// 1 when added and saved; 0 for a null or unconvertible key or phrase, a
+// place outside 1 to 9999 (the phrases file's), or when the phrases could
+// not be saved (the change then stays in memory).
 uint8_t AddUsrPhrase(const wchar_t* key, const wchar_t* phrase, uint16_t position);
 // Marks the phrase deleted (it stays counted) and saves; 1 when done.
 uint8_t DeleteUsrPhrase(const wchar_t* key, const wchar_t* phrase, uint16_t position);

@@ -376,14 +376,16 @@ t_candWord* AddSegEnglishCompletions(t_scopeHeap& pool, const wchar_t* input, in
 }
 
 t_candWord* MakeSegEnglishCompletion(t_scopeHeap& pool, const wchar_t* input, bool exactLength, bool* found,
-                                     bool debug) {
+                                     bool debug, bool* common) {
     if (found) *found = false;
+    if (common) *common = false;
     const int n = Length(input);
     if (n == 0) return nullptr;
     const t_engEntry* best = FindBestEnglishCompletion(pool, input, nullptr, nullptr);
     if (!best) return nullptr;
     if (found) *found = true;
     if (exactLength && LstrGetLength(best->text) != uint32_t(n)) return nullptr;
+    if (common) *common = best->source != 0 || best->count >= kCommonEnglishFrequency;
     return MakeCompletionRecord(pool, best->text, best, uint32_t(n),
                                 best->source ? kCandSourceEnglishPrefix : kCandSourceEnglishCompletion,
                                 L"英文补全", debug);
@@ -446,15 +448,18 @@ void t_engPredictor::Init(t_scopeHeap* pool, t_arrayWord* array, const t_engPred
     m_array = array;
     m_request = request;
     m_record = nullptr;
-    m_made = m_kept = false;
+    m_made = m_kept = m_common = false;
 }
 
 bool t_engPredictor::Run() {
     if (!m_pool || !m_request.input || !*m_request.input) return false;
     bool found = false;
-    m_record = MakeSegEnglishCompletion(*m_pool, m_request.input, m_request.exactLength, &found, m_request.debug);
-    if (!m_record && m_request.allowSegmented && !m_request.exactLength)
+    m_record = MakeSegEnglishCompletion(*m_pool, m_request.input, m_request.exactLength, &found, m_request.debug,
+                                        &m_common);
+    if (!m_record && m_request.allowSegmented && !m_request.exactLength) {
         m_record = AddSegEnglishCompletions(*m_pool, m_request.input, Length(m_request.input), m_request.debug);
+        m_common = m_record != nullptr;
+    }
     m_made = m_record != nullptr;
     return m_made;
 }
@@ -463,6 +468,8 @@ void t_engPredictor::DecidePlace() {
     if (!m_record || !m_array) return;
     const bool marked = m_record->sourceType == kCandSourceEnglishPrefix;
     const int n = Length(m_request.input);
+    const t_candWord* lead = m_array->GetTopWord();
+    if (!m_common && lead && lead->coveredLength == uint32_t(n)) return;
     if (marked && !m_request.exempt && m_request.wholeTextProb > 0.98) {
         m_record->wantedPlace = 5;
     } else if (n <= m_request.englishLimit) {

@@ -17,6 +17,10 @@ class t_arrayWord;
 
 inline constexpr int16_t kCandEnglishPrefixRank = 600;
 inline constexpr int16_t kCandEnglishCompletionRank = 29999;
+// The frequency of the common words in the system word list: the data
+// build gives it to the words of the most common frequency level (about
+// four thousand), the rest of the full list rates lower.
+inline constexpr uint32_t kCommonEnglishFrequency = 900;
 
 // An entry as the searches hand it out (t_strResult): text is the word with
 // the input's capitals, stored the key, time and count the first and second
@@ -82,9 +86,10 @@ t_candWord* AddSegEnglishCompletions(t_scopeHeap& pool, const wchar_t* input, in
 
 // The completion record of the whole input (source type 7 when its entry is
 // marked, else 8); with exactLength only a word of the input's length.
-// *found (may be null) tells whether an entry was found.
+// *found (may be null) tells whether an entry was found; *common (may be
+// null) whether it is the user's own word or a common one of the system list.
 t_candWord* MakeSegEnglishCompletion(t_scopeHeap& pool, const wchar_t* input, bool exactLength, bool* found,
-                                     bool debug = false);
+                                     bool debug = false, bool* common = nullptr);
 
 // The first n characters of input followed by the word of the best
 // web-address completion of the rest; null when none or longer than 512 bytes.
@@ -131,7 +136,9 @@ public:
     // Makes the completion record (a segmented one when allowed and no plain
     // one exists); true when one was made.
     bool Run();
-    // Sets the record's wanted place (1 or 5) and adds it to the array.
+    // Sets the record's wanted place (1 or 5) and adds it to the array. A
+    // rare word of the system list is left out where the array already
+    // reads the whole input as pinyin: there it is noise.
     void DecidePlace();
     bool HasCandidate() const { return m_made && m_kept; }
     t_candWord* GetRecord() const { return m_record; }
@@ -143,4 +150,5 @@ private:
     t_candWord* m_record = nullptr;
     bool m_made = false;
     bool m_kept = false;
+    bool m_common = false;  // the user's word, a common one, or one made of capitalised pieces
 };

@@ -40,7 +40,6 @@ const t_keyword kKeywords[] = {
 constexpr uint32_t kKeywordCount = sizeof(kKeywords) / sizeof(kKeywords[0]);
 static_assert(kKeywordCount == kTimeTomorrow - kTimeYearYY + 1);
 
-constexpr time_t kSecondsPerDay = 86400;
 constexpr size_t kPieceRoom = 64;
 constexpr size_t kVersionRoom = 256;
 
@@ -114,16 +113,27 @@ void AppendKeyword(std::wstring& out, const t_timeItem& item, const struct tm& l
         n = wcsftime(piece, kPieceRoom, keyword.format, &local);
     }
     if (n == 0) return;
+    // Dates and hours are written and read without a leading zero (7月7日,
+    // 九点); the _MM, _DD and _HH keywords keep it in digits.
+    const bool plain = item.kind == kTimeMonth || item.kind == kTimeDay || item.kind == kTimeFullHour ||
+                       item.kind == kTimeHalfHour;
+    const bool spoken = plain || item.kind == kTimeMonthMM || item.kind == kTimeDayDD ||
+                        item.kind == kTimeFullHourHH || item.kind == kTimeHalfHourHH;
+    const wchar_t* digits = piece;
+    if (n == 2 && piece[0] == L'0' && (plain || (spoken && item.chinese))) {
+        ++digits;
+        --n;
+    }
     if (!item.chinese) {
-        out.append(piece, n);
+        out.append(digits, n);
         return;
     }
     switch (keyword.chinese) {
         case t_chineseForm::Digits:
-            AppendChineseDigits(out, piece, n, true);
+            AppendChineseDigits(out, digits, n, true);
             break;
         case t_chineseForm::Numeral:
-            AppendChineseNumeral(out, piece, n, false, true);
+            AppendChineseNumeral(out, digits, n, false, true);
             break;
         case t_chineseForm::Weekday:
             if (piece[0] == L'0') out += L"日";
@@ -182,20 +192,39 @@ int ParsePhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena, const wchar_
     return expr.itemCount;
 }
 
-time_t ShiftDayForKeyword(const t_phraseTimeExpr&, time_t time, const t_timeItem* first) {
+int DayShiftOfKeywords(const t_timeItem* first) {
+    int days = 0;
     for (const t_timeItem* item = first; item; item = item->next) {
-        if (item->kind == kTimeYesterday) time -= kSecondsPerDay;
-        if (item->kind == kTimeTomorrow) time += kSecondsPerDay;
+        if (item->kind == kTimeYesterday) --days;
+        if (item->kind == kTimeTomorrow) ++days;
     }
-    return time;
+    return days;
+}
+
+bool ShiftCalendarDays(struct tm* local, int days) {
+    if (!local) return false;
+    if (days == 0) return true;
+    // The date is stepped at noon, which every day has whatever its
+    // daylight-saving change; the time of day stays the clock's.
+    struct tm day = *local;
+    day.tm_mday += days;
+    day.tm_hour = 12;
+    day.tm_min = day.tm_sec = 0;
+    day.tm_isdst = -1;
+    if (mktime(&day) == time_t(-1)) return false;
+    local->tm_year = day.tm_year;
+    local->tm_mon = day.tm_mon;
+    local->tm_mday = day.tm_mday;
+    local->tm_wday = day.tm_wday;
+    local->tm_yday = day.tm_yday;
+    return true;
 }
 
 const wchar_t* ExpandPhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena, const wchar_t* text, time_t now) {
     if (ParsePhraseTimeExpr(expr, arena, text) == 0) return nullptr;
     if (expr.keywordCount == 0) return text;
-    const time_t shifted = ShiftDayForKeyword(expr, now, expr.first);
     struct tm local;
-    if (!localtime_r(&shifted, &local)) return nullptr;
+    if (!localtime_r(&now, &local) || !ShiftCalendarDays(&local, DayShiftOfKeywords(expr.first))) return nullptr;
     std::wstring out;
     for (const t_timeItem* item = expr.first; item; item = item->next) {
         if (item->kind == kTimeLiteral) out.append(item->text, item->length);

@@ -38,14 +38,20 @@ struct t_phraseTimeExpr {
 // items; 0 for a null or empty text or when the arena is out of memory.
 int ParsePhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena, const wchar_t* text);
 
-// time moved back one day for each YESTERDAY and forward for each TOMORROW
-// item from `first` on.
-time_t ShiftDayForKeyword(const t_phraseTimeExpr& expr, time_t time, const t_timeItem* first);
+// Days to step: one back for each YESTERDAY and one forward for each
+// TOMORROW item from `first` on.
+int DayShiftOfKeywords(const t_timeItem* first);
+// Steps the calendar date of a local time by days (the time of day and the
+// daylight-saving change of the days between do not move it); false when
+// the date cannot be represented.
+bool ShiftCalendarDays(struct tm* local, int days);
 
 // Expands a template at `now` (local time of the process's TZ): a text in the
 // arena, the template itself when it holds no keyword, or null when it has
 // no items, expands to nothing, or memory ran out. Month and day names are
 // always English (C locale); AMPM_cn reads 上午 before 12 o'clock, else 下午.
+// MONTH, DAY, FULLHOUR and HALFHOUR give no leading zero, their _MM, _DD
+// and _HH forms two digits; in Chinese none of them reads a zero (七日).
 const wchar_t* ExpandPhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena, const wchar_t* text, time_t now);
 // The same at the current time.
 const wchar_t* ExpandPhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena, const wchar_t* text);

@@ -96,15 +96,20 @@ void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const 
     int32_t keysAt[kMaxPositions];
     wchar_t key[t_keyPyMap::kMaxKeyChars + 1];
 
+    // Separators typed before the first letter separate nothing: the first
+    // syllables take them, as a syllable takes the separators after it.
+    int lead = 0;
+    while (lead < n && input[lead] == L'\'') ++lead;
     for (int i = 0; i < n; ++i) {
         if (input[i] == L'\'') continue;
+        const int start = i == lead ? 0 : i;
         bool movesFarthest = true;
-        if (m_cells[i].forward == 0) {
+        if (m_cells[start].forward == 0) {
             if (!m_lettersMode) continue;
             if (!shuangPin && i < farthest) continue;
             movesFarthest = false;
         }
-        const double from = m_cells[i].forward;
+        const double from = m_cells[start].forward;
         std::fill(rows + i, rows + n + 1, -1);
         int lastEnd = i;
         int len = 0;
@@ -120,7 +125,7 @@ void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const 
             lastEnd = end;
             if (len == 1 && IsUpper(c)) {
                 const int32_t letter = py->GetLetterId(uint32_t(c));
-                if (letter >= 0 && AddArc(i, end, 1, 1.0f, uint16_t(letter), 0)) {
+                if (letter >= 0 && AddArc(start, end, 1, 1.0f, uint16_t(letter), 0)) {
                     const double f = from * kStepDecay;
                     if (f > m_cells[end].forward) {
                         m_cells[end].forward = f;
@@ -139,7 +144,7 @@ void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const 
                 bool added = false;
                 for (int k = 0; k < count; ++k) {
                     if ((flags[k] & kPyArcPartialMask) || ids[k] >= kPinyinIdCount) continue;
-                    if (!AddArc(i, end, len, weights[k], ids[k], flags[k])) continue;
+                    if (!AddArc(start, end, len, weights[k], ids[k], flags[k])) continue;
                     added = true;
                     best = std::max(best, weights[k]);
                     if (ids[k] < kSyllableCount && (len >= 2 || n == 1)) completeEnd = std::max(completeEnd, end);
@@ -165,7 +170,7 @@ void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const 
             bool added = false;
             for (int k = 0; k < count; ++k) {
                 if (!(flags[k] & kPyArcPartialMask) || ids[k] >= kPinyinIdCount) continue;
-                if (!AddArc(i, end, keysAt[end], weights[k], ids[k], flags[k])) continue;
+                if (!AddArc(start, end, keysAt[end], weights[k], ids[k], flags[k])) continue;
                 added = true;
                 best = std::max(best, weights[k]);
             }

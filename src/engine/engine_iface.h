@@ -197,6 +197,10 @@ public:
     // the list is empty.
     virtual IVetraCoreQuickInputResult* QueryQuickInput(uint32_t page, uint32_t filter1,
                                                         uint32_t filter2) = 0;
+    // 38: whether the next commit continues the last one in the same place
+    // (then two short commits in a row are learned as one word as well, and
+    // the last commit raises its usual followers); off ends the run.
+    virtual void SetContinuingInput(bool on) = 0;
 
 protected:
     ~IVetraCoreEngine() = default;

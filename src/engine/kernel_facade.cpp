@@ -13,7 +13,9 @@
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/path.h"
+#include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
+#include "kernel/userdict/recent_cache.h"
 #include "kernel/userdict/ext_dict.h"
 #include "kernel/userdict/phrase_dict.h"
 #include "kernel/userdict/usr_dict_file_ops.h"
@@ -32,6 +34,32 @@ constexpr size_t kSchemeNameUnits = 1023;
 bool UserFile(const wchar_t* name, t_pathName& out) {
     const wchar_t* dir = GetConfiguredUserDir();
     return dir && *dir && out.InitJoin(dir, name);
+}
+
+// The last commit of the running typing run, the context of the next
+// conversions (units 0: none).
+struct t_lastCommit {
+    uint16_t text[kScratchWordMaxUnits];
+    uint16_t ids[kScratchWordMaxUnits];
+    size_t units = 0;
+};
+t_lastCommit g_lastCommit;
+
+// A commit's context: the whole word up to four characters, else its last
+// two (a sentence mostly ends in a two-character word); nothing without
+// one syllable for each character.
+void KeepLastCommit(const wchar_t* text, const t_lstr* pinyin) {
+    g_lastCommit.units = 0;
+    const size_t chars = text ? std::wcslen(text) : 0;
+    if (!pinyin || chars == 0 || LstrGetLength(pinyin) != chars) return;
+    const size_t keep = chars <= 4 ? chars : 2;
+    for (size_t i = 0; i < keep; ++i) {
+        const wchar_t c = text[chars - keep + i];
+        if (uint32_t(c) > 0xFFFF) return;
+        g_lastCommit.text[i] = uint16_t(c);
+        g_lastCommit.ids[i] = LstrGetUnit(pinyin, uint32_t(chars - keep + i));
+    }
+    g_lastCommit.units = keep;
 }
 
 // The registry entry of a setting the start-up reads; the table is
@@ -119,10 +147,23 @@ int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** res
                   uint8_t* cloudExtra, uint8_t /*flag*/, const t_cloudRequestParams* params, t_cloudAsked* asked,
                   uint8_t plain) {
     uint8_t scratch[kConvertScratchBytes] = {};
+    if (g_lastCommit.units > 0) WriteScratchWord(scratch, g_lastCommit.text, g_lastCommit.ids, g_lastCommit.units);
     return ConvertInput(input, results, scratch, 0, capacity, params, asked, plain, english, url, cloudExtra);
 }
 
-uint32_t KernelLearnWord(const wchar_t* text, const t_lstr* pinyin) { return LearnCommittedText(text, pinyin, 0); }
+uint32_t KernelLearnWord(const wchar_t* text, const t_lstr* pinyin) {
+    const uint32_t learned = LearnCommittedText(text, pinyin, 0);
+    if (GetContinuingInput()) KeepLastCommit(text, pinyin);
+    else g_lastCommit.units = 0;
+    return learned;
+}
+
+void KernelSetContinuingInput(bool on) {
+    SetContinuingInput(on ? 1 : 0);
+    if (on) return;
+    g_lastCommit.units = 0;
+    t_singleton<t_submittedUsrWord>::Get().Clear();
+}
 
 bool KernelReloadExtDict() {
     NotifyExtDictChanged();

@@ -46,7 +46,13 @@ int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** res
                   uint8_t* cloudExtra, uint8_t flag, const t_cloudRequestParams* params, t_cloudAsked* asked,
                   uint8_t plain);
 
+// Learns a committed word. While the typing run continues, the word (or
+// the last two characters of a longer commit, with one syllable each) is
+// the context of the next conversions and of the next learned commit.
 uint32_t KernelLearnWord(const wchar_t* text, const t_lstr* pinyin);
+// Whether the next commits continue the last one (typed on in the same
+// place); off forgets the commits kept so far.
+void KernelSetContinuingInput(bool on);
 bool KernelReloadExtDict();
 // The spelling of a syllable or letter id; null for an id without one.
 const t_lstr* KernelGetPinyinIds(int32_t id);

@@ -236,6 +236,8 @@ bool CVetraCoreEngine::LearnWord(IVetraCoreWordBuffer* buffer) {
     return KernelLearnWord(wide->Get(), merged && merged->HasPinyin() ? merged->GetPinyin() : nullptr) != 0;
 }
 
+void CVetraCoreEngine::SetContinuingInput(bool on) { KernelSetContinuingInput(on); }
+
 bool CVetraCoreEngine::SaveDicts() { return KernelSaveDicts(); }
 std::unique_ptr<t_dictSaveSnapshot> CVetraCoreEngine::NewSaveSnapshot() { return KernelNewSaveSnapshot(); }
 bool CVetraCoreEngine::TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) { return KernelTakeSaveSnapshot(snapshot); }

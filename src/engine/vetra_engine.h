@@ -70,6 +70,7 @@ public:
     bool BackupUsrDict(const char* path, uint32_t* wordCount) override;
     bool RemoveUsrDict() override;
     IVetraCoreQuickInputResult* QueryQuickInput(uint32_t page, uint32_t filter1, uint32_t filter2) override;
+    void SetContinuingInput(bool on) override;
 
     std::string GetPunctuation(uint32_t key) override;
     bool PointAfterDigitStays() override;

@@ -22,6 +22,9 @@ bool IsDigitKey(const t_keyEvent& key) {
 bool IsKeypadDigit(uint32_t sym) {
     return sym >= FcitxKey_KP_0 && sym <= FcitxKey_KP_9;
 }
+bool IsModifierKey(uint32_t sym) {
+    return sym >= FcitxKey_Shift_L && sym <= FcitxKey_Hyper_R;
+}
 bool Plain(const t_keyEvent& key, uint32_t sym) {
     return key.state == 0 && key.sym == sym;
 }
@@ -120,6 +123,9 @@ int t_imeSession::DoInput(const t_keyEvent& key, i_imeHost& host) {
     const bool afterDigit = m_digitWentOut;
     m_digitWentOut = !hasRaw && (IsDigitKey(key) || IsKeypadDigit(sym));
     m_inputFull = false;
+    // A letter on an empty composition types on where the last commit ended;
+    // any other key (a move, an edit, a punctuation mark) ends the run.
+    if (!hasRaw && m_engine && !IsModifierKey(sym)) m_engine->SetContinuingInput(key.simple && IsLetter(sym));
 
     // Text keys: letters and the apostrophe always, digits and other
     // printable keys only where they cannot mean something else. In the

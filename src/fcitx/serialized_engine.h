@@ -189,6 +189,10 @@ public:
         t_lock lock(m_mutex);
         return m_inner->QueryQuickInput(page, filter1, filter2);
     }
+    void SetContinuingInput(bool on) override {
+        t_lock lock(m_mutex);
+        m_inner->SetContinuingInput(on);
+    }
 
     // Nothing (and no point kept) when the inner engine has no punctuation.
     std::string GetPunctuation(uint32_t key) override {

@@ -19,6 +19,7 @@
 #include <fcitx/context.h>
 #include <fcitx/fcitx.h>
 #include <fcitx/frontend.h>
+#include <fcitx/hook.h>
 #include <fcitx/ime.h>
 #include <fcitx/instance.h>
 
@@ -300,6 +301,13 @@ boolean FcitxVetraInit(void* arg) {
     return ic != nullptr;
 }
 
+// Typing elsewhere is not a continuation of the last commit. fcitx keeps
+// the hook after the input method is destroyed: only the live one is used.
+void EndTypingRun(void* arg) {
+    auto* st = static_cast<FcitxVetraPinyin*>(arg);
+    if (st == g_state && st->engine) st->engine->SetContinuingInput(false);
+}
+
 void FcitxVetraInputMethodReset(void* arg) {
     auto* st = static_cast<FcitxVetraPinyin*>(arg);
     st->session.Reset();
@@ -464,6 +472,7 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
                               dgettext(kTextDomain, "Vetra Pinyin"), "vetrapinyin", iface, 5,
                               "zh_CN");
     RegisterSwitchHotkey(instance, &st->hotkey, ini);
+    FcitxInstanceRegisterInputUnFocusHook(instance, FcitxIMEventHook{EndTypingRun, st.get()});
     LaunchPanelWatchdog();
     st->dbus = std::make_unique<t_vetraDBusService>(instance, st->engine);
     g_state = st.get();

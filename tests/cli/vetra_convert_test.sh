@@ -53,6 +53,15 @@ expected=$'v1+2\t3\t1+2=3\n>12.5\t一十二元五角\t壹拾贰元伍角\nwww.go
 zg_before=$(sed -n 6p "$tmp/out")
 [[ $zg_before != $'zg\t中国'* ]] || fail "中国 already first for zg: $zg_before"
 
+# The first five: the key-by-key reading of an abbreviation, a leading
+# apostrophe, a common mail domain, and no rare English word beside pinyin.
+run 0 "" --data "$data" --user "$tmp/first-five" --top 5 gaj "'nihao" xx@qq tamen
+patterns=($'gaj\t*\t公安局*' $'\'nihao\t你好\t*' $'xx@qq\txx@qq.com' $'tamen\t他们\t*')
+for i in "${!patterns[@]}"; do
+  line=$(sed -n "$((i + 1))p" "$tmp/out")
+  [[ $line == ${patterns[$i]} && $line != *tameness* ]] || fail "first five: $line"
+done
+
 # Standard input, one line each; an over-long line is told and fails the run.
 long=$(printf 'a%.0s' {1..79})
 printf 'zhongguo\n%s\n' "$long" | "$program" --data "$data" --user "$user" --top 1 >"$tmp/out" 2>"$tmp/err"

@@ -131,3 +131,10 @@ vetra_e2e(ImeSavedWhileLearningGoesOn
   RUN ${ime_run}
   DRIVE ${typing} ${commits} --kill-restart ${again} type ni cands expect-first 泥 key Escape
         type ma cands expect-first 马 key Escape type zhong cands expect-first 种)
+
+# Typing on after a commit: the word committed raises its usual follower
+# (饭 after 吃), and two short commits in a row are learned as one word too.
+vetra_e2e(ImeTheLastCommitIsTheNextOnesContext
+  RUN ${ime_run}
+  DRIVE ${typing} type chi cands choose 吃 expect-commit 吃 type fan cands expect-first 饭 key Escape
+        type ping cands choose 平 expect-commit 平 type chiping cands choose 吃平 expect-commit 吃平)

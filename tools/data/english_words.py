@@ -7,7 +7,10 @@ english-contractions, english-abbreviations, english-proper-names) up to
 --max-level and writes TSV rows "word TAB frequency", sorted by word (code
 points), UTF-8, LF. A word listed at several levels keeps its smallest
 (most common) level; frequency = (100 - level) x 10, so level 10 gives 900
-and level 60 gives 400. Only words of ASCII letters with inner apostrophes
+and level 60 gives 400. The words of level 10 (frequency 900, about four
+thousand) are the common list: in pinyin input only they (and the user's own
+words) are offered as completions where the letters read as pinyin; the
+full list serves English input. Only words of ASCII letters with inner apostrophes
 are kept (at most 64 characters), and possessives ending in "'s" only from
 the contraction lists; words that differ only in case are all kept, since
 the dictionary tells them apart by exact spelling.

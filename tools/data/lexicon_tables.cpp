@@ -8,12 +8,13 @@
 //   vetra_lexicon_tables numbers NUMERALS.txt OUT.bin        (one text a line, '#' comments)
 //   vetra_lexicon_tables empty NAME OUT.bin
 //       NAME: preeng abbr infokey infoblack urlguide smartinfo quick tip adjcache
-//   vetra_lexicon_tables records abbr|quick|urlguide SOURCE.tsv OUT.bin
+//   vetra_lexicon_tables records abbr|quick|urlguide|tip SOURCE.tsv OUT.bin
 //       TAB-separated fields, "\n" for a line break and "\\" for a backslash:
 //       abbr:     key, position, phrase
 //       quick:    word, position, flag, picture      (a char-art entry)
 //                 =category, sub1, sub2, text1, text2, text3   (a symbol group row)
 //       urlguide: word|input, key, guide text, web address
+//       tip:      syllable ids (decimal, space separated), word, tip
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -209,6 +210,24 @@ bool Number(const std::u16string& s, long low, long high, long* value) {
     return !a.empty() && *end == '\0' && *value >= low && *value <= high;
 }
 
+// Syllable ids written as decimal numbers between spaces, one for each of
+// the word's units, as the string of u16 ids a tip is keyed by.
+bool SyllableIds(const std::u16string& text, size_t units, std::u16string* out) {
+    out->clear();
+    std::u16string number;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != u' ') {
+            number += text[i];
+            continue;
+        }
+        long id = 0;
+        if (!Number(number, 0, 438, &id)) return false;
+        out->push_back(char16_t(id));
+        number.clear();
+    }
+    return out->size() == units;
+}
+
 int Records(const std::string& kind, const std::string& in, const std::string& out) {
     std::vector<std::string> lines;
     if (!ReadLines(in, lines)) return Fail("cannot read " + in);
@@ -216,6 +235,7 @@ int Records(const std::string& kind, const std::string& in, const std::string& o
     std::vector<std::u16string> f;
     for (const std::string& line : lines) {
         long a = 0, b = 0, c = 0;
+        std::u16string ids;
         if (!Fields(line, f)) return Fail(in + ": not UTF-8: " + line);
         for (const std::u16string& field : f)
             if (field.empty() || field.size() > 4000) return Fail(in + ": empty or over-long field: " + line);
@@ -228,6 +248,8 @@ int Records(const std::string& kind, const std::string& in, const std::string& o
                    Number(f[1], 0, 32766, &b) && Number(f[2], 0, 32766, &c)) {
             second.push_back(t_item().U32(uint32_t(a + 1)).U16(uint16_t(b + 1)).U16(uint16_t(c + 1))
                                  .Str(f[3]).Str(f[4]).Str(f[5]));
+        } else if (kind == "tip" && f.size() == 3 && SyllableIds(f[0], f[1].size(), &ids)) {
+            first.push_back(t_item().Str(ids).Str(f[1]).Str(f[2]));
         } else if (kind == "urlguide" && f.size() == 4 && (f[0] == u"word" || f[0] == u"input")) {
             (f[0] == u"word" ? first : second).push_back(t_item().Str(f[1]).Str(f[2]).Str(f[3]));
         } else {
@@ -235,9 +257,10 @@ int Records(const std::string& kind, const std::string& in, const std::string& o
         }
     }
     static const std::map<std::string, t_systemTable> kTables = {
-        {"abbr", t_systemTable::kAbbrSys}, {"quick", t_systemTable::kQuickSys}, {"urlguide", t_systemTable::kUrlGuide}};
+        {"abbr", t_systemTable::kAbbrSys}, {"quick", t_systemTable::kQuickSys},
+        {"urlguide", t_systemTable::kUrlGuide}, {"tip", t_systemTable::kPyTip}};
     const auto it = kTables.find(kind);
-    if (it == kTables.end()) return Fail("records: kind must be abbr, quick or urlguide");
+    if (it == kTables.end()) return Fail("records: kind must be abbr, quick, urlguide or tip");
     return Write(it->second, first, out, second);
 }
 

@@ -317,9 +317,12 @@ struct t_nameMarks {
     size_t surnames = 0, surnameRows = 0, names = 0, givenChars = 0;
 };
 // A character read the same way in at least this many flagged names is a
-// given-name character (class {kind 2, uses, 0, 0, class 2}), which composed
-// names prefer.
+// given-name character (class {kind 2 with its place bits, uses, 0, 0,
+// class 2}), which composed names prefer. The place bits tell the name
+// lattice where it may stand: 16 first of two given characters (it met the
+// place), 32 last of two (met), 8 a one-character given name (any of them).
 constexpr int kGivenNameUses = 3;
+constexpr uint8_t kGivenAlone = 8, kGivenFirstOfTwo = 16, kGivenLastOfTwo = 32;
 t_nameMarks MarkPersonNames(const std::string& surnameFile, std::vector<t_sysWordEntry>& words,
                             std::vector<std::array<uint8_t, 5>>& classes,
                             const std::function<int(const std::string&)>& idOf) {
@@ -342,6 +345,7 @@ t_nameMarks MarkPersonNames(const std::string& surnameFile, std::vector<t_sysWor
     std::set<std::u16string> texts;
     for (const t_sysWordEntry& w : words) texts.insert(w.text);
     std::map<std::pair<char16_t, uint16_t>, int> givenUses;
+    std::map<std::pair<char16_t, uint16_t>, uint8_t> givenPlaces;
     for (t_sysWordEntry& w : words) {
         auto it = surnames.find(w.text);
         if (it != surnames.end() && it->second == w.ids) {
@@ -355,21 +359,25 @@ t_nameMarks MarkPersonNames(const std::string& surnameFile, std::vector<t_sysWor
         if (texts.count(w.text.substr(1)) || texts.count(w.text.substr(0, 2))) continue;
         w.flags |= n_sysDict::kFlagPersonName;
         ++m.names;
-        for (size_t i = 1; i < 3; ++i) ++givenUses[{w.text[i], w.ids[i]}];
+        for (size_t i = 1; i < 3; ++i) {
+            ++givenUses[{w.text[i], w.ids[i]}];
+            givenPlaces[{w.text[i], w.ids[i]}] |= uint8_t(i == 1 ? kGivenFirstOfTwo : kGivenLastOfTwo);
+        }
     }
     // Byte 1 of the class record counts the uses (at most 255), so a name
     // can take the character names use most.
-    std::map<int, uint32_t> givenClass;
+    std::map<std::pair<int, uint8_t>, uint32_t> givenClass;
     for (t_sysWordEntry& w : words) {
         if (w.text.size() != 1 || w.ids.size() != 1 || w.classIndex != 0) continue;
         auto it = givenUses.find({w.text[0], w.ids[0]});
         if (it == givenUses.end() || it->second < kGivenNameUses) continue;
         const int uses = std::min(it->second, 255);
-        if (!givenClass.count(uses)) {
-            givenClass[uses] = uint32_t(classes.size());
-            classes.push_back({2, uint8_t(uses), 0, 0, 2});
+        const uint8_t kind = uint8_t(2 | kGivenAlone | givenPlaces[{w.text[0], w.ids[0]}]);
+        if (!givenClass.count({uses, kind})) {
+            givenClass[{uses, kind}] = uint32_t(classes.size());
+            classes.push_back({kind, uint8_t(uses), 0, 0, 2});
         }
-        w.classIndex = givenClass[uses];
+        w.classIndex = givenClass[{uses, kind}];
         ++m.givenChars;
     }
     return m;

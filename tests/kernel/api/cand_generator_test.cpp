@@ -72,6 +72,28 @@ TEST_F(GeneratorBuiltDataTest, TypicalInputsOfferTheExpectedWordsOnTheFirstPage)
     }
 }
 
+// The shipped given-name characters carry the places the name lattice
+// needs, so that surname and given name are read over the whole input.
+TEST_F(GeneratorBuiltDataTest, TheNameOrientedGenerationFindsNamesOfTheShippedData) {
+    const struct {
+        const wchar_t* input;
+        uint8_t contextByte;
+        bool found;
+    } cases[] = {{L"wangming", 0, true}, {L"liuwei", 0, true}, {L"liuwei", 16, false}};
+    for (const auto& c : cases) {
+        t_convertRequest request;
+        request.input = c.input;
+        request.pageSize = 9;
+        request.contextByte = c.contextByte;
+        n = generator.GenerateAlt(&request, results);
+        EXPECT_EQ(c.found, n > 0) << std::string(c.input, c.input + wcslen(c.input)) << int(c.contextByte);
+        for (int i = 0; i < n; ++i) {
+            EXPECT_EQ(kCandSourceComposedName, results[i]->sourceType);
+            EXPECT_EQ(2u, LstrGetLength(results[i]->text));
+        }
+    }
+}
+
 TEST_F(GeneratorBuiltDataTest, AnAuxiliaryCodeKeepsOnlyTheWordsItNames) {
     const struct {
         const wchar_t* input;

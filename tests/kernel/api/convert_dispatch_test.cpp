@@ -11,6 +11,7 @@
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/api/kernel_startup.h"
 #include "kernel/convert/cloud_request.h"
+#include "kernel/lexicon/py_dict.h"
 #include "kernel/runtime/cand_word.h"
 #include "tests/kernel/api/api_support.h"
 
@@ -25,9 +26,13 @@ class DispatchBuiltDataTest : public BuiltDataKernelTest {
 public:
     // One conversion of input (a TAB cuts the caller's copy in `typed`).
     std::vector<t_cand> Convert(const std::wstring& input, uint8_t plain = 0, uint8_t english = 0,
-                                uint32_t pageSize = kPage) {
+                                uint32_t pageSize = kPage, const std::u16string& before = u"",
+                                const std::vector<uint16_t>& beforeIds = {}) {
         typed = input;
         uint8_t scratch[kConvertScratchBytes] = {};
+        if (!before.empty())
+            WriteScratchWord(scratch, reinterpret_cast<const uint16_t*>(before.data()), beforeIds.data(),
+                             before.size());
         n = ConvertInput(typed.data(), results, scratch, 0, pageSize, nullptr, nullptr, plain, english, 0, nullptr);
         std::vector<t_cand> page;
         for (int i = 0; i < n; ++i)
@@ -64,6 +69,7 @@ TEST_F(DispatchBuiltDataTest, EachKindOfInputReachesItsBranch) {
         {L"Uhh", 1, 0, u"二", 28},               {L"uhh", 1, 0, nullptr, 28},
         {L"Uhh", 0, 0, nullptr, 28},            {L"www.goo", 0, 0, u"www.google.com", 6},
         {L"ABC", 0, 0, u"ABC", 17},             {L"hello", 0, 1, u"hello", 8},
+        {L"xx@qq", 0, 0, u"xx@qq.com", 6},      // a common mail domain
     };
     for (const auto& c : cases) {
         SetByte(n_config::ShuangPin, c.shuangPin);
@@ -126,6 +132,54 @@ TEST_F(DispatchBuiltDataTest, TextAfterATabNarrowsTheCandidates) {
     // A TAB in the first place separates nothing.
     Convert(L"\tnihao");
     EXPECT_EQ(L"\tnihao", typed);
+}
+
+// The settings and the caller's record reach the generator: the key-by-key
+// reading of an abbreviation, and the word committed before.
+TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) {
+    const uint16_t chi = uint16_t(t_singleton<t_pyDict>::Get().GetSyllableId(L"chi"));
+    const struct {
+        const wchar_t* input;
+        uint8_t superSpjp;
+        const char16_t* before;  // committed before, one syllable: chi
+        const char16_t* text;
+        int from, to;  // the text's place is in [from, to); -1: not there
+    } cases[] = {
+        {L"gaj", 1, u"", u"公安局", 0, 5},
+        {L"gaj", 0, u"", u"公安局", -1, 5},  // not on the first five
+        {L"fan", 1, u"吃", u"饭", 0, 1},
+        {L"fan", 1, u"", u"饭", 1, kPage},
+    };
+    for (const auto& c : cases) {
+        SetByte(n_config::SuperSPJP, c.superSpjp);
+        const std::u16string before = c.before;
+        const auto page = Convert(c.input, 0, 0, kPage, before, std::vector<uint16_t>(before.size(), chi));
+        const int at = IndexOf(page, c.text);
+        if (c.from < 0) EXPECT_TRUE(at < 0 || at >= c.to) << c.input << " " << at;
+        else EXPECT_TRUE(at >= c.from && at < c.to) << c.input << " " << at;
+    }
+    SetByte(n_config::SuperSPJP, 1);
+}
+
+// The shipped tips tell how a word reads a character unusually.
+TEST_F(DispatchBuiltDataTest, ATipTellsTheUnusualReadingOfAWord) {
+    const struct {
+        const wchar_t* input;
+        const char16_t* word;
+        const char16_t* tip;  // empty: none
+    } cases[] = {
+        {L"yinhang", u"银行", u"行(háng)"},
+        {L"chongqing", u"重庆", u"重(chóng)"},
+        {L"nihao", u"你好", u""},
+    };
+    for (const auto& c : cases) {
+        const int at = IndexOf(Convert(c.input), c.word);
+        ASSERT_GE(at, 0) << c.input;
+        const t_lstr* tip = results[at]->furtherText;
+        const std::u16string text =
+            tip ? std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(tip)), LstrGetLength(tip)) : u"";
+        EXPECT_EQ(std::u16string(c.tip), text) << c.input;
+    }
 }
 
 TEST_F(DispatchBuiltDataTest, PlainConversionPutsTheForecastBackHoweverItEnds) {

@@ -59,6 +59,7 @@ TEST_F(DictOpsTest, PhrasesRoundTripThroughTheTextFile) {
     Start();
     EXPECT_EQ(0, AddUsrPhrase(nullptr, L"x", 1));
     EXPECT_EQ(0, AddUsrPhrase(L"k", nullptr, 1));
+    for (const uint16_t place : {0, 10000, 40000}) EXPECT_EQ(0, AddUsrPhrase(L"k", L"x", place)) << place;
     ASSERT_EQ(1, AddUsrPhrase(L"dz", L"北京市\U0002A6A5", 1));
     ASSERT_EQ(1, AddUsrPhrase(L"yx", L"someone@example.org", 2));
     ASSERT_EQ(1, DeleteUsrPhrase(L"yx", L"someone@example.org", 2));

@@ -95,11 +95,17 @@ TEST_P(CustomCandsBuiltTest, SystemPhrasesFollowTheirSwitchAndGiveTodaysDate) {
     EXPECT_GT(both, 1);
     Config().SetByte(n_config::SystemUserPhrase, 0);
     EXPECT_EQ(AddCustomPhraseCandidatesEx(L"rq", &off.array, &off.pool), 1);
-    wchar_t today[32];
     const time_t now = time(nullptr);
-    wcsftime(today, 32, L"%Y-%m-%d", localtime(&now));
+    const struct tm* local = localtime(&now);
+    wchar_t iso[32], written[32];
+    wcsftime(iso, 32, L"%Y-%m-%d", local);
+    swprintf(written, 32, L"%d年%d月%d日", local->tm_year + 1900, local->tm_mon + 1, local->tm_mday);
     const std::vector<std::wstring> page = on.Page();
-    EXPECT_NE(std::find(page.begin(), page.end(), std::wstring(today)), page.end());
+    // As dates are written: no zero before a month or day, none read as 〇.
+    for (const std::wstring today : {iso, written})
+        EXPECT_NE(std::find(page.begin(), page.end(), today), page.end()) << page.size();
+    for (const std::wstring& text : page)
+        for (const wchar_t* zero : {L"年〇", L"月〇"}) EXPECT_EQ(std::wstring::npos, text.find(zero)) << zero;
     for (int i = 0; i < both; ++i) {
         const bool user = Wide(on.out[i]->text) == L"日期";
         EXPECT_EQ(on.out[i]->sourceType, user ? kCandSourceUserPhrase : kCandSourceCustomPhrase);

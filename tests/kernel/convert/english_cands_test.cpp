@@ -163,20 +163,28 @@ TEST_P(EnglishCandsBuiltTest, CompletionsAndPrefixWordsOnTheBuiltList) {
     for (int i = 0; i < page.made; ++i) EXPECT_NE(Wide(page.words[i]), L"Linux");
 }
 
-TEST_P(EnglishCandsBuiltTest, CompletionTakesPlaceOneOrFive) {
+// Where the list already reads the whole input as pinyin, only the user's
+// words and the common ones of the system list are offered.
+TEST_P(EnglishCandsBuiltTest, CompletionTakesPlaceOneOrFiveOrStaysOut) {
     UserWord(L"vetra");
     const struct {
         const wchar_t* input;
         double prob;
         int limit;
         const wchar_t* top;  // a ranked word already in the list, or null
-        int place;
+        bool whole;          // the top word reads the whole input
+        int place;           // 0: not offered
     } cases[] = {
-        {L"vetra", 0.99, 8, nullptr, 5},   // a user word where pinyin reads well
-        {L"vetra", 0.5, 8, nullptr, 1},    // a user word not in the list
-        {L"linux", 0.5, 8, L"里", 5},      // a system word behind another top word
-        {L"linux", 0.5, 8, L"Linux", 1},   // the top word is the completion itself
-        {L"linux", 0.5, 3, L"里", 1},      // beyond the English limit
+        {L"vetra", 0.99, 8, nullptr, false, 5},  // a user word where pinyin reads well
+        {L"vetra", 0.5, 8, nullptr, false, 1},   // a user word not in the list
+        {L"linux", 0.5, 8, L"里", false, 5},     // a system word behind another top word
+        {L"linux", 0.5, 8, L"Linux", false, 1},  // the top word is the completion itself
+        {L"linux", 0.5, 3, L"里", false, 1},     // beyond the English limit
+        {L"vetra", 0.99, 8, L"卫特热", true, 5},  // the user's word still
+        {L"women", 0.99, 8, L"我们", true, 5},    // a common word
+        {L"tamen", 0.99, 8, L"他们", true, 0},    // tameness: rare
+        {L"keyi", 0.99, 8, L"可以", true, 0},     // keying: not among the most common
+        {L"nh", 0.5, 8, L"你好", true, 0},        // NH
     };
     for (const auto& c : cases) {
         usersrc::t_arrayRun run;
@@ -185,6 +193,7 @@ TEST_P(EnglishCandsBuiltTest, CompletionTakesPlaceOneOrFive) {
             t_candWord::Clear(w);
             w->text = run.pool.WideToLstr(c.top);
             w->rank = kCandNoPower;
+            if (c.whole) w->coveredLength = uint32_t(wcslen(c.input));
             run.array.Add(w, nullptr);
         }
         t_engPredictRequest request;
@@ -193,10 +202,11 @@ TEST_P(EnglishCandsBuiltTest, CompletionTakesPlaceOneOrFive) {
         request.englishLimit = c.limit;
         t_engPredictor predictor;
         predictor.Init(&run.pool, &run.array, request);
-        ASSERT_TRUE(predictor.Run()) << c.input;
+        const std::wstring label = Wide(run.pool.WideToLstr(c.input));
+        ASSERT_TRUE(predictor.Run()) << label;
         predictor.DecidePlace();
-        EXPECT_EQ(predictor.GetRecord()->wantedPlace, c.place) << Wide(run.pool.WideToLstr(c.input)) << c.prob;
-        EXPECT_TRUE(predictor.HasCandidate());
+        EXPECT_EQ(predictor.HasCandidate(), c.place != 0) << label;
+        if (c.place) EXPECT_EQ(predictor.GetRecord()->wantedPlace, c.place) << label << c.prob;
     }
 }
 

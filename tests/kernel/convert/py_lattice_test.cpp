@@ -52,6 +52,8 @@ TEST_P(PyLatticeTest, ReadingsOfAmbiguousAndSeparatedInput) {
         {L"lue", {"0-lve-3"}, 1},  // most people type lue and nue
         {L"nue", {"0-nve-3"}, 1},
         {L"zg", {"0-zhong~-1", "1-guo~-2"}, 2},
+        {L"'nihao", {"0-ni-3", "3-hao-6"}, 2},  // a leading apostrophe separates nothing
+        {L"''a", {"0-a-3"}, 1},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(Build(c.input)) << std::string(text.begin(), text.end());

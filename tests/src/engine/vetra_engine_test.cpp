@@ -156,6 +156,33 @@ TEST_F(EngineBuiltDataTest, ALearnedLowerCandidateMovesUpAndStaysAfterSaving) {
     EXPECT_LT(fresh, old);
 }
 
+// While the typing run goes on, the last commit raises its usual follower
+// and two short commits are learned as one word as well; a run that ended
+// does neither.
+TEST_F(EngineBuiltDataTest, ACommitThatTheNextContinuesIsItsContext) {
+    const struct {
+        bool continuing;
+        const char* before;  // input and text committed first
+        const char* beforeText;
+        const char* next;
+        const char* nextText;
+    } cases[] = {
+        {true, "chi", "吃", "ping", "苹"},
+        {false, "he", "喝", "ping", "苹"},
+    };
+    for (const auto& c : cases) {
+        engine->SetContinuingInput(c.continuing);
+        ASSERT_TRUE(Learn({{c.before, c.beforeText}}));
+        const std::vector<std::string> after = Candidates(engine, "fan");
+        ASSERT_FALSE(after.empty());
+        EXPECT_EQ(c.continuing, after[0] == "饭") << c.beforeText;
+        ASSERT_TRUE(Learn({{c.next, c.nextText}}));
+        const std::string joined = std::string(c.beforeText) + c.nextText;
+        EXPECT_EQ(c.continuing, RankOf(Candidates(engine, std::string(c.before) + c.next), joined) >= 0) << joined;
+        engine->SetContinuingInput(false);
+    }
+}
+
 TEST_F(EngineBuiltDataTest, TextsTooLongForTheKernelAreRefusedNeverCut) {
     // A path whose first 1023 characters name another file in a real
     // directory: cut, it would write there.

@@ -139,6 +139,7 @@ public:
     IVetraCoreQuickInputResult* QueryQuickInput(uint32_t, uint32_t, uint32_t) override {
         return nullptr;
     }
+    void SetContinuingInput(bool) override {}
 
     std::vector<std::string> learned, english;
     int saves = 0;
