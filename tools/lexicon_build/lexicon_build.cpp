@@ -166,6 +166,18 @@ constexpr double kShortPairExtra = 175;  // a pair of two one-syllable words
 // Room below the neutral score for the back-off weights (read through the
 // first word's cap): the stored scores move down by it, the unigrams up.
 constexpr double kBackOffRoom = 150;
+// A word without a gram id goes into a sentence at its record cost plus the
+// neutral pair score and the step; a word with one at its unigram record,
+// which is stored net of them (see BuildGramStatistics). Record costs of
+// words without a gram id are stored net of the same amount, so both kinds
+// stand on one scale: measured with eval_convert, a rarer word outside the
+// gram ids (绘图机) no longer loses to a path of single characters.
+constexpr double kNetOfPath = n_gram::kNeutral - kBackOffRoom + kPathStep;
+// A one-character row whose reading is this many nats (a factor of 8) less
+// likely than the character's commonest reading gets no gram id: the gram
+// record is keyed by text and would price 和 read "huo" as 和 read "he", so
+// without one the row goes into sentences at its own reading-priced cost.
+constexpr double kRareReadingNats = 2.08;
 
 // Unigram records and bigram pairs, calibrated so that the conversion's sums
 // mean what the model means. A path step from a to b costs
@@ -418,14 +430,17 @@ struct t_trustedCounts {
     size_t ones = 0, zeros = 0;
 };
 
-std::vector<uint8_t> BuildTrustedPairs(const std::vector<t_sysWordEntry>& words, double scale,
-                                       t_trustedCounts* counts) {
+// costs[i] is the gross cost of words[i] (the probability of the word and
+// its reading, whether it has a gram id or not).
+std::vector<uint8_t> BuildTrustedPairs(const std::vector<t_sysWordEntry>& words, const std::vector<uint16_t>& costs,
+                                       double scale, t_trustedCounts* counts) {
     const size_t side = size_t(kSyllableCount);
     std::vector<double> best(side * side, 0.0), total(side * side, 0.0);
     std::vector<double> charBest(side, 0.0), charTotal(side, 0.0);
-    for (const t_sysWordEntry& w : words) {
-        if (w.cost >= kWordCostMax || w.text.size() != w.ids.size()) continue;
-        const double p = std::exp(-double(w.cost) / scale);
+    for (size_t i = 0; i < words.size(); ++i) {
+        const t_sysWordEntry& w = words[i];
+        if (costs[i] >= kWordCostMax || w.text.size() != w.ids.size()) continue;
+        const double p = std::exp(-double(costs[i]) / scale);
         if (w.ids.size() == 1 && w.ids[0] < side) {
             charBest[w.ids[0]] = std::max(charBest[w.ids[0]], p);
             charTotal[w.ids[0]] += p;
@@ -588,14 +603,21 @@ int main(int argc, char** argv) {
             if (const int id = idOf(syl[i]); id >= 0) ++wordListCounts[{text[i], uint16_t(id)}];
     });
     const auto readingCosts = ReadingShareCosts(surveyCounts, wordListCounts);
+    std::map<char16_t, double> commonestReading;  // character -> its lowest reading cost
+    for (const auto& [key, c] : readingCosts) {
+        auto b = commonestReading.find(key.first);
+        if (b == commonestReading.end() || c < b->second) commonestReading[key.first] = c;
+    }
 
     t_sysDictSource core;
     core.date = args.date;
     core.gramSecondWord = uint32_t(args.date);
     core.classes.push_back({0, 0, 0, 0, 0});  // index 0: no class
-    size_t withoutStats = 0, wordRows = 0;
+    size_t withoutStats = 0, wordRows = 0, rareReadings = 0;
+    std::vector<uint16_t> grossCosts;  // per word row, before netting
     std::set<std::string> wordTexts;
     struct t_shortCand {
+        uint16_t gross;  // the order of the list
         uint16_t cost;
         std::u16string text;
         std::vector<uint16_t> ids;
@@ -610,28 +632,35 @@ int main(int argc, char** argv) {
             w.ids.push_back(uint16_t(id));
         }
         w.text = Utf16(f[0]);
+        w.gramId = gramIdOf(f[0]);
+        double c = kWordCostMax;
         auto it = unigrams.find(f[0]);
         if (it != unigrams.end()) {
-            double c = cost(it->second.log10p);
+            c = cost(it->second.log10p);
             if (w.text.size() == 1 && w.ids.size() == 1) {  // p(character, reading)
                 auto share = readingCosts.find({w.text[0], w.ids[0]});
-                if (share != readingCosts.end()) c += share->second * scale;
+                if (share != readingCosts.end()) {
+                    c += share->second * scale;
+                    if (w.gramId != 0 && share->second - commonestReading[w.text[0]] > kRareReadingNats) {
+                        w.gramId = 0;
+                        ++rareReadings;
+                    }
+                }
             }
-            w.cost = uint16_t(clampRound(c, kWordCostMax));
         } else if (auto parts = partsOnly.find(f[0]); parts != partsOnly.end()) {
-            w.cost = uint16_t(clampRound(cost(parts->second), kWordCostMax));  // no worse than its parts
+            c = cost(parts->second);  // no worse than its parts
         } else {
-            // Words the model does not know rank after every known word.
-            w.cost = kWordCostMax;
-            ++withoutStats;
+            ++withoutStats;  // words the model does not know rank after every known word
         }
-        w.gramId = gramIdOf(f[0]);
+        const bool known = c < kWordCostMax;
+        grossCosts.push_back(uint16_t(clampRound(c, kWordCostMax)));
+        w.cost = uint16_t(clampRound(known && w.gramId == 0 ? c - kNetOfPath : c, kWordCostMax));
         ++wordRows;
         wordTexts.insert(f[0]);
         if (w.ids.size() == w.text.size() && (w.ids.size() == 1 || w.ids.size() == 2)) {
             const int a = syllables[w.ids[0]][0] - 'a';
             const size_t key = w.ids.size() == 1 ? size_t(a) : size_t(26 + a * 26 + (syllables[w.ids[1]][0] - 'a'));
-            shortCands[key].push_back({w.cost, w.text, w.ids, w.gramId});
+            shortCands[key].push_back({grossCosts.back(), w.cost, w.text, w.ids, w.gramId});
         }
         core.words.push_back(std::move(w));
     });
@@ -641,7 +670,7 @@ int main(int argc, char** argv) {
     for (size_t k = 0; k < shortCands.size(); ++k) {
         auto& c = shortCands[k];
         std::sort(c.begin(), c.end(), [](const t_shortCand& a, const t_shortCand& b) {
-            if (a.cost != b.cost) return a.cost < b.cost;
+            if (a.gross != b.gross) return a.gross < b.gross;
             if (a.text != b.text) return a.text < b.text;
             return a.ids < b.ids;
         });
@@ -654,7 +683,7 @@ int main(int argc, char** argv) {
     }
 
     t_trustedCounts trustedCounts;
-    const std::vector<uint8_t> trustedImage = BuildTrustedPairs(core.words, scale, &trustedCounts);
+    const std::vector<uint8_t> trustedImage = BuildTrustedPairs(core.words, grossCosts, scale, &trustedCounts);
     const t_gramCounts gramCounts = BuildGramStatistics(dir, unigrams, gramWords, cost, &core);
     std::vector<uint8_t> pyImage, hzImage, coreImage;
     std::string error;
@@ -678,7 +707,7 @@ int main(int argc, char** argv) {
       << charsOutsideBmp << " readings outside the BMP left out); " << wordTexts.size() << " words in "
       << stats.records << " records, " << stats.groups << " readings, " << stats.nodes << " tree nodes, "
       << stats.textUnits << " text units; " << withoutStats << " word rows without statistics (cost "
-      << kWordCostMax << ")\n";
+      << kWordCostMax << "); " << rareReadings << " rare readings of one character without a gram id\n";
     r << "  words no worse than their parts: " << liftedByParts << " known words lifted, " << partsOnly.size()
       << " unknown words priced by their parts\n";
     if (!args.surnames.empty())
