@@ -31,9 +31,6 @@ constexpr int kSyllableCount = 413;
 constexpr uint16_t kWordCostMax = 0x7FF;
 constexpr uint16_t kFreqMax = 0x3FFF;
 constexpr size_t kShortKeyItems = 16;  // words offered per abbreviation key
-// Pairs scoring at least this are nearer the neutral 350 than any class and
-// are left to back-off.
-constexpr double kStoreBelow = 228.0;
 
 [[noreturn]] void Die(const std::string& why) {
     std::fprintf(stderr, "lexicon_build: %s\n", why.c_str());
@@ -200,8 +197,8 @@ constexpr double kStatisticsWeight = 0.85;
 //   u0(b)    = cost(b) - 350 + room - 100  (net of the neutral score and the step)
 //   u1(a)    = 350 - room + back-off(a)    (an unlisted pair costs a's back-off)
 //   P(a, b)  = 350 - room + cost(b | a) - cost(b) [- 175 for one-syllable pairs]
-// A pair whose score would not fall below a's cap is left out: the cap
-// gives the same. Measured with tools/compose_accuracy on the calibration
+// A pair that its class would not price nearer its score than a's cap is
+// left out. Measured with tools/compose_accuracy on the calibration
 // set: 63.4% exact phrases with u0 = cost(b) and cap 350, 67.7% net of the
 // neutral score, 69.2% with the back-off weights, 70.6% with the step and
 // the one-syllable pairs too. No back-off ids: backing off through the
@@ -235,10 +232,14 @@ t_gramCounts BuildGramStatistics(const std::string& dir, const std::unordered_ma
         double score = neutral - kBackOffRoom + cost(Number(f[2])) - cost(gramLog10[b->second]);
         if (oneSyllable[a->second] && oneSyllable[b->second]) score -= kShortPairExtra;
         const double cap = core->unigrams[a->second].cap;
-        if (score >= std::min(kStoreBelow, cap - 15.0)) return;
         int best = 0;
         for (int c = 1; c < 16; ++c)
             if (std::fabs(score - n_gram::kClassScores[c]) < std::fabs(score - n_gram::kClassScores[best])) best = c;
+        // A pair left out reads as a's cap, a stored one as its class (under
+        // the cap): store it only when that is nearer its score. Measured
+        // against leaving out the pairs above 228 or above the cap less 15:
+        // 72.5% exact first candidates against 72.4%, 1.4% fewer pairs.
+        if (std::fabs(score - std::min<double>(cap, n_gram::kClassScores[best])) >= std::fabs(score - cap)) return;
         if (score < n_gram::kClassScores[0]) ++counts.bigramsBelowClasses;
         core->pairs.push_back({a->second, b->second, uint8_t(best), 0});
     });
