@@ -168,7 +168,8 @@ constexpr double kBackOffRoom = 150;
 // which is stored net of them (see BuildGramStatistics). Record costs of
 // words without a gram id are stored net of the same amount, so both kinds
 // stand on one scale: measured with eval_convert, a rarer word outside the
-// gram ids (绘图机) no longer loses to a path of single characters.
+// gram ids (绘图机) no longer loses to a path of single characters. Words
+// of one character are left gross (see below).
 constexpr double kNetOfPath = n_gram::kNeutral - kBackOffRoom + kPathStep;
 // A one-character row whose reading is this many nats (a factor of 8) less
 // likely than the character's commonest reading gets no gram id: the gram
@@ -666,9 +667,11 @@ int main(int argc, char** argv) {
         } else {
             ++withoutStats;  // words the model does not know rank after every known word
         }
-        const bool known = c < kWordCostMax;
+        // One character keeps its gross cost: the candidate list orders a
+        // syllable's characters by it (呢 read ni stays after 你, 泥, 尼).
+        const bool net = c < kWordCostMax && w.gramId == 0 && w.text.size() > 1;
         grossCosts.push_back(uint16_t(clampRound(c, kWordCostMax)));
-        w.cost = uint16_t(clampRound(known && w.gramId == 0 ? c - kNetOfPath : c, kWordCostMax));
+        w.cost = uint16_t(clampRound(net ? c - kNetOfPath : c, kWordCostMax));
         ++wordRows;
         wordTexts.insert(f[0]);
         if (w.ids.size() == w.text.size() && (w.ids.size() == 1 || w.ids.size() == 2)) {
