@@ -649,6 +649,7 @@ int main(int argc, char** argv) {
         w.text = Utf16(f[0]);
         w.gramId = gramIdOf(f[0]);
         double c = kWordCostMax;
+        bool known = true;
         auto it = unigrams.find(f[0]);
         if (it != unigrams.end()) {
             c = wordCost(it->second.log10p);
@@ -665,11 +666,12 @@ int main(int argc, char** argv) {
         } else if (auto parts = partsOnly.find(f[0]); parts != partsOnly.end()) {
             c = wordCost(parts->second);  // no worse than its parts
         } else {
-            ++withoutStats;  // words the model does not know rank after every known word
+            known = false;  // words the model does not know rank after every known word
+            ++withoutStats;
         }
         // One character keeps its gross cost: the candidate list orders a
         // syllable's characters by it (呢 read ni stays after 你, 泥, 尼).
-        const bool net = c < kWordCostMax && w.gramId == 0 && w.text.size() > 1;
+        const bool net = known && w.gramId == 0 && w.text.size() > 1;
         grossCosts.push_back(uint16_t(clampRound(c, kWordCostMax)));
         w.cost = uint16_t(clampRound(net ? c - kNetOfPath : c, kWordCostMax));
         ++wordRows;
