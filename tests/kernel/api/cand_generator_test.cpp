@@ -63,6 +63,12 @@ TEST_F(GeneratorBuiltDataTest, TypicalInputsOfferTheExpectedWordsOnTheFirstPage)
     } cases[] = {
         {L"nihao", u"你好", 0},  {L"zhongguo", u"中国", 0}, {L"xian", u"先", 8},
         {L"xian", u"西安", 8},   {L"zg", u"中国", 8},
+        // A character's rare reading (和 read huo) costs as much in a sentence
+        // as alone, a strong pair of one-syllable words keeps its strength,
+        // and a word just past the words with statistics is not priced apart.
+        {L"wenjianhuomulu", u"文件或目录", 0}, {L"shuruhuoshuchu", u"输入或输出", 0},
+        {L"tupianhuoshipin", u"图片或视频", 0}, {L"shiyige", u"是一个", 0},
+        {L"shiyonghuituji", u"使用绘图机", 0},
     };
     for (const auto& c : cases) {
         const auto page = Page(c.input);
