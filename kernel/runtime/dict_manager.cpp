@@ -861,7 +861,12 @@ int t_dictManager::PrepareEntryFile(t_dictEntry* entry, const t_pathName& path, 
 int t_dictManager::CheckEntryFile(t_dictEntry* entry, const t_pathName& path, t_pathName& alt) {
     if (entry && entry->dirKind != kDirSystem && !path.IsEmpty()) {
         struct stat st;
-        if (StatQuiet(path, &st) && S_ISREG(st.st_mode)) {
+        if (StatQuiet(path, &st) && !S_ISREG(st.st_mode)) {
+            // A FIFO, a device or a folder in the file's place is damage
+            // like any other: set aside, and the file restored.
+            printf("check false, remove %ls\n", entry->name.c_str());
+            MoveAside(entry, path);
+        } else if (StatQuiet(path, &st)) {
             if (st.st_size < 1) {
                 // Nothing to lose in an empty file; it is restored as missing.
                 printf("check false, remove %ls\n", entry->name.c_str());

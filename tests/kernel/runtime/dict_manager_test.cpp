@@ -12,6 +12,7 @@
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
+#include "tests/support/test_dir.h"
 #include "tests/kernel/runtime/dict_stub_support.h"
 
 namespace {
@@ -312,6 +313,34 @@ TEST_F(DictTest, CorruptUserDictionaryIsRestoredFromItsBackup) {
     testing::internal::GetCapturedStdout();
     EXPECT_EQ("learned", dict.Payload());
     EXPECT_EQ(1u, Matching(NamesIn(BackupDir()), "usr.bin.refused.").size());
+}
+
+// A FIFO, a folder or a device in the user file's place is handled as a
+// damaged file, at once: the backup is attached (a FIFO used to hold the
+// start in open, /dev/zero to be read without end).
+TEST_F(DictTest, UserFileThatIsNoFileIsHandledAsDamaged) {
+    testsupport::t_hangGuard guard(20);
+    ASSERT_EQ(0, mkdir(BackupDir().c_str(), 0700));
+    int n = 0;
+    for (const std::string& kind : testsupport::NonRegularKinds()) {
+        SCOPED_TRACE(kind);
+        const std::string file = "usr" + std::to_string(n++) + ".bin";
+        const std::wstring name = WideOf(file);
+        PutFile(BackupDir() + "/" + file + "." + StampOf(time(nullptr) - kDay), MakeStubImage("learned"));
+        if (!testsupport::MakeNonRegular(kind, UserFile(file))) {
+            ASSERT_NE(geteuid(), 0u) << "could not make it";
+            continue;  // a device node needs root
+        }
+        t_stubDict dict;
+        ASSERT_TRUE(manager->Register(name.c_str(), &dict, 0, kStorageReserved, kDirUserSeeded,
+                                      name.c_str(), 0x102, 10));
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(manager->LoadDict(name.c_str()));
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ("learned", dict.Payload());
+        dict.Load(nullptr, 0);
+        manager->FindEntry(name.c_str())->block.Drop();
+    }
 }
 
 TEST_F(DictTest, OnlyTheNewestRefusedFilesAreKept) {
