@@ -83,3 +83,8 @@ foreach(learnings 26 27)
     RUN ${ime_run}
     DRIVE ${typing} type ni cands choose 泥 ${commits} sleep 3000 --kill-restart ${again} type ni cands expect-first ${first})
 endforeach()
+# A FIFO where the settings file belongs reads as a missing file: fcitx comes
+# up and types (it used to wait in open for a writer that never came).
+vetra_e2e(ImeStartsWithAFifoForTheSettingsFile
+  RUN ${ime_run} --home-make .config/VetraPY/vetraEnv.ini fifo
+  DRIVE ${typing} type nihao cands expect-first 你好)

@@ -14,6 +14,8 @@
 #                        stand for the names of display 0
 #   --hang               the stub never answers (a hung panel)
 #   --home-file REL SRC  copy SRC to $HOME/REL before fcitx starts (repeatable)
+#   --home-make REL KIND make $HOME/REL before fcitx starts: KIND "fifo", "dir",
+#                        or "link:TARGET" (a symbolic link to TARGET)
 #   --watchdog           a stub watchdog program first on fcitx's PATH; it
 #                        records each start
 #   --fifo-reader        a reader waits on the save-done FIFO (VETRA_SYNC_FIFO)
@@ -26,6 +28,7 @@
 #   --keep               keep the temporary folder and print its path
 # Checks after the run (each prints OK or FAIL):
 #   --expect-log ERE         a line of the driver's output matches
+#   --expect-no-log ERE      no line of the driver's output matches
 #   --expect-stub ERE        a line of the stub's output matches
 #   --expect-no-stub ERE     no line of the stub's output matches
 #   --expect-server ERE      a line of the server's output matches
@@ -42,7 +45,7 @@
 set -uo pipefail
 
 drive= im=vetrapinyin page_size=5 hang=0 watchdog=0 fifo_reader=0 keep=0 preload= server=
-addon_dirs=() owns=() home_files=() fcitx_env=() checks=() driver_cmds=()
+addon_dirs=() owns=() home_files=() home_makes=() fcitx_env=() checks=() driver_cmds=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --driver) drive=$2; shift 2 ;;
@@ -52,19 +55,20 @@ while [ $# -gt 0 ]; do
         --own) owns+=("$2"); shift 2 ;;
         --hang) hang=1; shift ;;
         --home-file) home_files+=("$2" "$3"); shift 3 ;;
+        --home-make) home_makes+=("$2" "$3"); shift 3 ;;
         --watchdog) watchdog=1; shift ;;
         --fifo-reader) fifo_reader=1; shift ;;
         --fcitx-env) fcitx_env+=("$2"); shift 2 ;;
         --preload) preload=$2; shift 2 ;;
         --server) server=$2; shift 2 ;;
         --keep) keep=1; shift ;;
-        --expect-log|--expect-stub|--expect-no-stub|--expect-watchdog|--expect-nonempty|--expect-server|--expect-no-server)
+        --expect-log|--expect-no-log|--expect-stub|--expect-no-stub|--expect-watchdog|--expect-nonempty|--expect-server|--expect-no-server)
             checks+=("$1" "$2"); shift 2 ;;
         --expect-file) checks+=("$1" "$2|$3"); shift 3 ;;
         --expect-fifo-signalled) checks+=("$1" ""); shift ;;
         --check) checks+=("$1" "$2"); shift 2 ;;
         --) shift; driver_cmds=("$@"); break ;;
-        -h|--help) sed -n '2,37p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,40p' "$0"; exit 0 ;;
         *) echo "run_e2e.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -131,6 +135,16 @@ done
 for ((k=0; k<${#home_files[@]}; k+=2)); do
     mkdir -p "$(dirname "$home/${home_files[k]}")"
     cp "${home_files[k+1]}" "$home/${home_files[k]}" || exit 2
+done
+for ((k=0; k<${#home_makes[@]}; k+=2)); do
+    at="$home/${home_makes[k]}"
+    mkdir -p "$(dirname "$at")"
+    case "${home_makes[k+1]}" in
+        fifo) mkfifo "$at" ;;
+        dir) mkdir "$at" ;;
+        link:*) ln -s "${home_makes[k+1]#link:}" "$at" ;;
+        *) false ;;
+    esac || exit 2
 done
 path=$PATH
 if [ "$watchdog" = 1 ]; then
@@ -245,6 +259,7 @@ for ((k=0; k<${#checks[@]}; k+=2)); do
     what=${checks[k]} arg=${checks[k+1]}
     case $what in
         --expect-log) grep -qE -- "$arg" "$work/drive.log" && report OK "log /$arg/" || report FAIL "log /$arg/" ;;
+        --expect-no-log) grep -qE -- "$arg" "$work/drive.log" && report FAIL "log has /$arg/" || report OK "log lacks /$arg/" ;;
         --expect-stub) grep -qE -- "$arg" "$work/stub.log" && report OK "stub /$arg/" || report FAIL "stub /$arg/" ;;
         --expect-no-stub) grep -qE -- "$arg" "$work/stub.log" && report FAIL "stub has /$arg/" || report OK "stub lacks /$arg/" ;;
         --expect-server) grep -qE -- "$arg" "$work/server.log" && report OK "server /$arg/" || report FAIL "server /$arg/" ;;
