@@ -170,14 +170,21 @@ int t_keyPyMap::AddMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool
         if (merged != stored && !WriteAttri(loc, kFlagsOffset, v, 2)) return 0;
         return 1;
     }
-    return AddLocatedMapping(item, id, flags, 0, kKeyStateNew);
+    return AddLocatedMapping(key, item, id, flags, 0, kKeyStateNew);
 }
 
-int t_keyPyMap::AddLocatedMapping(t_keyItem& item, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
+int t_keyPyMap::AddLocatedMapping(const wchar_t* key, t_keyItem& item, uint16_t id, uint16_t flags, int32_t count,
+                                  uint8_t state) {
     if (!item.keyBytes) return 0;
     Changed();
     const uint32_t len = item.SetMapping(id, flags, count, state);
-    return m_table.AddItem(item.bytes, len, 0, nullptr, nullptr);
+    const int added = m_table.AddItem(item.bytes, len, 0, nullptr, nullptr);
+    // A damaged image can take the row where no lookup finds it: such an
+    // add is a failure, not a mapping the next save silently drops.
+    t_keyItem again;
+    t_editLocation loc;
+    if (added != 0 && (!Locate(key, id, again, loc) || FindKey(key, nullptr) < 0)) return 0;
+    return added;
 }
 
 bool t_keyPyMap::RaiseCount(const t_editLocation& loc, uint16_t id, int32_t count) {
@@ -195,7 +202,7 @@ int t_keyPyMap::AddEntry(const wchar_t* key, uint16_t id, uint16_t flags, int32_
     t_keyItem item;
     t_editLocation loc;
     if (!Locate(key, id, item, loc)) {
-        return AddLocatedMapping(item, id, flags, count, state);
+        return AddLocatedMapping(key, item, id, flags, count, state);
     }
     if (!RaiseCount(loc, id, count)) return 0;
     if (state != 0 && loc.attriRow.ptr[kStateOffset] == 0) {
@@ -212,7 +219,7 @@ int t_keyPyMap::MergeEntry(const wchar_t* key, uint16_t id, uint16_t flags, int3
     t_editLocation loc;
     if (!Locate(key, id, item, loc)) {
         // A mapping the fresh map does not make stays, but switched off.
-        return AddLocatedMapping(item, id, flags, count, kKeyStateDisabled);
+        return AddLocatedMapping(key, item, id, flags, count, kKeyStateDisabled);
     }
     if (!RaiseCount(loc, id, count)) return 0;
     const uint16_t storedFlags = Rd16(loc.attriRow.ptr + kFlagsOffset);

@@ -140,8 +140,10 @@ private:
     // id's counter. False when the write fails.
     bool RaiseCount(const t_editLocation& loc, uint16_t id, int32_t count);
     // Adds the mapping of item's key (set by Locate) to id; the table's
-    // result, 0 when the key could not be set.
-    int AddLocatedMapping(t_keyItem& item, uint16_t id, uint16_t flags, int32_t count, uint8_t state);
+    // result, 0 when the key could not be set or the row is not found after
+    // the add (a damaged image).
+    int AddLocatedMapping(const wchar_t* key, t_keyItem& item, uint16_t id, uint16_t flags, int32_t count,
+                          uint8_t state);
     int List(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max, bool smart) const;
     int ListUncached(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max, bool smart,
                      bool* whole) const;
