@@ -57,3 +57,11 @@ vetra_e2e(DBusFileNamesThatAreNoFilesAnswerFalse
   DRIVE ${learn_ni} ${no_file_calls} ${vetrapy} UsrDictImport s:/dev/zero ${vetrapy} UsrDictRestore s:/dev/zero
         ${vetrapy} UsrDictBackup s:/dev/zero ${vetrapy} UsrDictBackup s:b.bin
         type ni cands expect-first 泥)
+# A link in place of the backup folder is found before anything is removed:
+# the removal answers false and the learned word stays (it used to delete
+# the dictionary first, then follow the link).
+vetra_e2e(DBusRemoveRefusesALinkedBackupFolder
+  RUN ${ime_run} --home-make elsewhere dir --home-make .config/VetraPY/Backup link:../../elsewhere
+      --expect-log "^REPLY\tfalse$"
+  DRIVE ${learn_ni} ${vetrapy} UsrDictRemove type ni cands expect-first 泥 key Escape
+        --restart ${again} type ni cands expect-first 泥)

@@ -508,6 +508,34 @@ TEST_F(DictFlushTest, WeeklyBackupIsMadeAtSevenDaysAndReplacesTheOlderOne) {
     EXPECT_EQ(std::vector<std::string>{"usr.bin." + StampOf(g_testNow)}, NamesIn(BackupDir()));
 }
 
+// The backup folder is the user's own: made 0700 (a wider one narrowed),
+// and a link in its place is never followed, so no copy lands in another
+// folder and nothing there is removed (an older copy there used to go).
+TEST_F(DictFlushTest, BackupFolderIsPrivateAndNeverALink) {
+    AttachWords();
+    ASSERT_TRUE(manager->SaveAll());
+    struct stat st;
+    ASSERT_EQ(0, lstat(BackupDir().c_str(), &st));
+    EXPECT_EQ(0700u, st.st_mode & 07777);
+    ASSERT_EQ(0, chmod(BackupDir().c_str(), 0755));
+    g_testNow = g_testNow + kDay;
+    ASSERT_TRUE(manager->SaveAll());
+    ASSERT_EQ(0, lstat(BackupDir().c_str(), &st));
+    EXPECT_EQ(0700u, st.st_mode & 07777);
+
+    const std::string elsewhere = UserFile("elsewhere");
+    ASSERT_EQ(0, mkdir(elsewhere.c_str(), 0700));
+    const std::string older = "w.bin." + StampOf(g_testNow - 2 * kDay);
+    PutFile(elsewhere + "/" + older, MakeStubImage("theirs"));
+    testsupport::RemoveTree(BackupDir());
+    ASSERT_EQ(0, symlink(elsewhere.c_str(), BackupDir().c_str()));
+    g_testNow = g_testNow + kDay;
+    Learn('Y');
+    EXPECT_FALSE(manager->SaveAll());  // the copy is due and cannot be made
+    EXPECT_EQ(std::vector<std::string>{older}, NamesIn(elsewhere));
+    EXPECT_EQ(MakeStubImage("theirs"), GetFile(elsewhere + "/" + older));
+}
+
 TEST_F(DictFlushTest, BackupStampedInTheFutureIsReplacedNotAccumulated) {
     ASSERT_EQ(0, mkdir(BackupDir().c_str(), 0700));
     const std::string future = "w.bin." + StampOf(g_testNow + 3 * kDay);
