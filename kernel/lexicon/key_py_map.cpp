@@ -155,6 +155,10 @@ void t_keyPyMap::AddToCounter(int id, int64_t delta) {
 }
 
 int t_keyPyMap::AddMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly) {
+    return Found(key, id, AddMappingUnchecked(key, id, flags, smartOnly));
+}
+
+int t_keyPyMap::AddMappingUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly) {
     if (!Ready()) return 0;
     if (smartOnly) flags |= kKeyFlagSmartOnly;
     t_keyItem item;
@@ -170,21 +174,23 @@ int t_keyPyMap::AddMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool
         if (merged != stored && !WriteAttri(loc, kFlagsOffset, v, 2)) return 0;
         return 1;
     }
-    return AddLocatedMapping(key, item, id, flags, 0, kKeyStateNew);
+    return AddLocatedMapping(item, id, flags, 0, kKeyStateNew);
 }
 
-int t_keyPyMap::AddLocatedMapping(const wchar_t* key, t_keyItem& item, uint16_t id, uint16_t flags, int32_t count,
-                                  uint8_t state) {
+int t_keyPyMap::AddLocatedMapping(t_keyItem& item, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
     if (!item.keyBytes) return 0;
     Changed();
     const uint32_t len = item.SetMapping(id, flags, count, state);
-    const int added = m_table.AddItem(item.bytes, len, 0, nullptr, nullptr);
-    // A damaged image can take the row where no lookup finds it: such an
-    // add is a failure, not a mapping the next save silently drops.
-    t_keyItem again;
+    return m_table.AddItem(item.bytes, len, 0, nullptr, nullptr);
+}
+
+int t_keyPyMap::Found(const wchar_t* key, uint16_t id, int result) const {
+    // A damaged image can take a row, or hold one, where the lookups do not
+    // find it: such an add is a failure, not a mapping the next save drops.
+    t_keyItem item;
     t_editLocation loc;
-    if (added != 0 && (!Locate(key, id, again, loc) || FindKey(key, nullptr) < 0)) return 0;
-    return added;
+    if (result != 0 && (!Locate(key, id, item, loc) || FindKey(key, nullptr) < 0)) return 0;
+    return result;
 }
 
 bool t_keyPyMap::RaiseCount(const t_editLocation& loc, uint16_t id, int32_t count) {
@@ -198,11 +204,15 @@ bool t_keyPyMap::RaiseCount(const t_editLocation& loc, uint16_t id, int32_t coun
 }
 
 int t_keyPyMap::AddEntry(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
+    return Found(key, id, AddEntryUnchecked(key, id, flags, count, state));
+}
+
+int t_keyPyMap::AddEntryUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
     if (!Ready()) return 0;
     t_keyItem item;
     t_editLocation loc;
     if (!Locate(key, id, item, loc)) {
-        return AddLocatedMapping(key, item, id, flags, count, state);
+        return AddLocatedMapping(item, id, flags, count, state);
     }
     if (!RaiseCount(loc, id, count)) return 0;
     if (state != 0 && loc.attriRow.ptr[kStateOffset] == 0) {
@@ -214,12 +224,17 @@ int t_keyPyMap::AddEntry(const wchar_t* key, uint16_t id, uint16_t flags, int32_
 }
 
 int t_keyPyMap::MergeEntry(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
+    return Found(key, id, MergeEntryUnchecked(key, id, flags, count, state));
+}
+
+int t_keyPyMap::MergeEntryUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count,
+                                    uint8_t state) {
     if (!Ready()) return 0;
     t_keyItem item;
     t_editLocation loc;
     if (!Locate(key, id, item, loc)) {
         // A mapping the fresh map does not make stays, but switched off.
-        return AddLocatedMapping(key, item, id, flags, count, kKeyStateDisabled);
+        return AddLocatedMapping(item, id, flags, count, kKeyStateDisabled);
     }
     if (!RaiseCount(loc, id, count)) return 0;
     const uint16_t storedFlags = Rd16(loc.attriRow.ptr + kFlagsOffset);
