@@ -450,8 +450,9 @@ bool PathCopyFileBytes(const char* src, const char* dst) {
     int out = -1;
     if (special) {
         // O_NONBLOCK: a FIFO nobody reads fails at once instead of holding
-        // the caller.
+        // the caller; once open, it is written as before.
         out = open(dst, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (out >= 0) fcntl(out, F_SETFL, fcntl(out, F_GETFL) & ~O_NONBLOCK);
     } else if (writer.Begin(dst)) {
         out = writer.GetFd();
     }
