@@ -1,7 +1,8 @@
 // Fuzzes the key-to-pinyin map's image: attached in place as the dictionary
 // manager hands it over (a writable copy, storage kind 1), every listing
-// and lookup, one learned mapping and usage count, and a save into the work
-// directory that must attach again and still map the learned key.
+// and lookup, one learned mapping (an add reported done must be found) and
+// usage count, and a save into the work directory that must attach again
+// and still map the learned key.
 // One thread; the work directory is private to the process.
 #include <cstring>
 #include <string>
@@ -129,11 +130,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         map.AddMapping(Key(pick).c_str(), uint16_t(pick.Next(439)), uint16_t(pick.Next(0x40)), false);
     const std::wstring key = Key(pick);
     const uint16_t id = uint16_t(pick.Next(439));
+    int added = 0;
     switch (pick.Next(3)) {
-        case 0: map.AddMapping(key.c_str(), id, uint16_t(pick.Next(0x40)), pick.Next(2) == 0); break;
-        case 1: map.AddEntry(key.c_str(), id, uint16_t(pick.Next(0x40)), int32_t(pick.Next(100)), uint8_t(pick.Next(4))); break;
-        default: map.MergeEntry(key.c_str(), id, uint16_t(pick.Next(0x40)), int32_t(pick.Next(100)), uint8_t(pick.Next(4))); break;
+        case 0: added = map.AddMapping(key.c_str(), id, uint16_t(pick.Next(0x40)), pick.Next(2) == 0); break;
+        case 1: added = map.AddEntry(key.c_str(), id, uint16_t(pick.Next(0x40)), int32_t(pick.Next(100)), uint8_t(pick.Next(4))); break;
+        default: added = map.MergeEntry(key.c_str(), id, uint16_t(pick.Next(0x40)), int32_t(pick.Next(100)), uint8_t(pick.Next(4))); break;
     }
+    // An add reported done is there: the key is found (a disabled mapping
+    // is not listed, so only the key is asked for).
+    FUZZ_CHECK(added == 0 || map.FindKey(key.c_str(), nullptr) >= 0);
     map.IncreaseUsage(map.FindKey(key.c_str(), nullptr), id);
     const bool before = Maps(map, key, id);
 

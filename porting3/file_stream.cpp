@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -118,10 +119,17 @@ bool t_byteStreamWrite::WriteString16(t_errorContext& ctx, const char16_t* s) {
 
 bool t_file::Open(t_errorContext& ctx, const t_path& path, int mode) {
     static const char* const kModes[] = {"rb", "wb", "wb+", "ab+"};
+    static const int kFlags[] = {O_RDONLY, O_WRONLY | O_CREAT | O_TRUNC, O_RDWR | O_CREAT | O_TRUNC,
+                                 O_RDWR | O_CREAT | O_APPEND};
     Close();
     char bytes[kPathBytes];
-    if (mode < 0 || mode > 3 || !path.ToBytes(bytes, sizeof bytes) ||
-        !(m_file = std::fopen(bytes, kModes[mode]))) {
+    // Only a regular file, opened without blocking: a FIFO or a device in a
+    // file's place would hold the caller in open or read.
+    const int fd = mode < 0 || mode > 3 || !path.ToBytes(bytes, sizeof bytes)
+                       ? -1
+                       : OpenRegularFile(bytes, kFlags[mode], INT64_MAX, nullptr, 0666);
+    if (fd < 0 || !(m_file = fdopen(fd, kModes[mode]))) {
+        if (fd >= 0) close(fd);
         ctx.SetError(u"打开文件失败");
         return false;
     }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kernel/runtime/fd_file.h"
 #include "porting3/crypto.h"
 #include "porting3/file_stream.h"
 #include "porting3/str16.h"
@@ -175,7 +176,8 @@ bool UserFile::Load(t_errorContext& ctx) {
     Reset();
     m_readWhole = false;
     char bytes[kPathBytes];
-    const int fd = ToBytes(m_path, bytes) ? open(bytes, O_RDONLY | O_CLOEXEC) : -1;
+    // Without blocking: a FIFO in the file's place must not hold the caller.
+    const int fd = ToBytes(m_path, bytes) ? OpenRegularFile(bytes, O_RDONLY, INT64_MAX, nullptr) : -1;
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0) close(fd);

@@ -93,7 +93,9 @@ int32_t ConvertInput(wchar_t* input, t_candWord** results, uint8_t* scratch, uin
                      uint8_t englishFlag, uint8_t urlFlag, uint8_t* cloudExtra);
 
 // A candidate's text (what is committed) as UTF-16 units, *length (may be
-// null) their number; null for a null record.
+// null) their number; null for a null record. Texts are packed: the units
+// may start at an odd address, so read them bytewise (memcpy), never
+// through the pointer's type.
 const uint16_t* GetCandidateText(const t_candWord* candidate, size_t* length);
 // How many input characters the candidate covers (a shorter one leaves the
 // rest of the input to convert).

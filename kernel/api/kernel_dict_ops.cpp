@@ -3,6 +3,8 @@
 // Engine thread only; file changes hold the inter-process dictionary lock.
 #include "kernel/api/kernel_dict_ops.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,7 @@
 #include "kernel/lexicon/stroke_annex.h"
 #include "kernel/lexicon/string_dict_user.h"
 #include "kernel/convert/input_strings.h"
+#include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/path.h"
@@ -421,7 +424,11 @@ uint64_t MergeUsrExtDictFile(const wchar_t (*paths)[kMergePathChars], const uint
     all.erase(std::unique(all.begin(), all.end(),
                           [](const UsrWordRecord* a, const UsrWordRecord* b) { return CompareRecords(a, b) == 0; }),
               all.end());
-    const int r = MergeUsrDictExtFile(ext.GetFull(), all);
+    int r = 0;
+    {
+        t_entryFileLock fileLock(t_singleton<t_usrDictExtCore>::Get());
+        r = MergeUsrDictExtFile(ext.GetFull(), all);
+    }
     if (r) Changed(t_singleton<t_usrDictExtCore>::Get());
     return uint64_t(r);
 }
@@ -465,9 +472,17 @@ uint64_t BackupUsrDictV3(const wchar_t* target, int32_t* status) {
     if (status) *status = 0;
     t_pathName file, to;
     if (!target || !*target || !UserFile(kUsrDictFileName, file) || !to.InitFromString(target)) return 0;
+    // A regular file the user picked is replaced (through a temporary in its
+    // folder); a FIFO, a device, a folder or a link there is left alone.
+    struct stat st;
+    char mb[kPathBufBytes];
+    if (!to.ToBytes(mb, sizeof mb) || (lstat(mb, &st) == 0 && !S_ISREG(st.st_mode))) return 0;
     GetVersionManager().CheckUpdate2();
     t_processLock::t_locker lock(GetDictLocker());
-    if (!GetUsrDictInstance().SaveToFile(file.GetFull(), 1)) return 0;
+    t_usrDictV3Core& live = GetUsrDictInstance();
+    // The copy is the file this save wrote, not another process's later one.
+    t_entryFileLock fileLock(live);
+    if (!SaveLiveUsrDict(live, file.GetFull())) return 0;
     if (!PathIsFile(file)) {
         if (status) *status = 2;
         return 1;

@@ -121,7 +121,9 @@ uint64_t MergeUsrExtDictFile(const wchar_t (*paths)[kMergePathChars], const uint
 int32_t PrepareUsrDictUpload(wchar_t* baseOut, wchar_t* addedOut, int32_t capacity);
 
 // Saves the live user dictionary and copies its file to target. 1 done
-// (*status 1 copied, 2 no file to copy), 0 failed (target as it was).
+// (*status 1 copied, 2 no file to copy), 0 failed (target as it was). A
+// target that exists and is not a regular file (a FIFO, a device, a folder,
+// a symbolic link) is refused; a regular one is replaced by a rename.
 uint64_t BackupUsrDictV3(const wchar_t* target, int32_t* status);
 
 // The system data numbers the VERSION template reports (0 when the

@@ -155,6 +155,10 @@ void t_keyPyMap::AddToCounter(int id, int64_t delta) {
 }
 
 int t_keyPyMap::AddMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly) {
+    return Found(key, id, AddMappingUnchecked(key, id, flags, smartOnly));
+}
+
+int t_keyPyMap::AddMappingUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly) {
     if (!Ready()) return 0;
     if (smartOnly) flags |= kKeyFlagSmartOnly;
     t_keyItem item;
@@ -180,6 +184,15 @@ int t_keyPyMap::AddLocatedMapping(t_keyItem& item, uint16_t id, uint16_t flags, 
     return m_table.AddItem(item.bytes, len, 0, nullptr, nullptr);
 }
 
+int t_keyPyMap::Found(const wchar_t* key, uint16_t id, int result) const {
+    // A damaged image can take a row, or hold one, where the lookups do not
+    // find it: such an add is a failure, not a mapping the next save drops.
+    t_keyItem item;
+    t_editLocation loc;
+    if (result != 0 && (!Locate(key, id, item, loc) || FindKey(key, nullptr) < 0)) return 0;
+    return result;
+}
+
 bool t_keyPyMap::RaiseCount(const t_editLocation& loc, uint16_t id, int32_t count) {
     const int32_t storedCount = RdI32(loc.attriRow.ptr + kCountOffset);
     if (count <= storedCount) return true;
@@ -191,6 +204,10 @@ bool t_keyPyMap::RaiseCount(const t_editLocation& loc, uint16_t id, int32_t coun
 }
 
 int t_keyPyMap::AddEntry(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
+    return Found(key, id, AddEntryUnchecked(key, id, flags, count, state));
+}
+
+int t_keyPyMap::AddEntryUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
     if (!Ready()) return 0;
     t_keyItem item;
     t_editLocation loc;
@@ -207,6 +224,11 @@ int t_keyPyMap::AddEntry(const wchar_t* key, uint16_t id, uint16_t flags, int32_
 }
 
 int t_keyPyMap::MergeEntry(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
+    return Found(key, id, MergeEntryUnchecked(key, id, flags, count, state));
+}
+
+int t_keyPyMap::MergeEntryUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count,
+                                    uint8_t state) {
     if (!Ready()) return 0;
     t_keyItem item;
     t_editLocation loc;

@@ -142,6 +142,13 @@ private:
     // Adds the mapping of item's key (set by Locate) to id; the table's
     // result, 0 when the key could not be set.
     int AddLocatedMapping(t_keyItem& item, uint16_t id, uint16_t flags, int32_t count, uint8_t state);
+    // The adds without their check; the public ones answer Found's result.
+    int AddMappingUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly);
+    int AddEntryUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count, uint8_t state);
+    int MergeEntryUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count, uint8_t state);
+    // result, or 0 when it reports an add but (key, id) is not found after
+    // it by both lookups (a damaged image).
+    int Found(const wchar_t* key, uint16_t id, int result) const;
     int List(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max, bool smart) const;
     int ListUncached(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max, bool smart,
                      bool* whole) const;

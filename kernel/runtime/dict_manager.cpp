@@ -65,7 +65,7 @@ bool IsRegularFile(const t_pathName& path) {
 bool CanOpenForReading(const t_pathName& path) {
     char mb[kPathBufBytes];
     if (!path.ToBytes(mb, sizeof mb)) return false;
-    const int fd = open(mb, O_RDONLY | O_CLOEXEC);
+    const int fd = OpenRegularFile(mb, O_RDONLY, INT64_MAX, nullptr);
     if (fd < 0) return false;
     close(fd);
     return true;
@@ -108,10 +108,7 @@ std::wstring EntryBaseName(const t_dictEntry* entry) {
     return base.empty() ? entry->file : base;
 }
 
-bool BackupDir(t_pathName& out) {
-    const wchar_t* userDir = GetConfiguredUserDir();
-    return userDir[0] && out.InitJoin(userDir, L"Backup");
-}
+bool BackupDir(t_pathName& out) { return GetBackupDir(out, false); }
 
 // "<base>.<14 digits>" and nothing else is a backup of base: temporaries,
 // refused files and stray names such as "<base>.bak" are not.
@@ -197,7 +194,7 @@ void PruneRefused(const t_pathName& dir, const std::wstring& base) {
 bool MoveAside(const t_dictEntry* entry, const t_pathName& path) {
     t_pathName dir;
     wchar_t stamp[15];
-    if (!BackupDir(dir) || !PathMakeDir(dir) || !FormatDictStamp(DictNow(), stamp)) return false;
+    if (!GetBackupDir(dir, true) || !FormatDictStamp(DictNow(), stamp)) return false;
     const std::wstring base = EntryBaseName(entry);
     const std::wstring head = base + kRefusedTag + stamp;
     t_pathName target;
@@ -864,7 +861,12 @@ int t_dictManager::PrepareEntryFile(t_dictEntry* entry, const t_pathName& path, 
 int t_dictManager::CheckEntryFile(t_dictEntry* entry, const t_pathName& path, t_pathName& alt) {
     if (entry && entry->dirKind != kDirSystem && !path.IsEmpty()) {
         struct stat st;
-        if (StatQuiet(path, &st) && S_ISREG(st.st_mode)) {
+        if (StatQuiet(path, &st) && !S_ISREG(st.st_mode)) {
+            // A FIFO, a device or a folder in the file's place is damage
+            // like any other: set aside, and the file restored.
+            printf("check false, remove %ls\n", entry->name.c_str());
+            MoveAside(entry, path);
+        } else if (StatQuiet(path, &st)) {
             if (st.st_size < 1) {
                 // Nothing to lose in an empty file; it is restored as missing.
                 printf("check false, remove %ls\n", entry->name.c_str());
@@ -1134,7 +1136,7 @@ bool t_dictManager::BackUpEntry(t_dictEntry* entry, const t_pathName& path, cons
         }
     }
     t_pathName dir;
-    if (!BackupDir(dir) || !PathMakeDir(dir)) return false;
+    if (!GetBackupDir(dir, true)) return false;
     bool written;
     if (entry->backupFlags & kBackupByDict) {
         written = image && size > 0 && entry->dict->Export(image, size);
@@ -1282,4 +1284,39 @@ void t_dictManager::NoticeChangedFiles() {
         const std::wstring& versionName = entry->block.GetVersionName();
         if (!versionName.empty()) Versions().IncreaseVersion(versionName.c_str());
     }
+}
+
+t_entryFileLock::t_entryFileLock(const t_dictStorageBase& dict) {
+    const t_dictEntry* entry = dict.GetEntry();
+    if (!entry || !entry->manager) return;
+    t_processLock& lock = entry->manager->GetGlobalLocker();
+    if (lock.IsCreated() && lock.Lock()) m_lock = &lock;
+}
+
+t_entryFileLock::~t_entryFileLock() {
+    if (m_lock) m_lock->Unlock();
+}
+
+bool GetBackupDir(t_pathName& out, bool make) {
+    const wchar_t* userDir = GetConfiguredUserDir();
+    char mb[kPathBufBytes];
+    if (!userDir[0] || !out.InitJoin(userDir, L"Backup") || !out.ToBytes(mb, sizeof mb)) return false;
+    if (make && mkdir(mb, 0700) != 0 && errno != EEXIST) {
+        fprintf(stderr, "%s: %s\n", mb, strerror(errno));
+        return false;
+    }
+    // Opened without following a link, and judged on what was opened.
+    const int fd = open(mb, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return !make;
+        fprintf(stderr, "%s: not a folder of this user (%s), left alone\n", mb, strerror(errno));
+        return false;
+    }
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
+    if (!ok) fprintf(stderr, "%s: not a folder of this user, left alone\n", mb);
+    // Private like the user directory, whatever the umask made it.
+    else if ((st.st_mode & 077) != 0 && fchmod(fd, 0700) != 0) ok = false;
+    close(fd);
+    return ok;
 }

@@ -138,6 +138,29 @@ private:
     bool m_finished = false;
 };
 
+// The "Backup" folder of the user directory. It is never followed through a
+// symbolic link: what stands there must be a real folder of this user (made
+// 0700 when missing and `make` is set; a wider mode is narrowed to 0700).
+// True with `out` set when it is such a folder, or when it is missing and
+// `make` is not set; false (printed) for anything else in its place, so
+// that nothing is written into or removed from another folder.
+bool GetBackupDir(t_pathName& out, bool make);
+
+// Holds, for a scope, the global lock of the manager a dictionary is
+// registered with (nothing for one that is not registered): a writer that
+// reads a user file, changes it and writes it back then never runs between
+// another process's read and write of it.
+class t_entryFileLock {
+public:
+    explicit t_entryFileLock(const t_dictStorageBase& dict);
+    ~t_entryFileLock();
+    t_entryFileLock(const t_entryFileLock&) = delete;
+    t_entryFileLock& operator=(const t_entryFileLock&) = delete;
+
+private:
+    t_processLock* m_lock = nullptr;  // held when set
+};
+
 class t_dictManager {
 public:
     t_dictManager() = default;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -45,11 +46,9 @@ bool t_fdFile::OpenPath(const t_pathName& path, int mode) {
     m_mode = mode;
     char mb[kPathBufBytes];
     if (!m_path.ToBytes(mb, sizeof mb)) return false;
-    const int flags = FlagsOfMode(mode) | O_CLOEXEC;
-    int fd;
-    do {
-        fd = (flags & O_CREAT) ? open(mb, flags, 0664) : open(mb, flags);
-    } while (fd < 0 && errno == EINTR);
+    // Only regular files: a FIFO or a device in a file's place would hold
+    // the caller in open or read, a folder fail later less clearly.
+    const int fd = OpenRegularFile(mb, FlagsOfMode(mode), INT64_MAX, nullptr, 0664);
     if (fd < 0) {
         const int saved = errno;
         printf("open file %s failed.\n", mb);
@@ -335,4 +334,46 @@ bool RemoveAbandonedTemp(const t_pathName& temp, const struct timespec& before) 
     }
     close(fd);
     return removed;
+}
+
+int OpenRegularFile(const char* path, int flags, int64_t maxBytes, int64_t* size, mode_t createMode) {
+    if (size) *size = 0;
+    if (!path || !path[0]) {
+        errno = ENOENT;
+        return -1;
+    }
+    int fd;
+    do {
+        fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, createMode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return -1;
+    struct stat st;
+    int err = 0;
+    if (fstat(fd, &st) != 0) err = errno;
+    else if (!S_ISREG(st.st_mode)) err = EINVAL;
+    else if (st.st_size > maxBytes) err = EFBIG;
+    else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) err = errno;
+    if (err) {
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    if (size) *size = st.st_size;
+    return fd;
+}
+
+namespace {
+t_reserveFn g_reserve = nullptr;
+}  // namespace
+
+void SetReserveFunction(t_reserveFn fn) { g_reserve = fn; }
+
+int ReserveFileBlocks(int fd, int64_t size) {
+    if (size < 0) return EINVAL;
+    if (size == 0) return 0;
+    int r;
+    do {
+        r = g_reserve ? g_reserve(fd, 0, off_t(size)) : posix_fallocate(fd, 0, off_t(size));
+    } while (r == EINTR);
+    return r;
 }

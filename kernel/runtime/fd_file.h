@@ -8,6 +8,8 @@
 #include <ctime>
 #include <string>
 
+#include <sys/types.h>
+
 #include "kernel/runtime/path.h"
 
 // Open modes combine 1 read, 2 write, 4 append, 8 truncate.
@@ -105,6 +107,27 @@ private:
     char m_tmp[kPathBufBytes] = {};
     char m_target[kPathBufBytes] = {};
 };
+
+// Opens a path that may name anything (a file a user or a client picked)
+// without ever blocking: open(2) with O_NONBLOCK, so a FIFO or a device
+// cannot hold the caller, then the opened descriptor itself must be a
+// regular file (fstat: nothing swapped in after a check slips through) of
+// at most maxBytes; O_NONBLOCK is then cleared. flags are open(2)'s (with
+// O_CREAT the file is made with createMode under the umask). Returns the
+// descriptor (close-on-exec), or -1 with errno: EINVAL for anything but a
+// regular file (a FIFO, a device, a folder; a symlink counts as what it
+// names), EFBIG above maxBytes, else open's error. *size (may be null)
+// gets the file's size.
+int OpenRegularFile(const char* path, int flags, int64_t maxBytes, int64_t* size, mode_t createMode = 0600);
+
+// Gives the file at fd `size` bytes with every block allocated, so that
+// writing through a shared mapping of it can never meet a full disk (which
+// would raise SIGBUS). 0, or the error number (ENOSPC on a full disk).
+int ReserveFileBlocks(int fd, int64_t size);
+// Replaces posix_fallocate inside ReserveFileBlocks (null: the system's),
+// so tests can simulate a full disk.
+using t_reserveFn = int (*)(int fd, off_t offset, off_t length);
+void SetReserveFunction(t_reserveFn fn);
 
 // fsync of the directory holding `path` (multibyte), so a rename in it is
 // durable. False when it cannot be opened or synced.

@@ -19,6 +19,7 @@
 
 #include "kernel/runtime/codepage.h"
 #include "kernel/runtime/dir_settings.h"
+#include "kernel/runtime/fd_file.h"
 
 namespace {
 
@@ -43,8 +44,10 @@ bool BuildLockFile(const char* path, char* tmp, size_t tmpSize) {
     }
     bool ok = false;
     void* map = MAP_FAILED;
-    if (ftruncate(fd, static_cast<off_t>(kMutexBytes)) != 0) {
-        PrintError(tmp, errno);
+    // The blocks are allocated before the mapping is written: a file with
+    // a hole would raise SIGBUS at the first write on a full disk.
+    if (const int err = ReserveFileBlocks(fd, kMutexBytes)) {
+        PrintError(tmp, err);
     } else if ((map = mmap(nullptr, kMutexBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)) ==
                MAP_FAILED) {
         PrintError(tmp, errno);
@@ -157,6 +160,14 @@ bool t_processLock::OpenOrBuild() {
                 close(fd);
                 if (!ReplaceFile()) return false;
                 continue;
+            }
+            // A file of the right size may still hold a hole (made by
+            // another tool): its blocks are made sure of before it is
+            // written through the mapping.
+            if (const int err = ReserveFileBlocks(fd, kMutexBytes)) {
+                PrintError(m_path, err);
+                close(fd);
+                return false;
             }
             const bool mapped = MapExisting(fd);
             if (mapped) {

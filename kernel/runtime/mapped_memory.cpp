@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kernel/runtime/fd_file.h"
+
 namespace {
 // A private block starts with its size, then the zeroed data.
 constexpr size_t kSizeWord = 4;
@@ -84,14 +86,14 @@ bool t_mappedMemory::MapFileReadOnly(const t_pathName& path) {
     p.AssignPath(path);
     char mb[kPathBufBytes];
     if (!p.ToBytes(mb, sizeof mb)) return false;
-    const int fd = open(mb, O_RDONLY | O_CLOEXEC);
+    int64_t size = 0;
+    const int fd = OpenRegularFile(mb, O_RDONLY, INT32_MAX, &size);
     if (fd < 0) {
-        fprintf(stderr, "%s: %s\n", mb, strerror(errno));
+        fprintf(stderr, "%s: %s\n", mb, errno == EINVAL ? "not a regular file" : strerror(errno));
         return false;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
-        st.st_size > INT32_MAX) {
+    if (fstat(fd, &st) != 0 || size <= 0) {
         fprintf(stderr, "%s: cannot map (not a non-empty regular file under 2 GiB)\n", mb);
         close(fd);
         return false;

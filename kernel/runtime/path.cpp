@@ -294,7 +294,14 @@ bool FOpen(FILE** out, const wchar_t* path, const wchar_t* mode) {
     t_pathName p(path);
     if (!p.ToBytes(mbPath, sizeof mbPath) || !WidePathToBytes(mode, mbMode, sizeof mbMode))
         return false;
-    *out = fopen(mbPath, mbMode);
+    // A read opens only a regular file, and never blocks in open.
+    *out = nullptr;
+    if (mbMode[0] == 'r' && !strchr(mbMode, '+')) {
+        const int fd = OpenRegularFile(mbPath, O_RDONLY, INT64_MAX, nullptr);
+        if (fd >= 0 && !(*out = fdopen(fd, mbMode))) close(fd);
+    } else {
+        *out = fopen(mbPath, mbMode);
+    }
     if (!*out) {
         PrintErrno(mbPath);
         return false;
@@ -434,7 +441,7 @@ bool PathCopyFile(const t_pathName& source, const t_pathName& target) {
 
 bool PathCopyFileBytes(const char* src, const char* dst) {
     if (!src || !dst || !src[0] || !dst[0]) return false;
-    const int in = open(src, O_RDONLY | O_CLOEXEC);
+    const int in = OpenRegularFile(src, O_RDONLY, INT64_MAX, nullptr);
     if (in < 0) {
         PrintErrno(src);
         return false;
@@ -452,7 +459,10 @@ bool PathCopyFileBytes(const char* src, const char* dst) {
     t_safeFileWriter writer;
     int out = -1;
     if (special) {
-        out = open(dst, O_WRONLY | O_CLOEXEC);
+        // O_NONBLOCK: a FIFO nobody reads fails at once instead of holding
+        // the caller; once open, it is written as before.
+        out = open(dst, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (out >= 0) fcntl(out, F_SETFL, fcntl(out, F_GETFL) & ~O_NONBLOCK);
     } else if (writer.Begin(dst)) {
         out = writer.GetFd();
     }

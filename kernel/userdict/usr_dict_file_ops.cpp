@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "kernel/runtime/dict_base.h"
+#include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/lexicon/hz_dict.h"
 #include "kernel/runtime/fd_file.h"
@@ -198,6 +199,47 @@ void ReattachLive(const std::wstring& target) {
     }
 }
 
+// The file of the manager entry dict is registered with; empty when none.
+std::wstring LiveFilePath(const t_dictStorageBase& dict) {
+    t_pathName path;
+    const t_dictEntry* entry = dict.GetEntry();
+    return entry && t_dictManager::BuildEntryPath(entry, path) ? path.Str() : std::wstring();
+}
+
+// Builds the new dictionary apart from the live one (mode 0 starting from
+// the live image) and writes it as target. False with the file untouched.
+bool BuildAndWrite(t_usrDictV3Core& live, const t_usrWordRecords& words, int format, int mode,
+                   const std::wstring& target, int* taken) {
+    t_usrDictV3Core work;
+    const uint8_t* liveImage = nullptr;
+    uint64_t liveSize = 0;
+    bool ready = false;
+    if (mode == 0) {
+        if (live.GetImageBytes(&liveImage, &liveSize))
+            ready = work.AttachCopy(liveImage, liveSize);
+        else if (PathIsFile(t_pathName(target.c_str())))
+            ready = work.AttachFile(target.c_str());
+        if (!ready && PathIsFile(t_pathName(target.c_str()))) return false;  // never replace words we cannot read
+    }
+    if (!ready && !work.CreateEmpty(ComputeCapacity(uint32_t(words.size()), kUsrMaxCapacity))) return false;
+
+    for (const UsrWordRecord* rec : words) {
+        t_usrWordFields w;
+        if (!ReadUsrWordRecord(rec, &w)) return false;
+        const int res = format == kUsrFormatV2 ? work.RestoreWord(w.reading, w.word, w.freq, w.flags, w.stamp, w.extra)
+                                               : work.MergeWord(w.reading, w.word, w.freq, w.flags, w.stamp);
+        if (res == 0) return false;
+        ++*taken;
+    }
+    // Only an image that attaches and validates replaces the file.
+    std::vector<uint8_t> image;
+    if (!work.Validate() || !work.RebuildImage(image)) return false;
+    t_usrDictV3Core check;
+    if (!check.AttachCopy(image.data(), image.size())) return false;
+    if (!DictWriteFileSafely(t_pathName(target.c_str()), image.data(), image.size())) return false;
+    return true;
+}
+
 int ConvertFile(const wchar_t* path, int* count, int mode, int expectedFormat) {
     if (count) *count = 0;
     if (!path || (mode != 0 && mode != 1)) return 0;
@@ -212,36 +254,15 @@ int ConvertFile(const wchar_t* path, int* count, int mode, int expectedFormat) {
     t_usrWordRecords words;
     if (!ParseUsrDictImage(bytes.data(), bytes.size(), format, arena, words)) return 0;
 
-    // The new dictionary is built apart from the live one.
-    t_usrDictV3Core work;
     t_usrDictV3Core& live = GetUsrDictInstance();
-    const uint8_t* liveImage = nullptr;
-    uint64_t liveSize = 0;
-    bool ready = false;
-    if (mode == 0) {
-        if (live.GetImageBytes(&liveImage, &liveSize))
-            ready = work.AttachCopy(liveImage, liveSize);
-        else if (PathIsFile(t_pathName(target.c_str())))
-            ready = work.AttachFile(target.c_str());
-        if (!ready && PathIsFile(t_pathName(target.c_str()))) return 0;  // never replace words we cannot read
-    }
-    if (!ready && !work.CreateEmpty(ComputeCapacity(uint32_t(words.size()), kUsrMaxCapacity))) return 0;
-
     int taken = 0;
-    for (const UsrWordRecord* rec : words) {
-        t_usrWordFields w;
-        if (!ReadUsrWordRecord(rec, &w)) return 0;
-        const int res = format == kUsrFormatV2 ? work.RestoreWord(w.reading, w.word, w.freq, w.flags, w.stamp, w.extra)
-                                               : work.MergeWord(w.reading, w.word, w.freq, w.flags, w.stamp);
-        if (res == 0) return 0;
-        ++taken;
-    }
-    // Only an image that attaches and validates replaces the file.
-    std::vector<uint8_t> image;
-    if (!work.Validate() || !work.RebuildImage(image)) return 0;
-    t_usrDictV3Core check;
-    if (!check.AttachCopy(image.data(), image.size())) return 0;
-    if (!DictWriteFileSafely(t_pathName(target.c_str()), image.data(), image.size())) return 0;
+    const auto build = [&] { return BuildAndWrite(live, words, format, mode, target, &taken); };
+    t_dictEntry* entry = live.GetEntry();
+    // A merge starts from the live image: a file another process saved
+    // since is taken up first, or its words would be overwritten.
+    if (entry && entry->manager && target == LiveFilePath(live) ? !entry->manager->SaveEntryWith(entry, build)
+                                                                 : !build())
+        return 0;
     ReattachLive(target);
     if (count) *count = taken;
     return 1;
@@ -320,14 +341,17 @@ void DeleteUsrDictFile() {
     std::wstring target;
     if (!GetUsrDictFilePath(target)) return;
     const t_pathName p(target.c_str());
-    if (!PathIsFile(p)) {
-        GetUsrDictInstance().IncreaseVersion();
-        return;
+    {
+        t_entryFileLock lock(GetUsrDictInstance());
+        if (!PathIsFile(p)) {
+            GetUsrDictInstance().IncreaseVersion();
+            return;
+        }
+        // An empty dictionary takes the file's place. A missing file would be
+        // refilled from the newest backup when the dictionary attaches again,
+        // bringing the removed words back.
+        if (!t_usrDictV3Core::CreateEmptyFile(target.c_str(), kUsrDefaultCapacity)) PathRemoveFile(p);
     }
-    // An empty dictionary takes the file's place. A missing file would be
-    // refilled from the newest backup when the dictionary attaches again,
-    // bringing the removed words back.
-    if (!t_usrDictV3Core::CreateEmptyFile(target.c_str(), kUsrDefaultCapacity)) PathRemoveFile(p);
     ReattachLive(target);
 }
 
@@ -342,13 +366,27 @@ int GetUsrDictWordCount(const wchar_t* path, int check) {
 }
 
 bool ReconvertWithLimit(const wchar_t* path, int32_t limit) {
+    // Read, trimmed and written back as one step against other writers.
+    t_entryFileLock lock(GetUsrDictInstance());
     t_usrDictV3Core local;
     return local.AttachFile(path) && local.TrimToLimit(limit) && local.SaveToFile(path, 0);
 }
 
+bool SaveLiveUsrDict(t_usrDictV3Core& dict, const wchar_t* path) {
+    if (!path || !path[0]) return false;
+    const auto write = [&] { return dict.SaveToFile(path, 1); };
+    t_dictEntry* entry = dict.GetEntry();
+    if (entry && entry->manager && LiveFilePath(dict) == path) return entry->manager->SaveEntryWith(entry, write);
+    return write();
+}
+
 bool SaveUsrDictCopy(const wchar_t* path, const wchar_t* copyPath) {
     if (!path || !copyPath) return false;
-    return GetUsrDictInstance().SaveToFile(path, 1) && PathCopyFile(t_pathName(path), t_pathName(copyPath));
+    t_usrDictV3Core& live = GetUsrDictInstance();
+    // The copy is taken under the same lock as the save, so it is the file
+    // just written, not a later save of another process half-way.
+    t_entryFileLock lock(live);
+    return SaveLiveUsrDict(live, path) && PathCopyFile(t_pathName(path), t_pathName(copyPath));
 }
 
 namespace {

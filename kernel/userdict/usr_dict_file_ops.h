@@ -78,7 +78,14 @@ int GetUsrDictWordCount(const wchar_t* path, int check);
 // Trims the file's words to limit and saves it back; false on failure (the
 // file is then unchanged).
 bool ReconvertWithLimit(const wchar_t* path, int32_t limit);
-// Saves the process-wide dictionary to path and copies the file to copyPath.
+// Writes dict to path. When path is the file of dict's manager entry, the
+// write is the manager's step under its global lock: a file another process
+// saved since is taken up first (this process's unsaved words replayed onto
+// it), so neither side's words are overwritten. False when the take-up or
+// the write failed (the file is then as it was).
+bool SaveLiveUsrDict(t_usrDictV3Core& dict, const wchar_t* path);
+// Saves the process-wide dictionary to path (as SaveLiveUsrDict) and copies
+// the file to copyPath, both under the global lock.
 bool SaveUsrDictCopy(const wchar_t* path, const wchar_t* copyPath);
 
 // Reads a format-1 (V1) or format-3 (V2) file into 276-byte records placed

@@ -735,8 +735,10 @@ bool n_usrDict::ReadWholeFile(const wchar_t* path, std::vector<uint8_t>& out) {
     if (!path) return false;
     t_fdFile f;
     if (!f.Open(path, kOpenRead)) return false;
+    // Refused before a byte is read: a file above the limit is no user
+    // dictionary, and reading it would hold the caller and its memory.
     const int64_t size = f.GetSize();
-    if (size <= 0 || size > int64_t(INT32_MAX)) return false;
+    if (size <= 0 || uint64_t(size) > kUsrDictFileMaxBytes) return false;
     out.resize(size_t(size));
     if (!f.ReadExact(out.data(), out.size())) {
         out.clear();

@@ -24,6 +24,12 @@ inline constexpr int32_t kUsrHeaderBytes = 76;
 inline constexpr int32_t kUsrBucketCount = 500;
 inline constexpr uint32_t kUsrDefaultCapacity = 10000;
 inline constexpr uint32_t kUsrMaxCapacity = 320000;
+// The largest file a user dictionary can be, in any of its formats: at most
+// kUsrMaxCapacity words, whose table at that capacity takes 16 MB before
+// its texts, plus a reading and a word of at most 130 bytes each per word,
+// under 100 MB in all (the older formats hold the same words in fewer
+// bytes). A larger file is refused before it is read.
+inline constexpr uint64_t kUsrDictFileMaxBytes = 128ull << 20;
 inline constexpr int32_t kUsrChangeLogRecords = 50;
 // The usage clock stops here instead of wrapping to 0 (which would make
 // every word look brand new or infinitely old).

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "kernel/lexicon/syllable_table.h"
+#include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/path.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/runtime/word_list.h"
@@ -253,6 +254,8 @@ bool ReadUsrWordText(t_scopeHeap& arena, const wchar_t* path, t_usrWordRecords& 
 
 int ImportWordsIntoUsrDict(const wchar_t* dictPath, const wchar_t* listPath, const wchar_t* secondListPath) {
     if (!dictPath || !dictPath[0] || !listPath) return 0;
+    // Read, merged and written back as one step against other writers.
+    t_entryFileLock lock(GetUsrDictInstance());
     t_usrDictV3Core dict;
     // A missing dictionary starts empty in memory; the file appears only
     // with the final save.

@@ -91,11 +91,18 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 // A candidate's UTF-16 text as UTF-8 and as wide text.
 void CandidateText(const t_candWord* candidate, std::string* utf8, std::wstring* wide) {
     size_t n = 0;
-    const uint16_t* units = GetCandidateText(candidate, &n);
-    for (size_t i = 0; units && i < n; ++i) {
-        uint32_t cp = units[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF)
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
+    // The units may lie at an odd address: each is copied out, never read
+    // through the pointer.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(GetCandidateText(candidate, &n));
+    const auto unit = [&](size_t i) {
+        uint16_t u;
+        std::memcpy(&u, bytes + 2 * i, sizeof u);
+        return uint32_t(u);
+    };
+    for (size_t i = 0; bytes && i < n; ++i) {
+        uint32_t cp = unit(i);
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF)
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(++i) - 0xDC00);
         if (utf8) AppendUtf8(*utf8, cp);
         if (wide) wide->push_back(wchar_t(cp));
     }

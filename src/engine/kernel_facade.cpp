@@ -211,7 +211,9 @@ bool KernelSaveUsrDict() {
     t_pathName file;
     if (!UserFile(kUsrDictFileName, file)) return false;
     t_processLock::t_locker lock(GetDictLocker());
-    return GetUsrDictInstance().SaveToFile(file.GetFull(), 1);
+    // Through the manager: a file another process saved since is taken up,
+    // not overwritten.
+    return SaveLiveUsrDict(GetUsrDictInstance(), file.GetFull());
 }
 
 bool KernelNeedFullUsrDictUpload() {
@@ -247,13 +249,16 @@ bool KernelRemoveUsrDict() {
     static const wchar_t* const kFiles[] = {kExtDictFile, L"qzim_usr.bin", L"qzim_usr_v1.bin",
                                             L"qzim_usr_v2new.bin", L"qzim_usr_v2.bin", kUsrDictFileName};
     t_processLock::t_locker lock(GetDictLocker());
+    t_entryFileLock fileLock(GetUsrDictInstance());
+    // The backups go with the dictionaries: a link or a stranger's folder in
+    // their place is found before anything is deleted.
+    t_pathName backup;
+    if (!GetBackupDir(backup, false)) return false;
     for (const wchar_t* name : kFiles) {
         t_pathName file;
         if (!UserFile(name, file)) return false;
         if (PathIsFile(file) && !PathRemoveFile(file)) return false;
     }
-    t_pathName backup;
-    if (!UserFile(L"Backup", backup)) return false;
     if (PathIsDir(backup) && !PathRemoveDirTree(backup)) return false;
     t_usrDictExtCore& ext = t_singleton<t_usrDictExtCore>::Get();
     t_usrDictV3Core& user = GetUsrDictInstance();

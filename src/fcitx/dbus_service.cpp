@@ -104,9 +104,11 @@ DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engi
         return dbus_message_new_error_printf(message, DBUS_ERROR_UNKNOWN_METHOD, "No such method with signature (%s)",
                                              signature ? signature : "");
     }
-    // Any client of the session bus may call: an empty name is refused here,
-    // one too long for the kernel by the engine (never cut to fit).
-    const bool named = name && *name;
+    // Any client of the session bus may call: an empty or relative name is
+    // refused here (it would resolve against fcitx's working directory,
+    // which no settings tool means), one too long for the kernel by the
+    // engine (never cut to fit).
+    const bool named = name && name[0] == '/';
     uint32_t count = 0;
     bool ok = false;
     switch (method) {

@@ -37,9 +37,18 @@ struct t_dictDeleter {
 };
 using t_dict = std::unique_ptr<dictionary, t_dictDeleter>;
 
+// A path that is not a regular file (a FIFO, a device, a folder) reads as
+// a missing file: iniparser would block in open or read it without end.
 t_dict LoadDict(const char* path) {
     if (!path || !*path) return nullptr;
-    return t_dict(iniparser_load(path));
+    const int fd = OpenRegularFile(path, O_RDONLY, kMaxSettingsBytes, nullptr);
+    if (fd < 0) return nullptr;
+    // iniparser opens by name: it is given the file already opened and checked.
+    char self[64];
+    snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    t_dict d(iniparser_load(self));
+    close(fd);
+    return d;
 }
 
 // The value, or null for a missing key or a section name (whose value is null).
@@ -132,8 +141,12 @@ t_parsed ParseLine(const std::string& line) {
 std::string ReadSmallFile(const std::string& path, bool* ok) {
     *ok = false;
     std::string bytes;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return bytes;
+    const int fd = OpenRegularFile(path.c_str(), O_RDONLY, kMaxSettingsBytes, nullptr);
+    FILE* f = fd < 0 ? nullptr : fdopen(fd, "rb");
+    if (!f) {
+        if (fd >= 0) close(fd);
+        return bytes;
+    }
     char buf[4096];
     size_t n;
     while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
@@ -295,13 +308,25 @@ t_fifoSignal SignalSyncFifo(const char* path) {
     struct stat st;
     if (lstat(path, &st) != 0) {
         if (errno != ENOENT) return t_fifoSignal::kFailed;
-        if (mkfifo(path, 0777) != 0 && errno != EEXIST) {
+        if (mkfifo(path, 0600) != 0 && errno != EEXIST) {
             fprintf(stderr, "Could not create fifo %s\n", path);
             return t_fifoSignal::kFailed;
         }
         if (lstat(path, &st) != 0) return t_fifoSignal::kFailed;
     }
-    if (!S_ISFIFO(st.st_mode) || st.st_uid != geteuid()) return t_fifoSignal::kNotOurs;
+    if (S_ISFIFO(st.st_mode) && st.st_uid != geteuid()) {
+        // The path is fixed in the shared /tmp: another user holding it
+        // keeps the settings tool from ever hearing of a save.
+        static bool told = false;
+        if (!told) FcitxLog(WARNING, "%s belongs to another user: save notices cannot be sent", path);
+        told = true;
+        return t_fifoSignal::kNotOurs;
+    }
+    if (!S_ISFIFO(st.st_mode)) return t_fifoSignal::kNotOurs;
+    // Only this user may signal or wait on it, whatever the umask was (an
+    // older FIFO made with the umask's mode is closed as well). In the
+    // sticky /tmp nobody else can put another file in its place.
+    if ((st.st_mode & 07777) != 0600 && chmod(path, 0600) != 0) return t_fifoSignal::kFailed;
     // O_NOFOLLOW: a link put there since the check is not followed.
     // O_NONBLOCK: with no reader the open fails at once (ENXIO).
     const int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);

@@ -65,8 +65,9 @@ void LoadImeSettings(const std::string& path, t_imeSettings* settings);
 
 enum class t_fifoSignal { kSignalled, kNoReader, kNotOurs, kFailed };
 // Tells a process waiting to read the FIFO at `path` that the save is done by
-// opening it for writing and closing it at once. Creates it (mode 0777, less
-// the umask) when missing. Never blocks: with no reader nothing is signalled.
+// opening it for writing and closing it at once. Creates it (mode 0600,
+// whatever the umask) when missing. Another user's FIFO at the path is
+// reported once in fcitx's log. Never blocks: with no reader nothing is signalled.
 // Only a FIFO owned by this user is opened (a symbolic link or any other file
 // at the path is left alone).
 t_fifoSignal SignalSyncFifo(const char* path);

@@ -4,9 +4,9 @@
 # inputs of every branch on the built system data with a temporary user
 # directory, standard input, and --learn moving a word up for its
 # abbreviation. Exit 77 (skipped) for the data cases without built data.
-# Usage: vetra_convert_test.sh VETRA_CONVERT [DATA_DIR]
+# Usage: vetra_convert_test.sh VETRA_CONVERT [DATA_DIR [CALIBRATION_TSV]]
 set -uo pipefail
-program=$1 data=${2:-}
+program=$1 data=${2:-} calibration=${3:-}
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/vetra-cli-XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 export HOME="$tmp/home"  # the kernel's lock files and the default user directory
@@ -68,6 +68,15 @@ printf 'zhongguo\n%s\n' "$long" | "$program" --data "$data" --user "$user" --top
 [[ $? == 1 ]] || fail "an over-long input did not fail the run"
 [[ $(cat "$tmp/out") == $'zhongguo\t中国\n'"$long" ]] || fail "standard input lines: $(cat "$tmp/out")"
 grep -q "longer than 78 characters" "$tmp/err" || fail "the over-long input was not told"
+
+# Every calibration reading and the inputs whose texts lie at odd addresses
+# convert, a page each (under the sanitizers an unaligned read stops the run).
+if [[ -n $calibration ]]; then
+  { printf "'a\n'c\nlo\n"; grep -v '^#' "$calibration" | cut -f2 | tr -d ' '; } |
+    "$program" --data "$data" --user "$user" --top 10 >"$tmp/out" 2>"$tmp/err" ||
+    fail "the calibration readings: $(tail -3 "$tmp/err")"
+  [[ $(wc -l <"$tmp/out") == $(( $(grep -vc '^#' "$calibration") + 3 )) ]] || fail "not one line per reading"
+fi
 
 # Learning 中国 brings it first for its abbreviation, in a later run too.
 run 0 "" --data "$data" --user "$user" --learn zhongguo

@@ -38,3 +38,30 @@ vetra_e2e(DBusBadCallsAnswered
         expect-error org.freedesktop.DBus.Error.UnknownMethod ${vetrapy} UsrDictFrobnicate
         ${vetrapy} UsrDictBackup s:@HOME@/${long_name} ${vetrapy} UsrDictRestore s:
         type ni cands expect-first 你)
+# A file name that is no file (a FIFO, /dev/zero, a folder, a link to each)
+# gets false from every call at once; a FIFO used to hold fcitx's main
+# thread in open, so typing stopped. A relative name is refused too.
+set(no_files fifo dir @HOME@/lfifo @HOME@/ldir @HOME@/lzero)
+set(no_file_calls)
+foreach(name ${no_files})
+  if(NOT name MATCHES "^@HOME@")
+    set(name @HOME@/${name})
+  endif()
+  list(APPEND no_file_calls ${vetrapy} UsrDictImport s:${name} ${vetrapy} UsrDictRestore s:${name}
+       ${vetrapy} UsrDictBackup s:${name})
+endforeach()
+vetra_e2e(DBusFileNamesThatAreNoFilesAnswerFalse
+  RUN ${ime_run} --home-make fifo fifo --home-make dir dir --home-make lfifo link:fifo
+      --home-make ldir link:dir --home-make lzero link:/dev/zero
+      --expect-log "^REPLY\tfalse\t0$" --expect-no-log "^REPLY\ttrue" --expect-no-log "^ERROR"
+  DRIVE ${learn_ni} ${no_file_calls} ${vetrapy} UsrDictImport s:/dev/zero ${vetrapy} UsrDictRestore s:/dev/zero
+        ${vetrapy} UsrDictBackup s:/dev/zero ${vetrapy} UsrDictBackup s:b.bin
+        type ni cands expect-first 泥)
+# A link in place of the backup folder is found before anything is removed:
+# the removal answers false and the learned word stays (it used to delete
+# the dictionary first, then follow the link).
+vetra_e2e(DBusRemoveRefusesALinkedBackupFolder
+  RUN ${ime_run} --home-make elsewhere dir --home-make .config/VetraPY/Backup link:../../elsewhere
+      --expect-log "^REPLY\tfalse$"
+  DRIVE ${learn_ni} ${vetrapy} UsrDictRemove type ni cands expect-first 泥 key Escape
+        --restart ${again} type ni cands expect-first 泥)

@@ -138,3 +138,8 @@ vetra_e2e(ImeTheLastCommitIsTheNextOnesContext
   RUN ${ime_run}
   DRIVE ${typing} type chi cands choose 吃 expect-commit 吃 type fan cands expect-first 饭 key Escape
         type ping cands choose 平 expect-commit 平 type chiping cands choose 吃平 expect-commit 吃平)
+# A FIFO where the settings file belongs reads as a missing file: fcitx comes
+# up and types (it used to wait in open for a writer that never came).
+vetra_e2e(ImeStartsWithAFifoForTheSettingsFile
+  RUN ${ime_run} --home-make .config/VetraPY/vetraEnv.ini fifo
+  DRIVE ${typing} type nihao cands expect-first 你好)

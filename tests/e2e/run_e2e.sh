@@ -14,6 +14,8 @@
 #                        stand for the names of display 0
 #   --hang               the stub never answers (a hung panel)
 #   --home-file REL SRC  copy SRC to $HOME/REL before fcitx starts (repeatable)
+#   --home-make REL KIND make $HOME/REL before fcitx starts: KIND "fifo", "dir",
+#                        or "link:TARGET" (a symbolic link to TARGET)
 #   --watchdog           a stub watchdog program first on fcitx's PATH; it
 #                        records each start
 #   --fifo-reader        a reader waits on the save-done FIFO (VETRA_SYNC_FIFO)
@@ -45,7 +47,7 @@
 set -uo pipefail
 
 drive= im=vetrapinyin page_size=5 hang=0 watchdog=0 fifo_reader=0 keep=0 preload= server=
-addon_dirs=() owns=() home_files=() fcitx_env=() checks=() driver_cmds=()
+addon_dirs=() owns=() home_files=() home_makes=() fcitx_env=() checks=() driver_cmds=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --driver) drive=$2; shift 2 ;;
@@ -55,6 +57,7 @@ while [ $# -gt 0 ]; do
         --own) owns+=("$2"); shift 2 ;;
         --hang) hang=1; shift ;;
         --home-file) home_files+=("$2" "$3"); shift 3 ;;
+        --home-make) home_makes+=("$2" "$3"); shift 3 ;;
         --watchdog) watchdog=1; shift ;;
         --fifo-reader) fifo_reader=1; shift ;;
         --fcitx-env) fcitx_env+=("$2"); shift 2 ;;
@@ -67,7 +70,7 @@ while [ $# -gt 0 ]; do
         --expect-fifo-signalled) checks+=("$1" ""); shift ;;
         --check) checks+=("$1" "$2"); shift 2 ;;
         --) shift; driver_cmds=("$@"); break ;;
-        -h|--help) sed -n '2,41p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,46p' "$0"; exit 0 ;;
         *) echo "run_e2e.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -134,6 +137,16 @@ done
 for ((k=0; k<${#home_files[@]}; k+=2)); do
     mkdir -p "$(dirname "$home/${home_files[k]}")"
     cp "${home_files[k+1]}" "$home/${home_files[k]}" || exit 2
+done
+for ((k=0; k<${#home_makes[@]}; k+=2)); do
+    at="$home/${home_makes[k]}"
+    mkdir -p "$(dirname "$at")"
+    case "${home_makes[k+1]}" in
+        fifo) mkfifo "$at" ;;
+        dir) mkdir "$at" ;;
+        link:*) ln -s "${home_makes[k+1]#link:}" "$at" ;;
+        *) false ;;
+    esac || exit 2
 done
 path=$PATH
 if [ "$watchdog" = 1 ]; then

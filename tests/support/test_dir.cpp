@@ -4,7 +4,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdlib>
@@ -117,5 +120,31 @@ t_testDir::t_testDir(const char* prefix) : m_path(MakeDir(prefix)), m_owner(getp
 t_testDir::~t_testDir() {
     if (!m_path.empty() && getpid() == m_owner) RemoveTree(m_path);
 }
+
+const std::vector<std::string>& NonRegularKinds() {
+    static const std::vector<std::string> kinds = {"FIFO", "folder", "/dev/zero", "link to a FIFO",
+                                                   "link to a folder", "link to /dev/zero"};
+    return kinds;
+}
+
+bool MakeNonRegular(const std::string& kind, const std::string& path) {
+    const bool link = kind.rfind("link to ", 0) == 0;
+    const std::string what = link ? kind.substr(8) : kind;
+    const std::string at = link ? path + ".target" : path;
+    bool made = false;
+    if (what == "FIFO" || what == "a FIFO") made = mkfifo(at.c_str(), 0600) == 0;
+    else if (what == "folder" || what == "a folder") made = mkdir(at.c_str(), 0700) == 0;
+    else if (what == "/dev/zero") made = link || mknod(at.c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0;
+    if (!made) return false;
+    const std::string target = what == "/dev/zero" ? "/dev/zero" : at;
+    return !link || symlink(target.c_str(), path.c_str()) == 0;
+}
+
+t_hangGuard::t_hangGuard(unsigned seconds) {
+    signal(SIGALRM, SIG_DFL);
+    alarm(seconds);
+}
+
+t_hangGuard::~t_hangGuard() { alarm(0); }
 
 }  // namespace testsupport

@@ -29,6 +29,25 @@ std::vector<std::string> ListNames(const std::string& dir);
 // any byte that does not decode taken as one character.
 std::wstring Widen(const std::string& s);
 
+// The things that may stand where a file is expected and must never be read
+// as one (each would block open or read, or read without end): a FIFO, a
+// folder, /dev/zero, and a symbolic link to each.
+const std::vector<std::string>& NonRegularKinds();
+// Puts the thing of that kind at `path` (the FIFO and the folder a link
+// points to are made at "<path>.target"; /dev/zero itself is a new device
+// node, which needs root). False when it could not be made.
+bool MakeNonRegular(const std::string& kind, const std::string& path);
+
+// Ends the test binary with SIGALRM when the scope lasts longer than
+// `seconds`: a call that blocks fails the test instead of hanging it.
+class t_hangGuard {
+public:
+    explicit t_hangGuard(unsigned seconds);
+    ~t_hangGuard();
+    t_hangGuard(const t_hangGuard&) = delete;
+    t_hangGuard& operator=(const t_hangGuard&) = delete;
+};
+
 class t_testDir {
 public:
     // Makes "<TempBase()>/<prefix>-XXXXXX"; Path() is empty when that failed.

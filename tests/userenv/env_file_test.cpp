@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <string>
 #include <utility>
@@ -169,6 +170,23 @@ TEST(EnvFileTest, LineBreaksNeverReachTheFile) {
     ASSERT_EQ(1, again.Load(ctx, path.c_str(), 1));
     EXPECT_EQ(7, Read(again, u"PageSize"));
     EXPECT_EQ(S(u"Song"), S(again.GetString(font)));
+}
+
+// A FIFO, a folder or a device in place of env.ini fails the load as a
+// damaged file does, at once (a FIFO used to hold fcitx in open at start).
+TEST(EnvFileTest, AnythingButARegularFileFailsTheLoadWithoutWaiting) {
+    testsupport::t_hangGuard guard(20);
+    for (const std::string& kind : testsupport::NonRegularKinds()) {
+        SCOPED_TRACE(kind);
+        testsupport::t_testDir dir("vetra-envini");
+        if (!testsupport::MakeNonRegular(kind, dir.At("env.ini"))) {
+            ASSERT_NE(geteuid(), 0u) << "could not make it";
+            continue;  // a device node needs root
+        }
+        t_env env;
+        n_porting::t_errorContext ctx;
+        EXPECT_EQ(0, env.Load(ctx, U16(dir.At("env.ini")).c_str(), 1));
+    }
 }
 
 TEST(EnvFileTest, FailedSaveKeepsTheOldFile) {

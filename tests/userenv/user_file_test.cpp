@@ -135,6 +135,22 @@ TEST(UserFileTest, HostileFilesAreRefusedAndLeaveMembersReset) {
         uint32_t length = 1;
         EXPECT_EQ(nullptr, d.GetContent(&length));
     }
+    // A FIFO, a folder or a device in its place is refused at once.
+    {
+        testsupport::t_hangGuard guard(20);
+        for (const std::string& kind : testsupport::NonRegularKinds()) {
+            SCOPED_TRACE(kind);
+            const std::string path = dir.At(std::to_string(dir.EntryCount()) + ".dat");
+            if (!testsupport::MakeNonRegular(kind, path)) {
+                ASSERT_NE(geteuid(), 0u) << "could not make it";
+                continue;  // a device node needs root
+            }
+            UserDataFile d;
+            d.Bind(U16(path).c_str(), kKey);
+            n_porting::t_errorContext ctx;
+            EXPECT_FALSE(d.Load(ctx));
+        }
+    }
     // Above 16 MiB a file is refused before it is read.
     ASSERT_TRUE(dir.Put("user.dat", good));
     ASSERT_EQ(0, truncate(dir.At("user.dat").c_str(), kSealedFileMaxBytes + 16));

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <functional>
@@ -327,6 +328,29 @@ TEST_F(KeyPyMapTest, DamagedSavedMapNeverReadsOutside) {
         }
     }
     EXPECT_GT(attached, 0u);
+}
+
+// Every word of a full map set to all ones in turn: an add the damaged map
+// reports done is found (3 such images used to take the add and lose it).
+TEST_F(KeyPyMapTest, AddReportedDoneOnADamagedMapIsFound) {
+    t_scopeHeap arena;
+    uint8_t* built = nullptr;
+    uint32_t size = 0;
+    ASSERT_TRUE(t_keyPyMapBuilder::Build(arena, &built, &size, t_keyMapOptions(),
+                                         {WPathOf("sys"), WPathOf("user"), L""}, nullptr));
+    const std::vector<uint8_t> good(built, built + size);
+    std::vector<uint8_t> bad;
+    for (size_t pos = 0; pos + 4 <= good.size(); pos += 4) {
+        bad = good;
+        n_tableFormat::Wr32(bad.data() + pos, 0xFFFFFFFFu);
+        t_keyPyMap map;
+        if (!map.Attach(bad.data(), int64_t(bad.size())) ||
+            map.AddEntry(L"qjxj", Id(L"qiang"), 0, 5, kKeyStateNew) == 0)
+            continue;
+        uint16_t ids[16];
+        const int n = std::max(0, map.GetAllPinyinIds(map.FindKey(L"qjxj", nullptr), ids, nullptr, nullptr, 16));
+        EXPECT_NE(std::find(ids, ids + n, Id(L"qiang")), ids + n) << "lost with all ones at " << pos;
+    }
 }
 
 TEST_F(KeyPyMapTest, OverlongKeysAreRefused) {

@@ -12,6 +12,7 @@
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
+#include "tests/support/test_dir.h"
 #include "tests/kernel/runtime/dict_stub_support.h"
 
 namespace {
@@ -314,6 +315,34 @@ TEST_F(DictTest, CorruptUserDictionaryIsRestoredFromItsBackup) {
     EXPECT_EQ(1u, Matching(NamesIn(BackupDir()), "usr.bin.refused.").size());
 }
 
+// A FIFO, a folder or a device in the user file's place is handled as a
+// damaged file, at once: the backup is attached (a FIFO used to hold the
+// start in open, /dev/zero to be read without end).
+TEST_F(DictTest, UserFileThatIsNoFileIsHandledAsDamaged) {
+    testsupport::t_hangGuard guard(20);
+    ASSERT_EQ(0, mkdir(BackupDir().c_str(), 0700));
+    int n = 0;
+    for (const std::string& kind : testsupport::NonRegularKinds()) {
+        SCOPED_TRACE(kind);
+        const std::string file = "usr" + std::to_string(n++) + ".bin";
+        const std::wstring name = WideOf(file);
+        PutFile(BackupDir() + "/" + file + "." + StampOf(time(nullptr) - kDay), MakeStubImage("learned"));
+        if (!testsupport::MakeNonRegular(kind, UserFile(file))) {
+            ASSERT_NE(geteuid(), 0u) << "could not make it";
+            continue;  // a device node needs root
+        }
+        t_stubDict dict;
+        ASSERT_TRUE(manager->Register(name.c_str(), &dict, 0, kStorageReserved, kDirUserSeeded,
+                                      name.c_str(), 0x102, 10));
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(manager->LoadDict(name.c_str()));
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ("learned", dict.Payload());
+        dict.Load(nullptr, 0);
+        manager->FindEntry(name.c_str())->block.Drop();
+    }
+}
+
 TEST_F(DictTest, OnlyTheNewestRefusedFilesAreKept) {
     PutFile(SysFile("fix.bin"), MakeStubImage("CORRUPT"));  // every restore is refused too
     t_stubDict dict;
@@ -477,6 +506,34 @@ TEST_F(DictFlushTest, WeeklyBackupIsMadeAtSevenDaysAndReplacesTheOlderOne) {
     ASSERT_TRUE(manager->SaveAll());
     EXPECT_EQ(1, dict.Calls(kOpExport));
     EXPECT_EQ(std::vector<std::string>{"usr.bin." + StampOf(g_testNow)}, NamesIn(BackupDir()));
+}
+
+// The backup folder is the user's own: made 0700 (a wider one narrowed),
+// and a link in its place is never followed, so no copy lands in another
+// folder and nothing there is removed (an older copy there used to go).
+TEST_F(DictFlushTest, BackupFolderIsPrivateAndNeverALink) {
+    AttachWords();
+    ASSERT_TRUE(manager->SaveAll());
+    struct stat st;
+    ASSERT_EQ(0, lstat(BackupDir().c_str(), &st));
+    EXPECT_EQ(0700u, st.st_mode & 07777);
+    ASSERT_EQ(0, chmod(BackupDir().c_str(), 0755));
+    g_testNow = g_testNow + kDay;
+    ASSERT_TRUE(manager->SaveAll());
+    ASSERT_EQ(0, lstat(BackupDir().c_str(), &st));
+    EXPECT_EQ(0700u, st.st_mode & 07777);
+
+    const std::string elsewhere = UserFile("elsewhere");
+    ASSERT_EQ(0, mkdir(elsewhere.c_str(), 0700));
+    const std::string older = "w.bin." + StampOf(g_testNow - 2 * kDay);
+    PutFile(elsewhere + "/" + older, MakeStubImage("theirs"));
+    testsupport::RemoveTree(BackupDir());
+    ASSERT_EQ(0, symlink(elsewhere.c_str(), BackupDir().c_str()));
+    g_testNow = g_testNow + kDay;
+    Learn('Y');
+    EXPECT_FALSE(manager->SaveAll());  // the copy is due and cannot be made
+    EXPECT_EQ(std::vector<std::string>{older}, NamesIn(elsewhere));
+    EXPECT_EQ(MakeStubImage("theirs"), GetFile(elsewhere + "/" + older));
 }
 
 TEST_F(DictFlushTest, BackupStampedInTheFutureIsReplacedNotAccumulated) {

@@ -6,13 +6,18 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <string>
 #include <thread>
 
+#include "kernel/runtime/fd_file.h"
+#include "kernel/runtime/path.h"
 #include "kernel/runtime/thread.h"
 #include "tests/kernel/runtime/runtime_support.h"
 
@@ -203,6 +208,68 @@ TEST_F(ProcessLockTest, ForeignOrStrangeLockFilesAreRefused) {
     ASSERT_TRUE(shortFile.Create(L"Short", 5));
     EXPECT_TRUE(shortFile.Lock());
     EXPECT_TRUE(shortFile.Unlock());
+}
+
+int NoSpace(int, off_t, off_t) { return ENOSPC; }
+
+// A private tmpfs of 64 KB over `dir`, filled to the last block. False
+// (nothing mounted) where this process may not make a mount namespace.
+bool MountFullTmpfs(const std::string& dir) {
+    if (unshare(CLONE_NEWNS) != 0) {
+        const uid_t uid = geteuid();
+        const gid_t gid = getegid();
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+        const std::string uidMap = "0 " + std::to_string(uid) + " 1\n";
+        const std::string gidMap = "0 " + std::to_string(gid) + " 1\n";
+        if (!WriteFileBytes("/proc/self/setgroups", "deny") || !WriteFileBytes("/proc/self/uid_map", uidMap) ||
+            !WriteFileBytes("/proc/self/gid_map", gidMap))
+            return false;
+    }
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0)
+        return false;
+    const int fd = open((dir + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    const std::string block(4096, 'x');
+    while (write(fd, block.data(), block.size()) > 0) {
+    }
+    while (write(fd, block.data(), 1) > 0) {
+    }
+    close(fd);
+    return true;
+}
+
+// On a full disk a lock file cannot be built: Create fails with a message
+// and leaves no temporary, where the write into a mapped file with a hole
+// used to kill the whole process with SIGBUS.
+TEST_F(ProcessLockTest, FullDiskRefusesTheLockAndTheProcessLives) {
+    constexpr int kSkipped = 77;
+    const struct {
+        const char* name;
+        bool mount;  // a real full tmpfs, else a failing block allocation
+    } cases[] = {{"full tmpfs", true}, {"allocation fails", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string data = home.DataDir();
+        ASSERT_EQ(0, mkdir(data.c_str(), 0700));
+        const pid_t pid = ForkChild([&] {
+            if (c.mount && !MountFullTmpfs(data)) return kSkipped;
+            if (!c.mount) SetReserveFunction(&NoSpace);
+            t_processLock lock;
+            if (lock.Create(L"FullLock", 5)) return 1;
+            for (const std::string& name : ListNames(data))
+                if (name != "filler") return 2;  // a temporary left behind
+            return 0;
+        });
+        ASSERT_GT(pid, 0);
+        const int code = WaitChild(pid, kWaitMs);
+        if (code == kSkipped) {
+            std::printf("no mount namespace here: full tmpfs case skipped\n");
+        } else {
+            EXPECT_EQ(0, code) << "128 + signal when the process died";
+        }
+        testsupport::RemoveTree(data);
+    }
 }
 
 TEST_F(ProcessLockTest, RecursiveInOwningThreadExclusiveAcrossThreads) {

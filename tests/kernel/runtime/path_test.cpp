@@ -9,7 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <ctime>
 
 #include "kernel/runtime/fd_file.h"
@@ -165,6 +168,44 @@ TEST_F(FdFileTest, SafeWriterReplacesOnlyOnCommit) {
     EXPECT_TRUE(result);
     EXPECT_EQ("newer", ReadFileBytes(path));
     EXPECT_EQ(std::vector<std::string>{"data.bin"}, ListNames(home.Path()));
+}
+
+// Every opener of a file the user or a client names: a FIFO, a folder or a
+// device in the file's place is refused at once (a FIFO used to hold the
+// caller in open, /dev/zero to be read without end), and a file above the
+// caller's limit is refused before it is read.
+TEST_F(FdFileTest, OpenersRefuseAnythingButARegularFileWithoutBlocking) {
+    const struct {
+        const char* name;
+        bool (*open)(const std::string& path);
+    } openers[] = {
+        {"t_fdFile read", [](const std::string& p) { t_fdFile f; return f.Open(Widen(p).c_str(), kOpenRead); }},
+        {"t_fdFile write", [](const std::string& p) { t_fdFile f; return f.Open(Widen(p).c_str(), kOpenWrite); }},
+        {"FOpen", [](const std::string& p) {
+             FILE* f = nullptr;
+             const bool ok = FOpen(&f, Widen(p).c_str(), L"rb");
+             if (f) fclose(f);
+             return ok;
+         }},
+        {"mapping", [](const std::string& p) { t_mappedMemory m; return m.MapFileReadOnly(t_pathName(Widen(p).c_str())); }},
+        {"copy source", [](const std::string& p) { return PathCopyFileBytes(p.c_str(), (p + ".copy").c_str()); }},
+    };
+    testsupport::t_hangGuard guard(20);
+    int n = 0;
+    for (const std::string& kind : testsupport::NonRegularKinds()) {
+        const std::string path = home.At("case" + std::to_string(n++));
+        ASSERT_TRUE(testsupport::MakeNonRegular(kind, path)) << kind;
+        for (const auto& opener : openers) EXPECT_FALSE(opener.open(path)) << kind << ", " << opener.name;
+    }
+    ASSERT_TRUE(WriteFileBytes(home.At("plain"), "12345"));
+    for (const auto& opener : openers) EXPECT_TRUE(opener.open(home.At("plain"))) << opener.name;
+    int64_t size = 0;
+    const int fd = OpenRegularFile(home.At("plain").c_str(), O_RDONLY, 5, &size);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(5, size);
+    if (fd >= 0) close(fd);
+    EXPECT_EQ(-1, OpenRegularFile(home.At("plain").c_str(), O_RDONLY, 4, nullptr));
+    EXPECT_EQ(EFBIG, errno);
 }
 
 using MappedMemoryTest = TempHomeTest;

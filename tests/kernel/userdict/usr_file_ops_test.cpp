@@ -26,7 +26,9 @@
 #include "kernel/runtime/version_manager.h"
 #include "kernel/userdict/usr_dict_file_ops.h"
 #include "kernel/userdict/usr_dict_v3.h"
+#include "kernel/userdict/usr_dict_internal.h"
 #include "tests/kernel/userdict/usr_support.h"
+#include "tests/support/test_dir.h"
 
 namespace {
 
@@ -165,6 +167,29 @@ TEST_F(FileOpsTest, AFailedImportOrRestoreChangesNothing) {
         int count = -1;
         EXPECT_EQ(LoadOrConvertUsrDict(dir.WFile("missing").c_str(), &count, mode), 0);
         EXPECT_EQ(LiveFile(), before);
+    }
+    // No file at all (a FIFO used to hold the caller in open, /dev/zero to
+    // be read without end), and a file larger than any user dictionary,
+    // refused before it is read: nothing changes.
+    testsupport::t_hangGuard guard(30);
+    std::vector<std::string> paths = {"/dev/zero"};
+    for (const std::string& kind : testsupport::NonRegularKinds()) {
+        paths.push_back(dir.File("kind" + std::to_string(paths.size())));
+        if (!testsupport::MakeNonRegular(kind, paths.back())) paths.pop_back();  // a device node needs root
+    }
+    paths.push_back(dir.File("huge"));
+    Put("huge", v3);
+    ASSERT_EQ(truncate(paths.back().c_str(), off_t(kUsrDictFileMaxBytes) + 1), 0);
+    std::vector<uint8_t> read;
+    EXPECT_FALSE(n_usrDict::ReadWholeFile(testsupport::Widen(paths.back()).c_str(), read));
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        for (int mode : {0, 1}) {
+            int count = -1;
+            EXPECT_EQ(LoadOrConvertUsrDict(testsupport::Widen(path).c_str(), &count, mode), 0);
+            EXPECT_EQ(count, 0);
+            EXPECT_EQ(LiveFile(), before);
+        }
     }
 }
 

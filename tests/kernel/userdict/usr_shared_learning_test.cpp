@@ -1,6 +1,7 @@
 // Several processes of one user learning into one user dictionary at once,
 // in the manager's call order (update check, learn, save, update check):
-// no word is lost, counts add up, a deletion stays deleted, a word one
+// no word is lost, counts add up (also when some save through the save
+// request or the backup, which write the file outside the manager's flush), a deletion stays deleted, a word one
 // process saved shows in the other, and a process killed at any moment
 // loses nothing it reported saved. VETRA_SHARED_LEARNING_RUNS repeats each
 // case and VETRA_SHARED_LEARNING_WORDS sets the words per learner (a few of
@@ -24,6 +25,7 @@
 #include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
+#include "kernel/userdict/usr_dict_file_ops.h"
 #include "kernel/userdict/usr_dict_v3.h"
 #include "tests/kernel/userdict/usr_support.h"
 #include "tests/support/dict_env.h"
@@ -51,6 +53,9 @@ int Words() { return std::min(FromEnv("VETRA_SHARED_LEARNING_WORDS", 40), kSeedB
 
 t_versionManager& Versions() { return t_singleton<t_versionManager>::Get(); }
 
+// How a learner saves after its n-th word.
+enum class t_save { kFlush, kRequest, kBackup };
+
 // What one learning process does.
 struct t_learner {
     int first = 0;          // learns words first .. first + count - 1
@@ -58,6 +63,7 @@ struct t_learner {
     int saveEvery = 1;      // SaveDict after every n-th word
     bool deletesSeeds = false;
     int killAtWrite = 0;    // > 0: the learner kills itself inside that write
+    t_save save = t_save::kFlush;
 };
 
 int g_writesLeft = 0;
@@ -78,7 +84,8 @@ int Learn(const t_learner& plan, int reportFd) {
         SetDictWriteFunction(&KillingWrite);
     }
     t_dictManager manager;
-    t_usrDictV3Core dict;
+    // The process-wide instance, which the save request and the backup write.
+    t_usrDictV3Core& dict = GetUsrDictInstance();
     if (!manager.Init()) return 10;
     if (!manager.Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser, kUsrDictFileName, 0,
                           kVersionMaskDict) ||
@@ -92,7 +99,13 @@ int Learn(const t_learner& plan, int reportFd) {
         const int k = plan.first + i;
         if (dict.LearnWord(Reading(k).get(), Text(k).get(), 0) == 0) return 13;
         if ((i + 1) % plan.saveEvery == 0) {
-            if (!manager.SaveDict(kName)) return 14;
+            std::wstring file;
+            if (!GetUsrDictFilePath(file)) return 16;
+            const std::wstring copy = file + L".copy" + std::to_wstring(getpid());
+            const bool saved = plan.save == t_save::kFlush     ? manager.SaveDict(kName)
+                               : plan.save == t_save::kRequest ? SaveLiveUsrDict(dict, file.c_str())
+                                                               : SaveUsrDictCopy(file.c_str(), copy.c_str());
+            if (!saved) return 14;
             Report(reportFd, uint32_t(i + 1));
         }
         Versions().CheckUpdateAll();
@@ -184,13 +197,17 @@ TEST_F(SharedLearningTest, ConcurrentLearnersLoseNothingAndAddCounts) {
         int processes;
         bool overlapping;  // every process learns the same words
         int saveEvery;
+        t_save oddSave;    // how every second process saves
     };
     const int words = Words();
     const t_case cases[] = {
-        {"two disjoint, save each word", 2, false, 1},
-        {"two overlapping, save each tenth", 2, true, 10},
-        {"four disjoint, save each tenth", 4, false, 10},
-        {"four overlapping, save each word", 4, true, 1},
+        {"two disjoint, save each word", 2, false, 1, t_save::kFlush},
+        {"two overlapping, save each tenth", 2, true, 10, t_save::kFlush},
+        {"four disjoint, save each tenth", 4, false, 10, t_save::kFlush},
+        {"four overlapping, save each word", 4, true, 1, t_save::kFlush},
+        {"two disjoint, one saves by request", 2, false, 1, t_save::kRequest},
+        {"two overlapping, one backs up", 2, true, 1, t_save::kBackup},
+        {"four disjoint, two back up", 4, false, 1, t_save::kBackup},
     };
     for (const t_case& c : cases) {
         for (int run = 0; run < Runs(); ++run) {
@@ -198,7 +215,8 @@ TEST_F(SharedLearningTest, ConcurrentLearnersLoseNothingAndAddCounts) {
             ASSERT_NO_FATAL_FAILURE(Reset());
             std::vector<t_child> children;
             for (int p = 0; p < c.processes; ++p)
-                children.push_back(Start({c.overlapping ? 0 : p * words, words, c.saveEvery, p == 0}));
+                children.push_back(Start({c.overlapping ? 0 : p * words, words, c.saveEvery, p == 0, 0,
+                                          p % 2 ? c.oddSave : t_save::kFlush}));
             for (t_child& child : children) EXPECT_EQ(0, Finish(child, 60000));
 
             t_usrDictV3Core file;

@@ -100,6 +100,10 @@ TEST(VetraDBusService, AnswersCallTheEngineInOrder) {
         {kIface, "UsrDictImport", "s:", true, 5, {}, "false 0"},
         {kIface, "UsrDictRestore", "s:", true, 0, {}, "false"},
         {kIface, "UsrDictBackup", "s:", true, 1, {}, "false 0"},
+        // So is a relative one: it would land in fcitx's working directory.
+        {kIface, "UsrDictBackup", "s:b.bin", true, 1, {}, "false 0"},
+        {kIface, "UsrDictBackup", "s:../x/b.bin", true, 1, {}, "false 0"},
+        {kIface, "UsrDictImport", "s:words.txt", true, 5, {}, "false 0"},
         // Without the file name, or with another type, it is no method of the
         // object: the error names the signature sent.
         {kIface, "UsrDictImport", "-", true, 0, {}, std::string(kUnknown) + "()"},

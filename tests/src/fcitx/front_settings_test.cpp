@@ -196,16 +196,49 @@ TEST(FrontSettingsTest, LoadImeSettingsDefaultsAndValues) {
               std::vector<int>({0, 0, 1, 0, 1}));
 }
 
+// A FIFO, a folder or a device where the settings file belongs reads as a
+// missing file: the settings keep their defaults and nothing waits (a FIFO
+// used to hold fcitx in open at start).
+TEST(FrontSettingsTest, SettingsFileThatIsNoFileReadsAsMissing) {
+    t_testDir dir;
+    testsupport::t_hangGuard guard(20);
+    const t_imeSettings defaults;
+    for (const std::string& kind : testsupport::NonRegularKinds()) {
+        SCOPED_TRACE(kind);
+        const std::string ini = dir.At("vetraEnv.ini");
+        testsupport::RemoveTree(ini);
+        testsupport::RemoveTree(ini + ".target");
+        if (!testsupport::MakeNonRegular(kind, ini)) {
+            ASSERT_NE(geteuid(), 0u) << "could not make it";
+            continue;  // a device node needs root
+        }
+        t_imeSettings settings;
+        settings.shuangPin = !defaults.shuangPin;
+        LoadImeSettings(ini, &settings);
+        EXPECT_EQ(settings.shuangPin, defaults.shuangPin);
+        EXPECT_EQ(IniGetBool(ini, kSaveRequest, 7), 7);
+        EXPECT_FALSE(IniResetFlag(ini, kSaveRequest));
+    }
+}
+
 TEST(FrontSettingsTest, FifoIsSignalledOnlyWhenOursAndRead) {
     t_testDir dir;
     const std::string fifo = dir.At("sync.fifo");
-    // Missing: created, and with no reader nothing waits.
+    // Missing: created private whatever the umask, and with no reader
+    // nothing waits. One made open by an older run is closed too.
+    const mode_t umaskBefore = umask(0);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(SignalSyncFifo(fifo.c_str()), t_fifoSignal::kNoReader);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     struct stat st;
     ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    ASSERT_EQ(chmod(fifo.c_str(), 0777), 0);
+    EXPECT_EQ(SignalSyncFifo(fifo.c_str()), t_fifoSignal::kNoReader);
+    ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    umask(umaskBefore);
 
     // A reader waiting in open() is released.
     std::thread reader([&] {
@@ -228,7 +261,13 @@ TEST(FrontSettingsTest, FifoIsSignalledOnlyWhenOursAndRead) {
     EXPECT_EQ(SignalSyncFifo(dir.At("link").c_str()), t_fifoSignal::kNotOurs);
     if (geteuid() == 0) {  // another user's FIFO can only be made as root
         ASSERT_EQ(chown(fifo.c_str(), 65534, 65534), 0);
+        testing::internal::CaptureStderr();
         EXPECT_EQ(SignalSyncFifo(fifo.c_str()), t_fifoSignal::kNotOurs);
+        EXPECT_EQ(SignalSyncFifo(fifo.c_str()), t_fifoSignal::kNotOurs);
+        const std::string log = testing::internal::GetCapturedStderr();
+        const size_t first = log.find("belongs to another user");
+        EXPECT_NE(first, std::string::npos) << "the foreign FIFO is not reported";
+        EXPECT_EQ(log.find("belongs to another user", first + 1), std::string::npos) << "reported twice";
     }
 }
 
