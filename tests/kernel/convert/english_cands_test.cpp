@@ -206,7 +206,9 @@ TEST_P(EnglishCandsBuiltTest, CompletionTakesPlaceOneOrFiveOrStaysOut) {
         ASSERT_TRUE(predictor.Run()) << label;
         predictor.DecidePlace();
         EXPECT_EQ(predictor.HasCandidate(), c.place != 0) << label;
-        if (c.place) EXPECT_EQ(predictor.GetRecord()->wantedPlace, c.place) << label << c.prob;
+        if (c.place) {
+            EXPECT_EQ(predictor.GetRecord()->wantedPlace, c.place) << label << c.prob;
+        }
     }
 }
 
