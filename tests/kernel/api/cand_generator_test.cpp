@@ -318,7 +318,7 @@ TEST_F(GeneratorBuiltDataTest, InitialsAreNotOvertakenByACorrection) {
         int atMost;  // its highest allowed place (0 = first)
     } cases[] = {
         {L"nh", u"女孩", 1}, {L"dd", u"等等", 0},   {L"bjdx", u"北京大学", 0}, {L"zg", u"中国", 1},
-        {L"bj", u"北京", 3}, {L"yhgl", u"用户管理", 0}, {L"aftd", u"法庭", -1},
+        {L"bj", u"北京", 3}, {L"yhgl", u"用户管理", 1}, {L"aftd", u"法庭", -1},
     };
     for (const auto& c : cases) {
         const std::string name(c.input, c.input + wcslen(c.input));
