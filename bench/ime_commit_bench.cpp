@@ -187,7 +187,11 @@ private:
     std::chrono::duration<double> m_taking{};  // of m_held, in TakeSaveSnapshot
 };
 
-void RunSaves(benchmark::State& state, bool inSteps) {
+// Runs `body` over a managed user dictionary of state.range(0) words in a
+// temporary HOME, behind the input method's serialised engine; HOME and the
+// folder are put back afterwards.
+template <typename Body>
+void WithManagedEngine(benchmark::State& state, Body body) {
     char dirTemplate[] = "/tmp/vetra_save_bench_XXXXXX";
     if (!mkdtemp(dirTemplate)) {
         state.SkipWithError("no temporary directory");
@@ -200,6 +204,15 @@ void RunSaves(benchmark::State& state, bool inSteps) {
         t_managedEngine inner(int(state.range(0)), dir);
         n_fcitx::t_serializedEngine engine(&inner, &inner);
         if (!inner.Ok()) state.SkipWithError("the dictionary did not attach");
+        body(inner, engine);
+    }
+    if (home) setenv("HOME", previousHome.c_str(), 1);
+    std::error_code error;
+    std::filesystem::remove_all(dir, error);
+}
+
+void RunSaves(benchmark::State& state, bool inSteps) {
+    WithManagedEngine(state, [&](t_managedEngine& inner, n_fcitx::t_serializedEngine& engine) {
         for (auto _ : state) {
             if (!inner.Ok()) break;
             inner.LearnWord(nullptr);
@@ -209,28 +222,14 @@ void RunSaves(benchmark::State& state, bool inSteps) {
         }
         state.counters["copied_MB"] = double(inner.Copied()) / (1 << 20);
         state.counters["copy_ms"] = inner.TakingMs() / double(state.iterations());
-    }
-    if (home) setenv("HOME", previousHome.c_str(), 1);
-    std::error_code error;
-    std::filesystem::remove_all(dir, error);
+    });
 }
 
 // The input method's own road: each commit asks for a save, which the
 // worker makes in steps over a managed user dictionary (no deadline here:
 // a save after every commit, the worst case).
 void BM_CommitSaveInStepsOnWorker(benchmark::State& state) {
-    char dirTemplate[] = "/tmp/vetra_commit_bench_XXXXXX";
-    if (!mkdtemp(dirTemplate)) {
-        state.SkipWithError("no temporary directory");
-        return;
-    }
-    const std::string dir = dirTemplate;
-    const char* home = getenv("HOME");
-    const std::string previousHome = home ? home : "";
-    {
-        t_managedEngine inner(int(state.range(0)), dir);
-        n_fcitx::t_serializedEngine engine(&inner, &inner);
-        if (!inner.Ok()) state.SkipWithError("the dictionary did not attach");
+    WithManagedEngine(state, [&](t_managedEngine& inner, n_fcitx::t_serializedEngine& engine) {
         struct t_stepSaver : i_dictSaver {
             explicit t_stepSaver(n_fcitx::t_serializedEngine* e) : engine(e) {}
             void RequestSave() override {
@@ -242,10 +241,7 @@ void BM_CommitSaveInStepsOnWorker(benchmark::State& state) {
         } saver(&engine);
         if (inner.Ok()) TimeCommits(state, engine, saver);
         saver.worker.Drain();
-    }
-    if (home) setenv("HOME", previousHome.c_str(), 1);
-    std::error_code error;
-    std::filesystem::remove_all(dir, error);
+    });
 }
 
 void BM_SaveLockHeldWhole(benchmark::State& state) { RunSaves(state, false); }
