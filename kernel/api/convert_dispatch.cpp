@@ -235,6 +235,9 @@ int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** re
         generator.SetOptions((normal && !partial) ? config.GetByte(n_config::ForecastLongWord) : 0, position,
                              maxLongWords, gate);
 
+    // The smart-fuzzy pass: for a plain conversion, else for one syllable
+    // of two letters, where a slipped sound is likeliest and cheap to try.
+    request->smartFuzzy = (!normal || length == 2) ? 1 : 0;
     const bool hasAux = request->auxCode && request->auxCode[0];
     request->longWordHint =
         (length <= 1 || hasAux)

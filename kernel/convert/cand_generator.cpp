@@ -101,14 +101,30 @@ constexpr int32_t kNameNoteMargin = 849;
 // characters of its first syllable, as in 今天天气, 今天, 今. Powers of two,
 // so that composition gets the probabilities back exactly; the halving
 // stops after 16 letters to keep the products clear of the float's floor.
+// A whole input of many initials reads below that weight (each initial
+// alone weighs a tenth): the weight then drops under its least likely word,
+// down to the last that keeps the halved products clear of the floor.
 constexpr int kPartialEndShift = 14;
+constexpr int kPartialEndShiftMost = 48;
 constexpr int kPartialLetterShifts = 16;
+
+// The weight (a power of two) of the arcs from the start that end before n.
+int PartialEndShift(const t_inputLattice& lattice, int n) {
+    float least = 1.0f;
+    for (const t_wordArcNode* node = lattice.NodesEndingAt(n); node; node = node->next)
+        if (node->start == 0)
+            for (const t_wordArc* a = node->arcs; a; a = a->next)
+                if (a->prob > 0) least = std::min(least, a->prob);
+    int exponent = 0;
+    std::frexp(least, &exponent);  // least >= 2^(exponent - 1)
+    return std::clamp(1 - exponent, kPartialEndShift, kPartialEndShiftMost);
+}
 
 // Scales the arcs from the start that end before n down by their weight,
 // or (restore) back up.
-void WeighPartialArcs(const t_inputLattice& lattice, int n, bool restore) {
+void WeighPartialArcs(const t_inputLattice& lattice, int n, int endShift, bool restore) {
     for (int e = 1; e < n; ++e) {
-        const int shift = kPartialEndShift + std::min(n - e, kPartialLetterShifts);
+        const int shift = endShift + std::min(n - e, kPartialLetterShifts);
         const float factor = std::ldexp(1.0f, restore ? shift : -shift);
         for (const t_wordArcNode* node = lattice.NodesEndingAt(e); node; node = node->next)
             if (node->start == 0)
@@ -329,7 +345,8 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
     // A short tail of initials reads as the short-key table's words.
     lattice->AddAbbreviationArcs(0, input, m_dicts.sys);
     finder.FindWordsAt(0, on);
-    WeighPartialArcs(*lattice, syllables.GetLength(), false);
+    const int partialShift = PartialEndShift(*lattice, syllables.GetLength());
+    WeighPartialArcs(*lattice, syllables.GetLength(), partialShift, false);
 
     // Leading capitals are offered as typed.
     int capitals = 0;
@@ -363,7 +380,7 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
         collector->CollectAll(probs, capitals > 1);
     }
     // Composition prices the arcs by their own probabilities.
-    WeighPartialArcs(*lattice, syllables.GetLength(), true);
+    WeighPartialArcs(*lattice, syllables.GetLength(), partialShift, true);
     if (on.forecast) PlaceForecast(&forecast, forecastOut, target);
 }
 

@@ -319,6 +319,9 @@ TEST_F(GeneratorBuiltDataTest, InitialsAreNotOvertakenByACorrection) {
     } cases[] = {
         {L"nh", u"女孩", 1}, {L"dd", u"等等", 0},   {L"bjdx", u"北京大学", 0}, {L"zg", u"中国", 1},
         {L"bj", u"北京", 3}, {L"yhgl", u"用户管理", 1}, {L"aftd", u"法庭", -1},
+        // z for zh: seven initials, each weighing a tenth, against the
+        // characters of zh with one initial fewer.
+        {L"zhrmghg", u"中华人民共和国", 0},
     };
     for (const auto& c : cases) {
         const std::string name(c.input, c.input + wcslen(c.input));

@@ -10,6 +10,7 @@
 #include "kernel/api/kernel_learn.h"
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/api/kernel_startup.h"
+#include "kernel/convert/cand_generator.h"
 #include "kernel/convert/cloud_request.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/runtime/cand_word.h"
@@ -159,6 +160,20 @@ TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) 
         else EXPECT_TRUE(at >= c.from && at < c.to) << c.input << " " << at;
     }
     SetByte(n_config::SuperSPJP, 1);
+    // The smart-fuzzy pass: every plain conversion, else two letters only.
+    const struct {
+        const wchar_t* input;
+        uint8_t normal, smartFuzzy;
+    } passes[] = {{L"zi", 1, 1}, {L"zhi", 1, 0}, {L"z", 1, 0}, {L"zhi", 0, 1}};
+    for (const auto& c : passes) {
+        t_convertRequest request;
+        request.input = c.input;
+        request.inputLength = request.segmentLength = int32_t(wcslen(c.input));
+        request.pageSize = kPage;
+        uint8_t scratch[kConvertScratchBytes] = {};
+        ConvertPinyin(&request, c.normal, results, scratch, nullptr, nullptr, nullptr);
+        EXPECT_EQ(c.smartFuzzy, request.smartFuzzy) << c.input << " " << int(c.normal);
+    }
 }
 
 // The shipped tips tell how a word reads a character unusually.
