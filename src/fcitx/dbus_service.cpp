@@ -1,6 +1,8 @@
 // The D-Bus object "/vetrapy": a settings tool's user-dictionary operations
 // turned into engine calls, and the object's registration on fcitx's dbus
-// addon. fcitx main thread only.
+// addon. fcitx main thread, but for the calls, which run on the object's
+// own thread (AnswerVetraDBusMessage touches only the message and the
+// serialized engine).
 #include "src/fcitx/dbus_service.h"
 
 #include <dbus/dbus.h>
