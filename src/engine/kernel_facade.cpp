@@ -211,12 +211,12 @@ bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count, con
         const t_usrDictReplace::t_built built = job.Build();
         if (built == t_usrDictReplace::t_built::kFailed) return false;
         if (built == t_usrDictReplace::t_built::kReplaced) continue;
-        int taken_words = 0;
+        int takenWords = 0;
         locked([&] {
             t_processLock::t_locker lock(GetDictLocker());
-            taken_words = job.Finish();
+            takenWords = job.Finish();
         });
-        if (count) *count = taken_words;
+        if (count) *count = takenWords;
         return true;
     }
     uint64_t r = 0;

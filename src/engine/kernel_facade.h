@@ -1,7 +1,8 @@
 // The engine's road into the kernel: starts the kernel and the user's
 // settings, hands the settings to the kernel's options, and carries the
 // few user-dictionary file operations the engine needs beyond the entry
-// API. Wide text in; fcitx main thread only.
+// API. Wide text in; one call at a time, as the front end serializes the
+// engine (an import's long steps run outside its lock).
 #pragma once
 
 #include <cstdint>
