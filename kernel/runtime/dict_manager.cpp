@@ -1273,6 +1273,39 @@ bool t_dictManager::SaveEntryWith(t_dictEntry* entry, const std::function<bool()
     return true;
 }
 
+bool t_dictManager::MarkEntry(t_dictEntry* entry, t_entryMark& mark) {
+    if (!entry || !entry->dict || !SharesFile(entry) || !m_globalLock.IsCreated()) return false;
+    t_recursiveLock::t_locker guard(m_localLock);
+    t_processLock::t_locker global(m_globalLock);
+    t_pathName path;
+    if (!BuildEntryPath(entry, path) || path.IsEmpty() || !entry->block.IsValid()) return false;
+    if (FileReplaced(entry, path) && !RebaseEntry(entry)) return false;
+    if (!entry->block.IsValid() || !entry->dict->IsReady()) return false;
+    mark.changes = entry->dict->MarkChanges();
+    std::lock_guard<std::mutex> stamps(g_stampLock);
+    mark.base = entry->diskStamp;
+    return true;
+}
+
+int t_dictManager::WriteMarkedEntry(t_dictEntry* entry, const t_entryMark& mark, const void* data, size_t size) {
+    if (!entry || !data || size == 0 || !m_globalLock.IsCreated()) return -1;
+    t_processLock::t_locker global(m_globalLock);
+    t_pathName path;
+    if (!BuildEntryPath(entry, path) || path.IsEmpty()) return -1;
+    {
+        const t_fileStamp now = StampOf(path);
+        std::lock_guard<std::mutex> stamps(g_stampLock);
+        if (!(entry->diskStamp == mark.base) || (now.present && !(now == mark.base))) return 0;
+    }
+    if (!DictWriteFileSafely(path, data, size)) return -1;
+    // The recorded stamp stays the old file's, so nobody takes the new one
+    // for the image in memory; the marked changes are in it.
+    std::lock_guard<std::mutex> stamps(g_stampLock);
+    entry->savedChanges = mark.changes;
+    entry->savedChangesPending = true;
+    return 1;
+}
+
 void t_dictManager::NoticeChangedFiles() {
     if (!m_localLock.IsInitialised()) return;
     t_recursiveLock::t_locker guard(m_localLock);

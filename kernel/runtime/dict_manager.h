@@ -276,6 +276,23 @@ public:
     // file cannot be written: the file, the image and the unsaved changes
     // are then as they were.
     bool ResetEntry(t_dictEntry* entry);
+    // An image built apart from the dictionary, without the kernel's locks
+    // (an import), replacing a user file held in memory. MarkEntry, under
+    // the kernel lock, takes up a file another process saved and notes the
+    // file the image now comes from and the changes it holds; false when
+    // the entry is not such a file or the take-up failed.
+    struct t_entryMark {
+        t_fileStamp base;
+        t_dictStorageBase::t_changeMark changes;
+    };
+    bool MarkEntry(t_dictEntry* entry, t_entryMark& mark);
+    // Any thread, no kernel lock: under the global lock, writes the bytes as
+    // the entry's file when it is still the marked one. The file then counts
+    // as another writer's: the next update check, flush or attach takes it
+    // up (replaying only the changes made after the mark) instead of
+    // writing the old image over it. 1 written, 0 saved by another writer
+    // since the mark (nothing written), -1 the write failed.
+    int WriteMarkedEntry(t_dictEntry* entry, const t_entryMark& mark, const void* data, size_t size);
     // For every attached user file another writer replaced, raises the
     // version of the entry's block, so the update check that follows
     // re-attaches it (keeping the unsaved changes). Run by every update

@@ -206,17 +206,16 @@ std::wstring LiveFilePath(const t_dictStorageBase& dict) {
     return entry && t_dictManager::BuildEntryPath(entry, path) ? path.Str() : std::wstring();
 }
 
-// Builds the new dictionary apart from the live one (mode 0 starting from
-// the live image) and writes it as target. False with the file untouched.
-bool BuildAndWrite(t_usrDictV3Core& live, const t_usrWordRecords& words, int format, int mode,
-                   const std::wstring& target, int* taken) {
+// Builds the new dictionary apart from the live one into image: mode 0
+// starts from base (the live image; null: the file at target). False with
+// nothing built.
+bool BuildImage(const uint8_t* base, uint64_t baseSize, const t_usrWordRecords& words, int format, int mode,
+                const std::wstring& target, std::vector<uint8_t>& image, int* taken) {
     t_usrDictV3Core work;
-    const uint8_t* liveImage = nullptr;
-    uint64_t liveSize = 0;
     bool ready = false;
     if (mode == 0) {
-        if (live.GetImageBytes(&liveImage, &liveSize))
-            ready = work.AttachCopy(liveImage, liveSize);
+        if (base)
+            ready = work.AttachCopy(base, baseSize);
         else if (PathIsFile(t_pathName(target.c_str())))
             ready = work.AttachFile(target.c_str());
         if (!ready && PathIsFile(t_pathName(target.c_str()))) return false;  // never replace words we cannot read
@@ -232,12 +231,31 @@ bool BuildAndWrite(t_usrDictV3Core& live, const t_usrWordRecords& words, int for
         ++*taken;
     }
     // Only an image that attaches and validates replaces the file.
-    std::vector<uint8_t> image;
     if (!work.Validate() || !work.RebuildImage(image)) return false;
     t_usrDictV3Core check;
-    if (!check.AttachCopy(image.data(), image.size())) return false;
-    if (!DictWriteFileSafely(t_pathName(target.c_str()), image.data(), image.size())) return false;
-    return true;
+    return check.AttachCopy(image.data(), image.size());
+}
+
+// Builds the new dictionary (mode 0 starting from the live image) and
+// writes it as target. False with the file untouched.
+bool BuildAndWrite(t_usrDictV3Core& live, const t_usrWordRecords& words, int format, int mode,
+                   const std::wstring& target, int* taken) {
+    const uint8_t* liveImage = nullptr;
+    uint64_t liveSize = 0;
+    if (mode != 0 || !live.GetImageBytes(&liveImage, &liveSize)) liveImage = nullptr;
+    std::vector<uint8_t> image;
+    return BuildImage(liveImage, liveSize, words, format, mode, target, image, taken) &&
+           DictWriteFileSafely(t_pathName(target.c_str()), image.data(), image.size());
+}
+
+// The file read and parsed; false when nothing can be taken over.
+bool ReadAndParse(const wchar_t* path, int expectedFormat, t_scopeHeap& arena, t_usrWordRecords& words,
+                  int* format) {
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(path, bytes)) return false;
+    if (!DetectUsrDictFormatBytes(bytes.data(), bytes.size(), format)) return false;
+    if (expectedFormat && *format != expectedFormat) return false;
+    return ParseUsrDictImage(bytes.data(), bytes.size(), *format, arena, words);
 }
 
 int ConvertFile(const wchar_t* path, int* count, int mode, int expectedFormat) {
@@ -245,14 +263,10 @@ int ConvertFile(const wchar_t* path, int* count, int mode, int expectedFormat) {
     if (!path || (mode != 0 && mode != 1)) return 0;
     std::wstring target;
     if (!GetUsrDictFilePath(target)) return 0;
-    std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(path, bytes)) return 0;
     int format = 0;
-    if (!DetectUsrDictFormatBytes(bytes.data(), bytes.size(), &format)) return 0;
-    if (expectedFormat && format != expectedFormat) return 0;
     t_scopeHeap arena;
     t_usrWordRecords words;
-    if (!ParseUsrDictImage(bytes.data(), bytes.size(), format, arena, words)) return 0;
+    if (!ReadAndParse(path, expectedFormat, arena, words, &format)) return 0;
 
     t_usrDictV3Core& live = GetUsrDictInstance();
     int taken = 0;
@@ -331,6 +345,53 @@ int LoadOrConvertUsrDict(const wchar_t* path, int* count, int mode) {
     case kUsrFormatV2: return ConvertV2UsrDict(path, count, mode);
     default: return ImportV3UsrDict(path, count, mode);
     }
+}
+
+bool t_usrDictReplace::Read(const wchar_t* path, int mode) {
+    m_words.clear();
+    m_mode = mode;
+    return path && (mode == 0 || mode == 1) && GetUsrDictFilePath(m_target) &&
+           ReadAndParse(path, 0, m_arena, m_words, &m_format);
+}
+
+bool t_usrDictReplace::Take() {
+    t_versionManager& vm = t_singleton<t_versionManager>::Get();
+    if (vm.IsReady()) vm.CheckUpdate2();  // every dictionary current first
+    t_usrDictV3Core& live = GetUsrDictInstance();
+    t_dictEntry* entry = live.GetEntry();
+    if (!entry || !entry->manager || m_target != LiveFilePath(live) || !entry->manager->MarkEntry(entry, m_mark))
+        return false;
+    m_live.clear();
+    if (m_mode == 0) {
+        // A merge starts from the live image, which the mark describes.
+        const uint8_t* image = nullptr;
+        uint64_t size = 0;
+        if (!live.GetImageBytes(&image, &size)) return false;
+        m_live.assign(image, image + size);
+    }
+    return true;
+}
+
+t_usrDictReplace::t_built t_usrDictReplace::Build() {
+    t_usrDictV3Core& live = GetUsrDictInstance();
+    t_dictEntry* entry = live.GetEntry();
+    std::vector<uint8_t> image;
+    m_taken = 0;
+    if (!entry || !entry->manager || (m_mode == 0 && m_live.empty()) ||
+        !BuildImage(m_live.data(), m_live.size(), m_words, m_format, m_mode, m_target, image, &m_taken))
+        return t_built::kFailed;
+    const int r = entry->manager->WriteMarkedEntry(entry, m_mark, image.data(), image.size());
+    return r > 0 ? t_built::kWritten : r == 0 ? t_built::kReplaced : t_built::kFailed;
+}
+
+int t_usrDictReplace::Finish() {
+    t_usrDictV3Core& live = GetUsrDictInstance();
+    // The attach the raised version brings takes the file up: the changes
+    // the build started from are in it, later ones are replayed onto it.
+    live.IncreaseVersion();
+    t_versionManager& vm = t_singleton<t_versionManager>::Get();
+    if (vm.IsReady()) vm.CheckUpdate2();
+    return m_taken;
 }
 
 int ConvertV1UsrDict(const wchar_t* path, int* count, int mode) { return ConvertFile(path, count, mode, kUsrFormatV1); }

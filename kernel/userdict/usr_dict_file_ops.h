@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "kernel/runtime/dict_manager.h"
+#include "kernel/runtime/scope_heap.h"
 #include "kernel/userdict/usr_text_io.h"
 
-class t_scopeHeap;
 class t_usrDictV3Core;
 
 // Formats DetectUsrDictFormat reports.
@@ -61,6 +62,37 @@ bool ParseUsrDictImage(const uint8_t* data, uint64_t size, int format, t_scopeHe
 // with *count = the number of words taken over; 0 on any failure, with the
 // user dictionary file and the live dictionary exactly as they were.
 int LoadOrConvertUsrDict(const wchar_t* path, int* count, int mode);
+// LoadOrConvertUsrDict in steps, so that the long work runs without the
+// kernel lock: one object per call, Take and Finish under the lock, Read
+// and Build without it.
+class t_usrDictReplace {
+public:
+    enum class t_built { kWritten, kReplaced, kFailed };
+    // Reads and parses the file (mode as LoadOrConvertUsrDict's). False when
+    // nothing can be taken over: the call fails with nothing changed.
+    bool Read(const wchar_t* path, int mode);
+    // Every dictionary made current, the live image copied and marked. False
+    // when the live dictionary is not a registered one with an image (the
+    // caller then runs LoadOrConvertUsrDict whole).
+    bool Take();
+    // Builds the new dictionary from the copy and writes it as the user
+    // dictionary file; kReplaced when another writer saved the file since
+    // the Take (nothing written: Take again), kFailed with nothing written.
+    t_built Build();
+    // After kWritten: the live dictionary takes the file up, keeping the
+    // changes made since the Take. The number of words taken over.
+    int Finish();
+
+private:
+    std::wstring m_target;
+    int m_mode = 0;
+    int m_format = 0;
+    int m_taken = 0;
+    t_scopeHeap m_arena;
+    t_usrWordRecords m_words;
+    std::vector<uint8_t> m_live;
+    t_dictManager::t_entryMark m_mark;
+};
 int ConvertV1UsrDict(const wchar_t* path, int* count, int mode);
 int ConvertV2UsrDict(const wchar_t* path, int* count, int mode);
 int ImportV3UsrDict(const wchar_t* path, int* count, int mode);

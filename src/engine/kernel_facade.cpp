@@ -191,6 +191,39 @@ bool KernelFinishSave(t_dictSaveSnapshot& snapshot) {
     return GetDictManager().FinishSave(snapshot);
 }
 
+bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count, const t_lockedStep& locked) {
+    if (count) *count = 0;
+    if (!path || !*path) return false;
+    const int mode = restore ? 1 : 0;
+    t_usrDictReplace job;
+    if (!job.Read(path, mode)) return false;
+    // Another process saving between the copy and the write makes the
+    // build start again from its file; one that keeps saving gets the
+    // whole operation under the lock.
+    constexpr int kTries = 3;
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+        bool taken = false;
+        locked([&] {
+            t_processLock::t_locker lock(GetDictLocker());
+            taken = job.Take();
+        });
+        if (!taken) break;
+        const t_usrDictReplace::t_built built = job.Build();
+        if (built == t_usrDictReplace::t_built::kFailed) return false;
+        if (built == t_usrDictReplace::t_built::kReplaced) continue;
+        int takenWords = 0;
+        locked([&] {
+            t_processLock::t_locker lock(GetDictLocker());
+            takenWords = job.Finish();
+        });
+        if (count) *count = takenWords;
+        return true;
+    }
+    uint64_t r = 0;
+    locked([&] { r = restore ? OpenOrConvertUsrDictMode1(path) : OpenOrConvertUsrDict(path, count); });
+    return r != 0;
+}
+
 bool KernelImportUsrAbbrList(const t_apiPhrase* records, int32_t count) {
     return records && count > 0 && ReplaceUsrPhrases(records, count) != 0;
 }

@@ -1,10 +1,12 @@
 // The engine's road into the kernel: starts the kernel and the user's
 // settings, hands the settings to the kernel's options, and carries the
 // few user-dictionary file operations the engine needs beyond the entry
-// API. Wide text in; fcitx main thread only.
+// API. Wide text in; one call at a time, as the front end serializes the
+// engine (an import's long steps run outside its lock).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "kernel/api/kernel_dict_ops.h"
@@ -66,6 +68,12 @@ bool KernelSaveDicts();
 std::unique_ptr<t_dictSaveSnapshot> KernelNewSaveSnapshot();
 bool KernelTakeSaveSnapshot(t_dictSaveSnapshot& snapshot);
 bool KernelFinishSave(t_dictSaveSnapshot& snapshot);
+// Import (restore false) or restore of a user dictionary file, the reading,
+// parsing, building and writing outside `locked`, which runs the short
+// steps under the caller's engine lock. Falls back to the whole operation
+// under it when the steps cannot be used. As ImportUsrDict's result.
+using t_lockedStep = std::function<void(const std::function<void()>&)>;
+bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count, const t_lockedStep& locked);
 // The list replaces the user's custom phrases (others end up deleted).
 bool KernelImportUsrAbbrList(const t_apiPhrase* records, int32_t count);
 // The user's custom phrases written to their file.

@@ -4,6 +4,8 @@
 // worker), so a keystroke never waits for the disk.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "kernel/runtime/dict_manager.h"
@@ -20,4 +22,18 @@ public:
 
 protected:
     ~IVetraSplitSave() = default;
+};
+
+// Import and restore of a user dictionary file in steps, offered the same
+// way: the reading, parsing, building and writing run without the caller's
+// engine lock, the short steps under it.
+class IVetraStepwiseImport {
+public:
+    // Without the lock: ImportUsrDict (restore false) or RestoreUsrDict,
+    // whose short steps `locked` runs under it.
+    virtual bool ReplaceUsrDictInSteps(const char* path, bool restore, uint32_t* wordCount,
+                                       const std::function<void(const std::function<void()>&)>& locked) = 0;
+
+protected:
+    ~IVetraStepwiseImport() = default;
 };

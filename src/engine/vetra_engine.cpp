@@ -376,6 +376,17 @@ bool CVetraCoreEngine::ImportUsrDict(const char* path, uint32_t* wordCount) {
     return ok;
 }
 
+bool CVetraCoreEngine::ReplaceUsrDictInSteps(const char* path, bool restore, uint32_t* wordCount,
+                                             const std::function<void(const std::function<void()>&)>& locked) {
+    if (wordCount) *wordCount = 0;
+    auto wide = std::make_unique<t_wideArg>(path);
+    if (!wide->Ok()) return false;
+    int32_t n = 0;
+    const bool ok = KernelReplaceUsrDict(wide->Get(), restore, &n, locked);
+    if (wordCount) *wordCount = ok ? uint32_t(n) : 0;
+    return ok;
+}
+
 bool CVetraCoreEngine::RestoreUsrDict(const char* path) {
     auto wide = std::make_unique<t_wideArg>(path);
     return wide->Ok() && OpenOrConvertUsrDictMode1(wide->Get()) != 0;

@@ -12,6 +12,7 @@
 
 class CVetraCoreEngine final : public IVetraCoreEngine,
                                public IVetraSplitSave,
+                               public IVetraStepwiseImport,
                                public IVetraPunctuation {
 public:
     // Text arguments are converted into buffers of this many wide characters,
@@ -36,6 +37,8 @@ public:
     std::unique_ptr<t_dictSaveSnapshot> NewSaveSnapshot() override;
     bool TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) override;
     bool FinishSave(t_dictSaveSnapshot& snapshot) override;
+    bool ReplaceUsrDictInSteps(const char* path, bool restore, uint32_t* wordCount,
+                               const std::function<void(const std::function<void()>&)>& locked) override;
     IVetraCoreWordBuffer* CreateWordBuffer() override;
     bool InitCloud(n_cloud::IVetraCoreCloudHelper* helper) override;
     bool StartKernel() override;

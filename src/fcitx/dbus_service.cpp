@@ -1,6 +1,8 @@
 // The D-Bus object "/vetrapy": a settings tool's user-dictionary operations
 // turned into engine calls, and the object's registration on fcitx's dbus
-// addon. fcitx main thread only.
+// addon. fcitx main thread, but for the calls, which run on the object's
+// own thread (AnswerVetraDBusMessage touches only the message and the
+// serialized engine).
 #include "src/fcitx/dbus_service.h"
 
 #include <dbus/dbus.h>
@@ -10,6 +12,7 @@
 #include <fcitx-utils/log.h>
 
 #include <cstdint>
+#include <system_error>
 
 namespace n_fcitx {
 namespace {
@@ -43,6 +46,9 @@ constexpr const char* kIntrospection =
     "    </method>\n"
     "  </interface>\n"
     "</node>\n";
+
+// How often fcitx's main thread looks for answers while calls run.
+constexpr long kAnswerPollMs = 10;
 
 enum class t_method { kNone, kImport, kRestore, kBackup, kRemove };
 
@@ -133,7 +139,8 @@ DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engi
     }
 }
 
-t_vetraDBusService::t_vetraDBusService(FcitxInstance* instance, IVetraCoreEngine* engine) : m_engine(engine) {
+t_vetraDBusService::t_vetraDBusService(FcitxInstance* instance, IVetraCoreEngine* engine)
+    : m_instance(instance), m_engine(engine) {
     DBusConnection* found[2] = {FcitxDBusGetConnection(instance), FcitxDBusGetPrivConnection(instance)};
     if (!found[0] && !found[1]) {
         FcitxLog(ERROR, "DBus Not initialized");
@@ -153,6 +160,15 @@ t_vetraDBusService::t_vetraDBusService(FcitxInstance* instance, IVetraCoreEngine
 }
 
 t_vetraDBusService::~t_vetraDBusService() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+    // The thread ran every queued call: their callers get their answers.
+    SendAnswers();
+    if (m_polling) FcitxInstanceRemoveTimeoutByFunc(m_instance, &t_vetraDBusService::Poll);
     for (DBusConnection*& connection : m_connections) {
         if (!connection) continue;
         dbus_connection_unregister_object_path(connection, kVetraDBusPath);
@@ -161,8 +177,71 @@ t_vetraDBusService::~t_vetraDBusService() {
     }
 }
 
+bool t_vetraDBusService::Queue(DBusConnection* connection, DBusMessage* message) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_thread.joinable()) {
+        try {
+            m_thread = std::thread(&t_vetraDBusService::Run, this);
+        } catch (const std::system_error&) {
+            return false;
+        }
+    }
+    m_queued.push_back({dbus_connection_ref(connection), dbus_message_ref(message), nullptr});
+    ++m_outstanding;
+    m_wake.notify_one();
+    return true;
+}
+
+void t_vetraDBusService::Run() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stop || !m_queued.empty(); });
+        if (m_queued.empty()) return;  // stopping with nothing left
+        t_call call = m_queued.front();
+        m_queued.pop_front();
+        lock.unlock();
+        call.answer = AnswerVetraDBusMessage(call.message, *m_engine);
+        lock.lock();
+        m_done.push_back(call);
+    }
+}
+
+bool t_vetraDBusService::SendAnswers() {
+    std::vector<t_call> done;
+    bool outstanding;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        done.swap(m_done);
+        m_outstanding -= done.size();
+        outstanding = m_outstanding > 0;
+    }
+    for (t_call& call : done) {
+        if (call.answer) {
+            dbus_connection_send(call.connection, call.answer, nullptr);
+            dbus_connection_flush(call.connection);
+            dbus_message_unref(call.answer);
+        }
+        dbus_message_unref(call.message);
+        dbus_connection_unref(call.connection);
+    }
+    return outstanding;
+}
+
+void t_vetraDBusService::Poll(void* data) {
+    auto* self = static_cast<t_vetraDBusService*>(data);
+    self->m_polling = self->SendAnswers();
+    if (self->m_polling) FcitxInstanceAddTimeout(self->m_instance, kAnswerPollMs, &t_vetraDBusService::Poll, self);
+}
+
 DBusHandlerResult t_vetraDBusService::Handle(DBusConnection* connection, DBusMessage* message, void* data) {
     auto* self = static_cast<t_vetraDBusService*>(data);
+    if (MethodOf(message) != t_method::kNone && self->m_instance && self->Queue(connection, message)) {
+        if (!self->m_polling) {
+            self->m_polling = true;
+            FcitxInstanceAddTimeout(self->m_instance, kAnswerPollMs, &t_vetraDBusService::Poll, self);
+        }
+        return DBUS_HANDLER_RESULT_HANDLED;
+    }
     DBusMessage* answer = AnswerVetraDBusMessage(message, *self->m_engine);
     if (!answer) return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
     dbus_connection_send(connection, answer, nullptr);

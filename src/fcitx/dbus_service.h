@@ -7,6 +7,12 @@
 
 #include <fcitx/instance.h>
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
 #include "src/engine/engine_iface.h"
 
 namespace n_fcitx {
@@ -26,7 +32,11 @@ DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engi
 // The object registered on the addon's bus connection and on its private
 // connection, each when it exists; unregistered when this goes. Each
 // connection is referenced meanwhile, so the unregistering is safe even when
-// the addon closed it first.
+// the addon closed it first. The methods run in order on a thread of their
+// own (an import of a large file must not hold keystrokes up); their
+// answers are sent from fcitx's main thread, which a short timeout polls
+// while calls are outstanding. Calls still queued when this goes are run
+// and answered first.
 class t_vetraDBusService {
 public:
     t_vetraDBusService(FcitxInstance* instance, IVetraCoreEngine* engine);
@@ -38,10 +48,32 @@ public:
     int Registered() const { return (m_connections[0] != nullptr) + (m_connections[1] != nullptr); }
 
 private:
-    static DBusHandlerResult Handle(DBusConnection* connection, DBusMessage* message, void* data);
+    struct t_call {
+        DBusConnection* connection = nullptr;  // referenced
+        DBusMessage* message = nullptr;        // referenced
+        DBusMessage* answer = nullptr;         // once run; null: none could be made
+    };
 
+    static DBusHandlerResult Handle(DBusConnection* connection, DBusMessage* message, void* data);
+    static void Poll(void* data);
+    // Queues the call for the thread; false when no thread can run it.
+    bool Queue(DBusConnection* connection, DBusMessage* message);
+    void Run();
+    // Main thread: sends the answers of the calls done; true while calls
+    // are outstanding.
+    bool SendAnswers();
+
+    FcitxInstance* m_instance;
     IVetraCoreEngine* m_engine;
     DBusConnection* m_connections[2] = {};
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<t_call> m_queued;  // waiting for the thread
+    std::vector<t_call> m_done;   // answered, to be sent
+    size_t m_outstanding = 0;     // queued, running or done but not sent
+    bool m_stop = false;
+    bool m_polling = false;       // main thread only
+    std::thread m_thread;
 };
 
 }  // namespace n_fcitx

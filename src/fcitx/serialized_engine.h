@@ -4,6 +4,7 @@
 // Any thread; one operation at a time.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,7 +19,10 @@ class t_serializedEngine final : public IVetraCoreEngine, public IVetraPunctuati
 public:
     // split: the inner engine's save in steps, or null.
     explicit t_serializedEngine(IVetraCoreEngine* inner, IVetraSplitSave* split = nullptr)
-        : m_inner(inner), m_split(split), m_punctuation(dynamic_cast<IVetraPunctuation*>(inner)) {}
+        : m_inner(inner),
+          m_split(split),
+          m_steps(dynamic_cast<IVetraStepwiseImport*>(inner)),
+          m_punctuation(dynamic_cast<IVetraPunctuation*>(inner)) {}
     ~t_serializedEngine() = default;
 
     // The count is the inner engine's: the front end never releases it.
@@ -168,11 +172,16 @@ public:
         t_lock lock(m_mutex);
         return m_inner->NotifyUsrDictV3Changed();
     }
+    // The file is read, the new dictionary built and written without the
+    // mutex when the inner engine offers the steps: a keystroke meanwhile
+    // waits only for the copy and the final attach.
     bool ImportUsrDict(const char* path, uint32_t* wordCount) override {
+        if (m_steps) return m_steps->ReplaceUsrDictInSteps(path, false, wordCount, Locked());
         t_lock lock(m_mutex);
         return m_inner->ImportUsrDict(path, wordCount);
     }
     bool RestoreUsrDict(const char* path) override {
+        if (m_steps) return m_steps->ReplaceUsrDictInSteps(path, true, nullptr, Locked());
         t_lock lock(m_mutex);
         return m_inner->RestoreUsrDict(path);
     }
@@ -206,8 +215,16 @@ public:
 
 private:
     using t_lock = std::lock_guard<std::recursive_mutex>;
+    std::function<void(const std::function<void()>&)> Locked() {
+        return [this](const std::function<void()>& step) {
+            t_lock lock(m_mutex);
+            step();
+        };
+    }
+
     IVetraCoreEngine* m_inner;
     IVetraSplitSave* m_split;
+    IVetraStepwiseImport* m_steps;
     IVetraPunctuation* m_punctuation;
     std::recursive_mutex m_mutex;
 };

@@ -484,7 +484,9 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
 
 void FcitxVetraPinyinDestroy(void* arg) {
     auto* st = static_cast<FcitxVetraPinyin*>(arg);
-    // Every save asked for lands, then the last state is written.
+    // The settings tool's calls still running end first (their answers
+    // sent); every save asked for lands, then the last state is written.
+    st->dbus.reset();
     st->saver->Drain();
     st->engine->SaveDicts();
     st->session.Reset();

@@ -65,3 +65,18 @@ vetra_e2e(DBusRemoveRefusesALinkedBackupFolder
       --expect-log "^REPLY\tfalse$"
   DRIVE ${learn_ni} ${vetrapy} UsrDictRemove type ni cands expect-first 泥 key Escape
         --restart ${again} type ni cands expect-first 泥)
+# An import of a large file runs beside the typing: keys pressed meanwhile
+# are answered within 100 ms, the answer comes with every word counted, and
+# a word learned meanwhile is kept.
+set(big_dict "${CMAKE_CURRENT_BINARY_DIR}/big_usr_dict.bin")
+execute_process(COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/make_usr_dict.py" 150000 "${big_dict}"
+                RESULT_VARIABLE made)
+if(NOT made EQUAL 0)
+  message(FATAL_ERROR "cannot write ${big_dict}")
+endif()
+set(send_vetrapy send org.fcitx.Fcitx-0 /vetrapy org.fcitx.Fcitx.VetraPY)
+vetra_e2e(DBusImportBesideTyping
+  RUN ${ime_run} --home-file big.bin "${big_dict}" --expect-log "^REPLY\ttrue\t150000$"
+  DRIVE --settle 40 --timeout 60000 ${typing} type ni key Escape expect-keys-under 60000
+        ${send_vetrapy} UsrDictImport s:@HOME@/big.bin type ni cands choose 泥 expect-commit 泥
+        type nihaonihao key Escape await-reply 3 expect-keys-under 100 type ni cands expect-first 泥)

@@ -36,6 +36,12 @@
  *                        one character, or 0xHEX; modifiers as prefixes: ctrl+ shift+ alt+ super+
  *   call DEST PATH IFACE METHOD [ARG...]   any method call; ARG is s:TEXT, i:N, u:N or b:0/1;
  *                        prints "REPLY <args>" or "ERROR <name> <text>"
+ *   send DEST PATH IFACE METHOD [ARG...]   the call without waiting: its "REPLY" (or
+ *                        "ERROR") line is printed when it comes, while later commands run
+ *   await-reply MINKEYS  wait for the answer of the last send; fails unless at least
+ *                        MINKEYS key presses were answered while it was outstanding
+ *   expect-keys-under MS every key answered since the start (or the last such check) took
+ *                        less than MS milliseconds  -> "KEYS <count> <slowest ms>"
  *   expect-error NAME    the next call must answer the error NAME (a reply or another
  *                        error, a timeout's NoReply included, fails)
  *   sleep MS | hold MS   collect signals for MS milliseconds (hold: until SIGTERM when MS is 0)
@@ -95,6 +101,13 @@ static int hang_owner;
 static int panel_mask = -1;      /* -1: candidates are plain text */
 static const char *expected_error; /* set by expect-error for the next call */
 static const char *last_error;     /* name of the last error reply call() printed */
+
+/* the outstanding send */
+static DBusPendingCall *sent;
+static int sent_answered;       /* its answer came */
+static int keys_while_sent;     /* key presses answered while it was outstanding */
+static int keys_seen;           /* keys answered since the last expect-keys-under */
+static long long slowest_key_ms;
 
 /* what was seen */
 static char *committed;          /* commits since the last expect-commit */
@@ -599,7 +612,41 @@ static void send_key(uint32_t sym, uint32_t state, int release)
     int32_t ret = -1;
     dbus_message_get_args(r, NULL, DBUS_TYPE_INT32, &ret, DBUS_TYPE_INVALID);
     dbus_message_unref(r);
-    printf("KEY\t0x%x\t%u\t%s\t%d\t%lld\n", sym, state, release ? "release" : "press", ret, now_ms() - start);
+    const long long took = now_ms() - start;
+    printf("KEY\t0x%x\t%u\t%s\t%d\t%lld\n", sym, state, release ? "release" : "press", ret, took);
+    keys_seen++;
+    if (took > slowest_key_ms)
+        slowest_key_ms = took;
+    if (!release && sent && !sent_answered)
+        keys_while_sent++;
+}
+
+/* prints the answer of a call: "REPLY <args>" or "ERROR <name> <text>" */
+static void print_answer(DBusMessage *r)
+{
+    if (dbus_message_get_type(r) == DBUS_MESSAGE_TYPE_ERROR) {
+        const char *text = "";
+        dbus_message_get_args(r, NULL, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
+        printf("ERROR\t%s\t", dbus_message_get_error_name(r));
+        put_json_string(stdout, text);
+        putchar('\n');
+        return;
+    }
+    printf("REPLY");
+    put_args(stdout, r);
+    putchar('\n');
+}
+
+static void on_sent_answer(DBusPendingCall *pc, void *data)
+{
+    (void)data;
+    DBusMessage *r = dbus_pending_call_steal_reply(pc);
+    if (r) {
+        print_answer(r);
+        dbus_message_unref(r);
+    }
+    sent_answered = 1;
+    last_activity_ms = now_ms();
 }
 
 static void press(uint32_t sym, uint32_t state)
@@ -788,7 +835,8 @@ int main(int argc, char **argv)
                 die("unknown key '%s'", argv[i]);
             press(sym, state);
             continue;
-        } else if (strcmp(cmd, "call") == 0 && need(i, argc, 4, cmd)) {
+        } else if ((strcmp(cmd, "call") == 0 || strcmp(cmd, "send") == 0) && need(i, argc, 4, cmd)) {
+            const int send_only = strcmp(cmd, "send") == 0;
             DBusMessage *m = dbus_message_new_method_call(argv[i + 1], argv[i + 2], argv[i + 3], argv[i + 4]);
             if (!m)
                 die("bad call arguments");
@@ -812,6 +860,20 @@ int main(int argc, char **argv)
                     dbus_message_iter_append_basic(&it, DBUS_TYPE_BOOLEAN, &v);
                 }
             }
+            if (send_only) {
+                if (sent)
+                    dbus_pending_call_unref(sent);
+                sent = NULL;
+                sent_answered = 0;
+                keys_while_sent = 0;
+                if (!dbus_connection_send_with_reply(conn, m, &sent, timeout_ms) || !sent ||
+                    !dbus_pending_call_set_notify(sent, on_sent_answer, NULL, NULL))
+                    die("cannot send a method call");
+                dbus_message_unref(m);
+                if (dbus_pending_call_get_completed(sent) && !sent_answered)
+                    on_sent_answer(sent, NULL);
+                continue;
+            }
             const int failures_before = failures;
             free((void *)last_error);
             last_error = NULL;
@@ -832,6 +894,31 @@ int main(int argc, char **argv)
                 }
                 expected_error = NULL;
             }
+        } else if (strcmp(cmd, "await-reply") == 0 && need(i, argc, 1, cmd)) {
+            const int min_keys = atoi(argv[++i]);
+            if (!sent)
+                die("'await-reply' without a 'send'");
+            while (!sent_answered && !stop_flag)
+                if (!dbus_connection_read_write_dispatch(conn, 50))
+                    die("connection to the session bus was lost");
+            if (keys_while_sent >= min_keys) {
+                printf("OK\tawaited\t%d keys meanwhile\n", keys_while_sent);
+            } else {
+                printf("FAIL\tawaited\t%d keys meanwhile, not %d\n", keys_while_sent, min_keys);
+                failures++;
+            }
+            continue;
+        } else if (strcmp(cmd, "expect-keys-under") == 0 && need(i, argc, 1, cmd)) {
+            const long long bound = atoll(argv[++i]);
+            printf("KEYS\t%d\t%lld\n", keys_seen, slowest_key_ms);
+            if (keys_seen == 0 || slowest_key_ms >= bound) {
+                printf("FAIL\tkeys\t%d answered, the slowest in %lld ms, not under %lld\n", keys_seen,
+                       slowest_key_ms, bound);
+                failures++;
+            }
+            keys_seen = 0;
+            slowest_key_ms = 0;
+            continue;
         } else if (strcmp(cmd, "expect-error") == 0 && need(i, argc, 1, cmd)) {
             expected_error = argv[++i];
             continue;

@@ -1,6 +1,7 @@
 // The user dictionary saved in steps (copy, write without the kernel's
 // locks, finish): what a learning made during the write becomes, the file
-// the steps write, a failed write, and another process's save meanwhile.
+// the steps write, a failed write, and another process's save meanwhile;
+// and an image built apart (an import) written in place of the file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -177,6 +178,62 @@ TEST_F(SaveStepsTest, AnotherProcessSavingDuringTheStepsLosesNothing) {
     ASSERT_TRUE(env_.manager->FinishSave(*snapshot));
     for (int k : {1, 2, 3}) EXPECT_EQ(1, FreqOnDisk(k)) << k;
     EXPECT_FALSE(dict_.HasUnsavedChanges());
+}
+
+// An image built apart from the live dictionary (an import: the live image
+// at the mark plus word 9) replaces the file. Whatever comes between the
+// write and the take-up keeps both the new word and the word learned after
+// the mark, each counted once: an update check, a save of the image in
+// memory (which must not write the old image over the new file), or
+// another process's save before the write (nothing written, its file kept).
+TEST_F(SaveStepsTest, ImageBuiltApartReplacesTheFileAndKeepsLaterLearning) {
+    enum t_between { kNothing, kUpdateCheck, kSaveAll, kOtherProcessFirst };
+    for (t_between between : {kNothing, kUpdateCheck, kSaveAll, kOtherProcessFirst}) {
+        SCOPED_TRACE(int(between));
+        const int base = 20 * int(between), saved = base + 1, late = base + 2, imported = base + 9;
+        ASSERT_TRUE(Learn(dict_, saved));
+        ASSERT_TRUE(SaveInSteps());
+        t_dictManager::t_entryMark mark;
+        ASSERT_TRUE(env_.manager->MarkEntry(dict_.GetEntry(), mark));
+        const uint8_t* live = nullptr;
+        uint64_t size = 0;
+        ASSERT_TRUE(dict_.GetImageBytes(&live, &size));
+        t_usrDictV3Core work;
+        ASSERT_TRUE(work.AttachCopy(live, size));
+        ASSERT_EQ(1, work.MergeWord(Reading(imported).get(), Text(imported).get(), 1, 0, 0));
+        std::vector<uint8_t> image;
+        ASSERT_TRUE(work.RebuildImage(image));
+        ASSERT_TRUE(Learn(dict_, late));
+        if (between == kOtherProcessFirst) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                t_dictManager manager;
+                t_usrDictV3Core other;
+                const bool ok = manager.Init() && Attach(manager, other) && Learn(other, base + 3) && manager.SaveAll();
+                _exit(ok ? 0 : 1);
+            }
+            int status = 0;
+            ASSERT_EQ(pid, waitpid(pid, &status, 0));
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            EXPECT_EQ(0, env_.manager->WriteMarkedEntry(dict_.GetEntry(), mark, image.data(), image.size()));
+            EXPECT_EQ(1, FreqOnDisk(base + 3)) << "the other process's file was overwritten";
+            EXPECT_EQ(0, FreqOnDisk(imported));
+            ASSERT_TRUE(SaveInSteps());
+            continue;
+        }
+        ASSERT_EQ(1, env_.manager->WriteMarkedEntry(dict_.GetEntry(), mark, image.data(), image.size()));
+        if (between == kUpdateCheck) {
+            EXPECT_TRUE(t_singleton<t_versionManager>::Get().CheckUpdateAll());
+        } else if (between == kSaveAll) {
+            EXPECT_TRUE(env_.manager->SaveAll());
+        }
+        EXPECT_EQ(1, FreqOnDisk(imported)) << "the new file was overwritten";
+        ASSERT_TRUE(dict_.IncreaseVersion());
+        EXPECT_TRUE(t_singleton<t_versionManager>::Get().CheckUpdateAll());
+        for (int k : {saved, late, imported}) EXPECT_EQ(1, Freq(dict_, k)) << k;
+        ASSERT_TRUE(SaveInSteps());
+        for (int k : {saved, late, imported}) EXPECT_EQ(1, FreqOnDisk(k)) << k;
+    }
 }
 
 }  // namespace
