@@ -87,24 +87,31 @@ void OfferAll(benchmark::State& state, uint32_t quota) {
     int64_t added = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        std::memcpy(static_cast<void*>(o.live.data()), o.pristine.data(), sizeof(t_candWord) * o.live.size());
+        std::memcpy(static_cast<void*>(o.live.data()), o.pristine.data(),
+                    sizeof(t_candWord) * o.live.size());
         t_scopeHeap heap;
         state.ResumeTiming();
         t_arrayWord array(page.data(), 0, kPlaces, quota, nullptr, &heap);
         for (t_candWord& w : o.live) {
-            const int r = w.kind == kCandKindPinned ? array.AddChecked(&w, nullptr) : array.Add(&w, nullptr);
+            const int r =
+                w.kind == kCandKindPinned ? array.AddChecked(&w, nullptr) : array.Add(&w, nullptr);
             added += r == kArrayAdded;
         }
         benchmark::DoNotOptimize(array.Arrange());
     }
-    state.counters["offer"] = benchmark::Counter(double(kOffers) * double(state.iterations()),
-                                                 benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["offer"] =
+        benchmark::Counter(double(kOffers) * double(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["added"] = double(added) / double(state.iterations());
 }
 
-void BM_ArrayOffers(benchmark::State& state) { OfferAll(state, 0); }
+void BM_ArrayOffers(benchmark::State& state) {
+    OfferAll(state, 0);
+}
 // With the multi-character quota of the settings (10 by default).
-void BM_ArrayOffersWithQuota(benchmark::State& state) { OfferAll(state, 10); }
+void BM_ArrayOffersWithQuota(benchmark::State& state) {
+    OfferAll(state, 10);
+}
 
 BENCHMARK(BM_ArrayOffers)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ArrayOffersWithQuota)->Unit(benchmark::kMicrosecond);

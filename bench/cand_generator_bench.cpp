@@ -34,12 +34,14 @@ bool StartKernel() {
     setenv("HOME", home.c_str(), 1);
     const std::string userDir = home + "/user";
     const std::wstring user(userDir.begin(), userDir.end()), sys(data, data + strlen(data));
-    InitDictionaries(L"Vetra", user.c_str(), sys.c_str(), user.c_str(), L"bench", nullptr, 1, 0, nullptr);
+    InitDictionaries(L"Vetra", user.c_str(), sys.c_str(), user.c_str(), L"bench", nullptr, 1, 0,
+                     nullptr);
     started = RegisterKeyPyMap(0) == 1 ? 1 : 0;
     std::atexit([] {
         ShutdownDictionaries();
         const char* home = getenv("HOME");
-        if (home && std::string(home).rfind("/tmp/vetra-bench-", 0) == 0) std::filesystem::remove_all(home);
+        if (home && std::string(home).rfind("/tmp/vetra-bench-", 0) == 0)
+            std::filesystem::remove_all(home);
     });
     return started == 1;
 }
@@ -58,7 +60,9 @@ void TimeKeystrokes(benchmark::State& state, const wchar_t* typed, Convert conve
             const std::wstring prefix = input.substr(0, k);
             const auto t0 = std::chrono::steady_clock::now();
             for (int twice = 0; twice < 2; ++twice) benchmark::DoNotOptimize(convert(prefix));
-            times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+            times.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                    .count());
         }
     }
     std::sort(times.begin(), times.end());
@@ -92,20 +96,24 @@ void DispatchedKeystrokes(benchmark::State& state, const wchar_t* typed) {
         t_cloudRequestParams cloud;
         cloud.buffer = cloudBuffer;
         t_cloudAsked asked;
-        return ConvertInput(input.data(), results, scratch, 0, 2600, &cloud, &asked, 0, 0, 0, nullptr);
+        return ConvertInput(input.data(), results, scratch, 0, 2600, &cloud, &asked, 0, 0, 0,
+                            nullptr);
     });
 }
 
 }  // namespace
 
 BENCHMARK_CAPTURE(Keystrokes, six_syllables, L"womenxianzaikaishi")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Keystrokes, twelve_syllables, L"zhongguorenmindaxuejisuanjixueyuande")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Keystrokes, twelve_syllables, L"zhongguorenmindaxuejisuanjixueyuande")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Keystrokes, twenty_syllables,
                   L"womenxianzaikaishixuexizhongguorenmindaxuejisuanjixueyuande")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Keystrokes, twelve_initials, L"zgrmdxjsjxyd")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DispatchedKeystrokes, six_syllables, L"womenxianzaikaishi")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DispatchedKeystrokes, six_syllables, L"womenxianzaikaishi")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DispatchedKeystrokes, twenty_syllables,
                   L"womenxianzaikaishixuexizhongguorenmindaxuejisuanjixueyuande")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DispatchedKeystrokes, twelve_initials, L"zgrmdxjsjxyd")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DispatchedKeystrokes, twelve_initials, L"zgrmdxjsjxyd")
+    ->Unit(benchmark::kMillisecond);

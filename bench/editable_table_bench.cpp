@@ -80,7 +80,8 @@ void BM_EditableAddWithGrowth(benchmark::State& state) {
         owner.bytes = std::make_unique<std::vector<uint8_t>>(empty);
         t_editableTableFile ed(&t_growingImage::OnGrown, &owner, 0);
         ed.SetBucketCount(0, kBuckets);
-        if (!ed.AttachWithExtra(owner.bytes->data(), kVersion, {}, {}, int64_t(owner.bytes->size()))) {
+        if (!ed.AttachWithExtra(owner.bytes->data(), kVersion, {}, {},
+                                int64_t(owner.bytes->size()))) {
             state.SkipWithError("attach failed");
             return;
         }

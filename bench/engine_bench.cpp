@@ -30,7 +30,8 @@ bool WriteUserWords(const std::string& path, int n) {
     for (int i = 0; i < n; ++i) {
         const uint16_t ids[2] = {uint16_t(1 + i % 400), uint16_t(1 + i / 400)};
         const uint16_t text[2] = {uint16_t(0x4E00 + i % 400), uint16_t(0x4E00 + i / 400)};
-        if (!dict.RestoreWord(pool.MakeLstr(ids, 4), pool.MakeLstr(text, 4), 5, 0, 2, 0)) return false;
+        if (!dict.RestoreWord(pool.MakeLstr(ids, 4), pool.MakeLstr(text, 4), 5, 0, 2, 0))
+            return false;
     }
     const std::wstring wide(path.begin(), path.end());
     return dict.SaveToFile(wide.c_str(), 1);
@@ -46,7 +47,8 @@ IVetraCoreEngine* Engine() {
         setenv("HOME", home.c_str(), 1);
         std::atexit([] {
             const char* h = getenv("HOME");
-            if (h && std::string(h).rfind("/tmp/vetra-engine-bench-", 0) == 0) std::filesystem::remove_all(h);
+            if (h && std::string(h).rfind("/tmp/vetra-engine-bench-", 0) == 0)
+                std::filesystem::remove_all(h);
         });
         const std::string usr = home + "/.config";
         std::filesystem::create_directories(usr + "/VetraPY");
@@ -79,9 +81,12 @@ void EngineConvertPerKeystroke(benchmark::State& state, const char* typed) {
             const auto t0 = std::chrono::steady_clock::now();
             for (int twice = 0; twice < 2; ++twice) {
                 uint8_t asked = 0;
-                if (IVetraCoreResult* r = engine->Convert(prefix.c_str(), 0xFFFFFFFFu, &asked, 0)) r->Release();
+                if (IVetraCoreResult* r = engine->Convert(prefix.c_str(), 0xFFFFFFFFu, &asked, 0))
+                    r->Release();
             }
-            times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+            times.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                    .count());
         }
     }
     Report(state, times);
@@ -116,7 +121,9 @@ void EngineLearnWordThenSaveDicts(benchmark::State& state) {
         benchmark::DoNotOptimize(engine->LearnWord(buffer));
         const auto t1 = std::chrono::steady_clock::now();
         benchmark::DoNotOptimize(engine->SaveDicts());
-        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        times.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                .count());
         learnTimes.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
         buffer->Release();
     }
@@ -129,7 +136,9 @@ void EngineLearnWordThenSaveDicts(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK_CAPTURE(EngineConvertPerKeystroke, two_syllables, "nihao")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(EngineConvertPerKeystroke, six_syllables, "womenxianzaikaishi")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(EngineConvertPerKeystroke, twelve_syllables, "zhongguorenmindaxuejisuanjixueyuande")
+BENCHMARK_CAPTURE(EngineConvertPerKeystroke, six_syllables, "womenxianzaikaishi")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(EngineConvertPerKeystroke, twelve_syllables,
+                  "zhongguorenmindaxuejisuanjixueyuande")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(EngineLearnWordThenSaveDicts)->Unit(benchmark::kMillisecond);

@@ -141,8 +141,8 @@ public:
             seed.SaveToFile((wide + L"/" + kUsrDictFileName).c_str(), 1);
         }
         m_ok = m_manager.Init() &&
-               m_manager.Register(L"UsrDict", &m_dict, kLoadPhase1, kStorageReserved, kDirUser, kUsrDictFileName,
-                                  0, kVersionMaskDict) &&
+               m_manager.Register(L"UsrDict", &m_dict, kLoadPhase1, kStorageReserved, kDirUser,
+                                  kUsrDictFileName, 0, kVersionMaskDict) &&
                m_manager.LoadDict(L"UsrDict");
         m_words = words;
     }
@@ -157,7 +157,9 @@ public:
         m_held += std::chrono::steady_clock::now() - start;
         return ok;
     }
-    std::unique_ptr<t_dictSaveSnapshot> NewSaveSnapshot() override { return m_manager.NewSaveSnapshot(); }
+    std::unique_ptr<t_dictSaveSnapshot> NewSaveSnapshot() override {
+        return m_manager.NewSaveSnapshot();
+    }
     bool TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) override {
         const auto start = std::chrono::steady_clock::now();
         const bool ok = m_manager.TakeSaveSnapshot(snapshot);
@@ -244,10 +246,22 @@ void BM_CommitSaveInStepsOnWorker(benchmark::State& state) {
     });
 }
 
-void BM_SaveLockHeldWhole(benchmark::State& state) { RunSaves(state, false); }
-void BM_SaveLockHeldInSteps(benchmark::State& state) { RunSaves(state, true); }
-BENCHMARK(BM_SaveLockHeldWhole)->Arg(100000)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SaveLockHeldInSteps)->Arg(100000)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+void BM_SaveLockHeldWhole(benchmark::State& state) {
+    RunSaves(state, false);
+}
+void BM_SaveLockHeldInSteps(benchmark::State& state) {
+    RunSaves(state, true);
+}
+BENCHMARK(BM_SaveLockHeldWhole)
+    ->Arg(100000)
+    ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveLockHeldInSteps)
+    ->Arg(100000)
+    ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_CommitSaveOnWorker)
     ->Arg(100000)

@@ -27,10 +27,10 @@ namespace {
 struct t_startResult {
     double seconds = 0;
     long rssKb = 0;
-    long anonKb = 0;  // of which private memory (the rest: mapped files)
+    long anonKb = 0;    // of which private memory (the rest: mapped files)
     long beforeKb = 0;  // the process before start-up
-    int ready = 0;  // dictionaries ready, the key map included
-    long typedKb = 0;  // resident after typing, when asked for
+    int ready = 0;      // dictionaries ready, the key map included
+    long typedKb = 0;   // resident after typing, when asked for
 };
 
 // Every prefix of a 12-syllable sentence converted twice, as the engine does.
@@ -64,11 +64,14 @@ long StatusKb(const char* field) {
     return kb;
 }
 
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring Wide(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
 
 // One start in a child process whose HOME and user directory are under
 // `home`; the result comes back through a pipe.
-bool StartInChild(const std::string& data, const std::string& home, t_startResult& out, bool type = false) {
+bool StartInChild(const std::string& data, const std::string& home, t_startResult& out,
+                  bool type = false) {
     int fds[2];
     if (pipe(fds) != 0) return false;
     const pid_t pid = fork();
@@ -81,7 +84,8 @@ bool StartInChild(const std::string& data, const std::string& home, t_startResul
         t_startResult r;
         r.beforeKb = StatusKb("VmRSS");
         const auto t0 = std::chrono::steady_clock::now();
-        InitDictionaries(L"Vetra", user.c_str(), sys.c_str(), user.c_str(), L"bench", nullptr, 1, 0, nullptr);
+        InitDictionaries(L"Vetra", user.c_str(), sys.c_str(), user.c_str(), L"bench", nullptr, 1, 0,
+                         nullptr);
         r.ready = RegisterKeyPyMap(0);
         const auto t1 = std::chrono::steady_clock::now();
         r.seconds = std::chrono::duration<double>(t1 - t0).count();
@@ -136,11 +140,17 @@ void RunStarts(benchmark::State& state, bool firstStart, bool type = false) {
 }
 
 // A user's first start: the user files are seeded and the key map is built.
-void BM_KernelFirstStart(benchmark::State& state) { RunStarts(state, true); }
+void BM_KernelFirstStart(benchmark::State& state) {
+    RunStarts(state, true);
+}
 // Every later start: the user's files are there.
-void BM_KernelStart(benchmark::State& state) { RunStarts(state, false); }
+void BM_KernelStart(benchmark::State& state) {
+    RunStarts(state, false);
+}
 // A later start followed by a typed sentence: the memory of a process in use.
-void BM_KernelStartAndType(benchmark::State& state) { RunStarts(state, false, true); }
+void BM_KernelStartAndType(benchmark::State& state) {
+    RunStarts(state, false, true);
+}
 
 }  // namespace
 

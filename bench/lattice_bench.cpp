@@ -53,9 +53,10 @@ t_latticeLexicon& Lexicon() {
     uint8_t* image = nullptr;
     uint32_t size = 0;
     if (lex.py.empty() || lex.core.empty() ||
-        !t_keyPyMapBuilder::Build(heap, &image, &size, options,
-                                  {std::wstring(d.begin(), d.end()), std::wstring(d.begin(), d.end()), L"Vetra"},
-                                  nullptr))
+        !t_keyPyMapBuilder::Build(
+            heap, &image, &size, options,
+            {std::wstring(d.begin(), d.end()), std::wstring(d.begin(), d.end()), L"Vetra"},
+            nullptr))
         return lex;
     lex.keyMap.assign(image, image + size);
     lex.ready = lex.pyDict.Load(lex.py.data(), int32_t(lex.py.size())) &&
@@ -178,13 +179,17 @@ void ComposeSentence(benchmark::State& state, const wchar_t* input) {
 
 BENCHMARK_CAPTURE(CollectCandidates, syllables6, L"womendouaizhongguo");
 BENCHMARK_CAPTURE(CollectCandidates, syllables12, L"womendouaizhongguojintiantianqihenhao");
-BENCHMARK_CAPTURE(CollectCandidates, syllables20, L"womendouaizhongguojintiantianqihenhaoxiwangmingtianyeshiqingtian");
+BENCHMARK_CAPTURE(CollectCandidates, syllables20,
+                  L"womendouaizhongguojintiantianqihenhaoxiwangmingtianyeshiqingtian");
 BENCHMARK_CAPTURE(ComposeSentence, syllables6, L"womendouaizhongguo");
 BENCHMARK_CAPTURE(ComposeSentence, syllables12, L"womendouaizhongguojintiantianqihenhao");
-BENCHMARK_CAPTURE(ComposeSentence, syllables20, L"womendouaizhongguojintiantianqihenhaoxiwangmingtianyeshiqingtian");
-BENCHMARK_CAPTURE(ComposeSentence, letters78,
-                  L"womendouaizhongguojintiantianqihenhaoxiwangmingtianyeshiqingtianwomenyiqiqukan");
+BENCHMARK_CAPTURE(ComposeSentence, syllables20,
+                  L"womendouaizhongguojintiantianqihenhaoxiwangmingtianyeshiqingtian");
+BENCHMARK_CAPTURE(
+    ComposeSentence, letters78,
+    L"womendouaizhongguojintiantianqihenhaoxiwangmingtianyeshiqingtianwomenyiqiqukan");
 BENCHMARK_CAPTURE(BuildBothLattices, syllables6, L"womendouaizhongguo");
 BENCHMARK_CAPTURE(BuildBothLattices, syllables12, L"womendouaizhongguojintiantianqihenhao");
-BENCHMARK_CAPTURE(BuildBothLattices, syllables20, L"womendouaizhongguojintiantianqihenhaoxiwangmingtianyeshiqingtian");
+BENCHMARK_CAPTURE(BuildBothLattices, syllables20,
+                  L"womendouaizhongguojintiantianqihenhaoxiwangmingtianyeshiqingtian");
 BENCHMARK_CAPTURE(BuildBothLattices, initials12, L"wmdazgjttqhh");

@@ -36,7 +36,8 @@ t_lexicon& Lexicon() {
         std::ifstream in(path, std::ios::binary);
         lex.image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (lex.image.empty()) {
-            std::fprintf(stderr, "lexicon benchmarks: cannot read %s (VETRA_SYSTEM_DATA_DIR)\n", path.c_str());
+            std::fprintf(stderr, "lexicon benchmarks: cannot read %s (VETRA_SYSTEM_DATA_DIR)\n",
+                         path.c_str());
             std::exit(1);
         }
     }
@@ -59,7 +60,8 @@ t_lexicon& Lexicon() {
             src.unigrams[i].freq = w.cost;
         }
         for (uint32_t i = 0; i < 400000; ++i)
-            src.pairs.push_back({uint32_t(1 + rng() % words), uint32_t(1 + rng() % words), uint8_t(rng() % 16), 0});
+            src.pairs.push_back(
+                {uint32_t(1 + rng() % words), uint32_t(1 + rng() % words), uint8_t(rng() % 16), 0});
         std::sort(src.pairs.begin(), src.pairs.end(), [](const t_gramPair& a, const t_gramPair& b) {
             return a.id1 != b.id1 ? a.id1 < b.id1 : a.id2 < b.id2;
         });
@@ -81,7 +83,8 @@ t_lexicon& Lexicon() {
         lex.paths.push_back({uint16_t(e % 441), uint16_t(e / 441)});
     }
     const uint32_t count = lex.dict.GetGram()->GetUnigramCount();
-    for (int i = 0; i < 4096; ++i) lex.pairs.push_back({1 + rng() % (count - 1), 1 + rng() % (count - 1)});
+    for (int i = 0; i < 4096; ++i)
+        lex.pairs.push_back({1 + rng() % (count - 1), 1 + rng() % (count - 1)});
     return lex;
 }
 
@@ -112,7 +115,8 @@ void BM_BigramScore(benchmark::State& state) {
     for (auto _ : state) {
         const auto& p = lex.pairs[i++ % lex.pairs.size()];
         uint8_t found, backed, flag1;
-        benchmark::DoNotOptimize(GramGetBigramScore(gram, p.first, p.second, &found, false, true, &backed, &flag1));
+        benchmark::DoNotOptimize(
+            GramGetBigramScore(gram, p.first, p.second, &found, false, true, &backed, &flag1));
     }
 }
 BENCHMARK(BM_BigramScore);

@@ -40,7 +40,8 @@ t_image& Image() {
     static t_image img;
     if (!img.bytes.empty()) return img;
     t_tableFileBuilder b;
-    const std::vector<t_keyDesc> keys{{6, {0, 8}, kNone, 0, kNone, 0}, {1, {0, 8}, kNone, 0, kNone, 0}};
+    const std::vector<t_keyDesc> keys{{6, {0, 8}, kNone, 0, kNone, 0},
+                                      {1, {0, 8}, kNone, 0, kNone, 0}};
     if (!b.InitStoreWithBuckets(keys, {}, {0}, 1, kVersion, {}, {}, {16384, 0})) abort();
     for (int i = 0; i < kKeys; ++i) {
         std::vector<uint8_t> item(4);
@@ -73,14 +74,23 @@ void Lookup(benchmark::State& state, int table, bool present) {
         benchmark::DoNotOptimize(row);
         i = (i + 1) & 4095;
     }
-    if (present && int64_t(found) != int64_t(state.iterations())) state.SkipWithError("a present key was not found");
+    if (present && int64_t(found) != int64_t(state.iterations()))
+        state.SkipWithError("a present key was not found");
     if (!present && found != 0) state.SkipWithError("an absent key was found");
 }
 
-void BM_TableFindPresentHashed(benchmark::State& s) { Lookup(s, 0, true); }
-void BM_TableFindAbsentHashed(benchmark::State& s) { Lookup(s, 0, false); }
-void BM_TableFindPresentEnglish(benchmark::State& s) { Lookup(s, 1, true); }
-void BM_TableFindAbsentEnglish(benchmark::State& s) { Lookup(s, 1, false); }
+void BM_TableFindPresentHashed(benchmark::State& s) {
+    Lookup(s, 0, true);
+}
+void BM_TableFindAbsentHashed(benchmark::State& s) {
+    Lookup(s, 0, false);
+}
+void BM_TableFindPresentEnglish(benchmark::State& s) {
+    Lookup(s, 1, true);
+}
+void BM_TableFindAbsentEnglish(benchmark::State& s) {
+    Lookup(s, 1, false);
+}
 
 void BM_TableAttach100k(benchmark::State& state) {
     t_image& img = Image();

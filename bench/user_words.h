@@ -25,6 +25,8 @@ struct t_text {
 inline t_text ReadingOf(int i) {
     return {uint16_t(i % 413), uint16_t((i / 413) % 413), uint16_t(i / (413 * 413))};
 }
-inline t_text WordOf(int i) { return {uint16_t(0x4E00 + i % 7000), uint16_t(0x4E00 + i / 7000)}; }
+inline t_text WordOf(int i) {
+    return {uint16_t(0x4E00 + i % 7000), uint16_t(0x4E00 + i / 7000)};
+}
 
 }  // namespace n_bench

@@ -72,7 +72,8 @@ void BM_WeightedLookup(benchmark::State& state) {
     int i = 0;
     for (auto _ : state) {
         const int32_t g = d->Find(ReadingOf((i * 31) % words).get(), nullptr);
-        benchmark::DoNotOptimize(d->GetWords(0, g, ids, flags, sums, nullptr, nullptr, weights, nullptr, 64));
+        benchmark::DoNotOptimize(
+            d->GetWords(0, g, ids, flags, sums, nullptr, nullptr, weights, nullptr, 64));
         ++i;
     }
 }

@@ -22,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(!r.inputEnds || (r.inputEnds + 2 * r.inputEndCount <= end && r.inputEndCount <= 63));
     FUZZ_CHECK(r.inputEnds || r.coveredInput == 0);
     const auto e = BuildCloudElement(r);
-    FUZZ_CHECK(e && e->text.size() == r.wordUnits && e->pinyin.size() <= 63 && e->inputEnds.size() <= 64);
+    FUZZ_CHECK(e && e->text.size() == r.wordUnits && e->pinyin.size() <= 63 &&
+               e->inputEnds.size() <= 64);
     return 0;
 }

@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(code != nullptr);
         size_t length = 0;
         uint8_t* back = crypter->DecryptBytes(code, &length);
-        FUZZ_CHECK(back != nullptr && length == size && (size == 0 || std::memcmp(back, data, size) == 0));
+        FUZZ_CHECK(back != nullptr && length == size &&
+                   (size == 0 || std::memcmp(back, data, size) == 0));
         std::free(back);
         std::free(code);
     }

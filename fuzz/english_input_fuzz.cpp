@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(at == FindMailAtSign(s));
         FUZZ_CHECK(std::wcsstr(at, L"..") == nullptr);
     }
-    if (EndsWithDomainSuffix(s)) FUZZ_CHECK(std::wcsstr(s, L"..") == nullptr && std::wcschr(s, L'.'));
+    if (EndsWithDomainSuffix(s))
+        FUZZ_CHECK(std::wcsstr(s, L"..") == nullptr && std::wcschr(s, L'.'));
     if (HasOnlyAeoVowels(s)) FUZZ_CHECK(!std::wcspbrk(s, L"iuv"));
     if (IsLowerAsciiString(s)) FUZZ_CHECK(IsAsciiLetterString(s));
 
@@ -40,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const t_segmentedStr seg(s, reinterpret_cast<const t_lstr*>(ends.data()));
     for (int i = -1; i <= seg.count + 1; ++i) {
         int n = -1;
-        if (const wchar_t* p = seg.GetSegment(i, &n)) FUZZ_CHECK(p >= s && n >= 0 && p + n <= s + text.size());
+        if (const wchar_t* p = seg.GetSegment(i, &n))
+            FUZZ_CHECK(p >= s && n >= 0 && p + n <= s + text.size());
         if (const t_lstr* t = seg.GetSegmentTrimmed(heap, i)) {
             const uint32_t len = LstrGetLength(t);
             FUZZ_CHECK(len > 0 && LstrGetUnit(t, len - 1) != '\'');
@@ -59,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     int c = 0;
     if (size >= 4) {
-        const uint16_t pair[2] = {uint16_t(data[0] << 8 | data[1]), uint16_t(data[2] << 8 | data[3])};
+        const uint16_t pair[2] = {uint16_t(data[0] << 8 | data[1]),
+                                  uint16_t(data[2] << 8 | data[3])};
         const uint32_t cp = DecodeUtf16Pair(&c, pair, 2);
         FUZZ_CHECK((c == 2 && cp >= 0x10000 && cp <= 0x10FFFF) || (c == 1 && cp == pair[0]));
     }

@@ -80,7 +80,8 @@ inline bool ReadAll(const std::string& path, t_fuzzBytes& out) {
     return !out.empty();
 }
 
-inline void WriteSeed(const std::string& dir, const std::string& name, uint8_t selector, const t_fuzzBytes& body) {
+inline void WriteSeed(const std::string& dir, const std::string& name, uint8_t selector,
+                      const t_fuzzBytes& body) {
     t_fuzzBytes seed;
     seed.reserve(body.size() + 1);
     seed.push_back(selector);
@@ -112,7 +113,8 @@ inline void FuzzImageInit(const t_fuzzTarget& target) {
     for (size_t i = 0; i < bases.size() && i < 0x80; ++i) {
         const t_fuzzBase& b = bases[i];
         const uint8_t raw = uint8_t(b.variant & 0x7F);
-        if (b.bytes.size() <= target.rawSeedLimit) WriteSeed(seedDir, "raw-" + b.name, raw, b.bytes);
+        if (b.bytes.size() <= target.rawSeedLimit)
+            WriteSeed(seedDir, "raw-" + b.name, raw, b.bytes);
         WriteSeed(seedDir, "base-" + b.name, uint8_t(0x80 | i), {});
         // One small patch: a header word of the image changed.
         const t_fuzzBytes patch = {4, 0, 0, 0, 4, 0xFF, 0xFF, 0xFF, 0x7F};
@@ -123,7 +125,8 @@ inline void FuzzImageInit(const t_fuzzTarget& target) {
 }
 
 // Decodes an input; false when it is empty or names no base.
-inline bool FuzzDecodeImage(const uint8_t* data, size_t size, const t_fuzzTarget& target, t_fuzzImage& out) {
+inline bool FuzzDecodeImage(const uint8_t* data, size_t size, const t_fuzzTarget& target,
+                            t_fuzzImage& out) {
     if (size < 1) return false;
     const uint8_t selector = data[0];
     ++data;
@@ -173,7 +176,8 @@ public:
         if (body == 0) body = page;
         if (body > r.body) {
             if (r.base) munmap(r.base, r.body + page);
-            void* p = mmap(nullptr, body + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            void* p = mmap(nullptr, body + page, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
             if (p == MAP_FAILED) abort();
             r.base = static_cast<uint8_t*>(p);
             r.body = body;
@@ -206,7 +210,8 @@ private:
 // with `reserved` zero bytes after it (storage kind 4); the sanitizer flags
 // any access outside.
 inline std::unique_ptr<uint8_t[]> FuzzHeapImage(const t_fuzzBytes& bytes, size_t reserved = 0) {
-    std::unique_ptr<uint8_t[]> p(new uint8_t[bytes.size() + reserved + (bytes.empty() && !reserved)]);
+    std::unique_ptr<uint8_t[]> p(
+        new uint8_t[bytes.size() + reserved + (bytes.empty() && !reserved)]);
     if (!bytes.empty()) memcpy(p.get(), bytes.data(), bytes.size());
     if (reserved) memset(p.get() + bytes.size(), 0, reserved);
     return p;

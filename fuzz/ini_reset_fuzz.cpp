@@ -14,7 +14,8 @@
 
 namespace {
 
-const char* const kKeys[] = {"Account:SaveUsrDict", "Account:RestoreUsrDict", "Key:Switch2vetra", "a:b"};
+const char* const kKeys[] = {"Account:SaveUsrDict", "Account:RestoreUsrDict", "Key:Switch2vetra",
+                             "a:b"};
 
 std::string ReadAll(const std::string& path) {
     std::string out;
@@ -80,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         iniparser_freedict(now);
         const std::string name = Lower(key.substr(key.find(':') + 1));
-        if (text.find('\\') == std::string::npos) FUZZ_CHECK(LinesWithout(after, name) == LinesWithout(text, name));
+        if (text.find('\\') == std::string::npos)
+            FUZZ_CHECK(LinesWithout(after, name) == LinesWithout(text, name));
     }
     if (before) iniparser_freedict(before);
     return 0;

@@ -32,9 +32,11 @@ bool BuildSmallImage(t_fuzzBytes& out) {
     attri.dataTable = kNone;
     attri.capacity = 32;
     std::vector<uint8_t> extra(t_keyPyMap::kExtraSize, 0);
-    for (int i = 0; i < t_keyPyMap::kCounterCount; ++i) Wr32(extra.data() + 4 * i, t_keyPyMap::kCounterStart);
-    t_tableFileBuilder builder({key}, {attri}, {256}, t_keyPyMap::kFormatVersion, t_keyPyMap::kFormatVersion, {}, {},
-                               extra.data(), uint32_t(extra.size()));
+    for (int i = 0; i < t_keyPyMap::kCounterCount; ++i)
+        Wr32(extra.data() + 4 * i, t_keyPyMap::kCounterStart);
+    t_tableFileBuilder builder({key}, {attri}, {256}, t_keyPyMap::kFormatVersion,
+                               t_keyPyMap::kFormatVersion, {}, {}, extra.data(),
+                               uint32_t(extra.size()));
     const int32_t total = builder.IsValid() ? builder.GetTotalSize(nullptr) : -1;
     if (total <= 0) return false;
     out.assign(static_cast<size_t>(total), 0);
@@ -57,14 +59,16 @@ void MakeImages(std::vector<t_fuzzBase>& out) {
         t_keyPyMap map;
         if (map.Attach(image.data(), int64_t(image.size()))) {
             Fill(map);
-            out.push_back({0, "keymap-small", t_fuzzBytes(map.GetImage(), map.GetImage() + map.GetTotalSize())});
+            out.push_back({0, "keymap-small",
+                           t_fuzzBytes(map.GetImage(), map.GetImage() + map.GetTotalSize())});
         }
     }
     if (t_keyPyMap::BuildEmptyImage(image)) {
         t_keyPyMap map;
         if (map.Attach(image.data(), int64_t(image.size()))) {
             Fill(map);
-            out.push_back({0, "keymap-default", t_fuzzBytes(map.GetImage(), map.GetImage() + map.GetTotalSize())});
+            out.push_back({0, "keymap-default",
+                           t_fuzzBytes(map.GetImage(), map.GetImage() + map.GetTotalSize())});
         }
     }
 }
@@ -98,7 +102,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static t_fuzzImage in;  // keeps its buffer: bases are megabytes
-    if (!FuzzDecodeImage(data, size, Target(), in) || in.bytes.empty() || in.bytes.size() > (64u << 20)) return 0;
+    if (!FuzzDecodeImage(data, size, Target(), in) || in.bytes.empty() ||
+        in.bytes.size() > (64u << 20))
+        return 0;
     t_fuzzPicker pick(data, size);
     std::unique_ptr<uint8_t[]> block = FuzzHeapImage(in.bytes);
     t_keyPyMap map;
@@ -127,14 +133,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Now and then enough keys to fill the small seed, so that trimming runs
     // on the damaged images too.
     for (uint32_t i = pick.Next(4) == 0 ? pick.Next(40) : 0; i > 0; --i)
-        map.AddMapping(Key(pick).c_str(), uint16_t(pick.Next(439)), uint16_t(pick.Next(0x40)), false);
+        map.AddMapping(Key(pick).c_str(), uint16_t(pick.Next(439)), uint16_t(pick.Next(0x40)),
+                       false);
     const std::wstring key = Key(pick);
     const uint16_t id = uint16_t(pick.Next(439));
     int added = 0;
     switch (pick.Next(3)) {
-        case 0: added = map.AddMapping(key.c_str(), id, uint16_t(pick.Next(0x40)), pick.Next(2) == 0); break;
-        case 1: added = map.AddEntry(key.c_str(), id, uint16_t(pick.Next(0x40)), int32_t(pick.Next(100)), uint8_t(pick.Next(4))); break;
-        default: added = map.MergeEntry(key.c_str(), id, uint16_t(pick.Next(0x40)), int32_t(pick.Next(100)), uint8_t(pick.Next(4))); break;
+        case 0:
+            added = map.AddMapping(key.c_str(), id, uint16_t(pick.Next(0x40)), pick.Next(2) == 0);
+            break;
+        case 1:
+            added = map.AddEntry(key.c_str(), id, uint16_t(pick.Next(0x40)),
+                                 int32_t(pick.Next(100)), uint8_t(pick.Next(4)));
+            break;
+        default:
+            added = map.MergeEntry(key.c_str(), id, uint16_t(pick.Next(0x40)),
+                                   int32_t(pick.Next(100)), uint8_t(pick.Next(4)));
+            break;
     }
     // An add reported done is there: the key is found (a disabled mapping
     // is not listed, so only the key is asked for).

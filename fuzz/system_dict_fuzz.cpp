@@ -62,8 +62,8 @@ t_fuzzBytes MakeSyllableImage() {
 t_fuzzBytes MakeWordImage() {
     t_sysDictSource src;
     src.date = 20261207;
-    auto word = [&](std::initializer_list<const wchar_t*> ids, const std::u16string& text, uint16_t cost,
-                    uint32_t gram) {
+    auto word = [&](std::initializer_list<const wchar_t*> ids, const std::u16string& text,
+                    uint16_t cost, uint32_t gram) {
         t_sysWordEntry w;
         for (const wchar_t* s : ids) w.ids.push_back(SyllableId(s));
         w.text = text;
@@ -101,9 +101,11 @@ t_fuzzBytes MakeStrokeImage() {
     w.AddStrokeChar({3, 4}, 0x4EBA);
     w.SetPinyinIds(0x4E2D, {SyllableId(L"zhong")});
     w.SetPinyinIds(0x884C, {SyllableId(L"xing"), SyllableId(L"hang")});
-    w.AddEntry(0x4E2D, {2, 5, 1, 2}, {{1, int16_t(SyllableId(L"zhong"))}, {4, int16_t(SyllableId(L"zhong"))}},
+    w.AddEntry(0x4E2D, {2, 5, 1, 2},
+               {{1, int16_t(SyllableId(L"zhong"))}, {4, int16_t(SyllableId(L"zhong"))}},
                n_strokeAnnex::kTagRadical, {0x4E28, '*', 3});
-    w.AddEntry(0x4EBA, {3, 4}, {{2, int16_t(SyllableId(L"ren"))}}, n_strokeAnnex::kTagRadical, {0x4EBA, '*', 0});
+    w.AddEntry(0x4EBA, {3, 4}, {{2, int16_t(SyllableId(L"ren"))}}, n_strokeAnnex::kTagRadical,
+               {0x4EBA, '*', 0});
     t_fuzzBytes out;
     return w.Build(out) ? out : t_fuzzBytes();
 }
@@ -159,7 +161,9 @@ const t_fuzzTarget& Target() {
     static const t_fuzzTarget target = {
         kDicts,
         &MakeImages,
-        {{kSyllables, "qzim_py.bin"}, {kWords, "qzim_core.bin"}, {kStrokes, "qzim_annex.bin"},
+        {{kSyllables, "qzim_py.bin"},
+         {kWords, "qzim_core.bin"},
+         {kStrokes, "qzim_annex.bin"},
          {kTraditional, "qzim_tra.bin"}},
     };
     return target;
@@ -241,7 +245,8 @@ void RunWords(uint8_t* image, int32_t size, t_fuzzPicker& pick) {
     uint32_t wordIndex[16];
     t_lstr* paths[16];
     const uint16_t zhong = SyllableId(L"zhong"), guo = SyllableId(L"guo"), ren = SyllableId(L"ren");
-    const uint16_t walk[] = {pick.Next(2) ? zhong : uint16_t(pick.Next(441)), guo, ren, uint16_t(pick.Next(441))};
+    const uint16_t walk[] = {pick.Next(2) ? zhong : uint16_t(pick.Next(441)), guo, ren,
+                             uint16_t(pick.Next(441))};
     for (uint16_t id : walk) {
         uint8_t stepped = 0;
         cursor.PushSyllable(id, &stepped);
@@ -290,7 +295,8 @@ void RunStrokes(uint8_t* image, int32_t size, t_fuzzPicker& pick) {
     const uint32_t ch = pick.Next(2) ? 0x4E2D : 0x4E00 + pick.Next(0x5000);
     uint16_t ids[8];
     d.GetCharPinyinIds(ch, ids, 8);
-    const int entry = pick.Next(2) ? d.FindCharIndex(ch) : int(pick.Next(uint32_t(d.GetCount()) + 2));
+    const int entry =
+        pick.Next(2) ? d.FindCharIndex(ch) : int(pick.Next(uint32_t(d.GetCount()) + 2));
     d.GetEntryByIndex(entry);
     d.GetStrokeData(entry);
     std::wstring readings;
@@ -299,7 +305,8 @@ void RunStrokes(uint8_t* image, int32_t size, t_fuzzPicker& pick) {
     int units = 0;
     const uint16_t* codes = nullptr;
     uint32_t tag = 0;
-    if (d.GetCodeList(entry, &units, &codes, &tag)) BhBshSkipToItem(codes, units, int(pick.Next(3)), &units);
+    if (d.GetCodeList(entry, &units, &codes, &tag))
+        BhBshSkipToItem(codes, units, int(pick.Next(3)), &units);
     uint8_t strokes[2 + 2 * 64];
     d.GetStrokeCodes(ch, reinterpret_cast<t_lstr*>(strokes), sizeof strokes);
     d.GetConfigValue();
@@ -338,15 +345,25 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static t_fuzzImage in;  // keeps its buffer: bases are megabytes
-    if (!FuzzDecodeImage(data, size, Target(), in) || in.bytes.empty() || in.bytes.size() > (64u << 20)) return 0;
+    if (!FuzzDecodeImage(data, size, Target(), in) || in.bytes.empty() ||
+        in.bytes.size() > (64u << 20))
+        return 0;
     t_fuzzPicker pick(data, size);
     t_fuzzReadOnlyImage image(in.bytes.data(), in.bytes.size());
     const int32_t n = int32_t(in.bytes.size());
     switch (in.variant) {
-        case kSyllables: RunSyllables(image.Get(), n, pick); break;
-        case kWords: RunWords(image.Get(), n, pick); break;
-        case kStrokes: RunStrokes(image.Get(), n, pick); break;
-        case kTraditional: RunTraditional(image.Get(), n, pick); break;
+        case kSyllables:
+            RunSyllables(image.Get(), n, pick);
+            break;
+        case kWords:
+            RunWords(image.Get(), n, pick);
+            break;
+        case kStrokes:
+            RunStrokes(image.Get(), n, pick);
+            break;
+        case kTraditional:
+            RunTraditional(image.Get(), n, pick);
+            break;
     }
     return 0;
 }

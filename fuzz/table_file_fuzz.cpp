@@ -25,9 +25,12 @@ namespace {
 
 enum : int { kReadOnly = 0, kWritable = 1, kReserved = 2, kCompact = 3, kPlacements = 4 };
 
-int SegHash(const t_lstr* key) { return int(Rd32(reinterpret_cast<const uint8_t*>(key)) % 5); }
+int SegHash(const t_lstr* key) {
+    return int(Rd32(reinterpret_cast<const uint8_t*>(key)) % 5);
+}
 int SegCompare(const t_lstr* a, const t_lstr* b) {
-    const uint32_t x = Rd32(reinterpret_cast<const uint8_t*>(a)), y = Rd32(reinterpret_cast<const uint8_t*>(b));
+    const uint32_t x = Rd32(reinterpret_cast<const uint8_t*>(a)),
+                   y = Rd32(reinterpret_cast<const uint8_t*>(b));
     return x < y ? -2 : (x > y ? 2 : 0);
 }
 int AttriNumberCompare(const t_lstr* key, const uint8_t* row) {
@@ -45,7 +48,8 @@ const std::vector<t_profile>& Profiles() {
     static const std::vector<t_profile> profiles = {
         {{5, 0, 0, 8, 16, 4}, {&SegHash}, {&SegCompare}},  // the every-kind table below
         {{}, {}, {}},                                      // policy defaults
-        {{std::begin(t_pyDict::kBuckets), std::end(t_pyDict::kBuckets)}, {&t_pyDict::SyllableHash},
+        {{std::begin(t_pyDict::kBuckets), std::end(t_pyDict::kBuckets)},
+         {&t_pyDict::SyllableHash},
          {&t_pyDict::SyllableCompare}},
         {{0, 0, 0, 32768}, {}, {}},  // stroke annex
         {{500}, {}, {}},             // user dictionary
@@ -71,9 +75,19 @@ struct t_packer {
         for (uint16_t u : units) Put16(u);
         return *this;
     }
-    t_packer& Put8(uint8_t v) { b.push_back(v); return *this; }
-    t_packer& Put16(uint16_t v) { b.push_back(uint8_t(v)); b.push_back(uint8_t(v >> 8)); return *this; }
-    t_packer& Put32(uint32_t v) { Put16(uint16_t(v)); return Put16(uint16_t(v >> 16)); }
+    t_packer& Put8(uint8_t v) {
+        b.push_back(v);
+        return *this;
+    }
+    t_packer& Put16(uint16_t v) {
+        b.push_back(uint8_t(v));
+        b.push_back(uint8_t(v >> 8));
+        return *this;
+    }
+    t_packer& Put32(uint32_t v) {
+        Put16(uint16_t(v));
+        return Put16(uint16_t(v >> 16));
+    }
     // The builder's packed form: i32 size first.
     t_fuzzBytes Packed() const {
         t_fuzzBytes p(4);
@@ -83,8 +97,8 @@ struct t_packer {
     }
 };
 
-t_keyDesc Key(int16_t type, std::vector<int16_t> fields, uint32_t attri, uint32_t keyData, uint32_t valueData,
-              uint32_t capacity) {
+t_keyDesc Key(int16_t type, std::vector<int16_t> fields, uint32_t attri, uint32_t keyData,
+              uint32_t valueData, uint32_t capacity) {
     t_keyDesc d;
     d.keyType = type;
     d.fieldTypes = std::move(fields);
@@ -98,8 +112,8 @@ t_keyDesc Key(int16_t type, std::vector<int16_t> fields, uint32_t attri, uint32_
 // Every key kind the format knows: caller-hashed u32 keys, English words
 // with chained attri rows, prefix-skip words, pinyin ids with sorted attri
 // rows, digit keys, binary keys with packed attri rows.
-void Describe(std::vector<t_keyDesc>& keys, std::vector<t_attriDesc>& attris, std::vector<uint32_t>& datas,
-              uint32_t rows) {
+void Describe(std::vector<t_keyDesc>& keys, std::vector<t_attriDesc>& attris,
+              std::vector<uint32_t>& datas, uint32_t rows) {
     datas = {rows * 16, rows * 16, rows * 16};
     keys = {
         Key(5, {8, 0}, kNone, kNone, 1, rows),
@@ -117,17 +131,31 @@ std::vector<std::vector<t_fuzzBytes>> Items() {
     for (uint32_t v : {1u, 6u, 11u, 7u, 123456u})
         items[0].push_back(t_packer().Put32(v).S("v" + std::to_string(v)).Packed());
     items[0].push_back(t_packer().Put32(2).S("").Packed());
-    struct { const char* w; uint16_t s; const char* a; uint32_t n; } eng[] = {
-        {"apple", 1, "x", 10}, {"apple", 1, "y", 11}, {"Apple", 2, "z", 12}, {"banana", 3, "", 13},
-        {"a", 4, "q", 1}, {"A", 5, "r", 2}, {"zoo", 6, "s", 3}, {"Zoo", 8, "u", 5}};
-    for (const auto& e : eng) items[1].push_back(t_packer().S(e.w).Put16(e.s).S(e.a).Put32(e.n).Packed());
+    struct {
+        const char* w;
+        uint16_t s;
+        const char* a;
+        uint32_t n;
+    } eng[] = {{"apple", 1, "x", 10}, {"apple", 1, "y", 11}, {"Apple", 2, "z", 12},
+               {"banana", 3, "", 13}, {"a", 4, "q", 1},      {"A", 5, "r", 2},
+               {"zoo", 6, "s", 3},    {"Zoo", 8, "u", 5}};
+    for (const auto& e : eng)
+        items[1].push_back(t_packer().S(e.w).Put16(e.s).S(e.a).Put32(e.n).Packed());
     uint32_t n = 0;
     for (const char* w : {"a", "ab", "abc", "b", "abd", "ba", "c", "cab"})
         items[2].push_back(t_packer().S(w).S(std::string("val-") + w).Put32(++n).Packed());
-    struct { std::vector<uint16_t> key; const char* a; uint16_t f; } py[] = {
-        {{3, 100}, "ma", 1}, {{3, 100}, "m", 2}, {{3, 100}, "mab", 3}, {{5}, "ni", 5}, {{7, 7}, "hao", 6}};
+    struct {
+        std::vector<uint16_t> key;
+        const char* a;
+        uint16_t f;
+    } py[] = {{{3, 100}, "ma", 1},
+              {{3, 100}, "m", 2},
+              {{3, 100}, "mab", 3},
+              {{5}, "ni", 5},
+              {{7, 7}, "hao", 6}};
     for (const auto& p : py) items[3].push_back(t_packer().Units(p.key).S(p.a).Put16(p.f).Packed());
-    for (uint32_t k : {0u, 3u, 9u, 15u}) items[4].push_back(t_packer().Put32(k).Put32(k * 100).Put8(uint8_t(k)).Packed());
+    for (uint32_t k : {0u, 3u, 9u, 15u})
+        items[4].push_back(t_packer().Put32(k).Put32(k * 100).Put8(uint8_t(k)).Packed());
     items[5].push_back(t_packer().Units({0xFF00, 0x2010}).Put8(1).S("z").Put8(9).Packed());
     items[5].push_back(t_packer().Units({0xFF00, 0x2010}).Put8(1).S("a").Put8(8).Packed());
     items[5].push_back(t_packer().Units({0x0201}).Put8(2).S("").Put8(7).Packed());
@@ -141,7 +169,8 @@ void MakeImages(std::vector<t_fuzzBase>& out) {
     std::vector<uint32_t> datas;
     // A populated plain image, as the data build writes system files.
     Describe(keys, attris, datas, 0);
-    t_tableFileBuilder populated(keys, attris, datas, 7, 20140219, p.hashFns, p.compareFns, nullptr, 0, &p.buckets);
+    t_tableFileBuilder populated(keys, attris, datas, 7, 20140219, p.hashFns, p.compareFns, nullptr,
+                                 0, &p.buckets);
     t_fuzzBytes plain;
     if (populated.IsValid()) {
         const auto items = Items();
@@ -153,7 +182,8 @@ void MakeImages(std::vector<t_fuzzBase>& out) {
     // user stores are: with an extra block.
     Describe(keys, attris, datas, 12);
     const uint8_t extra[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    t_tableFileBuilder empty(keys, attris, datas, 7, 20140219, p.hashFns, p.compareFns, extra, sizeof extra, &p.buckets);
+    t_tableFileBuilder empty(keys, attris, datas, 7, 20140219, p.hashFns, p.compareFns, extra,
+                             sizeof extra, &p.buckets);
     const int32_t total = empty.IsValid() ? empty.GetTotalSize(nullptr) : -1;
     if (total <= 0) return;
     t_fuzzBytes image(static_cast<size_t>(total));
@@ -161,7 +191,9 @@ void MakeImages(std::vector<t_fuzzBase>& out) {
     out.push_back({kWritable, "every-kind-empty", image});
     t_editableTableFile edit(nullptr, nullptr, int32_t(sizeof extra));
     for (size_t k = 0; k < p.buckets.size(); ++k) edit.SetBucketCount(int(k), p.buckets[k]);
-    if (!edit.AttachWithExtra(image.data(), 20140219, p.hashFns, p.compareFns, int64_t(image.size()))) return;
+    if (!edit.AttachWithExtra(image.data(), 20140219, p.hashFns, p.compareFns,
+                              int64_t(image.size())))
+        return;
     const auto items = Items();
     for (int k : {0, 1, 4})
         for (const t_fuzzBytes& item : items[size_t(k)])
@@ -170,10 +202,12 @@ void MakeImages(std::vector<t_fuzzBase>& out) {
     out.push_back({kReserved, "every-kind-reserved", image});
     t_fuzzBytes compact(image.size() * 2);
     uint64_t written = 0;
-    t_editableTableFile packer(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(sizeof extra),
-                               [](uint8_t**, uint32_t, void*) { return 0; }, true);
+    t_editableTableFile packer(
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(sizeof extra),
+        [](uint8_t**, uint32_t, void*) { return 0; }, true);
     for (size_t k = 0; k < p.buckets.size(); ++k) packer.SetBucketCount(int(k), p.buckets[k]);
-    if (packer.AttachWithExtra(image.data(), 20140219, p.hashFns, p.compareFns, int64_t(image.size())) &&
+    if (packer.AttachWithExtra(image.data(), 20140219, p.hashFns, p.compareFns,
+                               int64_t(image.size())) &&
         packer.CompactImageInto(compact.data(), compact.size(), &written)) {
         compact.resize(written);
         out.push_back({kCompact, "every-kind-compact", compact});
@@ -220,7 +254,8 @@ void Exercise(const t_tableFile& reader, t_fuzzPicker& pick) {
                 reader.FindPrefix(key, k, &r, &start, &b);
             }
             for (uint32_t f = 1; f < K.keyRowFields && f < types.size(); ++f)
-                if (IsVarLenType(types[f])) reader.GetDataPtr(reader.GetValueDataTable(k), Rd32(row + K.fieldOffsets[f]));
+                if (IsVarLenType(types[f]))
+                    reader.GetDataPtr(reader.GetValueDataTable(k), Rd32(row + K.fieldOffsets[f]));
             if (!K.hasAttri) continue;
             const uint32_t link = Rd32(row + K.linkOffset);
             std::vector<const uint8_t*> chain;
@@ -232,9 +267,10 @@ void Exercise(const t_tableFile& reader, t_fuzzPicker& pick) {
                 const int32_t last = int32_t(Rd32(row + K.countOffset) - 1u);
                 const uint8_t probe[8] = {4, 0, 'm', 0, 'a', 0, 0, 0};
                 if (layout.keys[size_t(k)].keyType & kFlagSortedAttri)
-                    reader.PrefixSearchAttri(reinterpret_cast<const t_lstr*>(probe), int(K.attri), link, last, &r);
-                reader.BinarySearchAttri(reinterpret_cast<const t_lstr*>(probe), int(K.attri), link, last, &r,
-                                         &AttriNumberCompare);
+                    reader.PrefixSearchAttri(reinterpret_cast<const t_lstr*>(probe), int(K.attri),
+                                             link, last, &r);
+                reader.BinarySearchAttri(reinterpret_cast<const t_lstr*>(probe), int(K.attri), link,
+                                         last, &r, &AttriNumberCompare);
             }
         }
         std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
@@ -263,7 +299,8 @@ t_fuzzBytes MakeItem(const t_tableLayout& layout, int k, t_fuzzPicker& pick) {
             for (char& c : s) c = char('a' + pick.Next(26));
             item.S(s);
         } else {
-            for (uint32_t i = 0; i < FieldSize(type); ++i) item.Put8(uint8_t(pick.Next(layout.keys[size_t(k)].keyType == 4 ? 16 : 256)));
+            for (uint32_t i = 0; i < FieldSize(type); ++i)
+                item.Put8(uint8_t(pick.Next(layout.keys[size_t(k)].keyType == 4 ? 16 : 256)));
         }
     }
     return item.b;
@@ -287,11 +324,18 @@ int Alloc(uint8_t** buffer, uint32_t size, void*) {
     *buffer = g_owner->buffers.back().get();
     return 1;
 }
-bool RowLess(const uint8_t* a, const uint8_t* b) { return memcmp(a, b, 4) < 0; }
-int RemoveRow(uint8_t* row, uint8_t*, void*, int) { return g_owner->removed.insert(row).second ? 1 : 0; }
-int RowState(const uint8_t* row, void*) { return g_owner->removed.count(row) ? kRowRemoved : kRowLive; }
+bool RowLess(const uint8_t* a, const uint8_t* b) {
+    return memcmp(a, b, 4) < 0;
+}
+int RemoveRow(uint8_t* row, uint8_t*, void*, int) {
+    return g_owner->removed.insert(row).second ? 1 : 0;
+}
+int RowState(const uint8_t* row, void*) {
+    return g_owner->removed.count(row) ? kRowRemoved : kRowLive;
+}
 
-bool AttachEditable(t_editableTableFile& edit, const t_profile& p, void* image, uint32_t version, int64_t size) {
+bool AttachEditable(t_editableTableFile& edit, const t_profile& p, void* image, uint32_t version,
+                    int64_t size) {
     SetProfile(edit, p);
     return edit.AttachWithExtra(image, version, p.hashFns, p.compareFns, size);
 }
@@ -304,8 +348,8 @@ void RunEditable(const t_fuzzImage& in, const t_profile& p, int placement, t_fuz
     const uint32_t version = HeaderWord(in.bytes, 1);
     t_owner owner;
     g_owner = &owner;
-    t_editableTableFile edit(&OnGrown, nullptr, &RowLess, &RemoveRow, nullptr, &RowState, nullptr, int32_t(extra),
-                             &Alloc, pick.Next(2) == 0);
+    t_editableTableFile edit(&OnGrown, nullptr, &RowLess, &RemoveRow, nullptr, &RowState, nullptr,
+                             int32_t(extra), &Alloc, pick.Next(2) == 0);
     const size_t reserved = placement == kReserved ? 4096 : 0;
     std::unique_ptr<uint8_t[]> image = FuzzHeapImage(in.bytes, reserved);
     if (!AttachEditable(edit, p, image.get(), version, int64_t(in.bytes.size()))) return;
@@ -354,10 +398,11 @@ void RunEditable(const t_fuzzImage& in, const t_profile& p, int placement, t_fuz
     uint64_t written = 0;
     t_fuzzBytes compact(size_t(edit.GetTotalSize()) * 2 + 64);
     if (edit.CompactImageInto(compact.data(), compact.size(), &written)) {
-        t_editableTableFile expand(&OnGrown, nullptr, &RowLess, &RemoveRow, nullptr, &RowState, nullptr,
-                                   int32_t(extra), &Alloc, true);
+        t_editableTableFile expand(&OnGrown, nullptr, &RowLess, &RemoveRow, nullptr, &RowState,
+                                   nullptr, int32_t(extra), &Alloc, true);
         SetProfile(expand, p);
-        FUZZ_CHECK(expand.LoadCompactImage(compact.data(), written, p.hashFns, p.compareFns, version));
+        FUZZ_CHECK(
+            expand.LoadCompactImage(compact.data(), written, p.hashFns, p.compareFns, version));
     }
     g_owner = nullptr;
 }
@@ -366,13 +411,15 @@ void RunCompact(const t_fuzzImage& in, const t_profile& p, t_fuzzPicker& pick) {
     t_owner owner;
     g_owner = &owner;
     for (int extra : {0, 8}) {
-        t_editableTableFile edit(&OnGrown, nullptr, &RowLess, &RemoveRow, nullptr, &RowState, nullptr, extra, &Alloc,
-                                 true);
+        t_editableTableFile edit(&OnGrown, nullptr, &RowLess, &RemoveRow, nullptr, &RowState,
+                                 nullptr, extra, &Alloc, true);
         SetProfile(edit, p);
         uint64_t itemsOffset = 0;
         edit.GetExpandedSize(in.bytes.data(), in.bytes.size(), &itemsOffset);
         for (uint32_t version : {20140219u, 20141107u, 20150730u}) {
-            if (!edit.LoadCompactImage(in.bytes.data(), in.bytes.size(), p.hashFns, p.compareFns, version)) continue;
+            if (!edit.LoadCompactImage(in.bytes.data(), in.bytes.size(), p.hashFns, p.compareFns,
+                                       version))
+                continue;
             Exercise(edit.Reader(), pick);
             break;
         }
@@ -428,7 +475,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         SetProfile(reader, p);
         const uint32_t version = HeaderWord(in.bytes, 1);
         if (reader.Attach(ro.Get(), version, p.hashFns, p.compareFns, int64_t(in.bytes.size())) ||
-            (plain > 0 && plain < in.bytes.size() && reader.Attach(ro.Get(), version, p.hashFns, p.compareFns, int64_t(plain))))
+            (plain > 0 && plain < in.bytes.size() &&
+             reader.Attach(ro.Get(), version, p.hashFns, p.compareFns, int64_t(plain))))
             Exercise(reader, pick);
     }
     if (placement != kReadOnly) RunEditable(in, p, placement, pick);

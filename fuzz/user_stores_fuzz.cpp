@@ -26,7 +26,16 @@
 namespace {
 
 enum : int {
-    kPhrases, kDeleted, kFixed, kCloud, kContacts, kExtension, kEnglish, kWeb, kSpelling, kStores
+    kPhrases,
+    kDeleted,
+    kFixed,
+    kCloud,
+    kContacts,
+    kExtension,
+    kEnglish,
+    kWeb,
+    kSpelling,
+    kStores
 };
 
 // A length-prefixed string in its own buffer.
@@ -57,7 +66,9 @@ t_text Ids(t_fuzzPicker& pick, uint32_t most) {
 
 // Records added before the learned one: now and then enough to fill the
 // small seeds, so that growth and trimming run on the damaged images too.
-uint32_t Fillers(t_fuzzPicker& pick) { return pick.Next(4) == 0 ? pick.Next(40) : 0; }
+uint32_t Fillers(t_fuzzPicker& pick) {
+    return pick.Next(4) == 0 ? pick.Next(40) : 0;
+}
 
 t_fuzzBytes StoreBytes(const t_userStoreBase& store) {
     const t_editableTableFile& s = store.Store();
@@ -73,7 +84,8 @@ void MakeImages(std::vector<t_fuzzBase>& out) {
     t_fuzzBytes image;
     {
         t_abbrUsrDict d;
-        if (t_abbrUsrDict::BuildImageWithRoom(image, 16, 256, 1024) && d.AttachCopy(image.data(), image.size())) {
+        if (t_abbrUsrDict::BuildImageWithRoom(image, 16, 256, 1024) &&
+            d.AttachCopy(image.data(), image.size())) {
             t_text k1("dz"), k2("yx"), p1("Dalian Road 1"), p2("name@example.org");
             d.AddItem(k1.Get(), p1.Get(), 1, kPhraseAdded);
             d.AddItem(k2.Get(), p2.Get(), 2, kPhrasePlain);
@@ -102,7 +114,8 @@ void MakeImages(std::vector<t_fuzzBase>& out) {
     }
     {
         t_cloudCacheDict d;
-        if (t_cloudCacheDict::BuildImage(image, 16, 512) && d.AttachCopy(image.data(), image.size())) {
+        if (t_cloudCacheDict::BuildImage(image, 16, 512) &&
+            d.AttachCopy(image.data(), image.size())) {
             t_text key, text("answer"), second("2"), third("3");
             key.Push(100);
             key.Push(200);
@@ -112,7 +125,8 @@ void MakeImages(std::vector<t_fuzzBase>& out) {
     }
     {
         t_contactsDict d;
-        if (t_contactsDict::BuildImage(image, 16, 512) && d.AttachCopy(image.data(), image.size())) {
+        if (t_contactsDict::BuildImage(image, 16, 512) &&
+            d.AttachCopy(image.data(), image.size())) {
             t_text key, w1("Li Lei"), w2("Han Meimei");
             key.Push(5);
             key.Push(6);
@@ -149,11 +163,13 @@ void MakeImages(std::vector<t_fuzzBase>& out) {
     for (int store : {kEnglish, kWeb}) {
         const std::wstring path = FuzzWidePath("strings.bin");
         t_fuzzBytes bytes;
-        if (!t_strUsrDict::BuildImageToFile(path.c_str(), 16) || !n_fuzzImage::ReadAll(FuzzPath("strings.bin"), bytes))
+        if (!t_strUsrDict::BuildImageToFile(path.c_str(), 16) ||
+            !n_fuzzImage::ReadAll(FuzzPath("strings.bin"), bytes))
             continue;
         t_engUsrDict d;
         if (!d.Load(bytes.data(), int32_t(bytes.size()))) continue;
-        t_text w1(store == kEnglish ? "hello" : "www.example.org"), w2(store == kEnglish ? "I" : "a.cn");
+        t_text w1(store == kEnglish ? "hello" : "www.example.org"),
+            w2(store == kEnglish ? "I" : "a.cn");
         d.AddWord(w1.Get(), 1000);
         d.AddWord(w2.Get(), 2000);
         if (d.SaveToFile(path.c_str()) && n_fuzzImage::ReadAll(FuzzPath("strings.bin"), bytes))
@@ -189,7 +205,8 @@ void SaveAndReload(Save save, Reload reload) {
     reload(again);
 }
 
-bool HasPhrase(const t_abbrUsrDict& d, t_scopeHeap& arena, const t_lstr* key, const t_lstr* phrase) {
+bool HasPhrase(const t_abbrUsrDict& d, t_scopeHeap& arena, const t_lstr* key,
+               const t_lstr* phrase) {
     t_phraseHit** hits = nullptr;
     int n = 0;
     if (!d.Lookup(arena, key, &hits, &n)) return false;
@@ -215,7 +232,8 @@ void RunPhrases(uint8_t* image, int32_t size, t_fuzzPicker& pick) {
     }
     t_text key = Letters(pick, 6), phrase = Letters(pick, 12);
     for (uint32_t i = Fillers(pick); i > 0; --i)
-        d.AddItem(Letters(pick, 3).Get(), Letters(pick, 8).Get(), int16_t(pick.Next(9)), uint8_t(pick.Next(4)));
+        d.AddItem(Letters(pick, 3).Get(), Letters(pick, 8).Get(), int16_t(pick.Next(9)),
+                  uint8_t(pick.Next(4)));
     d.AddItem(key.Get(), phrase.Get(), int16_t(1 + pick.Next(9)), kPhraseAdded);
     const bool before = HasPhrase(d, arena, key.Get(), phrase.Get());
     SaveAndReload([&](const wchar_t* p) { return d.SaveToFile(p) != 0; },
@@ -291,8 +309,10 @@ void RunCloud(uint8_t* image, int32_t size, t_fuzzPicker& pick) {
         }
         if (pass > 0) continue;
         for (uint32_t i = Fillers(pick); i > 0; --i)
-            d.AddEntry(Ids(pick, 3).Get(), Letters(pick, 6).Get(), pick.Next(9), 0, second.Get(), third.Get());
-        d.AddEntry(key.Get(), text.Get(), pick.Next(9), uint8_t(pick.Next(4)), second.Get(), third.Get());
+            d.AddEntry(Ids(pick, 3).Get(), Letters(pick, 6).Get(), pick.Next(9), 0, second.Get(),
+                       third.Get());
+        d.AddEntry(key.Get(), text.Get(), pick.Next(9), uint8_t(pick.Next(4)), second.Get(),
+                   third.Get());
     }
     d.IncreaseHit(key.Get(), text.Get());
     d.ResetEntry(key.Get(), text.Get());
@@ -345,7 +365,8 @@ void RunExtension(uint8_t* image, int32_t size, const t_fuzzBytes& original, t_f
     FuzzWriteFile(FuzzPath("store.bin"), original.data(), original.size());
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     t_text word;
-    for (uint32_t i = LstrGetLength(reading.Get()); i > 0; --i) word.Push(uint16_t(0x4E00 + pick.Next(0x5000)));
+    for (uint32_t i = LstrGetLength(reading.Get()); i > 0; --i)
+        word.Push(uint16_t(0x4E00 + pick.Next(0x5000)));
     t_usrWordFields f;
     f.reading = reading.Get();
     f.word = word.Get();
@@ -378,7 +399,8 @@ void RunStrings(int store, uint8_t* image, int32_t size, t_fuzzPicker& pick) {
     t_strUsrEntry** all = nullptr;
     uint32_t count = 0;
     if (d.ListAll(heap, &all, &count) && count > 0) d.DeleteWord(all[pick.Next(count)]->stored);
-    for (uint32_t i = Fillers(pick); i > 0; --i) d.AddWord(Letters(pick, 10).Get(), pick.Next(100000));
+    for (uint32_t i = Fillers(pick); i > 0; --i)
+        d.AddWord(Letters(pick, 10).Get(), pick.Next(100000));
     if (store == kEnglish)
         d.AddWord(word.Get(), 1000 + pick.Next(100000));
     else
@@ -415,20 +437,38 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static t_fuzzImage in;  // keeps its buffer: bases are megabytes
-    if (!FuzzDecodeImage(data, size, Target(), in) || in.bytes.empty() || in.bytes.size() > (64u << 20)) return 0;
+    if (!FuzzDecodeImage(data, size, Target(), in) || in.bytes.empty() ||
+        in.bytes.size() > (64u << 20))
+        return 0;
     t_fuzzPicker pick(data, size);
     std::unique_ptr<uint8_t[]> block = FuzzHeapImage(in.bytes);
     const int32_t n = int32_t(in.bytes.size());
     switch (in.variant) {
-        case kPhrases: RunPhrases(block.get(), n, pick); break;
-        case kDeleted: RunDeleted(block.get(), n, pick); break;
-        case kFixed: RunFixed(block.get(), n, pick); break;
-        case kCloud: RunCloud(block.get(), n, pick); break;
-        case kContacts: RunContacts(block.get(), n, pick); break;
-        case kExtension: RunExtension(block.get(), n, in.bytes, pick); break;
+        case kPhrases:
+            RunPhrases(block.get(), n, pick);
+            break;
+        case kDeleted:
+            RunDeleted(block.get(), n, pick);
+            break;
+        case kFixed:
+            RunFixed(block.get(), n, pick);
+            break;
+        case kCloud:
+            RunCloud(block.get(), n, pick);
+            break;
+        case kContacts:
+            RunContacts(block.get(), n, pick);
+            break;
+        case kExtension:
+            RunExtension(block.get(), n, in.bytes, pick);
+            break;
         case kEnglish:
-        case kWeb: RunStrings(in.variant, block.get(), n, pick); break;
-        case kSpelling: RunSpelling(block.get(), n, pick); break;
+        case kWeb:
+            RunStrings(in.variant, block.get(), n, pick);
+            break;
+        case kSpelling:
+            RunSpelling(block.get(), n, pick);
+            break;
     }
     FuzzClearWorkDir();
     return 0;

@@ -37,9 +37,14 @@ struct t_units {
 void MakeImages(std::vector<t_fuzzBase>& out) {
     t_usrDictV3Core dict;
     if (!dict.CreateEmpty(16)) return;
-    struct { t_units reading, word; } words[] = {
-        {{100, 200}, {0x4E2D, 0x56FD}}, {{100}, {0x4E2D}}, {{100, 200, 300}, {0x4E2D, 0x56FD, 0x4EBA}},
-        {{5, 6}, {0x4F60, 0x597D}}, {{5, 6}, {0x62DF, 0x53F7}},
+    struct {
+        t_units reading, word;
+    } words[] = {
+        {{100, 200}, {0x4E2D, 0x56FD}},
+        {{100}, {0x4E2D}},
+        {{100, 200, 300}, {0x4E2D, 0x56FD, 0x4EBA}},
+        {{5, 6}, {0x4F60, 0x597D}},
+        {{5, 6}, {0x62DF, 0x53F7}},
     };
     for (auto& w : words) dict.LearnWord(w.reading.Get(), w.word.Get(), 0);
     dict.DeleteWord(words[4].reading.Get(), words[4].word.Get());
@@ -52,7 +57,8 @@ void MakeImages(std::vector<t_fuzzBase>& out) {
     out.push_back({kFile, "usr-small-file", bytes});
     const std::wstring path = FuzzWidePath("compact.bin");
     t_fuzzBytes compact;
-    if (dict.SaveCompactTemp(path.c_str()) && n_fuzzImage::ReadAll(FuzzPath("compact.bin"), compact))
+    if (dict.SaveCompactTemp(path.c_str()) &&
+        n_fuzzImage::ReadAll(FuzzPath("compact.bin"), compact))
         out.push_back({kCompact, "usr-small-compact", compact});
     t_usrDictV3Core empty;
     if (empty.CreateEmpty(kUsrDefaultCapacity) && empty.GetImageBytes(&image, &size))
@@ -89,7 +95,8 @@ void Lookups(t_usrDictV3Core& dict, t_fuzzPicker& pick) {
         dict.FindAll(reading, groups, keys, 4, &count);
     }
     t_units reading;
-    for (uint32_t i = 1 + pick.Next(4); i > 0; --i) reading.Push(uint16_t(pick.Next(kPinyinIdLimit)));
+    for (uint32_t i = 1 + pick.Next(4); i > 0; --i)
+        reading.Push(uint16_t(pick.Next(kPinyinIdLimit)));
     int longer = 0;
     const int32_t group = dict.Find(reading.Get(), &longer);
     uint32_t ids[8];
@@ -111,14 +118,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static t_fuzzImage in;  // keeps its buffer: bases are megabytes
-    if (!FuzzDecodeImage(data, size, Target(), in) || in.bytes.empty() || in.bytes.size() > (64u << 20)) return 0;
+    if (!FuzzDecodeImage(data, size, Target(), in) || in.bytes.empty() ||
+        in.bytes.size() > (64u << 20))
+        return 0;
     t_fuzzPicker pick(data, size);
     t_usrDictV3Core dict;
     std::unique_ptr<uint8_t[]> block;
     std::vector<uint8_t> region;
     bool loaded = false;
     if (in.variant == kInPlace) {
-        block = FuzzHeapImage(in.bytes, dict.GetReservedSize(in.bytes.data(), int32_t(in.bytes.size())));
+        block = FuzzHeapImage(in.bytes,
+                              dict.GetReservedSize(in.bytes.data(), int32_t(in.bytes.size())));
         loaded = dict.Load(block.get(), int32_t(in.bytes.size()));
     } else if (in.variant == kCopy) {
         loaded = dict.AttachCopy(in.bytes.data(), in.bytes.size());
@@ -129,8 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         loaded = dict.AttachFile(FuzzWidePath("usr.bin").c_str());
     } else {
         region.assign(1 << 16, 0);
-        loaded = dict.LoadCompact(in.bytes.data(), in.bytes.size(), pick.Next(2) ? region.data() : nullptr,
-                                  region.size());
+        loaded = dict.LoadCompact(in.bytes.data(), in.bytes.size(),
+                                  pick.Next(2) ? region.data() : nullptr, region.size());
     }
     if (!loaded) return 0;
     dict.Validate();
@@ -150,7 +160,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             uint8_t readingCopy[2 + 260];
             if (LstrGetTotalBytes(r) <= sizeof readingCopy) {
                 std::memcpy(readingCopy, r, LstrGetTotalBytes(r));
-                dict.DeleteWord(reinterpret_cast<t_lstr*>(readingCopy), reinterpret_cast<t_lstr*>(text));
+                dict.DeleteWord(reinterpret_cast<t_lstr*>(readingCopy),
+                                reinterpret_cast<t_lstr*>(text));
             }
         }
     }

@@ -28,7 +28,8 @@ void WriteSeeds(const std::string& dir) {
     t_usrDictV3Core dict;
     if (dict.CreateEmpty(16)) {
         const uint8_t reading[] = {4, 0, 100, 0, 200, 0}, word[] = {4, 0, 0x2D, 0x4E, 0xFD, 0x56};
-        dict.LearnWord(reinterpret_cast<const t_lstr*>(reading), reinterpret_cast<const t_lstr*>(word), 0);
+        dict.LearnWord(reinterpret_cast<const t_lstr*>(reading),
+                       reinterpret_cast<const t_lstr*>(word), 0);
         const uint8_t* image = nullptr;
         uint64_t size = 0;
         if (dict.GetImageBytes(&image, &size)) FuzzWriteFile(dir + "/v3-small", image, size);

@@ -73,7 +73,8 @@ void CheckTerminatedText(const char* text) {
         if (cps[size_t(i)] && cps[size_t(i)] < 0x110000) valid.push_back(cps[size_t(i)]);
     valid.push_back(0);
     std::string utf8(valid.size() * 4 + 1, '\0');
-    FUZZ_CHECK(Utf32ToUtf8(utf8.data(), int(utf8.size()), valid.data(), -1) == int(valid.size()) - 1);
+    FUZZ_CHECK(Utf32ToUtf8(utf8.data(), int(utf8.size()), valid.data(), -1) ==
+               int(valid.size()) - 1);
     std::vector<uint32_t> again(valid.size() + 1);
     const int m = Utf8ToUtf32(again.data(), int(again.size()), utf8.c_str(), -1);
     FUZZ_CHECK(m == int(valid.size()) - 1);

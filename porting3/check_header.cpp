@@ -18,7 +18,8 @@ uint32_t GetU32(const uint8_t* at) {
     return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
 }
 
-constexpr size_t kVersionAt = 0, kMarkAt = 4, kDataDigestAt = 8, kDataSizeAt = 24, kSelfDigestAt = 28;
+constexpr size_t kVersionAt = 0, kMarkAt = 4, kDataDigestAt = 8, kDataSizeAt = 24,
+                 kSelfDigestAt = 28;
 
 }  // namespace
 

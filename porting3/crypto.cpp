@@ -47,7 +47,8 @@ int EncodeInto(Char* out, const uint8_t* bytes, int32_t length) {
     if (bytes && length > 0) {
         int32_t i = 0;
         for (; length - i >= 3; i += 3) {
-            const uint32_t v = uint32_t(bytes[i]) << 16 | uint32_t(bytes[i + 1]) << 8 | bytes[i + 2];
+            const uint32_t v =
+                uint32_t(bytes[i]) << 16 | uint32_t(bytes[i + 1]) << 8 | bytes[i + 2];
             for (int k = 3; k >= 0; --k) out[n++] = Char(kAlphabet[(v >> (6 * k)) & 63]);
         }
         if (length - i == 1) {
@@ -234,8 +235,8 @@ bool AesCbcEncrypt(uint8_t* iv, uint8_t* out, const uint8_t* in, size_t length, 
         return false;
     const size_t whole = length / kAesBlock * kAesBlock;
     int got = 0;
-    if (whole && (EVP_CipherUpdate(key->m_ctx, out, &got, in, int(whole)) != 1 ||
-                  size_t(got) != whole))
+    if (whole &&
+        (EVP_CipherUpdate(key->m_ctx, out, &got, in, int(whole)) != 1 || size_t(got) != whole))
         return false;
     if (whole < length) {
         // The legacy call reads the partial block as if the rest were zeros.
@@ -482,7 +483,8 @@ t_pkeyCtxPtr RsaContext(const t_rsaKey* key, t_rsaOp op) {
                      : op == t_rsaOp::kDecrypt ? EVP_PKEY_decrypt_init(ctx.get())
                      : op == t_rsaOp::kSign    ? EVP_PKEY_sign_init(ctx.get())
                                                : EVP_PKEY_verify_recover_init(ctx.get());
-    if (init != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1) return nullptr;
+    if (init != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1)
+        return nullptr;
     if (op == t_rsaOp::kDecrypt) {
         // Newer OpenSSL hands out random text for a bad block unless told
         // not to; a bad block must fail. Older versions ignore the setting.
@@ -512,7 +514,8 @@ int RsaPublicEncryptChunks(const uint8_t* bytes, size_t length, uint8_t* out, si
     for (size_t at = 0; at < length; at += chunk) {
         size_t got = k;
         const size_t n = std::min(chunk, length - at);
-        if (EVP_PKEY_encrypt(ctx.get(), out + written, &got, bytes + at, n) != 1 || got != k) return 0;
+        if (EVP_PKEY_encrypt(ctx.get(), out + written, &got, bytes + at, n) != 1 || got != k)
+            return 0;
         written += k;
     }
     *outLength = written;

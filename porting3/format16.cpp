@@ -173,11 +173,16 @@ int VswPrintf16(char16_t* buffer, size_t capacity, const char16_t* format, va_li
                 precision = -1;
                 break;
             case 2:
-                if (c == u' ') flags |= kSpace;
-                else if (c == u'#') flags |= kAlternate;
-                else if (c == u'+') flags |= kSign;
-                else if (c == u'-') flags |= kLeft;
-                else if (c == u'0') flags |= kLeadZero;
+                if (c == u' ')
+                    flags |= kSpace;
+                else if (c == u'#')
+                    flags |= kAlternate;
+                else if (c == u'+')
+                    flags |= kSign;
+                else if (c == u'-')
+                    flags |= kLeft;
+                else if (c == u'0')
+                    flags |= kLeadZero;
                 break;
             case 3:
                 if (c == u'*') {
@@ -253,8 +258,10 @@ int VswPrintf16(char16_t* buffer, size_t capacity, const char16_t* format, va_li
                             textLength = 1;
                         } else {
                             const char byte[2] = {char(v), 0};
-                            if (byte[0] == 0) textLength = 1;
-                            else textLength = MbToWc16(&unit, byte) == 1 ? 1 : 0;
+                            if (byte[0] == 0)
+                                textLength = 1;
+                            else
+                                textLength = MbToWc16(&unit, byte) == 1 ? 1 : 0;
                         }
                         break;
                     }
@@ -269,7 +276,8 @@ int VswPrintf16(char16_t* buffer, size_t capacity, const char16_t* format, va_li
                         } else {
                             text16 = va_arg(args, const char16_t*);
                             if (!text16) text16 = u"(null)";
-                            textLength = WcsNLen16(text16, precision < 0 ? SIZE_MAX : size_t(precision));
+                            textLength =
+                                WcsNLen16(text16, precision < 0 ? SIZE_MAX : size_t(precision));
                         }
                         break;
                     case u'Z': {
@@ -285,7 +293,10 @@ int VswPrintf16(char16_t* buffer, size_t capacity, const char16_t* format, va_li
                             byteLength = record->length;
                             textLength = 0;
                             for (size_t i = 0; i < byteLength; ++textLength)
-                                i += (static_cast<uint8_t>(textBytes[i]) & 0x80) && i + 1 < byteLength ? 2 : 1;
+                                i += (static_cast<uint8_t>(textBytes[i]) & 0x80) &&
+                                             i + 1 < byteLength
+                                         ? 2
+                                         : 1;
                         }
                         break;
                     }
@@ -331,8 +342,11 @@ int VswPrintf16(char16_t* buffer, size_t capacity, const char16_t* format, va_li
                             flags &= ~kLeadZero;
                             digitsWanted = precision > kMaxPrecision ? kMaxPrecision : precision;
                         }
-                        const unsigned radix = type == u'o' ? 8 : (type == u'x' || type == u'X') ? 16 : 10;
-                        const char* alphabet = type == u'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+                        const unsigned radix = type == u'o'                     ? 8
+                                               : (type == u'x' || type == u'X') ? 16
+                                                                                : 10;
+                        const char* alphabet =
+                            type == u'X' ? "0123456789ABCDEF" : "0123456789abcdef";
                         if ((type == u'x' || type == u'X') && (flags & kAlternate) && v != 0) {
                             prefix[0] = u'0';
                             prefix[1] = type;
@@ -344,13 +358,17 @@ int VswPrintf16(char16_t* buffer, size_t capacity, const char16_t* format, va_li
                             *--q = alphabet[v % radix];
                             v /= radix;
                         }
-                        if (type == u'o' && (flags & kAlternate) && (q == end || *q != '0')) *--q = '0';
+                        if (type == u'o' && (flags & kAlternate) && (q == end || *q != '0'))
+                            *--q = '0';
                         textBytes = q;
                         byteLength = textLength = size_t(end - q);
                         if (isSigned) {
-                            if (flags & kNegative) prefix[prefixLength++] = u'-';
-                            else if (flags & kSign) prefix[prefixLength++] = u'+';
-                            else if (flags & kSpace) prefix[prefixLength++] = u' ';
+                            if (flags & kNegative)
+                                prefix[prefixLength++] = u'-';
+                            else if (flags & kSign)
+                                prefix[prefixLength++] = u'+';
+                            else if (flags & kSpace)
+                                prefix[prefixLength++] = u' ';
                         }
                         break;
                     }
@@ -376,9 +394,12 @@ int VswPrintf16(char16_t* buffer, size_t capacity, const char16_t* format, va_li
                         }
                         textBytes = floating.c_str() + start;
                         byteLength = textLength = floating.size() - start;
-                        if (flags & kNegative) prefix[prefixLength++] = u'-';
-                        else if (flags & kSign) prefix[prefixLength++] = u'+';
-                        else if (flags & kSpace) prefix[prefixLength++] = u' ';
+                        if (flags & kNegative)
+                            prefix[prefixLength++] = u'-';
+                        else if (flags & kSign)
+                            prefix[prefixLength++] = u'+';
+                        else if (flags & kSpace)
+                            prefix[prefixLength++] = u' ';
                         break;
                     }
                     case u'n':
@@ -396,7 +417,8 @@ int VswPrintf16(char16_t* buffer, size_t capacity, const char16_t* format, va_li
                 if ((flags & kLeadZero) && !(flags & kLeft)) sink.Repeat(u'0', pad);
                 if (textBytes) {
                     for (size_t i = 0; i < byteLength && !sink.Failed();) {
-                        char pair[3] = {textBytes[i], i + 1 < byteLength ? textBytes[i + 1] : char(0), 0};
+                        char pair[3] = {textBytes[i],
+                                        i + 1 < byteLength ? textBytes[i + 1] : char(0), 0};
                         char16_t u;
                         const int used = MbToWc16(&u, pair);
                         if (used < 1) {

@@ -66,7 +66,8 @@ bool t_iniItems::Insert(const char16_t* text, int index) {
     if (m_count == m_capacity) {
         if (m_count >= kMaxItems) return false;
         const int32_t capacity = m_capacity ? std::min(m_capacity * 2, kMaxItems) : 1;
-        auto** grown = static_cast<const char16_t**>(m_heap->Alloc(size_t(capacity) * sizeof(char16_t*)));
+        auto** grown =
+            static_cast<const char16_t**>(m_heap->Alloc(size_t(capacity) * sizeof(char16_t*)));
         if (!grown) return false;
         if (m_count) std::memcpy(grown, m_items, size_t(m_count) * sizeof(char16_t*));
         m_items = grown;  // the old array stays in the arena
@@ -81,7 +82,8 @@ bool t_iniItems::Insert(const char16_t* text, int index) {
 
 void t_iniItems::RemoveAt(int index) {
     if (index < 0 || index >= m_count) return;
-    std::memmove(m_items + index, m_items + index + 1, size_t(m_count - index - 1) * sizeof(char16_t*));
+    std::memmove(m_items + index, m_items + index + 1,
+                 size_t(m_count - index - 1) * sizeof(char16_t*));
     --m_count;
 }
 
@@ -273,8 +275,8 @@ bool t_iniDoc::WriteText(t_fileTextWrite& w) const {
                 if (key[0] == u';') ok = w.WriteText(key) && w.WriteNewLine();
                 continue;
             }
-            ok = w.WriteText(key) && w.WriteText(u"=") && (!entry->value || w.WriteText(entry->value)) &&
-                 w.WriteNewLine();
+            ok = w.WriteText(key) && w.WriteText(u"=") &&
+                 (!entry->value || w.WriteText(entry->value)) && w.WriteNewLine();
         }
     }
     return ok;
@@ -286,7 +288,8 @@ int t_iniDoc::Load(t_errorContext& ctx, const t_path& path, int codePage) {
     t_errorContext inner;
     uint64_t size = 0;
     t_fileTextRead reader;
-    if (!path.GetFileSize(inner, &size) || size > kMaxFileBytes || !reader.LoadFile(inner, path, codePage)) {
+    if (!path.GetFileSize(inner, &size) || size > kMaxFileBytes ||
+        !reader.LoadFile(inner, path, codePage)) {
         ctx.SetError(u"无法解析ini文件");
         return 0;
     }
@@ -365,7 +368,8 @@ int t_iniDoc::SaveEnciphered(t_errorContext& ctx, const t_path& path) {
         return 0;
     }
     t_stringCrypter crypter(true);
-    std::unique_ptr<char, t_free> code(crypter.EncryptBytes(gbk ? gbk.get() : "", gbk ? std::strlen(gbk.get()) : 0));
+    std::unique_ptr<char, t_free> code(
+        crypter.EncryptBytes(gbk ? gbk.get() : "", gbk ? std::strlen(gbk.get()) : 0));
     if (!code) {
         ctx.SetError(u"保存ini文件失败:加密失败");
         return 0;

@@ -87,11 +87,13 @@ public:
     const char16_t* GetValueIn(const char16_t* section, const char16_t* key) const {
         return GetValue(FindSection(section), key);
     }
-    static bool SetValue(t_iniSection* section, const char16_t* key, const char16_t* value, int index) {
+    static bool SetValue(t_iniSection* section, const char16_t* key, const char16_t* value,
+                         int index) {
         return section && section->SetValueAt(key, value, index);
     }
     static bool SetNumber(t_iniSection* section, const char16_t* key, int value, int index);
-    bool SetValueByName(const char16_t* section, const char16_t* key, const char16_t* value, int index) {
+    bool SetValueByName(const char16_t* section, const char16_t* key, const char16_t* value,
+                        int index) {
         return SetValue(GetSection(section, -1), key, value, index);
     }
     bool SetNumberByName(const char16_t* section, const char16_t* key, int value, int index) {

@@ -42,7 +42,8 @@ t_mutex& FilemapMutex() {
 
 bool t_mutex::NormaliseName(t_str& out, const char16_t* name) {
     const bool once = WcsNCmp16(name, kLocalPrefix, kLocalPrefixUnits) == 0;
-    const bool twice = once && WcsNCmp16(name + kLocalPrefixUnits, kLocalPrefix, kLocalPrefixUnits) == 0;
+    const bool twice =
+        once && WcsNCmp16(name + kLocalPrefixUnits, kLocalPrefix, kLocalPrefixUnits) == 0;
     t_str text;
     if (!(once ? text.Assign(twice ? name + kLocalPrefixUnits : name)
                : text.Assign(kLocalPrefix) && text.Append(name)))
@@ -182,7 +183,8 @@ bool t_memSharableBase::Open(t_errorContext& ctx, bool, const char16_t*, uint64_
             ctx.SetError(u"not create of faking share mem");
             return false;
         }
-        auto* block = size <= SIZE_MAX ? static_cast<uint8_t*>(std::calloc(1, size_t(size))) : nullptr;
+        auto* block =
+            size <= SIZE_MAX ? static_cast<uint8_t*>(std::calloc(1, size_t(size))) : nullptr;
         if (!block) {
             ctx.SetError(u"malloc can not get memory");
             return false;

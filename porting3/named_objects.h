@@ -157,7 +157,9 @@ public:
     void Swap(t_shareMem_t& other) { t_memSharableBase::Swap(other); }
 
 private:
-    bool HasHeader() const { return this->m_open && this->m_owned && this->m_blockSize >= kHeaderBytes; }
+    bool HasHeader() const {
+        return this->m_open && this->m_owned && this->m_blockSize >= kHeaderBytes;
+    }
     uint32_t* Header() const { return reinterpret_cast<uint32_t*>(this->m_block); }
 };
 

@@ -51,56 +51,72 @@ void SetByteText(const char* text, std::string& bytes, t_str& wide) {
 
 // ---- host applications ----
 
-const char16_t* const kBrowsers[] = {u"iexplore.exe", u"chrome.exe", u"firefox.exe", u"msedge.exe",
-    u"opera.exe", u"360se.exe", u"360chrome.exe", u"qqbrowser.exe", u"sogouexplorer.exe",
-    u"maxthon.exe", u"liebao.exe", u"2345explorer.exe", u"theworld.exe", u"safari.exe",
-    u"ucbrowser.exe", u"baidubrowser.exe", u"vivaldi.exe", u"brave.exe", nullptr};
+const char16_t* const kBrowsers[] = {
+    u"iexplore.exe",      u"chrome.exe",  u"firefox.exe",   u"msedge.exe",
+    u"opera.exe",         u"360se.exe",   u"360chrome.exe", u"qqbrowser.exe",
+    u"sogouexplorer.exe", u"maxthon.exe", u"liebao.exe",    u"2345explorer.exe",
+    u"theworld.exe",      u"safari.exe",  u"ucbrowser.exe", u"baidubrowser.exe",
+    u"vivaldi.exe",       u"brave.exe",   nullptr};
 const char16_t* const kIeBrowsers[] = {u"iexplore.exe", u"360se.exe", u"theworld.exe",
-    u"maxthon.exe", nullptr};
-const char16_t* const kChromiumBrowsers[] = {u"chrome.exe", u"msedge.exe", u"360chrome.exe",
-    u"qqbrowser.exe", u"liebao.exe", u"vivaldi.exe", u"brave.exe", nullptr};
-const char16_t* const kGames[] = {u"dnf.exe", u"lol.exe", u"league of legends.exe", u"wow.exe",
-    u"dota2.exe", u"csgo.exe", u"crossfire.exe", u"qqgame.exe", u"tslgame.exe", u"overwatch.exe",
-    u"hearthstone.exe", u"war3.exe", u"gta5.exe", u"minecraft.exe", u"pubg.exe", u"yuanshen.exe", u"genshinimpact.exe",
-    u"valorant.exe", nullptr};
-const char16_t* const kFullScreenGames[] = {u"dnf.exe", u"league of legends.exe", u"wow.exe",
-    u"dota2.exe", u"csgo.exe", u"crossfire.exe", u"tslgame.exe", u"gta5.exe", nullptr};
-const char16_t* const kConsoles[] = {u"cmd.exe", u"powershell.exe", u"pwsh.exe",
-    u"windowsterminal.exe", u"putty.exe", u"mintty.exe", u"bash.exe", u"wsl.exe", nullptr};
+                                       u"maxthon.exe", nullptr};
+const char16_t* const kChromiumBrowsers[] = {u"chrome.exe",    u"msedge.exe", u"360chrome.exe",
+                                             u"qqbrowser.exe", u"liebao.exe", u"vivaldi.exe",
+                                             u"brave.exe",     nullptr};
+const char16_t* const kGames[] = {u"dnf.exe",       u"lol.exe",           u"league of legends.exe",
+                                  u"wow.exe",       u"dota2.exe",         u"csgo.exe",
+                                  u"crossfire.exe", u"qqgame.exe",        u"tslgame.exe",
+                                  u"overwatch.exe", u"hearthstone.exe",   u"war3.exe",
+                                  u"gta5.exe",      u"minecraft.exe",     u"pubg.exe",
+                                  u"yuanshen.exe",  u"genshinimpact.exe", u"valorant.exe",
+                                  nullptr};
+const char16_t* const kFullScreenGames[] = {
+    u"dnf.exe",       u"league of legends.exe", u"wow.exe",  u"dota2.exe", u"csgo.exe",
+    u"crossfire.exe", u"tslgame.exe",           u"gta5.exe", nullptr};
+const char16_t* const kConsoles[] = {
+    u"cmd.exe",   u"powershell.exe", u"pwsh.exe", u"windowsterminal.exe",
+    u"putty.exe", u"mintty.exe",     u"bash.exe", u"wsl.exe",
+    nullptr};
 const char16_t* const kConsoleHosts[] = {u"conhost.exe", u"openconsole.exe", u"csrss.exe", nullptr};
 const char16_t* const kWordProcessors[] = {u"winword.exe", u"wps.exe", u"swriter.exe",
-    u"wordpad.exe", nullptr};
+                                           u"wordpad.exe", nullptr};
 const char16_t* const kSpreadsheets[] = {u"excel.exe", u"et.exe", u"scalc.exe", nullptr};
 const char16_t* const kPresentations[] = {u"powerpnt.exe", u"wpp.exe", u"simpress.exe",
-    u"pptview.exe", nullptr};
+                                          u"pptview.exe", nullptr};
 const char16_t* const kOfficeSuites[] = {u"wpsoffice.exe", u"soffice.exe", u"soffice.bin",
-    u"ksolaunch.exe", nullptr};
-const char16_t* const kMail[] = {u"outlook.exe", u"foxmail.exe", u"thunderbird.exe",
-    u"winmail.exe", u"mailmaster.exe", nullptr};
+                                         u"ksolaunch.exe", nullptr};
+const char16_t* const kMail[] = {u"outlook.exe", u"foxmail.exe",    u"thunderbird.exe",
+                                 u"winmail.exe", u"mailmaster.exe", nullptr};
 const char16_t* const kNoteTaking[] = {u"onenote.exe", u"evernote.exe", u"youdaonote.exe",
-    u"wiz.exe", u"notion.exe", nullptr};
-const char16_t* const kDesign[] = {u"photoshop.exe", u"illustrator.exe", u"indesign.exe",
-    u"coreldrw.exe", u"fireworks.exe", u"gimp-2.10.exe", u"inkscape.exe", u"painter.exe", u"xd.exe",
-    u"figma.exe", nullptr};
-const char16_t* const kCad[] = {u"acad.exe", u"zwcad.exe", u"gcad.exe", u"sldworks.exe",
-    u"xtop.exe", u"ugraf.exe", u"cnext.exe", u"revit.exe", nullptr};
-const char16_t* const kModelling[] = {u"3dsmax.exe", u"maya.exe", u"sketchup.exe",
-    u"blender.exe", u"cinema 4d.exe", nullptr};
-const char16_t* const kVideoPlayers[] = {u"wmplayer.exe", u"potplayer.exe", u"potplayermini.exe",
-    u"potplayermini64.exe", u"kmplayer.exe", u"vlc.exe", u"qqplayer.exe", u"stormplayer.exe",
-    u"mpc-hc.exe", u"mpc-hc64.exe", u"baofeng.exe", u"iqiyi.exe", u"youku.exe", nullptr};
-const char16_t* const kMusicPlayers[] = {u"kugou.exe", u"cloudmusic.exe", u"qqmusic.exe",
-    u"kwmusic.exe", u"foobar2000.exe", u"itunes.exe", nullptr};
-const char16_t* const kIdes[] = {u"devenv.exe", u"code.exe", u"idea64.exe", u"idea.exe",
-    u"pycharm64.exe", u"clion64.exe", u"eclipse.exe", u"qtcreator.exe", u"studio64.exe",
-    nullptr};
+                                       u"wiz.exe",     u"notion.exe",   nullptr};
+const char16_t* const kDesign[] = {
+    u"photoshop.exe", u"illustrator.exe", u"indesign.exe", u"coreldrw.exe",
+    u"fireworks.exe", u"gimp-2.10.exe",   u"inkscape.exe", u"painter.exe",
+    u"xd.exe",        u"figma.exe",       nullptr};
+const char16_t* const kCad[] = {u"acad.exe",     u"zwcad.exe", u"gcad.exe",
+                                u"sldworks.exe", u"xtop.exe",  u"ugraf.exe",
+                                u"cnext.exe",    u"revit.exe", nullptr};
+const char16_t* const kModelling[] = {u"3dsmax.exe",  u"maya.exe",      u"sketchup.exe",
+                                      u"blender.exe", u"cinema 4d.exe", nullptr};
+const char16_t* const kVideoPlayers[] = {
+    u"wmplayer.exe", u"potplayer.exe", u"potplayermini.exe", u"potplayermini64.exe",
+    u"kmplayer.exe", u"vlc.exe",       u"qqplayer.exe",      u"stormplayer.exe",
+    u"mpc-hc.exe",   u"mpc-hc64.exe",  u"baofeng.exe",       u"iqiyi.exe",
+    u"youku.exe",    nullptr};
+const char16_t* const kMusicPlayers[] = {u"kugou.exe",   u"cloudmusic.exe", u"qqmusic.exe",
+                                         u"kwmusic.exe", u"foobar2000.exe", u"itunes.exe",
+                                         nullptr};
+const char16_t* const kIdes[] = {u"devenv.exe",    u"code.exe",    u"idea64.exe",  u"idea.exe",
+                                 u"pycharm64.exe", u"clion64.exe", u"eclipse.exe", u"qtcreator.exe",
+                                 u"studio64.exe",  nullptr};
 const char16_t* const kTextEditors[] = {u"notepad++.exe", u"sublime_text.exe", u"gvim.exe",
-    u"vim.exe", u"emacs.exe", u"atom.exe", u"ultraedit.exe", u"uedit32.exe", nullptr};
+                                        u"vim.exe",       u"emacs.exe",        u"atom.exe",
+                                        u"ultraedit.exe", u"uedit32.exe",      nullptr};
 
-const char16_t* const* const kHostLists[kHostListCount] = {kBrowsers, kIeBrowsers,
-    kChromiumBrowsers, kGames, kFullScreenGames, kConsoles, kConsoleHosts, kWordProcessors,
-    kSpreadsheets, kPresentations, kOfficeSuites, kMail, kNoteTaking, kDesign, kCad, kModelling,
-    kVideoPlayers, kMusicPlayers, kIdes, kTextEditors};
+const char16_t* const* const kHostLists[kHostListCount] = {
+    kBrowsers,     kIeBrowsers,   kChromiumBrowsers, kGames,        kFullScreenGames,
+    kConsoles,     kConsoleHosts, kWordProcessors,   kSpreadsheets, kPresentations,
+    kOfficeSuites, kMail,         kNoteTaking,       kDesign,       kCad,
+    kModelling,    kVideoPlayers, kMusicPlayers,     kIdes,         kTextEditors};
 
 // The name equals the listed one, with or without its ".exe" (executables
 // here have none), ignoring ASCII case.
@@ -134,38 +150,278 @@ bool InList(const char16_t* path, const char16_t* name, const char16_t* const* l
 // Scan codes (set 1) of the virtual-key codes; 0 for keys without one.
 constexpr uint8_t kScanCodes[256] = {
     // 0x00-0x0F: -, buttons, cancel, -, -, -, -, backspace, tab, -, -, clear, enter
-    0, 0, 0, 0x46, 0, 0, 0, 0, 0x0E, 0x0F, 0, 0, 0x4C, 0x1C, 0, 0,
+    0,
+    0,
+    0,
+    0x46,
+    0,
+    0,
+    0,
+    0,
+    0x0E,
+    0x0F,
+    0,
+    0,
+    0x4C,
+    0x1C,
+    0,
+    0,
     // 0x10-0x1F: shift, control, alt, pause, caps lock, ime keys, escape, ime keys
-    0x2A, 0x1D, 0x38, 0x45, 0x3A, 0, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0,
+    0x2A,
+    0x1D,
+    0x38,
+    0x45,
+    0x3A,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0x01,
+    0,
+    0,
+    0,
+    0,
     // 0x20-0x2F: space, page up/down, end, home, arrows, select, print, execute,
     // print screen, insert, delete, help
-    0x39, 0x49, 0x51, 0x4F, 0x47, 0x4B, 0x48, 0x4D, 0x50, 0, 0, 0, 0x54, 0x52, 0x53, 0x63,
+    0x39,
+    0x49,
+    0x51,
+    0x4F,
+    0x47,
+    0x4B,
+    0x48,
+    0x4D,
+    0x50,
+    0,
+    0,
+    0,
+    0x54,
+    0x52,
+    0x53,
+    0x63,
     // 0x30-0x3F: digits 0-9
-    0x0B, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0, 0, 0, 0, 0, 0,
+    0x0B,
+    0x02,
+    0x03,
+    0x04,
+    0x05,
+    0x06,
+    0x07,
+    0x08,
+    0x09,
+    0x0A,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
     // 0x40-0x4F: -, A-O
-    0, 0x1E, 0x30, 0x2E, 0x20, 0x12, 0x21, 0x22, 0x23, 0x17, 0x24, 0x25, 0x26, 0x32, 0x31, 0x18,
+    0,
+    0x1E,
+    0x30,
+    0x2E,
+    0x20,
+    0x12,
+    0x21,
+    0x22,
+    0x23,
+    0x17,
+    0x24,
+    0x25,
+    0x26,
+    0x32,
+    0x31,
+    0x18,
     // 0x50-0x5F: P-Z, left and right logo keys, menu, -, sleep
-    0x19, 0x10, 0x13, 0x1F, 0x14, 0x16, 0x2F, 0x11, 0x2D, 0x15, 0x2C, 0x5B, 0x5C, 0x5D, 0, 0x5F,
+    0x19,
+    0x10,
+    0x13,
+    0x1F,
+    0x14,
+    0x16,
+    0x2F,
+    0x11,
+    0x2D,
+    0x15,
+    0x2C,
+    0x5B,
+    0x5C,
+    0x5D,
+    0,
+    0x5F,
     // 0x60-0x6F: keypad 0-9, multiply, add, separator, subtract, decimal, divide
-    0x52, 0x4F, 0x50, 0x51, 0x4B, 0x4C, 0x4D, 0x47, 0x48, 0x49, 0x37, 0x4E, 0, 0x4A, 0x53, 0x35,
+    0x52,
+    0x4F,
+    0x50,
+    0x51,
+    0x4B,
+    0x4C,
+    0x4D,
+    0x47,
+    0x48,
+    0x49,
+    0x37,
+    0x4E,
+    0,
+    0x4A,
+    0x53,
+    0x35,
     // 0x70-0x7F: F1-F16
-    0x3B, 0x3C, 0x3D, 0x3E, 0x3F, 0x40, 0x41, 0x42, 0x43, 0x44, 0x57, 0x58, 0x64, 0x65, 0x66, 0x67,
+    0x3B,
+    0x3C,
+    0x3D,
+    0x3E,
+    0x3F,
+    0x40,
+    0x41,
+    0x42,
+    0x43,
+    0x44,
+    0x57,
+    0x58,
+    0x64,
+    0x65,
+    0x66,
+    0x67,
     // 0x80-0x8F: F17-F24
-    0x68, 0x69, 0x6A, 0x6B, 0x6C, 0x6D, 0x6E, 0x76, 0, 0, 0, 0, 0, 0, 0, 0,
+    0x68,
+    0x69,
+    0x6A,
+    0x6B,
+    0x6C,
+    0x6D,
+    0x6E,
+    0x76,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
     // 0x90-0x9F: num lock, scroll lock
-    0x45, 0x46, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0x45,
+    0x46,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
     // 0xA0-0xAF: left/right shift, control, alt; browser keys; volume keys
-    0x2A, 0x36, 0x1D, 0x1D, 0x38, 0x38, 0x6A, 0x69, 0x67, 0x68, 0x65, 0x66, 0x32, 0x20, 0x2E, 0x30,
+    0x2A,
+    0x36,
+    0x1D,
+    0x1D,
+    0x38,
+    0x38,
+    0x6A,
+    0x69,
+    0x67,
+    0x68,
+    0x65,
+    0x66,
+    0x32,
+    0x20,
+    0x2E,
+    0x30,
     // 0xB0-0xBF: media keys, mail, media select, applications; ; = , - . /
-    0x19, 0x10, 0x24, 0x22, 0x6C, 0x6D, 0x6B, 0x21, 0, 0, 0x27, 0x0D, 0x33, 0x0C, 0x34, 0x35,
+    0x19,
+    0x10,
+    0x24,
+    0x22,
+    0x6C,
+    0x6D,
+    0x6B,
+    0x21,
+    0,
+    0,
+    0x27,
+    0x0D,
+    0x33,
+    0x0C,
+    0x34,
+    0x35,
     // 0xC0-0xCF: `
-    0x29, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0x29,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
     // 0xD0-0xDF: [ \ ] '
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x1A, 0x2B, 0x1B, 0x28, 0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0x1A,
+    0x2B,
+    0x1B,
+    0x28,
+    0,
     // 0xE0-0xEF: the 102nd key
-    0, 0, 0x56, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0,
+    0,
+    0x56,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
     // 0xF0-0xFF
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
 };
 
 // Reads a /proc entry of this process as UTF-8 text into out; false when it
@@ -213,11 +469,14 @@ void t_runtime::DetectHost(const char16_t* path, const char16_t* name) {
     name = m_hostName.GetStr();
     t_hostFlags& f = m_host;
     f = t_hostFlags();
-    uint8_t* const roles[kHostListCount] = {&f.isBrowser, &f.isIeBrowser, &f.isChromiumBrowser,
-        &f.isGame, &f.isFullScreenGame, &f.isConsole, &f.isConsoleHost, &f.isWordProcessor,
-        &f.isSpreadsheet, &f.isPresentation, &f.isOfficeSuite, &f.isMail, &f.isNoteTaking,
-        &f.isDesign, &f.isCad, &f.isModelling, &f.isVideoPlayer, &f.isMusicPlayer, &f.isIde,
-        &f.isTextEditor};
+    uint8_t* const roles[kHostListCount] = {
+        &f.isBrowser,      &f.isIeBrowser,      &f.isChromiumBrowser,
+        &f.isGame,         &f.isFullScreenGame, &f.isConsole,
+        &f.isConsoleHost,  &f.isWordProcessor,  &f.isSpreadsheet,
+        &f.isPresentation, &f.isOfficeSuite,    &f.isMail,
+        &f.isNoteTaking,   &f.isDesign,         &f.isCad,
+        &f.isModelling,    &f.isVideoPlayer,    &f.isMusicPlayer,
+        &f.isIde,          &f.isTextEditor};
     int32_t index = 0;
     for (int i = 0; i < kHostListCount; ++i) {
         for (const char16_t* const* listed = kHostLists[i]; *listed; ++listed, ++index) {
@@ -229,7 +488,7 @@ void t_runtime::DetectHost(const char16_t* path, const char16_t* name) {
     const struct {
         uint8_t* flag;
         const char16_t* listed;
-    } singles[] = {{&f.isExplorer, u"explorer.exe"}, {&f.isNotepad, u"notepad.exe"},
+    } singles[] = {{&f.isExplorer, u"explorer.exe"},   {&f.isNotepad, u"notepad.exe"},
                    {&f.isTaskManager, u"taskmgr.exe"}, {&f.isLockScreen, u"lockapp.exe"},
                    {&f.isSearchHost, u"searchui.exe"}, {&f.isRemoteDesktop, u"mstsc.exe"},
                    {&f.isJavaHost, u"javaw.exe"}};
@@ -249,7 +508,8 @@ bool t_runtime::Init(t_errorContext& ctx) {
     bool ok = m_installDir.Assign(n_porting::GetInstallDir());
     ok = m_userDataDir.Assign(m_installDir) && ok;
     char16_t id[16];
-    ok = ULToW16(HashStr16Pjw(m_userDataDir.GetStr()), id, 16, 16) == 0 && m_userFolderId.Assign(id) && ok;
+    ok = ULToW16(HashStr16Pjw(m_userDataDir.GetStr()), id, 16, 16) == 0 &&
+         m_userFolderId.Assign(id) && ok;
     ok = m_buildNumber.Assign(n_porting::GetBuildNumber()) && ok;
     // The executable of this process; its name is what follows the last '/'.
     t_str exe, command;

@@ -36,14 +36,14 @@ struct t_hostFlags {
     uint8_t isMusicPlayer = 0;
     uint8_t isIde = 0;
     uint8_t isTextEditor = 0;
-    uint8_t isExplorer = 0;     // explorer.exe
-    uint8_t isNotepad = 0;      // notepad.exe
-    uint8_t isTaskManager = 0;  // taskmgr.exe
-    uint8_t isLockScreen = 0;   // lockapp.exe
-    uint8_t isSearchHost = 0;   // searchui.exe
-    uint8_t isRemoteDesktop = 0;  // mstsc.exe
-    uint8_t isJavaHost = 0;       // javaw.exe
-    uint8_t allowsInlineText = 1;  // off in consoles, console hosts and CAD programs
+    uint8_t isExplorer = 0;         // explorer.exe
+    uint8_t isNotepad = 0;          // notepad.exe
+    uint8_t isTaskManager = 0;      // taskmgr.exe
+    uint8_t isLockScreen = 0;       // lockapp.exe
+    uint8_t isSearchHost = 0;       // searchui.exe
+    uint8_t isRemoteDesktop = 0;    // mstsc.exe
+    uint8_t isJavaHost = 0;         // javaw.exe
+    uint8_t allowsInlineText = 1;   // off in consoles, console hosts and CAD programs
     uint8_t allowsCaretFollow = 1;  // off in games and console hosts
     uint8_t allowsStatusBar = 1;    // off in full-screen games
     int32_t hostIndex = -1;  // the first matching name in the table of all names, -1 for none
@@ -125,7 +125,9 @@ int QueryMicroseconds(uint64_t* out);
 int QueryPerformanceFrequency(uint64_t* out);
 void Sleep(uint32_t ms);
 void GetLocalTime(t_systemTime* out);
-inline uint32_t GetLastError() { return 0; }
+inline uint32_t GetLastError() {
+    return 0;
+}
 inline void SetLastError(uint32_t) {}
 int CreateDirectoryW(const char16_t* path);
 int DeleteFile16(const char16_t* path);
@@ -134,15 +136,31 @@ int MoveFile16(const char16_t* from, const char16_t* to, uint32_t flags);
 // byte was read, written and closed; a failure leaves the target as it was.
 int CopyFile16(const char16_t* from, const char16_t* to, int failIfExists);
 int GetFileAttrs16(const char16_t* path, bool* isFile, uint64_t* size);
-inline int RemoveDirectory(const char16_t*) { return 1; }
-inline int SetObjectAccess(const char16_t*, int, uint32_t) { return 1; }
-inline int SetObjectSecurity(const char16_t*, int) { return 1; }
-inline int CreateMutex(const char16_t*) { return 1; }
-inline int OpenMutex(const char16_t*) { return 1; }
-inline int ReleaseMutex(int) { return 1; }
-inline int QZWaitForSingleObject(int, uint32_t) { return 0; }
+inline int RemoveDirectory(const char16_t*) {
+    return 1;
+}
+inline int SetObjectAccess(const char16_t*, int, uint32_t) {
+    return 1;
+}
+inline int SetObjectSecurity(const char16_t*, int) {
+    return 1;
+}
+inline int CreateMutex(const char16_t*) {
+    return 1;
+}
+inline int OpenMutex(const char16_t*) {
+    return 1;
+}
+inline int ReleaseMutex(int) {
+    return 1;
+}
+inline int QZWaitForSingleObject(int, uint32_t) {
+    return 0;
+}
 struct t_criticalSectionShim {};  // storage of a critical section: nothing here
-inline int InitializeCriticalSectionAndSpinCount(t_criticalSectionShim*, uint32_t) { return 1; }
+inline int InitializeCriticalSectionAndSpinCount(t_criticalSectionShim*, uint32_t) {
+    return 1;
+}
 inline void EnterCriticalSection(t_criticalSectionShim*) {}
 inline void LeaveCriticalSection(t_criticalSectionShim*) {}
 inline void DeleteCriticalSection(t_criticalSectionShim*) {}
@@ -152,8 +170,12 @@ uint32_t InterlockedExchange(uint32_t* v, uint32_t value);
 uint32_t InterlockedCompareExchange(uint32_t* v, uint32_t value, uint32_t comparand);
 void* InterlockedCompareExchangePointer(void** v, void* value, void* comparand);
 bool IsFinite(double v);
-inline char16_t PathSeparator() { return u'/'; }
-inline const char16_t* PathSeparatorText() { return u"/"; }
+inline char16_t PathSeparator() {
+    return u'/';
+}
+inline const char16_t* PathSeparatorText() {
+    return u"/";
+}
 inline void DebugLog(const char16_t*, ...) {}
 void SetProcessValue(int v);
 int GetProcessValue();

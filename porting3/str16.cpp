@@ -24,11 +24,16 @@ namespace {
 
 int CharsetOf(int codePage) {
     switch (codePage) {
-        case kCodePageWide: return kCharsetUcs4;
-        case kCodePage16: return kCharsetUcs2;
-        case kCodePageUtf8: return kCharsetUtf8;
-        case kCodePageGbk: return kCharsetGbk;
-        default: return kNoCharset;
+        case kCodePageWide:
+            return kCharsetUcs4;
+        case kCodePage16:
+            return kCharsetUcs2;
+        case kCodePageUtf8:
+            return kCharsetUtf8;
+        case kCodePageGbk:
+            return kCharsetGbk;
+        default:
+            return kNoCharset;
     }
 }
 
@@ -121,18 +126,26 @@ t_parsed ParseInteger(const char16_t* s, int radix) {
     for (;; ++p) {
         int d;
         const char16_t c = *p;
-        if (c >= u'0' && c <= u'9') d = c - u'0';
-        else if (c >= u'a' && c <= u'z') d = c - u'a' + 10;
-        else if (c >= u'A' && c <= u'Z') d = c - u'A' + 10;
-        else break;
+        if (c >= u'0' && c <= u'9')
+            d = c - u'0';
+        else if (c >= u'a' && c <= u'z')
+            d = c - u'a' + 10;
+        else if (c >= u'A' && c <= u'Z')
+            d = c - u'A' + 10;
+        else
+            break;
         if (d >= radix) break;
         any = true;
         const uint64_t next = r.value * uint64_t(radix) + uint64_t(d);
-        if (next > 0xFFFFFFFFull) r.overflow = true;
-        else r.value = next;
+        if (next > 0xFFFFFFFFull)
+            r.overflow = true;
+        else
+            r.value = next;
     }
-    if (any) r.end = p;
-    else r.value = 0;
+    if (any)
+        r.end = p;
+    else
+        r.value = 0;
     return r;
 }
 
@@ -296,8 +309,8 @@ bool Str16ToPathBytes(const char16_t* s, char* out, size_t capacity) {
     out[0] = 0;
     if (!s) return false;
     bool complete = false;
-    const size_t n = ConvertCounted(kCharsetEnv, kCharsetUcs2, s, WcsLen16(s) * 2, out,
-                                    capacity - 1, &complete);
+    const size_t n =
+        ConvertCounted(kCharsetEnv, kCharsetUcs2, s, WcsLen16(s) * 2, out, capacity - 1, &complete);
     out[n] = 0;
     if (!complete) out[0] = 0;
     return complete;
@@ -803,9 +816,12 @@ int Code32ToStr16(const char16_t* code, char16_t* dst, size_t capacity) {
         for (size_t g = 0; g < 4; ++g) {
             const char16_t c = code[4 * i + g];
             int sym;
-            if (c >= u'a' && c <= u'z') sym = c - u'a';
-            else if (c >= u'0' && c <= u'5') sym = 26 + (c - u'0');
-            else return -1;
+            if (c >= u'a' && c <= u'z')
+                sym = c - u'a';
+            else if (c >= u'0' && c <= u'5')
+                sym = 26 + (c - u'0');
+            else
+                return -1;
             v = (v << 5) | (unsigned(sym) ^ unsigned(i % 32));
         }
         if (v > 0xFFFF) return -1;
@@ -889,7 +905,7 @@ int FindNoCase16(const char16_t* text, size_t length, const char16_t* sub) {
 const char* StrStrI(const char* s, const char* sub) {
     if (!s || !sub) return nullptr;
     const size_t n = std::strlen(sub);
-    for (; ; ++s) {
+    for (;; ++s) {
         if (strncasecmp(s, sub, n) == 0) return s;
         if (!*s) return nullptr;
     }

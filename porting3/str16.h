@@ -17,10 +17,10 @@
 namespace n_porting {
 
 // Code pages: the only four that convert.
-constexpr int kCodePageWide = -2;   // the platform's 32-bit wchar_t text
-constexpr int kCodePage16 = -1;     // 16-bit strings (UCS-2, little-endian)
+constexpr int kCodePageWide = -2;  // the platform's 32-bit wchar_t text
+constexpr int kCodePage16 = -1;    // 16-bit strings (UCS-2, little-endian)
 constexpr int kCodePageUtf8 = 65001;
-constexpr int kCodePageGbk = 936;   // console output, narrow formatter arguments
+constexpr int kCodePageGbk = 936;  // console output, narrow formatter arguments
 
 // Result codes of the copying functions beside 0 (success).
 constexpr int kStrInvalid = 22;    // null pointer or no room at all
@@ -145,11 +145,19 @@ int LStrConcatText(t_lstr* dst, uint32_t capacity, const char16_t* text, const t
 int LStrAppend(t_lstr* dst, uint32_t capacity, const t_lstr* src);
 int LStrCopy(t_lstr* dst, uint32_t capacity, const t_lstr* src);
 int LStrToText(char16_t* dst, uint32_t capacityBytes, const t_lstr* src);
-inline uint32_t LStrGetLength(const t_lstr* s) { return LstrGetByteLength(s); }
-inline void LStrSetLength(t_lstr* s, uint16_t n) { LstrSetByteLength(s, n); }
-inline uint32_t LStrCharCount(const t_lstr* s) { return LstrGetLength(s); }
+inline uint32_t LStrGetLength(const t_lstr* s) {
+    return LstrGetByteLength(s);
+}
+inline void LStrSetLength(t_lstr* s, uint16_t n) {
+    LstrSetByteLength(s, n);
+}
+inline uint32_t LStrCharCount(const t_lstr* s) {
+    return LstrGetLength(s);
+}
 bool LStrEqualsText(const t_lstr* s, const char16_t* text, bool ignoreCase);
-inline int LStrCompare(const t_lstr* a, const t_lstr* b) { return LstrCompare(a, b); }
+inline int LStrCompare(const t_lstr* a, const t_lstr* b) {
+    return LstrCompare(a, b);
+}
 // Pinyin syllable texts (apostrophes separate syllables): 0, +-1, +-2 or +-3.
 int LStrComparePinyin(const t_lstr* a, const t_lstr* b);
 

@@ -354,15 +354,32 @@ bool t_str::FormatTime(time_t t, const char16_t* pattern) {
         const char16_t key = p[1];
         bool ok = true;
         switch (key) {
-            case u'Y': ok = AppendFormat(u"%04d", parts.tm_year + 1900); break;
-            case u'M': ok = AppendFormat(u"%02d", parts.tm_mon + 1); break;
-            case u'D': ok = AppendFormat(u"%02d", parts.tm_mday); break;
-            case u'W': ok = AppendFormat(u"%01d", parts.tm_wday); break;
-            case u'h': ok = AppendFormat(u"%02d", parts.tm_hour); break;
-            case u'm': ok = AppendFormat(u"%02d", parts.tm_min); break;
-            case u's': ok = AppendFormat(u"%02d", parts.tm_sec); break;
-            case u'%': ok = AppendChar(u'%'); break;
-            default: return true;  // an unknown placeholder ends the pattern
+            case u'Y':
+                ok = AppendFormat(u"%04d", parts.tm_year + 1900);
+                break;
+            case u'M':
+                ok = AppendFormat(u"%02d", parts.tm_mon + 1);
+                break;
+            case u'D':
+                ok = AppendFormat(u"%02d", parts.tm_mday);
+                break;
+            case u'W':
+                ok = AppendFormat(u"%01d", parts.tm_wday);
+                break;
+            case u'h':
+                ok = AppendFormat(u"%02d", parts.tm_hour);
+                break;
+            case u'm':
+                ok = AppendFormat(u"%02d", parts.tm_min);
+                break;
+            case u's':
+                ok = AppendFormat(u"%02d", parts.tm_sec);
+                break;
+            case u'%':
+                ok = AppendChar(u'%');
+                break;
+            default:
+                return true;  // an unknown placeholder ends the pattern
         }
         if (!ok) return false;
         ++p;

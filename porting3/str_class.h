@@ -63,10 +63,10 @@ public:
     t_str& operator<<(const char16_t* text);  // "%s"
     t_str& operator<<(double v);              // "%.3g"
     t_str& operator<<(float v) { return *this << double(v); }
-    t_str& operator<<(int v);                 // "%d"
-    t_str& operator<<(unsigned v);            // "%u"
-    t_str& operator<<(char16_t c);            // "%c"; units below 32 as '?'
-    t_str& AppendHex32(uint32_t v);           // "0x%08x"
+    t_str& operator<<(int v);        // "%d"
+    t_str& operator<<(unsigned v);   // "%u"
+    t_str& operator<<(char16_t c);   // "%c"; units below 32 as '?'
+    t_str& AppendHex32(uint32_t v);  // "0x%08x"
 
     // From bytes in a code page; false (string cleared) unless all converts.
     bool FromMultiByte(const char* text, int codePage);

@@ -50,16 +50,19 @@ uint8_t* t_stringCrypter::Encipher(const void* bytes, size_t length, size_t* siz
     size_t padded = GetPaddedSize(length, kBlock);
     const size_t front = m_randomFirstBlock ? kBlock : 0;
     t_mallocPtr<uint8_t> out(Allocate<uint8_t>(front + padded));
-    if (!out || !PadPkcs7(out.get() + front, &padded, static_cast<const uint8_t*>(bytes), length, kBlock))
+    if (!out ||
+        !PadPkcs7(out.get() + front, &padded, static_cast<const uint8_t*>(bytes), length, kBlock))
         return nullptr;
     uint8_t iv[kBlock];
     std::memcpy(iv, kVector, kBlock);
     if (front) {
         uint8_t random[kBlock];
-        if (!RandomBytes(random, kBlock) || !AesCbcEncrypt(iv, out.get(), random, kBlock, &m_encrypt))
+        if (!RandomBytes(random, kBlock) ||
+            !AesCbcEncrypt(iv, out.get(), random, kBlock, &m_encrypt))
             return nullptr;
     }
-    if (!AesCbcEncrypt(iv, out.get() + front, out.get() + front, padded, &m_encrypt)) return nullptr;
+    if (!AesCbcEncrypt(iv, out.get() + front, out.get() + front, padded, &m_encrypt))
+        return nullptr;
     *size = front + padded;
     return out.release();
 }
@@ -114,7 +117,8 @@ uint8_t* t_stringCrypter::DecryptBytes(const char* base64, size_t* length) {
     const int32_t expected = Base64DecodedSize(base64);
     if (expected <= 0) return nullptr;
     t_mallocPtr<uint8_t> cipher(Allocate<uint8_t>(size_t(expected)));
-    if (!cipher || Base64DecodeBuf(cipher.get(), size_t(expected), base64) != expected) return nullptr;
+    if (!cipher || Base64DecodeBuf(cipher.get(), size_t(expected), base64) != expected)
+        return nullptr;
     uint8_t* plain = Decipher(cipher.get(), size_t(expected), length);
     if (!plain) *length = 0;
     return plain;
@@ -138,7 +142,8 @@ char16_t* t_stringCrypter::DecryptW(const char16_t* base64) {
     const int32_t expected = Base64DecodedSizeW(base64);
     if (expected <= 0) return nullptr;
     t_mallocPtr<uint8_t> cipher(Allocate<uint8_t>(size_t(expected)));
-    if (!cipher || Base64DecodeBufW(cipher.get(), size_t(expected), base64) != expected) return nullptr;
+    if (!cipher || Base64DecodeBufW(cipher.get(), size_t(expected), base64) != expected)
+        return nullptr;
     size_t length = 0;
     uint8_t* plain = Decipher(cipher.get(), size_t(expected), &length);
     if (!plain) return nullptr;

@@ -113,7 +113,8 @@ bool t_fileTextRead::Decode(t_errorContext& ctx, const uint8_t* bytes, size_t le
             ctx.SetError(message.GetStr());
             return false;
         }
-        for (size_t i = 2; i < length; i += 2) text.push_back(char16_t(bytes[i] << 8 | bytes[i + 1]));
+        for (size_t i = 2; i < length; i += 2)
+            text.push_back(char16_t(bytes[i] << 8 | bytes[i + 1]));
     } else if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
         DecodeBytes(bytes + 3, length - 3, kCharsetUtf8, text);
     } else {
@@ -151,7 +152,8 @@ char16_t* t_fileTextRead::ReadLine(bool trim) {
     size_t end = start;
     while (end < m_length && text[end] != u'\n' && text[end] != u'\r' && text[end] != 0) ++end;
     size_t next = end;
-    if (end < m_length) next += text[end] == u'\r' && end + 1 < m_length && text[end + 1] == u'\n' ? 2 : 1;
+    if (end < m_length)
+        next += text[end] == u'\r' && end + 1 < m_length && text[end + 1] == u'\n' ? 2 : 1;
     m_cursor = next;
     if (trim) {
         while (start < end && IsBlank(text[start])) ++start;

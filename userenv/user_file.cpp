@@ -177,7 +177,8 @@ bool UserFile::Load(t_errorContext& ctx) {
     m_readWhole = false;
     char bytes[kPathBytes];
     // Without blocking: a FIFO in the file's place must not hold the caller.
-    const int fd = ToBytes(m_path, bytes) ? OpenRegularFile(bytes, O_RDONLY, INT64_MAX, nullptr) : -1;
+    const int fd =
+        ToBytes(m_path, bytes) ? OpenRegularFile(bytes, O_RDONLY, INT64_MAX, nullptr) : -1;
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0) close(fd);

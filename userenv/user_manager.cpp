@@ -466,9 +466,8 @@ bool UserManager::UpdateUserSettingsNoLock(t_errorContext& ctx, uint32_t id, uin
     return true;
 }
 
-bool UserManager::UpdateAccountNoLock(t_errorContext& ctx, uint32_t id,
-                                      const UserAccountInfo& info, uint32_t flags,
-                                      const char16_t* newPassword) {
+bool UserManager::UpdateAccountNoLock(t_errorContext& ctx, uint32_t id, const UserAccountInfo& info,
+                                      uint32_t flags, const char16_t* newPassword) {
     if ((flags & kUpdatePassword) && !ChangePasswordNoLock(ctx, id, newPassword)) return false;
     return UpdateAccountTextsNoLock(ctx, id, info) && UpdateUserSettingsNoLock(ctx, id, ~0u, info);
 }
@@ -633,8 +632,7 @@ bool UserManager::CopyUserFileNoLock(t_errorContext& ctx, uint32_t id, const cha
     return true;
 }
 
-bool UserManager::CreateUserSubdirNoLock(t_errorContext& ctx, uint32_t id,
-                                         const char16_t* name) {
+bool UserManager::CreateUserSubdirNoLock(t_errorContext& ctx, uint32_t id, const char16_t* name) {
     t_path dir;
     if (!GetUserDir(id, &dir) || !MakePrivateDir(dir)) {
         ctx.SetError(u"拷贝文件失败：无法获取用户目录");
@@ -722,8 +720,7 @@ bool UserManager::FindUserFile(t_errorContext& ctx, uint32_t id, const char16_t*
     return UnderLocks(ctx, [&] { return FindUserFileNoLock(ctx, id, name, out); });
 }
 
-bool UserManager::GetUserFilePath(uint32_t id, const char16_t* name, t_path* out,
-                                  bool fromModule) {
+bool UserManager::GetUserFilePath(uint32_t id, const char16_t* name, t_path* out, bool fromModule) {
     t_errorContext ctx;
     return UnderLocks(ctx, [&] { return GetUserFilePathNoLock(id, name, out, fromModule); });
 }

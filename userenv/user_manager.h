@@ -133,8 +133,7 @@ public:
     // when the folder cannot be read; an entry whose name does not convert
     // is left out.
     bool ListUserFiles(t_errorContext& ctx, uint32_t id, std::vector<n_porting::t_path>* out);
-    bool ListUserFilesNoLock(t_errorContext& ctx, uint32_t id,
-                             std::vector<n_porting::t_path>* out);
+    bool ListUserFilesNoLock(t_errorContext& ctx, uint32_t id, std::vector<n_porting::t_path>* out);
 
     const n_porting::t_path& GetProductDir() const { return m_productDir; }
     const n_porting::t_path& GetUsersDir() const { return m_usersDir; }

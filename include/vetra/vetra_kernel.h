@@ -54,17 +54,17 @@ struct t_kernelOptions {
     int32_t MaxLongWord = 2;
     int32_t LongWordNumGate = 4;
     uint8_t ForecastLongWord = 1;
-    uint8_t Correction = 1;       // spelling correction of slips
-    uint8_t LearnFreq = 1;        // learn every committed word
-    uint8_t LearnNewWord = 1;     // learn words no dictionary holds
-    uint8_t NoPhrase = 0;         // words only, no composed sentences
+    uint8_t Correction = 1;    // spelling correction of slips
+    uint8_t LearnFreq = 1;     // learn every committed word
+    uint8_t LearnNewWord = 1;  // learn words no dictionary holds
+    uint8_t NoPhrase = 0;      // words only, no composed sentences
     uint8_t EnableCloudRequest = 1;
     uint8_t QuanPin = 1;
     uint8_t ZCSForZhChSh = 1;
     uint8_t ShuangPin = 0;
     uint8_t AllowQuanPin = 0;
     uint8_t SuperSPJP = 1;
-    uint8_t UserPhrase = 1;       // the user's custom phrases among the candidates
+    uint8_t UserPhrase = 1;  // the user's custom phrases among the candidates
     uint8_t SystemUserPhrase = 1;
     const t_lstr* ShuangPinName = nullptr;  // null: the default scheme "Vetra"
 };
@@ -88,9 +88,10 @@ inline constexpr size_t kConvertScratchBytes = 64;
 // before it. plainFlag: without the long-word forecast (the input itself
 // when nothing is found); englishFlag / urlFlag: the English word or the
 // web-address list. The cloud records and cloudExtra may be null.
-int32_t ConvertInput(wchar_t* input, t_candWord** results, uint8_t* scratch, uint32_t pageStart, uint32_t pageSize,
-                     const t_cloudRequestParams* cloudParams, t_cloudAsked* cloudAsked, uint8_t plainFlag,
-                     uint8_t englishFlag, uint8_t urlFlag, uint8_t* cloudExtra);
+int32_t ConvertInput(wchar_t* input, t_candWord** results, uint8_t* scratch, uint32_t pageStart,
+                     uint32_t pageSize, const t_cloudRequestParams* cloudParams,
+                     t_cloudAsked* cloudAsked, uint8_t plainFlag, uint8_t englishFlag,
+                     uint8_t urlFlag, uint8_t* cloudExtra);
 
 // A candidate's text (what is committed) as UTF-16 units, *length (may be
 // null) their number; null for a null record. Texts are packed: the units

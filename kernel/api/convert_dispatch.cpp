@@ -39,19 +39,25 @@ t_scopeHeap& ConversionArena() {
     return arena;
 }
 
-bool IsAsciiUpper(wchar_t c) { return c >= L'A' && c <= L'Z'; }
+bool IsAsciiUpper(wchar_t c) {
+    return c >= L'A' && c <= L'Z';
+}
 
 // Room for pageStart + pageSize record pointers in the arena; null when the
 // page is empty or too large.
-t_candWord** PlaceRoom(t_scopeHeap& arena, uint32_t pageStart, uint32_t pageSize, uint32_t* places) {
+t_candWord** PlaceRoom(t_scopeHeap& arena, uint32_t pageStart, uint32_t pageSize,
+                       uint32_t* places) {
     const uint64_t n = uint64_t(pageStart) + pageSize;
     if (pageSize == 0 || n > kMaxPlaces) return nullptr;
     *places = uint32_t(n);
-    return static_cast<t_candWord**>(arena.AllocAligned(sizeof(t_candWord*) * size_t(n), alignof(t_candWord*)));
+    return static_cast<t_candWord**>(
+        arena.AllocAligned(sizeof(t_candWord*) * size_t(n), alignof(t_candWord*)));
 }
 
 // An add that leaves the record out because the list is full or has no room.
-bool AddFailed(int result) { return result == kArrayNotAdded || result == kArrayNoRoom; }
+bool AddFailed(int result) {
+    return result == kArrayNotAdded || result == kArrayNoRoom;
+}
 
 // ForecastLongWord off for one plain conversion, put back however it ends.
 class t_forecastPause {
@@ -69,8 +75,8 @@ private:
     uint8_t m_previous;
 };
 
-void FillRequest(t_convertRequest* request, const wchar_t* input, int32_t length, uint32_t pageStart,
-                 uint32_t pageSize, const wchar_t* auxCode) {
+void FillRequest(t_convertRequest* request, const wchar_t* input, int32_t length,
+                 uint32_t pageStart, uint32_t pageSize, const wchar_t* auxCode) {
     *request = t_convertRequest{};
     request->input = input;
     request->inputLength = length;
@@ -80,11 +86,14 @@ void FillRequest(t_convertRequest* request, const wchar_t* input, int32_t length
     request->auxCode = auxCode;
 }
 
-uint16_t ScratchUnit(const uint8_t* at) { return uint16_t(at[0] | (at[1] << 8)); }
+uint16_t ScratchUnit(const uint8_t* at) {
+    return uint16_t(at[0] | (at[1] << 8));
+}
 
 // The preceding word of the caller's record as two strings in the arena;
 // false when the record holds none or a damaged one.
-bool ReadScratchWord(const uint8_t* scratch, t_scopeHeap& arena, const t_lstr** text, const t_lstr** ids) {
+bool ReadScratchWord(const uint8_t* scratch, t_scopeHeap& arena, const t_lstr** text,
+                     const t_lstr** ids) {
     if (!scratch || !(scratch[kScratchFlags] & kScratchHasWord)) return false;
     const uint32_t units = scratch[kScratchWordUnits];
     if (units == 0 || units > kScratchWordMaxUnits) return false;
@@ -100,9 +109,11 @@ bool ReadScratchWord(const uint8_t* scratch, t_scopeHeap& arena, const t_lstr** 
 
 // Abbreviated input is read key by key as well: lower-case letters only, at
 // most 11; in full pinyin only where the vowels typed are a, e or o.
-uint8_t SecondaryCollectionWanted(const wchar_t* input, int32_t length, bool capitals, bool shuangPin,
-                                  t_configuration& config) {
-    if (capitals || length > 11 || !IsLowerAsciiString(input) || !config.GetByte(n_config::SuperSPJP)) return 0;
+uint8_t SecondaryCollectionWanted(const wchar_t* input, int32_t length, bool capitals,
+                                  bool shuangPin, t_configuration& config) {
+    if (capitals || length > 11 || !IsLowerAsciiString(input) ||
+        !config.GetByte(n_config::SuperSPJP))
+        return 0;
     if (shuangPin) return length > 3 ? 1 : 0;
     if (length <= 2 || !config.GetByte(n_config::ZCSForZhChSh)) return 0;
     bool vowel = false;
@@ -134,9 +145,10 @@ t_candGenerator& GetKernelGenerator() {
     return generator;
 }
 
-int32_t ConvertInput(wchar_t* input, t_candWord** results, uint8_t* scratch, uint32_t pageStart, uint32_t pageSize,
-                     const t_cloudRequestParams* cloudParams, t_cloudAsked* cloudAsked, uint8_t plainFlag,
-                     uint8_t englishFlag, uint8_t urlFlag, uint8_t* cloudExtra) {
+int32_t ConvertInput(wchar_t* input, t_candWord** results, uint8_t* scratch, uint32_t pageStart,
+                     uint32_t pageSize, const t_cloudRequestParams* cloudParams,
+                     t_cloudAsked* cloudAsked, uint8_t plainFlag, uint8_t englishFlag,
+                     uint8_t urlFlag, uint8_t* cloudExtra) {
     if (!input || !results) return 0;
     // Bounded: the input is never read past the longest one converted.
     const size_t length = wcsnlen(input, kMaxConvertInputChars + 1);
@@ -149,7 +161,8 @@ int32_t ConvertInput(wchar_t* input, t_candWord** results, uint8_t* scratch, uin
     t_configuration& config = GetConfiguration();
     const bool cloudOn = config.GetByte(n_config::EnableCloudRequest) != 0;
     const bool shuangPin = config.GetByte(n_config::ShuangPin) != 0;
-    if (englishFlag) return ConvertEnglishUrl(input, kConvertEnglishList, 1, pageStart, pageSize, results);
+    if (englishFlag)
+        return ConvertEnglishUrl(input, kConvertEnglishList, 1, pageStart, pageSize, results);
     if (urlFlag) return ConvertEnglishUrl(input, kConvertUrlList, 1, pageStart, pageSize, results);
     if (!cloudOn) {
         cloudParams = nullptr;
@@ -164,7 +177,8 @@ int32_t ConvertInput(wchar_t* input, t_candWord** results, uint8_t* scratch, uin
     }
     t_convertRequest request;
     if (first == (shuangPin ? L'U' : L'u')) {
-        const int32_t found = ConvertStrokeInput(input, input + 1, 1, results, pageStart, pageSize, 0);
+        const int32_t found =
+            ConvertStrokeInput(input, input + 1, 1, results, pageStart, pageSize, 0);
         if (found > 0) return found;
         FillRequest(&request, input, int32_t(length), pageStart, pageSize, nullptr);
         return ConvertPinyin(&request, 1, results, scratch, cloudParams, cloudAsked, cloudExtra);
@@ -188,9 +202,11 @@ int32_t ConvertInput(wchar_t* input, t_candWord** results, uint8_t* scratch, uin
     return ConvertPinyin(&request, 1, results, scratch, cloudParams, cloudAsked, cloudExtra);
 }
 
-int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** results, uint8_t* scratch,
-                      const t_cloudRequestParams* cloudParams, t_cloudAsked* cloudAsked, uint8_t* cloudExtra) {
-    if (!request || !results || !request->input || !request->input[0] || request->inputLength <= 0) return 0;
+int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** results,
+                      uint8_t* scratch, const t_cloudRequestParams* cloudParams,
+                      t_cloudAsked* cloudAsked, uint8_t* cloudExtra) {
+    if (!request || !results || !request->input || !request->input[0] || request->inputLength <= 0)
+        return 0;
     const wchar_t* input = request->input;
     const int32_t length = request->inputLength;
     const bool partial = request->segmentLength != length && request->segmentLength != 0;
@@ -199,12 +215,15 @@ int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** re
 
     bool capitals = false, allCapitals = true;
     for (int32_t i = 0; i < length; ++i) {
-        if (IsAsciiUpper(input[i])) capitals = true;
-        else allCapitals = false;
+        if (IsAsciiUpper(input[i]))
+            capitals = true;
+        else
+            allCapitals = false;
     }
     request->hasCapitals = capitals ? 1 : 0;
     if (allCapitals)
-        return ConvertRawInput(input, length, request->pageStart, request->pageSize, phrases, results);
+        return ConvertRawInput(input, length, request->pageStart, request->pageSize, phrases,
+                               results);
     if (cloudAsked) cloudAsked->asked = 0;
     if (capitals) {
         cloudParams = nullptr;
@@ -220,7 +239,8 @@ int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** re
     request->fixFirst = config.GetByte(n_config::ConfigItem17);
     request->names = config.GetByte(n_config::ConfigItem18);
     request->correction = (!capitals && !shuangPin && config.GetByte(n_config::Correction)) ? 1 : 0;
-    request->pinnedCount = config.GetByte(n_config::ConfigItem21) ? config.GetInt(n_config::ConfigItem22) : 0;
+    request->pinnedCount =
+        config.GetByte(n_config::ConfigItem21) ? config.GetInt(n_config::ConfigItem22) : 0;
     request->customPhrases = phrases;
     if (scratch) request->contextByte = scratch[kScratchContextBytes];
     request->weightCurve = config.GetInt(n_config::ConfigItem23);
@@ -232,8 +252,8 @@ int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** re
     if (cloudParams && cloudParams->value >= 1)
         generator.SetOptions(0, position, maxLongWords, gate);
     else
-        generator.SetOptions((normal && !partial) ? config.GetByte(n_config::ForecastLongWord) : 0, position,
-                             maxLongWords, gate);
+        generator.SetOptions((normal && !partial) ? config.GetByte(n_config::ForecastLongWord) : 0,
+                             position, maxLongWords, gate);
 
     // The smart-fuzzy pass: for a plain conversion, else for one syllable
     // of two letters, where a slipped sound is likeliest and cheap to try.
@@ -242,22 +262,26 @@ int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** re
     request->longWordHint =
         (length <= 1 || hasAux)
             ? 0
-            : ((config.GetByte(n_config::ConfigItem06) && !config.GetByte(n_config::ConfigItem25)) ? 1 : 0);
+            : ((config.GetByte(n_config::ConfigItem06) && !config.GetByte(n_config::ConfigItem25))
+                   ? 1
+                   : 0);
     t_keyPyMap& keyMap = GetKeyPyMap();
-    request->allLowerCase = (!capitals && !hasAux && IsLowerAsciiString(input) && keyMap.GetExtraFlagA()) ? 1 : 0;
-    request->secondTip =
-        ((keyMap.GetExtraFlagB() || config.GetByte(n_config::ConfigItem27)) && config.GetByte(n_config::ConfigItem28) &&
-         !shuangPin)
-            ? 1
-            : 0;
-    request->secondaryCollection = SecondaryCollectionWanted(input, length, capitals, shuangPin, config);
+    request->allLowerCase =
+        (!capitals && !hasAux && IsLowerAsciiString(input) && keyMap.GetExtraFlagA()) ? 1 : 0;
+    request->secondTip = ((keyMap.GetExtraFlagB() || config.GetByte(n_config::ConfigItem27)) &&
+                          config.GetByte(n_config::ConfigItem28) && !shuangPin)
+                             ? 1
+                             : 0;
+    request->secondaryCollection =
+        SecondaryCollectionWanted(input, length, capitals, shuangPin, config);
     if (cloudExtra) *cloudExtra = 0;
     request->noCloudCache = 0;
     request->shuangPin = shuangPin ? 1 : 0;
     request->strokeLookup = (length > 1 && input[0] == (shuangPin ? L'U' : L'u')) ? 1 : 0;
-    request->cloudCache =
-        (!noPhrase && config.GetByte(n_config::EnableCloudRequest) && !(cloudParams && cloudParams->noCloud)) ? 1
-                                                                                                              : 0;
+    request->cloudCache = (!noPhrase && config.GetByte(n_config::EnableCloudRequest) &&
+                           !(cloudParams && cloudParams->noCloud))
+                              ? 1
+                              : 0;
     keyMap.SetSmartFuzzyMode(false);
     generator.SetDebugDisplay(IsDebugDisplayOn());
     generator.SetRepeatKeyMode(IsRepeatKeyModeOn());
@@ -265,7 +289,8 @@ int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** re
     arena.FreeAll();
     // The word committed just before raises its usual followers.
     t_adjustRequest context;
-    if (config.GetByte(n_config::ConfigItem32) && ReadScratchWord(scratch, arena, &context.wordText, &context.wordIds)) {
+    if (config.GetByte(n_config::ConfigItem32) &&
+        ReadScratchWord(scratch, arena, &context.wordText, &context.wordIds)) {
         context.on = true;
         request->context = &context;
     }
@@ -298,8 +323,9 @@ int32_t ConvertRawInput(const wchar_t* input, int32_t length, uint32_t pageStart
     return added > 0 ? array.Arrange() : 0;
 }
 
-int32_t ConvertSpecialInput(const wchar_t* input, const wchar_t* body, uint8_t withPhrases, t_candWord** results,
-                            uint32_t pageStart, uint32_t pageSize, int32_t* countOut) {
+int32_t ConvertSpecialInput(const wchar_t* input, const wchar_t* body, uint8_t withPhrases,
+                            t_candWord** results, uint32_t pageStart, uint32_t pageSize,
+                            int32_t* countOut) {
     (void)withPhrases;  // the custom phrases follow UserPhrase here
     t_scopeHeap& arena = ConversionArena();
     arena.FreeAll();
@@ -314,7 +340,8 @@ int32_t ConvertSpecialInput(const wchar_t* input, const wchar_t* body, uint8_t w
 
     t_arrayWord array(results, pageStart, pageSize, 0, nullptr, &arena);
     if (!array.IsValid()) return 0;
-    if (GetConfiguration().GetByte(n_config::UserPhrase)) AddCustomPhraseCandidatesEx(input, &array, &arena);
+    if (GetConfiguration().GetByte(n_config::UserPhrase))
+        AddCustomPhraseCandidatesEx(input, &array, &arena);
     const uint32_t covered = uint32_t(std::wcslen(input));
     for (int i = 0; i < n; ++i) {
         t_candWord* w = made[i];
@@ -329,8 +356,9 @@ int32_t ConvertSpecialInput(const wchar_t* input, const wchar_t* body, uint8_t w
     return array.Arrange();
 }
 
-int32_t ConvertStrokeInput(const wchar_t* input, const wchar_t* body, uint8_t withPhrases, t_candWord** results,
-                           uint32_t pageStart, uint32_t pageSize, uint32_t annexValue) {
+int32_t ConvertStrokeInput(const wchar_t* input, const wchar_t* body, uint8_t withPhrases,
+                           t_candWord** results, uint32_t pageStart, uint32_t pageSize,
+                           uint32_t annexValue) {
     t_scopeHeap& arena = ConversionArena();
     arena.FreeAll();
     if (!input || !body || !results) return 0;
@@ -364,8 +392,8 @@ int32_t ConvertStrokeInput(const wchar_t* input, const wchar_t* body, uint8_t wi
     return array.Arrange();
 }
 
-int32_t ConvertEnglishUrl(const wchar_t* input, uint32_t mode, uint8_t withPhrases, uint32_t pageStart,
-                          uint32_t pageSize, t_candWord** results) {
+int32_t ConvertEnglishUrl(const wchar_t* input, uint32_t mode, uint8_t withPhrases,
+                          uint32_t pageStart, uint32_t pageSize, t_candWord** results) {
     t_scopeHeap& arena = ConversionArena();
     arena.FreeAll();
     if (!input || !results) return 0;
@@ -381,7 +409,8 @@ int32_t ConvertEnglishUrl(const wchar_t* input, uint32_t mode, uint8_t withPhras
         t_arrayWord array(phraseOut, 0, places, 0, nullptr, &arena);
         if (array.IsValid() && AddCustomPhraseCandidatesEx(input, &array, &arena) > 0)
             phraseCount = array.CopyPinned(&arena, &phrases);
-        while (shown < phraseCount && uint32_t(shown) < pageStart && phrases[shown]->wantedPlace <= int32_t(pageStart))
+        while (shown < phraseCount && uint32_t(shown) < pageStart &&
+               phrases[shown]->wantedPlace <= int32_t(pageStart))
             ++shown;
     }
 
@@ -400,7 +429,8 @@ int32_t ConvertEnglishUrl(const wchar_t* input, uint32_t mode, uint8_t withPhras
         // Words written as capitalised pieces ("HelloWorld"): no such split
         // leaves the list empty.
         if (mode & kConvertEnglishList) {
-            if (!CollectEnglishCandidates(arena, input, start, int(pageSize), &page)) page = t_engWordPage{};
+            if (!CollectEnglishCandidates(arena, input, start, int(pageSize), &page))
+                page = t_engWordPage{};
         } else if (url) {
             if (const wchar_t* at = FindMailAtSign(input)) {
                 mailWord = MakeSegEnglishText(arena, input, int(at - input), length);
@@ -415,7 +445,8 @@ int32_t ConvertEnglishUrl(const wchar_t* input, uint32_t mode, uint8_t withPhras
     const int words = page.made < int(pageSize) ? page.made : int(pageSize);
     t_candWord* records = nullptr;
     if (words > 0) {
-        records = static_cast<t_candWord*>(arena.AllocAligned(sizeof(t_candWord) * size_t(words), 8));
+        records =
+            static_cast<t_candWord*>(arena.AllocAligned(sizeof(t_candWord) * size_t(words), 8));
         if (!records) return 0;
     }
     const t_lstr* trace = IsDebugDisplayOn() ? arena.WideToLstr(kEnglishTraceLabel) : nullptr;
@@ -425,7 +456,8 @@ int32_t ConvertEnglishUrl(const wchar_t* input, uint32_t mode, uint8_t withPhras
         t_candWord::SetText(w, page.words[i], nullptr);
         w->kind = kCandKindPinned;
         w->debugText = trace;
-        w->sourceType = uint16_t((url ? kSourceUrlWord : kSourceEnglishWord) - (page.marks[i] ? 1 : 0));
+        w->sourceType =
+            uint16_t((url ? kSourceUrlWord : kSourceEnglishWord) - (page.marks[i] ? 1 : 0));
         w->coveredLength = uint32_t(length);
         w->rank = kCandEnglishCompletionRank;
     }
@@ -435,7 +467,8 @@ int32_t ConvertEnglishUrl(const wchar_t* input, uint32_t mode, uint8_t withPhras
     uint32_t written = 0;
     int p = shown, e = 0;
     while (written < pageSize && (p < phraseCount || e < words)) {
-        if (p < phraseCount && (e >= words || int64_t(phrases[p]->wantedPlace) <= int64_t(pageStart) + 1 + written))
+        if (p < phraseCount &&
+            (e >= words || int64_t(phrases[p]->wantedPlace) <= int64_t(pageStart) + 1 + written))
             results[written++] = phrases[p++];
         else
             results[written++] = &records[e++];

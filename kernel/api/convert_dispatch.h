@@ -43,21 +43,24 @@ enum : uint32_t {
 
 // The branches, each emptying the conversion arena first. Their counts are
 // what ConvertInput returns; -1 from ConvertEnglishUrl when its list failed.
-int32_t ConvertEnglishUrl(const wchar_t* input, uint32_t mode, uint8_t withPhrases, uint32_t pageStart,
-                          uint32_t pageSize, t_candWord** results);
+int32_t ConvertEnglishUrl(const wchar_t* input, uint32_t mode, uint8_t withPhrases,
+                          uint32_t pageStart, uint32_t pageSize, t_candWord** results);
 // body: the input after its first character. *countOut (may be null): the
 // number and calculator records made.
-int32_t ConvertSpecialInput(const wchar_t* input, const wchar_t* body, uint8_t withPhrases, t_candWord** results,
-                            uint32_t pageStart, uint32_t pageSize, int32_t* countOut);
+int32_t ConvertSpecialInput(const wchar_t* input, const wchar_t* body, uint8_t withPhrases,
+                            t_candWord** results, uint32_t pageStart, uint32_t pageSize,
+                            int32_t* countOut);
 // The characters whose strokes begin with body; a non-positive result when
 // none (the caller then converts the input as pinyin).
-int32_t ConvertStrokeInput(const wchar_t* input, const wchar_t* body, uint8_t withPhrases, t_candWord** results,
-                           uint32_t pageStart, uint32_t pageSize, uint32_t annexValue);
+int32_t ConvertStrokeInput(const wchar_t* input, const wchar_t* body, uint8_t withPhrases,
+                           t_candWord** results, uint32_t pageStart, uint32_t pageSize,
+                           uint32_t annexValue);
 // The pinyin branch over a request whose input, lengths, page and auxiliary
 // code are set; normal clear is a plain conversion (no custom phrases, no
 // forecast, the input itself when nothing is found on the first page).
-int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** results, uint8_t* scratch,
-                      const t_cloudRequestParams* cloudParams, t_cloudAsked* cloudAsked, uint8_t* cloudExtra);
+int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** results,
+                      uint8_t* scratch, const t_cloudRequestParams* cloudParams,
+                      t_cloudAsked* cloudAsked, uint8_t* cloudExtra);
 // The typed text itself (when longer than one character), after the custom
 // phrases of the input when withPhrases is set.
 int32_t ConvertRawInput(const wchar_t* input, int32_t length, uint32_t pageStart, uint32_t pageSize,

@@ -43,7 +43,9 @@ int ResetUserFile(const wchar_t* name) {
     return manager.ResetEntry(entry) ? 1 : 0;
 }
 
-const t_lstr* Text16(t_scopeHeap& pool, const wchar_t* text) { return text ? WideToLstr16(pool, text) : nullptr; }
+const t_lstr* Text16(t_scopeHeap& pool, const wchar_t* text) {
+    return text ? WideToLstr16(pool, text) : nullptr;
+}
 
 bool SameText(const t_lstr* a, const t_lstr* b) {
     return a && b && LstrGetByteLength(a) == LstrGetByteLength(b) && LstrCompare(a, b) == 0;
@@ -66,12 +68,24 @@ bool CopyText(t_scopeHeap& pool, const t_lstr* s, wchar_t* out, size_t capacity,
 
 }  // namespace
 
-int ResetPhrasesFile() { return ResetUserFile(L"AbbrUsrDict"); }
-int ResetDelWordFile() { return ResetUserFile(L"DelWordDict"); }
-int ResetUrlUsrFile() { return ResetUserFile(L"UrlUsrDict"); }
-int ResetEngUsrFile() { return ResetUserFile(L"EngUsrDict"); }
-int ResetSpellModelFile() { return ResetUserFile(L"UserSpellModelDict"); }
-int ResetKeymapFile() { return ResetUserFile(L"KeyPyMap"); }
+int ResetPhrasesFile() {
+    return ResetUserFile(L"AbbrUsrDict");
+}
+int ResetDelWordFile() {
+    return ResetUserFile(L"DelWordDict");
+}
+int ResetUrlUsrFile() {
+    return ResetUserFile(L"UrlUsrDict");
+}
+int ResetEngUsrFile() {
+    return ResetUserFile(L"EngUsrDict");
+}
+int ResetSpellModelFile() {
+    return ResetUserFile(L"UserSpellModelDict");
+}
+int ResetKeymapFile() {
+    return ResetUserFile(L"KeyPyMap");
+}
 
 int32_t PinCandidateFirst(t_scopeHeap& pool, t_candWord** list, int32_t count, const wchar_t* text,
                           uint32_t coveredLength, bool debug) {
@@ -104,7 +118,8 @@ int IsSysWordOfClass2(const t_lstr* pinyin, const wchar_t* text) {
     t_scopeHeap pool;
     const t_lstr* word = Text16(pool, text);
     uint32_t index = 0, offset = 0, gram = 0;
-    if (!pinyin || !word || !sys.IsReady() || !sys.FindWord(pinyin, word, &index, &offset, &gram)) return 0;
+    if (!pinyin || !word || !sys.IsReady() || !sys.FindWord(pinyin, word, &index, &offset, &gram))
+        return 0;
     uint8_t record[5] = {};
     return sys.GetWordClassInfo(index, record) && (record[0] & 7) == 2 && record[1] != 0 ? 1 : 0;
 }
@@ -116,15 +131,18 @@ int GetUrlGuide(t_candWord* const* candidates, int32_t count, const wchar_t* inp
     t_scopeHeap pool;
     const auto take = [&](const uint8_t* row, int table) {
         if (!row) return false;
-        const bool ok = CopyText(pool, guides.GetGuideUrl(row, table), url, kGuideUrlChars, false) &&
-                        CopyText(pool, guides.GetGuideText(row, table), text, kGuideTextChars, true);
+        const bool ok =
+            CopyText(pool, guides.GetGuideUrl(row, table), url, kGuideUrlChars, false) &&
+            CopyText(pool, guides.GetGuideText(row, table), text, kGuideTextChars, true);
         if (!ok) text[0] = url[0] = 0;
         return ok;
     };
-    if (const t_lstr* typed = input ? pool.WideToLstr(input) : nullptr; typed && take(guides.FindByInput(typed), 1))
+    if (const t_lstr* typed = input ? pool.WideToLstr(input) : nullptr;
+        typed && take(guides.FindByInput(typed), 1))
         return 1;
     for (int32_t i = 0; candidates && i < count; ++i)
-        if (candidates[i] && candidates[i]->text && take(guides.FindByWord(candidates[i]->text), 0)) return 1;
+        if (candidates[i] && candidates[i]->text && take(guides.FindByWord(candidates[i]->text), 0))
+            return 1;
     return 0;
 }
 
@@ -146,7 +164,9 @@ const t_lstr* LettersToIdString(t_scopeHeap& pool, const wchar_t* text) {
     return pool.MakeLstr(units.data() + 1, units[0]);
 }
 
-int32_t GetSyllableId(const wchar_t* spelling) { return t_singleton<t_pyDict>::Get().GetSyllableId(spelling); }
+int32_t GetSyllableId(const wchar_t* spelling) {
+    return t_singleton<t_pyDict>::Get().GetSyllableId(spelling);
+}
 
 const wchar_t* GetSyllableSpellingWide(t_scopeHeap& pool, int32_t id) {
     const t_lstr* s = GetSyllableSpelling(id);
@@ -192,12 +212,14 @@ int MatchTraditionalSuffix(const wchar_t* text, wchar_t* out, size_t capacity) {
     return s && TraDictMatchSuffix(s, out, capacity) ? 1 : 0;
 }
 
-int SetFixedFirstWord(const wchar_t* key, const wchar_t* word, const wchar_t* second, const wchar_t* third) {
+int SetFixedFirstWord(const wchar_t* key, const wchar_t* word, const wchar_t* second,
+                      const wchar_t* third) {
     t_scopeHeap pool;
     const t_lstr *k = key ? pool.WideToLstr(key) : nullptr, *w = Text16(pool, word);
     if (!k || !w) return 0;
     t_processLock::t_locker lock(GetDictLocker());
-    return t_singleton<t_fixFirstDict>::Get().SetFixedWord(k, w, Text16(pool, second), Text16(pool, third));
+    return t_singleton<t_fixFirstDict>::Get().SetFixedWord(k, w, Text16(pool, second),
+                                                           Text16(pool, third));
 }
 
 int RemoveFixedFirstWord(const wchar_t* key, const wchar_t* word) {
@@ -210,7 +232,8 @@ int RemoveFixedFirstWord(const wchar_t* key, const wchar_t* word) {
 
 int DeleteLetterWord(const wchar_t* text) {
     t_scopeHeap pool;
-    const t_lstr* word = text && *text && IsAsciiLetterString(text) ? pool.WideToLstr(text) : nullptr;
+    const t_lstr* word =
+        text && *text && IsAsciiLetterString(text) ? pool.WideToLstr(text) : nullptr;
     if (!word) return 0;
     const t_lstr* ids = LettersToIdString(pool, text);
     t_processLock::t_locker lock(GetDictLocker());
@@ -271,15 +294,17 @@ int AddCloudCacheHit(const wchar_t* key, const wchar_t* text) {
     return words > 0 || longWords > 0 ? 1 : 0;
 }
 
-int32_t GetPrivilegeKeyCount() { return t_singleton<t_privilegeDictCore>::Get().GetKeyCount(); }
+int32_t GetPrivilegeKeyCount() {
+    return t_singleton<t_privilegeDictCore>::Get().GetKeyCount();
+}
 
 int ReloadKeymap() {
     t_processLock::t_locker lock(GetDictLocker());
     return ReloadKeymapFile() ? 1 : 0;
 }
 
-int CheckInfoKeywords(uint32_t length, const wchar_t* prefix, t_candWord* const* candidates, int32_t count,
-                      int32_t* index, std::wstring& keyword) {
+int CheckInfoKeywords(uint32_t length, const wchar_t* prefix, t_candWord* const* candidates,
+                      int32_t count, int32_t* index, std::wstring& keyword) {
     if (index) *index = -1;
     keyword.clear();
     if (!candidates) return 0;
@@ -294,7 +319,9 @@ int CheckInfoKeywords(uint32_t length, const wchar_t* prefix, t_candWord* const*
         const t_lstr* text = word ? Text16(pool, (head + word).c_str()) : nullptr;
         int found = 0;
         const t_lstr* item = nullptr;
-        if (!text || !keys.Lookup(text, &found, &item) || !found || !item || black.Contains(text, item)) continue;
+        if (!text || !keys.Lookup(text, &found, &item) || !found || !item ||
+            black.Contains(text, item))
+            continue;
         const wchar_t* hit = pool.LstrToWide(item);
         if (!hit) continue;
         keyword = hit;
@@ -306,8 +333,8 @@ int CheckInfoKeywords(uint32_t length, const wchar_t* prefix, t_candWord* const*
 
 namespace {
 
-bool Chosen(const std::vector<std::wstring>& firsts, const std::vector<std::wstring>& seconds, const wchar_t* a,
-            const wchar_t* b) {
+bool Chosen(const std::vector<std::wstring>& firsts, const std::vector<std::wstring>& seconds,
+            const wchar_t* a, const wchar_t* b) {
     for (size_t i = 0; i < firsts.size(); ++i)
         if ((WideEqualsNoCase(firsts[i].c_str(), a) && WideEqualsNoCase(seconds[i].c_str(), b)) ||
             (WideEqualsNoCase(firsts[i].c_str(), b) && WideEqualsNoCase(seconds[i].c_str(), a)))
@@ -317,7 +344,8 @@ bool Chosen(const std::vector<std::wstring>& firsts, const std::vector<std::wstr
 
 }  // namespace
 
-int WriteFuzzyPairs(const std::vector<std::wstring>& firsts, const std::vector<std::wstring>& seconds) {
+int WriteFuzzyPairs(const std::vector<std::wstring>& firsts,
+                    const std::vector<std::wstring>& seconds) {
     if (firsts.size() > seconds.size()) return 0;
     t_pathName user, system;
     const wchar_t* userDir = GetConfiguredUserDir();
@@ -329,7 +357,8 @@ int WriteFuzzyPairs(const std::vector<std::wstring>& firsts, const std::vector<s
     // Nothing readable: the chosen pairs alone make the new file.
     if (!config.Load(messages, system.GetFull(), user.GetFull())) config.Clear();
     for (int row = 0; row < t_fuzzyConfig::kBuiltinCount; ++row) {
-        const wchar_t *a = t_fuzzyConfig::GetDefaultText(row, 0), *b = t_fuzzyConfig::GetDefaultText(row, 1);
+        const wchar_t *a = t_fuzzyConfig::GetDefaultText(row, 0),
+                      *b = t_fuzzyConfig::GetDefaultText(row, 1);
         if (!Chosen(firsts, seconds, a, b)) config.DisablePair(a, b);
     }
     std::vector<std::pair<std::wstring, std::wstring>> dropped;
@@ -341,7 +370,8 @@ int WriteFuzzyPairs(const std::vector<std::wstring>& firsts, const std::vector<s
     for (size_t i = 0; i < firsts.size(); ++i) {
         const wchar_t *a = firsts[i].c_str(), *b = seconds[i].c_str();
         // Rules are read both ways: a pair given the other way round is the same pair.
-        if (t_fuzzyConfig::FindDefaultPair(b, a) >= 0 || (config.IsCustomPair(a, b) && config.IsFuzzyPair(b, a)))
+        if (t_fuzzyConfig::FindDefaultPair(b, a) >= 0 ||
+            (config.IsCustomPair(a, b) && config.IsFuzzyPair(b, a)))
             std::swap(a, b);
         if (!config.AddRule(a, b)) return 0;
     }

@@ -82,7 +82,8 @@ int MatchTraditionalSuffix(const wchar_t* text, wchar_t* out, size_t capacity);
 
 // ---- the user's words ----
 // Pins word (shown as second or third when given) first for key; 1 done.
-int SetFixedFirstWord(const wchar_t* key, const wchar_t* word, const wchar_t* second, const wchar_t* third);
+int SetFixedFirstWord(const wchar_t* key, const wchar_t* word, const wchar_t* second,
+                      const wchar_t* third);
 int RemoveFixedFirstWord(const wchar_t* key, const wchar_t* word);
 // The user removed a word of letters: it joins the deleted words and leaves
 // the user dictionary (under its letter ids) and the English user
@@ -109,12 +110,13 @@ int ReloadKeymap();
 // The first candidate covering at least length whose text, after prefix,
 // holds an information key word the black list does not hold: its index
 // and the key word. 1 when one was found; else *index is -1.
-int CheckInfoKeywords(uint32_t length, const wchar_t* prefix, t_candWord* const* candidates, int32_t count,
-                      int32_t* index, std::wstring& keyword);
+int CheckInfoKeywords(uint32_t length, const wchar_t* prefix, t_candWord* const* candidates,
+                      int32_t count, int32_t* index, std::wstring& keyword);
 
 // The fuzzy pairs the user chose: firsts[i] sounds like seconds[i]. Every
 // other pair is switched off, and the rules are written to the user's
 // "Fuzzy.dat" (read from there, else from the system's). 0 when there are
 // more firsts than seconds, a pair is refused or the file cannot be
 // written (it is then as it was).
-int WriteFuzzyPairs(const std::vector<std::wstring>& firsts, const std::vector<std::wstring>& seconds);
+int WriteFuzzyPairs(const std::vector<std::wstring>& firsts,
+                    const std::vector<std::wstring>& seconds);

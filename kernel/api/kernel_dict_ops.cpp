@@ -13,20 +13,19 @@
 #include <string_view>
 
 #include "kernel/api/kernel_singletons.h"
+#include "kernel/convert/input_strings.h"
 #include "kernel/convert/phrase_time.h"
 #include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/hz_dict.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/small_dicts.h"
-#include "kernel/lexicon/stroke_annex.h"
 #include "kernel/lexicon/string_dict_user.h"
-#include "kernel/convert/input_strings.h"
+#include "kernel/lexicon/stroke_annex.h"
 #include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/path.h"
 #include "kernel/runtime/scope_heap.h"
-#include "kernel/userdict/phrase_file.h"
 #include "kernel/runtime/text_helpers.h"
 #include "kernel/userdict/deleted_words.h"
 #include "kernel/userdict/ext_dict.h"
@@ -40,7 +39,9 @@
 
 namespace {
 
-t_abbrUsrDict& UsrPhrases() { return t_singleton<t_abbrUsrDict>::Get(); }
+t_abbrUsrDict& UsrPhrases() {
+    return t_singleton<t_abbrUsrDict>::Get();
+}
 
 // name joined to the user directory; false when the directory is not set.
 bool UserFile(const wchar_t* name, t_pathName& out) {
@@ -57,7 +58,8 @@ std::wstring PhraseText(t_scopeHeap& arena, const t_lstr* s) {
 }
 
 template <class Item>
-int32_t FillPhrases(t_scopeHeap& arena, Item** items, int32_t count, t_apiPhrase* out, int32_t max) {
+int32_t FillPhrases(t_scopeHeap& arena, Item** items, int32_t count, t_apiPhrase* out,
+                    int32_t max) {
     int32_t n = 0;
     for (int32_t i = 0; i < count && n < max; ++i) {
         const Item* item = items[i];
@@ -73,7 +75,8 @@ int32_t FillPhrases(t_scopeHeap& arena, Item** items, int32_t count, t_apiPhrase
 }
 
 // Both texts converted, or false.
-bool PhraseArgs(t_scopeHeap& arena, const wchar_t* key, const wchar_t* phrase, const t_lstr** k, const t_lstr** p) {
+bool PhraseArgs(t_scopeHeap& arena, const wchar_t* key, const wchar_t* phrase, const t_lstr** k,
+                const t_lstr** p) {
     if (!key || !phrase) return false;
     *k = arena.WideToLstr(key);
     *p = WideToLstr16(arena, phrase);
@@ -119,7 +122,8 @@ bool ReadVersionInfo(t_dictVersionInfo* info) {
     t_sysDict& sys = GetSysDict();
     if (sys.IsReady()) {
         info->values[0] = sys.GetDate();
-        if (const t_gramInfo* gram = sys.GetGram()) info->values[1] = int32_t(gram->GetSecondWord());
+        if (const t_gramInfo* gram = sys.GetGram())
+            info->values[1] = int32_t(gram->GetSecondWord());
     }
     t_sysBhBsh& annex = t_singleton<t_sysBhBsh>::Get();
     if (annex.IsReady()) info->values[2] = int32_t(annex.GetConfigValue());
@@ -142,7 +146,9 @@ int32_t GetSysPhrases(t_apiPhrase* out, int32_t max) {
     return FillPhrases(arena, items, int32_t(count), out, max);
 }
 
-int32_t GetUsrPhraseCount() { return int32_t(UsrPhrases().GetCount()); }
+int32_t GetUsrPhraseCount() {
+    return int32_t(UsrPhrases().GetCount());
+}
 
 int32_t GetUsrPhrases(t_apiPhrase* out, int32_t max) {
     if (!out || max < 1) return 0;
@@ -256,8 +262,10 @@ int DeleteCandidateWord(const t_lstr* pinyin, const wchar_t* text) {
     t_processLock::t_locker lock(GetDictLocker());
     int ok = t_singleton<t_delWordDict>::Get().AddWord(word, uint32_t(time(nullptr))) ? 1 : 0;
     // An English word the user never used has nothing to remove.
-    if (IsAsciiLetterString(text)) t_singleton<t_engUsrDict>::Get().DeleteWord(word);
-    else if (pinyin && !GetUsrDictInstance().DeleteWord(pinyin, word)) ok = 0;
+    if (IsAsciiLetterString(text))
+        t_singleton<t_engUsrDict>::Get().DeleteWord(word);
+    else if (pinyin && !GetUsrDictInstance().DeleteWord(pinyin, word))
+        ok = 0;
     return ok;
 }
 
@@ -284,8 +292,10 @@ int DeleteStoredString(const wchar_t* text, bool url) {
     t_processLock::t_locker lock(GetDictLocker());
     const int marked = t_singleton<t_delWordDict>::Get().AddWord(word, uint32_t(time(nullptr)));
     // A string the user never committed has nothing to remove.
-    if (url) t_singleton<t_urlUsrDict>::Get().DeleteUrl(word);
-    else t_singleton<t_engUsrDict>::Get().DeleteWord(word);
+    if (url)
+        t_singleton<t_urlUsrDict>::Get().DeleteUrl(word);
+    else
+        t_singleton<t_engUsrDict>::Get().DeleteWord(word);
     return marked ? 1 : 0;
 }
 
@@ -296,8 +306,12 @@ bool FuzzyPair(wchar_t a, wchar_t b) {
 
 }  // namespace
 
-int DeleteEnglishWord(const wchar_t* text) { return DeleteStoredString(text, false); }
-int DeleteUrlWord(const wchar_t* text) { return DeleteStoredString(text, true); }
+int DeleteEnglishWord(const wchar_t* text) {
+    return DeleteStoredString(text, false);
+}
+int DeleteUrlWord(const wchar_t* text) {
+    return DeleteStoredString(text, true);
+}
 
 int LearnFuzzyPair(const wchar_t* typed, const wchar_t* corrected) {
     if (!typed || !corrected) return 0;
@@ -325,9 +339,12 @@ int LearnFuzzyPair(const wchar_t* typed, const wchar_t* corrected) {
 int CheckPinyinOfTextEx(const t_lstr* pinyin, const wchar_t* text, int* code) {
     int why = kReadingFits;
     const size_t n = text ? wcslen(text) : 0;
-    if (!pinyin || !text) why = kReadingNullArgument;
-    else if (n != LstrGetLength(pinyin)) why = kReadingLengthMismatch;
-    else if (n == 0) why = kReadingEmpty;
+    if (!pinyin || !text)
+        why = kReadingNullArgument;
+    else if (n != LstrGetLength(pinyin))
+        why = kReadingLengthMismatch;
+    else if (n == 0)
+        why = kReadingEmpty;
     t_pyDict& py = t_singleton<t_pyDict>::Get();
     const t_hzDict& hz = t_singleton<t_hzDict>::Get();
     for (size_t i = 0; why == kReadingFits && i < n; ++i) {
@@ -340,15 +357,19 @@ int CheckPinyinOfTextEx(const t_lstr* pinyin, const wchar_t* text, int* code) {
         } else {
             uint16_t readings[16];
             const int count = hz.GetCharPinyinIds(ch, readings, 16);
-            if (count <= 0) why = kReadingNoCharReadings;
-            else if (std::find(readings, readings + count, id) == readings + count) why = kReadingNotAmongReadings;
+            if (count <= 0)
+                why = kReadingNoCharReadings;
+            else if (std::find(readings, readings + count, id) == readings + count)
+                why = kReadingNotAmongReadings;
         }
     }
     if (code) *code = why;
     return why == kReadingFits ? 1 : 0;
 }
 
-int CheckPinyinOfText(const t_lstr* pinyin, const wchar_t* text) { return CheckPinyinOfTextEx(pinyin, text, nullptr); }
+int CheckPinyinOfText(const t_lstr* pinyin, const wchar_t* text) {
+    return CheckPinyinOfTextEx(pinyin, text, nullptr);
+}
 
 bool IdsToSpelling(const t_lstr* ids, std::wstring& out) {
     out.clear();
@@ -405,24 +426,30 @@ int CompareRecords(const UsrWordRecord* a, const UsrWordRecord* b) {
 uint64_t MergeUsrExtDictFile(const wchar_t (*paths)[kMergePathChars], const uint16_t* subKinds,
                              const uint16_t* kinds, int32_t count) {
     t_pathName ext;
-    if (!paths || !subKinds || !kinds || count < 1 || !UserFile(L"qzim_usr_v3_ext.bin", ext)) return 0;
+    if (!paths || !subKinds || !kinds || count < 1 || !UserFile(L"qzim_usr_v3_ext.bin", ext))
+        return 0;
     t_processLock::t_locker lock(GetDictLocker());
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     t_usrWordRecords all;
     for (int32_t i = 0; i < count; ++i) {
         // A buffer without its terminator would be read past its end.
         if (!wmemchr(paths[i], L'\0', kMergePathChars)) return 0;
-        if (!ImportUsrWordsFromText(arena, paths[i], all, MergeFlagBit(kinds[i], subKinds[i]))) return 0;
+        if (!ImportUsrWordsFromText(arena, paths[i], all, MergeFlagBit(kinds[i], subKinds[i])))
+            return 0;
     }
     // Records whose fields do not lie inside them are left out before sorting.
     t_usrWordFields fields;
-    all.erase(std::remove_if(all.begin(), all.end(),
-                             [&](const UsrWordRecord* r) { return !ReadUsrWordRecord(r, &fields); }),
-              all.end());
-    std::stable_sort(all.begin(), all.end(),
-                     [](const UsrWordRecord* a, const UsrWordRecord* b) { return CompareRecords(a, b) < 0; });
+    all.erase(
+        std::remove_if(all.begin(), all.end(),
+                       [&](const UsrWordRecord* r) { return !ReadUsrWordRecord(r, &fields); }),
+        all.end());
+    std::stable_sort(all.begin(), all.end(), [](const UsrWordRecord* a, const UsrWordRecord* b) {
+        return CompareRecords(a, b) < 0;
+    });
     all.erase(std::unique(all.begin(), all.end(),
-                          [](const UsrWordRecord* a, const UsrWordRecord* b) { return CompareRecords(a, b) == 0; }),
+                          [](const UsrWordRecord* a, const UsrWordRecord* b) {
+                              return CompareRecords(a, b) == 0;
+                          }),
               all.end());
     int r = 0;
     {
@@ -438,7 +465,8 @@ int32_t PrepareUsrDictUpload(wchar_t* baseOut, wchar_t* addedOut, int32_t capaci
     baseOut[0] = addedOut[0] = 0;
     t_pathName current, last, upload, base, added;
     if (!UserFile(kUsrDictFileName, current) || !UserFile(kLastUploadedName, last) ||
-        !UserFile(kUploadCopyName, upload) || !UserFile(kUploadBaseName, base) || !UserFile(kUploadAddedName, added))
+        !UserFile(kUploadCopyName, upload) || !UserFile(kUploadBaseName, base) ||
+        !UserFile(kUploadAddedName, added))
         return -1;
     t_processLock::t_locker lock(GetDictLocker());
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
@@ -455,7 +483,8 @@ int32_t PrepareUsrDictUpload(wchar_t* baseOut, wchar_t* addedOut, int32_t capaci
         if (n == 0) return 0;
     }
     if (n >= kUploadWholeLimit) {
-        if (!ConvertPtrToV3(added.GetFull(), fresh) || !PathCopyFile(current, base) || !PathCopyFile(current, upload))
+        if (!ConvertPtrToV3(added.GetFull(), fresh) || !PathCopyFile(current, base) ||
+            !PathCopyFile(current, upload))
             return -1;
         if (!CopyOut(base, baseOut, capacity) || !CopyOut(added, addedOut, capacity)) {
             baseOut[0] = addedOut[0] = 0;
@@ -463,7 +492,8 @@ int32_t PrepareUsrDictUpload(wchar_t* baseOut, wchar_t* addedOut, int32_t capaci
         }
         return 2;
     }
-    const bool ok = sinceLast ? ConvertPtrToV3(added.GetFull(), fresh) : PathCopyFile(current, added);
+    const bool ok =
+        sinceLast ? ConvertPtrToV3(added.GetFull(), fresh) : PathCopyFile(current, added);
     if (!ok || (!sinceLast && !PathCopyFile(current, upload))) return -1;
     return CopyOut(added, addedOut, capacity) ? 1 : -1;
 }
@@ -471,7 +501,8 @@ int32_t PrepareUsrDictUpload(wchar_t* baseOut, wchar_t* addedOut, int32_t capaci
 uint64_t BackupUsrDictV3(const wchar_t* target, int32_t* status) {
     if (status) *status = 0;
     t_pathName file, to;
-    if (!target || !*target || !UserFile(kUsrDictFileName, file) || !to.InitFromString(target)) return 0;
+    if (!target || !*target || !UserFile(kUsrDictFileName, file) || !to.InitFromString(target))
+        return 0;
     // A regular file the user picked is replaced (through a temporary in its
     // folder); a FIFO, a device, a folder or a link there is left alone.
     struct stat st;
@@ -501,12 +532,22 @@ void GetDictVersionValues(uint32_t* a, uint32_t* b, uint32_t* c) {
     if (c) *c = uint32_t(info.values[2]);
 }
 
-void InstallDictVersionSource() { SetDictVersionSource(&ReadVersionInfo); }
+void InstallDictVersionSource() {
+    SetDictVersionSource(&ReadVersionInfo);
+}
 
-int NotifyUsrDictV3Changed() { return Changed(GetUsrDictInstance()); }
-int NotifyUsrDictExtChanged() { return Changed(t_singleton<t_usrDictExtCore>::Get()); }
-int NotifyAbbrUsrDictChanged() { return Changed(UsrPhrases()); }
-int NotifyExtDictChanged() { return Changed(GetExtDict()); }
+int NotifyUsrDictV3Changed() {
+    return Changed(GetUsrDictInstance());
+}
+int NotifyUsrDictExtChanged() {
+    return Changed(t_singleton<t_usrDictExtCore>::Get());
+}
+int NotifyAbbrUsrDictChanged() {
+    return Changed(UsrPhrases());
+}
+int NotifyExtDictChanged() {
+    return Changed(GetExtDict());
+}
 
 void FreeRecordBuffers(t_quickInputRecord& record) {
     for (t_lstr*& text : record.texts) {
@@ -528,7 +569,8 @@ t_lstr* MallocCopy(const t_lstr* s) {
 
 }  // namespace
 
-int32_t GetQuickInputList(int32_t page, uint16_t filter1, uint16_t filter2, std::vector<t_quickInputRecord>& list) {
+int32_t GetQuickInputList(int32_t page, uint16_t filter1, uint16_t filter2,
+                          std::vector<t_quickInputRecord>& list) {
     for (t_quickInputRecord& record : list) FreeRecordBuffers(record);
     list.clear();
     if (page < 0 || page > 5) return 0;
@@ -536,9 +578,9 @@ int32_t GetQuickInputList(int32_t page, uint16_t filter1, uint16_t filter2, std:
     t_quickCategoryEntry** entries = nullptr;
     uint32_t count = 0;
     const int32_t any = -1;
-    if (!t_singleton<t_quickSysDict>::Get().ListByCategory(arena, uint32_t(page + 1),
-                                                          filter1 == 0xffff ? any : filter1,
-                                                          filter2 == 0xffff ? any : filter2, &entries, &count))
+    if (!t_singleton<t_quickSysDict>::Get().ListByCategory(
+            arena, uint32_t(page + 1), filter1 == 0xffff ? any : filter1,
+            filter2 == 0xffff ? any : filter2, &entries, &count))
         return 0;
     std::vector<const t_lstr*> display(count, nullptr);
     for (uint32_t i = 0; i < count; ++i) {

@@ -150,4 +150,5 @@ void FreeRecordBuffers(t_quickInputRecord& record);
 // Frees and empties the list, then lists page (0..5) with the filters
 // (65535: any). 1 done (an empty list included); 0 for a page above 5 or
 // when the dictionary cannot be read.
-int32_t GetQuickInputList(int32_t page, uint16_t filter1, uint16_t filter2, std::vector<t_quickInputRecord>& list);
+int32_t GetQuickInputList(int32_t page, uint16_t filter1, uint16_t filter2,
+                          std::vector<t_quickInputRecord>& list);

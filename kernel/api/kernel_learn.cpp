@@ -23,9 +23,13 @@
 
 namespace {
 
-uint8_t Item(const t_configItem& item) { return GetConfiguration().GetByte(item); }
+uint8_t Item(const t_configItem& item) {
+    return GetConfiguration().GetByte(item);
+}
 
-t_engUsrDict& EngUsr() { return t_singleton<t_engUsrDict>::Get(); }
+t_engUsrDict& EngUsr() {
+    return t_singleton<t_engUsrDict>::Get();
+}
 
 // The "no reading" syllable string: only its count is read.
 const t_lstr* NoSyllables() {
@@ -110,7 +114,8 @@ uint32_t LearnCommittedText(const wchar_t* text, const t_lstr* pinyin, uint32_t 
     return LearnUserWord(pinyin ? pinyin : NoSyllables(), text, uint8_t(mode), 0) ? 1 : 0;
 }
 
-uint32_t LearnCommittedTextEx(const wchar_t* text, const t_lstr* pinyin, uint32_t mode, uint8_t* known) {
+uint32_t LearnCommittedTextEx(const wchar_t* text, const t_lstr* pinyin, uint32_t mode,
+                              uint8_t* known) {
     if (known) {
         *known = 0;
         t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
@@ -163,7 +168,8 @@ uint32_t LearnEnglishWordCore(const wchar_t* text, uint8_t onlyIfNew, time_t now
     const bool inSys = sys.GetWordFreq(word, &sysFreq) != 0;
     if (onlyIfNew && ((inUser && userCount > 1) || inSys)) return 1;
     t_processLock::t_locker lock(GetDictLocker());
-    const int r = inUser ? user.AddWord(word, uint32_t(now)) : user.MergeWord(word, uint32_t(now), inSys ? 2 : 1);
+    const int r = inUser ? user.AddWord(word, uint32_t(now))
+                         : user.MergeWord(word, uint32_t(now), inSys ? 2 : 1);
     return r ? 1 : 0;
 }
 
@@ -180,7 +186,9 @@ int LearnUrl(const wchar_t* text) {
     for (const wchar_t* part : parts) {
         if (!part) continue;
         const t_lstr* s = arena.WideToLstr(part);
-        const int r = !s ? 0 : EndsWithDomainSuffix(part) ? urls.MergeUrl(s, now, 2) : urls.AddUrl(s, now);
+        const int r = !s                           ? 0
+                      : EndsWithDomainSuffix(part) ? urls.MergeUrl(s, now, 2)
+                                                   : urls.AddUrl(s, now);
         if (!r) result = 0;
     }
     return result;
@@ -245,7 +253,8 @@ int RememberEnglishCommit(const wchar_t* text) {
     if (!text) return 0;
     CheckHiddenInputCode(text);
     g_pending.Clear();
-    const bool on = IsAsciiLetterString(text) ? Item(n_config::ConfigItem06) : Item(n_config::ConfigItem09);
+    const bool on =
+        IsAsciiLetterString(text) ? Item(n_config::ConfigItem06) : Item(n_config::ConfigItem09);
     if (!on || !g_pending.Keep(text)) {
         NotifyDelegateText(text);
         return 0;
@@ -280,7 +289,9 @@ int FlushPendingWord() {
     const t_pendingCommit commit = g_pending;
     g_pending.Clear();
     NotifyDelegateText(commit.text);
-    const t_lstr* ids = commit.pinyin.empty() ? NoSyllables() : reinterpret_cast<const t_lstr*>(commit.pinyin.data());
+    const t_lstr* ids = commit.pinyin.empty()
+                            ? NoSyllables()
+                            : reinterpret_cast<const t_lstr*>(commit.pinyin.data());
     if (!LearnUserWord(ids, commit.text, uint8_t(commit.mode), commit.weighting)) return 0;
     ApplyPendingAdjust(commit.text, ids);
     return 1;
@@ -296,7 +307,9 @@ int FlushPendingEnglish() {
     return int(LearnEnglishWordCore(commit.text, uint8_t(commit.mode), time_t(commit.time)));
 }
 
-bool HasPendingCommit() { return g_pending.Pending(); }
+bool HasPendingCommit() {
+    return g_pending.Pending();
+}
 
 int FlushPendingEnglishUrl() {
     if (!g_pending.Pending() || g_pending.pinyinMark != 0) return 0;
@@ -314,7 +327,9 @@ int FlushPendingEnglishUrl() {
     return LearnUrl(commit.text);
 }
 
-void SetPendingAdjust(int32_t first, uint16_t second, uint32_t third) { g_adjust = {first, second, third}; }
+void SetPendingAdjust(int32_t first, uint16_t second, uint32_t third) {
+    g_adjust = {first, second, third};
+}
 
 int AdjustUserWordFreq(const wchar_t* text, const t_lstr* pinyin, int32_t delta) {
     if (!text || !pinyin || delta < 1) return 0;
@@ -324,7 +339,9 @@ int AdjustUserWordFreq(const wchar_t* text, const t_lstr* pinyin, int32_t delta)
     if (!word || !LookupUserWord(pinyin, word, &attr) || attr.freq == 0) return 0;
     const uint16_t freq = uint16_t(std::min<int64_t>(int64_t(attr.freq) + delta, 65535));
     t_processLock::t_locker lock(GetDictLocker());
-    return GetUsrDictInstance().RestoreWord(pinyin, word, freq, attr.flags, attr.stamp, attr.extra) ? 1 : 0;
+    return GetUsrDictInstance().RestoreWord(pinyin, word, freq, attr.flags, attr.stamp, attr.extra)
+               ? 1
+               : 0;
 }
 
 int NotifyCommitEnd(intptr_t value, bool clearRing) {
@@ -346,7 +363,8 @@ struct t_wordPair {
 // Two chosen words as one, when the joined text and reading stay in bounds.
 bool JoinWordPair(t_scopeHeap& pool, const std::wstring& a, const t_lstr* ka, const std::wstring& b,
                   const t_lstr* kb, t_wordPair& out) {
-    if (a.size() + b.size() > kJoinedPairMaxChars || LstrGetByteLength(ka) + LstrGetByteLength(kb) > kJoinedKeyMaxBytes)
+    if (a.size() + b.size() > kJoinedPairMaxChars ||
+        LstrGetByteLength(ka) + LstrGetByteLength(kb) > kJoinedKeyMaxBytes)
         return false;
     out.word = a + b;
     out.key = pool.ConcatLstr(ka, kb);
@@ -355,15 +373,16 @@ bool JoinWordPair(t_scopeHeap& pool, const std::wstring& a, const t_lstr* ka, co
 
 }  // namespace
 
-int LearnWordPairs(const wchar_t* text, const t_lstr* key, const wchar_t* const* words, const t_lstr* const* keys,
-                   int32_t count) {
+int LearnWordPairs(const wchar_t* text, const t_lstr* key, const wchar_t* const* words,
+                   const t_lstr* const* keys, int32_t count) {
     if (!text || !key || !words || !keys || count < 1 || wcslen(text) <= 3) return 0;
     // The chosen readings must make the whole reading, in order.
     uint32_t bytes = 0;
     for (int32_t i = 0; i < count; ++i) {
         if (!words[i] || !keys[i]) return 0;
         const uint32_t n = LstrGetByteLength(keys[i]);
-        if (bytes + n > LstrGetByteLength(key) || memcmp(LstrGetBytes(key) + bytes, LstrGetBytes(keys[i]), n) != 0)
+        if (bytes + n > LstrGetByteLength(key) ||
+            memcmp(LstrGetBytes(key) + bytes, LstrGetBytes(keys[i]), n) != 0)
             return 0;
         bytes += n;
     }
@@ -380,7 +399,8 @@ int LearnWordPairs(const wchar_t* text, const t_lstr* key, const wchar_t* const*
         queue.push_back({word, keys[i]});
         if (count < 3) continue;
         t_wordPair joined;
-        if (i > 0 && JoinWordPair(pool, words[i - 1], keys[i - 1], word, keys[i], joined)) queue.push_back(joined);
+        if (i > 0 && JoinWordPair(pool, words[i - 1], keys[i - 1], word, keys[i], joined))
+            queue.push_back(joined);
         if (i + 1 < count && JoinWordPair(pool, word, keys[i], words[i + 1], keys[i + 1], joined))
             queue.push_back(joined);
     }
@@ -388,8 +408,10 @@ int LearnWordPairs(const wchar_t* text, const t_lstr* key, const wchar_t* const*
     bool failed = false;
     for (const t_wordPair& pair : queue) {
         const t_lstr* word = WideToLstr16(pool, pair.word.c_str());
-        if (word && SetUserWordFlags(pair.key, word, 1, true, false)) ++learned;
-        else failed = true;
+        if (word && SetUserWordFlags(pair.key, word, 1, true, false))
+            ++learned;
+        else
+            failed = true;
     }
     return failed ? -1 : learned;
 }

@@ -16,7 +16,8 @@
 uint32_t LearnCommittedText(const wchar_t* text, const t_lstr* pinyin, uint32_t mode);
 // The same, with *known (may be null) telling whether the user dictionary
 // already held the word under pinyin before.
-uint32_t LearnCommittedTextEx(const wchar_t* text, const t_lstr* pinyin, uint32_t mode, uint8_t* known);
+uint32_t LearnCommittedTextEx(const wchar_t* text, const t_lstr* pinyin, uint32_t mode,
+                              uint8_t* known);
 // A commit without reading: learned with mode 1 and weighting.
 uint32_t LearnCommittedTextNoPinyin(const wchar_t* text);
 
@@ -58,8 +59,8 @@ int LearnCommittedPlain(const wchar_t* text);
 // word after it (joined texts of at most 254 characters, readings of at
 // most 510 bytes). Nothing is learned for a sentence of 3 characters or
 // fewer. The number of words learned; -1 when one could not be learned.
-int LearnWordPairs(const wchar_t* text, const t_lstr* key, const wchar_t* const* words, const t_lstr* const* keys,
-                   int32_t count);
+int LearnWordPairs(const wchar_t* text, const t_lstr* key, const wchar_t* const* words,
+                   const t_lstr* const* keys, int32_t count);
 
 // ---- the pending commit, learned by a later flush ----
 // Longest text the record holds, in characters.

@@ -16,7 +16,9 @@ constexpr const wchar_t* kDefaultScheme = L"Vetra";
 constexpr const wchar_t kRepeatKeyCode[] = L"tallpinegap";
 constexpr const wchar_t kDebugDisplayCode[] = L"quietriverbendsnow";
 
-wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? wchar_t(c - L'A' + L'a') : c; }
+wchar_t AsciiLower(wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? wchar_t(c - L'A' + L'a') : c;
+}
 
 bool EqualsIgnoringAsciiCase(const wchar_t* text, const wchar_t* code) {
     for (; *code; ++text, ++code)
@@ -63,14 +65,19 @@ void SetKernelOptions(const t_kernelOptions* options) {
     for (const auto& b : bytes) store.SetByte(b.item, b.value);
     const wchar_t* scheme = nullptr;
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
-    if (LstrGetByteLength(options->ShuangPinName) > 0) scheme = arena.LstrToWide(options->ShuangPinName);
+    if (LstrGetByteLength(options->ShuangPinName) > 0)
+        scheme = arena.LstrToWide(options->ShuangPinName);
     // A name that does not convert is no name: the default scheme is used.
     store.SetString(n_config::ShuangPinName, scheme ? scheme : kDefaultScheme);
 }
 
 namespace n_convertor {
-int t_kernelDelegate::OnCommitText(const wchar_t*, intptr_t, intptr_t, intptr_t, intptr_t) { return 0; }
-int t_kernelDelegate::OnCommitEnd(intptr_t) { return 0; }
+int t_kernelDelegate::OnCommitText(const wchar_t*, intptr_t, intptr_t, intptr_t, intptr_t) {
+    return 0;
+}
+int t_kernelDelegate::OnCommitEnd(intptr_t) {
+    return 0;
+}
 }  // namespace n_convertor
 
 int SetKernelDelegate(n_convertor::t_kernelDelegate* delegate) {
@@ -78,13 +85,17 @@ int SetKernelDelegate(n_convertor::t_kernelDelegate* delegate) {
     return 1;
 }
 
-n_convertor::t_kernelDelegate* GetKernelDelegate() { return g_delegate; }
+n_convertor::t_kernelDelegate* GetKernelDelegate() {
+    return g_delegate;
+}
 
 int NotifyDelegateText(const wchar_t* text, intptr_t a, intptr_t b, intptr_t c, intptr_t d) {
     return g_delegate ? g_delegate->OnCommitText(text, a, b, c, d) : 0;
 }
 
-int NotifyDelegateCommitEnd(intptr_t value) { return g_delegate ? g_delegate->OnCommitEnd(value) : 0; }
+int NotifyDelegateCommitEnd(intptr_t value) {
+    return g_delegate ? g_delegate->OnCommitEnd(value) : 0;
+}
 
 int CheckHiddenInputCode(const wchar_t* text) {
     if (!text) return 0;
@@ -98,6 +109,12 @@ int CheckHiddenInputCode(const wchar_t* text) {
     return 1;
 }
 
-bool IsDebugDisplayOn() { return g_debugDisplay; }
-bool IsRepeatKeyModeOn() { return g_repeatKey; }
-void SetDebugModeListener(t_debugModeListener listener) { g_listener = listener; }
+bool IsDebugDisplayOn() {
+    return g_debugDisplay;
+}
+bool IsRepeatKeyModeOn() {
+    return g_repeatKey;
+}
+void SetDebugModeListener(t_debugModeListener listener) {
+    g_listener = listener;
+}

@@ -33,7 +33,8 @@ public:
 int SetKernelDelegate(n_convertor::t_kernelDelegate* delegate);
 n_convertor::t_kernelDelegate* GetKernelDelegate();
 // Tell the delegate when one is set; 0 without one.
-int NotifyDelegateText(const wchar_t* text, intptr_t a = 0, intptr_t b = 0, intptr_t c = 0, intptr_t d = 0);
+int NotifyDelegateText(const wchar_t* text, intptr_t a = 0, intptr_t b = 0, intptr_t c = 0,
+                       intptr_t d = 0);
 int NotifyDelegateCommitEnd(intptr_t value);
 
 // Checks committed text for the hidden codes: the repeated-key code

@@ -10,19 +10,20 @@
 // When a row is attached, relative to the start-up's load-policy argument.
 enum : char {
     kRowPolicyArgument = 'P',  // the argument itself: 0 first phase, non-zero second phase
-    kRowPolicyDeferred = 'T',  // first loader thread when the argument is non-zero, else first phase
-    kRowPolicyFirst = '0',     // always the first phase
+    kRowPolicyDeferred =
+        'T',                // first loader thread when the argument is non-zero, else first phase
+    kRowPolicyFirst = '0',  // always the first phase
 };
 
 struct t_kernelDictRow {
-    const wchar_t* name;            // the name other code looks the entry up by
-    const wchar_t* file;            // null: memory only, no file
-    t_dictStorageBase& (*dict)();   // the dictionary's singleton, created on first use
-    char policy;                    // one of kRowPolicy*
-    uint32_t storage;               // kStorage*
-    uint32_t dir;                   // kDir*
+    const wchar_t* name;           // the name other code looks the entry up by
+    const wchar_t* file;           // null: memory only, no file
+    t_dictStorageBase& (*dict)();  // the dictionary's singleton, created on first use
+    char policy;                   // one of kRowPolicy*
+    uint32_t storage;              // kStorage*
+    uint32_t dir;                  // kDir*
     uint32_t backupFlags;
-    uint32_t mask;                  // version mask
+    uint32_t mask;  // version mask
 };
 
 inline constexpr int kKernelDictCount = 31;

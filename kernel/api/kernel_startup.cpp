@@ -41,7 +41,9 @@ void Report(const std::wstring& line) {
     fprintf(stderr, "vetra kernel: %s\n", Utf8(line).c_str());
 }
 
-std::wstring Text(const wchar_t* text) { return text ? text : L"(unknown)"; }
+std::wstring Text(const wchar_t* text) {
+    return text ? text : L"(unknown)";
+}
 
 // The refused user files kept aside in "<user dir>/Backup".
 std::set<std::wstring> RefusedFiles() {
@@ -101,7 +103,8 @@ void ReportAttachResults(const std::set<std::wstring>& before, uint8_t policy) {
         // A user-only dictionary without a file has nothing installed yet.
         if (row.dir == kDirUser && !PathIsFile(path)) continue;
         // Without a user copy the system copy is the one that failed.
-        if (row.dir == kDirUserOrSystem && !PathIsFile(path)) path.InitJoin(GetConfiguredSysDir(), row.file);
+        if (row.dir == kDirUserOrSystem && !PathIsFile(path))
+            path.InitJoin(GetConfiguredSysDir(), row.file);
         Report(std::wstring(row.name) + L": not ready: " + path.GetFull());
     }
     for (const std::wstring& name : RefusedFiles())
@@ -117,8 +120,8 @@ bool SaveAllLocked() {
 }  // namespace
 
 int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t* sysDir,
-                     const wchar_t* dictDir4, const wchar_t* buildTime, const wchar_t*, uint8_t loadNow,
-                     uint8_t policy, const wchar_t* path9) {
+                     const wchar_t* dictDir4, const wchar_t* buildTime, const wchar_t*,
+                     uint8_t loadNow, uint8_t policy, const wchar_t* path9) {
     if (g_started) return 1;
     g_started = true;
     g_report.clear();
@@ -143,8 +146,8 @@ int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t
 
     for (const t_kernelDictRow& row : kKernelDicts) {
         t_dictStorageBase& dict = row.dict();
-        if (!manager.Register(row.name, &dict, KernelDictLoadPolicy(row, policy), row.storage, row.dir,
-                              row.file, row.backupFlags, row.mask))
+        if (!manager.Register(row.name, &dict, KernelDictLoadPolicy(row, policy), row.storage,
+                              row.dir, row.file, row.backupFlags, row.mask))
             Report(std::wstring(row.name) + L": not registered: " + Text(manager.GetLastError()));
     }
     const std::set<std::wstring> refusedBefore = RefusedFiles();
@@ -157,8 +160,8 @@ int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t
 int RegisterKeyPyMap(uint8_t policy) {
     const t_kernelDictRow& row = kKeyMapRow;
     t_dictManager& manager = GetDictManager();
-    manager.Register(row.name, &row.dict(), KernelDictLoadPolicy(row, policy), row.storage, row.dir, row.file,
-                     row.backupFlags, row.mask);
+    manager.Register(row.name, &row.dict(), KernelDictLoadPolicy(row, policy), row.storage, row.dir,
+                     row.file, row.backupFlags, row.mask);
     if (policy) return 1;
     const bool ready = manager.LoadDict(row.name);
     if (!ready) Report(std::wstring(row.name) + L": key map could not be attached or built");
@@ -199,7 +202,9 @@ int ShutdownDictionaries() {
     return 1;
 }
 
-const wchar_t* GetKernelStartReport() { return g_report.c_str(); }
+const wchar_t* GetKernelStartReport() {
+    return g_report.c_str();
+}
 
 void ResetKernelStartForTesting() {
     g_started = false;

@@ -19,16 +19,20 @@ template <class... F>
 constexpr bool AllResolve(F...) {
     return true;
 }
-static_assert(AllResolve(&InitDictionaries, &RegisterKeyPyMap, &ChangeUserDir, &ShutdownDictionaries,
-                         &GetKernelStartReport, &SetKernelOptions, &ConvertInput, &LearnCommittedText,
-                         &LearnEnglishWord, &AddUsrPhrase, &DeleteUsrPhrase, &GetUsrPhraseCount, &ExportPhrasesFile,
-                         &ImportPhrasesFile, &OpenOrConvertUsrDict, &BackupUsrDictV3, &ExportUsrDictToText,
-                         &GetUserWordTotal, &DeleteCandidateWord, &GetCandidateText, &GetCandidateCoveredLength,
-                         &GetCandidateSourceType, &GetCandidateSyllables, &SetKernelVerbose));
+static_assert(AllResolve(&InitDictionaries, &RegisterKeyPyMap, &ChangeUserDir,
+                         &ShutdownDictionaries, &GetKernelStartReport, &SetKernelOptions,
+                         &ConvertInput, &LearnCommittedText, &LearnEnglishWord, &AddUsrPhrase,
+                         &DeleteUsrPhrase, &GetUsrPhraseCount, &ExportPhrasesFile,
+                         &ImportPhrasesFile, &OpenOrConvertUsrDict, &BackupUsrDictV3,
+                         &ExportUsrDictToText, &GetUserWordTotal, &DeleteCandidateWord,
+                         &GetCandidateText, &GetCandidateCoveredLength, &GetCandidateSourceType,
+                         &GetCandidateSyllables, &SetKernelVerbose));
 
 }  // namespace
 
-void SetKernelVerbose(uint8_t verbose) { SetPathNotesVerbose(verbose != 0); }
+void SetKernelVerbose(uint8_t verbose) {
+    SetPathNotesVerbose(verbose != 0);
+}
 
 const uint16_t* GetCandidateText(const t_candWord* candidate, size_t* length) {
     if (length) *length = 0;
@@ -37,7 +41,9 @@ const uint16_t* GetCandidateText(const t_candWord* candidate, size_t* length) {
     return LstrGetUnits(candidate->text);
 }
 
-uint32_t GetCandidateCoveredLength(const t_candWord* candidate) { return candidate ? candidate->coveredLength : 0; }
+uint32_t GetCandidateCoveredLength(const t_candWord* candidate) {
+    return candidate ? candidate->coveredLength : 0;
+}
 
 uint16_t GetCandidateSourceType(const t_candWord* candidate) {
     return candidate ? uint16_t(candidate->sourceType & ~(kCandSourceMerged | kCandSourceFlag)) : 0;

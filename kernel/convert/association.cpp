@@ -61,7 +61,8 @@ void Walk(t_walk& w, int p, int depth, double prob) {
 
 }  // namespace
 
-int AssociationLatticeWalk(const t_pyLattice& lattice, const t_convertDicts& dicts, i_wordFinderSink* sink) {
+int AssociationLatticeWalk(const t_pyLattice& lattice, const t_convertDicts& dicts,
+                           i_wordFinderSink* sink) {
     if (!dicts.sys || !dicts.py || !sink || lattice.GetLength() <= 0) return 0;
     t_sysDictCursor cursor(dicts.sys);
     t_walk w{&lattice, dicts.py, sink, &cursor, {}, {}, 0};
@@ -69,8 +70,8 @@ int AssociationLatticeWalk(const t_pyLattice& lattice, const t_convertDicts& dic
     return w.paths;
 }
 
-int UserAssociationBoost(t_arrayWord* array, t_scopeHeap* arena, const t_convertDicts& dicts, const t_hzDict* hz,
-                         bool debug) {
+int UserAssociationBoost(t_arrayWord* array, t_scopeHeap* arena, const t_convertDicts& dicts,
+                         const t_hzDict* hz, bool debug) {
     t_usrDictV3Core* user = dicts.user;
     if (!array || !arena || !user || !user->IsLoaded()) return 0;
     t_candWord** list = nullptr;
@@ -84,12 +85,13 @@ int UserAssociationBoost(t_arrayWord* array, t_scopeHeap* arena, const t_convert
         if (group < 0) continue;
         uint32_t textIds[kMaxBoostEntries], weights[kMaxBoostEntries];
         uint16_t checksums[kMaxBoostEntries];
-        const int rows = user->GetWords(0, group, textIds, nullptr, checksums, nullptr, nullptr, weights, nullptr,
-                                        kMaxBoostEntries);
+        const int rows = user->GetWords(0, group, textIds, nullptr, checksums, nullptr, nullptr,
+                                        weights, nullptr, kMaxBoostEntries);
         for (int k = 0; k < rows; ++k) {
             uint8_t buf[2 + 2 * 130];
             auto* tmp = reinterpret_cast<t_lstr*>(buf);
-            if (!user->GetWordText(textIds[k], checksums[k], tmp) || t_arrayWord::CompareText(tmp, w->text) != 0 ||
+            if (!user->GetWordText(textIds[k], checksums[k], tmp) ||
+                t_arrayWord::CompareText(tmp, w->text) != 0 ||
                 !CheckWordPinyin(dicts.py, hz, w->syllableIds, tmp))
                 continue;
             auto* copy = static_cast<t_candWord*>(arena->AllocAligned(sizeof(t_candWord), 8));
@@ -117,7 +119,8 @@ int UserAssociationBoost(t_arrayWord* array, t_scopeHeap* arena, const t_convert
 int AddPredictedWord(const t_predictRequest& request, t_arrayWord* main) {
     if (!main || !request.arena || !request.syllables || !request.dicts.sys) return 0;
     t_scopeHeap& arena = *request.arena;
-    auto** out = static_cast<t_candWord**>(arena.AllocAligned(sizeof(t_candWord*) * kPredictPlaces, 8));
+    auto** out =
+        static_cast<t_candWord**>(arena.AllocAligned(sizeof(t_candWord*) * kPredictPlaces, 8));
     if (!out) return 0;
     t_arrayWord predictions(out, 0, kPredictPlaces, 0, nullptr, &arena);
     if (!predictions.IsValid()) return 0;

@@ -18,14 +18,15 @@ class i_wordFinderSink;
 // exactly three real syllables that reaches the end and that the system
 // word tree holds goes to sink->ScoreAssociation with the product of its
 // arcs' probabilities. Returns the number of paths handed on.
-int AssociationLatticeWalk(const t_pyLattice& lattice, const t_convertDicts& dicts, i_wordFinderSink* sink);
+int AssociationLatticeWalk(const t_pyLattice& lattice, const t_convertDicts& dicts,
+                           i_wordFinderSink* sink);
 
 // Every scored record of the array that the user dictionary holds under
 // its syllables (a word whose characters read so) is added again as a user
 // word (kind 1, score 1.0, order number = the user's combined frequency),
 // so that it merges into the record it copies. Returns the number added.
-int UserAssociationBoost(t_arrayWord* array, t_scopeHeap* arena, const t_convertDicts& dicts, const t_hzDict* hz,
-                         bool debug);
+int UserAssociationBoost(t_arrayWord* array, t_scopeHeap* arena, const t_convertDicts& dicts,
+                         const t_hzDict* hz, bool debug);
 
 // What the association pass needs beside the main array.
 struct t_predictRequest {

@@ -15,16 +15,20 @@
 
 namespace {
 
-constexpr int kMaxIds = 10;           // readings of a character considered
-constexpr int kMaxComponentDepth = 2; // a component's components, no deeper (a radical is its own component)
-constexpr uint32_t kStepBudget = 1u << 16;  // steps of one match; the memo keeps real texts far below
+constexpr int kMaxIds = 10;  // readings of a character considered
+constexpr int kMaxComponentDepth =
+    2;  // a component's components, no deeper (a radical is its own component)
+constexpr uint32_t kStepBudget = 1u
+                                 << 16;  // steps of one match; the memo keeps real texts far below
 constexpr uint16_t kApostrophe = 39;
 constexpr uint16_t kSeparator = n_strokeAnnex::kCodeListSeparator;
 
 // The syllable a digit '1'..'8' reads as.
 constexpr uint16_t kDigitSyllables[8] = {34, 372, 363, 89, 370, 353, 366, 374};
 
-bool IsStrokeCode(uint16_t u) { return u >= 1 && u <= 5; }
+bool IsStrokeCode(uint16_t u) {
+    return u >= 1 && u <= 5;
+}
 
 // Annex entries by the first unit of their component list, in entry order.
 // Built once per attached annex: the lists never change while it is attached.
@@ -101,7 +105,8 @@ bool t_auxCodeArcs::Build(const t_keyPyMap* map, const wchar_t* code, uint32_t l
                 bool longer = false;
                 const int32_t row = map->FindKey(key.c_str(), &longer);
                 if (row >= 0) {
-                    const int n = map->GetPinyinIds(row, ids, nullptr, nullptr, t_keyPyMap::kMaxListed);
+                    const int n =
+                        map->GetPinyinIds(row, ids, nullptr, nullptr, t_keyPyMap::kMaxListed);
                     for (int k = 0; k < n; ++k) m_arcs.push_back({ids[k], uint16_t(stop)});
                 }
                 if (!longer) break;
@@ -141,8 +146,13 @@ struct t_auxCodeMatcher::t_frame {
 
 t_auxCodeMatcher::t_auxCodeMatcher(const wchar_t* code, uint32_t length, const t_auxCodeArcs* arcs,
                                    const t_auxCodeServices& services, uint32_t flags)
-    : m_code(code), m_length(code && length <= kMaxAuxCodeLength ? length : code ? kMaxAuxCodeLength : 0),
-      m_arcs(arcs), m_services(services), m_flags(flags) {
+    : m_code(code),
+      m_length(code && length <= kMaxAuxCodeLength ? length
+               : code                              ? kMaxAuxCodeLength
+                                                   : 0),
+      m_arcs(arcs),
+      m_services(services),
+      m_flags(flags) {
     // The stroke matcher reads at most its own number of keys.
     m_strokes.Init(services.annex, code ? std::wstring(code, m_length).c_str() : L"");
     m_split.assign(2 * m_length + 4, 0);
@@ -166,7 +176,9 @@ void t_auxCodeMatcher::PushCut(uint32_t p) {
     LstrSetUnit(split, n, uint16_t(p + 1));
 }
 
-void t_auxCodeMatcher::PopCut(uint16_t count) { LstrSetLength(reinterpret_cast<t_lstr*>(m_split.data()), count); }
+void t_auxCodeMatcher::PopCut(uint16_t count) {
+    LstrSetLength(reinterpret_cast<t_lstr*>(m_split.data()), count);
+}
 
 // After a step: climbs out of used-up levels (a component list that ends
 // its character cuts there), then matches what is left. A failure leaves
@@ -248,7 +260,8 @@ bool t_auxCodeMatcher::Step(const t_frame* f, uint32_t p, bool partial, int dept
             int units = 0;
             const uint16_t* codes = nullptr;
             uint32_t tag = 0;
-            if (entry >= 0 && m_services.annex->GetCodeList(entry, &units, &codes, &tag) && units > 0) {
+            if (entry >= 0 && m_services.annex->GetCodeList(entry, &units, &codes, &tag) &&
+                units > 0) {
                 const t_frame component{codes, uint32_t(units), 0, p, &next};
                 if (Settle(&component, p, true, depth + 1)) return true;
             }
@@ -284,7 +297,9 @@ bool t_auxCodeMatcher::MatchUnits(const uint16_t* units, uint32_t n, bool prefix
     return ok;
 }
 
-bool t_auxCodeMatcher::Match(const uint16_t* text, uint32_t length) { return MatchUnits(text, length, false); }
+bool t_auxCodeMatcher::Match(const uint16_t* text, uint32_t length) {
+    return MatchUnits(text, length, false);
+}
 
 void t_auxCodeMatcher::PrepareIndex() {
     m_indexReady = true;
@@ -296,7 +311,8 @@ void t_auxCodeMatcher::PrepareIndex() {
     // separator or a stroke code is kept without a test.
     std::vector<uint16_t> starts;
     for (uint16_t first : index.firsts)
-        if (first == kSeparator || IsStrokeCode(first) || MatchUnits(&first, 1, true)) starts.push_back(first);
+        if (first == kSeparator || IsStrokeCode(first) || MatchUnits(&first, 1, true))
+            starts.push_back(first);
     for (const auto& [first, entry] : index.rows)
         if (std::binary_search(starts.begin(), starts.end(), first)) m_entries.push_back(entry);
 }
@@ -329,18 +345,21 @@ bool MatchAuxCode(t_auxCodeMatcher* matcher, const uint16_t* text, uint32_t leng
     return !matcher || matcher->Match(text, length);
 }
 
-uint32_t NextAuxCodeChar(t_auxCodeMatcher* matcher, int* entry) { return matcher ? matcher->NextChar(entry) : 0; }
+uint32_t NextAuxCodeChar(t_auxCodeMatcher* matcher, int* entry) {
+    return matcher ? matcher->NextChar(entry) : 0;
+}
 
 // ---------------------------------------------------------------------------
 // Stroke and component candidates.
 
-int AddStrokeDictWords(t_arrayWord& array, t_scopeHeap& heap, int wanted, const wchar_t* code, uint32_t flags,
-                       uint32_t codeLength, const t_auxCodeServices& services) {
+int AddStrokeDictWords(t_arrayWord& array, t_scopeHeap& heap, int wanted, const wchar_t* code,
+                       uint32_t flags, uint32_t codeLength, const t_auxCodeServices& services) {
     if (!code || codeLength == 0 || wanted < 1 || !services.annex) return 0;
     t_auxCodeArcs arcs;
     arcs.Build(services.keyMap, code, codeLength);
     t_auxCodeMatcher matcher(code, codeLength, &arcs, services, flags);
-    const bool singlePath = matcher.GetCodeLength() > 1 && arcs.IsSinglePath(matcher.GetCodeLength());
+    const bool singlePath =
+        matcher.GetCodeLength() > 1 && arcs.IsSinglePath(matcher.GetCodeLength());
     int added = 0, full = 0, offered = 0;
     std::wstring readings;
     while (full < wanted && !(singlePath && added >= wanted)) {

@@ -25,8 +25,8 @@ inline constexpr uint32_t kMaxAuxCodeLength = 79;
 // then finds nothing).
 struct t_auxCodeServices {
     const t_keyPyMap* keyMap = nullptr;  // typed letters to syllables
-    const t_hzDict* hzDict = nullptr;     // readings of characters
-    const t_sysBhBsh* annex = nullptr;    // strokes, readings and components
+    const t_hzDict* hzDict = nullptr;    // readings of characters
+    const t_sysBhBsh* annex = nullptr;   // strokes, readings and components
     // The process-wide dictionaries.
     static t_auxCodeServices Kernel();
 };
@@ -44,8 +44,12 @@ public:
     };
     // False (no arcs) for a null map or code.
     bool Build(const t_keyPyMap* map, const wchar_t* code, uint32_t length);
-    const t_arc* Begin(uint32_t p) const { return p < m_first.size() - 1 ? m_arcs.data() + m_first[p] : nullptr; }
-    const t_arc* End(uint32_t p) const { return p < m_first.size() - 1 ? m_arcs.data() + m_first[p + 1] : nullptr; }
+    const t_arc* Begin(uint32_t p) const {
+        return p < m_first.size() - 1 ? m_arcs.data() + m_first[p] : nullptr;
+    }
+    const t_arc* End(uint32_t p) const {
+        return p < m_first.size() - 1 ? m_arcs.data() + m_first[p + 1] : nullptr;
+    }
     bool HasArcs(uint32_t p) const { return Begin(p) != End(p); }
     // Whether the arcs from 0 form one chain that reaches the end.
     bool IsSinglePath(uint32_t length) const;
@@ -57,8 +61,8 @@ private:
 
 // Flags of a matcher.
 enum : uint32_t {
-    kAuxRequireWhole = 1,    // a text matched by pinyin alone must not use up the code exactly
-    kAuxAllowQuestion = 2,   // "?" where no syllable starts matches any character
+    kAuxRequireWhole = 1,   // a text matched by pinyin alone must not use up the code exactly
+    kAuxAllowQuestion = 2,  // "?" where no syllable starts matches any character
 };
 
 class t_auxCodeMatcher {
@@ -106,8 +110,8 @@ private:
     t_auxCodeServices m_services;
     uint32_t m_flags;
     t_strokeMatcher m_strokes;
-    std::vector<uint8_t> m_split;        // t_lstr: byte count, then u16 cuts
-    std::vector<uint8_t> m_failed;       // memo of failed (character, position, partial) states
+    std::vector<uint8_t> m_split;   // t_lstr: byte count, then u16 cuts
+    std::vector<uint8_t> m_failed;  // memo of failed (character, position, partial) states
     uint32_t m_memoWidth = 0;
     uint32_t m_textUnits = 0;
     bool m_textLonger = false;
@@ -117,7 +121,7 @@ private:
     uint32_t m_budgetStart = 0;
     int m_enumIndex = 0;
     bool m_indexReady = false;
-    std::vector<int> m_entries;          // annex entries that can start matching the code, ascending
+    std::vector<int> m_entries;  // annex entries that can start matching the code, ascending
 };
 
 // The filter's test: whether the text matches the code (null matcher: yes).
@@ -130,5 +134,5 @@ uint32_t NextAuxCodeChar(t_auxCodeMatcher* matcher, int* entry);
 // else 0.998; rank the number offered so far + 1), until `wanted` of them
 // used up the code, or `wanted` were added on a code read one way only, or
 // no character is left. Returns the number added.
-int AddStrokeDictWords(t_arrayWord& array, t_scopeHeap& heap, int wanted, const wchar_t* code, uint32_t flags,
-                       uint32_t codeLength, const t_auxCodeServices& services);
+int AddStrokeDictWords(t_arrayWord& array, t_scopeHeap& heap, int wanted, const wchar_t* code,
+                       uint32_t flags, uint32_t codeLength, const t_auxCodeServices& services);

@@ -28,10 +28,33 @@ enum t_tokenKind : uint32_t {
 
 // Operator ids; 0 is the top-level context and 1 the context of a unary minus.
 enum t_opId : uint32_t {
-    kTop = 0, kUnary = 1, kAdd = 2, kSub = 3, kMul = 4, kDiv = 5, kMod = 6, kPow = 7,
-    kLog = 8, kLn = 9, kSin = 10, kCos = 11, kTan = 12, kAtan = 13, kSqrt = 14, kExp = 15,
-    kAcos = 16, kAsin = 17, kMin = 18, kMax = 19, kAvg = 20, kVar = 21, kStdev = 22,
-    kFactorial = 23, kOpenId = 24, kCloseId = 25, kCommaId = 26,
+    kTop = 0,
+    kUnary = 1,
+    kAdd = 2,
+    kSub = 3,
+    kMul = 4,
+    kDiv = 5,
+    kMod = 6,
+    kPow = 7,
+    kLog = 8,
+    kLn = 9,
+    kSin = 10,
+    kCos = 11,
+    kTan = 12,
+    kAtan = 13,
+    kSqrt = 14,
+    kExp = 15,
+    kAcos = 16,
+    kAsin = 17,
+    kMin = 18,
+    kMax = 19,
+    kAvg = 20,
+    kVar = 21,
+    kStdev = 22,
+    kFactorial = 23,
+    kOpenId = 24,
+    kCloseId = 25,
+    kCommaId = 26,
 };
 
 struct t_operator {
@@ -42,14 +65,30 @@ struct t_operator {
 
 // Indexed by id - 2 and tried in this order, case ignored.
 const t_operator kOperators[] = {
-    {L"+", kBinary, 10},        {L"-", kBinary, 10},        {L"*", kBinary, 20},
-    {L"/", kBinary, 20},        {L"mod", kBinary, 18},      {L"^", kBinary, 26},
-    {L"log", kFunction, 30},    {L"ln", kFunction, 30},     {L"sin", kFunction, 30},
-    {L"cos", kFunction, 30},    {L"tan", kFunction, 30},    {L"arctan", kFunction, 30},
-    {L"sqrt", kFunction, 30},   {L"exp", kFunction, 30},    {L"arccos", kFunction, 30},
-    {L"arcsin", kFunction, 30}, {L"min(", kListFunction, 30}, {L"max(", kListFunction, 30},
-    {L"avg(", kListFunction, 30}, {L"var(", kListFunction, 30}, {L"stdev(", kListFunction, 30},
-    {L"!", kPostfix, 28},       {L"(", kOpen, 1},           {L")", kClose, 1},
+    {L"+", kBinary, 10},
+    {L"-", kBinary, 10},
+    {L"*", kBinary, 20},
+    {L"/", kBinary, 20},
+    {L"mod", kBinary, 18},
+    {L"^", kBinary, 26},
+    {L"log", kFunction, 30},
+    {L"ln", kFunction, 30},
+    {L"sin", kFunction, 30},
+    {L"cos", kFunction, 30},
+    {L"tan", kFunction, 30},
+    {L"arctan", kFunction, 30},
+    {L"sqrt", kFunction, 30},
+    {L"exp", kFunction, 30},
+    {L"arccos", kFunction, 30},
+    {L"arcsin", kFunction, 30},
+    {L"min(", kListFunction, 30},
+    {L"max(", kListFunction, 30},
+    {L"avg(", kListFunction, 30},
+    {L"var(", kListFunction, 30},
+    {L"stdev(", kListFunction, 30},
+    {L"!", kPostfix, 28},
+    {L"(", kOpen, 1},
+    {L")", kClose, 1},
     {L",", kComma, 0},
 };
 constexpr uint32_t kFirstOperatorId = 2;
@@ -163,7 +202,9 @@ private:
         value = v;
         return true;
     }
-    void SetError(const wchar_t* text) { CopyText(errorText, t_calculator::kTextRoom, text, std::wcslen(text)); }
+    void SetError(const wchar_t* text) {
+        CopyText(errorText, t_calculator::kTextRoom, text, std::wcslen(text));
+    }
 
     t_token m_tokens[kMaxTokens];
     int m_count = 0;
@@ -335,9 +376,12 @@ bool t_calcCore::EvalMultiArg(int& pos, uint32_t id, double& value) {
 
 bool t_calcCore::ApplyBinary(uint32_t op, double left, double right, double& value) {
     switch (op) {
-        case kAdd: return Result(left + right, value);
-        case kSub: return Result(left - right, value);
-        case kMul: return Result(left * right, value);
+        case kAdd:
+            return Result(left + right, value);
+        case kSub:
+            return Result(left - right, value);
+        case kMul:
+            return Result(left * right, value);
         case kDiv:
             if (right == 0.0) return Fail(kDivideByZeroText);
             percent = true;
@@ -367,10 +411,18 @@ bool t_calcCore::ApplyUnary(uint32_t op, double x, double& value) {
             if (!(x > 0.0)) return Fail(kLnDomainText);
             v = std::log(x);
             break;
-        case kSin: v = m_pi ? Clean(std::sin(x)) : std::sin(x); break;
-        case kCos: v = m_pi ? Clean(std::cos(x)) : std::cos(x); break;
-        case kTan: v = Clean(std::tan(x)); break;
-        case kAtan: v = m_pi ? Clean(std::atan(x)) : std::atan(x); break;
+        case kSin:
+            v = m_pi ? Clean(std::sin(x)) : std::sin(x);
+            break;
+        case kCos:
+            v = m_pi ? Clean(std::cos(x)) : std::cos(x);
+            break;
+        case kTan:
+            v = Clean(std::tan(x));
+            break;
+        case kAtan:
+            v = m_pi ? Clean(std::atan(x)) : std::atan(x);
+            break;
         case kSqrt:
             if (x < 0.0) return Fail(kSqrtDomainText);
             v = std::sqrt(x);
@@ -422,9 +474,12 @@ bool t_calcCore::ApplyMultiArg(uint32_t op, const double* args, int count, doubl
 
 bool t_calcCore::FormatResult(wchar_t* out, size_t capacity) {
     std::wstring text;
-    if (lastResult > DBL_MAX) text = L"+∞";
-    else if (lastResult < -DBL_MAX) text = L"-∞";
-    else if (!FormatGeneral10(text, lastResult)) return Fail(kFormatFailedText);
+    if (lastResult > DBL_MAX)
+        text = L"+∞";
+    else if (lastResult < -DBL_MAX)
+        text = L"-∞";
+    else if (!FormatGeneral10(text, lastResult))
+        return Fail(kFormatFailedText);
     if (!CopyText(out, capacity, text.data(), text.size())) return Fail(kFormatFailedText);
     return true;
 }
@@ -486,7 +541,8 @@ const wchar_t* t_calculator::GetErrorText() const {
     return m_core ? m_core->errorText : nullptr;
 }
 
-int MakeCalculatorCandidates(t_scopeHeap& arena, const wchar_t* expression, t_candWord** out, int capacity) {
+int MakeCalculatorCandidates(t_scopeHeap& arena, const wchar_t* expression, t_candWord** out,
+                             int capacity) {
     constexpr int kMaxRecords = 4;
     if (!expression || !out || capacity <= 0) return 0;
     t_calculator calculator;
@@ -496,7 +552,8 @@ int MakeCalculatorCandidates(t_scopeHeap& arena, const wchar_t* expression, t_ca
     const std::wstring resultText = result;
     records.Add(resultText, kCandSourceCalculator);
     wchar_t percent[t_calculator::kTextRoom];
-    if (calculator.GetPercentText(percent, t_calculator::kTextRoom)) records.Add(percent, kCandSourceCalculator);
+    if (calculator.GetPercentText(percent, t_calculator::kTextRoom))
+        records.Add(percent, kCandSourceCalculator);
     const std::wstring typed = expression;
     if (typed != resultText) {
         std::wstring equation = typed;
@@ -508,7 +565,8 @@ int MakeCalculatorCandidates(t_scopeHeap& arena, const wchar_t* expression, t_ca
         const bool negative = resultText[0] == L'-';
         const std::wstring digits = negative ? resultText.substr(1) : resultText;
         std::wstring separated = negative ? L"-" : L"";
-        if (FormatThousands(separated, digits.data(), digits.size())) records.Add(separated, kCandSourceCalculator);
+        if (FormatThousands(separated, digits.data(), digits.size()))
+            records.Add(separated, kCandSourceCalculator);
     }
     return records.Count();
 }

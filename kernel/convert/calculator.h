@@ -26,8 +26,8 @@ public:
     // an expression such as "1+" or a lone number) in out instead; without
     // a state "创建计算器实例失败".
     bool Calculate(const wchar_t* expression, wchar_t* out, size_t capacity);
-    double GetResult() const;        // 0.0 without a state
-    bool CanShowPercent() const;     // a division gave a result in (0, 2)
+    double GetResult() const;     // 0.0 without a state
+    bool CanShowPercent() const;  // a division gave a result in (0, 2)
     // result x 100 as "25.00%"; false when the percent form is off.
     bool GetPercentText(wchar_t* out, size_t capacity) const;
     const wchar_t* GetErrorText() const;  // null without a state
@@ -41,4 +41,5 @@ private:
 // form ("1,000,000"), at most `capacity`, into out[0 ..] as contiguous
 // records in the arena (source type 25). Returns how many; 0 when the
 // expression does not evaluate.
-int MakeCalculatorCandidates(t_scopeHeap& arena, const wchar_t* expression, t_candWord** out, int capacity);
+int MakeCalculatorCandidates(t_scopeHeap& arena, const wchar_t* expression, t_candWord** out,
+                             int capacity);

@@ -23,7 +23,9 @@ int Order(T a, T b) {  // 1 when a is greater
     return a > b ? 1 : a < b ? -1 : 0;
 }
 
-bool IsLetterId(uint16_t id) { return id >= kSyllableCount && id < kPinyinIdCount; }
+bool IsLetterId(uint16_t id) {
+    return id >= kSyllableCount && id < kPinyinIdCount;
+}
 
 // Ties within one kind: higher order number, then lower rank, then the
 // text order.
@@ -34,7 +36,9 @@ int CompareWithinKind(const t_candWord* a, const t_candWord* b) {
     return t < 0 ? 1 : t > 0 ? -1 : 0;
 }
 
-bool IsCloud(const t_candWord* w) { return w->sourceType == kCandSourceCloud; }
+bool IsCloud(const t_candWord* w) {
+    return w->sourceType == kCandSourceCloud;
+}
 
 // CompareCandidates with its two common outcomes decided in place: distinct
 // scores, and two system words of equal score and arc class (their ranks
@@ -45,8 +49,9 @@ inline int CompareRanked(const t_candWord* a, const t_candWord* b) {
         if (a->score > b->score) return 1;
         if (a->score < b->score) return -1;
     }
-    if (a->kind == kCandKindScored && b->kind == kCandKindScored && a->sourceType == kCandSourceSystem &&
-        b->sourceType == kCandSourceSystem && a->arcClass == b->arcClass &&
+    if (a->kind == kCandKindScored && b->kind == kCandKindScored &&
+        a->sourceType == kCandSourceSystem && b->sourceType == kCandSourceSystem &&
+        a->arcClass == b->arcClass &&
         !((a->arcFlags & kCandArcStrong) && !(b->arcFlags & kCandArcStrong)))
         return Order(b->rank, a->rank);
     return t_arrayWord::CompareCandidates(a, b);
@@ -62,14 +67,19 @@ uint32_t HashText(const t_lstr* text) {
 
 bool SameText(const t_lstr* a, const t_lstr* b) {
     const uint32_t n = LstrGetByteLength(a);
-    return n == LstrGetByteLength(b) && (n == 0 || std::memcmp(LstrGetBytes(a), LstrGetBytes(b), n) == 0);
+    return n == LstrGetByteLength(b) &&
+           (n == 0 || std::memcmp(LstrGetBytes(a), LstrGetBytes(b), n) == 0);
 }
 
 }  // namespace
 
 t_arrayWord::t_arrayWord(t_candWord** output, uint32_t start, uint32_t count, uint32_t multiQuota,
                          i_candidateFilter* secondFilter, t_scopeHeap* heap)
-    : m_output(output), m_start(start), m_count(count), m_quota(multiQuota), m_heap(heap),
+    : m_output(output),
+      m_start(start),
+      m_count(count),
+      m_quota(multiQuota),
+      m_heap(heap),
       m_secondFilter(secondFilter) {
     const uint64_t places = uint64_t(start) + count;
     if (!heap || places > kMaxPlaces) return;
@@ -83,7 +93,8 @@ t_arrayWord::t_arrayWord(t_candWord** output, uint32_t start, uint32_t count, ui
     // The ranked list has room on both sides: a newcomer shifts the shorter
     // part of the list, and most land near the top of a long page.
     m_scoredRoom = 2 * n + 1;
-    m_scoredBase = static_cast<t_candWord**>(ArenaAllocAligned(*heap, m_scoredRoom * sizeof(t_candWord*)));
+    m_scoredBase =
+        static_cast<t_candWord**>(ArenaAllocAligned(*heap, m_scoredRoom * sizeof(t_candWord*)));
     m_scored = m_scoredBase ? m_scoredBase + n : nullptr;
 }
 
@@ -141,7 +152,8 @@ int t_arrayWord::CompareCandidates(const t_candWord* a, const t_candWord* b) {
         if (b->sourceType == kCandSourceSystem || b->sourceType == kCandSourceUser) return -1;
         return 1;
     }
-    if ((a->sourceType == kCandSourceComposedName || a->sourceType == kCandSourceComposed) && IsCloud(b))
+    if ((a->sourceType == kCandSourceComposedName || a->sourceType == kCandSourceComposed) &&
+        IsCloud(b))
         return -1;
     const int16_t pa = a->kind != 0 ? a->rank : 0;
     const int16_t pb = b->kind != 0 ? b->rank : 0;
@@ -178,7 +190,11 @@ int t_arrayWord::IsFilteredOut(const t_lstr* text, uint16_t sourceType, int* fla
         out = true;
     } else if (m_extFilter) {
         switch (sourceType) {
-            case 1: case 5: case 7: case 10: case 14:
+            case 1:
+            case 5:
+            case 7:
+            case 10:
+            case 14:
                 break;
             default:
                 out = t_singleton<t_extDict>::Get().ContainsWord(text) != 0;
@@ -238,8 +254,10 @@ int t_arrayWord::FindRankedIndex(const t_candWord* w) const {
             lo = mid;
             break;
         }
-        if (c > 0) hi = mid;
-        else lo = mid + 1;
+        if (c > 0)
+            hi = mid;
+        else
+            lo = mid + 1;
     }
     for (int i = lo; i < m_scoredCount; ++i)
         if (m_scored[i] == w) return i;
@@ -257,7 +275,8 @@ int t_arrayWord::FindPinnedIndex(const t_candWord* w) const {
 int t_arrayWord::CopyRanked(t_scopeHeap* heap, t_candWord*** out) const {
     if (out) *out = nullptr;
     if (!heap || !out || m_scoredCount == 0) return 0;
-    *out = static_cast<t_candWord**>(ArenaAllocAligned(*heap, size_t(m_scoredCount) * sizeof(t_candWord*)));
+    *out = static_cast<t_candWord**>(
+        ArenaAllocAligned(*heap, size_t(m_scoredCount) * sizeof(t_candWord*)));
     if (!*out) return 0;
     std::memcpy(*out, m_scored, size_t(m_scoredCount) * sizeof(t_candWord*));
     return m_scoredCount;
@@ -266,7 +285,8 @@ int t_arrayWord::CopyRanked(t_scopeHeap* heap, t_candWord*** out) const {
 int t_arrayWord::CopyPinned(t_scopeHeap* heap, t_candWord*** out) const {
     if (out) *out = nullptr;
     if (!heap || !out || m_pinnedCount == 0) return 0;
-    *out = static_cast<t_candWord**>(ArenaAllocAligned(*heap, size_t(m_pinnedCount) * sizeof(t_candWord*)));
+    *out = static_cast<t_candWord**>(
+        ArenaAllocAligned(*heap, size_t(m_pinnedCount) * sizeof(t_candWord*)));
     if (!*out) return 0;
     std::memcpy(*out, m_pinned, size_t(m_pinnedCount) * sizeof(t_candWord*));
     return m_pinnedCount;
@@ -293,7 +313,8 @@ int t_arrayWord::IsTopPinnedFixed() const {
 int t_arrayWord::HasComposedBigramLead() const {
     for (int i = 0; i < m_scoredCount; ++i) {
         const t_candWord* w = m_scored[i];
-        if (w->sourceType == kCandSourceComposed && (w->adjustFlags & kCandAdjustComposedBigram)) return 1;
+        if (w->sourceType == kCandSourceComposed && (w->adjustFlags & kCandAdjustComposedBigram))
+            return 1;
         if (w->wantedPlace < 1) return 0;
     }
     return 0;
@@ -320,7 +341,8 @@ void t_arrayWord::IndexRemove(const t_candWord* w) {
     for (uint32_t next = (gap + 1) & m_indexMask; m_index[next]; next = (next + 1) & m_indexMask) {
         const uint32_t home = HashText(m_index[next]->text) & m_indexMask;
         // Moves back unless its home lies cyclically in (gap, next].
-        const bool stays = gap <= next ? (home > gap && home <= next) : (home > gap || home <= next);
+        const bool stays =
+            gap <= next ? (home > gap && home <= next) : (home > gap || home <= next);
         if (stays) continue;
         m_index[gap] = m_index[next];
         m_index[next] = nullptr;
@@ -396,8 +418,9 @@ bool t_arrayWord::EvictLastMulti(const t_candWord* w, int* evictedRanked) {
         // record it outranks; a ranked one comes before a ranked record it
         // ranks before. Held pinned records keep their places.
         const bool before =
-            !newKnown && (newPinned ? (takePinned ? ComparePinned(w, next) > 0 : place >= w->wantedPlace)
-                                    : (!takePinned && CompareCandidates(w, next) > 0));
+            !newKnown &&
+            (newPinned ? (takePinned ? ComparePinned(w, next) > 0 : place >= w->wantedPlace)
+                       : (!takePinned && CompareCandidates(w, next) > 0));
         if (before) {
             newKnown = true;
             continue;  // the newcomer takes this place; next moves one on
@@ -430,8 +453,10 @@ void t_arrayWord::InsertRanked(t_candWord* w, int end) {
         // A newcomer goes after its equals: the search finds the first
         // record it ranks before (a walk over equals would be quadratic in
         // a page of thousands of equally rare characters).
-        if (CompareRanked(w, m_scored[mid]) > 0) hi = mid;
-        else lo = mid + 1;
+        if (CompareRanked(w, m_scored[mid]) > 0)
+            hi = mid;
+        else
+            lo = mid + 1;
     }
     const size_t front = size_t(m_scored - m_scoredBase);
     const size_t back = m_scoredRoom - front - size_t(m_scoredCount);
@@ -445,7 +470,8 @@ void t_arrayWord::InsertRanked(t_candWord* w, int end) {
         std::memmove(m_scored - 1, m_scored, size_t(lo) * sizeof(t_candWord*));
         --m_scored;
     } else {
-        std::memmove(m_scored + lo + 1, m_scored + lo, size_t(m_scoredCount - lo) * sizeof(t_candWord*));
+        std::memmove(m_scored + lo + 1, m_scored + lo,
+                     size_t(m_scoredCount - lo) * sizeof(t_candWord*));
     }
     m_scored[lo] = w;
     ++m_scoredCount;
@@ -455,7 +481,8 @@ void t_arrayWord::InsertRanked(t_candWord* w, int end) {
 }
 
 void t_arrayWord::InsertPinned(t_candWord* w, int at) {
-    std::memmove(m_pinned + at + 1, m_pinned + at, size_t(m_pinnedCount - at) * sizeof(t_candWord*));
+    std::memmove(m_pinned + at + 1, m_pinned + at,
+                 size_t(m_pinnedCount - at) * sizeof(t_candWord*));
     m_pinned[at] = w;
     ++m_pinnedCount;
     IndexInsert(w);
@@ -595,14 +622,15 @@ void t_arrayWord::CompactSegments(t_candWord* w) {
     if (n == 0 || LstrGetLength(w->segmentList) != n) return;
     bool change = false;
     for (uint32_t i = 0; i + 1 < n && !change; ++i)
-        change = IsLetterId(LstrGetUnit(w->syllableIds, i)) && IsLetterId(LstrGetUnit(w->syllableIds, i + 1));
+        change = IsLetterId(LstrGetUnit(w->syllableIds, i)) &&
+                 IsLetterId(LstrGetUnit(w->syllableIds, i + 1));
     if (!change) return;
     t_lstr* copy = m_heap->DupLstr(w->segmentList);
     if (!copy) return;
     uint32_t kept = 0;
     for (uint32_t i = 0; i < n; ++i) {
-        const bool runGoesOn =
-            i + 1 < n && IsLetterId(LstrGetUnit(w->syllableIds, i)) && IsLetterId(LstrGetUnit(w->syllableIds, i + 1));
+        const bool runGoesOn = i + 1 < n && IsLetterId(LstrGetUnit(w->syllableIds, i)) &&
+                               IsLetterId(LstrGetUnit(w->syllableIds, i + 1));
         if (!runGoesOn) LstrSetUnit(copy, kept++, LstrGetUnit(w->segmentList, i));
     }
     LstrSetLength(copy, kept);
@@ -616,7 +644,8 @@ int t_arrayWord::Arrange() {
     // after its equals.
     t_candWord** deferred = nullptr;
     if (m_scoredCount > 0) {
-        deferred = static_cast<t_candWord**>(ArenaAllocAligned(*m_heap, size_t(m_scoredCount) * sizeof(t_candWord*)));
+        deferred = static_cast<t_candWord**>(
+            ArenaAllocAligned(*m_heap, size_t(m_scoredCount) * sizeof(t_candWord*)));
         if (!deferred) return 0;
     }
     int deferredHead = 0, deferredEnd = 0;

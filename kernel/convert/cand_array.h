@@ -8,23 +8,23 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/lexicon/small_dicts_arena.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
 
 struct t_correctionScore;
 struct t_admissionParams;
 
-
 // Results of t_arrayWord::Add.
 enum : int {
-    kArrayNotAdded = 0,   // the list is full and the record does not rank before its last one
-    kArrayFiltered = 1,   // a deleted word or a cell word (the out flag is 1)
-    kArrayRefused = 2,    // refused by the second filter
-    kArrayNoRoom = 3,     // nothing can be evicted under the multi-character quota
-    kArrayAdded = 4,      // added, also when it replaced an equal-text record it outranks
-    kArrayMerged = 5,     // merged into the equal-text record held, or a cloud record that replaced one
+    kArrayNotAdded = 0,  // the list is full and the record does not rank before its last one
+    kArrayFiltered = 1,  // a deleted word or a cell word (the out flag is 1)
+    kArrayRefused = 2,   // refused by the second filter
+    kArrayNoRoom = 3,    // nothing can be evicted under the multi-character quota
+    kArrayAdded = 4,     // added, also when it replaced an equal-text record it outranks
+    kArrayMerged =
+        5,  // merged into the equal-text record held, or a cloud record that replaced one
 };
 
 class t_arrayWord {
@@ -75,7 +75,9 @@ public:
     t_candWord* GetTopWord() const;
     t_candWord* GetFirstRanked() const { return m_scoredCount > 0 ? m_scored[0] : nullptr; }
     // The ranked record at index i (0 = first), or null beyond the list.
-    const t_candWord* RankedAt(int i) const { return i >= 0 && i < m_scoredCount ? m_scored[i] : nullptr; }
+    const t_candWord* RankedAt(int i) const {
+        return i >= 0 && i < m_scoredCount ? m_scored[i] : nullptr;
+    }
     // Whether the first ranked record covers n characters and a user word
     // stands among the leading ranked records of that same length.
     int HasUserWordInLead(uint32_t n) const;
@@ -90,8 +92,8 @@ public:
     // Merges the ranked records of a correction array into this one (see
     // correction_cands.cpp): each competes, is pinned at place 1 or 2, or
     // is passed over. 1 when any was added.
-    int MergeCorrections(const t_arrayWord* corrections, bool shorter, const t_correctionScore& score,
-                         const t_admissionParams& params);
+    int MergeCorrections(const t_arrayWord* corrections, bool shorter,
+                         const t_correctionScore& score, const t_admissionParams& params);
 
     // Orders. CompareText: unit by unit as unsigned 16-bit values, then the
     // shorter first. CompareCandidates (placed, held): 1 when the record
@@ -138,7 +140,7 @@ private:
     uint32_t m_start;
     uint32_t m_count;
     uint32_t m_quota;
-    int m_capacity = 0;            // start + count, bounded
+    int m_capacity = 0;  // start + count, bounded
     t_scopeHeap* m_heap;
     // Every held record by text: open addressing with linear probing, at
     // most a third full (the lists hold 2 x capacity records at most).

@@ -7,15 +7,15 @@
 #include <cstring>
 #include <cwchar>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/name_marks.h"
 #include "kernel/lexicon/cell_dict.h"
 #include "kernel/lexicon/privilege_dict.h"
-#include "kernel/lexicon/small_dicts_numeric.h"
 #include "kernel/lexicon/py_dict.h"
+#include "kernel/lexicon/small_dicts_numeric.h"
 #include "kernel/lexicon/sys_dict.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/userdict/cloud_cache.h"
@@ -26,12 +26,14 @@ namespace {
 
 constexpr int kMaxArcsPerEnd = 512;
 constexpr int32_t kFourCharMaxCost = 900;
-constexpr uint16_t kUsrFlagDemoted = 4;   // a user word that ranks as a system word
+constexpr uint16_t kUsrFlagDemoted = 4;  // a user word that ranks as a system word
 constexpr uint16_t kUsrFlagNoHistory = 32;
 constexpr uint16_t kExtClassBits = 0x18C0;
 constexpr int kMaxCloudEntries = 64;
 
-bool NearOne(double p, double eps) { return std::fabs(p - 1.0) <= eps; }
+bool NearOne(double p, double eps) {
+    return std::fabs(p - 1.0) <= eps;
+}
 
 template <class T>
 bool Ready(T* d) {
@@ -90,8 +92,9 @@ void t_inputCaseMap::Apply(t_candWord* w, t_scopeHeap* arena) const {
 
 // ---------------------------------------------------------------- collector
 
-t_candCollector::t_candCollector(t_scopeHeap* arena, const t_convertDicts& dicts, const t_inputLattice* lattice,
-                                 t_arrayWord* out, const t_inputCaseMap* caseMap)
+t_candCollector::t_candCollector(t_scopeHeap* arena, const t_convertDicts& dicts,
+                                 const t_inputLattice* lattice, t_arrayWord* out,
+                                 const t_inputCaseMap* caseMap)
     : m_arena(arena), m_dicts(dicts), m_lattice(lattice), m_out(out), m_caseMap(caseMap) {}
 
 t_candWord* t_candCollector::NewRecord() {
@@ -100,7 +103,8 @@ t_candWord* t_candCollector::NewRecord() {
 }
 
 bool t_candCollector::Refused(const t_lstr* text) const {
-    return (m_filter1 && !m_filter1->AcceptLstr(text)) || (m_filter2 && !m_filter2->AcceptLstr(text));
+    return (m_filter1 && !m_filter1->AcceptLstr(text)) ||
+           (m_filter2 && !m_filter2->AcceptLstr(text));
 }
 
 int t_candCollector::Offer(t_candWord* w, double p) {
@@ -108,7 +112,8 @@ int t_candCollector::Offer(t_candWord* w, double p) {
     int filtered = 0;
     const int r = m_out->Add(w, &filtered);
     if (r == kArrayNotAdded && p > m_bound) m_bound = p;
-    if ((r == kArrayAdded || r == kArrayMerged) && w->kind == kCandKindScored && w->rank < m_lowestPower)
+    if ((r == kArrayAdded || r == kArrayMerged) && w->kind == kCandKindScored &&
+        w->rank < m_lowestPower)
         m_lowestPower = w->rank;
     return r;
 }
@@ -146,12 +151,14 @@ void t_candCollector::CollectAll(const double* probs, bool singleLetter) {
         if (m_bound > probs[e]) continue;
         int count = 0;
         for (const t_wordArcNode* n = m_lattice->NodesEndingAt(e); n; n = n->next)
-            for (const t_wordArc* a = n->start == 0 ? n->arcs : nullptr; a && count < kMaxArcsPerEnd; a = a->next)
+            for (const t_wordArc* a = n->start == 0 ? n->arcs : nullptr;
+                 a && count < kMaxArcsPerEnd; a = a->next)
                 arcs[count++] = a;
         if (count == 0) continue;
         // Likelier arcs first: a refusal bounds everything after it, so the
         // arcs must come best first or a good word could be cut off.
-        std::stable_sort(arcs, arcs + count, [](const t_wordArc* a, const t_wordArc* b) { return a->prob > b->prob; });
+        std::stable_sort(arcs, arcs + count,
+                         [](const t_wordArc* a, const t_wordArc* b) { return a->prob > b->prob; });
         if (m_longestEnd == 0) m_longestEnd = uint32_t(e);
         const bool longest = m_longestEnd == uint32_t(e);
         int32_t bestPower = kStartPower;
@@ -163,36 +170,41 @@ void t_candCollector::CollectAll(const double* probs, bool singleLetter) {
             const bool real = IsRealWord(arc);
             int added = 0;
             switch (arc.source) {
-            case kArcSourceSystem: {
-                t_candWord* rec = nullptr;
-                int32_t power = kStartPower;
-                added = AddSystemWords(arc, e, arc.prob, 0, &rec, &power);
-                if (rec && power < bestPower) {
-                    bestPower = power;
-                    best = rec;
-                }
-                break;
-            }
-            case kArcSourceCell:
-                added = AddCellWords(arc, e, NearOne(probs[e], 0.000001), arc.prob, arc.prob);
-                break;
-            case kArcSourceUser:
-                if (real) {
+                case kArcSourceSystem: {
                     t_candWord* rec = nullptr;
-                    added = AddUserWords(arc, e, arc.prob, &rec);
-                    if (rec) userBest = rec;
+                    int32_t power = kStartPower;
+                    added = AddSystemWords(arc, e, arc.prob, 0, &rec, &power);
+                    if (rec && power < bestPower) {
+                        bestPower = power;
+                        best = rec;
+                    }
+                    break;
                 }
-                break;
-            case kArcSourcePrivilege: added = AddPrivilegeWords(arc, e, arc.prob); break;
-            case kArcSourceUserExt:
-                if (real) {
-                    t_candWord* rec = nullptr;
-                    added = AddExternalUserWords(arc, e, arc.prob, &rec);
-                    if (rec && !userBest) userBest = rec;
-                }
-                break;
-            case kArcSourceAbbreviation: added = AddAbbrSystemWords(arc, e, arc.prob); break;
-            default: break;
+                case kArcSourceCell:
+                    added = AddCellWords(arc, e, NearOne(probs[e], 0.000001), arc.prob, arc.prob);
+                    break;
+                case kArcSourceUser:
+                    if (real) {
+                        t_candWord* rec = nullptr;
+                        added = AddUserWords(arc, e, arc.prob, &rec);
+                        if (rec) userBest = rec;
+                    }
+                    break;
+                case kArcSourcePrivilege:
+                    added = AddPrivilegeWords(arc, e, arc.prob);
+                    break;
+                case kArcSourceUserExt:
+                    if (real) {
+                        t_candWord* rec = nullptr;
+                        added = AddExternalUserWords(arc, e, arc.prob, &rec);
+                        if (rec && !userBest) userBest = rec;
+                    }
+                    break;
+                case kArcSourceAbbreviation:
+                    added = AddAbbrSystemWords(arc, e, arc.prob);
+                    break;
+                default:
+                    break;
             }
             if (longest) m_longestValue = std::max<int32_t>(m_longestValue, arc.syllables);
             if (added > 0) {
@@ -202,23 +214,26 @@ void t_candCollector::CollectAll(const double* probs, bool singleLetter) {
             if (uint32_t(e) == m_endCount) m_fullAdded += added;
         }
         if (longest) {
-            if (userBest) userBest->segmentBest = 1;
-            else if (best) best->segmentBest = 1;
+            if (userBest)
+                userBest->segmentBest = 1;
+            else if (best)
+                best->segmentBest = 1;
         }
     }
 }
 
-int t_candCollector::AddSystemWords(const t_wordArc& arc, int e, double p, int32_t extra, t_candWord** best,
-                                    int32_t* bestPower) {
+int t_candCollector::AddSystemWords(const t_wordArc& arc, int e, double p, int32_t extra,
+                                    t_candWord** best, int32_t* bestPower) {
     const t_sysDict* sys = m_dicts.sys;
     if (!Ready(sys) || !arc.ids) return 0;
     const bool context = m_adjust && m_adjust->HasContext();
     uint32_t textOffset = 0, gram = 0;
     uint16_t cost = 0;
     uint8_t more = 1;
-    if (context && sys->GetWordRecord(arc.value, &textOffset, &cost, &gram, &more)) m_adjust->ComputeSystem(arc, gram);
-    const bool oneLetter =
-        LstrGetLength(arc.ids) == 1 && m_dicts.py && m_dicts.py->IsLetterId(int16_t(LstrGetUnit(arc.ids, 0)));
+    if (context && sys->GetWordRecord(arc.value, &textOffset, &cost, &gram, &more))
+        m_adjust->ComputeSystem(arc, gram);
+    const bool oneLetter = LstrGetLength(arc.ids) == 1 && m_dicts.py &&
+                           m_dicts.py->IsLetterId(int16_t(LstrGetUnit(arc.ids, 0)));
     int added = 0;
     more = 1;
     for (uint32_t i = arc.value; more; ++i) {
@@ -246,8 +261,10 @@ int t_candCollector::AddSystemWords(const t_wordArc& arc, int e, double p, int32
             bool adjusted = false;
             if (context) adjusted = m_adjust->ScoreAssociationWord(w, i, cost, extra) != 0;
             if (context && m_numeric && m_numeric->AdjustCandidate(w)) adjusted = true;
-            if (m_names) SetSystemWordNameMark(m_names, i, sys, w, m_namesWanted && uint32_t(e) == m_endCount,
-                                               NearOne(p, 0.0001));
+            if (m_names)
+                SetSystemWordNameMark(m_names, i, sys, w,
+                                      m_namesWanted && uint32_t(e) == m_endCount,
+                                      NearOne(p, 0.0001));
             if (attr & n_sysDict::kFlagContext) {
                 if (!adjusted) {
                     Debug(w, L"-系统隐藏(", cost, 0);
@@ -264,7 +281,8 @@ int t_candCollector::AddSystemWords(const t_wordArc& arc, int e, double p, int32
         const int r = Offer(w, p);
         if (r == kArrayAdded || r == kArrayMerged) ++added;
         if (p < 0) continue;
-        if (r == kArrayNotAdded && !(m_adjust && m_adjust->HasAdjust())) break;  // the rest of the group costs more
+        if (r == kArrayNotAdded && !(m_adjust && m_adjust->HasAdjust()))
+            break;  // the rest of the group costs more
     }
     return added;
 }
@@ -300,7 +318,8 @@ int t_candCollector::AddAbbrSystemWords(const t_wordArc& arc, int e, double p) {
     return added;
 }
 
-int t_candCollector::AddCellWords(const t_wordArc& arc, int e, bool fixedAllowed, double s, double f) {
+int t_candCollector::AddCellWords(const t_wordArc& arc, int e, bool fixedAllowed, double s,
+                                  double f) {
     t_extDict* cell = m_dicts.cell;
     if (!Ready(cell)) return 0;
     const t_cellRecord* records = nullptr;
@@ -337,7 +356,8 @@ int t_candCollector::AddCellWords(const t_wordArc& arc, int e, bool fixedAllowed
             w->kind = kCandKindCell;
         } else {
             w->kind = kCandKindScored;
-            w->rank = int16_t(std::clamp<int64_t>(int64_t(ArcPower(float(f)) + rec.extraPower), 0, kCandNoPower));
+            w->rank = int16_t(
+                std::clamp<int64_t>(int64_t(ArcPower(float(f)) + rec.extraPower), 0, kCandNoPower));
         }
         Debug(w, L"-细胞(", w->rank, w->orderNumber);
         const int r = Offer(w, std::fabs(s));
@@ -350,10 +370,11 @@ int t_candCollector::AddUserWords(const t_wordArc& arc, int e, double p, t_candW
     t_usrDictV3Core* user = m_dicts.user;
     if (!user || !user->IsLoaded() || !arc.ids) return 0;
     uint32_t textIds[kMaxUserEntries];
-    uint16_t flags[kMaxUserEntries], checksums[kMaxUserEntries], freqs[kMaxUserEntries], extras[kMaxUserEntries];
+    uint16_t flags[kMaxUserEntries], checksums[kMaxUserEntries], freqs[kMaxUserEntries],
+        extras[kMaxUserEntries];
     uint32_t weights[kMaxUserEntries];
-    const int n = user->GetWords(0, int32_t(arc.value), textIds, flags, checksums, freqs, nullptr, weights, extras,
-                                 kMaxUserEntries);
+    const int n = user->GetWords(0, int32_t(arc.value), textIds, flags, checksums, freqs, nullptr,
+                                 weights, extras, kMaxUserEntries);
     int added = 0;
     int64_t bestFreq = -1;
     const bool context = m_adjust && m_adjust->HasContext();
@@ -375,7 +396,8 @@ int t_candCollector::AddUserWords(const t_wordArc& arc, int e, double p, t_candW
         w->sourceType = kCandSourceUser;
         w->positionFloor = m_floor;
         w->arcFlags = uint8_t(arc.flags);
-        if (m_names) SetUserWordNameMark(m_names, flags[k] & 3, w, m_namesWanted, uint32_t(e) == m_endCount);
+        if (m_names)
+            SetUserWordNameMark(m_names, flags[k] & 3, w, m_namesWanted, uint32_t(e) == m_endCount);
         if (p < 0) {
             w->score = 1.0;
             w->orderNumber = combined;
@@ -384,7 +406,8 @@ int t_candCollector::AddUserWords(const t_wordArc& arc, int e, double p, t_candW
             w->rank = kCandNoPower;
             uint32_t gram = 0;
             uint16_t cost = 0;
-            if (Ready(m_dicts.sys) && m_dicts.sys->FindWordEx(arc.ids, text, nullptr, nullptr, &cost, &gram)) {
+            if (Ready(m_dicts.sys) &&
+                m_dicts.sys->FindWordEx(arc.ids, text, nullptr, nullptr, &cost, &gram)) {
                 w->rank = int16_t(cost);
                 w->frequency = int32_t(gram);
             }
@@ -434,7 +457,8 @@ int t_candCollector::AddPrivilegeWords(const t_wordArc& arc, int e, double p) {
         w->rank = kCandNoPower;
         uint32_t gram = 0;
         uint16_t cost = 0;
-        if (p >= 0 && Ready(m_dicts.sys) && m_dicts.sys->FindWordEx(arc.ids, text, nullptr, nullptr, &cost, &gram)) {
+        if (p >= 0 && Ready(m_dicts.sys) &&
+            m_dicts.sys->FindWordEx(arc.ids, text, nullptr, nullptr, &cost, &gram)) {
             w->rank = int16_t(cost);
             w->frequency = int32_t(gram);
         }
@@ -445,12 +469,14 @@ int t_candCollector::AddPrivilegeWords(const t_wordArc& arc, int e, double p) {
     return added;
 }
 
-int t_candCollector::AddExternalUserWords(const t_wordArc& arc, int e, double p, t_candWord** best) {
+int t_candCollector::AddExternalUserWords(const t_wordArc& arc, int e, double p,
+                                          t_candWord** best) {
     t_usrDictExtCore* ext = m_dicts.userExt;
     if (!Ready(ext) || !arc.ids) return 0;
     uint32_t textIds[kMaxUserEntries];
     uint16_t flags[kMaxUserEntries], freqs[kMaxUserEntries];
-    const int n = ext->GetEntries(int32_t(arc.value), textIds, flags, freqs, nullptr, kMaxUserEntries);
+    const int n =
+        ext->GetEntries(int32_t(arc.value), textIds, flags, freqs, nullptr, kMaxUserEntries);
     int added = 0, bestFreq = -1;
     for (int k = 0; k < n; ++k) {
         uint8_t buf[2 + 2 * 130];
@@ -474,7 +500,8 @@ int t_candCollector::AddExternalUserWords(const t_wordArc& arc, int e, double p,
         w->orderNumber = freqs[k];
         uint32_t gram = 0;
         uint16_t cost = 0;
-        if (Ready(m_dicts.sys) && m_dicts.sys->FindWordEx(arc.ids, text, nullptr, nullptr, &cost, &gram)) {
+        if (Ready(m_dicts.sys) &&
+            m_dicts.sys->FindWordEx(arc.ids, text, nullptr, nullptr, &cost, &gram)) {
             w->rank = int16_t(cost);
             w->frequency = int32_t(gram);
         }
@@ -489,12 +516,15 @@ int t_candCollector::AddExternalUserWords(const t_wordArc& arc, int e, double p,
     return added;
 }
 
-void t_candCollector::AddCloudCacheWords(int32_t handle, int count, const t_lstr* ids, int start, int end,
-                                         double backward) {
+void t_candCollector::AddCloudCacheWords(int32_t handle, int count, const t_lstr* ids, int start,
+                                         int end, double backward) {
     t_cloudCacheDict* cache = m_dicts.cloudCache;
-    if (!cache || !cache->IsReady() || start != 0 || end <= 0 || count <= 0 || !m_out || !m_arena) return;
-    uint32_t texts[kMaxCloudEntries], hits[kMaxCloudEntries], seconds[kMaxCloudEntries], thirds[kMaxCloudEntries];
-    const int n = cache->GetEntries(handle, std::min(count, kMaxCloudEntries), texts, hits, nullptr, seconds, thirds);
+    if (!cache || !cache->IsReady() || start != 0 || end <= 0 || count <= 0 || !m_out || !m_arena)
+        return;
+    uint32_t texts[kMaxCloudEntries], hits[kMaxCloudEntries], seconds[kMaxCloudEntries],
+        thirds[kMaxCloudEntries];
+    const int n = cache->GetEntries(handle, std::min(count, kMaxCloudEntries), texts, hits, nullptr,
+                                    seconds, thirds);
     for (int k = 0; k < n; ++k) {
         const t_lstr *second = nullptr, *third = nullptr;
         const t_lstr* text = cache->GetStrings(texts[k], seconds[k], thirds[k], &second, &third);
@@ -520,7 +550,8 @@ void t_candCollector::AddCloudCacheWords(int32_t handle, int count, const t_lstr
     }
 }
 
-int t_candCollector::AddUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered) {
+int t_candCollector::AddUserAssociation(const t_lstr* path, const t_lstr* segments,
+                                        uint32_t covered) {
     t_usrDictV3Core* user = m_dicts.user;
     if (!user || !user->IsLoaded()) return 0;
     int32_t groups[kMaxAssociationGroups];
@@ -531,8 +562,8 @@ int t_candCollector::AddUserAssociation(const t_lstr* path, const t_lstr* segmen
     for (int g = 0; g < count; ++g) {
         uint32_t textIds[kMaxUserEntries], weights[kMaxUserEntries];
         uint16_t checksums[kMaxUserEntries];
-        const int n = user->GetWords(0, groups[g], textIds, nullptr, checksums, nullptr, nullptr, weights, nullptr,
-                                     kMaxUserEntries);
+        const int n = user->GetWords(0, groups[g], textIds, nullptr, checksums, nullptr, nullptr,
+                                     weights, nullptr, kMaxUserEntries);
         for (int k = 0; k < n; ++k) {
             uint8_t buf[2 + 2 * 130];
             auto* tmp = reinterpret_cast<t_lstr*>(buf);
@@ -555,8 +586,9 @@ int t_candCollector::AddUserAssociation(const t_lstr* path, const t_lstr* segmen
 // The part of a user or external association record both share: null when
 // the text is refused or its reading does not match, and with *full set when
 // the arena has no room left.
-t_candWord* t_candCollector::NewAssociationRecord(const t_lstr* found, const t_lstr* key, const t_lstr* segments,
-                                                  uint32_t covered, bool* full) {
+t_candWord* t_candCollector::NewAssociationRecord(const t_lstr* found, const t_lstr* key,
+                                                  const t_lstr* segments, uint32_t covered,
+                                                  bool* full) {
     if (Refused(found) || !CheckWordPinyin(m_dicts.py, m_hz, key, found)) return nullptr;
     t_lstr* text = m_arena->DupLstr(found);
     t_candWord* w = text ? NewRecord() : nullptr;
@@ -575,7 +607,8 @@ t_candWord* t_candCollector::NewAssociationRecord(const t_lstr* found, const t_l
     return w;
 }
 
-int t_candCollector::AddExternalUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered) {
+int t_candCollector::AddExternalUserAssociation(const t_lstr* path, const t_lstr* segments,
+                                                uint32_t covered) {
     t_usrDictExtCore* ext = m_dicts.userExt;
     if (!Ready(ext)) return 0;
     int32_t groups[kMaxAssociationGroups];
@@ -608,7 +641,8 @@ int t_candCollector::AddExternalUserAssociation(const t_lstr* path, const t_lstr
     return added;
 }
 
-int t_candCollector::AddCellAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered, double p) {
+int t_candCollector::AddCellAssociation(const t_lstr* path, const t_lstr* segments,
+                                        uint32_t covered, double p) {
     if (!Ready(m_dicts.cell)) return 0;
     uint32_t items[kMaxAssociationGroups];
     const t_lstr* keys[kMaxAssociationGroups];
@@ -624,8 +658,8 @@ int t_candCollector::AddCellAssociation(const t_lstr* path, const t_lstr* segmen
     return added;
 }
 
-int t_candCollector::AddPrivilegeAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered,
-                                             int32_t power) {
+int t_candCollector::AddPrivilegeAssociation(const t_lstr* path, const t_lstr* segments,
+                                             uint32_t covered, int32_t power) {
     t_privilegeDictCore* dict = m_dicts.privilege;
     if (!Ready(dict)) return 0;
     uint32_t rows[kMaxAssociationGroups];
@@ -635,7 +669,8 @@ int t_candCollector::AddPrivilegeAssociation(const t_lstr* path, const t_lstr* s
     for (int k = 0; k < n; ++k) {
         t_privilegeWord** words = nullptr;
         uint32_t count = 0;
-        if (LstrGetLength(keys[k]) <= LstrGetLength(path) || !dict->Lookup(*m_arena, keys[k], &words, &count))
+        if (LstrGetLength(keys[k]) <= LstrGetLength(path) ||
+            !dict->Lookup(*m_arena, keys[k], &words, &count))
             continue;
         for (uint32_t i = 0; i < count; ++i) {
             const t_lstr* text = words[i]->word;
@@ -662,10 +697,11 @@ int t_candCollector::AddPrivilegeAssociation(const t_lstr* path, const t_lstr* s
     return added;
 }
 
-void t_candCollector::ScoreAssociation(int start, const uint16_t* ids, const uint16_t* positions, int n,
-                                       double p) {
+void t_candCollector::ScoreAssociation(int start, const uint16_t* ids, const uint16_t* positions,
+                                       int n, double p) {
     const t_sysDict* sys = m_dicts.sys;
-    if (!Ready(sys) || !ids || !positions || start != 0 || n <= 0 || n > t_wordFinder::kMaxDepth) return;
+    if (!Ready(sys) || !ids || !positions || start != 0 || n <= 0 || n > t_wordFinder::kMaxDepth)
+        return;
     const bool fourChars = m_fourChars;
     auto* path = static_cast<t_lstr*>(m_arena->Alloc(2 + 2 * size_t(n)));
     auto* segs = static_cast<t_lstr*>(m_arena->Alloc(2 + 2 * size_t(n)));

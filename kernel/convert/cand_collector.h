@@ -103,7 +103,8 @@ public:
 
     // The per-source adders: the number of records added. best/bestPower
     // report the source's best record.
-    int AddSystemWords(const t_wordArc& arc, int e, double p, int32_t extra, t_candWord** best, int32_t* bestPower);
+    int AddSystemWords(const t_wordArc& arc, int e, double p, int32_t extra, t_candWord** best,
+                       int32_t* bestPower);
     int AddAbbrSystemWords(const t_wordArc& arc, int e, double p);
     int AddCellWords(const t_wordArc& arc, int e, bool fixedAllowed, double s, double f);
     int AddUserWords(const t_wordArc& arc, int e, double p, t_candWord** best);
@@ -121,7 +122,8 @@ private:
     int AddUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered);
     int AddExternalUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered);
     int AddCellAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered, double p);
-    int AddPrivilegeAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered, int32_t power);
+    int AddPrivilegeAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered,
+                                int32_t power);
     bool Refused(const t_lstr* text) const;
     // Offers the record; on a refusal the bound becomes p. The array's result.
     int Offer(t_candWord* w, double p);

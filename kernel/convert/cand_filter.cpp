@@ -13,11 +13,15 @@ namespace {
 constexpr uint32_t kOuterScanUnits = 128;  // a longer text is judged by its beginning
 constexpr const wchar_t* kAuxCodeNoRoom = L"为辅助码的解析申请空间失败";
 
-bool IsPrivateUse(uint32_t u) { return u >= 0xE000 && u <= 0xE700; }
+bool IsPrivateUse(uint32_t u) {
+    return u >= 0xE000 && u <= 0xE700;
+}
 
 }  // namespace
 
-int t_outterCandFilter::AcceptWide(const wchar_t*) { return 1; }
+int t_outterCandFilter::AcceptWide(const wchar_t*) {
+    return 1;
+}
 
 int t_outterCandFilter::AcceptLstr(const t_lstr* text) {
     const uint32_t n = LstrGetLength(text);
@@ -28,7 +32,8 @@ int t_outterCandFilter::AcceptLstr(const t_lstr* text) {
     return 1;
 }
 
-t_partionedZiFilter::t_partionedZiFilter(const t_auxCodeServices& services) : m_services(services) {}
+t_partionedZiFilter::t_partionedZiFilter(const t_auxCodeServices& services)
+    : m_services(services) {}
 
 t_partionedZiFilter::~t_partionedZiFilter() = default;
 
@@ -53,7 +58,8 @@ int t_partionedZiFilter::AcceptWide(const wchar_t* text) {
     return MatchAuxCode(m_matcher.get(), units, n) ? 1 : 0;
 }
 
-int ParseAuxCode(t_partionedZiFilter* filter, std::wstring* error, t_scopeHeap* pool, const wchar_t* code) {
+int ParseAuxCode(t_partionedZiFilter* filter, std::wstring* error, t_scopeHeap* pool,
+                 const wchar_t* code) {
     if (!filter) return 0;
     filter->m_matcher.reset();
     filter->m_arcs.reset();
@@ -66,8 +72,8 @@ int ParseAuxCode(t_partionedZiFilter* filter, std::wstring* error, t_scopeHeap* 
     filter->m_arcs.reset(new (std::nothrow) t_auxCodeArcs);
     if (filter->m_arcs) {
         filter->m_arcs->Build(filter->m_services.keyMap, filter->m_code.c_str(), uint32_t(length));
-        filter->m_matcher.reset(new (std::nothrow) t_auxCodeMatcher(filter->m_code.c_str(), uint32_t(length),
-                                                                    filter->m_arcs.get(), filter->m_services, 0));
+        filter->m_matcher.reset(new (std::nothrow) t_auxCodeMatcher(
+            filter->m_code.c_str(), uint32_t(length), filter->m_arcs.get(), filter->m_services, 0));
     }
     if (!filter->m_matcher) {
         filter->m_arcs.reset();

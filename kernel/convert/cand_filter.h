@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/aux_code.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/scope_heap.h"
 
 // Refuses a text with a character in U+E000..U+E700 among its first 128
@@ -45,4 +45,5 @@ private:
 // Sets the filter up for the code (an empty or null code leaves it keeping
 // everything). 1 on success; 0, with "为辅助码的解析申请空间失败" appended to
 // *error and the filter keeping everything, when no room can be had.
-int ParseAuxCode(t_partionedZiFilter* filter, std::wstring* error, t_scopeHeap* pool, const wchar_t* code);
+int ParseAuxCode(t_partionedZiFilter* filter, std::wstring* error, t_scopeHeap* pool,
+                 const wchar_t* code);

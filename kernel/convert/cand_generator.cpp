@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/association.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/cand_collector.h"
@@ -16,23 +15,24 @@
 #include "kernel/convert/custom_cands.h"
 #include "kernel/convert/english_cands.h"
 #include "kernel/convert/freq_adjust.h"
-#include "kernel/convert/spell_variants.h"
 #include "kernel/convert/learn_routines.h"
 #include "kernel/convert/name_lattice.h"
 #include "kernel/convert/name_marks.h"
 #include "kernel/convert/post_process.h"
+#include "kernel/convert/spell_variants.h"
 #include "kernel/convert/word_finder.h"
 #include "kernel/convert/word_lattice.h"
 #include "kernel/lexicon/cell_dict.h"
 #include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/hz_dict.h"
 #include "kernel/lexicon/key_py_map.h"
+#include "kernel/lexicon/privilege_dict.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/small_dicts.h"
 #include "kernel/lexicon/sys_dict.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/text_helpers.h"
-#include "kernel/lexicon/privilege_dict.h"
 #include "kernel/userdict/cloud_cache.h"
 #include "kernel/userdict/ext_dict.h"
 #include "kernel/userdict/recent_cache.h"
@@ -44,7 +44,9 @@ namespace {
 class t_weakTopSink : public i_wordFinderSink {
 public:
     explicit t_weakTopSink(WeakTopGate* gate) : m_gate(gate) {}
-    void SetWeakTopLevel(int level, bool partial) override { WeakTopGate::SetLevel(m_gate, level, partial); }
+    void SetWeakTopLevel(int level, bool partial) override {
+        WeakTopGate::SetLevel(m_gate, level, partial);
+    }
 
 private:
     WeakTopGate* m_gate;
@@ -58,7 +60,8 @@ public:
     void OnNameWord(t_segWordNode* node, uint32_t attribute) override {
         if (!node || !node->arc) return;
         const uint8_t cost = uint8_t(std::min<uint32_t>(node->cost >> 3, 255));
-        m_pieces->AddReading(node->arc->start, node->arc->end, attribute, cost, node, int32_t(node->index));
+        m_pieces->AddReading(node->arc->start, node->arc->end, attribute, cost, node,
+                             int32_t(node->index));
     }
 
 private:
@@ -138,9 +141,13 @@ T* IfReady() {
     return d.IsReady() ? &d : nullptr;
 }
 
-bool IsAsciiUpper(wchar_t c) { return c >= L'A' && c <= L'Z'; }
+bool IsAsciiUpper(wchar_t c) {
+    return c >= L'A' && c <= L'Z';
+}
 
-bool IsPinyinVowel(wchar_t c) { return c == L'a' || c == L'e' || c == L'i' || c == L'o' || c == L'u' || c == L'v'; }
+bool IsPinyinVowel(wchar_t c) {
+    return c == L'a' || c == L'e' || c == L'i' || c == L'o' || c == L'u' || c == L'v';
+}
 
 // Ranked records looked at for a reading of the whole input.
 constexpr int kInitialsLook = 64;
@@ -170,7 +177,8 @@ bool ReadsAsInitials(const t_arrayWord& array, const wchar_t* input, int n) {
         } else if (w->syllableIds && LstrGetLength(w->syllableIds) == uint32_t(n)) {
             // A word of the short-key table: one key per syllable.
             count = n;
-            initials = int(std::count_if(input, input + n, [](wchar_t c) { return !IsPinyinVowel(c); }));
+            initials =
+                int(std::count_if(input, input + n, [](wchar_t c) { return !IsPinyinVowel(c); }));
         }
         if (initials >= 2 && (!composed || initials + 1 >= count)) return true;
     }
@@ -216,7 +224,8 @@ uint16_t RepeatedChar(const t_candWord* w, int start, int end) {
 
 }  // namespace
 
-int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_t* input, int length) {
+int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_t* input,
+                            int length) {
     if (!array || !arena || !input || length < 2) return 0;
     int start = -1, run = 0;
     for (int i = 0, r = 1; i < length && start < 0; ++i) {
@@ -229,13 +238,15 @@ int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_
     }
     if (start < 0) return 0;
     t_candWord** lists[2] = {};
-    const int counts[2] = {array->CopyRanked(arena, &lists[0]), array->CopyPinned(arena, &lists[1])};
+    const int counts[2] = {array->CopyRanked(arena, &lists[0]),
+                           array->CopyPinned(arena, &lists[1])};
     for (int l = 0; l < 2; ++l)
         for (int i = 0; i < counts[l]; ++i) {
             const t_candWord* w = lists[l][i];
             const uint16_t type = w->sourceType & uint16_t(~(kCandSourceFlag | kCandSourceMerged));
-            if (w->coveredLength < uint32_t(length) || !w->segmentList || !w->text || type == kCandSourceCustomPhrase ||
-                type == kCandSourceCharArt || type == kCandSourceUserPhrase)
+            if (w->coveredLength < uint32_t(length) || !w->segmentList || !w->text ||
+                type == kCandSourceCustomPhrase || type == kCandSourceCharArt ||
+                type == kCandSourceUserPhrase)
                 continue;
             const uint16_t c = RepeatedChar(w, start, start + run);
             if (!c) continue;
@@ -285,7 +296,8 @@ int IsGameKeyInput(const wchar_t* text) {
 
 t_candGenerator::t_candGenerator() = default;
 
-void t_candGenerator::SetOptions(int32_t forecast, int32_t position, int32_t maxLongWords, int32_t gate) {
+void t_candGenerator::SetOptions(int32_t forecast, int32_t position, int32_t maxLongWords,
+                                 int32_t gate) {
     m_options.forecast = forecast;
     m_options.longWordPosition = (position >= 1 && position <= 5) ? position : 2;
     m_options.maxLongWords = maxLongWords < 1 ? 1 : (maxLongWords > 20 ? 20 : maxLongWords);
@@ -309,8 +321,9 @@ t_convertDicts t_candGenerator::RunDicts() const {
 }
 
 void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLattice& syllables,
-                                        t_inputLattice* lattice, t_candCollector* collector, t_arrayWord* target,
-                                        const wchar_t* input, int n, i_wordFinderSink* weakTop,
+                                        t_inputLattice* lattice, t_candCollector* collector,
+                                        t_arrayWord* target, const wchar_t* input, int n,
+                                        i_wordFinderSink* weakTop,
                                         i_wordFinderSink* cloudCollector) {
     lattice->Reset(syllables.GetLength());
     lattice->SetShuangPin(request->shuangPin != 0);
@@ -330,8 +343,10 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
     const uint32_t forecastPlaces = uint32_t(m_options.maxLongWords);
     t_candWord** forecastOut = nullptr;
     if (m_options.forecast)
-        forecastOut = static_cast<t_candWord**>(m_arena.AllocAligned(sizeof(t_candWord*) * forecastPlaces, 8));
-    t_arrayWord forecast(forecastOut, 0, forecastOut ? forecastPlaces : 0, 0, m_runAuxFilter, &m_arena);
+        forecastOut = static_cast<t_candWord**>(
+            m_arena.AllocAligned(sizeof(t_candWord*) * forecastPlaces, 8));
+    t_arrayWord forecast(forecastOut, 0, forecastOut ? forecastPlaces : 0, 0, m_runAuxFilter,
+                         &m_arena);
     t_candCollector forecaster(&m_arena, m_dicts, lattice, &forecast);
     if (forecastOut && forecast.IsValid()) {
         forecaster.SetFilters(m_runOuterFilter, nullptr);
@@ -353,7 +368,8 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
     while (capitals < n && IsAsciiUpper(input[capitals])) ++capitals;
     if (capitals > 0 && m_dicts.py) {
         auto* w = static_cast<t_candWord*>(m_arena.AllocAligned(sizeof(t_candWord), 8));
-        uint16_t* ids = static_cast<uint16_t*>(m_arena.AllocAligned(sizeof(uint16_t) * size_t(capitals), 2));
+        uint16_t* ids =
+            static_cast<uint16_t*>(m_arena.AllocAligned(sizeof(uint16_t) * size_t(capitals), 2));
         if (w && ids) {
             t_candWord::Clear(w);
             uint16_t units[kMaxInputChars];
@@ -417,9 +433,10 @@ void t_candGenerator::PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_a
     }
 }
 
-void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
-                                  t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength,
-                                  bool cloudFlag, bool holdSwapped) {
+void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& syllables,
+                                  t_inputLattice* lattice, t_arrayWord* target,
+                                  const wchar_t* input, int n, int32_t fullLength, bool cloudFlag,
+                                  bool holdSwapped) {
     t_wordFinder finder(m_dicts, lattice, &syllables, input, &m_arena);
     finder.SetWideLookup(request->allLowerCase != 0,
                          request->pageStart + request->pageSize > 19 || request->pinnedCount > 0);
@@ -498,7 +515,8 @@ int t_candGenerator::SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main
     t_candWord** ranked = nullptr;
     const int pinnedCount = main->CopyPinned(&m_arena, &pinned);
     const int rankedCount = main->CopyRanked(&m_arena, &ranked);
-    if (!ShouldRunSmartFuzzy(&counters, pinned, pinnedCount) || !ShouldRunSmartFuzzy(&counters, ranked, rankedCount))
+    if (!ShouldRunSmartFuzzy(&counters, pinned, pinnedCount) ||
+        !ShouldRunSmartFuzzy(&counters, ranked, rankedCount))
         return 0;
     // A plain request: no other pass runs inside this one.
     t_convertRequest fuzzy = *request;
@@ -508,9 +526,11 @@ int t_candGenerator::SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main
     fuzzy.pageSize = kSmartFuzzyPlaces;
     fuzzy.pinnedCount = 0;
     t_pyLattice syllables;
-    if (!syllables.Build(&m_arena, m_dicts.keyMap, m_dicts.py, request->input, n, false, request->shuangPin != 0))
+    if (!syllables.Build(&m_arena, m_dicts.keyMap, m_dicts.py, request->input, n, false,
+                         request->shuangPin != 0))
         return 0;
-    auto** out = static_cast<t_candWord**>(m_arena.AllocAligned(sizeof(t_candWord*) * kSmartFuzzyPlaces, 8));
+    auto** out =
+        static_cast<t_candWord**>(m_arena.AllocAligned(sizeof(t_candWord*) * kSmartFuzzyPlaces, 8));
     if (!out) return 0;
     t_arrayWord array(out, 0, kSmartFuzzyPlaces, 0, nullptr, &m_arena);
     if (!array.IsValid()) return 0;
@@ -534,8 +554,8 @@ int t_candGenerator::SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main
     return 1;
 }
 
-int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main,
-                                    int n, const t_correctionMode* mode) {
+int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables,
+                                    t_arrayWord* main, int n, const t_correctionMode* mode) {
     const wchar_t* input = request->input;
     t_spellModels models;
     models.py = m_dicts.py;
@@ -543,12 +563,13 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
     t_spellCorrector corrector(&m_arena, models);
     if (!corrector.MakeVariants(input, n)) return 0;
     const t_candWord* top = main->GetFirstRanked();
-    const bool composedTop = mode ? mode->composedTop
-                                  : top && (top->sourceType & ~kCandSourceMerged) == kCandSourceComposed;
+    const bool composedTop =
+        mode ? mode->composedTop
+             : top && (top->sourceType & ~kCandSourceMerged) == kCandSourceComposed;
     const t_admissionParams params = mode ? AdmissionFor(*mode) : t_admissionParams();
     t_spellChoice choice;
-    if (!corrector.ChooseBest(syllables.GetForward(n), syllables.BestBigramPathCost(m_dicts.py), composedTop,
-                              mode ? &params : nullptr, &choice) ||
+    if (!corrector.ChooseBest(syllables.GetForward(n), syllables.BestBigramPathCost(m_dicts.py),
+                              composedTop, mode ? &params : nullptr, &choice) ||
         !choice.variant || !choice.lattice)
         return 0;
     const wchar_t* letters = choice.variant->letters;
@@ -566,14 +587,16 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
     // Only ranked corrections are merged: no forecast for them.
     const int32_t forecast = m_options.forecast;
     m_options.forecast = 0;
-    CollectCandidates(request, *choice.lattice, &lattice, &collector, &corrections, letters, length);
+    CollectCandidates(request, *choice.lattice, &lattice, &collector, &corrections, letters,
+                      length);
     m_options.forecast = forecast;
     if (lattice.GetArcCount() == 0) return 0;
     if (collector.GetFirstAddedEnd() < uint32_t(length) && !request->noPhrase) {
         // Corrected letters are not read as a name.
         const uint8_t names = request->names;
         request->names = 0;
-        ComposePass(request, *choice.lattice, &lattice, &corrections, letters, length, collector.GetFullLengthAdded());
+        ComposePass(request, *choice.lattice, &lattice, &corrections, letters, length,
+                    collector.GetFullLengthAdded());
         request->names = names;
     }
     t_candWord** ranked = nullptr;
@@ -590,7 +613,8 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
         // the second text is what a front end shows instead of the word, and
         // a correction must still show the word it commits.
         const t_lstr* corrected = WideToLstr16(m_arena, letters);
-        const wchar_t* label = m_debug ? FormatCorrectionLabel(&m_arena, letters, choice.score) : nullptr;
+        const wchar_t* label =
+            m_debug ? FormatCorrectionLabel(&m_arena, letters, choice.score) : nullptr;
         const t_lstr* trace = label ? m_arena.WideToLstr(label) : nullptr;
         for (int i = 0; i < count; ++i) {
             ranked[i]->furtherText = corrected;
@@ -600,8 +624,8 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
     return merged;
 }
 
-int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, const t_cloudRequestParams* cloud,
-                              t_cloudAsked* asked) {
+int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
+                              const t_cloudRequestParams* cloud, t_cloudAsked* asked) {
     m_arena.FreeAll();
     m_bestPower = 10000;
     m_personName = m_namePathFound = false;
@@ -629,8 +653,8 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     m_runAuxFilter = aux;
     m_runOuterFilter = m_outerFilter ? m_outerFilter : &t_singleton<t_outterCandFilter>::Get();
 
-    t_arrayWord array(results, request->pageStart, request->pageSize, uint32_t(request->pinnedCount), aux,
-                      &m_arena);
+    t_arrayWord array(results, request->pageStart, request->pageSize,
+                      uint32_t(request->pinnedCount), aux, &m_arena);
     if (!array.IsValid()) return 0;
     array.SetCandFilter(m_runOuterFilter);
     array.EnableDelWordFilter();
@@ -638,13 +662,14 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     caseMap.Init(&m_arena, input, n);
     t_candCollector collector(&m_arena, m_dicts, &m_lattice, &array, &caseMap);
     collector.SetCharReadings(IfReady<t_hzDict>());
-    if (!request->userWeightingOff && m_dicts.user) m_dicts.user->SetupWeightCurve(uint32_t(request->weightCurve));
+    if (!request->userWeightingOff && m_dicts.user)
+        m_dicts.user->SetupWeightCurve(uint32_t(request->weightCurve));
     // The words committed before, the recent inputs and the continuations
     // of the last commit adjust the scores.
     t_freqAdjust adjust;
     if (request->context && request->context->on) {
-        adjust.src = {m_dicts.sys, m_dicts.py, IfReady<t_hzDict>(), &t_singleton<t_CAStringCache>::Get(),
-                      &t_singleton<t_usrInputCache>::Get()};
+        adjust.src = {m_dicts.sys, m_dicts.py, IfReady<t_hzDict>(),
+                      &t_singleton<t_CAStringCache>::Get(), &t_singleton<t_usrInputCache>::Get()};
         PrepareContextAdjust(&adjust, *request->context);
         const int32_t userWords = m_dicts.user ? m_dicts.user->GetWordCount() : 0;
         const uint32_t average = m_dicts.user ? m_dicts.user->GetWeightCurve().average : 1;
@@ -656,7 +681,8 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     t_candWord* english[kMaxEnglishPrefixWords] = {};
     int englishCount = 0;
     if (length == n && request->noCloudCache == 0)
-        AddEnglishPrefixCandidates(m_arena, input, n, english, kMaxEnglishPrefixWords, &englishCount, m_debug);
+        AddEnglishPrefixCandidates(m_arena, input, n, english, kMaxEnglishPrefixWords,
+                                   &englishCount, m_debug);
 
     int customAdded = 0, fixedAdded = 0;
     if (request->customPhrases) customAdded = AddCustomPhraseCandidatesEx(input, &array, &m_arena);
@@ -680,13 +706,15 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     const bool englishMade = length == n && request->longWordHint && englishCompletion.Run();
 
     // Abbreviated input: every key read as the syllables it begins.
-    if (request->secondaryCollection && n <= kMaxSecondaryKeys) SecondaryCollection(request, &array, &caseMap, n);
+    if (request->secondaryCollection && n <= kMaxSecondaryKeys)
+        SecondaryCollection(request, &array, &caseMap, n);
 
     // The weak-top gate hears how far the system words go on beyond the input.
     WeakTopGate gate;
     WeakTopGate::Init(&gate, &m_arena, n);
     WeakTopGate::SetOptions(&gate, m_options.forecast != 0 && m_options.forecastMode != 0,
-                            m_options.longWordPosition, m_options.maxLongWords, m_options.longWordGate);
+                            m_options.longWordPosition, m_options.maxLongWords,
+                            m_options.longWordGate);
     t_weakTopSink weakTop(&gate);
     // The cloud cache's answers for the whole input gather apart, at most 3.
     t_candWord* cloudOut[kCloudCachePlaces] = {};
@@ -694,7 +722,8 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     t_candCollector cloudCollector(&m_arena, m_dicts, &m_lattice, &cloudArray);
     cloudCollector.SetFilters(m_runOuterFilter, nullptr);
     cloudCollector.SetDebugMode(m_debug);
-    CollectCandidates(request, syllables, &m_lattice, &collector, &array, input, n, gate.enabled ? &weakTop : nullptr,
+    CollectCandidates(request, syllables, &m_lattice, &collector, &array, input, n,
+                      gate.enabled ? &weakTop : nullptr,
                       cloudArray.IsValid() ? &cloudCollector : nullptr);
     const uint32_t longest = uint32_t(collector.GetLongestArcValue());
     const uint32_t firstWordEnd = collector.GetFirstWordEnd();
@@ -703,8 +732,8 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     // A stroke code after its first letter gives the characters it spells
     // and no composition.
     if (request->strokeLookup && length > 1 &&
-        AddStrokeDictWords(array, m_arena, int(request->pageStart + request->pageSize), input + 1, 0,
-                           uint32_t(length - 1), services) > 0)
+        AddStrokeDictWords(array, m_arena, int(request->pageStart + request->pageSize), input + 1,
+                           0, uint32_t(length - 1), services) > 0)
         request->noPhrase = 1;
 
     const uint8_t* trusted = m_trustedPairs ? m_trustedPairs : KernelTrustedPairs();
@@ -712,7 +741,8 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     const bool whole = request->segmentLength == 0 || request->segmentLength == length;
     bool confident = false;
     if (m_lattice.GetArcCount() == 0) {
-        if (n > 1 && request->correction && CorrectionPass(request, syllables, &array, n)) request->correctionUsed = 1;
+        if (n > 1 && request->correction && CorrectionPass(request, syllables, &array, n))
+            request->correctionUsed = 1;
         if (englishMade) {
             englishCompletion.GetRecord()->wantedPlace = 1;
             int filtered = 0;
@@ -727,15 +757,17 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
                              !(firstWordEnd == uint32_t(n) && !sure);
         // Composition goes on beside whole-input words when the cloud may be
         // asked and nothing but letters reads the whole input.
-        const bool cloudFlag = trigger.HasRequest() && cloud && !cloud->compositionOff &&
-                               collector.GetFirstAddedEnd() < uint32_t(syllables.GetLastReachable()) &&
-                               firstWordEnd != uint32_t(n);
+        const bool cloudFlag =
+            trigger.HasRequest() && cloud && !cloud->compositionOff &&
+            collector.GetFirstAddedEnd() < uint32_t(syllables.GetLastReachable()) &&
+            firstWordEnd != uint32_t(n);
         if (compose && n == 2 && IsAsciiUpper(input[0]) && input[1] >= L'a' && input[1] <= L'z')
             AddRawInputCandidate(m_arena, &array, input, m_debug);
         else if (compose) {
             // A longer input's pair queries mostly repeat the last pass's.
             const t_serialBigramPass serial(n > 5);
-            ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength, cloudFlag, true);
+            ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength, cloudFlag,
+                        true);
         }
     }
     // The cached answers join the page, the first of them marked.
@@ -753,7 +785,8 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
         sources.sys = m_dicts.sys;
         sources.hz = IfReady<t_hzDict>();
         sources.trustedPairs = trusted;
-        BuildCloudRequestData(&syllables, &m_lattice, input, &array, &m_arena, sources, cloud, asked);
+        BuildCloudRequestData(&syllables, &m_lattice, input, &array, &m_arena, sources, cloud,
+                              asked);
         askCloud = asked && asked->asked;
     }
     // The homophone readings join once the cloud has been decided on: it is
@@ -764,7 +797,8 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
     }
     m_swappedCount = 0;
     // A weak lead may be joined by a word that continues the input.
-    if (m_lattice.GetArcCount() > 0 && WeakTopGate::Accept(&gate, customAdded, fixedAdded, &array)) {
+    if (m_lattice.GetArcCount() > 0 &&
+        WeakTopGate::Accept(&gate, customAdded, fixedAdded, &array)) {
         t_predictRequest predict;
         predict.dicts = m_dicts;
         predict.hz = IfReady<t_hzDict>();
@@ -776,17 +810,18 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
         AddPredictedWord(predict, &array);
     }
     // Spelling correction when the typed letters read poorly.
-    if (request->correction && !request->hasCapitals && !request->shuangPin && n >= 2 && customAdded == 0 &&
-        fixedAdded == 0 && whole && m_lattice.GetArcCount() > 0) {
+    if (request->correction && !request->hasCapitals && !request->shuangPin && n >= 2 &&
+        customAdded == 0 && fixedAdded == 0 && whole && m_lattice.GetArcCount() > 0) {
         t_correctionMode mode;
         // Words of the whole input after a leading o or i, or beside the
         // input's English word, and game keys are not corrected; nor are
         // initials that read as a word: a variant with a key fewer always
         // reads likelier and would push the word of the initials down.
         const bool wholeWord = firstWordEnd == uint32_t(n);
-        const bool hint = request->gameKeys != 0 || ReadsAsInitials(array, input, n) ||
-                          ((input[0] == L'o' || input[0] == L'i') && wholeWord && fullLength >= 2) ||
-                          (n > 4 && englishCompletion.HasCandidate() && wholeWord);
+        const bool hint =
+            request->gameKeys != 0 || ReadsAsInitials(array, input, n) ||
+            ((input[0] == L'o' || input[0] == L'i') && wholeWord && fullLength >= 2) ||
+            (n > 4 && englishCompletion.HasCandidate() && wholeWord);
         if (DecideCorrectionMode(syllables, input, n, &array, hint, &mode) > 0 &&
             CorrectionPass(request, syllables, &array, n, &mode))
             request->correctionUsed = 1;
@@ -807,11 +842,14 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results, c
             cloudAnswer = true;
         }
     }
-    if (!request->hasCapitals && request->smartFuzzy && m_lattice.GetArcCount() > 0) RunFuzzyPass(request, &array, n);
+    if (!request->hasCapitals && request->smartFuzzy && m_lattice.GetArcCount() > 0)
+        RunFuzzyPass(request, &array, n);
     // An unsure correction, a cached answer or any later page asks nothing.
-    if (askCloud && ((request->correctionUsed && !confident) || request->pageStart > 0 || cloudAnswer))
+    if (askCloud &&
+        ((request->correctionUsed && !confident) || request->pageStart > 0 || cloudAnswer))
         asked->asked = 0;
-    if (request->charArt) AddCharArtCandidates(&array, &m_arena, uint32_t(length), int(request->pageSize));
+    if (request->charArt)
+        AddCharArtCandidates(&array, &m_arena, uint32_t(length), int(request->pageSize));
     if (m_repeatKey && !request->noPhrase) AddRepeatedKeyCandidate(&array, &m_arena, input, n);
     const int count = array.Arrange();
     Finish(request, results, count, n);
@@ -823,12 +861,13 @@ void t_candGenerator::Finish(t_convertRequest* request, t_candWord** results, in
     static int32_t tipThreshold = kNoTipYet;
     if (request->pageStart == 0) tipThreshold = kNoTipYet;
     if (request->firstTip || request->secondTip)
-        AddPinyinTips(m_dicts, &m_arena, request->firstTip != 0, request->secondTip != 0, results, count,
-                      int(request->pageStart), &tipThreshold, request->input, n);
+        AddPinyinTips(m_dicts, &m_arena, request->firstTip != 0, request->secondTip != 0, results,
+                      count, int(request->pageStart), &tipThreshold, request->input, n);
     if (m_dicts.cell && m_dicts.cell->HasWords())
         for (int i = 0; i < count; ++i)
             if (results[i] && results[i]->text && !results[i]->attachedData)
-                results[i]->attachedData = const_cast<uint8_t*>(m_dicts.cell->FindSortedEntry(results[i]->text));
+                results[i]->attachedData =
+                    const_cast<uint8_t*>(m_dicts.cell->FindSortedEntry(results[i]->text));
     request->mergedMask = 0;
     if (request->correctionUsed) CollectMergedMask(results, count, &request->mergedMask);
 }
@@ -842,16 +881,20 @@ int t_candGenerator::GenerateAlt(t_convertRequest* request, t_candWord** results
     if (!m_dicts.py || !m_dicts.keyMap || !m_dicts.sys) return 0;
     const wchar_t* input = request->input;
     const int length = request->inputLength > 0 ? request->inputLength : int(std::wcslen(input));
-    const int n = std::min(request->segmentLength > 0 ? request->segmentLength : length, kMaxInputChars);
+    const int n =
+        std::min(request->segmentLength > 0 ? request->segmentLength : length, kMaxInputChars);
     t_auxCodeServices services = t_auxCodeServices::Kernel();
     services.keyMap = m_dicts.keyMap;
     t_partionedZiFilter auxFilter(services);
     if (!ParseAuxCode(&auxFilter, nullptr, &m_arena, request->auxCode)) return 0;
-    t_arrayWord array(results, request->pageStart, request->pageSize, uint32_t(request->pinnedCount),
-                      auxFilter.IsReady() ? &auxFilter : nullptr, &m_arena);
+    t_arrayWord array(results, request->pageStart, request->pageSize,
+                      uint32_t(request->pinnedCount), auxFilter.IsReady() ? &auxFilter : nullptr,
+                      &m_arena);
     if (!array.IsValid()) return 0;
     t_pyLattice syllables;
-    if (!syllables.Build(&m_arena, m_dicts.keyMap, m_dicts.py, input, n, true, request->shuangPin != 0)) return 0;
+    if (!syllables.Build(&m_arena, m_dicts.keyMap, m_dicts.py, input, n, true,
+                         request->shuangPin != 0))
+        return 0;
     m_lattice.Reset(syllables.GetLength());
     t_wordFinder finder(m_dicts, &m_lattice, &syllables, input, &m_arena);
     const t_findSwitches systemOnly;
@@ -872,8 +915,10 @@ int t_candGenerator::GenerateAlt(t_convertRequest* request, t_candWord** results
         for (int p = 1; p <= n; ++p) reader.NameStep(p, p == n);
         t_pieceChain chains[PieceLattice::kBestChains];
         int count = 0;
-        if (request->contextByte == kContextTwoPartNames) pieces.BestChainsFromSixteen(chains, &count);
-        else pieces.BestChains(chains, &count);
+        if (request->contextByte == kContextTwoPartNames)
+            pieces.BestChainsFromSixteen(chains, &count);
+        else
+            pieces.BestChains(chains, &count);
         for (int c = 0; c < count; ++c) AddChainName(chains[c], &array, n);
     }
     return array.Arrange();
@@ -883,11 +928,14 @@ void t_candGenerator::AddChainName(const t_pieceChain& chain, t_arrayWord* array
     t_nameNode nodes[3];
     const int count = int(std::min<uint32_t>(chain.kindCount, 3));
     for (int i = 0; i < count; ++i) {
-        const auto* node = chain.pieces[i] ? static_cast<const t_segWordNode*>(chain.pieces[i]->word) : nullptr;
+        const auto* node =
+            chain.pieces[i] ? static_cast<const t_segWordNode*>(chain.pieces[i]->word) : nullptr;
         uint32_t offset = 0, gram = 0;
         uint16_t cost = 0;
         uint8_t more = 0;
-        if (!node || !node->arc || !m_dicts.sys->GetWordRecord(node->index, &offset, &cost, &gram, &more)) return;
+        if (!node || !node->arc ||
+            !m_dicts.sys->GetWordRecord(node->index, &offset, &cost, &gram, &more))
+            return;
         nodes[i] = {node->arc->ids, node->arc->positions, offset};
     }
     m_namePathFound = true;

@@ -32,8 +32,8 @@ struct t_convertRequest {
     uint32_t pageSize = 0;
     int32_t pinnedCount = 0;
     int32_t inputLength = 0;
-    int32_t segmentLength = 0;      // 0: the whole input
-    uint8_t correctionUsed = 0;     // result
+    int32_t segmentLength = 0;   // 0: the whole input
+    uint8_t correctionUsed = 0;  // result
     uint8_t noPhrase = 0;
     uint8_t hasCapitals = 0;
     uint8_t customPhrases = 0;
@@ -49,17 +49,19 @@ struct t_convertRequest {
     uint8_t cloudCache = 0;
     uint8_t cellDict = 1;
     uint8_t allLowerCase = 0;
-    uint8_t gameKeys = 0;           // result
-    uint8_t secondaryCollection = 0; // read every key as the syllables it begins too (a-z, at most 11)
-    uint8_t strokeLookup = 0;       // the input after its first letter is a stroke code
-    uint8_t firstTip = 0;           // tips of the tip dictionary
-    uint8_t secondTip = 0;          // the typed keys of a fuzzy spelling
+    uint8_t gameKeys = 0;  // result
+    uint8_t secondaryCollection =
+        0;                     // read every key as the syllables it begins too (a-z, at most 11)
+    uint8_t strokeLookup = 0;  // the input after its first letter is a stroke code
+    uint8_t firstTip = 0;      // tips of the tip dictionary
+    uint8_t secondTip = 0;     // the typed keys of a fuzzy spelling
     uint16_t mergedMask = 0;
-    uint8_t contextByte = 0;        // the name-oriented generation's kind of names (2, 16)
-    int32_t weightCurve = 127;      // the user dictionary's weight-curve parameter
+    uint8_t contextByte = 0;    // the name-oriented generation's kind of names (2, 16)
+    int32_t weightCurve = 127;  // the user dictionary's weight-curve parameter
     // What was committed before this input (null: no context): its words
     // raise their usual followers and recent inputs.
-    const t_adjustRequest* context = nullptr;        // result: bit i when result i merged a correction (with correctionUsed)
+    const t_adjustRequest* context =
+        nullptr;  // result: bit i when result i merged a correction (with correctionUsed)
 };
 
 // The generation options (forecast of long words).
@@ -86,7 +88,8 @@ int DecideComposedName(int32_t cost, int32_t best);
 // whose characters over the run each take one key and mostly agree gives a
 // pinned copy (place 1, source type 34) with all of them made that
 // character. 1 when it was added.
-int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_t* input, int length);
+int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_t* input,
+                            int length);
 
 class t_candGenerator {
 public:
@@ -115,8 +118,8 @@ public:
     // written, 0 when nothing could be produced. With cloud parameters that
     // hold a buffer, the cloud request record is written there when the
     // local candidates warrant it, and asked tells whether it was.
-    int Generate(t_convertRequest* request, t_candWord** results, const t_cloudRequestParams* cloud = nullptr,
-                 t_cloudAsked* asked = nullptr);
+    int Generate(t_convertRequest* request, t_candWord** results,
+                 const t_cloudRequestParams* cloud = nullptr, t_cloudAsked* asked = nullptr);
 
     // The name-oriented generation: only the person names read over the
     // whole input (surname and given-name pieces chained by the name
@@ -129,23 +132,26 @@ public:
 
 private:
     t_convertDicts RunDicts() const;
-    void CollectCandidates(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
-                           t_candCollector* collector, t_arrayWord* target, const wchar_t* input, int n,
-                           i_wordFinderSink* weakTop = nullptr, i_wordFinderSink* cloudCollector = nullptr);
+    void CollectCandidates(t_convertRequest* request, const t_pyLattice& syllables,
+                           t_inputLattice* lattice, t_candCollector* collector, t_arrayWord* target,
+                           const wchar_t* input, int n, i_wordFinderSink* weakTop = nullptr,
+                           i_wordFinderSink* cloudCollector = nullptr);
     // The collection over the lattice of the keys read one by one.
-    void SecondaryCollection(t_convertRequest* request, t_arrayWord* array, const t_inputCaseMap* caseMap, int n);
+    void SecondaryCollection(t_convertRequest* request, t_arrayWord* array,
+                             const t_inputCaseMap* caseMap, int n);
     // The forecast's words join the target pinned at the long-word places,
     // one place after another as they are taken.
     void PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_arrayWord* target);
     // holdSwapped: the homophone readings wait in m_swapped (the caller
     // adds them) instead of joining target at once.
-    void ComposePass(t_convertRequest* request, const t_pyLattice& syllables, t_inputLattice* lattice,
-                     t_arrayWord* target, const wchar_t* input, int n, int32_t fullLength, bool cloudFlag = false,
-                     bool holdSwapped = false);
+    void ComposePass(t_convertRequest* request, const t_pyLattice& syllables,
+                     t_inputLattice* lattice, t_arrayWord* target, const wchar_t* input, int n,
+                     int32_t fullLength, bool cloudFlag = false, bool holdSwapped = false);
     // A surname and given name read over the whole input, offered after the
     // composed reading (when there is one) unless its characters are far
     // rarer than the usual ones of the same syllables.
-    void NamePass(const t_inputLattice* lattice, t_arrayWord* target, int n, const t_candWord* reading);
+    void NamePass(const t_inputLattice* lattice, t_arrayWord* target, int n,
+                  const t_candWord* reading);
     // After the page is laid out: pinyin tips, the extension entry of each
     // result and the mask of merged corrections.
     void Finish(t_convertRequest* request, t_candWord** results, int count, int n);
@@ -155,8 +161,8 @@ private:
     int SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
     // mode: what DecideCorrectionMode found (null: the default admission,
     // for an input of which nothing reads).
-    int CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main, int n,
-                       const t_correctionMode* mode = nullptr);
+    int CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables, t_arrayWord* main,
+                       int n, const t_correctionMode* mode = nullptr);
 
     t_scopeHeap m_arena{4072};
     t_generatorOptions m_options;

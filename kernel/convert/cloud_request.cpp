@@ -6,13 +6,13 @@
 #include <cstring>
 #include <string>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/input_lattice.h"
 #include "kernel/convert/py_lattice.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/sys_dict.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/lstr.h"
@@ -26,7 +26,9 @@ constexpr int kMaxTexts = 5;
 constexpr int kMaxUserRows = 64;
 constexpr uint16_t kCommonSystemCost = 600;  // system words cheaper than this need no user entry
 
-bool CoversAll(const t_candWord* w, int n) { return w && w->coveredLength >= uint32_t(n); }
+bool CoversAll(const t_candWord* w, int n) {
+    return w && w->coveredLength >= uint32_t(n);
+}
 
 // Little-endian writer that never passes its end.
 struct t_out {
@@ -35,8 +37,10 @@ struct t_out {
     int end;
     bool ok = true;
     void Byte(uint32_t v) {
-        if (at + 1 > end) ok = false;
-        else p[at++] = uint8_t(v);
+        if (at + 1 > end)
+            ok = false;
+        else
+            p[at++] = uint8_t(v);
     }
     void U16(uint32_t v) { Byte(v & 0xFF), Byte((v >> 8) & 0xFF); }
     void U32(uint32_t v) { U16(v & 0xFFFF), U16(v >> 16); }
@@ -60,9 +64,10 @@ uint8_t CloudArcWeight(double p) {
     return w ? w : 1;
 }
 
-int32_t CloudRequestDelay(uint32_t averageMs, int16_t factor, bool lacksPlainSyllable, int32_t plainOffset,
-                          int32_t partialOffset) {
-    const int64_t d = int64_t(averageMs) * factor / 256 + (lacksPlainSyllable ? partialOffset : plainOffset);
+int32_t CloudRequestDelay(uint32_t averageMs, int16_t factor, bool lacksPlainSyllable,
+                          int32_t plainOffset, int32_t partialOffset) {
+    const int64_t d =
+        int64_t(averageMs) * factor / 256 + (lacksPlainSyllable ? partialOffset : plainOffset);
     return d < 0 ? 0 : int32_t(d > INT32_MAX ? INT32_MAX : d);
 }
 
@@ -81,8 +86,11 @@ int t_cloudTrigger::ShouldRequest(t_scopeHeap* arena) {
     for (int i = 0; i < count && CoversAll(ranked[i], m_n); ++i) {
         const t_candWord* w = ranked[i];
         const uint16_t source = uint16_t(w->sourceType & ~(kCandSourceFlag | kCandSourceMerged));
-        if (source == kCandSourceSystem || source == kCandSourceComposed || source == kCandSourceCloud) ++m_local;
-        if (source == kCandSourceUser || source == kCandSourceFixedFirst || source == kCandSourceExternalUser) {
+        if (source == kCandSourceSystem || source == kCandSourceComposed ||
+            source == kCandSourceCloud)
+            ++m_local;
+        if (source == kCandSourceUser || source == kCandSourceFixedFirst ||
+            source == kCandSourceExternalUser) {
             ++m_user;
             return 0;
         }
@@ -98,9 +106,14 @@ int t_cloudTrigger::ShouldRequest(t_scopeHeap* arena) {
 
 // ---------------------------------------------------------------- packer
 
-t_latticePacker::t_latticePacker(const t_pyLattice* syllables, const t_inputLattice* words, const wchar_t* input,
-                                 const t_arrayWord* array, t_scopeHeap* arena, const t_cloudSources& sources)
-    : m_syllables(syllables), m_words(words), m_input(input), m_array(array), m_arena(arena),
+t_latticePacker::t_latticePacker(const t_pyLattice* syllables, const t_inputLattice* words,
+                                 const wchar_t* input, const t_arrayWord* array, t_scopeHeap* arena,
+                                 const t_cloudSources& sources)
+    : m_syllables(syllables),
+      m_words(words),
+      m_input(input),
+      m_array(array),
+      m_arena(arena),
       m_sources(sources) {}
 
 bool t_latticePacker::KeptArc(uint16_t id, uint16_t flags) const {
@@ -115,7 +128,8 @@ int t_latticePacker::CollectTexts() {
     t_candWord** list = nullptr;
     const int pinned = m_array->CopyPinned(m_arena, &list);
     for (int i = 0; i < pinned && m_textCount < kMaxTexts; ++i)
-        if (CoversAll(list[i], n) && list[i]->syllableIds && list[i]->text && list[i]->wantedPlace <= 5)
+        if (CoversAll(list[i], n) && list[i]->syllableIds && list[i]->text &&
+            list[i]->wantedPlace <= 5)
             m_texts[m_textCount++] = list[i]->text;
     const int ranked = m_array->CopyRanked(m_arena, &list);
     for (int i = 0; i < ranked && m_textCount < kMaxTexts && CoversAll(list[i], n); ++i)
@@ -145,12 +159,14 @@ int t_latticePacker::UserWordEstimate() const {
         for (const t_wordArcNode* node = m_words->NodesEndingAt(e); node; node = node->next)
             for (const t_wordArc* a = node->arcs; a; a = a->next) {
                 if (a->source != kArcSourceUser || !a->ids || LstrGetLength(a->ids) < 2) continue;
-                const int rows = user->GetWords(0, int32_t(a->value), textIds, nullptr, checksums, nullptr, nullptr,
-                                                nullptr, nullptr, kMaxUserRows);
+                const int rows = user->GetWords(0, int32_t(a->value), textIds, nullptr, checksums,
+                                                nullptr, nullptr, nullptr, nullptr, kMaxUserRows);
                 uint8_t buf[2 + 2 * 130];
                 for (int k = 0; k < rows; ++k) {
                     auto* text = reinterpret_cast<t_lstr*>(buf);
-                    const int64_t bytes = user->GetWordText(textIds[k], checksums[k], text) ? 2 * LstrGetLength(text) : 0;
+                    const int64_t bytes = user->GetWordText(textIds[k], checksums[k], text)
+                                              ? 2 * LstrGetLength(text)
+                                              : 0;
                     w += bytes + 2 * 2 * int64_t(LstrGetLength(a->ids)) + 18;
                 }
             }
@@ -166,7 +182,8 @@ int t_latticePacker::ComputeSize(int limit) {
     bool any = false;
     for (int p = 0; p < n; ++p) {
         int kept = 0;
-        for (const t_pyArcLink* l = m_syllables->Out(p); l; l = l->next) kept += KeptArc(l->arc->id, l->arc->flags);
+        for (const t_pyArcLink* l = m_syllables->Out(p); l; l = l->next)
+            kept += KeptArc(l->arc->id, l->arc->flags);
         if (kept) size += 2 + 5 * kept, any = true;
     }
     if (!any) return 0;
@@ -197,7 +214,8 @@ int t_latticePacker::Write(uint8_t* out, const char* a, int32_t v, const char* b
     int groups = 0;
     for (int p = 0; p < n; ++p) {
         int kept = 0;
-        for (const t_pyArcLink* l = m_syllables->Out(p); l; l = l->next) kept += KeptArc(l->arc->id, l->arc->flags);
+        for (const t_pyArcLink* l = m_syllables->Out(p); l; l = l->next)
+            kept += KeptArc(l->arc->id, l->arc->flags);
         if (!kept) continue;
         o.Byte(uint32_t(p));
         o.Byte(uint32_t(kept));
@@ -233,11 +251,14 @@ int t_latticePacker::Write(uint8_t* out, const char* a, int32_t v, const char* b
         for (int e = 1; e <= m_words->GetLength(); ++e)
             for (const t_wordArcNode* node = m_words->NodesEndingAt(e); node; node = node->next)
                 for (const t_wordArc* arc = node->arcs; arc; arc = arc->next) {
-                    if (arc->source != kArcSourceUser || !arc->ids || LstrGetLength(arc->ids) < 2) continue;
-                    const uint32_t idBytes = 2 * LstrGetLength(arc->ids), typed = uint32_t(arc->end - arc->start);
+                    if (arc->source != kArcSourceUser || !arc->ids || LstrGetLength(arc->ids) < 2)
+                        continue;
+                    const uint32_t idBytes = 2 * LstrGetLength(arc->ids),
+                                   typed = uint32_t(arc->end - arc->start);
                     if (idBytes > 128 || 2 * typed < 2 || 2 * typed > 128) continue;
-                    const int rows = m_sources.user->GetWords(0, int32_t(arc->value), textIds, nullptr, checksums,
-                                                              nullptr, nullptr, weights, nullptr, kMaxUserRows);
+                    const int rows = m_sources.user->GetWords(0, int32_t(arc->value), textIds,
+                                                              nullptr, checksums, nullptr, nullptr,
+                                                              weights, nullptr, kMaxUserRows);
                     for (int k = 0; k < rows; ++k) {
                         auto* text = reinterpret_cast<t_lstr*>(buf);
                         if (!m_sources.user->GetWordText(textIds[k], checksums[k], text)) continue;
@@ -246,14 +267,17 @@ int t_latticePacker::Write(uint8_t* out, const char* a, int32_t v, const char* b
                         if (!CheckWordPinyin(m_sources.py, m_sources.hz, arc->ids, text)) continue;
                         uint32_t index = 0, offset = 0, gram = 0;
                         uint16_t cost = 0;
-                        if (m_sources.sys && m_sources.sys->FindWordEx(arc->ids, text, &index, &offset, &cost, &gram) &&
+                        if (m_sources.sys &&
+                            m_sources.sys->FindWordEx(arc->ids, text, &index, &offset, &cost,
+                                                      &gram) &&
                             cost < kCommonSystemCost)
                             continue;
                         const int entryAt = o.at;
                         o.U16(4), o.U16(uint32_t(arc->start)), o.U16(uint32_t(arc->end));
                         o.Units(arc->ids);
                         o.U16(2 * typed);
-                        for (uint32_t i = 0; i < typed; ++i) o.U16(uint32_t(m_input[arc->start + int(i)]) & 0xFFFF);
+                        for (uint32_t i = 0; i < typed; ++i)
+                            o.U16(uint32_t(m_input[arc->start + int(i)]) & 0xFFFF);
                         o.Units(text);
                         o.U16(4), o.U32(weights[k]);
                         // An entry that does not fit beside the tagged values is taken back.
@@ -291,9 +315,10 @@ int t_latticePacker::Write(uint8_t* out, const char* a, int32_t v, const char* b
     return 1;
 }
 
-void BuildCloudRequestData(const t_pyLattice* syllables, const t_inputLattice* words, const wchar_t* input,
-                           const t_arrayWord* array, t_scopeHeap* arena, const t_cloudSources& sources,
-                           const t_cloudRequestParams* params, t_cloudAsked* asked) {
+void BuildCloudRequestData(const t_pyLattice* syllables, const t_inputLattice* words,
+                           const wchar_t* input, const t_arrayWord* array, t_scopeHeap* arena,
+                           const t_cloudSources& sources, const t_cloudRequestParams* params,
+                           t_cloudAsked* asked) {
     if (!asked || !params) return;
     asked->asked = 0;
     if (!params->buffer || !syllables || !input) return;
@@ -304,10 +329,13 @@ void BuildCloudRequestData(const t_pyLattice* syllables, const t_inputLattice* w
     if (params->stringB) e += int(std::strlen(params->stringB)) + 3;
     e += 5;
     if (e > kCloudRecordLimit - 2) return;
-    if (!packer.Write(params->buffer, params->stringA, params->value, params->stringB, kCloudRecordLimit)) return;
+    if (!packer.Write(params->buffer, params->stringA, params->value, params->stringB,
+                      kCloudRecordLimit))
+        return;
     asked->asked = 1;
     asked->delay = CloudRequestDelay(GetKeyPressSpeedStat().GetAverage(), params->speedFactor,
-                                     syllables->LacksPlainSyllable(), params->plainOffset, params->partialOffset);
+                                     syllables->LacksPlainSyllable(), params->plainOffset,
+                                     params->partialOffset);
 }
 
 // ---------------------------------------------------------------- typing speed
@@ -346,7 +374,9 @@ bool t_keyPressSpeedStat::ValueToSave(uint32_t* out) {
     return true;
 }
 
-t_keyPressSpeedStat& GetKeyPressSpeedStat() { return t_singleton<t_keyPressSpeedStat>::Get(); }
+t_keyPressSpeedStat& GetKeyPressSpeedStat() {
+    return t_singleton<t_keyPressSpeedStat>::Get();
+}
 
 bool LoadTrustedPairs(const wchar_t* path, std::vector<uint8_t>* table) {
     if (!table) return false;

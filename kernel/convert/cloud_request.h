@@ -33,24 +33,24 @@ const uint8_t* KernelTrustedPairs();
 
 // The caller's record of the cloud request of a run.
 struct t_cloudAsked {
-    uint8_t asked = 0;   // 1: a record was written this run
-    int32_t delay = 0;   // milliseconds before the request is sent
+    uint8_t asked = 0;  // 1: a record was written this run
+    int32_t delay = 0;  // milliseconds before the request is sent
 };
 
 // The caller's cloud parameters; the conversion reads only these fields.
 struct t_cloudRequestParams {
-    uint8_t* buffer = nullptr;     // kCloudRecordLimit bytes; null: no request
+    uint8_t* buffer = nullptr;  // kCloudRecordLimit bytes; null: no request
     float unused = 0;
     int16_t speedFactor = 0;
-    int32_t plainOffset = 0;       // delay offset when the input ends in a plain syllable
-    int32_t partialOffset = 0;     // otherwise
+    int32_t plainOffset = 0;    // delay offset when the input ends in a plain syllable
+    int32_t partialOffset = 0;  // otherwise
     uint8_t reserved = 0;
     int32_t reservedValue = 0;
     uint8_t noCloud = 0;
     const char* stringA = nullptr;
-    int32_t value = 0;             // also the forecast field
+    int32_t value = 0;  // also the forecast field
     uintptr_t passThrough = 0;
-    uint8_t compositionOff = 0;    // non-zero hides the cloud flag from composition
+    uint8_t compositionOff = 0;  // non-zero hides the cloud flag from composition
     const char* stringB = nullptr;
 };
 
@@ -72,7 +72,8 @@ struct t_cloudSources {
 
 class t_cloudTrigger {
 public:
-    t_cloudTrigger(const t_pyLattice* lattice, const t_arrayWord* array, int n, const uint8_t* trustedPairs)
+    t_cloudTrigger(const t_pyLattice* lattice, const t_arrayWord* array, int n,
+                   const uint8_t* trustedPairs)
         : m_lattice(lattice), m_array(array), m_n(n), m_trusted(trustedPairs) {}
     void SetRequest(t_cloudAsked* asked) {
         m_asked = asked;
@@ -118,15 +119,16 @@ private:
     t_cloudSources m_sources;
     const void* m_texts[5] = {};
     int m_textCount = 0;
-    int m_size = 0;        // lattice and texts, the check byte included
-    int m_userSize = 4;    // the user-word section with its length field
+    int m_size = 0;      // lattice and texts, the check byte included
+    int m_userSize = 4;  // the user-word section with its length field
 };
 
 // Writes the record into params->buffer and the delay into asked when the
 // lattice has a kept arc and everything fits; asked->asked tells.
-void BuildCloudRequestData(const t_pyLattice* syllables, const t_inputLattice* words, const wchar_t* input,
-                           const t_arrayWord* array, t_scopeHeap* arena, const t_cloudSources& sources,
-                           const t_cloudRequestParams* params, t_cloudAsked* asked);
+void BuildCloudRequestData(const t_pyLattice* syllables, const t_inputLattice* words,
+                           const wchar_t* input, const t_arrayWord* array, t_scopeHeap* arena,
+                           const t_cloudSources& sources, const t_cloudRequestParams* params,
+                           t_cloudAsked* asked);
 
 // Typing speed, process-wide: the average interval between key presses.
 class t_keyPressSpeedStat {
@@ -153,5 +155,5 @@ t_keyPressSpeedStat& GetKeyPressSpeedStat();
 
 // The delay of a request: average x factor / 256 plus the offset for how
 // the input ends; never negative.
-int32_t CloudRequestDelay(uint32_t averageMs, int16_t factor, bool lacksPlainSyllable, int32_t plainOffset,
-                          int32_t partialOffset);
+int32_t CloudRequestDelay(uint32_t averageMs, int16_t factor, bool lacksPlainSyllable,
+                          int32_t plainOffset, int32_t partialOffset);

@@ -8,8 +8,8 @@
 #include <cwchar>
 #include <string>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/scope_heap.h"
 
 namespace {
@@ -38,14 +38,20 @@ constexpr int32_t kLaterKindOffset[5][6] = {
     {0, 40, -55, -45, 0, 0},    {0, 40, -70, -60, 0, 0},
 };
 constexpr const wchar_t* kKindNames[6] = {L"err", L"sub", L"del", L"ins", L"tra", L"err"};
-constexpr const wchar_t kLabelHead[] = L"adj(原串语言模型:纠错串语言模型+纠错通用模型+个性模型=得分):";
+constexpr const wchar_t kLabelHead[] =
+    L"adj(原串语言模型:纠错串语言模型+纠错通用模型+个性模型=得分):";
 
-int Level(const t_admissionParams& p) { return std::clamp(p.level, 0, 4); }
-int KindIndex(int32_t kind) { return kind >= 0 && kind <= 5 ? kind : 5; }
+int Level(const t_admissionParams& p) {
+    return std::clamp(p.level, 0, 4);
+}
+int KindIndex(int32_t kind) {
+    return kind >= 0 && kind <= 5 ? kind : 5;
+}
 
 const wchar_t* ArenaText(t_scopeHeap* arena, const std::wstring& s) {
     if (!arena) return nullptr;
-    auto* out = static_cast<wchar_t*>(arena->AllocAligned((s.size() + 1) * sizeof(wchar_t), alignof(wchar_t)));
+    auto* out = static_cast<wchar_t*>(
+        arena->AllocAligned((s.size() + 1) * sizeof(wchar_t), alignof(wchar_t)));
     if (!out) return nullptr;
     std::wmemcpy(out, s.c_str(), s.size() + 1);
     return out;
@@ -65,7 +71,9 @@ bool ReadInt(const wchar_t*& p, int32_t* v) {
     return true;
 }
 
-bool Expect(const wchar_t*& p, wchar_t c) { return *p == c ? (++p, true) : false; }
+bool Expect(const wchar_t*& p, wchar_t c) {
+    return *p == c ? (++p, true) : false;
+}
 
 }  // namespace
 
@@ -87,49 +95,49 @@ int EncodeEditCode(uint8_t code[2], const t_editRequest& edit, int position) {
     return 1;
 }
 
-int ApplyEditCode(const uint8_t code[2], const wchar_t* input, int length, wchar_t* out, int* size, int* kind,
-                  int* position) {
+int ApplyEditCode(const uint8_t code[2], const wchar_t* input, int length, wchar_t* out, int* size,
+                  int* kind, int* position) {
     if (!code || !input || !out || !size || length < 0) return 0;
     const int op = code[0] >> 6, pos = code[0] & 0x3F;
     const wchar_t ch = wchar_t(code[1]);
     int newLength, k;
     // The position comes from a stored file: it must lie inside the input.
     switch (op) {
-    case kOpSwap:
-        if (pos >= length - 1) return 0;
-        k = kEditSwap, newLength = length;
-        break;
-    case kOpInsert:
-        if (pos > length) return 0;
-        k = kEditInsert, newLength = length + 1;
-        break;
-    case kOpReplace:
-        if (pos >= length) return 0;
-        k = ch == kEditGap ? kEditDelete : kEditSubstitute;
-        newLength = k == kEditDelete ? length - 1 : length;
-        break;
-    default:
-        return 0;
+        case kOpSwap:
+            if (pos >= length - 1) return 0;
+            k = kEditSwap, newLength = length;
+            break;
+        case kOpInsert:
+            if (pos > length) return 0;
+            k = kEditInsert, newLength = length + 1;
+            break;
+        case kOpReplace:
+            if (pos >= length) return 0;
+            k = ch == kEditGap ? kEditDelete : kEditSubstitute;
+            newLength = k == kEditDelete ? length - 1 : length;
+            break;
+        default:
+            return 0;
     }
     if (*size < newLength + 1) return 0;
     switch (k) {
-    case kEditSwap:
-        std::wmemcpy(out, input, size_t(length));
-        std::swap(out[pos], out[pos + 1]);
-        break;
-    case kEditInsert:
-        std::wmemcpy(out, input, size_t(pos));
-        out[pos] = ch;
-        std::wmemcpy(out + pos + 1, input + pos, size_t(length - pos));
-        break;
-    case kEditDelete:
-        std::wmemcpy(out, input, size_t(pos));
-        std::wmemcpy(out + pos, input + pos + 1, size_t(length - pos - 1));
-        break;
-    default:
-        std::wmemcpy(out, input, size_t(length));
-        out[pos] = ch;
-        break;
+        case kEditSwap:
+            std::wmemcpy(out, input, size_t(length));
+            std::swap(out[pos], out[pos + 1]);
+            break;
+        case kEditInsert:
+            std::wmemcpy(out, input, size_t(pos));
+            out[pos] = ch;
+            std::wmemcpy(out + pos + 1, input + pos, size_t(length - pos));
+            break;
+        case kEditDelete:
+            std::wmemcpy(out, input, size_t(pos));
+            std::wmemcpy(out + pos, input + pos + 1, size_t(length - pos - 1));
+            break;
+        default:
+            std::wmemcpy(out, input, size_t(length));
+            out[pos] = ch;
+            break;
     }
     out[newLength] = 0;
     *size = newLength;
@@ -145,7 +153,9 @@ int IsAllLowerAscii(const wchar_t* text) {
     return 1;
 }
 
-const wchar_t* GetEditKindName(int32_t kind) { return kKindNames[KindIndex(kind)]; }
+const wchar_t* GetEditKindName(int32_t kind) {
+    return kKindNames[KindIndex(kind)];
+}
 
 int32_t ParseEditKind(const wchar_t* text) {
     if (!text) return kEditUnknown;
@@ -154,14 +164,16 @@ int32_t ParseEditKind(const wchar_t* text) {
     return kEditUnknown;
 }
 
-const wchar_t* FormatCorrectionLabel(t_scopeHeap* arena, const wchar_t* text, const t_correctionScore& s) {
+const wchar_t* FormatCorrectionLabel(t_scopeHeap* arena, const wchar_t* text,
+                                     const t_correctionScore& s) {
     std::wstring out = kLabelHead;
     if (text) out += text;
     out += L"_";
     out += GetEditKindName(s.kind);
     const int64_t sum = int64_t(s.corrected) + s.general + s.personal;
     out += L"(" + std::to_wstring(s.typed) + L":" + std::to_wstring(s.corrected) + L"+" +
-           std::to_wstring(s.general) + L"+" + std::to_wstring(s.personal) + L"=" + std::to_wstring(sum) + L")";
+           std::to_wstring(s.general) + L"+" + std::to_wstring(s.personal) + L"=" +
+           std::to_wstring(sum) + L")";
     return ArenaText(arena, out);
 }
 
@@ -176,9 +188,10 @@ const wchar_t* ParseCorrectionLabel(t_scopeHeap* arena, t_correctionScore* score
     s.kind = ParseEditKind(open - 3);
     int32_t total = 0;
     const wchar_t* p = open + 1;
-    if (!ReadInt(p, &s.typed) || !Expect(p, L':') || !ReadInt(p, &s.corrected) || !Expect(p, L'+') ||
-        !ReadInt(p, &s.general) || !Expect(p, L'+') || !ReadInt(p, &s.personal) || !Expect(p, L'=') ||
-        !ReadInt(p, &total) || !Expect(p, L')') || *p != 0)
+    if (!ReadInt(p, &s.typed) || !Expect(p, L':') || !ReadInt(p, &s.corrected) ||
+        !Expect(p, L'+') || !ReadInt(p, &s.general) || !Expect(p, L'+') ||
+        !ReadInt(p, &s.personal) || !Expect(p, L'=') || !ReadInt(p, &total) || !Expect(p, L')') ||
+        *p != 0)
         return nullptr;
     if (int64_t(s.corrected) + s.general + s.personal != total) return nullptr;
     s.total = total;
@@ -199,7 +212,8 @@ bool AdmitCorrection(const t_admissionParams& params, const t_correctionScore& s
         return total + offset <= typed + 150;
     }
     if (shorter) return total + offset <= typed + 150;
-    if (level == 4) return total + kAdmissionOffset[4] - typed < -100 && s.general <= kMaxSureEditPrior;
+    if (level == 4)
+        return total + kAdmissionOffset[4] - typed < -100 && s.general <= kMaxSureEditPrior;
     return total + offset <= typed + 150;
 }
 
@@ -209,11 +223,13 @@ bool IsLaterCorrectionRejected(const t_correctionScore& s, const t_admissionPara
     if (params.strict && rank > typed + kStrictSlack) return true;
     if (params.relaxed && s.close && rank + 200 < typed) return false;
     const int level = Level(params);
-    return int64_t(s.total) + kLaterOffset[level] + kLaterKindOffset[level][KindIndex(s.kind)] - typed > 250;
+    return int64_t(s.total) + kLaterOffset[level] + kLaterKindOffset[level][KindIndex(s.kind)] -
+               typed >
+           250;
 }
 
-int t_arrayWord::MergeCorrections(const t_arrayWord* corrections, bool shorter, const t_correctionScore& score,
-                                  const t_admissionParams& params) {
+int t_arrayWord::MergeCorrections(const t_arrayWord* corrections, bool shorter,
+                                  const t_correctionScore& score, const t_admissionParams& params) {
     if (!corrections || !IsValid()) return 0;
     t_candWord** records = nullptr;
     const int n = corrections->CopyRanked(m_heap, &records);
@@ -234,7 +250,8 @@ int t_arrayWord::MergeCorrections(const t_arrayWord* corrections, bool shorter, 
     };
     for (int i = 0; i < n; ++i) {
         t_candWord* r = records[i];
-        if (r->coveredLength == top->coveredLength && LstrCompare(r->text, top->text) == 0) continue;
+        if (r->coveredLength == top->coveredLength && LstrCompare(r->text, top->text) == 0)
+            continue;
         if (i > 0) {
             if (!score.multi || level == 4) continue;
             if (level == 3) {
@@ -249,17 +266,20 @@ int t_arrayWord::MergeCorrections(const t_arrayWord* corrections, bool shorter, 
         const bool shorterText = LstrGetLength(r->text) < LstrGetLength(top->text);
         const bool composed = (r->sourceType & 0xFF) == kCandSourceComposed;
         const int32_t margin =
-            (((i > 0 && level != 3) || score.multi) && shorterText && !composed && shorter) ? 200 : 300;
+            (((i > 0 && level != 3) || score.multi) && shorterText && !composed && shorter) ? 200
+                                                                                            : 300;
         bool good = r->coveredLength > top->coveredLength || (isUser(r) && !isUser(top));
         if (!good) {
             if (isUser(r) || isUser(top)) good = r->rank + margin < top->rank;
             if (!good)
-                good = r->kind == kCandKindScored && top->kind == kCandKindScored && r->rank + 150 < top->rank;
+                good = r->kind == kCandKindScored && top->kind == kCandKindScored &&
+                       r->rank + 150 < top->rank;
         }
         // A correction that covers less of the input and is no better ends the merge.
         if (!good && r->coveredLength < top->coveredLength) break;
         if (params.strict && !good) break;
-        if ((isUser(r) && !isUser(top) && r->rank + 50 < top->rank) || AdmitCorrection(params, score, shorter)) {
+        if ((isUser(r) && !isUser(top) && r->rank + 50 < top->rank) ||
+            AdmitCorrection(params, score, shorter)) {
             if (r->coveredLength > top->coveredLength && top->score >= 1.0) r->score *= 1.01;
             Add(r, &filtered);
         } else {

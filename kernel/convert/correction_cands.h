@@ -39,16 +39,22 @@ int EncodeEditCode(uint8_t code[2], const t_editRequest& edit, int position);
 // the position lies outside the input (a swap needs a next character, an
 // insert may stand at the end), or out cannot hold the result and its
 // terminator. *kind receives 1 sub, 2 del, 3 ins or 4 tra.
-int ApplyEditCode(const uint8_t code[2], const wchar_t* input, int length, wchar_t* out, int* size, int* kind,
-                  int* position);
+int ApplyEditCode(const uint8_t code[2], const wchar_t* input, int length, wchar_t* out, int* size,
+                  int* kind, int* position);
 
 // 1 when text is empty or only "a" to "z"; 0 for null.
 int IsAllLowerAscii(const wchar_t* text);
 const wchar_t* GetEditKindName(int32_t kind);  // "err" outside 1..4
 int32_t ParseEditKind(const wchar_t* text);    // 1..4 by the leading name, else 5
-inline bool IsInsOrTra(int32_t kind) { return kind == kEditInsert || kind == kEditSwap; }
-inline bool IsSubOrDel(int32_t kind) { return kind == kEditSubstitute || kind == kEditDelete; }
-inline bool IsNotTra(int32_t kind) { return kind != kEditSwap; }
+inline bool IsInsOrTra(int32_t kind) {
+    return kind == kEditInsert || kind == kEditSwap;
+}
+inline bool IsSubOrDel(int32_t kind) {
+    return kind == kEditSubstitute || kind == kEditDelete;
+}
+inline bool IsNotTra(int32_t kind) {
+    return kind != kEditSwap;
+}
 
 // The four model scores of a corrected variant (lower is likelier).
 struct t_correctionScore {
@@ -64,14 +70,15 @@ struct t_correctionScore {
 };
 
 struct t_admissionParams {
-    int32_t level = 2;      // 0..4, the correction strength
+    int32_t level = 2;  // 0..4, the correction strength
     uint8_t strict = 0;
     uint8_t relaxed = 0;
 };
 
 // "adj(...):" text "_" kind "(" typed ":" corrected "+" general "+"
 // personal "=" sum ")" in the arena; null when the arena fails.
-const wchar_t* FormatCorrectionLabel(t_scopeHeap* arena, const wchar_t* text, const t_correctionScore& score);
+const wchar_t* FormatCorrectionLabel(t_scopeHeap* arena, const wchar_t* text,
+                                     const t_correctionScore& score);
 // The text of a label of that form whose sum equals its three parts (in
 // the arena), with the record and the sum; null for anything else.
 const wchar_t* ParseCorrectionLabel(t_scopeHeap* arena, t_correctionScore* score, int32_t* sum,

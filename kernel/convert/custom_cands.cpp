@@ -19,7 +19,9 @@ constexpr uint16_t kEllipsis = 0x2026;
 // Records of this source type never carry char art.
 constexpr uint16_t kNoCharArtSource = 11;
 
-bool IsLead(uint16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLead(uint16_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
 
 t_candWord* NewRecord(t_scopeHeap& pool) {
     auto* w = static_cast<t_candWord*>(ArenaAllocAligned(pool, sizeof(t_candWord)));
@@ -29,7 +31,9 @@ t_candWord* NewRecord(t_scopeHeap& pool) {
     return w;
 }
 
-const t_lstr* Label(t_scopeHeap& pool, const wchar_t* text) { return pool.WideToLstr(text); }
+const t_lstr* Label(t_scopeHeap& pool, const wchar_t* text) {
+    return pool.WideToLstr(text);
+}
 
 // The phrase as shown and stored in the record: "#" phrases expanded.
 const t_lstr* ExpandPhrase(t_scopeHeap& pool, const t_lstr* phrase, bool* expanded) {
@@ -47,8 +51,8 @@ const t_lstr* ExpandPhrase(t_scopeHeap& pool, const t_lstr* phrase, bool* expand
     return out;
 }
 
-t_candWord* MakePhraseRecord(t_scopeHeap& pool, const t_lstr* phrase, int16_t position, uint32_t covered,
-                             int order, bool user) {
+t_candWord* MakePhraseRecord(t_scopeHeap& pool, const t_lstr* phrase, int16_t position,
+                             uint32_t covered, int order, bool user) {
     t_candWord* w = NewRecord(pool);
     if (!w) return nullptr;
     bool expanded = false;
@@ -106,7 +110,9 @@ int AddCustomPhraseCandidatesEx(const wchar_t* input, t_arrayWord* array, t_scop
             ++userCount;
             // The phrase text lives in scratch: the record keeps a copy.
             const t_lstr* phrase = pool->DupLstr(hits[i]->phrase);
-            t_candWord* w = phrase ? MakePhraseRecord(*pool, phrase, hits[i]->position, covered, i, true) : nullptr;
+            t_candWord* w =
+                phrase ? MakePhraseRecord(*pool, phrase, hits[i]->position, covered, i, true)
+                       : nullptr;
             if (w) array->AddChecked(w, nullptr);
         }
     }
@@ -119,8 +125,8 @@ int AddCustomPhraseCandidatesEx(const wchar_t* input, t_arrayWord* array, t_scop
             for (uint32_t i = 0; i < m; ++i) {
                 if (!phrases[i] || !phrases[i]->phrase) continue;
                 ++systemCount;
-                t_candWord* w =
-                    MakePhraseRecord(*pool, phrases[i]->phrase, phrases[i]->position, covered, int(i), false);
+                t_candWord* w = MakePhraseRecord(*pool, phrases[i]->phrase, phrases[i]->position,
+                                                 covered, int(i), false);
                 if (w) array->AddChecked(w, nullptr);
             }
         }
@@ -178,7 +184,8 @@ int AddFixFirstCandidates(const wchar_t* input, t_arrayWord* array, t_scopeHeap*
     if (!input || !*input || !array || !pool) return 0;
     const t_lstr* key = WideToLstr16(*pool, input);
     t_fixedWord fixed{};
-    if (!key || !t_singleton<t_fixFirstDict>::Get().GetFixedWord(*pool, key, &fixed) || !fixed.word) return 0;
+    if (!key || !t_singleton<t_fixFirstDict>::Get().GetFixedWord(*pool, key, &fixed) || !fixed.word)
+        return 0;
     t_candWord* w = NewRecord(*pool);
     if (!w) return 0;
     t_candWord::SetText(w, fixed.word, nullptr);

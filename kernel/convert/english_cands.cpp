@@ -17,8 +17,12 @@ namespace {
 // Longest text MakeSegEnglishText hands out, in bytes.
 constexpr uint32_t kSegTextMaxBytes = 512;
 
-bool IsUpper(wchar_t c) { return c >= L'A' && c <= L'Z'; }
-uint16_t Fold(uint16_t u) { return (u >= 'A' && u <= 'Z') ? uint16_t(u + 32) : u; }
+bool IsUpper(wchar_t c) {
+    return c >= L'A' && c <= L'Z';
+}
+uint16_t Fold(uint16_t u) {
+    return (u >= 'A' && u <= 'Z') ? uint16_t(u + 32) : u;
+}
 
 // The first n characters of input as a t_lstr (surrogate pairs allowed).
 t_lstr* ToLstr(t_scopeHeap& pool, const wchar_t* input, size_t n) {
@@ -27,7 +31,9 @@ t_lstr* ToLstr(t_scopeHeap& pool, const wchar_t* input, size_t n) {
     return copy ? WideToLstr16(pool, copy) : nullptr;
 }
 
-int Length(const wchar_t* s) { return s ? int(std::wcslen(s)) : 0; }
+int Length(const wchar_t* s) {
+    return s ? int(std::wcslen(s)) : 0;
+}
 
 // The key equals the input with ASCII letters compared without case.
 bool KeyEqualsInput(const t_lstr* key, const t_lstr* input) {
@@ -56,7 +62,8 @@ struct t_searchPair {
 };
 
 template <class User, class Sys>
-bool SearchBoth(t_scopeHeap& pool, User& user, Sys& sys, const t_lstr* key, int minLength, t_searchPair& r) {
+bool SearchBoth(t_scopeHeap& pool, User& user, Sys& sys, const t_lstr* key, int minLength,
+                t_searchPair& r) {
     if (!key) return false;
     user.Search(pool, key, minLength, &r.user, &r.userLead, &r.userTotal);
     sys.Search(pool, key, minLength, &r.sys, &r.sysLead, &r.sysTotal);
@@ -67,8 +74,8 @@ bool SearchBoth(t_scopeHeap& pool, User& user, Sys& sys, const t_lstr* key, int 
 }
 
 template <class User, class Sys>
-t_engEntry* FindBest(t_scopeHeap& pool, User& user, Sys& sys, const wchar_t* input, bool* exactInSystem,
-                     const t_lstr* prefix) {
+t_engEntry* FindBest(t_scopeHeap& pool, User& user, Sys& sys, const wchar_t* input,
+                     bool* exactInSystem, const t_lstr* prefix) {
     if (exactInSystem) *exactInSystem = false;
     const t_lstr* key = ToLstr(pool, input, size_t(Length(input)));
     t_searchPair r;
@@ -77,7 +84,8 @@ t_engEntry* FindBest(t_scopeHeap& pool, User& user, Sys& sys, const wchar_t* inp
     // Leading entries: the first whose key is the input itself is taken.
     auto takeLeading = [&](t_strResult** list, uint32_t lead) {
         for (uint32_t i = 0; i < lead && !chosen; ++i)
-            if (list[i] && KeyEqualsInput(list[i]->stored, key) && !IsDeletedWord(pool, list[i]->text, prefix))
+            if (list[i] && KeyEqualsInput(list[i]->stored, key) &&
+                !IsDeletedWord(pool, list[i]->text, prefix))
                 chosen = list[i];
     };
     auto bestFurther = [&](t_strResult** list, uint32_t lead, int32_t total) {
@@ -129,8 +137,9 @@ void FillEnglishSyllables(t_scopeHeap& pool, t_candWord* w) {
     w->segmentList = pool.MakeLstr(&end, 2);
 }
 
-t_candWord* MakeCompletionRecord(t_scopeHeap& pool, const t_lstr* text, const t_engEntry* e, uint32_t covered,
-                                 uint16_t sourceType, const wchar_t* label, bool debug) {
+t_candWord* MakeCompletionRecord(t_scopeHeap& pool, const t_lstr* text, const t_engEntry* e,
+                                 uint32_t covered, uint16_t sourceType, const wchar_t* label,
+                                 bool debug) {
     t_candWord* w = NewRecord(pool);
     if (!w || !text) return nullptr;
     t_candWord::SetText(w, text, nullptr);
@@ -145,8 +154,8 @@ t_candWord* MakeCompletionRecord(t_scopeHeap& pool, const t_lstr* text, const t_
 }
 
 template <class User, class Sys>
-bool SearchWords(t_scopeHeap& pool, User& user, Sys& sys, const wchar_t* input, int start, int count,
-                 int minLength, t_engWordPage* page, const t_lstr* prefix) {
+bool SearchWords(t_scopeHeap& pool, User& user, Sys& sys, const wchar_t* input, int start,
+                 int count, int minLength, t_engWordPage* page, const t_lstr* prefix) {
     if (!page || start < 0 || count < 0) return false;
     *page = t_engWordPage{};
     const t_lstr* key = ToLstr(pool, input, size_t(Length(input)));
@@ -167,8 +176,10 @@ bool SearchWords(t_scopeHeap& pool, User& user, Sys& sys, const wchar_t* input, 
     page->total = (r.userTotal - int32_t(r.userLead)) + (r.sysTotal - int32_t(r.sysLead));
     const int made = list.Count() > start ? list.Count() - start : 0;
     if (made > 0) {
-        page->words = static_cast<const t_lstr**>(ArenaAllocAligned(pool, sizeof(t_lstr*) * size_t(made)));
-        page->keys = static_cast<const t_lstr**>(ArenaAllocAligned(pool, sizeof(t_lstr*) * size_t(made)));
+        page->words =
+            static_cast<const t_lstr**>(ArenaAllocAligned(pool, sizeof(t_lstr*) * size_t(made)));
+        page->keys =
+            static_cast<const t_lstr**>(ArenaAllocAligned(pool, sizeof(t_lstr*) * size_t(made)));
         page->marks = static_cast<uint8_t*>(pool.Alloc(size_t(made)));
         if (!page->words || !page->keys || !page->marks) return false;
         for (int i = 0; i < made; ++i) {
@@ -195,7 +206,8 @@ int EngEntryBefore(const t_engEntry* a, const t_engEntry* b) {
     return a->count > b->count ? 1 : 0;
 }
 
-t_engWordList::t_engWordList(t_scopeHeap& pool, int capacity) : m_capacity(capacity > 0 ? capacity : 0) {
+t_engWordList::t_engWordList(t_scopeHeap& pool, int capacity)
+    : m_capacity(capacity > 0 ? capacity : 0) {
     const size_t bytes = sizeof(t_engEntry*) * size_t(m_capacity + 1);
     m_byText = static_cast<t_engEntry**>(ArenaAllocAligned(pool, bytes));
     m_ordered = static_cast<t_engEntry**>(ArenaAllocAligned(pool, bytes));
@@ -210,8 +222,10 @@ int t_engWordList::FindText(const t_lstr* text, bool* found) const {
             *found = true;
             return mid;
         }
-        if (c < 0) lo = mid + 1;
-        else hi = mid;
+        if (c < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
     }
     *found = false;
     return lo;
@@ -220,10 +234,12 @@ int t_engWordList::FindText(const t_lstr* text, bool* found) const {
 void t_engWordList::Remove(t_engEntry* e) {
     bool found = false;
     const int t = FindText(e->text, &found);
-    if (found) std::memmove(m_byText + t, m_byText + t + 1, sizeof(t_engEntry*) * size_t(m_count - t - 1));
+    if (found)
+        std::memmove(m_byText + t, m_byText + t + 1, sizeof(t_engEntry*) * size_t(m_count - t - 1));
     for (int i = 0; i < m_count; ++i) {
         if (m_ordered[i] != e) continue;
-        std::memmove(m_ordered + i, m_ordered + i + 1, sizeof(t_engEntry*) * size_t(m_count - i - 1));
+        std::memmove(m_ordered + i, m_ordered + i + 1,
+                     sizeof(t_engEntry*) * size_t(m_count - i - 1));
         break;
     }
     --m_count;
@@ -275,14 +291,15 @@ void t_engWordList::AddAt(t_engEntry* e, int index) {
 
 // ---------------------------------------------------------------- prefix words and completions
 
-bool AddEnglishPrefixCandidates(t_scopeHeap& pool, const wchar_t* input, int length, t_candWord** out,
-                                int capacity, int* count, bool debug) {
+bool AddEnglishPrefixCandidates(t_scopeHeap& pool, const wchar_t* input, int length,
+                                t_candWord** out, int capacity, int* count, bool debug) {
     if (count) *count = 0;
     if (!input || length <= 0 || length > Length(input) || !out || capacity <= 0) return false;
     const t_lstr* key = ToLstr(pool, input, size_t(length));
     t_strResult** words = nullptr;
     int32_t n = 0;
-    if (!key || !t_singleton<t_engUsrDict>::Get().GetPrefixWords(pool, key, &words, &n) || n < 0) return false;
+    if (!key || !t_singleton<t_engUsrDict>::Get().GetPrefixWords(pool, key, &words, &n) || n < 0)
+        return false;
     int made = 0;
     for (int32_t i = 0; i < n && made < capacity; ++i) {
         t_candWord* w = NewRecord(pool);
@@ -303,17 +320,18 @@ bool AddEnglishPrefixCandidates(t_scopeHeap& pool, const wchar_t* input, int len
 
 t_engEntry* FindBestEnglishCompletion(t_scopeHeap& pool, const wchar_t* input, bool* exactInSystem,
                                       const t_lstr* prefix) {
-    return FindBest(pool, t_singleton<t_engUsrDict>::Get(), t_singleton<t_engSysDict>::Get(), input, exactInSystem,
-                    prefix);
+    return FindBest(pool, t_singleton<t_engUsrDict>::Get(), t_singleton<t_engSysDict>::Get(), input,
+                    exactInSystem, prefix);
 }
 
 t_engEntry* FindBestUrlCompletion(t_scopeHeap& pool, const wchar_t* input, bool* exactInSystem,
                                   const t_lstr* prefix) {
-    return FindBest(pool, t_singleton<t_urlUsrDict>::Get(), t_singleton<t_urlSysDict>::Get(), input, exactInSystem,
-                    prefix);
+    return FindBest(pool, t_singleton<t_urlUsrDict>::Get(), t_singleton<t_urlSysDict>::Get(), input,
+                    exactInSystem, prefix);
 }
 
-bool FindSegmentWord(t_scopeHeap& pool, t_engEntry** entry, int* units, const wchar_t* input, int length) {
+bool FindSegmentWord(t_scopeHeap& pool, t_engEntry** entry, int* units, const wchar_t* input,
+                     int length) {
     if (!entry || !units) return false;
     *entry = nullptr;
     *units = 0;
@@ -335,13 +353,18 @@ bool FindSegmentWord(t_scopeHeap& pool, t_engEntry** entry, int* units, const wc
     };
     t_strResult** words = nullptr;
     int32_t n = 0;
-    if (t_singleton<t_engUsrDict>::Get().GetPrefixWords(pool, key, &words, &n) && n > 0) pick(0, words, n);
+    if (t_singleton<t_engUsrDict>::Get().GetPrefixWords(pool, key, &words, &n) && n > 0)
+        pick(0, words, n);
     words = nullptr;
     n = 0;
-    if (t_singleton<t_engSysDict>::Get().GetPrefixWords(pool, key, &words, &n) && n > 0) pick(1, words, n);
+    if (t_singleton<t_engSysDict>::Get().GetPrefixWords(pool, key, &words, &n) && n > 0)
+        pick(1, words, n);
     int side = -1;
-    if (choice[1] && (!choice[0] || LstrGetLength(choice[1]->stored) >= LstrGetLength(choice[0]->stored))) side = 1;
-    else if (choice[0]) side = 0;
+    if (choice[1] &&
+        (!choice[0] || LstrGetLength(choice[1]->stored) >= LstrGetLength(choice[0]->stored)))
+        side = 1;
+    else if (choice[0])
+        side = 0;
     if (side >= 0) {
         *entry = choice[side];
         *units = covered[side];
@@ -349,7 +372,8 @@ bool FindSegmentWord(t_scopeHeap& pool, t_engEntry** entry, int* units, const wc
     return true;
 }
 
-t_candWord* AddSegEnglishCompletions(t_scopeHeap& pool, const wchar_t* input, int length, bool debug) {
+t_candWord* AddSegEnglishCompletions(t_scopeHeap& pool, const wchar_t* input, int length,
+                                     bool debug) {
     if (!input || length <= 0 || length > Length(input)) return nullptr;
     // The joined text stays within this buffer; a dictionary word that would
     // overrun it makes no record.
@@ -366,7 +390,8 @@ t_candWord* AddSegEnglishCompletions(t_scopeHeap& pool, const wchar_t* input, in
         pos += units;
         if (pos >= length) return nullptr;
         const wchar_t* rest = pool.DupWideN(input + pos, size_t(length - pos));
-        const t_engEntry* best = rest ? FindBestEnglishCompletion(pool, rest, nullptr, buffer) : nullptr;
+        const t_engEntry* best =
+            rest ? FindBestEnglishCompletion(pool, rest, nullptr, buffer) : nullptr;
         if (!best) continue;
         if (!LstrAppendBounded(buffer, capacity, best->text)) return nullptr;
         return MakeCompletionRecord(pool, pool.DupLstr(buffer), best, uint32_t(length),
@@ -375,8 +400,8 @@ t_candWord* AddSegEnglishCompletions(t_scopeHeap& pool, const wchar_t* input, in
     return nullptr;
 }
 
-t_candWord* MakeSegEnglishCompletion(t_scopeHeap& pool, const wchar_t* input, bool exactLength, bool* found,
-                                     bool debug, bool* common) {
+t_candWord* MakeSegEnglishCompletion(t_scopeHeap& pool, const wchar_t* input, bool exactLength,
+                                     bool* found, bool debug, bool* common) {
     if (found) *found = false;
     if (common) *common = false;
     const int n = Length(input);
@@ -386,9 +411,9 @@ t_candWord* MakeSegEnglishCompletion(t_scopeHeap& pool, const wchar_t* input, bo
     if (found) *found = true;
     if (exactLength && LstrGetLength(best->text) != uint32_t(n)) return nullptr;
     if (common) *common = best->source != 0 || best->count >= kCommonEnglishFrequency;
-    return MakeCompletionRecord(pool, best->text, best, uint32_t(n),
-                                best->source ? kCandSourceEnglishPrefix : kCandSourceEnglishCompletion,
-                                L"英文补全", debug);
+    return MakeCompletionRecord(
+        pool, best->text, best, uint32_t(n),
+        best->source ? kCandSourceEnglishPrefix : kCandSourceEnglishCompletion, L"英文补全", debug);
 }
 
 const t_lstr* MakeSegEnglishText(t_scopeHeap& pool, const wchar_t* input, int n, int total) {
@@ -397,25 +422,27 @@ const t_lstr* MakeSegEnglishText(t_scopeHeap& pool, const wchar_t* input, int n,
     const t_engEntry* best = rest ? FindBestUrlCompletion(pool, rest, nullptr, nullptr) : nullptr;
     const t_lstr* head = ToLstr(pool, input, size_t(n));
     if (!best || !head) return nullptr;
-    if (uint32_t(LstrGetByteLength(head)) + LstrGetByteLength(best->text) > kSegTextMaxBytes) return nullptr;
+    if (uint32_t(LstrGetByteLength(head)) + LstrGetByteLength(best->text) > kSegTextMaxBytes)
+        return nullptr;
     return pool.ConcatLstr(head, best->text);
 }
 
 // ---------------------------------------------------------------- lists
 
-bool SearchEnglishWords(t_scopeHeap& pool, const wchar_t* input, int start, int count, int minLength,
-                        t_engWordPage* page, const t_lstr* prefix) {
-    return SearchWords(pool, t_singleton<t_engUsrDict>::Get(), t_singleton<t_engSysDict>::Get(), input, start,
-                       count, minLength, page, prefix);
+bool SearchEnglishWords(t_scopeHeap& pool, const wchar_t* input, int start, int count,
+                        int minLength, t_engWordPage* page, const t_lstr* prefix) {
+    return SearchWords(pool, t_singleton<t_engUsrDict>::Get(), t_singleton<t_engSysDict>::Get(),
+                       input, start, count, minLength, page, prefix);
 }
 
 bool SearchUrlWords(t_scopeHeap& pool, const wchar_t* input, int start, int count, int minLength,
                     t_engWordPage* page, const t_lstr* prefix) {
-    return SearchWords(pool, t_singleton<t_urlUsrDict>::Get(), t_singleton<t_urlSysDict>::Get(), input, start,
-                       count, minLength, page, prefix);
+    return SearchWords(pool, t_singleton<t_urlUsrDict>::Get(), t_singleton<t_urlSysDict>::Get(),
+                       input, start, count, minLength, page, prefix);
 }
 
-bool CollectEnglishCandidates(t_scopeHeap& pool, const wchar_t* input, int start, int count, t_engWordPage* page) {
+bool CollectEnglishCandidates(t_scopeHeap& pool, const wchar_t* input, int start, int count,
+                              t_engWordPage* page) {
     const int n = Length(input);
     if (!page || n == 0) return false;
     *page = t_engWordPage{};
@@ -443,7 +470,8 @@ bool CollectEnglishCandidates(t_scopeHeap& pool, const wchar_t* input, int start
 
 // ---------------------------------------------------------------- placing
 
-void t_engPredictor::Init(t_scopeHeap* pool, t_arrayWord* array, const t_engPredictRequest& request) {
+void t_engPredictor::Init(t_scopeHeap* pool, t_arrayWord* array,
+                          const t_engPredictRequest& request) {
     m_pool = pool;
     m_array = array;
     m_request = request;
@@ -454,10 +482,11 @@ void t_engPredictor::Init(t_scopeHeap* pool, t_arrayWord* array, const t_engPred
 bool t_engPredictor::Run() {
     if (!m_pool || !m_request.input || !*m_request.input) return false;
     bool found = false;
-    m_record = MakeSegEnglishCompletion(*m_pool, m_request.input, m_request.exactLength, &found, m_request.debug,
-                                        &m_common);
+    m_record = MakeSegEnglishCompletion(*m_pool, m_request.input, m_request.exactLength, &found,
+                                        m_request.debug, &m_common);
     if (!m_record && m_request.allowSegmented && !m_request.exactLength) {
-        m_record = AddSegEnglishCompletions(*m_pool, m_request.input, Length(m_request.input), m_request.debug);
+        m_record = AddSegEnglishCompletions(*m_pool, m_request.input, Length(m_request.input),
+                                            m_request.debug);
         m_common = m_record != nullptr;
     }
     m_made = m_record != nullptr;
@@ -479,12 +508,14 @@ void t_engPredictor::DecidePlace() {
             m_record->wantedPlace = 1;
         } else {
             const t_candWord* top = m_array->GetTopWord();
-            const bool differs = !top || !top->text || t_arrayWord::CompareText(top->text, m_record->text) != 0;
+            const bool differs =
+                !top || !top->text || t_arrayWord::CompareText(top->text, m_record->text) != 0;
             m_record->wantedPlace = differs ? 5 : 1;
         }
     } else {
         m_record->wantedPlace = 1;
     }
     int filtered = 0;
-    m_kept = m_array->AddChecked(m_record, &filtered) == 1 && filtered == 0 && m_array->FindWord(m_record->text);
+    m_kept = m_array->AddChecked(m_record, &filtered) == 1 && filtered == 0 &&
+             m_array->FindWord(m_record->text);
 }

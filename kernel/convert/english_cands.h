@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/lexicon/string_dict.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/scope_heap.h"
 
 class t_arrayWord;
@@ -60,8 +60,8 @@ private:
 // English prefix matches: one record per prefix of the first `length`
 // characters that is a user English word (kind 0, source type 7, rank
 // 600). Writes at most `capacity` records to out; true when it ran.
-bool AddEnglishPrefixCandidates(t_scopeHeap& pool, const wchar_t* input, int length, t_candWord** out,
-                                int capacity, int* count, bool debug = false);
+bool AddEnglishPrefixCandidates(t_scopeHeap& pool, const wchar_t* input, int length,
+                                t_candWord** out, int capacity, int* count, bool debug = false);
 
 // The best completion of input among the user's and then the system's
 // entries; deleted words (prefix + word) never come back. *exactInSystem
@@ -76,20 +76,22 @@ t_engEntry* FindBestUrlCompletion(t_scopeHeap& pool, const wchar_t* input, bool*
 // is followed there by a capital letter (the longer of the user's and the
 // system's choice, the system's on equal length). *units receives how many
 // input units it covers. True when the lookups ran.
-bool FindSegmentWord(t_scopeHeap& pool, t_engEntry** entry, int* units, const wchar_t* input, int length);
+bool FindSegmentWord(t_scopeHeap& pool, t_engEntry** entry, int* units, const wchar_t* input,
+                     int length);
 
 // Segmented completion: the segment words followed by the best completion
 // of the rest ("iPhone" style input), kind 2, source type 8, covering the
 // whole input; null when the input has no such split or the text does not
 // fit its buffer of 2 x length + 64 bytes.
-t_candWord* AddSegEnglishCompletions(t_scopeHeap& pool, const wchar_t* input, int length, bool debug = false);
+t_candWord* AddSegEnglishCompletions(t_scopeHeap& pool, const wchar_t* input, int length,
+                                     bool debug = false);
 
 // The completion record of the whole input (source type 7 when its entry is
 // marked, else 8); with exactLength only a word of the input's length.
 // *found (may be null) tells whether an entry was found; *common (may be
 // null) whether it is the user's own word or a common one of the system list.
-t_candWord* MakeSegEnglishCompletion(t_scopeHeap& pool, const wchar_t* input, bool exactLength, bool* found,
-                                     bool debug = false, bool* common = nullptr);
+t_candWord* MakeSegEnglishCompletion(t_scopeHeap& pool, const wchar_t* input, bool exactLength,
+                                     bool* found, bool debug = false, bool* common = nullptr);
 
 // The first n characters of input followed by the word of the best
 // web-address completion of the rest; null when none or longer than 512 bytes.
@@ -108,23 +110,24 @@ struct t_engWordPage {
 // at their indexes, deleted words left out; the page holds up to count
 // entries after the first start. minLength passes shorter keys over. True
 // when the searches ran.
-bool SearchEnglishWords(t_scopeHeap& pool, const wchar_t* input, int start, int count, int minLength,
-                        t_engWordPage* page, const t_lstr* prefix);
+bool SearchEnglishWords(t_scopeHeap& pool, const wchar_t* input, int start, int count,
+                        int minLength, t_engWordPage* page, const t_lstr* prefix);
 bool SearchUrlWords(t_scopeHeap& pool, const wchar_t* input, int start, int count, int minLength,
                     t_engWordPage* page, const t_lstr* prefix);
 // For input made of capitalised words: segment words are split off until
 // the rest lists at least one English word; every listed word then carries
 // the segments before it and no mark. False when no segment word is found.
-bool CollectEnglishCandidates(t_scopeHeap& pool, const wchar_t* input, int start, int count, t_engWordPage* page);
+bool CollectEnglishCandidates(t_scopeHeap& pool, const wchar_t* input, int start, int count,
+                              t_engWordPage* page);
 
 // What the generator tells the English completion about this keystroke.
 struct t_engPredictRequest {
     const wchar_t* input = nullptr;
     bool exactLength = false;
     bool allowSegmented = true;
-    bool exempt = false;        // no placing by the syllable lattice
-    int englishLimit = 0;       // inputs up to this length are placed by the list
-    double wholeTextProb = 0;   // probability of the syllable lattice over the whole input
+    bool exempt = false;       // no placing by the syllable lattice
+    int englishLimit = 0;      // inputs up to this length are placed by the list
+    double wholeTextProb = 0;  // probability of the syllable lattice over the whole input
     bool debug = false;
 };
 

@@ -7,15 +7,15 @@
 #include <cstring>
 #include <cwchar>
 
-#include "kernel/runtime/cand_word.h"
-#include "kernel/runtime/configuration.h"
-#include "kernel/runtime/singleton.h"
 #include "kernel/convert/input_lattice.h"
 #include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/hz_dict.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/sys_dict.h"
+#include "kernel/runtime/cand_word.h"
+#include "kernel/runtime/configuration.h"
 #include "kernel/runtime/lstr.h"
+#include "kernel/runtime/singleton.h"
 #include "kernel/userdict/recent_cache.h"
 
 namespace {
@@ -23,9 +23,13 @@ namespace {
 constexpr int kMaxCheckedId = 440;
 constexpr int32_t kFarStart = 99999;
 
-bool NearOne(double p, double eps) { return std::fabs(p - 1.0) <= eps; }
+bool NearOne(double p, double eps) {
+    return std::fabs(p - 1.0) <= eps;
+}
 
-const t_gramInfo* GramOf(const t_sysDict* sys) { return sys && sys->IsReady() ? sys->GetGram() : nullptr; }
+const t_gramInfo* GramOf(const t_sysDict* sys) {
+    return sys && sys->IsReady() ? sys->GetGram() : nullptr;
+}
 
 uint32_t EntryGram(const t_sysDict* sys, uint32_t entry) {
     uint32_t off = 0, gram = 0;
@@ -38,7 +42,8 @@ uint32_t EntryGram(const t_sysDict* sys, uint32_t entry) {
 // The common one-character words whose pairs say little about what follows
 // a few words later: their gram ids, through each character's first reading.
 bool IsCommonChar(const t_sysDict* sys, const t_hzDict* hz, int32_t gramId) {
-    static const wchar_t kChars[] = L"的了在他我和是她有你就不地也很被要到上都这那还会去来为用人给能中个对里说又做把";
+    static const wchar_t kChars[] =
+        L"的了在他我和是她有你就不地也很被要到上都这那还会去来为用人给能中个对里说又做把";
     static const t_sysDict* builtFor = nullptr;
     static const t_hzDict* builtWith = nullptr;
     static uint32_t grams[64];
@@ -54,8 +59,10 @@ bool IsCommonChar(const t_sysDict* sys, const t_hzDict* hz, int32_t gramId) {
                 const uint16_t idUnits[2] = {2, readings[r]};
                 const uint16_t textUnits[2] = {2, uint16_t(*c)};
                 uint32_t gram = 0;
-                if (sys->FindWord(reinterpret_cast<const t_lstr*>(idUnits), reinterpret_cast<const t_lstr*>(textUnits),
-                                  nullptr, nullptr, &gram) && gram) {
+                if (sys->FindWord(reinterpret_cast<const t_lstr*>(idUnits),
+                                  reinterpret_cast<const t_lstr*>(textUnits), nullptr, nullptr,
+                                  &gram) &&
+                    gram) {
                     grams[count++] = gram;
                     break;
                 }
@@ -73,7 +80,8 @@ void t_freqAdjust::Init(const t_adjustSources& sources, int32_t userWords, int32
     src = sources;
     const t_gramInfo* g = GramOf(src.sys);
     for (int i = 0; i < 2; ++i)
-        contextUnigrams[i] = ids[i] > 0 && ids[i] != kNumberContextId ? GramGetUnigramFreq(g, uint32_t(ids[i])) : 0;
+        contextUnigrams[i] =
+            ids[i] > 0 && ids[i] != kNumberContextId ? GramGetUnigramFreq(g, uint32_t(ids[i])) : 0;
     userSize = userWords;
     userScale = userWords <= 999 ? 1048576 : (scale < 1 ? 1 : scale);
     systemBudget = userBudget = 0;
@@ -97,19 +105,24 @@ void t_freqAdjust::ComputeSystem(const t_wordArc& arc, uint32_t firstGram) {
     systemBudget = anyId && (arc.syllables != 1 || NearOne(arc.prob, 0.0001)) ? kBudget : 0;
 }
 
-int t_freqAdjust::ComputeCacheAdjust(const t_lstr* wordIds, const t_lstr* text, bool allowBigram, bool exact,
-                                     int32_t* value, uint8_t* direct) const {
+int t_freqAdjust::ComputeCacheAdjust(const t_lstr* wordIds, const t_lstr* text, bool allowBigram,
+                                     bool exact, int32_t* value, uint8_t* direct) const {
     *value = 0;
     *direct = 0;
     t_caValue hit;
     if (src.continuations && src.continuations->Lookup(text, &hit)) {
         *value = hit.weight;
         switch (hit.source) {
-        case 16:
-        case 32: *direct = hit.flag; return 1;
-        case 64: return 32;
-        case 128: return 64;
-        default: return 0;
+            case 16:
+            case 32:
+                *direct = hit.flag;
+                return 1;
+            case 64:
+                return 32;
+            case 128:
+                return 64;
+            default:
+                return 0;
         }
     }
     if (!allowBigram || !contextText) return 0;
@@ -121,7 +134,8 @@ int t_freqAdjust::ComputeCacheAdjust(const t_lstr* wordIds, const t_lstr* text, 
     if (ids[0] > 0 && ids[0] != kNumberContextId && wordIds &&
         src.sys->FindWordEx(wordIds, text, nullptr, &off, &cost, &gram) && gram) {
         uint8_t found = 0, flag1 = 0;
-        const int32_t b = GramGetBigramScore(g, uint32_t(ids[0]), gram, &found, true, false, nullptr, &flag1);
+        const int32_t b =
+            GramGetBigramScore(g, uint32_t(ids[0]), gram, &found, true, false, nullptr, &flag1);
         if (b != n_gram::kNoScore) {
             *value = b;
             return (flag1 & 0x10) ? 64 : 32;
@@ -163,14 +177,16 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
     if (contextText && !singleLock && !exactLock && bytes < 11) {
         int32_t value = 0;
         uint8_t direct = 0;
-        const int r = ComputeCacheAdjust(w->syllableIds, w->text, true, exactLock != 0, &value, &direct);
+        const int r =
+            ComputeCacheAdjust(w->syllableIds, w->text, true, exactLock != 0, &value, &direct);
         if (r == 32 || r == 64) {
             w->orderNumber = SaturatedOrderSum(int64_t(f * 0.2), int64_t(10) * value + 5000);
             w->adjustFlags = uint32_t(r);
             done = true;
         }
     }
-    if (!done && syllables > 1 && !singleLock && t_usrInputCache::IsCachedLength(syllables) && src.recentInputs) {
+    if (!done && syllables > 1 && !singleLock && t_usrInputCache::IsCachedLength(syllables) &&
+        src.recentInputs) {
         if (src.recentInputs->Contains(w->text)) {
             w->adjustFlags = kAdjustUserCache;
             w->orderNumber = SaturatedOrderSum(int64_t(f) + s, 5000);
@@ -180,7 +196,8 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
     if (!done) {
         w->orderNumber = (f == 0 && s == 0) ? -1000 : SaturatedOrderSum(f, s);
         w->adjustFlags = kAdjustPlainUser;
-        if (contextIds && syllables == 1 && NearOne(p, 0.0001) && int64_t(f) > 3 * int64_t(userScale)) {
+        if (contextIds && syllables == 1 && NearOne(p, 0.0001) &&
+            int64_t(f) > 3 * int64_t(userScale)) {
             w->adjustFlags = kAdjustFrequentUser;
             w->orderNumber = SaturatedOrderSum(w->orderNumber, h + 2500);
             return 1;
@@ -194,7 +211,8 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
     return 1;
 }
 
-int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t power, int32_t extra) {
+int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t power,
+                                       int32_t extra) {
     if (DemoteRecent(w)) {
         w->kind = kCandKindScored;
         return 0;
@@ -211,7 +229,8 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
         w->orderNumber = SaturatedOrderSum(order, 0);
         return 1;
     };
-    if (ids[0] == kNumberContextId && systemBudget > 0 && extra == 0 && (attr & n_sysDict::kFlagNumber)) {
+    if (ids[0] == kNumberContextId && systemBudget > 0 && extra == 0 &&
+        (attr & n_sysDict::kFlagNumber)) {
         --systemBudget;
         return raise(kAdjustNumber, 3);
     }
@@ -222,7 +241,8 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
         uint8_t found = 0;
         // Only stored pairs count: a pair guessed by back-off says too little
         // to move a word above those with a stored pair.
-        const int32_t b = GramGetBigramScore(g, uint32_t(pairId), gram, &found, false, false, nullptr, nullptr);
+        const int32_t b =
+            GramGetBigramScore(g, uint32_t(pairId), gram, &found, false, false, nullptr, nullptr);
         if (found) {
             --systemBudget;
             return raise(kAdjustPairBigram, -int64_t(b) - u);
@@ -231,7 +251,8 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
     if (contextText && userBudget > 0 && gatesOk) {
         int32_t value = 0;
         uint8_t direct = 0;
-        const int r = ComputeCacheAdjust(w->syllableIds, w->text, false, exactLock != 0, &value, &direct);
+        const int r =
+            ComputeCacheAdjust(w->syllableIds, w->text, false, exactLock != 0, &value, &direct);
         if (r == 1) {
             --userBudget;
             int64_t order = int64_t(contextUnigrams[0]) - value - power;
@@ -249,7 +270,8 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
             const int32_t id = ids[2 + i];
             if (id <= 0 || IsCommonChar(src.sys, src.hz, id)) continue;
             uint8_t found = 0;
-            const int32_t b = GramGetBigramScore(g, uint32_t(id), gram, &found, false, false, nullptr, nullptr);
+            const int32_t b =
+                GramGetBigramScore(g, uint32_t(id), gram, &found, false, false, nullptr, nullptr);
             if (!found) continue;
             const int64_t sum = int64_t(b) + distanceTerms[i] + u;
             if (sum < best) {
@@ -270,7 +292,9 @@ namespace {
 
 int32_t GramIdOf(const t_sysDict* sys, const t_lstr* ids, const t_lstr* text) {
     uint32_t gram = 0;
-    if (!sys || !sys->IsReady() || !ids || !text || !sys->FindWord(ids, text, nullptr, nullptr, &gram)) return 0;
+    if (!sys || !sys->IsReady() || !ids || !text ||
+        !sys->FindWord(ids, text, nullptr, nullptr, &gram))
+        return 0;
     return int32_t(gram);
 }
 
@@ -311,7 +335,8 @@ void PrepareContextAdjust(t_freqAdjust* adjust, const t_adjustRequest& request) 
         const size_t tail = size_t(request.recentLength);
         const t_lstr *key = nullptr, *text = nullptr;
         request.submitted->Get(0, &key, &text);
-        if (key && size_t(LstrGetByteLength(key)) == 2 * chars && tail <= t_freqAdjust::kTailUnits) {
+        if (key && size_t(LstrGetByteLength(key)) == 2 * chars &&
+            tail <= t_freqAdjust::kTailUnits) {
             auto* ids = reinterpret_cast<t_lstr*>(adjust->tailIds);
             auto* words = reinterpret_cast<t_lstr*>(adjust->tailText);
             LstrSetByteLength(ids, uint16_t(2 * tail));
@@ -343,7 +368,8 @@ void PrepareContextAdjust(t_freqAdjust* adjust, const t_adjustRequest& request) 
         if (key0 && text0 && key1 && text1 &&
             LstrConcatBounded(reinterpret_cast<t_lstr*>(ids), kBytes, key0, key1) &&
             LstrConcatBounded(reinterpret_cast<t_lstr*>(text), kBytes, text0, text1))
-            adjust->ids[1] = GramIdOf(sys, reinterpret_cast<t_lstr*>(ids), reinterpret_cast<t_lstr*>(text));
+            adjust->ids[1] =
+                GramIdOf(sys, reinterpret_cast<t_lstr*>(ids), reinterpret_cast<t_lstr*>(text));
     }
 }
 
@@ -372,11 +398,13 @@ int ReadsAs(const t_pyDict* py, const t_hzDict* hz, const t_lstr* ids, const t_l
 
 }  // namespace
 
-int CheckWordPinyin(const t_pyDict* py, const t_hzDict* hz, const t_lstr* ids, const t_lstr* text, int mode) {
+int CheckWordPinyin(const t_pyDict* py, const t_hzDict* hz, const t_lstr* ids, const t_lstr* text,
+                    int mode) {
     if (ReadsAs(py, hz, ids, text)) return 1;
     if (mode == 1 || mode == 2) {
         t_configurationImpl& config = t_singleton<t_configurationImpl>::Get();
-        const t_configItem& counter = mode == 1 ? n_config::PinyinMismatchCount1 : n_config::PinyinMismatchCount2;
+        const t_configItem& counter =
+            mode == 1 ? n_config::PinyinMismatchCount1 : n_config::PinyinMismatchCount2;
         const int32_t count = config.GetInt(counter);
         if (count < INT32_MAX) config.SetInt(counter, count + 1);  // a full counter stays full
     }
@@ -387,11 +415,12 @@ void FormatAdjustFlags(std::wstring& out, uint32_t flags) {
     static const struct {
         uint32_t bit;
         const wchar_t* label;
-    } kLabels[] = {{0x1, L"合成系统词 "},     {0x2, L"合成二元 "},   {0x4, L"与前两字合成二元 "},
-                   {0x8, L"单纯用户词 "},     {0x10, L"高频用户词 "}, {0x20, L"合成用户词 "},
-                   {0x40, L"用户二元 "},      {0x80, L"用户cache "},  {0x100, L"数字调频 "},
-                   {0x200, L"组词上文末尾元词二元调频 "}, {0x800, L"系统远距离调频 "},
-                   {0x1000, L"用户远距离调频 "}};
+    } kLabels[] = {{0x1, L"合成系统词 "},       {0x2, L"合成二元 "},
+                   {0x4, L"与前两字合成二元 "}, {0x8, L"单纯用户词 "},
+                   {0x10, L"高频用户词 "},      {0x20, L"合成用户词 "},
+                   {0x40, L"用户二元 "},        {0x80, L"用户cache "},
+                   {0x100, L"数字调频 "},       {0x200, L"组词上文末尾元词二元调频 "},
+                   {0x800, L"系统远距离调频 "}, {0x1000, L"用户远距离调频 "}};
     const size_t before = out.size();
     for (const auto& l : kLabels)
         if (flags & l.bit) out += l.label;

@@ -87,8 +87,8 @@ struct t_freqAdjust {
     // the joined word in the system dictionary: 1 (composed system word,
     // value = its cost or the cache weight), 32 (user continuation or
     // weak pair), 64 (strong pair), 0 nothing. *direct: a cache hit.
-    int ComputeCacheAdjust(const t_lstr* ids, const t_lstr* text, bool allowBigram, bool exact, int32_t* value,
-                           uint8_t* direct) const;
+    int ComputeCacheAdjust(const t_lstr* ids, const t_lstr* text, bool allowBigram, bool exact,
+                           int32_t* value, uint8_t* direct) const;
     // A user word of frequency f and secondary count s read at probability
     // p; sets the order number and adjust flags. 1 when it raised the word.
     int ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, double p);
@@ -102,15 +102,15 @@ struct t_freqAdjust {
 
 // What the caller knows of the context before a conversion.
 struct t_adjustRequest {
-    bool on = false;                    // adjust by the context at all
-    bool number = false;                // a number was typed just before
-    const t_lstr* wordText = nullptr;   // the preceding word and its syllables
+    bool on = false;                   // adjust by the context at all
+    bool number = false;               // a number was typed just before
+    const t_lstr* wordText = nullptr;  // the preceding word and its syllables
     const t_lstr* wordIds = nullptr;
-    int32_t wordId = 0;                 // its gram id when the caller knows it
+    int32_t wordId = 0;  // its gram id when the caller knows it
     const wchar_t* recentText = nullptr;
     int32_t recentLength = 0;
     const t_submittedUsrWord* submitted = nullptr;  // the last committed words
-    bool pair = false;                  // join the two last committed words
+    bool pair = false;                              // join the two last committed words
     int32_t earlierIds[3] = {};
     int16_t distanceTerms[3] = {};
 };
@@ -128,7 +128,8 @@ void PrepareContextAdjust(t_freqAdjust* adjust, const t_adjustRequest& request);
 // any other character the id among its readings (not checked without hz).
 // A mismatch in mode 1 or 2 counts one more in the configuration's first or
 // second reading-mismatch counter; mode 0 counts nothing.
-int CheckWordPinyin(const t_pyDict* py, const t_hzDict* hz, const t_lstr* ids, const t_lstr* text, int mode = 0);
+int CheckWordPinyin(const t_pyDict* py, const t_hzDict* hz, const t_lstr* ids, const t_lstr* text,
+                    int mode = 0);
 
 // The labels of the adjust flags, in bit order; "未知调频 " for none known.
 void FormatAdjustFlags(std::wstring& out, uint32_t flags);

@@ -4,13 +4,13 @@
 #include "kernel/convert/input_lattice.h"
 
 #include <algorithm>
-#include <iterator>
 #include <cmath>
+#include <iterator>
 
-#include "kernel/lexicon/sys_dict.h"
-#include "kernel/lexicon/syllable_table.h"
-#include "kernel/runtime/lstr.h"
 #include "kernel/lexicon/small_dicts_arena.h"
+#include "kernel/lexicon/syllable_table.h"
+#include "kernel/lexicon/sys_dict.h"
+#include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
 
 namespace {
@@ -22,7 +22,9 @@ bool HasLetterUnit(const t_lstr* ids) {
     return false;
 }
 
-bool IsLower(wchar_t c) { return c >= L'a' && c <= L'z'; }
+bool IsLower(wchar_t c) {
+    return c >= L'a' && c <= L'z';
+}
 
 }  // namespace
 
@@ -47,10 +49,12 @@ void t_inputLattice::Reset(int n) {
     m_wholeOneSyllable = m_wholeConfident = m_abbreviationAdded = m_shuangPin = false;
 }
 
-t_wordArc* t_inputLattice::AddArc(int start, int end, uint32_t value, const t_lstr* ids, const t_lstr* positions,
-                                  uint32_t flags, uint8_t source, int32_t syllables, uint32_t kind,
-                                  uint8_t forecast, float prob) {
-    if (!Valid(start) || !Valid(end) || end <= start || syllables < 0 || !m_nodeArena || !m_arcArena) return nullptr;
+t_wordArc* t_inputLattice::AddArc(int start, int end, uint32_t value, const t_lstr* ids,
+                                  const t_lstr* positions, uint32_t flags, uint8_t source,
+                                  int32_t syllables, uint32_t kind, uint8_t forecast, float prob) {
+    if (!Valid(start) || !Valid(end) || end <= start || syllables < 0 || !m_nodeArena ||
+        !m_arcArena)
+        return nullptr;
     t_wordArcNode* node = m_tails[end];
     if (!node || node->start != start) {
         node = static_cast<t_wordArcNode*>(ArenaAllocAligned(*m_nodeArena, sizeof(t_wordArcNode)));
@@ -93,7 +97,8 @@ t_wordArc* t_inputLattice::AddArc(int start, int end, uint32_t value, const t_ls
             const int32_t words = start == 0 ? 1 : m_fewestWords[start] + 1;
             if (m_fewestWords[end] == 0 || words < m_fewestWords[end]) m_fewestWords[end] = words;
             const int32_t sylls = (start == 0 ? 0 : m_fewestSyllables[start]) + syllables;
-            if (m_fewestSyllables[end] == 0 || sylls < m_fewestSyllables[end]) m_fewestSyllables[end] = sylls;
+            if (m_fewestSyllables[end] == 0 || sylls < m_fewestSyllables[end])
+                m_fewestSyllables[end] = sylls;
             m_farthest = std::max(m_farthest, end);
         }
     }
@@ -140,7 +145,8 @@ void t_inputLattice::Prune(bool systemOnly) {
             t_wordArc** link = &node->arcs;
             while (*link) {
                 const uint8_t s = (*link)->source;
-                const bool drop = systemOnly ? s != kArcSourceSystem : (s == 0 || s == kArcSourceCell);
+                const bool drop =
+                    systemOnly ? s != kArcSourceSystem : (s == 0 || s == kArcSourceCell);
                 if (drop) {
                     *link = (*link)->next;
                     --node->arcCount;

@@ -27,7 +27,7 @@ enum : uint8_t {
 inline constexpr uint32_t kArcKindSure = 1;    // a syllable of probability above 0.99
 inline constexpr uint32_t kArcKindSingle = 4;  // a less certain syllable, or a game-key word
 
-inline constexpr uint8_t kArcForecast = 8;     // the caller's mark on a forecast arc
+inline constexpr uint8_t kArcForecast = 8;  // the caller's mark on a forecast arc
 inline constexpr float kAbbreviationProb = 0.01f;
 
 // The integer power of a probability: 0 at 0.8 and above, 1966 at 0.000001
@@ -37,20 +37,20 @@ int32_t ArcPower(float p);
 struct t_wordArc {
     int32_t start;
     int32_t end;
-    uint8_t source;          // kArcSource*
-    uint32_t value;          // source 1: first word record of the group; 2: cell item; 4, 7: user
-                             // group; 6: privilege row; 8: first short-key item
-    const t_lstr* ids;       // syllable ids (source 8: null, see items)
-    const t_lstr* positions; // end position of each syllable
-    const uint8_t* items;    // source 8: the first 16-byte short-key item
-    uint32_t flags;          // syllable flags ORed along the path
-    uint32_t kind;           // kArcKind* bits
+    uint8_t source;           // kArcSource*
+    uint32_t value;           // source 1: first word record of the group; 2: cell item; 4, 7: user
+                              // group; 6: privilege row; 8: first short-key item
+    const t_lstr* ids;        // syllable ids (source 8: null, see items)
+    const t_lstr* positions;  // end position of each syllable
+    const uint8_t* items;     // source 8: the first 16-byte short-key item
+    uint32_t flags;           // syllable flags ORed along the path
+    uint32_t kind;            // kArcKind* bits
     float prob;
-    int32_t power;           // ArcPower(prob) for sources 1, 2, 4 and 8, else 0
-    t_wordArc* next;         // next arc of the same node
-    int32_t syllables;       // syllable count (source 8: number of items)
+    int32_t power;      // ArcPower(prob) for sources 1, 2, 4 and 8, else 0
+    t_wordArc* next;    // next arc of the same node
+    int32_t syllables;  // syllable count (source 8: number of items)
     uint8_t suspicious;
-    uint8_t forecast;        // kArcForecast or 0
+    uint8_t forecast;  // kArcForecast or 0
 };
 
 // The arcs of one (start, end) pair.
@@ -79,8 +79,9 @@ public:
     // input sets the result bytes. Null, nothing added, when start or end
     // lies outside 0..n, end is not after start, the syllable count is
     // negative or an arena fails.
-    t_wordArc* AddArc(int start, int end, uint32_t value, const t_lstr* ids, const t_lstr* positions,
-                      uint32_t flags, uint8_t source, int32_t syllables, uint32_t kind, uint8_t forecast, float prob);
+    t_wordArc* AddArc(int start, int end, uint32_t value, const t_lstr* ids,
+                      const t_lstr* positions, uint32_t flags, uint8_t source, int32_t syllables,
+                      uint32_t kind, uint8_t forecast, float prob);
     // One source-8 arc from p to n when the rest of the input is one letter,
     // or two (an apostrophe among two counts as one letter), and the
     // system's short-key table has words for it. True when added.

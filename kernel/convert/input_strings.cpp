@@ -7,12 +7,17 @@
 
 namespace {
 
-bool IsAsciiLetter(uint32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool IsAsciiLetterOrDigit(uint32_t c) { return IsAsciiLetter(c) || (c >= '0' && c <= '9'); }
+bool IsAsciiLetter(uint32_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+bool IsAsciiLetterOrDigit(uint32_t c) {
+    return IsAsciiLetter(c) || (c >= '0' && c <= '9');
+}
 
 const wchar_t* const kDomainSuffixes[] = {
-    L".com", L".net", L".org", L".cn",  L".biz", L".name", L".tv",   L".info",   L".mobi", L".cc",   L".hk",
-    L".tw",  L".us",  L".eu",  L".gov", L".int", L".edu",  L".mil",  L".coop",   L".aero", L".museum", L".arpa",
+    L".com",  L".net", L".org",  L".cn",   L".biz",    L".name", L".tv",  L".info",
+    L".mobi", L".cc",  L".hk",   L".tw",   L".us",     L".eu",   L".gov", L".int",
+    L".edu",  L".mil", L".coop", L".aero", L".museum", L".arpa",
 };
 
 }  // namespace
@@ -75,7 +80,8 @@ uint32_t DecodeUtf16Pair(int* count, const uint16_t* units, int available) {
         return 0;
     }
     const uint16_t lead = units[0];
-    if (lead >= 0xD800 && lead <= 0xDBFF && available >= 2 && units[1] >= 0xDC00 && units[1] <= 0xDFFF) {
+    if (lead >= 0xD800 && lead <= 0xDBFF && available >= 2 && units[1] >= 0xDC00 &&
+        units[1] <= 0xDFFF) {
         if (count) *count = 2;
         return 0x10000u + ((uint32_t(lead) - 0xD800u) << 10) + (uint32_t(units[1]) - 0xDC00u);
     }
@@ -86,7 +92,9 @@ uint32_t DecodeUtf16Pair(int* count, const uint16_t* units, int available) {
 // ---------------------------------------------------------------- segmented string
 
 t_segmentedStr::t_segmentedStr(const wchar_t* t, const t_lstr* e)
-    : text(t), ends(e ? LstrGetUnits(e) : nullptr), length(t ? int32_t(std::wcslen(t)) : 0),
+    : text(t),
+      ends(e ? LstrGetUnits(e) : nullptr),
+      length(t ? int32_t(std::wcslen(t)) : 0),
       count(e ? int32_t(LstrGetLength(e)) : 0) {}
 
 const wchar_t* t_segmentedStr::GetSegment(int index, int* segLength) const {

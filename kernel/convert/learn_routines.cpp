@@ -99,8 +99,8 @@ void AddRawInputCandidate(t_scopeHeap& pool, t_arrayWord* array, const wchar_t* 
     if (w) array->Add(w, nullptr);
 }
 
-t_candWord* AddCloudCacheCandidates(t_scopeHeap& pool, const wchar_t* input, t_arrayWord* array, bool* found,
-                                    bool debug) {
+t_candWord* AddCloudCacheCandidates(t_scopeHeap& pool, const wchar_t* input, t_arrayWord* array,
+                                    bool* found, bool debug) {
     if (found) *found = false;
     if (!input || !*input || !array) return nullptr;
     const uint32_t n = uint32_t(std::wcslen(input));
@@ -109,10 +109,11 @@ t_candWord* AddCloudCacheCandidates(t_scopeHeap& pool, const wchar_t* input, t_a
     int extends = 0, count = 0;
     const int32_t group = key ? cache.Find(key, &extends, &count) : -1;
     if (group < 0) return nullptr;
-    uint32_t texts[kCloudEntries], values[kCloudEntries], seconds[kCloudEntries], thirds[kCloudEntries];
+    uint32_t texts[kCloudEntries], values[kCloudEntries], seconds[kCloudEntries],
+        thirds[kCloudEntries];
     uint8_t classes[kCloudEntries];
-    const int got = cache.GetEntries(group, count < kCloudEntries ? count : kCloudEntries, texts, values, classes,
-                                     seconds, thirds);
+    const int got = cache.GetEntries(group, count < kCloudEntries ? count : kCloudEntries, texts,
+                                     values, classes, seconds, thirds);
     if (got <= 0) return nullptr;
     if (found) *found = true;
     for (int i = 0; i < got; ++i) {
@@ -151,8 +152,8 @@ t_candWord* AddCloudCacheCandidates(t_scopeHeap& pool, const wchar_t* input, t_a
         w->orderNumber = int32_t(values[i] > INT32_MAX ? INT32_MAX : values[i]);
         if (debug) {
             wchar_t label[96];
-            std::swprintf(label, 96, L"-云长词&云纠错Cache|词性:%u|原始词频:%u", unsigned(classes[i]),
-                          unsigned(values[i]));
+            std::swprintf(label, 96, L"-云长词&云纠错Cache|词性:%u|原始词频:%u",
+                          unsigned(classes[i]), unsigned(values[i]));
             w->debugText = pool.WideToLstr(label);
         }
         return w;
@@ -162,10 +163,15 @@ t_candWord* AddCloudCacheCandidates(t_scopeHeap& pool, const wchar_t* input, t_a
 
 // ---------------------------------------------------------------- learning
 
-void SetContinuingInput(uint8_t value) { g_continuingInput.store(value); }
-uint8_t GetContinuingInput() { return g_continuingInput.load(); }
+void SetContinuingInput(uint8_t value) {
+    g_continuingInput.store(value);
+}
+uint8_t GetContinuingInput() {
+    return g_continuingInput.load();
+}
 
-bool SetUserWordFlags(const t_lstr* ids, const t_lstr* word, uint8_t mode, bool flag4, bool flag32) {
+bool SetUserWordFlags(const t_lstr* ids, const t_lstr* word, uint8_t mode, bool flag4,
+                      bool flag32) {
     t_usrDictV3Core& user = t_singleton<t_usrDictV3Core>::Get();
     if (!user.IsLoaded() || !ids || !word || LstrGetLength(word) == 0) return false;
     const uint16_t flags = uint16_t((flag4 ? 4 : 0) | (flag32 ? 32 : 0));
@@ -174,7 +180,8 @@ bool SetUserWordFlags(const t_lstr* ids, const t_lstr* word, uint8_t mode, bool 
         // file the word where no lookup finds it.
         if (LstrGetLength(ids) != CharCount(word)) return false;
         uint16_t wordClass = mode;
-        if (mode == 1) wordClass = t_singleton<t_sysDict>::Get().CheckWordComposition(ids, word) ? 2 : 0;
+        if (mode == 1)
+            wordClass = t_singleton<t_sysDict>::Get().CheckWordComposition(ids, word) ? 2 : 0;
         return UpdateFlags(user, ids, word, uint16_t(flags | wordClass));
     }
     // No syllables: a single character under each of its readings.
@@ -187,7 +194,8 @@ bool SetUserWordFlags(const t_lstr* ids, const t_lstr* word, uint8_t mode, bool 
     if (count <= 0) return false;
     for (int i = 0; i < count; ++i) {
         const uint8_t key[4] = {2, 0, uint8_t(readings[i] & 0xFF), uint8_t(readings[i] >> 8)};
-        if (!UpdateFlags(user, reinterpret_cast<const t_lstr*>(key), word, uint16_t(flags | mode))) return false;
+        if (!UpdateFlags(user, reinterpret_cast<const t_lstr*>(key), word, uint16_t(flags | mode)))
+            return false;
     }
     return true;
 }
@@ -210,7 +218,8 @@ bool LearnUserWord(const t_lstr* ids, const wchar_t* word, uint8_t mode, uint8_t
     }
     if (std::wcslen(word) < 256) {
         uint32_t index = 0, offset = 0, gram = 0;
-        const int inSystem = t_singleton<t_sysDict>::Get().FindWord(ids, text, &index, &offset, &gram);
+        const int inSystem =
+            t_singleton<t_sysDict>::Get().FindWord(ids, text, &index, &offset, &gram);
         t_singleton<t_Numeric>::Get().RecordNumber(text, inSystem ? int32_t(index) : -1);
     }
     const t_lstr *prevKey = nullptr, *prevText = nullptr;
@@ -223,8 +232,10 @@ bool LearnUserWord(const t_lstr* ids, const wchar_t* word, uint8_t mode, uint8_t
             !SetUserWordFlags(joinedKey, joinedText, mode, true, false))
             return false;
     }
-    if (GetContinuingInput()) ring.Add(ids, word);
-    else ring.Clear();
+    if (GetContinuingInput())
+        ring.Add(ids, word);
+    else
+        ring.Clear();
     return true;
 }
 
@@ -258,7 +269,8 @@ bool TraDictMatchSuffix(const t_lstr* text, wchar_t* out, size_t capacity) {
         const uint32_t at = remaining - uint32_t(matched);
         // The replacement takes the ending's own places, never more.
         const uint32_t m = replacement ? LstrGetLength(replacement) : 0;
-        for (uint32_t k = 0; k < m && k < uint32_t(matched); ++k) out[at + k] = wchar_t(LstrGetUnit(replacement, k));
+        for (uint32_t k = 0; k < m && k < uint32_t(matched); ++k)
+            out[at + k] = wchar_t(LstrGetUnit(replacement, k));
         remaining = at;
     }
     return true;
@@ -271,7 +283,8 @@ bool ReloadKeymapFile() {
     // Through the manager, so the learned counts it writes are not replayed
     // again onto the merged map at the re-attach.
     t_dictEntry* entry = live.GetEntry();
-    if (!entry || !entry->manager || !entry->manager->SaveEntryWith(entry, [&] { return live.SaveFile(path); }))
+    if (!entry || !entry->manager ||
+        !entry->manager->SaveEntryWith(entry, [&] { return live.SaveFile(path); }))
         return false;
     t_keymapMergeContext* context = InitKeymapMergeContext();
     if (!context) return false;

@@ -25,15 +25,17 @@ inline constexpr uint32_t kJoinedKeyMaxBytes = 510;
 
 // The typed input as a record (source type 17, rank 199, score 1.0) of its
 // first `length` characters; null when empty or out of memory.
-t_candWord* MakeRawInputCandidate(t_scopeHeap& pool, const wchar_t* input, int length, bool debug = false);
+t_candWord* MakeRawInputCandidate(t_scopeHeap& pool, const wchar_t* input, int length,
+                                  bool debug = false);
 // The raw-input record of the whole input, added with t_arrayWord::Add.
-void AddRawInputCandidate(t_scopeHeap& pool, t_arrayWord* array, const wchar_t* input, bool debug = false);
+void AddRawInputCandidate(t_scopeHeap& pool, t_arrayWord* array, const wchar_t* input,
+                          bool debug = false);
 
 // The first cached cloud answer for input that the array neither holds
 // nor filters, as a record wanting place 2 (source type 29), not yet added.
 // *found (may be null) is set when the cache holds answers for input.
-t_candWord* AddCloudCacheCandidates(t_scopeHeap& pool, const wchar_t* input, t_arrayWord* array, bool* found,
-                                    bool debug = false);
+t_candWord* AddCloudCacheCandidates(t_scopeHeap& pool, const wchar_t* input, t_arrayWord* array,
+                                    bool* found, bool debug = false);
 
 // Whether the kernel's commits continue one typing run. While it is 1 each
 // learned commit is kept in the recent-commit ring so that the next one can

@@ -11,7 +11,9 @@
 
 namespace {
 
-int32_t PieceCost(const t_piece* p) { return 3 * int32_t(p->cost) + 500; }
+int32_t PieceCost(const t_piece* p) {
+    return 3 * int32_t(p->cost) + 500;
+}
 
 t_pieceChain MakeChain(const t_piece* first, const t_piece* middle, const t_piece* last) {
     t_pieceChain c = {};
@@ -34,7 +36,9 @@ void KeepCheaper(t_pieceChain* best, bool* found, const t_pieceChain& c) {
 
 }  // namespace
 
-int ChainByCost(const t_pieceChain* a, const t_pieceChain* b) { return a->cost < b->cost ? -1 : a->cost > b->cost; }
+int ChainByCost(const t_pieceChain* a, const t_pieceChain* b) {
+    return a->cost < b->cost ? -1 : a->cost > b->cost;
+}
 
 int ChainByKindCountThenCost(const t_pieceChain* a, const t_pieceChain* b) {
     if (a->kindCount != b->kindCount) return a->kindCount > b->kindCount ? -1 : 1;
@@ -80,12 +84,18 @@ void PieceLattice::Reset(int count, int parts) {
 
 int PieceLattice::KindSlot(uint8_t kind) {
     switch (kind) {
-    case kPieceFirst: return 0;
-    case kPieceFinal: return 1;
-    case kPieceFinalOfThree: return 2;
-    case kPieceMiddle: return 3;
-    case kPieceFinalAfterMiddle: return 4;
-    default: return -1;
+        case kPieceFirst:
+            return 0;
+        case kPieceFinal:
+            return 1;
+        case kPieceFinalOfThree:
+            return 2;
+        case kPieceMiddle:
+            return 3;
+        case kPieceFinalAfterMiddle:
+            return 4;
+        default:
+            return -1;
     }
 }
 
@@ -94,8 +104,8 @@ int PieceLattice::KindCountAt(int p, uint8_t kind) const {
     return p >= 0 && p <= m_count && slot >= 0 ? m_kinds[p][slot] : 0;
 }
 
-t_piece* PieceLattice::AddPiece(int start, int end, uint8_t kind, int32_t ref, uint8_t cost, const void* word,
-                                int16_t length) {
+t_piece* PieceLattice::AddPiece(int start, int end, uint8_t kind, int32_t ref, uint8_t cost,
+                                const void* word, int16_t length) {
     if (!m_arena || start < 0 || end > m_count || end <= start) return nullptr;
     auto* piece = static_cast<t_piece*>(ArenaAllocAligned(*m_arena, sizeof(t_piece)));
     if (!piece) return nullptr;
@@ -120,19 +130,22 @@ const t_piece* PieceLattice::FirstOfKind(int p, uint8_t kind) const {
     return nullptr;
 }
 
-int PieceLattice::AddReading(int start, int end, uint32_t attribute, uint8_t cost, const void* word, int32_t ref) {
+int PieceLattice::AddReading(int start, int end, uint32_t attribute, uint8_t cost, const void* word,
+                             int32_t ref) {
     if (start < 0 || end > m_count || end <= start) return 0;
     const bool reachesLast = end == m_last;
     int entered = 0;
     if (start > 0) {
         if (const t_piece* first = FirstOfKind(start, kPieceFirst)) {
             if (!reachesLast && (attribute & 16))
-                entered += AddPiece(start, end, kPieceMiddle, ref, cost, word, int16_t(first->length + 1)) != nullptr;
+                entered += AddPiece(start, end, kPieceMiddle, ref, cost, word,
+                                    int16_t(first->length + 1)) != nullptr;
             else if (reachesLast && (attribute & 8))
-                entered += AddPiece(start, end, kPieceFinal, ref, cost, word, int16_t(first->length + 1)) != nullptr;
+                entered += AddPiece(start, end, kPieceFinal, ref, cost, word,
+                                    int16_t(first->length + 1)) != nullptr;
             else if ((attribute & 7) == 4)
-                entered += AddPiece(start, end, kPieceFinalOfThree, ref, cost, word, int16_t(first->length + 2)) !=
-                           nullptr;
+                entered += AddPiece(start, end, kPieceFinalOfThree, ref, cost, word,
+                                    int16_t(first->length + 2)) != nullptr;
         }
         if (const t_piece* middle = FirstOfKind(start, kPieceMiddle)) {
             if (reachesLast && (attribute & 32))
@@ -145,14 +158,16 @@ int PieceLattice::AddReading(int start, int end, uint32_t attribute, uint8_t cos
     return entered;
 }
 
-int PieceLattice::AddLastReading(int start, int end, uint32_t attribute, uint8_t cost, const void* word,
-                                 int32_t ref) {
+int PieceLattice::AddLastReading(int start, int end, uint32_t attribute, uint8_t cost,
+                                 const void* word, int32_t ref) {
     if (start < 0 || end > m_count || end <= start) return 0;
-    if (start == 0) return (attribute & 16) ? AddPiece(0, end, kPieceMiddle, ref, cost, word, 1) != nullptr : 0;
+    if (start == 0)
+        return (attribute & 16) ? AddPiece(0, end, kPieceMiddle, ref, cost, word, 1) != nullptr : 0;
     if (end != m_last || !(attribute & 32)) return 0;
     for (const t_piece* x = At(start); x; x = x->next) {
         if (x->kind == kPieceMiddle && x->start == 0)
-            return AddPiece(start, end, kPieceFinalAfterMiddle, ref, cost, word, int16_t(x->length + 1)) != nullptr;
+            return AddPiece(start, end, kPieceFinalAfterMiddle, ref, cost, word,
+                            int16_t(x->length + 1)) != nullptr;
     }
     return 0;
 }
@@ -187,12 +202,14 @@ int PieceLattice::BestChain(t_pieceChain* out) const {
         if (last->kind != shape) continue;
         for (const t_piece* before = At(last->start); before; before = before->next) {
             if (shape != kPieceFinalAfterMiddle) {
-                if (before->kind == kPieceFirst) KeepCheaper(out, &found, MakeChain(before, nullptr, last));
+                if (before->kind == kPieceFirst)
+                    KeepCheaper(out, &found, MakeChain(before, nullptr, last));
                 continue;
             }
             if (before->kind != kPieceMiddle || before->length != 2) continue;
             for (const t_piece* first = At(before->start); first; first = first->next)
-                if (first->kind == kPieceFirst) KeepCheaper(out, &found, MakeChain(first, before, last));
+                if (first->kind == kPieceFirst)
+                    KeepCheaper(out, &found, MakeChain(first, before, last));
         }
     }
     return found ? 1 : 0;
@@ -223,7 +240,8 @@ int PieceLattice::BestChainsFromSixteen(t_pieceChain* out, int* count) const {
             if (first->kind == kPieceMiddle) all[n++] = MakeChain(first, nullptr, last);
     }
     const int kept = SelectBest(all, n, ChainByCost);
-    std::stable_sort(all, all + kept, [](const t_pieceChain& a, const t_pieceChain& b) { return a.cost < b.cost; });
+    std::stable_sort(all, all + kept,
+                     [](const t_pieceChain& a, const t_pieceChain& b) { return a.cost < b.cost; });
     std::copy(all, all + kept, out);
     *count = kept;
     return 1;
@@ -243,16 +261,19 @@ int PieceLattice::BestChains(t_pieceChain* out, int* count) {
             if (!two && !twoOfThree && !(three && finals < kBestChains)) continue;
             if (three) ++finals;
             int middles = 0;
-            for (t_piece* before = m_heads[last->start]; before && n < kMaxElements; before = before->next) {
+            for (t_piece* before = m_heads[last->start]; before && n < kMaxElements;
+                 before = before->next) {
                 if (!three) {
                     if (before->kind != kPieceFirst) continue;
                     all[n++] = MakeChain(before, nullptr, last);
                     before->used = last->used = 1;
                     continue;
                 }
-                if (before->kind != kPieceMiddle || before->start <= 0 || middles >= kBestChains) continue;
+                if (before->kind != kPieceMiddle || before->start <= 0 || middles >= kBestChains)
+                    continue;
                 ++middles;
-                for (t_piece* first = m_heads[before->start]; first && n < kMaxElements; first = first->next) {
+                for (t_piece* first = m_heads[before->start]; first && n < kMaxElements;
+                     first = first->next) {
                     if (first->kind != kPieceFirst) continue;
                     all[n++] = MakeChain(first, before, last);
                     first->used = before->used = last->used = 1;
@@ -261,8 +282,9 @@ int PieceLattice::BestChains(t_pieceChain* out, int* count) {
         }
     }
     const int kept = SelectBest(all, n, ChainByCost);
-    std::stable_sort(all, all + kept,
-                     [](const t_pieceChain& a, const t_pieceChain& b) { return ChainByKindCountThenCost(&a, &b) < 0; });
+    std::stable_sort(all, all + kept, [](const t_pieceChain& a, const t_pieceChain& b) {
+        return ChainByKindCountThenCost(&a, &b) < 0;
+    });
 
     // Number the used pieces of the first positions by reference value.
     t_piece* numbered[kMaxNumbered];
@@ -276,7 +298,8 @@ int PieceLattice::BestChains(t_pieceChain* out, int* count) {
         }
     }
     // Larger reference values first, ties in list order.
-    std::stable_sort(numbered, numbered + m, [](const t_piece* a, const t_piece* b) { return a->ref > b->ref; });
+    std::stable_sort(numbered, numbered + m,
+                     [](const t_piece* a, const t_piece* b) { return a->ref > b->ref; });
     for (int i = 0; i < m; ++i) numbered[i]->number = uint8_t(std::min(i + 1, kBestChains));
 
     for (int i = 0; i < kept; ++i) {

@@ -11,10 +11,10 @@ class t_scopeHeap;
 
 // Kinds of piece; a chain is read backwards from the last position.
 enum : uint8_t {
-    kPieceFirst = 2,       // from position 0, length 1
+    kPieceFirst = 2,         // from position 0, length 1
     kPieceFinalOfThree = 4,  // final piece after a first one, for readings of low attribute bits 4
-    kPieceFinal = 8,       // final piece after a first one
-    kPieceMiddle = 16,     // after a first piece, short of the end; or a first piece of a last reading
+    kPieceFinal = 8,         // final piece after a first one
+    kPieceMiddle = 16,  // after a first piece, short of the end; or a first piece of a last reading
     kPieceFinalAfterMiddle = 32,
 };
 
@@ -24,20 +24,20 @@ struct t_piece {
     int32_t end;
     uint8_t kind;
     uint8_t cost;
-    int32_t ref;       // the caller's reference value (tells words apart)
-    t_piece* next;     // next piece ending at the same position
-    int16_t length;    // pieces up to and including this one (a kind-4 piece counts a missing middle)
-    uint8_t used;      // taken into an enumerated chain
-    uint8_t number;    // rank by reference value among the used pieces, 1..30
+    int32_t ref;     // the caller's reference value (tells words apart)
+    t_piece* next;   // next piece ending at the same position
+    int16_t length;  // pieces up to and including this one (a kind-4 piece counts a missing middle)
+    uint8_t used;    // taken into an enumerated chain
+    uint8_t number;  // rank by reference value among the used pieces, 1..30
 };
 
 // A chain of two or three pieces, first piece first.
 struct t_pieceChain {
-    uint32_t kindCount;   // pieces in the chain
-    int32_t start;        // start of the final piece
+    uint32_t kindCount;  // pieces in the chain
+    int32_t start;       // start of the final piece
     t_piece* pieces[3];
-    int32_t cost;         // 3 x cost + 500 for every piece
-    int32_t key;          // number of the first piece x 1000 + the numbers of the others
+    int32_t cost;  // 3 x cost + 500 for every piece
+    int32_t key;   // number of the first piece x 1000 + the numbers of the others
 };
 
 // Orders for SelectBest: negative when a comes first.
@@ -66,14 +66,17 @@ public:
 
     // Appends a piece to the list of its end position; null when a position
     // lies outside 0..20, end is not after start, or the arena fails.
-    t_piece* AddPiece(int start, int end, uint8_t kind, int32_t ref, uint8_t cost, const void* word, int16_t length);
+    t_piece* AddPiece(int start, int end, uint8_t kind, int32_t ref, uint8_t cost, const void* word,
+                      int16_t length);
     // Enters a reading by the kinds of pieces that end where it starts
     // (see the kind table); nothing when end lies beyond the kept positions.
     // Returns the number of pieces entered.
-    int AddReading(int start, int end, uint32_t attribute, uint8_t cost, const void* word, int32_t ref = 0);
+    int AddReading(int start, int end, uint32_t attribute, uint8_t cost, const void* word,
+                   int32_t ref = 0);
     // A reading of the last pass: a first piece from 0 with attribute bit
     // 16, or a final piece after such a piece with attribute bit 32.
-    int AddLastReading(int start, int end, uint32_t attribute, uint8_t cost, const void* word, int32_t ref = 0);
+    int AddLastReading(int start, int end, uint32_t attribute, uint8_t cost, const void* word,
+                       int32_t ref = 0);
 
     // The cheapest chain: of kind-8 chains when any exists, else of kind-4,
     // else of kind-32 (three pieces). 0 when a piece at the last position

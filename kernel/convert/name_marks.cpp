@@ -6,17 +6,17 @@
 #include <cstdint>
 #include <cwchar>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/input_lattice.h"
 #include "kernel/lexicon/sys_dict.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
 
 namespace {
 
 constexpr uint8_t kClassKindName = 2;
-constexpr uint8_t kClassSurname = 1;     // class bytes of the system data's name classes
+constexpr uint8_t kClassSurname = 1;  // class bytes of the system data's name classes
 constexpr uint8_t kClassGivenName = 2;
 constexpr int8_t kNameMarkClass = 2;
 constexpr int8_t kNameMarkOther = int8_t(128 - 256);  // 128 in the byte
@@ -26,9 +26,10 @@ constexpr uint32_t kNameBufBytes = 512;
 // first entry of the surname class; else the given-name character that names
 // use most (class byte 1 counts the uses), or the first entry when none is
 // one. *uses: that count (0 for none). False when there is none.
-bool PickEntry(const t_sysDict* sys, const t_wordArc* arc, bool surname, t_nameNode* node, int32_t* cost,
-               int* uses) {
-    if (arc->source != kArcSourceSystem || arc->syllables != 1 || !arc->ids || !arc->positions) return false;
+bool PickEntry(const t_sysDict* sys, const t_wordArc* arc, bool surname, t_nameNode* node,
+               int32_t* cost, int* uses) {
+    if (arc->source != kArcSourceSystem || arc->syllables != 1 || !arc->ids || !arc->positions)
+        return false;
     bool found = false;
     *uses = 0;
     uint8_t more = 1;
@@ -53,8 +54,8 @@ bool PickEntry(const t_sysDict* sys, const t_wordArc* arc, bool surname, t_nameN
 
 // The one-character word from start to end a name would use, when there is
 // one: the given-name character names use most, then the cheaper.
-bool NameChar(const t_inputLattice* lattice, const t_sysDict* sys, int start, int end, t_nameNode* node,
-              int32_t* cost) {
+bool NameChar(const t_inputLattice* lattice, const t_sysDict* sys, int start, int end,
+              t_nameNode* node, int32_t* cost) {
     bool found = false;
     int bestUses = 0;
     for (const t_wordArcNode* n = lattice->NodesEndingAt(end); n; n = n->next) {
@@ -86,7 +87,8 @@ int32_t CheapestChar(const t_inputLattice* lattice, const t_sysDict* sys, int st
             uint32_t off = 0, gram = 0;
             uint16_t c = 0;
             uint8_t more = 0;
-            if (sys->GetWordRecord(a->value, &off, &c, &gram, &more)) best = std::min<int32_t>(best, c);
+            if (sys->GetWordRecord(a->value, &off, &c, &gram, &more))
+                best = std::min<int32_t>(best, c);
         }
     }
     return best;
@@ -94,8 +96,8 @@ int32_t CheapestChar(const t_inputLattice* lattice, const t_sysDict* sys, int st
 
 }  // namespace
 
-int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameNode nodes[3], int16_t* value,
-                    int16_t* plainValue) {
+int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameNode nodes[3],
+                    int16_t* value, int16_t* plainValue) {
     if (!lattice || !sys || !nodes || !value) return 0;
     const int n = lattice->GetLength();
     int best = 0, cutA = 0, cutB = 0;
@@ -130,15 +132,16 @@ int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameN
     *value = int16_t(std::min<int64_t>(bestCost, kCandNoPower));
     if (plainValue) {
         int64_t plain = CheapestChar(lattice, sys, 0, cutA);
-        plain += best == 2 ? CheapestChar(lattice, sys, cutA, n)
-                           : CheapestChar(lattice, sys, cutA, cutB) + CheapestChar(lattice, sys, cutB, n);
+        plain += best == 2
+                     ? CheapestChar(lattice, sys, cutA, n)
+                     : CheapestChar(lattice, sys, cutA, cutB) + CheapestChar(lattice, sys, cutB, n);
         *plainValue = int16_t(std::min<int64_t>(plain, kCandNoPower));
     }
     return best;
 }
 
-void SetSystemWordNameMark(t_nameMarkState* state, uint32_t entry, const t_sysDict* sys, t_candWord* w,
-                           bool namesWanted, bool fullSpan) {
+void SetSystemWordNameMark(t_nameMarkState* state, uint32_t entry, const t_sysDict* sys,
+                           t_candWord* w, bool namesWanted, bool fullSpan) {
     if (!w) return;
     w->nameMark = 0;
     w->markCompanion = 0;
@@ -160,7 +163,8 @@ void SetSystemWordNameMark(t_nameMarkState* state, uint32_t entry, const t_sysDi
     }
 }
 
-void SetUserWordNameMark(t_nameMarkState* state, int nameType, t_candWord* w, bool namesWanted, bool fullSpan) {
+void SetUserWordNameMark(t_nameMarkState* state, int nameType, t_candWord* w, bool namesWanted,
+                         bool fullSpan) {
     if (!w) return;
     nameType &= 3;
     w->nameMark = 0;

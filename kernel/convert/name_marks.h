@@ -20,11 +20,12 @@ struct t_nameMarkState {
 // Name mark 64 for a person name (flag bit 0) or the found flag for a
 // name-like word (bit 1), once per run and only when names are wanted over
 // the full span; else mark 2 and the class byte for a word of class kind 2.
-void SetSystemWordNameMark(t_nameMarkState* state, uint32_t entry, const t_sysDict* sys, t_candWord* w,
-                           bool namesWanted, bool fullSpan);
+void SetSystemWordNameMark(t_nameMarkState* state, uint32_t entry, const t_sysDict* sys,
+                           t_candWord* w, bool namesWanted, bool fullSpan);
 // A user word's name type (the low two bits of its flags): 0 none, 2 a
 // person name (64), others 128 with the type as companion.
-void SetUserWordNameMark(t_nameMarkState* state, int nameType, t_candWord* w, bool namesWanted, bool fullSpan);
+void SetUserWordNameMark(t_nameMarkState* state, int nameType, t_candWord* w, bool namesWanted,
+                         bool fullSpan);
 
 // One node of a composed name path.
 struct t_nameNode {
@@ -41,8 +42,8 @@ struct t_nameNode {
 // *plainValue (when given) sums the cheapest one-character words over the
 // same spans, what the name's syllables cost read the usual way.
 class t_inputLattice;
-int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameNode nodes[3], int16_t* value,
-                    int16_t* plainValue = nullptr);
+int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameNode nodes[3],
+                    int16_t* value, int16_t* plainValue = nullptr);
 
 // Joins the nodes into one record (source type 9, name mark 64, rank =
 // value) and adds it. The array's result, or 0 when the texts cannot be read

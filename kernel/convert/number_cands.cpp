@@ -124,9 +124,11 @@ struct t_builder {
             Numeral(chinese, dayRun);
             chinese += L"日";
             if (year <= kMaxWeekdayYear) {
-                if (digits.size() > kMaxTextBeforeWeekday || chinese.size() > kMaxTextBeforeWeekday) return;
-                static const wchar_t* const kWeekdays[7] = {L"(星期日)", L"(星期一)", L"(星期二)", L"(星期三)",
-                                                            L"(星期四)", L"(星期五)", L"(星期六)"};
+                if (digits.size() > kMaxTextBeforeWeekday || chinese.size() > kMaxTextBeforeWeekday)
+                    return;
+                static const wchar_t* const kWeekdays[7] = {L"(星期日)", L"(星期一)", L"(星期二)",
+                                                            L"(星期三)", L"(星期四)", L"(星期五)",
+                                                            L"(星期六)"};
                 const wchar_t* weekday = kWeekdays[Weekday(year, month, day)];
                 digits += weekday;
                 chinese += weekday;
@@ -239,7 +241,8 @@ struct t_builder {
         size_t first = 0;
         while (first < count && text[first] == L'0') ++first;
         std::wstring roman;
-        if (count - first >= 1 && count - first <= 2 && FormatRoman(roman, RunValue(text, {first, count - first, kDigit})))
+        if (count - first >= 1 && count - first <= 2 &&
+            FormatRoman(roman, RunValue(text, {first, count - first, kDigit})))
             records.Add(roman, kCandSourceRoman);
         if (count > 1) {
             std::wstring digits;
@@ -265,13 +268,16 @@ t_numberShape ClassifyNumberInput(const wchar_t* text, size_t count) {
     const size_t n = runs.size();
     const size_t digitRuns = CountRuns(runs, kDigit);
     if (n == 1 && runs[0].cls == kDigit)
-        return runs[0].length == 1 && text[0] != L'0' ? t_numberShape::SingleDigit : t_numberShape::Number;
+        return runs[0].length == 1 && text[0] != L'0' ? t_numberShape::SingleDigit
+                                                      : t_numberShape::Number;
     if (((n == 5 && digitRuns == 3) || (n == 4 && digitRuns == 2)) &&
         (CountRuns(runs, kDot) == 2 || CountRuns(runs, kDash) == 2))
         return t_numberShape::DottedDate;
     const bool digitFirst = runs[0].cls == kDigit;
-    if (n == 3 && digitFirst && digitRuns == 2 && runs[1].cls == kColon) return t_numberShape::ShortTime;
-    if (n == 5 && digitFirst && digitRuns == 3 && CountRuns(runs, kColon) == 2) return t_numberShape::FullTime;
+    if (n == 3 && digitFirst && digitRuns == 2 && runs[1].cls == kColon)
+        return t_numberShape::ShortTime;
+    if (n == 5 && digitFirst && digitRuns == 3 && CountRuns(runs, kColon) == 2)
+        return t_numberShape::FullTime;
     const size_t letterRuns = CountRuns(runs, kLetter);
     if (digitRuns + letterRuns == n && digitRuns == letterRuns) return t_numberShape::LetteredDate;
     const size_t dotRuns = CountRuns(runs, kDot);

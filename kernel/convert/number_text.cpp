@@ -35,8 +35,8 @@ wchar_t* ToArena(t_scopeHeap& arena, const std::wstring& text) {
 
 }  // namespace
 
-bool AppendChineseNumeral(std::wstring& out, const wchar_t* digits, size_t count, bool keepLeadingOne,
-                          bool simple) {
+bool AppendChineseNumeral(std::wstring& out, const wchar_t* digits, size_t count,
+                          bool keepLeadingOne, bool simple) {
     if (!AllDigits(digits, count)) return false;
     const wchar_t* digitChars = simple ? kSimpleDigits : kFormalDigits;
     const wchar_t* units = simple ? kSimpleUnits : kFormalUnits;
@@ -66,9 +66,11 @@ bool AppendChineseNumeral(std::wstring& out, const wchar_t* digits, size_t count
             highestBigUnit = 0;
             if (unit != 0) {
                 text += units[unit];
-                if (unit == kTenThousandIndex || unit == kHundredMillionIndex) highestBigUnit = unit;
+                if (unit == kTenThousandIndex || unit == kHundredMillionIndex)
+                    highestBigUnit = unit;
             }
-        } else if ((unit == kTenThousandIndex || unit == kHundredMillionIndex) && highestBigUnit <= unit) {
+        } else if ((unit == kTenThousandIndex || unit == kHundredMillionIndex) &&
+                   highestBigUnit <= unit) {
             text += units[unit];
             highestBigUnit = unit;
         }
@@ -93,7 +95,8 @@ wchar_t* DigitsToChineseNumerals(t_scopeHeap& arena, const wchar_t* digits, size
     return ToArena(arena, text);
 }
 
-wchar_t* DigitsToChineseDigits(t_scopeHeap& arena, const wchar_t* digits, size_t count, bool simple) {
+wchar_t* DigitsToChineseDigits(t_scopeHeap& arena, const wchar_t* digits, size_t count,
+                               bool simple) {
     std::wstring text;
     if (!AppendChineseDigits(text, digits, count, simple)) return nullptr;
     return ToArena(arena, text);
@@ -105,7 +108,8 @@ bool FormatThousands(std::wstring& out, const wchar_t* text, size_t count) {
     while (intEnd < count && text[intEnd] >= L'0' && text[intEnd] <= L'9') ++intEnd;
     if (intEnd < count) {
         const size_t fraction = count - intEnd - 1;
-        if (text[intEnd] != L'.' || (fraction > 0 && !AllDigits(text + intEnd + 1, fraction))) return false;
+        if (text[intEnd] != L'.' || (fraction > 0 && !AllDigits(text + intEnd + 1, fraction)))
+            return false;
     }
     size_t first = 0;
     while (first < intEnd && text[first] == L'0') ++first;

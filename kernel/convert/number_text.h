@@ -19,12 +19,13 @@ wchar_t* DigitsToChineseNumerals(t_scopeHeap& arena, const wchar_t* digits, size
 
 // Each digit replaced by its character of the chosen style (2026 ->
 // 二〇二六). Null as above.
-wchar_t* DigitsToChineseDigits(t_scopeHeap& arena, const wchar_t* digits, size_t count, bool simple);
+wchar_t* DigitsToChineseDigits(t_scopeHeap& arena, const wchar_t* digits, size_t count,
+                               bool simple);
 
 // The same two conversions into a std::wstring; false (out untouched) when a
 // character is no ASCII digit or count is 0.
-bool AppendChineseNumeral(std::wstring& out, const wchar_t* digits, size_t count, bool keepLeadingOne,
-                          bool simple);
+bool AppendChineseNumeral(std::wstring& out, const wchar_t* digits, size_t count,
+                          bool keepLeadingOne, bool simple);
 bool AppendChineseDigits(std::wstring& out, const wchar_t* digits, size_t count, bool simple);
 
 // A plain decimal text ("1234567", "1234.5", "01234") in thousands-separated

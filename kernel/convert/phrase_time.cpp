@@ -3,10 +3,10 @@
 // The conversion thread expands; the version source is set at start-up.
 #include "kernel/convert/phrase_time.h"
 
+#include <locale.h>
 #include <atomic>
 #include <clocale>
 #include <cwchar>
-#include <locale.h>
 #include <string>
 
 #include "kernel/convert/lunar_calendar.h"
@@ -25,17 +25,17 @@ struct t_keyword {
 
 // Tried in this order, so that YEAR_YY wins over YEAR and so on.
 const t_keyword kKeywords[] = {
-    {L"YEAR_YY", L"%y", t_chineseForm::Digits},      {L"YEAR", L"%Y", t_chineseForm::Digits},
-    {L"MONTH_MM", L"%m", t_chineseForm::Numeral},    {L"MONTH", L"%m", t_chineseForm::Numeral},
-    {L"FULLMONTH", L"%B", t_chineseForm::AsIs},      {L"HALFMONTH", L"%b", t_chineseForm::AsIs},
-    {L"DAY_DD", L"%d", t_chineseForm::Numeral},      {L"DAY", L"%d", t_chineseForm::Numeral},
-    {L"WEEKDAY", L"%w", t_chineseForm::Weekday},     {L"FULLDAY", L"%A", t_chineseForm::AsIs},
-    {L"HALFDAY", L"%a", t_chineseForm::AsIs},        {L"FULLHOUR_HH", L"%H", t_chineseForm::Numeral},
-    {L"FULLHOUR", L"%H", t_chineseForm::Numeral},    {L"HALFHOUR_HH", L"%I", t_chineseForm::Numeral},
-    {L"HALFHOUR", L"%I", t_chineseForm::Numeral},    {L"AMPM", L"%p", t_chineseForm::AmPm},
-    {L"MINUTE", L"%M", t_chineseForm::Numeral},      {L"SECOND", L"%S", t_chineseForm::Numeral},
-    {L"VERSION", nullptr, t_chineseForm::None},      {L"LUNARDATE", nullptr, t_chineseForm::None},
-    {L"YESTERDAY", nullptr, t_chineseForm::None},    {L"TOMORROW", nullptr, t_chineseForm::None},
+    {L"YEAR_YY", L"%y", t_chineseForm::Digits},   {L"YEAR", L"%Y", t_chineseForm::Digits},
+    {L"MONTH_MM", L"%m", t_chineseForm::Numeral}, {L"MONTH", L"%m", t_chineseForm::Numeral},
+    {L"FULLMONTH", L"%B", t_chineseForm::AsIs},   {L"HALFMONTH", L"%b", t_chineseForm::AsIs},
+    {L"DAY_DD", L"%d", t_chineseForm::Numeral},   {L"DAY", L"%d", t_chineseForm::Numeral},
+    {L"WEEKDAY", L"%w", t_chineseForm::Weekday},  {L"FULLDAY", L"%A", t_chineseForm::AsIs},
+    {L"HALFDAY", L"%a", t_chineseForm::AsIs},     {L"FULLHOUR_HH", L"%H", t_chineseForm::Numeral},
+    {L"FULLHOUR", L"%H", t_chineseForm::Numeral}, {L"HALFHOUR_HH", L"%I", t_chineseForm::Numeral},
+    {L"HALFHOUR", L"%I", t_chineseForm::Numeral}, {L"AMPM", L"%p", t_chineseForm::AmPm},
+    {L"MINUTE", L"%M", t_chineseForm::Numeral},   {L"SECOND", L"%S", t_chineseForm::Numeral},
+    {L"VERSION", nullptr, t_chineseForm::None},   {L"LUNARDATE", nullptr, t_chineseForm::None},
+    {L"YESTERDAY", nullptr, t_chineseForm::None}, {L"TOMORROW", nullptr, t_chineseForm::None},
 };
 constexpr uint32_t kKeywordCount = sizeof(kKeywords) / sizeof(kKeywords[0]);
 static_assert(kKeywordCount == kTimeTomorrow - kTimeYearYY + 1);
@@ -56,8 +56,8 @@ bool MatchNoCase(const wchar_t* text, const wchar_t* word) {
     return true;
 }
 
-bool AddItem(t_phraseTimeExpr& expr, t_timeItem**& tail, t_scopeHeap& arena, uint32_t kind, bool chinese,
-             const wchar_t* text, size_t length) {
+bool AddItem(t_phraseTimeExpr& expr, t_timeItem**& tail, t_scopeHeap& arena, uint32_t kind,
+             bool chinese, const wchar_t* text, size_t length) {
     auto* item = static_cast<t_timeItem*>(ArenaAllocAligned(arena, sizeof(t_timeItem)));
     if (!item) return false;
     *item = {kind, uint8_t(chinese ? 1 : 0), text, uint32_t(length), nullptr};
@@ -103,7 +103,9 @@ void AppendKeyword(std::wstring& out, const t_timeItem& item, const struct tm& l
     if (item.kind == kTimeVersion) return AppendVersion(out);
     wchar_t piece[kPieceRoom];
     if (item.kind == kTimeLunarDate) {
-        if (GetLunarDateText(piece, kPieceRoom, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday)) out += piece;
+        if (GetLunarDateText(piece, kPieceRoom, local.tm_year + 1900, local.tm_mon + 1,
+                             local.tm_mday))
+            out += piece;
         return;
     }
     const t_keyword& keyword = kKeywords[item.kind - kTimeYearYY];
@@ -115,8 +117,8 @@ void AppendKeyword(std::wstring& out, const t_timeItem& item, const struct tm& l
     if (n == 0) return;
     // Dates and hours are written and read without a leading zero (7月7日,
     // 九点); the _MM, _DD and _HH keywords keep it in digits.
-    const bool plain = item.kind == kTimeMonth || item.kind == kTimeDay || item.kind == kTimeFullHour ||
-                       item.kind == kTimeHalfHour;
+    const bool plain = item.kind == kTimeMonth || item.kind == kTimeDay ||
+                       item.kind == kTimeFullHour || item.kind == kTimeHalfHour;
     const bool spoken = plain || item.kind == kTimeMonthMM || item.kind == kTimeDayDD ||
                         item.kind == kTimeFullHourHH || item.kind == kTimeHalfHourHH;
     const wchar_t* digits = piece;
@@ -136,8 +138,10 @@ void AppendKeyword(std::wstring& out, const t_timeItem& item, const struct tm& l
             AppendChineseNumeral(out, digits, n, false, true);
             break;
         case t_chineseForm::Weekday:
-            if (piece[0] == L'0') out += L"日";
-            else AppendChineseNumeral(out, piece, n, false, true);
+            if (piece[0] == L'0')
+                out += L"日";
+            else
+                AppendChineseNumeral(out, piece, n, false, true);
             break;
         case t_chineseForm::AmPm:
             out += local.tm_hour < 12 ? L"上午" : L"下午";
@@ -177,7 +181,8 @@ int ParsePhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena, const wchar_
         }
         const bool chinese = MatchNoCase(p + length, L"_cn");
         if (chinese) length += 3;
-        if ((p > literal && !AddItem(expr, tail, arena, kTimeLiteral, false, literal, size_t(p - literal))) ||
+        if ((p > literal &&
+             !AddItem(expr, tail, arena, kTimeLiteral, false, literal, size_t(p - literal))) ||
             !AddItem(expr, tail, arena, kind, chinese, p, length)) {
             expr = t_phraseTimeExpr();
             return 0;
@@ -185,7 +190,8 @@ int ParsePhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena, const wchar_
         p += length;
         literal = p;
     }
-    if (p > literal && !AddItem(expr, tail, arena, kTimeLiteral, false, literal, size_t(p - literal))) {
+    if (p > literal &&
+        !AddItem(expr, tail, arena, kTimeLiteral, false, literal, size_t(p - literal))) {
         expr = t_phraseTimeExpr();
         return 0;
     }
@@ -220,21 +226,26 @@ bool ShiftCalendarDays(struct tm* local, int days) {
     return true;
 }
 
-const wchar_t* ExpandPhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena, const wchar_t* text, time_t now) {
+const wchar_t* ExpandPhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena, const wchar_t* text,
+                                    time_t now) {
     if (ParsePhraseTimeExpr(expr, arena, text) == 0) return nullptr;
     if (expr.keywordCount == 0) return text;
     struct tm local;
-    if (!localtime_r(&now, &local) || !ShiftCalendarDays(&local, DayShiftOfKeywords(expr.first))) return nullptr;
+    if (!localtime_r(&now, &local) || !ShiftCalendarDays(&local, DayShiftOfKeywords(expr.first)))
+        return nullptr;
     std::wstring out;
     for (const t_timeItem* item = expr.first; item; item = item->next) {
-        if (item->kind == kTimeLiteral) out.append(item->text, item->length);
-        else AppendKeyword(out, *item, local);
+        if (item->kind == kTimeLiteral)
+            out.append(item->text, item->length);
+        else
+            AppendKeyword(out, *item, local);
     }
     if (out.empty()) return nullptr;
     return arena.DupWideN(out.data(), out.size());
 }
 
-const wchar_t* ExpandPhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena, const wchar_t* text) {
+const wchar_t* ExpandPhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena,
+                                    const wchar_t* text) {
     return ExpandPhraseTimeExpr(expr, arena, text, time(nullptr));
 }
 

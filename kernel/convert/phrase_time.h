@@ -13,17 +13,35 @@
 // Item kinds: 1 a literal piece, 2 to 23 the keywords in table order.
 enum t_timeItemKind : uint32_t {
     kTimeLiteral = 1,
-    kTimeYearYY = 2, kTimeYear, kTimeMonthMM, kTimeMonth, kTimeFullMonth, kTimeHalfMonth,
-    kTimeDayDD, kTimeDay, kTimeWeekday, kTimeFullDay, kTimeHalfDay, kTimeFullHourHH,
-    kTimeFullHour, kTimeHalfHourHH, kTimeHalfHour, kTimeAmPm, kTimeMinute, kTimeSecond,
-    kTimeVersion, kTimeLunarDate, kTimeYesterday, kTimeTomorrow = 23,
+    kTimeYearYY = 2,
+    kTimeYear,
+    kTimeMonthMM,
+    kTimeMonth,
+    kTimeFullMonth,
+    kTimeHalfMonth,
+    kTimeDayDD,
+    kTimeDay,
+    kTimeWeekday,
+    kTimeFullDay,
+    kTimeHalfDay,
+    kTimeFullHourHH,
+    kTimeFullHour,
+    kTimeHalfHourHH,
+    kTimeHalfHour,
+    kTimeAmPm,
+    kTimeMinute,
+    kTimeSecond,
+    kTimeVersion,
+    kTimeLunarDate,
+    kTimeYesterday,
+    kTimeTomorrow = 23,
 };
 
 struct t_timeItem {
     uint32_t kind;
-    uint8_t chinese;     // "_cn" followed the keyword
-    const wchar_t* text; // into the template; the keyword's "$" for a keyword
-    uint32_t length;     // characters of text the item covers
+    uint8_t chinese;      // "_cn" followed the keyword
+    const wchar_t* text;  // into the template; the keyword's "$" for a keyword
+    uint32_t length;      // characters of text the item covers
     t_timeItem* next;
 };
 
@@ -52,9 +70,11 @@ bool ShiftCalendarDays(struct tm* local, int days);
 // always English (C locale); AMPM_cn reads 上午 before 12 o'clock, else 下午.
 // MONTH, DAY, FULLHOUR and HALFHOUR give no leading zero, their _MM, _DD
 // and _HH forms two digits; in Chinese none of them reads a zero (七日).
-const wchar_t* ExpandPhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena, const wchar_t* text, time_t now);
+const wchar_t* ExpandPhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena, const wchar_t* text,
+                                    time_t now);
 // The same at the current time.
-const wchar_t* ExpandPhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena, const wchar_t* text);
+const wchar_t* ExpandPhraseTimeExpr(t_phraseTimeExpr& expr, t_scopeHeap& arena,
+                                    const wchar_t* text);
 
 // What the VERSION keyword reports: the text given to kernel set-up, the
 // three data numbers of the dictionaries and the build time.

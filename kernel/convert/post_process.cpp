@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/path.h"
 #include "kernel/runtime/text_file.h"
@@ -21,7 +21,9 @@ constexpr int16_t kNoSystemRank = 10240;
 // ln(factor) / this widens the rank a fuzzy pick may have.
 constexpr double kFactorScale = -0.015113637810048184;
 
-uint16_t TypeOf(const t_candWord* w) { return w->sourceType & uint16_t(~(kCandSourceFlag | kCandSourceMerged)); }
+uint16_t TypeOf(const t_candWord* w) {
+    return w->sourceType & uint16_t(~(kCandSourceFlag | kCandSourceMerged));
+}
 
 // A whole decimal number and nothing else (spaces and a trailing CR aside).
 bool ParseWhole(const wchar_t* s, long* out) {
@@ -42,7 +44,8 @@ void CollectMergedMask(t_candWord** records, int n, uint16_t* mask) {
     for (int i = 0; i < n; ++i) {
         t_candWord* w = records[i];
         if (!w) continue;
-        if ((w->sourceType & kCandSourceMerged) && i < 16 && mask) *mask = uint16_t(*mask | (1u << i));
+        if ((w->sourceType & kCandSourceMerged) && i < 16 && mask)
+            *mask = uint16_t(*mask | (1u << i));
         t_candWord::ClearMerged(w);
     }
 }
@@ -61,8 +64,11 @@ int t_smartFuzzyParams::Load(const wchar_t* path) {
     if (!file.Open(path, 1, kTextGbk)) return 0;
     wchar_t line[kMaxLine + 1];
     long mark = 0, count = 0;
-    if (!file.ReadLine(line, kMaxLine + 1) || !ParseWhole(line, &mark) || mark != kFileMark) return 0;
-    if (!file.ReadLine(line, kMaxLine + 1) || !ParseWhole(line, &count) || count <= 0 || count > INT32_MAX) return 0;
+    if (!file.ReadLine(line, kMaxLine + 1) || !ParseWhole(line, &mark) || mark != kFileMark)
+        return 0;
+    if (!file.ReadLine(line, kMaxLine + 1) || !ParseWhole(line, &count) || count <= 0 ||
+        count > INT32_MAX)
+        return 0;
     if (!file.ReadLine(line, kMaxLine + 1)) return 0;
     int users = 0, systems = 0, rank = 0;
     float factor = 0;
@@ -92,9 +98,11 @@ void SmartFuzzyCounters::Init(SmartFuzzyCounters* c) {
     c->scoreFactor = 1.0f;
 }
 
-int ShouldRunSmartFuzzy(SmartFuzzyCounters* c, t_candWord* const* records, int n, const t_smartFuzzyParams* params) {
+int ShouldRunSmartFuzzy(SmartFuzzyCounters* c, t_candWord* const* records, int n,
+                        const t_smartFuzzyParams* params) {
     if (!c || (n > 0 && !records)) return 0;
-    if (n >= 1 && records[0] && !(records[0]->kind == kCandKindPinned && records[0]->wantedPlace > 0) &&
+    if (n >= 1 && records[0] &&
+        !(records[0]->kind == kCandKindPinned && records[0]->wantedPlace > 0) &&
         LstrGetByteLength(records[0]->text) > 10)
         return 0;
     for (int i = 0; i < n; ++i) {
@@ -121,7 +129,8 @@ int ShouldRunSmartFuzzy(SmartFuzzyCounters* c, t_candWord* const* records, int n
     return c->firstSystemRank >= params->minSystemRank ? 1 : 0;
 }
 
-t_candWord* PickSmartFuzzyCandidate(const SmartFuzzyCounters* c, t_candWord* const* records, int n) {
+t_candWord* PickSmartFuzzyCandidate(const SmartFuzzyCounters* c, t_candWord* const* records,
+                                    int n) {
     if (!c || !records) return nullptr;
     t_candWord* pick = nullptr;
     for (int i = 0; i < n && !pick; ++i) {

@@ -7,8 +7,8 @@
 
 #include "kernel/lexicon/key_py_map.h"
 #include "kernel/lexicon/py_dict.h"
-#include "kernel/lexicon/syllable_table.h"
 #include "kernel/lexicon/small_dicts_arena.h"
+#include "kernel/lexicon/syllable_table.h"
 #include "kernel/runtime/scope_heap.h"
 
 namespace {
@@ -16,8 +16,12 @@ namespace {
 constexpr double kStepDecay = 0.999;   // every syllable step of a path
 constexpr double kLetterDecay = 0.98;  // every unreadable position in letters mode
 
-bool IsLower(wchar_t c) { return c >= L'a' && c <= L'z'; }
-bool IsUpper(wchar_t c) { return c >= L'A' && c <= L'Z'; }
+bool IsLower(wchar_t c) {
+    return c >= L'a' && c <= L'z';
+}
+bool IsUpper(wchar_t c) {
+    return c >= L'A' && c <= L'Z';
+}
 
 }  // namespace
 
@@ -53,7 +57,8 @@ bool t_pyLattice::CopyFrom(const t_pyLattice& other) {
     return true;
 }
 
-t_pyArc* t_pyLattice::AddArc(int start, int end, int keys, float prob, uint16_t id, uint16_t flags) {
+t_pyArc* t_pyLattice::AddArc(int start, int end, int keys, float prob, uint16_t id,
+                             uint16_t flags) {
     if (!m_arena || !Valid(start) || !Valid(end) || end <= start) return nullptr;
     auto* arc = static_cast<t_pyArc*>(ArenaAllocAligned(*m_arena, sizeof(t_pyArc)));
     auto* links = static_cast<t_pyArcLink*>(ArenaAllocAligned(*m_arena, 2 * sizeof(t_pyArcLink)));
@@ -66,9 +71,10 @@ t_pyArc* t_pyLattice::AddArc(int start, int end, int keys, float prob, uint16_t 
     return arc;
 }
 
-bool t_pyLattice::Build(t_scopeHeap* arena, const t_keyPyMap* keyMap, const t_pyDict* py, const wchar_t* input,
-                        int length, bool lettersMode, bool shuangPin) {
-    if (!keyMap || !py || !input || !keyMap->IsReady() || !py->IsReady() || !Initialise(arena, length)) {
+bool t_pyLattice::Build(t_scopeHeap* arena, const t_keyPyMap* keyMap, const t_pyDict* py,
+                        const wchar_t* input, int length, bool lettersMode, bool shuangPin) {
+    if (!keyMap || !py || !input || !keyMap->IsReady() || !py->IsReady() ||
+        !Initialise(arena, length)) {
         Release();
         return false;
     }
@@ -85,10 +91,11 @@ bool t_pyLattice::Build(t_scopeHeap* arena, const t_keyPyMap* keyMap, const t_py
 // the map has longer keys. Complete syllables become arcs at once; partial
 // and abbreviated ones only beyond the farthest complete syllable, so that
 // "zhong" does not also offer zh + ong.
-void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const wchar_t* input, bool shuangPin) {
+void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const wchar_t* input,
+                            bool shuangPin) {
     const int n = m_n;
-    int farthest = 0;      // farthest position with a forward probability
-    int completeEnd = 0;   // farthest end of a complete syllable
+    int farthest = 0;     // farthest position with a forward probability
+    int completeEnd = 0;  // farthest end of a complete syllable
     uint16_t ids[kMaxIdsPerKey];
     float weights[kMaxIdsPerKey];
     uint16_t flags[kMaxIdsPerKey];
@@ -138,8 +145,8 @@ void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const 
             bool longer = false;
             const int32_t row = keyMap->FindKey(key, &longer);
             if (row >= 0) {
-                const int count = std::min(keyMap->GetPinyinIds(row, ids, weights, flags, kMaxIdsPerKey),
-                                           kMaxIdsPerKey);
+                const int count = std::min(
+                    keyMap->GetPinyinIds(row, ids, weights, flags, kMaxIdsPerKey), kMaxIdsPerKey);
                 float best = 0;
                 bool added = false;
                 for (int k = 0; k < count; ++k) {
@@ -147,7 +154,8 @@ void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const 
                     if (!AddArc(start, end, len, weights[k], ids[k], flags[k])) continue;
                     added = true;
                     best = std::max(best, weights[k]);
-                    if (ids[k] < kSyllableCount && (len >= 2 || n == 1)) completeEnd = std::max(completeEnd, end);
+                    if (ids[k] < kSyllableCount && (len >= 2 || n == 1))
+                        completeEnd = std::max(completeEnd, end);
                 }
                 if (added) {
                     const double f = double(best) * from * kStepDecay;
@@ -164,8 +172,8 @@ void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const 
         // Partial syllables beyond the farthest complete one.
         for (int end = std::max(i + 1, completeEnd + 1); end <= lastEnd; ++end) {
             if (rows[end] < 0) continue;
-            const int count = std::min(keyMap->GetPinyinIds(rows[end], ids, weights, flags, kMaxIdsPerKey),
-                                       kMaxIdsPerKey);
+            const int count = std::min(
+                keyMap->GetPinyinIds(rows[end], ids, weights, flags, kMaxIdsPerKey), kMaxIdsPerKey);
             float best = 0;
             bool added = false;
             for (int k = 0; k < count; ++k) {
@@ -245,7 +253,8 @@ void t_pyLattice::AddLetterArcs(const t_pyDict* py, const wchar_t* input) {
 bool t_pyLattice::BuildByKeys(t_scopeHeap* arena, const t_keyPyMap* keyMap, const t_pyDict* py,
                               const wchar_t* input, int length) {
     Release();
-    if (!keyMap || !py || !input || !keyMap->IsReady() || !py->IsReady() || length < 1) return false;
+    if (!keyMap || !py || !input || !keyMap->IsReady() || !py->IsReady() || length < 1)
+        return false;
     for (int i = 0; i < std::min(length, kMaxInputChars); ++i)
         if (!IsLower(input[i])) return false;
     if (!Initialise(arena, length)) return false;
@@ -256,14 +265,16 @@ bool t_pyLattice::BuildByKeys(t_scopeHeap* arena, const t_keyPyMap* keyMap, cons
         const wchar_t key[2] = {input[i], 0};
         const int32_t row = keyMap->FindKey(key, nullptr);
         if (row < 0) continue;
-        const int count = std::min(keyMap->GetPinyinIds(row, ids, weights, flags, kMaxIdsPerKey), kMaxIdsPerKey);
+        const int count =
+            std::min(keyMap->GetPinyinIds(row, ids, weights, flags, kMaxIdsPerKey), kMaxIdsPerKey);
         for (int k = 0; k < count; ++k)
             if (ids[k] < kPinyinIdCount) AddArc(i, i + 1, 1, 0.9f * weights[k], ids[k], flags[k]);
     }
     for (int i = 0; i < m_n; ++i) {
         if (m_cells[i].forward == 0 || !m_cells[i].out) continue;
         float best = 0;
-        for (const t_pyArcLink* l = m_cells[i].out; l; l = l->next) best = std::max(best, l->arc->prob);
+        for (const t_pyArcLink* l = m_cells[i].out; l; l = l->next)
+            best = std::max(best, l->arc->prob);
         const int end = m_cells[i].out->arc->end;
         m_cells[end].forward = m_cells[i].forward * best;
     }
@@ -300,7 +311,8 @@ bool t_pyLattice::LacksPlainSyllable() const {
     if (m_n < 1) return true;
     for (const t_pyArcLink* l = m_cells[m_n].in; l; l = l->next) {
         const t_pyArc* a = l->arc;
-        if (!(a->flags & kPyArcDead) && a->id < kSyllableCount && !(a->flags & kPyArcPartialMask)) return false;
+        if (!(a->flags & kPyArcDead) && a->id < kSyllableCount && !(a->flags & kPyArcPartialMask))
+            return false;
     }
     return true;
 }
@@ -330,7 +342,8 @@ int32_t t_pyLattice::BestBigramPathCost(const t_pyDict* py) const {
     };
     t_node* at[kMaxPositions] = {};
     auto add = [&](int p, int16_t id, int32_t cost) {
-        auto* node = static_cast<t_node*>(m_arena ? ArenaAllocAligned(*m_arena, sizeof(t_node)) : nullptr);
+        auto* node =
+            static_cast<t_node*>(m_arena ? ArenaAllocAligned(*m_arena, sizeof(t_node)) : nullptr);
         if (!node) return false;
         *node = {id, cost, at[p]};
         at[p] = node;
@@ -339,7 +352,8 @@ int32_t t_pyLattice::BestBigramPathCost(const t_pyDict* py) const {
     for (const t_pyArcLink* l = m_cells[0].out; l; l = l->next) {
         const t_pyArc* a = l->arc;
         if (a->id >= kSyllableCount) continue;
-        if (!add(a->end, int16_t(a->id), py->GetSyllableValue(int16_t(a->id)))) return kNoBigramPath;
+        if (!add(a->end, int16_t(a->id), py->GetSyllableValue(int16_t(a->id))))
+            return kNoBigramPath;
     }
     for (int p = 1; p < m_n; ++p) {
         if (!at[p]) continue;
@@ -348,7 +362,8 @@ int32_t t_pyLattice::BestBigramPathCost(const t_pyDict* py) const {
             if (a->id >= kSyllableCount) continue;
             int32_t cost = INT32_MAX;
             for (const t_node* x = at[p]; x; x = x->next)
-                cost = std::min(cost, int32_t(py->GetSyllablePairValue(x->id, int16_t(a->id))) + x->cost);
+                cost = std::min(cost,
+                                int32_t(py->GetSyllablePairValue(x->id, int16_t(a->id))) + x->cost);
             if (!add(a->end, int16_t(a->id), cost)) return kNoBigramPath;
         }
     }
@@ -359,8 +374,8 @@ int32_t t_pyLattice::BestBigramPathCost(const t_pyDict* py) const {
     return last < m_n ? best + 1250 : best;
 }
 
-void t_pyLattice::MarkSyllableBoundaries(uint8_t* starts, uint8_t* ends, uint8_t* spans, const wchar_t* input,
-                                         int length) const {
+void t_pyLattice::MarkSyllableBoundaries(uint8_t* starts, uint8_t* ends, uint8_t* spans,
+                                         const wchar_t* input, int length) const {
     if (!starts || !ends || !spans || !input || length < 0 || m_n > length) return;
     std::fill(starts, starts + length + 1, 0);
     std::fill(ends, ends + length + 1, 0);

@@ -16,7 +16,8 @@ inline constexpr int kMaxInputChars = 79;
 inline constexpr int kMaxPositions = kMaxInputChars + 1;
 
 // Flag bits of a syllable arc.
-inline constexpr uint16_t kPyArcPartialMask = 0x0006;  // abbreviated or partial spelling (from the key map)
+inline constexpr uint16_t kPyArcPartialMask =
+    0x0006;  // abbreviated or partial spelling (from the key map)
 inline constexpr uint16_t kPyArcDead = 0x4000;
 
 // The key map lists at most this many syllables for one key.
@@ -25,10 +26,10 @@ inline constexpr int kMaxIdsPerKey = 80;
 // One syllable (or letter) read between two positions.
 struct t_pyArc {
     int32_t start;
-    int32_t end;     // after the key and the apostrophes that follow it
-    int32_t keys;    // typed characters consumed, trailing apostrophes not counted
+    int32_t end;   // after the key and the apostrophes that follow it
+    int32_t keys;  // typed characters consumed, trailing apostrophes not counted
     float prob;
-    uint16_t id;     // PinyinId: 0..412 syllables, then the letters
+    uint16_t id;  // PinyinId: 0..412 syllables, then the letters
     uint16_t flags;
 };
 
@@ -58,13 +59,13 @@ public:
     // lower-case letter. An apostrophe separates syllables: no key crosses
     // one. False (lattice empty) for a null argument, a length below 1 or a
     // key map or pinyin dictionary that is not ready.
-    bool Build(t_scopeHeap* arena, const t_keyPyMap* keyMap, const t_pyDict* py, const wchar_t* input, int length,
-               bool lettersMode, bool shuangPin);
+    bool Build(t_scopeHeap* arena, const t_keyPyMap* keyMap, const t_pyDict* py,
+               const wchar_t* input, int length, bool lettersMode, bool shuangPin);
     // The lattice of abbreviated input: every character is its own key, arcs
     // of probability 0.9 x weight, partial ones included. Only for inputs of
     // the letters a-z; false for anything else.
-    bool BuildByKeys(t_scopeHeap* arena, const t_keyPyMap* keyMap, const t_pyDict* py, const wchar_t* input,
-                     int length);
+    bool BuildByKeys(t_scopeHeap* arena, const t_keyPyMap* keyMap, const t_pyDict* py,
+                     const wchar_t* input, int length);
 
     // n positions after 0 (cut to kMaxInputChars), no arcs, cell 0 at
     // forward 1.0. False for n below 1 or a null arena.
@@ -82,11 +83,17 @@ public:
 
     // Per position; 0, -1 or null (setters: nothing) outside 0..n.
     int32_t GetValue(int p) const { return Valid(p) ? m_cells[p].value : -1; }
-    void SetValue(int p, int32_t v) { if (Valid(p)) m_cells[p].value = v; }
+    void SetValue(int p, int32_t v) {
+        if (Valid(p)) m_cells[p].value = v;
+    }
     double GetForward(int p) const { return Valid(p) ? m_cells[p].forward : 0; }
-    void SetForward(int p, double v) { if (Valid(p)) m_cells[p].forward = v; }
+    void SetForward(int p, double v) {
+        if (Valid(p)) m_cells[p].forward = v;
+    }
     double GetBackward(int p) const { return Valid(p) ? m_cells[p].backward : 0; }
-    void SetBackward(int p, double v) { if (Valid(p)) m_cells[p].backward = v; }
+    void SetBackward(int p, double v) {
+        if (Valid(p)) m_cells[p].backward = v;
+    }
     const t_pyArcLink* Out(int p) const { return Valid(p) ? m_cells[p].out : nullptr; }
     const t_pyArcLink* In(int p) const { return Valid(p) ? m_cells[p].in : nullptr; }
 
@@ -111,15 +118,16 @@ public:
     // Marks where syllables start and end and which positions lie inside a
     // long syllable. starts and ends hold length + 1 entries, spans too.
     // Nothing is done when n > length or an array is null.
-    void MarkSyllableBoundaries(uint8_t* starts, uint8_t* ends, uint8_t* spans, const wchar_t* input,
-                                int length) const;
+    void MarkSyllableBoundaries(uint8_t* starts, uint8_t* ends, uint8_t* spans,
+                                const wchar_t* input, int length) const;
 
     static constexpr int32_t kNoPath = 0x7fffffff;
     static constexpr int32_t kNoBigramPath = 80000;
 
 private:
     bool Valid(int p) const { return p >= 0 && p <= m_n; }
-    void BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const wchar_t* input, bool shuangPin);
+    void BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const wchar_t* input,
+                   bool shuangPin);
     void BackwardSweep(bool lettersMode);
     void MarkDeadArcs();
     void UnlinkDeadArcs();

@@ -7,13 +7,15 @@
 #include "kernel/lexicon/small_dicts_arena.h"
 #include "kernel/runtime/text_helpers.h"
 
-t_specialRecords::t_specialRecords(t_scopeHeap& arena, t_candWord** out, int capacity, int maxRecords)
+t_specialRecords::t_specialRecords(t_scopeHeap& arena, t_candWord** out, int capacity,
+                                   int maxRecords)
     : m_arena(arena), m_out(out), m_room(out ? std::max(0, std::min(capacity, maxRecords)) : 0) {}
 
 bool t_specialRecords::Add(const std::wstring& text, uint16_t sourceType) {
     if (Full() || text.empty()) return false;
     if (!m_block) {
-        m_block = static_cast<t_candWord*>(ArenaAllocAligned(m_arena, sizeof(t_candWord) * size_t(m_room)));
+        m_block = static_cast<t_candWord*>(
+            ArenaAllocAligned(m_arena, sizeof(t_candWord) * size_t(m_room)));
         if (!m_block) return false;
     }
     const t_lstr* lstr = WideToLstr16(m_arena, text.c_str());

@@ -10,7 +10,7 @@
 #include "kernel/runtime/scope_heap.h"
 
 // Source types of the special-input records.
-inline constexpr uint16_t kCandSourceNumeral = 21;     // numerals, digits, separated numbers
+inline constexpr uint16_t kCandSourceNumeral = 21;  // numerals, digits, separated numbers
 inline constexpr uint16_t kCandSourceMoney = 22;
 inline constexpr uint16_t kCandSourceDateTime = 23;
 inline constexpr uint16_t kCandSourceRoman = 24;

@@ -7,13 +7,13 @@
 #include <cwchar>
 #include <new>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/lexicon/letter_tables.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/small_dicts.h"
 #include "kernel/lexicon/small_dicts_arena.h"
 #include "kernel/lexicon/spell_model.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
 
@@ -29,12 +29,17 @@ constexpr const wchar_t* kInsertedFirst = L"abcdefghijklmnopqrstwxyz";
 // Corrections taken from the adjustment cache, process-wide.
 std::atomic<uint32_t> g_cacheCorrections{0};
 
-bool IsLetter(wchar_t c) { return c >= L'a' && c <= L'z'; }
-bool IsVowel(wchar_t c) { return c == L'a' || c == L'e' || c == L'i' || c == L'o' || c == L'u'; }
+bool IsLetter(wchar_t c) {
+    return c >= L'a' && c <= L'z';
+}
+bool IsVowel(wchar_t c) {
+    return c == L'a' || c == L'e' || c == L'i' || c == L'o' || c == L'u';
+}
 
 }  // namespace
 
-t_spellCorrector::t_spellCorrector(t_scopeHeap* arena, const t_spellModels& models, bool singleAnswer)
+t_spellCorrector::t_spellCorrector(t_scopeHeap* arena, const t_spellModels& models,
+                                   bool singleAnswer)
     : m_arena(arena), m_models(models), m_single(singleAnswer) {}
 
 int32_t t_spellCorrector::Prior(const wchar_t* typed, int length, int32_t kind, int32_t position,
@@ -50,24 +55,35 @@ int32_t t_spellCorrector::Prior(const wchar_t* typed, int length, int32_t kind, 
     const wchar_t prev = position > 0 ? typed[position - 1] : kEditGap;
     const wchar_t at = position < length ? typed[position] : kEditGap;
     switch (kind) {
-    case kEditSubstitute: return py->GetLetterTrigramValue(at, letter, prev);
-    case kEditDelete: return py->GetLetterTrigramValue(at, kEditGap, prev);
-    case kEditInsert: return py->GetLetterTrigramValue(kEditGap, letter, prev);
-    case kEditSwap: return py->GetLetterXposValue(at, typed[position + 1], prev);
-    default: return 0;
+        case kEditSubstitute:
+            return py->GetLetterTrigramValue(at, letter, prev);
+        case kEditDelete:
+            return py->GetLetterTrigramValue(at, kEditGap, prev);
+        case kEditInsert:
+            return py->GetLetterTrigramValue(kEditGap, letter, prev);
+        case kEditSwap:
+            return py->GetLetterXposValue(at, typed[position + 1], prev);
+        default:
+            return 0;
     }
 }
 
-int32_t t_spellCorrector::UserScore(const wchar_t* typed, int32_t kind, int32_t position, wchar_t letter) const {
+int32_t t_spellCorrector::UserScore(const wchar_t* typed, int32_t kind, int32_t position,
+                                    wchar_t letter) const {
     const t_userSpellModelDict* user = m_models.user;
     if (!user) return 0;
     const wchar_t prev = position > 0 ? typed[position - 1] : kEditGap;
     switch (kind) {
-    case kEditSubstitute: return user->GetInsDelSubScore(typed[position], letter, prev);
-    case kEditDelete: return user->GetInsDelSubScore(typed[position], kEditGap, prev);
-    case kEditInsert: return user->GetInsDelSubScore(kEditGap, letter, prev);
-    case kEditSwap: return user->GetXposScore(typed[position], typed[position + 1], prev);
-    default: return 0;
+        case kEditSubstitute:
+            return user->GetInsDelSubScore(typed[position], letter, prev);
+        case kEditDelete:
+            return user->GetInsDelSubScore(typed[position], kEditGap, prev);
+        case kEditInsert:
+            return user->GetInsDelSubScore(kEditGap, letter, prev);
+        case kEditSwap:
+            return user->GetXposScore(typed[position], typed[position + 1], prev);
+        default:
+            return 0;
     }
 }
 
@@ -93,7 +109,8 @@ bool t_spellCorrector::Add(const wchar_t* letters, int length, int32_t kind, int
             break;
         }
     }
-    auto* text = static_cast<wchar_t*>(m_arena->AllocAligned(sizeof(wchar_t) * size_t(length + 1), alignof(wchar_t)));
+    auto* text = static_cast<wchar_t*>(
+        m_arena->AllocAligned(sizeof(wchar_t) * size_t(length + 1), alignof(wchar_t)));
     auto* node = static_cast<t_spellVariant*>(ArenaAllocAligned(*m_arena, sizeof(t_spellVariant)));
     if (!text || !node) return false;
     std::wmemcpy(text, letters, size_t(length));
@@ -117,28 +134,28 @@ bool t_spellCorrector::Make(int32_t kind, int32_t position, wchar_t letter) {
     const int n = m_length;
     int len = n;
     switch (kind) {
-    case kEditSubstitute:
-        std::wmemcpy(out, m_letters, size_t(n));
-        out[position] = letter;
-        break;
-    case kEditDelete:
-        std::wmemcpy(out, m_letters, size_t(position));
-        std::wmemcpy(out + position, m_letters + position + 1, size_t(n - position - 1));
-        len = n - 1;
-        break;
-    case kEditInsert:
-        if (n >= kMaxInputChars) return false;
-        std::wmemcpy(out, m_letters, size_t(position));
-        out[position] = letter;
-        std::wmemcpy(out + position + 1, m_letters + position, size_t(n - position));
-        len = n + 1;
-        break;
-    case kEditSwap:
-        std::wmemcpy(out, m_letters, size_t(n));
-        std::swap(out[position], out[position + 1]);
-        break;
-    default:
-        return false;
+        case kEditSubstitute:
+            std::wmemcpy(out, m_letters, size_t(n));
+            out[position] = letter;
+            break;
+        case kEditDelete:
+            std::wmemcpy(out, m_letters, size_t(position));
+            std::wmemcpy(out + position, m_letters + position + 1, size_t(n - position - 1));
+            len = n - 1;
+            break;
+        case kEditInsert:
+            if (n >= kMaxInputChars) return false;
+            std::wmemcpy(out, m_letters, size_t(position));
+            out[position] = letter;
+            std::wmemcpy(out + position + 1, m_letters + position, size_t(n - position));
+            len = n + 1;
+            break;
+        case kEditSwap:
+            std::wmemcpy(out, m_letters, size_t(n));
+            std::swap(out[position], out[position + 1]);
+            break;
+        default:
+            return false;
     }
     if (len < 1) return false;
     out[len] = 0;
@@ -165,7 +182,8 @@ void t_spellCorrector::Generate() {
         const wchar_t next = letterAt(p + 1);
         if (next && !m_blocked[p + 1] && next != a[p]) {
             const wchar_t before = letterAt(p - 1), after = letterAt(p + 2);
-            if ((!before || LetterTrigramExists(before, next, a[p])) && (!after || LetterTrigramExists(next, a[p], after)))
+            if ((!before || LetterTrigramExists(before, next, a[p])) &&
+                (!after || LetterTrigramExists(next, a[p], after)))
                 Make(kEditSwap, p, 0);
         }
         if (p == 0) continue;
@@ -177,7 +195,8 @@ void t_spellCorrector::Generate() {
             for (wchar_t c; (c = LetterTrigramMiddleIterNext(&it)) != 0;)
                 if (c != a[p]) Make(kEditSubstitute, p, c);
             const wchar_t after = letterAt(p + 2), left2 = letterAt(p - 2);
-            if (after ? LetterTrigramExists(left, next, after) : (!left2 || LetterTrigramExists(left2, left, next)))
+            if (after ? LetterTrigramExists(left, next, after)
+                      : (!left2 || LetterTrigramExists(left2, left, next)))
                 Make(kEditDelete, p, 0);
         } else if (const wchar_t left2 = letterAt(p - 2); left2) {
             LetterTrigramThirdIterInit(&it, left2, left);
@@ -211,7 +230,8 @@ bool t_spellCorrector::Begin(const wchar_t* letters, int length) {
     std::fill(std::begin(m_blocked), std::end(m_blocked), false);
     for (int i = 0; i < length; ++i)
         if (letters[i] == L'\'')
-            for (int k = std::max(0, i - 2); k <= std::min(length - 1, i + 2); ++k) m_blocked[k] = true;
+            for (int k = std::max(0, i - 2); k <= std::min(length - 1, i + 2); ++k)
+                m_blocked[k] = true;
     return true;
 }
 
@@ -225,8 +245,8 @@ bool t_spellCorrector::MakeVariants(const wchar_t* letters, int length) {
         wchar_t out[kMaxPositions + 2];
         int size = kMaxPositions + 1, kind = 0, position = 0;
         if (key && m_models.cache->GetBestAdjust(key, &code[0], &code[1]) &&
-            ApplyEditCode(code, letters, length, out, &size, &kind, &position) && IsAllLowerAscii(out) &&
-            Add(out, size, kind, position)) {
+            ApplyEditCode(code, letters, length, out, &size, &kind, &position) &&
+            IsAllLowerAscii(out) && Add(out, size, kind, position)) {
             m_usedCache = true;
             g_cacheCorrections.fetch_add(1, std::memory_order_relaxed);
             return true;
@@ -248,7 +268,9 @@ bool t_spellCorrector::ChooseBest(double typedProb, int32_t typedPathCost, bool 
         void* room = ArenaAllocAligned(*m_arena, sizeof(t_pyLattice));
         if (!room) break;
         auto* lattice = new (room) t_pyLattice();
-        if (!lattice->Build(m_arena, m_models.keyMap, m_models.py, v->letters, v->length, false, false)) continue;
+        if (!lattice->Build(m_arena, m_models.keyMap, m_models.py, v->letters, v->length, false,
+                            false))
+            continue;
         // A variant that cannot be read to its end is no likelier pinyin,
         // however cheap the part that can.
         if (lattice->GetLastReachable() < lattice->GetLength()) continue;
@@ -264,7 +286,8 @@ bool t_spellCorrector::ChooseBest(double typedProb, int32_t typedPathCost, bool 
         out->score.corrected = path;
         out->score.general = v->prior;
         out->score.personal = v->user;
-        out->score.total = int32_t(std::clamp<int64_t>(total + (p > kSure ? kSureBonus : 0), INT32_MIN, INT32_MAX));
+        out->score.total = int32_t(
+            std::clamp<int64_t>(total + (p > kSure ? kSureBonus : 0), INT32_MIN, INT32_MAX));
         out->score.typed = typedPathCost;
         out->score.kind = v->kind;
     }
@@ -276,8 +299,8 @@ bool t_spellCorrector::ChooseBest(double typedProb, int32_t typedPathCost, bool 
     return true;
 }
 
-int DecideCorrectionMode(const t_pyLattice& lattice, const wchar_t* letters, int length, const t_arrayWord* array,
-                         bool blocked, t_correctionMode* out) {
+int DecideCorrectionMode(const t_pyLattice& lattice, const wchar_t* letters, int length,
+                         const t_arrayWord* array, bool blocked, t_correctionMode* out) {
     if (!out || !letters || length < 1) return 0;
     *out = t_correctionMode();
     const int n = lattice.GetLength();
@@ -298,7 +321,8 @@ int DecideCorrectionMode(const t_pyLattice& lattice, const wchar_t* letters, int
     }
     if (lattice.IsEndAmbiguous())
         out->mode = 3;
-    else if (lattice.IsNearEndWeak() && !IsVowel(letters[length - 1]) && (length < 2 || !IsVowel(letters[length - 2])))
+    else if (lattice.IsNearEndWeak() && !IsVowel(letters[length - 1]) &&
+             (length < 2 || !IsVowel(letters[length - 2])))
         out->mode = 2;
     else
         out->mode = 1;
@@ -313,8 +337,10 @@ t_admissionParams AdmissionFor(const t_correctionMode& mode) {
     return params;
 }
 
-int ShiftSegmentEnds(t_scopeHeap* arena, t_candWord** records, int n, int32_t kind, int32_t position) {
-    if (!arena || !records || (kind != kEditInsert && kind != kEditDelete) || position < 0) return 0;
+int ShiftSegmentEnds(t_scopeHeap* arena, t_candWord** records, int n, int32_t kind,
+                     int32_t position) {
+    if (!arena || !records || (kind != kEditInsert && kind != kEditDelete) || position < 0)
+        return 0;
     auto moved = [&](uint32_t end) -> uint32_t {
         if (kind == kEditInsert) return end > uint32_t(position) && end > 0 ? end - 1 : end;
         return end >= uint32_t(position) && (end > 0 || position == 0) ? end + 1 : end;

@@ -23,10 +23,10 @@ struct t_candWord;
 struct t_spellVariant {
     const wchar_t* letters;  // terminated, in the arena
     int32_t length;
-    int32_t kind;            // kEditSubstitute .. kEditSwap
-    int32_t position;        // of the edit in the typed letters (insert: before that letter)
-    int32_t prior;           // system prior + the kind's base cost
-    int32_t user;            // the user's spelling model; 0 without one
+    int32_t kind;      // kEditSubstitute .. kEditSwap
+    int32_t position;  // of the edit in the typed letters (insert: before that letter)
+    int32_t prior;     // system prior + the kind's base cost
+    int32_t user;      // the user's spelling model; 0 without one
     int32_t cost;
     t_spellVariant* next;
 };
@@ -41,24 +41,24 @@ struct t_spellModels {
 // The chosen variant with its lattice and the scores the admission reads.
 struct t_spellChoice {
     const t_spellVariant* variant = nullptr;
-    t_pyLattice* lattice = nullptr;   // in the arena
+    t_pyLattice* lattice = nullptr;  // in the arena
     t_correctionScore score;
-    bool atEnd = false;               // the edit lies at the end of the input
-    bool sure = false;                // the variant's lattice probability is above 0.98
+    bool atEnd = false;  // the edit lies at the end of the input
+    bool sure = false;   // the variant's lattice probability is above 0.98
 };
 
 // What DecideCorrectionMode found.
 struct t_correctionMode {
-    int32_t mode = 1;       // 1 plain, 2 weak end, 3 ambiguous end, 4 a sure reading
+    int32_t mode = 1;  // 1 plain, 2 weak end, 3 ambiguous end, 4 a sure reading
     bool mustTry = false;
-    bool wholeWord = false;   // the array holds a word of the whole input
-    bool composedTop = false; // its top word is composed
+    bool wholeWord = false;    // the array holds a word of the whole input
+    bool composedTop = false;  // its top word is composed
 };
 
 class t_spellCorrector {
 public:
-    static constexpr int32_t kDropAbove = 600;    // above the cheapest variant
-    static constexpr int kLookAt = 30;            // variants whose lattices are priced
+    static constexpr int32_t kDropAbove = 600;  // above the cheapest variant
+    static constexpr int kLookAt = 30;          // variants whose lattices are priced
     static constexpr int kLookAtComposed = 15;
 
     // singleAnswer: a cheaper variant replaces the list (the request's
@@ -87,11 +87,12 @@ public:
     // sure reading). typedProb is the input's own lattice probability.
     // With params, a choice that the later-candidate test rejects is
     // refused (false).
-    bool ChooseBest(double typedProb, int32_t typedPathCost, bool composedTop, const t_admissionParams* params,
-                    t_spellChoice* out);
+    bool ChooseBest(double typedProb, int32_t typedPathCost, bool composedTop,
+                    const t_admissionParams* params, t_spellChoice* out);
 
 private:
-    int32_t Prior(const wchar_t* typed, int length, int32_t kind, int32_t position, wchar_t letter) const;
+    int32_t Prior(const wchar_t* typed, int length, int32_t kind, int32_t position,
+                  wchar_t letter) const;
     int32_t UserScore(const wchar_t* typed, int32_t kind, int32_t position, wchar_t letter) const;
     void Generate();
     bool Make(int32_t kind, int32_t position, wchar_t letter);
@@ -110,8 +111,8 @@ private:
 // Whether correction is worth trying for an input whose lattice is given,
 // and in which mode. 0 when the input is blocked, has no path, reads with
 // a probability of at most 1e-8, or the array has no top word.
-int DecideCorrectionMode(const t_pyLattice& lattice, const wchar_t* letters, int length, const t_arrayWord* array,
-                         bool blocked, t_correctionMode* out);
+int DecideCorrectionMode(const t_pyLattice& lattice, const wchar_t* letters, int length,
+                         const t_arrayWord* array, bool blocked, t_correctionMode* out);
 
 // The admission a decided mode asks for: its mode is the level, and an
 // input that must be tried although it reads well (or reads as initials
@@ -124,4 +125,5 @@ t_admissionParams AdmissionFor(const t_correctionMode& mode);
 // beyond q grow by one, so a record over the whole variant covers the whole
 // typed input. Lists are changed on arena copies; the number of records
 // changed.
-int ShiftSegmentEnds(t_scopeHeap* arena, t_candWord** records, int n, int32_t kind, int32_t position);
+int ShiftSegmentEnds(t_scopeHeap* arena, t_candWord** records, int n, int32_t kind,
+                     int32_t position);

@@ -8,8 +8,8 @@
 #include "kernel/lexicon/letter_tables.h"
 #include "kernel/lexicon/privilege_dict.h"
 #include "kernel/lexicon/py_dict.h"
-#include "kernel/lexicon/sys_dict.h"
 #include "kernel/lexicon/syllable_table.h"
+#include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/userdict/cloud_cache.h"
@@ -39,16 +39,22 @@ bool CursorAdmits(const t_sysDictCursor& c, uint16_t id) {
     return c.hasChildren != 0;
 }
 
-bool Ready(const t_dictStorageBase* d) { return d && d->IsReady(); }
+bool Ready(const t_dictStorageBase* d) {
+    return d && d->IsReady();
+}
 
 }  // namespace
 
-t_wordFinder::t_wordFinder(const t_convertDicts& dicts, t_inputLattice* lattice, const t_pyLattice* syllables,
-                           const wchar_t* input, t_scopeHeap* arena)
+t_wordFinder::t_wordFinder(const t_convertDicts& dicts, t_inputLattice* lattice,
+                           const t_pyLattice* syllables, const wchar_t* input, t_scopeHeap* arena)
     : m_dicts(dicts), m_lattice(lattice), m_syllables(syllables), m_input(input), m_arena(arena) {}
 
-const t_lstr* t_wordFinder::PathIds(int count) { return m_arena->MakeLstr(m_ids, size_t(2 * count)); }
-const t_lstr* t_wordFinder::PathPositions(int count) { return m_arena->MakeLstr(m_positions, size_t(2 * count)); }
+const t_lstr* t_wordFinder::PathIds(int count) {
+    return m_arena->MakeLstr(m_ids, size_t(2 * count));
+}
+const t_lstr* t_wordFinder::PathPositions(int count) {
+    return m_arena->MakeLstr(m_positions, size_t(2 * count));
+}
 
 bool t_wordFinder::FindWordsAt(int position, const t_findSwitches& switches) {
     if (!m_lattice || !m_syllables || !m_input || !m_arena) return false;
@@ -68,15 +74,16 @@ bool t_wordFinder::FindWordsAt(int position, const t_findSwitches& switches) {
             if (!cursor.PushSyllable(a->id, &stepped) || cursor.word < 0) continue;
             m_ids[0] = a->id;
             m_positions[0] = uint16_t(a->end);
-            m_lattice->AddArc(position, a->end, uint32_t(cursor.word), PathIds(1), PathPositions(1), a->flags,
-                              kArcSourceSystem, 1, kArcKindSingle, 0, a->prob);
+            m_lattice->AddArc(position, a->end, uint32_t(cursor.word), PathIds(1), PathPositions(1),
+                              a->flags, kArcSourceSystem, 1, kArcKindSingle, 0, a->prob);
             return true;
         }
         return true;
     }
 
     m_systemAllowed = sys != nullptr;
-    if (m_wide && m_syllables->IsAmbiguousPosition(position) && m_lattice->AbbreviationArcsAdded() && !m_wideSecond)
+    if (m_wide && m_syllables->IsAmbiguousPosition(position) &&
+        m_lattice->AbbreviationArcsAdded() && !m_wideSecond)
         m_systemAllowed = false;
     t_lookups on;
     on.cellMask = (switches.cell && Ready(m_dicts.cell)) ? 0xFFFF : 0;
@@ -95,8 +102,8 @@ bool t_wordFinder::FindWordsAt(int position, const t_findSwitches& switches) {
     return true;
 }
 
-void t_wordFinder::WalkArcs(int p, int depth, double prob, t_sysDictCursor& cursor, const t_lookups& on,
-                            uint32_t flags, uint32_t kind) {
+void t_wordFinder::WalkArcs(int p, int depth, double prob, t_sysDictCursor& cursor,
+                            const t_lookups& on, uint32_t flags, uint32_t kind) {
     if (depth > kMaxDepth || p < 0 || p >= m_syllables->GetLength()) return;
     const int n = m_syllables->GetLength();
     t_pathKey key;
@@ -117,11 +124,11 @@ void t_wordFinder::WalkArcs(int p, int depth, double prob, t_sysDictCursor& curs
         const int count = depth + 1;
         const t_lstr* ids = key.Set(m_ids, count);
         // One lower-case letter read as itself starts no word but a cell word.
-        const bool blocked = depth == 0 && a->keys == 1 && m_input[a->start] >= L'a' && m_input[a->start] <= L'z' &&
-                             a->id >= kSyllableCount;
+        const bool blocked = depth == 0 && a->keys == 1 && m_input[a->start] >= L'a' &&
+                             m_input[a->start] <= L'z' && a->id >= kSyllableCount;
         auto add = [&](uint8_t source, uint32_t value) {
-            m_lattice->AddArc(m_start, a->end, value, PathIds(count), PathPositions(count), f2, source, count, k2, 0,
-                              float(p2));
+            m_lattice->AddArc(m_start, a->end, value, PathIds(count), PathPositions(count), f2,
+                              source, count, k2, 0, float(p2));
         };
 
         t_lookups next = {0, false, false, false, false};
@@ -171,10 +178,14 @@ void t_wordFinder::WalkArcs(int p, int depth, double prob, t_sysDictCursor& curs
             if (a->end == n) {
                 if (m_switches.forecast && m_switches.forecastGate <= count) {
                     bool allLetters = true;
-                    for (int i = 0; i < count && allLetters; ++i) allLetters = m_ids[i] >= kSyllableCount;
-                    if (!allLetters) m_switches.forecast->ScoreAssociation(m_start, m_ids, m_positions, count, p2);
+                    for (int i = 0; i < count && allLetters; ++i)
+                        allLetters = m_ids[i] >= kSyllableCount;
+                    if (!allLetters)
+                        m_switches.forecast->ScoreAssociation(m_start, m_ids, m_positions, count,
+                                                              p2);
                 }
-                if (m_weakTop && sysMore) m_weakTop->SetWeakTopLevel(count, (a->flags & kPyArcPartialMask) != 0);
+                if (m_weakTop && sysMore)
+                    m_weakTop->SetWeakTopLevel(count, (a->flags & kPyArcPartialMask) != 0);
             } else if (depth + 1 <= kMaxDepth) {
                 // Only a cursor that stepped down is at the next depth.
                 WalkArcs(a->end, depth + 1, p2, cursor, next, f2, k2);

@@ -22,14 +22,14 @@ public:
     virtual ~i_wordFinderSink() = default;
     // A path of count syllables from start to the end of the input that
     // longer words continue. ids and positions hold count entries.
-    virtual void ScoreAssociation(int start, const uint16_t* ids, const uint16_t* positions, int count,
-                                  double prob) {
+    virtual void ScoreAssociation(int start, const uint16_t* ids, const uint16_t* positions,
+                                  int count, double prob) {
         (void)start, (void)ids, (void)positions, (void)count, (void)prob;
     }
     // The cloud cache holds answers (handle, count) for the syllables of a
     // path from start to the end of the input.
-    virtual void AddCloudCacheWords(int32_t handle, int count, const t_lstr* ids, int start, int end,
-                                    double backward) {
+    virtual void AddCloudCacheWords(int32_t handle, int count, const t_lstr* ids, int start,
+                                    int end, double backward) {
         (void)handle, (void)count, (void)ids, (void)start, (void)end, (void)backward;
     }
     // The system tree goes on beyond a path of level syllables to the end.
@@ -46,7 +46,7 @@ struct t_wordReadingOut {
 // The switches of one FindWordsAt call.
 struct t_findSwitches {
     bool cell = false;
-    bool user = false;        // the user dictionary and the user extension dictionary
+    bool user = false;  // the user dictionary and the user extension dictionary
     bool privilege = false;
     bool cloudCache = false;
     i_wordFinderSink* forecast = nullptr;  // association at the end of the input
@@ -80,8 +80,8 @@ private:
         uint16_t cellMask;
         bool user, cloud, privilege, userExt;
     };
-    void WalkArcs(int p, int depth, double prob, t_sysDictCursor& cursor, const t_lookups& on, uint32_t flags,
-                  uint32_t kind);
+    void WalkArcs(int p, int depth, double prob, t_sysDictCursor& cursor, const t_lookups& on,
+                  uint32_t flags, uint32_t kind);
     const t_lstr* PathIds(int count);
     const t_lstr* PathPositions(int count);
     void ReadingWalk(int p, int depth, t_wordReadingOut* out);

@@ -7,19 +7,21 @@
 #include <cstring>
 #include <string>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/lexicon/cell_dict.h"
 #include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/small_dicts_arena.h"
 #include "kernel/lexicon/sys_dict.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/userdict/usr_dict_v3.h"
 
 namespace {
 
-bool IsTypedExtra(const t_segWordNode* w) { return w->type == kSegWordCell || w->type == kSegWordUser; }
+bool IsTypedExtra(const t_segWordNode* w) {
+    return w->type == kSegWordCell || w->type == kSegWordUser;
+}
 
 uint32_t GramIdOf(const t_segWordNode* w) {
     return (w->type == kSegWordSystem || w->type == kSegWordAbbreviation) ? w->value : 0;
@@ -54,11 +56,14 @@ void t_wordLattice::Init(const t_convertDicts& dicts, t_segmentNodes* segments, 
     m_complete[0] = m_complete[1] = t_endPath();
 }
 
-int32_t t_wordLattice::WordChars(const t_segWordNode* w) const { return std::max(w->length, 1); }
+int32_t t_wordLattice::WordChars(const t_segWordNode* w) const {
+    return std::max(w->length, 1);
+}
 
 int32_t t_wordLattice::Transition(const t_segWordNode* v, const t_segWordNode* w, bool last,
                                   uint32_t* bits) const {
-    const t_gramInfo* gram = m_dicts.sys && m_dicts.sys->IsReady() ? m_dicts.sys->GetGram() : nullptr;
+    const t_gramInfo* gram =
+        m_dicts.sys && m_dicts.sys->IsReady() ? m_dicts.sys->GetGram() : nullptr;
     t_gramArc right = GramArcOf(w, v);
     uint8_t flag0 = 0, found = 0;
     uint32_t b = 0;
@@ -77,7 +82,8 @@ int32_t t_wordLattice::Transition(const t_segWordNode* v, const t_segWordNode* w
     return cost;
 }
 
-void t_wordLattice::NoteComplete(t_segWordNode* w, t_segWordNode* v, int32_t cost, uint8_t transition) {
+void t_wordLattice::NoteComplete(t_segWordNode* w, t_segWordNode* v, int32_t cost,
+                                 uint8_t transition) {
     t_endPath p{w, v, cost, transition};
     if (cost < m_complete[0].cost) {
         m_complete[1] = m_complete[0];
@@ -110,11 +116,14 @@ void t_wordLattice::FindBestPath(int p) {
             for (t_segWordNode* v = const_cast<t_segWordNode*>(m_segments->At(s)); v; v = v->next) {
                 if (!v->arc || v->bestPlainCost >= kNoCost) continue;
                 // A predecessor well above the best way found to p cannot lead there.
-                if (const t_segWordNode* b = m_best[p][0]; b &&
-                    v->bestPlainCost > b->bestPlainCost + ((b->pathFlags & kPathWideMargin) ? kWideMargin : kMargin))
+                if (const t_segWordNode* b = m_best[p][0];
+                    b && v->bestPlainCost >
+                             b->bestPlainCost +
+                                 ((b->pathFlags & kPathWideMargin) ? kWideMargin : kMargin))
                     continue;
                 const bool plainOk = !single || v->singleRun[0] < kMaxSingleRun;
-                const bool typedOk = v->pathCost < kNoCost && (!single || v->singleRun[1] < kMaxSingleRun);
+                const bool typedOk =
+                    v->pathCost < kNoCost && (!single || v->singleRun[1] < kMaxSingleRun);
                 if (!plainOk && !typedOk) continue;
                 uint32_t bits = 0;
                 const int32_t t = Transition(v, w, last, &bits);
@@ -141,7 +150,8 @@ void t_wordLattice::FindBestPath(int p) {
                 }
             }
         }
-        if (w->bestPlainCost < kNoCost && Cheaper(w->bestPlainCost, m_best[p][0], false)) m_best[p][0] = w;
+        if (w->bestPlainCost < kNoCost && Cheaper(w->bestPlainCost, m_best[p][0], false))
+            m_best[p][0] = w;
         if (w->pathCost < kNoCost && Cheaper(w->pathCost, m_best[p][1], true)) m_best[p][1] = w;
     }
 }
@@ -156,48 +166,51 @@ int t_wordLattice::FarthestBest(bool typed) const {
     return 0;
 }
 
-bool t_wordLattice::AppendNode(const t_segWordNode* w, uint16_t* ids, int* nIds, uint16_t* pos, int* nPos,
-                               uint16_t* text, int* nText) const {
+bool t_wordLattice::AppendNode(const t_segWordNode* w, uint16_t* ids, int* nIds, uint16_t* pos,
+                               int* nPos, uint16_t* text, int* nText) const {
     const t_lstr* wordText = nullptr;
     const t_lstr* wordIds = w->arc->ids;
     const t_lstr* wordPos = w->arc->positions;
     uint8_t userText[160];
     switch (w->type) {
-    case kSegWordSystem: {
-        uint32_t off = 0, gram = 0;
-        uint16_t cost = 0;
-        uint8_t more = 0;
-        if (!m_dicts.sys || !m_dicts.sys->GetWordRecord(w->index, &off, &cost, &gram, &more)) return false;
-        wordText = m_dicts.sys->GetTextAt(off);
-        break;
-    }
-    case kSegWordAbbreviation: {
-        const uint8_t* item = m_dicts.sys ? m_dicts.sys->GetShortKeyItem(w->index) : nullptr;
-        if (!item) return false;
-        wordText = reinterpret_cast<const t_lstr*>(item + n_sysDict::kShortItemText);
-        wordIds = reinterpret_cast<const t_lstr*>(item + n_sysDict::kShortItemIds);
-        wordPos = nullptr;
-        break;
-    }
-    case kSegWordUser:
-        if (!m_dicts.user || !m_dicts.user->GetWordText(w->index, w->flagWord, reinterpret_cast<t_lstr*>(userText)))
+        case kSegWordSystem: {
+            uint32_t off = 0, gram = 0;
+            uint16_t cost = 0;
+            uint8_t more = 0;
+            if (!m_dicts.sys || !m_dicts.sys->GetWordRecord(w->index, &off, &cost, &gram, &more))
+                return false;
+            wordText = m_dicts.sys->GetTextAt(off);
+            break;
+        }
+        case kSegWordAbbreviation: {
+            const uint8_t* item = m_dicts.sys ? m_dicts.sys->GetShortKeyItem(w->index) : nullptr;
+            if (!item) return false;
+            wordText = reinterpret_cast<const t_lstr*>(item + n_sysDict::kShortItemText);
+            wordIds = reinterpret_cast<const t_lstr*>(item + n_sysDict::kShortItemIds);
+            wordPos = nullptr;
+            break;
+        }
+        case kSegWordUser:
+            if (!m_dicts.user || !m_dicts.user->GetWordText(w->index, w->flagWord,
+                                                            reinterpret_cast<t_lstr*>(userText)))
+                return false;
+            wordText = reinterpret_cast<const t_lstr*>(userText);
+            break;
+        case kSegWordCell: {
+            const t_cellRecord* records = nullptr;
+            if (!m_dicts.cell) return false;
+            const uint32_t n = m_dicts.cell->GetItem(int32_t(w->arc->value), &records);
+            if (!records || w->index >= n) return false;
+            wordText = m_dicts.cell->GetWordText(records[w->index].wordOffset);
+            break;
+        }
+        default:
             return false;
-        wordText = reinterpret_cast<const t_lstr*>(userText);
-        break;
-    case kSegWordCell: {
-        const t_cellRecord* records = nullptr;
-        if (!m_dicts.cell) return false;
-        const uint32_t n = m_dicts.cell->GetItem(int32_t(w->arc->value), &records);
-        if (!records || w->index >= n) return false;
-        wordText = m_dicts.cell->GetWordText(records[w->index].wordOffset);
-        break;
-    }
-    default:
-        return false;
     }
     if (!wordText || !wordIds) return false;
     const int ni = LstrGetLength(wordIds), nt = LstrGetLength(wordText);
-    if (*nIds + ni > kTextCapacity || *nText + nt > kTextCapacity || *nPos + ni > kTextCapacity) return false;
+    if (*nIds + ni > kTextCapacity || *nText + nt > kTextCapacity || *nPos + ni > kTextCapacity)
+        return false;
     for (int i = 0; i < ni; ++i) ids[(*nIds)++] = LstrGetUnit(wordIds, size_t(i));
     for (int i = 0; i < nt; ++i) text[(*nText)++] = LstrGetUnit(wordText, size_t(i));
     // Syllable ends: the arc's own, or (short-key words) one position per
@@ -213,8 +226,8 @@ bool t_wordLattice::AppendNode(const t_segWordNode* w, uint16_t* ids, int* nIds,
     return true;
 }
 
-bool t_wordLattice::ScorePath(t_scopeHeap* arena, const t_segWordNode* node, const t_segWordNode* prev,
-                              bool typed, t_path* out) const {
+bool t_wordLattice::ScorePath(t_scopeHeap* arena, const t_segWordNode* node,
+                              const t_segWordNode* prev, bool typed, t_path* out) const {
     if (!arena || !node || !out) return false;
     *out = t_path();
     const t_segWordNode* chain[kMaxPositions];
@@ -226,7 +239,8 @@ bool t_wordLattice::ScorePath(t_scopeHeap* arena, const t_segWordNode* node, con
     return ScoreChain(arena, chain, n, out);
 }
 
-bool t_wordLattice::ScoreChain(t_scopeHeap* arena, const t_segWordNode* const* chain, int n, t_path* out) const {
+bool t_wordLattice::ScoreChain(t_scopeHeap* arena, const t_segWordNode* const* chain, int n,
+                               t_path* out) const {
     if (!arena || !chain || n < 1 || !out) return false;
     *out = t_path();
     uint16_t ids[kTextCapacity], pos[kTextCapacity], text[kTextCapacity];
@@ -251,8 +265,8 @@ bool t_wordLattice::ScoreChain(t_scopeHeap* arena, const t_segWordNode* const* c
 namespace {
 
 // A composed record of a gathered path.
-t_candWord* MakeRecord(t_scopeHeap* arena, const t_wordLattice::t_path& path, const t_segWordNode* end,
-                       int covered, int32_t cost, bool debug) {
+t_candWord* MakeRecord(t_scopeHeap* arena, const t_wordLattice::t_path& path,
+                       const t_segWordNode* end, int covered, int32_t cost, bool debug) {
     auto* r = static_cast<t_candWord*>(ArenaAllocAligned(*arena, sizeof(t_candWord)));
     if (!r) return nullptr;
     t_candWord::Clear(r);
@@ -309,7 +323,8 @@ void MakeSwappedReadings(const t_composeRequest& request, const t_segmentNodes& 
                          t_composeOutcome* out) {
     const t_segWordNode* chain[kMaxPositions];
     int count = 0;
-    for (const t_segWordNode* v = end; v && count < kMaxPositions; v = v->prev[0]) chain[count++] = v;
+    for (const t_segWordNode* v = end; v && count < kMaxPositions; v = v->prev[0])
+        chain[count++] = v;
     if (count == 0 || !chain[count - 1]->arc || chain[count - 1]->arc->start != 0) return;
     // A reading of initials or cut syllables is a guess already: its
     // homophones would only bury the words of the keys.
@@ -338,12 +353,12 @@ void MakeSwappedReadings(const t_composeRequest& request, const t_segmentNodes& 
             words[k] = s;
         }
         if (found == 0) continue;
-        const int32_t own =
-            lattice.Transition(v, w, i == 0, nullptr) + (x ? lattice.Transition(w, x, i == 1, nullptr) : 0);
+        const int32_t own = lattice.Transition(v, w, i == 0, nullptr) +
+                            (x ? lattice.Transition(w, x, i == 1, nullptr) : 0);
         for (int k = 0; k < found; ++k) {
             const t_segWordNode* s = words[k];
-            const int32_t delta =
-                lattice.Transition(v, s, i == 0, nullptr) + (x ? lattice.Transition(s, x, i == 1, nullptr) : 0) - own;
+            const int32_t delta = lattice.Transition(v, s, i == 0, nullptr) +
+                                  (x ? lattice.Transition(s, x, i == 1, nullptr) : 0) - own;
             if (delta > kSwapMargin) continue;
             int slot = kSwappedReadings - 1;
             if (best[slot].word && best[slot].delta <= delta) continue;
@@ -421,12 +436,14 @@ bool ComposeWords(const t_composeRequest& request, t_segmentNodes* segments, t_w
                           request.lattice->FewestSyllables(n) < 5;
     bool firstOfTwo = false;
     auto composeLong = [&](const t_wordLattice::t_endPath& end) -> int {
-        if (end.cost - 300 > out->bestCost || !lattice->ScorePath(request.arena, end.node, end.prev, false, &path))
+        if (end.cost - 300 > out->bestCost ||
+            !lattice->ScorePath(request.arena, end.node, end.prev, false, &path))
             return 6;
         const uint32_t chars = LstrGetLength(path.text);
         if (&end == &best) firstOfTwo = chars == 2;
         if (chars > 5 || chars == 2) return 6;
-        return AddRecord(array, MakeRecord(request.arena, path, end.node, n, end.cost, request.debug));
+        return AddRecord(array,
+                         MakeRecord(request.arena, path, end.node, n, end.cost, request.debug));
     };
     out->longResult = composeLong(best);
     if (out->longResult == kArrayFiltered || out->longResult == kArrayMerged) tryAlternative = true;

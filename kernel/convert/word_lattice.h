@@ -17,19 +17,19 @@ class t_scopeHeap;
 struct t_candWord;
 
 // Path flag bits of a word node (t_segWordNode::pathFlags).
-inline constexpr uint8_t kPathWideMargin = 64;   // predecessors up to 300 above the best are kept
-inline constexpr uint8_t kPathThroughUser = 128; // the typed path passes a user word
+inline constexpr uint8_t kPathWideMargin = 64;    // predecessors up to 300 above the best are kept
+inline constexpr uint8_t kPathThroughUser = 128;  // the typed path passes a user word
 
 class t_wordLattice {
 public:
     static constexpr int32_t kNoCost = 1000000;
-    static constexpr int32_t kStepCost = 100;        // every word of a path
-    static constexpr int32_t kTypedExtra = 1000;     // a user or cell word on the typed path
-    static constexpr int32_t kMargin = 100;          // beam above a position's best node
+    static constexpr int32_t kStepCost = 100;     // every word of a path
+    static constexpr int32_t kTypedExtra = 1000;  // a user or cell word on the typed path
+    static constexpr int32_t kMargin = 100;       // beam above a position's best node
     static constexpr int32_t kWideMargin = 300;
-    static constexpr int32_t kMaxSingleRun = 10;     // one-character words in a row
-    static constexpr int32_t kPreferenceBonus = 200; // a preferred pair ending the input
-    static constexpr int kTextCapacity = 255;        // units of the path buffers (512 bytes each)
+    static constexpr int32_t kMaxSingleRun = 10;      // one-character words in a row
+    static constexpr int32_t kPreferenceBonus = 200;  // a preferred pair ending the input
+    static constexpr int kTextCapacity = 255;         // units of the path buffers (512 bytes each)
 
     // A complete path: its last node, that node's predecessor (null at 0)
     // and its plain cost.
@@ -43,11 +43,11 @@ public:
     // What ScorePath gathers along a path.
     struct t_path {
         int32_t steps = 0;
-        int32_t singleRun = 0;   // longest run of one-character words
-        uint32_t types = 0;      // 1 system, 4 cell, 2 user
+        int32_t singleRun = 0;  // longest run of one-character words
+        uint32_t types = 0;     // 1 system, 4 cell, 2 user
         uint32_t transitions = 0;
         bool forecast = false;
-        double prob = 1.0;       // product of the arcs' probabilities
+        double prob = 1.0;  // product of the arcs' probabilities
         const t_lstr* ids = nullptr;
         const t_lstr* positions = nullptr;
         const t_lstr* text = nullptr;
@@ -71,19 +71,21 @@ public:
     // into arena strings. When prev is given it stands for node's
     // predecessor (an alternative complete path). False when the arena fails
     // or the text does not fit.
-    bool ScorePath(t_scopeHeap* arena, const t_segWordNode* node, const t_segWordNode* prev, bool typed,
-                   t_path* out) const;
+    bool ScorePath(t_scopeHeap* arena, const t_segWordNode* node, const t_segWordNode* prev,
+                   bool typed, t_path* out) const;
     // Gathers a path given as its nodes from the last to the first.
-    bool ScoreChain(t_scopeHeap* arena, const t_segWordNode* const* chain, int count, t_path* out) const;
+    bool ScoreChain(t_scopeHeap* arena, const t_segWordNode* const* chain, int count,
+                    t_path* out) const;
     // The transition into w from v (null: w starts the input): the pair
     // score, the right word's frequency and adjustment, and w's arc power.
-    int32_t Transition(const t_segWordNode* v, const t_segWordNode* w, bool last, uint32_t* bits) const;
+    int32_t Transition(const t_segWordNode* v, const t_segWordNode* w, bool last,
+                       uint32_t* bits) const;
     // Characters of a node's word.
     int32_t WordChars(const t_segWordNode* w) const;
 
 private:
-    bool AppendNode(const t_segWordNode* w, uint16_t* ids, int* nIds, uint16_t* pos, int* nPos, uint16_t* text,
-                    int* nText) const;
+    bool AppendNode(const t_segWordNode* w, uint16_t* ids, int* nIds, uint16_t* pos, int* nPos,
+                    uint16_t* text, int* nText) const;
     void NoteComplete(t_segWordNode* w, t_segWordNode* v, int32_t cost, uint8_t transition);
 
     t_convertDicts m_dicts;
@@ -99,8 +101,8 @@ struct t_composeRequest {
     const t_inputLattice* lattice = nullptr;
     t_scopeHeap* arena = nullptr;
     i_nameContext* names = nullptr;
-    int32_t n = 0;                 // positions (the input lattice's length when 0)
-    int32_t fullLengthWords = 0;   // dictionary words covering the whole input
+    int32_t n = 0;                // positions (the input lattice's length when 0)
+    int32_t fullLengthWords = 0;  // dictionary words covering the whole input
     bool namesWanted = false;
     bool gameKeys = false;
     bool hasCapitals = false;
@@ -110,13 +112,13 @@ struct t_composeRequest {
 
 // What it hands back.
 struct t_composeOutcome {
-    int32_t nodes = 0;             // word nodes read
-    int plainResult = 6;           // t_arrayWord::Add result; 6: no record made
+    int32_t nodes = 0;    // word nodes read
+    int plainResult = 6;  // t_arrayWord::Add result; 6: no record made
     int typedResult = 6;
     int longResult = 6;
-    int32_t bestCost = 10000;      // the plain path's cost (the name recognition's best cost)
+    int32_t bestCost = 10000;  // the plain path's cost (the name recognition's best cost)
     uint8_t cloudFlag = 0;
-    t_candWord* plain = nullptr;   // the records made (also when the array merged them)
+    t_candWord* plain = nullptr;  // the records made (also when the array merged them)
     t_candWord* typed = nullptr;
     // The best reading with one word exchanged for a homophone, cheapest
     // first; made, not added: the caller adds them once the cloud decision,

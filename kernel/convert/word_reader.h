@@ -27,21 +27,21 @@ inline constexpr uint8_t kSegMarkToEnd = 2;
 
 struct t_segWordNode {
     const t_wordArc* arc;
-    uint32_t index;          // system: word record; abbreviation: short-key item; user: text id;
-                             // cell: record number within the arc's item
-    uint32_t value;          // system, abbreviation: gram id; user, cell: frequency
+    uint32_t index;  // system: word record; abbreviation: short-key item; user: text id;
+                     // cell: record number within the arc's item
+    uint32_t value;  // system, abbreviation: gram id; user, cell: frequency
     uint16_t cost;
-    int32_t pathCost;        // filled by the sentence lattice
-    int32_t bestPlainCost;   // filled by the sentence lattice
+    int32_t pathCost;       // filled by the sentence lattice
+    int32_t bestPlainCost;  // filled by the sentence lattice
     t_segWordNode* next;
     t_segWordNode* prev[2];
-    uint8_t positionMark;    // kSegMark* bits
-    uint8_t type;            // kSegWord*
+    uint8_t positionMark;  // kSegMark* bits
+    uint8_t type;          // kSegWord*
     uint8_t transition;
-    uint32_t flagWord;       // user: the text's checksum (to read the text back)
-    int32_t length;          // syllables
-    uint8_t pathFlags;       // filled by the sentence lattice (kPath* bits)
-    uint8_t singleRun[2];    // one-character words ending the plain and the typed path
+    uint32_t flagWord;     // user: the text's checksum (to read the text back)
+    int32_t length;        // syllables
+    uint8_t pathFlags;     // filled by the sentence lattice (kPath* bits)
+    uint8_t singleRun[2];  // one-character words ending the plain and the typed path
 };
 
 // The word nodes of an input, listed by the position where they end.
@@ -53,8 +53,8 @@ public:
     void Reset(int count);
     // Appends a node to the list of position; null when the position lies
     // outside 0..count or the arena fails.
-    t_segWordNode* Create(const t_wordArc* arc, uint32_t index, uint32_t value, uint16_t cost, int position,
-                          uint32_t extra);
+    t_segWordNode* Create(const t_wordArc* arc, uint32_t index, uint32_t value, uint16_t cost,
+                          int position, uint32_t extra);
 
     int32_t GetCount() const { return m_count; }
     int32_t GetNodeCount() const { return m_nodes; }
@@ -127,5 +127,5 @@ private:
 // further text, and *threshold becomes its index. Returns the number of
 // candidates given a tip.
 int AddPinyinTips(const t_convertDicts& dicts, t_scopeHeap* arena, bool firstTip, bool secondTip,
-                  t_candWord** results, int count, int pageStart, int32_t* threshold, const wchar_t* input,
-                  int inputLength);
+                  t_candWord** results, int count, int pageStart, int32_t* threshold,
+                  const wchar_t* input, int inputLength);

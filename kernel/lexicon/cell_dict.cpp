@@ -14,9 +14,21 @@ using n_tableFormat::RdI32;
 namespace {
 
 enum : uint32_t {
-    kBuckets = 1, kItems = 2, kCount3 = 3, kSorted = 4, kWords = 5,
-    kBucketOff = 6, kItemOff = 7, kRecordOff = 8, kSortedOff = 9, kKeyOff = 10,
-    kWordOff = 11, kInfoOff = 12, kInfoEnd = 13, kGroupOff = 14, kWordIndexOff = 15,
+    kBuckets = 1,
+    kItems = 2,
+    kCount3 = 3,
+    kSorted = 4,
+    kWords = 5,
+    kBucketOff = 6,
+    kItemOff = 7,
+    kRecordOff = 8,
+    kSortedOff = 9,
+    kKeyOff = 10,
+    kWordOff = 11,
+    kInfoOff = 12,
+    kInfoEnd = 13,
+    kGroupOff = 14,
+    kWordIndexOff = 15,
 };
 
 uint64_t Signature(const t_lstr* key) {
@@ -139,7 +151,8 @@ uint32_t t_extDict::GetItem(int32_t i, const t_cellRecord** out) {
     const uint64_t at = uint64_t(m_header[kItemOff]) + uint64_t(i) * kItemSize;
     if (!Inside(at, kItemSize)) return 0;
     const uint32_t firstRecord = Rd32(m_image + at + 4), count = Rd32(m_image + at + 8);
-    const uint64_t recordAt = uint64_t(m_header[kRecordOff]) + uint64_t(firstRecord) * sizeof(t_cellRecord);
+    const uint64_t recordAt =
+        uint64_t(m_header[kRecordOff]) + uint64_t(firstRecord) * sizeof(t_cellRecord);
     if (count == 0 || !Inside(recordAt, uint64_t(count) * sizeof(t_cellRecord))) return 0;
     if (out) *out = reinterpret_cast<const t_cellRecord*>(m_image + recordAt);
     return count;
@@ -182,7 +195,9 @@ const t_cellRecord* t_extDict::FindRecord(const t_lstr* key, const t_lstr* word)
     return nullptr;
 }
 
-int t_extDict::Contains(const t_lstr* key, const t_lstr* word) { return FindRecord(key, word) ? 1 : 0; }
+int t_extDict::Contains(const t_lstr* key, const t_lstr* word) {
+    return FindRecord(key, word) ? 1 : 0;
+}
 
 int t_extDict::ContainsWord(const t_lstr* word) {
     if (!IsReady() || !m_image || LstrGetLength(word) == 0) return 0;
@@ -212,7 +227,9 @@ int t_extDict::ContainsWord(const t_lstr* word) {
     return 0;
 }
 
-int t_extDict::HasWords() { return IsReady() && m_header[kWords] > 0 ? 1 : 0; }
+int t_extDict::HasWords() {
+    return IsReady() && m_header[kWords] > 0 ? 1 : 0;
+}
 
 const uint8_t* t_extDict::FindSortedEntry(const t_lstr* text) {
     if (!IsReady() || !m_image || !text) return nullptr;

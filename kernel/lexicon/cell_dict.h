@@ -24,11 +24,11 @@ bool FormatCellCode(uint32_t code, std::wstring& out);
 
 #pragma pack(push, 1)
 struct t_cellRecord {
-    int32_t wordOffset;   // into the word area
-    int32_t infoOffset;   // into the info area
-    uint16_t position;    // wanted candidate place, 0 = none
+    int32_t wordOffset;  // into the word area
+    int32_t infoOffset;  // into the info area
+    uint16_t position;   // wanted candidate place, 0 = none
     uint32_t frequency;
-    int32_t weight;       // second weight
+    int32_t weight;  // second weight
     float extraPower;
 };
 #pragma pack(pop)

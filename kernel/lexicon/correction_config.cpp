@@ -49,7 +49,8 @@ bool ReplaceFirstText(wchar_t* out, size_t capacity, const wchar_t* text, const 
     return true;
 }
 
-bool t_correctionConfig::Load(std::wstring& messages, const wchar_t* systemPath, const wchar_t* userPath) {
+bool t_correctionConfig::Load(std::wstring& messages, const wchar_t* systemPath,
+                              const wchar_t* userPath) {
     if (IsFile(userPath)) {
         if (LoadFile(messages, userPath)) return true;
         messages += L"load user path correct failed.";
@@ -123,14 +124,16 @@ bool t_correctionConfig::FindBuiltinPair(const wchar_t* a, const wchar_t* b, int
     return false;
 }
 
-int t_correctionConfig::Rewrite(t_ruleSlot* slots, int max, const wchar_t* text, bool toWrong) const {
+int t_correctionConfig::Rewrite(t_ruleSlot* slots, int max, const wchar_t* text,
+                                bool toWrong) const {
     if (!slots || max <= 0 || !text || !text[0]) return 0;
     int count = 0;
     for (const t_pairRule* rule = m_rules.head; rule && count < max; rule = rule->next) {
         const std::wstring& find = toWrong ? rule->first : rule->second;
         const std::wstring& put = toWrong ? rule->second : rule->first;
         if (find.empty() || put.empty()) continue;  // a rule with an empty side corrects nothing
-        if (ReplaceFirstText(slots[count], kRuleSlotChars, text, find.c_str(), put.c_str())) ++count;
+        if (ReplaceFirstText(slots[count], kRuleSlotChars, text, find.c_str(), put.c_str()))
+            ++count;
     }
     return count;
 }

@@ -9,12 +9,12 @@
 namespace {
 
 constexpr const wchar_t* kSections[t_fuzzyConfig::kListCount] = {L"Metadata", L"Fuzzy", L"Gray",
-                                                                  L"Commit", L"PreCommit"};
+                                                                 L"Commit", L"PreCommit"};
 
 constexpr const wchar_t* kBuiltins[t_fuzzyConfig::kBuiltinCount][2] = {
-    {L"z", L"zh"},   {L"c", L"ch"},   {L"s", L"sh"},   {L"l", L"n"},     {L"f", L"h"},
-    {L"r", L"l"},    {L"an", L"ang"}, {L"en", L"eng"}, {L"in", L"ing"},  {L"ian", L"iang"},
-    {L"uan", L"uang"}};
+    {L"z", L"zh"},   {L"c", L"ch"},     {L"s", L"sh"},    {L"l", L"n"},
+    {L"f", L"h"},    {L"r", L"l"},      {L"an", L"ang"},  {L"en", L"eng"},
+    {L"in", L"ing"}, {L"ian", L"iang"}, {L"uan", L"uang"}};
 
 bool IsFile(const wchar_t* path) {
     if (!path || !path[0]) return false;
@@ -40,7 +40,8 @@ void t_fuzzyConfig::Clear() {
     for (t_pairList& list : m_lists) PairListFree(&list);
 }
 
-bool t_fuzzyConfig::Load(std::wstring& messages, const wchar_t* defaultPath, const wchar_t* userPath) {
+bool t_fuzzyConfig::Load(std::wstring& messages, const wchar_t* defaultPath,
+                         const wchar_t* userPath) {
     if (IsFile(userPath)) {
         if (Parse(messages, userPath)) return true;
         messages += L"load exists user fuzzy file failed.";
@@ -89,8 +90,10 @@ bool t_fuzzyConfig::Save(const wchar_t* path) const {
 
 bool t_fuzzyConfig::IsGrayPair(const wchar_t* a, const wchar_t* b) const {
     for (const t_pairRule* rule = m_lists[kGray]; rule; rule = rule->next) {
-        if ((WideEqualsNoCase(rule->first.c_str(), a) && WideEqualsNoCase(rule->second.c_str(), b)) ||
-            (WideEqualsNoCase(rule->first.c_str(), b) && WideEqualsNoCase(rule->second.c_str(), a))) {
+        if ((WideEqualsNoCase(rule->first.c_str(), a) &&
+             WideEqualsNoCase(rule->second.c_str(), b)) ||
+            (WideEqualsNoCase(rule->first.c_str(), b) &&
+             WideEqualsNoCase(rule->second.c_str(), a))) {
             return true;
         }
     }
@@ -138,8 +141,10 @@ bool t_fuzzyConfig::EnablePair(const wchar_t* a, const wchar_t* b) {
     if (FindDefaultPair(a, b) >= 0) {
         // The builder reads rules both ways, so a switched-off copy in either
         // order would keep the pair off.
-        while (PairListRemove(a, b, &m_lists[kGray], kPairMatchOneWay)) {}
-        while (PairListRemove(b, a, &m_lists[kGray], kPairMatchOneWay)) {}
+        while (PairListRemove(a, b, &m_lists[kGray], kPairMatchOneWay)) {
+        }
+        while (PairListRemove(b, a, &m_lists[kGray], kPairMatchOneWay)) {
+        }
     }
     PairListSet(a, b, &m_lists[kFuzzy], kPairMatchOneWay);
     return true;
@@ -147,8 +152,10 @@ bool t_fuzzyConfig::EnablePair(const wchar_t* a, const wchar_t* b) {
 
 void t_fuzzyConfig::DisablePair(const wchar_t* a, const wchar_t* b) {
     if (!a || !b) return;
-    if (FindDefaultPair(a, b) >= 0) PairListSet(a, b, &m_lists[kGray], kPairMatchOneWay);
-    else PairListRemove(a, b, &m_lists[kFuzzy], kPairMatchOneWay);
+    if (FindDefaultPair(a, b) >= 0)
+        PairListSet(a, b, &m_lists[kGray], kPairMatchOneWay);
+    else
+        PairListRemove(a, b, &m_lists[kFuzzy], kPairMatchOneWay);
 }
 
 void t_fuzzyConfig::DeletePair(const wchar_t* a, const wchar_t* b) {
@@ -172,13 +179,13 @@ bool t_fuzzyConfig::AddRule(const wchar_t* a, const wchar_t* b) {
 bool t_fuzzyConfig::EnableByKind(const wchar_t* a, const wchar_t* b) {
     if (!FitsRule(a) || !FitsRule(b)) return false;
     switch (GetPairKind(a, b)) {
-    case kFuzzyKindParts:
-        return EnablePair(a, b);
-    case kFuzzyKindSyllables:
-        PairListSet(a, b, &m_lists[kCommit], kPairMatchOneWay);
-        return true;
-    default:
-        return false;
+        case kFuzzyKindParts:
+            return EnablePair(a, b);
+        case kFuzzyKindSyllables:
+            PairListSet(a, b, &m_lists[kCommit], kPairMatchOneWay);
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -201,7 +208,8 @@ t_pairRule** t_fuzzyConfig::FindPreCommit(const wchar_t* a, const wchar_t* b) {
         const t_pairRule* rule = *link;
         if (!WideEqualsNoCase(rule->first.c_str(), a)) continue;
         // The target must be b itself, not a longer syllable that begins with it.
-        if (rule->second.compare(0, n, b) == 0 && (rule->second.size() == n || rule->second[n] == L',')) {
+        if (rule->second.compare(0, n, b) == 0 &&
+            (rule->second.size() == n || rule->second[n] == L',')) {
             return link;
         }
     }
@@ -235,9 +243,9 @@ int t_fuzzyConfig::RemovePreCommit(const wchar_t* a, const wchar_t* b) {
     t_pairRule** link = FindPreCommit(a, b);
     for (; link && *link; link = &(*link)->next) {
         t_pairRule* rule = *link;
-        const bool target = rule->second == b ||
-                            (rule->second.compare(0, n, b) == 0 && rule->second.size() > n &&
-                             rule->second[n] == L',');
+        const bool target =
+            rule->second == b || (rule->second.compare(0, n, b) == 0 && rule->second.size() > n &&
+                                  rule->second[n] == L',');
         if (rule->first == a && target) {
             *link = rule->next;
             delete rule;

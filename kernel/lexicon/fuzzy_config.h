@@ -15,7 +15,14 @@ enum : int { kFuzzyKindInvalid = 0, kFuzzyKindParts = 3, kFuzzyKindSyllables = 4
 
 class t_fuzzyConfig {
 public:
-    enum : int { kMetadata = 0, kFuzzy = 1, kGray = 2, kCommit = 3, kPreCommit = 4, kListCount = 5 };
+    enum : int {
+        kMetadata = 0,
+        kFuzzy = 1,
+        kGray = 2,
+        kCommit = 3,
+        kPreCommit = 4,
+        kListCount = 5
+    };
     static constexpr int kBuiltinCount = 11;
     // Longest text of a rule the operations accept (it must fit a slot).
     static constexpr size_t kMaxRuleChars = kRuleSlotChars - 1;
@@ -50,7 +57,9 @@ public:
     // (a, b) is in "Fuzzy" (one-way, exact).
     bool IsFuzzyPair(const wchar_t* a, const wchar_t* b) const;
     // (a, b) is not one of the built-in pairs (compared in the given order).
-    bool IsCustomPair(const wchar_t* a, const wchar_t* b) const { return FindDefaultPair(a, b) < 0; }
+    bool IsCustomPair(const wchar_t* a, const wchar_t* b) const {
+        return FindDefaultPair(a, b) < 0;
+    }
     // Row of the built-in pair (a, b), any case, given order only; -1 if none.
     static int FindDefaultPair(const wchar_t* a, const wchar_t* b);
     static const wchar_t* GetDefaultText(int row, int column);
@@ -88,8 +97,12 @@ public:
     // "Fuzzy" holds a pair that is not switched off, or "Commit" a pair.
     bool HasActiveRules() const;
 
-    t_pairList GetList(int list) const { return (list >= 0 && list < kListCount) ? m_lists[list] : nullptr; }
-    t_pairList* MutableList(int list) { return (list >= 0 && list < kListCount) ? &m_lists[list] : nullptr; }
+    t_pairList GetList(int list) const {
+        return (list >= 0 && list < kListCount) ? m_lists[list] : nullptr;
+    }
+    t_pairList* MutableList(int list) {
+        return (list >= 0 && list < kListCount) ? &m_lists[list] : nullptr;
+    }
 
 private:
     bool CheckVersion();

@@ -54,7 +54,8 @@ void t_bigramQuerySerialCache::Free() {
     capacity = 0;
 }
 
-bool t_bigramQuerySerialCache::Read(uint32_t id1, uint32_t id2, int32_t* score, uint8_t* flag, uint8_t* flag1) {
+bool t_bigramQuerySerialCache::Read(uint32_t id1, uint32_t id2, int32_t* score, uint8_t* flag,
+                                    uint8_t* flag1) {
     const t_entry* arr = m_arrays[m_read];
     if (!arr || m_readPos >= capacity) return false;
     const t_entry& e = arr[m_readPos];
@@ -67,7 +68,8 @@ bool t_bigramQuerySerialCache::Read(uint32_t id1, uint32_t id2, int32_t* score, 
     return true;
 }
 
-void t_bigramQuerySerialCache::Write(uint32_t id1, uint32_t id2, int32_t score, uint8_t flag, uint8_t flag1) {
+void t_bigramQuerySerialCache::Write(uint32_t id1, uint32_t id2, int32_t score, uint8_t flag,
+                                     uint8_t flag1) {
     t_entry* arr = m_arrays[m_write];
     if (!arr || m_writePos >= capacity) return;
     arr[m_writePos++] = {id1, id2, score, flag, flag1};
@@ -124,7 +126,8 @@ bool t_gramInfo::Attach(const uint8_t* image, const uint8_t* end) {
         pos += kSectionHeaderSize;
         // Only the low 16 bits of a first id select a run.
         if (s.indexCount > 0x10000) return false;
-        const uint64_t indexBytes = uint64_t(s.indexCount) * 4, recordBytes = uint64_t(s.recordCount) * kRecordSize;
+        const uint64_t indexBytes = uint64_t(s.indexCount) * 4,
+                       recordBytes = uint64_t(s.recordCount) * kRecordSize;
         if (pos + indexBytes + recordBytes > size) return false;
         s.index = image + pos;
         s.records = image + pos + indexBytes;
@@ -152,16 +155,19 @@ const uint8_t* t_gramInfo::GetUnigram(uint32_t id) const {
 
 // ---------------------------------------------------------------- search
 
-int32_t t_gramInfo::Search(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* flag1, int32_t* hint,
-                           int max) const {
+int32_t t_gramInfo::Search(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* flag1,
+                           int32_t* hint, int max) const {
     if (id1 == 0 || id2 == 0) return kNeutral;
     if (!m_unigrams || id1 > kMaxGramId || id2 > kMaxGramId) return kNeutral;
     // An unbounded search is the same for the same pair: its outcome is
     // kept, and answered again without touching the records.
     t_pairMemo* memo = nullptr;
     if (!hint || *hint < 0) {
-        if (!m_pairMemo) m_pairMemo.reset(static_cast<t_pairMemo*>(std::calloc(kPairMemoSlots, sizeof(t_pairMemo))));
-        if (m_pairMemo) memo = &m_pairMemo[size_t((id1 * 0x9E3779B1u) ^ (id2 * 0x85EBCA77u)) % kPairMemoSlots];
+        if (!m_pairMemo)
+            m_pairMemo.reset(
+                static_cast<t_pairMemo*>(std::calloc(kPairMemoSlots, sizeof(t_pairMemo))));
+        if (m_pairMemo)
+            memo = &m_pairMemo[size_t((id1 * 0x9E3779B1u) ^ (id2 * 0x85EBCA77u)) % kPairMemoSlots];
     }
     if (!memo || memo->id1 != id1 || memo->id2 != id2) {
         t_pairMemo found{id1, id2, kNeutral, 0, 0, 0};
@@ -184,7 +190,8 @@ int32_t t_gramInfo::Search(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* 
     return memo->score;
 }
 
-void t_gramInfo::SearchRecords(uint32_t id1, uint32_t id2, t_pairMemo* out, int32_t hint, int max) const {
+void t_gramInfo::SearchRecords(uint32_t id1, uint32_t id2, t_pairMemo* out, int32_t hint,
+                               int max) const {
     const t_section& s = m_sections[2 * (id1 >> 16) + (id2 >> 16)];
     const uint32_t k = id1 & 0xFFFF;
     if (k >= s.indexCount) return;
@@ -215,8 +222,8 @@ void t_gramInfo::SearchRecords(uint32_t id1, uint32_t id2, t_pairMemo* out, int3
     out->outputs = kSetHint;
 }
 
-int32_t t_gramInfo::CachedQuery(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* flag1, int32_t* hint,
-                                int max) const {
+int32_t t_gramInfo::CachedQuery(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* flag1,
+                                int32_t* hint, int max) const {
     t_bigramQuerySerialCache* c = m_cache && m_cache->enabled ? m_cache : nullptr;
     if (c) {
         int32_t score;
@@ -267,8 +274,8 @@ int32_t GramGetUnigramFreq(const t_gramInfo* gram, uint32_t id) {
 // A pair neither stored nor backed off gives 10000. Without keepFlag a
 // preference flag lowers the score by 200; with keepFlag a clear flag
 // resets *found.
-int32_t GramGetBigramScore(const t_gramInfo* gram, uint32_t id1, uint32_t id2, uint8_t* found, bool keepFlag,
-                           bool backOff, uint8_t* backedOff, uint8_t* flag1) {
+int32_t GramGetBigramScore(const t_gramInfo* gram, uint32_t id1, uint32_t id2, uint8_t* found,
+                           bool keepFlag, bool backOff, uint8_t* backedOff, uint8_t* flag1) {
     if (found) *found = 0;
     if (backedOff) *backedOff = 0;
     if (flag1) *flag1 = 0;
@@ -298,8 +305,9 @@ int32_t GramGetBigramScore(const t_gramInfo* gram, uint32_t id1, uint32_t id2, u
     return score;
 }
 
-int32_t GramGetWordPairScore(const t_gramInfo* gram, const t_gramArc* left, t_gramArc* right, uint8_t* flag0,
-                             uint8_t* found, uint32_t* bits, int32_t* hint, int max) {
+int32_t GramGetWordPairScore(const t_gramInfo* gram, const t_gramArc* left, t_gramArc* right,
+                             uint8_t* flag0, uint8_t* found, uint32_t* bits, int32_t* hint,
+                             int max) {
     uint8_t f0 = 0, fnd = 0;
     uint32_t b = 0;
     const uint32_t count = gram ? gram->GetUnigramCount() : 0;
@@ -362,8 +370,8 @@ int32_t GramGetWordPairScore(const t_gramInfo* gram, const t_gramArc* left, t_gr
                     done = true;
                 } else if (left->prevGramId > 0) {
                     int32_t h = -1;
-                    adj = (gram->CachedQuery(uint32_t(left->prevGramId), uint32_t(right->gramId), nullptr, nullptr,
-                                             &h, 0) -
+                    adj = (gram->CachedQuery(uint32_t(left->prevGramId), uint32_t(right->gramId),
+                                             nullptr, nullptr, &h, 0) -
                            kNeutral) /
                           2;
                 }

@@ -19,10 +19,10 @@ constexpr uint32_t kUnigramSize = 10;
 constexpr uint32_t kSectionHeaderSize = 16;
 constexpr uint32_t kRecordSize = 3;
 constexpr uint32_t kMinImage = 64;
-constexpr uint32_t kMaxGramId = 0x1FFFF;       // 17 bits
-constexpr int32_t kNeutral = 350;              // a pair that is not stored
-constexpr int32_t kNoScore = 10000;            // no usable score
-constexpr int32_t kMissingFreq = 1400;         // a word without a record
+constexpr uint32_t kMaxGramId = 0x1FFFF;  // 17 bits
+constexpr int32_t kNeutral = 350;         // a pair that is not stored
+constexpr int32_t kNoScore = 10000;       // no usable score
+constexpr int32_t kMissingFreq = 1400;    // a word without a record
 // Pair score of each 4-bit class of a bigram record.
 constexpr int32_t kClassScores[16] = {-512, -458, -404, -350, -296, -242, -188, -158,
                                       -128, -98,  -68,  -38,  -8,   22,   52,   106};
@@ -128,10 +128,12 @@ public:
     // 350. *hint: the run is taken to start there when >= 0 (bounded by max
     // records when max > 0); on return the position after the found record
     // or where it would stand.
-    int32_t Search(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* flag1, int32_t* hint, int max) const;
+    int32_t Search(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* flag1, int32_t* hint,
+                   int max) const;
     // Search through the serial cache when it is enabled (the hint is left
     // as it was on a cache hit; both flags are answered).
-    int32_t CachedQuery(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* flag1, int32_t* hint, int max) const;
+    int32_t CachedQuery(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* flag1, int32_t* hint,
+                        int max) const;
     // The back-off score of a pair that is not stored; *used = 1 when it
     // lies below the neutral 350.
     int32_t BackOff(uint32_t id1, uint32_t id2, uint8_t* used) const;
@@ -144,8 +146,8 @@ private:
     struct t_pairMemo {
         uint32_t id1, id2;  // id1 0: an empty slot
         int16_t score;
-        uint8_t flags;      // bit 0 flag0, bit 1 flag1
-        uint8_t outputs;    // kSetHint, kSetFlags
+        uint8_t flags;    // bit 0 flag0, bit 1 flag1
+        uint8_t outputs;  // kSetHint, kSetFlags
         int32_t hint;
     };
     static_assert(sizeof(t_pairMemo) == 16);
@@ -174,24 +176,25 @@ int32_t GramGetUnigramFreq(const t_gramInfo* gram, uint32_t id);
 
 // Pair score of (id1, id2); see the header comment of gram_stat.cpp for the
 // steps. 10000 when an id is invalid or no score exists.
-int32_t GramGetBigramScore(const t_gramInfo* gram, uint32_t id1, uint32_t id2, uint8_t* found, bool keepFlag,
-                           bool backOff, uint8_t* backedOff, uint8_t* flag1);
+int32_t GramGetBigramScore(const t_gramInfo* gram, uint32_t id1, uint32_t id2, uint8_t* found,
+                           bool keepFlag, bool backOff, uint8_t* backedOff, uint8_t* flag1);
 
 // The fields of a word-lattice arc that the pair score reads and writes; the
 // conversion core copies them from and back into its own arcs.
 struct t_gramArc {
     int32_t syllableCount = 0;
-    int32_t gramId = 0;          // 0 or less: none
+    int32_t gramId = 0;  // 0 or less: none
     uint16_t ownFreq = 0;
-    int32_t prevGramId = 0;      // gram id of the preceding word's record; 0 = none
+    int32_t prevGramId = 0;  // gram id of the preceding word's record; 0 = none
     int32_t kind = 0;
-    uint8_t sourceType = 0;      // 3 and 24 use the arc's own frequency
-    uint16_t freqUsed = 0;       // written
-    int16_t adjust = 0;          // written
+    uint8_t sourceType = 0;  // 3 and 24 use the arc's own frequency
+    uint16_t freqUsed = 0;   // written
+    int16_t adjust = 0;      // written
 };
 
 // Pair score of two adjacent lattice words (right->freqUsed and
 // right->adjust are written). bits collects 8 (back-off used), 16 (short
 // pair with a low score), 32 (no gram id), 64 (preference flag).
-int32_t GramGetWordPairScore(const t_gramInfo* gram, const t_gramArc* left, t_gramArc* right, uint8_t* flag0,
-                             uint8_t* found, uint32_t* bits, int32_t* hint, int max);
+int32_t GramGetWordPairScore(const t_gramInfo* gram, const t_gramArc* left, t_gramArc* right,
+                             uint8_t* flag0, uint8_t* found, uint32_t* bits, int32_t* hint,
+                             int max);

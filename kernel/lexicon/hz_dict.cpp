@@ -61,7 +61,8 @@ bool t_hzDict::Load(void* data, int32_t size) {
     std::vector<uint32_t> datas;
     Describe(keys, attris, datas);
     const t_tableLayout& L = m_table.GetLayout();
-    const bool ok = L.keys.size() == 1 && L.attris.size() == 1 && L.keys[0].keyType == keys[0].keyType &&
+    const bool ok = L.keys.size() == 1 && L.attris.size() == 1 &&
+                    L.keys[0].keyType == keys[0].keyType &&
                     L.keys[0].fieldTypes == keys[0].fieldTypes && m_table.GetAttriIndex(0) == 0 &&
                     L.attris[0].fieldCount == 1 && m_table.GetKeyDataTable(0) == 0;
     if (!ok) {
@@ -104,9 +105,13 @@ int t_hzDict::GetCharPinyinIds(uint32_t ch, uint16_t* out, int capacity) const {
     return (n == count && link == kNone) ? n : 0;
 }
 
-bool t_hzDict::Contains(uint32_t ch) const { return RowOf(ch) != nullptr; }
+bool t_hzDict::Contains(uint32_t ch) const {
+    return RowOf(ch) != nullptr;
+}
 
-int32_t t_hzDict::GetCharCount() const { return IsReady() ? m_table.GetKeyRowCount(0) : 0; }
+int32_t t_hzDict::GetCharCount() const {
+    return IsReady() ? m_table.GetKeyRowCount(0) : 0;
+}
 
 uint32_t t_hzDict::GetCharAt(int32_t i) const {
     if (!IsReady() || i < 0 || i >= GetCharCount()) return 0;

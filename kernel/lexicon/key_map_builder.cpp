@@ -31,7 +31,8 @@ bool CopyPart(wchar_t* out, const wchar_t* text) {
 }
 
 // initial + final into key; false when it would pass kMaxKeyLetters.
-bool JoinKey(wchar_t (&key)[t_keyPyMapBuilder::kPartChars], const wchar_t* initial, const wchar_t* final) {
+bool JoinKey(wchar_t (&key)[t_keyPyMapBuilder::kPartChars], const wchar_t* initial,
+             const wchar_t* final) {
     const size_t a = wcslen(initial), b = wcslen(final);
     if (a + b > t_keyPyMapBuilder::kMaxKeyLetters) return false;
     wmemcpy(key, initial, a);
@@ -71,8 +72,9 @@ t_keyMapOptions ReadKeyMapOptions(t_configuration& store) {
     return o;
 }
 
-bool t_keyPyMapBuilder::Build(t_scopeHeap& arena, uint8_t** buffer, uint32_t* size, const t_keyMapOptions& options,
-                              const t_schemeLoadSettings& settings, std::wstring* messages) {
+bool t_keyPyMapBuilder::Build(t_scopeHeap& arena, uint8_t** buffer, uint32_t* size,
+                              const t_keyMapOptions& options, const t_schemeLoadSettings& settings,
+                              std::wstring* messages) {
     if (!buffer || !size) return false;
     *buffer = nullptr;
     *size = 0;
@@ -94,8 +96,9 @@ bool t_keyPyMapBuilder::Build(t_scopeHeap& arena, uint8_t** buffer, uint32_t* si
     return true;
 }
 
-bool t_keyPyMapBuilder::Initialise(const t_keyMapOptions& options, const t_schemeLoadSettings& settings,
-                                   i_keyMapSink* target, std::wstring* messages) {
+bool t_keyPyMapBuilder::Initialise(const t_keyMapOptions& options,
+                                   const t_schemeLoadSettings& settings, i_keyMapSink* target,
+                                   std::wstring* messages) {
     Clear();
     if (!target) return false;
     m_options = options;
@@ -124,8 +127,9 @@ bool t_keyPyMapBuilder::AddAll() {
     return AddFixedPairs();
 }
 
-t_keyPyMapBuilder::t_spellingNode* t_keyPyMapBuilder::NewNode(const wchar_t* initial, const wchar_t* final,
-                                                              uint8_t fuzzy, uint8_t smart) {
+t_keyPyMapBuilder::t_spellingNode* t_keyPyMapBuilder::NewNode(const wchar_t* initial,
+                                                              const wchar_t* final, uint8_t fuzzy,
+                                                              uint8_t smart) {
     auto* node = static_cast<t_spellingNode*>(m_heap.Alloc(sizeof(t_spellingNode)));
     if (!node) return nullptr;
     if (!CopyPart(node->initial, initial) || !CopyPart(node->final, final)) return nullptr;
@@ -220,7 +224,9 @@ bool t_keyPyMapBuilder::EmitFullPinyin(const t_spellingNode& node, uint16_t id) 
             for (size_t n = initialLen + 1; n < fullLen; ++n) {
                 wmemcpy(partial, full, n);
                 partial[n] = L'\0';
-                if (!IsPinyinSyllable(partial) && !Emit(partial, id, flags | kKeyFlagPartial, false)) return false;
+                if (!IsPinyinSyllable(partial) &&
+                    !Emit(partial, id, flags | kKeyFlagPartial, false))
+                    return false;
             }
         }
         // Mistyped spellings.
@@ -241,18 +247,23 @@ bool t_keyPyMapBuilder::EmitShuangPin(const t_spellingNode& node, uint16_t id) {
     const t_spScheme& scheme = m_configs.Scheme();
     wchar_t initialKeys[kMaxSpPartKeys + 1], finalKeys[kMaxSpPartKeys + 1];
     if (node.initial[0]) {
-        if (!scheme.GetMapping(initialKeys, sizeof initialKeys / sizeof(wchar_t), node.initial, kSpInitial) ||
-            !scheme.GetMapping(finalKeys, sizeof finalKeys / sizeof(wchar_t), node.final, kSpFinal)) {
+        if (!scheme.GetMapping(initialKeys, sizeof initialKeys / sizeof(wchar_t), node.initial,
+                               kSpInitial) ||
+            !scheme.GetMapping(finalKeys, sizeof finalKeys / sizeof(wchar_t), node.final,
+                               kSpFinal)) {
             return true;  // the scheme has no key for this spelling
         }
-        if (initialKeys[0] && !smart && !Emit(initialKeys, id, flags | kKeyFlagAbbrev, false)) return false;
+        if (initialKeys[0] && !smart && !Emit(initialKeys, id, flags | kKeyFlagAbbrev, false))
+            return false;
         wchar_t pair[kPartChars];
-        if (wcslen(initialKeys) + wcslen(finalKeys) > kMaxSpPairKeys || !JoinKey(pair, initialKeys, finalKeys)) {
+        if (wcslen(initialKeys) + wcslen(finalKeys) > kMaxSpPairKeys ||
+            !JoinKey(pair, initialKeys, finalKeys)) {
             return true;
         }
         return Emit(pair, id, flags, smart);
     }
-    if (!scheme.GetMapping(finalKeys, sizeof finalKeys / sizeof(wchar_t), node.final, kSpZeroInitialFinal)) {
+    if (!scheme.GetMapping(finalKeys, sizeof finalKeys / sizeof(wchar_t), node.final,
+                           kSpZeroInitialFinal)) {
         return true;
     }
     if (!Emit(finalKeys, id, flags, smart)) return false;
@@ -264,7 +275,8 @@ bool t_keyPyMapBuilder::EmitShuangPin(const t_spellingNode& node, uint16_t id) {
 }
 
 bool t_keyPyMapBuilder::AddFixedPairs() {
-    for (const t_pairRule* rule = m_configs.Fuzzy().GetList(t_fuzzyConfig::kCommit); rule; rule = rule->next) {
+    for (const t_pairRule* rule = m_configs.Fuzzy().GetList(t_fuzzyConfig::kCommit); rule;
+         rule = rule->next) {
         const int id = SyllableTableFind(rule->second.c_str());
         if (id < 0 || id >= kSyllableCount) continue;
         if (rule->first.empty() || rule->first.size() > kMaxKeyLetters) continue;

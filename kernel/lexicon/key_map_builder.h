@@ -36,8 +36,9 @@ public:
 
 // The builder's option bytes.
 struct t_keyMapOptions {
-    bool fullPinyin = true;   // full-pinyin keys and the fixed pair so -> sou
-    bool shuangPin = false;   // shuangpin keys; no abbreviations, partials or corrections of full pinyin
+    bool fullPinyin = true;  // full-pinyin keys and the fixed pair so -> sou
+    bool shuangPin =
+        false;  // shuangpin keys; no abbreviations, partials or corrections of full pinyin
     bool superSpJp = false;   // first shuangpin key of a syllable without initial
     bool correction = false;  // mistyped spellings
     bool zcs = false;         // z, c, s for zh, ch, sh; first letter of a syllable without initial
@@ -62,15 +63,16 @@ public:
     // every key of the options and settings. *buffer (in arena) and *size
     // receive the image; false, outputs null / 0, when any step fails or
     // the options give no key at all.
-    static bool Build(t_scopeHeap& arena, uint8_t** buffer, uint32_t* size, const t_keyMapOptions& options,
-                      const t_schemeLoadSettings& settings, std::wstring* messages);
+    static bool Build(t_scopeHeap& arena, uint8_t** buffer, uint32_t* size,
+                      const t_keyMapOptions& options, const t_schemeLoadSettings& settings,
+                      std::wstring* messages);
 
     // Loads the three configurations (their failures only add messages) and
     // writes the two options into the target: A = zcs when shuangpin is off
     // and no fuzzy rule is on, else 0; B = 1 when a fuzzy rule is on. False
     // for a null target.
-    bool Initialise(const t_keyMapOptions& options, const t_schemeLoadSettings& settings, i_keyMapSink* target,
-                    std::wstring* messages);
+    bool Initialise(const t_keyMapOptions& options, const t_schemeLoadSettings& settings,
+                    i_keyMapSink* target, std::wstring* messages);
     // Emits every key of every syllable id in ascending order, then the
     // committed whole-syllable pairs (and so -> sou with full pinyin). False
     // when not initialised or the target refused a mapping.
@@ -93,7 +95,8 @@ private:
         t_spellingNode* next;
     };
 
-    t_spellingNode* NewNode(const wchar_t* initial, const wchar_t* final, uint8_t fuzzy, uint8_t smart);
+    t_spellingNode* NewNode(const wchar_t* initial, const wchar_t* final, uint8_t fuzzy,
+                            uint8_t smart);
     void AppendFuzzyNodes(t_spellingNode* base, t_spellingNode**& tail, bool gray);
     bool EmitFullPinyin(const t_spellingNode& node, uint16_t id);
     bool EmitShuangPin(const t_spellingNode& node, uint16_t id);

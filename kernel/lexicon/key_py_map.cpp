@@ -31,11 +31,18 @@ constexpr uint32_t kIdOffset = 0, kFlagsOffset = 2, kCountOffset = 4, kStateOffs
 constexpr uint32_t kAttriRowSize = 13;
 constexpr uint16_t kLowFlagBits = 0x07;
 
-bool LessByCount(const uint8_t* a, const uint8_t* b) { return RdI32(a + kCountOffset) < RdI32(b + kCountOffset); }
-int RemoveNothing(uint8_t*, uint8_t*, void*, int) { return 1; }
-int RemovedWhenNegative(const uint8_t* row, void*) { return RdI32(row + kCountOffset) < 0 ? kRowRemoved : kRowLive; }
+bool LessByCount(const uint8_t* a, const uint8_t* b) {
+    return RdI32(a + kCountOffset) < RdI32(b + kCountOffset);
+}
+int RemoveNothing(uint8_t*, uint8_t*, void*, int) {
+    return 1;
+}
+int RemovedWhenNegative(const uint8_t* row, void*) {
+    return RdI32(row + kCountOffset) < 0 ? kRowRemoved : kRowLive;
+}
 
-void Descriptors(std::vector<t_keyDesc>& keys, std::vector<t_attriDesc>& attris, std::vector<uint32_t>& datas) {
+void Descriptors(std::vector<t_keyDesc>& keys, std::vector<t_attriDesc>& attris,
+                 std::vector<uint32_t>& datas) {
     t_keyDesc key;
     key.keyType = 1;
     key.fieldTypes = {0, 6, 6, 7, 2};  // key, id, flags, count, state
@@ -99,15 +106,17 @@ bool t_keyPyMap::Attach(void* image, int64_t size) {
     // Only this map's own layout is accepted: the row offsets above rely on it.
     const t_tableLayout& layout = m_table.GetLayout();
     bool ok = layout.keys.size() == 1 && layout.attris.size() == 1 && layout.datas.size() == 1 &&
-              layout.keys[0].keyType == 1 && layout.keys[0].fieldTypes == std::vector<int16_t>{0, 6, 6, 7, 2} &&
+              layout.keys[0].keyType == 1 &&
+              layout.keys[0].fieldTypes == std::vector<int16_t>{0, 6, 6, 7, 2} &&
               layout.keys[0].attriIndex == 0 && layout.keys[0].keyDataTable == 0 &&
-              layout.attris[0].fieldCount == 4 && m_table.GetAttriRowSize(0) == int32_t(kAttriRowSize) &&
+              layout.attris[0].fieldCount == 4 &&
+              m_table.GetAttriRowSize(0) == int32_t(kAttriRowSize) &&
               m_table.GetExtraData(kExtraSize) != nullptr;
     if (ok) {
         const t_keyLayout& k = layout.keyLayouts[0];
-        ok = k.keyRowFields == 1 && k.attriFieldOffsets.size() == 4 && k.attriFieldOffsets[0] == kIdOffset &&
-             k.attriFieldOffsets[1] == kFlagsOffset && k.attriFieldOffsets[2] == kCountOffset &&
-             k.attriFieldOffsets[3] == kStateOffset;
+        ok = k.keyRowFields == 1 && k.attriFieldOffsets.size() == 4 &&
+             k.attriFieldOffsets[0] == kIdOffset && k.attriFieldOffsets[1] == kFlagsOffset &&
+             k.attriFieldOffsets[2] == kCountOffset && k.attriFieldOffsets[3] == kStateOffset;
     }
     if (!ok) {
         m_table.Detach();
@@ -117,28 +126,37 @@ bool t_keyPyMap::Attach(void* image, int64_t size) {
     return true;
 }
 
-bool t_keyPyMap::Ready() const { return IsReady() && m_table.IsAttached() && Extra() != nullptr; }
+bool t_keyPyMap::Ready() const {
+    return IsReady() && m_table.IsAttached() && Extra() != nullptr;
+}
 
-uint8_t* t_keyPyMap::Extra() const { return m_table.GetExtraData(kExtraSize); }
+uint8_t* t_keyPyMap::Extra() const {
+    return m_table.GetExtraData(kExtraSize);
+}
 
 bool t_keyPyMap::Save(const void*, int32_t) {
     t_configuration& store = t_singleton<t_configurationImpl>::Get();
     const wchar_t* scheme = store.GetString(n_config::ShuangPinName);
-    const t_schemeLoadSettings settings{GetConfiguredSysDir(), GetConfiguredUserDir(), scheme ? scheme : L""};
+    const t_schemeLoadSettings settings{GetConfiguredSysDir(), GetConfiguredUserDir(),
+                                        scheme ? scheme : L""};
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     uint8_t* image = nullptr;
     uint32_t size = 0;
-    if (!t_keyPyMapBuilder::Build(arena, &image, &size, ReadKeyMapOptions(store), settings, nullptr)) return false;
+    if (!t_keyPyMapBuilder::Build(arena, &image, &size, ReadKeyMapOptions(store), settings,
+                                  nullptr))
+        return false;
     return CommitImage(image, int32_t(size));
 }
 
-bool t_keyPyMap::Locate(const wchar_t* key, uint16_t id, t_keyItem& item, t_editLocation& loc) const {
+bool t_keyPyMap::Locate(const wchar_t* key, uint16_t id, t_keyItem& item,
+                        t_editLocation& loc) const {
     if (!item.SetKey(key)) return false;
     item.SetMapping(id, 0, 0, 0);
     return m_table.FindKeyValue(item.bytes, item.Value(), &loc) && loc.itemFound;
 }
 
-bool t_keyPyMap::WriteAttri(const t_editLocation& loc, uint32_t offset, const void* value, uint32_t len) {
+bool t_keyPyMap::WriteAttri(const t_editLocation& loc, uint32_t offset, const void* value,
+                            uint32_t len) {
     Changed();
     return m_table.SetFieldAt(value, len, loc.attriRow, offset, false);
 }
@@ -158,7 +176,8 @@ int t_keyPyMap::AddMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool
     return Found(key, id, AddMappingUnchecked(key, id, flags, smartOnly));
 }
 
-int t_keyPyMap::AddMappingUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly) {
+int t_keyPyMap::AddMappingUnchecked(const wchar_t* key, uint16_t id, uint16_t flags,
+                                    bool smartOnly) {
     if (!Ready()) return 0;
     if (smartOnly) flags |= kKeyFlagSmartOnly;
     t_keyItem item;
@@ -167,8 +186,10 @@ int t_keyPyMap::AddMappingUnchecked(const wchar_t* key, uint16_t id, uint16_t fl
         const uint16_t stored = Rd16(loc.attriRow.ptr + kFlagsOffset);
         const bool storedSmart = stored & kKeyFlagSmartOnly;
         uint16_t merged = stored;
-        if (storedSmart == smartOnly) merged = uint16_t((stored & ~kLowFlagBits) | (stored & flags & kLowFlagBits));
-        else if (storedSmart) merged = flags;
+        if (storedSmart == smartOnly)
+            merged = uint16_t((stored & ~kLowFlagBits) | (stored & flags & kLowFlagBits));
+        else if (storedSmart)
+            merged = flags;
         uint8_t v[2];
         Wr16(v, merged);
         if (merged != stored && !WriteAttri(loc, kFlagsOffset, v, 2)) return 0;
@@ -177,7 +198,8 @@ int t_keyPyMap::AddMappingUnchecked(const wchar_t* key, uint16_t id, uint16_t fl
     return AddLocatedMapping(item, id, flags, 0, kKeyStateNew);
 }
 
-int t_keyPyMap::AddLocatedMapping(t_keyItem& item, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
+int t_keyPyMap::AddLocatedMapping(t_keyItem& item, uint16_t id, uint16_t flags, int32_t count,
+                                  uint8_t state) {
     if (!item.keyBytes) return 0;
     Changed();
     const uint32_t len = item.SetMapping(id, flags, count, state);
@@ -203,11 +225,13 @@ bool t_keyPyMap::RaiseCount(const t_editLocation& loc, uint16_t id, int32_t coun
     return true;
 }
 
-int t_keyPyMap::AddEntry(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
+int t_keyPyMap::AddEntry(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count,
+                         uint8_t state) {
     return Found(key, id, AddEntryUnchecked(key, id, flags, count, state));
 }
 
-int t_keyPyMap::AddEntryUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
+int t_keyPyMap::AddEntryUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count,
+                                  uint8_t state) {
     if (!Ready()) return 0;
     t_keyItem item;
     t_editLocation loc;
@@ -218,12 +242,14 @@ int t_keyPyMap::AddEntryUnchecked(const wchar_t* key, uint16_t id, uint16_t flag
     if (state != 0 && loc.attriRow.ptr[kStateOffset] == 0) {
         uint8_t f[2];
         Wr16(f, flags);
-        if (!WriteAttri(loc, kStateOffset, &state, 1) || !WriteAttri(loc, kFlagsOffset, f, 2)) return 0;
+        if (!WriteAttri(loc, kStateOffset, &state, 1) || !WriteAttri(loc, kFlagsOffset, f, 2))
+            return 0;
     }
     return 1;
 }
 
-int t_keyPyMap::MergeEntry(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count, uint8_t state) {
+int t_keyPyMap::MergeEntry(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count,
+                           uint8_t state) {
     return Found(key, id, MergeEntryUnchecked(key, id, flags, count, state));
 }
 
@@ -240,9 +266,12 @@ int t_keyPyMap::MergeEntryUnchecked(const wchar_t* key, uint16_t id, uint16_t fl
     const uint16_t storedFlags = Rd16(loc.attriRow.ptr + kFlagsOffset);
     const uint8_t storedState = loc.attriRow.ptr[kStateOffset];
     uint8_t newState = storedState;
-    if (storedFlags != flags) newState = kKeyStateConflict;
-    else if (state == 0 && storedState == kKeyStateNew) newState = kKeyStateNormal;
-    else if (state != 0 && storedState == 0) newState = state;
+    if (storedFlags != flags)
+        newState = kKeyStateConflict;
+    else if (state == 0 && storedState == kKeyStateNew)
+        newState = kKeyStateNormal;
+    else if (state != 0 && storedState == 0)
+        newState = state;
     if (newState != storedState && !WriteAttri(loc, kStateOffset, &newState, 1)) return 0;
     return 1;
 }
@@ -272,7 +301,9 @@ uint64_t PackKey(const wchar_t* key) {
     return packed == 1 ? 0 : packed;
 }
 
-size_t MemoSlot(uint64_t key, size_t slots) { return size_t((key * 0x9E3779B97F4A7C15ull) >> 40) % slots; }
+size_t MemoSlot(uint64_t key, size_t slots) {
+    return size_t((key * 0x9E3779B97F4A7C15ull) >> 40) % slots;
+}
 
 }  // namespace
 
@@ -328,14 +359,18 @@ uint32_t t_keyPyMap::GetCounter(int id) const {
     return Rd32(extra + 4 * size_t(id));
 }
 
-int t_keyPyMap::List(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max, bool smart) const {
+int t_keyPyMap::List(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max,
+                     bool smart) const {
     if (!Ready() || keyIndex < 0 || max <= 0) return 0;
-    if (!ids || !weights || !flags) return ListUncached(keyIndex, ids, weights, flags, max, smart, nullptr);
+    if (!ids || !weights || !flags)
+        return ListUncached(keyIndex, ids, weights, flags, max, smart, nullptr);
     if (!m_listMemo) m_listMemo.reset(new (std::nothrow) t_listMemo[kListMemoSlots]);
     if (!m_listMemo) return ListUncached(keyIndex, ids, weights, flags, max, smart, nullptr);
-    t_listMemo& m = m_listMemo[MemoSlot(uint64_t(keyIndex) * 2 + (smart ? 1 : 0) + 1, kListMemoSlots)];
+    t_listMemo& m =
+        m_listMemo[MemoSlot(uint64_t(keyIndex) * 2 + (smart ? 1 : 0) + 1, kListMemoSlots)];
     const uint64_t generation = m_table.GetGeneration();
-    if (m.keyIndex == keyIndex && m.smart == smart && m.stamp == m_stamp && m.generation == generation) {
+    if (m.keyIndex == keyIndex && m.smart == smart && m.stamp == m_stamp &&
+        m.generation == generation) {
         const int n = std::min<int>(m.count, max);
         std::copy(m.ids, m.ids + n, ids);
         std::copy(m.flags, m.flags + n, flags);
@@ -358,8 +393,8 @@ int t_keyPyMap::List(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* 
     return n;
 }
 
-int t_keyPyMap::ListUncached(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max, bool smart,
-                             bool* whole) const {
+int t_keyPyMap::ListUncached(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags,
+                             int max, bool smart, bool* whole) const {
     if (whole) *whole = false;
     if (!Ready() || keyIndex < 0 || max <= 0) return 0;
     const int32_t rowSize = m_table.GetKeyRowSize(0);
@@ -384,9 +419,11 @@ int t_keyPyMap::ListUncached(int32_t keyIndex, uint16_t* ids, float* weights, ui
         if (ids) ids[n] = id;
         if (flags) flags[n] = f;
         if (weights) {
-            if (smart) weights[n] = (f & kKeyFlagSmartOnly) ? 0.5f : 1.0f;
-            else weights[n] = MappingWeight(f, RdI32(a + kCountOffset), id < kCounterCount ? GetCounter(id)
-                                                                                          : kCounterStart);
+            if (smart)
+                weights[n] = (f & kKeyFlagSmartOnly) ? 0.5f : 1.0f;
+            else
+                weights[n] = MappingWeight(f, RdI32(a + kCountOffset),
+                                           id < kCounterCount ? GetCounter(id) : kCounterStart);
         }
         ++n;
     }
@@ -394,11 +431,13 @@ int t_keyPyMap::ListUncached(int32_t keyIndex, uint16_t* ids, float* weights, ui
     return n;
 }
 
-int t_keyPyMap::GetPinyinIds(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max) const {
+int t_keyPyMap::GetPinyinIds(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags,
+                             int max) const {
     return List(keyIndex, ids, weights, flags, max, m_smartFuzzy);
 }
 
-int t_keyPyMap::GetAllPinyinIds(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max) const {
+int t_keyPyMap::GetAllPinyinIds(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags,
+                                int max) const {
     return List(keyIndex, ids, weights, flags, max, true);
 }
 
@@ -409,7 +448,8 @@ bool t_keyPyMap::IsKeyMappedToPy(const wchar_t* key, int id) const {
     uint16_t ids[kMaxListed], flags[kMaxListed];
     const int n = List(index, ids, nullptr, flags, kMaxListed, true);
     for (int i = 0; i < n; ++i) {
-        if (ids[i] == id) return (flags[i] & (m_smartFuzzy ? kKeyFlagSmartOnly : kKeyFlagFuzzy)) != 0;
+        if (ids[i] == id)
+            return (flags[i] & (m_smartFuzzy ? kKeyFlagSmartOnly : kKeyFlagFuzzy)) != 0;
     }
     return false;
 }
@@ -425,7 +465,8 @@ bool t_keyPyMap::IncreaseUsage(int32_t keyIndex, int id) {
     uint8_t value[2];
     Wr16(value, uint16_t(id));
     t_editLocation loc;
-    if (!m_table.FindKeyValue(reinterpret_cast<const uint8_t*>(key), value, &loc) || !loc.itemFound) return false;
+    if (!m_table.FindKeyValue(reinterpret_cast<const uint8_t*>(key), value, &loc) || !loc.itemFound)
+        return false;
     const int32_t count = RdI32(loc.attriRow.ptr + kCountOffset);
     RecordChange(t_changeRecord(kChangeUsage).PutLstr(key).Put16(uint16_t(id)).Put32(1));
     if (count == INT32_MAX) return true;
@@ -447,7 +488,10 @@ bool t_keyPyMap::AddUsage(const wchar_t* key, int id, int32_t delta) {
     uint8_t v[4];
     Wr32(v, uint32_t(int32_t(count)));
     if (!WriteAttri(loc, kCountOffset, v, 4)) return false;
-    RecordChange(t_changeRecord(kChangeUsage).PutLstr(item.Key()).Put16(uint16_t(id)).Put32(uint32_t(delta)));
+    RecordChange(t_changeRecord(kChangeUsage)
+                     .PutLstr(item.Key())
+                     .Put16(uint16_t(id))
+                     .Put32(uint32_t(delta)));
     return true;
 }
 
@@ -461,7 +505,8 @@ bool t_keyPyMap::ApplyChange(t_changeReader& change) {
     for (uint16_t i = 0; i < n; ++i) key[i] = wchar_t(LstrGetUnit(stored, i));
     key[n] = L'\0';
     uint32_t delta = 0;
-    if (change.Op() == kChangeUsage) return change.Get32(&delta) && AddUsage(key, id, int32_t(delta));
+    if (change.Op() == kChangeUsage)
+        return change.Get32(&delta) && AddUsage(key, id, int32_t(delta));
     return change.Op() == kChangeDisable && DisableEntry(key, id);
 }
 
@@ -491,13 +536,15 @@ bool t_keyPyMap::SetCounters(const uint8_t* counters) {
     return true;
 }
 
-bool t_keyPyMap::GetAllItems(t_scopeHeap& arena, t_keyMapItem** items, int* count, const uint8_t** extra) const {
+bool t_keyPyMap::GetAllItems(t_scopeHeap& arena, t_keyMapItem** items, int* count,
+                             const uint8_t** extra) const {
     if (!items || !count || !Ready()) return false;
     *items = nullptr;
     *count = 0;
     std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
     if (!m_table.CollectItems(0, pairs)) return false;
-    auto* out = static_cast<t_keyMapItem*>(arena.Alloc(sizeof(t_keyMapItem) * (pairs.empty() ? 1 : pairs.size())));
+    auto* out = static_cast<t_keyMapItem*>(
+        arena.Alloc(sizeof(t_keyMapItem) * (pairs.empty() ? 1 : pairs.size())));
     if (!out) return false;
     int n = 0;
     for (const auto& [keyRow, attri] : pairs) {
@@ -508,8 +555,8 @@ bool t_keyPyMap::GetAllItems(t_scopeHeap& arena, t_keyMapItem** items, int* coun
         if (!text) return false;
         for (uint16_t i = 0; i < units; ++i) text[i] = wchar_t(LstrGetUnit(key, i));
         text[units] = L'\0';
-        out[n++] = {text, Rd16(attri + kIdOffset), Rd16(attri + kFlagsOffset), RdI32(attri + kCountOffset),
-                    attri[kStateOffset]};
+        out[n++] = {text, Rd16(attri + kIdOffset), Rd16(attri + kFlagsOffset),
+                    RdI32(attri + kCountOffset), attri[kStateOffset]};
     }
     *items = out;
     *count = n;
@@ -536,8 +583,8 @@ bool t_keyPyMap::BuildEmptyImage(std::vector<uint8_t>& out) {
     Descriptors(keys, attris, datas);
     std::vector<uint8_t> extra(kExtraSize, 0);
     for (int i = 0; i < kCounterCount; ++i) Wr32(extra.data() + 4 * i, kCounterStart);
-    t_tableFileBuilder builder(keys, attris, datas, kFormatVersion, kFormatVersion, {}, {}, extra.data(),
-                               uint32_t(extra.size()));
+    t_tableFileBuilder builder(keys, attris, datas, kFormatVersion, kFormatVersion, {}, {},
+                               extra.data(), uint32_t(extra.size()));
     if (!builder.IsValid()) return false;
     const int32_t size = builder.GetTotalSize(nullptr);
     if (size <= 0) return false;

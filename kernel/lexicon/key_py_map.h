@@ -26,14 +26,19 @@ struct t_keyMapItem {
 };
 
 // States of a mapping.
-enum : uint8_t { kKeyStateNormal = 0, kKeyStateNew = 1, kKeyStateDisabled = 2, kKeyStateConflict = 3 };
+enum : uint8_t {
+    kKeyStateNormal = 0,
+    kKeyStateNew = 1,
+    kKeyStateDisabled = 2,
+    kKeyStateConflict = 3
+};
 
 class t_keyPyMap : public t_dictStorageBase, public i_keyMapSink {
 public:
     static constexpr uint32_t kFormatVersion = 20150817;
     static constexpr int32_t kExtraSize = 1908;
-    static constexpr int kCounterCount = 450;         // u32 counters at the start of the extra block
-    static constexpr uint32_t kCounterStart = 100;    // every counter of a new map
+    static constexpr int kCounterCount = 450;       // u32 counters at the start of the extra block
+    static constexpr uint32_t kCounterStart = 100;  // every counter of a new map
     static constexpr uint32_t kOptionAOffset = 1800;
     static constexpr uint32_t kOptionBOffset = 1804;
     static constexpr uint32_t kKeyRows = 10000, kAttriRows = 10000, kKeyBytes = 100000;
@@ -79,9 +84,11 @@ public:
     // Up to max mappings of the key at keyIndex (ids, weights, flags; any
     // output may be null). Normal mode skips state 2 and smart-only rows;
     // smart-fuzzy mode lists all but state 2 (weight 0.5 for smart-only).
-    int GetPinyinIds(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max) const;
+    int GetPinyinIds(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags,
+                     int max) const;
     // The smart-fuzzy listing regardless of the mode.
-    int GetAllPinyinIds(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max) const;
+    int GetAllPinyinIds(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags,
+                        int max) const;
     // Whether key reaches syllable id by a fuzzy mapping (flag 0x10 in
     // smart-fuzzy mode). False for an id that is no syllable or an absent key.
     bool IsKeyMappedToPy(const wchar_t* key, int id) const;
@@ -111,7 +118,8 @@ public:
 
     // Every (key, mapping) into arena arrays; *extra, when given, points at
     // the extra block. False when not ready or the arena is short.
-    bool GetAllItems(t_scopeHeap& arena, t_keyMapItem** items, int* count, const uint8_t** extra) const;
+    bool GetAllItems(t_scopeHeap& arena, t_keyMapItem** items, int* count,
+                     const uint8_t** extra) const;
 
     // ---- files ----
     // Writes the image to path + ".temp", synced, then renames it over path,
@@ -141,17 +149,21 @@ private:
     bool RaiseCount(const t_editLocation& loc, uint16_t id, int32_t count);
     // Adds the mapping of item's key (set by Locate) to id; the table's
     // result, 0 when the key could not be set.
-    int AddLocatedMapping(t_keyItem& item, uint16_t id, uint16_t flags, int32_t count, uint8_t state);
+    int AddLocatedMapping(t_keyItem& item, uint16_t id, uint16_t flags, int32_t count,
+                          uint8_t state);
     // The adds without their check; the public ones answer Found's result.
     int AddMappingUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly);
-    int AddEntryUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count, uint8_t state);
-    int MergeEntryUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count, uint8_t state);
+    int AddEntryUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count,
+                          uint8_t state);
+    int MergeEntryUnchecked(const wchar_t* key, uint16_t id, uint16_t flags, int32_t count,
+                            uint8_t state);
     // result, or 0 when it reports an add but (key, id) is not found after
     // it by both lookups (a damaged image).
     int Found(const wchar_t* key, uint16_t id, int result) const;
-    int List(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max, bool smart) const;
-    int ListUncached(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max, bool smart,
-                     bool* whole) const;
+    int List(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max,
+             bool smart) const;
+    int ListUncached(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max,
+                     bool smart, bool* whole) const;
     int32_t FindKeyUncached(const wchar_t* key, bool* longerFollows) const;
     // Any change that can alter a key's row or its mappings' weights.
     void Changed() { ++m_stamp; }

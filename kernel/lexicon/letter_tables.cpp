@@ -9,7 +9,9 @@
 
 namespace {
 
-bool IsLower(wchar_t c) { return c >= L'a' && c <= L'z'; }
+bool IsLower(wchar_t c) {
+    return c >= L'a' && c <= L'z';
+}
 
 }  // namespace
 
@@ -155,8 +157,8 @@ int PinyinSpellWithTone(int id, int tone, wchar_t* out) {
     const size_t len = std::wcslen(text);
     if (len >= kToneSpellCapacity) return 0;
 
-    int chosen = -1;        // position of the vowel to mark
-    bool final = false;     // the choice can no longer move
+    int chosen = -1;     // position of the vowel to mark
+    bool final = false;  // the choice can no longer move
     for (size_t i = 0; i < len; ++i) {
         const wchar_t c = text[i];
         out[i] = c;

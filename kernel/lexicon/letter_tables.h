@@ -19,8 +19,8 @@ extern const uint32_t kLetterTrigramBits[kLetterTrigramWords];
 bool LetterTrigramExists(wchar_t a, wchar_t b, wchar_t c);
 
 struct t_letterTrigramIter {
-    uint32_t bits = 0;   // candidates still to hand out
-    int next = 0;        // letter index to look at next
+    uint32_t bits = 0;  // candidates still to hand out
+    int next = 0;       // letter index to look at next
 };
 // Middle letters b of a ? c, ascending; Next returns 0 when none is left.
 void LetterTrigramMiddleIterInit(t_letterTrigramIter* iter, wchar_t a, wchar_t c);
@@ -38,15 +38,15 @@ bool LetterTrigramBuildFromFile(const wchar_t* path, uint32_t* table);
 // ---- word reading table ----
 
 struct t_wordReadingEntry {
-    uint32_t character;      // Unicode code point
+    uint32_t character;  // Unicode code point
     uint32_t zero;
     const wchar_t* reading;  // tone-marked, e.g. L"áo"
 };
 
 struct t_wordReadingRow {
-    uint8_t n;          // syllable ids used, 1..4
-    uint16_t ids[4];    // PinyinId values, unused places 0
-    uint16_t count;     // entries used, 1 or 2
+    uint8_t n;        // syllable ids used, 1..4
+    uint16_t ids[4];  // PinyinId values, unused places 0
+    uint16_t count;   // entries used, 1 or 2
     t_wordReadingEntry entries[2];
 };
 static_assert(sizeof(t_wordReadingRow) == 48);

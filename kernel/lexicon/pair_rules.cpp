@@ -6,9 +6,13 @@
 
 namespace {
 
-wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? wchar_t(c - L'A' + L'a') : c; }
+wchar_t FoldAscii(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? wchar_t(c - L'A' + L'a') : c;
+}
 
-bool TextEquals(const std::wstring& s, const wchar_t* text) { return text && s == text; }
+bool TextEquals(const std::wstring& s, const wchar_t* text) {
+    return text && s == text;
+}
 
 // Copies text into a slot; false (slot untouched) when it does not fit.
 bool CopyToSlot(t_ruleSlot& slot, const std::wstring& text) {
@@ -113,8 +117,10 @@ int PairListCollectPartners(t_ruleSlot* slots, int max, const wchar_t* text, t_p
     int count = 0;
     for (const t_pairRule* rule = list; rule && count < max; rule = rule->next) {
         const std::wstring* partner = nullptr;
-        if (WideEqualsNoCase(rule->first.c_str(), text)) partner = &rule->second;
-        else if (WideEqualsNoCase(rule->second.c_str(), text)) partner = &rule->first;
+        if (WideEqualsNoCase(rule->first.c_str(), text))
+            partner = &rule->second;
+        else if (WideEqualsNoCase(rule->second.c_str(), text))
+            partner = &rule->first;
         if (partner && !partner->empty() && CopyToSlot(slots[count], *partner)) ++count;
     }
     return count;
@@ -146,7 +152,8 @@ bool PairListWriteToSection(t_pairList list, const wchar_t* section, t_fileConfi
     for (const t_pairRule* rule = list; rule; rule = rule->next) rules.push_back(rule);
     bool ok = true;
     for (auto it = rules.rbegin(); it != rules.rend(); ++it) {
-        if (!ini.AddValue(section, (*it)->first.c_str(), (*it)->second.c_str(), separator)) ok = false;
+        if (!ini.AddValue(section, (*it)->first.c_str(), (*it)->second.c_str(), separator))
+            ok = false;
     }
     return ok;
 }

@@ -9,7 +9,9 @@
 using n_tableFormat::kNoAttriNoWord;
 using n_tableFormat::Rd32;
 
-t_privilegeDictCore::t_privilegeDictCore() { m_table.SetBucketCount(0, 200); }
+t_privilegeDictCore::t_privilegeDictCore() {
+    m_table.SetBucketCount(0, 200);
+}
 
 bool t_privilegeDictCore::Load(void* data, int32_t size) {
     m_table.Detach();
@@ -25,7 +27,8 @@ int32_t t_privilegeDictCore::RowNumber(int32_t row, int32_t bucketStart) const {
     return rowSize > 0 ? bucketStart / rowSize + row : -1;
 }
 
-int t_privilegeDictCore::Lookup(t_scopeHeap& heap, const t_lstr* key, t_privilegeWord*** out, uint32_t* count) {
+int t_privilegeDictCore::Lookup(t_scopeHeap& heap, const t_lstr* key, t_privilegeWord*** out,
+                                uint32_t* count) {
     if (!IsReady() || !out || !count) return 0;
     *count = 0;
     const uint8_t* row = nullptr;
@@ -41,7 +44,8 @@ int t_privilegeDictCore::Lookup(t_scopeHeap& heap, const t_lstr* key, t_privileg
         for (const uint8_t* ar : chain) {
             const t_lstr* word = m_table.GetDataPtr(dataTable, Rd32(ar + kWordOffset));
             if (!word) return 0;
-            auto* rec = static_cast<t_privilegeWord*>(ArenaAllocAligned(heap, sizeof(t_privilegeWord)));
+            auto* rec =
+                static_cast<t_privilegeWord*>(ArenaAllocAligned(heap, sizeof(t_privilegeWord)));
             if (!rec) return 0;
             rec->word = heap.MakeLstr(LstrGetBytes(word), LstrGetByteLength(word));
             if (!rec->word && LstrGetByteLength(word) > 0) return 0;
@@ -49,7 +53,8 @@ int t_privilegeDictCore::Lookup(t_scopeHeap& heap, const t_lstr* key, t_privileg
             found.push_back(rec);
         }
     }
-    auto** arr = static_cast<t_privilegeWord**>(ArenaAllocAligned(heap, found.size() * sizeof(t_privilegeWord*)));
+    auto** arr = static_cast<t_privilegeWord**>(
+        ArenaAllocAligned(heap, found.size() * sizeof(t_privilegeWord*)));
     if (!arr) return 0;
     for (size_t i = 0; i < found.size(); ++i) arr[i] = found[i];
     *out = arr;
@@ -73,8 +78,8 @@ int32_t t_privilegeDictCore::FindPrefix(const t_lstr* key, uint8_t* longer) {
     return found ? RowNumber(row, start) : -1;
 }
 
-int t_privilegeDictCore::ListByPrefix(t_scopeHeap& heap, const t_lstr* text, uint32_t* rows, t_lstr** keys,
-                                      int max) {
+int t_privilegeDictCore::ListByPrefix(t_scopeHeap& heap, const t_lstr* text, uint32_t* rows,
+                                      t_lstr** keys, int max) {
     if (!text || !rows || !keys || max < 1 || LstrGetLength(text) == 0) return -1;
     if (!IsReady()) return 0;
     int32_t row = 0, start = 0, bucket = -1;

@@ -14,7 +14,7 @@
 constexpr uint32_t kPrivilegeVersion = 20140826;
 
 struct t_privilegeWord {
-    t_lstr* word;    // arena copy
+    t_lstr* word;  // arena copy
     uint64_t value;
 };
 

@@ -57,7 +57,8 @@ bool t_punctureDict::LoadFromFile(const wchar_t* path) {
         uint32_t code = 0;
         std::memcpy(&code, key, 4);
         if (code == 0) continue;
-        if (!DecodeText(half->value, rec + 4) || !DecodeText(full->value, rec + 4 + kTextUnits * 4)) {
+        if (!DecodeText(half->value, rec + 4) ||
+            !DecodeText(full->value, rec + 4 + kTextUnits * 4)) {
             std::memset(rec, 0, kRecordSize);
             continue;
         }
@@ -88,7 +89,8 @@ bool t_punctureDict::Load(void* data, int32_t size) {
         std::memcpy(r.half, rec + 4, sizeof r.half);
         std::memcpy(r.full, rec + 4 + sizeof r.half, sizeof r.full);
         // A text must end inside its field, or lookups would run past it.
-        if (wmemchr(r.half, 0, kTextUnits) == nullptr || wmemchr(r.full, 0, kTextUnits) == nullptr) return fail();
+        if (wmemchr(r.half, 0, kTextUnits) == nullptr || wmemchr(r.full, 0, kTextUnits) == nullptr)
+            return fail();
         m_records.push_back(r);
         m_map.emplace(code, m_records.size() - 1);
         if (m_map.size() > kRecordCount) return fail();
@@ -119,4 +121,6 @@ const wchar_t* t_punctureDict::GetPunctuation(uint32_t key, bool fullWidth, bool
     return fullWidth ? r.full : r.half;
 }
 
-void t_punctureDict::ResetQuoteState() { m_doubleState = 0; }
+void t_punctureDict::ResetQuoteState() {
+    m_doubleState = 0;
+}

@@ -41,8 +41,8 @@ t_pyDict::~t_pyDict() = default;
 
 void t_pyDict::Describe(std::vector<t_keyDesc>& keys, std::vector<t_attriDesc>& attris,
                         std::vector<uint32_t>& datas) {
-    keys = {KeyOf(5, {0}, 0), KeyOf(4, {7, 6}, kNone), KeyOf(4, {7, 6}, kNone), KeyOf(4, {7, 2}, kNone),
-            KeyOf(4, {7, 2}, kNone)};
+    keys = {KeyOf(5, {0}, 0), KeyOf(4, {7, 6}, kNone), KeyOf(4, {7, 6}, kNone),
+            KeyOf(4, {7, 2}, kNone), KeyOf(4, {7, 2}, kNone)};
     attris.clear();
     datas = {0};
 }
@@ -55,7 +55,9 @@ int t_pyDict::SyllableHash(const t_lstr* key) {
     return -1;
 }
 
-int t_pyDict::SyllableCompare(const t_lstr* a, const t_lstr* b) { return LstrCompare(a, b); }
+int t_pyDict::SyllableCompare(const t_lstr* a, const t_lstr* b) {
+    return LstrCompare(a, b);
+}
 
 bool t_pyDict::Load(void* data, int32_t size) {
     SetReady(false);
@@ -63,7 +65,8 @@ bool t_pyDict::Load(void* data, int32_t size) {
     m_pairMemo.reset();
     m_syllables = m_letters = m_letterStart = 0;
     if (!data || size <= 0) return false;
-    if (!m_table.Attach(data, kFormatVersion, {&SyllableHash}, {&SyllableCompare}, size)) return false;
+    if (!m_table.Attach(data, kFormatVersion, {&SyllableHash}, {&SyllableCompare}, size))
+        return false;
     std::vector<t_keyDesc> keys;
     std::vector<t_attriDesc> attris;
     std::vector<uint32_t> datas;
@@ -74,7 +77,8 @@ bool t_pyDict::Load(void* data, int32_t size) {
              m_table.GetLayout().keys[size_t(k)].fieldTypes == keys[size_t(k)].fieldTypes &&
              m_table.GetAttriIndex(k) < 0;
     // Several kernel tables hard-code syllable ids: the inventory must be whole.
-    ok = ok && m_table.GetBucketRowCount(0, 0) == kSyllables && m_table.GetBucketRowCount(0, 1) == kLetters;
+    ok = ok && m_table.GetBucketRowCount(0, 0) == kSyllables &&
+         m_table.GetBucketRowCount(0, 1) == kLetters;
     if (!ok) {
         m_table.Detach();
         return false;
@@ -116,9 +120,15 @@ const t_lstr* t_pyDict::GetSyllableString(int16_t id) const {
     return m_table.GetKeyRow(0, m_letterStart, id - m_syllables);
 }
 
-int32_t t_pyDict::GetIdCount() const { return IsReady() ? m_table.GetKeyRowCount(0) : 0; }
-int32_t t_pyDict::GetSyllableCount() const { return IsReady() ? m_syllables : 0; }
-bool t_pyDict::IsSyllableId(int16_t id) const { return IsReady() && id >= 0 && id < m_syllables; }
+int32_t t_pyDict::GetIdCount() const {
+    return IsReady() ? m_table.GetKeyRowCount(0) : 0;
+}
+int32_t t_pyDict::GetSyllableCount() const {
+    return IsReady() ? m_syllables : 0;
+}
+bool t_pyDict::IsSyllableId(int16_t id) const {
+    return IsReady() && id >= 0 && id < m_syllables;
+}
 bool t_pyDict::IsLetterId(int16_t id) const {
     return IsReady() && id >= m_syllables && id < m_syllables + m_letters;
 }
@@ -160,13 +170,16 @@ uint16_t t_pyDict::GetSyllableValue(int16_t id) const {
     return row ? Rd16(row) : 0;
 }
 
-void t_pyDict::t_freeMemo::operator()(uint32_t* p) const { std::free(p); }
+void t_pyDict::t_freeMemo::operator()(uint32_t* p) const {
+    std::free(p);
+}
 
 uint16_t t_pyDict::GetSyllablePairValue(int16_t id1, int16_t id2) const {
     if (!IsSyllableId(id1) || !IsSyllableId(id2)) return 0;
     const int32_t key = int32_t(id1) * kSyllables + id2;
     if (!m_pairMemo)
-        m_pairMemo.reset(static_cast<uint32_t*>(std::calloc(size_t(kSyllables) * kSyllables, sizeof(uint32_t))));
+        m_pairMemo.reset(
+            static_cast<uint32_t*>(std::calloc(size_t(kSyllables) * kSyllables, sizeof(uint32_t))));
     if (m_pairMemo && m_pairMemo[size_t(key)]) return uint16_t(m_pairMemo[size_t(key)] - 1);
     const uint8_t* row = DigitRow(2, key);
     const uint16_t value = row ? Rd16(row) : 0;

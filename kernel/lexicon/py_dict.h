@@ -20,12 +20,13 @@ struct t_attriDesc;
 class t_pyDict : public t_dictStorageBase {
 public:
     static constexpr uint32_t kFormatVersion = 20140219;
-    static constexpr int32_t kSyllables = 413;     // the syllable bucket must hold exactly this many
+    static constexpr int32_t kSyllables = 413;  // the syllable bucket must hold exactly this many
     static constexpr int32_t kLetters = 26;
     static constexpr int32_t kTrigramKeys = 27 * 27 * 27;
     static constexpr int32_t kXposKeys = 26 * 26 * 27;
     // Bucket counts of the five key tables.
-    static constexpr int32_t kBuckets[5] = {2, kSyllables, kSyllables * kSyllables, kTrigramKeys, kXposKeys};
+    static constexpr int32_t kBuckets[5] = {2, kSyllables, kSyllables* kSyllables, kTrigramKeys,
+                                            kXposKeys};
 
     t_pyDict();
     ~t_pyDict() override;

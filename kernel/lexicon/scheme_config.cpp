@@ -29,7 +29,8 @@ std::wstring SchemePath(const std::wstring& dir, const std::wstring& scheme) {
 int t_schemeConfigs::LoadAll(std::wstring& messages, const t_schemeLoadSettings& settings) {
     const std::wstring fuzzyUser = JoinFile(settings.userDir, L"Fuzzy.dat");
     const std::wstring fuzzySystem = JoinFile(settings.systemDir, L"Fuzzy.dat");
-    if (!m_fuzzy.Load(messages, fuzzySystem.c_str(), fuzzyUser.c_str())) messages += L"load fuzzy failed.";
+    if (!m_fuzzy.Load(messages, fuzzySystem.c_str(), fuzzyUser.c_str()))
+        messages += L"load fuzzy failed.";
 
     const std::wstring correctUser = JoinFile(settings.userDir, L"Correction.ini");
     const std::wstring correctSystem = JoinFile(settings.systemDir, L"Correction.ini");

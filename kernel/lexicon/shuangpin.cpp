@@ -10,13 +10,13 @@ namespace {
 
 // Section of each list, in list order.
 constexpr const wchar_t* kSections[t_spScheme::kListCount] = {L"metadata", L"声母", L"韵母",
-                                                                L"零声母音节的韵母"};
+                                                              L"零声母音节的韵母"};
 
 constexpr const wchar_t* kFinals[] = {
-    L"a",   L"ai",  L"an",   L"ang", L"ao",  L"e",   L"ei", L"en",  L"eng", L"er",
-    L"i",   L"ia",  L"ian",  L"iang", L"iao", L"ie",  L"in", L"ing", L"iong", L"iou",
-    L"iu",  L"o",   L"ong",  L"ou",  L"u",   L"ua",  L"uai", L"uan", L"uang", L"ue",
-    L"uen", L"ueng", L"ui",  L"un",  L"uo",  L"v",   L"ve", L"van", L"vn"};
+    L"a",   L"ai",   L"an",  L"ang",  L"ao",  L"e",  L"ei",  L"en",  L"eng",  L"er",
+    L"i",   L"ia",   L"ian", L"iang", L"iao", L"ie", L"in",  L"ing", L"iong", L"iou",
+    L"iu",  L"o",    L"ong", L"ou",   L"u",   L"ua", L"uai", L"uan", L"uang", L"ue",
+    L"uen", L"ueng", L"ui",  L"un",   L"uo",  L"v",  L"ve",  L"van", L"vn"};
 static_assert(sizeof(kFinals) / sizeof(kFinals[0]) == 39);
 
 constexpr const wchar_t* kZeroInitialFinals[] = {L"a",  L"ai", L"an",  L"ang", L"ao", L"e",
@@ -24,11 +24,21 @@ constexpr const wchar_t* kZeroInitialFinals[] = {L"a",  L"ai", L"an",  L"ang", L
 
 bool IsVowelLetter(wchar_t c) {
     switch (c) {
-    case L'a': case L'e': case L'i': case L'o': case L'u': case L'v':
-    case L'A': case L'E': case L'I': case L'O': case L'U': case L'V':
-        return true;
-    default:
-        return false;
+        case L'a':
+        case L'e':
+        case L'i':
+        case L'o':
+        case L'u':
+        case L'v':
+        case L'A':
+        case L'E':
+        case L'I':
+        case L'O':
+        case L'U':
+        case L'V':
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -52,8 +62,9 @@ void t_spScheme::Clear() {
     for (t_pairList& list : m_lists) PairListFree(&list);
 }
 
-bool t_spScheme::Load(std::wstring& messages, const wchar_t* systemScheme, const wchar_t* userScheme,
-                      const wchar_t* systemDefault, const wchar_t* userDefault) {
+bool t_spScheme::Load(std::wstring& messages, const wchar_t* systemScheme,
+                      const wchar_t* userScheme, const wchar_t* systemDefault,
+                      const wchar_t* userDefault) {
     const wchar_t* first;
     const wchar_t* second;
     if (IsFile(systemScheme) || IsFile(userScheme)) {
@@ -118,7 +129,8 @@ bool t_spScheme::Save(const wchar_t* path) const {
     return ini.SaveAs(path);
 }
 
-bool t_spScheme::GetMapping(wchar_t* out, size_t capacity, const wchar_t* spelling, int kind) const {
+bool t_spScheme::GetMapping(wchar_t* out, size_t capacity, const wchar_t* spelling,
+                            int kind) const {
     if (!out || !spelling || kind < kSpInitial || kind > kSpZeroInitialFinal) return false;
     t_pairList list = m_lists[kind + 1];
     t_pairRule** link = PairListFind(spelling, nullptr, &list, kPairMatchOneWay);
@@ -164,7 +176,9 @@ bool IsPinyinFinal(const wchar_t* text) {
     return text && IsVowelLetter(text[0]) && InList(kFinals, text);
 }
 
-bool IsZeroInitialFinal(const wchar_t* text) { return text && text[0] && InList(kZeroInitialFinals, text); }
+bool IsZeroInitialFinal(const wchar_t* text) {
+    return text && text[0] && InList(kZeroInitialFinals, text);
+}
 
 bool IsPinyinSyllable(const wchar_t* text) {
     const int id = SyllableTableFind(text);
@@ -183,8 +197,10 @@ bool SplitSyllable(wchar_t* initial, size_t initialCapacity, wchar_t* final, siz
     final[0] = L'\0';
     if (!syllable || !syllable[0]) return false;
     size_t initialLen = 1;
-    if (syllable[0] == L'a' || syllable[0] == L'e' || syllable[0] == L'o') initialLen = 0;
-    else if (syllable[1] == L'h') initialLen = 2;
+    if (syllable[0] == L'a' || syllable[0] == L'e' || syllable[0] == L'o')
+        initialLen = 0;
+    else if (syllable[1] == L'h')
+        initialLen = 2;
     const size_t finalLen = wcslen(syllable + initialLen);
     if (initialLen + 1 > initialCapacity || finalLen + 1 > finalCapacity) return false;
     wmemcpy(initial, syllable, initialLen);

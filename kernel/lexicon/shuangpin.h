@@ -49,7 +49,9 @@ public:
     // Replaces the keys of the mapping of that spelling, or adds it in front.
     void SetMapping(const wchar_t* spelling, const wchar_t* keys, int list);
 
-    t_pairList GetList(int list) const { return (list >= 0 && list < kListCount) ? m_lists[list] : nullptr; }
+    t_pairList GetList(int list) const {
+        return (list >= 0 && list < kListCount) ? m_lists[list] : nullptr;
+    }
 
 private:
     void ApplyDefaults();

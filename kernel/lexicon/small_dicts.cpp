@@ -26,7 +26,8 @@ bool t_smallTableDict::GetHeaderTag(uint32_t* out) const {
     return IsReady() && m_table.GetHeaderTag(out);
 }
 
-bool t_smallTableDict::ChainOf(int k, const uint8_t* keyRow, std::vector<const uint8_t*>& out) const {
+bool t_smallTableDict::ChainOf(int k, const uint8_t* keyRow,
+                               std::vector<const uint8_t*>& out) const {
     out.clear();
     if (!keyRow || k < 0 || k >= m_table.GetKeyCount()) return false;
     const t_keyLayout& L = m_table.GetLayout().keyLayouts[size_t(k)];
@@ -46,7 +47,8 @@ const t_lstr* t_smallTableDict::AttriItem(int k, const uint8_t* attriRow, uint32
     if (!attriRow || k < 0 || k >= m_table.GetKeyCount()) return nullptr;
     const t_keyLayout& L = m_table.GetLayout().keyLayouts[size_t(k)];
     if (!L.hasAttri || field >= L.attriFieldOffsets.size()) return nullptr;
-    return m_table.GetDataPtr(m_table.GetAttriDataTable(int(L.attri)), Rd32(attriRow + L.attriFieldOffsets[field]));
+    return m_table.GetDataPtr(m_table.GetAttriDataTable(int(L.attri)),
+                              Rd32(attriRow + L.attriFieldOffsets[field]));
 }
 
 namespace {
@@ -71,7 +73,8 @@ bool CopyBounded(const t_lstr* text, std::vector<uint16_t>& units) {
 }
 
 // A t_lstr over units[from..] in buffer (count then units).
-const t_lstr* TailOf(const std::vector<uint16_t>& units, size_t from, std::vector<uint8_t>& buffer) {
+const t_lstr* TailOf(const std::vector<uint16_t>& units, size_t from,
+                     std::vector<uint8_t>& buffer) {
     const size_t n = units.size() - from;
     buffer.resize(2 + 2 * n);
     const uint16_t count = uint16_t(2 * n);
@@ -84,7 +87,8 @@ const t_lstr* TailOf(const std::vector<uint16_t>& units, size_t from, std::vecto
 
 // ---------------------------------------------------------------- system custom phrases
 
-int t_abbrSysDict::Lookup(t_scopeHeap& heap, const t_lstr* key, t_abbrPhrase*** out, uint32_t* count) {
+int t_abbrSysDict::Lookup(t_scopeHeap& heap, const t_lstr* key, t_abbrPhrase*** out,
+                          uint32_t* count) {
     if (!IsReady() || !out || !count) return 0;
     *count = 0;
     const uint8_t* row = nullptr;
@@ -122,7 +126,8 @@ int t_abbrSysDict::GetAllPhrases(t_scopeHeap& heap, t_abbrPhraseEntry*** out, ui
         const t_lstr* key = m_table.GetRowKey(0, keyRow);
         const t_lstr* phrase = AttriItem(0, ar, 0);
         if (!key || !phrase) continue;
-        auto* rec = static_cast<t_abbrPhraseEntry*>(ArenaAllocAligned(heap, sizeof(t_abbrPhraseEntry)));
+        auto* rec =
+            static_cast<t_abbrPhraseEntry*>(ArenaAllocAligned(heap, sizeof(t_abbrPhraseEntry)));
         if (!rec) return 0;
         rec->key = key;
         rec->phrase = phrase;
@@ -178,7 +183,8 @@ int t_infoBlack::Contains(const t_lstr* text, const t_lstr* key) {
     std::vector<uint8_t> buffer;
     for (size_t from = 0; from < units.size(); ++from) {
         int32_t hit = 0;
-        if (m_table.PrefixSearchAttri(TailOf(units, from, buffer), int(L.attri), first, int32_t(rows - 1), &hit))
+        if (m_table.PrefixSearchAttri(TailOf(units, from, buffer), int(L.attri), first,
+                                      int32_t(rows - 1), &hit))
             return 1;
     }
     return 0;
@@ -212,7 +218,9 @@ bool t_numFreqAdjustDict::SetCount(const t_lstr* text, uint32_t count) {
     return row && m_table.SetFieldAt(&count, 4, row, kCountOffset, 0, false, true);
 }
 
-bool t_numFreqAdjustDict::Save(const wchar_t* path) { return IsReady() && path && m_table.SaveToFile(path); }
+bool t_numFreqAdjustDict::Save(const wchar_t* path) {
+    return IsReady() && path && m_table.SaveToFile(path);
+}
 
 // ---------------------------------------------------------------- web-address guides
 
@@ -248,13 +256,16 @@ thread_local const t_tableFile* t_currentTable = nullptr;
 thread_local int t_currentData = -1;
 
 int CompareWordRow(const t_lstr* key, const uint8_t* attriRow) {
-    const t_lstr* stored = t_currentTable ? t_currentTable->GetDataPtr(t_currentData, Rd32(attriRow)) : nullptr;
+    const t_lstr* stored =
+        t_currentTable ? t_currentTable->GetDataPtr(t_currentData, Rd32(attriRow)) : nullptr;
     if (!stored) return -100;  // stops the search
     return LstrCompare(key, stored);
 }
 }  // namespace
 
-t_smartInfoCore::t_smartInfoCore() : t_smallTableDict(kSmartInfoVersion) { m_table.SetBucketCount(0, kBuckets); }
+t_smartInfoCore::t_smartInfoCore() : t_smallTableDict(kSmartInfoVersion) {
+    m_table.SetBucketCount(0, kBuckets);
+}
 
 int t_smartInfoCore::Contains(int category, const t_lstr* word, int* found) {
     if (!IsReady() || !found || category < 0 || category > 5 || LstrGetLength(word) == 0) return 0;
@@ -274,7 +285,10 @@ int t_smartInfoCore::Contains(int category, const t_lstr* word, int* found) {
     t_currentTable = &m_table;
     t_currentData = m_table.GetAttriDataTable(int(L.attri));
     int32_t hit = 0;
-    *found = m_table.BinarySearchAttri(word, int(L.attri), first, int32_t(rows - 1), &hit, &CompareWordRow) ? 1 : 0;
+    *found = m_table.BinarySearchAttri(word, int(L.attri), first, int32_t(rows - 1), &hit,
+                                       &CompareWordRow)
+                 ? 1
+                 : 0;
     t_currentTable = nullptr;
     return 1;
 }
@@ -283,12 +297,17 @@ int t_smartInfoCore::Contains(int category, const t_lstr* word, int* found) {
 
 namespace {
 // -1, or the same value read as an unsigned 16-bit number, matches anything.
-bool AnyFilter(int32_t filter) { return filter == -1 || filter == 0xFFFF; }
+bool AnyFilter(int32_t filter) {
+    return filter == -1 || filter == 0xFFFF;
+}
 }  // namespace
 
-t_quickSysDict::t_quickSysDict() : t_smallTableDict(kQuickSysVersion) { m_table.SetBucketCount(1, 10); }
+t_quickSysDict::t_quickSysDict() : t_smallTableDict(kQuickSysVersion) {
+    m_table.SetBucketCount(1, 10);
+}
 
-int t_quickSysDict::Lookup(t_scopeHeap& heap, const t_lstr* text, t_quickEntry*** out, uint32_t* count) {
+int t_quickSysDict::Lookup(t_scopeHeap& heap, const t_lstr* text, t_quickEntry*** out,
+                           uint32_t* count) {
     if (!IsReady() || !out || !count) return 0;
     *count = 0;
     const uint8_t* row = nullptr;
@@ -320,12 +339,15 @@ int t_quickSysDict::ListByCategory(t_scopeHeap& heap, uint32_t category, int32_t
     const uint8_t* row = nullptr;
     std::vector<const uint8_t*> chain;
     std::vector<t_quickCategoryEntry*> found;
-    if (m_table.GetKeyCount() > 1 && m_table.FindRow(reinterpret_cast<const t_lstr*>(&category), 1, &row) &&
+    if (m_table.GetKeyCount() > 1 &&
+        m_table.FindRow(reinterpret_cast<const t_lstr*>(&category), 1, &row) &&
         ChainOf(1, row, chain)) {
         for (const uint8_t* ar : chain) {
-            const int16_t s1 = RdI16(ar + AttriFieldOffset(1, 0)), s2 = RdI16(ar + AttriFieldOffset(1, 1));
+            const int16_t s1 = RdI16(ar + AttriFieldOffset(1, 0)),
+                          s2 = RdI16(ar + AttriFieldOffset(1, 1));
             if ((!AnyFilter(sub1) && s1 != sub1) || (!AnyFilter(sub2) && s2 != sub2)) continue;
-            auto* rec = static_cast<t_quickCategoryEntry*>(ArenaAllocAligned(heap, sizeof(t_quickCategoryEntry)));
+            auto* rec = static_cast<t_quickCategoryEntry*>(
+                ArenaAllocAligned(heap, sizeof(t_quickCategoryEntry)));
             if (!rec) return 0;
             rec->category = int16_t(int32_t(category) - 1);
             rec->sub1 = int16_t(s1 - 1);
@@ -350,7 +372,8 @@ const t_lstr* t_pyTip::GetTip(const t_lstr* key, const t_lstr* text) {
     if (!m_table.FindRow(key, 0, &row) || !ChainOf(0, row, chain)) return nullptr;
     for (const uint8_t* ar : chain) {
         const t_lstr* first = AttriItem(0, ar, 0);
-        if (first && LstrCompare(first, text) == 0 && LstrGetByteLength(first) == LstrGetByteLength(text))
+        if (first && LstrCompare(first, text) == 0 &&
+            LstrGetByteLength(first) == LstrGetByteLength(text))
             return AttriItem(0, ar, 1);
     }
     return nullptr;
@@ -365,7 +388,8 @@ bool t_adjCache::GetBestAdjust(const t_lstr* key, uint8_t* b0, uint8_t* b1) {
     if (!m_table.FindRow(key, 0, &row) || !ChainOf(0, row, chain)) return false;
     const uint8_t* best = nullptr;
     uint16_t bestWeight = 0;
-    const uint32_t o0 = AttriFieldOffset(0, 0), o1 = AttriFieldOffset(0, 1), ow = AttriFieldOffset(0, 2);
+    const uint32_t o0 = AttriFieldOffset(0, 0), o1 = AttriFieldOffset(0, 1),
+                   ow = AttriFieldOffset(0, 2);
     for (const uint8_t* ar : chain) {
         const uint16_t w = Rd16(ar + ow);
         if (!best || w > bestWeight) {
@@ -381,13 +405,17 @@ bool t_adjCache::GetBestAdjust(const t_lstr* key, uint8_t* b0, uint8_t* b1) {
 
 // ---------------------------------------------------------------- supported characters
 
-t_supportCharDict::t_supportCharDict() { std::memset(m_flags, 1, sizeof m_flags); }
+t_supportCharDict::t_supportCharDict() {
+    std::memset(m_flags, 1, sizeof m_flags);
+}
 
 bool t_supportCharDict::Load(void* data, int32_t size) {
     const uint8_t* img = static_cast<const uint8_t*>(data);
-    if (img && size >= int32_t(kImageSize) && Rd32(img) == kSupportCharVersion && Rd32(img + 4) == kFlagCount)
+    if (img && size >= int32_t(kImageSize) && Rd32(img) == kSupportCharVersion &&
+        Rd32(img + 4) == kFlagCount)
         std::memcpy(m_flags, img + kHeaderSize, kFlagCount);
-    if (m_disabledFirst >= 0 && m_disabledFirst <= m_disabledLast && m_disabledLast < int32_t(kFlagCount))
+    if (m_disabledFirst >= 0 && m_disabledFirst <= m_disabledLast &&
+        m_disabledLast < int32_t(kFlagCount))
         std::memset(m_flags + m_disabledFirst, 0, size_t(m_disabledLast - m_disabledFirst + 1));
     SetReady(true);
     return true;

@@ -9,4 +9,6 @@
 #include "kernel/runtime/scope_heap.h"
 
 // n zeroed bytes aligned for pointers; null when the arena fails.
-inline void* ArenaAllocAligned(t_scopeHeap& heap, size_t n) { return heap.AllocAligned(n, 8); }
+inline void* ArenaAllocAligned(t_scopeHeap& heap, size_t n) {
+    return heap.AllocAligned(n, 8);
+}

@@ -27,7 +27,8 @@ bool t_Numeric::AdjustCandidate(t_candWord* candidate) {
     if (it != m_forgotten.end() && m_input - it->second < kForgetInputs) return false;
     uint16_t kind = 0;
     uint32_t count = 0;
-    if (!m_dict->Get(candidate->text, &kind, &count) || kind == 0 || int32_t(count) < 1) return false;
+    if (!m_dict->Get(candidate->text, &kind, &count) || kind == 0 || int32_t(count) < 1)
+        return false;
     const double factor = kind == 1 ? 10.0 : kind == 2 ? 100.0 : 1.0;
     candidate->score += double(count) * factor;
     candidate->adjustFlags |= kAdjustedFlag;

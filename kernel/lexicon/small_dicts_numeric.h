@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <map>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/lexicon/small_dicts.h"
+#include "kernel/runtime/cand_word.h"
 
 class t_Numeric {
 public:

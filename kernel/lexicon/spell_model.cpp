@@ -17,13 +17,17 @@ uint16_t Get16(const uint8_t* table, size_t i) {
     memcpy(&v, table + 2 * i, 2);
     return v;
 }
-void Put16(uint8_t* table, size_t i, uint16_t v) { memcpy(table + 2 * i, &v, 2); }
+void Put16(uint8_t* table, size_t i, uint16_t v) {
+    memcpy(table + 2 * i, &v, 2);
+}
 int32_t GetI32(const uint8_t* p) {
     int32_t v;
     memcpy(&v, p, 4);
     return v;
 }
-void PutI32(uint8_t* p, int32_t v) { memcpy(p, &v, 4); }
+void PutI32(uint8_t* p, int32_t v) {
+    memcpy(p, &v, 4);
+}
 
 // 'a'..'z' -> 0..25, '~' -> 26, anything else -1.
 int LetterIndex(uint32_t x) {
@@ -31,15 +35,20 @@ int LetterIndex(uint32_t x) {
     if (x == '~') return 26;
     return -1;
 }
-int PlainLetterIndex(uint32_t x) { return (x >= 'a' && x <= 'z') ? int(x - 'a') : -1; }
+int PlainLetterIndex(uint32_t x) {
+    return (x >= 'a' && x <= 'z') ? int(x - 'a') : -1;
+}
 
 }  // namespace
 
 const wchar_t* SpellEditKindName(uint32_t kind) {
     switch (kind) {
-        case kSpellEditInsDelSub: return L"InsDelSub";
-        case kSpellEditXpos: return L"Xpos";
-        default: return L"nothing";
+        case kSpellEditInsDelSub:
+            return L"InsDelSub";
+        case kSpellEditXpos:
+            return L"Xpos";
+        default:
+            return L"nothing";
     }
 }
 
@@ -83,11 +92,15 @@ bool t_userSpellModelDict::Save(const void*, int32_t) {
     return CommitImage(image.data(), kImageSize);
 }
 
-int32_t t_userSpellModelDict::GetTotal() const { return m_image ? GetI32(m_image + 4) : 0; }
-int32_t t_userSpellModelDict::GetNonZeroCount() const { return m_image ? GetI32(m_image + 8) : 0; }
+int32_t t_userSpellModelDict::GetTotal() const {
+    return m_image ? GetI32(m_image + 4) : 0;
+}
+int32_t t_userSpellModelDict::GetNonZeroCount() const {
+    return m_image ? GetI32(m_image + 8) : 0;
+}
 
-int t_userSpellModelDict::Cost(const uint8_t* bigrams, size_t bigramIndex, bool bigramOk, const uint8_t* trigrams,
-                               size_t trigramIndex, bool trigramOk) const {
+int t_userSpellModelDict::Cost(const uint8_t* bigrams, size_t bigramIndex, bool bigramOk,
+                               const uint8_t* trigrams, size_t trigramIndex, bool trigramOk) const {
     if (!m_image || !IsReady()) return kNoData;
     const int32_t total = GetTotal();
     // The image may have been changed since it was checked; a total that is
@@ -120,9 +133,11 @@ int t_userSpellModelDict::GetXposScore(uint32_t a, uint32_t b, uint32_t c) const
                 trigramOk ? size_t(ib + 26 * ia + 676 * ic) : 0, trigramOk);
 }
 
-void t_userSpellModelDict::Count(uint8_t* bigrams, size_t bigramIndex, uint8_t* trigrams, size_t trigramIndex) {
+void t_userSpellModelDict::Count(uint8_t* bigrams, size_t bigramIndex, uint8_t* trigrams,
+                                 size_t trigramIndex) {
     int32_t nonZero = GetNonZeroCount();
-    for (auto [table, index] : {std::pair{bigrams, bigramIndex}, std::pair{trigrams, trigramIndex}}) {
+    for (auto [table, index] :
+         {std::pair{bigrams, bigramIndex}, std::pair{trigrams, trigramIndex}}) {
         const uint16_t v = Get16(table, index);
         if (v == 0 && nonZero < INT32_MAX) ++nonZero;
         if (v < 65535) Put16(table, index, uint16_t(v + 1));
@@ -153,17 +168,26 @@ int t_userSpellModelDict::AddXpos(uint32_t a, uint32_t b, uint32_t c) {
 
 namespace {
 
-bool IsLowerLetter(wchar_t x) { return x >= L'a' && x <= L'z'; }
-bool IsUpperLetter(wchar_t x) { return x >= L'A' && x <= L'Z'; }
+bool IsLowerLetter(wchar_t x) {
+    return x >= L'a' && x <= L'z';
+}
+bool IsUpperLetter(wchar_t x) {
+    return x >= L'A' && x <= L'Z';
+}
 // Either side has ended, or both are the same.
-bool Agree(wchar_t u, wchar_t v) { return u == 0 || v == 0 || u == v; }
+bool Agree(wchar_t u, wchar_t v) {
+    return u == 0 || v == 0 || u == v;
+}
 
 // Character i of s, 0 past its end (s has length len).
-wchar_t At(const wchar_t* s, size_t len, size_t i) { return i < len ? s[i] : 0; }
+wchar_t At(const wchar_t* s, size_t len, size_t i) {
+    return i < len ? s[i] : 0;
+}
 
 }  // namespace
 
-bool SpellEditClassify(const wchar_t* typed, const wchar_t* corrected, t_spellEdit* out, uint32_t* position) {
+bool SpellEditClassify(const wchar_t* typed, const wchar_t* corrected, t_spellEdit* out,
+                       uint32_t* position) {
     if (out) *out = t_spellEdit{kSpellEditNothing, 0, 0, 0};
     if (position) *position = 0;
     if (!typed || !corrected || !out || !position) return false;
@@ -177,7 +201,8 @@ bool SpellEditClassify(const wchar_t* typed, const wchar_t* corrected, t_spellEd
 
     const wchar_t x = typed[p], y = corrected[p];
     const wchar_t x1 = At(typed, nt, p + 1), x2 = At(typed, nt, p + 2), x3 = At(typed, nt, p + 3);
-    const wchar_t y1 = At(corrected, nc, p + 1), y2 = At(corrected, nc, p + 2), y3 = At(corrected, nc, p + 3);
+    const wchar_t y1 = At(corrected, nc, p + 1), y2 = At(corrected, nc, p + 2),
+                  y3 = At(corrected, nc, p + 3);
     if (x == L'\'' || y == L'\'' || x1 == L'\'' || y1 == L'\'') return false;
 
     wchar_t c = L'~';

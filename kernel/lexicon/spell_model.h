@@ -37,7 +37,8 @@ const wchar_t* SpellEditKindName(uint32_t kind);
 // with the edit and the position of the difference when one countable slip
 // was found; false for equal texts, apostrophes around the difference,
 // differences that are no single slip, and letters outside 'a'..'z'.
-bool SpellEditClassify(const wchar_t* typed, const wchar_t* corrected, t_spellEdit* out, uint32_t* position);
+bool SpellEditClassify(const wchar_t* typed, const wchar_t* corrected, t_spellEdit* out,
+                       uint32_t* position);
 
 class t_userSpellModelDict : public t_dictStorageBase {
 public:

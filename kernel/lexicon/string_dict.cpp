@@ -14,15 +14,24 @@ namespace {
 constexpr uint16_t kApostrophe = '\'';
 constexpr uint16_t kStar = '*';
 
-uint16_t Fold(uint16_t u) { return (u >= 'A' && u <= 'Z') ? uint16_t(u + 32) : u; }
-bool IsUpper(uint16_t u) { return u >= 'A' && u <= 'Z'; }
-bool IsLower(uint16_t u) { return u >= 'a' && u <= 'z'; }
+uint16_t Fold(uint16_t u) {
+    return (u >= 'A' && u <= 'Z') ? uint16_t(u + 32) : u;
+}
+bool IsUpper(uint16_t u) {
+    return u >= 'A' && u <= 'Z';
+}
+bool IsLower(uint16_t u) {
+    return u >= 'a' && u <= 'z';
+}
 
 // Matches when equal or differing by exactly 32 (case of ASCII letters).
-bool LooseEqual(uint16_t a, uint16_t b) { return a == b || (a > b ? a - b : b - a) == 32; }
+bool LooseEqual(uint16_t a, uint16_t b) {
+    return a == b || (a > b ? a - b : b - a) == 32;
+}
 
 // Position of seg[0..segLen) in s[from..n), or -1.
-int64_t FindSegment(const t_lstr* s, uint32_t n, uint32_t from, const uint16_t* seg, uint32_t segLen) {
+int64_t FindSegment(const t_lstr* s, uint32_t n, uint32_t from, const uint16_t* seg,
+                    uint32_t segLen) {
     if (segLen == 0) return int64_t(from);
     for (uint64_t p = from; p + segLen <= n; ++p) {
         uint32_t i = 0;
@@ -40,7 +49,7 @@ struct t_segment {
 struct t_parsedInput {
     std::vector<uint16_t> units;
     std::vector<t_segment> segments;
-    uint32_t k = 0;          // units of the first segment = units of the search key
+    uint32_t k = 0;  // units of the first segment = units of the search key
     bool wildcards = false;
     bool open = false;
 };
@@ -120,7 +129,9 @@ t_strResult* MakeResult(t_scopeHeap& heap, const t_lstr* stored, const uint8_t* 
     return r;
 }
 
-bool UserRowLive(const uint8_t* row) { return int32_t(Rd32(row + kStrRowCountOffset)) >= 2; }
+bool UserRowLive(const uint8_t* row) {
+    return int32_t(Rd32(row + kStrRowCountOffset)) >= 2;
+}
 
 // The rows of key's bucket: first row offset, row count and where the key is.
 struct t_bucketView {
@@ -139,7 +150,8 @@ bool LocateKey(const t_tableFile& table, const t_lstr* key, t_bucketView& v) {
 }
 
 // Moves a result list into one arena array.
-t_strResult** ToArray(t_scopeHeap& heap, const std::vector<t_strResult*>& a, const std::vector<t_strResult*>& b) {
+t_strResult** ToArray(t_scopeHeap& heap, const std::vector<t_strResult*>& a,
+                      const std::vector<t_strResult*>& b) {
     const size_t n = a.size() + b.size();
     auto** arr = static_cast<t_strResult**>(ArenaAllocAligned(heap, n * sizeof(t_strResult*)));
     if (!arr) return nullptr;
@@ -246,13 +258,14 @@ int StrTableSearch(const t_tableFile& table, bool userRows, t_scopeHeap& heap, c
     return 1;
 }
 
-int StrTablePrefixWords(const t_tableFile& table, bool userRows, t_scopeHeap& heap, const t_lstr* key,
-                        t_strResult*** out, int32_t* count) {
+int StrTablePrefixWords(const t_tableFile& table, bool userRows, t_scopeHeap& heap,
+                        const t_lstr* key, t_strResult*** out, int32_t* count) {
     if (!out || !count) return 0;
     *count = 0;
     const uint32_t n = LstrGetLength(key);
     if (n == 0) return 1;
-    auto** arr = static_cast<t_strResult**>(ArenaAllocAligned(heap, size_t(n) * sizeof(t_strResult*)));
+    auto** arr =
+        static_cast<t_strResult**>(ArenaAllocAligned(heap, size_t(n) * sizeof(t_strResult*)));
     if (!arr) {
         *count = -1;
         return 0;
@@ -327,7 +340,8 @@ int t_strSysDict::Search(t_scopeHeap& heap, const t_lstr* input, int minLength, 
     return StrTableSearch(m_table, false, heap, input, minLength, out, fullCount, total);
 }
 
-int t_engSysDict::GetPrefixWords(t_scopeHeap& heap, const t_lstr* key, t_strResult*** out, int32_t* count) {
+int t_engSysDict::GetPrefixWords(t_scopeHeap& heap, const t_lstr* key, t_strResult*** out,
+                                 int32_t* count) {
     if (!IsReady()) return 0;
     return StrTablePrefixWords(m_table, false, heap, key, out, count);
 }

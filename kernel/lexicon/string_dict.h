@@ -22,11 +22,11 @@ int EngCompare(const t_lstr* a, const t_lstr* b);
 
 // One search answer, placed in the caller's arena.
 struct t_strResult {
-    t_lstr* text;           // stored string with the input's capitals applied
-    const t_lstr* stored;   // the string in the image
-    uint32_t time;          // user rows: last use; system rows: first value
-    uint32_t count;         // user rows: use count; system rows: frequency
-    uint8_t source;         // 1 user row, 0 system row
+    t_lstr* text;          // stored string with the input's capitals applied
+    const t_lstr* stored;  // the string in the image
+    uint32_t time;         // user rows: last use; system rows: first value
+    uint32_t count;        // user rows: use count; system rows: frequency
+    uint8_t source;        // 1 user row, 0 system row
 };
 
 // Row layout of key table 0 shared by the system and user images: the
@@ -43,8 +43,8 @@ int StrTableSearch(const t_tableFile& table, bool userRows, t_scopeHeap& heap, c
 // Result records of every proper prefix of key that is stored (1 to n-1
 // units, shortest first). 1 with *count set; 0 with *count -1 when the arena
 // has no room.
-int StrTablePrefixWords(const t_tableFile& table, bool userRows, t_scopeHeap& heap, const t_lstr* key,
-                        t_strResult*** out, int32_t* count);
+int StrTablePrefixWords(const t_tableFile& table, bool userRows, t_scopeHeap& heap,
+                        const t_lstr* key, t_strResult*** out, int32_t* count);
 // The row whose string equals s exactly among the rows the string order
 // finds equal; null when none.
 const uint8_t* StrTableFindExact(const t_tableFile& table, const t_lstr* s);
@@ -69,8 +69,8 @@ public:
     // ready flag.
     bool Load(void* data, int32_t size) override;
     // See StrTableSearch; 0 when not ready.
-    int Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out, uint32_t* fullCount,
-               int32_t* total);
+    int Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out,
+               uint32_t* fullCount, int32_t* total);
 };
 
 class t_engSysDict : public t_strSysDict {

@@ -14,8 +14,12 @@ namespace {
 
 constexpr uint32_t kSecondsPerDay = 86400;
 
-int32_t TimeOf(const uint8_t* row) { return int32_t(Rd32(row + kStrRowTimeOffset)); }
-int32_t CountOf(const uint8_t* row) { return int32_t(Rd32(row + kStrRowCountOffset)); }
+int32_t TimeOf(const uint8_t* row) {
+    return int32_t(Rd32(row + kStrRowTimeOffset));
+}
+int32_t CountOf(const uint8_t* row) {
+    return int32_t(Rd32(row + kStrRowCountOffset));
+}
 
 // Rows that a trim drops first: the least used, then the oldest.
 bool RowLess(const uint8_t* a, const uint8_t* b) {
@@ -28,7 +32,9 @@ int RowRemove(uint8_t* row, uint8_t*, void*, int) {
     return 1;
 }
 
-int RowState(const uint8_t* row, void*) { return (TimeOf(row) == 0 && CountOf(row) == 0) ? kRowRemoved : kRowLive; }
+int RowState(const uint8_t* row, void*) {
+    return (TimeOf(row) == 0 && CountOf(row) == 0) ? kRowRemoved : kRowLive;
+}
 
 // The editable item of a string: i16 byte count, bytes, time, count.
 bool MakeItem(const t_lstr* s, uint32_t time, uint32_t count, std::vector<uint8_t>& item) {
@@ -55,15 +61,18 @@ t_keyDesc StringKeyDesc(uint32_t rows) {
 }  // namespace
 
 t_strUsrDict::t_strUsrDict()
-    : m_table(&t_strUsrDict::OnGrown, this, &RowLess, &RowRemove, nullptr, &RowState, nullptr, 0, nullptr, true) {}
+    : m_table(&t_strUsrDict::OnGrown, this, &RowLess, &RowRemove, nullptr, &RowState, nullptr, 0,
+              nullptr, true) {}
 
 t_strUsrDict::~t_strUsrDict() = default;
 
-bool t_strUsrDict::ReceiveImage(const void*, int32_t) { return true; }
+bool t_strUsrDict::ReceiveImage(const void*, int32_t) {
+    return true;
+}
 
 bool t_strUsrDict::BuildDefaultImage(std::vector<uint8_t>& out) {
-    t_tableFileBuilder builder({StringKeyDesc(kDefaultRows)}, {}, {kDefaultTextBytes}, kStrDictVersion,
-                               kStrDictVersion, {}, {}, nullptr, 0);
+    t_tableFileBuilder builder({StringKeyDesc(kDefaultRows)}, {}, {kDefaultTextBytes},
+                               kStrDictVersion, kStrDictVersion, {}, {}, nullptr, 0);
     if (!builder.IsValid()) return false;
     const int32_t size = builder.GetTotalSize(nullptr);
     if (size <= 0) return false;
@@ -73,8 +82,8 @@ bool t_strUsrDict::BuildDefaultImage(std::vector<uint8_t>& out) {
 
 bool t_strUsrDict::BuildImageToFile(const wchar_t* path, uint32_t n) {
     if (!path || n == 0 || n > 0x7FFFFFFFu / 10) return false;
-    t_tableFileBuilder builder({StringKeyDesc(n)}, {}, {10 * n}, kStrDictVersion, kStrDictVersion, {},
-                               {&EngCompare}, nullptr, 0);
+    t_tableFileBuilder builder({StringKeyDesc(n)}, {}, {10 * n}, kStrDictVersion, kStrDictVersion,
+                               {}, {&EngCompare}, nullptr, 0);
     return builder.IsValid() && builder.BuildToFile(path);
 }
 
@@ -156,7 +165,8 @@ int t_strUsrDict::ListAllStrings(t_scopeHeap& heap, t_strUsrEntry*** out, uint32
     *count = 0;
     std::vector<const uint8_t*> rows;
     if (!m_table.CollectKeyRows(0, rows)) return 0;
-    auto** arr = static_cast<t_strUsrEntry**>(ArenaAllocAligned(heap, rows.size() * sizeof(t_strUsrEntry*)));
+    auto** arr =
+        static_cast<t_strUsrEntry**>(ArenaAllocAligned(heap, rows.size() * sizeof(t_strUsrEntry*)));
     if (!arr) return 0;
     uint32_t n = 0;
     for (const uint8_t* row : rows) {
@@ -172,11 +182,15 @@ int t_strUsrDict::ListAllStrings(t_scopeHeap& heap, t_strUsrEntry*** out, uint32
     return 1;
 }
 
-bool t_strUsrDict::SaveTo(const wchar_t* path) const { return path && m_table.IsAttached() && m_table.SaveToFile(path); }
+bool t_strUsrDict::SaveTo(const wchar_t* path) const {
+    return path && m_table.IsAttached() && m_table.SaveToFile(path);
+}
 
 // ---------------------------------------------------------------- held by the manager
 
-bool t_strUsrStoredDict::ReceiveImage(const void* data, int32_t size) { return SaveAndNotify(data, size); }
+bool t_strUsrStoredDict::ReceiveImage(const void* data, int32_t size) {
+    return SaveAndNotify(data, size);
+}
 
 bool t_strUsrStoredDict::OnFileWritten(const wchar_t*) {
     PassOnRebuilt();
@@ -196,16 +210,20 @@ bool t_strUsrStoredDict::Load(void* data, int32_t size) {
     return ok;
 }
 
-int t_strUsrStoredDict::Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out,
-                               uint32_t* fullCount, int32_t* total) {
-    return IsReady() ? StrTableSearch(m_table.Reader(), true, heap, input, minLength, out, fullCount, total) : 0;
+int t_strUsrStoredDict::Search(t_scopeHeap& heap, const t_lstr* input, int minLength,
+                               t_strResult*** out, uint32_t* fullCount, int32_t* total) {
+    return IsReady() ? StrTableSearch(m_table.Reader(), true, heap, input, minLength, out,
+                                      fullCount, total)
+                     : 0;
 }
 
 int t_strUsrStoredDict::ListAll(t_scopeHeap& heap, t_strUsrEntry*** out, uint32_t* count) {
     return IsReady() ? ListAllStrings(heap, out, count) : 0;
 }
 
-bool t_strUsrStoredDict::SaveToFile(const wchar_t* path) { return IsReady() && SaveTo(path); }
+bool t_strUsrStoredDict::SaveToFile(const wchar_t* path) {
+    return IsReady() && SaveTo(path);
+}
 
 int t_strUsrStoredDict::UseString(const t_lstr* s, uint32_t now) {
     const int r = IsReady() ? AddString(s, now, 1, kAddUse) : 0;
@@ -230,20 +248,30 @@ bool t_strUsrStoredDict::ApplyChange(t_changeReader& change) {
     uint32_t time = 0, count = 0;
     if (!change.GetLstr(&s)) return false;
     switch (change.Op()) {
-        case kChangeUse: return change.Get32(&time) && UseString(s, time) != 0;
-        case kChangeMerge: return change.Get32(&time) && change.Get32(&count) && MergeString(s, time, count) != 0;
-        case kChangeDelete: return RemoveString(s) != 0;
-        default: return false;
+        case kChangeUse:
+            return change.Get32(&time) && UseString(s, time) != 0;
+        case kChangeMerge:
+            return change.Get32(&time) && change.Get32(&count) && MergeString(s, time, count) != 0;
+        case kChangeDelete:
+            return RemoveString(s) != 0;
+        default:
+            return false;
     }
 }
 
 // ---------------------------------------------------------------- English words
 
-int t_engUsrDict::AddWord(const t_lstr* s, uint32_t now) { return UseString(s, now); }
+int t_engUsrDict::AddWord(const t_lstr* s, uint32_t now) {
+    return UseString(s, now);
+}
 
-int t_engUsrDict::MergeWord(const t_lstr* s, uint32_t time, uint32_t count) { return MergeString(s, time, count); }
+int t_engUsrDict::MergeWord(const t_lstr* s, uint32_t time, uint32_t count) {
+    return MergeString(s, time, count);
+}
 
-int t_engUsrDict::DeleteWord(const t_lstr* s) { return RemoveString(s); }
+int t_engUsrDict::DeleteWord(const t_lstr* s) {
+    return RemoveString(s);
+}
 
 int t_engUsrDict::GetWordFreq(const t_lstr* s, uint32_t* count) {
     if (!IsReady() || !count) return 0;
@@ -253,14 +281,21 @@ int t_engUsrDict::GetWordFreq(const t_lstr* s, uint32_t* count) {
     return 1;
 }
 
-int t_engUsrDict::GetPrefixWords(t_scopeHeap& heap, const t_lstr* key, t_strResult*** out, int32_t* count) {
+int t_engUsrDict::GetPrefixWords(t_scopeHeap& heap, const t_lstr* key, t_strResult*** out,
+                                 int32_t* count) {
     return IsReady() ? StrTablePrefixWords(m_table.Reader(), true, heap, key, out, count) : 0;
 }
 
 // ---------------------------------------------------------------- web addresses
 
-int t_urlUsrDict::AddUrl(const t_lstr* s, uint32_t now) { return UseString(s, now); }
+int t_urlUsrDict::AddUrl(const t_lstr* s, uint32_t now) {
+    return UseString(s, now);
+}
 
-int t_urlUsrDict::MergeUrl(const t_lstr* s, uint32_t time, uint32_t count) { return MergeString(s, time, count); }
+int t_urlUsrDict::MergeUrl(const t_lstr* s, uint32_t time, uint32_t count) {
+    return MergeString(s, time, count);
+}
 
-int t_urlUsrDict::DeleteUrl(const t_lstr* s) { return RemoveString(s); }
+int t_urlUsrDict::DeleteUrl(const t_lstr* s) {
+    return RemoveString(s);
+}

@@ -82,8 +82,8 @@ public:
     // Attaches (version 20140219, string order); the result is the ready flag.
     bool Load(void* data, int32_t size) override;
 
-    int Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out, uint32_t* fullCount,
-               int32_t* total);
+    int Search(t_scopeHeap& heap, const t_lstr* input, int minLength, t_strResult*** out,
+               uint32_t* fullCount, int32_t* total);
     // Every row in storage order (deleted ones included).
     int ListAll(t_scopeHeap& heap, t_strUsrEntry*** out, uint32_t* count);
     // Writes the image to path (temporary file renamed over it).

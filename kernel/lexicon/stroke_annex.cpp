@@ -4,10 +4,10 @@
 #include <cstring>
 #include <cwchar>
 
-#include "kernel/runtime/cand_word.h"
-#include "kernel/runtime/text_helpers.h"
 #include "kernel/lexicon/letter_tables.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/singleton.h"
+#include "kernel/runtime/text_helpers.h"
 
 using n_tableFormat::kNoAttriNoWord;
 using n_tableFormat::kNone;
@@ -35,17 +35,32 @@ struct t_charKey {
 
 uint16_t KeyCode(wchar_t k) {
     switch (k) {
-        case L'1': case L'h': return 1;
-        case L'2': case L's': return 2;
-        case L'3': case L'p': return 3;
-        case L'4': case L'd': case L'n': return 4;
-        case L'5': case L'z': return 5;
-        case L'?': return kStrokeWildcard;
-        default: return kStrokeNotAKey;
+        case L'1':
+        case L'h':
+            return 1;
+        case L'2':
+        case L's':
+            return 2;
+        case L'3':
+        case L'p':
+            return 3;
+        case L'4':
+        case L'd':
+        case L'n':
+            return 4;
+        case L'5':
+        case L'z':
+            return 5;
+        case L'?':
+            return kStrokeWildcard;
+        default:
+            return kStrokeNotAKey;
     }
 }
 
-bool IsStroke(uint16_t code) { return code >= 1 && code <= 5; }
+bool IsStroke(uint16_t code) {
+    return code >= 1 && code <= 5;
+}
 
 }  // namespace
 
@@ -82,7 +97,9 @@ void n_strokeAnnex::Descriptors(std::vector<t_keyDesc>& keys, std::vector<t_attr
 // ---------------------------------------------------------------------------
 // Attaching.
 
-t_sysBhBsh::t_sysBhBsh() { m_annex.SetBucketCount(kEntryTable, n_strokeAnnex::kEntryBuckets); }
+t_sysBhBsh::t_sysBhBsh() {
+    m_annex.SetBucketCount(kEntryTable, n_strokeAnnex::kEntryBuckets);
+}
 
 t_sysBhBsh::~t_sysBhBsh() = default;
 
@@ -92,13 +109,15 @@ bool t_sysBhBsh::CheckLayout() const {
     std::vector<uint32_t> datas;
     n_strokeAnnex::Descriptors(keys, attris, datas);
     const t_tableLayout& L = m_annex.GetLayout();
-    if (L.keys.size() != keys.size() || L.attris.size() != attris.size() || L.datas.size() != datas.size())
+    if (L.keys.size() != keys.size() || L.attris.size() != attris.size() ||
+        L.datas.size() != datas.size())
         return false;
     for (size_t k = 0; k < keys.size(); ++k) {
         const t_keyDesc& a = L.keys[k];
         const t_keyDesc& b = keys[k];
-        if (a.keyType != b.keyType || a.fieldTypes != b.fieldTypes || a.attriIndex != b.attriIndex ||
-            a.keyDataTable != b.keyDataTable || a.valueDataTable != b.valueDataTable)
+        if (a.keyType != b.keyType || a.fieldTypes != b.fieldTypes ||
+            a.attriIndex != b.attriIndex || a.keyDataTable != b.keyDataTable ||
+            a.valueDataTable != b.valueDataTable)
             return false;
     }
     const t_attriDesc& a = L.attris[0];
@@ -165,22 +184,29 @@ uint32_t t_sysBhBsh::GetConfigValue() const {
 }
 
 const uint8_t* t_sysBhBsh::EntryRow(int i) const {
-    if (!IsReady() || !m_annex.IsAttached() || i < 0 || i >= n_strokeAnnex::kEntryBuckets) return nullptr;
+    if (!IsReady() || !m_annex.IsAttached() || i < 0 || i >= n_strokeAnnex::kEntryBuckets)
+        return nullptr;
     const uint32_t key = uint32_t(i);
     const uint8_t* row = nullptr;
-    return m_annex.FindRow(reinterpret_cast<const t_lstr*>(&key), kEntryTable, &row) ? row : nullptr;
+    return m_annex.FindRow(reinterpret_cast<const t_lstr*>(&key), kEntryTable, &row) ? row
+                                                                                     : nullptr;
 }
 
 const t_lstr* t_sysBhBsh::EntryField(int i, int field) const {
     const uint8_t* row = EntryRow(i);
     if (!row) return nullptr;
-    const uint32_t offset = Rd32(row + m_annex.GetLayout().keyLayouts[kEntryTable].fieldOffsets[size_t(field)]);
+    const uint32_t offset =
+        Rd32(row + m_annex.GetLayout().keyLayouts[kEntryTable].fieldOffsets[size_t(field)]);
     if (offset == kNone) return nullptr;
     return m_annex.GetDataPtr(m_annex.GetValueDataTable(kEntryTable), offset);
 }
 
-const t_lstr* t_sysBhBsh::GetEntryByIndex(int i) const { return EntryField(i, kFieldMain); }
-const t_lstr* t_sysBhBsh::GetStrokeData(int i) const { return EntryField(i, kFieldStrokes); }
+const t_lstr* t_sysBhBsh::GetEntryByIndex(int i) const {
+    return EntryField(i, kFieldMain);
+}
+const t_lstr* t_sysBhBsh::GetStrokeData(int i) const {
+    return EntryField(i, kFieldStrokes);
+}
 
 int t_sysBhBsh::GetReadingsText(int i, std::wstring& out) const {
     const t_lstr* item = EntryField(i, kFieldReadings);
@@ -245,7 +271,8 @@ int t_sysBhBsh::GetStrokeCodes(uint32_t ch, t_lstr* out, uint32_t capacity) cons
     return LstrGetLength(strokes);
 }
 
-bool t_sysBhBsh::WrapInParens(t_scopeHeap* heap, const t_lstr* base, const wchar_t* text, t_lstr** out) {
+bool t_sysBhBsh::WrapInParens(t_scopeHeap* heap, const t_lstr* base, const wchar_t* text,
+                              t_lstr** out) {
     if (out) *out = nullptr;
     if (!heap || !base || !text || !out) return false;
     const wchar_t* wrapped = heap->ConcatWide(heap->ConcatWide(L"(", text), L")");
@@ -280,7 +307,8 @@ int StrokeStringToCodes(const wchar_t* keys, t_lstr* out) {
 // ---------------------------------------------------------------------------
 // Search.
 
-int t_sysBhBsh::SearchByInput(t_scopeHeap* heap, const wchar_t* input, t_candWord** out, int skip, int max) {
+int t_sysBhBsh::SearchByInput(t_scopeHeap* heap, const wchar_t* input, t_candWord** out, int skip,
+                              int max) {
     if (!IsReady() || !m_annex.IsAttached() || !heap || !input || !out || max < 1) return 0;
     while (*input == L'\'') ++input;
     t_lstr* typed = reinterpret_cast<t_lstr*>(m_typed);
@@ -290,7 +318,8 @@ int t_sysBhBsh::SearchByInput(t_scopeHeap* heap, const wchar_t* input, t_candWor
 
 int t_sysBhBsh::Search(t_scopeHeap* heap, t_candWord** out, int skip, int max) {
     const t_lstr* typed = reinterpret_cast<const t_lstr*>(m_typed);
-    auto* records = static_cast<t_candWord*>(heap->AllocAligned(sizeof(t_candWord) * size_t(max), alignof(t_candWord)));
+    auto* records = static_cast<t_candWord*>(
+        heap->AllocAligned(sizeof(t_candWord) * size_t(max), alignof(t_candWord)));
     if (!records) return 0;
 
     int32_t row = 0, start = 0, bucket = -1;
@@ -336,7 +365,8 @@ int t_sysBhBsh::Search(t_scopeHeap* heap, t_candWord** out, int skip, int max) {
             w->sourceType = kCandSourceStroke;
             readings.clear();
             t_lstr* shown = nullptr;
-            if (GetCharReadingsText(ch, readings) > 0 && WrapInParens(heap, text, readings.c_str(), &shown))
+            if (GetCharReadingsText(ch, readings) > 0 &&
+                WrapInParens(heap, text, readings.c_str(), &shown))
                 w->secondText = shown;
         }
     }
@@ -355,14 +385,17 @@ int t_sysBhBsh::Search(t_scopeHeap* heap, t_candWord** out, int skip, int max) {
 // ---------------------------------------------------------------------------
 // Matcher.
 
-void t_strokeMatcher::Init(const wchar_t* keys) { Init(&t_singleton<t_sysBhBsh>::Get(), keys); }
+void t_strokeMatcher::Init(const wchar_t* keys) {
+    Init(&t_singleton<t_sysBhBsh>::Get(), keys);
+}
 
 void t_strokeMatcher::Init(const t_sysBhBsh* annex, const wchar_t* keys) {
     m_annex = annex;
     m_typedCount = StrokeKeyToCode(keys, m_typed, true);
 }
 
-int t_strokeMatcher::MatchCodes(const uint16_t* codes, int count, int pos, uint32_t* matched) const {
+int t_strokeMatcher::MatchCodes(const uint16_t* codes, int count, int pos,
+                                uint32_t* matched) const {
     if (!codes || pos < 0) return 0;
     for (int i = 0; pos + i < m_typedCount; ++i) {
         if (i >= count) return 1;

@@ -42,13 +42,14 @@ inline constexpr int kMaxStrokeKeys = 64;
 // The header tag is a configuration value for the statistics set-up.
 namespace n_strokeAnnex {
 inline constexpr uint32_t kFormatVersion = 20150602;
-inline constexpr int32_t kEntryBuckets = 32768;   // entry numbers stay below this
+inline constexpr int32_t kEntryBuckets = 32768;  // entry numbers stay below this
 inline constexpr int kMaxCodeListUnits = 64;
 inline constexpr uint16_t kCodeListSeparator = '*';
 // Tag of the code lists the data build writes: radical '*' residual strokes.
 inline constexpr uint16_t kTagRadical = 1;
 // The table descriptors of the layout above (capacities 0).
-void Descriptors(std::vector<t_keyDesc>& keys, std::vector<t_attriDesc>& attris, std::vector<uint32_t>& datas);
+void Descriptors(std::vector<t_keyDesc>& keys, std::vector<t_attriDesc>& attris,
+                 std::vector<uint32_t>& datas);
 }  // namespace n_strokeAnnex
 
 class t_sysBhBsh : public t_dictStorageBase {
@@ -89,7 +90,8 @@ public:
 
     // *out = base + "(" + text + ")" in heap; false (out null) when it does
     // not fit a t_lstr or an argument is null.
-    static bool WrapInParens(t_scopeHeap* heap, const t_lstr* base, const wchar_t* text, t_lstr** out);
+    static bool WrapInParens(t_scopeHeap* heap, const t_lstr* base, const wchar_t* text,
+                             t_lstr** out);
 
     // Stroke input: the characters whose stroke sequence begins with the
     // typed strokes (leading apostrophes skipped), in stroke order, each

@@ -56,7 +56,8 @@ t_strokeAnnexWriter::t_strokeAnnexWriter(uint32_t headerTag) : m_builder(new t_t
     std::vector<t_attriDesc> attris;
     std::vector<uint32_t> datas;
     n_strokeAnnex::Descriptors(keys, attris, datas);
-    if (!m_builder->InitStoreWithBuckets(keys, attris, datas, headerTag, n_strokeAnnex::kFormatVersion, {}, {},
+    if (!m_builder->InitStoreWithBuckets(keys, attris, datas, headerTag,
+                                         n_strokeAnnex::kFormatVersion, {}, {},
                                          {0, 0, 0, n_strokeAnnex::kEntryBuckets}))
         m_lastError = m_builder->GetLastError();
 }
@@ -112,7 +113,8 @@ int t_strokeAnnexWriter::AddEntry(uint16_t ch, const std::vector<uint16_t>& stro
         units.insert(units.end(), codes.begin(), codes.end());
         codeBytes = UnitBytes(units);
     }
-    if (strokes.size() * 2 > kMaxItem || readingBytes.size() > kMaxItem || codeBytes.size() > kMaxItem) {
+    if (strokes.size() * 2 > kMaxItem || readingBytes.size() > kMaxItem ||
+        codeBytes.size() > kMaxItem) {
         m_lastError = "an entry value is too long";
         return -1;
     }
@@ -120,7 +122,11 @@ int t_strokeAnnexWriter::AddEntry(uint16_t ch, const std::vector<uint16_t>& stro
     t_packed index;
     index.Item(UnitBytes({ch})).U32(uint32_t(number));
     t_packed entry;
-    entry.U32(uint32_t(number)).Item(UnitBytes({ch})).Item(UnitBytes(strokes)).Item(readingBytes).Item(codeBytes);
+    entry.U32(uint32_t(number))
+        .Item(UnitBytes({ch}))
+        .Item(UnitBytes(strokes))
+        .Item(readingBytes)
+        .Item(codeBytes);
     if (!Insert(index.Done(), 2) || !Insert(entry.Done(), 3)) return -1;
     ++m_entries;
     m_hasEntry[ch] = true;

@@ -29,8 +29,9 @@ public:
     // Adds an entry and returns its number, or -1 when the entry table is
     // full (32768 entries), the character already has one, or a value does
     // not fit an item. Empty vectors store no item.
-    int AddEntry(uint16_t ch, const std::vector<uint16_t>& strokes, const std::vector<t_annexReading>& readings,
-                 uint16_t codeTag, const std::vector<uint16_t>& codes);
+    int AddEntry(uint16_t ch, const std::vector<uint16_t>& strokes,
+                 const std::vector<t_annexReading>& readings, uint16_t codeTag,
+                 const std::vector<uint16_t>& codes);
 
     // The plain image; false when the builder refused it.
     bool Build(std::vector<uint8_t>& out);

@@ -21,8 +21,10 @@ int SyllableTableFind(const wchar_t* text) {
         const int mid = lo + (hi - lo) / 2;
         const int c = wcscmp(kSyllableTexts[mid], text);
         if (c == 0) return mid;
-        if (c < 0) lo = mid + 1;
-        else hi = mid - 1;
+        if (c < 0)
+            lo = mid + 1;
+        else
+            hi = mid - 1;
     }
     return -1;
 }

@@ -33,7 +33,9 @@ bool DecodeOffset(uint32_t raw, uint32_t* offset, bool* last) {
     return true;
 }
 
-uint32_t ClassIndexOf(const uint8_t* rec) { return (Rd16(rec + 7) >> 11) + ((Rd32(rec + 2) >> 22) << 5); }
+uint32_t ClassIndexOf(const uint8_t* rec) {
+    return (Rd16(rec + 7) >> 11) + ((Rd32(rec + 2) >> 22) << 5);
+}
 
 }  // namespace
 
@@ -66,11 +68,12 @@ bool t_sysDict::Load(void* data, int32_t size) {
     // A size of 0 says nothing about the image: refuse it rather than guess.
     if (!data || size <= 0 || uint32_t(size) < kWordsOffset) return false;
     const uint8_t* img = static_cast<const uint8_t*>(data);
-    const int32_t date = RdI32(img), nodes = RdI32(img + 8), words = RdI32(img + 12), text = RdI32(img + 16),
-                  classes = RdI32(img + 20), items = RdI32(img + 24);
+    const int32_t date = RdI32(img), nodes = RdI32(img + 8), words = RdI32(img + 12),
+                  text = RdI32(img + 16), classes = RdI32(img + 20), items = RdI32(img + 24);
     const uint32_t magic = Rd32(img + 4);
     if (magic != kMagic && magic != kMagicOld) return false;
-    if (date < kMinDate || nodes < 0 || words <= 0 || text < 0 || classes < 0 || items < 0) return false;
+    if (date < kMinDate || nodes < 0 || words <= 0 || text < 0 || classes < 0 || items < 0)
+        return false;
     if (uint32_t(text) > kMaxTextUnits) return false;
     const uint64_t nodesAt = kWordsOffset + uint64_t(words) * kWordSize;
     const uint64_t textAt = nodesAt + uint64_t(nodes) * kNodeSize;
@@ -139,7 +142,8 @@ bool t_sysDict::Validate() const {
         if (!DecodeOffset(Rd32(rec + 2), &off, &last)) return false;
         if (uint64_t(off) + 1 > m_textUnits) return false;
         const uint64_t units = Rd16(m_text + 2ull * off) / 2;
-        if ((Rd16(m_text + 2ull * off) & 1) || uint64_t(off) + 1 + units > m_textUnits) return false;
+        if ((Rd16(m_text + 2ull * off) & 1) || uint64_t(off) + 1 + units > m_textUnits)
+            return false;
         const uint32_t cls = ClassIndexOf(rec);
         if (cls != 0 && cls >= m_classCount) return false;
     }
@@ -156,7 +160,8 @@ bool t_sysDict::Validate() const {
 
 // ---------------------------------------------------------------- records
 
-bool t_sysDict::GetIndexEntry(uint32_t e, uint32_t* firstNode, int32_t* firstWord, uint16_t* mask) const {
+bool t_sysDict::GetIndexEntry(uint32_t e, uint32_t* firstNode, int32_t* firstWord,
+                              uint16_t* mask) const {
     if (!IsReady() || e >= kIndexEntries) return false;
     const uint8_t* p = m_index + uint64_t(e) * kIndexEntrySize;
     if (firstNode) *firstNode = Rd32(p);
@@ -231,8 +236,8 @@ const uint8_t* t_sysDict::GetShortKeyItem(uint32_t i) const {
 
 // ---------------------------------------------------------------- whole words
 
-int t_sysDict::FindWordEx(const t_lstr* ids, const t_lstr* text, uint32_t* wordIndex, uint32_t* textOffset,
-                          uint16_t* cost, uint32_t* gramId) const {
+int t_sysDict::FindWordEx(const t_lstr* ids, const t_lstr* text, uint32_t* wordIndex,
+                          uint32_t* textOffset, uint16_t* cost, uint32_t* gramId) const {
     if (!IsReady() || !ids || !text) return 0;
     const uint32_t n = LstrGetLength(ids);
     if (n == 0) return 0;
@@ -261,8 +266,8 @@ int t_sysDict::FindWordEx(const t_lstr* ids, const t_lstr* text, uint32_t* wordI
     return 0;
 }
 
-int t_sysDict::FindWord(const t_lstr* ids, const t_lstr* text, uint32_t* wordIndex, uint32_t* textOffset,
-                        uint32_t* gramId) const {
+int t_sysDict::FindWord(const t_lstr* ids, const t_lstr* text, uint32_t* wordIndex,
+                        uint32_t* textOffset, uint32_t* gramId) const {
     return FindWordEx(ids, text, wordIndex, textOffset, nullptr, gramId);
 }
 
@@ -276,12 +281,12 @@ int t_sysDict::FindSubWord(const t_lstr* ids, const t_lstr* text, int first, int
     n_tableFormat::Wr16(textBuf, uint16_t(2 * n));
     std::memcpy(idBuf + 2, LstrGetBytes(ids) + 2 * first, 2 * n);
     std::memcpy(textBuf + 2, LstrGetBytes(text) + 2 * first, 2 * n);
-    return FindWord(reinterpret_cast<const t_lstr*>(idBuf), reinterpret_cast<const t_lstr*>(textBuf), wordIndex,
-                    nullptr, nullptr);
+    return FindWord(reinterpret_cast<const t_lstr*>(idBuf),
+                    reinterpret_cast<const t_lstr*>(textBuf), wordIndex, nullptr, nullptr);
 }
 
-int t_sysDict::SubWordHasClass(const t_lstr* ids, const t_lstr* text, int first, int last, uint32_t value,
-                               bool exact) const {
+int t_sysDict::SubWordHasClass(const t_lstr* ids, const t_lstr* text, int first, int last,
+                               uint32_t value, bool exact) const {
     uint32_t w;
     if (!FindSubWord(ids, text, first, last, &w)) return 0;
     uint8_t cls[5];
@@ -290,8 +295,9 @@ int t_sysDict::SubWordHasClass(const t_lstr* ids, const t_lstr* text, int first,
     return exact ? ((bits & 7) == value) : ((bits & 0x38 & value) != 0);
 }
 
-int t_sysDict::SubWordsHaveClasses(const t_lstr* ids, const t_lstr* text, int first1, int last1, uint32_t value1,
-                                   bool exact1, int first2, int last2, uint32_t value2, bool exact2) const {
+int t_sysDict::SubWordsHaveClasses(const t_lstr* ids, const t_lstr* text, int first1, int last1,
+                                   uint32_t value1, bool exact1, int first2, int last2,
+                                   uint32_t value2, bool exact2) const {
     return SubWordHasClass(ids, text, first1, last1, value1, exact1) &&
            SubWordHasClass(ids, text, first2, last2, value2, exact2);
 }
@@ -305,7 +311,9 @@ int t_sysDict::CheckWordComposition(const t_lstr* ids, const t_lstr* text) const
     // longer than a single character (two single characters prove nothing).
     for (int cut = 1; cut < n; ++cut) {
         if (cut == 1 && n == 2) continue;
-        if (FindSubWord(ids, text, 0, cut - 1, nullptr) && FindSubWord(ids, text, cut, n - 1, nullptr)) return 1;
+        if (FindSubWord(ids, text, 0, cut - 1, nullptr) &&
+            FindSubWord(ids, text, cut, n - 1, nullptr))
+            return 1;
     }
     return 0;
 }
@@ -320,55 +328,56 @@ int t_sysDictCursor::PushSyllable(uint16_t id, uint8_t* stepped) {
     int32_t w;
     uint16_t m;
     switch (state) {
-    case 0:
-        if (!d->GetIndexEntry(kRootBase + id, &first, &w, &m)) return 0;
-        if (w < 0 && m == 0) return 0;
-        entry = kRootBase + id;
-        firstId = int16_t(id);
-        node = -1;
-        word = w;
-        mask = m;
-        hasChildren = m != 0;
-        state = 1;
-        break;
-    case 1: {
-        const uint32_t e = uint32_t(id) * kIndexIds + uint32_t(firstId);
-        if (!d->GetIndexEntry(e, &first, &w, &m)) return 0;
-        if (w < 0 && first == n_sysDict::kNone) return 0;
-        entry = e;
-        node = -1;
-        word = w;
-        mask = first != n_sysDict::kNone ? m : 0;
-        hasChildren = mask != 0;
-        state = 2;
-        break;
-    }
-    default: {
-        if (state > kMaxState) return 0;
-        uint32_t n;
-        if (state == 2) {
-            if (!(mask & (1u << (id & 15)))) return 0;
-            if (!d->GetIndexEntry(entry, &first, nullptr, nullptr) || first == n_sysDict::kNone) return 0;
-            n = first;
-        } else {
-            if (!hasChildren || node < 0) return 0;
-            n = uint32_t(node) + 1;
+        case 0:
+            if (!d->GetIndexEntry(kRootBase + id, &first, &w, &m)) return 0;
+            if (w < 0 && m == 0) return 0;
+            entry = kRootBase + id;
+            firstId = int16_t(id);
+            node = -1;
+            word = w;
+            mask = m;
+            hasChildren = m != 0;
+            state = 1;
+            break;
+        case 1: {
+            const uint32_t e = uint32_t(id) * kIndexIds + uint32_t(firstId);
+            if (!d->GetIndexEntry(e, &first, &w, &m)) return 0;
+            if (w < 0 && first == n_sysDict::kNone) return 0;
+            entry = e;
+            node = -1;
+            word = w;
+            mask = first != n_sysDict::kNone ? m : 0;
+            hasChildren = mask != 0;
+            state = 2;
+            break;
         }
-        int16_t skip, nid;
-        int32_t nw;
-        for (;;) {
-            if (!d->GetNode(n, &skip, &nid, &nw)) return 0;
-            if (nid == int16_t(id)) break;
-            if (int16_t(id) < nid || skip < 1) return 0;
-            n += uint32_t(skip);
+        default: {
+            if (state > kMaxState) return 0;
+            uint32_t n;
+            if (state == 2) {
+                if (!(mask & (1u << (id & 15)))) return 0;
+                if (!d->GetIndexEntry(entry, &first, nullptr, nullptr) || first == n_sysDict::kNone)
+                    return 0;
+                n = first;
+            } else {
+                if (!hasChildren || node < 0) return 0;
+                n = uint32_t(node) + 1;
+            }
+            int16_t skip, nid;
+            int32_t nw;
+            for (;;) {
+                if (!d->GetNode(n, &skip, &nid, &nw)) return 0;
+                if (nid == int16_t(id)) break;
+                if (int16_t(id) < nid || skip < 1) return 0;
+                n += uint32_t(skip);
+            }
+            if (state >= 3) stack[state - 3] = uint32_t(node);
+            node = int32_t(n);
+            word = nw;
+            hasChildren = (skip > 1 || skip == 0) ? 1 : 0;
+            ++state;
+            break;
         }
-        if (state >= 3) stack[state - 3] = uint32_t(node);
-        node = int32_t(n);
-        word = nw;
-        hasChildren = (skip > 1 || skip == 0) ? 1 : 0;
-        ++state;
-        break;
-    }
     }
     if (stepped) *stepped = 1;
     return word >= 0 ? 1 : 0;
@@ -381,39 +390,39 @@ int t_sysDictCursor::PopSyllable() {
     int32_t w;
     uint16_t m;
     switch (state) {
-    case 1:
-        state = 0;
-        node = word = -1;
-        mask = 0;
-        hasChildren = 0;
-        break;
-    case 2:
-        entry = n_sysDict::kRootBase + uint32_t(uint16_t(firstId));
-        if (!d->GetIndexEntry(entry, &first, &w, &m)) return 0;
-        state = 1;
-        node = -1;
-        word = w;
-        mask = m;
-        hasChildren = m != 0;
-        break;
-    case 3:
-        if (!d->GetIndexEntry(entry, &first, &w, &m)) return 0;
-        state = 2;
-        node = -1;
-        word = w;
-        mask = first != n_sysDict::kNone ? m : 0;
-        hasChildren = mask != 0;
-        break;
-    default: {
-        const uint32_t saved = stack[state - 4];
-        int32_t nw;
-        if (!d->GetNode(saved, nullptr, nullptr, &nw)) return 0;
-        --state;
-        node = int32_t(saved);
-        word = nw;
-        hasChildren = 1;
-        break;
-    }
+        case 1:
+            state = 0;
+            node = word = -1;
+            mask = 0;
+            hasChildren = 0;
+            break;
+        case 2:
+            entry = n_sysDict::kRootBase + uint32_t(uint16_t(firstId));
+            if (!d->GetIndexEntry(entry, &first, &w, &m)) return 0;
+            state = 1;
+            node = -1;
+            word = w;
+            mask = m;
+            hasChildren = m != 0;
+            break;
+        case 3:
+            if (!d->GetIndexEntry(entry, &first, &w, &m)) return 0;
+            state = 2;
+            node = -1;
+            word = w;
+            mask = first != n_sysDict::kNone ? m : 0;
+            hasChildren = mask != 0;
+            break;
+        default: {
+            const uint32_t saved = stack[state - 4];
+            int32_t nw;
+            if (!d->GetNode(saved, nullptr, nullptr, &nw)) return 0;
+            --state;
+            node = int32_t(saved);
+            word = nw;
+            hasChildren = 1;
+            break;
+        }
     }
     return 1;
 }
@@ -427,14 +436,16 @@ bool t_sysDictCursor::HasContinuation() const {
 // Preorder walk of the sibling lists below the position. Every step moves
 // forward in the node array and the steps are budgeted, so a damaged tree
 // can neither loop nor read outside it.
-int t_sysDictCursor::Walk(const t_lstr* path, uint32_t* wordIndex, t_lstr** paths, t_scopeHeap* heap,
-                          int max) const {
+int t_sysDictCursor::Walk(const t_lstr* path, uint32_t* wordIndex, t_lstr** paths,
+                          t_scopeHeap* heap, int max) const {
     const t_sysDict* d = dictionary;
     if (!d || !d->IsReady() || max <= 0 || state < 2) return 0;
     uint32_t start;
     if (state == 2) {
         uint32_t first;
-        if (mask == 0 || !d->GetIndexEntry(entry, &first, nullptr, nullptr) || first == n_sysDict::kNone) return 0;
+        if (mask == 0 || !d->GetIndexEntry(entry, &first, nullptr, nullptr) ||
+            first == n_sysDict::kNone)
+            return 0;
         start = first;
     } else {
         if (!hasChildren || node < 0) return 0;
@@ -491,8 +502,8 @@ int t_sysDictCursor::Walk(const t_lstr* path, uint32_t* wordIndex, t_lstr** path
     return count;
 }
 
-int t_sysDictCursor::GetWords(const t_lstr* path, uint32_t* wordIndex, t_lstr** paths, t_scopeHeap* heap,
-                              int max) const {
+int t_sysDictCursor::GetWords(const t_lstr* path, uint32_t* wordIndex, t_lstr** paths,
+                              t_scopeHeap* heap, int max) const {
     if (!heap || !paths) return 0;
     return Walk(path, wordIndex, paths, heap, max);
 }

@@ -20,24 +20,24 @@ constexpr uint32_t kMagicOld = 20090716;
 constexpr uint32_t kMagic = 20140716;
 constexpr int32_t kMinDate = 20060000;
 constexpr uint32_t kHeaderSize = 28;
-constexpr uint32_t kIndexIds = 441;                       // ids the pair index is built for
-constexpr uint32_t kRootBase = kIndexIds * kIndexIds;     // 194481: the single-syllable roots
-constexpr uint32_t kIndexEntries = kRootBase + kIndexIds; // 194922
+constexpr uint32_t kIndexIds = 441;                        // ids the pair index is built for
+constexpr uint32_t kRootBase = kIndexIds * kIndexIds;      // 194481: the single-syllable roots
+constexpr uint32_t kIndexEntries = kRootBase + kIndexIds;  // 194922
 constexpr uint32_t kIndexEntrySize = 10;
 constexpr uint32_t kIndexOffset = kHeaderSize;
 constexpr uint32_t kWordsOffset = kIndexOffset + kIndexEntries * kIndexEntrySize;  // 1949248
 constexpr uint32_t kWordSize = 9;
 constexpr uint32_t kNodeSize = 8;
 constexpr uint32_t kClassSize = 5;
-constexpr uint32_t kShortKeyEntries = 702;                // 26 one-letter + 26 x 26 two-letter keys
+constexpr uint32_t kShortKeyEntries = 702;  // 26 one-letter + 26 x 26 two-letter keys
 constexpr uint32_t kShortKeyEntrySize = 5;
 constexpr uint32_t kShortKeyBlockSize = kShortKeyEntries * kShortKeyEntrySize;  // 3510
 constexpr uint32_t kShortItemSize = 16;
 constexpr uint32_t kNone = 0xFFFFFFFFu;
-constexpr uint32_t kLastOfGroup = 2000000;                // added to the text offset of a group's last record
+constexpr uint32_t kLastOfGroup = 2000000;  // added to the text offset of a group's last record
 constexpr uint32_t kMaxTextUnits = 1999999;
 constexpr uint32_t kOffsetMask = 0x3FFFFF;
-constexpr int kMaxState = 78;                             // deepest state a push may start from
+constexpr int kMaxState = 78;  // deepest state a push may start from
 constexpr int kMaxPathIds = 256;
 
 // Word record flag byte (byte 6).
@@ -46,7 +46,7 @@ constexpr uint8_t kFlagNameLike = 0x02;
 constexpr uint8_t kFlagContext = 0x04;
 constexpr uint8_t kFlagNumber = 0x10;
 constexpr uint8_t kFlagMarked = 0x20;
-constexpr uint8_t kFlagGramHigh = 0x80;                   // bit 16 of the gram id
+constexpr uint8_t kFlagGramHigh = 0x80;  // bit 16 of the gram id
 
 // Short-key item (16 bytes): u16 byte count and up to two syllable ids,
 // u16 low bits of the gram id, u16 cost whose top bit is bit 16 of the gram
@@ -72,7 +72,8 @@ public:
     // Decodes record i: text offset, cost (11 bits), gram id (17 bits) and
     // whether a further record of the same group follows. 0 (more = 0) when
     // not ready or i is out of range.
-    int GetWordRecord(uint32_t i, uint32_t* textOffset, uint16_t* cost, uint32_t* gramId, uint8_t* more) const;
+    int GetWordRecord(uint32_t i, uint32_t* textOffset, uint16_t* cost, uint32_t* gramId,
+                      uint8_t* more) const;
     // The flag byte of record i (0 when out of range).
     uint8_t GetWordFlags(uint32_t i) const;
     // The record's text; null when out of range.
@@ -93,13 +94,15 @@ public:
     int CheckWordComposition(const t_lstr* ids, const t_lstr* text) const;
     // A part of the id list and text (unit positions first..last, inclusive,
     // at most 10 ids) looked up with FindWord.
-    int FindSubWord(const t_lstr* ids, const t_lstr* text, int first, int last, uint32_t* wordIndex) const;
+    int FindSubWord(const t_lstr* ids, const t_lstr* text, int first, int last,
+                    uint32_t* wordIndex) const;
     // The part is a system word with a class record and, exactly, (class
     // bits & 7) == value, or else (class bits & 0x38) shares a bit with value.
     int SubWordHasClass(const t_lstr* ids, const t_lstr* text, int first, int last, uint32_t value,
                         bool exact) const;
-    int SubWordsHaveClasses(const t_lstr* ids, const t_lstr* text, int first1, int last1, uint32_t value1,
-                            bool exact1, int first2, int last2, uint32_t value2, bool exact2) const;
+    int SubWordsHaveClasses(const t_lstr* ids, const t_lstr* text, int first1, int last1,
+                            uint32_t value1, bool exact1, int first2, int last2, uint32_t value2,
+                            bool exact2) const;
 
     // Short-key table: entry `key` (0..25 one letter, 26 + a x 26 + b two
     // letters) gives *start and *count of 16-byte items. 0 when not ready or
@@ -157,7 +160,8 @@ struct t_sysDictCursor {
     // Every word group below the position in preorder (state 2 and deeper):
     // its word index and an arena copy of path extended by the ids down to
     // it. Returns the count (at most max).
-    int GetWords(const t_lstr* path, uint32_t* wordIndex, t_lstr** paths, t_scopeHeap* heap, int max) const;
+    int GetWords(const t_lstr* path, uint32_t* wordIndex, t_lstr** paths, t_scopeHeap* heap,
+                 int max) const;
     int GetSubtreeWordIndexes(uint32_t* out, int max) const;
     // Whether a longer word continues from the position.
     bool HasContinuation() const;
@@ -173,5 +177,6 @@ struct t_sysDictCursor {
     const t_sysDict* dictionary = nullptr;
 
 private:
-    int Walk(const t_lstr* path, uint32_t* wordIndex, t_lstr** paths, t_scopeHeap* heap, int max) const;
+    int Walk(const t_lstr* path, uint32_t* wordIndex, t_lstr** paths, t_scopeHeap* heap,
+             int max) const;
 };

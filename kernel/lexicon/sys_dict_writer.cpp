@@ -97,11 +97,12 @@ private:
 
 }  // namespace
 
-bool BuildGramImage(const std::vector<t_gramUnigram>& unigrams, std::vector<t_gramPair> pairs, uint32_t secondWord,
-                    std::vector<uint8_t>& out, std::string* error) {
+bool BuildGramImage(const std::vector<t_gramUnigram>& unigrams, std::vector<t_gramPair> pairs,
+                    uint32_t secondWord, std::vector<uint8_t>& out, std::string* error) {
     using namespace n_gram;
     out.clear();
-    if (unigrams.size() > uint64_t(kMaxGramId) + 1) return Fail(error, "more gram ids than 17 bits hold");
+    if (unigrams.size() > uint64_t(kMaxGramId) + 1)
+        return Fail(error, "more gram ids than 17 bits hold");
     const uint32_t count = uint32_t(unigrams.size());
     Put32(out, kMagic);
     Put32(out, secondWord);
@@ -109,14 +110,16 @@ bool BuildGramImage(const std::vector<t_gramUnigram>& unigrams, std::vector<t_gr
     for (const t_gramUnigram& u : unigrams) {
         if (u.freq > 0x3FFF || u.leftBackOff > kMaxGramId || u.rightBackOff > kMaxGramId)
             return Fail(error, "unigram value out of range");
-        Put16(out, uint16_t(u.freq | ((u.leftBackOff >> 16) << 14) | ((u.rightBackOff >> 16) << 15)));
+        Put16(out,
+              uint16_t(u.freq | ((u.leftBackOff >> 16) << 14) | ((u.rightBackOff >> 16) << 15)));
         Put16(out, u.cap);
         Put16(out, u.flags);
         Put16(out, uint16_t(u.rightBackOff));
         Put16(out, uint16_t(u.leftBackOff));
     }
     for (const t_gramPair& p : pairs)
-        if (p.id1 == 0 || p.id2 == 0 || p.id1 > kMaxGramId || p.id2 > kMaxGramId || p.scoreClass > 15)
+        if (p.id1 == 0 || p.id2 == 0 || p.id1 > kMaxGramId || p.id2 > kMaxGramId ||
+            p.scoreClass > 15)
             return Fail(error, "pair value out of range");
     auto section = [](const t_gramPair& p) { return 2 * (p.id1 >> 16) + (p.id2 >> 16); };
     std::sort(pairs.begin(), pairs.end(), [&](const t_gramPair& a, const t_gramPair& b) {
@@ -165,12 +168,15 @@ bool BuildSysDictImage(const t_sysDictSource& src, std::vector<uint8_t>& out, st
     std::map<std::vector<uint16_t>, std::vector<size_t>> groups;
     for (size_t i = 0; i < src.words.size(); ++i) {
         const t_sysWordEntry& w = src.words[i];
-        if (w.ids.empty() || w.ids.size() > size_t(kMaxState) + 1) return Fail(error, "word of bad length");
+        if (w.ids.empty() || w.ids.size() > size_t(kMaxState) + 1)
+            return Fail(error, "word of bad length");
         for (uint16_t id : w.ids)
             if (id >= kIndexIds) return Fail(error, "syllable id not below 441");
         if (w.text.empty() || w.text.size() > 32767) return Fail(error, "bad word text");
-        if (w.cost > 0x7FF || w.gramId > n_gram::kMaxGramId) return Fail(error, "cost or gram id out of range");
-        if (w.classIndex != 0 && w.classIndex >= src.classes.size()) return Fail(error, "class index out of range");
+        if (w.cost > 0x7FF || w.gramId > n_gram::kMaxGramId)
+            return Fail(error, "cost or gram id out of range");
+        if (w.classIndex != 0 && w.classIndex >= src.classes.size())
+            return Fail(error, "class index out of range");
         groups[w.ids].push_back(i);
     }
 
@@ -192,7 +198,8 @@ bool BuildSysDictImage(const t_sysDictSource& src, std::vector<uint8_t>& out, st
             uint32_t off;
             if (it == textAt.end()) {
                 off = uint32_t(text.size() / 2);
-                if (off + 1 + w.text.size() >= kMaxTextUnits) return Fail(error, "text area beyond 1999999 units");
+                if (off + 1 + w.text.size() >= kMaxTextUnits)
+                    return Fail(error, "text area beyond 1999999 units");
                 textAt.emplace(w.text, off);
                 Put16(text, uint16_t(w.text.size() * 2));
                 for (char16_t u : w.text) Put16(text, uint16_t(u));
@@ -261,11 +268,13 @@ bool BuildSysDictImage(const t_sysDictSource& src, std::vector<uint8_t>& out, st
                 return Fail(error, "short-key item does not fit");
             uint8_t item[kShortItemSize] = {};
             Wr16(item + kShortItemIds, uint16_t(w.ids.size() * 2));
-            for (size_t i = 0; i < w.ids.size(); ++i) Wr16(item + kShortItemIds + 2 + 2 * i, w.ids[i]);
+            for (size_t i = 0; i < w.ids.size(); ++i)
+                Wr16(item + kShortItemIds + 2 + 2 * i, w.ids[i]);
             Wr16(item + kShortItemGram, uint16_t(w.gramId));
             Wr16(item + kShortItemCost, uint16_t(w.cost | ((w.gramId >> 16) << 15)));
             Wr16(item + kShortItemText, uint16_t(w.text.size() * 2));
-            for (size_t i = 0; i < w.text.size(); ++i) Wr16(item + kShortItemText + 2 + 2 * i, uint16_t(w.text[i]));
+            for (size_t i = 0; i < w.text.size(); ++i)
+                Wr16(item + kShortItemText + 2 + 2 * i, uint16_t(w.text[i]));
             items.insert(items.end(), item, item + kShortItemSize);
             ++itemCount;
         }
@@ -310,8 +319,10 @@ bool BuildSysDictImage(const t_sysDictSource& src, std::vector<uint8_t>& out, st
 bool BuildPyDictImage(const t_pyDictSource& src, std::vector<uint8_t>& out, std::string* error) {
     const size_t S = size_t(t_pyDict::kSyllables);
     if (src.syllables.size() != S) return Fail(error, "the syllable set must hold 413 syllables");
-    if (src.costs.size() != S || src.pairCosts.size() != S * S) return Fail(error, "cost tables of wrong size");
-    if (src.trigram.size() != size_t(t_pyDict::kTrigramKeys) || src.xpos.size() != size_t(t_pyDict::kXposKeys))
+    if (src.costs.size() != S || src.pairCosts.size() != S * S)
+        return Fail(error, "cost tables of wrong size");
+    if (src.trigram.size() != size_t(t_pyDict::kTrigramKeys) ||
+        src.xpos.size() != size_t(t_pyDict::kXposKeys))
         return Fail(error, "letter tables of wrong size");
     for (size_t i = 0; i < S; ++i) {
         const std::string& s = src.syllables[i];
@@ -326,49 +337,62 @@ bool BuildPyDictImage(const t_pyDictSource& src, std::vector<uint8_t>& out, std:
     t_pyDict::Describe(keys, attris, datas);
     std::vector<int32_t> buckets(std::begin(t_pyDict::kBuckets), std::end(t_pyDict::kBuckets));
     t_tableFileBuilder b;
-    if (!b.InitStoreWithBuckets(keys, attris, datas, t_pyDict::kFormatVersion, t_pyDict::kFormatVersion,
-                                {&t_pyDict::SyllableHash}, {&t_pyDict::SyllableCompare}, buckets))
+    if (!b.InitStoreWithBuckets(keys, attris, datas, t_pyDict::kFormatVersion,
+                                t_pyDict::kFormatVersion, {&t_pyDict::SyllableHash},
+                                {&t_pyDict::SyllableCompare}, buckets))
         return Fail(error, "table layout refused");
     auto insert = [&](const t_packer& p, int k) {
         const std::vector<uint8_t> item = p.Packed();
         return b.InsertOne(item.data(), k) == 1;
     };
     for (const std::string& s : src.syllables)
-        if (!insert(t_packer().Str16(std::u16string(s.begin(), s.end())), 0)) return Fail(error, "insert failed");
+        if (!insert(t_packer().Str16(std::u16string(s.begin(), s.end())), 0))
+            return Fail(error, "insert failed");
     for (char c = 'A'; c <= 'Z'; ++c)
-        if (!insert(t_packer().Str16(std::u16string(1, char16_t(c))), 0)) return Fail(error, "insert failed");
+        if (!insert(t_packer().Str16(std::u16string(1, char16_t(c))), 0))
+            return Fail(error, "insert failed");
     for (size_t i = 0; i < S; ++i)
-        if (!insert(t_packer().U32(uint32_t(i)).U16(src.costs[i]), 1)) return Fail(error, "insert failed");
+        if (!insert(t_packer().U32(uint32_t(i)).U16(src.costs[i]), 1))
+            return Fail(error, "insert failed");
     for (size_t i = 0; i < S * S; ++i)
-        if (!insert(t_packer().U32(uint32_t(i)).U16(src.pairCosts[i]), 2)) return Fail(error, "insert failed");
+        if (!insert(t_packer().U32(uint32_t(i)).U16(src.pairCosts[i]), 2))
+            return Fail(error, "insert failed");
     for (size_t i = 0; i < src.trigram.size(); ++i)
         if ((src.trigramPresent.empty() || src.trigramPresent[i]) &&
             !insert(t_packer().U32(uint32_t(i)).U8(src.trigram[i]), 3))
             return Fail(error, "insert failed");
     for (size_t i = 0; i < src.xpos.size(); ++i)
-        if ((src.xposPresent.empty() || src.xposPresent[i]) && !insert(t_packer().U32(uint32_t(i)).U8(src.xpos[i]), 4))
+        if ((src.xposPresent.empty() || src.xposPresent[i]) &&
+            !insert(t_packer().U32(uint32_t(i)).U8(src.xpos[i]), 4))
             return Fail(error, "insert failed");
     if (!b.BuildPlainImage(out)) return Fail(error, "image does not fit");
     return true;
 }
 
-bool BuildHzDictImage(const std::vector<t_hzCharEntry>& chars, std::vector<uint8_t>& out, std::string* error) {
+bool BuildHzDictImage(const std::vector<t_hzCharEntry>& chars, std::vector<uint8_t>& out,
+                      std::string* error) {
     std::vector<t_keyDesc> keys;
     std::vector<t_attriDesc> attris;
     std::vector<uint32_t> datas;
     t_hzDict::Describe(keys, attris, datas);
     t_tableFileBuilder b;
-    if (!b.InitStore(keys, attris, datas, t_hzDict::kFormatVersion, t_hzDict::kFormatVersion, {}, {}))
+    if (!b.InitStore(keys, attris, datas, t_hzDict::kFormatVersion, t_hzDict::kFormatVersion, {},
+                     {}))
         return Fail(error, "table layout refused");
     uint32_t previous = 0;
     for (const t_hzCharEntry& c : chars) {
-        if (c.ch == 0 || (c.ch >= 0xD800 && c.ch <= 0xDFFF)) return Fail(error, "not a character of the BMP");
+        if (c.ch == 0 || (c.ch >= 0xD800 && c.ch <= 0xDFFF))
+            return Fail(error, "not a character of the BMP");
         if (c.ch <= previous) return Fail(error, "characters must be distinct and ascending");
         previous = c.ch;
-        if (c.ids.empty() || c.ids.size() > 0x7FFF) return Fail(error, "character without readings");
+        if (c.ids.empty() || c.ids.size() > 0x7FFF)
+            return Fail(error, "character without readings");
         for (uint16_t id : c.ids) {
-            const std::vector<uint8_t> item =
-                t_packer().Str16(std::u16string(1, char16_t(c.ch))).U16(uint16_t(c.ids.size())).U16(id).Packed();
+            const std::vector<uint8_t> item = t_packer()
+                                                  .Str16(std::u16string(1, char16_t(c.ch)))
+                                                  .U16(uint16_t(c.ids.size()))
+                                                  .U16(id)
+                                                  .Packed();
             if (b.InsertOne(item.data(), 0) != 1) return Fail(error, "insert failed");
         }
     }

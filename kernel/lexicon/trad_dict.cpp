@@ -29,7 +29,8 @@ bool t_traDict::Load(void* data, int32_t size) {
     if (!data || size < int32_t(kHeaderSize)) return false;
     const auto* image = static_cast<const uint8_t*>(data);
     const uint64_t total = uint64_t(size);
-    const uint64_t nodeOffset = Rd32(image), nodeSize = Rd32(image + 12), nodeCount = Rd32(image + 16);
+    const uint64_t nodeOffset = Rd32(image), nodeSize = Rd32(image + 12),
+                   nodeCount = Rd32(image + 16);
     if (nodeSize != kNodeSize || nodeCount < 1 || nodeOffset < kHeaderSize) return false;
     const uint64_t nodesEnd = nodeOffset + nodeSize * nodeCount;  // no overflow: both below 2^32
     if (nodesEnd > total) return false;

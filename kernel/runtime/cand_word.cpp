@@ -4,13 +4,27 @@
 
 namespace {
 
-uint16_t MaskedType(const t_candWord* w) { return uint16_t(w->sourceType & ~kCandSourceFlag); }
+uint16_t MaskedType(const t_candWord* w) {
+    return uint16_t(w->sourceType & ~kCandSourceFlag);
+}
 
 // Source types of special texts, which are no dictionary word.
 bool IsSpecialType(uint16_t type) {
     switch (type) {
-        case 6: case 11: case 13: case 14: case 17: case 21: case 22: case 23: case 24: case 25:
-        case 26: case 27: case 28: case 76:
+        case 6:
+        case 11:
+        case 13:
+        case 14:
+        case 17:
+        case 21:
+        case 22:
+        case 23:
+        case 24:
+        case 25:
+        case 26:
+        case 27:
+        case 28:
+        case 76:
             return true;
         default:
             return false;
@@ -75,7 +89,9 @@ bool t_candWord::IsInputEcho(const t_candWord* w) {
 }
 
 int32_t t_candWord::GetNameOrder(const t_candWord* w) {
-    return MaskedType(w) == kCandSourceComposedName && w->nameMark == kCandNameMarkPerson ? w->orderNumber : 0;
+    return MaskedType(w) == kCandSourceComposedName && w->nameMark == kCandNameMarkPerson
+               ? w->orderNumber
+               : 0;
 }
 
 bool t_candWord::IsPrivateUseChar(const t_candWord* w) {

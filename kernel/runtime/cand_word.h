@@ -11,12 +11,12 @@
 
 // Kind values a source sets.
 inline constexpr uint16_t kCandKindScored = 0;
-inline constexpr uint16_t kCandKindUser = 1;      // ranks before every other kind at equal score
-inline constexpr uint16_t kCandKindPinned = 2;    // shown at its wanted place
+inline constexpr uint16_t kCandKindUser = 1;    // ranks before every other kind at equal score
+inline constexpr uint16_t kCandKindPinned = 2;  // shown at its wanted place
 inline constexpr uint16_t kCandKindCell = 3;
 inline constexpr uint16_t kCandKindPinnedLike = 10;  // tested like kind 2; no source sets it
-inline constexpr uint16_t kCandKindSpecial = 11;  // what Init sets
-inline constexpr uint16_t kCandKindExternal = 31;  // external user word
+inline constexpr uint16_t kCandKindSpecial = 11;     // what Init sets
+inline constexpr uint16_t kCandKindExternal = 31;    // external user word
 
 // Source types (the producers' values).
 inline constexpr uint16_t kCandSourceSystem = 0;
@@ -37,13 +37,13 @@ inline constexpr uint16_t kCandSourcePrivilege = 30;
 inline constexpr uint16_t kCandSourceExternalUser = 31;
 inline constexpr uint16_t kCandSourceGenerator = 34;
 // Bits of the source type beside the type itself.
-inline constexpr uint16_t kCandSourceFlag = 0x4000;   // masked off by the predicates
+inline constexpr uint16_t kCandSourceFlag = 0x4000;  // masked off by the predicates
 inline constexpr uint16_t kCandSourceMerged = 0x8000;
 
 // Values the ranking code gives meaning to.
-inline constexpr int16_t kCandNoPower = 32767;           // rank of a record without power
-inline constexpr int16_t kCandRawInputRank = 199;        // rank of the typed input echoed back
-inline constexpr uint8_t kCandArcStrong = 0x10;          // arc flag of a strong candidate
+inline constexpr int16_t kCandNoPower = 32767;     // rank of a record without power
+inline constexpr int16_t kCandRawInputRank = 199;  // rank of the typed input echoed back
+inline constexpr uint8_t kCandArcStrong = 0x10;    // arc flag of a strong candidate
 inline constexpr int8_t kCandNameMarkPerson = 64;
 inline constexpr int32_t kCandCloudMark = 2;
 inline constexpr uint32_t kCandAdjustComposedBigram = 0x2;
@@ -68,9 +68,9 @@ struct t_candWord {
     uint8_t arcClass;
     const t_lstr* text;
     const t_lstr* furtherText;
-    const t_lstr* secondText;     // shown instead of text when present
+    const t_lstr* secondText;  // shown instead of text when present
     const t_lstr* thirdText;
-    const t_lstr* syllableIds;    // u16 PinyinId units
+    const t_lstr* syllableIds;  // u16 PinyinId units
     const t_lstr* segmentList;
     uint32_t coveredLength;
     uint8_t multiChar;

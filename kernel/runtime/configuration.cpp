@@ -14,7 +14,9 @@ namespace {
 constexpr size_t kGrowBufFirst = 10240;
 }  // namespace
 
-t_growBuf::~t_growBuf() { free(m_data); }
+t_growBuf::~t_growBuf() {
+    free(m_data);
+}
 
 bool t_growBuf::Reserve(size_t extra) {
     const uint64_t need = uint64_t(m_size) + extra;
@@ -40,7 +42,9 @@ bool t_growBuf::AppendBytes(const void* data, size_t n) {
     return true;
 }
 
-bool t_growBuf::AppendByte(uint8_t v) { return AppendBytes(&v, 1); }
+bool t_growBuf::AppendByte(uint8_t v) {
+    return AppendBytes(&v, 1);
+}
 
 bool t_growBuf::AppendU16(uint16_t v) {
     const uint8_t b[2] = {uint8_t(v), uint8_t(v >> 8)};
@@ -87,9 +91,15 @@ void t_configRegistry::Register(t_configItem& item) {
     t_growBuf& bank = m_banks[item.bank];
     item.offset = bank.Size();
     switch (item.type) {
-        case kConfigByte: bank.AppendByte(static_cast<uint8_t>(item.intDefault)); break;
-        case kConfigInt: bank.AppendU32(static_cast<uint32_t>(item.intDefault)); break;
-        default: bank.AppendWstrSlot(item.stringDefault, kConfigSlotChars - 1); break;
+        case kConfigByte:
+            bank.AppendByte(static_cast<uint8_t>(item.intDefault));
+            break;
+        case kConfigInt:
+            bank.AppendU32(static_cast<uint32_t>(item.intDefault));
+            break;
+        default:
+            bank.AppendWstrSlot(item.stringDefault, kConfigSlotChars - 1);
+            break;
     }
 }
 
@@ -99,8 +109,7 @@ const t_growBuf* t_configRegistry::GetBank(uint32_t bank) const {
 
 t_configItem::t_configItem(t_configRegistry& registry, uint32_t type_, uint32_t bank_,
                            int32_t intDefault_, const wchar_t* stringDefault_)
-    : type(type_), bank(bank_), offset(0), intDefault(intDefault_),
-      stringDefault(stringDefault_) {
+    : type(type_), bank(bank_), offset(0), intDefault(intDefault_), stringDefault(stringDefault_) {
     registry.Register(*this);
 }
 

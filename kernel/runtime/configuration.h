@@ -22,9 +22,9 @@ public:
     // Each append returns false (buffer unchanged) when memory is short.
     bool AppendByte(uint8_t v);
     bool AppendU16(uint16_t v);
-    bool AppendU32(uint32_t v);  // little-endian, unaligned
+    bool AppendU32(uint32_t v);                    // little-endian, unaligned
     bool AppendBytes(const void* data, size_t n);  // null data appends nothing
-    bool AppendWstr(const wchar_t* s);  // with its terminator; null: nothing
+    bool AppendWstr(const wchar_t* s);             // with its terminator; null: nothing
     // A slot of n + 1 characters holding at most n characters, terminated.
     bool AppendWstrSlot(const wchar_t* s, size_t n);
     // The count and the units; a null string appends a 16-bit 0.

@@ -39,12 +39,18 @@ bool PlainWrite(int fd, const void* data, size_t size) {
 std::atomic<t_dictWriteFn> g_writeFn{nullptr};
 std::atomic<t_dictClockFn> g_clockFn{nullptr};
 
-t_versionManager& Versions() { return t_singleton<t_versionManager>::Get(); }
+t_versionManager& Versions() {
+    return t_singleton<t_versionManager>::Get();
+}
 
 }  // namespace
 
-void SetDictWriteFunction(t_dictWriteFn fn) { g_writeFn.store(fn); }
-void SetDictClockFunction(t_dictClockFn fn) { g_clockFn.store(fn); }
+void SetDictWriteFunction(t_dictWriteFn fn) {
+    g_writeFn.store(fn);
+}
+void SetDictClockFunction(t_dictClockFn fn) {
+    g_clockFn.store(fn);
+}
 
 time_t DictNow() {
     const t_dictClockFn fn = g_clockFn.load();
@@ -66,9 +72,9 @@ bool DictWriteFileSafely(const t_pathName& target, const void* data, size_t size
 bool FormatDictStamp(time_t when, wchar_t out[15]) {
     struct tm local;
     if (!localtime_r(&when, &local)) return false;
-    const int n = swprintf(out, 15, L"%04d%02d%02d%02d%02d%02d", local.tm_year + 1900,
-                           local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                           local.tm_sec);
+    const int n =
+        swprintf(out, 15, L"%04d%02d%02d%02d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
+                 local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
     if (n != 14) {
         out[0] = L'\0';
         return false;
@@ -154,7 +160,8 @@ bool t_dictStorageBase::ReplayChanges() {
         if (m_changes.size() - pos - 4 < n) break;
         const uint8_t* start = m_changes.data() + pos;
         t_changeReader reader(start + 4, n);
-        if (ApplyChange(reader)) kept.insert(kept.end(), start, start + 4 + n);
+        if (ApplyChange(reader))
+            kept.insert(kept.end(), start, start + 4 + n);
         else
             allApplied = false;
         pos += 4 + size_t(n);
@@ -171,19 +178,39 @@ void t_dictStorageBase::ForgetChangesUpTo(const t_changeMark& mark) {
     ++m_changeEpoch;
 }
 
-bool t_dictStorageBase::PrepareImageCopy(uint32_t*) const { return false; }
-bool t_dictStorageBase::WriteImageCopy(const void*, int32_t, const wchar_t*) const { return false; }
+bool t_dictStorageBase::PrepareImageCopy(uint32_t*) const {
+    return false;
+}
+bool t_dictStorageBase::WriteImageCopy(const void*, int32_t, const wchar_t*) const {
+    return false;
+}
 void t_dictStorageBase::OnImageCopyWritten(uint32_t) {}
 
-bool t_dictStorageBase::ApplyChange(t_changeReader&) { return false; }
+bool t_dictStorageBase::ApplyChange(t_changeReader&) {
+    return false;
+}
 
-bool t_dictStorageBase::Save(const void*, int32_t) { return false; }
-bool t_dictStorageBase::OnFlush(void*, int32_t) { return false; }
-bool t_dictStorageBase::Import(const void*, int32_t) { return false; }
-bool t_dictStorageBase::Export(const void*, int32_t) { return false; }
-bool t_dictStorageBase::LoadFromFile(const wchar_t*) { return false; }
-bool t_dictStorageBase::OnFileWritten(const wchar_t*) { return false; }
-uint32_t t_dictStorageBase::GetReservedSize(const void*, int32_t) { return 0; }
+bool t_dictStorageBase::Save(const void*, int32_t) {
+    return false;
+}
+bool t_dictStorageBase::OnFlush(void*, int32_t) {
+    return false;
+}
+bool t_dictStorageBase::Import(const void*, int32_t) {
+    return false;
+}
+bool t_dictStorageBase::Export(const void*, int32_t) {
+    return false;
+}
+bool t_dictStorageBase::LoadFromFile(const wchar_t*) {
+    return false;
+}
+bool t_dictStorageBase::OnFileWritten(const wchar_t*) {
+    return false;
+}
+uint32_t t_dictStorageBase::GetReservedSize(const void*, int32_t) {
+    return 0;
+}
 
 int t_dictStorageBase::GetStorageKind() const {
     return m_entry ? static_cast<int>(m_entry->storageKind) : -1;
@@ -232,8 +259,7 @@ bool t_dictStorageBase::GetFilePath(wchar_t* buffer, size_t capacity) const {
     if (!buffer || capacity == 0) return false;
     buffer[0] = L'\0';
     t_pathName path;
-    if (!m_entry || !t_dictManager::BuildEntryPath(m_entry, path) || path.IsEmpty())
-        return false;
+    if (!m_entry || !t_dictManager::BuildEntryPath(m_entry, path) || path.IsEmpty()) return false;
     // A cut path would name another file: refuse instead.
     if (path.Str().size() >= capacity) return false;
     wmemcpy(buffer, path.GetFull(), path.Str().size() + 1);

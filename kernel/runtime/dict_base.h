@@ -17,29 +17,29 @@ struct t_dictEntry;
 
 // Storage kinds of a registered dictionary: how its image is held.
 enum : uint32_t {
-    kStorageFileMap = 0,     // read-only mapping of the file
-    kStorageMemCopy = 1,     // memory block holding a copy of the file
-    kStorageBuilt = 2,       // block built by the dictionary from the file's bytes
-    kStorageNoFile = 3,      // block built by the dictionary, no file
-    kStorageReserved = 4,    // as 1, plus reserved room after the image
-    kStorageSource = 5,      // block built by the dictionary from a source file
-    kStoragePrivate = 6,     // private buffer owned by the entry
+    kStorageFileMap = 0,   // read-only mapping of the file
+    kStorageMemCopy = 1,   // memory block holding a copy of the file
+    kStorageBuilt = 2,     // block built by the dictionary from the file's bytes
+    kStorageNoFile = 3,    // block built by the dictionary, no file
+    kStorageReserved = 4,  // as 1, plus reserved room after the image
+    kStorageSource = 5,    // block built by the dictionary from a source file
+    kStoragePrivate = 6,   // private buffer owned by the entry
 };
 
 // Directory kinds: where a dictionary's file lives.
 enum : uint32_t {
     kDirUser = 0,
-    kDirSystem = 1,          // read-only: never written, never removed
-    kDirUserOrSystem = 2,    // user copy, else the system copy read in place
-    kDirUserSeeded = 3,      // user copy, seeded from the system directory
-    kDirDict4 = 4,           // the kind-4 dictionary directory
+    kDirSystem = 1,        // read-only: never written, never removed
+    kDirUserOrSystem = 2,  // user copy, else the system copy read in place
+    kDirUserSeeded = 3,    // user copy, seeded from the system directory
+    kDirDict4 = 4,         // the kind-4 dictionary directory
 };
 
 // Backup flags of a registration.
 enum : uint32_t {
-    kBackupDaily = 0x1,      // back up when the newest backup is >= 1 day old
-    kBackupWeekly = 0x2,     // ... >= 7 days old
-    kBackupByDict = 0x100,   // backups are written and read by Export / Import
+    kBackupDaily = 0x1,     // back up when the newest backup is >= 1 day old
+    kBackupWeekly = 0x2,    // ... >= 7 days old
+    kBackupByDict = 0x100,  // backups are written and read by Export / Import
 };
 
 // One recorded change of a user store: an operation code and its fields in

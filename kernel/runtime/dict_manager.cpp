@@ -28,7 +28,7 @@ enum : int {
     kFileReady = 0,
     kFileFromBackup = 1,
     kFileFromSystem = 2,
-    kFileNone = 3,       // build the default image
+    kFileNone = 3,  // build the default image
     kFileFailed = 4,
 };
 
@@ -44,11 +44,12 @@ constexpr size_t kStampChars = 14;
 constexpr const wchar_t* kRefusedTag = L".refused.";
 constexpr int kMaxRefusedSerial = 99;
 
-using t_managerSink =
-    t_versionManagerEventSink<t_dictManager*, bool (t_dictManager::*)(int),
-                              bool (t_dictManager::*)(const wchar_t*)>;
+using t_managerSink = t_versionManagerEventSink<t_dictManager*, bool (t_dictManager::*)(int),
+                                                bool (t_dictManager::*)(const wchar_t*)>;
 
-t_versionManager& Versions() { return t_singleton<t_versionManager>::Get(); }
+t_versionManager& Versions() {
+    return t_singleton<t_versionManager>::Get();
+}
 
 // stat without the error print of the path helpers: a missing file is an
 // expected case here.
@@ -91,8 +92,7 @@ bool ReadWholeFile(const t_pathName& path, std::vector<uint8_t>& out) {
 // the target as it was.
 bool CopyFileSafely(const t_pathName& source, const t_pathName& target) {
     std::vector<uint8_t> bytes;
-    return ReadWholeFile(source, bytes) &&
-           DictWriteFileSafely(target, bytes.data(), bytes.size());
+    return ReadWholeFile(source, bytes) && DictWriteFileSafely(target, bytes.data(), bytes.size());
 }
 
 bool AllDigits(const std::wstring& s, size_t from, size_t count) {
@@ -108,13 +108,16 @@ std::wstring EntryBaseName(const t_dictEntry* entry) {
     return base.empty() ? entry->file : base;
 }
 
-bool BackupDir(t_pathName& out) { return GetBackupDir(out, false); }
+bool BackupDir(t_pathName& out) {
+    return GetBackupDir(out, false);
+}
 
 // "<base>.<14 digits>" and nothing else is a backup of base: temporaries,
 // refused files and stray names such as "<base>.bak" are not.
 bool IsBackupName(const std::wstring& name, const std::wstring& base) {
-    return name.size() == base.size() + 1 + kStampChars && name.compare(0, base.size(), base) == 0 &&
-           name[base.size()] == L'.' && AllDigits(name, base.size() + 1, kStampChars);
+    return name.size() == base.size() + 1 + kStampChars &&
+           name.compare(0, base.size(), base) == 0 && name[base.size()] == L'.' &&
+           AllDigits(name, base.size() + 1, kStampChars);
 }
 
 // The newest backup of the entry whose stamp lies in [from, to] (either
@@ -237,7 +240,8 @@ bool IsUserDirKind(uint32_t dirKind) {
 // backups and refused copies in "Backup". Runs under the global lock; only
 // temporaries last written before this hold began and locked by no live
 // writer go, so a save running elsewhere keeps its file.
-void RemoveAbandonedTemps(const t_dictEntry* entry, const t_pathName& path, const t_processLock& lock) {
+void RemoveAbandonedTemps(const t_dictEntry* entry, const t_pathName& path,
+                          const t_processLock& lock) {
     struct timespec since;
     if (!IsUserDirKind(entry->dirKind) || path.IsEmpty() || !lock.GetHeldSince(&since)) return;
     const std::wstring base = EntryBaseName(entry);
@@ -354,7 +358,8 @@ bool t_dictManager::Init() {
     m_loader1.InitAttr();
     m_loader2.InitAttr();
     if (registered)
-        vm.AddCheckHook(this, [](void* self) { static_cast<t_dictManager*>(self)->NoticeChangedFiles(); });
+        vm.AddCheckHook(
+            this, [](void* self) { static_cast<t_dictManager*>(self)->NoticeChangedFiles(); });
     if (!registered) {
         m_lastError = vm.GetLastError();
         return false;
@@ -534,7 +539,8 @@ std::unique_ptr<t_dictSaveSnapshot> t_dictManager::NewSaveSnapshot() {
 
 bool t_dictManager::TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) {
     if (!CallReady()) return false;
-    if (snapshot.m_manager != this || snapshot.m_written || snapshot.m_finished || !snapshot.m_jobs.empty()) {
+    if (snapshot.m_manager != this || snapshot.m_written || snapshot.m_finished ||
+        !snapshot.m_jobs.empty()) {
         m_lastError = kDictErrBadArg;
         return false;
     }
@@ -583,8 +589,9 @@ int t_dictManager::CopyEntry(t_dictEntry* entry, t_dictSaveSnapshot& snapshot) {
     const auto* data = static_cast<const uint8_t*>(block.GetData());
     // A prepared buffer large enough takes the copy without new pages.
     std::vector<std::vector<uint8_t>>& spare = snapshot.m_spare;
-    const auto fits = std::find_if(spare.begin(), spare.end(),
-                                   [&](const std::vector<uint8_t>& b) { return b.capacity() >= size_t(size); });
+    const auto fits = std::find_if(spare.begin(), spare.end(), [&](const std::vector<uint8_t>& b) {
+        return b.capacity() >= size_t(size);
+    });
     if (fits != spare.end()) {
         job.image = std::move(*fits);
         spare.erase(fits);
@@ -683,8 +690,10 @@ bool t_dictManager::FinishSave(t_dictSaveSnapshot& snapshot) {
                 t_processLock::t_locker global(m_globalLock);
                 ForgetSavedChanges(entry);
                 if (entry->dict == job.dict) {
-                    if (job.storageKind == kStorageMemCopy) job.dict->OnFileWritten(job.path.GetFull());
-                    else job.dict->OnImageCopyWritten(job.dictState);
+                    if (job.storageKind == kStorageMemCopy)
+                        job.dict->OnFileWritten(job.path.GetFull());
+                    else
+                        job.dict->OnImageCopyWritten(job.dictState);
                 }
                 if (job.state == t_state::kBackupFailed) failed = true;
                 break;
@@ -694,7 +703,8 @@ bool t_dictManager::FinishSave(t_dictSaveSnapshot& snapshot) {
                 break;
             case t_state::kCopied:
             case t_state::kReplaced:
-                if (const int r = FlushEntryImpl(entry); r == kFlushWriteFailed || r == kFlushRefused)
+                if (const int r = FlushEntryImpl(entry);
+                    r == kFlushWriteFailed || r == kFlushRefused)
                     failed = true;
                 break;
         }
@@ -720,7 +730,8 @@ bool t_dictManager::SaveDict(const wchar_t* name) {
 t_dictEntry* t_dictManager::MakeStandalone(const wchar_t* name, t_dictStorageBase* dict) {
     t_dictEntry* old = dict->GetEntry();
     auto standalone = std::find(m_standalone.begin(), m_standalone.end(), old);
-    if (old && standalone == m_standalone.end()) return nullptr;  // a registered one keeps its entry
+    if (old && standalone == m_standalone.end())
+        return nullptr;  // a registered one keeps its entry
     if (old) {
         m_standalone.erase(standalone);
         ReleaseEntry(old);
@@ -793,10 +804,17 @@ bool t_dictManager::BuildEntryPath(const t_dictEntry* entry, t_pathName& out) {
     switch (entry->dirKind) {
         case kDirUser:
         case kDirUserOrSystem:
-        case kDirUserSeeded: dir = GetConfiguredUserDir(); break;
-        case kDirSystem: dir = GetConfiguredSysDir(); break;
-        case kDirDict4: dir = GetConfiguredDictDir4(); break;
-        default: return true;
+        case kDirUserSeeded:
+            dir = GetConfiguredUserDir();
+            break;
+        case kDirSystem:
+            dir = GetConfiguredSysDir();
+            break;
+        case kDirDict4:
+            dir = GetConfiguredDictDir4();
+            break;
+        default:
+            return true;
     }
     // An unset directory would put the file at the root of the file system.
     if (!dir[0]) return true;
@@ -824,8 +842,8 @@ int t_dictManager::PrepareEntryFile(t_dictEntry* entry, const t_pathName& path, 
 
     t_pathName systemCopy;
     const wchar_t* sysDir = GetConfiguredSysDir();
-    const bool hasSystemCopy = sysDir[0] && systemCopy.InitJoin(sysDir, entry->file.c_str()) &&
-                               IsRegularFile(systemCopy);
+    const bool hasSystemCopy =
+        sysDir[0] && systemCopy.InitJoin(sysDir, entry->file.c_str()) && IsRegularFile(systemCopy);
 
     t_pathName backup;
     std::wstring stamp;
@@ -925,8 +943,8 @@ bool t_dictManager::AttachOnce(t_dictEntry* entry, const t_pathName& path) {
         case kStorageSource: {
             if (block.OpenMemory(name, -1)) return true;
             if (CheckEntryFile(entry, path, alt) == kFileFailed) return false;
-            const bool useAlt = entry->dirKind == kDirUserOrSystem && !IsRegularFile(path) &&
-                                IsRegularFile(alt);
+            const bool useAlt =
+                entry->dirKind == kDirUserOrSystem && !IsRegularFile(path) && IsRegularFile(alt);
             dict->LoadFromFile(useAlt ? alt.GetFull() : path.GetFull());
             return true;
         }
@@ -1112,14 +1130,16 @@ int t_dictManager::FlushEntryImpl(t_dictEntry* entry) {
             break;
     }
     if (entry->backupFlags == 0) return kFlushDone;
-    return BackUpEntry(entry, path, block.GetData(), block.IsValid() ? block.GetDataSize() : 0) ? kFlushDone
-                                                                                                : kFlushWriteFailed;
+    return BackUpEntry(entry, path, block.GetData(), block.IsValid() ? block.GetDataSize() : 0)
+               ? kFlushDone
+               : kFlushWriteFailed;
 }
 
 // Makes a dated backup when the newest one is old enough. True when none
 // was due or the new one is complete; the previous newest is removed only
 // then, and never when it is the one just written (same second).
-bool t_dictManager::BackUpEntry(t_dictEntry* entry, const t_pathName& path, const void* image, int32_t size) {
+bool t_dictManager::BackUpEntry(t_dictEntry* entry, const t_pathName& path, const void* image,
+                                int32_t size) {
     const time_t now = DictNow();
     wchar_t stamp[15];
     if (!FormatDictStamp(now, stamp)) return false;
@@ -1164,10 +1184,10 @@ bool t_dictManager::BackUpEntry(t_dictEntry* entry, const t_pathName& path, cons
 // Saves of other processes.
 
 bool t_dictManager::SharesFile(const t_dictEntry* entry) {
-    return entry && (entry->storageKind == kStorageMemCopy || entry->storageKind == kStorageReserved) &&
+    return entry &&
+           (entry->storageKind == kStorageMemCopy || entry->storageKind == kStorageReserved) &&
            IsUserDirKind(entry->dirKind);
 }
-
 
 bool t_dictManager::FileReplaced(const t_dictEntry* entry, const t_pathName& path) {
     const t_fileStamp now = StampOf(path);
@@ -1200,8 +1220,8 @@ bool t_dictManager::RebaseEntry(t_dictEntry* entry) {
 
 bool t_dictManager::ResetEntry(t_dictEntry* entry) {
     if (!CallReady(entry && entry->dict)) return false;
-    if (entry->storageKind != kStorageMemCopy || !IsUserDirKind(entry->dirKind) || entry->backupFlags != 0 ||
-        !m_globalLock.IsCreated()) {
+    if (entry->storageKind != kStorageMemCopy || !IsUserDirKind(entry->dirKind) ||
+        entry->backupFlags != 0 || !m_globalLock.IsCreated()) {
         m_lastError = kDictErrBadArg;
         return false;
     }
@@ -1209,7 +1229,8 @@ bool t_dictManager::ResetEntry(t_dictEntry* entry) {
     t_processLock::t_locker global(m_globalLock);
     m_lastError = kDictErrWrite;
     t_pathName path, aside;
-    if (!BuildEntryPath(entry, path) || path.IsEmpty() || !aside.InitFromString((path.Str() + L".reset").c_str()))
+    if (!BuildEntryPath(entry, path) || path.IsEmpty() ||
+        !aside.InitFromString((path.Str() + L".reset").c_str()))
         return false;
     // The old file is set aside rather than removed, so a failure below can
     // put it back.
@@ -1229,10 +1250,13 @@ bool t_dictManager::ResetEntry(t_dictEntry* entry) {
     ok = ok && DictWriteFileSafely(path, block.GetData(), size_t(block.GetDataSize()));
     if (!ok) {
         DropImage(entry);
-        if (present) PathRename(aside, path);
-        else if (PathIsFile(path)) PathRemoveFile(path);
+        if (present)
+            PathRename(aside, path);
+        else if (PathIsFile(path))
+            PathRemoveFile(path);
         dict->RestoreChanges(std::move(changes));
-        if (wasReady && !image.empty() && block.OpenMemory(entry->name.c_str(), int32_t(image.size())) &&
+        if (wasReady && !image.empty() &&
+            block.OpenMemory(entry->name.c_str(), int32_t(image.size())) &&
             size_t(block.GetDataSize()) >= image.size()) {
             memcpy(block.GetData(), image.data(), image.size());
             dict->SetReady(dict->Load(block.GetData(), block.GetDataSize()));
@@ -1252,7 +1276,8 @@ bool t_dictManager::WriteEntryImage(t_dictEntry* entry, const void* data, int32_
     if (!entry || !entry->dict || !data || size < 0 || !m_globalLock.IsCreated()) return false;
     t_processLock::t_locker global(m_globalLock);
     t_pathName path;
-    if (!BuildEntryPath(entry, path) || path.IsEmpty() || entry->dirKind == kDirSystem) return false;
+    if (!BuildEntryPath(entry, path) || path.IsEmpty() || entry->dirKind == kDirSystem)
+        return false;
     if (SharesFile(entry) && FileReplaced(entry, path)) return false;
     if (!DictWriteFileSafely(path, data, size_t(size))) return false;
     NoteFile(entry, path);
@@ -1265,7 +1290,8 @@ bool t_dictManager::SaveEntryWith(t_dictEntry* entry, const std::function<bool()
     t_processLock::t_locker global(m_globalLock);
     t_pathName path;
     if (!BuildEntryPath(entry, path) || path.IsEmpty()) return false;
-    if (SharesFile(entry) && entry->block.IsValid() && FileReplaced(entry, path) && !RebaseEntry(entry))
+    if (SharesFile(entry) && entry->block.IsValid() && FileReplaced(entry, path) &&
+        !RebaseEntry(entry))
         return false;
     if (!write()) return false;
     NoteFile(entry, path);
@@ -1287,7 +1313,8 @@ bool t_dictManager::MarkEntry(t_dictEntry* entry, t_entryMark& mark) {
     return true;
 }
 
-int t_dictManager::WriteMarkedEntry(t_dictEntry* entry, const t_entryMark& mark, const void* data, size_t size) {
+int t_dictManager::WriteMarkedEntry(t_dictEntry* entry, const t_entryMark& mark, const void* data,
+                                    size_t size) {
     if (!entry || !data || size == 0 || !m_globalLock.IsCreated()) return -1;
     t_processLock::t_locker global(m_globalLock);
     t_pathName path;
@@ -1310,7 +1337,8 @@ void t_dictManager::NoticeChangedFiles() {
     if (!m_localLock.IsInitialised()) return;
     t_recursiveLock::t_locker guard(m_localLock);
     for (t_dictEntry* entry : m_entries) {
-        if (!SharesFile(entry) || !entry->dict || !entry->dict->IsReady() || !entry->block.IsValid())
+        if (!SharesFile(entry) || !entry->dict || !entry->dict->IsReady() ||
+            !entry->block.IsValid())
             continue;
         t_pathName path;
         if (!BuildEntryPath(entry, path) || path.IsEmpty() || !FileReplaced(entry, path)) continue;
@@ -1333,7 +1361,8 @@ t_entryFileLock::~t_entryFileLock() {
 bool GetBackupDir(t_pathName& out, bool make) {
     const wchar_t* userDir = GetConfiguredUserDir();
     char mb[kPathBufBytes];
-    if (!userDir[0] || !out.InitJoin(userDir, L"Backup") || !out.ToBytes(mb, sizeof mb)) return false;
+    if (!userDir[0] || !out.InitJoin(userDir, L"Backup") || !out.ToBytes(mb, sizeof mb))
+        return false;
     if (make && mkdir(mb, 0700) != 0 && errno != EEXIST) {
         fprintf(stderr, "%s: %s\n", mb, strerror(errno));
         return false;
@@ -1349,7 +1378,8 @@ bool GetBackupDir(t_pathName& out, bool make) {
     bool ok = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
     if (!ok) fprintf(stderr, "%s: not a folder of this user, left alone\n", mb);
     // Private like the user directory, whatever the umask made it.
-    else if ((st.st_mode & 077) != 0 && fchmod(fd, 0700) != 0) ok = false;
+    else if ((st.st_mode & 077) != 0 && fchmod(fd, 0700) != 0)
+        ok = false;
     close(fd);
     return ok;
 }

@@ -80,14 +80,14 @@ struct t_dictEntry {
     uint32_t loadPolicy = 0;
     uint32_t storageKind = 0;
     uint32_t dirKind = 0;
-    std::wstring file;                  // full path for storage kind 6
+    std::wstring file;  // full path for storage kind 6
     uint32_t backupFlags = 0;
     t_managedShareMemory block;
     std::unique_ptr<uint8_t[]> buffer;  // storage kind 6
     int32_t bufferSize = 0;
-    uint32_t reserved = 0;              // room after the image (storage kind 4)
+    uint32_t reserved = 0;  // room after the image (storage kind 4)
     t_dictManager* manager = nullptr;
-    t_fileStamp diskStamp;              // the file the image was last attached from or saved to
+    t_fileStamp diskStamp;  // the file the image was last attached from or saved to
     // Changes a snapshot's write put in the file and the finish has not yet
     // forgotten: an attach meanwhile must not replay them onto that file.
     // Both guarded with diskStamp.
@@ -121,8 +121,8 @@ private:
         uint32_t storageKind = 0;
         t_pathName path;
         std::vector<uint8_t> image;
-        uint32_t dictState = 0;          // PrepareImageCopy's
-        t_fileStamp base;                // the file the image came from
+        uint32_t dictState = 0;  // PrepareImageCopy's
+        t_fileStamp base;        // the file the image came from
         t_dictStorageBase::t_changeMark changes;
         t_state state = t_state::kCopied;
     };
@@ -133,7 +133,7 @@ private:
     // Buffers made and touched before the kernel lock is taken, so the copy
     // under it does not wait for fresh pages.
     std::vector<std::vector<uint8_t>> m_spare;
-    bool m_failed = false;   // a flush done while copying failed
+    bool m_failed = false;  // a flush done while copying failed
     bool m_written = false;
     bool m_finished = false;
 };
@@ -180,8 +180,8 @@ public:
     // a null name or dictionary. An existing name is kept: true with
     // "同名词库已存在".
     bool Register(const wchar_t* name, t_dictStorageBase* dict, uint32_t policy,
-                  uint32_t storageKind, uint32_t dirKind, const wchar_t* file,
-                  uint32_t backupFlags, uint32_t mask);
+                  uint32_t storageKind, uint32_t dirKind, const wchar_t* file, uint32_t backupFlags,
+                  uint32_t mask);
 
     // Attaches every policy-0 entry in order and starts loader thread 1 for
     // the policy-2 entries. Flag 0 does nothing. Runs once; false with
@@ -224,8 +224,7 @@ public:
     // a copy of the bytes, or the whole file at `path`. The manager keeps
     // the entry until it is destroyed or the dictionary is attached again.
     // False with "参数错误" for null arguments, else the attach result.
-    bool AttachBuffer(const wchar_t* name, t_dictStorageBase* dict, const void* data,
-                      int32_t size);
+    bool AttachBuffer(const wchar_t* name, t_dictStorageBase* dict, const void* data, int32_t size);
     bool AttachFile(const wchar_t* name, t_dictStorageBase* dict, const wchar_t* path);
 
     // Attaches an entry: maps or reads its file into the entry's block and
@@ -250,8 +249,7 @@ public:
     static bool BuildEntryPath(const t_dictEntry* entry, t_pathName& out);
     // The newest backup of the entry: a file in "<user dir>/Backup" named
     // exactly "<file>.<14 digits>". False when there is none.
-    static bool FindLatestBackup(const t_dictEntry* entry, t_pathName& path,
-                                 std::wstring& stamp);
+    static bool FindLatestBackup(const t_dictEntry* entry, t_pathName& path, std::wstring& stamp);
 
     // Writes an image the dictionary built as the entry's file, under the
     // global lock and only when the file is still the one the image came
@@ -292,7 +290,8 @@ public:
     // up (replaying only the changes made after the mark) instead of
     // writing the old image over it. 1 written, 0 saved by another writer
     // since the mark (nothing written), -1 the write failed.
-    int WriteMarkedEntry(t_dictEntry* entry, const t_entryMark& mark, const void* data, size_t size);
+    int WriteMarkedEntry(t_dictEntry* entry, const t_entryMark& mark, const void* data,
+                         size_t size);
     // For every attached user file another writer replaced, raises the
     // version of the entry's block, so the update check that follows
     // re-attaches it (keeping the unsaved changes). Run by every update
@@ -347,13 +346,13 @@ private:
 
     void ReleaseEntry(t_dictEntry* entry);
 
-    std::vector<t_dictEntry*> m_entries;      // guarded by m_localLock
-    std::vector<t_dictEntry*> m_standalone;   // guarded by m_localLock
+    std::vector<t_dictEntry*> m_entries;     // guarded by m_localLock
+    std::vector<t_dictEntry*> m_standalone;  // guarded by m_localLock
     std::mutex m_copySizesLock;
-    std::vector<size_t> m_copySizes;          // of the last snapshot's copies
+    std::vector<size_t> m_copySizes;  // of the last snapshot's copies
     std::wstring m_eventName;
-    t_processLock m_globalLock;               // file work, shared by processes
-    t_recursiveLock m_localLock;              // the registry
+    t_processLock m_globalLock;   // file work, shared by processes
+    t_recursiveLock m_localLock;  // the registry
     std::atomic<const wchar_t*> m_lastError{nullptr};
     std::atomic<bool> m_phase1Done{false};  // written under m_localLock
     std::atomic<bool> m_phase2Done{false};

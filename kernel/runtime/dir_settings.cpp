@@ -20,29 +20,63 @@ bool Store(int i, const wchar_t* text) {
 
 }  // namespace
 
-bool SetInfoTitle(const wchar_t* text) { return Store(kInfoTitle, text); }
-bool SetConfiguredUserDir(const wchar_t* text) { return Store(kUserDir, text); }
-bool SetConfiguredSysDir(const wchar_t* text) { return Store(kSysDir, text); }
-bool SetConfiguredDictDir4(const wchar_t* text) { return Store(kDictDir4, text); }
-bool SetBuildTimeText(const wchar_t* text) { return Store(kBuildTime, text); }
-bool SetConfiguredPath6(const wchar_t* text) { return Store(kPath6, text); }
-bool SetConfiguredPath9(const wchar_t* text) { return Store(kPath9, text); }
+bool SetInfoTitle(const wchar_t* text) {
+    return Store(kInfoTitle, text);
+}
+bool SetConfiguredUserDir(const wchar_t* text) {
+    return Store(kUserDir, text);
+}
+bool SetConfiguredSysDir(const wchar_t* text) {
+    return Store(kSysDir, text);
+}
+bool SetConfiguredDictDir4(const wchar_t* text) {
+    return Store(kDictDir4, text);
+}
+bool SetBuildTimeText(const wchar_t* text) {
+    return Store(kBuildTime, text);
+}
+bool SetConfiguredPath6(const wchar_t* text) {
+    return Store(kPath6, text);
+}
+bool SetConfiguredPath9(const wchar_t* text) {
+    return Store(kPath9, text);
+}
 
-const wchar_t* GetInfoTitle() { return Setting(kInfoTitle).c_str(); }
-const wchar_t* GetConfiguredUserDir() { return Setting(kUserDir).c_str(); }
-const wchar_t* GetConfiguredSysDir() { return Setting(kSysDir).c_str(); }
-const wchar_t* GetConfiguredDictDir4() { return Setting(kDictDir4).c_str(); }
-const wchar_t* GetBuildTimeText() { return Setting(kBuildTime).c_str(); }
-const wchar_t* GetConfiguredPath6() { return Setting(kPath6).c_str(); }
-const wchar_t* GetConfiguredPath9() { return Setting(kPath9).c_str(); }
+const wchar_t* GetInfoTitle() {
+    return Setting(kInfoTitle).c_str();
+}
+const wchar_t* GetConfiguredUserDir() {
+    return Setting(kUserDir).c_str();
+}
+const wchar_t* GetConfiguredSysDir() {
+    return Setting(kSysDir).c_str();
+}
+const wchar_t* GetConfiguredDictDir4() {
+    return Setting(kDictDir4).c_str();
+}
+const wchar_t* GetBuildTimeText() {
+    return Setting(kBuildTime).c_str();
+}
+const wchar_t* GetConfiguredPath6() {
+    return Setting(kPath6).c_str();
+}
+const wchar_t* GetConfiguredPath9() {
+    return Setting(kPath9).c_str();
+}
 
 bool MakeSafeFileName(const wchar_t* base, const wchar_t* suffix, std::wstring& out) {
     if (!base) return false;
     out.clear();
     for (const wchar_t* p = base; *p; ++p) {
         switch (*p) {
-            case L'\r': case L'\n': case L'\t': case L' ':
-            case L'\\': case L':': case L'.': case L'/':
+            case L'\r':
+            case L'\n':
+            case L'\t':
+            case L' ':
+            case L'\\':
+            case L':':
+            case L'.':
+            case L'/':
                 out += L'_';
                 break;
             default:

@@ -16,23 +16,34 @@ namespace {
 // Fresh temporaries Begin tries when removers keep taking them away.
 constexpr int kTempAttempts = 8;
 
-void PrintErrno(const char* what) { fprintf(stderr, "%s: %s\n", what, strerror(errno)); }
+void PrintErrno(const char* what) {
+    fprintf(stderr, "%s: %s\n", what, strerror(errno));
+}
 
 int FlagsOfMode(int mode) {
     switch (mode) {
-        case kOpenWrite: return O_WRONLY | O_CREAT;
-        case kOpenReadWrite: return O_RDWR | O_CREAT;
-        case kOpenAppend: return O_WRONLY | O_CREAT | O_APPEND;
-        case kOpenReadAppend: return O_RDWR | O_CREAT | O_APPEND;
-        case kOpenTruncate: return O_WRONLY | O_CREAT | O_TRUNC;
-        case kOpenReadWriteTruncate: return O_RDWR | O_CREAT | O_TRUNC;
-        default: return O_RDONLY;
+        case kOpenWrite:
+            return O_WRONLY | O_CREAT;
+        case kOpenReadWrite:
+            return O_RDWR | O_CREAT;
+        case kOpenAppend:
+            return O_WRONLY | O_CREAT | O_APPEND;
+        case kOpenReadAppend:
+            return O_RDWR | O_CREAT | O_APPEND;
+        case kOpenTruncate:
+            return O_WRONLY | O_CREAT | O_TRUNC;
+        case kOpenReadWriteTruncate:
+            return O_RDWR | O_CREAT | O_TRUNC;
+        default:
+            return O_RDONLY;
     }
 }
 
 }  // namespace
 
-t_fdFile::~t_fdFile() { Close(); }
+t_fdFile::~t_fdFile() {
+    Close();
+}
 
 bool t_fdFile::Open(const wchar_t* path, int mode) {
     if (!path) return false;
@@ -236,7 +247,8 @@ bool t_safeFileWriter::Begin(const char* target) {
         while ((locked = flock(m_fd, LOCK_EX)) != 0 && errno == EINTR) {
         }
         struct stat own;
-        if (locked != 0 || fstat(m_fd, &own) != 0 || own.st_nlink > 0 || attempt == kTempAttempts - 1)
+        if (locked != 0 || fstat(m_fd, &own) != 0 || own.st_nlink > 0 ||
+            attempt == kTempAttempts - 1)
             break;
         close(m_fd);
         m_fd = -1;
@@ -336,7 +348,8 @@ bool RemoveAbandonedTemp(const t_pathName& temp, const struct timespec& before) 
     return removed;
 }
 
-int OpenRegularFile(const char* path, int flags, int64_t maxBytes, int64_t* size, mode_t createMode) {
+int OpenRegularFile(const char* path, int flags, int64_t maxBytes, int64_t* size,
+                    mode_t createMode) {
     if (size) *size = 0;
     if (!path || !path[0]) {
         errno = ENOENT;
@@ -349,10 +362,14 @@ int OpenRegularFile(const char* path, int flags, int64_t maxBytes, int64_t* size
     if (fd < 0) return -1;
     struct stat st;
     int err = 0;
-    if (fstat(fd, &st) != 0) err = errno;
-    else if (!S_ISREG(st.st_mode)) err = EINVAL;
-    else if (st.st_size > maxBytes) err = EFBIG;
-    else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) err = errno;
+    if (fstat(fd, &st) != 0)
+        err = errno;
+    else if (!S_ISREG(st.st_mode))
+        err = EINVAL;
+    else if (st.st_size > maxBytes)
+        err = EFBIG;
+    else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        err = errno;
     if (err) {
         close(fd);
         errno = err;
@@ -366,7 +383,9 @@ namespace {
 t_reserveFn g_reserve = nullptr;
 }  // namespace
 
-void SetReserveFunction(t_reserveFn fn) { g_reserve = fn; }
+void SetReserveFunction(t_reserveFn fn) {
+    g_reserve = fn;
+}
 
 int ReserveFileBlocks(int fd, int64_t size) {
     if (size < 0) return EINVAL;

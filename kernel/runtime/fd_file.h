@@ -14,14 +14,14 @@
 
 // Open modes combine 1 read, 2 write, 4 append, 8 truncate.
 enum : int {
-    kOpenRead = 1,              // O_RDONLY
-    kOpenWrite = 2,             // O_WRONLY | O_CREAT
-    kOpenReadWrite = 3,         // O_RDWR | O_CREAT
-    kOpenAppend = 6,            // O_WRONLY | O_CREAT | O_APPEND
-    kOpenReadAppend = 7,        // O_RDWR | O_CREAT | O_APPEND
-    kOpenTruncate = 10,         // O_WRONLY | O_CREAT | O_TRUNC
-    kOpenReadWriteTruncate = 11 // O_RDWR | O_CREAT | O_TRUNC
-};  // any other number opens read-only
+    kOpenRead = 1,               // O_RDONLY
+    kOpenWrite = 2,              // O_WRONLY | O_CREAT
+    kOpenReadWrite = 3,          // O_RDWR | O_CREAT
+    kOpenAppend = 6,             // O_WRONLY | O_CREAT | O_APPEND
+    kOpenReadAppend = 7,         // O_RDWR | O_CREAT | O_APPEND
+    kOpenTruncate = 10,          // O_WRONLY | O_CREAT | O_TRUNC
+    kOpenReadWriteTruncate = 11  // O_RDWR | O_CREAT | O_TRUNC
+};                               // any other number opens read-only
 
 class t_fdFile {
 public:
@@ -55,8 +55,8 @@ public:
     // whence 0/1/2 (SEEK_SET/CUR/END) with an unsigned offset; any other
     // whence is refused.
     bool Seek(uint32_t offset, int whence);
-    int64_t Tell() const;      // -1 when closed or on failure
-    int64_t GetSize() const;   // fstat size, -1 when closed or on failure
+    int64_t Tell() const;     // -1 when closed or on failure
+    int64_t GetSize() const;  // fstat size, -1 when closed or on failure
 
     int GetFd() const { return m_fd; }
     int GetMode() const { return m_mode; }
@@ -96,7 +96,11 @@ public:
     // directory could not be synced after the rename its durability across
     // a power cut is unknown (kCommitWrittenUnsynced), which only a caller
     // that must know asks for.
-    enum t_commitResult : int { kCommitNotWritten = 0, kCommitWritten = 1, kCommitWrittenUnsynced = 2 };
+    enum t_commitResult : int {
+        kCommitNotWritten = 0,
+        kCommitWritten = 1,
+        kCommitWrittenUnsynced = 2
+    };
     t_commitResult Commit();
     void Abort();
     int GetFd() const { return m_fd; }
@@ -118,7 +122,8 @@ private:
 // regular file (a FIFO, a device, a folder; a symlink counts as what it
 // names), EFBIG above maxBytes, else open's error. *size (may be null)
 // gets the file's size.
-int OpenRegularFile(const char* path, int flags, int64_t maxBytes, int64_t* size, mode_t createMode = 0600);
+int OpenRegularFile(const char* path, int flags, int64_t maxBytes, int64_t* size,
+                    mode_t createMode = 0600);
 
 // Gives the file at fd `size` bytes with every block allocated, so that
 // writing through a shared mapping of it can never meet a full disk (which

@@ -30,7 +30,9 @@ constexpr int kOpenAttempts = 8;
 // Longest a waiter sleeps before it looks at the mutex again (25 ms).
 constexpr long kWaitSliceNs = 25L * 1000 * 1000;
 
-void PrintError(const char* what, int err) { fprintf(stderr, "%s: %s\n", what, strerror(err)); }
+void PrintError(const char* what, int err) {
+    fprintf(stderr, "%s: %s\n", what, strerror(err));
+}
 
 // Builds a complete lock file beside `path` under a temporary name; returns
 // that name in `tmp`. False (nothing left behind) on any failure.
@@ -110,7 +112,8 @@ bool t_processLock::Create(const wchar_t* name, uint32_t type) {
 // process's threads, so the kernel still starts instead of failing whole.
 bool t_processLock::CreateInProcess(const char* name) {
     snprintf(m_path, sizeof m_path, "%s", name);
-    void* map = mmap(nullptr, kMutexBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* map =
+        mmap(nullptr, kMutexBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (map == MAP_FAILED) {
         PrintError(m_path, errno);
         m_path[0] = '\0';

@@ -86,14 +86,14 @@ private:
     pthread_mutex_t* m_mutex = nullptr;  // inside the mapped lock file
     bool m_created = false;
     bool m_inProcess = false;
-    char m_path[kPathBufBytes] = {};     // the lock file, multibyte
-    dev_t m_dev = 0;                     // identity of the mapped file
+    char m_path[kPathBufBytes] = {};  // the lock file, multibyte
+    dev_t m_dev = 0;                  // identity of the mapped file
     ino_t m_ino = 0;
-    uint32_t m_type = 0;                 // kept for callers, not interpreted
-    std::atomic<int> m_holds{0};         // recursion depth held by this process
-    std::atomic<int> m_waiters{0};       // threads inside pthread_mutex_lock
-    std::atomic<pthread_t> m_owner{};    // valid while m_holds > 0
-    struct timespec m_heldSince = {};    // set by the owner when its hold begins
+    uint32_t m_type = 0;               // kept for callers, not interpreted
+    std::atomic<int> m_holds{0};       // recursion depth held by this process
+    std::atomic<int> m_waiters{0};     // threads inside pthread_mutex_lock
+    std::atomic<pthread_t> m_owner{};  // valid while m_holds > 0
+    struct timespec m_heldSince = {};  // set by the owner when its hold begins
 };
 
 class t_recursiveLock {

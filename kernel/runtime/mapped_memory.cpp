@@ -46,7 +46,9 @@ void CopyIntoZeroed(void* dst, const void* src, size_t n) {
     }
 }
 
-size_t t_mappedMemory::PrivateBytes() const { return static_cast<size_t>(m_size) + kSizeWord; }
+size_t t_mappedMemory::PrivateBytes() const {
+    return static_cast<size_t>(m_size) + kSizeWord;
+}
 
 void t_mappedMemory::Init() {
     m_data = nullptr;

@@ -34,8 +34,14 @@ public:
     // object is then empty.
     bool MapFileReadOnly(const t_pathName& path);
     bool MapFileByName(const wchar_t* path);
-    bool InitAndMapFile(const t_pathName& path) { Init(); return MapFileReadOnly(path); }
-    bool InitAndMapFileByName(const wchar_t* path) { Init(); return MapFileByName(path); }
+    bool InitAndMapFile(const t_pathName& path) {
+        Init();
+        return MapFileReadOnly(path);
+    }
+    bool InitAndMapFileByName(const wchar_t* path) {
+        Init();
+        return MapFileByName(path);
+    }
 
     // Null / 0 when not valid.
     void* GetData() const;
@@ -57,9 +63,9 @@ private:
 
     uint8_t* m_data = nullptr;  // the allocation / mapping start
     int32_t m_size = 0;
-    int m_fd = -1;              // -1 for a private block
+    int m_fd = -1;  // -1 for a private block
     bool m_created = false;
-    int m_state = 0;            // 1 valid, 0 empty
+    int m_state = 0;  // 1 valid, 0 empty
 };
 
 // Copies n bytes into dst, which must hold zeros already (a fresh private

@@ -7,11 +7,12 @@
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
 
-using t_shareMemorySink =
-    t_versionManagerEventSink<t_shareMemory*, bool (t_shareMemory::*)(int),
-                              bool (t_shareMemory::*)(const wchar_t*)>;
+using t_shareMemorySink = t_versionManagerEventSink<t_shareMemory*, bool (t_shareMemory::*)(int),
+                                                    bool (t_shareMemory::*)(const wchar_t*)>;
 
-t_shareMemory::~t_shareMemory() { Detach(); }
+t_shareMemory::~t_shareMemory() {
+    Detach();
+}
 
 void t_shareMemory::Detach() {
     // At shut-down the version manager may be gone already; it is not
@@ -30,8 +31,8 @@ void t_shareMemory::Register(const wchar_t* base) {
     t_versionManager& vm = t_singleton<t_versionManager>::Get();
     int version = 0;
     const int index = vm.FindOrAdd(m_versionName.c_str(), &version);
-    std::unique_ptr<t_versionManagerEventSinkBase> sink(new t_shareMemorySink(
-        this, &t_shareMemory::OnVersionChanged, &t_shareMemory::OnNameEvent));
+    std::unique_ptr<t_versionManagerEventSinkBase> sink(
+        new t_shareMemorySink(this, &t_shareMemory::OnVersionChanged, &t_shareMemory::OnNameEvent));
     // Without a sink the block still opens; it is just not reloaded.
     vm.RegisterSink(m_versionName.c_str(), m_mask, index, version, sink);
 }
@@ -102,4 +103,6 @@ bool t_shareMemory::OnVersionChanged(int) {
     return !name.empty() && OpenMemory(name.c_str(), size);
 }
 
-bool t_shareMemory::OnNameEvent(const wchar_t*) { return true; }
+bool t_shareMemory::OnNameEvent(const wchar_t*) {
+    return true;
+}

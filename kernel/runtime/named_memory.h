@@ -56,11 +56,11 @@ protected:
     void Register(const wchar_t* base);
 
     t_mappedMemory m_memory;
-    t_processLock m_lock;          // taken only around an open
+    t_processLock m_lock;  // taken only around an open
     std::wstring m_versionName;
     std::wstring m_suffix;
     uint32_t m_mask = 2;
     bool m_versionInName = false;
-    std::wstring m_attachedName;   // path or block name last opened
-    int32_t m_size = -1;           // -1 for a file mapping
+    std::wstring m_attachedName;  // path or block name last opened
+    int32_t m_size = -1;          // -1 for a file mapping
 };

@@ -14,7 +14,9 @@ int64_t GetTickMs() {
     return TickMsFromUnix(tv.tv_sec, tv.tv_usec);
 }
 
-void SleepMs(uint32_t ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
+void SleepMs(uint32_t ms) {
+    usleep(static_cast<useconds_t>(ms) * 1000);
+}
 
 int CompareAndSet(int* target, int value, int expected) {
     if (!target) return 0;

@@ -19,7 +19,9 @@
 
 namespace {
 
-void PrintErrno(const char* what) { fprintf(stderr, "%s: %s\n", what, strerror(errno)); }
+void PrintErrno(const char* what) {
+    fprintf(stderr, "%s: %s\n", what, strerror(errno));
+}
 
 std::atomic<bool> g_pathNotesVerbose{false};
 
@@ -96,7 +98,9 @@ bool RemoveTree(const char* dir, int depth) {
 
 }  // namespace
 
-void SetPathNotesVerbose(bool verbose) { g_pathNotesVerbose.store(verbose, std::memory_order_relaxed); }
+void SetPathNotesVerbose(bool verbose) {
+    g_pathNotesVerbose.store(verbose, std::memory_order_relaxed);
+}
 
 bool GetUserHomeDir(std::string& home) {
     const char* env = getenv("HOME");
@@ -109,8 +113,8 @@ bool GetUserHomeDir(std::string& home) {
     std::unique_ptr<char[]> buf(new char[bufSize]);
     struct passwd pw;
     struct passwd* found = nullptr;
-    if (getpwuid_r(geteuid(), &pw, buf.get(), bufSize, &found) != 0 || !found ||
-        !found->pw_dir || !*found->pw_dir) {
+    if (getpwuid_r(geteuid(), &pw, buf.get(), bufSize, &found) != 0 || !found || !found->pw_dir ||
+        !*found->pw_dir) {
         fprintf(stderr, "no home directory for uid %u\n", static_cast<unsigned>(geteuid()));
         return false;
     }
@@ -204,7 +208,9 @@ bool t_pathName::InitJoin3(const wchar_t* a, const wchar_t* b, const wchar_t* c)
     return Normalise();
 }
 
-void t_pathName::AssignRaw(const t_pathName& other) { InitCopy(other); }
+void t_pathName::AssignRaw(const t_pathName& other) {
+    InitCopy(other);
+}
 
 bool t_pathName::AssignPath(const t_pathName& other) {
     InitCopy(other);
@@ -212,7 +218,9 @@ bool t_pathName::AssignPath(const t_pathName& other) {
     return Normalise();
 }
 
-bool t_pathName::AssignString(const wchar_t* s) { return InitFromString(s); }
+bool t_pathName::AssignString(const wchar_t* s) {
+    return InitFromString(s);
+}
 
 bool t_pathName::AppendPath(const t_pathName& other) {
     if (m_bad || other.m_bad) {
@@ -387,7 +395,9 @@ bool PathMakeDir(const t_pathName& path) {
     return true;
 }
 
-bool RemoveDirTreeUtf8(const char* path) { return path && RemoveTree(path, 0); }
+bool RemoveDirTreeUtf8(const char* path) {
+    return path && RemoveTree(path, 0);
+}
 
 bool PathRemoveDirTree(const t_pathName& path) {
     char mb[kPathBufBytes];

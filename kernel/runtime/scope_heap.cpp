@@ -54,12 +54,14 @@ void* t_scopeHeap::Alloc(size_t n) {
 }
 
 void* t_scopeHeap::AllocAligned(size_t n, size_t alignment) {
-    if (alignment == 0 || alignment > 64 || (alignment & (alignment - 1)) || n > kMaxRequest - alignment)
+    if (alignment == 0 || alignment > 64 || (alignment & (alignment - 1)) ||
+        n > kMaxRequest - alignment)
         return nullptr;
     // Alloc aligns to 4, so at most alignment - 4 bytes are skipped.
     auto* raw = static_cast<uint8_t*>(Alloc(n + (alignment > 4 ? alignment - 4 : 0)));
     if (!raw) return nullptr;
-    const uintptr_t at = (reinterpret_cast<uintptr_t>(raw) + alignment - 1) & ~uintptr_t(alignment - 1);
+    const uintptr_t at =
+        (reinterpret_cast<uintptr_t>(raw) + alignment - 1) & ~uintptr_t(alignment - 1);
     return reinterpret_cast<void*>(at);
 }
 

@@ -18,7 +18,9 @@ t_managerHolder& Holder() {
 
 }  // namespace
 
-t_singletonManager::t_singletonManager() { m_lock.Init(L"cs_singletonManager", 5); }
+t_singletonManager::t_singletonManager() {
+    m_lock.Init(L"cs_singletonManager", 5);
+}
 
 t_singletonManager::~t_singletonManager() {
     DestroyAll();
@@ -56,7 +58,9 @@ t_singletonManager* t_singletonManagerPtr::Get() {
     return Holder().manager;
 }
 
-void t_singletonManagerPtr::SetOwned(bool owned) { Holder().owned = owned; }
+void t_singletonManagerPtr::SetOwned(bool owned) {
+    Holder().owned = owned;
+}
 
 void t_singletonManagerPtr::Release() {
     t_managerHolder& holder = Holder();
@@ -73,4 +77,6 @@ void t_singletonManagerPtr::Release() {
     delete manager;
 }
 
-void SetSingletonCleanupFlag(bool flag) { t_singletonManagerPtr::SetOwned(flag); }
+void SetSingletonCleanupFlag(bool flag) {
+    t_singletonManagerPtr::SetOwned(flag);
+}

@@ -154,8 +154,9 @@ int t_versionManager::GetLocalVersion(const wchar_t* name) {
     return -1;
 }
 
-t_versionManager::t_sinkRecord* t_versionManager::ClaimRecord(int index, const wchar_t* name, int lastVersion,
-                                                              uint32_t mask, uint32_t kind) {
+t_versionManager::t_sinkRecord* t_versionManager::ClaimRecord(int index, const wchar_t* name,
+                                                              int lastVersion, uint32_t mask,
+                                                              uint32_t kind) {
     t_sinkRecord& r = m_sinks[static_cast<size_t>(index)];
     const std::wstring key(name, wcsnlen(name, kMaxNameChars));
     if (r.inUse && r.name != key) {
@@ -232,8 +233,7 @@ bool t_versionManager::StillRegistered(int index, uint32_t kind, const void* tar
     t_recursiveLock::t_locker guard(m_sinkLock);
     const t_sinkRecord& r = m_sinks[static_cast<size_t>(index)];
     if (!r.inUse || r.kind != kind) return false;
-    return kind == 0 ? reinterpret_cast<const void*>(r.callback) == target
-                     : r.sink.get() == target;
+    return kind == 0 ? reinterpret_cast<const void*>(r.callback) == target : r.sink.get() == target;
 }
 
 bool t_versionManager::AddCheckHook(void* owner, t_checkHook hook) {

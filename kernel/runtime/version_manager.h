@@ -152,17 +152,18 @@ private:
     bool StillRegistered(int index, uint32_t kind, const void* target);
     // Under m_sinkLock: the record at index, taken for name with the version,
     // mask and kind; null (last error set) when another name holds it.
-    t_sinkRecord* ClaimRecord(int index, const wchar_t* name, int lastVersion, uint32_t mask, uint32_t kind);
+    t_sinkRecord* ClaimRecord(int index, const wchar_t* name, int lastVersion, uint32_t mask,
+                              uint32_t kind);
 
-    t_mappedMemory m_table;       // the version table; guarded by m_tableLock
-    t_recursiveLock m_sinkLock;   // guards m_sinks
+    t_mappedMemory m_table;      // the version table; guarded by m_tableLock
+    t_recursiveLock m_sinkLock;  // guards m_sinks
     t_processLock m_tableLock;
     std::vector<t_sinkRecord> m_sinks;
     struct t_hook {
         void* owner = nullptr;
         t_checkHook fn = nullptr;
     };
-    t_hook m_hooks[kMaxHooks];    // guarded by m_sinkLock
+    t_hook m_hooks[kMaxHooks];  // guarded by m_sinkLock
     bool m_ready = false;
     const wchar_t* m_lastError = nullptr;
 };

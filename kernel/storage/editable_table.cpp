@@ -53,34 +53,42 @@ void t_editableTableFile::Init(uint32_t mode, int32_t extraSize) {
     m_extraSize = extraSize < 0 ? 0 : extraSize;
 }
 
-t_editableTableFile::t_editableTableFile(t_editRowLessFn less, t_editRowRemoveFn remove, void* removeContext,
-                                         t_editRowStateFn isRemoved, void* removedContext, int32_t extraSize) {
+t_editableTableFile::t_editableTableFile(t_editRowLessFn less, t_editRowRemoveFn remove,
+                                         void* removeContext, t_editRowStateFn isRemoved,
+                                         void* removedContext, int32_t extraSize) {
     m_trim.push_back({less, remove, removeContext, isRemoved, removedContext});
     Init(kModeTrim, extraSize);
 }
 
-t_editableTableFile::t_editableTableFile(t_editGrownFn onGrown, void* growthContext, t_editRowLessFn less,
-                                         t_editRowRemoveFn remove, void* removeContext, t_editRowStateFn isRemoved,
-                                         void* removedContext, int32_t extraSize, t_editAllocFn alloc, bool keep) {
+t_editableTableFile::t_editableTableFile(t_editGrownFn onGrown, void* growthContext,
+                                         t_editRowLessFn less, t_editRowRemoveFn remove,
+                                         void* removeContext, t_editRowStateFn isRemoved,
+                                         void* removedContext, int32_t extraSize,
+                                         t_editAllocFn alloc, bool keep) {
     m_onGrown = onGrown;
     m_growthContext = growthContext;
     m_alloc = alloc;
     m_trim.push_back({less, remove, removeContext, isRemoved, removedContext});
-    Init((keep ? kModeDoubleInLimits : kModeTrimWithLimits) | (alloc ? kModeCompact : 0), extraSize);
+    Init((keep ? kModeDoubleInLimits : kModeTrimWithLimits) | (alloc ? kModeCompact : 0),
+         extraSize);
 }
 
-t_editableTableFile::t_editableTableFile(t_editGrownFn onGrown, void* growthContext, int32_t extraSize) {
+t_editableTableFile::t_editableTableFile(t_editGrownFn onGrown, void* growthContext,
+                                         int32_t extraSize) {
     m_onGrown = onGrown;
     m_growthContext = growthContext;
     Init(kModeDouble, extraSize);
 }
 
-t_editableTableFile::t_editableTableFile(const std::vector<t_editTrimCallbacks>& callbacks, int32_t extraSize)
+t_editableTableFile::t_editableTableFile(const std::vector<t_editTrimCallbacks>& callbacks,
+                                         int32_t extraSize)
     : m_trim(callbacks) {
     Init(kModeTrim, extraSize);
 }
 
-t_editableTableFile::~t_editableTableFile() { DropEditState(); }
+t_editableTableFile::~t_editableTableFile() {
+    DropEditState();
+}
 
 bool t_editableTableFile::FailEdit(const char* why) {
     Detach();
@@ -103,8 +111,10 @@ void t_editableTableFile::Detach() {
 
 // ---------------------------------------------------------------- attaching
 
-bool t_editableTableFile::AttachWithExtra(void* image, uint32_t formatVersion, const std::vector<t_keyHashFn>& hashFns,
-                                          const std::vector<t_keyCompareFn>& compareFns, int64_t size) {
+bool t_editableTableFile::AttachWithExtra(void* image, uint32_t formatVersion,
+                                          const std::vector<t_keyHashFn>& hashFns,
+                                          const std::vector<t_keyCompareFn>& compareFns,
+                                          int64_t size) {
     if (m_inNotice) return false;
     Detach();
     m_lastError = nullptr;
@@ -122,7 +132,8 @@ bool t_editableTableFile::AttachWithExtra(void* image, uint32_t formatVersion, c
         return false;
     }
     uint8_t* img = static_cast<uint8_t*>(image);
-    if (Rd32(img + plain) != uint32_t(m_extraSize)) return FailEdit("stored extra size differs from the expected one");
+    if (Rd32(img + plain) != uint32_t(m_extraSize))
+        return FailEdit("stored extra size differs from the expected one");
     m_extra = m_extraSize > 0 ? img + plain + 4 : nullptr;
     m_total = uint64_t(size);
     m_version = formatVersion;
@@ -164,7 +175,8 @@ bool t_editableTableFile::SetUpKeys() {
         }
         // A builder-populated image leaves its used words at 0; its fill is
         // unknown, so appending to it would overwrite rows and items.
-        if (rows != Rd32(t.record + 8)) return FailEdit("key table used count differs from its buckets");
+        if (rows != Rd32(t.record + 8))
+            return FailEdit("key table used count differs from its buckets");
     }
     return true;
 }
@@ -178,7 +190,8 @@ int64_t t_editableTableFile::GetTotalSize() const {
 }
 
 int32_t t_editableTableFile::GetBucketCapacity(int k, int b) const {
-    if (k < 0 || size_t(k) >= m_keys.size() || b < 0 || b >= m_keys[size_t(k)].bucketCount) return -1;
+    if (k < 0 || size_t(k) >= m_keys.size() || b < 0 || b >= m_keys[size_t(k)].bucketCount)
+        return -1;
     return int32_t(m_keys[size_t(k)].cap[size_t(b)]);
 }
 
@@ -192,8 +205,12 @@ uint8_t* t_editableTableFile::Record(size_t table) const {
     return Header() + kHeaderFixedSize + kTableRecordSize * table;
 }
 
-uint8_t* t_editableTableFile::AttriRows(int a) const { return const_cast<uint8_t*>(t_tableFile::GetAttriTableBase(a)); }
-uint8_t* t_editableTableFile::DataBase(int d) const { return const_cast<uint8_t*>(t_tableFile::GetDataTableBase(d)); }
+uint8_t* t_editableTableFile::AttriRows(int a) const {
+    return const_cast<uint8_t*>(t_tableFile::GetAttriTableBase(a));
+}
+uint8_t* t_editableTableFile::DataBase(int d) const {
+    return const_cast<uint8_t*>(t_tableFile::GetDataTableBase(d));
+}
 
 void t_editableTableFile::SetRecordWord(uint8_t* record, int word, uint32_t value) {
     uint8_t* p = record + 4 * word;
@@ -225,7 +242,8 @@ t_editRow t_editableTableFile::MakeRow(uint8_t* ptr, int k, bool inKeyRow) const
 
 // ---------------------------------------------------------------- items and search
 
-bool t_editableTableFile::ParseItem(const uint8_t* item, uint32_t len, int k, t_itemParts& parts) const {
+bool t_editableTableFile::ParseItem(const uint8_t* item, uint32_t len, int k,
+                                    t_itemParts& parts) const {
     if (!item || k < 0 || size_t(k) >= m_keys.size()) return false;
     const t_tableLayout& lay = t_tableFile::GetLayout();
     const std::vector<int16_t>& types = lay.keys[size_t(k)].fieldTypes;
@@ -254,7 +272,8 @@ bool t_editableTableFile::ParseItem(const uint8_t* item, uint32_t len, int k, t_
     } else {
         const t_keyLayout& L = lay.keyLayouts[size_t(k)];
         // Keys kept in the row as length-prefixed values must hold their length.
-        if (L.policyId != 4 && L.policyId != 5 && uint32_t(Rd16(key.p)) + 2 > key.size) return false;
+        if (L.policyId != 4 && L.policyId != 5 && uint32_t(Rd16(key.p)) + 2 > key.size)
+            return false;
         std::memcpy(parts.keyCopy, key.p, key.size);
         parts.key = parts.keyCopy;
     }
@@ -262,7 +281,8 @@ bool t_editableTableFile::ParseItem(const uint8_t* item, uint32_t len, int k, t_
 }
 
 // 1 found, 0 not found (*row = insertion row), -1 a damaged row.
-bool t_editableTableFile::SearchBucket(const t_editKey& t, int k, const uint8_t* key, int b, int32_t* row) const {
+bool t_editableTableFile::SearchBucket(const t_editKey& t, int k, const uint8_t* key, int b,
+                                       int32_t* row) const {
     const uint32_t start = BucketStart(t, b), rows = BucketRows(t, b);
     if (t_tableFile::GetLayout().keyLayouts[size_t(k)].policyId == 4) {
         *row = 0;  // the bucket is the key: one row at most
@@ -272,7 +292,8 @@ bool t_editableTableFile::SearchBucket(const t_editKey& t, int k, const uint8_t*
     int64_t lo = 0, hi = int64_t(rows) - 1;
     while (lo <= hi) {
         const int64_t mid = (lo + hi) >> 1;
-        const t_lstr* stored = t_tableFile::GetRowKey(k, t.rows + start + uint64_t(mid) * t.rowSize);
+        const t_lstr* stored =
+            t_tableFile::GetRowKey(k, t.rows + start + uint64_t(mid) * t.rowSize);
         if (!stored) {
             *row = -1;
             return false;
@@ -291,7 +312,8 @@ bool t_editableTableFile::SearchBucket(const t_editKey& t, int k, const uint8_t*
     return false;
 }
 
-bool t_editableTableFile::LocateParts(int k, const uint8_t* key, const uint8_t* value, t_editLocation* loc) const {
+bool t_editableTableFile::LocateParts(int k, const uint8_t* key, const uint8_t* value,
+                                      t_editLocation* loc) const {
     *loc = t_editLocation();
     const t_editKey& t = m_keys[size_t(k)];
     const int32_t b = t.hash->CheckedIndex(reinterpret_cast<const t_lstr*>(key));
@@ -312,10 +334,12 @@ bool t_editableTableFile::LocateParts(int k, const uint8_t* key, const uint8_t* 
     const uint32_t ars = t.attriRowSize;
     const uint64_t usedBytes = uint64_t(Rd32(AttriRecord(t.attri) + 8)) * ars;
     uint8_t* rows = AttriRows(t.attri);
-    const int firstType = L.attriFieldOffsets.empty() ? -1 : lay.keys[size_t(k)].fieldTypes[L.keyRowFields];
+    const int firstType =
+        L.attriFieldOffsets.empty() ? -1 : lay.keys[size_t(k)].fieldTypes[L.keyRowFields];
     uint32_t link = Rd32(keyRow + L.linkOffset);
     for (uint64_t steps = 0; link != kNone; ++steps) {
-        if (link % ars != 0 || uint64_t(link) + ars > usedBytes || steps * ars >= usedBytes) return false;
+        if (link % ars != 0 || uint64_t(link) + ars > usedBytes || steps * ars >= usedBytes)
+            return false;
         uint8_t* ar = rows + link;
         loc->lastAttriRow = MakeRow(ar, k, false);
         loc->lastAttriOffset = link;
@@ -344,7 +368,8 @@ bool t_editableTableFile::LocateParts(int k, const uint8_t* key, const uint8_t* 
     return true;
 }
 
-bool t_editableTableFile::Locate(const uint8_t* item, uint32_t len, int k, t_editLocation* loc) const {
+bool t_editableTableFile::Locate(const uint8_t* item, uint32_t len, int k,
+                                 t_editLocation* loc) const {
     if (!loc) return false;
     *loc = t_editLocation();
     t_itemParts parts;
@@ -356,7 +381,8 @@ bool t_editableTableFile::Locate(const uint8_t* item, uint32_t len, int k, t_edi
     return LocateParts(k, parts.key, value, loc);
 }
 
-bool t_editableTableFile::FindKeyValue(const uint8_t* key, const uint8_t* value, t_editLocation* loc) const {
+bool t_editableTableFile::FindKeyValue(const uint8_t* key, const uint8_t* value,
+                                       t_editLocation* loc) const {
     if (!loc) return false;
     *loc = t_editLocation();
     if (!t_tableFile::IsAttached() || m_keys.empty() || !key) return false;
@@ -373,7 +399,8 @@ bool t_editableTableFile::FindKeyValue(const uint8_t* key, const uint8_t* value,
     return LocateParts(0, key, value, loc);
 }
 
-bool t_editableTableFile::CollectItems(int k, std::vector<std::pair<const uint8_t*, const uint8_t*>>& pairs) const {
+bool t_editableTableFile::CollectItems(
+    int k, std::vector<std::pair<const uint8_t*, const uint8_t*>>& pairs) const {
     if (!t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size()) return false;
     if (m_keys[size_t(k)].attri >= 0) return t_tableFile::EnumerateItems(k, pairs);
     std::vector<const uint8_t*> rows;
@@ -417,12 +444,14 @@ void t_editableTableFile::Borrow(int k, int b, int lender, uint32_t give) {
         const uint64_t from = BucketStart(t, lender + 1);
         const uint64_t to = BucketStart(t, b) + uint64_t(t.cap[size_t(b)]) * t.rowSize;
         std::memmove(t.rows + from - shift, t.rows + from, to - from);
-        for (int i = lender + 1; i <= b; ++i) SetBucket(t, i, uint32_t(BucketStart(t, i) - shift), BucketRows(t, i));
+        for (int i = lender + 1; i <= b; ++i)
+            SetBucket(t, i, uint32_t(BucketStart(t, i) - shift), BucketRows(t, i));
     } else {
         const uint64_t from = BucketStart(t, b + 1);
         const uint64_t to = BucketStart(t, lender) + uint64_t(BucketRows(t, lender)) * t.rowSize;
         std::memmove(t.rows + from + shift, t.rows + from, to - from);
-        for (int i = b + 1; i <= lender; ++i) SetBucket(t, i, uint32_t(BucketStart(t, i) + shift), BucketRows(t, i));
+        for (int i = b + 1; i <= lender; ++i)
+            SetBucket(t, i, uint32_t(BucketStart(t, i) + shift), BucketRows(t, i));
     }
     t.cap[size_t(lender)] -= give;
     t.cap[size_t(b)] += give;
@@ -445,7 +474,9 @@ bool t_editableTableFile::CheckDataRoom(const t_itemParts& parts, int k, bool ne
         need[size_t(d)] += part.size;
     }
     for (size_t d = 0; d < m_dataCount; ++d)
-        if (need[d] && uint64_t(Rd32(DataRecord(int(d)) + 8)) + need[d] > Rd32(DataRecord(int(d)) + 4)) return false;
+        if (need[d] &&
+            uint64_t(Rd32(DataRecord(int(d)) + 8)) + need[d] > Rd32(DataRecord(int(d)) + 4))
+            return false;
     return true;
 }
 
@@ -460,9 +491,9 @@ uint32_t t_editableTableFile::AppendData(int d, const uint8_t* item, uint32_t by
 
 // Writes item fields [first, end) into a row at the given in-row offsets;
 // strings go to data table d (field 0 of a key row to the key data table).
-void t_editableTableFile::WriteFields(uint8_t* row, const t_itemParts& parts, uint32_t first, uint32_t end,
-                                      const std::vector<uint32_t>& offsets, const std::vector<int16_t>& types,
-                                      uint32_t typeBase, int d) {
+void t_editableTableFile::WriteFields(uint8_t* row, const t_itemParts& parts, uint32_t first,
+                                      uint32_t end, const std::vector<uint32_t>& offsets,
+                                      const std::vector<int16_t>& types, uint32_t typeBase, int d) {
     for (uint32_t f = first; f < end; ++f) {
         const t_itemParts::t_part& part = parts.fields[f];
         uint8_t* field = row + offsets[f - typeBase];
@@ -476,8 +507,8 @@ void t_editableTableFile::WriteFields(uint8_t* row, const t_itemParts& parts, ui
     }
 }
 
-int t_editableTableFile::AddItem(const uint8_t* item, uint32_t len, int k, int32_t* maxKeyRows, int32_t* maxAttriRows,
-                                 t_editLocation* where) {
+int t_editableTableFile::AddItem(const uint8_t* item, uint32_t len, int k, int32_t* maxKeyRows,
+                                 int32_t* maxAttriRows, t_editLocation* where) {
     if (where) *where = t_editLocation();
     t_itemParts parts;
     if (m_inNotice || !t_tableFile::IsAttached() || !ParseItem(item, len, k, parts)) return 0;
@@ -486,7 +517,9 @@ int t_editableTableFile::AddItem(const uint8_t* item, uint32_t len, int k, int32
     const t_tableLayout& lay = t_tableFile::GetLayout();
     const t_keyLayout& L = lay.keyLayouts[size_t(k)];
     const std::vector<int16_t>& types = lay.keys[size_t(k)].fieldTypes;
-    const uint8_t* value = t.attri >= 0 && L.keyRowFields < parts.fields.size() ? parts.fields[L.keyRowFields].p : nullptr;
+    const uint8_t* value = t.attri >= 0 && L.keyRowFields < parts.fields.size()
+                               ? parts.fields[L.keyRowFields].p
+                               : nullptr;
     t_editLocation loc;
     if (!LocateParts(k, parts.key, value, &loc)) return 0;
     if (loc.itemFound || (loc.keyFound && t.attri < 0)) {
@@ -503,7 +536,8 @@ int t_editableTableFile::AddItem(const uint8_t* item, uint32_t len, int k, int32
     uint32_t give = 0;
     if (!loc.keyFound) {
         if (Rd32(t.record + 8) >= Rd32(t.record + 4)) return 0;
-        if (BucketRows(t, loc.bucket) >= t.cap[size_t(loc.bucket)] && !FindLender(k, loc.bucket, &lender, &give))
+        if (BucketRows(t, loc.bucket) >= t.cap[size_t(loc.bucket)] &&
+            !FindLender(k, loc.bucket, &lender, &give))
             return 0;
     } else if (Fixed() && !FxSlotFree()) {
         return 0;  // the link change of the chain's last row needs a change slot
@@ -514,8 +548,8 @@ int t_editableTableFile::AddItem(const uint8_t* item, uint32_t len, int k, int32
         const uint32_t offset = used * t.attriRowSize;
         uint8_t* ar = AttriRows(t.attri) + offset;
         std::memset(ar, 0, t.attriRowSize);
-        WriteFields(ar, parts, L.keyRowFields, uint32_t(types.size()), L.attriFieldOffsets, types, L.keyRowFields,
-                    t.attriData);
+        WriteFields(ar, parts, L.keyRowFields, uint32_t(types.size()), L.attriFieldOffsets, types,
+                    L.keyRowFields, t.attriData);
         Wr32(ar + L.attriLinkOffset, kNone);
         SetRecordWord(attriRec, 2, used + 1);
         if (Fixed()) FxAddToRecord(m_fx.changes + size_t(t.attri) * kFxRecordSize, t.attriRowSize);
@@ -564,9 +598,11 @@ int t_editableTableFile::AddItem(const uint8_t* item, uint32_t len, int k, int32
 
 // ---------------------------------------------------------------- field writes
 
-bool t_editableTableFile::SetFieldAt(const void* value, uint32_t len, const t_editRow& row, uint32_t fieldOffset,
-                                     bool isVarLen) {
-    if (m_inNotice || !t_tableFile::IsAttached() || !value || !row.ptr || row.generation != m_generation) return false;
+bool t_editableTableFile::SetFieldAt(const void* value, uint32_t len, const t_editRow& row,
+                                     uint32_t fieldOffset, bool isVarLen) {
+    if (m_inNotice || !t_tableFile::IsAttached() || !value || !row.ptr ||
+        row.generation != m_generation)
+        return false;
     if (row.key < 0 || size_t(row.key) >= m_keys.size()) return false;
     t_editKey& t = m_keys[size_t(row.key)];
     const t_keyLayout& L = t_tableFile::GetLayout().keyLayouts[size_t(row.key)];
@@ -578,17 +614,21 @@ bool t_editableTableFile::SetFieldAt(const void* value, uint32_t len, const t_ed
         rowSize = t.rowSize;
         tableBytes = uint64_t(Rd32(t.record + 4)) * rowSize;
         // Neither the key nor the words that tie the row to its attri rows.
-        if (fieldOffset < L.keyFieldSize + ((t_tableFile::GetKeyType(row.key) & kFlagPrefixSkip) ? 4u : 0u))
+        if (fieldOffset <
+            L.keyFieldSize + ((t_tableFile::GetKeyType(row.key) & kFlagPrefixSkip) ? 4u : 0u))
             return false;
-        reserved = t.attri >= 0 ? L.countOffset ? rowSize - L.countOffset : rowSize - L.linkOffset : 0;
+        reserved =
+            t.attri >= 0 ? L.countOffset ? rowSize - L.countOffset : rowSize - L.linkOffset : 0;
     } else {
         if (t.attri < 0) return false;
         base = AttriRows(t.attri);
         rowSize = t.attriRowSize;
         tableBytes = uint64_t(Rd32(AttriRecord(t.attri) + 8)) * rowSize;
-        reserved = (t_tableFile::GetKeyType(row.key) & (kFlagSortedAttri | kFlagPackedAttri)) ? 0 : 4;
+        reserved =
+            (t_tableFile::GetKeyType(row.key) & (kFlagSortedAttri | kFlagPackedAttri)) ? 0 : 4;
     }
-    if (row.ptr < base || uint64_t(row.ptr - base) % rowSize != 0 || uint64_t(row.ptr - base) + rowSize > tableBytes)
+    if (row.ptr < base || uint64_t(row.ptr - base) % rowSize != 0 ||
+        uint64_t(row.ptr - base) + rowSize > tableBytes)
         return false;
     const uint32_t width = isVarLen ? 4 : len;
     if (uint64_t(fieldOffset) + width > rowSize - reserved) return false;
@@ -642,7 +682,9 @@ bool t_editableTableFile::IsNearlyFull(int k) const {
     if (!t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size()) return false;
     const t_editKey& t = m_keys[size_t(k)];
     // used >= allocated x 9 / 10 in integer division: with 5 rows, 4 used is full.
-    auto rowsFull = [](const uint8_t* rec) { return uint64_t(Rd32(rec + 8)) >= uint64_t(Rd32(rec + 4)) * 9 / 10; };
+    auto rowsFull = [](const uint8_t* rec) {
+        return uint64_t(Rd32(rec + 8)) >= uint64_t(Rd32(rec + 4)) * 9 / 10;
+    };
     auto dataFull = [&](int d) {
         if (d < 0) return false;
         const uint8_t* rec = DataRecord(d);
@@ -662,7 +704,8 @@ bool t_editableTableFile::IsFull() const {
 bool t_editableTableFile::SaveToFile(const wchar_t* path) const {
     if (!t_tableFile::IsAttached()) return false;
     const uint8_t* img = t_tableFile::GetImage();
-    const uint64_t headerBytes = uint64_t(t_tableFile::GetConfigSize()) + t_tableFile::GetHeadSize();
+    const uint64_t headerBytes =
+        uint64_t(t_tableFile::GetConfigSize()) + t_tableFile::GetHeadSize();
     const uint64_t plain = uint64_t(t_tableFile::GetImageSize());
     const uint32_t extraSize = uint32_t(m_extraSize);
     t_tableImageWriter w;
@@ -722,7 +765,8 @@ void t_editableTableFile::FxSetGrown() const {
 
 uint32_t t_editableTableFile::FxComputeSum() const {
     const uint32_t used = Rd32(m_fx.header + kFxUsed);
-    uint32_t sum = Rd32(m_fx.header + kFxCapacity) + used + m_fx.header[kFxGrown] + m_fx.header[kFxMoved];
+    uint32_t sum =
+        Rd32(m_fx.header + kFxCapacity) + used + m_fx.header[kFxGrown] + m_fx.header[kFxMoved];
     for (uint8_t* p = m_fx.dirty; p < m_fx.changes; ++p) sum += *p;
     const uint64_t logged = m_attriCount + std::min<uint64_t>(used, uint64_t(m_fx.capacity));
     for (uint64_t i = 0; i < logged; ++i) sum += RecordSum(m_fx.changes + i * kFxRecordSize);
@@ -737,7 +781,8 @@ int64_t t_editableTableFile::GetFixedStateSize(int32_t capacity) const {
     return size;
 }
 
-bool t_editableTableFile::SetFixedCapacityMode(int32_t capacity, uint8_t* region, uint64_t regionSize) {
+bool t_editableTableFile::SetFixedCapacityMode(int32_t capacity, uint8_t* region,
+                                               uint64_t regionSize) {
     if (!t_tableFile::IsAttached() || capacity < 0) return false;
     if (m_attriCount + m_dataCount > kFxMaxTables) return false;
     if (!region) {
@@ -759,7 +804,8 @@ bool t_editableTableFile::SetFixedCapacityMode(int32_t capacity, uint8_t* region
     Wr32(region + kFxCapacity, uint32_t(capacity));
     for (size_t a = 0; a < m_attriCount; ++a)
         WriteRecord(m_fx.changes + a * kFxRecordSize, int(a),
-                    Rd32(AttriRecord(int(a)) + 8) * uint32_t(t_tableFile::GetAttriRowSize(int(a))), 0);
+                    Rd32(AttriRecord(int(a)) + 8) * uint32_t(t_tableFile::GetAttriRowSize(int(a))),
+                    0);
     for (size_t d = 0; d < m_dataCount; ++d)
         WriteRecord(m_fx.datas + d * kFxRecordSize, int(d), Rd32(DataRecord(int(d)) + 8), 0);
     m_mode |= kModeFixedCapacity;
@@ -799,7 +845,8 @@ int t_editableTableFile::SaveDirtyInPlace(const wchar_t* path) const {
         if (!in.ReadExact(file.data(), file.size())) return 0;
     }
     const uint8_t* img = t_tableFile::GetImage();
-    const uint64_t itemsAt = 8 + uint64_t(t_tableFile::GetConfigSize()) + t_tableFile::GetHeadSize();
+    const uint64_t itemsAt =
+        8 + uint64_t(t_tableFile::GetConfigSize()) + t_tableFile::GetHeadSize();
     const uint64_t itemsEnd = itemsAt + uint64_t(t_tableFile::GetItemsSize());
     // Copies n bytes at image offset `at`; everything stays inside the items
     // area (the header and trailer are written apart).
@@ -809,12 +856,14 @@ int t_editableTableFile::SaveDirtyInPlace(const wchar_t* path) const {
         return true;
     };
     std::memcpy(file.data(), img, 4);
-    std::memcpy(file.data() + 8 + t_tableFile::GetConfigSize(), Header(), t_tableFile::GetHeadSize());
+    std::memcpy(file.data() + 8 + t_tableFile::GetConfigSize(), Header(),
+                t_tableFile::GetHeadSize());
     size_t dirtyIndex = 0;
     const bool moved = m_fx.header[kFxMoved] != 0;
     for (const t_editKey& t : m_keys) {
         const uint64_t rowsAt = uint64_t(t.rows - img);
-        if (!put(rowsAt - uint64_t(t.bucketCount) * kBucketEntrySize, uint64_t(t.bucketCount) * kBucketEntrySize))
+        if (!put(rowsAt - uint64_t(t.bucketCount) * kBucketEntrySize,
+                 uint64_t(t.bucketCount) * kBucketEntrySize))
             return 0;
         if (moved) {
             if (!put(rowsAt, uint64_t(Rd32(t.record + 4)) * t.rowSize)) return 0;
@@ -826,7 +875,8 @@ int t_editableTableFile::SaveDirtyInPlace(const wchar_t* path) const {
         }
         dirtyIndex += size_t(t.bucketCount);
     }
-    const uint64_t logged = m_attriCount + std::min<uint64_t>(Rd32(m_fx.header + kFxUsed), uint64_t(m_fx.capacity));
+    const uint64_t logged =
+        m_attriCount + std::min<uint64_t>(Rd32(m_fx.header + kFxUsed), uint64_t(m_fx.capacity));
     for (uint64_t i = 0; i < logged; ++i) {
         const uint8_t* rec = m_fx.changes + i * kFxRecordSize;
         const int a = RdI16(rec);
@@ -837,7 +887,10 @@ int t_editableTableFile::SaveDirtyInPlace(const wchar_t* path) const {
         const uint8_t* rec = m_fx.datas + d * kFxRecordSize;
         if (!put(uint64_t(DataBase(int(d)) - img) + Rd32(rec + 2), Rd32(rec + 6))) return 0;
     }
-    std::memcpy(file.data() + itemsEnd, img + itemsEnd, size_t(m_total - itemsEnd));  // extra size and block
+    std::memcpy(file.data() + itemsEnd, img + itemsEnd,
+                size_t(m_total - itemsEnd));  // extra size and block
     t_tableImageWriter w;
-    return (w.Open(path) && w.Put(file.data(), file.size(), "write item failed !\r") && w.Commit()) ? 1 : 0;
+    return (w.Open(path) && w.Put(file.data(), file.size(), "write item failed !\r") && w.Commit())
+               ? 1
+               : 0;
 }

@@ -72,8 +72,8 @@ struct t_editTrimCallbacks {
 // A row as handed out by Locate; good only for the generation it carries.
 struct t_editRow {
     uint8_t* ptr = nullptr;
-    int key = -1;           // key table
-    bool inKeyRow = true;   // false: an attri row of that key's attri table
+    int key = -1;          // key table
+    bool inKeyRow = true;  // false: an attri row of that key's attri table
     uint64_t generation = 0;
 };
 
@@ -96,14 +96,15 @@ struct t_fixedState {
     int32_t changeSlots = 0;         // attri tables + capacity
     uint8_t* dataRecords = nullptr;  // one per data table
     int32_t dataCount = 0;
-    uint8_t* dirty = nullptr;        // one byte per bucket, key tables in order
+    uint8_t* dirty = nullptr;  // one byte per bucket, key tables in order
     uint32_t mode = 0;
 };
 
 class t_editableTableFile : private t_tableFile {
 public:
     // Mode word: growth mode in the low bits, plus these flags.
-    static constexpr uint32_t kModeTrim = 0, kModeDouble = 1, kModeDoubleInLimits = 2, kModeTrimWithLimits = 3;
+    static constexpr uint32_t kModeTrim = 0, kModeDouble = 1, kModeDoubleInLimits = 2,
+                              kModeTrimWithLimits = 3;
     static constexpr uint32_t kModeFixedCapacity = 0x20;
     static constexpr uint32_t kModeCompact = 0x40;
     // The largest image a growth or compact load will make.
@@ -113,9 +114,9 @@ public:
     t_editableTableFile(t_editRowLessFn less, t_editRowRemoveFn remove, void* removeContext,
                         t_editRowStateFn isRemoved, void* removedContext, int32_t extraSize);
     // Growth mode 2 (keep = true) or 3; compact images when alloc is given.
-    t_editableTableFile(t_editGrownFn onGrown, void* growthContext, t_editRowLessFn less, t_editRowRemoveFn remove,
-                        void* removeContext, t_editRowStateFn isRemoved, void* removedContext, int32_t extraSize,
-                        t_editAllocFn alloc, bool keep);
+    t_editableTableFile(t_editGrownFn onGrown, void* growthContext, t_editRowLessFn less,
+                        t_editRowRemoveFn remove, void* removeContext, t_editRowStateFn isRemoved,
+                        void* removedContext, int32_t extraSize, t_editAllocFn alloc, bool keep);
     // Doubling mode.
     t_editableTableFile(t_editGrownFn onGrown, void* growthContext, int32_t extraSize);
     // Trim mode with callbacks for every key table.
@@ -178,10 +179,13 @@ public:
     // buckets hold. size 0 is refused: file data always comes with its length.
     // Fixed-capacity mode ends with the old image (set it again for the new
     // one). Refused from inside a growth notice.
-    bool AttachWithExtra(void* image, uint32_t formatVersion, const std::vector<t_keyHashFn>& hashFns,
+    bool AttachWithExtra(void* image, uint32_t formatVersion,
+                         const std::vector<t_keyHashFn>& hashFns,
                          const std::vector<t_keyCompareFn>& compareFns, int64_t size);
     void Detach();
-    const char* GetLastError() const { return m_lastError ? m_lastError : t_tableFile::GetLastError(); }
+    const char* GetLastError() const {
+        return m_lastError ? m_lastError : t_tableFile::GetLastError();
+    }
     // The extra block when its expected size equals size and is positive, else null.
     uint8_t* GetExtraData(int32_t size) const;
     int32_t GetExtraSize() const { return m_extraSize; }
@@ -208,8 +212,8 @@ public:
     // when given, receives the item's location after everything, so it is
     // current even after a double or a trim (itemFound false when the trim
     // dropped it).
-    int AddItem(const uint8_t* item, uint32_t len, int k, int32_t* maxKeyRows, int32_t* maxAttriRows,
-                t_editLocation* where = nullptr);
+    int AddItem(const uint8_t* item, uint32_t len, int k, int32_t* maxKeyRows,
+                int32_t* maxAttriRows, t_editLocation* where = nullptr);
     // Finds an item's key and value; false for a bad item or a key without
     // bucket (loc then says nothing found).
     bool Locate(const uint8_t* item, uint32_t len, int k, t_editLocation* loc) const;
@@ -227,7 +231,8 @@ public:
     // length + bytes). False, with nothing written, for a stale or foreign
     // row, a field outside the row, the key field or a link word, no room in
     // the data table, or no free change slot in fixed-capacity mode.
-    bool SetFieldAt(const void* value, uint32_t len, const t_editRow& row, uint32_t fieldOffset, bool isVarLen);
+    bool SetFieldAt(const void* value, uint32_t len, const t_editRow& row, uint32_t fieldOffset,
+                    bool isVarLen);
 
     // ---- fullness ----
 
@@ -289,9 +294,11 @@ public:
     // offset of the items area. Uses this object's bucket counts.
     uint64_t GetExpandedSize(const uint8_t* compact, uint64_t len, uint64_t* itemsOffset) const;
     // Expands into dest of exactly the expanded size; 0 on failure.
-    int ExpandImageInto(const uint8_t* compact, uint64_t len, uint8_t* dest, uint64_t destSize) const;
+    int ExpandImageInto(const uint8_t* compact, uint64_t len, uint8_t* dest,
+                        uint64_t destSize) const;
     // Expands into a buffer from the allocation function and attaches it.
-    int LoadCompactImage(const uint8_t* compact, uint64_t len, const std::vector<t_keyHashFn>& hashFns,
+    int LoadCompactImage(const uint8_t* compact, uint64_t len,
+                         const std::vector<t_keyHashFn>& hashFns,
                          const std::vector<t_keyCompareFn>& compareFns, uint32_t formatVersion);
 
 private:
@@ -335,8 +342,8 @@ private:
     void Borrow(int k, int b, int lender, uint32_t give);
     uint32_t AppendData(int d, const uint8_t* item, uint32_t bytes);
     void WriteFields(uint8_t* row, const t_itemParts& parts, uint32_t first, uint32_t end,
-                     const std::vector<uint32_t>& offsets, const std::vector<int16_t>& types, uint32_t typeBase,
-                     int d);
+                     const std::vector<uint32_t>& offsets, const std::vector<int16_t>& types,
+                     uint32_t typeBase, int d);
     bool CheckDataRoom(const t_itemParts& parts, int k, bool newKey) const;
 
     // fixed-capacity log

@@ -20,7 +20,8 @@ struct t_editableTableFile::t_compactPlan {
     uint64_t itemsOffset = 0;
 };
 
-bool t_editableTableFile::BuildCompactPlan(const uint8_t* c, uint64_t len, t_compactPlan& plan) const {
+bool t_editableTableFile::BuildCompactPlan(const uint8_t* c, uint64_t len,
+                                           t_compactPlan& plan) const {
     if (!c || len < 8 + kConfigCountsSize + kHeaderFixedSize) return false;
     const int32_t cs = RdI32(c + 4);
     if (cs < int32_t(kConfigCountsSize) || uint64_t(cs) + 8 + kHeaderFixedSize > len) return false;
@@ -33,8 +34,8 @@ bool t_editableTableFile::BuildCompactPlan(const uint8_t* c, uint64_t len, t_com
     if (headerAt + plan.headSize > len) return false;
     const uint8_t* h = c + headerAt;
     const int32_t itemsSize = RdI32(h + 8);
-    if (itemsSize <= 0 || uint64_t(RdI32(h + 12)) != lay.keys.size() || uint64_t(RdI32(h + 16)) != lay.attris.size() ||
-        uint64_t(RdI32(h + 20)) != lay.datas.size())
+    if (itemsSize <= 0 || uint64_t(RdI32(h + 12)) != lay.keys.size() ||
+        uint64_t(RdI32(h + 16)) != lay.attris.size() || uint64_t(RdI32(h + 20)) != lay.datas.size())
         return false;
     plan.itemsSize = uint32_t(itemsSize);
     // The check number covers every size below: an image whose sizes were
@@ -58,7 +59,8 @@ bool t_editableTableFile::BuildCompactPlan(const uint8_t* c, uint64_t len, t_com
         if (i < K) {
             plan.unit[i] = lay.keyLayouts[i].rowSize;
             const int32_t configured = t_tableFile::GetConfiguredBucketCount(int(i));
-            const int32_t bc = configured > 0 ? configured : DefaultBucketCount(lay.keyLayouts[i].policyId);
+            const int32_t bc =
+                configured > 0 ? configured : DefaultBucketCount(lay.keyLayouts[i].policyId);
             if (bc <= 0) return false;
             plan.bucketCounts[i] = bc;
             before = uint64_t(bc) * kBucketEntrySize;
@@ -106,7 +108,8 @@ bool t_editableTableFile::BuildCompactPlan(const uint8_t* c, uint64_t len, t_com
     return plan.expanded <= kMaxImageSize;
 }
 
-uint64_t t_editableTableFile::GetExpandedSize(const uint8_t* compact, uint64_t len, uint64_t* itemsOffset) const {
+uint64_t t_editableTableFile::GetExpandedSize(const uint8_t* compact, uint64_t len,
+                                              uint64_t* itemsOffset) const {
     if (!(m_mode & kModeCompact)) return 0;
     t_compactPlan plan;
     if (!BuildCompactPlan(compact, len, plan)) return 0;
@@ -114,7 +117,8 @@ uint64_t t_editableTableFile::GetExpandedSize(const uint8_t* compact, uint64_t l
     return plan.expanded;
 }
 
-int t_editableTableFile::ExpandImageInto(const uint8_t* c, uint64_t len, uint8_t* dest, uint64_t destSize) const {
+int t_editableTableFile::ExpandImageInto(const uint8_t* c, uint64_t len, uint8_t* dest,
+                                         uint64_t destSize) const {
     if (!(m_mode & kModeCompact) || !dest) return 0;
     t_compactPlan plan;
     if (!BuildCompactPlan(c, len, plan) || destSize != plan.expanded) return 0;
@@ -129,8 +133,10 @@ int t_editableTableFile::ExpandImageInto(const uint8_t* c, uint64_t len, uint8_t
         std::memcpy(items + plan.off[k] - arrayBytes, buckets, arrayBytes);
         pos += arrayBytes;
         for (int32_t b = 0; b < plan.bucketCounts[k]; ++b) {
-            const uint64_t bytes = uint64_t(Rd32(buckets + size_t(b) * kBucketEntrySize + 4)) * plan.unit[k];
-            std::memcpy(items + plan.off[k] + Rd32(buckets + size_t(b) * kBucketEntrySize), c + pos, bytes);
+            const uint64_t bytes =
+                uint64_t(Rd32(buckets + size_t(b) * kBucketEntrySize + 4)) * plan.unit[k];
+            std::memcpy(items + plan.off[k] + Rd32(buckets + size_t(b) * kBucketEntrySize), c + pos,
+                        bytes);
             pos += bytes;
         }
     }
@@ -143,8 +149,10 @@ int t_editableTableFile::ExpandImageInto(const uint8_t* c, uint64_t len, uint8_t
     return 1;
 }
 
-int t_editableTableFile::LoadCompactImage(const uint8_t* compact, uint64_t len, const std::vector<t_keyHashFn>& hashFns,
-                                          const std::vector<t_keyCompareFn>& compareFns, uint32_t formatVersion) {
+int t_editableTableFile::LoadCompactImage(const uint8_t* compact, uint64_t len,
+                                          const std::vector<t_keyHashFn>& hashFns,
+                                          const std::vector<t_keyCompareFn>& compareFns,
+                                          uint32_t formatVersion) {
     if (!(m_mode & kModeCompact) || !m_alloc || m_inNotice) return 0;
     Detach();
     t_compactPlan plan;
@@ -155,22 +163,27 @@ int t_editableTableFile::LoadCompactImage(const uint8_t* compact, uint64_t len, 
     uint8_t* buffer = nullptr;
     if (!m_alloc(&buffer, uint32_t(plan.expanded), m_growthContext) || !buffer) return 0;
     if (!ExpandImageInto(compact, len, buffer, plan.expanded)) return 0;
-    return AttachWithExtra(buffer, formatVersion, hashFns, compareFns, int64_t(plan.expanded)) ? 1 : 0;
+    return AttachWithExtra(buffer, formatVersion, hashFns, compareFns, int64_t(plan.expanded)) ? 1
+                                                                                               : 0;
 }
 
 // ---------------------------------------------------------------- writing
 
 uint64_t t_editableTableFile::CompactSize() const {
-    uint64_t size = 8 + uint64_t(t_tableFile::GetConfigSize()) + t_tableFile::GetHeadSize() + 4 + uint32_t(m_extraSize);
+    uint64_t size = 8 + uint64_t(t_tableFile::GetConfigSize()) + t_tableFile::GetHeadSize() + 4 +
+                    uint32_t(m_extraSize);
     for (const t_editKey& t : m_keys)
-        size += uint64_t(t.bucketCount) * kBucketEntrySize + uint64_t(Rd32(t.record + 8)) * t.rowSize;
+        size +=
+            uint64_t(t.bucketCount) * kBucketEntrySize + uint64_t(Rd32(t.record + 8)) * t.rowSize;
     for (size_t a = 0; a < m_attriCount; ++a)
-        size += uint64_t(Rd32(AttriRecord(int(a)) + 8)) * uint32_t(t_tableFile::GetAttriRowSize(int(a)));
+        size += uint64_t(Rd32(AttriRecord(int(a)) + 8)) *
+                uint32_t(t_tableFile::GetAttriRowSize(int(a)));
     for (size_t d = 0; d < m_dataCount; ++d) size += Rd32(DataRecord(int(d)) + 8);
     return size;
 }
 
-int t_editableTableFile::CompactImageInto(uint8_t* dest, uint64_t destCap, uint64_t* written) const {
+int t_editableTableFile::CompactImageInto(uint8_t* dest, uint64_t destCap,
+                                          uint64_t* written) const {
     if (written) *written = 0;
     if (!(m_mode & kModeCompact) || !t_tableFile::IsAttached() || !dest) return 0;
     const uint64_t size = CompactSize();
@@ -189,7 +202,8 @@ int t_editableTableFile::CompactImageInto(uint8_t* dest, uint64_t destCap, uint6
             put(t.rows + BucketStart(t, b), uint64_t(BucketRows(t, b)) * t.rowSize);
     }
     for (size_t a = 0; a < m_attriCount; ++a)
-        put(AttriRows(int(a)), uint64_t(Rd32(AttriRecord(int(a)) + 8)) * uint32_t(t_tableFile::GetAttriRowSize(int(a))));
+        put(AttriRows(int(a)), uint64_t(Rd32(AttriRecord(int(a)) + 8)) *
+                                   uint32_t(t_tableFile::GetAttriRowSize(int(a))));
     for (size_t d = 0; d < m_dataCount; ++d) put(DataBase(int(d)), Rd32(DataRecord(int(d)) + 8));
     const uint32_t extraSize = uint32_t(m_extraSize);
     put(&extraSize, 4);
@@ -208,7 +222,8 @@ int t_editableTableFile::SaveCompact(const wchar_t* path) const {
     const uint64_t tail = 4 + uint32_t(m_extraSize);
     const uint8_t* p = image.data();
     t_tableImageWriter w;
-    return (w.Open(path) && w.Put(p, 4, "write checknum failed !\r") && w.Put(p + 4, 4, "write configsize failed !\r") &&
+    return (w.Open(path) && w.Put(p, 4, "write checknum failed !\r") &&
+            w.Put(p + 4, 4, "write configsize failed !\r") &&
             w.Put(p + 8, prefix - 8, "write header failed !\r") &&
             w.Put(p + prefix, n - prefix - tail, "write item failed !\r") &&
             w.Put(p + n - tail, 4, "write extrasize failed !\r") &&

@@ -48,16 +48,23 @@ int t_editableTableFile::HandleFull(int k, int32_t* maxKeyRows, int32_t* maxAttr
     const uint64_t attriRows = t.attri >= 0 ? Rd32(AttriRecord(t.attri) + 4) : 0;
     bool doubling;
     switch (m_mode & ~(kModeFixedCapacity | kModeCompact)) {
-    case kModeTrim: doubling = false; break;
-    case kModeDouble: doubling = true; break;
-    case kModeDoubleInLimits:
-        if (!maxKeyRows || (t.attri >= 0 && !maxAttriRows)) return 0;
-        doubling = 2 * keyRows <= uint64_t(int64_t(*maxKeyRows)) &&
-                   (t.attri < 0 || 2 * attriRows <= uint64_t(int64_t(*maxAttriRows)));
-        if (*maxKeyRows < 0 || (t.attri >= 0 && *maxAttriRows < 0)) doubling = false;
-        break;
-    case kModeTrimWithLimits: doubling = maxKeyRows == nullptr; break;
-    default: return 0;
+        case kModeTrim:
+            doubling = false;
+            break;
+        case kModeDouble:
+            doubling = true;
+            break;
+        case kModeDoubleInLimits:
+            if (!maxKeyRows || (t.attri >= 0 && !maxAttriRows)) return 0;
+            doubling = 2 * keyRows <= uint64_t(int64_t(*maxKeyRows)) &&
+                       (t.attri < 0 || 2 * attriRows <= uint64_t(int64_t(*maxAttriRows)));
+            if (*maxKeyRows < 0 || (t.attri >= 0 && *maxAttriRows < 0)) doubling = false;
+            break;
+        case kModeTrimWithLimits:
+            doubling = maxKeyRows == nullptr;
+            break;
+        default:
+            return 0;
     }
     if (doubling) return Double(k) ? 2 : 0;
     return Trim(k, maxKeyRows, maxAttriRows) ? 3 : 0;
@@ -89,7 +96,8 @@ bool t_editableTableFile::DataExclusive(int d, int k) const {
     }
     const t_tableLayout& lay = t_tableFile::GetLayout();
     for (size_t a = 0; a < lay.attris.size(); ++a)
-        if (int(a) != m_keys[size_t(k)].attri && lay.attris[a].dataTable == uint32_t(d)) return false;
+        if (int(a) != m_keys[size_t(k)].attri && lay.attris[a].dataTable == uint32_t(d))
+            return false;
     return true;
 }
 
@@ -115,14 +123,15 @@ int StateOf(const t_editTrimCallbacks& cb, const uint8_t* row) {
 // rows and an even part of the spare ones, bucket 0 the remainder as well.
 // caps receives each bucket's rows and starts its byte offset (both sized
 // to the bucket count, as kept is).
-void SpreadBuckets(const std::vector<uint32_t>& kept, uint64_t keptTotal, uint64_t allocated, uint32_t rowSize,
-                   std::vector<uint32_t>& caps, std::vector<uint32_t>& starts) {
+void SpreadBuckets(const std::vector<uint32_t>& kept, uint64_t keptTotal, uint64_t allocated,
+                   uint32_t rowSize, std::vector<uint32_t>& caps, std::vector<uint32_t>& starts) {
     const int bucketCount = int(kept.size());
     const uint64_t spare = allocated - keptTotal;
     const uint64_t per = spare / uint64_t(bucketCount);
     uint64_t at = 0;
     for (int b = 0; b < bucketCount; ++b) {
-        caps[size_t(b)] = uint32_t(kept[size_t(b)] + (b == 0 ? spare - per * uint64_t(bucketCount - 1) : per));
+        caps[size_t(b)] =
+            uint32_t(kept[size_t(b)] + (b == 0 ? spare - per * uint64_t(bucketCount - 1) : per));
         starts[size_t(b)] = uint32_t(at * rowSize);
         at += caps[size_t(b)];
     }
@@ -149,11 +158,12 @@ bool RelocateItem(const t_tableFile& reader, t_dataCopies& dc, uint8_t* field, i
 }  // namespace
 
 // Moves every string of a copied row into the data copies.
-static bool RelocateRow(const t_tableFile& reader, t_dataCopies& dc, uint8_t* row, const std::vector<int16_t>& types,
-                        uint32_t first, uint32_t end, const std::vector<uint32_t>& offsets, uint32_t offsetBase,
-                        int d) {
+static bool RelocateRow(const t_tableFile& reader, t_dataCopies& dc, uint8_t* row,
+                        const std::vector<int16_t>& types, uint32_t first, uint32_t end,
+                        const std::vector<uint32_t>& offsets, uint32_t offsetBase, int d) {
     for (uint32_t f = first; f < end; ++f)
-        if (IsVarLenType(types[f]) && !RelocateItem(reader, dc, row + offsets[f - offsetBase], d)) return false;
+        if (IsVarLenType(types[f]) && !RelocateItem(reader, dc, row + offsets[f - offsetBase], d))
+            return false;
     return true;
 }
 
@@ -169,10 +179,12 @@ bool t_editableTableFile::TrimKeyOnly(int k, int32_t* keyUsed) {
 
     std::vector<uint8_t*> rows;
     for (int b = 0; b < t.bucketCount; ++b)
-        for (uint32_t i = 0; i < BucketRows(t, b); ++i) rows.push_back(t.rows + BucketStart(t, b) + uint64_t(i) * t.rowSize);
+        for (uint32_t i = 0; i < BucketRows(t, b); ++i)
+            rows.push_back(t.rows + BucketStart(t, b) + uint64_t(i) * t.rowSize);
     std::vector<uint8_t*> ranked = rows;
     // A stable merge sort stays inside the array even with a faulty ranking.
-    std::stable_sort(ranked.begin(), ranked.end(), [&](uint8_t* a, uint8_t* b) { return cb.less(a, b); });
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [&](uint8_t* a, uint8_t* b) { return cb.less(a, b); });
     size_t already = 0;
     for (uint8_t* r : rows) already += StateOf(cb, r) == kRowRemoved;
     const int32_t target = TrimTarget(rows.size(), already, 0);
@@ -215,9 +227,11 @@ bool t_editableTableFile::TrimKeyOnly(int k, int32_t* keyUsed) {
             for (uint32_t j = 0; j < BucketRows(t, b); ++j, ++i) {
                 if (StateOf(cb, rows[i]) == kRowRemoved) continue;
                 std::memcpy(out, rows[i], t.rowSize);
-                if (L.policyId != 4 && IsVarLenType(types[0]) && !RelocateItem(Reader(), dc, out, t.keyData))
+                if (L.policyId != 4 && IsVarLenType(types[0]) &&
+                    !RelocateItem(Reader(), dc, out, t.keyData))
                     return false;
-                if (!RelocateRow(Reader(), dc, out, types, 1, L.keyRowFields, L.fieldOffsets, 0, t.valueData))
+                if (!RelocateRow(Reader(), dc, out, types, 1, L.keyRowFields, L.fieldOffsets, 0,
+                                 t.valueData))
                     return false;
                 out += t.rowSize;
             }
@@ -239,7 +253,8 @@ bool t_editableTableFile::TrimKeyOnly(int k, int32_t* keyUsed) {
 }
 
 int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUsed, int32_t keep) {
-    if (m_inNotice || !t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size() || size_t(k) >= m_trim.size())
+    if (m_inNotice || !t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size() ||
+        size_t(k) >= m_trim.size())
         return 0;
     const t_editTrimCallbacks cb = m_trim[size_t(k)];
     if (!cb.less || !cb.remove || !cb.isRemoved) return 0;
@@ -247,7 +262,8 @@ int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUs
     if (t.attri < 0 || !t.editable) return 0;
     FxSetGrown();  // rows move: only a whole save writes the result
     for (size_t i = 0; i < m_keys.size(); ++i)
-        if (int(i) != k && m_keys[i].attri == t.attri) return 0;  // rows shared with another key table
+        if (int(i) != k && m_keys[i].attri == t.attri)
+            return 0;  // rows shared with another key table
     const t_tableLayout& lay = t_tableFile::GetLayout();
     const t_keyLayout& L = lay.keyLayouts[size_t(k)];
     const std::vector<int16_t>& types = lay.keys[size_t(k)].fieldTypes;
@@ -268,8 +284,10 @@ int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUs
         for (uint32_t i = 0; i < BucketRows(t, b); ++i) {
             uint8_t* row = t.rows + BucketStart(t, b) + uint64_t(i) * t.rowSize;
             t_key key{row, b, entries.size(), 0};
-            for (uint32_t link = Rd32(row + L.linkOffset); link != kNone; link = Rd32(attriBase + link + L.attriLinkOffset)) {
-                if (link % ars != 0 || uint64_t(link) + ars > attriUsedBytes || uint64_t(key.count) * ars >= attriUsedBytes)
+            for (uint32_t link = Rd32(row + L.linkOffset); link != kNone;
+                 link = Rd32(attriBase + link + L.attriLinkOffset)) {
+                if (link % ars != 0 || uint64_t(link) + ars > attriUsedBytes ||
+                    uint64_t(key.count) * ars >= attriUsedBytes)
                     return 0;
                 entries.push_back(attriBase + link);
                 ++key.count;
@@ -282,7 +300,8 @@ int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUs
     // is removed.
     if (entries.size() > Rd32(attriRec + 8)) return 0;
     std::vector<uint8_t*> ranked = entries;
-    std::stable_sort(ranked.begin(), ranked.end(), [&](uint8_t* a, uint8_t* b) { return cb.less(a, b); });
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [&](uint8_t* a, uint8_t* b) { return cb.less(a, b); });
     size_t already = 0;
     for (uint8_t* e : entries) already += StateOf(cb, e) == kRowRemoved;
     const int32_t target = TrimTarget(entries.size(), already, keep);
@@ -307,7 +326,8 @@ int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUs
         if (!c.base) return 0;
     }
     std::vector<uint8_t> keepEntry(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i) keepEntry[i] = StateOf(cb, entries[i]) != kRowRemoved;
+    for (size_t i = 0; i < entries.size(); ++i)
+        keepEntry[i] = StateOf(cb, entries[i]) != kRowRemoved;
     std::vector<uint32_t> kept(size_t(t.bucketCount), 0), starts(size_t(t.bucketCount), 0);
     uint64_t keptTotal = 0;
     for (const t_key& key : keys) {
@@ -328,15 +348,20 @@ int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUs
         for (size_t i = 0; i < key.count; ++i) {
             if (!keepEntry[key.first + i]) continue;
             if (!out) {
-                out = newRows + starts[size_t(key.bucket)] + uint64_t(fill[size_t(key.bucket)]++) * t.rowSize;
+                out = newRows + starts[size_t(key.bucket)] +
+                      uint64_t(fill[size_t(key.bucket)]++) * t.rowSize;
                 std::memcpy(out, key.row, t.rowSize);
-                if (L.policyId != 4 && IsVarLenType(types[0]) && !RelocateItem(Reader(), dc, out, t.keyData)) return 0;
-                if (!RelocateRow(Reader(), dc, out, types, 1, L.keyRowFields, L.fieldOffsets, 0, t.valueData)) return 0;
+                if (L.policyId != 4 && IsVarLenType(types[0]) &&
+                    !RelocateItem(Reader(), dc, out, t.keyData))
+                    return 0;
+                if (!RelocateRow(Reader(), dc, out, types, 1, L.keyRowFields, L.fieldOffsets, 0,
+                                 t.valueData))
+                    return 0;
             }
             uint8_t* ar = newAttri + uint64_t(attriOut) * ars;
             std::memcpy(ar, entries[key.first + i], ars);
-            if (!RelocateRow(Reader(), dc, ar, types, L.keyRowFields, uint32_t(types.size()), L.attriFieldOffsets,
-                             L.keyRowFields, t.attriData))
+            if (!RelocateRow(Reader(), dc, ar, types, L.keyRowFields, uint32_t(types.size()),
+                             L.attriFieldOffsets, L.keyRowFields, t.attriData))
                 return 0;
             Wr32(ar + L.attriLinkOffset, kNone);
             Wr32(prevAttri ? prevAttri + L.attriLinkOffset : out + L.linkOffset, attriOut * ars);
@@ -363,7 +388,9 @@ int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUs
 }
 
 int t_editableTableFile::Double(int k) {
-    if (m_inNotice || !t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size() || !m_onGrown) return 0;
+    if (m_inNotice || !t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size() ||
+        !m_onGrown)
+        return 0;
     FxSetGrown();
     const t_editKey& t = m_keys[size_t(k)];
     const size_t K = m_keys.size(), A = m_attriCount, D = m_dataCount, T = K + A + D;
@@ -396,15 +423,19 @@ int t_editableTableFile::Double(int k) {
         if (newAlloc[i] > 0x7FFFFFFFu) return 0;
     }
     const uint64_t newItems = at;
-    const uint32_t configSize = uint32_t(t_tableFile::GetConfigSize()), headSize = uint32_t(t_tableFile::GetHeadSize());
-    const uint64_t total = 8 + uint64_t(configSize) + headSize + newItems + 4 + uint32_t(m_extraSize);
+    const uint32_t configSize = uint32_t(t_tableFile::GetConfigSize()),
+                   headSize = uint32_t(t_tableFile::GetHeadSize());
+    const uint64_t total =
+        8 + uint64_t(configSize) + headSize + newItems + 4 + uint32_t(m_extraSize);
     if (newItems > 0x7FFFFFFFu || total > kMaxImageSize) return 0;
 
     t_scopeHeap heap;
     uint8_t* out = static_cast<uint8_t*>(heap.Alloc(newItems));
     uint8_t* header = static_cast<uint8_t*>(heap.DupBytes(Header(), headSize));
     uint8_t* config = static_cast<uint8_t*>(heap.DupBytes(img + 8, configSize));
-    uint8_t* extra = m_extraSize > 0 ? static_cast<uint8_t*>(heap.DupBytes(m_extra, uint32_t(m_extraSize))) : nullptr;
+    uint8_t* extra = m_extraSize > 0
+                         ? static_cast<uint8_t*>(heap.DupBytes(m_extra, uint32_t(m_extraSize)))
+                         : nullptr;
     if (!out || !header || !config || (m_extraSize > 0 && !extra)) return 0;
 
     for (size_t i = 0; i < T; ++i) {
@@ -420,10 +451,13 @@ int t_editableTableFile::Double(int k) {
             const uint64_t added = oldAlloc[i], per = added / uint64_t(e.bucketCount);
             uint64_t startRow = 0;
             for (int b = 0; b < e.bucketCount; ++b) {
-                const uint64_t cap = e.cap[size_t(b)] + (b == 0 ? added - per * uint64_t(e.bucketCount - 1) : per);
+                const uint64_t cap =
+                    e.cap[size_t(b)] + (b == 0 ? added - per * uint64_t(e.bucketCount - 1) : per);
                 const uint32_t used = BucketRows(e, b);
-                std::memcpy(rows + startRow * e.rowSize, e.rows + BucketStart(e, b), uint64_t(used) * e.rowSize);
-                Wr32(rows - arrayBytes + size_t(b) * kBucketEntrySize, uint32_t(startRow * e.rowSize));
+                std::memcpy(rows + startRow * e.rowSize, e.rows + BucketStart(e, b),
+                            uint64_t(used) * e.rowSize);
+                Wr32(rows - arrayBytes + size_t(b) * kBucketEntrySize,
+                     uint32_t(startRow * e.rowSize));
                 Wr32(rows - arrayBytes + size_t(b) * kBucketEntrySize + 4, used);
                 startRow += cap;
             }

@@ -13,7 +13,9 @@ using namespace n_tableFormat;
 
 namespace {
 
-inline const t_lstr* AsLstr(const uint8_t* p) { return reinterpret_cast<const t_lstr*>(p); }
+inline const t_lstr* AsLstr(const uint8_t* p) {
+    return reinterpret_cast<const t_lstr*>(p);
+}
 
 void Put32(std::vector<uint8_t>& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
@@ -23,13 +25,14 @@ void Put32(std::vector<uint8_t>& out, uint32_t v) {
 
 t_tableFileBuilder::t_tableFileBuilder() = default;
 
-t_tableFileBuilder::t_tableFileBuilder(const std::vector<t_keyDesc>& keyDescs,
-                                       const std::vector<t_attriDesc>& attriDescs,
-                                       const std::vector<uint32_t>& dataDescs, uint32_t headerTag,
-                                       uint32_t formatVersion, const std::vector<t_keyHashFn>& hashFns,
-                                       const std::vector<t_keyCompareFn>& compareFns, const void* extra,
-                                       uint32_t extraSize, const std::vector<int32_t>* bucketCounts) {
-    if (!Init(keyDescs, attriDescs, dataDescs, headerTag, formatVersion, hashFns, compareFns, bucketCounts)) return;
+t_tableFileBuilder::t_tableFileBuilder(
+    const std::vector<t_keyDesc>& keyDescs, const std::vector<t_attriDesc>& attriDescs,
+    const std::vector<uint32_t>& dataDescs, uint32_t headerTag, uint32_t formatVersion,
+    const std::vector<t_keyHashFn>& hashFns, const std::vector<t_keyCompareFn>& compareFns,
+    const void* extra, uint32_t extraSize, const std::vector<int32_t>* bucketCounts) {
+    if (!Init(keyDescs, attriDescs, dataDescs, headerTag, formatVersion, hashFns, compareFns,
+              bucketCounts))
+        return;
     for (size_t k = 0; k < keyDescs.size(); ++k) m_keyRows[k] = keyDescs[k].capacity;
     for (size_t a = 0; a < attriDescs.size(); ++a) m_attriRows[a] = attriDescs[a].capacity;
     for (size_t d = 0; d < dataDescs.size(); ++d) m_dataSizes[d] = dataDescs[d];
@@ -37,7 +40,9 @@ t_tableFileBuilder::t_tableFileBuilder(const std::vector<t_keyDesc>& keyDescs,
     m_extraSize = m_extra ? extraSize : 0;
 }
 
-t_tableFileBuilder::~t_tableFileBuilder() { Reset(); }
+t_tableFileBuilder::~t_tableFileBuilder() {
+    Reset();
+}
 
 void t_tableFileBuilder::Reset() {
     for (t_baseHash* h : m_hash) delete h;
@@ -55,25 +60,31 @@ bool t_tableFileBuilder::Refuse(const char* why) {
     return false;
 }
 
-bool t_tableFileBuilder::InitStore(const std::vector<t_keyDesc>& keyDescs, const std::vector<t_attriDesc>& attriDescs,
-                                   const std::vector<uint32_t>& dataDescs, uint32_t headerTag, uint32_t formatVersion,
-                                   const std::vector<t_keyHashFn>& hashFns,
+bool t_tableFileBuilder::InitStore(const std::vector<t_keyDesc>& keyDescs,
+                                   const std::vector<t_attriDesc>& attriDescs,
+                                   const std::vector<uint32_t>& dataDescs, uint32_t headerTag,
+                                   uint32_t formatVersion, const std::vector<t_keyHashFn>& hashFns,
                                    const std::vector<t_keyCompareFn>& compareFns) {
-    return Init(keyDescs, attriDescs, dataDescs, headerTag, formatVersion, hashFns, compareFns, nullptr);
+    return Init(keyDescs, attriDescs, dataDescs, headerTag, formatVersion, hashFns, compareFns,
+                nullptr);
 }
 
 bool t_tableFileBuilder::InitStoreWithBuckets(const std::vector<t_keyDesc>& keyDescs,
                                               const std::vector<t_attriDesc>& attriDescs,
-                                              const std::vector<uint32_t>& dataDescs, uint32_t headerTag,
-                                              uint32_t formatVersion, const std::vector<t_keyHashFn>& hashFns,
+                                              const std::vector<uint32_t>& dataDescs,
+                                              uint32_t headerTag, uint32_t formatVersion,
+                                              const std::vector<t_keyHashFn>& hashFns,
                                               const std::vector<t_keyCompareFn>& compareFns,
                                               const std::vector<int32_t>& bucketCounts) {
-    return Init(keyDescs, attriDescs, dataDescs, headerTag, formatVersion, hashFns, compareFns, &bucketCounts);
+    return Init(keyDescs, attriDescs, dataDescs, headerTag, formatVersion, hashFns, compareFns,
+                &bucketCounts);
 }
 
-bool t_tableFileBuilder::Init(const std::vector<t_keyDesc>& keyDescs, const std::vector<t_attriDesc>& attriDescs,
-                              const std::vector<uint32_t>& dataDescs, uint32_t headerTag, uint32_t formatVersion,
-                              const std::vector<t_keyHashFn>& hashFns, const std::vector<t_keyCompareFn>& compareFns,
+bool t_tableFileBuilder::Init(const std::vector<t_keyDesc>& keyDescs,
+                              const std::vector<t_attriDesc>& attriDescs,
+                              const std::vector<uint32_t>& dataDescs, uint32_t headerTag,
+                              uint32_t formatVersion, const std::vector<t_keyHashFn>& hashFns,
+                              const std::vector<t_keyCompareFn>& compareFns,
                               const std::vector<int32_t>* bucketCounts) {
     Reset();
     m_lastError = nullptr;
@@ -88,9 +99,11 @@ bool t_tableFileBuilder::Init(const std::vector<t_keyDesc>& keyDescs, const std:
     m_hashFns = hashFns;
     m_compareFns = compareFns;
     const size_t kc = keyDescs.size();
-    if (bucketCounts && bucketCounts->size() < kc) return Refuse("fewer bucket counts than key tables");
+    if (bucketCounts && bucketCounts->size() < kc)
+        return Refuse("fewer bucket counts than key tables");
     m_bucketCounts.assign(kc, 0);
-    if (bucketCounts) std::copy(bucketCounts->begin(), bucketCounts->begin() + kc, m_bucketCounts.begin());
+    if (bucketCounts)
+        std::copy(bucketCounts->begin(), bucketCounts->begin() + kc, m_bucketCounts.begin());
     m_keyRows.assign(kc, 0);
     m_attriRows.assign(attriDescs.size(), 0);
     m_dataSizes.assign(dataDescs.size(), 0);
@@ -110,7 +123,8 @@ bool t_tableFileBuilder::Init(const std::vector<t_keyDesc>& keyDescs, const std:
         }
         m_hash.push_back(CreateHashPolicy(id, m_bucketCounts[k], hashFn));
         m_cmp.push_back(CreateComparePolicy(id, compareFn));
-        if (!m_hash.back() || !m_cmp.back()) return Refuse("no hash or compare policy for a key table");
+        if (!m_hash.back() || !m_cmp.back())
+            return Refuse("no hash or compare policy for a key table");
     }
     m_buckets.resize(kc);
     for (size_t k = 0; k < kc; ++k) m_buckets[k].resize(size_t(m_hash[k]->GetBucketCount()));
@@ -119,10 +133,12 @@ bool t_tableFileBuilder::Init(const std::vector<t_keyDesc>& keyDescs, const std:
 }
 
 int32_t t_tableFileBuilder::GetBucketCount(int k) const {
-    return (m_valid && k >= 0 && size_t(k) < m_hash.size()) ? m_hash[size_t(k)]->GetBucketCount() : -1;
+    return (m_valid && k >= 0 && size_t(k) < m_hash.size()) ? m_hash[size_t(k)]->GetBucketCount()
+                                                            : -1;
 }
 
-const std::vector<t_tableFileBuilder::t_rowRecord>* t_tableFileBuilder::GetBucket(int k, int b) const {
+const std::vector<t_tableFileBuilder::t_rowRecord>* t_tableFileBuilder::GetBucket(int k,
+                                                                                  int b) const {
     if (GetBucketCount(k) <= b || b < 0) return nullptr;
     return &m_buckets[size_t(k)][size_t(b)];
 }
@@ -139,9 +155,12 @@ uint64_t t_tableFileBuilder::GetDataSize(int d) const {
 
 // ---------------------------------------------------------------- field values
 
-int t_tableFileBuilder::FieldType(int k, uint32_t field) const { return m_layout.keys[size_t(k)].fieldTypes[field]; }
+int t_tableFileBuilder::FieldType(int k, uint32_t field) const {
+    return m_layout.keys[size_t(k)].fieldTypes[field];
+}
 
-const uint8_t* t_tableFileBuilder::CopyValue(int type, const uint8_t* src, const uint8_t* end, bool isKey) {
+const uint8_t* t_tableFileBuilder::CopyValue(int type, const uint8_t* src, const uint8_t* end,
+                                             bool isKey) {
     if (!src) return nullptr;
     uint64_t n;
     if (IsVarLenType(type)) {
@@ -166,8 +185,8 @@ uint64_t t_tableFileBuilder::StringBytes(int type, const uint8_t* value) const {
     return IsVarLenType(type) && value ? uint64_t(uint16_t(RdI16(value))) : 0;
 }
 
-bool t_tableFileBuilder::ParseItem(int k, const uint8_t* const* fields, const uint8_t* cursor, const uint8_t* end,
-                                   t_rowRecord& row) {
+bool t_tableFileBuilder::ParseItem(int k, const uint8_t* const* fields, const uint8_t* cursor,
+                                   const uint8_t* end, t_rowRecord& row) {
     const t_keyDesc& d = m_layout.keys[size_t(k)];
     const t_keyLayout& L = m_layout.keyLayouts[size_t(k)];
     row = t_rowRecord();
@@ -201,11 +220,13 @@ bool t_tableFileBuilder::DataTablesReady(int k, const t_rowRecord& row) const {
     const t_keyLayout& L = m_layout.keyLayouts[size_t(k)];
     if (L.policyId != 4 && IsVarLenType(d.fieldTypes[0]) && d.keyDataTable == kNone) return false;
     for (size_t i = 0; i < row.values.size(); ++i)
-        if (StringBytes(d.fieldTypes[i + 1], row.values[i]) > 0 && d.valueDataTable == kNone) return false;
+        if (StringBytes(d.fieldTypes[i + 1], row.values[i]) > 0 && d.valueDataTable == kNone)
+            return false;
     if (L.hasAttri)
         for (const auto& e : row.entries)
             for (size_t i = 0; i < e.size(); ++i)
-                if (StringBytes(d.fieldTypes[L.keyRowFields + i], e[i]) > 0 && m_layout.attris[L.attri].dataTable == kNone)
+                if (StringBytes(d.fieldTypes[L.keyRowFields + i], e[i]) > 0 &&
+                    m_layout.attris[L.attri].dataTable == kNone)
                     return false;
     return true;
 }
@@ -238,8 +259,8 @@ void t_tableFileBuilder::AddEntrySizes(int k, const std::vector<const uint8_t*>&
 
 // ---------------------------------------------------------------- store
 
-int64_t t_tableFileBuilder::SearchBucket(int k, const std::vector<t_rowRecord>& bucket, const uint8_t* key,
-                                         bool* found) const {
+int64_t t_tableFileBuilder::SearchBucket(int k, const std::vector<t_rowRecord>& bucket,
+                                         const uint8_t* key, bool* found) const {
     const t_baseCompare* cmp = m_cmp[size_t(k)];
     int64_t lo = 0, hi = int64_t(bucket.size()) - 1;
     *found = false;
@@ -378,7 +399,9 @@ int t_tableFileBuilder::RemoveRow(int k, const t_rowRecord& row, int bucket) {
         const auto& entry = stored.entries[e];
         bool match = true;
         for (size_t i = 0; i < entry.size() && match; ++i)
-            match = i < wanted.size() && TableFieldCompare(FieldType(k, L.keyRowFields + uint32_t(i)), entry[i], wanted[i]) == 0;
+            match =
+                i < wanted.size() && TableFieldCompare(FieldType(k, L.keyRowFields + uint32_t(i)),
+                                                       entry[i], wanted[i]) == 0;
         if (!match) continue;
         AddEntrySizes(k, entry, -1);
         stored.entries.erase(stored.entries.begin() + int64_t(e));
@@ -403,24 +426,30 @@ int t_tableFileBuilder::DeleteOne(const uint8_t* packedItem, int k) {
 // Lays out an image: the empty one of the descriptors' capacities, or the
 // populated one of the store's counts. The items of a populated image are
 // written by WriteRows; check receives the check number.
-bool t_tableFileBuilder::BuildImage(bool empty, std::vector<uint8_t>& config, std::vector<uint8_t>& header,
-                                    std::vector<uint8_t>& items, uint32_t& check) {
+bool t_tableFileBuilder::BuildImage(bool empty, std::vector<uint8_t>& config,
+                                    std::vector<uint8_t>& header, std::vector<uint8_t>& items,
+                                    uint32_t& check) {
     if (!m_valid) return false;
     const size_t kc = m_layout.keys.size(), ac = m_layout.attris.size(), dc = m_layout.datas.size();
     const uint32_t configSize = m_layout.ConfigSize(), headSize = m_layout.HeadSize();
     if (configSize == 0 || headSize <= kHeaderFixedSize) return false;  // an image needs a table
     std::vector<uint64_t> keyRows(kc), attriRows(ac), dataBytes(dc);
     for (size_t k = 0; k < kc; ++k) keyRows[k] = empty ? m_layout.keys[k].capacity : m_keyRows[k];
-    for (size_t a = 0; a < ac; ++a) attriRows[a] = empty ? m_layout.attris[a].capacity : m_attriRows[a];
+    for (size_t a = 0; a < ac; ++a)
+        attriRows[a] = empty ? m_layout.attris[a].capacity : m_attriRows[a];
     for (size_t d = 0; d < dc; ++d) dataBytes[d] = empty ? m_layout.datas[d] : m_dataSizes[d];
     uint64_t itemsSize = 0;
     for (size_t k = 0; k < kc; ++k)
-        itemsSize += 8ull * uint64_t(m_hash[k]->GetBucketCount()) + keyRows[k] * m_layout.keyLayouts[k].rowSize;
+        itemsSize += 8ull * uint64_t(m_hash[k]->GetBucketCount()) +
+                     keyRows[k] * m_layout.keyLayouts[k].rowSize;
     for (size_t a = 0; a < ac; ++a) itemsSize += attriRows[a] * m_layout.attriRowSizes[a];
     for (size_t d = 0; d < dc; ++d) itemsSize += dataBytes[d];
-    if (itemsSize == 0 || itemsSize + configSize + headSize + 12 + m_extraSize > 0x7FFFFFFFull) return false;
-    for (uint64_t n : keyRows) if (n > 0xFFFFFFFFull) return false;
-    for (uint64_t n : attriRows) if (n > 0xFFFFFFFFull) return false;
+    if (itemsSize == 0 || itemsSize + configSize + headSize + 12 + m_extraSize > 0x7FFFFFFFull)
+        return false;
+    for (uint64_t n : keyRows)
+        if (n > 0xFFFFFFFFull) return false;
+    for (uint64_t n : attriRows)
+        if (n > 0xFFFFFFFFull) return false;
 
     uint32_t sum = configSize;
     config.clear();
@@ -428,7 +457,8 @@ bool t_tableFileBuilder::BuildImage(bool empty, std::vector<uint8_t>& config, st
     if (config.size() != configSize) return false;
 
     header.clear();
-    const uint32_t fixed[6] = {m_headerTag, m_formatVersion, uint32_t(itemsSize), uint32_t(kc), uint32_t(ac), uint32_t(dc)};
+    const uint32_t fixed[6] = {m_headerTag,  m_formatVersion, uint32_t(itemsSize),
+                               uint32_t(kc), uint32_t(ac),    uint32_t(dc)};
     for (uint32_t w : fixed) {
         Put32(header, w);
         sum += w;
@@ -467,7 +497,8 @@ bool t_tableFileBuilder::BuildImage(bool empty, std::vector<uint8_t>& config, st
             uint8_t* buckets = items.data() + keyOffsets[k] - 8ull * c;
             const uint64_t slice = keyRows[k] / c;
             for (uint32_t b = 0; b < c; ++b)
-                Wr32(buckets + 8ull * b, uint32_t(uint64_t(b) * slice * m_layout.keyLayouts[k].rowSize));
+                Wr32(buckets + 8ull * b,
+                     uint32_t(uint64_t(b) * slice * m_layout.keyLayouts[k].rowSize));
         }
     }
     return true;
@@ -482,7 +513,8 @@ int32_t t_tableFileBuilder::GetTotalSize(t_sizes* sizes) const {
     for (size_t a = 0; a < m_layout.attris.size(); ++a)
         itemsSize += uint64_t(m_layout.attris[a].capacity) * m_layout.attriRowSizes[a];
     for (uint32_t d : m_layout.datas) itemsSize += d;
-    const uint64_t total = uint64_t(m_layout.ConfigSize()) + m_layout.HeadSize() + itemsSize + 12 + m_extraSize;
+    const uint64_t total =
+        uint64_t(m_layout.ConfigSize()) + m_layout.HeadSize() + itemsSize + 12 + m_extraSize;
     if (m_layout.ConfigSize() == 0 || total > 0x7FFFFFFFull) return -1;
     if (sizes) {
         sizes->configSize = m_layout.ConfigSize();
@@ -530,7 +562,8 @@ bool t_tableFileBuilder::BuildToFile(const wchar_t* path) {
            w.Put(header.data(), header.size(), "write header failed !\r") &&
            w.Put(items.data(), items.size(), "write item failed !\r") &&
            w.Put(extraWord, 4, "write extrasize failed !\r") &&
-           (m_extraSize == 0 || w.Put(m_extra, m_extraSize, "write extra failed !\r")) && w.Commit();
+           (m_extraSize == 0 || w.Put(m_extra, m_extraSize, "write extra failed !\r")) &&
+           w.Commit();
 }
 
 // ---------------------------------------------------------------- typed lists

@@ -49,10 +49,12 @@ public:
     // table, 0 = the policy's default) is optional; the extra block is kept by
     // reference and must stay alive until the image is made. IsValid() tells
     // whether the descriptors were usable.
-    t_tableFileBuilder(const std::vector<t_keyDesc>& keyDescs, const std::vector<t_attriDesc>& attriDescs,
-                       const std::vector<uint32_t>& dataDescs, uint32_t headerTag, uint32_t formatVersion,
-                       const std::vector<t_keyHashFn>& hashFns, const std::vector<t_keyCompareFn>& compareFns,
-                       const void* extra, uint32_t extraSize, const std::vector<int32_t>* bucketCounts = nullptr);
+    t_tableFileBuilder(const std::vector<t_keyDesc>& keyDescs,
+                       const std::vector<t_attriDesc>& attriDescs,
+                       const std::vector<uint32_t>& dataDescs, uint32_t headerTag,
+                       uint32_t formatVersion, const std::vector<t_keyHashFn>& hashFns,
+                       const std::vector<t_keyCompareFn>& compareFns, const void* extra,
+                       uint32_t extraSize, const std::vector<int32_t>* bucketCounts = nullptr);
     ~t_tableFileBuilder();
     t_tableFileBuilder(const t_tableFileBuilder&) = delete;
     t_tableFileBuilder& operator=(const t_tableFileBuilder&) = delete;
@@ -61,13 +63,17 @@ public:
     // descriptor is inconsistent or a key table gets no hash or compare
     // policy (ids 4 and 5 need an explicit positive bucket count, id 5 both
     // functions).
-    bool InitStore(const std::vector<t_keyDesc>& keyDescs, const std::vector<t_attriDesc>& attriDescs,
-                   const std::vector<uint32_t>& dataDescs, uint32_t headerTag, uint32_t formatVersion,
-                   const std::vector<t_keyHashFn>& hashFns, const std::vector<t_keyCompareFn>& compareFns);
+    bool InitStore(const std::vector<t_keyDesc>& keyDescs,
+                   const std::vector<t_attriDesc>& attriDescs,
+                   const std::vector<uint32_t>& dataDescs, uint32_t headerTag,
+                   uint32_t formatVersion, const std::vector<t_keyHashFn>& hashFns,
+                   const std::vector<t_keyCompareFn>& compareFns);
     // The same with one bucket count per key table (at least as many entries).
-    bool InitStoreWithBuckets(const std::vector<t_keyDesc>& keyDescs, const std::vector<t_attriDesc>& attriDescs,
-                              const std::vector<uint32_t>& dataDescs, uint32_t headerTag, uint32_t formatVersion,
-                              const std::vector<t_keyHashFn>& hashFns, const std::vector<t_keyCompareFn>& compareFns,
+    bool InitStoreWithBuckets(const std::vector<t_keyDesc>& keyDescs,
+                              const std::vector<t_attriDesc>& attriDescs,
+                              const std::vector<uint32_t>& dataDescs, uint32_t headerTag,
+                              uint32_t formatVersion, const std::vector<t_keyHashFn>& hashFns,
+                              const std::vector<t_keyCompareFn>& compareFns,
                               const std::vector<int32_t>& bucketCounts);
     bool IsValid() const { return m_valid; }
     const char* GetLastError() const { return m_lastError; }
@@ -128,7 +134,8 @@ public:
     // Loads image1, merges image2 into it and saves to path. Each image is a
     // u32 byte size followed by that many bytes. *result: 0 success, 1 first
     // image unusable, 2 second image unusable, 3 not written. Returns 1 on success.
-    int MergeFiles(const void* image1, const void* image2, const wchar_t* path, int* result, t_mergeRecordFn cb);
+    int MergeFiles(const void* image1, const void* image2, const wchar_t* path, int* result,
+                   t_mergeRecordFn cb);
     // InsertItems then SaveToFile. 1 / 0.
     int InsertAndSave(const wchar_t* path, const std::vector<std::vector<const uint8_t*>>& lists);
     // LoadFromReader, ApplyUpdates, SaveToFile. 1 / 0 (nothing saved when an
@@ -157,12 +164,14 @@ private:
 
     bool Init(const std::vector<t_keyDesc>& keyDescs, const std::vector<t_attriDesc>& attriDescs,
               const std::vector<uint32_t>& dataDescs, uint32_t headerTag, uint32_t formatVersion,
-              const std::vector<t_keyHashFn>& hashFns, const std::vector<t_keyCompareFn>& compareFns,
+              const std::vector<t_keyHashFn>& hashFns,
+              const std::vector<t_keyCompareFn>& compareFns,
               const std::vector<int32_t>* bucketCounts);
     void Reset();
     bool Refuse(const char* why);
     const uint8_t* CopyValue(int type, const uint8_t* src, const uint8_t* end, bool isKey);
-    bool ParseItem(int k, const uint8_t* const* fields, const uint8_t* cursor, const uint8_t* end, t_rowRecord& row);
+    bool ParseItem(int k, const uint8_t* const* fields, const uint8_t* cursor, const uint8_t* end,
+                   t_rowRecord& row);
     bool DataTablesReady(int k, const t_rowRecord& row) const;
     int InsertParsed(int k, t_rowRecord& row);
     // ParseItem for a packed item (i32 size, then the fields); false for an
@@ -173,15 +182,18 @@ private:
     bool BucketOk(int k, int bucket, const t_rowRecord& row) const;
     // Removes the row at pos of a bucket of key table k, with its sizes and count.
     void DropRow(int k, std::vector<t_rowRecord>& rows, int64_t pos);
-    int64_t SearchBucket(int k, const std::vector<t_rowRecord>& bucket, const uint8_t* key, bool* found) const;
+    int64_t SearchBucket(int k, const std::vector<t_rowRecord>& bucket, const uint8_t* key,
+                         bool* found) const;
     int FieldType(int k, uint32_t field) const;
     uint64_t StringBytes(int type, const uint8_t* value) const;
     void AddRowSizes(int k, const t_rowRecord& row, int sign);
     void AddEntrySizes(int k, const std::vector<const uint8_t*>& entry, int sign);
     void AddSize(uint32_t table, uint64_t bytes, int sign);
     bool SameDescriptors(const t_tableFile& reader) const;
-    bool ReadReaderRow(const t_tableFile& reader, int k, int b, const uint8_t* row, t_rowRecord& out);
-    const uint8_t* ReaderValue(const t_tableFile& reader, int type, int dataTable, const uint8_t* field);
+    bool ReadReaderRow(const t_tableFile& reader, int k, int b, const uint8_t* row,
+                       t_rowRecord& out);
+    const uint8_t* ReaderValue(const t_tableFile& reader, int type, int dataTable,
+                               const uint8_t* field);
     bool BuildImage(bool empty, std::vector<uint8_t>& config, std::vector<uint8_t>& header,
                     std::vector<uint8_t>& items, uint32_t& check);
 
@@ -193,7 +205,7 @@ private:
     uint32_t m_formatVersion = 0;
     std::vector<t_keyHashFn> m_hashFns;
     std::vector<t_keyCompareFn> m_compareFns;
-    std::vector<int32_t> m_bucketCounts;       // as given; 0 = the policy default
+    std::vector<int32_t> m_bucketCounts;  // as given; 0 = the policy default
     std::vector<t_baseHash*> m_hash;
     std::vector<t_baseCompare*> m_cmp;
     std::vector<std::vector<std::vector<t_rowRecord>>> m_buckets;  // [key][bucket] -> sorted rows

@@ -12,7 +12,9 @@ using namespace n_tableFormat;
 
 namespace {
 
-inline const t_lstr* AsLstr(const uint8_t* p) { return reinterpret_cast<const t_lstr*>(p); }
+inline const t_lstr* AsLstr(const uint8_t* p) {
+    return reinterpret_cast<const t_lstr*>(p);
+}
 
 // The prefix-skip word of row i among `count` rows: the scan passes every
 // following row that `passes` accepts and claims the first row after them,
@@ -43,12 +45,14 @@ bool t_tableFileBuilder::SameDescriptors(const t_tableFile& reader) const {
     for (const t_keyDesc& d : other.keys)
         if (d.keyType & kFlagMask) return false;
     if (!reader.IsAttached() || other.keys.size() != m_layout.keys.size() ||
-        other.attris.size() != m_layout.attris.size() || other.datas.size() != m_layout.datas.size())
+        other.attris.size() != m_layout.attris.size() ||
+        other.datas.size() != m_layout.datas.size())
         return false;
     for (size_t k = 0; k < m_layout.keys.size(); ++k) {
         const t_keyDesc &a = other.keys[k], &b = m_layout.keys[k];
-        if (a.keyType != b.keyType || a.fieldTypes != b.fieldTypes || a.attriIndex != b.attriIndex ||
-            a.keyDataTable != b.keyDataTable || a.valueDataTable != b.valueDataTable)
+        if (a.keyType != b.keyType || a.fieldTypes != b.fieldTypes ||
+            a.attriIndex != b.attriIndex || a.keyDataTable != b.keyDataTable ||
+            a.valueDataTable != b.valueDataTable)
             return false;
         if (reader.GetBucketCount(int(k)) != m_hash[k]->GetBucketCount()) return false;
     }
@@ -83,14 +87,16 @@ bool t_tableFileBuilder::ReadReaderRow(const t_tableFile& reader, int k, int b, 
         out.key = CopyValue(IsVarLenType(keyType) ? 7 : keyType, number, nullptr, false);
     } else if (d.keyDataTable != kNone) {
         const t_lstr* key = reader.GetRowKey(k, row);
-        out.key = key ? CopyValue(keyType, reinterpret_cast<const uint8_t*>(key), nullptr, true) : nullptr;
+        out.key = key ? CopyValue(keyType, reinterpret_cast<const uint8_t*>(key), nullptr, true)
+                      : nullptr;
     } else {
         if (!reader.GetRowKey(k, row)) return false;
         out.key = CopyValue(IsVarLenType(keyType) ? 8 : keyType, row, nullptr, true);
     }
     if (!out.key) return false;
     for (uint32_t f = 1; f < L.keyRowFields; ++f) {
-        const uint8_t* v = ReaderValue(reader, d.fieldTypes[f], reader.GetValueDataTable(k), row + L.fieldOffsets[f]);
+        const uint8_t* v = ReaderValue(reader, d.fieldTypes[f], reader.GetValueDataTable(k),
+                                       row + L.fieldOffsets[f]);
         if (!v) return false;
         out.values.push_back(v);
     }
@@ -102,7 +108,8 @@ bool t_tableFileBuilder::ReadReaderRow(const t_tableFile& reader, int k, int b, 
     auto readEntry = [&](const uint8_t* ar) {
         std::vector<const uint8_t*> entry;
         for (size_t i = 0; i < L.attriFieldOffsets.size(); ++i) {
-            const uint8_t* v = ReaderValue(reader, d.fieldTypes[L.keyRowFields + i], attriData, ar + L.attriFieldOffsets[i]);
+            const uint8_t* v = ReaderValue(reader, d.fieldTypes[L.keyRowFields + i], attriData,
+                                           ar + L.attriFieldOffsets[i]);
             if (!v) return false;
             entry.push_back(v);
         }
@@ -122,9 +129,12 @@ bool t_tableFileBuilder::ReadReaderRow(const t_tableFile& reader, int k, int b, 
 int t_tableFileBuilder::LoadFromReader(const t_tableFile& reader) {
     if (!m_valid || !SameDescriptors(reader)) return 0;
     // The loaded image keeps its allocations; rows are not counted again.
-    for (size_t k = 0; k < m_keyRows.size(); ++k) m_keyRows[k] = uint32_t(reader.GetKeyRowCount(int(k)));
-    for (size_t a = 0; a < m_attriRows.size(); ++a) m_attriRows[a] = uint32_t(reader.GetAttriRowCount(int(a)));
-    for (size_t d = 0; d < m_dataSizes.size(); ++d) m_dataSizes[d] = uint32_t(reader.GetDataSize(int(d)));
+    for (size_t k = 0; k < m_keyRows.size(); ++k)
+        m_keyRows[k] = uint32_t(reader.GetKeyRowCount(int(k)));
+    for (size_t a = 0; a < m_attriRows.size(); ++a)
+        m_attriRows[a] = uint32_t(reader.GetAttriRowCount(int(a)));
+    for (size_t d = 0; d < m_dataSizes.size(); ++d)
+        m_dataSizes[d] = uint32_t(reader.GetDataSize(int(d)));
     for (size_t k = 0; k < m_buckets.size(); ++k) {
         for (size_t b = 0; b < m_buckets[k].size(); ++b) {
             const int32_t rows = reader.GetBucketRowCount(int(k), int(b));
@@ -169,14 +179,16 @@ int t_tableFileBuilder::MergeFromReader(const t_tableFile& reader, t_mergeRecord
                         const int64_t pos = SearchBucket(ki, list, item.key, &found);
                         if (found && !L.hasAttri) {
                             t_rowRecord& s = list[size_t(pos)];
-                            if (item.values.empty() || TableFieldCompare(types[1], item.values[0], s.values[0]) == 0)
+                            if (item.values.empty() ||
+                                TableFieldCompare(types[1], item.values[0], s.values[0]) == 0)
                                 stored = &s;
                         } else if (found) {
                             t_rowRecord& s = list[size_t(pos)];
                             const auto& in = item.entries[0];
                             for (size_t j = 0; j < s.entries.size() && !stored; ++j)
                                 if (in.empty() || s.entries[j].empty() ||
-                                    TableFieldCompare(types[L.keyRowFields], in[0], s.entries[j][0]) == 0) {
+                                    TableFieldCompare(types[L.keyRowFields], in[0],
+                                                      s.entries[j][0]) == 0) {
                                     stored = &s;
                                     storedEntry = j;
                                 }
@@ -248,7 +260,9 @@ bool t_tableFileBuilder::BuildPlainImage(std::vector<uint8_t>& out) {
     if (!BuildImage(false, config, header, itemsBuf, check)) return false;
     uint8_t* items = itemsBuf.data();
     const size_t kc = m_layout.keys.size(), ac = m_layout.attris.size(), dc = m_layout.datas.size();
-    auto recordAt = [&](size_t table) { return header.data() + kHeaderFixedSize + kTableRecordSize * table; };
+    auto recordAt = [&](size_t table) {
+        return header.data() + kHeaderFixedSize + kTableRecordSize * table;
+    };
 
     // Write cursors, each bounded by its table's area.
     std::vector<uint64_t> dataBase(dc), dataEnd(dc), dataPos(dc, 0);
@@ -316,7 +330,8 @@ bool t_tableFileBuilder::BuildPlainImage(std::vector<uint8_t>& out) {
                              return cmp->Compare(AsLstr(rec.key), AsLstr(rows[j].key)) == -1;
                          }));
                 for (uint32_t f = 1; f < L.keyRowFields; ++f)
-                    if (!putField(d.fieldTypes[f], d.valueDataTable, rec.values[f - 1], r + L.fieldOffsets[f]))
+                    if (!putField(d.fieldTypes[f], d.valueDataTable, rec.values[f - 1],
+                                  r + L.fieldOffsets[f]))
                         return false;
                 if (L.hasAttri) {
                     const uint32_t a = L.attri;
@@ -334,13 +349,16 @@ bool t_tableFileBuilder::BuildPlainImage(std::vector<uint8_t>& out) {
                                           ar + L.attriFieldOffsets[f]))
                                 return false;
                         if (sorted) {
-                            Wr32(ar + L.attriSkipOffset, SkipWord(e, rec.entries.size(), entryClaimed, [&](size_t j) {
-                                     const int c = LstrCompare(AsLstr(entry[0]), AsLstr(rec.entries[j][0]));
+                            Wr32(ar + L.attriSkipOffset,
+                                 SkipWord(e, rec.entries.size(), entryClaimed, [&](size_t j) {
+                                     const int c =
+                                         LstrCompare(AsLstr(entry[0]), AsLstr(rec.entries[j][0]));
                                      return c == 0 || c == -1;
                                  }));
                         } else if (!packed) {
                             const bool last = e + 1 == rec.entries.size();
-                            Wr32(ar + L.attriLinkOffset, last ? kNone : uint32_t(attriPos[a] + L.attriRowSize));
+                            Wr32(ar + L.attriLinkOffset,
+                                 last ? kNone : uint32_t(attriPos[a] + L.attriRowSize));
                         }
                         attriPos[a] += L.attriRowSize;
                     }
@@ -367,17 +385,19 @@ int t_tableFileBuilder::SaveToFile(const wchar_t* path) {
     const uint64_t configSize = Rd32(image.data() + 4);
     const uint64_t headEnd = 8 + configSize + m_layout.HeadSize();
     t_tableImageWriter w;
-    const bool ok = w.Open(path) && w.Put(image.data(), 4, "write checknum failed !\r") &&
-                    w.Put(image.data() + 4, 4, "write configsize failed !\r") &&
-                    w.Put(image.data() + 8, headEnd - 8, "write header failed !\r") &&
-                    w.Put(image.data() + headEnd, image.size() - headEnd, "write item failed !\r") && w.Commit();
+    const bool ok =
+        w.Open(path) && w.Put(image.data(), 4, "write checknum failed !\r") &&
+        w.Put(image.data() + 4, 4, "write configsize failed !\r") &&
+        w.Put(image.data() + 8, headEnd - 8, "write header failed !\r") &&
+        w.Put(image.data() + headEnd, image.size() - headEnd, "write item failed !\r") &&
+        w.Commit();
     return ok ? 1 : 0;
 }
 
 // ---------------------------------------------------------------- drivers
 
-int t_tableFileBuilder::MergeFiles(const void* image1, const void* image2, const wchar_t* path, int* result,
-                                   t_mergeRecordFn cb) {
+int t_tableFileBuilder::MergeFiles(const void* image1, const void* image2, const wchar_t* path,
+                                   int* result, t_mergeRecordFn cb) {
     int dummy = 0;
     int& code = result ? *result : dummy;
     code = 0;
@@ -394,8 +414,8 @@ int t_tableFileBuilder::MergeFiles(const void* image1, const void* image2, const
     auto attach = [&](t_tableFile& reader, const void* image) {
         if (!image) return false;
         const uint32_t size = Rd32(static_cast<const uint8_t*>(image));
-        return size != 0 && reader.Attach(static_cast<const uint8_t*>(image) + 4, m_formatVersion, m_hashFns,
-                                          m_compareFns, int64_t(size));
+        return size != 0 && reader.Attach(static_cast<const uint8_t*>(image) + 4, m_formatVersion,
+                                          m_hashFns, m_compareFns, int64_t(size));
     };
     if (!attach(first, image1)) {
         code = 1;
@@ -420,7 +440,8 @@ int t_tableFileBuilder::MergeFiles(const void* image1, const void* image2, const
     return 1;
 }
 
-int t_tableFileBuilder::InsertAndSave(const wchar_t* path, const std::vector<std::vector<const uint8_t*>>& lists) {
+int t_tableFileBuilder::InsertAndSave(const wchar_t* path,
+                                      const std::vector<std::vector<const uint8_t*>>& lists) {
     if (!InsertItems(lists)) {
         puts("load file error");
         return 0;
@@ -432,7 +453,8 @@ int t_tableFileBuilder::InsertAndSave(const wchar_t* path, const std::vector<std
     return 1;
 }
 
-int t_tableFileBuilder::LoadUpdateOutput(const wchar_t* path, const std::vector<std::vector<const uint8_t*>>& lists,
+int t_tableFileBuilder::LoadUpdateOutput(const wchar_t* path,
+                                         const std::vector<std::vector<const uint8_t*>>& lists,
                                          const t_tableFile& reader) {
     if (!LoadFromReader(reader)) {
         printf("Output file is erro");
@@ -447,16 +469,16 @@ int t_tableFileBuilder::LoadUpdateOutput(const wchar_t* path, const std::vector<
     return 1;
 }
 
-int t_tableFile::RewriteWithUpdates(const wchar_t* path,
-                                    const std::vector<std::vector<const uint8_t*>>& updateLists) const {
+int t_tableFile::RewriteWithUpdates(
+    const wchar_t* path, const std::vector<std::vector<const uint8_t*>>& updateLists) const {
     if (!m_image) return 0;
     uint32_t tag = 0, version = 0;
     GetHeaderTag(&tag);
     GetFormatVersion(&version);
     std::vector<int32_t> buckets(m_bucketCounts, m_bucketCounts + m_layout.keys.size());
     t_tableFileBuilder builder;
-    if (!builder.InitStoreWithBuckets(m_layout.keys, m_layout.attris, m_layout.datas, tag, version, m_hashFns,
-                                      m_compareFns, buckets))
+    if (!builder.InitStoreWithBuckets(m_layout.keys, m_layout.attris, m_layout.datas, tag, version,
+                                      m_hashFns, m_compareFns, buckets))
         return 0;
     return builder.LoadUpdateOutput(path, updateLists, *this);
 }

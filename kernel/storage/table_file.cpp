@@ -11,8 +11,12 @@ using namespace n_tableFormat;
 
 namespace {
 
-inline uint32_t ItemUnits(const t_lstr* s) { return LstrGetByteLength(s) >> 1; }
-inline uint16_t ItemUnit(const t_lstr* s, uint32_t i) { return LstrGetUnit(s, i); }
+inline uint32_t ItemUnits(const t_lstr* s) {
+    return LstrGetByteLength(s) >> 1;
+}
+inline uint16_t ItemUnit(const t_lstr* s, uint32_t i) {
+    return LstrGetUnit(s, i);
+}
 
 // A probe's answer for a row that cannot be read: below every compare
 // result, it ends the search as a failure.
@@ -47,7 +51,9 @@ bool SearchSortedRows(int64_t last, int32_t* row, Probe probe, Hit hit) {
 
 t_tableFile::t_tableFile() = default;
 
-t_tableFile::~t_tableFile() { Detach(); }
+t_tableFile::~t_tableFile() {
+    Detach();
+}
 
 bool t_tableFile::SetBucketCount(int keyIndex, int32_t count) {
     if (keyIndex < 0 || keyIndex >= kMaxKeyTables) return false;
@@ -85,7 +91,8 @@ bool t_tableFile::ParseConfig(const uint8_t* img, uint32_t& sum) {
     return true;
 }
 
-bool t_tableFile::BuildPolicies(const std::vector<t_keyHashFn>& hashFns, const std::vector<t_keyCompareFn>& compareFns) {
+bool t_tableFile::BuildPolicies(const std::vector<t_keyHashFn>& hashFns,
+                                const std::vector<t_keyCompareFn>& compareFns) {
     size_t hashCursor = 0, compareCursor = 0;
     m_keys.resize(m_layout.keys.size());
     for (size_t k = 0; k < m_keys.size(); ++k) {
@@ -102,7 +109,8 @@ bool t_tableFile::BuildPolicies(const std::vector<t_keyHashFn>& hashFns, const s
         }
         m_keys[k].hash = CreateHashPolicy(id, m_bucketCounts[k], hashFn);
         m_keys[k].cmp = CreateComparePolicy(id, compareFn);
-        if (!m_keys[k].hash || !m_keys[k].cmp) return Fail("no hash or compare policy for a key table");
+        if (!m_keys[k].hash || !m_keys[k].cmp)
+            return Fail("no hash or compare policy for a key table");
         m_keys[k].bucketCount = m_keys[k].hash->GetBucketCount();
     }
     return true;
@@ -129,7 +137,8 @@ bool t_tableFile::CheckTables(uint32_t& sum) {
         t.rowsBytes = uint64_t(alloc) * L.rowSize;
         const uint64_t bucketBytes = uint64_t(t.bucketCount) * kBucketEntrySize;
         if (used > alloc) return Fail("key table uses more rows than it has");
-        if (off < bucketBytes || uint64_t(off) + t.rowsBytes > itemsSize) return Fail("key table outside the items area");
+        if (off < bucketBytes || uint64_t(off) + t.rowsBytes > itemsSize)
+            return Fail("key table outside the items area");
         t.rows = m_items + off;
         t.buckets = t.rows - bucketBytes;
         t.keyData = d.keyDataTable == kNone ? -1 : int(d.keyDataTable);
@@ -170,7 +179,8 @@ bool t_tableFile::CheckTables(uint32_t& sum) {
     return true;
 }
 
-bool t_tableFile::Attach(const void* image, uint32_t formatVersion, const std::vector<t_keyHashFn>& hashFns,
+bool t_tableFile::Attach(const void* image, uint32_t formatVersion,
+                         const std::vector<t_keyHashFn>& hashFns,
                          const std::vector<t_keyCompareFn>& compareFns, int64_t size) {
     Detach();
     m_lastError = nullptr;
@@ -193,10 +203,12 @@ bool t_tableFile::Attach(const void* image, uint32_t formatVersion, const std::v
     }
     const uint64_t total = uint64_t(size);
     if (total < kMinImageSize) return Fail("image too small");
-    if (reinterpret_cast<uintptr_t>(img) + total < reinterpret_cast<uintptr_t>(img)) return Fail("image wraps");
+    if (reinterpret_cast<uintptr_t>(img) + total < reinterpret_cast<uintptr_t>(img))
+        return Fail("image wraps");
 
     const int32_t configSize = RdI32(img + 4);
-    if (configSize < int32_t(kConfigCountsSize) || uint64_t(configSize) + 8 + kHeaderFixedSize > total)
+    if (configSize < int32_t(kConfigCountsSize) ||
+        uint64_t(configSize) + 8 + kHeaderFixedSize > total)
         return Fail("configuration size out of range");
     m_configSize = uint32_t(configSize);
     uint32_t sum = 0;
@@ -215,15 +227,16 @@ bool t_tableFile::Attach(const void* image, uint32_t formatVersion, const std::v
         return Fail("format version differs");
     }
     if (itemsSize <= 0 || uint64_t(itemsSize) + 8 + m_configSize + m_headSize != total) {
-        printf("totalsize is erro, totalsize:%d, headsize:%d, configSize:%d, dictsize:%d\n", int(size),
-               int(m_headSize), int(m_configSize), int(itemsSize));
+        printf("totalsize is erro, totalsize:%d, headsize:%d, configSize:%d, dictsize:%d\n",
+               int(size), int(m_headSize), int(m_configSize), int(itemsSize));
         return Fail("image size does not match its header");
     }
     if (hk < 0 || ha < 0 || hd < 0) {
         printf("keynum or attrinum or datanum is -");
         return Fail("negative table count in the header");
     }
-    if (uint64_t(hk) != m_keys.size() || uint64_t(ha) != m_attris.size() || uint64_t(hd) != m_datas.size()) {
+    if (uint64_t(hk) != m_keys.size() || uint64_t(ha) != m_attris.size() ||
+        uint64_t(hd) != m_datas.size()) {
         printf("head size is erro");
         return Fail("header table counts differ from the configuration");
     }
@@ -261,7 +274,9 @@ bool t_tableFile::Attach(const void* image, uint32_t formatVersion, const std::v
 
 // ---------------------------------------------------------------- plain accessors
 
-uint32_t t_tableFile::GetCheckNum() const { return m_image ? Rd32(m_image) : 0; }
+uint32_t t_tableFile::GetCheckNum() const {
+    return m_image ? Rd32(m_image) : 0;
+}
 
 bool t_tableFile::GetHeaderTag(uint32_t* out) const {
     if (!m_image || !out) return false;
@@ -275,7 +290,9 @@ bool t_tableFile::GetFormatVersion(uint32_t* out) const {
     return true;
 }
 
-int32_t t_tableFile::GetItemsSize() const { return m_image ? int32_t(m_itemsEnd - m_items) : -1; }
+int32_t t_tableFile::GetItemsSize() const {
+    return m_image ? int32_t(m_itemsEnd - m_items) : -1;
+}
 
 int64_t t_tableFile::GetImageSize() const {
     return m_image ? int64_t(m_configSize) + m_headSize + (m_itemsEnd - m_items) + 8 : -1;
@@ -285,24 +302,55 @@ int64_t t_tableFile::GetImageSize() const {
 #define ATTRI_OK(a) ((a) >= 0 && size_t(a) < m_attris.size())
 #define DATA_OK(d) ((d) >= 0 && size_t(d) < m_datas.size())
 
-int32_t t_tableFile::GetKeyRowSize(int k) const { return KEY_OK(k) ? int32_t(m_keys[k].rowSize) : -1; }
-int32_t t_tableFile::GetKeyType(int k) const { return KEY_OK(k) ? m_layout.keys[k].keyType : -1; }
-int32_t t_tableFile::GetAttriIndex(int k) const {
-    return KEY_OK(k) && m_layout.keyLayouts[k].hasAttri ? int32_t(m_layout.keyLayouts[k].attri) : -1;
+int32_t t_tableFile::GetKeyRowSize(int k) const {
+    return KEY_OK(k) ? int32_t(m_keys[k].rowSize) : -1;
 }
-int32_t t_tableFile::GetKeyDataTable(int k) const { return KEY_OK(k) ? m_keys[k].keyData : -1; }
-int32_t t_tableFile::GetValueDataTable(int k) const { return KEY_OK(k) ? m_keys[k].valueData : -1; }
-int32_t t_tableFile::GetAttriDataTable(int a) const { return ATTRI_OK(a) ? m_attris[a].data : -1; }
-int32_t t_tableFile::GetAttriRowSize(int a) const { return ATTRI_OK(a) ? int32_t(m_attris[a].rowSize) : -1; }
-int32_t t_tableFile::GetKeyRowCount(int k) const { return KEY_OK(k) ? int32_t(Rd32(m_keys[k].record + 4)) : -1; }
-int32_t t_tableFile::GetKeyUsedCount(int k) const { return KEY_OK(k) ? int32_t(Rd32(m_keys[k].record + 8)) : -1; }
-int32_t t_tableFile::GetAttriRowCount(int a) const { return ATTRI_OK(a) ? int32_t(m_attris[a].allocated) : -1; }
-int32_t t_tableFile::GetAttriUsedCount(int a) const { return ATTRI_OK(a) ? int32_t(Rd32(m_attris[a].record + 8)) : -1; }
-int32_t t_tableFile::GetDataSize(int d) const { return DATA_OK(d) ? int32_t(m_datas[d].allocated) : -1; }
-int32_t t_tableFile::GetDataUsed(int d) const { return DATA_OK(d) ? int32_t(Rd32(m_datas[d].record + 8)) : -1; }
-int64_t t_tableFile::GetKeyTableOffset(int k) const { return KEY_OK(k) ? int64_t(Rd32(m_keys[k].record)) : -1; }
-int64_t t_tableFile::GetAttriTableOffset(int a) const { return ATTRI_OK(a) ? int64_t(Rd32(m_attris[a].record)) : -1; }
-int64_t t_tableFile::GetDataTableOffset(int d) const { return DATA_OK(d) ? int64_t(Rd32(m_datas[d].record)) : -1; }
+int32_t t_tableFile::GetKeyType(int k) const {
+    return KEY_OK(k) ? m_layout.keys[k].keyType : -1;
+}
+int32_t t_tableFile::GetAttriIndex(int k) const {
+    return KEY_OK(k) && m_layout.keyLayouts[k].hasAttri ? int32_t(m_layout.keyLayouts[k].attri)
+                                                        : -1;
+}
+int32_t t_tableFile::GetKeyDataTable(int k) const {
+    return KEY_OK(k) ? m_keys[k].keyData : -1;
+}
+int32_t t_tableFile::GetValueDataTable(int k) const {
+    return KEY_OK(k) ? m_keys[k].valueData : -1;
+}
+int32_t t_tableFile::GetAttriDataTable(int a) const {
+    return ATTRI_OK(a) ? m_attris[a].data : -1;
+}
+int32_t t_tableFile::GetAttriRowSize(int a) const {
+    return ATTRI_OK(a) ? int32_t(m_attris[a].rowSize) : -1;
+}
+int32_t t_tableFile::GetKeyRowCount(int k) const {
+    return KEY_OK(k) ? int32_t(Rd32(m_keys[k].record + 4)) : -1;
+}
+int32_t t_tableFile::GetKeyUsedCount(int k) const {
+    return KEY_OK(k) ? int32_t(Rd32(m_keys[k].record + 8)) : -1;
+}
+int32_t t_tableFile::GetAttriRowCount(int a) const {
+    return ATTRI_OK(a) ? int32_t(m_attris[a].allocated) : -1;
+}
+int32_t t_tableFile::GetAttriUsedCount(int a) const {
+    return ATTRI_OK(a) ? int32_t(Rd32(m_attris[a].record + 8)) : -1;
+}
+int32_t t_tableFile::GetDataSize(int d) const {
+    return DATA_OK(d) ? int32_t(m_datas[d].allocated) : -1;
+}
+int32_t t_tableFile::GetDataUsed(int d) const {
+    return DATA_OK(d) ? int32_t(Rd32(m_datas[d].record + 8)) : -1;
+}
+int64_t t_tableFile::GetKeyTableOffset(int k) const {
+    return KEY_OK(k) ? int64_t(Rd32(m_keys[k].record)) : -1;
+}
+int64_t t_tableFile::GetAttriTableOffset(int a) const {
+    return ATTRI_OK(a) ? int64_t(Rd32(m_attris[a].record)) : -1;
+}
+int64_t t_tableFile::GetDataTableOffset(int d) const {
+    return DATA_OK(d) ? int64_t(Rd32(m_datas[d].record)) : -1;
+}
 const uint8_t* t_tableFile::GetKeyTableBase(int k) const {
     return KEY_OK(k) && m_keys[k].rows < m_itemsEnd ? m_keys[k].rows : nullptr;
 }
@@ -312,9 +360,15 @@ const uint8_t* t_tableFile::GetAttriTableBase(int a) const {
 const uint8_t* t_tableFile::GetDataTableBase(int d) const {
     return DATA_OK(d) && m_datas[d].base < m_itemsEnd ? m_datas[d].base : nullptr;
 }
-int32_t t_tableFile::GetBucketCount(int k) const { return KEY_OK(k) ? m_keys[k].bucketCount : -1; }
-const t_baseHash* t_tableFile::GetHashPolicy(int k) const { return KEY_OK(k) ? m_keys[k].hash : nullptr; }
-const t_baseCompare* t_tableFile::GetComparePolicy(int k) const { return KEY_OK(k) ? m_keys[k].cmp : nullptr; }
+int32_t t_tableFile::GetBucketCount(int k) const {
+    return KEY_OK(k) ? m_keys[k].bucketCount : -1;
+}
+const t_baseHash* t_tableFile::GetHashPolicy(int k) const {
+    return KEY_OK(k) ? m_keys[k].hash : nullptr;
+}
+const t_baseCompare* t_tableFile::GetComparePolicy(int k) const {
+    return KEY_OK(k) ? m_keys[k].cmp : nullptr;
+}
 
 const uint8_t* t_tableFile::GetBucketArray(int k, int policyId) const {
     if (!KEY_OK(k) || policyId < 0 || policyId > 6) return nullptr;
@@ -343,7 +397,8 @@ int32_t t_tableFile::GetBucketCapacity(int k, int b) const {
 }
 
 const uint8_t* t_tableFile::GetBucketRow(int k, int64_t n, int64_t byteOffset) const {
-    if (!KEY_OK(k) || n < 0 || byteOffset < 0 || n > 0x7FFFFFFF || byteOffset > 0xFFFFFFFFll) return nullptr;
+    if (!KEY_OK(k) || n < 0 || byteOffset < 0 || n > 0x7FFFFFFF || byteOffset > 0xFFFFFFFFll)
+        return nullptr;
     const t_keyTable& t = m_keys[k];
     const uint64_t at = uint64_t(n) * t.rowSize + uint64_t(byteOffset);
     if (at + t.rowSize > t.rowsBytes) return nullptr;
@@ -403,7 +458,8 @@ const t_lstr* t_tableFile::GetRowKey(int k, const uint8_t* row) const {
 
 // ---------------------------------------------------------------- searches
 
-bool t_tableFile::LocateBucket(const t_lstr* key, int k, uint32_t* start, uint32_t* rows, int32_t* index) const {
+bool t_tableFile::LocateBucket(const t_lstr* key, int k, uint32_t* start, uint32_t* rows,
+                               int32_t* index) const {
     const t_keyTable& t = m_keys[size_t(k)];
     int32_t b = -1;
     const uint64_t e = t.hash->FindBucket(key, t.buckets, &b);
@@ -456,7 +512,8 @@ t_prefixRelation Relate(const t_lstr* q, const t_lstr* stored) {
 // in full and jumps only over extensions of a key the search key does not
 // extend, so it never lands on a wrong row; a skip word of 0 or -1 means a
 // plain step to the next row.
-bool t_tableFile::PrefixWalk(const t_lstr* key, int k, uint32_t start, uint32_t rows, int32_t* row) const {
+bool t_tableFile::PrefixWalk(const t_lstr* key, int k, uint32_t start, uint32_t rows,
+                             int32_t* row) const {
     const t_keyTable& t = m_keys[size_t(k)];
     const uint32_t skipOffset = m_layout.keyLayouts[size_t(k)].skipOffset;
     const uint8_t* first = t.rows + start;
@@ -478,12 +535,14 @@ bool t_tableFile::PrefixWalk(const t_lstr* key, int k, uint32_t start, uint32_t 
     return false;
 }
 
-bool t_tableFile::Find(const t_lstr* key, int k, int32_t* row, int32_t* bucketStart, int32_t* bucketIndex) const {
+bool t_tableFile::Find(const t_lstr* key, int k, int32_t* row, int32_t* bucketStart,
+                       int32_t* bucketIndex) const {
     if (!key || !KEY_OK(k) || !row || !bucketStart) return false;
     uint32_t start = 0, rows = 0;
     if (!LocateBucket(key, k, &start, &rows, bucketIndex)) return false;
     *bucketStart = int32_t(start);
-    if (m_layout.keys[size_t(k)].keyType & kFlagPrefixSkip) return PrefixWalk(key, k, start, rows, row);
+    if (m_layout.keys[size_t(k)].keyType & kFlagPrefixSkip)
+        return PrefixWalk(key, k, start, rows, row);
     return BinarySearch(key, k, start, rows, false, row);
 }
 
@@ -495,7 +554,8 @@ bool t_tableFile::FindRow(const t_lstr* key, int k, const uint8_t** rowPtr) cons
     return *rowPtr != nullptr;
 }
 
-bool t_tableFile::FindPrefix(const t_lstr* key, int k, int32_t* row, int32_t* bucketStart, int32_t* bucketIndex) const {
+bool t_tableFile::FindPrefix(const t_lstr* key, int k, int32_t* row, int32_t* bucketStart,
+                             int32_t* bucketIndex) const {
     if (!key || !KEY_OK(k) || !row || !bucketStart) return false;
     if (m_layout.keys[size_t(k)].keyType & kFlagPrefixSkip) return false;
     uint32_t start = 0, rows = 0;
@@ -504,8 +564,8 @@ bool t_tableFile::FindPrefix(const t_lstr* key, int k, int32_t* row, int32_t* bu
     return BinarySearch(key, k, start, rows, true, row);
 }
 
-bool t_tableFile::BinarySearchAttri(const t_lstr* key, int a, int64_t byteOffset, int32_t lastRow, int32_t* row,
-                                    t_attriRowCompareFn cmp) const {
+bool t_tableFile::BinarySearchAttri(const t_lstr* key, int a, int64_t byteOffset, int32_t lastRow,
+                                    int32_t* row, t_attriRowCompareFn cmp) const {
     if (!key || !ATTRI_OK(a) || !row || !cmp) return false;
     return SearchSortedRows(
         int64_t(lastRow), row,
@@ -516,7 +576,8 @@ bool t_tableFile::BinarySearchAttri(const t_lstr* key, int a, int64_t byteOffset
         [](int c) { return c == 0; });
 }
 
-bool t_tableFile::PrefixSearchAttri(const t_lstr* key, int a, int64_t byteOffset, int32_t lastRow, int32_t* row) const {
+bool t_tableFile::PrefixSearchAttri(const t_lstr* key, int a, int64_t byteOffset, int32_t lastRow,
+                                    int32_t* row) const {
     if (!key || !ATTRI_OK(a) || !row) return false;
     const t_rowTable& t = m_attris[a];
     // Only attri rows laid out with skip words can be walked.
@@ -534,7 +595,8 @@ bool t_tableFile::PrefixSearchAttri(const t_lstr* key, int a, int64_t byteOffset
         const uint8_t* rp = GetAttriRow(a, byteOffset + r * int64_t(t.rowSize));
         if (!rp) return false;
         const uint32_t offset = Rd32(rp);
-        const t_lstr* stored = offset == kNone ? reinterpret_cast<const t_lstr*>(kEmpty) : Item(t.data, offset);
+        const t_lstr* stored =
+            offset == kNone ? reinterpret_cast<const t_lstr*>(kEmpty) : Item(t.data, offset);
         if (!stored) return false;
         const t_prefixRelation rel = Relate(key, stored);
         if (rel == kEqual || rel == kStoredIsPrefix) {
@@ -572,10 +634,12 @@ bool t_tableFile::CollectKeyRows(int k, std::vector<const uint8_t*>& out) const 
     return true;
 }
 
-bool t_tableFile::EnumerateItems(int k, std::vector<std::pair<const uint8_t*, const uint8_t*>>& out) const {
+bool t_tableFile::EnumerateItems(
+    int k, std::vector<std::pair<const uint8_t*, const uint8_t*>>& out) const {
     if (!KEY_OK(k)) return false;
     const t_keyLayout& L = m_layout.keyLayouts[size_t(k)];
-    if (!L.hasAttri || (m_layout.keys[size_t(k)].keyType & (kFlagSortedAttri | kFlagPackedAttri))) return false;
+    if (!L.hasAttri || (m_layout.keys[size_t(k)].keyType & (kFlagSortedAttri | kFlagPackedAttri)))
+        return false;
     const t_rowTable& at = m_attris[L.attri];
     const uint32_t limit = ChainLimit(at);
     std::vector<const uint8_t*> rows;
@@ -596,8 +660,8 @@ bool t_tableFile::EnumerateItems(int k, std::vector<std::pair<const uint8_t*, co
     return true;
 }
 
-bool t_tableFile::CollectAttriChain(int64_t startOffset, int k, std::vector<const uint8_t*>& out, uint32_t linkOffset,
-                                    int64_t* lastOffset) const {
+bool t_tableFile::CollectAttriChain(int64_t startOffset, int k, std::vector<const uint8_t*>& out,
+                                    uint32_t linkOffset, int64_t* lastOffset) const {
     out.clear();
     if (!KEY_OK(k) || startOffset < 0) return false;
     const t_keyLayout& L = m_layout.keyLayouts[size_t(k)];
@@ -621,9 +685,12 @@ bool t_tableFile::CollectAttriChain(int64_t startOffset, int k, std::vector<cons
 
 // ---------------------------------------------------------------- in-place edits
 
-void t_tableFile::AdjustCheck(uint32_t delta) { Wr32(m_image, ~(delta + ~Rd32(m_image))); }
+void t_tableFile::AdjustCheck(uint32_t delta) {
+    Wr32(m_image, ~(delta + ~Rd32(m_image)));
+}
 
-bool t_tableFile::WriteField(uint8_t* field, uint64_t room, const void* src, uint32_t len, bool isVarLen, int d) {
+bool t_tableFile::WriteField(uint8_t* field, uint64_t room, const void* src, uint32_t len,
+                             bool isVarLen, int d) {
     if (!src) return false;
     if (!isVarLen) {
         if (len > room) return false;
@@ -669,11 +736,12 @@ bool t_tableFile::SetRowField(const void* src, uint32_t len, int k, int64_t n, i
         d = m_attris[L.attri].data;
     }
     if (!row || fieldOffset >= rowSize) return false;
-    return WriteField(const_cast<uint8_t*>(row) + fieldOffset, rowSize - fieldOffset, src, len, isVarLen, d);
+    return WriteField(const_cast<uint8_t*>(row) + fieldOffset, rowSize - fieldOffset, src, len,
+                      isVarLen, d);
 }
 
-bool t_tableFile::SetFieldAt(const void* src, uint32_t len, const uint8_t* base, int64_t offset, int k, bool isVarLen,
-                             bool inKeyRow) {
+bool t_tableFile::SetFieldAt(const void* src, uint32_t len, const uint8_t* base, int64_t offset,
+                             int k, bool isVarLen, bool inKeyRow) {
     if (!KEY_OK(k) || !base || base < m_items || base >= m_itemsEnd) return false;
     if (offset < 0 || offset >= m_itemsEnd - base) return false;
     const t_keyLayout& L = m_layout.keyLayouts[size_t(k)];
@@ -688,7 +756,8 @@ bool t_tableFile::SaveToFile(const wchar_t* path) const {
     if (!w.Open(path)) return false;
     if (!w.Put(m_image, 4, "write checknum failed !\r")) return false;
     if (!w.Put(m_image + 4, 4, "write configsize failed !\r")) return false;
-    if (!w.Put(m_image + 8, uint64_t(m_configSize) + m_headSize, "write header failed !\r")) return false;
+    if (!w.Put(m_image + 8, uint64_t(m_configSize) + m_headSize, "write header failed !\r"))
+        return false;
     if (!w.Put(m_items, uint64_t(m_itemsEnd - m_items), "write item failed !\r")) return false;
     return w.Commit();
 }

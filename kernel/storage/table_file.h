@@ -53,11 +53,11 @@ public:
     // Why the last Attach failed (null after a success).
     const char* GetLastError() const { return m_lastError; }
 
-    uint32_t GetCheckNum() const;        // 0 when nothing is attached
+    uint32_t GetCheckNum() const;  // 0 when nothing is attached
     bool GetHeaderTag(uint32_t* out) const;
     bool GetFormatVersion(uint32_t* out) const;
-    int32_t GetItemsSize() const;        // -1 when nothing is attached
-    int64_t GetImageSize() const;        // config + header + items + 8; -1 when nothing is attached
+    int32_t GetItemsSize() const;  // -1 when nothing is attached
+    int64_t GetImageSize() const;  // config + header + items + 8; -1 when nothing is attached
     int32_t GetConfigSize() const { return m_image ? int32_t(m_configSize) : -1; }
     int32_t GetHeadSize() const { return m_image ? int32_t(m_headSize) : -1; }
     const uint8_t* GetImage() const { return m_image; }
@@ -76,11 +76,11 @@ public:
     int32_t GetValueDataTable(int k) const;
     int32_t GetAttriDataTable(int a) const;
     int32_t GetAttriRowSize(int a) const;
-    int32_t GetKeyRowCount(int k) const;   // allocated rows
+    int32_t GetKeyRowCount(int k) const;  // allocated rows
     int32_t GetKeyUsedCount(int k) const;
-    int32_t GetAttriRowCount(int a) const; // allocated rows
+    int32_t GetAttriRowCount(int a) const;  // allocated rows
     int32_t GetAttriUsedCount(int a) const;
-    int32_t GetDataSize(int d) const;      // allocated bytes
+    int32_t GetDataSize(int d) const;  // allocated bytes
     int32_t GetDataUsed(int d) const;
     int64_t GetKeyTableOffset(int k) const;
     int64_t GetAttriTableOffset(int a) const;
@@ -106,7 +106,9 @@ public:
     // Row n counted from byteOffset in key table k; null unless the whole row
     // lies inside the table's allocated rows.
     const uint8_t* GetBucketRow(int k, int64_t n, int64_t byteOffset) const;
-    const uint8_t* GetKeyTablePtr(int k, int64_t byteOffset) const { return GetBucketRow(k, 0, byteOffset); }
+    const uint8_t* GetKeyTablePtr(int k, int64_t byteOffset) const {
+        return GetBucketRow(k, 0, byteOffset);
+    }
     // The whole attri row at byteOffset of the attri table linked to key table
     // k (GetAttriRowPtr) or of attri table a (GetAttriRow); null outside it.
     const uint8_t* GetAttriRowPtr(int k, int64_t byteOffset) const;
@@ -127,19 +129,22 @@ public:
     // Searches key table k: true with *row = the matching row within the
     // bucket; false with *row = the insertion row. *bucketStart receives the
     // bucket's first-row offset (pass it back to GetBucketRow).
-    bool Find(const t_lstr* key, int k, int32_t* row, int32_t* bucketStart, int32_t* bucketIndex = nullptr) const;
+    bool Find(const t_lstr* key, int k, int32_t* row, int32_t* bucketStart,
+              int32_t* bucketIndex = nullptr) const;
     // *rowPtr = the found row, or null.
     bool FindRow(const t_lstr* key, int k, const uint8_t** rowPtr) const;
     // Like Find, but a stored key that is a proper prefix of the search key
     // also counts. Tables with prefix-skip words are not searched (false).
-    bool FindPrefix(const t_lstr* key, int k, int32_t* row, int32_t* bucketStart, int32_t* bucketIndex = nullptr) const;
+    bool FindPrefix(const t_lstr* key, int k, int32_t* row, int32_t* bucketStart,
+                    int32_t* bucketIndex = nullptr) const;
     // Binary search over rows 0..lastRow after byteOffset of attri table a.
-    bool BinarySearchAttri(const t_lstr* key, int a, int64_t byteOffset, int32_t lastRow, int32_t* row,
-                           t_attriRowCompareFn cmp) const;
+    bool BinarySearchAttri(const t_lstr* key, int a, int64_t byteOffset, int32_t lastRow,
+                           int32_t* row, t_attriRowCompareFn cmp) const;
     // Prefix walk over the string first fields of attri table a (sorted attri
     // rows with skip words): true when a row's string equals the search key or
     // is a proper prefix of it.
-    bool PrefixSearchAttri(const t_lstr* key, int a, int64_t byteOffset, int32_t lastRow, int32_t* row) const;
+    bool PrefixSearchAttri(const t_lstr* key, int a, int64_t byteOffset, int32_t lastRow,
+                           int32_t* row) const;
 
     // ---- walks ----
 
@@ -151,8 +156,8 @@ public:
     bool EnumerateItems(int k, std::vector<std::pair<const uint8_t*, const uint8_t*>>& out) const;
     // Clears out, then follows the chain from startOffset through the u32 at
     // linkOffset of each row. True when the chain ended normally and held a row.
-    bool CollectAttriChain(int64_t startOffset, int k, std::vector<const uint8_t*>& out, uint32_t linkOffset,
-                           int64_t* lastOffset = nullptr) const;
+    bool CollectAttriChain(int64_t startOffset, int k, std::vector<const uint8_t*>& out,
+                           uint32_t linkOffset, int64_t* lastOffset = nullptr) const;
 
     // ---- in-place edits (need a writable image) ----
 
@@ -164,11 +169,11 @@ public:
     // (used word and check number follow). False, with nothing changed, when
     // the field, the old item or the room for the new one is not there; a
     // table whose used word is 0 (unknown fill) takes no appends.
-    bool SetRowField(const void* src, uint32_t len, int k, int64_t n, int64_t byteOffset, uint32_t fieldOffset,
-                     bool isVarLen, bool inKeyRow);
+    bool SetRowField(const void* src, uint32_t len, int k, int64_t n, int64_t byteOffset,
+                     uint32_t fieldOffset, bool isVarLen, bool inKeyRow);
     // The same for the field at base + offset, which must lie in the items area.
-    bool SetFieldAt(const void* src, uint32_t len, const uint8_t* base, int64_t offset, int k, bool isVarLen,
-                    bool inKeyRow);
+    bool SetFieldAt(const void* src, uint32_t len, const uint8_t* base, int64_t offset, int k,
+                    bool isVarLen, bool inKeyRow);
 
     // Writes the attached plain image to path through a temporary file that
     // replaces it only when complete. False (message printed) on failure; the
@@ -178,7 +183,8 @@ public:
     // Rewrites the attached image with lists of update records (u16 code 1
     // insert / 2 delete, then a packed item), one list per key table, into
     // path. 1 on success, 0 on failure (path untouched).
-    int RewriteWithUpdates(const wchar_t* path, const std::vector<std::vector<const uint8_t*>>& updateLists) const;
+    int RewriteWithUpdates(const wchar_t* path,
+                           const std::vector<std::vector<const uint8_t*>>& updateLists) const;
 
     const std::vector<t_keyHashFn>& GetHashFns() const { return m_hashFns; }
     const std::vector<t_keyCompareFn>& GetCompareFns() const { return m_compareFns; }
@@ -190,13 +196,13 @@ private:
         uint8_t* record = nullptr;  // header record {offset, allocated, used}
         uint8_t* buckets = nullptr;
         uint8_t* rows = nullptr;
-        uint64_t rowsBytes = 0;     // allocated x rowSize
+        uint64_t rowsBytes = 0;  // allocated x rowSize
         uint32_t rowSize = 0;
         uint32_t keyFieldSize = 0;
         int32_t bucketCount = 0;
-        int keyData = -1;           // data table of key items, -1 for keys in the row
+        int keyData = -1;  // data table of key items, -1 for keys in the row
         int valueData = -1;
-        bool lstrInRow = false;     // keys in the row are length-prefixed values
+        bool lstrInRow = false;          // keys in the row are length-prefixed values
         std::vector<uint32_t> capacity;  // rows of each bucket
     };
     struct t_rowTable {
@@ -215,16 +221,20 @@ private:
 
     bool Fail(const char* why);
     bool ParseConfig(const uint8_t* img, uint32_t& sum);
-    bool BuildPolicies(const std::vector<t_keyHashFn>& hashFns, const std::vector<t_keyCompareFn>& compareFns);
+    bool BuildPolicies(const std::vector<t_keyHashFn>& hashFns,
+                       const std::vector<t_keyCompareFn>& compareFns);
     bool CheckTables(uint32_t& sum);
     // Bytes of data table d that hold items.
     uint32_t DataLimit(const t_dataTable& t) const;
     const t_lstr* Item(int d, uint32_t offset) const;
     const t_lstr* KeyOf(const t_keyTable& t, const uint8_t* row) const;
-    bool LocateBucket(const t_lstr* key, int k, uint32_t* start, uint32_t* rows, int32_t* index) const;
-    bool BinarySearch(const t_lstr* key, int k, uint32_t start, uint32_t rows, bool prefix, int32_t* row) const;
+    bool LocateBucket(const t_lstr* key, int k, uint32_t* start, uint32_t* rows,
+                      int32_t* index) const;
+    bool BinarySearch(const t_lstr* key, int k, uint32_t start, uint32_t rows, bool prefix,
+                      int32_t* row) const;
     bool PrefixWalk(const t_lstr* key, int k, uint32_t start, uint32_t rows, int32_t* row) const;
-    bool WriteField(uint8_t* field, uint64_t room, const void* src, uint32_t len, bool isVarLen, int d);
+    bool WriteField(uint8_t* field, uint64_t room, const void* src, uint32_t len, bool isVarLen,
+                    int d);
     void AdjustCheck(uint32_t delta);
     uint32_t ChainLimit(const t_rowTable& t) const;
 

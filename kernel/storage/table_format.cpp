@@ -41,7 +41,8 @@ const char* t_tableLayout::Derive() {
         if (fieldCount > 0x7FFF) return "too many fields";
         for (int16_t t : d.fieldTypes)
             if (t < 0 || t > kMaxFieldType) return "field type out of range";
-        if (!DataIndexOk(d.keyDataTable, datas.size()) || !DataIndexOk(d.valueDataTable, datas.size()))
+        if (!DataIndexOk(d.keyDataTable, datas.size()) ||
+            !DataIndexOk(d.valueDataTable, datas.size()))
             return "key data table index out of range";
         L.hasAttri = d.attriIndex != kNone && d.attriIndex != kNoAttriNoWord;
         uint32_t attriFields = 0;
@@ -49,7 +50,8 @@ const char* t_tableLayout::Derive() {
             if (d.attriIndex >= attris.size()) return "attri index out of range";
             L.attri = d.attriIndex;
             attriFields = attris[L.attri].fieldCount;
-            if (attriFields > fieldCount - 1) return "attri table holds more fields than the key has";
+            if (attriFields > fieldCount - 1)
+                return "attri table holds more fields than the key has";
         }
         L.keyRowFields = uint32_t(fieldCount - attriFields);
 
@@ -179,11 +181,13 @@ uint32_t t_tableLayout::ConfigSize() const {
 }
 
 uint32_t t_tableLayout::HeadSize() const {
-    return kHeaderFixedSize + kTableRecordSize * uint32_t(keys.size() + attris.size() + datas.size());
+    return kHeaderFixedSize +
+           kTableRecordSize * uint32_t(keys.size() + attris.size() + datas.size());
 }
 
 void t_tableLayout::WriteConfig(std::vector<uint8_t>& out, uint32_t& sum) const {
-    const uint32_t counts[3] = {uint32_t(keys.size()), uint32_t(attris.size()), uint32_t(datas.size())};
+    const uint32_t counts[3] = {uint32_t(keys.size()), uint32_t(attris.size()),
+                                uint32_t(datas.size())};
     for (uint32_t c : counts) {
         Put32(out, c);
         sum += c;

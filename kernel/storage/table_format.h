@@ -27,9 +27,10 @@ typedef int (*t_keyCompareFn)(const t_lstr* a, const t_lstr* b);
 
 namespace n_tableFormat {
 
-constexpr uint32_t kNone = 0xFFFFFFFFu;        // "no table" index, "no item" offset, end of chain
-constexpr uint32_t kNoAttriNoWord = 0xFFFFFFFEu;  // attriIndex -2: no attri table and no trailing word
-constexpr int kMaxKeyTables = 10;              // the reader keeps ten bucket counts
+constexpr uint32_t kNone = 0xFFFFFFFFu;  // "no table" index, "no item" offset, end of chain
+constexpr uint32_t kNoAttriNoWord =
+    0xFFFFFFFEu;                   // attriIndex -2: no attri table and no trailing word
+constexpr int kMaxKeyTables = 10;  // the reader keeps ten bucket counts
 constexpr int kMaxKeyType = 99;
 constexpr int kMaxFieldType = 12;
 
@@ -48,21 +49,41 @@ constexpr uint32_t kBucketEntrySize = 8;
 constexpr uint32_t kMinImageSize = 8 + kConfigCountsSize + kHeaderFixedSize + 1;
 
 // Field types: 0, 10, 11 and 12 hold a u32 offset of an item in a data table.
-inline bool IsVarLenType(int type) { return type == 0 || type == 10 || type == 11 || type == 12; }
+inline bool IsVarLenType(int type) {
+    return type == 0 || type == 10 || type == 11 || type == 12;
+}
 // Bytes a field of `type` takes in a row; 0 for an unknown type.
 inline uint32_t FieldSize(int type) {
     static const uint8_t kSizes[13] = {4, 1, 1, 2, 1, 2, 2, 4, 4, 8, 4, 4, 4};
     return (type >= 0 && type <= kMaxFieldType) ? kSizes[type] : 0;
 }
-inline int PolicyId(int keyType) { return keyType & ~kFlagMask; }
+inline int PolicyId(int keyType) {
+    return keyType & ~kFlagMask;
+}
 
 // ---- little-endian access at any alignment ----
-inline uint16_t Rd16(const uint8_t* p) { uint16_t v; std::memcpy(&v, p, 2); return v; }
-inline uint32_t Rd32(const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; }
-inline int16_t RdI16(const uint8_t* p) { return int16_t(Rd16(p)); }
-inline int32_t RdI32(const uint8_t* p) { return int32_t(Rd32(p)); }
-inline void Wr16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
-inline void Wr32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+inline uint16_t Rd16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+inline uint32_t Rd32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline int16_t RdI16(const uint8_t* p) {
+    return int16_t(Rd16(p));
+}
+inline int32_t RdI32(const uint8_t* p) {
+    return int32_t(Rd32(p));
+}
+inline void Wr16(uint8_t* p, uint16_t v) {
+    std::memcpy(p, &v, 2);
+}
+inline void Wr32(uint8_t* p, uint32_t v) {
+    std::memcpy(p, &v, 4);
+}
 
 }  // namespace n_tableFormat
 
@@ -70,7 +91,8 @@ inline void Wr32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 struct t_keyDesc {
     int16_t keyType = 0;
     std::vector<int16_t> fieldTypes;  // field 0 is the key
-    uint32_t attriIndex = n_tableFormat::kNone;  // kNone (-1) or kNoAttriNoWord (-2): no attri table
+    uint32_t attriIndex =
+        n_tableFormat::kNone;  // kNone (-1) or kNoAttriNoWord (-2): no attri table
     uint32_t keyDataTable = n_tableFormat::kNone;
     uint32_t valueDataTable = n_tableFormat::kNone;
     uint32_t capacity = 0;  // rows allocated by the builder's empty image
@@ -88,19 +110,20 @@ struct t_attriDesc {
 struct t_keyLayout {
     int policyId = 0;
     bool hasAttri = false;
-    uint32_t attri = 0;             // attri table index when hasAttri
-    uint32_t keyRowFields = 0;      // fields 0 .. keyRowFields-1 live in the key row
+    uint32_t attri = 0;         // attri table index when hasAttri
+    uint32_t keyRowFields = 0;  // fields 0 .. keyRowFields-1 live in the key row
     uint32_t rowSize = 0;
-    uint32_t keyFieldSize = 0;      // bytes of field 0 in the row (0 for digit keys)
-    uint32_t skipOffset = 0;        // prefix-skip word (flag 0x10)
-    std::vector<uint32_t> fieldOffsets;  // in-row offset of fields 1 .. keyRowFields-1 (index = field)
-    uint32_t countOffset = 0;       // attri row count word (flags 0x20/0x40 with attri)
-    uint32_t linkOffset = 0;        // attri link word (with attri)
+    uint32_t keyFieldSize = 0;  // bytes of field 0 in the row (0 for digit keys)
+    uint32_t skipOffset = 0;    // prefix-skip word (flag 0x10)
+    std::vector<uint32_t>
+        fieldOffsets;          // in-row offset of fields 1 .. keyRowFields-1 (index = field)
+    uint32_t countOffset = 0;  // attri row count word (flags 0x20/0x40 with attri)
+    uint32_t linkOffset = 0;   // attri link word (with attri)
     // Attri row of this key's attri table.
     uint32_t attriRowSize = 0;
     std::vector<uint32_t> attriFieldOffsets;  // index = position among the trailing fields
-    uint32_t attriSkipOffset = 0;   // flag 0x20
-    uint32_t attriLinkOffset = 0;   // chains (no 0x20 / 0x40)
+    uint32_t attriSkipOffset = 0;             // flag 0x20
+    uint32_t attriLinkOffset = 0;             // chains (no 0x20 / 0x40)
 };
 
 struct t_tableLayout {

@@ -9,11 +9,14 @@ using namespace n_tableFormat;
 
 namespace {
 
-inline uint32_t KeyBytes(const t_lstr* key) { return key ? LstrGetByteLength(key) : 0; }
+inline uint32_t KeyBytes(const t_lstr* key) {
+    return key ? LstrGetByteLength(key) : 0;
+}
 
 }  // namespace
 
-uint64_t t_baseHash::FindBucket(const t_lstr* key, const uint8_t* bucketArray, int32_t* outIndex) const {
+uint64_t t_baseHash::FindBucket(const t_lstr* key, const uint8_t* bucketArray,
+                                int32_t* outIndex) const {
     const int32_t i = CheckedIndex(key);
     if (i < 0 || !bucketArray) return kNoBucket;
     if (outIndex) *outIndex = i;
@@ -49,7 +52,9 @@ int32_t t_digHash::Index(const t_lstr* key) const {
     return RdI32(reinterpret_cast<const uint8_t*>(key));
 }
 
-int32_t t_segHash::Index(const t_lstr* key) const { return m_fn(key); }
+int32_t t_segHash::Index(const t_lstr* key) const {
+    return m_fn(key);
+}
 
 int32_t t_ldataHash::Index(const t_lstr* key) const {
     const uint32_t n = KeyBytes(key);
@@ -60,15 +65,22 @@ int32_t t_ldataHash::Index(const t_lstr* key) const {
     return int32_t((h & 0x7FFFFFFFu) % uint32_t(m_bucketCount));
 }
 
-bool t_baseCompare::IsDefaultOrder() const { return m_fn == &LstrCompare; }
+bool t_baseCompare::IsDefaultOrder() const {
+    return m_fn == &LstrCompare;
+}
 
 int32_t DefaultBucketCount(int policyId) {
     switch (policyId) {
-    case 1: return 27;
-    case 2: return 414;
-    case 3: return 512;
-    case 6: return 512;
-    default: return 0;
+        case 1:
+            return 27;
+        case 2:
+            return 414;
+        case 3:
+            return 512;
+        case 6:
+            return 512;
+        default:
+            return 0;
     }
 }
 
@@ -77,26 +89,40 @@ t_baseHash* CreateHashPolicy(int policyId, int32_t bucketCount, t_keyHashFn hash
     if (bucketCount == 0) bucketCount = DefaultBucketCount(policyId);
     if (bucketCount <= 0) return nullptr;
     switch (policyId) {
-    case 1: return new t_engHash(bucketCount);
-    case 2: return new t_pyidHash(bucketCount);
-    case 3: return new t_hzHash(bucketCount);
-    case 4: return new t_digHash(bucketCount);
-    case 5: return hashFn ? new t_segHash(bucketCount, hashFn) : nullptr;
-    case 6: return new t_ldataHash(bucketCount);
-    default: return nullptr;
+        case 1:
+            return new t_engHash(bucketCount);
+        case 2:
+            return new t_pyidHash(bucketCount);
+        case 3:
+            return new t_hzHash(bucketCount);
+        case 4:
+            return new t_digHash(bucketCount);
+        case 5:
+            return hashFn ? new t_segHash(bucketCount, hashFn) : nullptr;
+        case 6:
+            return new t_ldataHash(bucketCount);
+        default:
+            return nullptr;
     }
 }
 
 t_baseCompare* CreateComparePolicy(int policyId, t_keyCompareFn compareFn) {
     t_keyCompareFn fn = compareFn ? compareFn : &LstrCompare;
     switch (policyId) {
-    case 1: return new t_engCompare(fn);
-    case 2: return new t_pyidCompare(fn);
-    case 3: return new t_hzCompare(fn);
-    case 4: return new t_digCompare();
-    case 5: return compareFn ? new t_segCompare(compareFn) : nullptr;
-    case 6: return new t_ldataCompare(fn);
-    default: return nullptr;
+        case 1:
+            return new t_engCompare(fn);
+        case 2:
+            return new t_pyidCompare(fn);
+        case 3:
+            return new t_hzCompare(fn);
+        case 4:
+            return new t_digCompare();
+        case 5:
+            return compareFn ? new t_segCompare(compareFn) : nullptr;
+        case 6:
+            return new t_ldataCompare(fn);
+        default:
+            return nullptr;
     }
 }
 

@@ -21,7 +21,8 @@ public:
     // Returns the 8-byte entry of the key's bucket from `bucketArray` (first-row
     // offset in the low 32 bits, row count in the high 32 bits) and stores the
     // bucket index in *outIndex. Without a bucket: kNoBucket, *outIndex untouched.
-    virtual uint64_t FindBucket(const t_lstr* key, const uint8_t* bucketArray, int32_t* outIndex) const;
+    virtual uint64_t FindBucket(const t_lstr* key, const uint8_t* bucketArray,
+                                int32_t* outIndex) const;
     // The bucket index of `key`, or -1 when it has none (ids 4 and 5 return
     // their raw value unchecked, as the file contract says).
     virtual int32_t Index(const t_lstr* key) const = 0;
@@ -83,11 +84,21 @@ public:
 protected:
     t_keyCompareFn m_fn;
 };
-class t_engCompare : public t_baseCompare { using t_baseCompare::t_baseCompare; };
-class t_pyidCompare : public t_baseCompare { using t_baseCompare::t_baseCompare; };
-class t_hzCompare : public t_baseCompare { using t_baseCompare::t_baseCompare; };
-class t_ldataCompare : public t_baseCompare { using t_baseCompare::t_baseCompare; };
-class t_segCompare : public t_baseCompare { using t_baseCompare::t_baseCompare; };
+class t_engCompare : public t_baseCompare {
+    using t_baseCompare::t_baseCompare;
+};
+class t_pyidCompare : public t_baseCompare {
+    using t_baseCompare::t_baseCompare;
+};
+class t_hzCompare : public t_baseCompare {
+    using t_baseCompare::t_baseCompare;
+};
+class t_ldataCompare : public t_baseCompare {
+    using t_baseCompare::t_baseCompare;
+};
+class t_segCompare : public t_baseCompare {
+    using t_baseCompare::t_baseCompare;
+};
 class t_digCompare : public t_baseCompare {
 public:
     t_digCompare() : t_baseCompare(nullptr) {}

@@ -66,8 +66,8 @@ bool t_cloudCacheDict::CountHit(const t_editRow& row) {
 
 int t_cloudCacheDict::AddEntry(const t_lstr* key, const t_lstr* text, uint32_t hits, uint8_t flag,
                                const t_lstr* second, const t_lstr* third) {
-    if (!Ready() || !n_userStore::FitsItem(key) || !n_userStore::FitsItem(text) || !n_userStore::FitsItem(second) ||
-        !n_userStore::FitsItem(third))
+    if (!Ready() || !n_userStore::FitsItem(key) || !n_userStore::FitsItem(text) ||
+        !n_userStore::FitsItem(second) || !n_userStore::FitsItem(third))
         return 0;
     n_userStore::t_itemBuf item;
     item.PutLstr(key);
@@ -110,8 +110,8 @@ int32_t t_cloudCacheDict::Find(const t_lstr* key, int* extends, int* count) cons
     return handle;
 }
 
-int t_cloudCacheDict::GetEntries(int32_t handle, int maximum, uint32_t* texts, uint32_t* hits, uint8_t* flags,
-                                 uint32_t* seconds, uint32_t* thirds) const {
+int t_cloudCacheDict::GetEntries(int32_t handle, int maximum, uint32_t* texts, uint32_t* hits,
+                                 uint8_t* flags, uint32_t* seconds, uint32_t* thirds) const {
     if (!Ready() || maximum < 1) return 0;
     std::vector<const uint8_t*> rows;
     if (!n_userStore::CollectChain(m_store, n_userStore::KeyRowAt(m_store, handle), rows)) return 0;
@@ -132,7 +132,8 @@ const t_lstr* t_cloudCacheDict::GetString(uint32_t ref) const {
     return RecordText(ref);
 }
 
-const t_lstr* t_cloudCacheDict::GetStrings(uint32_t text, uint32_t second, uint32_t third, const t_lstr** secondOut,
+const t_lstr* t_cloudCacheDict::GetStrings(uint32_t text, uint32_t second, uint32_t third,
+                                           const t_lstr** secondOut,
                                            const t_lstr** thirdOut) const {
     if (secondOut) *secondOut = GetString(second);
     if (thirdOut) *thirdOut = GetString(third);

@@ -36,8 +36,8 @@ public:
     // Inserts the record; an existing key and text keeps its fields and its
     // hit count rises by 1. When the store is full the least-hit answers go.
     // 1 when accepted.
-    int AddEntry(const t_lstr* key, const t_lstr* text, uint32_t hits, uint8_t flag, const t_lstr* second,
-                 const t_lstr* third);
+    int AddEntry(const t_lstr* key, const t_lstr* text, uint32_t hits, uint8_t flag,
+                 const t_lstr* second, const t_lstr* third);
     // Hit count 0 for the record (dropped by the next trim); 1 also when absent.
     int ResetEntry(const t_lstr* key, const t_lstr* text);
     // Raises the record's hit count by 1; 1 when it was there.
@@ -51,13 +51,13 @@ public:
     // into the parallel arrays (any may be null): text references, hit
     // counts, flags, second and third references. Returns the number copied
     // (0 for a stale or bad handle).
-    int GetEntries(int32_t handle, int maximum, uint32_t* texts, uint32_t* hits, uint8_t* flags, uint32_t* seconds,
-                   uint32_t* thirds) const;
+    int GetEntries(int32_t handle, int maximum, uint32_t* texts, uint32_t* hits, uint8_t* flags,
+                   uint32_t* seconds, uint32_t* thirds) const;
     // The text behind a reference; null when out of range.
     const t_lstr* GetString(uint32_t ref) const;
     // The three texts of one record; the first is the result.
-    const t_lstr* GetStrings(uint32_t text, uint32_t second, uint32_t third, const t_lstr** secondOut,
-                             const t_lstr** thirdOut) const;
+    const t_lstr* GetStrings(uint32_t text, uint32_t second, uint32_t third,
+                             const t_lstr** secondOut, const t_lstr** thirdOut) const;
 
 private:
     bool Locate(const t_lstr* key, const t_lstr* text, t_editLocation* loc) const;

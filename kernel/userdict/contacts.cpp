@@ -71,7 +71,8 @@ int t_contactsDict::AddItem(const t_lstr* key, const t_lstr* word, int32_t weigh
     if (r == 0) return 0;
     if (r != 1) return 1;
     if (!where.itemFound) return 0;
-    if (RdI32(where.attriRow.ptr + kOffWeight) < 0 && !WriteWeight(where.attriRow, weight)) return 0;
+    if (RdI32(where.attriRow.ptr + kOffWeight) < 0 && !WriteWeight(where.attriRow, weight))
+        return 0;
     return 1;
 }
 
@@ -106,8 +107,8 @@ int32_t t_contactsDict::Find(const t_lstr* key, int* extends) const {
     return n_userStore::FindHandle(m_store, key, extends, nullptr);
 }
 
-int t_contactsDict::FindExtending(const t_lstr* key, int32_t* handles, const t_lstr** keys, int maximum,
-                                  int* count) const {
+int t_contactsDict::FindExtending(const t_lstr* key, int32_t* handles, const t_lstr** keys,
+                                  int maximum, int* count) const {
     if (!key || !handles || !keys || !count) return 0;
     *count = 0;
     if (!Ready() || !n_userStore::FitsItem(key)) return 0;
@@ -123,7 +124,8 @@ int t_contactsDict::FindExtending(const t_lstr* key, int32_t* handles, const t_l
     return 1;
 }
 
-int t_contactsDict::GetEntries(int32_t handle, uint32_t* words, int32_t* weights, int maximum) const {
+int t_contactsDict::GetEntries(int32_t handle, uint32_t* words, int32_t* weights,
+                               int maximum) const {
     if (!Ready() || maximum < 1) return 0;
     std::vector<const uint8_t*> rows;
     if (!n_userStore::CollectChain(m_store, n_userStore::KeyRowAt(m_store, handle), rows)) return 0;

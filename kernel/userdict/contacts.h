@@ -43,7 +43,8 @@ public:
     int32_t Find(const t_lstr* key, int* extends) const;
     // The handles and keys of the rows after the key (or from its place)
     // whose keys extend it, up to maximum; 1 (0 for null arguments).
-    int FindExtending(const t_lstr* key, int32_t* handles, const t_lstr** keys, int maximum, int* count) const;
+    int FindExtending(const t_lstr* key, int32_t* handles, const t_lstr** keys, int maximum,
+                      int* count) const;
     // Looks at up to maximum records of the key behind handle, in chain
     // order, and copies those with a weight of 0 or more (word reference and
     // weight). Returns the number copied; 0 for maximum < 1 or a bad handle.
@@ -53,7 +54,9 @@ public:
 
     // Writes the store to path + "_temp_contacts_dict" and renames it over
     // path; 1 when both succeeded (the work file is removed otherwise).
-    int SaveToFile(const wchar_t* path) const { return SaveWithSuffix(path, L"_temp_contacts_dict"); }
+    int SaveToFile(const wchar_t* path) const {
+        return SaveWithSuffix(path, L"_temp_contacts_dict");
+    }
 
 private:
     bool WriteWeight(const t_editRow& row, int32_t weight);

@@ -37,7 +37,9 @@ const uint8_t* ReadSizedImage(t_scopeHeap& arena, const wchar_t* path) {
 
 }  // namespace
 
-t_usrDictExtCore::t_usrDictExtCore() { m_table.SetBucketCount(0, kUsrDictExtBuckets); }
+t_usrDictExtCore::t_usrDictExtCore() {
+    m_table.SetBucketCount(0, kUsrDictExtBuckets);
+}
 
 t_usrDictExtCore::~t_usrDictExtCore() = default;
 
@@ -63,8 +65,8 @@ bool t_usrDictExtCore::InitBuilder(t_tableFileBuilder& builder) {
     std::vector<t_attriDesc> attris;
     std::vector<uint32_t> datas;
     Describe(keys, attris, datas);
-    return builder.InitStoreWithBuckets(keys, attris, datas, kUsrDictExtVersion, kUsrDictExtVersion, {}, {},
-                                        {kUsrDictExtBuckets});
+    return builder.InitStoreWithBuckets(keys, attris, datas, kUsrDictExtVersion, kUsrDictExtVersion,
+                                        {}, {}, {kUsrDictExtBuckets});
 }
 
 bool t_usrDictExtCore::Load(void* data, int32_t size) {
@@ -80,7 +82,8 @@ bool t_usrDictExtCore::Load(void* data, int32_t size) {
               m_table.GetBucketCount(0) == kUsrDictExtBuckets;
     if (ok) {
         const t_keyLayout& k = layout.keyLayouts[0];
-        ok = k.hasAttri && k.keyRowFields == 1 && k.attriFieldOffsets.size() == kUsrDictExtFields - 1;
+        ok = k.hasAttri && k.keyRowFields == 1 &&
+             k.attriFieldOffsets.size() == kUsrDictExtFields - 1;
         if (ok) {
             for (size_t i = 0; i + 1 < kUsrDictExtFields; ++i) m_off[i] = k.attriFieldOffsets[i];
             m_keyLink = k.linkOffset;
@@ -95,7 +98,9 @@ bool t_usrDictExtCore::Load(void* data, int32_t size) {
     return true;
 }
 
-bool t_usrDictExtCore::Ready() const { return IsReady() && m_table.IsAttached(); }
+bool t_usrDictExtCore::Ready() const {
+    return IsReady() && m_table.IsAttached();
+}
 
 const uint8_t* t_usrDictExtCore::GroupRow(int32_t group) const {
     const int32_t rowSize = m_table.GetKeyRowSize(0);
@@ -182,7 +187,8 @@ bool t_usrDictExtCore::GetString(uint32_t textId, t_lstr* out, uint32_t capacity
     return true;
 }
 
-bool t_usrDictExtCore::FindWordId(const t_lstr* reading, const t_lstr* word, uint32_t* textId) const {
+bool t_usrDictExtCore::FindWordId(const t_lstr* reading, const t_lstr* word,
+                                  uint32_t* textId) const {
     if (!Ready() || !reading || !word) return false;
     const uint8_t* keyRow = nullptr;
     if (!m_table.FindRow(reading, 0, &keyRow) || !keyRow) return false;
@@ -211,7 +217,8 @@ bool t_usrDictExtCore::GetCount(int32_t* n) const {
     return *n > 0;
 }
 
-int ExtMergeRecord(int32_t, const std::vector<uint8_t*>& incoming, const std::vector<const uint8_t*>& stored) {
+int ExtMergeRecord(int32_t, const std::vector<uint8_t*>& incoming,
+                   const std::vector<const uint8_t*>& stored) {
     if (incoming.size() != kUsrDictExtFields || stored.size() != kUsrDictExtFields) return 0;
     for (size_t i = 0; i < kUsrDictExtFields; ++i)
         if (!incoming[i] || !stored[i]) return 0;
@@ -221,7 +228,8 @@ int ExtMergeRecord(int32_t, const std::vector<uint8_t*>& incoming, const std::ve
         if (i == size_t(kExtFieldFlags)) continue;
         std::memcpy(incoming[i], stored[i], FieldSize(kFieldTypes[i]));
     }
-    Wr16(incoming[kExtFieldFlags], uint16_t(Rd16(incoming[kExtFieldFlags]) | Rd16(stored[kExtFieldFlags])));
+    Wr16(incoming[kExtFieldFlags],
+         uint16_t(Rd16(incoming[kExtFieldFlags]) | Rd16(stored[kExtFieldFlags])));
     return 1;
 }
 
@@ -258,7 +266,8 @@ int WriteExtImage(const wchar_t* path, const t_usrWordRecords& records) {
     lists[0].reserve(records.size());
     for (const UsrWordRecord* record : records) {
         t_usrWordFields f;
-        if (ReadUsrWordRecord(record, &f)) lists[0].push_back(reinterpret_cast<const uint8_t*>(record));
+        if (ReadUsrWordRecord(record, &f))
+            lists[0].push_back(reinterpret_cast<const uint8_t*>(record));
     }
     return builder.InsertAndSave(path, lists);
 }

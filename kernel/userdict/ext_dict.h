@@ -41,11 +41,12 @@ public:
     // The groups and keys of the rows after the reading's own row (or its
     // insertion place) whose readings are longer and start with it, up to
     // max. False when not ready or the reading has no bucket.
-    bool FindAll(const t_lstr* reading, int32_t* ids, const t_lstr** keys, int max, int* count) const;
+    bool FindAll(const t_lstr* reading, int32_t* ids, const t_lstr** keys, int max,
+                 int* count) const;
     // Copies up to max rows of a group's chain into the parallel arrays (any
     // may be null). Returns the number copied; 0 for a bad group.
-    int GetEntries(int32_t group, uint32_t* textIds, uint16_t* flags, uint16_t* freqs, uint32_t* stamps,
-                   int max) const;
+    int GetEntries(int32_t group, uint32_t* textIds, uint16_t* flags, uint16_t* freqs,
+                   uint32_t* stamps, int max) const;
     // Copies the word text stored at textId (u16 byte count and units) into
     // out, which holds `capacity` bytes. False, out untouched, when not
     // ready, the text is missing or empty, or it does not fit.

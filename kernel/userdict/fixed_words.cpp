@@ -44,25 +44,27 @@ const n_userStore::t_storeShape& Shape() {
 
 t_fixFirstDict::t_fixFirstDict() : t_userStoreBase(Shape(), kRowLimit) {}
 
-bool t_fixFirstDict::BuildImage(std::vector<uint8_t>& out, uint32_t rows, uint32_t keyBytes, uint32_t textBytes) {
+bool t_fixFirstDict::BuildImage(std::vector<uint8_t>& out, uint32_t rows, uint32_t keyBytes,
+                                uint32_t textBytes) {
     if (rows == 0 || rows > 10000000u) return false;
-    return n_userStore::BuildShapeImage(Shape(), rows, {keyBytes ? keyBytes : 10 * rows, textBytes ? textBytes : 30 * rows},
-                                        out);
+    return n_userStore::BuildShapeImage(
+        Shape(), rows, {keyBytes ? keyBytes : 10 * rows, textBytes ? textBytes : 30 * rows}, out);
 }
 
 int t_fixFirstDict::BuildImageToFile(const wchar_t* path) {
     return n_userStore::WriteDefaultImage(Shape(), path) ? 1 : 0;
 }
 
-bool t_fixFirstDict::Fits(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third) {
+bool t_fixFirstDict::Fits(const t_lstr* key, const t_lstr* word, const t_lstr* second,
+                          const t_lstr* third) {
     if (!key || !word || !second || !third) return false;
-    const uint64_t total = uint64_t(LstrGetTotalBytes(key)) + LstrGetTotalBytes(word) + LstrGetTotalBytes(second) +
-                           LstrGetTotalBytes(third);
+    const uint64_t total = uint64_t(LstrGetTotalBytes(key)) + LstrGetTotalBytes(word) +
+                           LstrGetTotalBytes(second) + LstrGetTotalBytes(third);
     return total <= kMaxRecordBytes;
 }
 
-int t_fixFirstDict::Append(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third,
-                           uint8_t state) {
+int t_fixFirstDict::Append(const t_lstr* key, const t_lstr* word, const t_lstr* second,
+                           const t_lstr* third, uint8_t state) {
     n_userStore::t_itemBuf item;
     item.PutLstr(key);
     item.PutLstr(word);
@@ -79,22 +81,30 @@ bool t_fixFirstDict::WriteState(const uint8_t* row, uint8_t state) {
 }
 
 bool t_fixFirstDict::IsWord(const uint8_t* row, const t_lstr* word) const {
-    const t_lstr* stored = n_userStore::ItemText(m_store, m_store.GetAttriDataTable(0), Rd32(row + kOffWord));
+    const t_lstr* stored =
+        n_userStore::ItemText(m_store, m_store.GetAttriDataTable(0), Rd32(row + kOffWord));
     return stored && LstrCompare(stored, word) == 0;
 }
 
-int t_fixFirstDict::SetFixedWord(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third) {
+int t_fixFirstDict::SetFixedWord(const t_lstr* key, const t_lstr* word, const t_lstr* second,
+                                 const t_lstr* third) {
     const int r = SetFixedWordHere(key, word, second, third);
-    if (r) RecordChange(t_changeRecord(kChangeSet).PutLstr(key).PutLstr(word).PutLstr(second).PutLstr(third));
+    if (r)
+        RecordChange(
+            t_changeRecord(kChangeSet).PutLstr(key).PutLstr(word).PutLstr(second).PutLstr(third));
     return r;
 }
 
-int t_fixFirstDict::MergeFixedWord(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third,
-                                   uint8_t state) {
+int t_fixFirstDict::MergeFixedWord(const t_lstr* key, const t_lstr* word, const t_lstr* second,
+                                   const t_lstr* third, uint8_t state) {
     const int r = MergeFixedWordHere(key, word, second, third, state);
     if (r)
-        RecordChange(
-            t_changeRecord(kChangeMerge).PutLstr(key).PutLstr(word).PutLstr(second).PutLstr(third).Put16(state));
+        RecordChange(t_changeRecord(kChangeMerge)
+                         .PutLstr(key)
+                         .PutLstr(word)
+                         .PutLstr(second)
+                         .PutLstr(third)
+                         .Put16(state));
     return r;
 }
 
@@ -119,7 +129,8 @@ int t_fixFirstDict::SetFixedWordHere(const t_lstr* key, const t_lstr* word, cons
                                      const t_lstr* third) {
     if (!Ready() || !Fits(key, word, second, third)) return 0;
     std::vector<const uint8_t*> rows;
-    if (!n_userStore::CollectKeyChain(m_store, key, rows)) return Append(key, word, second, third, kFixActive);
+    if (!n_userStore::CollectKeyChain(m_store, key, rows))
+        return Append(key, word, second, third, kFixActive);
     bool matched = false;
     for (const uint8_t* row : rows) {
         const bool same = IsWord(row, word);
@@ -134,7 +145,8 @@ int t_fixFirstDict::MergeFixedWordHere(const t_lstr* key, const t_lstr* word, co
                                        const t_lstr* third, uint8_t state) {
     if (!Ready() || !Fits(key, word, second, third)) return 0;
     std::vector<const uint8_t*> rows;
-    if (!n_userStore::CollectKeyChain(m_store, key, rows)) return Append(key, word, second, third, state);
+    if (!n_userStore::CollectKeyChain(m_store, key, rows))
+        return Append(key, word, second, third, state);
     bool matched = false, otherActive = false;
     for (const uint8_t* row : rows) {
         const uint8_t r = row[kOffState];
@@ -171,7 +183,8 @@ int t_fixFirstDict::GetFixedWord(t_scopeHeap& arena, const t_lstr* key, t_fixedW
 }
 
 int t_fixFirstDict::RemoveItemHere(const t_lstr* key, const t_lstr* word) {
-    if (!Ready() || !key || !word || uint64_t(LstrGetTotalBytes(key)) + LstrGetTotalBytes(word) > kMaxRecordBytes)
+    if (!Ready() || !key || !word ||
+        uint64_t(LstrGetTotalBytes(key)) + LstrGetTotalBytes(word) > kMaxRecordBytes)
         return 0;
     t_editLocation loc;
     if (!n_userStore::FindRecord(m_store, key, word, &loc)) return 0;
@@ -187,7 +200,8 @@ int t_fixFirstDict::GetAllItems(t_scopeHeap& arena, t_fixedRecord*** items, int*
             *rec = {n_userStore::CopyRowKey(arena, m_store, keyRow),
                     n_userStore::CopyItemText(arena, m_store, d, Rd32(row + kOffWord)),
                     n_userStore::CopyItemText(arena, m_store, d, Rd32(row + kOffSecond)),
-                    n_userStore::CopyItemText(arena, m_store, d, Rd32(row + kOffThird)), row[kOffState]};
+                    n_userStore::CopyItemText(arena, m_store, d, Rd32(row + kOffThird)),
+                    row[kOffState]};
             return rec->key && rec->word && rec->second && rec->third;
         });
 }

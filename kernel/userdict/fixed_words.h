@@ -49,12 +49,13 @@ public:
     //
     // Pins word for key: its record becomes active and every other record of
     // the key deleted; a new word is added active. 1/0.
-    int SetFixedWord(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third);
+    int SetFixedWord(const t_lstr* key, const t_lstr* word, const t_lstr* second,
+                     const t_lstr* third);
     // Folds in a record of another copy with its state (see the source for
     // the rules); a word arriving active while another word of the key is
     // active is stored deleted. 1/0.
-    int MergeFixedWord(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third,
-                       uint8_t state);
+    int MergeFixedWord(const t_lstr* key, const t_lstr* word, const t_lstr* second,
+                       const t_lstr* third, uint8_t state);
     // The first record of the key, in chain order, that is not deleted; 0
     // when there is none or a text cannot be reached.
     int GetFixedWord(t_scopeHeap& arena, const t_lstr* key, t_fixedWord* result) const;
@@ -72,16 +73,20 @@ public:
     int SaveToFile(const wchar_t* path) const { return SaveWithSuffix(path, L".temp"); }
     static int BuildImageToFile(const wchar_t* path);
     // An empty image of rows records; byte counts of 0 give 10 and 30 bytes a row.
-    static bool BuildImage(std::vector<uint8_t>& out, uint32_t rows, uint32_t keyBytes = 0, uint32_t textBytes = 0);
+    static bool BuildImage(std::vector<uint8_t>& out, uint32_t rows, uint32_t keyBytes = 0,
+                           uint32_t textBytes = 0);
 
 private:
     enum : uint8_t { kChangeSet = 1, kChangeMerge = 2, kChangeRemove = 3 };
-    int SetFixedWordHere(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third);
-    int MergeFixedWordHere(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third,
-                           uint8_t state);
+    int SetFixedWordHere(const t_lstr* key, const t_lstr* word, const t_lstr* second,
+                         const t_lstr* third);
+    int MergeFixedWordHere(const t_lstr* key, const t_lstr* word, const t_lstr* second,
+                           const t_lstr* third, uint8_t state);
     int RemoveItemHere(const t_lstr* key, const t_lstr* word);
-    static bool Fits(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third);
-    int Append(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third, uint8_t state);
+    static bool Fits(const t_lstr* key, const t_lstr* word, const t_lstr* second,
+                     const t_lstr* third);
+    int Append(const t_lstr* key, const t_lstr* word, const t_lstr* second, const t_lstr* third,
+               uint8_t state);
     bool WriteState(const uint8_t* row, uint8_t state);
     bool IsWord(const uint8_t* row, const t_lstr* word) const;
 };

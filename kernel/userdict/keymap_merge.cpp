@@ -27,10 +27,14 @@ constexpr int64_t kMaxMapFileBytes = int64_t(64) << 20;
 // Syllable counters listed by the text dump.
 constexpr int kDumpedCounters = 413;
 
-t_dictManager& Manager() { return t_singleton<t_dictManager>::Get(); }
+t_dictManager& Manager() {
+    return t_singleton<t_dictManager>::Get();
+}
 
 // The rebuild relies on the syllable inventory being loaded.
-bool PyDictLoaded() { return Manager().LoadDict(kPyDictName); }
+bool PyDictLoaded() {
+    return Manager().LoadDict(kPyDictName);
+}
 
 // Reads the whole file into the arena. False for a missing, empty,
 // unreadable or oversized file.
@@ -53,8 +57,10 @@ bool ReadFileIntoArena(t_scopeHeap& arena, const wchar_t* path, uint8_t** data, 
 bool BuildCurrentMap(t_scopeHeap& arena, uint8_t** image, uint32_t* size) {
     t_configuration& store = t_singleton<t_configurationImpl>::Get();
     const wchar_t* scheme = store.GetString(n_config::ShuangPinName);
-    const t_schemeLoadSettings settings{GetConfiguredSysDir(), GetConfiguredUserDir(), scheme ? scheme : L""};
-    return t_keyPyMapBuilder::Build(arena, image, size, ReadKeyMapOptions(store), settings, nullptr);
+    const t_schemeLoadSettings settings{GetConfiguredSysDir(), GetConfiguredUserDir(),
+                                        scheme ? scheme : L""};
+    return t_keyPyMapBuilder::Build(arena, image, size, ReadKeyMapOptions(store), settings,
+                                    nullptr);
 }
 
 // A work file named path + suffix, removed when it goes out of scope.
@@ -64,8 +70,8 @@ bool MakeWorkPath(t_tempPath& work, const wchar_t* path, const wchar_t* suffix) 
 
 // Attaches a temporary map to a copy of the file at path in the arena and
 // lists its mappings and extra block.
-bool ReadMapFile(t_scopeHeap& arena, const wchar_t* path, t_keyPyMap& map, t_keyMapItem** items, int* count,
-                 const uint8_t** extra) {
+bool ReadMapFile(t_scopeHeap& arena, const wchar_t* path, t_keyPyMap& map, t_keyMapItem** items,
+                 int* count, const uint8_t** extra) {
     uint8_t* data = nullptr;
     uint32_t size = 0;
     if (!ReadFileIntoArena(arena, path, &data, &size)) return false;
@@ -75,7 +81,9 @@ bool ReadMapFile(t_scopeHeap& arena, const wchar_t* path, t_keyPyMap& map, t_key
 
 }  // namespace
 
-t_keymapMergeContext* InitKeymapMergeContext() { return new (std::nothrow) t_keymapMergeContext; }
+t_keymapMergeContext* InitKeymapMergeContext() {
+    return new (std::nothrow) t_keymapMergeContext;
+}
 
 void FreeKeymapMergeContext(t_keymapMergeContext* context) {
     if (!context) return;
@@ -132,12 +140,14 @@ bool LoadOrMergeKeymapFile(t_keymapMergeContext* context, const wchar_t* path, b
     return true;
 }
 
-bool ConvertKeymapFile(t_keymapMergeContext* context, const wchar_t* source, const wchar_t* target) {
+bool ConvertKeymapFile(t_keymapMergeContext* context, const wchar_t* source,
+                       const wchar_t* target) {
     if (!context || !source || !source[0] || !target || !target[0]) return false;
     // The clean map starts in memory: the target is written once, at the end.
     std::vector<uint8_t> empty;
     if (!t_keyPyMap::BuildEmptyImage(empty)) return false;
-    if (!Manager().AttachBuffer(kKeymapMergerName, &context->map, empty.data(), int32_t(empty.size())))
+    if (!Manager().AttachBuffer(kKeymapMergerName, &context->map, empty.data(),
+                                int32_t(empty.size())))
         return false;
     context->attached = 1;
 
@@ -149,7 +159,8 @@ bool ConvertKeymapFile(t_keymapMergeContext* context, const wchar_t* source, con
     for (int i = 0; i < count; ++i) {
         const t_keyMapItem& it = items[i];
         if (it.state == kKeyStateDisabled) continue;
-        if (!context->map.AddEntry(it.key, it.id, it.flags, it.count, kKeyStateNormal)) return false;
+        if (!context->map.AddEntry(it.key, it.id, it.flags, it.count, kKeyStateNormal))
+            return false;
     }
     return context->map.SetCounters(extra) && context->map.SaveFile(target);
 }
@@ -163,8 +174,10 @@ int SaveKeymapMergeContext(t_keymapMergeContext* context, const wchar_t* path) {
 int MergeKeymapSources(t_keymapMergeContext* context, const wchar_t* target, const wchar_t* first,
                        const wchar_t* second, const wchar_t* recordFile) {
     if (!context || !target || !target[0]) return kKeymapSaveFailed;
-    if (first && first[0] && !LoadOrMergeKeymapFile(context, first, true)) return kKeymapFirstFailed;
-    if (second && second[0] && !LoadOrMergeKeymapFile(context, second, true)) return kKeymapSecondFailed;
+    if (first && first[0] && !LoadOrMergeKeymapFile(context, first, true))
+        return kKeymapFirstFailed;
+    if (second && second[0] && !LoadOrMergeKeymapFile(context, second, true))
+        return kKeymapSecondFailed;
     if (recordFile && recordFile[0]) {
         t_tempPath converted;
         if (!MakeWorkPath(converted, recordFile, L".temp")) return kKeymapRecordFailed;
@@ -222,9 +235,11 @@ bool AddRecordUsage(t_keyPyMap& map, const uint8_t* data, uint64_t size) {
         if (!RecordKey(record, key)) return false;
         const int32_t n = RdI32(record + kKeyRecordKeyBytes);
         const int32_t firstEntry = RdI32(record + kKeyRecordKeyBytes + 4);
-        if (n < 0 || firstEntry < 0 || uint64_t(firstEntry) + uint64_t(n) > entryCount) return false;
+        if (n < 0 || firstEntry < 0 || uint64_t(firstEntry) + uint64_t(n) > entryCount)
+            return false;
         for (int32_t e = 0; e < n; ++e) {
-            const uint8_t* entry = data + entriesStart + (uint64_t(firstEntry) + e) * kKeyEntryBytes;
+            const uint8_t* entry =
+                data + entriesStart + (uint64_t(firstEntry) + e) * kKeyEntryBytes;
             const int id = EntrySyllable(entry);
             if (id < 0) continue;
             const uint32_t count = Rd32(entry + kKeyEntryTextBytes);
@@ -237,7 +252,8 @@ bool AddRecordUsage(t_keyPyMap& map, const uint8_t* data, uint64_t size) {
 
 }  // namespace
 
-bool ConvertKeymapRecordFile(t_tempKeymapConverter& converter, const wchar_t* recordFile, const wchar_t* target) {
+bool ConvertKeymapRecordFile(t_tempKeymapConverter& converter, const wchar_t* recordFile,
+                             const wchar_t* target) {
     t_scopeHeap* arena = converter.Arena();
     if (!arena || !recordFile || !recordFile[0] || !target || !target[0]) return false;
     if (!PyDictLoaded()) return false;
@@ -285,8 +301,9 @@ int DumpKeyMapText(t_scopeHeap& arena, const wchar_t* imagePath, const wchar_t* 
         const uint32_t counter = it.id < t_keyPyMap::kCounterCount ? Rd32(extra + 4 * it.id) : 0;
         if (uint64_t(uint32_t(it.count)) + 100 > counter) ok = text.WriteLine(L"err:") && ok;
         ok = text.WriteLine(it.key) && ok;
-        ok = text.WriteFormat(L",%d,%d,%d(%d)\r\n", int(int16_t(it.id)), int(it.flags), int(it.count),
-                              int(it.state)) && ok;
+        ok = text.WriteFormat(L",%d,%d,%d(%d)\r\n", int(int16_t(it.id)), int(it.flags),
+                              int(it.count), int(it.state)) &&
+             ok;
     }
     return text.Close() && ok ? 1 : 0;
 }

@@ -27,7 +27,7 @@ enum : int {
 // The map that receives a merge, for the length of one merge.
 struct t_keymapMergeContext {
     t_keyPyMap map;
-    uint8_t attached = 0;  // 1 once the map holds an image
+    uint8_t attached = 0;                               // 1 once the map holds an image
     t_scopeHeap arena{t_scopeHeap::kDefaultBlockSize};  // file buffers of this merge
 };
 
@@ -92,7 +92,8 @@ inline constexpr uint32_t kKeyEntryTextBytes = 16;
 // result to target. False, target untouched, when "pydict" is not loaded,
 // the record file is missing or malformed (counts, indices or texts outside
 // the file), or a step fails.
-bool ConvertKeymapRecordFile(t_tempKeymapConverter& converter, const wchar_t* recordFile, const wchar_t* target);
+bool ConvertKeymapRecordFile(t_tempKeymapConverter& converter, const wchar_t* recordFile,
+                             const wchar_t* target);
 
 // A text listing of a map file (diagnostics): the first 413 syllable
 // counters, then one line per mapping, "err:" marking a count that exceeds

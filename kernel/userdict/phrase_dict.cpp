@@ -136,22 +136,30 @@ bool t_abbrUsrDict::WritePosition(const t_editLocation& loc, int16_t position) {
     return WriteField(loc.attriRow, kOffPosition, uint16_t(position), 2);
 }
 
-int t_abbrUsrDict::Recorded(uint8_t op, int r, const t_lstr* key, const t_lstr* phrase, int16_t position,
-                            uint8_t state) {
-    if (r) RecordChange(t_changeRecord(op).PutLstr(key).PutLstr(phrase).Put16(uint16_t(position)).Put16(state));
+int t_abbrUsrDict::Recorded(uint8_t op, int r, const t_lstr* key, const t_lstr* phrase,
+                            int16_t position, uint8_t state) {
+    if (r)
+        RecordChange(
+            t_changeRecord(op).PutLstr(key).PutLstr(phrase).Put16(uint16_t(position)).Put16(state));
     return r;
 }
 
-int t_abbrUsrDict::AddItem(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state) {
-    return Recorded(kChangeAdd, AddItemHere(key, phrase, position, state), key, phrase, position, state);
+int t_abbrUsrDict::AddItem(const t_lstr* key, const t_lstr* phrase, int16_t position,
+                           uint8_t state) {
+    return Recorded(kChangeAdd, AddItemHere(key, phrase, position, state), key, phrase, position,
+                    state);
 }
 
-int t_abbrUsrDict::MergeItem(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state) {
-    return Recorded(kChangeMerge, MergeItemHere(key, phrase, position, state), key, phrase, position, state);
+int t_abbrUsrDict::MergeItem(const t_lstr* key, const t_lstr* phrase, int16_t position,
+                             uint8_t state) {
+    return Recorded(kChangeMerge, MergeItemHere(key, phrase, position, state), key, phrase,
+                    position, state);
 }
 
-int t_abbrUsrDict::UpdateItemState(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state) {
-    return Recorded(kChangeUpdate, UpdateItemStateHere(key, phrase, position, state), key, phrase, position, state);
+int t_abbrUsrDict::UpdateItemState(const t_lstr* key, const t_lstr* phrase, int16_t position,
+                                   uint8_t state) {
+    return Recorded(kChangeUpdate, UpdateItemStateHere(key, phrase, position, state), key, phrase,
+                    position, state);
 }
 
 int t_abbrUsrDict::MarkDeleted(const t_lstr* key, const t_lstr* phrase, int16_t position) {
@@ -161,21 +169,27 @@ int t_abbrUsrDict::MarkDeleted(const t_lstr* key, const t_lstr* phrase, int16_t 
 bool t_abbrUsrDict::ApplyChange(t_changeReader& change) {
     const t_lstr *key = nullptr, *phrase = nullptr;
     uint16_t position = 0, state = 0;
-    if (!change.GetLstr(&key) || !change.GetLstr(&phrase) || !change.Get16(&position) || !change.Get16(&state) ||
-        state > 0xFF)
+    if (!change.GetLstr(&key) || !change.GetLstr(&phrase) || !change.Get16(&position) ||
+        !change.Get16(&state) || state > 0xFF)
         return false;
     const auto p = int16_t(position);
     const auto s = uint8_t(state);
     switch (change.Op()) {
-        case kChangeAdd: return AddItem(key, phrase, p, s) != 0;
-        case kChangeMerge: return MergeItem(key, phrase, p, s) != 0;
-        case kChangeUpdate: return UpdateItemState(key, phrase, p, s) != 0;
-        case kChangeDelete: return MarkDeleted(key, phrase, p) != 0;
-        default: return false;
+        case kChangeAdd:
+            return AddItem(key, phrase, p, s) != 0;
+        case kChangeMerge:
+            return MergeItem(key, phrase, p, s) != 0;
+        case kChangeUpdate:
+            return UpdateItemState(key, phrase, p, s) != 0;
+        case kChangeDelete:
+            return MarkDeleted(key, phrase, p) != 0;
+        default:
+            return false;
     }
 }
 
-int t_abbrUsrDict::AddItemHere(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state) {
+int t_abbrUsrDict::AddItemHere(const t_lstr* key, const t_lstr* phrase, int16_t position,
+                               uint8_t state) {
     if (!Ready() || !n_userStore::FitsItem(key) || !n_userStore::FitsItem(phrase)) return 0;
     t_editLocation loc;
     const int r = Insert(key, phrase, position, state, &loc);
@@ -184,7 +198,8 @@ int t_abbrUsrDict::AddItemHere(const t_lstr* key, const t_lstr* phrase, int16_t 
     return 1;
 }
 
-int t_abbrUsrDict::MergeItemHere(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state) {
+int t_abbrUsrDict::MergeItemHere(const t_lstr* key, const t_lstr* phrase, int16_t position,
+                                 uint8_t state) {
     if (!Ready() || !n_userStore::FitsItem(key) || !n_userStore::FitsItem(phrase)) return 0;
     t_editLocation loc;
     const int r = Insert(key, phrase, position, state, &loc);
@@ -229,7 +244,8 @@ int t_abbrUsrDict::MarkDeletedHere(const t_lstr* key, const t_lstr* phrase) {
 
 // ---------------------------------------------------------------- reading
 
-int t_abbrUsrDict::Lookup(t_scopeHeap& arena, const t_lstr* key, t_phraseHit*** items, int* count) const {
+int t_abbrUsrDict::Lookup(t_scopeHeap& arena, const t_lstr* key, t_phraseHit*** items,
+                          int* count) const {
     if (!items || !count) return 0;
     *items = nullptr;
     *count = 0;
@@ -257,10 +273,12 @@ int t_abbrUsrDict::Lookup(t_scopeHeap& arena, const t_lstr* key, t_phraseHit*** 
 int t_abbrUsrDict::GetVisibleItems(t_scopeHeap& arena, t_phraseItem*** items, int* count) const {
     const int d = m_store.GetAttriDataTable(0);
     return n_userStore::ListRecords(
-        m_store, Ready(), arena, items, count, [](const uint8_t* row) { return row[kOffState] != kPhraseDeleted; },
+        m_store, Ready(), arena, items, count,
+        [](const uint8_t* row) { return row[kOffState] != kPhraseDeleted; },
         [&](const uint8_t* keyRow, const uint8_t* row, t_phraseItem* rec) {
             *rec = {n_userStore::CopyRowKey(arena, m_store, keyRow),
-                    n_userStore::CopyItemText(arena, m_store, d, Rd32(row + kOffPhrase)), RdI16(row + kOffPosition)};
+                    n_userStore::CopyItemText(arena, m_store, d, Rd32(row + kOffPhrase)),
+                    RdI16(row + kOffPosition)};
             return rec->key && rec->phrase;
         });
 }
@@ -271,8 +289,8 @@ int t_abbrUsrDict::GetAllItems(t_scopeHeap& arena, t_phraseRecord*** items, int*
         m_store, Ready(), arena, items, count, [](const uint8_t*) { return true; },
         [&](const uint8_t* keyRow, const uint8_t* row, t_phraseRecord* rec) {
             *rec = {n_userStore::CopyRowKey(arena, m_store, keyRow),
-                    n_userStore::CopyItemText(arena, m_store, d, Rd32(row + kOffPhrase)), RdI16(row + kOffPosition),
-                    row[kOffState]};
+                    n_userStore::CopyItemText(arena, m_store, d, Rd32(row + kOffPhrase)),
+                    RdI16(row + kOffPosition), row[kOffState]};
             return rec->key && rec->phrase;
         });
 }

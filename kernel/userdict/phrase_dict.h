@@ -19,9 +19,9 @@ inline constexpr const wchar_t* kPhraseDictFile = L"qzim_phrases.bin";
 // Record states.
 enum : uint8_t {
     kPhrasePlain = 0,
-    kPhraseAdded = 1,    // added or changed by the user or an import
+    kPhraseAdded = 1,  // added or changed by the user or an import
     kPhraseDeleted = 2,
-    kPhraseMoved = 3,    // position changed during a merge
+    kPhraseMoved = 3,  // position changed during a merge
 };
 
 // Listing records; they and their texts live in the caller's arena.
@@ -112,13 +112,16 @@ public:
 private:
     enum : uint8_t { kChangeAdd = 1, kChangeMerge = 2, kChangeUpdate = 3, kChangeDelete = 4 };
     // Records a successful edit (r != 0) and passes r on.
-    int Recorded(uint8_t op, int r, const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state);
+    int Recorded(uint8_t op, int r, const t_lstr* key, const t_lstr* phrase, int16_t position,
+                 uint8_t state);
     int AddItemHere(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state);
     int MergeItemHere(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state);
-    int UpdateItemStateHere(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state);
+    int UpdateItemStateHere(const t_lstr* key, const t_lstr* phrase, int16_t position,
+                            uint8_t state);
     int MarkDeletedHere(const t_lstr* key, const t_lstr* phrase);
     bool Find(const t_lstr* key, const t_lstr* phrase, t_editLocation* loc) const;
-    int Insert(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state, t_editLocation* where);
+    int Insert(const t_lstr* key, const t_lstr* phrase, int16_t position, uint8_t state,
+               t_editLocation* where);
     bool WriteState(const t_editLocation& loc, uint8_t state);
     bool WritePosition(const t_editLocation& loc, int16_t position);
 };

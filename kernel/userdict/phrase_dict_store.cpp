@@ -56,8 +56,8 @@ void t_imageHolder::Release() {
     m_own.reset();
 }
 
-bool BuildShapeImage(const t_storeShape& shape, uint32_t rows, const std::vector<uint32_t>& dataBytes,
-                     std::vector<uint8_t>& out) {
+bool BuildShapeImage(const t_storeShape& shape, uint32_t rows,
+                     const std::vector<uint32_t>& dataBytes, std::vector<uint8_t>& out) {
     if (shape.fieldTypes.empty()) return false;
     t_keyDesc key;
     key.keyType = shape.keyType;
@@ -75,8 +75,8 @@ bool BuildShapeImage(const t_storeShape& shape, uint32_t rows, const std::vector
         attris.push_back(attri);
     }
     const std::vector<int32_t> bucketCounts{shape.bucketCount};
-    t_tableFileBuilder builder({key}, attris, dataBytes, shape.formatVersion, shape.formatVersion, shape.hashFns,
-                               shape.compareFns, nullptr, 0, &bucketCounts);
+    t_tableFileBuilder builder({key}, attris, dataBytes, shape.formatVersion, shape.formatVersion,
+                               shape.hashFns, shape.compareFns, nullptr, 0, &bucketCounts);
     if (!builder.IsValid()) return false;
     const int32_t size = builder.GetTotalSize(nullptr);
     if (size <= 0) return false;
@@ -92,7 +92,8 @@ bool WriteImageFile(const wchar_t* path, const std::vector<uint8_t>& image) {
 
 bool WriteDefaultImage(const t_storeShape& shape, const wchar_t* path) {
     std::vector<uint8_t> image;
-    return BuildShapeImage(shape, shape.defaultRows, shape.defaultDataBytes, image) && WriteImageFile(path, image);
+    return BuildShapeImage(shape, shape.defaultRows, shape.defaultDataBytes, image) &&
+           WriteImageFile(path, image);
 }
 
 bool ReadWholeFile(const wchar_t* path, std::vector<uint8_t>& out) {
@@ -110,13 +111,15 @@ bool ReadWholeFile(const wchar_t* path, std::vector<uint8_t>& out) {
     return true;
 }
 
-bool SaveStoreByRename(const t_editableTableFile& store, const wchar_t* path, const wchar_t* suffix) {
+bool SaveStoreByRename(const t_editableTableFile& store, const wchar_t* path,
+                       const wchar_t* suffix) {
     if (!path || !path[0] || !suffix || !store.IsAttached()) return false;
     t_tempPath temp(path);
     if (!temp.Append(suffix) || !temp.IsValid()) return false;
     if (!store.SaveToFile(temp.GetFull())) return false;
     const t_pathName target(path);
-    if (!target.IsValid() || !PathRename(temp, target)) return false;  // temp's destructor removes the work file
+    if (!target.IsValid() || !PathRename(temp, target))
+        return false;  // temp's destructor removes the work file
     temp.Forget();
     char bytes[kPathBufBytes];
     return target.ToBytes(bytes, sizeof bytes) && SyncParentDir(bytes);
@@ -125,14 +128,15 @@ bool SaveStoreByRename(const t_editableTableFile& store, const wchar_t* path, co
 bool HasShape(const t_editableTableFile& store, const t_storeShape& shape) {
     const t_tableLayout& layout = store.GetLayout();
     if (layout.keys.size() != 1 || layout.keyLayouts.size() != 1) return false;
-    if (layout.keys[0].keyType != shape.keyType || layout.keys[0].fieldTypes != shape.fieldTypes) return false;
+    if (layout.keys[0].keyType != shape.keyType || layout.keys[0].fieldTypes != shape.fieldTypes)
+        return false;
     const t_keyLayout& k = layout.keyLayouts[0];
     const std::vector<uint32_t>& want = shape.fieldOffsets;
     if (!shape.hasAttri)
         return !k.hasAttri && k.fieldOffsets.size() >= want.size() + 1 &&
                std::equal(want.begin(), want.end(), k.fieldOffsets.begin() + 1);
-    return k.hasAttri && layout.attris.size() == 1 && k.keyRowFields == 1 && k.attriFieldOffsets == want &&
-           store.GetDataCount() == 2;
+    return k.hasAttri && layout.attris.size() == 1 && k.keyRowFields == 1 &&
+           k.attriFieldOffsets == want && store.GetDataCount() == 2;
 }
 
 namespace {
@@ -152,7 +156,8 @@ const t_lstr* RowKeyText(const t_editableTableFile& store, const uint8_t* keyRow
     return key;
 }
 
-bool CollectChain(const t_editableTableFile& store, const uint8_t* keyRow, std::vector<const uint8_t*>& rows) {
+bool CollectChain(const t_editableTableFile& store, const uint8_t* keyRow,
+                  std::vector<const uint8_t*>& rows) {
     rows.clear();
     const t_tableLayout& layout = store.GetLayout();
     if (!keyRow || layout.keyLayouts.empty() || !layout.keyLayouts[0].hasAttri) return false;
@@ -162,13 +167,15 @@ bool CollectChain(const t_editableTableFile& store, const uint8_t* keyRow, std::
     return store.CollectAttriChain(first, 0, rows, k.attriLinkOffset);
 }
 
-bool CollectKeyChain(const t_editableTableFile& store, const t_lstr* key, std::vector<const uint8_t*>& rows) {
+bool CollectKeyChain(const t_editableTableFile& store, const t_lstr* key,
+                     std::vector<const uint8_t*>& rows) {
     rows.clear();
     const uint8_t* keyRow = nullptr;
     return store.FindRow(key, 0, &keyRow) && keyRow && CollectChain(store, keyRow, rows);
 }
 
-bool FindRecord(const t_editableTableFile& store, const t_lstr* key, const t_lstr* value, t_editLocation* loc) {
+bool FindRecord(const t_editableTableFile& store, const t_lstr* key, const t_lstr* value,
+                t_editLocation* loc) {
     t_itemBuf k, v;
     if (!k.PutLstr(key) || (value && !v.PutLstr(value))) return false;
     return store.FindKeyValue(k.Data(), value ? v.Data() : nullptr, loc);
@@ -191,13 +198,15 @@ bool LocateKey(const t_editableTableFile& store, const t_lstr* key, t_keyNeighbo
     return true;
 }
 
-bool RowExtends(const t_editableTableFile& store, const t_keyNeighbours& at, int32_t r, const t_lstr* key) {
+bool RowExtends(const t_editableTableFile& store, const t_keyNeighbours& at, int32_t r,
+                const t_lstr* key) {
     if (r < 0 || r >= at.used) return false;
     const t_lstr* stored = store.Reader().GetKeyRow(0, at.bucketStart, r);
     return stored && LstrCompare(stored, key) == 1;
 }
 
-int32_t FindHandle(const t_editableTableFile& store, const t_lstr* key, int* extends, t_keyNeighbours* at) {
+int32_t FindHandle(const t_editableTableFile& store, const t_lstr* key, int* extends,
+                   t_keyNeighbours* at) {
     if (extends) *extends = 0;
     t_keyNeighbours local;
     t_keyNeighbours& where = at ? *at : local;
@@ -259,17 +268,21 @@ t_lstr* CopyRowKey(t_scopeHeap& arena, const t_editableTableFile& store, const u
 
 namespace {
 
-t_editableTableFile MakeStore(const n_userStore::t_storeShape& shape, t_editGrownFn onGrown, void* context) {
+t_editableTableFile MakeStore(const n_userStore::t_storeShape& shape, t_editGrownFn onGrown,
+                              void* context) {
     if (shape.grows)
-        return t_editableTableFile(onGrown, context, shape.rankLess, shape.removeRow, nullptr, shape.rowState,
-                                   nullptr, 0, nullptr, true);
-    return t_editableTableFile(shape.rankLess, shape.removeRow, nullptr, shape.rowState, nullptr, 0);
+        return t_editableTableFile(onGrown, context, shape.rankLess, shape.removeRow, nullptr,
+                                   shape.rowState, nullptr, 0, nullptr, true);
+    return t_editableTableFile(shape.rankLess, shape.removeRow, nullptr, shape.rowState, nullptr,
+                               0);
 }
 
 }  // namespace
 
 t_userStoreBase::t_userStoreBase(const n_userStore::t_storeShape& shape, int32_t rowLimit)
-    : m_store(MakeStore(shape, &t_userStoreBase::OnGrown, this)), m_rowLimit(rowLimit), m_shape(shape) {}
+    : m_store(MakeStore(shape, &t_userStoreBase::OnGrown, this)),
+      m_rowLimit(rowLimit),
+      m_shape(shape) {}
 
 t_userStoreBase::~t_userStoreBase() {
     m_store.Detach();
@@ -285,7 +298,8 @@ bool t_userStoreBase::Attach(void* image, uint64_t size) {
     m_store.Detach();
     if (!image || size == 0 || size > t_editableTableFile::kMaxImageSize) return false;
     if (m_shape.bucketCount > 0) m_store.SetBucketCount(0, m_shape.bucketCount);
-    if (!m_store.AttachWithExtra(image, m_shape.formatVersion, m_shape.hashFns, m_shape.compareFns, int64_t(size)))
+    if (!m_store.AttachWithExtra(image, m_shape.formatVersion, m_shape.hashFns, m_shape.compareFns,
+                                 int64_t(size)))
         return false;
     if (!n_userStore::HasShape(m_store, m_shape)) {
         m_store.Detach();
@@ -303,7 +317,8 @@ bool t_userStoreBase::Load(void* data, int32_t size) {
 
 bool t_userStoreBase::Save(const void*, int32_t) {
     std::vector<uint8_t> image;
-    return n_userStore::BuildShapeImage(m_shape, m_shape.defaultRows, m_shape.defaultDataBytes, image) &&
+    return n_userStore::BuildShapeImage(m_shape, m_shape.defaultRows, m_shape.defaultDataBytes,
+                                        image) &&
            CommitImage(image.data(), int32_t(image.size()));
 }
 
@@ -329,7 +344,8 @@ bool t_userStoreBase::AttachCopy(const void* data, uint64_t size) {
 
 bool t_userStoreBase::AttachEmpty() {
     std::vector<uint8_t> image;
-    return n_userStore::BuildShapeImage(m_shape, m_shape.defaultRows, m_shape.defaultDataBytes, image) &&
+    return n_userStore::BuildShapeImage(m_shape, m_shape.defaultRows, m_shape.defaultDataBytes,
+                                        image) &&
            AttachCopy(image.data(), image.size());
 }
 
@@ -341,10 +357,12 @@ int t_userStoreBase::GetCount() const {
 
 int t_userStoreBase::AddLimited(const n_userStore::t_itemBuf& item, t_editLocation* where) {
     int32_t keys = m_rowLimit, attris = m_rowLimit;
-    return m_store.AddItem(item.Data(), item.Size(), 0, &keys, m_shape.hasAttri ? &attris : nullptr, where);
+    return m_store.AddItem(item.Data(), item.Size(), 0, &keys, m_shape.hasAttri ? &attris : nullptr,
+                           where);
 }
 
-bool t_userStoreBase::WriteField(const t_editRow& row, uint32_t offset, uint32_t value, uint32_t n) {
+bool t_userStoreBase::WriteField(const t_editRow& row, uint32_t offset, uint32_t value,
+                                 uint32_t n) {
     uint8_t v[4];
     if (n == 1)
         v[0] = uint8_t(value);

@@ -85,7 +85,7 @@ struct t_storeShape {
     // the key row of a store without attri table.
     std::vector<uint32_t> fieldOffsets{};
     bool hasAttri = false;
-    int32_t bucketCount = 0;  // 0: the table's own
+    int32_t bucketCount = 0;             // 0: the table's own
     std::vector<t_keyHashFn> hashFns{};  // empty: the table's own hash and order
     std::vector<t_keyCompareFn> compareFns{};
     t_editRowLessFn rankLess = nullptr;
@@ -100,8 +100,8 @@ struct t_storeShape {
 // An empty image (plain image, extra size 0) of the shape with room for rows
 // records and the given bytes per data table. False when the descriptors are
 // refused or the image would be too large.
-bool BuildShapeImage(const t_storeShape& shape, uint32_t rows, const std::vector<uint32_t>& dataBytes,
-                     std::vector<uint8_t>& out);
+bool BuildShapeImage(const t_storeShape& shape, uint32_t rows,
+                     const std::vector<uint32_t>& dataBytes, std::vector<uint8_t>& out);
 
 // Replaces the file at path with the bytes (temporary beside it, sync,
 // rename, directory sync). False, old file untouched, on any failure.
@@ -117,7 +117,8 @@ bool ReadWholeFile(const wchar_t* path, std::vector<uint8_t>& out);
 // Writes the store to path + suffix, then renames that file over path and
 // syncs the directory. False on any failure: path keeps its old content and
 // the work file is removed.
-bool SaveStoreByRename(const t_editableTableFile& store, const wchar_t* path, const wchar_t* suffix);
+bool SaveStoreByRename(const t_editableTableFile& store, const wchar_t* path,
+                       const wchar_t* suffix);
 
 // True when the attached store is laid out as the shape says.
 bool HasShape(const t_editableTableFile& store, const t_storeShape& shape);
@@ -130,34 +131,39 @@ const t_lstr* RowKeyText(const t_editableTableFile& store, const uint8_t* keyRow
 
 // The attri rows chained to a key row of key table 0; false for a key row
 // without chain or a damaged chain.
-bool CollectChain(const t_editableTableFile& store, const uint8_t* keyRow, std::vector<const uint8_t*>& rows);
+bool CollectChain(const t_editableTableFile& store, const uint8_t* keyRow,
+                  std::vector<const uint8_t*>& rows);
 // The same for the key's row; false also for an absent key.
-bool CollectKeyChain(const t_editableTableFile& store, const t_lstr* key, std::vector<const uint8_t*>& rows);
+bool CollectKeyChain(const t_editableTableFile& store, const t_lstr* key,
+                     std::vector<const uint8_t*>& rows);
 
 // Locates the record of key and value (the first attri field), or the key
 // row alone for a null value. False for a null or over-long key or value,
 // or when the store cannot be searched.
-bool FindRecord(const t_editableTableFile& store, const t_lstr* key, const t_lstr* value, t_editLocation* loc);
+bool FindRecord(const t_editableTableFile& store, const t_lstr* key, const t_lstr* value,
+                t_editLocation* loc);
 
 // Key rows of key table 0 by handle (the row's byte offset in the key table:
 // bucket start + row size x row). Only used rows are ever read: a spare row
 // of a bucket, or a stale handle, is no entry.
 struct t_keyNeighbours {
-    int32_t handle = -1;    // the key's row, -1 when absent
+    int32_t handle = -1;  // the key's row, -1 when absent
     int32_t bucketStart = 0;
-    int32_t row = 0;        // the key's row, or where it would be inserted
-    int32_t used = 0;       // used rows of the bucket
+    int32_t row = 0;   // the key's row, or where it would be inserted
+    int32_t used = 0;  // used rows of the bucket
     bool found = false;
 };
 // Locates key in key table 0; false when the key has no bucket.
 bool LocateKey(const t_editableTableFile& store, const t_lstr* key, t_keyNeighbours* out);
 // True when row r of the located bucket is used and its key is longer than
 // key and starts with it.
-bool RowExtends(const t_editableTableFile& store, const t_keyNeighbours& at, int32_t r, const t_lstr* key);
+bool RowExtends(const t_editableTableFile& store, const t_keyNeighbours& at, int32_t r,
+                const t_lstr* key);
 // The handle of the key's row, or -1; *extends = 1 when the next used row
 // of the bucket (after the key's row, or at its place) holds a longer key
 // that starts with it. *at (may be null) receives the located bucket.
-int32_t FindHandle(const t_editableTableFile& store, const t_lstr* key, int* extends, t_keyNeighbours* at);
+int32_t FindHandle(const t_editableTableFile& store, const t_lstr* key, int* extends,
+                   t_keyNeighbours* at);
 // The used key row behind a handle, or null.
 const uint8_t* KeyRowAt(const t_editableTableFile& store, int32_t handle);
 // An attri row handed out for a field write.
@@ -186,8 +192,8 @@ t_lstr* CopyRowKey(t_scopeHeap& arena, const t_editableTableFile& store, const u
 // 0 with none handed out for null outputs, a store not ready, rows that
 // cannot be listed or a failed fill.
 template <class T, class Keep, class Fill>
-int ListRecords(const t_editableTableFile& store, bool ready, t_scopeHeap& arena, T*** items, int* count, Keep keep,
-                Fill fill) {
+int ListRecords(const t_editableTableFile& store, bool ready, t_scopeHeap& arena, T*** items,
+                int* count, Keep keep, Fill fill) {
     if (!items || !count) return 0;
     *items = nullptr;
     *count = 0;

@@ -45,7 +45,8 @@ typedef bool (*t_phraseEntrySink)(const t_phraseEntry& entry, void* context);
 // multi-line phrase that outgrows the value buffer is dropped whole. False
 // when the file cannot be opened or the arena fails; a file that is not
 // UTF-16 opens but yields nothing.
-bool ReadPhrasesFile(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntrySink sink, void* context);
+bool ReadPhrasesFile(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntrySink sink,
+                     void* context);
 
 // Writes the phrase file from the custom-phrase image at imagePath (a
 // missing image gives the header only); withStates writes deleted records
@@ -54,7 +55,8 @@ bool ReadPhrasesFile(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntryS
 // the image opens but cannot be read, loaded or listed, or when the file
 // cannot be created, written or renamed (an existing file is then left as
 // it was).
-int WritePhrasesFile(t_scopeHeap& arena, const wchar_t* imagePath, const wchar_t* textPath, bool withStates);
+int WritePhrasesFile(t_scopeHeap& arena, const wchar_t* imagePath, const wchar_t* textPath,
+                     bool withStates);
 
 // Reads the phrase file into a new custom-phrase image (every entry in state
 // 0, a repeated key and phrase keeps the last position) saved at imagePath.
@@ -63,4 +65,5 @@ int ParsePhrasesText(t_scopeHeap& arena, const wchar_t* textPath, const wchar_t*
 
 // Reads up to maximum entries into entries (strings in the arena); returns
 // the number read (0 when the file cannot be read).
-int ParsePhrasesToArray(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntry* entries, int maximum);
+int ParsePhrasesToArray(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntry* entries,
+                        int maximum);

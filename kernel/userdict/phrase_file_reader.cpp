@@ -2,16 +2,22 @@
 // be fuzzed on its own.
 #include <cstring>
 
-#include "kernel/runtime/text_helpers.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/runtime/text_file.h"
+#include "kernel/runtime/text_helpers.h"
 #include "kernel/userdict/phrase_file.h"
 
 namespace {
 
-inline bool IsLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
-inline bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
-inline bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+inline bool IsLetter(wchar_t c) {
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+}
+inline bool IsDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
+inline bool IsBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
 
 // blanks, letters, blanks, ",", ["-"] digit, digits, "=".
 bool IsHeaderLine(const wchar_t* s) {
@@ -129,7 +135,7 @@ private:
         }
         size_t n = wcslen(rest);
         while (n > 0 && (rest[n - 1] == L'\r' || rest[n - 1] == L'\n')) --n;
-                return Store(s, keyLen, rest, n, position);
+        return Store(s, keyLen, rest, n, position);
     }
 
     bool Store(wchar_t* key, size_t keyLen, wchar_t* value, size_t n, int16_t position) {
@@ -175,7 +181,8 @@ int IsValidPhraseKey(const wchar_t* s) {
     return 1;
 }
 
-bool ReadPhrasesFile(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntrySink sink, void* context) {
+bool ReadPhrasesFile(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntrySink sink,
+                     void* context) {
     if (!textPath || !sink) return false;
     t_textFile file;
     if (!file.Open(textPath, kOpenRead, kTextUtf16Le)) return false;
@@ -200,7 +207,8 @@ bool ReadPhrasesFile(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntryS
     return true;
 }
 
-int ParsePhrasesToArray(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntry* entries, int maximum) {
+int ParsePhrasesToArray(t_scopeHeap& arena, const wchar_t* textPath, t_phraseEntry* entries,
+                        int maximum) {
     if (!entries || maximum < 1) return 0;
     t_arraySink sink{entries, maximum, 0};
     if (!ReadPhrasesFile(arena, textPath, &AddToArray, &sink)) return 0;

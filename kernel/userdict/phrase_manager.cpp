@@ -42,7 +42,8 @@ public:
         if (!m_live) return true;
         t_dictEntry* entry = m_live->GetEntry();
         if (entry && entry->manager)
-            return entry->manager->SaveEntryWith(entry, [&] { return m_live->SaveToFile(targetPath) != 0; });
+            return entry->manager->SaveEntryWith(
+                entry, [&] { return m_live->SaveToFile(targetPath) != 0; });
         return m_live->SaveToFile(targetPath) != 0;
     }
     // The target was replaced: the live dictionary re-attaches it.
@@ -86,13 +87,15 @@ typedef bool (*t_fillFn)(t_phraseImporter& importer, const void* source);
 // The steps both imports share: an empty work image beside the target, the
 // new phrases in state 1, the target's records folded in, the work image
 // renamed over the target.
-int ReplacePhraseSet(t_phraseImporter& importer, const wchar_t* targetPath, t_fillFn fill, const void* source) {
+int ReplacePhraseSet(t_phraseImporter& importer, const wchar_t* targetPath, t_fillFn fill,
+                     const void* source) {
     if (!targetPath || !targetPath[0]) return 0;
     t_liveTarget live(targetPath);
     if (!live.SaveLive(targetPath)) return 0;
     t_tempPath temp(targetPath);
     if (!temp.Append(L".temp") || !temp.IsValid()) return 0;
-    if (!t_abbrUsrDict::BuildImageToFile(temp.GetFull()) || !importer.AttachFile(temp.GetFull())) return 0;
+    if (!t_abbrUsrDict::BuildImageToFile(temp.GetFull()) || !importer.AttachFile(temp.GetFull()))
+        return 0;
     // A phrase file that cannot be read must not turn every phrase of the
     // target into a deleted one.
     if (!fill(importer, source)) return 0;
@@ -109,7 +112,8 @@ int ReplacePhraseSet(t_phraseImporter& importer, const wchar_t* targetPath, t_fi
 }
 
 bool FillFromFile(t_phraseImporter& importer, const void* source) {
-    return ReadPhrasesFile(importer.Arena(), static_cast<const wchar_t*>(source), &AddEntry, &importer);
+    return ReadPhrasesFile(importer.Arena(), static_cast<const wchar_t*>(source), &AddEntry,
+                           &importer);
 }
 
 struct t_entryList {
@@ -120,19 +124,21 @@ struct t_entryList {
 bool FillFromList(t_phraseImporter& importer, const void* source) {
     const auto* list = static_cast<const t_entryList*>(source);
     for (int i = 0; i < list->count; ++i)
-        importer.AddItem(list->entries[i].key, list->entries[i].phrase, list->entries[i].position, kPhraseAdded);
+        importer.AddItem(list->entries[i].key, list->entries[i].phrase, list->entries[i].position,
+                         kPhraseAdded);
     return true;
 }
 
 }  // namespace
 
-int ImportPhrasesText(t_phraseImporter& importer, const wchar_t* targetPath, const wchar_t* textPath) {
+int ImportPhrasesText(t_phraseImporter& importer, const wchar_t* targetPath,
+                      const wchar_t* textPath) {
     if (!textPath) return 0;
     return ReplacePhraseSet(importer, targetPath, &FillFromFile, textPath);
 }
 
-int MergePhrasesIntoUsrDict(t_phraseImporter& importer, const wchar_t* targetPath, const t_phraseEntry* entries,
-                            int count) {
+int MergePhrasesIntoUsrDict(t_phraseImporter& importer, const wchar_t* targetPath,
+                            const t_phraseEntry* entries, int count) {
     if (count < 0 || (count > 0 && !entries)) return 0;
     const t_entryList list{entries, count};
     return ReplacePhraseSet(importer, targetPath, &FillFromList, &list);
@@ -146,8 +152,9 @@ int MergePhraseImage(t_phraseImporter& importer, const wchar_t* imagePath, bool 
         return 1;
     }
     const auto fold = [&](const t_phraseRecord& r) {
-        const int ok = keepExisting ? importer.MergeItem(r.key, r.phrase, r.position, r.state)
-                                    : importer.UpdateItemState(r.key, r.phrase, r.position, r.state);
+        const int ok = keepExisting
+                           ? importer.MergeItem(r.key, r.phrase, r.position, r.state)
+                           : importer.UpdateItemState(r.key, r.phrase, r.position, r.state);
         return ok != 0;
     };
     return ForEachRecord(imagePath, fold) ? 1 : 0;
@@ -158,13 +165,16 @@ int SaveMergedPhrases(t_phraseImporter& importer, const wchar_t* path) {
     return importer.SaveToFile(path);
 }
 
-int MergePhraseSources(t_phraseImporter& importer, const wchar_t* outputPath, const wchar_t* firstImage,
-                       const wchar_t* secondImage, const wchar_t* textPath) {
+int MergePhraseSources(t_phraseImporter& importer, const wchar_t* outputPath,
+                       const wchar_t* firstImage, const wchar_t* secondImage,
+                       const wchar_t* textPath) {
     if (firstImage && !MergePhraseImage(importer, firstImage, true)) return kPhraseMergeFirstFailed;
-    if (secondImage && !MergePhraseImage(importer, secondImage, true)) return kPhraseMergeSecondFailed;
+    if (secondImage && !MergePhraseImage(importer, secondImage, true))
+        return kPhraseMergeSecondFailed;
     if (textPath) {
         t_tempPath image(textPath);
-        if (!image.Append(L".temp") || !ParsePhrasesText(importer.Arena(), textPath, image.GetFull()) ||
+        if (!image.Append(L".temp") ||
+            !ParsePhrasesText(importer.Arena(), textPath, image.GetFull()) ||
             !MergePhraseImage(importer, image.GetFull(), true))
             return kPhraseMergeTextFailed;
     }
@@ -172,12 +182,14 @@ int MergePhraseSources(t_phraseImporter& importer, const wchar_t* outputPath, co
     return kPhraseMergeOk;
 }
 
-int CompactPhraseFile(t_phraseImporter& importer, const wchar_t* sourcePath, const wchar_t* targetPath) {
+int CompactPhraseFile(t_phraseImporter& importer, const wchar_t* sourcePath,
+                      const wchar_t* targetPath) {
     if (!sourcePath || !targetPath) return 0;
     if (!importer.AttachEmpty()) return 0;
     importer.SetAttached(true);
     const bool copied = ForEachRecord(sourcePath, [&](const t_phraseRecord& r) {
-        return r.state == kPhraseDeleted || importer.AddItem(r.key, r.phrase, r.position, kPhrasePlain) != 0;
+        return r.state == kPhraseDeleted ||
+               importer.AddItem(r.key, r.phrase, r.position, kPhrasePlain) != 0;
     });
     return copied ? importer.SaveToFile(targetPath) : 0;
 }

@@ -37,11 +37,12 @@ private:
 // a text file that cannot be opened included (the target then keeps its
 // old content). A file that opens but holds no entries (or is not UTF-16)
 // adds nothing, so every phrase of the target ends up deleted.
-int ImportPhrasesText(t_phraseImporter& importer, const wchar_t* targetPath, const wchar_t* textPath);
+int ImportPhrasesText(t_phraseImporter& importer, const wchar_t* targetPath,
+                      const wchar_t* textPath);
 
 // The same with a list of entries instead of a file.
-int MergePhrasesIntoUsrDict(t_phraseImporter& importer, const wchar_t* targetPath, const t_phraseEntry* entries,
-                            int count);
+int MergePhrasesIntoUsrDict(t_phraseImporter& importer, const wchar_t* targetPath,
+                            const t_phraseEntry* entries, int count);
 
 // The first call attaches the importer to the image at imagePath (1/0).
 // Later calls fold every record of that image into the importer: with
@@ -63,9 +64,11 @@ enum : int {
 };
 // Merges the first image, the second image and the phrase file (each may be
 // null) and saves the result at outputPath; one of the codes above.
-int MergePhraseSources(t_phraseImporter& importer, const wchar_t* outputPath, const wchar_t* firstImage,
-                       const wchar_t* secondImage, const wchar_t* textPath);
+int MergePhraseSources(t_phraseImporter& importer, const wchar_t* outputPath,
+                       const wchar_t* firstImage, const wchar_t* secondImage,
+                       const wchar_t* textPath);
 
 // Rewrites the target as the source's records that are not deleted, all in
 // state 0; 1/0 (the target is untouched on failure).
-int CompactPhraseFile(t_phraseImporter& importer, const wchar_t* sourcePath, const wchar_t* targetPath);
+int CompactPhraseFile(t_phraseImporter& importer, const wchar_t* sourcePath,
+                      const wchar_t* targetPath);

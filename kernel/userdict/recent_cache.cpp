@@ -107,7 +107,8 @@ void t_submittedUsrWord::Get(int i, const t_lstr** key, const t_lstr** text) con
 // ---------------------------------------------------------------- continuations
 
 bool t_CAStringCache::t_key::operator<(const t_key& o) const {
-    return LstrCompare(reinterpret_cast<const t_lstr*>(bytes), reinterpret_cast<const t_lstr*>(o.bytes)) < 0;
+    return LstrCompare(reinterpret_cast<const t_lstr*>(bytes),
+                       reinterpret_cast<const t_lstr*>(o.bytes)) < 0;
 }
 
 bool t_CAStringCache::MakeKey(const t_lstr* s, t_key* out) {
@@ -144,14 +145,16 @@ void t_CAStringCache::AddOrUpdate(const t_lstr* key, const t_caValue& value) {
 
 void t_CAStringCache::AddFromWord(uint8_t mode, const t_lstr* word, const t_lstr* reading1,
                                   const t_lstr* reading2) {
-    const t_sysDict* sys = t_singleton<t_sysDict>::Exists() ? &t_singleton<t_sysDict>::Get() : nullptr;
+    const t_sysDict* sys =
+        t_singleton<t_sysDict>::Exists() ? &t_singleton<t_sysDict>::Get() : nullptr;
     t_usrDictV3Core* usr =
         t_singleton<t_usrDictV3Core>::Exists() ? &t_singleton<t_usrDictV3Core>::Get() : nullptr;
     AddFromWord(mode, word, reading1, reading2, sys, usr);
 }
 
-void t_CAStringCache::AddFromWord(uint8_t, const t_lstr* word, const t_lstr* reading1, const t_lstr* reading2,
-                                  const t_sysDict* sys, t_usrDictV3Core* usr) {
+void t_CAStringCache::AddFromWord(uint8_t, const t_lstr* word, const t_lstr* reading1,
+                                  const t_lstr* reading2, const t_sysDict* sys,
+                                  t_usrDictV3Core* usr) {
     if (!m_map || !word || !reading1 || !reading2) return;
     const uint32_t syllables = LstrGetLength(reading1) + LstrGetLength(reading2);
     if (syllables >= 6) return;
@@ -190,7 +193,8 @@ void t_CAStringCache::AddFromWord(uint8_t, const t_lstr* word, const t_lstr* rea
         std::vector<t_usrContinuation> found;
         usr->CollectWordContinuations(reading1, word, reading2, found);
         for (const t_usrContinuation& c : found)
-            AddOrUpdate(reinterpret_cast<const t_lstr*>(c.rest), t_caValue{c.weight, c.marker, c.zero});
+            AddOrUpdate(reinterpret_cast<const t_lstr*>(c.rest),
+                        t_caValue{c.weight, c.marker, c.zero});
     }
 }
 

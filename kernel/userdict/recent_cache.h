@@ -99,9 +99,10 @@ public:
     // continue it and from the user words (through the user dictionary).
     // Readings of 6 syllables or more together add nothing. The dictionaries
     // are the kernel's own, or those given (either may be null).
-    void AddFromWord(uint8_t mode, const t_lstr* word, const t_lstr* reading1, const t_lstr* reading2);
-    void AddFromWord(uint8_t mode, const t_lstr* word, const t_lstr* reading1, const t_lstr* reading2,
-                     const t_sysDict* sys, t_usrDictV3Core* usr);
+    void AddFromWord(uint8_t mode, const t_lstr* word, const t_lstr* reading1,
+                     const t_lstr* reading2);
+    void AddFromWord(uint8_t mode, const t_lstr* word, const t_lstr* reading1,
+                     const t_lstr* reading2, const t_sysDict* sys, t_usrDictV3Core* usr);
     size_t Size() const { return m_map ? m_map->size() : 0; }
 
 private:

@@ -18,8 +18,8 @@ bool CollectNewUsrWords(t_scopeHeap& arena, const wchar_t* basePath, const wchar
 bool ConvertPtrToV3(const wchar_t* path, const t_usrWordRecords& records) {
     if (!path || !path[0]) return false;
     t_usrDictV3Core dict;
-    const uint32_t capacity = uint32_t(std::min<size_t>(std::max<size_t>(records.size(), kUsrDefaultCapacity),
-                                                        kUsrMaxCapacity));
+    const uint32_t capacity = uint32_t(
+        std::min<size_t>(std::max<size_t>(records.size(), kUsrDefaultCapacity), kUsrMaxCapacity));
     // Built in memory: the file is written once, complete, at the end.
     if (!dict.CreateEmpty(capacity)) return false;
     for (const UsrWordRecord* record : records) {

@@ -5,10 +5,10 @@
 
 #include <cstring>
 
+#include "kernel/lexicon/hz_dict.h"
 #include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/dir_settings.h"
-#include "kernel/lexicon/hz_dict.h"
 #include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/path.h"
 #include "kernel/runtime/scope_heap.h"
@@ -29,7 +29,8 @@ constexpr int32_t kV1MaxWordsPerGroup = 999999;
 // A bounded reader over a file image.
 class t_cursor {
 public:
-    t_cursor(const uint8_t* data, uint64_t size, uint64_t pos = 0) : m_data(data), m_size(size), m_pos(pos) {}
+    t_cursor(const uint8_t* data, uint64_t size, uint64_t pos = 0)
+        : m_data(data), m_size(size), m_pos(pos) {}
     bool Has(uint64_t n) const { return m_pos <= m_size && n <= m_size - m_pos; }
     bool U16(uint16_t* v) {
         if (!Has(2)) return false;
@@ -63,7 +64,9 @@ private:
     uint64_t m_pos;
 };
 
-const t_lstr* AsLstr(const std::vector<uint8_t>& v) { return reinterpret_cast<const t_lstr*>(v.data()); }
+const t_lstr* AsLstr(const std::vector<uint8_t>& v) {
+    return reinterpret_cast<const t_lstr*>(v.data());
+}
 
 // Places a word of a file in the arena; false when memory is short.
 bool PushWord(t_scopeHeap& arena, t_usrWordRecords& out, const std::vector<uint8_t>& reading,
@@ -83,7 +86,8 @@ bool PushWord(t_scopeHeap& arena, t_usrWordRecords& out, const std::vector<uint8
 
 // chars: the character dictionary every unit of a word must be in (or an
 // ASCII letter); null for the count check alone.
-bool ParseV1(const uint8_t* data, uint64_t size, const t_hzDict* chars, t_scopeHeap& arena, t_usrWordRecords& out) {
+bool ParseV1(const uint8_t* data, uint64_t size, const t_hzDict* chars, t_scopeHeap& arena,
+             t_usrWordRecords& out) {
     if (!IsValidOldUsrDictHeader(data, size)) return false;
     const int32_t groups = RdI32(data + 20);
     const int32_t recordSize = RdI32(data + 40);
@@ -107,7 +111,8 @@ bool ParseV1(const uint8_t* data, uint64_t size, const t_hzDict* chars, t_scopeH
         std::vector<uint8_t> word;
         for (int32_t w = 0; w < words; ++w) {
             uint16_t freq = 0;
-            if (!c.Lstr(word, kUsrMaxTextBytes) || !IsValidWordStringStrict(AsLstr(word), chars != nullptr, chars))
+            if (!c.Lstr(word, kUsrMaxTextBytes) ||
+                !IsValidWordStringStrict(AsLstr(word), chars != nullptr, chars))
                 return false;
             if (!c.U16(&freq) || !c.Skip(uint64_t(recordSize) - 2)) return false;
             if (!PushWord(arena, out, reading, word.data(), freq, 0, kUsrNoAge, 0)) return false;
@@ -137,7 +142,8 @@ bool ParseV2(const uint8_t* data, uint64_t size, t_scopeHeap& arena, t_usrWordRe
         if (!IsValidOldIndexEntry(entry) || !IsValidOldWordEntry(entry, h)) continue;
         t_cursor rc(data, bound < size ? bound : size, uint64_t(entry[0]));
         std::vector<uint8_t> reading;
-        if (!rc.Lstr(reading, kUsrMaxTextBytes) || reading.size() < 3 || !IsValidPyIdString(AsLstr(reading)))
+        if (!rc.Lstr(reading, kUsrMaxTextBytes) || reading.size() < 3 ||
+            !IsValidPyIdString(AsLstr(reading)))
             continue;
         int32_t index = entry[2];
         for (int32_t step = 0; step < entry[1] && index != -1 && count < words; ++step) {
@@ -155,7 +161,8 @@ bool ParseV2(const uint8_t* data, uint64_t size, t_scopeHeap& arena, t_usrWordRe
             if (!ReadOldImageWord(data, size, bound, ref, text, q, o)) break;
             ++count;
             if (IsValidWordString(text, true) &&
-                !PushWord(arena, out, reading, buf, Rd16(we + 8), Rd16(we + 10), Rd32(we + 12), Rd16(we + 18)))
+                !PushWord(arena, out, reading, buf, Rd16(we + 8), Rd16(we + 10), Rd32(we + 12),
+                          Rd16(we + 18)))
                 return false;
             index = next;
         }
@@ -173,11 +180,14 @@ bool ParseV3(const uint8_t* data, uint64_t size, t_scopeHeap& arena, t_usrWordRe
     for (const auto& pr : pairs) {
         const t_lstr* reading = nullptr;
         t_usrWordAttr a;
-        if (!local.ReadPair(pr, &reading, &a) || a.freq == 0) continue;  // deleted words stay deleted
-        if (!local.GetWordText(a.textId, a.checksum, text) || !IsValidWordString(text, true)) continue;
+        if (!local.ReadPair(pr, &reading, &a) || a.freq == 0)
+            continue;  // deleted words stay deleted
+        if (!local.GetWordText(a.textId, a.checksum, text) || !IsValidWordString(text, true))
+            continue;
         const uint8_t* rb = reinterpret_cast<const uint8_t*>(reading);
         const std::vector<uint8_t> readingBytes(rb, rb + LstrGetTotalBytes(reading));
-        if (!PushWord(arena, out, readingBytes, buf, a.freq, a.flags, a.stamp, a.extra)) return false;
+        if (!PushWord(arena, out, readingBytes, buf, a.freq, a.flags, a.stamp, a.extra))
+            return false;
     }
     return true;
 }
@@ -209,8 +219,8 @@ std::wstring LiveFilePath(const t_dictStorageBase& dict) {
 // Builds the new dictionary apart from the live one into image: mode 0
 // starts from base (the live image; null: the file at target). False with
 // nothing built.
-bool BuildImage(const uint8_t* base, uint64_t baseSize, const t_usrWordRecords& words, int format, int mode,
-                const std::wstring& target, std::vector<uint8_t>& image, int* taken) {
+bool BuildImage(const uint8_t* base, uint64_t baseSize, const t_usrWordRecords& words, int format,
+                int mode, const std::wstring& target, std::vector<uint8_t>& image, int* taken) {
     t_usrDictV3Core work;
     bool ready = false;
     if (mode == 0) {
@@ -218,15 +228,18 @@ bool BuildImage(const uint8_t* base, uint64_t baseSize, const t_usrWordRecords& 
             ready = work.AttachCopy(base, baseSize);
         else if (PathIsFile(t_pathName(target.c_str())))
             ready = work.AttachFile(target.c_str());
-        if (!ready && PathIsFile(t_pathName(target.c_str()))) return false;  // never replace words we cannot read
+        if (!ready && PathIsFile(t_pathName(target.c_str())))
+            return false;  // never replace words we cannot read
     }
-    if (!ready && !work.CreateEmpty(ComputeCapacity(uint32_t(words.size()), kUsrMaxCapacity))) return false;
+    if (!ready && !work.CreateEmpty(ComputeCapacity(uint32_t(words.size()), kUsrMaxCapacity)))
+        return false;
 
     for (const UsrWordRecord* rec : words) {
         t_usrWordFields w;
         if (!ReadUsrWordRecord(rec, &w)) return false;
-        const int res = format == kUsrFormatV2 ? work.RestoreWord(w.reading, w.word, w.freq, w.flags, w.stamp, w.extra)
-                                               : work.MergeWord(w.reading, w.word, w.freq, w.flags, w.stamp);
+        const int res = format == kUsrFormatV2
+                            ? work.RestoreWord(w.reading, w.word, w.freq, w.flags, w.stamp, w.extra)
+                            : work.MergeWord(w.reading, w.word, w.freq, w.flags, w.stamp);
         if (res == 0) return false;
         ++*taken;
     }
@@ -249,8 +262,8 @@ bool BuildAndWrite(t_usrDictV3Core& live, const t_usrWordRecords& words, int for
 }
 
 // The file read and parsed; false when nothing can be taken over.
-bool ReadAndParse(const wchar_t* path, int expectedFormat, t_scopeHeap& arena, t_usrWordRecords& words,
-                  int* format) {
+bool ReadAndParse(const wchar_t* path, int expectedFormat, t_scopeHeap& arena,
+                  t_usrWordRecords& words, int* format) {
     std::vector<uint8_t> bytes;
     if (!ReadWholeFile(path, bytes)) return false;
     if (!DetectUsrDictFormatBytes(bytes.data(), bytes.size(), format)) return false;
@@ -274,8 +287,9 @@ int ConvertFile(const wchar_t* path, int* count, int mode, int expectedFormat) {
     t_dictEntry* entry = live.GetEntry();
     // A merge starts from the live image: a file another process saved
     // since is taken up first, or its words would be overwritten.
-    if (entry && entry->manager && target == LiveFilePath(live) ? !entry->manager->SaveEntryWith(entry, build)
-                                                                 : !build())
+    if (entry && entry->manager && target == LiveFilePath(live)
+            ? !entry->manager->SaveEntryWith(entry, build)
+            : !build())
         return 0;
     ReattachLive(target);
     if (count) *count = taken;
@@ -293,7 +307,9 @@ bool GetUsrDictFilePath(std::wstring& out) {
     return true;
 }
 
-t_usrDictV3Core& GetUsrDictInstance() { return t_singleton<t_usrDictV3Core>::Get(); }
+t_usrDictV3Core& GetUsrDictInstance() {
+    return t_singleton<t_usrDictV3Core>::Get();
+}
 
 bool DetectUsrDictFormatBytes(const uint8_t* data, uint64_t size, int* format) {
     if (!data || !format || size < 4) return false;
@@ -320,15 +336,23 @@ bool DetectUsrDictFormat(const wchar_t* path, int* format) {
     return DetectUsrDictFormatBytes(head, got, format);
 }
 
-bool ParseUsrDictImage(const uint8_t* data, uint64_t size, int format, t_scopeHeap& arena, t_usrWordRecords& out) {
+bool ParseUsrDictImage(const uint8_t* data, uint64_t size, int format, t_scopeHeap& arena,
+                       t_usrWordRecords& out) {
     out.clear();
     if (!data || size == 0) return false;
     bool ok = false;
     switch (format) {
-    case kUsrFormatV1: ok = ParseV1(data, size, nullptr, arena, out); break;
-    case kUsrFormatV2: ok = ParseV2(data, size, arena, out); break;
-    case kUsrFormatV3: ok = ParseV3(data, size, arena, out); break;
-    default: break;
+        case kUsrFormatV1:
+            ok = ParseV1(data, size, nullptr, arena, out);
+            break;
+        case kUsrFormatV2:
+            ok = ParseV2(data, size, arena, out);
+            break;
+        case kUsrFormatV3:
+            ok = ParseV3(data, size, arena, out);
+            break;
+        default:
+            break;
     }
     if (!ok) out.clear();
     return ok;
@@ -341,9 +365,12 @@ int LoadOrConvertUsrDict(const wchar_t* path, int* count, int mode) {
     int format = 0;
     if (!DetectUsrDictFormat(path, &format)) return 0;
     switch (format) {
-    case kUsrFormatV1: return ConvertV1UsrDict(path, count, mode);
-    case kUsrFormatV2: return ConvertV2UsrDict(path, count, mode);
-    default: return ImportV3UsrDict(path, count, mode);
+        case kUsrFormatV1:
+            return ConvertV1UsrDict(path, count, mode);
+        case kUsrFormatV2:
+            return ConvertV2UsrDict(path, count, mode);
+        default:
+            return ImportV3UsrDict(path, count, mode);
     }
 }
 
@@ -359,7 +386,8 @@ bool t_usrDictReplace::Take() {
     if (vm.IsReady()) vm.CheckUpdate2();  // every dictionary current first
     t_usrDictV3Core& live = GetUsrDictInstance();
     t_dictEntry* entry = live.GetEntry();
-    if (!entry || !entry->manager || m_target != LiveFilePath(live) || !entry->manager->MarkEntry(entry, m_mark))
+    if (!entry || !entry->manager || m_target != LiveFilePath(live) ||
+        !entry->manager->MarkEntry(entry, m_mark))
         return false;
     m_live.clear();
     if (m_mode == 0) {
@@ -378,7 +406,8 @@ t_usrDictReplace::t_built t_usrDictReplace::Build() {
     std::vector<uint8_t> image;
     m_taken = 0;
     if (!entry || !entry->manager || (m_mode == 0 && m_live.empty()) ||
-        !BuildImage(m_live.data(), m_live.size(), m_words, m_format, m_mode, m_target, image, &m_taken))
+        !BuildImage(m_live.data(), m_live.size(), m_words, m_format, m_mode, m_target, image,
+                    &m_taken))
         return t_built::kFailed;
     const int r = entry->manager->WriteMarkedEntry(entry, m_mark, image.data(), image.size());
     return r > 0 ? t_built::kWritten : r == 0 ? t_built::kReplaced : t_built::kFailed;
@@ -394,9 +423,15 @@ int t_usrDictReplace::Finish() {
     return m_taken;
 }
 
-int ConvertV1UsrDict(const wchar_t* path, int* count, int mode) { return ConvertFile(path, count, mode, kUsrFormatV1); }
-int ConvertV2UsrDict(const wchar_t* path, int* count, int mode) { return ConvertFile(path, count, mode, kUsrFormatV2); }
-int ImportV3UsrDict(const wchar_t* path, int* count, int mode) { return ConvertFile(path, count, mode, kUsrFormatV3); }
+int ConvertV1UsrDict(const wchar_t* path, int* count, int mode) {
+    return ConvertFile(path, count, mode, kUsrFormatV1);
+}
+int ConvertV2UsrDict(const wchar_t* path, int* count, int mode) {
+    return ConvertFile(path, count, mode, kUsrFormatV2);
+}
+int ImportV3UsrDict(const wchar_t* path, int* count, int mode) {
+    return ConvertFile(path, count, mode, kUsrFormatV3);
+}
 
 void DeleteUsrDictFile() {
     std::wstring target;
@@ -411,12 +446,15 @@ void DeleteUsrDictFile() {
         // An empty dictionary takes the file's place. A missing file would be
         // refilled from the newest backup when the dictionary attaches again,
         // bringing the removed words back.
-        if (!t_usrDictV3Core::CreateEmptyFile(target.c_str(), kUsrDefaultCapacity)) PathRemoveFile(p);
+        if (!t_usrDictV3Core::CreateEmptyFile(target.c_str(), kUsrDefaultCapacity))
+            PathRemoveFile(p);
     }
     ReattachLive(target);
 }
 
-bool ValidateUsrDict(int) { return GetUsrDictInstance().Validate(); }
+bool ValidateUsrDict(int) {
+    return GetUsrDictInstance().Validate();
+}
 
 int GetUsrDictWordCount(const wchar_t* path, int check) {
     std::vector<uint8_t> bytes;
@@ -437,7 +475,8 @@ bool SaveLiveUsrDict(t_usrDictV3Core& dict, const wchar_t* path) {
     if (!path || !path[0]) return false;
     const auto write = [&] { return dict.SaveToFile(path, 1); };
     t_dictEntry* entry = dict.GetEntry();
-    if (entry && entry->manager && LiveFilePath(dict) == path) return entry->manager->SaveEntryWith(entry, write);
+    if (entry && entry->manager && LiveFilePath(dict) == path)
+        return entry->manager->SaveEntryWith(entry, write);
     return write();
 }
 
@@ -453,26 +492,28 @@ bool SaveUsrDictCopy(const wchar_t* path, const wchar_t* copyPath) {
 namespace {
 
 // The words of an older file as 276-byte records in the arena.
-bool ReadOldRecords(t_scopeHeap& arena, const wchar_t* path, int format, t_oldUsrRecord** records, int32_t* count) {
+bool ReadOldRecords(t_scopeHeap& arena, const wchar_t* path, int format, t_oldUsrRecord** records,
+                    int32_t* count) {
     if (records) *records = nullptr;
     if (count) *count = 0;
     if (!path || !records || !count) return false;
     std::vector<uint8_t> bytes;
     int found = 0;
-    if (!ReadWholeFile(path, bytes) || !DetectUsrDictFormatBytes(bytes.data(), bytes.size(), &found) ||
-        found != format)
+    if (!ReadWholeFile(path, bytes) ||
+        !DetectUsrDictFormatBytes(bytes.data(), bytes.size(), &found) || found != format)
         return false;
     t_usrWordRecords words;
-    const bool ok = format == kUsrFormatV1
-                        ? ParseV1(bytes.data(), bytes.size(), &t_singleton<t_hzDict>::Get(), arena, words)
-                        : ParseV2(bytes.data(), bytes.size(), arena, words);
+    const bool ok = format == kUsrFormatV1 ? ParseV1(bytes.data(), bytes.size(),
+                                                     &t_singleton<t_hzDict>::Get(), arena, words)
+                                           : ParseV2(bytes.data(), bytes.size(), arena, words);
     if (!ok || words.size() > size_t(INT32_MAX) / sizeof(t_oldUsrRecord)) return false;
     auto* out = static_cast<t_oldUsrRecord*>(arena.Alloc(words.size() * sizeof(t_oldUsrRecord)));
     if (!out && !words.empty()) return false;
     int32_t n = 0;
     for (const UsrWordRecord* rec : words) {
         t_usrWordFields f;
-        // Both texts passed their checks (even counts of at most 128 bytes), so they fit their fields.
+        // Both texts passed their checks (even counts of at most 128 bytes), so they fit their
+        // fields.
         if (!ReadUsrWordRecord(rec, &f) || LstrGetTotalBytes(f.reading) > sizeof out[n].reading ||
             LstrGetTotalBytes(f.word) > sizeof out[n].word)
             continue;
@@ -491,16 +532,18 @@ bool ReadOldRecords(t_scopeHeap& arena, const wchar_t* path, int format, t_oldUs
 
 }  // namespace
 
-bool ReadV1UsrDictRecords(t_scopeHeap& arena, const wchar_t* path, t_oldUsrRecord** records, int32_t* count) {
+bool ReadV1UsrDictRecords(t_scopeHeap& arena, const wchar_t* path, t_oldUsrRecord** records,
+                          int32_t* count) {
     return ReadOldRecords(arena, path, kUsrFormatV1, records, count);
 }
 
-bool ReadV2UsrDictRecords(t_scopeHeap& arena, const wchar_t* path, t_oldUsrRecord** records, int32_t* count) {
+bool ReadV2UsrDictRecords(t_scopeHeap& arena, const wchar_t* path, t_oldUsrRecord** records,
+                          int32_t* count) {
     return ReadOldRecords(arena, path, kUsrFormatV2, records, count);
 }
 
-int AppendMissingRecords(t_scopeHeap& arena, const t_oldUsrRecord* records, int32_t n, t_usrWordRecords& out,
-                         uint16_t flags) {
+int AppendMissingRecords(t_scopeHeap& arena, const t_oldUsrRecord* records, int32_t n,
+                         t_usrWordRecords& out, uint16_t flags) {
     if (!records && n > 0) return 0;
     const t_usrDictV3Core& live = GetUsrDictInstance();
     for (int32_t i = 0; i < n; ++i) {
@@ -508,7 +551,9 @@ int AppendMissingRecords(t_scopeHeap& arena, const t_oldUsrRecord* records, int3
         const auto* reading = reinterpret_cast<const t_lstr*>(r.reading);
         const auto* word = reinterpret_cast<const t_lstr*>(r.word);
         // The counts come from the caller's records: each must lie inside its field.
-        if (LstrGetTotalBytes(reading) > sizeof r.reading || LstrGetTotalBytes(word) > sizeof r.word) continue;
+        if (LstrGetTotalBytes(reading) > sizeof r.reading ||
+            LstrGetTotalBytes(word) > sizeof r.word)
+            continue;
         if (!IsValidPyIdString(reading) || !IsValidWordString(word, true)) continue;
         if (live.GetWordRecord(reading, word, nullptr)) continue;
         t_usrWordFields f;

@@ -52,7 +52,8 @@ bool DetectUsrDictFormat(const wchar_t* path, int* format);
 // are skipped (format 3) or fail the parse (format 1). False for a damaged
 // header or image (nothing useful read).
 // The records (checksum 0) are placed in arena.
-bool ParseUsrDictImage(const uint8_t* data, uint64_t size, int format, t_scopeHeap& arena, t_usrWordRecords& out);
+bool ParseUsrDictImage(const uint8_t* data, uint64_t size, int format, t_scopeHeap& arena,
+                       t_usrWordRecords& out);
 
 // Import (mode 0: merged into the current words) or restore (mode 1: the
 // words of the file replace the current ones) of a user dictionary file of
@@ -125,11 +126,13 @@ bool SaveUsrDictCopy(const wchar_t* path, const wchar_t* copyPath);
 // count for format 3). Format 1 also wants every unit of a word to be a
 // letter or a character of the character dictionary. False, *count 0, for
 // an unreadable file, another format, or a damaged image.
-bool ReadV1UsrDictRecords(t_scopeHeap& arena, const wchar_t* path, t_oldUsrRecord** records, int32_t* count);
-bool ReadV2UsrDictRecords(t_scopeHeap& arena, const wchar_t* path, t_oldUsrRecord** records, int32_t* count);
+bool ReadV1UsrDictRecords(t_scopeHeap& arena, const wchar_t* path, t_oldUsrRecord** records,
+                          int32_t* count);
+bool ReadV2UsrDictRecords(t_scopeHeap& arena, const wchar_t* path, t_oldUsrRecord** records,
+                          int32_t* count);
 // Appends a user-word record, with the given flags, for each of the n
 // records whose word the process-wide dictionary does not hold. Records with
 // a bad reading or word are left out. Returns 1; 0 for null records or when
 // memory is short (the records appended so far stay).
-int AppendMissingRecords(t_scopeHeap& arena, const t_oldUsrRecord* records, int32_t n, t_usrWordRecords& out,
-                         uint16_t flags);
+int AppendMissingRecords(t_scopeHeap& arena, const t_oldUsrRecord* records, int32_t n,
+                         t_usrWordRecords& out, uint16_t flags);

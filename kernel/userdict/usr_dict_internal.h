@@ -12,7 +12,8 @@
 namespace n_usrDict {
 
 // Offsets of the fields in an attribute row (checked against the image's layout).
-inline constexpr uint32_t kOffText = 0, kOffFreq = 4, kOffFlags = 6, kOffStamp = 8, kOffSum = 12, kOffExtra = 14;
+inline constexpr uint32_t kOffText = 0, kOffFreq = 4, kOffFlags = 6, kOffStamp = 8, kOffSum = 12,
+                          kOffExtra = 14;
 
 // A fresh empty image of `capacity` words with new scrambling parameters.
 bool BuildEmptyImage(uint32_t capacity, std::vector<uint8_t>& out);

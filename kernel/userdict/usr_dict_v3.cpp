@@ -23,7 +23,8 @@ const int16_t kFieldTypes[8] = {10, 0, 6, 6, 7, 6, 6, 6};
 }  // namespace
 
 uint32_t ComputeCapacity(uint32_t count, uint32_t limit) {
-    if (count <= kUsrDefaultCapacity - 1 || limit <= kUsrDefaultCapacity) return kUsrDefaultCapacity;
+    if (count <= kUsrDefaultCapacity - 1 || limit <= kUsrDefaultCapacity)
+        return kUsrDefaultCapacity;
     uint64_t c = kUsrDefaultCapacity;
     while (c <= count && c < limit) c *= 2;
     return uint32_t(c > limit ? limit : c);
@@ -54,8 +55,8 @@ bool n_usrDict::BuildEmptyImage(uint32_t capacity, std::vector<uint8_t>& out) {
     attris[0].capacity = capacity;
     const std::vector<uint32_t> datas = {10 * capacity, 10 * capacity};
     const std::vector<int32_t> buckets = {kUsrBucketCount};
-    t_tableFileBuilder builder(keys, attris, datas, kUsrDictVersion, kUsrDictVersion, {}, {}, header,
-                               kUsrHeaderBytes, &buckets);
+    t_tableFileBuilder builder(keys, attris, datas, kUsrDictVersion, kUsrDictVersion, {}, {},
+                               header, kUsrHeaderBytes, &buckets);
     if (!builder.IsValid()) return false;
     const int32_t size = builder.GetTotalSize(nullptr);
     if (size <= 0) return false;
@@ -66,13 +67,16 @@ bool n_usrDict::BuildEmptyImage(uint32_t capacity, std::vector<uint8_t>& out) {
 // ---------------------------------------------------------------- construction
 
 t_usrDictV3Core::t_usrDictV3Core()
-    : m_store(&t_usrDictV3Core::OnGrown, this, &t_usrDictV3Core::RankLess, &t_usrDictV3Core::RemoveRow, nullptr,
-              &t_usrDictV3Core::RowState, nullptr, kUsrHeaderBytes, &t_usrDictV3Core::AllocCompact, true) {
+    : m_store(&t_usrDictV3Core::OnGrown, this, &t_usrDictV3Core::RankLess,
+              &t_usrDictV3Core::RemoveRow, nullptr, &t_usrDictV3Core::RowState, nullptr,
+              kUsrHeaderBytes, &t_usrDictV3Core::AllocCompact, true) {
     m_store.SetBucketCount(0, kUsrBucketCount);
     BuildScrambleKeyTable();
 }
 
-t_usrDictV3Core::~t_usrDictV3Core() { m_store.Detach(); }
+t_usrDictV3Core::~t_usrDictV3Core() {
+    m_store.Detach();
+}
 
 uint8_t* t_usrDictV3Core::OnGrown(const t_grownImage& img, void* context) {
     auto* self = static_cast<t_usrDictV3Core*>(context);
@@ -133,7 +137,8 @@ bool t_usrDictV3Core::CheckLayout() {
     if (k.keyType != 2 || k.fieldTypes.size() != 8) return false;
     for (size_t i = 0; i < 8; ++i)
         if (k.fieldTypes[i] != kFieldTypes[i]) return false;
-    if (k.attriIndex != 0 || k.keyDataTable != 0 || lay.attris[0].dataTable != 1 || lay.attris[0].fieldCount != 7)
+    if (k.attriIndex != 0 || k.keyDataTable != 0 || lay.attris[0].dataTable != 1 ||
+        lay.attris[0].fieldCount != 7)
         return false;
     const t_keyLayout& L = lay.keyLayouts[0];
     // The row callbacks of the store read fixed offsets: the layout must give them.
@@ -149,7 +154,8 @@ bool t_usrDictV3Core::AttachImage(uint8_t* data, uint64_t size) {
     m_unloggedChange = false;
     SetReady(false);
     if (!data || size == 0 || size > uint64_t(INT32_MAX)) return Refuse("no image");
-    if (!m_store.AttachWithExtra(data, kUsrDictVersion, {}, {}, int64_t(size))) return Refuse(m_store.GetLastError());
+    if (!m_store.AttachWithExtra(data, kUsrDictVersion, {}, {}, int64_t(size)))
+        return Refuse(m_store.GetLastError());
     return FinishAttach();
 }
 
@@ -211,13 +217,15 @@ bool t_usrDictV3Core::AttachFile(const wchar_t* path) {
     const int64_t need = m_store.GetFixedStateSize(kUsrChangeLogRecords);
     if (need > 0) {
         m_region.assign(size_t(need), 0);
-        m_inPlaceOk = m_store.SetFixedCapacityMode(kUsrChangeLogRecords, m_region.data(), m_region.size());
+        m_inPlaceOk =
+            m_store.SetFixedCapacityMode(kUsrChangeLogRecords, m_region.data(), m_region.size());
         if (m_inPlaceOk) m_basePath = path;
     }
     return true;
 }
 
-bool t_usrDictV3Core::LoadCompact(const void* image, uint64_t size, uint8_t* region, uint64_t regionSize) {
+bool t_usrDictV3Core::LoadCompact(const void* image, uint64_t size, uint8_t* region,
+                                  uint64_t regionSize) {
     m_loaded = false;
     m_inPlaceOk = false;
     m_unloggedChange = false;
@@ -227,7 +235,8 @@ bool t_usrDictV3Core::LoadCompact(const void* image, uint64_t size, uint8_t* reg
     m_store.Detach();
     if (!image || size == 0 || size > uint64_t(INT32_MAX)) return Refuse("no image");
     // The expanded image goes into a buffer of this dictionary (AllocCompact).
-    if (!m_store.LoadCompactImage(static_cast<const uint8_t*>(image), size, {}, {}, kUsrDictVersion))
+    if (!m_store.LoadCompactImage(static_cast<const uint8_t*>(image), size, {}, {},
+                                  kUsrDictVersion))
         return Refuse(m_store.GetLastError());
     if (!FinishAttach()) return false;
     if (region && !m_store.SetFixedCapacityMode(kUsrChangeLogRecords, region, regionSize)) {
@@ -243,7 +252,8 @@ bool t_usrDictV3Core::SaveCompactTemp(const wchar_t* path) const {
     const std::wstring work = std::wstring(path) + L".temp";
     const t_pathName target(path), temp(work.c_str());
     char targetBytes[kPathBufBytes];
-    if (!target.IsValid() || !temp.IsValid() || !target.ToBytes(targetBytes, sizeof targetBytes)) return false;
+    if (!target.IsValid() || !temp.IsValid() || !target.ToBytes(targetBytes, sizeof targetBytes))
+        return false;
     const int64_t total = m_store.GetTotalSize();
     if (total <= 0) return false;
     // A compact image is never larger than the image it comes from.
@@ -317,7 +327,8 @@ bool t_usrDictV3Core::Validate() {
         bool good = IsValidWordString(text, true);
         if (good) {
             std::memcpy(buf, text, LstrGetTotalBytes(text));
-            if (!UnscrambleWordText(reinterpret_cast<t_lstr*>(buf), Rd16(pr.second + kOffSum), p1, p2))
+            if (!UnscrambleWordText(reinterpret_cast<t_lstr*>(buf), Rd16(pr.second + kOffSum), p1,
+                                    p2))
                 return Refuse("text cannot be unscrambled");
         }
         if (!good && Rd16(pr.second + kOffFreq) != 0) {
@@ -353,10 +364,16 @@ const uint8_t* t_usrDictV3Core::GetHeader() const {
     return m_loaded ? m_store.GetExtraData(kUsrHeaderBytes) : nullptr;
 }
 
-uint32_t t_usrDictV3Core::GetHeaderWord(int i) const { return Word(i); }
+uint32_t t_usrDictV3Core::GetHeaderWord(int i) const {
+    return Word(i);
+}
 
-int32_t t_usrDictV3Core::GetWordCount() const { return int32_t(Word(kUsrHdrWords)); }
-int32_t t_usrDictV3Core::GetTotalFreq() const { return int32_t(Word(kUsrHdrTotal)); }
+int32_t t_usrDictV3Core::GetWordCount() const {
+    return int32_t(Word(kUsrHdrWords));
+}
+int32_t t_usrDictV3Core::GetTotalFreq() const {
+    return int32_t(Word(kUsrHdrTotal));
+}
 
 int32_t t_usrDictV3Core::GetAverageFreq() const {
     const uint32_t words = Word(kUsrHdrWords);
@@ -379,11 +396,13 @@ const uint8_t* t_usrDictV3Core::GroupRow(int32_t group) const {
     const int32_t b = int32_t(LstrGetUnit(key, 0));
     const int32_t start = m_store.GetBucketStart(0, b), used = m_store.GetBucketRowCount(0, b);
     if (start < 0 || used < 0) return nullptr;
-    if (int64_t(group) < start || int64_t(group) >= int64_t(start) + int64_t(used) * rowSize) return nullptr;
+    if (int64_t(group) < start || int64_t(group) >= int64_t(start) + int64_t(used) * rowSize)
+        return nullptr;
     return row;
 }
 
-int t_usrDictV3Core::WalkChain(const uint8_t* keyRow, std::vector<const uint8_t*>& rows, int max) const {
+int t_usrDictV3Core::WalkChain(const uint8_t* keyRow, std::vector<const uint8_t*>& rows,
+                               int max) const {
     rows.clear();
     const t_keyLayout& L = m_store.GetLayout().keyLayouts[0];
     const uint32_t ars = uint32_t(m_store.GetAttriRowSize(0));
@@ -419,7 +438,8 @@ int32_t t_usrDictV3Core::Find(const t_lstr* reading, int* hasLonger) const {
     return found ? start + row * rowSize : -1;
 }
 
-bool t_usrDictV3Core::FindAll(const t_lstr* reading, int32_t* ids, const t_lstr** keys, int max, int* count) const {
+bool t_usrDictV3Core::FindAll(const t_lstr* reading, int32_t* ids, const t_lstr** keys, int max,
+                              int* count) const {
     if (count) *count = 0;
     if (!m_loaded || !count || LstrGetByteLength(reading) < 2) return false;
     int32_t row = 0, start = 0, bucket = -1;
@@ -451,7 +471,8 @@ bool t_usrDictV3Core::GetWordText(uint32_t textId, uint32_t checksum, t_lstr* ou
     const uint16_t n = LstrGetByteLength(text);
     if (!text || n < 1 || n > kUsrMaxTextBytes) return false;
     std::memcpy(out, text, size_t(n) + 2);
-    return UnscrambleWordText(out, checksum, int32_t(Word(kUsrHdrParam1)), int32_t(Word(kUsrHdrParam2)));
+    return UnscrambleWordText(out, checksum, int32_t(Word(kUsrHdrParam1)),
+                              int32_t(Word(kUsrHdrParam2)));
 }
 
 bool t_usrDictV3Core::ReadAttr(const uint8_t* row, t_usrWordAttr* a) const {
@@ -466,8 +487,8 @@ bool t_usrDictV3Core::ReadAttr(const uint8_t* row, t_usrWordAttr* a) const {
     return true;
 }
 
-bool t_usrDictV3Core::ReadPair(const std::pair<const uint8_t*, const uint8_t*>& pair, const t_lstr** reading,
-                               t_usrWordAttr* attr) const {
+bool t_usrDictV3Core::ReadPair(const std::pair<const uint8_t*, const uint8_t*>& pair,
+                               const t_lstr** reading, t_usrWordAttr* attr) const {
     if (!m_loaded || !pair.first || !pair.second) return false;
     if (reading) *reading = m_store.GetRowKey(0, pair.first);
     return ReadAttr(pair.second, attr) && (!reading || *reading);
@@ -475,12 +496,15 @@ bool t_usrDictV3Core::ReadPair(const std::pair<const uint8_t*, const uint8_t*>& 
 
 bool t_usrDictV3Core::LocateWord(const t_lstr* reading, const t_lstr* word, t_wordLoc* loc) const {
     *loc = t_wordLoc();
-    if (!m_loaded || !IsValidWordString(word, false) || LstrGetByteLength(reading) < 2) return false;
+    if (!m_loaded || !IsValidWordString(word, false) || LstrGetByteLength(reading) < 2)
+        return false;
     std::memcpy(loc->scrambled, word, LstrGetTotalBytes(word));
     auto* s = reinterpret_cast<t_lstr*>(loc->scrambled);
-    if (!ScrambleWordText(s, &loc->checksum, int32_t(Word(kUsrHdrParam1)), int32_t(Word(kUsrHdrParam2))))
+    if (!ScrambleWordText(s, &loc->checksum, int32_t(Word(kUsrHdrParam1)),
+                          int32_t(Word(kUsrHdrParam2))))
         return false;
-    if (!m_store.FindKeyValue(reinterpret_cast<const uint8_t*>(reading), loc->scrambled, &loc->loc)) return false;
+    if (!m_store.FindKeyValue(reinterpret_cast<const uint8_t*>(reading), loc->scrambled, &loc->loc))
+        return false;
     loc->keyFound = loc->loc.keyFound;
     if (!loc->keyFound) return true;
     if (loc->loc.itemFound && Rd16(loc->loc.attriRow.ptr + kOffSum) == loc->checksum) {
@@ -504,15 +528,17 @@ bool t_usrDictV3Core::LocateWord(const t_lstr* reading, const t_lstr* word, t_wo
     return true;
 }
 
-bool t_usrDictV3Core::GetWordRecord(const t_lstr* reading, const t_lstr* word, t_usrWordAttr* attr) const {
+bool t_usrDictV3Core::GetWordRecord(const t_lstr* reading, const t_lstr* word,
+                                    t_usrWordAttr* attr) const {
     t_wordLoc loc;
     if (!LocateWord(reading, word, &loc) || !loc.wordFound) return false;
     if (attr) ReadAttr(loc.row.ptr, attr);
     return true;
 }
 
-int t_usrDictV3Core::GetEntries(int32_t group, uint32_t* textIds, uint16_t* flags, uint16_t* checksums,
-                                uint16_t* freqs, uint32_t* stamps, uint16_t* extras, int max) const {
+int t_usrDictV3Core::GetEntries(int32_t group, uint32_t* textIds, uint16_t* flags,
+                                uint16_t* checksums, uint16_t* freqs, uint32_t* stamps,
+                                uint16_t* extras, int max) const {
     const uint8_t* keyRow = GroupRow(group);
     if (!keyRow || max <= 0) return 0;
     std::vector<const uint8_t*> rows;
@@ -530,7 +556,8 @@ int t_usrDictV3Core::GetEntries(int32_t group, uint32_t* textIds, uint16_t* flag
     return n;
 }
 
-bool t_usrDictV3Core::CollectItems(std::vector<std::pair<const uint8_t*, const uint8_t*>>& pairs) const {
+bool t_usrDictV3Core::CollectItems(
+    std::vector<std::pair<const uint8_t*, const uint8_t*>>& pairs) const {
     pairs.clear();
     return m_loaded && m_store.CollectItems(0, pairs);
 }
@@ -546,10 +573,13 @@ bool t_usrDictV3Core::Save(const void*, int32_t) {
 bool t_usrDictV3Core::Import(const void* data, int32_t size) {
     if (!data || size <= 0) return false;
     uint64_t itemsOffset = 0;
-    const uint64_t full = m_store.GetExpandedSize(static_cast<const uint8_t*>(data), uint64_t(size), &itemsOffset);
+    const uint64_t full =
+        m_store.GetExpandedSize(static_cast<const uint8_t*>(data), uint64_t(size), &itemsOffset);
     if (full == 0 || full > uint64_t(INT32_MAX)) return false;
     std::vector<uint8_t> image(full);
-    if (!m_store.ExpandImageInto(static_cast<const uint8_t*>(data), uint64_t(size), image.data(), full)) return false;
+    if (!m_store.ExpandImageInto(static_cast<const uint8_t*>(data), uint64_t(size), image.data(),
+                                 full))
+        return false;
     // Only an image that attaches and validates becomes the file.
     t_usrDictV3Core check;
     if (!check.AttachCopy(image.data(), image.size())) return false;
@@ -596,7 +626,9 @@ void t_usrDictV3Core::OnImageCopyWritten(uint32_t state) {
     IncreaseVersion();
 }
 
-uint32_t t_usrDictV3Core::GetReservedSize(const void*, int32_t) { return 0; }
+uint32_t t_usrDictV3Core::GetReservedSize(const void*, int32_t) {
+    return 0;
+}
 
 // ---------------------------------------------------------------- saving
 
@@ -621,7 +653,8 @@ bool t_usrDictV3Core::RebuildImage(std::vector<uint8_t>& out) const {
         if (fresh.RestoreWord(reading, word, a.freq, a.flags, a.stamp, a.extra) == 0) return false;
     }
     // Ages stay as they were: the clock does not fall back to the newest stamp.
-    if (fresh.Word(kUsrHdrClock) < Word(kUsrHdrClock)) fresh.SetWord(kUsrHdrClock, Word(kUsrHdrClock));
+    if (fresh.Word(kUsrHdrClock) < Word(kUsrHdrClock))
+        fresh.SetWord(kUsrHdrClock, Word(kUsrHdrClock));
     const uint8_t* data = nullptr;
     uint64_t size = 0;
     if (!fresh.GetImageBytes(&data, &size)) return false;
@@ -633,7 +666,8 @@ bool t_usrDictV3Core::RebuildToFile(const wchar_t* path) const {
     if (!path || !path[0]) return false;
     const t_pathName target(path);
     std::vector<uint8_t> image;
-    return target.IsValid() && RebuildImage(image) && DictWriteFileSafely(target, image.data(), image.size());
+    return target.IsValid() && RebuildImage(image) &&
+           DictWriteFileSafely(target, image.data(), image.size());
 }
 
 bool t_usrDictV3Core::CreateEmptyFile(const wchar_t* path, uint32_t capacity) {
@@ -674,7 +708,9 @@ bool t_usrDictV3Core::FixedOn() const {
     return m_loaded && m_store.GetFixedCapacityState(&state);
 }
 
-bool t_usrDictV3Core::IsNearlyFull() const { return m_loaded && m_store.IsNearlyFull(0); }
+bool t_usrDictV3Core::IsNearlyFull() const {
+    return m_loaded && m_store.IsNearlyFull(0);
+}
 
 int t_usrDictV3Core::HandleFull() {
     if (!m_loaded) return 0;
@@ -696,7 +732,8 @@ bool t_usrDictV3Core::TrimToLimit(int32_t limit) {
 
 int t_usrDictV3Core::TakeSaveDue() {
     if (!m_loaded) return 0;
-    if (!(FixedOn() && m_store.IsFull()) && Word(kUsrHdrChanges) < uint32_t(kUsrChangeLogRecords)) return 0;
+    if (!(FixedOn() && m_store.IsFull()) && Word(kUsrHdrChanges) < uint32_t(kUsrChangeLogRecords))
+        return 0;
     SetWord(kUsrHdrChanges, 0);
     return 1;
 }

@@ -57,8 +57,8 @@ inline constexpr uint16_t kUsrFlagNoAge = 0x20;
 
 // One word's attribute row, as copied out.
 struct t_usrWordAttr {
-    uint32_t textId = 0;    // offset of the scrambled text in data table 1
-    uint16_t freq = 0;      // 0: deleted
+    uint32_t textId = 0;  // offset of the scrambled text in data table 1
+    uint16_t freq = 0;    // 0: deleted
     uint16_t flags = 0;
     uint32_t stamp = 0;     // usage clock at the last use; 2: no age
     uint16_t checksum = 0;  // sum of the plain text's units: the scrambling key
@@ -96,7 +96,7 @@ struct t_usrWeightCurve {
 struct t_usrContinuation {
     uint8_t rest[10] = {};  // t_lstr of at most 8 bytes of units
     uint16_t weight = 0;
-    uint8_t marker = 0;     // 0x40, or 0x80 for a word with flag 0x04
+    uint8_t marker = 0;  // 0x40, or 0x80 for a word with flag 0x04
     uint8_t zero = 0;
 };
 
@@ -156,7 +156,8 @@ public:
     // Prefix search: the groups and keys of the rows after the reading's own
     // row (or its insertion place) whose readings are longer and start with
     // it, up to max. False when not loaded or the reading has no bucket.
-    bool FindAll(const t_lstr* reading, int32_t* ids, const t_lstr** keys, int max, int* count) const;
+    bool FindAll(const t_lstr* reading, int32_t* ids, const t_lstr** keys, int max,
+                 int* count) const;
     // The reading stored at offset `textId` of data table 0, or null.
     const t_lstr* GetKeyText(uint32_t textId) const;
     // Copies the stored text (1..129 bytes) into out (at least 131 bytes)
@@ -167,8 +168,8 @@ public:
     bool GetWordRecord(const t_lstr* reading, const t_lstr* word, t_usrWordAttr* attr) const;
     // Copies up to max rows of a group's chain into the parallel arrays
     // (any may be null). Returns the number copied; 0 for a bad group.
-    int GetEntries(int32_t group, uint32_t* textIds, uint16_t* flags, uint16_t* checksums, uint16_t* freqs,
-                   uint32_t* stamps, uint16_t* extras, int max) const;
+    int GetEntries(int32_t group, uint32_t* textIds, uint16_t* flags, uint16_t* checksums,
+                   uint16_t* freqs, uint32_t* stamps, uint16_t* extras, int max) const;
     // Every (key row, attribute row) pair, bucket by bucket.
     bool CollectItems(std::vector<std::pair<const uint8_t*, const uint8_t*>>& pairs) const;
     // Reading and row of a collected pair; false for a damaged pair.
@@ -187,37 +188,39 @@ public:
     int DeleteWord(const t_lstr* reading, const t_lstr* word);
     // Keeps the larger frequency and stamp. Stamps are clamped below the
     // clock's end, so the clock saturates instead of wrapping.
-    int MergeWord(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags, uint32_t stamp);
+    int MergeWord(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
+                  uint32_t stamp);
     // Carries a word with all its fields into this dictionary.
-    int RestoreWord(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags, uint32_t stamp,
-                    uint16_t extra);
+    int RestoreWord(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
+                    uint32_t stamp, uint16_t extra);
     // Raises a word's secondary count by `by`, capped at 65535; false when absent.
     bool AddExtraCount(const t_lstr* reading, const t_lstr* word, uint16_t by);
     // As MergeWord, but freq is added to the stored frequency (capped at
     // 65535) and the flags are replaced. Results as LearnWord.
-    int AddWordFreq(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags, uint32_t stamp);
+    int AddWordFreq(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
+                    uint32_t stamp);
     // As MergeWord for a word of another dictionary whose clock stood at
     // otherNow: its age is kept, so the stamp becomes now - (otherNow -
     // stamp), at least 2 (2 for flag 0x20).
-    int MergeWordRebased(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags, uint32_t stamp,
-                         uint32_t otherNow);
+    int MergeWordRebased(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
+                         uint32_t stamp, uint32_t otherNow);
 
     // ---- weighted lookup ----
     void SetupWeightCurve(uint32_t k);
     // Rows of a group with non-zero frequency and without flag 0x10 or 0x20;
     // optional arrays may be null. Returns the number written.
-    int GetWords(int mode, int32_t group, uint32_t* textIds, uint16_t* flags, uint16_t* checksums, uint16_t* freqs,
-                 uint32_t* stamps, uint32_t* weights, uint16_t* extras, int max);
+    int GetWords(int mode, int32_t group, uint32_t* textIds, uint16_t* flags, uint16_t* checksums,
+                 uint16_t* freqs, uint32_t* stamps, uint32_t* weights, uint16_t* extras, int max);
     const t_usrWeightCurve& GetWeightCurve() const { return m_curve; }
     // True when part1 + part2 (at most 10 bytes) is exactly one word of the
     // reading and no other word extends part1; writes its group, flags and
     // secondary count.
-    bool FindUsrDictWordForAssoc(const t_lstr* reading, const t_lstr* part1, const t_lstr* part2, int32_t* group,
-                                 uint16_t* flags, uint16_t* extra);
+    bool FindUsrDictWordForAssoc(const t_lstr* reading, const t_lstr* part1, const t_lstr* part2,
+                                 int32_t* group, uint16_t* flags, uint16_t* extra);
     // Appends the rests of the words of reading1 + reading2 that start with
     // prefix; true when one was added.
-    bool CollectWordContinuations(const t_lstr* reading1, const t_lstr* prefix, const t_lstr* reading2,
-                                  std::vector<t_usrContinuation>& out);
+    bool CollectWordContinuations(const t_lstr* reading1, const t_lstr* prefix,
+                                  const t_lstr* reading2, std::vector<t_usrContinuation>& out);
 
     // ---- saving and reorganisation ----
     // Writes the dictionary to path. With force 0, and when nothing moved
@@ -285,8 +288,8 @@ private:
     int DeleteWordHere(const t_lstr* reading, const t_lstr* word);
     bool AttachImage(uint8_t* data, uint64_t size);
     bool FinishAttach();
-    int MergeWithRule(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags, uint32_t stamp,
-                      bool add);
+    int MergeWithRule(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
+                      uint32_t stamp, bool add);
     bool CheckLayout();
     void SetWord(int i, uint32_t v);
     uint32_t Word(int i) const;
@@ -303,8 +306,8 @@ private:
     // and (when new) its key in the header; a clock other than 0 becomes the
     // header's clock and countChange counts a change. The header is put back
     // when nothing was added (0).
-    int AddLocatedWord(const t_lstr* reading, const t_wordLoc& loc, const t_usrWordAttr& a, uint32_t clock,
-                       bool countChange);
+    int AddLocatedWord(const t_lstr* reading, const t_wordLoc& loc, const t_usrWordAttr& a,
+                       uint32_t clock, bool countChange);
     // Restarts the change log once the store is full.
     void RestartLogIfFull();
     int AfterChange(int result);

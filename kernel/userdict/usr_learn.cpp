@@ -17,12 +17,16 @@ constexpr uint16_t kKeptOnRelearn = 0x04 | 0x20;  // kept only when the new flag
 constexpr uint16_t kKindBits = 0x01 | 0x02;       // always taken from the new flags
 
 uint16_t CombineFlags(uint16_t stored, uint16_t incoming) {
-    return uint16_t((stored & ~(kKindBits | kKeptOnRelearn)) | (stored & kKeptOnRelearn & incoming) |
-                    (incoming & kKindBits));
+    return uint16_t((stored & ~(kKindBits | kKeptOnRelearn)) |
+                    (stored & kKeptOnRelearn & incoming) | (incoming & kKindBits));
 }
 
-uint32_t ClampStamp(uint32_t s) { return s < kUsrClockMax ? s : kUsrClockMax - 1; }
-uint32_t Tick(uint32_t now) { return now < kUsrClockMax ? now + 1 : kUsrClockMax; }
+uint32_t ClampStamp(uint32_t s) {
+    return s < kUsrClockMax ? s : kUsrClockMax - 1;
+}
+uint32_t Tick(uint32_t now) {
+    return now < kUsrClockMax ? now + 1 : kUsrClockMax;
+}
 
 }  // namespace
 
@@ -77,14 +81,16 @@ bool t_usrDictV3Core::WriteAttr(const t_wordLoc& loc, const t_usrWordAttr& a) {
     if (!loc.wordFound) return false;
     t_editRow row = loc.row;
     row.generation = m_store.GetGeneration();
-    return m_store.SetFieldAt(&a.freq, 2, row, kOffFreq, false) && m_store.SetFieldAt(&a.flags, 2, row, kOffFlags, false) &&
+    return m_store.SetFieldAt(&a.freq, 2, row, kOffFreq, false) &&
+           m_store.SetFieldAt(&a.flags, 2, row, kOffFlags, false) &&
            m_store.SetFieldAt(&a.stamp, 4, row, kOffStamp, false) &&
            m_store.SetFieldAt(&a.extra, 2, row, kOffExtra, false);
 }
 
 // Adds a word that is not stored yet; the header counters are the caller's.
 // Returns the store's result mapped by AfterChange, 0 when nothing was added.
-int t_usrDictV3Core::AddNewWord(const t_lstr* reading, const t_lstr* word, const t_usrWordAttr& a, bool) {
+int t_usrDictV3Core::AddNewWord(const t_lstr* reading, const t_lstr* word, const t_usrWordAttr& a,
+                                bool) {
     uint8_t item[2 + kUsrMaxTextBytes + 2 + kUsrMaxTextBytes + 14];
     const uint32_t rl = LstrGetTotalBytes(reading), wl = LstrGetTotalBytes(word);
     if (rl > 2 + kUsrMaxTextBytes || wl > 2 + kUsrMaxTextBytes) return 0;
@@ -120,19 +126,22 @@ struct t_headerUndo {
 };
 }  // namespace
 
-bool t_usrDictV3Core::LocateChange(const t_lstr* reading, const t_lstr* word, t_wordLoc* loc) const {
-    return m_loaded && IsValidPyIdString(reading) && IsValidWordString(word, true) && LocateWord(reading, word, loc);
+bool t_usrDictV3Core::LocateChange(const t_lstr* reading, const t_lstr* word,
+                                   t_wordLoc* loc) const {
+    return m_loaded && IsValidPyIdString(reading) && IsValidWordString(word, true) &&
+           LocateWord(reading, word, loc);
 }
 
-int t_usrDictV3Core::AddLocatedWord(const t_lstr* reading, const t_wordLoc& loc, const t_usrWordAttr& a,
-                                    uint32_t clock, bool countChange) {
+int t_usrDictV3Core::AddLocatedWord(const t_lstr* reading, const t_wordLoc& loc,
+                                    const t_usrWordAttr& a, uint32_t clock, bool countChange) {
     t_headerUndo undo(m_store.GetExtraData(kUsrHeaderBytes));
     SetWord(kUsrHdrTotal, Word(kUsrHdrTotal) + a.freq);
     if (clock != 0) SetWord(kUsrHdrClock, clock);
     if (countChange) SetWord(kUsrHdrChanges, Word(kUsrHdrChanges) + 1);
     SetWord(kUsrHdrWords, Word(kUsrHdrWords) + 1);
     if (!loc.keyFound) SetWord(kUsrHdrKeys, Word(kUsrHdrKeys) + 1);
-    const int result = AddNewWord(reading, reinterpret_cast<const t_lstr*>(loc.scrambled), a, !loc.keyFound);
+    const int result =
+        AddNewWord(reading, reinterpret_cast<const t_lstr*>(loc.scrambled), a, !loc.keyFound);
     if (result == 0) undo.Restore(m_store.GetExtraData(kUsrHeaderBytes));
     return result;
 }
@@ -217,18 +226,18 @@ int t_usrDictV3Core::DeleteWordHere(const t_lstr* reading, const t_lstr* word) {
     return 1;
 }
 
-int t_usrDictV3Core::MergeWord(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
-                               uint32_t stamp) {
+int t_usrDictV3Core::MergeWord(const t_lstr* reading, const t_lstr* word, uint16_t freq,
+                               uint16_t flags, uint32_t stamp) {
     return MergeWithRule(reading, word, freq, flags, stamp, false);
 }
 
-int t_usrDictV3Core::AddWordFreq(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
-                                 uint32_t stamp) {
+int t_usrDictV3Core::AddWordFreq(const t_lstr* reading, const t_lstr* word, uint16_t freq,
+                                 uint16_t flags, uint32_t stamp) {
     return MergeWithRule(reading, word, freq, flags, stamp, true);
 }
 
-int t_usrDictV3Core::MergeWordRebased(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
-                                      uint32_t stamp, uint32_t otherNow) {
+int t_usrDictV3Core::MergeWordRebased(const t_lstr* reading, const t_lstr* word, uint16_t freq,
+                                      uint16_t flags, uint32_t stamp, uint32_t otherNow) {
     if (!m_loaded) return 0;
     // The word's age on the other clock; a stamp past that clock is new.
     const uint32_t age = otherNow > stamp ? otherNow - stamp : 0;
@@ -240,8 +249,8 @@ int t_usrDictV3Core::MergeWordRebased(const t_lstr* reading, const t_lstr* word,
 
 // add: freq is added to the stored frequency and the flags replaced;
 // otherwise the larger frequency wins and the flags combine.
-int t_usrDictV3Core::MergeWithRule(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
-                                   uint32_t stamp, bool add) {
+int t_usrDictV3Core::MergeWithRule(const t_lstr* reading, const t_lstr* word, uint16_t freq,
+                                   uint16_t flags, uint32_t stamp, bool add) {
     t_wordLoc loc;
     if (!LocateChange(reading, word, &loc)) return 0;
     stamp = ClampStamp(stamp);
@@ -274,14 +283,19 @@ int t_usrDictV3Core::MergeWithRule(const t_lstr* reading, const t_lstr* word, ui
         result = AddLocatedWord(reading, loc, a, newNow, true);
         if (result == 0) return 0;
     }
-    RecordChange(t_changeRecord(kUsrChangeMerge).PutLstr(reading).PutLstr(word).Put16(freq).Put16(flags)
-                     .Put32(stamp).Put16(add ? 1 : 0));
+    RecordChange(t_changeRecord(kUsrChangeMerge)
+                     .PutLstr(reading)
+                     .PutLstr(word)
+                     .Put16(freq)
+                     .Put16(flags)
+                     .Put32(stamp)
+                     .Put16(add ? 1 : 0));
     RestartLogIfFull();
     return result;
 }
 
-int t_usrDictV3Core::RestoreWord(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
-                                 uint32_t stamp, uint16_t extra) {
+int t_usrDictV3Core::RestoreWord(const t_lstr* reading, const t_lstr* word, uint16_t freq,
+                                 uint16_t flags, uint32_t stamp, uint16_t extra) {
     t_wordLoc loc;
     if (!LocateChange(reading, word, &loc)) return 0;
     stamp = ClampStamp(stamp);
@@ -315,8 +329,13 @@ int t_usrDictV3Core::RestoreWord(const t_lstr* reading, const t_lstr* word, uint
         result = AddLocatedWord(reading, loc, a, stamp >= now ? Tick(stamp) : 0, false);
         if (result == 0) return 0;
     }
-    RecordChange(t_changeRecord(kUsrChangeRestore).PutLstr(reading).PutLstr(word).Put16(freq).Put16(flags)
-                     .Put32(stamp).Put16(extra));
+    RecordChange(t_changeRecord(kUsrChangeRestore)
+                     .PutLstr(reading)
+                     .PutLstr(word)
+                     .Put16(freq)
+                     .Put16(flags)
+                     .Put32(stamp)
+                     .Put16(extra));
     RestartLogIfFull();
     return result;
 }
@@ -345,11 +364,11 @@ bool t_usrDictV3Core::ApplyChange(t_changeReader& change) {
         case kUsrChangeDelete:
             return DeleteWord(reading, word) != 0;
         case kUsrChangeMerge:
-            return change.Get16(&a) && change.Get16(&b) && change.Get32(&stamp) && change.Get16(&c) &&
-                   MergeWithRule(reading, word, a, b, stamp, c != 0) != 0;
+            return change.Get16(&a) && change.Get16(&b) && change.Get32(&stamp) &&
+                   change.Get16(&c) && MergeWithRule(reading, word, a, b, stamp, c != 0) != 0;
         case kUsrChangeRestore:
-            return change.Get16(&a) && change.Get16(&b) && change.Get32(&stamp) && change.Get16(&c) &&
-                   RestoreWord(reading, word, a, b, stamp, c) != 0;
+            return change.Get16(&a) && change.Get16(&b) && change.Get32(&stamp) &&
+                   change.Get16(&c) && RestoreWord(reading, word, a, b, stamp, c) != 0;
         case kUsrChangeExtra:
             return change.Get16(&a) && AddExtraCount(reading, word, a);
         default:
@@ -364,11 +383,13 @@ void t_usrDictV3Core::SetupWeightCurve(uint32_t k) {
     uint32_t average = words ? Word(kUsrHdrTotal) / words : 1;
     if (average < 1) average = 1;
     const uint64_t top = words ? uint64_t(average) * 17 : 17;
-    m_curve.Init(Word(kUsrHdrClock), average, uint32_t(top > 0xFFFFFFFFull ? 0xFFFFFFFFull : top), k > 255 ? 255 : k);
+    m_curve.Init(Word(kUsrHdrClock), average, uint32_t(top > 0xFFFFFFFFull ? 0xFFFFFFFFull : top),
+                 k > 255 ? 255 : k);
 }
 
-int t_usrDictV3Core::GetWords(int mode, int32_t group, uint32_t* textIds, uint16_t* flags, uint16_t* checksums,
-                              uint16_t* freqs, uint32_t* stamps, uint32_t* weights, uint16_t* extras, int max) {
+int t_usrDictV3Core::GetWords(int mode, int32_t group, uint32_t* textIds, uint16_t* flags,
+                              uint16_t* checksums, uint16_t* freqs, uint32_t* stamps,
+                              uint32_t* weights, uint16_t* extras, int max) {
     const uint8_t* keyRow = GroupRow(group);
     if (!keyRow || max <= 0) return 0;
     std::vector<const uint8_t*> rows;
@@ -395,8 +416,9 @@ int t_usrDictV3Core::GetWords(int mode, int32_t group, uint32_t* textIds, uint16
     return n;
 }
 
-bool t_usrDictV3Core::FindUsrDictWordForAssoc(const t_lstr* reading, const t_lstr* part1, const t_lstr* part2,
-                                              int32_t* group, uint16_t* flags, uint16_t* extra) {
+bool t_usrDictV3Core::FindUsrDictWordForAssoc(const t_lstr* reading, const t_lstr* part1,
+                                              const t_lstr* part2, int32_t* group, uint16_t* flags,
+                                              uint16_t* extra) {
     if (!m_loaded || !part1 || !part2) return false;
     uint8_t joinedBuf[12];
     auto* joined = reinterpret_cast<t_lstr*>(joinedBuf);
@@ -434,7 +456,8 @@ bool t_usrDictV3Core::FindUsrDictWordForAssoc(const t_lstr* reading, const t_lst
     return true;
 }
 
-bool t_usrDictV3Core::CollectWordContinuations(const t_lstr* reading1, const t_lstr* prefix, const t_lstr* reading2,
+bool t_usrDictV3Core::CollectWordContinuations(const t_lstr* reading1, const t_lstr* prefix,
+                                               const t_lstr* reading2,
                                                std::vector<t_usrContinuation>& out) {
     if (!m_loaded || !reading1 || !reading2 || !prefix) return false;
     if (uint32_t(LstrGetByteLength(reading1)) + LstrGetByteLength(reading2) > 18) return false;
@@ -446,8 +469,8 @@ bool t_usrDictV3Core::CollectWordContinuations(const t_lstr* reading1, const t_l
     SetupWeightCurve(127);
     uint32_t ids[64], weights[64];
     uint16_t fl[64], sums[64];
-    const int n = GetWords(LstrGetByteLength(reading) >= 3 ? 1 : 0, g, ids, fl, sums, nullptr, nullptr, weights,
-                           nullptr, 64);
+    const int n = GetWords(LstrGetByteLength(reading) >= 3 ? 1 : 0, g, ids, fl, sums, nullptr,
+                           nullptr, weights, nullptr, 64);
     uint8_t textBuf[kUsrTextBufBytes];
     auto* text = reinterpret_cast<t_lstr*>(textBuf);
     const uint16_t pl = LstrGetByteLength(prefix);

@@ -5,9 +5,9 @@
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -23,7 +23,7 @@ constexpr uint32_t kKeyBlockBytes = 4096;
 constexpr uint32_t kKeyQuarterBytes = 1024;
 
 std::mutex g_blockLock;
-uint8_t* g_block = nullptr;          // guarded by g_blockLock
+uint8_t* g_block = nullptr;             // guarded by g_blockLock
 std::atomic<bool> g_blockReady{false};  // set once g_param is written
 // The parameters' places in the block, written under g_blockLock before
 // g_block is published.
@@ -47,7 +47,9 @@ inline uint16_t Rotr16(uint16_t v, int r) {
     return r ? uint16_t((v >> r) | (v << (16 - r))) : v;
 }
 // The remainder taking the sign of the dividend, as a rotation count.
-inline int RotationOf(int32_t p) { return int(p % 8); }
+inline int RotationOf(int32_t p) {
+    return int(p % 8);
+}
 
 bool ReadUrandom(void* out, size_t n) {
     const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
@@ -132,7 +134,9 @@ bool FreeScrambleKeyTable() {
 namespace {
 // The block is built on first need, so the old-image readers work before
 // any dictionary exists.
-bool KeyBlockReady() { return g_blockReady.load(std::memory_order_acquire) || BuildScrambleKeyTable(); }
+bool KeyBlockReady() {
+    return g_blockReady.load(std::memory_order_acquire) || BuildScrambleKeyTable();
+}
 }  // namespace
 
 uint16_t WordUnitChecksum(const t_lstr* w) {
@@ -193,7 +197,8 @@ bool ReadOldImageWord(const uint8_t* image, uint64_t imageSize, uint32_t dataBou
         const uint16_t k = OldImageWordKey(ref.a, ref.b, q);
         const int r = RotationOf(q);
         const uint32_t n = LstrGetLength(out);
-        for (uint32_t i = 0; i < n; ++i) LstrSetUnit(out, i, uint16_t(Rotr16(LstrGetUnit(out, i), r) ^ k));
+        for (uint32_t i = 0; i < n; ++i)
+            LstrSetUnit(out, i, uint16_t(Rotr16(LstrGetUnit(out, i), r) ^ k));
     }
     return true;
 }

@@ -24,7 +24,9 @@ namespace {
 constexpr uint32_t kMaxReadingBytes = 2 * kUsrTextMaxReadingIds;
 constexpr int kCommentUnits = 1000;  // comment text ParseTwoNumbers looks at
 
-const uint8_t* RecordBytes(const UsrWordRecord* r) { return reinterpret_cast<const uint8_t*>(r) + 4; }
+const uint8_t* RecordBytes(const UsrWordRecord* r) {
+    return reinterpret_cast<const uint8_t*>(r) + 4;
+}
 
 // A t_lstr with room for the longest reading.
 struct t_readingBuf {
@@ -56,7 +58,8 @@ bool ParseEntry(t_utf16TextReader& reader, t_textEntry& e) {
     for (;;) {
         const int r = reader.NextWordToken(token, kUsrTextTokenUnits, &type);
         if (r == 1) break;
-        if (r != 0 || (type != t_utf16TextReader::kTokenGroup && type != t_utf16TextReader::kTokenUnit))
+        if (r != 0 ||
+            (type != t_utf16TextReader::kTokenGroup && type != t_utf16TextReader::kTokenUnit))
             return false;
         if (!AppendPinyinId(e.reading.get(), sizeof e.reading.bytes, token, type)) return false;
     }
@@ -75,9 +78,12 @@ bool OpenWordList(t_utf16TextReader& reader, const wchar_t* path) {
     return reader.GetHeaderValue(header, kWordListFieldUnits) == 1;
 }
 
-uint16_t ClampFreq(int number) { return number > 0xFFFF ? 0xFFFF : uint16_t(number < 0 ? 0 : number); }
+uint16_t ClampFreq(int number) {
+    return number > 0xFFFF ? 0xFFFF : uint16_t(number < 0 ? 0 : number);
+}
 
-const UsrWordRecord* EntryRecord(t_scopeHeap& arena, t_textEntry& e, uint16_t flags, uint32_t stamp) {
+const UsrWordRecord* EntryRecord(t_scopeHeap& arena, t_textEntry& e, uint16_t flags,
+                                 uint32_t stamp) {
     t_usrWordFields f;
     f.reading = e.reading.get();
     f.word = e.word.get();
@@ -158,8 +164,8 @@ bool CollectUsrDictWords(t_scopeHeap& arena, const wchar_t* path, t_usrWordRecor
     return CollectUsrDictCoreWords(arena, dict, nullptr, out);
 }
 
-bool CollectUsrDictCoreWords(t_scopeHeap& arena, const t_usrDictV3Core& dict, const t_usrDictV3Core* base,
-                             t_usrWordRecords& out) {
+bool CollectUsrDictCoreWords(t_scopeHeap& arena, const t_usrDictV3Core& dict,
+                             const t_usrDictV3Core* base, t_usrWordRecords& out) {
     std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
     if (!dict.CollectItems(pairs)) return false;
     alignas(2) uint8_t text[kUsrTextBufBytes];
@@ -205,7 +211,8 @@ int ExportUsrWordsToText(const wchar_t* path, const t_usrWordRecords& records) {
         for (uint16_t i = 0; keep && i < LstrGetLength(f.reading); ++i) {
             const wchar_t* syllable = SyllableTableText(LstrGetUnit(f.reading, i));
             keep = syllable && ToUnits(syllable, text, kWordListFieldUnits) &&
-                   ((text[0] >= 'A' && text[0] <= 'Z') ? writer.AppendWordText(text) : writer.AppendWordGroup(text));
+                   ((text[0] >= 'A' && text[0] <= 'Z') ? writer.AppendWordText(text)
+                                                       : writer.AppendWordGroup(text));
         }
         const uint16_t units = LstrGetLength(f.word);
         if (!keep || units == 0 || units >= kWordListFieldUnits) continue;
@@ -252,14 +259,16 @@ bool ReadUsrWordText(t_scopeHeap& arena, const wchar_t* path, t_usrWordRecords& 
     return true;
 }
 
-int ImportWordsIntoUsrDict(const wchar_t* dictPath, const wchar_t* listPath, const wchar_t* secondListPath) {
+int ImportWordsIntoUsrDict(const wchar_t* dictPath, const wchar_t* listPath,
+                           const wchar_t* secondListPath) {
     if (!dictPath || !dictPath[0] || !listPath) return 0;
     // Read, merged and written back as one step against other writers.
     t_entryFileLock lock(GetUsrDictInstance());
     t_usrDictV3Core dict;
     // A missing dictionary starts empty in memory; the file appears only
     // with the final save.
-    if (PathIsFile(t_pathName(dictPath)) ? !dict.AttachFile(dictPath) : !dict.CreateEmpty(kUsrDefaultCapacity))
+    if (PathIsFile(t_pathName(dictPath)) ? !dict.AttachFile(dictPath)
+                                         : !dict.CreateEmpty(kUsrDefaultCapacity))
         return 0;
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     auto merge = [&](const wchar_t* list) {
@@ -268,7 +277,8 @@ int ImportWordsIntoUsrDict(const wchar_t* dictPath, const wchar_t* listPath, con
         for (const UsrWordRecord* record : records) {
             t_usrWordFields f;
             // One word the dictionary refuses does not stop the others.
-            if (ReadUsrWordRecord(record, &f)) dict.MergeWord(f.reading, f.word, f.freq, f.flags, f.stamp);
+            if (ReadUsrWordRecord(record, &f))
+                dict.MergeWord(f.reading, f.word, f.freq, f.flags, f.stamp);
         }
         return true;
     };
@@ -277,7 +287,8 @@ int ImportWordsIntoUsrDict(const wchar_t* dictPath, const wchar_t* listPath, con
     return dict.SaveToFile(dictPath, 1) ? 1 : 0;
 }
 
-bool ImportUsrWordsFromText(t_scopeHeap& arena, const wchar_t* path, t_usrWordRecords& out, uint16_t flagBit) {
+bool ImportUsrWordsFromText(t_scopeHeap& arena, const wchar_t* path, t_usrWordRecords& out,
+                            uint16_t flagBit) {
     t_utf16TextReader reader;
     if (!path || !OpenWordList(reader, path)) return false;
     t_usrDictV3Core& usr = GetUsrDictInstance();
@@ -302,7 +313,8 @@ bool ImportUsrWordsFromText(t_scopeHeap& arena, const wchar_t* path, t_usrWordRe
         if (reader.GetLineKind() == t_utf16TextReader::kKindEntry) {
             if (!flush()) return false;
             afterEntry = true;
-            pending = ParseEntry(reader, entry) && !usr.GetWordRecord(entry.reading.get(), entry.word.get(), nullptr);
+            pending = ParseEntry(reader, entry) &&
+                      !usr.GetWordRecord(entry.reading.get(), entry.word.get(), nullptr);
             continue;
         }
         const bool comment = afterEntry;
@@ -366,7 +378,8 @@ int FormatTwoNumbers(uint16_t* out, int capacity, uint32_t first, uint16_t secon
 
 bool AppendPinyinId(t_lstr* reading, uint32_t capacity, const uint16_t* token, int type) {
     if (!reading || !token) return false;
-    if (type != t_utf16TextReader::kTokenGroup && type != t_utf16TextReader::kTokenUnit) return true;
+    if (type != t_utf16TextReader::kTokenGroup && type != t_utf16TextReader::kTokenUnit)
+        return true;
     auto append = [&](int id) {
         const uint32_t bytes = LstrGetByteLength(reading);
         if (id < 0 || bytes + 2 + 2 > capacity) return false;
@@ -387,8 +400,10 @@ bool AppendPinyinId(t_lstr* reading, uint32_t capacity, const uint16_t* token, i
     for (int i = 0; token[i]; ++i) {
         const uint16_t u = token[i];
         int id = -1;
-        if (u >= 'A' && u <= 'Z') id = kSyllableCount + (u - 'A');
-        else if (u >= 'a' && u <= 'z') id = kSyllableCount + (u - 'a');
+        if (u >= 'A' && u <= 'Z')
+            id = kSyllableCount + (u - 'A');
+        else if (u >= 'a' && u <= 'z')
+            id = kSyllableCount + (u - 'a');
         if (!append(id)) return false;
     }
     return true;

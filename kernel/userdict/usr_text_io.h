@@ -58,8 +58,8 @@ bool CollectUsrDictWords(t_scopeHeap& arena, const wchar_t* path, t_usrWordRecor
 // The same for an attached dictionary, leaving out the words that base (when
 // not null) holds with the same frequency. False when the items cannot be
 // read or memory is short.
-bool CollectUsrDictCoreWords(t_scopeHeap& arena, const t_usrDictV3Core& dict, const t_usrDictV3Core* base,
-                             t_usrWordRecords& out);
+bool CollectUsrDictCoreWords(t_scopeHeap& arena, const t_usrDictV3Core& dict,
+                             const t_usrDictV3Core* base, t_usrWordRecords& out);
 
 // Writes the records as a word-list text file: an entry line per word
 // (reading as [syllable] groups and plain letters, the word, the frequency)
@@ -80,13 +80,15 @@ bool ReadUsrWordText(t_scopeHeap& arena, const wchar_t* path, t_usrWordRecords& 
 // user dictionary file at dictPath (a new one when it does not exist) and
 // saves it. 1 when saved; 0 when a list cannot be read or the dictionary
 // cannot be opened or saved, with the file at dictPath as it was.
-int ImportWordsIntoUsrDict(const wchar_t* dictPath, const wchar_t* listPath, const wchar_t* secondListPath);
+int ImportWordsIntoUsrDict(const wchar_t* dictPath, const wchar_t* listPath,
+                           const wchar_t* secondListPath);
 
 // Appends records, tagged with flagBit, for the entries of a word-list file
 // that the user dictionary does not hold. An entry whose comment gives a
 // frequency of 0 or flag 0x04 is left out; an entry without comment is kept.
 // False when the file cannot be opened or has no header.
-bool ImportUsrWordsFromText(t_scopeHeap& arena, const wchar_t* path, t_usrWordRecords& out, uint16_t flagBit);
+bool ImportUsrWordsFromText(t_scopeHeap& arena, const wchar_t* path, t_usrWordRecords& out,
+                            uint16_t flagBit);
 
 // "stamp TAB flags" from up to n units (stopping at 0 or LF, skipping CR):
 // decimal digits, exactly one TAB, decimal digits (the second may carry the

@@ -48,7 +48,9 @@ bool IsValidWordString(const t_lstr* s, bool checkUnits) {
     return ValidTextCount(s);
 }
 
-bool IsValidUsrDictHeader(const uint32_t*) { return true; }
+bool IsValidUsrDictHeader(const uint32_t*) {
+    return true;
+}
 
 bool IsValidOldUsrDictHeader(const uint8_t* h, uint64_t size) {
     if (!h || size < 44) return false;

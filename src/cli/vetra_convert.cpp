@@ -5,13 +5,13 @@
 // save at shut-down. One thread.
 #include <unistd.h>
 
+#include <sys/stat.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include <vetra/vetra_kernel.h>
@@ -31,7 +31,8 @@ const char* const kUsage =
     "input: the input, a tab, and its first N candidates separated by tabs.\n"
     "\n"
     "  --data DIR  system data directory (default: the build's data when run\n"
-    "              from a build, else " VETRA_CLI_INSTALLED_DATA " beside the installed program)\n"
+    "              from a build, else " VETRA_CLI_INSTALLED_DATA
+    " beside the installed program)\n"
     "  --user DIR  user directory, made when missing (default: ~/.config/VetraPY)\n"
     "  --top N     candidates per line, 1 to 2600 (default: 5)\n"
     "  --learn     commit the first candidates of each input and learn them\n"
@@ -42,7 +43,9 @@ const char* const kUsage =
     "u strokes (h s p n z), text with @ or . web addresses.\n"
     "Exit status: 0 done, 1 the kernel could not start or an input failed, 2 bad usage.\n";
 
-void Error(const std::string& message) { std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str()); }
+void Error(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+}
 
 // UTF-8 to one wchar_t per character; false on a malformed sequence.
 bool Widen(const std::string& in, std::wstring& out) {
@@ -51,11 +54,16 @@ bool Widen(const std::string& in, std::wstring& out) {
         const unsigned char c = static_cast<unsigned char>(in[i]);
         uint32_t cp = 0;
         size_t n = 0;
-        if (c < 0x80) cp = c, n = 1;
-        else if ((c & 0xE0) == 0xC0) cp = c & 0x1F, n = 2;
-        else if ((c & 0xF0) == 0xE0) cp = c & 0x0F, n = 3;
-        else if ((c & 0xF8) == 0xF0) cp = c & 0x07, n = 4;
-        else return false;
+        if (c < 0x80)
+            cp = c, n = 1;
+        else if ((c & 0xE0) == 0xC0)
+            cp = c & 0x1F, n = 2;
+        else if ((c & 0xF0) == 0xE0)
+            cp = c & 0x0F, n = 3;
+        else if ((c & 0xF8) == 0xF0)
+            cp = c & 0x07, n = 4;
+        else
+            return false;
         if (i + n > in.size()) return false;
         for (size_t k = 1; k < n; ++k) {
             const unsigned char t = static_cast<unsigned char>(in[i + k]);
@@ -101,7 +109,8 @@ void CandidateText(const t_candWord* candidate, std::string* utf8, std::wstring*
     };
     for (size_t i = 0; bytes && i < n; ++i) {
         uint32_t cp = unit(i);
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF)
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && unit(i + 1) >= 0xDC00 &&
+            unit(i + 1) <= 0xDFFF)
             cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(++i) - 0xDC00);
         if (utf8) AppendUtf8(*utf8, cp);
         if (wide) wide->push_back(wchar_t(cp));
@@ -116,8 +125,8 @@ std::wstring WidePath(const std::string& path) {
 // A directory with the compiled lexicon in it.
 bool HasSystemData(const std::string& dir) {
     struct stat st;
-    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && stat((dir + "/qzim_core.bin").c_str(), &st) == 0 &&
-           S_ISREG(st.st_mode);
+    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           stat((dir + "/qzim_core.bin").c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string ProgramDir() {
@@ -133,7 +142,8 @@ std::string ProgramDir() {
 // data installed beside it (<prefix>/bin -> <prefix>/share/...).
 std::string DefaultDataDir() {
     const std::string dir = ProgramDir();
-    if (!dir.empty() && dir == VETRA_CLI_BUILD_DIR && *VETRA_CLI_BUILD_DATA) return VETRA_CLI_BUILD_DATA;
+    if (!dir.empty() && dir == VETRA_CLI_BUILD_DIR && *VETRA_CLI_BUILD_DATA)
+        return VETRA_CLI_BUILD_DATA;
     const std::string base = dir.empty() ? std::string(VETRA_CLI_INSTALL_PREFIX) : dir + "/..";
     return base + "/" VETRA_CLI_INSTALLED_DATA;
 }
@@ -228,8 +238,8 @@ public:
 private:
     int Convert(std::wstring input) {
         uint8_t scratch[kConvertScratchBytes] = {};
-        const int n = ConvertInput(input.data(), m_results.data(), scratch, 0, kPlaces, nullptr, nullptr, 0, 0, 0,
-                                   nullptr);
+        const int n = ConvertInput(input.data(), m_results.data(), scratch, 0, kPlaces, nullptr,
+                                   nullptr, 0, 0, 0, nullptr);
         return n > 0 ? n : 0;
     }
 
@@ -260,7 +270,8 @@ private:
                 // A t_lstr: a little-endian 16-bit byte count, then the units.
                 const auto* bytes = reinterpret_cast<const uint8_t*>(reading);
                 const size_t count = size_t(bytes[0] | bytes[1] << 8) / 2;
-                for (size_t i = 0; i < count; ++i) ids.push_back(uint16_t(bytes[2 + 2 * i] | bytes[3 + 2 * i] << 8));
+                for (size_t i = 0; i < count; ++i)
+                    ids.push_back(uint16_t(bytes[2 + 2 * i] | bytes[3 + 2 * i] << 8));
             } else {
                 withReading = false;
             }
@@ -275,8 +286,10 @@ private:
                 pinyin.push_back(uint8_t(id >> 8));
             }
         }
-        const t_lstr* reading = pinyin.empty() ? nullptr : reinterpret_cast<const t_lstr*>(pinyin.data());
-        if (!LearnCommittedText(text.c_str(), reading, 0)) Error("could not learn the commit of an input");
+        const t_lstr* reading =
+            pinyin.empty() ? nullptr : reinterpret_cast<const t_lstr*>(pinyin.data());
+        if (!LearnCommittedText(text.c_str(), reading, 0))
+            Error("could not learn the commit of an input");
     }
 
     const t_args& m_args;
@@ -312,7 +325,8 @@ int main(int argc, char** argv) {
     }
 
     SetKernelVerbose(args.verbose ? 1 : 0);
-    InitDictionaries(L"Vetra", user.c_str(), sys.c_str(), user.c_str(), L"vetra-convert", nullptr, 1, 0, nullptr);
+    InitDictionaries(L"Vetra", user.c_str(), sys.c_str(), user.c_str(), L"vetra-convert", nullptr,
+                     1, 0, nullptr);
     t_kernelOptions options;
     SetKernelOptions(&options);
     if (RegisterKeyPyMap(0) != 1) {

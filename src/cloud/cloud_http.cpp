@@ -47,8 +47,8 @@ CloudHttpClient::~CloudHttpClient() {
     FreeSealBuffer(m_sealKey);
 }
 
-void CloudHttpClient::Init(const char* host, const char* userAgent, const char* port, const char* path, int,
-                           bool firstData) {
+void CloudHttpClient::Init(const char* host, const char* userAgent, const char* port,
+                           const char* path, int, bool firstData) {
     m_host = host ? host : "";
     m_userAgent = userAgent ? userAgent : "";
     m_port = port ? port : "80";
@@ -96,8 +96,8 @@ void CloudHttpClient::AppendQuery(const char16_t* query, size_t units) {
     m_request[m_requestLength] = 0;
 }
 
-bool CloudHttpClient::BuildPost(const uint8_t* body, size_t bodyLength, const char16_t* query, size_t queryUnits,
-                                size_t* totalLength) {
+bool CloudHttpClient::BuildPost(const uint8_t* body, size_t bodyLength, const char16_t* query,
+                                size_t queryUnits, size_t* totalLength) {
     if (totalLength) *totalLength = 0;
     if (bodyLength && !body) return false;
     const int n = std::snprintf(m_request, kRequestBytes, "POST /%s?", m_path.c_str());
@@ -158,8 +158,8 @@ bool CloudHttpClient::SealRequest() {
     const auto* body = reinterpret_cast<const uint8_t*>(m_request + blank + 4);
     std::vector<char> form(bodyLength + kSealRoom);
     char outer[kOuterAddressBytes];
-    uint8_t* key = SealCloudRequest(inner.c_str(), query.c_str(), body, bodyLength, m_endpointHost.c_str(), outer,
-                                    form.data(), form.size());
+    uint8_t* key = SealCloudRequest(inner.c_str(), query.c_str(), body, bodyLength,
+                                    m_endpointHost.c_str(), outer, form.data(), form.size());
     if (!key) {
         CloudLog("......");
         return false;
@@ -171,10 +171,11 @@ bool CloudHttpClient::SealRequest() {
     const std::string host(outerView.substr(hostStart, pathStart - hostStart));
     const std::string path(pathStart == std::string_view::npos ? "/" : outerView.substr(pathStart));
     const size_t formLength = std::strlen(form.data());
-    const int n = std::snprintf(m_request, kRequestBytes,
-                                "POST %s HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                                "Host: %s\r\nConnection: close\r\nUser-Agent: %s\r\nContent-Length: %zu\r\n\r\n",
-                                path.c_str(), host.c_str(), m_userAgent.c_str(), formLength);
+    const int n = std::snprintf(
+        m_request, kRequestBytes,
+        "POST %s HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+        "Host: %s\r\nConnection: close\r\nUser-Agent: %s\r\nContent-Length: %zu\r\n\r\n",
+        path.c_str(), host.c_str(), m_userAgent.c_str(), formLength);
     if (n < 0 || size_t(n) + formLength >= kRequestBytes) {
         FreeSealBuffer(key);
         m_request[0] = 0;
@@ -187,8 +188,9 @@ bool CloudHttpClient::SealRequest() {
     return true;
 }
 
-bool CloudHttpClient::SendSealedRequest(const char16_t* query, size_t queryUnits, const uint8_t* body,
-                                        size_t bodyLength, uint8_t* reply, uint32_t* replySize) {
+bool CloudHttpClient::SendSealedRequest(const char16_t* query, size_t queryUnits,
+                                        const uint8_t* body, size_t bodyLength, uint8_t* reply,
+                                        uint32_t* replySize) {
     if (!m_addresses) {
         CloudLog("远程问答失败，连接尚未初始化");
         return false;
@@ -286,9 +288,9 @@ bool CloudHttpClient::ParseReply(size_t received, uint8_t* reply, uint32_t* repl
     }
     const size_t headers = statusEnd + 2;
     const size_t headersEnd = Find(text, "\r\n\r\n", statusEnd);
-    const std::string_view head = text.substr(headers, headersEnd == std::string_view::npos
-                                                           ? std::string_view::npos
-                                                           : headersEnd + 2 - headers);
+    const std::string_view head =
+        text.substr(headers, headersEnd == std::string_view::npos ? std::string_view::npos
+                                                                  : headersEnd + 2 - headers);
     const uint32_t capacity = *replySize;
     size_t bodyStart = 0;
     size_t bodyLength = 0;
@@ -297,7 +299,8 @@ bool CloudHttpClient::ParseReply(size_t received, uint8_t* reply, uint32_t* repl
         // arrived and the capacity before anything is read.
         const size_t lineStart = headersEnd == std::string_view::npos ? headersEnd : headersEnd + 4;
         const size_t lineEnd = Find(text, "\r\n", lineStart);
-        bool ok = lineEnd != std::string_view::npos && lineEnd > lineStart && lineEnd - lineStart <= 8;
+        bool ok =
+            lineEnd != std::string_view::npos && lineEnd > lineStart && lineEnd - lineStart <= 8;
         for (size_t i = lineStart; ok && i < lineEnd; ++i) {
             ok = IsHex(text[i]);
             bodyLength = bodyLength * 16 + size_t(ok ? HexValue(text[i]) : 0);
@@ -345,7 +348,8 @@ bool CloudHttpClient::ParseReply(size_t received, uint8_t* reply, uint32_t* repl
         }
     }
     uint32_t opened = 0;
-    uint8_t* bytes = bodyLength ? decryptHttpRequest(m_sealKey, m_reply + bodyStart, bodyLength, capacity, &opened)
+    uint8_t* bytes = bodyLength ? decryptHttpRequest(m_sealKey, m_reply + bodyStart, bodyLength,
+                                                     capacity, &opened)
                                 : nullptr;
     if (!bytes) {
         CloudLog("decryptHttpRequest failed.");

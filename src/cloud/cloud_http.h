@@ -29,8 +29,8 @@ public:
     // `host` is the cloud-candidate server sealed into each request; the
     // gateway (connected to, with `port`) and the endpoint (the "Host" header)
     // come from SetHosts. A non-zero timing flag is accepted and ignored.
-    void Init(const char* host, const char* userAgent, const char* port, const char* path, int timing,
-              bool firstData);
+    void Init(const char* host, const char* userAgent, const char* port, const char* path,
+              int timing, bool firstData);
     void SetHosts(const char* gatewayHost, const char* endpointHost);
 
     bool Resolve();
@@ -43,8 +43,8 @@ public:
     bool SealRequest();
     // The whole exchange. *replySize holds the capacity of `reply` and
     // receives the opened reply's byte count; true only when one was written.
-    bool SendSealedRequest(const char16_t* query, size_t queryUnits, const uint8_t* body, size_t bodyLength,
-                           uint8_t* reply, uint32_t* replySize);
+    bool SendSealedRequest(const char16_t* query, size_t queryUnits, const uint8_t* body,
+                           size_t bodyLength, uint8_t* reply, uint32_t* replySize);
     bool Receive(size_t* received);
     // Parses m_reply's first `received` bytes (also used on raw bytes by the fuzzer).
     bool ParseReply(size_t received, uint8_t* reply, uint32_t* replySize);

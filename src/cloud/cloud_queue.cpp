@@ -105,7 +105,8 @@ t_cloudQueue& CloudQueue() {
 
 const std::u16string& CloudQueryTemplate() {
     static const auto* text = new std::u16string(
-        u"durtot=15&durcon=0&durtran=15&h=d84B0E2C917F5A3D06E4C8B12A9F7E53&v=6.0.0.6000&r=0000_vetrapy");
+        u"durtot=15&durcon=0&durtran=15&h=d84B0E2C917F5A3D06E4C8B12A9F7E53&v=6.0.0.6000&r=0000_"
+        u"vetrapy");
     return *text;
 }
 
@@ -124,7 +125,8 @@ bool StartCloudWorker(t_cloudWorkerArg* arg) {
 void CloudWorkerLoop(t_cloudQueue* queue, t_cloudHandler* handler, const t_cloudConfig& config) {
     // Big buffers: on the heap, not the worker's stack.
     auto* client = new CloudHttpClient;
-    client->Init(config.serverHost.c_str(), "vetra_ime", config.gatewayPort.c_str(), "web_ime/pynet.php", 0, true);
+    client->Init(config.serverHost.c_str(), "vetra_ime", config.gatewayPort.c_str(),
+                 "web_ime/pynet.php", 0, true);
     client->SetHosts(config.gatewayHost.c_str(), config.endpointHost.c_str());
     CloudRequest reply;
     reply.Allocate(8192);
@@ -156,8 +158,8 @@ void CloudWorkerLoop(t_cloudQueue* queue, t_cloudHandler* handler, const t_cloud
             }
             uint32_t replySize = 8192;
             const std::u16string& query = CloudQueryTemplate();
-            if (client->SendSealedRequest(query.data(), query.size(), request.data, size_t(bodyLength), reply.data,
-                                          &replySize)) {
+            if (client->SendSealedRequest(query.data(), query.size(), request.data,
+                                          size_t(bodyLength), reply.data, &replySize)) {
                 CloudRequest answer = reply;  // the block stays the worker's
                 answer.id = request.id;
                 answer.size = replySize;

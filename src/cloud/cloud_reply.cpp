@@ -88,11 +88,13 @@ bool CheckCloudReplyRecord(const uint8_t* bytes, size_t size, t_cloudReplyRecord
 std::unique_ptr<t_cloudResultElement> BuildCloudElement(const t_cloudReplyRecord& record) {
     if (!record.word) return nullptr;
     auto e = std::make_unique<t_cloudResultElement>();
-    for (uint32_t i = 0; i < record.wordUnits; ++i) e->text.push_back(char16_t(U16(record.word + 2 * i)));
+    for (uint32_t i = 0; i < record.wordUnits; ++i)
+        e->text.push_back(char16_t(U16(record.word + 2 * i)));
     // The pinyin's 128-byte room holds 63 ids and the table 64 ends; the
     // check keeps both lists below 64 entries.
     if (record.pinyin)
-        for (uint32_t i = 0; i < record.pinyinCount && i < 63; ++i) e->pinyin.push_back(U16(record.pinyin + 2 * i));
+        for (uint32_t i = 0; i < record.pinyinCount && i < 63; ++i)
+            e->pinyin.push_back(U16(record.pinyin + 2 * i));
     e->hasPinyin = record.pinyin && !e->pinyin.empty();
     if (record.inputEnds)
         for (uint32_t i = 0; i < record.inputEndCount && i < 64; ++i)

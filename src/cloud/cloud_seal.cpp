@@ -59,7 +59,8 @@ bool RawDeflate(const uint8_t* bytes, size_t length, std::vector<uint8_t>& out) 
     out.clear();
     if (length > UINT_MAX / 2) return false;
     z_stream z{};
-    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return false;
     out.resize(deflateBound(&z, uLong(length)));
     z.next_in = const_cast<Bytef*>(bytes ? bytes : reinterpret_cast<const Bytef*>(""));
     z.avail_in = uInt(length);
@@ -87,10 +88,12 @@ bool RawInflateExact(const uint8_t* bytes, size_t length, uint8_t* out, size_t e
     return ok;
 }
 
-uint8_t* Aes256CbcEncrypt(const uint8_t* bytes, size_t length, size_t* outLength, const uint8_t* key,
-                          size_t keyLength, const uint8_t* vector, size_t vectorLength) {
+uint8_t* Aes256CbcEncrypt(const uint8_t* bytes, size_t length, size_t* outLength,
+                          const uint8_t* key, size_t keyLength, const uint8_t* vector,
+                          size_t vectorLength) {
     if (outLength) *outLength = 0;
-    if (!outLength || !key || !vector || keyLength != kKeyBytes || vectorLength != kVectorBytes) return nullptr;
+    if (!outLength || !key || !vector || keyLength != kKeyBytes || vectorLength != kVectorBytes)
+        return nullptr;
     if (length && !bytes) return nullptr;
     const size_t padded = n_porting::GetPaddedSize(length, 16);
     if (padded == 0) return nullptr;
@@ -101,7 +104,8 @@ uint8_t* Aes256CbcEncrypt(const uint8_t* bytes, size_t length, size_t* outLength
     uint8_t iv[kVectorBytes];
     std::memcpy(iv, vector, sizeof iv);
     if (n_porting::PadPkcs7(out, &size, bytes ? bytes : out, length, 16) != 1 ||
-        !n_porting::AesSetEncryptKey(&aes, key, 256) || !n_porting::AesCbcEncrypt(iv, out, out, size, &aes)) {
+        !n_porting::AesSetEncryptKey(&aes, key, 256) ||
+        !n_porting::AesCbcEncrypt(iv, out, out, size, &aes)) {
         std::free(out);
         return nullptr;
     }
@@ -109,11 +113,12 @@ uint8_t* Aes256CbcEncrypt(const uint8_t* bytes, size_t length, size_t* outLength
     return out;
 }
 
-uint8_t* Aes256CbcDecrypt(const uint8_t* bytes, size_t length, size_t* outLength, const uint8_t* key,
-                          size_t keyLength, const uint8_t* vector, size_t vectorLength) {
+uint8_t* Aes256CbcDecrypt(const uint8_t* bytes, size_t length, size_t* outLength,
+                          const uint8_t* key, size_t keyLength, const uint8_t* vector,
+                          size_t vectorLength) {
     if (outLength) *outLength = 0;
-    if (!outLength || !bytes || !key || !vector || keyLength != kKeyBytes || vectorLength != kVectorBytes ||
-        length == 0 || length % 16)
+    if (!outLength || !bytes || !key || !vector || keyLength != kKeyBytes ||
+        vectorLength != kVectorBytes || length == 0 || length % 16)
         return nullptr;
     auto* out = static_cast<uint8_t*>(std::malloc(length));
     if (!out) return nullptr;
@@ -121,7 +126,8 @@ uint8_t* Aes256CbcDecrypt(const uint8_t* bytes, size_t length, size_t* outLength
     uint8_t iv[kVectorBytes];
     std::memcpy(iv, vector, sizeof iv);
     size_t plain = 0;
-    if (!n_porting::AesSetDecryptKey(&aes, key, 256) || !n_porting::AesCbcDecrypt(iv, out, bytes, length, &aes) ||
+    if (!n_porting::AesSetDecryptKey(&aes, key, 256) ||
+        !n_porting::AesCbcDecrypt(iv, out, bytes, length, &aes) ||
         n_porting::UnpadPkcs7(&plain, out, length, 16) != 1) {
         std::free(out);
         return nullptr;
@@ -158,8 +164,8 @@ char* SealPayload(const uint8_t* bytes, size_t length, const uint8_t* key, const
     std::vector<uint8_t> packed;
     if (!RawDeflate(bytes, length, packed)) return nullptr;
     size_t sealedLength = 0;
-    uint8_t* sealed = Aes256CbcEncrypt(packed.data(), packed.size(), &sealedLength, key, kKeyBytes, vector,
-                                       kVectorBytes);
+    uint8_t* sealed = Aes256CbcEncrypt(packed.data(), packed.size(), &sealedLength, key, kKeyBytes,
+                                       vector, kVectorBytes);
     if (!sealed || sealedLength > size_t(INT32_MAX) / 2) {
         std::free(sealed);
         return nullptr;
@@ -172,7 +178,8 @@ char* SealPayload(const uint8_t* bytes, size_t length, const uint8_t* key, const
 uint8_t* SealCloudRequest(const char* innerAddress, const char* query, const uint8_t* body,
                           size_t bodyLength, const char* endpointHost, char* outerAddress,
                           char* formBody, size_t formCapacity) {
-    if (!innerAddress || !endpointHost || !outerAddress || !formBody || formCapacity == 0) return nullptr;
+    if (!innerAddress || !endpointHost || !outerAddress || !formBody || formCapacity == 0)
+        return nullptr;
     const int n = std::snprintf(outerAddress, kOuterAddressBytes, "http://%s/q", endpointHost);
     if (n < 0 || size_t(n) >= kOuterAddressBytes) return nullptr;
     auto* block = static_cast<uint8_t*>(std::malloc(kSealKeyBlockBytes));
@@ -182,7 +189,8 @@ uint8_t* SealCloudRequest(const char* innerAddress, const char* query, const uin
     uint8_t* vector = block;
     uint8_t* key = block + kVectorBytes;
     char* parts[5] = {};
-    bool ok = n_porting::RandomBytes(key, kKeyBytes) && n_porting::RandomBytes(vector, kVectorBytes);
+    bool ok =
+        n_porting::RandomBytes(key, kKeyBytes) && n_porting::RandomBytes(vector, kVectorBytes);
     uint8_t* rsaKey = nullptr;
     uint8_t* rsaVector = nullptr;
     uint32_t rsaLength = 0;
@@ -195,18 +203,23 @@ uint8_t* SealCloudRequest(const char* innerAddress, const char* query, const uin
     if (ok) {
         parts[0] = n_porting::Base64EncodeAlloc(rsaKey, int32_t(kRsaBlock));
         parts[1] = n_porting::Base64EncodeAlloc(rsaVector, int32_t(kRsaBlock));
-        parts[2] = SealPayload(reinterpret_cast<const uint8_t*>(innerAddress), std::strlen(innerAddress), key,
-                               vector);
-        if (query) parts[3] = SealPayload(reinterpret_cast<const uint8_t*>(query), std::strlen(query), key, vector);
+        parts[2] = SealPayload(reinterpret_cast<const uint8_t*>(innerAddress),
+                               std::strlen(innerAddress), key, vector);
+        if (query)
+            parts[3] = SealPayload(reinterpret_cast<const uint8_t*>(query), std::strlen(query), key,
+                                   vector);
         if (body) parts[4] = SealPayload(body, bodyLength, key, vector);
         ok = parts[0] && parts[1] && parts[2] && (!query || parts[3]) && (!body || parts[4]);
     }
     if (ok) {
         size_t at = 0;
         formBody[0] = 0;
-        ok = AppendText(formBody, formCapacity, at, "k=") && AppendText(formBody, formCapacity, at, parts[0]) &&
-             AppendText(formBody, formCapacity, at, "&v=") && AppendText(formBody, formCapacity, at, parts[1]) &&
-             AppendText(formBody, formCapacity, at, "&u=") && AppendText(formBody, formCapacity, at, parts[2]) &&
+        ok = AppendText(formBody, formCapacity, at, "k=") &&
+             AppendText(formBody, formCapacity, at, parts[0]) &&
+             AppendText(formBody, formCapacity, at, "&v=") &&
+             AppendText(formBody, formCapacity, at, parts[1]) &&
+             AppendText(formBody, formCapacity, at, "&u=") &&
+             AppendText(formBody, formCapacity, at, parts[2]) &&
              (!query || (AppendText(formBody, formCapacity, at, "&g=") &&
                          AppendText(formBody, formCapacity, at, parts[3]))) &&
              (!body || (AppendText(formBody, formCapacity, at, "&p=") &&
@@ -225,7 +238,8 @@ uint8_t* SealCloudRequest(const char* innerAddress, const char* query, const uin
 uint8_t* decryptHttpRequest(const uint8_t* keyBlock, const char* text, size_t textLength,
                             uint32_t capacity, uint32_t* outLength) {
     if (outLength) *outLength = 0;
-    if (!keyBlock || !text || !outLength || textLength == 0 || textLength > size_t(INT32_MAX)) return nullptr;
+    if (!keyBlock || !text || !outLength || textLength == 0 || textLength > size_t(INT32_MAX))
+        return nullptr;
     // The decoder reads up to a NUL: give it a terminated copy of exactly the body.
     std::vector<char> copy(text, text + textLength);
     copy.push_back(0);
@@ -233,12 +247,13 @@ uint8_t* decryptHttpRequest(const uint8_t* keyBlock, const char* text, size_t te
     const int decoded = n_porting::Base64DecodeBuf(raw.data(), raw.size(), copy.data());
     if (decoded <= 0 || decoded % 16) return nullptr;
     size_t plainLength = 0;
-    uint8_t* plain = Aes256CbcDecrypt(raw.data(), size_t(decoded), &plainLength, keyBlock + kVectorBytes, kKeyBytes,
-                                      keyBlock, kVectorBytes);
+    uint8_t* plain = Aes256CbcDecrypt(raw.data(), size_t(decoded), &plainLength,
+                                      keyBlock + kVectorBytes, kKeyBytes, keyBlock, kVectorBytes);
     if (!plain) return nullptr;
     uint8_t* result = nullptr;
     if (plainLength >= 4) {
-        const uint32_t n = uint32_t(plain[0]) << 24 | uint32_t(plain[1]) << 16 | uint32_t(plain[2]) << 8 | plain[3];
+        const uint32_t n = uint32_t(plain[0]) << 24 | uint32_t(plain[1]) << 16 |
+                           uint32_t(plain[2]) << 8 | plain[3];
         if (n >= 1 && n <= capacity) {
             result = static_cast<uint8_t*>(std::malloc(n));
             if (result && RawInflateExact(plain + 4, plainLength - 4, result, n)) {

@@ -1,6 +1,7 @@
 // Sealing of cloud requests and opening of sealed replies: a fresh AES-256
 // key and vector per request, sent under the servers' RSA key; payloads are
-// raw deflate, AES-256-CBC with PKCS#7, then Base64. Any thread; the RSA key is shared under a lock.
+// raw deflate, AES-256-CBC with PKCS#7, then Base64. Any thread; the RSA key is shared under a
+// lock.
 #pragma once
 
 #include <cstddef>
@@ -24,11 +25,13 @@ bool RawDeflate(const uint8_t* bytes, size_t length, std::vector<uint8_t>& out);
 bool RawInflateExact(const uint8_t* bytes, size_t length, uint8_t* out, size_t expected);
 
 // New (malloc) buffers; null on failure. Key 32 and vector 16 bytes, else null.
-uint8_t* Aes256CbcEncrypt(const uint8_t* bytes, size_t length, size_t* outLength, const uint8_t* key,
-                          size_t keyLength, const uint8_t* vector, size_t vectorLength);
+uint8_t* Aes256CbcEncrypt(const uint8_t* bytes, size_t length, size_t* outLength,
+                          const uint8_t* key, size_t keyLength, const uint8_t* vector,
+                          size_t vectorLength);
 // Null for a length that is not a non-zero multiple of 16 or bad padding.
-uint8_t* Aes256CbcDecrypt(const uint8_t* bytes, size_t length, size_t* outLength, const uint8_t* key,
-                          size_t keyLength, const uint8_t* vector, size_t vectorLength);
+uint8_t* Aes256CbcDecrypt(const uint8_t* bytes, size_t length, size_t* outLength,
+                          const uint8_t* key, size_t keyLength, const uint8_t* vector,
+                          size_t vectorLength);
 // One 128-byte block of the installed key (PKCS#1 v1.5 type 2); null with
 // *error = -10 for null bytes or a length of 0xFFFFFFFF, -1 for any other failure.
 uint8_t* RsaPublicEncrypt(const uint8_t* bytes, uint32_t length, uint32_t* outLength, int* error);

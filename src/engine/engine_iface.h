@@ -27,15 +27,15 @@ protected:
 // of its characters ends in that input, and its pinyin ids.
 class IVetraCoreResultElement : public IVetraUnknown {
 public:
-    virtual const char* GetText() const = 0;            // UTF-8
-    virtual uint32_t GetLength() const = 0;             // UTF-16 units of the text
-    virtual uint32_t GetInputLength() const = 0;        // typed characters covered
-    virtual uint32_t GetInputEndCount() const = 0;      // used entries of the input-end table
+    virtual const char* GetText() const = 0;        // UTF-8
+    virtual uint32_t GetLength() const = 0;         // UTF-16 units of the text
+    virtual uint32_t GetInputLength() const = 0;    // typed characters covered
+    virtual uint32_t GetInputEndCount() const = 0;  // used entries of the input-end table
     // Entry i of the input-end table (the typed characters covered by the
     // text's characters 0..i); -1 when i < 0, i >= length, i >= the count or
     // i >= 64.
     virtual int32_t GetInputEnd(int32_t i) const = 0;
-    virtual const char* GetDisplayText() const = 0;     // the display text, else the text
+    virtual const char* GetDisplayText() const = 0;  // the display text, else the text
     // Keeps the first n characters; false (nothing changed) when n is not
     // below the character count.
     virtual bool Truncate(uint32_t n) = 0;
@@ -82,7 +82,7 @@ protected:
 class IVetraCoreAbbrElement : public IVetraUnknown {
 public:
     virtual const char* GetKey() const = 0;
-    virtual uint32_t GetKeyLength() const = 0;     // bytes
+    virtual uint32_t GetKeyLength() const = 0;  // bytes
     virtual const char* GetPhrase() const = 0;
     virtual uint32_t GetPhraseLength() const = 0;  // bytes
     virtual uint16_t GetPosition() const = 0;
@@ -123,7 +123,8 @@ protected:
 class IVetraCoreQuickInputResult : public IVetraUnknown {
 public:
     virtual int32_t GetCount() const = 0;
-    virtual IVetraCoreQuickInputElement* GetElement(int32_t i) const = 0;  // lent; null out of range
+    virtual IVetraCoreQuickInputElement* GetElement(
+        int32_t i) const = 0;  // lent; null out of range
 
 protected:
     ~IVetraCoreQuickInputResult() = default;
@@ -147,21 +148,21 @@ public:
     // 5: learns the committed word; false for null or a text of 1024 bytes
     // or more.
     virtual bool LearnWord(IVetraCoreWordBuffer* buffer) = 0;
-    virtual bool SaveDicts() = 0;                         // 6: every dictionary to disk
+    virtual bool SaveDicts() = 0;                          // 6: every dictionary to disk
     virtual IVetraCoreWordBuffer* CreateWordBuffer() = 0;  // 7: a new empty word buffer
     // 8: hands over the cloud helper and starts the cloud worker; false when
     // the worker cannot start or the cloud is off.
     virtual bool InitCloud(n_cloud::IVetraCoreCloudHelper* helper) = 0;
-    virtual bool StartKernel() = 0;                        // 9: (re)reads the user's settings
-    virtual bool LearnEnglishWord(const char* word) = 0;   // 10
+    virtual bool StartKernel() = 0;                       // 9: (re)reads the user's settings
+    virtual bool LearnEnglishWord(const char* word) = 0;  // 10
     // 11: an element for text that was not converted: the text itself, its
     // letters as pinyin ids when they fit.
     virtual IVetraCoreResultElement* ConvertChars(const char* text) = 0;
-    virtual bool ReloadExtDict() = 0;                      // 12
+    virtual bool ReloadExtDict() = 0;  // 12
 
     // 13-23: custom phrases.
-    virtual IVetraCoreAbbrResult* GetSysAbbrList() = 0;   // null when there are none
-    virtual IVetraCoreAbbrResult* GetUsrAbbrList() = 0;   // null when there are none
+    virtual IVetraCoreAbbrResult* GetSysAbbrList() = 0;  // null when there are none
+    virtual IVetraCoreAbbrResult* GetUsrAbbrList() = 0;  // null when there are none
     virtual bool AddUsrAbbr(IVetraCoreAbbrElement* element) = 0;
     virtual bool DeleteUsrAbbr(IVetraCoreAbbrElement* element) = 0;
     virtual bool ImportUsrAbbrList(IVetraCoreAbbrResult* list) = 0;  // false for null or empty

@@ -12,12 +12,12 @@
 #include "kernel/convert/learn_routines.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/kernel_lock.h"
-#include "kernel/runtime/path.h"
 #include "kernel/runtime/lstr.h"
+#include "kernel/runtime/path.h"
 #include "kernel/runtime/scope_heap.h"
-#include "kernel/userdict/recent_cache.h"
 #include "kernel/userdict/ext_dict.h"
 #include "kernel/userdict/phrase_dict.h"
+#include "kernel/userdict/recent_cache.h"
 #include "kernel/userdict/usr_dict_file_ops.h"
 #include "kernel/userdict/usr_dict_v3.h"
 #include "porting3/version_reg.h"
@@ -74,7 +74,8 @@ t_symbolSettings g_symbols;
 
 bool KernelInit(const wchar_t* version, const wchar_t* userDataDir, const wchar_t* sysDir,
                 const wchar_t* dictDir, const wchar_t* buildDate) {
-    if (!InitDictionaries(version, userDataDir, sysDir, dictDir, buildDate, nullptr, 1, 0, nullptr)) return false;
+    if (!InitDictionaries(version, userDataDir, sysDir, dictDir, buildDate, nullptr, 1, 0, nullptr))
+        return false;
     n_porting::t_errorContext ctx;
     n_userenv::UserManager& users = n_userenv::UserManager::GetInstance();
     if (!users.IsInit() && !users.Init(ctx)) return false;
@@ -123,7 +124,8 @@ bool KernelStartup() {
     const char16_t* name = env.GetString(Setting(u"ShuangPinName"));
     if (name) {
         const size_t units = n_porting::WcsNLen16(name, kSchemeNameUnits + 1);
-        if (units > 0 && units <= kSchemeNameUnits) options.ShuangPinName = arena.MakeLstr(name, units * 2);
+        if (units > 0 && units <= kSchemeNameUnits)
+            options.ShuangPinName = arena.MakeLstr(name, units * 2);
     }
     SetKernelOptions(&options);
     return true;
@@ -143,18 +145,22 @@ bool KernelStart() {
     return started;
 }
 
-int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** results, uint32_t capacity,
-                  uint8_t* cloudExtra, uint8_t /*flag*/, const t_cloudRequestParams* params, t_cloudAsked* asked,
-                  uint8_t plain) {
+int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** results,
+                  uint32_t capacity, uint8_t* cloudExtra, uint8_t /*flag*/,
+                  const t_cloudRequestParams* params, t_cloudAsked* asked, uint8_t plain) {
     uint8_t scratch[kConvertScratchBytes] = {};
-    if (g_lastCommit.units > 0) WriteScratchWord(scratch, g_lastCommit.text, g_lastCommit.ids, g_lastCommit.units);
-    return ConvertInput(input, results, scratch, 0, capacity, params, asked, plain, english, url, cloudExtra);
+    if (g_lastCommit.units > 0)
+        WriteScratchWord(scratch, g_lastCommit.text, g_lastCommit.ids, g_lastCommit.units);
+    return ConvertInput(input, results, scratch, 0, capacity, params, asked, plain, english, url,
+                        cloudExtra);
 }
 
 uint32_t KernelLearnWord(const wchar_t* text, const t_lstr* pinyin) {
     const uint32_t learned = LearnCommittedText(text, pinyin, 0);
-    if (GetContinuingInput()) KeepLastCommit(text, pinyin);
-    else g_lastCommit.units = 0;
+    if (GetContinuingInput())
+        KeepLastCommit(text, pinyin);
+    else
+        g_lastCommit.units = 0;
     return learned;
 }
 
@@ -170,16 +176,22 @@ bool KernelReloadExtDict() {
     return true;
 }
 
-const t_lstr* KernelGetPinyinIds(int32_t id) { return GetSyllableSpelling(id); }
+const t_lstr* KernelGetPinyinIds(int32_t id) {
+    return GetSyllableSpelling(id);
+}
 
-uint64_t KernelBackupUsrDictV3(const wchar_t* path, int32_t* status) { return BackupUsrDictV3(path, status); }
+uint64_t KernelBackupUsrDictV3(const wchar_t* path, int32_t* status) {
+    return BackupUsrDictV3(path, status);
+}
 
 bool KernelSaveDicts() {
     t_processLock::t_locker lock(GetDictLocker());
     return GetDictManager().SaveAll();
 }
 
-std::unique_ptr<t_dictSaveSnapshot> KernelNewSaveSnapshot() { return GetDictManager().NewSaveSnapshot(); }
+std::unique_ptr<t_dictSaveSnapshot> KernelNewSaveSnapshot() {
+    return GetDictManager().NewSaveSnapshot();
+}
 
 bool KernelTakeSaveSnapshot(t_dictSaveSnapshot& snapshot) {
     t_processLock::t_locker lock(GetDictLocker());
@@ -191,7 +203,8 @@ bool KernelFinishSave(t_dictSaveSnapshot& snapshot) {
     return GetDictManager().FinishSave(snapshot);
 }
 
-bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count, const t_lockedStep& locked) {
+bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count,
+                          const t_lockedStep& locked) {
     if (count) *count = 0;
     if (!path || !*path) return false;
     const int mode = restore ? 1 : 0;
@@ -220,7 +233,8 @@ bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count, con
         return true;
     }
     uint64_t r = 0;
-    locked([&] { r = restore ? OpenOrConvertUsrDictMode1(path) : OpenOrConvertUsrDict(path, count); });
+    locked(
+        [&] { r = restore ? OpenOrConvertUsrDictMode1(path) : OpenOrConvertUsrDict(path, count); });
     return r != 0;
 }
 
@@ -272,15 +286,17 @@ bool KernelDropEmptyUsrExtDict() {
 
 bool KernelCommitUsrDictUpload() {
     t_pathName upload, last;
-    if (!UserFile(kUploadCopyName, upload) || !UserFile(kLastUploadedName, last) || !PathIsFile(upload))
+    if (!UserFile(kUploadCopyName, upload) || !UserFile(kLastUploadedName, last) ||
+        !PathIsFile(upload))
         return false;
     PathRemoveFile(last);
     return PathRename(upload, last);
 }
 
 bool KernelRemoveUsrDict() {
-    static const wchar_t* const kFiles[] = {kExtDictFile, L"qzim_usr.bin", L"qzim_usr_v1.bin",
-                                            L"qzim_usr_v2new.bin", L"qzim_usr_v2.bin", kUsrDictFileName};
+    static const wchar_t* const kFiles[] = {kExtDictFile,       L"qzim_usr.bin",
+                                            L"qzim_usr_v1.bin", L"qzim_usr_v2new.bin",
+                                            L"qzim_usr_v2.bin", kUsrDictFileName};
     t_processLock::t_locker lock(GetDictLocker());
     t_entryFileLock fileLock(GetUsrDictInstance());
     // The backups go with the dictionaries: a link or a stranger's folder in

@@ -44,9 +44,9 @@ const wchar_t* KernelPunctuationText(uint32_t key);
 
 // The number of candidate records written into results (capacity places),
 // 0 or less when there are none. params and asked may be null (no cloud).
-int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** results, uint32_t capacity,
-                  uint8_t* cloudExtra, uint8_t flag, const t_cloudRequestParams* params, t_cloudAsked* asked,
-                  uint8_t plain);
+int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** results,
+                  uint32_t capacity, uint8_t* cloudExtra, uint8_t flag,
+                  const t_cloudRequestParams* params, t_cloudAsked* asked, uint8_t plain);
 
 // Learns a committed word. While the typing run continues, the word (or
 // the last two characters of a longer commit, with one syllable each) is
@@ -73,7 +73,8 @@ bool KernelFinishSave(t_dictSaveSnapshot& snapshot);
 // steps under the caller's engine lock. Falls back to the whole operation
 // under it when the steps cannot be used. As ImportUsrDict's result.
 using t_lockedStep = std::function<void(const std::function<void()>&)>;
-bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count, const t_lockedStep& locked);
+bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count,
+                          const t_lockedStep& locked);
 // The list replaces the user's custom phrases (others end up deleted).
 bool KernelImportUsrAbbrList(const t_apiPhrase* records, int32_t count);
 // The user's custom phrases written to their file.

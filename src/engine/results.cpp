@@ -17,7 +17,9 @@ namespace {
 t_spellingFn g_spelling = nullptr;
 t_reallocFn g_realloc = std::realloc;
 
-uint32_t SubtractToZero(uint32_t a, uint32_t b) { return a > b ? a - b : 0; }
+uint32_t SubtractToZero(uint32_t a, uint32_t b) {
+    return a > b ? a - b : 0;
+}
 
 // UTF-8 of n 16-bit units (which may sit unaligned in a record): null for no
 // units or a text that does not convert.
@@ -46,7 +48,9 @@ const CVetraCoreResultElement* ConcreteOf(const IVetraCoreResultElement* element
 
 }  // namespace
 
-void SetPinyinSpellingSource(t_spellingFn fn) { g_spelling = fn; }
+void SetPinyinSpellingSource(t_spellingFn fn) {
+    g_spelling = fn;
+}
 
 t_reallocFn SetArrayReallocator(t_reallocFn fn) {
     const t_reallocFn previous = g_realloc;
@@ -54,13 +58,19 @@ t_reallocFn SetArrayReallocator(t_reallocFn fn) {
     return previous;
 }
 
-void* ArrayReallocate(void* block, size_t bytes) { return g_realloc(block, bytes); }
+void* ArrayReallocate(void* block, size_t bytes) {
+    return g_realloc(block, bytes);
+}
 
-void ArrayFree(void* block) { std::free(block); }
+void ArrayFree(void* block) {
+    std::free(block);
+}
 
 // ---- the element ----
 
-CVetraCoreResultElement* CVetraCoreResultElement::Create() { return new (std::nothrow) CVetraCoreResultElement(); }
+CVetraCoreResultElement* CVetraCoreResultElement::Create() {
+    return new (std::nothrow) CVetraCoreResultElement();
+}
 
 CVetraCoreResultElement::~CVetraCoreResultElement() {
     std::free(m_text);
@@ -74,7 +84,8 @@ int32_t CVetraCoreResultElement::Release() {
 }
 
 int32_t CVetraCoreResultElement::GetInputEnd(int32_t i) const {
-    if (i < 0 || uint32_t(i) >= m_length || uint32_t(i) >= m_inputEndCount || uint32_t(i) >= kInputEndRoom)
+    if (i < 0 || uint32_t(i) >= m_length || uint32_t(i) >= m_inputEndCount ||
+        uint32_t(i) >= kInputEndRoom)
         return -1;
     return m_inputEnds[i];
 }
@@ -88,7 +99,8 @@ void CVetraCoreResultElement::SetPinyin(const uint16_t* ids, uint32_t count) {
 }
 
 void CVetraCoreResultElement::SetPinyinBytes(uint32_t bytes) {
-    LstrSetByteLength(reinterpret_cast<t_lstr*>(m_pinyin), uint16_t(std::min(bytes, kPinyinRoomBytes - 2)));
+    LstrSetByteLength(reinterpret_cast<t_lstr*>(m_pinyin),
+                      uint16_t(std::min(bytes, kPinyinRoomBytes - 2)));
 }
 
 bool CVetraCoreResultElement::Truncate(uint32_t n) {
@@ -124,8 +136,10 @@ char* CVetraCoreResultElement::GetPinyinText() const {
         }
         text += '\'';
     }
-    if (text.back() == '\'') text.back() = ']';
-    else text += ']';
+    if (text.back() == '\'')
+        text.back() = ']';
+    else
+        text += ']';
     return CopyText(text.c_str());
 }
 
@@ -148,12 +162,14 @@ CVetraCoreResultElement* NewElementFromRecord(const t_candWord& record) {
     // there) gives no input ends at all rather than a cut one.
     const uint32_t ends = LstrGetLength(record.segmentList);
     if (ends <= kInputEndRoom) {
-        for (uint32_t k = 0; k < ends; ++k) e->m_inputEnds[k] = int8_t(LstrGetUnit(record.segmentList, k) & 0xFF);
+        for (uint32_t k = 0; k < ends; ++k)
+            e->m_inputEnds[k] = int8_t(LstrGetUnit(record.segmentList, k) & 0xFF);
         e->m_inputEndCount = ends;
     }
     const uint32_t ids = LstrGetLength(record.syllableIds);
     uint16_t buffer[kPinyinMaxIds];
-    if (ids <= kPinyinMaxIds && ids) std::memcpy(buffer, LstrGetBytes(record.syllableIds), size_t(ids) * 2);
+    if (ids <= kPinyinMaxIds && ids)
+        std::memcpy(buffer, LstrGetBytes(record.syllableIds), size_t(ids) * 2);
     e->SetPinyin(ids <= kPinyinMaxIds ? buffer : nullptr, ids);
     return e;
 }
@@ -207,7 +223,9 @@ CVetraCoreResultElement* NewUnconvertedElement(const char* text, t_letterIdFn le
 
 // ---- the candidate list ----
 
-CVetraCoreResult* CVetraCoreResult::Create() { return new (std::nothrow) CVetraCoreResult(); }
+CVetraCoreResult* CVetraCoreResult::Create() {
+    return new (std::nothrow) CVetraCoreResult();
+}
 
 CVetraCoreResult::~CVetraCoreResult() {
     for (int32_t i = 0; i < m_items.Count(); ++i)
@@ -224,7 +242,9 @@ IVetraCoreResultElement* CVetraCoreResult::GetElement(int32_t i) const {
     return i >= 0 && i < m_items.Count() ? m_items[i] : nullptr;
 }
 
-bool CVetraCoreResult::Append(IVetraCoreResultElement* element) { return element && m_items.Append(element); }
+bool CVetraCoreResult::Append(IVetraCoreResultElement* element) {
+    return element && m_items.Append(element);
+}
 
 CVetraCoreResult* NewResultFromRecords(const t_candWord* const* records, int32_t n) {
     if (!records || n < 1) return nullptr;
@@ -244,9 +264,13 @@ CVetraCoreResult* NewResultFromRecords(const t_candWord* const* records, int32_t
 
 // ---- the word buffer ----
 
-CVetraCoreWordBuffer* CVetraCoreWordBuffer::Create() { return new (std::nothrow) CVetraCoreWordBuffer(); }
+CVetraCoreWordBuffer* CVetraCoreWordBuffer::Create() {
+    return new (std::nothrow) CVetraCoreWordBuffer();
+}
 
-CVetraCoreWordBuffer::~CVetraCoreWordBuffer() { ClearElements(); }
+CVetraCoreWordBuffer::~CVetraCoreWordBuffer() {
+    ClearElements();
+}
 
 int32_t CVetraCoreWordBuffer::Release() {
     const int32_t count = --m_refCount;
@@ -287,16 +311,19 @@ bool CVetraCoreWordBuffer::Append(IVetraCoreResultElement* element) {
     if (m.m_hasPinyin) {
         part.inputLength = e->m_inputLength;
         m.m_inputLength += part.inputLength;
-        if (!m_frozen && m.m_inputEndCount + e->m_inputEndCount > kInputEndRoom - 1) m_frozen = part.froze = true;
+        if (!m_frozen && m.m_inputEndCount + e->m_inputEndCount > kInputEndRoom - 1)
+            m_frozen = part.froze = true;
         if (!m_frozen) {
             const int32_t base = m.m_inputEndCount ? m.m_inputEnds[m.m_inputEndCount - 1] : 0;
             for (uint32_t k = 0; k < e->m_inputEndCount; ++k)
-                m.m_inputEnds[m.m_inputEndCount++] = int8_t(std::clamp(base + e->m_inputEnds[k], 0, INT8_MAX));
+                m.m_inputEnds[m.m_inputEndCount++] =
+                    int8_t(std::clamp(base + e->m_inputEnds[k], 0, INT8_MAX));
             part.inputEnds = e->m_inputEndCount;
             const uint32_t have = m.GetPinyinBytes();
             const uint32_t add = e->GetPinyinBytes();
             if (have + add + kLstrHeaderBytes <= kPinyinRoomBytes) {
-                std::memcpy(m.m_pinyin + kLstrHeaderBytes + have, e->m_pinyin + kLstrHeaderBytes, add);
+                std::memcpy(m.m_pinyin + kLstrHeaderBytes + have, e->m_pinyin + kLstrHeaderBytes,
+                            add);
                 m.SetPinyinBytes(have + add);
                 part.pinyinBytes = add;
             }
@@ -367,7 +394,9 @@ void CVetraCoreWordBuffer::ClearElements() {
 
 // ---- custom phrases ----
 
-CVetraCoreAbbrElement* CVetraCoreAbbrElement::Create() { return new (std::nothrow) CVetraCoreAbbrElement(); }
+CVetraCoreAbbrElement* CVetraCoreAbbrElement::Create() {
+    return new (std::nothrow) CVetraCoreAbbrElement();
+}
 
 CVetraCoreAbbrElement::~CVetraCoreAbbrElement() {
     std::free(m_key);
@@ -399,7 +428,9 @@ bool CVetraCoreAbbrElement::SetStrings(const char* key, const char* phrase, int3
     return true;
 }
 
-CVetraCoreAbbrResult* CVetraCoreAbbrResult::Create() { return new (std::nothrow) CVetraCoreAbbrResult(); }
+CVetraCoreAbbrResult* CVetraCoreAbbrResult::Create() {
+    return new (std::nothrow) CVetraCoreAbbrResult();
+}
 
 CVetraCoreAbbrResult::~CVetraCoreAbbrResult() {
     for (int32_t i = 0; i < m_items.Count(); ++i)
@@ -416,7 +447,9 @@ IVetraCoreAbbrElement* CVetraCoreAbbrResult::GetElement(int32_t i) const {
     return i >= 0 && i < m_items.Count() ? m_items[i] : nullptr;
 }
 
-bool CVetraCoreAbbrResult::Append(IVetraCoreAbbrElement* element) { return element && m_items.Append(element); }
+bool CVetraCoreAbbrResult::Append(IVetraCoreAbbrElement* element) {
+    return element && m_items.Append(element);
+}
 
 // ---- quick input ----
 

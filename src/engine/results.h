@@ -115,7 +115,8 @@ private:
     friend class CVetraCoreWordBuffer;
     friend CVetraCoreResultElement* NewElementFromRecord(const t_candWord& record);
     friend CVetraCoreResultElement* NewElementFromValues(const t_elementValues& values);
-    friend CVetraCoreResultElement* NewUnconvertedElement(const char* text, int32_t (*letterId)(uint32_t));
+    friend CVetraCoreResultElement* NewUnconvertedElement(const char* text,
+                                                          int32_t (*letterId)(uint32_t));
 
     CVetraCoreResultElement() = default;
     ~CVetraCoreResultElement();
@@ -198,9 +199,15 @@ public:
     const char* GetText() const override { return m_merged ? m_merged->GetText() : nullptr; }
     uint32_t GetLength() const override { return m_merged ? m_merged->GetLength() : 0; }
     uint32_t GetInputLength() const override { return m_merged ? m_merged->GetInputLength() : 0; }
-    uint32_t GetInputEndCount() const override { return m_merged ? m_merged->GetInputEndCount() : 0; }
-    int32_t GetInputEnd(int32_t i) const override { return m_merged ? m_merged->GetInputEnd(i) : -1; }
-    const char* GetDisplayText() const override { return m_merged ? m_merged->GetDisplayText() : nullptr; }
+    uint32_t GetInputEndCount() const override {
+        return m_merged ? m_merged->GetInputEndCount() : 0;
+    }
+    int32_t GetInputEnd(int32_t i) const override {
+        return m_merged ? m_merged->GetInputEnd(i) : -1;
+    }
+    const char* GetDisplayText() const override {
+        return m_merged ? m_merged->GetDisplayText() : nullptr;
+    }
     bool Truncate(uint32_t n) override;
     char* GetPinyinText() const override { return m_merged ? m_merged->GetPinyinText() : nullptr; }
     bool Append(IVetraCoreResultElement* element) override;

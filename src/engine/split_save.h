@@ -31,8 +31,9 @@ class IVetraStepwiseImport {
 public:
     // Without the lock: ImportUsrDict (restore false) or RestoreUsrDict,
     // whose short steps `locked` runs under it.
-    virtual bool ReplaceUsrDictInSteps(const char* path, bool restore, uint32_t* wordCount,
-                                       const std::function<void(const std::function<void()>&)>& locked) = 0;
+    virtual bool ReplaceUsrDictInSteps(
+        const char* path, bool restore, uint32_t* wordCount,
+        const std::function<void(const std::function<void()>&)>& locked) = 0;
 
 protected:
     ~IVetraStepwiseImport() = default;

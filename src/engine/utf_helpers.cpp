@@ -14,7 +14,9 @@ namespace {
 // point: the lead byte's marker bits and those of each continuation byte.
 constexpr uint32_t kSeqOffsets[6] = {0, 0x3080, 0xE2080, 0x3C82080, 0xFA082080, 0x82082080};
 
-bool IsContinuation(uint8_t b) { return (b & 0xC0) == 0x80; }
+bool IsContinuation(uint8_t b) {
+    return (b & 0xC0) == 0x80;
+}
 
 struct t_seq {
     int bytes = 0;          // bytes of the sequence that are present (at least 1)
@@ -31,7 +33,8 @@ t_seq ReadSeq(const uint8_t* s, int i, int limit) {
     t_seq seq;
     seq.bytes = 1;
     uint32_t cp = s[i];
-    while (seq.bytes < need && (limit < 0 || i + seq.bytes < limit) && IsContinuation(s[i + seq.bytes])) {
+    while (seq.bytes < need && (limit < 0 || i + seq.bytes < limit) &&
+           IsContinuation(s[i + seq.bytes])) {
         cp = (cp << 6) + s[i + seq.bytes];
         ++seq.bytes;
     }
@@ -40,7 +43,9 @@ t_seq ReadSeq(const uint8_t* s, int i, int limit) {
     return seq;
 }
 
-const uint8_t* Bytes(const char* text) { return reinterpret_cast<const uint8_t*>(text); }
+const uint8_t* Bytes(const char* text) {
+    return reinterpret_cast<const uint8_t*>(text);
+}
 
 }  // namespace
 
@@ -155,9 +160,13 @@ void Utf8PrevChar(const char* text, int* index) {
     *index = i;
 }
 
-bool IsOctalDigit(int c) { return c >= '0' && c <= '7'; }
+bool IsOctalDigit(int c) {
+    return c >= '0' && c <= '7';
+}
 
-bool IsHexDigit(int c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsHexDigit(int c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
 
 namespace {
 
@@ -183,11 +192,13 @@ int ParseEscapeSequence(const char* text, uint32_t* cp) {
             used = 1;
         } else if (IsOctalDigit(c)) {
             value = 0;
-            while (used < 3 && IsOctalDigit(text[used])) value = value * 8 + uint32_t(text[used++] - '0');
+            while (used < 3 && IsOctalDigit(text[used]))
+                value = value * 8 + uint32_t(text[used++] - '0');
         } else if (hexDigits && IsHexDigit(text[1])) {
             value = 0;
             used = 1;
-            while (hexDigits-- > 0 && IsHexDigit(text[used])) value = (value << 4) | uint32_t(HexValue(text[used++]));
+            while (hexDigits-- > 0 && IsHexDigit(text[used]))
+                value = (value << 4) | uint32_t(HexValue(text[used++]));
         } else {
             value = Utf8DecodeChar(text, &used);
         }
@@ -221,21 +232,41 @@ int EscapeCodePoint(char* out, int size, uint32_t cp) {
     if (!out || size < 1) return 0;
     char text[16];
     switch (cp) {
-        case '\n': std::strcpy(text, "\\n"); break;
-        case '\t': std::strcpy(text, "\\t"); break;
-        case '\r': std::strcpy(text, "\\r"); break;
-        case '\b': std::strcpy(text, "\\b"); break;
-        case '\f': std::strcpy(text, "\\f"); break;
-        case '\v': std::strcpy(text, "\\v"); break;
-        case '\a': std::strcpy(text, "\\a"); break;
-        case '\\': std::strcpy(text, "\\\\"); break;
+        case '\n':
+            std::strcpy(text, "\\n");
+            break;
+        case '\t':
+            std::strcpy(text, "\\t");
+            break;
+        case '\r':
+            std::strcpy(text, "\\r");
+            break;
+        case '\b':
+            std::strcpy(text, "\\b");
+            break;
+        case '\f':
+            std::strcpy(text, "\\f");
+            break;
+        case '\v':
+            std::strcpy(text, "\\v");
+            break;
+        case '\a':
+            std::strcpy(text, "\\a");
+            break;
+        case '\\':
+            std::strcpy(text, "\\\\");
+            break;
         default:
             // Always two hex digits: a hex digit that follows in the text is
             // then never read back as part of the escape.
-            if (cp < 32 || cp == 127) std::snprintf(text, sizeof text, "\\x%.2hhX", static_cast<unsigned char>(cp));
-            else if (cp > 0xFFFF) std::snprintf(text, sizeof text, "\\U%.8X", cp);
-            else if (cp >= 128) std::snprintf(text, sizeof text, "\\u%.4hX", static_cast<unsigned short>(cp));
-            else text[0] = char(cp), text[1] = 0;
+            if (cp < 32 || cp == 127)
+                std::snprintf(text, sizeof text, "\\x%.2hhX", static_cast<unsigned char>(cp));
+            else if (cp > 0xFFFF)
+                std::snprintf(text, sizeof text, "\\U%.8X", cp);
+            else if (cp >= 128)
+                std::snprintf(text, sizeof text, "\\u%.4hX", static_cast<unsigned short>(cp));
+            else
+                text[0] = char(cp), text[1] = 0;
     }
     const size_t n = std::strlen(text);
     if (n >= size_t(size)) {
@@ -289,7 +320,8 @@ bool ParseLocaleCodeset(const char* locale) {
     if (!dot) return false;
     const char* set = dot + 1;
     const size_t n = std::strcspn(set, "@+,");
-    return (n == 4 && std::strncmp(set, "utf8", 4) == 0) || (n == 5 && std::strncmp(set, "UTF-8", 5) == 0);
+    return (n == 4 && std::strncmp(set, "utf8", 4) == 0) ||
+           (n == 5 && std::strncmp(set, "UTF-8", 5) == 0);
 }
 
 void DebugPrintWide(const char* format, ...) {

@@ -39,7 +39,8 @@ public:
         size_t capacity = CVetraCoreEngine::kWideArgChars;
         // The terminator must fit too: a text of kWideArgChars characters is
         // refused like a longer one.
-        m_ok = BytesToWideUtf8(utf8, strlen(utf8), m_text, capacity) && capacity < CVetraCoreEngine::kWideArgChars;
+        m_ok = BytesToWideUtf8(utf8, strlen(utf8), m_text, capacity) &&
+               capacity < CVetraCoreEngine::kWideArgChars;
         if (m_ok) m_text[capacity] = 0;
     }
     bool Ok() const { return m_ok; }
@@ -53,8 +54,10 @@ private:
 // A UTF-8 argument as 16-bit text of at most kWideArgChars - 1 units; null
 // when it does not convert or does not fit.
 std::unique_ptr<char16_t, decltype(&free)> ToStr16(const char* utf8) {
-    std::unique_ptr<char16_t, decltype(&free)> s(utf8 ? n_porting::Utf8ToStr16Alloc(utf8) : nullptr, &free);
-    if (s && n_porting::WcsNLen16(s.get(), CVetraCoreEngine::kWideArgChars) >= CVetraCoreEngine::kWideArgChars)
+    std::unique_ptr<char16_t, decltype(&free)> s(utf8 ? n_porting::Utf8ToStr16Alloc(utf8) : nullptr,
+                                                 &free);
+    if (s && n_porting::WcsNLen16(s.get(), CVetraCoreEngine::kWideArgChars) >=
+                 CVetraCoreEngine::kWideArgChars)
         s.reset();
     return s;
 }
@@ -82,7 +85,8 @@ bool EnsurePrivateDir(const char16_t* dir) {
 }
 
 // The phrase texts of an element; false when either is missing or too long.
-bool AbbrArgs(IVetraCoreAbbrElement* element, std::unique_ptr<t_wideArg>& key, std::unique_ptr<t_wideArg>& phrase) {
+bool AbbrArgs(IVetraCoreAbbrElement* element, std::unique_ptr<t_wideArg>& key,
+              std::unique_ptr<t_wideArg>& phrase) {
     if (!element) return false;
     key = std::make_unique<t_wideArg>(element->GetKey());
     phrase = std::make_unique<t_wideArg>(element->GetPhrase());
@@ -94,15 +98,18 @@ IVetraCoreQuickInputResult* QuickInputList(const std::vector<t_quickInputRecord>
     CVetraCoreQuickInputResult* list = CVetraCoreQuickInputResult::Create();
     if (!list) return nullptr;
     for (const t_quickInputRecord& record : records) {
-        std::unique_ptr<char, decltype(&free)> texts[3] = {{nullptr, &free}, {nullptr, &free}, {nullptr, &free}};
+        std::unique_ptr<char, decltype(&free)> texts[3] = {
+            {nullptr, &free}, {nullptr, &free}, {nullptr, &free}};
         const char* plain[3] = {};
         for (int k = 0; k < 3; ++k) {
             if (!record.texts[k]) continue;
-            texts[k].reset(n_porting::Str16NToUtf8Alloc(reinterpret_cast<const char16_t*>(LstrGetUnits(record.texts[k])),
-                                                        LstrGetLength(record.texts[k])));
+            texts[k].reset(n_porting::Str16NToUtf8Alloc(
+                reinterpret_cast<const char16_t*>(LstrGetUnits(record.texts[k])),
+                LstrGetLength(record.texts[k])));
             plain[k] = texts[k].get();
         }
-        const int16_t values[3] = {int16_t(record.values[0]), int16_t(record.values[1]), int16_t(record.values[2])};
+        const int16_t values[3] = {int16_t(record.values[0]), int16_t(record.values[1]),
+                                   int16_t(record.values[2])};
         CVetraCoreQuickInputElement* element = CVetraCoreQuickInputElement::Create();
         if (!element) break;
         if (!element->Set(values, plain) || !list->Append(element)) element->Release();
@@ -123,11 +130,13 @@ IVetraCoreAbbrResult* AbbrList(int32_t count, int32_t (*fill)(t_apiPhrase*, int3
     for (int32_t i = 0; i < n; ++i) {
         CVetraCoreAbbrElement* element = CVetraCoreAbbrElement::Create();
         if (!element) break;
-        std::vector<char> key(phrases[i].key.size() * 4 + 1), phrase(phrases[i].phrase.size() * 4 + 1);
+        std::vector<char> key(phrases[i].key.size() * 4 + 1),
+            phrase(phrases[i].phrase.size() * 4 + 1);
         // A phrase whose text does not convert is left out; the others stay.
         if (!WideToUtf8Out(phrases[i].key.c_str(), key.data(), uint32_t(key.size())) ||
             !WideToUtf8Out(phrases[i].phrase.c_str(), phrase.data(), uint32_t(phrase.size())) ||
-            !element->SetStrings(key.data(), phrase.data(), phrases[i].position) || !list->Append(element))
+            !element->SetStrings(key.data(), phrase.data(), phrases[i].position) ||
+            !list->Append(element))
             element->Release();
     }
     if (list->GetCount() > 0) return list;
@@ -146,13 +155,17 @@ IVetraCoreEngine* CreateVetraCoreEngine() {
     return g_engine;
 }
 
-CVetraCoreEngine* CVetraCoreEngine::Existing() { return g_engine; }
+CVetraCoreEngine* CVetraCoreEngine::Existing() {
+    return g_engine;
+}
 
 CVetraCoreEngine::~CVetraCoreEngine() {
     if (g_engine == this) g_engine = nullptr;
 }
 
-int32_t CVetraCoreEngine::AddRef() { return ++m_refs; }
+int32_t CVetraCoreEngine::AddRef() {
+    return ++m_refs;
+}
 
 int32_t CVetraCoreEngine::Release() {
     if (--m_refs > 0) return m_refs;
@@ -180,18 +193,20 @@ bool CVetraCoreEngine::Init(const char* sysDir, const char* usrDir) {
 
     const char* version = n_porting::GetProductVersionA();
     const char* buildDate = n_porting::GetBuildDateA();
-    auto dataDirUtf8 = std::unique_ptr<char, decltype(&free)>(n_porting::Str16ToUtf8Alloc(dataDir.GetStr()), &free);
+    auto dataDirUtf8 = std::unique_ptr<char, decltype(&free)>(
+        n_porting::Str16ToUtf8Alloc(dataDir.GetStr()), &free);
     auto versionW = std::make_unique<t_wideArg>(version ? version : "");
     auto buildDateW = std::make_unique<t_wideArg>(buildDate ? buildDate : "");
     auto dataDirW = std::make_unique<t_wideArg>(dataDirUtf8.get());
     auto sysDirW = std::make_unique<t_wideArg>(sysDir);
     if (!versionW->Ok() || !buildDateW->Ok() || !dataDirW->Ok() || !sysDirW->Ok()) return false;
     SetPinyinSpellingSource(&KernelGetPinyinIds);
-    return KernelInit(versionW->Get(), dataDirW->Get(), sysDirW->Get(), dataDirW->Get(), buildDateW->Get());
+    return KernelInit(versionW->Get(), dataDirW->Get(), sysDirW->Get(), dataDirW->Get(),
+                      buildDateW->Get());
 }
 
-IVetraCoreResult* CVetraCoreEngine::Convert(const char* input, uint32_t requestId, uint8_t* cloudAsked,
-                                            uint8_t mode) {
+IVetraCoreResult* CVetraCoreEngine::Convert(const char* input, uint32_t requestId,
+                                            uint8_t* cloudAsked, uint8_t mode) {
     if (cloudAsked) *cloudAsked = 0;
     auto wide = std::make_unique<t_wideArg>(input);
     if (!wide->Ok()) return nullptr;
@@ -213,11 +228,12 @@ IVetraCoreResult* CVetraCoreEngine::Convert(const char* input, uint32_t requestI
     const bool wanted = requestId != n_cloud::kNoRequestId;
 
     static t_candWord* results[kResultCapacity];
-    const int n = KernelConvert(wide->Get(), 0, 0, results, kResultCapacity, &extra, 1, wanted ? &params : nullptr,
-                                wanted ? &asked : nullptr, mode);
+    const int n = KernelConvert(wide->Get(), 0, 0, results, kResultCapacity, &extra, 1,
+                                wanted ? &params : nullptr, wanted ? &asked : nullptr, mode);
     // The queue bounds the copy by the record's own length and the buffer,
     // and takes nothing while the cloud is off.
-    if (wanted && asked.asked) n_cloud::CloudSubmitRecord(requestId, g_cloudBuffer, sizeof g_cloudBuffer);
+    if (wanted && asked.asked)
+        n_cloud::CloudSubmitRecord(requestId, g_cloudBuffer, sizeof g_cloudBuffer);
     if (cloudAsked) *cloudAsked = asked.asked;
     if (n < 1) return nullptr;
     return NewResultFromRecords(results, n);
@@ -233,24 +249,39 @@ bool CVetraCoreEngine::LearnWord(IVetraCoreWordBuffer* buffer) {
     // is learned without one.
     const auto* own = dynamic_cast<CVetraCoreWordBuffer*>(buffer);
     const CVetraCoreResultElement* merged = own ? own->GetMerged() : nullptr;
-    return KernelLearnWord(wide->Get(), merged && merged->HasPinyin() ? merged->GetPinyin() : nullptr) != 0;
+    return KernelLearnWord(wide->Get(),
+                           merged && merged->HasPinyin() ? merged->GetPinyin() : nullptr) != 0;
 }
 
-void CVetraCoreEngine::SetContinuingInput(bool on) { KernelSetContinuingInput(on); }
+void CVetraCoreEngine::SetContinuingInput(bool on) {
+    KernelSetContinuingInput(on);
+}
 
-bool CVetraCoreEngine::SaveDicts() { return KernelSaveDicts(); }
-std::unique_ptr<t_dictSaveSnapshot> CVetraCoreEngine::NewSaveSnapshot() { return KernelNewSaveSnapshot(); }
-bool CVetraCoreEngine::TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) { return KernelTakeSaveSnapshot(snapshot); }
-bool CVetraCoreEngine::FinishSave(t_dictSaveSnapshot& snapshot) { return KernelFinishSave(snapshot); }
+bool CVetraCoreEngine::SaveDicts() {
+    return KernelSaveDicts();
+}
+std::unique_ptr<t_dictSaveSnapshot> CVetraCoreEngine::NewSaveSnapshot() {
+    return KernelNewSaveSnapshot();
+}
+bool CVetraCoreEngine::TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) {
+    return KernelTakeSaveSnapshot(snapshot);
+}
+bool CVetraCoreEngine::FinishSave(t_dictSaveSnapshot& snapshot) {
+    return KernelFinishSave(snapshot);
+}
 
-IVetraCoreWordBuffer* CVetraCoreEngine::CreateWordBuffer() { return CVetraCoreWordBuffer::Create(); }
+IVetraCoreWordBuffer* CVetraCoreEngine::CreateWordBuffer() {
+    return CVetraCoreWordBuffer::Create();
+}
 
 bool CVetraCoreEngine::InitCloud(n_cloud::IVetraCoreCloudHelper* helper) {
     m_cloudHelper = helper;
     return n_cloud::InitCloud(helper);
 }
 
-bool CVetraCoreEngine::StartKernel() { return KernelStart(); }
+bool CVetraCoreEngine::StartKernel() {
+    return KernelStart();
+}
 
 std::string CVetraCoreEngine::GetPunctuation(uint32_t key) {
     char text[64];
@@ -272,20 +303,28 @@ IVetraCoreResultElement* CVetraCoreEngine::ConvertChars(const char* text) {
     return NewUnconvertedElement(text, &GetLetterIdOfChar);
 }
 
-bool CVetraCoreEngine::ReloadExtDict() { return KernelReloadExtDict(); }
+bool CVetraCoreEngine::ReloadExtDict() {
+    return KernelReloadExtDict();
+}
 
-IVetraCoreAbbrResult* CVetraCoreEngine::GetSysAbbrList() { return AbbrList(GetSysPhraseCount(), &GetSysPhrases); }
+IVetraCoreAbbrResult* CVetraCoreEngine::GetSysAbbrList() {
+    return AbbrList(GetSysPhraseCount(), &GetSysPhrases);
+}
 
-IVetraCoreAbbrResult* CVetraCoreEngine::GetUsrAbbrList() { return AbbrList(GetUsrPhraseCount(), &GetUsrPhrases); }
+IVetraCoreAbbrResult* CVetraCoreEngine::GetUsrAbbrList() {
+    return AbbrList(GetUsrPhraseCount(), &GetUsrPhrases);
+}
 
 bool CVetraCoreEngine::AddUsrAbbr(IVetraCoreAbbrElement* element) {
     std::unique_ptr<t_wideArg> key, phrase;
-    return AbbrArgs(element, key, phrase) && AddUsrPhrase(key->Get(), phrase->Get(), element->GetPosition()) != 0;
+    return AbbrArgs(element, key, phrase) &&
+           AddUsrPhrase(key->Get(), phrase->Get(), element->GetPosition()) != 0;
 }
 
 bool CVetraCoreEngine::DeleteUsrAbbr(IVetraCoreAbbrElement* element) {
     std::unique_ptr<t_wideArg> key, phrase;
-    return AbbrArgs(element, key, phrase) && DeleteUsrPhrase(key->Get(), phrase->Get(), element->GetPosition()) != 0;
+    return AbbrArgs(element, key, phrase) &&
+           DeleteUsrPhrase(key->Get(), phrase->Get(), element->GetPosition()) != 0;
 }
 
 bool CVetraCoreEngine::ImportUsrAbbrList(IVetraCoreAbbrResult* list) {
@@ -303,9 +342,13 @@ bool CVetraCoreEngine::ImportUsrAbbrList(IVetraCoreAbbrResult* list) {
     return KernelImportUsrAbbrList(records.data(), int32_t(records.size()));
 }
 
-bool CVetraCoreEngine::NotifyAbbrUsrDictChanged() { return ::NotifyAbbrUsrDictChanged() != 0; }
+bool CVetraCoreEngine::NotifyAbbrUsrDictChanged() {
+    return ::NotifyAbbrUsrDictChanged() != 0;
+}
 
-bool CVetraCoreEngine::SavePhrases() { return KernelSavePhrases(); }
+bool CVetraCoreEngine::SavePhrases() {
+    return KernelSavePhrases();
+}
 
 bool CVetraCoreEngine::ExportPhrasesFile(const char* path) {
     auto wide = std::make_unique<t_wideArg>(path);
@@ -317,15 +360,25 @@ bool CVetraCoreEngine::ImportPhrasesFile(const char* path) {
     return wide->Ok() && ::ImportPhrasesFile(wide->Get()) != 0;
 }
 
-IVetraCoreAbbrElement* CVetraCoreEngine::CreateAbbrElement() { return CVetraCoreAbbrElement::Create(); }
+IVetraCoreAbbrElement* CVetraCoreEngine::CreateAbbrElement() {
+    return CVetraCoreAbbrElement::Create();
+}
 
-IVetraCoreAbbrResult* CVetraCoreEngine::CreateAbbrResult() { return CVetraCoreAbbrResult::Create(); }
+IVetraCoreAbbrResult* CVetraCoreEngine::CreateAbbrResult() {
+    return CVetraCoreAbbrResult::Create();
+}
 
-bool CVetraCoreEngine::SaveUsrDict() { return KernelSaveUsrDict(); }
+bool CVetraCoreEngine::SaveUsrDict() {
+    return KernelSaveUsrDict();
+}
 
-bool CVetraCoreEngine::NeedFullUsrDictUpload() { return KernelNeedFullUsrDictUpload(); }
+bool CVetraCoreEngine::NeedFullUsrDictUpload() {
+    return KernelNeedFullUsrDictUpload();
+}
 
-bool CVetraCoreEngine::DropEmptyUsrExtDict() { return KernelDropEmptyUsrExtDict(); }
+bool CVetraCoreEngine::DropEmptyUsrExtDict() {
+    return KernelDropEmptyUsrExtDict();
+}
 
 bool CVetraCoreEngine::LoadTempUsrDict(const char* secondListPath, const char* listPath) {
     // The second list is optional; a given one must convert like the first.
@@ -341,7 +394,8 @@ bool CVetraCoreEngine::MergeUsrExtDictFile(const char* const* files, const uint1
                                            const uint16_t* kinds, int32_t count) {
     if (!files || count < 1) return false;
     if (count > kMergeFilesMax) count = kMergeFilesMax;
-    std::unique_ptr<wchar_t[][kMergePathChars]> paths(new (std::nothrow) wchar_t[size_t(count)][kMergePathChars]);
+    std::unique_ptr<wchar_t[][kMergePathChars]> paths(new (std::nothrow)
+                                                          wchar_t[size_t(count)][kMergePathChars]);
     if (!paths) return false;
     for (int32_t i = 0; i < count; ++i) {
         auto wide = std::make_unique<t_wideArg>(files[i]);
@@ -356,15 +410,22 @@ int32_t CVetraCoreEngine::PrepareUsrDictUpload(char* out1, char* out2, uint32_t 
     auto added = std::make_unique<wchar_t[]>(kWideArgChars);
     const int32_t r = ::PrepareUsrDictUpload(base.get(), added.get(), int32_t(kWideArgChars));
     if (r < 1) return r;
-    if (!WideToUtf8Out(base.get(), out1, size) || !WideToUtf8Out(added.get(), out2, size)) return -1;
+    if (!WideToUtf8Out(base.get(), out1, size) || !WideToUtf8Out(added.get(), out2, size))
+        return -1;
     return r;
 }
 
-bool CVetraCoreEngine::CommitUsrDictUpload() { return KernelCommitUsrDictUpload(); }
+bool CVetraCoreEngine::CommitUsrDictUpload() {
+    return KernelCommitUsrDictUpload();
+}
 
-bool CVetraCoreEngine::NotifyUsrDictExtChanged() { return ::NotifyUsrDictExtChanged() != 0; }
+bool CVetraCoreEngine::NotifyUsrDictExtChanged() {
+    return ::NotifyUsrDictExtChanged() != 0;
+}
 
-bool CVetraCoreEngine::NotifyUsrDictV3Changed() { return ::NotifyUsrDictV3Changed() != 0; }
+bool CVetraCoreEngine::NotifyUsrDictV3Changed() {
+    return ::NotifyUsrDictV3Changed() != 0;
+}
 
 bool CVetraCoreEngine::ImportUsrDict(const char* path, uint32_t* wordCount) {
     if (wordCount) *wordCount = 0;
@@ -376,8 +437,9 @@ bool CVetraCoreEngine::ImportUsrDict(const char* path, uint32_t* wordCount) {
     return ok;
 }
 
-bool CVetraCoreEngine::ReplaceUsrDictInSteps(const char* path, bool restore, uint32_t* wordCount,
-                                             const std::function<void(const std::function<void()>&)>& locked) {
+bool CVetraCoreEngine::ReplaceUsrDictInSteps(
+    const char* path, bool restore, uint32_t* wordCount,
+    const std::function<void(const std::function<void()>&)>& locked) {
     if (wordCount) *wordCount = 0;
     auto wide = std::make_unique<t_wideArg>(path);
     if (!wide->Ok()) return false;
@@ -402,12 +464,16 @@ bool CVetraCoreEngine::BackupUsrDict(const char* path, uint32_t* wordCount) {
     return ok;
 }
 
-bool CVetraCoreEngine::RemoveUsrDict() { return KernelRemoveUsrDict(); }
+bool CVetraCoreEngine::RemoveUsrDict() {
+    return KernelRemoveUsrDict();
+}
 
-IVetraCoreQuickInputResult* CVetraCoreEngine::QueryQuickInput(uint32_t page, uint32_t filter1, uint32_t filter2) {
+IVetraCoreQuickInputResult* CVetraCoreEngine::QueryQuickInput(uint32_t page, uint32_t filter1,
+                                                              uint32_t filter2) {
     std::vector<t_quickInputRecord> records;
     IVetraCoreQuickInputResult* result = nullptr;
-    if (page <= 0x7FFFFFFF && GetQuickInputList(int32_t(page), uint16_t(filter1), uint16_t(filter2), records) &&
+    if (page <= 0x7FFFFFFF &&
+        GetQuickInputList(int32_t(page), uint16_t(filter1), uint16_t(filter2), records) &&
         !records.empty())
         result = QuickInputList(records);
     for (t_quickInputRecord& record : records) FreeRecordBuffers(record);

@@ -31,14 +31,16 @@ public:
 
     bool SetVersion(const char* version, const char* buildDate) override;
     bool Init(const char* sysDir, const char* usrDir) override;
-    IVetraCoreResult* Convert(const char* input, uint32_t requestId, uint8_t* cloudAsked, uint8_t mode) override;
+    IVetraCoreResult* Convert(const char* input, uint32_t requestId, uint8_t* cloudAsked,
+                              uint8_t mode) override;
     bool LearnWord(IVetraCoreWordBuffer* buffer) override;
     bool SaveDicts() override;
     std::unique_ptr<t_dictSaveSnapshot> NewSaveSnapshot() override;
     bool TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) override;
     bool FinishSave(t_dictSaveSnapshot& snapshot) override;
-    bool ReplaceUsrDictInSteps(const char* path, bool restore, uint32_t* wordCount,
-                               const std::function<void(const std::function<void()>&)>& locked) override;
+    bool ReplaceUsrDictInSteps(
+        const char* path, bool restore, uint32_t* wordCount,
+        const std::function<void(const std::function<void()>&)>& locked) override;
     IVetraCoreWordBuffer* CreateWordBuffer() override;
     bool InitCloud(n_cloud::IVetraCoreCloudHelper* helper) override;
     bool StartKernel() override;
@@ -62,8 +64,8 @@ public:
     bool NeedFullUsrDictUpload() override;
     bool DropEmptyUsrExtDict() override;
     bool LoadTempUsrDict(const char* secondListPath, const char* listPath) override;
-    bool MergeUsrExtDictFile(const char* const* files, const uint16_t* subKinds, const uint16_t* kinds,
-                             int32_t count) override;
+    bool MergeUsrExtDictFile(const char* const* files, const uint16_t* subKinds,
+                             const uint16_t* kinds, int32_t count) override;
     int32_t PrepareUsrDictUpload(char* out1, char* out2, uint32_t size) override;
     bool CommitUsrDictUpload() override;
     bool NotifyUsrDictExtChanged() override;
@@ -72,7 +74,8 @@ public:
     bool RestoreUsrDict(const char* path) override;
     bool BackupUsrDict(const char* path, uint32_t* wordCount) override;
     bool RemoveUsrDict() override;
-    IVetraCoreQuickInputResult* QueryQuickInput(uint32_t page, uint32_t filter1, uint32_t filter2) override;
+    IVetraCoreQuickInputResult* QueryQuickInput(uint32_t page, uint32_t filter1,
+                                                uint32_t filter2) override;
     void SetContinuingInput(bool on) override;
 
     std::string GetPunctuation(uint32_t key) override;

@@ -73,9 +73,10 @@ DBusMessage* Reply(DBusMessage* message, bool ok, const uint32_t* count) {
     // A count too large for the integer is sent as its largest value, never
     // as a negative one.
     const int32_t n = count ? (*count > uint32_t(INT32_MAX) ? INT32_MAX : int32_t(*count)) : 0;
-    const bool appended = count ? dbus_message_append_args(reply, DBUS_TYPE_BOOLEAN, &ret, DBUS_TYPE_INT32, &n,
-                                                           DBUS_TYPE_INVALID)
-                                : dbus_message_append_args(reply, DBUS_TYPE_BOOLEAN, &ret, DBUS_TYPE_INVALID);
+    const bool appended =
+        count ? dbus_message_append_args(reply, DBUS_TYPE_BOOLEAN, &ret, DBUS_TYPE_INT32, &n,
+                                         DBUS_TYPE_INVALID)
+              : dbus_message_append_args(reply, DBUS_TYPE_BOOLEAN, &ret, DBUS_TYPE_INVALID);
     if (!appended) {
         dbus_message_unref(reply);
         return nullptr;
@@ -85,12 +86,15 @@ DBusMessage* Reply(DBusMessage* message, bool ok, const uint32_t* count) {
 
 }  // namespace
 
-const char* VetraDBusIntrospection() { return kIntrospection; }
+const char* VetraDBusIntrospection() {
+    return kIntrospection;
+}
 
 DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engine) {
     if (dbus_message_is_method_call(message, DBUS_INTERFACE_INTROSPECTABLE, "Introspect")) {
         DBusMessage* reply = dbus_message_new_method_return(message);
-        if (reply && !dbus_message_append_args(reply, DBUS_TYPE_STRING, &kIntrospection, DBUS_TYPE_INVALID)) {
+        if (reply && !dbus_message_append_args(reply, DBUS_TYPE_STRING, &kIntrospection,
+                                               DBUS_TYPE_INVALID)) {
             dbus_message_unref(reply);
             reply = nullptr;
         }
@@ -107,7 +111,8 @@ DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engi
     const char* name = nullptr;
     if (!dbus_message_get_args(message, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID)) {
         const char* signature = dbus_message_get_signature(message);
-        return dbus_message_new_error_printf(message, DBUS_ERROR_UNKNOWN_METHOD, "No such method with signature (%s)",
+        return dbus_message_new_error_printf(message, DBUS_ERROR_UNKNOWN_METHOD,
+                                             "No such method with signature (%s)",
                                              signature ? signature : "");
     }
     // Any client of the session bus may call: an empty or relative name is
@@ -118,36 +123,39 @@ DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engi
     uint32_t count = 0;
     bool ok = false;
     switch (method) {
-    case t_method::kImport:
-        ok = named && engine.ImportUsrDict(name, &count);
-        FcitxLog(INFO, "FcitxVetraPYDBusEventHandler::UsrDictImport = %d ,%d", int(ok), int(count));
-        return Reply(message, ok, &count);
-    case t_method::kRestore:
-        ok = named && engine.RestoreUsrDict(name);
-        return Reply(message, ok, nullptr);
-    case t_method::kBackup:
-        if (named) {
-            // The backup copies the file: what was learned goes to it first.
-            engine.SaveDicts();
-            engine.SaveUsrDict();
-            ok = engine.BackupUsrDict(name, &count);
-        }
-        FcitxLog(INFO, "FcitxVetraPYDBusEventHandler::UsrDictBackup = %d ,%d", int(ok), int(count));
-        return Reply(message, ok, &count);
-    default:
-        return nullptr;
+        case t_method::kImport:
+            ok = named && engine.ImportUsrDict(name, &count);
+            FcitxLog(INFO, "FcitxVetraPYDBusEventHandler::UsrDictImport = %d ,%d", int(ok),
+                     int(count));
+            return Reply(message, ok, &count);
+        case t_method::kRestore:
+            ok = named && engine.RestoreUsrDict(name);
+            return Reply(message, ok, nullptr);
+        case t_method::kBackup:
+            if (named) {
+                // The backup copies the file: what was learned goes to it first.
+                engine.SaveDicts();
+                engine.SaveUsrDict();
+                ok = engine.BackupUsrDict(name, &count);
+            }
+            FcitxLog(INFO, "FcitxVetraPYDBusEventHandler::UsrDictBackup = %d ,%d", int(ok),
+                     int(count));
+            return Reply(message, ok, &count);
+        default:
+            return nullptr;
     }
 }
 
 t_vetraDBusService::t_vetraDBusService(FcitxInstance* instance, IVetraCoreEngine* engine)
     : m_instance(instance), m_engine(engine) {
-    DBusConnection* found[2] = {FcitxDBusGetConnection(instance), FcitxDBusGetPrivConnection(instance)};
+    DBusConnection* found[2] = {FcitxDBusGetConnection(instance),
+                                FcitxDBusGetPrivConnection(instance)};
     if (!found[0] && !found[1]) {
         FcitxLog(ERROR, "DBus Not initialized");
         return;
     }
-    static const DBusObjectPathVTable kVTable = {nullptr, &t_vetraDBusService::Handle, nullptr,
-                                                 nullptr, nullptr,                     nullptr};
+    static const DBusObjectPathVTable kVTable = {
+        nullptr, &t_vetraDBusService::Handle, nullptr, nullptr, nullptr, nullptr};
     for (int i = 0; i < 2; ++i) {
         DBusConnection* connection = found[i];
         if (!connection || (i == 1 && connection == found[0])) continue;
@@ -230,15 +238,19 @@ bool t_vetraDBusService::SendAnswers() {
 void t_vetraDBusService::Poll(void* data) {
     auto* self = static_cast<t_vetraDBusService*>(data);
     self->m_polling = self->SendAnswers();
-    if (self->m_polling) FcitxInstanceAddTimeout(self->m_instance, kAnswerPollMs, &t_vetraDBusService::Poll, self);
+    if (self->m_polling)
+        FcitxInstanceAddTimeout(self->m_instance, kAnswerPollMs, &t_vetraDBusService::Poll, self);
 }
 
-DBusHandlerResult t_vetraDBusService::Handle(DBusConnection* connection, DBusMessage* message, void* data) {
+DBusHandlerResult t_vetraDBusService::Handle(DBusConnection* connection, DBusMessage* message,
+                                             void* data) {
     auto* self = static_cast<t_vetraDBusService*>(data);
-    if (MethodOf(message) != t_method::kNone && self->m_instance && self->Queue(connection, message)) {
+    if (MethodOf(message) != t_method::kNone && self->m_instance &&
+        self->Queue(connection, message)) {
         if (!self->m_polling) {
             self->m_polling = true;
-            FcitxInstanceAddTimeout(self->m_instance, kAnswerPollMs, &t_vetraDBusService::Poll, self);
+            FcitxInstanceAddTimeout(self->m_instance, kAnswerPollMs, &t_vetraDBusService::Poll,
+                                    self);
         }
         return DBUS_HANDLER_RESULT_HANDLED;
     }

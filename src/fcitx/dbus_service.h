@@ -72,7 +72,7 @@ private:
     std::vector<t_call> m_done;   // answered, to be sent
     size_t m_outstanding = 0;     // queued, running or done but not sent
     bool m_stop = false;
-    bool m_polling = false;       // main thread only
+    bool m_polling = false;  // main thread only
     std::thread m_thread;
 };
 

@@ -60,13 +60,26 @@ const char* DictValue(const dictionary* d, const char* key) {
 int BoolOf(const char* value, int def) {
     if (!value) return def;
     switch (value[0]) {
-        case 'y': case 'Y': case 't': case 'T': case '1': return 1;
-        case 'n': case 'N': case 'f': case 'F': case '0': return 0;
-        default: return def;
+        case 'y':
+        case 'Y':
+        case 't':
+        case 'T':
+        case '1':
+            return 1;
+        case 'n':
+        case 'N':
+        case 'f':
+        case 'F':
+        case '0':
+            return 0;
+        default:
+            return def;
     }
 }
 
-bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool IsSpace(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -86,7 +99,8 @@ struct t_parsed {
     t_kind kind = t_kind::kNone;
     std::string name;       // section or key, lower-cased
     size_t valueStart = 0;  // in the stripped line: where the value's text begins
-    size_t valueEnd = 0;    // one past its end (equal for an empty value); kSectionCut: the length kept
+    size_t valueEnd =
+        0;  // one past its end (equal for an empty value); kSectionCut: the length kept
 };
 
 // The scan of iniparser 4.1's line parser over a stripped line.
@@ -188,7 +202,9 @@ std::string HomePath(const char* relative) {
     return path;
 }
 
-std::string GetSettingsIniPath() { return HomePath(".config/VetraPY/vetraEnv.ini"); }
+std::string GetSettingsIniPath() {
+    return HomePath(".config/VetraPY/vetraEnv.ini");
+}
 
 std::string SyncFifoPath() {
     const char* env = getenv(kSyncFifoEnv);
@@ -220,9 +236,9 @@ bool ResetIniValue(const std::string& text, const char* key, std::string* out) {
     size_t copied = 0;  // text before this offset is in `result`
     bool changed = false;
     std::string section;
-    std::string line;   // the logical line being assembled, as iniparser holds it
-    size_t last = 0;    // where the next physical line goes (over a backslash)
-    size_t first = 0;   // its first physical line
+    std::string line;       // the logical line being assembled, as iniparser holds it
+    size_t last = 0;        // where the next physical line goes (over a backslash)
+    size_t first = 0;       // its first physical line
     size_t headLength = 0;  // the part of it before its backslash
     for (size_t i = 0; i < lines.size(); ++i) {
         if (last == 0) first = i;
@@ -244,7 +260,8 @@ bool ResetIniValue(const std::string& text, const char* key, std::string* out) {
         const t_parsed p = ParseLine(line.substr(lead));
         if (p.kind == t_kind::kError) return false;
         if (p.kind == t_kind::kSection) section = p.name;
-        if (p.kind == t_kind::kSectionCut && section.size() > p.valueEnd) section.resize(p.valueEnd);
+        if (p.kind == t_kind::kSectionCut && section.size() > p.valueEnd)
+            section.resize(p.valueEnd);
         if (p.kind != t_kind::kValue || section + ":" + p.name != target) continue;
         // The value starts on the line's first physical line when nothing was
         // joined before it; otherwise the value part of all of them goes.
@@ -296,11 +313,14 @@ bool IniResetFlag(const std::string& path, const char* key) {
 void LoadImeSettings(const std::string& path, t_imeSettings* settings) {
     const t_dict d = LoadDict(path.c_str());
     const t_imeSettings defaults;
-    settings->englishRetain = BoolOf(DictValue(d.get(), "Key:SwichEnglishRetainExist"), defaults.englishRetain);
-    settings->keypadDigits = BoolOf(DictValue(d.get(), "Advance:KeyPadInputDigital"), defaults.keypadDigits);
+    settings->englishRetain =
+        BoolOf(DictValue(d.get(), "Key:SwichEnglishRetainExist"), defaults.englishRetain);
+    settings->keypadDigits =
+        BoolOf(DictValue(d.get(), "Advance:KeyPadInputDigital"), defaults.keypadDigits);
     settings->shuangPin = BoolOf(DictValue(d.get(), "Genelal:ShuangPin"), defaults.shuangPin);
     settings->shuangPinHint = BoolOf(DictValue(d.get(), "Genelal:HintSP"), defaults.shuangPinHint);
-    settings->semicolonIsEmpty = BoolOf(DictValue(d.get(), "ShuangPin:FenHao_is_empt"), defaults.semicolonIsEmpty);
+    settings->semicolonIsEmpty =
+        BoolOf(DictValue(d.get(), "ShuangPin:FenHao_is_empt"), defaults.semicolonIsEmpty);
 }
 
 t_fifoSignal SignalSyncFifo(const char* path) {
@@ -318,7 +338,8 @@ t_fifoSignal SignalSyncFifo(const char* path) {
         // The path is fixed in the shared /tmp: another user holding it
         // keeps the settings tool from ever hearing of a save.
         static bool told = false;
-        if (!told) FcitxLog(WARNING, "%s belongs to another user: save notices cannot be sent", path);
+        if (!told)
+            FcitxLog(WARNING, "%s belongs to another user: save notices cannot be sent", path);
         told = true;
         return t_fifoSignal::kNotOurs;
     }
@@ -332,12 +353,14 @@ t_fifoSignal SignalSyncFifo(const char* path) {
     const int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return errno == ENXIO ? t_fifoSignal::kNoReader : t_fifoSignal::kFailed;
     struct stat opened;
-    const bool same = fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev && opened.st_ino == st.st_ino;
+    const bool same =
+        fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev && opened.st_ino == st.st_ino;
     close(fd);
     return same ? t_fifoSignal::kSignalled : t_fifoSignal::kNotOurs;
 }
 
-void RegisterSwitchHotkey(FcitxInstance* instance, t_switchHotkey* hotkey, const std::string& iniPath) {
+void RegisterSwitchHotkey(FcitxInstance* instance, t_switchHotkey* hotkey,
+                          const std::string& iniPath) {
     if (!instance || !hotkey) return;
     const std::string keys = IniGetString(iniPath, kSwitchKey, kDefaultSwitchKey);
     ReleaseSwitchHotkey(hotkey);
@@ -360,7 +383,8 @@ INPUT_RETURN_VALUE FcitxVetraHotkeyFilter(void* arg) {
     if (index < 1) return IRV_DO_NOTHING;
     FcitxInstanceSwitchIMByIndex(instance, index);
     FcitxInputContext* ic = FcitxInstanceGetCurrentIC(instance);
-    if (ic && FcitxInstanceGetCurrentState(instance) != IS_ACTIVE) FcitxInstanceEnableIM(instance, ic, false);
+    if (ic && FcitxInstanceGetCurrentState(instance) != IS_ACTIVE)
+        FcitxInstanceEnableIM(instance, ic, false);
     return IRV_DO_NOTHING;
 }
 

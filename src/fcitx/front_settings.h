@@ -81,7 +81,8 @@ struct t_switchHotkey {
 };
 // Parses "Key:Switch2vetra" (default "CTRL_,") from the settings file into
 // `hotkey` and registers FcitxVetraHotkeyFilter with fcitx on the first call.
-void RegisterSwitchHotkey(FcitxInstance* instance, t_switchHotkey* hotkey, const std::string& iniPath);
+void RegisterSwitchHotkey(FcitxInstance* instance, t_switchHotkey* hotkey,
+                          const std::string& iniPath);
 // Switches to "vetrapinyin" and enables it on the current input context unless
 // already active; `arg` is the t_switchHotkey. Always IRV_DO_NOTHING.
 INPUT_RETURN_VALUE FcitxVetraHotkeyFilter(void* arg);

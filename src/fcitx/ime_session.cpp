@@ -125,7 +125,8 @@ int t_imeSession::DoInput(const t_keyEvent& key, i_imeHost& host) {
     m_inputFull = false;
     // A letter on an empty composition types on where the last commit ended;
     // any other key (a move, an edit, a punctuation mark) ends the run.
-    if (!hasRaw && m_engine && !IsModifierKey(sym)) m_engine->SetContinuingInput(key.simple && IsLetter(sym));
+    if (!hasRaw && m_engine && !IsModifierKey(sym))
+        m_engine->SetContinuingInput(key.simple && IsLetter(sym));
 
     // Text keys: letters and the apostrophe always, digits and other
     // printable keys only where they cannot mean something else. In the

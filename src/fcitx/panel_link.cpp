@@ -130,8 +130,9 @@ bool FindOnPath(const char* program, const char* path, char* out, size_t size) {
         const char* end = std::strchr(entry, ':');
         const size_t length = end ? static_cast<size_t>(end - entry) : std::strlen(entry);
         // An empty entry is the current directory, as for execvp.
-        const int n = length == 0 ? snprintf(out, size, "%s", program)
-                                  : snprintf(out, size, "%.*s/%s", static_cast<int>(length), entry, program);
+        const int n =
+            length == 0 ? snprintf(out, size, "%s", program)
+                        : snprintf(out, size, "%.*s/%s", static_cast<int>(length), entry, program);
         struct stat st;
         if (n >= 0 && static_cast<size_t>(n) < size && stat(out, &st) == 0 && S_ISREG(st.st_mode) &&
             access(out, X_OK) == 0)

@@ -58,7 +58,8 @@ public:
     // SaveDicts holding the mutex only to copy what is to be written and to
     // finish, not while the copy is written; SaveDicts without a split save.
     bool SaveDictsInSteps() {
-        std::unique_ptr<t_dictSaveSnapshot> snapshot = m_split ? m_split->NewSaveSnapshot() : nullptr;
+        std::unique_ptr<t_dictSaveSnapshot> snapshot =
+            m_split ? m_split->NewSaveSnapshot() : nullptr;
         {
             t_lock lock(m_mutex);
             if (!snapshot || !m_split->TakeSaveSnapshot(*snapshot)) return m_inner->SaveDicts();

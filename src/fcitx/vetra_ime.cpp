@@ -79,7 +79,7 @@ struct FcitxVetraPinyin {
     n_fcitx::t_imeSettings settings;
     t_imeSession session;
     std::unique_ptr<t_workerSaver> saver;
-    IVetraCoreResult* shown = nullptr;  // the result the candidates refer to
+    IVetraCoreResult* shown = nullptr;         // the result the candidates refer to
     std::unique_ptr<t_vetraDBusService> dbus;  // last: unregistered first when the state goes
 };
 
@@ -431,7 +431,8 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     if (!engine) return nullptr;
     auto st = std::make_unique<FcitxVetraPinyin>();
     st->instance = instance;
-    st->serialized = std::make_unique<t_serializedEngine>(engine, dynamic_cast<IVetraSplitSave*>(engine));
+    st->serialized =
+        std::make_unique<t_serializedEngine>(engine, dynamic_cast<IVetraSplitSave*>(engine));
     st->engine = st->serialized.get();
     const std::string version = ReadPackageVersion();
     st->engine->SetVersion(version.c_str(), kBuildDate);

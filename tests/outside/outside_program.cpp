@@ -41,13 +41,15 @@ int main(int argc, char** argv) {
     namespace fs = std::filesystem;
     if (argc < 2 || !fs::exists(fs::path(argv[1]) / "qzim_core.bin")) return 77;
     const char* tmp = std::getenv("TMPDIR");
-    std::string root = (tmp && *tmp ? std::string(tmp) : std::string("/tmp")) + "/vetra-outside-XXXXXX";
+    std::string root =
+        (tmp && *tmp ? std::string(tmp) : std::string("/tmp")) + "/vetra-outside-XXXXXX";
     if (!mkdtemp(root.data())) return 1;
     setenv("HOME", root.c_str(), 1);  // the kernel's lock files stay in here
     const std::string data = argv[1];
     const std::wstring user = fs::path(root + "/user").wstring(), sys = fs::path(data).wstring();
 
-    InitDictionaries(L"outside", user.c_str(), sys.c_str(), user.c_str(), L"test", nullptr, 1, 0, nullptr);
+    InitDictionaries(L"outside", user.c_str(), sys.c_str(), user.c_str(), L"test", nullptr, 1, 0,
+                     nullptr);
     t_kernelOptions options;
     SetKernelOptions(&options);
     Check(RegisterKeyPyMap(0) == 1, "start-up", sys.c_str());
@@ -59,14 +61,15 @@ int main(int argc, char** argv) {
         uint32_t covered;
         uint16_t source;
     } cases[] = {
-        {L"v1+2", u"3", 4, 25},     {L"ABC", u"ABC", 3, 17},       {L"uhh", u"二", 3, 28},
-        {L"vxyz", u"外面的短语", 4, 14},                             {L"zhongguo", u"中国", 8, 0},
+        {L"v1+2", u"3", 4, 25},          {L"ABC", u"ABC", 3, 17},      {L"uhh", u"二", 3, 28},
+        {L"vxyz", u"外面的短语", 4, 14}, {L"zhongguo", u"中国", 8, 0},
     };
     t_candWord* results[60];
     for (const auto& c : cases) {
         std::wstring input = c.input;
         uint8_t scratch[kConvertScratchBytes] = {};
-        const int n = ConvertInput(input.data(), results, scratch, 0, 60, nullptr, nullptr, 0, 0, 0, nullptr);
+        const int n =
+            ConvertInput(input.data(), results, scratch, 0, 60, nullptr, nullptr, 0, 0, 0, nullptr);
         Check(n > 0, "conversion", c.input);
         if (n <= 0) continue;
         Check(Text(results[0]) == c.first, "first text", c.input);
@@ -76,8 +79,10 @@ int main(int argc, char** argv) {
     // A word learned with its reading counts among the user's words.
     std::wstring input = L"zhongguo";
     uint8_t scratch[kConvertScratchBytes] = {};
-    if (ConvertInput(input.data(), results, scratch, 0, 60, nullptr, nullptr, 0, 0, 0, nullptr) > 0) {
-        Check(LearnCommittedText(L"中国", GetCandidateSyllables(results[0]), 0) == 1, "learning", input.c_str());
+    if (ConvertInput(input.data(), results, scratch, 0, 60, nullptr, nullptr, 0, 0, 0, nullptr) >
+        0) {
+        Check(LearnCommittedText(L"中国", GetCandidateSyllables(results[0]), 0) == 1, "learning",
+              input.c_str());
         int64_t words = 0;
         Check(GetUserWordTotal(&words) == 1 && words >= 1, "user word total", input.c_str());
     }

@@ -40,9 +40,9 @@ TEST(BlockHeapTest, ArenaBlocksAndLimits) {
         t_heap heap(64, t_recorder::Alloc, std::realloc, t_recorder::Free);
         auto* a = static_cast<uint8_t*>(heap.Alloc(5));
         auto* b = static_cast<uint8_t*>(heap.Alloc(6));
-        EXPECT_EQ(a + 8, b);                       // 5 rounded up to 8, pointers stay aligned
-        ASSERT_NE(nullptr, heap.Alloc(100));       // a block of its own
-        ASSERT_NE(nullptr, heap.Alloc(4));         // then a new normal block
+        EXPECT_EQ(a + 8, b);                  // 5 rounded up to 8, pointers stay aligned
+        ASSERT_NE(nullptr, heap.Alloc(100));  // a block of its own
+        ASSERT_NE(nullptr, heap.Alloc(4));    // then a new normal block
         EXPECT_EQ((std::vector<size_t>{80, 120, 80}), t_recorder::sizes);
         EXPECT_EQ(nullptr, heap.Alloc(SIZE_MAX - 1));   // rounding would wrap
         EXPECT_EQ(nullptr, heap.Alloc(SIZE_MAX - 12));  // the header would wrap
@@ -81,9 +81,9 @@ TEST(BlockHeapTest, MapGrowsThroughPrimesAndIgnoresCaseInNames) {
     for (uint32_t i = 100; i < 269; ++i) ids.Erase(ids.Find(i));
     EXPECT_EQ(163u, ids.GetBucketCount());  // 40 left, the shrink threshold
     ids.Erase(ids.Find(269));
-    EXPECT_EQ(53u, ids.GetBucketCount());   // 39 / 0.75 = 52
-    const std::pair<uint64_t, uint32_t> steps[] = {{0, 17}, {17, 17}, {18, 23}, {52, 53},
-                                                   {13316089, 13316089}, {13316090, 13316090}};
+    EXPECT_EQ(53u, ids.GetBucketCount());  // 39 / 0.75 = 52
+    const std::pair<uint64_t, uint32_t> steps[] = {
+        {0, 17}, {17, 17}, {18, 23}, {52, 53}, {13316089, 13316089}, {13316090, 13316090}};
     for (const auto& [n, buckets] : steps) EXPECT_EQ(buckets, PoolHashBucketCount(n)) << n;
 }
 
@@ -145,7 +145,8 @@ TEST(BlockHeapTest, RandomOperationsAgreeWithUnorderedMap) {
             ASSERT_EQ(model.size(), map.GetCount());
         }
         size_t seen = 0;
-        for (auto* n = map.First(); n; n = map.Next(n), ++seen) EXPECT_EQ(model.at(n->key), n->value);
+        for (auto* n = map.First(); n; n = map.Next(n), ++seen)
+            EXPECT_EQ(model.at(n->key), n->value);
         EXPECT_EQ(model.size(), seen);
     }
 }

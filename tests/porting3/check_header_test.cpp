@@ -55,13 +55,24 @@ TEST(CheckHeaderTest, CheckedLoadRefusals) {
         {"3-byte file", "abc", u"打开文件失败 - 文件太小"},
         {"trailer 45", data + std::string(45, 'h') + U32(45), u"验证校验头信息失败：大小不正确"},
         // Refused before any header byte is read.
-        {"trailer 1000 in 2000 bytes", std::string(1996, 'x') + U32(1000), u"验证校验头信息失败：大小不正确"},
+        {"trailer 1000 in 2000 bytes", std::string(1996, 'x') + U32(1000),
+         u"验证校验头信息失败：大小不正确"},
         {"trailer 44 in 10 bytes", std::string(6, 'x') + U32(44), u"打开文件失败: 校验头大小错误"},
         {"version 2", WithField(data, 0, 2), u"验证校验头信息失败：版本不匹配"},
-        {"self digest", [&] { std::string f = Checked(data); f[data.size() + 30] ^= 1; return f; }(),
+        {"self digest",
+         [&] {
+             std::string f = Checked(data);
+             f[data.size() + 30] ^= 1;
+             return f;
+         }(),
          u"验证校验头信息失败：自验证失败"},
         {"data size", WithField(data, 24, 12), u"数据大小不一致"},
-        {"one data byte", [&] { std::string f = Checked(data); f[3] ^= 0x20; return f; }(),
+        {"one data byte",
+         [&] {
+             std::string f = Checked(data);
+             f[3] ^= 0x20;
+             return f;
+         }(),
          u"打开文件失败: 校验错误"},
     };
     for (const Case& c : cases) {

@@ -21,7 +21,8 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes FromHex(const std::string& hex) {
     Bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return out;
 }
 
@@ -35,8 +36,13 @@ std::u16string Widen(const std::string& ascii) {
 
 TEST(CryptoTest, Base64Rfc4648Vectors) {
     const std::pair<const char*, const char*> cases[] = {
-        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
     };
     for (const auto& [plain, code] : cases) {
         SCOPED_TRACE(code);
@@ -113,7 +119,12 @@ TEST(CryptoTest, Pkcs7Padding) {
     } bad[] = {
         {"last byte 0", Bytes(16, 0)},
         {"last byte above the block", Bytes(16, 17)},
-        {"pad bytes differ", [] { Bytes b(16, 4); b[13] = 3; return b; }()},
+        {"pad bytes differ",
+         [] {
+             Bytes b(16, 4);
+             b[13] = 3;
+             return b;
+         }()},
         {"not a whole block", Bytes(15, 1)},
         {"empty", Bytes()},
     };
@@ -154,8 +165,10 @@ TEST(CryptoTest, AesCbcNistVectors) {
             SCOPED_TRACE(split);
             Bytes out(64), back(64), v1 = iv, v2 = iv;
             for (size_t at = 0; at < 64; at += split) {
-                ASSERT_TRUE(AesCbcEncrypt(v1.data(), out.data() + at, plain.data() + at, split, &enc));
-                ASSERT_TRUE(AesCbcDecrypt(v2.data(), back.data() + at, c.cipher.data() + at, split, &dec));
+                ASSERT_TRUE(
+                    AesCbcEncrypt(v1.data(), out.data() + at, plain.data() + at, split, &enc));
+                ASSERT_TRUE(
+                    AesCbcDecrypt(v2.data(), back.data() + at, c.cipher.data() + at, split, &dec));
             }
             EXPECT_EQ(c.cipher, out);
             EXPECT_EQ(plain, back);
@@ -206,7 +219,8 @@ TEST(CryptoTest, Md5Rfc1321Suite) {
         ASSERT_TRUE(Md5Digest(one, text, n));
         t_md5Context ctx;
         ASSERT_TRUE(Md5Init(&ctx));
-        for (size_t i = 0; i < n; i += 7) ASSERT_TRUE(Md5Update(&ctx, text + i, std::min<size_t>(7, n - i)));
+        for (size_t i = 0; i < n; i += 7)
+            ASSERT_TRUE(Md5Update(&ctx, text + i, std::min<size_t>(7, n - i)));
         ASSERT_TRUE(Md5Final(&ctx, inc));
         t_str shown;
         Md5ToHex(shown, one);
@@ -250,8 +264,9 @@ struct t_testRsa {
     t_testRsa() {
         EVP_PKEY* pkey = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t(1024));
         if (!pkey) return;
-        for (auto [name, out] : {std::pair{OSSL_PKEY_PARAM_RSA_N, &n}, std::pair{OSSL_PKEY_PARAM_RSA_E, &e},
-                                 std::pair{OSSL_PKEY_PARAM_RSA_D, &d}}) {
+        for (auto [name, out] :
+             {std::pair{OSSL_PKEY_PARAM_RSA_N, &n}, std::pair{OSSL_PKEY_PARAM_RSA_E, &e},
+              std::pair{OSSL_PKEY_PARAM_RSA_D, &d}}) {
             BIGNUM* bn = nullptr;
             if (EVP_PKEY_get_bn_param(pkey, name, &bn) == 1) {
                 char* hex = BN_bn2hex(bn);
@@ -278,13 +293,17 @@ TEST(CryptoTest, RsaChunksRoundTrip) {
         const size_t blocks = (length + 116) / 117;
         Bytes sealed(blocks * 128), opened(length);
         size_t n = 0;
-        EXPECT_EQ(0, RsaPublicEncryptChunks(in.data(), length, sealed.data(), sealed.size() - 1, &n, &pub));
-        ASSERT_EQ(1, RsaPublicEncryptChunks(in.data(), length, sealed.data(), sealed.size(), &n, &pub));
+        EXPECT_EQ(0, RsaPublicEncryptChunks(in.data(), length, sealed.data(), sealed.size() - 1, &n,
+                                            &pub));
+        ASSERT_EQ(
+            1, RsaPublicEncryptChunks(in.data(), length, sealed.data(), sealed.size(), &n, &pub));
         EXPECT_EQ(blocks * 128, n);
-        ASSERT_EQ(1, RsaPrivateDecryptChunks(sealed.data(), n, opened.data(), opened.size(), &n, &priv));
+        ASSERT_EQ(
+            1, RsaPrivateDecryptChunks(sealed.data(), n, opened.data(), opened.size(), &n, &priv));
         EXPECT_EQ(in, Bytes(opened.begin(), opened.begin() + n));
         sealed[5] ^= 1;
-        EXPECT_EQ(0, RsaPrivateDecryptChunks(sealed.data(), sealed.size(), opened.data(), opened.size(), &n, &priv));
+        EXPECT_EQ(0, RsaPrivateDecryptChunks(sealed.data(), sealed.size(), opened.data(),
+                                             opened.size(), &n, &priv));
     }
     size_t n = 99;
     uint8_t none[1];

@@ -27,8 +27,8 @@ TEST(FileStreamTest, TypedRecordsRoundTripAndBadCountsFail) {
     ASSERT_TRUE(w.WriteU32(ctx, 0xA1B2C3D4));
     ASSERT_TRUE(w.WriteI16(ctx, -2));
     ASSERT_TRUE(w.WriteString16(ctx, u"中文"));
-    ASSERT_TRUE(w.WriteU16(ctx, 5));   // an odd byte count
-    ASSERT_TRUE(w.WriteU16(ctx, 8));   // four units
+    ASSERT_TRUE(w.WriteU16(ctx, 5));  // an odd byte count
+    ASSERT_TRUE(w.WriteU16(ctx, 8));  // four units
     ASSERT_TRUE(w.Write(ctx, u"abcd", 8));
     EXPECT_FALSE(w.WriteString16(ctx, std::u16string(40000, u'x').c_str()));
     ASSERT_TRUE(w.Seek(ctx, 0));

@@ -78,7 +78,8 @@ TEST(Format16Test, EdgeTable) {
     t_countedString wide{4, 4, const_cast<char16_t*>(u"wxyz")};
     EXPECT_EQ(u"abcd|wx|(null)", Fmt(u"%Z|%wZ|%Z", &counted, &wide, nullptr));
     EXPECT_EQ(sink, 7);
-    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) EXPECT_EQ(cases[i].want, cases[i].got) << i;
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+        EXPECT_EQ(cases[i].want, cases[i].got) << i;
 }
 
 TEST(Format16Test, FloatingExtremesNeverOverflow) {
@@ -120,7 +121,7 @@ TEST(Format16Test, SizesLimitsAndOverflow) {
     EXPECT_EQ(INT_MAX, SwPrintf16(nullptr, 0, u"%99999999999d", 1));
     EXPECT_EQ(-1, SwPrintf16(nullptr, 0, u"%*d%*d", INT_MAX, 1, INT_MAX, 1));
     EXPECT_EQ(-1, SwPrintf16(buf, 8, u"%*d", INT_MIN, 1));
-    EXPECT_EQ(512u, Fmt(u"%.99999999999d", 1).size());  // the precision is capped
+    EXPECT_EQ(512u, Fmt(u"%.99999999999d", 1).size());      // the precision is capped
     EXPECT_EQ(-1, SwPrintf16(buf, 8, u"%hs", "\xFF\xFF"));  // byte text that does not convert
 }
 

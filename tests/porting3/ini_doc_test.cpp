@@ -48,7 +48,8 @@ TEST(IniDocTest, ParserEdgeLines) {
     } cases[] = {
         {"blanks in brackets", "[ Setting ]\nk=v\n", u"[Setting]\nk=v\n"},
         {"empty brackets, no ], key before a section", "k=0\n[]\nk=1\n[abc\nx=1\n", u""},
-        {"blanks around key and value", "[S]\n  k = v  \nempty=\n=v\nnoequals\n", u"[S]\nk=v\nempty=\n"},
+        {"blanks around key and value", "[S]\n  k = v  \nempty=\n=v\nnoequals\n",
+         u"[S]\nk=v\nempty=\n"},
         {"keys differ in case only", "[S]\na=1\nA=2\n", u"[S]\na=2\n"},
         {"sections differ in case only", "[S]\n[s]\nk=v\n", u"[S]\nk=v\n"},
         {"comments keep their places", ";top\n[S1]\nk=1\n; in s1 \t\n[S2]\nj=2\n",
@@ -86,7 +87,8 @@ TEST(IniDocTest, EditsKeepFileOrder) {
     EXPECT_TRUE(doc.AddComment(u"B", u"missing", u";end of B"));
     EXPECT_TRUE(doc.AddComment(u"B", nullptr, u";before B"));
     EXPECT_TRUE(doc.AddComment(nullptr, nullptr, u";last"));
-    EXPECT_EQ(S(u"[A]\nn=-12\n;before B\n\n[B]\n;before k2\nk2=two\n;end of B\n;last\n"), Saved(doc));
+    EXPECT_EQ(S(u"[A]\nn=-12\n;before B\n\n[B]\n;before k2\nk2=two\n;end of B\n;last\n"),
+              Saved(doc));
 
     // A removed section made again is written once, and its old keys are gone.
     EXPECT_TRUE(doc.RemoveSection(u"a"));
@@ -100,8 +102,13 @@ TEST(IniDocTest, RefusesWhatTheFileCannotGiveBack) {
         const char16_t* key;
         const char16_t* value;
     } cases[] = {
-        {u"[weird", u"1"}, {u";c", u"1"}, {u"a=b", u"1"}, {u"a\rb", u"1"},
-        {u"FontCh", u"x\r\nPageSize=99"}, {u"FontCh", u"x\n"}, {u"FontCh", u"\r"},
+        {u"[weird", u"1"},
+        {u";c", u"1"},
+        {u"a=b", u"1"},
+        {u"a\rb", u"1"},
+        {u"FontCh", u"x\r\nPageSize=99"},
+        {u"FontCh", u"x\n"},
+        {u"FontCh", u"\r"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.key, c.key + n_porting::WcsLen16(c.key)));
@@ -124,11 +131,12 @@ TEST(IniDocTest, ByteHelpers) {
         size_t mark;
     } marks[] = {
         {"\xFF\xFEk", 3, -1, 2}, {"\xFE\xFF", 2, -2, 2}, {"\xEF\xBB\xBFk", 4, 65001, 3},
-        {"\xEF\xBB", 2, 0, 0},   {"\xFF", 1, 0, 0},       {"", 0, 0, 0},
+        {"\xEF\xBB", 2, 0, 0},   {"\xFF", 1, 0, 0},      {"", 0, 0, 0},
     };
     for (const auto& m : marks) {
         size_t length = 99;
-        EXPECT_EQ(m.kind, t_iniDoc::DetectBom(reinterpret_cast<const uint8_t*>(m.bytes), m.length, &length));
+        EXPECT_EQ(m.kind, t_iniDoc::DetectBom(reinterpret_cast<const uint8_t*>(m.bytes), m.length,
+                                              &length));
         EXPECT_EQ(m.mark, length);
     }
     uint8_t odd[3] = {1, 2, 3}, even[4] = {1, 2, 3, 4};
@@ -145,17 +153,20 @@ TEST(IniDocTest, ByteHelpers) {
     for (const auto& f : forms) {
         SCOPED_TRACE(f.codePage);
         size_t units = 0, length = 0;
-        char16_t* text = t_iniDoc::BytesToUnits(reinterpret_cast<const uint8_t*>(f.bytes), f.length, f.codePage, &units);
+        char16_t* text = t_iniDoc::BytesToUnits(reinterpret_cast<const uint8_t*>(f.bytes), f.length,
+                                                f.codePage, &units);
         ASSERT_NE(nullptr, text);
         EXPECT_EQ(S(u"k中"), S(text, units));
         uint8_t* bytes = t_iniDoc::UnitsToBytes(text, units, f.codePage, &length);
         ASSERT_NE(nullptr, bytes);
-        EXPECT_EQ(std::string(f.bytes, f.length), std::string(reinterpret_cast<char*>(bytes), length));
+        EXPECT_EQ(std::string(f.bytes, f.length),
+                  std::string(reinterpret_cast<char*>(bytes), length));
         std::free(text);
         std::free(bytes);
     }
     size_t units = 0;
-    EXPECT_EQ(nullptr, t_iniDoc::BytesToUnits(reinterpret_cast<const uint8_t*>("abc"), 3, -1, &units));
+    EXPECT_EQ(nullptr,
+              t_iniDoc::BytesToUnits(reinterpret_cast<const uint8_t*>("abc"), 3, -1, &units));
     EXPECT_EQ(nullptr, t_iniDoc::UnitsToBytes(u"\U0001F600", 2, kCodePageGbk, &units));
 }
 
@@ -198,8 +209,9 @@ TEST(IniDocTest, EncipheredForm) {
     doc.SetValueByName(u"Setting", u"名字", u"值 = 1", -1);
     ASSERT_EQ(1, doc.Save(ctx, files.At("sealed.ini"), kCodePageGbk));
     const std::string sealed = files.dir.Get("sealed.ini");
-    EXPECT_EQ(std::string::npos, sealed.find_first_not_of(
-                                     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="));
+    EXPECT_EQ(std::string::npos,
+              sealed.find_first_not_of(
+                  "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="));
     ASSERT_TRUE(files.dir.Put("sealed-crlf.ini", sealed + "\r\n"));
     t_iniDoc back(1);
     ASSERT_EQ(1, back.Load(ctx, files.At("sealed-crlf.ini"), kCodePageGbk));
@@ -246,7 +258,8 @@ TEST(IniDocTest, FilesAbove64MiBAreNotRead) {
         EXPECT_EQ(0, doc.Load(ctx, files.At("huge.ini"), kCodePageGbk));
         EXPECT_EQ(S(u"无法解析ini文件"), ctx.GetError());
         EXPECT_EQ(nullptr, doc.GetItems());
-        EXPECT_EQ(t_iniDoc::kMaxFileBytes + 1, std::filesystem::file_size(files.dir.At("huge.ini")));
+        EXPECT_EQ(t_iniDoc::kMaxFileBytes + 1,
+                  std::filesystem::file_size(files.dir.At("huge.ini")));
     }
 }
 

@@ -75,7 +75,7 @@ TEST(NamedObjectsTest, BlocksSharedOnlyThroughADataFile) {
         EXPECT_EQ(a.GetBlock(), b.GetBlock());
         EXPECT_EQ(12u, b.GetBlockSize());
         EXPECT_FALSE(a.Open(ctx, true, u"n", 0, file));  // already open
-        a.Close();  // the shared bytes stay
+        a.Close();                                       // the shared bytes stay
         EXPECT_EQ("shared bytes", std::string(reinterpret_cast<char*>(b.GetBlock()), 12));
         ASSERT_TRUE(c.Open(ctx, true, u"same", 16, nullptr));
         ASSERT_TRUE(d.Open(ctx, true, u"same", 16, nullptr));
@@ -120,7 +120,8 @@ TEST(NamedObjectsTest, VersionRegistry) {
     EXPECT_EQ(0u, t_versionReg::UpdateVersion(3));  // before Init
     ASSERT_TRUE(t_versionReg::Init(ctx));
     ASSERT_TRUE(t_versionReg::Init(ctx));
-    for (int slot = 0; slot < t_versionReg::kSlots; ++slot) EXPECT_EQ(1u, t_versionReg::GetVersion(slot));
+    for (int slot = 0; slot < t_versionReg::kSlots; ++slot)
+        EXPECT_EQ(1u, t_versionReg::GetVersion(slot));
     for (const int slot : {24, -1}) {
         EXPECT_EQ(0u, t_versionReg::UpdateVersion(slot));
         EXPECT_EQ(0u, t_versionReg::GetVersion(slot));

@@ -107,7 +107,8 @@ TEST(Path16Test, FoldersFilesAndBackup) {
 
     EXPECT_TRUE(file.Delete(ctx));  // already gone
     const t_path moved(root.c_str(), u"x", u"y", u"moved.txt");
-    EXPECT_TRUE(t_path(root.c_str(), u"a", u"Backup", u"note_20190513_154230.txt").MoveTo(ctx, moved, false));
+    EXPECT_TRUE(t_path(root.c_str(), u"a", u"Backup", u"note_20190513_154230.txt")
+                    .MoveTo(ctx, moved, false));
     EXPECT_TRUE(moved.IsFile());
     EXPECT_TRUE(t_path::RemovePath(moved));
     EXPECT_FALSE(moved.IsFile());
@@ -179,7 +180,8 @@ TEST(Path16Test, NonAsciiHomeIsTheKernelsFolderToo) {
     const bool made = folder.CreateDirectory(ctx, false);
     const std::string utf8 = home + "/.config/设置";
     std::wstring wide(utf8.size() + 1, L'\0');
-    wide.resize(size_t(MultiByteToWchar(kCodePageUtf8, 0, utf8.c_str(), -1, wide.data(), int(wide.size()))));
+    wide.resize(size_t(
+        MultiByteToWchar(kCodePageUtf8, 0, utf8.c_str(), -1, wide.data(), int(wide.size()))));
     const bool kernelSees = PathIsDir(t_pathName(wide.c_str()));
     if (!oldLang.empty()) setenv("LANG", oldLang.c_str(), 1);
     EXPECT_TRUE(made);

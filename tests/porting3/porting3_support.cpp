@@ -21,9 +21,9 @@ const std::string& CommaLocaleError() {
         dir = std::make_unique<testsupport::t_testDir>("vetra-locale");
         if (dir->Path().empty()) return std::string("no temporary folder");
         const std::string target = dir->At(kCommaLocale);
-        const std::string command =
-            "localedef -i de_DE -f UTF-8 '" + target + "' >/dev/null 2>&1";
-        if (std::system(command.c_str()) != 0) return std::string("localedef failed (package locales)");
+        const std::string command = "localedef -i de_DE -f UTF-8 '" + target + "' >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0)
+            return std::string("localedef failed (package locales)");
         setenv("LOCPATH", dir->Path().c_str(), 1);
         return std::string();
     }();
@@ -57,8 +57,10 @@ t_homeOverride::t_homeOverride(const std::string& home) {
 }
 
 t_homeOverride::~t_homeOverride() {
-    if (m_had) setenv("HOME", m_old.c_str(), 1);
-    else unsetenv("HOME");
+    if (m_had)
+        setenv("HOME", m_old.c_str(), 1);
+    else
+        unsetenv("HOME");
 }
 
 }  // namespace n_porting

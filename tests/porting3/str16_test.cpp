@@ -35,7 +35,8 @@ TEST(Str16ConvertTest, ExactFitKeepsTheUnitAfterTheDestination) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.codePage);
         std::vector<char> out(size_t(c.length) + 2, kGuard);
-        EXPECT_EQ(c.length, WideCharToMultiByte(c.codePage, 0, kZhongWen16, -1, out.data(), c.length + 1));
+        EXPECT_EQ(c.length,
+                  WideCharToMultiByte(c.codePage, 0, kZhongWen16, -1, out.data(), c.length + 1));
         EXPECT_EQ(std::string(c.bytes), out.data());
         EXPECT_EQ(kGuard, out[size_t(c.length) + 1]);
         // One byte less: the last character no longer fits and is dropped whole.
@@ -54,7 +55,8 @@ TEST(Str16ConvertTest, ExactFitKeepsTheUnitAfterTheDestination) {
         EXPECT_STREQ(L"中文", wide);
         EXPECT_EQ(L'#', wide[3]);
         std::vector<char> back(size_t(c.length) + 2, kGuard);
-        EXPECT_EQ(c.length, WcharToMultiByte(c.codePage, 0, L"中文", -1, back.data(), c.length + 1));
+        EXPECT_EQ(c.length,
+                  WcharToMultiByte(c.codePage, 0, L"中文", -1, back.data(), c.length + 1));
         EXPECT_EQ(kGuard, back[size_t(c.length) + 1]);
     }
 }
@@ -204,8 +206,10 @@ TEST(Str16FunctionsTest, NumberParsing) {
         unsigned long value;
         ptrdiff_t end;
     } unsignedCases[] = {
-        {u"0x1A", 0, 26, 4}, {u"  017", 0, 15, 5}, {u"19", 0, 19, 2}, {u"ff", 16, 255, 2},
-        {u"0Xff", 16, 255, 4}, {u"z", 36, 35, 1}, {u"xyz", 10, 0, 0}, {u"4294967296", 10, 4294967295ul, 10},
+        {u"0x1A", 0, 26, 4},   {u"  017", 0, 15, 5},
+        {u"19", 0, 19, 2},     {u"ff", 16, 255, 2},
+        {u"0Xff", 16, 255, 4}, {u"z", 36, 35, 1},
+        {u"xyz", 10, 0, 0},    {u"4294967296", 10, 4294967295ul, 10},
     };
     for (const Case& c : unsignedCases) {
         SCOPED_TRACE(std::string(c.text, c.text + WcsLen16(c.text)));
@@ -238,7 +242,7 @@ TEST(Str16LengthPrefixedTest, FitAndResults) {
     EXPECT_EQ(1, LStrSetChars(dst, 8, u"abc", 3));
     EXPECT_EQ(6u, LStrGetLength(dst));
     EXPECT_EQ(0, LStrSetChars(dst, 7, u"abc", 3));  // 2 + 6 bytes do not fit in 7
-    EXPECT_EQ(6u, LStrGetLength(dst));               // unchanged
+    EXPECT_EQ(6u, LStrGetLength(dst));              // unchanged
     alignas(2) uint8_t other[16] = {};
     auto* b = reinterpret_cast<t_lstr*>(other);
     LStrSetChars(b, 16, u"de", 2);
@@ -256,7 +260,7 @@ TEST(Str16LengthPrefixedTest, FitAndResults) {
     alignas(2) uint8_t empty[4] = {};
     auto* e = reinterpret_cast<t_lstr*>(empty);
     EXPECT_EQ(1, LStrConcat(e, 2, e, e));  // two empty strings join to an empty one
-    EXPECT_EQ(-2, LStrCompare(dst, b));  // "xyde" before "yd"
+    EXPECT_EQ(-2, LStrCompare(dst, b));    // "xyde" before "yd"
 }
 
 TEST(Str16LengthPrefixedTest, PinyinComparison) {

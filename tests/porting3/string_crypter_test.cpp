@@ -47,7 +47,8 @@ TEST(StringCrypterTest, SizesAndTheRandomFirstBlock) {
 TEST(StringCrypterTest, FixedKeyAgreesWithAnotherImplementation) {
     t_stringCrypter plain(false), flagged(true);
     EXPECT_EQ("settings", Take(plain.DecryptText("JpMeuXmXaujk0KFI3/mjqg==")));
-    EXPECT_EQ("[S]\r\nk=v\r\n", Take(flagged.DecryptText("mAOl+DjHBC4qxnd0v5HPQzFE9qclJwrhlNZsy16dJZ0=")));
+    EXPECT_EQ("[S]\r\nk=v\r\n",
+              Take(flagged.DecryptText("mAOl+DjHBC4qxnd0v5HPQzFE9qclJwrhlNZsy16dJZ0=")));
 }
 
 TEST(StringCrypterTest, RoundTrips) {

@@ -30,12 +30,25 @@ TEST(TextFile16Test, MarkMatrix) {
         bool ok;
         L lines;
     } cases[] = {
-        {"utf16le", std::string("\xFF\xFE" "A\0\r\0\n\0B\0", 10), true, {u"A", u"B"}},
+        {"utf16le",
+         std::string("\xFF\xFE"
+                     "A\0\r\0\n\0B\0",
+                     10),
+         true,
+         {u"A", u"B"}},
         {"utf16be even", std::string("\xFE\xFF\0A\0\n\x4E\x2D", 8), true, {u"A", u"中"}},
         {"utf16be odd", std::string("\xFE\xFF\0A\0", 5), false, {}},
-        {"utf8", "\xEF\xBB\xBF" "x\xE4\xB8\xAD\n\xF0\x9F\x98\x80", true, {u"x中", u"\U0001F600"}},
+        {"utf8",
+         "\xEF\xBB\xBF"
+         "x\xE4\xB8\xAD\n\xF0\x9F\x98\x80",
+         true,
+         {u"x中", u"\U0001F600"}},
         {"gbk", "\xD6\xD0\r\n\xCE\xC4", true, {u"中", u"文"}},
-        {"gbk bad byte", "a\r\nb\xFF" "c\r\n\xD6\xD0", true, {u"a", u"b\uFFFDc", u"中"}},
+        {"gbk bad byte",
+         "a\r\nb\xFF"
+         "c\r\n\xD6\xD0",
+         true,
+         {u"a", u"b\uFFFDc", u"中"}},
         {"utf16le without mark", std::string("A\0B\0", 4), true, {u"A"}},
         {"empty", "", true, {}},
     };
@@ -54,7 +67,10 @@ TEST(TextFile16Test, MarkMatrix) {
 }
 
 TEST(TextFile16Test, LineEndsAndTrimOnReading) {
-    const std::string bytes("\xFF\xFE" " \0a\0 \0\r\0\r\0\n\0\n\0\r\0b\0\t\0", 22);
+    const std::string bytes(
+        "\xFF\xFE"
+        " \0a\0 \0\r\0\r\0\n\0\n\0\r\0b\0\t\0",
+        22);
     t_errorContext ctx;
     t_fileTextRead r;
     ASSERT_TRUE(r.LoadMemory(ctx, bytes.data(), bytes.size(), kCodePageGbk));
@@ -67,7 +83,10 @@ TEST(TextFile16Test, LineEndsAndTrimOnReading) {
 TEST(TextFile16Test, WriterNormalisesLineEndsAndSavesExactBytes) {
     t_fileTextWrite w;
     w.WriteText(u"a\nb\rc\r\nd\n\re\r\r");
-    const std::string expected("\xFF\xFE" "a\0\r\0\n\0b\0\r\0\n\0c\0\r\0\n\0d\0\r\0\n\0e\0\r\0\n\0\r\0\n\0", 36);
+    const std::string expected(
+        "\xFF\xFE"
+        "a\0\r\0\n\0b\0\r\0\n\0c\0\r\0\n\0d\0\r\0\n\0e\0\r\0\n\0\r\0\n\0",
+        36);
     size_t size = 0;
     EXPECT_FALSE(w.SaveToMemory(nullptr, &size));
     EXPECT_EQ(expected.size(), size);

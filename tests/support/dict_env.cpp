@@ -14,11 +14,13 @@
 namespace testsupport {
 
 namespace {
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring Wide(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
 }  // namespace
 
-void t_dictManagerEnv::Open(const std::string& home, const std::string& user, const std::string& sys,
-                            const std::string& dict4) {
+void t_dictManagerEnv::Open(const std::string& home, const std::string& user,
+                            const std::string& sys, const std::string& dict4) {
     const char* previous = getenv("HOME");
     m_hadHome = previous != nullptr;
     if (previous) m_previousHome = previous;

@@ -54,8 +54,8 @@ std::wstring Widen(const std::string& s) {
 bool WriteFileBytes(const std::string& path, const std::string& content) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;
-    const bool ok = write(fd, content.data(), content.size()) ==
-                    static_cast<ssize_t>(content.size());
+    const bool ok =
+        write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
     return close(fd) == 0 && ok;
 }
 
@@ -122,8 +122,8 @@ t_testDir::~t_testDir() {
 }
 
 const std::vector<std::string>& NonRegularKinds() {
-    static const std::vector<std::string> kinds = {"FIFO", "folder", "/dev/zero", "link to a FIFO",
-                                                   "link to a folder", "link to /dev/zero"};
+    static const std::vector<std::string> kinds = {
+        "FIFO", "folder", "/dev/zero", "link to a FIFO", "link to a folder", "link to /dev/zero"};
     return kinds;
 }
 
@@ -132,9 +132,12 @@ bool MakeNonRegular(const std::string& kind, const std::string& path) {
     const std::string what = link ? kind.substr(8) : kind;
     const std::string at = link ? path + ".target" : path;
     bool made = false;
-    if (what == "FIFO" || what == "a FIFO") made = mkfifo(at.c_str(), 0600) == 0;
-    else if (what == "folder" || what == "a folder") made = mkdir(at.c_str(), 0700) == 0;
-    else if (what == "/dev/zero") made = link || mknod(at.c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0;
+    if (what == "FIFO" || what == "a FIFO")
+        made = mkfifo(at.c_str(), 0600) == 0;
+    else if (what == "folder" || what == "a folder")
+        made = mkdir(at.c_str(), 0700) == 0;
+    else if (what == "/dev/zero")
+        made = link || mknod(at.c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0;
     if (!made) return false;
     const std::string target = what == "/dev/zero" ? "/dev/zero" : at;
     return !link || symlink(target.c_str(), path.c_str()) == 0;
@@ -145,6 +148,8 @@ t_hangGuard::t_hangGuard(unsigned seconds) {
     alarm(seconds);
 }
 
-t_hangGuard::~t_hangGuard() { alarm(0); }
+t_hangGuard::~t_hangGuard() {
+    alarm(0);
+}
 
 }  // namespace testsupport

@@ -197,7 +197,8 @@ TEST(UserManagerTest, LockedFormsSeeOtherWriters) {
     ASSERT_TRUE(m.GetAccountInfoById(ctx, arena, info.id, &read)) << Narrow(ctx.GetError());
     EXPECT_EQ(99u, read.value9);
 
-    const UserAccountInfo* record = UserManager::GetAccountInfo(arena, *m.AccFile().FindById(info.id));
+    const UserAccountInfo* record =
+        UserManager::GetAccountInfo(arena, *m.AccFile().FindById(info.id));
     ASSERT_NE(nullptr, record);
     EXPECT_EQ(info.id, record->id);
     EXPECT_EQ(std::u16string(u"bob"), record->name);
@@ -236,13 +237,11 @@ TEST(UserManagerTest, StartUpTidiesUserFolders) {
         std::string path;
         bool kept;
     } files[] = {
-        {home.Users() + "/acc.dat.a1B2c3", false},
-        {user + "/user.dat.Zz9900", false},
-        {user + "/env.ini.000000", false},
-        {home.dir.At("VetraPY/env.ini.qwerty"), false},
-        {user + "/env.ini.live00", true},      // its writer still holds it
-        {user + "/notes.txt.abcdef", true},    // not a file of ours
-        {user + "/env.ini.toolong1", true},    // not a temporary's name
+        {home.Users() + "/acc.dat.a1B2c3", false}, {user + "/user.dat.Zz9900", false},
+        {user + "/env.ini.000000", false},         {home.dir.At("VetraPY/env.ini.qwerty"), false},
+        {user + "/env.ini.live00", true},    // its writer still holds it
+        {user + "/notes.txt.abcdef", true},  // not a file of ours
+        {user + "/env.ini.toolong1", true},  // not a temporary's name
     };
     for (const auto& f : files) {
         ASSERT_TRUE(testsupport::WriteFileBytes(f.path, "partial"));

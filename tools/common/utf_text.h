@@ -13,9 +13,12 @@ inline std::u16string Utf16(const std::string& s) {
         const unsigned char c = s[i];
         uint32_t cp = c;
         size_t n = 1;
-        if (c >= 0xF0) cp = c & 0x07, n = 4;
-        else if (c >= 0xE0) cp = c & 0x0F, n = 3;
-        else if (c >= 0xC0) cp = c & 0x1F, n = 2;
+        if (c >= 0xF0)
+            cp = c & 0x07, n = 4;
+        else if (c >= 0xE0)
+            cp = c & 0x0F, n = 3;
+        else if (c >= 0xC0)
+            cp = c & 0x1F, n = 2;
         for (size_t k = 1; k < n && i + k < s.size(); ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
         i += n;
         if (cp > 0xFFFF) {

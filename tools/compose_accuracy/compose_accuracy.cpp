@@ -18,20 +18,20 @@
 #include <string>
 #include <vector>
 
-#include "kernel/runtime/cand_word.h"
+#include "kernel/convert/cand_array.h"
 #include "kernel/convert/input_lattice.h"
 #include "kernel/convert/py_lattice.h"
-#include "kernel/convert/word_finder.h"
-#include "kernel/convert/cand_array.h"
 #include "kernel/convert/spell_variants.h"
+#include "kernel/convert/word_finder.h"
 #include "kernel/convert/word_lattice.h"
 #include "kernel/lexicon/key_map_builder.h"
 #include "kernel/lexicon/key_py_map.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/sys_dict.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
-#include "tools/common/utf_text.h"
 #include "kernel/runtime/scope_heap.h"
+#include "tools/common/utf_text.h"
 
 namespace {
 
@@ -53,7 +53,8 @@ struct t_lexicon {
         pyImage = ReadAll(dir + "/qzim_py.bin");
         coreImage = ReadAll(dir + "/qzim_core.bin");
         if (pyImage.empty() || coreImage.empty()) return false;
-        if (!py.Load(pyImage.data(), int32_t(pyImage.size())) || !sys.Load(coreImage.data(), int32_t(coreImage.size())))
+        if (!py.Load(pyImage.data(), int32_t(pyImage.size())) ||
+            !sys.Load(coreImage.data(), int32_t(coreImage.size())))
             return false;
         t_keyMapOptions options;
         options.zcs = true;
@@ -62,7 +63,9 @@ struct t_lexicon {
         uint32_t size = 0;
         std::wstring messages;
         const std::wstring wdir(dir.begin(), dir.end());
-        if (!t_keyPyMapBuilder::Build(heap, &image, &size, options, {wdir, wdir, L"Vetra"}, &messages)) return false;
+        if (!t_keyPyMapBuilder::Build(heap, &image, &size, options, {wdir, wdir, L"Vetra"},
+                                      &messages))
+            return false;
         keyMapImage.assign(image, image + size);
         return keyMap.Attach(keyMapImage.data(), int64_t(keyMapImage.size()));
     }
@@ -77,7 +80,8 @@ t_convertDicts DictsOf(const t_lexicon& lex) {
 }
 
 std::u16string TextOf(const t_lstr* t) {
-    return t ? std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(t)), LstrGetLength(t)) : std::u16string();
+    return t ? std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(t)), LstrGetLength(t))
+             : std::u16string();
 }
 
 // One conversion of a typed input: its syllable lattice, the composed
@@ -86,15 +90,17 @@ std::u16string TextOf(const t_lstr* t) {
 // arena.
 struct t_converted {
     t_pyLattice syllables;
-    std::u16string first;   // the cheaper of the two
+    std::u16string first;  // the cheaper of the two
     int32_t firstCost = t_wordLattice::kNoCost;
     bool composedFirst = false;
 };
 
-void Convert(const t_lexicon& lex, const std::wstring& typed, t_scopeHeap& arena, t_arrayWord* array,
-             t_converted* out) {
+void Convert(const t_lexicon& lex, const std::wstring& typed, t_scopeHeap& arena,
+             t_arrayWord* array, t_converted* out) {
     const t_convertDicts dicts = DictsOf(lex);
-    if (!out->syllables.Build(&arena, dicts.keyMap, dicts.py, typed.c_str(), int(typed.size()), false, false)) return;
+    if (!out->syllables.Build(&arena, dicts.keyMap, dicts.py, typed.c_str(), int(typed.size()),
+                              false, false))
+        return;
     const int n = out->syllables.GetLength();
     t_inputLattice input(&arena, &arena);
     input.Reset(n);
@@ -135,7 +141,8 @@ void Convert(const t_lexicon& lex, const std::wstring& typed, t_scopeHeap& arena
                 w.cost = cost;
                 w.type = kSegWordSystem;
                 w.length = a->syllables;
-                const int32_t c = lattice.Transition(nullptr, &w, true, nullptr) + t_wordLattice::kStepCost;
+                const int32_t c =
+                    lattice.Transition(nullptr, &w, true, nullptr) + t_wordLattice::kStepCost;
                 if (c < out->firstCost) {
                     out->firstCost = c;
                     out->first = TextOf(lex.sys.GetTextAt(off));
@@ -182,7 +189,8 @@ struct t_slips {
             for (int d : {-1, 1})
                 if (i + d >= 0 && rows[r][i + d]) near.push_back(wchar_t(rows[r][i + d]));
             for (int rr : {r - 1, r + 1})
-                if (rr >= 0 && rr < 3 && i < int(std::strlen(rows[rr]))) near.push_back(wchar_t(rows[rr][i]));
+                if (rr >= 0 && rr < 3 && i < int(std::strlen(rows[rr])))
+                    near.push_back(wchar_t(rows[rr][i]));
             return near[Next() % near.size()];
         }
         return c;
@@ -192,13 +200,19 @@ struct t_slips {
             std::wstring t = s;
             const size_t p = Next() % t.size();
             switch (Next() % 4) {
-            case 0: t[p] = Neighbour(t[p]); break;
-            case 1:
-                if (p + 1 >= t.size()) continue;
-                std::swap(t[p], t[p + 1]);
-                break;
-            case 2: t.erase(p, 1); break;
-            default: t.insert(p, 1, Next() % 2 ? t[p] : Neighbour(t[p])); break;
+                case 0:
+                    t[p] = Neighbour(t[p]);
+                    break;
+                case 1:
+                    if (p + 1 >= t.size()) continue;
+                    std::swap(t[p], t[p + 1]);
+                    break;
+                case 2:
+                    t.erase(p, 1);
+                    break;
+                default:
+                    t.insert(p, 1, Next() % 2 ? t[p] : Neighbour(t[p]));
+                    break;
             }
             if (t != s && !t.empty()) return t;
         }
@@ -266,16 +280,25 @@ int main(int argc, char** argv) {
     t_slips slips{1};
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string k = argv[i], v = argv[i + 1];
-        if (k == "--data") data = v;
-        else if (k == "--calibration") calibration = v;
-        else if (k == "--min-exact") minExact = std::atof(v.c_str());
-        else if (k == "--errors") showErrors = std::atoi(v.c_str());
-        else if (k == "--separated") separated = v == "1";
-        else if (k == "--typos") typos = std::atoi(v.c_str());
-        else if (k == "--seed") slips.state = uint64_t(std::atoll(v.c_str()));
+        if (k == "--data")
+            data = v;
+        else if (k == "--calibration")
+            calibration = v;
+        else if (k == "--min-exact")
+            minExact = std::atof(v.c_str());
+        else if (k == "--errors")
+            showErrors = std::atoi(v.c_str());
+        else if (k == "--separated")
+            separated = v == "1";
+        else if (k == "--typos")
+            typos = std::atoi(v.c_str());
+        else if (k == "--seed")
+            slips.state = uint64_t(std::atoll(v.c_str()));
     }
     if (data.empty() || calibration.empty()) {
-        std::fprintf(stderr, "usage: compose_accuracy --data DIR --calibration TSV [--min-exact PERCENT] [--errors N]\n");
+        std::fprintf(stderr,
+                     "usage: compose_accuracy --data DIR --calibration TSV [--min-exact PERCENT] "
+                     "[--errors N]\n");
         return 2;
     }
     t_lexicon lex;
@@ -298,7 +321,8 @@ int main(int argc, char** argv) {
         if (t1 == std::string::npos) continue;
         const std::u16string phrase = Utf16(line.substr(0, t1));
         std::wstring typed;
-        for (char c : line.substr(t1 + 1, t2 == std::string::npos ? std::string::npos : t2 - t1 - 1))
+        for (char c :
+             line.substr(t1 + 1, t2 == std::string::npos ? std::string::npos : t2 - t1 - 1))
             if (c != ' ' || separated) typed.push_back(c == ' ' ? L'\'' : wchar_t(c));
         if (typed.empty() || typed.size() > size_t(kMaxInputChars)) continue;
         if (typos > 0) {
@@ -315,30 +339,37 @@ int main(int argc, char** argv) {
         const std::u16string got = conv.first;
         ++phrases;
         chars += long(phrase.size());
-        if (got == phrase) ++exact;
+        if (got == phrase)
+            ++exact;
         else if (showErrors-- > 0)
             std::printf("  %s -> %s\n", Utf8(phrase).c_str(), Utf8(got).c_str());
-        for (size_t i = 0; i < phrase.size() && i < got.size(); ++i) rightChars += phrase[i] == got[i];
+        for (size_t i = 0; i < phrase.size() && i < got.size(); ++i)
+            rightChars += phrase[i] == got[i];
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (phrases == 0) {
         std::fprintf(stderr, "compose_accuracy: no phrases in %s\n", calibration.c_str());
         return 2;
     }
     if (typos > 0) {
         const double t = double(std::max(typoCounts.tried, 1L));
-        std::printf("corrections: %ld mistyped phrases; intended letters among the variants %.1f%%, chosen %.1f%%; "
-                    "intended phrase at place 1 %.1f%%, at place 1 or 2 %.1f%% (%.2f ms a phrase)\n",
-                    typoCounts.tried, 100.0 * double(typoCounts.variantFound) / t, 100.0 * double(typoCounts.chosen) / t,
-                    100.0 * double(typoCounts.atOne) / t, 100.0 * double(typoCounts.atOneOrTwo) / t,
-                    1000.0 * seconds / t);
+        std::printf(
+            "corrections: %ld mistyped phrases; intended letters among the variants %.1f%%, chosen "
+            "%.1f%%; "
+            "intended phrase at place 1 %.1f%%, at place 1 or 2 %.1f%% (%.2f ms a phrase)\n",
+            typoCounts.tried, 100.0 * double(typoCounts.variantFound) / t,
+            100.0 * double(typoCounts.chosen) / t, 100.0 * double(typoCounts.atOne) / t,
+            100.0 * double(typoCounts.atOneOrTwo) / t, 1000.0 * seconds / t);
         return 0;
     }
     const double exactShare = 100.0 * double(exact) / double(phrases);
-    std::printf("composition: %ld phrases, exact %.1f%%, characters %.1f%% (%.2f ms a phrase)\n", phrases,
-                exactShare, 100.0 * double(rightChars) / double(chars), 1000.0 * seconds / double(phrases));
+    std::printf("composition: %ld phrases, exact %.1f%%, characters %.1f%% (%.2f ms a phrase)\n",
+                phrases, exactShare, 100.0 * double(rightChars) / double(chars),
+                1000.0 * seconds / double(phrases));
     if (minExact >= 0 && exactShare < minExact) {
-        std::fprintf(stderr, "compose_accuracy: exact %.1f%% is below the floor %.1f%%\n", exactShare, minExact);
+        std::fprintf(stderr, "compose_accuracy: exact %.1f%% is below the floor %.1f%%\n",
+                     exactShare, minExact);
         return 1;
     }
     return 0;

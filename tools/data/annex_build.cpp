@@ -76,13 +76,17 @@ int main(int argc, char** argv) {
             }
             std::vector<uint16_t> codes;
             if (f[5] != "-")
-                for (const std::string& c : Split(f[5], ' ')) codes.push_back(uint16_t(Number(c, 16, 0xFFFF, where)));
+                for (const std::string& c : Split(f[5], ' '))
+                    codes.push_back(uint16_t(Number(c, 16, 0xFFFF, where)));
             const int entry = writer.AddEntry(ch, StrokeCodes(f[2], where), readings,
                                               uint16_t(Number(f[4], 10, 0xFFFF, where)), codes);
-            if (entry < 0) Fail(where + ": " + (writer.GetLastError() ? writer.GetLastError() : "entry refused"));
+            if (entry < 0)
+                Fail(where + ": " +
+                     (writer.GetLastError() ? writer.GetLastError() : "entry refused"));
             if (f[6] != "-") {
                 std::vector<uint16_t> ids;
-                for (const std::string& id : Split(f[6], ',')) ids.push_back(uint16_t(Number(id, 10, 412, where)));
+                for (const std::string& id : Split(f[6], ','))
+                    ids.push_back(uint16_t(Number(id, 10, 412, where)));
                 if (!writer.SetPinyinIds(ch, ids)) Fail(where + ": syllable ids refused");
             }
         } else {
@@ -90,7 +94,8 @@ int main(int argc, char** argv) {
         }
     }
     std::vector<uint8_t> image;
-    if (!writer.Build(image)) Fail(writer.GetLastError() ? writer.GetLastError() : "image not built");
+    if (!writer.Build(image))
+        Fail(writer.GetLastError() ? writer.GetLastError() : "image not built");
 
     t_sysBhBsh check;
     if (!check.Load(image.data(), int32_t(image.size()))) Fail("the built image does not attach");

@@ -103,16 +103,19 @@ int Write(t_systemTable which, const std::vector<t_item>& items, const std::stri
           const std::vector<t_item>& secondTable = {}) {
     const t_systemTableLayout layout = SystemTableLayout(which);
     t_tableFileBuilder builder;
-    if (!builder.InitStoreWithBuckets(layout.keys, layout.attris, layout.datas, layout.version, layout.version, {},
-                                      layout.compares, layout.buckets))
-        return Fail(std::string("layout refused: ") + (builder.GetLastError() ? builder.GetLastError() : "?"));
+    if (!builder.InitStoreWithBuckets(layout.keys, layout.attris, layout.datas, layout.version,
+                                      layout.version, {}, layout.compares, layout.buckets))
+        return Fail(std::string("layout refused: ") +
+                    (builder.GetLastError() ? builder.GetLastError() : "?"));
     for (const t_item& item : items) {
         const std::vector<uint8_t> packed = item.Packed();
-        if (builder.InsertOne(packed.data(), 0) != 1) return Fail("a row was refused by the builder");
+        if (builder.InsertOne(packed.data(), 0) != 1)
+            return Fail("a row was refused by the builder");
     }
     for (const t_item& item : secondTable) {
         const std::vector<uint8_t> packed = item.Packed();
-        if (builder.InsertOne(packed.data(), 1) != 1) return Fail("a row of key table 1 was refused by the builder");
+        if (builder.InsertOne(packed.data(), 1) != 1)
+            return Fail("a row of key table 1 was refused by the builder");
     }
     const std::wstring path(out.begin(), out.end());
     if (builder.SaveToFile(path.c_str()) != 1) return Fail("cannot write " + out);
@@ -158,7 +161,8 @@ int Numbers(const std::string& in, const std::string& out) {
     std::map<std::u16string, bool> seen;
     for (const std::string& line : lines) {
         std::u16string text;
-        if (!Utf16Of(line, text) || text.empty() || text.size() > 64) return Fail(in + ": bad number text: " + line);
+        if (!Utf16Of(line, text) || text.empty() || text.size() > 64)
+            return Fail(in + ": bad number text: " + line);
         if (seen[text]) return Fail(in + ": listed twice: " + line);
         seen[text] = true;
         items.push_back(t_item().Str(text).U16(0).U32(0));
@@ -168,10 +172,10 @@ int Numbers(const std::string& in, const std::string& out) {
 
 int Empty(const std::string& name, const std::string& out) {
     static const std::map<std::string, t_systemTable> kTables = {
-        {"preeng", t_systemTable::kPreEng},   {"abbr", t_systemTable::kAbbrSys},
-        {"infokey", t_systemTable::kInfoKey}, {"infoblack", t_systemTable::kInfoBlack},
+        {"preeng", t_systemTable::kPreEng},     {"abbr", t_systemTable::kAbbrSys},
+        {"infokey", t_systemTable::kInfoKey},   {"infoblack", t_systemTable::kInfoBlack},
         {"urlguide", t_systemTable::kUrlGuide}, {"smartinfo", t_systemTable::kSmartInfo},
-        {"quick", t_systemTable::kQuickSys},  {"tip", t_systemTable::kPyTip},
+        {"quick", t_systemTable::kQuickSys},    {"tip", t_systemTable::kPyTip},
         {"adjcache", t_systemTable::kAdjCache},
     };
     const auto it = kTables.find(name);
@@ -238,16 +242,23 @@ int Records(const std::string& kind, const std::string& in, const std::string& o
         std::u16string ids;
         if (!Fields(line, f)) return Fail(in + ": not UTF-8: " + line);
         for (const std::u16string& field : f)
-            if (field.empty() || field.size() > 4000) return Fail(in + ": empty or over-long field: " + line);
+            if (field.empty() || field.size() > 4000)
+                return Fail(in + ": empty or over-long field: " + line);
         if (kind == "abbr" && f.size() == 3 && Number(f[1], 1, 32767, &a)) {
             first.push_back(t_item().Str(f[0]).Str(f[2]).U16(uint16_t(a)));
-        } else if (kind == "quick" && f.size() == 4 && f[0][0] != u'=' && Number(f[1], 1, 32767, &a) &&
-                   Number(f[2], 0, 32766, &b)) {
+        } else if (kind == "quick" && f.size() == 4 && f[0][0] != u'=' &&
+                   Number(f[1], 1, 32767, &a) && Number(f[2], 0, 32766, &b)) {
             first.push_back(t_item().Str(f[0]).Str(f[3]).U16(uint16_t(a)).U16(uint16_t(b + 1)));
-        } else if (kind == "quick" && f.size() == 6 && f[0][0] == u'=' && Number(f[0].substr(1), 0, 65534, &a) &&
-                   Number(f[1], 0, 32766, &b) && Number(f[2], 0, 32766, &c)) {
-            second.push_back(t_item().U32(uint32_t(a + 1)).U16(uint16_t(b + 1)).U16(uint16_t(c + 1))
-                                 .Str(f[3]).Str(f[4]).Str(f[5]));
+        } else if (kind == "quick" && f.size() == 6 && f[0][0] == u'=' &&
+                   Number(f[0].substr(1), 0, 65534, &a) && Number(f[1], 0, 32766, &b) &&
+                   Number(f[2], 0, 32766, &c)) {
+            second.push_back(t_item()
+                                 .U32(uint32_t(a + 1))
+                                 .U16(uint16_t(b + 1))
+                                 .U16(uint16_t(c + 1))
+                                 .Str(f[3])
+                                 .Str(f[4])
+                                 .Str(f[5]));
         } else if (kind == "tip" && f.size() == 3 && SyllableIds(f[0], f[1].size(), &ids)) {
             first.push_back(t_item().Str(ids).Str(f[1]).Str(f[2]));
         } else if (kind == "urlguide" && f.size() == 4 && (f[0] == u"word" || f[0] == u"input")) {
@@ -257,8 +268,10 @@ int Records(const std::string& kind, const std::string& in, const std::string& o
         }
     }
     static const std::map<std::string, t_systemTable> kTables = {
-        {"abbr", t_systemTable::kAbbrSys}, {"quick", t_systemTable::kQuickSys},
-        {"urlguide", t_systemTable::kUrlGuide}, {"tip", t_systemTable::kPyTip}};
+        {"abbr", t_systemTable::kAbbrSys},
+        {"quick", t_systemTable::kQuickSys},
+        {"urlguide", t_systemTable::kUrlGuide},
+        {"tip", t_systemTable::kPyTip}};
     const auto it = kTables.find(kind);
     if (it == kTables.end()) return Fail("records: kind must be abbr, quick, urlguide or tip");
     return Write(it->second, first, out, second);
@@ -272,5 +285,7 @@ int main(int argc, char** argv) {
     if (args.size() == 3 && args[0] == "numbers") return Numbers(args[1], args[2]);
     if (args.size() == 3 && args[0] == "empty") return Empty(args[1], args[2]);
     if (args.size() == 4 && args[0] == "records") return Records(args[1], args[2], args[3]);
-    return Fail("usage: strings eng|url WORDS.tsv OUT | numbers NUMERALS.txt OUT | empty NAME OUT | records KIND SOURCE.tsv OUT");
+    return Fail(
+        "usage: strings eng|url WORDS.tsv OUT | numbers NUMERALS.txt OUT | empty NAME OUT | "
+        "records KIND SOURCE.tsv OUT");
 }

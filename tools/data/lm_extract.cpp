@@ -65,17 +65,23 @@ bool ParseOptions(int argc, char** argv, t_options* opt) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
         const char* value = argv[i + 1];
-        if (key == "--lm") opt->lm = value;
-        else if (key == "--words") opt->words = value;
-        else if (key == "--unigrams") opt->unigrams = value;
-        else if (key == "--bigrams") opt->bigrams = value;
-        else if (key == "--max-words") opt->maxWords = std::strtol(value, nullptr, 10);
-        else if (key == "--threads") opt->threads = std::strtol(value, nullptr, 10);
-        else return false;
+        if (key == "--lm")
+            opt->lm = value;
+        else if (key == "--words")
+            opt->words = value;
+        else if (key == "--unigrams")
+            opt->unigrams = value;
+        else if (key == "--bigrams")
+            opt->bigrams = value;
+        else if (key == "--max-words")
+            opt->maxWords = std::strtol(value, nullptr, 10);
+        else if (key == "--threads")
+            opt->threads = std::strtol(value, nullptr, 10);
+        else
+            return false;
     }
-    return (argc % 2) == 1 && !opt->lm.empty() && !opt->words.empty() &&
-           !opt->unigrams.empty() && !opt->bigrams.empty() && opt->maxWords > 0 &&
-           opt->threads >= 0;
+    return (argc % 2) == 1 && !opt->lm.empty() && !opt->words.empty() && !opt->unigrams.empty() &&
+           !opt->bigrams.empty() && opt->maxWords > 0 && opt->threads >= 0;
 }
 
 // Distinct words of the word list, in byte order.
@@ -173,7 +179,8 @@ int main(int argc, char** argv) {
         states.push_back(after);
     }
     if (vocab.empty()) {
-        std::fprintf(stderr, "lm_extract: no word of %s is known to the model\n", opt.words.c_str());
+        std::fprintf(stderr, "lm_extract: no word of %s is known to the model\n",
+                     opt.words.c_str());
         return 1;
     }
 
@@ -223,8 +230,10 @@ int main(int argc, char** argv) {
                     libime::State out;
                     const float score = lm.score(states[a], secondNodes[j], out);
                     const float diff = std::fabs(score - (vocab[a].backoff + unigram));
-                    if (diff > kSameScore) found[t].push_back({a, seconds[j], score});
-                    else if (diff != 0.0f) ++nearMisses[t];
+                    if (diff > kSameScore)
+                        found[t].push_back({a, seconds[j], score});
+                    else if (diff != 0.0f)
+                        ++nearMisses[t];
                 }
             }
         }
@@ -261,7 +270,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lm_extract: cannot write %s\n", opt.bigrams.c_str());
         return 1;
     }
-    std::fprintf(bi.get(), "# first word\tsecond word\tlog10 probability of the second after the first\n");
+    std::fprintf(bi.get(),
+                 "# first word\tsecond word\tlog10 probability of the second after the first\n");
     for (const t_pair& p : pairs)
         std::fprintf(bi.get(), "%s\t%s\t%.6f\n", vocab[p.first].text.c_str(),
                      vocab[p.second].text.c_str(), p.score);
@@ -269,8 +279,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lm_extract: writing the outputs failed\n");
         return 1;
     }
-    std::printf("lm_extract: %zu words, %zu pair-starting words, %zu pairs among %zu words, "
-                "%zu near-equal scores taken as back-off, %u threads\n",
-                vocab.size(), firsts.size(), pairs.size(), byFrequency.size(), near, threadCount);
+    std::printf(
+        "lm_extract: %zu words, %zu pair-starting words, %zu pairs among %zu words, "
+        "%zu near-equal scores taken as back-off, %u threads\n",
+        vocab.size(), firsts.size(), pairs.size(), byFrequency.size(), near, threadCount);
     return 0;
 }

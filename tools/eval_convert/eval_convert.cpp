@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "kernel/api/kernel_startup.h"
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_generator.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
 #include "tools/common/utf_text.h"
 
@@ -48,8 +48,8 @@ bool g_correction = true;
 bool g_forecast = true;
 bool g_secondary = false;
 
-int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t pageSize, t_candWord** results,
-            uint16_t* corrected = nullptr) {
+int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t pageSize,
+            t_candWord** results, uint16_t* corrected = nullptr) {
     t_convertRequest request;
     request.input = input.c_str();
     request.inputLength = int32_t(input.size());
@@ -73,8 +73,9 @@ struct t_phrase {
 
 // Keys next to each letter on a QWERTY keyboard: where a finger slips to.
 const char* const kNeighbours[26] = {
-    "qwsz", "vghn", "xdfv", "serfcx", "wsdr", "drtgvc", "ftyhbv", "gyujnb", "ujko", "huikmn", "jiolm", "kop",
-    "njk", "bhjm", "iklp", "ol", "wa", "edft", "awedxz", "rfgy", "yhji", "cfgb", "qase", "zsdc", "tghu", "asx",
+    "qwsz",   "vghn",  "xdfv", "serfcx", "wsdr", "drtgvc", "ftyhbv", "gyujnb", "ujko",
+    "huikmn", "jiolm", "kop",  "njk",    "bhjm", "iklp",   "ol",     "wa",     "edft",
+    "awedxz", "rfgy",  "yhji", "cfgb",   "qase", "zsdc",   "tghu",   "asx",
 };
 
 uint32_t Mix(uint32_t h) {
@@ -98,27 +99,29 @@ std::wstring Slip(const std::wstring& typed, int kind, uint32_t seed) {
     };
     std::wstring out = typed;
     switch (kind) {
-    case 1: {
-        const int p = 1 + int(h % uint32_t(n - 1));
-        out[size_t(p)] = neighbour(typed[size_t(p)]);
-        break;
-    }
-    case 2: out.erase(size_t(1 + h % uint32_t(n - 1)), 1); break;
-    case 3: {
-        const int p = 1 + int(h % uint32_t(n));
-        out.insert(size_t(p), 1, neighbour(typed[size_t(p - 1)]));
-        break;
-    }
-    default: {
-        // The first pair of different letters from a chosen place on.
-        for (int k = 0; k < n - 2; ++k) {
-            const int p = 1 + int((h + uint32_t(k)) % uint32_t(n - 2));
-            if (typed[size_t(p)] != typed[size_t(p + 1)]) {
-                std::swap(out[size_t(p)], out[size_t(p + 1)]);
-                break;
+        case 1: {
+            const int p = 1 + int(h % uint32_t(n - 1));
+            out[size_t(p)] = neighbour(typed[size_t(p)]);
+            break;
+        }
+        case 2:
+            out.erase(size_t(1 + h % uint32_t(n - 1)), 1);
+            break;
+        case 3: {
+            const int p = 1 + int(h % uint32_t(n));
+            out.insert(size_t(p), 1, neighbour(typed[size_t(p - 1)]));
+            break;
+        }
+        default: {
+            // The first pair of different letters from a chosen place on.
+            for (int k = 0; k < n - 2; ++k) {
+                const int p = 1 + int((h + uint32_t(k)) % uint32_t(n - 2));
+                if (typed[size_t(p)] != typed[size_t(p + 1)]) {
+                    std::swap(out[size_t(p)], out[size_t(p + 1)]);
+                    break;
+                }
             }
         }
-    }
     }
     return out == typed ? std::wstring() : out;
 }
@@ -147,25 +150,41 @@ int main(int argc, char** argv) {
     double slowMs = 0;  // prints the keystrokes that take this long
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string k = argv[i], v = argv[i + 1];
-        if (k == "--data") data = v;
-        else if (k == "--calibration") calibration = v;
-        else if (k == "--min-exact") minExact = std::atof(v.c_str());
-        else if (k == "--min-top5") minTop5 = std::atof(v.c_str());
-        else if (k == "--typos") typos = v != "0";
-        else if (k == "--abbreviations") abbreviations = v != "0";
-        else if (k == "--examples") examples = std::atoi(v.c_str());
-        else if (k == "--errors") showErrors = std::atoi(v.c_str());
-        else if (k == "--show") show = v;
-        else if (k == "--no-timing") timing = v != "1";
-        else if (k == "--slow") slowMs = std::atof(v.c_str());
-        else if (k == "--correction") g_correction = v != "0";
-        else if (k == "--forecast") g_forecast = v != "0";
-        else if (k == "--secondary") g_secondary = v != "0";
+        if (k == "--data")
+            data = v;
+        else if (k == "--calibration")
+            calibration = v;
+        else if (k == "--min-exact")
+            minExact = std::atof(v.c_str());
+        else if (k == "--min-top5")
+            minTop5 = std::atof(v.c_str());
+        else if (k == "--typos")
+            typos = v != "0";
+        else if (k == "--abbreviations")
+            abbreviations = v != "0";
+        else if (k == "--examples")
+            examples = std::atoi(v.c_str());
+        else if (k == "--errors")
+            showErrors = std::atoi(v.c_str());
+        else if (k == "--show")
+            show = v;
+        else if (k == "--no-timing")
+            timing = v != "1";
+        else if (k == "--slow")
+            slowMs = std::atof(v.c_str());
+        else if (k == "--correction")
+            g_correction = v != "0";
+        else if (k == "--forecast")
+            g_forecast = v != "0";
+        else if (k == "--secondary")
+            g_secondary = v != "0";
     }
     if (data.empty() || (calibration.empty() && show.empty())) {
-        std::fprintf(stderr, "usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT] [--errors N] "
-                             "[--show INPUT] [--no-timing 1] [--slow MS] [--min-top5 PERCENT] [--typos 0] "
-                             "[--abbreviations 0] [--examples N]\n");
+        std::fprintf(
+            stderr,
+            "usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT] [--errors N] "
+            "[--show INPUT] [--no-timing 1] [--slow MS] [--min-top5 PERCENT] [--typos 0] "
+            "[--abbreviations 0] [--examples N]\n");
         return 2;
     }
     char tmpl[] = "/tmp/vetra-eval-XXXXXX";
@@ -178,7 +197,8 @@ int main(int argc, char** argv) {
     setenv("HOME", home.c_str(), 1);
     const std::wstring user(home.begin(), home.end()), sys(data.begin(), data.end());
     const std::wstring userDir = user + L"/user";
-    InitDictionaries(L"Vetra", userDir.c_str(), sys.c_str(), userDir.c_str(), L"eval", nullptr, 1, 0, nullptr);
+    InitDictionaries(L"Vetra", userDir.c_str(), sys.c_str(), userDir.c_str(), L"eval", nullptr, 1,
+                     0, nullptr);
     const bool keyMapReady = RegisterKeyPyMap(0) == 1;
     static t_candGenerator generator;
     // The default settings: long words forecast at place 2, two of them.
@@ -190,14 +210,17 @@ int main(int argc, char** argv) {
         status = 2;
     } else if (!show.empty()) {
         uint16_t corrected = 0;
-        const int n = Convert(generator, std::wstring(show.begin(), show.end()), 60, results, &corrected);
+        const int n =
+            Convert(generator, std::wstring(show.begin(), show.end()), 60, results, &corrected);
         for (int i = 0; i < n; ++i)
-            std::printf("%2d %s  kind %u source %u rank %d score %g%s\n", i + 1, Utf8(TextOf(results[i])).c_str(),
-                        results[i]->kind, results[i]->sourceType, results[i]->rank, results[i]->score,
+            std::printf("%2d %s  kind %u source %u rank %d score %g%s\n", i + 1,
+                        Utf8(TextOf(results[i])).c_str(), results[i]->kind, results[i]->sourceType,
+                        results[i]->rank, results[i]->score,
                         i < 16 && (corrected >> i & 1) ? " correction" : "");
     } else {
         std::ifstream in(calibration);
-        long phrases = 0, exact = 0, top5 = 0, chars = 0, rightChars = 0, fixFirst = 0, fixSecond = 0;
+        long phrases = 0, exact = 0, top5 = 0, chars = 0, rightChars = 0, fixFirst = 0,
+             fixSecond = 0;
         std::vector<double> keystrokes;
         std::vector<t_phrase> all;
         std::string line;
@@ -209,7 +232,8 @@ int main(int argc, char** argv) {
             t_phrase ph;
             ph.text = Utf16(line.substr(0, t1));
             ph.syllables.emplace_back();
-            for (char c : line.substr(t1 + 1, t2 == std::string::npos ? std::string::npos : t2 - t1 - 1)) {
+            for (char c :
+                 line.substr(t1 + 1, t2 == std::string::npos ? std::string::npos : t2 - t1 - 1)) {
                 if (c == ' ') {
                     if (!ph.syllables.back().empty()) ph.syllables.emplace_back();
                     continue;
@@ -228,7 +252,8 @@ int main(int argc, char** argv) {
             if (corrected & 1) {
                 ++fixFirst;
                 if (examples > 0 && fixFirst <= examples)
-                    std::printf("  correction first: %s -> %s\n", Utf8(phrase).c_str(), Utf8(got).c_str());
+                    std::printf("  correction first: %s -> %s\n", Utf8(phrase).c_str(),
+                                Utf8(got).c_str());
             }
             if (corrected & 2) {
                 ++fixSecond;
@@ -236,11 +261,13 @@ int main(int argc, char** argv) {
                     std::printf("  correction second: %s -> %s\n", Utf8(phrase).c_str(),
                                 Utf8(TextOf(results[1])).c_str());
             }
-            if (got == phrase) ++exact;
+            if (got == phrase)
+                ++exact;
             else if (showErrors-- > 0)
                 std::printf("  %s -> %s\n", Utf8(phrase).c_str(), Utf8(got).c_str());
             if (PlaceOf(results, n, phrase, 5) >= 0) ++top5;
-            for (size_t i = 0; i < phrase.size() && i < got.size(); ++i) rightChars += phrase[i] == got[i];
+            for (size_t i = 0; i < phrase.size() && i < got.size(); ++i)
+                rightChars += phrase[i] == got[i];
             all.push_back(ph);
             if (!timing) continue;
             for (size_t k = 1; k <= typed.size(); ++k) {
@@ -249,10 +276,12 @@ int main(int argc, char** argv) {
                 Convert(generator, prefix, 2600, results);
                 Convert(generator, prefix, 2600, results);
                 const double ms =
-                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                        .count();
                 keystrokes.push_back(ms);
                 if (slowMs > 0 && ms >= slowMs)
-                    std::printf("  slow %.2f ms: %s\n", ms, std::string(prefix.begin(), prefix.end()).c_str());
+                    std::printf("  slow %.2f ms: %s\n", ms,
+                                std::string(prefix.begin(), prefix.end()).c_str());
             }
         }
         if (phrases == 0) {
@@ -261,13 +290,17 @@ int main(int argc, char** argv) {
         } else {
             const double exactShare = 100.0 * double(exact) / double(phrases);
             const double top5Share = 100.0 * double(top5) / double(phrases);
-            std::printf("generator: %ld phrases, exact first %.1f%%, characters %.1f%%, top-5 %.1f%%\n", phrases,
-                        exactShare, 100.0 * double(rightChars) / double(chars), top5Share);
-            std::printf("corrections on correctly typed phrases: place 1 %ld (%.1f%%), place 2 %ld (%.1f%%)\n",
-                        fixFirst, 100.0 * double(fixFirst) / double(phrases), fixSecond,
-                        100.0 * double(fixSecond) / double(phrases));
+            std::printf(
+                "generator: %ld phrases, exact first %.1f%%, characters %.1f%%, top-5 %.1f%%\n",
+                phrases, exactShare, 100.0 * double(rightChars) / double(chars), top5Share);
+            std::printf(
+                "corrections on correctly typed phrases: place 1 %ld (%.1f%%), place 2 %ld "
+                "(%.1f%%)\n",
+                fixFirst, 100.0 * double(fixFirst) / double(phrases), fixSecond,
+                100.0 * double(fixSecond) / double(phrases));
             if (typos) {
-                static const char* const kKinds[5] = {"", "substituted", "deleted", "inserted", "swapped"};
+                static const char* const kKinds[5] = {"", "substituted", "deleted", "inserted",
+                                                      "swapped"};
                 long made = 0, found = 0;
                 std::string perKind;
                 for (int kind = 1; kind <= 4; ++kind) {
@@ -283,11 +316,13 @@ int main(int argc, char** argv) {
                     found += kindFound;
                     char part[96];
                     std::snprintf(part, sizeof part, "%s %.1f%%%s", kKinds[kind],
-                                  kindMade ? 100.0 * double(kindFound) / double(kindMade) : 0.0, kind < 4 ? ", " : "");
+                                  kindMade ? 100.0 * double(kindFound) / double(kindMade) : 0.0,
+                                  kind < 4 ? ", " : "");
                     perKind += part;
                 }
-                std::printf("typos: %ld, intended phrase at place 1-2 %ld (%.1f%%; %s)\n", made, found,
-                            made ? 100.0 * double(found) / double(made) : 0.0, perKind.c_str());
+                std::printf("typos: %ld, intended phrase at place 1-2 %ld (%.1f%%; %s)\n", made,
+                            found, made ? 100.0 * double(found) / double(made) : 0.0,
+                            perKind.c_str());
             }
             if (abbreviations) {
                 long count = 0, first = 0, fixedFirst = 0, top5Hits = 0;
@@ -302,30 +337,34 @@ int main(int argc, char** argv) {
                     top5Hits += place >= 0;
                     // A correction first while the letters read as some word.
                     bool typedWord = false;
-                    for (int i = 0; i < std::min(got, 16) && !typedWord; ++i) typedWord = !(corrected >> i & 1);
+                    for (int i = 0; i < std::min(got, 16) && !typedWord; ++i)
+                        typedWord = !(corrected >> i & 1);
                     if ((corrected & 1) && typedWord) {
                         ++fixedFirst;
                         if (examples > 0 && fixedFirst <= examples)
                             std::printf("  abbreviation corrected first: %s %s -> %s\n",
-                                        std::string(keys.begin(), keys.end()).c_str(), Utf8(ph.text).c_str(),
-                                        Utf8(TextOf(results[0])).c_str());
+                                        std::string(keys.begin(), keys.end()).c_str(),
+                                        Utf8(ph.text).c_str(), Utf8(TextOf(results[0])).c_str());
                     }
                 }
-                std::printf("abbreviations: %ld, first %ld, top-5 %ld, correction first %ld\n", count, first,
-                            top5Hits, fixedFirst);
+                std::printf("abbreviations: %ld, first %ld, top-5 %ld, correction first %ld\n",
+                            count, first, top5Hits, fixedFirst);
             }
             if (timing) {
                 const size_t count = keystrokes.size();
-                const double median = Percentile(keystrokes, 0.5), p99 = Percentile(keystrokes, 0.99);
-                std::printf("per keystroke (%zu): median %.3f ms, p99 %.3f ms, max %.3f ms\n", count, median, p99,
-                            keystrokes.empty() ? 0.0 : keystrokes.back());
+                const double median = Percentile(keystrokes, 0.5),
+                             p99 = Percentile(keystrokes, 0.99);
+                std::printf("per keystroke (%zu): median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                            count, median, p99, keystrokes.empty() ? 0.0 : keystrokes.back());
             }
             if (minExact >= 0 && exactShare < minExact) {
-                std::fprintf(stderr, "eval_convert: exact %.1f%% is below the floor %.1f%%\n", exactShare, minExact);
+                std::fprintf(stderr, "eval_convert: exact %.1f%% is below the floor %.1f%%\n",
+                             exactShare, minExact);
                 status = 1;
             }
             if (minTop5 >= 0 && top5Share < minTop5) {
-                std::fprintf(stderr, "eval_convert: top-5 %.1f%% is below the floor %.1f%%\n", top5Share, minTop5);
+                std::fprintf(stderr, "eval_convert: top-5 %.1f%% is below the floor %.1f%%\n",
+                             top5Share, minTop5);
                 status = 1;
             }
         }

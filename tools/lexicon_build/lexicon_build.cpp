@@ -5,19 +5,19 @@
 //
 // Usage: lexicon_build --data DIR --syllables FILE --out DIR --date YYYYMMDD
 //                      [--report FILE]
+#include <sys/stat.h>
 #include <algorithm>
 #include <array>
-#include <functional>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
 #include <unordered_map>
 #include <vector>
 
@@ -121,17 +121,26 @@ t_args ParseArgs(int argc, char** argv) {
     t_args a;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string k = argv[i], v = argv[i + 1];
-        if (k == "--data") a.data = v;
-        else if (k == "--syllables") a.syllables = v;
-        else if (k == "--out") a.out = v;
-        else if (k == "--report") a.report = v;
-        else if (k == "--surnames") a.surnames = v;
-        else if (k == "--lift-by-parts") a.liftByParts = v != "0";
-        else if (k == "--date") a.date = int32_t(std::atol(v.c_str()));
-        else Die("unknown option " + k);
+        if (k == "--data")
+            a.data = v;
+        else if (k == "--syllables")
+            a.syllables = v;
+        else if (k == "--out")
+            a.out = v;
+        else if (k == "--report")
+            a.report = v;
+        else if (k == "--surnames")
+            a.surnames = v;
+        else if (k == "--lift-by-parts")
+            a.liftByParts = v != "0";
+        else if (k == "--date")
+            a.date = int32_t(std::atol(v.c_str()));
+        else
+            Die("unknown option " + k);
     }
     if (a.data.empty() || a.syllables.empty() || a.out.empty() || a.date < n_sysDict::kMinDate)
-        Die("usage: lexicon_build --data DIR --syllables FILE --out DIR --date YYYYMMDD [--report FILE] "
+        Die("usage: lexicon_build --data DIR --syllables FILE --out DIR --date YYYYMMDD [--report "
+            "FILE] "
             "[--surnames FILE] [--lift-by-parts 0|1]");
     return a;
 }
@@ -147,7 +156,7 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 struct t_unigram {
     double log10p = 0;
-    double log10bow = 0;   // back-off weight
+    double log10bow = 0;  // back-off weight
     uint32_t rank = 0;
 };
 
@@ -220,9 +229,12 @@ constexpr double kStatisticsWeight = 0.85;
 // words' first and last characters was measured (plain bigram decoding of
 // the calibration set) at 69.3% exact phrases against 70.2% without.
 template <class Cost>
-t_gramCounts BuildGramStatistics(const std::string& dir, const std::unordered_map<std::string, t_unigram>& unigrams,
+t_gramCounts BuildGramStatistics(const std::string& dir,
+                                 const std::unordered_map<std::string, t_unigram>& unigrams,
                                  uint32_t gramWords, Cost cost, t_sysDictSource* core) {
-    auto clampRound = [](double v, double hi) { return uint32_t(std::lround(std::clamp(v, 0.0, hi))); };
+    auto clampRound = [](double v, double hi) {
+        return uint32_t(std::lround(std::clamp(v, 0.0, hi)));
+    };
     const double neutral = n_gram::kNeutral;
     t_gramCounts counts;
     core->unigrams.assign(size_t(gramWords) + 1, t_gramUnigram());
@@ -235,8 +247,10 @@ t_gramCounts BuildGramStatistics(const std::string& dir, const std::unordered_ma
         gramLog10[u.rank] = u.log10p;
         oneSyllable[u.rank] = Utf16(word).size() == 1;
         t_gramUnigram& g = core->unigrams[u.rank];
-        g.freq = uint16_t(clampRound(cost(u.log10p) - neutral + kBackOffRoom - kPathStep - kWordBonus, kFreqMax));
-        g.cap = uint16_t(clampRound(neutral - kBackOffRoom - kCapBonus + cost(u.log10bow), neutral));
+        g.freq = uint16_t(
+            clampRound(cost(u.log10p) - neutral + kBackOffRoom - kPathStep - kWordBonus, kFreqMax));
+        g.cap =
+            uint16_t(clampRound(neutral - kBackOffRoom - kCapBonus + cost(u.log10bow), neutral));
     }
     counts.gramIds = gramOf.size();
     ForEachRow(dir + "/bigrams.tsv", 3, [&](const std::vector<std::string>& f) {
@@ -249,12 +263,16 @@ t_gramCounts BuildGramStatistics(const std::string& dir, const std::unordered_ma
         const double cap = core->unigrams[a->second].cap;
         int best = 0;
         for (int c = 1; c < 16; ++c)
-            if (std::fabs(score - n_gram::kClassScores[c]) < std::fabs(score - n_gram::kClassScores[best])) best = c;
+            if (std::fabs(score - n_gram::kClassScores[c]) <
+                std::fabs(score - n_gram::kClassScores[best]))
+                best = c;
         // A pair left out reads as a's cap, a stored one as its class (under
         // the cap): store it only when that is nearer its score. Measured
         // against leaving out the pairs above 228 or above the cap less 15:
         // 72.5% exact first candidates against 72.4%, 1.4% fewer pairs.
-        if (std::fabs(score - std::min<double>(cap, n_gram::kClassScores[best])) >= std::fabs(score - cap)) return;
+        if (std::fabs(score - std::min<double>(cap, n_gram::kClassScores[best])) >=
+            std::fabs(score - cap))
+            return;
         if (score < n_gram::kClassScores[0]) ++counts.bigramsBelowClasses;
         core->pairs.push_back({a->second, b->second, uint8_t(best), 0});
     });
@@ -274,7 +292,8 @@ size_t LiftByParts(const std::string& dir, std::unordered_map<std::string, t_uni
     std::map<std::pair<std::string, std::string>, double> known;  // (text, reading) -> log10 p
     std::vector<std::pair<std::string, std::vector<std::string>>> rows;
     std::unordered_map<std::string, double> backOff;
-    ForEachRow(dir + "/unigrams.tsv", 4, [&](const std::vector<std::string>& f) { backOff[f[0]] = Number(f[2]); });
+    ForEachRow(dir + "/unigrams.tsv", 4,
+               [&](const std::vector<std::string>& f) { backOff[f[0]] = Number(f[2]); });
     ForEachRow(dir + "/words.tsv", 2, [&](const std::vector<std::string>& f) {
         std::vector<std::string> syl = Split(f[1], ' ');
         if (syl.size() != Utf16(f[0]).size()) return;
@@ -294,12 +313,16 @@ size_t LiftByParts(const std::string& dir, std::unordered_map<std::string, t_uni
         auto b = backOff.find(prev);
         return unigram + (b == backOff.end() ? 0.0 : b->second);
     };
-    auto utf8Cut = [](const std::string& s, size_t from, size_t to) {  // characters [from, to) of UTF-8 text
+    auto utf8Cut = [](const std::string& s, size_t from,
+                      size_t to) {  // characters [from, to) of UTF-8 text
         size_t i = 0, ch = 0, a = s.size(), b = s.size();
         for (; i <= s.size(); ++i) {
             if (i == s.size() || (uint8_t(s[i]) & 0xC0) != 0x80) {
                 if (ch == from) a = std::min(a, i);
-                if (ch == to) { b = i; break; }
+                if (ch == to) {
+                    b = i;
+                    break;
+                }
                 ++ch;
             }
         }
@@ -401,7 +424,8 @@ t_nameMarks MarkPersonNames(const std::string& surnameFile, std::vector<t_sysWor
         ++m.names;
         for (size_t i = 1; i < 3; ++i) {
             ++givenUses[{w.text[i], w.ids[i]}];
-            givenPlaces[{w.text[i], w.ids[i]}] |= uint8_t(i == 1 ? kGivenFirstOfTwo : kGivenLastOfTwo);
+            givenPlaces[{w.text[i], w.ids[i]}] |=
+                uint8_t(i == 1 ? kGivenFirstOfTwo : kGivenLastOfTwo);
         }
     }
     // Byte 1 of the class record counts the uses (at most 255), so a name
@@ -447,7 +471,8 @@ std::map<std::pair<char16_t, uint16_t>, double> ReadingShareCosts(
             counts.push_back(double(c) + 1.0);
             total += double(c) + 1.0;
         }
-        for (size_t i = 0; i < list.size(); ++i) out[{char16_t(ch), list[i].first}] = -std::log(counts[i] / total);
+        for (size_t i = 0; i < list.size(); ++i)
+            out[{char16_t(ch), list[i].first}] = -std::log(counts[i] / total);
     }
     return out;
 }
@@ -468,8 +493,9 @@ struct t_trustedCounts {
 
 // costs[i] is the gross cost of words[i] (the probability of the word and
 // its reading, whether it has a gram id or not).
-std::vector<uint8_t> BuildTrustedPairs(const std::vector<t_sysWordEntry>& words, const std::vector<uint16_t>& costs,
-                                       double scale, t_trustedCounts* counts) {
+std::vector<uint8_t> BuildTrustedPairs(const std::vector<t_sysWordEntry>& words,
+                                       const std::vector<uint16_t>& costs, double scale,
+                                       t_trustedCounts* counts) {
     const size_t side = size_t(kSyllableCount);
     std::vector<double> best(side * side, 0.0), total(side * side, 0.0);
     std::vector<double> charBest(side, 0.0), charTotal(side, 0.0);
@@ -510,12 +536,15 @@ int main(int argc, char** argv) {
         if (f[0] == "cost scale") scale = Number(f[1]);
         if (f[0] == "gram words") gramWords = uint32_t(Number(f[1]));
     });
-    if (!(scale > 0) || gramWords == 0 || gramWords > n_gram::kMaxGramId) Die("bad build-params.tsv");
+    if (!(scale > 0) || gramWords == 0 || gramWords > n_gram::kMaxGramId)
+        Die("bad build-params.tsv");
     // cost = -ln p x scale, from log10 p.
     const double perLog10 = std::log(10.0) * scale;
     auto cost = [&](double log10p) { return -log10p * perLog10; };
     auto wordCost = [&](double log10p) { return cost(log10p) * kStatisticsWeight; };
-    auto clampRound = [](double v, double hi) { return uint32_t(std::lround(std::clamp(v, 0.0, hi))); };
+    auto clampRound = [](double v, double hi) {
+        return uint32_t(std::lround(std::clamp(v, 0.0, hi)));
+    };
 
     std::vector<std::string> syllables;
     {
@@ -525,7 +554,8 @@ int main(int argc, char** argv) {
         while (std::getline(in, line))
             if (!line.empty() && line[0] != '#') syllables.push_back(line);
     }
-    if (syllables.size() != size_t(kSyllableCount)) Die("the syllable list must hold 413 syllables");
+    if (syllables.size() != size_t(kSyllableCount))
+        Die("the syllable list must hold 413 syllables");
     std::unordered_map<std::string, uint16_t> syllableId;
     for (size_t i = 0; i < syllables.size(); ++i) syllableId[syllables[i]] = uint16_t(i);
     auto idOf = [&](const std::string& s) -> int {
@@ -547,10 +577,12 @@ int main(int argc, char** argv) {
     ForEachRow(dir + "/syllable-bigrams.tsv", 3, [&](const std::vector<std::string>& f) {
         const int a = idOf(f[0]), b = idOf(f[1]);
         if (a < 0 || b < 0) Die("unknown syllable pair " + f[0] + " " + f[1]);
-        py.pairCosts[size_t(a) * kSyllableCount + size_t(b)] = uint16_t(clampRound(cost(Number(f[2])), 65535));
+        py.pairCosts[size_t(a) * kSyllableCount + size_t(b)] =
+            uint16_t(clampRound(cost(Number(f[2])), 65535));
         ++pairRows;
     });
-    if (pairRows != size_t(kSyllableCount) * kSyllableCount) Die("syllable-bigrams.tsv must hold every pair");
+    if (pairRows != size_t(kSyllableCount) * kSyllableCount)
+        Die("syllable-bigrams.tsv must hold every pair");
     py.trigram.assign(27 * 27 * 27, 0);
     py.xpos.assign(26 * 26 * 27, 0);
     py.trigramPresent.assign(py.trigram.size(), false);
@@ -606,11 +638,12 @@ int main(int argc, char** argv) {
     std::vector<t_hzCharEntry> hz;
     size_t charReadingCount = 0;
     for (auto& [ch, readings] : charReadings) {
-        std::stable_sort(readings.begin(), readings.end(), [](const t_reading& a, const t_reading& b) {
-            if (a.count != b.count) return a.count > b.count;
-            if (a.sources != b.sources) return a.sources > b.sources;
-            return a.id < b.id;
-        });
+        std::stable_sort(readings.begin(), readings.end(),
+                         [](const t_reading& a, const t_reading& b) {
+                             if (a.count != b.count) return a.count > b.count;
+                             if (a.sources != b.sources) return a.sources > b.sources;
+                             return a.id < b.id;
+                         });
         t_hzCharEntry e;
         e.ch = uint16_t(ch);
         for (const t_reading& r : readings) e.ids.push_back(r.id);
@@ -627,7 +660,9 @@ int main(int argc, char** argv) {
     const size_t liftedByParts = args.liftByParts ? LiftByParts(dir, unigrams, &partsOnly) : 0;
     auto gramIdOf = [&](const std::string& w) -> uint32_t {
         auto it = unigrams.find(w);
-        return (it != unigrams.end() && it->second.rank >= 1 && it->second.rank <= gramWords) ? it->second.rank : 0;
+        return (it != unigrams.end() && it->second.rank >= 1 && it->second.rank <= gramWords)
+                   ? it->second.rank
+                   : 0;
     };
 
     // How often the word list reads each character of its longer words each way.
@@ -679,7 +714,8 @@ int main(int argc, char** argv) {
                 auto share = readingCosts.find({w.text[0], w.ids[0]});
                 if (share != readingCosts.end()) {
                     c += share->second * scale * kStatisticsWeight;
-                    if (w.gramId != 0 && share->second - commonestReading[w.text[0]] > kRareReadingNats) {
+                    if (w.gramId != 0 &&
+                        share->second - commonestReading[w.text[0]] > kRareReadingNats) {
                         w.gramId = 0;
                         ++rareReadings;
                     }
@@ -700,13 +736,16 @@ int main(int argc, char** argv) {
         wordTexts.insert(f[0]);
         if (w.ids.size() == w.text.size() && (w.ids.size() == 1 || w.ids.size() == 2)) {
             const int a = syllables[w.ids[0]][0] - 'a';
-            const size_t key = w.ids.size() == 1 ? size_t(a) : size_t(26 + a * 26 + (syllables[w.ids[1]][0] - 'a'));
+            const size_t key = w.ids.size() == 1
+                                   ? size_t(a)
+                                   : size_t(26 + a * 26 + (syllables[w.ids[1]][0] - 'a'));
             shortCands[key].push_back({grossCosts.back(), w.cost, w.text, w.ids, w.gramId});
         }
         core.words.push_back(std::move(w));
     });
     t_nameMarks nameMarks;
-    if (!args.surnames.empty()) nameMarks = MarkPersonNames(args.surnames, core.words, core.classes, idOf);
+    if (!args.surnames.empty())
+        nameMarks = MarkPersonNames(args.surnames, core.words, core.classes, idOf);
     core.shortKeys.resize(n_sysDict::kShortKeyEntries);
     for (size_t k = 0; k < shortCands.size(); ++k) {
         auto& c = shortCands[k];
@@ -746,24 +785,25 @@ int main(int argc, char** argv) {
     r.setf(std::ios::fixed);
     r.precision(1);
     r << "  compiled: " << hz.size() << " characters with " << charReadingCount << " readings ("
-      << charsOutsideBmp << " readings outside the BMP left out); " << wordTexts.size() << " words in "
-      << stats.records << " records, " << stats.groups << " readings, " << stats.nodes << " tree nodes, "
-      << stats.textUnits << " text units; " << withoutStats << " word rows without statistics (cost "
-      << kWordCostMax << "); " << rareReadings << " rare readings of one character without a gram id\n";
-    r << "  words no worse than their parts: " << liftedByParts << " known words lifted, " << partsOnly.size()
-      << " unknown words priced by their parts\n";
+      << charsOutsideBmp << " readings outside the BMP left out); " << wordTexts.size()
+      << " words in " << stats.records << " records, " << stats.groups << " readings, "
+      << stats.nodes << " tree nodes, " << stats.textUnits << " text units; " << withoutStats
+      << " word rows without statistics (cost " << kWordCostMax << "); " << rareReadings
+      << " rare readings of one character without a gram id\n";
+    r << "  words no worse than their parts: " << liftedByParts << " known words lifted, "
+      << partsOnly.size() << " unknown words priced by their parts\n";
     if (!args.surnames.empty())
         r << "  person names: " << nameMarks.surnames << " surnames on " << nameMarks.surnameRows
-          << " word rows, " << nameMarks.names << " three-character names flagged, " << nameMarks.givenChars
-          << " given-name characters\n";
+          << " word rows, " << nameMarks.names << " three-character names flagged, "
+          << nameMarks.givenChars << " given-name characters\n";
     r << "  compiled statistics: " << gramCounts.gramIds << " gram ids, " << stats.pairs << " of "
       << gramCounts.bigramRows << " bigrams stored (" << gramCounts.bigramsBelowClasses
-      << " clamped to the lowest class), "
-      << stats.shortItems << " short-key items\n";
+      << " clamped to the lowest class), " << stats.shortItems << " short-key items\n";
     r << "  trusted syllable pairs: " << trustedCounts.ones << " trusted, " << trustedCounts.zeros
       << " ask the cloud\n";
-    r << "  system files: qzim_py.bin " << pyImage.size() / 1e6 << " MB, qzim_hz.bin " << hzImage.size() / 1e6
-      << " MB, qzim_core.bin " << coreImage.size() / 1e6 << " MB (compiled in " << seconds << " s)\n";
+    r << "  system files: qzim_py.bin " << pyImage.size() / 1e6 << " MB, qzim_hz.bin "
+      << hzImage.size() / 1e6 << " MB, qzim_core.bin " << coreImage.size() / 1e6
+      << " MB (compiled in " << seconds << " s)\n";
     std::fputs(r.str().c_str(), stdout);
     if (!args.report.empty()) {
         std::ofstream rep(args.report + ".tmp");

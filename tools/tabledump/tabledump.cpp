@@ -86,7 +86,9 @@ bool ReadAll(const char* path, std::vector<uint8_t>& out) {
 
 // Caller-hashed tables cannot be searched here; a stand-in lets them attach
 // so that their rows can still be listed and checked.
-int StandInHash(const t_lstr*) { return 0; }
+int StandInHash(const t_lstr*) {
+    return 0;
+}
 
 std::string Hex(const uint8_t* p, size_t n) {
     std::string s;
@@ -120,7 +122,8 @@ std::string Utf8(const t_lstr* s) {
         } else if (c < 0x800) {
             out += char(0xC0 | (c >> 6)), out += char(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12)), out += char(0x80 | ((c >> 6) & 0x3F)), out += char(0x80 | (c & 0x3F));
+            out += char(0xE0 | (c >> 12)), out += char(0x80 | ((c >> 6) & 0x3F)),
+                out += char(0x80 | (c & 0x3F));
         } else {
             out += char(0xF0 | (c >> 18)), out += char(0x80 | ((c >> 12) & 0x3F));
             out += char(0x80 | ((c >> 6) & 0x3F)), out += char(0x80 | (c & 0x3F));
@@ -132,10 +135,17 @@ std::string Utf8(const t_lstr* s) {
 std::string FixedValue(int type, const uint8_t* p) {
     char b[32];
     switch (FieldSize(type)) {
-    case 1: snprintf(b, sizeof b, "%u", p[0]); break;
-    case 2: snprintf(b, sizeof b, "%d", int(RdI16(p))); break;
-    case 4: snprintf(b, sizeof b, "%u", Rd32(p)); break;
-    default: return Hex(p, FieldSize(type));
+        case 1:
+            snprintf(b, sizeof b, "%u", p[0]);
+            break;
+        case 2:
+            snprintf(b, sizeof b, "%d", int(RdI16(p)));
+            break;
+        case 4:
+            snprintf(b, sizeof b, "%u", Rd32(p));
+            break;
+        default:
+            return Hex(p, FieldSize(type));
     }
     return b;
 }
@@ -152,14 +162,16 @@ std::string KeyText(const t_tableFile& r, int k, int bucket, const uint8_t* row)
     if (type == 0 && PolicyId(d.keyType) != 2) return s.append("\"").append(Utf8(key)).append("\"");
     if (type == 0) {  // pinyin ids
         s.append("[");
-        for (uint32_t i = 0; i < LstrGetLength(key); ++i) s.append(i ? " " : "").append(std::to_string(LstrGetUnit(key, i)));
+        for (uint32_t i = 0; i < LstrGetLength(key); ++i)
+            s.append(i ? " " : "").append(std::to_string(LstrGetUnit(key, i)));
         return s.append("]");
     }
     return s.append("0x").append(Hex(bytes, LstrGetByteLength(key)));
 }
 
 const char* PolicyName(int id) {
-    static const char* kNames[] = {"?", "english", "pinyin-id", "hanzi", "digit", "caller-hashed", "byte-hashed"};
+    static const char* kNames[] = {"?",     "english",       "pinyin-id",  "hanzi",
+                                   "digit", "caller-hashed", "byte-hashed"};
     return id >= 0 && id <= 6 ? kNames[id] : "?";
 }
 
@@ -210,13 +222,16 @@ size_t CheckKeyTable(const t_tableFile& r, int k, bool searchable) {
             if (L.policyId != 4 && !key) ++problems;
             for (uint32_t f = 1; f < L.keyRowFields; ++f) {
                 const uint32_t off = Rd32(row + L.fieldOffsets[f]);
-                if (IsVarLenType(d.fieldTypes[f]) && off != kNone && !r.GetDataPtr(r.GetValueDataTable(k), off))
+                if (IsVarLenType(d.fieldTypes[f]) && off != kNone &&
+                    !r.GetDataPtr(r.GetValueDataTable(k), off))
                     ++problems;
             }
             // A key stored where a search would not find it is misplaced.
             int32_t foundRow = -1, foundStart = -1, foundBucket = -1;
-            if (key && searchable && (!r.Find(key, k, &foundRow, &foundStart, &foundBucket) || foundBucket != b)) {
-                const bool oneLetterEnglish = d.keyType == 1 && LstrGetByteLength(key) == 2 && i > 0;
+            if (key && searchable &&
+                (!r.Find(key, k, &foundRow, &foundStart, &foundBucket) || foundBucket != b)) {
+                const bool oneLetterEnglish =
+                    d.keyType == 1 && LstrGetByteLength(key) == 2 && i > 0;
                 if (!oneLetterEnglish) ++problems;
             }
         }
@@ -247,10 +262,12 @@ int main(int argc, char** argv) {
     int64_t extra = -1;
     if (file.size() >= kMinImageSize) {
         const uint64_t cs = Rd32(file.data() + 4);
-        const uint64_t tables = uint64_t(Rd32(file.data() + 8)) + Rd32(file.data() + 12) + Rd32(file.data() + 16);
+        const uint64_t tables =
+            uint64_t(Rd32(file.data() + 8)) + Rd32(file.data() + 12) + Rd32(file.data() + 16);
         const uint64_t itemsAt = 8 + cs + 8;
         if (cs <= file.size() && itemsAt + 4 <= file.size()) {
-            const uint64_t p = 8 + cs + kHeaderFixedSize + kTableRecordSize * tables + Rd32(file.data() + itemsAt);
+            const uint64_t p =
+                8 + cs + kHeaderFixedSize + kTableRecordSize * tables + Rd32(file.data() + itemsAt);
             if (p + 4 <= file.size() && p + 4 + Rd32(file.data() + p) == file.size()) {
                 plain = p;
                 extra = Rd32(file.data() + p);
@@ -300,8 +317,8 @@ int main(int argc, char** argv) {
         printf("plain image %llu bytes", (unsigned long long)plain);
         if (extra >= 0) printf(", extra block %lld bytes", (long long)extra);
         printf("\ncheck number 0x%08x, tag %u, version %u\n", r.GetCheckNum(), tag, version);
-        printf("config %d bytes, header %d bytes, items %d bytes\n", r.GetConfigSize(), r.GetHeadSize(),
-               r.GetItemsSize());
+        printf("config %d bytes, header %d bytes, items %d bytes\n", r.GetConfigSize(),
+               r.GetHeadSize(), r.GetItemsSize());
     }
 
     const t_tableLayout& lay = r.GetLayout();
@@ -323,14 +340,16 @@ int main(int argc, char** argv) {
         problems += bad;
         if (o.quiet) continue;
         std::string fields;
-        for (int16_t t : d.fieldTypes) fields.append(fields.empty() ? "" : ",").append(std::to_string(t));
+        for (int16_t t : d.fieldTypes)
+            fields.append(fields.empty() ? "" : ",").append(std::to_string(t));
         printf("\nkey table %d: type 0x%02x (%s%s%s%s), fields [%s], row %d bytes\n", k, d.keyType,
                PolicyName(L.policyId), d.keyType & kFlagPrefixSkip ? ", prefix-skip" : "",
-               d.keyType & kFlagSortedAttri ? ", sorted attri" : "", d.keyType & kFlagPackedAttri ? ", packed attri" : "",
-               fields.c_str(), r.GetKeyRowSize(k));
-        printf("  attri %d, key data %d, value data %d; rows allocated %d, used %d, at %lld\n", r.GetAttriIndex(k),
-               r.GetKeyDataTable(k), r.GetValueDataTable(k), r.GetKeyRowCount(k), r.GetKeyUsedCount(k),
-               (long long)r.GetKeyTableOffset(k));
+               d.keyType & kFlagSortedAttri ? ", sorted attri" : "",
+               d.keyType & kFlagPackedAttri ? ", packed attri" : "", fields.c_str(),
+               r.GetKeyRowSize(k));
+        printf("  attri %d, key data %d, value data %d; rows allocated %d, used %d, at %lld\n",
+               r.GetAttriIndex(k), r.GetKeyDataTable(k), r.GetValueDataTable(k),
+               r.GetKeyRowCount(k), r.GetKeyUsedCount(k), (long long)r.GetKeyTableOffset(k));
         int64_t rows = 0, used = 0, fullest = 0, full = 0;
         for (int b = 0; b < r.GetBucketCount(k); ++b) {
             const int64_t n = r.GetBucketRowCount(k, b);
@@ -339,29 +358,35 @@ int main(int argc, char** argv) {
             fullest = n > fullest ? n : fullest;
             full += n > 0 && n == r.GetBucketCapacity(k, b);
         }
-        printf("  buckets %d: %lld used, %lld full, %lld rows, at most %lld in one%s%s\n", r.GetBucketCount(k),
-               (long long)used, (long long)full, (long long)rows, (long long)fullest,
-               searchable ? "" : " (caller-hashed: placement not checked)",
+        printf("  buckets %d: %lld used, %lld full, %lld rows, at most %lld in one%s%s\n",
+               r.GetBucketCount(k), (long long)used, (long long)full, (long long)rows,
+               (long long)fullest, searchable ? "" : " (caller-hashed: placement not checked)",
                englishOrder ? " (English order)" : "");
         if (bad) printf("  DAMAGED: %zu problem(s) in rows, items or chains\n", bad);
         long listed = 0;
         for (int b = 0; b < r.GetBucketCount(k) && (o.keys < 0 || listed < o.keys); ++b) {
             const int32_t start = r.GetBucketStart(k, b);
-            for (int32_t i = 0; i < r.GetBucketRowCount(k, b) && (o.keys < 0 || listed < o.keys); ++i, ++listed) {
+            for (int32_t i = 0; i < r.GetBucketRowCount(k, b) && (o.keys < 0 || listed < o.keys);
+                 ++i, ++listed) {
                 const uint8_t* row = r.GetBucketRow(k, i, start);
-                printf("    [%d.%d] %s\n", b, i, row ? KeyText(r, k, b, row).c_str() : "<row outside its table>");
+                printf("    [%d.%d] %s\n", b, i,
+                       row ? KeyText(r, k, b, row).c_str() : "<row outside its table>");
             }
         }
-        if (o.keys >= 0 && rows > listed && listed > 0) printf("    ... %lld more\n", (long long)(rows - listed));
+        if (o.keys >= 0 && rows > listed && listed > 0)
+            printf("    ... %lld more\n", (long long)(rows - listed));
     }
     if (!o.quiet) {
         for (int a = 0; a < r.GetAttriCount(); ++a)
-            printf("\nattri table %d: %u field(s), owner key %u, data %d, row %d bytes; rows allocated %d, used %d, at %lld\n",
-                   a, lay.attris[size_t(a)].fieldCount, lay.attris[size_t(a)].ownerKey, r.GetAttriDataTable(a),
-                   r.GetAttriRowSize(a), r.GetAttriRowCount(a), r.GetAttriUsedCount(a), (long long)r.GetAttriTableOffset(a));
+            printf(
+                "\nattri table %d: %u field(s), owner key %u, data %d, row %d bytes; rows "
+                "allocated %d, used %d, at %lld\n",
+                a, lay.attris[size_t(a)].fieldCount, lay.attris[size_t(a)].ownerKey,
+                r.GetAttriDataTable(a), r.GetAttriRowSize(a), r.GetAttriRowCount(a),
+                r.GetAttriUsedCount(a), (long long)r.GetAttriTableOffset(a));
         for (int d = 0; d < r.GetDataCount(); ++d)
-            printf("%sdata table %d: %d bytes allocated, %d used, at %lld\n", d == 0 ? "\n" : "", d, r.GetDataSize(d),
-                   r.GetDataUsed(d), (long long)r.GetDataTableOffset(d));
+            printf("%sdata table %d: %d bytes allocated, %d used, at %lld\n", d == 0 ? "\n" : "", d,
+                   r.GetDataSize(d), r.GetDataUsed(d), (long long)r.GetDataTableOffset(d));
         printf("\n");
     }
     if (problems) {

@@ -27,7 +27,8 @@ void KernelTest::SetUp() {
     user = root.At("user");
     sys = root.At("sys");
     dict4 = root.At("dict4");
-    for (const std::string* dir : {&home, &user, &sys, &dict4}) ASSERT_EQ(0, mkdir(dir->c_str(), 0700));
+    for (const std::string* dir : {&home, &user, &sys, &dict4})
+        ASSERT_EQ(0, mkdir(dir->c_str(), 0700));
     const char* previous = getenv("HOME");
     m_hadHome = previous != nullptr;
     if (previous) m_previousHome = previous;
@@ -46,8 +47,10 @@ void KernelTest::TearDown() {
 }
 
 void KernelTest::Start() {
-    const std::wstring u = testsupport::Widen(user), s = testsupport::Widen(sys), d = testsupport::Widen(dict4);
-    ASSERT_EQ(1, InitDictionaries(L"Vetra", u.c_str(), s.c_str(), d.c_str(), L"build", nullptr, 1, 0, nullptr));
+    const std::wstring u = testsupport::Widen(user), s = testsupport::Widen(sys),
+                       d = testsupport::Widen(dict4);
+    ASSERT_EQ(1, InitDictionaries(L"Vetra", u.c_str(), s.c_str(), d.c_str(), L"build", nullptr, 1,
+                                  0, nullptr));
 }
 
 void KernelTest::Stop() {
@@ -58,7 +61,8 @@ void KernelTest::Stop() {
 void KernelTest::CopySchemes() {
     const char* source = getenv("VETRA_SOURCE_DIR");
     ASSERT_NE(nullptr, source);
-    fs::copy(fs::path(source) / "data" / "schemes", sys, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    fs::copy(fs::path(source) / "data" / "schemes", sys,
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
 }
 
 bool KernelTest::LinkBuiltData(const std::set<std::string>& except) {

@@ -4,12 +4,12 @@
 #include <vector>
 
 #include "kernel/api/kernel_startup.h"
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_generator.h"
 #include "kernel/convert/cloud_request.h"
 #include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/learn_routines.h"
 #include "kernel/lexicon/py_dict.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/userdict/cloud_cache.h"
 #include "tests/kernel/api/api_support.h"
@@ -61,13 +61,18 @@ TEST_F(GeneratorBuiltDataTest, TypicalInputsOfferTheExpectedWordsOnTheFirstPage)
         std::u16string text;
         int atMost;  // its highest allowed place (0 = first)
     } cases[] = {
-        {L"nihao", u"你好", 0},  {L"zhongguo", u"中国", 0}, {L"xian", u"先", 8},
-        {L"xian", u"西安", 8},   {L"zg", u"中国", 8},
+        {L"nihao", u"你好", 0},
+        {L"zhongguo", u"中国", 0},
+        {L"xian", u"先", 8},
+        {L"xian", u"西安", 8},
+        {L"zg", u"中国", 8},
         // A character's rare reading (和 read huo) costs as much in a sentence
         // as alone, a strong pair of one-syllable words keeps its strength,
         // and a word just past the words with statistics is not priced apart.
-        {L"wenjianhuomulu", u"文件或目录", 0}, {L"shuruhuoshuchu", u"输入或输出", 0},
-        {L"tupianhuoshipin", u"图片或视频", 0}, {L"shiyige", u"是一个", 0},
+        {L"wenjianhuomulu", u"文件或目录", 0},
+        {L"shuruhuoshuchu", u"输入或输出", 0},
+        {L"tupianhuoshipin", u"图片或视频", 0},
+        {L"shiyige", u"是一个", 0},
         {L"shiyonghuituji", u"使用绘图机", 0},
     };
     for (const auto& c : cases) {
@@ -92,7 +97,8 @@ TEST_F(GeneratorBuiltDataTest, TheNameOrientedGenerationFindsNamesOfTheShippedDa
         request.pageSize = 9;
         request.contextByte = c.contextByte;
         n = generator.GenerateAlt(&request, results);
-        EXPECT_EQ(c.found, n > 0) << std::string(c.input, c.input + wcslen(c.input)) << int(c.contextByte);
+        EXPECT_EQ(c.found, n > 0) << std::string(c.input, c.input + wcslen(c.input))
+                                  << int(c.contextByte);
         for (int i = 0; i < n; ++i) {
             EXPECT_EQ(kCandSourceComposedName, results[i]->sourceType);
             EXPECT_EQ(2u, LstrGetLength(results[i]->text));
@@ -123,8 +129,10 @@ TEST_F(GeneratorBuiltDataTest, ASurnameAndGivenNameAreComposedIntoANameWhenNames
         uint8_t names;
         std::u16string name;
         bool offered;
-    } cases[] = {{L"liuzhiqiang", 1, u"刘志强", true}, {L"liuzhiqiang", 0, u"刘志强", false},
-                 {L"chenjianguo", 1, u"陈健国", true}, {L"nihao", 1, u"", false}};
+    } cases[] = {{L"liuzhiqiang", 1, u"刘志强", true},
+                 {L"liuzhiqiang", 0, u"刘志强", false},
+                 {L"chenjianguo", 1, u"陈健国", true},
+                 {L"nihao", 1, u"", false}};
     for (const auto& c : cases) {
         names = c.names;
         const auto page = Page(c.input);
@@ -146,13 +154,16 @@ TEST_F(GeneratorBuiltDataTest, LongWordsAreForecastAndPredictedOnlyWithTheForeca
         bool offered;
         uint16_t kind;
         uint16_t associationMark;
-    } cases[] = {{L"zhonghuarenmin", 1, true, kCandKindPinned, 1}, {L"zhonghuarenmin", 0, false, 0, 0},
-                 {L"zhonghuaren", 1, true, kCandKindScored, 1},     {L"zhonghuaren", 0, false, 0, 0}};
+    } cases[] = {{L"zhonghuarenmin", 1, true, kCandKindPinned, 1},
+                 {L"zhonghuarenmin", 0, false, 0, 0},
+                 {L"zhonghuaren", 1, true, kCandKindScored, 1},
+                 {L"zhonghuaren", 0, false, 0, 0}};
     for (const auto& c : cases) {
         generator.SetOptions(c.forecast, 2, 2, 4);
         const auto page = Page(c.input);
         const int at = IndexOf(page, u"中华人民共和国");
-        EXPECT_EQ(c.offered, at >= 0) << std::string(c.input, c.input + wcslen(c.input)) << c.forecast;
+        EXPECT_EQ(c.offered, at >= 0)
+            << std::string(c.input, c.input + wcslen(c.input)) << c.forecast;
         if (at < 0) continue;
         EXPECT_EQ(c.kind, results[at]->kind);
         EXPECT_EQ(c.associationMark, results[at]->associationMark);
@@ -281,8 +292,9 @@ TEST_F(GeneratorBuiltDataTest, ASlipOfTheFingerIsCorrectedWhenAsked) {
     Page(L"nihap", &request, true);
     generator.SetDebugDisplay(false);
     ASSERT_NE(nullptr, results[0]->debugText);
-    const std::u16string trace(reinterpret_cast<const char16_t*>(LstrGetUnits(results[0]->debugText)),
-                               LstrGetLength(results[0]->debugText));
+    const std::u16string trace(
+        reinterpret_cast<const char16_t*>(LstrGetUnits(results[0]->debugText)),
+        LstrGetLength(results[0]->debugText));
     EXPECT_EQ(0u, trace.find(u"adj("));
     EXPECT_NE(std::u16string::npos, trace.find(u"nihao_sub("));
 }
@@ -295,8 +307,9 @@ TEST_F(GeneratorBuiltDataTest, CorrectionsStayAwayFromPhrasesTypedAsMeant) {
         std::u16string first;
         uint16_t corrected;  // mask of the first two places
     } cases[] = {
-        {L"nihao", u"你好", 0},       {L"zhongguo", u"中国", 0},         {L"woaini", u"我爱你", 0},
-        {L"haode", u"好的", 0},       {L"maozedong", u"毛泽东", 0},      {L"weininhuhang", u"为您护航", 0},
+        {L"nihao", u"你好", 0},           {L"zhongguo", u"中国", 0},
+        {L"woaini", u"我爱你", 0},        {L"haode", u"好的", 0},
+        {L"maozedong", u"毛泽东", 0},     {L"weininhuhang", u"为您护航", 0},
         {L"jikeniantie", u"即可黏贴", 0}, {L"nihap", u"你好", 1},
     };
     for (const auto& c : cases) {
@@ -317,8 +330,13 @@ TEST_F(GeneratorBuiltDataTest, InitialsAreNotOvertakenByACorrection) {
         std::u16string word;
         int atMost;  // its highest allowed place (0 = first)
     } cases[] = {
-        {L"nh", u"女孩", 1}, {L"dd", u"等等", 0},   {L"bjdx", u"北京大学", 0}, {L"zg", u"中国", 1},
-        {L"bj", u"北京", 3}, {L"yhgl", u"用户管理", 1}, {L"aftd", u"法庭", -1},
+        {L"nh", u"女孩", 1},
+        {L"dd", u"等等", 0},
+        {L"bjdx", u"北京大学", 0},
+        {L"zg", u"中国", 1},
+        {L"bj", u"北京", 3},
+        {L"yhgl", u"用户管理", 1},
+        {L"aftd", u"法庭", -1},
         // z for zh: seven initials, each weighing a tenth, against the
         // characters of zh with one initial fewer.
         {L"zhrmghg", u"中华人民共和国", 0},
@@ -340,7 +358,8 @@ TEST_F(GeneratorBuiltDataTest, InitialsAreNotOvertakenByACorrection) {
 TEST_F(GeneratorBuiltDataTest, LongerWordsOfTheStartComeBeforeItsCharacters) {
     const struct {
         const wchar_t* input;
-        std::u16string whole, word, character;  // whole: first (when given); character: after word, or off the page
+        std::u16string whole, word,
+            character;  // whole: first (when given); character: after word, or off the page
     } cases[] = {
         {L"jintiantianqihenhao", u"今天天气很好", u"今天天气", u"今"},
         {L"jintiantianqihenhao", u"今天天气很好", u"今天", u"金"},
@@ -371,8 +390,10 @@ TEST_F(GeneratorBuiltDataTest, AComposedReadingIsFollowedByItsHomophones) {
         const wchar_t* input;
         std::u16string phrase;
     } cases[] = {
-        {L"yilvzuzhi", u"一律阻止"},           {L"buyaofasonghuifu", u"不要发送回复"},
-        {L"buyaotuoliyuanyi", u"不要脱离原意"}, {L"zhutiyianzhuang", u"主题已安装"},
+        {L"yilvzuzhi", u"一律阻止"},
+        {L"buyaofasonghuifu", u"不要发送回复"},
+        {L"buyaotuoliyuanyi", u"不要脱离原意"},
+        {L"zhutiyianzhuang", u"主题已安装"},
         {L"yugaifuwuqishang", u"于该服务器上"},
     };
     for (const auto& c : cases) {
@@ -405,8 +426,11 @@ TEST_F(GeneratorBuiltDataTest, CloudRecordOnlyForTheFirstPageOfTheWholeInput) {
         int32_t segment;
         bool withBuffer;
         uint8_t asked;
-    } cases[] = {{0, nullptr, 0, true, 1}, {9, nullptr, 0, true, 0}, {0, L"k", 0, true, 0},
-                 {0, nullptr, 2, true, 0}, {0, nullptr, 0, false, 0}};
+    } cases[] = {{0, nullptr, 0, true, 1},
+                 {9, nullptr, 0, true, 0},
+                 {0, L"k", 0, true, 0},
+                 {0, nullptr, 2, true, 0},
+                 {0, nullptr, 0, false, 0}};
     for (const auto& c : cases) {
         t_convertRequest request;
         request.input = L"liuqiang";  // no word of the list: the reading is not trusted
@@ -434,7 +458,8 @@ TEST_F(GeneratorBuiltDataTest, CloudRecordOnlyForTheFirstPageOfTheWholeInput) {
 TEST_F(GeneratorBuiltDataTest, TrustedSyllablePairsAskNoCloud) {
     static uint8_t buffer[kCloudRecordLimit];
     ASSERT_NE(nullptr, KernelTrustedPairs());
-    for (const auto& [input, asked] : {std::pair{L"nihao", 0}, std::pair{L"liuqiang", 1}, std::pair{L"shishi", 0}}) {
+    for (const auto& [input, asked] :
+         {std::pair{L"nihao", 0}, std::pair{L"liuqiang", 1}, std::pair{L"shishi", 0}}) {
         t_convertRequest request;
         request.input = input;
         request.inputLength = int32_t(wcslen(input));

@@ -32,14 +32,16 @@ public:
         typed = input;
         uint8_t scratch[kConvertScratchBytes] = {};
         if (!before.empty())
-            WriteScratchWord(scratch, reinterpret_cast<const uint16_t*>(before.data()), beforeIds.data(),
-                             before.size());
-        n = ConvertInput(typed.data(), results, scratch, 0, pageSize, nullptr, nullptr, plain, english, 0, nullptr);
+            WriteScratchWord(scratch, reinterpret_cast<const uint16_t*>(before.data()),
+                             beforeIds.data(), before.size());
+        n = ConvertInput(typed.data(), results, scratch, 0, pageSize, nullptr, nullptr, plain,
+                         english, 0, nullptr);
         std::vector<t_cand> page;
         for (int i = 0; i < n; ++i)
-            page.push_back({std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(results[i]->text)),
-                                           LstrGetLength(results[i]->text)),
-                            uint16_t(results[i]->sourceType & ~kCandSourceMerged)});
+            page.push_back(
+                {std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(results[i]->text)),
+                                LstrGetLength(results[i]->text)),
+                 uint16_t(results[i]->sourceType & ~kCandSourceMerged)});
         return page;
     }
     static int IndexOf(const std::vector<t_cand>& page, const std::u16string& text) {
@@ -47,7 +49,9 @@ public:
             if (page[i].text == text) return int(i);
         return -1;
     }
-    static void SetByte(const t_configItem& item, uint8_t value) { GetConfiguration().SetByte(item, value); }
+    static void SetByte(const t_configItem& item, uint8_t value) {
+        GetConfiguration().SetByte(item, value);
+    }
 
     static constexpr uint32_t kPage = 60;
     t_candWord* results[kPage] = {};
@@ -64,19 +68,25 @@ TEST_F(DispatchBuiltDataTest, EachKindOfInputReachesItsBranch) {
         uint16_t source;       // source type of every candidate when text is set
     } cases[] = {
         {L"v1+2", 0, 0, u"1+2=3", 25},
-        {L">12.5", 0, 0, u"一十二元五角", 22},   {L">12.5", 1, 0, u"一十二元五角", 22},
-        {L"v1.5", 0, 0, u"一元五角", 22},        {L"V1+2", 1, 0, u"3", 25},
-        {L"v1+2", 1, 0, nullptr, 25},           {L"uhh", 0, 0, u"二", 28},
-        {L"Uhh", 1, 0, u"二", 28},               {L"uhh", 1, 0, nullptr, 28},
-        {L"Uhh", 0, 0, nullptr, 28},            {L"www.goo", 0, 0, u"www.google.com", 6},
-        {L"ABC", 0, 0, u"ABC", 17},             {L"hello", 0, 1, u"hello", 8},
-        {L"xx@qq", 0, 0, u"xx@qq.com", 6},      // a common mail domain
+        {L">12.5", 0, 0, u"一十二元五角", 22},
+        {L">12.5", 1, 0, u"一十二元五角", 22},
+        {L"v1.5", 0, 0, u"一元五角", 22},
+        {L"V1+2", 1, 0, u"3", 25},
+        {L"v1+2", 1, 0, nullptr, 25},
+        {L"uhh", 0, 0, u"二", 28},
+        {L"Uhh", 1, 0, u"二", 28},
+        {L"uhh", 1, 0, nullptr, 28},
+        {L"Uhh", 0, 0, nullptr, 28},
+        {L"www.goo", 0, 0, u"www.google.com", 6},
+        {L"ABC", 0, 0, u"ABC", 17},
+        {L"hello", 0, 1, u"hello", 8},
+        {L"xx@qq", 0, 0, u"xx@qq.com", 6},  // a common mail domain
     };
     for (const auto& c : cases) {
         SetByte(n_config::ShuangPin, c.shuangPin);
         const auto page = Convert(c.input, 0, c.english);
-        const std::string label = std::string(c.input, c.input + wcslen(c.input)) + " sp" +
-                                  std::to_string(c.shuangPin);
+        const std::string label =
+            std::string(c.input, c.input + wcslen(c.input)) + " sp" + std::to_string(c.shuangPin);
         if (!c.text) {
             for (const t_cand& cand : page) EXPECT_NE(c.source, cand.source) << label;
             continue;
@@ -97,8 +107,10 @@ TEST_F(DispatchBuiltDataTest, SmallPagesAndPhrasesWithoutWordsAreHandedBack) {
         uint32_t pageSize;
         std::vector<std::u16string> texts;
     } cases[] = {
-        {L"v1+2", 0, 0, 1, {u"3"}},          {L"uhh", 0, 0, 2, {u"二", u"三"}},
-        {L"123", 1, 0, 0, {}},               {L"zzq", 0, 1, 5, {u"自己的短语"}},
+        {L"v1+2", 0, 0, 1, {u"3"}},
+        {L"uhh", 0, 0, 2, {u"二", u"三"}},
+        {L"123", 1, 0, 0, {}},
+        {L"zzq", 0, 1, 5, {u"自己的短语"}},
     };
     for (const auto& c : cases) {
         results[0] = nullptr;
@@ -154,10 +166,13 @@ TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) 
     for (const auto& c : cases) {
         SetByte(n_config::SuperSPJP, c.superSpjp);
         const std::u16string before = c.before;
-        const auto page = Convert(c.input, 0, 0, kPage, before, std::vector<uint16_t>(before.size(), chi));
+        const auto page =
+            Convert(c.input, 0, 0, kPage, before, std::vector<uint16_t>(before.size(), chi));
         const int at = IndexOf(page, c.text);
-        if (c.from < 0) EXPECT_TRUE(at < 0 || at >= c.to) << c.input << " " << at;
-        else EXPECT_TRUE(at >= c.from && at < c.to) << c.input << " " << at;
+        if (c.from < 0)
+            EXPECT_TRUE(at < 0 || at >= c.to) << c.input << " " << at;
+        else
+            EXPECT_TRUE(at >= c.from && at < c.to) << c.input << " " << at;
     }
     SetByte(n_config::SuperSPJP, 1);
     // The smart-fuzzy pass: every plain conversion, else two letters only.
@@ -192,7 +207,9 @@ TEST_F(DispatchBuiltDataTest, ATipTellsTheUnusualReadingOfAWord) {
         ASSERT_GE(at, 0) << c.input;
         const t_lstr* tip = results[at]->furtherText;
         const std::u16string text =
-            tip ? std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(tip)), LstrGetLength(tip)) : u"";
+            tip ? std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(tip)),
+                                 LstrGetLength(tip))
+                : u"";
         EXPECT_EQ(std::u16string(c.tip), text) << c.input;
     }
 }
@@ -204,8 +221,12 @@ TEST_F(DispatchBuiltDataTest, PlainConversionPutsTheForecastBackHoweverItEnds) {
         int count;  // -1: some
         const char16_t* first;
     } cases[] = {
-        {L"nihao", 1, -1, u"你好"}, {L"123", 1, 1, u"123"},  // the input itself when nothing is found
-        {L"123\tk", 1, 0, nullptr}, {L"123", 0, 1, u"123"},   {L"nihao", 0, -1, u"你好"},
+        {L"nihao", 1, -1, u"你好"},
+        {L"123", 1, 1, u"123"},  // the input itself when nothing is
+                                 // found
+        {L"123\tk", 1, 0, nullptr},
+        {L"123", 0, 1, u"123"},
+        {L"nihao", 0, -1, u"你好"},
     };
     for (const auto& c : cases) {
         SetByte(n_config::ForecastLongWord, c.forecast);
@@ -239,9 +260,12 @@ TEST_F(DispatchBuiltDataTest, CloudIsAskedOnlyWhenEnabledAndWithoutCapitals) {
         asked.asked = 7;
         std::wstring input = c.input;
         uint8_t scratch[kConvertScratchBytes] = {};
-        EXPECT_GT(ConvertInput(input.data(), results, scratch, 0, kPage, &params, &asked, 0, 0, 0, nullptr), 0);
+        EXPECT_GT(ConvertInput(input.data(), results, scratch, 0, kPage, &params, &asked, 0, 0, 0,
+                               nullptr),
+                  0);
         // Disabled: the record is not even handed on, so it keeps its value.
-        EXPECT_EQ(c.enabled ? c.asked : 7, asked.asked) << c.enabled << " " << std::string(input.begin(), input.end());
+        EXPECT_EQ(c.enabled ? c.asked : 7, asked.asked)
+            << c.enabled << " " << std::string(input.begin(), input.end());
     }
 }
 

@@ -22,7 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool FullDisk(int, const void*, size_t) { return false; }
+bool FullDisk(int, const void*, size_t) {
+    return false;
+}
 
 class DictExtrasTest : public KernelTest {
 public:
@@ -38,7 +40,9 @@ struct t_resetCase {
     int (*reset)();
 };
 
-int LearnEnglish(const wchar_t* word) { return int(LearnEnglishCommit(word)); }
+int LearnEnglish(const wchar_t* word) {
+    return int(LearnEnglishCommit(word));
+}
 bool HoldsEnglish(t_scopeHeap& pool, const wchar_t* word) {
     uint32_t count = 0;
     return t_singleton<t_engUsrDict>::Get().GetWordFreq(pool.WideToLstr(word), &count) && count > 0;
@@ -46,7 +50,9 @@ bool HoldsEnglish(t_scopeHeap& pool, const wchar_t* word) {
 bool HoldsDeleted(t_scopeHeap& pool, const wchar_t* word) {
     return t_singleton<t_delWordDict>::Get().IsDeleted(pool.WideToLstr(word)) == 1;
 }
-int LearnAddress(const wchar_t* word) { return LearnUrl((std::wstring(word) + L".example.com").c_str()); }
+int LearnAddress(const wchar_t* word) {
+    return LearnUrl((std::wstring(word) + L".example.com").c_str());
+}
 bool HoldsAddress(t_scopeHeap& pool, const wchar_t* word) {
     t_strUsrEntry** rows = nullptr;
     uint32_t count = 0;
@@ -55,7 +61,9 @@ bool HoldsAddress(t_scopeHeap& pool, const wchar_t* word) {
         if (std::wstring(pool.LstrToWide(rows[i]->stored)).find(word) == 0) return true;
     return false;
 }
-int LearnPhrase(const wchar_t* word) { return AddUsrPhrase(word, L"短语", 1); }
+int LearnPhrase(const wchar_t* word) {
+    return AddUsrPhrase(word, L"短语", 1);
+}
 bool HoldsPhrase(t_scopeHeap&, const wchar_t* word) {
     std::vector<t_apiPhrase> out(8);
     out.resize(size_t(GetUsrPhrases(out.data(), 8)));
@@ -63,12 +71,14 @@ bool HoldsPhrase(t_scopeHeap&, const wchar_t* word) {
 }
 // The word picks the slip: "a" as a swap, anything else as a substitution.
 int LearnSlip(const wchar_t* word) {
-    return word[0] == L'a' ? LearnSpellingCorrection(L"ahsi", L"ashi") : LearnSpellingCorrection(L"shu", L"sha");
+    return word[0] == L'a' ? LearnSpellingCorrection(L"ahsi", L"ashi")
+                           : LearnSpellingCorrection(L"shu", L"sha");
 }
 bool HoldsSlip(t_scopeHeap&, const wchar_t* word) {
     const t_userSpellModelDict& model = t_singleton<t_userSpellModelDict>::Get();
-    return word[0] == L'a' ? model.GetXposScore('h', 's', 'a') != t_userSpellModelDict::kNoData
-                           : model.GetInsDelSubScore('u', 'a', 'h') != t_userSpellModelDict::kNoData;
+    return word[0] == L'a'
+               ? model.GetXposScore('h', 's', 'a') != t_userSpellModelDict::kNoData
+               : model.GetInsDelSubScore('u', 'a', 'h') != t_userSpellModelDict::kNoData;
 }
 
 const t_resetCase kResets[] = {
@@ -126,7 +136,8 @@ TEST_F(DictExtrasTest, APinnedCandidateComesFirstAndAFullListDropsItsLast) {
         const wchar_t* text;
         int32_t expected;
         const wchar_t* second;  // text at place 2 afterwards
-    } cases[] = {{3, L"2", 3, L"0"}, {3, L"新", 4, L"2"}, {kPinnedListMax, L"新词", kPinnedListMax, L"新"}};
+    } cases[] = {
+        {3, L"2", 3, L"0"}, {3, L"新", 4, L"2"}, {kPinnedListMax, L"新词", kPinnedListMax, L"新"}};
     for (const auto& c : cases) {
         ASSERT_EQ(c.expected, PinCandidateFirst(pool, list.data(), c.count, c.text, 2, true));
         EXPECT_EQ(std::wstring(c.text), pool.LstrToWide(list[0]->text));
@@ -142,10 +153,15 @@ TEST_F(DictExtrasTest, TheUrlGuideOfTheInputOrTheFirstCandidateThatHasOne) {
     const std::u16string longUrl = u"https://example.org/" + std::u16string(250, u'a');
     const dicttest::Bytes image = dicttest::BuildImage(
         t_systemTable::kUrlGuide,
-        {{t_fields().S(u"百度").S(u"百度一下" + std::u16string(40, u'字')).S(u"https://www.baidu.com"),
-          t_fields().S(u"长").S(u"长地址").S(longUrl), t_fields().S(u"维基").S(u"维基百科").S(u"https://zh.wikipedia.org")},
+        {{t_fields()
+              .S(u"百度")
+              .S(u"百度一下" + std::u16string(40, u'字'))
+              .S(u"https://www.baidu.com"),
+          t_fields().S(u"长").S(u"长地址").S(longUrl),
+          t_fields().S(u"维基").S(u"维基百科").S(u"https://zh.wikipedia.org")},
          {t_fields().S(u"wiki").S(u"维基百科").S(u"https://zh.wikipedia.org")}});
-    ASSERT_TRUE(testsupport::WriteFileBytes(sys + "/qzim_urlGuide.bin", std::string(image.begin(), image.end())));
+    ASSERT_TRUE(testsupport::WriteFileBytes(sys + "/qzim_urlGuide.bin",
+                                            std::string(image.begin(), image.end())));
     Start();
     std::vector<t_candWord> records(3);
     std::vector<t_candWord*> list;
@@ -162,19 +178,22 @@ TEST_F(DictExtrasTest, TheUrlGuideOfTheInputOrTheFirstCandidateThatHasOne) {
         size_t textChars;
     } cases[] = {
         {L"wiki", 3, 1, L"https://zh.wikipedia.org", 4},
-        {L"xyz", 3, 1, L"https://www.baidu.com", kGuideTextChars},  // the over-long address is passed over
+        {L"xyz", 3, 1, L"https://www.baidu.com",
+         kGuideTextChars},  // the over-long address is passed over
         {L"xyz", 1, 0, L"", 0},
     };
     for (const auto& c : cases) {
         wchar_t text[kGuideTextChars + 1], url[kGuideUrlChars + 1];
-        EXPECT_EQ(c.found, GetUrlGuide(list.data(), c.count, c.input, text, url)) << c.input << c.count;
+        EXPECT_EQ(c.found, GetUrlGuide(list.data(), c.count, c.input, text, url))
+            << c.input << c.count;
         EXPECT_STREQ(c.url, url);
         EXPECT_EQ(c.textChars, wcslen(text));
     }
 }
 
 TEST_F(DictExtrasTest, WordCodesAreFormattedByTheirTopByte) {
-    const uint32_t codes[] = {(16u << 24) | 12, (uint32_t('B') << 24) | 7, (2u << 24) | 5, (1u << 24) | 3};
+    const uint32_t codes[] = {(16u << 24) | 12, (uint32_t('B') << 24) | 7, (2u << 24) | 5,
+                              (1u << 24) | 3};
     const wchar_t* text = nullptr;
     ASSERT_EQ(1, FormatWordCodes(pool, pool.MakeLstr(codes, sizeof codes), &text));
     EXPECT_STREQ(L"12-B7-3", text);
@@ -196,7 +215,8 @@ TEST_F(DictExtrasTest, TheChosenFuzzyPairsAreTheOnlyOnesOn) {
         const wchar_t* text;
         int partners;
     } cases[] = {{L"z", 1}, {L"l", 1}, {L"in", 0}, {L"c", 0}};
-    for (const auto& c : cases) EXPECT_EQ(c.partners, config.GetFuzzyPartners(slots, 8, c.text)) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(c.partners, config.GetFuzzyPartners(slots, 8, c.text)) << c.text;
 }
 
 namespace {
@@ -233,7 +253,8 @@ TEST_F(DictExtrasBuiltDataTest, ALetterWordIsDeletedUnderItsLetterIds) {
 TEST_F(DictExtrasBuiltDataTest, TheKeyMapResetsAndCountsSegmentUses) {
     ASSERT_EQ(1, RegisterKeyPyMap(0));
     const t_lstr* segments = nullptr;
-    const uint16_t ends[2] = {2, 5}, ids[2] = {uint16_t(GetSyllableId(L"ni")), uint16_t(GetSyllableId(L"hao"))};
+    const uint16_t ends[2] = {2, 5},
+                   ids[2] = {uint16_t(GetSyllableId(L"ni")), uint16_t(GetSyllableId(L"hao"))};
     segments = pool.MakeLstr(ends, sizeof ends);
     const uint32_t before = GetKeyPyMap().GetCounter(ids[1]);
     EXPECT_EQ(2, LearnKeymapSegments(L"nihao", segments, pool.MakeLstr(ids, sizeof ids)));

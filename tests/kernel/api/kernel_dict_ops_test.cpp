@@ -27,7 +27,8 @@ public:
         std::vector<t_apiPhrase> out(16);
         out.resize(size_t(GetUsrPhrases(out.data(), int32_t(out.size()))));
         std::vector<std::wstring> texts;
-        for (const t_apiPhrase& p : out) texts.push_back(p.key + L"=" + p.phrase + L"@" + std::to_wstring(p.position));
+        for (const t_apiPhrase& p : out)
+            texts.push_back(p.key + L"=" + p.phrase + L"@" + std::to_wstring(p.position));
         return texts;
     }
     std::wstring W(const std::string& s) { return testsupport::Widen(s); }
@@ -59,7 +60,8 @@ TEST_F(DictOpsTest, PhrasesRoundTripThroughTheTextFile) {
     Start();
     EXPECT_EQ(0, AddUsrPhrase(nullptr, L"x", 1));
     EXPECT_EQ(0, AddUsrPhrase(L"k", nullptr, 1));
-    for (const uint16_t place : {0, 10000, 40000}) EXPECT_EQ(0, AddUsrPhrase(L"k", L"x", place)) << place;
+    for (const uint16_t place : {0, 10000, 40000})
+        EXPECT_EQ(0, AddUsrPhrase(L"k", L"x", place)) << place;
     ASSERT_EQ(1, AddUsrPhrase(L"dz", L"北京市\U0002A6A5", 1));
     ASSERT_EQ(1, AddUsrPhrase(L"yx", L"someone@example.org", 2));
     ASSERT_EQ(1, DeleteUsrPhrase(L"yx", L"someone@example.org", 2));
@@ -120,13 +122,11 @@ TEST_F(DictOpsTest, UploadFilesAroundTheWholeDictionaryLimit) {
         int capacity;
         int expected;
         bool base, uploadCopy;
-        int addedWords;     // -1: no "usr_added.bin"
+        int addedWords;  // -1: no "usr_added.bin"
     } cases[] = {
-        {-1, false, 256, 0, false, false, -1},
-        {19999, false, 0, -1, false, false, -1},
-        {19999, false, 256, 1, false, true, 19999},
-        {20000, false, 256, 2, true, true, 0},
-        {20000, true, 256, 0, false, false, -1},   // nothing new since
+        {-1, false, 256, 0, false, false, -1},      {19999, false, 0, -1, false, false, -1},
+        {19999, false, 256, 1, false, true, 19999}, {20000, false, 256, 2, true, true, 0},
+        {20000, true, 256, 0, false, false, -1},    // nothing new since
         {19999, false, 8, -1, false, true, 19999},  // the path does not fit
     };
     for (const auto& c : cases) {
@@ -135,7 +135,8 @@ TEST_F(DictOpsTest, UploadFilesAroundTheWholeDictionaryLimit) {
                                  "qzim_usr_v3new.bin.upload", "usr_base.bin", "usr_added.bin"})
             fs::remove(user + "/" + name);
         if (c.words >= 0) WriteWords(user + "/qzim_usr_v3new.bin", c.words);
-        if (c.lastUploaded) fs::copy_file(user + "/qzim_usr_v3new.bin", user + "/qzim_usr_v3new.bin.last_uploaded");
+        if (c.lastUploaded)
+            fs::copy_file(user + "/qzim_usr_v3new.bin", user + "/qzim_usr_v3new.bin.last_uploaded");
         Start();
         wchar_t base[256] = L"x", added[256] = L"x";
         EXPECT_EQ(c.expected, PrepareUsrDictUpload(base, added, c.capacity));
@@ -145,8 +146,10 @@ TEST_F(DictOpsTest, UploadFilesAroundTheWholeDictionaryLimit) {
         }
         EXPECT_EQ(c.base, fs::exists(user + "/usr_base.bin"));
         EXPECT_EQ(c.uploadCopy, fs::exists(user + "/qzim_usr_v3new.bin.upload"));
-        if (c.addedWords < 0) EXPECT_FALSE(fs::exists(user + "/usr_added.bin"));
-        else EXPECT_EQ(c.addedWords, GetUsrDictWordCount(W(user + "/usr_added.bin").c_str(), 1));
+        if (c.addedWords < 0)
+            EXPECT_FALSE(fs::exists(user + "/usr_added.bin"));
+        else
+            EXPECT_EQ(c.addedWords, GetUsrDictWordCount(W(user + "/usr_added.bin").c_str(), 1));
         Stop();
     }
 }
@@ -155,7 +158,8 @@ TEST_F(DictOpsTest, WordListsMergeIntoTheExtendedDictionaryOnce) {
     // A word list of three words, written from a dictionary file.
     WriteWords(root.At("words.bin"), 3);
     Start();
-    ASSERT_EQ(1, ExportUsrDictToText(W(root.At("words.bin")).c_str(), W(root.At("words.txt")).c_str()));
+    ASSERT_EQ(
+        1, ExportUsrDictToText(W(root.At("words.bin")).c_str(), W(root.At("words.txt")).c_str()));
     wchar_t paths[3][kMergePathChars] = {};
     wcscpy(paths[0], W(root.At("words.txt")).c_str());
     wcscpy(paths[1], paths[0]);  // the same words twice are kept once
@@ -187,7 +191,8 @@ TEST_F(DictOpsTest, TheVersionTemplateReadsTheKernelWhileItRuns) {
     EXPECT_NE(nullptr, wcsstr(text, L"build"));
     uint32_t values[3] = {9, 9, 9};
     GetDictVersionValues(&values[0], &values[1], &values[2]);
-    EXPECT_EQ((std::vector<uint32_t>{0, 0, 0}), std::vector<uint32_t>(values, values + 3));  // no system data
+    EXPECT_EQ((std::vector<uint32_t>{0, 0, 0}),
+              std::vector<uint32_t>(values, values + 3));  // no system data
     Stop();
     EXPECT_EQ(nullptr, ExpandPhraseTimeExpr(expr, pool, L"$VERSION"));
 }
@@ -200,14 +205,16 @@ TEST_F(DictOpsTest, QuickInputPagesExpandTemplatesAndOwnTheirCopies) {
          {t_fields().U32(1).I16(1).I16(1).S(u"a").S(u"b").S(u"(^_^)"),
           t_fields().U32(1).I16(2).I16(1).S(u"c").S(u"d").S(u"(T_T)"),
           t_fields().U32(4).I16(1).I16(1).S(u"rq").S(u"date").S(u"$YEAR年$MONTH月")}});
-    ASSERT_TRUE(testsupport::WriteFileBytes(sys + "/qzim_quick.bin", std::string(image.begin(), image.end())));
+    ASSERT_TRUE(testsupport::WriteFileBytes(sys + "/qzim_quick.bin",
+                                            std::string(image.begin(), image.end())));
     Start();
     const struct {
         int32_t page;
         uint16_t filter1;
         int32_t result;
         size_t count;
-    } cases[] = {{0, 0xffff, 1, 2}, {0, 2, 1, 1}, {1, 0xffff, 1, 0}, {3, 0xffff, 1, 1}, {6, 0xffff, 0, 0}};
+    } cases[] = {
+        {0, 0xffff, 1, 2}, {0, 2, 1, 1}, {1, 0xffff, 1, 0}, {3, 0xffff, 1, 1}, {6, 0xffff, 0, 0}};
     std::vector<t_quickInputRecord> list;
     for (const auto& c : cases) {  // every call frees the earlier copies
         EXPECT_EQ(c.result, GetQuickInputList(c.page, c.filter1, 0xffff, list)) << c.page;

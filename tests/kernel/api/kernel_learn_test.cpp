@@ -78,7 +78,8 @@ TEST_F(LearnTest, SwitchesDecideWhichWordsAreLearned) {
                             : c.reading == kEmpty ? reinterpret_cast<const t_lstr*>(empty)
                             : c.word[0] == L'你'  ? Ids({L"ni", L"hao"})
                                                   : Ids({L"shi", L"jie"});
-        EXPECT_EQ(c.expected, ShouldLearnWord(c.word, ids)) << int(c.freq) << int(c.fresh) << c.reading;
+        EXPECT_EQ(c.expected, ShouldLearnWord(c.word, ids))
+            << int(c.freq) << int(c.fresh) << c.reading;
     }
     EXPECT_EQ(0, ShouldLearnWord(nullptr, nullptr));
 }
@@ -141,7 +142,8 @@ TEST_F(LearnTest, EnglishLearningWaitsForTheDictionaryLock) {
         release.get_future().wait();
     });
     held.get_future().wait();
-    std::future<uint32_t> learning = std::async(std::launch::async, [] { return LearnEnglishWord(L"locked"); });
+    std::future<uint32_t> learning =
+        std::async(std::launch::async, [] { return LearnEnglishWord(L"locked"); });
     EXPECT_EQ(std::future_status::timeout, learning.wait_for(std::chrono::milliseconds(100)));
     release.set_value();
     holder.join();
@@ -150,24 +152,41 @@ TEST_F(LearnTest, EnglishLearningWaitsForTheDictionaryLock) {
 }
 
 TEST_F(LearnTest, WordsChosenInPlaceOfTheSentenceAreLearnedWithTheirNeighbours) {
-    const t_lstr *ni = Ids({L"ni", L"hao"}), *shi = Ids({L"shi", L"jie"}), *ren = Ids({L"ren", L"min"});
+    const t_lstr *ni = Ids({L"ni", L"hao"}), *shi = Ids({L"shi", L"jie"}),
+                 *ren = Ids({L"ren", L"min"});
     const t_lstr* whole = Ids({L"ni", L"hao", L"shi", L"jie", L"ren", L"min"});
     const struct {
         const wchar_t* sentence;
         std::vector<const wchar_t*> words;
         std::vector<const t_lstr*> keys;
         int learned;
-        std::vector<std::pair<const wchar_t*, const t_lstr*>> now;  // words the user dictionary then holds
+        std::vector<std::pair<const wchar_t*, const t_lstr*>>
+            now;  // words the user dictionary then holds
     } cases[] = {
-        {L"你好世界人民", {L"你好", L"事节", L"人民"}, {ni, shi, ren}, 3,
-         {{L"事节", shi}, {L"你好事节", Ids({L"ni", L"hao", L"shi", L"jie"})}, {L"事节人民", Ids({L"shi", L"jie", L"ren", L"min"})}}},
-        {L"你好世界人民", {L"你好世界", L"人名"}, {Ids({L"ni", L"hao", L"shi", L"jie"}), ren}, 1, {{L"人名", ren}}},
-        {L"你好世界人民", {L"你好", L"是界", L"人民"}, {ni, ren, shi}, 0, {}},  // readings out of order
-        {L"你好世", {L"你好", L"失节"}, {ni, shi}, 0, {}},                    // too short a sentence
+        {L"你好世界人民",
+         {L"你好", L"事节", L"人民"},
+         {ni, shi, ren},
+         3,
+         {{L"事节", shi},
+          {L"你好事节", Ids({L"ni", L"hao", L"shi", L"jie"})},
+          {L"事节人民", Ids({L"shi", L"jie", L"ren", L"min"})}}},
+        {L"你好世界人民",
+         {L"你好世界", L"人名"},
+         {Ids({L"ni", L"hao", L"shi", L"jie"}), ren},
+         1,
+         {{L"人名", ren}}},
+        {L"你好世界人民",
+         {L"你好", L"是界", L"人民"},
+         {ni, ren, shi},
+         0,
+         {}},                                               // readings out of order
+        {L"你好世", {L"你好", L"失节"}, {ni, shi}, 0, {}},  // too short a sentence
     };
     for (const auto& c : cases) {
-        const t_lstr* key = c.sentence == std::wstring(L"你好世") ? Ids({L"ni", L"hao", L"shi", L"jie"}) : whole;
-        EXPECT_EQ(c.learned, LearnWordPairs(c.sentence, key, c.words.data(), c.keys.data(), int32_t(c.words.size())))
+        const t_lstr* key =
+            c.sentence == std::wstring(L"你好世") ? Ids({L"ni", L"hao", L"shi", L"jie"}) : whole;
+        EXPECT_EQ(c.learned, LearnWordPairs(c.sentence, key, c.words.data(), c.keys.data(),
+                                            int32_t(c.words.size())))
             << c.words[1];
         for (const auto& [word, ids] : c.now) EXPECT_TRUE(UserHas(ids, word)) << word;
     }
@@ -209,7 +228,8 @@ TEST_F(LearnTest, ANotedAdjustmentRaisesTheFlushedWordOnce) {
         uint16_t second;
         uint32_t third;
         int raised;
-    } cases[] = {{1, 1, 0x08, 1}, {0, 1, 0x08, 0}, {1, 78, 0x80, 0}, {2, 1, 0x07, 0}, {-1, 78, 0, 0}};
+    } cases[] = {
+        {1, 1, 0x08, 1}, {0, 1, 0x08, 0}, {1, 78, 0x80, 0}, {2, 1, 0x07, 0}, {-1, 78, 0, 0}};
     ASSERT_EQ(1u, LearnCommittedText(L"世界", ids, 0));
     for (const auto& c : cases) {
         const int before = freq();
@@ -228,8 +248,9 @@ TEST_F(LearnTest, OnlyOneFuzzyPairCountsAsAFuzzyCorrection) {
         const wchar_t *typed, *corrected;
         int counted;
     } cases[] = {
-        {L"nan", L"lan", 1}, {L"hu", L"fu", 1}, {L"ri", L"li", 1}, {L"zi", L"zhi", 1}, {L"lang", L"lan", 1},
-        {L"nan", L"lal", 0}, {L"ba", L"pa", 0},  {L"zi", L"zii", 0}, {L"an", L"an", 0},    {L"a", L"angg", 0},
+        {L"nan", L"lan", 1},  {L"hu", L"fu", 1},   {L"ri", L"li", 1}, {L"zi", L"zhi", 1},
+        {L"lang", L"lan", 1}, {L"nan", L"lal", 0}, {L"ba", L"pa", 0}, {L"zi", L"zii", 0},
+        {L"an", L"an", 0},    {L"a", L"angg", 0},
     };
     for (const auto& c : cases) {
         const int32_t before = GetConfiguration().GetInt(n_config::ConfigItem13);
@@ -245,13 +266,16 @@ TEST_F(LearnTest, AddressesAreLearnedWithTheirShorterForms) {
         t_strUsrEntry** rows = nullptr;
         uint32_t count = 0;
         if (t_singleton<t_urlUsrDict>::Get().ListAll(heap, &rows, &count))
-            for (uint32_t i = 0; i < count; ++i) out[heap.LstrToWide(rows[i]->stored)] = rows[i]->count;
+            for (uint32_t i = 0; i < count; ++i)
+                out[heap.LstrToWide(rows[i]->stored)] = rows[i]->count;
         return out;
     };
     EXPECT_EQ(1, LearnCommittedPlain(L"www.example.com"));
     EXPECT_EQ(1, LearnUrlCommit(L"me@mail.example.org"));
-    const std::map<std::wstring, uint32_t> expected = {
-        {L"www.example.com", 2}, {L"example.com", 2}, {L"me@mail.example.org", 2}, {L"@mail.example.org", 2}};
+    const std::map<std::wstring, uint32_t> expected = {{L"www.example.com", 2},
+                                                       {L"example.com", 2},
+                                                       {L"me@mail.example.org", 2},
+                                                       {L"@mail.example.org", 2}};
     EXPECT_EQ(expected, stored());
     Set(n_config::ConfigItem09, 0);
     EXPECT_EQ(1, LearnUrlCommit(L"www.other.net"));

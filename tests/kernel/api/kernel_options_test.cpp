@@ -101,7 +101,7 @@ TEST_F(KernelOptionsTest, SchemeNameFallsBackToTheDefaultScheme) {
         t_kernelOptions o;
         // An empty name is a t_lstr holding no unit.
         static const uint16_t kEmpty[1] = {0};
-        o.ShuangPinName = !c.given ? nullptr
+        o.ShuangPinName = !c.given   ? nullptr
                           : *c.given ? Word(c.given)
                                      : reinterpret_cast<const t_lstr*>(kEmpty);
         GetConfiguration().SetString(ShuangPinName, L"before");
@@ -120,21 +120,19 @@ TEST_F(KernelOptionsTest, HiddenCodesSwitchTheDebugModes) {
     };
     static t_modes seen;
     seen = {};
-    SetDebugModeListener([](bool display, bool repeat) { seen = {seen.calls + 1, display, repeat}; });
+    SetDebugModeListener([](bool display, bool repeat) {
+        seen = {seen.calls + 1, display, repeat};
+    });
     const struct {
         const wchar_t* text;
         int result;
         bool display, repeat;
         int listenerCalls;
     } steps[] = {
-        {L"TallPineGap", 0, false, true, 1},
-        {L"tallpinegaps", 0, false, true, 1},
-        {L"tallpinegap", 0, false, false, 2},
-        {L"QUIETRIVERBENDSNOW", 0, false, false, 2},
-        {L"quietriverbend", 0, false, false, 2},
-        {L"quietriverbendsnowfall", 1, true, false, 3},
-        {L"quietriverbendsnow", 1, false, false, 4},
-        {nullptr, 0, false, false, 4},
+        {L"TallPineGap", 0, false, true, 1},         {L"tallpinegaps", 0, false, true, 1},
+        {L"tallpinegap", 0, false, false, 2},        {L"QUIETRIVERBENDSNOW", 0, false, false, 2},
+        {L"quietriverbend", 0, false, false, 2},     {L"quietriverbendsnowfall", 1, true, false, 3},
+        {L"quietriverbendsnow", 1, false, false, 4}, {nullptr, 0, false, false, 4},
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.text ? testing::PrintToString(std::wstring(s.text)) : "null");

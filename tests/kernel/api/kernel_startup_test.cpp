@@ -26,8 +26,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Narrow(const wchar_t* w) { return w ? std::string(w, w + wcslen(w)) : std::string(); }
-std::wstring W(const std::string& s) { return testsupport::Widen(s); }
+std::string Narrow(const wchar_t* w) {
+    return w ? std::string(w, w + wcslen(w)) : std::string();
+}
+std::wstring W(const std::string& s) {
+    return testsupport::Widen(s);
+}
 
 // The registrations as designed, with whether each dictionary is ready after
 // a start on the built system data in a fresh user directory.
@@ -72,7 +76,9 @@ const t_expectedRow kExpected[kKernelDictCount] = {
     {"UrlUsrDict", "qzim_url_usr.bin", 2, 1, 0, 0, 2, true},
 };
 
-t_delWordDict& Deleted() { return t_singleton<t_delWordDict>::Get(); }
+t_delWordDict& Deleted() {
+    return t_singleton<t_delWordDict>::Get();
+}
 
 class KernelBuiltDataTest : public KernelTest {
 public:
@@ -125,12 +131,13 @@ TEST_F(KernelBuiltDataTest, EveryEntryIsReadyAsTheTableSaysAndASecondStartChange
     Start();
     EXPECT_EQ(locale, setlocale(LC_CTYPE, nullptr));
     for (int i = 0; i < kKernelDictCount; ++i)
-        EXPECT_EQ(kExpected[i].readyOnBuiltData, kKernelDicts[i].dict().IsReady()) << kExpected[i].name;
+        EXPECT_EQ(kExpected[i].readyOnBuiltData, kKernelDicts[i].dict().IsReady())
+            << kExpected[i].name;
     EXPECT_EQ(1, RegisterKeyPyMap(0));
     EXPECT_EQ("", Report());
 
-    EXPECT_EQ(1, InitDictionaries(L"other", L"/nonexistent/u", L"/nonexistent/s", L"/nonexistent/d", L"t",
-                                  nullptr, 1, 1, nullptr));
+    EXPECT_EQ(1, InitDictionaries(L"other", L"/nonexistent/u", L"/nonexistent/s", L"/nonexistent/d",
+                                  L"t", nullptr, 1, 1, nullptr));
     EXPECT_EQ(W(user), GetConfiguredUserDir());
     EXPECT_EQ(W(sys), GetConfiguredSysDir());
     EXPECT_EQ(kLoadPhase1, GetDictManager().FindEntry(L"pydict")->loadPolicy);
@@ -141,7 +148,9 @@ TEST_F(KernelBuiltDataTest, AMissingSystemFileLeavesOnlyItsOwnDictionaryNotReady
     const struct {
         const char* file;
         const char* name;
-    } cases[] = {{"qzim_py.bin", "pydict"}, {"qzim_tra.bin", "TraditionDict"}, {"punctures.ini", "PunctureDict"}};
+    } cases[] = {{"qzim_py.bin", "pydict"},
+                 {"qzim_tra.bin", "TraditionDict"},
+                 {"punctures.ini", "PunctureDict"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         fs::remove_all(sys);
@@ -149,7 +158,8 @@ TEST_F(KernelBuiltDataTest, AMissingSystemFileLeavesOnlyItsOwnDictionaryNotReady
         ASSERT_TRUE(LinkBuiltData({c.file}));
         Start();
         for (int i = 0; i < kKernelDictCount; ++i) {
-            const bool expected = kExpected[i].readyOnBuiltData && std::string(c.name) != kExpected[i].name;
+            const bool expected =
+                kExpected[i].readyOnBuiltData && std::string(c.name) != kExpected[i].name;
             EXPECT_EQ(expected, kKernelDicts[i].dict().IsReady()) << kExpected[i].name;
         }
         EXPECT_EQ(std::string(c.name) + ": not ready: " + sys + "/" + c.file + "\n", Report());
@@ -180,7 +190,9 @@ TEST_F(KernelTest, StartsAndReportsWhenTheUserSideFails) {
          },
          "user directory unusable", nullptr},
         {"damaged user file",
-         [](KernelTest& t) { testsupport::WriteFileBytes(t.user + "/qzim_del_word.bin", "damaged bytes"); },
+         [](KernelTest& t) {
+             testsupport::WriteFileBytes(t.user + "/qzim_del_word.bin", "damaged bytes");
+         },
          "damaged user file set aside",
          [](KernelTest& t) {
              const std::vector<std::string> kept = testsupport::ListNames(t.user + "/Backup");
@@ -199,8 +211,10 @@ TEST_F(KernelTest, StartsAndReportsWhenTheUserSideFails) {
         EXPECT_TRUE(t_singleton<t_usrDictV3Core>::Get().IsReady());
         EXPECT_EQ(1, Deleted().AddWord(Word(L"测试"), 7));
         const std::string report = Report();
-        if (c.reported) EXPECT_NE(std::string::npos, report.find(c.reported)) << report;
-        else EXPECT_EQ(std::string::npos, report.find("user directory")) << report;
+        if (c.reported)
+            EXPECT_NE(std::string::npos, report.find(c.reported)) << report;
+        else
+            EXPECT_EQ(std::string::npos, report.find("user directory")) << report;
         if (c.check) c.check(*this);
         Stop();
         setenv("HOME", home.c_str(), 1);

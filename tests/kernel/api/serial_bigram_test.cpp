@@ -32,7 +32,8 @@ public:
         std::vector<std::pair<std::u16string, int>> page;
         for (int i = 0; i < n; ++i) {
             const t_lstr* t = results[size_t(i)]->text;
-            page.emplace_back(t ? std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(t)), LstrGetLength(t))
+            page.emplace_back(t ? std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(t)),
+                                                 LstrGetLength(t))
                                 : std::u16string(),
                               results[size_t(i)]->rank);
         }

@@ -121,14 +121,19 @@ TEST(CalculatorTest, PercentFormOnlyForQuotientsBetweenZeroAndTwo) {
     struct {
         const wchar_t* expression;
         const wchar_t* percent;  // null: no percent form
-    } cases[] = {{L"1/4", L"25.00%"}, {L"3/2", L"150.00%"}, {L"8/2", nullptr}, {L"1*0.5", nullptr},
+    } cases[] = {{L"1/4", L"25.00%"},
+                 {L"3/2", L"150.00%"},
+                 {L"8/2", nullptr},
+                 {L"1*0.5", nullptr},
                  {L"-1/4", nullptr}};
     for (const auto& c : cases) {
         t_calculator calculator;
         wchar_t out[t_calculator::kTextRoom];
-        ASSERT_TRUE(calculator.Calculate(c.expression, out, t_calculator::kTextRoom)) << c.expression;
+        ASSERT_TRUE(calculator.Calculate(c.expression, out, t_calculator::kTextRoom))
+            << c.expression;
         wchar_t percent[t_calculator::kTextRoom] = {};
-        EXPECT_EQ(c.percent != nullptr, calculator.GetPercentText(percent, t_calculator::kTextRoom)) << c.expression;
+        EXPECT_EQ(c.percent != nullptr, calculator.GetPercentText(percent, t_calculator::kTextRoom))
+            << c.expression;
         if (c.percent) {
             EXPECT_STREQ(c.percent, percent);
         }
@@ -151,7 +156,8 @@ TEST(CalculatorTest, RecordsAreResultPercentEquationAndSeparatedForm) {
         {L"(-8)^(1/3)", 8, {}},
         {L"1/0", 8, {}},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.texts, Records(c.expression, c.capacity)) << c.expression;
+    for (const auto& c : cases)
+        EXPECT_EQ(c.texts, Records(c.expression, c.capacity)) << c.expression;
 }
 
 // The host's LC_NUMERIC (fcitx sets the user's locale) never changes the

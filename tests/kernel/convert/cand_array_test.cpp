@@ -19,19 +19,58 @@ class CandArrayTest : public ::testing::Test {
 protected:
     struct t_rec {
         t_candWord* w;
-        t_rec& Score(double s) { w->score = s; return *this; }
-        t_rec& Kind(uint16_t k) { w->kind = k; return *this; }
-        t_rec& Type(uint16_t t) { w->sourceType = t; return *this; }
-        t_rec& Rank(int16_t r) { w->rank = r; return *this; }
-        t_rec& OrderNo(int32_t o) { w->orderNumber = o; return *this; }
-        t_rec& Place(int32_t p) { w->wantedPlace = p; return *this; }
-        t_rec& Floor(int16_t f) { w->positionFloor = f; return *this; }
-        t_rec& ArcClass(uint8_t c) { w->arcClass = c; return *this; }
-        t_rec& Strong() { w->arcFlags = kCandArcStrong; return *this; }
-        t_rec& Adjust(uint32_t f) { w->adjustFlags = f; return *this; }
-        t_rec& CloudFirst() { w->cloudPriority = 1; return *this; }
-        t_rec& External(int16_t c) { w->externalClass = c; return *this; }
-        t_rec& Privilege(int32_t o) { w->privilegeOrder = o; return *this; }
+        t_rec& Score(double s) {
+            w->score = s;
+            return *this;
+        }
+        t_rec& Kind(uint16_t k) {
+            w->kind = k;
+            return *this;
+        }
+        t_rec& Type(uint16_t t) {
+            w->sourceType = t;
+            return *this;
+        }
+        t_rec& Rank(int16_t r) {
+            w->rank = r;
+            return *this;
+        }
+        t_rec& OrderNo(int32_t o) {
+            w->orderNumber = o;
+            return *this;
+        }
+        t_rec& Place(int32_t p) {
+            w->wantedPlace = p;
+            return *this;
+        }
+        t_rec& Floor(int16_t f) {
+            w->positionFloor = f;
+            return *this;
+        }
+        t_rec& ArcClass(uint8_t c) {
+            w->arcClass = c;
+            return *this;
+        }
+        t_rec& Strong() {
+            w->arcFlags = kCandArcStrong;
+            return *this;
+        }
+        t_rec& Adjust(uint32_t f) {
+            w->adjustFlags = f;
+            return *this;
+        }
+        t_rec& CloudFirst() {
+            w->cloudPriority = 1;
+            return *this;
+        }
+        t_rec& External(int16_t c) {
+            w->externalClass = c;
+            return *this;
+        }
+        t_rec& Privilege(int32_t o) {
+            w->privilegeOrder = o;
+            return *this;
+        }
         operator t_candWord*() const { return w; }
         t_candWord* operator->() const { return w; }
     };
@@ -47,11 +86,14 @@ protected:
         w->multiChar = LstrGetLength(w->text) > 1;
         return t_rec{w};
     }
-    t_rec Pinned(const wchar_t* text, int32_t place) { return Rec(text, 1.0).Kind(kCandKindPinned).Place(place); }
+    t_rec Pinned(const wchar_t* text, int32_t place) {
+        return Rec(text, 1.0).Kind(kCandKindPinned).Place(place);
+    }
 
     static std::wstring Text(const t_candWord* w) {
         std::wstring out;
-        for (uint32_t i = 0; i < LstrGetLength(w->text); ++i) out += wchar_t(LstrGetUnit(w->text, i));
+        for (uint32_t i = 0; i < LstrGetLength(w->text); ++i)
+            out += wchar_t(LstrGetUnit(w->text, i));
         return out;
     }
     // The page as one text, records joined by "|".
@@ -89,7 +131,8 @@ TEST_F(CandArrayTest, EachOrderRuleDecidesOnItsOwn) {
         {"4 strong before an uncertain one", Rec(L"a").Strong(), Rec(L"b"), 1},
         {"4 strong after a certain one", Rec(L"a", 1.0).Strong(), Rec(L"b", 1.0), -1},
         {"5 user word before another kind", Rec(L"z").Kind(1), Rec(L"a").Kind(31), 1},
-        {"5 user words: higher order number", Rec(L"z").Kind(1).OrderNo(9), Rec(L"a").Kind(1).OrderNo(3), 1},
+        {"5 user words: higher order number", Rec(L"z").Kind(1).OrderNo(9),
+         Rec(L"a").Kind(1).OrderNo(3), 1},
         {"5 user words: lower rank", Rec(L"z").Kind(1).Rank(100), Rec(L"a").Kind(1).Rank(200), 1},
         {"5 user words: text order", Rec(L"a").Kind(1), Rec(L"b").Kind(1), 1},
         {"6 external after a user word", Rec(L"a").Kind(31), Rec(L"b").Kind(1), -1},
@@ -97,25 +140,30 @@ TEST_F(CandArrayTest, EachOrderRuleDecidesOnItsOwn) {
         {"6 externals: higher class", Rec(L"z").Kind(31).External(1), Rec(L"a").Kind(31), 1},
         {"7 plain cloud before an uncertain held one", Rec(L"a", 0.1).Type(29), Rec(L"b", 0.9), 1},
         {"8 held user word first", Rec(L"a").Kind(11).Rank(30000), Rec(L"b").Kind(1), -1},
-        {"9 clouds: lower order number", Rec(L"a", 1.0).Type(29).OrderNo(1), Rec(L"b", 1.0).Type(29).OrderNo(2),
-         1},
+        {"9 clouds: lower order number", Rec(L"a", 1.0).Type(29).OrderNo(1),
+         Rec(L"b", 1.0).Type(29).OrderNo(2), 1},
         {"9 cloud after a pinned one", Rec(L"a", 1.0).Type(29), Rec(L"b", 1.0).Kind(2), -1},
         {"9 cloud before a special one", Rec(L"a", 1.0).Type(29), Rec(L"b", 1.0).Kind(11), 1},
-        {"9 cloud after a cached composed word", Rec(L"a", 1.0).Type(29), Rec(L"b", 1.0).Type(4).Adjust(0x80), -1},
-        {"9 prior cloud before a composed word", Rec(L"a").Type(29).CloudFirst(), Rec(L"b").Type(4), 1},
+        {"9 cloud after a cached composed word", Rec(L"a", 1.0).Type(29),
+         Rec(L"b", 1.0).Type(4).Adjust(0x80), -1},
+        {"9 prior cloud before a composed word", Rec(L"a").Type(29).CloudFirst(), Rec(L"b").Type(4),
+         1},
         {"9 cloud after a system word", Rec(L"a", 1.0).Type(29), Rec(L"b", 1.0).Type(0), -1},
         {"9 cloud before an English word", Rec(L"a", 1.0).Type(29), Rec(L"b", 1.0).Type(7), 1},
         {"10 composed after a cloud word", Rec(L"a").Type(4), Rec(L"b").Type(29), -1},
-        {"11 higher priority", Rec(L"a", 1.0).Kind(11).Rank(600), Rec(L"b", 1.0).Kind(11).Rank(199), 1},
+        {"11 higher priority", Rec(L"a", 1.0).Kind(11).Rank(600), Rec(L"b", 1.0).Kind(11).Rank(199),
+         1},
         {"11 equal priority: order number", Rec(L"a", 1.0).Kind(11).Rank(600).OrderNo(2),
          Rec(L"b", 1.0).Kind(11).Rank(600).OrderNo(1), 1},
         {"12 privilege after another type", Rec(L"a").Type(30).Rank(1), Rec(L"b").Rank(900), -1},
-        {"12 privileges: lower privilege order", Rec(L"z").Type(30).Privilege(1), Rec(L"a").Type(30).Privilege(2), 1},
+        {"12 privileges: lower privilege order", Rec(L"z").Type(30).Privilege(1),
+         Rec(L"a").Type(30).Privilege(2), 1},
         {"13 before a held privilege word", Rec(L"a").Rank(900), Rec(L"b").Type(30).Rank(1), 1},
         {"14 lower power", Rec(L"b").Rank(100), Rec(L"a").Rank(200), 1},
         {"14 equal power", Rec(L"b").Rank(100), Rec(L"a").Rank(100), 0},
     };
-    for (const t_case& c : cases) EXPECT_EQ(t_arrayWord::CompareCandidates(c.placed, c.held), c.want) << c.rule;
+    for (const t_case& c : cases)
+        EXPECT_EQ(t_arrayWord::CompareCandidates(c.placed, c.held), c.want) << c.rule;
 }
 
 TEST_F(CandArrayTest, PinnedOrders) {
@@ -148,41 +196,82 @@ TEST_F(CandArrayTest, AddResults) {
         std::wstring ranked;
     };
     const t_case cases[] = {
-        {"an equal-ranked record at a full list is refused", 2, 0,
-         {{Rec(L"a", 0.5), 4}, {Rec(L"b", 0.5), 4}, {Rec(L"c", 0.5), 0}, {Rec(L"d", 0.6), 4}}, L"d|a"},
-        {"a higher score replaces, a lower one merges", 3, 0,
-         {{Rec(L"a", 0.5), 4}, {Rec(L"b", 0.4), 4}, {Rec(L"b", 0.7), 4}, {Rec(L"a", 0.1), 5}}, L"b|a"},
-        {"a cell word replaces a system word, a system word merges into a cell word", 3, 0,
-         {{Rec(L"a", 0.9), 4}, {Rec(L"a", 0.1).Type(3), 4}, {Rec(L"c", 0.5).Type(3), 4}, {Rec(L"c", 0.9), 5}},
+        {"an equal-ranked record at a full list is refused",
+         2,
+         0,
+         {{Rec(L"a", 0.5), 4}, {Rec(L"b", 0.5), 4}, {Rec(L"c", 0.5), 0}, {Rec(L"d", 0.6), 4}},
+         L"d|a"},
+        {"a higher score replaces, a lower one merges",
+         3,
+         0,
+         {{Rec(L"a", 0.5), 4}, {Rec(L"b", 0.4), 4}, {Rec(L"b", 0.7), 4}, {Rec(L"a", 0.1), 5}},
+         L"b|a"},
+        {"a cell word replaces a system word, a system word merges into a cell word",
+         3,
+         0,
+         {{Rec(L"a", 0.9), 4},
+          {Rec(L"a", 0.1).Type(3), 4},
+          {Rec(L"c", 0.5).Type(3), 4},
+          {Rec(L"c", 0.9), 5}},
          L"c|a"},
-        {"a cloud word replaces a composed word and merges into others", 3, 0,
-         {{Rec(L"a", 0.5).Type(4), 4}, {Rec(L"a", 0.1).Type(29), 5}, {Rec(L"b", 0.6), 4},
+        {"a cloud word replaces a composed word and merges into others",
+         3,
+         0,
+         {{Rec(L"a", 0.5).Type(4), 4},
+          {Rec(L"a", 0.1).Type(29), 5},
+          {Rec(L"b", 0.6), 4},
           {Rec(L"b", 0.9).Type(29), 5}},
          L"b|a"},
-        {"quota: a worse multi-character word finds no room", 3, 1,
-         {{Rec(L"aa", 0.6), 4}, {Rec(L"b", 0.5), 4}, {Rec(L"cc", 0.4), 3}, {Rec(L"dd", 0.7), 4}}, L"dd|b"},
-        {"quota at a full list: only a worse multi-character word goes", 2, 1,
-         {{Rec(L"aa", 0.6), 4}, {Rec(L"b", 0.5), 4}, {Rec(L"cc", 0.55), 3}, {Rec(L"dd", 0.9), 4}}, L"dd|b"},
-        {"equal scores: a strong arc, then the lower rank, then another arc class", 4, 0,
-         {{Rec(L"a").Rank(300), 4}, {Rec(L"b").Rank(100), 4}, {Rec(L"c").Rank(200).Strong(), 4},
+        {"quota: a worse multi-character word finds no room",
+         3,
+         1,
+         {{Rec(L"aa", 0.6), 4}, {Rec(L"b", 0.5), 4}, {Rec(L"cc", 0.4), 3}, {Rec(L"dd", 0.7), 4}},
+         L"dd|b"},
+        {"quota at a full list: only a worse multi-character word goes",
+         2,
+         1,
+         {{Rec(L"aa", 0.6), 4}, {Rec(L"b", 0.5), 4}, {Rec(L"cc", 0.55), 3}, {Rec(L"dd", 0.9), 4}},
+         L"dd|b"},
+        {"equal scores: a strong arc, then the lower rank, then another arc class",
+         4,
+         0,
+         {{Rec(L"a").Rank(300), 4},
+          {Rec(L"b").Rank(100), 4},
+          {Rec(L"c").Rank(200).Strong(), 4},
           {Rec(L"d").Rank(50).ArcClass(1), 4}},
          L"c|b|a|d"},
         // The ranked list shifts its shorter side and moves within its room
         // when one side is used up.
-        {"records arriving worst first each take the top", 3, 0,
-         {{Rec(L"a", 0.1), 4}, {Rec(L"b", 0.2), 4}, {Rec(L"c", 0.3), 4}, {Rec(L"d", 0.4), 4}, {Rec(L"e", 0.5), 4},
-          {Rec(L"f", 0.6), 4}, {Rec(L"g", 0.7), 4}},
+        {"records arriving worst first each take the top",
+         3,
+         0,
+         {{Rec(L"a", 0.1), 4},
+          {Rec(L"b", 0.2), 4},
+          {Rec(L"c", 0.3), 4},
+          {Rec(L"d", 0.4), 4},
+          {Rec(L"e", 0.5), 4},
+          {Rec(L"f", 0.6), 4},
+          {Rec(L"g", 0.7), 4}},
          L"g|f|e"},
-        {"a replacement near the top and evictions at the end", 4, 0,
-         {{Rec(L"a", 0.9), 4}, {Rec(L"b", 0.8), 4}, {Rec(L"c", 0.7), 4}, {Rec(L"d", 0.6), 4}, {Rec(L"b", 0.95), 4},
-          {Rec(L"e", 0.99), 4}, {Rec(L"f", 0.97), 4}, {Rec(L"g", 0.92), 4}},
+        {"a replacement near the top and evictions at the end",
+         4,
+         0,
+         {{Rec(L"a", 0.9), 4},
+          {Rec(L"b", 0.8), 4},
+          {Rec(L"c", 0.7), 4},
+          {Rec(L"d", 0.6), 4},
+          {Rec(L"b", 0.95), 4},
+          {Rec(L"e", 0.99), 4},
+          {Rec(L"f", 0.97), 4},
+          {Rec(L"g", 0.92), 4}},
          L"e|f|b|g"},
     };
     for (const t_case& c : cases) {
         t_arrayWord array(nullptr, 0, c.places, c.quota, nullptr, &heap_);
         ASSERT_TRUE(array.IsValid());
         for (size_t i = 0; i < c.steps.size(); ++i)
-            EXPECT_EQ(array.Add(c.steps[i].w, nullptr), c.steps[i].want) << c.name << ", step " << i;
+            EXPECT_EQ(array.Add(c.steps[i].w, nullptr), c.steps[i].want)
+                << c.name << ", step " << i;
         EXPECT_EQ(Ranked(array), c.ranked) << c.name;
     }
 }
@@ -268,7 +357,8 @@ TEST_F(CandArrayTest, ArrangeLaysOutPinnedAndDeferredRecordsOnEveryPage) {
     // Ranked: a .9 (floor 3), b .8, c .7, d .6, e .5; pinned: P at 2, Q at 9.
     const t_case cases[] = {
         {0, 3, L"b|P|a"},
-        {0, 8, L"b|P|a|c|d|e|Q"},  // Q's place lies beyond the list: first free place after it
+        {0, 8, L"b|P|a|c|d|e|Q"},  // Q's place lies beyond the list: first free
+                                   // place after it
         {2, 3, L"a|c|d"},
         {5, 10, L"e|Q"},
         {7, 3, L""},
@@ -338,7 +428,10 @@ TEST_F(CandArrayTest, DeletedWordsAreFilteredOnlyWhileTheStoreIsReady) {
         const wchar_t* text;
         bool pinned;
         int want, flag;
-    } cases[] = {{L"删除", false, 1, 1}, {L"删除", true, 1, 1}, {L"恢复", false, 4, 0}, {L"保留", true, 1, 0}};
+    } cases[] = {{L"删除", false, 1, 1},
+                 {L"删除", true, 1, 1},
+                 {L"恢复", false, 4, 0},
+                 {L"保留", true, 1, 0}};
     for (const auto& c : cases) {
         int flag = -1;
         t_candWord* w = c.pinned ? Pinned(c.text, 1).w : Rec(c.text).w;

@@ -10,17 +10,17 @@
 #include "kernel/convert/cand_collector.h"
 #include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/name_marks.h"
+#include "kernel/lexicon/cell_dict.h"
 #include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/hz_dict.h"
-#include "kernel/userdict/recent_cache.h"
-#include "kernel/userdict/usr_dict_v3.h"
-#include "kernel/lexicon/cell_dict.h"
 #include "kernel/lexicon/privilege_dict.h"
-#include "kernel/userdict/cloud_cache.h"
-#include "kernel/userdict/ext_dict.h"
-#include "kernel/userdict/usr_text_io.h"
 #include "kernel/runtime/configuration.h"
 #include "kernel/runtime/singleton.h"
+#include "kernel/userdict/cloud_cache.h"
+#include "kernel/userdict/ext_dict.h"
+#include "kernel/userdict/recent_cache.h"
+#include "kernel/userdict/usr_dict_v3.h"
+#include "kernel/userdict/usr_text_io.h"
 #include "tests/kernel/convert/convert_support.h"
 #include "tests/kernel/convert/user_sources_support.h"
 #include "tests/kernel/lexicon/small_dicts_support.h"
@@ -46,13 +46,14 @@ t_sysWordEntry W(std::initializer_list<const char*> ids, const std::u16string& t
 const t_testLexicon& Fixture() {
     static const std::unique_ptr<t_testLexicon> lex = [] {
         auto l = std::make_unique<t_testLexicon>();
-        EXPECT_TRUE(l->MakeSmall({W({"ni"}, u"你", 10), W({"ni"}, u"泥", 20), W({"ni"}, u"尼", 30),
-                                  W({"li"}, u"里", 15), W({"ni", "hao"}, u"你好", 15),
-                                  W({"ni", "hao", "ma"}, u"你好吗", 12), W({"wang"}, u"王", 10, 0, 1),
-                                  W({"wang", "ming"}, u"王明", 40, n_sysDict::kFlagPersonName),
-                                  W({"ming"}, u"明", 20, n_sysDict::kFlagNameLike),
-                                  W({"ni", "hao", "ma", "li"}, u"你好吗里", 800),
-                                  W({"ni", "hao", "ma", "ni"}, u"你好吗你", 950)}));
+        EXPECT_TRUE(
+            l->MakeSmall({W({"ni"}, u"你", 10), W({"ni"}, u"泥", 20), W({"ni"}, u"尼", 30),
+                          W({"li"}, u"里", 15), W({"ni", "hao"}, u"你好", 15),
+                          W({"ni", "hao", "ma"}, u"你好吗", 12), W({"wang"}, u"王", 10, 0, 1),
+                          W({"wang", "ming"}, u"王明", 40, n_sysDict::kFlagPersonName),
+                          W({"ming"}, u"明", 20, n_sysDict::kFlagNameLike),
+                          W({"ni", "hao", "ma", "li"}, u"你好吗里", 800),
+                          W({"ni", "hao", "ma", "ni"}, u"你好吗你", 950)}));
         return l;
     }();
     return *lex;
@@ -82,7 +83,8 @@ struct t_handRun {
         lattice.AddArc(0, end, GroupOf(sys, syllables), L(keep[keep.size() - 2]), L(keep.back()), 0,
                        kArcSourceSystem, int32_t(syllables.size()), kArcKindSure, 0, p);
     }
-    std::vector<std::u16string> Collect(const std::vector<double>& probs, uint32_t count, t_candCollector** keepC) {
+    std::vector<std::u16string> Collect(const std::vector<double>& probs, uint32_t count,
+                                        t_candCollector** keepC) {
         t_candWord* page[16] = {};
         arrays.push_back(std::make_unique<t_arrayWord>(page, 0, count, 0, nullptr, &arena));
         collectors.push_back(std::make_unique<t_candCollector>(&arena, Fixture().Dicts(), &lattice,
@@ -148,7 +150,8 @@ TEST(CandCollectorTest, FourCharacterAssociationFilter) {
         col.ScoreAssociation(0, ids.data(), pos.data(), 2, 1.0);
         std::vector<std::u16string> got;
         for (int i = 0, n = array.Arrange(); i < n; ++i) got.push_back(ToU16(page[i]->text));
-        const std::vector<std::u16string> all = {u"你好吗", u"你好吗里", u"你好吗你"}, kept = {u"你好吗里"};
+        const std::vector<std::u16string> all = {u"你好吗", u"你好吗里", u"你好吗你"},
+                                          kept = {u"你好吗里"};
         EXPECT_EQ(got, four ? kept : all);
     }
 }
@@ -168,7 +171,8 @@ TEST(CandCollectorTest, CellRankStaysInSixteenBits) {
         int64_t freq;
         double factor;
         int16_t rank;
-    } cases[] = {{40000, 1.0, 32767}, {100, .5, 50}, {5, .1, 1}, {0, 1.0, -1}, {-3, 1.0, -1}, {1LL << 40, 1.0, 32767}};
+    } cases[] = {{40000, 1.0, 32767}, {100, .5, 50}, {5, .1, 1},
+                 {0, 1.0, -1},        {-3, 1.0, -1}, {1LL << 40, 1.0, 32767}};
     for (const auto& c : cases) EXPECT_EQ(CellWordRank(c.freq, c.factor), c.rank) << c.freq;
 }
 
@@ -180,9 +184,9 @@ TEST(CandCollectorTest, CaseMapCapitalisesTypedLetters) {
         std::vector<uint16_t> ends;
         std::u16string expected;
     } cases[] = {{L"aBc", u"abc", {1, 2, 3}, u"aBc"},
-                 {L"ABc", u"ab", {2, 3}, u"Ab"},       // the first capital typed in the span
-                 {L"Abc", u"中b", {1, 3}, u"中b"},     // only ASCII letters change
-                 {L"ABC", u"a", {1, 2, 3}, u"a"}};     // a text shorter than its segments stays
+                 {L"ABc", u"ab", {2, 3}, u"Ab"},    // the first capital typed in the span
+                 {L"Abc", u"中b", {1, 3}, u"中b"},  // only ASCII letters change
+                 {L"ABC", u"a", {1, 2, 3}, u"a"}};  // a text shorter than its segments stays
     for (const auto& c : cases) {
         t_scopeHeap arena;
         t_inputCaseMap map;
@@ -226,8 +230,8 @@ TEST(CandCollectorTest, ComposedNameIsOneCandidateInPathOrder) {
     t_scopeHeap arena;
     t_candWord* page[4] = {};
     t_arrayWord array(page, 0, 4, 0, nullptr, &arena);
-    Bytes wangIds = Units(Ids({"wang"})), mingIds = Units(Ids({"ming"})), s1 = Units({1}), s2 = Units({2}),
-          s3 = Units({3});
+    Bytes wangIds = Units(Ids({"wang"})), mingIds = Units(Ids({"ming"})), s1 = Units({1}),
+          s2 = Units({2}), s3 = Units({3});
     uint32_t off[3];
     uint16_t cost;
     uint32_t gram;
@@ -235,7 +239,8 @@ TEST(CandCollectorTest, ComposedNameIsOneCandidateInPathOrder) {
     sys.GetWordRecord(GroupOf(sys, {"wang"}), &off[0], &cost, &gram, &more);
     sys.GetWordRecord(GroupOf(sys, {"ming"}), &off[1], &cost, &gram, &more);
     sys.GetWordRecord(GroupOf(sys, {"ni"}), &off[2], &cost, &gram, &more);
-    const t_nameNode nodes[3] = {{L(wangIds), L(s1), off[0]}, {L(mingIds), L(s2), off[1]}, {L(s3), L(s3), off[2]}};
+    const t_nameNode nodes[3] = {
+        {L(wangIds), L(s1), off[0]}, {L(mingIds), L(s2), off[1]}, {L(s3), L(s3), off[2]}};
     ASSERT_EQ(AddComposedNames(&array, &arena, &sys, 3, nodes, 3, 700, false), kArrayAdded);
     ASSERT_EQ(array.Arrange(), 1);
     EXPECT_EQ(ToU16(page[0]->text), u"王明你");
@@ -258,9 +263,13 @@ TEST(CandCollectorTest, EveryDictionaryReachesThePage) {
     t_extDict cell;
     ASSERT_TRUE(cell.Load(const_cast<uint8_t*>(cellImage.data()), int32_t(cellImage.size())));
     const Bytes privilegeImage = dicttest::BuildImage(
-        t_systemTable::kPrivilege, {{}, {}, {dicttest::t_fields().S(std::u16string(key.begin(), key.end())).S(u"我愛你").U32(1)}});
+        t_systemTable::kPrivilege,
+        {{},
+         {},
+         {dicttest::t_fields().S(std::u16string(key.begin(), key.end())).S(u"我愛你").U32(1)}});
     t_privilegeDictCore privilege;
-    ASSERT_TRUE(privilege.Load(const_cast<uint8_t*>(privilegeImage.data()), int32_t(privilegeImage.size())));
+    ASSERT_TRUE(privilege.Load(const_cast<uint8_t*>(privilegeImage.data()),
+                               int32_t(privilegeImage.size())));
     t_scopeHeap heap;
     t_usrWordFields fields;
     fields.reading = L(woai);
@@ -290,14 +299,18 @@ TEST(CandCollectorTest, EveryDictionaryReachesThePage) {
     on.cloudCollector = &col;
     ASSERT_TRUE(conv.Run(dicts, L"woaini", on));
     std::vector<double> probs;
-    for (int e = 0; e <= conv.syllables.GetLength(); ++e) probs.push_back(conv.syllables.GetForward(e));
+    for (int e = 0; e <= conv.syllables.GetLength(); ++e)
+        probs.push_back(conv.syllables.GetForward(e));
     col.CollectAll(probs.data(), false);
     const struct {
         std::u16string text;
         uint16_t kind, source;
-    } expected[] = {{u"沃爱妮", kCandKindUser, kCandSourceUser},       {u"我爱你", kCandKindScored, kCandSourceSystem},
-                    {u"我爱妮", kCandKindCell, kCandSourceCell},       {u"我愛你", kCandKindScored, kCandSourcePrivilege},
-                    {u"卧爱", kCandKindExternal, kCandSourceExternalUser}, {u"我矮你", kCandKindScored, kCandSourceCloud}};
+    } expected[] = {{u"沃爱妮", kCandKindUser, kCandSourceUser},
+                    {u"我爱你", kCandKindScored, kCandSourceSystem},
+                    {u"我爱妮", kCandKindCell, kCandSourceCell},
+                    {u"我愛你", kCandKindScored, kCandSourcePrivilege},
+                    {u"卧爱", kCandKindExternal, kCandSourceExternalUser},
+                    {u"我矮你", kCandKindScored, kCandSourceCloud}};
     const int n = array.Arrange();
     ASSERT_GT(n, 0);
     EXPECT_EQ(ToU16(page[0]->text), u"沃爱妮");
@@ -321,7 +334,8 @@ TEST(CandCollectorTest, EveryDictionaryReachesThePage) {
     after.ScoreAssociation(0, path.data(), ends.data(), 2, 1.0);
     std::set<std::u16string> got;
     for (int i = 0, m = next.Arrange(); i < m; ++i) got.insert(ToU16(assoc[i]->text));
-    for (const char16_t* w : {u"我爱你", u"沃爱妮", u"我爱妮", u"我愛你"}) EXPECT_TRUE(got.count(w)) << int(w[0]);
+    for (const char16_t* w : {u"我爱你", u"沃爱妮", u"我爱妮", u"我愛你"})
+        EXPECT_TRUE(got.count(w)) << int(w[0]);
     // After wo alone the external word of wo ai follows too.
     t_candWord* fromWo[16] = {};
     t_arrayWord afterWo(fromWo, 0, 16, 0, nullptr, &records);
@@ -348,21 +362,23 @@ protected:
             Bytes b;
             if (!f) return b;
             uint8_t buf[65536];
-            for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) b.insert(b.end(), buf, buf + n);
+            for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+                b.insert(b.end(), buf, buf + n);
             std::fclose(f);
             return b;
         }();
         ASSERT_TRUE(hz.Load(hzBytes.data(), int32_t(hzBytes.size())));
     }
     // The page of an input (whole-input candidates first).
-    std::vector<std::u16string> Page(const std::wstring& input, t_freqAdjust* adjust, bool user = false,
-                                     int count = 12) {
+    std::vector<std::u16string> Page(const std::wstring& input, t_freqAdjust* adjust,
+                                     bool user = false, int count = 12) {
         t_findSwitches sw;
         sw.user = user;
         conv = std::make_unique<t_conversion>();
         EXPECT_TRUE(conv->Run(dicts, input, sw));
         std::vector<double> probs;
-        for (int e = 0; e <= conv->syllables.GetLength(); ++e) probs.push_back(conv->syllables.GetForward(e));
+        for (int e = 0; e <= conv->syllables.GetLength(); ++e)
+            probs.push_back(conv->syllables.GetForward(e));
         t_candWord* page[64] = {};
         t_arrayWord array(page, 0, uint32_t(count), 0, nullptr, &conv->arena);
         t_candCollector col(&conv->arena, dicts, &conv->input, &array);
@@ -405,8 +421,11 @@ TEST_F(CollectorBuiltTest, CheckWordPinyinRefusesAMismatchedReading) {
         std::initializer_list<const char*> ids;
         std::u16string text;
         int ok;
-    } cases[] = {{{"ni", "hao"}, u"你好", 1}, {{"ni", "hao"}, u"你们", 0}, {{"hang"}, u"行", 1},
-                 {{"ni"}, u"你好", 0}, {{"a"}, u"a", 0}};
+    } cases[] = {{{"ni", "hao"}, u"你好", 1},
+                 {{"ni", "hao"}, u"你们", 0},
+                 {{"hang"}, u"行", 1},
+                 {{"ni"}, u"你好", 0},
+                 {{"a"}, u"a", 0}};
     for (const auto& c : cases) {
         Bytes ids = Units(Ids(c.ids)), t = Text(c.text);
         EXPECT_EQ(CheckWordPinyin(&lex->py, &hz, L(ids), L(t)), c.ok) << int(c.text[0]);
@@ -497,7 +516,8 @@ TEST_F(CollectorBuiltTest, SingleCharactersRankByTheirReading) {
                  {L"xing", {}, u"行", 2}};
     for (const auto& c : cases) {
         const auto page = Page(c.input, nullptr, false, 30);
-        for (const auto& b : c.before) EXPECT_LT(IndexOf(page, b), IndexOf(page, c.after)) << int(b[0]);
+        for (const auto& b : c.before)
+            EXPECT_LT(IndexOf(page, b), IndexOf(page, c.after)) << int(b[0]);
         if (c.before.empty())
             EXPECT_LE(IndexOf(page, c.after), c.minIndex);
         else
@@ -533,7 +553,8 @@ TEST_F(CollectorBuiltTest, PersonNames) {
     ASSERT_EQ(FindSurnameName(&conv->input, &lex->sys, nodes, &value), 3);
     t_candWord* out[4] = {};
     t_arrayWord array(out, 0, 4, 0, nullptr, &conv->arena);
-    ASSERT_EQ(AddComposedNames(&array, &conv->arena, &lex->sys, 11, nodes, 3, value, true), kArrayAdded);
+    ASSERT_EQ(AddComposedNames(&array, &conv->arena, &lex->sys, 11, nodes, 3, value, true),
+              kArrayAdded);
     ASSERT_EQ(array.Arrange(), 1);
     const std::u16string name = ToU16(out[0]->text);
     EXPECT_EQ(name, u"刘志强");
@@ -571,15 +592,21 @@ TEST(FreqAdjustTest, PlainUserWordAndFlagLabels) {
 TEST(FreqAdjustTest, ReadingMismatchesCountByMode) {
     ASSERT_TRUE(usersrc::EnsureConfiguration());
     t_configurationImpl& config = t_singleton<t_configurationImpl>::Get();
-    const t_configItem* counters[] = {&n_config::PinyinMismatchCount1, &n_config::PinyinMismatchCount2};
+    const t_configItem* counters[] = {&n_config::PinyinMismatchCount1,
+                                      &n_config::PinyinMismatchCount2};
     for (const t_configItem* c : counters) config.SetInt(*c, 0);
     Bytes bad = Units({441}), good = Units({10}), text = Text(u"你");
     const struct {
         const Bytes* ids;
         int mode, result, first, second;  // the counters after the call
-    } cases[] = {{&bad, 0, 0, 0, 0}, {&bad, 1, 0, 1, 0}, {&bad, 2, 0, 1, 1}, {&good, 1, 1, 1, 1}, {&bad, 1, 0, 2, 1}};
+    } cases[] = {{&bad, 0, 0, 0, 0},
+                 {&bad, 1, 0, 1, 0},
+                 {&bad, 2, 0, 1, 1},
+                 {&good, 1, 1, 1, 1},
+                 {&bad, 1, 0, 2, 1}};
     for (const auto& c : cases) {
-        EXPECT_EQ(CheckWordPinyin(nullptr, nullptr, L(*c.ids), L(text), c.mode), c.result) << c.mode;
+        EXPECT_EQ(CheckWordPinyin(nullptr, nullptr, L(*c.ids), L(text), c.mode), c.result)
+            << c.mode;
         EXPECT_EQ(config.GetInt(*counters[0]), c.first) << c.mode;
         EXPECT_EQ(config.GetInt(*counters[1]), c.second) << c.mode;
     }

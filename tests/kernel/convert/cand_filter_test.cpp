@@ -23,7 +23,9 @@ constexpr uint16_t kMu = 0x6728;     // 木
 constexpr uint16_t kLin = 0x6797;    // 林: radical 木 + 4 (a stroke code in its list)
 constexpr uint16_t kYi = 0x4E00;     // 一: its own component, so it reads as one to three "h"
 
-uint16_t Id(const wchar_t* s) { return uint16_t(SyllableTableFind(s)); }
+uint16_t Id(const wchar_t* s) {
+    return uint16_t(SyllableTableFind(s));
+}
 
 std::vector<uint8_t> BuildSmallAnnex() {
     t_strokeAnnexWriter w;
@@ -34,12 +36,17 @@ std::vector<uint8_t> BuildSmallAnnex() {
         const wchar_t* reading;
         std::vector<uint16_t> codes;
     } entries[] = {
-        {kShui, {2, 5, 3, 4}, L"shui", {kShui, star, 0}}, {kJiang, {4, 4, 1, 1, 2, 1}, L"jiang", {kShui, star, 3}},
-        {kShan, {2, 5, 2}, L"shan", {kShan, star, 0}},   {kMu, {1, 2, 3, 4}, L"mu", {kMu, star, 0}},
-        {kLin, {1, 2, 3, 4, 1, 2, 3, 4}, L"lin", {kMu, star, 4}}, {kYi, {1}, L"yi", {kYi, star, 1}},
+        {kShui, {2, 5, 3, 4}, L"shui", {kShui, star, 0}},
+        {kJiang, {4, 4, 1, 1, 2, 1}, L"jiang", {kShui, star, 3}},
+        {kShan, {2, 5, 2}, L"shan", {kShan, star, 0}},
+        {kMu, {1, 2, 3, 4}, L"mu", {kMu, star, 0}},
+        {kLin, {1, 2, 3, 4, 1, 2, 3, 4}, L"lin", {kMu, star, 4}},
+        {kYi, {1}, L"yi", {kYi, star, 1}},
     };
     for (const auto& e : entries) {
-        EXPECT_GE(w.AddEntry(e.ch, e.strokes, {{1, int16_t(Id(e.reading))}}, n_strokeAnnex::kTagRadical, e.codes), 0);
+        EXPECT_GE(w.AddEntry(e.ch, e.strokes, {{1, int16_t(Id(e.reading))}},
+                             n_strokeAnnex::kTagRadical, e.codes),
+                  0);
         EXPECT_TRUE(w.SetPinyinIds(e.ch, {Id(e.reading)}));
     }
     std::vector<uint8_t> image;
@@ -56,14 +63,17 @@ protected:
         services_.keyMap = keyMap_.get();
         services_.annex = &annex_.dict;
     }
-    bool Match(const std::u16string& text, const wchar_t* code, uint32_t flags = 0, std::u16string* cuts = nullptr) {
+    bool Match(const std::u16string& text, const wchar_t* code, uint32_t flags = 0,
+               std::u16string* cuts = nullptr) {
         t_auxCodeArcs arcs;
         arcs.Build(keyMap_.get(), code, uint32_t(std::wcslen(code)));
         t_auxCodeMatcher m(code, uint32_t(std::wcslen(code)), &arcs, services_, flags);
-        const bool ok = m.Match(reinterpret_cast<const uint16_t*>(text.data()), uint32_t(text.size()));
+        const bool ok =
+            m.Match(reinterpret_cast<const uint16_t*>(text.data()), uint32_t(text.size()));
         if (cuts) {
             cuts->clear();
-            for (uint32_t i = 0; i < LstrGetLength(m.GetSplit()); ++i) *cuts += char16_t(LstrGetUnit(m.GetSplit(), i));
+            for (uint32_t i = 0; i < LstrGetLength(m.GetSplit()); ++i)
+                *cuts += char16_t(LstrGetUnit(m.GetSplit(), i));
         }
         return ok;
     }
@@ -179,11 +189,16 @@ TEST(OuterFilterTest, PrivateUseCharactersAreRefusedOnlyWithTheSupportTable) {
     struct {
         const wchar_t* text;
         int loaded, unloaded;
-    } cases[] = {{L"中文", 1, 1}, {L"\xE000", 0, 1}, {L"中\xE700", 0, 1}, {L"\xE701", 1, 1}, {longText.c_str(), 1, 1}};
+    } cases[] = {{L"中文", 1, 1},
+                 {L"\xE000", 0, 1},
+                 {L"中\xE700", 0, 1},
+                 {L"\xE701", 1, 1},
+                 {longText.c_str(), 1, 1}};
     for (bool loaded : {false, true}) {
         support.SetReady(loaded);
         for (const auto& c : cases)
-            EXPECT_EQ(filter.AcceptLstr(heap.WideToLstr(c.text)), loaded ? c.loaded : c.unloaded) << loaded;
+            EXPECT_EQ(filter.AcceptLstr(heap.WideToLstr(c.text)), loaded ? c.loaded : c.unloaded)
+                << loaded;
         EXPECT_EQ(filter.AcceptLstr(nullptr), 0);
         EXPECT_EQ(filter.AcceptWide(L"\xE000"), 1);
     }
@@ -218,14 +233,15 @@ TEST_F(AuxCodeBuiltDataTest, FilterKeepsTheWordsTheCodeNames) {
         const wchar_t* text;
         int want;
     } cases[] = {
-        {L"j", L"江", 1},     {L"s", L"江", 1},      {L"m", L"江", 0},      {L"m", L"林", 1},
-        {L"js", L"江山", 1},  {L"jx", L"江山", 0},   {L"b", L"北京", 1},    {L"bj", L"北京", 1},
-        {L"bei", L"北京", 1}, {L"x", L"北京", 0},    {L"zh", L"中文", 1},   {L"k", L"中文", 0},
+        {L"j", L"江", 1},     {L"s", L"江", 1},    {L"m", L"江", 0},    {L"m", L"林", 1},
+        {L"js", L"江山", 1},  {L"jx", L"江山", 0}, {L"b", L"北京", 1},  {L"bj", L"北京", 1},
+        {L"bei", L"北京", 1}, {L"x", L"北京", 0},  {L"zh", L"中文", 1}, {L"k", L"中文", 0},
     };
     for (const auto& c : cases) {
         t_partionedZiFilter filter(services_);
         ASSERT_EQ(ParseAuxCode(&filter, nullptr, &heap, c.code), 1);
-        EXPECT_EQ(filter.AcceptLstr(heap.WideToLstr(c.text)), c.want) << c.code << " " << int(c.text[0]);
+        EXPECT_EQ(filter.AcceptLstr(heap.WideToLstr(c.text)), c.want)
+            << c.code << " " << int(c.text[0]);
     }
 }
 

@@ -17,17 +17,19 @@ TEST(CandGeneratorTest, GameKeyInputIsARunOfFourOrMostlyMovementKeys) {
     const struct {
         const wchar_t* text;
         int expected;
-    } cases[] = {{nullptr, 0}, {L"wsa", 0}, {L"wwwwaaaa", 1}, {L"wasd", 1}, {L"wasdx", 0}, {L"nihao", 0},
-                 {L"hhhh", 1}};
-    for (const auto& c : cases) EXPECT_EQ(c.expected, IsGameKeyInput(c.text)) << (c.text ? "text" : "null");
+    } cases[] = {{nullptr, 0},  {L"wsa", 0},   {L"wwwwaaaa", 1}, {L"wasd", 1},
+                 {L"wasdx", 0}, {L"nihao", 0}, {L"hhhh", 1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, IsGameKeyInput(c.text)) << (c.text ? "text" : "null");
 }
 
 TEST(CandGeneratorTest, ComposedNameIsOfferedNotedOrDroppedByItsDistanceFromTheBest) {
     const struct {
         int32_t cost, best;
         int expected;
-    } cases[] = {{1699, 1000, kNameOffered}, {1700, 1000, kNameNoted}, {1750, 1000, kNameNoted},
-                 {1849, 1000, kNameNoted},   {1850, 1000, kNameDropped}, {1900, 1000, kNameDropped}};
+    } cases[] = {{1699, 1000, kNameOffered}, {1700, 1000, kNameNoted},
+                 {1750, 1000, kNameNoted},   {1849, 1000, kNameNoted},
+                 {1850, 1000, kNameDropped}, {1900, 1000, kNameDropped}};
     for (const auto& c : cases) EXPECT_EQ(c.expected, DecideComposedName(c.cost, c.best)) << c.cost;
 }
 
@@ -44,9 +46,16 @@ TEST(CandGeneratorTest, RepeatedKeysGiveTheRecordWithTheRunMadeOneCharacter) {
     const std::vector<uint16_t> six = {1, 2, 3, 4, 5, 6};
     const t_repeatCase cases[] = {
         {"majority", L"aaaaaa", {{u"啊啊阿啊啊啊", six}}, kCandSourceSystem, u"啊啊啊啊啊啊"},
-        {"run inside", L"xaaaaay", {{u"想啊啊啊阿啊元", {1, 2, 3, 4, 5, 6, 7}}}, kCandSourceSystem, u"想啊啊啊啊啊元"},
-        {"two keys a character", L"aaaaaa", {{u"啊啊啊啊啊", {1, 2, 3, 4, 6}}, {u"啊啊阿啊啊啊", six}},
-         kCandSourceSystem, u"啊啊啊啊啊啊"},
+        {"run inside",
+         L"xaaaaay",
+         {{u"想啊啊啊阿啊元", {1, 2, 3, 4, 5, 6, 7}}},
+         kCandSourceSystem,
+         u"想啊啊啊啊啊元"},
+        {"two keys a character",
+         L"aaaaaa",
+         {{u"啊啊啊啊啊", {1, 2, 3, 4, 6}}, {u"啊啊阿啊啊啊", six}},
+         kCandSourceSystem,
+         u"啊啊啊啊啊啊"},
         {"no majority", L"aaaaaa", {{u"一二三一二三", six}}, kCandSourceSystem, u""},
         {"run of four", L"aaaab", {{u"啊啊啊啊吧", {1, 2, 3, 4, 5}}}, kCandSourceSystem, u""},
         {"custom phrase", L"aaaaaa", {{u"啊啊阿啊啊啊", six}}, kCandSourceCustomPhrase, u""},
@@ -59,7 +68,8 @@ TEST(CandGeneratorTest, RepeatedKeysGiveTheRecordWithTheRunMadeOneCharacter) {
             const auto& [text, ends] = c.records[i];
             auto* w = static_cast<t_candWord*>(heap.AllocAligned(sizeof(t_candWord), 8));
             t_candWord::Clear(w);
-            w->text = heap.MakeLstr(reinterpret_cast<const uint16_t*>(text.data()), 2 * text.size());
+            w->text =
+                heap.MakeLstr(reinterpret_cast<const uint16_t*>(text.data()), 2 * text.size());
             w->segmentList = heap.MakeLstr(ends.data(), 2 * ends.size());
             w->coveredLength = uint32_t(wcslen(c.input));
             w->score = 1.0;
@@ -90,7 +100,8 @@ TEST(CandGeneratorTest, NameOrientedGenerationOffersOnlyTheChainedNames) {
         return w;
     };
     convtest::t_testLexicon lex;
-    ASSERT_TRUE(lex.MakeSmall({word("wang", u"王", 80, 1), word("ming", u"明", 160, 2), word("ni", u"你", 40, 0)}));
+    ASSERT_TRUE(lex.MakeSmall(
+        {word("wang", u"王", 80, 1), word("ming", u"明", 160, 2), word("ni", u"你", 40, 0)}));
     const t_convertDicts dicts = lex.Dicts();
     t_candGenerator generator;
     generator.SetDicts(&dicts);
@@ -108,8 +119,9 @@ TEST(CandGeneratorTest, NameOrientedGenerationOffersOnlyTheChainedNames) {
         const int n = generator.GenerateAlt(&request, out);
         ASSERT_EQ(c.name.empty() ? 0 : 1, n) << int(c.contextByte);
         if (n == 0) continue;
-        EXPECT_EQ(c.name, std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(out[0]->text)),
-                                         LstrGetLength(out[0]->text)));
+        EXPECT_EQ(c.name,
+                  std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(out[0]->text)),
+                                 LstrGetLength(out[0]->text)));
         EXPECT_EQ(kCandSourceComposedName, out[0]->sourceType);
         EXPECT_EQ((3 * (80 >> 3) + 500) + (3 * (160 >> 3) + 500), out[0]->rank);
     }

@@ -8,8 +8,8 @@
 #include <limits>
 #include <string>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
+#include "kernel/runtime/cand_word.h"
 #include "tests/kernel/convert/convert_support.h"
 #include "tests/support/test_dir.h"
 
@@ -21,8 +21,14 @@ TEST(CloudRequestTest, ArcWeightKeepsTheTopThreeBitsOfAClampedProbability) {
     const struct {
         double p;
         uint8_t weight;
-    } cases[] = {{0.2, 1},   {0.5, 64},  {1.0, 128}, {1.5, 128}, {std::numeric_limits<double>::infinity(), 128},
-                 {-0.3, 1},  {std::nan(""), 1}, {0.99, 96}};
+    } cases[] = {{0.2, 1},
+                 {0.5, 64},
+                 {1.0, 128},
+                 {1.5, 128},
+                 {std::numeric_limits<double>::infinity(), 128},
+                 {-0.3, 1},
+                 {std::nan(""), 1},
+                 {0.99, 96}};
     for (const auto& c : cases) EXPECT_EQ(c.weight, CloudArcWeight(c.p)) << c.p;
 }
 
@@ -80,7 +86,8 @@ class CloudRecordTest : public LexiconTest {
 protected:
     bool Build(const std::wstring& in) {
         input = in;
-        return syllables.Build(&arena, dicts.keyMap, dicts.py, input.c_str(), int(input.size()), false, false);
+        return syllables.Build(&arena, dicts.keyMap, dicts.py, input.c_str(), int(input.size()),
+                               false, false);
     }
     // A whole-input candidate of two syllables.
     t_candWord* Word(const std::u16string& text, uint16_t source) {
@@ -116,7 +123,8 @@ TEST_P(CloudRecordTest, RecordCarriesTheLatticeTheScrambledTextsAndAZeroXor) {
     t_cloudAsked asked;
     t_cloudSources sources;
     sources.py = dicts.py;
-    BuildCloudRequestData(&syllables, nullptr, input.c_str(), &array, &arena, sources, &params, &asked);
+    BuildCloudRequestData(&syllables, nullptr, input.c_str(), &array, &arena, sources, &params,
+                          &asked);
     ASSERT_EQ(1, asked.asked);
     EXPECT_EQ(275, asked.delay);
     const int length = buffer[0] | buffer[1] << 8;
@@ -139,7 +147,10 @@ TEST_P(CloudRecordTest, RecordCarriesTheLatticeTheScrambledTextsAndAZeroXor) {
     // Tagged values: string A, then V.
     const uint8_t* tags = buffer + afterArcs + 7 + 4;
     EXPECT_EQ(2, tags[2]);
-    EXPECT_EQ(std::string("\x75\x61" "ab", 4), std::string(reinterpret_cast<const char*>(tags + 4), 4));
+    EXPECT_EQ(std::string("\x75\x61"
+                          "ab",
+                          4),
+              std::string(reinterpret_cast<const char*>(tags + 4), 4));
 }
 
 TEST_P(CloudRecordTest, NoRecordWithoutBufferOrKeptArc) {
@@ -149,7 +160,8 @@ TEST_P(CloudRecordTest, NoRecordWithoutBufferOrKeptArc) {
     t_cloudRequestParams params;  // no buffer: cloud requests are off
     t_cloudAsked asked;
     asked.asked = 1;
-    BuildCloudRequestData(&syllables, nullptr, input.c_str(), &array, &arena, t_cloudSources(), &params, &asked);
+    BuildCloudRequestData(&syllables, nullptr, input.c_str(), &array, &arena, t_cloudSources(),
+                          &params, &asked);
     EXPECT_EQ(0, asked.asked);
     t_pyLattice empty;
     ASSERT_TRUE(empty.Initialise(&arena, 3));
@@ -157,7 +169,8 @@ TEST_P(CloudRecordTest, NoRecordWithoutBufferOrKeptArc) {
     EXPECT_EQ(0, packer.ComputeSize(kCloudRecordLimit));
     uint8_t buffer[kCloudRecordLimit];
     params.buffer = buffer;
-    BuildCloudRequestData(&empty, nullptr, L"abc", &array, &arena, t_cloudSources(), &params, &asked);
+    BuildCloudRequestData(&empty, nullptr, L"abc", &array, &arena, t_cloudSources(), &params,
+                          &asked);
     EXPECT_EQ(0, asked.asked);
 }
 
@@ -180,7 +193,8 @@ TEST_P(CloudRecordTest, TriggerAsksForUntrustedPairsAndNotAfterUserWords) {
         int filtered = 0;
         array.Add(Word(c.text, c.source), &filtered);
         t_cloudTrigger trigger(&syllables, &array, int(input.size()), trusted);
-        EXPECT_EQ(c.expected, trigger.ShouldRequest(&arena)) << c.source << " " << int(c.pairTrusted);
+        EXPECT_EQ(c.expected, trigger.ShouldRequest(&arena))
+            << c.source << " " << int(c.pairTrusted);
     }
 }
 

@@ -70,7 +70,8 @@ bool t_testLexicon::MakeKeyMap(const std::wstring& schemeDir) {
     uint8_t* image = nullptr;
     uint32_t size = 0;
     std::wstring messages;
-    if (!t_keyPyMapBuilder::Build(heap, &image, &size, options, {schemeDir, schemeDir, L"Vetra"}, &messages))
+    if (!t_keyPyMapBuilder::Build(heap, &image, &size, options, {schemeDir, schemeDir, L"Vetra"},
+                                  &messages))
         return false;
     m_keyMap.assign(image, image + size);
     return keyMap.Attach(m_keyMap.data(), int64_t(m_keyMap.size()));
@@ -80,7 +81,8 @@ bool t_testLexicon::LoadBuilt(const std::string& dir) {
     m_py = ReadAll(dir + "/qzim_py.bin");
     m_core = ReadAll(dir + "/qzim_core.bin");
     if (m_py.empty() || m_core.empty()) return false;
-    return py.Load(m_py.data(), int32_t(m_py.size())) && sys.Load(m_core.data(), int32_t(m_core.size())) &&
+    return py.Load(m_py.data(), int32_t(m_py.size())) &&
+           sys.Load(m_core.data(), int32_t(m_core.size())) &&
            MakeKeyMap(std::wstring(dir.begin(), dir.end()));
 }
 
@@ -102,14 +104,15 @@ bool t_testLexicon::MakeSmall(const std::vector<t_sysWordEntry>& words,
     // class 1: a surname; class 2: a given name that ends a name.
     core.classes = {{0, 0, 0, 0, 0}, {2, 0, 0, 0, 1}, {2 | 8, 0, 0, 0, 2}};
     core.unigrams.resize(8);
-    for (size_t i = 1; i < core.unigrams.size(); ++i) core.unigrams[i].freq = uint16_t(300 + 50 * i);
+    for (size_t i = 1; i < core.unigrams.size(); ++i)
+        core.unigrams[i].freq = uint16_t(300 + 50 * i);
     std::string error;
     if (!BuildPyDictImage(pySrc, m_py, &error) || !BuildSysDictImage(core, m_core, &error)) {
         ADD_FAILURE() << error;
         return false;
     }
-    return py.Load(m_py.data(), int32_t(m_py.size())) && sys.Load(m_core.data(), int32_t(m_core.size())) &&
-           MakeKeyMap(SchemeDir());
+    return py.Load(m_py.data(), int32_t(m_py.size())) &&
+           sys.Load(m_core.data(), int32_t(m_core.size())) && MakeKeyMap(SchemeDir());
 }
 
 t_convertDicts t_testLexicon::Dicts() const {
@@ -120,11 +123,12 @@ t_convertDicts t_testLexicon::Dicts() const {
     return d;
 }
 
-bool t_conversion::Run(const t_convertDicts& dicts, const std::wstring& s, const t_findSwitches& switches,
-                       bool gameKeys, bool lettersMode) {
+bool t_conversion::Run(const t_convertDicts& dicts, const std::wstring& s,
+                       const t_findSwitches& switches, bool gameKeys, bool lettersMode) {
     text = s;
     arena.FreeAll();
-    if (!syllables.Build(&arena, dicts.keyMap, dicts.py, text.c_str(), int(text.size()), lettersMode, false))
+    if (!syllables.Build(&arena, dicts.keyMap, dicts.py, text.c_str(), int(text.size()),
+                         lettersMode, false))
         return false;
     const int n = syllables.GetLength();
     input.Reset(n);
@@ -146,58 +150,65 @@ std::vector<t_arcView> t_conversion::Arcs(const t_convertDicts& d) const {
             for (const t_wordArc* a = node->arcs; a; a = a->next) {
                 t_arcView v{a->start, a->end, a->source, a->prob, a->power, a->syllables, {}};
                 switch (a->source) {
-                case kArcSourceSystem:
-                    for (uint32_t i = a->value;; ++i) {
-                        uint32_t off, gram;
-                        uint16_t cost;
-                        uint8_t more;
-                        if (!d.sys->GetWordRecord(i, &off, &cost, &gram, &more)) break;
-                        v.words.push_back(ToU16(d.sys->GetTextAt(off)));
-                        if (!more) break;
+                    case kArcSourceSystem:
+                        for (uint32_t i = a->value;; ++i) {
+                            uint32_t off, gram;
+                            uint16_t cost;
+                            uint8_t more;
+                            if (!d.sys->GetWordRecord(i, &off, &cost, &gram, &more)) break;
+                            v.words.push_back(ToU16(d.sys->GetTextAt(off)));
+                            if (!more) break;
+                        }
+                        break;
+                    case kArcSourceAbbreviation:
+                        for (int i = 0; i < a->syllables; ++i) {
+                            const uint8_t* item = d.sys->GetShortKeyItem(a->value + uint32_t(i));
+                            if (item)
+                                v.words.push_back(ToU16(reinterpret_cast<const t_lstr*>(
+                                    item + n_sysDict::kShortItemText)));
+                        }
+                        break;
+                    case kArcSourceUser: {
+                        uint32_t ids[64];
+                        uint16_t sums[64];
+                        const int n = d.user->GetWords(0, int32_t(a->value), ids, nullptr, sums,
+                                                       nullptr, nullptr, nullptr, nullptr, 64);
+                        for (int i = 0; i < n; ++i) {
+                            uint8_t buf[200];
+                            if (d.user->GetWordText(ids[i], sums[i],
+                                                    reinterpret_cast<t_lstr*>(buf)))
+                                v.words.push_back(ToU16(reinterpret_cast<t_lstr*>(buf)));
+                        }
+                        break;
                     }
-                    break;
-                case kArcSourceAbbreviation:
-                    for (int i = 0; i < a->syllables; ++i) {
-                        const uint8_t* item = d.sys->GetShortKeyItem(a->value + uint32_t(i));
-                        if (item) v.words.push_back(ToU16(reinterpret_cast<const t_lstr*>(item + n_sysDict::kShortItemText)));
+                    case kArcSourceCell: {
+                        const t_cellRecord* records = nullptr;
+                        const uint32_t n = d.cell->GetItem(int32_t(a->value), &records);
+                        for (uint32_t i = 0; i < n; ++i)
+                            v.words.push_back(ToU16(d.cell->GetWordText(records[i].wordOffset)));
+                        break;
                     }
-                    break;
-                case kArcSourceUser: {
-                    uint32_t ids[64];
-                    uint16_t sums[64];
-                    const int n = d.user->GetWords(0, int32_t(a->value), ids, nullptr, sums, nullptr, nullptr,
-                                                   nullptr, nullptr, 64);
-                    for (int i = 0; i < n; ++i) {
-                        uint8_t buf[200];
-                        if (d.user->GetWordText(ids[i], sums[i], reinterpret_cast<t_lstr*>(buf)))
-                            v.words.push_back(ToU16(reinterpret_cast<t_lstr*>(buf)));
+                    case kArcSourcePrivilege: {
+                        t_scopeHeap heap;
+                        t_privilegeWord** words = nullptr;
+                        uint32_t n = 0;
+                        if (d.privilege->Lookup(heap, a->ids, &words, &n))
+                            for (uint32_t i = 0; i < n; ++i)
+                                v.words.push_back(ToU16(words[i]->word));
+                        break;
                     }
-                    break;
-                }
-                case kArcSourceCell: {
-                    const t_cellRecord* records = nullptr;
-                    const uint32_t n = d.cell->GetItem(int32_t(a->value), &records);
-                    for (uint32_t i = 0; i < n; ++i) v.words.push_back(ToU16(d.cell->GetWordText(records[i].wordOffset)));
-                    break;
-                }
-                case kArcSourcePrivilege: {
-                    t_scopeHeap heap;
-                    t_privilegeWord** words = nullptr;
-                    uint32_t n = 0;
-                    if (d.privilege->Lookup(heap, a->ids, &words, &n))
-                        for (uint32_t i = 0; i < n; ++i) v.words.push_back(ToU16(words[i]->word));
-                    break;
-                }
-                case kArcSourceUserExt: {
-                    uint32_t ids[64];
-                    const int n = d.userExt->GetEntries(int32_t(a->value), ids, nullptr, nullptr, nullptr, 64);
-                    for (int i = 0; i < n; ++i) {
-                        uint8_t buf[300];
-                        if (d.userExt->GetString(ids[i], reinterpret_cast<t_lstr*>(buf), sizeof buf))
-                            v.words.push_back(ToU16(reinterpret_cast<t_lstr*>(buf)));
+                    case kArcSourceUserExt: {
+                        uint32_t ids[64];
+                        const int n = d.userExt->GetEntries(int32_t(a->value), ids, nullptr,
+                                                            nullptr, nullptr, 64);
+                        for (int i = 0; i < n; ++i) {
+                            uint8_t buf[300];
+                            if (d.userExt->GetString(ids[i], reinterpret_cast<t_lstr*>(buf),
+                                                     sizeof buf))
+                                v.words.push_back(ToU16(reinterpret_cast<t_lstr*>(buf)));
+                        }
+                        break;
                     }
-                    break;
-                }
                 }
                 out.push_back(v);
             }
@@ -219,8 +230,8 @@ std::vector<t_arcView> t_conversion::Find(const t_convertDicts& d, int start, in
 
 namespace {
 
-t_sysWordEntry Word(std::initializer_list<const char*> ids, const std::u16string& text, uint16_t cost,
-                    uint32_t gram, uint32_t classIndex = 0) {
+t_sysWordEntry Word(std::initializer_list<const char*> ids, const std::u16string& text,
+                    uint16_t cost, uint32_t gram, uint32_t classIndex = 0) {
     t_sysWordEntry w;
     w.ids = Ids(ids);
     w.text = text;
@@ -239,17 +250,32 @@ const t_testLexicon& SmallLexicon() {
         shortKeys['n' - 'a'] = {{Ids({"ni"}), u"你", 20, 3}};
         shortKeys[26 + ('z' - 'a') * 26 + ('g' - 'a')] = {{Ids({"zhong", "guo"}), u"中国", 30, 5},
                                                           {Ids({"zhe", "ge"}), u"这个", 40, 0}};
-        const bool made = lex->MakeSmall(
-            {Word({"wo"}, u"我", 10, 1), Word({"wo"}, u"窝", 90, 0), Word({"ai"}, u"爱", 20, 2),
-             Word({"ni"}, u"你", 20, 3), Word({"ni"}, u"泥", 80, 0), Word({"wo", "ai"}, u"我爱", 60, 0),
-             Word({"ai", "ni"}, u"爱你", 50, 0), Word({"wo", "ai", "ni"}, u"我爱你", 40, 4),
-             Word({"zhong"}, u"中", 10, 5), Word({"guo"}, u"国", 15, 6), Word({"ren"}, u"人", 10, 7),
-             Word({"min"}, u"民", 30, 0), Word({"zhong", "guo"}, u"中国", 5, 5), Word({"ren", "min"}, u"人民", 8, 0),
-             Word({"zhong", "guo", "ren", "min"}, u"中国人民", 12, 0), Word({"xian"}, u"先", 10, 0),
-             Word({"xi"}, u"西", 10, 0), Word({"an"}, u"安", 10, 0), Word({"xi", "an"}, u"西安", 20, 0),
-             Word({"fang", "an"}, u"方案", 20, 0), Word({"fan", "gan"}, u"反感", 30, 0), Word({"lve"}, u"略", 10, 0),
-             Word({"nve"}, u"虐", 10, 0), Word({"zhe", "ge"}, u"这个", 10, 0), Word({"wang"}, u"王", 10, 0, 1)},
-            shortKeys);
+        const bool made = lex->MakeSmall({Word({"wo"}, u"我", 10, 1),
+                                          Word({"wo"}, u"窝", 90, 0),
+                                          Word({"ai"}, u"爱", 20, 2),
+                                          Word({"ni"}, u"你", 20, 3),
+                                          Word({"ni"}, u"泥", 80, 0),
+                                          Word({"wo", "ai"}, u"我爱", 60, 0),
+                                          Word({"ai", "ni"}, u"爱你", 50, 0),
+                                          Word({"wo", "ai", "ni"}, u"我爱你", 40, 4),
+                                          Word({"zhong"}, u"中", 10, 5),
+                                          Word({"guo"}, u"国", 15, 6),
+                                          Word({"ren"}, u"人", 10, 7),
+                                          Word({"min"}, u"民", 30, 0),
+                                          Word({"zhong", "guo"}, u"中国", 5, 5),
+                                          Word({"ren", "min"}, u"人民", 8, 0),
+                                          Word({"zhong", "guo", "ren", "min"}, u"中国人民", 12, 0),
+                                          Word({"xian"}, u"先", 10, 0),
+                                          Word({"xi"}, u"西", 10, 0),
+                                          Word({"an"}, u"安", 10, 0),
+                                          Word({"xi", "an"}, u"西安", 20, 0),
+                                          Word({"fang", "an"}, u"方案", 20, 0),
+                                          Word({"fan", "gan"}, u"反感", 30, 0),
+                                          Word({"lve"}, u"略", 10, 0),
+                                          Word({"nve"}, u"虐", 10, 0),
+                                          Word({"zhe", "ge"}, u"这个", 10, 0),
+                                          Word({"wang"}, u"王", 10, 0, 1)},
+                                         shortKeys);
         EXPECT_TRUE(made);
         return lex;
     }();

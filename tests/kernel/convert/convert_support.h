@@ -24,8 +24,12 @@ namespace convtest {
 using Bytes = std::vector<uint8_t>;
 
 Bytes Units(const std::vector<uint16_t>& units);  // a length-prefixed string of units
-inline Bytes Text(const std::u16string& s) { return Units(std::vector<uint16_t>(s.begin(), s.end())); }
-inline const t_lstr* L(const Bytes& b) { return reinterpret_cast<const t_lstr*>(b.data()); }
+inline Bytes Text(const std::u16string& s) {
+    return Units(std::vector<uint16_t>(s.begin(), s.end()));
+}
+inline const t_lstr* L(const Bytes& b) {
+    return reinterpret_cast<const t_lstr*>(b.data());
+}
 std::u16string ToU16(const t_lstr* s);
 std::vector<uint16_t> Ids(std::initializer_list<const char*> syllables);
 
@@ -69,11 +73,12 @@ public:
     t_conversion() : input(&arena, &arena) {}
     // The syllable lattice, and the word lattice from every position a
     // syllable path reaches (abbreviation arcs at a short tail first).
-    bool Run(const t_convertDicts& dicts, const std::wstring& text, const t_findSwitches& switches = {},
-             bool gameKeys = false, bool lettersMode = false);
+    bool Run(const t_convertDicts& dicts, const std::wstring& text,
+             const t_findSwitches& switches = {}, bool gameKeys = false, bool lettersMode = false);
     std::vector<t_arcView> Arcs(const t_convertDicts& dicts) const;
     // The arcs from start to end holding word.
-    std::vector<t_arcView> Find(const t_convertDicts& dicts, int start, int end, const std::u16string& word) const;
+    std::vector<t_arcView> Find(const t_convertDicts& dicts, int start, int end,
+                                const std::u16string& word) const;
 
     t_scopeHeap arena;
     t_pyLattice syllables;
@@ -100,6 +105,6 @@ protected:
 
 }  // namespace convtest
 
-#define VETRA_LEXICON_SUITES(Suite)                                          \
-    INSTANTIATE_TEST_SUITE_P(Small, Suite, ::testing::Values(false));        \
+#define VETRA_LEXICON_SUITES(Suite)                                   \
+    INSTANTIATE_TEST_SUITE_P(Small, Suite, ::testing::Values(false)); \
     INSTANTIATE_TEST_SUITE_P(BuiltData, Suite, ::testing::Values(true))

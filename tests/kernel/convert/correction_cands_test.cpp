@@ -9,8 +9,8 @@
 #include <deque>
 #include <string>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/scope_heap.h"
 
 namespace {
@@ -26,8 +26,7 @@ TEST(CorrectionCands, EditCodeBytes) {
         {{1, L'a', L'~'}, 5, 1, 0xC5, '~'},  // delete
         {{1, L'~', L'x'}, 0, 1, 0x80, 'x'},  // insert
         {{2, 0, 0}, 2, 1, 0x42, 0},          // swap
-        {{1, L'a', L'x'}, 63, 1, 0xFF, 'x'},
-        {{1, L'a', L'x'}, 64, 0, 0, 0},
+        {{1, L'a', L'x'}, 63, 1, 0xFF, 'x'}, {{1, L'a', L'x'}, 64, 0, 0, 0},
         {{3, L'a', L'x'}, 1, 0, 0, 0},
     };
     for (const auto& c : cases) {
@@ -51,14 +50,17 @@ TEST(CorrectionCands, ApplyEditCode) {
         const wchar_t* out;
         int kind;
     } cases[] = {
-        {0xC1, '~', 8, 1, L"ac", kEditDelete},   {0x41, 0, 8, 1, L"acb", kEditSwap},
-        {0xC1, 'x', 8, 1, L"axc", kEditSubstitute}, {0x83, 'x', 8, 1, L"abcx", kEditInsert},
-        {0x80, 'x', 8, 1, L"xabc", kEditInsert}, {0x83, 'x', 4, 0, nullptr, 0},  // no room for the terminator
-        {0x42, 0, 8, 0, nullptr, 0},             // swap of the last letter
-        {0xC3, 'x', 8, 0, nullptr, 0},           // substitute past the end
-        {0xC3, '~', 8, 0, nullptr, 0},           // delete past the end
-        {0x84, 'x', 8, 0, nullptr, 0},           // insert beyond the end
-        {0x3F, 'x', 8, 0, nullptr, 0},           // unknown operation
+        {0xC1, '~', 8, 1, L"ac", kEditDelete},
+        {0x41, 0, 8, 1, L"acb", kEditSwap},
+        {0xC1, 'x', 8, 1, L"axc", kEditSubstitute},
+        {0x83, 'x', 8, 1, L"abcx", kEditInsert},
+        {0x80, 'x', 8, 1, L"xabc", kEditInsert},
+        {0x83, 'x', 4, 0, nullptr, 0},  // no room for the terminator
+        {0x42, 0, 8, 0, nullptr, 0},    // swap of the last letter
+        {0xC3, 'x', 8, 0, nullptr, 0},  // substitute past the end
+        {0xC3, '~', 8, 0, nullptr, 0},  // delete past the end
+        {0x84, 'x', 8, 0, nullptr, 0},  // insert beyond the end
+        {0x3F, 'x', 8, 0, nullptr, 0},  // unknown operation
     };
     for (const auto& c : cases) {
         const uint8_t code[2] = {c.b0, c.b1};
@@ -83,7 +85,8 @@ TEST(CorrectionCands, LabelRoundTrip) {
     const wchar_t* label = FormatCorrectionLabel(&arena, L"西_安", s);
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(std::wstring(label),
-              L"adj(原串语言模型:纠错串语言模型+纠错通用模型+个性模型=得分):西_安_del(900:700+-20+5=685)");
+              L"adj(原串语言模型:纠错串语言模型+纠错通用模型+个性模型=得分):西_安_del(900:700+-20+"
+              L"5=685)");
     t_correctionScore back;
     int32_t sum = 0;
     const wchar_t* text = ParseCorrectionLabel(&arena, &back, &sum, label);
@@ -108,12 +111,11 @@ TEST(CorrectionCands, AdmissionAndLaterTestByLevel) {
         int32_t total, typed, general;
         bool admitted;
     } admission[] = {
-        {0, 1500, 400, 0, true},    // 1500 - 1000 <= 550
-        {0, 1600, 400, 0, false},
-        {2, 550, 400, 0, true},     {2, 551, 400, 0, false},
-        {3, 450, 400, 0, true},     {3, 451, 400, 0, false},
-        {4, 0, 601, 799, true},     // 0 + 500 - 601 < -100
-        {4, 0, 600, 799, false},    {4, 0, 601, 800, false},
+        {0, 1500, 400, 0, true},  // 1500 - 1000 <= 550
+        {0, 1600, 400, 0, false}, {2, 550, 400, 0, true},
+        {2, 551, 400, 0, false},  {3, 450, 400, 0, true},
+        {3, 451, 400, 0, false},  {4, 0, 601, 799, true},  // 0 + 500 - 601 < -100
+        {4, 0, 600, 799, false},  {4, 0, 601, 800, false},
     };
     for (const auto& c : admission) {
         t_admissionParams p;
@@ -132,7 +134,7 @@ TEST(CorrectionCands, AdmissionAndLaterTestByLevel) {
         {4, 0, kEditDelete, 1001, 0, 230, true},
         {2, 0, kEditSubstitute, 9000, 0, 810, false},  // a poor reading keeps its correction
         {0, 0, kEditInsert, 1000, 0, 150, false},      // 1000 - 500 - 100 - 150 = 250
-        {4, 1, kEditSwap, 0, 1100, 1000, false},       // strict: at most 100 above the typed reading
+        {4, 1, kEditSwap, 0, 1100, 1000, false},  // strict: at most 100 above the typed reading
         {4, 1, kEditSwap, 0, 1101, 1000, true},
     };
     for (const auto& c : later) {
@@ -168,18 +170,19 @@ TEST(CorrectionCands, MergePinsOrAdmits) {
         uint32_t covered;
         int level;
         int32_t total;
-        int16_t kind;      // of the merged record; -1: not added
+        int16_t kind;  // of the merged record; -1: not added
         int32_t place;
     } cases[] = {
-        {L"西安", 4, 2, 0, -1, 0},                 // the top itself
-        {L"先", 4, 2, 0, kCandKindScored, 0},       // admitted: 0 + 0 <= 300 + 150
-        {L"先", 4, 4, 0, kCandKindPinned, 2},       // level 4 does not admit: pinned at 2
-        {L"西安", 5, 4, 0, kCandKindPinned, 1},     // the top's text: pinned at 1
+        {L"西安", 4, 2, 0, -1, 0},               // the top itself
+        {L"先", 4, 2, 0, kCandKindScored, 0},    // admitted: 0 + 0 <= 300 + 150
+        {L"先", 4, 4, 0, kCandKindPinned, 2},    // level 4 does not admit: pinned at 2
+        {L"西安", 5, 4, 0, kCandKindPinned, 1},  // the top's text: pinned at 1
     };
     for (const auto& c : cases) {
         t_candWord* mainOut[8];
         t_candWord* corrOut[8];
-        t_arrayWord main(mainOut, 0, 5, 0, nullptr, &heap), corrections(corrOut, 0, 5, 0, nullptr, &heap);
+        t_arrayWord main(mainOut, 0, 5, 0, nullptr, &heap),
+            corrections(corrOut, 0, 5, 0, nullptr, &heap);
         int filtered = 0;
         ASSERT_EQ(main.Add(rec(L"西安", 900, 4), &filtered), kArrayAdded);
         t_candWord* r = rec(c.correction, 800, c.covered);

@@ -28,8 +28,10 @@ protected:
         ASSERT_TRUE(usersrc::EnsureConfiguration());
         ASSERT_TRUE(usersrc::ResetUserStores());
         if (GetParam()) {
-            ASSERT_TRUE(usersrc::AttachBuiltFile(t_singleton<t_abbrSysDict>::Get(), "qzim_phrases.bin"));
-            ASSERT_TRUE(usersrc::AttachBuiltFile(t_singleton<t_quickSysDict>::Get(), "qzim_quick.bin"));
+            ASSERT_TRUE(
+                usersrc::AttachBuiltFile(t_singleton<t_abbrSysDict>::Get(), "qzim_phrases.bin"));
+            ASSERT_TRUE(
+                usersrc::AttachBuiltFile(t_singleton<t_quickSysDict>::Get(), "qzim_quick.bin"));
         }
     }
     void TearDown() override {
@@ -39,7 +41,9 @@ protected:
     static t_configuration& Config() { return t_singleton<t_configurationImpl>::Get(); }
     void AddPhrase(const wchar_t* key, const std::u16string& phrase, int16_t position) {
         const auto p = convtest::Text(phrase);
-        ASSERT_NE(t_singleton<t_abbrUsrDict>::Get().AddItem(heap.WideToLstr(key), convtest::L(p), position, 0), 0);
+        ASSERT_NE(t_singleton<t_abbrUsrDict>::Get().AddItem(heap.WideToLstr(key), convtest::L(p),
+                                                            position, 0),
+                  0);
     }
     t_scopeHeap heap;
 };
@@ -63,7 +67,8 @@ TEST_P(CustomCandsTest, ShownTextIsCutAtLineBreaksAnd18UnitsButNeverInsideAPair)
     for (const auto& c : cases) {
         const auto text = convtest::Text(c.text);
         const t_lstr* shown = MakePhraseShownText(heap, convtest::L(text));
-        EXPECT_EQ(shown ? convtest::ToU16(shown) : u"", c.shown) << std::string(c.text.begin(), c.text.end());
+        EXPECT_EQ(shown ? convtest::ToU16(shown) : u"", c.shown)
+            << std::string(c.text.begin(), c.text.end());
     }
 }
 
@@ -99,13 +104,15 @@ TEST_P(CustomCandsBuiltTest, SystemPhrasesFollowTheirSwitchAndGiveTodaysDate) {
     const struct tm* local = localtime(&now);
     wchar_t iso[32], written[32];
     wcsftime(iso, 32, L"%Y-%m-%d", local);
-    swprintf(written, 32, L"%d年%d月%d日", local->tm_year + 1900, local->tm_mon + 1, local->tm_mday);
+    swprintf(written, 32, L"%d年%d月%d日", local->tm_year + 1900, local->tm_mon + 1,
+             local->tm_mday);
     const std::vector<std::wstring> page = on.Page();
     // As dates are written: no zero before a month or day, none read as 〇.
     for (const std::wstring today : {iso, written})
         EXPECT_NE(std::find(page.begin(), page.end(), today), page.end()) << page.size();
     for (const std::wstring& text : page)
-        for (const wchar_t* zero : {L"年〇", L"月〇"}) EXPECT_EQ(std::wstring::npos, text.find(zero)) << zero;
+        for (const wchar_t* zero : {L"年〇", L"月〇"})
+            EXPECT_EQ(std::wstring::npos, text.find(zero)) << zero;
     for (int i = 0; i < both; ++i) {
         const bool user = Wide(on.out[i]->text) == L"日期";
         EXPECT_EQ(on.out[i]->sourceType, user ? kCandSourceUserPhrase : kCandSourceCustomPhrase);
@@ -115,7 +122,8 @@ TEST_P(CustomCandsBuiltTest, SystemPhrasesFollowTheirSwitchAndGiveTodaysDate) {
 TEST_P(CustomCandsTest, FixedFirstWordStandsFirst) {
     auto& fixed = t_singleton<t_fixFirstDict>::Get();
     const auto ids = convtest::Units(convtest::Ids({"hao"})), ends = convtest::Units({3});
-    ASSERT_EQ(fixed.SetFixedWord(heap.WideToLstr(L"hao"), heap.WideToLstr(L"号"), convtest::L(ids), convtest::L(ends)),
+    ASSERT_EQ(fixed.SetFixedWord(heap.WideToLstr(L"hao"), heap.WideToLstr(L"号"), convtest::L(ids),
+                                 convtest::L(ends)),
               1);
     usersrc::t_arrayRun run;
     AddPhrase(L"hao", u"好", 1);
@@ -129,7 +137,8 @@ TEST_P(CustomCandsTest, FixedFirstWordStandsFirst) {
 }
 
 TEST_P(CustomCandsBuiltTest, CharArtHangsOnTheFirstCandidateCoveringTheInput) {
-    auto scored = [&](usersrc::t_arrayRun& run, const wchar_t* text, uint32_t covered, double score) {
+    auto scored = [&](usersrc::t_arrayRun& run, const wchar_t* text, uint32_t covered,
+                      double score) {
         auto* w = static_cast<t_candWord*>(run.pool.AllocAligned(sizeof(t_candWord), 8));
         t_candWord::Clear(w);
         w->text = run.pool.WideToLstr(text);
@@ -139,7 +148,7 @@ TEST_P(CustomCandsBuiltTest, CharArtHangsOnTheFirstCandidateCoveringTheInput) {
         run.array.Add(w, nullptr);
     };
     usersrc::t_arrayRun run;
-    scored(run, L"哭", 2, 0.9);   // covers less than the input: passed over
+    scored(run, L"哭", 2, 0.9);  // covers less than the input: passed over
     scored(run, L"笑", 3, 0.5);
     scored(run, L"生气", 3, 0.4);  // has char art too, but only one candidate gets it
     EXPECT_EQ(AddCharArtCandidates(&run.array, &run.pool, 3, 10), 2);

@@ -31,18 +31,21 @@ protected:
             ASSERT_TRUE(usersrc::AttachBuiltFile(t_singleton<t_urlSysDict>::Get(), "qzim_url.bin"));
         } else {
             using dicttest::t_fields;
-            auto row = [](const std::u16string& w, uint32_t freq) { return t_fields().S(w).U32(0).U32(freq); };
+            auto row = [](const std::u16string& w, uint32_t freq) {
+                return t_fields().S(w).U32(0).U32(freq);
+            };
             ASSERT_TRUE(usersrc::AttachSystemImage(
                 t_singleton<t_engSysDict>::Get(),
                 dicttest::BuildImage(t_systemTable::kEngSys,
-                                     {{row(u"don't", 900), row(u"dont", 1), row(u"dontx", 5), row(u"a", 900),
-                                       row(u"Bell", 50), row(u"be", 800)}})));
+                                     {{row(u"don't", 900), row(u"dont", 1), row(u"dontx", 5),
+                                       row(u"a", 900), row(u"Bell", 50), row(u"be", 800)}})));
         }
     }
     void TearDown() override { usersrc::DetachSystemImages(); }
     // A user word counts from its second use.
     void UserWord(const wchar_t* w) {
-        for (int i = 0; i < 2; ++i) ASSERT_EQ(t_singleton<t_engUsrDict>::Get().AddWord(heap.WideToLstr(w), 1000), 1);
+        for (int i = 0; i < 2; ++i)
+            ASSERT_EQ(t_singleton<t_engUsrDict>::Get().AddWord(heap.WideToLstr(w), 1000), 1);
     }
     std::wstring Best(const wchar_t* input, bool* exact = nullptr) {
         const t_engEntry* e = FindBestEnglishCompletion(heap, input, exact, nullptr);
@@ -78,9 +81,9 @@ TEST_P(EnglishCandsTest, EntryOrderAndTheBoundedList) {
     t_engWordList list(heap, 3);
     list.Add(entry(L"b", 0, 5, 0));
     list.Add(entry(L"c", 0, 9, 0));
-    list.Add(entry(L"b", 0, 7, 0));   // the better duplicate replaces the held one
+    list.Add(entry(L"b", 0, 7, 0));  // the better duplicate replaces the held one
     list.Add(entry(L"d", 0, 1, 0));
-    list.Add(entry(L"e", 0, 0, 0));   // full: would stand last
+    list.Add(entry(L"e", 0, 0, 0));       // full: would stand last
     list.AddAt(entry(L"a", 0, 0, 0), 0);  // a leading entry at its index; the last goes
     std::vector<std::wstring> texts;
     for (int i = 0; i < list.Count(); ++i) texts.push_back(Wide(list.At(i)->text));
@@ -92,9 +95,10 @@ TEST_P(EnglishCandsSmallTest, EqualKeyLeadingEntryIsTakenAtOnceElseFurtherEntrie
     UserWord(L"don't");  // a leading user entry whose key is not the input: passed over
     EXPECT_EQ(Best(L"dont"), L"dont");  // beats the more frequent "don't" of the system
     EXPECT_EQ(Best(L"DONT"), L"DONT");
-    EXPECT_EQ(Best(L"do"), L"don't");   // no leading entry: the user's further entry
+    EXPECT_EQ(Best(L"do"), L"don't");  // no leading entry: the user's further entry
     UserWord(L"dontx");
-    ASSERT_EQ(t_singleton<t_engUsrDict>::Get().AddWord(heap.WideToLstr(L"dontx"), 1000), 1);  // used more
+    ASSERT_EQ(t_singleton<t_engUsrDict>::Get().AddWord(heap.WideToLstr(L"dontx"), 1000),
+              1);  // used more
     bool exact = false;
     EXPECT_EQ(Best(L"don", &exact), L"dontx");  // marked user entries compete first
     EXPECT_TRUE(exact);
@@ -134,10 +138,12 @@ TEST_P(EnglishCandsSmallTest, SegmentedTextThatOverrunsItsBufferMakesNoRecord) {
     const std::u16string longWord = u"B" + std::u16string(39, u'x');
     ASSERT_TRUE(usersrc::AttachSystemImage(
         t_singleton<t_engSysDict>::Get(),
-        dicttest::BuildImage(t_systemTable::kEngSys, {{dicttest::t_fields().S(u"a").U32(0).U32(9),
-                                                       dicttest::t_fields().S(longWord).U32(0).U32(9)}})));
+        dicttest::BuildImage(t_systemTable::kEngSys,
+                             {{dicttest::t_fields().S(u"a").U32(0).U32(9),
+                               dicttest::t_fields().S(longWord).U32(0).U32(9)}})));
     EXPECT_EQ(AddSegEnglishCompletions(heap, L"aBx", 3), nullptr);
-    EXPECT_NE(AddSegEnglishCompletions(heap, (L"aB" + std::wstring(38, L'x')).c_str(), 40), nullptr);
+    EXPECT_NE(AddSegEnglishCompletions(heap, (L"aB" + std::wstring(38, L'x')).c_str(), 40),
+              nullptr);
 }
 
 TEST_P(EnglishCandsBuiltTest, CompletionsAndPrefixWordsOnTheBuiltList) {
@@ -175,11 +181,11 @@ TEST_P(EnglishCandsBuiltTest, CompletionTakesPlaceOneOrFiveOrStaysOut) {
         bool whole;          // the top word reads the whole input
         int place;           // 0: not offered
     } cases[] = {
-        {L"vetra", 0.99, 8, nullptr, false, 5},  // a user word where pinyin reads well
-        {L"vetra", 0.5, 8, nullptr, false, 1},   // a user word not in the list
-        {L"linux", 0.5, 8, L"里", false, 5},     // a system word behind another top word
-        {L"linux", 0.5, 8, L"Linux", false, 1},  // the top word is the completion itself
-        {L"linux", 0.5, 3, L"里", false, 1},     // beyond the English limit
+        {L"vetra", 0.99, 8, nullptr, false, 5},   // a user word where pinyin reads well
+        {L"vetra", 0.5, 8, nullptr, false, 1},    // a user word not in the list
+        {L"linux", 0.5, 8, L"里", false, 5},      // a system word behind another top word
+        {L"linux", 0.5, 8, L"Linux", false, 1},   // the top word is the completion itself
+        {L"linux", 0.5, 3, L"里", false, 1},      // beyond the English limit
         {L"vetra", 0.99, 8, L"卫特热", true, 5},  // the user's word still
         {L"women", 0.99, 8, L"我们", true, 5},    // a common word
         {L"tamen", 0.99, 8, L"他们", true, 0},    // tameness: rare

@@ -28,8 +28,10 @@ std::unique_ptr<t_keyPyMap> BuildDefaultKeyMap(t_scopeHeap& arena) {
     // The project's own scheme files; the default options use none of their
     // rules, so the map holds the plain spellings, abbreviations and partials.
     std::string source;
-    if (const char* env = getenv("VETRA_SOURCE_DIR"); env && *env) source = env;
-    else source = std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/tests/"));
+    if (const char* env = getenv("VETRA_SOURCE_DIR"); env && *env)
+        source = env;
+    else
+        source = std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/tests/"));
     const std::string schemes = source + "/data/schemes";
     const std::wstring dir(schemes.begin(), schemes.end());
     std::wstring notes;

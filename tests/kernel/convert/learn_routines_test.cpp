@@ -66,7 +66,8 @@ TEST_F(LearnRoutinesTest, AReadingThatDoesNotFitTheWordIsRefusedUntouched) {
     const struct {
         std::vector<uint16_t> ids;
         const wchar_t* word;
-    } cases[] = {{Ids({"ni"}), L"你好"}, {Ids({"ni", "hao", "a"}), L"你好"}, {Ids({"ni", "hao"}), L"你"}};
+    } cases[] = {
+        {Ids({"ni"}), L"你好"}, {Ids({"ni", "hao", "a"}), L"你好"}, {Ids({"ni", "hao"}), L"你"}};
     SetContinuingInput(1);
     for (const auto& c : cases) {
         EXPECT_FALSE(LearnUserWord(L(Units(c.ids)), c.word, 0, 0)) << c.ids.size();
@@ -115,15 +116,18 @@ TEST(KeymapReloadTest, TheLiveMapIsRebuiltAndKeepsWhatItLearned) {
     testsupport::t_testDir dir("vetra-keymap");
     std::filesystem::create_directories(dir.At("sys"));
     std::filesystem::create_directories(dir.At("user"));
-    ASSERT_TRUE(SetConfiguredSysDir(dir.WAt("sys").c_str()) && SetConfiguredUserDir(dir.WAt("user").c_str()));
+    ASSERT_TRUE(SetConfiguredSysDir(dir.WAt("sys").c_str()) &&
+                SetConfiguredUserDir(dir.WAt("user").c_str()));
     t_dictManager& manager = t_singleton<t_dictManager>::Get();
     ASSERT_TRUE(manager.Init());
     static t_pyDictStandIn* const py = new t_pyDictStandIn;  // the manager keeps it
-    ASSERT_TRUE(manager.Register(L"pydict", py, 0, kStorageFileMap, kDirSystem, L"qzim_py.bin", 0, 2));
+    ASSERT_TRUE(
+        manager.Register(L"pydict", py, 0, kStorageFileMap, kDirSystem, L"qzim_py.bin", 0, 2));
     py->SetReady(true);
     ASSERT_TRUE(t_keyPyMap::WriteImage(dir.WAt("user/qzim_keymap.bin").c_str()));
     t_keyPyMap& live = t_singleton<t_keyPyMap>::Get();
-    ASSERT_TRUE(manager.Register(L"keymap", &live, 0, kStorageMemCopy, kDirUser, L"qzim_keymap.bin", 0, 2));
+    ASSERT_TRUE(
+        manager.Register(L"keymap", &live, 0, kStorageMemCopy, kDirUser, L"qzim_keymap.bin", 0, 2));
     ASSERT_TRUE(manager.LoadDict(L"keymap"));
     auto count = [&](const wchar_t* key, const wchar_t* syllable) {
         t_scopeHeap arena;
@@ -131,7 +135,8 @@ TEST(KeymapReloadTest, TheLiveMapIsRebuiltAndKeepsWhatItLearned) {
         int n = 0;
         if (!live.GetAllItems(arena, &items, &n, nullptr)) return -1;
         for (int i = 0; i < n; ++i)
-            if (std::wstring(items[i].key) == key && items[i].id == SyllableTableFind(syllable)) return items[i].count;
+            if (std::wstring(items[i].key) == key && items[i].id == SyllableTableFind(syllable))
+                return items[i].count;
         return -1;
     };
     EXPECT_EQ(count(L"ni", L"ni"), -1);  // the empty map knows no key
@@ -152,10 +157,12 @@ TEST(InputStringsTest, MailAndDomainTests) {
         const wchar_t* text;
         bool mail, domain;
     } cases[] = {
-        {L"a@b.c", true, false},        {L"@b.c", false, false},      {L"a@.bc", false, false},
-        {L"a@b..c", false, false},      {L"a@b.c.d.e.f", false, false}, {L"me@mail.example.com", true, true},
-        {L"abc.com", false, true},      {L"a..com", false, false},    {L"a.com.com", false, false},
-        {L"www.example.museum", false, true}, {L"example.co", false, false},
+        {L"a@b.c", true, false},        {L"@b.c", false, false},
+        {L"a@.bc", false, false},       {L"a@b..c", false, false},
+        {L"a@b.c.d.e.f", false, false}, {L"me@mail.example.com", true, true},
+        {L"abc.com", false, true},      {L"a..com", false, false},
+        {L"a.com.com", false, false},   {L"www.example.museum", false, true},
+        {L"example.co", false, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(CheckMailDomain(c.text) != nullptr, c.mail) << int(c.text[0]);
@@ -167,8 +174,9 @@ TEST(InputStringsTest, LetterAndVowelTests) {
     const struct {
         const wchar_t* text;
         bool letters, lower, aeo;
-    } cases[] = {{L"", true, true, false},       {L"Abc", true, false, false}, {L"zhang", true, true, true},
-                 {L"xiang", true, true, false},  {L"ing", true, true, false}, {L"a1", false, false, true},
+    } cases[] = {{L"", true, true, false},     {L"Abc", true, false, false},
+                 {L"zhang", true, true, true}, {L"xiang", true, true, false},
+                 {L"ing", true, true, false},  {L"a1", false, false, true},
                  {L"sh", true, true, false}};
     for (const auto& c : cases) {
         EXPECT_EQ(IsAsciiLetterString(c.text), c.letters);
@@ -184,10 +192,10 @@ TEST(InputStringsTest, SegmentsAndTokens) {
     const t_segmentedStr seg(L"ab''cd''xy", L(ends));
     const struct {
         int index;
-        const wchar_t* trimmed;  // null: no segment
-    } cases[] = {{0, nullptr}, {1, L"ab"}, {2, L"cd"}, {3, nullptr},  // only apostrophes
-                 {4, nullptr},                                        // its end lies before its start
-                 {5, L"''xy"}, {6, nullptr},                          // beyond the text
+        const wchar_t* trimmed;                                         // null: no segment
+    } cases[] = {{0, nullptr}, {1, L"ab"},   {2, L"cd"}, {3, nullptr},  // only apostrophes
+                 {4, nullptr},                // its end lies before its start
+                 {5, L"''xy"}, {6, nullptr},  // beyond the text
                  {7, nullptr}};
     for (const auto& c : cases) {
         const t_lstr* t = seg.GetSegmentTrimmed(heap, c.index);

@@ -42,7 +42,8 @@ static_assert(sizeof(kPublished) / sizeof(kPublished[0]) == 180);
 const wchar_t* const kStems = L"甲乙丙丁戊己庚辛壬癸";
 const wchar_t* const kBranches = L"子丑寅卯辰巳午未申酉戌亥";
 const wchar_t* const kAnimals = L"鼠牛虎兔龙蛇马羊猴鸡狗猪";
-const wchar_t* const kMonths[] = {L"正", L"二", L"三", L"四", L"五", L"六", L"七", L"八", L"九", L"十", L"十一", L"腊"};
+const wchar_t* const kMonths[] = {L"正", L"二", L"三", L"四", L"五",   L"六",
+                                  L"七", L"八", L"九", L"十", L"十一", L"腊"};
 
 std::wstring DayName(int day) {
     const wchar_t* const digits = L"一二三四五六七八九十";
@@ -67,9 +68,11 @@ std::map<long, std::wstring> GoldenList(long* lastDay) {
         for (int m = 1; m <= 12; ++m) {
             for (int pass = 0; pass < (m == leap ? 2 : 1); ++pass) {
                 const bool isLeap = pass == 1;
-                const int length = isLeap ? ((info & 0x10000) ? 30 : 29) : ((info & (0x10000 >> m)) ? 30 : 29);
+                const int length =
+                    isLeap ? ((info & 0x10000) ? 30 : 29) : ((info & (0x10000 >> m)) ? 30 : 29);
                 for (int d = 1; d <= length; ++d)
-                    golden[day++] = yearText + (isLeap ? L"闰" : L"") + kMonths[m - 1] + L"月" + DayName(d);
+                    golden[day++] =
+                        yearText + (isLeap ? L"闰" : L"") + kMonths[m - 1] + L"月" + DayName(d);
             }
         }
     }
@@ -79,7 +82,8 @@ std::map<long, std::wstring> GoldenList(long* lastDay) {
 
 std::wstring Kernel(const chr::year_month_day& date) {
     wchar_t buffer[64];
-    if (!GetLunarDateText(buffer, 64, int(date.year()), int(unsigned(date.month())), int(unsigned(date.day()))))
+    if (!GetLunarDateText(buffer, 64, int(date.year()), int(unsigned(date.month())),
+                          int(unsigned(date.day()))))
         return L"";
     return buffer;
 }
@@ -133,13 +137,17 @@ TEST(LunarCalendarTest, KnownDatesAndTheEdgesOfTheTable) {
     struct tm local;
     ASSERT_TRUE(localtime_r(&now, &local));
     t_lunarDate today;
-    EXPECT_EQ(local.tm_year + 1900 <= 2100, SolarToLunar(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, &today));
+    EXPECT_EQ(local.tm_year + 1900 <= 2100,
+              SolarToLunar(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, &today));
 }
 
 TEST(LunarCalendarTest, FormattingRefusesDatesOutsideTheNames) {
     wchar_t buffer[64] = L"untouched";
-    const t_lunarDate bad[] = {{2020, 1, 0, false}, {2020, 0, 1, false}, {2020, 13, 1, false},
-                               {2020, 1, 31, false}, {3, 1, 1, false}};
+    const t_lunarDate bad[] = {{2020, 1, 0, false},
+                               {2020, 0, 1, false},
+                               {2020, 13, 1, false},
+                               {2020, 1, 31, false},
+                               {3, 1, 1, false}};
     for (const t_lunarDate& d : bad) {
         EXPECT_FALSE(FormatLunarDate(buffer, 64, d)) << d.year << "-" << d.month << "-" << d.day;
         EXPECT_STREQ(L"untouched", buffer);

@@ -31,14 +31,22 @@ TEST(PieceLatticeTest, ReadingsBecomePiecesByWhatEndsBeforeThem) {
         std::vector<uint8_t> kinds;  // at end, after the call
     } steps[] = {
         {0, 1, 2, false, {kPieceFirst}},
-        {0, 1, 16, false, {kPieceFirst}},           // a plain reading from 0 needs low bits 2
-        {1, 2, 16, false, {kPieceMiddle}},          // after a first piece, short of the end
-        {1, 4, 8, false, {kPieceFinal}},            // after a first piece, to the end
+        {0, 1, 16, false, {kPieceFirst}},   // a plain reading from 0 needs low bits 2
+        {1, 2, 16, false, {kPieceMiddle}},  // after a first piece, short of the end
+        {1, 4, 8, false, {kPieceFinal}},    // after a first piece, to the end
         {1, 4, 4, false, {kPieceFinal, kPieceFinalOfThree}},
         {2, 4, 32, false, {kPieceFinal, kPieceFinalOfThree, kPieceFinalAfterMiddle}},
-        {3, 4, 8, false, {kPieceFinal, kPieceFinalOfThree, kPieceFinalAfterMiddle}},  // nothing ends at 3
+        {3,
+         4,
+         8,
+         false,
+         {kPieceFinal, kPieceFinalOfThree, kPieceFinalAfterMiddle}},  // nothing ends at 3
         {0, 2, 16, true, {kPieceMiddle, kPieceMiddle}},
-        {2, 4, 32, true, {kPieceFinal, kPieceFinalOfThree, kPieceFinalAfterMiddle, kPieceFinalAfterMiddle}},
+        {2,
+         4,
+         32,
+         true,
+         {kPieceFinal, kPieceFinalOfThree, kPieceFinalAfterMiddle, kPieceFinalAfterMiddle}},
         {1, 5, 8, false, {}},  // beyond the positions
     };
     for (const auto& s : steps) {
@@ -65,7 +73,8 @@ TEST(PieceLatticeTest, TwentyPositionsAtMost) {
         lattice.AddReading(0, 1, 2, 10, nullptr);
         lattice.AddReading(1, 20, 8 | 16, 10, nullptr);
         EXPECT_EQ(lattice.BestChain(&chain), count == 20 ? 1 : 0) << count;
-        EXPECT_EQ(KindsAt(lattice, 20), std::vector<uint8_t>{uint8_t(count == 20 ? kPieceFinal : kPieceMiddle)});
+        EXPECT_EQ(KindsAt(lattice, 20),
+                  std::vector<uint8_t>{uint8_t(count == 20 ? kPieceFinal : kPieceMiddle)});
         EXPECT_EQ(lattice.AddPiece(0, 21, kPieceFirst, 0, 0, nullptr, 1), nullptr);
     }
     // A piece of an unexpected kind at the end makes the search fail.
@@ -92,7 +101,8 @@ struct t_randomLattice {
         lattice.Bind(&heap);
         n = 3 + int(rng() % 5);
         lattice.Reset(n, parts);
-        const uint8_t kinds[] = {kPieceFirst, kPieceFinal, kPieceFinalOfThree, kPieceMiddle, kPieceFinalAfterMiddle};
+        const uint8_t kinds[] = {kPieceFirst, kPieceFinal, kPieceFinalOfThree, kPieceMiddle,
+                                 kPieceFinalAfterMiddle};
         const int16_t lengths[] = {1, 2, 3, 2, 3};
         const int count = 4 + int(rng() % 14);
         for (int i = 0; i < count; ++i) {
@@ -104,8 +114,8 @@ struct t_randomLattice {
             int16_t length = lengths[k];
             if (rng() % 10 == 0) length = int16_t(length % 3 + 1);  // now and then a wrong one
             if (k == 3 && start == 0) length = 1;
-            if (t_piece* p = lattice.AddPiece(start, end, kinds[k], int32_t(rng() % 6), uint8_t(rng() % 256),
-                                              nullptr, length))
+            if (t_piece* p = lattice.AddPiece(start, end, kinds[k], int32_t(rng() % 6),
+                                              uint8_t(rng() % 256), nullptr, length))
                 pieces.push_back(p);
         }
     }
@@ -139,7 +149,9 @@ TEST(PieceLatticeTest, BestChainAgreesWithBruteForce) {
             has[1] |= x->kind == kPieceFinalOfThree;
             has[2] |= x->kind == kPieceFinalAfterMiddle;
         }
-        const uint8_t shape = has[0] ? kPieceFinal : has[1] ? kPieceFinalOfThree : kPieceFinalAfterMiddle;
+        const uint8_t shape = has[0]   ? kPieceFinal
+                              : has[1] ? kPieceFinalOfThree
+                                       : kPieceFinalAfterMiddle;
         int32_t best = -1;
         for (const t_piece* last : r.At(r.n, shape)) {
             if (shape != kPieceFinalAfterMiddle) {
@@ -180,11 +192,12 @@ TEST(PieceLatticeTest, ChainsOfThirtyTwoAgreeWithBruteForce) {
             r.lattice.Reset(r.n);
             for (int i = 0; i < 6; ++i) {
                 const int cut = 1 + int(rng() % (r.n - 1));
-                if (t_piece* p = r.lattice.AddPiece(0, cut, kPieceMiddle, 0, uint8_t(rng() % 256), nullptr,
-                                                    int16_t(rng() % 8 ? 1 : 2)))
+                if (t_piece* p = r.lattice.AddPiece(0, cut, kPieceMiddle, 0, uint8_t(rng() % 256),
+                                                    nullptr, int16_t(rng() % 8 ? 1 : 2)))
                     r.pieces.push_back(p);
-                if (t_piece* p = r.lattice.AddPiece(cut, r.n, kPieceFinalAfterMiddle, 0, uint8_t(rng() % 256),
-                                                    nullptr, int16_t(rng() % 8 ? 2 : 3)))
+                if (t_piece* p = r.lattice.AddPiece(cut, r.n, kPieceFinalAfterMiddle, 0,
+                                                    uint8_t(rng() % 256), nullptr,
+                                                    int16_t(rng() % 8 ? 2 : 3)))
                     r.pieces.push_back(p);
             }
         }
@@ -211,7 +224,8 @@ TEST(PieceLatticeTest, ChainsOfThirtyTwoAgreeWithBruteForce) {
         // Every chain of a kind-16 and a kind-32 piece, cheapest first.
         std::vector<int32_t> pairs;
         for (const t_piece* last : r.At(r.n, kPieceFinalAfterMiddle))
-            for (const t_piece* first : r.At(last->start, kPieceMiddle)) pairs.push_back(r.Cost({first, last}));
+            for (const t_piece* first : r.At(last->start, kPieceMiddle))
+                pairs.push_back(r.Cost({first, last}));
         std::sort(pairs.begin(), pairs.end());
         pairs.resize(std::min<size_t>(pairs.size(), PieceLattice::kBestChains));
         t_pieceChain list[PieceLattice::kBestChains];
@@ -243,16 +257,20 @@ TEST(PieceLatticeTest, BestChainsAgreeWithBruteForce) {
         r.Make(rng, parts);
         if (round % 4 == 0) {  // more two-piece chains than are kept
             for (int i = 0; i < 7; ++i) {
-                r.pieces.push_back(r.lattice.AddPiece(0, 1, kPieceFirst, int32_t(i), uint8_t(rng() % 256), nullptr, 1));
-                r.pieces.push_back(r.lattice.AddPiece(1, r.n, kPieceFinal, int32_t(i), uint8_t(rng() % 256), nullptr, 2));
+                r.pieces.push_back(r.lattice.AddPiece(0, 1, kPieceFirst, int32_t(i),
+                                                      uint8_t(rng() % 256), nullptr, 1));
+                r.pieces.push_back(r.lattice.AddPiece(1, r.n, kPieceFinal, int32_t(i),
+                                                      uint8_t(rng() % 256), nullptr, 2));
             }
         }
         std::vector<int32_t> costs;
         for (const t_piece* last : r.At(r.n, kPieceFinal))
-            for (const t_piece* first : r.At(last->start, kPieceFirst)) costs.push_back(r.Cost({first, last}));
+            for (const t_piece* first : r.At(last->start, kPieceFirst))
+                costs.push_back(r.Cost({first, last}));
         if (parts == 3) {
             for (const t_piece* last : r.At(r.n, kPieceFinalOfThree))
-                for (const t_piece* first : r.At(last->start, kPieceFirst)) costs.push_back(r.Cost({first, last}));
+                for (const t_piece* first : r.At(last->start, kPieceFirst))
+                    costs.push_back(r.Cost({first, last}));
             for (const t_piece* last : r.At(r.n, kPieceFinalAfterMiddle))
                 for (const t_piece* middle : r.At(last->start, kPieceMiddle)) {
                     if (middle->start <= 0) continue;
@@ -292,7 +310,8 @@ TEST(PieceLatticeTest, SelectBestMovesTheBestToTheFront) {
         const int kept = SelectBest(e.data(), n, ChainByCost);
         ASSERT_EQ(kept, std::min(n, 30));
         if (n <= 30) {
-            for (int i = 0; i < n; ++i) EXPECT_EQ(e[i].cost, before[i].cost);  // order as enumerated
+            for (int i = 0; i < n; ++i)
+                EXPECT_EQ(e[i].cost, before[i].cost);  // order as enumerated
             continue;
         }
         std::vector<int32_t> front, all;

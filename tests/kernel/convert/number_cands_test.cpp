@@ -66,7 +66,9 @@ TEST(NumberCandidatesTest, EachShapeGivesItsReadingsInOrder) {
         {L"0", {L"〇", L"零"}},
         {L"10", {L"十", L"壹拾", L"X", L"一〇", L"壹零"}},
         {L"1234", {L"一千二百三十四", L"壹仟贰佰叁拾肆", L"一二三四", L"壹贰叁肆", L"1,234"}},
-        {L"0012345", {L"〇一万二千三百四十五", L"零壹万贰仟叁佰肆拾伍", L"〇〇一二三四五", L"零零壹贰叁肆伍", L"12,345"}},
+        {L"0012345",
+         {L"〇一万二千三百四十五", L"零壹万贰仟叁佰肆拾伍", L"〇〇一二三四五", L"零零壹贰叁肆伍",
+          L"12,345"}},
         {L"12.5", {L"一十二元五角", L"壹拾贰元伍角"}},
         {L"5.05", {L"五元零五分", L"伍元零伍分"}},
         {L"0.30", {L"三角整", L"叁角整"}},
@@ -103,7 +105,7 @@ TEST(NumberCandidatesTest, SingleDigitFillsItsSymbolPageUpToCapacity) {
     ASSERT_EQ(6, MakeNumberCandidates(heap, L"7", out, 6));
     const std::vector<convert_test::t_recordText> expected = {
         {L"七", kCandSourceNumeral}, {L"柒", kCandSourceNumeral}, {L"VII", kCandSourceRoman},
-        {L"А", kCandSourceSymbol},   {L"Б", kCandSourceSymbol},  {L"В", kCandSourceSymbol}};
+        {L"А", kCandSourceSymbol},   {L"Б", kCandSourceSymbol},   {L"В", kCandSourceSymbol}};
     const auto got = RecordTexts(out, 6);
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(expected[i].text, got[i].text) << i;
@@ -119,7 +121,14 @@ TEST(NumberCandidatesTest, SingleDigitFillsItsSymbolPageUpToCapacity) {
 // An independent reading of Roman numerals: every value 1 to 99 must read
 // back as itself and use no letter four times in a row.
 TEST(NumberCandidatesTest, RomanNumeralsOfOneToNinetyNineReadBack) {
-    auto value = [](wchar_t c) { return c == L'I' ? 1 : c == L'V' ? 5 : c == L'X' ? 10 : c == L'L' ? 50 : c == L'C' ? 100 : 0; };
+    auto value = [](wchar_t c) {
+        return c == L'I'   ? 1
+               : c == L'V' ? 5
+               : c == L'X' ? 10
+               : c == L'L' ? 50
+               : c == L'C' ? 100
+                           : 0;
+    };
     for (int n = 1; n <= 99; ++n) {
         std::wstring roman;
         ASSERT_TRUE(FormatRoman(roman, n));
@@ -145,9 +154,9 @@ TEST(NumberCandidatesTest, SymbolPagesFollowTheGbkRows) {
         int row;
         int cell;
         wchar_t code;
-    } extras[] = {{6, 57, 0xE78D}, {6, 58, 0xE78E}, {6, 59, 0xE78F}, {6, 60, 0xE790}, {6, 61, 0xE791},
-                  {6, 62, 0xE792}, {6, 63, 0xE793}, {6, 76, 0xE794}, {6, 77, 0xE795}, {6, 83, 0xE796},
-                  {8, 28, 0xE7C7}, {8, 31, 0x01F9}};
+    } extras[] = {{6, 57, 0xE78D}, {6, 58, 0xE78E}, {6, 59, 0xE78F}, {6, 60, 0xE790},
+                  {6, 61, 0xE791}, {6, 62, 0xE792}, {6, 63, 0xE793}, {6, 76, 0xE794},
+                  {6, 77, 0xE795}, {6, 83, 0xE796}, {8, 28, 0xE7C7}, {8, 31, 0x01F9}};
     iconv_t cd = iconv_open("WCHAR_T", "GBK");
     ASSERT_NE(iconv_t(-1), cd);
     for (int row = 1; row <= 9; ++row) {

@@ -141,8 +141,10 @@ TEST_F(PhraseTimeTest, VersionComesFromTheInstalledSource) {
         info->buildTime = L"Dec  7 2026";
         return true;
     });
-    EXPECT_EQ(L"[Vetra 1.0\r\n系统词频: 20261207\r\n组词数据: 3\r\n辅助码  : -1\r\n编译时间: Dec  7 2026]",
-              Expand(L"[$VERSION]", now));
+    EXPECT_EQ(
+        L"[Vetra 1.0\r\n系统词频: 20261207\r\n组词数据: 3\r\n辅助码  : -1\r\n编译时间: Dec  7 "
+        L"2026]",
+        Expand(L"[$VERSION]", now));
     SetDictVersionSource(nullptr);
 }
 

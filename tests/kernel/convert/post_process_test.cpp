@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/scope_heap.h"
 #include "tests/support/test_dir.h"
 
@@ -17,7 +17,8 @@ namespace {
 
 class PostProcessTest : public ::testing::Test {
 protected:
-    t_candWord* Rec(const wchar_t* text, uint16_t type, int16_t rank, double score = 1.0, uint16_t kind = 0) {
+    t_candWord* Rec(const wchar_t* text, uint16_t type, int16_t rank, double score = 1.0,
+                    uint16_t kind = 0) {
         records.emplace_back();
         t_candWord* w = &records.back();
         t_candWord::Clear(w);
@@ -55,12 +56,12 @@ TEST_F(PostProcessTest, SmartFuzzyFile) {
     } cases[] = {
         {"20090410\n3\n1,2,300,1.5\n", 1, 1, 2, 300, 1.5f},
         {"20090410\r\n7\r\n0,0,0,0\r\n", 1, 0, 0, 0, 0.0f},
-        {"20090411\n3\n1,2,300,1.5\n", 0, 0, 0, 100, 1.0f},  // another first number
-        {"20090410\n0\n1,2,300,1.5\n", 0, 0, 0, 100, 1.0f},  // a count that is not positive
-        {"20090410\n3\n1,-2,300,1.5\n", 0, 0, 0, 100, 1.0f}, // a negative value
+        {"20090411\n3\n1,2,300,1.5\n", 0, 0, 0, 100, 1.0f},   // another first number
+        {"20090410\n0\n1,2,300,1.5\n", 0, 0, 0, 100, 1.0f},   // a count that is not positive
+        {"20090410\n3\n1,-2,300,1.5\n", 0, 0, 0, 100, 1.0f},  // a negative value
         {"20090410\n3\n1,2,300,-1\n", 0, 0, 0, 100, 1.0f},
-        {"20090410\n3\n1,2,300\n", 0, 0, 0, 100, 1.0f},     // three values
-        {"20090410\n3\n", 0, 0, 0, 100, 1.0f},               // a missing line
+        {"20090410\n3\n1,2,300\n", 0, 0, 0, 100, 1.0f},  // three values
+        {"20090410\n3\n", 0, 0, 0, 100, 1.0f},           // a missing line
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(dir.Put("SmartFParams.txt", c.content));
@@ -86,14 +87,15 @@ TEST_F(PostProcessTest, SmartFuzzyDecision) {
     } cases[] = {
         {{}, 1},
         {{Rec(L"我", kCandSourceUser, 50)}, 0},
-        {{Rec(L"我", kCandSourceSystem, 150)}, 0},     // one system word: more than the 0 allowed
-        {{Rec(L"我", kCandSourceSystem, 150, 0.5)}, 1}, // below 1.0 it does not count
+        {{Rec(L"我", kCandSourceSystem, 150)}, 0},       // one system word: more than the 0 allowed
+        {{Rec(L"我", kCandSourceSystem, 150, 0.5)}, 1},  // below 1.0 it does not count
         {{Rec(L"一二三四五六", kCandSourceSystem, 150, 0.5)}, 0},  // 12 bytes
     };
     for (const auto& c : cases) {
         SmartFuzzyCounters counters;
         SmartFuzzyCounters::Init(&counters);
-        EXPECT_EQ(ShouldRunSmartFuzzy(&counters, c.lead.data(), int(c.lead.size()), &defaults), c.run)
+        EXPECT_EQ(ShouldRunSmartFuzzy(&counters, c.lead.data(), int(c.lead.size()), &defaults),
+                  c.run)
             << c.lead.size();
     }
     t_smartFuzzyParams loose = defaults;
@@ -124,9 +126,9 @@ TEST_F(PostProcessTest, ClearlyBetter) {
         int32_t orderB;
         bool better;
     } cases[] = {
-        {1, 0, 20, 1, 0, 10, true},     {1, 0, 19, 1, 0, 10, false},  {1, 0, 0, 0, 1025, 0, true},
-        {1, 0, 0, 0, 1024, 0, false},   {0, 880, 0, 0, 1025, 0, true}, {0, 881, 0, 0, 1025, 0, false},
-        {0, 0, 0, 0, 1023, 0, false},   {0, 0, 0, 1, 2000, 0, false},  {0, 0, 0, 3, 0, 0, true},
+        {1, 0, 20, 1, 0, 10, true},   {1, 0, 19, 1, 0, 10, false},   {1, 0, 0, 0, 1025, 0, true},
+        {1, 0, 0, 0, 1024, 0, false}, {0, 880, 0, 0, 1025, 0, true}, {0, 881, 0, 0, 1025, 0, false},
+        {0, 0, 0, 0, 1023, 0, false}, {0, 0, 0, 1, 2000, 0, false},  {0, 0, 0, 3, 0, 0, true},
         {2, 0, 0, 0, 2000, 0, false},
     };
     for (const auto& c : cases) {
@@ -134,7 +136,8 @@ TEST_F(PostProcessTest, ClearlyBetter) {
         t_candWord* b = Rec(L"乙", 0, c.rankB, 1.0, c.kindB);
         a->orderNumber = c.orderA;
         b->orderNumber = c.orderB;
-        EXPECT_EQ(IsClearlyBetter(a, b), c.better) << c.kindA << " " << c.rankA << " " << c.kindB << " " << c.rankB;
+        EXPECT_EQ(IsClearlyBetter(a, b), c.better)
+            << c.kindA << " " << c.rankA << " " << c.kindB << " " << c.rankB;
     }
 }
 
@@ -147,9 +150,9 @@ TEST_F(PostProcessTest, PredictedWordFloor) {
         int added;
         int16_t floor;
     } cases[] = {
-        {1100, 960, 0, false, 1, 2},    // 960 + 144 is not below 1100: floor 2
-        {1100, 800, 0, false, 1, 0},    // 800 + 144 < 1100
-        {1100, 800, 900, true, 0, 0},   // strict, the first not clearly before the second
+        {1100, 960, 0, false, 1, 2},   // 960 + 144 is not below 1100: floor 2
+        {1100, 800, 0, false, 1, 0},   // 800 + 144 < 1100
+        {1100, 800, 900, true, 0, 0},  // strict, the first not clearly before the second
         {1100, 800, 1100, true, 1, 0},
     };
     for (const auto& c : cases) {
@@ -159,7 +162,8 @@ TEST_F(PostProcessTest, PredictedWordFloor) {
         main.Add(Rec(L"西安", kCandSourceSystem, c.topRank, 0.5), &filtered);
         std::vector<t_candWord*> results = {Rec(L"先", kCandSourceSystem, c.predictedRank, 0.5)};
         if (c.secondRank) results.push_back(Rec(L"现", kCandSourceSystem, c.secondRank, 0.5));
-        EXPECT_EQ(PlacePredictedWord(&main, results.data(), int(results.size()), c.strict), c.added);
+        EXPECT_EQ(PlacePredictedWord(&main, results.data(), int(results.size()), c.strict),
+                  c.added);
         if (!c.added) continue;
         EXPECT_EQ(results[0]->positionFloor, c.floor);
         EXPECT_EQ(results[0]->associationMark, 1);
@@ -176,8 +180,10 @@ TEST_F(PostProcessTest, WeakTopGate) {
         uint32_t covered;
         bool accept;
     } cases[] = {
-        {kCandSourceSystem, 1024, 4, true}, {kCandSourceSystem, 1023, 4, false},
-        {kCandSourceUser, 2000, 4, false},  {kCandSourceSystem, 100, 3, true},  // covers less
+        {kCandSourceSystem, 1024, 4, true},
+        {kCandSourceSystem, 1023, 4, false},
+        {kCandSourceUser, 2000, 4, false},
+        {kCandSourceSystem, 100, 3, true},  // covers less
     };
     for (const auto& c : cases) {
         t_candWord* out[4];

@@ -20,7 +20,8 @@ class PyLatticeTest : public LexiconTest {
 protected:
     bool Build(const std::wstring& in, bool letters = false) {
         text = in;
-        return lattice.Build(&arena, dicts.keyMap, dicts.py, text.c_str(), int(text.size()), letters, false);
+        return lattice.Build(&arena, dicts.keyMap, dicts.py, text.c_str(), int(text.size()),
+                             letters, false);
     }
     // Live arcs as "start-syllable-end", partial ones marked "~".
     std::set<std::string> Arcs() const {
@@ -29,7 +30,8 @@ protected:
             for (const t_pyArcLink* l = lattice.Out(p); l; l = l->next) {
                 const std::wstring s = SyllableTableText(l->arc->id);
                 out.insert(std::to_string(p) + "-" + std::string(s.begin(), s.end()) +
-                           ((l->arc->flags & kPyArcPartialMask) ? "~" : "") + "-" + std::to_string(l->arc->end));
+                           ((l->arc->flags & kPyArcPartialMask) ? "~" : "") + "-" +
+                           std::to_string(l->arc->end));
             }
         return out;
     }
@@ -78,8 +80,8 @@ TEST_P(PyLatticeTest, EndProbabilityDecaysPerSyllable) {
     const struct {
         int syllables;
         double atLeast, below;
-    } cases[] = {{1, 0.999, 1.0}, {2, 0.998, 0.9981}, {20, 0.98, 0.9802}, {21, 0.9792, 0.98}, {30, 0.97, 0.9705},
-                 {31, 0.969, 0.97}};
+    } cases[] = {{1, 0.999, 1.0},    {2, 0.998, 0.9981}, {20, 0.98, 0.9802},
+                 {21, 0.9792, 0.98}, {30, 0.97, 0.9705}, {31, 0.969, 0.97}};
     for (const auto& c : cases) {
         std::wstring in;
         for (int i = 0; i < c.syllables; ++i) in += L"wo";
@@ -146,7 +148,8 @@ TEST_P(PyLatticeTest, SyllableBoundaries) {
         ASSERT_TRUE(Build(c.input));
         const size_t n = text.size() + 1;
         std::vector<uint8_t> starts(n, 9), ends(n, 9), spans(n, 9);
-        lattice.MarkSyllableBoundaries(starts.data(), ends.data(), spans.data(), text.c_str(), int(text.size()));
+        lattice.MarkSyllableBoundaries(starts.data(), ends.data(), spans.data(), text.c_str(),
+                                       int(text.size()));
         EXPECT_EQ(starts, c.starts);
         EXPECT_EQ(ends, c.ends);
         EXPECT_EQ(spans, c.spans);

@@ -53,7 +53,9 @@ t_testLocale::t_testLocale(const char* name, const char* source) {
     const std::string target = m_dir.At(name);
     const char* argv[] = {"localedef", "-i", source, "-f", "UTF-8", target.c_str(), nullptr};
     pid_t pid = 0;
-    if (posix_spawnp(&pid, "localedef", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0) return;
+    if (posix_spawnp(&pid, "localedef", nullptr, nullptr, const_cast<char* const*>(argv),
+                     environ) != 0)
+        return;
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) return;
     setenv("LOCPATH", m_dir.Path().c_str(), 1);

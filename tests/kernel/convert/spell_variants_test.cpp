@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
 #include "kernel/lexicon/py_dict.h"
-#include "kernel/lexicon/sys_dict_writer.h"
 #include "kernel/lexicon/syllable_table.h"
+#include "kernel/lexicon/sys_dict_writer.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/scope_heap.h"
 #include "tests/kernel/convert/convert_support.h"
 
@@ -51,7 +51,8 @@ TEST(SpellVariants, ApostrophesAndTheLeadingI) {
     ASSERT_TRUE(c.MakeVariants(input.c_str(), int(input.size())));
     for (const t_spellVariant* v = c.First(); v; v = v->next) {
         EXPECT_TRUE(v->position < 7 || v->position > 11) << v->letters;
-        EXPECT_EQ(std::wstring(v->letters).find(L"'"), std::wstring(v->letters).rfind(L"'")) << v->letters;
+        EXPECT_EQ(std::wstring(v->letters).find(L"'"), std::wstring(v->letters).rfind(L"'"))
+            << v->letters;
         EXPECT_NE(std::wstring(v->letters).find(L"'"), std::wstring::npos) << v->letters;
     }
     const std::wstring leadingI = L"izhongguo";
@@ -129,7 +130,8 @@ TEST(SpellVariants, DecideCorrectionMode) {
         t_scopeHeap arena;
         t_pyLattice lattice;
         const int n = int(std::wcslen(c.input));
-        ASSERT_TRUE(lattice.Build(&arena, &SmallLexicon().keyMap, &SmallLexicon().py, c.input, n, false, false));
+        ASSERT_TRUE(lattice.Build(&arena, &SmallLexicon().keyMap, &SmallLexicon().py, c.input, n,
+                                  false, false));
         t_candWord* out[3];
         t_arrayWord array(out, 0, 3, 0, nullptr, &arena);
         t_candWord top;
@@ -139,7 +141,8 @@ TEST(SpellVariants, DecideCorrectionMode) {
         int filtered = 0;
         if (c.withTop) array.Add(&top, &filtered);
         t_correctionMode mode;
-        EXPECT_EQ(DecideCorrectionMode(lattice, c.input, n, &array, false, &mode), c.result) << c.input;
+        EXPECT_EQ(DecideCorrectionMode(lattice, c.input, n, &array, false, &mode), c.result)
+            << c.input;
         EXPECT_EQ(mode.mode, c.mode) << c.input;
         EXPECT_EQ(mode.mustTry, c.mustTry) << c.input;
         EXPECT_EQ(DecideCorrectionMode(lattice, c.input, n, &array, true, &mode), 0);
@@ -153,12 +156,12 @@ TEST(SpellVariants, ShiftSegmentEnds) {
         std::vector<uint16_t> ends;
         uint32_t covered;
     } cases[] = {
-        {kEditInsert, 0, {1, 3}, 3},     // "xzhongguo": the inserted first letter goes
+        {kEditInsert, 0, {1, 3}, 3},  // "xzhongguo": the inserted first letter goes
         {kEditInsert, 2, {2, 3}, 3},
-        {kEditDelete, 0, {3, 5}, 5},     // the deleted first letter joins the first word
+        {kEditDelete, 0, {3, 5}, 5},  // the deleted first letter joins the first word
         {kEditDelete, 2, {3, 5}, 5},
-        {kEditDelete, 4, {2, 5}, 5},     // deleted at the end: the last word covers it
-        {kEditSubstitute, 1, {2, 4}, 4}, // nothing moves
+        {kEditDelete, 4, {2, 5}, 5},      // deleted at the end: the last word covers it
+        {kEditSubstitute, 1, {2, 4}, 4},  // nothing moves
     };
     for (const auto& c : cases) {
         t_scopeHeap arena;
@@ -168,9 +171,11 @@ TEST(SpellVariants, ShiftSegmentEnds) {
         w.segmentList = L(ends);
         w.coveredLength = 4;
         t_candWord* list[] = {&w};
-        EXPECT_EQ(ShiftSegmentEnds(&arena, list, 1, c.kind, c.position), c.kind == kEditSubstitute ? 0 : 1);
+        EXPECT_EQ(ShiftSegmentEnds(&arena, list, 1, c.kind, c.position),
+                  c.kind == kEditSubstitute ? 0 : 1);
         std::vector<uint16_t> got;
-        for (uint32_t i = 0; i < LstrGetLength(w.segmentList); ++i) got.push_back(LstrGetUnit(w.segmentList, i));
+        for (uint32_t i = 0; i < LstrGetLength(w.segmentList); ++i)
+            got.push_back(LstrGetUnit(w.segmentList, i));
         EXPECT_EQ(got, c.ends) << c.kind << " at " << c.position;
         EXPECT_EQ(w.coveredLength, c.covered);
         EXPECT_EQ(LstrGetUnit(L(ends), 0), 2);  // the shared list is not written

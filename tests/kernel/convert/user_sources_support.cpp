@@ -30,16 +30,18 @@ bool EnsureConfiguration() {
     static const bool ok = [] {
         home = std::make_unique<testsupport::t_testDir>("vetra-sources-home");
         setenv("HOME", home->Path().c_str(), 1);
-        return t_singleton<t_versionManager>::Get().Init() && t_singleton<t_configurationImpl>::Get().Init();
+        return t_singleton<t_versionManager>::Get().Init() &&
+               t_singleton<t_configurationImpl>::Get().Init();
     }();
     return ok;
 }
 
 bool ResetUserStores() {
     std::vector<uint8_t> phrases, fixed, deleted, eng, url, cloud;
-    if (!t_abbrUsrDict::BuildImageWithRoom(phrases, 100, 4000, 20000) || !t_fixFirstDict::BuildImage(fixed, 100) ||
-        !t_delWordDict::BuildImage(deleted, 100, 2000) || !t_strUsrDict::BuildDefaultImage(eng) ||
-        !t_strUsrDict::BuildDefaultImage(url) || !t_cloudCacheDict::BuildImage(cloud, 100, 4000))
+    if (!t_abbrUsrDict::BuildImageWithRoom(phrases, 100, 4000, 20000) ||
+        !t_fixFirstDict::BuildImage(fixed, 100) || !t_delWordDict::BuildImage(deleted, 100, 2000) ||
+        !t_strUsrDict::BuildDefaultImage(eng) || !t_strUsrDict::BuildDefaultImage(url) ||
+        !t_cloudCacheDict::BuildImage(cloud, 100, 4000))
         return false;
     std::vector<uint8_t>& engKept = g_images.emplace_back(std::move(eng));
     std::vector<uint8_t>& urlKept = g_images.emplace_back(std::move(url));
@@ -63,7 +65,8 @@ bool AttachBuiltFile(t_dictStorageBase& dict, const std::string& name) {
     const std::string dir = convtest::BuiltDataDir();
     if (dir.empty()) return false;
     std::ifstream in(dir + "/" + name, std::ios::binary);
-    return in && AttachSystemImage(dict, std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}));
+    return in &&
+           AttachSystemImage(dict, std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}));
 }
 
 void DetachSystemImages() {

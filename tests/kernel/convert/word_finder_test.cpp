@@ -31,7 +31,8 @@ TEST(ArcPowerTest, ProbabilitiesBecomePowers) {
     const struct {
         float p;
         int32_t power;
-    } cases[] = {{1.0f, 0}, {0.8f, 0}, {0.5f, 98}, {0.1f, 327}, {0.01f, 655}, {0.000001f, 1966}, {1e-9f, 1966}};
+    } cases[] = {{1.0f, 0},    {0.8f, 0},         {0.5f, 98},   {0.1f, 327},
+                 {0.01f, 655}, {0.000001f, 1966}, {1e-9f, 1966}};
     for (const auto& c : cases) EXPECT_EQ(ArcPower(c.p), c.power) << c.p;
 }
 
@@ -42,22 +43,30 @@ TEST_P(WordFinderTest, WordsOfTypicalInputs) {
         std::u16string word;
         float prob;
     } cases[] = {
-        {L"woaini", 0, 2, u"我", 1.0f},       {L"woaini", 2, 4, u"爱", 1.0f},
-        {L"woaini", 4, 6, u"你", 1.0f},       {L"woaini", 0, 6, u"我爱你", 1.0f},
-        {L"zhongguorenmin", 0, 8, u"中国", 1.0f},  {L"zhongguorenmin", 8, 14, u"人民", 1.0f},
+        {L"woaini", 0, 2, u"我", 1.0f},
+        {L"woaini", 2, 4, u"爱", 1.0f},
+        {L"woaini", 4, 6, u"你", 1.0f},
+        {L"woaini", 0, 6, u"我爱你", 1.0f},
+        {L"zhongguorenmin", 0, 8, u"中国", 1.0f},
+        {L"zhongguorenmin", 8, 14, u"人民", 1.0f},
         {L"zhongguorenmin", 0, 14, u"中国人民", 1.0f},
-        {L"xian", 0, 4, u"先", 1.0f},         {L"xian", 0, 4, u"西安", 1.0f},
-        {L"fangan", 0, 6, u"方案", 1.0f},     {L"fangan", 0, 6, u"反感", 1.0f},
-        {L"zg", 0, 2, u"中国", 0.01f},        // two abbreviations of 0.1 each
-        {L"zhongguo'renmin", 0, 9, u"中国", 1.0f}, {L"zhongguo'renmin", 9, 15, u"人民", 1.0f},
+        {L"xian", 0, 4, u"先", 1.0f},
+        {L"xian", 0, 4, u"西安", 1.0f},
+        {L"fangan", 0, 6, u"方案", 1.0f},
+        {L"fangan", 0, 6, u"反感", 1.0f},
+        {L"zg", 0, 2, u"中国", 0.01f},  // two abbreviations of 0.1 each
+        {L"zhongguo'renmin", 0, 9, u"中国", 1.0f},
+        {L"zhongguo'renmin", 9, 15, u"人民", 1.0f},
         {L"zhongguo'renmin", 0, 15, u"中国人民", 1.0f},
-        {L"lue", 0, 3, u"略", 1.0f},          {L"nue", 0, 3, u"虐", 1.0f},
+        {L"lue", 0, 3, u"略", 1.0f},
+        {L"nue", 0, 3, u"虐", 1.0f},
     };
     for (const auto& c : cases) {
         t_conversion conv;
         ASSERT_TRUE(conv.Run(dicts, c.input));
         const std::vector<t_arcView> arcs = conv.Find(dicts, c.start, c.end, c.word);
-        ASSERT_FALSE(arcs.empty()) << std::string(conv.text.begin(), conv.text.end()) << " " << c.start;
+        ASSERT_FALSE(arcs.empty())
+            << std::string(conv.text.begin(), conv.text.end()) << " " << c.start;
         bool system = false;
         for (const t_arcView& a : arcs) {
             if (a.source != kArcSourceSystem) continue;
@@ -72,7 +81,8 @@ TEST_P(WordFinderTest, WordsOfTypicalInputs) {
     ASSERT_TRUE(conv.Run(dicts, L"zg"));
     bool table = false;
     for (const t_arcView& a : conv.Find(dicts, 0, 2, u"中国"))
-        if (a.source == kArcSourceAbbreviation) table = a.power == 655 && a.prob == kAbbreviationProb;
+        if (a.source == kArcSourceAbbreviation)
+            table = a.power == 655 && a.prob == kAbbreviationProb;
     EXPECT_TRUE(table);
 }
 
@@ -81,13 +91,14 @@ TEST_P(WordFinderTest, LetterTablesOfAShortTail) {
         const wchar_t* input;
         int p;
         const char16_t* word;  // null: no arc
-    } cases[] = {{L"zg", 0, u"中国"}, {L"won", 2, u"你"}, {L"wo'n", 2, u"你"}, {L"wonn", 1, nullptr},
-                 {L"wo1", 2, nullptr}, {L"won", 3, nullptr}};
+    } cases[] = {{L"zg", 0, u"中国"},   {L"won", 2, u"你"},   {L"wo'n", 2, u"你"},
+                 {L"wonn", 1, nullptr}, {L"wo1", 2, nullptr}, {L"won", 3, nullptr}};
     for (const auto& c : cases) {
         t_conversion conv;
         conv.text = c.input;
         conv.input.Reset(int(conv.text.size()));
-        EXPECT_EQ(conv.input.AddAbbreviationArcs(c.p, conv.text.c_str(), dicts.sys), c.word != nullptr);
+        EXPECT_EQ(conv.input.AddAbbreviationArcs(c.p, conv.text.c_str(), dicts.sys),
+                  c.word != nullptr);
         if (!c.word) continue;
         EXPECT_EQ(conv.Find(dicts, c.p, int(conv.text.size()), c.word).size(), 1u);
         EXPECT_TRUE(conv.input.AbbreviationArcsAdded());
@@ -101,7 +112,8 @@ TEST_P(WordFinderTest, WordsOfEveryDictionary) {
     testsupport::t_testDir dir("vetra-finder");
     t_usrDictV3Core user;
     ASSERT_TRUE(user.CreateEmpty(kUsrDefaultCapacity));
-    const Bytes woaini = Units(Ids({"wo", "ai", "ni"})), chain = Units(Ids({"zhuai", "zhuai", "zhuai", "zhuai"}));
+    const Bytes woaini = Units(Ids({"wo", "ai", "ni"})),
+                chain = Units(Ids({"zhuai", "zhuai", "zhuai", "zhuai"}));
     ASSERT_GT(user.LearnWord(L(woaini), L(Text(u"沃爱妮")), 0), 0);
     ASSERT_GT(user.LearnWord(L(chain), L(Text(u"拽拽拽拽")), 0), 0);
     {
@@ -110,15 +122,19 @@ TEST_P(WordFinderTest, WordsOfEveryDictionary) {
         for (uint16_t id : Ids({"zhuai", "zhuai", "zhuai"})) cursor.PushSyllable(id, &stepped);
         ASSERT_FALSE(stepped) << "the system words must not spell the learned chain";
     }
-    const Bytes cellImage = dicttest::BuildCellImage({{Ids({"wo", "ai", "ni"}), u"我爱妮", {}, 5, 0.f}}, {}, 441);
+    const Bytes cellImage =
+        dicttest::BuildCellImage({{Ids({"wo", "ai", "ni"}), u"我爱妮", {}, 5, 0.f}}, {}, 441);
     t_extDict cell;
     ASSERT_TRUE(cell.Load(const_cast<uint8_t*>(cellImage.data()), int32_t(cellImage.size())));
     const std::vector<uint16_t> key = Ids({"wo", "ai", "ni"});
     const Bytes privilegeImage = dicttest::BuildImage(
         t_systemTable::kPrivilege,
-        {{}, {}, {dicttest::t_fields().S(std::u16string(key.begin(), key.end())).S(u"我愛你").U32(1)}});
+        {{},
+         {},
+         {dicttest::t_fields().S(std::u16string(key.begin(), key.end())).S(u"我愛你").U32(1)}});
     t_privilegeDictCore privilege;
-    ASSERT_TRUE(privilege.Load(const_cast<uint8_t*>(privilegeImage.data()), int32_t(privilegeImage.size())));
+    ASSERT_TRUE(privilege.Load(const_cast<uint8_t*>(privilegeImage.data()),
+                               int32_t(privilegeImage.size())));
     t_scopeHeap heap;
     const Bytes woai = Units(Ids({"wo", "ai"})), woaiText = Text(u"卧爱");
     t_usrWordFields fields;
@@ -141,9 +157,12 @@ TEST_P(WordFinderTest, WordsOfEveryDictionary) {
         uint8_t source;
         int end;
         std::u16string word;
-    } cases[] = {{L"woaini", kArcSourceSystem, 6, u"我爱你"},   {L"woaini", kArcSourceUser, 6, u"沃爱妮"},
-                 {L"woaini", kArcSourceCell, 6, u"我爱妮"},     {L"woaini", kArcSourcePrivilege, 6, u"我愛你"},
-                 {L"woaini", kArcSourceUserExt, 4, u"卧爱"},    {L"zhuaizhuaizhuaizhuai", kArcSourceUser, 20, u"拽拽拽拽"}};
+    } cases[] = {{L"woaini", kArcSourceSystem, 6, u"我爱你"},
+                 {L"woaini", kArcSourceUser, 6, u"沃爱妮"},
+                 {L"woaini", kArcSourceCell, 6, u"我爱妮"},
+                 {L"woaini", kArcSourcePrivilege, 6, u"我愛你"},
+                 {L"woaini", kArcSourceUserExt, 4, u"卧爱"},
+                 {L"zhuaizhuaizhuaizhuai", kArcSourceUser, 20, u"拽拽拽拽"}};
     for (const auto& c : cases) {
         t_conversion conv;
         ASSERT_TRUE(conv.Run(dicts, c.input, on));
@@ -170,11 +189,11 @@ TEST_P(WordFinderTest, WordCountsOfTheLattice) {
     t_conversion conv;
     ASSERT_TRUE(conv.Run(dicts, L"woaini"));
     const t_inputLattice& in = conv.input;
-    EXPECT_EQ(in.FewestWords(6), 1);       // 我爱你
+    EXPECT_EQ(in.FewestWords(6), 1);  // 我爱你
     EXPECT_EQ(in.FewestSyllables(6), 3);
-    EXPECT_EQ(in.FewestWords(4), 1);       // 我爱
+    EXPECT_EQ(in.FewestWords(4), 1);  // 我爱
     EXPECT_EQ(in.WordsToEnd(0), 1);
-    EXPECT_EQ(in.WordsToEnd(2), 1);        // 爱你
+    EXPECT_EQ(in.WordsToEnd(2), 1);  // 爱你
     EXPECT_EQ(in.WordsToEnd(4), 1);
     EXPECT_EQ(in.GetFarthest(), 6);
     EXPECT_TRUE(in.HasWholeConfidentWord());
@@ -205,17 +224,17 @@ TEST_P(WordFinderTest, EveryKindOfLongInputBuildsBothLattices) {
         while (s.size() < n) s += unit;
         return s.substr(0, n);
     };
-    const std::wstring inputs[] = {repeat(L"a", 78),         repeat(L"bcdfghjklmnpqrstvwxz", 78),
-                                   repeat(L"'", 78),         repeat(L"a'", 78),
-                                   repeat(L"ZHONGGUO", 78),  repeat(L"Zhong'guoRENmin", 78),
-                                   repeat(L"shuang", 78),    repeat(L"n1'x", 78),
+    const std::wstring inputs[] = {repeat(L"a", 78),        repeat(L"bcdfghjklmnpqrstvwxz", 78),
+                                   repeat(L"'", 78),        repeat(L"a'", 78),
+                                   repeat(L"ZHONGGUO", 78), repeat(L"Zhong'guoRENmin", 78),
+                                   repeat(L"shuang", 78),   repeat(L"n1'x", 78),
                                    repeat(L"zhuang", 120)};
     for (const std::wstring& s : inputs) {
         for (bool letters : {false, true}) {
             t_conversion conv;
             conv.text = s;
-            ASSERT_TRUE(conv.syllables.Build(&conv.arena, dicts.keyMap, dicts.py, s.c_str(), int(s.size()), letters,
-                                             false));
+            ASSERT_TRUE(conv.syllables.Build(&conv.arena, dicts.keyMap, dicts.py, s.c_str(),
+                                             int(s.size()), letters, false));
             const int n = conv.syllables.GetLength();
             EXPECT_EQ(n, std::min<int>(int(s.size()), kMaxInputChars));
             conv.input.Reset(n);
@@ -239,15 +258,19 @@ TEST_P(WordFinderTest, EveryKindOfLongInputBuildsBothLattices) {
 // the system tree; the reading walk names the only reading of the input.
 TEST_P(WordFinderTest, WhatTheWalkHandsOnAtTheEnd) {
     struct t_sink : i_wordFinderSink {
-        void ScoreAssociation(int start, const uint16_t* ids, const uint16_t*, int count, double) override {
+        void ScoreAssociation(int start, const uint16_t* ids, const uint16_t*, int count,
+                              double) override {
             paths.push_back(std::vector<uint16_t>(ids, ids + count));
             (void)start;
         }
-        void AddCloudCacheWords(int32_t, int count, const t_lstr*, int start, int end, double backward) override {
+        void AddCloudCacheWords(int32_t, int count, const t_lstr*, int start, int end,
+                                double backward) override {
             cloud.push_back({start, end, count});
             EXPECT_EQ(backward, 1.0);
         }
-        void SetWeakTopLevel(int level, bool partial) override { levels.push_back(level * 10 + partial); }
+        void SetWeakTopLevel(int level, bool partial) override {
+            levels.push_back(level * 10 + partial);
+        }
         std::vector<std::vector<uint16_t>> paths;
         std::vector<std::array<int, 3>> cloud;
         std::vector<int> levels;
@@ -267,7 +290,8 @@ TEST_P(WordFinderTest, WhatTheWalkHandsOnAtTheEnd) {
     on.reading = &reading;
     t_conversion conv;
     conv.text = L"zhong";
-    ASSERT_TRUE(conv.syllables.Build(&conv.arena, dicts.keyMap, dicts.py, conv.text.c_str(), 5, false, false));
+    ASSERT_TRUE(conv.syllables.Build(&conv.arena, dicts.keyMap, dicts.py, conv.text.c_str(), 5,
+                                     false, false));
     conv.input.Reset(5);
     t_wordFinder finder(dicts, &conv.input, &conv.syllables, conv.text.c_str(), &conv.arena);
     finder.SetWeakTopGate(&sink);

@@ -8,8 +8,8 @@
 #include <climits>
 #include <string>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/convert/cand_array.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/userdict/usr_dict_v3.h"
 #include "tests/kernel/convert/convert_support.h"
 
@@ -68,10 +68,12 @@ TEST_P(ComposeTest, LongInputsKeepAValidRank) {
     const struct {
         int32_t cost;
         int16_t rank;
-    } ranks[] = {{0, 0}, {1234, 1234}, {32766, 32766}, {32767, 32766}, {70000, 32766}, {INT_MAX, 32766}, {-5, 0}};
+    } ranks[] = {{0, 0},         {1234, 1234},     {32766, 32766}, {32767, 32766},
+                 {70000, 32766}, {INT_MAX, 32766}, {-5, 0}};
     for (const auto& r : ranks) EXPECT_EQ(ComposedRank(r.cost), r.rank) << r.cost;
     if (!GetParam()) return;  // the small lexicon has too few words for it
-    const std::wstring typed = L"womenyiqiqukandianyingranhouchifanzhongguorenminjintiantianqibucuohenhaoxiexie";
+    const std::wstring typed =
+        L"womenyiqiqukandianyingranhouchifanzhongguorenminjintiantianqibucuohenhaoxiexie";
     Compose(typed);
     ASSERT_NE(out.plain, nullptr);
     EXPECT_GE(LstrGetLength(out.plain->syllableIds), 26u);

@@ -8,12 +8,12 @@
 #include <algorithm>
 #include <vector>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/lexicon/cell_dict.h"
 #include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/key_map_builder.h"
 #include "kernel/lexicon/key_py_map.h"
 #include "kernel/lexicon/small_dicts.h"
+#include "kernel/runtime/cand_word.h"
 #include "kernel/userdict/usr_dict_v3.h"
 #include "tests/kernel/convert/convert_support.h"
 #include "tests/kernel/lexicon/small_dicts_support.h"
@@ -40,7 +40,9 @@ protected:
         return out;
     }
     struct t_hook : i_nameContext {
-        void OnNameWord(t_segWordNode* node, uint32_t attribute) override { seen.push_back({node, attribute}); }
+        void OnNameWord(t_segWordNode* node, uint32_t attribute) override {
+            seen.push_back({node, attribute});
+        }
         std::vector<std::pair<t_segWordNode*, uint32_t>> seen;
     } nameHook;
     t_segmentNodes segments;
@@ -87,7 +89,8 @@ TEST_P(WordReaderTest, CheapestWordsOfEachNodeThroughTheHeap) {
         // Game keys keep the first word only.
         Read(conv, c.end, false, true);
         int first = 0;
-        for (const t_segWordNode* w : Nodes(c.end, kSegWordSystem)) first += w->arc->start == c.start;
+        for (const t_segWordNode* w : Nodes(c.end, kSegWordSystem))
+            first += w->arc->start == c.start;
         EXPECT_EQ(first, 1);
     }
 }
@@ -100,8 +103,10 @@ TEST_P(WordReaderTest, KeptUserAndCellWords) {
     const Bytes woaini = Units(Ids({"wo", "ai", "ni"}));
     for (int i = 0; i < 3; ++i) ASSERT_GT(user.LearnWord(L(woaini), L(Text(u"沃爱妮")), 0), 0);
     ASSERT_GT(user.LearnWord(L(woaini), L(Text(u"握爱你")), 0), 0);
-    const Bytes cellImage = dicttest::BuildCellImage(
-        {{Ids({"wo", "ai", "ni"}), u"我爱妮", {}, 5, 0.f}, {Ids({"wo", "ai", "ni"}), u"我爱泥", {}, 9, 0.f}}, {}, 441);
+    const Bytes cellImage =
+        dicttest::BuildCellImage({{Ids({"wo", "ai", "ni"}), u"我爱妮", {}, 5, 0.f},
+                                  {Ids({"wo", "ai", "ni"}), u"我爱泥", {}, 9, 0.f}},
+                                 {}, 441);
     t_extDict cell;
     ASSERT_TRUE(cell.Load(const_cast<uint8_t*>(cellImage.data()), int32_t(cellImage.size())));
     dicts.user = &user;
@@ -115,12 +120,14 @@ TEST_P(WordReaderTest, KeptUserAndCellWords) {
     int32_t lowest = 1000;
     const t_gramInfo* gram = dicts.sys->GetGram();
     for (const t_segWordNode* w : Nodes(6, kSegWordSystem))
-        if (w->arc->start == 0) lowest = std::min(lowest, w->value ? GramGetUnigramFreq(gram, w->value) : w->cost);
+        if (w->arc->start == 0)
+            lowest = std::min(lowest, w->value ? GramGetUnigramFreq(gram, w->value) : w->cost);
     const std::vector<const t_segWordNode*> users = Nodes(6, kSegWordUser);
     ASSERT_EQ(users.size(), 1u);
     EXPECT_EQ(users[0]->cost, lowest - 10);
     uint8_t buf[200];
-    ASSERT_TRUE(user.GetWordText(users[0]->index, users[0]->flagWord, reinterpret_cast<t_lstr*>(buf)));
+    ASSERT_TRUE(
+        user.GetWordText(users[0]->index, users[0]->flagWord, reinterpret_cast<t_lstr*>(buf)));
     EXPECT_EQ(ToU16(reinterpret_cast<t_lstr*>(buf)), u"沃爱妮");
     const std::vector<const t_segWordNode*> cells = Nodes(6, kSegWordCell);
     ASSERT_EQ(cells.size(), 1u);
@@ -150,20 +157,23 @@ TEST_P(WordReaderTest, PinyinTipsOfPolyphonicWordsAndTypedKeys) {
     t_scopeHeap arena;
     const std::vector<uint16_t> yinhang = Ids({"yin", "hang"});
     const Bytes tipImage = dicttest::BuildImage(
-        t_systemTable::kPyTip, {{dicttest::t_fields().S(std::u16string(yinhang.begin(), yinhang.end()))
+        t_systemTable::kPyTip, {{dicttest::t_fields()
+                                     .S(std::u16string(yinhang.begin(), yinhang.end()))
                                      .S(u"银行")
                                      .S(u"yín háng")}});
     t_pyTip tip;
     ASSERT_TRUE(tip.Load(const_cast<uint8_t*>(tipImage.data()), int32_t(tipImage.size())));
     dicts.tip = &tip;
-    const Bytes hangIds = Units(yinhang), xingIds = Units(Ids({"yin", "xing"})), text = Text(u"银行");
+    const Bytes hangIds = Units(yinhang), xingIds = Units(Ids({"yin", "xing"})),
+                text = Text(u"银行");
     t_candWord bank{}, walk{};
     bank.text = walk.text = L(text);
     bank.syllableIds = L(hangIds);
     walk.syllableIds = L(xingIds);
     t_candWord* results[] = {&bank, &walk};
     int32_t threshold = 1000000;
-    EXPECT_EQ(AddPinyinTips(dicts, &arena, true, false, results, 2, 0, &threshold, L"yinhang", 7), 1);
+    EXPECT_EQ(AddPinyinTips(dicts, &arena, true, false, results, 2, 0, &threshold, L"yinhang", 7),
+              1);
     ASSERT_NE(results[0], &bank);  // a copy carries the tip
     EXPECT_EQ(ToU16(results[0]->furtherText), u"yín háng");
     EXPECT_EQ(bank.furtherText, nullptr);
@@ -176,7 +186,8 @@ TEST_P(WordReaderTest, PinyinTipsOfPolyphonicWordsAndTypedKeys) {
     t_keyMapOptions options;
     uint8_t* image = nullptr;
     uint32_t size = 0;
-    ASSERT_TRUE(t_keyPyMapBuilder::Build(arena, &image, &size, options, {dir.WAt(""), dir.WAt(""), L"Vetra"}, nullptr));
+    ASSERT_TRUE(t_keyPyMapBuilder::Build(arena, &image, &size, options,
+                                         {dir.WAt(""), dir.WAt(""), L"Vetra"}, nullptr));
     t_keyPyMap fuzzy;
     ASSERT_TRUE(fuzzy.Attach(image, size));
     dicts.keyMap = &fuzzy;

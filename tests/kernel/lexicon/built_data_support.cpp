@@ -31,11 +31,15 @@ std::string SystemDataDir() {
     return dir;
 }
 
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring Wide(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
 
 }  // namespace
 
-std::string BuiltSystemDir() { return SystemDataDir(); }
+std::string BuiltSystemDir() {
+    return SystemDataDir();
+}
 
 bool ReadBuiltSystemFile(const std::string& name, std::vector<unsigned char>& out) {
     out.clear();
@@ -58,4 +62,6 @@ void DictManagerDirTest::TearDown() {
     std::filesystem::remove_all(dir_);
 }
 
-void DictManagerDirTest::UseSystemDir(const std::string& dir) { SetConfiguredSysDir(Wide(dir).c_str()); }
+void DictManagerDirTest::UseSystemDir(const std::string& dir) {
+    SetConfiguredSysDir(Wide(dir).c_str());
+}

@@ -56,7 +56,8 @@ TEST(CorrectionConfigTest, MistypeAllTurnsCorrectIntoWrong) {
         t_ruleSlot slots[6];
         const int n = config.MistypeAll(slots, 6, t_correctionConfig::GetBuiltinExample(row, 0));
         bool found = false;
-        for (int i = 0; i < n; ++i) found |= std::wstring(slots[i]) == t_correctionConfig::GetBuiltinExample(row, 1);
+        for (int i = 0; i < n; ++i)
+            found |= std::wstring(slots[i]) == t_correctionConfig::GetBuiltinExample(row, 1);
         EXPECT_TRUE(found) << row;
     }
     t_ruleSlot slots[6];

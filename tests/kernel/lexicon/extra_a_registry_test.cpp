@@ -6,18 +6,19 @@
 #include <string>
 #include <vector>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/lexicon/spell_model.h"
 #include "kernel/lexicon/stroke_annex.h"
 #include "kernel/lexicon/stroke_annex_writer.h"
 #include "kernel/lexicon/trad_dict.h"
+#include "kernel/runtime/cand_word.h"
 #include "tests/kernel/lexicon/built_data_support.h"
 
 namespace {
 
 using RegistryExtraATest = DictManagerDirTest;
 
-bool RegisterSystemFile(t_dictManager& m, const wchar_t* name, t_dictStorageBase* dict, const wchar_t* file) {
+bool RegisterSystemFile(t_dictManager& m, const wchar_t* name, t_dictStorageBase* dict,
+                        const wchar_t* file) {
     return m.Register(name, dict, kLoadPhase1, kStorageFileMap, kDirSystem, file, 0, 2);
 }
 
@@ -25,7 +26,8 @@ bool RegisterSystemFile(t_dictManager& m, const wchar_t* name, t_dictStorageBase
 
 TEST_F(RegistryExtraATest, SystemEntriesAttachFromTheBuiltData) {
     const std::string dir = BuiltSystemDir();
-    if (dir.empty() || !std::ifstream(dir + "/qzim_annex.bin") || !std::ifstream(dir + "/qzim_tra.bin"))
+    if (dir.empty() || !std::ifstream(dir + "/qzim_annex.bin") ||
+        !std::ifstream(dir + "/qzim_tra.bin"))
         GTEST_SKIP() << "qzim_annex.bin / qzim_tra.bin not built (data build off)";
     UseSystemDir(dir);
     t_sysBhBsh annex;
@@ -33,8 +35,8 @@ TEST_F(RegistryExtraATest, SystemEntriesAttachFromTheBuiltData) {
     t_userSpellModelDict spell;
     ASSERT_TRUE(RegisterSystemFile(*manager_, L"BhbshDict", &annex, L"qzim_annex.bin"));
     ASSERT_TRUE(RegisterSystemFile(*manager_, L"TraditionDict", &trad, L"qzim_tra.bin"));
-    ASSERT_TRUE(manager_->Register(L"UserSpellModelDict", &spell, kLoadPhase1, kStorageMemCopy, kDirUser,
-                                   L"qzim_uspm.bin", 0, 2));
+    ASSERT_TRUE(manager_->Register(L"UserSpellModelDict", &spell, kLoadPhase1, kStorageMemCopy,
+                                   kDirUser, L"qzim_uspm.bin", 0, 2));
     ASSERT_TRUE(manager_->LoadPhase1(1));
     EXPECT_TRUE(annex.IsReady());
     EXPECT_TRUE(trad.IsReady());

@@ -12,7 +12,8 @@ namespace {
 
 std::vector<std::wstring> Partners(const t_fuzzyConfig& config, const wchar_t* text, bool gray) {
     t_ruleSlot slots[8];
-    const int n = gray ? config.GetGrayPartners(slots, 8, text) : config.GetFuzzyPartners(slots, 8, text);
+    const int n =
+        gray ? config.GetGrayPartners(slots, 8, text) : config.GetFuzzyPartners(slots, 8, text);
     return std::vector<std::wstring>(slots, slots + n);
 }
 
@@ -44,14 +45,16 @@ TEST_F(FuzzyConfigTest, UserFileFirstAndMessagesWhenNothingLoads) {
     PutUtf8("sys/Fuzzy.dat", "[Metadata]\nversion=1\n[Fuzzy]\nl=n\n");
     t_fuzzyConfig config;
     std::wstring messages;
-    EXPECT_TRUE(config.Load(messages, WPathOf("sys/Fuzzy.dat").c_str(), WPathOf("user/Fuzzy.dat").c_str()));
+    EXPECT_TRUE(
+        config.Load(messages, WPathOf("sys/Fuzzy.dat").c_str(), WPathOf("user/Fuzzy.dat").c_str()));
     EXPECT_EQ(messages, L"load exists user fuzzy file failed.");
     EXPECT_TRUE(config.IsFuzzyPair(L"l", L"n"));
 
     PutUtf8("bad/Fuzzy.dat", "[Metadata]\nversion=0\n");
     t_fuzzyConfig bad;
     messages.clear();
-    EXPECT_FALSE(bad.Load(messages, WPathOf("bad/Fuzzy.dat").c_str(), WPathOf("none/Fuzzy.dat").c_str()));
+    EXPECT_FALSE(
+        bad.Load(messages, WPathOf("bad/Fuzzy.dat").c_str(), WPathOf("none/Fuzzy.dat").c_str()));
     EXPECT_EQ(messages, L"加载模糊音配置失败模糊音功能已被临时关闭");
 }
 
@@ -99,7 +102,7 @@ TEST(FuzzyPairsTest, CustomPairsComeAndGo) {
     config.DeletePair(L"shi", L"si");
     EXPECT_EQ(config.GetList(t_fuzzyConfig::kCommit), nullptr);
 
-    EXPECT_FALSE(config.AddRule(L"a", L"123"));        // kind 0
+    EXPECT_FALSE(config.AddRule(L"a", L"123"));             // kind 0
     EXPECT_FALSE(config.AddRule(L"zhuangg", L"zhuangzh"));  // does not fit a slot
     EXPECT_FALSE(config.EnablePair(L"", L"z"));
 }
@@ -107,9 +110,9 @@ TEST(FuzzyPairsTest, CustomPairsComeAndGo) {
 TEST(FuzzyPairsTest, PairKinds) {
     t_fuzzyConfig config;
     EXPECT_EQ(config.GetPairKind(L"z", L"zh"), kFuzzyKindParts);
-    EXPECT_EQ(config.GetPairKind(L"ang", L"iang"), kFuzzyKindParts);     // a final only
-    EXPECT_EQ(config.GetPairKind(L"shi", L"si"), kFuzzyKindSyllables);   // not a final
-    EXPECT_EQ(config.GetPairKind(L"ang", L"an"), kFuzzyKindParts);       // final and syllable
+    EXPECT_EQ(config.GetPairKind(L"ang", L"iang"), kFuzzyKindParts);    // a final only
+    EXPECT_EQ(config.GetPairKind(L"shi", L"si"), kFuzzyKindSyllables);  // not a final
+    EXPECT_EQ(config.GetPairKind(L"ang", L"an"), kFuzzyKindParts);      // final and syllable
     EXPECT_EQ(config.GetPairKind(L"shi", L"an"), kFuzzyKindSyllables);
     EXPECT_EQ(config.GetPairKind(L"xx", L"qqq"), kFuzzyKindInvalid);
     EXPECT_TRUE(config.IsSyllablePair(L"fei", L"hui"));
@@ -145,8 +148,9 @@ TEST(FuzzyPairsTest, ConfirmationDoesNotTouchALongerTarget) {
 // arrow sections must all survive a save and a load.
 TEST_F(FuzzyConfigTest, RoundTripKeepsPairsSharingAFirstText) {
     t_fuzzyConfig config;
-    ASSERT_TRUE(Parse(config, "[Metadata]\nversion=1\n[Fuzzy]\nan=ang\nan=en\nan=ian\n"
-                              "[Gray]\nz=zh\n[Commit]\nshi=>si\nshi=>xi\n[PreCommit]\nfei=>hui,2\n"));
+    ASSERT_TRUE(Parse(config,
+                      "[Metadata]\nversion=1\n[Fuzzy]\nan=ang\nan=en\nan=ian\n"
+                      "[Gray]\nz=zh\n[Commit]\nshi=>si\nshi=>xi\n[PreCommit]\nfei=>hui,2\n"));
     ASSERT_TRUE(config.Save(WPathOf("saved.dat").c_str()));
     t_fuzzyConfig again;
     std::wstring messages;
@@ -167,7 +171,8 @@ TEST_F(FuzzyConfigTest, ShippedFileSwitchesEveryBuiltinOff) {
     EXPECT_FALSE(config.HasActiveRules());
     for (int row = 0; row < t_fuzzyConfig::kBuiltinCount; ++row) {
         t_ruleSlot slots[4];
-        EXPECT_GE(config.GetGrayPartners(slots, 4, t_fuzzyConfig::GetDefaultText(row, 0)), 1) << row;
+        EXPECT_GE(config.GetGrayPartners(slots, 4, t_fuzzyConfig::GetDefaultText(row, 0)), 1)
+            << row;
     }
 }
 

@@ -59,11 +59,13 @@ TEST_F(GramStatTest, StoredPairsScoreByClassUnderTheCap) {
 TEST_F(GramStatTest, BackOffThroughClassIds) {
     uint8_t found = 0, backed = 0, flag1 = 0;
     // (3, 2) is not stored; 3 backs off on the left to 2, and (2, 2) has class 12 (-8).
-    EXPECT_EQ(GramGetBigramScore(&gram, 3, 2, &found, false, true, &backed, &flag1), (-8 + 350) / 2);
+    EXPECT_EQ(GramGetBigramScore(&gram, 3, 2, &found, false, true, &backed, &flag1),
+              (-8 + 350) / 2);
     EXPECT_EQ(backed, 1);
     EXPECT_EQ(found, 0);
     // (1, 8): 8 backs off on the right to 2, and (1, 2) is class 0; the cap of 1 stays above.
-    EXPECT_EQ(GramGetBigramScore(&gram, 1, 8, &found, false, true, &backed, &flag1), (-512 + 350) / 2);
+    EXPECT_EQ(GramGetBigramScore(&gram, 1, 8, &found, false, true, &backed, &flag1),
+              (-512 + 350) / 2);
     // Neither class pair stored: (350 + 350) / 2 = 350 is no back-off.
     EXPECT_EQ(GramGetBigramScore(&gram, 4, 7, &found, false, true, &backed, &flag1), 10000);
     EXPECT_EQ(backed, 0);
@@ -79,7 +81,8 @@ TEST_F(GramStatTest, WordPairScores) {
     left.syllableCount = 1;
     right.gramId = 7;
     right.syllableCount = 1;
-    EXPECT_EQ(GramGetWordPairScore(&gram, &left, &right, &flag0, &found, &bits, &hint, 0), 350 + 175 + 607);
+    EXPECT_EQ(GramGetWordPairScore(&gram, &left, &right, &flag0, &found, &bits, &hint, 0),
+              350 + 175 + 607);
     EXPECT_EQ(right.freqUsed, 607);
     EXPECT_EQ(bits, 0u);
     // A stored pair of two-syllable words, capped.
@@ -88,13 +91,15 @@ TEST_F(GramStatTest, WordPairScores) {
     right.gramId = 2;
     right.syllableCount = 2;
     hint = -1;
-    EXPECT_EQ(GramGetWordPairScore(&gram, &left, &right, &flag0, &found, &bits, &hint, 0), -512 + 602);
+    EXPECT_EQ(GramGetWordPairScore(&gram, &left, &right, &flag0, &found, &bits, &hint, 0),
+              -512 + 602);
     EXPECT_EQ(found, 1);
     EXPECT_EQ(hint, 1);
     // No gram id: neutral pair and the arc's own frequency.
     right.gramId = 0;
     right.ownFreq = 1234;
-    EXPECT_EQ(GramGetWordPairScore(&gram, &left, &right, &flag0, &found, &bits, &hint, 0), 350 + 1234);
+    EXPECT_EQ(GramGetWordPairScore(&gram, &left, &right, &flag0, &found, &bits, &hint, 0),
+              350 + 1234);
     EXPECT_EQ(bits, 32u);
     // Four syllables, not stored: back-off counts (bit 8).
     left.gramId = 3;
@@ -102,7 +107,8 @@ TEST_F(GramStatTest, WordPairScores) {
     right.gramId = 2;
     right.syllableCount = 1;
     hint = -1;
-    EXPECT_EQ(GramGetWordPairScore(&gram, &left, &right, &flag0, &found, &bits, &hint, 0), (-8 + 350) / 2 + 602);
+    EXPECT_EQ(GramGetWordPairScore(&gram, &left, &right, &flag0, &found, &bits, &hint, 0),
+              (-8 + 350) / 2 + 602);
     EXPECT_EQ(bits, 8u);
 }
 
@@ -172,7 +178,8 @@ TEST_F(GramStatTest, ASerialHitAnswersLikeTheSearch) {
     int32_t score[2] = {};
     for (int pass = 0; pass < 2; ++pass) {
         const t_serialBigramPass serial(true);
-        score[pass] = GramGetBigramScore(&gram, 3, 4, &found[pass], true, false, nullptr, &second[pass]);
+        score[pass] =
+            GramGetBigramScore(&gram, 3, 4, &found[pass], true, false, nullptr, &second[pass]);
     }
     EXPECT_EQ(score[0], score[1]);
     EXPECT_EQ(found[0], found[1]);
@@ -260,9 +267,11 @@ TEST(GramAttachTest, DamagedImagesNeverReadOutside) {
             for (uint32_t a = 0; a < 12; ++a)
                 for (uint32_t b : {0u, 1u, 2u, 6u, 8u, 0x10001u, 0x1FFFFu}) {
                     uint8_t f, bo, f1;
-                    const int32_t score = GramGetBigramScore(&gram, a, b, &f, false, true, &bo, &f1);
+                    const int32_t score =
+                        GramGetBigramScore(&gram, a, b, &f, false, true, &bo, &f1);
                     EXPECT_LE(score, 65535) << pos;
-                    EXPECT_EQ(GramGetBigramScore(&gram, a, b, &f, false, true, &bo, &f1), score) << pos;
+                    EXPECT_EQ(GramGetBigramScore(&gram, a, b, &f, false, true, &bo, &f1), score)
+                        << pos;
                     const int32_t freq = GramGetUnigramFreq(&gram, a);
                     EXPECT_GE(freq, 0) << pos;
                     EXPECT_LT(freq, 1 << 14) << pos;

@@ -21,8 +21,10 @@ public:
         if (added) return 4;
         uint16_t& stored = it->second;
         const bool storedSmart = stored & kKeyFlagSmartOnly;
-        if (storedSmart == smartOnly) stored = uint16_t((stored & ~7) | (stored & flags & 7));
-        else if (storedSmart) stored = flags;
+        if (storedSmart == smartOnly)
+            stored = uint16_t((stored & ~7) | (stored & flags & 7));
+        else if (storedSmart)
+            stored = flags;
         return 1;
     }
     void SetExtraFlagA(uint8_t v) override { a_ = v; }
@@ -50,10 +52,13 @@ protected:
     void Build(const t_keyMapOptions& options) {
         t_keyPyMapBuilder builder;
         std::wstring messages;
-        ASSERT_TRUE(builder.Initialise(options, {WPathOf("sys"), WPathOf("user"), L"Vetra"}, &sink_, &messages));
+        ASSERT_TRUE(builder.Initialise(options, {WPathOf("sys"), WPathOf("user"), L"Vetra"}, &sink_,
+                                       &messages));
         ASSERT_TRUE(builder.AddAll());
     }
-    void Fuzzy(const std::string& rules) { PutUtf8("sys/Fuzzy.dat", "[Metadata]\nversion=1\n" + rules); }
+    void Fuzzy(const std::string& rules) {
+        PutUtf8("sys/Fuzzy.dat", "[Metadata]\nversion=1\n" + rules);
+    }
 
     ModelSink sink_;
 };
@@ -66,7 +71,7 @@ TEST_F(KeyMapBuilderTest, FullPinyinSpellingsAbbreviationsAndPartials) {
     EXPECT_EQ(sink_.Flags(L"xio", L"xiong"), kKeyFlagPartial);
     EXPECT_EQ(sink_.Flags(L"xion", L"xiong"), kKeyFlagPartial);
     EXPECT_EQ(sink_.Flags(L"xi", L"xiong"), -1);  // xi is a syllable of its own
-    EXPECT_EQ(sink_.Flags(L"a", L"ang"), -1);      // only with z for zh
+    EXPECT_EQ(sink_.Flags(L"a", L"ang"), -1);     // only with z for zh
     // so is also a partial spelling of sou; the merge keeps the common low bits.
     EXPECT_EQ(sink_.Flags(L"so", L"sou"), kKeyFlagPartial & kKeyFlagFuzzy);
     EXPECT_EQ(sink_.a_, 0);
@@ -106,7 +111,7 @@ TEST_F(KeyMapBuilderTest, FuzzyRuleGivesDerivedSpellingsAndAbbreviations) {
     EXPECT_EQ(sink_.Flags(L"zhan", L"zhang"), kKeyFlagFuzzy);
     EXPECT_EQ(sink_.Flags(L"zan", L"zhang"), kKeyFlagFuzzy);
     EXPECT_EQ(sink_.Flags(L"zhang", L"zang"), kKeyFlagFuzzy);  // rules work both ways
-    EXPECT_EQ(sink_.Flags(L"zh", L"zhang"), kKeyFlagAbbrev);     // own spelling keeps its flags
+    EXPECT_EQ(sink_.Flags(L"zh", L"zhang"), kKeyFlagAbbrev);   // own spelling keeps its flags
     EXPECT_EQ(sink_.a_, 0);
     EXPECT_EQ(sink_.b_, 1);
 }
@@ -114,9 +119,10 @@ TEST_F(KeyMapBuilderTest, FuzzyRuleGivesDerivedSpellingsAndAbbreviations) {
 TEST_F(KeyMapBuilderTest, FuzzySpellingOfEightLettersIsSkipped) {
     Fuzzy("[Fuzzy]\nzh=zhh\nuang=uangg\n");
     Build({});
-    EXPECT_EQ(sink_.Flags(L"zhhuang", L"zhuang"), kKeyFlagFuzzy);   // 7 letters
-    EXPECT_EQ(sink_.Flags(L"zhuangg", L"zhuang"), kKeyFlagFuzzy);   // 7 letters
-    for (const auto& [key, flags] : sink_.map_) EXPECT_LE(key.first.size(), 7u) << std::string(key.first.begin(), key.first.end());
+    EXPECT_EQ(sink_.Flags(L"zhhuang", L"zhuang"), kKeyFlagFuzzy);  // 7 letters
+    EXPECT_EQ(sink_.Flags(L"zhuangg", L"zhuang"), kKeyFlagFuzzy);  // 7 letters
+    for (const auto& [key, flags] : sink_.map_)
+        EXPECT_LE(key.first.size(), 7u) << std::string(key.first.begin(), key.first.end());
     EXPECT_EQ(sink_.Flags(L"zhhuangg", L"zhuang"), -1);
 }
 
@@ -145,7 +151,8 @@ TEST_F(KeyMapBuilderTest, SmartSetGivesOnlySmartFullSpellings) {
 
     ModelSink plain;
     t_keyPyMapBuilder builder;
-    ASSERT_TRUE(builder.Initialise({}, {WPathOf("sys"), WPathOf("user"), L"Vetra"}, &plain, nullptr));
+    ASSERT_TRUE(
+        builder.Initialise({}, {WPathOf("sys"), WPathOf("user"), L"Vetra"}, &plain, nullptr));
     ASSERT_TRUE(builder.AddAll());
     EXPECT_EQ(plain.Flags(L"zang", L"zhang"), -1);  // smart fuzzy off
 }

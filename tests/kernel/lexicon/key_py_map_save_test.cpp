@@ -28,7 +28,9 @@ using testsupport::Widen;
 constexpr const wchar_t* kName = L"KeyPyMap";
 constexpr const wchar_t* kFile = L"qzim_keymap.bin";
 
-uint16_t Id(const wchar_t* syllable) { return uint16_t(SyllableTableFind(syllable)); }
+uint16_t Id(const wchar_t* syllable) {
+    return uint16_t(SyllableTableFind(syllable));
+}
 
 // The flags of key's mapping of syllable in the normal listing; -1 when the
 // key is absent or does not reach the syllable.
@@ -82,7 +84,8 @@ protected:
         manager_.reset();
         manager_ = std::make_unique<t_dictManager>();
         ASSERT_TRUE(manager_->Init());
-        ASSERT_TRUE(manager_->Register(kName, &map_, kLoadPhase1, kStorageMemCopy, kDirUser, kFile, 0, 2));
+        ASSERT_TRUE(
+            manager_->Register(kName, &map_, kLoadPhase1, kStorageMemCopy, kDirUser, kFile, 0, 2));
     }
     std::string MapPath() const { return root_.At("user/qzim_keymap.bin"); }
     ino_t InodeOf(const std::string& path) const {
@@ -111,7 +114,8 @@ TEST_F(KeyPyMapSaveTest, MissingMapIsBuiltFromTheSettingsAndSavedByRename) {
     EXPECT_TRUE(longer);
 
     ASSERT_TRUE(manager_->SaveDict(kName));
-    EXPECT_EQ(testsupport::ListNames(root_.At("user")), std::vector<std::string>{"qzim_keymap.bin"});
+    EXPECT_EQ(testsupport::ListNames(root_.At("user")),
+              std::vector<std::string>{"qzim_keymap.bin"});
     std::string bytes = testsupport::ReadFileBytes(MapPath());
     ASSERT_FALSE(bytes.empty());
     t_keyPyMap copy;
@@ -126,9 +130,11 @@ TEST_F(KeyPyMapSaveTest, MissingMapIsBuiltFromTheSettingsAndSavedByRename) {
     ASSERT_TRUE(map_.AddUsage(L"zhang", Id(L"zhang"), 1));
     ASSERT_TRUE(manager_->SaveDict(kName));
     EXPECT_NE(InodeOf(MapPath()), before);
-    EXPECT_TRUE(testsupport::ReadFileBytes(root_.At("old.bin")) == bytes) << "the old file was written over";
+    EXPECT_TRUE(testsupport::ReadFileBytes(root_.At("old.bin")) == bytes)
+        << "the old file was written over";
     EXPECT_FALSE(testsupport::ReadFileBytes(MapPath()) == bytes) << "the learned use was not saved";
-    EXPECT_EQ(testsupport::ListNames(root_.At("user")), std::vector<std::string>{"qzim_keymap.bin"});
+    EXPECT_EQ(testsupport::ListNames(root_.At("user")),
+              std::vector<std::string>{"qzim_keymap.bin"});
 }
 
 TEST_F(KeyPyMapSaveTest, SwitchedOffSettingsAreNotBuilt) {
@@ -153,7 +159,8 @@ TEST_F(KeyPyMapSaveTest, LearnedCountsSurviveTheNextSaveAndAFreshAttach) {
     manager_.reset();
     manager_ = std::make_unique<t_dictManager>();
     ASSERT_TRUE(manager_->Init());
-    ASSERT_TRUE(manager_->Register(kName, &again, kLoadPhase1, kStorageMemCopy, kDirUser, kFile, 0, 2));
+    ASSERT_TRUE(
+        manager_->Register(kName, &again, kLoadPhase1, kStorageMemCopy, kDirUser, kFile, 0, 2));
     ASSERT_TRUE(manager_->LoadDict(kName));
     EXPECT_EQ(CountOf(again, L"zh", L"zhang"), 5);
     EXPECT_EQ(CountOf(again, L"zhang", L"zhang"), 1);

@@ -17,7 +17,9 @@
 
 namespace {
 
-uint16_t Id(const wchar_t* syllable) { return uint16_t(SyllableTableFind(syllable)); }
+uint16_t Id(const wchar_t* syllable) {
+    return uint16_t(SyllableTableFind(syllable));
+}
 
 class KeyPyMapTest : public LexiconDirTest {
 protected:
@@ -130,15 +132,16 @@ TEST_F(KeyPyMapTest, RepeatedLookupsFollowEveryChange) {
     } cases[] = {
         {"a longer key is added",
          [](t_keyPyMap& m) { m.AddMapping(L"zhan", Id(L"zhan"), 0, false); },
-         [](const t_answer& b, const t_answer& a) { EXPECT_FALSE(b.longer); EXPECT_TRUE(a.longer); }},
-        {"the syllable is used",
-         [](t_keyPyMap& m) { m.AddUsage(L"zh", Id(L"zhang"), 50); },
+         [](const t_answer& b, const t_answer& a) {
+             EXPECT_FALSE(b.longer);
+             EXPECT_TRUE(a.longer);
+         }},
+        {"the syllable is used", [](t_keyPyMap& m) { m.AddUsage(L"zh", Id(L"zhang"), 50); },
          [](const t_answer& b, const t_answer& a) { EXPECT_NE(b.weight, a.weight); }},
         {"a mapping is added to the key",
          [](t_keyPyMap& m) { m.AddMapping(L"zh", Id(L"zhi"), kKeyFlagAbbrev, false); },
          [](const t_answer& b, const t_answer& a) { EXPECT_EQ(b.count + 1, a.count); }},
-        {"the mapping is disabled",
-         [](t_keyPyMap& m) { m.DisableEntry(L"zh", Id(L"zhang")); },
+        {"the mapping is disabled", [](t_keyPyMap& m) { m.DisableEntry(L"zh", Id(L"zhang")); },
          [](const t_answer& b, const t_answer& a) { EXPECT_EQ(b.count - 1, a.count); }},
         {"another image is attached",
          [&](t_keyPyMap& m) { m.Attach(empty.data(), int64_t(empty.size())); },
@@ -228,7 +231,7 @@ TEST_F(KeyPyMapTest, UsageCountsUpKeyAndSyllable) {
     ASSERT_TRUE(map_.GetAllItems(arena, &items, &count, nullptr));
     ASSERT_EQ(count, 1);
     EXPECT_EQ(items[0].count, 6);
-    EXPECT_FALSE(map_.IncreaseUsage(index, Id(L"zhi")));  // not a mapping of zh
+    EXPECT_FALSE(map_.IncreaseUsage(index, Id(L"zhi")));        // not a mapping of zh
     EXPECT_FALSE(map_.IncreaseUsage(index + 1, Id(L"zhang")));  // not a row start
     EXPECT_FALSE(map_.AddUsage(L"nokey", Id(L"zhang"), 1));
 }
@@ -248,7 +251,8 @@ TEST_F(KeyPyMapTest, UsageOfIdsBeyondTheCountersIsIgnored) {
     EXPECT_EQ(map_.GetExtraFlagA(), 1);
     EXPECT_EQ(map_.GetExtraFlagB(), 0);
     float w[2];
-    EXPECT_EQ(map_.GetPinyinIds(index, nullptr, w, nullptr, 2), 2);  // still listed, with a default counter
+    EXPECT_EQ(map_.GetPinyinIds(index, nullptr, w, nullptr, 2),
+              2);  // still listed, with a default counter
     EXPECT_FLOAT_EQ(w[0], 0.1f);
 }
 
@@ -287,7 +291,8 @@ TEST_F(KeyPyMapTest, LoopedChainInADamagedImageEnds) {
     ASSERT_NE(attri, nullptr);
     n_tableFormat::Wr32(attri + layout.attriLinkOffset, link);  // points at itself
     uint16_t ids[500];
-    EXPECT_EQ(map_.GetPinyinIds(index, ids, nullptr, nullptr, 500), 500);  // bounded by max, and it returns
+    EXPECT_EQ(map_.GetPinyinIds(index, ids, nullptr, nullptr, 500),
+              500);  // bounded by max, and it returns
     EXPECT_EQ(map_.GetPinyinIds(index + 3, ids, nullptr, nullptr, 500), 0);  // not a row start
 }
 
@@ -348,8 +353,10 @@ TEST_F(KeyPyMapTest, AddReportedDoneOnADamagedMapIsFound) {
             map.AddEntry(L"qjxj", Id(L"qiang"), 0, 5, kKeyStateNew) == 0)
             continue;
         uint16_t ids[16];
-        const int n = std::max(0, map.GetAllPinyinIds(map.FindKey(L"qjxj", nullptr), ids, nullptr, nullptr, 16));
-        EXPECT_NE(std::find(ids, ids + n, Id(L"qiang")), ids + n) << "lost with all ones at " << pos;
+        const int n = std::max(
+            0, map.GetAllPinyinIds(map.FindKey(L"qjxj", nullptr), ids, nullptr, nullptr, 16));
+        EXPECT_NE(std::find(ids, ids + n, Id(L"qiang")), ids + n)
+            << "lost with all ones at " << pos;
     }
 }
 
@@ -396,8 +403,8 @@ TEST_F(KeyPyMapTest, FullBuildFillsAMapThatAnswersLookups) {
     t_scopeHeap arena;
     uint8_t* built = nullptr;
     uint32_t size = 0;
-    ASSERT_TRUE(t_keyPyMapBuilder::Build(arena, &built, &size, options, {WPathOf("sys"), WPathOf("user"), L""},
-                                         nullptr));
+    ASSERT_TRUE(t_keyPyMapBuilder::Build(arena, &built, &size, options,
+                                         {WPathOf("sys"), WPathOf("user"), L""}, nullptr));
     t_keyPyMap map;
     ASSERT_TRUE(map.Attach(built, size));
     EXPECT_EQ(map.GetExtraFlagA(), 1);

@@ -25,9 +25,9 @@ std::wstring Spell(const wchar_t* syllable, int tone) {
 // ---------------------------------------------------------------- tone marks
 
 TEST(ToneReadingTest, MarksTheVowelPinyinRulesChoose) {
-    EXPECT_EQ(Spell(L"lve", 4), L"lüè");   // ü before e, e marked
-    EXPECT_EQ(Spell(L"jue", 2), L"jué");   // no umlaut after j, q, x, y
-    EXPECT_EQ(Spell(L"gui", 4), L"guì");   // the later of u and i
+    EXPECT_EQ(Spell(L"lve", 4), L"lüè");  // ü before e, e marked
+    EXPECT_EQ(Spell(L"jue", 2), L"jué");  // no umlaut after j, q, x, y
+    EXPECT_EQ(Spell(L"gui", 4), L"guì");  // the later of u and i
     EXPECT_EQ(Spell(L"liu", 2), L"liú");
     EXPECT_EQ(Spell(L"zhuang", 1), L"zhuāng");
     EXPECT_EQ(Spell(L"lv", 3), L"lǚ");
@@ -101,7 +101,8 @@ TEST(LetterTrigramTest, IteratorsListLettersInAscendingOrder) {
     std::wstring middles;
     for (wchar_t b; (b = LetterTrigramMiddleIterNext(&it));) middles += b;
     for (wchar_t b = L'a'; b <= L'z'; ++b)
-        EXPECT_EQ(middles.find(b) != std::wstring::npos, LetterTrigramExists(L'z', b, L'n')) << char(b);
+        EXPECT_EQ(middles.find(b) != std::wstring::npos, LetterTrigramExists(L'z', b, L'n'))
+            << char(b);
     EXPECT_TRUE(std::is_sorted(middles.begin(), middles.end()));
 
     LetterTrigramThirdIterInit(&it, L'x', L'i');
@@ -132,15 +133,16 @@ TEST_F(LetterTrigramFileTest, LinesFileBuildsTheCompiledTable) {
     std::ofstream(PathOf("tri.txt"), std::ios::binary) << lines;
     std::vector<uint32_t> table(kLetterTrigramWords, 0xFFFFFFFFu);
     ASSERT_TRUE(LetterTrigramBuildFromFile(WPathOf("tri.txt").c_str(), table.data()));
-    EXPECT_EQ(table, std::vector<uint32_t>(kLetterTrigramBits, kLetterTrigramBits + kLetterTrigramWords));
+    EXPECT_EQ(table,
+              std::vector<uint32_t>(kLetterTrigramBits, kLetterTrigramBits + kLetterTrigramWords));
 }
 
 TEST_F(LetterTrigramFileTest, BadLineStopsTheBuildAndKeepsEarlierBits) {
     std::ofstream(PathOf("bad.txt"), std::ios::binary) << "abc\nab\nxyz\n";
     std::vector<uint32_t> table(kLetterTrigramWords, 7);
     EXPECT_FALSE(LetterTrigramBuildFromFile(WPathOf("bad.txt").c_str(), table.data()));
-    EXPECT_EQ(table[0 * 32 + 2], 1u << 1);   // a b c
-    EXPECT_EQ(table[23 * 32 + 25], 0u);      // x y z never read
+    EXPECT_EQ(table[0 * 32 + 2], 1u << 1);  // a b c
+    EXPECT_EQ(table[23 * 32 + 25], 0u);     // x y z never read
     std::ofstream(PathOf("upper.txt"), std::ios::binary) << "aBc\n";
     EXPECT_FALSE(LetterTrigramBuildFromFile(WPathOf("upper.txt").c_str(), table.data()));
     EXPECT_FALSE(LetterTrigramBuildFromFile(WPathOf("missing.txt").c_str(), table.data()));
@@ -210,9 +212,10 @@ TEST(WordReadingTableTest, CompiledTableIsSortedAndAnswers) {
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(table, t_wordReadingTable::GetInstance());
     for (int i = 1; i < kWordReadingRowCount; ++i)
-        EXPECT_LT(t_wordReadingTable::Compare(kWordReadingRows[i - 1].ids, kWordReadingRows[i - 1].n,
-                                              kWordReadingRows[i].ids, kWordReadingRows[i].n),
-                  0);
+        EXPECT_LT(
+            t_wordReadingTable::Compare(kWordReadingRows[i - 1].ids, kWordReadingRows[i - 1].n,
+                                        kWordReadingRows[i].ids, kWordReadingRows[i].n),
+            0);
     const uint16_t ids[] = {4, 38};
     const t_wordReadingRow* row = nullptr;
     EXPECT_EQ(table->Find(ids, 2, &row), 1);

@@ -16,7 +16,9 @@ void LexiconDirTest::SetUp() {
     ASSERT_FALSE(dir_.empty());
 }
 
-void LexiconDirTest::TearDown() { fs::remove_all(dir_); }
+void LexiconDirTest::TearDown() {
+    fs::remove_all(dir_);
+}
 
 std::wstring LexiconDirTest::WPathOf(const std::string& name) const {
     const std::string p = PathOf(name);
@@ -34,7 +36,9 @@ std::string LexiconDirTest::Get(const std::string& name) const {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-bool LexiconDirTest::Exists(const std::string& name) const { return fs::exists(PathOf(name)); }
+bool LexiconDirTest::Exists(const std::string& name) const {
+    return fs::exists(PathOf(name));
+}
 
 std::string SourceDir() {
     if (const char* dir = getenv("VETRA_SOURCE_DIR")) return dir;

@@ -14,11 +14,13 @@ namespace {
 class PrivilegeDictTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        image = BuildImage(t_systemTable::kPrivilege,
-                           {{}, {}, {t_fields().S(u"nihao").S(u"你好").U32(7),
-                                     t_fields().S(u"nihao").S(u"拟好").U32(3),
-                                     t_fields().S(u"nihaoma").S(u"你好吗").U32(1),
-                                     t_fields().S(u"nizai").S(u"你在").U32(2)}});
+        image = BuildImage(
+            t_systemTable::kPrivilege,
+            {{},
+             {},
+             {t_fields().S(u"nihao").S(u"你好").U32(7), t_fields().S(u"nihao").S(u"拟好").U32(3),
+              t_fields().S(u"nihaoma").S(u"你好吗").U32(1),
+              t_fields().S(u"nizai").S(u"你在").U32(2)}});
         ASSERT_TRUE(dict.Load(image.data(), int32_t(image.size())));
     }
     Bytes image;
@@ -41,14 +43,16 @@ TEST_F(PrivilegeDictTest, LookupCopiesTheChainInOrder) {
 
 TEST_F(PrivilegeDictTest, KeyWithoutChainYieldsNoWords) {
     // A key row whose link says "none".
-    Bytes other = BuildImage(t_systemTable::kPrivilege, {{}, {}, {t_fields().S(u"solo").S(u"独").U32(1)}});
+    Bytes other =
+        BuildImage(t_systemTable::kPrivilege, {{}, {}, {t_fields().S(u"solo").S(u"独").U32(1)}});
     t_tableFile reader;
     reader.SetBucketCount(0, 200);
     ASSERT_TRUE(reader.Attach(other.data(), kPrivilegeVersion, int64_t(other.size())));
     const uint8_t* row = nullptr;
     ASSERT_TRUE(reader.FindRow(L(U(u"solo")), 2, &row));
     const uint32_t none = 0xFFFFFFFEu;
-    ASSERT_TRUE(reader.SetFieldAt(&none, 4, row, reader.GetLayout().keyLayouts[2].linkOffset, 2, false, true));
+    ASSERT_TRUE(reader.SetFieldAt(&none, 4, row, reader.GetLayout().keyLayouts[2].linkOffset, 2,
+                                  false, true));
     reader.Detach();
     t_privilegeDictCore d;
     ASSERT_TRUE(d.Load(other.data(), int32_t(other.size())));

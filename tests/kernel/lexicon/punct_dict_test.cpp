@@ -33,8 +33,8 @@ std::vector<uint8_t> Units32(const std::u32string& text) {
 }
 
 std::string Section(uint32_t key, const std::u32string& half, const std::u32string& full) {
-    return "[" + Encode(Units32(std::u32string(1, char32_t(key)))) + "]\nChHalf=" + Encode(Units32(half)) +
-           "\nChFull=" + Encode(Units32(full)) + "\n";
+    return "[" + Encode(Units32(std::u32string(1, char32_t(key)))) +
+           "]\nChHalf=" + Encode(Units32(half)) + "\nChFull=" + Encode(Units32(full)) + "\n";
 }
 
 // 32 ASCII punctuation keys plus 167 and 162; `drop` leaves the last ones out.

@@ -44,7 +44,8 @@ TEST_F(PyDictTest, SyllablesAndLettersGetTheirIds) {
         const t_lstr* s = dict.GetSyllableString(int16_t(id));
         ASSERT_NE(s, nullptr) << id;
         const std::u16string text = ToU16(s);
-        EXPECT_EQ(std::wstring(text.begin(), text.end()), std::wstring(SyllableTableText(id))) << id;
+        EXPECT_EQ(std::wstring(text.begin(), text.end()), std::wstring(SyllableTableText(id)))
+            << id;
     }
     EXPECT_EQ(dict.GetSyllableString(439), nullptr);
     EXPECT_EQ(dict.GetSyllableString(-1), nullptr);
@@ -122,8 +123,9 @@ TEST(PyDictLoadTest, IncompleteInventoryIsRefused) {
     t_pyDict::Describe(keys, attris, datas);
     t_tableFileBuilder b;
     std::vector<int32_t> buckets(std::begin(t_pyDict::kBuckets), std::end(t_pyDict::kBuckets));
-    ASSERT_TRUE(b.InitStoreWithBuckets(keys, attris, datas, t_pyDict::kFormatVersion, t_pyDict::kFormatVersion,
-                                       {&t_pyDict::SyllableHash}, {&t_pyDict::SyllableCompare}, buckets));
+    ASSERT_TRUE(b.InitStoreWithBuckets(keys, attris, datas, t_pyDict::kFormatVersion,
+                                       t_pyDict::kFormatVersion, {&t_pyDict::SyllableHash},
+                                       {&t_pyDict::SyllableCompare}, buckets));
     for (int i = 0; i < 412; ++i) {  // one syllable short
         const std::wstring w(kSyllableTexts[i]);
         Bytes item = {0, 0, 0, 0};

@@ -93,7 +93,8 @@ TEST_F(RegistryBuiltDataTest, EveryLexiconEntryAttachesInSetUpOrder) {
         {12, L"UrlSysDict", L"qzim_url.bin", kStorageFileMap, kDirSystem, &url},
         {13, L"UrlGuideDict", L"qzim_urlGuide.bin", kStorageMemCopy, kDirSystem, &guide},
         {14, L"SupportCharDict", L"qzim_charvalid.bin", kStorageSource, kDirSystem, &support},
-        {15, L"NumFreqAdjustDict", L"qzim_numFreqAdjust.bin", kStorageMemCopy, kDirUserSeeded, &numbers},
+        {15, L"NumFreqAdjustDict", L"qzim_numFreqAdjust.bin", kStorageMemCopy, kDirUserSeeded,
+         &numbers},
         {16, L"infokeyict", L"qzim_infokey.bin", kStorageMemCopy, kDirUserSeeded, &infoKey},
         {17, L"infoblackict", L"qzim_blackIfk.bin", kStorageMemCopy, kDirUserSeeded, &infoBlack},
         {18, L"smartinfo", L"qzim_smartInfo.bin", kStorageMemCopy, kDirDict4, &smart},
@@ -105,11 +106,12 @@ TEST_F(RegistryBuiltDataTest, EveryLexiconEntryAttachesInSetUpOrder) {
         {31, L"UrlUsrDict", L"qzim_url_usr.bin", kStorageMemCopy, kDirUser, &urlUser},
     };
     for (const t_entry& r : rows)
-        ASSERT_TRUE(manager->Register(r.name, r.dict, kLoadPhase1, r.storage, r.dir, r.file, 0, 2)) << r.row;
+        ASSERT_TRUE(manager->Register(r.name, r.dict, kLoadPhase1, r.storage, r.dir, r.file, 0, 2))
+            << r.row;
     ASSERT_TRUE(manager->LoadPhase1(1));
     for (const t_entry& r : rows) {
-        EXPECT_EQ(r.dict->IsReady(), !r.userFileOnly) << "row " << r.row << " "
-                                       << std::string(r.file, r.file + std::wcslen(r.file));
+        EXPECT_EQ(r.dict->IsReady(), !r.userFileOnly)
+            << "row " << r.row << " " << std::string(r.file, r.file + std::wcslen(r.file));
     }
     // The system files are read in place; only the seeds reach the user side.
     for (const t_entry& r : rows) {

@@ -50,7 +50,8 @@ public:
 
 TEST(ShippedSchemesTest, EverySyllableHasAnUnambiguousKeyPair) {
     const fs::path dir = fs::path(SourceDir()) / "data" / "schemes";
-    const std::set<std::string> expected = {"Vetra", "微软", "自然码", "小鹤", "紫光", "智能ABC", "拼音加加", "中文之星"};
+    const std::set<std::string> expected = {"Vetra", "微软",    "自然码",   "小鹤",
+                                            "紫光",  "智能ABC", "拼音加加", "中文之星"};
     std::set<std::string> found;
     for (const auto& entry : fs::directory_iterator(dir / "ShuangPinSchemes")) {
         found.insert(entry.path().stem().string());
@@ -67,15 +68,16 @@ TEST(ShippedSchemesTest, EverySyllableHasAnUnambiguousKeyPair) {
         options.fullPinyin = false;
         options.shuangPin = true;
         std::wstring messages;
-        ASSERT_TRUE(builder.Initialise(options, {FromUtf8(dirText), L"", scheme},
-                                       &sink, &messages));
+        ASSERT_TRUE(
+            builder.Initialise(options, {FromUtf8(dirText), L"", scheme}, &sink, &messages));
         ASSERT_TRUE(builder.AddAll());
         EXPECT_EQ(messages.find(L"load sp file failed."), std::wstring::npos);
 
         std::set<uint16_t> covered;
         for (const auto& [key, ids] : sink.pairs) {
             EXPECT_EQ(key.size(), 2u) << std::string(key.begin(), key.end());
-            EXPECT_TRUE(ids.size() == 1 || SharedOnPurpose(ids)) << "key " << std::string(key.begin(), key.end()) << " is ambiguous";
+            EXPECT_TRUE(ids.size() == 1 || SharedOnPurpose(ids))
+                << "key " << std::string(key.begin(), key.end()) << " is ambiguous";
             covered.insert(ids.begin(), ids.end());
         }
         for (int id = 0; id < kSyllableCount; ++id) {

@@ -71,7 +71,8 @@ TEST_F(BuiltSystemDataTest, EveryEntryAttaches) {
         {L"UrlSysDict", L"qzim_url.bin", kStorageFileMap, kDirSystem, &url},
         {L"UrlGuideDict", L"qzim_urlGuide.bin", kStorageMemCopy, kDirSystem, &guide},
         {L"SupportCharDict", L"qzim_charvalid.bin", kStorageSource, kDirSystem, &support},
-        {L"NumFreqAdjustDict", L"qzim_numFreqAdjust.bin", kStorageMemCopy, kDirUserSeeded, &numbers},
+        {L"NumFreqAdjustDict", L"qzim_numFreqAdjust.bin", kStorageMemCopy, kDirUserSeeded,
+         &numbers},
         {L"infokeyict", L"qzim_infokey.bin", kStorageMemCopy, kDirUserSeeded, &infoKey},
         {L"infoblackict", L"qzim_blackIfk.bin", kStorageMemCopy, kDirUserSeeded, &infoBlack},
         {L"smartinfo", L"qzim_smartInfo.bin", kStorageMemCopy, kDirDict4, &smart},
@@ -111,7 +112,8 @@ TEST_F(BuiltSystemDataTest, RealListsAnswer) {
     ASSERT_GE(total, 1);
     for (int32_t i = 0; i < total; ++i) {
         const std::u16string t = Text(out[i]->text);
-        EXPECT_TRUE(t.size() >= 3 && (t.back() == u'd' || t.back() == u'D')) << std::string(t.begin(), t.end());
+        EXPECT_TRUE(t.size() >= 3 && (t.back() == u'd' || t.back() == u'D'))
+            << std::string(t.begin(), t.end());
     }
 
     Bytes urlImage = ReadBytes(data + "/qzim_url.bin");

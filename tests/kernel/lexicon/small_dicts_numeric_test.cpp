@@ -11,9 +11,9 @@ namespace {
 class NumericTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        image = BuildImage(t_systemTable::kNumFreq, {{t_fields().S(u"一").U16(0).U32(0),
-                                                      t_fields().S(u"二").U16(2).U32(3),
-                                                      t_fields().S(u"三").U16(7).U32(4)}});
+        image = BuildImage(t_systemTable::kNumFreq,
+                           {{t_fields().S(u"一").U16(0).U32(0), t_fields().S(u"二").U16(2).U32(3),
+                             t_fields().S(u"三").U16(7).U32(4)}});
         ASSERT_TRUE(dict.Load(image.data(), int32_t(image.size())));
         t_candWord::Clear(&cand);
     }

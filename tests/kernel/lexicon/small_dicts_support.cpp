@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "kernel/lexicon/cell_dict.h"
 #include "kernel/storage/table_builder.h"
@@ -56,8 +56,9 @@ Bytes t_fields::Packed() const {
 Bytes BuildImage(t_systemTable which, const std::vector<std::vector<t_fields>>& items) {
     const t_systemTableLayout layout = SystemTableLayout(which);
     t_tableFileBuilder builder;
-    EXPECT_TRUE(builder.InitStoreWithBuckets(layout.keys, layout.attris, layout.datas, layout.version,
-                                             layout.version, {}, layout.compares, layout.buckets))
+    EXPECT_TRUE(builder.InitStoreWithBuckets(layout.keys, layout.attris, layout.datas,
+                                             layout.version, layout.version, {}, layout.compares,
+                                             layout.buckets))
         << (builder.GetLastError() ? builder.GetLastError() : "");
     for (size_t k = 0; k < items.size(); ++k)
         for (const t_fields& f : items[k]) {
@@ -92,15 +93,20 @@ public:
     Bytes bytes;
 };
 
-static uint64_t Sig(const std::vector<uint16_t>& key) { return key.size() >= 2 ? uint64_t(1) << (key[1] & 63) : 1; }
+static uint64_t Sig(const std::vector<uint16_t>& key) {
+    return key.size() >= 2 ? uint64_t(1) << (key[1] & 63) : 1;
+}
 
 }  // namespace
 
-Bytes BuildCellImage(std::vector<t_cellWord> words, const std::vector<t_cellName>& cells, uint32_t buckets) {
-    std::stable_sort(words.begin(), words.end(), [](const t_cellWord& a, const t_cellWord& b) { return a.key < b.key; });
+Bytes BuildCellImage(std::vector<t_cellWord> words, const std::vector<t_cellName>& cells,
+                     uint32_t buckets) {
+    std::stable_sort(words.begin(), words.end(),
+                     [](const t_cellWord& a, const t_cellWord& b) { return a.key < b.key; });
     std::vector<std::pair<std::vector<uint16_t>, std::vector<size_t>>> items;
     for (size_t i = 0; i < words.size(); ++i) {
-        if (items.empty() || items.back().first != words[i].key) items.push_back({words[i].key, {}});
+        if (items.empty() || items.back().first != words[i].key)
+            items.push_back({words[i].key, {}});
         items.back().second.push_back(i);
     }
     t_writer w;
@@ -180,7 +186,8 @@ Bytes BuildCellImage(std::vector<t_cellWord> words, const std::vector<t_cellName
     for (const auto& it : items)
         for (size_t idx : it.second) {
             const t_cellWord& cw = words[idx];
-            t_cellRecord r{int32_t(wordOffsets[idx]), int32_t(infoOffsets[idx]), 0, cw.frequency, 7, cw.power};
+            t_cellRecord r{
+                int32_t(wordOffsets[idx]), int32_t(infoOffsets[idx]), 0, cw.frequency, 7, cw.power};
             w.Put(&r, sizeof r);
         }
     h[10] = uint32_t(w.Here());
@@ -205,8 +212,10 @@ Bytes BuildCellImage(std::vector<t_cellWord> words, const std::vector<t_cellName
     // Word index: words by first character, grouped by its high byte.
     std::map<char16_t, std::vector<size_t>> byChar;
     std::vector<size_t> order;
-    for (const auto& [text, value] : sorted) order.push_back(size_t(std::find_if(words.begin(), words.end(),
-        [&](const t_cellWord& cw) { return cw.word == text; }) - words.begin()));
+    for (const auto& [text, value] : sorted)
+        order.push_back(size_t(std::find_if(words.begin(), words.end(),
+                                            [&](const t_cellWord& cw) { return cw.word == text; }) -
+                               words.begin()));
     for (size_t idx : order) byChar[words[idx].word[0]].push_back(idx);
     h[15] = uint32_t(w.Here());
     std::map<char16_t, uint32_t> firstNumber;
@@ -238,7 +247,8 @@ Bytes BuildCellImage(std::vector<t_cellWord> words, const std::vector<t_cellName
         }
     }
     h[14] = uint32_t(w.Here());
-    for (uint32_t high = 0; high < 256; ++high) w.U32(groupAt.count(uint8_t(high)) ? groupAt[uint8_t(high)] : 0);
+    for (uint32_t high = 0; high < 256; ++high)
+        w.U32(groupAt.count(uint8_t(high)) ? groupAt[uint8_t(high)] : 0);
     std::memcpy(w.bytes.data(), h, sizeof h);
     return w.bytes;
 }

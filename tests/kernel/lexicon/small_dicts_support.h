@@ -21,7 +21,9 @@ using Bytes = std::vector<uint8_t>;
 
 // A length-prefixed string of UTF-16 text.
 Bytes U(const std::u16string& text);
-inline const t_lstr* L(const Bytes& b) { return reinterpret_cast<const t_lstr*>(b.data()); }
+inline const t_lstr* L(const Bytes& b) {
+    return reinterpret_cast<const t_lstr*>(b.data());
+}
 std::u16string Text(const t_lstr* s);
 
 // Fields of one builder item, in key-table order.
@@ -57,12 +59,15 @@ struct t_cellName {
 
 // A cell-dictionary image in the reader's layout (see cell_dict.h), keys
 // bucketed by their first id.
-Bytes BuildCellImage(std::vector<t_cellWord> words, const std::vector<t_cellName>& cells, uint32_t buckets);
+Bytes BuildCellImage(std::vector<t_cellWord> words, const std::vector<t_cellName>& cells,
+                     uint32_t buckets);
 
 std::string TempDir();
 bool WriteBytes(const std::string& path, const void* data, size_t size);
 Bytes ReadBytes(const std::string& path);
-inline std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+inline std::wstring Wide(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
 
 }  // namespace dicttest
 

@@ -20,9 +20,10 @@ void Attach(D& dict, Bytes& image) {
 
 TEST(SmallDictsTest, EmptyImagesAttachAndAnswerNone) {
     t_scopeHeap heap;
-    for (t_systemTable which : {t_systemTable::kAbbrSys, t_systemTable::kInfoKey, t_systemTable::kInfoBlack,
-                                t_systemTable::kNumFreq, t_systemTable::kUrlGuide, t_systemTable::kSmartInfo,
-                                t_systemTable::kQuickSys, t_systemTable::kPyTip, t_systemTable::kAdjCache}) {
+    for (t_systemTable which :
+         {t_systemTable::kAbbrSys, t_systemTable::kInfoKey, t_systemTable::kInfoBlack,
+          t_systemTable::kNumFreq, t_systemTable::kUrlGuide, t_systemTable::kSmartInfo,
+          t_systemTable::kQuickSys, t_systemTable::kPyTip, t_systemTable::kAdjCache}) {
         Bytes image = BuildImage(which, {});
         ASSERT_FALSE(image.empty());
         (void)image;
@@ -83,7 +84,8 @@ TEST(SmallDictsTest, InfoKeyTriesEveryTailUntilTheLastCharacter) {
 }
 
 TEST(SmallDictsTest, BlackListMatchesATailStartingWithAListedString) {
-    Bytes image = BuildImage(t_systemTable::kInfoBlack, {{t_fields().S(u"k").S(u"坏词"), t_fields().S(u"k").S(u"脏")}});
+    Bytes image = BuildImage(t_systemTable::kInfoBlack,
+                             {{t_fields().S(u"k").S(u"坏词"), t_fields().S(u"k").S(u"脏")}});
     t_infoBlack dict;
     Attach(dict, image);
     EXPECT_EQ(1, dict.Contains(L(U(u"这是坏词啊")), L(U(u"k"))));
@@ -93,10 +95,10 @@ TEST(SmallDictsTest, BlackListMatchesATailStartingWithAListedString) {
 }
 
 TEST(SmallDictsTest, AdjustmentCacheKeepsTheFirstOfEqualWeights) {
-    Bytes image = BuildImage(t_systemTable::kAdjCache, {{t_fields().S(u"k").U8(1).U8(2).U16(3),
-                                                         t_fields().S(u"k").U8(3).U8(4).U16(5),
-                                                         t_fields().S(u"k").U8(5).U8(6).U16(5),
-                                                         t_fields().S(u"z").U8(7).U8(8).U16(0)}});
+    Bytes image = BuildImage(
+        t_systemTable::kAdjCache,
+        {{t_fields().S(u"k").U8(1).U8(2).U16(3), t_fields().S(u"k").U8(3).U8(4).U16(5),
+          t_fields().S(u"k").U8(5).U8(6).U16(5), t_fields().S(u"z").U8(7).U8(8).U16(0)}});
     t_adjCache dict;
     Attach(dict, image);
     uint8_t b0 = 0, b1 = 0;
@@ -109,15 +111,17 @@ TEST(SmallDictsTest, AdjustmentCacheKeepsTheFirstOfEqualWeights) {
 
 TEST(SmallDictsTest, TipsGuidesQuickEntriesAndSmartInfo) {
     t_scopeHeap heap;
-    Bytes tipImage = BuildImage(t_systemTable::kPyTip, {{t_fields().S(u"zh").S(u"中").S(u"zhong"),
-                                                         t_fields().S(u"zh").S(u"种").S(u"zhong3")}});
+    Bytes tipImage = BuildImage(
+        t_systemTable::kPyTip,
+        {{t_fields().S(u"zh").S(u"中").S(u"zhong"), t_fields().S(u"zh").S(u"种").S(u"zhong3")}});
     t_pyTip tip;
     Attach(tip, tipImage);
     EXPECT_EQ(u"zhong3", Text(tip.GetTip(L(U(u"zh")), L(U(u"种")))));
     EXPECT_EQ(nullptr, tip.GetTip(L(U(u"zh")), L(U(u"众"))));
 
-    Bytes guideImage = BuildImage(t_systemTable::kUrlGuide, {{t_fields().S(u"百科").S(u"百科全书").S(u"example.org")},
-                                                             {t_fields().S(u"bk").S(u"百科").S(u"example.com")}});
+    Bytes guideImage = BuildImage(t_systemTable::kUrlGuide,
+                                  {{t_fields().S(u"百科").S(u"百科全书").S(u"example.org")},
+                                   {t_fields().S(u"bk").S(u"百科").S(u"example.com")}});
     t_urlGuideDict guide;
     Attach(guide, guideImage);
     const uint8_t* row = guide.FindByInput(L(U(u"bk")));
@@ -128,10 +132,10 @@ TEST(SmallDictsTest, TipsGuidesQuickEntriesAndSmartInfo) {
     EXPECT_EQ(u"百科全书", Text(guide.GetGuideText(row, 0)));
     EXPECT_EQ(nullptr, guide.FindByWord(L(U(u"bk"))));
 
-    Bytes quickImage = BuildImage(
-        t_systemTable::kQuickSys,
-        {{t_fields().S(u"xx").S(u"^_^").U16(7).I16(2)},
-         {t_fields().U32(3).I16(1).I16(2).S(u"a").S(u"b").S(u"c"), t_fields().U32(3).I16(2).I16(2).S(u"d").S(u"e").S(u"f")}});
+    Bytes quickImage = BuildImage(t_systemTable::kQuickSys,
+                                  {{t_fields().S(u"xx").S(u"^_^").U16(7).I16(2)},
+                                   {t_fields().U32(3).I16(1).I16(2).S(u"a").S(u"b").S(u"c"),
+                                    t_fields().U32(3).I16(2).I16(2).S(u"d").S(u"e").S(u"f")}});
     t_quickSysDict quick;
     Attach(quick, quickImage);
     t_quickEntry** entries = nullptr;
@@ -176,8 +180,8 @@ TEST(SupportCharDictTest, FlagsLoadAndDisabledRangeSurvivesReload) {
     ASSERT_TRUE(dict.Load(image.data(), int32_t(image.size())));
     EXPECT_EQ(0, dict.GetFlagTable()[0x4E20]);
     dict.SetRange(0x4E00, 0x4E0F, 0);
-    dict.SetRange(10, 5, 0);        // ignored
-    dict.SetRange(0, 0x10000, 0);   // ignored
+    dict.SetRange(10, 5, 0);       // ignored
+    dict.SetRange(0, 0x10000, 0);  // ignored
     ASSERT_TRUE(dict.Load(image.data(), int32_t(image.size())));
     EXPECT_EQ(0, dict.GetFlagTable()[0x4E00]);
     EXPECT_EQ(0, dict.GetFlagTable()[0x4E0F]);
@@ -197,7 +201,8 @@ TEST_F(DictManagerTest, SupportFlagsComeFromTheSourceFile) {
     image[16 + 0x9FA6] = 0;
     ASSERT_TRUE(WriteBytes(sys + "/qzim_charvalid.bin", image.data(), image.size()));
     t_supportCharDict dict;
-    ASSERT_TRUE(manager->Register(L"SupportCharDict", &dict, 0, kStorageSource, kDirSystem, L"qzim_charvalid.bin", 0, 2));
+    ASSERT_TRUE(manager->Register(L"SupportCharDict", &dict, 0, kStorageSource, kDirSystem,
+                                  L"qzim_charvalid.bin", 0, 2));
     ASSERT_TRUE(manager->LoadDict(L"SupportCharDict"));
     EXPECT_EQ(0, dict.GetFlagTable()[0x9FA6]);
     EXPECT_EQ(1, dict.GetFlagTable()[0x4E00]);

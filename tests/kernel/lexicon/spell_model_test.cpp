@@ -32,9 +32,12 @@ struct t_model {
     }
 };
 
-void PutI32(std::vector<uint8_t>& image, size_t at, int32_t v) { std::memcpy(image.data() + at, &v, 4); }
+void PutI32(std::vector<uint8_t>& image, size_t at, int32_t v) {
+    std::memcpy(image.data() + at, &v, 4);
+}
 
-t_spellEdit Classify(const wchar_t* typed, const wchar_t* corrected, bool* ok, uint32_t* position = nullptr) {
+t_spellEdit Classify(const wchar_t* typed, const wchar_t* corrected, bool* ok,
+                     uint32_t* position = nullptr) {
     t_spellEdit edit{9, 9, 9, 9};
     uint32_t pos = 99;
     *ok = SpellEditClassify(typed, corrected, &edit, &pos);
@@ -59,7 +62,8 @@ TEST(UserSpellModelTest, OneCountedEditGivesTheLogCosts) {
     EXPECT_EQ(m.dict.GetTotal(), 2);
     EXPECT_EQ(m.dict.GetNonZeroCount(), 2);
     // trigram seen once out of 2
-    EXPECT_EQ(m.dict.GetInsDelSubScore('n', 'm', 'a'), int(std::trunc(std::log(0.5) / -0.01511363781 * 0.1)));
+    EXPECT_EQ(m.dict.GetInsDelSubScore('n', 'm', 'a'),
+              int(std::trunc(std::log(0.5) / -0.01511363781 * 0.1)));
     EXPECT_EQ(m.dict.GetInsDelSubScore('n', 'm', 'a'), 4);
     // only the pair seen: the bigram cost
     EXPECT_EQ(m.dict.GetInsDelSubScore('n', 'm', 'z'), 18);
@@ -67,7 +71,8 @@ TEST(UserSpellModelTest, OneCountedEditGivesTheLogCosts) {
     EXPECT_EQ(m.dict.GetXposScore('n', 'm', 'a'), 200);
     ASSERT_EQ(m.dict.AddXpos('n', 'a', 'h'), 1);
     EXPECT_EQ(m.dict.GetTotal(), 4);
-    EXPECT_EQ(m.dict.GetXposScore('n', 'a', 'h'), int(std::trunc(std::log(0.25) / -0.01511363781 * 0.1)));
+    EXPECT_EQ(m.dict.GetXposScore('n', 'a', 'h'),
+              int(std::trunc(std::log(0.25) / -0.01511363781 * 0.1)));
 }
 
 TEST(UserSpellModelTest, CountersSaturateAndNonZeroCountsOnlyNewCells) {
@@ -136,8 +141,8 @@ TEST_F(UserSpellModelManagerTest, DamagedUserFileIsSetAsideAndDefaultModelAttach
         .write(reinterpret_cast<const char*>(bad.data()), std::streamsize(bad.size()));
 
     t_userSpellModelDict dict;
-    ASSERT_TRUE(manager_->Register(L"UserSpellModelDict", &dict, kLoadPhase1, kStorageMemCopy, kDirUser,
-                                   L"qzim_uspm.bin", 0, 2));
+    ASSERT_TRUE(manager_->Register(L"UserSpellModelDict", &dict, kLoadPhase1, kStorageMemCopy,
+                                   kDirUser, L"qzim_uspm.bin", 0, 2));
     ASSERT_TRUE(manager_->LoadDict(L"UserSpellModelDict"));
     EXPECT_TRUE(dict.IsReady());
     EXPECT_EQ(dict.GetTotal(), 0);
@@ -153,8 +158,8 @@ TEST_F(UserSpellModelManagerTest, DamagedUserFileIsSetAsideAndDefaultModelAttach
 
 TEST_F(UserSpellModelManagerTest, MissingFileGetsTheDefaultModel) {
     t_userSpellModelDict dict;
-    ASSERT_TRUE(manager_->Register(L"UserSpellModelDict", &dict, kLoadPhase1, kStorageMemCopy, kDirUser,
-                                   L"qzim_uspm.bin", 0, 2));
+    ASSERT_TRUE(manager_->Register(L"UserSpellModelDict", &dict, kLoadPhase1, kStorageMemCopy,
+                                   kDirUser, L"qzim_uspm.bin", 0, 2));
     ASSERT_TRUE(manager_->LoadDict(L"UserSpellModelDict"));
     EXPECT_EQ(dict.GetTotal(), 0);
     EXPECT_EQ(dict.GetNonZeroCount(), 0);

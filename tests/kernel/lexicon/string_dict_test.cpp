@@ -11,7 +11,9 @@ using namespace dicttest;
 
 namespace {
 
-int Cmp(const std::u16string& a, const std::u16string& b) { return EngCompare(L(U(a)), L(U(b))); }
+int Cmp(const std::u16string& a, const std::u16string& b) {
+    return EngCompare(L(U(a)), L(U(b)));
+}
 
 Bytes EnglishImage(const std::vector<std::pair<std::u16string, uint32_t>>& words,
                    t_systemTable which = t_systemTable::kEngSys) {
@@ -177,8 +179,9 @@ TEST(StringSysDictTest, NotReadyAndDamagedImagesAnswerNothing) {
 }
 
 TEST(StringSysDictTest, WebAddressesCompleteByPrefix) {
-    Bytes image = EnglishImage({{u"www.example.org", 5}, {u"www.example.com", 9}, {u"example.net", 1}},
-                               t_systemTable::kUrlSys);
+    Bytes image =
+        EnglishImage({{u"www.example.org", 5}, {u"www.example.com", 9}, {u"example.net", 1}},
+                     t_systemTable::kUrlSys);
     t_urlSysDict url;
     ASSERT_TRUE(url.Load(image.data(), int32_t(image.size())));
     t_answer a = Search(url, u"WWW.ex");
@@ -189,7 +192,8 @@ TEST(StringSysDictTest, WebAddressesCompleteByPrefix) {
 }
 
 TEST(StringSysDictTest, PredictionKeysAreFoundExactly) {
-    Bytes image = BuildImage(t_systemTable::kPreEng, {{t_fields().S(u"hello"), t_fields().S(u"help")}});
+    Bytes image =
+        BuildImage(t_systemTable::kPreEng, {{t_fields().S(u"hello"), t_fields().S(u"help")}});
     t_preEngDict pre;
     ASSERT_TRUE(pre.Load(image.data(), int32_t(image.size())));
     EXPECT_EQ(1, pre.Contains(L(U(u"help"))));
@@ -197,7 +201,8 @@ TEST(StringSysDictTest, PredictionKeysAreFoundExactly) {
 }
 
 TEST(StringSysDictTest, DamagedImagesNeverReadOutside) {
-    const Bytes good = EnglishImage({{u"abc", 1}, {u"abcd", 2}, {u"Don't", 3}, {u"zebra", 4}, {u"zoo", 5}});
+    const Bytes good =
+        EnglishImage({{u"abc", 1}, {u"abcd", 2}, {u"Don't", 3}, {u"zebra", 4}, {u"zoo", 5}});
     size_t attached = 0;
     for (size_t at = 0; at < good.size(); ++at) {
         Bytes bad = good;

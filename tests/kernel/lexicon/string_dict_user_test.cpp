@@ -104,7 +104,8 @@ TEST_F(EngUsrDictTest, GrowthKeepsEveryWord) {
     const int words = 12000;  // past the 10000 rows of the empty image
     for (int i = 0; i < words; ++i) {
         const std::string w = "w" + std::to_string(i);
-        ASSERT_EQ(1, dict.MergeWord(L(U(std::u16string(w.begin(), w.end()))), uint32_t(i + 1), 2)) << i;
+        ASSERT_EQ(1, dict.MergeWord(L(U(std::u16string(w.begin(), w.end()))), uint32_t(i + 1), 2))
+            << i;
     }
     for (int i = 0; i < words; i += 97) {
         const std::string w = "w" + std::to_string(i);
@@ -119,7 +120,9 @@ TEST_F(EngUsrDictTest, PastTheRowLimitTheLeastUsedWordsAreTrimmed) {
     for (int i = 0; i < words; ++i) {
         const std::string w = "t" + std::to_string(i);
         const uint32_t count = i % 10 == 0 ? 50 : 2;
-        ASSERT_EQ(1, dict.MergeWord(L(U(std::u16string(w.begin(), w.end()))), uint32_t(i + 1), count)) << i;
+        ASSERT_EQ(1,
+                  dict.MergeWord(L(U(std::u16string(w.begin(), w.end()))), uint32_t(i + 1), count))
+            << i;
         if (i % 1000 == 1) dict.DeleteWord(L(U(std::u16string(w.begin(), w.end()))));
     }
     t_scopeHeap heap;
@@ -161,7 +164,8 @@ TEST(StrUsrDictFileTest, ImageWrittenToFileAttaches) {
 
 TEST_F(DictManagerTest, GrownUserListIsWrittenAndReattached) {
     t_urlUsrDict url;
-    ASSERT_TRUE(manager->Register(L"UrlUsrDict", &url, 0, kStorageMemCopy, kDirUser, L"qzim_url_usr.bin", 0, 2));
+    ASSERT_TRUE(manager->Register(L"UrlUsrDict", &url, 0, kStorageMemCopy, kDirUser,
+                                  L"qzim_url_usr.bin", 0, 2));
     ASSERT_TRUE(manager->LoadDict(L"UrlUsrDict"));
     const int n = 12000;
     for (int i = 0; i < n; ++i) {
@@ -184,12 +188,15 @@ TEST_F(DictManagerTest, GrownUserListIsWrittenAndReattached) {
 }
 
 namespace {
-bool FailingWrite(int, const void*, size_t) { return false; }
+bool FailingWrite(int, const void*, size_t) {
+    return false;
+}
 }  // namespace
 
 TEST_F(DictManagerTest, GrowthSavedOnADiskThatFailsIsSavedLater) {
     t_engUsrDict eng;
-    ASSERT_TRUE(manager->Register(L"EngUsrDict", &eng, 0, kStorageMemCopy, kDirUser, L"qzim_eng_usr.bin", 0, 2));
+    ASSERT_TRUE(manager->Register(L"EngUsrDict", &eng, 0, kStorageMemCopy, kDirUser,
+                                  L"qzim_eng_usr.bin", 0, 2));
     ASSERT_TRUE(manager->LoadDict(L"EngUsrDict"));
     SetDictWriteFunction(&FailingWrite);
     const int n = 12000;
@@ -210,7 +217,8 @@ TEST_F(DictManagerTest, GrowthSavedOnADiskThatFailsIsSavedLater) {
 
 TEST_F(DictManagerTest, UserWordListIsBuiltWhenMissingAndSavedByTheManager) {
     t_engUsrDict eng;
-    ASSERT_TRUE(manager->Register(L"EngUsrDict", &eng, 0, kStorageMemCopy, kDirUser, L"qzim_eng_usr.bin", 0, 2));
+    ASSERT_TRUE(manager->Register(L"EngUsrDict", &eng, 0, kStorageMemCopy, kDirUser,
+                                  L"qzim_eng_usr.bin", 0, 2));
     ASSERT_TRUE(manager->LoadDict(L"EngUsrDict"));
     ASSERT_TRUE(eng.IsReady());
     ASSERT_EQ(1, eng.MergeWord(L(U(u"kept")), 7, 4));
@@ -233,7 +241,8 @@ TEST(StrUsrDictFileTest, DamagedImagesNeverReadOutside) {
     Bytes small = ReadBytes(dir + "/small.bin");
     t_engUsrDict filled;
     ASSERT_TRUE(filled.Load(small.data(), int32_t(small.size())));
-    for (const char16_t* w : {u"hello", u"help", u"don't", u"world"}) ASSERT_EQ(1, filled.MergeWord(L(U(w)), 7, 2));
+    for (const char16_t* w : {u"hello", u"help", u"don't", u"world"})
+        ASSERT_EQ(1, filled.MergeWord(L(U(w)), 7, 2));
     ASSERT_TRUE(filled.SaveToFile(Wide(dir + "/filled.bin").c_str()));
     const Bytes good = ReadBytes(dir + "/filled.bin");
     ASSERT_FALSE(good.empty());

@@ -9,16 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "kernel/runtime/cand_word.h"
 #include "kernel/lexicon/stroke_annex_writer.h"
 #include "kernel/lexicon/syllable_table.h"
+#include "kernel/runtime/cand_word.h"
 #include "tests/kernel/lexicon/built_data_support.h"
 
 namespace {
 
 using Codes = std::vector<uint16_t>;
 
-int16_t Id(const wchar_t* syllable) { return int16_t(SyllableTableFind(syllable)); }
+int16_t Id(const wchar_t* syllable) {
+    return int16_t(SyllableTableFind(syllable));
+}
 
 constexpr uint16_t kShi = 0x5341;   // 十 12
 constexpr uint16_t kTu = 0x571F;    // 土 121
@@ -40,9 +42,11 @@ std::vector<uint8_t> BuildSmallAnnex() {
     EXPECT_TRUE(w.AddStrokeChar({1, 1, 2, 1}, kWang));
     EXPECT_TRUE(w.AddStrokeChar({3, 1, 2}, kQian));
     EXPECT_TRUE(w.AddStrokeChar({2, 4}, kBu));
-    EXPECT_EQ(w.AddEntry(kShi, {1, 2}, {{2, Id(L"shi")}}, n_strokeAnnex::kTagRadical, {kShi, '*', 0}), 0);
+    EXPECT_EQ(
+        w.AddEntry(kShi, {1, 2}, {{2, Id(L"shi")}}, n_strokeAnnex::kTagRadical, {kShi, '*', 0}), 0);
     EXPECT_EQ(w.AddEntry(kTu, {1, 2, 1}, {}, 0, {}), 1);  // no readings
-    EXPECT_EQ(w.AddEntry(kGan, {1, 1, 2}, {{1, Id(L"gan")}, {4, Id(L"gan")}}, 1, Codes(65, 'x')), 2);
+    EXPECT_EQ(w.AddEntry(kGan, {1, 1, 2}, {{1, Id(L"gan")}, {4, Id(L"gan")}}, 1, Codes(65, 'x')),
+              2);
     EXPECT_EQ(w.AddEntry(kJiu, {3, 5}, {{3, Id(L"jiu")}, {0, -4}}, 0, {}), 3);
     EXPECT_EQ(w.AddEntry(kShi, {1}, {}, 0, {}), -1);  // one entry per character
     EXPECT_TRUE(w.SetPinyinIds(kShi, {uint16_t(Id(L"shi"))}));
@@ -246,7 +250,7 @@ TEST(StrokeSearchTest, ListsCharactersWhoseStrokesBeginWithTheTyped) {
         EXPECT_EQ(LstrGetUnit(w->syllableIds, 0), 1);
     }
     EXPECT_EQ(records[0]->syllableIds, records[1]->syllableIds);  // one shared list
-    EXPECT_EQ(Search(a.dict, L"h"), L"干王十土");  // 112, 1121, 12, 121
+    EXPECT_EQ(Search(a.dict, L"h"), L"干王十土");                 // 112, 1121, 12, 121
     EXPECT_EQ(Search(a.dict, L"''12"), L"十土");
     EXPECT_EQ(Search(a.dict, L"hh"), L"干王");
     EXPECT_EQ(Search(a.dict, L"hsh"), L"土");
@@ -336,7 +340,8 @@ TEST(StrokeAnnexTest, CorruptionSweepNeverReadsOutsideTheImage) {
     reader.SetBucketCount(3, n_strokeAnnex::kEntryBuckets);
     ASSERT_TRUE(reader.Attach(good.data(), n_strokeAnnex::kFormatVersion, int64_t(good.size())));
     const size_t itemsAt = size_t(reader.GetItemsStart() - reader.GetImage());
-    const size_t bucketsFrom = itemsAt + size_t(reader.GetKeyTableOffset(3)) - 8 * n_strokeAnnex::kEntryBuckets;
+    const size_t bucketsFrom =
+        itemsAt + size_t(reader.GetKeyTableOffset(3)) - 8 * n_strokeAnnex::kEntryBuckets;
     const size_t bucketsTo = itemsAt + size_t(reader.GetKeyTableOffset(3));
 
     auto* copy = static_cast<uint8_t*>(malloc(good.size()));
@@ -394,7 +399,8 @@ TEST(StrokeAnnexTest, CorruptionSweepNeverReadsOutsideTheImage) {
 
 TEST(StrokeAnnexBuiltDataTest, TypingHsListsTenAmongTheFirstResults) {
     std::vector<uint8_t> image;
-    if (!ReadBuiltSystemFile("qzim_annex.bin", image)) GTEST_SKIP() << "qzim_annex.bin not built (data build off)";
+    if (!ReadBuiltSystemFile("qzim_annex.bin", image))
+        GTEST_SKIP() << "qzim_annex.bin not built (data build off)";
     t_annex a(std::move(image));
     ASSERT_TRUE(a.dict.IsReady());
     const std::wstring first = Search(a.dict, L"hs", 0, 5);
@@ -404,8 +410,8 @@ TEST(StrokeAnnexBuiltDataTest, TypingHsListsTenAmongTheFirstResults) {
     EXPECT_NE(text.find(L"xíng"), std::wstring::npos);
     EXPECT_EQ(a.dict.GetCount(), 27485);  // one entry per character of the built annex
     // readings whose tone marks need the vowel rules
-    for (auto [ch, reading] : {std::pair{0x7565u, L"lüè"}, std::pair{0x89C9u, L"jué"}, std::pair{0x8D35u, L"guì"},
-                               std::pair{0x5218u, L"liú"}}) {
+    for (auto [ch, reading] : {std::pair{0x7565u, L"lüè"}, std::pair{0x89C9u, L"jué"},
+                               std::pair{0x8D35u, L"guì"}, std::pair{0x5218u, L"liú"}}) {
         text.clear();
         EXPECT_GE(a.dict.GetCharReadingsText(ch, text), 1);
         EXPECT_NE(text.find(reading), std::wstring::npos) << std::hex << ch;

@@ -29,7 +29,8 @@ protected:
         s_py = s_hz = s_core = nullptr;
     }
     void SetUp() override {
-        if (!s_py) GTEST_SKIP() << "the data build is off (-DVETRA_BUILD_DATA=ON builds the system data)";
+        if (!s_py)
+            GTEST_SKIP() << "the data build is off (-DVETRA_BUILD_DATA=ON builds the system data)";
         ASSERT_TRUE(py.Load(s_py->data(), int32_t(s_py->size())));
         ASSERT_TRUE(hz.Load(s_hz->data(), int32_t(s_hz->size())));
         ASSERT_TRUE(core.Load(s_core->data(), int32_t(s_core->size())));
@@ -42,7 +43,8 @@ protected:
     }
     uint32_t GramOf(std::initializer_list<const wchar_t*> syllables, const std::u16string& text) {
         uint32_t gram = 0;
-        EXPECT_EQ(core.FindWord(L(Units(Reading(syllables))), L(Text(text)), nullptr, nullptr, &gram), 1);
+        EXPECT_EQ(
+            core.FindWord(L(Units(Reading(syllables))), L(Text(text)), nullptr, nullptr, &gram), 1);
         return gram;
     }
 
@@ -57,9 +59,9 @@ protected:
 // Ids that fixed kernel tables rely on.
 TEST_F(SysDictBuiltDataTest, SyllableAnchorsHold) {
     EXPECT_EQ(py.GetSyllableCount(), 413);
-    const std::pair<const wchar_t*, int> anchors[] = {{L"ai", 1}, {L"an", 2}, {L"ang", 3}, {L"ao", 4},
-                                                      {L"che", 34}, {L"chong", 38}, {L"ei", 80}, {L"en", 81},
-                                                      {L"eng", 82}, {L"A", 413}, {L"Z", 438}};
+    const std::pair<const wchar_t*, int> anchors[] = {
+        {L"ai", 1},  {L"an", 2},  {L"ang", 3},  {L"ao", 4},  {L"che", 34}, {L"chong", 38},
+        {L"ei", 80}, {L"en", 81}, {L"eng", 82}, {L"A", 413}, {L"Z", 438}};
     for (const auto& [text, id] : anchors) EXPECT_EQ(IdOf(text), id) << std::wstring(text);
     // The digit table of the number input.
     const int digits[] = {34, 372, 363, 89, 370, 353, 366, 374};
@@ -69,7 +71,8 @@ TEST_F(SysDictBuiltDataTest, SyllableAnchorsHold) {
     bool de = false;
     for (int i = 0; i < hz.GetCharReadingCount(u'的'); ++i) de |= ids[i] == 61;
     EXPECT_TRUE(de);
-    EXPECT_GT(py.GetSyllableValue(int16_t(IdOf(L"zhuang"))), py.GetSyllableValue(int16_t(IdOf(L"shi"))));
+    EXPECT_GT(py.GetSyllableValue(int16_t(IdOf(L"zhuang"))),
+              py.GetSyllableValue(int16_t(IdOf(L"shi"))));
     EXPECT_GT(py.GetLetterTrigramValue('a', 'b', '~'), 0);
 }
 
@@ -86,7 +89,9 @@ TEST_F(SysDictBuiltDataTest, CharacterReadings) {
 }
 
 TEST_F(SysDictBuiltDataTest, WordsAreFoundUnderTheirReadings) {
-    EXPECT_EQ(core.FindWord(L(Units(Reading({L"yin", L"hang"}))), L(Text(u"银行")), nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(core.FindWord(L(Units(Reading({L"yin", L"hang"}))), L(Text(u"银行")), nullptr,
+                            nullptr, nullptr),
+              1);
     t_sysDictCursor c(&core);
     uint8_t stepped = 0;
     std::vector<std::u16string> found;
@@ -107,13 +112,17 @@ TEST_F(SysDictBuiltDataTest, WordsAreFoundUnderTheirReadings) {
 TEST_F(SysDictBuiltDataTest, StrongCollocationScoresBetterThanAnUnrelatedPair) {
     const t_gramInfo* gram = core.GetGram();
     ASSERT_NE(gram, nullptr);
-    const uint32_t china = GramOf({L"zhong", L"guo"}, u"中国"), people = GramOf({L"ren", L"min"}, u"人民"),
-                   bank = GramOf({L"yin", L"hang"}, u"银行"), apple = GramOf({L"ping", L"guo"}, u"苹果");
+    const uint32_t china = GramOf({L"zhong", L"guo"}, u"中国"),
+                   people = GramOf({L"ren", L"min"}, u"人民"),
+                   bank = GramOf({L"yin", L"hang"}, u"银行"),
+                   apple = GramOf({L"ping", L"guo"}, u"苹果");
     ASSERT_TRUE(china && people && bank && apple);
     uint8_t found = 0, backed = 0, flag1 = 0;
-    const int32_t strong = GramGetBigramScore(gram, china, people, &found, false, true, &backed, &flag1);
+    const int32_t strong =
+        GramGetBigramScore(gram, china, people, &found, false, true, &backed, &flag1);
     EXPECT_EQ(found, 1);
-    const int32_t unrelated = GramGetBigramScore(gram, apple, bank, &found, false, true, &backed, &flag1);
+    const int32_t unrelated =
+        GramGetBigramScore(gram, apple, bank, &found, false, true, &backed, &flag1);
     EXPECT_LT(strong, unrelated);
     EXPECT_LT(strong, 350);
     EXPECT_LT(GramGetUnigramFreq(gram, china), GramGetUnigramFreq(gram, apple));
@@ -152,10 +161,12 @@ TEST_F(SysDictBuiltDataTest, DamagedBuiltImagesNeverReadOutside) {
     for (size_t i = 0; i < n_sysDict::kHeaderSize; ++i) positions.push_back(i);
     for (size_t i = 0; i < path.size(); ++i)
         for (size_t k = 0; k < 10; ++k) {
-            const size_t entry = i == 0 ? n_sysDict::kRootBase + path[0] : size_t(path[i]) * 441 + path[0];
+            const size_t entry =
+                i == 0 ? n_sysDict::kRootBase + path[0] : size_t(path[i]) * 441 + path[0];
             positions.push_back(n_sysDict::kIndexOffset + entry * 10 + k);
         }
-    for (size_t pos = n_sysDict::kHeaderSize; pos < bad.size(); pos += bad.size() / 61 + 1) positions.push_back(pos);
+    for (size_t pos = n_sysDict::kHeaderSize; pos < bad.size(); pos += bad.size() / 61 + 1)
+        positions.push_back(pos);
     for (size_t pos : positions) {
         const uint8_t old = bad[pos];
         bad[pos] ^= 0xFF;
@@ -170,7 +181,8 @@ TEST_F(SysDictBuiltDataTest, DamagedBuiltImagesNeverReadOutside) {
                         if (dict.GetWordRecord(w, nullptr, nullptr, nullptr, &more) != 1) break;
                         const t_lstr* text = dict.GetWordText(w);
                         if (text) {
-                            ASSERT_LE(LstrGetBytes(text) + LstrGetByteLength(text), bad.data() + bad.size());
+                            ASSERT_LE(LstrGetBytes(text) + LstrGetByteLength(text),
+                                      bad.data() + bad.size());
                         }
                     }
                 }

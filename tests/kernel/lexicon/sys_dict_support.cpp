@@ -22,7 +22,9 @@ Bytes Units(const std::vector<uint16_t>& units) {
     return b;
 }
 
-Bytes Text(const std::u16string& text) { return Units(std::vector<uint16_t>(text.begin(), text.end())); }
+Bytes Text(const std::u16string& text) {
+    return Units(std::vector<uint16_t>(text.begin(), text.end()));
+}
 
 std::u16string ToU16(const t_lstr* s) {
     std::u16string out;
@@ -50,7 +52,8 @@ Bytes MakePyImage(uint16_t pairShift) {
         src.syllables.push_back(std::string(w.begin(), w.end()));
         src.costs.push_back(uint16_t(1000 + i));
     }
-    for (int i = 0; i < kSyllableCount * kSyllableCount; ++i) src.pairCosts.push_back(uint16_t(i + pairShift));
+    for (int i = 0; i < kSyllableCount * kSyllableCount; ++i)
+        src.pairCosts.push_back(uint16_t(i + pairShift));
     for (int k = 0; k < 27 * 27 * 27; ++k) src.trigram.push_back(uint8_t(k % 251));
     for (int k = 0; k < 26 * 26 * 27; ++k) src.xpos.push_back(uint8_t(k % 241));
     Bytes out;
@@ -60,9 +63,10 @@ Bytes MakePyImage(uint16_t pairShift) {
 }
 
 Bytes MakeHzImage() {
-    std::vector<t_hzCharEntry> chars = {{u'中', Ids({"zhong"})}, {u'国', Ids({"guo"})},
-                                        {u'行', Ids({"xing", "hang", "heng"})}};
-    std::sort(chars.begin(), chars.end(), [](const t_hzCharEntry& a, const t_hzCharEntry& b) { return a.ch < b.ch; });
+    std::vector<t_hzCharEntry> chars = {
+        {u'中', Ids({"zhong"})}, {u'国', Ids({"guo"})}, {u'行', Ids({"xing", "hang", "heng"})}};
+    std::sort(chars.begin(), chars.end(),
+              [](const t_hzCharEntry& a, const t_hzCharEntry& b) { return a.ch < b.ch; });
     Bytes out;
     std::string error;
     EXPECT_TRUE(BuildHzDictImage(chars, out, &error)) << error;
@@ -72,7 +76,8 @@ Bytes MakeHzImage() {
 t_sysDictSource MakeCoreSource() {
     t_sysDictSource src;
     src.date = 20261207;
-    auto word = [&](std::initializer_list<const char*> ids, const std::u16string& text, uint16_t cost, uint32_t gram) {
+    auto word = [&](std::initializer_list<const char*> ids, const std::u16string& text,
+                    uint16_t cost, uint32_t gram) {
         t_sysWordEntry w;
         w.ids = Ids(ids);
         w.text = text;
@@ -93,9 +98,9 @@ t_sysDictSource MakeCoreSource() {
     src.words[3].classIndex = 1;
     src.unigrams.assign(9, t_gramUnigram());
     for (uint32_t id = 1; id <= 8; ++id) src.unigrams[id].freq = uint16_t(600 + id);
-    src.unigrams[1].cap = 300;            // 中国 caps its pair scores
-    src.unigrams[3].leftBackOff = 2;      // 中国人民 backs off through 人民 on the left
-    src.unigrams[8].rightBackOff = 2;     // 民 through 人民 on the right
+    src.unigrams[1].cap = 300;         // 中国 caps its pair scores
+    src.unigrams[3].leftBackOff = 2;   // 中国人民 backs off through 人民 on the left
+    src.unigrams[8].rightBackOff = 2;  // 民 through 人民 on the right
     src.pairs = {{1, 2, 0, 0}, {5, 6, 5, 1}, {2, 2, 12, 0}};
     src.shortKeys.resize(702);
     src.shortKeys[25].push_back({Ids({"zhong"}), u"中", 700, 5});

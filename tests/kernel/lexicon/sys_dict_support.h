@@ -17,7 +17,9 @@ using Bytes = std::vector<uint8_t>;
 // A length-prefixed string of 16-bit units (ids or UTF-16 text).
 Bytes Units(const std::vector<uint16_t>& units);
 Bytes Text(const std::u16string& text);
-inline const t_lstr* L(const Bytes& b) { return reinterpret_cast<const t_lstr*>(b.data()); }
+inline const t_lstr* L(const Bytes& b) {
+    return reinterpret_cast<const t_lstr*>(b.data());
+}
 std::u16string ToU16(const t_lstr* s);
 // Id of a syllable of the compiled-in inventory (asserts it exists).
 uint16_t Id(const char* syllable);

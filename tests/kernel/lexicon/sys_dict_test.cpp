@@ -107,13 +107,14 @@ TEST_F(SysDictTest, WholeWordsAreFoundUnderTheirReadings) {
     const Bytes yinhang = Units(Ids({"yin", "hang"}));
     EXPECT_EQ(dict.FindWord(L(yinhang), L(Text(u"银行")), &index, &off, &gram), 1);
     EXPECT_EQ(gram, 4u);
-    EXPECT_EQ(dict.FindWordEx(L(Units(Ids({"zhong", "guo", "ren", "min"}))), L(Text(u"中国人民")), &index, &off,
-                              &cost, &gram),
+    EXPECT_EQ(dict.FindWordEx(L(Units(Ids({"zhong", "guo", "ren", "min"}))), L(Text(u"中国人民")),
+                              &index, &off, &cost, &gram),
               1);
     EXPECT_EQ(cost, 1200);
     EXPECT_EQ(gram, 3u);
     EXPECT_EQ(dict.FindWord(L(Units(Ids({"hang"}))), L(Text(u"行")), &index, &off, &gram), 1);
-    EXPECT_EQ(dict.FindWord(L(Units(Ids({"yin", "hang"}))), L(Text(u"银杏")), &index, &off, &gram), 0);
+    EXPECT_EQ(dict.FindWord(L(Units(Ids({"yin", "hang"}))), L(Text(u"银杏")), &index, &off, &gram),
+              0);
     EXPECT_EQ(dict.FindWord(L(Units({})), L(Text(u"中")), &index, &off, &gram), 0);
     EXPECT_EQ(dict.FindWord(L(Units({500})), L(Text(u"中")), &index, &off, &gram), 0);
     // Text shared between readings is stored once.
@@ -134,11 +135,13 @@ TEST(SysDictRecordTest, FlagBitsAndTheSeventeenthGramBitKeepApart) {
     t_sysDict dict;
     ASSERT_TRUE(dict.Load(image.data(), int32_t(image.size())));
     uint32_t index = 0, gram = 0;
-    ASSERT_EQ(dict.FindWord(L(Units(Ids({"ren", "min"}))), L(Text(u"人民")), &index, nullptr, &gram), 1);
+    ASSERT_EQ(
+        dict.FindWord(L(Units(Ids({"ren", "min"}))), L(Text(u"人民")), &index, nullptr, &gram), 1);
     EXPECT_EQ(gram, 0x1ABCDu);
     EXPECT_EQ(dict.GetWordFlags(index),
               n_sysDict::kFlagPersonName | n_sysDict::kFlagNumber | n_sysDict::kFlagGramHigh);
-    ASSERT_EQ(dict.FindWord(L(Units(Ids({"yin", "hang"}))), L(Text(u"银行")), &index, nullptr, &gram), 1);
+    ASSERT_EQ(
+        dict.FindWord(L(Units(Ids({"yin", "hang"}))), L(Text(u"银行")), &index, nullptr, &gram), 1);
     EXPECT_EQ(gram, 4u);
     EXPECT_EQ(dict.GetWordFlags(index), n_sysDict::kFlagMarked);
 }
@@ -146,11 +149,15 @@ TEST(SysDictRecordTest, FlagBitsAndTheSeventeenthGramBitKeepApart) {
 TEST_F(SysDictTest, ClassesAndComposition) {
     uint32_t index = 0;
     uint8_t cls[5] = {9};
-    ASSERT_EQ(dict.FindWord(L(Units(Ids({"ren", "min"}))), L(Text(u"人民")), &index, nullptr, nullptr), 1);
+    ASSERT_EQ(
+        dict.FindWord(L(Units(Ids({"ren", "min"}))), L(Text(u"人民")), &index, nullptr, nullptr),
+        1);
     EXPECT_EQ(dict.GetWordClassInfo(index, cls), 1);
     EXPECT_EQ(cls[0], 2);
     EXPECT_EQ(cls[4], 7);
-    ASSERT_EQ(dict.FindWord(L(Units(Ids({"yin", "hang"}))), L(Text(u"银行")), &index, nullptr, nullptr), 1);
+    ASSERT_EQ(
+        dict.FindWord(L(Units(Ids({"yin", "hang"}))), L(Text(u"银行")), &index, nullptr, nullptr),
+        1);
     EXPECT_EQ(dict.GetWordClassInfo(index, cls), 0);
     EXPECT_EQ(cls[0], 0);
 
@@ -159,7 +166,9 @@ TEST_F(SysDictTest, ClassesAndComposition) {
     EXPECT_EQ(dict.SubWordHasClass(L(ids4), L(Text(u"中国人民")), 2, 3, 2, true), 1);
     EXPECT_EQ(dict.SubWordHasClass(L(ids4), L(Text(u"中国人民")), 0, 1, 2, true), 0);
     // 中国 + 银行: two system words.
-    EXPECT_EQ(dict.CheckWordComposition(L(Units(Ids({"zhong", "guo", "yin", "hang"}))), L(Text(u"中国银行"))), 1);
+    EXPECT_EQ(dict.CheckWordComposition(L(Units(Ids({"zhong", "guo", "yin", "hang"}))),
+                                        L(Text(u"中国银行"))),
+              1);
     // Two single characters prove nothing.
     EXPECT_EQ(dict.CheckWordComposition(L(Units(Ids({"guo", "zhong"}))), L(Text(u"国中"))), 0);
     EXPECT_EQ(dict.CheckWordComposition(L(Units(Ids({"zhong"}))), L(Text(u"中"))), 0);
@@ -178,7 +187,8 @@ TEST_F(SysDictTest, GetWordsListsTheSubtree) {
     EXPECT_EQ(ToU16(dict.GetWordText(words[0])), u"中国人");
     EXPECT_EQ(ToU16(dict.GetWordText(words[1])), u"中国人民");
     const std::u16string path1 = ToU16(paths[1]);
-    EXPECT_EQ(std::vector<uint16_t>(path1.begin(), path1.end()), Ids({"zhong", "guo", "ren", "min"}));
+    EXPECT_EQ(std::vector<uint16_t>(path1.begin(), path1.end()),
+              Ids({"zhong", "guo", "ren", "min"}));
     EXPECT_EQ(c.GetWords(L(prefix), words, paths, &heap, 1), 1);
     EXPECT_EQ(c.GetSubtreeWordIndexes(words, 8), 2);
     t_sysDictCursor one(&dict);
@@ -197,7 +207,8 @@ TEST_F(SysDictTest, ShortKeysListTheirItems) {
     ASSERT_EQ(dict.GetShortKeyEntry(26 + 25 * 26 + 6, &start, &count), 1);
     item = dict.GetShortKeyItem(start);
     ASSERT_NE(item, nullptr);
-    EXPECT_EQ(n_tableFormat::Rd16(item + n_sysDict::kShortItemCost), 0x8000 | 900);  // bit 16 of the gram id
+    EXPECT_EQ(n_tableFormat::Rd16(item + n_sysDict::kShortItemCost),
+              0x8000 | 900);  // bit 16 of the gram id
     EXPECT_EQ(dict.GetShortKeyEntry(0, &start, &count), 1);
     EXPECT_EQ(count, 0);
     EXPECT_EQ(dict.GetShortKeyEntry(702, &start, &count), 0);
@@ -248,7 +259,7 @@ TEST_F(SysDictHeaderTest, OffsetsOutsideTheirAreasAreRefused) {
     const size_t root = n_sysDict::kIndexOffset + size_t(n_sysDict::kRootBase + Id("zhong")) * 10;
     EXPECT_FALSE(LoadWith(root + 4, 1000));  // first word beyond W
     const size_t pair = n_sysDict::kIndexOffset + size_t(Id("guo") * 441 + Id("zhong")) * 10;
-    EXPECT_FALSE(LoadWith(pair, 999));       // first node beyond N
+    EXPECT_FALSE(LoadWith(pair, 999));  // first node beyond N
     const size_t rec = n_sysDict::kWordsOffset;
     EXPECT_FALSE(LoadWith(rec + 2, n_sysDict::kLastOfGroup + 100000));  // text beyond T
     EXPECT_FALSE(LoadWith(rec + 2, n_sysDict::kMaxTextUnits));          // between the two ranges
@@ -288,19 +299,23 @@ TEST(SysDictCorruptionTest, DamagedImagesNeverReadOutside) {
     const Bytes good = MakeCoreImage(MakeCoreSource());
     std::vector<size_t> positions;
     for (size_t i = 0; i < n_sysDict::kHeaderSize; ++i) positions.push_back(i);
-    for (size_t i = n_sysDict::kHeaderSize; i < n_sysDict::kWordsOffset; i += 40009) positions.push_back(i);
+    for (size_t i = n_sysDict::kHeaderSize; i < n_sysDict::kWordsOffset; i += 40009)
+        positions.push_back(i);
     for (uint16_t a : Ids({"zhong", "guo", "ren", "yin"}))
         for (uint16_t b : Ids({"zhong", "guo", "ren", "min", "hang"}))
-            for (size_t k = 0; k < 10; ++k) positions.push_back(n_sysDict::kIndexOffset + size_t(b * 441 + a) * 10 + k);
+            for (size_t k = 0; k < 10; ++k)
+                positions.push_back(n_sysDict::kIndexOffset + size_t(b * 441 + a) * 10 + k);
     // Records, tree, text and classes every byte; the mostly empty short-key
     // block sampled; items and gram statistics every byte.
     t_sysDict probe;
     Bytes copy = good;
     ASSERT_TRUE(probe.Load(copy.data(), int32_t(copy.size())));
-    const size_t block = n_sysDict::kWordsOffset + size_t(probe.GetWordCount()) * 9 + size_t(probe.GetNodeCount()) * 8 +
-                         size_t(probe.GetTextUnits()) * 2 + size_t(probe.GetClassCount()) * 5;
+    const size_t block = n_sysDict::kWordsOffset + size_t(probe.GetWordCount()) * 9 +
+                         size_t(probe.GetNodeCount()) * 8 + size_t(probe.GetTextUnits()) * 2 +
+                         size_t(probe.GetClassCount()) * 5;
     for (size_t i = n_sysDict::kWordsOffset; i < good.size(); ++i)
-        if (i < block || i >= block + n_sysDict::kShortKeyBlockSize || i % 17 == 0) positions.push_back(i);
+        if (i < block || i >= block + n_sysDict::kShortKeyBlockSize || i % 17 == 0)
+            positions.push_back(i);
     t_scopeHeap heap;
     size_t attached = 0;
     for (size_t pos : positions) {
@@ -310,7 +325,8 @@ TEST(SysDictCorruptionTest, DamagedImagesNeverReadOutside) {
             t_sysDict dict;
             if (!dict.Load(bad.data(), int32_t(bad.size()))) continue;
             ++attached;
-            for (const auto& ids : {Ids({"zhong", "guo", "ren", "min"}), Ids({"yin", "hang"}), Ids({"xing"})}) {
+            for (const auto& ids :
+                 {Ids({"zhong", "guo", "ren", "min"}), Ids({"yin", "hang"}), Ids({"xing"})}) {
                 t_sysDictCursor c(&dict);
                 for (uint16_t id : ids) {
                     uint8_t stepped;

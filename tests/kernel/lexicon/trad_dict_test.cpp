@@ -17,8 +17,12 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Put32(Bytes& b, size_t at, uint32_t v) { std::memcpy(b.data() + at, &v, 4); }
-void Put16(Bytes& b, size_t at, uint16_t v) { std::memcpy(b.data() + at, &v, 2); }
+void Put32(Bytes& b, size_t at, uint32_t v) {
+    std::memcpy(b.data() + at, &v, 4);
+}
+void Put16(Bytes& b, size_t at, uint16_t v) {
+    std::memcpy(b.data() + at, &v, 2);
+}
 
 // Builds an image from (simplified, replacement) pairs; a replacement equal to
 // its text is stored as "keep the text".
@@ -122,9 +126,9 @@ std::u16string Convert(const t_traDict& dict, const std::u16string& text) {
 }
 
 const std::map<std::u16string, std::u16string> kPairs = {
-    {u"发", u"發"},    {u"头", u"頭"},      {u"头发", u"頭髮"},   {u"后", u"後"},
-    {u"呂后", u"呂后"}, {u"皇后", u"皇后"},  {u"面", u"麪"},      {u"方便面", u"方便麪"},
-    {u"里", u"裏"},    {u"里面", u"裏面"},   {u"公里", u"公里"},
+    {u"发", u"發"},     {u"头", u"頭"},     {u"头发", u"頭髮"}, {u"后", u"後"},
+    {u"呂后", u"呂后"}, {u"皇后", u"皇后"}, {u"面", u"麪"},     {u"方便面", u"方便麪"},
+    {u"里", u"裏"},     {u"里面", u"裏面"}, {u"公里", u"公里"},
 };
 
 }  // namespace
@@ -245,7 +249,8 @@ TEST(TradDictTest, CorruptionSweepNeverReadsOutsideTheImage) {
     const std::u16string probes[] = {u"头发", u"呂后", u"方便面", u"公里面", u"x"};
     int accepted = 0;
     for (size_t at = 0; at < good.size(); ++at) {
-        for (uint8_t v : {uint8_t(0x00), uint8_t(0xFF), uint8_t(0x7F), uint8_t(good[at] ^ 0x01), uint8_t(0x10)}) {
+        for (uint8_t v : {uint8_t(0x00), uint8_t(0xFF), uint8_t(0x7F), uint8_t(good[at] ^ 0x01),
+                          uint8_t(0x10)}) {
             // an exact-size heap copy, so ASan sees any read past the end
             auto* copy = static_cast<uint8_t*>(malloc(good.size()));
             std::memcpy(copy, good.data(), good.size());
@@ -271,7 +276,8 @@ TEST(TradDictTest, CorruptionSweepNeverReadsOutsideTheImage) {
 // The built traditional-form data, when the data build made it.
 TEST(TradDictBuiltDataTest, HairAndIdentityPhrasesConvert) {
     Bytes image;
-    if (!ReadBuiltSystemFile("qzim_tra.bin", image)) GTEST_SKIP() << "qzim_tra.bin not built (data build off)";
+    if (!ReadBuiltSystemFile("qzim_tra.bin", image))
+        GTEST_SKIP() << "qzim_tra.bin not built (data build off)";
     t_attached a(std::move(image));
     ASSERT_TRUE(a.dict.IsReady());
     EXPECT_EQ(Convert(a.dict, u"头发"), u"頭髮");

@@ -37,7 +37,8 @@ bool WriteHalfThenWait(int fd, const void* data, size_t size) {
 std::vector<std::string> TempsIn(const std::string& dir, const std::string& stem) {
     std::vector<std::string> out;
     for (const std::string& name : NamesIn(dir))
-        if (SplitWriterTempName(WideOf(name), nullptr) && name.rfind(stem, 0) == 0) out.push_back(name);
+        if (SplitWriterTempName(WideOf(name), nullptr) && name.rfind(stem, 0) == 0)
+            out.push_back(name);
     return out;
 }
 
@@ -52,7 +53,8 @@ void SetAge(const std::string& path, int seconds) {
 class AbandonedTempTest : public DictTest {
 protected:
     void Register(uint32_t backupFlags) {
-        ASSERT_TRUE(manager->Register(L"W", &dict, 0, kStorageMemCopy, kDirUser, L"w.bin", backupFlags, 2));
+        ASSERT_TRUE(
+            manager->Register(L"W", &dict, 0, kStorageMemCopy, kDirUser, L"w.bin", backupFlags, 2));
     }
     t_stubDict dict;
 };
@@ -123,9 +125,9 @@ TEST_F(AbandonedTempTest, OnlyAbandonedTemporariesOfTheDictionaryAreRemoved) {
         {BackupDir() + "/w.bin." + stamp + ".k9LmN0", -60, true},
         {BackupDir() + "/w.bin.refused." + stamp + ".2.zz11AA", -60, true},
         {UserFile("w.bin.Cd4eFg"), +60, false},  // written after the hold began
-        {UserFile("w.bin.temp"), -60, false},     // fixed work name, not a writer temporary
+        {UserFile("w.bin.temp"), -60, false},    // fixed work name, not a writer temporary
         {UserFile("w.bin.Ab-xYz"), -60, false},
-        {UserFile("x.bin.Ab3xYz"), -60, false},    // another dictionary's
+        {UserFile("x.bin.Ab3xYz"), -60, false},  // another dictionary's
         {BackupDir() + "/w.bin." + stamp, -60, false},
         {BackupDir() + "/w.bin.other.k9LmN0", -60, false},
     };
@@ -144,7 +146,8 @@ TEST_F(AbandonedTempTest, OnlyAbandonedTemporariesOfTheDictionaryAreRemoved) {
     const pid_t writer = ForkChild([&] {
         close(started[0]);
         t_safeFileWriter w;
-        if (!w.Begin(t_pathName(WideOf(UserFile("w.bin.temp")).c_str())) || !w.Write("part", 4)) return 1;
+        if (!w.Begin(t_pathName(WideOf(UserFile("w.bin.temp")).c_str())) || !w.Write("part", 4))
+            return 1;
         if (write(started[1], "x", 1) != 1) return 2;
         for (;;) pause();
     });
@@ -155,13 +158,15 @@ TEST_F(AbandonedTempTest, OnlyAbandonedTemporariesOfTheDictionaryAreRemoved) {
     ASSERT_TRUE(mine.Begin(t_pathName(WideOf(UserFile("w.bin")).c_str())));
     std::vector<std::string> live;
     for (const std::string& name : TempsIn(user, "w.bin."))
-        if (std::find(plantedTemps.begin(), plantedTemps.end(), name) == plantedTemps.end()) live.push_back(name);
+        if (std::find(plantedTemps.begin(), plantedTemps.end(), name) == plantedTemps.end())
+            live.push_back(name);
     ASSERT_EQ(2u, live.size());
     for (const std::string& name : live) SetAge(UserFile(name), -60);
 
     Register(0);
     ASSERT_TRUE(manager->LoadDict(L"W"));
-    ASSERT_TRUE(manager->SaveDict(L"W"));  // a save sweeps as well, and its own temporary never lingers
+    ASSERT_TRUE(
+        manager->SaveDict(L"W"));  // a save sweeps as well, and its own temporary never lingers
     for (const t_planted& p : planted) EXPECT_EQ(p.removed, !Exists(p.path)) << p.path;
     for (const std::string& name : live) EXPECT_TRUE(Exists(UserFile(name))) << name;
     struct stat st;

@@ -137,9 +137,11 @@ TEST(CandWordTest, Predicates) {
         uint16_t type;
         uint8_t multi;
         bool lexical;
-    } lexical[] = {{"system character", 0, 0, false}, {"system word", 0, 1, true}, {"user character", 1, 0, true},
-                   {"flagged user", 1 | kCandSourceFlag, 0, true}, {"stroke", 28, 0, false},
-                   {"flagged calculator", 25 | kCandSourceFlag, 1, false}, {"roman numeral", 24, 1, false}};
+    } lexical[] = {
+        {"system character", 0, 0, false}, {"system word", 0, 1, true},
+        {"user character", 1, 0, true},    {"flagged user", 1 | kCandSourceFlag, 0, true},
+        {"stroke", 28, 0, false},          {"flagged calculator", 25 | kCandSourceFlag, 1, false},
+        {"roman numeral", 24, 1, false}};
     for (const auto& c : lexical) {
         t_candWord w = Blank(c.type);
         w.multiChar = c.multi;
@@ -177,7 +179,8 @@ TEST(CandWordTest, OrderSumsSaturateInsteadOfWrapping) {
                  {-5000, 2500, INT32_MAX},
                  {INT32_MIN, INT32_MIN, INT32_MAX},
                  {0, 0, 0}};
-    for (const auto& c : cases) EXPECT_EQ(SaturatedOrderSum(c.a, c.b), c.want) << c.a << " + " << c.b;
+    for (const auto& c : cases)
+        EXPECT_EQ(SaturatedOrderSum(c.a, c.b), c.want) << c.a << " + " << c.b;
 }
 
 }  // namespace

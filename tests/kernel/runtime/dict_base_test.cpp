@@ -34,7 +34,9 @@ bool CountingWrite(int fd, const void* data, size_t size) {
     return write(fd, data, size) == ssize_t(size);
 }
 
-t_versionManager& Versions() { return t_singleton<t_versionManager>::Get(); }
+t_versionManager& Versions() {
+    return t_singleton<t_versionManager>::Get();
+}
 
 }  // namespace
 
@@ -66,7 +68,9 @@ protected:
         ASSERT_EQ(payload, dict.Payload());
     }
     std::string VersionName() { return WideToAscii(dict.GetEntry()->block.GetVersionName()); }
-    static std::string WideToAscii(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+    static std::string WideToAscii(const std::wstring& w) {
+        return std::string(w.begin(), w.end());
+    }
 
     t_stubDict dict;
     std::string path;

@@ -12,8 +12,8 @@
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
-#include "tests/support/test_dir.h"
 #include "tests/kernel/runtime/dict_stub_support.h"
+#include "tests/support/test_dir.h"
 
 namespace {
 
@@ -40,7 +40,9 @@ bool CountingWrite(int fd, const void* data, size_t size) {
     return write(fd, data, size) == ssize_t(size);
 }
 
-t_versionManager& Versions() { return t_singleton<t_versionManager>::Get(); }
+t_versionManager& Versions() {
+    return t_singleton<t_versionManager>::Get();
+}
 
 bool WaitReady(const t_dictStorageBase& dict) {
     for (int i = 0; i < 500 && !dict.IsReady(); ++i)
@@ -107,9 +109,11 @@ TEST_F(DictTest, EntryPathsFollowTheDirectoryKind) {
     t_dictEntry entry;
     t_pathName path;
     entry.file = L"f.bin";
-    const std::pair<uint32_t, std::string> cases[] = {
-        {kDirUser, user}, {kDirSystem, sys}, {kDirUserOrSystem, user},
-        {kDirUserSeeded, user}, {kDirDict4, dict4}};
+    const std::pair<uint32_t, std::string> cases[] = {{kDirUser, user},
+                                                      {kDirSystem, sys},
+                                                      {kDirUserOrSystem, user},
+                                                      {kDirUserSeeded, user},
+                                                      {kDirDict4, dict4}};
     for (const auto& [dir, expected] : cases) {
         entry.dirKind = dir;
         ASSERT_TRUE(t_dictManager::BuildEntryPath(&entry, path));
@@ -164,10 +168,10 @@ TEST_F(DictTest, MissingUserFileWithoutBackupIsCopiedFromTheSystemDirectory) {
     PutFile(SysFile("fix.bin"), MakeStubImage("system"));
     PutFile(SysFile("smart.bin"), MakeStubImage("system 4"));
     t_stubDict seeded, kind4;
-    ASSERT_TRUE(manager->Register(L"Fix", &seeded, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin",
-                                  0, 2));
-    ASSERT_TRUE(manager->Register(L"Smart", &kind4, 0, kStorageMemCopy, kDirDict4, L"smart.bin",
-                                  0, 2));
+    ASSERT_TRUE(
+        manager->Register(L"Fix", &seeded, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin", 0, 2));
+    ASSERT_TRUE(
+        manager->Register(L"Smart", &kind4, 0, kStorageMemCopy, kDirDict4, L"smart.bin", 0, 2));
     ASSERT_TRUE(manager->LoadDict(L"Fix"));
     ASSERT_TRUE(manager->LoadDict(L"Smart"));
     EXPECT_EQ("system", seeded.Payload());
@@ -179,8 +183,8 @@ TEST_F(DictTest, MissingUserFileWithoutBackupIsCopiedFromTheSystemDirectory) {
 TEST_F(DictTest, MissingUserFileWithNoOtherSourceGetsTheDefaultImage) {
     t_stubDict user0, seeded;
     ASSERT_TRUE(manager->Register(L"Del", &user0, 0, kStorageMemCopy, kDirUser, L"del.bin", 0, 2));
-    ASSERT_TRUE(manager->Register(L"Fix", &seeded, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin",
-                                  0, 2));
+    ASSERT_TRUE(
+        manager->Register(L"Fix", &seeded, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin", 0, 2));
     ASSERT_TRUE(manager->LoadDict(L"Del"));
     ASSERT_TRUE(manager->LoadDict(L"Fix"));
     EXPECT_EQ(1, user0.Calls(kOpSave));
@@ -239,10 +243,10 @@ TEST_F(DictTest, EmptyUserFileIsRestoredAsMissingAndEmptySystemFileFails) {
     PutFile(SysFile("fix.bin"), MakeStubImage("system"));
     PutFile(SysFile("core.bin"), "");
     t_stubDict user3, system;
-    ASSERT_TRUE(manager->Register(L"Fix", &user3, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin",
-                                  0, 2));
-    ASSERT_TRUE(manager->Register(L"Core", &system, 0, kStorageMemCopy, kDirSystem, L"core.bin",
-                                  0, 2));
+    ASSERT_TRUE(
+        manager->Register(L"Fix", &user3, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin", 0, 2));
+    ASSERT_TRUE(
+        manager->Register(L"Core", &system, 0, kStorageMemCopy, kDirSystem, L"core.bin", 0, 2));
     testing::internal::CaptureStdout();
     EXPECT_TRUE(manager->LoadDict(L"Fix"));
     EXPECT_FALSE(manager->LoadDict(L"Core"));
@@ -282,8 +286,8 @@ TEST_F(DictTest, CorruptUserFileIsMovedAsideAndTheRetryAttachesARestoredCopy) {
     PutFile(UserFile("fix.bin"), corrupt);
     PutFile(SysFile("fix.bin"), MakeStubImage("system"));
     t_stubDict dict;
-    ASSERT_TRUE(manager->Register(L"Fix", &dict, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin",
-                                  0, 2));
+    ASSERT_TRUE(
+        manager->Register(L"Fix", &dict, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin", 0, 2));
     testing::internal::CaptureStdout();
     ASSERT_TRUE(manager->LoadDict(L"Fix"));
     EXPECT_NE(std::string::npos,
@@ -326,7 +330,8 @@ TEST_F(DictTest, UserFileThatIsNoFileIsHandledAsDamaged) {
         SCOPED_TRACE(kind);
         const std::string file = "usr" + std::to_string(n++) + ".bin";
         const std::wstring name = WideOf(file);
-        PutFile(BackupDir() + "/" + file + "." + StampOf(time(nullptr) - kDay), MakeStubImage("learned"));
+        PutFile(BackupDir() + "/" + file + "." + StampOf(time(nullptr) - kDay),
+                MakeStubImage("learned"));
         if (!testsupport::MakeNonRegular(kind, UserFile(file))) {
             ASSERT_NE(geteuid(), 0u) << "could not make it";
             continue;  // a device node needs root
@@ -346,8 +351,8 @@ TEST_F(DictTest, UserFileThatIsNoFileIsHandledAsDamaged) {
 TEST_F(DictTest, OnlyTheNewestRefusedFilesAreKept) {
     PutFile(SysFile("fix.bin"), MakeStubImage("CORRUPT"));  // every restore is refused too
     t_stubDict dict;
-    ASSERT_TRUE(manager->Register(L"Fix", &dict, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin",
-                                  0, 2));
+    ASSERT_TRUE(
+        manager->Register(L"Fix", &dict, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin", 0, 2));
     testing::internal::CaptureStdout();
     for (int i = 0; i < 5; ++i) {
         PutFile(UserFile("fix.bin"), MakeStubImage("CORRUPT"));
@@ -361,8 +366,8 @@ TEST_F(DictTest, OnlyTheNewestRefusedFilesAreKept) {
 TEST_F(DictTest, AttachingAnAttachedBlockAnswersTheDictionarysReadiness) {
     PutFile(SysFile("core.bin"), MakeStubImage("CORRUPT"));
     t_stubDict dict;
-    ASSERT_TRUE(manager->Register(L"Core", &dict, 0, kStorageMemCopy, kDirSystem, L"core.bin", 0,
-                                  2));
+    ASSERT_TRUE(
+        manager->Register(L"Core", &dict, 0, kStorageMemCopy, kDirSystem, L"core.bin", 0, 2));
     t_dictEntry* entry = manager->FindEntry(L"Core");
     EXPECT_FALSE(manager->AttachEntry(entry));
     ASSERT_TRUE(entry->block.IsValid());  // the refused image stays attached
@@ -427,8 +432,8 @@ TEST_F(DictTest, MissingSystemFileLeavesTheDictionaryNotReady) {
 TEST_F(DictTest, FileMappedSystemDictionaryLoadsAndFollowsVersionChanges) {
     PutFile(SysFile("qzim_py.bin"), MakeStubImage("syllables"));
     t_stubDict dict;
-    ASSERT_TRUE(manager->Register(L"pydict", &dict, 0, kStorageFileMap, kDirSystem, L"qzim_py.bin",
-                                  0, 2));
+    ASSERT_TRUE(
+        manager->Register(L"pydict", &dict, 0, kStorageFileMap, kDirSystem, L"qzim_py.bin", 0, 2));
     ASSERT_TRUE(manager->LoadDict(L"pydict"));
     EXPECT_EQ("syllables", dict.Payload());
     PutFile(SysFile("qzim_py.bin.new"), MakeStubImage("updated"));
@@ -452,8 +457,8 @@ protected:
     // A kind-1 user dictionary with daily copies, attached from "words".
     void AttachWords(uint32_t flags = kBackupDaily) {
         PutFile(UserFile("w.bin"), MakeStubImage("words"));
-        ASSERT_TRUE(manager->Register(L"W", &dict, 0, kStorageMemCopy, kDirUser, L"w.bin", flags,
-                                      2));
+        ASSERT_TRUE(
+            manager->Register(L"W", &dict, 0, kStorageMemCopy, kDirUser, L"w.bin", flags, 2));
         ASSERT_TRUE(manager->LoadDict(L"W"));
     }
     // Changes the image in the block (same size) as learning would.
@@ -590,8 +595,8 @@ TEST_F(DictFlushTest, FlushNeverWritesTheSystemDirectory) {
     PutFile(SysFile("tip.bin"), MakeStubImage("tips"));
     struct stat before;
     ASSERT_EQ(0, stat(SysFile("tip.bin").c_str(), &before));
-    ASSERT_TRUE(manager->Register(L"PyTipDict", &dict, 0, kStorageMemCopy, kDirSystem, L"tip.bin",
-                                  0, 2));
+    ASSERT_TRUE(
+        manager->Register(L"PyTipDict", &dict, 0, kStorageMemCopy, kDirSystem, L"tip.bin", 0, 2));
     ASSERT_TRUE(manager->LoadDict(L"PyTipDict"));
     g_writes = 0;
     SetDictWriteFunction(&CountingWrite);
@@ -624,8 +629,8 @@ TEST_F(DictFlushTest, FlushNeverWritesOverAFileAnotherWriterSaved) {
 
 TEST_F(DictFlushTest, EntriesThatSaveThemselvesAreNotFlushed) {
     PutFile(UserFile("ext.bin"), MakeStubImage("ext"));
-    ASSERT_TRUE(manager->Register(L"ExtDict", &dict, 0, kStorageMemCopy, kDirUser, L"ext.bin", 0,
-                                  2));
+    ASSERT_TRUE(
+        manager->Register(L"ExtDict", &dict, 0, kStorageMemCopy, kDirUser, L"ext.bin", 0, 2));
     ASSERT_TRUE(manager->LoadDict(L"ExtDict"));
     g_writes = 0;
     SetDictWriteFunction(&CountingWrite);
@@ -638,9 +643,10 @@ TEST_F(DictFlushTest, FlushCallsTheOperationOfEachStorageKind) {
     PutFile(UserFile("built.bin"), MakeStubImage("built"));
     PutFile(UserFile("res.bin"), MakeStubImage("reserved"));
     reserved.reserved = 32;
-    ASSERT_TRUE(manager->Register(L"Built", &built, 0, kStorageBuilt, kDirUser, L"built.bin", 0, 2));
-    ASSERT_TRUE(manager->Register(L"Res", &reserved, 0, kStorageReserved, kDirUser, L"res.bin", 0,
-                                  2));
+    ASSERT_TRUE(
+        manager->Register(L"Built", &built, 0, kStorageBuilt, kDirUser, L"built.bin", 0, 2));
+    ASSERT_TRUE(
+        manager->Register(L"Res", &reserved, 0, kStorageReserved, kDirUser, L"res.bin", 0, 2));
     ASSERT_TRUE(manager->Register(L"Cloud", &noFile, 0, kStorageNoFile, kDirUser, nullptr, 0, 2));
     ASSERT_TRUE(manager->LoadPhase1(1));
     ASSERT_TRUE(built.IsReady() && reserved.IsReady() && noFile.IsReady());
@@ -660,7 +666,8 @@ TEST_F(DictFlushTest, FlushCallsTheOperationOfEachStorageKind) {
 TEST_F(DictFlushTest, RefusedFlushIsAFailureForEveryCaller) {
     t_stubDict built;
     PutFile(UserFile("built.bin"), MakeStubImage("built"));
-    ASSERT_TRUE(manager->Register(L"Built", &built, 0, kStorageBuilt, kDirUser, L"built.bin", 0, 2));
+    ASSERT_TRUE(
+        manager->Register(L"Built", &built, 0, kStorageBuilt, kDirUser, L"built.bin", 0, 2));
     ASSERT_TRUE(manager->LoadDict(L"Built"));
     ASSERT_TRUE(built.IncreaseVersion());
     EXPECT_FALSE(manager->SaveDict(L"Built"));
@@ -675,11 +682,16 @@ TEST_F(DictFlushTest, RefusedFlushIsAFailureForEveryCaller) {
 
 TEST_F(DictTest, LoadPhasesAttachEachPolicyAtItsTime) {
     t_stubDict now, later, thread1, thread2;
-    for (const char* f : {"a.bin", "b.bin", "c.bin", "d.bin"}) PutFile(UserFile(f), MakeStubImage(f));
-    ASSERT_TRUE(manager->Register(L"A", &now, kLoadPhase1, kStorageMemCopy, kDirUser, L"a.bin", 0, 2));
-    ASSERT_TRUE(manager->Register(L"B", &later, kLoadPhase2, kStorageMemCopy, kDirUser, L"b.bin", 0, 2));
-    ASSERT_TRUE(manager->Register(L"C", &thread1, kLoadThread1, kStorageMemCopy, kDirUser, L"c.bin", 0, 2));
-    ASSERT_TRUE(manager->Register(L"D", &thread2, kLoadThread2, kStorageMemCopy, kDirUser, L"d.bin", 0, 2));
+    for (const char* f : {"a.bin", "b.bin", "c.bin", "d.bin"})
+        PutFile(UserFile(f), MakeStubImage(f));
+    ASSERT_TRUE(
+        manager->Register(L"A", &now, kLoadPhase1, kStorageMemCopy, kDirUser, L"a.bin", 0, 2));
+    ASSERT_TRUE(
+        manager->Register(L"B", &later, kLoadPhase2, kStorageMemCopy, kDirUser, L"b.bin", 0, 2));
+    ASSERT_TRUE(
+        manager->Register(L"C", &thread1, kLoadThread1, kStorageMemCopy, kDirUser, L"c.bin", 0, 2));
+    ASSERT_TRUE(
+        manager->Register(L"D", &thread2, kLoadThread2, kStorageMemCopy, kDirUser, L"d.bin", 0, 2));
 
     ASSERT_TRUE(manager->LoadPhase1(0));  // flag 0: nothing yet
     EXPECT_FALSE(now.IsReady());

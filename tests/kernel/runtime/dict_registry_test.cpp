@@ -12,7 +12,9 @@
 
 namespace {
 
-std::string Narrow(const wchar_t* w) { return w ? std::string(w, w + wcslen(w)) : std::string(); }
+std::string Narrow(const wchar_t* w) {
+    return w ? std::string(w, w + wcslen(w)) : std::string();
+}
 
 class DictRegistryTest : public DictTest {
 protected:
@@ -32,8 +34,8 @@ protected:
         for (const t_registryRow& row : kKernelRegistry) {
             if (!row.file || row.dir == kDirUser) continue;
             const std::string file = Narrow(row.file);
-            PutFile(SysFile(file), row.storage == kStorageSource ? "source of " + file
-                                                                 : MakeStubImage(file));
+            PutFile(SysFile(file),
+                    row.storage == kStorageSource ? "source of " + file : MakeStubImage(file));
         }
     }
     // Prints one line per entry and returns the names that are not ready.
@@ -79,16 +81,18 @@ TEST_F(DictRegistryTest, WholeRegistryAttachesWithCompleteData) {
     EXPECT_EQ(std::vector<std::string>{}, PrintStates("complete data, load argument 0"));
     EXPECT_EQ("qzim_core.bin", dicts[2]->Payload());
     EXPECT_EQ("source of punctures.ini", dicts[18]->Payload());
-    EXPECT_EQ("default", dicts[19]->Payload());               // CloudCachecDict: built
-    EXPECT_EQ("qzim_usr_v3new.bin", dicts[21]->Payload());    // UsrDict: seeded
-    EXPECT_EQ("default", dicts[22]->Payload());               // ExtDict: user directory only
+    EXPECT_EQ("default", dicts[19]->Payload());             // CloudCachecDict: built
+    EXPECT_EQ("qzim_usr_v3new.bin", dicts[21]->Payload());  // UsrDict: seeded
+    EXPECT_EQ("default", dicts[22]->Payload());             // ExtDict: user directory only
     EXPECT_EQ(MakeStubImage("qzim_smartInfo.bin"), GetFile(dict4 + "/qzim_smartInfo.bin"));
     // Nothing is ever written into the system directory.
     std::vector<std::string> before;
-    for (const std::string& name : NamesIn(sys)) before.push_back(name + ":" + GetFile(SysFile(name)));
+    for (const std::string& name : NamesIn(sys))
+        before.push_back(name + ":" + GetFile(SysFile(name)));
     ASSERT_TRUE(manager->SaveAll());
     std::vector<std::string> after;
-    for (const std::string& name : NamesIn(sys)) after.push_back(name + ":" + GetFile(SysFile(name)));
+    for (const std::string& name : NamesIn(sys))
+        after.push_back(name + ":" + GetFile(SysFile(name)));
     EXPECT_EQ(before, after);
     // The user dictionary made its first backup through its own Export.
     EXPECT_EQ(1, dicts[21]->Calls(kOpExport));
@@ -98,8 +102,8 @@ TEST_F(DictRegistryTest, EmptySystemDirectoryLeavesOnlySystemDictionariesNotRead
     RegisterAll(0);
     ASSERT_TRUE(manager->LoadPhase1(1));
     const std::vector<std::string> expected = {
-        "pydict",     "hzdict",      "SysDict",       "AdjCache",     "BhbshDict",
-        "PyTipDict",  "AbbrSysDict", "TraditionDict", "QuickSysDict", "EngSysDict",
+        "pydict",     "hzdict",      "SysDict",       "AdjCache",        "BhbshDict",
+        "PyTipDict",  "AbbrSysDict", "TraditionDict", "QuickSysDict",    "EngSysDict",
         "engpredict", "UrlSysDict",  "UrlGuideDict",  "SupportCharDict", "PunctureDict"};
     EXPECT_EQ(expected, PrintStates("empty system directory, load argument 0"));
     EXPECT_EQ(0, dicts[0]->Calls(kOpSave));
@@ -109,8 +113,8 @@ TEST_F(DictRegistryTest, DeferredLoadingAttachesEveryEntryThroughPhasesAndThread
     FillSystemDirectory();
     RegisterAll(1);
     ASSERT_TRUE(manager->LoadPhase1(1));
-    EXPECT_TRUE(dicts[13]->IsReady());   // SupportCharDict: policy 0
-    EXPECT_FALSE(dicts[0]->IsReady());   // pydict: policy 1, waits for phase 2
+    EXPECT_TRUE(dicts[13]->IsReady());  // SupportCharDict: policy 0
+    EXPECT_FALSE(dicts[0]->IsReady());  // pydict: policy 1, waits for phase 2
     ASSERT_TRUE(manager->NotifyEvent());
     ASSERT_TRUE(t_singleton<t_versionManager>::Get().CheckUpdate8());
     EXPECT_TRUE(dicts[0]->IsReady());

@@ -45,7 +45,9 @@ const std::string& TestRoot() {
 }  // namespace
 
 std::atomic<time_t> g_testNow{0};
-time_t TestClock() { return g_testNow.load(); }
+time_t TestClock() {
+    return g_testNow.load();
+}
 
 std::string MakeStubImage(const std::string& payload) {
     std::string image(kMagic, sizeof kMagic);
@@ -57,8 +59,8 @@ std::string MakeStubImage(const std::string& payload) {
 bool ParseStubImage(const void* data, size_t size, std::string* payload) {
     if (!data || size < 8 || memcmp(data, kMagic, 4) != 0) return false;
     const auto* p = static_cast<const uint8_t*>(data);
-    const uint32_t n = uint32_t(p[4]) | uint32_t(p[5]) << 8 | uint32_t(p[6]) << 16 |
-                       uint32_t(p[7]) << 24;
+    const uint32_t n =
+        uint32_t(p[4]) | uint32_t(p[5]) << 8 | uint32_t(p[6]) << 16 | uint32_t(p[7]) << 24;
     if (uint64_t(n) + 8 != size) return false;
     if (payload) payload->assign(reinterpret_cast<const char*>(p + 8), n);
     return true;
@@ -159,7 +161,9 @@ void DictTest::TearDown() {
     for (const std::string* dir : {&user, &sys, &dict4}) testsupport::RemoveTree(*dir);
 }
 
-std::wstring WideOf(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring WideOf(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
 
 bool PutFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -178,7 +182,9 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
-std::vector<std::string> NamesIn(const std::string& dir) { return testsupport::ListNames(dir); }
+std::vector<std::string> NamesIn(const std::string& dir) {
+    return testsupport::ListNames(dir);
+}
 
 std::string StampOf(time_t when) {
     struct tm local;
@@ -224,8 +230,11 @@ const t_registryRow kKernelRegistry[31] = {
 
 uint32_t RegistryPolicy(const t_registryRow& row, int loadArgument) {
     switch (row.policy) {
-        case 'P': return loadArgument ? 1 : 0;
-        case 'T': return loadArgument ? 2 : 0;
-        default: return 0;
+        case 'P':
+            return loadArgument ? 1 : 0;
+        case 'T':
+            return loadArgument ? 2 : 0;
+        default:
+            return 0;
     }
 }

@@ -83,7 +83,7 @@ protected:
     std::string SysFile(const std::string& name) const { return Join(sys, name); }
     std::string BackupDir() const { return Join(user, "Backup"); }
 
-    std::string root;   // the per-process temporary tree
+    std::string root;  // the per-process temporary tree
     std::string user;
     std::string sys;
     std::string dict4;

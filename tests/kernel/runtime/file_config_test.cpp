@@ -3,14 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/test_dir.h"
 #include <stdlib.h>
+#include "tests/support/test_dir.h"
 
 #include <string>
 #include <vector>
 
 namespace {
-
 
 class FileConfigTest : public ::testing::Test {
 protected:

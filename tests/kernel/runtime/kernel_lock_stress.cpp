@@ -96,13 +96,15 @@ TEST_F(ProcessLockStressTest, KilledLockUserNeverStrandsTheOthers) {
         ASSERT_EQ(0, pipe(gate));
         ASSERT_EQ(0, pipe(report));
         const auto afterGate = [&](int (*body)(const std::string&, int)) {
-            return ForkChild([&, body] {
-                close(gate[1]);
-                close(report[0]);
-                char c;
-                if (read(gate[0], &c, 1) != 0) return 9;  // opens when the gate closes
-                return body(counter, report[1]);
-            }, kRoundLimitMs / 1000 + 5);
+            return ForkChild(
+                [&, body] {
+                    close(gate[1]);
+                    close(report[0]);
+                    char c;
+                    if (read(gate[0], &c, 1) != 0) return 9;  // opens when the gate closes
+                    return body(counter, report[1]);
+                },
+                kRoundLimitMs / 1000 + 5);
         };
         std::vector<pid_t> workers;
         for (int w = 0; w < kWorkers; ++w) workers.push_back(afterGate(&CountUnderLock));
@@ -117,10 +119,14 @@ TEST_F(ProcessLockStressTest, KilledLockUserNeverStrandsTheOthers) {
         const auto deadline = started + std::chrono::milliseconds(kRoundLimitMs);
         int stuck = 0;
         for (size_t w = 0; w < workers.size(); ++w) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - t_clock::now());
-            const int status = WaitChild(workers[w], std::max<int>(1, static_cast<int>(left.count())));
-            if (status == -1) ++stuck;
-            else EXPECT_EQ(0, status) << "round " << run << ", worker " << w;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - t_clock::now());
+            const int status =
+                WaitChild(workers[w], std::max<int>(1, static_cast<int>(left.count())));
+            if (status == -1)
+                ++stuck;
+            else
+                EXPECT_EQ(0, status) << "round " << run << ", worker " << w;
         }
         uint64_t reported = 0, made = 0;
         while (read(report[0], &made, sizeof made) == sizeof made) reported += made;
@@ -129,8 +135,9 @@ TEST_F(ProcessLockStressTest, KilledLockUserNeverStrandsTheOthers) {
                             << kRoundLimitMs << " ms";
         ASSERT_GT(reported, 0u) << "round " << run;
         ASSERT_EQ(reported, ReadCounter(counter)) << "round " << run;
-        slowestMs = std::max<long>(
-            slowestMs, std::chrono::duration_cast<std::chrono::milliseconds>(t_clock::now() - started).count());
+        slowestMs = std::max<long>(slowestMs, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                  t_clock::now() - started)
+                                                  .count());
     }
     printf("%d rounds, slowest %ld ms\n", runs, slowestMs);
 }

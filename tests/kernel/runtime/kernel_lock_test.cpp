@@ -210,7 +210,9 @@ TEST_F(ProcessLockTest, ForeignOrStrangeLockFilesAreRefused) {
     EXPECT_TRUE(shortFile.Unlock());
 }
 
-int NoSpace(int, off_t, off_t) { return ENOSPC; }
+int NoSpace(int, off_t, off_t) {
+    return ENOSPC;
+}
 
 // A private tmpfs of 64 KB over `dir`, filled to the last block. False
 // (nothing mounted) where this process may not make a mount namespace.
@@ -221,7 +223,8 @@ bool MountFullTmpfs(const std::string& dir) {
         if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
         const std::string uidMap = "0 " + std::to_string(uid) + " 1\n";
         const std::string gidMap = "0 " + std::to_string(gid) + " 1\n";
-        if (!WriteFileBytes("/proc/self/setgroups", "deny") || !WriteFileBytes("/proc/self/uid_map", uidMap) ||
+        if (!WriteFileBytes("/proc/self/setgroups", "deny") ||
+            !WriteFileBytes("/proc/self/uid_map", uidMap) ||
             !WriteFileBytes("/proc/self/gid_map", gidMap))
             return false;
     }
@@ -292,7 +295,7 @@ TEST_F(ProcessLockTest, RecursiveInOwningThreadExclusiveAcrossThreads) {
     EXPECT_FALSE(lock.Close());  // another thread waits for it: refused, nothing released
     lock.Unlock();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(got.load());    // still held once
+    EXPECT_FALSE(got.load());  // still held once
     lock.Unlock();
     other.join();
     EXPECT_TRUE(got.load());

@@ -12,8 +12,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <ctime>
+#include <string>
 
 #include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/mapped_memory.h"
@@ -29,8 +29,8 @@ std::string Bytes(const t_pathName& p) {
 
 TEST(PathNameTest, NormalisesSeparatorsInOnePass) {
     EXPECT_EQ(L"dir/sub/file", t_pathName(L"dir\\sub\\\\file").Str());
-    EXPECT_EQ(L"a//b", t_pathName(L"a///b").Str());      // three slashes become two
-    EXPECT_EQ(L"a//b", t_pathName(L"a////b").Str());     // four become two
+    EXPECT_EQ(L"a//b", t_pathName(L"a///b").Str());   // three slashes become two
+    EXPECT_EQ(L"a//b", t_pathName(L"a////b").Str());  // four become two
     t_pathName joined;
     joined.InitJoin3(L"/home/", L"/x", L"y");
     EXPECT_EQ(L"/home//x/y", joined.Str());  // "/home/" + "/" + "/x": three slashes
@@ -179,23 +179,38 @@ TEST_F(FdFileTest, OpenersRefuseAnythingButARegularFileWithoutBlocking) {
         const char* name;
         bool (*open)(const std::string& path);
     } openers[] = {
-        {"t_fdFile read", [](const std::string& p) { t_fdFile f; return f.Open(Widen(p).c_str(), kOpenRead); }},
-        {"t_fdFile write", [](const std::string& p) { t_fdFile f; return f.Open(Widen(p).c_str(), kOpenWrite); }},
-        {"FOpen", [](const std::string& p) {
+        {"t_fdFile read",
+         [](const std::string& p) {
+             t_fdFile f;
+             return f.Open(Widen(p).c_str(), kOpenRead);
+         }},
+        {"t_fdFile write",
+         [](const std::string& p) {
+             t_fdFile f;
+             return f.Open(Widen(p).c_str(), kOpenWrite);
+         }},
+        {"FOpen",
+         [](const std::string& p) {
              FILE* f = nullptr;
              const bool ok = FOpen(&f, Widen(p).c_str(), L"rb");
              if (f) fclose(f);
              return ok;
          }},
-        {"mapping", [](const std::string& p) { t_mappedMemory m; return m.MapFileReadOnly(t_pathName(Widen(p).c_str())); }},
-        {"copy source", [](const std::string& p) { return PathCopyFileBytes(p.c_str(), (p + ".copy").c_str()); }},
+        {"mapping",
+         [](const std::string& p) {
+             t_mappedMemory m;
+             return m.MapFileReadOnly(t_pathName(Widen(p).c_str()));
+         }},
+        {"copy source",
+         [](const std::string& p) { return PathCopyFileBytes(p.c_str(), (p + ".copy").c_str()); }},
     };
     testsupport::t_hangGuard guard(20);
     int n = 0;
     for (const std::string& kind : testsupport::NonRegularKinds()) {
         const std::string path = home.At("case" + std::to_string(n++));
         ASSERT_TRUE(testsupport::MakeNonRegular(kind, path)) << kind;
-        for (const auto& opener : openers) EXPECT_FALSE(opener.open(path)) << kind << ", " << opener.name;
+        for (const auto& opener : openers)
+            EXPECT_FALSE(opener.open(path)) << kind << ", " << opener.name;
     }
     ASSERT_TRUE(WriteFileBytes(home.At("plain"), "12345"));
     for (const auto& opener : openers) EXPECT_TRUE(opener.open(home.At("plain"))) << opener.name;
@@ -370,8 +385,8 @@ TEST_F(CopyFileTest, CopiesContent) {
     for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
     ASSERT_TRUE(WriteFileBytes(home.At("src"), content));
     ASSERT_TRUE(WriteFileBytes(home.At("dst"), "old"));
-    EXPECT_TRUE(PathCopyFile(t_pathName(home.WAt("src").c_str()),
-                             t_pathName(home.WAt("dst").c_str())));
+    EXPECT_TRUE(
+        PathCopyFile(t_pathName(home.WAt("src").c_str()), t_pathName(home.WAt("dst").c_str())));
     EXPECT_EQ(content, ReadFileBytes(home.At("dst")));
     EXPECT_EQ((std::vector<std::string>{"dst", "src"}), ListNames(home.Path()));
 }
@@ -407,8 +422,8 @@ TEST_F(CopyFileTest, FailedWriteKeepsOldTargetAndLeavesNoTemporary) {
 
 TEST_F(CopyFileTest, MissingSourceLeavesTargetAlone) {
     ASSERT_TRUE(WriteFileBytes(home.At("dst"), "keep"));
-    EXPECT_FALSE(PathCopyFile(t_pathName(home.WAt("nothing").c_str()),
-                              t_pathName(home.WAt("dst").c_str())));
+    EXPECT_FALSE(
+        PathCopyFile(t_pathName(home.WAt("nothing").c_str()), t_pathName(home.WAt("dst").c_str())));
     EXPECT_EQ("keep", ReadFileBytes(home.At("dst")));
 }
 

@@ -62,8 +62,12 @@ t_tempHome::~t_tempHome() {
     testsupport::RemoveTree(m_path);
 }
 
-std::wstring t_tempHome::WPath() const { return Widen(m_path); }
-std::wstring t_tempHome::WAt(const std::string& name) const { return Widen(At(name)); }
+std::wstring t_tempHome::WPath() const {
+    return Widen(m_path);
+}
+std::wstring t_tempHome::WAt(const std::string& name) const {
+    return Widen(At(name));
+}
 
 pid_t ForkChild(const std::function<int()>& body, unsigned alarmSeconds) {
     fflush(stdout);

@@ -3,15 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/test_dir.h"
 #include <stdlib.h>
 #include <unistd.h>
+#include "tests/support/test_dir.h"
 
 #include <string>
 #include <vector>
 
 namespace {
-
 
 class TextFileTest : public ::testing::Test {
 protected:
@@ -20,9 +19,7 @@ protected:
     std::wstring Path(const char* name) const { return tmp_.WAt(name); }
     void Put(const char* name, const std::string& bytes) const { tmp_.Put(name, bytes); }
     std::string Get(const char* name) const { return tmp_.Get(name); }
-    size_t EntriesInDir() const {
-        return tmp_.EntryCount();
-    }
+    size_t EntriesInDir() const { return tmp_.EntryCount(); }
     // Every line up to the end, with the given reader.
     template <typename Reader>
     static std::vector<std::wstring> Lines(t_textFile& f, Reader read, int capacity = 256) {

@@ -13,12 +13,14 @@ using tabletest::Str;
 
 namespace {
 
-int Add(t_editableTableFile& ed, const Bytes& item, int32_t* maxKey = nullptr, int32_t* maxAttri = nullptr,
-        t_editLocation* where = nullptr) {
+int Add(t_editableTableFile& ed, const Bytes& item, int32_t* maxKey = nullptr,
+        int32_t* maxAttri = nullptr, t_editLocation* where = nullptr) {
     return ed.AddItem(item.data(), uint32_t(item.size()), 0, maxKey, maxAttri, where);
 }
 
-std::string Path(const char* name) { return tabletest::TempDir() + "/" + name; }
+std::string Path(const char* name) {
+    return tabletest::TempDir() + "/" + name;
+}
 
 // ---------------------------------------------------------------- fixed capacity
 
@@ -32,7 +34,8 @@ struct t_fixedCase {
     explicit t_fixedCase(int32_t capacity) {
         image = EmptyImage(shape);
         EXPECT_TRUE(Attach(ed, shape, image));
-        for (uint16_t i = 0; i < 12; ++i) Add(ed, AttriItem(KeyUnits({uint16_t(i % 4), i}), i, "w", i));
+        for (uint16_t i = 0; i < 12; ++i)
+            Add(ed, AttriItem(KeyUnits({uint16_t(i % 4), i}), i, "w", i));
         EXPECT_TRUE(ed.SaveToFile(tabletest::Wide(file).c_str()));
         region.assign(size_t(ed.GetFixedStateSize(capacity)), 0xCC);
         EXPECT_TRUE(ed.SetFixedCapacityMode(capacity, region.data(), region.size()));
@@ -54,8 +57,10 @@ struct t_fixedCase {
 
 TEST(EditableTableFixedTest, InPlaceSaveWithoutMovedRowsEqualsAFullSave) {
     t_fixedCase c(40);
-    ASSERT_EQ(Add(c.ed, AttriItem(KeyUnits({1, 1}), 0, "second", 3)), 4);   // attri append to a stored key
-    ASSERT_EQ(Add(c.ed, AttriItem(KeyUnits({2, 50}), 0, "fresh", 3)), 4);   // new key in its bucket's spare
+    ASSERT_EQ(Add(c.ed, AttriItem(KeyUnits({1, 1}), 0, "second", 3)),
+              4);  // attri append to a stored key
+    ASSERT_EQ(Add(c.ed, AttriItem(KeyUnits({2, 50}), 0, "fresh", 3)),
+              4);  // new key in its bucket's spare
     ASSERT_TRUE(c.ed.SetFieldAt(I32(99).data(), 4, c.Find(5).attriRow, 4, false));
     const Bytes word = Str("replaced");
     ASSERT_TRUE(c.ed.SetFieldAt(word.data(), uint32_t(word.size()), c.Find(6).attriRow, 0, true));
@@ -71,11 +76,13 @@ TEST(EditableTableFixedTest, InPlaceSaveWithoutMovedRowsEqualsAFullSave) {
 
 TEST(EditableTableFixedTest, InPlaceSaveWithMovedRowsEqualsAFullSave) {
     t_fixedCase c(40);
-    ASSERT_TRUE(c.ed.SetFieldAt(I32(-4).data(), 4, c.Find(3).keyRow, 4, false));  // key-row field: moved
+    ASSERT_TRUE(
+        c.ed.SetFieldAt(I32(-4).data(), 4, c.Find(3).keyRow, 4, false));  // key-row field: moved
     const Bytes word = Str("a much longer word");
     ASSERT_TRUE(c.ed.SetFieldAt(word.data(), uint32_t(word.size()), c.Find(7).attriRow, 0, true));
     // Enough keys into one bucket to borrow from a neighbour.
-    for (uint16_t i = 100; i < 110; ++i) ASSERT_EQ(Add(c.ed, AttriItem(KeyUnits({3, i}), 0, "b", 1)), 4);
+    for (uint16_t i = 100; i < 110; ++i)
+        ASSERT_EQ(Add(c.ed, AttriItem(KeyUnits({3, i}), 0, "b", 1)), 4);
     t_fixedState st;
     ASSERT_TRUE(c.ed.GetFixedCapacityState(&st));
     EXPECT_EQ(st.header[13], 1);
@@ -138,7 +145,9 @@ namespace {
 
 // Key-only rows rank by their value; a removed row gets value -1; values of
 // 1000 and above are protected.
-bool LessByValue(const uint8_t* a, const uint8_t* b) { return RdI32(a + 4) < RdI32(b + 4); }
+bool LessByValue(const uint8_t* a, const uint8_t* b) {
+    return RdI32(a + 4) < RdI32(b + 4);
+}
 int RemoveRow(uint8_t* row, uint8_t*, void* ctx, int) {
     ++*static_cast<int*>(ctx);
     Wr32(row + 4, uint32_t(-1));
@@ -150,8 +159,12 @@ int StateByValue(const uint8_t* row, void*) {
     return v < 0 ? kRowRemoved : v == 2 ? kRowProtected : kRowLive;
 }
 // Attri rows rank by freq (second field), removed freq -1.
-bool LessByFreq(const uint8_t* a, const uint8_t* b) { return RdI32(a + 4) < RdI32(b + 4); }
-int StateByFreq(const uint8_t* row, void*) { return RdI32(row + 4) < 0 ? kRowRemoved : kRowLive; }
+bool LessByFreq(const uint8_t* a, const uint8_t* b) {
+    return RdI32(a + 4) < RdI32(b + 4);
+}
+int StateByFreq(const uint8_t* row, void*) {
+    return RdI32(row + 4) < 0 ? kRowRemoved : kRowLive;
+}
 
 struct t_trimCase {
     t_shape shape;
@@ -167,7 +180,8 @@ struct t_trimCase {
         t_editTrimCallbacks cb{attri ? &LessByFreq : &LessByValue, &RemoveRow, &removed,
                                attri ? &StateByFreq : &StateByValue, nullptr};
         (void)mode;
-        ed = std::make_unique<t_editableTableFile>(std::vector<t_editTrimCallbacks>{cb}, int32_t(shape.extraSize));
+        ed = std::make_unique<t_editableTableFile>(std::vector<t_editTrimCallbacks>{cb},
+                                                   int32_t(shape.extraSize));
         EXPECT_TRUE(Attach(*ed, shape, image));
     }
 };
@@ -185,7 +199,9 @@ TEST(EditableTableTrimTest, KeyTrimRemovesTheLowestTwoFifthsAndKeepsProtectedRow
     t_trimCase c(false, 0);
     const int32_t values[] = {5, 1, 1500, 9, 3, 7, 2, 8, 1200, 4};  // 2 is protected
     for (int i = 0; i < 10; ++i)
-        ASSERT_EQ(Add(*c.ed, KeyItem(KeyUnits({uint16_t(i % 4), uint16_t(i)}), values[i], "t" + std::to_string(i))), 4);
+        ASSERT_EQ(Add(*c.ed, KeyItem(KeyUnits({uint16_t(i % 4), uint16_t(i)}), values[i],
+                                     "t" + std::to_string(i))),
+                  4);
     int32_t keyUsed = -1, attriUsed = -1;
     ASSERT_NE(c.ed->Trim(0, &keyUsed, &attriUsed), 0);
     EXPECT_EQ(c.removed, 4);
@@ -200,7 +216,8 @@ TEST(EditableTableTrimTest, KeyTrimRemovesTheLowestTwoFifthsAndKeepsProtectedRow
 
 TEST(EditableTableTrimTest, TrimOfFourRowsRemovesOneAndAlreadyRemovedRowsCount) {
     t_trimCase c(false, 0);
-    for (int i = 0; i < 4; ++i) ASSERT_EQ(Add(*c.ed, KeyItem(KeyUnits({1, uint16_t(i)}), 10 + i, "x")), 4);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(Add(*c.ed, KeyItem(KeyUnits({1, uint16_t(i)}), 10 + i, "x")), 4);
     int32_t keyUsed = 0;
     ASSERT_NE(c.ed->Trim(0, &keyUsed, nullptr), 0);
     EXPECT_EQ(c.removed, 1);
@@ -208,7 +225,8 @@ TEST(EditableTableTrimTest, TrimOfFourRowsRemovesOneAndAlreadyRemovedRowsCount) 
     // Five rows of which two are already removed: the target of two is met
     // by them, so no live row is offered.
     t_trimCase d(false, 0);
-    for (int i = 0; i < 5; ++i) ASSERT_EQ(Add(*d.ed, KeyItem(KeyUnits({2, uint16_t(i)}), i < 2 ? -1 : 20 + i, "y")), 4);
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(Add(*d.ed, KeyItem(KeyUnits({2, uint16_t(i)}), i < 2 ? -1 : 20 + i, "y")), 4);
     ASSERT_NE(d.ed->Trim(0, &keyUsed, nullptr), 0);
     EXPECT_EQ(d.removed, 0);
     EXPECT_EQ(keyUsed, 3);
@@ -217,9 +235,12 @@ TEST(EditableTableTrimTest, TrimOfFourRowsRemovesOneAndAlreadyRemovedRowsCount) 
 TEST(EditableTableTrimTest, AttriTrimDropsKeysWhoseEveryRowWentAndHonoursKeep) {
     t_trimCase c(true, 0);
     // Key A has only low rows; key B mixes; key C is high.
-    for (int32_t f : {1, 2}) ASSERT_NE(Add(*c.ed, AttriItem(KeyUnits({0, 1}), 7, "a" + std::to_string(f), f)), 0);
-    for (int32_t f : {3, 50}) ASSERT_NE(Add(*c.ed, AttriItem(KeyUnits({0, 2}), 8, "b" + std::to_string(f), f)), 0);
-    for (int32_t f : {60, 70, 80, 90}) ASSERT_NE(Add(*c.ed, AttriItem(KeyUnits({3, 3}), 9, "c" + std::to_string(f), f)), 0);
+    for (int32_t f : {1, 2})
+        ASSERT_NE(Add(*c.ed, AttriItem(KeyUnits({0, 1}), 7, "a" + std::to_string(f), f)), 0);
+    for (int32_t f : {3, 50})
+        ASSERT_NE(Add(*c.ed, AttriItem(KeyUnits({0, 2}), 8, "b" + std::to_string(f), f)), 0);
+    for (int32_t f : {60, 70, 80, 90})
+        ASSERT_NE(Add(*c.ed, AttriItem(KeyUnits({3, 3}), 9, "c" + std::to_string(f), f)), 0);
     int32_t keyUsed = 0, attriUsed = 0;
     ASSERT_NE(c.ed->TrimWithAttri(0, &keyUsed, &attriUsed, 0), 0);  // 8 rows: remove 3
     EXPECT_EQ(attriUsed, 5);
@@ -264,14 +285,18 @@ TEST(EditableTableTrimTest, ChainsSharingRowsBeyondTheTableAreRefusedUntouched) 
     s.attriRows = 8;
     Bytes image = EmptyImage(s);
     auto removeNothing = [](uint8_t*, uint8_t*, void*, int) { return 1; };
-    t_editableTableFile ed({{&LessByFreq, removeNothing, nullptr, &StateByFreq, nullptr}}, int32_t(s.extraSize));
+    t_editableTableFile ed({{&LessByFreq, removeNothing, nullptr, &StateByFreq, nullptr}},
+                           int32_t(s.extraSize));
     ASSERT_TRUE(Attach(ed, s, image));
     const Bytes a = KeyUnits({1, 1}), b = KeyUnits({2, 2});
-    for (int32_t f = 1; f <= 5; ++f) ASSERT_NE(Add(ed, AttriItem(a, 1, "a" + std::to_string(f), f)), 0);
+    for (int32_t f = 1; f <= 5; ++f)
+        ASSERT_NE(Add(ed, AttriItem(a, 1, "a" + std::to_string(f), f)), 0);
     ASSERT_NE(Add(ed, AttriItem(b, 2, "b", 9)), 0);
     t_editLocation la, lb;
-    ASSERT_TRUE(ed.Locate(AttriItem(a, 1, "a1", 1).data(), uint32_t(AttriItem(a, 1, "a1", 1).size()), 0, &la));
-    ASSERT_TRUE(ed.Locate(AttriItem(b, 2, "b", 9).data(), uint32_t(AttriItem(b, 2, "b", 9).size()), 0, &lb));
+    ASSERT_TRUE(ed.Locate(AttriItem(a, 1, "a1", 1).data(),
+                          uint32_t(AttriItem(a, 1, "a1", 1).size()), 0, &la));
+    ASSERT_TRUE(ed.Locate(AttriItem(b, 2, "b", 9).data(), uint32_t(AttriItem(b, 2, "b", 9).size()),
+                          0, &lb));
     const uint32_t link = ed.GetLayout().keyLayouts[0].linkOffset;
     Wr32(lb.keyRow.ptr + link, Rd32(la.keyRow.ptr + link));
     const Bytes before = WholeImage(ed);
@@ -309,18 +334,20 @@ struct t_growthCase {
         shape.attriRows = 20;
         owner.image = std::make_unique<Bytes>(EmptyImage(shape));
         if (doubling)
-            ed = std::make_unique<t_editableTableFile>(&t_owner::OnGrown, &owner, int32_t(shape.extraSize));
+            ed = std::make_unique<t_editableTableFile>(&t_owner::OnGrown, &owner,
+                                                       int32_t(shape.extraSize));
         else
-            ed = std::make_unique<t_editableTableFile>(&t_owner::OnGrown, &owner, &LessByFreq, &RemoveRow, &removed,
-                                                       &StateByFreq, nullptr, int32_t(shape.extraSize), nullptr, keep);
+            ed = std::make_unique<t_editableTableFile>(&t_owner::OnGrown, &owner, &LessByFreq,
+                                                       &RemoveRow, &removed, &StateByFreq, nullptr,
+                                                       int32_t(shape.extraSize), nullptr, keep);
         EXPECT_TRUE(Attach(*ed, shape, *owner.image));
     }
     // Adds until a remedy runs; returns its result.
     int FillUntilRemedy(int32_t* maxKey, int32_t* maxAttri) {
         for (uint16_t i = 0; i < 100; ++i) {
             int32_t k = maxKey ? *maxKey : 0, a = maxAttri ? *maxAttri : 0;
-            const int r = Add(*ed, AttriItem(KeyUnits({uint16_t(i % 4), i}), 0, "w", i), maxKey ? &k : nullptr,
-                              maxAttri ? &a : nullptr);
+            const int r = Add(*ed, AttriItem(KeyUnits({uint16_t(i % 4), i}), 0, "w", i),
+                              maxKey ? &k : nullptr, maxAttri ? &a : nullptr);
             if (r != 4) return r;
         }
         return -1;
@@ -401,12 +428,14 @@ struct t_compactCase {
         EXPECT_TRUE(Attach(*ed, shape, image));
         std::mt19937 rng(5);
         for (uint16_t i = 0; i < 40; ++i)
-            Add(*ed, AttriItem(KeyUnits({uint16_t(rng() % 6), uint16_t(rng() % 9)}), i, std::string(1 + i % 4, 'a' + i % 5), i));
+            Add(*ed, AttriItem(KeyUnits({uint16_t(rng() % 6), uint16_t(rng() % 9)}), i,
+                               std::string(1 + i % 4, 'a' + i % 5), i));
         ed->GetExtraData(int32_t(shape.extraSize))[3] = 0x11;
     }
     std::unique_ptr<t_editableTableFile> NewFile() {
-        return std::make_unique<t_editableTableFile>(&t_owner::OnGrown, &owner, nullptr, nullptr, nullptr, nullptr,
-                                                     nullptr, int32_t(shape.extraSize), &t_owner::Alloc, true);
+        return std::make_unique<t_editableTableFile>(
+            &t_owner::OnGrown, &owner, nullptr, nullptr, nullptr, nullptr, nullptr,
+            int32_t(shape.extraSize), &t_owner::Alloc, true);
     }
     Bytes Compact() {
         Bytes out(WholeImage(*ed).size());
@@ -435,7 +464,8 @@ void ExpectSameUsedParts(const t_editableTableFile& a, const t_editableTableFile
         }
     }
     const size_t attriBytes = size_t(a.GetAttriUsedCount(0)) * size_t(a.GetAttriRowSize(0));
-    EXPECT_TRUE(std::equal(a.GetAttriRow(0, 0), a.GetAttriRow(0, 0) + attriBytes, b.GetAttriRow(0, 0)));
+    EXPECT_TRUE(
+        std::equal(a.GetAttriRow(0, 0), a.GetAttriRow(0, 0) + attriBytes, b.GetAttriRow(0, 0)));
     for (int d = 0; d < a.GetDataCount(); ++d) {
         const uint8_t* da = reinterpret_cast<const uint8_t*>(a.GetDataPtr(d, 0));
         const uint8_t* db = reinterpret_cast<const uint8_t*>(b.GetDataPtr(d, 0));
@@ -465,9 +495,12 @@ TEST(EditableTableCompactTest, SaveLoadAndExpandRoundTripEveryUsedRowAndByte) {
     uint64_t itemsOffset = 0;
     const uint64_t size = loaded->GetExpandedSize(compact.data(), compact.size(), &itemsOffset);
     ASSERT_EQ(size, uint64_t(c.ed->GetTotalSize()));
-    EXPECT_EQ(itemsOffset, 8 + uint64_t(c.ed->Reader().GetConfigSize()) + uint64_t(c.ed->Reader().GetHeadSize()));
+    EXPECT_EQ(itemsOffset, 8 + uint64_t(c.ed->Reader().GetConfigSize()) +
+                               uint64_t(c.ed->Reader().GetHeadSize()));
     Bytes expanded(static_cast<size_t>(size));
-    ASSERT_EQ(loaded->ExpandImageInto(compact.data(), compact.size(), expanded.data(), expanded.size()), 1);
+    ASSERT_EQ(
+        loaded->ExpandImageInto(compact.data(), compact.size(), expanded.data(), expanded.size()),
+        1);
     EXPECT_EQ(expanded, WholeImage(*loaded));
     // The loaded image takes new items.
     EXPECT_EQ(Add(*loaded, AttriItem(KeyUnits({1, 77}), 1, "new", 1)), 4);
@@ -479,7 +512,8 @@ TEST(EditableTableCompactTest, CutOrInflatedCompactImagesAreRefusedWithoutAlloca
     std::unique_ptr<t_editableTableFile> loaded = c.NewFile();
     ConfigureBuckets(*loaded, c.shape);
     for (size_t n = 0; n < compact.size(); ++n)
-        ASSERT_EQ(loaded->LoadCompactImage(compact.data(), n, {}, {}, kVersion), 0) << "cut at " << n;
+        ASSERT_EQ(loaded->LoadCompactImage(compact.data(), n, {}, {}, kVersion), 0)
+            << "cut at " << n;
     Bytes longer = compact;
     longer.push_back(0);
     EXPECT_EQ(loaded->LoadCompactImage(longer.data(), longer.size(), {}, {}, kVersion), 0);
@@ -491,13 +525,13 @@ TEST(EditableTableCompactTest, CutOrInflatedCompactImagesAreRefusedWithoutAlloca
         return loaded->LoadCompactImage(bad.data(), bad.size(), {}, {}, kVersion);
     };
     const size_t records = header + kHeaderFixedSize;
-    EXPECT_EQ(inflate(header + 8, 0x7FFFFFF0), 0);                       // items size
-    EXPECT_EQ(inflate(records + 8, 0x7FFFFFF0), 0);                      // key rows used
-    EXPECT_EQ(inflate(records + 4, 0x7FFFFFF0), 0);                      // key rows allocated
+    EXPECT_EQ(inflate(header + 8, 0x7FFFFFF0), 0);                          // items size
+    EXPECT_EQ(inflate(records + 8, 0x7FFFFFF0), 0);                         // key rows used
+    EXPECT_EQ(inflate(records + 4, 0x7FFFFFF0), 0);                         // key rows allocated
     EXPECT_EQ(inflate(records + 3 * kTableRecordSize + 8, 0x7FFFFFF0), 0);  // data bytes used
-    EXPECT_EQ(inflate(records + 4 * kTableRecordSize, 0x7FFFFFF0), 0);   // data table offset
+    EXPECT_EQ(inflate(records + 4 * kTableRecordSize, 0x7FFFFFF0), 0);      // data table offset
     EXPECT_EQ(inflate(compact.size() - 4 - c.shape.extraSize, 0x7FFFFFF0), 0);  // extra size
-    EXPECT_EQ(inflate(4, 0x7FFFFFF0), 0);                                 // config size
+    EXPECT_EQ(inflate(4, 0x7FFFFFF0), 0);                                       // config size
     // A bucket that claims more rows than the image carries.
     const size_t buckets = header + size_t(c.ed->Reader().GetHeadSize());
     EXPECT_EQ(inflate(buckets + 4, 0x00100000), 0);
@@ -517,7 +551,8 @@ TEST(EditableTableCompactTest, InflatedSizesThatAddUpAreRefusedBeforeAnyBuffer) 
     std::unique_ptr<t_editableTableFile> loaded = c.NewFile();
     ConfigureBuckets(*loaded, c.shape);
     const size_t header = 8 + size_t(c.ed->Reader().GetConfigSize());
-    const size_t lastData = header + kHeaderFixedSize + 3 * kTableRecordSize;  // key, attri, data 0, data 1
+    const size_t lastData =
+        header + kHeaderFixedSize + 3 * kTableRecordSize;  // key, attri, data 0, data 1
     const uint32_t grow = 8u << 20;
     Bytes bad = compact;
     Wr32(bad.data() + header + 8, Rd32(bad.data() + header + 8) + grow);
@@ -564,20 +599,24 @@ struct t_twoTables {
         a.capacity = 20;
         const std::vector<int32_t> buckets{4, 4};
         Bytes extra(shape.extraSize, 0);
-        t_tableFileBuilder b(keys, {a}, {4096, 4096, 4096}, 7, kVersion, {}, {}, extra.data(), shape.extraSize,
-                             &buckets);
+        t_tableFileBuilder b(keys, {a}, {4096, 4096, 4096}, 7, kVersion, {}, {}, extra.data(),
+                             shape.extraSize, &buckets);
         owner.image = std::make_unique<Bytes>(size_t(b.GetTotalSize(nullptr)));
         EXPECT_TRUE(b.BuildToBuffer(owner.image->data(), int64_t(owner.image->size())));
         t_editTrimCallbacks cb{&LessByFreq, &RemoveRow, &removed, &StateByFreq, nullptr};
         if (doubling)
-            ed = std::make_unique<t_editableTableFile>(&t_owner::OnGrown, &owner, int32_t(shape.extraSize));
+            ed = std::make_unique<t_editableTableFile>(&t_owner::OnGrown, &owner,
+                                                       int32_t(shape.extraSize));
         else
-            ed = std::make_unique<t_editableTableFile>(std::vector<t_editTrimCallbacks>{cb, {}}, int32_t(shape.extraSize));
+            ed = std::make_unique<t_editableTableFile>(std::vector<t_editTrimCallbacks>{cb, {}},
+                                                       int32_t(shape.extraSize));
         ed->SetBucketCount(0, 4);
         ed->SetBucketCount(1, 4);
-        EXPECT_TRUE(ed->AttachWithExtra(owner.image->data(), kVersion, {}, {}, int64_t(owner.image->size())));
+        EXPECT_TRUE(ed->AttachWithExtra(owner.image->data(), kVersion, {}, {},
+                                        int64_t(owner.image->size())));
         for (uint16_t i = 0; i < 6; ++i) {
-            const Bytes k1 = KeyItem(KeyUnits({uint16_t(i % 4), uint16_t(100 + i)}), i, "other" + std::to_string(i));
+            const Bytes k1 = KeyItem(KeyUnits({uint16_t(i % 4), uint16_t(100 + i)}), i,
+                                     "other" + std::to_string(i));
             EXPECT_EQ(ed->AddItem(k1.data(), uint32_t(k1.size()), 1, nullptr, nullptr), 4);
         }
     }
@@ -588,7 +627,8 @@ struct t_twoTables {
         for (const auto& p : pairs) {
             const t_lstr* key = ed->GetRowKey(1, p.first);
             const t_lstr* text = ed->GetDataPtr(2, Rd32(p.first + 8));
-            out.push_back(key && text ? std::to_string(LstrGetUnit(key, 1)) + tabletest::Text(text) : "<bad>");
+            out.push_back(key && text ? std::to_string(LstrGetUnit(key, 1)) + tabletest::Text(text)
+                                      : "<bad>");
         }
         std::sort(out.begin(), out.end());
         return out;

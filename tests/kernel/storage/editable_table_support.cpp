@@ -26,8 +26,8 @@ Bytes EmptyImage(const t_shape& s) {
     }
     const std::vector<int32_t> buckets{s.buckets};
     Bytes extra(s.extraSize, 0x5A);
-    t_tableFileBuilder b(keys, attris, {s.keyBytes, s.valueBytes}, 7, kVersion, {}, {}, extra.data(), s.extraSize,
-                         &buckets);
+    t_tableFileBuilder b(keys, attris, {s.keyBytes, s.valueBytes}, 7, kVersion, {}, {},
+                         extra.data(), s.extraSize, &buckets);
     EXPECT_TRUE(b.IsValid()) << (b.GetLastError() ? b.GetLastError() : "");
     const int32_t total = b.GetTotalSize(nullptr);
     EXPECT_GT(total, 0);
@@ -36,14 +36,18 @@ Bytes EmptyImage(const t_shape& s) {
     return image;
 }
 
-void ConfigureBuckets(t_editableTableFile& ed, const t_shape& s) { ed.SetBucketCount(0, s.buckets); }
+void ConfigureBuckets(t_editableTableFile& ed, const t_shape& s) {
+    ed.SetBucketCount(0, s.buckets);
+}
 
 bool Attach(t_editableTableFile& ed, const t_shape& s, Bytes& image) {
     ConfigureBuckets(ed, s);
     return ed.AttachWithExtra(image.data(), kVersion, {}, {}, int64_t(image.size()));
 }
 
-Bytes KeyUnits(std::vector<uint16_t> units) { return tabletest::Units(units); }
+Bytes KeyUnits(std::vector<uint16_t> units) {
+    return tabletest::Units(units);
+}
 
 Bytes I32(int32_t v) {
     Bytes b(4);
@@ -53,13 +57,15 @@ Bytes I32(int32_t v) {
 
 Bytes AttriItem(const Bytes& key, int32_t keyValue, const std::string& word, int32_t freq) {
     Bytes out = key;
-    for (const Bytes& part : {I32(keyValue), tabletest::Str(word), I32(freq)}) out.insert(out.end(), part.begin(), part.end());
+    for (const Bytes& part : {I32(keyValue), tabletest::Str(word), I32(freq)})
+        out.insert(out.end(), part.begin(), part.end());
     return out;
 }
 
 Bytes KeyItem(const Bytes& key, int32_t value, const std::string& text) {
     Bytes out = key;
-    for (const Bytes& part : {I32(value), tabletest::Str(text)}) out.insert(out.end(), part.begin(), part.end());
+    for (const Bytes& part : {I32(value), tabletest::Str(text)})
+        out.insert(out.end(), part.begin(), part.end());
     return out;
 }
 
@@ -108,7 +114,9 @@ void ExpectBucketsConsistent(const t_editableTableFile& ed) {
         const int32_t cap = ed.GetBucketCapacity(0, b);
         ASSERT_LE(ed.GetBucketRowCount(0, b), cap) << "bucket " << b;
         if (b + 1 < ed.GetBucketCount(0)) {
-            ASSERT_EQ(int64_t(ed.GetBucketStart(0, b)) + int64_t(cap) * rs, ed.GetBucketStart(0, b + 1)) << "bucket " << b;
+            ASSERT_EQ(int64_t(ed.GetBucketStart(0, b)) + int64_t(cap) * rs,
+                      ed.GetBucketStart(0, b + 1))
+                << "bucket " << b;
         }
         used += uint64_t(ed.GetBucketRowCount(0, b));
         caps += uint64_t(cap);
@@ -125,14 +133,20 @@ void ExpectReattaches(const t_editableTableFile& ed, const t_shape& s) {
 }
 
 namespace {
-bool NeverLess(const uint8_t*, const uint8_t*) { return false; }
-int NeverRemove(uint8_t*, uint8_t*, void*, int) { return 0; }
-int AlwaysLive(const uint8_t*, void*) { return kRowLive; }
+bool NeverLess(const uint8_t*, const uint8_t*) {
+    return false;
+}
+int NeverRemove(uint8_t*, uint8_t*, void*, int) {
+    return 0;
+}
+int AlwaysLive(const uint8_t*, void*) {
+    return kRowLive;
+}
 }  // namespace
 
 std::unique_ptr<t_editableTableFile> QuietFile(const t_shape& s) {
-    return std::make_unique<t_editableTableFile>(&NeverLess, &NeverRemove, nullptr, &AlwaysLive, nullptr,
-                                                 int32_t(s.extraSize));
+    return std::make_unique<t_editableTableFile>(&NeverLess, &NeverRemove, nullptr, &AlwaysLive,
+                                                 nullptr, int32_t(s.extraSize));
 }
 
 uint8_t* t_owner::OnGrown(const t_grownImage& img, void* context) {

@@ -33,7 +33,9 @@ struct t_model {
     }
 };
 
-Bytes KeyOf(const std::vector<uint16_t>& units) { return KeyUnits(units); }
+Bytes KeyOf(const std::vector<uint16_t>& units) {
+    return KeyUnits(units);
+}
 
 std::string RandomWord(std::mt19937& rng) {
     static const char kLetters[] = "abcde";
@@ -46,10 +48,14 @@ std::string RandomWord(std::mt19937& rng) {
 // above), including the first and the last.
 uint16_t PickBucket(std::mt19937& rng, int32_t buckets) {
     switch (rng() % 4) {
-    case 0: return 0;
-    case 1: return uint16_t(buckets - 1);
-    case 2: return uint16_t(buckets / 2);
-    default: return uint16_t(rng() % uint32_t(buckets));
+        case 0:
+            return 0;
+        case 1:
+            return uint16_t(buckets - 1);
+        case 2:
+            return uint16_t(buckets / 2);
+        default:
+            return uint16_t(rng() % uint32_t(buckets));
     }
 }
 
@@ -65,7 +71,8 @@ std::vector<int32_t> Capacities(const t_editableTableFile& ed) {
     return caps;
 }
 
-void CountBorrow(const std::vector<int32_t>& before, const std::vector<int32_t>& after, t_borrows& seen) {
+void CountBorrow(const std::vector<int32_t>& before, const std::vector<int32_t>& after,
+                 t_borrows& seen) {
     if (before.size() != after.size()) return;
     int grew = -1, shrank = -1;
     for (size_t b = 0; b < before.size(); ++b) {
@@ -80,9 +87,10 @@ void CountBorrow(const std::vector<int32_t>& before, const std::vector<int32_t>&
 
 // refuseGrowth: the owner turns every growth down, so the tables fill up and
 // adds meet full buckets without lenders.
-void RunModel(const t_shape& shape, uint32_t seed, int steps, bool refuseGrowth = false, t_borrows* borrows = nullptr) {
-    SCOPED_TRACE("seed " + std::to_string(seed) + " buckets " + std::to_string(shape.buckets) + " rows " +
-                 std::to_string(shape.keyRows));
+void RunModel(const t_shape& shape, uint32_t seed, int steps, bool refuseGrowth = false,
+              t_borrows* borrows = nullptr) {
+    SCOPED_TRACE("seed " + std::to_string(seed) + " buckets " + std::to_string(shape.buckets) +
+                 " rows " + std::to_string(shape.keyRows));
     std::mt19937 rng(seed);
     t_owner owner;
     owner.image = std::make_unique<Bytes>(EmptyImage(shape));
@@ -101,7 +109,8 @@ void RunModel(const t_shape& shape, uint32_t seed, int steps, bool refuseGrowth 
             const Bytes before = WholeImage(ed);
             const std::vector<int32_t> capsBefore = Capacities(ed);
             t_editLocation where;
-            const int r = ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr, &where);
+            const int r =
+                ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr, &where);
             if (r == 4 && borrows) CountBorrow(capsBefore, Capacities(ed), *borrows);
             if (model.Has(k, w)) {
                 ASSERT_EQ(r, 1);
@@ -169,7 +178,7 @@ TEST(EditableTableModelTest, RandomAddsFieldWritesAndAppendsMatchAMultimap) {
     many.valueBytes = 400;
     t_borrows borrows;
     RunModel(many, 1, 1500, false, &borrows);
-    t_shape few;   // fewer rows than buckets: every bucket but the last starts empty
+    t_shape few;  // fewer rows than buckets: every bucket but the last starts empty
     few.buckets = 12;
     few.keyRows = 5;
     few.attriRows = 8;
@@ -208,7 +217,8 @@ struct t_borrowCase {
         shape.keyRows = uint32_t(buckets) * rowsPerBucket;
         shape.keyBytes = shape.valueBytes = 1u << 16;
         image = EmptyImage(shape);
-        ed = std::make_unique<t_editableTableFile>(nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(shape.extraSize));
+        ed = std::make_unique<t_editableTableFile>(nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                   int32_t(shape.extraSize));
         EXPECT_TRUE(Attach(*ed, shape, image));
     }
     int Add(uint16_t bucket, uint16_t n) {
@@ -225,8 +235,8 @@ struct t_borrowCase {
 
 TEST(EditableTableBorrowTest, FullBucketBorrowsFromTheLowerNeighbourFirstAtEqualDistance) {
     t_borrowCase c(5, 10);
-    c.Fill(1, 5);  // lender below: 5 spare
-    c.Fill(2, 10); // full
+    c.Fill(1, 5);   // lender below: 5 spare
+    c.Fill(2, 10);  // full
     // Bucket 3 has 10 spare, bucket 1 has 5: at distance 1 the lower one lends.
     ASSERT_EQ(c.Add(2, 1), 4);
     EXPECT_EQ(c.ed->GetBucketCapacity(0, 1), 8);  // gave 5 / 2 = 2 rows
@@ -362,7 +372,8 @@ TEST(EditableTableAddTest, BadItemsAndKeysWithoutBucketAreRefused) {
     EXPECT_EQ(ed.AddItem(good.data(), uint32_t(good.size() - 1), 0, nullptr, nullptr), 0);  // cut
     Bytes longer = good;
     longer.push_back(0);
-    EXPECT_EQ(ed.AddItem(longer.data(), uint32_t(longer.size()), 0, nullptr, nullptr), 0);  // trailing byte
+    EXPECT_EQ(ed.AddItem(longer.data(), uint32_t(longer.size()), 0, nullptr, nullptr),
+              0);  // trailing byte
     const Bytes noBucket = AttriItem(KeyUnits({uint16_t(s.buckets), 1}), 1, "w", 1);
     EXPECT_EQ(ed.AddItem(noBucket.data(), uint32_t(noBucket.size()), 0, nullptr, nullptr), 0);
     const Bytes emptyKey = AttriItem(KeyUnits({}), 1, "w", 1);
@@ -379,8 +390,8 @@ TEST(EditableTableFieldTest, KeyFieldAndLinkWordsCannotBeWritten) {
     t_editLocation loc;
     ASSERT_EQ(ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr, &loc), 4);
     const Bytes v = I32(5);
-    EXPECT_FALSE(ed.SetFieldAt(v.data(), 4, loc.keyRow, 0, false));  // the key
-    EXPECT_FALSE(ed.SetFieldAt(v.data(), 4, loc.keyRow, 8, false));  // the attri link
+    EXPECT_FALSE(ed.SetFieldAt(v.data(), 4, loc.keyRow, 0, false));    // the key
+    EXPECT_FALSE(ed.SetFieldAt(v.data(), 4, loc.keyRow, 8, false));    // the attri link
     EXPECT_FALSE(ed.SetFieldAt(v.data(), 4, loc.attriRow, 8, false));  // the chain link
     EXPECT_TRUE(ed.SetFieldAt(v.data(), 4, loc.attriRow, 4, false));
     t_editRow foreign = loc.attriRow;
@@ -427,7 +438,8 @@ TEST(EditableTableAttachTest, SizeThatLeavesNoPlainImageIsRefused) {
 TEST(EditableTableAttachTest, ExtraSizeMustMatchAndZeroMeansNoBlock) {
     t_shape s;
     Bytes image = EmptyImage(s);
-    t_editableTableFile wrong(nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(s.extraSize) + 4);
+    t_editableTableFile wrong(nullptr, nullptr, nullptr, nullptr, nullptr,
+                              int32_t(s.extraSize) + 4);
     ConfigureBuckets(wrong, s);
     EXPECT_FALSE(wrong.AttachWithExtra(image.data(), kVersion, {}, {}, int64_t(image.size()) + 4));
     t_editableTableFile ed(nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(s.extraSize));
@@ -524,10 +536,10 @@ TEST(EditableTableSaveTest, SaveReplacesALongerFileWholeThroughARename) {
     ASSERT_EQ(ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr), 4);
     const std::string path = tabletest::TempDir() + "/edit_save.bin";
     tabletest::WriteFile(path, Bytes(image.size() + 1000, 0xEE));
-    struct stat before{};
+    struct stat before {};
     ASSERT_EQ(stat(path.c_str(), &before), 0);
     ASSERT_TRUE(ed.SaveToFile(tabletest::Wide(path).c_str()));
-    struct stat after{};
+    struct stat after {};
     ASSERT_EQ(stat(path.c_str(), &after), 0);
     EXPECT_NE(before.st_ino, after.st_ino);  // a new file renamed over the old one
     Bytes saved = tabletest::ReadFile(path);
@@ -616,8 +628,8 @@ TEST(EditableTableFixedModeTest, ModeEndsWithAnotherImageButSurvivesItsOwnGrowth
 
 TEST(EditableTableAddTest, DigitKeysAreTheirBucketAndStoreNoKeyField) {
     const std::vector<int32_t> buckets{10};
-    t_tableFileBuilder b({tabletest::Key(4, {7, 7}, kNone, kNone, kNone, 20)}, {}, {}, 7, kVersion, {}, {}, nullptr, 0,
-                         &buckets);
+    t_tableFileBuilder b({tabletest::Key(4, {7, 7}, kNone, kNone, kNone, 20)}, {}, {}, 7, kVersion,
+                         {}, {}, nullptr, 0, &buckets);
     Bytes image(size_t(b.GetTotalSize(nullptr)));
     ASSERT_TRUE(b.BuildToBuffer(image.data(), int64_t(image.size())));
     t_editableTableFile ed(nullptr, nullptr, nullptr, nullptr, nullptr, 0);
@@ -662,11 +674,13 @@ TEST(EditableTableFullnessTest, NearlyFullAtNineTenthsInIntegerDivision) {
         ASSERT_TRUE(Attach(*ed, s, image));
         for (int i = 1; i < c.firstFullAdd; ++i) {
             const Bytes item = KeyItem(KeyUnits({0, uint16_t(100 + i)}), i, "t");
-            ASSERT_EQ(ed->AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr), 4) << c.rows << " " << i;
+            ASSERT_EQ(ed->AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr), 4)
+                << c.rows << " " << i;
             EXPECT_FALSE(ed->IsNearlyFull(0)) << c.rows << " rows, " << i << " used";
         }
         const Bytes last = KeyItem(KeyUnits({0, 99}), 0, "t");
-        EXPECT_NE(ed->AddItem(last.data(), uint32_t(last.size()), 0, nullptr, nullptr), 4) << c.rows;
+        EXPECT_NE(ed->AddItem(last.data(), uint32_t(last.size()), 0, nullptr, nullptr), 4)
+            << c.rows;
     }
 }
 

@@ -12,26 +12,45 @@ using namespace n_tableFormat;
 namespace {
 
 // English words (key), a u32 value, no attri table.
-std::vector<t_keyDesc> PlainKeys() { return {Key(1, {0, 8}, kNone, 0, kNone)}; }
+std::vector<t_keyDesc> PlainKeys() {
+    return {Key(1, {0, 8}, kNone, 0, kNone)};
+}
 
 // The user extension dictionary's shape: pinyin-id readings, one attri table
 // holding the other seven fields, the fourth of them u16 flags.
-std::vector<t_keyDesc> ExtKeys() { return {Key(2, {0, 0, 7, 6, 7, 5, 8, 1}, 0, 0, kNone)}; }
-std::vector<t_attriDesc> ExtAttris() { return {{7, 0, 1, 0}}; }
+std::vector<t_keyDesc> ExtKeys() {
+    return {Key(2, {0, 0, 7, 6, 7, 5, 8, 1}, 0, 0, kNone)};
+}
+std::vector<t_attriDesc> ExtAttris() {
+    return {{7, 0, 1, 0}};
+}
 const std::vector<uint32_t> kExtDatas{0, 0};
 constexpr uint32_t kExtVersion = 20141201;
 
-Bytes ExtItem(std::vector<uint16_t> reading, const std::string& word, uint16_t flags, uint32_t freq = 1) {
-    return t_item().Raw(Units(reading)).S(word).U32(freq).U16(flags).U32(0).U16(0).U32(0).U8(0).Packed();
+Bytes ExtItem(std::vector<uint16_t> reading, const std::string& word, uint16_t flags,
+              uint32_t freq = 1) {
+    return t_item()
+        .Raw(Units(reading))
+        .S(word)
+        .U32(freq)
+        .U16(flags)
+        .U32(0)
+        .U16(0)
+        .U32(0)
+        .U8(0)
+        .Packed();
 }
 
-int ExtMergeRecord(int32_t, const std::vector<uint8_t*>& incoming, const std::vector<const uint8_t*>& stored) {
+int ExtMergeRecord(int32_t, const std::vector<uint8_t*>& incoming,
+                   const std::vector<const uint8_t*>& stored) {
     if (incoming.size() != 8) return 0;
     Wr16(incoming[3], Rd16(incoming[3]) | Rd16(stored[3]));
     return 1;
 }
 
-int KeepStored(int32_t, const std::vector<uint8_t*>&, const std::vector<const uint8_t*>&) { return 0; }
+int KeepStored(int32_t, const std::vector<uint8_t*>&, const std::vector<const uint8_t*>&) {
+    return 0;
+}
 
 Bytes ExtImage(const std::vector<Bytes>& items) {
     t_tableFileBuilder b;
@@ -52,7 +71,8 @@ std::vector<std::pair<std::string, uint16_t>> ExtWords(const t_tableFile& r) {
     std::vector<std::pair<std::string, uint16_t>> out;
     std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
     EXPECT_TRUE(r.EnumerateItems(0, pairs));
-    for (const auto& p : pairs) out.emplace_back(Text(r.GetDataPtr(1, Rd32(p.second))), Rd16(p.second + 8));
+    for (const auto& p : pairs)
+        out.emplace_back(Text(r.GetDataPtr(1, Rd32(p.second))), Rd16(p.second + 8));
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -73,18 +93,23 @@ size_t FilesIn(const std::string& dir) {
 
 TEST(TableBuilderStoreTest, TablesWithoutUsableBucketsOrFunctionsAreRefused) {
     t_tableFileBuilder b;
-    EXPECT_FALSE(b.InitStore({Key(4, {7, 7}, kNone, kNone, kNone)}, {}, {}, kTag, kVersion, {}, {}));
-    EXPECT_TRUE(b.InitStoreWithBuckets({Key(4, {7, 7}, kNone, kNone, kNone)}, {}, {}, kTag, kVersion, {}, {}, {10}));
-    EXPECT_FALSE(b.InitStoreWithBuckets({Key(5, {7, 7}, kNone, kNone, kNone)}, {}, {}, kTag, kVersion, {}, {}, {10}));
+    EXPECT_FALSE(
+        b.InitStore({Key(4, {7, 7}, kNone, kNone, kNone)}, {}, {}, kTag, kVersion, {}, {}));
+    EXPECT_TRUE(b.InitStoreWithBuckets({Key(4, {7, 7}, kNone, kNone, kNone)}, {}, {}, kTag,
+                                       kVersion, {}, {}, {10}));
+    EXPECT_FALSE(b.InitStoreWithBuckets({Key(5, {7, 7}, kNone, kNone, kNone)}, {}, {}, kTag,
+                                        kVersion, {}, {}, {10}));
     EXPECT_FALSE(b.InitStore({Key(7, {0}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}));
-    EXPECT_FALSE(b.InitStore({Key(1, {0}, 3, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}));  // no attri table 3
+    EXPECT_FALSE(b.InitStore({Key(1, {0}, 3, 0, kNone)}, {}, {0}, kTag, kVersion, {},
+                             {}));  // no attri table 3
     EXPECT_FALSE(b.IsValid());
     EXPECT_EQ(b.InsertOne(t_item().S("a").Packed().data(), 0), 0);
 }
 
 TEST(TableBuilderStoreTest, KeyRowsWithNoTrailingWordHoldExactlyTheirFields) {
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStore({Key(1, {0, 7, 5}, kNoAttriNoWord, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}));
+    ASSERT_TRUE(b.InitStore({Key(1, {0, 7, 5}, kNoAttriNoWord, 0, kNone)}, {}, {0}, kTag, kVersion,
+                            {}, {}));
     EXPECT_EQ(b.GetLayout().keyLayouts[0].rowSize, 10u);
     ASSERT_TRUE(b.InitStore({Key(1, {0, 7, 5}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}));
     EXPECT_EQ(b.GetLayout().keyLayouts[0].rowSize, 14u);
@@ -112,18 +137,20 @@ TEST(TableBuilderStoreTest, SameKeyWithAttriTableJoinsOneRowAndCountsTheKeyOnce)
     EXPECT_EQ(b.GetBucket(0, 10)->at(0).entries.size(), 2u);
     EXPECT_EQ(b.GetKeyRowCount(0), 1u);
     EXPECT_EQ(b.GetAttriRowCount(0), 2u);
-    EXPECT_EQ(b.GetDataSize(0), 6u);       // the reading, once
-    EXPECT_EQ(b.GetDataSize(1), 2u * 6);   // both words
+    EXPECT_EQ(b.GetDataSize(0), 6u);      // the reading, once
+    EXPECT_EQ(b.GetDataSize(1), 2u * 6);  // both words
 }
 
 TEST(TableBuilderStoreTest, SortedAttriLayoutsOrderEntriesAndChainsKeepInsertionOrder) {
     for (int16_t flags : {0, 0x20, 0x40}) {
         t_tableFileBuilder b;
-        ASSERT_TRUE(b.InitStore({Key(int16_t(1 | flags), {0, 0}, 0, 0, kNone)}, {{1, 0, 1, 0}}, {0, 0}, kTag,
-                                kVersion, {}, {}));
-        for (const char* v : {"b", "a", "c"}) ASSERT_EQ(b.InsertOne(t_item().S("k").S(v).Packed().data(), 0), 1);
+        ASSERT_TRUE(b.InitStore({Key(int16_t(1 | flags), {0, 0}, 0, 0, kNone)}, {{1, 0, 1, 0}},
+                                {0, 0}, kTag, kVersion, {}, {}));
+        for (const char* v : {"b", "a", "c"})
+            ASSERT_EQ(b.InsertOne(t_item().S("k").S(v).Packed().data(), 0), 1);
         std::string order;
-        for (const auto& e : b.GetBucket(0, 'k' - 'a')->at(0).entries) order += Text(L(Bytes(e[0], e[0] + 4)));
+        for (const auto& e : b.GetBucket(0, 'k' - 'a')->at(0).entries)
+            order += Text(L(Bytes(e[0], e[0] + 4)));
         EXPECT_EQ(order, flags ? "abc" : "bac") << flags;
     }
 }
@@ -139,7 +166,8 @@ TEST(TableBuilderStoreTest, KeyWithoutBucketIsSkippedAndReportsSuccess) {
 
 TEST(TableBuilderStoreTest, DigitKeyAtOrAboveTheBucketCountHasNoBucket) {
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStoreWithBuckets({Key(4, {7, 7}, kNone, kNone, kNone)}, {}, {}, kTag, kVersion, {}, {}, {10}));
+    ASSERT_TRUE(b.InitStoreWithBuckets({Key(4, {7, 7}, kNone, kNone, kNone)}, {}, {}, kTag,
+                                       kVersion, {}, {}, {10}));
     EXPECT_EQ(b.InsertOne(t_item().U32(9).U32(1).Packed().data(), 0), 1);
     EXPECT_EQ(b.InsertOne(t_item().U32(10).U32(1).Packed().data(), 0), 1);
     EXPECT_EQ(b.InsertOne(t_item().U32(0xFFFFFFFF).U32(1).Packed().data(), 0), 1);
@@ -151,9 +179,10 @@ TEST(TableBuilderStoreTest, CallerHashAtOrAboveTheBucketCountHasNoBucket) {
     // The caller's function answers the key's first unit: 3 fits four buckets, 4 and 9 do not.
     auto firstUnit = [](const t_lstr* key) { return int(LstrGetUnit(key, 0)); };
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStoreWithBuckets({Key(5, {0, 7}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion, {firstUnit},
-                                       {&LstrCompare}, {4}));
-    for (uint16_t unit : {3, 4, 9}) EXPECT_EQ(b.InsertOne(t_item().Raw(Units({unit})).U32(1).Packed().data(), 0), 1);
+    ASSERT_TRUE(b.InitStoreWithBuckets({Key(5, {0, 7}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion,
+                                       {firstUnit}, {&LstrCompare}, {4}));
+    for (uint16_t unit : {3, 4, 9})
+        EXPECT_EQ(b.InsertOne(t_item().Raw(Units({unit})).U32(1).Packed().data(), 0), 1);
     EXPECT_EQ(b.GetKeyRowCount(0), 1u);
     EXPECT_EQ(b.GetBucket(0, 3)->size(), 1u);
     EXPECT_EQ(b.GetDataSize(0), 4u);  // only the stored key took an item
@@ -188,13 +217,14 @@ TEST(TableBuilderStoreTest, ItemsThatEndInsideAFieldOrUseUnstorableTypesFail) {
     EXPECT_EQ(b.InsertOne(item.data(), 0), 0);
     Wr32(item.data(), 13);  // the u32 would run past the end
     EXPECT_EQ(b.InsertOne(item.data(), 0), 0);
-    Wr32(item.data(), 5);   // the key's own bytes run past the end
+    Wr32(item.data(), 5);  // the key's own bytes run past the end
     EXPECT_EQ(b.InsertOne(item.data(), 0), 0);
     EXPECT_EQ(b.GetKeyRowCount(0), 0u);
     EXPECT_EQ(b.GetDataSize(0), 0u);
 
     for (int16_t type : {3, 9}) {
-        ASSERT_TRUE(b.InitStore({Key(1, {0, type}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}));
+        ASSERT_TRUE(
+            b.InitStore({Key(1, {0, type}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}));
         EXPECT_EQ(b.InsertOne(t_item().S("a").U32(0).U32(0).Packed().data(), 0), 0);
     }
     // A typed list cannot be a key.
@@ -208,7 +238,8 @@ TEST(TableBuilderStoreTest, StringWithoutADataTableIsRefusedWithNothingInserted)
     EXPECT_EQ(b.InsertOne(t_item().S("k").S("value").Packed().data(), 0), 0);
     EXPECT_EQ(b.GetKeyRowCount(0), 0u);
     EXPECT_EQ(b.GetDataSize(0), 0u);
-    EXPECT_EQ(b.InsertOne(t_item().S("k").S("").Packed().data(), 0), 1);  // an empty value needs no item
+    EXPECT_EQ(b.InsertOne(t_item().S("k").S("").Packed().data(), 0),
+              1);  // an empty value needs no item
 }
 
 TEST(TableBuilderStoreTest, InsertItemsNeedsOneListPerKeyTableAndStopsAtTheFirstFailure) {
@@ -227,7 +258,8 @@ TEST(TableBuilderStoreTest, InsertItemsNeedsOneListPerKeyTableAndStopsAtTheFirst
 
 TEST(TableBuilderStoreTest, TypedListTextBecomesAValueAndUnknownWordsAreRefused) {
     Bytes v;
-    ASSERT_EQ(t_tableFileBuilder::ParseTypedList(L"int=-5,str=a=b,bool=3,short=7,uint=9", v), 2 + 6 + 10 + 3 + 4 + 6);
+    ASSERT_EQ(t_tableFileBuilder::ParseTypedList(L"int=-5,str=a=b,bool=3,short=7,uint=9", v),
+              2 + 6 + 10 + 3 + 4 + 6);
     EXPECT_EQ(Rd16(v.data()), 5);
     EXPECT_EQ(RdI32(v.data() + 4), -5);
     EXPECT_EQ(Rd16(v.data() + 8), 0);
@@ -259,7 +291,8 @@ TEST(TableBuilderSaveTest, SaveReplacesALongerFileWholeAndLeavesNoTemporary) {
     WriteFile(path, Bytes(10000, 0x5A));
     t_tableFileBuilder b;
     ASSERT_TRUE(b.InitStore(PlainKeys(), {}, {0}, kTag, kVersion, {}, {}));
-    ASSERT_EQ(b.InsertAndSave(Wide(path).c_str(), {{t_item().S("kiwi").U32(3).Packed().data()}}), 1);
+    ASSERT_EQ(b.InsertAndSave(Wide(path).c_str(), {{t_item().S("kiwi").U32(3).Packed().data()}}),
+              1);
     const Bytes file = ReadFile(path);
     EXPECT_EQ(file, Plain(b));
     EXPECT_EQ(FilesIn(dir), 1u);
@@ -271,30 +304,37 @@ TEST(TableBuilderSaveTest, SaveReplacesALongerFileWholeAndLeavesNoTemporary) {
     // A failed save leaves the old file as it was.
     testing::internal::CaptureStdout();
     EXPECT_EQ(b.SaveToFile(L"/nonexistent-dir/dict.bin"), 0);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("can't open file for write !"), std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("can't open file for write !"),
+              std::string::npos);
     EXPECT_EQ(ReadFile(path), file);
 }
 
 // ---------------------------------------------------------------- merging
 
 TEST(TableMergeTest, ExtensionStyleMergeOrsFlagsAndAddsUnmatchedItems) {
-    const Bytes first = Sized(ExtImage({ExtItem({1, 2}, "ab", 0x1), ExtItem({1, 2}, "cd", 0x2), ExtItem({3}, "e", 0x10)}));
-    const Bytes second = Sized(ExtImage({ExtItem({1, 2}, "ab", 0x4, 9), ExtItem({5}, "f", 0x8), ExtItem({1, 2}, "gh", 0x20)}));
+    const Bytes first = Sized(ExtImage(
+        {ExtItem({1, 2}, "ab", 0x1), ExtItem({1, 2}, "cd", 0x2), ExtItem({3}, "e", 0x10)}));
+    const Bytes second = Sized(ExtImage(
+        {ExtItem({1, 2}, "ab", 0x4, 9), ExtItem({5}, "f", 0x8), ExtItem({1, 2}, "gh", 0x20)}));
     const std::string path = TempDir() + "/ext.merge";
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStoreWithBuckets(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {}, {0}));
+    ASSERT_TRUE(b.InitStoreWithBuckets(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion,
+                                       {}, {}, {0}));
     int result = -1;
-    ASSERT_EQ(b.MergeFiles(first.data(), second.data(), Wide(path).c_str(), &result, &ExtMergeRecord), 1);
+    ASSERT_EQ(
+        b.MergeFiles(first.data(), second.data(), Wide(path).c_str(), &result, &ExtMergeRecord), 1);
     EXPECT_EQ(result, 0);
     const Bytes merged = ReadFile(path);
     t_tableFile r;
     ASSERT_TRUE(r.Attach(merged.data(), kExtVersion, int64_t(merged.size())));
-    const std::vector<std::pair<std::string, uint16_t>> want{{"ab", 0x5}, {"cd", 0x2}, {"e", 0x10}, {"f", 0x8}, {"gh", 0x20}};
+    const std::vector<std::pair<std::string, uint16_t>> want{
+        {"ab", 0x5}, {"cd", 0x2}, {"e", 0x10}, {"f", 0x8}, {"gh", 0x20}};
     EXPECT_EQ(ExtWords(r), want);
     const uint8_t* row = nullptr;
     ASSERT_TRUE(r.FindRow(L(Units({1, 2})), 0, &row));
     std::vector<const uint8_t*> chain;
-    ASSERT_TRUE(r.CollectAttriChain(Rd32(row + 4), 0, chain, r.GetLayout().keyLayouts[0].attriLinkOffset));
+    ASSERT_TRUE(
+        r.CollectAttriChain(Rd32(row + 4), 0, chain, r.GetLayout().keyLayouts[0].attriLinkOffset));
     ASSERT_EQ(chain.size(), 3u);
     EXPECT_EQ(Rd32(chain[0] + 4), 9u);  // the incoming item replaced the stored one
 }
@@ -304,9 +344,11 @@ TEST(TableMergeTest, EmptySecondImageKeepsTheFirstImagesRowsAndAllocations) {
     const Bytes first = Sized(image1), second = Sized(ExtImage({}));
     const std::string path = TempDir() + "/empty.merge";
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStoreWithBuckets(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {}, {0}));
+    ASSERT_TRUE(b.InitStoreWithBuckets(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion,
+                                       {}, {}, {0}));
     int result = -1;
-    ASSERT_EQ(b.MergeFiles(first.data(), second.data(), Wide(path).c_str(), &result, &ExtMergeRecord), 1);
+    ASSERT_EQ(
+        b.MergeFiles(first.data(), second.data(), Wide(path).c_str(), &result, &ExtMergeRecord), 1);
     EXPECT_EQ(ReadFile(path), image1);
 }
 
@@ -315,9 +357,11 @@ TEST(TableMergeTest, RefusingCallbackKeepsMatchesAndAddsItemsWithOtherFirstField
     const Bytes second = Sized(ExtImage({ExtItem({1}, "a", 4), ExtItem({1}, "b", 8)}));
     const std::string path = TempDir() + "/keep.merge";
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStoreWithBuckets(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {}, {0}));
+    ASSERT_TRUE(b.InitStoreWithBuckets(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion,
+                                       {}, {}, {0}));
     int result = -1;
-    ASSERT_EQ(b.MergeFiles(first.data(), second.data(), Wide(path).c_str(), &result, &KeepStored), 1);
+    ASSERT_EQ(b.MergeFiles(first.data(), second.data(), Wide(path).c_str(), &result, &KeepStored),
+              1);
     const Bytes merged = ReadFile(path);
     t_tableFile r;
     ASSERT_TRUE(r.Attach(merged.data(), kExtVersion, int64_t(merged.size())));
@@ -326,7 +370,8 @@ TEST(TableMergeTest, RefusingCallbackKeepsMatchesAndAddsItemsWithOtherFirstField
 
     // Without attri table: same key, other first value field, becomes a second row.
     t_tableFileBuilder p1, p2, p;
-    for (t_tableFileBuilder* x : {&p1, &p2, &p}) ASSERT_TRUE(x->InitStore(PlainKeys(), {}, {0}, kTag, kVersion, {}, {}));
+    for (t_tableFileBuilder* x : {&p1, &p2, &p})
+        ASSERT_TRUE(x->InitStore(PlainKeys(), {}, {0}, kTag, kVersion, {}, {}));
     ASSERT_EQ(p1.InsertOne(t_item().S("fig").U32(1).Packed().data(), 0), 1);
     ASSERT_EQ(p2.InsertOne(t_item().S("fig").U32(2).Packed().data(), 0), 1);
     ASSERT_EQ(p2.InsertOne(t_item().S("fig").U32(1).Packed().data(), 0), 1);
@@ -338,13 +383,15 @@ TEST(TableMergeTest, RefusingCallbackKeepsMatchesAndAddsItemsWithOtherFirstField
 TEST(TableMergeTest, ResultCodeNamesTheImageOrTheWriteThatFailed) {
     const Bytes good = Sized(ExtImage({ExtItem({1}, "a", 1)}));
     t_tableFileBuilder other;
-    ASSERT_TRUE(other.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion + 1, {}, {}));
+    ASSERT_TRUE(
+        other.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion + 1, {}, {}));
     const Bytes wrong = Sized(Plain(other));
     const std::string path = TempDir() + "/codes.merge";
     int result = -1;
     {
         t_tableFileBuilder b;
-        ASSERT_TRUE(b.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {}));
+        ASSERT_TRUE(
+            b.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {}));
         testing::internal::CaptureStdout();
         EXPECT_EQ(b.MergeFiles(wrong.data(), good.data(), Wide(path).c_str(), &result, nullptr), 0);
         testing::internal::GetCapturedStdout();
@@ -352,7 +399,8 @@ TEST(TableMergeTest, ResultCodeNamesTheImageOrTheWriteThatFailed) {
     }
     {
         t_tableFileBuilder b;
-        ASSERT_TRUE(b.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {}));
+        ASSERT_TRUE(
+            b.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {}));
         testing::internal::CaptureStdout();
         EXPECT_EQ(b.MergeFiles(good.data(), wrong.data(), Wide(path).c_str(), &result, nullptr), 0);
         testing::internal::GetCapturedStdout();
@@ -360,9 +408,11 @@ TEST(TableMergeTest, ResultCodeNamesTheImageOrTheWriteThatFailed) {
     }
     {
         t_tableFileBuilder b;
-        ASSERT_TRUE(b.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {}));
+        ASSERT_TRUE(
+            b.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {}));
         testing::internal::CaptureStdout();
-        EXPECT_EQ(b.MergeFiles(good.data(), good.data(), L"/nonexistent-dir/m", &result, nullptr), 0);
+        EXPECT_EQ(b.MergeFiles(good.data(), good.data(), L"/nonexistent-dir/m", &result, nullptr),
+                  0);
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(result, 3);
     }
@@ -373,13 +423,16 @@ TEST(TableMergeTest, ReplacedLongerStringsStillFitTheSavedImage) {
     // table must grow with it, or the save would run out of room.
     t_tableFileBuilder p1, p2, p;
     const std::vector<t_keyDesc> keys{Key(1, {0, 7, 0}, kNone, 0, 1)};
-    for (t_tableFileBuilder* x : {&p1, &p2, &p}) ASSERT_TRUE(x->InitStore(keys, {}, {0, 0}, kTag, kVersion, {}, {}));
+    for (t_tableFileBuilder* x : {&p1, &p2, &p})
+        ASSERT_TRUE(x->InitStore(keys, {}, {0, 0}, kTag, kVersion, {}, {}));
     ASSERT_EQ(p1.InsertOne(t_item().S("k").U32(1).S("s").Packed().data(), 0), 1);
     ASSERT_EQ(p2.InsertOne(t_item().S("k").U32(1).S("a much longer text").Packed().data(), 0), 1);
     const Bytes a = Sized(Plain(p1)), c = Sized(Plain(p2));
     const std::string path = TempDir() + "/longer.merge";
     int result = -1;
-    auto take = [](int32_t, const std::vector<uint8_t*>&, const std::vector<const uint8_t*>&) { return 1; };
+    auto take = [](int32_t, const std::vector<uint8_t*>&, const std::vector<const uint8_t*>&) {
+        return 1;
+    };
     ASSERT_EQ(p.MergeFiles(a.data(), c.data(), Wide(path).c_str(), &result, take), 1);
     const Bytes merged = ReadFile(path);
     t_tableFile r;
@@ -400,10 +453,13 @@ TEST(TableUpdateTest, FailedUpdateIsReportedAndNothingIsSaved) {
     ASSERT_TRUE(r.Attach(image.data(), kVersion, int64_t(image.size())));
     const std::string path = TempDir() + "/updated.bin";
 
-    const Bytes insert = t_item().S("new").U32(2).Update(1), remove = t_item().S("old").U32(1).Update(2);
+    const Bytes insert = t_item().S("new").U32(2).Update(1),
+                remove = t_item().S("old").U32(1).Update(2);
     const Bytes other = t_item().S("odd").U32(3).Update(7);
     testing::internal::CaptureStdout();
-    ASSERT_EQ(r.RewriteWithUpdates(Wide(path).c_str(), {{insert.data(), remove.data(), other.data()}}), 1);
+    ASSERT_EQ(
+        r.RewriteWithUpdates(Wide(path).c_str(), {{insert.data(), remove.data(), other.data()}}),
+        1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // the unknown code is skipped silently
     const Bytes out = ReadFile(path);
     t_tableFile u;
@@ -441,7 +497,8 @@ TEST(TableUpdateTest, LoadingALoopingChainFailsInsteadOfHanging) {
     const uint32_t linkOffset = r.GetLayout().keyLayouts[0].attriLinkOffset;
     ASSERT_TRUE(r.CollectAttriChain(Rd32(row + 4), 0, chain, linkOffset));
     ASSERT_EQ(chain.size(), 2u);
-    Wr32(const_cast<uint8_t*>(chain[1]) + linkOffset, Rd32(row + 4));  // the last row links back to the first
+    Wr32(const_cast<uint8_t*>(chain[1]) + linkOffset,
+         Rd32(row + 4));  // the last row links back to the first
     EXPECT_FALSE(r.CollectAttriChain(Rd32(row + 4), 0, chain, linkOffset));
     std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
     EXPECT_FALSE(r.EnumerateItems(0, pairs));
@@ -453,12 +510,14 @@ TEST(TableUpdateTest, LoadingALoopingChainFailsInsteadOfHanging) {
 TEST(TableUpdateTest, ImagesWithSkipWordsOrConsecutiveAttriRowsAreNotLoaded) {
     const t_fullTable t = MakeFullTable();
     t_tableFileBuilder full;
-    ASSERT_TRUE(full.InitStoreWithBuckets(t.keys, t.attris, t.datas, kTag, kVersion, t.hashFns, t.compareFns, t.buckets));
+    ASSERT_TRUE(full.InitStoreWithBuckets(t.keys, t.attris, t.datas, kTag, kVersion, t.hashFns,
+                                          t.compareFns, t.buckets));
     const Bytes image = Plain(full);
     t_tableFile r;
     ASSERT_TRUE(AttachFull(r, t, image));
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStoreWithBuckets(t.keys, t.attris, t.datas, kTag, kVersion, t.hashFns, t.compareFns, t.buckets));
+    ASSERT_TRUE(b.InitStoreWithBuckets(t.keys, t.attris, t.datas, kTag, kVersion, t.hashFns,
+                                       t.compareFns, t.buckets));
     EXPECT_EQ(b.LoadFromReader(r), 0);
     EXPECT_EQ(b.MergeFromReader(r, nullptr), 0);
 }
@@ -466,9 +525,11 @@ TEST(TableUpdateTest, ImagesWithSkipWordsOrConsecutiveAttriRowsAreNotLoaded) {
 TEST(TableBuilderStoreTest, KeysKeptInTheRowMustHoldTheirLengthInsideTheField) {
     // A one-unit string key stored in a 4-byte field of a byte-hashed table.
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStoreWithBuckets({Key(6, {8, 7}, kNone, kNone, kNone)}, {}, {}, kTag, kVersion, {}, {}, {4}));
+    ASSERT_TRUE(b.InitStoreWithBuckets({Key(6, {8, 7}, kNone, kNone, kNone)}, {}, {}, kTag,
+                                       kVersion, {}, {}, {4}));
     ASSERT_EQ(b.InsertOne(t_item().Raw(Str("x")).U32(1).Packed().data(), 0), 1);
-    EXPECT_EQ(b.InsertOne(t_item().U16(0x7FFF).U16(0).U32(1).Packed().data(), 0), 0);  // would read past the field
+    EXPECT_EQ(b.InsertOne(t_item().U16(0x7FFF).U16(0).U32(1).Packed().data(), 0),
+              0);  // would read past the field
     Bytes image = Plain(b);
     t_tableFile r;
     r.SetBucketCount(0, 4);
@@ -476,7 +537,8 @@ TEST(TableBuilderStoreTest, KeysKeptInTheRowMustHoldTheirLengthInsideTheField) {
     const uint8_t* row = nullptr;
     ASSERT_TRUE(r.FindRow(L(Str("x")), 0, &row));
     const uint8_t* stored = row;
-    Wr16(const_cast<uint8_t*>(stored), 0x7FFE);  // damaged in the file: the lookup fails, nothing is over-read
+    Wr16(const_cast<uint8_t*>(stored),
+         0x7FFE);  // damaged in the file: the lookup fails, nothing is over-read
     EXPECT_FALSE(r.FindRow(L(Str("x")), 0, &row));
     EXPECT_EQ(r.GetRowKey(0, stored), nullptr);
 }

@@ -17,7 +17,8 @@ protected:
     void SetUp() override {
         t = MakeFullTable();
         t_tableFileBuilder b;
-        ASSERT_TRUE(b.InitStoreWithBuckets(t.keys, t.attris, t.datas, kTag, kVersion, t.hashFns, t.compareFns, t.buckets));
+        ASSERT_TRUE(b.InitStoreWithBuckets(t.keys, t.attris, t.datas, kTag, kVersion, t.hashFns,
+                                           t.compareFns, t.buckets));
         for (size_t k = 0; k < t.items.size(); ++k)
             for (const Bytes& item : t.items[k]) ASSERT_EQ(b.InsertOne(item.data(), int(k)), 1);
         image = Plain(b);
@@ -46,7 +47,8 @@ protected:
         t_tableFile r;
         for (size_t k = 0; k < t.buckets.size(); ++k) r.SetBucketCount(int(k), t.buckets[k]);
         testing::internal::CaptureStdout();
-        const bool ok = r.Attach(copy.get(), kVersion, t.hashFns, t.compareFns, int64_t(bytes.size()));
+        const bool ok =
+            r.Attach(copy.get(), kVersion, t.hashFns, t.compareFns, int64_t(bytes.size()));
         testing::internal::GetCapturedStdout();
         if (!ok) return true;
         ++*attached;
@@ -97,7 +99,8 @@ TEST_F(TableCorruptionTest, ItemsAreaWordsSetToExtremesStayInside) {
     // their rows must still be inside.
     size_t attached = 0, tried = 0;
     for (size_t i = items; i + 4 <= image.size(); i += 2) {
-        for (uint32_t v : {0xFFFFFFFFu, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFF8u, 0x00007FFFu, 0x00010000u, 4u}) {
+        for (uint32_t v :
+             {0xFFFFFFFFu, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFF8u, 0x00007FFFu, 0x00010000u, 4u}) {
             Bytes bad = image;
             Wr32(bad.data() + i, v);
             ++tried;
@@ -113,13 +116,16 @@ TEST_F(TableCorruptionTest, HugeTableRecordsAreRefused) {
     for (size_t table = 0; table < tables; ++table) {
         const size_t rec = header + kHeaderFixedSize + kTableRecordSize * table;
         for (int word = 0; word < 3; ++word) {
-            for (uint32_t v : {0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, 0x10000000u, uint32_t(image.size())}) {
+            for (uint32_t v :
+                 {0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, 0x10000000u, uint32_t(image.size())}) {
                 Bytes bad = image;
                 if (Rd32(bad.data() + rec + 4 * word) == v) continue;
                 Wr32(bad.data() + rec + 4 * word, v);
                 FixCheck(bad);
-                if (word == 0 && v == uint32_t(image.size())) continue;  // may still fit a zero-sized table
-                EXPECT_FALSE(Probe(bad, bad.size())) << "table " << table << " word " << word << " value " << v;
+                if (word == 0 && v == uint32_t(image.size()))
+                    continue;  // may still fit a zero-sized table
+                EXPECT_FALSE(Probe(bad, bad.size()))
+                    << "table " << table << " word " << word << " value " << v;
             }
         }
     }
@@ -166,13 +172,17 @@ TEST_F(TableCorruptionTest, AttriDescriptorsNamingMissingTablesOrFieldsAreRefuse
     // Attri 0 follows the six key descriptors; its words are field count,
     // owner key, data table and capacity.
     size_t at = 8 + 12;
-    for (size_t k = 0; k < t.keys.size(); ++k) at += 4 + 2 * size_t(Rd16(image.data() + at + 2)) + 16;
+    for (size_t k = 0; k < t.keys.size(); ++k)
+        at += 4 + 2 * size_t(Rd16(image.data() + at + 2)) + 16;
     ASSERT_EQ(Rd32(image.data() + at + 4), 1u);  // owner: key table 1
-    const struct { size_t word; uint32_t value; } bad[] = {
-        {0, 4},          // more trailing fields than key 1 has after its key
-        {0, 0x80000000}, // a count that would wrap
-        {1, 6},          // owner key past the six key tables
-        {2, 3},          // data table past the three data tables
+    const struct {
+        size_t word;
+        uint32_t value;
+    } bad[] = {
+        {0, 4},           // more trailing fields than key 1 has after its key
+        {0, 0x80000000},  // a count that would wrap
+        {1, 6},           // owner key past the six key tables
+        {2, 3},           // data table past the three data tables
     };
     for (const auto& b : bad) {
         Bytes damaged = image;
@@ -205,7 +215,8 @@ TEST_F(TableCorruptionTest, DamagedItemLengthsMakeLookupsFailNotOverread) {
 
 TEST(TableCorruptionLoadTest, BuilderLoadOfDamagedImagesFailsOrStaysInside) {
     // Flagless tables, so the builder loads them: chained attri rows, digit keys, plain rows.
-    const std::vector<t_keyDesc> keys{Key(1, {0, 5, 0, 7}, 0, 0, 1), Key(4, {7, 7, 0}, kNone, kNone, 1),
+    const std::vector<t_keyDesc> keys{Key(1, {0, 5, 0, 7}, 0, 0, 1),
+                                      Key(4, {7, 7, 0}, kNone, kNone, 1),
                                       Key(6, {0, 10}, kNoAttriNoWord, 0, 1)};
     const std::vector<t_attriDesc> attris{{2, 0, 2, 0}};
     const std::vector<uint32_t> datas{0, 0, 0};
@@ -213,9 +224,12 @@ TEST(TableCorruptionLoadTest, BuilderLoadOfDamagedImagesFailsOrStaysInside) {
     t_tableFileBuilder b;
     ASSERT_TRUE(b.InitStoreWithBuckets(keys, attris, datas, kTag, kVersion, {}, {}, buckets));
     for (const char* w : {"apple", "apple", "ant", "bee", "Bee"})
-        ASSERT_EQ(b.InsertOne(t_item().S(w).U16(1).S(std::string("x") + w).U32(2).Packed().data(), 0), 1);
-    for (uint32_t k : {0u, 1u, 3u}) ASSERT_EQ(b.InsertOne(t_item().U32(k).U32(k).S("d").Packed().data(), 1), 1);
-    for (const char* w : {"one", "two", "three"}) ASSERT_EQ(b.InsertOne(t_item().S(w).S(w).Packed().data(), 2), 1);
+        ASSERT_EQ(
+            b.InsertOne(t_item().S(w).U16(1).S(std::string("x") + w).U32(2).Packed().data(), 0), 1);
+    for (uint32_t k : {0u, 1u, 3u})
+        ASSERT_EQ(b.InsertOne(t_item().U32(k).U32(k).S("d").Packed().data(), 1), 1);
+    for (const char* w : {"one", "two", "three"})
+        ASSERT_EQ(b.InsertOne(t_item().S(w).S(w).Packed().data(), 2), 1);
     const Bytes image = Plain(b);
     size_t loaded = 0;
     for (size_t i = ItemsOffset(image); i < image.size(); ++i) {
@@ -229,14 +243,16 @@ TEST(TableCorruptionLoadTest, BuilderLoadOfDamagedImagesFailsOrStaysInside) {
             testing::internal::CaptureStdout();
             if (r.Attach(copy.get(), kVersion, int64_t(bad.size()))) {
                 t_tableFileBuilder again;
-                ASSERT_TRUE(again.InitStoreWithBuckets(keys, attris, datas, kTag, kVersion, {}, {}, buckets));
+                ASSERT_TRUE(again.InitStoreWithBuckets(keys, attris, datas, kTag, kVersion, {}, {},
+                                                       buckets));
                 if (again.LoadFromReader(r)) {
                     ++loaded;
                     Bytes out;
                     again.BuildPlainImage(out);
                 }
                 t_tableFileBuilder merged;
-                ASSERT_TRUE(merged.InitStoreWithBuckets(keys, attris, datas, kTag, kVersion, {}, {}, buckets));
+                ASSERT_TRUE(merged.InitStoreWithBuckets(keys, attris, datas, kTag, kVersion, {}, {},
+                                                        buckets));
                 merged.MergeFromReader(r, nullptr);
             }
             testing::internal::GetCapturedStdout();

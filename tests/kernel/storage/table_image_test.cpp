@@ -21,8 +21,8 @@ void Put16(Bytes& b, uint16_t v) {
 
 // One English key table of a single string field, 54 rows, default 27 buckets.
 t_tableFileBuilder* NewSmallBuilder(const void* extra = nullptr, uint32_t extraSize = 0) {
-    return new t_tableFileBuilder({Key(1, {0}, kNone, kNone, kNone, 54)}, {}, {}, kTag, kVersion, {}, {}, extra,
-                                  extraSize);
+    return new t_tableFileBuilder({Key(1, {0}, kNone, kNone, kNone, 54)}, {}, {}, kTag, kVersion,
+                                  {}, {}, extra, extraSize);
 }
 
 }  // namespace
@@ -43,9 +43,11 @@ TEST(TableGoldenTest, EmptyImageOfOneKeyTableIs730BytesByteForByte) {
     Put32(want, 1), Put32(want, 0), Put32(want, 0);
     Put16(want, 1), Put16(want, 1), Put16(want, 0);
     Put32(want, kNone), Put32(want, kNone), Put32(want, kNone), Put32(want, 54);
-    Put32(want, kTag), Put32(want, kVersion), Put32(want, 648), Put32(want, 1), Put32(want, 0), Put32(want, 0);
+    Put32(want, kTag), Put32(want, kVersion), Put32(want, 648), Put32(want, 1), Put32(want, 0),
+        Put32(want, 0);
     Put32(want, 216), Put32(want, 54), Put32(want, 0);  // bucket array of 27 x 8 bytes first
-    for (uint32_t bkt = 0; bkt < 27; ++bkt) Put32(want, 16 * bkt), Put32(want, 0);  // 2 rows a bucket
+    for (uint32_t bkt = 0; bkt < 27; ++bkt)
+        Put32(want, 16 * bkt), Put32(want, 0);  // 2 rows a bucket
     want.resize(want.size() + 54 * 8, 0);
     Put32(want, 0);  // extraSize
     const uint32_t sum = 34 + 1 + 1 + 1 + 0 + 3 * kNone + 54 + kTag + kVersion + 648 + 1 + 216 + 54;
@@ -77,8 +79,10 @@ TEST(TableGoldenTest, EmptyImageOfOneKeyTableIs730BytesByteForByte) {
 TEST(TableGoldenTest, PopulatedPrefixSkipImageByteForByte) {
     // Keys a, ab, abc, b in one bucket of a prefix-skip table.
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStoreWithBuckets({Key(0x13, {0}, kNoAttriNoWord, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}, {1}));
-    for (const char* k : {"b", "abc", "a", "ab"}) ASSERT_EQ(b.InsertOne(t_item().S(k).Packed().data(), 0), 1);
+    ASSERT_TRUE(b.InitStoreWithBuckets({Key(0x13, {0}, kNoAttriNoWord, 0, kNone)}, {}, {0}, kTag,
+                                       kVersion, {}, {}, {1}));
+    for (const char* k : {"b", "abc", "a", "ab"})
+        ASSERT_EQ(b.InsertOne(t_item().S(k).Packed().data(), 0), 1);
 
     Bytes want;
     Put32(want, 0);
@@ -87,14 +91,15 @@ TEST(TableGoldenTest, PopulatedPrefixSkipImageByteForByte) {
     Put16(want, 0x13), Put16(want, 1), Put16(want, 0);
     Put32(want, kNoAttriNoWord), Put32(want, 0), Put32(want, kNone), Put32(want, 0);
     Put32(want, 0);  // data table capacity
-    Put32(want, kTag), Put32(want, kVersion), Put32(want, 62), Put32(want, 1), Put32(want, 0), Put32(want, 1);
-    Put32(want, 8), Put32(want, 4), Put32(want, 0);   // key table after its one bucket entry
-    Put32(want, 40), Put32(want, 22), Put32(want, 0); // data table
-    Put32(want, 0), Put32(want, 4);                   // the bucket
-    Put32(want, 0), Put32(want, 3);                   // a: passes ab, abc; claims b
-    Put32(want, 4), Put32(want, 0);                   // ab: passes abc; b is claimed
-    Put32(want, 10), Put32(want, kNone);              // abc
-    Put32(want, 18), Put32(want, kNone);              // b, the last row
+    Put32(want, kTag), Put32(want, kVersion), Put32(want, 62), Put32(want, 1), Put32(want, 0),
+        Put32(want, 1);
+    Put32(want, 8), Put32(want, 4), Put32(want, 0);    // key table after its one bucket entry
+    Put32(want, 40), Put32(want, 22), Put32(want, 0);  // data table
+    Put32(want, 0), Put32(want, 4);                    // the bucket
+    Put32(want, 0), Put32(want, 3);                    // a: passes ab, abc; claims b
+    Put32(want, 4), Put32(want, 0);                    // ab: passes abc; b is claimed
+    Put32(want, 10), Put32(want, kNone);               // abc
+    Put32(want, 18), Put32(want, kNone);               // b, the last row
     for (const char* k : {"a", "ab", "abc", "b"}) {
         const Bytes s = Str(k);
         want.insert(want.end(), s.begin(), s.end());
@@ -132,7 +137,8 @@ TEST(TableGoldenTest, ImagesWithoutTablesAreRefusedByTheBuilderButReadable) {
 
     Bytes image;
     Put32(image, 0), Put32(image, 12), Put32(image, 0), Put32(image, 0), Put32(image, 0);
-    Put32(image, kTag), Put32(image, kVersion), Put32(image, 1), Put32(image, 0), Put32(image, 0), Put32(image, 0);
+    Put32(image, kTag), Put32(image, kVersion), Put32(image, 1), Put32(image, 0), Put32(image, 0),
+        Put32(image, 0);
     image.push_back(0);
     FixCheck(image);
     t_tableFile reader;
@@ -149,9 +155,11 @@ TEST(TableGoldenTest, ImagesWithoutTablesAreRefusedByTheBuilderButReadable) {
 TEST(TableRoundTripTest, EveryKeyTypeSurvivesBuilderFileReader) {
     const t_fullTable t = MakeFullTable();
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStoreWithBuckets(t.keys, t.attris, t.datas, kTag, kVersion, t.hashFns, t.compareFns, t.buckets));
+    ASSERT_TRUE(b.InitStoreWithBuckets(t.keys, t.attris, t.datas, kTag, kVersion, t.hashFns,
+                                       t.compareFns, t.buckets));
     for (size_t k = 0; k < t.items.size(); ++k)
-        for (const Bytes& item : t.items[k]) ASSERT_EQ(b.InsertOne(item.data(), int(k)), 1) << "table " << k;
+        for (const Bytes& item : t.items[k])
+            ASSERT_EQ(b.InsertOne(item.data(), int(k)), 1) << "table " << k;
     const std::string path = TempDir() + "/full.bin";
     ASSERT_EQ(b.SaveToFile(Wide(path).c_str()), 1);
     const Bytes image = ReadFile(path);
@@ -165,7 +173,8 @@ TEST(TableRoundTripTest, EveryKeyTypeSurvivesBuilderFileReader) {
         Wr32(key, v);
         const uint8_t* row = nullptr;
         ASSERT_TRUE(r.FindRow(reinterpret_cast<const t_lstr*>(key), 0, &row)) << v;
-        EXPECT_EQ(Text(r.GetDataPtr(1, Rd32(row + lay.keyLayouts[0].fieldOffsets[1]))), "v" + std::to_string(v));
+        EXPECT_EQ(Text(r.GetDataPtr(1, Rd32(row + lay.keyLayouts[0].fieldOffsets[1]))),
+                  "v" + std::to_string(v));
     }
     uint8_t two[4];
     Wr32(two, 2);
@@ -177,7 +186,8 @@ TEST(TableRoundTripTest, EveryKeyTypeSurvivesBuilderFileReader) {
     ASSERT_TRUE(r.FindRow(L(Str("apple")), 1, &row));
     EXPECT_EQ(Rd16(row + lay.keyLayouts[1].fieldOffsets[1]), 1);
     std::vector<const uint8_t*> chain;
-    ASSERT_TRUE(r.CollectAttriChain(Rd32(row + lay.keyLayouts[1].linkOffset), 1, chain, lay.keyLayouts[1].attriLinkOffset));
+    ASSERT_TRUE(r.CollectAttriChain(Rd32(row + lay.keyLayouts[1].linkOffset), 1, chain,
+                                    lay.keyLayouts[1].attriLinkOffset));
     ASSERT_EQ(chain.size(), 2u);
     EXPECT_EQ(Text(r.GetDataPtr(2, Rd32(chain[0]))), "x");
     EXPECT_EQ(Rd32(chain[1] + 4), 11u);
@@ -194,7 +204,8 @@ TEST(TableRoundTripTest, EveryKeyTypeSurvivesBuilderFileReader) {
         ASSERT_TRUE(r.FindRow(L(Str(k)), 2, &row)) << k;
         EXPECT_EQ(Text(r.GetDataPtr(1, Rd32(row + 8))), std::string("val-") + k);
     }
-    for (const char* k : {"abcd", "aa", "bb", "ca", "d", "abe"}) EXPECT_FALSE(r.FindRow(L(Str(k)), 2, &row)) << k;
+    for (const char* k : {"abcd", "aa", "bb", "ca", "d", "abe"})
+        EXPECT_FALSE(r.FindRow(L(Str(k)), 2, &row)) << k;
 
     // 3: pinyin ids, attri rows consecutive and sorted, walked by prefix.
     ASSERT_TRUE(r.FindRow(L(Units({3, 100})), 3, &row));
@@ -203,11 +214,13 @@ TEST(TableRoundTripTest, EveryKeyTypeSurvivesBuilderFileReader) {
     const uint32_t first = Rd32(row + p.linkOffset);
     const char* order[] = {"b", "m", "ma", "mab"};
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(Text(r.GetDataPtr(2, Rd32(r.GetAttriRow(1, first + i * p.attriRowSize)))), order[i]);
+        EXPECT_EQ(Text(r.GetDataPtr(2, Rd32(r.GetAttriRow(1, first + i * p.attriRowSize)))),
+                  order[i]);
     int32_t at = -1;
     EXPECT_TRUE(r.PrefixSearchAttri(L(Str("b")), 1, first, 3, &at));
     EXPECT_EQ(at, 0);
-    EXPECT_TRUE(r.PrefixSearchAttri(L(Str("ma")), 1, first, 3, &at));  // the shorter stored prefix comes first
+    EXPECT_TRUE(r.PrefixSearchAttri(L(Str("ma")), 1, first, 3,
+                                    &at));  // the shorter stored prefix comes first
     EXPECT_EQ(at, 1);
     EXPECT_TRUE(r.PrefixSearchAttri(L(Str("mz")), 1, first, 3, &at));  // stored "m" is a prefix
     EXPECT_EQ(at, 1);
@@ -238,7 +251,8 @@ TEST(TableRoundTripTest, HanziKeysShareTheBucketOfTheirLowByte) {
     // bucket 0 and are told apart by the compare order alone.
     t_tableFileBuilder b;
     ASSERT_TRUE(b.InitStore({Key(3, {0, 7}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}));
-    const std::vector<std::vector<uint16_t>> keys{{0x5100}, {0x4E00, 0x4E01}, {0x4E00}, {0x4E61}, {}};
+    const std::vector<std::vector<uint16_t>> keys{
+        {0x5100}, {0x4E00, 0x4E01}, {0x4E00}, {0x4E61}, {}};
     for (size_t i = 0; i < keys.size(); ++i)
         ASSERT_EQ(b.InsertOne(t_item().Raw(Units(keys[i])).U32(uint32_t(i)).Packed().data(), 0), 1);
     const std::string path = TempDir() + "/hanzi.bin";
@@ -265,7 +279,8 @@ class TableReaderTest : public testing::Test {
 protected:
     void SetUp() override {
         t = MakeFullTable();
-        ASSERT_TRUE(b.InitStoreWithBuckets(t.keys, t.attris, t.datas, kTag, kVersion, t.hashFns, t.compareFns, t.buckets));
+        ASSERT_TRUE(b.InitStoreWithBuckets(t.keys, t.attris, t.datas, kTag, kVersion, t.hashFns,
+                                           t.compareFns, t.buckets));
         for (size_t k = 0; k < t.items.size(); ++k)
             for (const Bytes& item : t.items[k]) ASSERT_EQ(b.InsertOne(item.data(), int(k)), 1);
         image = Plain(b);
@@ -279,7 +294,8 @@ TEST_F(TableReaderTest, WrongVersionIsRefusedWithItsMessage) {
     t_tableFile r;
     for (size_t k = 0; k < t.buckets.size(); ++k) r.SetBucketCount(int(k), t.buckets[k]);
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(r.Attach(image.data(), kVersion + 1, t.hashFns, t.compareFns, int64_t(image.size())));
+    EXPECT_FALSE(
+        r.Attach(image.data(), kVersion + 1, t.hashFns, t.compareFns, int64_t(image.size())));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "format is erro");
     EXPECT_FALSE(r.IsAttached());
 }
@@ -349,7 +365,8 @@ TEST_F(TableReaderTest, FindPrefixAcceptsAStoredPrefixOfTheKey) {
     ASSERT_TRUE(AttachFull(r, t, image));
     int32_t row = -1, start = 0;
     EXPECT_TRUE(r.FindPrefix(L(Str("zookeeper")), 1, &row, &start));
-    EXPECT_FALSE(r.FindPrefix(L(Str("ab")), 2, &row, &start));  // prefix-skip tables are not searched
+    EXPECT_FALSE(
+        r.FindPrefix(L(Str("ab")), 2, &row, &start));  // prefix-skip tables are not searched
 }
 
 TEST_F(TableReaderTest, FixedFieldEditKeepsTheCheckNumberAndLongerStringIsAppended) {
@@ -386,7 +403,8 @@ TEST_F(TableReaderTest, ItemsReachingPastTheUsedBytesAreNotHandedOut) {
     {
         t_tableFile whole;
         ASSERT_TRUE(AttachFull(whole, t, image));
-        for (uint32_t off = 0; off < size; off += 2 + uint32_t(LstrGetByteLength(whole.GetDataPtr(1, off)))) {
+        for (uint32_t off = 0; off < size;
+             off += 2 + uint32_t(LstrGetByteLength(whole.GetDataPtr(1, off)))) {
             ASSERT_NE(whole.GetDataPtr(1, off), nullptr) << off;
             last = off;
         }
@@ -403,7 +421,8 @@ TEST_F(TableReaderTest, ItemsReachingPastTheUsedBytesAreNotHandedOut) {
 TEST(TableReaderEditTest, LongerStringIsAppendedAndTheImageReattaches) {
     // A table with spare data bytes: the empty image of a builder, filled by hand.
     const std::vector<int32_t> buckets{2};
-    t_tableFileBuilder b({Key(2, {0, 0}, kNone, 0, 1, 4)}, {}, {64, 64}, kTag, kVersion, {}, {}, nullptr, 0, &buckets);
+    t_tableFileBuilder b({Key(2, {0, 0}, kNone, 0, 1, 4)}, {}, {64, 64}, kTag, kVersion, {}, {},
+                         nullptr, 0, &buckets);
     Bytes image(size_t(b.GetTotalSize(nullptr)));
     ASSERT_TRUE(b.BuildToBuffer(image.data(), int64_t(image.size())));
     image.resize(image.size() - 4);  // plain image
@@ -446,7 +465,8 @@ TEST(TableReaderEditTest, LongerStringIsAppendedAndTheImageReattaches) {
 TEST(TableReaderEditTest, ReplacingAnAttriStringNeverMovesOtherItems) {
     // Two keys whose attri strings sit one after the other in the data table.
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStore({Key(1, {0, 0}, 0, 0, kNone)}, {{1, 0, 1, 0}}, {0, 0}, kTag, kVersion, {}, {}));
+    ASSERT_TRUE(
+        b.InitStore({Key(1, {0, 0}, 0, 0, kNone)}, {{1, 0, 1, 0}}, {0, 0}, kTag, kVersion, {}, {}));
     ASSERT_EQ(b.InsertOne(t_item().S("a").S("first").Packed().data(), 0), 1);
     ASSERT_EQ(b.InsertOne(t_item().S("b").S("second").Packed().data(), 0), 1);
     Bytes image = Plain(b);
@@ -485,7 +505,8 @@ TEST(TableReaderFileTest, SaveOverALongerFileLeavesExactlyTheImage) {
     EXPECT_EQ(ReadFile(path), image);
     testing::internal::CaptureStdout();
     EXPECT_FALSE(r.SaveToFile(L"/nonexistent-dir/x.bin"));
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("can't open file for write !"), std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("can't open file for write !"),
+              std::string::npos);
 }
 
 TEST(TableReaderFileTest, UnboundedAttachTakesTheLengthFromTheHeader) {
@@ -519,8 +540,10 @@ TEST(TablePrefixWalkTest, FindsExactlyTheStoredKeysOfRandomSets) {
         const size_t count = 1 + next() % 24;
         while (keys.size() < count) keys.insert(all[next() % all.size()]);
         t_tableFileBuilder b;
-        ASSERT_TRUE(b.InitStoreWithBuckets({Key(0x13, {0}, kNoAttriNoWord, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}, {1}));
-        for (const std::string& k : keys) ASSERT_EQ(b.InsertOne(t_item().S(k).Packed().data(), 0), 1);
+        ASSERT_TRUE(b.InitStoreWithBuckets({Key(0x13, {0}, kNoAttriNoWord, 0, kNone)}, {}, {0},
+                                           kTag, kVersion, {}, {}, {1}));
+        for (const std::string& k : keys)
+            ASSERT_EQ(b.InsertOne(t_item().S(k).Packed().data(), 0), 1);
         const Bytes image = Plain(b);
         t_tableFile r;
         r.SetBucketCount(0, 1);
@@ -531,7 +554,8 @@ TEST(TablePrefixWalkTest, FindsExactlyTheStoredKeysOfRandomSets) {
             ASSERT_EQ(found, keys.count(q) > 0) << "query " << q << " in a set of " << keys.size();
             // On a miss, row is where the key would go.
             if (!found) {
-                ASSERT_EQ(size_t(row), size_t(std::distance(keys.begin(), keys.lower_bound(q)))) << q;
+                ASSERT_EQ(size_t(row), size_t(std::distance(keys.begin(), keys.lower_bound(q))))
+                    << q;
             }
         }
     }

@@ -20,7 +20,9 @@ Bytes Number(int32_t v) {
     return b;
 }
 
-int Always7(const t_lstr*) { return 7; }
+int Always7(const t_lstr*) {
+    return 7;
+}
 
 }  // namespace
 
@@ -32,7 +34,7 @@ TEST(TablePolicyTest, BucketsFollowEachPolicysRule) {
     EXPECT_EQ(BucketOf(2, 414, Units({414})), -1);
     EXPECT_EQ(BucketOf(2, 414, Units({0x8000})), -1);  // negative id
     EXPECT_EQ(BucketOf(2, 414, Units({})), -1);
-    EXPECT_EQ(BucketOf(3, 512, Units({0x4E00})), 0);   // only the low byte counts
+    EXPECT_EQ(BucketOf(3, 512, Units({0x4E00})), 0);  // only the low byte counts
     EXPECT_EQ(BucketOf(3, 512, Units({0x5100})), 0);
     EXPECT_EQ(BucketOf(3, 512, Units({})), 0);
     EXPECT_EQ(BucketOf(6, 100, Bytes{1, 0, 0x61}), 97);
@@ -63,7 +65,7 @@ TEST(TablePolicyTest, FactoriesRefuseUnknownIdsAndMissingCountsOrFunctions) {
     std::unique_ptr<t_baseHash> seg(CreateHashPolicy(5, 8, &Always7));
     EXPECT_EQ(seg->Index(L(Str("x"))), 7);
     std::unique_ptr<t_baseHash> segSmall(CreateHashPolicy(5, 4, &Always7));
-    EXPECT_EQ(segSmall->Index(L(Str("x"))), 7);         // raw value, unchecked
+    EXPECT_EQ(segSmall->Index(L(Str("x"))), 7);          // raw value, unchecked
     EXPECT_EQ(segSmall->CheckedIndex(L(Str("x"))), -1);  // but no bucket
     std::unique_ptr<t_baseCompare> dig(CreateComparePolicy(4, nullptr));
     EXPECT_EQ(dig->Compare(L(Number(1)), L(Number(2))), 0);

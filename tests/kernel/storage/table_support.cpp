@@ -35,14 +35,22 @@ std::string Text(const t_lstr* s) {
     return out;
 }
 
-t_item& t_item::S(const std::string& ascii) { return Raw(Str(ascii)); }
+t_item& t_item::S(const std::string& ascii) {
+    return Raw(Str(ascii));
+}
 t_item& t_item::Raw(const Bytes& b) {
     m_fields.insert(m_fields.end(), b.begin(), b.end());
     return *this;
 }
-t_item& t_item::U8(uint8_t v) { return Raw(Bytes{v}); }
-t_item& t_item::U16(uint16_t v) { return Raw(Bytes{uint8_t(v), uint8_t(v >> 8)}); }
-t_item& t_item::U32(uint32_t v) { return Raw(Bytes{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}); }
+t_item& t_item::U8(uint8_t v) {
+    return Raw(Bytes{v});
+}
+t_item& t_item::U16(uint16_t v) {
+    return Raw(Bytes{uint8_t(v), uint8_t(v >> 8)});
+}
+t_item& t_item::U32(uint32_t v) {
+    return Raw(Bytes{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
+}
 
 Bytes t_item::Packed() const {
     Bytes b(4);
@@ -76,7 +84,9 @@ Bytes Plain(t_tableFileBuilder& builder) {
     return image;
 }
 
-size_t HeaderOffset(const Bytes& image) { return 8 + Rd32(image.data() + 4); }
+size_t HeaderOffset(const Bytes& image) {
+    return 8 + Rd32(image.data() + 4);
+}
 
 size_t ItemsOffset(const Bytes& image) {
     const uint8_t* c = image.data() + 8;
@@ -92,12 +102,18 @@ uint32_t ExpectedCheck(const Bytes& image) {
     size_t at = 0;
     bool ok = true;
     auto w32 = [&]() -> uint32_t {
-        if (at + 4 > n) { ok = false; return 0; }
+        if (at + 4 > n) {
+            ok = false;
+            return 0;
+        }
         at += 4;
         return Rd32(p + at - 4);
     };
     auto w16 = [&]() -> int16_t {
-        if (at + 2 > n) { ok = false; return 0; }
+        if (at + 2 > n) {
+            ok = false;
+            return 0;
+        }
         at += 2;
         return RdI16(p + at - 2);
     };
@@ -119,10 +135,13 @@ uint32_t ExpectedCheck(const Bytes& image) {
     return ok ? ~sum : (n >= 4 ? Rd32(p) : 0);
 }
 
-void FixCheck(Bytes& image) { Wr32(image.data(), ExpectedCheck(image)); }
+void FixCheck(Bytes& image) {
+    Wr32(image.data(), ExpectedCheck(image));
+}
 
 void SetUsed(Bytes& image, size_t table, uint32_t used) {
-    Wr32(image.data() + HeaderOffset(image) + kHeaderFixedSize + kTableRecordSize * table + 8, used);
+    Wr32(image.data() + HeaderOffset(image) + kHeaderFixedSize + kTableRecordSize * table + 8,
+         used);
     FixCheck(image);
 }
 
@@ -131,7 +150,9 @@ std::string TempDir() {
     return dir;
 }
 
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring Wide(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
 
 Bytes ReadFile(const std::string& path) {
     Bytes out;
@@ -155,10 +176,13 @@ void WriteFile(const std::string& path, const Bytes& data) {
 
 namespace {
 
-int SegHash(const t_lstr* key) { return int(Rd32(reinterpret_cast<const uint8_t*>(key)) % 5); }
+int SegHash(const t_lstr* key) {
+    return int(Rd32(reinterpret_cast<const uint8_t*>(key)) % 5);
+}
 
 int SegCompare(const t_lstr* a, const t_lstr* b) {
-    const uint32_t x = Rd32(reinterpret_cast<const uint8_t*>(a)), y = Rd32(reinterpret_cast<const uint8_t*>(b));
+    const uint32_t x = Rd32(reinterpret_cast<const uint8_t*>(a)),
+                   y = Rd32(reinterpret_cast<const uint8_t*>(b));
     return x < y ? -2 : (x > y ? 2 : 0);
 }
 
@@ -189,17 +213,27 @@ t_fullTable MakeFullTable() {
     for (uint32_t v : {1u, 6u, 11u, 7u, 123456u})
         t.items[0].push_back(t_item().U32(v).S("v" + std::to_string(v)).Packed());
     t.items[0].push_back(t_item().U32(2).S("").Packed());  // empty value: no item
-    struct { const char* w; uint16_t s; const char* a; uint32_t n; } eng[] = {
-        {"apple", 1, "x", 10}, {"apple", 1, "y", 11}, {"Apple", 2, "z", 12}, {"banana", 3, "", 13},
-        {"a", 4, "q", 1}, {"A", 5, "r", 2}, {"zoo", 6, "s", 3}, {"1a", 7, "t", 4}, {"Zoo", 8, "u", 5}};
-    for (const auto& e : eng) t.items[1].push_back(t_item().S(e.w).U16(e.s).S(e.a).U32(e.n).Packed());
+    struct {
+        const char* w;
+        uint16_t s;
+        const char* a;
+        uint32_t n;
+    } eng[] = {{"apple", 1, "x", 10}, {"apple", 1, "y", 11}, {"Apple", 2, "z", 12},
+               {"banana", 3, "", 13}, {"a", 4, "q", 1},      {"A", 5, "r", 2},
+               {"zoo", 6, "s", 3},    {"1a", 7, "t", 4},     {"Zoo", 8, "u", 5}};
+    for (const auto& e : eng)
+        t.items[1].push_back(t_item().S(e.w).U16(e.s).S(e.a).U32(e.n).Packed());
     uint32_t n = 0;
     for (const char* w : {"a", "ab", "abc", "b", "abd", "ba", "c", "cab"})
         t.items[2].push_back(t_item().S(w).S(std::string("val-") + w).U32(++n).Packed());
-    struct { std::vector<uint16_t> key; const char* a; uint16_t f; } py[] = {
-        {{3, 100}, "ma", 1}, {{3, 100}, "m", 2}, {{3, 100}, "mab", 3}, {{3, 100}, "b", 4},
-        {{5}, "ni", 5}, {{7, 7}, "hao", 6}, {{3}, "", 7}};
-    for (const auto& p : py) t.items[3].push_back(t_item().Raw(Units(p.key)).S(p.a).U16(p.f).Packed());
+    struct {
+        std::vector<uint16_t> key;
+        const char* a;
+        uint16_t f;
+    } py[] = {{{3, 100}, "ma", 1}, {{3, 100}, "m", 2}, {{3, 100}, "mab", 3}, {{3, 100}, "b", 4},
+              {{5}, "ni", 5},      {{7, 7}, "hao", 6}, {{3}, "", 7}};
+    for (const auto& p : py)
+        t.items[3].push_back(t_item().Raw(Units(p.key)).S(p.a).U16(p.f).Packed());
     for (uint32_t k : {0u, 3u, 9u, 15u, 3u})
         t.items[4].push_back(t_item().U32(k).U32(k * 100).U8(uint8_t(k)).Packed());
     t.items[4].push_back(t_item().U32(16).U32(1).U8(1).Packed());  // no bucket: skipped
@@ -250,7 +284,8 @@ size_t ExerciseReader(const t_tableFile& reader) {
                         reader.PrefixSearchAttri(L(p), int(K.attri), link, last, &r);
                     }
                     const Bytes n = Bytes{2, 0};
-                    reader.BinarySearchAttri(L(n), int(K.attri), link, last, &r, &AttriNumberCompare);
+                    reader.BinarySearchAttri(L(n), int(K.attri), link, last, &r,
+                                             &AttriNumberCompare);
                 }
             }
         }

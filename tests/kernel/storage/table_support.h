@@ -22,7 +22,9 @@ constexpr uint32_t kTag = 7;
 Bytes Str(const std::string& ascii);
 // A length-prefixed string of raw 16-bit units (pinyin ids and the like).
 Bytes Units(const std::vector<uint16_t>& units);
-inline const t_lstr* L(const Bytes& b) { return reinterpret_cast<const t_lstr*>(b.data()); }
+inline const t_lstr* L(const Bytes& b) {
+    return reinterpret_cast<const t_lstr*>(b.data());
+}
 std::string Text(const t_lstr* s);  // ASCII text of a UTF-16 string
 
 // Packs fields into the builder's item form: i32 size, then the fields.

@@ -17,7 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
 using ExtWord = UsrTestWord;
 
 // The extension file attached for lookups.
@@ -83,7 +82,6 @@ protected:
     std::vector<std::unique_ptr<TestLstr>> keep_;
 };
 
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -124,12 +122,14 @@ TEST_F(ExtDictTest, MergeOrsTheSourceFlagsAndKeepsFrequencyAndStamp) {
 
 TEST_F(ExtDictTest, MergedFileReplacesTheLiveOneInOneRename) {
     const std::wstring path = dir_.WFile("ext.bin");
-    ASSERT_EQ(1, MergeUsrDictExtFile(path.c_str(), Records({{{SyllableId(L"hao")}, u"好", 3, 0x40, 2}})));
+    ASSERT_EQ(
+        1, MergeUsrDictExtFile(path.c_str(), Records({{{SyllableId(L"hao")}, u"好", 3, 0x40, 2}})));
     const std::vector<uint8_t> before = ReadFileBytes(dir_.File("ext.bin"));
     // A reader that has the live file open keeps seeing it whole.
     const int fd = open(dir_.File("ext.bin").c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(1, MergeUsrDictExtFile(path.c_str(), Records({{{SyllableId(L"ni")}, u"你", 4, 0x100, 2}})));
+    ASSERT_EQ(
+        1, MergeUsrDictExtFile(path.c_str(), Records({{{SyllableId(L"ni")}, u"你", 4, 0x100, 2}})));
     std::vector<uint8_t> seen(before.size() + 16);
     const ssize_t n = pread(fd, seen.data(), seen.size(), 0);
     close(fd);
@@ -140,7 +140,8 @@ TEST_F(ExtDictTest, MergedFileReplacesTheLiveOneInOneRename) {
 
 TEST_F(ExtDictTest, FailedMergeLeavesTheFileAndNoWorkFiles) {
     const std::wstring path = dir_.WFile("ext.bin");
-    ASSERT_EQ(1, MergeUsrDictExtFile(path.c_str(), Records({{{SyllableId(L"hao")}, u"好", 3, 0x40, 2}})));
+    ASSERT_EQ(
+        1, MergeUsrDictExtFile(path.c_str(), Records({{{SyllableId(L"hao")}, u"好", 3, 0x40, 2}})));
     const std::vector<uint8_t> before = ReadFileBytes(dir_.File("ext.bin"));
 
     ASSERT_TRUE(WriteFileBytes(dir_.File("junk.bin"), std::vector<uint8_t>(300, 7)));
@@ -151,7 +152,8 @@ TEST_F(ExtDictTest, FailedMergeLeavesTheFileAndNoWorkFiles) {
 
     // A live file that is not an extension image is not merged into.
     ASSERT_TRUE(WriteFileBytes(dir_.File("other.bin"), std::vector<uint8_t>(300, 9)));
-    EXPECT_EQ(0, MergeUsrDictExtFile(dir_.WFile("other.bin").c_str(), Records({{{SyllableId(L"ni")}, u"你", 4, 0x100, 2}})));
+    EXPECT_EQ(0, MergeUsrDictExtFile(dir_.WFile("other.bin").c_str(),
+                                     Records({{{SyllableId(L"ni")}, u"你", 4, 0x100, 2}})));
     EXPECT_EQ(std::vector<uint8_t>(300, 9), ReadFileBytes(dir_.File("other.bin")));
     EXPECT_FALSE(fs::exists(dir_.File("other.bin.temp")));
     EXPECT_FALSE(fs::exists(dir_.File("other.bin.merge")));
@@ -227,17 +229,21 @@ TEST_F(ExtDictTest, LookupsFindReadingsPrefixesAndTexts) {
 
 TEST_F(ExtDictTest, GetStringRefusesTextsLongerThanTheBuffer) {
     const std::u16string longText(200, u'长');
-    ASSERT_EQ(1, WriteExtImage(dir_.WFile("ext.bin").c_str(), Records({{{SyllableId(L"chang")}, longText, 1, 0x40, 2}})));
+    ASSERT_EQ(1, WriteExtImage(dir_.WFile("ext.bin").c_str(),
+                               Records({{{SyllableId(L"chang")}, longText, 1, 0x40, 2}})));
     ExtFile file(dir_.File("ext.bin"));
     ASSERT_TRUE(file.ok());
     uint32_t id = 0;
-    ASSERT_TRUE(file.dict().FindWordId(TestLstr({SyllableId(L"chang")}).get(), TestLstr::Text(longText).get(), &id));
+    ASSERT_TRUE(file.dict().FindWordId(TestLstr({SyllableId(L"chang")}).get(),
+                                       TestLstr::Text(longText).get(), &id));
 
     std::vector<uint8_t> small(131, 0xAA);
-    EXPECT_FALSE(file.dict().GetString(id, reinterpret_cast<t_lstr*>(small.data()), uint32_t(small.size())));
+    EXPECT_FALSE(
+        file.dict().GetString(id, reinterpret_cast<t_lstr*>(small.data()), uint32_t(small.size())));
     EXPECT_EQ(std::vector<uint8_t>(131, 0xAA), small);  // untouched
     std::vector<uint8_t> exact(2 + 400);
-    ASSERT_TRUE(file.dict().GetString(id, reinterpret_cast<t_lstr*>(exact.data()), uint32_t(exact.size())));
+    ASSERT_TRUE(
+        file.dict().GetString(id, reinterpret_cast<t_lstr*>(exact.data()), uint32_t(exact.size())));
     EXPECT_EQ(400, LstrGetByteLength(reinterpret_cast<t_lstr*>(exact.data())));
     EXPECT_FALSE(file.dict().GetString(id + 100000, reinterpret_cast<t_lstr*>(exact.data()), 402));
 }

@@ -80,7 +80,8 @@ protected:
     static t_configuration& Store() { return t_singleton<t_configurationImpl>::Get(); }
 
     void Fuzzy(const std::string& rules) {
-        std::ofstream(dir_.File("sys/Fuzzy.dat"), std::ios::binary) << "[Metadata]\nversion=1\n" << rules;
+        std::ofstream(dir_.File("sys/Fuzzy.dat"), std::ios::binary) << "[Metadata]\nversion=1\n"
+                                                                    << rules;
     }
     int Merge(const std::wstring& path) {
         t_keymapMergeContext* context = InitKeymapMergeContext();
@@ -94,7 +95,8 @@ protected:
         ASSERT_EQ(1, Merge(path));
     }
     // Adds usage to a mapping of the map file and saves it.
-    void Learn(const std::string& path, const wchar_t* key, const wchar_t* syllable, int32_t delta) {
+    void Learn(const std::string& path, const wchar_t* key, const wchar_t* syllable,
+               int32_t delta) {
         MapFile file(path);
         ASSERT_TRUE(file.ok());
         ASSERT_TRUE(file.map().AddUsage(key, SyllableTableFind(syllable), delta));
@@ -213,7 +215,8 @@ TEST_F(KeymapMergeTest, NothingIsWrittenWhenThePinyinDictionaryIsMissing) {
     t_scopeHeap arena;
     t_tempKeymapConverter converter(&arena);
     const std::wstring target = dir_.WFile("converted.bin");
-    EXPECT_FALSE(ConvertKeymapRecordFile(converter, dir_.WFile("keys.rec").c_str(), target.c_str()));
+    EXPECT_FALSE(
+        ConvertKeymapRecordFile(converter, dir_.WFile("keys.rec").c_str(), target.c_str()));
     EXPECT_FALSE(fs::exists(dir_.File("converted.bin")));
     EXPECT_FALSE(fs::exists(dir_.File("converted.bin.temp")));
 }
@@ -236,8 +239,9 @@ TEST_F(KeymapMergeTest, MissingOrDamagedOldMapLeavesItUntouched) {
 // Further sources and record files.
 
 TEST_F(KeymapMergeTest, RecordFileCountsGoIntoTheConvertedMap) {
-    ASSERT_TRUE(WriteFileBytes(dir_.File("keys.rec"),
-                               BuildRecordFile({{u"zh", {{u"zhang", 7}, {u"nosuch", 3}}}, {u"qqq", {{u"qi", 4}}}})));
+    ASSERT_TRUE(WriteFileBytes(
+        dir_.File("keys.rec"),
+        BuildRecordFile({{u"zh", {{u"zhang", 7}, {u"nosuch", 3}}}, {u"qqq", {{u"qi", 4}}}})));
     t_scopeHeap arena;
     t_tempKeymapConverter converter(&arena);
     const std::wstring target = dir_.WFile("converted.bin");
@@ -257,7 +261,8 @@ TEST_F(KeymapMergeTest, RecordFileCountsGoIntoTheConvertedMap) {
 }
 
 TEST_F(KeymapMergeTest, RecordFileCountsAndIndicesOutsideTheFileAreRefused) {
-    const std::vector<uint8_t> good = BuildRecordFile({{u"zh", {{u"zhang", 7}}}, {u"sh", {{u"shi", 2}}}});
+    const std::vector<uint8_t> good =
+        BuildRecordFile({{u"zh", {{u"zhang", 7}}}, {u"sh", {{u"shi", 2}}}});
     const std::wstring target = dir_.WFile("converted.bin");
     auto convert = [&](const std::vector<uint8_t>& bytes) {
         EXPECT_TRUE(WriteFileBytes(dir_.File("keys.rec"), bytes));
@@ -270,7 +275,8 @@ TEST_F(KeymapMergeTest, RecordFileCountsAndIndicesOutsideTheFileAreRefused) {
     PutU32(huge, 4, 0x7FFFFFFF);  // record count
     EXPECT_FALSE(convert(huge));
     std::vector<uint8_t> pastEnd = good;
-    PutU32(pastEnd, kKeyRecordHeaderBytes + 20, 1);  // first index of key 0 points at the last entry
+    PutU32(pastEnd, kKeyRecordHeaderBytes + 20,
+           1);  // first index of key 0 points at the last entry
     PutU32(pastEnd, kKeyRecordHeaderBytes + 16, 2);  // ... and claims two
     EXPECT_FALSE(convert(pastEnd));
     std::vector<uint8_t> negative = good;
@@ -295,13 +301,15 @@ TEST_F(KeymapMergeTest, RecordFileCountsAndIndicesOutsideTheFileAreRefused) {
 }
 
 TEST_F(KeymapMergeTest, SourcesAreAddedAndEachFailureHasItsCode) {
-    const std::wstring a = dir_.WFile("a.bin"), b = dir_.WFile("b.bin"), out = dir_.WFile("out.bin");
+    const std::wstring a = dir_.WFile("a.bin"), b = dir_.WFile("b.bin"),
+                       out = dir_.WFile("out.bin");
     MakeMap(a);
     MakeMap(b);
     Learn(dir_.File("a.bin"), L"zh", L"zhang", 3);
     Learn(dir_.File("b.bin"), L"zh", L"zhang", 9);
     Learn(dir_.File("b.bin"), L"sh", L"shi", 4);
-    ASSERT_TRUE(WriteFileBytes(dir_.File("keys.rec"), BuildRecordFile({{u"zh", {{u"zhang", 20}}}})));
+    ASSERT_TRUE(
+        WriteFileBytes(dir_.File("keys.rec"), BuildRecordFile({{u"zh", {{u"zhang", 20}}}})));
     const std::wstring rec = dir_.WFile("keys.rec");
 
     auto run = [&](const wchar_t* first, const wchar_t* second, const wchar_t* record) {
@@ -366,6 +374,7 @@ TEST_F(KeymapMergeTest, TextDumpListsCountersAndMarksCountsAboveTheirCounter) {
     EXPECT_NE(std::string::npos, text.find("\r\nerr:zz," + std::to_string(zi) + ",0,500(0)\r\n"));
     EXPECT_NE(std::string::npos, text.find("\r\nzi," + std::to_string(zi) + ",0,0(1)\r\n"));
 
-    EXPECT_EQ(0, DumpKeyMapText(arena, dir_.WFile("missing.bin").c_str(), dir_.WFile("dump2.txt").c_str()));
+    EXPECT_EQ(0, DumpKeyMapText(arena, dir_.WFile("missing.bin").c_str(),
+                                dir_.WFile("dump2.txt").c_str()));
     EXPECT_FALSE(fs::exists(dir_.File("dump2.txt")));
 }

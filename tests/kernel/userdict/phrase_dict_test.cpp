@@ -24,7 +24,8 @@ protected:
         ASSERT_TRUE(t_abbrUsrDict::BuildImageWithRoom(image, 64, 4000, 40000));
         ASSERT_TRUE(dict.AttachCopy(image.data(), image.size()));
     }
-    int Add(const std::u16string& key, const std::u16string& phrase, int16_t pos, uint8_t state = 1) {
+    int Add(const std::u16string& key, const std::u16string& phrase, int16_t pos,
+            uint8_t state = 1) {
         return dict.AddItem(TestLstr::Text(key).get(), TestLstr::Text(phrase).get(), pos, state);
     }
     // State of the record, or -1 when it is absent.
@@ -34,7 +35,8 @@ protected:
         int n = 0;
         EXPECT_EQ(dict.GetAllItems(arena, &items, &n), 1);
         for (int i = 0; i < n; ++i)
-            if (Text(items[i]->key) == key && Text(items[i]->phrase) == phrase) return items[i]->state;
+            if (Text(items[i]->key) == key && Text(items[i]->phrase) == phrase)
+                return items[i]->state;
         return -1;
     }
     int PositionOf(const std::u16string& key, const std::u16string& phrase) {
@@ -43,7 +45,8 @@ protected:
         int n = 0;
         EXPECT_EQ(dict.GetAllItems(arena, &items, &n), 1);
         for (int i = 0; i < n; ++i)
-            if (Text(items[i]->key) == key && Text(items[i]->phrase) == phrase) return items[i]->position;
+            if (Text(items[i]->key) == key && Text(items[i]->phrase) == phrase)
+                return items[i]->position;
         return -99999;
     }
     std::vector<std::u16string> Lookup(const std::u16string& key) {

@@ -48,7 +48,8 @@ struct Entry {
 };
 
 std::ostream& operator<<(std::ostream& os, const Entry& e) {
-    os << "{" << std::string(e.key.begin(), e.key.end()) << "," << e.position << ",len " << e.phrase.size() << "}";
+    os << "{" << std::string(e.key.begin(), e.key.end()) << "," << e.position << ",len "
+       << e.phrase.size() << "}";
     return os;
 }
 
@@ -66,7 +67,8 @@ protected:
         const int n = ParsePhrasesToArray(arena, w.c_str(), entries.data(), int(entries.size()));
         std::vector<Entry> out;
         for (int i = 0; i < n; ++i)
-            out.push_back({Text(entries[size_t(i)].key), Text(entries[size_t(i)].phrase), entries[size_t(i)].position});
+            out.push_back({Text(entries[size_t(i)].key), Text(entries[size_t(i)].phrase),
+                           entries[size_t(i)].position});
         return out;
     }
     // An image holding the records, saved at path.
@@ -76,8 +78,8 @@ protected:
         t_abbrUsrDict dict;
         ASSERT_TRUE(dict.AttachCopy(image.data(), image.size()));
         for (const Entry& e : records)
-            ASSERT_NE(dict.AddItem(TestLstr::Text(e.key).get(), TestLstr::Text(e.phrase).get(), int16_t(e.position),
-                                   state),
+            ASSERT_NE(dict.AddItem(TestLstr::Text(e.key).get(), TestLstr::Text(e.phrase).get(),
+                                   int16_t(e.position), state),
                       0);
         ASSERT_EQ(dict.SaveToFile(path.c_str()), 1);
     }
@@ -91,7 +93,8 @@ protected:
         EXPECT_EQ(dict.GetAllItems(arena, &items, &n), 1);
         std::vector<std::pair<Entry, int>> out;
         for (int i = 0; i < n; ++i)
-            out.push_back({{Text(items[i]->key), Text(items[i]->phrase), items[i]->position}, items[i]->state});
+            out.push_back({{Text(items[i]->key), Text(items[i]->phrase), items[i]->position},
+                           items[i]->state});
         return out;
     }
     int StateOf(const std::wstring& path, const std::u16string& key, const std::u16string& phrase) {
@@ -103,15 +106,17 @@ protected:
 };
 
 TEST_F(PhraseFileTest, SingleLineEntriesKeepTrailingButNotLeadingBlanks) {
-    EXPECT_EQ(Parse(u"abc,1=hello\r\nabc,-2=  hello  \r\nX,9999=z"),
-              (std::vector<Entry>{{u"abc", u"hello", 1}, {u"abc", u"hello  ", -2}, {u"X", u"z", 9999}}));
+    EXPECT_EQ(
+        Parse(u"abc,1=hello\r\nabc,-2=  hello  \r\nX,9999=z"),
+        (std::vector<Entry>{{u"abc", u"hello", 1}, {u"abc", u"hello  ", -2}, {u"X", u"z", 9999}}));
 }
 
 TEST_F(PhraseFileTest, MultiLineValuesRunToTheNextHeader) {
     EXPECT_EQ(Parse(u"abc,1=\r\none\r\n\r\ntwo\r\nxyz,2=next\r\n"),
               (std::vector<Entry>{{u"abc", u"one\r\n\r\ntwo", 1}, {u"xyz", u"next", 2}}));
     // Lone LF and CR line ends split lines too; a comment inside is skipped.
-    EXPECT_EQ(Parse(u"k,3=\nfirst\r; note\rsecond"), (std::vector<Entry>{{u"k", u"first\r\nsecond", 3}}));
+    EXPECT_EQ(Parse(u"k,3=\nfirst\r; note\rsecond"),
+              (std::vector<Entry>{{u"k", u"first\r\nsecond", 3}}));
 }
 
 TEST_F(PhraseFileTest, MalformedHeadersAddNothing) {
@@ -157,7 +162,8 @@ TEST_F(PhraseFileTest, OnlyUtf16FilesAreRead) {
     t_scopeHeap arena;
     t_phraseEntry e[2];
     EXPECT_EQ(ParsePhrasesToArray(arena, dir.WFile("missing.ini").c_str(), e, 2), 0);
-    EXPECT_EQ(ParsePhrasesText(arena, dir.WFile("missing.ini").c_str(), dir.WFile("out.bin").c_str()), 0);
+    EXPECT_EQ(
+        ParsePhrasesText(arena, dir.WFile("missing.ini").c_str(), dir.WFile("out.bin").c_str()), 0);
 }
 
 TEST_F(PhraseFileTest, ArrayReadingStopsWhenFull) {
@@ -210,8 +216,10 @@ TEST_F(PhraseFileTest, WrittenFileReadsBackWithHeaderMultiLineAndNonBmpPhrases) 
 
     std::vector<Entry> back = ParseFile(text);
     std::vector<Entry> expected = records;
-    std::sort(back.begin(), back.end(), [](const Entry& a, const Entry& b) { return a.key < b.key; });
-    std::sort(expected.begin(), expected.end(), [](const Entry& a, const Entry& b) { return a.key < b.key; });
+    std::sort(back.begin(), back.end(),
+              [](const Entry& a, const Entry& b) { return a.key < b.key; });
+    std::sort(expected.begin(), expected.end(),
+              [](const Entry& a, const Entry& b) { return a.key < b.key; });
     EXPECT_EQ(back, expected);
 }
 
@@ -221,7 +229,9 @@ TEST_F(PhraseFileTest, StatesAndDeletedRecordsAreWrittenOnlyWhenAsked) {
     {
         t_abbrUsrDict dict;
         ASSERT_TRUE(dict.AttachFile(image.c_str()));
-        ASSERT_NE(dict.AddItem(TestLstr::Text(u"a").get(), TestLstr::Text(u"dead").get(), 2, kPhraseDeleted), 0);
+        ASSERT_NE(dict.AddItem(TestLstr::Text(u"a").get(), TestLstr::Text(u"dead").get(), 2,
+                               kPhraseDeleted),
+                  0);
         ASSERT_EQ(dict.SaveToFile(image.c_str()), 1);
     }
     t_scopeHeap arena;
@@ -256,7 +266,8 @@ TEST_F(PhraseFileTest, AFailedExportReturnsZeroAndLeavesTheOldFile) {
     MakeImage(image, {{u"a", u"new", 1}}, kPhrasePlain);
     t_scopeHeap arena;
     // No directory to create the file in.
-    EXPECT_EQ(WritePhrasesFile(arena, image.c_str(), dir.WFile("nodir/phrases.ini").c_str(), false), 0);
+    EXPECT_EQ(WritePhrasesFile(arena, image.c_str(), dir.WFile("nodir/phrases.ini").c_str(), false),
+              0);
     // The disk fills up while the file is written (a file-size limit, which
     // binds root too): 0, and the old file stays whole beside no leftovers.
     const std::string sub = dir.File("out");
@@ -280,7 +291,9 @@ TEST_F(PhraseFileTest, AFailedExportReturnsZeroAndLeavesTheOldFile) {
     const std::string blocked = sub + "/blocked.ini";
     ASSERT_EQ(mkdir(blocked.c_str(), 0700), 0);
     ASSERT_TRUE(WriteFileBytes(blocked + "/inside", {1}));
-    EXPECT_EQ(WritePhrasesFile(arena, image.c_str(), std::wstring(blocked.begin(), blocked.end()).c_str(), false), 0);
+    EXPECT_EQ(WritePhrasesFile(arena, image.c_str(),
+                               std::wstring(blocked.begin(), blocked.end()).c_str(), false),
+              0);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sub), {}), 2);
     // And the same export to a free path succeeds.
     EXPECT_EQ(WritePhrasesFile(arena, image.c_str(), wtext.c_str(), false), 1);
@@ -315,7 +328,8 @@ TEST_F(PhraseFileTest, ImportKeepsPhrasesTheFileLacksAsDeleted) {
         dict.AddItem(TestLstr::Text(u"a").get(), TestLstr::Text(u"dropped").get(), 3, kPhrasePlain);
         ASSERT_EQ(dict.SaveToFile(target.c_str()), 1);
     }
-    ASSERT_TRUE(WriteFileBytes(dir.File("phrases.ini"), Utf16File(u"a,1=same\r\na,7=moved\r\nb,1=new")));
+    ASSERT_TRUE(
+        WriteFileBytes(dir.File("phrases.ini"), Utf16File(u"a,1=same\r\na,7=moved\r\nb,1=new")));
     t_phraseImporter importer;
     ASSERT_EQ(ImportPhrasesText(importer, target.c_str(), dir.WFile("phrases.ini").c_str()), 1);
     EXPECT_EQ(StateOf(target, u"a", u"same"), kPhrasePlain);
@@ -355,7 +369,8 @@ TEST_F(PhraseFileTest, ImportingAFileInAnotherEncodingFailsAndLeavesTheTarget) {
     const std::vector<uint8_t> before = ReadFileBytes(dir.File("qzim_phrases.bin"));
     // The same entry saved as UTF-8 with its mark, and as plain 8-bit text.
     const std::string entry = "b,1=other\r\n", marked = "\xEF\xBB\xBF" + entry;
-    const std::vector<uint8_t> plain(entry.begin(), entry.end()), utf8(marked.begin(), marked.end());
+    const std::vector<uint8_t> plain(entry.begin(), entry.end()),
+        utf8(marked.begin(), marked.end());
     ASSERT_TRUE(WriteFileBytes(dir.File("utf8.ini"), utf8));
     ASSERT_TRUE(WriteFileBytes(dir.File("plain.ini"), plain));
     for (const char* name : {"utf8.ini", "plain.ini"}) {
@@ -378,7 +393,8 @@ TEST_F(PhraseFileTest, MergeSourcesAndCompactReportTheirSteps) {
     ASSERT_TRUE(WriteFileBytes(dir.File("p.ini"), Utf16File(u"c,1=three")));
     t_phraseImporter importer;
     const std::wstring out = dir.WFile("out.bin");
-    EXPECT_EQ(MergePhraseSources(importer, out.c_str(), first.c_str(), second.c_str(), dir.WFile("p.ini").c_str()),
+    EXPECT_EQ(MergePhraseSources(importer, out.c_str(), first.c_str(), second.c_str(),
+                                 dir.WFile("p.ini").c_str()),
               kPhraseMergeOk);
     EXPECT_EQ(Records(out).size(), 3u);
     EXPECT_EQ(StateOf(out, u"a", u"one"), kPhraseAdded);  // a plain record takes the other's state
@@ -386,14 +402,17 @@ TEST_F(PhraseFileTest, MergeSourcesAndCompactReportTheirSteps) {
     EXPECT_EQ(MergePhraseSources(bad, out.c_str(), dir.WFile("none").c_str(), nullptr, nullptr),
               kPhraseMergeFirstFailed);
     t_phraseImporter bad2;
-    EXPECT_EQ(MergePhraseSources(bad2, out.c_str(), first.c_str(), dir.WFile("none").c_str(), nullptr),
-              kPhraseMergeSecondFailed);
+    EXPECT_EQ(
+        MergePhraseSources(bad2, out.c_str(), first.c_str(), dir.WFile("none").c_str(), nullptr),
+        kPhraseMergeSecondFailed);
     t_phraseImporter bad3;
-    EXPECT_EQ(MergePhraseSources(bad3, out.c_str(), first.c_str(), nullptr, dir.WFile("none.ini").c_str()),
+    EXPECT_EQ(MergePhraseSources(bad3, out.c_str(), first.c_str(), nullptr,
+                                 dir.WFile("none.ini").c_str()),
               kPhraseMergeTextFailed);
     t_phraseImporter bad4;
-    EXPECT_EQ(MergePhraseSources(bad4, dir.WFile("x/y.bin").c_str(), first.c_str(), nullptr, nullptr),
-              kPhraseMergeSaveFailed);
+    EXPECT_EQ(
+        MergePhraseSources(bad4, dir.WFile("x/y.bin").c_str(), first.c_str(), nullptr, nullptr),
+        kPhraseMergeSaveFailed);
 
     // Compacting keeps the records that are not deleted, all plain.
     {
@@ -421,7 +440,8 @@ protected:
         ASSERT_TRUE(t_singleton<t_versionManager>::Get().Init());
         manager = std::make_unique<t_dictManager>();
         ASSERT_TRUE(manager->Init());
-        ASSERT_TRUE(manager->Register(kPhraseDictName, &Live(), 0, kStorageMemCopy, kDirUser, kPhraseDictFile, 0, 2));
+        ASSERT_TRUE(manager->Register(kPhraseDictName, &Live(), 0, kStorageMemCopy, kDirUser,
+                                      kPhraseDictFile, 0, 2));
         ASSERT_TRUE(manager->LoadDict(kPhraseDictName));
     }
     void TearDown() override {
@@ -437,7 +457,9 @@ protected:
 
 TEST_F(LivePhraseImportTest, ImportSavesTheLiveChangesFirstAndRaisesTheVersion) {
     ASSERT_TRUE(Live().IsReady());
-    ASSERT_NE(Live().AddItem(TestLstr::Text(u"live").get(), TestLstr::Text(u"unsaved").get(), 1, kPhraseAdded), 0);
+    ASSERT_NE(Live().AddItem(TestLstr::Text(u"live").get(), TestLstr::Text(u"unsaved").get(), 1,
+                             kPhraseAdded),
+              0);
     ASSERT_TRUE(WriteFileBytes(dir.File("phrases.ini"), Utf16File(u"new,1=imported")));
     const std::wstring version = manager->FindEntry(kPhraseDictName)->block.GetVersionName();
     const int before = t_singleton<t_versionManager>::Get().GetVersion(version.c_str());
@@ -469,7 +491,9 @@ TEST_F(LivePhraseImportTest, ImportSavesTheLiveChangesFirstAndRaisesTheVersion) 
 
 TEST_F(LivePhraseImportTest, AListMergeSavesTheLiveChangesFirstAndRaisesTheVersion) {
     ASSERT_TRUE(Live().IsReady());
-    ASSERT_NE(Live().AddItem(TestLstr::Text(u"live").get(), TestLstr::Text(u"unsaved").get(), 1, kPhraseAdded), 0);
+    ASSERT_NE(Live().AddItem(TestLstr::Text(u"live").get(), TestLstr::Text(u"unsaved").get(), 1,
+                             kPhraseAdded),
+              0);
     const std::wstring version = manager->FindEntry(kPhraseDictName)->block.GetVersionName();
     const int before = t_singleton<t_versionManager>::Get().GetVersion(version.c_str());
     const TestLstr key = TestLstr::Text(u"list"), phrase = TestLstr::Text(u"merged");

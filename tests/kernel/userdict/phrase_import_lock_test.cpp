@@ -78,7 +78,9 @@ int WaitChild(pid_t pid, int timeoutMs) {
 }
 
 enum class t_import { kText, kList };
-void PrintTo(t_import kind, std::ostream* os) { *os << (kind == t_import::kText ? "phrase file" : "entry list"); }
+void PrintTo(t_import kind, std::ostream* os) {
+    *os << (kind == t_import::kText ? "phrase file" : "entry list");
+}
 
 class PhraseImportLockTest : public ::testing::TestWithParam<t_import> {
 protected:
@@ -92,7 +94,8 @@ protected:
         ASSERT_TRUE(root_.Put("phrases.ini", Utf16File(u"new,1=imported\r\n")));
     }
     void TearDown() override {
-        if (t_singleton<t_abbrUsrDict>::Exists()) Live().Load(nullptr, 0);  // the block goes with the manager
+        if (t_singleton<t_abbrUsrDict>::Exists())
+            Live().Load(nullptr, 0);  // the block goes with the manager
         if (createdLock_) ReleaseDictLocker();
         env_.Close();
     }
@@ -100,7 +103,8 @@ protected:
 
     // The live dictionary as kernel set-up registers it, attached.
     void AttachLive() {
-        ASSERT_TRUE(manager_->Register(kPhraseDictName, &Live(), 0, kStorageMemCopy, kDirUser, kPhraseDictFile, 0, 2));
+        ASSERT_TRUE(manager_->Register(kPhraseDictName, &Live(), 0, kStorageMemCopy, kDirUser,
+                                       kPhraseDictFile, 0, 2));
         ASSERT_TRUE(manager_->LoadDict(kPhraseDictName));
         ASSERT_TRUE(Live().IsReady());
     }
@@ -173,10 +177,10 @@ TEST_P(PhraseImportLockTest, FailedSaveOfTheLiveChangesLeavesTheFileAlone) {
     // The live dictionary has twice the usual room for phrase text, so its
     // image is larger than the empty work image of an import.
     std::vector<uint8_t> large, usual;
-    ASSERT_TRUE(t_abbrUsrDict::BuildImageWithRoom(large, t_abbrUsrDict::kKeyRows, t_abbrUsrDict::kKeyBytes,
-                                                  2 * t_abbrUsrDict::kPhraseBytes));
-    ASSERT_TRUE(t_abbrUsrDict::BuildImageWithRoom(usual, t_abbrUsrDict::kKeyRows, t_abbrUsrDict::kKeyBytes,
-                                                  t_abbrUsrDict::kPhraseBytes));
+    ASSERT_TRUE(t_abbrUsrDict::BuildImageWithRoom(
+        large, t_abbrUsrDict::kKeyRows, t_abbrUsrDict::kKeyBytes, 2 * t_abbrUsrDict::kPhraseBytes));
+    ASSERT_TRUE(t_abbrUsrDict::BuildImageWithRoom(
+        usual, t_abbrUsrDict::kKeyRows, t_abbrUsrDict::kKeyBytes, t_abbrUsrDict::kPhraseBytes));
     ASSERT_TRUE(root_.Put("user/qzim_phrases.bin", std::string(large.begin(), large.end())));
     AttachLive();
     t_text savedKey(u"saved"), savedPhrase(u"on disk");
@@ -201,13 +205,16 @@ TEST_P(PhraseImportLockTest, FailedSaveOfTheLiveChangesLeavesTheFileAlone) {
         unlink(root_.At("probe.bin").c_str());
         _exit(Import() == 0 ? 0 : 5);
     }
-    EXPECT_EQ(WaitChild(pid, 60000), 0) << "2: no limit set; 3: the live save fit; 4: an import's own image did "
-                                            "not fit; 5: the import reported success";
+    EXPECT_EQ(WaitChild(pid, 60000), 0)
+        << "2: no limit set; 3: the live save fit; 4: an import's own image did "
+           "not fit; 5: the import reported success";
     EXPECT_TRUE(testsupport::ReadFileBytes(Target()) == before) << "the target was rewritten";
-    EXPECT_EQ(testsupport::ListNames(root_.At("user")), std::vector<std::string>{"qzim_phrases.bin"});
+    EXPECT_EQ(testsupport::ListNames(root_.At("user")),
+              std::vector<std::string>{"qzim_phrases.bin"});
 }
 
-INSTANTIATE_TEST_SUITE_P(BothImports, PhraseImportLockTest, ::testing::Values(t_import::kText, t_import::kList),
+INSTANTIATE_TEST_SUITE_P(BothImports, PhraseImportLockTest,
+                         ::testing::Values(t_import::kText, t_import::kList),
                          [](const ::testing::TestParamInfo<t_import>& info) {
                              return info.param == t_import::kText ? std::string("PhraseFile")
                                                                   : std::string("EntryList");

@@ -17,7 +17,9 @@ std::u16string Text(const t_lstr* s) {
     return out;
 }
 
-std::wstring Input(int i) { return L"in" + std::to_wstring(i); }
+std::wstring Input(int i) {
+    return L"in" + std::to_wstring(i);
+}
 
 TEST(UsrInputCacheTest, KeepsTheLastThirtyOneInputs) {
     t_usrInputCache cache;
@@ -84,7 +86,7 @@ TEST(SubmittedUsrWordTest, RefusedCommitsDoNotMoveTheRing) {
     t_submittedUsrWord ring;
     const TestLstr key({1, 2});
     ring.Add(key.get(), L"kept");
-    ring.Add(key.get(), std::wstring(257, L'x').c_str());   // 257 characters
+    ring.Add(key.get(), std::wstring(257, L'x').c_str());  // 257 characters
     ring.Add(TestLstr({600}).get(), L"bad syllable");
     ring.Add(TestLstr({}).get(), L"empty key");
     ring.Add(nullptr, L"no key");
@@ -151,11 +153,11 @@ TEST(CAStringCacheTest, UserWordsGiveTheirContinuations) {
     t_CAStringCache cache;
     cache.CreateMap();
     // Readings of six syllables together add nothing.
-    cache.AddFromWord(0, TestLstr::Text(u"你好").get(), TestLstr({10, 20, 30}).get(), TestLstr({1, 2, 3}).get(),
-                      nullptr, &usr);
+    cache.AddFromWord(0, TestLstr::Text(u"你好").get(), TestLstr({10, 20, 30}).get(),
+                      TestLstr({1, 2, 3}).get(), nullptr, &usr);
     EXPECT_EQ(cache.Size(), 0u);
-    cache.AddFromWord(0, TestLstr::Text(u"你好").get(), TestLstr({10, 20}).get(), TestLstr({30}).get(), nullptr,
-                      &usr);
+    cache.AddFromWord(0, TestLstr::Text(u"你好").get(), TestLstr({10, 20}).get(),
+                      TestLstr({30}).get(), nullptr, &usr);
     t_caValue v;
     ASSERT_EQ(cache.Lookup(TestLstr::Text(u"吗").get(), &v), 1);
     EXPECT_EQ(v.source, 0x40);

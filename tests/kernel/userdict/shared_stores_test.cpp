@@ -29,12 +29,20 @@
 
 namespace {
 
-t_versionManager& Versions() { return t_singleton<t_versionManager>::Get(); }
+t_versionManager& Versions() {
+    return t_singleton<t_versionManager>::Get();
+}
 
 // Item k of every store: a short letter key and a one-character text.
-TestLstr Key(int k) { return TestLstr({uint16_t('a' + k), uint16_t('x')}); }
-TestLstr Word(int k) { return TestLstr({uint16_t(0x4E00 + k)}); }
-std::wstring WideKey(int k) { return {wchar_t('a' + k), L'x'}; }
+TestLstr Key(int k) {
+    return TestLstr({uint16_t('a' + k), uint16_t('x')});
+}
+TestLstr Word(int k) {
+    return TestLstr({uint16_t(0x4E00 + k)});
+}
+std::wstring WideKey(int k) {
+    return {wchar_t('a' + k), L'x'};
+}
 constexpr uint16_t kSyllable = 7;
 
 // One store: how to make it, seed its file, change item k, count item k
@@ -59,7 +67,8 @@ T& As(t_dictStorageBase& d) {
 bool SeedKeyMap(const std::string& path) {
     std::vector<uint8_t> image;
     t_keyPyMap map;
-    if (!t_keyPyMap::BuildEmptyImage(image) || !map.Attach(image.data(), int64_t(image.size()))) return false;
+    if (!t_keyPyMap::BuildEmptyImage(image) || !map.Attach(image.data(), int64_t(image.size())))
+        return false;
     for (int k = 0; k < 3; ++k)
         if (map.AddEntry(WideKey(k).c_str(), kSyllable, 0, 0, 0) == 0) return false;
     return map.SaveFile(std::wstring(path.begin(), path.end()).c_str());
@@ -68,12 +77,14 @@ bool SeedKeyMap(const std::string& path) {
 const std::vector<t_store>& Stores() {
     static const std::vector<t_store> stores = {
         {"deleted words", kDelWordDictFile, false, [] { return new t_delWordDict; }, nullptr,
-         [](t_dictStorageBase& d, int k) { return As<t_delWordDict>(d).AddWord(Word(k).get(), 100 + k) == 1; },
+         [](t_dictStorageBase& d, int k) {
+             return As<t_delWordDict>(d).AddWord(Word(k).get(), 100 + k) == 1;
+         },
          [](t_dictStorageBase& d, int k) { return As<t_delWordDict>(d).IsDeleted(Word(k).get()); }},
         {"fixed-first words", kFixFirstDictFile, false, [] { return new t_fixFirstDict; }, nullptr,
          [](t_dictStorageBase& d, int k) {
-             return As<t_fixFirstDict>(d).SetFixedWord(Key(k).get(), Word(k).get(), Word(k).get(), Word(k).get()) ==
-                    1;
+             return As<t_fixFirstDict>(d).SetFixedWord(Key(k).get(), Word(k).get(), Word(k).get(),
+                                                       Word(k).get()) == 1;
          },
          [](t_dictStorageBase& d, int k) {
              t_scopeHeap arena;
@@ -82,13 +93,17 @@ const std::vector<t_store>& Stores() {
                     LstrCompare(w.word, Word(k).get()) == 0;
          }},
         {"English words", L"qzim_eng_usr.bin", true, [] { return new t_engUsrDict; }, nullptr,
-         [](t_dictStorageBase& d, int k) { return As<t_engUsrDict>(d).AddWord(Key(k).get(), 1000) == 1; },
+         [](t_dictStorageBase& d, int k) {
+             return As<t_engUsrDict>(d).AddWord(Key(k).get(), 1000) == 1;
+         },
          [](t_dictStorageBase& d, int k) {
              uint32_t n = 0;
              return As<t_engUsrDict>(d).GetWordFreq(Key(k).get(), &n) ? int(n) : 0;
          }},
         {"key map counts", L"qzim_keymap.bin", true, [] { return new t_keyPyMap; }, &SeedKeyMap,
-         [](t_dictStorageBase& d, int k) { return As<t_keyPyMap>(d).AddUsage(WideKey(k).c_str(), kSyllable, 1); },
+         [](t_dictStorageBase& d, int k) {
+             return As<t_keyPyMap>(d).AddUsage(WideKey(k).c_str(), kSyllable, 1);
+         },
          [](t_dictStorageBase& d, int k) {
              t_scopeHeap arena;
              t_keyMapItem* items = nullptr;
@@ -117,11 +132,13 @@ const std::vector<t_store>& Stores() {
 bool Save(t_dictManager& manager, const t_store& s, t_dictStorageBase& d) {
     if (!s.savesItself) return manager.SaveDict(L"Store");
     const std::wstring path = std::wstring(GetConfiguredUserDir()) + L"/" + s.file;
-    return manager.SaveEntryWith(d.GetEntry(), [&] { return As<t_abbrUsrDict>(d).SaveToFile(path.c_str()) == 1; });
+    return manager.SaveEntryWith(
+        d.GetEntry(), [&] { return As<t_abbrUsrDict>(d).SaveToFile(path.c_str()) == 1; });
 }
 
 bool Attach(t_dictManager& manager, const t_store& s, t_dictStorageBase& d) {
-    return manager.Register(L"Store", &d, kLoadPhase1, kStorageMemCopy, kDirUser, s.file, 0, kVersionMaskDict) &&
+    return manager.Register(L"Store", &d, kLoadPhase1, kStorageMemCopy, kDirUser, s.file, 0,
+                            kVersionMaskDict) &&
            manager.LoadDict(L"Store");
 }
 
@@ -129,7 +146,8 @@ class SharedStoresTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(0, mkdir(root_.At("home").c_str(), 0700));
-        ASSERT_NO_FATAL_FAILURE(env_.Open(root_.At("home"), root_.At("user"), root_.At("sys"), root_.At("d4")));
+        ASSERT_NO_FATAL_FAILURE(
+            env_.Open(root_.At("home"), root_.At("user"), root_.At("sys"), root_.At("d4")));
     }
     void TearDown() override { env_.Close(); }
 

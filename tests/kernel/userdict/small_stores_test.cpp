@@ -22,10 +22,13 @@ std::u16string Text(const t_lstr* s) {
     return out;
 }
 
-TestLstr T(const std::u16string& s) { return TestLstr::Text(s); }
+TestLstr T(const std::u16string& s) {
+    return TestLstr::Text(s);
+}
 
 std::u16string Numbered(const char16_t* base, int i) {
-    return base + std::u16string(1, char16_t(u'A' + i / 26)) + std::u16string(1, char16_t(u'a' + i % 26));
+    return base + std::u16string(1, char16_t(u'A' + i / 26)) +
+           std::u16string(1, char16_t(u'a' + i % 26));
 }
 
 // ---------------------------------------------------------------- deleted words
@@ -67,18 +70,21 @@ TEST_F(DelWordTest, NothingAnswersBeforeLoading) {
 TEST_F(DelWordTest, TheTrimDropsTheOldestDeletionsFirst) {
     Attach(20, 10000);
     dict.SetRowLimit(20);
-    for (int i = 0; i < 17; ++i) ASSERT_EQ(dict.AddWord(T(Numbered(u"w", i)).get(), uint32_t(100 + i)), 1);
+    for (int i = 0; i < 17; ++i)
+        ASSERT_EQ(dict.AddWord(T(Numbered(u"w", i)).get(), uint32_t(100 + i)), 1);
     EXPECT_EQ(dict.GetCount(), 17);
     ASSERT_EQ(dict.AddWord(T(Numbered(u"w", 17)).get(), 117), 1);  // 18 of 20 rows: trimmed
     // Two fifths of 18 are 7: the seven oldest go.
     EXPECT_EQ(dict.GetCount(), 11);
-    for (int i = 0; i < 18; ++i) EXPECT_EQ(dict.IsDeleted(T(Numbered(u"w", i)).get()), i >= 7 ? 1 : 0) << i;
+    for (int i = 0; i < 18; ++i)
+        EXPECT_EQ(dict.IsDeleted(T(Numbered(u"w", i)).get()), i >= 7 ? 1 : 0) << i;
 }
 
 TEST_F(DelWordTest, RestoredWordsCountTowardTheTrim) {
     Attach(20, 10000);
     dict.SetRowLimit(20);
-    for (int i = 0; i < 17; ++i) ASSERT_EQ(dict.AddWord(T(Numbered(u"w", i)).get(), uint32_t(100 + i)), 1);
+    for (int i = 0; i < 17; ++i)
+        ASSERT_EQ(dict.AddWord(T(Numbered(u"w", i)).get(), uint32_t(100 + i)), 1);
     for (int i : {10, 11, 12}) ASSERT_EQ(dict.ClearWord(T(Numbered(u"w", i)).get()), 1);
     ASSERT_EQ(dict.AddWord(T(Numbered(u"w", 17)).get(), 117), 1);
     // The three restored rows are dropped and count toward the seven, so
@@ -166,7 +172,9 @@ TEST_F(FixFirstTest, OneActivePinnedWordPerKey) {
 }
 
 TEST_F(FixFirstTest, TheTextsComeBackWithTheWord) {
-    ASSERT_EQ(dict.SetFixedWord(T(u"k").get(), T(u"word").get(), T(u"second").get(), T(u"third").get()), 1);
+    ASSERT_EQ(
+        dict.SetFixedWord(T(u"k").get(), T(u"word").get(), T(u"second").get(), T(u"third").get()),
+        1);
     t_scopeHeap arena;
     t_fixedWord w{};
     ASSERT_EQ(dict.GetFixedWord(arena, T(u"k").get(), &w), 1);
@@ -176,13 +184,19 @@ TEST_F(FixFirstTest, TheTextsComeBackWithTheWord) {
 
 TEST_F(FixFirstTest, MergedRecordsKeepOneActiveWord) {
     // A plain record is returned like an active one.
-    ASSERT_EQ(dict.MergeFixedWord(T(u"a").get(), T(u"plain").get(), T(u"").get(), T(u"").get(), kFixPlain), 1);
+    ASSERT_EQ(dict.MergeFixedWord(T(u"a").get(), T(u"plain").get(), T(u"").get(), T(u"").get(),
+                                  kFixPlain),
+              1);
     EXPECT_EQ(Pinned(u"a"), u"plain");
     // An active arrival deletes the plain record.
-    ASSERT_EQ(dict.MergeFixedWord(T(u"a").get(), T(u"first").get(), T(u"").get(), T(u"").get(), kFixActive), 1);
+    ASSERT_EQ(dict.MergeFixedWord(T(u"a").get(), T(u"first").get(), T(u"").get(), T(u"").get(),
+                                  kFixActive),
+              1);
     EXPECT_EQ(Pinned(u"a"), u"first");
     // A second active arrival is stored deleted while another is active.
-    ASSERT_EQ(dict.MergeFixedWord(T(u"a").get(), T(u"second").get(), T(u"").get(), T(u"").get(), kFixActive), 1);
+    ASSERT_EQ(dict.MergeFixedWord(T(u"a").get(), T(u"second").get(), T(u"").get(), T(u"").get(),
+                                  kFixActive),
+              1);
     EXPECT_EQ(Pinned(u"a"), u"first");
     EXPECT_EQ(Active(u"a"), 1);
     EXPECT_EQ(dict.GetCount(), 3);
@@ -252,7 +266,8 @@ protected:
     }
     void SetUp() override { Attach(100); }
     int Add(std::initializer_list<uint16_t> key, const std::u16string& text, uint32_t hits) {
-        return cache.AddEntry(TestLstr(key).get(), T(text).get(), hits, 7, T(u"s").get(), T(u"t").get());
+        return cache.AddEntry(TestLstr(key).get(), T(text).get(), hits, 7, T(u"s").get(),
+                              T(u"t").get());
     }
     uint32_t HitsOf(std::initializer_list<uint16_t> key, const std::u16string& text) {
         int extends = 0, count = 0;
@@ -337,14 +352,16 @@ TEST_F(CloudCacheTest, ResetAnswersCountTowardTheTrim) {
     Attach(20);
     cache.SetRowLimit(20);
     for (int i = 0; i < 17; ++i) ASSERT_EQ(Add({uint16_t(100 + i)}, u"x", uint32_t(10 + i)), 1);
-    for (uint16_t k : {110, 111, 112}) ASSERT_EQ(cache.ResetEntry(TestLstr({k}).get(), T(u"x").get()), 1);
+    for (uint16_t k : {110, 111, 112})
+        ASSERT_EQ(cache.ResetEntry(TestLstr({k}).get(), T(u"x").get()), 1);
     ASSERT_EQ(Add({200}, u"x", 50), 1);  // 18 of 20 rows: trimmed
     // Seven go: the three reset answers and the four least hit.
     EXPECT_EQ(cache.GetCount(), 11);
     int extends, count;
     for (int i = 0; i < 17; ++i) {
         const bool kept = i >= 4 && (i < 10 || i > 12);
-        EXPECT_EQ(cache.Find(TestLstr({uint16_t(100 + i)}).get(), &extends, &count) >= 0, kept) << i;
+        EXPECT_EQ(cache.Find(TestLstr({uint16_t(100 + i)}).get(), &extends, &count) >= 0, kept)
+            << i;
     }
 }
 
@@ -368,7 +385,9 @@ TEST_F(CloudCacheTest, LoadingNothingOverACopyDetaches) {
     std::vector<uint8_t> image;
     ASSERT_TRUE(t_cloudCacheDict::BuildImage(image, 16, 1000));
     ASSERT_TRUE(longWords.AttachCopy(image.data(), image.size()));
-    ASSERT_EQ(longWords.AddEntry(TestLstr({1}).get(), T(u"a").get(), 1, 0, T(u"").get(), T(u"").get()), 1);
+    ASSERT_EQ(
+        longWords.AddEntry(TestLstr({1}).get(), T(u"a").get(), 1, 0, T(u"").get(), T(u"").get()),
+        1);
     EXPECT_FALSE(longWords.Load(nullptr, 0));
     EXPECT_EQ(longWords.Find(TestLstr({1}).get(), &extends, &count), -1);
 }
@@ -378,7 +397,8 @@ TEST_F(CloudCacheTest, NothingAnswersBeforeLoading) {
     int extends = 5, count = 5;
     EXPECT_EQ(empty.Find(TestLstr({1}).get(), &extends, &count), -1);
     EXPECT_EQ(extends, 0);
-    EXPECT_EQ(empty.AddEntry(TestLstr({1}).get(), T(u"a").get(), 1, 0, T(u"").get(), T(u"").get()), 0);
+    EXPECT_EQ(empty.AddEntry(TestLstr({1}).get(), T(u"a").get(), 1, 0, T(u"").get(), T(u"").get()),
+              0);
     EXPECT_EQ(empty.GetString(0), nullptr);
 }
 
@@ -392,11 +412,13 @@ protected:
         ASSERT_TRUE(dict.AttachCopy(image.data(), image.size()));
     }
     void SetUp() override { Attach(100); }
-    int Add(const std::u16string& name, int32_t weight, std::initializer_list<uint16_t> key = {30, 40}) {
+    int Add(const std::u16string& name, int32_t weight,
+            std::initializer_list<uint16_t> key = {30, 40}) {
         return dict.AddItem(TestLstr(key).get(), T(name).get(), weight);
     }
     // name -> weight of every record of the key, disabled ones included.
-    std::vector<std::pair<std::u16string, int32_t>> Enabled(std::initializer_list<uint16_t> key = {30, 40}) {
+    std::vector<std::pair<std::u16string, int32_t>> Enabled(std::initializer_list<uint16_t> key = {
+                                                                30, 40}) {
         int extends = 0;
         const int32_t h = dict.Find(TestLstr(key).get(), &extends);
         uint32_t words[32];
@@ -474,7 +496,8 @@ TEST_F(ContactsTest, FindAndFindExtendingWalkTheLongerKeys) {
     int count = 0;
     ASSERT_EQ(dict.FindExtending(TestLstr({30}).get(), handles, keys, 8, &count), 1);
     ASSERT_EQ(count, 3);
-    EXPECT_EQ(TestLstr({30, 40}).Units(), std::vector<uint16_t>({LstrGetUnit(keys[0], 0), LstrGetUnit(keys[0], 1)}));
+    EXPECT_EQ(TestLstr({30, 40}).Units(),
+              std::vector<uint16_t>({LstrGetUnit(keys[0], 0), LstrGetUnit(keys[0], 1)}));
     ASSERT_EQ(dict.FindExtending(TestLstr({30}).get(), handles, keys, 2, &count), 1);
     EXPECT_EQ(count, 2);
     ASSERT_EQ(dict.FindExtending(TestLstr({30, 40}).get(), handles, keys, 8, &count), 1);
@@ -505,7 +528,8 @@ TEST_F(ContactsTest, ATrimCountsDisabledNamesAndDropsTheirKeys) {
     ASSERT_EQ(Add(u"gone", 1, {30, 40}), 1);
     ASSERT_EQ(dict.DisableItem(TestLstr({30, 40}).get(), T(u"gone").get()), 1);
     ASSERT_EQ(Add(u"base", 20, {30}), 1);
-    for (int i = 0; i < 8; ++i) ASSERT_EQ(Add(Numbered(u"n", i), 2 + i, {uint16_t(50 + i)}), 1) << i;
+    for (int i = 0; i < 8; ++i)
+        ASSERT_EQ(Add(Numbered(u"n", i), 2 + i, {uint16_t(50 + i)}), 1) << i;
     // Ten rows: four go, the disabled one among them, so three names of
     // the lowest weights are disabled and dropped.
     EXPECT_EQ(dict.GetCount(), 6);

@@ -15,8 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
-
 class UploadTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -30,7 +28,8 @@ protected:
             t_usrWordFields f;
             EXPECT_TRUE(ReadUsrWordRecord(r, &f));
             std::u16string s;
-            for (uint16_t i = 0; i < LstrGetLength(f.word); ++i) s.push_back(char16_t(LstrGetUnit(f.word, i)));
+            for (uint16_t i = 0; i < LstrGetLength(f.word); ++i)
+                s.push_back(char16_t(LstrGetUnit(f.word, i)));
             out.push_back(s);
         }
         std::sort(out.begin(), out.end());
@@ -48,7 +47,8 @@ TEST_F(UploadTest, IdenticalFilesYieldNoWords) {
     WriteUsrDict(dir_.File("base.bin"), {nihao_, hao_});
     fs::copy_file(dir_.File("base.bin"), dir_.File("cur.bin"));
     t_usrWordRecords out;
-    ASSERT_TRUE(CollectNewUsrWords(arena_, dir_.WFile("base.bin").c_str(), dir_.WFile("cur.bin").c_str(), out));
+    ASSERT_TRUE(CollectNewUsrWords(arena_, dir_.WFile("base.bin").c_str(),
+                                   dir_.WFile("cur.bin").c_str(), out));
     EXPECT_TRUE(out.empty());
 }
 
@@ -60,7 +60,8 @@ TEST_F(UploadTest, NewWordsAndChangedFrequenciesAreCollectedWithTheirFields) {
     sameFreqNewStamp.stamp = 99;
     WriteUsrDict(dir_.File("cur.bin"), {more, sameFreqNewStamp, ni_});
     t_usrWordRecords out;
-    ASSERT_TRUE(CollectNewUsrWords(arena_, dir_.WFile("base.bin").c_str(), dir_.WFile("cur.bin").c_str(), out));
+    ASSERT_TRUE(CollectNewUsrWords(arena_, dir_.WFile("base.bin").c_str(),
+                                   dir_.WFile("cur.bin").c_str(), out));
     EXPECT_EQ((std::vector<std::u16string>{u"你", u"你好"}), Texts(out));
     for (const UsrWordRecord* r : out) {
         t_usrWordFields f;
@@ -72,8 +73,8 @@ TEST_F(UploadTest, NewWordsAndChangedFrequenciesAreCollectedWithTheirFields) {
         EXPECT_EQ(1, f.extra);
         EXPECT_NE(0, f.checksum);
     }
-    EXPECT_FALSE(
-        CollectNewUsrWords(arena_, dir_.WFile("missing.bin").c_str(), dir_.WFile("cur.bin").c_str(), out));
+    EXPECT_FALSE(CollectNewUsrWords(arena_, dir_.WFile("missing.bin").c_str(),
+                                    dir_.WFile("cur.bin").c_str(), out));
 }
 
 TEST_F(UploadTest, EmptyConversionWritesAValidEmptyDictionary) {
@@ -87,7 +88,8 @@ TEST_F(UploadTest, ConversionCarriesEveryFieldOfTheRecords) {
     WriteUsrDict(dir_.File("cur.bin"), {nihao_, hao_, ni_});
     t_usrWordRecords records;
     ASSERT_TRUE(CollectUsrDictWords(arena_, dir_.WFile("cur.bin").c_str(), records));
-    auto* cut = static_cast<UsrWordRecord*>(arena_.DupBytes(records[0], 4 + size_t(records[0]->size)));
+    auto* cut =
+        static_cast<UsrWordRecord*>(arena_.DupBytes(records[0], 4 + size_t(records[0]->size)));
     cut->size = 3;  // cut short: left out
     records.push_back(cut);
     ASSERT_TRUE(ConvertPtrToV3(dir_.WFile("usr_added.bin").c_str(), records));

@@ -33,7 +33,9 @@ std::set<std::string> DirEntries(const std::string& dir) {
 }
 
 // The reading and the word of the i-th word Fill learns (with salt 0).
-TestLstr FillReading(int i) { return TestLstr({uint16_t(i % 400), uint16_t((i / 400) % 400)}); }
+TestLstr FillReading(int i) {
+    return TestLstr({uint16_t(i % 400), uint16_t((i / 400) % 400)});
+}
 TestLstr FillWord(int i, int salt = 0) {
     return TestLstr({uint16_t(0x4E00 + (i + salt) % 5000), uint16_t(0x4E00 + i / 5000)});
 }
@@ -77,7 +79,8 @@ protected:
 
     // Runs save with writes failing after each byte count, by EIO and by
     // ENOSPC: every save fails and leaves u.bin as old, with no work file.
-    void ExpectFailedSavesKeep(const std::vector<uint8_t>& old, std::initializer_list<size_t> afters,
+    void ExpectFailedSavesKeep(const std::vector<uint8_t>& old,
+                               std::initializer_list<size_t> afters,
                                const std::function<bool()>& save) {
         SetDictWriteFunction(&FailingWrite);
         for (size_t after : afters) {
@@ -165,7 +168,8 @@ TEST_F(SaveTest, LearnSaveReloadKeepsEveryFieldAndWeight) {
     const int32_t g = back.Find(r.get(), nullptr);
     ASSERT_EQ(back.GetWords(0, g, ids, nullptr, nullptr, freqs, nullptr, weights, nullptr, 4), 2);
     for (int i = 0; i < 2; ++i) {
-        const uint32_t expect = freqs[i] == 2 ? 2 + uint32_t((17 - 2) * 0.5) : 1 + uint32_t((17 - 1) * 0.5);
+        const uint32_t expect =
+            freqs[i] == 2 ? 2 + uint32_t((17 - 2) * 0.5) : 1 + uint32_t((17 - 1) * 0.5);
         EXPECT_EQ(weights[i], expect);
     }
     // In boost mode the age-2 factor is 0.5 + 126 x 0.5 / 128.
@@ -221,8 +225,8 @@ TEST_F(SaveTest, CapacityRules) {
     EXPECT_EQ(d.GetWordCount(), 9500);
     EXPECT_EQ(d.GetHeaderWord(kUsrHdrKeys), 9500u);
     for (int i = 0; i < 9500; i += 97)
-        EXPECT_TRUE(d.GetWordRecord(TestLstr({uint16_t(i % 400), uint16_t(i / 400)}).get(), TestLstr({0x4E00}).get(),
-                                    nullptr));
+        EXPECT_TRUE(d.GetWordRecord(TestLstr({uint16_t(i % 400), uint16_t(i / 400)}).get(),
+                                    TestLstr({0x4E00}).get(), nullptr));
     ASSERT_TRUE(d.SaveToFile(dir.WFile("big.bin").c_str(), 1));
     t_usrDictV3Core back;
     ASSERT_TRUE(back.AttachFile(dir.WFile("big.bin").c_str()));
@@ -328,8 +332,8 @@ namespace {
 // The words of a dictionary as (reading, text, frequency, flags, stamp) tuples.
 // A damaged image may hold words whose text fails its check: those are
 // refused, which is what `damaged` allows.
-std::set<std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, int, int, uint32_t>> Words(const t_usrDictV3Core& d,
-                                                                                          bool damaged = false) {
+std::set<std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, int, int, uint32_t>> Words(
+    const t_usrDictV3Core& d, bool damaged = false) {
     std::set<std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, int, int, uint32_t>> out;
     std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
     if (!d.CollectItems(pairs)) {
@@ -340,14 +344,16 @@ std::set<std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, int, int, uint32
         const t_lstr* r = nullptr;
         t_usrWordAttr a;
         alignas(2) uint8_t text[kUsrTextBufBytes];
-        if (!d.ReadPair(pr, &r, &a) || !d.GetWordText(a.textId, a.checksum, reinterpret_cast<t_lstr*>(text))) {
+        if (!d.ReadPair(pr, &r, &a) ||
+            !d.GetWordText(a.textId, a.checksum, reinterpret_cast<t_lstr*>(text))) {
             EXPECT_TRUE(damaged);
             continue;
         }
         const auto* rb = reinterpret_cast<const uint8_t*>(r);
-        out.emplace(std::vector<uint8_t>(rb, rb + LstrGetTotalBytes(r)),
-                    std::vector<uint8_t>(text, text + LstrGetTotalBytes(reinterpret_cast<t_lstr*>(text))), a.freq,
-                    a.flags, a.stamp);
+        out.emplace(
+            std::vector<uint8_t>(rb, rb + LstrGetTotalBytes(r)),
+            std::vector<uint8_t>(text, text + LstrGetTotalBytes(reinterpret_cast<t_lstr*>(text))),
+            a.freq, a.flags, a.stamp);
     }
     return out;
 }
@@ -485,7 +491,8 @@ TEST_F(SaveTest, AnInPlaceSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
         t_usrDictV3Core back;
         ASSERT_TRUE(back.AttachFile(path.c_str())) << i;
         t_usrWordAttr a;
-        ASSERT_TRUE(back.GetWordRecord(TestLstr({1, 0}).get(), TestLstr({0x4E01, 0x4E00}).get(), &a));
+        ASSERT_TRUE(
+            back.GetWordRecord(TestLstr({1, 0}).get(), TestLstr({0x4E01, 0x4E00}).get(), &a));
         EXPECT_TRUE(a.freq == 1 || a.freq == 2) << i;
         if (a.freq == 1) {
             EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
@@ -495,7 +502,6 @@ TEST_F(SaveTest, AnInPlaceSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
 }
 
 }  // namespace
-
 
 TEST_F(SaveTest, CompactSaveLoadsBackWithEveryWordAndLogsChanges) {
     t_usrDictV3Core d;
@@ -518,7 +524,8 @@ TEST_F(SaveTest, CompactSaveLoadsBackWithEveryWordAndLogsChanges) {
     ASSERT_GT(need, 0);
     std::vector<uint8_t> region(static_cast<size_t>(need), 0);
     t_usrDictV3Core logged;
-    EXPECT_FALSE(logged.LoadCompact(compact.data(), compact.size(), region.data(), region.size() - 1));
+    EXPECT_FALSE(
+        logged.LoadCompact(compact.data(), compact.size(), region.data(), region.size() - 1));
     EXPECT_FALSE(logged.IsLoaded());
     ASSERT_TRUE(logged.LoadCompact(compact.data(), compact.size(), region.data(), region.size()));
     EXPECT_TRUE(logged.GetFixedCapacityState(&state));
@@ -540,7 +547,8 @@ TEST_F(SaveTest, DamagedCompactImagesAreRefused) {
     Fill(d, 40);
     ASSERT_TRUE(d.SaveCompactTemp(dir.WFile("u.bin").c_str()));
     const std::vector<uint8_t> compact = ReadFileBytes(dir.File("u.bin"));
-    for (size_t n = 0; n < compact.size(); n += (n < 2048 || n > compact.size() - 2048) ? 1 : 1021) {
+    for (size_t n = 0; n < compact.size();
+         n += (n < 2048 || n > compact.size() - 2048) ? 1 : 1021) {
         std::unique_ptr<uint8_t[]> cut(new uint8_t[n ? n : 1]);
         std::memcpy(cut.get(), compact.data(), n);
         t_usrDictV3Core back;
@@ -602,8 +610,9 @@ TEST_F(SaveTest, TrimAllDropsOldRareWordsAndRecountsTheHeader) {
         const t_lstr* r = nullptr;
         t_usrWordAttr a;
         ASSERT_TRUE(d.ReadPair(pr, &r, &a));
-        readings.insert(std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(r),
-                                             reinterpret_cast<const uint8_t*>(r) + LstrGetTotalBytes(r)));
+        readings.insert(
+            std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(r),
+                                 reinterpret_cast<const uint8_t*>(r) + LstrGetTotalBytes(r)));
     }
     EXPECT_EQ(d.GetHeaderWord(kUsrHdrKeys), readings.size());
     for (const TestLstr& r : keep) {
@@ -633,7 +642,8 @@ TEST_F(SaveTest, ACompactSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
         }
     };
     for (size_t at : {size_t(0), size_t(10), old.size() / 3, old.size() - 2}) {
-        ASSERT_NO_FATAL_FAILURE(SaveKilledInsideWrite(at, [&] { d.SaveCompactTemp(path.c_str()); }));
+        ASSERT_NO_FATAL_FAILURE(
+            SaveKilledInsideWrite(at, [&] { d.SaveCompactTemp(path.c_str()); }));
         checkFile("write ", int(at));
         EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
     }

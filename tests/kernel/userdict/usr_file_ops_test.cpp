@@ -7,11 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -25,8 +25,8 @@
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
 #include "kernel/userdict/usr_dict_file_ops.h"
-#include "kernel/userdict/usr_dict_v3.h"
 #include "kernel/userdict/usr_dict_internal.h"
+#include "kernel/userdict/usr_dict_v3.h"
 #include "tests/kernel/userdict/usr_support.h"
 #include "tests/support/test_dir.h"
 
@@ -36,7 +36,8 @@ std::vector<uint8_t> BuildV3File(const std::vector<OldWord>& words) {
     t_usrDictV3Core d;
     EXPECT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     for (const OldWord& w : words)
-        EXPECT_EQ(d.RestoreWord(TestLstr(w.reading).get(), TestLstr(w.text).get(), w.freq, w.flags, w.stamp, w.extra),
+        EXPECT_EQ(d.RestoreWord(TestLstr(w.reading).get(), TestLstr(w.text).get(), w.freq, w.flags,
+                                w.stamp, w.extra),
                   1);
     std::vector<uint8_t> image;
     EXPECT_TRUE(d.RebuildImage(image));
@@ -66,7 +67,8 @@ protected:
         WriteFileBytes(dir.File(name), bytes);
         return dir.WFile(name);
     }
-    void ExpectWords(const t_usrDictV3Core& d, const std::vector<OldWord>& words, bool fields = true) {
+    void ExpectWords(const t_usrDictV3Core& d, const std::vector<OldWord>& words,
+                     bool fields = true) {
         for (const OldWord& w : words) {
             t_usrWordAttr a;
             ASSERT_TRUE(d.GetWordRecord(TestLstr(w.reading).get(), TestLstr(w.text).get(), &a));
@@ -103,7 +105,8 @@ TEST_F(FileOpsTest, RestoreOfAThreeWordFileGivesExactlyThoseWords) {
     t_usrDictV3Core& live = GetUsrDictInstance();
     EXPECT_EQ(live.GetWordCount(), 3);
     ExpectWords(live, kThree);
-    EXPECT_FALSE(live.GetWordRecord(TestLstr(kOthers[0].reading).get(), TestLstr(kOthers[0].text).get(), nullptr));
+    EXPECT_FALSE(live.GetWordRecord(TestLstr(kOthers[0].reading).get(),
+                                    TestLstr(kOthers[0].text).get(), nullptr));
     t_usrDictV3Core fromFile;
     ASSERT_TRUE(fromFile.AttachFile(target.c_str()));
     EXPECT_EQ(fromFile.GetWordCount(), 3);
@@ -175,7 +178,8 @@ TEST_F(FileOpsTest, AFailedImportOrRestoreChangesNothing) {
     std::vector<std::string> paths = {"/dev/zero"};
     for (const std::string& kind : testsupport::NonRegularKinds()) {
         paths.push_back(dir.File("kind" + std::to_string(paths.size())));
-        if (!testsupport::MakeNonRegular(kind, paths.back())) paths.pop_back();  // a device node needs root
+        if (!testsupport::MakeNonRegular(kind, paths.back()))
+            paths.pop_back();  // a device node needs root
     }
     paths.push_back(dir.File("huge"));
     Put("huge", v3);
@@ -213,7 +217,8 @@ TEST_F(FileOpsTest, ARestoreThatCannotBeWrittenLeavesTheLiveFile) {
 
 TEST_F(FileOpsTest, FirstFormatFilesConvert) {
     int count = 0;
-    ASSERT_EQ(LoadOrConvertUsrDict(Put("v1", BuildV1File(kThree, 0x554401d3)).c_str(), &count, 1), 1);
+    ASSERT_EQ(LoadOrConvertUsrDict(Put("v1", BuildV1File(kThree, 0x554401d3)).c_str(), &count, 1),
+              1);
     EXPECT_EQ(count, 3);
     t_usrDictV3Core& live = GetUsrDictInstance();
     EXPECT_EQ(live.GetWordCount(), 3);
@@ -234,13 +239,15 @@ TEST_F(FileOpsTest, FirstFormatFilesConvert) {
 TEST_F(FileOpsTest, SecondFormatFilesConvertWithAllFields) {
     for (bool scrambled : {true, false}) {
         int count = 0;
-        ASSERT_EQ(LoadOrConvertUsrDict(Put("v2", BuildV2File(kThree, scrambled)).c_str(), &count, 1), 1);
+        ASSERT_EQ(
+            LoadOrConvertUsrDict(Put("v2", BuildV2File(kThree, scrambled)).c_str(), &count, 1), 1);
         EXPECT_EQ(count, 3);
         t_usrDictV3Core& live = GetUsrDictInstance();
         EXPECT_EQ(live.GetWordCount(), 3);
         ExpectWords(live, kThree);
         t_usrWordAttr a;
-        ASSERT_TRUE(live.GetWordRecord(TestLstr(kThree[0].reading).get(), TestLstr(kThree[0].text).get(), &a));
+        ASSERT_TRUE(live.GetWordRecord(TestLstr(kThree[0].reading).get(),
+                                       TestLstr(kThree[0].text).get(), &a));
         EXPECT_EQ(a.extra, 2);
     }
 }
@@ -251,13 +258,15 @@ TEST_F(FileOpsTest, SecondFormatSkipsBadEntriesAndEndsBrokenChains) {
     std::vector<uint8_t> f = BuildV2File(words);
     // Word entries are in reading order: {10,20} has entries 0 and 1, {33} 2 and 3.
     const uint32_t wordOff = uint32_t(f[96] | f[97] << 8 | f[98] << 16 | f[99] << 24);
-    PutU16(f, wordOff + 24 + 16, 7);   // entry 1: a bad scrambled flag ends its chain
+    PutU16(f, wordOff + 24 + 16, 7);               // entry 1: a bad scrambled flag ends its chain
     PutU32(f, wordOff + 2 * 24 + 4, 0x7FFFFFF0u);  // entry 2: a next index past the entries
     int count = 0;
     ASSERT_EQ(LoadOrConvertUsrDict(Put("v2", f).c_str(), &count, 1), 1);
     t_usrDictV3Core& live = GetUsrDictInstance();
-    EXPECT_TRUE(live.GetWordRecord(TestLstr(kThree[0].reading).get(), TestLstr(kThree[0].text).get(), nullptr));
-    EXPECT_FALSE(live.GetWordRecord(TestLstr(kThree[1].reading).get(), TestLstr(kThree[1].text).get(), nullptr));
+    EXPECT_TRUE(live.GetWordRecord(TestLstr(kThree[0].reading).get(),
+                                   TestLstr(kThree[0].text).get(), nullptr));
+    EXPECT_FALSE(live.GetWordRecord(TestLstr(kThree[1].reading).get(),
+                                    TestLstr(kThree[1].text).get(), nullptr));
     EXPECT_FALSE(live.GetWordRecord(TestLstr({33}).get(), TestLstr({0x4E5D}).get(), nullptr));
     EXPECT_EQ(count, 1);
 }
@@ -278,9 +287,10 @@ TEST(OldFormatBoundsTest, TruncatedFilesAndHugeCountsAreHandled) {
     std::vector<OldWord> words = kThree;
     words.push_back({{7, 8, 9}, {0x4E03, 0x516B, 0x4E5D}, 9, 0, 77, 0});
     for (int format : {kUsrFormatV1, kUsrFormatV2}) {
-        const std::vector<uint8_t> whole = format == kUsrFormatV1 ? BuildV1File(words) : BuildV2File(words);
+        const std::vector<uint8_t> whole =
+            format == kUsrFormatV1 ? BuildV1File(words) : BuildV2File(words);
         t_scopeHeap arena;
-    t_usrWordRecords out;
+        t_usrWordRecords out;
         ASSERT_TRUE(ParseUsrDictImage(whole.data(), whole.size(), format, arena, out));
         EXPECT_EQ(out.size(), words.size());
         for (size_t n = 0; n < whole.size(); ++n) {
@@ -341,7 +351,8 @@ TEST_F(FileOpsTest, WordCountOfFiles) {
 
 TEST_F(FileOpsTest, ReconvertWithALimitKeepsTheNewestWords) {
     std::vector<OldWord> many;
-    for (uint16_t i = 0; i < 20; ++i) many.push_back({{uint16_t(40 + i)}, {uint16_t(0x4E00 + i)}, 1, 0, 10u + i, 0});
+    for (uint16_t i = 0; i < 20; ++i)
+        many.push_back({{uint16_t(40 + i)}, {uint16_t(0x4E00 + i)}, 1, 0, 10u + i, 0});
     const std::wstring path = Put("many", BuildV3File(many));
     ASSERT_TRUE(ReconvertWithLimit(path.c_str(), 5));
     t_usrDictV3Core back;
@@ -380,7 +391,9 @@ TEST_F(FileOpsTest, RemovingTheDictionaryLeavesItEmpty) {
     EXPECT_EQ(GetUsrDictWordCount(target.c_str(), 1), 3);
 }
 
-time_t FixedClock() { return 1893456000; }  // 2030-01-01
+time_t FixedClock() {
+    return 1893456000;
+}  // 2030-01-01
 
 // Through the dictionary manager, with an older backup lying in "Backup":
 // the restored dictionary is the restored file, not backup and file mixed.
@@ -414,14 +427,17 @@ TEST(FileOpsManagerTest, RestoreWithBackupsPresentGivesTheRestoredWordsOnly) {
         ASSERT_TRUE(live.IsLoaded());
         EXPECT_EQ(live.GetWordCount(), 3);
         for (const OldWord& w : kThree)
-            EXPECT_TRUE(live.GetWordRecord(TestLstr(w.reading).get(), TestLstr(w.text).get(), nullptr));
+            EXPECT_TRUE(
+                live.GetWordRecord(TestLstr(w.reading).get(), TestLstr(w.text).get(), nullptr));
         EXPECT_FALSE(live.GetWordRecord(TestLstr({9}).get(), TestLstr({0x4E5D}).get(), nullptr));
         // Learning goes on in the re-attached image, and a save through the
         // manager writes it.
         ASSERT_EQ(live.LearnWord(TestLstr({9}).get(), TestLstr({0x4E5D}).get(), 0), 1);
         EXPECT_TRUE(manager.SaveDict(L"UsrDictV3"));
-        EXPECT_EQ(GetUsrDictWordCount(std::wstring(user.begin(), user.end()).append(L"/qzim_usr_v3new.bin").c_str(), 1),
-                  4);
+        EXPECT_EQ(
+            GetUsrDictWordCount(
+                std::wstring(user.begin(), user.end()).append(L"/qzim_usr_v3new.bin").c_str(), 1),
+            4);
         // A dated backup written by the dictionary itself (compact) restores
         // through its Import.
         const std::vector<uint8_t> liveFile = ReadFileBytes(user + "/qzim_usr_v3new.bin");
@@ -441,8 +457,10 @@ TEST(FileOpsManagerTest, RestoreWithBackupsPresentGivesTheRestoredWordsOnly) {
         EXPECT_EQ(live.GetWordCount(), 0);
         std::remove((user + "/qzim_usr_v3new.bin").c_str());
         ASSERT_TRUE(live.Import(backup.data(), int32_t(backup.size())));
-        EXPECT_EQ(GetUsrDictWordCount(std::wstring(user.begin(), user.end()).append(L"/qzim_usr_v3new.bin").c_str(), 1),
-                  4);
+        EXPECT_EQ(
+            GetUsrDictWordCount(
+                std::wstring(user.begin(), user.end()).append(L"/qzim_usr_v3new.bin").c_str(), 1),
+            4);
         // A damaged backup writes nothing.
         std::vector<uint8_t> damaged(backup.begin(), backup.begin() + long(backup.size() / 2));
         const std::vector<uint8_t> kept = ReadFileBytes(user + "/qzim_usr_v3new.bin");
@@ -454,8 +472,8 @@ TEST(FileOpsManagerTest, RestoreWithBackupsPresentGivesTheRestoredWordsOnly) {
         t_dictManager manager;
         ASSERT_TRUE(manager.Init());
         t_usrDictV3Core fresh;
-        ASSERT_TRUE(manager.Register(L"UsrDictFresh", &fresh, kLoadPhase1, kStorageReserved, kDirUser,
-                                     L"fresh.bin", 0, kVersionMaskDict));
+        ASSERT_TRUE(manager.Register(L"UsrDictFresh", &fresh, kLoadPhase1, kStorageReserved,
+                                     kDirUser, L"fresh.bin", 0, kVersionMaskDict));
         ASSERT_TRUE(manager.LoadDict(L"UsrDictFresh"));
         EXPECT_TRUE(fresh.IsLoaded());
         EXPECT_EQ(fresh.GetWordCount(), 0);
@@ -477,7 +495,8 @@ void LoadTestCharacters() {
     static std::vector<uint8_t> image;
     if (image.empty()) {
         std::vector<t_hzCharEntry> chars;
-        for (uint16_t ch : {0x4F60, 0x597D, 0x62DF, 0x4E09, 0x4E00, 0x4E8C}) chars.push_back({ch, {1}});
+        for (uint16_t ch : {0x4F60, 0x597D, 0x62DF, 0x4E09, 0x4E00, 0x4E8C})
+            chars.push_back({ch, {1}});
         std::sort(chars.begin(), chars.end(),
                   [](const t_hzCharEntry& a, const t_hzCharEntry& b) { return a.ch < b.ch; });
         std::string error;
@@ -488,15 +507,19 @@ void LoadTestCharacters() {
 
 void ExpectRecord(const t_oldUsrRecord& r, const OldWord& w, bool allFields) {
     EXPECT_EQ(TestLstr(w.reading).Bytes(),
-              std::vector<uint8_t>(r.reading, r.reading + 2 + LstrGetByteLength(reinterpret_cast<const t_lstr*>(r.reading))));
+              std::vector<uint8_t>(
+                  r.reading,
+                  r.reading + 2 + LstrGetByteLength(reinterpret_cast<const t_lstr*>(r.reading))));
     EXPECT_EQ(TestLstr(w.text).Bytes(),
-              std::vector<uint8_t>(r.word, r.word + 2 + LstrGetByteLength(reinterpret_cast<const t_lstr*>(r.word))));
+              std::vector<uint8_t>(
+                  r.word, r.word + 2 + LstrGetByteLength(reinterpret_cast<const t_lstr*>(r.word))));
     EXPECT_EQ(r.freq, w.freq);
     EXPECT_EQ(r.flags, allFields ? w.flags : 0);
     EXPECT_EQ(r.stamp, allFields ? w.stamp : 2u);
     // The rest of each field is zero.
     const uint16_t rl = LstrGetByteLength(reinterpret_cast<const t_lstr*>(r.reading));
-    EXPECT_TRUE(std::all_of(r.reading + 2 + rl, r.reading + sizeof r.reading, [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(r.reading + 2 + rl, r.reading + sizeof r.reading,
+                            [](uint8_t b) { return b == 0; }));
 }
 
 }  // namespace
@@ -515,11 +538,13 @@ TEST_F(FileOpsTest, OlderFilesReadIntoFixedRecords) {
 
     // Format 1 wants known characters or letters; one other character refuses the file.
     std::vector<OldWord> letters = {{{5}, {'a', 'b'}, 2, 0, 2, 0}};
-    ASSERT_TRUE(ReadV1UsrDictRecords(arena, Put("ab.bin", BuildV1File(letters)).c_str(), &recs, &n));
+    ASSERT_TRUE(
+        ReadV1UsrDictRecords(arena, Put("ab.bin", BuildV1File(letters)).c_str(), &recs, &n));
     EXPECT_EQ(n, 1);
     std::vector<OldWord> unknown = kThree;
     unknown.push_back({{40}, {0x4EBA}, 1, 0, 2, 0});
-    EXPECT_FALSE(ReadV1UsrDictRecords(arena, Put("bad.bin", BuildV1File(unknown)).c_str(), &recs, &n));
+    EXPECT_FALSE(
+        ReadV1UsrDictRecords(arena, Put("bad.bin", BuildV1File(unknown)).c_str(), &recs, &n));
     EXPECT_EQ(n, 0);
     EXPECT_EQ(recs, nullptr);
 
@@ -548,7 +573,8 @@ TEST_F(FileOpsTest, MissingRecordsBecomeUserWordRecords) {
     ASSERT_EQ(n, 4);
     recs[1].reading[0] = 200;  // a reading count past its field: left out
     t_usrWordRecords out;
-    const UsrWordRecord* earlier = MakeUsrWordRecord(arena, t_usrWordFields{TestLstr({9}).get(), TestLstr({'x'}).get()});
+    const UsrWordRecord* earlier =
+        MakeUsrWordRecord(arena, t_usrWordFields{TestLstr({9}).get(), TestLstr({'x'}).get()});
     out.push_back(earlier);
     EXPECT_EQ(AppendMissingRecords(arena, recs, n, out, 0x40), 1);
     ASSERT_EQ(out.size(), 3u);

@@ -248,7 +248,8 @@ TEST_F(LearnTest, CursorTakesTheGroupAndThePrefixFlag) {
 TEST_F(LearnTest, RestoreCarriesEveryField) {
     ASSERT_EQ(dict.RestoreWord(nihao.get(), wNihao.get(), 4, 0x05, 70, 3), 1);
     t_usrWordAttr a = Attr(nihao, wNihao);
-    EXPECT_EQ(std::tie(a.freq, a.flags, a.stamp, a.extra), std::make_tuple(uint16_t(4), uint16_t(5), 70u, uint16_t(3)));
+    EXPECT_EQ(std::tie(a.freq, a.flags, a.stamp, a.extra),
+              std::make_tuple(uint16_t(4), uint16_t(5), 70u, uint16_t(3)));
     EXPECT_EQ(Clock(), 71u);
     EXPECT_EQ(dict.GetHeaderWord(kUsrHdrChanges), 0u);
     // An extra count above the frequency is cleared.
@@ -303,7 +304,7 @@ TEST(WeightCurveTest, EndsOfTheCurve) {
 }
 
 TEST_F(LearnTest, WeightsComeFromFrequencyAndAge) {
-    ASSERT_EQ(dict.MergeWord(nihao.get(), wNihao.get(), 6, 0, 2), 1);    // now 3
+    ASSERT_EQ(dict.MergeWord(nihao.get(), wNihao.get(), 6, 0, 2), 1);     // now 3
     ASSERT_EQ(dict.MergeWord(nihao.get(), wNiHao2.get(), 2, 0, 300), 1);  // now 301
     dict.SetupWeightCurve(127);
     const uint32_t avg = 4, top = 68, now = 301;
@@ -326,13 +327,15 @@ TEST_F(LearnTest, WeightsComeFromFrequencyAndAge) {
             const double d = double(age) - 8192;
             factor = base + (0.5 - 0.5 * base) * std::sqrt(1 - d * d / 65028096.0);
         }
-        EXPECT_EQ(weights[i], uint32_t(freqs[i] + std::trunc((double(target) - freqs[i]) * factor))) << i;
+        EXPECT_EQ(weights[i], uint32_t(freqs[i] + std::trunc((double(target) - freqs[i]) * factor)))
+            << i;
     }
 }
 
 TEST_F(LearnTest, FindReportsLongerReadingsAndFindAllIsAPrefixSearch) {
     TestLstr r5({5}), r56({5, 6}), r567({5, 6, 7}), r58({5, 8}), r6({6});
-    for (const TestLstr* r : {&r5, &r56, &r567, &r58, &r6}) ASSERT_EQ(dict.LearnWord(r->get(), wNihao.get(), 0), 1);
+    for (const TestLstr* r : {&r5, &r56, &r567, &r58, &r6})
+        ASSERT_EQ(dict.LearnWord(r->get(), wNihao.get(), 0), 1);
     int longer = -1;
     EXPECT_GE(dict.Find(r5.get(), &longer), 0);
     EXPECT_EQ(longer, 1);
@@ -363,7 +366,9 @@ TEST_F(LearnTest, GroupsOutsideUsedRowsGiveNothing) {
     EXPECT_EQ(dict.GetEntries(g, ids, nullptr, nullptr, nullptr, nullptr, nullptr, 4), 1);
     // The spare row right after it, a misaligned index, and negative ones.
     for (int32_t bad : {g + 8, g + 3, -8, 1 << 30})
-        EXPECT_EQ(dict.GetWords(0, bad, ids, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 4), 0) << bad;
+        EXPECT_EQ(
+            dict.GetWords(0, bad, ids, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 4), 0)
+            << bad;
 }
 
 TEST_F(LearnTest, AssociationNeedsExactlyOneMatchingWord) {
@@ -371,14 +376,17 @@ TEST_F(LearnTest, AssociationNeedsExactlyOneMatchingWord) {
     dict.LearnWord(nihao.get(), wNihao.get(), 0x04);
     int32_t group = 0;
     uint16_t flags = 0, extra = 0;
-    EXPECT_TRUE(dict.FindUsrDictWordForAssoc(nihao.get(), p1.get(), p2.get(), &group, &flags, &extra));
+    EXPECT_TRUE(
+        dict.FindUsrDictWordForAssoc(nihao.get(), p1.get(), p2.get(), &group, &flags, &extra));
     EXPECT_EQ(group, dict.Find(nihao.get(), nullptr));
     EXPECT_EQ(flags, 0x04);
     // A second word that continues the first part makes it ambiguous.
     dict.LearnWord(nihao.get(), TestLstr::Text(u"你号").get(), 0);
-    EXPECT_FALSE(dict.FindUsrDictWordForAssoc(nihao.get(), p1.get(), p2.get(), &group, &flags, &extra));
+    EXPECT_FALSE(
+        dict.FindUsrDictWordForAssoc(nihao.get(), p1.get(), p2.get(), &group, &flags, &extra));
     std::vector<t_usrContinuation> out;
-    EXPECT_TRUE(dict.CollectWordContinuations(TestLstr({10}).get(), p1.get(), TestLstr({20}).get(), out));
+    EXPECT_TRUE(
+        dict.CollectWordContinuations(TestLstr({10}).get(), p1.get(), TestLstr({20}).get(), out));
     EXPECT_EQ(out.size(), 2u);
 }
 
@@ -467,7 +475,8 @@ TEST(LearnModelTest, RandomSequencesMatchASimpleModel) {
         uint32_t live = 0;
         for (const auto& [k, m] : model) {
             t_usrWordAttr a;
-            const bool found = copy.GetWordRecord(TestLstr(k.first).get(), TestLstr(k.second).get(), &a);
+            const bool found =
+                copy.GetWordRecord(TestLstr(k.first).get(), TestLstr(k.second).get(), &a);
             EXPECT_EQ(found, m.freq > 0);
             if (!found) continue;
             ++live;

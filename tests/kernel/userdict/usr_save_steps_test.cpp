@@ -23,16 +23,23 @@ namespace {
 
 constexpr const wchar_t* kName = L"UsrDict";
 
-TestLstr Reading(int k) { return TestLstr({uint16_t(1 + k % 400), uint16_t(1 + k / 400)}); }
-TestLstr Text(int k) { return TestLstr({uint16_t(0x4E00 + k)}); }
+TestLstr Reading(int k) {
+    return TestLstr({uint16_t(1 + k % 400), uint16_t(1 + k / 400)});
+}
+TestLstr Text(int k) {
+    return TestLstr({uint16_t(0x4E00 + k)});
+}
 
-bool FailingWrite(int, const void*, size_t) { return false; }
+bool FailingWrite(int, const void*, size_t) {
+    return false;
+}
 
 std::vector<uint8_t> FileBytes(const std::string& path) {
     std::vector<uint8_t> bytes;
     if (FILE* f = fopen(path.c_str(), "rb")) {
         uint8_t buf[65536];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) bytes.insert(bytes.end(), buf, buf + n);
+        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+            bytes.insert(bytes.end(), buf, buf + n);
         fclose(f);
     }
     return bytes;
@@ -42,7 +49,8 @@ class SaveStepsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(0, mkdir(root_.At("home").c_str(), 0700));
-        ASSERT_NO_FATAL_FAILURE(env_.Open(root_.At("home"), root_.At("user"), root_.At("sys"), root_.At("d4")));
+        ASSERT_NO_FATAL_FAILURE(
+            env_.Open(root_.At("home"), root_.At("user"), root_.At("sys"), root_.At("d4")));
         ASSERT_TRUE(Attach(*env_.manager, dict_));
     }
     void TearDown() override {
@@ -51,11 +59,13 @@ protected:
         env_.Close();
     }
     static bool Attach(t_dictManager& manager, t_usrDictV3Core& dict) {
-        return manager.Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser, kUsrDictFileName, 0,
-                                kVersionMaskDict) &&
+        return manager.Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser,
+                                kUsrDictFileName, 0, kVersionMaskDict) &&
                manager.LoadDict(kName);
     }
-    bool Learn(t_usrDictV3Core& dict, int k) { return dict.LearnWord(Reading(k).get(), Text(k).get(), 0) == 1; }
+    bool Learn(t_usrDictV3Core& dict, int k) {
+        return dict.LearnWord(Reading(k).get(), Text(k).get(), 0) == 1;
+    }
     static uint16_t Freq(const t_usrDictV3Core& dict, int k) {
         t_usrWordAttr a;
         return dict.GetWordRecord(Reading(k).get(), Text(k).get(), &a) ? a.freq : 0;
@@ -167,7 +177,8 @@ TEST_F(SaveStepsTest, AnotherProcessSavingDuringTheStepsLosesNothing) {
     if (pid == 0) {
         t_dictManager manager;
         t_usrDictV3Core other;
-        const bool ok = manager.Init() && Attach(manager, other) && Learn(other, 3) && manager.SaveAll();
+        const bool ok =
+            manager.Init() && Attach(manager, other) && Learn(other, 3) && manager.SaveAll();
         _exit(ok ? 0 : 1);
     }
     int status = 0;
@@ -209,19 +220,22 @@ TEST_F(SaveStepsTest, ImageBuiltApartReplacesTheFileAndKeepsLaterLearning) {
             if (pid == 0) {
                 t_dictManager manager;
                 t_usrDictV3Core other;
-                const bool ok = manager.Init() && Attach(manager, other) && Learn(other, base + 3) && manager.SaveAll();
+                const bool ok = manager.Init() && Attach(manager, other) &&
+                                Learn(other, base + 3) && manager.SaveAll();
                 _exit(ok ? 0 : 1);
             }
             int status = 0;
             ASSERT_EQ(pid, waitpid(pid, &status, 0));
             ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-            EXPECT_EQ(0, env_.manager->WriteMarkedEntry(dict_.GetEntry(), mark, image.data(), image.size()));
+            EXPECT_EQ(0, env_.manager->WriteMarkedEntry(dict_.GetEntry(), mark, image.data(),
+                                                        image.size()));
             EXPECT_EQ(1, FreqOnDisk(base + 3)) << "the other process's file was overwritten";
             EXPECT_EQ(0, FreqOnDisk(imported));
             ASSERT_TRUE(SaveInSteps());
             continue;
         }
-        ASSERT_EQ(1, env_.manager->WriteMarkedEntry(dict_.GetEntry(), mark, image.data(), image.size()));
+        ASSERT_EQ(
+            1, env_.manager->WriteMarkedEntry(dict_.GetEntry(), mark, image.data(), image.size()));
         if (between == kUpdateCheck) {
             EXPECT_TRUE(t_singleton<t_versionManager>::Get().CheckUpdateAll());
         } else if (between == kSaveAll) {

@@ -149,7 +149,7 @@ TEST(ValidatorTest, ReadingsAndWords) {
     EXPECT_FALSE(IsValidPyIdString(TestLstr({12, 500}).get()));
     EXPECT_FALSE(IsValidPyIdString(TestLstr(std::vector<uint16_t>{}).get()));
     EXPECT_FALSE(IsValidPyIdString(nullptr));
-    EXPECT_FALSE(IsValidPyIdString(TestLstr::Raw({0x01, 0x00, 0x05}).get()));  // odd count
+    EXPECT_FALSE(IsValidPyIdString(TestLstr::Raw({0x01, 0x00, 0x05}).get()));      // odd count
     EXPECT_TRUE(IsValidPyIdString(TestLstr(std::vector<uint16_t>(64, 1)).get()));  // 128 bytes
     EXPECT_FALSE(IsValidPyIdString(TestLstr(std::vector<uint16_t>(65, 1)).get()));
     EXPECT_TRUE(IsValidWordString(TestLstr({0xFFFF}).get(), true));
@@ -160,7 +160,8 @@ TEST(ValidatorTest, ReadingsAndWords) {
 // letters and characters of the character dictionary pass.
 TEST(ValidatorTest, StrictWordsNeedKnownCharactersOrLetters) {
     std::vector<t_hzCharEntry> chars = {{u'中', {1}}, {u'国', {2}}};
-    std::sort(chars.begin(), chars.end(), [](const t_hzCharEntry& a, const t_hzCharEntry& b) { return a.ch < b.ch; });
+    std::sort(chars.begin(), chars.end(),
+              [](const t_hzCharEntry& a, const t_hzCharEntry& b) { return a.ch < b.ch; });
     std::vector<uint8_t> image;
     std::string error;
     ASSERT_TRUE(BuildHzDictImage(chars, image, &error)) << error;
@@ -178,10 +179,13 @@ TEST(ValidatorTest, StrictWordsNeedKnownCharactersOrLetters) {
     EXPECT_FALSE(IsValidWordStringStrict(TestLstr::Text(u"中").get(), true, &unloaded));
     // Without the unit test only the count matters.
     EXPECT_TRUE(IsValidWordStringStrict(TestLstr::Text(u"人").get(), false, nullptr));
-    EXPECT_TRUE(IsValidWordStringStrict(TestLstr(std::vector<uint16_t>(64, 0x4E2D)).get(), true, &hz));
-    EXPECT_FALSE(IsValidWordStringStrict(TestLstr(std::vector<uint16_t>(65, 0x4E2D)).get(), false, nullptr));
+    EXPECT_TRUE(
+        IsValidWordStringStrict(TestLstr(std::vector<uint16_t>(64, 0x4E2D)).get(), true, &hz));
+    EXPECT_FALSE(
+        IsValidWordStringStrict(TestLstr(std::vector<uint16_t>(65, 0x4E2D)).get(), false, nullptr));
     EXPECT_FALSE(IsValidWordStringStrict(TestLstr(std::vector<uint16_t>{}).get(), false, nullptr));
-    EXPECT_FALSE(IsValidWordStringStrict(TestLstr::Raw({0x03, 0x00, 'a', 0, 'b'}).get(), false, nullptr));
+    EXPECT_FALSE(
+        IsValidWordStringStrict(TestLstr::Raw({0x03, 0x00, 'a', 0, 'b'}).get(), false, nullptr));
     EXPECT_FALSE(IsValidWordStringStrict(nullptr, false, nullptr));
 }
 

@@ -1,13 +1,12 @@
 // Several processes of one user learning into one user dictionary at once,
 // in the manager's call order (update check, learn, save, update check):
 // no word is lost, counts add up (also when some save through the save
-// request or the backup, which write the file outside the manager's flush), a deletion stays deleted, a word one
-// process saved shows in the other, and a process killed at any moment
-// loses nothing it reported saved. VETRA_SHARED_LEARNING_RUNS repeats each
-// case and VETRA_SHARED_LEARNING_WORDS sets the words per learner (a few of
-// each by default; longer runs by hand). Kills from outside at a
-// random moment also hit a learner waiting for the process-shared lock;
-// VETRA_SHARED_LEARNING_OUTSIDE_KILLS=1 adds them.
+// request or the backup, which write the file outside the manager's flush), a deletion stays
+// deleted, a word one process saved shows in the other, and a process killed at any moment loses
+// nothing it reported saved. VETRA_SHARED_LEARNING_RUNS repeats each case and
+// VETRA_SHARED_LEARNING_WORDS sets the words per learner (a few of each by default; longer runs by
+// hand). Kills from outside at a random moment also hit a learner waiting for the process-shared
+// lock; VETRA_SHARED_LEARNING_OUTSIDE_KILLS=1 adds them.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -39,30 +38,40 @@ constexpr int kSeeds = 5;
 constexpr uint16_t kSeedFreq = 7;
 
 // Word k: a two-syllable reading and a one-character text, all distinct.
-TestLstr Reading(int k) { return TestLstr({uint16_t(1 + k % 400), uint16_t(1 + k / 400)}); }
-TestLstr Text(int k) { return TestLstr({uint16_t(0x4E00 + k)}); }
+TestLstr Reading(int k) {
+    return TestLstr({uint16_t(1 + k % 400), uint16_t(1 + k / 400)});
+}
+TestLstr Text(int k) {
+    return TestLstr({uint16_t(0x4E00 + k)});
+}
 
 int FromEnv(const char* name, int fallback) {
     const char* env = getenv(name);
     const int n = env ? atoi(env) : 0;
     return n > 0 ? n : fallback;
 }
-int Runs() { return FromEnv("VETRA_SHARED_LEARNING_RUNS", 2); }
+int Runs() {
+    return FromEnv("VETRA_SHARED_LEARNING_RUNS", 2);
+}
 // Words per learner; the seeds lie above any count used.
-int Words() { return std::min(FromEnv("VETRA_SHARED_LEARNING_WORDS", 40), kSeedBase / 4); }
+int Words() {
+    return std::min(FromEnv("VETRA_SHARED_LEARNING_WORDS", 40), kSeedBase / 4);
+}
 
-t_versionManager& Versions() { return t_singleton<t_versionManager>::Get(); }
+t_versionManager& Versions() {
+    return t_singleton<t_versionManager>::Get();
+}
 
 // How a learner saves after its n-th word.
 enum class t_save { kFlush, kRequest, kBackup };
 
 // What one learning process does.
 struct t_learner {
-    int first = 0;          // learns words first .. first + count - 1
+    int first = 0;  // learns words first .. first + count - 1
     int count = 0;
-    int saveEvery = 1;      // SaveDict after every n-th word
+    int saveEvery = 1;  // SaveDict after every n-th word
     bool deletesSeeds = false;
-    int killAtWrite = 0;    // > 0: the learner kills itself inside that write
+    int killAtWrite = 0;  // > 0: the learner kills itself inside that write
     t_save save = t_save::kFlush;
 };
 
@@ -87,13 +96,14 @@ int Learn(const t_learner& plan, int reportFd) {
     // The process-wide instance, which the save request and the backup write.
     t_usrDictV3Core& dict = GetUsrDictInstance();
     if (!manager.Init()) return 10;
-    if (!manager.Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser, kUsrDictFileName, 0,
-                          kVersionMaskDict) ||
+    if (!manager.Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser, kUsrDictFileName,
+                          0, kVersionMaskDict) ||
         !manager.LoadDict(kName))
         return 11;
     if (plan.deletesSeeds)
         for (int s = 0; s < kSeeds; ++s)
-            if (dict.DeleteWord(Reading(kSeedBase + s).get(), Text(kSeedBase + s).get()) == 0) return 12;
+            if (dict.DeleteWord(Reading(kSeedBase + s).get(), Text(kSeedBase + s).get()) == 0)
+                return 12;
     for (int i = 0; i < plan.count; ++i) {
         Versions().CheckUpdate2();
         const int k = plan.first + i;
@@ -102,9 +112,10 @@ int Learn(const t_learner& plan, int reportFd) {
             std::wstring file;
             if (!GetUsrDictFilePath(file)) return 16;
             const std::wstring copy = file + L".copy" + std::to_wstring(getpid());
-            const bool saved = plan.save == t_save::kFlush     ? manager.SaveDict(kName)
-                               : plan.save == t_save::kRequest ? SaveLiveUsrDict(dict, file.c_str())
-                                                               : SaveUsrDictCopy(file.c_str(), copy.c_str());
+            const bool saved = plan.save == t_save::kFlush ? manager.SaveDict(kName)
+                               : plan.save == t_save::kRequest
+                                   ? SaveLiveUsrDict(dict, file.c_str())
+                                   : SaveUsrDictCopy(file.c_str(), copy.c_str());
             if (!saved) return 14;
             Report(reportFd, uint32_t(i + 1));
         }
@@ -165,7 +176,8 @@ protected:
     void TearDown() override { env_.Close(); }
 
     void Open() {
-        ASSERT_NO_FATAL_FAILURE(env_.Open(root_.At("home"), root_.At("user"), root_.At("sys"), root_.At("d4")));
+        ASSERT_NO_FATAL_FAILURE(
+            env_.Open(root_.At("home"), root_.At("user"), root_.At("sys"), root_.At("d4")));
     }
     // A fresh user directory holding the seed words, saved.
     void Reset() {
@@ -176,7 +188,8 @@ protected:
         t_usrDictV3Core seeds;
         ASSERT_TRUE(seeds.CreateEmpty(kUsrDefaultCapacity));
         for (int s = 0; s < kSeeds; ++s)
-            ASSERT_EQ(1, seeds.RestoreWord(Reading(kSeedBase + s).get(), Text(kSeedBase + s).get(), kSeedFreq, 0, 10, 0));
+            ASSERT_EQ(1, seeds.RestoreWord(Reading(kSeedBase + s).get(), Text(kSeedBase + s).get(),
+                                           kSeedFreq, 0, 10, 0));
         ASSERT_TRUE(seeds.SaveToFile(Path().c_str(), 1));
     }
     std::wstring Path() const { return root_.WAt("user/qzim_usr_v3new.bin"); }
@@ -197,7 +210,7 @@ TEST_F(SharedLearningTest, ConcurrentLearnersLoseNothingAndAddCounts) {
         int processes;
         bool overlapping;  // every process learns the same words
         int saveEvery;
-        t_save oddSave;    // how every second process saves
+        t_save oddSave;  // how every second process saves
     };
     const int words = Words();
     const t_case cases[] = {
@@ -215,8 +228,8 @@ TEST_F(SharedLearningTest, ConcurrentLearnersLoseNothingAndAddCounts) {
             ASSERT_NO_FATAL_FAILURE(Reset());
             std::vector<t_child> children;
             for (int p = 0; p < c.processes; ++p)
-                children.push_back(Start({c.overlapping ? 0 : p * words, words, c.saveEvery, p == 0, 0,
-                                          p % 2 ? c.oddSave : t_save::kFlush}));
+                children.push_back(Start({c.overlapping ? 0 : p * words, words, c.saveEvery, p == 0,
+                                          0, p % 2 ? c.oddSave : t_save::kFlush}));
             for (t_child& child : children) EXPECT_EQ(0, Finish(child, 60000));
 
             t_usrDictV3Core file;
@@ -224,12 +237,15 @@ TEST_F(SharedLearningTest, ConcurrentLearnersLoseNothingAndAddCounts) {
             int lost = 0, miscounted = 0;
             for (int k = 0; k < (c.overlapping ? words : words * c.processes); ++k) {
                 const uint16_t f = FreqIn(file, k);
-                if (f == 0) ++lost;
-                else if (f != (c.overlapping ? c.processes : 1)) ++miscounted;
+                if (f == 0)
+                    ++lost;
+                else if (f != (c.overlapping ? c.processes : 1))
+                    ++miscounted;
             }
             EXPECT_EQ(0, lost);
             EXPECT_EQ(0, miscounted);
-            for (int s = 0; s < kSeeds; ++s) EXPECT_EQ(0, FreqIn(file, kSeedBase + s)) << "deleted word back";
+            for (int s = 0; s < kSeeds; ++s)
+                EXPECT_EQ(0, FreqIn(file, kSeedBase + s)) << "deleted word back";
         }
     }
 }
@@ -247,7 +263,8 @@ TEST_F(SharedLearningTest, KilledLearnerLosesNothingItReportedSaved) {
         const bool fromOutside = outside && run % 2 == 1;
         std::vector<t_child> children;
         for (int p = 0; p < 3; ++p) {
-            const int killAt = p == 0 && !fromOutside ? std::uniform_int_distribution<int>(1, words)(random) : 0;
+            const int killAt =
+                p == 0 && !fromOutside ? std::uniform_int_distribution<int>(1, words)(random) : 0;
             children.push_back(Start({p * words, words, 1 + p % 2, false, killAt}));
         }
         if (fromOutside) {
@@ -276,8 +293,8 @@ TEST_F(SharedLearningTest, KilledLearnerLosesNothingItReportedSaved) {
 TEST_F(SharedLearningTest, OwnSavesNeverRefuseAndOtherSavesShowAtTheNextCheck) {
     ASSERT_NO_FATAL_FAILURE(Reset());
     t_usrDictV3Core dict;
-    ASSERT_TRUE(env_.manager->Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser, kUsrDictFileName, 0,
-                                       kVersionMaskDict));
+    ASSERT_TRUE(env_.manager->Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser,
+                                       kUsrDictFileName, 0, kVersionMaskDict));
     ASSERT_TRUE(env_.manager->LoadDict(kName));
     ASSERT_EQ(1, dict.LearnWord(Reading(1).get(), Text(1).get(), 0));
     EXPECT_TRUE(env_.manager->SaveDict(kName));

@@ -51,8 +51,12 @@ void PutU32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
     if (b.size() < at + 4) b.resize(at + 4);
     std::memcpy(b.data() + at, &v, 4);
 }
-void AppendU16(std::vector<uint8_t>& b, uint16_t v) { PutU16(b, b.size(), v); }
-void AppendU32(std::vector<uint8_t>& b, uint32_t v) { PutU32(b, b.size(), v); }
+void AppendU16(std::vector<uint8_t>& b, uint16_t v) {
+    PutU16(b, b.size(), v);
+}
+void AppendU32(std::vector<uint8_t>& b, uint32_t v) {
+    PutU32(b, b.size(), v);
+}
 void AppendUnits(std::vector<uint8_t>& b, const std::vector<uint16_t>& units) {
     AppendU16(b, uint16_t(units.size() * 2));
     for (uint16_t u : units) AppendU16(b, u);
@@ -90,7 +94,8 @@ std::vector<uint8_t> ValidV2Header(int32_t capA, int32_t capB, int32_t usedA, in
     return h;
 }
 
-std::vector<uint8_t> BuildV1File(const std::vector<OldWord>& words, uint32_t magic, uint32_t recordSize) {
+std::vector<uint8_t> BuildV1File(const std::vector<OldWord>& words, uint32_t magic,
+                                 uint32_t recordSize) {
     // Consecutive words of one reading form a group.
     std::vector<std::vector<const OldWord*>> groups;
     for (const OldWord& w : words) {
@@ -132,7 +137,8 @@ std::vector<uint8_t> BuildV2File(const std::vector<OldWord>& words, bool scrambl
     const uint32_t wordOff = readingOff + uint32_t(order.size()) * 12;
     const uint32_t textOff = wordOff + uint32_t(words.size()) * 24;
     std::vector<uint8_t> f(textOff, 0);
-    std::vector<uint8_t> h = ValidV2Header(30000, 30000, int32_t(order.size()), int32_t(words.size()));
+    std::vector<uint8_t> h =
+        ValidV2Header(30000, 30000, int32_t(order.size()), int32_t(words.size()));
     std::memcpy(f.data() + 32, h.data(), h.size());
     PutU32(f, 92, readingOff);
     PutU32(f, 96, wordOff);
@@ -188,7 +194,8 @@ TempDir::~TempDir() {
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return {};
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
 }
 
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -197,14 +204,16 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
     return bool(out);
 }
 
-uint16_t SyllableId(const wchar_t* syllable) { return uint16_t(SyllableTableFind(syllable)); }
+uint16_t SyllableId(const wchar_t* syllable) {
+    return uint16_t(SyllableTableFind(syllable));
+}
 
 void WriteUsrDict(const std::string& path, const std::vector<UsrTestWord>& words) {
     t_usrDictV3Core d;
     ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     for (const UsrTestWord& w : words)
-        ASSERT_EQ(1, d.RestoreWord(TestLstr(w.reading).get(), TestLstr::Text(w.text).get(), w.freq, w.flags,
-                                   w.stamp, w.extra));
+        ASSERT_EQ(1, d.RestoreWord(TestLstr(w.reading).get(), TestLstr::Text(w.text).get(), w.freq,
+                                   w.flags, w.stamp, w.extra));
     const std::wstring wpath(path.begin(), path.end());
     ASSERT_TRUE(d.SaveToFile(wpath.c_str(), 1));
 }

@@ -22,9 +22,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-uint16_t Letter(char c) { return uint16_t(kSyllableCount + (c - 'A')); }
+uint16_t Letter(char c) {
+    return uint16_t(kSyllableCount + (c - 'A'));
+}
 
-std::vector<uint16_t> Units(const std::u16string& s) { return std::vector<uint16_t>(s.begin(), s.end()); }
+std::vector<uint16_t> Units(const std::u16string& s) {
+    return std::vector<uint16_t>(s.begin(), s.end());
+}
 // A token as the reader hands it out: units and a terminator.
 std::vector<uint16_t> Tok(const std::u16string& s) {
     std::vector<uint16_t> v = Units(s);
@@ -61,8 +65,10 @@ std::vector<Fields> Decode(const t_usrWordRecords& records) {
         t_usrWordFields f;
         EXPECT_TRUE(ReadUsrWordRecord(r, &f));
         Fields x;
-        for (uint16_t i = 0; i < LstrGetLength(f.reading); ++i) x.reading.push_back(LstrGetUnit(f.reading, i));
-        for (uint16_t i = 0; i < LstrGetLength(f.word); ++i) x.word.push_back(char16_t(LstrGetUnit(f.word, i)));
+        for (uint16_t i = 0; i < LstrGetLength(f.reading); ++i)
+            x.reading.push_back(LstrGetUnit(f.reading, i));
+        for (uint16_t i = 0; i < LstrGetLength(f.word); ++i)
+            x.word.push_back(char16_t(LstrGetUnit(f.word, i)));
         x.freq = f.freq;
         x.flags = f.flags;
         x.stamp = f.stamp;
@@ -103,7 +109,8 @@ TEST_F(UsrTextTest, ExportThenReadBackKeepsReadingWordFrequencyStampAndFlags) {
     t_usrWordRecords back;
     ASSERT_TRUE(ReadUsrWordText(arena_, dir_.WFile("words.txt").c_str(), back));
     std::vector<Fields> expected;
-    for (const UsrTestWord& w : kWords) expected.push_back({w.reading, w.text, w.freq, w.flags, w.stamp});
+    for (const UsrTestWord& w : kWords)
+        expected.push_back({w.reading, w.text, w.freq, w.flags, w.stamp});
     std::vector<Fields> got = Decode(back);
     auto order = [](const Fields& a, const Fields& b) { return a.word < b.word; };
     std::sort(expected.begin(), expected.end(), order);
@@ -111,7 +118,8 @@ TEST_F(UsrTextTest, ExportThenReadBackKeepsReadingWordFrequencyStampAndFlags) {
     EXPECT_EQ(expected, got);
 
     // And into a new user dictionary file.
-    ASSERT_EQ(1, ImportWordsIntoUsrDict(dir_.WFile("new.bin").c_str(), dir_.WFile("words.txt").c_str(), nullptr));
+    ASSERT_EQ(1, ImportWordsIntoUsrDict(dir_.WFile("new.bin").c_str(),
+                                        dir_.WFile("words.txt").c_str(), nullptr));
     t_usrDictV3Core d;
     ASSERT_TRUE(d.AttachFile(dir_.WFile("new.bin").c_str()));
     for (const UsrTestWord& w : kWords) {
@@ -134,8 +142,10 @@ TEST_F(UsrTextTest, StampsAboveTheSignedRangeReadBack) {
     EXPECT_EQ(0xFFFF, flags);
     EXPECT_EQ(0, FormatTwoNumbers(units, 13, 4000000000u, 0xFFFF));  // no room for the terminator
 
-    const std::u16string bad[] = {u"12", u"1\t2\t3", u"1x\t2", u"\t2", u"1\t", u"-1\t2", u"99999999999\t1"};
-    for (const std::u16string& s : bad) EXPECT_FALSE(ParseTwoNumbers(Units(s).data(), int(s.size()), &stamp, &flags));
+    const std::u16string bad[] = {u"12",  u"1\t2\t3", u"1x\t2",         u"\t2",
+                                  u"1\t", u"-1\t2",   u"99999999999\t1"};
+    for (const std::u16string& s : bad)
+        EXPECT_FALSE(ParseTwoNumbers(Units(s).data(), int(s.size()), &stamp, &flags));
     const std::u16string crlf = u"5\t6\r\nrest";
     ASSERT_TRUE(ParseTwoNumbers(Units(crlf).data(), int(crlf.size()), &stamp, &flags));
     EXPECT_EQ(5u, stamp);
@@ -143,27 +153,33 @@ TEST_F(UsrTextTest, StampsAboveTheSignedRangeReadBack) {
 }
 
 TEST_F(UsrTextTest, MalformedLinesAreSkippedAndTheRestIsRead) {
-    WriteList(dir_.File("in.txt"), u"FormatVersion=v1.0\n\n"
-                                   u"[ni][hao]\t你好\t7\n#35\t1\n"
-                                   u"[ni]\t你\t\t5\n#1\t1\n"         // a third TAB
-                                   u"[ni]\t泥\t-3\n#1\t1\n"          // a sign in the number
-                                   u"[xyz]\t啥\t2\n#1\t1\n"          // no such syllable
-                                   u"[zhuangg]\t壮\t2\n#1\t1\n"      // a group of 7 units
-                                   u"[hao]\t好\t4\n"                 // lost: an entry follows
-                                   u"[zhuang]\t装\t9\n#not numbers\n"
-                                   u"[hao]\t号\t\n#1\t1\n"           // no number
-                                   u"[hao]\t浩\t6\n#8\t2\n");
+    WriteList(dir_.File("in.txt"),
+              u"FormatVersion=v1.0\n\n"
+              u"[ni][hao]\t你好\t7\n#35\t1\n"
+              u"[ni]\t你\t\t5\n#1\t1\n"     // a third TAB
+              u"[ni]\t泥\t-3\n#1\t1\n"      // a sign in the number
+              u"[xyz]\t啥\t2\n#1\t1\n"      // no such syllable
+              u"[zhuangg]\t壮\t2\n#1\t1\n"  // a group of 7 units
+              u"[hao]\t好\t4\n"             // lost: an entry follows
+              u"[zhuang]\t装\t9\n#not numbers\n"
+              u"[hao]\t号\t\n#1\t1\n"  // no number
+              u"[hao]\t浩\t6\n#8\t2\n");
     t_usrWordRecords records;
     ASSERT_TRUE(ReadUsrWordText(arena_, dir_.WFile("in.txt").c_str(), records));
     const std::vector<Fields> expected = {
         {{SyllableId(L"ni"), SyllableId(L"hao")}, u"你好", 7, 1, 35},
-        {{SyllableId(L"zhuang")}, u"装", 9, 0, 2},  // a comment that does not parse: stamp 2, flags 0
+        {{SyllableId(L"zhuang")},
+         u"装",
+         9,
+         0,
+         2},  // a comment that does not parse: stamp 2, flags 0
         {{SyllableId(L"hao")}, u"浩", 6, 2, 8},
     };
     EXPECT_EQ(expected, Decode(records));
 
     // The same list merged into a dictionary file.
-    ASSERT_EQ(1, ImportWordsIntoUsrDict(dir_.WFile("usr.bin").c_str(), dir_.WFile("in.txt").c_str(), nullptr));
+    ASSERT_EQ(1, ImportWordsIntoUsrDict(dir_.WFile("usr.bin").c_str(), dir_.WFile("in.txt").c_str(),
+                                        nullptr));
     t_usrDictV3Core d;
     ASSERT_TRUE(d.AttachFile(dir_.WFile("usr.bin").c_str()));
     EXPECT_EQ(3, d.GetWordCount());
@@ -181,39 +197,46 @@ TEST_F(UsrTextTest, FilesWithoutMarkOrHeaderAreRefused) {
 
     WriteUsrDict(dir_.File("usr.bin"), kWords);
     const std::vector<uint8_t> before = ReadFileBytes(dir_.File("usr.bin"));
-    EXPECT_EQ(0, ImportWordsIntoUsrDict(dir_.WFile("usr.bin").c_str(), dir_.WFile("noheader.txt").c_str(), nullptr));
-    EXPECT_EQ(0, ImportWordsIntoUsrDict(dir_.WFile("none.bin").c_str(), dir_.WFile("missing.txt").c_str(), nullptr));
+    EXPECT_EQ(0, ImportWordsIntoUsrDict(dir_.WFile("usr.bin").c_str(),
+                                        dir_.WFile("noheader.txt").c_str(), nullptr));
+    EXPECT_EQ(0, ImportWordsIntoUsrDict(dir_.WFile("none.bin").c_str(),
+                                        dir_.WFile("missing.txt").c_str(), nullptr));
     EXPECT_EQ(before, ReadFileBytes(dir_.File("usr.bin")));
     EXPECT_FALSE(fs::exists(dir_.File("none.bin")));
 }
 
 TEST_F(UsrTextTest, SecondListIsMergedFirstAndLargerValuesWin) {
     WriteList(dir_.File("a.txt"), u"FormatVersion=v1.0\n\n[ni][hao]\t你好\t3\n#50\t1\n");
-    WriteList(dir_.File("b.txt"), u"FormatVersion=v1.0\n\n[ni][hao]\t你好\t9\n#20\t1\n[hao]\t好\t2\n#5\t0\n");
+    WriteList(dir_.File("b.txt"),
+              u"FormatVersion=v1.0\n\n[ni][hao]\t你好\t9\n#20\t1\n[hao]\t好\t2\n#5\t0\n");
     ASSERT_EQ(1, ImportWordsIntoUsrDict(dir_.WFile("usr.bin").c_str(), dir_.WFile("a.txt").c_str(),
                                         dir_.WFile("b.txt").c_str()));
     t_usrDictV3Core d;
     ASSERT_TRUE(d.AttachFile(dir_.WFile("usr.bin").c_str()));
     t_usrWordAttr a;
-    ASSERT_TRUE(d.GetWordRecord(TestLstr({SyllableId(L"ni"), SyllableId(L"hao")}).get(), TestLstr::Text(u"你好").get(), &a));
+    ASSERT_TRUE(d.GetWordRecord(TestLstr({SyllableId(L"ni"), SyllableId(L"hao")}).get(),
+                                TestLstr::Text(u"你好").get(), &a));
     EXPECT_EQ(9, a.freq);
     EXPECT_EQ(50u, a.stamp);
-    EXPECT_TRUE(d.GetWordRecord(TestLstr({SyllableId(L"hao")}).get(), TestLstr::Text(u"好").get(), nullptr));
+    EXPECT_TRUE(d.GetWordRecord(TestLstr({SyllableId(L"hao")}).get(), TestLstr::Text(u"好").get(),
+                                nullptr));
 }
 
 // ---------------------------------------------------------------------------
 // Words for the extension dictionary.
 
 TEST_F(UsrTextTest, ImportForTheExtensionSkipsKnownWordsAndTagsTheRest) {
-    WriteUsrDict(dir_.File("usr.bin"), {{{SyllableId(L"ni"), SyllableId(L"hao")}, u"你好", 7, 0, 35}});
+    WriteUsrDict(dir_.File("usr.bin"),
+                 {{{SyllableId(L"ni"), SyllableId(L"hao")}, u"你好", 7, 0, 35}});
     ASSERT_TRUE(GetUsrDictInstance().AttachFile(dir_.WFile("usr.bin").c_str()));
-    WriteList(dir_.File("in.txt"), u"FormatVersion=v1.0\n\n"
-                                   u"[ni][hao]\t你好\t7\n#35\t1\n"   // the user dictionary has it
-                                   u"[hao]\t好\t4\n#9\t1\n"
-                                   u"[hao]\t号\t0\n#9\t0\n"          // frequency 0
-                                   u"[hao]\t浩\t5\n#9\t4\n"          // flag 0x04
-                                   u"[ni]\t你\t2\n"                  // no comment, an entry follows
-                                   u"[ni]\t泥\t3\n");               // the last entry, no comment
+    WriteList(dir_.File("in.txt"),
+              u"FormatVersion=v1.0\n\n"
+              u"[ni][hao]\t你好\t7\n#35\t1\n"  // the user dictionary has it
+              u"[hao]\t好\t4\n#9\t1\n"
+              u"[hao]\t号\t0\n#9\t0\n"  // frequency 0
+              u"[hao]\t浩\t5\n#9\t4\n"  // flag 0x04
+              u"[ni]\t你\t2\n"          // no comment, an entry follows
+              u"[ni]\t泥\t3\n");        // the last entry, no comment
     t_usrWordRecords records;
     ASSERT_TRUE(ImportUsrWordsFromText(arena_, dir_.WFile("in.txt").c_str(), records, 0x100));
     const std::vector<Fields> expected = {

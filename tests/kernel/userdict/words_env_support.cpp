@@ -27,7 +27,8 @@ bool SetUpOnce() {
     if (!t_singleton<t_configurationImpl>::Get().Init()) return false;
     t_dictManager& manager = t_singleton<t_dictManager>::Get();
     if (!manager.Init()) return false;
-    return manager.Register(L"pydict", g_pyDict, 0, kStorageFileMap, kDirSystem, L"qzim_py.bin", 0, 2);
+    return manager.Register(L"pydict", g_pyDict, 0, kStorageFileMap, kDirSystem, L"qzim_py.bin", 0,
+                            2);
 }
 
 }  // namespace
@@ -37,4 +38,6 @@ bool EnsureKernelEnv() {
     return ok;
 }
 
-t_dictStorageBase& PyDictStandIn() { return *g_pyDict; }
+t_dictStorageBase& PyDictStandIn() {
+    return *g_pyDict;
+}

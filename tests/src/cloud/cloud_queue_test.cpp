@@ -23,7 +23,8 @@ using cloudtest::t_openedRequest;
 
 template <class Pred>
 bool Eventually(Pred pred) {
-    for (int i = 0; i < 1000 && !pred(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 1000 && !pred(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return pred();
 }
 
@@ -66,7 +67,8 @@ TEST(CloudQueueTest, OnlyTheNewestPushedDuringAnExchangeIsSent) {
     std::mutex gate;
     std::unique_lock<std::mutex> held(gate);
     cloudtest::t_server server([&](const t_openedRequest& r) {
-        if (r.body[2] == 'b') std::lock_guard<std::mutex> wait(gate);  // the first exchange waits for the test
+        if (r.body[2] == 'b')
+            std::lock_guard<std::mutex> wait(gate);  // the first exchange waits for the test
         return Answer(r);
     });
     const size_t baseline = CloudLiveRequestBlocks();
@@ -79,7 +81,8 @@ TEST(CloudQueueTest, OnlyTheNewestPushedDuringAnExchangeIsSent) {
     ASSERT_TRUE(Eventually([&] { return w->Ids().size() == 2; }));
     EXPECT_EQ(w->Ids(), (std::vector<uint32_t>{1, 4}));
     EXPECT_EQ(server.Requests().size(), 2u);
-    EXPECT_TRUE(Eventually([&] { return CloudLiveRequestBlocks() == baseline + 1; }));  // the others were freed
+    EXPECT_TRUE(Eventually(
+        [&] { return CloudLiveRequestBlocks() == baseline + 1; }));  // the others were freed
 }
 
 TEST(CloudQueueTest, BodyIsTheStoredLengthWithinTheBlock) {
@@ -106,14 +109,16 @@ TEST(CloudQueueTest, UnresolvableHostDropsRequestsUntilItResolves) {
     cloudtest::t_server server(Answer);
     g_down = true;
     g_resolves = 0;
-    SetCloudResolver([](const char* host, const char* service, const addrinfo* hints, addrinfo** out) {
-        ++g_resolves;
-        return g_down ? EAI_AGAIN : getaddrinfo(host, service, hints, out);
-    });
+    SetCloudResolver(
+        [](const char* host, const char* service, const addrinfo* hints, addrinfo** out) {
+            ++g_resolves;
+            return g_down ? EAI_AGAIN : getaddrinfo(host, service, hints, out);
+        });
     const size_t baseline = CloudLiveRequestBlocks();
     auto* w = new t_worker(server.Port());
     for (uint32_t id = 1; id <= 10000; ++id) w->Push(id, 64, 64);
-    EXPECT_TRUE(Eventually([&] { return w->queue->Size() == 0 && CloudLiveRequestBlocks() == baseline + 1; }));
+    EXPECT_TRUE(Eventually(
+        [&] { return w->queue->Size() == 0 && CloudLiveRequestBlocks() == baseline + 1; }));
     EXPECT_EQ(g_resolves.load(), 1);  // retried at most once per 30 s
     g_down = false;
     SetCloudResolveRetryMs(0);

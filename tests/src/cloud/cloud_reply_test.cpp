@@ -33,7 +33,8 @@ Bytes Reply(int l, uint16_t w, uint16_t p, uint16_t q, size_t size = 0) {
     for (uint16_t i = 0; i < p / 2 && p <= 127; ++i) Put16(b, 24 + w + 2 * i, uint16_t(100 + i));
     if (p <= 127) {
         Put16(b, 24 + w + p, q);
-        for (uint16_t i = 0; i < q / 2 && q <= 127; ++i) Put16(b, 26 + w + p + 2 * i, uint16_t(2 * (i + 1)));
+        for (uint16_t i = 0; i < q / 2 && q <= 127; ++i)
+            Put16(b, 26 + w + p + 2 * i, uint16_t(2 * (i + 1)));
     }
     Put16(b, 0, uint16_t(l < 0 ? b.size() : size_t(l)));
     if (size) b.resize(size);
@@ -101,7 +102,8 @@ TEST(CloudReplyTest, HandlerDropsStaleReplies) {
 
 TEST(CloudReplyTest, RequestIdsWrapToOne) {
     t_cloudRequestIds ids;
-    const std::pair<uint32_t, uint32_t> cases[] = {{0, 1}, {41, 42}, {0xFFFFFFFD, 0xFFFFFFFE}, {0xFFFFFFFE, 1}};
+    const std::pair<uint32_t, uint32_t> cases[] = {
+        {0, 1}, {41, 42}, {0xFFFFFFFD, 0xFFFFFFFE}, {0xFFFFFFFE, 1}};
     for (const auto& [last, next] : cases) {
         ids.SetLast(last);
         EXPECT_EQ(ids.Next(), next);

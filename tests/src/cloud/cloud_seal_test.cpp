@@ -29,18 +29,24 @@ TEST(CloudSealTest, SealedRequestOpensBackWithFreshKeys) {
     client.Init("cands.vetra.test", "vetra_ime", "80", "web_ime/pynet.php", 0, true);
     client.SetHosts("gw.vetra.test", "ep.vetra.test");
     const std::u16string& query = CloudQueryTemplate();
-    const std::string body("\x10\x00" "record-bytes", 14);
+    const std::string body(
+        "\x10\x00"
+        "record-bytes",
+        14);
     std::string seenK, seenV;
     for (int round = 0; round < 2; ++round) {
-        ASSERT_TRUE(client.BuildPost(reinterpret_cast<const uint8_t*>(body.data()), body.size(), query.data(),
-                                     query.size(), nullptr));
+        ASSERT_TRUE(client.BuildPost(reinterpret_cast<const uint8_t*>(body.data()), body.size(),
+                                     query.data(), query.size(), nullptr));
         ASSERT_TRUE(client.SealRequest());
         const std::string request = client.RequestText();
         const std::string form = FormOf(request);
-        EXPECT_EQ(request.rfind("POST /q HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                                "Host: ep.vetra.test\r\nConnection: close\r\nUser-Agent: vetra_ime\r\n"
-                                "Content-Length: " + std::to_string(form.size()) + "\r\n\r\n", 0),
-                  0u);
+        EXPECT_EQ(
+            request.rfind("POST /q HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                          "Host: ep.vetra.test\r\nConnection: close\r\nUser-Agent: vetra_ime\r\n"
+                          "Content-Length: " +
+                              std::to_string(form.size()) + "\r\n\r\n",
+                          0),
+            0u);
         const cloudtest::t_openedRequest opened = cloudtest::OpenRequest(form);
         ASSERT_TRUE(opened.ok);
         EXPECT_EQ(opened.inner, "http://cands.vetra.test/web_ime/pynet.php");
@@ -112,7 +118,8 @@ TEST(CloudSealTest, OpeningChecksEveryLayer) {
     std::free(notBlocks);
     for (const auto& c : cases) {
         uint32_t n = 77;
-        uint8_t* opened = decryptHttpRequest(keyBlock.data(), c.text.data(), c.text.size(), kReplyCapacity, &n);
+        uint8_t* opened =
+            decryptHttpRequest(keyBlock.data(), c.text.data(), c.text.size(), kReplyCapacity, &n);
         EXPECT_EQ(opened != nullptr, c.opens) << c.name;
         if (opened) {
             EXPECT_EQ(Bytes(opened, opened + n), record) << c.name;

@@ -64,7 +64,8 @@ Bytes Decrypt(const Bytes& block) {
 std::string OpenPayload(const Bytes& keyBlock, const std::string& value) {
     const Bytes raw = FromBase64(value);
     size_t n = 0;
-    uint8_t* plain = n_cloud::Aes256CbcDecrypt(raw.data(), raw.size(), &n, keyBlock.data() + 16, 32, keyBlock.data(), 16);
+    uint8_t* plain = n_cloud::Aes256CbcDecrypt(raw.data(), raw.size(), &n, keyBlock.data() + 16, 32,
+                                               keyBlock.data(), 16);
     Bytes out(1 << 16);
     z_stream z{};
     inflateInit2(&z, -15);
@@ -116,8 +117,8 @@ t_openedRequest OpenRequest(const std::string& form) {
 
 std::string SealPlain(const Bytes& keyBlock, const Bytes& plain) {
     size_t n = 0;
-    uint8_t* sealed = n_cloud::Aes256CbcEncrypt(plain.data(), plain.size(), &n, keyBlock.data() + 16, 32,
-                                                keyBlock.data(), 16);
+    uint8_t* sealed = n_cloud::Aes256CbcEncrypt(plain.data(), plain.size(), &n,
+                                                keyBlock.data() + 16, 32, keyBlock.data(), 16);
     char* text = n_porting::Base64EncodeAlloc(sealed, int32_t(n));
     const std::string s = text;
     std::free(text);
@@ -127,7 +128,8 @@ std::string SealPlain(const Bytes& keyBlock, const Bytes& plain) {
 
 std::string SealReply(const Bytes& keyBlock, const Bytes& record, int64_t n) {
     const uint32_t size = n < 0 ? uint32_t(record.size()) : uint32_t(n);
-    Bytes plain = {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size)}, packed;
+    Bytes plain = {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size)},
+          packed;
     n_cloud::RawDeflate(record.data(), record.size(), packed);
     plain.insert(plain.end(), packed.begin(), packed.end());
     return SealPlain(keyBlock, plain);
@@ -191,7 +193,8 @@ void t_server::Run() {
         std::string answer;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_requests.push_back(OpenRequest(blank == std::string::npos ? "" : raw.substr(blank + 4)));
+            m_requests.push_back(
+                OpenRequest(blank == std::string::npos ? "" : raw.substr(blank + 4)));
             answer = m_answer(m_requests.back());
         }
         if (answer == kSilent) {

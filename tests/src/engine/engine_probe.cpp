@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
     if (!engine || !engine->Init(argv[1], argv[2])) return 1;
     if (IVetraCoreResult* result = engine->Convert(argv[3], 0xFFFFFFFFu, nullptr, 0)) {
         for (int32_t i = 0; i < result->GetCount(); ++i)
-            if (const IVetraCoreResultElement* e = result->GetElement(i)) std::printf("%s\n", e->GetText());
+            if (const IVetraCoreResultElement* e = result->GetElement(i))
+                std::printf("%s\n", e->GetText());
         result->Release();
     }
     return 0;

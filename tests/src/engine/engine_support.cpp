@@ -61,7 +61,8 @@ bool InitFailed() {
 std::vector<std::string> Candidates(IVetraCoreEngine* engine, const std::string& input) {
     std::vector<std::string> texts;
     if (IVetraCoreResult* result = engine->Convert(input.c_str(), 0xFFFFFFFFu, nullptr, 0)) {
-        for (int32_t i = 0; i < result->GetCount(); ++i) texts.push_back(result->GetElement(i)->GetText());
+        for (int32_t i = 0; i < result->GetCount(); ++i)
+            texts.push_back(result->GetElement(i)->GetText());
         result->Release();
     }
     return texts;
@@ -73,7 +74,8 @@ int RankOf(const std::vector<std::string>& texts, const std::string& text) {
     return -1;
 }
 
-int RunProbe(const std::string& sys, const std::string& usr, const std::string& input, std::string* out) {
+int RunProbe(const std::string& sys, const std::string& usr, const std::string& input,
+             std::string* out) {
     int fds[2];
     if (pipe(fds) != 0) return -1;
     const pid_t pid = fork();
@@ -81,7 +83,8 @@ int RunProbe(const std::string& sys, const std::string& usr, const std::string& 
         dup2(fds[1], 1);
         close(fds[0]);
         close(fds[1]);
-        execl(VETRA_ENGINE_PROBE, VETRA_ENGINE_PROBE, sys.c_str(), usr.c_str(), input.c_str(), (char*)nullptr);
+        execl(VETRA_ENGINE_PROBE, VETRA_ENGINE_PROBE, sys.c_str(), usr.c_str(), input.c_str(),
+              (char*)nullptr);
         _exit(127);
     }
     close(fds[1]);

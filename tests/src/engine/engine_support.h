@@ -9,10 +9,10 @@
 #include "src/engine/engine_iface.h"
 
 struct t_engineDirs {
-    std::string root;     // removed at exit
-    std::string sys;      // the built system data
-    std::string usr;      // the user's configuration directory handed to Init
-    std::string data;     // usr + "/VetraPY": the user files
+    std::string root;  // removed at exit
+    std::string sys;   // the built system data
+    std::string usr;   // the user's configuration directory handed to Init
+    std::string data;  // usr + "/VetraPY": the user files
 };
 
 // The built system data directory (VETRA_SYSTEM_DATA_DIR); empty when unset.
@@ -30,7 +30,8 @@ int RankOf(const std::vector<std::string>& texts, const std::string& text);
 // Runs the probe program (Init over sys and usr, then the candidates of
 // input on its standard output, gathered in out): its exit status, 1 when
 // Init failed, -1 when it could not run.
-int RunProbe(const std::string& sys, const std::string& usr, const std::string& input, std::string* out);
+int RunProbe(const std::string& sys, const std::string& usr, const std::string& input,
+             std::string* out);
 // Candidates of the input seen by a second process over the same directories
 // (saved files only); empty when it could not run.
 std::vector<std::string> FreshProcessCandidates(const std::string& input);

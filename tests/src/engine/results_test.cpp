@@ -16,8 +16,9 @@ namespace n_engine {
 namespace {
 
 // An element: text, input ends, pinyin ids (none: no pinyin), covered input.
-CVetraCoreResultElement* Element(const std::u16string& text, std::vector<int8_t> ends, std::vector<uint16_t> ids,
-                                 uint32_t inputLength, const std::u16string& display = u"") {
+CVetraCoreResultElement* Element(const std::u16string& text, std::vector<int8_t> ends,
+                                 std::vector<uint16_t> ids, uint32_t inputLength,
+                                 const std::u16string& display = u"") {
     t_elementValues v;
     v.text = text.c_str();
     v.textUnits = uint32_t(text.size());
@@ -33,11 +34,14 @@ CVetraCoreResultElement* Element(const std::u16string& text, std::vector<int8_t>
 
 std::vector<int8_t> Ends(const IVetraCoreResultElement* e) {
     std::vector<int8_t> ends;
-    for (uint32_t i = 0; i < e->GetInputEndCount(); ++i) ends.push_back(int8_t(e->GetInputEnd(int32_t(i))));
+    for (uint32_t i = 0; i < e->GetInputEndCount(); ++i)
+        ends.push_back(int8_t(e->GetInputEnd(int32_t(i))));
     return ends;
 }
 
-std::string Text(const char* s) { return s ? s : "(null)"; }
+std::string Text(const char* s) {
+    return s ? s : "(null)";
+}
 
 // An element of another implementation, with a text that can change.
 struct t_foreignElement final : IVetraCoreResultElement {
@@ -58,7 +62,8 @@ struct t_foreignElement final : IVetraCoreResultElement {
 std::map<int32_t, t_lstrHolder>& Spellings() {
     static auto* table = [] {
         auto* t = new std::map<int32_t, t_lstrHolder>;
-        for (auto [id, s] : {std::pair{1, std::u16string(u"ni")}, {2, u"hao"}}) t->emplace(id, t_lstrHolder(s.data(), s.size() * 2));
+        for (auto [id, s] : {std::pair{1, std::u16string(u"ni")}, {2, u"hao"}})
+            t->emplace(id, t_lstrHolder(s.data(), s.size() * 2));
         return t;
     }();
     return *table;
@@ -82,8 +87,8 @@ TEST(ResultElementTest, Truncate) {
         {u"中國人", {2, 4, 7}, 0, true, "", "", 0, 0, 0},
         {u"中國人", {2, 4, 7}, 3, false, "中国人", "中國人", 7, 3, 6},  // at the character count
         {u"中國人", {2, 4, 7}, 9, false, "中国人", "中國人", 7, 3, 6},
-        {u"中", {2, 4, 7}, 1, false, "中国人", "中", 7, 3, 6},         // the display text is too short
-        {u"", {}, 2, true, "中国", "中国", 7, 0, 4},                   // no input end: the covered input stays
+        {u"中", {2, 4, 7}, 1, false, "中国人", "中", 7, 3, 6},  // the display text is too short
+        {u"", {}, 2, true, "中国", "中国", 7, 0, 4},  // no input end: the covered input stays
     };
     for (const auto& c : cases) {
         CVetraCoreResultElement* e = Element(u"中国人", c.ends, {1, 2, 3}, 7, c.display);
@@ -101,7 +106,8 @@ TEST(ResultElementTest, Truncate) {
 
 TEST(ResultElementTest, InputEndsAndPinyinText) {
     CVetraCoreResultElement* e = Element(u"你好吗", {2, 5}, {1, 7, 2}, 5);
-    for (auto [i, end] : {std::pair{-1, -1}, {0, 2}, {1, 5}, {2, -1} /* the count */, {3, -1} /* the length */})
+    for (auto [i, end] :
+         {std::pair{-1, -1}, {0, 2}, {1, 5}, {2, -1} /* the count */, {3, -1} /* the length */})
         EXPECT_EQ(e->GetInputEnd(i), end) << i;
     SetPinyinSpellingSource(Spelling);
     char* pinyin = e->GetPinyinText();
@@ -144,7 +150,8 @@ TEST(ResultElementTest, FillFromRecord) {
         t_lstrHolder textHolder, segments, ids, second(u"中國", 4);
         if (c.text) textHolder.Assign(c.text->data(), c.text->size() * 2);
         std::vector<uint16_t> units(std::max(c.segments, c.ids));
-        for (size_t i = 0; i < units.size(); ++i) units[i] = uint16_t(0x1200 + i + 1);  // low byte i + 1
+        for (size_t i = 0; i < units.size(); ++i)
+            units[i] = uint16_t(0x1200 + i + 1);  // low byte i + 1
         segments.Assign(units.data(), c.segments * 2);
         ids.Assign(units.data(), c.ids * 2);
         t_candWord w;
@@ -188,7 +195,9 @@ TEST(ResultElementTest, ListLeavesOutRecordsWithoutText) {
     EXPECT_EQ(NewResultFromRecords(records + 1, 1), nullptr);
 }
 
-int32_t LetterId(uint32_t ch) { return ch >= 'a' && ch <= 'z' ? int32_t(413 + ch - 'a') : -1; }
+int32_t LetterId(uint32_t ch) {
+    return ch >= 'a' && ch <= 'z' ? int32_t(413 + ch - 'a') : -1;
+}
 
 TEST(ResultElementTest, UnconvertedText) {
     const struct {
@@ -196,10 +205,11 @@ TEST(ResultElementTest, UnconvertedText) {
         bool made;
         uint32_t pinyinIds;
     } cases[] = {
-        {"abc", true, 3}, {std::string(63, 'q'), true, 63},
+        {"abc", true, 3},
+        {std::string(63, 'q'), true, 63},
         {std::string(64, 'q'), true, 0},  // does not fit the room: no pinyin, nothing overrun
-        {"a1", true, 0},                   // a byte without letter id
-        {"\xE4\xB8", false, 0},            // not UTF-8
+        {"a1", true, 0},                  // a byte without letter id
+        {"\xE4\xB8", false, 0},           // not UTF-8
         {"", false, 0},
     };
     for (const auto& c : cases) {
@@ -227,7 +237,7 @@ TEST(WordBufferTest, AppendFreezesTheTablesAtSixtyFourEnds) {
     } cases[] = {
         {{2, 3}, 5, 5},
         {{31, 32}, 63, 63},
-        {{32, 32}, 32, 32},  // 64 ends: the second element adds text, length and input only
+        {{32, 32}, 32, 32},     // 64 ends: the second element adds text, length and input only
         {{40, 30, 1}, 40, 40},  // and stay so for later elements that would fit
     };
     for (const auto& c : cases) {
@@ -238,7 +248,8 @@ TEST(WordBufferTest, AppendFreezesTheTablesAtSixtyFourEnds) {
         for (uint32_t count : c.counts) {
             std::vector<int8_t> ends;
             for (uint32_t k = 1; k <= count; ++k) ends.push_back(int8_t(k));
-            CVetraCoreResultElement* e = Element(std::u16string(count, u'字'), ends, std::vector<uint16_t>(count, 5), count);
+            CVetraCoreResultElement* e =
+                Element(std::u16string(count, u'字'), ends, std::vector<uint16_t>(count, 5), count);
             ASSERT_TRUE(buffer->Append(e));
             EXPECT_EQ(e->Release(), 1);  // the buffer holds its own reference
             frozen = frozen || expected.size() + count > 63;
@@ -259,8 +270,8 @@ TEST(WordBufferTest, AppendFreezesTheTablesAtSixtyFourEnds) {
 
 TEST(WordBufferTest, ElementWithoutPinyinClearsItForGood) {
     CVetraCoreWordBuffer* buffer = CVetraCoreWordBuffer::Create();
-    CVetraCoreResultElement* parts[] = {Element(u"中国", {3, 6}, {1, 2}, 6), Element(u"ok", {1, 2}, {}, 2),
-                                        Element(u"人", {2}, {3}, 2)};
+    CVetraCoreResultElement* parts[] = {Element(u"中国", {3, 6}, {1, 2}, 6),
+                                        Element(u"ok", {1, 2}, {}, 2), Element(u"人", {2}, {3}, 2)};
     for (auto* e : parts) {
         ASSERT_TRUE(buffer->Append(e));
         e->Release();
@@ -330,7 +341,8 @@ TEST(WordBufferTest, RemoveLast) {
 TEST(WordBufferTest, TruncateReleasesTheLaterElements) {
     CVetraCoreWordBuffer* buffer = CVetraCoreWordBuffer::Create();
     EXPECT_FALSE(buffer->Truncate(0));
-    CVetraCoreResultElement* parts[] = {Element(u"中国", {2, 5}, {1, 2}, 5), Element(u"人民", {2, 5}, {3, 4}, 5),
+    CVetraCoreResultElement* parts[] = {Element(u"中国", {2, 5}, {1, 2}, 5),
+                                        Element(u"人民", {2, 5}, {3, 4}, 5),
                                         Element(u"万岁", {2, 4}, {5, 6}, 4)};
     for (auto* e : parts) buffer->Append(e);
     EXPECT_FALSE(buffer->Truncate(7));
@@ -351,7 +363,9 @@ TEST(WordBufferTest, TruncateReleasesTheLaterElements) {
     EXPECT_EQ(buffer->Release(), 0);
 }
 
-void* FailingRealloc(void*, size_t) { return nullptr; }
+void* FailingRealloc(void*, size_t) {
+    return nullptr;
+}
 
 // A list that cannot grow refuses the append and leaves the reference with
 // the caller: releasing it once frees it (no leak, no double release).
@@ -360,7 +374,8 @@ TEST(ResultListTest, RefusedAppendLeavesTheReference) {
     CVetraCoreResult* results = CVetraCoreResult::Create();
     CVetraCoreQuickInputResult* quick = CVetraCoreQuickInputResult::Create();
     CVetraCoreWordBuffer* buffer = CVetraCoreWordBuffer::Create();
-    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(results->Append(Element(u"字", {}, {}, 0)));  // grows by doubling
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_TRUE(results->Append(Element(u"字", {}, {}, 0)));  // grows by doubling
 
     const t_reallocFn previous = SetArrayReallocator(FailingRealloc);
     CVetraCoreAbbrElement* abbr = CVetraCoreAbbrElement::Create();
@@ -373,7 +388,8 @@ TEST(ResultListTest, RefusedAppendLeavesTheReference) {
     CVetraCoreResultElement* e = Element(u"字", {1}, {1}, 1);
     EXPECT_FALSE(buffer->Append(e));
     EXPECT_EQ(buffer->GetLength(), 0u);
-    for (int i = 1000; i < 1024; ++i) ASSERT_TRUE(results->Append(Element(u"字", {}, {}, 0)));  // room left
+    for (int i = 1000; i < 1024; ++i)
+        ASSERT_TRUE(results->Append(Element(u"字", {}, {}, 0)));  // room left
     EXPECT_FALSE(results->Append(e));
     EXPECT_EQ(results->GetCount(), 1024);
     EXPECT_EQ(e->Release(), 0);

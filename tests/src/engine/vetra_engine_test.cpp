@@ -45,7 +45,8 @@ protected:
 
     // The candidate of input whose text is text, with a reference of its own.
     IVetraCoreResultElement* Element(const std::string& input, const std::string& text) {
-        IVetraCoreResult* result = engine->Convert(input.c_str(), n_cloud::kNoRequestId, nullptr, 0);
+        IVetraCoreResult* result =
+            engine->Convert(input.c_str(), n_cloud::kNoRequestId, nullptr, 0);
         if (!result) return nullptr;
         IVetraCoreResultElement* found = nullptr;
         for (int32_t i = 0; i < result->GetCount() && !found; ++i)
@@ -125,7 +126,8 @@ TEST_F(EngineBuiltDataTest, FirstCandidateWithItsInputEndsAndPinyin) {
         EXPECT_STREQ(c.text, first->GetText());
         EXPECT_EQ(strlen(c.input), first->GetInputLength());
         ASSERT_EQ(c.ends.size(), first->GetInputEndCount());
-        for (size_t i = 0; i < c.ends.size(); ++i) EXPECT_EQ(c.ends[i], first->GetInputEnd(int32_t(i)));
+        for (size_t i = 0; i < c.ends.size(); ++i)
+            EXPECT_EQ(c.ends[i], first->GetInputEnd(int32_t(i)));
         char* pinyin = first->GetPinyinText();
         EXPECT_STREQ(c.pinyin, pinyin);
         free(pinyin);
@@ -178,7 +180,9 @@ TEST_F(EngineBuiltDataTest, ACommitThatTheNextContinuesIsItsContext) {
         EXPECT_EQ(c.continuing, after[0] == "饭") << c.beforeText;
         ASSERT_TRUE(Learn({{c.next, c.nextText}}));
         const std::string joined = std::string(c.beforeText) + c.nextText;
-        EXPECT_EQ(c.continuing, RankOf(Candidates(engine, std::string(c.before) + c.next), joined) >= 0) << joined;
+        EXPECT_EQ(c.continuing,
+                  RankOf(Candidates(engine, std::string(c.before) + c.next), joined) >= 0)
+            << joined;
         engine->SetContinuingInput(false);
     }
 }
@@ -199,7 +203,8 @@ TEST_F(EngineBuiltDataTest, TextsTooLongForTheKernelAreRefusedNeverCut) {
     EXPECT_FALSE(engine->BackupUsrDict(longer.c_str(), &status));
     EXPECT_EQ(0u, status);
     EXPECT_FALSE(fs::exists(cut));
-    EXPECT_EQ(nullptr, engine->Convert(std::string(1024, 'a').c_str(), n_cloud::kNoRequestId, nullptr, 0));
+    EXPECT_EQ(nullptr,
+              engine->Convert(std::string(1024, 'a').c_str(), n_cloud::kNoRequestId, nullptr, 0));
 
     // A word of 1024 bytes is not learned.
     IVetraCoreWordBuffer* buffer = engine->CreateWordBuffer();
@@ -249,10 +254,11 @@ TEST_F(EngineBuiltDataTest, CloudRequestsAreQueuedOnlyForARealIdWithTheCloudOn) 
 
     n_cloud::t_cloudQueue& queue = n_cloud::CloudQueue();
     queue.Lock();  // the worker takes nothing while the test looks
-    std::unique_ptr<n_cloud::t_cloudQueue, void (*)(n_cloud::t_cloudQueue*)> unlock(&queue, [](n_cloud::t_cloudQueue* q) {
-        q->Clear();
-        q->Unlock();
-    });
+    std::unique_ptr<n_cloud::t_cloudQueue, void (*)(n_cloud::t_cloudQueue*)> unlock(
+        &queue, [](n_cloud::t_cloudQueue* q) {
+            q->Clear();
+            q->Unlock();
+        });
     queue.Clear();
     int askedInputs = 0;
     for (const char* input : {"nihao", "woxia", "liuqiang"}) {
@@ -276,7 +282,8 @@ TEST_F(EngineBuiltDataTest, CloudRequestsAreQueuedOnlyForARealIdWithTheCloudOn) 
     }
     EXPECT_GT(askedInputs, 0) << "no input asks the cloud any more";
     unlock.reset();
-    for (const char* name : {"VETRA_CLOUD_GATEWAY_HOST", "VETRA_CLOUD_GATEWAY_PORT", "VETRA_CLOUD_RSA_MODULUS"})
+    for (const char* name :
+         {"VETRA_CLOUD_GATEWAY_HOST", "VETRA_CLOUD_GATEWAY_PORT", "VETRA_CLOUD_RSA_MODULUS"})
         unsetenv(name);
 }
 
@@ -294,7 +301,8 @@ TEST_F(EngineBuiltDataTest, MergeHandsOnAtMostAHundredWordLists) {
     int32_t count = 0;
     ASSERT_TRUE(t_singleton<t_usrDictExtCore>::Get().GetCount(&count));
     EXPECT_EQ(3, count);
-    EXPECT_FALSE(engine->MergeUsrExtDictFile(files.data() + 50, subKinds.data(), kinds.data(), 100));
+    EXPECT_FALSE(
+        engine->MergeUsrExtDictFile(files.data() + 50, subKinds.data(), kinds.data(), 100));
     EXPECT_FALSE(engine->DropEmptyUsrExtDict());
 }
 
@@ -305,7 +313,8 @@ TEST_F(EngineBuiltDataTest, CustomPhrasesAddListDeleteExportAndImport) {
         bool found = false;
         for (int32_t i = 0; list && i < list->GetCount(); ++i) {
             IVetraCoreAbbrElement* e = list->GetElement(i);
-            found = found || (std::string(key) == e->GetKey() && std::string(phrase) == e->GetPhrase());
+            found =
+                found || (std::string(key) == e->GetKey() && std::string(phrase) == e->GetPhrase());
         }
         if (list) list->Release();
         return found;
@@ -339,7 +348,9 @@ TEST_F(EngineBuiltDataTest, CustomPhrasesAddListDeleteExportAndImport) {
 
 TEST_F(EngineBuiltDataTest, RemovedWordsNeverComeBackButABackupRestoresThem) {
     testsupport::t_testDir dir("vetra-backup");
-    const auto rank = [&](const std::vector<std::string>& texts, const char* word) { return RankOf(texts, word); };
+    const auto rank = [&](const std::vector<std::string>& texts, const char* word) {
+        return RankOf(texts, word);
+    };
     // Two made-up words: one saved and backed up, one only in memory.
     ASSERT_TRUE(Learn({{"ni", "拟"}, {"hao", "郝"}}));
     ASSERT_TRUE(engine->SaveDicts());
@@ -393,7 +404,8 @@ TEST_F(EngineBuiltDataTest, UploadChecksAndCommit) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lastUploaded);
         WriteWords(dir.At("usr.bin"), c.words);
-        fs::copy_file(dir.At("usr.bin"), Data("qzim_usr_v3new.bin"), fs::copy_options::overwrite_existing);
+        fs::copy_file(dir.At("usr.bin"), Data("qzim_usr_v3new.bin"),
+                      fs::copy_options::overwrite_existing);
         fs::remove(Data("qzim_usr_v3new.bin.last_uploaded"));
         if (c.lastUploaded) WriteWords(Data("qzim_usr_v3new.bin.last_uploaded"), c.lastUploaded);
         EXPECT_EQ(c.full, engine->NeedFullUsrDictUpload());
@@ -405,7 +417,8 @@ TEST_F(EngineBuiltDataTest, UploadChecksAndCommit) {
     EXPECT_EQ(last, testsupport::ReadFileBytes(Data("qzim_usr_v3new.bin.last_uploaded")));
     fs::copy_file(dir.At("usr.bin"), Data("qzim_usr_v3new.bin.upload"));
     EXPECT_TRUE(engine->CommitUsrDictUpload());
-    EXPECT_EQ(dir.Get("usr.bin"), testsupport::ReadFileBytes(Data("qzim_usr_v3new.bin.last_uploaded")));
+    EXPECT_EQ(dir.Get("usr.bin"),
+              testsupport::ReadFileBytes(Data("qzim_usr_v3new.bin.last_uploaded")));
     EXPECT_FALSE(fs::exists(Data("qzim_usr_v3new.bin.upload")));
     fs::remove(Data("qzim_usr_v3new.bin.last_uploaded"));
     ASSERT_TRUE(engine->RemoveUsrDict());
@@ -422,14 +435,22 @@ TEST_F(EngineBuiltDataTest, StartKernelHandsEveryUserSettingToTheKernel) {
         const t_configItem& item;
         int32_t value;  // ints and switches, each not the default
     } cases[] = {
-        {u"LongWordCandPos", n_config::LongWordCandPos, 5}, {u"MaxLongWord", n_config::MaxLongWord, 4},
-        {u"LongWordNumGate", n_config::LongWordNumGate, 7}, {u"ForecastLongWord", n_config::ForecastLongWord, 0},
-        {u"Correction", n_config::Correction, 0},           {u"LearnFreq", n_config::LearnFreq, 0},
-        {u"LearnNewWord", n_config::LearnNewWord, 0},       {u"NoPhrase", n_config::NoPhrase, 1},
-        {u"EnableCloudRequest", n_config::EnableCloudRequest, 0}, {u"QuanPin", n_config::QuanPin, 0},
-        {u"ZCSForZhChSh", n_config::ZCSForZhChSh, 0},       {u"ShuangPin", n_config::ShuangPin, 1},
-        {u"AllowQuanPin", n_config::AllowQuanPin, 1},       {u"SuperSPJP", n_config::SuperSPJP, 0},
-        {u"UserPhrase", n_config::UserPhrase, 0},           {u"SystemUserPhrase", n_config::SystemUserPhrase, 0},
+        {u"LongWordCandPos", n_config::LongWordCandPos, 5},
+        {u"MaxLongWord", n_config::MaxLongWord, 4},
+        {u"LongWordNumGate", n_config::LongWordNumGate, 7},
+        {u"ForecastLongWord", n_config::ForecastLongWord, 0},
+        {u"Correction", n_config::Correction, 0},
+        {u"LearnFreq", n_config::LearnFreq, 0},
+        {u"LearnNewWord", n_config::LearnNewWord, 0},
+        {u"NoPhrase", n_config::NoPhrase, 1},
+        {u"EnableCloudRequest", n_config::EnableCloudRequest, 0},
+        {u"QuanPin", n_config::QuanPin, 0},
+        {u"ZCSForZhChSh", n_config::ZCSForZhChSh, 0},
+        {u"ShuangPin", n_config::ShuangPin, 1},
+        {u"AllowQuanPin", n_config::AllowQuanPin, 1},
+        {u"SuperSPJP", n_config::SuperSPJP, 0},
+        {u"UserPhrase", n_config::UserPhrase, 0},
+        {u"SystemUserPhrase", n_config::SystemUserPhrase, 0},
     };
     const auto store = [&](const auto& set) {
         n_userenv::t_env env;
@@ -442,16 +463,20 @@ TEST_F(EngineBuiltDataTest, StartKernelHandsEveryUserSettingToTheKernel) {
         SCOPED_TRACE(int(&c - cases));
         const n_userenv::t_envEntryBase& e = *n_userenv::FindEnvEntryExact(c.name);
         const bool isInt = e.type == n_userenv::kTypeInt;
-        const auto read = [&] { return isInt ? config.GetInt(c.item) : int32_t(config.GetByte(c.item)); };
+        const auto read = [&] {
+            return isInt ? config.GetInt(c.item) : int32_t(config.GetByte(c.item));
+        };
         const int32_t old = read();
         ASSERT_NE(c.value, old);
         for (const int32_t v : {c.value, old}) {
-            store([&](n_userenv::t_env& env) { isInt ? env.SetInt(e, v) : env.SetBool(e, v != 0); });
+            store(
+                [&](n_userenv::t_env& env) { isInt ? env.SetInt(e, v) : env.SetBool(e, v != 0); });
             EXPECT_EQ(v, read());
         }
     }
     const n_userenv::t_envEntryBase& name = *n_userenv::FindEnvEntryExact(u"ShuangPinName");
-    for (const auto& [set, seen] : {std::pair{u"自然码", L"自然码"}, std::pair{u"Vetra", L"Vetra"}}) {
+    for (const auto& [set, seen] :
+         {std::pair{u"自然码", L"自然码"}, std::pair{u"Vetra", L"Vetra"}}) {
         store([&](n_userenv::t_env& env) { env.SetString(name, set); });
         EXPECT_STREQ(seen, config.GetString(n_config::ShuangPinName));
     }

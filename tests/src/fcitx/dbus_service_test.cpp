@@ -21,7 +21,9 @@ public:
         *n = count;
         return Record("Import " + std::string(path));
     }
-    bool RestoreUsrDict(const char* path) override { return Record("Restore " + std::string(path)); }
+    bool RestoreUsrDict(const char* path) override {
+        return Record("Restore " + std::string(path));
+    }
     bool BackupUsrDict(const char* path, uint32_t* n) override {
         *n = count;
         return Record("Backup " + std::string(path));
@@ -50,7 +52,8 @@ struct t_message {
 // A call as a client sends it (with a serial, so a reply can refer to it);
 // `arg` "s:TEXT" or "i:N" is its one argument.
 DBusMessage* Call(const char* iface, const char* method, const char* arg) {
-    DBusMessage* m = dbus_message_new_method_call("org.fcitx.Fcitx-0", n_fcitx::kVetraDBusPath, iface, method);
+    DBusMessage* m =
+        dbus_message_new_method_call("org.fcitx.Fcitx-0", n_fcitx::kVetraDBusPath, iface, method);
     const char* text = arg + 2;
     const int32_t n = 3;
     if (arg[0] == 's') dbus_message_append_args(m, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
@@ -70,14 +73,17 @@ std::string Describe(DBusMessage* reply) {
     EXPECT_EQ(dbus_message_get_reply_serial(reply), 7u);
     dbus_bool_t ok = FALSE;
     int32_t n = 0;
-    if (dbus_message_get_args(reply, nullptr, DBUS_TYPE_BOOLEAN, &ok, DBUS_TYPE_INT32, &n, DBUS_TYPE_INVALID))
+    if (dbus_message_get_args(reply, nullptr, DBUS_TYPE_BOOLEAN, &ok, DBUS_TYPE_INT32, &n,
+                              DBUS_TYPE_INVALID))
         return std::string(ok ? "true " : "false ") + std::to_string(n);
-    if (dbus_message_get_args(reply, nullptr, DBUS_TYPE_BOOLEAN, &ok, DBUS_TYPE_INVALID)) return ok ? "true" : "false";
+    if (dbus_message_get_args(reply, nullptr, DBUS_TYPE_BOOLEAN, &ok, DBUS_TYPE_INVALID))
+        return ok ? "true" : "false";
     return "?";
 }
 
 constexpr const char* kIface = "org.fcitx.Fcitx.VetraPY";
-constexpr const char* kUnknown = "ERROR org.freedesktop.DBus.Error.UnknownMethod No such method with signature ";
+constexpr const char* kUnknown =
+    "ERROR org.freedesktop.DBus.Error.UnknownMethod No such method with signature ";
 
 // Each message's engine calls, in order, and the answer they make.
 TEST(VetraDBusService, AnswersCallTheEngineInOrder) {
@@ -92,9 +98,21 @@ TEST(VetraDBusService, AnswersCallTheEngineInOrder) {
     } cases[] = {
         {kIface, "UsrDictImport", "s:/d/words.txt", true, 42, {"Import /d/words.txt"}, "true 42"},
         // A count beyond the integer is its largest value, never negative.
-        {kIface, "UsrDictImport", "s:/d/huge", true, 0x80000000u, {"Import /d/huge"}, "true 2147483647"},
+        {kIface,
+         "UsrDictImport",
+         "s:/d/huge",
+         true,
+         0x80000000u,
+         {"Import /d/huge"},
+         "true 2147483647"},
         {kIface, "UsrDictRestore", "s:/d/b.bin", false, 0, {"Restore /d/b.bin"}, "false"},
-        {kIface, "UsrDictBackup", "s:/d/b.bin", true, 1, {"SaveDicts", "SaveUsrDict", "Backup /d/b.bin"}, "true 1"},
+        {kIface,
+         "UsrDictBackup",
+         "s:/d/b.bin",
+         true,
+         1,
+         {"SaveDicts", "SaveUsrDict", "Backup /d/b.bin"},
+         "true 1"},
         {kIface, "UsrDictRemove", "-", false, 0, {"Remove"}, "false"},
         // An empty file name is refused before the engine sees it.
         {kIface, "UsrDictImport", "s:", true, 5, {}, "false 0"},

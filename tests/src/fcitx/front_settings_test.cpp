@@ -58,14 +58,15 @@ TEST(FrontSettingsTest, GettersReadValuesAndFallBackToDefaults) {
         int want;
     } cases[] = {
         {"[Account]\nSaveUsrDict=True\n", "Account:SaveUsrDict", 0, 1},
-        {"[Account]\nSaveUsrDict=off\n", "Account:SaveUsrDict", 1, 1},        // "off" is not a boolean
+        {"[Account]\nSaveUsrDict=off\n", "Account:SaveUsrDict", 1, 1},  // "off" is not a boolean
         {"[Account]\nSaveUsrDict=off\n", "Account:SaveUsrDict", 0, 0},
-        {"[account]\nsaveusrdict = no ; c\n", "Account:SaveUsrDict", 1, 0},   // names read without case
-        {"[Account]\nOther=1\n", "Account:SaveUsrDict", 1, 1},                // missing key
-        {nullptr, "Account:SaveUsrDict", 1, 1},                               // missing file
-        {"[Account]\nSaveUsrDict=\n", "Account:SaveUsrDict", 1, 1},           // empty value
-        {"[Account:SaveUsrDict]\n", "Account:SaveUsrDict", 1, 1},             // a section of that name
-        {"[Account]\nbroken line\n", "Account:SaveUsrDict", 1, 1},            // iniparser refuses the file
+        {"[account]\nsaveusrdict = no ; c\n", "Account:SaveUsrDict", 1,
+         0},                                                         // names read without case
+        {"[Account]\nOther=1\n", "Account:SaveUsrDict", 1, 1},       // missing key
+        {nullptr, "Account:SaveUsrDict", 1, 1},                      // missing file
+        {"[Account]\nSaveUsrDict=\n", "Account:SaveUsrDict", 1, 1},  // empty value
+        {"[Account:SaveUsrDict]\n", "Account:SaveUsrDict", 1, 1},    // a section of that name
+        {"[Account]\nbroken line\n", "Account:SaveUsrDict", 1, 1},   // iniparser refuses the file
     };
     for (const Case& c : cases) {
         const std::string path = dir.At("vetraEnv.ini");
@@ -93,12 +94,13 @@ TEST(FrontSettingsTest, ResetChangesOnlyTheKeysValue) {
          "; tool\r\n[ACCOUNT]\r\n  SaveUsrDict = false ; asked\r\nx=1\r\n"},
         {"[Account]\nSaveUsrDict = \"yes\" # q\n", "[Account]\nSaveUsrDict = \"false\" # q\n"},
         {"[Account]\nSaveUsrDict=", "[Account]\nSaveUsrDict=false"},
-        {"[Key]\nSaveUsrDict=1\n[Account]\nSaveUsrDict=1\n", "[Key]\nSaveUsrDict=1\n[Account]\nSaveUsrDict=false\n"},
+        {"[Key]\nSaveUsrDict=1\n[Account]\nSaveUsrDict=1\n",
+         "[Key]\nSaveUsrDict=1\n[Account]\nSaveUsrDict=false\n"},
         {"[Account]\nSaveUsrDict=1\n[Key]\n[Account]\nSaveUsrDict=1\n",
          "[Account]\nSaveUsrDict=false\n[Key]\n[Account]\nSaveUsrDict=false\n"},
         {"[Account]\nSaveUsrDict=tr\\\nue\nNext=2\n", "[Account]\nSaveUsrDict=false\nNext=2\n"},
-        {"Account:SaveUsrDict=1\n", nullptr},                // outside any section: another key
-        {"[Account]\n[]\nSaveUsrDict=1\n", nullptr},          // "[]" cuts the section to "a"
+        {"Account:SaveUsrDict=1\n", nullptr},         // outside any section: another key
+        {"[Account]\n[]\nSaveUsrDict=1\n", nullptr},  // "[]" cuts the section to "a"
         {"[Account]\nSaveUsrDictX=1\n", nullptr},
         {std::string("[Account]\nSaveUsrDict=1\0\n", 26), nullptr},
     };
@@ -117,7 +119,8 @@ TEST(FrontSettingsTest, ResetFlagRewritesTheFileSafely) {
     ASSERT_TRUE(dir.Put("vetraEnv.ini", text));
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
     ASSERT_TRUE(IniResetFlag(path, kRestoreRequest));
-    EXPECT_EQ(dir.Get("vetraEnv.ini"), "[Key]\nSwitch2vetra=CTRL_,\n\n[Account]\nRestoreUsrDict = false\n");
+    EXPECT_EQ(dir.Get("vetraEnv.ini"),
+              "[Key]\nSwitch2vetra=CTRL_,\n\n[Account]\nRestoreUsrDict = false\n");
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -162,10 +165,13 @@ TEST(FrontSettingsTest, ReloadCarriesOutAndClearsEachRequest) {
         // a restored dictionary on disk must not be saved over first
         {"RestoreUsrDict=yes\n", {"StartKernel", "ReloadExtDict", "Abbr", "V3"}, 0},
         {"BuildUsrExtDict=T\n", {"StartKernel", "ReloadExtDict", "Abbr", "Ext"}, 0},
-        {"RestoreUsrDict=1\nBuildUsrExtDict=1\n", {"StartKernel", "ReloadExtDict", "Abbr", "V3", "Ext"}, 0},
+        {"RestoreUsrDict=1\nBuildUsrExtDict=1\n",
+         {"StartKernel", "ReloadExtDict", "Abbr", "V3", "Ext"},
+         0},
     };
     for (const Case& c : cases) {
-        ASSERT_TRUE(dir.Put("vetraEnv.ini", std::string("[Genelal]\nShuangPin=1\n[Account]\n") + c.account));
+        ASSERT_TRUE(dir.Put("vetraEnv.ini",
+                            std::string("[Genelal]\nShuangPin=1\n[Account]\n") + c.account));
         t_fakeEngine engine;
         t_imeSettings settings;
         t_switchHotkey hotkey;
@@ -187,9 +193,10 @@ TEST(FrontSettingsTest, LoadImeSettingsDefaultsAndValues) {
     LoadImeSettings(dir.At("missing.ini"), &settings);
     const t_imeSettings defaults;
     EXPECT_EQ(settings.englishRetain, defaults.englishRetain);
-    ASSERT_TRUE(dir.Put("vetraEnv.ini",
-                        "[Key]\nSwichEnglishRetainExist=0\n[Advance]\nKeyPadInputDigital=n\n[Genelal]\n"
-                        "ShuangPin=y\nHintSP=f\n[ShuangPin]\nFenHao_is_empt=1\n"));
+    ASSERT_TRUE(
+        dir.Put("vetraEnv.ini",
+                "[Key]\nSwichEnglishRetainExist=0\n[Advance]\nKeyPadInputDigital=n\n[Genelal]\n"
+                "ShuangPin=y\nHintSP=f\n[ShuangPin]\nFenHao_is_empt=1\n"));
     LoadImeSettings(dir.At("vetraEnv.ini"), &settings);
     EXPECT_EQ(std::vector<int>({settings.englishRetain, settings.keypadDigits, settings.shuangPin,
                                 settings.shuangPinHint, settings.semicolonIsEmpty}),
@@ -248,7 +255,8 @@ TEST(FrontSettingsTest, FifoIsSignalledOnlyWhenOursAndRead) {
     t_fifoSignal got = t_fifoSignal::kNoReader;
     for (int i = 0; i < 200 && got == t_fifoSignal::kNoReader; ++i) {
         got = SignalSyncFifo(fifo.c_str());
-        if (got == t_fifoSignal::kNoReader) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (got == t_fifoSignal::kNoReader)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     reader.join();
     EXPECT_EQ(got, t_fifoSignal::kSignalled);
@@ -267,7 +275,8 @@ TEST(FrontSettingsTest, FifoIsSignalledOnlyWhenOursAndRead) {
         const std::string log = testing::internal::GetCapturedStderr();
         const size_t first = log.find("belongs to another user");
         EXPECT_NE(first, std::string::npos) << "the foreign FIFO is not reported";
-        EXPECT_EQ(log.find("belongs to another user", first + 1), std::string::npos) << "reported twice";
+        EXPECT_EQ(log.find("belongs to another user", first + 1), std::string::npos)
+            << "reported twice";
     }
 }
 

@@ -73,7 +73,8 @@ private:
         const bool noReply = dbus_message_get_no_reply(m);
         {
             std::lock_guard<std::mutex> lock(stub->m_mutex);
-            stub->m_calls.push_back(std::string(dbus_message_get_member(m)) + (noReply ? "/noreply" : ""));
+            stub->m_calls.push_back(std::string(dbus_message_get_member(m)) +
+                                    (noReply ? "/noreply" : ""));
         }
         if (!stub->m_hang && !noReply) {
             DBusMessage* r = dbus_message_new_method_return(m);
@@ -98,13 +99,16 @@ protected:
     static void SetUpTestSuite() {
         s_dir = new t_testDir("vetra-bus");
         const std::string conf = s_dir->At("bus.conf");
-        s_dir->Put("bus.conf",
-                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig>\n"
-                   "<type>session</type><listen>unix:dir=" + s_dir->Path() + "</listen><auth>EXTERNAL</auth>\n"
-                   "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                   "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>\n"
-                   "</busconfig>\n");
+        s_dir->Put(
+            "bus.conf",
+            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig>\n"
+            "<type>session</type><listen>unix:dir=" +
+                s_dir->Path() +
+                "</listen><auth>EXTERNAL</auth>\n"
+                "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>\n"
+                "</busconfig>\n");
         int fds[2];
         if (pipe(fds) != 0) return;
         s_daemon = fork();
@@ -172,7 +176,8 @@ TEST_F(PanelLinkBusTest, WatchdogNoticesGoOnlyToAnOwnedName) {
         EXPECT_EQ(NotifyImepanelWatchdog(), owned);
         EXPECT_EQ(ClearImepanelWatchdog(), owned);
         const std::vector<std::string> want =
-            owned ? std::vector<std::string>{"qtDbusSot_showMessage/noreply", "qtDbusSot_clearCount/noreply"}
+            owned ? std::vector<std::string>{"qtDbusSot_showMessage/noreply",
+                                             "qtDbusSot_clearCount/noreply"}
                   : std::vector<std::string>{};
         EXPECT_EQ(watchdog.Calls(want.size()), want);
     }
@@ -206,11 +211,13 @@ TEST(PanelLinkTest, ProgramIsFoundOnPathAsAnExecutableFile) {
     ASSERT_TRUE(dir.Put("a/vetra-imepanel-watchdog", "not executable"));
     ASSERT_TRUE(dir.Put("c/vetra-imepanel-watchdog", "#!/bin/sh\n"));
     ASSERT_EQ(chmod(dir.At("c/vetra-imepanel-watchdog").c_str(), 0755), 0);
-    const std::string path = dir.At("missing") + ":" + dir.At("a") + ":" + dir.At("b") + ":" + dir.At("c");
+    const std::string path =
+        dir.At("missing") + ":" + dir.At("a") + ":" + dir.At("b") + ":" + dir.At("c");
     char out[1024];
     ASSERT_TRUE(FindOnPath(kWatchdogProgram, path.c_str(), out, sizeof out));
     EXPECT_EQ(std::string(out), dir.At("c/vetra-imepanel-watchdog"));
-    EXPECT_FALSE(FindOnPath(kWatchdogProgram, (dir.At("a") + ":" + dir.At("b")).c_str(), out, sizeof out));
+    EXPECT_FALSE(
+        FindOnPath(kWatchdogProgram, (dir.At("a") + ":" + dir.At("b")).c_str(), out, sizeof out));
     EXPECT_FALSE(FindOnPath(kWatchdogProgram, dir.At("c").c_str(), out, 16));  // would not fit
 }
 
@@ -220,8 +227,9 @@ TEST(PanelLinkTest, WatchdogStartsDetachedWithoutSignalChangeOrWait) {
     t_testDir dir;
     const std::string marker = dir.At("started");
     ASSERT_EQ(mkdir(dir.At("bin").c_str(), 0755), 0);
-    ASSERT_TRUE(dir.Put("bin/vetra-imepanel-watchdog", "#!/bin/sh\necho $PPID > '" + marker + ".tmp'\n/bin/mv '" +
-                                                           marker + ".tmp' '" + marker + "'\n"));
+    ASSERT_TRUE(dir.Put("bin/vetra-imepanel-watchdog", "#!/bin/sh\necho $PPID > '" + marker +
+                                                           ".tmp'\n/bin/mv '" + marker + ".tmp' '" +
+                                                           marker + "'\n"));
     ASSERT_EQ(chmod(dir.At("bin/vetra-imepanel-watchdog").c_str(), 0755), 0);
     const std::string oldPath = getenv("PATH") ? getenv("PATH") : "";
     struct sigaction mine = {}, seen = {};
@@ -246,7 +254,8 @@ TEST(PanelLinkTest, WatchdogStartsDetachedWithoutSignalChangeOrWait) {
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
     std::string started;
-    for (int i = 0; i < 250 && (started = dir.Get("started")).empty(); ++i) std::this_thread::sleep_for(20ms);
+    for (int i = 0; i < 250 && (started = dir.Get("started")).empty(); ++i)
+        std::this_thread::sleep_for(20ms);
     EXPECT_FALSE(started.empty());
     EXPECT_NE(std::atoi(started.c_str()), static_cast<int>(getpid()));
 }

@@ -35,19 +35,26 @@ struct t_word {
 class t_managedEngine : public fakes::t_engine, public IVetraSplitSave {
 public:
     explicit t_managedEngine(t_dictManager& manager) : m_manager(manager) {
-        m_ok = manager.Register(L"UsrDict", &dict, kLoadPhase1, kStorageReserved, kDirUser, kUsrDictFileName, 0,
-                                kVersionMaskDict) &&
+        m_ok = manager.Register(L"UsrDict", &dict, kLoadPhase1, kStorageReserved, kDirUser,
+                                kUsrDictFileName, 0, kVersionMaskDict) &&
                manager.LoadDict(L"UsrDict");
     }
     bool Ok() const { return m_ok; }
     bool LearnWord(IVetraCoreWordBuffer*) override {
         const int k = ++learned;
-        return dict.LearnWord(t_word(uint16_t(k)).get(), t_word(uint16_t(0x4E00 + k)).get(), 0) == 1;
+        return dict.LearnWord(t_word(uint16_t(k)).get(), t_word(uint16_t(0x4E00 + k)).get(), 0) ==
+               1;
     }
     bool SaveDicts() override { return m_manager.SaveAll(); }
-    std::unique_ptr<t_dictSaveSnapshot> NewSaveSnapshot() override { return m_manager.NewSaveSnapshot(); }
-    bool TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) override { return m_manager.TakeSaveSnapshot(snapshot); }
-    bool FinishSave(t_dictSaveSnapshot& snapshot) override { return m_manager.FinishSave(snapshot); }
+    std::unique_ptr<t_dictSaveSnapshot> NewSaveSnapshot() override {
+        return m_manager.NewSaveSnapshot();
+    }
+    bool TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) override {
+        return m_manager.TakeSaveSnapshot(snapshot);
+    }
+    bool FinishSave(t_dictSaveSnapshot& snapshot) override {
+        return m_manager.FinishSave(snapshot);
+    }
 
     t_usrDictV3Core dict;
     int learned = 0;
@@ -66,8 +73,10 @@ std::future<bool> g_learning;  // outlives the write, should the learning wait f
 bool LearnWhileWriting(int fd, const void* data, size_t size) {
     if (g_engine) {
         n_fcitx::t_serializedEngine* engine = std::exchange(g_engine, nullptr);
-        g_learning = std::async(std::launch::async, [engine] { return engine->LearnWord(nullptr); });
-        g_learnedDuringWrite = g_learning.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        g_learning =
+            std::async(std::launch::async, [engine] { return engine->LearnWord(nullptr); });
+        g_learnedDuringWrite =
+            g_learning.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
     }
     return write(fd, data, size) == ssize_t(size);
 }
@@ -76,7 +85,8 @@ TEST(SerializedEngineTest, SaveInStepsLeavesTheEngineFreeWhileWriting) {
     testsupport::t_testDir root("vetra-serialized-save");
     ASSERT_EQ(0, mkdir(root.At("home").c_str(), 0700));
     testsupport::t_dictManagerEnv env;
-    ASSERT_NO_FATAL_FAILURE(env.Open(root.At("home"), root.At("user"), root.At("sys"), root.At("d4")));
+    ASSERT_NO_FATAL_FAILURE(
+        env.Open(root.At("home"), root.At("user"), root.At("sys"), root.At("d4")));
     {
         t_managedEngine inner(*env.manager);
         ASSERT_TRUE(inner.Ok());
@@ -91,7 +101,8 @@ TEST(SerializedEngineTest, SaveInStepsLeavesTheEngineFreeWhileWriting) {
         ASSERT_TRUE(g_learning.valid());
         EXPECT_TRUE(g_learning.get());
         EXPECT_TRUE(g_learnedDuringWrite) << "the learning waited for the write";
-        EXPECT_TRUE(inner.dict.HasUnsavedChanges()) << "the learning during the write was taken as saved";
+        EXPECT_TRUE(inner.dict.HasUnsavedChanges())
+            << "the learning during the write was taken as saved";
         EXPECT_TRUE(engine.SaveDictsInSteps());
         EXPECT_FALSE(inner.dict.HasUnsavedChanges());
     }
