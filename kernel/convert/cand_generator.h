@@ -86,7 +86,7 @@ int DecideComposedName(int32_t cost, int32_t best);
 // Over the first run of at least 5 identical keys of the input: the first
 // whole-input record (ranked, then pinned; not a custom phrase or char art)
 // whose characters over the run each take one key and mostly agree gives a
-// pinned copy (place 1, source type 34) with all of them made that
+// pinned copy (place 1, kCandSourceGenerator) with all of them made that
 // character. 1 when it was added.
 int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_t* input,
                             int length);

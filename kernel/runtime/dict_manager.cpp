@@ -102,7 +102,7 @@ bool AllDigits(const std::wstring& s, size_t from, size_t count) {
     return true;
 }
 
-// The file-name part of an entry's file (a full path for storage kind 6).
+// The file-name part of an entry's file (a full path for kStoragePrivate).
 std::wstring EntryBaseName(const t_dictEntry* entry) {
     const std::wstring base = t_pathName(entry->file.c_str()).GetFileName();
     return base.empty() ? entry->file : base;
