@@ -131,8 +131,8 @@ int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t
     SetConfiguredSysDir(sysDir);
     SetConfiguredUserDir(userDir);
     SetBuildTimeText(buildTime);
-    SetConfiguredPath9(reservedPath);
-    SetConfiguredDictDir4(smartInfoDir);
+    SetConfiguredReservedPath(reservedPath);
+    SetConfiguredSmartInfoDir(smartInfoDir);
     CheckUserDataDir();
     PrepareUserDir();
     InstallDictVersionSource();

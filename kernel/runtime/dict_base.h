@@ -32,7 +32,7 @@ enum : uint32_t {
     kDirSystem = 1,        // read-only: never written, never removed
     kDirUserOrSystem = 2,  // user copy, else the system copy read in place
     kDirUserSeeded = 3,    // user copy, seeded from the system directory
-    kDirDict4 = 4,         // the kind-4 dictionary directory
+    kDirSmartInfo = 4,     // the smart-info directory given at start-up
 };
 
 // Backup flags of a registration.
