@@ -132,7 +132,7 @@ public:
         setenv("HOME", dir.c_str(), 1);
         SetConfiguredUserDir(wide.c_str());
         SetConfiguredSysDir(wide.c_str());
-        SetConfiguredDictDir4(wide.c_str());
+        SetConfiguredSmartInfoDir(wide.c_str());
         t_singleton<t_versionManager>::Get().Init();
         {
             t_usrDictV3Core seed;

@@ -26,12 +26,15 @@ struct t_cloudAsked;
 
 // Starts the kernel once per process: userDir holds what the user teaches it
 // (made when missing), sysDir the system data; title and buildTime are free
-// texts, dictDir4 is usually userDir again, pathUserId and path9 may be
-// null. Pass loadNow 1 and policy 0 to have every dictionary attached before
-// it returns. Always 1; problems are listed by GetKernelStartReport.
+// texts, smartInfoDir (the directory of the smart-info table) is usually
+// userDir again, pathUserId and reservedPath may be null (both are kept for
+// callers and unused). Pass loadNow 1 and policy 0 to have every dictionary
+// attached before it returns. Always 1; problems are listed by
+// GetKernelStartReport.
 int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t* sysDir,
-                     const wchar_t* dictDir4, const wchar_t* buildTime, const wchar_t* pathUserId,
-                     uint8_t loadNow, uint8_t policy, const wchar_t* path9);
+                     const wchar_t* smartInfoDir, const wchar_t* buildTime,
+                     const wchar_t* pathUserId, uint8_t loadNow, uint8_t policy,
+                     const wchar_t* reservedPath);
 // Attaches the key-to-pinyin map after the options are set (policy 0: at
 // once, 1 when it is ready). Conversion needs it.
 int RegisterKeyPyMap(uint8_t policy);
@@ -122,6 +125,8 @@ uint32_t LearnCommittedText(const wchar_t* text, const t_lstr* pinyin, uint32_t 
 uint32_t LearnEnglishWord(const wchar_t* text);
 
 // ---- the user's dictionaries -----------------------------------------------
+// The uint64_t results below are only ever 1 (done) or 0 (failed); their
+// width is part of the library's exported interface.
 
 // Custom phrases: key is the typed text, position the wanted place (1 first).
 uint8_t AddUsrPhrase(const wchar_t* key, const wchar_t* phrase, uint16_t position);
@@ -139,7 +144,7 @@ uint64_t OpenOrConvertUsrDict(const wchar_t* path, int32_t* count);
 // Saves the user dictionary and copies it to target; 1 done (*status 1
 // copied, 2 nothing to copy), 0 failed.
 uint64_t BackupUsrDictV3(const wchar_t* target, int32_t* status);
-// The words of a user dictionary file as a word-list text file; 1/0.
+// The words of a user dictionary file as a word-list text file; 1 written, 0 failed.
 int ExportUsrDictToText(const wchar_t* dictPath, const wchar_t* textPath);
 // Words the user's dictionaries hold; 1 with *out set.
 int GetUserWordTotal(int64_t* out);

@@ -234,16 +234,16 @@ int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** re
     const bool noPhrase = config.GetByte(n_config::NoPhrase) != 0;
     request->cellDict = 1;
     request->noPhrase = noPhrase ? 1 : 0;
-    request->firstTip = config.GetByte(n_config::ConfigItem15);
-    request->charArt = config.GetByte(n_config::ConfigItem16);
-    request->fixFirst = config.GetByte(n_config::ConfigItem17);
-    request->names = config.GetByte(n_config::ConfigItem18);
+    request->firstTip = config.GetByte(n_config::FirstPinyinTip);
+    request->charArt = config.GetByte(n_config::CharArt);
+    request->fixFirst = config.GetByte(n_config::FixFirst);
+    request->names = config.GetByte(n_config::NameCands);
     request->correction = (!capitals && !shuangPin && config.GetByte(n_config::Correction)) ? 1 : 0;
     request->pinnedCount =
-        config.GetByte(n_config::ConfigItem21) ? config.GetInt(n_config::ConfigItem22) : 0;
+        config.GetByte(n_config::PinCands) ? config.GetInt(n_config::PinnedCandCount) : 0;
     request->customPhrases = phrases;
     if (scratch) request->contextByte = scratch[kScratchContextBytes];
-    request->weightCurve = config.GetInt(n_config::ConfigItem23);
+    request->weightCurve = config.GetInt(n_config::UserWeightCurve);
 
     t_candGenerator& generator = GetKernelGenerator();
     const int32_t position = config.GetInt(n_config::LongWordCandPos);
@@ -259,17 +259,17 @@ int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** re
     // of two letters, where a slipped sound is likeliest and cheap to try.
     request->smartFuzzy = (!normal || length == 2) ? 1 : 0;
     const bool hasAux = request->auxCode && request->auxCode[0];
-    request->longWordHint =
-        (length <= 1 || hasAux)
-            ? 0
-            : ((config.GetByte(n_config::ConfigItem06) && !config.GetByte(n_config::ConfigItem25))
-                   ? 1
-                   : 0);
+    request->longWordHint = (length <= 1 || hasAux)
+                                ? 0
+                                : ((config.GetByte(n_config::LearnEnglishCommits) &&
+                                    !config.GetByte(n_config::NoLongWordHint))
+                                       ? 1
+                                       : 0);
     t_keyPyMap& keyMap = GetKeyPyMap();
     request->allLowerCase =
         (!capitals && !hasAux && IsLowerAsciiString(input) && keyMap.GetExtraFlagA()) ? 1 : 0;
-    request->secondTip = ((keyMap.GetExtraFlagB() || config.GetByte(n_config::ConfigItem27)) &&
-                          config.GetByte(n_config::ConfigItem28) && !shuangPin)
+    request->secondTip = ((keyMap.GetExtraFlagB() || config.GetByte(n_config::SecondPinyinTip)) &&
+                          config.GetByte(n_config::SecondPinyinTipAllowed) && !shuangPin)
                              ? 1
                              : 0;
     request->secondaryCollection =
@@ -289,7 +289,7 @@ int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** re
     arena.FreeAll();
     // The word committed just before raises its usual followers.
     t_adjustRequest context;
-    if (config.GetByte(n_config::ConfigItem32) &&
+    if (config.GetByte(n_config::ContextAdjust) &&
         ReadScratchWord(scratch, arena, &context.wordText, &context.wordIds)) {
         context.on = true;
         request->context = &context;

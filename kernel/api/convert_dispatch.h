@@ -38,7 +38,7 @@ bool WriteScratchWord(uint8_t* scratch, const uint16_t* text, const uint16_t* id
 enum : uint32_t {
     kConvertEnglishList = 1,
     kConvertUrlList = 2,
-    kConvertEnglishListCased = 4,  // the English list, its case byte from configuration item 12
+    kConvertEnglishListCased = 4,  // the English list, its case byte from EnglishListCase
 };
 
 // The branches, each emptying the conversion arena first. Their counts are

@@ -332,7 +332,7 @@ int LearnFuzzyPair(const wchar_t* typed, const wchar_t* corrected) {
     }
     if (!fuzzy) return 0;
     t_configurationImpl& config = GetConfiguration();
-    config.SetInt(n_config::ConfigItem13, config.GetInt(n_config::ConfigItem13) + 1);
+    config.SetInt(n_config::FuzzyPairCount, config.GetInt(n_config::FuzzyPairCount) + 1);
     return 1;
 }
 

@@ -77,7 +77,7 @@ int MarkWordDeleted(const wchar_t* text);
 // words and leaves its user dictionary, under the lock. 1 done.
 int DeleteEnglishWord(const wchar_t* text);
 int DeleteUrlWord(const wchar_t* text);
-// Counts (configuration item 13) a spelling the user corrected by one
+// Counts (FuzzyPairCount) a spelling the user corrected by one
 // fuzzy pair: n/l, h/f or r/l at one place, or one "g" or "h" more or less.
 // 1 when counted.
 int LearnFuzzyPair(const wchar_t* typed, const wchar_t* corrected);

@@ -137,7 +137,7 @@ uint32_t LearnEnglishCommit(const wchar_t* text) {
     if (!text) return 0;
     CheckHiddenInputCode(text);
     NotifyDelegateText(text);
-    if (!Item(n_config::ConfigItem06)) return 1;
+    if (!Item(n_config::LearnEnglishCommits)) return 1;
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     const t_lstr* word = arena.WideToLstr(text);
     if (!word) return 0;
@@ -149,7 +149,8 @@ uint32_t LearnEnglishCommit(const wchar_t* text) {
 uint32_t LearnEnglishWord(const wchar_t* text) {
     if (!text) return 0;
     NotifyDelegateText(text);
-    const uint8_t all = Item(n_config::ConfigItem10), fresh = Item(n_config::ConfigItem11);
+    const uint8_t all = Item(n_config::LearnEnglishAllWords),
+                  fresh = Item(n_config::LearnEnglishNewWords);
     if (!all && !fresh) return 1;
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     if (const t_lstr* word = arena.WideToLstr(text)) UndeleteWord(word);
@@ -196,7 +197,7 @@ int LearnUrl(const wchar_t* text) {
 
 int LearnUrlCommit(const wchar_t* text) {
     if (!text) return 0;
-    if (!Item(n_config::ConfigItem09)) return 1;
+    if (!Item(n_config::LearnAddressCommits)) return 1;
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     if (const t_lstr* word = arena.WideToLstr(text)) UndeleteWord(word);
     return LearnUrl(text);
@@ -253,8 +254,8 @@ int RememberEnglishCommit(const wchar_t* text) {
     if (!text) return 0;
     CheckHiddenInputCode(text);
     g_pending.Clear();
-    const bool on =
-        IsAsciiLetterString(text) ? Item(n_config::ConfigItem06) : Item(n_config::ConfigItem09);
+    const bool on = IsAsciiLetterString(text) ? Item(n_config::LearnEnglishCommits)
+                                              : Item(n_config::LearnAddressCommits);
     if (!on || !g_pending.Keep(text)) {
         NotifyDelegateText(text);
         return 0;
@@ -268,7 +269,8 @@ int RememberEnglishWord(const wchar_t* text) {
     if (!text) return 0;
     CheckHiddenInputCode(text);
     g_pending.Clear();
-    const uint8_t all = Item(n_config::ConfigItem10), fresh = Item(n_config::ConfigItem11);
+    const uint8_t all = Item(n_config::LearnEnglishAllWords),
+                  fresh = Item(n_config::LearnEnglishNewWords);
     if ((!all && !fresh) || !g_pending.Keep(text)) {
         NotifyDelegateText(text);
         return 0;

@@ -27,11 +27,11 @@ uint32_t LearnCommittedTextNoPinyin(const wchar_t* text);
 int ShouldLearnWord(const wchar_t* text, const t_lstr* pinyin);
 
 // English text committed in Chinese mode: hidden codes, delegate, then
-// (item 6 on) the word leaves the deleted words and is used once more in
-// the English user dictionary under the lock. 0 for a null text.
+// (LearnEnglishCommits on) the word leaves the deleted words and is used
+// once more in the English user dictionary under the lock. 0 for a null text.
 uint32_t LearnEnglishCommit(const wchar_t* text);
-// A word committed in English mode (items 10 and 11 choose all words or new
-// words only).
+// A word committed in English mode (LearnEnglishAllWords and
+// LearnEnglishNewWords choose all words or new words only).
 uint32_t LearnEnglishWord(const wchar_t* text);
 // With onlyIfNew, a word the English system dictionary knows or that the
 // user has used more than once is left alone (1). Otherwise a known user
@@ -44,8 +44,8 @@ uint32_t LearnEnglishWordCore(const wchar_t* text, uint8_t onlyIfNew, time_t now
 // and the whole text; one ending in a known domain counts twice. 1 when
 // every write took; 0 for an empty text or a failed write.
 int LearnUrl(const wchar_t* text);
-// With item 9 on: the text leaves the deleted words and is learned as an
-// address; 1 when item 9 is off.
+// With LearnAddressCommits on: the text leaves the deleted words and is learned as an
+// address; 1 when it is off.
 int LearnUrlCommit(const wchar_t* text);
 // Text committed as typed: letters as English, anything else as an address.
 int LearnCommittedPlain(const wchar_t* text);

@@ -120,8 +120,8 @@ bool SaveAllLocked() {
 }  // namespace
 
 int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t* sysDir,
-                     const wchar_t* dictDir4, const wchar_t* buildTime, const wchar_t*,
-                     uint8_t loadNow, uint8_t policy, const wchar_t* path9) {
+                     const wchar_t* smartInfoDir, const wchar_t* buildTime, const wchar_t*,
+                     uint8_t loadNow, uint8_t policy, const wchar_t* reservedPath) {
     if (g_started) return 1;
     g_started = true;
     g_report.clear();
@@ -131,8 +131,8 @@ int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t
     SetConfiguredSysDir(sysDir);
     SetConfiguredUserDir(userDir);
     SetBuildTimeText(buildTime);
-    SetConfiguredPath9(path9);
-    SetConfiguredDictDir4(dictDir4);
+    SetConfiguredReservedPath(reservedPath);
+    SetConfiguredSmartInfoDir(smartInfoDir);
     CheckUserDataDir();
     PrepareUserDir();
     InstallDictVersionSource();

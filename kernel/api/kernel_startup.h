@@ -14,8 +14,9 @@
 // What could not be set up is listed by GetKernelStartReport; the host
 // process's locale is never changed.
 int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t* sysDir,
-                     const wchar_t* dictDir4, const wchar_t* buildTime, const wchar_t* pathUserId,
-                     uint8_t loadNow, uint8_t policy, const wchar_t* path9);
+                     const wchar_t* smartInfoDir, const wchar_t* buildTime,
+                     const wchar_t* pathUserId, uint8_t loadNow, uint8_t policy,
+                     const wchar_t* reservedPath);
 
 // Registers the key-to-pinyin map (built from the configuration items when
 // the user has none). Policy 0 attaches it at once and returns whether it

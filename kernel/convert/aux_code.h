@@ -130,7 +130,7 @@ bool MatchAuxCode(t_auxCodeMatcher* matcher, const uint16_t* text, uint32_t leng
 uint32_t NextAuxCodeChar(t_auxCodeMatcher* matcher, int* entry);
 
 // Offers the characters a stroke or component code selects to the array as
-// records of source type 28 (score 0.999 when a character uses up the code,
+// records of kCandSourceStroke (score 0.999 when a character uses up the code,
 // else 0.998; rank the number offered so far + 1), until `wanted` of them
 // used up the code, or `wanted` were added on a code read one way only, or
 // no character is left. Returns the number added.

@@ -39,7 +39,7 @@ private:
 // Records of an expression: the result, its percent form, the equation
 // ("1+2*3=7") and for results of 1000 or more in magnitude the separated
 // form ("1,000,000"), at most `capacity`, into out[0 ..] as contiguous
-// records in the arena (source type 25). Returns how many; 0 when the
+// records in the arena (kCandSourceCalculator). Returns how many; 0 when the
 // expression does not evaluate.
 int MakeCalculatorCandidates(t_scopeHeap& arena, const wchar_t* expression, t_candWord** out,
                              int capacity);

@@ -46,7 +46,7 @@ public:
     // Offers a record to the ranked list; one of the kArray* results. The
     // record must stay valid for the conversion (the array keeps its pointer).
     int Add(t_candWord* w, int* filtered);
-    // Offers a pinned record (kind 2): 0 when the pinned list is full and the
+    // Offers a pinned record (kCandKindPinned): 0 when the pinned list is full and the
     // record does not come before its last one, else 1 (also when filtered,
     // refused or merged; the out flag tells a refusal by the candidate filter).
     int AddChecked(t_candWord* w, int* filtered);

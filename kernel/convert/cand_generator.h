@@ -50,18 +50,18 @@ struct t_convertRequest {
     uint8_t cellDict = 1;
     uint8_t allLowerCase = 0;
     uint8_t gameKeys = 0;  // result
-    uint8_t secondaryCollection =
-        0;                     // read every key as the syllables it begins too (a-z, at most 11)
+    // Read every key as the syllables it begins too (a-z, at most 11).
+    uint8_t secondaryCollection = 0;
     uint8_t strokeLookup = 0;  // the input after its first letter is a stroke code
     uint8_t firstTip = 0;      // tips of the tip dictionary
     uint8_t secondTip = 0;     // the typed keys of a fuzzy spelling
+    // Result: bit i when result i merged a correction (with correctionUsed).
     uint16_t mergedMask = 0;
     uint8_t contextByte = 0;    // the name-oriented generation's kind of names (2, 16)
     int32_t weightCurve = 127;  // the user dictionary's weight-curve parameter
     // What was committed before this input (null: no context): its words
     // raise their usual followers and recent inputs.
-    const t_adjustRequest* context =
-        nullptr;  // result: bit i when result i merged a correction (with correctionUsed)
+    const t_adjustRequest* context = nullptr;
 };
 
 // The generation options (forecast of long words).
@@ -86,7 +86,7 @@ int DecideComposedName(int32_t cost, int32_t best);
 // Over the first run of at least 5 identical keys of the input: the first
 // whole-input record (ranked, then pinned; not a custom phrase or char art)
 // whose characters over the run each take one key and mostly agree gives a
-// pinned copy (place 1, source type 34) with all of them made that
+// pinned copy (place 1, kCandSourceGenerator) with all of them made that
 // character. 1 when it was added.
 int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_t* input,
                             int length);

@@ -58,7 +58,7 @@ private:
 };
 
 // English prefix matches: one record per prefix of the first `length`
-// characters that is a user English word (kind 0, source type 7, rank
+// characters that is a user English word (kind 0, kCandSourceEnglishPrefix, rank
 // 600). Writes at most `capacity` records to out; true when it ran.
 bool AddEnglishPrefixCandidates(t_scopeHeap& pool, const wchar_t* input, int length,
                                 t_candWord** out, int capacity, int* count, bool debug = false);
@@ -80,14 +80,14 @@ bool FindSegmentWord(t_scopeHeap& pool, t_engEntry** entry, int* units, const wc
                      int length);
 
 // Segmented completion: the segment words followed by the best completion
-// of the rest ("iPhone" style input), kind 2, source type 8, covering the
+// of the rest ("iPhone" style input), kind 2, kCandSourceEnglishCompletion, covering the
 // whole input; null when the input has no such split or the text does not
 // fit its buffer of 2 x length + 64 bytes.
 t_candWord* AddSegEnglishCompletions(t_scopeHeap& pool, const wchar_t* input, int length,
                                      bool debug = false);
 
-// The completion record of the whole input (source type 7 when its entry is
-// marked, else 8); with exactLength only a word of the input's length.
+// The completion record of the whole input (kCandSourceEnglishPrefix when its entry is
+// marked, else kCandSourceEnglishCompletion); with exactLength only a word of the input's length.
 // *found (may be null) tells whether an entry was found; *common (may be
 // null) whether it is the user's own word or a common one of the system list.
 t_candWord* MakeSegEnglishCompletion(t_scopeHeap& pool, const wchar_t* input, bool exactLength,

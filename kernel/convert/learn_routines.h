@@ -23,7 +23,7 @@ inline constexpr uint16_t kNoSyllablesBytes = 65535;
 inline constexpr uint32_t kJoinedWordMaxChars = 6;
 inline constexpr uint32_t kJoinedKeyMaxBytes = 510;
 
-// The typed input as a record (source type 17, rank 199, score 1.0) of its
+// The typed input as a record (kCandSourceRawInput, rank 199, score 1.0) of its
 // first `length` characters; null when empty or out of memory.
 t_candWord* MakeRawInputCandidate(t_scopeHeap& pool, const wchar_t* input, int length,
                                   bool debug = false);
@@ -32,7 +32,7 @@ void AddRawInputCandidate(t_scopeHeap& pool, t_arrayWord* array, const wchar_t* 
                           bool debug = false);
 
 // The first cached cloud answer for input that the array neither holds
-// nor filters, as a record wanting place 2 (source type 29), not yet added.
+// nor filters, as a record wanting place 2 (kCandSourceCloud), not yet added.
 // *found (may be null) is set when the cache holds answers for input.
 t_candWord* AddCloudCacheCandidates(t_scopeHeap& pool, const wchar_t* input, t_arrayWord* array,
                                     bool* found, bool debug = false);

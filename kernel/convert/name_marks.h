@@ -45,7 +45,7 @@ class t_inputLattice;
 int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameNode nodes[3],
                     int16_t* value, int16_t* plainValue = nullptr);
 
-// Joins the nodes into one record (source type 9, name mark 64, rank =
+// Joins the nodes into one record (kCandSourceComposedName, name mark 64, rank =
 // value) and adds it. The array's result, or 0 when the texts cannot be read
 // or the joined strings exceed 255 units.
 int AddComposedNames(t_arrayWord* out, t_scopeHeap* arena, const t_sysDict* sys, uint32_t covered,

@@ -1,7 +1,7 @@
 // Word composition: t_wordLattice finds, position by position, the cheapest
 // and the typed-cheapest way to reach every word node the readers made,
 // scoring each step with the bigram statistics; ComposeWords turns the best
-// paths into whole-input candidate records (source type 4) and makes the
+// paths into whole-input candidate records (kCandSourceComposed) and makes the
 // best path's readings with one word exchanged for a homophone.
 // One conversion on one thread; nodes, paths and records live in its arena.
 #pragma once

@@ -14,9 +14,10 @@ inline constexpr uint16_t kCandKindScored = 0;
 inline constexpr uint16_t kCandKindUser = 1;    // ranks before every other kind at equal score
 inline constexpr uint16_t kCandKindPinned = 2;  // shown at its wanted place
 inline constexpr uint16_t kCandKindCell = 3;
-inline constexpr uint16_t kCandKindPinnedLike = 10;  // tested like kind 2; no source sets it
-inline constexpr uint16_t kCandKindSpecial = 11;     // what Init sets
-inline constexpr uint16_t kCandKindExternal = 31;    // external user word
+inline constexpr uint16_t kCandKindPinnedLike =
+    10;                                            // tested like kCandKindPinned; no source sets it
+inline constexpr uint16_t kCandKindSpecial = 11;   // what Init sets
+inline constexpr uint16_t kCandKindExternal = 31;  // external user word
 
 // Source types (the producers' values).
 inline constexpr uint16_t kCandSourceSystem = 0;

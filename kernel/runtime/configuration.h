@@ -77,18 +77,37 @@ private:
     t_growBuf m_banks[kConfigBankCount];
 };
 
-// The kernel's items (all in bank 0).
+// The kernel's items (all in bank 0), in their stored order.
 namespace n_config {
 extern t_configItem LongWordCandPos, MaxLongWord, LongWordNumGate, PinyinMismatchCount1,
-    PinyinMismatchCount2, ConfigItem06, LearnFreq, LearnNewWord, ConfigItem09, ConfigItem10,
-    ConfigItem11, ConfigItem12, ConfigItem13, NoPhrase, ConfigItem15, ConfigItem16, ConfigItem17,
-    ConfigItem18, ShuangPin, Correction, ConfigItem21, ConfigItem22, ConfigItem23, UserPhrase,
-    ConfigItem25, ForecastLongWord, ConfigItem27, ConfigItem28, SuperSPJP, QuanPin, ZCSForZhChSh,
-    ConfigItem32, EnableCloudRequest, ConfigItem34, ConfigItem35, AllowQuanPin, ShuangPinName,
-    SystemUserPhrase;
-// The key-map builder's smart-fuzzy switch: the "Gray" fuzzy set becomes
-// keys used only by the smart-fuzzy pass.
-inline t_configItem& SmartFuzzyKeys = ConfigItem34;
+    PinyinMismatchCount2,
+    LearnEnglishCommits,  // learn English committed in Chinese mode; also the long-word hint
+    LearnFreq, LearnNewWord,
+    LearnAddressCommits,   // learn text committed as typed, not all letters, as an address
+    LearnEnglishAllWords,  // English-mode commits: learn every word
+    LearnEnglishNewWords,  // English-mode commits: learn only words the system does not know
+    EnglishListCase,       // the case byte of the English list when the caller asks for it
+    FuzzyPairCount,        // spellings the user corrected by one fuzzy pair (int)
+    NoPhrase,
+    FirstPinyinTip,  // conversion request: the first pinyin tip
+    CharArt,         // conversion request: character art wanted
+    FixFirst,        // conversion request: keep the first candidate in place
+    NameCands,       // conversion request: personal-name candidates
+    ShuangPin, Correction,
+    PinCands,         // pass PinnedCandCount on to the candidate array, else 0
+    PinnedCandCount,  // (int)
+    UserWeightCurve,  // the user dictionary's weight-curve parameter (int, 0..255)
+    UserPhrase,
+    NoLongWordHint,  // turns the long-word hint off
+    ForecastLongWord,
+    SecondPinyinTip,         // the second pinyin tip even without the key map's flag
+    SecondPinyinTipAllowed,  // the second pinyin tip at all
+    SuperSPJP, QuanPin, ZCSForZhChSh,
+    ContextAdjust,  // the word committed just before raises its usual followers
+    EnableCloudRequest,
+    SmartFuzzyKeys,  // key-map builder: the "Gray" fuzzy set becomes smart-fuzzy-only keys
+    ReservedByte,    // stored, read by nobody
+    AllowQuanPin, ShuangPinName, SystemUserPhrase;
 }  // namespace n_config
 
 class t_configuration {

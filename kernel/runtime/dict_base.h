@@ -21,7 +21,7 @@ enum : uint32_t {
     kStorageMemCopy = 1,   // memory block holding a copy of the file
     kStorageBuilt = 2,     // block built by the dictionary from the file's bytes
     kStorageNoFile = 3,    // block built by the dictionary, no file
-    kStorageReserved = 4,  // as 1, plus reserved room after the image
+    kStorageReserved = 4,  // as kStorageMemCopy, plus reserved room after the image
     kStorageSource = 5,    // block built by the dictionary from a source file
     kStoragePrivate = 6,   // private buffer owned by the entry
 };
@@ -32,7 +32,7 @@ enum : uint32_t {
     kDirSystem = 1,        // read-only: never written, never removed
     kDirUserOrSystem = 2,  // user copy, else the system copy read in place
     kDirUserSeeded = 3,    // user copy, seeded from the system directory
-    kDirDict4 = 4,         // the kind-4 dictionary directory
+    kDirSmartInfo = 4,     // the smart-info directory given at start-up
 };
 
 // Backup flags of a registration.
@@ -93,13 +93,13 @@ public:
     // all but Load do nothing and return 0.
     //
     // After every successful attach; the result becomes the ready flag. For
-    // storage kind 4 `size` includes the reserved room after the image.
+    // kStorageReserved `size` includes the reserved room after the image.
     virtual bool Load(void* data, int32_t size) = 0;
-    // The block had to be built: (file bytes, size) for storage kind 2, or
+    // The block had to be built: (file bytes, size) for kStorageBuilt, or
     // (null, 0) when no file exists. Builds an image and commits it with
     // CommitImage; true when the image was committed.
     virtual bool Save(const void* data, int32_t size);
-    // Flushing an entry of storage kind 2 or 5.
+    // Flushing an entry of kStorageBuilt or kStorageSource.
     virtual bool OnFlush(void* data, int32_t size);
     // Restoring from a backup when the backup flags hold kBackupByDict: the
     // dictionary checks the bytes and writes its file itself (WriteFile);
@@ -109,14 +109,14 @@ public:
     // writes its own backup (normally with Backup); true only when the
     // backup was written completely.
     virtual bool Export(const void* data, int32_t size);
-    // Attaching an entry of storage kind 5: parse the source file and commit
+    // Attaching an entry of kStorageSource: parse the source file and commit
     // an image with CommitImage.
     virtual bool LoadFromFile(const wchar_t* path);
-    // Storage kind 1: the manager has written the image to `path` (the
-    // result is not used). Storage kind 4: the dictionary writes its own
+    // kStorageMemCopy: the manager has written the image to `path` (the
+    // result is not used). kStorageReserved: the dictionary writes its own
     // file here, and must return true only when it was written.
     virtual bool OnFileWritten(const wchar_t* path);
-    // Storage kind 4: bytes of room kept after the image in the block.
+    // kStorageReserved: bytes of room kept after the image in the block.
     // `data` is the image about to be placed (never null).
     virtual uint32_t GetReservedSize(const void* data, int32_t size);
 
@@ -159,7 +159,7 @@ public:
     // Forgets the changes up to the mark; a stale mark forgets nothing.
     void ForgetChangesUpTo(const t_changeMark& mark);
 
-    // Saving from a copy of the image (storage kind 4), so that the write
+    // Saving from a copy of the image (kStorageReserved), so that the write
     // runs without the kernel's locks. Under the manager's locks as the copy
     // is taken: false when this dictionary cannot write from a copy (it is
     // then saved the usual way); *state is handed to OnImageCopyWritten.
@@ -178,7 +178,7 @@ public:
     int GetStorageKind() const;
 
     // Places an image in the entry's memory block (reserved room after it
-    // for storage kind 4, zeroed). False without entry or data, when the
+    // for kStorageReserved, zeroed). False without entry or data, when the
     // block cannot be made, or when the entry already holds a block too
     // small for it (the held block is then left untouched).
     bool CommitImage(const void* data, int32_t size);
@@ -191,7 +191,7 @@ public:
     // holds an empty string).
     bool GetFilePath(wchar_t* buffer, size_t capacity) const;
 
-    // Stores a new image. Storage kind 6: the private buffer is replaced by
+    // Stores a new image. kStoragePrivate: the private buffer is replaced by
     // a copy and Load decides the ready flag; true. Other kinds: the image
     // replaces the file (never in the system directory) through a synced
     // temporary renamed over it; only when that succeeded is the version

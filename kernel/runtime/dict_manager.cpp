@@ -102,7 +102,7 @@ bool AllDigits(const std::wstring& s, size_t from, size_t count) {
     return true;
 }
 
-// The file-name part of an entry's file (a full path for storage kind 6).
+// The file-name part of an entry's file (a full path for kStoragePrivate).
 std::wstring EntryBaseName(const t_dictEntry* entry) {
     const std::wstring base = t_pathName(entry->file.c_str()).GetFileName();
     return base.empty() ? entry->file : base;
@@ -232,7 +232,7 @@ bool MoveAside(const t_dictEntry* entry, const t_pathName& path) {
 
 bool IsUserDirKind(uint32_t dirKind) {
     return dirKind == kDirUser || dirKind == kDirUserOrSystem || dirKind == kDirUserSeeded ||
-           dirKind == kDirDict4;
+           dirKind == kDirSmartInfo;
 }
 
 // Removes the temporaries that killed writers left of the entry's file:
@@ -810,8 +810,8 @@ bool t_dictManager::BuildEntryPath(const t_dictEntry* entry, t_pathName& out) {
         case kDirSystem:
             dir = GetConfiguredSysDir();
             break;
-        case kDirDict4:
-            dir = GetConfiguredDictDir4();
+        case kDirSmartInfo:
+            dir = GetConfiguredSmartInfoDir();
             break;
         default:
             return true;
@@ -858,13 +858,13 @@ int t_dictManager::PrepareEntryFile(t_dictEntry* entry, const t_pathName& path, 
         if (!ReadWholeFile(backup, bytes)) return kFileNone;
         if (entry->dict && entry->dict->Import(bytes.data(), static_cast<int32_t>(bytes.size())))
             return kFileFromBackup;
-        if ((entry->dirKind == kDirUserSeeded || entry->dirKind == kDirDict4) && hasSystemCopy)
+        if ((entry->dirKind == kDirUserSeeded || entry->dirKind == kDirSmartInfo) && hasSystemCopy)
             return CopyFileSafely(systemCopy, path) ? kFileFromSystem : kFileFailed;
         return kFileNone;
     }
     switch (entry->dirKind) {
         case kDirUserSeeded:
-        case kDirDict4:
+        case kDirSmartInfo:
             if (!hasSystemCopy) return kFileNone;
             return CopyFileSafely(systemCopy, path) ? kFileFromSystem : kFileFailed;
         case kDirUserOrSystem:

@@ -80,12 +80,12 @@ struct t_dictEntry {
     uint32_t loadPolicy = 0;
     uint32_t storageKind = 0;
     uint32_t dirKind = 0;
-    std::wstring file;  // full path for storage kind 6
+    std::wstring file;  // full path for kStoragePrivate
     uint32_t backupFlags = 0;
     t_managedShareMemory block;
-    std::unique_ptr<uint8_t[]> buffer;  // storage kind 6
+    std::unique_ptr<uint8_t[]> buffer;  // kStoragePrivate
     int32_t bufferSize = 0;
-    uint32_t reserved = 0;  // room after the image (storage kind 4)
+    uint32_t reserved = 0;  // room after the image (kStorageReserved)
     t_dictManager* manager = nullptr;
     t_fileStamp diskStamp;  // the file the image was last attached from or saved to
     // Changes a snapshot's write put in the file and the finish has not yet
@@ -244,7 +244,7 @@ public:
     bool FlushEntry(t_dictEntry* entry);
 
     // The entry's file: directory of its kind + "/" + file; the file itself
-    // for storage kind 6; empty (still true) for storage kind 3, an unknown
+    // for kStoragePrivate; empty (still true) for kStorageNoFile, an unknown
     // directory kind, no file, or an unset directory. False for null.
     static bool BuildEntryPath(const t_dictEntry* entry, t_pathName& out);
     // The newest backup of the entry: a file in "<user dir>/Backup" named

@@ -5,7 +5,16 @@
 
 namespace {
 
-enum { kInfoTitle, kUserDir, kSysDir, kDictDir4, kBuildTime, kPath6, kPath9, kSettingCount };
+enum {
+    kInfoTitle,
+    kUserDir,
+    kSysDir,
+    kSmartInfoDir,
+    kBuildTime,
+    kUserId,
+    kReservedPath,
+    kSettingCount
+};
 
 std::wstring& Setting(int i) {
     static std::wstring settings[kSettingCount];
@@ -29,17 +38,17 @@ bool SetConfiguredUserDir(const wchar_t* text) {
 bool SetConfiguredSysDir(const wchar_t* text) {
     return Store(kSysDir, text);
 }
-bool SetConfiguredDictDir4(const wchar_t* text) {
-    return Store(kDictDir4, text);
+bool SetConfiguredSmartInfoDir(const wchar_t* text) {
+    return Store(kSmartInfoDir, text);
 }
 bool SetBuildTimeText(const wchar_t* text) {
     return Store(kBuildTime, text);
 }
-bool SetConfiguredPath6(const wchar_t* text) {
-    return Store(kPath6, text);
+bool SetConfiguredUserId(const wchar_t* text) {
+    return Store(kUserId, text);
 }
-bool SetConfiguredPath9(const wchar_t* text) {
-    return Store(kPath9, text);
+bool SetConfiguredReservedPath(const wchar_t* text) {
+    return Store(kReservedPath, text);
 }
 
 const wchar_t* GetInfoTitle() {
@@ -51,17 +60,17 @@ const wchar_t* GetConfiguredUserDir() {
 const wchar_t* GetConfiguredSysDir() {
     return Setting(kSysDir).c_str();
 }
-const wchar_t* GetConfiguredDictDir4() {
-    return Setting(kDictDir4).c_str();
+const wchar_t* GetConfiguredSmartInfoDir() {
+    return Setting(kSmartInfoDir).c_str();
 }
 const wchar_t* GetBuildTimeText() {
     return Setting(kBuildTime).c_str();
 }
-const wchar_t* GetConfiguredPath6() {
-    return Setting(kPath6).c_str();
+const wchar_t* GetConfiguredUserId() {
+    return Setting(kUserId).c_str();
 }
-const wchar_t* GetConfiguredPath9() {
-    return Setting(kPath9).c_str();
+const wchar_t* GetConfiguredReservedPath() {
+    return Setting(kReservedPath).c_str();
 }
 
 bool MakeSafeFileName(const wchar_t* base, const wchar_t* suffix, std::wstring& out) {

@@ -10,19 +10,19 @@
 bool SetInfoTitle(const wchar_t* text);
 bool SetConfiguredUserDir(const wchar_t* text);
 bool SetConfiguredSysDir(const wchar_t* text);
-bool SetConfiguredDictDir4(const wchar_t* text);
+bool SetConfiguredSmartInfoDir(const wchar_t* text);
 bool SetBuildTimeText(const wchar_t* text);
-bool SetConfiguredPath6(const wchar_t* text);  // the user id of block names
-bool SetConfiguredPath9(const wchar_t* text);
+bool SetConfiguredUserId(const wchar_t* text);        // the user id of block names
+bool SetConfiguredReservedPath(const wchar_t* text);  // kept, read by nobody
 
 // Each getter returns the stored text, never null (empty until set).
 const wchar_t* GetInfoTitle();
 const wchar_t* GetConfiguredUserDir();
 const wchar_t* GetConfiguredSysDir();
-const wchar_t* GetConfiguredDictDir4();
+const wchar_t* GetConfiguredSmartInfoDir();
 const wchar_t* GetBuildTimeText();
-const wchar_t* GetConfiguredPath6();
-const wchar_t* GetConfiguredPath9();
+const wchar_t* GetConfiguredUserId();
+const wchar_t* GetConfiguredReservedPath();
 
 // out = base with CR, LF, tab, space, '\', ':', '.' and '/' each turned into
 // '_', then suffix (unchanged; may be null). A null base returns false and

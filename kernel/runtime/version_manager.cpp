@@ -49,7 +49,7 @@ bool t_versionManager::Init() {
     std::wstring blockName;
     MakeSafeFileName(L"VetraIme_VersionManagerSharedTable_", L"_FileMap", blockName);
     blockName += L"_u";
-    blockName += GetConfiguredPath6();
+    blockName += GetConfiguredUserId();
     {
         t_processLock::t_locker guard(m_tableLock);
         if (!m_table.OpenExisting(blockName.c_str()) &&

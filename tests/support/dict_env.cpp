@@ -32,7 +32,7 @@ void t_dictManagerEnv::Open(const std::string& home, const std::string& user,
     }
     SetConfiguredUserDir(Wide(user).c_str());
     SetConfiguredSysDir(Wide(sys).c_str());
-    SetConfiguredDictDir4(Wide(dict4).c_str());
+    SetConfiguredSmartInfoDir(Wide(dict4).c_str());
     ASSERT_TRUE(t_singleton<t_versionManager>::Get().Init());
     manager = std::make_unique<t_dictManager>();
     ASSERT_TRUE(manager->Init());

@@ -117,19 +117,19 @@ TEST_F(LearnTest, LetterTextGoesToTheEnglishDictionaryAndLeavesTheDeletedWords) 
     EXPECT_EQ(1, DeleteEnglishWord(L"hello"));
     EXPECT_EQ(0u, EnglishCount(L"hello"));
     EXPECT_EQ(1, deleted.IsDeleted(Word(L"hello")));
-    Set(n_config::ConfigItem06, 0);
+    Set(n_config::LearnEnglishCommits, 0);
     EXPECT_EQ(1u, LearnEnglishCommit(L"world"));
     EXPECT_EQ(0u, EnglishCount(L"world"));
 
     // English mode, new words only: a word used twice stays as it is.
-    Set(n_config::ConfigItem10, 0);
+    Set(n_config::LearnEnglishAllWords, 0);
     EXPECT_EQ(1u, LearnEnglishWord(L"again"));
     EXPECT_EQ(1u, EnglishCount(L"again"));
     ASSERT_EQ(1u, LearnEnglishWordCore(L"again", 0, 100));
     const uint32_t used = EnglishCount(L"again");
     EXPECT_EQ(1u, LearnEnglishWordCore(L"again", 1, 200));
     EXPECT_EQ(used, EnglishCount(L"again"));
-    Set(n_config::ConfigItem11, 0);
+    Set(n_config::LearnEnglishNewWords, 0);
     EXPECT_EQ(1u, LearnEnglishWord(L"never"));
     EXPECT_EQ(0u, EnglishCount(L"never"));
 }
@@ -253,9 +253,9 @@ TEST_F(LearnTest, OnlyOneFuzzyPairCountsAsAFuzzyCorrection) {
         {L"an", L"an", 0},    {L"a", L"angg", 0},
     };
     for (const auto& c : cases) {
-        const int32_t before = GetConfiguration().GetInt(n_config::ConfigItem13);
+        const int32_t before = GetConfiguration().GetInt(n_config::FuzzyPairCount);
         EXPECT_EQ(c.counted, LearnFuzzyPair(c.typed, c.corrected)) << c.typed << " " << c.corrected;
-        EXPECT_EQ(before + c.counted, GetConfiguration().GetInt(n_config::ConfigItem13));
+        EXPECT_EQ(before + c.counted, GetConfiguration().GetInt(n_config::FuzzyPairCount));
     }
 }
 
@@ -277,7 +277,7 @@ TEST_F(LearnTest, AddressesAreLearnedWithTheirShorterForms) {
                                                        {L"me@mail.example.org", 2},
                                                        {L"@mail.example.org", 2}};
     EXPECT_EQ(expected, stored());
-    Set(n_config::ConfigItem09, 0);
+    Set(n_config::LearnAddressCommits, 0);
     EXPECT_EQ(1, LearnUrlCommit(L"www.other.net"));
     EXPECT_EQ(expected, stored());
 }
@@ -306,8 +306,8 @@ TEST_F(LearnBuiltDataTest, NewWordsOnlyLeavesKnownSystemWordsAlone) {
     EXPECT_EQ(1u, LearnCommittedText(L"中国你好", joined, 0));
     EXPECT_TRUE(UserHas(joined, L"中国你好"));
 
-    Set(n_config::ConfigItem10, 0);
-    Set(n_config::ConfigItem11, 1);
+    Set(n_config::LearnEnglishAllWords, 0);
+    Set(n_config::LearnEnglishNewWords, 1);
     EXPECT_EQ(1u, LearnEnglishWord(L"hello"));
     EXPECT_EQ(0u, EnglishCount(L"hello"));
     EXPECT_EQ(1u, LearnEnglishWord(L"vetrax"));

@@ -97,7 +97,7 @@ TEST_F(RegistryBuiltDataTest, EveryLexiconEntryAttachesInSetUpOrder) {
          &numbers},
         {16, L"infokeyict", L"qzim_infokey.bin", kStorageMemCopy, kDirUserSeeded, &infoKey},
         {17, L"infoblackict", L"qzim_blackIfk.bin", kStorageMemCopy, kDirUserSeeded, &infoBlack},
-        {18, L"smartinfo", L"qzim_smartInfo.bin", kStorageMemCopy, kDirDict4, &smart},
+        {18, L"smartinfo", L"qzim_smartInfo.bin", kStorageMemCopy, kDirSmartInfo, &smart},
         {19, L"PunctureDict", L"punctures.ini", kStorageSource, kDirUserOrSystem, &punct},
         {23, L"ExtDict", L"qzim_ext.bin", kStorageMemCopy, kDirUser, &ext, true},
         {28, L"UserSpellModelDict", L"qzim_uspm.bin", kStorageMemCopy, kDirUser, &spell},

@@ -75,7 +75,7 @@ TEST_F(BuiltSystemDataTest, EveryEntryAttaches) {
          &numbers},
         {L"infokeyict", L"qzim_infokey.bin", kStorageMemCopy, kDirUserSeeded, &infoKey},
         {L"infoblackict", L"qzim_blackIfk.bin", kStorageMemCopy, kDirUserSeeded, &infoBlack},
-        {L"smartinfo", L"qzim_smartInfo.bin", kStorageMemCopy, kDirDict4, &smart},
+        {L"smartinfo", L"qzim_smartInfo.bin", kStorageMemCopy, kDirSmartInfo, &smart},
         {L"PunctureDict", L"punctures.ini", kStorageSource, kDirUserOrSystem, &punct},
         {L"EngUsrDict", L"qzim_eng_usr.bin", kStorageMemCopy, kDirUser, &engUser},
         {L"UrlUsrDict", L"qzim_url_usr.bin", kStorageMemCopy, kDirUser, &urlUser},

@@ -113,7 +113,7 @@ TEST_F(DictTest, EntryPathsFollowTheDirectoryKind) {
                                                       {kDirSystem, sys},
                                                       {kDirUserOrSystem, user},
                                                       {kDirUserSeeded, user},
-                                                      {kDirDict4, dict4}};
+                                                      {kDirSmartInfo, dict4}};
     for (const auto& [dir, expected] : cases) {
         entry.dirKind = dir;
         ASSERT_TRUE(t_dictManager::BuildEntryPath(&entry, path));
@@ -171,7 +171,7 @@ TEST_F(DictTest, MissingUserFileWithoutBackupIsCopiedFromTheSystemDirectory) {
     ASSERT_TRUE(
         manager->Register(L"Fix", &seeded, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin", 0, 2));
     ASSERT_TRUE(
-        manager->Register(L"Smart", &kind4, 0, kStorageMemCopy, kDirDict4, L"smart.bin", 0, 2));
+        manager->Register(L"Smart", &kind4, 0, kStorageMemCopy, kDirSmartInfo, L"smart.bin", 0, 2));
     ASSERT_TRUE(manager->LoadDict(L"Fix"));
     ASSERT_TRUE(manager->LoadDict(L"Smart"));
     EXPECT_EQ("system", seeded.Payload());

@@ -11,7 +11,7 @@ TEST(DirSettingsTest, NullTextKeepsTheValue) {
     EXPECT_STREQ(L"/home/u/dicts", GetConfiguredUserDir());
     EXPECT_TRUE(SetConfiguredSysDir(L"/usr/share/x"));
     EXPECT_STREQ(L"/usr/share/x", GetConfiguredSysDir());
-    EXPECT_NE(nullptr, GetConfiguredPath9());  // never null, even when unset
+    EXPECT_NE(nullptr, GetConfiguredReservedPath());  // never null, even when unset
 }
 
 TEST(MakeSafeFileNameTest, ReplacesSeparatorsAndBlanks) {
