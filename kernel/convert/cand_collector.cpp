@@ -97,11 +97,6 @@ t_candCollector::t_candCollector(t_scopeHeap* arena, const t_convertDicts& dicts
                                  const t_inputCaseMap* caseMap)
     : m_arena(arena), m_dicts(dicts), m_lattice(lattice), m_out(out), m_caseMap(caseMap) {}
 
-t_candWord* t_candCollector::NewRecord() {
-    // The arena hands out zeroed memory, which is a cleared record.
-    return static_cast<t_candWord*>(m_arena->AllocAligned(sizeof(t_candWord), 8));
-}
-
 bool t_candCollector::Refused(const t_lstr* text) const {
     return (m_filter1 && !m_filter1->AcceptLstr(text)) ||
            (m_filter2 && !m_filter2->AcceptLstr(text));
@@ -240,7 +235,7 @@ int t_candCollector::AddSystemWords(const t_wordArc& arc, int e, double p, int32
         if (!sys->GetWordRecord(i, &textOffset, &cost, &gram, &more)) break;
         const t_lstr* text = sys->GetTextAt(textOffset);
         if (!text || Refused(text) || (m_singleLetter && oneLetter)) continue;
-        t_candWord* w = NewRecord();
+        t_candWord* w = t_candWord::New(*m_arena);
         if (!w) break;
         w->text = text;
         w->coveredLength = uint32_t(e);
@@ -299,7 +294,7 @@ int t_candCollector::AddAbbrSystemWords(const t_wordArc& arc, int e, double p) {
         uint16_t freqLow, power;
         std::memcpy(&freqLow, item + n_sysDict::kShortItemGram, 2);
         std::memcpy(&power, item + n_sysDict::kShortItemCost, 2);
-        t_candWord* w = NewRecord();
+        t_candWord* w = t_candWord::New(*m_arena);
         if (!w) break;
         w->text = text;
         w->syllableIds = ids;
@@ -330,7 +325,7 @@ int t_candCollector::AddCellWords(const t_wordArc& arc, int e, bool fixedAllowed
         std::memcpy(&rec, &records[k], sizeof rec);
         const t_lstr* text = cell->GetWordText(rec.wordOffset);
         if (!text || Refused(text)) continue;
-        t_candWord* w = NewRecord();
+        t_candWord* w = t_candWord::New(*m_arena);
         if (!w) break;
         w->text = text;
         w->syllableIds = arc.ids;
@@ -384,7 +379,7 @@ int t_candCollector::AddUserWords(const t_wordArc& arc, int e, double p, t_candW
         if (!user->GetWordText(textIds[k], checksums[k], tmp)) continue;
         if (Refused(tmp) || !CheckWordPinyin(m_dicts.py, m_hz, arc.ids, tmp)) continue;
         t_lstr* text = m_arena->DupLstr(tmp);
-        t_candWord* w = text ? NewRecord() : nullptr;
+        t_candWord* w = text ? t_candWord::New(*m_arena) : nullptr;
         if (!w) break;
         const int32_t combined = int32_t(std::min<uint32_t>(weights[k], INT32_MAX));
         w->text = text;
@@ -442,7 +437,7 @@ int t_candCollector::AddPrivilegeWords(const t_wordArc& arc, int e, double p) {
     for (uint32_t k = 0; k < count; ++k) {
         const t_lstr* text = words[k]->word;
         if (!text || Refused(text)) continue;
-        t_candWord* w = NewRecord();
+        t_candWord* w = t_candWord::New(*m_arena);
         if (!w) break;
         w->text = text;
         w->syllableIds = arc.ids;
@@ -484,7 +479,7 @@ int t_candCollector::AddExternalUserWords(const t_wordArc& arc, int e, double p,
         if (!ext->GetString(textIds[k], tmp, sizeof buf)) continue;
         if (Refused(tmp) || !CheckWordPinyin(m_dicts.py, m_hz, arc.ids, tmp)) continue;
         t_lstr* text = m_arena->DupLstr(tmp);
-        t_candWord* w = text ? NewRecord() : nullptr;
+        t_candWord* w = text ? t_candWord::New(*m_arena) : nullptr;
         if (!w) break;
         w->text = text;
         w->syllableIds = arc.ids;
@@ -529,7 +524,7 @@ void t_candCollector::AddCloudCacheWords(int32_t handle, int count, const t_lstr
         const t_lstr *second = nullptr, *third = nullptr;
         const t_lstr* text = cache->GetStrings(texts[k], seconds[k], thirds[k], &second, &third);
         if (!text || LstrGetLength(text) == 0 || Refused(text)) continue;
-        t_candWord* w = NewRecord();
+        t_candWord* w = t_candWord::New(*m_arena);
         if (!w) return;
         w->text = text;
         w->secondText = second;
@@ -591,7 +586,7 @@ t_candWord* t_candCollector::NewAssociationRecord(const t_lstr* found, const t_l
                                                   bool* full) {
     if (Refused(found) || !CheckWordPinyin(m_dicts.py, m_hz, key, found)) return nullptr;
     t_lstr* text = m_arena->DupLstr(found);
-    t_candWord* w = text ? NewRecord() : nullptr;
+    t_candWord* w = text ? t_candWord::New(*m_arena) : nullptr;
     if (!w) {
         *full = true;
         return nullptr;
@@ -675,7 +670,7 @@ int t_candCollector::AddPrivilegeAssociation(const t_lstr* path, const t_lstr* s
         for (uint32_t i = 0; i < count; ++i) {
             const t_lstr* text = words[i]->word;
             if (!text || Refused(text)) continue;
-            t_candWord* w = NewRecord();
+            t_candWord* w = t_candWord::New(*m_arena);
             if (!w) return added;
             w->text = text;
             w->syllableIds = keys[k];
@@ -731,7 +726,7 @@ void t_candCollector::ScoreAssociation(int start, const uint16_t* ids, const uin
             const t_lstr* text = sys->GetTextAt(textOffset);
             if (!text || Refused(text)) continue;
             if (fourChars && (LstrGetLength(text) != 4 || cost > kFourCharMaxCost)) continue;
-            t_candWord* w = NewRecord();
+            t_candWord* w = t_candWord::New(*m_arena);
             if (!w) return;
             w->text = text;
             w->syllableIds = paths[k];

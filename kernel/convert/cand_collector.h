@@ -116,7 +116,6 @@ public:
                             double backward) override;
 
 private:
-    t_candWord* NewRecord();
     t_candWord* NewAssociationRecord(const t_lstr* found, const t_lstr* key, const t_lstr* segments,
                                      uint32_t covered, bool* full);
     int AddUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered);

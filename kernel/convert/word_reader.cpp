@@ -378,9 +378,8 @@ int AddPinyinTips(const t_convertDicts& dicts, t_scopeHeap* arena, bool firstTip
             if (!r || LstrGetLength(r->syllableIds) == 0 || !r->text) continue;
             const t_lstr* tip = dicts.tip->GetTip(r->syllableIds, r->text);
             if (!tip) continue;
-            auto* copy = static_cast<t_candWord*>(ArenaAllocAligned(*arena, sizeof(t_candWord)));
+            t_candWord* copy = t_candWord::NewCopy(*arena, r);
             if (!copy) break;
-            std::memcpy(static_cast<void*>(copy), r, sizeof(t_candWord));
             copy->furtherText = tip;
             results[i] = copy;
             ++given;
