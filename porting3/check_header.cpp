@@ -4,19 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kernel/runtime/byte_order.h"
 #include "porting3/crypto.h"
 
 namespace n_porting {
 
 namespace {
-
-void PutU32(uint8_t* at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) at[i] = uint8_t(v >> (8 * i));
-}
-
-uint32_t GetU32(const uint8_t* at) {
-    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
 
 constexpr size_t kVersionAt = 0, kMarkAt = 4, kDataDigestAt = 8, kDataSizeAt = 24,
                  kSelfDigestAt = 28;
@@ -26,9 +19,9 @@ constexpr size_t kVersionAt = 0, kMarkAt = 4, kDataDigestAt = 8, kDataSizeAt = 2
 bool t_checkHeader::Build(const void* data, uint32_t length) {
     std::memset(m_bytes, 0, sizeof m_bytes);
     if (!Md5Digest(m_bytes + kDataDigestAt, data, length)) return false;
-    PutU32(m_bytes + kDataSizeAt, length);
-    PutU32(m_bytes + kVersionAt, kVersion);
-    PutU32(m_bytes + kMarkAt, kMark);
+    Wr32(m_bytes + kDataSizeAt, length);
+    Wr32(m_bytes + kVersionAt, kVersion);
+    Wr32(m_bytes + kMarkAt, kMark);
     return Md5Digest(m_bytes + kSelfDigestAt, m_bytes, GetHashedLength());
 }
 
@@ -43,11 +36,11 @@ bool t_checkHeader::Validate(t_errorContext& ctx, const uint8_t* bytes, uint64_t
         ctx.SetError(u"验证校验头信息失败：自验证失败");
         return false;
     }
-    if (GetU32(bytes + kVersionAt) != kVersion) {
+    if (Rd32(bytes + kVersionAt) != kVersion) {
         ctx.SetError(u"验证校验头信息失败：版本不匹配");
         return false;
     }
-    if (GetU32(bytes + kDataSizeAt) != dataSize) {
+    if (Rd32(bytes + kDataSizeAt) != dataSize) {
         ctx.SetError(u"数据大小不一致");
         return false;
     }
@@ -56,7 +49,7 @@ bool t_checkHeader::Validate(t_errorContext& ctx, const uint8_t* bytes, uint64_t
 }
 
 bool t_checkHeader::CheckData(t_errorContext& ctx, const void* data, uint64_t length) const {
-    if (GetU32(m_bytes + kDataSizeAt) != length) {
+    if (Rd32(m_bytes + kDataSizeAt) != length) {
         ctx.SetError(u"数据大小错误");
         return false;
     }

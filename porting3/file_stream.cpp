@@ -234,6 +234,32 @@ bool t_fileWrite::Write(t_errorContext& ctx, const void* src, uint64_t n) {
 
 // ---- whole-file reader ----
 
+namespace {
+
+// The read and seek shared by the two in-memory streams: `*position` moves
+// only on success.
+bool ReadBytesAt(t_errorContext& ctx, const uint8_t* buffer, uint64_t size, uint64_t* position,
+                 void* dst, uint64_t n) {
+    if (n > size - *position) {
+        SetErrorf(ctx, u"读文件越界: %llu字节", ull(n));
+        return false;
+    }
+    if (n) std::memcpy(dst, buffer + *position, size_t(n));
+    *position += n;
+    return true;
+}
+
+bool SeekWithin(t_errorContext& ctx, uint64_t size, uint64_t* position, uint64_t target) {
+    if (target > size) {
+        SetErrorf(ctx, u"文件访问越界: %llu", ull(target));
+        return false;
+    }
+    *position = target;
+    return true;
+}
+
+}  // namespace
+
 t_fileBufRead::~t_fileBufRead() {
     std::free(m_buffer);
 }
@@ -267,22 +293,11 @@ void t_fileBufRead::Adopt(uint8_t* buffer, uint64_t size) {
 }
 
 bool t_fileBufRead::Read(t_errorContext& ctx, void* dst, uint64_t n) {
-    if (n > m_size - m_position) {
-        SetErrorf(ctx, u"读文件越界: %llu字节", ull(n));
-        return false;
-    }
-    if (n) std::memcpy(dst, m_buffer + m_position, size_t(n));
-    m_position += n;
-    return true;
+    return ReadBytesAt(ctx, m_buffer, m_size, &m_position, dst, n);
 }
 
 bool t_fileBufRead::Seek(t_errorContext& ctx, uint64_t position) {
-    if (position > m_size) {
-        SetErrorf(ctx, u"文件访问越界: %llu", ull(position));
-        return false;
-    }
-    m_position = position;
-    return true;
+    return SeekWithin(ctx, m_size, &m_position, position);
 }
 
 // ---- in-memory writer ----
@@ -320,22 +335,11 @@ bool t_fileBufWrite::Write(t_errorContext& ctx, const void* src, uint64_t n) {
 }
 
 bool t_fileBufWrite::Read(t_errorContext& ctx, void* dst, uint64_t n) {
-    if (n > m_size - m_position) {
-        SetErrorf(ctx, u"读文件越界: %llu字节", ull(n));
-        return false;
-    }
-    if (n) std::memcpy(dst, m_buffer + m_position, size_t(n));
-    m_position += n;
-    return true;
+    return ReadBytesAt(ctx, m_buffer, m_size, &m_position, dst, n);
 }
 
 bool t_fileBufWrite::Seek(t_errorContext& ctx, uint64_t position) {
-    if (position > m_size) {
-        SetErrorf(ctx, u"文件访问越界: %llu", ull(position));
-        return false;
-    }
-    m_position = position;
-    return true;
+    return SeekWithin(ctx, m_size, &m_position, position);
 }
 
 bool t_fileBufWrite::SaveTo(t_errorContext& ctx, const t_path& path) {

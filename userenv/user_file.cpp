@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kernel/runtime/byte_order.h"
 #include "kernel/runtime/fd_file.h"
 #include "porting3/crypto.h"
 #include "porting3/file_stream.h"
@@ -39,15 +40,6 @@ void Fail(t_errorContext& ctx, const char16_t* text, const t_str* detail = nullp
     t_str message(text);
     if (detail) message.Append(*detail);
     ctx.SetError(message.GetStr());
-}
-
-uint32_t ReadU32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-void WriteU32(uint8_t* p, uint32_t v) {
-    std::memcpy(p, &v, 4);
 }
 
 bool ToBytes(const t_str& path, char* out) {
@@ -293,10 +285,10 @@ bool UserAccFile::Serialise() {
     if (list > kSealedFileMaxBytes) return false;
     auto* bytes = static_cast<uint8_t*>(std::calloc(16 + list, 1));
     if (!bytes) return false;
-    WriteU32(bytes, kAccMagic);
-    WriteU32(bytes + 4, 1);
-    WriteU32(bytes + 8, m_lastId);
-    WriteU32(bytes + 12, m_currentId);
+    Wr32(bytes, kAccMagic);
+    Wr32(bytes + 4, 1);
+    Wr32(bytes + 8, m_lastId);
+    Wr32(bytes + 12, m_currentId);
     m_accounts.Save(bytes + 16);
     const bool ok = SetContent(bytes, 16 + list);
     std::free(bytes);
@@ -304,11 +296,10 @@ bool UserAccFile::Serialise() {
 }
 
 bool UserAccFile::Parse() {
-    if (!m_content || m_length < 20 || ReadU32(m_content) != kAccMagic ||
-        ReadU32(m_content + 4) != 1)
+    if (!m_content || m_length < 20 || Rd32(m_content) != kAccMagic || Rd32(m_content + 4) != 1)
         return false;
-    m_lastId = ReadU32(m_content + 8);
-    m_currentId = ReadU32(m_content + 12);
+    m_lastId = Rd32(m_content + 8);
+    m_currentId = Rd32(m_content + 12);
     return m_accounts.Load(m_content + 16, m_length - 16, &m_arena) != kVarLoadFailed;
 }
 
@@ -384,17 +375,17 @@ bool UserDataFile::Serialise() {
     if (total > kSealedFileMaxBytes) return false;
     auto* bytes = static_cast<uint8_t*>(std::calloc(total, 1));
     if (!bytes) return false;
-    WriteU32(bytes, kDataMagic);
-    WriteU32(bytes + 4, kDataVersion);
+    Wr32(bytes, kDataMagic);
+    Wr32(bytes + 4, kDataVersion);
     uint8_t* body = bytes + 8;
-    WriteU32(body, kOffsetArrayBytes);
-    WriteU32(body + 4, kPairTableBytes);
+    Wr32(body, kOffsetArrayBytes);
+    Wr32(body + 4, kPairTableBytes);
     uint32_t at = kOffsetArrayBytes;
     for (int i = 0; i < kMembers; ++i) {
         const uint32_t pair = kPairsStart + 8 * uint32_t(i);
-        WriteU32(body + 8 + 4 * i, pair);
-        WriteU32(body + pair, uint32_t(i));
-        WriteU32(body + pair + 4, at);
+        Wr32(body + 8 + 4 * i, pair);
+        Wr32(body + pair, uint32_t(i));
+        Wr32(body + pair + 4, at);
         m_members[i]->Save(body + at);
         at += sizes[i];
     }
@@ -418,13 +409,13 @@ bool UserDataFile::ParseV1(const uint8_t* body, uint32_t length) {
 
 bool UserDataFile::ParseV2(const uint8_t* body, uint32_t length) {
     if (length < 8) return false;
-    const uint32_t arrayBytes = ReadU32(body), tableBytes = ReadU32(body + 4);
+    const uint32_t arrayBytes = Rd32(body), tableBytes = Rd32(body + 4);
     if (arrayBytes > length || tableBytes % 4 || tableBytes > arrayBytes - 8 || arrayBytes < 8)
         return false;
     for (uint32_t i = 0; i < tableBytes / 4; ++i) {
-        const uint32_t pair = ReadU32(body + 8 + 4 * i);
+        const uint32_t pair = Rd32(body + 8 + 4 * i);
         if (pair < 8 + tableBytes || pair > arrayBytes - 8) return false;
-        const uint32_t index = ReadU32(body + pair), offset = ReadU32(body + pair + 4);
+        const uint32_t index = Rd32(body + pair), offset = Rd32(body + pair + 4);
         if (offset > length) return false;
         if (index >= uint32_t(kMembers)) continue;
         if (m_members[index]->Load(body + offset, length - offset, &m_arena) == kVarLoadFailed)
@@ -434,8 +425,8 @@ bool UserDataFile::ParseV2(const uint8_t* body, uint32_t length) {
 }
 
 bool UserDataFile::Parse() {
-    if (!m_content || m_length < 8 || ReadU32(m_content) != kDataMagic) return false;
-    const uint32_t version = ReadU32(m_content + 4);
+    if (!m_content || m_length < 8 || Rd32(m_content) != kDataMagic) return false;
+    const uint32_t version = Rd32(m_content + 4);
     if (version == 1) return ParseV1(m_content + 8, m_length - 8);
     return version == 2 && ParseV2(m_content + 8, m_length - 8);
 }

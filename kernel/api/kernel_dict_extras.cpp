@@ -97,9 +97,8 @@ int32_t PinCandidateFirst(t_scopeHeap& pool, t_candWord** list, int32_t count, c
         std::rotate(list, list + i, list + i + 1);
         return count;
     }
-    auto* w = static_cast<t_candWord*>(pool.AllocAligned(sizeof(t_candWord), 8));
+    t_candWord* w = t_candWord::New(pool);
     if (!w) return -1;
-    t_candWord::Clear(w);
     w->text = wanted;
     w->coveredLength = coveredLength;
     w->kind = kCandKindPinned;

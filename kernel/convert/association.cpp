@@ -94,9 +94,8 @@ int UserAssociationBoost(t_arrayWord* array, t_scopeHeap* arena, const t_convert
                 t_arrayWord::CompareText(tmp, w->text) != 0 ||
                 !CheckWordPinyin(dicts.py, hz, w->syllableIds, tmp))
                 continue;
-            auto* copy = static_cast<t_candWord*>(arena->AllocAligned(sizeof(t_candWord), 8));
+            t_candWord* copy = t_candWord::NewCopy(*arena, w);
             if (!copy) return added;
-            t_candWord::CopyFrom(copy, w);
             copy->kind = kCandKindUser;
             copy->score = 1.0;
             copy->sourceType = kCandSourceUser;

@@ -368,10 +368,9 @@ int AddStrokeDictWords(t_arrayWord& array, t_scopeHeap& heap, int wanted, const 
         if (ch == 0) break;
         const uint16_t unit = uint16_t(ch);
         t_lstr* text = heap.MakeLstr(&unit, 2);
-        auto* w = static_cast<t_candWord*>(ArenaAllocAligned(heap, sizeof(t_candWord)));
+        t_candWord* w = t_candWord::New(heap);
         if (!text || !w) break;
         if (array.IsRejectedByFilter(text)) continue;
-        t_candWord::Clear(w);
         w->text = text;
         w->secondText = text;
         readings.clear();

@@ -97,14 +97,37 @@ t_candCollector::t_candCollector(t_scopeHeap* arena, const t_convertDicts& dicts
                                  const t_inputCaseMap* caseMap)
     : m_arena(arena), m_dicts(dicts), m_lattice(lattice), m_out(out), m_caseMap(caseMap) {}
 
-t_candWord* t_candCollector::NewRecord() {
-    // The arena hands out zeroed memory, which is a cleared record.
-    return static_cast<t_candWord*>(m_arena->AllocAligned(sizeof(t_candWord), 8));
-}
-
 bool t_candCollector::Refused(const t_lstr* text) const {
     return (m_filter1 && !m_filter1->AcceptLstr(text)) ||
            (m_filter2 && !m_filter2->AcceptLstr(text));
+}
+
+t_candWord* t_candCollector::NewWordRecord(const t_lstr* text, const t_lstr* ids,
+                                           const t_lstr* segments, uint32_t covered) {
+    t_candWord* w = t_candWord::New(*m_arena);
+    if (!w) return nullptr;
+    w->text = text;
+    w->syllableIds = ids;
+    w->segmentList = segments;
+    w->coveredLength = covered;
+    w->multiChar = LstrGetLength(text) > 1;
+    w->positionFloor = m_floor;
+    return w;
+}
+
+void t_candCollector::TakeSystemRank(t_candWord* w) const {
+    uint32_t gram = 0;
+    uint16_t cost = 0;
+    if (Ready(m_dicts.sys) &&
+        m_dicts.sys->FindWordEx(w->syllableIds, w->text, nullptr, nullptr, &cost, &gram)) {
+        w->rank = int16_t(cost);
+        w->frequency = int32_t(gram);
+    }
+}
+
+int t_candCollector::OfferCounted(t_candWord* w, double prob) {
+    const int r = Offer(w, prob);
+    return r == kArrayAdded || r == kArrayMerged ? 1 : 0;
 }
 
 int t_candCollector::Offer(t_candWord* w, double p) {
@@ -222,7 +245,7 @@ void t_candCollector::CollectAll(const double* probs, bool singleLetter) {
     }
 }
 
-int t_candCollector::AddSystemWords(const t_wordArc& arc, int e, double p, int32_t extra,
+int t_candCollector::AddSystemWords(const t_wordArc& arc, int end, double prob, int32_t extra,
                                     t_candWord** best, int32_t* bestPower) {
     const t_sysDict* sys = m_dicts.sys;
     if (!Ready(sys) || !arc.ids) return 0;
@@ -240,31 +263,25 @@ int t_candCollector::AddSystemWords(const t_wordArc& arc, int e, double p, int32
         if (!sys->GetWordRecord(i, &textOffset, &cost, &gram, &more)) break;
         const t_lstr* text = sys->GetTextAt(textOffset);
         if (!text || Refused(text) || (m_singleLetter && oneLetter)) continue;
-        t_candWord* w = NewRecord();
+        t_candWord* w = NewWordRecord(text, arc.ids, arc.positions, uint32_t(end));
         if (!w) break;
-        w->text = text;
-        w->coveredLength = uint32_t(e);
-        w->multiChar = LstrGetLength(text) > 1;
-        w->syllableIds = arc.ids;
-        w->segmentList = arc.positions;
-        w->positionFloor = m_floor;
         w->arcFlags = uint8_t(arc.flags);
         w->frequency = int32_t(gram);
         w->sourceType = kCandSourceSystem;
         const uint8_t attr = sys->GetWordFlags(i);
-        if (p < 0) {
+        if (prob < 0) {
             w->score = 1.0;
             w->rank = int16_t(std::min<int32_t>(cost + extra, kCandNoPower));
         } else {
-            w->score = p;
+            w->score = prob;
             w->rank = int16_t(cost);
             bool adjusted = false;
             if (context) adjusted = m_adjust->ScoreAssociationWord(w, i, cost, extra) != 0;
             if (context && m_numeric && m_numeric->AdjustCandidate(w)) adjusted = true;
             if (m_names)
                 SetSystemWordNameMark(m_names, i, sys, w,
-                                      m_namesWanted && uint32_t(e) == m_endCount,
-                                      NearOne(p, 0.0001));
+                                      m_namesWanted && uint32_t(end) == m_endCount,
+                                      NearOne(prob, 0.0001));
             if (attr & n_sysDict::kFlagContext) {
                 if (!adjusted) {
                     Debug(w, L"-系统隐藏(", cost, 0);
@@ -278,16 +295,16 @@ int t_candCollector::AddSystemWords(const t_wordArc& arc, int e, double p, int32
             *best = w;
         }
         Debug(w, L"-系统(", cost, int32_t(gram));
-        const int r = Offer(w, p);
+        const int r = Offer(w, prob);
         if (r == kArrayAdded || r == kArrayMerged) ++added;
-        if (p < 0) continue;
+        if (prob < 0) continue;
         if (r == kArrayNotAdded && !(m_adjust && m_adjust->HasAdjust()))
             break;  // the rest of the group costs more
     }
     return added;
 }
 
-int t_candCollector::AddAbbrSystemWords(const t_wordArc& arc, int e, double p) {
+int t_candCollector::AddAbbrSystemWords(const t_wordArc& arc, int end, double prob) {
     if (!Ready(m_dicts.sys) || !arc.items) return 0;
     int added = 0;
     for (int k = 0; k < arc.syllables; ++k) {
@@ -299,27 +316,22 @@ int t_candCollector::AddAbbrSystemWords(const t_wordArc& arc, int e, double p) {
         uint16_t freqLow, power;
         std::memcpy(&freqLow, item + n_sysDict::kShortItemGram, 2);
         std::memcpy(&power, item + n_sysDict::kShortItemCost, 2);
-        t_candWord* w = NewRecord();
+        t_candWord* w = NewWordRecord(text, ids, nullptr, uint32_t(end));
         if (!w) break;
-        w->text = text;
-        w->syllableIds = ids;
-        w->coveredLength = uint32_t(e);
-        w->multiChar = LstrGetLength(text) > 1;
         w->sourceType = kCandSourceSystem;
-        w->score = p;
+        w->score = prob;
         w->rank = int16_t(power & 0x7FFF);
         w->frequency = int32_t(freqLow) + ((power & 0x8000) ? 65536 : 0);
-        w->positionFloor = m_floor;
         Debug(w, L"-简拼系统(", w->rank, w->frequency);
-        const int r = Offer(w, p);
+        const int r = Offer(w, prob);
         if (r == kArrayNotAdded) break;
         if (r == kArrayAdded || r == kArrayMerged) ++added;
     }
     return added;
 }
 
-int t_candCollector::AddCellWords(const t_wordArc& arc, int e, bool fixedAllowed, double s,
-                                  double f) {
+int t_candCollector::AddCellWords(const t_wordArc& arc, int end, bool fixedAllowed, double score,
+                                  double factor) {
     t_extDict* cell = m_dicts.cell;
     if (!Ready(cell)) return 0;
     const t_cellRecord* records = nullptr;
@@ -330,43 +342,36 @@ int t_candCollector::AddCellWords(const t_wordArc& arc, int e, bool fixedAllowed
         std::memcpy(&rec, &records[k], sizeof rec);
         const t_lstr* text = cell->GetWordText(rec.wordOffset);
         if (!text || Refused(text)) continue;
-        t_candWord* w = NewRecord();
+        t_candWord* w = NewWordRecord(text, arc.ids, arc.positions, uint32_t(end));
         if (!w) break;
-        w->text = text;
-        w->syllableIds = arc.ids;
-        w->segmentList = arc.positions;
-        w->coveredLength = uint32_t(e);
-        w->multiChar = LstrGetLength(text) > 1;
         w->sourceType = kCandSourceCell;
         w->nameMark = int8_t(128 - 256);
-        w->positionFloor = m_floor;
-        w->rank = CellWordRank(int64_t(rec.frequency), f);
-        w->orderNumber = SaturatedOrderSum(int64_t(std::trunc(double(rec.weight) * f)), 0);
+        w->rank = CellWordRank(int64_t(rec.frequency), factor);
+        w->orderNumber = SaturatedOrderSum(int64_t(std::trunc(double(rec.weight) * factor)), 0);
         int filtered = 0;
         if (rec.position && fixedAllowed) {
             w->kind = kCandKindPinned;
             w->wantedPlace = rec.position;
-            w->score = std::fabs(s);
+            w->score = std::fabs(score);
             Debug(w, L"-固位细胞(", w->rank, rec.position);
             if (m_out->AddChecked(w, &filtered)) ++added;
             continue;
         }
-        w->score = std::fabs(s);
+        w->score = std::fabs(score);
         if (rec.extraPower == 0.0f) {
             w->kind = kCandKindCell;
         } else {
             w->kind = kCandKindScored;
-            w->rank = int16_t(
-                std::clamp<int64_t>(int64_t(ArcPower(float(f)) + rec.extraPower), 0, kCandNoPower));
+            w->rank = int16_t(std::clamp<int64_t>(int64_t(ArcPower(float(factor)) + rec.extraPower),
+                                                  0, kCandNoPower));
         }
         Debug(w, L"-细胞(", w->rank, w->orderNumber);
-        const int r = Offer(w, std::fabs(s));
-        if (r == kArrayAdded || r == kArrayMerged) ++added;
+        added += OfferCounted(w, std::fabs(score));
     }
     return added;
 }
 
-int t_candCollector::AddUserWords(const t_wordArc& arc, int e, double p, t_candWord** best) {
+int t_candCollector::AddUserWords(const t_wordArc& arc, int end, double prob, t_candWord** best) {
     t_usrDictV3Core* user = m_dicts.user;
     if (!user || !user->IsLoaded() || !arc.ids) return 0;
     uint32_t textIds[kMaxUserEntries];
@@ -384,37 +389,26 @@ int t_candCollector::AddUserWords(const t_wordArc& arc, int e, double p, t_candW
         if (!user->GetWordText(textIds[k], checksums[k], tmp)) continue;
         if (Refused(tmp) || !CheckWordPinyin(m_dicts.py, m_hz, arc.ids, tmp)) continue;
         t_lstr* text = m_arena->DupLstr(tmp);
-        t_candWord* w = text ? NewRecord() : nullptr;
+        t_candWord* w = text ? NewWordRecord(text, arc.ids, arc.positions, uint32_t(end)) : nullptr;
         if (!w) break;
         const int32_t combined = int32_t(std::min<uint32_t>(weights[k], INT32_MAX));
-        w->text = text;
-        w->syllableIds = arc.ids;
-        w->segmentList = arc.positions;
-        w->coveredLength = uint32_t(e);
-        w->multiChar = LstrGetLength(text) > 1;
         w->kind = kCandKindUser;
         w->sourceType = kCandSourceUser;
-        w->positionFloor = m_floor;
         w->arcFlags = uint8_t(arc.flags);
         if (m_names)
-            SetUserWordNameMark(m_names, flags[k] & 3, w, m_namesWanted, uint32_t(e) == m_endCount);
-        if (p < 0) {
+            SetUserWordNameMark(m_names, flags[k] & 3, w, m_namesWanted,
+                                uint32_t(end) == m_endCount);
+        if (prob < 0) {
             w->score = 1.0;
             w->orderNumber = combined;
         } else {
-            w->score = p;
+            w->score = prob;
             w->rank = kCandNoPower;
-            uint32_t gram = 0;
-            uint16_t cost = 0;
-            if (Ready(m_dicts.sys) &&
-                m_dicts.sys->FindWordEx(arc.ids, text, nullptr, nullptr, &cost, &gram)) {
-                w->rank = int16_t(cost);
-                w->frequency = int32_t(gram);
-            }
+            TakeSystemRank(w);
             w->orderNumber = combined;
             w->adjustFlags = kAdjustPlainUser;
             if (context && !(flags[k] & kUsrFlagNoHistory))
-                m_adjust->ComputeInputHistory(w, combined, extras[k], p);
+                m_adjust->ComputeInputHistory(w, combined, extras[k], prob);
             if (flags[k] & kUsrFlagDemoted) {
                 w->kind = kCandKindScored;
                 w->adjustFlags = 0;
@@ -426,13 +420,12 @@ int t_candCollector::AddUserWords(const t_wordArc& arc, int e, double p, t_candW
             if (best) *best = w;
         }
         Debug(w, L"-用户(综合词频", combined, w->orderNumber);
-        const int r = Offer(w, p);
-        if (r == kArrayAdded || r == kArrayMerged) ++added;
+        added += OfferCounted(w, prob);
     }
     return added;
 }
 
-int t_candCollector::AddPrivilegeWords(const t_wordArc& arc, int e, double p) {
+int t_candCollector::AddPrivilegeWords(const t_wordArc& arc, int end, double prob) {
     t_privilegeDictCore* dict = m_dicts.privilege;
     if (!Ready(dict) || !arc.ids) return 0;
     t_privilegeWord** words = nullptr;
@@ -442,34 +435,21 @@ int t_candCollector::AddPrivilegeWords(const t_wordArc& arc, int e, double p) {
     for (uint32_t k = 0; k < count; ++k) {
         const t_lstr* text = words[k]->word;
         if (!text || Refused(text)) continue;
-        t_candWord* w = NewRecord();
+        t_candWord* w = NewWordRecord(text, arc.ids, arc.positions, uint32_t(end));
         if (!w) break;
-        w->text = text;
-        w->syllableIds = arc.ids;
-        w->segmentList = arc.positions;
-        w->coveredLength = uint32_t(e);
-        w->multiChar = LstrGetLength(text) > 1;
         w->sourceType = kCandSourcePrivilege;
         w->orderNumber = -1001;
         w->privilegeOrder = int32_t(std::min<uint64_t>(words[k]->value, INT32_MAX));
-        w->positionFloor = m_floor;
-        w->score = p < 0 ? 1.0 : p;
+        w->score = prob < 0 ? 1.0 : prob;
         w->rank = kCandNoPower;
-        uint32_t gram = 0;
-        uint16_t cost = 0;
-        if (p >= 0 && Ready(m_dicts.sys) &&
-            m_dicts.sys->FindWordEx(arc.ids, text, nullptr, nullptr, &cost, &gram)) {
-            w->rank = int16_t(cost);
-            w->frequency = int32_t(gram);
-        }
+        if (prob >= 0) TakeSystemRank(w);
         Debug(w, L"-特权(", w->privilegeOrder, w->rank);
-        const int r = Offer(w, p);
-        if (r == kArrayAdded || r == kArrayMerged) ++added;
+        added += OfferCounted(w, prob);
     }
     return added;
 }
 
-int t_candCollector::AddExternalUserWords(const t_wordArc& arc, int e, double p,
+int t_candCollector::AddExternalUserWords(const t_wordArc& arc, int end, double prob,
                                           t_candWord** best) {
     t_usrDictExtCore* ext = m_dicts.userExt;
     if (!Ready(ext) || !arc.ids) return 0;
@@ -484,34 +464,21 @@ int t_candCollector::AddExternalUserWords(const t_wordArc& arc, int e, double p,
         if (!ext->GetString(textIds[k], tmp, sizeof buf)) continue;
         if (Refused(tmp) || !CheckWordPinyin(m_dicts.py, m_hz, arc.ids, tmp)) continue;
         t_lstr* text = m_arena->DupLstr(tmp);
-        t_candWord* w = text ? NewRecord() : nullptr;
+        t_candWord* w = text ? NewWordRecord(text, arc.ids, arc.positions, uint32_t(end)) : nullptr;
         if (!w) break;
-        w->text = text;
-        w->syllableIds = arc.ids;
-        w->segmentList = arc.positions;
-        w->coveredLength = uint32_t(e);
-        w->multiChar = LstrGetLength(text) > 1;
         w->kind = kCandKindExternal;
         w->sourceType = kCandSourceExternalUser;
         w->externalClass = (flags[k] & kExtClassBits) ? 1 : 0;
-        w->positionFloor = m_floor;
-        w->score = p;
+        w->score = prob;
         w->rank = kCandNoPower;
         w->orderNumber = freqs[k];
-        uint32_t gram = 0;
-        uint16_t cost = 0;
-        if (Ready(m_dicts.sys) &&
-            m_dicts.sys->FindWordEx(arc.ids, text, nullptr, nullptr, &cost, &gram)) {
-            w->rank = int16_t(cost);
-            w->frequency = int32_t(gram);
-        }
+        TakeSystemRank(w);
         if (freqs[k] > bestFreq) {
             bestFreq = freqs[k];
             if (best) *best = w;
         }
         Debug(w, L"-外来用户(", freqs[k], w->rank);
-        const int r = Offer(w, p);
-        if (r == kArrayAdded || r == kArrayMerged) ++added;
+        added += OfferCounted(w, prob);
     }
     return added;
 }
@@ -529,14 +496,10 @@ void t_candCollector::AddCloudCacheWords(int32_t handle, int count, const t_lstr
         const t_lstr *second = nullptr, *third = nullptr;
         const t_lstr* text = cache->GetStrings(texts[k], seconds[k], thirds[k], &second, &third);
         if (!text || LstrGetLength(text) == 0 || Refused(text)) continue;
-        t_candWord* w = NewRecord();
+        t_candWord* w = NewWordRecord(text, ids, nullptr, uint32_t(end));
         if (!w) return;
-        w->text = text;
         w->secondText = second;
         w->thirdText = third;
-        w->syllableIds = ids;
-        w->coveredLength = uint32_t(end);
-        w->multiChar = LstrGetLength(text) > 1;
         w->kind = kCandKindScored;
         w->sourceType = kCandSourceCloud;
         w->cloudMark = kCandCloudMark;
@@ -544,7 +507,6 @@ void t_candCollector::AddCloudCacheWords(int32_t handle, int count, const t_lstr
         w->rank = 30009;
         w->score = backward;
         w->orderNumber = int32_t(std::min<uint32_t>(hits[k], INT32_MAX));  // the hit count
-        w->positionFloor = m_floor;
         Debug(w, L"-云Cache(", w->orderNumber, 0);
         Offer(w, backward);
     }
@@ -576,8 +538,7 @@ int t_candCollector::AddUserAssociation(const t_lstr* path, const t_lstr* segmen
             w->sourceType = kCandSourceUser;
             w->orderNumber = int32_t(std::min<uint32_t>(weights[k], INT32_MAX));
             Debug(w, L"-联想用户(综频", w->orderNumber, 0);
-            const int r = Offer(w, 1.0);
-            if (r == kArrayAdded || r == kArrayMerged) ++added;
+            added += OfferCounted(w, 1.0);
         }
     }
     return added;
@@ -591,19 +552,13 @@ t_candWord* t_candCollector::NewAssociationRecord(const t_lstr* found, const t_l
                                                   bool* full) {
     if (Refused(found) || !CheckWordPinyin(m_dicts.py, m_hz, key, found)) return nullptr;
     t_lstr* text = m_arena->DupLstr(found);
-    t_candWord* w = text ? NewRecord() : nullptr;
+    t_candWord* w = text ? NewWordRecord(text, key, segments, covered) : nullptr;
     if (!w) {
         *full = true;
         return nullptr;
     }
-    w->text = text;
-    w->syllableIds = key;
-    w->segmentList = segments;
-    w->coveredLength = covered;
-    w->multiChar = LstrGetLength(text) > 1;
     w->score = 1.0;
     w->associationMark = 1;
-    w->positionFloor = m_floor;
     return w;
 }
 
@@ -634,8 +589,7 @@ int t_candCollector::AddExternalUserAssociation(const t_lstr* path, const t_lstr
             w->rank = kCandNoPower;
             w->orderNumber = freqs[k];
             Debug(w, L"-联想外来用户(综频", w->orderNumber, 0);
-            const int r = Offer(w, 1.0);
-            if (r == kArrayAdded || r == kArrayMerged) ++added;
+            added += OfferCounted(w, 1.0);
         }
     }
     return added;
@@ -675,41 +629,35 @@ int t_candCollector::AddPrivilegeAssociation(const t_lstr* path, const t_lstr* s
         for (uint32_t i = 0; i < count; ++i) {
             const t_lstr* text = words[i]->word;
             if (!text || Refused(text)) continue;
-            t_candWord* w = NewRecord();
+            t_candWord* w = NewWordRecord(text, keys[k], segments, covered);
             if (!w) return added;
-            w->text = text;
-            w->syllableIds = keys[k];
-            w->segmentList = segments;
-            w->coveredLength = covered;
-            w->multiChar = LstrGetLength(text) > 1;
             w->sourceType = kCandSourcePrivilege;
             w->orderNumber = -1001;
             w->privilegeOrder = int32_t(std::min<uint64_t>(words[i]->value, INT32_MAX));
             w->score = 1.0;
             w->rank = int16_t(std::min<int32_t>(power, kCandNoPower));
             w->associationMark = 1;
-            w->positionFloor = m_floor;
             Debug(w, L"-联想特权(综频", w->privilegeOrder, power);
-            const int r = Offer(w, 1.0);
-            if (r == kArrayAdded || r == kArrayMerged) ++added;
+            added += OfferCounted(w, 1.0);
         }
     }
     return added;
 }
 
 void t_candCollector::ScoreAssociation(int start, const uint16_t* ids, const uint16_t* positions,
-                                       int n, double p) {
+                                       int count, double prob) {
     const t_sysDict* sys = m_dicts.sys;
-    if (!Ready(sys) || !ids || !positions || start != 0 || n <= 0 || n > t_wordFinder::kMaxDepth)
+    if (!Ready(sys) || !ids || !positions || start != 0 || count <= 0 ||
+        count > t_wordFinder::kMaxDepth)
         return;
     const bool fourChars = m_fourChars;
-    auto* path = static_cast<t_lstr*>(m_arena->Alloc(2 + 2 * size_t(n)));
-    auto* segs = static_cast<t_lstr*>(m_arena->Alloc(2 + 2 * size_t(n)));
+    auto* path = static_cast<t_lstr*>(m_arena->Alloc(2 + 2 * size_t(count)));
+    auto* segs = static_cast<t_lstr*>(m_arena->Alloc(2 + 2 * size_t(count)));
     if (!path || !segs) return;
-    LstrSetByteLength(path, uint16_t(2 * n));
-    LstrSetByteLength(segs, uint16_t(2 * n));
+    LstrSetByteLength(path, uint16_t(2 * count));
+    LstrSetByteLength(segs, uint16_t(2 * count));
     t_sysDictCursor cursor(sys);
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < count; ++i) {
         LstrSetUnit(path, size_t(i), ids[i]);
         LstrSetUnit(segs, size_t(i), positions[i]);
         uint8_t stepped = 0;
@@ -719,8 +667,8 @@ void t_candCollector::ScoreAssociation(int start, const uint16_t* ids, const uin
     uint32_t groups[kMaxAssociationGroups];
     t_lstr* paths[kMaxAssociationGroups];
     const int g = cursor.GetWords(path, groups, paths, m_arena, kMaxAssociationGroups);
-    const int32_t power = ArcPower(float(p));
-    const uint32_t covered = n > 0 ? positions[n - 1] : 0;
+    const int32_t power = ArcPower(float(prob));
+    const uint32_t covered = count > 0 ? positions[count - 1] : 0;
     int added = 0;
     for (int k = 0; k < g; ++k) {
         uint8_t more = 1;
@@ -731,25 +679,18 @@ void t_candCollector::ScoreAssociation(int start, const uint16_t* ids, const uin
             const t_lstr* text = sys->GetTextAt(textOffset);
             if (!text || Refused(text)) continue;
             if (fourChars && (LstrGetLength(text) != 4 || cost > kFourCharMaxCost)) continue;
-            t_candWord* w = NewRecord();
+            t_candWord* w = NewWordRecord(text, paths[k], segs, covered);
             if (!w) return;
-            w->text = text;
-            w->syllableIds = paths[k];
-            w->segmentList = segs;
-            w->coveredLength = covered;
-            w->multiChar = LstrGetLength(text) > 1;
             w->sourceType = kCandSourceSystem;
             w->score = 1.0;
             w->rank = int16_t(std::min<int32_t>(power + cost, kCandNoPower));
             w->frequency = int32_t(gram);
             w->associationMark = 1;
-            w->positionFloor = m_floor;
             Debug(w, L"-联想系统(词频", cost, int32_t(gram));
-            const int r = Offer(w, 1.0);
-            if (r == kArrayAdded || r == kArrayMerged) ++added;
+            added += OfferCounted(w, 1.0);
         }
     }
-    if (m_cellAssociation) added += AddCellAssociation(path, segs, covered, p);
+    if (m_cellAssociation) added += AddCellAssociation(path, segs, covered, prob);
     if (m_userAssociation) added += AddUserAssociation(path, segs, covered);
     if (m_privilegeAssociation) added += AddPrivilegeAssociation(path, segs, covered, power);
     if (m_externalAssociation) added += AddExternalUserAssociation(path, segs, covered);

@@ -103,20 +103,19 @@ public:
 
     // The per-source adders: the number of records added. best/bestPower
     // report the source's best record.
-    int AddSystemWords(const t_wordArc& arc, int e, double p, int32_t extra, t_candWord** best,
+    int AddSystemWords(const t_wordArc& arc, int end, double prob, int32_t extra, t_candWord** best,
                        int32_t* bestPower);
-    int AddAbbrSystemWords(const t_wordArc& arc, int e, double p);
-    int AddCellWords(const t_wordArc& arc, int e, bool fixedAllowed, double s, double f);
-    int AddUserWords(const t_wordArc& arc, int e, double p, t_candWord** best);
-    int AddPrivilegeWords(const t_wordArc& arc, int e, double p);
-    int AddExternalUserWords(const t_wordArc& arc, int e, double p, t_candWord** best);
+    int AddAbbrSystemWords(const t_wordArc& arc, int end, double prob);
+    int AddCellWords(const t_wordArc& arc, int end, bool fixedAllowed, double score, double factor);
+    int AddUserWords(const t_wordArc& arc, int end, double prob, t_candWord** best);
+    int AddPrivilegeWords(const t_wordArc& arc, int end, double prob);
+    int AddExternalUserWords(const t_wordArc& arc, int end, double prob, t_candWord** best);
     // The cloud cache's answers for the syllables of a path from the start
     // to end (the word finder's hook): ranked by their hit counts.
     void AddCloudCacheWords(int32_t handle, int count, const t_lstr* ids, int start, int end,
                             double backward) override;
 
 private:
-    t_candWord* NewRecord();
     t_candWord* NewAssociationRecord(const t_lstr* found, const t_lstr* key, const t_lstr* segments,
                                      uint32_t covered, bool* full);
     int AddUserAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered);
@@ -125,6 +124,16 @@ private:
     int AddPrivilegeAssociation(const t_lstr* path, const t_lstr* segments, uint32_t covered,
                                 int32_t power);
     bool Refused(const t_lstr* text) const;
+    // A record of `text` read as `ids` over `segments` (null: none), covering
+    // `covered` input characters, at the position floor; null when the arena
+    // is full.
+    t_candWord* NewWordRecord(const t_lstr* text, const t_lstr* ids, const t_lstr* segments,
+                              uint32_t covered);
+    // The system dictionary's cost and frequency of the record's word, when
+    // it holds the word.
+    void TakeSystemRank(t_candWord* w) const;
+    // 1 when Offer added or merged the record, else 0.
+    int OfferCounted(t_candWord* w, double prob);
     // Offers the record; on a refusal the bound becomes p. The array's result.
     int Offer(t_candWord* w, double p);
     void Debug(t_candWord* w, const wchar_t* label, int32_t a, int32_t b);

@@ -250,7 +250,7 @@ int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_
                 continue;
             const uint16_t c = RepeatedChar(w, start, start + run);
             if (!c) continue;
-            auto* r = static_cast<t_candWord*>(arena->AllocAligned(sizeof(t_candWord), 8));
+            t_candWord* r = t_candWord::New(*arena);
             t_lstr* text = r ? arena->DupLstr(w->text) : nullptr;
             const t_lstr* segments = text ? arena->DupLstr(w->segmentList) : nullptr;
             if (!segments) return 0;
@@ -367,11 +367,10 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
     int capitals = 0;
     while (capitals < n && IsAsciiUpper(input[capitals])) ++capitals;
     if (capitals > 0 && m_dicts.py) {
-        auto* w = static_cast<t_candWord*>(m_arena.AllocAligned(sizeof(t_candWord), 8));
+        t_candWord* w = t_candWord::New(m_arena);
         uint16_t* ids =
             static_cast<uint16_t*>(m_arena.AllocAligned(sizeof(uint16_t) * size_t(capitals), 2));
         if (w && ids) {
-            t_candWord::Clear(w);
             uint16_t units[kMaxInputChars];
             for (int i = 0; i < capitals; ++i) {
                 units[i] = uint16_t(input[i]);

@@ -23,14 +23,6 @@ bool IsLead(uint16_t u) {
     return u >= 0xD800 && u <= 0xDBFF;
 }
 
-t_candWord* NewRecord(t_scopeHeap& pool) {
-    auto* w = static_cast<t_candWord*>(ArenaAllocAligned(pool, sizeof(t_candWord)));
-    if (!w) return nullptr;
-    t_candWord::Clear(w);
-    t_candWord::Init(w);
-    return w;
-}
-
 const t_lstr* Label(t_scopeHeap& pool, const wchar_t* text) {
     return pool.WideToLstr(text);
 }
@@ -53,7 +45,7 @@ const t_lstr* ExpandPhrase(t_scopeHeap& pool, const t_lstr* phrase, bool* expand
 
 t_candWord* MakePhraseRecord(t_scopeHeap& pool, const t_lstr* phrase, int16_t position,
                              uint32_t covered, int order, bool user) {
-    t_candWord* w = NewRecord(pool);
+    t_candWord* w = t_candWord::NewSpecial(pool);
     if (!w) return nullptr;
     bool expanded = false;
     const t_lstr* text = ExpandPhrase(pool, phrase, &expanded);
@@ -156,7 +148,7 @@ int AddCharArtCandidates(t_arrayWord* array, t_scopeHeap* pool, uint32_t inputLe
             if (!quick.Lookup(*pool, c->text, &entries, &n) || !entries) continue;
             for (uint32_t e = 0; e < n; ++e) {
                 if (!entries[e] || !entries[e]->text) continue;
-                t_candWord* w = NewRecord(*pool);
+                t_candWord* w = t_candWord::NewSpecial(*pool);
                 if (!w) break;
                 const t_lstr* second = nullptr;
                 if (entries[e]->b == 2) {
@@ -186,7 +178,7 @@ int AddFixFirstCandidates(const wchar_t* input, t_arrayWord* array, t_scopeHeap*
     t_fixedWord fixed{};
     if (!key || !t_singleton<t_fixFirstDict>::Get().GetFixedWord(*pool, key, &fixed) || !fixed.word)
         return 0;
-    t_candWord* w = NewRecord(*pool);
+    t_candWord* w = t_candWord::NewSpecial(*pool);
     if (!w) return 0;
     t_candWord::SetText(w, fixed.word, nullptr);
     w->syllableIds = fixed.second;

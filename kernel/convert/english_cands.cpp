@@ -117,14 +117,6 @@ int InputUnitsOf(const t_lstr* stored, const wchar_t* input, int length) {
     return letters == 0 ? i : -1;
 }
 
-t_candWord* NewRecord(t_scopeHeap& pool) {
-    auto* w = static_cast<t_candWord*>(ArenaAllocAligned(pool, sizeof(t_candWord)));
-    if (!w) return nullptr;
-    t_candWord::Clear(w);
-    t_candWord::Init(w);
-    return w;
-}
-
 // Letter ids of a text that covers exactly its input, and one segment end.
 void FillEnglishSyllables(t_scopeHeap& pool, t_candWord* w) {
     const uint32_t n = LstrGetLength(w->text);
@@ -140,7 +132,7 @@ void FillEnglishSyllables(t_scopeHeap& pool, t_candWord* w) {
 t_candWord* MakeCompletionRecord(t_scopeHeap& pool, const t_lstr* text, const t_engEntry* e,
                                  uint32_t covered, uint16_t sourceType, const wchar_t* label,
                                  bool debug) {
-    t_candWord* w = NewRecord(pool);
+    t_candWord* w = t_candWord::NewSpecial(pool);
     if (!w || !text) return nullptr;
     t_candWord::SetText(w, text, nullptr);
     t_candWord::SetThirdText(w, e->stored);
@@ -302,7 +294,7 @@ bool AddEnglishPrefixCandidates(t_scopeHeap& pool, const wchar_t* input, int len
         return false;
     int made = 0;
     for (int32_t i = 0; i < n && made < capacity; ++i) {
-        t_candWord* w = NewRecord(pool);
+        t_candWord* w = t_candWord::NewSpecial(pool);
         if (!w || !words[i]) break;
         t_candWord::SetText(w, words[i]->text, nullptr);
         t_candWord::SetThirdText(w, words[i]->stored);

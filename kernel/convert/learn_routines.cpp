@@ -31,14 +31,6 @@ std::atomic<uint8_t> g_continuingInput{0};
 constexpr int kCloudEntries = 64;
 constexpr int kMaxReadings = 16;
 
-t_candWord* NewRecord(t_scopeHeap& pool) {
-    auto* w = static_cast<t_candWord*>(ArenaAllocAligned(pool, sizeof(t_candWord)));
-    if (!w) return nullptr;
-    t_candWord::Clear(w);
-    t_candWord::Init(w);
-    return w;
-}
-
 // Holds the kernel dictionary lock for a scope when it exists.
 class t_dictLockScope {
 public:
@@ -81,7 +73,7 @@ t_candWord* MakeRawInputCandidate(t_scopeHeap& pool, const wchar_t* input, int l
     if (!input || length <= 0 || size_t(length) > std::wcslen(input)) return nullptr;
     const wchar_t* copy = pool.DupWideN(input, size_t(length));
     const t_lstr* text = copy ? WideToLstr16(pool, copy) : nullptr;
-    t_candWord* w = text ? NewRecord(pool) : nullptr;
+    t_candWord* w = text ? t_candWord::NewSpecial(pool) : nullptr;
     if (!w) return nullptr;
     w->text = text;
     w->coveredLength = uint32_t(length);
@@ -122,7 +114,7 @@ t_candWord* AddCloudCacheCandidates(t_scopeHeap& pool, const wchar_t* input, t_a
         if (!text || array->FindWord(text)) continue;
         int flag = 0;
         if (array->IsFilteredOut(text, kCandSourceCloud, &flag)) continue;
-        t_candWord* w = NewRecord(pool);
+        t_candWord* w = t_candWord::NewSpecial(pool);
         if (!w) return nullptr;
         w->text = pool.DupLstr(text);
         w->syllableIds = second ? pool.DupLstr(second) : nullptr;

@@ -186,7 +186,7 @@ int AddComposedNames(t_arrayWord* out, t_scopeHeap* arena, const t_sysDict* sys,
     auto* ids = static_cast<t_lstr*>(arena->Alloc(kNameBufBytes));
     auto* segments = static_cast<t_lstr*>(arena->Alloc(kNameBufBytes));
     auto* text = static_cast<t_lstr*>(arena->Alloc(kNameBufBytes));
-    auto* w = static_cast<t_candWord*>(arena->AllocAligned(sizeof(t_candWord), 8));
+    t_candWord* w = t_candWord::New(*arena);
     if (!ids || !segments || !text || !w) return 0;
     for (int i = 0; i < count; ++i) {
         const t_lstr* part = sys->GetTextAt(nodes[i].textOffset);

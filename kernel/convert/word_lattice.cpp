@@ -267,9 +267,8 @@ namespace {
 // A composed record of a gathered path.
 t_candWord* MakeRecord(t_scopeHeap* arena, const t_wordLattice::t_path& path,
                        const t_segWordNode* end, int covered, int32_t cost, bool debug) {
-    auto* r = static_cast<t_candWord*>(ArenaAllocAligned(*arena, sizeof(t_candWord)));
+    t_candWord* r = t_candWord::New(*arena);
     if (!r) return nullptr;
-    t_candWord::Clear(r);
     r->text = path.text;
     r->syllableIds = path.ids;
     r->segmentList = path.positions;

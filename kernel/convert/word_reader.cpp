@@ -14,6 +14,7 @@
 #include "kernel/lexicon/small_dicts.h"
 #include "kernel/lexicon/small_dicts_arena.h"
 #include "kernel/lexicon/sys_dict.h"
+#include "kernel/runtime/byte_order.h"
 #include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
@@ -21,12 +22,6 @@
 
 namespace {
 
-uint16_t Rd16(const uint8_t* p) {
-    return uint16_t(p[0] | (p[1] << 8));
-}
-uint32_t Rd32(const uint8_t* p) {
-    return uint32_t(Rd16(p)) | (uint32_t(Rd16(p + 2)) << 16);
-}
 uint16_t ClampCost(int32_t c) {
     return uint16_t(std::clamp(c, 0, 65535));
 }
@@ -383,9 +378,8 @@ int AddPinyinTips(const t_convertDicts& dicts, t_scopeHeap* arena, bool firstTip
             if (!r || LstrGetLength(r->syllableIds) == 0 || !r->text) continue;
             const t_lstr* tip = dicts.tip->GetTip(r->syllableIds, r->text);
             if (!tip) continue;
-            auto* copy = static_cast<t_candWord*>(ArenaAllocAligned(*arena, sizeof(t_candWord)));
+            t_candWord* copy = t_candWord::NewCopy(*arena, r);
             if (!copy) break;
-            std::memcpy(static_cast<void*>(copy), r, sizeof(t_candWord));
             copy->furtherText = tip;
             results[i] = copy;
             ++given;

@@ -6,28 +6,11 @@
 #include <cstring>
 #include <vector>
 
+#include "kernel/runtime/byte_order.h"
+
 namespace {
 
-using std::memcpy;
-
 constexpr double kLnDecay = -0.01511363781;  // ln 0.985
-
-uint16_t Get16(const uint8_t* table, size_t i) {
-    uint16_t v;
-    memcpy(&v, table + 2 * i, 2);
-    return v;
-}
-void Put16(uint8_t* table, size_t i, uint16_t v) {
-    memcpy(table + 2 * i, &v, 2);
-}
-int32_t GetI32(const uint8_t* p) {
-    int32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-void PutI32(uint8_t* p, int32_t v) {
-    memcpy(p, &v, 4);
-}
 
 // 'a'..'z' -> 0..25, '~' -> 26, anything else -1.
 int LetterIndex(uint32_t x) {
@@ -58,15 +41,12 @@ const wchar_t* SpellEditKindName(uint32_t kind) {
 bool t_userSpellModelDict::IsValidImage(const void* data, int64_t size) {
     if (!data || size < kImageSize) return false;
     const auto* p = static_cast<const uint8_t*>(data);
-    uint32_t magic;
-    memcpy(&magic, p, 4);
-    return magic == kMagic && GetI32(p + 4) >= 0 && GetI32(p + 8) >= 0;
+    return Rd32(p) == kMagic && RdI32(p + 4) >= 0 && RdI32(p + 8) >= 0;
 }
 
 void t_userSpellModelDict::MakeDefaultImage(uint8_t* out) {
     std::memset(out, 0, size_t(kImageSize));
-    const uint32_t magic = kMagic;
-    memcpy(out, &magic, 4);
+    Wr32(out, kMagic);
 }
 
 void t_userSpellModelDict::Clear() {
@@ -93,10 +73,10 @@ bool t_userSpellModelDict::Save(const void*, int32_t) {
 }
 
 int32_t t_userSpellModelDict::GetTotal() const {
-    return m_image ? GetI32(m_image + 4) : 0;
+    return m_image ? RdI32(m_image + 4) : 0;
 }
 int32_t t_userSpellModelDict::GetNonZeroCount() const {
-    return m_image ? GetI32(m_image + 8) : 0;
+    return m_image ? RdI32(m_image + 8) : 0;
 }
 
 int t_userSpellModelDict::Cost(const uint8_t* bigrams, size_t bigramIndex, bool bigramOk,
@@ -107,11 +87,11 @@ int t_userSpellModelDict::Cost(const uint8_t* bigrams, size_t bigramIndex, bool 
     // not positive has no meaning as a denominator.
     if (total <= 0) return kNoData;
     if (trigramOk) {
-        const uint16_t n = Get16(trigrams, trigramIndex);
+        const uint16_t n = Rd16(trigrams + 2 * trigramIndex);
         if (n > 0) return int(std::trunc(std::log(double(n) / total) / kLnDecay * 0.1));
     }
     if (bigramOk) {
-        const uint16_t m = Get16(bigrams, bigramIndex);
+        const uint16_t m = Rd16(bigrams + 2 * bigramIndex);
         if (m > 0) return int(std::trunc(std::log(double(m) / total) / kLnDecay * 0.4));
     }
     return kNoData;
@@ -138,13 +118,13 @@ void t_userSpellModelDict::Count(uint8_t* bigrams, size_t bigramIndex, uint8_t* 
     int32_t nonZero = GetNonZeroCount();
     for (auto [table, index] :
          {std::pair{bigrams, bigramIndex}, std::pair{trigrams, trigramIndex}}) {
-        const uint16_t v = Get16(table, index);
+        const uint16_t v = Rd16(table + 2 * index);
         if (v == 0 && nonZero < INT32_MAX) ++nonZero;
-        if (v < 65535) Put16(table, index, uint16_t(v + 1));
+        if (v < 65535) Wr16(table + 2 * index, uint16_t(v + 1));
     }
-    PutI32(m_image + 8, nonZero);
+    Wr32(m_image + 8, uint32_t(nonZero));
     const int32_t total = GetTotal();
-    PutI32(m_image + 4, total <= INT32_MAX - 2 ? total + 2 : INT32_MAX);
+    Wr32(m_image + 4, uint32_t(total <= INT32_MAX - 2 ? total + 2 : INT32_MAX));
 }
 
 int t_userSpellModelDict::AddInsDelSub(uint32_t a, uint32_t b, uint32_t c) {

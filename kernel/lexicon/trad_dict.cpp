@@ -1,22 +1,7 @@
 // The traditional-form trie.
 #include "kernel/lexicon/trad_dict.h"
 
-#include <cstring>
-
-namespace {
-
-uint32_t Rd32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-uint16_t Rd16(const uint8_t* p) {
-    uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-}
-
-}  // namespace
+#include "kernel/runtime/byte_order.h"
 
 t_traDict::t_node t_traDict::NodeAt(uint32_t i) const {
     const uint8_t* p = m_nodes + uint64_t(i) * kNodeSize;

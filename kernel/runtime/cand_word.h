@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "kernel/runtime/lstr.h"
+#include "kernel/runtime/scope_heap.h"
 
 // Kind values a source sets.
 inline constexpr uint16_t kCandKindScored = 0;
@@ -115,6 +116,23 @@ struct t_candWord {
         w->debugText = nullptr;
         w->reserved = nullptr;
         w->nameMark = 0;
+    }
+    // A cleared record in the arena (the arena hands out zeroed memory);
+    // null when the arena fails.
+    static t_candWord* New(t_scopeHeap& arena) {
+        return static_cast<t_candWord*>(arena.AllocAligned(sizeof(t_candWord), 8));
+    }
+    // A cleared record set up by Init; null when the arena fails.
+    static t_candWord* NewSpecial(t_scopeHeap& arena) {
+        t_candWord* w = New(arena);
+        if (w) Init(w);
+        return w;
+    }
+    // A copy of `from` in the arena; null when the arena fails.
+    static t_candWord* NewCopy(t_scopeHeap& arena, const t_candWord* from) {
+        t_candWord* w = New(arena);
+        if (w) CopyFrom(w, from);
+        return w;
     }
     // The whole record; strings are shared, not duplicated.
     static void CopyFrom(t_candWord* to, const t_candWord* from) {

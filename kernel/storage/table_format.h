@@ -19,6 +19,8 @@
 #include <cstring>
 #include <vector>
 
+#include "kernel/runtime/byte_order.h"
+
 struct t_lstr;
 
 // Caller-supplied functions of the hash and compare policies.
@@ -61,29 +63,13 @@ inline int PolicyId(int keyType) {
     return keyType & ~kFlagMask;
 }
 
-// ---- little-endian access at any alignment ----
-inline uint16_t Rd16(const uint8_t* p) {
-    uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-}
-inline uint32_t Rd32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-inline int16_t RdI16(const uint8_t* p) {
-    return int16_t(Rd16(p));
-}
-inline int32_t RdI32(const uint8_t* p) {
-    return int32_t(Rd32(p));
-}
-inline void Wr16(uint8_t* p, uint16_t v) {
-    std::memcpy(p, &v, 2);
-}
-inline void Wr32(uint8_t* p, uint32_t v) {
-    std::memcpy(p, &v, 4);
-}
+// Little-endian access at any alignment.
+using ::Rd16;
+using ::Rd32;
+using ::RdI16;
+using ::RdI32;
+using ::Wr16;
+using ::Wr32;
 
 }  // namespace n_tableFormat
 

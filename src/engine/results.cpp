@@ -223,29 +223,6 @@ CVetraCoreResultElement* NewUnconvertedElement(const char* text, t_letterIdFn le
 
 // ---- the candidate list ----
 
-CVetraCoreResult* CVetraCoreResult::Create() {
-    return new (std::nothrow) CVetraCoreResult();
-}
-
-CVetraCoreResult::~CVetraCoreResult() {
-    for (int32_t i = 0; i < m_items.Count(); ++i)
-        if (m_items[i]) m_items[i]->Release();
-}
-
-int32_t CVetraCoreResult::Release() {
-    const int32_t count = --m_refCount;
-    if (count == 0) delete this;
-    return count;
-}
-
-IVetraCoreResultElement* CVetraCoreResult::GetElement(int32_t i) const {
-    return i >= 0 && i < m_items.Count() ? m_items[i] : nullptr;
-}
-
-bool CVetraCoreResult::Append(IVetraCoreResultElement* element) {
-    return element && m_items.Append(element);
-}
-
 CVetraCoreResult* NewResultFromRecords(const t_candWord* const* records, int32_t n) {
     if (!records || n < 1) return nullptr;
     CVetraCoreResult* result = CVetraCoreResult::Create();
@@ -428,29 +405,6 @@ bool CVetraCoreAbbrElement::SetStrings(const char* key, const char* phrase, int3
     return true;
 }
 
-CVetraCoreAbbrResult* CVetraCoreAbbrResult::Create() {
-    return new (std::nothrow) CVetraCoreAbbrResult();
-}
-
-CVetraCoreAbbrResult::~CVetraCoreAbbrResult() {
-    for (int32_t i = 0; i < m_items.Count(); ++i)
-        if (m_items[i]) m_items[i]->Release();
-}
-
-int32_t CVetraCoreAbbrResult::Release() {
-    const int32_t count = --m_refCount;
-    if (count == 0) delete this;
-    return count;
-}
-
-IVetraCoreAbbrElement* CVetraCoreAbbrResult::GetElement(int32_t i) const {
-    return i >= 0 && i < m_items.Count() ? m_items[i] : nullptr;
-}
-
-bool CVetraCoreAbbrResult::Append(IVetraCoreAbbrElement* element) {
-    return element && m_items.Append(element);
-}
-
 // ---- quick input ----
 
 CVetraCoreQuickInputElement* CVetraCoreQuickInputElement::Create() {
@@ -481,29 +435,6 @@ bool CVetraCoreQuickInputElement::Set(const int16_t values[3], const char* const
         m_values[i] = values[i];
     }
     return true;
-}
-
-CVetraCoreQuickInputResult* CVetraCoreQuickInputResult::Create() {
-    return new (std::nothrow) CVetraCoreQuickInputResult();
-}
-
-CVetraCoreQuickInputResult::~CVetraCoreQuickInputResult() {
-    for (int32_t i = 0; i < m_items.Count(); ++i)
-        if (m_items[i]) m_items[i]->Release();
-}
-
-int32_t CVetraCoreQuickInputResult::Release() {
-    const int32_t count = --m_refCount;
-    if (count == 0) delete this;
-    return count;
-}
-
-IVetraCoreQuickInputElement* CVetraCoreQuickInputResult::GetElement(int32_t i) const {
-    return i >= 0 && i < m_items.Count() ? m_items[i] : nullptr;
-}
-
-bool CVetraCoreQuickInputResult::Append(IVetraCoreQuickInputElement* element) {
-    return element && m_items.Append(element);
 }
 
 }  // namespace n_engine

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <type_traits>
 
 #include "kernel/runtime/cand_word.h"
@@ -80,6 +81,39 @@ bool t_growableArray<T>::Append(const T& item) {
     m_items[m_count++] = item;
     return true;
 }
+
+// A reference-counted list of elements, born with the count 1 (Create).
+// Each element is held with one reference, released with the list. Append
+// takes over the caller's reference only when it returns true (false for
+// null or when the list cannot grow); it overrides the interface's Append
+// where the interface has one.
+template <class Interface, class Element>
+class t_elementList final : public Interface {
+public:
+    static t_elementList* Create() { return new (std::nothrow) t_elementList(); }
+
+    int32_t AddRef() override { return ++m_refCount; }
+    int32_t Release() override {
+        const int32_t count = --m_refCount;
+        if (count == 0) delete this;
+        return count;
+    }
+    int32_t GetCount() const override { return m_items.Count(); }
+    Element* GetElement(int32_t i) const override {
+        return i >= 0 && i < m_items.Count() ? m_items[i] : nullptr;
+    }
+    bool Append(Element* element) { return element && m_items.Append(element); }
+
+private:
+    t_elementList() = default;
+    ~t_elementList() {
+        for (int32_t i = 0; i < m_items.Count(); ++i)
+            if (m_items[i]) m_items[i]->Release();
+    }
+
+    int32_t m_refCount = 1;
+    t_growableArray<Element*> m_items;
+};
 
 struct t_elementValues;
 
@@ -164,25 +198,8 @@ CVetraCoreResultElement* NewElementFromValues(const t_elementValues& values);
 using t_letterIdFn = int32_t (*)(uint32_t ch);
 CVetraCoreResultElement* NewUnconvertedElement(const char* text, t_letterIdFn letterId);
 
-// A candidate list; Append takes over the caller's reference only when it
-// returns true.
-class CVetraCoreResult final : public IVetraCoreResult {
-public:
-    static CVetraCoreResult* Create();
-
-    int32_t AddRef() override { return ++m_refCount; }
-    int32_t Release() override;
-    int32_t GetCount() const override { return m_items.Count(); }
-    IVetraCoreResultElement* GetElement(int32_t i) const override;
-    bool Append(IVetraCoreResultElement* element);
-
-private:
-    CVetraCoreResult() = default;
-    ~CVetraCoreResult();
-
-    int32_t m_refCount = 1;
-    t_growableArray<IVetraCoreResultElement*> m_items;
-};
+// A candidate list.
+using CVetraCoreResult = t_elementList<IVetraCoreResult, IVetraCoreResultElement>;
 
 // The list of the kernel's n records in their order; records that give no
 // element are left out. Null when none gives one.
@@ -266,23 +283,7 @@ private:
     uint16_t m_position = 0;
 };
 
-class CVetraCoreAbbrResult final : public IVetraCoreAbbrResult {
-public:
-    static CVetraCoreAbbrResult* Create();
-
-    int32_t AddRef() override { return ++m_refCount; }
-    int32_t Release() override;
-    int32_t GetCount() const override { return m_items.Count(); }
-    IVetraCoreAbbrElement* GetElement(int32_t i) const override;
-    bool Append(IVetraCoreAbbrElement* element) override;
-
-private:
-    CVetraCoreAbbrResult() = default;
-    ~CVetraCoreAbbrResult();
-
-    int32_t m_refCount = 1;
-    t_growableArray<IVetraCoreAbbrElement*> m_items;
-};
+using CVetraCoreAbbrResult = t_elementList<IVetraCoreAbbrResult, IVetraCoreAbbrElement>;
 
 // One quick-input entry; values -1 and texts null until Set.
 class CVetraCoreQuickInputElement final : public IVetraCoreQuickInputElement {
@@ -310,23 +311,7 @@ private:
     char* m_texts[3] = {nullptr, nullptr, nullptr};
 };
 
-class CVetraCoreQuickInputResult final : public IVetraCoreQuickInputResult {
-public:
-    static CVetraCoreQuickInputResult* Create();
-
-    int32_t AddRef() override { return ++m_refCount; }
-    int32_t Release() override;
-    int32_t GetCount() const override { return m_items.Count(); }
-    IVetraCoreQuickInputElement* GetElement(int32_t i) const override;
-    // Takes over the caller's reference only when it returns true.
-    bool Append(IVetraCoreQuickInputElement* element);
-
-private:
-    CVetraCoreQuickInputResult() = default;
-    ~CVetraCoreQuickInputResult();
-
-    int32_t m_refCount = 1;
-    t_growableArray<IVetraCoreQuickInputElement*> m_items;
-};
+using CVetraCoreQuickInputResult =
+    t_elementList<IVetraCoreQuickInputResult, IVetraCoreQuickInputElement>;
 
 }  // namespace n_engine
