@@ -52,11 +52,10 @@ void SetByteText(const char* text, std::string& bytes, t_str& wide) {
 // ---- host applications ----
 
 const char16_t* const kBrowsers[] = {
-    u"iexplore.exe",      u"chrome.exe",  u"firefox.exe",   u"msedge.exe",
-    u"opera.exe",         u"360se.exe",   u"360chrome.exe", u"qqbrowser.exe",
-    u"sogouexplorer.exe", u"maxthon.exe", u"liebao.exe",    u"2345explorer.exe",
-    u"theworld.exe",      u"safari.exe",  u"ucbrowser.exe", u"baidubrowser.exe",
-    u"vivaldi.exe",       u"brave.exe",   nullptr};
+    u"iexplore.exe",     u"chrome.exe",       u"firefox.exe",   u"msedge.exe",  u"opera.exe",
+    u"360se.exe",        u"360chrome.exe",    u"qqbrowser.exe", u"maxthon.exe", u"seamonkey.exe",
+    u"liebao.exe",       u"2345explorer.exe", u"theworld.exe",  u"safari.exe",  u"ucbrowser.exe",
+    u"baidubrowser.exe", u"vivaldi.exe",      u"brave.exe",     nullptr};
 const char16_t* const kIeBrowsers[] = {u"iexplore.exe", u"360se.exe", u"theworld.exe",
                                        u"maxthon.exe", nullptr};
 const char16_t* const kChromiumBrowsers[] = {u"chrome.exe",    u"msedge.exe", u"360chrome.exe",
