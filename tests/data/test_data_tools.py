@@ -5,6 +5,7 @@ Run: python3 -m unittest discover -s tests/data -p 'test_*.py'
 """
 
 import collections
+import math
 import os
 import shutil
 import subprocess
@@ -17,6 +18,7 @@ sys.path.insert(0, os.path.join(ROOT, "tools", "data"))
 
 import check_syllables  # noqa: E402
 import coverage  # noqa: E402
+import domain_adapt  # noqa: E402
 import letter_priors  # noqa: E402
 import normalise  # noqa: E402
 import syllable_stats  # noqa: E402
@@ -340,6 +342,70 @@ ngram 2=4
 
 \\end\\
 """
+
+
+def mo_catalogue(pairs):
+    """A little-endian gettext catalogue of (msgid, msgstr) byte strings."""
+    import struct
+    n = len(pairs)
+    ids, strs = 28, 28 + 8 * n
+    data = bytearray(struct.pack("<7I", 0x950412DE, 0, n, ids, strs, 0, 0))
+    data += bytes(16 * n)
+    for i, (key, value) in enumerate(pairs):
+        for table, text in ((ids, key), (strs, value)):
+            struct.pack_into("<II", data, table + 8 * i, len(text), len(data))
+            data += text + b"\0"
+    return bytes(data)
+
+
+class DomainAdaptTest(unittest.TestCase):
+    def test_CatalogueStringsAreReadOnlyInsideTheFile(self):
+        good = mo_catalogue([(b"Open", "打开".encode()), (b"Tab", "标签页".encode())])
+        self.assertEqual(domain_adapt.mo_strings(good), ["打开", "标签页"])
+        import struct
+        past_end = bytearray(good)
+        struct.pack_into("<II", past_end, 28 + 16 + 8, 1 << 20, 40)  # second msgstr too long
+        huge_count = bytearray(good)
+        struct.pack_into("<I", huge_count, 8, 1 << 28)
+        for bad in [b"", good[:20], b"\0" * 28, bytes(past_end), bytes(huge_count)]:
+            with self.assertRaises(domain_adapt.DomainError):
+                domain_adapt.mo_strings(bad)
+
+    def test_TextCountsShiftWordsAndPairsTowardsTheText(self):
+        splitter = domain_adapt.Splitter({"标签", "标签页", "页", "也"},
+                                         {"标签": -3.0, "页": -4.0, "也": -2.5})
+        # an unknown word of the list costs more than its known parts
+        self.assertEqual(splitter.split("标签页也"), ["标签", "页", "也"])
+        uni = {"标签": (-3.0, -0.5, 1), "页": (-4.0, -0.2, 2), "也": (-2.5, -0.3, 3),
+               "他": (-2.0, -0.4, 4)}
+        pairs = {("标签", "也"): -2.0, ("他", "也"): -1.5}
+        text_uni, text_pairs = domain_adapt.count(["标签页，标签页。标签也"], splitter)
+        self.assertEqual(text_pairs, {("标签", "页"): 2, ("标签", "也"): 1})
+        out_uni, out_pairs = domain_adapt.adapt(uni, pairs, text_uni, text_pairs, 0.1, 4)
+        shift = {w: out_uni[w][0] - uni[w][0] for w in uni}
+        self.assertGreater(shift["页"], 0.5)
+        self.assertAlmostEqual(shift["他"], math.log10(0.9))  # absent from the text
+        self.assertEqual([out_uni[w][1:] for w in uni], [uni[w][1:] for w in uni])
+        # a first word the text does not show keeps its pair against the second word
+        self.assertAlmostEqual(out_pairs[("他", "也")], -1.5 + shift["也"])
+        # the text's pair is stored now, above the back-off path it had
+        self.assertGreater(out_pairs[("标签", "页")], out_uni["标签"][1] + out_uni["页"][0])
+        # a word without statistics (rank past the gram words) gets no pair
+        _, few = domain_adapt.adapt(uni, pairs, text_uni, text_pairs, 0.1, 1)
+        self.assertNotIn(("标签", "页"), few)
+
+    def test_PackageOfTheCalibrationSetIsRefused(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            cal = write(tmp, "cal.tsv", "# Calibration phrases\n#   some-doc-zh-cn 1.0: 5 phrases\n"
+                                        "一个\tyi ge\tsome-doc-zh-cn\n")
+            result = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "data",
+                                                                  "domain_adapt.py"),
+                                     "--root", tmp, "--data", tmp, "--calibration", cal,
+                                     "other-doc", "some-doc-zh-cn"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            self.assertNotEqual(result.returncode, 0)
+            self.assertIn("calibration set comes from some-doc-zh-cn", result.stderr)
+            self.assertEqual(sorted(os.listdir(tmp)), ["cal.tsv"])
 
 
 @unittest.skipUnless(os.environ.get("VETRA_LM_EXTRACT") and shutil.which("libime_slm_build_binary"),

@@ -62,6 +62,10 @@ def main():
     lines.append("  unigrams %d, bigrams %d"
                  % (count_rows(os.path.join(out, "unigrams.tsv")),
                     count_rows(os.path.join(out, "bigrams.tsv"))))
+    domain = os.path.join(out, "domain-report.txt")
+    if os.path.exists(domain):
+        with open(domain, encoding="utf-8") as f:
+            lines.append("  domain text: " + "; ".join(l.strip().replace("\t", " ") for l in f))
     if params:
         lines.append("  parameters: " + ", ".join("%s %s" % kv for kv in sorted(params.items())))
     sizes = []

@@ -330,7 +330,7 @@ TEST_F(GeneratorBuiltDataTest, InitialsAreNotOvertakenByACorrection) {
         std::u16string word;
         int atMost;  // its highest allowed place (0 = first)
     } cases[] = {
-        {L"nh", u"女孩", 1},
+        {L"nh", u"女孩", 3},
         {L"dd", u"等等", 0},
         {L"bjdx", u"北京大学", 0},
         {L"zg", u"中国", 1},
