@@ -1,12 +1,12 @@
-// The annex, traditional-form and spelling-model entries as the kernel
-// registers them, attached through the dictionary manager.
+// The annex and traditional-form entries as the kernel registers them,
+// attached through the dictionary manager from damaged and small files (the
+// registry test attaches the built ones).
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "kernel/lexicon/spell_model.h"
 #include "kernel/lexicon/stroke_annex.h"
 #include "kernel/lexicon/stroke_annex_writer.h"
 #include "kernel/lexicon/trad_dict.h"
@@ -23,30 +23,6 @@ bool RegisterSystemFile(t_dictManager& m, const wchar_t* name, t_dictStorageBase
 }
 
 }  // namespace
-
-TEST_F(RegistryExtraATest, SystemEntriesAttachFromTheBuiltData) {
-    const std::string dir = BuiltSystemDir();
-    if (dir.empty() || !std::ifstream(dir + "/qzim_annex.bin") ||
-        !std::ifstream(dir + "/qzim_tra.bin"))
-        GTEST_SKIP() << "qzim_annex.bin / qzim_tra.bin not built (data build off)";
-    UseSystemDir(dir);
-    t_sysBhBsh annex;
-    t_traDict trad;
-    t_userSpellModelDict spell;
-    ASSERT_TRUE(RegisterSystemFile(*manager_, L"BhbshDict", &annex, L"qzim_annex.bin"));
-    ASSERT_TRUE(RegisterSystemFile(*manager_, L"TraditionDict", &trad, L"qzim_tra.bin"));
-    ASSERT_TRUE(manager_->Register(L"UserSpellModelDict", &spell, kLoadPhase1, kStorageMemCopy,
-                                   kDirUser, L"qzim_uspm.bin", 0, 2));
-    ASSERT_TRUE(manager_->LoadPhase1(1));
-    EXPECT_TRUE(annex.IsReady());
-    EXPECT_TRUE(trad.IsReady());
-    EXPECT_TRUE(spell.IsReady());
-    EXPECT_GT(annex.GetCount(), 20000);
-    EXPECT_EQ(trad.GetNodeSize(), 16u);
-    t_scopeHeap heap;
-    t_candWord* out[4];
-    EXPECT_GT(annex.SearchByInput(&heap, L"hs", out, 0, 4), 0);
-}
 
 TEST_F(RegistryExtraATest, DamagedSystemFilesLeaveTheirDictionariesNotReady) {
     {

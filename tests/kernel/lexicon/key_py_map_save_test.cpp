@@ -107,6 +107,8 @@ TEST_F(KeyPyMapSaveTest, MissingMapIsBuiltFromTheSettingsAndSavedByRename) {
     EXPECT_EQ(FlagsOf(map_, L"xio", L"xiong"), kKeyFlagPartial);
     EXPECT_EQ(FlagsOf(map_, L"z", L"zhang"), kKeyFlagAbbrev);
     EXPECT_EQ(FlagsOf(map_, L"lign", L"ling"), kKeyFlagCorrection);
+    uint16_t ids[8];
+    EXPECT_EQ(map_.GetPinyinIds(map_.FindKey(L"lign", nullptr), ids, nullptr, nullptr, 8), 1);
     EXPECT_EQ(map_.GetExtraFlagA(), 1);  // z for zh without fuzzy rules
     EXPECT_EQ(map_.GetCounter(Id(L"zhang")), t_keyPyMap::kCounterStart);
     bool longer = false;

@@ -395,25 +395,4 @@ TEST_F(KeyPyMapTest, WrittenEmptyImageAttaches) {
     EXPECT_EQ(fresh.GetCounter(Id(L"a")), 100u);
 }
 
-TEST_F(KeyPyMapTest, FullBuildFillsAMapThatAnswersLookups) {
-    PutUtf8("sys/Correction.ini", "[Correction]\nng=gn\n");
-    t_keyMapOptions options;
-    options.correction = true;
-    options.zcs = true;
-    t_scopeHeap arena;
-    uint8_t* built = nullptr;
-    uint32_t size = 0;
-    ASSERT_TRUE(t_keyPyMapBuilder::Build(arena, &built, &size, options,
-                                         {WPathOf("sys"), WPathOf("user"), L""}, nullptr));
-    t_keyPyMap map;
-    ASSERT_TRUE(map.Attach(built, size));
-    EXPECT_EQ(map.GetExtraFlagA(), 1);
-    uint16_t ids[8], flags[8];
-    const int n = map.GetPinyinIds(map.FindKey(L"lign", nullptr), ids, nullptr, flags, 8);
-    ASSERT_EQ(n, 1);
-    EXPECT_EQ(ids[0], Id(L"ling"));
-    EXPECT_EQ(flags[0], kKeyFlagCorrection);
-    EXPECT_GT(map.GetPinyinIds(map.FindKey(L"z", nullptr), ids, nullptr, nullptr, 8), 1);
-}
-
 }  // namespace

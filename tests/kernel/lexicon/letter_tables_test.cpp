@@ -161,39 +161,26 @@ const t_wordReadingRow kRows[] = {
 
 }  // namespace
 
+// A row is found by its exact ids (the first n of a longer list); no row
+// for other ids, counts outside 1-4 or no ids at all.
 TEST(WordReadingTableTest, FindsRowsByExactIdsOnly) {
     t_wordReadingTable table(kRows, 4);
-    const t_wordReadingRow* row = nullptr;
-    const uint16_t ao[] = {4, 38};
-    ASSERT_EQ(table.Find(ao, 2, &row), 1);
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->entries[0].character, 0x87AFu);
-    EXPECT_STREQ(row->entries[0].reading, L"áo");
-    const uint16_t three[] = {5, 1, 7};
-    ASSERT_EQ(table.Find(three, 3, &row), 1);
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->entries[0].character, 0x4E00u);
-    ASSERT_EQ(table.Find(three, 2, &row), 1);  // the two-id row, not the three-id one
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->count, 2);
-    const uint16_t four[] = {300, 2, 3, 4};
-    ASSERT_EQ(table.Find(four, 4, &row), 1);
-    EXPECT_NE(row, nullptr);
-    const uint16_t none[] = {4, 39};
-    ASSERT_EQ(table.Find(none, 2, &row), 1);
-    EXPECT_EQ(row, nullptr);
-}
-
-TEST(WordReadingTableTest, CountOutsideOneToFourOrNullIdsGiveNoRow) {
-    t_wordReadingTable table(kRows, 4);
-    const uint16_t ids[] = {4, 38, 1, 2, 3};
+    const struct {
+        std::vector<uint16_t> ids;
+        int n;
+        const t_wordReadingRow* row;
+    } cases[] = {
+        {{4, 38}, 2, &kRows[0]},        {{5, 1, 7}, 3, &kRows[2]},
+        {{5, 1, 7}, 2, &kRows[1]},  // the two-id row, not the three-id one
+        {{300, 2, 3, 4}, 4, &kRows[3]}, {{4, 39}, 2, nullptr},
+        {{4, 38, 1, 2, 3}, 5, nullptr}, {{4, 38}, 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        const t_wordReadingRow* row = kRows + 1;
+        ASSERT_EQ(table.Find(c.ids.data(), c.n, &row), 1);
+        EXPECT_EQ(row, c.row) << c.ids[0] << " n " << c.n;
+    }
     const t_wordReadingRow* row = kRows;
-    EXPECT_EQ(table.Find(ids, 5, &row), 1);
-    EXPECT_EQ(row, nullptr);
-    row = kRows;
-    EXPECT_EQ(table.Find(ids, 0, &row), 1);
-    EXPECT_EQ(row, nullptr);
-    row = kRows;
     EXPECT_EQ(table.Find(nullptr, 2, &row), 1);
     EXPECT_EQ(row, nullptr);
 }

@@ -90,34 +90,34 @@ TEST(PairRulesTest, PartnerTooLongForASlotIsSkipped) {
 
 class PairRulesIniTest : public LexiconDirTest {};
 
-TEST_F(PairRulesIniTest, SectionFillsInReverseKeyOrderAndRoundTripsUnchanged) {
-    PutUtf8("in.ini", "[S]\nb=2\na=1\nc=3\n");
-    t_fileConfig ini;
-    ASSERT_TRUE(ini.Load(WPathOf("in.ini").c_str()));
-    ListGuard list;
-    PairListFillFromSection(*ini.FindSection(L"S"), &list.head);
-    EXPECT_EQ(Pairs(list.head), (std::vector<std::wstring>{L"c|3", L"b|2", L"a|1"}));
-
-    t_fileConfig out;
-    ASSERT_TRUE(PairListWriteToSection(list.head, L"S", out, L"="));
-    ASSERT_TRUE(out.SaveAs(WPathOf("out.ini").c_str()));
-    EXPECT_EQ(Get("out.ini"), "\xEF\xBB\xBF[S]\na=1\nb=2\nc=3\n");
-}
-
-// Regression: rules that share a first text (ng=gn, ng=mg) must all survive
-// a load and a save, in their file order.
-TEST_F(PairRulesIniTest, RulesSharingAFirstTextAllSurviveASave) {
-    PutUtf8("in.ini", "[Correction]\nng=gn\nng=mg\niu=iou\n");
-    t_fileConfig ini;
-    ASSERT_TRUE(ini.Load(WPathOf("in.ini").c_str()));
-    ListGuard list;
-    PairListFillFromSection(*ini.FindSection(L"Correction"), &list.head);
-    ASSERT_EQ(PairListCount(list.head), 3u);
-
-    t_fileConfig out;
-    ASSERT_TRUE(PairListWriteToSection(list.head, L"Correction", out, L"="));
-    ASSERT_TRUE(out.SaveAs(WPathOf("out.ini").c_str()));
-    EXPECT_EQ(Get("out.ini"), "\xEF\xBB\xBF[Correction]\niu=iou\nng=gn\nng=mg\n");
+// A section fills the list in reverse key order and writes back sorted by
+// key; rules sharing a first text (ng=gn, ng=mg) all survive, in file order.
+TEST_F(PairRulesIniTest, SectionFillsTheListAndRoundTripsEveryRule) {
+    const struct {
+        const char* file;
+        const wchar_t* section;
+        std::vector<std::wstring> pairs;
+        const char* saved;
+    } cases[] = {
+        {"[S]\nb=2\na=1\nc=3\n", L"S", {L"c|3", L"b|2", L"a|1"}, "[S]\na=1\nb=2\nc=3\n"},
+        {"[Correction]\nng=gn\nng=mg\niu=iou\n",
+         L"Correction",
+         {L"ng|mg", L"ng|gn", L"iu|iou"},
+         "[Correction]\niu=iou\nng=gn\nng=mg\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        PutUtf8("in.ini", c.file);
+        t_fileConfig ini;
+        ASSERT_TRUE(ini.Load(WPathOf("in.ini").c_str()));
+        ListGuard list;
+        PairListFillFromSection(*ini.FindSection(c.section), &list.head);
+        EXPECT_EQ(Pairs(list.head), c.pairs);
+        t_fileConfig out;
+        ASSERT_TRUE(PairListWriteToSection(list.head, c.section, out, L"="));
+        ASSERT_TRUE(out.SaveAs(WPathOf("out.ini").c_str()));
+        EXPECT_EQ(Get("out.ini"), std::string("\xEF\xBB\xBF") + c.saved);
+    }
 }
 
 }  // namespace

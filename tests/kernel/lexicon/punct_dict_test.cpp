@@ -115,20 +115,21 @@ TEST_F(PunctureDictTest, ThirtyThreeSectionsFailToLoad) {
     EXPECT_EQ(L"<null>", Get(',', true, false));
 }
 
-TEST_F(PunctureDictTest, ApostropheAlternatesOnlyWithPairing) {
+// The apostrophe alternates only with pairing; the double quote closes an
+// opening one until the state is reset.
+TEST_F(PunctureDictTest, PairedQuotesAlternate) {
     ASSERT_TRUE(LoadFile(PunctuationFile()));
-    EXPECT_EQ(L"\u2018", Get('\'', true, true));
-    EXPECT_EQ(L"\u2019", Get('\'', true, true));
-    EXPECT_EQ(L"\u2018", Get('\'', true, true));
-    EXPECT_EQ(L"\u2018", Get('\'', true, false));
-    EXPECT_EQ(L"\u2018", Get('\'', true, false));
-}
-
-TEST_F(PunctureDictTest, DoubleQuoteClosesAnOpeningOneAndResets) {
-    ASSERT_TRUE(LoadFile(PunctuationFile()));
-    EXPECT_EQ(L"\u201C", Get('"', true, true));
-    EXPECT_EQ(L"\u201D", Get('"', true, true));
-    EXPECT_EQ(L"\u201C", Get('"', true, true));
+    const struct {
+        uint32_t key;
+        bool pairing;
+        const wchar_t* text;
+    } typed[] = {
+        {'\'', true, L"\u2018"},  {'\'', true, L"\u2019"},  {'\'', true, L"\u2018"},
+        {'\'', false, L"\u2018"}, {'\'', false, L"\u2018"}, {'"', true, L"\u201C"},
+        {'"', true, L"\u201D"},   {'"', true, L"\u201C"},
+    };
+    for (size_t i = 0; i < std::size(typed); ++i)
+        EXPECT_EQ(typed[i].text, Get(typed[i].key, true, typed[i].pairing)) << "key " << i;
     dict.ResetQuoteState();
     EXPECT_EQ(L"\u201C", Get('"', true, true));
 }

@@ -127,4 +127,7 @@ TEST_F(RegistryBuiltDataTest, EveryLexiconEntryAttachesInSetUpOrder) {
     // The word dictionary's statistics came with it.
     EXPECT_NE(core.GetGram(), nullptr);
     EXPECT_EQ(py.GetSyllableCount(), 413);
+    const wchar_t* comma = punct.GetPunctuation(',', true, false);
+    ASSERT_NE(nullptr, comma);
+    EXPECT_EQ(std::wstring(L"\uFF0C"), comma);
 }

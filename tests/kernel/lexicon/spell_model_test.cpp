@@ -167,74 +167,64 @@ TEST_F(UserSpellModelManagerTest, MissingFileGetsTheDefaultModel) {
 
 // ---------------------------------------------------------------- classifier
 
-TEST(SpellEditClassifyTest, SwappedLettersAreATransposition) {
-    bool ok = false;
-    uint32_t pos = 0;
-    const t_spellEdit e = Classify(L"zhnag", L"zhang", &ok, &pos);
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(e.kind, kSpellEditXpos);
-    EXPECT_EQ(e.a, uint32_t('n'));
-    EXPECT_EQ(e.b, uint32_t('a'));
-    EXPECT_EQ(e.c, uint32_t('h'));
-    EXPECT_EQ(pos, 2u);
-    EXPECT_STREQ(SpellEditKindName(e.kind), L"Xpos");
-}
-
-TEST(SpellEditClassifyTest, SubstitutionDeletionAndInsertion) {
-    bool ok = false;
-    t_spellEdit e = Classify(L"zhamg", L"zhang", &ok);
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(e.kind, kSpellEditInsDelSub);
-    EXPECT_EQ(e.a, uint32_t('m'));
-    EXPECT_EQ(e.b, uint32_t('n'));
-    EXPECT_EQ(e.c, uint32_t('a'));
-
-    e = Classify(L"zhaang", L"zhang", &ok);  // a typed too many
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(e.a, uint32_t('a'));
-    EXPECT_EQ(e.b, uint32_t('~'));
-
-    e = Classify(L"zhng", L"zhang", &ok);  // a missing
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(e.a, uint32_t('~'));
-    EXPECT_EQ(e.b, uint32_t('a'));
-    EXPECT_EQ(e.c, uint32_t('h'));
-
-    e = Classify(L"xa", L"za", &ok);  // at the start: no letter before
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(e.c, uint32_t('~'));
-    EXPECT_STREQ(SpellEditKindName(e.kind), L"InsDelSub");
-}
-
-TEST(SpellEditClassifyTest, ContextStepsBackOverApostrophes) {
-    bool ok = false;
-    const t_spellEdit e = Classify(L"xi'an'gm", L"xi'an'gn", &ok);
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(e.c, uint32_t('g'));
-    const t_spellEdit f = Classify(L"xi'mn", L"xi'nn", &ok);
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(f.c, uint32_t('i'));
-}
-
-TEST(SpellEditClassifyTest, NothingCountableIsRefusedAndCleared) {
+// One row per slip: the edit found (a, b, c: the letter typed, the letter
+// meant, the letter before; '~' for none, 0 not checked) and where it
+// starts; or refused.
+TEST(SpellEditClassifyTest, EachSlipIsClassifiedWithItsLetters) {
+    constexpr uint32_t kAny = 99;  // position not checked
+    const struct {
+        const wchar_t* typed;
+        const wchar_t* corrected;
+        bool ok;
+        int kind;
+        wchar_t a, b, c;
+        uint32_t position;
+    } cases[] = {
+        {L"zhnag", L"zhang", true, kSpellEditXpos, 'n', 'a', 'h', 2},
+        {L"zhamg", L"zhang", true, kSpellEditInsDelSub, 'm', 'n', 'a', kAny},
+        {L"zhaang", L"zhang", true, kSpellEditInsDelSub, 'a', '~', 0, kAny},  // a typed too many
+        {L"zhng", L"zhang", true, kSpellEditInsDelSub, '~', 'a', 'h', kAny},  // a missing
+        {L"xa", L"za", true, kSpellEditInsDelSub, 0, 0, '~', kAny},           // nothing before
+        {L"xi'an'gm", L"xi'an'gn", true, 0, 0, 0, 'g', kAny},
+        {L"xi'mn", L"xi'nn", true, 0, 0, 0, 'i', kAny},  // over the apostrophe
+        {L"zhang", L"zhang", false, kSpellEditNothing, 0, 0, 0, 0},
+        {L"zhan", L"zhang", false, kSpellEditNothing, 0, 0, 0, kAny},  // a prefix of the other
+        {L"xi'an", L"xia'n", false, kSpellEditNothing, 0, 0, 0,
+         kAny},                                                 // apostrophe at the difference
+        {L"z", L"a", false, kSpellEditNothing, 0, 0, 0, kAny},  // too short
+        {L"zhAng", L"zhang", false, kSpellEditNothing, 0, 0, 0, kAny},  // upper case is no letter
+        {L"zhnAg", L"zhAng", false, kSpellEditNothing, 0, 0, 0, kAny},  // nor ever a swap
+        {L"abxyz", L"abpqr", false, kSpellEditNothing, 0, 0, 0, kAny},  // no single slip
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.typed);
+        bool ok = !c.ok;
+        uint32_t pos = 7;
+        const t_spellEdit e = Classify(c.typed, c.corrected, &ok, &pos);
+        ASSERT_EQ(ok, c.ok);
+        if (c.position != kAny) {
+            EXPECT_EQ(pos, c.position);
+        }
+        if (!c.ok) continue;
+        if (c.kind) {
+            EXPECT_EQ(e.kind, c.kind);
+        }
+        if (c.a) {
+            EXPECT_EQ(e.a, uint32_t(c.a));
+        }
+        if (c.b) {
+            EXPECT_EQ(e.b, uint32_t(c.b));
+        }
+        if (c.c) {
+            EXPECT_EQ(e.c, uint32_t(c.c));
+        }
+    }
+    EXPECT_STREQ(SpellEditKindName(kSpellEditXpos), L"Xpos");
+    EXPECT_STREQ(SpellEditKindName(kSpellEditInsDelSub), L"InsDelSub");
     bool ok = true;
-    uint32_t pos = 7;
-    t_spellEdit e = Classify(L"zhang", L"zhang", &ok, &pos);
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(e.kind, kSpellEditNothing);
-    EXPECT_EQ(pos, 0u);
+    t_spellEdit e = Classify(L"zhang", L"zhang", &ok);
+    EXPECT_EQ(e.kind, kSpellEditNothing);  // cleared
     EXPECT_STREQ(SpellEditKindName(e.kind), L"nothing");
-    Classify(L"zhan", L"zhang", &ok);  // one is a prefix of the other
-    EXPECT_FALSE(ok);
-    Classify(L"xi'an", L"xia'n", &ok);  // apostrophe at the difference
-    EXPECT_FALSE(ok);
-    Classify(L"z", L"a", &ok);  // too short
-    EXPECT_FALSE(ok);
-    Classify(L"zhAng", L"zhang", &ok);  // upper-case letter: not a countable letter
-    EXPECT_FALSE(ok);
-    Classify(L"zhnAg", L"zhAng", &ok);  // upper case is never a swap
-    EXPECT_FALSE(ok);
-    Classify(L"abxyz", L"abpqr", &ok);  // no single slip
-    EXPECT_FALSE(ok);
+    uint32_t pos = 0;
     EXPECT_FALSE(SpellEditClassify(nullptr, L"ab", &e, &pos));
 }

@@ -71,23 +71,46 @@ TEST(EngCompareTest, ApostrophesAndCaseAreIgnored) {
     EXPECT_EQ(0, Cmp(u"", u"''"));
 }
 
-TEST_F(EngSysDictTest, WildcardMatchesWholeRestOnlyUnlessOpen) {
-    t_answer a = Search(dict, u"ab*d");
-    EXPECT_EQ(1, a.result);
-    EXPECT_EQ(0u, a.full);
-    EXPECT_EQ(std::vector<std::u16string>{u"abcd"}, a.texts);
-
-    a = Search(dict, u"ab*d*");
-    EXPECT_EQ(0u, a.full);
-    std::sort(a.texts.begin(), a.texts.end());
-    EXPECT_EQ((std::vector<std::u16string>{u"abcd", u"abcde"}), a.texts);
-}
-
-TEST_F(EngSysDictTest, WildcardSegmentsMatchInOrderAndTheLastMayMatchLater) {
-    EXPECT_EQ(std::vector<std::u16string>{u"mnxcyd"}, Search(dict, u"mn*c*d").texts);
-    // The first "aa" ends too early; the later one ends the word.
-    EXPECT_EQ(std::vector<std::u16string>{u"xaaa"}, Search(dict, u"x*aa").texts);
-    EXPECT_EQ(0, Search(dict, u"x*aaaa").total);
+// One row per search: the texts in the order given (sorted first where the
+// order is open), and the count of full matches where it is checked.
+TEST_F(EngSysDictTest, SearchFindsTheWordsTheInputDescribes) {
+    constexpr uint32_t kAnyFull = 99;
+    using Texts = std::vector<std::u16string>;
+    const struct {
+        const char16_t* input;
+        int minLength;
+        Texts texts;
+        uint32_t full;
+        bool sorted;
+    } cases[] = {
+        {u"ab*d", 0, {u"abcd"}, 0, false},             // the wildcard matches the whole rest
+        {u"ab*d*", 0, {u"abcd", u"abcde"}, 0, true},   // unless the input ends open
+        {u"mn*c*d", 0, {u"mnxcyd"}, kAnyFull, false},  // segments match in order
+        {u"x*aa", 0, {u"xaaa"}, kAnyFull, false},      // the last segment may match later
+        {u"x*aaaa", 0, {}, kAnyFull, false},
+        {u"AB*D", 0, {u"ABcD"}, kAnyFull, false},  // typed capitals go place by place
+        {u"DONT", 0, {u"DON'T"}, 1, false},        // the stored apostrophe is stepped over
+        {u"*ab", 0, {u"*a"}, kAnyFull, false},     // a leading star is part of the key "*a"
+        {u"***", 0, {}, kAnyFull, false},
+        {u"", 0, {}, kAnyFull, false},
+        {u"ab*0", 0, {u"abP"}, kAnyFull, false},  // the wildcard digit 0 is the letter p
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input, c.input + std::char_traits<char16_t>::length(c.input)));
+        t_answer a = Search(dict, c.input, c.minLength);
+        EXPECT_EQ(1, a.result);
+        if (c.sorted) std::sort(a.texts.begin(), a.texts.end());
+        EXPECT_EQ(c.texts, a.texts);
+        if (c.full != kAnyFull) {
+            EXPECT_EQ(c.full, a.full);
+        }
+    }
+    // Full matches come first, and only words longer than minLength count.
+    const t_answer a = Search(dict, u"abc");
+    EXPECT_EQ(1u, a.full);
+    ASSERT_EQ(3, a.total);
+    EXPECT_EQ(u"abc", a.texts[0]);
+    EXPECT_EQ(2, Search(dict, u"abc", 3).total);
 }
 
 TEST_F(EngSysDictTest, ManyWildcardSegmentsStayCheap) {
@@ -97,50 +120,6 @@ TEST_F(EngSysDictTest, ManyWildcardSegmentsStayCheap) {
     const t_answer a = Search(dict, input);
     EXPECT_EQ(1, a.result);
     EXPECT_EQ(0, a.total);
-}
-
-TEST_F(EngSysDictTest, WildcardSearchIgnoresCaseAndAppliesTypedCapitals) {
-    const t_answer a = Search(dict, u"AB*D");
-    ASSERT_EQ(1, a.total);
-    // Capitals go where the input has them, place by place.
-    EXPECT_EQ(u"ABcD", a.texts[0]);
-}
-
-TEST_F(EngSysDictTest, PlainSearchListsFullMatchesFirst) {
-    const t_answer a = Search(dict, u"abc");
-    EXPECT_EQ(1u, a.full);
-    ASSERT_EQ(3, a.total);
-    EXPECT_EQ(u"abc", a.texts[0]);
-    // Longer than minLength only.
-    EXPECT_EQ(2, Search(dict, u"abc", 3).total);
-}
-
-TEST_F(EngSysDictTest, ApostropheInStoredWordIsSteppedOverForCapitals) {
-    const t_answer a = Search(dict, u"DONT");
-    ASSERT_EQ(1, a.total);
-    EXPECT_EQ(1u, a.full);
-    EXPECT_EQ(u"DON'T", a.texts[0]);
-}
-
-TEST_F(EngSysDictTest, LeadingStarIsPartOfTheKey) {
-    // "*ab": first segment "ab" has two units, so the key is "*a".
-    const t_answer a = Search(dict, u"*ab");
-    ASSERT_EQ(1, a.total);
-    EXPECT_EQ(u"*a", a.texts[0]);
-}
-
-TEST_F(EngSysDictTest, OnlyStarsOrEmptyFindNothing) {
-    t_answer a = Search(dict, u"***");
-    EXPECT_EQ(1, a.result);
-    EXPECT_EQ(0, a.total);
-    a = Search(dict, u"");
-    EXPECT_EQ(1, a.result);
-    EXPECT_EQ(0, a.total);
-}
-
-TEST_F(EngSysDictTest, WildcardDigitZeroMatchesLetterP) {
-    const t_answer a = Search(dict, u"ab*0");
-    EXPECT_EQ(std::vector<std::u16string>{u"abP"}, a.texts);
 }
 
 TEST_F(EngSysDictTest, WordFrequencyNeedsTheExactSpelling) {

@@ -99,25 +99,30 @@ private:
 
 // ---------------------------------------------------------------- key conversion
 
-TEST(StrokeKeyTest, LettersAndDigitsGiveTheSameCodes) {
-    uint16_t a[kMaxStrokeKeys], b[kMaxStrokeKeys];
-    ASSERT_EQ(StrokeKeyToCode(L"hspnz", a, false), 5);
-    ASSERT_EQ(StrokeKeyToCode(L"12345", b, false), 5);
-    EXPECT_EQ(Codes(a, a + 5), (Codes{1, 2, 3, 4, 5}));
-    EXPECT_EQ(Codes(b, b + 5), (Codes{1, 2, 3, 4, 5}));
-    ASSERT_EQ(StrokeKeyToCode(L"d", a, false), 1);
-    EXPECT_EQ(a[0], 4);
-    ASSERT_EQ(StrokeKeyToCode(L"h?z", a, false), 3);
-    EXPECT_EQ(Codes(a, a + 3), (Codes{1, 100, 5}));
-}
-
-TEST(StrokeKeyTest, OtherKeysFailStrictlyAndMarkLeniently) {
-    uint16_t a[kMaxStrokeKeys];
-    EXPECT_EQ(StrokeKeyToCode(L"hx", a, false), 0);
-    ASSERT_EQ(StrokeKeyToCode(L"hx", a, true), 2);
-    EXPECT_EQ(Codes(a, a + 2), (Codes{1, 65535}));
-    EXPECT_EQ(StrokeKeyToCode(L"", a, true), 0);
-    EXPECT_EQ(StrokeKeyToCode(nullptr, a, true), 0);
+// Letters h s p n z and digits 1-5 are the five strokes; '?' is the
+// wildcard 100; other keys fail strictly and are marked 65535 leniently.
+TEST(StrokeKeyTest, KeysConvertToStrokeCodes) {
+    const struct {
+        const wchar_t* keys;
+        bool lenient;
+        Codes codes;  // empty: the conversion fails
+    } cases[] = {
+        {L"hspnz", false, {1, 2, 3, 4, 5}},
+        {L"12345", false, {1, 2, 3, 4, 5}},
+        {L"d", false, {4}},
+        {L"h?z", false, {1, 100, 5}},
+        {L"hx", false, {}},
+        {L"hx", true, {1, 65535}},
+        {L"", true, {}},
+        {nullptr, true, {}},
+    };
+    for (const auto& c : cases) {
+        uint16_t a[kMaxStrokeKeys];
+        const int n = StrokeKeyToCode(c.keys, a, c.lenient);
+        SCOPED_TRACE(testing::Message() << (c.keys ? c.keys : L"null") << " lenient " << c.lenient);
+        ASSERT_EQ(n, int(c.codes.size()));
+        EXPECT_EQ(Codes(a, a + n), c.codes);
+    }
 }
 
 TEST(StrokeKeyTest, SeventyKeysConvertOnlyTheFirstSixtyFour) {
@@ -238,8 +243,27 @@ TEST(StrokeAnnexTest, NotReadyAnswersNothing) {
 
 TEST(StrokeSearchTest, ListsCharactersWhoseStrokesBeginWithTheTyped) {
     t_annex a(BuildSmallAnnex());
+    const struct {
+        const wchar_t* input;
+        int skip, max;
+        const wchar_t* texts;
+    } cases[] = {
+        {L"hs", 0, 10, L"十土"},     // the digit listed before 十 is skipped
+        {L"h", 0, 10, L"干王十土"},  // 112, 1121, 12, 121
+        {L"''12", 0, 10, L"十土"},  {L"hh", 0, 10, L"干王"},
+        {L"hsh", 0, 10, L"土"},     {L"hshh", 0, 10, L""},
+        {L"h", 1, 2, L"王十"},  // skip and max page through the results
+        {L"h", 3, 10, L"土"},       {L"h", 4, 10, L""},
+        {L"h", 0, 0, L""},          {L"hx", 0, 10, L""},  // invalid or empty input
+        {L"''", 0, 10, L""},        {L"", 0, 10, L""},
+        {L"h?", 0, 10, L""},  // the wildcard is no stroke of the index
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Search(a.dict, c.input, c.skip, c.max), c.texts)
+            << testing::Message() << c.input << " skip " << c.skip << " max " << c.max;
+
     std::vector<t_candWord*> records;
-    EXPECT_EQ(Search(a.dict, L"hs", 0, 10, &records), L"十土");  // the digit is skipped
+    ASSERT_EQ(Search(a.dict, L"hs", 0, 10, &records), L"十土");
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(Text(records[0]->secondText), L"十(shí)");
     EXPECT_EQ(Text(records[1]->secondText), L"土");  // no readings: no parentheses
@@ -250,27 +274,6 @@ TEST(StrokeSearchTest, ListsCharactersWhoseStrokesBeginWithTheTyped) {
         EXPECT_EQ(LstrGetUnit(w->syllableIds, 0), 1);
     }
     EXPECT_EQ(records[0]->syllableIds, records[1]->syllableIds);  // one shared list
-    EXPECT_EQ(Search(a.dict, L"h"), L"干王十土");                 // 112, 1121, 12, 121
-    EXPECT_EQ(Search(a.dict, L"''12"), L"十土");
-    EXPECT_EQ(Search(a.dict, L"hh"), L"干王");
-    EXPECT_EQ(Search(a.dict, L"hsh"), L"土");
-    EXPECT_EQ(Search(a.dict, L"hshh"), L"");
-}
-
-TEST(StrokeSearchTest, SkipAndMaxPageThroughTheResults) {
-    t_annex a(BuildSmallAnnex());
-    EXPECT_EQ(Search(a.dict, L"h", 1, 2), L"王十");
-    EXPECT_EQ(Search(a.dict, L"h", 3, 10), L"土");
-    EXPECT_EQ(Search(a.dict, L"h", 4, 10), L"");
-    EXPECT_EQ(Search(a.dict, L"h", 0, 0), L"");
-}
-
-TEST(StrokeSearchTest, InvalidOrEmptyInputGivesNothing) {
-    t_annex a(BuildSmallAnnex());
-    EXPECT_EQ(Search(a.dict, L"hx"), L"");
-    EXPECT_EQ(Search(a.dict, L"''"), L"");
-    EXPECT_EQ(Search(a.dict, L""), L"");
-    EXPECT_EQ(Search(a.dict, L"h?"), L"");  // the wildcard is no stroke of the index
 }
 
 TEST(StrokeSearchTest, InstalledFiltersDecideBeforeSkipCounts) {
@@ -293,37 +296,36 @@ TEST(StrokeMatcherTest, MatchesCodesWithWildcards) {
     t_strokeMatcher m;
     m.Init(&a.dict, L"h?h");
     ASSERT_EQ(m.GetTypedCount(), 3);
-    const uint16_t wang[] = {1, 1, 2, 1};
-    uint32_t matched = 0;
-    EXPECT_EQ(m.MatchCodes(wang, 4, 0, &matched), 0);  // third typed h against 2
-    const uint16_t tu[] = {1, 2, 1};
-    matched = 0;
-    EXPECT_EQ(m.MatchCodes(tu, 3, 0, &matched), 1);
-    EXPECT_EQ(matched, 3u);
-    const uint16_t shortList[] = {1, 0};
-    matched = 0;
-    EXPECT_EQ(m.MatchCodes(shortList, 2, 0, &matched), 1);  // the list ends at 0
-    EXPECT_EQ(matched, 1u);
-    matched = 0;
-    EXPECT_EQ(m.MatchChar(kTu, 0, &matched), 1);
-    EXPECT_EQ(matched, 3u);
-    matched = 0;
-    EXPECT_EQ(m.MatchChar(kShi, 2, &matched), 1);  // h against 1 2: the typed codes end first
-    EXPECT_EQ(matched, 1u);
-    matched = 0;
-    EXPECT_EQ(m.MatchChar(kShi, 1, &matched), 0);  // ? h against 1 2
-    EXPECT_EQ(matched, 1u);
-    EXPECT_EQ(m.MatchChar(kBu, 0, &matched), 0);  // no strokes
-}
-
-TEST(StrokeMatcherTest, NonStrokeKeyAtThePositionFailsAtOnce) {
-    t_annex a(BuildSmallAnnex());
-    t_strokeMatcher m;
-    m.Init(&a.dict, L"hxs");
-    uint32_t matched = 0;
-    EXPECT_EQ(m.MatchChar(kTu, 1, &matched), 0);
-    EXPECT_EQ(matched, 0u);
-    EXPECT_EQ(m.MatchChar(kTu, 9, &matched), 0);
+    const struct {
+        const wchar_t* typed;
+        Codes codes;  // empty: the strokes of ch
+        uint16_t ch;
+        int from;
+        int result;
+        uint32_t matched;  // 99: not checked
+    } cases[] = {
+        {L"h?h", {1, 1, 2, 1}, 0, 0, 0, 99},  // third typed h against 2
+        {L"h?h", {1, 2, 1}, 0, 0, 1, 3},
+        {L"h?h", {1, 0}, 0, 0, 1, 1},  // the list ends at 0
+        {L"h?h", {}, kTu, 0, 1, 3},
+        {L"h?h", {}, kShi, 2, 1, 1},  // h against 1 2: the typed codes end first
+        {L"h?h", {}, kShi, 1, 0, 1},  // ? h against 1 2
+        {L"h?h", {}, kBu, 0, 0, 99},  // no strokes
+        {L"hxs", {}, kTu, 1, 0, 0},   // a non-stroke key at the position fails at once
+        {L"hxs", {}, kTu, 9, 0, 99},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.typed << " from " << c.from << " ch " << c.ch);
+        m.Init(&a.dict, c.typed);
+        uint32_t matched = 0;
+        const int r = c.codes.empty()
+                          ? m.MatchChar(c.ch, c.from, &matched)
+                          : m.MatchCodes(c.codes.data(), int(c.codes.size()), c.from, &matched);
+        EXPECT_EQ(r, c.result);
+        if (c.matched != 99) {
+            EXPECT_EQ(matched, c.matched);
+        }
+    }
 }
 
 // ---------------------------------------------------------------- damaged images

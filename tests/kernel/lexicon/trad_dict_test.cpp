@@ -133,50 +133,45 @@ const std::map<std::u16string, std::u16string> kPairs = {
 
 }  // namespace
 
-TEST(TradDictTest, PhraseWinsOverItsCharacters) {
+TEST(TradDictTest, LongestStoredEndingDecidesTheConversion) {
     t_attached a(BuildImage(kPairs));
     ASSERT_TRUE(a.dict.IsReady());
-    EXPECT_EQ(Convert(a.dict, u"头发"), u"頭髮");
-    EXPECT_EQ(Convert(a.dict, u"发头"), u"發頭");
-    EXPECT_EQ(Convert(a.dict, u"方便面"), u"方便麪");
-}
+    const struct {
+        const char16_t* text;
+        const char16_t* converted;
+    } conversions[] = {
+        {u"头发", u"頭髮"}, {u"发头", u"發頭"}, {u"方便面", u"方便麪"},
+        {u"后", u"後"},     {u"呂后", u"呂后"}, {u"皇后来", u"皇后来"},  // identity blocks 后
+    };
+    for (size_t i = 0; i < std::size(conversions); ++i)
+        EXPECT_EQ(Convert(a.dict, conversions[i].text), conversions[i].converted) << "row " << i;
 
-TEST(TradDictTest, IdentityPhraseBlocksTheShorterWrongMatch) {
-    t_attached a(BuildImage(kPairs));
-    EXPECT_EQ(Convert(a.dict, u"后"), u"後");
-    EXPECT_EQ(Convert(a.dict, u"呂后"), u"呂后");
-    EXPECT_EQ(Convert(a.dict, u"皇后来"), u"皇后来");
-    t_scopeHeap heap;
-    t_lstr* out = reinterpret_cast<t_lstr*>(1);
-    EXPECT_EQ(a.dict.MatchSuffix(&heap, &out, MakeText(heap, u"呂后")), 2);
-    EXPECT_EQ(out, nullptr);  // a match that keeps its text
-}
-
-TEST(TradDictTest, LastCharacterUnknownMatchesNothing) {
-    t_attached a(BuildImage(kPairs));
-    t_scopeHeap heap;
-    t_lstr* out = nullptr;
-    EXPECT_EQ(a.dict.MatchSuffix(&heap, &out, MakeText(heap, u"头发x")), 0);
-    EXPECT_EQ(out, nullptr);
-}
-
-TEST(TradDictTest, LongerMatchWithTextWins) {
-    // both "AB" and "XYAB" are stored: the four-unit match wins
-    t_attached a(BuildImage({{u"AB", u"ab"}, {u"XYAB", u"xyab"}, {u"B", u"b"}}));
-    t_scopeHeap heap;
-    t_lstr* out = nullptr;
-    EXPECT_EQ(a.dict.MatchSuffix(&heap, &out, MakeText(heap, u"QXYAB")), 4);
-    EXPECT_EQ(Units(out), u"xyab");
-    EXPECT_EQ(a.dict.MatchSuffix(&heap, &out, MakeText(heap, u"YAB")), 2);
-    EXPECT_EQ(Units(out), u"ab");
-}
-
-TEST(TradDictTest, NodeWithoutChildrenEndsTheWalk) {
-    t_attached a(BuildImage({{u"B", u"b"}}));
-    t_scopeHeap heap;
-    t_lstr* out = nullptr;
-    EXPECT_EQ(a.dict.MatchSuffix(&heap, &out, MakeText(heap, u"AAB")), 1);
-    EXPECT_EQ(Units(out), u"b");
+    // One match at the end of the text: its length, and its text or none
+    // when the text is kept.
+    const struct {
+        std::map<std::u16string, std::u16string> pairs;
+        const char16_t* text;
+        int length;
+        const char16_t* replacement;  // null: out is left null
+    } matches[] = {
+        {kPairs, u"呂后", 2, nullptr},
+        {kPairs, u"头发x", 0, nullptr},  // last character unknown
+        {{{u"AB", u"ab"}, {u"XYAB", u"xyab"}, {u"B", u"b"}}, u"QXYAB", 4, u"xyab"},  // longer wins
+        {{{u"AB", u"ab"}, {u"XYAB", u"xyab"}, {u"B", u"b"}}, u"YAB", 2, u"ab"},
+        {{{u"B", u"b"}}, u"AAB", 1, u"b"},  // a node without children ends the walk
+    };
+    for (size_t i = 0; i < std::size(matches); ++i) {
+        const auto& m = matches[i];
+        SCOPED_TRACE("match row " + std::to_string(i));
+        t_attached d(BuildImage(m.pairs));
+        t_scopeHeap heap;
+        t_lstr* out = reinterpret_cast<t_lstr*>(1);
+        EXPECT_EQ(d.dict.MatchSuffix(&heap, &out, MakeText(heap, m.text)), m.length);
+        if (m.replacement)
+            EXPECT_EQ(Units(out), m.replacement);
+        else
+            EXPECT_EQ(out, nullptr);
+    }
 }
 
 TEST(TradDictTest, NotReadyOrEmptyTextMatchesNothing) {
@@ -202,31 +197,26 @@ TEST(TradDictTest, LoadRefusesImagesThatPointOutsideThemselves) {
     };
     ASSERT_TRUE(loads(good));
     const uint32_t nodes = 20;
+    const struct {
+        size_t at;
+        uint32_t value;
+        const char* what;
+    } damage[] = {
+        {0, 0xFFFFFFF0u, "node area outside"},
+        {16, 0x10000000u, "too many nodes"},
+        {16, 0, "no root"},
+        {12, 8, "another node size"},
+        {nodes + 8, 0x7FFFFFFF, "root children past the node area"},
+        {nodes + 4, 0, "the root as its own child"},
+        {nodes + 16 + 12, 0x00FFFFFF, "a value offset past the end"},
+        {nodes + 16 + 12, uint32_t(-3), "a negative value offset"},
+    };
+    for (const auto& d : damage) {
+        Bytes b = good;
+        Put32(b, d.at, d.value);
+        EXPECT_FALSE(loads(b)) << d.what;
+    }
     Bytes b = good;
-    Put32(b, 0, 0xFFFFFFF0u);  // node area outside
-    EXPECT_FALSE(loads(b));
-    b = good;
-    Put32(b, 16, 0x10000000u);  // too many nodes
-    EXPECT_FALSE(loads(b));
-    b = good;
-    Put32(b, 16, 0);  // no root
-    EXPECT_FALSE(loads(b));
-    b = good;
-    Put32(b, 12, 8);  // another node size
-    EXPECT_FALSE(loads(b));
-    b = good;
-    Put32(b, nodes + 8, 0x7FFFFFFF);  // root: children past the node area
-    EXPECT_FALSE(loads(b));
-    b = good;
-    Put32(b, nodes + 4, 0);  // root: the root as its own child
-    EXPECT_FALSE(loads(b));
-    b = good;
-    Put32(b, nodes + 16 + 12, 0x00FFFFFF);  // a value offset past the end
-    EXPECT_FALSE(loads(b));
-    b = good;
-    Put32(b, nodes + 16 + 12, uint32_t(-3));
-    EXPECT_FALSE(loads(b));
-    b = good;
     b.resize(b.size() - 1);  // the last text cut short
     EXPECT_FALSE(loads(b));
     EXPECT_FALSE(loads(Bytes(19, 0)));

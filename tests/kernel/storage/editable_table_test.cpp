@@ -33,9 +33,26 @@ struct t_model {
     }
 };
 
-Bytes KeyOf(const std::vector<uint16_t>& units) {
-    return KeyUnits(units);
+int Add(t_editableTableFile& ed, const Bytes& item, t_editLocation* where = nullptr) {
+    return ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr, where);
 }
+
+// Adds items {i % 8, i} from i = `from` on while they go in plainly; returns
+// the first other result (2 once a table doubled).
+int AddUntilDoubled(t_editableTableFile& ed, uint16_t from, t_editLocation* where = nullptr) {
+    int r = 4;
+    for (uint16_t i = from; r == 4; ++i)
+        r = Add(ed, AttriItem(KeyUnits({uint16_t(i % 8), i}), 1, "b", 1), where);
+    return r;
+}
+
+// The default shape's empty image, attached to a file without callbacks.
+struct t_plainFile {
+    t_shape s;
+    Bytes image = EmptyImage(s);
+    t_editableTableFile ed{nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(s.extraSize)};
+    t_plainFile() { EXPECT_TRUE(Attach(ed, s, image)); }
+};
 
 std::string RandomWord(std::mt19937& rng) {
     static const char kLetters[] = "abcde";
@@ -105,12 +122,11 @@ void RunModel(const t_shape& shape, uint32_t seed, int steps, bool refuseGrowth 
             const std::vector<uint16_t> k{PickBucket(rng, shape.buckets), uint16_t(1 + rng() % 6)};
             const std::string w = RandomWord(rng);
             const int32_t freq = int32_t(rng() % 1000), kv = int32_t(rng() % 50);
-            const Bytes item = AttriItem(KeyOf(k), kv, w, freq);
+            const Bytes item = AttriItem(KeyUnits(k), kv, w, freq);
             const Bytes before = WholeImage(ed);
             const std::vector<int32_t> capsBefore = Capacities(ed);
             t_editLocation where;
-            const int r =
-                ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr, &where);
+            const int r = Add(ed, item, &where);
             if (r == 4 && borrows) CountBorrow(capsBefore, Capacities(ed), *borrows);
             if (model.Has(k, w)) {
                 ASSERT_EQ(r, 1);
@@ -133,7 +149,7 @@ void RunModel(const t_shape& shape, uint32_t seed, int steps, bool refuseGrowth 
             // A field write on a random stored item.
             auto it = model.items.begin();
             std::advance(it, rng() % model.items.size());
-            const Bytes item = AttriItem(KeyOf(it->first), 0, it->second.first, 0);
+            const Bytes item = AttriItem(KeyUnits(it->first), 0, it->second.first, 0);
             t_editLocation loc;
             ASSERT_TRUE(ed.Locate(item.data(), uint32_t(item.size()), 0, &loc));
             ASSERT_TRUE(loc.itemFound);
@@ -289,18 +305,16 @@ TEST(EditableTableBorrowTest, ThinlySpreadRoomStillLendsAndNoRoomRefusesTheAdd) 
 // ---------------------------------------------------------------- adding
 
 TEST(EditableTableAddTest, PresentItemReturnsOneAndNewValueJoinsTheEndOfTheChain) {
-    t_shape s;
-    Bytes image = EmptyImage(s);
-    t_editableTableFile ed(nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(s.extraSize));
-    ASSERT_TRUE(Attach(ed, s, image));
+    t_plainFile f;
+    auto& [s, image, ed] = f;
     const Bytes key = KeyUnits({3, 9});
     for (const char* w : {"b", "a", "c"}) {
         const Bytes item = AttriItem(key, 1, w, 5);
-        ASSERT_EQ(ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr), 4);
+        ASSERT_EQ(Add(ed, item), 4);
     }
     const uint32_t check = ed.GetCheckNum();
     const Bytes again = AttriItem(key, 99, "a", 77);
-    EXPECT_EQ(ed.AddItem(again.data(), uint32_t(again.size()), 0, nullptr, nullptr), 1);
+    EXPECT_EQ(Add(ed, again), 1);
     EXPECT_EQ(ed.GetCheckNum(), check);
     std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
     ASSERT_TRUE(ed.CollectItems(0, pairs));
@@ -318,13 +332,13 @@ TEST(EditableTableAddTest, AppendThatWouldPassATableIsRefusedBeforeAnythingMoves
     t_editableTableFile& ed = *file;
     ASSERT_TRUE(Attach(ed, s, image));
     const Bytes a = AttriItem(KeyUnits({1, 1}), 1, "abc", 1);  // 8 bytes of word
-    ASSERT_NE(ed.AddItem(a.data(), uint32_t(a.size()), 0, nullptr, nullptr), 0);
+    ASSERT_NE(Add(ed, a), 0);
     const Bytes b = AttriItem(KeyUnits({1, 2}), 1, "abcd", 1);  // 10 more: does not fit
     const Bytes before = WholeImage(ed);
-    EXPECT_EQ(ed.AddItem(b.data(), uint32_t(b.size()), 0, nullptr, nullptr), 0);
+    EXPECT_EQ(Add(ed, b), 0);
     EXPECT_EQ(WholeImage(ed), before);
     const Bytes c = AttriItem(KeyUnits({1, 1}), 1, "abcd", 1);  // appended attri row: same refusal
-    EXPECT_EQ(ed.AddItem(c.data(), uint32_t(c.size()), 0, nullptr, nullptr), 0);
+    EXPECT_EQ(Add(ed, c), 0);
     EXPECT_EQ(WholeImage(ed), before);
     // A string field write that does not fit is refused too.
     t_editLocation loc;
@@ -346,7 +360,7 @@ TEST(EditableTableAddTest, AttriTableFullRefusesTheAdd) {
     for (int i = 0; i < 3; ++i) {
         const Bytes item = AttriItem(KeyUnits({2, uint16_t(i)}), 0, "w", 0);
         before = WholeImage(ed);
-        results[i] = ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr);
+        results[i] = Add(ed, item);
         attriUsed[i] = ed.GetAttriUsedCount(0);
     }
     // The first two go in (the remedy that 1 of 2 rows asks for has no
@@ -359,36 +373,32 @@ TEST(EditableTableAddTest, AttriTableFullRefusesTheAdd) {
     EXPECT_EQ(ed.GetKeyUsedCount(0), 2);
     // A further value of a stored key is refused the same way.
     const Bytes more = AttriItem(KeyUnits({2, 0}), 0, "x", 0);
-    EXPECT_EQ(ed.AddItem(more.data(), uint32_t(more.size()), 0, nullptr, nullptr), 0);
+    EXPECT_EQ(Add(ed, more), 0);
     EXPECT_EQ(WholeImage(ed), before);
 }
 
 TEST(EditableTableAddTest, BadItemsAndKeysWithoutBucketAreRefused) {
-    t_shape s;
-    Bytes image = EmptyImage(s);
-    t_editableTableFile ed(nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(s.extraSize));
-    ASSERT_TRUE(Attach(ed, s, image));
+    t_plainFile f;
+    auto& [s, image, ed] = f;
     const Bytes good = AttriItem(KeyUnits({1, 1}), 1, "w", 1);
     EXPECT_EQ(ed.AddItem(good.data(), uint32_t(good.size() - 1), 0, nullptr, nullptr), 0);  // cut
     Bytes longer = good;
     longer.push_back(0);
-    EXPECT_EQ(ed.AddItem(longer.data(), uint32_t(longer.size()), 0, nullptr, nullptr),
+    EXPECT_EQ(Add(ed, longer),
               0);  // trailing byte
     const Bytes noBucket = AttriItem(KeyUnits({uint16_t(s.buckets), 1}), 1, "w", 1);
-    EXPECT_EQ(ed.AddItem(noBucket.data(), uint32_t(noBucket.size()), 0, nullptr, nullptr), 0);
+    EXPECT_EQ(Add(ed, noBucket), 0);
     const Bytes emptyKey = AttriItem(KeyUnits({}), 1, "w", 1);
-    EXPECT_EQ(ed.AddItem(emptyKey.data(), uint32_t(emptyKey.size()), 0, nullptr, nullptr), 0);
+    EXPECT_EQ(Add(ed, emptyKey), 0);
     EXPECT_EQ(ed.GetKeyUsedCount(0), 0);
 }
 
 TEST(EditableTableFieldTest, KeyFieldAndLinkWordsCannotBeWritten) {
-    t_shape s;
-    Bytes image = EmptyImage(s);
-    t_editableTableFile ed(nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(s.extraSize));
-    ASSERT_TRUE(Attach(ed, s, image));
+    t_plainFile f;
+    auto& [s, image, ed] = f;
     const Bytes item = AttriItem(KeyUnits({1, 1}), 1, "w", 1);
     t_editLocation loc;
-    ASSERT_EQ(ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr, &loc), 4);
+    ASSERT_EQ(Add(ed, item, &loc), 4);
     const Bytes v = I32(5);
     EXPECT_FALSE(ed.SetFieldAt(v.data(), 4, loc.keyRow, 0, false));    // the key
     EXPECT_FALSE(ed.SetFieldAt(v.data(), 4, loc.keyRow, 8, false));    // the attri link
@@ -400,13 +410,11 @@ TEST(EditableTableFieldTest, KeyFieldAndLinkWordsCannotBeWritten) {
 }
 
 TEST(EditableTableFieldTest, ShorterStringIsRewrittenInPlaceLongerOneAppended) {
-    t_shape s;
-    Bytes image = EmptyImage(s);
-    t_editableTableFile ed(nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(s.extraSize));
-    ASSERT_TRUE(Attach(ed, s, image));
+    t_plainFile f;
+    auto& [s, image, ed] = f;
     const Bytes item = AttriItem(KeyUnits({1, 1}), 1, "word", 1);
     t_editLocation loc;
-    ASSERT_EQ(ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr, &loc), 4);
+    ASSERT_EQ(Add(ed, item, &loc), 4);
     const int32_t used = ed.GetDataUsed(1);
     const Bytes shorter = Str("wo");
     ASSERT_TRUE(ed.SetFieldAt(shorter.data(), uint32_t(shorter.size()), loc.attriRow, 0, true));
@@ -465,7 +473,7 @@ TEST(EditableTableAttachTest, ImageWhoseUsedCountDisagreesWithItsBucketsIsRefuse
         t_editableTableFile ed(nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(s.extraSize));
         ASSERT_TRUE(Attach(ed, s, image));
         const Bytes item = KeyItem(KeyUnits({1, 1}), 1, "t");
-        ASSERT_EQ(ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr), 4);
+        ASSERT_EQ(Add(ed, item), 4);
     }
     // What a builder writes for a populated table: used words of 0.
     Bytes plainPart(image.begin(), image.end() - 4 - s.extraSize);
@@ -487,14 +495,9 @@ TEST(EditableTableGrowthHazardTest, RowsHeldAcrossADoubleAreRefusedAndWhereIsCur
     ASSERT_TRUE(Attach(ed, s, *owner.image));
     const Bytes first = AttriItem(KeyUnits({1, 1}), 1, "a", 1);
     t_editLocation held;
-    ASSERT_EQ(ed.AddItem(first.data(), uint32_t(first.size()), 0, nullptr, nullptr, &held), 4);
-    int r = 4;
+    ASSERT_EQ(Add(ed, first, &held), 4);
     t_editLocation where;
-    for (uint16_t i = 2; r == 4; ++i) {
-        const Bytes item = AttriItem(KeyUnits({uint16_t(i % 8), i}), 1, "b", 1);
-        r = ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr, &where);
-    }
-    ASSERT_EQ(r, 2);
+    ASSERT_EQ(AddUntilDoubled(ed, 2, &where), 2);
     EXPECT_EQ(owner.grown, 1);
     // The held row points into the freed buffer: it must be refused, untouched.
     const Bytes v = I32(42);
@@ -512,15 +515,13 @@ TEST(EditableTableGrowthHazardTest, RowsHeldAcrossADoubleAreRefusedAndWhereIsCur
 }
 
 TEST(EditableTableGrowthHazardTest, RowsHeldAcrossAnyAddAreStale) {
-    t_shape s;
-    Bytes image = EmptyImage(s);
-    t_editableTableFile ed(nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(s.extraSize));
-    ASSERT_TRUE(Attach(ed, s, image));
+    t_plainFile f;
+    auto& [s, image, ed] = f;
     const Bytes b = AttriItem(KeyUnits({1, 5}), 1, "b", 1);
     t_editLocation held;
-    ASSERT_EQ(ed.AddItem(b.data(), uint32_t(b.size()), 0, nullptr, nullptr, &held), 4);
+    ASSERT_EQ(Add(ed, b, &held), 4);
     const Bytes a = AttriItem(KeyUnits({1, 2}), 1, "a", 1);  // sorts first: shifts b's row
-    ASSERT_EQ(ed.AddItem(a.data(), uint32_t(a.size()), 0, nullptr, nullptr), 4);
+    ASSERT_EQ(Add(ed, a), 4);
     const Bytes v = I32(7);
     EXPECT_FALSE(ed.SetFieldAt(v.data(), 4, held.keyRow, 4, false));
 }
@@ -528,12 +529,10 @@ TEST(EditableTableGrowthHazardTest, RowsHeldAcrossAnyAddAreStale) {
 // ---------------------------------------------------------------- saving
 
 TEST(EditableTableSaveTest, SaveReplacesALongerFileWholeThroughARename) {
-    t_shape s;
-    Bytes image = EmptyImage(s);
-    t_editableTableFile ed(nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(s.extraSize));
-    ASSERT_TRUE(Attach(ed, s, image));
+    t_plainFile f;
+    auto& [s, image, ed] = f;
     const Bytes item = AttriItem(KeyUnits({1, 1}), 1, "w", 1);
-    ASSERT_EQ(ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr), 4);
+    ASSERT_EQ(Add(ed, item), 4);
     const std::string path = tabletest::TempDir() + "/edit_save.bin";
     tabletest::WriteFile(path, Bytes(image.size() + 1000, 0xEE));
     struct stat before {};
@@ -550,10 +549,8 @@ TEST(EditableTableSaveTest, SaveReplacesALongerFileWholeThroughARename) {
 }
 
 TEST(EditableTableSaveTest, UnwritablePathFailsAndLeavesNothing) {
-    t_shape s;
-    Bytes image = EmptyImage(s);
-    t_editableTableFile ed(nullptr, nullptr, nullptr, nullptr, nullptr, int32_t(s.extraSize));
-    ASSERT_TRUE(Attach(ed, s, image));
+    t_plainFile f;
+    auto& [s, image, ed] = f;
     EXPECT_FALSE(ed.SaveToFile(L"/nonexistent-dir/x/edit.bin"));
 }
 
@@ -567,7 +564,7 @@ struct t_meddler {
     static uint8_t* OnGrown(const t_grownImage& img, void* context) {
         t_meddler* m = static_cast<t_meddler*>(context);
         const Bytes item = AttriItem(KeyUnits({0, 99}), 1, "inside", 1);
-        m->addResult = m->ed->AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr);
+        m->addResult = Add(*m->ed, item);
         m->attachResult = m->ed->AttachWithExtra(m->owner.image->data(), kVersion, {}, {},
                                                  int64_t(m->owner.image->size()));
         return t_owner::OnGrown(img, &m->owner);
@@ -584,12 +581,7 @@ TEST(EditableTableGrowthHazardTest, NoticeCannotReenterTheFileItGrows) {
     t_editableTableFile ed(&t_meddler::OnGrown, &m, int32_t(s.extraSize));
     m.ed = &ed;
     ASSERT_TRUE(Attach(ed, s, *m.owner.image));
-    int r = 4;
-    for (uint16_t i = 1; r == 4; ++i) {
-        const Bytes item = AttriItem(KeyUnits({uint16_t(i % 8), i}), 1, "b", 1);
-        r = ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr);
-    }
-    ASSERT_EQ(r, 2);
+    ASSERT_EQ(AddUntilDoubled(ed, 1), 2);
     EXPECT_EQ(m.addResult, 0);
     EXPECT_FALSE(m.attachResult);
     EXPECT_EQ(ed.GetAttriRowCount(0), 20);
@@ -606,12 +598,7 @@ TEST(EditableTableFixedModeTest, ModeEndsWithAnotherImageButSurvivesItsOwnGrowth
     ASSERT_TRUE(Attach(ed, s, *owner.image));
     Bytes region(size_t(ed.GetFixedStateSize(8)));
     ASSERT_TRUE(ed.SetFixedCapacityMode(8, region.data(), region.size()));
-    int r = 4;
-    for (uint16_t i = 1; r == 4; ++i) {
-        const Bytes item = AttriItem(KeyUnits({uint16_t(i % 8), i}), 1, "b", 1);
-        r = ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr);
-    }
-    ASSERT_EQ(r, 2);
+    ASSERT_EQ(AddUntilDoubled(ed, 1), 2);
     t_fixedState st;
     ASSERT_TRUE(ed.GetFixedCapacityState(&st));
     EXPECT_EQ(st.header[12], 1);  // grown: only a whole save will do
@@ -623,7 +610,7 @@ TEST(EditableTableFixedModeTest, ModeEndsWithAnotherImageButSurvivesItsOwnGrowth
     ASSERT_TRUE(Attach(ed, s, other));
     EXPECT_FALSE(ed.GetFixedCapacityState(&st));
     const Bytes item = AttriItem(KeyUnits({1, 1}), 1, "b", 1);
-    EXPECT_EQ(ed.AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr), 4);
+    EXPECT_EQ(Add(ed, item), 4);
 }
 
 TEST(EditableTableAddTest, DigitKeysAreTheirBucketAndStoreNoKeyField) {
@@ -643,14 +630,14 @@ TEST(EditableTableAddTest, DigitKeysAreTheirBucketAndStoreNoKeyField) {
     };
     const Bytes three = item(3, 33);
     t_editLocation where;
-    ASSERT_EQ(ed.AddItem(three.data(), uint32_t(three.size()), 0, nullptr, nullptr, &where), 4);
+    ASSERT_EQ(Add(ed, three, &where), 4);
     EXPECT_EQ(RdI32(where.keyRow.ptr), 33);  // the row starts with the value
     const Bytes again = item(3, 44);
-    EXPECT_EQ(ed.AddItem(again.data(), uint32_t(again.size()), 0, nullptr, nullptr), 1);
+    EXPECT_EQ(Add(ed, again), 1);
     const Bytes outside = item(10, 1);
-    EXPECT_EQ(ed.AddItem(outside.data(), uint32_t(outside.size()), 0, nullptr, nullptr), 0);
+    EXPECT_EQ(Add(ed, outside), 0);
     const Bytes nine = item(9, 99);
-    ASSERT_EQ(ed.AddItem(nine.data(), uint32_t(nine.size()), 0, nullptr, nullptr), 4);
+    ASSERT_EQ(Add(ed, nine), 4);
     EXPECT_EQ(ed.GetBucketRowCount(0, 9), 1);
     EXPECT_EQ(ed.GetCheckNum(), tabletest::ExpectedCheck(WholeImage(ed)));
 }
@@ -674,13 +661,11 @@ TEST(EditableTableFullnessTest, NearlyFullAtNineTenthsInIntegerDivision) {
         ASSERT_TRUE(Attach(*ed, s, image));
         for (int i = 1; i < c.firstFullAdd; ++i) {
             const Bytes item = KeyItem(KeyUnits({0, uint16_t(100 + i)}), i, "t");
-            ASSERT_EQ(ed->AddItem(item.data(), uint32_t(item.size()), 0, nullptr, nullptr), 4)
-                << c.rows << " " << i;
+            ASSERT_EQ(Add(*ed, item), 4) << c.rows << " " << i;
             EXPECT_FALSE(ed->IsNearlyFull(0)) << c.rows << " rows, " << i << " used";
         }
         const Bytes last = KeyItem(KeyUnits({0, 99}), 0, "t");
-        EXPECT_NE(ed->AddItem(last.data(), uint32_t(last.size()), 0, nullptr, nullptr), 4)
-            << c.rows;
+        EXPECT_NE(Add(*ed, last), 4) << c.rows;
     }
 }
 

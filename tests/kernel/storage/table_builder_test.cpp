@@ -41,6 +41,27 @@ Bytes ExtItem(std::vector<uint16_t> reading, const std::string& word, uint16_t f
         .Packed();
 }
 
+bool InitExt(t_tableFileBuilder& b, bool buckets = false) {
+    return buckets
+               ? b.InitStoreWithBuckets(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion,
+                                        {}, {}, {0})
+               : b.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {});
+}
+
+// A store of the test tag and version without hash or compare functions.
+bool Init(t_tableFileBuilder& b, const std::vector<t_keyDesc>& keys,
+          const std::vector<t_attriDesc>& attris, const std::vector<uint32_t>& datas) {
+    return b.InitStore(keys, attris, datas, kTag, kVersion, {}, {});
+}
+
+bool InitPlain(t_tableFileBuilder& b) {
+    return Init(b, PlainKeys(), {}, {0});
+}
+
+int Insert(t_tableFileBuilder& b, const t_item& item, int table = 0) {
+    return b.InsertOne(item.Packed().data(), table);
+}
+
 int ExtMergeRecord(int32_t, const std::vector<uint8_t*>& incoming,
                    const std::vector<const uint8_t*>& stored) {
     if (incoming.size() != 8) return 0;
@@ -54,7 +75,7 @@ int KeepStored(int32_t, const std::vector<uint8_t*>&, const std::vector<const ui
 
 Bytes ExtImage(const std::vector<Bytes>& items) {
     t_tableFileBuilder b;
-    EXPECT_TRUE(b.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {}));
+    EXPECT_TRUE(InitExt(b));
     for (const Bytes& i : items) EXPECT_EQ(b.InsertOne(i.data(), 0), 1);
     return Plain(b);
 }
@@ -77,6 +98,18 @@ std::vector<std::pair<std::string, uint16_t>> ExtWords(const t_tableFile& r) {
     return out;
 }
 
+// Merges two sized extension images into a file of the temporary folder and
+// returns the file.
+Bytes MergeExt(const Bytes& first, const Bytes& second, t_mergeRecordFn cb) {
+    const std::string path = TempDir() + "/ext.merge";
+    t_tableFileBuilder b;
+    EXPECT_TRUE(InitExt(b, true));
+    int result = -1;
+    EXPECT_EQ(b.MergeFiles(first.data(), second.data(), Wide(path).c_str(), &result, cb), 1);
+    EXPECT_EQ(result, 0);
+    return ReadFile(path);
+}
+
 size_t FilesIn(const std::string& dir) {
     size_t n = 0;
     if (DIR* d = opendir(dir.c_str())) {
@@ -93,25 +126,22 @@ size_t FilesIn(const std::string& dir) {
 
 TEST(TableBuilderStoreTest, TablesWithoutUsableBucketsOrFunctionsAreRefused) {
     t_tableFileBuilder b;
-    EXPECT_FALSE(
-        b.InitStore({Key(4, {7, 7}, kNone, kNone, kNone)}, {}, {}, kTag, kVersion, {}, {}));
+    EXPECT_FALSE(Init(b, {Key(4, {7, 7}, kNone, kNone, kNone)}, {}, {}));
     EXPECT_TRUE(b.InitStoreWithBuckets({Key(4, {7, 7}, kNone, kNone, kNone)}, {}, {}, kTag,
                                        kVersion, {}, {}, {10}));
     EXPECT_FALSE(b.InitStoreWithBuckets({Key(5, {7, 7}, kNone, kNone, kNone)}, {}, {}, kTag,
                                         kVersion, {}, {}, {10}));
-    EXPECT_FALSE(b.InitStore({Key(7, {0}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}));
-    EXPECT_FALSE(b.InitStore({Key(1, {0}, 3, 0, kNone)}, {}, {0}, kTag, kVersion, {},
-                             {}));  // no attri table 3
+    EXPECT_FALSE(Init(b, {Key(7, {0}, kNone, 0, kNone)}, {}, {0}));
+    EXPECT_FALSE(Init(b, {Key(1, {0}, 3, 0, kNone)}, {}, {0}));  // no attri table 3
     EXPECT_FALSE(b.IsValid());
-    EXPECT_EQ(b.InsertOne(t_item().S("a").Packed().data(), 0), 0);
+    EXPECT_EQ(Insert(b, t_item().S("a")), 0);
 }
 
 TEST(TableBuilderStoreTest, KeyRowsWithNoTrailingWordHoldExactlyTheirFields) {
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStore({Key(1, {0, 7, 5}, kNoAttriNoWord, 0, kNone)}, {}, {0}, kTag, kVersion,
-                            {}, {}));
+    ASSERT_TRUE(Init(b, {Key(1, {0, 7, 5}, kNoAttriNoWord, 0, kNone)}, {}, {0}));
     EXPECT_EQ(b.GetLayout().keyLayouts[0].rowSize, 10u);
-    ASSERT_TRUE(b.InitStore({Key(1, {0, 7, 5}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}));
+    ASSERT_TRUE(Init(b, {Key(1, {0, 7, 5}, kNone, 0, kNone)}, {}, {0}));
     EXPECT_EQ(b.GetLayout().keyLayouts[0].rowSize, 14u);
 }
 
@@ -119,7 +149,7 @@ TEST(TableBuilderStoreTest, KeyRowsWithNoTrailingWordHoldExactlyTheirFields) {
 
 TEST(TableBuilderStoreTest, SameItemTwiceMakesTwoAdjacentRowsAndCountsTwice) {
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStore(PlainKeys(), {}, {0}, kTag, kVersion, {}, {}));
+    ASSERT_TRUE(InitPlain(b));
     const Bytes item = t_item().S("pear").U32(1).Packed();
     ASSERT_EQ(b.InsertOne(item.data(), 0), 1);
     ASSERT_EQ(b.InsertOne(item.data(), 0), 1);
@@ -130,7 +160,7 @@ TEST(TableBuilderStoreTest, SameItemTwiceMakesTwoAdjacentRowsAndCountsTwice) {
 
 TEST(TableBuilderStoreTest, SameKeyWithAttriTableJoinsOneRowAndCountsTheKeyOnce) {
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kTag, kVersion, {}, {}));
+    ASSERT_TRUE(Init(b, ExtKeys(), ExtAttris(), kExtDatas));
     ASSERT_EQ(b.InsertOne(ExtItem({10, 20}, "xy", 1).data(), 0), 1);
     ASSERT_EQ(b.InsertOne(ExtItem({10, 20}, "zw", 2).data(), 0), 1);
     ASSERT_EQ(b.GetBucket(0, 10)->size(), 1u);
@@ -144,10 +174,9 @@ TEST(TableBuilderStoreTest, SameKeyWithAttriTableJoinsOneRowAndCountsTheKeyOnce)
 TEST(TableBuilderStoreTest, SortedAttriLayoutsOrderEntriesAndChainsKeepInsertionOrder) {
     for (int16_t flags : {0, 0x20, 0x40}) {
         t_tableFileBuilder b;
-        ASSERT_TRUE(b.InitStore({Key(int16_t(1 | flags), {0, 0}, 0, 0, kNone)}, {{1, 0, 1, 0}},
-                                {0, 0}, kTag, kVersion, {}, {}));
-        for (const char* v : {"b", "a", "c"})
-            ASSERT_EQ(b.InsertOne(t_item().S("k").S(v).Packed().data(), 0), 1);
+        ASSERT_TRUE(
+            Init(b, {Key(int16_t(1 | flags), {0, 0}, 0, 0, kNone)}, {{1, 0, 1, 0}}, {0, 0}));
+        for (const char* v : {"b", "a", "c"}) ASSERT_EQ(Insert(b, t_item().S("k").S(v)), 1);
         std::string order;
         for (const auto& e : b.GetBucket(0, 'k' - 'a')->at(0).entries)
             order += Text(L(Bytes(e[0], e[0] + 4)));
@@ -157,8 +186,8 @@ TEST(TableBuilderStoreTest, SortedAttriLayoutsOrderEntriesAndChainsKeepInsertion
 
 TEST(TableBuilderStoreTest, KeyWithoutBucketIsSkippedAndReportsSuccess) {
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStore({Key(2, {0, 7}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}));
-    EXPECT_EQ(b.InsertOne(t_item().S("").U32(1).Packed().data(), 0), 1);
+    ASSERT_TRUE(Init(b, {Key(2, {0, 7}, kNone, 0, kNone)}, {}, {0}));
+    EXPECT_EQ(Insert(b, t_item().S("").U32(1)), 1);
     EXPECT_EQ(b.DeleteOne(t_item().S("").U32(1).Packed().data(), 0), 1);
     EXPECT_EQ(b.GetKeyRowCount(0), 0u);
     EXPECT_EQ(b.GetDataSize(0), 0u);
@@ -168,9 +197,9 @@ TEST(TableBuilderStoreTest, DigitKeyAtOrAboveTheBucketCountHasNoBucket) {
     t_tableFileBuilder b;
     ASSERT_TRUE(b.InitStoreWithBuckets({Key(4, {7, 7}, kNone, kNone, kNone)}, {}, {}, kTag,
                                        kVersion, {}, {}, {10}));
-    EXPECT_EQ(b.InsertOne(t_item().U32(9).U32(1).Packed().data(), 0), 1);
-    EXPECT_EQ(b.InsertOne(t_item().U32(10).U32(1).Packed().data(), 0), 1);
-    EXPECT_EQ(b.InsertOne(t_item().U32(0xFFFFFFFF).U32(1).Packed().data(), 0), 1);
+    EXPECT_EQ(Insert(b, t_item().U32(9).U32(1)), 1);
+    EXPECT_EQ(Insert(b, t_item().U32(10).U32(1)), 1);
+    EXPECT_EQ(Insert(b, t_item().U32(0xFFFFFFFF).U32(1)), 1);
     EXPECT_EQ(b.GetKeyRowCount(0), 1u);
     EXPECT_EQ(b.GetBucket(0, 9)->size(), 1u);
 }
@@ -181,8 +210,7 @@ TEST(TableBuilderStoreTest, CallerHashAtOrAboveTheBucketCountHasNoBucket) {
     t_tableFileBuilder b;
     ASSERT_TRUE(b.InitStoreWithBuckets({Key(5, {0, 7}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion,
                                        {firstUnit}, {&LstrCompare}, {4}));
-    for (uint16_t unit : {3, 4, 9})
-        EXPECT_EQ(b.InsertOne(t_item().Raw(Units({unit})).U32(1).Packed().data(), 0), 1);
+    for (uint16_t unit : {3, 4, 9}) EXPECT_EQ(Insert(b, t_item().Raw(Units({unit})).U32(1)), 1);
     EXPECT_EQ(b.GetKeyRowCount(0), 1u);
     EXPECT_EQ(b.GetBucket(0, 3)->size(), 1u);
     EXPECT_EQ(b.GetDataSize(0), 4u);  // only the stored key took an item
@@ -192,7 +220,7 @@ TEST(TableBuilderStoreTest, CallerHashAtOrAboveTheBucketCountHasNoBucket) {
 
 TEST(TableBuilderStoreTest, DeletingMissingKeyChangesNothingAndLastEntryTakesTheRow) {
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kTag, kVersion, {}, {}));
+    ASSERT_TRUE(Init(b, ExtKeys(), ExtAttris(), kExtDatas));
     const Bytes one = ExtItem({10}, "x", 1), two = ExtItem({10}, "y", 1);
     ASSERT_EQ(b.InsertOne(one.data(), 0), 1);
     ASSERT_EQ(b.InsertOne(two.data(), 0), 1);
@@ -211,7 +239,7 @@ TEST(TableBuilderStoreTest, DeletingMissingKeyChangesNothingAndLastEntryTakesThe
 
 TEST(TableBuilderStoreTest, ItemsThatEndInsideAFieldOrUseUnstorableTypesFail) {
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStore(PlainKeys(), {}, {0}, kTag, kVersion, {}, {}));
+    ASSERT_TRUE(InitPlain(b));
     Bytes item = t_item().S("pear").U32(1).Packed();
     Wr32(item.data(), 12);  // the u32 would start at the end
     EXPECT_EQ(b.InsertOne(item.data(), 0), 0);
@@ -223,28 +251,27 @@ TEST(TableBuilderStoreTest, ItemsThatEndInsideAFieldOrUseUnstorableTypesFail) {
     EXPECT_EQ(b.GetDataSize(0), 0u);
 
     for (int16_t type : {3, 9}) {
-        ASSERT_TRUE(
-            b.InitStore({Key(1, {0, type}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}));
-        EXPECT_EQ(b.InsertOne(t_item().S("a").U32(0).U32(0).Packed().data(), 0), 0);
+        ASSERT_TRUE(Init(b, {Key(1, {0, type}, kNone, 0, kNone)}, {}, {0}));
+        EXPECT_EQ(Insert(b, t_item().S("a").U32(0).U32(0)), 0);
     }
     // A typed list cannot be a key.
-    ASSERT_TRUE(b.InitStore({Key(1, {11}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}));
-    EXPECT_EQ(b.InsertOne(t_item().S("a").Packed().data(), 0), 0);
+    ASSERT_TRUE(Init(b, {Key(1, {11}, kNone, 0, kNone)}, {}, {0}));
+    EXPECT_EQ(Insert(b, t_item().S("a")), 0);
 }
 
 TEST(TableBuilderStoreTest, StringWithoutADataTableIsRefusedWithNothingInserted) {
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStore({Key(1, {0, 0}, kNone, 0, kNone)}, {}, {0}, kTag, kVersion, {}, {}));
-    EXPECT_EQ(b.InsertOne(t_item().S("k").S("value").Packed().data(), 0), 0);
+    ASSERT_TRUE(Init(b, {Key(1, {0, 0}, kNone, 0, kNone)}, {}, {0}));
+    EXPECT_EQ(Insert(b, t_item().S("k").S("value")), 0);
     EXPECT_EQ(b.GetKeyRowCount(0), 0u);
     EXPECT_EQ(b.GetDataSize(0), 0u);
-    EXPECT_EQ(b.InsertOne(t_item().S("k").S("").Packed().data(), 0),
+    EXPECT_EQ(Insert(b, t_item().S("k").S("")),
               1);  // an empty value needs no item
 }
 
 TEST(TableBuilderStoreTest, InsertItemsNeedsOneListPerKeyTableAndStopsAtTheFirstFailure) {
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStore(PlainKeys(), {}, {0}, kTag, kVersion, {}, {}));
+    ASSERT_TRUE(InitPlain(b));
     const Bytes good = t_item().S("a").U32(1).Packed();
     Bytes bad = good;
     Wr32(bad.data(), 0);
@@ -274,8 +301,8 @@ TEST(TableBuilderStoreTest, TypedListTextBecomesAValueAndUnknownWordsAreRefused)
 TEST(TableBuilderSaveTest, TrailingSlotOfAttriIndexMinusOneIsZeroAndRowsTakeFullSize) {
     t_tableFileBuilder b;
     ASSERT_TRUE(b.InitStoreWithBuckets(PlainKeys(), {}, {0}, kTag, kVersion, {}, {}, {1}));
-    ASSERT_EQ(b.InsertOne(t_item().S("ab").U32(0xAAAAAAAA).Packed().data(), 0), 1);
-    ASSERT_EQ(b.InsertOne(t_item().S("a").U32(0xBBBBBBBB).Packed().data(), 0), 1);
+    ASSERT_EQ(Insert(b, t_item().S("ab").U32(0xAAAAAAAA)), 1);
+    ASSERT_EQ(Insert(b, t_item().S("a").U32(0xBBBBBBBB)), 1);
     const Bytes image = Plain(b);
     const size_t rows = ItemsOffset(image) + 8;
     EXPECT_EQ(Rd32(image.data() + rows + 4), 0xBBBBBBBBu);
@@ -290,7 +317,7 @@ TEST(TableBuilderSaveTest, SaveReplacesALongerFileWholeAndLeavesNoTemporary) {
     const std::string path = dir + "/dict.bin";
     WriteFile(path, Bytes(10000, 0x5A));
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStore(PlainKeys(), {}, {0}, kTag, kVersion, {}, {}));
+    ASSERT_TRUE(InitPlain(b));
     ASSERT_EQ(b.InsertAndSave(Wide(path).c_str(), {{t_item().S("kiwi").U32(3).Packed().data()}}),
               1);
     const Bytes file = ReadFile(path);
@@ -316,15 +343,7 @@ TEST(TableMergeTest, ExtensionStyleMergeOrsFlagsAndAddsUnmatchedItems) {
         {ExtItem({1, 2}, "ab", 0x1), ExtItem({1, 2}, "cd", 0x2), ExtItem({3}, "e", 0x10)}));
     const Bytes second = Sized(ExtImage(
         {ExtItem({1, 2}, "ab", 0x4, 9), ExtItem({5}, "f", 0x8), ExtItem({1, 2}, "gh", 0x20)}));
-    const std::string path = TempDir() + "/ext.merge";
-    t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStoreWithBuckets(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion,
-                                       {}, {}, {0}));
-    int result = -1;
-    ASSERT_EQ(
-        b.MergeFiles(first.data(), second.data(), Wide(path).c_str(), &result, &ExtMergeRecord), 1);
-    EXPECT_EQ(result, 0);
-    const Bytes merged = ReadFile(path);
+    const Bytes merged = MergeExt(first, second, &ExtMergeRecord);
     t_tableFile r;
     ASSERT_TRUE(r.Attach(merged.data(), kExtVersion, int64_t(merged.size())));
     const std::vector<std::pair<std::string, uint16_t>> want{
@@ -341,28 +360,13 @@ TEST(TableMergeTest, ExtensionStyleMergeOrsFlagsAndAddsUnmatchedItems) {
 
 TEST(TableMergeTest, EmptySecondImageKeepsTheFirstImagesRowsAndAllocations) {
     const Bytes image1 = ExtImage({ExtItem({1}, "a", 1), ExtItem({2}, "b", 2)});
-    const Bytes first = Sized(image1), second = Sized(ExtImage({}));
-    const std::string path = TempDir() + "/empty.merge";
-    t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStoreWithBuckets(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion,
-                                       {}, {}, {0}));
-    int result = -1;
-    ASSERT_EQ(
-        b.MergeFiles(first.data(), second.data(), Wide(path).c_str(), &result, &ExtMergeRecord), 1);
-    EXPECT_EQ(ReadFile(path), image1);
+    EXPECT_EQ(MergeExt(Sized(image1), Sized(ExtImage({})), &ExtMergeRecord), image1);
 }
 
 TEST(TableMergeTest, RefusingCallbackKeepsMatchesAndAddsItemsWithOtherFirstFields) {
     const Bytes first = Sized(ExtImage({ExtItem({1}, "a", 1)}));
     const Bytes second = Sized(ExtImage({ExtItem({1}, "a", 4), ExtItem({1}, "b", 8)}));
-    const std::string path = TempDir() + "/keep.merge";
-    t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStoreWithBuckets(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion,
-                                       {}, {}, {0}));
-    int result = -1;
-    ASSERT_EQ(b.MergeFiles(first.data(), second.data(), Wide(path).c_str(), &result, &KeepStored),
-              1);
-    const Bytes merged = ReadFile(path);
+    const Bytes merged = MergeExt(first, second, &KeepStored);
     t_tableFile r;
     ASSERT_TRUE(r.Attach(merged.data(), kExtVersion, int64_t(merged.size())));
     const std::vector<std::pair<std::string, uint16_t>> want{{"a", 1}, {"b", 8}};
@@ -370,12 +374,13 @@ TEST(TableMergeTest, RefusingCallbackKeepsMatchesAndAddsItemsWithOtherFirstField
 
     // Without attri table: same key, other first value field, becomes a second row.
     t_tableFileBuilder p1, p2, p;
-    for (t_tableFileBuilder* x : {&p1, &p2, &p})
-        ASSERT_TRUE(x->InitStore(PlainKeys(), {}, {0}, kTag, kVersion, {}, {}));
-    ASSERT_EQ(p1.InsertOne(t_item().S("fig").U32(1).Packed().data(), 0), 1);
-    ASSERT_EQ(p2.InsertOne(t_item().S("fig").U32(2).Packed().data(), 0), 1);
-    ASSERT_EQ(p2.InsertOne(t_item().S("fig").U32(1).Packed().data(), 0), 1);
+    for (t_tableFileBuilder* x : {&p1, &p2, &p}) ASSERT_TRUE(InitPlain(*x));
+    ASSERT_EQ(Insert(p1, t_item().S("fig").U32(1)), 1);
+    ASSERT_EQ(Insert(p2, t_item().S("fig").U32(2)), 1);
+    ASSERT_EQ(Insert(p2, t_item().S("fig").U32(1)), 1);
     const Bytes a = Sized(Plain(p1)), c = Sized(Plain(p2));
+    const std::string path = TempDir() + "/keep.merge";
+    int result = -1;
     ASSERT_EQ(p.MergeFiles(a.data(), c.data(), Wide(path).c_str(), &result, &KeepStored), 1);
     EXPECT_EQ(p.GetBucket(0, 'f' - 'a')->size(), 2u);
 }
@@ -386,35 +391,25 @@ TEST(TableMergeTest, ResultCodeNamesTheImageOrTheWriteThatFailed) {
     ASSERT_TRUE(
         other.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion + 1, {}, {}));
     const Bytes wrong = Sized(Plain(other));
-    const std::string path = TempDir() + "/codes.merge";
-    int result = -1;
-    {
+    const std::wstring path = Wide(TempDir() + "/codes.merge");
+    const struct {
+        const Bytes& first;
+        const Bytes& second;
+        const wchar_t* path;
+        int result;
+    } cases[] = {
+        {wrong, good, path.c_str(), 1},
+        {good, wrong, path.c_str(), 2},
+        {good, good, L"/nonexistent-dir/m", 3},
+    };
+    for (const auto& c : cases) {
         t_tableFileBuilder b;
-        ASSERT_TRUE(
-            b.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {}));
+        ASSERT_TRUE(InitExt(b));
+        int result = -1;
         testing::internal::CaptureStdout();
-        EXPECT_EQ(b.MergeFiles(wrong.data(), good.data(), Wide(path).c_str(), &result, nullptr), 0);
+        EXPECT_EQ(b.MergeFiles(c.first.data(), c.second.data(), c.path, &result, nullptr), 0);
         testing::internal::GetCapturedStdout();
-        EXPECT_EQ(result, 1);
-    }
-    {
-        t_tableFileBuilder b;
-        ASSERT_TRUE(
-            b.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {}));
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(b.MergeFiles(good.data(), wrong.data(), Wide(path).c_str(), &result, nullptr), 0);
-        testing::internal::GetCapturedStdout();
-        EXPECT_EQ(result, 2);
-    }
-    {
-        t_tableFileBuilder b;
-        ASSERT_TRUE(
-            b.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {}));
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(b.MergeFiles(good.data(), good.data(), L"/nonexistent-dir/m", &result, nullptr),
-                  0);
-        testing::internal::GetCapturedStdout();
-        EXPECT_EQ(result, 3);
+        EXPECT_EQ(result, c.result);
     }
 }
 
@@ -423,10 +418,9 @@ TEST(TableMergeTest, ReplacedLongerStringsStillFitTheSavedImage) {
     // table must grow with it, or the save would run out of room.
     t_tableFileBuilder p1, p2, p;
     const std::vector<t_keyDesc> keys{Key(1, {0, 7, 0}, kNone, 0, 1)};
-    for (t_tableFileBuilder* x : {&p1, &p2, &p})
-        ASSERT_TRUE(x->InitStore(keys, {}, {0, 0}, kTag, kVersion, {}, {}));
-    ASSERT_EQ(p1.InsertOne(t_item().S("k").U32(1).S("s").Packed().data(), 0), 1);
-    ASSERT_EQ(p2.InsertOne(t_item().S("k").U32(1).S("a much longer text").Packed().data(), 0), 1);
+    for (t_tableFileBuilder* x : {&p1, &p2, &p}) ASSERT_TRUE(Init(*x, keys, {}, {0, 0}));
+    ASSERT_EQ(Insert(p1, t_item().S("k").U32(1).S("s")), 1);
+    ASSERT_EQ(Insert(p2, t_item().S("k").U32(1).S("a much longer text")), 1);
     const Bytes a = Sized(Plain(p1)), c = Sized(Plain(p2));
     const std::string path = TempDir() + "/longer.merge";
     int result = -1;
@@ -446,8 +440,8 @@ TEST(TableMergeTest, ReplacedLongerStringsStillFitTheSavedImage) {
 
 TEST(TableUpdateTest, FailedUpdateIsReportedAndNothingIsSaved) {
     t_tableFileBuilder src;
-    ASSERT_TRUE(src.InitStore(PlainKeys(), {}, {0}, kTag, kVersion, {}, {}));
-    ASSERT_EQ(src.InsertOne(t_item().S("old").U32(1).Packed().data(), 0), 1);
+    ASSERT_TRUE(InitPlain(src));
+    ASSERT_EQ(Insert(src, t_item().S("old").U32(1)), 1);
     const Bytes image = Plain(src);
     t_tableFile r;
     ASSERT_TRUE(r.Attach(image.data(), kVersion, int64_t(image.size())));
@@ -473,7 +467,7 @@ TEST(TableUpdateTest, FailedUpdateIsReportedAndNothingIsSaved) {
     Bytes broken = insert;
     Wr32(broken.data() + 2, 0);
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStore(PlainKeys(), {}, {0}, kTag, kVersion, {}, {}));
+    ASSERT_TRUE(InitPlain(b));
     testing::internal::CaptureStdout();
     EXPECT_EQ(b.ApplyUpdates({{broken.data(), insert.data()}}), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "insert one is erro");
@@ -503,7 +497,7 @@ TEST(TableUpdateTest, LoadingALoopingChainFailsInsteadOfHanging) {
     std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
     EXPECT_FALSE(r.EnumerateItems(0, pairs));
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStore(ExtKeys(), ExtAttris(), kExtDatas, kExtVersion, kExtVersion, {}, {}));
+    ASSERT_TRUE(InitExt(b));
     EXPECT_EQ(b.LoadFromReader(r), 0);
 }
 
@@ -527,8 +521,8 @@ TEST(TableBuilderStoreTest, KeysKeptInTheRowMustHoldTheirLengthInsideTheField) {
     t_tableFileBuilder b;
     ASSERT_TRUE(b.InitStoreWithBuckets({Key(6, {8, 7}, kNone, kNone, kNone)}, {}, {}, kTag,
                                        kVersion, {}, {}, {4}));
-    ASSERT_EQ(b.InsertOne(t_item().Raw(Str("x")).U32(1).Packed().data(), 0), 1);
-    EXPECT_EQ(b.InsertOne(t_item().U16(0x7FFF).U16(0).U32(1).Packed().data(), 0),
+    ASSERT_EQ(Insert(b, t_item().Raw(Str("x")).U32(1)), 1);
+    EXPECT_EQ(Insert(b, t_item().U16(0x7FFF).U16(0).U32(1)),
               0);  // would read past the field
     Bytes image = Plain(b);
     t_tableFile r;
@@ -549,9 +543,9 @@ TEST(TableBuilderSaveTest, LoadedRowsSharingOneItemDoNotFitAndNothingIsWritten) 
     // than the image allocated, and the save must stop at its table's end.
     t_tableFileBuilder src;
     const std::vector<t_keyDesc> keys{Key(1, {0, 0}, kNone, 0, 1)};
-    ASSERT_TRUE(src.InitStore(keys, {}, {0, 0}, kTag, kVersion, {}, {}));
-    ASSERT_EQ(src.InsertOne(t_item().S("ka").S("a").Packed().data(), 0), 1);
-    ASSERT_EQ(src.InsertOne(t_item().S("kb").S("bbbbbb").Packed().data(), 0), 1);
+    ASSERT_TRUE(Init(src, keys, {}, {0, 0}));
+    ASSERT_EQ(Insert(src, t_item().S("ka").S("a")), 1);
+    ASSERT_EQ(Insert(src, t_item().S("kb").S("bbbbbb")), 1);
     Bytes image = Plain(src);
     t_tableFile r;
     ASSERT_TRUE(r.Attach(image.data(), kVersion, int64_t(image.size())));
@@ -562,7 +556,7 @@ TEST(TableBuilderSaveTest, LoadedRowsSharingOneItemDoNotFitAndNothingIsWritten) 
     ASSERT_EQ(Text(r.GetDataPtr(1, Rd32(ra + 4))), "bbbbbb");
 
     t_tableFileBuilder b;
-    ASSERT_TRUE(b.InitStore(keys, {}, {0, 0}, kTag, kVersion, {}, {}));
+    ASSERT_TRUE(Init(b, keys, {}, {0, 0}));
     ASSERT_EQ(b.LoadFromReader(r), 1);
     Bytes out;
     EXPECT_FALSE(b.BuildPlainImage(out));
