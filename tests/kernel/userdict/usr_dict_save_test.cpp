@@ -383,54 +383,6 @@ TEST_F(SaveTest, WrittenFileNoticeAlwaysRebuilds) {
     EXPECT_FALSE(live.OnFileWritten(dir.WFile("no/such/dir.bin").c_str()));
 }
 
-TEST_F(SaveTest, FailedWritesLeaveTheOldFileWholeAndNoTemporary) {
-    t_usrDictV3Core d;
-    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 200));
-    const std::wstring path = dir.WFile("u.bin");
-    const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
-    Fill(d, 300, 7);
-    ExpectFailedSavesKeep(old, {size_t(0), size_t(1), size_t(4096), old.size() / 2, old.size() - 1},
-                          [&] { return d.SaveToFile(path.c_str(), 1); });
-    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
-    t_usrDictV3Core back;
-    ASSERT_TRUE(back.AttachFile(path.c_str()));
-    EXPECT_EQ(back.GetWordCount(), d.GetWordCount());
-}
-
-// The file after a save killed part-way holds either every old word or
-// every new one, never a mix and never nothing.
-TEST_F(SaveTest, ASaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
-    t_usrDictV3Core d;
-    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300));
-    const std::wstring path = dir.WFile("u.bin");
-    const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
-    Fill(d, 100, 11);
-    const int newCount = d.GetWordCount();
-    auto checkFile = [&](const char* what, int i) {
-        t_usrDictV3Core back;
-        ASSERT_TRUE(back.AttachFile(path.c_str())) << what << i;
-        const int n = back.GetWordCount();
-        EXPECT_TRUE(n == 300 || n == newCount) << what << i << " words " << n;
-        if (n == 300) {
-            EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
-        }
-    };
-    // Killed inside the write, at several byte counts.
-    for (size_t at : {size_t(0), size_t(10), size_t(5000), old.size() / 3, old.size() - 2}) {
-        ASSERT_NO_FATAL_FAILURE(SaveKilledInsideWrite(at, [&] { d.SaveToFile(path.c_str(), 1); }));
-        checkFile("write ", int(at));
-        EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
-    }
-    // Killed from outside at random moments of repeated saves (sync, rename
-    // and directory sync included).
-    for (int i = 0; i < 12; ++i) {
-        ASSERT_NO_FATAL_FAILURE(KillSavingChildAfter(useconds_t(2000 + i * 3000), [&] {
-            for (;;) d.SaveToFile(path.c_str(), 1);
-        }));
-        checkFile("kill ", i);
-    }
-}
-
 TEST_F(SaveTest, AFullChangeLogSavesTheFileAndLearningGoesOn) {
     t_usrDictV3Core d;
     ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 200));
@@ -566,27 +518,6 @@ TEST_F(SaveTest, DamagedCompactImagesAreRefused) {
     }
 }
 
-TEST_F(SaveTest, FailedCompactSavesLeaveTheOldFileAndNoWorkFile) {
-    t_usrDictV3Core d;
-    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 200, true));
-    const std::wstring path = dir.WFile("u.bin");
-    const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
-    Fill(d, 100, 3);
-    ExpectFailedSavesKeep(old, {size_t(0), size_t(1), old.size() / 2, old.size() - 1},
-                          [&] { return d.SaveCompactTemp(path.c_str()); });
-    // A work file left by a crash is simply replaced.
-    ASSERT_TRUE(WriteFileBytes(dir.File("u.bin.temp"), {1, 2, 3}));
-    ASSERT_TRUE(d.SaveCompactTemp(path.c_str()));
-    EXPECT_EQ(DirEntries(dir.path()), std::set<std::string>{"u.bin"});
-    // A target that cannot be replaced (a directory) keeps no work file.
-    const std::string blocked = dir.File("blocked");
-    ASSERT_EQ(mkdir(blocked.c_str(), 0700), 0);
-    ASSERT_TRUE(WriteFileBytes(blocked + "/keep", {1}));
-    const std::wstring wblocked(blocked.begin(), blocked.end());
-    EXPECT_FALSE(d.SaveCompactTemp(wblocked.c_str()));
-    EXPECT_EQ(DirEntries(dir.path()), (std::set<std::string>{"blocked", "u.bin"}));
-}
-
 // Trimming drops the oldest rarely used words and sets the header's counts
 // from the table; frequent words stay.
 TEST_F(SaveTest, TrimAllDropsOldRareWordsAndRecountsTheHeader) {
@@ -623,34 +554,85 @@ TEST_F(SaveTest, TrimAllDropsOldRareWordsAndRecountsTheHeader) {
     EXPECT_EQ(d.GetTotalFreq(), 52 + 100);
 }
 
-// A compact save killed part-way leaves the old or the new compact file.
-TEST_F(SaveTest, ACompactSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
-    t_usrDictV3Core d;
-    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300, true));
+// Saves of the whole file and compact ones whose writes fail part-way.
+TEST_F(SaveTest, FailedSavesLeaveTheOldFileWholeAndNoWorkFile) {
     const std::wstring path = dir.WFile("u.bin");
-    const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
-    Fill(d, 100, 11);
-    const int newCount = d.GetWordCount();
-    auto checkFile = [&](const char* what, int i) {
+    for (const bool compact : {false, true}) {
+        SCOPED_TRACE(compact ? "compact" : "whole");
+        t_usrDictV3Core d;
+        ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 200, compact));
+        const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
+        Fill(d, 300, 7);
+        auto save = [&] {
+            return compact ? d.SaveCompactTemp(path.c_str()) : d.SaveToFile(path.c_str(), 1);
+        };
+        ExpectFailedSavesKeep(old,
+                              {size_t(0), size_t(1), std::min<size_t>(4096, old.size() - 1),
+                               old.size() / 2, old.size() - 1},
+                              save);
+        // A compact save's work file left by a crash is simply replaced.
+        if (compact) {
+            ASSERT_TRUE(WriteFileBytes(dir.File("u.bin.temp"), {1, 2, 3}));
+        }
+        ASSERT_TRUE(save());
+        EXPECT_EQ(DirEntries(dir.path()), std::set<std::string>{"u.bin"});
         const std::vector<uint8_t> bytes = ReadFileBytes(dir.File("u.bin"));
         t_usrDictV3Core back;
-        ASSERT_TRUE(back.LoadCompact(bytes.data(), bytes.size(), nullptr, 0)) << what << i;
-        const int n = back.GetWordCount();
-        EXPECT_TRUE(n == 300 || n == newCount) << what << i << " words " << n;
-        if (n == 300) {
-            EXPECT_EQ(bytes, old);
-        }
-    };
-    for (size_t at : {size_t(0), size_t(10), old.size() / 3, old.size() - 2}) {
-        ASSERT_NO_FATAL_FAILURE(
-            SaveKilledInsideWrite(at, [&] { d.SaveCompactTemp(path.c_str()); }));
-        checkFile("write ", int(at));
-        EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
+        ASSERT_TRUE(compact ? back.LoadCompact(bytes.data(), bytes.size(), nullptr, 0)
+                            : back.AttachCopy(bytes.data(), bytes.size()));
+        EXPECT_EQ(back.GetWordCount(), d.GetWordCount());
     }
-    for (int i = 0; i < 8; ++i) {
-        ASSERT_NO_FATAL_FAILURE(KillSavingChildAfter(useconds_t(2000 + i * 3000), [&] {
-            for (;;) d.SaveCompactTemp(path.c_str());
-        }));
-        checkFile("kill ", i);
+    // A target that cannot be replaced (a directory) keeps no work file.
+    t_usrDictV3Core d;
+    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 20, true));
+    const std::string blocked = dir.File("blocked");
+    ASSERT_EQ(mkdir(blocked.c_str(), 0700), 0);
+    ASSERT_TRUE(WriteFileBytes(blocked + "/keep", {1}));
+    const std::wstring wblocked(blocked.begin(), blocked.end());
+    EXPECT_FALSE(d.SaveCompactTemp(wblocked.c_str()));
+    EXPECT_EQ(DirEntries(dir.path()), (std::set<std::string>{"blocked", "u.bin"}));
+}
+
+// The file after a save, whole or compact, killed part-way holds either
+// every old word or every new one, never a mix and never nothing.
+TEST_F(SaveTest, ASaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
+    const std::wstring path = dir.WFile("u.bin");
+    for (const bool compact : {false, true}) {
+        SCOPED_TRACE(compact ? "compact" : "whole");
+        t_usrDictV3Core d;
+        ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300, compact));
+        const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
+        Fill(d, 100, 11);
+        const int newCount = d.GetWordCount();
+        auto save = [&] {
+            return compact ? d.SaveCompactTemp(path.c_str()) : d.SaveToFile(path.c_str(), 1);
+        };
+        auto checkFile = [&](const char* what, int i) {
+            const std::vector<uint8_t> bytes = ReadFileBytes(dir.File("u.bin"));
+            t_usrDictV3Core back;
+            ASSERT_TRUE(compact ? back.LoadCompact(bytes.data(), bytes.size(), nullptr, 0)
+                                : back.AttachFile(path.c_str()))
+                << what << i;
+            const int n = back.GetWordCount();
+            EXPECT_TRUE(n == 300 || n == newCount) << what << i << " words " << n;
+            if (n == 300) {
+                EXPECT_EQ(bytes, old);
+            }
+        };
+        // Killed inside the write, at several byte counts.
+        for (size_t at : {size_t(0), size_t(10), std::min<size_t>(5000, old.size() / 2),
+                          old.size() / 3, old.size() - 2}) {
+            ASSERT_NO_FATAL_FAILURE(SaveKilledInsideWrite(at, [&] { save(); }));
+            checkFile("write ", int(at));
+            EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
+        }
+        // Killed from outside at random moments of repeated saves (sync,
+        // rename and directory sync included).
+        for (int i = 0; i < 10; ++i) {
+            ASSERT_NO_FATAL_FAILURE(KillSavingChildAfter(useconds_t(2000 + i * 3000), [&] {
+                for (;;) save();
+            }));
+            checkFile("kill ", i);
+        }
     }
 }
