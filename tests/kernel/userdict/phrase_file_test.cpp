@@ -21,12 +21,6 @@
 
 namespace {
 
-std::u16string Text(const t_lstr* s) {
-    std::u16string out;
-    for (uint16_t i = 0; i < LstrGetLength(s); ++i) out.push_back(char16_t(LstrGetUnit(s, i)));
-    return out;
-}
-
 // UTF-16LE bytes with a byte-order mark.
 std::vector<uint8_t> Utf16File(const std::u16string& text) {
     std::vector<uint8_t> b = {0xFF, 0xFE};

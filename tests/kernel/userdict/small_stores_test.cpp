@@ -16,12 +16,6 @@
 
 namespace {
 
-std::u16string Text(const t_lstr* s) {
-    std::u16string out;
-    for (uint16_t i = 0; i < LstrGetLength(s); ++i) out.push_back(char16_t(LstrGetUnit(s, i)));
-    return out;
-}
-
 TestLstr T(const std::u16string& s) {
     return TestLstr::Text(s);
 }
