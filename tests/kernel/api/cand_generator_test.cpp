@@ -30,14 +30,21 @@ public:
         t_convertRequest request;
         request.correction = correction;
         request.auxCode = aux;
-        request.input = input.c_str();
-        request.inputLength = int32_t(input.size());
-        request.pageSize = 9;
         request.allLowerCase = 1;
         request.names = names;
         request.context = context;
-        n = generator.Generate(&request, results);
+        std::vector<std::u16string> texts = Raw(request, input.c_str());
         if (out) *out = request;
+        return texts;
+    }
+    // The first page of a request as given (only the input and the page size set here).
+    std::vector<std::u16string> Raw(t_convertRequest& request, const wchar_t* input,
+                                    t_cloudRequestParams* params = nullptr,
+                                    t_cloudAsked* asked = nullptr) {
+        request.input = input;
+        request.inputLength = int32_t(wcslen(input));
+        request.pageSize = 9;
+        n = generator.Generate(&request, results, params, asked);
         std::vector<std::u16string> texts;
         for (int i = 0; i < n; ++i) texts.push_back(Text(results[i]));
         return texts;
@@ -177,11 +184,8 @@ TEST_F(GeneratorBuiltDataTest, LongWordsAreForecastAndPredictedOnlyWithTheForeca
 TEST_F(GeneratorBuiltDataTest, AStrokeLookupOffersTheCharactersOfTheCode) {
     for (const uint8_t lookup : {0, 1}) {
         t_convertRequest request;
-        request.input = L"umu";
-        request.inputLength = 3;
-        request.pageSize = 9;
         request.strokeLookup = lookup;
-        n = generator.Generate(&request, results);
+        Raw(request, L"umu");
         int strokes = 0;
         for (int i = 0; i < n; ++i) strokes += results[i]->sourceType == kCandSourceStroke;
         EXPECT_EQ(lookup != 0, strokes > 0);
@@ -192,28 +196,17 @@ TEST_F(GeneratorBuiltDataTest, AStrokeLookupOffersTheCharactersOfTheCode) {
 TEST_F(GeneratorBuiltDataTest, AbbreviatedKeysAreReadKeyByKeyInTheSecondaryCollection) {
     for (const uint8_t secondary : {0, 1}) {
         t_convertRequest request;
-        request.input = L"gaj";  // 公安局: the a is a key, not the syllable a
-        request.inputLength = 3;
-        request.pageSize = 9;
         request.secondaryCollection = secondary;
-        n = generator.Generate(&request, results);
-        std::vector<std::u16string> page;
-        for (int i = 0; i < n; ++i) page.push_back(Text(results[i]));
-        EXPECT_EQ(secondary != 0, IndexOf(page, u"公安局") >= 0);
+        // 公安局: the a is a key, not the syllable a
+        EXPECT_EQ(secondary != 0, IndexOf(Raw(request, L"gaj"), u"公安局") >= 0);
     }
 }
 
 TEST_F(GeneratorBuiltDataTest, TheEnglishWordOfTheInputComesWithTheLongWordHint) {
     for (const uint8_t hint : {0, 1}) {
         t_convertRequest request;
-        request.input = L"hello";
-        request.inputLength = 5;
-        request.pageSize = 9;
         request.longWordHint = hint;
-        n = generator.Generate(&request, results);
-        std::vector<std::u16string> page;
-        for (int i = 0; i < n; ++i) page.push_back(Text(results[i]));
-        EXPECT_EQ(hint != 0, IndexOf(page, u"hello") >= 1);
+        EXPECT_EQ(hint != 0, IndexOf(Raw(request, L"hello"), u"hello") >= 1);
     }
 }
 
@@ -247,13 +240,8 @@ TEST_F(GeneratorBuiltDataTest, TheCloudCacheAnswersTheWholeInputWhenAsked) {
     }
     for (const uint8_t asked : {0, 1}) {
         t_convertRequest request;
-        request.input = L"nihao";
-        request.inputLength = 5;
-        request.pageSize = 9;
         request.cloudCache = asked;
-        n = generator.Generate(&request, results);
-        std::vector<std::u16string> page;
-        for (int i = 0; i < n; ++i) page.push_back(Text(results[i]));
+        const auto page = Raw(request, L"nihao");
         for (const std::u16string text : {u"泥蒿", u"尼蒿"}) {
             const int at = IndexOf(page, text);
             EXPECT_EQ(asked != 0, at >= 0);
@@ -433,17 +421,14 @@ TEST_F(GeneratorBuiltDataTest, CloudRecordOnlyForTheFirstPageOfTheWholeInput) {
                  {0, nullptr, 0, false, 0}};
     for (const auto& c : cases) {
         t_convertRequest request;
-        request.input = L"liuqiang";  // no word of the list: the reading is not trusted
-        request.inputLength = 8;
         request.pageStart = c.pageStart;
-        request.pageSize = 9;
         request.auxCode = c.aux;
         request.segmentLength = c.segment;
         t_cloudRequestParams params;
         params.buffer = c.withBuffer ? buffer : nullptr;
         t_cloudAsked asked;
         asked.asked = 7;
-        generator.Generate(&request, results, &params, &asked);
+        Raw(request, L"liuqiang", &params, &asked);  // no word of the list: not trusted
         EXPECT_EQ(c.asked, asked.asked) << c.pageStart << " " << c.segment << " " << c.withBuffer;
         if (asked.asked) {
             uint8_t x = 0;
@@ -461,13 +446,10 @@ TEST_F(GeneratorBuiltDataTest, TrustedSyllablePairsAskNoCloud) {
     for (const auto& [input, asked] :
          {std::pair{L"nihao", 0}, std::pair{L"liuqiang", 1}, std::pair{L"shishi", 0}}) {
         t_convertRequest request;
-        request.input = input;
-        request.inputLength = int32_t(wcslen(input));
-        request.pageSize = 9;
         t_cloudRequestParams params;
         params.buffer = buffer;
         t_cloudAsked out;
-        generator.Generate(&request, results, &params, &out);
+        Raw(request, input, &params, &out);
         EXPECT_EQ(asked, out.asked) << std::string(input, input + wcslen(input));
     }
 }
