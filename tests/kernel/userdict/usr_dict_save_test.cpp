@@ -75,6 +75,7 @@ bool KillingWrite(int fd, const void* data, size_t size) {
 
 class SaveTest : public ::testing::Test {
 protected:
+    void SetUp() override { ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity)); }
     void TearDown() override { SetDictWriteFunction(nullptr); }
 
     // Runs save with writes failing after each byte count, by EIO and by
@@ -136,11 +137,10 @@ protected:
     }
 
     TempDir dir;
+    t_usrDictV3Core d;  // empty at the start of each test
 };
 
 TEST_F(SaveTest, LearnSaveReloadKeepsEveryFieldAndWeight) {
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     TestLstr r({10, 20}), w1 = TestLstr::Text(u"你好"), w2 = TestLstr::Text(u"拟好");
     ASSERT_EQ(d.LearnWord(r.get(), w1.get(), 0), 1);  // freq 1, stamp 2, now 3
     ASSERT_EQ(d.LearnWord(r.get(), w2.get(), 0), 1);  // freq 1, stamp 3, now 4
@@ -181,17 +181,15 @@ TEST_F(SaveTest, LearnSaveReloadKeepsEveryFieldAndWeight) {
 TEST_F(SaveTest, AnEmptyFileHasTheFreshHeader) {
     const std::wstring path = dir.WFile("empty.bin");
     ASSERT_TRUE(t_usrDictV3Core::CreateEmptyFile(path.c_str(), 20000));
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.AttachFile(path.c_str()));
-    EXPECT_EQ(d.GetWordCount(), 0);
-    EXPECT_EQ(d.GetHeaderWord(kUsrHdrClock), 2u);
-    EXPECT_EQ(d.GetHeaderWord(kUsrHdrBuckets), 500u);
+    t_usrDictV3Core back;
+    ASSERT_TRUE(back.AttachFile(path.c_str()));
+    EXPECT_EQ(back.GetWordCount(), 0);
+    EXPECT_EQ(back.GetHeaderWord(kUsrHdrClock), 2u);
+    EXPECT_EQ(back.GetHeaderWord(kUsrHdrBuckets), 500u);
     EXPECT_FALSE(t_usrDictV3Core::CreateEmptyFile(dir.WFile("no/such/dir.bin").c_str(), 100));
 }
 
 TEST_F(SaveTest, SoftDeletedWordsAreDroppedByTheRebuild) {
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     TestLstr r({7}), w1 = TestLstr::Text(u"七"), w2 = TestLstr::Text(u"期");
     d.LearnWord(r.get(), w1.get(), 0);
     d.LearnWord(r.get(), w2.get(), 0);
@@ -212,8 +210,6 @@ TEST_F(SaveTest, CapacityRules) {
     EXPECT_EQ(ComputeCapacity(400000, 320000), 320000u);
     EXPECT_EQ(ComputeCapacity(50000, 10000), 10000u);
     // Past nine tenths the tables double, and every word stays.
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     int doubled = 0;
     for (int i = 0; i < 9500; ++i) {
         TestLstr r({uint16_t(i % 400), uint16_t(i / 400)});
@@ -240,8 +236,6 @@ TEST_F(SaveTest, RebuildSizesTheImageByItsLiveWords) {
         EXPECT_TRUE(e.CreateEmpty(capacity));
         return ImageOf(e).size();
     };
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     Fill(d, 15000);
     std::vector<uint8_t> rebuilt;
     ASSERT_TRUE(d.RebuildImage(rebuilt));
@@ -259,8 +253,6 @@ TEST_F(SaveTest, RebuildSizesTheImageByItsLiveWords) {
 }
 
 TEST_F(SaveTest, ImagesWithABadReadingAreRefusedAndBadTextsHidden) {
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     TestLstr r({10, 20}), w = TestLstr::Text(u"你好"), other = TestLstr::Text(u"好");
     d.LearnWord(r.get(), w.get(), 0);
     d.LearnWord(TestLstr({30}).get(), other.get(), 0);
@@ -307,7 +299,6 @@ TEST_F(SaveTest, ImagesWithABadReadingAreRefusedAndBadTextsHidden) {
 }
 
 TEST_F(SaveTest, InPlaceSaveOnlyWithoutForce) {
-    t_usrDictV3Core d;
     ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 50));
     const std::wstring path = dir.WFile("u.bin");
     t_usrDictV3Core live;
@@ -363,7 +354,6 @@ std::set<std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, int, int, uint32
 // The manager's notice of a written file always rebuilds, even where an
 // in-place save would be possible.
 TEST_F(SaveTest, WrittenFileNoticeAlwaysRebuilds) {
-    t_usrDictV3Core d;
     ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 50));
     const std::wstring path = dir.WFile("u.bin");
     t_usrDictV3Core live;
@@ -384,7 +374,6 @@ TEST_F(SaveTest, WrittenFileNoticeAlwaysRebuilds) {
 }
 
 TEST_F(SaveTest, AFullChangeLogSavesTheFileAndLearningGoesOn) {
-    t_usrDictV3Core d;
     ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 200));
     const std::wstring path = dir.WFile("u.bin");
     t_usrDictV3Core live;
@@ -429,7 +418,6 @@ TEST_F(SaveTest, AFullChangeLogSavesTheFileAndLearningGoesOn) {
 }
 
 TEST_F(SaveTest, AnInPlaceSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
-    t_usrDictV3Core d;
     ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300));
     const std::wstring path = dir.WFile("u.bin");
     const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
@@ -456,7 +444,6 @@ TEST_F(SaveTest, AnInPlaceSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
 }  // namespace
 
 TEST_F(SaveTest, CompactSaveLoadsBackWithEveryWordAndLogsChanges) {
-    t_usrDictV3Core d;
     ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300, true));
     const std::wstring path = dir.WFile("u.bin");
     EXPECT_EQ(DirEntries(dir.path()), std::set<std::string>{"u.bin"});
@@ -494,8 +481,6 @@ TEST_F(SaveTest, CompactSaveLoadsBackWithEveryWordAndLogsChanges) {
 // Every prefix and single-byte damage of a compact image is refused or
 // attaches within bounds (the sanitizer build catches a stray read).
 TEST_F(SaveTest, DamagedCompactImagesAreRefused) {
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     Fill(d, 40);
     ASSERT_TRUE(d.SaveCompactTemp(dir.WFile("u.bin").c_str()));
     const std::vector<uint8_t> compact = ReadFileBytes(dir.File("u.bin"));
@@ -521,8 +506,6 @@ TEST_F(SaveTest, DamagedCompactImagesAreRefused) {
 // Trimming drops the oldest rarely used words and sets the header's counts
 // from the table; frequent words stay.
 TEST_F(SaveTest, TrimAllDropsOldRareWordsAndRecountsTheHeader) {
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     EXPECT_FALSE(t_usrDictV3Core().TrimAll());
     Fill(d, 100);  // frequency 1, stamps 2..101
     std::vector<TestLstr> keep;
@@ -559,7 +542,6 @@ TEST_F(SaveTest, FailedSavesLeaveTheOldFileWholeAndNoWorkFile) {
     const std::wstring path = dir.WFile("u.bin");
     for (const bool compact : {false, true}) {
         SCOPED_TRACE(compact ? "compact" : "whole");
-        t_usrDictV3Core d;
         ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 200, compact));
         const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
         Fill(d, 300, 7);
@@ -583,7 +565,6 @@ TEST_F(SaveTest, FailedSavesLeaveTheOldFileWholeAndNoWorkFile) {
         EXPECT_EQ(back.GetWordCount(), d.GetWordCount());
     }
     // A target that cannot be replaced (a directory) keeps no work file.
-    t_usrDictV3Core d;
     ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 20, true));
     const std::string blocked = dir.File("blocked");
     ASSERT_EQ(mkdir(blocked.c_str(), 0700), 0);
@@ -599,7 +580,6 @@ TEST_F(SaveTest, ASaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
     const std::wstring path = dir.WFile("u.bin");
     for (const bool compact : {false, true}) {
         SCOPED_TRACE(compact ? "compact" : "whole");
-        t_usrDictV3Core d;
         ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300, compact));
         const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
         Fill(d, 100, 11);
