@@ -295,57 +295,47 @@ TEST_F(GeneratorBuiltDataTest, ASlipOfTheFingerIsCorrectedWhenAsked) {
     EXPECT_NE(std::u16string::npos, trace.find(u"nihao_sub("));
 }
 
-// A phrase typed as meant reads surely: no correction stands before or
-// right after its reading, while a slip is still put first.
-TEST_F(GeneratorBuiltDataTest, CorrectionsStayAwayFromPhrasesTypedAsMeant) {
-    const struct {
-        const wchar_t* input;
-        std::u16string first;
-        uint16_t corrected;  // mask of the first two places
-    } cases[] = {
-        {L"nihao", u"你好", 0},           {L"zhongguo", u"中国", 0},
-        {L"woaini", u"我爱你", 0},        {L"haode", u"好的", 0},
-        {L"maozedong", u"毛泽东", 0},     {L"weininhuhang", u"为您护航", 0},
-        {L"jikeniantie", u"即可黏贴", 0}, {L"nihap", u"你好", 1},
-    };
-    for (const auto& c : cases) {
-        t_convertRequest request;
-        const auto page = Page(c.input, &request, true);
-        ASSERT_FALSE(page.empty());
-        EXPECT_EQ(c.first, page[0]) << std::string(c.input, c.input + wcslen(c.input));
-        EXPECT_EQ(c.corrected, request.correctionUsed ? request.mergedMask & 3 : 0)
-            << std::string(c.input, c.input + wcslen(c.input));
-    }
-}
-
-// Initials that read as words keep their words first: a variant with a key
-// fewer reads likelier but is not what was typed.
-TEST_F(GeneratorBuiltDataTest, InitialsAreNotOvertakenByACorrection) {
+// With corrections on, what was typed as meant keeps its reading: a phrase
+// typed whole comes first with no correction on the first two places,
+// initials that read as words keep their words ahead of a variant with a
+// key fewer (which reads likelier) and no correction comes first; a slip is
+// still corrected first.
+TEST_F(GeneratorBuiltDataTest, CorrectionsStayAwayFromWhatWasTypedAsMeant) {
     const struct {
         const wchar_t* input;
         std::u16string word;
-        int atMost;  // its highest allowed place (0 = first)
+        int atMost;       // its highest allowed place; -1: not checked
+        uint16_t places;  // mask of the places checked for a correction
+        uint16_t corrected;
     } cases[] = {
-        {L"nh", u"女孩", 3},
-        {L"dd", u"等等", 0},
-        {L"bjdx", u"北京大学", 0},
-        {L"zg", u"中国", 1},
-        {L"bj", u"北京", 3},
-        {L"yhgl", u"用户管理", 1},
-        {L"aftd", u"法庭", -1},
+        {L"nihao", u"你好", 0, 3, 0},
+        {L"zhongguo", u"中国", 0, 3, 0},
+        {L"woaini", u"我爱你", 0, 3, 0},
+        {L"haode", u"好的", 0, 3, 0},
+        {L"maozedong", u"毛泽东", 0, 3, 0},
+        {L"weininhuhang", u"为您护航", 0, 3, 0},
+        {L"jikeniantie", u"即可黏贴", 0, 3, 0},
+        {L"nihap", u"你好", 0, 3, 1},
+        {L"nh", u"女孩", 3, 1, 0},
+        {L"dd", u"等等", 0, 1, 0},
+        {L"bjdx", u"北京大学", 0, 1, 0},
+        {L"zg", u"中国", 1, 1, 0},
+        {L"bj", u"北京", 3, 1, 0},
+        {L"yhgl", u"用户管理", 1, 1, 0},
+        {L"aftd", u"法庭", -1, 1, 0},
         // z for zh: seven initials, each weighing a tenth, against the
         // characters of zh with one initial fewer.
-        {L"zhrmghg", u"中华人民共和国", 0},
+        {L"zhrmghg", u"中华人民共和国", 0, 1, 0},
     };
     for (const auto& c : cases) {
-        const std::string name(c.input, c.input + wcslen(c.input));
+        SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)));
         t_convertRequest request;
         const auto page = Page(c.input, &request, true);
-        EXPECT_EQ(0, request.correctionUsed ? request.mergedMask & 1 : 0) << name;
-        const int at = IndexOf(page, c.word);
+        EXPECT_EQ(c.corrected, request.correctionUsed ? request.mergedMask & c.places : 0);
         if (c.atMost < 0) continue;
-        EXPECT_GE(at, 0) << name;
-        EXPECT_LE(at, c.atMost) << name;
+        const int at = IndexOf(page, c.word);
+        EXPECT_GE(at, 0);
+        EXPECT_LE(at, c.atMost);
     }
 }
 
