@@ -50,3 +50,16 @@ class BuiltDataKernelTest : public KernelTest {
 public:
     void SetUp() override;
 };
+
+// The fixture F started on the built system data (without the key map); the
+// test is skipped without built data.
+template <class F>
+class StartedOnBuiltData : public F {
+public:
+    void SetUp() override {
+        if (BuiltDataDir().empty()) GTEST_SKIP() << "no built system data (VETRA_SYSTEM_DATA_DIR)";
+        KernelTest::SetUp();
+        ASSERT_TRUE(this->LinkBuiltData());
+        this->Start();
+    }
+};

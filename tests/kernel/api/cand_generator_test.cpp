@@ -30,14 +30,21 @@ public:
         t_convertRequest request;
         request.correction = correction;
         request.auxCode = aux;
-        request.input = input.c_str();
-        request.inputLength = int32_t(input.size());
-        request.pageSize = 9;
         request.allLowerCase = 1;
         request.names = names;
         request.context = context;
-        n = generator.Generate(&request, results);
+        std::vector<std::u16string> texts = Raw(request, input.c_str());
         if (out) *out = request;
+        return texts;
+    }
+    // The first page of a request as given (only the input and the page size set here).
+    std::vector<std::u16string> Raw(t_convertRequest& request, const wchar_t* input,
+                                    t_cloudRequestParams* params = nullptr,
+                                    t_cloudAsked* asked = nullptr) {
+        request.input = input;
+        request.inputLength = int32_t(wcslen(input));
+        request.pageSize = 9;
+        n = generator.Generate(&request, results, params, asked);
         std::vector<std::u16string> texts;
         for (int i = 0; i < n; ++i) texts.push_back(Text(results[i]));
         return texts;
@@ -74,11 +81,19 @@ TEST_F(GeneratorBuiltDataTest, TypicalInputsOfferTheExpectedWordsOnTheFirstPage)
         {L"tupianhuoshipin", u"图片或视频", 0},
         {L"shiyige", u"是一个", 0},
         {L"shiyonghuituji", u"使用绘图机", 0},
+        // A composed reading is followed by the same reading with one word
+        // exchanged for a homophone, the phrase a user looks for when the
+        // first reading picked the wrong word.
+        {L"yilvzuzhi", u"一律阻止", 4},
+        {L"buyaofasonghuifu", u"不要发送回复", 4},
+        {L"buyaotuoliyuanyi", u"不要脱离原意", 4},
+        {L"zhutiyianzhuang", u"主题已安装", 4},
+        {L"yugaifuwuqishang", u"于该服务器上", 4},
     };
     for (const auto& c : cases) {
-        const auto page = Page(c.input);
-        const int at = IndexOf(page, c.text);
-        EXPECT_GE(at, 0) << std::string(c.input, c.input + wcslen(c.input));
+        SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)));
+        const int at = IndexOf(Page(c.input), c.text);
+        EXPECT_GE(at, 0);
         EXPECT_LE(at, c.atMost);
     }
 }
@@ -177,11 +192,8 @@ TEST_F(GeneratorBuiltDataTest, LongWordsAreForecastAndPredictedOnlyWithTheForeca
 TEST_F(GeneratorBuiltDataTest, AStrokeLookupOffersTheCharactersOfTheCode) {
     for (const uint8_t lookup : {0, 1}) {
         t_convertRequest request;
-        request.input = L"umu";
-        request.inputLength = 3;
-        request.pageSize = 9;
         request.strokeLookup = lookup;
-        n = generator.Generate(&request, results);
+        Raw(request, L"umu");
         int strokes = 0;
         for (int i = 0; i < n; ++i) strokes += results[i]->sourceType == kCandSourceStroke;
         EXPECT_EQ(lookup != 0, strokes > 0);
@@ -192,28 +204,17 @@ TEST_F(GeneratorBuiltDataTest, AStrokeLookupOffersTheCharactersOfTheCode) {
 TEST_F(GeneratorBuiltDataTest, AbbreviatedKeysAreReadKeyByKeyInTheSecondaryCollection) {
     for (const uint8_t secondary : {0, 1}) {
         t_convertRequest request;
-        request.input = L"gaj";  // 公安局: the a is a key, not the syllable a
-        request.inputLength = 3;
-        request.pageSize = 9;
         request.secondaryCollection = secondary;
-        n = generator.Generate(&request, results);
-        std::vector<std::u16string> page;
-        for (int i = 0; i < n; ++i) page.push_back(Text(results[i]));
-        EXPECT_EQ(secondary != 0, IndexOf(page, u"公安局") >= 0);
+        // 公安局: the a is a key, not the syllable a
+        EXPECT_EQ(secondary != 0, IndexOf(Raw(request, L"gaj"), u"公安局") >= 0);
     }
 }
 
 TEST_F(GeneratorBuiltDataTest, TheEnglishWordOfTheInputComesWithTheLongWordHint) {
     for (const uint8_t hint : {0, 1}) {
         t_convertRequest request;
-        request.input = L"hello";
-        request.inputLength = 5;
-        request.pageSize = 9;
         request.longWordHint = hint;
-        n = generator.Generate(&request, results);
-        std::vector<std::u16string> page;
-        for (int i = 0; i < n; ++i) page.push_back(Text(results[i]));
-        EXPECT_EQ(hint != 0, IndexOf(page, u"hello") >= 1);
+        EXPECT_EQ(hint != 0, IndexOf(Raw(request, L"hello"), u"hello") >= 1);
     }
 }
 
@@ -247,13 +248,8 @@ TEST_F(GeneratorBuiltDataTest, TheCloudCacheAnswersTheWholeInputWhenAsked) {
     }
     for (const uint8_t asked : {0, 1}) {
         t_convertRequest request;
-        request.input = L"nihao";
-        request.inputLength = 5;
-        request.pageSize = 9;
         request.cloudCache = asked;
-        n = generator.Generate(&request, results);
-        std::vector<std::u16string> page;
-        for (int i = 0; i < n; ++i) page.push_back(Text(results[i]));
+        const auto page = Raw(request, L"nihao");
         for (const std::u16string text : {u"泥蒿", u"尼蒿"}) {
             const int at = IndexOf(page, text);
             EXPECT_EQ(asked != 0, at >= 0);
@@ -299,57 +295,47 @@ TEST_F(GeneratorBuiltDataTest, ASlipOfTheFingerIsCorrectedWhenAsked) {
     EXPECT_NE(std::u16string::npos, trace.find(u"nihao_sub("));
 }
 
-// A phrase typed as meant reads surely: no correction stands before or
-// right after its reading, while a slip is still put first.
-TEST_F(GeneratorBuiltDataTest, CorrectionsStayAwayFromPhrasesTypedAsMeant) {
-    const struct {
-        const wchar_t* input;
-        std::u16string first;
-        uint16_t corrected;  // mask of the first two places
-    } cases[] = {
-        {L"nihao", u"你好", 0},           {L"zhongguo", u"中国", 0},
-        {L"woaini", u"我爱你", 0},        {L"haode", u"好的", 0},
-        {L"maozedong", u"毛泽东", 0},     {L"weininhuhang", u"为您护航", 0},
-        {L"jikeniantie", u"即可黏贴", 0}, {L"nihap", u"你好", 1},
-    };
-    for (const auto& c : cases) {
-        t_convertRequest request;
-        const auto page = Page(c.input, &request, true);
-        ASSERT_FALSE(page.empty());
-        EXPECT_EQ(c.first, page[0]) << std::string(c.input, c.input + wcslen(c.input));
-        EXPECT_EQ(c.corrected, request.correctionUsed ? request.mergedMask & 3 : 0)
-            << std::string(c.input, c.input + wcslen(c.input));
-    }
-}
-
-// Initials that read as words keep their words first: a variant with a key
-// fewer reads likelier but is not what was typed.
-TEST_F(GeneratorBuiltDataTest, InitialsAreNotOvertakenByACorrection) {
+// With corrections on, what was typed as meant keeps its reading: a phrase
+// typed whole comes first with no correction on the first two places,
+// initials that read as words keep their words ahead of a variant with a
+// key fewer (which reads likelier) and no correction comes first; a slip is
+// still corrected first.
+TEST_F(GeneratorBuiltDataTest, CorrectionsStayAwayFromWhatWasTypedAsMeant) {
     const struct {
         const wchar_t* input;
         std::u16string word;
-        int atMost;  // its highest allowed place (0 = first)
+        int atMost;       // its highest allowed place; -1: not checked
+        uint16_t places;  // mask of the places checked for a correction
+        uint16_t corrected;
     } cases[] = {
-        {L"nh", u"女孩", 3},
-        {L"dd", u"等等", 0},
-        {L"bjdx", u"北京大学", 0},
-        {L"zg", u"中国", 1},
-        {L"bj", u"北京", 3},
-        {L"yhgl", u"用户管理", 1},
-        {L"aftd", u"法庭", -1},
+        {L"nihao", u"你好", 0, 3, 0},
+        {L"zhongguo", u"中国", 0, 3, 0},
+        {L"woaini", u"我爱你", 0, 3, 0},
+        {L"haode", u"好的", 0, 3, 0},
+        {L"maozedong", u"毛泽东", 0, 3, 0},
+        {L"weininhuhang", u"为您护航", 0, 3, 0},
+        {L"jikeniantie", u"即可黏贴", 0, 3, 0},
+        {L"nihap", u"你好", 0, 3, 1},
+        {L"nh", u"女孩", 3, 1, 0},
+        {L"dd", u"等等", 0, 1, 0},
+        {L"bjdx", u"北京大学", 0, 1, 0},
+        {L"zg", u"中国", 1, 1, 0},
+        {L"bj", u"北京", 3, 1, 0},
+        {L"yhgl", u"用户管理", 1, 1, 0},
+        {L"aftd", u"法庭", -1, 1, 0},
         // z for zh: seven initials, each weighing a tenth, against the
         // characters of zh with one initial fewer.
-        {L"zhrmghg", u"中华人民共和国", 0},
+        {L"zhrmghg", u"中华人民共和国", 0, 1, 0},
     };
     for (const auto& c : cases) {
-        const std::string name(c.input, c.input + wcslen(c.input));
+        SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)));
         t_convertRequest request;
         const auto page = Page(c.input, &request, true);
-        EXPECT_EQ(0, request.correctionUsed ? request.mergedMask & 1 : 0) << name;
-        const int at = IndexOf(page, c.word);
+        EXPECT_EQ(c.corrected, request.correctionUsed ? request.mergedMask & c.places : 0);
         if (c.atMost < 0) continue;
-        EXPECT_GE(at, 0) << name;
-        EXPECT_LE(at, c.atMost) << name;
+        const int at = IndexOf(page, c.word);
+        EXPECT_GE(at, 0);
+        EXPECT_LE(at, c.atMost);
     }
 }
 
@@ -382,29 +368,6 @@ TEST_F(GeneratorBuiltDataTest, LongerWordsOfTheStartComeBeforeItsCharacters) {
     }
 }
 
-// A composed reading is followed by the same reading with one word
-// exchanged for a homophone, the phrase a user looks for when the first
-// reading picked the wrong word.
-TEST_F(GeneratorBuiltDataTest, AComposedReadingIsFollowedByItsHomophones) {
-    const struct {
-        const wchar_t* input;
-        std::u16string phrase;
-    } cases[] = {
-        {L"yilvzuzhi", u"一律阻止"},
-        {L"buyaofasonghuifu", u"不要发送回复"},
-        {L"buyaotuoliyuanyi", u"不要脱离原意"},
-        {L"zhutiyianzhuang", u"主题已安装"},
-        {L"yugaifuwuqishang", u"于该服务器上"},
-    };
-    for (const auto& c : cases) {
-        const std::string name(c.input, c.input + wcslen(c.input));
-        const auto page = Page(c.input);
-        const int at = IndexOf(page, c.phrase);
-        EXPECT_GE(at, 0) << name;
-        EXPECT_LE(at, 4) << name;
-    }
-}
-
 TEST_F(GeneratorBuiltDataTest, ALearnedWordMovesUp) {
     auto page = Page(L"shishi");
     ASSERT_GE(n, 4);
@@ -433,17 +396,14 @@ TEST_F(GeneratorBuiltDataTest, CloudRecordOnlyForTheFirstPageOfTheWholeInput) {
                  {0, nullptr, 0, false, 0}};
     for (const auto& c : cases) {
         t_convertRequest request;
-        request.input = L"liuqiang";  // no word of the list: the reading is not trusted
-        request.inputLength = 8;
         request.pageStart = c.pageStart;
-        request.pageSize = 9;
         request.auxCode = c.aux;
         request.segmentLength = c.segment;
         t_cloudRequestParams params;
         params.buffer = c.withBuffer ? buffer : nullptr;
         t_cloudAsked asked;
         asked.asked = 7;
-        generator.Generate(&request, results, &params, &asked);
+        Raw(request, L"liuqiang", &params, &asked);  // no word of the list: not trusted
         EXPECT_EQ(c.asked, asked.asked) << c.pageStart << " " << c.segment << " " << c.withBuffer;
         if (asked.asked) {
             uint8_t x = 0;
@@ -461,13 +421,10 @@ TEST_F(GeneratorBuiltDataTest, TrustedSyllablePairsAskNoCloud) {
     for (const auto& [input, asked] :
          {std::pair{L"nihao", 0}, std::pair{L"liuqiang", 1}, std::pair{L"shishi", 0}}) {
         t_convertRequest request;
-        request.input = input;
-        request.inputLength = int32_t(wcslen(input));
-        request.pageSize = 9;
         t_cloudRequestParams params;
         params.buffer = buffer;
         t_cloudAsked out;
-        generator.Generate(&request, results, &params, &out);
+        Raw(request, input, &params, &out);
         EXPECT_EQ(asked, out.asked) << std::string(input, input + wcslen(input));
     }
 }

@@ -220,17 +220,7 @@ TEST_F(DictExtrasTest, TheChosenFuzzyPairsAreTheOnlyOnesOn) {
 }
 
 namespace {
-
-class DictExtrasBuiltDataTest : public DictExtrasTest {
-public:
-    void SetUp() override {
-        if (BuiltDataDir().empty()) GTEST_SKIP() << "no built system data (VETRA_SYSTEM_DATA_DIR)";
-        KernelTest::SetUp();
-        ASSERT_TRUE(LinkBuiltData());
-        Start();
-    }
-};
-
+class DictExtrasBuiltDataTest : public StartedOnBuiltData<DictExtrasTest> {};
 }  // namespace
 
 TEST_F(DictExtrasBuiltDataTest, ALetterWordIsDeletedUnderItsLetterIds) {

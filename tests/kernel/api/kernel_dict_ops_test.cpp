@@ -232,17 +232,7 @@ TEST_F(DictOpsTest, QuickInputPagesExpandTemplatesAndOwnTheirCopies) {
 }
 
 namespace {
-
-class QuickInputBuiltDataTest : public DictOpsTest {
-public:
-    void SetUp() override {
-        if (BuiltDataDir().empty()) GTEST_SKIP() << "no built system data (VETRA_SYSTEM_DATA_DIR)";
-        KernelTest::SetUp();
-        ASSERT_TRUE(LinkBuiltData());
-        Start();
-    }
-};
-
+class QuickInputBuiltDataTest : public StartedOnBuiltData<DictOpsTest> {};
 }  // namespace
 
 TEST_F(QuickInputBuiltDataTest, EveryPageOfTheShippedDataListsEntriesAndTheTimePageIsExpanded) {

@@ -283,17 +283,7 @@ TEST_F(LearnTest, AddressesAreLearnedWithTheirShorterForms) {
 }
 
 namespace {
-
-class LearnBuiltDataTest : public LearnTest {
-public:
-    void SetUp() override {
-        if (BuiltDataDir().empty()) GTEST_SKIP() << "no built system data (VETRA_SYSTEM_DATA_DIR)";
-        KernelTest::SetUp();
-        ASSERT_TRUE(LinkBuiltData());
-        Start();
-    }
-};
-
+class LearnBuiltDataTest : public StartedOnBuiltData<LearnTest> {};
 }  // namespace
 
 TEST_F(LearnBuiltDataTest, NewWordsOnlyLeavesKnownSystemWordsAlone) {

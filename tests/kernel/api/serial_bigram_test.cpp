@@ -12,15 +12,8 @@
 
 namespace {
 
-class SerialBigramBuiltDataTest : public KernelTest {
+class SerialBigramBuiltDataTest : public BuiltDataKernelTest {
 public:
-    void SetUp() override {
-        if (BuiltDataDir().empty()) GTEST_SKIP() << "no built system data (VETRA_SYSTEM_DATA_DIR)";
-        KernelTest::SetUp();
-        ASSERT_TRUE(LinkBuiltData());
-        Start();
-        ASSERT_EQ(1, RegisterKeyPyMap(0));
-    }
     // Text and rank of every candidate of a 2600-place page.
     std::vector<std::pair<std::u16string, int>> Page(const std::wstring& input) {
         t_convertRequest request;

@@ -8,6 +8,7 @@
 #include <csignal>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,12 +20,6 @@
 #include "tests/kernel/userdict/usr_support.h"
 
 namespace {
-
-std::u16string Text(const t_lstr* s) {
-    std::u16string out;
-    for (uint16_t i = 0; i < LstrGetLength(s); ++i) out.push_back(char16_t(LstrGetUnit(s, i)));
-    return out;
-}
 
 // UTF-16LE bytes with a byte-order mark.
 std::vector<uint8_t> Utf16File(const std::u16string& text) {
@@ -347,43 +342,33 @@ TEST_F(PhraseFileTest, ImportKeepsPhrasesTheFileLacksAsDeleted) {
     EXPECT_EQ(StateOf(target, u"b", u"new"), kPhraseDeleted);
 }
 
-TEST_F(PhraseFileTest, ImportingAFileThatCannotBeOpenedFailsAndLeavesTheTarget) {
+// A file that cannot be opened or is in another encoding fails and leaves
+// the target; one that opens but holds no entry is a deliberate empty set.
+TEST_F(PhraseFileTest, ImportingAnUnreadableFileFailsAndAnEmptyOneEmptiesTheSet) {
     const std::wstring target = dir.WFile("qzim_phrases.bin");
-    MakeImage(target, {{u"a", u"kept", 1}}, kPhraseAdded);
-    const std::vector<uint8_t> before = ReadFileBytes(dir.File("qzim_phrases.bin"));
-    t_phraseImporter importer;
-    EXPECT_EQ(ImportPhrasesText(importer, target.c_str(), dir.WFile("missing.ini").c_str()), 0);
-    EXPECT_EQ(ReadFileBytes(dir.File("qzim_phrases.bin")), before);
-    EXPECT_EQ(StateOf(target, u"a", u"kept"), kPhraseAdded);
-    EXPECT_FALSE(std::filesystem::exists(dir.File("qzim_phrases.bin.temp")));
-    // A file that opens but holds no entry is a deliberate empty set.
-    ASSERT_TRUE(WriteFileBytes(dir.File("empty.ini"), Utf16File(u"; nothing\r\n")));
-    t_phraseImporter second;
-    EXPECT_EQ(ImportPhrasesText(second, target.c_str(), dir.WFile("empty.ini").c_str()), 1);
-    EXPECT_EQ(StateOf(target, u"a", u"kept"), kPhraseDeleted);
-}
-
-TEST_F(PhraseFileTest, ImportingAFileInAnotherEncodingFailsAndLeavesTheTarget) {
-    const std::wstring target = dir.WFile("qzim_phrases.bin");
-    MakeImage(target, {{u"a", u"kept", 1}}, kPhraseAdded);
-    const std::vector<uint8_t> before = ReadFileBytes(dir.File("qzim_phrases.bin"));
     // The same entry saved as UTF-8 with its mark, and as plain 8-bit text.
     const std::string entry = "b,1=other\r\n", marked = "\xEF\xBB\xBF" + entry;
-    const std::vector<uint8_t> plain(entry.begin(), entry.end()),
-        utf8(marked.begin(), marked.end());
-    ASSERT_TRUE(WriteFileBytes(dir.File("utf8.ini"), utf8));
-    ASSERT_TRUE(WriteFileBytes(dir.File("plain.ini"), plain));
-    for (const char* name : {"utf8.ini", "plain.ini"}) {
-        t_phraseImporter importer;
-        EXPECT_EQ(ImportPhrasesText(importer, target.c_str(), dir.WFile(name).c_str()), 0) << name;
-        EXPECT_EQ(ReadFileBytes(dir.File("qzim_phrases.bin")), before) << name;
-        EXPECT_EQ(StateOf(target, u"a", u"kept"), kPhraseAdded) << name;
-    }
-    // An empty file is still an empty set.
+    ASSERT_TRUE(WriteFileBytes(dir.File("utf8.ini"), {marked.begin(), marked.end()}));
+    ASSERT_TRUE(WriteFileBytes(dir.File("plain.ini"), {entry.begin(), entry.end()}));
+    ASSERT_TRUE(WriteFileBytes(dir.File("empty.ini"), Utf16File(u"; nothing\r\n")));
     ASSERT_TRUE(WriteFileBytes(dir.File("zero.ini"), std::vector<uint8_t>{}));
-    t_phraseImporter importer;
-    EXPECT_EQ(ImportPhrasesText(importer, target.c_str(), dir.WFile("zero.ini").c_str()), 1);
-    EXPECT_EQ(StateOf(target, u"a", u"kept"), kPhraseDeleted);
+    const struct {
+        const char* name;
+        int result;
+    } cases[] = {
+        {"missing.ini", 0}, {"utf8.ini", 0}, {"plain.ini", 0}, {"empty.ini", 1}, {"zero.ini", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MakeImage(target, {{u"a", u"kept", 1}}, kPhraseAdded);
+        const std::vector<uint8_t> before = ReadFileBytes(dir.File("qzim_phrases.bin"));
+        t_phraseImporter importer;
+        EXPECT_EQ(ImportPhrasesText(importer, target.c_str(), dir.WFile(c.name).c_str()), c.result);
+        if (c.result == 0) {
+            EXPECT_EQ(ReadFileBytes(dir.File("qzim_phrases.bin")), before);
+        }
+        EXPECT_EQ(StateOf(target, u"a", u"kept"), c.result == 0 ? kPhraseAdded : kPhraseDeleted);
+        EXPECT_FALSE(std::filesystem::exists(dir.File("qzim_phrases.bin.temp")));
+    }
 }
 
 TEST_F(PhraseFileTest, MergeSourcesAndCompactReportTheirSteps) {
@@ -450,71 +435,66 @@ protected:
         if (!m_home.empty()) setenv("HOME", m_home.c_str(), 1);
     }
     static t_abbrUsrDict& Live() { return t_singleton<t_abbrUsrDict>::Get(); }
+
+    // With an unsaved live phrase, `import` replaces the phrase file with
+    // one holding only `key`: the unsaved phrase reached the file before the
+    // merge (kept, as deleted, instead of lost), the version is raised, the
+    // live dictionary re-attaches the new file, and its next save keeps it.
+    void ExpectImportKeepsTheLiveChanges(const std::function<int(const wchar_t*)>& import,
+                                         const std::u16string& key) {
+        ASSERT_TRUE(Live().IsReady());
+        ASSERT_NE(Live().AddItem(TestLstr::Text(u"live").get(), TestLstr::Text(u"unsaved").get(), 1,
+                                 kPhraseAdded),
+                  0);
+        const std::wstring version = manager->FindEntry(kPhraseDictName)->block.GetVersionName();
+        t_versionManager& versions = t_singleton<t_versionManager>::Get();
+        const int before = versions.GetVersion(version.c_str());
+        const std::wstring target = dir.WFile("qzim_phrases.bin");
+        ASSERT_EQ(import(target.c_str()), 1);
+        EXPECT_GT(versions.GetVersion(version.c_str()), before);
+        t_abbrUsrDict file;
+        ASSERT_TRUE(file.AttachFile(target.c_str()));
+        EXPECT_EQ(file.GetCount(), 2);
+        t_scopeHeap arena;
+        t_phraseRecord** records = nullptr;
+        int count = 0;
+        ASSERT_EQ(file.GetAllItems(arena, &records, &count), 1);
+        for (int i = 0; i < count; ++i)
+            EXPECT_EQ(records[i]->state,
+                      Text(records[i]->key) == key ? kPhraseAdded : kPhraseDeleted);
+        versions.CheckUpdate2();
+        t_phraseHit** hits = nullptr;
+        int n = 0;
+        ASSERT_EQ(Live().Lookup(arena, TestLstr::Text(key).get(), &hits, &n), 1);
+        EXPECT_EQ(n, 1);
+        ASSERT_EQ(Live().SaveToFile(target.c_str()), 1);
+        t_abbrUsrDict again;
+        ASSERT_TRUE(again.AttachFile(target.c_str()));
+        ASSERT_EQ(again.Lookup(arena, TestLstr::Text(key).get(), &hits, &n), 1);
+        EXPECT_EQ(n, 1);
+    }
     TempDir dir;
     std::unique_ptr<t_dictManager> manager;
     std::string m_home;
 };
 
 TEST_F(LivePhraseImportTest, ImportSavesTheLiveChangesFirstAndRaisesTheVersion) {
-    ASSERT_TRUE(Live().IsReady());
-    ASSERT_NE(Live().AddItem(TestLstr::Text(u"live").get(), TestLstr::Text(u"unsaved").get(), 1,
-                             kPhraseAdded),
-              0);
     ASSERT_TRUE(WriteFileBytes(dir.File("phrases.ini"), Utf16File(u"new,1=imported")));
-    const std::wstring version = manager->FindEntry(kPhraseDictName)->block.GetVersionName();
-    const int before = t_singleton<t_versionManager>::Get().GetVersion(version.c_str());
     t_phraseImporter importer;
-    const std::wstring target = dir.WFile("qzim_phrases.bin");
-    ASSERT_EQ(ImportPhrasesText(importer, target.c_str(), dir.WFile("phrases.ini").c_str()), 1);
-    EXPECT_GT(t_singleton<t_versionManager>::Get().GetVersion(version.c_str()), before);
-    t_abbrUsrDict file;
-    ASSERT_TRUE(file.AttachFile(target.c_str()));
-    // The unsaved phrase reached the file before the merge, so it is kept
-    // (as deleted: the imported file does not hold it) instead of lost.
-    EXPECT_EQ(file.GetCount(), 2);
-    t_scopeHeap listing;
-    t_phraseRecord** records = nullptr;
-    int count = 0;
-    ASSERT_EQ(file.GetAllItems(listing, &records, &count), 1);
-    for (int i = 0; i < count; ++i)
-        if (Text(records[i]->key) == u"live") {
-            EXPECT_EQ(records[i]->state, kPhraseDeleted);
-        }
-    // The live dictionary re-attaches the imported file.
-    t_singleton<t_versionManager>::Get().CheckUpdate2();
-    t_scopeHeap arena;
-    t_phraseHit** hits = nullptr;
-    int n = 0;
-    ASSERT_EQ(Live().Lookup(arena, TestLstr::Text(u"new").get(), &hits, &n), 1);
-    EXPECT_EQ(n, 1);
+    ExpectImportKeepsTheLiveChanges(
+        [&](const wchar_t* target) {
+            return ImportPhrasesText(importer, target, dir.WFile("phrases.ini").c_str());
+        },
+        u"new");
 }
 
 TEST_F(LivePhraseImportTest, AListMergeSavesTheLiveChangesFirstAndRaisesTheVersion) {
-    ASSERT_TRUE(Live().IsReady());
-    ASSERT_NE(Live().AddItem(TestLstr::Text(u"live").get(), TestLstr::Text(u"unsaved").get(), 1,
-                             kPhraseAdded),
-              0);
-    const std::wstring version = manager->FindEntry(kPhraseDictName)->block.GetVersionName();
-    const int before = t_singleton<t_versionManager>::Get().GetVersion(version.c_str());
     const TestLstr key = TestLstr::Text(u"list"), phrase = TestLstr::Text(u"merged");
     const t_phraseEntry list[] = {{key.get(), phrase.get(), 2}};
     t_phraseImporter importer;
-    const std::wstring target = dir.WFile("qzim_phrases.bin");
-    ASSERT_EQ(MergePhrasesIntoUsrDict(importer, target.c_str(), list, 1), 1);
-    EXPECT_GT(t_singleton<t_versionManager>::Get().GetVersion(version.c_str()), before);
-    t_abbrUsrDict file;
-    ASSERT_TRUE(file.AttachFile(target.c_str()));
-    EXPECT_EQ(file.GetCount(), 2);  // the unsaved phrase, kept as deleted, and the list's
-    // A later save of the live dictionary, once it re-attached, keeps the merge.
-    t_singleton<t_versionManager>::Get().CheckUpdate2();
-    ASSERT_EQ(Live().SaveToFile(target.c_str()), 1);
-    t_abbrUsrDict again;
-    ASSERT_TRUE(again.AttachFile(target.c_str()));
-    t_scopeHeap arena;
-    t_phraseHit** hits = nullptr;
-    int n = 0;
-    ASSERT_EQ(again.Lookup(arena, TestLstr::Text(u"list").get(), &hits, &n), 1);
-    EXPECT_EQ(n, 1);
+    ExpectImportKeepsTheLiveChanges(
+        [&](const wchar_t* target) { return MergePhrasesIntoUsrDict(importer, target, list, 1); },
+        u"list");
 }
 
 }  // namespace

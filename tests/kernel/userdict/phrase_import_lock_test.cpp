@@ -23,23 +23,11 @@
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
 #include "kernel/userdict/phrase_manager.h"
+#include "tests/kernel/userdict/usr_support.h"
 #include "tests/support/dict_env.h"
 #include "tests/support/test_dir.h"
 
 namespace {
-
-// A length-prefixed string in its own buffer.
-class t_text {
-public:
-    explicit t_text(const std::u16string& s) : m_bytes(2 + 2 * s.size()) {
-        LstrSetLength(get(), uint32_t(s.size()));
-        for (size_t i = 0; i < s.size(); ++i) LstrSetUnit(get(), i, uint16_t(s[i]));
-    }
-    t_lstr* get() { return reinterpret_cast<t_lstr*>(m_bytes.data()); }
-
-private:
-    std::vector<uint8_t> m_bytes;
-};
 
 // UTF-16LE with a byte-order mark, as the phrase file is written.
 std::string Utf16File(const std::u16string& text) {
@@ -115,7 +103,7 @@ protected:
         const std::wstring target = Widen(Target());
         if (GetParam() == t_import::kText)
             return ImportPhrasesText(importer, target.c_str(), root_.WAt("phrases.ini").c_str());
-        t_text key(u"list"), phrase(u"merged");
+        const TestLstr key = TestLstr::Text(u"list"), phrase = TestLstr::Text(u"merged");
         const t_phraseEntry list[] = {{key.get(), phrase.get(), 2}};
         return MergePhrasesIntoUsrDict(importer, target.c_str(), list, 1);
     }
@@ -183,10 +171,10 @@ TEST_P(PhraseImportLockTest, FailedSaveOfTheLiveChangesLeavesTheFileAlone) {
         usual, t_abbrUsrDict::kKeyRows, t_abbrUsrDict::kKeyBytes, t_abbrUsrDict::kPhraseBytes));
     ASSERT_TRUE(root_.Put("user/qzim_phrases.bin", std::string(large.begin(), large.end())));
     AttachLive();
-    t_text savedKey(u"saved"), savedPhrase(u"on disk");
+    const TestLstr savedKey = TestLstr::Text(u"saved"), savedPhrase = TestLstr::Text(u"on disk");
     ASSERT_NE(Live().AddItem(savedKey.get(), savedPhrase.get(), 1, kPhraseAdded), 0);
     ASSERT_EQ(Live().SaveToFile(Widen(Target()).c_str()), 1);
-    t_text key(u"live"), phrase(u"unsaved");
+    const TestLstr key = TestLstr::Text(u"live"), phrase = TestLstr::Text(u"unsaved");
     ASSERT_NE(Live().AddItem(key.get(), phrase.get(), 1, kPhraseAdded), 0);
     const std::string before = testsupport::ReadFileBytes(Target());
     ASSERT_GT(before.size(), usual.size() + 4096);

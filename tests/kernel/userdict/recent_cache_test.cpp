@@ -11,12 +11,6 @@
 
 namespace {
 
-std::u16string Text(const t_lstr* s) {
-    std::u16string out;
-    for (uint16_t i = 0; i < LstrGetLength(s); ++i) out.push_back(char16_t(LstrGetUnit(s, i)));
-    return out;
-}
-
 std::wstring Input(int i) {
     return L"in" + std::to_wstring(i);
 }

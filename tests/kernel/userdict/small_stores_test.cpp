@@ -16,12 +16,6 @@
 
 namespace {
 
-std::u16string Text(const t_lstr* s) {
-    std::u16string out;
-    for (uint16_t i = 0; i < LstrGetLength(s); ++i) out.push_back(char16_t(LstrGetUnit(s, i)));
-    return out;
-}
-
 TestLstr T(const std::u16string& s) {
     return TestLstr::Text(s);
 }
@@ -59,53 +53,46 @@ TEST_F(DelWordTest, AWordCountsAsDeletedWhileItsTimeIsNotZero) {
     EXPECT_EQ(dict.IsDeleted(T(u"unknown").get()), 0);
 }
 
-TEST_F(DelWordTest, NothingAnswersBeforeLoading) {
-    t_delWordDict empty;
-    EXPECT_EQ(empty.AddWord(T(u"a").get(), 1), 0);
-    EXPECT_EQ(empty.ClearWord(T(u"a").get()), 0);
-    EXPECT_EQ(empty.IsDeleted(T(u"a").get()), 0);
-    EXPECT_EQ(dict.AddWord(nullptr, 1), 0);
-}
-
-TEST_F(DelWordTest, TheTrimDropsTheOldestDeletionsFirst) {
-    Attach(20, 10000);
-    dict.SetRowLimit(20);
-    for (int i = 0; i < 17; ++i)
-        ASSERT_EQ(dict.AddWord(T(Numbered(u"w", i)).get(), uint32_t(100 + i)), 1);
-    EXPECT_EQ(dict.GetCount(), 17);
-    ASSERT_EQ(dict.AddWord(T(Numbered(u"w", 17)).get(), 117), 1);  // 18 of 20 rows: trimmed
-    // Two fifths of 18 are 7: the seven oldest go.
-    EXPECT_EQ(dict.GetCount(), 11);
-    for (int i = 0; i < 18; ++i)
-        EXPECT_EQ(dict.IsDeleted(T(Numbered(u"w", i)).get()), i >= 7 ? 1 : 0) << i;
-}
-
-TEST_F(DelWordTest, RestoredWordsCountTowardTheTrim) {
-    Attach(20, 10000);
-    dict.SetRowLimit(20);
-    for (int i = 0; i < 17; ++i)
-        ASSERT_EQ(dict.AddWord(T(Numbered(u"w", i)).get(), uint32_t(100 + i)), 1);
-    for (int i : {10, 11, 12}) ASSERT_EQ(dict.ClearWord(T(Numbered(u"w", i)).get()), 1);
-    ASSERT_EQ(dict.AddWord(T(Numbered(u"w", 17)).get(), 117), 1);
-    // The three restored rows are dropped and count toward the seven, so
-    // only the four oldest live deletions go.
-    EXPECT_EQ(dict.GetCount(), 11);
-    for (int i = 0; i < 18; ++i) {
-        const bool kept = i >= 4 && (i < 10 || i > 12);
-        EXPECT_EQ(dict.IsDeleted(T(Numbered(u"w", i)).get()), kept ? 1 : 0) << i;
+// Filling 18 of 20 rows trims two fifths of them, 7: restored rows go
+// first and count toward the seven, then the oldest deletions.
+TEST_F(DelWordTest, TheTrimDropsRestoredWordsThenTheOldestDeletions) {
+    const struct {
+        std::vector<int> restored;
+        int firstKept;
+    } rows[] = {{{}, 7}, {{10, 11, 12}, 4}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.firstKept);
+        Attach(20, 10000);
+        dict.SetRowLimit(20);
+        for (int i = 0; i < 17; ++i)
+            ASSERT_EQ(dict.AddWord(T(Numbered(u"w", i)).get(), uint32_t(100 + i)), 1);
+        EXPECT_EQ(dict.GetCount(), 17);
+        for (int i : r.restored) ASSERT_EQ(dict.ClearWord(T(Numbered(u"w", i)).get()), 1);
+        ASSERT_EQ(dict.AddWord(T(Numbered(u"w", 17)).get(), 117), 1);
+        EXPECT_EQ(dict.GetCount(), 11);
+        for (int i = 0; i < 18; ++i) {
+            const bool restored = std::count(r.restored.begin(), r.restored.end(), i) > 0;
+            EXPECT_EQ(dict.IsDeleted(T(Numbered(u"w", i)).get()), i >= r.firstKept && !restored)
+                << i;
+        }
     }
 }
 
 // Loading nothing over a private copy releases that copy: the store must
 // let go of it too, never read the freed image.
 TEST_F(DelWordTest, LoadingNothingOverACopyDetaches) {
+    EXPECT_EQ(dict.AddWord(nullptr, 1), 0);
     ASSERT_EQ(dict.AddWord(T(u"词").get(), 5), 1);
     EXPECT_FALSE(dict.Load(nullptr, 0));
-    EXPECT_FALSE(dict.IsReady());
-    EXPECT_EQ(dict.IsDeleted(T(u"词").get()), 0);
-    EXPECT_EQ(dict.ClearWord(T(u"词").get()), 0);
-    EXPECT_EQ(dict.AddWord(T(u"词").get(), 6), 0);
-    EXPECT_EQ(dict.GetCount(), 0);
+    // Detached, it answers nothing, like a store never loaded.
+    t_delWordDict never;
+    for (t_delWordDict* d : {&dict, &never}) {
+        EXPECT_FALSE(d->IsReady());
+        EXPECT_EQ(d->IsDeleted(T(u"词").get()), 0);
+        EXPECT_EQ(d->ClearWord(T(u"词").get()), 0);
+        EXPECT_EQ(d->AddWord(T(u"词").get(), 6), 0);
+        EXPECT_EQ(d->GetCount(), 0);
+    }
 }
 
 TEST_F(DelWordTest, SavedFileLoadsAgain) {
@@ -335,33 +322,30 @@ TEST_F(CloudCacheTest, ASpareRowIsNoEntry) {
         EXPECT_EQ(cache.GetEntries(bad, 4, refs, nullptr, nullptr, nullptr, nullptr), 0) << bad;
 }
 
-TEST_F(CloudCacheTest, TheTrimDropsTheLeastHitAnswers) {
-    Attach(20);
-    cache.SetRowLimit(20);
-    for (int i = 0; i < 17; ++i) ASSERT_EQ(Add({uint16_t(100 + i)}, u"x", uint32_t(10 + i)), 1);
-    ASSERT_EQ(Add({200}, u"x", 50), 1);  // 18 of 20 rows: trimmed
-    EXPECT_EQ(cache.GetCount(), 11);
-    int extends, count;
-    EXPECT_EQ(cache.Find(TestLstr({100}).get(), &extends, &count), -1);
-    EXPECT_EQ(cache.Find(TestLstr({106}).get(), &extends, &count), -1);
-    EXPECT_GE(cache.Find(TestLstr({107}).get(), &extends, &count), 0);
-    EXPECT_GE(cache.Find(TestLstr({200}).get(), &extends, &count), 0);
-}
-
-TEST_F(CloudCacheTest, ResetAnswersCountTowardTheTrim) {
-    Attach(20);
-    cache.SetRowLimit(20);
-    for (int i = 0; i < 17; ++i) ASSERT_EQ(Add({uint16_t(100 + i)}, u"x", uint32_t(10 + i)), 1);
-    for (uint16_t k : {110, 111, 112})
-        ASSERT_EQ(cache.ResetEntry(TestLstr({k}).get(), T(u"x").get()), 1);
-    ASSERT_EQ(Add({200}, u"x", 50), 1);  // 18 of 20 rows: trimmed
-    // Seven go: the three reset answers and the four least hit.
-    EXPECT_EQ(cache.GetCount(), 11);
-    int extends, count;
-    for (int i = 0; i < 17; ++i) {
-        const bool kept = i >= 4 && (i < 10 || i > 12);
-        EXPECT_EQ(cache.Find(TestLstr({uint16_t(100 + i)}).get(), &extends, &count) >= 0, kept)
-            << i;
+// Filling 18 of 20 rows trims seven answers: the reset ones first, then
+// the least hit.
+TEST_F(CloudCacheTest, TheTrimDropsResetAnswersThenTheLeastHit) {
+    const struct {
+        std::vector<uint16_t> reset;
+        int firstKept;
+    } rows[] = {{{}, 7}, {{110, 111, 112}, 4}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.firstKept);
+        Attach(20);
+        cache.SetRowLimit(20);
+        for (int i = 0; i < 17; ++i) ASSERT_EQ(Add({uint16_t(100 + i)}, u"x", uint32_t(10 + i)), 1);
+        for (uint16_t k : r.reset)
+            ASSERT_EQ(cache.ResetEntry(TestLstr({k}).get(), T(u"x").get()), 1);
+        ASSERT_EQ(Add({200}, u"x", 50), 1);
+        EXPECT_EQ(cache.GetCount(), 11);
+        int extends, count;
+        EXPECT_GE(cache.Find(TestLstr({200}).get(), &extends, &count), 0);
+        for (int i = 0; i < 17; ++i) {
+            const uint16_t k = uint16_t(100 + i);
+            const bool kept =
+                i >= r.firstKept && std::count(r.reset.begin(), r.reset.end(), k) == 0;
+            EXPECT_EQ(cache.Find(TestLstr({k}).get(), &extends, &count) >= 0, kept) << i;
+        }
     }
 }
 
@@ -390,11 +374,9 @@ TEST_F(CloudCacheTest, LoadingNothingOverACopyDetaches) {
         1);
     EXPECT_FALSE(longWords.Load(nullptr, 0));
     EXPECT_EQ(longWords.Find(TestLstr({1}).get(), &extends, &count), -1);
-}
-
-TEST_F(CloudCacheTest, NothingAnswersBeforeLoading) {
+    // Nor does a store never loaded.
     t_cloudCacheDictLongWord empty;
-    int extends = 5, count = 5;
+    extends = 5;
     EXPECT_EQ(empty.Find(TestLstr({1}).get(), &extends, &count), -1);
     EXPECT_EQ(extends, 0);
     EXPECT_EQ(empty.AddEntry(TestLstr({1}).get(), T(u"a").get(), 1, 0, T(u"").get(), T(u"").get()),

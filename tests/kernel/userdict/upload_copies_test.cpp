@@ -27,10 +27,7 @@ protected:
         for (const UsrWordRecord* r : records) {
             t_usrWordFields f;
             EXPECT_TRUE(ReadUsrWordRecord(r, &f));
-            std::u16string s;
-            for (uint16_t i = 0; i < LstrGetLength(f.word); ++i)
-                s.push_back(char16_t(LstrGetUnit(f.word, i)));
-            out.push_back(s);
+            out.push_back(Text(f.word));
         }
         std::sort(out.begin(), out.end());
         return out;
@@ -43,23 +40,20 @@ protected:
 
 }  // namespace
 
-TEST_F(UploadTest, IdenticalFilesYieldNoWords) {
-    WriteUsrDict(dir_.File("base.bin"), {nihao_, hao_});
-    fs::copy_file(dir_.File("base.bin"), dir_.File("cur.bin"));
-    t_usrWordRecords out;
-    ASSERT_TRUE(CollectNewUsrWords(arena_, dir_.WFile("base.bin").c_str(),
-                                   dir_.WFile("cur.bin").c_str(), out));
-    EXPECT_TRUE(out.empty());
-}
-
+// Words new since the base copy or of another frequency are collected; an
+// identical copy gives none.
 TEST_F(UploadTest, NewWordsAndChangedFrequenciesAreCollectedWithTheirFields) {
     WriteUsrDict(dir_.File("base.bin"), {nihao_, hao_});
+    fs::copy_file(dir_.File("base.bin"), dir_.File("same.bin"));
+    t_usrWordRecords out;
+    ASSERT_TRUE(CollectNewUsrWords(arena_, dir_.WFile("base.bin").c_str(),
+                                   dir_.WFile("same.bin").c_str(), out));
+    EXPECT_TRUE(out.empty());
     UsrTestWord more = nihao_;
     more.freq = 6;
     UsrTestWord sameFreqNewStamp = hao_;
     sameFreqNewStamp.stamp = 99;
     WriteUsrDict(dir_.File("cur.bin"), {more, sameFreqNewStamp, ni_});
-    t_usrWordRecords out;
     ASSERT_TRUE(CollectNewUsrWords(arena_, dir_.WFile("base.bin").c_str(),
                                    dir_.WFile("cur.bin").c_str(), out));
     EXPECT_EQ((std::vector<std::u16string>{u"你", u"你好"}), Texts(out));
@@ -77,14 +71,14 @@ TEST_F(UploadTest, NewWordsAndChangedFrequenciesAreCollectedWithTheirFields) {
                                     dir_.WFile("cur.bin").c_str(), out));
 }
 
-TEST_F(UploadTest, EmptyConversionWritesAValidEmptyDictionary) {
-    ASSERT_TRUE(ConvertPtrToV3(dir_.WFile("usr_base.bin").c_str(), {}));
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.AttachFile(dir_.WFile("usr_base.bin").c_str()));
-    EXPECT_EQ(0, d.GetWordCount());
-}
-
+// Records become a user dictionary file with every field; no records, a
+// valid empty one.
 TEST_F(UploadTest, ConversionCarriesEveryFieldOfTheRecords) {
+    ASSERT_TRUE(ConvertPtrToV3(dir_.WFile("usr_base.bin").c_str(), {}));
+    t_usrDictV3Core empty;
+    ASSERT_TRUE(empty.AttachFile(dir_.WFile("usr_base.bin").c_str()));
+    EXPECT_EQ(0, empty.GetWordCount());
+
     WriteUsrDict(dir_.File("cur.bin"), {nihao_, hao_, ni_});
     t_usrWordRecords records;
     ASSERT_TRUE(CollectUsrDictWords(arena_, dir_.WFile("cur.bin").c_str(), records));

@@ -75,6 +75,7 @@ bool KillingWrite(int fd, const void* data, size_t size) {
 
 class SaveTest : public ::testing::Test {
 protected:
+    void SetUp() override { ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity)); }
     void TearDown() override { SetDictWriteFunction(nullptr); }
 
     // Runs save with writes failing after each byte count, by EIO and by
@@ -136,11 +137,10 @@ protected:
     }
 
     TempDir dir;
+    t_usrDictV3Core d;  // empty at the start of each test
 };
 
 TEST_F(SaveTest, LearnSaveReloadKeepsEveryFieldAndWeight) {
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     TestLstr r({10, 20}), w1 = TestLstr::Text(u"你好"), w2 = TestLstr::Text(u"拟好");
     ASSERT_EQ(d.LearnWord(r.get(), w1.get(), 0), 1);  // freq 1, stamp 2, now 3
     ASSERT_EQ(d.LearnWord(r.get(), w2.get(), 0), 1);  // freq 1, stamp 3, now 4
@@ -181,17 +181,15 @@ TEST_F(SaveTest, LearnSaveReloadKeepsEveryFieldAndWeight) {
 TEST_F(SaveTest, AnEmptyFileHasTheFreshHeader) {
     const std::wstring path = dir.WFile("empty.bin");
     ASSERT_TRUE(t_usrDictV3Core::CreateEmptyFile(path.c_str(), 20000));
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.AttachFile(path.c_str()));
-    EXPECT_EQ(d.GetWordCount(), 0);
-    EXPECT_EQ(d.GetHeaderWord(kUsrHdrClock), 2u);
-    EXPECT_EQ(d.GetHeaderWord(kUsrHdrBuckets), 500u);
+    t_usrDictV3Core back;
+    ASSERT_TRUE(back.AttachFile(path.c_str()));
+    EXPECT_EQ(back.GetWordCount(), 0);
+    EXPECT_EQ(back.GetHeaderWord(kUsrHdrClock), 2u);
+    EXPECT_EQ(back.GetHeaderWord(kUsrHdrBuckets), 500u);
     EXPECT_FALSE(t_usrDictV3Core::CreateEmptyFile(dir.WFile("no/such/dir.bin").c_str(), 100));
 }
 
 TEST_F(SaveTest, SoftDeletedWordsAreDroppedByTheRebuild) {
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     TestLstr r({7}), w1 = TestLstr::Text(u"七"), w2 = TestLstr::Text(u"期");
     d.LearnWord(r.get(), w1.get(), 0);
     d.LearnWord(r.get(), w2.get(), 0);
@@ -212,8 +210,6 @@ TEST_F(SaveTest, CapacityRules) {
     EXPECT_EQ(ComputeCapacity(400000, 320000), 320000u);
     EXPECT_EQ(ComputeCapacity(50000, 10000), 10000u);
     // Past nine tenths the tables double, and every word stays.
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     int doubled = 0;
     for (int i = 0; i < 9500; ++i) {
         TestLstr r({uint16_t(i % 400), uint16_t(i / 400)});
@@ -240,8 +236,6 @@ TEST_F(SaveTest, RebuildSizesTheImageByItsLiveWords) {
         EXPECT_TRUE(e.CreateEmpty(capacity));
         return ImageOf(e).size();
     };
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     Fill(d, 15000);
     std::vector<uint8_t> rebuilt;
     ASSERT_TRUE(d.RebuildImage(rebuilt));
@@ -259,8 +253,6 @@ TEST_F(SaveTest, RebuildSizesTheImageByItsLiveWords) {
 }
 
 TEST_F(SaveTest, ImagesWithABadReadingAreRefusedAndBadTextsHidden) {
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     TestLstr r({10, 20}), w = TestLstr::Text(u"你好"), other = TestLstr::Text(u"好");
     d.LearnWord(r.get(), w.get(), 0);
     d.LearnWord(TestLstr({30}).get(), other.get(), 0);
@@ -307,7 +299,6 @@ TEST_F(SaveTest, ImagesWithABadReadingAreRefusedAndBadTextsHidden) {
 }
 
 TEST_F(SaveTest, InPlaceSaveOnlyWithoutForce) {
-    t_usrDictV3Core d;
     ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 50));
     const std::wstring path = dir.WFile("u.bin");
     t_usrDictV3Core live;
@@ -363,7 +354,6 @@ std::set<std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, int, int, uint32
 // The manager's notice of a written file always rebuilds, even where an
 // in-place save would be possible.
 TEST_F(SaveTest, WrittenFileNoticeAlwaysRebuilds) {
-    t_usrDictV3Core d;
     ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 50));
     const std::wstring path = dir.WFile("u.bin");
     t_usrDictV3Core live;
@@ -383,56 +373,7 @@ TEST_F(SaveTest, WrittenFileNoticeAlwaysRebuilds) {
     EXPECT_FALSE(live.OnFileWritten(dir.WFile("no/such/dir.bin").c_str()));
 }
 
-TEST_F(SaveTest, FailedWritesLeaveTheOldFileWholeAndNoTemporary) {
-    t_usrDictV3Core d;
-    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 200));
-    const std::wstring path = dir.WFile("u.bin");
-    const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
-    Fill(d, 300, 7);
-    ExpectFailedSavesKeep(old, {size_t(0), size_t(1), size_t(4096), old.size() / 2, old.size() - 1},
-                          [&] { return d.SaveToFile(path.c_str(), 1); });
-    ASSERT_TRUE(d.SaveToFile(path.c_str(), 1));
-    t_usrDictV3Core back;
-    ASSERT_TRUE(back.AttachFile(path.c_str()));
-    EXPECT_EQ(back.GetWordCount(), d.GetWordCount());
-}
-
-// The file after a save killed part-way holds either every old word or
-// every new one, never a mix and never nothing.
-TEST_F(SaveTest, ASaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
-    t_usrDictV3Core d;
-    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300));
-    const std::wstring path = dir.WFile("u.bin");
-    const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
-    Fill(d, 100, 11);
-    const int newCount = d.GetWordCount();
-    auto checkFile = [&](const char* what, int i) {
-        t_usrDictV3Core back;
-        ASSERT_TRUE(back.AttachFile(path.c_str())) << what << i;
-        const int n = back.GetWordCount();
-        EXPECT_TRUE(n == 300 || n == newCount) << what << i << " words " << n;
-        if (n == 300) {
-            EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
-        }
-    };
-    // Killed inside the write, at several byte counts.
-    for (size_t at : {size_t(0), size_t(10), size_t(5000), old.size() / 3, old.size() - 2}) {
-        ASSERT_NO_FATAL_FAILURE(SaveKilledInsideWrite(at, [&] { d.SaveToFile(path.c_str(), 1); }));
-        checkFile("write ", int(at));
-        EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
-    }
-    // Killed from outside at random moments of repeated saves (sync, rename
-    // and directory sync included).
-    for (int i = 0; i < 12; ++i) {
-        ASSERT_NO_FATAL_FAILURE(KillSavingChildAfter(useconds_t(2000 + i * 3000), [&] {
-            for (;;) d.SaveToFile(path.c_str(), 1);
-        }));
-        checkFile("kill ", i);
-    }
-}
-
 TEST_F(SaveTest, AFullChangeLogSavesTheFileAndLearningGoesOn) {
-    t_usrDictV3Core d;
     ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 200));
     const std::wstring path = dir.WFile("u.bin");
     t_usrDictV3Core live;
@@ -477,7 +418,6 @@ TEST_F(SaveTest, AFullChangeLogSavesTheFileAndLearningGoesOn) {
 }
 
 TEST_F(SaveTest, AnInPlaceSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
-    t_usrDictV3Core d;
     ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300));
     const std::wstring path = dir.WFile("u.bin");
     const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
@@ -504,7 +444,6 @@ TEST_F(SaveTest, AnInPlaceSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
 }  // namespace
 
 TEST_F(SaveTest, CompactSaveLoadsBackWithEveryWordAndLogsChanges) {
-    t_usrDictV3Core d;
     ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300, true));
     const std::wstring path = dir.WFile("u.bin");
     EXPECT_EQ(DirEntries(dir.path()), std::set<std::string>{"u.bin"});
@@ -542,8 +481,6 @@ TEST_F(SaveTest, CompactSaveLoadsBackWithEveryWordAndLogsChanges) {
 // Every prefix and single-byte damage of a compact image is refused or
 // attaches within bounds (the sanitizer build catches a stray read).
 TEST_F(SaveTest, DamagedCompactImagesAreRefused) {
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     Fill(d, 40);
     ASSERT_TRUE(d.SaveCompactTemp(dir.WFile("u.bin").c_str()));
     const std::vector<uint8_t> compact = ReadFileBytes(dir.File("u.bin"));
@@ -566,32 +503,9 @@ TEST_F(SaveTest, DamagedCompactImagesAreRefused) {
     }
 }
 
-TEST_F(SaveTest, FailedCompactSavesLeaveTheOldFileAndNoWorkFile) {
-    t_usrDictV3Core d;
-    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 200, true));
-    const std::wstring path = dir.WFile("u.bin");
-    const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
-    Fill(d, 100, 3);
-    ExpectFailedSavesKeep(old, {size_t(0), size_t(1), old.size() / 2, old.size() - 1},
-                          [&] { return d.SaveCompactTemp(path.c_str()); });
-    // A work file left by a crash is simply replaced.
-    ASSERT_TRUE(WriteFileBytes(dir.File("u.bin.temp"), {1, 2, 3}));
-    ASSERT_TRUE(d.SaveCompactTemp(path.c_str()));
-    EXPECT_EQ(DirEntries(dir.path()), std::set<std::string>{"u.bin"});
-    // A target that cannot be replaced (a directory) keeps no work file.
-    const std::string blocked = dir.File("blocked");
-    ASSERT_EQ(mkdir(blocked.c_str(), 0700), 0);
-    ASSERT_TRUE(WriteFileBytes(blocked + "/keep", {1}));
-    const std::wstring wblocked(blocked.begin(), blocked.end());
-    EXPECT_FALSE(d.SaveCompactTemp(wblocked.c_str()));
-    EXPECT_EQ(DirEntries(dir.path()), (std::set<std::string>{"blocked", "u.bin"}));
-}
-
 // Trimming drops the oldest rarely used words and sets the header's counts
 // from the table; frequent words stay.
 TEST_F(SaveTest, TrimAllDropsOldRareWordsAndRecountsTheHeader) {
-    t_usrDictV3Core d;
-    ASSERT_TRUE(d.CreateEmpty(kUsrDefaultCapacity));
     EXPECT_FALSE(t_usrDictV3Core().TrimAll());
     Fill(d, 100);  // frequency 1, stamps 2..101
     std::vector<TestLstr> keep;
@@ -623,34 +537,82 @@ TEST_F(SaveTest, TrimAllDropsOldRareWordsAndRecountsTheHeader) {
     EXPECT_EQ(d.GetTotalFreq(), 52 + 100);
 }
 
-// A compact save killed part-way leaves the old or the new compact file.
-TEST_F(SaveTest, ACompactSaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
-    t_usrDictV3Core d;
-    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300, true));
+// Saves of the whole file and compact ones whose writes fail part-way.
+TEST_F(SaveTest, FailedSavesLeaveTheOldFileWholeAndNoWorkFile) {
     const std::wstring path = dir.WFile("u.bin");
-    const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
-    Fill(d, 100, 11);
-    const int newCount = d.GetWordCount();
-    auto checkFile = [&](const char* what, int i) {
+    for (const bool compact : {false, true}) {
+        SCOPED_TRACE(compact ? "compact" : "whole");
+        ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 200, compact));
+        const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
+        Fill(d, 300, 7);
+        auto save = [&] {
+            return compact ? d.SaveCompactTemp(path.c_str()) : d.SaveToFile(path.c_str(), 1);
+        };
+        ExpectFailedSavesKeep(old,
+                              {size_t(0), size_t(1), std::min<size_t>(4096, old.size() - 1),
+                               old.size() / 2, old.size() - 1},
+                              save);
+        // A compact save's work file left by a crash is simply replaced.
+        if (compact) {
+            ASSERT_TRUE(WriteFileBytes(dir.File("u.bin.temp"), {1, 2, 3}));
+        }
+        ASSERT_TRUE(save());
+        EXPECT_EQ(DirEntries(dir.path()), std::set<std::string>{"u.bin"});
         const std::vector<uint8_t> bytes = ReadFileBytes(dir.File("u.bin"));
         t_usrDictV3Core back;
-        ASSERT_TRUE(back.LoadCompact(bytes.data(), bytes.size(), nullptr, 0)) << what << i;
-        const int n = back.GetWordCount();
-        EXPECT_TRUE(n == 300 || n == newCount) << what << i << " words " << n;
-        if (n == 300) {
-            EXPECT_EQ(bytes, old);
-        }
-    };
-    for (size_t at : {size_t(0), size_t(10), old.size() / 3, old.size() - 2}) {
-        ASSERT_NO_FATAL_FAILURE(
-            SaveKilledInsideWrite(at, [&] { d.SaveCompactTemp(path.c_str()); }));
-        checkFile("write ", int(at));
-        EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
+        ASSERT_TRUE(compact ? back.LoadCompact(bytes.data(), bytes.size(), nullptr, 0)
+                            : back.AttachCopy(bytes.data(), bytes.size()));
+        EXPECT_EQ(back.GetWordCount(), d.GetWordCount());
     }
-    for (int i = 0; i < 8; ++i) {
-        ASSERT_NO_FATAL_FAILURE(KillSavingChildAfter(useconds_t(2000 + i * 3000), [&] {
-            for (;;) d.SaveCompactTemp(path.c_str());
-        }));
-        checkFile("kill ", i);
+    // A target that cannot be replaced (a directory) keeps no work file.
+    ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 20, true));
+    const std::string blocked = dir.File("blocked");
+    ASSERT_EQ(mkdir(blocked.c_str(), 0700), 0);
+    ASSERT_TRUE(WriteFileBytes(blocked + "/keep", {1}));
+    const std::wstring wblocked(blocked.begin(), blocked.end());
+    EXPECT_FALSE(d.SaveCompactTemp(wblocked.c_str()));
+    EXPECT_EQ(DirEntries(dir.path()), (std::set<std::string>{"blocked", "u.bin"}));
+}
+
+// The file after a save, whole or compact, killed part-way holds either
+// every old word or every new one, never a mix and never nothing.
+TEST_F(SaveTest, ASaveKilledAtAnyPointLeavesTheOldOrTheNewFile) {
+    const std::wstring path = dir.WFile("u.bin");
+    for (const bool compact : {false, true}) {
+        SCOPED_TRACE(compact ? "compact" : "whole");
+        ASSERT_NO_FATAL_FAILURE(SaveFilled(d, 300, compact));
+        const std::vector<uint8_t> old = ReadFileBytes(dir.File("u.bin"));
+        Fill(d, 100, 11);
+        const int newCount = d.GetWordCount();
+        auto save = [&] {
+            return compact ? d.SaveCompactTemp(path.c_str()) : d.SaveToFile(path.c_str(), 1);
+        };
+        auto checkFile = [&](const char* what, int i) {
+            const std::vector<uint8_t> bytes = ReadFileBytes(dir.File("u.bin"));
+            t_usrDictV3Core back;
+            ASSERT_TRUE(compact ? back.LoadCompact(bytes.data(), bytes.size(), nullptr, 0)
+                                : back.AttachFile(path.c_str()))
+                << what << i;
+            const int n = back.GetWordCount();
+            EXPECT_TRUE(n == 300 || n == newCount) << what << i << " words " << n;
+            if (n == 300) {
+                EXPECT_EQ(bytes, old);
+            }
+        };
+        // Killed inside the write, at several byte counts.
+        for (size_t at : {size_t(0), size_t(10), std::min<size_t>(5000, old.size() / 2),
+                          old.size() / 3, old.size() - 2}) {
+            ASSERT_NO_FATAL_FAILURE(SaveKilledInsideWrite(at, [&] { save(); }));
+            checkFile("write ", int(at));
+            EXPECT_EQ(ReadFileBytes(dir.File("u.bin")), old);
+        }
+        // Killed from outside at random moments of repeated saves (sync,
+        // rename and directory sync included).
+        for (int i = 0; i < 10; ++i) {
+            ASSERT_NO_FATAL_FAILURE(KillSavingChildAfter(useconds_t(2000 + i * 3000), [&] {
+                for (;;) save();
+            }));
+            checkFile("kill ", i);
+        }
     }
 }

@@ -112,42 +112,38 @@ TEST_F(FileOpsTest, RestoreOfAThreeWordFileGivesExactlyThoseWords) {
     EXPECT_EQ(fromFile.GetWordCount(), 3);
 }
 
-TEST_F(FileOpsTest, ImportMergesAndKeepsTheLargerValues) {
+// An import adds the file's words to the live ones and keeps, word by
+// word, the larger frequency and the later stamp of the two.
+TEST_F(FileOpsTest, ImportMergesAndKeepsTheLargerOfEachValue) {
     const std::wstring src = Put("three.bin", BuildV3File(kThree));
-    int count = 0;
-    ASSERT_EQ(LoadOrConvertUsrDict(src.c_str(), &count, 0), 1);
-    EXPECT_EQ(count, 3);
     t_usrDictV3Core& live = GetUsrDictInstance();
-    EXPECT_EQ(live.GetWordCount(), 5);
-    ExpectWords(live, kThree);
-    ExpectWords(live, kOthers);
-    ASSERT_EQ(LoadOrConvertUsrDict(src.c_str(), &count, 0), 1);
-    EXPECT_EQ(live.GetWordCount(), 5);
-    ExpectWords(live, kThree);
-}
-
-// An import keeps, word by word, the larger frequency and the later stamp
-// of the live dictionary and the file.
-TEST_F(FileOpsTest, ImportKeepsTheLargerOfEachValue) {
+    int count = 0;
+    for (int round = 0; round < 2; ++round) {  // a second import changes nothing
+        ASSERT_EQ(LoadOrConvertUsrDict(src.c_str(), &count, 0), 1);
+        EXPECT_EQ(count, 3);
+        EXPECT_EQ(live.GetWordCount(), 5);
+        ExpectWords(live, kThree);
+        ExpectWords(live, kOthers);
+    }
     const OldWord& one = kOthers[0];  // live: frequency 3, stamp 5
-    OldWord lower = one, higher = one;
-    lower.freq = 1;
-    lower.stamp = 200;
-    higher.freq = 12;
-    higher.stamp = 3;
-    int count = 0;
-    ASSERT_EQ(LoadOrConvertUsrDict(Put("lower.bin", BuildV3File({lower})).c_str(), &count, 0), 1);
-    t_usrDictV3Core& live = GetUsrDictInstance();
-    t_usrWordAttr a;
-    ASSERT_TRUE(live.GetWordRecord(TestLstr(one.reading).get(), TestLstr(one.text).get(), &a));
-    EXPECT_EQ(a.freq, 3);
-    EXPECT_EQ(a.stamp, 200u);
-    ASSERT_EQ(LoadOrConvertUsrDict(Put("higher.bin", BuildV3File({higher})).c_str(), &count, 0), 1);
-    ASSERT_TRUE(live.GetWordRecord(TestLstr(one.reading).get(), TestLstr(one.text).get(), &a));
-    EXPECT_EQ(a.freq, 12);
-    EXPECT_EQ(a.stamp, 200u);
-    EXPECT_EQ(live.GetWordCount(), 2);
-    EXPECT_EQ(live.GetTotalFreq(), 12 + 4);
+    const struct {
+        uint16_t freq;
+        uint32_t stamp;
+        uint16_t freqAfter;
+        uint32_t stampAfter;
+    } rows[] = {{1, 200, 3, 200}, {12, 3, 12, 200}};
+    for (const auto& r : rows) {
+        OldWord w = one;
+        w.freq = r.freq;
+        w.stamp = r.stamp;
+        ASSERT_EQ(LoadOrConvertUsrDict(Put("one.bin", BuildV3File({w})).c_str(), &count, 0), 1);
+        t_usrWordAttr a;
+        ASSERT_TRUE(live.GetWordRecord(TestLstr(one.reading).get(), TestLstr(one.text).get(), &a));
+        EXPECT_EQ(a.freq, r.freqAfter) << r.freq;
+        EXPECT_EQ(a.stamp, r.stampAfter) << r.freq;
+    }
+    EXPECT_EQ(live.GetWordCount(), 5);
+    EXPECT_EQ(live.GetTotalFreq(), 5 + 2 + 7 + 12 + 4);
 }
 
 TEST_F(FileOpsTest, AFailedImportOrRestoreChangesNothing) {
@@ -222,13 +218,9 @@ TEST_F(FileOpsTest, FirstFormatFilesConvert) {
     EXPECT_EQ(count, 3);
     t_usrDictV3Core& live = GetUsrDictInstance();
     EXPECT_EQ(live.GetWordCount(), 3);
-    for (const OldWord& w : kThree) {
-        t_usrWordAttr a;
-        ASSERT_TRUE(live.GetWordRecord(TestLstr(w.reading).get(), TestLstr(w.text).get(), &a));
-        EXPECT_EQ(a.freq, w.freq);
-        EXPECT_EQ(a.flags, 0);
-        EXPECT_EQ(a.stamp, 2u);
-    }
+    std::vector<OldWord> converted = kThree;  // the format keeps no flags and no stamps
+    for (OldWord& w : converted) w.flags = 0, w.stamp = 2;
+    ExpectWords(live, converted);
     // A reading with a unit of 500 stops the conversion.
     std::vector<OldWord> bad = kThree;
     bad[2].reading = {500};
@@ -281,63 +273,52 @@ TEST_F(FileOpsTest, HugeImportedStampsSaturateTheClock) {
     EXPECT_EQ(live.GetHeaderWord(kUsrHdrClock), kUsrClockMax);
 }
 
-// Every prefix of an older file, and files with huge counts, are refused or
-// read within bounds (the sanitizer build catches any stray read).
+// Every prefix of a file of each format, and older files with huge counts,
+// are refused or read within bounds (the sanitizer build catches any stray
+// read).
 TEST(OldFormatBoundsTest, TruncatedFilesAndHugeCountsAreHandled) {
     std::vector<OldWord> words = kThree;
     words.push_back({{7, 8, 9}, {0x4E03, 0x516B, 0x4E5D}, 9, 0, 77, 0});
-    for (int format : {kUsrFormatV1, kUsrFormatV2}) {
-        const std::vector<uint8_t> whole =
-            format == kUsrFormatV1 ? BuildV1File(words) : BuildV2File(words);
+    for (int format : {kUsrFormatV1, kUsrFormatV2, kUsrFormatV3}) {
+        const std::vector<uint8_t> whole = format == kUsrFormatV1   ? BuildV1File(words)
+                                           : format == kUsrFormatV2 ? BuildV2File(words)
+                                                                    : BuildV3File(words);
         t_scopeHeap arena;
         t_usrWordRecords out;
         ASSERT_TRUE(ParseUsrDictImage(whole.data(), whole.size(), format, arena, out));
         EXPECT_EQ(out.size(), words.size());
-        for (size_t n = 0; n < whole.size(); ++n) {
+        // Every prefix near the ends of the large current image.
+        for (size_t n = 0; n < whole.size();
+             n += (n < 4096 || n > whole.size() - 4096) ? 1 : 4099) {
             // A copy of exactly n bytes, so a read past it is caught.
             std::unique_ptr<uint8_t[]> cut(new uint8_t[n ? n : 1]);
             std::memcpy(cut.get(), whole.data(), n);
-            EXPECT_FALSE(ParseUsrDictImage(cut.get(), n, format, arena, out)) << n;
+            EXPECT_FALSE(ParseUsrDictImage(cut.get(), n, format, arena, out)) << format << " " << n;
             EXPECT_TRUE(out.empty());
         }
     }
-    std::vector<uint8_t> v1 = BuildV1File(words);
-    PutU32(v1, 20, 0x7FFFFFFF);
-    PutU32(v1, 24, 0x7FFFFFFF);
-    t_scopeHeap arena;
-    t_usrWordRecords out;
-    EXPECT_FALSE(ParseUsrDictImage(v1.data(), v1.size(), kUsrFormatV1, arena, out));
-    v1 = BuildV1File(words);
-    PutU32(v1, 44, 0x7FFFFFFF);  // name entries
-    EXPECT_FALSE(ParseUsrDictImage(v1.data(), v1.size(), kUsrFormatV1, arena, out));
-    v1 = BuildV1File(words);
-    PutU32(v1, 40, 0x7FFFFFFF);  // record size
-    EXPECT_FALSE(ParseUsrDictImage(v1.data(), v1.size(), kUsrFormatV1, arena, out));
-    std::vector<uint8_t> v2 = BuildV2File(words);
-    PutU32(v2, 48, 0x7FFFFFFF);
-    EXPECT_FALSE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, arena, out));
-    v2 = BuildV2File(words);
-    PutU32(v2, 52, 0x7FFFFFFF);
-    EXPECT_FALSE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, arena, out));
-    v2 = BuildV2File(words);
-    PutU32(v2, 92, 0xFFFFFFF0u);
-    EXPECT_FALSE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, arena, out));
-    v2 = BuildV2File(words);
-    PutU32(v2, 124, 0xFFFFFFF0u);  // first reading's text offset
-    ASSERT_TRUE(ParseUsrDictImage(v2.data(), v2.size(), kUsrFormatV2, arena, out));
-    EXPECT_EQ(out.size(), words.size() - 2);
-}
-
-TEST(OldFormatBoundsTest, TruncatedCurrentImagesAreRefused) {
-    const std::vector<uint8_t> whole = BuildV3File(kThree);
-    t_scopeHeap arena;
-    t_usrWordRecords out;
-    ASSERT_TRUE(ParseUsrDictImage(whole.data(), whole.size(), kUsrFormatV3, arena, out));
-    EXPECT_EQ(out.size(), 3u);
-    for (size_t n = 0; n < whole.size(); n += (n < 4096 || n > whole.size() - 4096) ? 1 : 4099) {
-        std::unique_ptr<uint8_t[]> cut(new uint8_t[n ? n : 1]);
-        std::memcpy(cut.get(), whole.data(), n);
-        EXPECT_FALSE(ParseUsrDictImage(cut.get(), n, kUsrFormatV3, arena, out)) << n;
+    // Huge counts, sizes and offsets: refused, or the entries they spoil skipped.
+    const struct {
+        int format;
+        std::vector<std::pair<size_t, uint32_t>> patches;
+        size_t kept;  // 0: the file is refused
+    } huge[] = {
+        {kUsrFormatV1, {{20, 0x7FFFFFFF}, {24, 0x7FFFFFFF}}, 0},
+        {kUsrFormatV1, {{44, 0x7FFFFFFF}}, 0},  // name entries
+        {kUsrFormatV1, {{40, 0x7FFFFFFF}}, 0},  // record size
+        {kUsrFormatV2, {{48, 0x7FFFFFFF}}, 0},
+        {kUsrFormatV2, {{52, 0x7FFFFFFF}}, 0},
+        {kUsrFormatV2, {{92, 0xFFFFFFF0u}}, 0},
+        {kUsrFormatV2, {{124, 0xFFFFFFF0u}}, words.size() - 2},  // first reading's text offset
+    };
+    for (const auto& h : huge) {
+        std::vector<uint8_t> f = h.format == kUsrFormatV1 ? BuildV1File(words) : BuildV2File(words);
+        for (const auto& [at, value] : h.patches) PutU32(f, at, value);
+        SCOPED_TRACE(h.patches[0].first);
+        t_scopeHeap arena;
+        t_usrWordRecords out;
+        EXPECT_EQ(ParseUsrDictImage(f.data(), f.size(), h.format, arena, out), h.kept > 0);
+        EXPECT_EQ(out.size(), h.kept);
     }
 }
 

@@ -34,17 +34,6 @@ bool FailingWrite(int, const void*, size_t) {
     return false;
 }
 
-std::vector<uint8_t> FileBytes(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        uint8_t buf[65536];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
-            bytes.insert(bytes.end(), buf, buf + n);
-        fclose(f);
-    }
-    return bytes;
-}
-
 class SaveStepsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -63,7 +52,7 @@ protected:
                                 kUsrDictFileName, 0, kVersionMaskDict) &&
                manager.LoadDict(kName);
     }
-    bool Learn(t_usrDictV3Core& dict, int k) {
+    static bool Learn(t_usrDictV3Core& dict, int k) {
         return dict.LearnWord(Reading(k).get(), Text(k).get(), 0) == 1;
     }
     static uint16_t Freq(const t_usrDictV3Core& dict, int k) {
@@ -75,7 +64,21 @@ protected:
         t_usrDictV3Core file;
         return file.AttachFile(root_.WAt("user/qzim_usr_v3new.bin").c_str()) ? Freq(file, k) : 0;
     }
-    std::vector<uint8_t> File() { return FileBytes(root_.At("user/qzim_usr_v3new.bin")); }
+    std::vector<uint8_t> File() { return ReadFileBytes(root_.At("user/qzim_usr_v3new.bin")); }
+    // Another process learns word k and saves it.
+    static void OtherProcessSaves(int k) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            t_dictManager manager;
+            t_usrDictV3Core other;
+            const bool ok =
+                manager.Init() && Attach(manager, other) && Learn(other, k) && manager.SaveAll();
+            _exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(pid, waitpid(pid, &status, 0));
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
     bool SaveInSteps() {
         std::unique_ptr<t_dictSaveSnapshot> snapshot = env_.manager->TakeSaveSnapshot();
         if (!snapshot) return false;
@@ -173,17 +176,7 @@ TEST_F(SaveStepsTest, AnotherProcessSavingDuringTheStepsLosesNothing) {
     ASSERT_TRUE(Learn(dict_, 2));
     std::unique_ptr<t_dictSaveSnapshot> snapshot = env_.manager->TakeSaveSnapshot();
     ASSERT_TRUE(snapshot);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        t_dictManager manager;
-        t_usrDictV3Core other;
-        const bool ok =
-            manager.Init() && Attach(manager, other) && Learn(other, 3) && manager.SaveAll();
-        _exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(pid, waitpid(pid, &status, 0));
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_NO_FATAL_FAILURE(OtherProcessSaves(3));
     EXPECT_TRUE(snapshot->Write());
     EXPECT_EQ(1, FreqOnDisk(3)) << "the other process's file was overwritten";
     ASSERT_TRUE(env_.manager->FinishSave(*snapshot));
@@ -216,17 +209,7 @@ TEST_F(SaveStepsTest, ImageBuiltApartReplacesTheFileAndKeepsLaterLearning) {
         ASSERT_TRUE(work.RebuildImage(image));
         ASSERT_TRUE(Learn(dict_, late));
         if (between == kOtherProcessFirst) {
-            const pid_t pid = fork();
-            if (pid == 0) {
-                t_dictManager manager;
-                t_usrDictV3Core other;
-                const bool ok = manager.Init() && Attach(manager, other) &&
-                                Learn(other, base + 3) && manager.SaveAll();
-                _exit(ok ? 0 : 1);
-            }
-            int status = 0;
-            ASSERT_EQ(pid, waitpid(pid, &status, 0));
-            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            ASSERT_NO_FATAL_FAILURE(OtherProcessSaves(base + 3));
             EXPECT_EQ(0, env_.manager->WriteMarkedEntry(dict_.GetEntry(), mark, image.data(),
                                                         image.size()));
             EXPECT_EQ(1, FreqOnDisk(base + 3)) << "the other process's file was overwritten";

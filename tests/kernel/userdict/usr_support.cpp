@@ -224,3 +224,9 @@ std::vector<uint8_t> ImageOf(const t_usrDictV3Core& d) {
     if (!d.GetImageBytes(&p, &n)) return {};
     return std::vector<uint8_t>(p, p + n);
 }
+
+std::u16string Text(const t_lstr* s) {
+    std::u16string out;
+    for (uint16_t i = 0; i < LstrGetLength(s); ++i) out.push_back(char16_t(LstrGetUnit(s, i)));
+    return out;
+}

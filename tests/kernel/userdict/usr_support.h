@@ -30,6 +30,9 @@ private:
     std::vector<uint8_t> m_buf;
 };
 
+// The units of a t_lstr as UTF-16 text.
+std::u16string Text(const t_lstr* s);
+
 void PutU16(std::vector<uint8_t>& b, size_t at, uint16_t v);
 void PutU32(std::vector<uint8_t>& b, size_t at, uint32_t v);
 void AppendU16(std::vector<uint8_t>& b, uint16_t v);
