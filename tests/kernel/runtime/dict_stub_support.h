@@ -82,6 +82,12 @@ protected:
     std::string UserFile(const std::string& name) const { return Join(user, name); }
     std::string SysFile(const std::string& name) const { return Join(sys, name); }
     std::string BackupDir() const { return Join(user, "Backup"); }
+    // Registers dict with the manager (load policy 0, no backups, mask 2
+    // unless given).
+    bool Reg(const wchar_t* name, t_stubDict& dict, uint32_t storage, uint32_t dir,
+             const wchar_t* file, uint32_t backup = 0, uint32_t mask = 2, uint32_t policy = 0) {
+        return manager->Register(name, &dict, policy, storage, dir, file, backup, mask);
+    }
 
     std::string root;  // the per-process temporary tree
     std::string user;
