@@ -19,11 +19,6 @@ namespace {
 
 constexpr time_t kDay = 86400;
 
-bool FailWithNoSpace(int, const void*, size_t) {
-    errno = ENOSPC;
-    return false;
-}
-
 // The first write succeeds, every later one finds the disk full.
 std::atomic<int> g_writesLeft{0};
 bool FailAfterBudget(int fd, const void* data, size_t size) {
@@ -32,16 +27,6 @@ bool FailAfterBudget(int fd, const void* data, size_t size) {
         return false;
     }
     return write(fd, data, size) == ssize_t(size);
-}
-
-std::atomic<int> g_writes{0};
-bool CountingWrite(int fd, const void* data, size_t size) {
-    ++g_writes;
-    return write(fd, data, size) == ssize_t(size);
-}
-
-t_versionManager& Versions() {
-    return t_singleton<t_versionManager>::Get();
 }
 
 bool WaitReady(const t_dictStorageBase& dict) {

@@ -16,6 +16,7 @@
 
 #include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/dict_manager.h"
+#include "kernel/runtime/version_manager.h"
 #include "tests/support/dict_env.h"
 
 // The operations of a dictionary, in slot order.
@@ -110,6 +111,13 @@ std::string StampOf(time_t when);
 // A clock that tests move by hand.
 extern std::atomic<time_t> g_testNow;
 time_t TestClock();
+
+// Write hooks: one that finds the disk full, and one that writes and counts
+// its calls in g_writes.
+bool FailWithNoSpace(int fd, const void* data, size_t size);
+extern std::atomic<int> g_writes;
+bool CountingWrite(int fd, const void* data, size_t size);
+t_versionManager& Versions();
 
 // One registration of the kernel's registry. policy: 'P' the load
 // argument, 'T' 2 when it is non-zero else 0, '0' always 0.
