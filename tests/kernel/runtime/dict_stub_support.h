@@ -117,6 +117,7 @@ time_t TestClock();
 bool FailWithNoSpace(int fd, const void* data, size_t size);
 extern std::atomic<int> g_writes;
 bool CountingWrite(int fd, const void* data, size_t size);
+// The process's version manager.
 t_versionManager& Versions();
 
 // One registration of the kernel's registry. policy: 'P' the load
