@@ -19,58 +19,24 @@ class CandArrayTest : public ::testing::Test {
 protected:
     struct t_rec {
         t_candWord* w;
-        t_rec& Score(double s) {
-            w->score = s;
+        template <typename T, typename V>
+        t_rec& Set(T t_candWord::*field, V v) {
+            w->*field = T(v);
             return *this;
         }
-        t_rec& Kind(uint16_t k) {
-            w->kind = k;
-            return *this;
-        }
-        t_rec& Type(uint16_t t) {
-            w->sourceType = t;
-            return *this;
-        }
-        t_rec& Rank(int16_t r) {
-            w->rank = r;
-            return *this;
-        }
-        t_rec& OrderNo(int32_t o) {
-            w->orderNumber = o;
-            return *this;
-        }
-        t_rec& Place(int32_t p) {
-            w->wantedPlace = p;
-            return *this;
-        }
-        t_rec& Floor(int16_t f) {
-            w->positionFloor = f;
-            return *this;
-        }
-        t_rec& ArcClass(uint8_t c) {
-            w->arcClass = c;
-            return *this;
-        }
-        t_rec& Strong() {
-            w->arcFlags = kCandArcStrong;
-            return *this;
-        }
-        t_rec& Adjust(uint32_t f) {
-            w->adjustFlags = f;
-            return *this;
-        }
-        t_rec& CloudFirst() {
-            w->cloudPriority = 1;
-            return *this;
-        }
-        t_rec& External(int16_t c) {
-            w->externalClass = c;
-            return *this;
-        }
-        t_rec& Privilege(int32_t o) {
-            w->privilegeOrder = o;
-            return *this;
-        }
+        t_rec& Score(double s) { return Set(&t_candWord::score, s); }
+        t_rec& Kind(uint16_t k) { return Set(&t_candWord::kind, k); }
+        t_rec& Type(uint16_t t) { return Set(&t_candWord::sourceType, t); }
+        t_rec& Rank(int16_t r) { return Set(&t_candWord::rank, r); }
+        t_rec& OrderNo(int32_t o) { return Set(&t_candWord::orderNumber, o); }
+        t_rec& Place(int32_t p) { return Set(&t_candWord::wantedPlace, p); }
+        t_rec& Floor(int16_t f) { return Set(&t_candWord::positionFloor, f); }
+        t_rec& ArcClass(uint8_t c) { return Set(&t_candWord::arcClass, c); }
+        t_rec& Strong() { return Set(&t_candWord::arcFlags, kCandArcStrong); }
+        t_rec& Adjust(uint32_t f) { return Set(&t_candWord::adjustFlags, f); }
+        t_rec& CloudFirst() { return Set(&t_candWord::cloudPriority, 1); }
+        t_rec& External(int16_t c) { return Set(&t_candWord::externalClass, c); }
+        t_rec& Privilege(int32_t o) { return Set(&t_candWord::privilegeOrder, o); }
         operator t_candWord*() const { return w; }
         t_candWord* operator->() const { return w; }
     };

@@ -10,21 +10,14 @@
 #include "kernel/convert/cand_collector.h"
 #include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/name_marks.h"
-#include "kernel/lexicon/cell_dict.h"
 #include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/hz_dict.h"
-#include "kernel/lexicon/privilege_dict.h"
 #include "kernel/runtime/configuration.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/userdict/cloud_cache.h"
-#include "kernel/userdict/ext_dict.h"
 #include "kernel/userdict/recent_cache.h"
-#include "kernel/userdict/usr_dict_v3.h"
-#include "kernel/userdict/usr_text_io.h"
 #include "tests/kernel/convert/convert_support.h"
 #include "tests/kernel/convert/user_sources_support.h"
-#include "tests/kernel/lexicon/small_dicts_support.h"
-#include "tests/support/test_dir.h"
 
 using namespace convtest;
 
@@ -252,41 +245,15 @@ TEST(CandCollectorTest, ComposedNameIsOneCandidateInPathOrder) {
 // Every dictionary's words reach the page with their kind and source; the
 // learned word leads, a cloud-cache word is ordered by its hits.
 TEST(CandCollectorTest, EveryDictionaryReachesThePage) {
-    testsupport::t_testDir dir("vetra-collector");
     t_convertDicts dicts = SmallLexicon().Dicts();
-    t_usrDictV3Core user;
-    ASSERT_TRUE(user.CreateEmpty(kUsrDefaultCapacity));
-    const std::vector<uint16_t> key = Ids({"wo", "ai", "ni"});
-    const Bytes woaini = Units(key), woai = Units(Ids({"wo", "ai"})), woaiText = Text(u"卧爱");
-    ASSERT_GT(user.LearnWord(L(woaini), L(Text(u"沃爱妮")), 0), 0);
-    const Bytes cellImage = dicttest::BuildCellImage({{key, u"我爱妮", {}, 5, 0.f}}, {}, 441);
-    t_extDict cell;
-    ASSERT_TRUE(cell.Load(const_cast<uint8_t*>(cellImage.data()), int32_t(cellImage.size())));
-    const Bytes privilegeImage = dicttest::BuildImage(
-        t_systemTable::kPrivilege,
-        {{},
-         {},
-         {dicttest::t_fields().S(std::u16string(key.begin(), key.end())).S(u"我愛你").U32(1)}});
-    t_privilegeDictCore privilege;
-    ASSERT_TRUE(privilege.Load(const_cast<uint8_t*>(privilegeImage.data()),
-                               int32_t(privilegeImage.size())));
-    t_scopeHeap heap;
-    t_usrWordFields fields;
-    fields.reading = L(woai);
-    fields.word = L(woaiText);
-    fields.freq = 3;
-    ASSERT_EQ(WriteExtImage(dir.WAt("ext.bin").c_str(), {MakeUsrWordRecord(heap, fields)}), 1);
-    std::string extImage = dir.Get("ext.bin");
-    t_usrDictExtCore ext;
-    ASSERT_TRUE(ext.Load(extImage.data(), int32_t(extImage.size())));
+    t_otherSources sources;
+    ASSERT_TRUE(sources.Make());
+    sources.AddTo(dicts);
+    const Bytes woaini = Units(Ids({"wo", "ai", "ni"}));
     t_cloudCacheDict cache;
     ASSERT_TRUE(cache.AttachEmpty());
     const Bytes answer = Text(u"我矮你");
     ASSERT_EQ(cache.AddEntry(L(woaini), L(answer), 7, 0, L(answer), L(answer)), 1);
-    dicts.user = &user;
-    dicts.cell = &cell;
-    dicts.privilege = &privilege;
-    dicts.userExt = &ext;
     dicts.cloudCache = &cache;
 
     t_scopeHeap records;

@@ -11,6 +11,9 @@
 #include "kernel/lexicon/syllable_table.h"
 #include "kernel/userdict/ext_dict.h"
 #include "kernel/userdict/usr_dict_v3.h"
+#include "kernel/userdict/usr_text_io.h"
+#include "tests/kernel/lexicon/small_dicts_support.h"
+#include "tests/support/test_dir.h"
 
 namespace convtest {
 
@@ -297,6 +300,39 @@ void LexiconTest::SetUp() {
     lex = GetParam() ? BuiltLexicon() : &SmallLexicon();
     if (!lex) GTEST_SKIP() << "VETRA_SYSTEM_DATA_DIR is unset (the data build sets it)";
     dicts = lex->Dicts();
+}
+
+bool t_otherSources::Make() {
+    const std::vector<uint16_t> key = Ids({"wo", "ai", "ni"});
+    if (!user.CreateEmpty(kUsrDefaultCapacity) ||
+        user.LearnWord(L(Units(key)), L(Text(u"沃爱妮")), 0) <= 0)
+        return false;
+    m_cell = dicttest::BuildCellImage({{key, u"我爱妮", {}, 5, 0.f}}, {}, 441);
+    if (!cell.Load(m_cell.data(), int32_t(m_cell.size()))) return false;
+    m_privilege = dicttest::BuildImage(
+        t_systemTable::kPrivilege,
+        {{},
+         {},
+         {dicttest::t_fields().S(std::u16string(key.begin(), key.end())).S(u"我愛你").U32(1)}});
+    if (!privilege.Load(m_privilege.data(), int32_t(m_privilege.size()))) return false;
+    t_scopeHeap heap;
+    const Bytes woai = Units(Ids({"wo", "ai"})), woaiText = Text(u"卧爱");
+    t_usrWordFields fields;
+    fields.reading = L(woai);
+    fields.word = L(woaiText);
+    fields.freq = 3;
+    testsupport::t_testDir dir("vetra-sources");
+    if (WriteExtImage(dir.WAt("ext.bin").c_str(), {MakeUsrWordRecord(heap, fields)}) != 1)
+        return false;
+    m_ext = dir.Get("ext.bin");
+    return ext.Load(m_ext.data(), int32_t(m_ext.size()));
+}
+
+void t_otherSources::AddTo(t_convertDicts& dicts) {
+    dicts.user = &user;
+    dicts.cell = &cell;
+    dicts.privilege = &privilege;
+    dicts.userExt = &ext;
 }
 
 }  // namespace convtest

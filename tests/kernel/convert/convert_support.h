@@ -13,11 +13,15 @@
 #include "kernel/convert/input_lattice.h"
 #include "kernel/convert/py_lattice.h"
 #include "kernel/convert/word_finder.h"
+#include "kernel/lexicon/cell_dict.h"
 #include "kernel/lexicon/key_py_map.h"
+#include "kernel/lexicon/privilege_dict.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/lexicon/sys_dict_writer.h"
 #include "kernel/runtime/scope_heap.h"
+#include "kernel/userdict/ext_dict.h"
+#include "kernel/userdict/usr_dict_v3.h"
 
 namespace convtest {
 
@@ -92,6 +96,27 @@ public:
 const t_testLexicon& SmallLexicon();
 // The built data's lexicon, null when VETRA_SYSTEM_DATA_DIR is unset.
 const t_testLexicon* BuiltLexicon();
+
+// Words of wo ai ni beside the system's: 沃爱妮 learned, 我爱妮 in a cell,
+// the privilege word 我愛你, and 卧爱 (wo ai) in the user extension. The
+// dictionaries hold on to the images kept here.
+struct t_otherSources {
+    t_otherSources() = default;
+    t_otherSources(const t_otherSources&) = delete;
+    t_otherSources& operator=(const t_otherSources&) = delete;
+    // False when a dictionary refused its image.
+    bool Make();
+    void AddTo(t_convertDicts& dicts);
+
+    t_usrDictV3Core user;
+    t_extDict cell;
+    t_privilegeDictCore privilege;
+    t_usrDictExtCore ext;
+
+private:
+    Bytes m_cell, m_privilege;
+    std::string m_ext;
+};
 
 // A test run on the small lexicon (parameter false) and on the built data
 // (true; skipped without it). VETRA_LEXICON_SUITES names the second

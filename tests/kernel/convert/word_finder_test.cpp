@@ -10,16 +10,9 @@
 #include <cmath>
 #include <string>
 
-#include "kernel/lexicon/cell_dict.h"
 #include "kernel/lexicon/letter_tables.h"
-#include "kernel/lexicon/privilege_dict.h"
 #include "kernel/userdict/cloud_cache.h"
-#include "kernel/userdict/ext_dict.h"
-#include "kernel/userdict/usr_dict_v3.h"
-#include "kernel/userdict/usr_text_io.h"
 #include "tests/kernel/convert/convert_support.h"
-#include "tests/kernel/lexicon/small_dicts_support.h"
-#include "tests/support/test_dir.h"
 
 using namespace convtest;
 
@@ -109,47 +102,17 @@ TEST_P(WordFinderTest, LetterTablesOfAShortTail) {
 // the system's, each with its source and power; a learned word is found even
 // where no system word continues its syllables.
 TEST_P(WordFinderTest, WordsOfEveryDictionary) {
-    testsupport::t_testDir dir("vetra-finder");
-    t_usrDictV3Core user;
-    ASSERT_TRUE(user.CreateEmpty(kUsrDefaultCapacity));
-    const Bytes woaini = Units(Ids({"wo", "ai", "ni"})),
-                chain = Units(Ids({"zhuai", "zhuai", "zhuai", "zhuai"}));
-    ASSERT_GT(user.LearnWord(L(woaini), L(Text(u"沃爱妮")), 0), 0);
-    ASSERT_GT(user.LearnWord(L(chain), L(Text(u"拽拽拽拽")), 0), 0);
+    t_otherSources sources;
+    ASSERT_TRUE(sources.Make());
+    const Bytes chain = Units(Ids({"zhuai", "zhuai", "zhuai", "zhuai"}));
+    ASSERT_GT(sources.user.LearnWord(L(chain), L(Text(u"拽拽拽拽")), 0), 0);
     {
         t_sysDictCursor cursor(dicts.sys);
         uint8_t stepped = 1;
         for (uint16_t id : Ids({"zhuai", "zhuai", "zhuai"})) cursor.PushSyllable(id, &stepped);
         ASSERT_FALSE(stepped) << "the system words must not spell the learned chain";
     }
-    const Bytes cellImage =
-        dicttest::BuildCellImage({{Ids({"wo", "ai", "ni"}), u"我爱妮", {}, 5, 0.f}}, {}, 441);
-    t_extDict cell;
-    ASSERT_TRUE(cell.Load(const_cast<uint8_t*>(cellImage.data()), int32_t(cellImage.size())));
-    const std::vector<uint16_t> key = Ids({"wo", "ai", "ni"});
-    const Bytes privilegeImage = dicttest::BuildImage(
-        t_systemTable::kPrivilege,
-        {{},
-         {},
-         {dicttest::t_fields().S(std::u16string(key.begin(), key.end())).S(u"我愛你").U32(1)}});
-    t_privilegeDictCore privilege;
-    ASSERT_TRUE(privilege.Load(const_cast<uint8_t*>(privilegeImage.data()),
-                               int32_t(privilegeImage.size())));
-    t_scopeHeap heap;
-    const Bytes woai = Units(Ids({"wo", "ai"})), woaiText = Text(u"卧爱");
-    t_usrWordFields fields;
-    fields.reading = L(woai);
-    fields.word = L(woaiText);
-    fields.freq = 3;
-    ASSERT_EQ(WriteExtImage(dir.WAt("ext.bin").c_str(), {MakeUsrWordRecord(heap, fields)}), 1);
-    std::string extImage = dir.Get("ext.bin");
-    t_usrDictExtCore ext;
-    ASSERT_TRUE(ext.Load(extImage.data(), int32_t(extImage.size())));
-
-    dicts.user = &user;
-    dicts.cell = &cell;
-    dicts.privilege = &privilege;
-    dicts.userExt = &ext;
+    sources.AddTo(dicts);
     t_findSwitches on;
     on.cell = on.user = on.privilege = true;
     const struct {

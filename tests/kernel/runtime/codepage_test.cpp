@@ -63,53 +63,41 @@ TEST(CodepageTest, CharsetNamesOfTheFixedCodes) {
     EXPECT_STREQ("", name);
 }
 
-TEST_F(CodepageLangTest, UnsetLangMeansUtf8) {
-    unsetenv("LANG");
-    EXPECT_EQ("UTF-8", EnvName());
-    EXPECT_EQ(kZhongUtf8, ZhongInEnv());
-}
-
-TEST_F(CodepageLangTest, LangWithoutCharsetMeansUtf8) {
-    setenv("LANG", "C", 1);
-    EXPECT_EQ("UTF-8", EnvName());
-    EXPECT_EQ(kZhongUtf8, ZhongInEnv());
-    setenv("LANG", "zh_CN.", 1);
-    EXPECT_EQ("UTF-8", EnvName());
-}
-
-TEST_F(CodepageLangTest, LangCharsetIsUsed) {
-    setenv("LANG", "zh_CN.GBK", 1);
-    EXPECT_EQ("GBK", EnvName());
-    EXPECT_EQ(kZhongGbk, ZhongInEnv());
-}
-
-// The modifier used to stay in the name; iconv refused it and no path could be
-// converted at all.
-TEST_F(CodepageLangTest, ModifierIsCutFromTheCharset) {
-    setenv("LANG", "en_US.UTF-8@latin", 1);
-    EXPECT_EQ("UTF-8", EnvName());
-    EXPECT_EQ(kZhongUtf8, ZhongInEnv());
-    setenv("LANG", "zh_CN.GBK@stroke", 1);
-    EXPECT_EQ(kZhongGbk, ZhongInEnv());
-}
-
-TEST_F(CodepageLangTest, UnknownCharsetFallsBackToUtf8) {
-    setenv("LANG", "xx_XX.NO-SUCH-CHARSET", 1);
-    EXPECT_EQ(kZhongUtf8, ZhongInEnv());
-    wchar_t back[4];
-    size_t capacity = 4;
-    ASSERT_TRUE(BytesToWide(kZhongUtf8, 3, back, capacity, kCharsetEnv));
-    EXPECT_STREQ(L"中", back);
-}
-
-// Descriptors are cached per thread; a changed LANG must not reuse the old one.
-TEST_F(CodepageLangTest, CachedDescriptorFollowsChangedLang) {
-    setenv("LANG", "zh_CN.GBK", 1);
-    EXPECT_EQ(kZhongGbk, ZhongInEnv());
-    setenv("LANG", "zh_CN.UTF-8", 1);
-    EXPECT_EQ(kZhongUtf8, ZhongInEnv());
-    setenv("LANG", "zh_CN.GBK", 1);
-    EXPECT_EQ(kZhongGbk, ZhongInEnv());
+// The charset comes from LANG: none or no name means UTF-8, a modifier is cut
+// (it used to stay in the name, iconv refused it and no path converted), an
+// unknown one falls back to UTF-8. The rows run in one thread and switch
+// between GBK and UTF-8, so a descriptor cached for the old LANG would show.
+TEST_F(CodepageLangTest, LangNamesTheEnvironmentCharset) {
+    const struct {
+        const char* lang;  // null: unset
+        const char* name;  // null: not checked
+        const char* zhong;
+    } cases[] = {
+        {nullptr, "UTF-8", kZhongUtf8},
+        {"zh_CN.GBK", "GBK", kZhongGbk},
+        {"C", "UTF-8", kZhongUtf8},
+        {"zh_CN.GBK@stroke", "GBK", kZhongGbk},
+        {"zh_CN.", "UTF-8", kZhongUtf8},
+        {"zh_CN.GBK", "GBK", kZhongGbk},
+        {"en_US.UTF-8@latin", "UTF-8", kZhongUtf8},
+        {"zh_CN.GBK", "GBK", kZhongGbk},
+        {"xx_XX.NO-SUCH-CHARSET", nullptr, kZhongUtf8},
+    };
+    for (const auto& c : cases) {
+        const std::string lang = c.lang ? c.lang : "(unset)";
+        if (c.lang)
+            setenv("LANG", c.lang, 1);
+        else
+            unsetenv("LANG");
+        if (c.name) {
+            EXPECT_EQ(c.name, EnvName()) << lang;
+        }
+        EXPECT_EQ(c.zhong, ZhongInEnv()) << lang;
+        wchar_t back[4];
+        size_t capacity = 4;
+        ASSERT_TRUE(BytesToWide(c.zhong, strlen(c.zhong), back, capacity, kCharsetEnv)) << lang;
+        EXPECT_STREQ(L"中", back) << lang;
+    }
 }
 
 // A cached descriptor of a stateful charset must start each conversion in its

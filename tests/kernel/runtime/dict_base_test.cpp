@@ -15,27 +15,12 @@
 
 namespace {
 
-bool FailWithNoSpace(int, const void*, size_t) {
-    errno = ENOSPC;
-    return false;
-}
-
 // Writes half of the bytes, then finds the disk full.
 bool FailHalfway(int fd, const void* data, size_t size) {
     const ssize_t n = write(fd, data, size / 2);
     (void)n;
     errno = ENOSPC;
     return false;
-}
-
-std::atomic<int> g_writes{0};
-bool CountingWrite(int fd, const void* data, size_t size) {
-    ++g_writes;
-    return write(fd, data, size) == ssize_t(size);
-}
-
-t_versionManager& Versions() {
-    return t_singleton<t_versionManager>::Get();
 }
 
 }  // namespace
@@ -182,31 +167,23 @@ TEST_F(DictBaseFileTest, SaveAndNotifyOnASystemEntryWritesNothingButReloads) {
     EXPECT_FALSE(dict.WriteFile(image.data(), int32_t(image.size())));
 }
 
-TEST_F(DictBaseFileTest, TwoBackupsInOneSecondShareOneNameAndTheSecondWins) {
+// Backups of one second share one name: the later one replaces the earlier,
+// and a failed one keeps what was there.
+TEST_F(DictBaseFileTest, BackupsOfOneSecondShareANameAndAFailedOneKeepsTheLast) {
     AttachUser("a");
     g_testNow = time(nullptr);
     SetDictClockFunction(&TestClock);
-    const std::string first = MakeStubImage("first");
-    const std::string second = MakeStubImage("second");
+    const std::string name = "words.bin." + StampOf(g_testNow);
+    const std::string first = MakeStubImage("first"), second = MakeStubImage("second"),
+                      third = MakeStubImage("third");
     ASSERT_TRUE(dict.Backup(first.data(), int32_t(first.size())));
     ASSERT_TRUE(dict.Backup(second.data(), int32_t(second.size())));
-    const std::string name = "words.bin." + StampOf(g_testNow);
     EXPECT_EQ(std::vector<std::string>{name}, NamesIn(BackupDir()));
     EXPECT_EQ(second, GetFile(BackupDir() + "/" + name));
-}
-
-TEST_F(DictBaseFileTest, FailedBackupIsReportedAndKeepsTheEarlierOne) {
-    AttachUser("a");
-    g_testNow = time(nullptr);
-    SetDictClockFunction(&TestClock);
-    const std::string first = MakeStubImage("first");
-    ASSERT_TRUE(dict.Backup(first.data(), int32_t(first.size())));
     SetDictWriteFunction(&FailHalfway);
-    const std::string second = MakeStubImage("second");
-    EXPECT_FALSE(dict.Backup(second.data(), int32_t(second.size())));
-    const std::string name = "words.bin." + StampOf(g_testNow);
+    EXPECT_FALSE(dict.Backup(third.data(), int32_t(third.size())));
     EXPECT_EQ(std::vector<std::string>{name}, NamesIn(BackupDir()));
-    EXPECT_EQ(first, GetFile(BackupDir() + "/" + name));
+    EXPECT_EQ(second, GetFile(BackupDir() + "/" + name));
 }
 
 TEST_F(DictBaseFileTest, CommitImageNeverOverrunsAHeldBlock) {

@@ -19,11 +19,6 @@ namespace {
 
 constexpr time_t kDay = 86400;
 
-bool FailWithNoSpace(int, const void*, size_t) {
-    errno = ENOSPC;
-    return false;
-}
-
 // The first write succeeds, every later one finds the disk full.
 std::atomic<int> g_writesLeft{0};
 bool FailAfterBudget(int fd, const void* data, size_t size) {
@@ -32,16 +27,6 @@ bool FailAfterBudget(int fd, const void* data, size_t size) {
         return false;
     }
     return write(fd, data, size) == ssize_t(size);
-}
-
-std::atomic<int> g_writes{0};
-bool CountingWrite(int fd, const void* data, size_t size) {
-    ++g_writes;
-    return write(fd, data, size) == ssize_t(size);
-}
-
-t_versionManager& Versions() {
-    return t_singleton<t_versionManager>::Get();
 }
 
 bool WaitReady(const t_dictStorageBase& dict) {
@@ -100,7 +85,7 @@ TEST_F(DictTest, LoadAndSaveByNameAnswerForUnknownAndNotReadyDictionaries) {
     EXPECT_STREQ(kDictErrNotLoaded, manager->GetLastError());
 
     t_stubDict dict;
-    ASSERT_TRUE(manager->Register(L"A", &dict, 0, kStorageMemCopy, kDirUser, L"a.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"A", dict, kStorageMemCopy, kDirUser, L"a.bin"));
     EXPECT_FALSE(manager->SaveDict(L"A"));
     EXPECT_STREQ(kDictErrNotLoaded, manager->GetLastError());
 }
@@ -136,7 +121,7 @@ TEST_F(DictTest, EntryPathsFollowTheDirectoryKind) {
 TEST_F(DictTest, UnsetUserDirectoryNeverPutsFilesAtTheRoot) {
     SetConfiguredUserDir(L"");
     t_stubDict dict;
-    ASSERT_TRUE(manager->Register(L"A", &dict, 0, kStorageMemCopy, kDirUser, L"vetra-a.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"A", dict, kStorageMemCopy, kDirUser, L"vetra-a.bin"));
     EXPECT_FALSE(manager->LoadDict(L"A"));
     EXPECT_FALSE(Exists("/vetra-a.bin"));
 }
@@ -157,8 +142,7 @@ TEST_F(DictTest, MissingUserFileIsRestoredFromTheNewestRealBackup) {
     PutFile(BackupDir() + "/xfix.bin.99999999999999", MakeStubImage("other file"));
     PutFile(SysFile("fix.bin"), MakeStubImage("system"));
     t_stubDict dict;
-    ASSERT_TRUE(manager->Register(L"Fix", &dict, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin",
-                                  kBackupDaily, 2));
+    ASSERT_TRUE(Reg(L"Fix", dict, kStorageMemCopy, kDirUserSeeded, L"fix.bin", kBackupDaily));
     ASSERT_TRUE(manager->LoadDict(L"Fix"));
     EXPECT_EQ("newest", dict.Payload());
     EXPECT_EQ(MakeStubImage("newest"), GetFile(UserFile("fix.bin")));
@@ -168,10 +152,8 @@ TEST_F(DictTest, MissingUserFileWithoutBackupIsCopiedFromTheSystemDirectory) {
     PutFile(SysFile("fix.bin"), MakeStubImage("system"));
     PutFile(SysFile("smart.bin"), MakeStubImage("system 4"));
     t_stubDict seeded, kind4;
-    ASSERT_TRUE(
-        manager->Register(L"Fix", &seeded, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin", 0, 2));
-    ASSERT_TRUE(
-        manager->Register(L"Smart", &kind4, 0, kStorageMemCopy, kDirSmartInfo, L"smart.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"Fix", seeded, kStorageMemCopy, kDirUserSeeded, L"fix.bin"));
+    ASSERT_TRUE(Reg(L"Smart", kind4, kStorageMemCopy, kDirSmartInfo, L"smart.bin"));
     ASSERT_TRUE(manager->LoadDict(L"Fix"));
     ASSERT_TRUE(manager->LoadDict(L"Smart"));
     EXPECT_EQ("system", seeded.Payload());
@@ -182,9 +164,8 @@ TEST_F(DictTest, MissingUserFileWithoutBackupIsCopiedFromTheSystemDirectory) {
 
 TEST_F(DictTest, MissingUserFileWithNoOtherSourceGetsTheDefaultImage) {
     t_stubDict user0, seeded;
-    ASSERT_TRUE(manager->Register(L"Del", &user0, 0, kStorageMemCopy, kDirUser, L"del.bin", 0, 2));
-    ASSERT_TRUE(
-        manager->Register(L"Fix", &seeded, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"Del", user0, kStorageMemCopy, kDirUser, L"del.bin"));
+    ASSERT_TRUE(Reg(L"Fix", seeded, kStorageMemCopy, kDirUserSeeded, L"fix.bin"));
     ASSERT_TRUE(manager->LoadDict(L"Del"));
     ASSERT_TRUE(manager->LoadDict(L"Fix"));
     EXPECT_EQ(1, user0.Calls(kOpSave));
@@ -201,8 +182,7 @@ TEST_F(DictTest, UserDictionaryImportsItsOwnBackupAndFallsBackToTheSystemCopy) {
     PutFile(BackupDir() + "/usr.bin." + StampOf(time(nullptr) - kDay), MakeStubImage("learned"));
     t_stubDict dict;
     dict.reserved = 16;
-    ASSERT_TRUE(manager->Register(L"UsrDict", &dict, 0, kStorageReserved, kDirUserSeeded,
-                                  L"usr.bin", 0x102, 10));
+    ASSERT_TRUE(Reg(L"UsrDict", dict, kStorageReserved, kDirUserSeeded, L"usr.bin", 0x102, 10));
     ASSERT_TRUE(manager->LoadDict(L"UsrDict"));
     EXPECT_EQ(1, dict.Calls(kOpImport));
     EXPECT_EQ("learned", dict.Payload());
@@ -217,8 +197,7 @@ TEST_F(DictTest, UserDictionaryImportsItsOwnBackupAndFallsBackToTheSystemCopy) {
     manager = std::make_unique<t_dictManager>();
     ASSERT_TRUE(manager->Init());
     t_stubDict again;
-    ASSERT_TRUE(manager->Register(L"UsrDict", &again, 0, kStorageReserved, kDirUserSeeded,
-                                  L"usr.bin", 0x102, 10));
+    ASSERT_TRUE(Reg(L"UsrDict", again, kStorageReserved, kDirUserSeeded, L"usr.bin", 0x102, 10));
     ASSERT_TRUE(manager->LoadDict(L"UsrDict"));
     EXPECT_EQ("system words", again.Payload());
 }
@@ -228,8 +207,7 @@ TEST_F(DictTest, FailedRestoreLeavesTheDictionaryNotReadyInsteadOfEmpty) {
     PutFile(BackupDir() + "/fix.bin." + StampOf(time(nullptr) - kDay), MakeStubImage("learned"));
     SetDictWriteFunction(&FailWithNoSpace);
     t_stubDict dict;
-    ASSERT_TRUE(manager->Register(L"Fix", &dict, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin",
-                                  kBackupDaily, 2));
+    ASSERT_TRUE(Reg(L"Fix", dict, kStorageMemCopy, kDirUserSeeded, L"fix.bin", kBackupDaily));
     EXPECT_FALSE(manager->LoadDict(L"Fix"));
     EXPECT_EQ(0, dict.Calls(kOpSave));  // no empty default that could later replace the backup
     EXPECT_FALSE(Exists(UserFile("fix.bin")));
@@ -243,10 +221,8 @@ TEST_F(DictTest, EmptyUserFileIsRestoredAsMissingAndEmptySystemFileFails) {
     PutFile(SysFile("fix.bin"), MakeStubImage("system"));
     PutFile(SysFile("core.bin"), "");
     t_stubDict user3, system;
-    ASSERT_TRUE(
-        manager->Register(L"Fix", &user3, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin", 0, 2));
-    ASSERT_TRUE(
-        manager->Register(L"Core", &system, 0, kStorageMemCopy, kDirSystem, L"core.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"Fix", user3, kStorageMemCopy, kDirUserSeeded, L"fix.bin"));
+    ASSERT_TRUE(Reg(L"Core", system, kStorageMemCopy, kDirSystem, L"core.bin"));
     testing::internal::CaptureStdout();
     EXPECT_TRUE(manager->LoadDict(L"Fix"));
     EXPECT_FALSE(manager->LoadDict(L"Core"));
@@ -260,8 +236,7 @@ TEST_F(DictTest, EmptyUserFileIsRestoredAsMissingAndEmptySystemFileFails) {
 TEST_F(DictTest, PunctuationFileIsParsedFromTheSystemCopyInPlace) {
     PutFile(SysFile("punctures.ini"), "[p]\nChHalf=,\n");
     t_stubDict dict;
-    ASSERT_TRUE(manager->Register(L"PunctureDict", &dict, 0, kStorageSource, kDirUserOrSystem,
-                                  L"punctures.ini", 0, 2));
+    ASSERT_TRUE(Reg(L"PunctureDict", dict, kStorageSource, kDirUserOrSystem, L"punctures.ini"));
     ASSERT_TRUE(manager->LoadDict(L"PunctureDict"));
     EXPECT_EQ("[p]\nChHalf=,\n", dict.Payload());
     EXPECT_EQ(1, dict.Calls(kOpLoadFromFile));
@@ -272,8 +247,7 @@ TEST_F(DictTest, PunctuationFileIsParsedFromTheSystemCopyInPlace) {
     manager = std::make_unique<t_dictManager>();
     ASSERT_TRUE(manager->Init());
     t_stubDict again;
-    ASSERT_TRUE(manager->Register(L"PunctureDict", &again, 0, kStorageSource, kDirUserOrSystem,
-                                  L"punctures.ini", 0, 2));
+    ASSERT_TRUE(Reg(L"PunctureDict", again, kStorageSource, kDirUserOrSystem, L"punctures.ini"));
     ASSERT_TRUE(manager->LoadDict(L"PunctureDict"));
     EXPECT_EQ("mine", again.Payload());
 }
@@ -286,8 +260,7 @@ TEST_F(DictTest, CorruptUserFileIsMovedAsideAndTheRetryAttachesARestoredCopy) {
     PutFile(UserFile("fix.bin"), corrupt);
     PutFile(SysFile("fix.bin"), MakeStubImage("system"));
     t_stubDict dict;
-    ASSERT_TRUE(
-        manager->Register(L"Fix", &dict, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"Fix", dict, kStorageMemCopy, kDirUserSeeded, L"fix.bin"));
     testing::internal::CaptureStdout();
     ASSERT_TRUE(manager->LoadDict(L"Fix"));
     EXPECT_NE(std::string::npos,
@@ -310,8 +283,7 @@ TEST_F(DictTest, CorruptUserDictionaryIsRestoredFromItsBackup) {
     PutFile(UserFile("usr.bin"), MakeStubImage("CORRUPT"));
     t_stubDict dict;
     dict.reserved = 8;
-    ASSERT_TRUE(manager->Register(L"UsrDict", &dict, 0, kStorageReserved, kDirUserSeeded,
-                                  L"usr.bin", 0x102, 10));
+    ASSERT_TRUE(Reg(L"UsrDict", dict, kStorageReserved, kDirUserSeeded, L"usr.bin", 0x102, 10));
     testing::internal::CaptureStdout();
     ASSERT_TRUE(manager->LoadDict(L"UsrDict"));
     testing::internal::GetCapturedStdout();
@@ -337,8 +309,8 @@ TEST_F(DictTest, UserFileThatIsNoFileIsHandledAsDamaged) {
             continue;  // a device node needs root
         }
         t_stubDict dict;
-        ASSERT_TRUE(manager->Register(name.c_str(), &dict, 0, kStorageReserved, kDirUserSeeded,
-                                      name.c_str(), 0x102, 10));
+        ASSERT_TRUE(
+            Reg(name.c_str(), dict, kStorageReserved, kDirUserSeeded, name.c_str(), 0x102, 10));
         testing::internal::CaptureStdout();
         EXPECT_TRUE(manager->LoadDict(name.c_str()));
         testing::internal::GetCapturedStdout();
@@ -351,8 +323,7 @@ TEST_F(DictTest, UserFileThatIsNoFileIsHandledAsDamaged) {
 TEST_F(DictTest, OnlyTheNewestRefusedFilesAreKept) {
     PutFile(SysFile("fix.bin"), MakeStubImage("CORRUPT"));  // every restore is refused too
     t_stubDict dict;
-    ASSERT_TRUE(
-        manager->Register(L"Fix", &dict, 0, kStorageMemCopy, kDirUserSeeded, L"fix.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"Fix", dict, kStorageMemCopy, kDirUserSeeded, L"fix.bin"));
     testing::internal::CaptureStdout();
     for (int i = 0; i < 5; ++i) {
         PutFile(UserFile("fix.bin"), MakeStubImage("CORRUPT"));
@@ -366,8 +337,7 @@ TEST_F(DictTest, OnlyTheNewestRefusedFilesAreKept) {
 TEST_F(DictTest, AttachingAnAttachedBlockAnswersTheDictionarysReadiness) {
     PutFile(SysFile("core.bin"), MakeStubImage("CORRUPT"));
     t_stubDict dict;
-    ASSERT_TRUE(
-        manager->Register(L"Core", &dict, 0, kStorageMemCopy, kDirSystem, L"core.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"Core", dict, kStorageMemCopy, kDirSystem, L"core.bin"));
     t_dictEntry* entry = manager->FindEntry(L"Core");
     EXPECT_FALSE(manager->AttachEntry(entry));
     ASSERT_TRUE(entry->block.IsValid());  // the refused image stays attached
@@ -381,8 +351,7 @@ TEST_F(DictTest, ReservedRoomBeyondTheBlockLimitIsRefusedBeforeAnyBlockIsMade) {
     PutFile(UserFile("usr.bin"), MakeStubImage("words"));
     t_stubDict dict;
     dict.reserved = 0xFFFFFFF0u;  // with the file, beyond what one block may hold
-    ASSERT_TRUE(manager->Register(L"UsrDict", &dict, 0, kStorageReserved, kDirUserSeeded,
-                                  L"usr.bin", 0, 10));
+    ASSERT_TRUE(Reg(L"UsrDict", dict, kStorageReserved, kDirUserSeeded, L"usr.bin", 0, 10));
     EXPECT_FALSE(manager->LoadDict(L"UsrDict"));
     EXPECT_FALSE(dict.GetEntry()->block.IsValid());
     EXPECT_EQ(0, dict.Calls(kOpLoad));
@@ -401,7 +370,7 @@ TEST_F(DictTest, UserFileTooLargeForABlockIsRefusedBeforeAnyBlockIsMade) {
     close(fd);
     if (!sparse) GTEST_SKIP() << "no sparse files here";
     t_stubDict dict;
-    ASSERT_TRUE(manager->Register(L"Big", &dict, 0, kStorageMemCopy, kDirUser, L"big.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"Big", dict, kStorageMemCopy, kDirUser, L"big.bin"));
     EXPECT_FALSE(manager->LoadDict(L"Big"));
     EXPECT_FALSE(dict.IsReady());
     EXPECT_FALSE(dict.GetEntry()->block.IsValid());
@@ -415,10 +384,8 @@ TEST_F(DictTest, UserFileTooLargeForABlockIsRefusedBeforeAnyBlockIsMade) {
 
 TEST_F(DictTest, MissingSystemFileLeavesTheDictionaryNotReady) {
     t_stubDict mapped, copied;
-    ASSERT_TRUE(manager->Register(L"pydict", &mapped, 0, kStorageFileMap, kDirSystem,
-                                  L"qzim_py.bin", 0, 2));
-    ASSERT_TRUE(manager->Register(L"PyTipDict", &copied, 0, kStorageMemCopy, kDirSystem,
-                                  L"qzim_tip.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"pydict", mapped, kStorageFileMap, kDirSystem, L"qzim_py.bin"));
+    ASSERT_TRUE(Reg(L"PyTipDict", copied, kStorageMemCopy, kDirSystem, L"qzim_tip.bin"));
     ASSERT_TRUE(manager->LoadPhase1(1));
     EXPECT_FALSE(mapped.IsReady());
     EXPECT_FALSE(copied.IsReady());
@@ -432,8 +399,7 @@ TEST_F(DictTest, MissingSystemFileLeavesTheDictionaryNotReady) {
 TEST_F(DictTest, FileMappedSystemDictionaryLoadsAndFollowsVersionChanges) {
     PutFile(SysFile("qzim_py.bin"), MakeStubImage("syllables"));
     t_stubDict dict;
-    ASSERT_TRUE(
-        manager->Register(L"pydict", &dict, 0, kStorageFileMap, kDirSystem, L"qzim_py.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"pydict", dict, kStorageFileMap, kDirSystem, L"qzim_py.bin"));
     ASSERT_TRUE(manager->LoadDict(L"pydict"));
     EXPECT_EQ("syllables", dict.Payload());
     PutFile(SysFile("qzim_py.bin.new"), MakeStubImage("updated"));
@@ -457,8 +423,7 @@ protected:
     // A kind-1 user dictionary with daily copies, attached from "words".
     void AttachWords(uint32_t flags = kBackupDaily) {
         PutFile(UserFile("w.bin"), MakeStubImage("words"));
-        ASSERT_TRUE(
-            manager->Register(L"W", &dict, 0, kStorageMemCopy, kDirUser, L"w.bin", flags, 2));
+        ASSERT_TRUE(Reg(L"W", dict, kStorageMemCopy, kDirUser, L"w.bin", flags));
         ASSERT_TRUE(manager->LoadDict(L"W"));
     }
     // Changes the image in the block (same size) as learning would.
@@ -485,8 +450,7 @@ TEST_F(DictFlushTest, TwoSaveAllCallsInOneSecondKeepExactlyOneCompleteBackup) {
 
 TEST_F(DictFlushTest, ByDictionaryBackupInTheSameSecondDoesNotDeleteItself) {
     PutFile(UserFile("usr.bin"), MakeStubImage("words"));
-    ASSERT_TRUE(manager->Register(L"UsrDict", &dict, 0, kStorageReserved, kDirUserSeeded,
-                                  L"usr.bin", 0x102, 10));
+    ASSERT_TRUE(Reg(L"UsrDict", dict, kStorageReserved, kDirUserSeeded, L"usr.bin", 0x102, 10));
     ASSERT_TRUE(manager->LoadDict(L"UsrDict"));
     ASSERT_TRUE(manager->SaveAll());
     ASSERT_TRUE(manager->SaveAll());
@@ -500,8 +464,7 @@ TEST_F(DictFlushTest, WeeklyBackupIsMadeAtSevenDaysAndReplacesTheOlderOne) {
     const std::string sixDays = "usr.bin." + StampOf(g_testNow - 6 * kDay);
     PutFile(BackupDir() + "/" + sixDays, MakeStubImage("old"));
     PutFile(UserFile("usr.bin"), MakeStubImage("words"));
-    ASSERT_TRUE(manager->Register(L"UsrDict", &dict, 0, kStorageReserved, kDirUserSeeded,
-                                  L"usr.bin", 0x102, 10));
+    ASSERT_TRUE(Reg(L"UsrDict", dict, kStorageReserved, kDirUserSeeded, L"usr.bin", 0x102, 10));
     ASSERT_TRUE(manager->LoadDict(L"UsrDict"));
     ASSERT_TRUE(manager->SaveAll());
     EXPECT_EQ(0, dict.Calls(kOpExport));
@@ -595,8 +558,7 @@ TEST_F(DictFlushTest, FlushNeverWritesTheSystemDirectory) {
     PutFile(SysFile("tip.bin"), MakeStubImage("tips"));
     struct stat before;
     ASSERT_EQ(0, stat(SysFile("tip.bin").c_str(), &before));
-    ASSERT_TRUE(
-        manager->Register(L"PyTipDict", &dict, 0, kStorageMemCopy, kDirSystem, L"tip.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"PyTipDict", dict, kStorageMemCopy, kDirSystem, L"tip.bin"));
     ASSERT_TRUE(manager->LoadDict(L"PyTipDict"));
     g_writes = 0;
     SetDictWriteFunction(&CountingWrite);
@@ -629,8 +591,7 @@ TEST_F(DictFlushTest, FlushNeverWritesOverAFileAnotherWriterSaved) {
 
 TEST_F(DictFlushTest, EntriesThatSaveThemselvesAreNotFlushed) {
     PutFile(UserFile("ext.bin"), MakeStubImage("ext"));
-    ASSERT_TRUE(
-        manager->Register(L"ExtDict", &dict, 0, kStorageMemCopy, kDirUser, L"ext.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"ExtDict", dict, kStorageMemCopy, kDirUser, L"ext.bin"));
     ASSERT_TRUE(manager->LoadDict(L"ExtDict"));
     g_writes = 0;
     SetDictWriteFunction(&CountingWrite);
@@ -643,11 +604,9 @@ TEST_F(DictFlushTest, FlushCallsTheOperationOfEachStorageKind) {
     PutFile(UserFile("built.bin"), MakeStubImage("built"));
     PutFile(UserFile("res.bin"), MakeStubImage("reserved"));
     reserved.reserved = 32;
-    ASSERT_TRUE(
-        manager->Register(L"Built", &built, 0, kStorageBuilt, kDirUser, L"built.bin", 0, 2));
-    ASSERT_TRUE(
-        manager->Register(L"Res", &reserved, 0, kStorageReserved, kDirUser, L"res.bin", 0, 2));
-    ASSERT_TRUE(manager->Register(L"Cloud", &noFile, 0, kStorageNoFile, kDirUser, nullptr, 0, 2));
+    ASSERT_TRUE(Reg(L"Built", built, kStorageBuilt, kDirUser, L"built.bin"));
+    ASSERT_TRUE(Reg(L"Res", reserved, kStorageReserved, kDirUser, L"res.bin"));
+    ASSERT_TRUE(Reg(L"Cloud", noFile, kStorageNoFile, kDirUser, nullptr));
     ASSERT_TRUE(manager->LoadPhase1(1));
     ASSERT_TRUE(built.IsReady() && reserved.IsReady() && noFile.IsReady());
     EXPECT_EQ(1, built.Calls(kOpSave));
@@ -666,8 +625,7 @@ TEST_F(DictFlushTest, FlushCallsTheOperationOfEachStorageKind) {
 TEST_F(DictFlushTest, RefusedFlushIsAFailureForEveryCaller) {
     t_stubDict built;
     PutFile(UserFile("built.bin"), MakeStubImage("built"));
-    ASSERT_TRUE(
-        manager->Register(L"Built", &built, 0, kStorageBuilt, kDirUser, L"built.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"Built", built, kStorageBuilt, kDirUser, L"built.bin"));
     ASSERT_TRUE(manager->LoadDict(L"Built"));
     ASSERT_TRUE(built.IncreaseVersion());
     EXPECT_FALSE(manager->SaveDict(L"Built"));
@@ -684,14 +642,10 @@ TEST_F(DictTest, LoadPhasesAttachEachPolicyAtItsTime) {
     t_stubDict now, later, thread1, thread2;
     for (const char* f : {"a.bin", "b.bin", "c.bin", "d.bin"})
         PutFile(UserFile(f), MakeStubImage(f));
-    ASSERT_TRUE(
-        manager->Register(L"A", &now, kLoadPhase1, kStorageMemCopy, kDirUser, L"a.bin", 0, 2));
-    ASSERT_TRUE(
-        manager->Register(L"B", &later, kLoadPhase2, kStorageMemCopy, kDirUser, L"b.bin", 0, 2));
-    ASSERT_TRUE(
-        manager->Register(L"C", &thread1, kLoadThread1, kStorageMemCopy, kDirUser, L"c.bin", 0, 2));
-    ASSERT_TRUE(
-        manager->Register(L"D", &thread2, kLoadThread2, kStorageMemCopy, kDirUser, L"d.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"A", now, kStorageMemCopy, kDirUser, L"a.bin", 0, 2, kLoadPhase1));
+    ASSERT_TRUE(Reg(L"B", later, kStorageMemCopy, kDirUser, L"b.bin", 0, 2, kLoadPhase2));
+    ASSERT_TRUE(Reg(L"C", thread1, kStorageMemCopy, kDirUser, L"c.bin", 0, 2, kLoadThread1));
+    ASSERT_TRUE(Reg(L"D", thread2, kStorageMemCopy, kDirUser, L"d.bin", 0, 2, kLoadThread2));
 
     ASSERT_TRUE(manager->LoadPhase1(0));  // flag 0: nothing yet
     EXPECT_FALSE(now.IsReady());
@@ -720,8 +674,8 @@ TEST_F(DictTest, DestroyingTheManagerStopsLoadersAndUnlinksDictionaries) {
     for (int i = 0; i < 20; ++i) {
         dicts.push_back(std::make_unique<t_stubDict>());
         const std::wstring name = L"D" + std::to_wstring(i);
-        ASSERT_TRUE(manager->Register(name.c_str(), dicts.back().get(), kLoadThread1,
-                                      kStorageNoFile, kDirUser, nullptr, 0, 2));
+        ASSERT_TRUE(Reg(name.c_str(), *dicts.back(), kStorageNoFile, kDirUser, nullptr, 0, 2,
+                        kLoadThread1));
     }
     ASSERT_TRUE(manager->LoadPhase1(1));
     manager.reset();  // joins the loader, wherever it is
@@ -734,7 +688,7 @@ TEST_F(DictTest, DestroyingTheManagerStopsLoadersAndUnlinksDictionaries) {
 TEST_F(DictTest, DictionaryDestroyedBeforeTheManagerIsForgotten) {
     PutFile(UserFile("a.bin"), MakeStubImage("a"));
     auto dict = std::make_unique<t_stubDict>();
-    ASSERT_TRUE(manager->Register(L"A", dict.get(), 0, kStorageMemCopy, kDirUser, L"a.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"A", *dict, kStorageMemCopy, kDirUser, L"a.bin"));
     ASSERT_TRUE(manager->LoadDict(L"A"));
     t_dictEntry* entry = manager->FindEntry(L"A");
     dict.reset();
@@ -750,8 +704,8 @@ TEST_F(DictTest, UserDirectoryChangeReattachesUserEntriesFromTheNewDirectory) {
     PutFile(UserFile("a.bin"), MakeStubImage("first user"));
     PutFile(SysFile("s.bin"), MakeStubImage("system"));
     t_stubDict userDict, sysDict;
-    ASSERT_TRUE(manager->Register(L"A", &userDict, 0, kStorageMemCopy, kDirUser, L"a.bin", 0, 2));
-    ASSERT_TRUE(manager->Register(L"S", &sysDict, 0, kStorageMemCopy, kDirSystem, L"s.bin", 0, 2));
+    ASSERT_TRUE(Reg(L"A", userDict, kStorageMemCopy, kDirUser, L"a.bin"));
+    ASSERT_TRUE(Reg(L"S", sysDict, kStorageMemCopy, kDirSystem, L"s.bin"));
     ASSERT_TRUE(manager->LoadPhase1(1));
     const std::string other = root + "/user2";
     mkdir(other.c_str(), 0700);
@@ -788,7 +742,7 @@ TEST_F(DictTest, StandaloneEntriesHoldTheirOwnCopy) {
     EXPECT_STREQ(kDictErrBadArg, manager->GetLastError());
 
     t_stubDict registered;
-    ASSERT_TRUE(manager->Register(L"R", &registered, 0, kStorageNoFile, kDirUser, nullptr, 0, 2));
+    ASSERT_TRUE(Reg(L"R", registered, kStorageNoFile, kDirUser, nullptr));
     EXPECT_FALSE(manager->AttachBuffer(L"Tem", &registered, image.data(), int32_t(image.size())));
     EXPECT_EQ(manager->FindEntry(L"R"), registered.GetEntry());
     unlink((root + "/import.bin").c_str());

@@ -116,7 +116,7 @@ TEST_F(DictRegistryTest, DeferredLoadingAttachesEveryEntryThroughPhasesAndThread
     EXPECT_TRUE(dicts[13]->IsReady());  // SupportCharDict: policy 0
     EXPECT_FALSE(dicts[0]->IsReady());  // pydict: policy 1, waits for phase 2
     ASSERT_TRUE(manager->NotifyEvent());
-    ASSERT_TRUE(t_singleton<t_versionManager>::Get().CheckUpdate8());
+    ASSERT_TRUE(Versions().CheckUpdate8());
     EXPECT_TRUE(dicts[0]->IsReady());
     EXPECT_TRUE(WaitAllReady());
     EXPECT_EQ(std::vector<std::string>{}, PrintStates("complete data, load argument 1"));

@@ -5,12 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
+#include "kernel/runtime/singleton.h"
 #include "tests/support/test_dir.h"
 
 namespace {
@@ -47,6 +49,21 @@ const std::string& TestRoot() {
 std::atomic<time_t> g_testNow{0};
 time_t TestClock() {
     return g_testNow.load();
+}
+
+bool FailWithNoSpace(int, const void*, size_t) {
+    errno = ENOSPC;
+    return false;
+}
+
+std::atomic<int> g_writes{0};
+bool CountingWrite(int fd, const void* data, size_t size) {
+    ++g_writes;
+    return write(fd, data, size) == ssize_t(size);
+}
+
+t_versionManager& Versions() {
+    return t_singleton<t_versionManager>::Get();
 }
 
 std::string MakeStubImage(const std::string& payload) {

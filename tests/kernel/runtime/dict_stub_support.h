@@ -16,6 +16,7 @@
 
 #include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/dict_manager.h"
+#include "kernel/runtime/version_manager.h"
 #include "tests/support/dict_env.h"
 
 // The operations of a dictionary, in slot order.
@@ -82,6 +83,12 @@ protected:
     std::string UserFile(const std::string& name) const { return Join(user, name); }
     std::string SysFile(const std::string& name) const { return Join(sys, name); }
     std::string BackupDir() const { return Join(user, "Backup"); }
+    // Registers dict with the manager (load policy 0, no backups, mask 2
+    // unless given).
+    bool Reg(const wchar_t* name, t_stubDict& dict, uint32_t storage, uint32_t dir,
+             const wchar_t* file, uint32_t backup = 0, uint32_t mask = 2, uint32_t policy = 0) {
+        return manager->Register(name, &dict, policy, storage, dir, file, backup, mask);
+    }
 
     std::string root;  // the per-process temporary tree
     std::string user;
@@ -104,6 +111,14 @@ std::string StampOf(time_t when);
 // A clock that tests move by hand.
 extern std::atomic<time_t> g_testNow;
 time_t TestClock();
+
+// Write hooks: one that finds the disk full, and one that writes and counts
+// its calls in g_writes.
+bool FailWithNoSpace(int fd, const void* data, size_t size);
+extern std::atomic<int> g_writes;
+bool CountingWrite(int fd, const void* data, size_t size);
+// The process's version manager.
+t_versionManager& Versions();
 
 // One registration of the kernel's registry. policy: 'P' the load
 // argument, 'T' 2 when it is non-zero else 0, '0' always 0.

@@ -124,29 +124,41 @@ TEST_F(TextFileTest, EveryMarkSelectsItsEncodingBothWays) {
     EXPECT_EQ(Get("out.txt"), "a" + kGbkZhongWen + "\n");
 }
 
-TEST_F(TextFileTest, FileHoldingOnlyAMarkHasNoLines) {
-    for (int e = kTextUtf8; e <= kTextUtf32Be; ++e) {
-        SCOPED_TRACE(e);
-        Put("bom.txt", kMarks[e]);
-        t_textFile f(Path("bom.txt").c_str(), kOpenRead, kTextGbk);
-        ASSERT_TRUE(f.IsOpen());
-        EXPECT_EQ(f.GetEncoding(), e);
-        wchar_t buf[8];
-        EXPECT_EQ(f.ReadLine(buf, 8), nullptr);
+// A file without a mark is GBK whatever the caller's default; the rows of
+// wide text hold the encoding's LF pattern at an offset that is not a unit
+// boundary (41 0A|00 4E, 4E 00|0A 41...), which must not end a line.
+TEST_F(TextFileTest, EachFileReadsAsItsLines) {
+    struct t_case {
+        std::string name, bytes;
+        int encoding;
+        std::vector<std::wstring> lines;
+    };
+    std::vector<t_case> cases = {
+        {"one byte", "x", kTextGbk, {L"x"}},
+        {"GBK last line without LF", "ab\n" + kGbkZhongWen, kTextGbk, {L"ab", L"中文"}},
+        {"invalid bytes",
+         kMarks[kTextUtf8] + "a\xFF" + "b\n\xE4\xB8\n",
+         kTextUtf8,
+         {L"a\uFFFDb", L"\uFFFD\uFFFD"}},
+    };
+    const std::pair<int, std::u32string> wide[] = {{kTextUtf16Le, U"\u0A41\u4E00"},
+                                                   {kTextUtf16Be, U"\u4E00\u0A41"},
+                                                   {kTextUtf32Le, U"\u0A0A\u4E00"},
+                                                   {kTextUtf32Be, U"\u4E00\u0A41"}};
+    for (const auto& [e, text] : wide)
+        cases.push_back({"LF bytes inside " + std::to_string(e),
+                         kMarks[e] + Encode(text + U"\nz", e),
+                         e,
+                         {W(text), L"z"}});
+    for (int e = kTextUtf8; e <= kTextUtf32Be; ++e)
+        cases.push_back({"only the mark of " + std::to_string(e), kMarks[e], e, {}});
+    for (const t_case& c : cases) {
+        Put("in.txt", c.bytes);
+        t_textFile f(Path("in.txt").c_str(), kOpenRead, kTextUtf8);
+        ASSERT_TRUE(f.IsOpen()) << c.name;
+        EXPECT_EQ(f.GetEncoding(), c.encoding) << c.name;
+        EXPECT_EQ(Lines(f, &t_textFile::ReadLine), c.lines) << c.name;
     }
-}
-
-TEST_F(TextFileTest, OneByteFileIsOneGbkLine) {
-    Put("one.txt", "x");
-    t_textFile f(Path("one.txt").c_str(), kOpenRead, kTextUtf8);
-    EXPECT_EQ(f.GetEncoding(), kTextGbk);
-    EXPECT_EQ(Lines(f, &t_textFile::ReadLine), std::vector<std::wstring>{L"x"});
-}
-
-TEST_F(TextFileTest, GbkLastLineWithoutLineFeedIsReturned) {
-    Put("gbk.txt", "ab\n" + kGbkZhongWen);
-    t_textFile f(Path("gbk.txt").c_str(), kOpenRead, kTextGbk);
-    EXPECT_EQ(Lines(f, &t_textFile::ReadLine), (std::vector<std::wstring>{L"ab", L"中文"}));
 }
 
 TEST_F(TextFileTest, CarriageReturnsStayForReadLineAndEndLinesOtherwise) {
@@ -169,23 +181,6 @@ TEST_F(TextFileTest, CarriageReturnsStayForReadLineAndEndLinesOtherwise) {
     }
 }
 
-TEST_F(TextFileTest, LineFeedBytesInsideWideCharactersDoNotEndLines) {
-    // Each pair of characters holds the encoding's LF pattern at an offset
-    // that is not a unit boundary: 41 0A|00 4E, 4E 00|0A 41, and so on.
-    const std::pair<int, std::u32string> cases[] = {
-        {kTextUtf16Le, U"\u0A41\u4E00"},
-        {kTextUtf16Be, U"\u4E00\u0A41"},
-        {kTextUtf32Le, U"\u0A0A\u4E00"},
-        {kTextUtf32Be, U"\u4E00\u0A41"},
-    };
-    for (const auto& [e, text] : cases) {
-        SCOPED_TRACE(e);
-        Put("lf.txt", kMarks[e] + Encode(text + U"\nz", e));
-        t_textFile f(Path("lf.txt").c_str(), kOpenRead, kTextGbk);
-        EXPECT_EQ(Lines(f, &t_textFile::ReadLine), (std::vector<std::wstring>{W(text), L"z"}));
-    }
-}
-
 TEST_F(TextFileTest, LongLinesCrossChunksAndOverlongLinesAreCut) {
     const std::string longLine(5000, 'q');
     // The first line ends exactly at the end of the first 1024-byte chunk.
@@ -205,16 +200,6 @@ TEST_F(TextFileTest, LongLinesCrossChunksAndOverlongLinesAreCut) {
     ASSERT_NE(cut.ReadLine(buf, 10), nullptr);
     EXPECT_STREQ(buf, L"next");
     EXPECT_EQ(cut.ReadLine(buf, 0), nullptr);
-}
-
-TEST_F(TextFileTest, InvalidBytesBecomeReplacementCharacters) {
-    Put("bad.txt",
-        "\xEF\xBB\xBF"
-        "a\xFF"
-        "b\n\xE4\xB8\n");
-    t_textFile f(Path("bad.txt").c_str(), kOpenRead, kTextGbk);
-    EXPECT_EQ(Lines(f, &t_textFile::ReadLine),
-              (std::vector<std::wstring>{L"a\uFFFDb", L"\uFFFD\uFFFD"}));
 }
 
 TEST_F(TextFileTest, CharactersBeyondTheBmpAreWrittenAsUtf8) {

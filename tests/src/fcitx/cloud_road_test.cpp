@@ -60,66 +60,40 @@ struct t_list {
 };
 
 TEST(CloudInsertTest, PlaceAndHighlightMark) {
+    const t_cloudPlace none = t_cloudPlace::none, ins = t_cloudPlace::inserted,
+                       rep = t_cloudPlace::replaced;
     const struct {
         const char* name;
-        std::vector<std::string> texts;
+        std::string texts;  // a candidate per letter
         int highlight;
         t_cloudPlace place;
         const char* shown;
-        bool inserted;
     } cases[] = {
-        {"empty list: nothing", {}, 0, t_cloudPlace::none, "", false},
-        {"one candidate: after it", {"a"}, 0, t_cloudPlace::inserted, "a/0* C/1 ", true},
-        {"two: second place", {"a", "b"}, 0, t_cloudPlace::inserted, "a/0* C/1 b/0 ", true},
-        {"three: second place",
-         {"a", "b", "c"},
-         0,
-         t_cloudPlace::inserted,
-         "a/0* C/1 b/0 c/0 ",
-         true},
-        {"mark above 1 stays at its place",
-         {"a", "b", "c", "d"},
-         3,
-         t_cloudPlace::inserted,
-         "a/0 C/1 b/0 c/0* d/0 ",
-         true},
-        {"mark at 1 goes to the answer",
-         {"a", "b", "c"},
-         1,
-         t_cloudPlace::inserted,
-         "a/0 C/1* b/0 c/0 ",
-         true},
-        {"same text replaces it in place",
-         {"a", "b", "C", "d"},
-         0,
-         t_cloudPlace::replaced,
-         "a/0* b/0 C/1 d/0 ",
-         false},
-        {"same text under the mark keeps it",
-         {"a", "b", "C", "d"},
-         2,
-         t_cloudPlace::replaced,
-         "a/0 b/0 C/1* d/0 ",
-         false},
-        {"same text on the second page",
-         {"a", "b", "c", "d", "e", "f", "C"},
-         0,
-         t_cloudPlace::replaced,
-         "a/0* b/0 c/0 d/0 e/0 f/0 C/1 ",
-         false},
+        {"empty list: nothing", "", 0, none, ""},
+        {"one candidate: after it", "a", 0, ins, "a/0* C/1 "},
+        {"two: second place", "ab", 0, ins, "a/0* C/1 b/0 "},
+        {"three: second place", "abc", 0, ins, "a/0* C/1 b/0 c/0 "},
+        {"mark above 1 stays at its place", "abcd", 3, ins, "a/0 C/1 b/0 c/0* d/0 "},
+        {"mark at 1 goes to the answer", "abc", 1, ins, "a/0 C/1* b/0 c/0 "},
+        {"same text replaces it in place", "abCd", 0, rep, "a/0* b/0 C/1 d/0 "},
+        {"same text under the mark keeps it", "abCd", 2, rep, "a/0 b/0 C/1* d/0 "},
+        {"same text on the second page", "abcdefC", 0, rep, "a/0* b/0 c/0 d/0 e/0 f/0 C/1 "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        t_list list(c.texts, c.highlight);
+        std::vector<std::string> texts;
+        for (char t : c.texts) texts.push_back(std::string(1, t));
+        t_list list(texts, c.highlight);
+        const bool inserted = c.place == ins;
         auto* composition = static_cast<t_composition*>(calloc(1, sizeof(t_composition)));
         composition->highlight = c.highlight;
-        composition->cloudInserted = !c.inserted;
+        composition->cloudInserted = !inserted;
         fakes::t_element answer("C", {2});
         t_cloudInsertTarget target{list.list, composition, nullptr, nullptr, kMask};
         EXPECT_EQ(c.place, InsertCloudCandidate(target, &answer));
         EXPECT_EQ(c.shown, list.Shown());
         if (c.place != t_cloudPlace::none) {
-            EXPECT_EQ(c.inserted, composition->cloudInserted);
+            EXPECT_EQ(inserted, composition->cloudInserted);
             // The cloud candidate's record: tag -1, the element twice, its input.
             for (int i = 0; i < FcitxCandidateWordGetListSize(list.list); ++i) {
                 const auto* r = static_cast<const t_selectionRecord*>(

@@ -28,57 +28,38 @@ void Compose(t_imeSession& session, const char* raw, int cursor, std::vector<t_s
     for (size_t i = 0; i < segEnds.size(); ++i) s.segEnds[i] = segEnds[i];
 }
 
+// The input with a '|' where the cursor stands.
+std::pair<std::string, int> AtCursor(const std::string& text) {
+    const size_t bar = text.find('|');
+    std::string raw = text;
+    raw.erase(bar, 1);
+    return {raw, int(bar)};
+}
+
 TEST(ImeOutputString, SeparatorsSelectionsAndCursorShift) {
+    const std::vector<t_sel> chose = {{"你好", 5}}, three = {{"我", 2}, {"爱", 1}, {"你", 2}};
     struct Case {
         const char* name;
-        const char* raw;
-        int cursor;
-        std::vector<t_sel> sels;
+        const char* raw;  // '|' marks the cursor
         std::vector<int> segs;
-        const char* sep;
         const char* output;
         int shift;
+        std::vector<t_sel> sels = {};
+        const char* sep = "'";
     } cases[] = {
-        {"syllables apart", "nihao", 5, {}, {0, 2, 5}, "'", "ni'hao", 1},
-        {"cursor inside: later separators do not shift",
-         "nihaoma",
-         2,
-         {},
-         {0, 2, 5, 7},
-         "'",
-         "ni'hao'ma",
-         0},
-        {"typed apostrophe is not doubled", "xi'an", 5, {}, {0, 3, 5}, "'", "xi'an", 0},
-        {"no separator", "nihao", 5, {}, {0, 2, 5}, nullptr, "nihao", 0},
-        {"selections then the rest", "nihaoma", 7, {{"你好", 5}}, {0, 2}, "'", "你好ma", 1},
-        {"letters past the last segment follow a separator",
-         "nihaoma",
-         7,
-         {},
-         {0, 2, 5},
-         "'",
-         "ni'hao'ma",
-         2},
-        {"right after a selection only the selections",
-         "nihaoma",
-         7,
-         {{"你好", 5}},
-         {},
-         "'",
-         "你好",
-         1},
-        {"three selections and pinyin",
-         "woaini",
-         6,
-         {{"我", 2}, {"爱", 1}, {"你", 2}},
-         {0, 1},
-         "'",
-         "我爱你i",
-         4},
+        {"syllables apart", "nihao|", {0, 2, 5}, "ni'hao", 1},
+        {"cursor inside: later ones do not shift", "ni|haoma", {0, 2, 5, 7}, "ni'hao'ma", 0},
+        {"typed apostrophe is not doubled", "xi'an|", {0, 3, 5}, "xi'an", 0},
+        {"no separator", "nihao|", {0, 2, 5}, "nihao", 0, {}, nullptr},
+        {"selections then the rest", "nihaoma|", {0, 2}, "你好ma", 1, chose},
+        {"letters past the last segment", "nihaoma|", {0, 2, 5}, "ni'hao'ma", 2},
+        {"right after a selection only it", "nihaoma|", {}, "你好", 1, chose},
+        {"three selections and pinyin", "woaini|", {0, 1}, "我爱你i", 4, three},
     };
     for (const Case& c : cases) {
         t_imeSession session;
-        Compose(session, c.raw, c.cursor, c.sels, c.segs);
+        const auto [raw, cursor] = AtCursor(c.raw);
+        Compose(session, raw.c_str(), cursor, c.sels, c.segs);
         EXPECT_EQ(session.BuildOutputString(c.sep), c.shift) << c.name;
         EXPECT_EQ(session.Output(), c.output) << c.name;
     }
@@ -115,196 +96,52 @@ TEST(ImeSegments, RebuiltFromInputEnds) {
 
 TEST(ImeKeys, RulesAndReturnValues) {
     const uint32_t ctrl = FcitxKeyState_Ctrl;
+    const int show = IRV_DISPLAY_CANDWORDS, pass = IRV_TO_PROCESS, none = IRV_DO_NOTHING;
+    const std::vector<t_sel> chose = {{"你好", 5}};
     struct Case {
         const char* name;
-        const char* raw;
-        int cursor;
-        std::vector<t_sel> sels;
+        const char* before;  // '|' marks the cursor
         t_keyEvent key;
-        int windowSize;
         int ret;
-        const char* rawAfter;
-        int cursorAfter;
-        int selectionsAfter;
+        const char* after;
+        std::vector<t_sel> sels = {};
+        int selectionsAfter = 0;
+        int windowSize = 5;
     } cases[] = {
-        {"letter starts the input", "", 0, {}, {'n', 0, true}, 5, IRV_DISPLAY_CANDWORDS, "n", 1, 0},
-        {"apostrophe on empty input goes on",
-         "",
-         0,
-         {},
-         {'\'', 0, true},
-         5,
-         IRV_TO_PROCESS,
-         "",
-         0,
-         0},
-        {"apostrophe after a letter",
-         "xi",
-         2,
-         {},
-         {'\'', 0, true},
-         5,
-         IRV_DISPLAY_CANDWORDS,
-         "xi'",
-         3,
-         0},
-        {"letter inserted at the cursor",
-         "nhao",
-         1,
-         {},
-         {'i', 0, true},
-         5,
-         IRV_DISPLAY_CANDWORDS,
-         "nihao",
-         2,
-         0},
-        {"digit beyond the page is input",
-         "ni",
-         2,
-         {},
-         {'5', 0, true},
-         3,
-         IRV_DISPLAY_CANDWORDS,
-         "ni5",
-         3,
-         0},
-        {"digit on the page chooses", "ni", 2, {}, {'2', 0, true}, 3, IRV_TO_PROCESS, "ni", 2, 0},
-        {"zero is input", "ni", 2, {}, {'0', 0, true}, 3, IRV_DISPLAY_CANDWORDS, "ni0", 3, 0},
-        {"plus after a digit is input",
-         "v1",
-         2,
-         {},
-         {'+', 0, true},
-         5,
-         IRV_DISPLAY_CANDWORDS,
-         "v1+",
-         3,
-         0},
-        {"keypad digit is input",
-         "ni",
-         2,
-         {},
-         {FcitxKey_KP_7, 0, false},
-         5,
-         IRV_DISPLAY_CANDWORDS,
-         "ni7",
-         3,
-         0},
-        {"digit on the page is input after v",
-         "v1",
-         2,
-         {},
-         {'2', 0, true},
-         5,
-         IRV_DISPLAY_CANDWORDS,
-         "v12",
-         3,
-         0},
-        {"operator after v is input",
-         "v",
-         1,
-         {},
-         {'+', 0, true},
-         5,
-         IRV_DISPLAY_CANDWORDS,
-         "v+",
-         2,
-         0},
-        {"BackSpace removes before the cursor",
-         "nihao",
-         5,
-         {},
-         {FcitxKey_BackSpace},
-         5,
-         IRV_DISPLAY_CANDWORDS,
-         "niha",
-         4,
-         0},
-        {"BackSpace of the last letter ends",
-         "n",
-         1,
-         {},
-         {FcitxKey_BackSpace},
-         5,
-         IRV_CLEAN,
-         "",
-         0,
-         0},
-        {"BackSpace after a selection undoes it",
-         "nihaoma",
-         7,
-         {{"你好", 5}},
-         {FcitxKey_BackSpace},
-         5,
-         IRV_DISPLAY_CANDWORDS,
-         "nihaoma",
-         7,
-         0},
-        {"Delete at the end is swallowed",
-         "ni",
-         2,
-         {},
-         {FcitxKey_Delete},
-         5,
-         IRV_DO_NOTHING,
-         "ni",
-         2,
-         0},
-        {"Delete inside",
-         "nihao",
-         1,
-         {},
-         {FcitxKey_Delete},
-         5,
-         IRV_DISPLAY_CANDWORDS,
-         "nhao",
-         1,
-         0},
-        {"Right at the end wraps to the consumed position",
-         "nihaoma",
-         7,
-         {{"你好", 5}},
-         {FcitxKey_Right},
-         5,
-         IRV_DISPLAY_CANDWORDS,
-         "nihaoma",
-         5,
-         1},
-        {"Left at 0 wraps to the end",
-         "nihao",
-         0,
-         {},
-         {FcitxKey_Left},
-         5,
-         IRV_DISPLAY_CANDWORDS,
-         "nihao",
-         5,
-         0},
-        {"Left at the consumed position undoes",
-         "nihaoma",
-         5,
-         {{"你好", 5}},
-         {FcitxKey_Left},
-         5,
-         IRV_DISPLAY_CANDWORDS,
-         "nihaoma",
-         5,
-         0},
-        {"End at the end is swallowed", "ni", 2, {}, {FcitxKey_End}, 5, IRV_DO_NOTHING, "ni", 2, 0},
-        {"Ctrl+C is swallowed", "ni", 2, {}, {'C', ctrl}, 5, IRV_DO_NOTHING, "ni", 2, 0},
-        {"Tab is swallowed", "ni", 2, {}, {FcitxKey_Tab}, 5, IRV_DO_NOTHING, "ni", 2, 0},
-        {"other keys go on", "ni", 2, {}, {FcitxKey_F1}, 5, IRV_TO_PROCESS, "ni", 2, 0},
-        {"arrows without input go on", "", 0, {}, {FcitxKey_Left}, 5, IRV_TO_PROCESS, "", 0, 0},
+        {"letter starts the input", "|", {'n', 0, true}, show, "n|"},
+        {"apostrophe on empty input goes on", "|", {'\'', 0, true}, pass, "|"},
+        {"apostrophe after a letter", "xi|", {'\'', 0, true}, show, "xi'|"},
+        {"letter inserted at the cursor", "n|hao", {'i', 0, true}, show, "ni|hao"},
+        {"digit beyond the page is input", "ni|", {'5', 0, true}, show, "ni5|", {}, 0, 3},
+        {"digit on the page chooses", "ni|", {'2', 0, true}, pass, "ni|", {}, 0, 3},
+        {"zero is input", "ni|", {'0', 0, true}, show, "ni0|", {}, 0, 3},
+        {"plus after a digit is input", "v1|", {'+', 0, true}, show, "v1+|"},
+        {"keypad digit is input", "ni|", {FcitxKey_KP_7, 0, false}, show, "ni7|"},
+        {"digit on the page is input after v", "v1|", {'2', 0, true}, show, "v12|"},
+        {"operator after v is input", "v|", {'+', 0, true}, show, "v+|"},
+        {"BackSpace removes before the cursor", "nihao|", {FcitxKey_BackSpace}, show, "niha|"},
+        {"BackSpace of the last letter ends", "n|", {FcitxKey_BackSpace}, IRV_CLEAN, "|"},
+        {"BackSpace after a selection", "nihaoma|", {FcitxKey_BackSpace}, show, "nihaoma|", chose},
+        {"Delete at the end is swallowed", "ni|", {FcitxKey_Delete}, none, "ni|"},
+        {"Delete inside", "n|ihao", {FcitxKey_Delete}, show, "n|hao"},
+        {"Right at the end wraps", "nihaoma|", {FcitxKey_Right}, show, "nihao|ma", chose, 1},
+        {"Left at 0 wraps to the end", "|nihao", {FcitxKey_Left}, show, "nihao|"},
+        {"Left at the consumed position", "nihao|ma", {FcitxKey_Left}, show, "nihao|ma", chose},
+        {"End at the end is swallowed", "ni|", {FcitxKey_End}, none, "ni|"},
+        {"Ctrl+C is swallowed", "ni|", {'C', ctrl}, none, "ni|"},
+        {"Tab is swallowed", "ni|", {FcitxKey_Tab}, none, "ni|"},
+        {"other keys go on", "ni|", {FcitxKey_F1}, pass, "ni|"},
+        {"arrows without input go on", "|", {FcitxKey_Left}, pass, "|"},
     };
     for (const Case& c : cases) {
         t_imeSession session;
         fakes::t_host host;
         host.windowSize = c.windowSize;
-        Compose(session, c.raw, c.cursor, c.sels);
+        const auto [raw, cursor] = AtCursor(c.before);
+        Compose(session, raw.c_str(), cursor, c.sels);
         EXPECT_EQ(session.DoInput(c.key, host), c.ret) << c.name;
         const t_composition& s = session.State();
-        EXPECT_STREQ(s.raw, c.rawAfter) << c.name;
-        EXPECT_EQ(s.cursor, c.cursorAfter) << c.name;
+        EXPECT_EQ(AtCursor(c.after), std::make_pair(std::string(s.raw), int(s.cursor))) << c.name;
         EXPECT_EQ(s.selectionCount, c.selectionsAfter) << c.name;
     }
 }
@@ -363,6 +200,7 @@ TEST(ImeKeys, SpaceChoosesTheHighlightAndEnterCommitsTheLetters) {
 }
 
 TEST(ImeKeys, PunctuationAndSpaceCommitWhatIsComposed) {
+    const int commit = IRV_COMMIT_STRING;
     struct Case {
         const char* name;
         const char* raw;
@@ -370,31 +208,13 @@ TEST(ImeKeys, PunctuationAndSpaceCommitWhatIsComposed) {
         std::vector<uint32_t> keys;
         int ret;  // of the last key
         const char* output;
-        const char* committed;
+        const char* committed = "";
     } cases[] = {
-        {"comma after pinyin: the candidate, then the mark",
-         "nihao",
-         20,
-         {','},
-         IRV_COMMIT_STRING,
-         "你好，",
-         ""},
-        {"no candidate: the typed text, then the mark",
-         "u",
-         0,
-         {','},
-         IRV_COMMIT_STRING,
-         "u，",
-         ""},
+        {"comma after pinyin: the candidate, then the mark", "nihao", 20, {','}, commit, "你好，"},
+        {"no candidate: the typed text, then the mark", "u", 0, {','}, commit, "u，"},
         {"the mark alone without input", "", 0, {'.'}, IRV_DO_NOTHING, "", "。"},
-        {"a point right after a digit stays", "", 0, {'3', '.'}, IRV_TO_PROCESS, "", ""},
-        {"Space without candidates: the typed text",
-         "v23+4",
-         0,
-         {FcitxKey_space},
-         IRV_COMMIT_STRING,
-         "v23+4",
-         ""},
+        {"a point right after a digit stays", "", 0, {'3', '.'}, IRV_TO_PROCESS, ""},
+        {"Space without candidates: the typed text", "v23+4", 0, {FcitxKey_space}, commit, "v23+4"},
     };
     for (const Case& c : cases) {
         fakes::t_engine engine;
