@@ -1,6 +1,7 @@
 // The user dictionary on the typing path: learning one committed word, the
 // save that follows every learning from the 27th on, and the weighted lookup
-// of a reading's words, at 10,000 and 100,000 learned words.
+// of a reading's words, at 10,000 and 100,000 learned words; and the import
+// of a word list into a dictionary at its largest size.
 #include <benchmark/benchmark.h>
 
 #include <stdlib.h>
@@ -78,5 +79,34 @@ void BM_WeightedLookup(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_WeightedLookup)->Arg(10000)->Arg(100000);
+
+// An import as the file operations build it: a copy of a dictionary of
+// 300,000 words used three times each (capacity 320,000, so nearly full)
+// takes N new words used once, then is rebuilt into a clean image.
+void BM_ImportIntoNearlyFull(benchmark::State& state) {
+    constexpr int kHeld = 300000;
+    static const std::vector<uint8_t> base = [] {
+        t_usrDictV3Core d;
+        d.CreateEmpty(ComputeCapacity(kHeld, kUsrMaxCapacity));
+        for (int i = 0; i < kHeld; ++i)
+            d.RestoreWord(ReadingOf(i).get(), WordOf(i).get(), 3, 0, uint32_t(10 + i), 0);
+        const uint8_t* data = nullptr;
+        uint64_t size = 0;
+        d.GetImageBytes(&data, &size);
+        return std::vector<uint8_t>(data, data + size);
+    }();
+    const int imported = int(state.range(0));
+    for (auto _ : state) {
+        t_usrDictV3Core work;
+        if (!work.AttachCopy(base.data(), base.size())) state.SkipWithError("attach failed");
+        for (int i = 0; i < imported; ++i)
+            if (!work.MergeWord(ReadingOf(kHeld + i).get(), WordOf(kHeld + i).get(), 1, 0, 5))
+                state.SkipWithError("merge failed");
+        std::vector<uint8_t> image;
+        if (!work.RebuildImage(image)) state.SkipWithError("rebuild failed");
+        state.counters["words"] = double(work.GetWordCount());
+    }
+}
+BENCHMARK(BM_ImportIntoNearlyFull)->Arg(300)->Arg(300000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -98,6 +98,8 @@ bool t_editableTableFile::FailEdit(const char* why) {
 
 void t_editableTableFile::DropEditState() {
     m_keys.clear();
+    m_memo.clear();
+    m_lastAdd = t_lastAdd();
     m_extra = nullptr;
     m_total = 0;
     m_attriCount = m_dataCount = 0;
@@ -147,6 +149,7 @@ bool t_editableTableFile::AttachWithExtra(void* image, uint32_t formatVersion,
 bool t_editableTableFile::SetUpKeys() {
     const t_tableLayout& lay = t_tableFile::GetLayout();
     m_keys.resize(lay.keys.size());
+    m_memo.assign(lay.keys.size(), t_trimMemo());
     for (size_t k = 0; k < m_keys.size(); ++k) {
         t_editKey& t = m_keys[k];
         const t_keyLayout& L = lay.keyLayouts[k];
@@ -543,6 +546,19 @@ int t_editableTableFile::AddItem(const uint8_t* item, uint32_t len, int k, int32
         return 0;  // the link change of the chain's last row needs a change slot
     }
 
+    t_lastAdd add;
+    add.k = k;
+    add.newKey = !loc.keyFound;
+    add.bucket = loc.bucket;
+    add.row = loc.row;
+    {
+        const int tables[3] = {t.keyData, t.valueData, t.attriData};
+        for (int i = 0; i < 3; ++i) {
+            add.data[i] = tables[i];
+            if (tables[i] >= 0) add.dataBefore[i] = Rd32(DataRecord(tables[i]) + 8);
+        }
+    }
+
     auto appendAttriRow = [&]() -> uint32_t {
         const uint32_t used = Rd32(attriRec + 8);
         const uint32_t offset = used * t.attriRowSize;
@@ -568,6 +584,8 @@ int t_editableTableFile::AddItem(const uint8_t* item, uint32_t len, int k, int32
             if (Fixed()) FxLogChange(t.attri, uint32_t(loc.lastAttriOffset), t.attriRowSize);
             const uint32_t offset = appendAttriRow();
             Wr32(last + L.attriLinkOffset, offset);
+            add.link = last + L.attriLinkOffset;
+            add.attriOffset = offset;
         }
     } else {
         const int b = loc.bucket;
@@ -586,9 +604,22 @@ int t_editableTableFile::AddItem(const uint8_t* item, uint32_t len, int k, int32
                 std::memcpy(at, parts.fields[0].p, L.keyFieldSize);
         }
         WriteFields(at, parts, 1, L.keyRowFields, L.fieldOffsets, types, 0, t.valueData);
-        if (t.attri >= 0) Wr32(at + L.linkOffset, appendAttriRow());
+        if (t.attri >= 0) {
+            add.attriOffset = appendAttriRow();
+            Wr32(at + L.linkOffset, add.attriOffset);
+        }
     }
     ++m_generation;
+    // Only an attri row that ends a chain of other rows, or a key's only
+    // row, can be taken back without a rebuild.
+    if (t.attri >= 0 && (add.newKey || add.link)) {
+        add.generation = m_generation;
+        for (int i = 0; i < 3; ++i)
+            if (add.data[i] >= 0) add.dataAfter[i] = Rd32(DataRecord(add.data[i]) + 8);
+        m_lastAdd = add;
+    } else {
+        m_lastAdd = t_lastAdd();
+    }
 
     int result = 4;
     if (IsNearlyFull(k)) result = HandleFull(k, maxKeyRows, maxAttriRows);
@@ -634,6 +665,7 @@ bool t_editableTableFile::SetFieldAt(const void* value, uint32_t len, const t_ed
     if (uint64_t(fieldOffset) + width > rowSize - reserved) return false;
     const uint32_t rowOffset = uint32_t(row.ptr - base);
     uint8_t* field = row.ptr + fieldOffset;
+    NoteFieldWrite(row.key, row.inKeyRow, rowOffset, isVarLen);
 
     // In fixed-capacity mode every change must be logged before it is made.
     auto logged = [&]() -> bool {

@@ -280,6 +280,17 @@ public:
     int TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUsed, int32_t keep);
     // Doubles key k's tables into a new image handed to the growth notice.
     int Double(int k);
+    // Lets the trims of key k's attri rows, once a trim has offered every
+    // live row to `remove`, offer later only the rows added or changed since:
+    // a table kept nearly full by rows its owner declines to remove is then
+    // trimmed in time proportional to those rows, not to the table. The
+    // rows kept are exactly those of a full trim, provided the owner's
+    // `remove` decides by the row alone (not by the index or the order of
+    // the calls) and changes nothing when it declines, and rows change only
+    // through this file or the owner calls NoteRowsChanged.
+    void EnableQuickTrims(int k);
+    // Rows were written through their pointers: the next trim offers every row.
+    void NoteRowsChanged();
 
     // ---- compact images (need kModeCompact) ----
 
@@ -364,6 +375,31 @@ private:
     uint64_t CompactSize() const;
     bool ReattachOwned(uint8_t* buffer, uint64_t size);
     int32_t TrimTarget(size_t n, size_t alreadyRemoved, int32_t keep) const;
+    int QuickTrim(int k, int32_t keep, int32_t* keyUsed, int32_t* attriUsed);
+    bool UndoLastAdd(int k, uint32_t attriOffset);
+    void NoteFieldWrite(int k, bool inKeyRow, uint32_t rowOffset, bool isVarLen);
+
+    // What the last trim of a key table that offered every live row left.
+    struct t_trimMemo {
+        bool clean = false;             // the rows below cleanUsed were offered and kept
+        uint32_t cleanUsed = 0;         // attri rows then
+        std::vector<uint32_t> changed;  // byte offsets of those rows written since
+    };
+    // The last add, so that a trim that removes just that row can take it
+    // back instead of rebuilding the table.
+    struct t_lastAdd {
+        uint64_t generation = 0;  // good while the file's generation equals it
+        int k = -1;
+        uint32_t attriOffset = 0;
+        bool newKey = false;
+        int32_t bucket = -1, row = 0;  // the new key row
+        uint8_t* link = nullptr;       // else the previous last row's link word
+        int data[3] = {-1, -1, -1};
+        uint32_t dataBefore[3] = {0, 0, 0}, dataAfter[3] = {0, 0, 0};
+    };
+    std::vector<t_trimMemo> m_memo;  // per key table
+    uint32_t m_quickKeys = 0;        // bit k: EnableQuickTrims(k)
+    t_lastAdd m_lastAdd;
 
     std::vector<t_editTrimCallbacks> m_trim;
     t_editGrownFn m_onGrown = nullptr;

@@ -252,6 +252,113 @@ bool t_editableTableFile::TrimKeyOnly(int k, int32_t* keyUsed) {
     return true;
 }
 
+void t_editableTableFile::EnableQuickTrims(int k) {
+    if (k >= 0 && k < 32) m_quickKeys |= 1u << k;
+}
+
+void t_editableTableFile::NoteRowsChanged() {
+    for (t_trimMemo& m : m_memo) m.clean = false;
+}
+
+namespace {
+// Rows a quick trim looks at, at most; more fall back to a full trim.
+constexpr size_t kQuickTrimRows = 4096;
+}  // namespace
+
+void t_editableTableFile::NoteFieldWrite(int k, bool inKeyRow, uint32_t rowOffset, bool isVarLen) {
+    if (isVarLen) {
+        // A replaced string leaves dead bytes that only a rebuild reclaims.
+        NoteRowsChanged();
+        return;
+    }
+    if (inKeyRow || size_t(k) >= m_memo.size() || !m_memo[size_t(k)].clean) return;
+    t_trimMemo& m = m_memo[size_t(k)];
+    if (m.changed.size() >= kQuickTrimRows)
+        m.clean = false;
+    else
+        m.changed.push_back(rowOffset);
+}
+
+// Takes back the last add when its attri row, at attriOffset, is the one
+// row a trim must drop: the rebuild would give the same rows.
+bool t_editableTableFile::UndoLastAdd(int k, uint32_t attriOffset) {
+    const t_lastAdd& a = m_lastAdd;
+    if (Fixed() || a.generation != m_generation || a.k != k || a.attriOffset != attriOffset)
+        return false;
+    t_editKey& t = m_keys[size_t(k)];
+    uint8_t* attriRec = AttriRecord(t.attri);
+    const uint32_t used = Rd32(attriRec + 8);
+    if (used == 0 || uint64_t(used - 1) * t.attriRowSize != attriOffset) return false;
+    for (int i = 0; i < 3; ++i)
+        if (a.data[i] >= 0 && Rd32(DataRecord(a.data[i]) + 8) != a.dataAfter[i]) return false;
+    if (a.newKey) {
+        if (a.bucket < 0 || a.bucket >= t.bucketCount) return false;
+        const uint32_t start = BucketStart(t, a.bucket), rows = BucketRows(t, a.bucket);
+        if (a.row < 0 || uint32_t(a.row) >= rows) return false;
+        uint8_t* at = t.rows + start + uint64_t(a.row) * t.rowSize;
+        std::memmove(at, at + t.rowSize, uint64_t(rows - 1 - uint32_t(a.row)) * t.rowSize);
+        std::memset(t.rows + start + uint64_t(rows - 1) * t.rowSize, 0, t.rowSize);
+        SetBucket(t, a.bucket, start, rows - 1);
+        SetRecordWord(t.record, 2, Rd32(t.record + 8) - 1);
+    } else {
+        Wr32(a.link, kNone);
+    }
+    std::memset(AttriRows(t.attri) + attriOffset, 0, t.attriRowSize);
+    SetRecordWord(attriRec, 2, used - 1);
+    for (int i = 0; i < 3; ++i)
+        if (a.data[i] >= 0) SetRecordWord(DataRecord(a.data[i]), 2, a.dataBefore[i]);
+    m_lastAdd = t_lastAdd();
+    return true;
+}
+
+// A trim after one that offered every live row: the rows kept since were
+// declined then and would be again, so only the rows added or changed since
+// are offered, all of them when they are within the target (as the full walk
+// would). 1 when done; 0 when it does not apply (nothing offered); -1 when
+// rows were offered and the ones now removed need the rebuild.
+int t_editableTableFile::QuickTrim(int k, int32_t keep, int32_t* keyUsed, int32_t* attriUsed) {
+    if (k >= 32 || !(m_quickKeys & (1u << k)) || size_t(k) >= m_memo.size() ||
+        !m_memo[size_t(k)].clean)
+        return 0;
+    t_trimMemo& memo = m_memo[size_t(k)];
+    const t_editTrimCallbacks cb = m_trim[size_t(k)];
+    t_editKey& t = m_keys[size_t(k)];
+    const uint32_t rs = t.attriRowSize;
+    uint8_t* attriRec = AttriRecord(t.attri);
+    uint8_t* base = AttriRows(t.attri);
+    const uint32_t used = Rd32(attriRec + 8);
+    if (used < memo.cleanUsed || used - memo.cleanUsed + memo.changed.size() > kQuickTrimRows)
+        return 0;
+    std::vector<uint32_t> rows = memo.changed;
+    for (uint32_t i = memo.cleanUsed; i < used; ++i) rows.push_back(i * rs);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    size_t already = 0, live = 0;
+    for (uint32_t off : rows) {
+        if (uint64_t(off) + rs > uint64_t(used) * rs) return 0;
+        const int state = StateOf(cb, base + off);
+        already += state == kRowRemoved;
+        live += state == kRowLive;
+    }
+    if (live > size_t(TrimTarget(used, already, keep))) return 0;  // the order would decide
+    std::stable_sort(rows.begin(), rows.end(),
+                     [&](uint32_t a, uint32_t b) { return cb.less(base + a, base + b); });
+    int index = 0;
+    for (uint32_t off : rows)
+        if (StateOf(cb, base + off) == kRowLive)
+            cb.remove(base + off, m_extra, cb.removeContext, index++);
+    std::vector<uint32_t> gone;
+    for (uint32_t off : rows)
+        if (StateOf(cb, base + off) == kRowRemoved) gone.push_back(off);
+    if (!gone.empty() && !(gone.size() == 1 && UndoLastAdd(k, gone[0]))) return -1;
+    memo.cleanUsed = Rd32(attriRec + 8);
+    memo.changed.clear();
+    if (keyUsed) *keyUsed = int32_t(Rd32(t.record + 8));
+    if (attriUsed) *attriUsed = int32_t(Rd32(attriRec + 8));
+    ++m_generation;
+    return 1;
+}
+
 int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUsed, int32_t keep) {
     if (m_inNotice || !t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size() ||
         size_t(k) >= m_trim.size())
@@ -264,6 +371,9 @@ int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUs
     for (size_t i = 0; i < m_keys.size(); ++i)
         if (int(i) != k && m_keys[i].attri == t.attri)
             return 0;  // rows shared with another key table
+    const int quick = QuickTrim(k, keep, keyUsed, attriUsed);
+    if (quick > 0) return 1;
+    m_memo[size_t(k)].clean = false;  // until the rebuild below completes
     const t_tableLayout& lay = t_tableFile::GetLayout();
     const t_keyLayout& L = lay.keyLayouts[size_t(k)];
     const std::vector<int16_t>& types = lay.keys[size_t(k)].fieldTypes;
@@ -299,16 +409,21 @@ int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUs
     // below has room for the allocated rows only. Refused before anything
     // is removed.
     if (entries.size() > Rd32(attriRec + 8)) return 0;
-    std::vector<uint8_t*> ranked = entries;
-    std::stable_sort(ranked.begin(), ranked.end(),
-                     [&](uint8_t* a, uint8_t* b) { return cb.less(a, b); });
-    size_t already = 0;
-    for (uint8_t* e : entries) already += StateOf(cb, e) == kRowRemoved;
-    const int32_t target = TrimTarget(entries.size(), already, keep);
-    int32_t count = 0;
-    for (size_t i = 0; i < ranked.size() && count < target; ++i) {
-        if (StateOf(cb, ranked[i]) != kRowLive) continue;
-        if (cb.remove(ranked[i], m_extra, cb.removeContext, int(i))) ++count;
+    // Whether every live row was offered (the quick trim's offers included).
+    bool offeredAll = quick < 0;
+    if (!offeredAll) {
+        std::vector<uint8_t*> ranked = entries;
+        std::stable_sort(ranked.begin(), ranked.end(),
+                         [&](uint8_t* a, uint8_t* b) { return cb.less(a, b); });
+        size_t already = 0;
+        for (uint8_t* e : entries) already += StateOf(cb, e) == kRowRemoved;
+        const int32_t target = TrimTarget(entries.size(), already, keep);
+        int32_t count = 0;
+        for (size_t i = 0; i < ranked.size() && count < target; ++i) {
+            if (StateOf(cb, ranked[i]) != kRowLive) continue;
+            if (cb.remove(ranked[i], m_extra, cb.removeContext, int(i))) ++count;
+        }
+        offeredAll = count < target;
     }
 
     t_scopeHeap heap;
@@ -384,6 +499,10 @@ int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUs
     if (keyUsed) *keyUsed = int32_t(keptTotal);
     if (attriUsed) *attriUsed = int32_t(attriOut);
     ++m_generation;
+    t_trimMemo& memo = m_memo[size_t(k)];
+    memo.clean = offeredAll;
+    memo.cleanUsed = attriOut;
+    memo.changed.clear();
     return 1;
 }
 

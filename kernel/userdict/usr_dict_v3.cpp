@@ -71,6 +71,9 @@ t_usrDictV3Core::t_usrDictV3Core()
               &t_usrDictV3Core::RemoveRow, nullptr, &t_usrDictV3Core::RowState, nullptr,
               kUsrHeaderBytes, &t_usrDictV3Core::AllocCompact, true) {
     m_store.SetBucketCount(0, kUsrBucketCount);
+    // RemoveRow decides by the frequency alone: a table held nearly full by
+    // words it keeps is trimmed by looking at the words added since.
+    m_store.EnableQuickTrims(0);
     BuildScrambleKeyTable();
 }
 
@@ -343,6 +346,7 @@ bool t_usrDictV3Core::Validate() {
             SetWord(kUsrHdrTotal, total >= f ? total - f : 0);
             Wr16(row + kOffFreq, 0);
             Wr32(row + kOffStamp, kUsrNoAge);
+            m_store.NoteRowsChanged();
         }
     }
     return true;

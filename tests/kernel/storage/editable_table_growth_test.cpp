@@ -319,6 +319,168 @@ TEST(EditableTableTrimTest, TrimWithoutCallbacksFailsAndChangesNothing) {
     EXPECT_EQ(WholeImage(ed), before);
 }
 
+// ---------------------------------------------------------------- repeated trims
+
+namespace {
+
+// An owner that keeps every row of frequency above 2, as the user words do.
+int g_lessCalls = 0;
+bool LessCounted(const uint8_t* a, const uint8_t* b) {
+    ++g_lessCalls;
+    return RdI32(a + 4) < RdI32(b + 4);
+}
+int RemoveLow(uint8_t* row, uint8_t*, void* ctx, int) {
+    if (RdI32(row + 4) > 2) return 0;
+    ++*static_cast<int*>(ctx);
+    Wr32(row + 4, uint32_t(-1));
+    return 1;
+}
+
+// One step on both files: an add, a frequency written through SetFieldAt or
+// through the row's pointer (the owner then says so), or a trim keeping n.
+struct t_step {
+    enum { kAdd, kSetFreq, kPokeFreq, kTrimKeeping } op;
+    uint16_t bucket, id;
+    std::string word;
+    int32_t value;
+};
+
+// The same steps on a file with quick trims and on one without: after every
+// step both hold the same rows, and the owner removed the same number.
+struct t_twinFiles {
+    t_shape shape;
+    Bytes quickImage, fullImage;
+    int quickRemoved = 0, fullRemoved = 0;
+    std::unique_ptr<t_editableTableFile> quick, full;
+    explicit t_twinFiles(uint32_t rows) {
+        shape.buckets = 4;
+        shape.keyRows = rows;
+        shape.attriRows = rows;
+        shape.keyBytes = shape.valueBytes = rows * 16;
+        quickImage = fullImage = EmptyImage(shape);
+        quick = std::make_unique<t_editableTableFile>(
+            std::vector<t_editTrimCallbacks>{
+                {&LessCounted, &RemoveLow, &quickRemoved, &StateByFreq, nullptr}},
+            int32_t(shape.extraSize));
+        full = std::make_unique<t_editableTableFile>(
+            std::vector<t_editTrimCallbacks>{
+                {&LessCounted, &RemoveLow, &fullRemoved, &StateByFreq, nullptr}},
+            int32_t(shape.extraSize));
+        quick->EnableQuickTrims(0);
+        EXPECT_TRUE(Attach(*quick, shape, quickImage));
+        EXPECT_TRUE(Attach(*full, shape, fullImage));
+    }
+    // The less calls the quick file made for the step.
+    int Apply(const t_step& st) {
+        int calls = 0;
+        int results[2];
+        for (int i = 0; i < 2; ++i) {
+            t_editableTableFile& ed = i == 0 ? *quick : *full;
+            g_lessCalls = 0;
+            const Bytes item = AttriItem(KeyUnits({st.bucket, st.id}), 0, st.word, st.value);
+            t_editLocation loc;
+            int32_t keyUsed = 0, attriUsed = 0;
+            switch (st.op) {
+                case t_step::kAdd:
+                    results[i] = Add(ed, item);
+                    break;
+                case t_step::kSetFreq:
+                case t_step::kPokeFreq:
+                    EXPECT_TRUE(ed.Locate(item.data(), uint32_t(item.size()), 0, &loc));
+                    EXPECT_TRUE(loc.itemFound) << st.word;
+                    if (st.op == t_step::kSetFreq) {
+                        results[i] = ed.SetFieldAt(I32(st.value).data(), 4, loc.attriRow, 4, false);
+                    } else {
+                        Wr32(loc.attriRow.ptr + 4, uint32_t(st.value));
+                        ed.NoteRowsChanged();
+                        results[i] = 1;
+                    }
+                    break;
+                case t_step::kTrimKeeping:
+                    results[i] = ed.TrimWithAttri(0, &keyUsed, &attriUsed, st.value);
+                    break;
+            }
+            if (i == 0) calls = g_lessCalls;
+        }
+        EXPECT_EQ(results[0], results[1]) << st.word;
+        EXPECT_EQ(Dump(*quick, shape), Dump(*full, shape)) << "after " << st.word;
+        EXPECT_EQ(quickRemoved, fullRemoved) << "after " << st.word;
+        // Nothing leaves dead bytes here, so a rebuild compacts nothing away.
+        for (int d = 0; d < 2; ++d)
+            EXPECT_EQ(quick->GetDataUsed(d), full->GetDataUsed(d)) << "after " << st.word;
+        return calls;
+    }
+};
+
+t_step AddWord(int i, int32_t freq, bool ownKey = true) {
+    return {t_step::kAdd, uint16_t(i % 4), uint16_t(ownKey ? i : i % 8), "w" + std::to_string(i),
+            freq};
+}
+
+}  // namespace
+
+TEST(EditableTableTrimTest, QuickTrimsKeepTheRowsOfFullTrims) {
+    struct t_case {
+        const char* name;
+        uint32_t rows;
+        std::vector<t_step> steps;
+        int maxLessCallsPerStep;  // after the first trim; -1: not bounded
+    };
+    // A table held nearly full by rows the owner keeps, then a stream of
+    // words used once (removed at once) and of words it keeps.
+    auto stream = [](uint32_t rows, int count) {
+        std::vector<t_step> v;
+        const int held = int(rows * 9 / 10);
+        for (int i = 0; i < held; ++i) v.push_back(AddWord(i, 5 + i % 3));
+        for (int i = held; i < held + count; ++i)
+            v.push_back(AddWord(i, i % 5 == 0 ? 9 : i % 5 == 1 ? 0 : 1, i % 2 == 0));
+        return v;
+    };
+    std::vector<t_case> cases{
+        {"a nearly full table takes words it drops and words it keeps", 400, stream(400, 35), 40},
+        {"rows changed since the last trim are offered again", 40,
+         [&] {
+             std::vector<t_step> v = stream(40, 1);
+             v.push_back({t_step::kSetFreq, 1, 1, "w1", 2});   // now removable
+             v.push_back({t_step::kSetFreq, 2, 2, "w2", -1});  // removed by its owner
+             v.push_back({t_step::kSetFreq, 3, 3, "w3", 8});   // still kept
+             v.push_back(AddWord(50, 1));
+             v.push_back({t_step::kPokeFreq, 0, 4, "w4", 1});
+             v.push_back(AddWord(51, 7, false));
+             v.push_back(AddWord(52, 1, false));
+             return v;
+         }(),
+         -1},
+        {"more removable rows than the target leave the choice to the ranking", 40,
+         [&] {
+             std::vector<t_step> v;
+             for (int i = 0; i < 36; ++i) v.push_back(AddWord(i, i < 13 ? 1 : 6));
+             for (int i = 36; i < 48; ++i) v.push_back(AddWord(i, 1 + i % 2));
+             v.push_back({t_step::kTrimKeeping, 0, 0, "keep 30", 30});
+             for (int i = 49; i < 60; ++i) v.push_back(AddWord(i, 1, false));
+             return v;
+         }(),
+         -1},
+    };
+    for (const t_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        t_twinFiles f(c.rows);
+        bool trimmed = false;
+        for (const t_step& st : c.steps) {
+            const int removedBefore = f.fullRemoved;
+            const int calls = f.Apply(st);
+            if (trimmed && c.maxLessCallsPerStep >= 0) {
+                EXPECT_LE(calls, c.maxLessCallsPerStep) << st.word;
+            }
+            trimmed = trimmed || f.fullRemoved > removedBefore;
+        }
+        EXPECT_GT(f.fullRemoved, 0) << "no step trimmed";
+        EXPECT_EQ(f.quick->GetCheckNum(), tabletest::ExpectedCheck(WholeImage(*f.quick)));
+        ExpectBucketsConsistent(*f.quick);
+        ExpectReattaches(*f.quick, f.shape);
+    }
+}
+
 // ---------------------------------------------------------------- growth modes
 
 namespace {
