@@ -323,7 +323,12 @@ int t_arrayWord::HasComposedBigramLead() const {
 // ---------------------------------------------------------------------------
 // List upkeep.
 
-void t_arrayWord::IndexInsert(t_candWord* w) {
+void t_arrayWord::IndexInsert(t_candWord* w, uint32_t slot) {
+    if (slot != kNoSlot) {
+        ++m_indexCount;
+        m_index[slot] = w;
+        return;
+    }
     bool found = false;
     const uint32_t at = FindText(w->text, &found);
     if (!found) ++m_indexCount;
@@ -445,7 +450,7 @@ bool t_arrayWord::EvictLastMulti(const t_candWord* w, int* evictedRanked) {
     return true;
 }
 
-void t_arrayWord::InsertRanked(t_candWord* w, int end) {
+void t_arrayWord::InsertRanked(t_candWord* w, int end, uint32_t slot) {
     if (end > m_scoredCount) end = m_scoredCount;
     int lo = 0, hi = end;
     while (lo < hi) {
@@ -475,7 +480,7 @@ void t_arrayWord::InsertRanked(t_candWord* w, int end) {
     }
     m_scored[lo] = w;
     ++m_scoredCount;
-    IndexInsert(w);
+    IndexInsert(w, slot);
     if (IsCloud(w)) m_hasCloud = true;
     NoteInserted(false, w, lo);
 }
@@ -540,7 +545,10 @@ int t_arrayWord::Add(t_candWord* w, int* filtered) {
     }
 
     int end = m_scoredCount;
+    // The free slot found stays the text's while nothing is removed.
+    uint32_t slot = at;
     if (m_scoredCount >= m_capacity) {
+        slot = kNoSlot;
         // Ties never evict: only a record that ranks before the last one.
         if (CompareCandidates(w, m_scored[m_scoredCount - 1]) <= 0) return kArrayNotAdded;
         if (QuotaReachedBy(w)) {
@@ -554,11 +562,12 @@ int t_arrayWord::Add(t_candWord* w, int* filtered) {
         }
         end = m_scoredCount;
     } else if (QuotaReachedBy(w)) {
+        slot = kNoSlot;
         int evicted = -1;
         if (!EvictLastMulti(w, &evicted)) return kArrayNoRoom;
         if (evicted >= 0) end = evicted;
     }
-    InsertRanked(w, end);
+    InsertRanked(w, end, slot);
     return kArrayAdded;
 }
 

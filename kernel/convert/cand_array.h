@@ -129,10 +129,14 @@ private:
     // the last pinned and the last ranked multi-character record on the
     // page; false when the newcomer would stand after both.
     bool EvictLastMulti(const t_candWord* w, int* evictedRanked);
-    // Inserts into the ranked list within [0, end) and into the index.
-    void InsertRanked(t_candWord* w, int end);
+    // No index slot known yet (InsertRanked and IndexInsert look it up).
+    static constexpr uint32_t kNoSlot = UINT32_MAX;
+    // Inserts into the ranked list within [0, end) and into the index. slot:
+    // the free slot FindText gave for w's text, when nothing was removed
+    // since, or kNoSlot.
+    void InsertRanked(t_candWord* w, int end, uint32_t slot = kNoSlot);
     void InsertPinned(t_candWord* w, int at);
-    void IndexInsert(t_candWord* w);
+    void IndexInsert(t_candWord* w, uint32_t slot = kNoSlot);
     void NoteInserted(bool pinned, const t_candWord* w, int at);
     void CompactSegments(t_candWord* w);
 
