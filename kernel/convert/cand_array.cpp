@@ -3,6 +3,8 @@
 // One conversion, one thread.
 #include "kernel/convert/cand_array.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "kernel/lexicon/cell_dict.h"
@@ -249,7 +251,7 @@ int t_arrayWord::FindRankedIndex(const t_candWord* w) const {
     int lo = 0, hi = m_scoredCount;
     while (lo < hi) {
         const int mid = lo + (hi - lo) / 2;
-        const int c = CompareCandidates(w, m_scored[mid]);
+        const int c = CompareCandidates(w, ScoredAt(mid));
         if (c == 0) {
             lo = mid;
             break;
@@ -260,9 +262,9 @@ int t_arrayWord::FindRankedIndex(const t_candWord* w) const {
             lo = mid + 1;
     }
     for (int i = lo; i < m_scoredCount; ++i)
-        if (m_scored[i] == w) return i;
+        if (ScoredAt(i) == w) return i;
     for (int i = lo - 1; i >= 0; --i)
-        if (m_scored[i] == w) return i;
+        if (ScoredAt(i) == w) return i;
     return -1;
 }
 
@@ -278,7 +280,7 @@ int t_arrayWord::CopyRanked(t_scopeHeap* heap, t_candWord*** out) const {
     *out = static_cast<t_candWord**>(
         ArenaAllocAligned(*heap, size_t(m_scoredCount) * sizeof(t_candWord*)));
     if (!*out) return 0;
-    std::memcpy(*out, m_scored, size_t(m_scoredCount) * sizeof(t_candWord*));
+    for (int i = 0; i < m_scoredCount; ++i) (*out)[i] = ScoredAt(i);
     return m_scoredCount;
 }
 
@@ -298,9 +300,9 @@ t_candWord* t_arrayWord::GetTopWord() const {
 }
 
 int t_arrayWord::HasUserWordInLead(uint32_t n) const {
-    if (m_scoredCount == 0 || m_scored[0]->coveredLength != n) return 0;
-    for (int i = 0; i < m_scoredCount && m_scored[i]->coveredLength == n; ++i)
-        if (m_scored[i]->sourceType == kCandSourceUser) return 1;
+    if (m_scoredCount == 0 || ScoredAt(0)->coveredLength != n) return 0;
+    for (int i = 0; i < m_scoredCount && ScoredAt(i)->coveredLength == n; ++i)
+        if (ScoredAt(i)->sourceType == kCandSourceUser) return 1;
     return 0;
 }
 
@@ -312,7 +314,7 @@ int t_arrayWord::IsTopPinnedFixed() const {
 
 int t_arrayWord::HasComposedBigramLead() const {
     for (int i = 0; i < m_scoredCount; ++i) {
-        const t_candWord* w = m_scored[i];
+        const t_candWord* w = ScoredAt(i);
         if (w->sourceType == kCandSourceComposed && (w->adjustFlags & kCandAdjustComposedBigram))
             return 1;
         if (w->wantedPlace < 1) return 0;
@@ -323,7 +325,12 @@ int t_arrayWord::HasComposedBigramLead() const {
 // ---------------------------------------------------------------------------
 // List upkeep.
 
-void t_arrayWord::IndexInsert(t_candWord* w) {
+void t_arrayWord::IndexInsert(t_candWord* w, uint32_t slot) {
+    if (slot != kNoSlot) {
+        ++m_indexCount;
+        m_index[slot] = w;
+        return;
+    }
     bool found = false;
     const uint32_t at = FindText(w->text, &found);
     if (!found) ++m_indexCount;
@@ -369,6 +376,7 @@ void t_arrayWord::UpdateLastMulti(bool pinned) {
 }
 
 void t_arrayWord::RemoveAt(bool pinned, int i) {
+    if (!pinned) CloseGap();
     t_candWord** list = pinned ? m_pinned : m_scored;
     int& count = pinned ? m_pinnedCount : m_scoredCount;
     t_candWord* w = list[i];
@@ -413,7 +421,7 @@ bool t_arrayWord::EvictLastMulti(const t_candWord* w, int* evictedRanked) {
         const bool pinnedLeft = pi < m_pinnedCount, rankedLeft = si < m_scoredCount;
         if (!pinnedLeft && !rankedLeft) break;
         const bool takePinned = pinnedLeft && (m_pinned[pi]->wantedPlace <= place || !rankedLeft);
-        const t_candWord* next = takePinned ? m_pinned[pi] : m_scored[si];
+        const t_candWord* next = takePinned ? m_pinned[pi] : ScoredAt(si);
         // A pinned newcomer takes its wanted place or comes before a pinned
         // record it outranks; a ranked one comes before a ranked record it
         // ranks before. Held pinned records keep their places.
@@ -445,7 +453,7 @@ bool t_arrayWord::EvictLastMulti(const t_candWord* w, int* evictedRanked) {
     return true;
 }
 
-void t_arrayWord::InsertRanked(t_candWord* w, int end) {
+void t_arrayWord::InsertRanked(t_candWord* w, int end, uint32_t slot) {
     if (end > m_scoredCount) end = m_scoredCount;
     int lo = 0, hi = end;
     while (lo < hi) {
@@ -453,31 +461,72 @@ void t_arrayWord::InsertRanked(t_candWord* w, int end) {
         // A newcomer goes after its equals: the search finds the first
         // record it ranks before (a walk over equals would be quadratic in
         // a page of thousands of equally rare characters).
-        if (CompareRanked(w, m_scored[mid]) > 0)
+        if (CompareRanked(w, ScoredAt(mid)) > 0)
             hi = mid;
         else
             lo = mid + 1;
     }
-    const size_t front = size_t(m_scored - m_scoredBase);
-    const size_t back = m_scoredRoom - front - size_t(m_scoredCount);
-    if (front == 0 || back == 0) {
-        // One side is used up: the list moves to the middle of its room.
-        t_candWord** centred = m_scoredBase + (m_scoredRoom - size_t(m_scoredCount)) / 2;
-        std::memmove(centred, m_scored, size_t(m_scoredCount) * sizeof(t_candWord*));
-        m_scored = centred;
-    }
-    if (lo < m_scoredCount - lo) {
-        std::memmove(m_scored - 1, m_scored, size_t(lo) * sizeof(t_candWord*));
-        --m_scored;
-    } else {
-        std::memmove(m_scored + lo + 1, m_scored + lo,
-                     size_t(m_scoredCount - lo) * sizeof(t_candWord*));
-    }
-    m_scored[lo] = w;
-    ++m_scoredCount;
-    IndexInsert(w);
+    PlaceRanked(w, lo);
+    IndexInsert(w, slot);
     if (IsCloud(w)) m_hasCloud = true;
     NoteInserted(false, w, lo);
+}
+
+void t_arrayWord::CloseGap() {
+    if (m_gapLen == 0) return;
+    const size_t before = size_t(m_gapAt), after = size_t(m_scoredCount - m_gapAt);
+    if (before < after) {
+        std::memmove(m_scored + m_gapLen, m_scored, before * sizeof(t_candWord*));
+        m_scored += m_gapLen;
+    } else {
+        std::memmove(m_scored + m_gapAt, m_scored + m_gapAt + m_gapLen,
+                     after * sizeof(t_candWord*));
+    }
+    m_gapAt = m_gapLen = 0;
+}
+
+void t_arrayWord::PlaceRanked(t_candWord* w, int at) {
+    const int count = m_scoredCount;
+    // The gap moves to the newcomer unless closing it and moving the
+    // shorter side of the list moves fewer records.
+    if (m_gapLen > 0 &&
+        std::abs(at - m_gapAt) > std::min(at, count - at) + std::min(m_gapAt, count - m_gapAt))
+        CloseGap();
+    if (m_gapLen == 0) {
+        size_t front = size_t(m_scored - m_scoredBase);
+        size_t back = m_scoredRoom - front - size_t(count);
+        if (front == 0 || back == 0) {
+            // One side is used up: the list moves to the middle of its room.
+            t_candWord** centred = m_scoredBase + (m_scoredRoom - size_t(count)) / 2;
+            std::memmove(centred, m_scored, size_t(count) * sizeof(t_candWord*));
+            m_scored = centred;
+            front = size_t(m_scored - m_scoredBase);
+            back = m_scoredRoom - front - size_t(count);
+        }
+        // The shorter side moves away by half its free room, which leaves
+        // the gap at the newcomer's place.
+        if (at < count - at) {
+            const size_t room = std::max<size_t>(front / 2, 1);
+            std::memmove(m_scored - room, m_scored, size_t(at) * sizeof(t_candWord*));
+            m_scored -= room;
+            m_gapLen = int(room);
+        } else {
+            const size_t room = std::max<size_t>(back / 2, 1);
+            std::memmove(m_scored + at + room, m_scored + at,
+                         size_t(count - at) * sizeof(t_candWord*));
+            m_gapLen = int(room);
+        }
+    } else if (at < m_gapAt) {
+        std::memmove(m_scored + at + m_gapLen, m_scored + at,
+                     size_t(m_gapAt - at) * sizeof(t_candWord*));
+    } else if (at > m_gapAt) {
+        std::memmove(m_scored + m_gapAt, m_scored + m_gapAt + m_gapLen,
+                     size_t(at - m_gapAt) * sizeof(t_candWord*));
+    }
+    m_scored[at] = w;
+    m_gapAt = at + 1;
+    --m_gapLen;
+    ++m_scoredCount;
 }
 
 void t_arrayWord::InsertPinned(t_candWord* w, int at) {
@@ -540,13 +589,16 @@ int t_arrayWord::Add(t_candWord* w, int* filtered) {
     }
 
     int end = m_scoredCount;
+    // The free slot found stays the text's while nothing is removed.
+    uint32_t slot = at;
     if (m_scoredCount >= m_capacity) {
+        slot = kNoSlot;
         // Ties never evict: only a record that ranks before the last one.
-        if (CompareCandidates(w, m_scored[m_scoredCount - 1]) <= 0) return kArrayNotAdded;
+        if (CompareCandidates(w, ScoredAt(m_scoredCount - 1)) <= 0) return kArrayNotAdded;
         if (QuotaReachedBy(w)) {
             // Only a multi-character record the newcomer outranks makes room
             // for it; a better one is never traded for a worse one.
-            if (m_lastScoredMulti < 0 || CompareCandidates(w, m_scored[m_lastScoredMulti]) <= 0)
+            if (m_lastScoredMulti < 0 || CompareCandidates(w, ScoredAt(m_lastScoredMulti)) <= 0)
                 return kArrayNoRoom;
             EvictLast(true);
         } else {
@@ -554,11 +606,12 @@ int t_arrayWord::Add(t_candWord* w, int* filtered) {
         }
         end = m_scoredCount;
     } else if (QuotaReachedBy(w)) {
+        slot = kNoSlot;
         int evicted = -1;
         if (!EvictLastMulti(w, &evicted)) return kArrayNoRoom;
         if (evicted >= 0) end = evicted;
     }
-    InsertRanked(w, end);
+    InsertRanked(w, end, slot);
     return kArrayAdded;
 }
 
@@ -639,6 +692,7 @@ void t_arrayWord::CompactSegments(t_candWord* w) {
 
 int t_arrayWord::Arrange() {
     if (!IsValid() || !m_output || m_count == 0) return 0;
+    CloseGap();
     const int64_t lastPlace = int64_t(m_start) + m_count;
     // Ranked records waiting for their position floor, by floor, a newcomer
     // after its equals.

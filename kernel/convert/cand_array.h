@@ -73,10 +73,10 @@ public:
     int CopyPinned(t_scopeHeap* heap, t_candWord*** out) const;
     // The first pinned record when it wants place 1, else the first ranked.
     t_candWord* GetTopWord() const;
-    t_candWord* GetFirstRanked() const { return m_scoredCount > 0 ? m_scored[0] : nullptr; }
+    t_candWord* GetFirstRanked() const { return m_scoredCount > 0 ? ScoredAt(0) : nullptr; }
     // The ranked record at index i (0 = first), or null beyond the list.
     const t_candWord* RankedAt(int i) const {
-        return i >= 0 && i < m_scoredCount ? m_scored[i] : nullptr;
+        return i >= 0 && i < m_scoredCount ? ScoredAt(i) : nullptr;
     }
     // Whether the first ranked record covers n characters and a user word
     // stands among the leading ranked records of that same length.
@@ -108,6 +108,12 @@ public:
 
 private:
     int Capacity() const { return m_capacity; }
+    // The ranked record at list index i, across the gap.
+    t_candWord* ScoredAt(int i) const { return m_scored[i < m_gapAt ? i : i + m_gapLen]; }
+    // Closes the gap of the ranked list, moving its shorter side.
+    void CloseGap();
+    // Puts w at list index at of the ranked list (not the index).
+    void PlaceRanked(t_candWord* w, int at);
     int MultiTotal() const { return m_pinnedMulti + m_scoredMulti; }
     bool QuotaReachedBy(const t_candWord* w) const {
         return m_quota != 0 && w->multiChar && int64_t(MultiTotal()) >= int64_t(m_quota);
@@ -129,10 +135,14 @@ private:
     // the last pinned and the last ranked multi-character record on the
     // page; false when the newcomer would stand after both.
     bool EvictLastMulti(const t_candWord* w, int* evictedRanked);
-    // Inserts into the ranked list within [0, end) and into the index.
-    void InsertRanked(t_candWord* w, int end);
+    // No index slot known yet (InsertRanked and IndexInsert look it up).
+    static constexpr uint32_t kNoSlot = UINT32_MAX;
+    // Inserts into the ranked list within [0, end) and into the index. slot:
+    // the free slot FindText gave for w's text, when nothing was removed
+    // since, or kNoSlot.
+    void InsertRanked(t_candWord* w, int end, uint32_t slot = kNoSlot);
     void InsertPinned(t_candWord* w, int at);
-    void IndexInsert(t_candWord* w);
+    void IndexInsert(t_candWord* w, uint32_t slot = kNoSlot);
     void NoteInserted(bool pinned, const t_candWord* w, int at);
     void CompactSegments(t_candWord* w);
 
@@ -147,12 +157,19 @@ private:
     t_candWord** m_index = nullptr;
     uint32_t m_indexMask = 0;
     t_candWord** m_pinned = nullptr;  // by ComparePinned
-    t_candWord** m_scored = nullptr;  // by CompareCandidates; moves within its room
+    // By CompareCandidates; moves within its room. Between insertions the
+    // list may have a gap of m_gapLen free places before list index
+    // m_gapAt, where the next newcomer most often lands: a run of equally
+    // likely readings whose ranks interleave then moves only the records
+    // between two insertion points.
+    t_candWord** m_scored = nullptr;
     t_candWord** m_scoredBase = nullptr;
     size_t m_scoredRoom = 0;
     int m_indexCount = 0;
     int m_pinnedCount = 0;
     int m_scoredCount = 0;
+    int m_gapAt = 0;
+    int m_gapLen = 0;
     int m_pinnedMulti = 0;
     int m_scoredMulti = 0;
     int m_lastPinnedMulti = -1;

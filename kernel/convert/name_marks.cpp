@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cwchar>
+#include <vector>
 
 #include "kernel/convert/cand_array.h"
 #include "kernel/convert/input_lattice.h"
@@ -76,6 +77,36 @@ bool NameChar(const t_inputLattice* lattice, const t_sysDict* sys, int start, in
     return found;
 }
 
+// NameChar of each span, worked out at its first use: the surname readings
+// of one end ask for the same spans over and over.
+class t_nameChars {
+public:
+    t_nameChars(const t_inputLattice* lattice, const t_sysDict* sys, int n)
+        : m_lattice(lattice), m_sys(sys), m_n(n) {}
+    bool Get(int start, int end, t_nameNode* node, int32_t* cost) {
+        if (m_spans.empty()) m_spans.resize(size_t(m_n + 1) * size_t(m_n + 1));
+        t_span& s = m_spans[size_t(start) * size_t(m_n + 1) + size_t(end)];
+        if (s.state == kUnknown)
+            s.state = NameChar(m_lattice, m_sys, start, end, &s.node, &s.cost) ? kFound : kNone;
+        if (s.state != kFound) return false;
+        *node = s.node;
+        *cost = s.cost;
+        return true;
+    }
+
+private:
+    enum : uint8_t { kUnknown = 0, kNone = 1, kFound = 2 };
+    struct t_span {
+        uint8_t state = kUnknown;
+        t_nameNode node{};
+        int32_t cost = 0;
+    };
+    const t_inputLattice* m_lattice;
+    const t_sysDict* m_sys;
+    int m_n;
+    std::vector<t_span> m_spans;
+};
+
 // The cost of the cheapest one-character system word from start to end
 // (kCandNoPower when there is none).
 int32_t CheapestChar(const t_inputLattice* lattice, const t_sysDict* sys, int start, int end) {
@@ -102,6 +133,7 @@ int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameN
     const int n = lattice->GetLength();
     int best = 0, cutA = 0, cutB = 0;
     int64_t bestCost = INT64_MAX;
+    t_nameChars chars(lattice, sys, n);
     for (int a = 1; a < n; ++a) {
         for (const t_wordArcNode* sn = lattice->NodesEndingAt(a); sn; sn = sn->next) {
             if (sn->start != 0) continue;
@@ -110,15 +142,15 @@ int FindSurnameName(const t_inputLattice* lattice, const t_sysDict* sys, t_nameN
                 int32_t c0 = 0, c1 = 0, c2 = 0;
                 int uses = 0;
                 if (!PickEntry(sys, arc, true, &path[0], &c0, &uses)) continue;
-                if (NameChar(lattice, sys, a, n, &path[1], &c1) && c0 + c1 < bestCost) {
+                if (chars.Get(a, n, &path[1], &c1) && c0 + c1 < bestCost) {
                     bestCost = c0 + c1;
                     best = 2;
                     cutA = a;
                     std::copy(path, path + 2, nodes);
                 }
                 for (int b = a + 1; b < n; ++b)
-                    if (NameChar(lattice, sys, a, b, &path[1], &c1) &&
-                        NameChar(lattice, sys, b, n, &path[2], &c2) && c0 + c1 + c2 < bestCost) {
+                    if (chars.Get(a, b, &path[1], &c1) && chars.Get(b, n, &path[2], &c2) &&
+                        c0 + c1 + c2 < bestCost) {
                         bestCost = c0 + c1 + c2;
                         best = 3;
                         cutA = a;

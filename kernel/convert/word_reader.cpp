@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "kernel/lexicon/cell_dict.h"
 #include "kernel/lexicon/gram_stat.h"
@@ -366,6 +367,16 @@ const t_lstr* KeyTip(const t_convertDicts& dicts, t_scopeHeap* arena, const t_ca
 
 }  // namespace
 
+namespace {
+
+bool SameUnits(const t_lstr* a, const t_lstr* b) {
+    const uint32_t n = LstrGetByteLength(a);
+    return a == b ||
+           (n == LstrGetByteLength(b) && std::memcmp(LstrGetBytes(a), LstrGetBytes(b), n) == 0);
+}
+
+}  // namespace
+
 int AddPinyinTips(const t_convertDicts& dicts, t_scopeHeap* arena, bool firstTip, bool secondTip,
                   t_candWord** results, int count, int pageStart, int32_t* threshold,
                   const wchar_t* input, int inputLength) {
@@ -373,10 +384,19 @@ int AddPinyinTips(const t_convertDicts& dicts, t_scopeHeap* arena, bool firstTip
     int given = 0;
     if (firstTip) {
         if (!dicts.tip || !dicts.tip->IsReady()) return 0;
+        // The records of one reading share its syllables, and a long page
+        // holds thousands of them: the key's tips are looked up once.
+        std::vector<const uint8_t*> rows;
+        const t_lstr* key = nullptr;
+        bool keyHasTips = false;
         for (int i = 0; i < count; ++i) {
             t_candWord* r = results[i];
             if (!r || LstrGetLength(r->syllableIds) == 0 || !r->text) continue;
-            const t_lstr* tip = dicts.tip->GetTip(r->syllableIds, r->text);
+            if (!key || !SameUnits(key, r->syllableIds)) {
+                key = r->syllableIds;
+                keyHasTips = dicts.tip->GetTipRows(key, &rows);
+            }
+            const t_lstr* tip = keyHasTips ? dicts.tip->GetTipAmong(rows, r->text) : nullptr;
             if (!tip) continue;
             t_candWord* copy = t_candWord::NewCopy(*arena, r);
             if (!copy) break;

@@ -166,8 +166,18 @@ int32_t t_gramInfo::Search(uint32_t id1, uint32_t id2, uint8_t* flag0, uint8_t* 
         if (!m_pairMemo)
             m_pairMemo.reset(
                 static_cast<t_pairMemo*>(std::calloc(kPairMemoSlots, sizeof(t_pairMemo))));
-        if (m_pairMemo)
-            memo = &m_pairMemo[size_t((id1 * 0x9E3779B1u) ^ (id2 * 0x85EBCA77u)) % kPairMemoSlots];
+        if (m_pairMemo) {
+            // Two ways a set: a pair that collides with another one keeps
+            // its answer while the newer of the two takes the first way.
+            t_pairMemo* set = &m_pairMemo[2 * (size_t((id1 * 0x9E3779B1u) ^ (id2 * 0x85EBCA77u)) %
+                                               (kPairMemoSlots / 2))];
+            if (set[1].id1 == id1 && set[1].id2 == id2) {
+                memo = &set[1];
+            } else {
+                memo = &set[0];
+                if (memo->id1 != id1 || memo->id2 != id2) set[1] = set[0];
+            }
+        }
     }
     if (!memo || memo->id1 != id1 || memo->id2 != id2) {
         t_pairMemo found{id1, id2, kNeutral, 0, 0, 0};

@@ -165,8 +165,8 @@ private:
     const uint8_t* m_unigrams = nullptr;
     t_section m_sections[4];
     t_bigramQuerySerialCache* m_cache = nullptr;
-    // Unbounded searches already made on the attached statistics (direct
-    // mapped; zeroed pages, so only the slots in use take memory).
+    // Unbounded searches already made on the attached statistics (sets of
+    // two slots; zeroed pages, so only the slots in use take memory).
     mutable std::unique_ptr<t_pairMemo[], t_freeMemo> m_pairMemo;
 };
 

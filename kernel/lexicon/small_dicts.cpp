@@ -366,11 +366,20 @@ int t_quickSysDict::ListByCategory(t_scopeHeap& heap, uint32_t category, int32_t
 // ---------------------------------------------------------------- pinyin tips
 
 const t_lstr* t_pyTip::GetTip(const t_lstr* key, const t_lstr* text) {
-    if (!IsReady()) return nullptr;
-    const uint8_t* row = nullptr;
     std::vector<const uint8_t*> chain;
-    if (!m_table.FindRow(key, 0, &row) || !ChainOf(0, row, chain)) return nullptr;
-    for (const uint8_t* ar : chain) {
+    return GetTipRows(key, &chain) ? GetTipAmong(chain, text) : nullptr;
+}
+
+bool t_pyTip::GetTipRows(const t_lstr* key, std::vector<const uint8_t*>* rows) {
+    rows->clear();
+    if (!IsReady()) return false;
+    const uint8_t* row = nullptr;
+    return m_table.FindRow(key, 0, &row) && ChainOf(0, row, *rows);
+}
+
+const t_lstr* t_pyTip::GetTipAmong(const std::vector<const uint8_t*>& rows,
+                                   const t_lstr* text) const {
+    for (const uint8_t* ar : rows) {
         const t_lstr* first = AttriItem(0, ar, 0);
         if (first && LstrCompare(first, text) == 0 &&
             LstrGetByteLength(first) == LstrGetByteLength(text))

@@ -163,6 +163,11 @@ public:
     t_pyTip() : t_smallTableDict(kPyTipVersion) {}
     // The tip of text under key; null when none or not ready.
     const t_lstr* GetTip(const t_lstr* key, const t_lstr* text);
+    // GetTip in two steps, for many texts of one key: the rows of the key's
+    // tips (false when it has none or the dictionary is not ready), then
+    // the tip of a text among them (null when none).
+    bool GetTipRows(const t_lstr* key, std::vector<const uint8_t*>* rows);
+    const t_lstr* GetTipAmong(const std::vector<const uint8_t*>& rows, const t_lstr* text) const;
 };
 
 class t_adjCache : public t_smallTableDict {

@@ -36,6 +36,12 @@ t_scopeHeap::t_block* t_scopeHeap::NewBlock(uint32_t m, bool first) {
 }
 
 void* t_scopeHeap::Alloc(size_t n) {
+    void* result = Carve(n);
+    if (result) std::memset(result, 0, (n + 3) & ~size_t(3));
+    return result;
+}
+
+void* t_scopeHeap::Carve(size_t n) {
     if (n > kMaxRequest) return nullptr;
     const uint32_t m = (uint32_t(n) + 3) & ~uint32_t(3);
     uint8_t* result;
@@ -49,16 +55,24 @@ void* t_scopeHeap::Alloc(size_t n) {
         if (!block) return nullptr;
         result = reinterpret_cast<uint8_t*>(block) + kBlockHeaderSize;
     }
-    std::memset(result, 0, m);
     return result;
 }
 
 void* t_scopeHeap::AllocAligned(size_t n, size_t alignment) {
+    return AlignedFrom(n, alignment, true);
+}
+
+void* t_scopeHeap::AllocAlignedUncleared(size_t n, size_t alignment) {
+    return AlignedFrom(n, alignment, false);
+}
+
+void* t_scopeHeap::AlignedFrom(size_t n, size_t alignment, bool cleared) {
     if (alignment == 0 || alignment > 64 || (alignment & (alignment - 1)) ||
         n > kMaxRequest - alignment)
         return nullptr;
     // Alloc aligns to 4, so at most alignment - 4 bytes are skipped.
-    auto* raw = static_cast<uint8_t*>(Alloc(n + (alignment > 4 ? alignment - 4 : 0)));
+    const size_t padded = n + (alignment > 4 ? alignment - 4 : 0);
+    auto* raw = static_cast<uint8_t*>(cleared ? Alloc(padded) : Carve(padded));
     if (!raw) return nullptr;
     const uintptr_t at =
         (reinterpret_cast<uintptr_t>(raw) + alignment - 1) & ~uintptr_t(alignment - 1);

@@ -34,6 +34,9 @@ public:
     // that hold pointers or doubles need 8. Null when n + alignment exceeds
     // kMaxRequest or malloc fails.
     void* AllocAligned(size_t n, size_t alignment);
+    // AllocAligned without the zero fill: the bytes are whatever the block
+    // held. For large records whose owner clears the part it uses.
+    void* AllocAlignedUncleared(size_t n, size_t alignment);
 
     // Frees every block; the arena is empty and can be used again.
     void FreeAll();
@@ -110,6 +113,9 @@ private:
 
     static uint32_t BlockBytes(uint32_t x);
     t_block* NewBlock(uint32_t m, bool first);
+    // Alloc without the zero fill.
+    void* Carve(size_t n);
+    void* AlignedFrom(size_t n, size_t alignment, bool cleared);
 
     t_block* head = nullptr;
     uint32_t blockSize;
