@@ -6,9 +6,11 @@
 #include <iterator>
 
 #include "kernel/lexicon/cell_dict.h"
+#include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/key_map_builder.h"
 #include "kernel/lexicon/privilege_dict.h"
 #include "kernel/lexicon/syllable_table.h"
+#include "kernel/runtime/singleton.h"
 #include "kernel/userdict/ext_dict.h"
 #include "kernel/userdict/usr_dict_v3.h"
 #include "kernel/userdict/usr_text_io.h"
@@ -116,6 +118,12 @@ bool t_testLexicon::MakeSmall(const std::vector<t_sysWordEntry>& words,
     }
     return py.Load(m_py.data(), int32_t(m_py.size())) &&
            sys.Load(m_core.data(), int32_t(m_core.size())) && MakeKeyMap(SchemeDir());
+}
+
+void t_testLexicon::HoldGram() {
+    const uint8_t* core = m_core.data();
+    if (m_core.empty() || t_singleton<t_gramInfo>::Get().LiesIn(core, core + m_core.size())) return;
+    EXPECT_TRUE(sys.Load(m_core.data(), int32_t(m_core.size())));
 }
 
 t_convertDicts t_testLexicon::Dicts() const {
@@ -282,6 +290,7 @@ const t_testLexicon& SmallLexicon() {
         EXPECT_TRUE(made);
         return lex;
     }();
+    lexicon->HoldGram();
     return *lexicon;
 }
 
@@ -293,6 +302,7 @@ const t_testLexicon* BuiltLexicon() {
         EXPECT_TRUE(lex->LoadBuilt(dir)) << dir;
         return lex;
     }();
+    if (lexicon) lexicon->HoldGram();
     return lexicon.get();
 }
 

@@ -51,6 +51,9 @@ public:
     bool MakeSmall(const std::vector<t_sysWordEntry>& words,
                    const std::vector<std::vector<t_shortKeyWord>>& shortKeys = {});
     t_convertDicts Dicts() const;
+    // The process has one gram view, attached by the system dictionary
+    // loaded last: a lexicon that many tests share takes it back before use.
+    void HoldGram();
 
     t_pyDict py;
     t_keyPyMap keyMap;
