@@ -18,11 +18,12 @@ vetra_e2e(ImeSpaceCommitsTheFirst
   RUN ${ime_run} --expect-log "^CANDS\t[0-9]+\t\"你好\""
   DRIVE ${typing} type nihao cands key space expect-commit 你好)
 # Sentences of the technical text people type come out whole: 或 read
-# "huo" is not 和, 标签页 is not 标签也.
+# "huo" is not 和, 标签页 is not 标签也, 私钥 is not 撕咬.
 vetra_e2e(ImeTechnicalSentencesComeFirst
   RUN ${ime_run}
   DRIVE ${typing} type wenjianhuomulu cands key space expect-commit 文件或目录
-        type xinjianbiaoqianye cands key space expect-commit 新建标签页)
+        type xinjianbiaoqianyedakai cands key space expect-commit 新建标签页打开
+        type siyaobucunzai cands key space expect-commit 私钥不存在)
 vetra_e2e(ImeDigitChoosesOnThePage
   RUN ${ime_run} DRIVE ${typing} type ni cands key 2 expect-commit-cand 2)
 # With three candidates on a page "5" is input; "0" always is, and a digit
