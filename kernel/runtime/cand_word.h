@@ -118,9 +118,9 @@ struct t_candWord {
         w->nameMark = 0;
     }
     // A record in the arena with every field cleared; null when the arena
-    // fails. The source room is left as the arena had it (its owner writes
-    // it first): zeroing it would write six times the bytes of the fields,
-    // and a long page makes thousands of records per keystroke.
+    // fails. The source room is left as the arena had it (nothing in the
+    // kernel reads it): zeroing it would write six times the bytes of the
+    // fields, and a long page makes thousands of records per keystroke.
     static t_candWord* New(t_scopeHeap& arena) {
         void* w = arena.AllocAlignedUncleared(sizeof(t_candWord), 8);
         if (w) std::memset(w, 0, offsetof(t_candWord, sourceRoom));

@@ -359,7 +359,7 @@ def mo_catalogue(pairs):
 
 
 class DomainAdaptTest(unittest.TestCase):
-    def test_CatalogueStringsAreReadOnlyInsideTheFile(self):
+    def test_SourceFilesAreReadOnlyWithinTheirBounds(self):
         good = mo_catalogue([(b"Open", "打开".encode()), (b"Tab", "标签页".encode())])
         self.assertEqual(domain_adapt.mo_strings(good), ["打开", "标签页"])
         import struct
@@ -370,6 +370,18 @@ class DomainAdaptTest(unittest.TestCase):
         for bad in [b"", good[:20], b"\0" * 28, bytes(past_end), bytes(huge_count)]:
             with self.assertRaises(domain_adapt.DomainError):
                 domain_adapt.mo_strings(bad)
+        # a manual page that unpacks past the size limit is refused, not read whole
+        import gzip
+        page = gzip.compress(b"x" * 100)
+        limit = domain_adapt.MAX_FILE_BYTES
+        try:
+            domain_adapt.MAX_FILE_BYTES = 100
+            self.assertEqual(domain_adapt.gunzip_bounded(page, "p.gz"), b"x" * 100)
+            domain_adapt.MAX_FILE_BYTES = 99
+            with self.assertRaises(domain_adapt.DomainError):
+                domain_adapt.gunzip_bounded(page, "p.gz")
+        finally:
+            domain_adapt.MAX_FILE_BYTES = limit
 
     def test_TextCountsShiftWordsAndPairsTowardsTheText(self):
         splitter = domain_adapt.Splitter({"标签", "标签页", "页", "也"},

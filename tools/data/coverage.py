@@ -17,6 +17,7 @@ Prints key TAB value lines:
 """
 
 import argparse
+import os
 import sys
 
 
@@ -26,6 +27,17 @@ def read_rows(path):
             if line.startswith("#") or not line.strip():
                 continue
             yield line.rstrip("\n").split("\t")
+
+
+def write_lines(path, lines):
+    """Writes the lines through a temporary file renamed over path, so that
+    an interrupted build never leaves a half-written file behind."""
+    temp = path + ".tmp"
+    with open(temp, "w", encoding="utf-8", newline="\n") as f:
+        f.writelines(lines)
+        f.flush()
+        os.fsync(f.fileno())
+    os.replace(temp, path)
 
 
 def coverage(words_path, chars_path, calibration_path):

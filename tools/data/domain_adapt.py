@@ -36,6 +36,7 @@ any failure; the outputs are written through temporaries.
 import argparse
 import gzip
 import html
+import io
 import math
 import os
 import re
@@ -43,7 +44,7 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from coverage import read_rows  # noqa: E402
+from coverage import read_rows, write_lines  # noqa: E402
 
 HAN = re.compile(r"[\u4e00-\u9fff]+")
 # How many pair counts of a first word weigh as much as the model.
@@ -86,6 +87,15 @@ def read_bytes(path):
         return f.read(MAX_FILE_BYTES + 1)
 
 
+def gunzip_bounded(raw, path):
+    """The unpacked bytes; a file that unpacks past the size limit is refused."""
+    with gzip.GzipFile(fileobj=io.BytesIO(raw)) as f:
+        out = f.read(MAX_FILE_BYTES + 1)
+    if len(out) > MAX_FILE_BYTES:
+        raise DomainError("%s unpacks to more than %d bytes" % (path, MAX_FILE_BYTES))
+    return out
+
+
 def package_texts(tree):
     """Simplified-Chinese texts of one unpacked package, in path order."""
     for top, dirs, files in os.walk(tree):
@@ -101,7 +111,7 @@ def package_texts(tree):
                 elif "/man/zh_CN/" in rel:
                     raw = read_bytes(path)
                     if name.endswith(".gz"):
-                        raw = gzip.decompress(raw)
+                        raw = gunzip_bounded(raw, path)
                     yield raw.decode("utf-8", "replace")
                 elif name.endswith(".zh-cn.html"):
                     yield html.unescape(read_bytes(path).decode("utf-8", "replace"))
@@ -196,15 +206,6 @@ def adapt(lm_unigrams, lm_pairs, unigrams, pairs, weight, gram_words):
     return out_uni, out_pairs
 
 
-def write_atomic(path, lines):
-    tmp = path + ".tmp"
-    with open(tmp, "w", encoding="utf-8") as f:
-        f.writelines(lines)
-        f.flush()
-        os.fsync(f.fileno())
-    os.replace(tmp, path)
-
-
 def header_lines(path):
     with open(path, encoding="utf-8") as f:
         return [line for line in f if line.startswith("#")]
@@ -265,19 +266,19 @@ def main():
     except (DomainError, OSError, ValueError, IndexError) as e:
         sys.exit("domain_adapt: %s" % e)
 
-    write_atomic(os.path.join(args.data, "unigrams.tsv"),
+    write_lines(os.path.join(args.data, "unigrams.tsv"),
                  header_lines(lm_uni_path) +
                  ["%s\t%.6f\t%.6f\t%d\n" % (w, p, bow, rank)
                   for w, (p, bow, rank) in out_uni.items()])
     order = sorted(out_pairs, key=lambda ab: (ab[0].encode("utf-8"), ab[1].encode("utf-8")))
-    write_atomic(os.path.join(args.data, "bigrams.tsv"),
+    write_lines(os.path.join(args.data, "bigrams.tsv"),
                  header_lines(lm_bi_path) +
                  ["%s\t%s\t%.6f\n" % (a, b, out_pairs[(a, b)]) for a, b in order])
     added = sum(1 for ab in out_pairs if ab not in lm_pairs)
     report.append("text\t%d words, %d kinds, %d pairs\n"
                   % (sum(unigrams.values()), len(unigrams), len(pairs)))
     report.append("weight\t%s; pairs stored %d (%d added)\n" % (weight, len(out_pairs), added))
-    write_atomic(os.path.join(args.data, "domain-report.txt"), report)
+    write_lines(os.path.join(args.data, "domain-report.txt"), report)
 
 
 if __name__ == "__main__":

@@ -35,7 +35,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from check_syllables import load_syllables  # noqa: E402
-from coverage import read_rows  # noqa: E402
+from coverage import read_rows, write_lines  # noqa: E402
 
 PAIR_WEIGHT = 0.99
 FLOOR = 1e-9
@@ -118,12 +118,6 @@ def estimate(syllables, data_dir):
     return uni_p, pair_p
 
 
-def write(path, lines):
-    with open(path + ".tmp", "w", encoding="utf-8", newline="\n") as f:
-        f.writelines(lines)
-    os.replace(path + ".tmp", path)
-
-
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--syllables", required=True)
@@ -131,10 +125,10 @@ def main():
     args = ap.parse_args()
     syllables = load_syllables(args.syllables)
     uni_p, pair_p = estimate(syllables, args.data)
-    write(os.path.join(args.data, "syllable-unigrams.tsv"),
+    write_lines(os.path.join(args.data, "syllable-unigrams.tsv"),
           ["# syllable\tlog10 probability\n"]
           + ["%s\t%.6f\n" % (s, math.log10(p)) for s, p in zip(syllables, uni_p)])
-    write(os.path.join(args.data, "syllable-bigrams.tsv"),
+    write_lines(os.path.join(args.data, "syllable-bigrams.tsv"),
           ["# first syllable\tsecond syllable\tlog10 probability of the second after the first\n"]
           + ["%s\t%s\t%.6f\n" % (syllables[a], syllables[b], math.log10(pair_p[a][b]))
              for a in range(len(syllables)) for b in range(len(syllables))])
