@@ -1,5 +1,6 @@
 // The candidate generator through the kernel's real start-up on the built
 // system data: what a user sees on the first page for typical inputs.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -99,24 +100,41 @@ TEST_F(GeneratorBuiltDataTest, TypicalInputsOfferTheExpectedWordsOnTheFirstPage)
 }
 
 // The shipped given-name characters carry the places the name lattice
-// needs, so that surname and given name are read over the whole input.
+// needs, so that surname and given name are read over the whole input:
+// every name starts with a surname of the input's first syllable, three
+// syllables give three-character names, and the given-name characters that
+// names use most come first. With the first context byte 2 only names of a
+// surname and one character, with 16 none.
 TEST_F(GeneratorBuiltDataTest, TheNameOrientedGenerationFindsNamesOfTheShippedData) {
     const struct {
         const wchar_t* input;
         uint8_t contextByte;
-        bool found;
-    } cases[] = {{L"wangming", 0, true}, {L"liuwei", 0, true}, {L"liuwei", 16, false}};
+        std::u16string surnames;  // empty: no name
+        size_t chars;
+        std::u16string first;  // the first name, when checked
+    } cases[] = {
+        {L"liuzhiqiang", 0, u"刘柳", 3, u"刘志强"}, {L"wangxiaoming", 0, u"王汪", 3, u""},
+        {L"lixiaolong", 0, u"李黎", 3, u""},        {L"chenjianguo", 0, u"陈", 3, u""},
+        {L"zhangwei", 0, u"张章", 2, u"张伟"},      {L"liuwei", 2, u"刘柳", 2, u"刘伟"},
+        {L"liuzhiqiang", 2, u"", 0, u""},           {L"liuwei", 16, u"", 0, u""},
+    };
     for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)) + " " +
+                     std::to_string(c.contextByte));
         t_convertRequest request;
         request.input = c.input;
         request.pageSize = 9;
-        request.contextByte = c.contextByte;
+        request.contextBytes[0] = c.contextByte;
         n = generator.GenerateAlt(&request, results);
-        EXPECT_EQ(c.found, n > 0) << std::string(c.input, c.input + wcslen(c.input))
-                                  << int(c.contextByte);
+        EXPECT_EQ(c.surnames.empty(), n == 0);
+        if (n > 0 && !c.first.empty()) {
+            EXPECT_EQ(c.first, Text(results[0]));
+        }
         for (int i = 0; i < n; ++i) {
+            const std::u16string name = Text(results[i]);
             EXPECT_EQ(kCandSourceComposedName, results[i]->sourceType);
-            EXPECT_EQ(2u, LstrGetLength(results[i]->text));
+            ASSERT_EQ(c.chars, name.size());
+            EXPECT_NE(std::u16string::npos, c.surnames.find(name[0])) << i;
         }
     }
 }
@@ -261,9 +279,13 @@ TEST_F(GeneratorBuiltDataTest, TheCloudCacheAnswersTheWholeInputWhenAsked) {
 }
 
 TEST_F(GeneratorBuiltDataTest, InputLengthLimitAndGameKeys) {
-    const std::wstring longest(39, L'a'), tooLong(79, L'a');
-    EXPECT_GT(Page(longest + longest.substr(0, 39)).size(), 0u);
-    EXPECT_EQ(0u, Page(tooLong).size());
+    // Of a longer input the first 79 characters are converted.
+    std::wstring sentence;
+    for (int i = 0; i < 17; ++i) sentence += L"nihao";
+    for (const size_t length : {size_t(78), size_t(79), size_t(85)}) {
+        ASSERT_GT(Page(sentence.substr(0, length)).size(), 0u) << length;
+        EXPECT_EQ(std::min<size_t>(length, 79), results[0]->coveredLength) << length;
+    }
     t_convertRequest request;
     Page(L"wwwwaaaa", &request);
     EXPECT_EQ(1, request.gameKeys);
