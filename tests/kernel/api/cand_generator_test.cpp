@@ -178,6 +178,22 @@ TEST_F(GeneratorBuiltDataTest, ASurnameAndGivenNameAreComposedIntoANameWhenNames
     }
 }
 
+// A person name of the list read over the whole input marks the run as a
+// name input, when names are wanted.
+TEST_F(GeneratorBuiltDataTest, ANameOfTheListOverTheWholeInputMarksTheRun) {
+    const struct {
+        const wchar_t* input;
+        uint8_t names;
+        bool marked;
+    } cases[] = {{L"zhouenlai", 1, true}, {L"zhouenlai", 0, false}, {L"nihao", 1, false}};
+    for (const auto& c : cases) {
+        names = c.names;
+        Page(c.input);
+        EXPECT_EQ(c.marked, generator.PersonNameFlag())
+            << std::string(c.input, c.input + wcslen(c.input)) << int(c.names);
+    }
+}
+
 // Four syllables forecast the long word at the long-word place; three, whose
 // lead is weak, get it as a predicted word.
 TEST_F(GeneratorBuiltDataTest, LongWordsAreForecastAndPredictedOnlyWithTheForecastSwitch) {
@@ -249,6 +265,36 @@ TEST_F(GeneratorBuiltDataTest, TheWordCommittedBeforeRaisesItsFollower) {
     ASSERT_FALSE(after.empty());
     EXPECT_EQ(u"饭", after[0]);
     EXPECT_NE(u"饭", plain[0]);
+}
+
+// The hidden trace names the capitals offered as typed and the raise that
+// the word committed before gave.
+TEST_F(GeneratorBuiltDataTest, TheTraceNamesTypedCapitalsAndTheRaiseOfTheContext) {
+    t_scopeHeap heap;
+    t_adjustRequest before;
+    before.on = true;
+    before.wordText = heap.WideToLstr(L"吃");
+    const uint16_t chi[] = {uint16_t(t_singleton<t_pyDict>::Get().GetSyllableId(L"chi"))};
+    before.wordIds = heap.MakeLstr(chi, 2);
+    const struct {
+        const wchar_t* input;
+        const t_adjustRequest* context;
+        std::u16string text, trace;
+    } cases[] = {{L"Nihao", nullptr, u"N", u"输入串首段大写"},
+                 {L"fan", &before, u"饭", u"经上文调频("}};
+    generator.SetDebugDisplay(true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)));
+        context = c.context;
+        const int at = IndexOf(Page(c.input), c.text);
+        ASSERT_GE(at, 0);
+        ASSERT_NE(nullptr, results[at]->debugText);
+        const std::u16string trace(
+            reinterpret_cast<const char16_t*>(LstrGetUnits(results[at]->debugText)),
+            LstrGetLength(results[at]->debugText));
+        EXPECT_NE(std::u16string::npos, trace.find(c.trace)) << trace.size();
+    }
+    generator.SetDebugDisplay(false);
 }
 
 // A cached cloud answer for the syllables of the whole input joins the page.
