@@ -808,7 +808,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
         const bool sure =
             (endProb >= 0.009 && (longest == 3 || longest == 4)) ||
             (longest == 2 && endProb >= 0.998 && request->contextBytes[0] == kContextTwoPartNames);
-        // A person name read over all the input reads.
+        // A person name of the list read over the whole input marks the run.
         if (request->names && nameContext.found &&
             collector.GetFirstAddedEnd() >= uint32_t(syllables.GetLastReachable()))
             m_personName = true;
