@@ -109,7 +109,10 @@ TEST(CandGeneratorTest, NameOrientedGenerationOffersOnlyTheChainedNames) {
         const wchar_t* input;
         uint8_t contextByte;
         std::u16string name;  // empty: no result
-    } cases[] = {{L"wangming", 0, u"王明"}, {L"wangming", 16, u""}, {L"niming", 0, u""}};
+    } cases[] = {{L"wangming", 0, u"王明"},
+                 {L"wangming", 16, u""},
+                 {L"niming", 0, u""},
+                 {L"mingming", 0, u""}};  // a given name never starts a name
     for (const auto& c : cases) {
         t_convertRequest request;
         request.input = c.input;
