@@ -321,6 +321,7 @@ TEST_F(KernelTest, ChangingTheUserDirectoryReattachesTheUserDictionaries) {
 TEST_F(KernelTest, SmartFuzzyTuningFollowsTheUserDirectory) {
     const std::string refused = root.At("refused"), none = root.At("none");
     fs::create_directories(refused);
+    fs::create_directories(none);
     testsupport::WriteFileBytes(user + "/SmartFParams.txt", "20090410\n1\n5,5,0,10.0\n");
     testsupport::WriteFileBytes(refused + "/SmartFParams.txt", "20090411\n1\n5,5,0,10.0\n");
     auto tuning = [] {
