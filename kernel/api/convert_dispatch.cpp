@@ -3,6 +3,7 @@
 // conversion at a time.
 #include "kernel/api/convert_dispatch.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include "kernel/api/kernel_options.h"
@@ -242,7 +243,9 @@ int32_t ConvertPinyin(t_convertRequest* request, uint8_t normal, t_candWord** re
     request->pinnedCount =
         config.GetByte(n_config::PinCands) ? config.GetInt(n_config::PinnedCandCount) : 0;
     request->customPhrases = phrases;
-    if (scratch) request->contextByte = scratch[kScratchContextBytes];
+    if (scratch)
+        std::copy(scratch + kScratchContextBytes, scratch + kScratchContextBytes + 2,
+                  request->contextBytes);
     request->weightCurve = config.GetInt(n_config::UserWeightCurve);
 
     t_candGenerator& generator = GetKernelGenerator();

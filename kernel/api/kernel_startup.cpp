@@ -15,6 +15,7 @@
 #include "kernel/api/kernel_registry.h"
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/convert/phrase_time.h"
+#include "kernel/convert/post_process.h"
 #include "kernel/runtime/codepage.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/kernel_lock.h"
@@ -111,6 +112,18 @@ void ReportAttachResults(const std::set<std::wstring>& before, uint8_t policy) {
         if (!before.count(name)) Report(L"damaged user file set aside: " + name);
 }
 
+// The smart-fuzzy tuning of the user directory: the defaults when it holds
+// none, and when its file is refused (then reported).
+void LoadSmartFuzzyParams() {
+    t_smartFuzzyParams& params = t_singleton<t_smartFuzzyParams>::Get();
+    params.Reset();
+    if (params.LoadDefaultFile()) return;
+    t_pathName path;
+    const wchar_t* dir = GetConfiguredUserDir();
+    if (dir[0] && path.InitJoin(dir, t_smartFuzzyParams::kFileName) && PathIsFile(path))
+        Report(L"smart-fuzzy tuning refused, defaults kept: " + std::wstring(path.GetFull()));
+}
+
 bool SaveAllLocked() {
     if (!t_singleton<t_dictManager>::Exists()) return true;
     t_processLock::t_locker lock(GetDictLocker());
@@ -154,6 +167,7 @@ int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t
     manager.LoadPhase1(loadNow);
     manager.NotifyEvent();
     if (loadNow) ReportAttachResults(refusedBefore, policy);
+    LoadSmartFuzzyParams();
     return 1;
 }
 
@@ -170,6 +184,7 @@ int RegisterKeyPyMap(uint8_t policy) {
 
 int SetUserDirAndCheckUpdate(const wchar_t* dir) {
     SetConfiguredUserDir(dir);
+    if (dir) LoadSmartFuzzyParams();
     GetVersionManager().CheckUpdate2();
     return 1;
 }
@@ -189,6 +204,7 @@ int ChangeUserDir(const wchar_t* dir) {
     PrepareUserDir();
     const std::set<std::wstring> refusedBefore = RefusedFiles();
     GetVersionManager().NotifyAll(GetConfiguredUserDir());
+    LoadSmartFuzzyParams();
     for (const std::wstring& name : RefusedFiles())
         if (!refusedBefore.count(name)) Report(L"damaged user file set aside: " + name);
     return 1;

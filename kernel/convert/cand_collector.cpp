@@ -153,6 +153,19 @@ void t_candCollector::Debug(t_candWord* w, const wchar_t* label, int32_t a, int3
     w->debugText = s;
 }
 
+void AppendTrace(t_scopeHeap* arena, t_candWord* w, const std::wstring& tail) {
+    if (!arena || !w) return;
+    const uint32_t had = w->debugText ? LstrGetLength(w->debugText) : 0;
+    if (had + tail.size() > 0x7FFF) return;
+    const size_t n = had + tail.size();
+    auto* s = static_cast<t_lstr*>(arena->Alloc(2 + 2 * n));
+    if (!s) return;
+    LstrSetByteLength(s, uint16_t(2 * n));
+    for (uint32_t i = 0; i < had; ++i) LstrSetUnit(s, i, LstrGetUnit(w->debugText, i));
+    for (size_t i = 0; i < tail.size(); ++i) LstrSetUnit(s, had + i, uint16_t(tail[i]));
+    w->debugText = s;
+}
+
 bool t_candCollector::IsRealWord(const t_wordArc& arc) const {
     const int covered = arc.end - arc.start;
     if (!arc.ids || LstrGetLength(arc.ids) != uint32_t(covered) || arc.prob < 0.99f) return true;
@@ -269,13 +282,13 @@ int t_candCollector::AddSystemWords(const t_wordArc& arc, int end, double prob, 
         w->frequency = int32_t(gram);
         w->sourceType = kCandSourceSystem;
         const uint8_t attr = sys->GetWordFlags(i);
+        bool adjusted = false;
         if (prob < 0) {
             w->score = 1.0;
             w->rank = int16_t(std::min<int32_t>(cost + extra, kCandNoPower));
         } else {
             w->score = prob;
             w->rank = int16_t(cost);
-            bool adjusted = false;
             if (context) adjusted = m_adjust->ScoreAssociationWord(w, i, cost, extra) != 0;
             if (context && m_numeric && m_numeric->AdjustCandidate(w)) adjusted = true;
             if (m_names)
@@ -295,6 +308,13 @@ int t_candCollector::AddSystemWords(const t_wordArc& arc, int end, double prob, 
             *best = w;
         }
         Debug(w, L"-系统(", cost, int32_t(gram));
+        if (adjusted && m_debug) {
+            // What the words committed before made of it.
+            std::wstring raised = L"经上文调频(";
+            FormatAdjustFlags(raised, w->adjustFlags);
+            raised += std::to_wstring(w->orderNumber) + L")";
+            AppendTrace(m_arena, w, raised);
+        }
         const int r = Offer(w, prob);
         if (r == kArrayAdded || r == kArrayMerged) ++added;
         if (prob < 0) continue;

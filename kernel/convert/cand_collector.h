@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "kernel/convert/convert_dicts.h"
 #include "kernel/convert/input_lattice.h"
@@ -35,6 +36,10 @@ struct t_inputCaseMap {
     // copy). Nothing changes when the text is shorter than the segments.
     void Apply(t_candWord* w, t_scopeHeap* arena) const;
 };
+
+// tail after the record's trace text (in the arena; unchanged when the
+// arena fails).
+void AppendTrace(t_scopeHeap* arena, t_candWord* w, const std::wstring& tail);
 
 // Rank of a cell word: frequency x factor, kept within 1..32767 (a
 // frequency that does not fit 16 bits must not turn negative).

@@ -52,20 +52,46 @@ private:
     WeakTopGate* m_gate;
 };
 
-// Enters every name word the name readers meet as a piece of the name
-// lattice; its cost byte is the word's cost in steps of 8.
+// Enters the name words the name readers meet as pieces of the name
+// lattice: a surname only as the first piece, from the start; a given-name
+// character only after it. A given-name character costs by how often names
+// use it (class byte 1), so that the characters names favour come first; a
+// surname costs its word cost in steps of 8. With lastReadings the pieces
+// are entered as a last reading: the surname as the first piece of a
+// two-piece name.
 class t_pieceSink : public i_nameContext {
 public:
-    explicit t_pieceSink(PieceLattice* pieces) : m_pieces(pieces) {}
+    t_pieceSink(PieceLattice* pieces, const t_sysDict* sys, bool lastReadings)
+        : m_pieces(pieces), m_sys(sys), m_lastReadings(lastReadings) {}
     void OnNameWord(t_segWordNode* node, uint32_t attribute) override {
-        if (!node || !node->arc) return;
-        const uint8_t cost = uint8_t(std::min<uint32_t>(node->cost >> 3, 255));
-        m_pieces->AddReading(node->arc->start, node->arc->end, attribute, cost, node,
-                             int32_t(node->index));
+        uint8_t cls[n_sysDict::kClassSize];
+        if (!node || !node->arc || !m_sys || !m_sys->GetWordClassInfo(node->index, cls)) return;
+        const int start = node->arc->start, end = node->arc->end;
+        const int32_t ref = int32_t(node->index);
+        if (cls[4] == kClassSurname && start == 0) {
+            const uint8_t cost = uint8_t(std::min<uint32_t>(node->cost >> 3, 255));
+            if (m_lastReadings)
+                m_pieces->AddLastReading(0, end, attribute | kLastReadingFirst, cost, node, ref);
+            else
+                m_pieces->AddReading(0, end, attribute, cost, node, ref);
+        } else if (cls[4] == kClassGivenName && start > 0) {
+            const uint8_t cost = uint8_t(255 - std::max<int>(cls[1], 1));
+            if (m_lastReadings)
+                m_pieces->AddLastReading(start, end, attribute, cost, node, ref);
+            else
+                m_pieces->AddReading(start, end, attribute, cost, node, ref);
+        }
     }
 
 private:
+    // Class bytes 4 of the system data's name classes.
+    static constexpr uint8_t kClassSurname = 1;
+    static constexpr uint8_t kClassGivenName = 2;
+    // The attribute bit that makes a last reading from the start a first piece.
+    static constexpr uint32_t kLastReadingFirst = 16;
     PieceLattice* m_pieces;
+    const t_sysDict* m_sys;
+    bool m_lastReadings;
 };
 
 // Probability of the scratch record of leading capitals.
@@ -76,8 +102,9 @@ constexpr uint32_t kSmartFuzzyPlaces = 25;
 constexpr int kMaxEnglishPrefixWords = 8;
 // Added to the rank of a composed reading of corrected letters.
 constexpr int kComposedCorrectionExtra = 25;
-// First context bytes of the name-oriented generation: names of a first
-// piece and a two-syllable rest, or no names at all.
+// First context bytes of the name-oriented generation: names of a surname
+// and one given-name character, or no names at all; with the first, a
+// two-syllable input that reads almost surely is taken as sure.
 constexpr uint8_t kContextTwoPartNames = 2;
 constexpr uint8_t kContextNoNames = 16;
 // Answers of the cloud cache taken for the whole input.
@@ -91,6 +118,9 @@ constexpr int kRepeatedKeyRun = 5;
 constexpr int kEnglishListLimit = 8;
 // The key-tip threshold before any tip was given.
 constexpr int32_t kNoTipYet = 1000000;
+// The key-tip threshold over all pages of one input: the first page starts
+// it again, and so does a smart-fuzzy pick.
+int32_t g_tipThreshold = kNoTipYet;
 // A composed name costing more than the best word by over this is not
 // offered; by over the second, not even noted as a name input.
 constexpr int32_t kNameOfferMargin = 699;
@@ -383,6 +413,7 @@ void t_candGenerator::CollectCandidates(t_convertRequest* request, const t_pyLat
             w->coveredLength = uint32_t(capitals);
             w->multiChar = capitals > 1 ? 1 : 0;
             w->rank = 32767;
+            if (m_debug) w->debugText = m_arena.WideToLstr(L"输入串首段大写");
             int filtered = 0;
             if (w->text) target->Add(w, &filtered);
         }
@@ -517,10 +548,14 @@ int t_candGenerator::SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main
     if (!ShouldRunSmartFuzzy(&counters, pinned, pinnedCount) ||
         !ShouldRunSmartFuzzy(&counters, ranked, rankedCount))
         return 0;
-    // A plain request: no other pass runs inside this one.
+    // A plain request: no other pass runs inside this one, and of the tips
+    // only the typed keys of a fuzzy spelling.
     t_convertRequest fuzzy = *request;
     fuzzy.customPhrases = fuzzy.fixFirst = fuzzy.charArt = fuzzy.correction = fuzzy.smartFuzzy = 0;
-    fuzzy.cloudCache = 0;
+    fuzzy.cloudCache = fuzzy.names = fuzzy.secondaryCollection = fuzzy.longWordHint = 0;
+    fuzzy.strokeLookup = 0;
+    fuzzy.firstTip = 0;
+    fuzzy.secondTip = 1;
     fuzzy.pageStart = 0;
     fuzzy.pageSize = kSmartFuzzyPlaces;
     fuzzy.pinnedCount = 0;
@@ -536,6 +571,10 @@ int t_candGenerator::SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main
     t_inputLattice lattice(&m_arena, &m_arena);
     t_candCollector collector(&m_arena, m_dicts, &lattice, &array);
     collector.SetCharReadings(IfReady<t_hzDict>());
+    // The words committed before weigh the fuzzy readings as they weigh the
+    // typed ones.
+    t_freqAdjust adjust;
+    if (PrepareAdjust(fuzzy, &adjust)) collector.SetAdjust(&adjust);
     // No forecast inside this pass.
     const t_generatorOptions options = m_options;
     m_options.forecast = 0;
@@ -546,11 +585,28 @@ int t_candGenerator::SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main
     m_options = options;
     t_candWord** found = nullptr;
     const int foundCount = array.CopyRanked(&m_arena, &found);
-    t_candWord* pick = PickSmartFuzzyCandidate(&counters, found, foundCount);
-    if (!pick) return 0;
+    t_candWord* pick[1] = {PickSmartFuzzyCandidate(&counters, found, foundCount)};
+    if (!pick[0]) return 0;
+    if (m_debug) AppendTrace(&m_arena, pick[0], L"-智能模糊音");
+    pick[0]->smartFuzzy = 1;
+    // The pick shows the keys it read differently.
+    g_tipThreshold = kNoTipYet;
+    AddPinyinTips(m_dicts, &m_arena, fuzzy.firstTip != 0, fuzzy.secondTip != 0, pick, 1, 0,
+                  &g_tipThreshold, request->input, n);
     int filtered = 0;
-    main->Add(pick, &filtered);
+    main->Add(pick[0], &filtered);
     return 1;
+}
+
+bool t_candGenerator::PrepareAdjust(const t_convertRequest& request, t_freqAdjust* adjust) const {
+    if (!request.context || !request.context->on) return false;
+    adjust->src = {m_dicts.sys, m_dicts.py, IfReady<t_hzDict>(),
+                   &t_singleton<t_CAStringCache>::Get(), &t_singleton<t_usrInputCache>::Get()};
+    PrepareContextAdjust(adjust, *request.context);
+    const int32_t userWords = m_dicts.user ? m_dicts.user->GetWordCount() : 0;
+    const uint32_t average = m_dicts.user ? m_dicts.user->GetWeightCurve().average : 1;
+    adjust->Init(adjust->src, userWords, int32_t(std::min<uint32_t>(average, INT32_MAX)));
+    return true;
 }
 
 int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice& syllables,
@@ -639,8 +695,8 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
     const wchar_t* input = request->input;
     const int length = request->inputLength > 0 ? request->inputLength : int(std::wcslen(input));
     const int l = request->segmentLength > 0 ? request->segmentLength : length;
-    if (l >= kMaxInputChars) return 0;
-    const int n = l;
+    // A longer input converts its first characters.
+    const int n = std::min(l, kMaxInputChars);
 
     // The auxiliary code typed after the input keeps only the candidates
     // whose characters it names.
@@ -666,15 +722,13 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
     // The words committed before, the recent inputs and the continuations
     // of the last commit adjust the scores.
     t_freqAdjust adjust;
-    if (request->context && request->context->on) {
-        adjust.src = {m_dicts.sys, m_dicts.py, IfReady<t_hzDict>(),
-                      &t_singleton<t_CAStringCache>::Get(), &t_singleton<t_usrInputCache>::Get()};
-        PrepareContextAdjust(&adjust, *request->context);
-        const int32_t userWords = m_dicts.user ? m_dicts.user->GetWordCount() : 0;
-        const uint32_t average = m_dicts.user ? m_dicts.user->GetWeightCurve().average : 1;
-        adjust.Init(adjust.src, userWords, int32_t(std::min<uint32_t>(average, INT32_MAX)));
-        collector.SetAdjust(&adjust);
-    }
+    if (PrepareAdjust(*request, &adjust)) collector.SetAdjust(&adjust);
+    // The collector's context: the caller's two bytes, and whether a person
+    // name read over the whole input.
+    t_nameMarkState nameContext;
+    std::copy(std::begin(request->contextBytes), std::end(request->contextBytes),
+              std::begin(nameContext.context));
+    collector.SetNameMarker(&nameContext, request->names != 0);
 
     // English words that begin with the input, added after the Chinese ones.
     t_candWord* english[kMaxEnglishPrefixWords] = {};
@@ -751,7 +805,13 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
         if (englishMade) englishCompletion.DecidePlace();
         if ((!request->auxCode || !*request->auxCode) && whole) trigger.SetRequest(asked);
         confident = endProb > double(0.97f);
-        const bool sure = (endProb >= 0.009 && (longest == 3 || longest == 4));
+        const bool sure =
+            (endProb >= 0.009 && (longest == 3 || longest == 4)) ||
+            (longest == 2 && endProb >= 0.998 && request->contextBytes[0] == kContextTwoPartNames);
+        // A person name of the list read over the whole input marks the run.
+        if (request->names && nameContext.found &&
+            collector.GetFirstAddedEnd() >= uint32_t(syllables.GetLastReachable()))
+            m_personName = true;
         const bool compose = !request->noPhrase && !englishCompletion.HasCandidate() &&
                              !(firstWordEnd == uint32_t(n) && !sure);
         // Composition goes on beside whole-input words when the cloud may be
@@ -857,11 +917,10 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
 
 void t_candGenerator::Finish(t_convertRequest* request, t_candWord** results, int count, int n) {
     // One key tip over all pages: the first page starts the count again.
-    static int32_t tipThreshold = kNoTipYet;
-    if (request->pageStart == 0) tipThreshold = kNoTipYet;
+    if (request->pageStart == 0) g_tipThreshold = kNoTipYet;
     if (request->firstTip || request->secondTip)
         AddPinyinTips(m_dicts, &m_arena, request->firstTip != 0, request->secondTip != 0, results,
-                      count, int(request->pageStart), &tipThreshold, request->input, n);
+                      count, int(request->pageStart), &g_tipThreshold, request->input, n);
     if (m_dicts.cell && m_dicts.cell->HasWords())
         for (int i = 0; i < count; ++i)
             if (results[i] && results[i]->text && !results[i]->attachedData)
@@ -901,20 +960,22 @@ int t_candGenerator::GenerateAlt(t_convertRequest* request, t_candWord** results
     for (int p = 1; p < n; ++p)
         if (syllables.GetForward(p) > 0) finder.FindWordsAt(p, systemOnly);
     m_lattice.FinaliseWordCounts();
-    if (request->contextByte != kContextNoNames) {
+    if (request->contextBytes[0] != kContextNoNames) {
         t_segmentNodes segments;
         segments.Init(kMaxInputChars, &m_arena);
         segments.Reset(n);
         PieceLattice pieces;
         pieces.Bind(&m_arena);
-        pieces.Reset(n, 2);
-        t_pieceSink sink(&pieces);
+        const bool twoPart = request->contextBytes[0] == kContextTwoPartNames;
+        // Three pieces make the three-character names.
+        pieces.Reset(n, twoPart ? 2 : 3);
+        t_pieceSink sink(&pieces, m_dicts.sys, twoPart);
         t_wordReader reader;
         reader.Bind(m_dicts, &segments, &m_lattice, &sink);
         for (int p = 1; p <= n; ++p) reader.NameStep(p, p == n);
         t_pieceChain chains[PieceLattice::kBestChains];
         int count = 0;
-        if (request->contextByte == kContextTwoPartNames)
+        if (twoPart)
             pieces.BestChainsFromSixteen(chains, &count);
         else
             pieces.BestChains(chains, &count);

@@ -20,6 +20,7 @@ struct t_inputCaseMap;
 struct t_cloudRequestParams;
 struct t_cloudAsked;
 struct t_adjustRequest;
+struct t_freqAdjust;
 class i_candidateFilter;
 class i_wordFinderSink;
 struct t_pieceChain;
@@ -57,7 +58,9 @@ struct t_convertRequest {
     uint8_t secondTip = 0;     // the typed keys of a fuzzy spelling
     // Result: bit i when result i merged a correction (with correctionUsed).
     uint16_t mergedMask = 0;
-    uint8_t contextByte = 0;    // the name-oriented generation's kind of names (2, 16)
+    // The caller's two context bytes, handed to the collector; the first
+    // also picks the name-oriented generation's kind of names (2, 16).
+    uint8_t contextBytes[2] = {};
     int32_t weightCurve = 127;  // the user dictionary's weight-curve parameter
     // What was committed before this input (null: no context): its words
     // raise their usual followers and recent inputs.
@@ -157,6 +160,8 @@ private:
     void Finish(t_convertRequest* request, t_candWord** results, int count, int n);
     // One chain of name pieces as a composed name record.
     void AddChainName(const t_pieceChain& chain, t_arrayWord* array, int n);
+    // The context record of the words committed before (false: no context).
+    bool PrepareAdjust(const t_convertRequest& request, t_freqAdjust* adjust) const;
     int RunFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
     int SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main, int n);
     // mode: what DecideCorrectionMode found (null: the default admission,

@@ -237,7 +237,8 @@ int PieceLattice::BestChainsFromSixteen(t_pieceChain* out, int* count) const {
         if (last->kind != kPieceFinalAfterMiddle) continue;
         ++finals;
         for (const t_piece* first = At(last->start); first && n < kMaxElements; first = first->next)
-            if (first->kind == kPieceMiddle) all[n++] = MakeChain(first, nullptr, last);
+            if (first->kind == kPieceMiddle && first->start == 0)
+                all[n++] = MakeChain(first, nullptr, last);
     }
     const int kept = SelectBest(all, n, ChainByCost);
     std::stable_sort(all, all + kept,

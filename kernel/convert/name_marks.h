@@ -12,9 +12,12 @@ class t_arrayWord;
 class t_scopeHeap;
 
 // Marks of one collection run.
+// The collector's context: the caller's two context bytes, then the byte
+// the marks set.
 struct t_nameMarkState {
-    uint8_t marked = 0;  // a person name was marked already
+    uint8_t context[2] = {};
     uint8_t found = 0;   // out: a name came up over the whole input
+    uint8_t marked = 0;  // a person name was marked already
 };
 
 // Name mark 64 for a person name (flag bit 0) or the found flag for a

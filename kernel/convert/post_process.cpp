@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr const wchar_t* kParamsFile = L"SmartFParams.txt";
 constexpr int32_t kDefaultMinSystemRank = 100;
 constexpr int16_t kNoSystemRank = 10240;
 // ln(factor) / this widens the rank a fuzzy pick may have.
@@ -85,7 +84,8 @@ int t_smartFuzzyParams::Load(const wchar_t* path) {
 int t_smartFuzzyParams::LoadDefaultFile() {
     t_pathName p;
     const wchar_t* dir = GetConfiguredUserDir();
-    if (!dir[0] || !p.InitJoin(dir, kParamsFile)) return 0;
+    // Most users have none: no message for a missing file.
+    if (!dir[0] || !p.InitJoin(dir, kFileName) || !PathIsFile(p)) return 0;
     return Load(p.GetFull());
 }
 

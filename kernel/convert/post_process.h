@@ -26,12 +26,14 @@ class t_smartFuzzyParams {
 public:
     static constexpr int32_t kFileMark = 20090410;
     static constexpr int kMaxLine = 1024;
+    static constexpr const wchar_t* kFileName = L"SmartFParams.txt";
 
     t_smartFuzzyParams() { Reset(); }
     void Reset();
     // 1 when the file was read whole; 0 (the defaults stay) when it is
     // missing or any line is wrong.
     int Load(const wchar_t* path);
+    // Load of the file in the configured user data directory.
     int LoadDefaultFile();
 
     int32_t maxUserWords;

@@ -97,6 +97,7 @@ struct t_candWord {
     uint8_t arcFlags;
     uint8_t countable;
     uint8_t cloudPriority;
+    uint8_t smartFuzzy;  // 1 on the record the smart-fuzzy pass added
     int16_t externalClass;
     // Room for data of the source that owns the record; copied whole.
     uint8_t sourceRoom[1072];

@@ -1,5 +1,6 @@
 // The candidate generator through the kernel's real start-up on the built
 // system data: what a user sees on the first page for typical inputs.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -99,24 +100,41 @@ TEST_F(GeneratorBuiltDataTest, TypicalInputsOfferTheExpectedWordsOnTheFirstPage)
 }
 
 // The shipped given-name characters carry the places the name lattice
-// needs, so that surname and given name are read over the whole input.
+// needs, so that surname and given name are read over the whole input:
+// every name starts with a surname of the input's first syllable, three
+// syllables give three-character names, and the given-name characters that
+// names use most come first. With the first context byte 2 only names of a
+// surname and one character, with 16 none.
 TEST_F(GeneratorBuiltDataTest, TheNameOrientedGenerationFindsNamesOfTheShippedData) {
     const struct {
         const wchar_t* input;
         uint8_t contextByte;
-        bool found;
-    } cases[] = {{L"wangming", 0, true}, {L"liuwei", 0, true}, {L"liuwei", 16, false}};
+        std::u16string surnames;  // empty: no name
+        size_t chars;
+        std::u16string first;  // the first name, when checked
+    } cases[] = {
+        {L"liuzhiqiang", 0, u"刘柳", 3, u"刘志强"}, {L"wangxiaoming", 0, u"王汪", 3, u""},
+        {L"lixiaolong", 0, u"李黎", 3, u""},        {L"chenjianguo", 0, u"陈", 3, u""},
+        {L"zhangwei", 0, u"张章", 2, u"张伟"},      {L"liuwei", 2, u"刘柳", 2, u"刘伟"},
+        {L"liuzhiqiang", 2, u"", 0, u""},           {L"liuwei", 16, u"", 0, u""},
+    };
     for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)) + " " +
+                     std::to_string(c.contextByte));
         t_convertRequest request;
         request.input = c.input;
         request.pageSize = 9;
-        request.contextByte = c.contextByte;
+        request.contextBytes[0] = c.contextByte;
         n = generator.GenerateAlt(&request, results);
-        EXPECT_EQ(c.found, n > 0) << std::string(c.input, c.input + wcslen(c.input))
-                                  << int(c.contextByte);
+        EXPECT_EQ(c.surnames.empty(), n == 0);
+        if (n > 0 && !c.first.empty()) {
+            EXPECT_EQ(c.first, Text(results[0]));
+        }
         for (int i = 0; i < n; ++i) {
+            const std::u16string name = Text(results[i]);
             EXPECT_EQ(kCandSourceComposedName, results[i]->sourceType);
-            EXPECT_EQ(2u, LstrGetLength(results[i]->text));
+            ASSERT_EQ(c.chars, name.size());
+            EXPECT_NE(std::u16string::npos, c.surnames.find(name[0])) << i;
         }
     }
 }
@@ -157,6 +175,22 @@ TEST_F(GeneratorBuiltDataTest, ASurnameAndGivenNameAreComposedIntoANameWhenNames
             EXPECT_EQ(kCandSourceComposedName, results[at]->sourceType);
         }
         EXPECT_EQ(c.offered, generator.PersonNameFlag());
+    }
+}
+
+// A person name of the list read over the whole input marks the run as a
+// name input, when names are wanted.
+TEST_F(GeneratorBuiltDataTest, ANameOfTheListOverTheWholeInputMarksTheRun) {
+    const struct {
+        const wchar_t* input;
+        uint8_t names;
+        bool marked;
+    } cases[] = {{L"zhouenlai", 1, true}, {L"zhouenlai", 0, false}, {L"nihao", 1, false}};
+    for (const auto& c : cases) {
+        names = c.names;
+        Page(c.input);
+        EXPECT_EQ(c.marked, generator.PersonNameFlag())
+            << std::string(c.input, c.input + wcslen(c.input)) << int(c.names);
     }
 }
 
@@ -233,6 +267,36 @@ TEST_F(GeneratorBuiltDataTest, TheWordCommittedBeforeRaisesItsFollower) {
     EXPECT_NE(u"饭", plain[0]);
 }
 
+// The hidden trace names the capitals offered as typed and the raise that
+// the word committed before gave.
+TEST_F(GeneratorBuiltDataTest, TheTraceNamesTypedCapitalsAndTheRaiseOfTheContext) {
+    t_scopeHeap heap;
+    t_adjustRequest before;
+    before.on = true;
+    before.wordText = heap.WideToLstr(L"吃");
+    const uint16_t chi[] = {uint16_t(t_singleton<t_pyDict>::Get().GetSyllableId(L"chi"))};
+    before.wordIds = heap.MakeLstr(chi, 2);
+    const struct {
+        const wchar_t* input;
+        const t_adjustRequest* context;
+        std::u16string text, trace;
+    } cases[] = {{L"Nihao", nullptr, u"N", u"输入串首段大写"},
+                 {L"fan", &before, u"饭", u"经上文调频("}};
+    generator.SetDebugDisplay(true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)));
+        context = c.context;
+        const int at = IndexOf(Page(c.input), c.text);
+        ASSERT_GE(at, 0);
+        ASSERT_NE(nullptr, results[at]->debugText);
+        const std::u16string trace(
+            reinterpret_cast<const char16_t*>(LstrGetUnits(results[at]->debugText)),
+            LstrGetLength(results[at]->debugText));
+        EXPECT_NE(std::u16string::npos, trace.find(c.trace)) << trace.size();
+    }
+    generator.SetDebugDisplay(false);
+}
+
 // A cached cloud answer for the syllables of the whole input joins the page.
 TEST_F(GeneratorBuiltDataTest, TheCloudCacheAnswersTheWholeInputWhenAsked) {
     t_cloudCacheDict& cache = t_singleton<t_cloudCacheDict>::Get();
@@ -261,9 +325,13 @@ TEST_F(GeneratorBuiltDataTest, TheCloudCacheAnswersTheWholeInputWhenAsked) {
 }
 
 TEST_F(GeneratorBuiltDataTest, InputLengthLimitAndGameKeys) {
-    const std::wstring longest(39, L'a'), tooLong(79, L'a');
-    EXPECT_GT(Page(longest + longest.substr(0, 39)).size(), 0u);
-    EXPECT_EQ(0u, Page(tooLong).size());
+    // Of a longer input the first 79 characters are converted.
+    std::wstring sentence;
+    for (int i = 0; i < 17; ++i) sentence += L"nihao";
+    for (const size_t length : {size_t(78), size_t(79), size_t(85)}) {
+        ASSERT_GT(Page(sentence.substr(0, length)).size(), 0u) << length;
+        EXPECT_EQ(std::min<size_t>(length, 79), results[0]->coveredLength) << length;
+    }
     t_convertRequest request;
     Page(L"wwwwaaaa", &request);
     EXPECT_EQ(1, request.gameKeys);

@@ -9,14 +9,17 @@
 #include <cwchar>
 #include <filesystem>
 #include <set>
+#include <vector>
 
 #include "kernel/api/kernel_options.h"
 #include "kernel/api/kernel_registry.h"
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/api/kernel_startup.h"
+#include "kernel/convert/post_process.h"
 #include "kernel/lexicon/syllable_table.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/kernel_lock.h"
+#include "kernel/runtime/singleton.h"
 #include "kernel/userdict/deleted_words.h"
 #include "kernel/userdict/phrase_dict.h"
 #include "kernel/userdict/usr_dict_v3.h"
@@ -311,6 +314,31 @@ TEST_F(KernelTest, ChangingTheUserDirectoryReattachesTheUserDictionaries) {
     EXPECT_EQ(0, Deleted().IsDeleted(Word(L"甲")));
     EXPECT_EQ(1, ChangeUserDir(W(user).c_str()));
     EXPECT_EQ(1, Deleted().IsDeleted(Word(L"甲")));  // saved before the first change
+}
+
+// The smart-fuzzy tuning is read from the user directory at start and at
+// every change of it; a missing or refused file leaves the defaults.
+TEST_F(KernelTest, SmartFuzzyTuningFollowsTheUserDirectory) {
+    const std::string refused = root.At("refused"), none = root.At("none");
+    fs::create_directories(refused);
+    fs::create_directories(none);
+    testsupport::WriteFileBytes(user + "/SmartFParams.txt", "20090410\n1\n5,5,0,10.0\n");
+    testsupport::WriteFileBytes(refused + "/SmartFParams.txt", "20090411\n1\n5,5,0,10.0\n");
+    auto tuning = [] {
+        const t_smartFuzzyParams& p = t_singleton<t_smartFuzzyParams>::Get();
+        return std::vector<double>{double(p.maxUserWords), double(p.maxSystemWords),
+                                   double(p.minSystemRank), double(p.scoreFactor)};
+    };
+    const std::vector<double> permissive = {5, 5, 0, 10}, defaults = {0, 0, 100, 1};
+    Start();
+    EXPECT_EQ(permissive, tuning());
+    EXPECT_EQ(1, ChangeUserDir(W(refused).c_str()));
+    EXPECT_EQ(defaults, tuning());
+    EXPECT_NE(std::string::npos, Report().find("smart-fuzzy tuning refused")) << Report();
+    EXPECT_EQ(1, ChangeUserDir(W(user).c_str()));
+    EXPECT_EQ(permissive, tuning());
+    EXPECT_EQ(1, SetUserDirAndCheckUpdate(W(none).c_str()));
+    EXPECT_EQ(defaults, tuning());
 }
 
 TEST_F(KernelTest, SetUserDirReattachesOnlyWhatChanged) {

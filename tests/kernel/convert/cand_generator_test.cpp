@@ -109,12 +109,15 @@ TEST(CandGeneratorTest, NameOrientedGenerationOffersOnlyTheChainedNames) {
         const wchar_t* input;
         uint8_t contextByte;
         std::u16string name;  // empty: no result
-    } cases[] = {{L"wangming", 0, u"王明"}, {L"wangming", 16, u""}, {L"niming", 0, u""}};
+    } cases[] = {{L"wangming", 0, u"王明"},
+                 {L"wangming", 16, u""},
+                 {L"niming", 0, u""},
+                 {L"mingming", 0, u""}};  // a given name never starts a name
     for (const auto& c : cases) {
         t_convertRequest request;
         request.input = c.input;
         request.pageSize = 5;
-        request.contextByte = c.contextByte;
+        request.contextBytes[0] = c.contextByte;
         t_candWord* out[5] = {};
         const int n = generator.GenerateAlt(&request, out);
         ASSERT_EQ(c.name.empty() ? 0 : 1, n) << int(c.contextByte);
@@ -123,7 +126,9 @@ TEST(CandGeneratorTest, NameOrientedGenerationOffersOnlyTheChainedNames) {
                   std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(out[0]->text)),
                                  LstrGetLength(out[0]->text)));
         EXPECT_EQ(kCandSourceComposedName, out[0]->sourceType);
-        EXPECT_EQ((3 * (80 >> 3) + 500) + (3 * (160 >> 3) + 500), out[0]->rank);
+        // The surname by its word cost; a given-name character that no name
+        // of the data counted costs the most.
+        EXPECT_EQ((3 * (80 >> 3) + 500) + (3 * (255 - 1) + 500), out[0]->rank);
     }
 }
 

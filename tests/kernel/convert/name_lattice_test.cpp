@@ -221,11 +221,12 @@ TEST(PieceLatticeTest, ChainsOfThirtyTwoAgreeWithBruteForce) {
             }
             if (!valid) break;
         }
-        // Every chain of a kind-16 and a kind-32 piece, cheapest first.
+        // Every chain of a kind-16 piece from the start and a kind-32 piece,
+        // cheapest first.
         std::vector<int32_t> pairs;
         for (const t_piece* last : r.At(r.n, kPieceFinalAfterMiddle))
             for (const t_piece* first : r.At(last->start, kPieceMiddle))
-                pairs.push_back(r.Cost({first, last}));
+                if (first->start == 0) pairs.push_back(r.Cost({first, last}));
         std::sort(pairs.begin(), pairs.end());
         pairs.resize(std::min<size_t>(pairs.size(), PieceLattice::kBestChains));
         t_pieceChain list[PieceLattice::kBestChains];
