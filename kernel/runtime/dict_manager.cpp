@@ -236,7 +236,7 @@ bool IsUserDirKind(uint32_t dirKind) {
 }
 
 // Removes the temporaries that killed writers left of the entry's file:
-// "<file>.XXXXXX" and "<file>.temp.XXXXXX" beside it, and those of its
+// "<file>.vetra-tmp-XXXXXX" and "<file>.temp.vetra-tmp-XXXXXX" beside it, and those of its
 // backups and refused copies in "Backup". Runs under the global lock; only
 // temporaries last written before this hold began and locked by no live
 // writer go, so a save running elsewhere keeps its file.
