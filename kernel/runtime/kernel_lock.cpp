@@ -132,7 +132,8 @@ bool t_processLock::CreateInProcess(const char* name) {
         m_path[0] = '\0';
         return false;
     }
-    fprintf(stderr, "%s: no usable user data directory; lock kept within this process\n", m_path);
+    // Not told here: the data directory's failure was told once already,
+    // and every lock of a start would repeat it.
     m_mutex = static_cast<pthread_mutex_t*>(map);
     m_inProcess = true;
     m_created = true;
