@@ -51,8 +51,8 @@ std::wstring Wide(const char16_t* s) {
 }
 
 // Removes the temporaries that killed saves of these files left in the
-// folder ("<name>.vetra-tmp-XXXXXX"), only those no live writer holds and last written
-// before `since` (see RemoveAbandonedTemp).
+// folder ("<name>.vetra-tmp-XXXXXX"), only those no live writer holds and
+// last written before `since` (see RemoveAbandonedTemp).
 void RemoveAbandonedSaves(const t_path& dir, std::initializer_list<const wchar_t*> names,
                           const struct timespec& since) {
     if (!dir.IsDirectory()) return;

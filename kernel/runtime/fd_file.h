@@ -77,9 +77,9 @@ constexpr char kWriterTempMarker[] = ".vetra-tmp-";
 constexpr size_t kWriterTempSuffixBytes = sizeof kWriterTempMarker - 1 + 6;
 
 // Writes a new version of a file: Begin creates a unique temporary beside
-// the target ("<target>.vetra-tmp-XXXXXX", mkstemp, 0600) and holds an flock on it
-// until the writer is done, Commit syncs it, renames it over the target and
-// syncs the directory. Until Commit succeeds the target is untouched; the
+// the target ("<target>.vetra-tmp-XXXXXX", mkstemp, 0600) and holds an
+// flock on it until the writer is done, Commit syncs it, renames it over
+// the target and syncs the directory. Until Commit succeeds the target is untouched; the
 // destructor (or Abort) removes an uncommitted temporary. A killed writer
 // leaves its temporary, unlocked, for RemoveAbandonedTemp.
 class t_safeFileWriter {
