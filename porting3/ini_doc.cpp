@@ -45,12 +45,23 @@ bool HasLineBreak(const char16_t* text) {
     return false;
 }
 
+bool HasBlankEnd(const char16_t* text) {
+    const size_t n = WcsLen16(text);
+    return n && (IsIniBlank(text[0]) || IsIniBlank(text[n - 1]));
+}
+
 // A key the file could not give back: one led by "[" or ";" would read as a
-// section header or a comment, one with "=" would be cut there, and a line
-// break would start another line.
+// section header or a comment, one with "=" would be cut there, a line
+// break would start another line, and blanks at either end are trimmed.
 bool IsWritableKey(const char16_t* key) {
-    if (!key || !*key || key[0] == u'[' || key[0] == u';' || HasLineBreak(key)) return false;
+    if (!key || !*key || key[0] == u'[' || key[0] == u';' || HasLineBreak(key) || HasBlankEnd(key))
+        return false;
     return !WcsChr16(key, u'=');
+}
+
+// The same for a section name: it ends at the first "]" when read back.
+bool IsWritableSectionName(const char16_t* name) {
+    return name && *name && !HasLineBreak(name) && !HasBlankEnd(name) && !WcsChr16(name, u']');
 }
 
 struct t_free {
@@ -175,7 +186,7 @@ t_iniSection* t_iniDoc::FindSection(const char16_t* name) const {
 }
 
 t_iniSection* t_iniDoc::GetSection(const char16_t* name, int index) {
-    if (!name || !*name || HasLineBreak(name)) return nullptr;
+    if (!IsWritableSectionName(name)) return nullptr;
     if (t_iniSection* found = FindSection(name)) return found;
     t_table* table = Table();
     char16_t* copy = table ? Copy(name) : nullptr;
@@ -447,6 +458,9 @@ char16_t* t_iniDoc::BytesToUnits(const uint8_t* bytes, size_t length, int codePa
         auto* text = static_cast<char16_t*>(std::calloc(1, 2));
         return text;
     }
+    // The converted text is measured up to its terminator: a NUL inside
+    // would cut it short, so such bytes do not convert.
+    if (std::memchr(bytes, 0, length)) return nullptr;
     char16_t* text = MultiByteToStr16Alloc(codePage, reinterpret_cast<const char*>(bytes), length);
     if (text && units) *units = WcsLen16(text);
     return text;
@@ -468,6 +482,7 @@ uint8_t* t_iniDoc::UnitsToBytes(const char16_t* units, size_t count, int codePag
         return bytes;
     }
     if (count == 0) return static_cast<uint8_t*>(std::calloc(1, 1));
+    if (std::find(units, units + count, u'\0') != units + count) return nullptr;  // as above
     char* bytes = Str16ToMultiByteAlloc(codePage, units, count);
     if (bytes && length) *length = std::strlen(bytes);
     return reinterpret_cast<uint8_t*>(bytes);

@@ -48,8 +48,8 @@ public:
     // Copies the value (null stays null). An existing key gets it in its
     // place; a new key is copied and placed at index (see t_iniItems). False,
     // nothing changed, when memory runs out or the file could not give the
-    // pair back: a key led by "[" or ";" or holding "=", or a line break in
-    // the key or the value.
+    // pair back: a key led by "[" or ";", holding "=" or with a blank at
+    // either end, or a line break in the key or the value.
     bool SetValueAt(const char16_t* key, const char16_t* value, int index);
     // Null for a key that is not there or holds no value.
     const char16_t* GetValue(const char16_t* key) const;
@@ -77,8 +77,9 @@ public:
 
     void Clear();
     // The section of that name, else a new one placed at index (see
-    // t_iniItems). Null for a null or empty name, one with a line break, or
-    // when memory runs out.
+    // t_iniItems). Null for a null or empty name, one the file could not
+    // give back (a line break, a "]", a blank at either end), or when memory
+    // runs out.
     t_iniSection* GetSection(const char16_t* name, int index);
     t_iniSection* FindSection(const char16_t* name) const;
     static const char16_t* GetValue(const t_iniSection* section, const char16_t* key) {
@@ -133,11 +134,13 @@ public:
     // Swaps each byte pair in place; false for an odd length.
     static bool SwapBytePairs(uint8_t* bytes, size_t length);
     // Code page -1: the bytes are UTF-16LE units, -2: UTF-16BE units (both
-    // need an even length); any other: converted from that code page. A
-    // terminated text and its units, or null when the bytes do not convert whole.
+    // need an even length); any other: converted from that code page, where
+    // a NUL byte does not convert. A terminated text and its units, or null
+    // when the bytes do not convert whole.
     static char16_t* BytesToUnits(const uint8_t* bytes, size_t length, int codePage, size_t* units);
     // The reverse: -1 gives UTF-16LE bytes, -2 UTF-16BE, any other code page
-    // its bytes (terminated). Null when the units do not convert whole.
+    // its bytes (terminated; a NUL unit does not convert). Null when the
+    // units do not convert whole.
     static uint8_t* UnitsToBytes(const char16_t* units, size_t count, int codePage, size_t* length);
 
 private:

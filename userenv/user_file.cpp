@@ -180,6 +180,7 @@ bool UserFile::Load(t_errorContext& ctx) {
     const uint64_t size = uint64_t(st.st_size);
     if (size < 33 || size > kSealedFileMaxBytes) {
         close(fd);
+        m_readWhole = true;  // its size alone says it is damaged
         Fail(ctx, u"UserFile::Load 文件格式错误:", &m_path);
         return false;
     }
@@ -328,11 +329,17 @@ bool UserAccFile::Reload(t_errorContext& ctx, uint32_t, bool) {
 }
 
 int64_t UserAccFile::AddAccount(const char16_t* name, const char16_t* second,
-                                const uint8_t key[kUserKeyBytes]) {
+                                const uint8_t key[kUserKeyBytes],
+                                const std::function<bool(uint32_t)>& taken) {
     if (FindByName(name)) return -1;
-    if (m_lastId >= 0xFFFFFFFDu) return -2;
+    // The last id is only a hint: a file may name it below an existing
+    // account, whose data a new account of that id would overwrite.
+    uint32_t id = m_lastId;
+    do {
+        if (id >= 0xFFFFFFFDu) return -2;
+        ++id;
+    } while (FindById(id) || (taken && taken(id)));
     VarUserAcc* account = m_accounts.Append();
-    const uint32_t id = m_lastId + 1;
     uint8_t copy[kUserKeyBytes];
     std::memcpy(copy, key, kUserKeyBytes);
     if (!account || !account->m_name.Set(name) || !account->m_second.Set(second)) return -3;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "porting3/block_heap.h"
 #include "porting3/path16.h"
@@ -65,7 +66,8 @@ public:
     virtual bool Load(t_errorContext& ctx);
     // Serialises, seals and writes through a synced temporary, mode 0600.
     virtual bool Save(t_errorContext& ctx);
-    // After a failed Load: true when the file was read whole (and refused),
+    // After a failed Load: true when the file was judged whole and refused
+    // (of a size no sealed file has, or not a sealed file of this key),
     // false when it could not be opened or read.
     bool WasReadWhole() const { return m_readWhole; }
 
@@ -128,10 +130,12 @@ public:
     // Another writer bumped the slot: load again when loaded before.
     bool Reload(t_errorContext& ctx, uint32_t version, bool force) override;
 
-    // The new id, -1 for a name already present, -2 when ids run out, -3
-    // when memory runs out.
+    // The new id: the first after the last id given out that no account
+    // holds and `taken` (may be empty) does not refuse. -1 for a name
+    // already present, -2 when ids run out, -3 when memory runs out.
     int64_t AddAccount(const char16_t* name, const char16_t* second,
-                       const uint8_t key[kUserKeyBytes]);
+                       const uint8_t key[kUserKeyBytes],
+                       const std::function<bool(uint32_t)>& taken = {});
     VarUserAcc* FindById(uint32_t id) const;
     VarUserAcc* FindByName(const char16_t* name) const;
     uint32_t GetCount() const { return m_accounts.GetCount(); }

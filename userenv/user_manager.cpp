@@ -51,8 +51,8 @@ std::wstring Wide(const char16_t* s) {
 }
 
 // Removes the temporaries that killed saves of these files left in the
-// folder ("<name>.XXXXXX"), only those no live writer holds and last written
-// before `since` (see RemoveAbandonedTemp).
+// folder ("<name>.vetra-tmp-XXXXXX"), only those no live writer holds and
+// last written before `since` (see RemoveAbandonedTemp).
 void RemoveAbandonedSaves(const t_path& dir, std::initializer_list<const wchar_t*> names,
                           const struct timespec& since) {
     if (!dir.IsDirectory()) return;
@@ -84,9 +84,10 @@ UserCurrentDataFile::UserCurrentDataFile(UserManager* manager)
     : t_interface(n_porting::kVersionSlotCurrentUser), m_manager(manager) {}
 
 int UserCurrentDataFile::BindCurrentUser(t_errorContext& ctx, const char16_t* operation) {
-    uint32_t id = UserManager::kInvalidId;
-    t_errorContext ignored;
-    if (m_manager) m_manager->GetCurrentUserId(ignored, &id);
+    // The id as loaded, without a version check: this runs inside one (a
+    // reload), and checking again from here would recurse without end.
+    uint32_t id = m_manager ? m_manager->AccFile().m_currentId : UserManager::kInvalidId;
+    if (id == UserManager::kInvalidId) id = 0;  // as GetCurrentUserId reports it
     if (id == 0 && m_manager) return 2;
     const VarUserAcc* account =
         m_manager && id != UserManager::kInvalidId ? m_manager->AccFile().FindById(id) : nullptr;
@@ -263,7 +264,9 @@ bool UserManager::LoadCurrentUser(t_errorContext& ctx) {
         m_acc.Save(ignored);
     }
     ctx.SetError(u"当前用户数据加载失败");
-    return m_current.Load(ctx);
+    if (!m_current.Load(ctx)) return false;
+    m_current.SyncVersion();
+    return true;
 }
 
 bool UserManager::CheckVersions(t_errorContext& ctx) {
@@ -348,7 +351,15 @@ bool UserManager::CreateAccount(t_errorContext& ctx, UserAccountInfo* info, bool
     }
     // Appended records live in the file's arena: a failure below leaves the
     // account in memory, so it is reloaded from the file then.
-    const int64_t added = m_acc.AddAccount(info->name, info->second, info->key);
+    // An id whose folder already holds a user.dat (an account of a set-aside
+    // account file) is not free either: its data would be overwritten.
+    const int64_t added = m_acc.AddAccount(info->name, info->second, info->key, [&](uint32_t id) {
+        t_path dir;
+        char bytes[kPathBytes];
+        struct stat st;
+        return GetUserDir(id, &dir) && (dir + u"user.dat").ToBytes(bytes, sizeof bytes) &&
+               lstat(bytes, &st) == 0;
+    });
     if (added < 0) {
         ctx.SetError(added == -1 ? u"无法创建账户,用户账户已存在"
                                  : u"无法创建账户,用户账户达到上限");

@@ -48,8 +48,8 @@ public:
     bool InitAt(t_errorContext& ctx, const char16_t* userDataDir);
     bool IsInit() const { return m_inited; }
 
-    // A file that was read whole and refused is moved into Backup and a
-    // fresh one written; one that cannot be opened or read is left alone and
+    // A file that is refused (damaged, whatever its size) is moved into
+    // Backup and a fresh one written; one that cannot be opened or read is left alone and
     // the process goes on with user 0 in memory.
     bool LoadAccFile(t_errorContext& ctx, bool retry);
     bool LoadCurrentUser(t_errorContext& ctx);

@@ -202,7 +202,7 @@ public:
                 return kVarLoadFailed;
         }
         m_items = items;
-        m_count = count;
+        m_count = m_capacity = count;
         return total;
     }
 
@@ -230,18 +230,29 @@ public:
 
     void Reset() override {
         m_items = nullptr;
-        m_count = 0;
+        m_count = m_capacity = 0;
     }
 
-    // A new record at the end, reset; null when memory runs out.
+    // A new record at the end, reset; null when memory runs out. The table
+    // of records doubles when full: the arena keeps every table it gave out
+    // until FreeAll, so growing it by one each time would hold the square of
+    // the count.
     T* Append() {
+        if (m_count == UINT32_MAX) return nullptr;
         void* place = m_arena->Alloc(sizeof(T));
-        auto** items = static_cast<T**>(m_arena->Alloc((size_t(m_count) + 1) * sizeof(T*)));
-        if (!place || !items) return nullptr;
-        if (m_count) std::memcpy(items, m_items, m_count * sizeof(T*));
-        items[m_count] = new (place) T(m_arena);
-        items[m_count]->Reset();
-        m_items = items;
+        if (!place) return nullptr;
+        if (m_count == m_capacity) {
+            const uint32_t capacity = m_capacity > UINT32_MAX / 2 ? UINT32_MAX
+                                      : m_capacity                ? m_capacity * 2
+                                                                  : 4;
+            auto** items = static_cast<T**>(m_arena->Alloc(size_t(capacity) * sizeof(T*)));
+            if (!items) return nullptr;
+            if (m_count) std::memcpy(items, m_items, m_count * sizeof(T*));
+            m_items = items;
+            m_capacity = capacity;
+        }
+        m_items[m_count] = new (place) T(m_arena);
+        m_items[m_count]->Reset();
         return m_items[m_count++];
     }
     uint32_t GetCount() const { return m_count; }
@@ -251,6 +262,7 @@ private:
     n_porting::t_heap* m_arena;
     T** m_items = nullptr;
     uint32_t m_count = 0;
+    uint32_t m_capacity = 0;
 };
 
 }  // namespace n_userenv

@@ -23,6 +23,7 @@
 #include "kernel/lexicon/small_dicts.h"
 #include "kernel/lexicon/spell_model.h"
 #include "kernel/lexicon/string_dict_user.h"
+#include "kernel/runtime/byte_order.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/path.h"
@@ -191,8 +192,7 @@ int FormatWordCodes(t_scopeHeap& pool, const t_lstr* codes, const wchar_t** out)
     std::wstring joined, piece;
     const uint8_t* bytes = LstrGetBytes(codes);
     for (uint32_t i = 0; i < LstrGetByteLength(codes) / 4u; ++i) {
-        uint32_t code = 0;
-        memcpy(&code, bytes + 4 * i, 4);
+        const uint32_t code = Rd32(bytes + 4 * i);
         if (!FormatCellCode(code, piece)) continue;
         if (!joined.empty()) joined += L'-';
         joined += piece;

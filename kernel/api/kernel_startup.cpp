@@ -58,6 +58,12 @@ std::set<std::wstring> RefusedFiles() {
     return names;
 }
 
+// Reports the refused user files set aside since `before` was taken.
+void ReportSetAside(const std::set<std::wstring>& before) {
+    for (const std::wstring& name : RefusedFiles())
+        if (!before.count(name)) Report(L"damaged user file set aside: " + name);
+}
+
 // Makes the user directory (and missing parents, private to the user) so
 // that what the user teaches the kernel can be saved; reports when it
 // cannot be made or written.
@@ -87,8 +93,13 @@ void PrepareUserDir() {
 
 void CheckUserDataDir() {
     char dir[kPathBufBytes];
-    if (!GetUserDataDir(dir, sizeof dir))
-        Report(L"no usable user data directory: the kernel's locks guard this process only");
+    std::string reason;
+    if (!GetUserDataDir(dir, sizeof dir, &reason)) {
+        std::wstring why;
+        if (!BytesPathToWide(reason.c_str(), why)) why = L"?";
+        Report(L"no usable user data directory (" + why +
+               L"): the kernel's locks guard this process only");
+    }
 }
 
 // Lists the first-phase dictionaries left not ready (a missing or damaged
@@ -108,8 +119,7 @@ void ReportAttachResults(const std::set<std::wstring>& before, uint8_t policy) {
             path.InitJoin(GetConfiguredSysDir(), row.file);
         Report(std::wstring(row.name) + L": not ready: " + path.GetFull());
     }
-    for (const std::wstring& name : RefusedFiles())
-        if (!before.count(name)) Report(L"damaged user file set aside: " + name);
+    ReportSetAside(before);
 }
 
 // The smart-fuzzy tuning of the user directory: the defaults when it holds
@@ -177,8 +187,10 @@ int RegisterKeyPyMap(uint8_t policy) {
     manager.Register(row.name, &row.dict(), KernelDictLoadPolicy(row, policy), row.storage, row.dir,
                      row.file, row.backupFlags, row.mask);
     if (policy) return 1;
+    const std::set<std::wstring> refusedBefore = RefusedFiles();
     const bool ready = manager.LoadDict(row.name);
     if (!ready) Report(std::wstring(row.name) + L": key map could not be attached or built");
+    ReportSetAside(refusedBefore);
     return ready ? 1 : 0;
 }
 
@@ -205,8 +217,7 @@ int ChangeUserDir(const wchar_t* dir) {
     const std::set<std::wstring> refusedBefore = RefusedFiles();
     GetVersionManager().NotifyAll(GetConfiguredUserDir());
     LoadSmartFuzzyParams();
-    for (const std::wstring& name : RefusedFiles())
-        if (!refusedBefore.count(name)) Report(L"damaged user file set aside: " + name);
+    ReportSetAside(refusedBefore);
     return 1;
 }
 

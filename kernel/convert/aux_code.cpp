@@ -10,6 +10,7 @@
 #include "kernel/convert/cand_array.h"
 #include "kernel/lexicon/hz_dict.h"
 #include "kernel/lexicon/key_py_map.h"
+#include "kernel/runtime/byte_order.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/text_helpers.h"
 
@@ -53,8 +54,7 @@ struct t_annexIndex {
             const uint16_t* codes = nullptr;
             uint32_t tag = 0;
             if (!a->GetCodeList(i, &units, &codes, &tag) || units < 1) continue;
-            uint16_t head;
-            std::memcpy(&head, codes, 2);
+            const uint16_t head = Rd16(reinterpret_cast<const uint8_t*>(codes));
             rows.emplace_back(head, i);
             firsts.push_back(head);
         }

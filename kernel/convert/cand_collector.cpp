@@ -15,6 +15,7 @@
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/small_dicts_numeric.h"
 #include "kernel/lexicon/sys_dict.h"
+#include "kernel/runtime/byte_order.h"
 #include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/scope_heap.h"
@@ -333,9 +334,8 @@ int t_candCollector::AddAbbrSystemWords(const t_wordArc& arc, int end, double pr
         const auto* ids = reinterpret_cast<const t_lstr*>(item + n_sysDict::kShortItemIds);
         const auto* text = reinterpret_cast<const t_lstr*>(item + n_sysDict::kShortItemText);
         if (LstrGetLength(text) == 0 || LstrGetLength(text) > 2 || Refused(text)) continue;
-        uint16_t freqLow, power;
-        std::memcpy(&freqLow, item + n_sysDict::kShortItemGram, 2);
-        std::memcpy(&power, item + n_sysDict::kShortItemCost, 2);
+        const uint16_t freqLow = Rd16(item + n_sysDict::kShortItemGram);
+        const uint16_t power = Rd16(item + n_sysDict::kShortItemCost);
         t_candWord* w = NewWordRecord(text, ids, nullptr, uint32_t(end));
         if (!w) break;
         w->sourceType = kCandSourceSystem;

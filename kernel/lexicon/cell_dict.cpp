@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kernel/runtime/byte_order.h"
 #include "kernel/storage/table_format.h"
 
 using n_tableFormat::Rd16;
@@ -33,12 +34,6 @@ enum : uint32_t {
 
 uint64_t Signature(const t_lstr* key) {
     return LstrGetLength(key) >= 2 ? uint64_t(1) << (LstrGetUnit(key, 1) & 63) : 1;
-}
-
-uint64_t Rd64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
 }
 
 bool SameText(const t_lstr* a, const t_lstr* b) {

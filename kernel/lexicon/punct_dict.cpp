@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "kernel/runtime/byte_order.h"
 #include "kernel/runtime/file_config.h"
 #include "kernel/runtime/os_helpers.h"
 
@@ -54,15 +55,14 @@ bool t_punctureDict::LoadFromFile(const wchar_t* path) {
         uint8_t* rec = image.data() + size_t(records) * kRecordSize;
         uint8_t key[4] = {0, 0, 0, 0};
         if (DecodeLetterPairs(sectionName.c_str(), key, sizeof key) < 1) continue;
-        uint32_t code = 0;
-        std::memcpy(&code, key, 4);
+        const uint32_t code = Rd32(key);
         if (code == 0) continue;
         if (!DecodeText(half->value, rec + 4) ||
             !DecodeText(full->value, rec + 4 + kTextUnits * 4)) {
             std::memset(rec, 0, kRecordSize);
             continue;
         }
-        std::memcpy(rec, &code, 4);
+        Wr32(rec, code);
         ++records;
     }
     return CommitImage(image.data(), int32_t(image.size()));
@@ -82,8 +82,7 @@ bool t_punctureDict::Load(void* data, int32_t size) {
     const uint32_t count = uint32_t(size) / kRecordSize;
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t* rec = img + size_t(i) * kRecordSize;
-        uint32_t code = 0;
-        std::memcpy(&code, rec, 4);
+        const uint32_t code = Rd32(rec);
         if (code == 0 || m_map.count(code)) continue;
         t_record r;
         std::memcpy(r.half, rec + 4, sizeof r.half);

@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "kernel/lexicon/letter_tables.h"
+#include "kernel/runtime/byte_order.h"
 #include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/text_helpers.h"
@@ -249,14 +250,11 @@ const uint16_t* BhBshSkipToItem(const uint16_t* codes, int count, int n, int* un
     int at = 0;
     for (int seen = 0; seen < n; ++at) {
         if (at >= count) return nullptr;
-        uint16_t u;
-        std::memcpy(&u, codes + at, 2);
-        if (u != n_strokeAnnex::kCodeListSeparator) ++seen;
+        if (Rd16(reinterpret_cast<const uint8_t*>(codes + at)) != n_strokeAnnex::kCodeListSeparator)
+            ++seen;
     }
     if (at >= count) return nullptr;
-    uint16_t length;
-    std::memcpy(&length, codes + at, 2);
-    *units = length / 2;
+    *units = Rd16(reinterpret_cast<const uint8_t*>(codes + at)) / 2;
     return codes + at + 1;
 }
 
@@ -399,8 +397,7 @@ int t_strokeMatcher::MatchCodes(const uint16_t* codes, int count, int pos,
     if (!codes || pos < 0) return 0;
     for (int i = 0; pos + i < m_typedCount; ++i) {
         if (i >= count) return 1;
-        uint16_t code;
-        std::memcpy(&code, codes + i, 2);
+        const uint16_t code = Rd16(reinterpret_cast<const uint8_t*>(codes + i));
         if (!IsStroke(code)) return 1;
         const uint16_t want = m_typed[pos + i];
         if (want != kStrokeWildcard && want != code) return 0;

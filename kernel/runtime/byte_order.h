@@ -16,6 +16,9 @@ inline int16_t RdI16(const uint8_t* p) {
 inline int32_t RdI32(const uint8_t* p) {
     return int32_t(Rd32(p));
 }
+inline uint64_t Rd64(const uint8_t* p) {
+    return uint64_t(Rd32(p)) | uint64_t(Rd32(p + 4)) << 32;
+}
 inline void Wr16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);

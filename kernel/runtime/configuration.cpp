@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "kernel/runtime/byte_order.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
 
@@ -209,9 +210,7 @@ uint8_t t_configurationImpl::GetByte(const t_configItem& item) {
 
 int32_t t_configurationImpl::GetInt(const t_configItem& item) {
     if (!InBank(item, 4)) return 0;
-    int32_t v;
-    memcpy(&v, m_banks[item.bank] + item.offset, 4);  // items are unaligned
-    return v;
+    return RdI32(m_banks[item.bank] + item.offset);  // items are unaligned
 }
 
 const wchar_t* t_configurationImpl::GetString(const t_configItem& item) {
@@ -236,7 +235,9 @@ void t_configurationImpl::SetByte(const t_configItem& item, uint8_t value) {
 
 void t_configurationImpl::SetInt(const t_configItem& item, int32_t value) {
     if (!m_block.IsValid() || !InBank(item, 4)) return;
-    Write(item, &value, 4);
+    uint8_t bytes[4];
+    Wr32(bytes, uint32_t(value));
+    Write(item, bytes, 4);
 }
 
 void t_configurationImpl::SetString(const t_configItem& item, const wchar_t* text) {

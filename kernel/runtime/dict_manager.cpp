@@ -236,10 +236,11 @@ bool IsUserDirKind(uint32_t dirKind) {
 }
 
 // Removes the temporaries that killed writers left of the entry's file:
-// "<file>.XXXXXX" and "<file>.temp.XXXXXX" beside it, and those of its
-// backups and refused copies in "Backup". Runs under the global lock; only
-// temporaries last written before this hold began and locked by no live
-// writer go, so a save running elsewhere keeps its file.
+// "<file>.vetra-tmp-XXXXXX" and "<file>.temp.vetra-tmp-XXXXXX" beside it,
+// and those of its backups and refused copies in "Backup". Runs under the
+// global lock; only temporaries last written before this hold began and
+// locked by no live writer go, so a save running elsewhere keeps its file.
+// A user's own "<file>.backup" is never taken for one.
 void RemoveAbandonedTemps(const t_dictEntry* entry, const t_pathName& path,
                           const t_processLock& lock) {
     struct timespec since;

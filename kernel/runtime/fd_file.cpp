@@ -224,7 +224,7 @@ bool t_safeFileWriter::Begin(const char* target) {
     m_failed = false;
     if (!target || !target[0] || std::strlen(target) >= sizeof m_target) return false;
     std::memcpy(m_target, target, std::strlen(target) + 1);
-    const int n = snprintf(m_tmp, sizeof m_tmp, "%s.XXXXXX", m_target);
+    const int n = snprintf(m_tmp, sizeof m_tmp, "%s%sXXXXXX", m_target, kWriterTempMarker);
     if (n < 0 || static_cast<size_t>(n) >= sizeof m_tmp) {
         m_tmp[0] = '\0';
         return false;
@@ -316,14 +316,16 @@ void t_safeFileWriter::Abort() {
 }
 
 bool SplitWriterTempName(const std::wstring& name, std::wstring* stem) {
-    constexpr size_t kSuffix = 7;  // "." + six letters or digits
-    if (name.size() <= kSuffix || name[name.size() - kSuffix] != L'.') return false;
-    for (size_t i = name.size() - kSuffix + 1; i < name.size(); ++i) {
+    if (name.size() <= kWriterTempSuffixBytes) return false;
+    const size_t at = name.size() - kWriterTempSuffixBytes;
+    for (size_t i = 0; kWriterTempMarker[i]; ++i)
+        if (name[at + i] != wchar_t(kWriterTempMarker[i])) return false;
+    for (size_t i = at + sizeof kWriterTempMarker - 1; i < name.size(); ++i) {
         const wchar_t c = name[i];
         if (!((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9')))
             return false;
     }
-    if (stem) stem->assign(name, 0, name.size() - kSuffix);
+    if (stem) stem->assign(name, 0, at);
     return true;
 }
 

@@ -71,10 +71,15 @@ protected:
     int m_state = 0;  // 0 never opened, 1 open, 2 closed
 };
 
+// What sets a writer's temporary apart from any name a user would give a
+// file: "<target>.vetra-tmp-" and six letters or digits.
+constexpr char kWriterTempMarker[] = ".vetra-tmp-";
+constexpr size_t kWriterTempSuffixBytes = sizeof kWriterTempMarker - 1 + 6;
+
 // Writes a new version of a file: Begin creates a unique temporary beside
-// the target ("<target>.XXXXXX", mkstemp, 0600) and holds an flock on it
-// until the writer is done, Commit syncs it, renames it over the target and
-// syncs the directory. Until Commit succeeds the target is untouched; the
+// the target ("<target>.vetra-tmp-XXXXXX", mkstemp, 0600) and holds an
+// flock on it until the writer is done, Commit syncs it, renames it over
+// the target and syncs the directory. Until Commit succeeds the target is untouched; the
 // destructor (or Abort) removes an uncommitted temporary. A killed writer
 // leaves its temporary, unlocked, for RemoveAbandonedTemp.
 class t_safeFileWriter {
@@ -139,7 +144,8 @@ void SetReserveFunction(t_reserveFn fn);
 bool SyncParentDir(const char* path);
 
 // True when `name` has the shape of a t_safeFileWriter temporary: a stem,
-// "." and six letters or digits; `stem` (may be null) gets the stem.
+// the marker and six letters or digits; `stem` (may be null) gets the stem.
+// A plain "<stem>.XXXXXX" is never one: a user's "env.ini.backup" is not.
 bool SplitWriterTempName(const std::wstring& name, std::wstring* stem);
 // Removes a writer's temporary that no live writer can own: a regular file
 // of this user, last modified before `before`, whose writer lock is free.

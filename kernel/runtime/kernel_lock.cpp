@@ -37,7 +37,7 @@ void PrintError(const char* what, int err) {
 // Builds a complete lock file beside `path` under a temporary name; returns
 // that name in `tmp`. False (nothing left behind) on any failure.
 bool BuildLockFile(const char* path, char* tmp, size_t tmpSize) {
-    const int n = snprintf(tmp, tmpSize, "%s.XXXXXX", path);
+    const int n = snprintf(tmp, tmpSize, "%s%sXXXXXX", path, kWriterTempMarker);
     if (n < 0 || static_cast<size_t>(n) >= tmpSize) return false;
     const int fd = mkostemp(tmp, O_CLOEXEC);  // 0600, O_EXCL
     if (fd < 0) {
@@ -93,8 +93,8 @@ bool t_processLock::Create(const wchar_t* name, uint32_t type) {
     char dir[kPathBufBytes];
     if (!GetUserDataDir(dir, sizeof dir)) return CreateInProcess(utf8);
     const int n = snprintf(m_path, sizeof m_path, "%s/%s", dir, utf8);
-    // Room for the ".XXXXXX" of the temporary name is kept as well.
-    if (n < 0 || static_cast<size_t>(n) + 8 >= sizeof m_path) {
+    // Room for the suffix of the temporary name is kept as well.
+    if (n < 0 || static_cast<size_t>(n) + kWriterTempSuffixBytes + 1 >= sizeof m_path) {
         fprintf(stderr, "lock path too long: %s/%s\n", dir, utf8);
         m_path[0] = '\0';
         return false;
@@ -132,7 +132,8 @@ bool t_processLock::CreateInProcess(const char* name) {
         m_path[0] = '\0';
         return false;
     }
-    fprintf(stderr, "%s: no usable user data directory; lock kept within this process\n", m_path);
+    // Not told here: the data directory's failure was told once already,
+    // and every lock of a start would repeat it.
     m_mutex = static_cast<pthread_mutex_t*>(map);
     m_inProcess = true;
     m_created = true;

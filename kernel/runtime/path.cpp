@@ -521,34 +521,45 @@ bool PathRename(const t_pathName& from, const t_pathName& to) {
     return true;
 }
 
-bool GetUserDataDir(char* out, size_t capacity) {
+namespace {
+
+// Why the user data directory is unusable is told once per process: every
+// lock of a start asks for it again and would repeat the same line.
+std::atomic<bool> g_dataDirFailureTold{false};
+
+bool DataDirFailure(std::string* reason, const std::string& why) {
+    if (reason) {
+        *reason = why;
+        g_dataDirFailureTold = true;
+    } else if (!g_dataDirFailureTold.exchange(true)) {
+        fprintf(stderr, "%s\n", why.c_str());
+    }
+    return false;
+}
+
+std::string ErrnoText(const std::string& path) {
+    return path + ": " + strerror(errno);
+}
+
+}  // namespace
+
+bool GetUserDataDir(char* out, size_t capacity, std::string* reason) {
     if (!out || capacity == 0) return false;
     out[0] = '\0';
     std::string home;
     if (!GetUserHomeDir(home)) return false;
     std::string dir = home + "/.vetrainput";
-    if (dir.size() >= capacity || dir.size() > kMaxPathChars) {
-        fprintf(stderr, "user data directory path too long\n");
-        return false;
-    }
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-        PrintErrno(dir.c_str());
-        return false;
-    }
+    if (dir.size() >= capacity || dir.size() > kMaxPathChars)
+        return DataDirFailure(reason, "user data directory path too long");
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return DataDirFailure(reason, ErrnoText(dir));
     // The lock files live here: it must be ours and closed to others.
     struct stat st;
-    if (stat(dir.c_str(), &st) != 0) {
-        PrintErrno(dir.c_str());
-        return false;
-    }
-    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
-        fprintf(stderr, "%s is not a directory owned by this user\n", dir.c_str());
-        return false;
-    }
-    if ((st.st_mode & 0777) != 0700 && chmod(dir.c_str(), 0700) != 0) {
-        PrintErrno(dir.c_str());
-        return false;
-    }
+    if (stat(dir.c_str(), &st) != 0) return DataDirFailure(reason, ErrnoText(dir));
+    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid())
+        return DataDirFailure(reason, dir + " is not a directory owned by this user");
+    if ((st.st_mode & 0777) != 0700 && chmod(dir.c_str(), 0700) != 0)
+        return DataDirFailure(reason, ErrnoText(dir));
     memcpy(out, dir.c_str(), dir.size() + 1);
     return true;
 }

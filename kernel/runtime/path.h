@@ -133,8 +133,9 @@ bool GetUserHomeDir(std::string& home);
 // "<home>/.vetrainput", creating it 0700 when missing. The home is "HOME",
 // or the password database's entry when "HOME" is unset. False when no home
 // is known, the directory cannot be made, or it is not a directory owned by
-// this user. The process umask is never changed.
-bool GetUserDataDir(char* out, size_t capacity = kPathBufBytes);
+// this user. The process umask is never changed. Why it failed goes to
+// `reason` when given, else to stderr, once per process either way.
+bool GetUserDataDir(char* out, size_t capacity = kPathBufBytes, std::string* reason = nullptr);
 // Creates a new empty file "tmpXXXXXX" (mkstemp, 0600) in the user data
 // directory and stores its path in `out`. False when none could be made.
 bool MakeTempPath(t_pathName& out);

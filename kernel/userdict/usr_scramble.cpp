@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "kernel/runtime/byte_order.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/userdict/usr_validators.h"
 
@@ -188,8 +189,7 @@ bool ReadOldImageWord(const uint8_t* image, uint64_t imageSize, uint32_t dataBou
     if (ref.flag == 1) offset ^= OldImageOffsetKey(ref.a, ref.b, o);
     const uint64_t limit = dataBound < imageSize ? dataBound : imageSize;
     if (uint64_t(offset) + 2 > limit) return false;
-    uint16_t count;
-    std::memcpy(&count, image + offset, 2);
+    const uint16_t count = Rd16(image + offset);
     if (count < 1 || count > kUsrMaxTextBytes) return false;
     if (uint64_t(offset) + 2 + count > limit) return false;
     std::memcpy(out, image + offset, size_t(count) + 2);

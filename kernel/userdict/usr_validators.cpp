@@ -5,14 +5,13 @@
 #include <initializer_list>
 
 #include "kernel/lexicon/hz_dict.h"
+#include "kernel/runtime/byte_order.h"
 #include "kernel/userdict/usr_scramble.h"
 
 namespace {
 
 int32_t I32At(const uint8_t* p, uint32_t byteOffset) {
-    int32_t v;
-    std::memcpy(&v, p + byteOffset, 4);
-    return v;
+    return RdI32(p + byteOffset);
 }
 
 bool ValidTextCount(const t_lstr* s) {
@@ -54,8 +53,7 @@ bool IsValidUsrDictHeader(const uint32_t*) {
 
 bool IsValidOldUsrDictHeader(const uint8_t* h, uint64_t size) {
     if (!h || size < 44) return false;
-    uint32_t magic;
-    std::memcpy(&magic, h, 4);
+    const uint32_t magic = Rd32(h);
     if (magic != kV1MagicA && magic != kV1MagicB) return false;
     const int32_t groups = I32At(h, 20), w6 = I32At(h, 24), w10 = I32At(h, 40);
     return groups >= 0 && groups <= w6 && w6 >= 0 && w10 >= 0;

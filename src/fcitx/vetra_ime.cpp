@@ -23,6 +23,7 @@
 #include <fcitx/ime.h>
 #include <fcitx/instance.h>
 
+#include "kernel/runtime/fd_file.h"
 #include "src/cloud/cloud_reply.h"
 #include "src/engine/engine_iface.h"
 #include "src/fcitx/addon_paths.h"
@@ -405,23 +406,16 @@ std::string ReadPackageVersion() {
 }
 
 // The package version as the user's version file (what the user data was
-// last used with), written whole through a temporary file.
+// last used with), written as every user file is: a fresh temporary of its
+// own, renamed over the file, so nothing planted beside it is opened or
+// followed.
 void WriteVersionFile(const std::string& version) {
     const std::string path = HomePath(".config/VetraPY/vetra.version");
     if (path.empty()) return;
-    const std::string temp = path + ".tmp";
-    FILE* f = fopen(temp.c_str(), "w");
-    if (!f) {
-        fprintf(stderr, "cannot open %s\n", path.c_str());
-        return;
-    }
-    const bool ok = fwrite(version.data(), 1, version.size(), f) == version.size() &&
-                    fflush(f) == 0 && fsync(fileno(f)) == 0;
-    if (fclose(f) == 0 && ok) {
-        rename(temp.c_str(), path.c_str());
-    } else {
-        unlink(temp.c_str());
-    }
+    t_safeFileWriter writer;
+    if (!writer.Begin(path.c_str()) || !writer.Write(version.data(), version.size()) ||
+        !writer.Commit())
+        fprintf(stderr, "cannot write %s\n", path.c_str());
 }
 
 void* FcitxVetraPinyinCreate(FcitxInstance* instance) {

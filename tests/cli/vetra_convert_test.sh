@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # vetra-convert as a user runs it: usage errors, a missing data directory,
-# a quiet first start (--verbose tells the missing optional files),
+# a HOME that names no folder, a quiet first start (--verbose tells the missing optional files),
 # inputs of every branch on the built system data with a temporary user
 # directory, standard input, and --learn moving a word up for its
 # abbreviation. Exit 77 (skipped) for the data cases without built data.
@@ -42,6 +42,11 @@ before=$(cd "$data" && ls -lL --time-style=+%s)
 run 0 "No such file or directory" --verbose --data "$data" --user "$tmp/first" nihao
 run 0 "" --data "$data" --user "$user" nihao
 [[ ! -s $tmp/err ]] || fail "a first start printed: $(cat "$tmp/err")"
+
+# A HOME naming a missing folder is told in one line, and conversion goes on.
+HOME="$tmp/no-such-home" run 0 "no usable user data directory" --data "$data" --user "$tmp/homeless" nihao
+[[ $(wc -l <"$tmp/err") == 1 ]] || fail "a missing HOME was told in $(wc -l <"$tmp/err") lines"
+[[ $(cat "$tmp/out") == $'nihao\t你好'* ]] || fail "no conversion without a HOME: $(cat "$tmp/out")"
 
 # One line per input: the input, then its first candidates (at most --top).
 run 0 "" --data "$data" --user "$user" --top 3 v1+2 '>12.5' www.goo nihao hello zg

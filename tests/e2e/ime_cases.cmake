@@ -150,3 +150,17 @@ vetra_e2e(ImeTheLastCommitIsTheNextOnesContext
 vetra_e2e(ImeStartsWithAFifoForTheSettingsFile
   RUN ${ime_run} --home-make .config/VetraPY/vetraEnv.ini fifo
   DRIVE ${typing} type nihao cands expect-first 你好)
+
+# Whatever sits at the version file's old fixed temporary name is left
+# alone: a FIFO there does not hold fcitx's start, and a link there is not
+# followed (its target keeps its bytes); the version file is written all the same.
+vetra_e2e(ImeStartsWithAFifoBesideTheVersionFile
+  RUN ${ime_run} --home-make .config/VetraPY/vetra.version.tmp fifo
+      --expect-content .config/VetraPY/vetra.version "[0-9]+(\\.[0-9]+)+"
+  DRIVE ${typing} type nihao cands expect-first 你好)
+vetra_e2e(ImeVersionFileFollowsNoPlantedLink
+  RUN ${ime_run} --home-file .config/VetraPY/victim "${files}/env_without_setting.ini"
+      --home-make .config/VetraPY/vetra.version.tmp link:victim
+      --expect-file .config/VetraPY/victim "${files}/env_without_setting.ini"
+      --expect-content .config/VetraPY/vetra.version "[0-9]+(\\.[0-9]+)+"
+  DRIVE ${typing})

@@ -106,6 +106,8 @@ TEST(IniDocTest, RefusesWhatTheFileCannotGiveBack) {
         {u";c", u"1"},
         {u"a=b", u"1"},
         {u"a\rb", u"1"},
+        {u" FontCh", u"1"},
+        {u"FontCh\t", u"1"},
         {u"FontCh", u"x\r\nPageSize=99"},
         {u"FontCh", u"x\n"},
         {u"FontCh", u"\r"},
@@ -118,7 +120,8 @@ TEST(IniDocTest, RefusesWhatTheFileCannotGiveBack) {
         EXPECT_EQ(S(u"[S]\nFontCh=old\n"), Saved(doc));
     }
     t_iniDoc doc;
-    EXPECT_EQ(nullptr, doc.GetSection(u"S]\n[T", -1));
+    for (const char16_t* name : {u"S]\n[T", u"S]T", u" S", u"S "})
+        EXPECT_EQ(nullptr, doc.GetSection(name, -1));
     EXPECT_FALSE(doc.AddComment(nullptr, nullptr, u";a\r\n[T]"));
     EXPECT_EQ(S(u""), Saved(doc));
 }
@@ -168,6 +171,10 @@ TEST(IniDocTest, ByteHelpers) {
     EXPECT_EQ(nullptr,
               t_iniDoc::BytesToUnits(reinterpret_cast<const uint8_t*>("abc"), 3, -1, &units));
     EXPECT_EQ(nullptr, t_iniDoc::UnitsToBytes(u"\U0001F600", 2, kCodePageGbk, &units));
+    // A NUL inside does not cut the conversion short and pass for the whole.
+    EXPECT_EQ(nullptr, t_iniDoc::BytesToUnits(reinterpret_cast<const uint8_t*>("ab\0cd"), 5,
+                                              kCodePageGbk, &units));
+    EXPECT_EQ(nullptr, t_iniDoc::UnitsToBytes(u"ab\0cd", 5, kCodePageGbk, &units));
 }
 
 struct t_iniFiles {

@@ -237,18 +237,23 @@ TEST(UserManagerTest, StartUpTidiesUserFolders) {
         std::string path;
         bool kept;
     } files[] = {
-        {home.Users() + "/acc.dat.a1B2c3", false}, {user + "/user.dat.Zz9900", false},
-        {user + "/env.ini.000000", false},         {home.dir.At("VetraPY/env.ini.qwerty"), false},
-        {user + "/env.ini.live00", true},    // its writer still holds it
-        {user + "/notes.txt.abcdef", true},  // not a file of ours
-        {user + "/env.ini.toolong1", true},  // not a temporary's name
+        {home.Users() + "/acc.dat.vetra-tmp-a1B2c3", false},
+        {user + "/user.dat.vetra-tmp-Zz9900", false},
+        {user + "/env.ini.vetra-tmp-000000", false},
+        {home.dir.At("VetraPY/env.ini.vetra-tmp-qwerty"), false},
+        {user + "/env.ini.vetra-tmp-live00", true},    // its writer still holds it
+        {user + "/notes.txt.vetra-tmp-abcdef", true},  // not a file of ours
+        {user + "/env.ini.vetra-tmp-toolong", true},   // not a temporary's name
+        {user + "/env.ini.backup", true},              // the user's own copies
+        {user + "/user.dat.myown1", true},
+        {home.Users() + "/acc.dat.a1B2c3", true},
     };
     for (const auto& f : files) {
         ASSERT_TRUE(testsupport::WriteFileBytes(f.path, "partial"));
         const struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
         ASSERT_EQ(0, utimensat(AT_FDCWD, f.path.c_str(), past, 0));
     }
-    const int live = open((user + "/env.ini.live00").c_str(), O_RDONLY | O_CLOEXEC);
+    const int live = open((user + "/env.ini.vetra-tmp-live00").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(live, 0);
     ASSERT_EQ(0, flock(live, LOCK_EX));
     UserManager m;
@@ -276,7 +281,10 @@ TEST(UserManagerTest, DamagedAccountFileIsSetAsideNeverDeleted) {
         std::string bytes;
     } cases[] = {
         {"random bytes", std::string("\x13\x99garbage-not-sealed-at-all-0123456789abcdef", 45)},
-        {"another key", otherKeyFile}};
+        {"another key", otherKeyFile},
+        {"empty", ""},
+        {"one byte", "x"},
+        {"32 bytes, one short of any sealed file", otherKeyFile.substr(0, 32)}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         t_home home;
@@ -303,6 +311,91 @@ TEST(UserManagerTest, DamagedAccountFileIsSetAsideNeverDeleted) {
             EXPECT_EQ(c.bytes, testsupport::ReadFileBytes(home.Users() + "/Backup/" + name));
         EXPECT_EQ("keep", testsupport::ReadFileBytes(home.Users() + "/00000003/user.dat"));
     }
+}
+
+// A current user whose data cannot be had falls back to the default user,
+// also when another writer bumps the data's version afterwards (each used
+// to reload itself until the stack ran out).
+TEST(UserManagerTest, CurrentUserWithoutUsableDataFallsBackToTheDefault) {
+    std::string otherKeyData;
+    {
+        testsupport::t_testDir tmp;
+        UserDataFile foreign;
+        const uint8_t key[16] = {7};
+        foreign.Bind(U16(tmp.At("user.dat")).c_str(), key);
+        n_porting::t_errorContext ctx;
+        ASSERT_TRUE(foreign.Save(ctx));
+        otherKeyData = tmp.Get("user.dat");
+    }
+    const struct {
+        const char* name;
+        uint32_t current;
+        const char* data;  // null: no user.dat
+        std::string bytes;
+    } cases[] = {
+        {"user.dat missing", 1, nullptr, ""},
+        {"user.dat empty", 1, "", ""},
+        {"user.dat damaged", 1, "x", std::string(80, '\x5a')},
+        {"user.dat of another key", 1, "x", otherKeyData},
+        {"no account of the id", 5, "x", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        t_home home;
+        n_porting::t_errorContext ctx;
+        {
+            UserManager first;
+            ASSERT_TRUE(home.Init(first, ctx));
+            UserAccountInfo info = Account(u"amy", u"pw");
+            ASSERT_TRUE(first.CreateAccount(ctx, &info, false));
+            first.AccFile().m_currentId = c.current;
+            ASSERT_TRUE(first.AccFile().Save(ctx));
+        }
+        const std::string data = home.Users() + "/00000001/user.dat";
+        if (!c.data) {
+            ASSERT_EQ(0, unlink(data.c_str()));
+        } else if (c.current == 1) {
+            ASSERT_TRUE(testsupport::WriteFileBytes(data, c.bytes));
+        }
+        UserManager m;
+        ASSERT_TRUE(home.Init(m, ctx)) << Narrow(ctx.GetError());
+        for (int bump = 0; bump < 2; ++bump) {
+            uint32_t id = 9;
+            EXPECT_TRUE(m.GetCurrentUserId(ctx, &id));
+            EXPECT_EQ(0u, id);
+            EXPECT_TRUE(m.LoginWithPassword(ctx, 1, u"pw"));
+            n_porting::t_versionReg::UpdateVersion(n_porting::kVersionSlotCurrentUser);
+            n_porting::t_versionReg::UpdateVersion(n_porting::kVersionSlotAccounts);
+        }
+    }
+}
+
+// A new account never takes an id in use: not one an account holds (the
+// last-id field may lag behind), nor one whose folder keeps a user.dat.
+TEST(UserManagerTest, NewAccountTakesAFreeId) {
+    t_home home;
+    n_porting::t_errorContext ctx;
+    {
+        UserManager first;
+        ASSERT_TRUE(home.Init(first, ctx));
+        UserAccountInfo info = Account(u"amy", u"pw");
+        ASSERT_TRUE(first.CreateAccount(ctx, &info, false));
+        first.AccFile().m_lastId = 0;
+        ASSERT_TRUE(first.AccFile().Save(ctx));
+    }
+    const std::string amy = home.Users() + "/00000001/user.dat";
+    const std::string before = testsupport::ReadFileBytes(amy);
+    ASSERT_EQ(0, mkdir((home.Users() + "/00000002").c_str(), 0700));
+    ASSERT_TRUE(testsupport::WriteFileBytes(home.Users() + "/00000002/user.dat", "keep"));
+    UserManager m;
+    ASSERT_TRUE(home.Init(m, ctx));
+    UserAccountInfo info = Account(u"bob", u"pw2");
+    ASSERT_TRUE(m.CreateAccount(ctx, &info, false)) << Narrow(ctx.GetError());
+    EXPECT_EQ(3u, info.id);
+    EXPECT_EQ(before, testsupport::ReadFileBytes(amy));
+    EXPECT_EQ("keep", testsupport::ReadFileBytes(home.Users() + "/00000002/user.dat"));
+    EXPECT_TRUE(m.LoginByNameWithPassword(ctx, u"amy", u"pw"));
+    EXPECT_TRUE(m.LoginByNameWithPassword(ctx, u"bob", u"pw2"));
 }
 
 TEST(UserManagerTest, UnreadableAccountFileIsLeftAlone) {

@@ -354,30 +354,38 @@ TEST_F(KernelTest, SetUserDirReattachesOnlyWhatChanged) {
     EXPECT_EQ(0, Deleted().IsDeleted(Word(L"甲")));
 }
 
-// The key map is built from the configuration items when the user has none;
-// a build that yields no key fails and nothing is saved.
+// The key map is built from the configuration items when the user has none
+// (or a damaged one, set aside and reported); a build that yields no key
+// fails and nothing is saved.
 TEST_F(KernelTest, KeyMapBuildFollowsTheConfigurationItems) {
     const struct {
         const char* title;
         uint8_t smartFuzzy, quanPin;
         int ready;
         bool smartKey;  // "zhan" reaches "zan" in the smart-fuzzy mode
+        bool damaged;   // a damaged key map file is there at the start
     } cases[] = {
-        {"smart fuzzy on", 1, 1, 1, true},
-        {"smart fuzzy off", 0, 1, 1, false},
-        {"no input scheme gives no key", 1, 0, 0, false},
+        {"smart fuzzy on", 1, 1, 1, true, false},
+        {"smart fuzzy off", 0, 1, 1, false, false},
+        {"no input scheme gives no key", 1, 0, 0, false, false},
+        {"a damaged file is rebuilt", 1, 1, 1, true, true},
     };
     CopySchemes();
     const int zan = SyllableTableFind(L"zan");
     ASSERT_GE(zan, 0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
+        if (c.damaged) {
+            ASSERT_TRUE(testsupport::WriteFileBytes(user + "/qzim_keymap.bin", "damaged bytes"));
+        }
         Start();
         t_kernelOptions options;
         options.QuanPin = c.quanPin;
         SetKernelOptions(&options);
         GetConfiguration().SetByte(n_config::SmartFuzzyKeys, c.smartFuzzy);
         EXPECT_EQ(c.ready, RegisterKeyPyMap(0));
+        EXPECT_EQ(c.damaged, Report().find("damaged user file set aside") != std::string::npos)
+            << Report();
         t_keyPyMap& map = GetKeyPyMap();
         map.SetSmartFuzzyMode(true);
         EXPECT_EQ(c.smartKey, map.IsKeyMappedToPy(L"zhan", zan));

@@ -120,23 +120,25 @@ TEST_F(AbandonedTempTest, OnlyAbandonedTemporariesOfTheDictionaryAreRemoved) {
     };
     const std::string stamp = StampOf(time(nullptr) - 86400);
     const t_planted planted[] = {
-        {UserFile("w.bin.Ab3xYz"), -60, true},
-        {UserFile("w.bin.temp.Q1w2E3"), -60, true},
-        {BackupDir() + "/w.bin." + stamp + ".k9LmN0", -60, true},
-        {BackupDir() + "/w.bin.refused." + stamp + ".2.zz11AA", -60, true},
-        {UserFile("w.bin.Cd4eFg"), +60, false},  // written after the hold began
-        {UserFile("w.bin.temp"), -60, false},    // fixed work name, not a writer temporary
-        {UserFile("w.bin.Ab-xYz"), -60, false},
-        {UserFile("x.bin.Ab3xYz"), -60, false},  // another dictionary's
+        {UserFile("w.bin.vetra-tmp-Ab3xYz"), -60, true},
+        {UserFile("w.bin.temp.vetra-tmp-Q1w2E3"), -60, true},
+        {BackupDir() + "/w.bin." + stamp + ".vetra-tmp-k9LmN0", -60, true},
+        {BackupDir() + "/w.bin.refused." + stamp + ".2.vetra-tmp-zz11AA", -60, true},
+        {UserFile("w.bin.vetra-tmp-Cd4eFg"), +60, false},  // written after the hold began
+        {UserFile("w.bin.temp"), -60, false},  // fixed work name, not a writer temporary
+        {UserFile("w.bin.vetra-tmp-Ab-xYz"), -60, false},
+        {UserFile("x.bin.vetra-tmp-Ab3xYz"), -60, false},  // another dictionary's
+        {UserFile("w.bin.backup"), -60, false},            // the user's own copies
+        {UserFile("w.bin.myown1"), -60, false},
         {BackupDir() + "/w.bin." + stamp, -60, false},
-        {BackupDir() + "/w.bin.other.k9LmN0", -60, false},
+        {BackupDir() + "/w.bin.other.vetra-tmp-k9LmN0", -60, false},
     };
     for (const t_planted& p : planted) {
         ASSERT_TRUE(PutFile(p.path, "partial"));
         SetAge(p.path, p.age);
     }
     // A link with a temporary's name is never followed or removed.
-    ASSERT_EQ(0, symlink(UserFile("w.bin").c_str(), UserFile("w.bin.Lnk123").c_str()));
+    ASSERT_EQ(0, symlink(UserFile("w.bin").c_str(), UserFile("w.bin.vetra-tmp-Lnk123").c_str()));
 
     const std::vector<std::string> plantedTemps = TempsIn(user, "w.bin.");
     // Writers still alive, one in a child (holding no dictionary lock, as
@@ -170,7 +172,7 @@ TEST_F(AbandonedTempTest, OnlyAbandonedTemporariesOfTheDictionaryAreRemoved) {
     for (const t_planted& p : planted) EXPECT_EQ(p.removed, !Exists(p.path)) << p.path;
     for (const std::string& name : live) EXPECT_TRUE(Exists(UserFile(name))) << name;
     struct stat st;
-    EXPECT_EQ(0, lstat(UserFile("w.bin.Lnk123").c_str(), &st));
+    EXPECT_EQ(0, lstat(UserFile("w.bin.vetra-tmp-Lnk123").c_str(), &st));
     EXPECT_EQ(MakeStubImage("words"), GetFile(UserFile("w.bin")));
 
     kill(writer, SIGKILL);
