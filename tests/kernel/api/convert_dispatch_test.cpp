@@ -229,7 +229,9 @@ TEST_F(DispatchBuiltDataTest, TheSmartFuzzyPassAddsOneFuzzyReadingAfterTheFirst)
             }
         EXPECT_EQ(c.at < 0 ? 0 : 1, marked);
         EXPECT_EQ(c.at, at);
-        if (at >= 0) EXPECT_EQ(std::u16string(c.fuzzy), page[size_t(at)].text);
+        if (at >= 0) {
+            EXPECT_EQ(std::u16string(c.fuzzy), page[size_t(at)].text);
+        }
     }
 }
 
