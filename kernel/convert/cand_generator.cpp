@@ -98,6 +98,8 @@ private:
 constexpr double kCapitalsProb = 0.998001;
 // Places of the smart-fuzzy pass's own array.
 constexpr uint32_t kSmartFuzzyPlaces = 25;
+// The place of the long words and of the pick of the smart-fuzzy pass.
+constexpr int16_t kSmartFuzzyPosition = 2;
 // English words that begin with the input, at most.
 constexpr int kMaxEnglishPrefixWords = 8;
 // Added to the rank of a composed reading of corrected letters.
@@ -309,6 +311,29 @@ int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_
 int DecideComposedName(int32_t cost, int32_t best) {
     if (cost - kNameOfferMargin <= best) return kNameOffered;
     return best >= cost - kNameNoteMargin ? kNameNoted : kNameDropped;
+}
+
+// The product of the weights the syllable lattice gave the record's
+// spellings: a smart-fuzzy spelling weighs less than a plain one, so this
+// is the score a reading as sure as a plain one has. 1.0 when a syllable of
+// the record is not among the lattice's arcs.
+double SpellingWeight(const t_pyLattice& syllables, const t_candWord* w) {
+    const t_lstr* ids = w->syllableIds;
+    const t_lstr* ends = w->segmentList;
+    if (!ids || !ends || LstrGetLength(ids) != LstrGetLength(ends)) return 1.0;
+    double weight = 1.0;
+    int start = 0;
+    for (uint32_t i = 0; i < LstrGetLength(ids); ++i) {
+        const int end = int(LstrGetUnit(ends, i));
+        const uint16_t id = LstrGetUnit(ids, i);
+        const t_pyArc* arc = nullptr;
+        for (const t_pyArcLink* l = syllables.Out(start); l && !arc; l = l->next)
+            if (l->arc->end == end && l->arc->id == id) arc = l->arc;
+        if (!arc || !(arc->prob > 0)) return 1.0;
+        weight *= double(arc->prob);
+        start = end;
+    }
+    return weight;
 }
 
 int IsGameKeyInput(const wchar_t* text) {
@@ -578,17 +603,24 @@ int t_candGenerator::SmartFuzzyPass(t_convertRequest* request, t_arrayWord* main
     // No forecast inside this pass.
     const t_generatorOptions options = m_options;
     m_options.forecast = 0;
-    m_options.longWordPosition = 2;
+    m_options.longWordPosition = kSmartFuzzyPosition;
     m_options.maxLongWords = 1;
     m_options.longWordGate = 4;
     CollectCandidates(&fuzzy, syllables, &lattice, &collector, &array, request->input, n);
     m_options = options;
     t_candWord** found = nullptr;
     const int foundCount = array.CopyRanked(&m_arena, &found);
-    t_candWord* pick[1] = {PickSmartFuzzyCandidate(&counters, found, foundCount)};
+    auto* weights =
+        static_cast<double*>(m_arena.AllocAligned(sizeof(double) * size_t(foundCount + 1), 8));
+    if (!weights) return 0;
+    for (int i = 0; i < foundCount; ++i) weights[i] = SpellingWeight(syllables, found[i]);
+    t_candWord* pick[1] = {PickSmartFuzzyCandidate(&counters, found, foundCount, weights)};
     if (!pick[0]) return 0;
     if (m_debug) AppendTrace(&m_arena, pick[0], L"-智能模糊音");
     pick[0]->smartFuzzy = 1;
+    // A reading of keys the user may have meant differently: never before
+    // what the keys spell as typed.
+    pick[0]->positionFloor = kSmartFuzzyPosition;
     // The pick shows the keys it read differently.
     g_tipThreshold = kNoTipYet;
     AddPinyinTips(m_dicts, &m_arena, fuzzy.firstTip != 0, fuzzy.secondTip != 0, pick, 1, 0,

@@ -129,16 +129,20 @@ int ShouldRunSmartFuzzy(SmartFuzzyCounters* c, t_candWord* const* records, int n
     return c->firstSystemRank >= params->minSystemRank ? 1 : 0;
 }
 
-t_candWord* PickSmartFuzzyCandidate(const SmartFuzzyCounters* c, t_candWord* const* records,
-                                    int n) {
+t_candWord* PickSmartFuzzyCandidate(const SmartFuzzyCounters* c, t_candWord* const* records, int n,
+                                    const double* weights) {
     if (!c || !records) return nullptr;
     t_candWord* pick = nullptr;
     for (int i = 0; i < n && !pick; ++i) {
         t_candWord* w = records[i];
         if (!w) continue;
         const uint16_t type = TypeOf(w);
-        // Below 1.0 only source types 2 and 10 (fixed-first words) are passed over.
-        if (w->score < 1.0 && type != 2 && type != kCandSourceFixedFirst) return nullptr;
+        // A fuzzy spelling weighs less than a plain one: its reading is as
+        // sure as a plain one when its score reaches that weight, not 1.0,
+        // which no fuzzy reading reaches. Unsure, only source types 2 and
+        // 10 (fixed-first words) are passed over.
+        const double sure = weights && weights[i] > 0 && weights[i] < 1.0 ? weights[i] : 1.0;
+        if (w->score < sure && type != 2 && type != kCandSourceFixedFirst) return nullptr;
         if (w->arcFlags & kCandArcStrong) pick = w;
     }
     if (!pick) return nullptr;

@@ -59,7 +59,11 @@ struct SmartFuzzyCounters {
 int ShouldRunSmartFuzzy(SmartFuzzyCounters* c, t_candWord* const* records, int n,
                         const t_smartFuzzyParams* params = nullptr);
 // The fuzzy record to keep from the fuzzy pass's records, or null.
-t_candWord* PickSmartFuzzyCandidate(const SmartFuzzyCounters* c, t_candWord* const* records, int n);
+// weights[i] is the weight the spelling of record i was given (null: 1.0
+// each): a record is sure when its score reaches it, as a plain reading is
+// at 1.0.
+t_candWord* PickSmartFuzzyCandidate(const SmartFuzzyCounters* c, t_candWord* const* records, int n,
+                                    const double* weights = nullptr);
 
 // Whether a ranks clearly before b (the association pass's strict test).
 bool IsClearlyBetter(const t_candWord* a, const t_candWord* b);

@@ -2,6 +2,7 @@
 // kind of input reaches, the length limit, the auxiliary code after a TAB,
 // the plain conversion, the cloud gates, and what a learned selection
 // changes in the next conversion.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -188,6 +189,49 @@ TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) 
         uint8_t scratch[kConvertScratchBytes] = {};
         ConvertPinyin(&request, c.normal, results, scratch, nullptr, nullptr, nullptr);
         EXPECT_EQ(c.smartFuzzy, request.smartFuzzy) << c.input << " " << int(c.normal);
+    }
+}
+
+// The smart-fuzzy pass keeps a fuzzy reading as sure as a plain one: one
+// record, marked, never before place 2. With the defaults only where no
+// sure reading was found (two letters that are no syllable); a tuning file
+// that allows a few sure words adds it beside a sure correction too. A
+// syllable typed as such keeps its page either way.
+TEST_F(DispatchBuiltDataTest, TheSmartFuzzyPassAddsOneFuzzyReadingAfterTheFirst) {
+    const std::string tuned = root.At("tuned");
+    std::filesystem::create_directories(tuned);
+    ASSERT_TRUE(
+        testsupport::WriteFileBytes(tuned + "/SmartFParams.txt", "20090410\n1\n5,5,0,10.0\n"));
+    const struct {
+        bool tuned;
+        const wchar_t* input;
+        const char16_t* first;
+        const char16_t* fuzzy;  // empty: none
+        int at;
+    } cases[] = {
+        {false, L"fe", u"分", u"和", 1},  // f read as h
+        {false, L"ra", u"让", u"", -1},   // the sure correction 然 is a system word too many
+        {true, L"ra", u"让", u"啦", 2},   // after the correction pinned at place 2
+        {false, L"he", u"和", u"", -1},  {true, L"he", u"和", u"", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.tuned << " " << std::string(c.input, c.input + wcslen(c.input)));
+        ASSERT_EQ(1, ChangeUserDir(testsupport::Widen(c.tuned ? tuned : user).c_str()));
+        const auto page = Convert(c.input);
+        ASSERT_FALSE(page.empty());
+        EXPECT_EQ(std::u16string(c.first), page[0].text);
+        int marked = 0, at = -1;
+        for (int i = 0; i < n; ++i)
+            if (results[i]->smartFuzzy) {
+                ++marked;
+                at = i;
+            }
+        EXPECT_EQ(c.at < 0 ? 0 : 1, marked);
+        EXPECT_EQ(c.at, at);
+        if (at >= 0) {
+            EXPECT_EQ(std::u16string(c.fuzzy), page[size_t(at)].text);
+        }
     }
 }
 

@@ -114,6 +114,27 @@ TEST_F(PostProcessTest, SmartFuzzyDecision) {
     EXPECT_EQ(PickSmartFuzzyCandidate(&counters, fuzzy, 2), nullptr);
     fuzzy[0]->sourceType = kCandSourceUser;
     EXPECT_EQ(PickSmartFuzzyCandidate(&counters, fuzzy, 2), fuzzy[0]);
+
+    // A fuzzy reading is sure when its score reaches the weight its
+    // spelling was given; an unsure record before the pick ends the search.
+    const struct {
+        double score;
+        double weight;  // 0: no weights given
+        bool picked;
+    } weighed[] = {
+        {0.5, 0.5, true}, {0.25, 0.5, false}, {0.25, 0.25, true}, {0.5, 0, false}, {1.0, 0, true},
+    };
+    for (const auto& c : weighed) {
+        SmartFuzzyCounters fresh;
+        SmartFuzzyCounters::Init(&fresh);
+        t_candWord* plain = Rec(L"喔", kCandSourceSystem, 150);
+        t_candWord* read[] = {plain, Rec(L"窝", kCandSourceSystem, 149, c.score)};
+        read[1]->arcFlags = kCandArcStrong;
+        const double weights[] = {1.0, c.weight};
+        EXPECT_EQ(PickSmartFuzzyCandidate(&fresh, read, 2, c.weight > 0 ? weights : nullptr),
+                  c.picked ? read[1] : nullptr)
+            << c.score << " " << c.weight;
+    }
 }
 
 TEST_F(PostProcessTest, ClearlyBetter) {
