@@ -634,7 +634,7 @@ void t_dictManager::WriteJob(t_dictSaveSnapshot::t_job& job) {
     {
         const t_fileStamp now = StampOf(job.path);
         std::lock_guard<std::mutex> stamps(g_stampLock);
-        replaced = !(entry->diskStamp == job.base) || (now.present && !(now == job.base));
+        replaced = !(entry->diskStamp == job.base) || !(now == job.base);
     }
     if (replaced) {
         job.state = t_state::kReplaced;
@@ -1189,10 +1189,12 @@ bool t_dictManager::SharesFile(const t_dictEntry* entry) {
            IsUserDirKind(entry->dirKind);
 }
 
+// A file removed since it was noted is a change as well (the user emptied
+// the dictionary in another process): writing the image back would undo it.
 bool t_dictManager::FileReplaced(const t_dictEntry* entry, const t_pathName& path) {
     const t_fileStamp now = StampOf(path);
     std::lock_guard<std::mutex> guard(g_stampLock);
-    return now.present && !(now == entry->diskStamp);
+    return !(now == entry->diskStamp);
 }
 
 void t_dictManager::NoteFile(t_dictEntry* entry, const t_pathName& path) {
@@ -1322,7 +1324,7 @@ int t_dictManager::WriteMarkedEntry(t_dictEntry* entry, const t_entryMark& mark,
     {
         const t_fileStamp now = StampOf(path);
         std::lock_guard<std::mutex> stamps(g_stampLock);
-        if (!(entry->diskStamp == mark.base) || (now.present && !(now == mark.base))) return 0;
+        if (!(entry->diskStamp == mark.base) || !(now == mark.base)) return 0;
     }
     if (!DictWriteFileSafely(path, data, size)) return -1;
     // The recorded stamp stays the old file's, so nobody takes the new one
