@@ -42,3 +42,14 @@ vetra_e2e(UsrDictLockEntriesThatAreNoFilesAreSetAside
   RUN ${ime_run} --home-make .vetrainput/UsrDict_MemLocker fifo
       --home-make .vetrainput/VetraIme_VersionManagerSharedTable__Lock dir
   DRIVE ${learn_ni} --restart ${again} type ni cands expect-first 泥)
+
+# Two fcitx of one HOME (two sessions of one user): a removal in the first,
+# which saves nothing more (killed), holds after the second, which still
+# held the removed word, saves what it learned afterwards (it used to write
+# the removed words back).
+vetra_e2e(UsrDictRemovalHoldsBesideASecondFcitx
+  RUN ${ime_run} --expect-log "^REPLY\ttrue$"
+  DRIVE ${learn_ni} --on-second ${again} type ni cands expect-first 泥 key Escape
+        --on-first ${again} ${vetrapy} UsrDictRemove type ni cands expect-first 你 key Escape
+        --kill-on-second ${again} type zhong cands choose 种 expect-commit 种
+        --restart ${again} type ni cands expect-first 你 key Escape type zhong cands expect-first 种)
