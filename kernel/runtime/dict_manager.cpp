@@ -654,6 +654,7 @@ void t_dictManager::WriteJob(t_dictSaveSnapshot::t_job& job) {
         const t_fileStamp now = StampOf(job.path);
         std::lock_guard<std::mutex> stamps(g_stampLock);
         entry->diskStamp = now;
+        entry->diskPath = job.path.Str();
         entry->savedChanges = job.changes;
         entry->savedChangesPending = true;
     }
@@ -1191,10 +1192,12 @@ bool t_dictManager::SharesFile(const t_dictEntry* entry) {
 
 // A file removed since it was noted is a change as well (the user emptied
 // the dictionary in another process): writing the image back would undo it.
+// No file in a directory the user changed to is none.
 bool t_dictManager::FileReplaced(const t_dictEntry* entry, const t_pathName& path) {
     const t_fileStamp now = StampOf(path);
     std::lock_guard<std::mutex> guard(g_stampLock);
-    return !(now == entry->diskStamp);
+    if (now.present) return !(now == entry->diskStamp);
+    return entry->diskStamp.present && entry->diskPath == path.Str();
 }
 
 void t_dictManager::NoteFile(t_dictEntry* entry, const t_pathName& path) {
@@ -1202,6 +1205,7 @@ void t_dictManager::NoteFile(t_dictEntry* entry, const t_pathName& path) {
     const t_fileStamp now = StampOf(path);
     std::lock_guard<std::mutex> guard(g_stampLock);
     entry->diskStamp = now;
+    entry->diskPath = path.Str();
 }
 
 void t_dictManager::DropImage(t_dictEntry* entry) {

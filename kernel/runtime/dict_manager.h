@@ -88,6 +88,7 @@ struct t_dictEntry {
     uint32_t reserved = 0;  // room after the image (kStorageReserved)
     t_dictManager* manager = nullptr;
     t_fileStamp diskStamp;  // the file the image was last attached from or saved to
+    std::wstring diskPath;  // where diskStamp was taken
     // Changes a snapshot's write put in the file and the finish has not yet
     // forgotten: an attach meanwhile must not replay them onto that file.
     // Both guarded with diskStamp.
