@@ -249,7 +249,8 @@ int CountKeptWords(const t_usrDictV3Core& dict, const t_usrWordRecords& words) {
 // starts from base (the live image; null: the file at target). The words
 // held are never traded for incoming ones: new words are taken while there
 // is room (HasImportRoom). *taken receives the words of the file the new
-// dictionary holds. False with nothing built, also when it holds none.
+// dictionary holds. False with nothing built, also when it holds none of
+// them (a restore from a file without words empties the dictionary).
 bool BuildImage(const uint8_t* base, uint64_t baseSize, const t_usrWordRecords& words, int format,
                 int mode, const std::wstring& target, std::vector<uint8_t>& image, int* taken) {
     t_usrDictV3Core work;
@@ -289,7 +290,7 @@ bool BuildImage(const uint8_t* base, uint64_t baseSize, const t_usrWordRecords& 
     t_usrDictV3Core check;
     if (!check.AttachCopy(image.data(), image.size())) return false;
     *taken = CountKeptWords(check, words);
-    return *taken > 0;
+    return *taken > 0 || (mode == 1 && words.empty());
 }
 
 // Builds the new dictionary (mode 0 starting from the live image) and
