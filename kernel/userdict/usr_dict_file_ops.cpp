@@ -218,29 +218,31 @@ std::wstring LiveFilePath(const t_dictStorageBase& dict) {
     return entry && t_dictManager::BuildEntryPath(entry, path) ? path.Str() : std::wstring();
 }
 
-// Orders records by reading, then word (their bytes).
-bool RecordLess(const UsrWordRecord* a, const UsrWordRecord* b) {
-    t_usrWordFields x, y;
-    if (!ReadUsrWordRecord(a, &x) || !ReadUsrWordRecord(b, &y)) return a < b;
-    const auto key = [](const t_lstr* s) {
-        return std::string_view(reinterpret_cast<const char*>(s), LstrGetTotalBytes(s));
-    };
-    const int r = key(x.reading).compare(key(y.reading));
-    return r != 0 ? r < 0 : key(x.word) < key(y.word);
-}
-
 // The distinct words of the records that dict holds (deleted ones aside).
 int CountKeptWords(const t_usrDictV3Core& dict, const t_usrWordRecords& words) {
-    t_usrWordRecords sorted(words);
-    std::sort(sorted.begin(), sorted.end(), RecordLess);
+    struct t_key {
+        std::string_view reading, word;
+        const t_lstr *r, *w;
+        bool operator<(const t_key& o) const {
+            return reading != o.reading ? reading < o.reading : word < o.word;
+        }
+    };
+    const auto bytes = [](const t_lstr* s) {
+        return std::string_view(reinterpret_cast<const char*>(s), LstrGetTotalBytes(s));
+    };
+    std::vector<t_key> keys;
+    keys.reserve(words.size());
+    for (const UsrWordRecord* rec : words) {
+        t_usrWordFields f;
+        if (ReadUsrWordRecord(rec, &f))
+            keys.push_back({bytes(f.reading), bytes(f.word), f.reading, f.word});
+    }
+    std::sort(keys.begin(), keys.end());
     int kept = 0;
-    for (size_t i = 0; i < sorted.size(); ++i) {
-        if (i > 0 && !RecordLess(sorted[i - 1], sorted[i])) continue;  // a repeat
-        t_usrWordFields w;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (i > 0 && !(keys[i - 1] < keys[i])) continue;  // a repeat
         t_usrWordAttr a;
-        if (ReadUsrWordRecord(sorted[i], &w) && dict.GetWordRecord(w.reading, w.word, &a) &&
-            a.freq != 0)
-            ++kept;
+        if (dict.GetWordRecord(keys[i].r, keys[i].w, &a) && a.freq != 0) ++kept;
     }
     return kept;
 }

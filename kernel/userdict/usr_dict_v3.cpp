@@ -139,23 +139,25 @@ int t_usrDictV3Core::RowState(const uint8_t* row, void* context) {
 }
 
 bool t_usrDictV3Core::HasImportRoom(const t_lstr* reading, const t_lstr* word) const {
-    t_wordLoc loc;
-    // A word it would refuse is the merge's to refuse; a stored one needs no room.
-    if (!LocateChange(reading, word, &loc) || loc.wordFound) return true;
     // The limits at the largest capacity, where a trim would start (nine
     // tenths of the rows and bytes), less the margin.
     constexpr uint64_t rows = uint64_t(kUsrMaxCapacity) * 9 / 10 - kUsrImportMargin;
     constexpr uint64_t bytes =
         (uint64_t(kUsrMaxCapacity) * 9 / 10 - kUsrImportMargin) * kUsrDataBytesPerWord - 256;
-    const auto fits = [](int64_t used, uint64_t add, uint64_t limit) {
-        return used >= 0 && uint64_t(used) + add <= limit;
+    const auto fits = [&](uint64_t keyAdd, uint64_t keyBytes, uint64_t wordBytes) {
+        const int64_t k = m_store.GetKeyUsedCount(0), a = m_store.GetAttriUsedCount(0),
+                      d0 = m_store.GetDataUsed(0), d1 = m_store.GetDataUsed(1);
+        return k >= 0 && a >= 0 && d0 >= 0 && d1 >= 0 && uint64_t(a) + 1 <= rows &&
+               uint64_t(k) + keyAdd <= rows && uint64_t(d0) + keyBytes <= bytes &&
+               uint64_t(d1) + wordBytes <= bytes;
     };
-    const uint64_t keyAdd = loc.keyFound ? 0 : 1;
-    const uint64_t keyBytes = loc.keyFound ? 0 : LstrGetTotalBytes(reading);
-    return fits(m_store.GetAttriUsedCount(0), 1, rows) &&
-           fits(m_store.GetKeyUsedCount(0), keyAdd, rows) &&
-           fits(m_store.GetDataUsed(1), LstrGetTotalBytes(word), bytes) &&
-           fits(m_store.GetDataUsed(0), keyBytes, bytes);
+    // Room for the longest new word and reading: no need to look it up.
+    if (fits(1, 2 + kUsrMaxTextBytes, 2 + kUsrMaxTextBytes)) return true;
+    t_wordLoc loc;
+    // A word it would refuse is the merge's to refuse; a stored one needs no room.
+    if (!LocateChange(reading, word, &loc) || loc.wordFound) return true;
+    return fits(loc.keyFound ? 0 : 1, loc.keyFound ? 0 : LstrGetTotalBytes(reading),
+                LstrGetTotalBytes(word));
 }
 
 bool t_usrDictV3Core::Refuse(const char* why) {
