@@ -29,6 +29,8 @@ constexpr size_t kMutexBytes = sizeof(pthread_mutex_t);
 constexpr int kOpenAttempts = 8;
 // Longest a waiter sleeps before it looks at the mutex again (25 ms).
 constexpr long kWaitSliceNs = 25L * 1000 * 1000;
+// Names tried for setting aside an entry that is no lock file.
+constexpr int kAsideNames = 9;
 
 void PrintError(const char* what, int err) {
     fprintf(stderr, "%s: %s\n", what, strerror(err));
@@ -142,7 +144,13 @@ bool t_processLock::CreateInProcess(const char* name) {
 
 bool t_processLock::OpenOrBuild() {
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        const int fd = open(m_path, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        // Non-blocking, so that a FIFO or device there never holds the open.
+        const int fd = open(m_path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0 && (errno == EISDIR || errno == ENXIO || errno == EOPNOTSUPP)) {
+            // A folder or socket in the lock file's place.
+            if (!SetAside()) return false;
+            continue;
+        }
         if (fd >= 0) {
             struct stat st;
             if (fstat(fd, &st) != 0) {
@@ -150,7 +158,12 @@ bool t_processLock::OpenOrBuild() {
                 close(fd);
                 return false;
             }
-            if (!S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+            if (!S_ISREG(st.st_mode)) {
+                close(fd);
+                if (!SetAside()) return false;
+                continue;
+            }
+            if (st.st_uid != geteuid()) {
                 fprintf(stderr, "%s: not a lock file of this user\n", m_path);
                 close(fd);
                 return false;
@@ -202,6 +215,44 @@ bool t_processLock::OpenOrBuild() {
         }
     }
     fprintf(stderr, "%s: lock file keeps changing, giving up\n", m_path);
+    return false;
+}
+
+// Moves what stands in the lock file's place and is no file (a FIFO, a
+// folder, a socket, a device) to "<lock file>.aside[.N]", never replacing
+// anything, so the next open builds a fresh lock file; the entry is kept for
+// whoever made it. A symbolic link is never moved (the open refused it
+// before). True when it was moved or is gone already.
+bool t_processLock::SetAside() {
+    struct stat st;
+    if (lstat(m_path, &st) != 0) return errno == ENOENT;
+    if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return true;  // replaced meanwhile
+    char aside[kPathBufBytes + 16];
+    for (int n = 1; n <= kAsideNames; ++n) {
+        const int len = n == 1 ? snprintf(aside, sizeof aside, "%s.aside", m_path)
+                               : snprintf(aside, sizeof aside, "%s.aside.%d", m_path, n);
+        if (len < 0 || size_t(len) >= sizeof aside) break;
+        int r = renameat2(AT_FDCWD, m_path, AT_FDCWD, aside, RENAME_NOREPLACE);
+        if (r != 0 && errno == EINVAL) {
+            // A file system without the flag: the name is checked first.
+            struct stat taken;
+            if (lstat(aside, &taken) == 0) {
+                errno = EEXIST;
+            } else {
+                r = rename(m_path, aside);
+            }
+        }
+        if (r == 0) {
+            fprintf(stderr, "%s: not a lock file, set aside as %s\n", m_path, aside);
+            return true;
+        }
+        if (errno == ENOENT) return true;  // another process set it aside
+        if (errno != EEXIST) {
+            PrintError(m_path, errno);
+            return false;
+        }
+    }
+    fprintf(stderr, "%s: not a lock file, and no name left to set it aside\n", m_path);
     return false;
 }
 

@@ -42,8 +42,10 @@ public:
     // Opens (or, when missing, builds) the lock file "<user data dir>/<name>"
     // holding one robust, recursive, process-shared mutex, and maps it. An
     // existing file is never re-initialised; it must be a regular file owned
-    // by this user. False (nothing created) when the name is empty or holds
-    // '/', the user data directory is unusable, or the file is not ours.
+    // by this user. Anything else there but a symbolic link (a FIFO, a
+    // folder) is set aside as "<name>.aside[.N]" and a new file built.
+    // False (nothing created) when the name is empty or holds '/', the user
+    // data directory is unusable, or the entry is a link or another user's.
     bool Create(const wchar_t* name, uint32_t type);
     bool CreateStr(const std::wstring& name, uint32_t type) { return Create(name.c_str(), type); }
     // Drops this process's mapping; the lock file stays for the others. A
@@ -80,6 +82,7 @@ private:
     bool CreateInProcess(const char* name);
     bool MapExisting(int fd);
     bool ReplaceFile();
+    bool SetAside();
     void Unmap();
     int WaitForMutex();
 

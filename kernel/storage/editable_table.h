@@ -67,6 +67,12 @@ struct t_editTrimCallbacks {
     void* removeContext = nullptr;
     t_editRowStateFn isRemoved = nullptr;
     void* removedContext = nullptr;
+    // Optional (attri rows only): offered the live rows the owner's rule in
+    // `remove` kept, lowest ranked first, when that rule left fewer than the
+    // trim's share removed (a table full of rows the rule keeps would never
+    // make room again); called with removeContext. Protected rows are never
+    // offered.
+    t_editRowRemoveFn evict = nullptr;
 };
 
 // A row as handed out by Locate; good only for the generation it carries.
@@ -277,7 +283,12 @@ public:
     // Trims key k (refused in doubling mode). Non-zero on success.
     int Trim(int k, int32_t* keyUsed, int32_t* attriUsed);
     // Trims the attri rows of key k, keeping `keep` rows when 0 < keep <= rows.
+    // With an evict callback the trim leaves at least its share removed
+    // (the rows above `keep`, else a tenth of the rows), as far as live rows
+    // allow.
     int TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUsed, int32_t keep);
+    // Sets the evict callback of key k's trims (null: none).
+    void SetEvictFn(int k, t_editRowRemoveFn evict);
     // Doubles key k's tables into a new image handed to the growth notice.
     int Double(int k);
     // Lets the trims of key k's attri rows, once a trim has offered every
@@ -287,7 +298,8 @@ public:
     // rows kept are exactly those of a full trim, provided the owner's
     // `remove` decides by the row alone (not by the index or the order of
     // the calls) and changes nothing when it declines, and rows change only
-    // through this file or the owner calls NoteRowsChanged.
+    // through this file or the owner calls NoteRowsChanged. Not with an
+    // evict callback, whose rows depend on the whole table.
     void EnableQuickTrims(int k);
     // Rows were written through their pointers: the next trim offers every row.
     void NoteRowsChanged();
@@ -375,6 +387,11 @@ private:
     uint64_t CompactSize() const;
     bool ReattachOwned(uint8_t* buffer, uint64_t size);
     int32_t TrimTarget(size_t n, size_t alreadyRemoved, int32_t keep) const;
+    // A trim with an evict callback leaves at least 1/kEvictShareDivisor of
+    // the rows removed when no keep count is given.
+    static constexpr size_t kEvictShareDivisor = 10;
+    void EvictShare(const t_editTrimCallbacks& cb, const std::vector<uint8_t*>& ranked,
+                    size_t removed, int32_t keep);
     int QuickTrim(int k, int32_t keep, int32_t* keyUsed, int32_t* attriUsed);
     bool UndoLastAdd(int k, uint32_t attriOffset);
     void NoteFieldWrite(int k, bool inKeyRow, uint32_t rowOffset, bool isVarLen);

@@ -318,7 +318,7 @@ bool t_editableTableFile::UndoLastAdd(int k, uint32_t attriOffset) {
 // rows were offered and the ones now removed need the rebuild.
 int t_editableTableFile::QuickTrim(int k, int32_t keep, int32_t* keyUsed, int32_t* attriUsed) {
     if (k >= 32 || !(m_quickKeys & (1u << k)) || size_t(k) >= m_memo.size() ||
-        !m_memo[size_t(k)].clean)
+        !m_memo[size_t(k)].clean || m_trim[size_t(k)].evict)
         return 0;
     t_trimMemo& memo = m_memo[size_t(k)];
     const t_editTrimCallbacks cb = m_trim[size_t(k)];
@@ -357,6 +357,24 @@ int t_editableTableFile::QuickTrim(int k, int32_t keep, int32_t* keyUsed, int32_
     if (attriUsed) *attriUsed = int32_t(Rd32(attriRec + 8));
     ++m_generation;
     return 1;
+}
+
+// The owner's rule kept too many rows: the lowest ranked live rows go until
+// the trim's share is removed (all rows above keep, else a tenth), so a
+// table its rule would keep full still makes room.
+void t_editableTableFile::EvictShare(const t_editTrimCallbacks& cb,
+                                     const std::vector<uint8_t*>& ranked, size_t removed,
+                                     int32_t keep) {
+    const size_t n = ranked.size();
+    const size_t share = keep > 0 && size_t(keep) <= n ? n - size_t(keep) : n / kEvictShareDivisor;
+    for (size_t i = 0; i < n && removed < share; ++i) {
+        if (StateOf(cb, ranked[i]) != kRowLive) continue;
+        if (cb.evict(ranked[i], m_extra, cb.removeContext, int(i))) ++removed;
+    }
+}
+
+void t_editableTableFile::SetEvictFn(int k, t_editRowRemoveFn evict) {
+    if (k >= 0 && size_t(k) < m_trim.size()) m_trim[size_t(k)].evict = evict;
 }
 
 int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUsed, int32_t keep) {
@@ -424,6 +442,7 @@ int t_editableTableFile::TrimWithAttri(int k, int32_t* keyUsed, int32_t* attriUs
             if (cb.remove(ranked[i], m_extra, cb.removeContext, int(i))) ++count;
         }
         offeredAll = count < target;
+        if (cb.evict) EvictShare(cb, ranked, already + size_t(count), keep);
     }
 
     t_scopeHeap heap;

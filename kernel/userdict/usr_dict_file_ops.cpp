@@ -3,7 +3,9 @@
 // checked against its size (64-bit arithmetic) before use.
 #include "kernel/userdict/usr_dict_file_ops.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "kernel/lexicon/hz_dict.h"
 #include "kernel/runtime/dict_base.h"
@@ -216,37 +218,81 @@ std::wstring LiveFilePath(const t_dictStorageBase& dict) {
     return entry && t_dictManager::BuildEntryPath(entry, path) ? path.Str() : std::wstring();
 }
 
+// The distinct words of the records that dict holds (deleted ones aside).
+int CountKeptWords(const t_usrDictV3Core& dict, const t_usrWordRecords& words) {
+    struct t_key {
+        std::string_view reading, word;
+        const t_lstr *r, *w;
+        bool operator<(const t_key& o) const {
+            return reading != o.reading ? reading < o.reading : word < o.word;
+        }
+    };
+    const auto bytes = [](const t_lstr* s) {
+        return std::string_view(reinterpret_cast<const char*>(s), LstrGetTotalBytes(s));
+    };
+    std::vector<t_key> keys;
+    keys.reserve(words.size());
+    for (const UsrWordRecord* rec : words) {
+        t_usrWordFields f;
+        if (ReadUsrWordRecord(rec, &f))
+            keys.push_back({bytes(f.reading), bytes(f.word), f.reading, f.word});
+    }
+    std::sort(keys.begin(), keys.end());
+    int kept = 0;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (i > 0 && !(keys[i - 1] < keys[i])) continue;  // a repeat
+        t_usrWordAttr a;
+        if (dict.GetWordRecord(keys[i].r, keys[i].w, &a) && a.freq != 0) ++kept;
+    }
+    return kept;
+}
+
 // Builds the new dictionary apart from the live one into image: mode 0
-// starts from base (the live image; null: the file at target). False with
-// nothing built.
+// starts from base (the live image; null: the file at target). The words
+// held are never traded for incoming ones: new words are taken while there
+// is room (HasImportRoom). *taken receives the words of the file the new
+// dictionary holds. False with nothing built, also when it holds none of
+// them (a restore from a file without words empties the dictionary).
 bool BuildImage(const uint8_t* base, uint64_t baseSize, const t_usrWordRecords& words, int format,
                 int mode, const std::wstring& target, std::vector<uint8_t>& image, int* taken) {
     t_usrDictV3Core work;
     bool ready = false;
     if (mode == 0) {
+        t_usrDictV3Core held;
+        bool have = false;
         if (base)
-            ready = work.AttachCopy(base, baseSize);
+            have = held.AttachCopy(base, baseSize);
         else if (PathIsFile(t_pathName(target.c_str())))
-            ready = work.AttachFile(target.c_str());
-        if (!ready && PathIsFile(t_pathName(target.c_str())))
+            have = held.AttachFile(target.c_str());
+        if (!have && PathIsFile(t_pathName(target.c_str())))
             return false;  // never replace words we cannot read
+        // Compacted first, so that deleted rows take no room from the import.
+        std::vector<uint8_t> compact;
+        if (have) {
+            if (!held.RebuildImage(compact)) return false;
+            ready = work.AttachCopy(compact.data(), compact.size());
+            if (!ready) return false;
+        }
     }
     if (!ready && !work.CreateEmpty(ComputeCapacity(uint32_t(words.size()), kUsrMaxCapacity)))
         return false;
 
+    work.SetNoEviction(true);
     for (const UsrWordRecord* rec : words) {
         t_usrWordFields w;
         if (!ReadUsrWordRecord(rec, &w)) return false;
+        if (!work.HasImportRoom(w.reading, w.word)) continue;  // full: only stored words merge
         const int res = format == kUsrFormatV2
                             ? work.RestoreWord(w.reading, w.word, w.freq, w.flags, w.stamp, w.extra)
                             : work.MergeWord(w.reading, w.word, w.freq, w.flags, w.stamp);
         if (res == 0) return false;
-        ++*taken;
     }
     // Only an image that attaches and validates replaces the file.
     if (!work.Validate() || !work.RebuildImage(image)) return false;
     t_usrDictV3Core check;
-    return check.AttachCopy(image.data(), image.size());
+    if (!check.AttachCopy(image.data(), image.size())) return false;
+    *taken = CountKeptWords(check, words);
+    return *taken > 0 || (mode == 1 && words.empty());
 }
 
 // Builds the new dictionary (mode 0 starting from the live image) and

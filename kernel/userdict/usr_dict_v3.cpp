@@ -68,12 +68,13 @@ bool n_usrDict::BuildEmptyImage(uint32_t capacity, std::vector<uint8_t>& out) {
 
 t_usrDictV3Core::t_usrDictV3Core()
     : m_store(&t_usrDictV3Core::OnGrown, this, &t_usrDictV3Core::RankLess,
-              &t_usrDictV3Core::RemoveRow, nullptr, &t_usrDictV3Core::RowState, nullptr,
-              kUsrHeaderBytes, &t_usrDictV3Core::AllocCompact, true) {
+              &t_usrDictV3Core::RemoveRow, this, &t_usrDictV3Core::RowState, this, kUsrHeaderBytes,
+              &t_usrDictV3Core::AllocCompact, true) {
     m_store.SetBucketCount(0, kUsrBucketCount);
-    // RemoveRow decides by the frequency alone: a table held nearly full by
-    // words it keeps is trimmed by looking at the words added since.
-    m_store.EnableQuickTrims(0);
+    // When the frequency rule frees too little (a dictionary full of words
+    // used three times or more), the oldest and least used words make room:
+    // a full dictionary goes on learning.
+    m_store.SetEvictFn(0, &t_usrDictV3Core::EvictRow);
     BuildScrambleKeyTable();
 }
 
@@ -110,9 +111,15 @@ bool t_usrDictV3Core::RankLess(const uint8_t* a, const uint8_t* b) {
     return Rd16(a + kOffFreq) < Rd16(b + kOffFreq);
 }
 
-int t_usrDictV3Core::RemoveRow(uint8_t* row, uint8_t* extra, void*, int) {
+int t_usrDictV3Core::RemoveRow(uint8_t* row, uint8_t* extra, void* context, int index) {
+    if (Rd16(row + kOffFreq) > 2) return 0;
+    return EvictRow(row, extra, context, index);
+}
+
+int t_usrDictV3Core::EvictRow(uint8_t* row, uint8_t* extra, void* context, int) {
+    const auto* self = static_cast<const t_usrDictV3Core*>(context);
+    if (self && self->m_noEviction) return 0;
     const uint16_t f = Rd16(row + kOffFreq);
-    if (f > 2) return 0;
     if (extra) {
         const uint32_t total = Rd32(extra + 4 * kUsrHdrTotal);
         Wr32(extra + 4 * kUsrHdrTotal, total >= f ? total - f : 0);
@@ -122,8 +129,35 @@ int t_usrDictV3Core::RemoveRow(uint8_t* row, uint8_t* extra, void*, int) {
     return 1;
 }
 
-int t_usrDictV3Core::RowState(const uint8_t* row, void*) {
-    return Rd16(row + kOffFreq) == 0 ? kRowRemoved : kRowLive;
+int t_usrDictV3Core::RowState(const uint8_t* row, void* context) {
+    if (Rd16(row + kOffFreq) == 0) return kRowRemoved;
+    // The word an add is placing is never what the add's trim removes.
+    const auto* self = static_cast<const t_usrDictV3Core*>(context);
+    if (self && self->m_addingRow >= 0 && row == self->m_store.GetAttriRowPtr(0, self->m_addingRow))
+        return kRowProtected;
+    return kRowLive;
+}
+
+bool t_usrDictV3Core::HasImportRoom(const t_lstr* reading, const t_lstr* word) const {
+    // The limits at the largest capacity, where a trim would start (nine
+    // tenths of the rows and bytes), less the margin.
+    constexpr uint64_t rows = uint64_t(kUsrMaxCapacity) * 9 / 10 - kUsrImportMargin;
+    constexpr uint64_t bytes =
+        (uint64_t(kUsrMaxCapacity) * 9 / 10 - kUsrImportMargin) * kUsrDataBytesPerWord - 256;
+    const auto fits = [&](uint64_t keyAdd, uint64_t keyBytes, uint64_t wordBytes) {
+        const int64_t k = m_store.GetKeyUsedCount(0), a = m_store.GetAttriUsedCount(0),
+                      d0 = m_store.GetDataUsed(0), d1 = m_store.GetDataUsed(1);
+        return k >= 0 && a >= 0 && d0 >= 0 && d1 >= 0 && uint64_t(a) + 1 <= rows &&
+               uint64_t(k) + keyAdd <= rows && uint64_t(d0) + keyBytes <= bytes &&
+               uint64_t(d1) + wordBytes <= bytes;
+    };
+    // Room for the longest new word and reading: no need to look it up.
+    if (fits(1, 2 + kUsrMaxTextBytes, 2 + kUsrMaxTextBytes)) return true;
+    t_wordLoc loc;
+    // A word it would refuse is the merge's to refuse; a stored one needs no room.
+    if (!LocateChange(reading, word, &loc) || loc.wordFound) return true;
+    return fits(loc.keyFound ? 0 : 1, loc.keyFound ? 0 : LstrGetTotalBytes(reading),
+                LstrGetTotalBytes(word));
 }
 
 bool t_usrDictV3Core::Refuse(const char* why) {

@@ -31,6 +31,12 @@ inline constexpr uint32_t kUsrMaxCapacity = 320000;
 // bytes). A larger file is refused before it is read.
 inline constexpr uint64_t kUsrDictFileMaxBytes = 128ull << 20;
 inline constexpr int32_t kUsrChangeLogRecords = 50;
+// Bytes of each data table (readings, word texts) per word of capacity.
+inline constexpr uint32_t kUsrDataBytesPerWord = 10;
+// An import stops taking new words this many words below the point where
+// the largest dictionary starts trimming, so that learning goes on for a
+// while before the first trim.
+inline constexpr uint32_t kUsrImportMargin = kUsrMaxCapacity / 20;
 // The usage clock stops here instead of wrapping to 0 (which would make
 // every word look brand new or infinitely old).
 inline constexpr uint32_t kUsrClockMax = 0xFFFFFF00u;
@@ -205,6 +211,16 @@ public:
     int MergeWordRebased(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,
                          uint32_t stamp, uint32_t otherNow);
 
+    // ---- imports ----
+    // While on, no trim removes a stored word: an import never trades the
+    // words held for incoming ones.
+    void SetNoEviction(bool on) { m_noEviction = on; }
+    // True when the word is stored, or when adding it keeps the dictionary
+    // kUsrImportMargin words (and their bytes) below the point where its
+    // largest capacity starts trimming. Readings and words the dictionary
+    // would refuse get true: refusing them is the merge's.
+    bool HasImportRoom(const t_lstr* reading, const t_lstr* word) const;
+
     // ---- weighted lookup ----
     void SetupWeightCurve(uint32_t k);
     // Rows of a group with non-zero frequency and without flag 0x10 or 0x20;
@@ -274,6 +290,7 @@ private:
     static uint8_t* OnGrown(const t_grownImage& img, void* context);
     static bool RankLess(const uint8_t* a, const uint8_t* b);
     static int RemoveRow(uint8_t* row, uint8_t* extra, void* context, int index);
+    static int EvictRow(uint8_t* row, uint8_t* extra, void* context, int index);
     static int RowState(const uint8_t* row, void* context);
     static int AllocCompact(uint8_t** buffer, uint32_t size, void* context);
 
@@ -326,6 +343,8 @@ private:
     std::wstring m_basePath;               // the file the attached image equals
     bool m_unloggedChange = false;         // validation changed rows of the attached image
     std::wstring m_sourcePath;             // the file AttachFile read; saved to when the log fills
+    bool m_noEviction = false;             // SetNoEviction
+    int64_t m_addingRow = -1;              // byte offset of the attri row an add is placing
 };
 
 // A reading's place in a user dictionary, with a value of the caller's.

@@ -107,7 +107,11 @@ int t_usrDictV3Core::AddNewWord(const t_lstr* reading, const t_lstr* word, const
     Wr16(p + 12, 0);
     p += 14;
     int32_t maxKey = int32_t(kUsrMaxCapacity), maxAttri = int32_t(kUsrMaxCapacity);
+    // The new attri row goes at the end of the table: a trim this add runs
+    // must keep it.
+    m_addingRow = int64_t(m_store.GetAttriUsedCount(0)) * m_store.GetAttriRowSize(0);
     const int r = m_store.AddItem(item, uint32_t(p - item), 0, &maxKey, &maxAttri);
+    m_addingRow = -1;
     if (r == 1) return 0;  // already there: the caller located it wrongly
     return AfterChange(r);
 }

@@ -271,13 +271,16 @@ int ImportWordsIntoUsrDict(const wchar_t* dictPath, const wchar_t* listPath,
                                          : !dict.CreateEmpty(kUsrDefaultCapacity))
         return 0;
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
+    // The words held are never traded for listed ones: new words are taken
+    // while there is room.
+    dict.SetNoEviction(true);
     auto merge = [&](const wchar_t* list) {
         t_usrWordRecords records;
         if (!ReadUsrWordText(arena, list, records)) return false;
         for (const UsrWordRecord* record : records) {
             t_usrWordFields f;
             // One word the dictionary refuses does not stop the others.
-            if (ReadUsrWordRecord(record, &f))
+            if (ReadUsrWordRecord(record, &f) && dict.HasImportRoom(f.reading, f.word))
                 dict.MergeWord(f.reading, f.word, f.freq, f.flags, f.stamp);
         }
         return true;

@@ -275,13 +275,18 @@ bool KernelNeedFullUsrDictUpload() {
 bool KernelDropEmptyUsrExtDict() {
     t_pathName ext;
     if (!UserFile(kExtDictFile, ext)) return false;
-    if (PathIsFile(ext)) {
-        t_usrDictExtCore& dict = t_singleton<t_usrDictExtCore>::Get();
+    if (!PathIsFile(ext)) return true;
+    t_usrDictExtCore& dict = t_singleton<t_usrDictExtCore>::Get();
+    const auto drop = [&] {
         int32_t n = 0;
         if (dict.IsReady() && dict.GetCount(&n) && n > 0) return false;
-        PathRemoveFile(ext);
-    }
-    return true;
+        return !PathIsFile(ext) || PathRemoveFile(ext);
+    };
+    // Through the manager: words another process saved since are taken up
+    // and counted first. Removed, its file would be a removal the other
+    // processes take up.
+    t_dictEntry* entry = dict.GetEntry();
+    return entry && entry->manager ? entry->manager->SaveEntryWith(entry, drop) : drop();
 }
 
 bool KernelCommitUsrDictUpload() {

@@ -43,7 +43,13 @@
 # again on the same HOME; "--kill-restart" kills it instead (no Destroy runs:
 # only what was saved while it ran survives); "--term-restart" ends it with
 # SIGTERM, as a logout does (it must leave within 10 s). "@HOME@" in a driver command
-# stands for that HOME. Exit status 0 when the driver and every check pass.
+# stands for that HOME. "--on-second" runs the next commands on a second fcitx
+# of the same HOME (another session, on a bus and with a stub of its own),
+# started when not running, and "--on-first" goes back to the first one; the
+# second keeps running across them until a "--restart" ends one of its phases
+# or the run ends (the first stops at the end of each of its phases, as with
+# "--restart", or is killed with "--kill-on-second"). Exit status 0 when the
+# driver and every check pass.
 set -uo pipefail
 
 drive= im=vetrapinyin page_size=5 hang=0 watchdog=0 fifo_reader=0 keep=0 preload= server=
@@ -70,7 +76,7 @@ while [ $# -gt 0 ]; do
         --expect-fifo-signalled) checks+=("$1" ""); shift ;;
         --check) checks+=("$1" "$2"); shift 2 ;;
         --) shift; driver_cmds=("$@"); break ;;
-        -h|--help) sed -n '2,46p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,52p' "$0"; exit 0 ;;
         *) echo "run_e2e.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -103,6 +109,7 @@ stop_fcitx() {
 cleanup() {
     local rc=$?
     stop_fcitx
+    stop_second
     for ((k=${#pids[@]}-1; k>=0; k--)); do
         kill -TERM "${pids[k]}" 2>/dev/null || continue
         for _ in $(seq 50); do kill -0 "${pids[k]}" 2>/dev/null || break; sleep 0.1; done
@@ -157,6 +164,17 @@ if [ "$watchdog" = 1 ]; then
 fi
 
 # ---- a private session bus without service activation ---------------------------
+# start_bus NAME: a bus listening in $bus_dir/NAME, its address in $work/NAME.address.
+start_bus() {
+    mkdir -p "$bus_dir/$1"
+    sed "s|<listen>unix:dir=$bus_dir</listen>|<listen>unix:dir=$bus_dir/$1</listen>|" \
+        "$work/bus.conf" > "$work/$1.conf"
+    dbus-daemon --config-file="$work/$1.conf" --nofork --print-address=3 3>"$work/$1.address" \
+        >>"$work/dbus.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do [ -s "$work/$1.address" ] && break; sleep 0.05; done
+    [ -s "$work/$1.address" ] || { echo "run_e2e.sh: dbus-daemon $1 did not start" >&2; exit 1; }
+}
 cat > "$work/bus.conf" <<BUS
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -180,8 +198,10 @@ export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus.address")
 unset DISPLAY
 
 # ---- the stub owns its names before fcitx looks for them --------------------------
-if [ ${#owns[@]} -gt 0 ]; then
-    stub_args=(--no-signals)
+# start_stub LOG: the stub on the current bus, logging to LOG.
+start_stub() {
+    [ ${#owns[@]} -gt 0 ] || return 0
+    local stub_args=(--no-signals)
     [ "$hang" = 1 ] && stub_args+=(--hang)
     for name in "${owns[@]}"; do
         case $name in
@@ -190,13 +210,14 @@ if [ ${#owns[@]} -gt 0 ]; then
         esac
         stub_args+=(--own "$name")
     done
-    "$drive" "${stub_args[@]}" hold 0 >"$work/stub.log" 2>&1 &
+    "$drive" "${stub_args[@]}" hold 0 >"$1" 2>&1 &
     pids+=($!)
     for _ in $(seq 100); do
-        [ "$(grep -c '^OWNED' "$work/stub.log")" -ge ${#owns[@]} ] && break
+        [ "$(grep -c '^OWNED' "$1")" -ge ${#owns[@]} ] && break
         sleep 0.05
     done
-fi
+}
+start_stub "$work/stub.log"
 touch "$work/stub.log"
 
 if [ -n "$server" ]; then
@@ -220,18 +241,59 @@ if [ "$fifo_reader" = 1 ]; then
 fi
 
 # ---- fcitx ---------------------------------------------------------------------------
-start_fcitx() {
+# launch_fcitx LOG: fcitx on the current bus, its pid in launched.
+launch_fcitx() {
     local env_pre=()
     [ -n "$preload" ] && env_pre=(LD_PRELOAD="$preload"
         ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
     env HOME="$home" XDG_CONFIG_HOME="$home/.config" LANG=C.UTF-8 LC_ALL=C.UTF-8 PATH="$path" \
         FCITX_NO_PRIVATE_DBUS=1 "${env_pre[@]+"${env_pre[@]}"}" "${fcitx_env[@]+"${fcitx_env[@]}"}" \
-        fcitx -D -s 0 --disable fcitx-xim,fcitx-x11,fcitx-xkb,fcitx-vk >>"$work/fcitx.log" 2>&1 &
-    fcitx_pid=$!
+        fcitx -D -s 0 --disable fcitx-xim,fcitx-x11,fcitx-xkb,fcitx-vk >>"$1" 2>&1 &
+    launched=$!
+}
+start_fcitx() {
+    launch_fcitx "$work/fcitx.log"
+    fcitx_pid=$launched
+}
+
+# The second fcitx of the same HOME, on a bus and with a stub of its own.
+second_pid= second_bus=
+start_second() {
+    [ -n "$second_pid" ] && return 0
+    if [ -z "$second_bus" ]; then
+        start_bus second
+        second_bus=$(head -n1 "$work/second.address")
+        DBUS_SESSION_BUS_ADDRESS=$second_bus start_stub "$work/stub2.log"
+    fi
+    DBUS_SESSION_BUS_ADDRESS=$second_bus launch_fcitx "$work/fcitx2.log"
+    second_pid=$launched
+}
+stop_second() {
+    [ -n "$second_pid" ] || return 0
+    if kill -0 "$second_pid" 2>/dev/null; then
+        DBUS_SESSION_BUS_ADDRESS=$second_bus "$drive" --no-signals --timeout 5000 call org.fcitx.Fcitx-0 \
+            /inputmethod org.fcitx.Fcitx.InputMethod Exit >/dev/null 2>&1
+        for _ in $(seq 100); do
+            kill -0 "$second_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$second_pid" 2>/dev/null && { echo "FAIL	second fcitx did not leave on Exit"; rc=1; }
+    fi
+    wait "$second_pid" 2>/dev/null
+    second_pid=
 }
 
 phase=()
+# run_phase END-MARKER TARGET: the phase's commands on fcitx TARGET (first or
+# second); the first stops at the end of its phase, the second only on a
+# "--restart".
 run_phase() {
+    if [ "$2" = second ]; then
+        start_second
+        DBUS_SESSION_BUS_ADDRESS=$second_bus timeout 120 "$drive" "${phase[@]}" >>"$work/drive.log" 2>&1 || rc=1
+        case $1 in --restart|--kill-restart|--term-restart) stop_second >>"$work/drive.log" ;; esac
+        return
+    fi
     start_fcitx
     timeout 120 "$drive" "${phase[@]}" >>"$work/drive.log" 2>&1 || rc=1
     if [ "$1" = --kill-restart ]; then
@@ -250,14 +312,20 @@ run_phase() {
     fi
     stop_fcitx >>"$work/drive.log"
 }
+target=first
 for arg in "${driver_cmds[@]+"${driver_cmds[@]}"}" --restart; do
-    if [ "$arg" = --restart ] || [ "$arg" = --kill-restart ] || [ "$arg" = --term-restart ]; then
-        [ ${#phase[@]} -gt 0 ] && run_phase "$arg"
-        phase=()
-    else
-        phase+=("${arg//@HOME@/$home}")
-    fi
+    case $arg in
+        --restart|--kill-restart|--term-restart|--on-second|--kill-on-second|--on-first)
+            end=$arg
+            [ "$arg" = --kill-on-second ] && end=--kill-restart
+            [ ${#phase[@]} -gt 0 ] && run_phase "$end" "$target"
+            phase=()
+            target=first
+            case $arg in --on-second|--kill-on-second) target=second ;; esac ;;
+        *) phase+=("${arg//@HOME@/$home}") ;;
+    esac
 done
+stop_second >>"$work/drive.log"
 # the fifo reader needs a moment to note its release
 [ "$fifo_reader" = 1 ] && for _ in $(seq 20); do [ -e "$work/fifo.released" ] && break; sleep 0.05; done
 
@@ -301,5 +369,9 @@ grep -E '^(REQUEST|ANSWER)' "$work/server.log" | sed 's/^/server: /'
 if [ "$rc" != 0 ]; then
     echo "---- fcitx log ----"
     grep -v 'Load Addon Config File' "$work/fcitx.log"
+    if [ -e "$work/fcitx2.log" ]; then
+        echo "---- second fcitx log ----"
+        grep -v 'Load Addon Config File' "$work/fcitx2.log"
+    fi
 fi
 exit "$rc"

@@ -196,18 +196,47 @@ TEST_F(ProcessLockTest, ForeignOrStrangeLockFilesAreRefused) {
         t_processLock lock;
         EXPECT_FALSE(lock.Create(L"Foreign", 5));
     }
-    ASSERT_EQ(0, mkdir((std::string(dir) + "/ADir").c_str(), 0700));
-    t_processLock onDir;
-    EXPECT_FALSE(onDir.Create(L"ADir", 5));
     t_processLock badName;
     EXPECT_FALSE(badName.Create(L"../escape", 5));
     EXPECT_FALSE(badName.Create(L"", 5));
-    // A truncated file (not one this code publishes) is replaced, not used.
-    ASSERT_TRUE(WriteFileBytes(std::string(dir) + "/Short", "abc"));
-    t_processLock shortFile;
-    ASSERT_TRUE(shortFile.Create(L"Short", 5));
-    EXPECT_TRUE(shortFile.Lock());
-    EXPECT_TRUE(shortFile.Unlock());
+    // What is no lock file of ours is replaced by a fresh one, not used: a
+    // truncated file goes; a FIFO or a folder (which used to turn the input
+    // method off at every start) is set aside with what it holds.
+    const struct {
+        const wchar_t* name;
+        const char* path;
+        bool (*make)(const std::string&);
+        const char* aside;  // what is kept aside, null: nothing
+    } cases[] = {
+        {L"Short", "/Short", [](const std::string& p) { return WriteFileBytes(p, "abc"); },
+         nullptr},
+        {L"Fifo", "/Fifo", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; },
+         "/Fifo.aside"},
+        {L"Folder", "/Folder",
+         [](const std::string& p) {
+             return mkdir(p.c_str(), 0700) == 0 && WriteFileBytes(p + "/kept", "x");
+         },
+         "/Folder.aside/kept"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::string at = std::string(dir) + c.path;
+        ASSERT_TRUE(c.make(at));
+        // Twice: the second start finds the lock file the first one built.
+        for (int start = 0; start < 2; ++start) {
+            t_processLock lock;
+            ASSERT_TRUE(lock.Create(c.name, 5));
+            EXPECT_TRUE(lock.Lock());
+            EXPECT_TRUE(lock.Unlock());
+        }
+        struct stat st;
+        ASSERT_EQ(0, lstat(at.c_str(), &st));
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(sizeof(pthread_mutex_t), size_t(st.st_size));
+        if (c.aside) {
+            EXPECT_EQ(0, lstat((std::string(dir) + c.aside).c_str(), &st));
+        }
+    }
 }
 
 int NoSpace(int, off_t, off_t) {

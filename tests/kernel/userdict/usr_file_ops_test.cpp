@@ -322,6 +322,41 @@ TEST(OldFormatBoundsTest, TruncatedFilesAndHugeCountsAreHandled) {
     }
 }
 
+// An import larger than the dictionary can hold fills it up to a margin
+// below the limit, never at the cost of the words held (a word learned just
+// before, used once, used to be evicted first), and answers the words it
+// really kept; once full, an import of new words keeps none and fails.
+TEST_F(FileOpsTest, ImportIntoAFullDictionaryKeepsTheHeldWordsAndCountsTheKeptOnes) {
+    t_usrDictV3Core& live = GetUsrDictInstance();
+    const TestLstr learned[] = {{7, 8}, {7, 9}, {7, 10}};
+    for (const TestLstr& r : learned)
+        ASSERT_EQ(live.LearnWord(r.get(), TestLstr({0x5B66}).get(), 0), 1);
+    ASSERT_EQ(1, live.SaveToFile(target.c_str(), 1));
+    std::vector<OldWord> many;
+    for (uint32_t k = 0; k < 300000; ++k)
+        many.push_back(
+            {{uint16_t(100 + k % 300), uint16_t(100 + k / 300 % 300), uint16_t(101 + k / 90000)},
+             {uint16_t(0x4E00 + k % 20000), uint16_t(0x4E00 + k / 20000)},
+             5});
+    int count = 0;
+    ASSERT_EQ(LoadOrConvertUsrDict(Put("many.bin", BuildV1File(many)).c_str(), &count, 0), 1);
+    EXPECT_GT(count, 250000);
+    EXPECT_LT(count, 300000);
+    for (const TestLstr& r : learned)
+        EXPECT_TRUE(live.GetWordRecord(r.get(), TestLstr({0x5B66}).get(), nullptr));
+    ExpectWords(live, kOthers);
+    EXPECT_EQ(live.GetWordCount(), count + 5);
+    t_usrDictV3Core fromFile;
+    ASSERT_TRUE(fromFile.AttachFile(target.c_str()));
+    EXPECT_EQ(fromFile.GetWordCount(), count + 5);
+
+    const std::vector<OldWord> fresh = {{{9, 9}, {0x4E00}, 4}, {{9, 8}, {0x4E01}, 4}};
+    const std::vector<uint8_t> before = LiveFile();
+    EXPECT_EQ(LoadOrConvertUsrDict(Put("fresh.bin", BuildV1File(fresh)).c_str(), &count, 0), 0);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(LiveFile(), before);
+}
+
 TEST_F(FileOpsTest, WordCountOfFiles) {
     EXPECT_EQ(GetUsrDictWordCount(dir.WFile("missing").c_str(), 1), 0);
     EXPECT_EQ(GetUsrDictWordCount(Put("three", BuildV3File(kThree)).c_str(), 1), 3);

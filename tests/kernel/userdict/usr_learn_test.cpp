@@ -113,6 +113,41 @@ TEST_F(LearnTest, ASaveFallsDueAfterFiftyChanges) {
     EXPECT_EQ(dict.TakeSaveDue(), 0);
 }
 
+// A dictionary at its largest size, full of words used three times or more
+// (which the frequency rule keeps), goes on learning: the trim falls back to
+// the oldest words and never takes the word being learned.
+TEST_F(LearnTest, AFullDictionaryOfFrequentWordsGoesOnLearning) {
+    ASSERT_TRUE(dict.CreateEmpty(kUsrMaxCapacity));
+    const auto reading = [](uint32_t k) {
+        return TestLstr(
+            {uint16_t(1 + k % 499), uint16_t(1 + k / 499 % 499), uint16_t(1 + k / 249001)});
+    };
+    const auto text = [](uint32_t k) {
+        return TestLstr({uint16_t(0x4E00 + k % 20000), uint16_t(0x4E00 + k / 20000)});
+    };
+    // One row short of the point where the next add trims.
+    const uint32_t full = kUsrMaxCapacity * 9 / 10 - 1;
+    uint32_t k = 0;
+    while (uint32_t(dict.GetWordCount()) < full) {
+        ASSERT_EQ(
+            dict.RestoreWord(reading(k).get(), text(k).get(), uint16_t(3 + k % 5), 0, 3 + k, 0), 1);
+        ++k;
+    }
+    const uint32_t filled = k;
+    for (uint32_t i = 0; i < 20; ++i) {
+        const uint32_t w = 500000 + i;
+        ASSERT_NE(dict.LearnWord(reading(w).get(), text(w).get(), 0), 0) << i;
+    }
+    for (uint32_t i = 0; i < 20; ++i) {
+        const uint32_t w = 500000 + i;
+        EXPECT_EQ(Attr(reading(w), text(w)).freq, 1) << i;
+    }
+    t_usrWordAttr a;
+    EXPECT_FALSE(dict.GetWordRecord(reading(0).get(), text(0).get(), &a) && a.freq != 0);
+    EXPECT_EQ(Attr(reading(filled - 1), text(filled - 1)).freq, 3 + (filled - 1) % 5);
+    EXPECT_LT(uint32_t(dict.GetWordCount()), full);
+}
+
 TEST_F(LearnTest, InvalidReadingsAreRefusedBeforeAnyChange) {
     ASSERT_EQ(dict.LearnWord(nihao.get(), wNihao.get(), 0), 1);
     const std::vector<uint8_t> before = Image();

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -315,6 +316,47 @@ TEST_F(SharedLearningTest, OwnSavesNeverRefuseAndOtherSavesShowAtTheNextCheck) {
     ASSERT_TRUE(file.AttachFile(Path().c_str()));
     for (int k : {1, 2, 3, 100}) EXPECT_EQ(1, FreqIn(file, k)) << k;
     dict.Load(nullptr, 0);  // the block goes with the manager
+}
+
+// Another process removes the dictionary (the user emptied it there): this
+// process's next save, whether a flush or a save in steps, keeps only what
+// it learned after the removal instead of writing the removed words back.
+TEST_F(SharedLearningTest, ARemovalElsewhereHoldsAfterThisProcessSaves) {
+    for (const bool inSteps : {false, true}) {
+        SCOPED_TRACE(inSteps ? "save in steps" : "flush");
+        ASSERT_NO_FATAL_FAILURE(Reset());
+        t_usrDictV3Core dict;
+        ASSERT_TRUE(env_.manager->Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser,
+                                           kUsrDictFileName, 0, kVersionMaskDict));
+        ASSERT_TRUE(env_.manager->LoadDict(kName));
+        ASSERT_EQ(1, dict.LearnWord(Reading(1).get(), Text(1).get(), 0));
+        ASSERT_TRUE(env_.manager->SaveDict(kName));
+
+        const std::wstring wide = Path();
+        const std::string path(wide.begin(), wide.end());
+        const pid_t remover = fork();
+        if (remover == 0) _exit(unlink(path.c_str()) == 0 ? 0 : 1);
+        int status = 0;
+        ASSERT_EQ(remover, waitpid(remover, &status, 0));
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+        ASSERT_NE(0, dict.LearnWord(Reading(2).get(), Text(2).get(), 0));
+        if (inSteps) {
+            std::unique_ptr<t_dictSaveSnapshot> snapshot = env_.manager->TakeSaveSnapshot();
+            ASSERT_TRUE(snapshot);
+            snapshot->Write();
+            EXPECT_TRUE(env_.manager->FinishSave(*snapshot));
+        } else {
+            EXPECT_TRUE(env_.manager->SaveDict(kName));
+        }
+        t_usrDictV3Core file;
+        ASSERT_TRUE(file.AttachFile(Path().c_str()));
+        EXPECT_EQ(0, FreqIn(file, 1)) << "removed word written back";
+        EXPECT_EQ(0, FreqIn(file, kSeedBase));
+        EXPECT_EQ(1, FreqIn(file, 2));
+        EXPECT_EQ(0, FreqIn(dict, 1));
+        dict.Load(nullptr, 0);  // the block goes with the manager
+    }
 }
 
 }  // namespace
