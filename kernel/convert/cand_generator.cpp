@@ -149,6 +149,14 @@ bool IsPinyinVowel(wchar_t c) {
     return c == L'a' || c == L'e' || c == L'i' || c == L'o' || c == L'u' || c == L'v';
 }
 
+// Whether a live arc into the lattice's end reads a cut syllable.
+bool EndsCut(const t_pyLattice& syllables) {
+    for (const t_pyArcLink* l = syllables.In(syllables.GetLength()); l; l = l->next)
+        if (l->arc && !(l->arc->flags & kPyArcDead) && (l->arc->flags & kPyArcPartialMask))
+            return true;
+    return false;
+}
+
 // Ranked records looked at for a reading of the whole input.
 constexpr int kInitialsLook = 64;
 
@@ -674,8 +682,9 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
                               composedTop, mode ? &params : nullptr, &choice) ||
         !choice.variant || !choice.lattice)
         return 0;
-    // The last key of input on the way is the one being typed.
-    if (mode && mode->onTheWay && choice.atEnd) return 0;
+    // Input on the way takes only a correction that reads better than the
+    // keys as typed.
+    if (mode && mode->onTheWay && choice.score.total > choice.score.typed) return 0;
     const wchar_t* letters = choice.variant->letters;
     const int length = choice.variant->length;
 
@@ -928,10 +937,10 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
             ((input[0] == L'o' || input[0] == L'i') && wholeWord && fullLength >= 2) ||
             (n > 4 && englishCompletion.HasCandidate() && wholeWord);
         // Input on the way: keys that read as pinyin up to a last initial
-        // or cut syllable are being typed, not mistyped.
+        // or cut syllable are most likely being typed, not mistyped.
         const bool decided = DecideCorrectionMode(syllables, input, n, &array, hint, &mode) > 0;
         mode.onTheWay = syllables.GetLastReachable() == syllables.GetLength() &&
-                        syllables.LacksPlainSyllable();
+                        (syllables.LacksPlainSyllable() || EndsCut(syllables));
         if (decided && CorrectionPass(request, syllables, &array, n, &mode))
             request->correctionUsed = 1;
     }
