@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <cwchar>
 
 #include "kernel/convert/association.h"
 #include "kernel/convert/cand_array.h"
@@ -149,12 +150,40 @@ bool IsPinyinVowel(wchar_t c) {
     return c == L'a' || c == L'e' || c == L'i' || c == L'o' || c == L'u' || c == L'v';
 }
 
-// Whether a live arc into the lattice's end reads a cut syllable.
-bool EndsCut(const t_pyLattice& syllables) {
-    for (const t_pyArcLink* l = syllables.In(syllables.GetLength()); l; l = l->next)
-        if (l->arc && !(l->arc->flags & kPyArcDead) && (l->arc->flags & kPyArcPartialMask))
-            return true;
-    return false;
+// Whether the input's last syllable may be cut: 2 when a live arc into the
+// end reads a cut syllable (or no syllable reads the end), 1 when the
+// likeliest one reads a syllable that a further key makes another (dia of
+// dian, yo of you), else 0.
+int EndsCut(const t_pyLattice& syllables, const t_pyDict* py, const wchar_t* input,
+            int* lastStart) {
+    *lastStart = syllables.GetLength();
+    if (syllables.GetLastReachable() != syllables.GetLength()) return 0;
+    if (syllables.LacksPlainSyllable()) return 2;
+    const int n = syllables.GetLength();
+    const t_pyArc* likeliest = nullptr;
+    double best = 0;
+    for (const t_pyArcLink* l = syllables.In(n); l; l = l->next) {
+        const t_pyArc* a = l->arc;
+        if (!a || (a->flags & kPyArcDead)) continue;
+        if (a->flags & kPyArcPartialMask) return 2;
+        const double p = syllables.GetForward(a->start) * double(a->prob);
+        if (p > best) {
+            best = p;
+            likeliest = a;
+        }
+    }
+    if (!py || !likeliest) return 0;
+    *lastStart = likeliest->start;
+    constexpr int kLongestSyllable = 6;
+    wchar_t longer[kLongestSyllable + 1] = {};
+    const int keys = likeliest->keys;
+    if (keys < 1 || keys >= kLongestSyllable) return 0;
+    std::wmemcpy(longer, input + likeliest->start, size_t(keys));
+    for (wchar_t c = L'a'; c <= L'z'; ++c) {
+        longer[keys] = c;
+        if (py->GetSyllableId(longer) >= 0) return 1;
+    }
+    return 0;
 }
 
 // Ranked records looked at for a reading of the whole input.
@@ -334,56 +363,63 @@ bool StartsReading(const t_candWord* w, const t_candWord* top) {
 
 int ArrangeFirstPage(t_arrayWord* array, const wchar_t* input, int n, int firstWordEnd) {
     if (!array || !input || n < 1) return 0;
-    const int count = std::min(array->GetCount(), kPageLook);
     t_candWord* head[kPageLook];
     int held = 0;
-    for (const t_candWord* w; held < count && (w = array->RankedAt(held)); ++held)
+    for (const t_candWord* w; held < kPageLook && (w = array->RankedAt(held)); ++held)
         head[held] = const_cast<t_candWord*>(w);
-    if (held < 2) return 0;
-    const t_candWord* top = head[0];
-    if (top->coveredLength < uint32_t(n) || !top->text) return 0;
+    // Merged corrections and records held off the first places keep their
+    // places; the others are laid out around them.
+    const auto keeps = [](const t_candWord* w) {
+        return (w->sourceType & kCandSourceMerged) || w->positionFloor > 1 || !w->text;
+    };
+    int movable[kPageLook];
+    int count = 0;
+    for (int i = 0; i < held; ++i)
+        if (!keeps(head[i])) movable[count++] = i;
+    if (count < 2) return 0;
+    const t_candWord* top = head[movable[0]];
+    if (top->coveredLength < uint32_t(n)) return 0;
     t_candWord* order[kPageLook];
     bool taken[kPageLook] = {};
     int placed = 0;
-    const auto take = [&](int i) {
-        taken[i] = true;
-        order[placed++] = head[i];
+    const auto take = [&](int k) {
+        taken[k] = true;
+        order[placed++] = head[movable[k]];
     };
     take(0);
-    const auto promotable = [&](int i) {
-        const t_candWord* w = head[i];
-        return !taken[i] && w->text && !(w->sourceType & kCandSourceMerged) &&
-               w->kind != kCandKindPinned;
-    };
     // Other whole readings close to the first.
-    for (int i = 1, readings = 0; i < held && readings < kPageReadings; ++i) {
-        const t_candWord* w = head[i];
-        if (!promotable(i) || w->coveredLength < uint32_t(n) || !IsRealReading(w)) continue;
+    for (int k = 1, readings = 0; k < count && readings < kPageReadings; ++k) {
+        const t_candWord* w = head[movable[k]];
+        if (w->coveredLength < uint32_t(n) || !IsRealReading(w)) continue;
         const bool own = PlainSource(w) != kCandSourceSystem && IsDictionaryWord(w);
         if (!own && int32_t(w->rank) - top->rank > kPageReadingMargin) continue;
-        take(i);
+        take(k);
         ++readings;
     }
     // The first word of the best reading, then the longest word starting
     // the first record; a lone initial read as a character is no word.
     int first = -1, longest = -1;
-    for (int i = 1; i < held; ++i) {
-        const t_candWord* w = head[i];
-        if (!promotable(i) || w->coveredLength >= uint32_t(n) || !StartsReading(w, top) ||
+    for (int k = 1; k < count; ++k) {
+        const t_candWord* w = head[movable[k]];
+        if (taken[k] || w->coveredLength >= uint32_t(n) || !StartsReading(w, top) ||
             std::none_of(input, input + w->coveredLength, IsPinyinVowel))
             continue;
-        if (first < 0 && firstWordEnd > 0 && w->coveredLength == uint32_t(firstWordEnd)) first = i;
-        if (longest < 0 || LstrGetLength(w->text) > LstrGetLength(head[longest]->text)) longest = i;
+        if (first < 0 && firstWordEnd > 0 && w->coveredLength == uint32_t(firstWordEnd)) first = k;
+        if (longest < 0 || LstrGetLength(w->text) > LstrGetLength(head[movable[longest]]->text))
+            longest = k;
     }
     if (first >= 0) take(first);
     if (longest >= 0 && longest != first) take(longest);
     // The common words of the whole input.
-    for (int i = 1; i < held && placed < kPagePlaces; ++i)
-        if (promotable(i) && head[i]->coveredLength >= uint32_t(n) && IsCommonWord(head[i]))
-            take(i);
-    for (int i = 1; i < held; ++i)
-        if (!taken[i]) order[placed++] = head[i];
-    return array->ReorderRankedHead(order, held) ? 1 : 0;
+    for (int k = 1; k < count && placed < kPagePlaces; ++k)
+        if (!taken[k] && head[movable[k]]->coveredLength >= uint32_t(n) &&
+            IsCommonWord(head[movable[k]]))
+            take(k);
+    for (int k = 1; k < count; ++k)
+        if (!taken[k]) order[placed++] = head[movable[k]];
+    t_candWord* laid[kPageLook];
+    for (int i = 0, k = 0; i < held; ++i) laid[i] = keeps(head[i]) ? head[i] : order[k++];
+    return array->ReorderRankedHead(laid, held) ? 1 : 0;
 }
 
 int DecideComposedName(int32_t cost, int32_t best) {
@@ -682,9 +718,13 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
                               composedTop, mode ? &params : nullptr, &choice) ||
         !choice.variant || !choice.lattice)
         return 0;
-    // Input on the way takes only a correction that reads better than the
-    // keys as typed.
-    if (mode && mode->onTheWay && choice.score.total > choice.score.typed) return 0;
+    // Input on the way: keys that read as no whole syllable at the end take
+    // only a correction that reads better than they do; a last syllable
+    // that a further key would lengthen is not corrected itself.
+    if (mode && mode->onTheWay &&
+        (mode->cutEnd ? choice.score.total > choice.score.typed
+                      : choice.variant->position >= mode->lastStart))
+        return 0;
     const wchar_t* letters = choice.variant->letters;
     const int length = choice.variant->length;
 
@@ -936,11 +976,13 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
             request->gameKeys != 0 || ReadsAsInitials(array, input, n) ||
             ((input[0] == L'o' || input[0] == L'i') && wholeWord && fullLength >= 2) ||
             (n > 4 && englishCompletion.HasCandidate() && wholeWord);
-        // Input on the way: keys that read as pinyin up to a last initial
-        // or cut syllable are most likely being typed, not mistyped.
+        // Input on the way, read as pinyin up to a last initial or a
+        // syllable that may be cut, is most likely being typed, not
+        // mistyped: a correction never comes first there.
         const bool decided = DecideCorrectionMode(syllables, input, n, &array, hint, &mode) > 0;
-        mode.onTheWay = syllables.GetLastReachable() == syllables.GetLength() &&
-                        (syllables.LacksPlainSyllable() || EndsCut(syllables));
+        const int cut = EndsCut(syllables, m_dicts.py, input, &mode.lastStart);
+        mode.onTheWay = cut > 0;
+        mode.cutEnd = cut == 2;
         if (decided && CorrectionPass(request, syllables, &array, n, &mode))
             request->correctionUsed = 1;
     }
