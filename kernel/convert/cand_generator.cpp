@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <cwchar>
 
 #include "kernel/convert/association.h"
 #include "kernel/convert/cand_array.h"
@@ -181,6 +182,42 @@ bool IsPinyinVowel(wchar_t c) {
     return c == L'a' || c == L'e' || c == L'i' || c == L'o' || c == L'u' || c == L'v';
 }
 
+// Whether the input's last syllable may be cut: 2 when a live arc into the
+// end reads a cut syllable (or no syllable reads the end), 1 when the
+// likeliest one reads a syllable that a further key makes another (dia of
+// dian, yo of you), else 0.
+int EndsCut(const t_pyLattice& syllables, const t_pyDict* py, const wchar_t* input,
+            int* lastStart) {
+    *lastStart = syllables.GetLength();
+    if (syllables.GetLastReachable() != syllables.GetLength()) return 0;
+    if (syllables.LacksPlainSyllable()) return 2;
+    const int n = syllables.GetLength();
+    const t_pyArc* likeliest = nullptr;
+    double best = 0;
+    for (const t_pyArcLink* l = syllables.In(n); l; l = l->next) {
+        const t_pyArc* a = l->arc;
+        if (!a || (a->flags & kPyArcDead)) continue;
+        if (a->flags & kPyArcPartialMask) return 2;
+        const double p = syllables.GetForward(a->start) * double(a->prob);
+        if (p > best) {
+            best = p;
+            likeliest = a;
+        }
+    }
+    if (!py || !likeliest) return 0;
+    *lastStart = likeliest->start;
+    constexpr int kLongestSyllable = 6;
+    wchar_t longer[kLongestSyllable + 1] = {};
+    const int keys = likeliest->keys;
+    if (keys < 1 || keys >= kLongestSyllable) return 0;
+    std::wmemcpy(longer, input + likeliest->start, size_t(keys));
+    for (wchar_t c = L'a'; c <= L'z'; ++c) {
+        longer[keys] = c;
+        if (py->GetSyllableId(longer) >= 0) return 1;
+    }
+    return 0;
+}
+
 // Ranked records looked at for a reading of the whole input.
 constexpr int kInitialsLook = 64;
 
@@ -306,6 +343,115 @@ int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_
             return array->AddChecked(r, &filtered) == 1 && !filtered ? 1 : 0;
         }
     return 0;
+}
+
+namespace {
+
+// Ranked records the first-page layout looks at, and the places it fills.
+constexpr int kPageLook = 48;
+constexpr int kPagePlaces = 5;
+// Other whole readings on the first page, at most, and how far above the
+// first one's cost they may be.
+constexpr int kPageReadings = 2;
+constexpr int32_t kPageReadingMargin = 300;
+
+uint16_t PlainSource(const t_candWord* w) {
+    return w->sourceType & uint16_t(~(kCandSourceFlag | kCandSourceMerged));
+}
+
+bool IsDictionaryWord(const t_candWord* w) {
+    const uint16_t s = PlainSource(w);
+    return s == kCandSourceSystem || s == kCandSourceUser || s == kCandSourceCell ||
+           s == kCandSourceExternalUser;
+}
+
+// A word the statistics count among the common ones (it has a gram id), or
+// one of the user's own.
+bool IsCommonWord(const t_candWord* w) {
+    return PlainSource(w) == kCandSourceSystem ? w->frequency > 0 : IsDictionaryWord(w);
+}
+
+// A reading of the whole input a user may want instead of the first: a
+// common word, or a sentence.
+bool IsRealReading(const t_candWord* w) {
+    const uint16_t s = PlainSource(w);
+    return IsCommonWord(w) || s == kCandSourceComposed || s == kCandSourceComposedName;
+}
+
+// Whether w's text starts top's and w's keys end where that part of top's
+// reading ends.
+bool StartsReading(const t_candWord* w, const t_candWord* top) {
+    const uint32_t chars = LstrGetLength(w->text);
+    if (chars == 0 || chars >= LstrGetLength(top->text) || !top->segmentList ||
+        LstrGetLength(top->segmentList) <= chars - 1 ||
+        LstrGetUnit(top->segmentList, chars - 1) != w->coveredLength)
+        return false;
+    for (uint32_t i = 0; i < chars; ++i)
+        if (LstrGetUnit(w->text, i) != LstrGetUnit(top->text, i)) return false;
+    return true;
+}
+
+}  // namespace
+
+int ArrangeFirstPage(t_arrayWord* array, const wchar_t* input, int n, int firstWordEnd) {
+    if (!array || !input || n < 1) return 0;
+    t_candWord* head[kPageLook];
+    int held = 0;
+    for (const t_candWord* w; held < kPageLook && (w = array->RankedAt(held)); ++held)
+        head[held] = const_cast<t_candWord*>(w);
+    // Merged corrections and records held off the first places keep their
+    // places; the others are laid out around them.
+    const auto keeps = [](const t_candWord* w) {
+        return (w->sourceType & kCandSourceMerged) || w->positionFloor > 1 || !w->text;
+    };
+    int movable[kPageLook];
+    int count = 0;
+    for (int i = 0; i < held; ++i)
+        if (!keeps(head[i])) movable[count++] = i;
+    if (count < 2) return 0;
+    const t_candWord* top = head[movable[0]];
+    if (top->coveredLength < uint32_t(n)) return 0;
+    t_candWord* order[kPageLook];
+    bool taken[kPageLook] = {};
+    int placed = 0;
+    const auto take = [&](int k) {
+        taken[k] = true;
+        order[placed++] = head[movable[k]];
+    };
+    take(0);
+    // Other whole readings close to the first.
+    for (int k = 1, readings = 0; k < count && readings < kPageReadings; ++k) {
+        const t_candWord* w = head[movable[k]];
+        if (w->coveredLength < uint32_t(n) || !IsRealReading(w)) continue;
+        const bool own = PlainSource(w) != kCandSourceSystem && IsDictionaryWord(w);
+        if (!own && int32_t(w->rank) - top->rank > kPageReadingMargin) continue;
+        take(k);
+        ++readings;
+    }
+    // The first word of the best reading, then the longest word starting
+    // the first record; a lone initial read as a character is no word.
+    int first = -1, longest = -1;
+    for (int k = 1; k < count; ++k) {
+        const t_candWord* w = head[movable[k]];
+        if (taken[k] || w->coveredLength >= uint32_t(n) || !StartsReading(w, top) ||
+            std::none_of(input, input + w->coveredLength, IsPinyinVowel))
+            continue;
+        if (first < 0 && firstWordEnd > 0 && w->coveredLength == uint32_t(firstWordEnd)) first = k;
+        if (longest < 0 || LstrGetLength(w->text) > LstrGetLength(head[movable[longest]]->text))
+            longest = k;
+    }
+    if (first >= 0) take(first);
+    if (longest >= 0 && longest != first) take(longest);
+    // The common words of the whole input.
+    for (int k = 1; k < count && placed < kPagePlaces; ++k)
+        if (!taken[k] && head[movable[k]]->coveredLength >= uint32_t(n) &&
+            IsCommonWord(head[movable[k]]))
+            take(k);
+    for (int k = 1; k < count; ++k)
+        if (!taken[k]) order[placed++] = head[movable[k]];
+    t_candWord* laid[kPageLook];
+    for (int i = 0, k = 0; i < held; ++i) laid[i] = keeps(head[i]) ? head[i] : order[k++];
+    return array->ReorderRankedHead(laid, held) ? 1 : 0;
 }
 
 int DecideComposedName(int32_t cost, int32_t best) {
@@ -519,6 +665,7 @@ void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& 
     t_wordLattice words;
     t_composeOutcome out;
     ComposeWords(compose, &segments, &words, target, &out);
+    if (holdSwapped) m_firstWordEnd = out.firstWordEnd;
     for (int i = 0; i < out.swappedCount; ++i) {
         if (holdSwapped && m_swappedCount < int(std::size(m_swapped))) {
             m_swapped[m_swappedCount++] = out.swapped[i];
@@ -659,6 +806,13 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
                               composedTop, mode ? &params : nullptr, &choice) ||
         !choice.variant || !choice.lattice)
         return 0;
+    // Input on the way: keys that read as no whole syllable at the end take
+    // only a correction that reads better than they do; a last syllable
+    // that a further key would lengthen is not corrected itself.
+    if (mode && mode->onTheWay &&
+        (mode->cutEnd ? choice.score.total > choice.score.typed
+                      : choice.variant->position >= mode->lastStart))
+        return 0;
     const wchar_t* letters = choice.variant->letters;
     const int length = choice.variant->length;
 
@@ -717,6 +871,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
     m_bestPower = 10000;
     m_personName = m_namePathFound = false;
     m_swappedCount = 0;
+    m_firstWordEnd = 0;
     if (asked) asked->asked = 0;
     // Without a buffer there is nowhere to write a request.
     if (cloud && !cloud->buffer) asked = nullptr;
@@ -913,8 +1068,14 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
             request->gameKeys != 0 || ReadsAsInitials(array, input, n) ||
             ((input[0] == L'o' || input[0] == L'i') && wholeWord && fullLength >= 2) ||
             (n > 4 && englishCompletion.HasCandidate() && wholeWord);
-        if (DecideCorrectionMode(syllables, input, n, &array, hint, &mode) > 0 &&
-            CorrectionPass(request, syllables, &array, n, &mode))
+        // Input on the way, read as pinyin up to a last initial or a
+        // syllable that may be cut, is most likely being typed, not
+        // mistyped: a correction never comes first there.
+        const bool decided = DecideCorrectionMode(syllables, input, n, &array, hint, &mode) > 0;
+        const int cut = EndsCut(syllables, m_dicts.py, input, &mode.lastStart);
+        mode.onTheWay = cut > 0;
+        mode.cutEnd = cut == 2;
+        if (decided && CorrectionPass(request, syllables, &array, n, &mode))
             request->correctionUsed = 1;
     }
     for (int i = 0; i < englishCount; ++i) {
@@ -942,6 +1103,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
     if (request->charArt)
         AddCharArtCandidates(&array, &m_arena, uint32_t(length), int(request->pageSize));
     if (m_repeatKey && !request->noPhrase) AddRepeatedKeyCandidate(&array, &m_arena, input, n);
+    if (whole) ArrangeFirstPage(&array, input, n, m_firstWordEnd);
     const int count = array.Arrange();
     Finish(request, results, count, n);
     return count;

@@ -252,6 +252,9 @@ int t_arrayWord::MergeCorrections(const t_arrayWord* corrections, bool shorter,
         t_candWord* r = records[i];
         if (r->coveredLength == top->coveredLength && LstrCompare(r->text, top->text) == 0)
             continue;
+        // A word the keys as typed give too stays theirs: merged, it would
+        // take their place.
+        if (params.neverFirst && FindWord(r->text)) continue;
         if (i > 0) {
             if (!score.multi || level == 4) continue;
             if (level == 3) {
@@ -281,9 +284,11 @@ int t_arrayWord::MergeCorrections(const t_arrayWord* corrections, bool shorter,
         if ((isUser(r) && !isUser(top) && r->rank + 50 < top->rank) ||
             AdmitCorrection(params, score, shorter)) {
             if (r->coveredLength > top->coveredLength && top->score >= 1.0) r->score *= 1.01;
+            if (params.neverFirst) r->positionFloor = 2;
             Add(r, &filtered);
         } else {
             const bool sameText = LstrCompare(r->text, top->text) == 0;
+            if (sameText && params.neverFirst) continue;
             r->rank = kCorrectionPinnedRank;
             r->kind = kCandKindPinned;
             r->wantedPlace = sameText ? 1 : 2;

@@ -53,6 +53,13 @@ struct t_correctionMode {
     bool mustTry = false;
     bool wholeWord = false;    // the array holds a word of the whole input
     bool composedTop = false;  // its top word is composed
+    // The input reads as pinyin up to a last initial or cut syllable: it is
+    // being typed, so a correction never comes first.
+    bool onTheWay = false;
+    // Its last keys read as no whole syllable: a correction must also read
+    // better than the keys as typed.
+    bool cutEnd = false;
+    int32_t lastStart = 0;  // where its likeliest last syllable starts
 };
 
 class t_spellCorrector {
