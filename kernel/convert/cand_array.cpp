@@ -406,6 +406,26 @@ bool t_arrayWord::EvictLast(bool multiOnly) {
     return true;
 }
 
+bool t_arrayWord::ReorderRankedHead(t_candWord* const* order, int count) {
+    constexpr int kMostReordered = 64;
+    if (!IsValid() || !order || count < 0 || count > m_scoredCount || count > kMostReordered)
+        return false;
+    CloseGap();
+    bool taken[kMostReordered] = {};
+    for (int i = 0; i < count; ++i) {
+        int j = 0;
+        while (j < count && (taken[j] || m_scored[j] != order[i])) ++j;
+        if (j == count) return false;
+        taken[j] = true;
+    }
+    std::copy(order, order + count, m_scored);
+    if (m_quota != 0) {
+        m_lastScoredMulti = m_scoredCount - 1;
+        UpdateLastMulti(false);
+    }
+    return true;
+}
+
 // Walks the page as Arrange lays it out (without deferrals) and notes the
 // places of the newcomer and of the last multi-character record of each
 // list; a list without one counts as noted. The record still unplaced once

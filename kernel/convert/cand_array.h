@@ -78,6 +78,11 @@ public:
     const t_candWord* RankedAt(int i) const {
         return i >= 0 && i < m_scoredCount ? ScoredAt(i) : nullptr;
     }
+    // Puts the first count ranked records in the given order, which must
+    // hold exactly those records (false, nothing changed, otherwise). The
+    // list's own order no longer holds after it: the last step before
+    // Arrange.
+    bool ReorderRankedHead(t_candWord* const* order, int count);
     // Whether the first ranked record covers n characters and a user word
     // stands among the leading ranked records of that same length.
     int HasUserWordInLead(uint32_t n) const;

@@ -120,7 +120,7 @@ void t_candCollector::TakeSystemRank(t_candWord* w) const {
     uint16_t cost = 0;
     if (Ready(m_dicts.sys) &&
         m_dicts.sys->FindWordEx(w->syllableIds, w->text, nullptr, nullptr, &cost, &gram)) {
-        w->rank = int16_t(cost);
+        w->rank = int16_t(m_dicts.sys->ListCost(cost, gram, LstrGetLength(w->text)));
         w->frequency = int32_t(gram);
     }
 }
@@ -269,6 +269,7 @@ int t_candCollector::AddSystemWords(const t_wordArc& arc, int end, double prob, 
         w->frequency = int32_t(gram);
         w->sourceType = kCandSourceSystem;
         const uint8_t attr = sys->GetWordFlags(i);
+        cost = sys->ListCost(cost, gram, LstrGetLength(text));
         if (prob < 0) {
             w->score = 1.0;
             w->rank = int16_t(std::min<int32_t>(cost + extra, kCandNoPower));
@@ -320,8 +321,9 @@ int t_candCollector::AddAbbrSystemWords(const t_wordArc& arc, int end, double pr
         if (!w) break;
         w->sourceType = kCandSourceSystem;
         w->score = prob;
-        w->rank = int16_t(power & 0x7FFF);
         w->frequency = int32_t(freqLow) + ((power & 0x8000) ? 65536 : 0);
+        w->rank = int16_t(m_dicts.sys->ListCost(uint16_t(power & 0x7FFF), uint32_t(w->frequency),
+                                                LstrGetLength(text)));
         Debug(w, L"-简拼系统(", w->rank, w->frequency);
         const int r = Offer(w, prob);
         if (r == kArrayNotAdded) break;

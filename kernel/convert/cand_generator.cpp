@@ -149,6 +149,14 @@ bool IsPinyinVowel(wchar_t c) {
     return c == L'a' || c == L'e' || c == L'i' || c == L'o' || c == L'u' || c == L'v';
 }
 
+// Whether a live arc into the lattice's end reads a cut syllable.
+bool EndsCut(const t_pyLattice& syllables) {
+    for (const t_pyArcLink* l = syllables.In(syllables.GetLength()); l; l = l->next)
+        if (l->arc && !(l->arc->flags & kPyArcDead) && (l->arc->flags & kPyArcPartialMask))
+            return true;
+    return false;
+}
+
 // Ranked records looked at for a reading of the whole input.
 constexpr int kInitialsLook = 64;
 
@@ -274,6 +282,108 @@ int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_
             return array->AddChecked(r, &filtered) == 1 && !filtered ? 1 : 0;
         }
     return 0;
+}
+
+namespace {
+
+// Ranked records the first-page layout looks at, and the places it fills.
+constexpr int kPageLook = 48;
+constexpr int kPagePlaces = 5;
+// Other whole readings on the first page, at most, and how far above the
+// first one's cost they may be.
+constexpr int kPageReadings = 2;
+constexpr int32_t kPageReadingMargin = 300;
+
+uint16_t PlainSource(const t_candWord* w) {
+    return w->sourceType & uint16_t(~(kCandSourceFlag | kCandSourceMerged));
+}
+
+bool IsDictionaryWord(const t_candWord* w) {
+    const uint16_t s = PlainSource(w);
+    return s == kCandSourceSystem || s == kCandSourceUser || s == kCandSourceCell ||
+           s == kCandSourceExternalUser;
+}
+
+// A word the statistics count among the common ones (it has a gram id), or
+// one of the user's own.
+bool IsCommonWord(const t_candWord* w) {
+    return PlainSource(w) == kCandSourceSystem ? w->frequency > 0 : IsDictionaryWord(w);
+}
+
+// A reading of the whole input a user may want instead of the first: a
+// common word, or a sentence.
+bool IsRealReading(const t_candWord* w) {
+    const uint16_t s = PlainSource(w);
+    return IsCommonWord(w) || s == kCandSourceComposed || s == kCandSourceComposedName;
+}
+
+// Whether w's text starts top's and w's keys end where that part of top's
+// reading ends.
+bool StartsReading(const t_candWord* w, const t_candWord* top) {
+    const uint32_t chars = LstrGetLength(w->text);
+    if (chars == 0 || chars >= LstrGetLength(top->text) || !top->segmentList ||
+        LstrGetLength(top->segmentList) <= chars - 1 ||
+        LstrGetUnit(top->segmentList, chars - 1) != w->coveredLength)
+        return false;
+    for (uint32_t i = 0; i < chars; ++i)
+        if (LstrGetUnit(w->text, i) != LstrGetUnit(top->text, i)) return false;
+    return true;
+}
+
+}  // namespace
+
+int ArrangeFirstPage(t_arrayWord* array, const wchar_t* input, int n, int firstWordEnd) {
+    if (!array || !input || n < 1) return 0;
+    const int count = std::min(array->GetCount(), kPageLook);
+    t_candWord* head[kPageLook];
+    int held = 0;
+    for (const t_candWord* w; held < count && (w = array->RankedAt(held)); ++held)
+        head[held] = const_cast<t_candWord*>(w);
+    if (held < 2) return 0;
+    const t_candWord* top = head[0];
+    if (top->coveredLength < uint32_t(n) || !top->text) return 0;
+    t_candWord* order[kPageLook];
+    bool taken[kPageLook] = {};
+    int placed = 0;
+    const auto take = [&](int i) {
+        taken[i] = true;
+        order[placed++] = head[i];
+    };
+    take(0);
+    const auto promotable = [&](int i) {
+        const t_candWord* w = head[i];
+        return !taken[i] && w->text && !(w->sourceType & kCandSourceMerged) &&
+               w->kind != kCandKindPinned;
+    };
+    // Other whole readings close to the first.
+    for (int i = 1, readings = 0; i < held && readings < kPageReadings; ++i) {
+        const t_candWord* w = head[i];
+        if (!promotable(i) || w->coveredLength < uint32_t(n) || !IsRealReading(w)) continue;
+        const bool own = PlainSource(w) != kCandSourceSystem && IsDictionaryWord(w);
+        if (!own && int32_t(w->rank) - top->rank > kPageReadingMargin) continue;
+        take(i);
+        ++readings;
+    }
+    // The first word of the best reading, then the longest word starting
+    // the first record; a lone initial read as a character is no word.
+    int first = -1, longest = -1;
+    for (int i = 1; i < held; ++i) {
+        const t_candWord* w = head[i];
+        if (!promotable(i) || w->coveredLength >= uint32_t(n) || !StartsReading(w, top) ||
+            std::none_of(input, input + w->coveredLength, IsPinyinVowel))
+            continue;
+        if (first < 0 && firstWordEnd > 0 && w->coveredLength == uint32_t(firstWordEnd)) first = i;
+        if (longest < 0 || LstrGetLength(w->text) > LstrGetLength(head[longest]->text)) longest = i;
+    }
+    if (first >= 0) take(first);
+    if (longest >= 0 && longest != first) take(longest);
+    // The common words of the whole input.
+    for (int i = 1; i < held && placed < kPagePlaces; ++i)
+        if (promotable(i) && head[i]->coveredLength >= uint32_t(n) && IsCommonWord(head[i]))
+            take(i);
+    for (int i = 1; i < held; ++i)
+        if (!taken[i]) order[placed++] = head[i];
+    return array->ReorderRankedHead(order, held) ? 1 : 0;
 }
 
 int DecideComposedName(int32_t cost, int32_t best) {
@@ -463,6 +573,7 @@ void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& 
     t_wordLattice words;
     t_composeOutcome out;
     ComposeWords(compose, &segments, &words, target, &out);
+    if (holdSwapped) m_firstWordEnd = out.firstWordEnd;
     for (int i = 0; i < out.swappedCount; ++i) {
         if (holdSwapped && m_swappedCount < int(std::size(m_swapped))) {
             m_swapped[m_swappedCount++] = out.swapped[i];
@@ -571,6 +682,9 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
                               composedTop, mode ? &params : nullptr, &choice) ||
         !choice.variant || !choice.lattice)
         return 0;
+    // Input on the way takes only a correction that reads better than the
+    // keys as typed.
+    if (mode && mode->onTheWay && choice.score.total > choice.score.typed) return 0;
     const wchar_t* letters = choice.variant->letters;
     const int length = choice.variant->length;
 
@@ -629,6 +743,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
     m_bestPower = 10000;
     m_personName = m_namePathFound = false;
     m_swappedCount = 0;
+    m_firstWordEnd = 0;
     if (asked) asked->asked = 0;
     // Without a buffer there is nowhere to write a request.
     if (cloud && !cloud->buffer) asked = nullptr;
@@ -821,8 +936,12 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
             request->gameKeys != 0 || ReadsAsInitials(array, input, n) ||
             ((input[0] == L'o' || input[0] == L'i') && wholeWord && fullLength >= 2) ||
             (n > 4 && englishCompletion.HasCandidate() && wholeWord);
-        if (DecideCorrectionMode(syllables, input, n, &array, hint, &mode) > 0 &&
-            CorrectionPass(request, syllables, &array, n, &mode))
+        // Input on the way: keys that read as pinyin up to a last initial
+        // or cut syllable are most likely being typed, not mistyped.
+        const bool decided = DecideCorrectionMode(syllables, input, n, &array, hint, &mode) > 0;
+        mode.onTheWay = syllables.GetLastReachable() == syllables.GetLength() &&
+                        (syllables.LacksPlainSyllable() || EndsCut(syllables));
+        if (decided && CorrectionPass(request, syllables, &array, n, &mode))
             request->correctionUsed = 1;
     }
     for (int i = 0; i < englishCount; ++i) {
@@ -850,6 +969,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
     if (request->charArt)
         AddCharArtCandidates(&array, &m_arena, uint32_t(length), int(request->pageSize));
     if (m_repeatKey && !request->noPhrase) AddRepeatedKeyCandidate(&array, &m_arena, input, n);
+    if (whole) ArrangeFirstPage(&array, input, n, m_firstWordEnd);
     const int count = array.Arrange();
     Finish(request, results, count, n);
     return count;

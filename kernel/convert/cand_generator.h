@@ -91,6 +91,15 @@ int DecideComposedName(int32_t cost, int32_t best);
 int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_t* input,
                             int length);
 
+// Lays out the head of the ranked list of an input of n keys as a user
+// wants the first page: after the first record covering the whole input,
+// at most two other whole readings that are real words or sentences
+// priced close to it; then the first word of the best reading (its end
+// firstWordEnd, 0 when unknown) and the longest word that starts the
+// first record; then the common dictionary words of the whole input;
+// then the rest as ranked. 1 when the head was reordered.
+int ArrangeFirstPage(t_arrayWord* array, const wchar_t* input, int n, int firstWordEnd);
+
 class t_candGenerator {
 public:
     t_candGenerator();
@@ -181,4 +190,5 @@ private:
     bool m_namePathFound = false;
     int16_t m_bestPower = 2000;
     int32_t m_secondaryLength = 0;  // the keys of a running secondary collection
+    int32_t m_firstWordEnd = 0;     // of the run's composed reading of the whole input
 };

@@ -252,6 +252,17 @@ int t_arrayWord::MergeCorrections(const t_arrayWord* corrections, bool shorter,
         t_candWord* r = records[i];
         if (r->coveredLength == top->coveredLength && LstrCompare(r->text, top->text) == 0)
             continue;
+        if (params.neverFirst) {
+            if (any) break;
+            r->rank = kCorrectionPinnedRank;
+            r->kind = kCandKindPinned;
+            r->wantedPlace = 2;
+            r->orderNumber = n - i;
+            AddChecked(r, &filtered);
+            t_candWord::MarkMerged(r);
+            any = 1;
+            continue;
+        }
         if (i > 0) {
             if (!score.multi || level == 4) continue;
             if (level == 3) {

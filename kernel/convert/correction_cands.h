@@ -73,6 +73,7 @@ struct t_admissionParams {
     int32_t level = 2;  // 0..4, the correction strength
     uint8_t strict = 0;
     uint8_t relaxed = 0;
+    uint8_t neverFirst = 0;  // one correction at most, at place 2
 };
 
 // "adj(...):" text "_" kind "(" typed ":" corrected "+" general "+"

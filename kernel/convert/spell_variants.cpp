@@ -334,6 +334,7 @@ t_admissionParams AdmissionFor(const t_correctionMode& mode) {
     t_admissionParams params;
     params.level = std::clamp(mode.mode, 0, 4);
     params.strict = mode.mustTry ? 1 : 0;
+    params.neverFirst = mode.onTheWay ? 1 : 0;
     return params;
 }
 

@@ -53,6 +53,9 @@ struct t_correctionMode {
     bool mustTry = false;
     bool wholeWord = false;    // the array holds a word of the whole input
     bool composedTop = false;  // its top word is composed
+    // The input reads as pinyin up to a last initial or cut syllable: it is
+    // being typed, so a correction never comes first.
+    bool onTheWay = false;
 };
 
 class t_spellCorrector {

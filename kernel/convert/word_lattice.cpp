@@ -419,6 +419,9 @@ bool ComposeWords(const t_composeRequest& request, t_segmentNodes* segments, t_w
         } else {
             out->plain = r;
             out->bestCost = cost;
+            const t_segWordNode* first = end;
+            while (first->prev[0]) first = first->prev[0];
+            out->firstWordEnd = first->arc ? first->arc->end : 0;
             out->plainResult = AddRecord(array, r);
             if (p == n && out->plainResult == kArrayAdded)
                 MakeSwappedReadings(request, *segments, *lattice, end, n, cost, out);

@@ -118,6 +118,7 @@ struct t_composeOutcome {
     int longResult = 6;
     int32_t bestCost = 10000;  // the plain path's cost (the name recognition's best cost)
     uint8_t cloudFlag = 0;
+    int32_t firstWordEnd = 0;     // where the plain reading's first word ends (0: no reading)
     t_candWord* plain = nullptr;  // the records made (also when the array merged them)
     t_candWord* typed = nullptr;
     // The best reading with one word exchanged for a homophone, cheapest

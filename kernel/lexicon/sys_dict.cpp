@@ -3,6 +3,7 @@
 // table, and the word-tree cursor.
 #include "kernel/lexicon/sys_dict.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "kernel/lexicon/gram_stat.h"
@@ -55,6 +56,7 @@ void t_sysDict::Clear() {
     m_nodeCount = m_wordCount = m_textUnits = m_classCount = m_itemCount = 0;
     m_index = m_words = m_nodes = m_text = m_classes = m_shortKeys = m_items = nullptr;
     m_used = 0;
+    m_netOfPath = 0;
 }
 
 const t_gramInfo* t_sysDict::GetGram() const {
@@ -109,8 +111,46 @@ bool t_sysDict::Load(void* data, int32_t size) {
     if (!gram) {
         SetReady(false);
         Clear();
+        return false;
     }
-    return gram;
+    MeasureNetOfPath();
+    return true;
+}
+
+namespace {
+// Rows of the image that MeasureNetOfPath looks at, at most.
+constexpr uint32_t kNetSampleRows = 4096;
+constexpr uint16_t kUnknownWordCost = 0x7FF;
+}  // namespace
+
+void t_sysDict::MeasureNetOfPath() {
+    m_netOfPath = 0;
+    const t_gramInfo* gram = GetGram();
+    if (!gram) return;
+    // The middle difference of a sample spread over the whole table, so
+    // that a few clamped records do not move it.
+    static thread_local int32_t diffs[kNetSampleRows];
+    uint32_t count = 0;
+    const uint32_t step = std::max<uint32_t>(1, m_wordCount / kNetSampleRows);
+    for (uint32_t i = 0; i < m_wordCount && count < kNetSampleRows; i += step) {
+        uint32_t off = 0, id = 0;
+        uint16_t cost = 0;
+        if (!GetWordRecord(i, &off, &cost, &id, nullptr) || id == 0 || cost >= kUnknownWordCost)
+            continue;
+        const t_lstr* text = GetTextAt(off);
+        if (!text || LstrGetLength(text) < 2 || !gram->GetUnigram(id)) continue;
+        const int32_t freq = GramGetUnigramFreq(gram, id);
+        if (freq <= 0) continue;  // clamped at the floor
+        diffs[count++] = int32_t(cost) - freq;
+    }
+    if (count == 0) return;
+    std::nth_element(diffs, diffs + count / 2, diffs + count);
+    m_netOfPath = uint16_t(std::clamp<int32_t>(diffs[count / 2], 0, kUnknownWordCost));
+}
+
+uint16_t t_sysDict::ListCost(uint16_t cost, uint32_t gramId, uint32_t chars) const {
+    if (gramId != 0 || chars < 2 || cost >= kUnknownWordCost) return cost;
+    return uint16_t(std::min<uint32_t>(uint32_t(cost) + m_netOfPath, kUnknownWordCost - 1));
 }
 
 // Bounds every offset the lookups later follow, so that no walk, record or

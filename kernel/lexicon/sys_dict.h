@@ -74,6 +74,12 @@ public:
     // not ready or i is out of range.
     int GetWordRecord(uint32_t i, uint32_t* textOffset, uint16_t* cost, uint32_t* gramId,
                       uint8_t* more) const;
+    // A record's cost on the one scale the candidate list compares words
+    // by. The table stores rows of more than one character that have no
+    // gram id net of the terms a sentence adds to them, rows with one at
+    // their gross cost; unchanged for the highest cost (a word the
+    // statistics do not know) and for one character.
+    uint16_t ListCost(uint16_t cost, uint32_t gramId, uint32_t chars) const;
     // The flag byte of record i (0 when out of range).
     uint8_t GetWordFlags(uint32_t i) const;
     // The record's text; null when out of range.
@@ -130,6 +136,9 @@ public:
 private:
     bool Validate() const;
     void Clear();
+    // What ListCost adds back: measured on the image's own rows, as the
+    // usual gross cost less the unigram record of rows that have both.
+    void MeasureNetOfPath();
 
     const uint8_t* m_image = nullptr;
     uint64_t m_size = 0;
@@ -144,6 +153,7 @@ private:
     const uint8_t* m_shortKeys = nullptr;
     const uint8_t* m_items = nullptr;
     uint64_t m_used = 0;
+    uint16_t m_netOfPath = 0;
 };
 
 // A walk down the word tree. Create it with the dictionary; state 0 is

@@ -50,6 +50,13 @@ endforeach()
 vetra_e2e(ImeDownMovesTheHighlight
   RUN ${ime_run} --home-file .config/fcitx/config "${files}/fcitx_config_arrows_not_paging"
   DRIVE ${typing} type ni cands key Down key Down key Up key space expect-commit-cand 2)
+# The first page of five holds the first word of the reading: 我 chosen by
+# its number, qu typed on, and Space commit 我想去. The common word of
+# initials shows there too.
+vetra_e2e(ImeFirstPageHoldsTheFirstWordAndCommonWords
+  RUN ${ime_run}
+  DRIVE ${typing} type woxiang cands choose 我 expect-nocommit type qu cands expect-first 想去 key space
+        expect-commit 我想去 type bj cands expect-cand 北京)
 # BackSpace right after a selection takes the selection back, not a letter.
 vetra_e2e(ImeBackSpaceUndoesASelection
   RUN ${ime_run} --expect-log "UpdateClientSideUI\t[^\t]+\t\"\"\t\"\"\t\"你hao\""

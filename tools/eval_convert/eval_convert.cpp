@@ -7,7 +7,10 @@
 // of the correctly typed phrases, converts a typo set made from the same
 // phrases (one slip of each edit kind the corrector knows: a substituted,
 // deleted, inserted and swapped letter) and an abbreviation set (the
-// initials of the phrases of 2 to 4 syllables).
+// initials of the phrases of 2 to 4 syllables). The first page: the
+// intended phrase and its first word among the first five; and the
+// corrections shown at places 1 and 2 while the phrases are typed (every
+// prefix of their readings).
 //
 // The phrases of the set that occur word for word in the text the statistics
 // were made from (--seen, written by the data build) measure memory rather
@@ -25,7 +28,9 @@
 //                     [--min-top5 PERCENT] [--errors N] [--show INPUT]
 //                     [--no-timing 1] [--slow MS] [--correction 0]
 //                     [--forecast 0] [--secondary 1] [--typos 0]
-//                     [--abbreviations 0] [--examples N]
+//                     [--abbreviations 0] [--examples N] [--first-page 0]
+//                     [--prefixes 0] [--min-first-word PERCENT]
+//                     [--max-prefix-first N] [--max-prefix-second PERCENT]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -33,13 +38,18 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kernel/api/kernel_startup.h"
 #include "kernel/convert/cand_generator.h"
+#include "kernel/lexicon/py_dict.h"
+#include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
+#include "kernel/runtime/singleton.h"
 #include "tools/common/utf_text.h"
 
 namespace {
@@ -203,12 +213,95 @@ double Percentile(std::vector<double>& v, double q) {
     return v[std::min(v.size() - 1, size_t(q * double(v.size())))];
 }
 
+// The longest start of a phrase, shorter than the phrase, that is a
+// system word of its reading; the first character when none is.
+std::u16string FirstWordOf(const t_phrase& ph) {
+    const t_sysDict& sys = t_singleton<t_sysDict>::Get();
+    const t_pyDict& py = t_singleton<t_pyDict>::Get();
+    if (ph.text.size() != ph.syllables.size() || ph.text.empty()) return ph.text.substr(0, 1);
+    constexpr size_t kLongestWord = 8;
+    for (size_t k = std::min(ph.text.size() - 1, kLongestWord); k >= 2; --k) {
+        uint16_t ids[kLongestWord + 1], text[kLongestWord + 1];
+        ids[0] = text[0] = uint16_t(2 * k);
+        bool known = true;
+        for (size_t i = 0; i < k && known; ++i) {
+            const int32_t id = py.GetSyllableId(ph.syllables[i].c_str());
+            known = id >= 0;
+            ids[i + 1] = uint16_t(id);
+            text[i + 1] = uint16_t(ph.text[i]);
+        }
+        uint32_t index = 0, offset = 0, gram = 0;
+        if (known && sys.FindWord(reinterpret_cast<const t_lstr*>(ids),
+                                  reinterpret_cast<const t_lstr*>(text), &index, &offset, &gram))
+            return ph.text.substr(0, k);
+    }
+    return ph.text.substr(0, 1);
+}
+
+// The first page as a user meets it: the intended phrase, and the phrase's
+// first word (to pick it and type on), among the first five candidates.
+// The share of phrases with their first word there.
+double ReportFirstPage(t_candGenerator& generator, const std::vector<t_phrase>& all,
+                       t_candWord** results) {
+    long phrases = 0, phraseOn = 0, wordOn = 0, eitherOn = 0;
+    for (const t_phrase& ph : all) {
+        const int got = Convert(generator, ph.typed, 2600, results);
+        const bool phrase = PlaceOf(results, got, ph.text, 5) >= 0;
+        const bool word = PlaceOf(results, got, FirstWordOf(ph), 5) >= 0;
+        ++phrases;
+        phraseOn += phrase;
+        wordOn += word;
+        eitherOn += phrase || word;
+    }
+    if (phrases == 0) return 0;
+    const auto share = [&](long k) { return 100.0 * double(k) / double(phrases); };
+    std::printf(
+        "first page of five: phrase %.1f%%, its first word %.1f%%, phrase or first word "
+        "%.1f%%\n",
+        share(phraseOn), share(wordOn), share(eitherOn));
+    return share(wordOn);
+}
+
+// Corrections while the phrases are being typed: every prefix of their
+// readings (each different prefix once), typed as meant, with a correction
+// at place 1 or 2. The count
+// at place 1 and the share at place 2.
+std::pair<long, double> ReportPrefixCorrections(t_candGenerator& generator,
+                                                const std::vector<t_phrase>& all,
+                                                t_candWord** results, int examples) {
+    long prefixes = 0, first = 0, second = 0;
+    uint16_t corrected = 0;
+    std::set<std::wstring> seen;
+    for (const t_phrase& ph : all)
+        for (size_t k = 1; k <= ph.typed.size(); ++k) {
+            const std::wstring prefix = ph.typed.substr(0, k);
+            if (!seen.insert(prefix).second) continue;
+            const int got = Convert(generator, prefix, 2600, results, &corrected);
+            ++prefixes;
+            if ((corrected & 1) && ++first <= examples && got > 0)
+                std::printf("  prefix corrected first: %s -> %s\n",
+                            std::string(prefix.begin(), prefix.end()).c_str(),
+                            Utf8(TextOf(results[0])).c_str());
+            if ((corrected & 2) && ++second <= examples && got > 1)
+                std::printf("  prefix corrected second: %s -> %s\n",
+                            std::string(prefix.begin(), prefix.end()).c_str(),
+                            Utf8(TextOf(results[1])).c_str());
+        }
+    if (prefixes == 0) return {0, 0};
+    std::printf("prefixes: %ld, correction at place 1 %ld (%.1f%%), place 2 %ld (%.1f%%)\n",
+                prefixes, first, 100.0 * double(first) / double(prefixes), second,
+                100.0 * double(second) / double(prefixes));
+    return {first, 100.0 * double(second) / double(prefixes)};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string data, calibration, show, seenPath, everydayPath;
-    double minExact = -1, minTop5 = -1, minClean = -1, minTwo = -1, minCommon = -1, minLonger = -1;
-    bool typos = true, abbreviations = true;
+    double minExact = -1, minTop5 = -1, minFirstWord = -1, maxPrefixSecond = -1, minClean = -1,
+           minTwo = -1, minCommon = -1, minLonger = -1;
+    long maxPrefixFirst = -1;
+    bool typos = true, abbreviations = true, firstPage = true, prefixes = true;
     int examples = 0;  // phrases shown per kind of count
     int showErrors = 0;
     bool timing = true;
@@ -239,6 +332,16 @@ int main(int argc, char** argv) {
             typos = v != "0";
         else if (k == "--abbreviations")
             abbreviations = v != "0";
+        else if (k == "--min-first-word")
+            minFirstWord = std::atof(v.c_str());
+        else if (k == "--max-prefix-first")
+            maxPrefixFirst = std::atol(v.c_str());
+        else if (k == "--max-prefix-second")
+            maxPrefixSecond = std::atof(v.c_str());
+        else if (k == "--first-page")
+            firstPage = v != "0";
+        else if (k == "--prefixes")
+            prefixes = v != "0";
         else if (k == "--examples")
             examples = std::atoi(v.c_str());
         else if (k == "--errors")
@@ -484,6 +587,28 @@ int main(int argc, char** argv) {
                 }
                 std::printf("abbreviations: %ld, first %ld, top-5 %ld, correction first %ld\n",
                             count, first, top5Hits, fixedFirst);
+            }
+            if (firstPage) {
+                const double firstWord = ReportFirstPage(generator, all, results);
+                if (minFirstWord >= 0 && firstWord < minFirstWord) {
+                    std::fprintf(stderr,
+                                 "eval_convert: first words on the first page %.1f%% are below "
+                                 "the floor %.1f%%\n",
+                                 firstWord, minFirstWord);
+                    status = 1;
+                }
+            }
+            if (prefixes && g_correction) {
+                const auto [first, second] =
+                    ReportPrefixCorrections(generator, all, results, examples);
+                if ((maxPrefixFirst >= 0 && first > maxPrefixFirst) ||
+                    (maxPrefixSecond >= 0 && second > maxPrefixSecond)) {
+                    std::fprintf(stderr,
+                                 "eval_convert: prefixes corrected at place 1 %ld, at place 2 "
+                                 "%.1f%%: above the ceiling\n",
+                                 first, second);
+                    status = 1;
+                }
             }
             if (timing) {
                 const size_t count = keystrokes.size();

@@ -89,6 +89,16 @@ TEST_F(GeneratorBuiltDataTest, TypicalInputsOfferTheExpectedWordsOnTheFirstPage)
         {L"buyaotuoliyuanyi", u"不要脱离原意", 4},
         {L"zhutiyianzhuang", u"主题已安装", 4},
         {L"yugaifuwuqishang", u"于该服务器上", 4},
+        // The first page of five: after the first reading and at most two
+        // close ones, the first word (to pick it and type on) and the
+        // common words of the whole input, priced on one scale whether or
+        // not the statistics pair them.
+        {L"woxiang", u"我", 4},
+        {L"bj", u"北京", 4},
+        {L"jt", u"今天", 4},
+        {L"shixian", u"视线", 4},
+        {L"shixian", u"时限", 4},
+        {L"mingtianjian", u"明天", 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)));
@@ -273,26 +283,26 @@ TEST_F(GeneratorBuiltDataTest, InputLengthLimitAndGameKeys) {
 
 TEST_F(GeneratorBuiltDataTest, ASlipOfTheFingerIsCorrectedWhenAsked) {
     t_convertRequest request;
-    EXPECT_EQ(-1, IndexOf(Page(L"nihap", &request), u"你好"));
+    EXPECT_EQ(-1, IndexOf(Page(L"nihaao", &request), u"你好"));
     EXPECT_EQ(0, request.correctionUsed);
-    EXPECT_EQ(0, IndexOf(Page(L"nihap", &request, true), u"你好"));
+    EXPECT_EQ(0, IndexOf(Page(L"nihaao", &request, true), u"你好"));
     EXPECT_EQ(1, request.correctionUsed);
     EXPECT_NE(0, request.mergedMask & 1);
     EXPECT_EQ(0, results[0]->sourceType & kCandSourceMerged);
     // The corrected letters ride along; the word itself is what is shown.
     ASSERT_NE(nullptr, results[0]->furtherText);
     EXPECT_EQ(nullptr, results[0]->secondText);
-    EXPECT_EQ(5u, results[0]->coveredLength);
+    EXPECT_EQ(6u, results[0]->coveredLength);
     // The hidden trace shows the edit and its scores.
     generator.SetDebugDisplay(true);
-    Page(L"nihap", &request, true);
+    Page(L"nihaao", &request, true);
     generator.SetDebugDisplay(false);
     ASSERT_NE(nullptr, results[0]->debugText);
     const std::u16string trace(
         reinterpret_cast<const char16_t*>(LstrGetUnits(results[0]->debugText)),
         LstrGetLength(results[0]->debugText));
     EXPECT_EQ(0u, trace.find(u"adj("));
-    EXPECT_NE(std::u16string::npos, trace.find(u"nihao_sub("));
+    EXPECT_NE(std::u16string::npos, trace.find(u"nihao_del("));
 }
 
 // With corrections on, what was typed as meant keeps its reading: a phrase
@@ -315,7 +325,11 @@ TEST_F(GeneratorBuiltDataTest, CorrectionsStayAwayFromWhatWasTypedAsMeant) {
         {L"maozedong", u"毛泽东", 0, 3, 0},
         {L"weininhuhang", u"为您护航", 0, 3, 0},
         {L"jikeniantie", u"即可黏贴", 0, 3, 0},
-        {L"nihap", u"你好", 0, 3, 1},
+        // Keys that read as pinyin up to a last initial are being typed: a
+        // correction never comes first there.
+        {L"nihap", u"你好", 1, 3, 2},
+        {L"weilejianh", u"为了简化", 0, 1, 0},
+        {L"xiaz", u"下载", 0, 1, 0},
         {L"nh", u"女孩", 3, 1, 0},
         {L"dd", u"等等", 0, 1, 0},
         {L"bjdx", u"北京大学", 0, 1, 0},
