@@ -20,6 +20,7 @@ import check_syllables  # noqa: E402
 import coverage  # noqa: E402
 import domain_adapt  # noqa: E402
 import letter_priors  # noqa: E402
+import make_everyday  # noqa: E402
 import normalise  # noqa: E402
 import syllable_stats  # noqa: E402
 
@@ -418,6 +419,42 @@ class DomainAdaptTest(unittest.TestCase):
             self.assertNotEqual(result.returncode, 0)
             self.assertIn("calibration set comes from some-doc-zh-cn", result.stderr)
             self.assertEqual(sorted(os.listdir(tmp)), ["cal.tsv"])
+
+
+    def test_CalibrationPhrasesTheSourcesHoldAreListedWithWhere(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            cal = write(tmp, "cal.tsv", "# phrases\n打开文件\tda kai wen jian\tx\n"
+                                        "标签页\tbiao qian ye\tx\n新建标签页\tx\tx\n关闭\tguan bi\tx\n")
+            runs = {"b-pkg": ["请打开文件夹"], "a-pkg": ["先打开文件", "新建"]}
+            self.assertEqual(domain_adapt.seen_phrases(cal, runs, {"标签页"}),
+                             [("打开文件", "a-pkg,b-pkg"), ("标签页", "word list")])
+            # runs are kept apart: a phrase across two of them is not held
+            self.assertEqual(domain_adapt.seen_phrases(cal, {"p": ["新建标签", "页"]}, set()), [])
+
+
+class EverydayWordsTest(unittest.TestCase):
+    def test_TraditionalWordsBecomeSimplifiedPhrasesFirst(self):
+        phrases, chars = {"乾淨": "干净"}, {"乾": "乾", "淨": "净", "說": "说", "話": "话"}
+        for word, simple in [("乾淨", "干净"), ("說話", "说话"), ("乾淨話", "干净话"), ("好", "好")]:
+            self.assertEqual(make_everyday.to_simplified(word, phrases, chars, 2), simple)
+
+    def test_EachReadingExpectsItsMostFrequentWordOfOneReading(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            words = write(tmp, "words.tsv", "# word\tsyllables\n认识\tren shi\n人士\tren shi\n"
+                                            "成都\tcheng du\n成都\tcheng dou\n会议\thui yi\n"
+                                            "会议\thui yi\n")
+            readings = make_everyday.single_readings(words)
+            self.assertEqual(readings, {"认识": "ren shi", "人士": "ren shi", "会议": "hui yi"})
+            counts = {"认识": 50, "人士": 70, "会议": 20, "成都": 99, "不在": 500, "认识到": 9}
+            short, longer = make_everyday.select(counts, readings, 1, 5)
+            self.assertEqual(short, [("人士", "ren shi", 70)])
+            self.assertEqual(longer, [])
+        with tempfile.TemporaryDirectory() as tmp:
+            for bad in ["一个\t12\t3\n", "一个\tmany\n", "一个\n"]:
+                with self.assertRaises(make_everyday.EverydayError):
+                    make_everyday.read_essay(write(tmp, "essay.txt", "你好\t5\n" + bad))
+            self.assertEqual(make_everyday.read_essay(write(tmp, "e.txt", "你\t9\n你好\t5\nab\t3\n")),
+                             {"你好": 5})
 
 
 @unittest.skipUnless(os.environ.get("VETRA_LM_EXTRACT") and shutil.which("libime_slm_build_binary"),

@@ -27,7 +27,9 @@ Usage: domain_adapt.py --root CACHE_ROOT --data DIR --calibration TSV
 Reads DIR/build-params.tsv ("domain weight", "gram words"),
 DIR/words.tsv, DIR/lm-unigrams.tsv and DIR/lm-bigrams.tsv; writes
 DIR/unigrams.tsv and DIR/bigrams.tsv (the formats of the extracted
-statistics) and DIR/domain-report.txt. A package that the calibration set
+statistics), DIR/domain-report.txt and DIR/calibration-seen.tsv (the
+calibration phrases that the text or the word list holds word for word,
+which measure memory rather than conversion). A package that the calibration set
 was drawn from is refused: the figures measured on that set would then
 flatter the data. Same inputs, same bytes. Exits non-zero with a message on
 any failure; the outputs are written through temporaries.
@@ -156,10 +158,13 @@ class Splitter:
         return out[::-1]
 
 
-def count(texts, splitter):
+def count(texts, splitter, runs=None):
+    """Word and pair counts; every Han run is also appended to runs."""
     unigrams, pairs = {}, {}
     for text in texts:
         for run in HAN.findall(text):
+            if runs is not None:
+                runs.append(run)
             words = splitter.split(run)
             for w in words:
                 unigrams[w] = unigrams.get(w, 0) + 1
@@ -211,6 +216,20 @@ def header_lines(path):
         return [line for line in f if line.startswith("#")]
 
 
+def seen_phrases(calibration, runs_by_package, words):
+    """[(phrase, where)]: calibration phrases the statistics' sources hold word
+    for word, as a word of the word list or inside a run of a package's text."""
+    texts = {package: "\n".join(runs) for package, runs in runs_by_package.items()}
+    out = []
+    for f in read_rows(calibration):
+        phrase = f[0]
+        where = ["word list"] if phrase in words else []
+        where += [package for package in sorted(texts) if phrase in texts[package]]
+        if where:
+            out.append((phrase, ",".join(where)))
+    return sorted(set(out))
+
+
 def calibration_packages(path):
     """Packages named in the calibration set's header ("#   name version: ...")."""
     names = set()
@@ -250,11 +269,12 @@ def main():
         splitter = Splitter(words, {w: u[0] for w, u in lm_unigrams.items()})
         report = []
         unigrams, pairs = {}, {}
+        runs_by_package = {}
         for package in args.packages:
             tree = os.path.join(args.root, package)
             if not os.path.isdir(tree):
                 raise DomainError("%s is not unpacked in %s" % (package, args.root))
-            u, p = count(package_texts(tree), splitter)
+            u, p = count(package_texts(tree), splitter, runs_by_package.setdefault(package, []))
             if not u:
                 raise DomainError("%s holds no simplified-Chinese text" % package)
             report.append("%s\t%d words\n" % (package, sum(u.values())))
@@ -263,6 +283,7 @@ def main():
             for ab, c in p.items():
                 pairs[ab] = pairs.get(ab, 0) + c
         out_uni, out_pairs = adapt(lm_unigrams, lm_pairs, unigrams, pairs, weight, gram_words)
+        seen = seen_phrases(args.calibration, runs_by_package, words)
     except (DomainError, OSError, ValueError, IndexError) as e:
         sys.exit("domain_adapt: %s" % e)
 
@@ -274,10 +295,14 @@ def main():
     write_lines(os.path.join(args.data, "bigrams.tsv"),
                  header_lines(lm_bi_path) +
                  ["%s\t%s\t%.6f\n" % (a, b, out_pairs[(a, b)]) for a, b in order])
+    write_lines(os.path.join(args.data, "calibration-seen.tsv"),
+                ["# calibration phrases held word for word by the statistics' sources\n",
+                 "# phrase\twhere\n"] + ["%s\t%s\n" % row for row in seen])
     added = sum(1 for ab in out_pairs if ab not in lm_pairs)
     report.append("text\t%d words, %d kinds, %d pairs\n"
                   % (sum(unigrams.values()), len(unigrams), len(pairs)))
     report.append("weight\t%s; pairs stored %d (%d added)\n" % (weight, len(out_pairs), added))
+    report.append("calibration phrases in the sources\t%d\n" % len(seen))
     write_lines(os.path.join(args.data, "domain-report.txt"), report)
 
 

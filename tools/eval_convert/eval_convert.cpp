@@ -12,7 +12,19 @@
 // corrections shown at places 1 and 2 while the phrases are typed (every
 // prefix of their readings).
 //
+// The phrases of the set that occur word for word in the text the statistics
+// were made from (--seen, written by the data build) measure memory rather
+// than conversion: the exact rate is also given over the others, the clean
+// figure. An everyday-words set (--everyday, also from the data build) types
+// common words alone, each reading's likeliest word expected first; the
+// rate is given for the two-character words, the 1,000 most frequent of
+// them, and the words of three and four characters.
+//
 // Usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT]
+//                     [--seen TSV [--min-clean PERCENT]]
+//                     [--everyday TSV [--min-everyday-two PERCENT]
+//                      [--min-everyday-common PERCENT]
+//                      [--min-everyday-longer PERCENT]]
 //                     [--min-top5 PERCENT] [--errors N] [--show INPUT]
 //                     [--no-timing 1] [--slow MS] [--correction 0]
 //                     [--forecast 0] [--secondary 1] [--typos 0]
@@ -142,6 +154,59 @@ int PlaceOf(t_candWord** results, int n, const std::u16string& text, int within)
     return -1;
 }
 
+// The first field of every line that is not a comment.
+std::vector<std::string> FirstFields(const std::string& path, bool* ok) {
+    std::vector<std::string> out;
+    std::ifstream in(path);
+    *ok = bool(in);
+    std::string line;
+    while (in && std::getline(in, line))
+        if (!line.empty() && line[0] != '#') out.push_back(line.substr(0, line.find('\t')));
+    return out;
+}
+
+struct t_everyday {
+    std::u16string word;
+    std::wstring typed;
+};
+
+// Rows "word TAB syllables ..."; rows without a Latin reading are skipped.
+std::vector<t_everyday> ReadEveryday(const std::string& path, bool* ok) {
+    std::vector<t_everyday> out;
+    std::ifstream in(path);
+    *ok = bool(in);
+    std::string line;
+    while (in && std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const size_t t1 = line.find('\t');
+        if (t1 == std::string::npos) continue;
+        const size_t t2 = line.find('\t', t1 + 1);
+        t_everyday e;
+        e.word = Utf16(line.substr(0, t1));
+        for (char c : line.substr(t1 + 1, t2 == std::string::npos ? t2 : t2 - t1 - 1)) {
+            if (c >= 'a' && c <= 'z') {
+                e.typed.push_back(wchar_t(c));
+            } else if (c != ' ') {
+                e.typed.clear();
+                break;
+            }
+        }
+        if (!e.typed.empty() && !e.word.empty()) out.push_back(std::move(e));
+    }
+    return out;
+}
+
+double Share(long part, long whole) {
+    return whole ? 100.0 * double(part) / double(whole) : 0.0;
+}
+
+// Prints a failure when the share is under a floor given (below 0: none).
+bool UnderFloor(const char* what, double share, double floor) {
+    if (floor < 0 || share >= floor) return false;
+    std::fprintf(stderr, "eval_convert: %s %.1f%% is below the floor %.1f%%\n", what, share, floor);
+    return true;
+}
+
 double Percentile(std::vector<double>& v, double q) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
@@ -232,8 +297,9 @@ std::pair<long, double> ReportPrefixCorrections(t_candGenerator& generator,
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string data, calibration, show;
-    double minExact = -1, minTop5 = -1, minFirstWord = -1, maxPrefixSecond = -1;
+    std::string data, calibration, show, seenPath, everydayPath;
+    double minExact = -1, minTop5 = -1, minFirstWord = -1, maxPrefixSecond = -1, minClean = -1,
+           minTwo = -1, minCommon = -1, minLonger = -1;
     long maxPrefixFirst = -1;
     bool typos = true, abbreviations = true, firstPage = true, prefixes = true;
     int examples = 0;  // phrases shown per kind of count
@@ -248,6 +314,18 @@ int main(int argc, char** argv) {
             calibration = v;
         else if (k == "--min-exact")
             minExact = std::atof(v.c_str());
+        else if (k == "--seen")
+            seenPath = v;
+        else if (k == "--min-clean")
+            minClean = std::atof(v.c_str());
+        else if (k == "--everyday")
+            everydayPath = v;
+        else if (k == "--min-everyday-two")
+            minTwo = std::atof(v.c_str());
+        else if (k == "--min-everyday-common")
+            minCommon = std::atof(v.c_str());
+        else if (k == "--min-everyday-longer")
+            minLonger = std::atof(v.c_str());
         else if (k == "--min-top5")
             minTop5 = std::atof(v.c_str());
         else if (k == "--typos")
@@ -285,6 +363,8 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT] [--errors N] "
+            "[--seen TSV] [--min-clean PERCENT] [--everyday TSV] [--min-everyday-two PERCENT] "
+            "[--min-everyday-common PERCENT] [--min-everyday-longer PERCENT] "
             "[--show INPUT] [--no-timing 1] [--slow MS] [--min-top5 PERCENT] [--typos 0] "
             "[--abbreviations 0] [--examples N]\n");
         return 2;
@@ -322,7 +402,15 @@ int main(int argc, char** argv) {
     } else {
         std::ifstream in(calibration);
         long phrases = 0, exact = 0, top5 = 0, chars = 0, rightChars = 0, fixFirst = 0,
-             fixSecond = 0;
+             fixSecond = 0, clean = 0, cleanExact = 0;
+        bool readable = true;
+        std::vector<std::u16string> seen;
+        if (!seenPath.empty())
+            for (const std::string& s : FirstFields(seenPath, &readable)) seen.push_back(Utf16(s));
+        std::sort(seen.begin(), seen.end());
+        std::vector<t_everyday> everyday;
+        const int errorsToShow = showErrors;  // the misses listed of each set
+        if (readable && !everydayPath.empty()) everyday = ReadEveryday(everydayPath, &readable);
         std::vector<double> keystrokes;
         std::vector<t_phrase> all;
         std::string line;
@@ -363,9 +451,12 @@ int main(int argc, char** argv) {
                     std::printf("  correction second: %s -> %s\n", Utf8(phrase).c_str(),
                                 Utf8(TextOf(results[1])).c_str());
             }
-            if (got == phrase)
+            const bool unseen = !std::binary_search(seen.begin(), seen.end(), phrase);
+            clean += unseen;
+            if (got == phrase) {
                 ++exact;
-            else if (showErrors-- > 0)
+                cleanExact += unseen;
+            } else if (showErrors-- > 0)
                 std::printf("  %s -> %s\n", Utf8(phrase).c_str(), Utf8(got).c_str());
             if (PlaceOf(results, n, phrase, 5) >= 0) ++top5;
             for (size_t i = 0; i < phrase.size() && i < got.size(); ++i)
@@ -386,7 +477,11 @@ int main(int argc, char** argv) {
                                 std::string(prefix.begin(), prefix.end()).c_str());
             }
         }
-        if (phrases == 0) {
+        if (!readable || (!everydayPath.empty() && everyday.empty())) {
+            std::fprintf(stderr, "eval_convert: cannot read %s or %s\n", seenPath.c_str(),
+                         everydayPath.c_str());
+            status = 2;
+        } else if (phrases == 0) {
             std::fprintf(stderr, "eval_convert: no phrases in %s\n", calibration.c_str());
             status = 2;
         } else {
@@ -400,6 +495,47 @@ int main(int argc, char** argv) {
                 "(%.1f%%)\n",
                 fixFirst, 100.0 * double(fixFirst) / double(phrases), fixSecond,
                 100.0 * double(fixSecond) / double(phrases));
+            const double cleanShare = Share(cleanExact, clean);
+            if (!seenPath.empty())
+                std::printf(
+                    "not word for word in the statistics' sources: %ld phrases, exact first "
+                    "%.1f%%\n",
+                    clean, cleanShare);
+            // Everyday words: the first 1,000 two-character rows are the most
+            // frequent (the set is ordered by frequency).
+            long two = 0, twoFirst = 0, common = 0, commonFirst = 0, longer = 0, longerFirst = 0;
+            int everydayErrors = errorsToShow;
+            for (const t_everyday& e : everyday) {
+                const int n = Convert(generator, e.typed, 2600, results);
+                const bool first = n > 0 && TextOf(results[0]) == e.word;
+                if (e.word.size() == 2) {
+                    ++two;
+                    twoFirst += first;
+                    if (two <= 1000) {
+                        ++common;
+                        commonFirst += first;
+                    }
+                } else {
+                    ++longer;
+                    longerFirst += first;
+                }
+                if (!first && everydayErrors-- > 0)
+                    std::printf(
+                        "  %s %s -> %s\n", std::string(e.typed.begin(), e.typed.end()).c_str(),
+                        Utf8(e.word).c_str(), n > 0 ? Utf8(TextOf(results[0])).c_str() : "");
+            }
+            if (!everyday.empty())
+                std::printf(
+                    "everyday words first: two characters %.1f%% of %ld (the 1,000 most frequent "
+                    "%.1f%%), three and four %.1f%% of %ld\n",
+                    Share(twoFirst, two), two, Share(commonFirst, common),
+                    Share(longerFirst, longer), longer);
+            // Each floor reports its own failure.
+            if (UnderFloor("clean exact", cleanShare, minClean) |
+                UnderFloor("everyday two-character", Share(twoFirst, two), minTwo) |
+                UnderFloor("everyday most frequent", Share(commonFirst, common), minCommon) |
+                UnderFloor("everyday longer", Share(longerFirst, longer), minLonger))
+                status = 1;
             if (typos) {
                 static const char* const kKinds[5] = {"", "substituted", "deleted", "inserted",
                                                       "swapped"};

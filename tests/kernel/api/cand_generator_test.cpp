@@ -82,6 +82,10 @@ TEST_F(GeneratorBuiltDataTest, TypicalInputsOfferTheExpectedWordsOnTheFirstPage)
         {L"tupianhuoshipin", u"图片或视频", 0},
         {L"shiyige", u"是一个", 0},
         {L"shiyonghuituji", u"使用绘图机", 0},
+        // A reading rare in the survey but common in the words that hold the
+        // character (行 hang: 银行, 一行) is not priced as rare after a word.
+        {L"charuhang", u"插入行", 0},
+        {L"shanchuhang", u"删除行", 0},
         // A composed reading is followed by the same reading with one word
         // exchanged for a homophone, the phrase a user looks for when the
         // first reading picked the wrong word.
