@@ -635,7 +635,7 @@ void t_dictManager::WriteJob(t_dictSaveSnapshot::t_job& job) {
     {
         const t_fileStamp now = StampOf(job.path);
         std::lock_guard<std::mutex> stamps(g_stampLock);
-        replaced = !(entry->diskStamp == job.base) || !(now == job.base);
+        replaced = !(entry->diskStamp == job.base) || (now.present && !(now == job.base));
     }
     if (replaced) {
         job.state = t_state::kReplaced;
@@ -655,7 +655,6 @@ void t_dictManager::WriteJob(t_dictSaveSnapshot::t_job& job) {
         const t_fileStamp now = StampOf(job.path);
         std::lock_guard<std::mutex> stamps(g_stampLock);
         entry->diskStamp = now;
-        entry->diskPath = job.path.Str();
         entry->savedChanges = job.changes;
         entry->savedChangesPending = true;
     }
@@ -1191,14 +1190,15 @@ bool t_dictManager::SharesFile(const t_dictEntry* entry) {
            IsUserDirKind(entry->dirKind);
 }
 
-// A file removed since it was noted is a change as well (the user emptied
-// the dictionary in another process): writing the image back would undo it.
-// No file in a directory the user changed to is none.
+// Only a file that is there counts. One that vanished (set aside as damaged
+// by another process, deleted by hand) is no newer save: the image in memory
+// is the only copy of the words and is written back. A removal by the user
+// leaves an empty dictionary in the file's place, which is taken up as any
+// other save.
 bool t_dictManager::FileReplaced(const t_dictEntry* entry, const t_pathName& path) {
     const t_fileStamp now = StampOf(path);
     std::lock_guard<std::mutex> guard(g_stampLock);
-    if (now.present) return !(now == entry->diskStamp);
-    return entry->diskStamp.present && entry->diskPath == path.Str();
+    return now.present && !(now == entry->diskStamp);
 }
 
 void t_dictManager::NoteFile(t_dictEntry* entry, const t_pathName& path) {
@@ -1206,7 +1206,6 @@ void t_dictManager::NoteFile(t_dictEntry* entry, const t_pathName& path) {
     const t_fileStamp now = StampOf(path);
     std::lock_guard<std::mutex> guard(g_stampLock);
     entry->diskStamp = now;
-    entry->diskPath = path.Str();
 }
 
 void t_dictManager::DropImage(t_dictEntry* entry) {
@@ -1329,7 +1328,7 @@ int t_dictManager::WriteMarkedEntry(t_dictEntry* entry, const t_entryMark& mark,
     {
         const t_fileStamp now = StampOf(path);
         std::lock_guard<std::mutex> stamps(g_stampLock);
-        if (!(entry->diskStamp == mark.base) || !(now == mark.base)) return 0;
+        if (!(entry->diskStamp == mark.base) || (now.present && !(now == mark.base))) return 0;
     }
     if (!DictWriteFileSafely(path, data, size)) return -1;
     // The recorded stamp stays the old file's, so nobody takes the new one

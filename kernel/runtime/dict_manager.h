@@ -88,7 +88,6 @@ struct t_dictEntry {
     uint32_t reserved = 0;  // room after the image (kStorageReserved)
     t_dictManager* manager = nullptr;
     t_fileStamp diskStamp;  // the file the image was last attached from or saved to
-    std::wstring diskPath;  // where diskStamp was taken
     // Changes a snapshot's write put in the file and the finish has not yet
     // forgotten: an attach meanwhile must not replay them onto that file.
     // Both guarded with diskStamp.
@@ -335,9 +334,9 @@ private:
     // Entries whose file is merged with other processes' saves: the user
     // copies held in memory blocks.
     static bool SharesFile(const t_dictEntry* entry);
-    // True when the file at path is no longer the one recorded for the
-    // entry, also when it was removed since: a removal is taken up like a
-    // save (the image drops the removed words, the unsaved changes replay).
+    // True when a file at path is there and is no longer the one recorded
+    // for the entry. A file that vanished is no newer save: writing the
+    // image back is right (a removal leaves an empty file, which counts).
     static bool FileReplaced(const t_dictEntry* entry, const t_pathName& path);
     static void NoteFile(t_dictEntry* entry, const t_pathName& path);
     // Under the global lock: re-attaches the entry to the newest file and

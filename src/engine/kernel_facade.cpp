@@ -283,8 +283,7 @@ bool KernelDropEmptyUsrExtDict() {
         return !PathIsFile(ext) || PathRemoveFile(ext);
     };
     // Through the manager: words another process saved since are taken up
-    // and counted first. Removed, its file would be a removal the other
-    // processes take up.
+    // and counted first.
     t_dictEntry* entry = dict.GetEntry();
     return entry && entry->manager ? entry->manager->SaveEntryWith(entry, drop) : drop();
 }
@@ -311,7 +310,18 @@ bool KernelRemoveUsrDict() {
     for (const wchar_t* name : kFiles) {
         t_pathName file;
         if (!UserFile(name, file)) return false;
-        if (PathIsFile(file) && !PathRemoveFile(file)) return false;
+        if (!PathIsFile(file)) continue;
+        // The two dictionaries other processes hold in memory are emptied in
+        // place: they take an empty file up as a newer save, whereas a file
+        // that is simply gone is written back from their memory.
+        bool done;
+        if (wcscmp(name, kExtDictFile) == 0)
+            done = WriteExtImage(file.GetFull(), {}) != 0;
+        else if (wcscmp(name, kUsrDictFileName) == 0)
+            done = t_usrDictV3Core::CreateEmptyFile(file.GetFull(), kUsrDefaultCapacity);
+        else
+            done = PathRemoveFile(file);
+        if (!done) return false;
     }
     if (PathIsDir(backup) && !PathRemoveDirTree(backup)) return false;
     t_usrDictExtCore& ext = t_singleton<t_usrDictExtCore>::Get();

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <random>
@@ -318,44 +319,79 @@ TEST_F(SharedLearningTest, OwnSavesNeverRefuseAndOtherSavesShowAtTheNextCheck) {
     dict.Load(nullptr, 0);  // the block goes with the manager
 }
 
+// What another process does to the file this process attached. A removal
+// empties it in place; a damaged file is set aside, no backup to restore.
+enum class t_elsewhere { kRemoved, kSetAside };
+
+// The other process's body; 0 when the file was removed or set aside.
+int ActElsewhere(t_elsewhere what, const std::string& path) {
+    if (what == t_elsewhere::kRemoved) {
+        DeleteUsrDictFile();
+        return 0;
+    }
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f || fputs("not a dictionary", f) < 0 || fclose(f) != 0) return 1;
+    t_dictManager manager;
+    t_usrDictV3Core other;
+    if (!manager.Init() ||
+        !manager.Register(L"UsrDictV3Elsewhere", &other, kLoadPhase1, kStorageReserved, kDirUser,
+                          kUsrDictFileName, 0, kVersionMaskDict) ||
+        !manager.LoadDict(L"UsrDictV3Elsewhere"))
+        return 2;
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? 3 : 0;
+}
+
 // Another process removes the dictionary (the user emptied it there): this
 // process's next save, whether a flush or a save in steps, keeps only what
 // it learned after the removal instead of writing the removed words back.
+// A file that merely vanished (set aside as damaged elsewhere) is no removal:
+// the words held here are its only copy and are written back.
 TEST_F(SharedLearningTest, ARemovalElsewhereHoldsAfterThisProcessSaves) {
-    for (const bool inSteps : {false, true}) {
-        SCOPED_TRACE(inSteps ? "save in steps" : "flush");
-        ASSERT_NO_FATAL_FAILURE(Reset());
-        t_usrDictV3Core dict;
-        ASSERT_TRUE(env_.manager->Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser,
-                                           kUsrDictFileName, 0, kVersionMaskDict));
-        ASSERT_TRUE(env_.manager->LoadDict(kName));
-        ASSERT_EQ(1, dict.LearnWord(Reading(1).get(), Text(1).get(), 0));
-        ASSERT_TRUE(env_.manager->SaveDict(kName));
+    const struct {
+        const char* name;
+        t_elsewhere what;
+        bool wordsKept;  // the words saved before are in the file after
+    } cases[] = {
+        {"removed", t_elsewhere::kRemoved, false},
+        {"set aside as damaged", t_elsewhere::kSetAside, true},
+    };
+    for (const auto& c : cases) {
+        for (const bool inSteps : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (inSteps ? ", save in steps" : ", flush"));
+            ASSERT_NO_FATAL_FAILURE(Reset());
+            t_usrDictV3Core dict;
+            ASSERT_TRUE(env_.manager->Register(kName, &dict, kLoadPhase1, kStorageReserved,
+                                               kDirUser, kUsrDictFileName, 0, kVersionMaskDict));
+            ASSERT_TRUE(env_.manager->LoadDict(kName));
+            ASSERT_EQ(1, dict.LearnWord(Reading(1).get(), Text(1).get(), 0));
+            ASSERT_TRUE(env_.manager->SaveDict(kName));
 
-        const std::wstring wide = Path();
-        const std::string path(wide.begin(), wide.end());
-        const pid_t remover = fork();
-        if (remover == 0) _exit(unlink(path.c_str()) == 0 ? 0 : 1);
-        int status = 0;
-        ASSERT_EQ(remover, waitpid(remover, &status, 0));
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            const std::wstring wide = Path();
+            const std::string path(wide.begin(), wide.end());
+            const pid_t other = fork();
+            if (other == 0) _exit(ActElsewhere(c.what, path));
+            int status = 0;
+            ASSERT_EQ(other, waitpid(other, &status, 0));
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
-        ASSERT_NE(0, dict.LearnWord(Reading(2).get(), Text(2).get(), 0));
-        if (inSteps) {
-            std::unique_ptr<t_dictSaveSnapshot> snapshot = env_.manager->TakeSaveSnapshot();
-            ASSERT_TRUE(snapshot);
-            snapshot->Write();
-            EXPECT_TRUE(env_.manager->FinishSave(*snapshot));
-        } else {
-            EXPECT_TRUE(env_.manager->SaveDict(kName));
+            ASSERT_NE(0, dict.LearnWord(Reading(2).get(), Text(2).get(), 0));
+            if (inSteps) {
+                std::unique_ptr<t_dictSaveSnapshot> snapshot = env_.manager->TakeSaveSnapshot();
+                ASSERT_TRUE(snapshot);
+                snapshot->Write();
+                EXPECT_TRUE(env_.manager->FinishSave(*snapshot));
+            } else {
+                EXPECT_TRUE(env_.manager->SaveDict(kName));
+            }
+            t_usrDictV3Core file;
+            ASSERT_TRUE(file.AttachFile(Path().c_str()));
+            EXPECT_EQ(c.wordsKept ? 1 : 0, FreqIn(file, 1));
+            EXPECT_EQ(c.wordsKept ? kSeedFreq : 0, FreqIn(file, kSeedBase));
+            EXPECT_EQ(1, FreqIn(file, 2));
+            EXPECT_EQ(c.wordsKept ? 1 : 0, FreqIn(dict, 1));
+            dict.Load(nullptr, 0);  // the block goes with the manager
         }
-        t_usrDictV3Core file;
-        ASSERT_TRUE(file.AttachFile(Path().c_str()));
-        EXPECT_EQ(0, FreqIn(file, 1)) << "removed word written back";
-        EXPECT_EQ(0, FreqIn(file, kSeedBase));
-        EXPECT_EQ(1, FreqIn(file, 2));
-        EXPECT_EQ(0, FreqIn(dict, 1));
-        dict.Load(nullptr, 0);  // the block goes with the manager
     }
 }
 

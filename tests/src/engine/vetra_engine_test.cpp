@@ -358,6 +358,13 @@ TEST_F(EngineBuiltDataTest, RemovedWordsNeverComeBackButABackupRestoresThem) {
     ASSERT_TRUE(engine->BackupUsrDict(dir.At("usr.bak").c_str(), &status));
     EXPECT_EQ(1u, status);
     ASSERT_TRUE(Learn({{"ma", "马"}, {"lu", "鹿"}}));
+    // Imported words too: their file is emptied, not refused when read back.
+    WriteWords(dir.At("words.bin"), 3);
+    ASSERT_EQ(1, ExportUsrDictToText(dir.WAt("words.bin").c_str(), dir.WAt("words.txt").c_str()));
+    const std::string list = dir.At("words.txt");
+    const char* lists[] = {list.c_str()};
+    const uint16_t kinds[] = {0};
+    ASSERT_TRUE(engine->MergeUsrExtDictFile(lists, kinds, kinds, 1));
     const int saved = rank(Candidates(engine, "nihao"), "拟郝");
     const int unsaved = rank(Candidates(engine, "malu"), "马鹿");
     ASSERT_GE(saved, 0);
@@ -365,7 +372,13 @@ TEST_F(EngineBuiltDataTest, RemovedWordsNeverComeBackButABackupRestoresThem) {
 
     ASSERT_TRUE(engine->RemoveUsrDict());
     EXPECT_FALSE(fs::exists(Data("Backup")));
-    EXPECT_FALSE(fs::exists(Data("qzim_usr_v3new.bin")));
+    // Emptied in place, which other processes take up as a newer save.
+    const std::string left = Data("qzim_usr_v3new.bin");
+    EXPECT_TRUE(fs::is_regular_file(left));
+    EXPECT_EQ(0, GetUsrDictWordCount(std::wstring(left.begin(), left.end()).c_str(), 1));
+    int32_t imported = -1;
+    EXPECT_FALSE(t_singleton<t_usrDictExtCore>::Get().GetCount(&imported));
+    EXPECT_EQ(0, imported);
     ASSERT_TRUE(engine->SaveDicts());
     const auto gone = [&](const std::vector<std::string>& texts, const char* word, int was) {
         const int now = rank(texts, word);
