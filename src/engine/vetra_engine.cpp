@@ -464,6 +464,18 @@ bool CVetraCoreEngine::BackupUsrDict(const char* path, uint32_t* wordCount) {
     return ok;
 }
 
+bool CVetraCoreEngine::BackupUsrDictInSteps(
+    const char* path, uint32_t* status,
+    const std::function<void(const std::function<void()>&)>& locked) {
+    if (status) *status = 0;
+    auto wide = std::make_unique<t_wideArg>(path);
+    if (!wide->Ok()) return false;
+    int32_t result = 0;
+    const bool ok = BackupUsrDictV3InSteps(wide->Get(), &result, locked) != 0;
+    if (status) *status = uint32_t(result);
+    return ok;
+}
+
 bool CVetraCoreEngine::RemoveUsrDict() {
     return KernelRemoveUsrDict();
 }

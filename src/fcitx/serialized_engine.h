@@ -51,13 +51,13 @@ public:
         t_lock lock(m_mutex);
         return m_inner->LearnWord(buffer);
     }
-    bool SaveDicts() override {
-        t_lock lock(m_mutex);
-        return m_inner->SaveDicts();
-    }
+    // In steps (below): a save never holds a keystroke up for its writing.
+    bool SaveDicts() override { return SaveDictsInSteps(); }
     // SaveDicts holding the mutex only to copy what is to be written and to
     // finish, not while the copy is written; SaveDicts without a split save.
+    // One such save at a time (the save worker's, a backup's, the last).
     bool SaveDictsInSteps() {
+        std::lock_guard<std::mutex> saving(m_saveMutex);
         std::unique_ptr<t_dictSaveSnapshot> snapshot =
             m_split ? m_split->NewSaveSnapshot() : nullptr;
         {
@@ -136,7 +136,9 @@ public:
         t_lock lock(m_mutex);
         return m_inner->CreateAbbrResult();
     }
+    // The user dictionary is one of the files a save in steps writes.
     bool SaveUsrDict() override {
+        if (m_split) return SaveDictsInSteps();
         t_lock lock(m_mutex);
         return m_inner->SaveUsrDict();
     }
@@ -186,7 +188,11 @@ public:
         t_lock lock(m_mutex);
         return m_inner->RestoreUsrDict(path);
     }
+    // After a save (the caller's): the copy of the file is taken under the
+    // mutex, the target written without it, so a target that stops
+    // answering holds no keystroke up.
     bool BackupUsrDict(const char* path, uint32_t* wordCount) override {
+        if (m_steps) return m_steps->BackupUsrDictInSteps(path, wordCount, Locked());
         t_lock lock(m_mutex);
         return m_inner->BackupUsrDict(path, wordCount);
     }
@@ -228,6 +234,7 @@ private:
     IVetraStepwiseImport* m_steps;
     IVetraPunctuation* m_punctuation;
     std::recursive_mutex m_mutex;
+    std::mutex m_saveMutex;  // taken before m_mutex, never while holding it
 };
 
 }  // namespace n_fcitx

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include <fcitx-config/hotkey.h>
@@ -28,6 +29,7 @@
 #include "src/fcitx/addon_paths.h"
 #include "src/fcitx/cloud_road.h"
 #include "src/fcitx/dbus_service.h"
+#include "src/fcitx/end_signal.h"
 #include "src/fcitx/front_settings.h"
 #include "src/fcitx/ime_session.h"
 #include "src/fcitx/ime_text.h"
@@ -46,6 +48,9 @@ constexpr const char* kChooseKeys = "1234567890";
 // saves asked for meanwhile join it, so quick typing costs few saves, and a
 // killed fcitx loses at most these last seconds.
 constexpr std::chrono::milliseconds kSaveDeadline(1500);
+// How often the input method looks for SIGTERM when the module addon, which
+// would wake at once, is disabled.
+constexpr long kEndSignalPollMs = 250;
 
 // Learnings ask for saves; the save itself runs on the worker, through the
 // serialized engine, which holds its lock only to copy and to finish: a
@@ -56,16 +61,65 @@ public:
     void RequestSave() override { Post(false); }
     // Starts the save without the deadline's wait; returns at once.
     void SaveNow() { Post(true); }
+    // SaveNow, and the process waiting on the FIFO at `fifo` is told once a
+    // save that started after this call is done.
+    void SaveNowAndSignal(const std::string& fifo) {
+        {
+            std::lock_guard<std::mutex> lock(m_fifoMutex);
+            m_fifo = fifo;
+        }
+        Post(true);
+    }
     void Drain() { m_worker.Drain(); }
 
 private:
     void Post(bool now) {
-        t_serializedEngine* engine = m_engine;
-        m_worker.Post([engine] { engine->SaveDictsInSteps(); }, now);
+        // Every job is the same: one that supersedes another takes over its
+        // FIFO notice too.
+        m_worker.Post([this] { Save(); }, now);
+    }
+    void Save() {
+        std::string fifo;
+        {
+            std::lock_guard<std::mutex> lock(m_fifoMutex);
+            fifo.swap(m_fifo);
+        }
+        m_engine->SaveDictsInSteps();
+        if (!fifo.empty()) SignalSyncFifo(fifo.c_str());
     }
 
     t_serializedEngine* m_engine;
-    t_saveWorker m_worker{kSaveDeadline};
+    std::mutex m_fifoMutex;
+    std::string m_fifo;                    // to be told after the next save; empty: nobody
+    t_saveWorker m_worker{kSaveDeadline};  // last: joined before the rest goes
+};
+
+// The engine as a settings reload sees it: its saves go to the save worker,
+// so that a reload never holds a keystroke up for the writing.
+class t_reloadEngine {
+public:
+    t_reloadEngine(t_serializedEngine& engine, t_workerSaver& saver, std::string fifo)
+        : m_engine(engine), m_saver(saver), m_fifo(std::move(fifo)) {}
+    bool SaveDicts() {
+        m_saver.SaveNow();
+        return true;
+    }
+    // Asked for by a settings tool that waits on the FIFO: it is told once
+    // the save (which writes the user dictionary too) is done.
+    bool SaveUsrDict() {
+        m_saver.SaveNowAndSignal(m_fifo);
+        return true;
+    }
+    bool StartKernel() { return m_engine.StartKernel(); }
+    bool ReloadExtDict() { return m_engine.ReloadExtDict(); }
+    bool NotifyAbbrUsrDictChanged() { return m_engine.NotifyAbbrUsrDictChanged(); }
+    bool NotifyUsrDictV3Changed() { return m_engine.NotifyUsrDictV3Changed(); }
+    bool NotifyUsrDictExtChanged() { return m_engine.NotifyUsrDictExtChanged(); }
+
+private:
+    t_serializedEngine& m_engine;
+    t_workerSaver& m_saver;
+    std::string m_fifo;
 };
 
 // The state record; one per process.
@@ -365,10 +419,14 @@ INPUT_RETURN_VALUE FcitxVetraDoReleaseInput(void*, FcitxKeySym, unsigned int) {
 
 void FcitxVetraReloadConfig(void* arg) {
     auto* st = static_cast<FcitxVetraPinyin*>(arg);
-    // Saves asked for by learning land before the reload's own.
-    st->saver->Drain();
-    ReloadFrontSettings(*st->engine, GetSettingsIniPath(), SyncFifoPath(), &st->settings,
-                        &st->hotkey);
+    const std::string ini = GetSettingsIniPath();
+    // A restored or rebuilt dictionary is taken up from disk: saves asked
+    // for by learning land first. Any other reload only asks the worker.
+    if (IniGetBool(ini, kRestoreRequest, 0) || IniGetBool(ini, kRebuildRequest, 0))
+        st->saver->Drain();
+    t_reloadEngine engine(*st->serialized, *st->saver, SyncFifoPath());
+    // The FIFO is told by the worker, after the save.
+    ReloadFrontSettings(engine, ini, std::string(), &st->settings, &st->hotkey);
     ApplySettings(st);
 }
 
@@ -387,6 +445,18 @@ void FcitxVetraOnClose(void* arg, FcitxIMCloseEventType event) {
         return;
     }
     dbus_setVetraImeVisible(0);
+}
+
+// SIGTERM ends fcitx as its D-Bus Exit does (every Destroy runs, learning
+// is saved), also with the module addon disabled.
+void PollEndSignal(void* arg) {
+    auto* instance = static_cast<FcitxInstance*>(arg);
+    if (TakeEndSignal()) {
+        FcitxLog(INFO, "SIGTERM: ending fcitx");
+        FcitxInstanceEnd(instance);
+        return;
+    }
+    FcitxInstanceAddTimeout(instance, kEndSignalPollMs, PollEndSignal, instance);
 }
 
 // ---------------------------------------------------------------- start-up
@@ -474,6 +544,10 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
                               "zh_CN");
     RegisterSwitchHotkey(instance, &st->hotkey, ini);
     FcitxInstanceRegisterInputUnFocusHook(instance, FcitxIMEventHook{EndTypingRun, st.get()});
+    if (!InstallEndSignal())
+        FcitxLog(WARNING, "SIGTERM is left to fcitx: learning since the last save may be lost");
+    else if (!EndSignalWatched())
+        FcitxInstanceAddTimeout(instance, kEndSignalPollMs, PollEndSignal, instance);
     LaunchPanelWatchdog();
     st->dbus = std::make_unique<t_vetraDBusService>(instance, st->engine);
     g_state = st.get();
@@ -487,12 +561,16 @@ void FcitxVetraPinyinDestroy(void* arg) {
     auto* st = static_cast<FcitxVetraPinyin*>(arg);
     // The settings tool's calls still running end first (their answers
     // sent); every save asked for lands, then the last state is written.
+    // A call that does not end in time (a file system that stopped
+    // answering) is left to the process's end: the engine it uses stays.
+    if (!st->dbus->Stop(t_vetraDBusService::kStopWait)) (void)st->serialized.release();
     st->dbus.reset();
     st->saver->Drain();
     st->engine->SaveDicts();
     st->session.Reset();
     if (st->shown) st->shown->Release();
     ReleaseSwitchHotkey(&st->hotkey);
+    FcitxInstanceRemoveTimeoutByFunc(st->instance, PollEndSignal);
     if (g_state == st) g_state = nullptr;
     CloudRoad().Detach();
     // The cloud worker outlives the input method: it must stop handing

@@ -309,7 +309,7 @@ TEST(ImeLearning, WhatACommitLearns) {
         const char* english;
     } cases[] = {
         {"letters alone: an English word", "abc", false, 0, nullptr, "abc"},
-        {"a selection and letters left", "nihaoma", true, 5, "你好ma", nullptr},
+        {"a selection and letters left: the selection alone", "nihaoma", true, 5, "你好", nullptr},
         {"nothing left to learn", "", false, 0, nullptr, nullptr},
     };
     for (const Case& c : cases) {
