@@ -261,7 +261,18 @@ bool t_vetraDBusService::SendAnswers() {
 
 void t_vetraDBusService::Poll(void* data) {
     auto* self = static_cast<t_vetraDBusService*>(data);
-    self->m_polling = self->SendAnswers();
+    self->SendAnswers();
+    // The flush may have read a client's next messages (a key) into the
+    // queue: dispatched here, as fcitx's addon would, or they would wait
+    // for other traffic. A call among them is queued as usual.
+    for (DBusConnection* connection : self->m_connections)
+        if (connection)
+            while (dbus_connection_dispatch(connection) == DBUS_DISPATCH_DATA_REMAINS) {
+            }
+    {
+        std::lock_guard<std::mutex> lock(self->m_calls->mutex);
+        self->m_polling = self->m_calls->outstanding > 0;
+    }
     if (self->m_polling)
         FcitxInstanceAddTimeout(self->m_instance, kAnswerPollMs, &t_vetraDBusService::Poll, self);
 }

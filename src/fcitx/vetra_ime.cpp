@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include <fcitx-config/hotkey.h>
 #include <fcitx-utils/log.h>
@@ -65,8 +66,16 @@ public:
     // save that started after this call is done.
     void SaveNowAndSignal(const std::string& fifo) {
         {
-            std::lock_guard<std::mutex> lock(m_fifoMutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_fifo = fifo;
+        }
+        Post(true);
+    }
+    // SaveNow, then the kernel takes up its settings and files again.
+    void SaveNowAndReload() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_reload = true;
         }
         Post(true);
     }
@@ -74,50 +83,59 @@ public:
 
 private:
     void Post(bool now) {
-        // Every job is the same: one that supersedes another takes over its
-        // FIFO notice too.
+        // Every job is the same: one that supersedes another takes over
+        // what it was asked to do after the save.
         m_worker.Post([this] { Save(); }, now);
     }
     void Save() {
         std::string fifo;
+        bool reload;
         {
-            std::lock_guard<std::mutex> lock(m_fifoMutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             fifo.swap(m_fifo);
+            reload = std::exchange(m_reload, false);
         }
         m_engine->SaveDictsInSteps();
         if (!fifo.empty()) SignalSyncFifo(fifo.c_str());
+        if (reload) {
+            m_engine->StartKernel();
+            m_engine->ReloadExtDict();
+            m_engine->NotifyAbbrUsrDictChanged();
+        }
     }
 
     t_serializedEngine* m_engine;
-    std::mutex m_fifoMutex;
-    std::string m_fifo;                    // to be told after the next save; empty: nobody
+    std::mutex m_mutex;
+    std::string m_fifo;  // to be told after the next save; empty: nobody
+    bool m_reload = false;
     t_saveWorker m_worker{kSaveDeadline};  // last: joined before the rest goes
 };
 
-// The engine as a settings reload sees it: its saves go to the save worker,
-// so that a reload never holds a keystroke up for the writing.
+// The engine as a plain settings reload sees it: the save and the kernel's
+// reload (its settings, key map and changed files: tens of milliseconds)
+// run on the save worker after each other, so that fcitx's main thread
+// never holds a keystroke up for them; a key waits at most for one of the
+// kernel's steps. A save request's FIFO is told after the save.
 class t_reloadEngine {
 public:
-    t_reloadEngine(t_serializedEngine& engine, t_workerSaver& saver, std::string fifo)
-        : m_engine(engine), m_saver(saver), m_fifo(std::move(fifo)) {}
-    bool SaveDicts() {
-        m_saver.SaveNow();
-        return true;
-    }
-    // Asked for by a settings tool that waits on the FIFO: it is told once
-    // the save (which writes the user dictionary too) is done.
+    t_reloadEngine(t_workerSaver& saver, std::string fifo)
+        : m_saver(saver), m_fifo(std::move(fifo)) {}
+    bool SaveDicts() { return true; }  // part of the reload below
     bool SaveUsrDict() {
         m_saver.SaveNowAndSignal(m_fifo);
         return true;
     }
-    bool StartKernel() { return m_engine.StartKernel(); }
-    bool ReloadExtDict() { return m_engine.ReloadExtDict(); }
-    bool NotifyAbbrUsrDictChanged() { return m_engine.NotifyAbbrUsrDictChanged(); }
-    bool NotifyUsrDictV3Changed() { return m_engine.NotifyUsrDictV3Changed(); }
-    bool NotifyUsrDictExtChanged() { return m_engine.NotifyUsrDictExtChanged(); }
+    bool StartKernel() {
+        m_saver.SaveNowAndReload();
+        return true;
+    }
+    bool ReloadExtDict() { return true; }             // part of StartKernel's
+    bool NotifyAbbrUsrDictChanged() { return true; }  // part of StartKernel's
+    // Only asked for by a restore or a rebuild, which this view never runs.
+    bool NotifyUsrDictV3Changed() { return false; }
+    bool NotifyUsrDictExtChanged() { return false; }
 
 private:
-    t_serializedEngine& m_engine;
     t_workerSaver& m_saver;
     std::string m_fifo;
 };
@@ -420,13 +438,15 @@ INPUT_RETURN_VALUE FcitxVetraDoReleaseInput(void*, FcitxKeySym, unsigned int) {
 void FcitxVetraReloadConfig(void* arg) {
     auto* st = static_cast<FcitxVetraPinyin*>(arg);
     const std::string ini = GetSettingsIniPath();
-    // A restored or rebuilt dictionary is taken up from disk: saves asked
-    // for by learning land first. Any other reload only asks the worker.
-    if (IniGetBool(ini, kRestoreRequest, 0) || IniGetBool(ini, kRebuildRequest, 0))
+    if (IniGetBool(ini, kRestoreRequest, 0) || IniGetBool(ini, kRebuildRequest, 0)) {
+        // A restored or rebuilt dictionary is taken up from disk at once,
+        // after the saves asked for by learning have landed.
         st->saver->Drain();
-    t_reloadEngine engine(*st->serialized, *st->saver, SyncFifoPath());
-    // The FIFO is told by the worker, after the save.
-    ReloadFrontSettings(engine, ini, std::string(), &st->settings, &st->hotkey);
+        ReloadFrontSettings(*st->engine, ini, SyncFifoPath(), &st->settings, &st->hotkey);
+    } else {
+        t_reloadEngine engine(*st->saver, SyncFifoPath());
+        ReloadFrontSettings(engine, ini, std::string(), &st->settings, &st->hotkey);
+    }
     ApplySettings(st);
 }
 
