@@ -537,8 +537,9 @@ uint64_t BackupUsrDictV3InSteps(const wchar_t* target, int32_t* status,
     if (!to.ToBytes(mb, sizeof mb) || (lstat(mb, &st) == 0 && !S_ISREG(st.st_mode))) return 0;
     bool saved = false, present = false, copied = false;
     std::vector<uint8_t> bytes;
+    // Two steps: the caller's other work may run between them.
+    locked([] { GetVersionManager().CheckUpdate2(); });
     locked([&] {
-        GetVersionManager().CheckUpdate2();
         t_processLock::t_locker lock(GetDictLocker());
         t_usrDictV3Core& live = GetUsrDictInstance();
         t_entryFileLock fileLock(live);

@@ -41,6 +41,11 @@ public:
         const char* path, uint32_t* status,
         const std::function<void(const std::function<void()>&)>& locked) = 0;
 
+    // Without the lock: StartKernel, whose start-up and each step of the
+    // key map's rebuild `locked` runs under it.
+    virtual bool StartKernelInSteps(
+        const std::function<void(const std::function<void()>&)>& locked) = 0;
+
 protected:
     ~IVetraStepwiseImport() = default;
 };

@@ -283,6 +283,11 @@ bool CVetraCoreEngine::StartKernel() {
     return KernelStart();
 }
 
+bool CVetraCoreEngine::StartKernelInSteps(
+    const std::function<void(const std::function<void()>&)>& locked) {
+    return KernelStartInSteps(locked);
+}
+
 std::string CVetraCoreEngine::GetPunctuation(uint32_t key) {
     char text[64];
     const wchar_t* wide = KernelPunctuationText(key);

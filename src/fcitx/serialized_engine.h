@@ -76,7 +76,10 @@ public:
         t_lock lock(m_mutex);
         return m_inner->InitCloud(helper);
     }
+    // A step at a time under the mutex: the key map's rebuild takes tens of
+    // milliseconds, which a keystroke must not wait for whole.
     bool StartKernel() override {
+        if (m_steps) return m_steps->StartKernelInSteps(Locked());
         t_lock lock(m_mutex);
         return m_inner->StartKernel();
     }
