@@ -4,6 +4,8 @@
 // Any thread; one operation at a time.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -49,6 +51,7 @@ public:
     }
     bool LearnWord(IVetraCoreWordBuffer* buffer) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->LearnWord(buffer);
     }
     // In steps (below): a save never holds a keystroke up for its writing.
@@ -60,13 +63,21 @@ public:
         std::lock_guard<std::mutex> saving(m_saveMutex);
         std::unique_ptr<t_dictSaveSnapshot> snapshot =
             m_split ? m_split->NewSaveSnapshot() : nullptr;
+        uint64_t changes;
         {
             t_lock lock(m_mutex);
-            if (!snapshot || !m_split->TakeSaveSnapshot(*snapshot)) return m_inner->SaveDicts();
+            changes = m_changes.load();
+            if (!snapshot || !m_split->TakeSaveSnapshot(*snapshot)) {
+                const bool saved = m_inner->SaveDicts();
+                if (saved) m_changesAtSave = changes;
+                return saved;
+            }
         }
         snapshot->Write();
         t_lock lock(m_mutex);
-        return m_split->FinishSave(*snapshot);
+        const bool saved = m_split->FinishSave(*snapshot);
+        if (saved) m_changesAtSave = changes;
+        return saved;
     }
     IVetraCoreWordBuffer* CreateWordBuffer() override {
         t_lock lock(m_mutex);
@@ -85,6 +96,7 @@ public:
     }
     bool LearnEnglishWord(const char* word) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->LearnEnglishWord(word);
     }
     IVetraCoreResultElement* ConvertChars(const char* text) override {
@@ -139,11 +151,16 @@ public:
         t_lock lock(m_mutex);
         return m_inner->CreateAbbrResult();
     }
-    // The user dictionary is one of the files a save in steps writes.
+    // The user dictionary is one of the files a save in steps writes: right
+    // after one (a backup saves all first) only a change since calls for
+    // another write, which for a large dictionary takes a while.
     bool SaveUsrDict() override {
-        if (m_split) return SaveDictsInSteps();
-        t_lock lock(m_mutex);
-        return m_inner->SaveUsrDict();
+        if (!m_split) {
+            t_lock lock(m_mutex);
+            return m_inner->SaveUsrDict();
+        }
+        if (m_changes.load() == m_changesAtSave.load()) return true;
+        return SaveDictsInSteps();
     }
     bool NeedFullUsrDictUpload() override {
         t_lock lock(m_mutex);
@@ -155,6 +172,7 @@ public:
     }
     bool LoadTempUsrDict(const char* secondListPath, const char* listPath) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->LoadTempUsrDict(secondListPath, listPath);
     }
     bool MergeUsrExtDictFile(const char* const* files, const uint16_t* subKinds,
@@ -182,11 +200,13 @@ public:
     // mutex when the inner engine offers the steps: a keystroke meanwhile
     // waits only for the copy and the final attach.
     bool ImportUsrDict(const char* path, uint32_t* wordCount) override {
+        ++m_changes;
         if (m_steps) return m_steps->ReplaceUsrDictInSteps(path, false, wordCount, Locked());
         t_lock lock(m_mutex);
         return m_inner->ImportUsrDict(path, wordCount);
     }
     bool RestoreUsrDict(const char* path) override {
+        ++m_changes;
         if (m_steps) return m_steps->ReplaceUsrDictInSteps(path, true, nullptr, Locked());
         t_lock lock(m_mutex);
         return m_inner->RestoreUsrDict(path);
@@ -201,6 +221,7 @@ public:
     }
     bool RemoveUsrDict() override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->RemoveUsrDict();
     }
     IVetraCoreQuickInputResult* QueryQuickInput(uint32_t page, uint32_t filter1,
@@ -238,6 +259,10 @@ private:
     IVetraPunctuation* m_punctuation;
     std::recursive_mutex m_mutex;
     std::mutex m_saveMutex;  // taken before m_mutex, never while holding it
+    // Changes to the user dictionary made through this engine, and their
+    // count when the last save that succeeded took its copy.
+    std::atomic<uint64_t> m_changes{0};
+    std::atomic<uint64_t> m_changesAtSave{0};
 };
 
 }  // namespace n_fcitx
