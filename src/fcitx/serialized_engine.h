@@ -79,6 +79,13 @@ public:
         if (saved) m_changesAtSave = changes;
         return saved;
     }
+    // The last save (fcitx's end): SaveDicts unless nothing was changed
+    // through this engine since a save that succeeded, which for a large
+    // dictionary spares a write of some time.
+    bool SaveDictsUnlessSaved() {
+        if (m_changes.load() == m_changesAtSave.load()) return true;
+        return SaveDictsInSteps();
+    }
     IVetraCoreWordBuffer* CreateWordBuffer() override {
         t_lock lock(m_mutex);
         return m_inner->CreateWordBuffer();
@@ -117,14 +124,17 @@ public:
     }
     bool AddUsrAbbr(IVetraCoreAbbrElement* element) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->AddUsrAbbr(element);
     }
     bool DeleteUsrAbbr(IVetraCoreAbbrElement* element) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->DeleteUsrAbbr(element);
     }
     bool ImportUsrAbbrList(IVetraCoreAbbrResult* list) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->ImportUsrAbbrList(list);
     }
     bool NotifyAbbrUsrDictChanged() override {
@@ -141,6 +151,7 @@ public:
     }
     bool ImportPhrasesFile(const char* path) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->ImportPhrasesFile(path);
     }
     IVetraCoreAbbrElement* CreateAbbrElement() override {
@@ -178,6 +189,7 @@ public:
     bool MergeUsrExtDictFile(const char* const* files, const uint16_t* subKinds,
                              const uint16_t* kinds, int32_t count) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->MergeUsrExtDictFile(files, subKinds, kinds, count);
     }
     int32_t PrepareUsrDictUpload(char* out1, char* out2, uint32_t size) override {
@@ -259,8 +271,8 @@ private:
     IVetraPunctuation* m_punctuation;
     std::recursive_mutex m_mutex;
     std::mutex m_saveMutex;  // taken before m_mutex, never while holding it
-    // Changes to the user dictionary made through this engine, and their
-    // count when the last save that succeeded took its copy.
+    // Changes to the user's dictionaries made through this engine, and
+    // their count when the last save that succeeded took its copy.
     std::atomic<uint64_t> m_changes{0};
     std::atomic<uint64_t> m_changesAtSave{0};
 };

@@ -586,7 +586,7 @@ void FcitxVetraPinyinDestroy(void* arg) {
     if (!st->dbus->Stop(t_vetraDBusService::kStopWait)) (void)st->serialized.release();
     st->dbus.reset();
     st->saver->Drain();
-    st->engine->SaveDicts();
+    static_cast<t_serializedEngine*>(st->engine)->SaveDictsUnlessSaved();
     st->session.Reset();
     if (st->shown) st->shown->Release();
     ReleaseSwitchHotkey(&st->hotkey);

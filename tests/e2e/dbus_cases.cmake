@@ -91,7 +91,7 @@ set(send_reload send org.fcitx.Fcitx-0 /inputmethod org.fcitx.Fcitx.InputMethod 
 # The sanitizer build runs the kernel several times slower.
 set(key_bound 50)
 if(VETRA_SANITIZE)
-  set(key_bound 200)
+  set(key_bound 500)
 endif()
 vetra_e2e(DBusBackupAndReloadBesideTyping
   RUN ${ime_run} ${stall_preload} --fcitx-env VETRA_STALL_DIR=stall --home-make stall dir
