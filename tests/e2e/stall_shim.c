@@ -37,11 +37,11 @@ static void stall_if_under(const char* path) {
 }
 
 static const char* redirected(const char* path) {
-    const char* spec = getenv("VETRA_REDIRECT");
-    const char* eq = spec ? strchr(spec, '=') : NULL;
+    const char* redirect = getenv("VETRA_REDIRECT");
+    const char* eq = redirect ? strchr(redirect, '=') : NULL;
     if (!eq || !path) return path;
-    const size_t n = (size_t)(eq - spec);
-    return strlen(path) == n && strncmp(path, spec, n) == 0 ? eq + 1 : path;
+    const size_t n = (size_t)(eq - redirect);
+    return strlen(path) == n && strncmp(path, redirect, n) == 0 ? eq + 1 : path;
 }
 
 #define REAL(name)                        \
