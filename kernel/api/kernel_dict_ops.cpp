@@ -10,7 +10,9 @@
 #include <cstring>
 #include <ctime>
 #include <cwchar>
+#include <functional>
 #include <string_view>
+#include <vector>
 
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/convert/input_strings.h"
@@ -23,6 +25,7 @@
 #include "kernel/lexicon/stroke_annex.h"
 #include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/dir_settings.h"
+#include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/path.h"
 #include "kernel/runtime/scope_heap.h"
@@ -519,6 +522,45 @@ uint64_t BackupUsrDictV3(const wchar_t* target, int32_t* status) {
         return 1;
     }
     if (!PathCopyFile(file, to)) return 0;
+    if (status) *status = 1;
+    return 1;
+}
+
+uint64_t BackupUsrDictV3InSteps(const wchar_t* target, int32_t* status,
+                                const std::function<void(const std::function<void()>&)>& locked) {
+    if (status) *status = 0;
+    t_pathName file, to;
+    if (!target || !*target || !UserFile(kUsrDictFileName, file) || !to.InitFromString(target))
+        return 0;
+    struct stat st;
+    char mb[kPathBufBytes];
+    if (!to.ToBytes(mb, sizeof mb) || (lstat(mb, &st) == 0 && !S_ISREG(st.st_mode))) return 0;
+    bool saved = false, present = false, copied = false;
+    std::vector<uint8_t> bytes;
+    // Two steps: the caller's other work may run between them.
+    locked([] { GetVersionManager().CheckUpdate2(); });
+    locked([&] {
+        t_processLock::t_locker lock(GetDictLocker());
+        t_usrDictV3Core& live = GetUsrDictInstance();
+        t_entryFileLock fileLock(live);
+        // The caller saved just before; only a learning since is written
+        // here, under the lock.
+        saved = !live.HasUnsavedChanges() || SaveLiveUsrDict(live, file.GetFull());
+        present = saved && PathIsFile(file);
+        if (!present) return;
+        t_fdFile in;
+        const int64_t size = in.OpenPath(file, kOpenRead) ? in.GetSize() : -1;
+        if (size < 0 || size > INT32_MAX) return;
+        bytes.resize(size_t(size));
+        copied = in.ReadExact(bytes.data(), bytes.size());
+    });
+    if (!saved) return 0;
+    if (!present) {
+        if (status) *status = 2;
+        return 1;
+    }
+    // A target on a file system that stops answering holds only this call.
+    if (!copied || !DictWriteFileSafely(to, bytes.data(), bytes.size())) return 0;
     if (status) *status = 1;
     return 1;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,11 @@ int32_t PrepareUsrDictUpload(wchar_t* baseOut, wchar_t* addedOut, int32_t capaci
 // target that exists and is not a regular file (a FIFO, a device, a folder,
 // a symbolic link) is refused; a regular one is replaced by a rename.
 uint64_t BackupUsrDictV3(const wchar_t* target, int32_t* status);
+// BackupUsrDictV3 for a caller that serializes the kernel with a lock of its
+// own and has just saved: `locked` runs the copy of the user dictionary
+// file under that lock, the target is written without it.
+uint64_t BackupUsrDictV3InSteps(const wchar_t* target, int32_t* status,
+                                const std::function<void(const std::function<void()>&)>& locked);
 
 // The system data numbers the VERSION template reports (0 when the
 // dictionary is not ready), after re-attaching changed system data.

@@ -269,20 +269,31 @@ bool TraDictMatchSuffix(const t_lstr* text, wchar_t* out, size_t capacity) {
 }
 
 bool ReloadKeymapFile() {
+    return ReloadKeymapFileInSteps([](const std::function<void()>& step) { step(); });
+}
+
+bool ReloadKeymapFileInSteps(const std::function<void(const std::function<void()>&)>& locked) {
     t_keyPyMap& live = t_singleton<t_keyPyMap>::Get();
     wchar_t path[kMaxPathChars + 1];
-    if (!live.IsReady() || !live.GetFilePath(path, kMaxPathChars + 1)) return false;
-    // Through the manager, so the learned counts it writes are not replayed
-    // again onto the merged map at the re-attach.
-    t_dictEntry* entry = live.GetEntry();
-    if (!entry || !entry->manager ||
-        !entry->manager->SaveEntryWith(entry, [&] { return live.SaveFile(path); }))
-        return false;
-    t_keymapMergeContext* context = InitKeymapMergeContext();
-    if (!context) return false;
-    const bool merged = MergeKeymapDict(context, path) == 1;
-    FreeKeymapMergeContext(context);
-    if (!merged || !live.IncreaseVersion()) return false;
-    t_singleton<t_versionManager>::Get().CheckUpdateAll();
-    return true;
+    bool ok = false;
+    locked([&] {
+        if (!live.IsReady() || !live.GetFilePath(path, kMaxPathChars + 1)) return;
+        // Through the manager, so the learned counts it writes are not
+        // replayed again onto the merged map at the re-attach.
+        t_dictEntry* entry = live.GetEntry();
+        ok = entry && entry->manager &&
+             entry->manager->SaveEntryWith(entry, [&] { return live.SaveFile(path); });
+    });
+    if (!ok) return false;
+    locked([&] {
+        t_keymapMergeContext* context = InitKeymapMergeContext();
+        ok = context && MergeKeymapDict(context, path) == 1;
+        FreeKeymapMergeContext(context);
+    });
+    if (!ok) return false;
+    locked([&] {
+        ok = live.IncreaseVersion();
+        if (ok) t_singleton<t_versionManager>::Get().CheckUpdateAll();
+    });
+    return ok;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
@@ -71,3 +72,8 @@ bool TraDictMatchSuffix(const t_lstr* text, wchar_t* out, size_t capacity);
 // and the changed dictionaries re-attached. False when the live map is not
 // loaded or a step fails (its file then stays as saved).
 bool ReloadKeymapFile();
+// ReloadKeymapFile for a caller that serializes the kernel with a lock of
+// its own: `locked` runs each step (the save, the merge, the re-attach)
+// under that lock, which is free between them, so the caller's other work
+// waits for one step at most.
+bool ReloadKeymapFileInSteps(const std::function<void(const std::function<void()>&)>& locked);

@@ -1061,7 +1061,7 @@ bool t_dictManager::AttachEntry(t_dictEntry* entry) {
         retried = true;
         entry->block.Drop();
         if (IsUserDirKind(entry->dirKind) && IsRegularFile(path)) {
-            printf("attatch false, remove %ls\n", entry->name.c_str());
+            printf("attach false, remove %ls\n", entry->name.c_str());
             // The refused file is kept aside for the user, never deleted;
             // without a place for it the dictionary stays not ready.
             if (!MoveAside(entry, path)) return false;

@@ -145,6 +145,13 @@ bool KernelStart() {
     return started;
 }
 
+bool KernelStartInSteps(const std::function<void(const std::function<void()>&)>& locked) {
+    bool started = false;
+    locked([&] { started = KernelStartup(); });
+    if (started) ReloadKeymapFileInSteps(locked);
+    return started;
+}
+
 int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** results,
                   uint32_t capacity, uint8_t* cloudExtra, uint8_t /*flag*/,
                   const t_cloudRequestParams* params, t_cloudAsked* asked, uint8_t plain) {

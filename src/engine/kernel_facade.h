@@ -31,6 +31,9 @@ bool KernelInit(const wchar_t* version, const wchar_t* userDataDir, const wchar_
 bool KernelStartup();
 // KernelStartup, then the user's key map is rebuilt for the new options.
 bool KernelStart();
+// KernelStart for a caller that serializes the kernel with a lock of its
+// own: `locked` runs the start-up and each step of the key map's rebuild.
+bool KernelStartInSteps(const std::function<void(const std::function<void()>&)>& locked);
 
 // The user's punctuation settings, as the last start-up read them.
 struct t_symbolSettings {

@@ -24,15 +24,26 @@ protected:
     ~IVetraSplitSave() = default;
 };
 
-// Import and restore of a user dictionary file in steps, offered the same
-// way: the reading, parsing, building and writing run without the caller's
-// engine lock, the short steps under it.
+// Import, restore and backup of a user dictionary file in steps, offered the
+// same way: the reading, parsing, building and writing run without the
+// caller's engine lock, the short steps under it.
 class IVetraStepwiseImport {
 public:
     // Without the lock: ImportUsrDict (restore false) or RestoreUsrDict,
     // whose short steps `locked` runs under it.
     virtual bool ReplaceUsrDictInSteps(
         const char* path, bool restore, uint32_t* wordCount,
+        const std::function<void(const std::function<void()>&)>& locked) = 0;
+    // Without the lock, right after a save: BackupUsrDict, whose copy of
+    // the user dictionary file `locked` takes under it; the target is
+    // written without it.
+    virtual bool BackupUsrDictInSteps(
+        const char* path, uint32_t* status,
+        const std::function<void(const std::function<void()>&)>& locked) = 0;
+
+    // Without the lock: StartKernel, whose start-up and each step of the
+    // key map's rebuild `locked` runs under it.
+    virtual bool StartKernelInSteps(
         const std::function<void(const std::function<void()>&)>& locked) = 0;
 
 protected:

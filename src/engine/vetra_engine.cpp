@@ -283,6 +283,11 @@ bool CVetraCoreEngine::StartKernel() {
     return KernelStart();
 }
 
+bool CVetraCoreEngine::StartKernelInSteps(
+    const std::function<void(const std::function<void()>&)>& locked) {
+    return KernelStartInSteps(locked);
+}
+
 std::string CVetraCoreEngine::GetPunctuation(uint32_t key) {
     char text[64];
     const wchar_t* wide = KernelPunctuationText(key);
@@ -461,6 +466,18 @@ bool CVetraCoreEngine::BackupUsrDict(const char* path, uint32_t* wordCount) {
     int32_t status = 0;
     const bool ok = KernelBackupUsrDictV3(wide->Get(), &status) != 0;
     if (wordCount) *wordCount = uint32_t(status);
+    return ok;
+}
+
+bool CVetraCoreEngine::BackupUsrDictInSteps(
+    const char* path, uint32_t* status,
+    const std::function<void(const std::function<void()>&)>& locked) {
+    if (status) *status = 0;
+    auto wide = std::make_unique<t_wideArg>(path);
+    if (!wide->Ok()) return false;
+    int32_t result = 0;
+    const bool ok = BackupUsrDictV3InSteps(wide->Get(), &result, locked) != 0;
+    if (status) *status = uint32_t(result);
     return ok;
 }
 

@@ -41,6 +41,11 @@ public:
     bool ReplaceUsrDictInSteps(
         const char* path, bool restore, uint32_t* wordCount,
         const std::function<void(const std::function<void()>&)>& locked) override;
+    bool StartKernelInSteps(
+        const std::function<void(const std::function<void()>&)>& locked) override;
+    bool BackupUsrDictInSteps(
+        const char* path, uint32_t* status,
+        const std::function<void(const std::function<void()>&)>& locked) override;
     IVetraCoreWordBuffer* CreateWordBuffer() override;
     bool InitCloud(n_cloud::IVetraCoreCloudHelper* helper) override;
     bool StartKernel() override;

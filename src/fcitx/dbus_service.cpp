@@ -168,14 +168,7 @@ t_vetraDBusService::t_vetraDBusService(FcitxInstance* instance, IVetraCoreEngine
 }
 
 t_vetraDBusService::~t_vetraDBusService() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
-    m_wake.notify_all();
-    if (m_thread.joinable()) m_thread.join();
-    // The thread ran every queued call: their callers get their answers.
-    SendAnswers();
+    if (!m_stopped) Stop(kStopWait);
     if (m_polling) FcitxInstanceRemoveTimeoutByFunc(m_instance, &t_vetraDBusService::Poll);
     for (DBusConnection*& connection : m_connections) {
         if (!connection) continue;
@@ -185,43 +178,74 @@ t_vetraDBusService::~t_vetraDBusService() {
     }
 }
 
+bool t_vetraDBusService::Stop(std::chrono::milliseconds wait) {
+    if (m_stopped) return true;
+    m_stopped = true;
+    bool ended;
+    {
+        std::unique_lock<std::mutex> lock(m_calls->mutex);
+        m_calls->stop = true;
+        m_calls->wake.notify_all();
+        ended = m_calls->idle.wait_for(
+            lock, wait, [this] { return m_calls->queued.empty() && !m_calls->running; });
+    }
+    if (!ended) {
+        // fcitx must end all the same (a logout waits for it); what the
+        // call would have written goes through a temporary file, so nothing
+        // half-written is left.
+        FcitxLog(WARNING, "a user dictionary call is still running: fcitx ends without it");
+        m_thread.detach();
+        return false;
+    }
+    if (m_thread.joinable()) m_thread.join();
+    // The thread ran every queued call: their callers get their answers.
+    SendAnswers();
+    return true;
+}
+
 bool t_vetraDBusService::Queue(DBusConnection* connection, DBusMessage* message) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_calls->mutex);
+    if (m_calls->stop) return false;
     if (!m_thread.joinable()) {
         try {
-            m_thread = std::thread(&t_vetraDBusService::Run, this);
+            m_thread = std::thread(&t_vetraDBusService::Run, m_calls, m_engine);
         } catch (const std::system_error&) {
             return false;
         }
     }
-    m_queued.push_back({dbus_connection_ref(connection), dbus_message_ref(message), nullptr});
-    ++m_outstanding;
-    m_wake.notify_one();
+    m_calls->queued.push_back(
+        {dbus_connection_ref(connection), dbus_message_ref(message), nullptr});
+    ++m_calls->outstanding;
+    m_calls->wake.notify_one();
     return true;
 }
 
-void t_vetraDBusService::Run() {
-    std::unique_lock<std::mutex> lock(m_mutex);
+void t_vetraDBusService::Run(std::shared_ptr<t_calls> calls, IVetraCoreEngine* engine) {
+    std::unique_lock<std::mutex> lock(calls->mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_stop || !m_queued.empty(); });
-        if (m_queued.empty()) return;  // stopping with nothing left
-        t_call call = m_queued.front();
-        m_queued.pop_front();
+        calls->wake.wait(lock, [&calls] { return calls->stop || !calls->queued.empty(); });
+        if (calls->queued.empty()) break;  // stopping with nothing left
+        t_call call = calls->queued.front();
+        calls->queued.pop_front();
+        calls->running = true;
         lock.unlock();
-        call.answer = AnswerVetraDBusMessage(call.message, *m_engine);
+        call.answer = AnswerVetraDBusMessage(call.message, *engine);
         lock.lock();
-        m_done.push_back(call);
+        calls->running = false;
+        calls->done.push_back(call);
+        if (calls->queued.empty()) calls->idle.notify_all();
     }
+    calls->idle.notify_all();
 }
 
 bool t_vetraDBusService::SendAnswers() {
     std::vector<t_call> done;
     bool outstanding;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        done.swap(m_done);
-        m_outstanding -= done.size();
-        outstanding = m_outstanding > 0;
+        std::lock_guard<std::mutex> lock(m_calls->mutex);
+        done.swap(m_calls->done);
+        m_calls->outstanding -= done.size();
+        outstanding = m_calls->outstanding > 0;
     }
     for (t_call& call : done) {
         if (call.answer) {
@@ -237,7 +261,18 @@ bool t_vetraDBusService::SendAnswers() {
 
 void t_vetraDBusService::Poll(void* data) {
     auto* self = static_cast<t_vetraDBusService*>(data);
-    self->m_polling = self->SendAnswers();
+    self->SendAnswers();
+    // The flush may have read a client's next messages (a key) into the
+    // queue: dispatched here, as fcitx's addon would, or they would wait
+    // for other traffic. A call among them is queued as usual.
+    for (DBusConnection* connection : self->m_connections)
+        if (connection)
+            while (dbus_connection_dispatch(connection) == DBUS_DISPATCH_DATA_REMAINS) {
+            }
+    {
+        std::lock_guard<std::mutex> lock(self->m_calls->mutex);
+        self->m_polling = self->m_calls->outstanding > 0;
+    }
     if (self->m_polling)
         FcitxInstanceAddTimeout(self->m_instance, kAnswerPollMs, &t_vetraDBusService::Poll, self);
 }

@@ -7,8 +7,10 @@
 
 #include <fcitx/instance.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -35,14 +37,24 @@ DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engi
 // the addon closed it first. The methods run in order on a thread of their
 // own (an import of a large file must not hold keystrokes up); their
 // answers are sent from fcitx's main thread, which a short timeout polls
-// while calls are outstanding. Calls still queued when this goes are run
-// and answered first.
+// while calls are outstanding.
 class t_vetraDBusService {
 public:
     t_vetraDBusService(FcitxInstance* instance, IVetraCoreEngine* engine);
+    // Stop with kStopWait unless stopped before.
     ~t_vetraDBusService();
     t_vetraDBusService(const t_vetraDBusService&) = delete;
     t_vetraDBusService& operator=(const t_vetraDBusService&) = delete;
+
+    // How long fcitx's end waits for calls still running.
+    static constexpr std::chrono::milliseconds kStopWait{3000};
+
+    // Calls still queued are run and answered, waiting at most `wait` for
+    // them. False when one is still running then (blocked, say, in a read
+    // of a file system that stopped answering): its thread is left to the
+    // process's end, holding what it uses (the engine: its owner must
+    // leave it alive). Once only.
+    bool Stop(std::chrono::milliseconds wait);
 
     // Connections the object is registered on (0 to 2).
     int Registered() const { return (m_connections[0] != nullptr) + (m_connections[1] != nullptr); }
@@ -53,12 +65,24 @@ private:
         DBusMessage* message = nullptr;        // referenced
         DBusMessage* answer = nullptr;         // once run; null: none could be made
     };
+    // What the calls' thread uses: it outlives this object when the thread
+    // is left running.
+    struct t_calls {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::condition_variable idle;  // nothing queued or running
+        std::deque<t_call> queued;     // waiting for the thread
+        std::vector<t_call> done;      // answered, to be sent
+        size_t outstanding = 0;        // queued, running or done but not sent
+        bool running = false;
+        bool stop = false;
+    };
 
     static DBusHandlerResult Handle(DBusConnection* connection, DBusMessage* message, void* data);
     static void Poll(void* data);
+    static void Run(std::shared_ptr<t_calls> calls, IVetraCoreEngine* engine);
     // Queues the call for the thread; false when no thread can run it.
     bool Queue(DBusConnection* connection, DBusMessage* message);
-    void Run();
     // Main thread: sends the answers of the calls done; true while calls
     // are outstanding.
     bool SendAnswers();
@@ -66,13 +90,9 @@ private:
     FcitxInstance* m_instance;
     IVetraCoreEngine* m_engine;
     DBusConnection* m_connections[2] = {};
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<t_call> m_queued;  // waiting for the thread
-    std::vector<t_call> m_done;   // answered, to be sent
-    size_t m_outstanding = 0;     // queued, running or done but not sent
-    bool m_stop = false;
+    std::shared_ptr<t_calls> m_calls = std::make_shared<t_calls>();
     bool m_polling = false;  // main thread only
+    bool m_stopped = false;
     std::thread m_thread;
 };
 

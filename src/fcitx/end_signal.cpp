@@ -11,6 +11,7 @@ namespace n_fcitx {
 namespace {
 
 int g_pipe[2] = {-1, -1};
+bool g_watched = false;
 
 void OnEndSignal(int) {
     const int saved = errno;
@@ -51,6 +52,14 @@ bool TakeEndSignal() {
     while ((n = read(g_pipe[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
         came = came || n > 0;
     return came;
+}
+
+void SetEndSignalWatched() {
+    g_watched = true;
+}
+
+bool EndSignalWatched() {
+    return g_watched;
 }
 
 }  // namespace n_fcitx

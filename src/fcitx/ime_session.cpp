@@ -29,6 +29,25 @@ bool Plain(const t_keyEvent& key, uint32_t sym) {
     return key.state == 0 && key.sym == sym;
 }
 
+// The keypad's operators and point as the main keyboard's keys; 0 for any
+// other key.
+uint32_t MainKeyOfKeypad(uint32_t sym) {
+    switch (sym) {
+        case FcitxKey_KP_Add:
+            return '+';
+        case FcitxKey_KP_Subtract:
+            return '-';
+        case FcitxKey_KP_Multiply:
+            return '*';
+        case FcitxKey_KP_Divide:
+            return '/';
+        case FcitxKey_KP_Decimal:
+            return '.';
+        default:
+            return 0;
+    }
+}
+
 // Byte length of the first n characters of a UTF-8 text.
 size_t Utf8BytesOfChars(const char* text, uint32_t n) {
     size_t i = 0;
@@ -114,12 +133,20 @@ void t_imeSession::UndoSelection(bool alsoConversionStart) {
     s.segCount = 0;
 }
 
-int t_imeSession::DoInput(const t_keyEvent& key, i_imeHost& host) {
+int t_imeSession::DoInput(const t_keyEvent& pressed, i_imeHost& host) {
     t_composition& s = *m_comp;
     s.highlightMoved = false;
     const int pageSize = std::max(1, host.PageSize());
-    const uint32_t sym = key.sym;
     const bool hasRaw = s.rawLength > 0;
+    // With a composition open the keypad's operators are typed as the main
+    // keyboard's (input after "v", marks beside pinyin): handed on, they
+    // would reach the application ahead of the composition.
+    t_keyEvent key = pressed;
+    if (hasRaw && key.state == 0 && MainKeyOfKeypad(key.sym) != 0) {
+        key.sym = MainKeyOfKeypad(key.sym);
+        key.simple = true;
+    }
+    const uint32_t sym = key.sym;
     const bool afterDigit = m_digitWentOut;
     m_digitWentOut = !hasRaw && (IsDigitKey(key) || IsKeypadDigit(sym));
     m_inputFull = false;
@@ -277,22 +304,49 @@ int t_imeSession::CommitPunctuation(const std::string& text, int pageSize, i_ime
         return IRV_DO_NOTHING;
     }
     // The composition goes out first, as Space would send it, then the mark.
-    const int chosen =
+    int chosen =
         host.CandidateCount() > 0 ? host.ChooseOnPage(s.highlight % pageSize) : IRV_TO_PROCESS;
+    // A choice that left input behind: the rest is converted and its first
+    // candidate chosen, as further Spaces would, until the input is used up.
+    bool chained = false;
+    for (int round = 0; chosen == IRV_DISPLAY_CANDWORDS && round <= kSelectionMax; ++round) {
+        chosen = ChooseFirstOfRest(host);
+        chained = true;
+    }
     if (chosen == IRV_CLEAN) {  // the composition went out directly
         host.CommitText(text.c_str());
         return IRV_CLEAN;
     }
     if (chosen != IRV_COMMIT_STRING) {
         BuildOutputString(nullptr);
-        if (chosen == IRV_DISPLAY_CANDWORDS) {
-            // Input was left behind the choice: it goes out as typed.
+        if (chained) {
+            // Input the conversion could not take goes out as typed.
             if (s.conversionStart < s.rawLength) m_output.append(s.raw + s.conversionStart);
             CommitAndLearn();
         }
     }
     m_output += text;
     return CommitOutput(host);
+}
+
+int t_imeSession::ChooseFirstOfRest(i_imeHost& host) {
+    const t_composition& s = *m_comp;
+    if (!m_engine || s.conversionStart >= s.rawLength) return IRV_TO_PROCESS;
+    uint8_t cloudAsked = 0;
+    IVetraCoreResult* result =
+        m_engine->Convert(s.raw + std::max(0, s.conversionStart), 0xFFFFFFFFu, &cloudAsked, 1);
+    IVetraCoreResultElement* first = result ? result->GetElement(0) : nullptr;
+    int answer = IRV_TO_PROCESS;
+    // A candidate that covers nothing would never use the input up.
+    if (first && first->GetInputLength() > 0) {
+        if (t_selectionRecord* record =
+                NewSelectionRecord(0, first, first->GetInputLength(), first->GetText())) {
+            answer = CommitCandidate(record, host);
+            free(record);
+        }
+    }
+    if (result) result->Release();
+    return answer;
 }
 
 bool t_imeSession::InSpecialMode() const {
@@ -491,6 +545,23 @@ void t_imeSession::CommitAndLearn() {
     IVetraCoreWordBuffer* buffer = m_engine->CreateWordBuffer();
     if (!buffer) return;
     const t_composition& s = *m_comp;
+    // Nor is a Latin choice (an English candidate) beside Chinese ones; a
+    // single candidate that mixes them (a word such as "T恤") is.
+    bool latin = false, chinese = false;
+    for (int i = 0; i < s.selectionCount; ++i) {
+        if (!s.selections[i].element) continue;
+        bool letters = false, wide = false;
+        for (const char* p = s.selections[i].text; *p; ++p) {
+            letters = letters || IsLetter(uint8_t(*p));
+            wide = wide || uint8_t(*p) >= 0x80;
+        }
+        latin = latin || (letters && !wide);
+        chinese = chinese || wide;
+    }
+    if (latin && chinese) {
+        buffer->Release();
+        return;
+    }
     int appended = 0;
     for (int i = 0; i < s.selectionCount; ++i) {
         IVetraCoreResultElement* element = s.selections[i].element;
@@ -500,12 +571,8 @@ void t_imeSession::CommitAndLearn() {
     }
     const bool rawLeft = s.conversionStart >= 0 && s.conversionStart < s.rawLength;
     if (appended > 0) {
-        if (rawLeft) {
-            if (IVetraCoreResultElement* rest = m_engine->ConvertChars(s.raw + s.conversionStart)) {
-                buffer->Append(rest);
-                rest->Release();
-            }
-        }
+        // Letters left unconverted behind the chosen words are no part of
+        // a word: learned with them, they would stand first next time.
         m_engine->LearnWord(buffer);
         AfterLearning();
     } else if (rawLeft) {

@@ -114,6 +114,9 @@ private:
     // Commits the composition (the highlighted candidate, else the typed
     // text) and then a punctuation mark; the mark alone without input.
     int CommitPunctuation(const std::string& text, int pageSize, i_imeHost& host);
+    // Chooses the first candidate of the unconverted rest as CommitCandidate
+    // does; IRV_TO_PROCESS when the rest converts to nothing.
+    int ChooseFirstOfRest(i_imeHost& host);
     void AfterLearning();
 
     t_composition* m_comp;

@@ -1,5 +1,5 @@
-// The panel link: show, hide and watchdog notices over the shared session
-// connection, and the watchdog's detached launch. Main thread only.
+// The panel link: show, hide and watchdog notices over a session connection
+// of its own, and the watchdog's detached launch. Main thread only.
 #include "src/fcitx/panel_link.h"
 
 #include <dbus/dbus.h>
@@ -31,16 +31,31 @@ bool FormatName(const char* format, int display, char* out, size_t size) {
     return n >= 0 && static_cast<size_t>(n) < size;
 }
 
-// A new reference to the shared session connection, or null (logged).
+// A new reference to the panel link's own session connection, or null
+// (logged). Not the shared one: fcitx's D-Bus addon serves that, and a
+// blocking owner query on it would read a client's next message (a key)
+// into its queue where nothing dispatches it, so the key would go
+// unanswered until other traffic came. Made once; again after a disconnect.
 DBusConnection* SessionBus() {
-    DBusError err;
-    dbus_error_init(&err);
-    DBusConnection* conn = dbus_bus_get(DBUS_BUS_SESSION, &err);
-    if (!conn) {
-        FcitxLog(WARNING, "dbus_bus_get Error (%s)", err.message ? err.message : "no session bus");
-        dbus_error_free(&err);
+    static DBusConnection* own = nullptr;
+    if (own && !dbus_connection_get_is_connected(own)) {
+        dbus_connection_close(own);
+        dbus_connection_unref(own);
+        own = nullptr;
     }
-    return conn;
+    if (!own) {
+        DBusError err;
+        dbus_error_init(&err);
+        own = dbus_bus_get_private(DBUS_BUS_SESSION, &err);
+        if (!own) {
+            FcitxLog(WARNING, "dbus_bus_get Error (%s)",
+                     err.message ? err.message : "no session bus");
+            dbus_error_free(&err);
+            return nullptr;
+        }
+        dbus_connection_set_exit_on_disconnect(own, FALSE);
+    }
+    return dbus_connection_ref(own);
 }
 
 enum class Owner { kNone, kOwned, kUnknown };

@@ -4,6 +4,8 @@
 // Any thread; one operation at a time.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -49,24 +51,40 @@ public:
     }
     bool LearnWord(IVetraCoreWordBuffer* buffer) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->LearnWord(buffer);
     }
-    bool SaveDicts() override {
-        t_lock lock(m_mutex);
-        return m_inner->SaveDicts();
-    }
+    // In steps (below): a save never holds a keystroke up for its writing.
+    bool SaveDicts() override { return SaveDictsInSteps(); }
     // SaveDicts holding the mutex only to copy what is to be written and to
     // finish, not while the copy is written; SaveDicts without a split save.
+    // One such save at a time (the save worker's, a backup's, the last).
     bool SaveDictsInSteps() {
+        std::lock_guard<std::mutex> saving(m_saveMutex);
         std::unique_ptr<t_dictSaveSnapshot> snapshot =
             m_split ? m_split->NewSaveSnapshot() : nullptr;
+        uint64_t changes;
         {
             t_lock lock(m_mutex);
-            if (!snapshot || !m_split->TakeSaveSnapshot(*snapshot)) return m_inner->SaveDicts();
+            changes = m_changes.load();
+            if (!snapshot || !m_split->TakeSaveSnapshot(*snapshot)) {
+                const bool saved = m_inner->SaveDicts();
+                if (saved) m_changesAtSave = changes;
+                return saved;
+            }
         }
         snapshot->Write();
         t_lock lock(m_mutex);
-        return m_split->FinishSave(*snapshot);
+        const bool saved = m_split->FinishSave(*snapshot);
+        if (saved) m_changesAtSave = changes;
+        return saved;
+    }
+    // The last save (fcitx's end): SaveDicts unless nothing was changed
+    // through this engine since a save that succeeded, which for a large
+    // dictionary spares a write of some time.
+    bool SaveDictsUnlessSaved() {
+        if (m_changes.load() == m_changesAtSave.load()) return true;
+        return SaveDictsInSteps();
     }
     IVetraCoreWordBuffer* CreateWordBuffer() override {
         t_lock lock(m_mutex);
@@ -76,12 +94,16 @@ public:
         t_lock lock(m_mutex);
         return m_inner->InitCloud(helper);
     }
+    // A step at a time under the mutex: the key map's rebuild takes tens of
+    // milliseconds, which a keystroke must not wait for whole.
     bool StartKernel() override {
+        if (m_steps) return m_steps->StartKernelInSteps(Locked());
         t_lock lock(m_mutex);
         return m_inner->StartKernel();
     }
     bool LearnEnglishWord(const char* word) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->LearnEnglishWord(word);
     }
     IVetraCoreResultElement* ConvertChars(const char* text) override {
@@ -102,14 +124,17 @@ public:
     }
     bool AddUsrAbbr(IVetraCoreAbbrElement* element) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->AddUsrAbbr(element);
     }
     bool DeleteUsrAbbr(IVetraCoreAbbrElement* element) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->DeleteUsrAbbr(element);
     }
     bool ImportUsrAbbrList(IVetraCoreAbbrResult* list) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->ImportUsrAbbrList(list);
     }
     bool NotifyAbbrUsrDictChanged() override {
@@ -126,6 +151,7 @@ public:
     }
     bool ImportPhrasesFile(const char* path) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->ImportPhrasesFile(path);
     }
     IVetraCoreAbbrElement* CreateAbbrElement() override {
@@ -136,9 +162,16 @@ public:
         t_lock lock(m_mutex);
         return m_inner->CreateAbbrResult();
     }
+    // The user dictionary is one of the files a save in steps writes: right
+    // after one (a backup saves all first) only a change since calls for
+    // another write, which for a large dictionary takes a while.
     bool SaveUsrDict() override {
-        t_lock lock(m_mutex);
-        return m_inner->SaveUsrDict();
+        if (!m_split) {
+            t_lock lock(m_mutex);
+            return m_inner->SaveUsrDict();
+        }
+        if (m_changes.load() == m_changesAtSave.load()) return true;
+        return SaveDictsInSteps();
     }
     bool NeedFullUsrDictUpload() override {
         t_lock lock(m_mutex);
@@ -150,11 +183,13 @@ public:
     }
     bool LoadTempUsrDict(const char* secondListPath, const char* listPath) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->LoadTempUsrDict(secondListPath, listPath);
     }
     bool MergeUsrExtDictFile(const char* const* files, const uint16_t* subKinds,
                              const uint16_t* kinds, int32_t count) override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->MergeUsrExtDictFile(files, subKinds, kinds, count);
     }
     int32_t PrepareUsrDictUpload(char* out1, char* out2, uint32_t size) override {
@@ -177,21 +212,28 @@ public:
     // mutex when the inner engine offers the steps: a keystroke meanwhile
     // waits only for the copy and the final attach.
     bool ImportUsrDict(const char* path, uint32_t* wordCount) override {
+        ++m_changes;
         if (m_steps) return m_steps->ReplaceUsrDictInSteps(path, false, wordCount, Locked());
         t_lock lock(m_mutex);
         return m_inner->ImportUsrDict(path, wordCount);
     }
     bool RestoreUsrDict(const char* path) override {
+        ++m_changes;
         if (m_steps) return m_steps->ReplaceUsrDictInSteps(path, true, nullptr, Locked());
         t_lock lock(m_mutex);
         return m_inner->RestoreUsrDict(path);
     }
+    // After a save (the caller's): the copy of the file is taken under the
+    // mutex, the target written without it, so a target that stops
+    // answering holds no keystroke up.
     bool BackupUsrDict(const char* path, uint32_t* wordCount) override {
+        if (m_steps) return m_steps->BackupUsrDictInSteps(path, wordCount, Locked());
         t_lock lock(m_mutex);
         return m_inner->BackupUsrDict(path, wordCount);
     }
     bool RemoveUsrDict() override {
         t_lock lock(m_mutex);
+        ++m_changes;
         return m_inner->RemoveUsrDict();
     }
     IVetraCoreQuickInputResult* QueryQuickInput(uint32_t page, uint32_t filter1,
@@ -228,6 +270,11 @@ private:
     IVetraStepwiseImport* m_steps;
     IVetraPunctuation* m_punctuation;
     std::recursive_mutex m_mutex;
+    std::mutex m_saveMutex;  // taken before m_mutex, never while holding it
+    // Changes to the user's dictionaries made through this engine, and
+    // their count when the last save that succeeded took its copy.
+    std::atomic<uint64_t> m_changes{0};
+    std::atomic<uint64_t> m_changesAtSave{0};
 };
 
 }  // namespace n_fcitx

@@ -39,7 +39,9 @@ void* FcitxVetraCloudPinyinCreate(FcitxInstance* instance) {
         CloudRoad().CloseReadEnd();
         return nullptr;
     }
-    if (!InstallEndSignal())
+    if (InstallEndSignal())
+        SetEndSignalWatched();
+    else
         FcitxLog(WARNING, "SIGTERM is left to fcitx: learning since the last save may be lost");
     return module;
 }

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include <fcitx-config/hotkey.h>
 #include <fcitx-utils/log.h>
@@ -29,6 +31,7 @@
 #include "src/fcitx/addon_paths.h"
 #include "src/fcitx/cloud_road.h"
 #include "src/fcitx/dbus_service.h"
+#include "src/fcitx/end_signal.h"
 #include "src/fcitx/front_settings.h"
 #include "src/fcitx/ime_session.h"
 #include "src/fcitx/ime_text.h"
@@ -47,6 +50,9 @@ constexpr const char* kChooseKeys = "1234567890";
 // saves asked for meanwhile join it, so quick typing costs few saves, and a
 // killed fcitx loses at most these last seconds.
 constexpr std::chrono::milliseconds kSaveDeadline(1500);
+// How often the input method looks for SIGTERM when the module addon, which
+// would wake at once, is disabled.
+constexpr long kEndSignalPollMs = 250;
 
 // Learnings ask for saves; the save itself runs on the worker, through the
 // serialized engine, which holds its lock only to copy and to finish: a
@@ -57,16 +63,82 @@ public:
     void RequestSave() override { Post(false); }
     // Starts the save without the deadline's wait; returns at once.
     void SaveNow() { Post(true); }
+    // SaveNow, and the process waiting on the FIFO at `fifo` is told once a
+    // save that started after this call is done.
+    void SaveNowAndSignal(const std::string& fifo) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_fifo = fifo;
+        }
+        Post(true);
+    }
+    // SaveNow, then the kernel takes up its settings and files again.
+    void SaveNowAndReload() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_reload = true;
+        }
+        Post(true);
+    }
     void Drain() { m_worker.Drain(); }
 
 private:
     void Post(bool now) {
-        t_serializedEngine* engine = m_engine;
-        m_worker.Post([engine] { engine->SaveDictsInSteps(); }, now);
+        // Every job is the same: one that supersedes another takes over
+        // what it was asked to do after the save.
+        m_worker.Post([this] { Save(); }, now);
+    }
+    void Save() {
+        std::string fifo;
+        bool reload;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            fifo.swap(m_fifo);
+            reload = std::exchange(m_reload, false);
+        }
+        m_engine->SaveDictsInSteps();
+        if (!fifo.empty()) SignalSyncFifo(fifo.c_str());
+        if (reload) {
+            m_engine->StartKernel();
+            m_engine->ReloadExtDict();
+            m_engine->NotifyAbbrUsrDictChanged();
+        }
     }
 
     t_serializedEngine* m_engine;
-    t_saveWorker m_worker{kSaveDeadline};
+    std::mutex m_mutex;
+    std::string m_fifo;  // to be told after the next save; empty: nobody
+    bool m_reload = false;
+    t_saveWorker m_worker{kSaveDeadline};  // last: joined before the rest goes
+};
+
+// The engine as a plain settings reload sees it: the save and the kernel's
+// reload (its settings, key map and changed files: tens of milliseconds)
+// run on the save worker after each other, so that fcitx's main thread
+// never holds a keystroke up for them; a key waits at most for one of the
+// kernel's steps. A save request's FIFO is told after the save.
+class t_reloadEngine {
+public:
+    t_reloadEngine(t_workerSaver& saver, std::string fifo)
+        : m_saver(saver), m_fifo(std::move(fifo)) {}
+    bool SaveDicts() { return true; }  // part of the reload below
+    bool SaveUsrDict() {
+        m_saver.SaveNowAndSignal(m_fifo);
+        return true;
+    }
+    bool StartKernel() {
+        m_saver.SaveNowAndReload();
+        return true;
+    }
+    bool ReloadExtDict() { return true; }             // part of StartKernel's
+    bool NotifyAbbrUsrDictChanged() { return true; }  // part of StartKernel's
+    // Only asked for by a restore or a rebuild, which this view never runs.
+    bool NotifyUsrDictV3Changed() { return false; }
+    bool NotifyUsrDictExtChanged() { return false; }
+
+private:
+    t_workerSaver& m_saver;
+    std::string m_fifo;
 };
 
 // The state record; one per process.
@@ -366,10 +438,16 @@ INPUT_RETURN_VALUE FcitxVetraDoReleaseInput(void*, FcitxKeySym, unsigned int) {
 
 void FcitxVetraReloadConfig(void* arg) {
     auto* st = static_cast<FcitxVetraPinyin*>(arg);
-    // Saves asked for by learning land before the reload's own.
-    st->saver->Drain();
-    ReloadFrontSettings(*st->engine, GetSettingsIniPath(), SyncFifoPath(), &st->settings,
-                        &st->hotkey);
+    const std::string ini = GetSettingsIniPath();
+    if (IniGetBool(ini, kRestoreRequest, 0) || IniGetBool(ini, kRebuildRequest, 0)) {
+        // A restored or rebuilt dictionary is taken up from disk at once,
+        // after the saves asked for by learning have landed.
+        st->saver->Drain();
+        ReloadFrontSettings(*st->engine, ini, SyncFifoPath(), &st->settings, &st->hotkey);
+    } else {
+        t_reloadEngine engine(*st->saver, SyncFifoPath());
+        ReloadFrontSettings(engine, ini, std::string(), &st->settings, &st->hotkey);
+    }
     ApplySettings(st);
 }
 
@@ -388,6 +466,18 @@ void FcitxVetraOnClose(void* arg, FcitxIMCloseEventType event) {
         return;
     }
     dbus_setVetraImeVisible(0);
+}
+
+// SIGTERM ends fcitx as its D-Bus Exit does (every Destroy runs, learning
+// is saved), also with the module addon disabled.
+void PollEndSignal(void* arg) {
+    auto* instance = static_cast<FcitxInstance*>(arg);
+    if (TakeEndSignal()) {
+        FcitxLog(INFO, "SIGTERM: ending fcitx");
+        FcitxInstanceEnd(instance);
+        return;
+    }
+    FcitxInstanceAddTimeout(instance, kEndSignalPollMs, PollEndSignal, instance);
 }
 
 // ---------------------------------------------------------------- start-up
@@ -468,6 +558,10 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
                               "zh_CN");
     RegisterSwitchHotkey(instance, &st->hotkey, ini);
     FcitxInstanceRegisterInputUnFocusHook(instance, FcitxIMEventHook{EndTypingRun, st.get()});
+    if (!InstallEndSignal())
+        FcitxLog(WARNING, "SIGTERM is left to fcitx: learning since the last save may be lost");
+    else if (!EndSignalWatched())
+        FcitxInstanceAddTimeout(instance, kEndSignalPollMs, PollEndSignal, instance);
     LaunchPanelWatchdog();
     st->dbus = std::make_unique<t_vetraDBusService>(instance, st->engine);
     g_state = st.get();
@@ -481,12 +575,16 @@ void FcitxVetraPinyinDestroy(void* arg) {
     auto* st = static_cast<FcitxVetraPinyin*>(arg);
     // The settings tool's calls still running end first (their answers
     // sent); every save asked for lands, then the last state is written.
+    // A call that does not end in time (a file system that stopped
+    // answering) is left to the process's end: the engine it uses stays.
+    if (!st->dbus->Stop(t_vetraDBusService::kStopWait)) (void)st->serialized.release();
     st->dbus.reset();
     st->saver->Drain();
-    st->engine->SaveDicts();
+    static_cast<t_serializedEngine*>(st->engine)->SaveDictsUnlessSaved();
     st->session.Reset();
     if (st->shown) st->shown->Release();
     ReleaseSwitchHotkey(&st->hotkey);
+    FcitxInstanceRemoveTimeoutByFunc(st->instance, PollEndSignal);
     if (g_state == st) g_state = nullptr;
     CloudRoad().Detach();
     // The cloud worker outlives the input method: it must stop handing

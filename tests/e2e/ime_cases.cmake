@@ -101,9 +101,15 @@ vetra_e2e(ImeNoPanelNoCandidates
   RUN --own watchdog --fcitx-env VETRA_SYSTEM_DATA_DIR=${ime_data} --expect-log "^CANDS\t0"
       --expect-stub qtDbusSot_showMessage --expect-stub qtDbusSot_clearCount
   DRIVE ${typing} type nihao cands)
-# The version file holds the package version, written at start-up.
+# The version file holds the package version, written at start-up: the
+# package's file is the build's (the shim opens it in place of the
+# installed one, which a test machine lacks).
+include(GNUInstallDirs)
+string(REPLACE "." "\\." version_ere "${PROJECT_VERSION}")
 vetra_e2e(ImeVersionFileWritten
-  RUN ${ime_run} --expect-content .config/VetraPY/vetra.version "[0-9]+(\\.[0-9]+)+" DRIVE ${typing})
+  RUN ${ime_run} ${stall_preload}
+      --fcitx-env "VETRA_REDIRECT=${CMAKE_INSTALL_FULL_DATADIR}/vetrapinyin/vetra-version=${PROJECT_BINARY_DIR}/vetra-version"
+      --expect-content .config/VetraPY/vetra.version "${version_ere}" DRIVE ${typing})
 # A settings file that does not load is set aside once, a good one written
 # in its place: typing works, and a restart neither fails nor copies again.
 vetra_e2e(ImeDamagedSettingsFileSetAsideOnce
@@ -171,3 +177,30 @@ vetra_e2e(ImeVersionFileFollowsNoPlantedLink
       --expect-file .config/VetraPY/victim "${files}/env_without_setting.ini"
       --expect-content .config/VetraPY/vetra.version "[0-9]+(\\.[0-9]+)+"
   DRIVE ${typing})
+# ---- Commits that must not learn letters, keypad marks, SIGTERM without the
+# cloud addon.
+# A mark with the highlight on a candidate that covers part of the input
+# does what Space, Space would: 中古 for "zhonggu", the rest converted, then
+# the mark. Enter after such a choice sends the letters as typed; neither
+# learns a word holding them (中古oren used to stand first after a restart).
+vetra_e2e(ImeMarkAfterAPartialChoiceConvertsTheRest
+  RUN ${ime_run} --expect-no-log "^CANDS\t[0-9]+\t\"中古oren\""
+  DRIVE ${typing} type zhongguoren key Page_Down cands expect-first 中古 key , expect-commit 中古欧仁，
+        type zhongguoren key Page_Down key space key Return expect-commit 中古oren
+        --restart ${again} type zhongguoren cands expect-first 中国人)
+# The keypad's operators and point: input after "v" (v12 + 3 is 15), the
+# main keyboard's marks beside pinyin; never handed on ahead of the text.
+vetra_e2e(ImeKeypadOperatorsAreTyped
+  RUN ${ime_run} --expect-no-log "^KEY\t0xffa[abdef]\t0\tpress\t0\t"
+  DRIVE ${typing} type v12 key 0xffab key KP_3 cands expect-first 15 key space expect-commit 15
+        type v6 key 0xffaa key KP_7 key 0xffad key KP_2 cands expect-first 40 key space expect-commit 40
+        type ni key 0xffab expect-commit 你＋)
+# SIGTERM saves the learning also with the cloud addon (which installed
+# the signal's handler alone) disabled.
+file(READ "${PROJECT_SOURCE_DIR}/src/fcitx/fcitx-vetracloudpinyin.conf" cloud_conf)
+string(REPLACE "Enabled=True" "Enabled=False" cloud_conf "${cloud_conf}")
+file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/cloud_addon_disabled.conf" "${cloud_conf}")
+vetra_e2e(ImeSigtermSavesWithoutTheCloudAddon
+  RUN ${ime_run} --home-file .config/fcitx/addon/fcitx-vetracloudpinyin.conf
+      "${CMAKE_CURRENT_BINARY_DIR}/cloud_addon_disabled.conf"
+  DRIVE ${typing} type ni cands choose 泥 expect-commit 泥 --term-restart ${again} type ni cands expect-first 泥)

@@ -264,7 +264,7 @@ TEST_F(DictTest, CorruptUserFileIsMovedAsideAndTheRetryAttachesARestoredCopy) {
     testing::internal::CaptureStdout();
     ASSERT_TRUE(manager->LoadDict(L"Fix"));
     EXPECT_NE(std::string::npos,
-              testing::internal::GetCapturedStdout().find("attatch false, remove Fix\n"));
+              testing::internal::GetCapturedStdout().find("attach false, remove Fix\n"));
     EXPECT_EQ(2, dict.Calls(kOpLoad));
     EXPECT_EQ("system", dict.Payload());
     EXPECT_EQ(MakeStubImage("system"), GetFile(UserFile("fix.bin")));

@@ -307,13 +307,16 @@ TEST(ImeLearning, WhatACommitLearns) {
         int conversionStart;
         const char* word;
         const char* english;
+        bool latinChoice = false;  // an English candidate chosen after the selection
     } cases[] = {
         {"letters alone: an English word", "abc", false, 0, nullptr, "abc"},
-        {"a selection and letters left", "nihaoma", true, 5, "你好ma", nullptr},
+        {"a selection and letters left: the selection alone", "nihaoma", true, 5, "你好", nullptr},
+        {"an English choice beside Chinese: nothing", "nihaoabc", true, 8, nullptr, nullptr, true},
         {"nothing left to learn", "", false, 0, nullptr, nullptr},
     };
     for (const Case& c : cases) {
         fakes::t_element word("你好", {2, 5});
+        fakes::t_element latin("abc", {3});
         fakes::t_engine engine;
         fakes::t_saver saver;
         t_imeSession session;
@@ -323,6 +326,8 @@ TEST(ImeLearning, WhatACommitLearns) {
         t_composition& s = session.State();
         if (c.selection)
             FillSelectionRecord(&s.selections[s.selectionCount++], 0, &word, 5, "你好");
+        if (c.latinChoice)
+            FillSelectionRecord(&s.selections[s.selectionCount++], 0, &latin, 3, "abc");
         s.conversionStart = c.conversionStart;
         session.CommitAndLearn();
         EXPECT_EQ(engine.learned,
