@@ -193,10 +193,9 @@ TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) 
 }
 
 // The smart-fuzzy pass keeps a fuzzy reading as sure as a plain one: one
-// record, marked, never before place 2. With the defaults only where no
-// sure reading was found (two letters that are no syllable); a tuning file
-// that allows a few sure words adds it beside a sure correction too. A
-// syllable typed as such keeps its page either way.
+// record, marked, never before place 2, where no sure reading was found
+// (two letters that are no syllable). A syllable typed as such keeps its
+// page with the defaults and with a tuning file that allows a few sure words.
 TEST_F(DispatchBuiltDataTest, TheSmartFuzzyPassAddsOneFuzzyReadingAfterTheFirst) {
     const std::string tuned = root.At("tuned");
     std::filesystem::create_directories(tuned);
@@ -210,9 +209,9 @@ TEST_F(DispatchBuiltDataTest, TheSmartFuzzyPassAddsOneFuzzyReadingAfterTheFirst)
         int at;
     } cases[] = {
         {false, L"fe", u"分", u"和", 1},  // f read as h
-        {false, L"ra", u"让", u"", -1},   // the sure correction 然 is a system word too many
-        {true, L"ra", u"让", u"啦", 2},   // after the correction pinned at place 2
-        {false, L"he", u"和", u"", -1},  {true, L"he", u"和", u"", -1},
+        {false, L"ra", u"让", u"啦", 1},  // r read as l
+        {true, L"ra", u"让", u"啦", 1},  {false, L"he", u"和", u"", -1},
+        {true, L"he", u"和", u"", -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message()
