@@ -97,7 +97,7 @@ stop_fcitx() {
     if kill -0 "$fcitx_pid" 2>/dev/null; then
         "$drive" --no-signals --timeout 5000 call org.fcitx.Fcitx-0 /inputmethod \
             org.fcitx.Fcitx.InputMethod Exit >/dev/null 2>&1
-        for _ in $(seq 100); do
+        for _ in $(seq 300); do
             kill -0 "$fcitx_pid" 2>/dev/null || break
             sleep 0.1
         done
@@ -273,7 +273,7 @@ stop_second() {
     if kill -0 "$second_pid" 2>/dev/null; then
         DBUS_SESSION_BUS_ADDRESS=$second_bus "$drive" --no-signals --timeout 5000 call org.fcitx.Fcitx-0 \
             /inputmethod org.fcitx.Fcitx.InputMethod Exit >/dev/null 2>&1
-        for _ in $(seq 100); do
+        for _ in $(seq 300); do
             kill -0 "$second_pid" 2>/dev/null || break
             sleep 0.1
         done
@@ -302,7 +302,7 @@ run_phase() {
         fcitx_pid=
     elif [ "$1" = --term-restart ]; then
         kill -TERM "$fcitx_pid" 2>/dev/null
-        for _ in $(seq 100); do
+        for _ in $(seq 300); do
             kill -0 "$fcitx_pid" 2>/dev/null || break
             sleep 0.1
         done
