@@ -501,37 +501,14 @@ int32_t PrepareUsrDictUpload(wchar_t* baseOut, wchar_t* addedOut, int32_t capaci
     return CopyOut(added, addedOut, capacity) ? 1 : -1;
 }
 
-uint64_t BackupUsrDictV3(const wchar_t* target, int32_t* status) {
-    if (status) *status = 0;
-    t_pathName file, to;
-    if (!target || !*target || !UserFile(kUsrDictFileName, file) || !to.InitFromString(target))
-        return 0;
-    // A regular file the user picked is replaced (through a temporary in its
-    // folder); a FIFO, a device, a folder or a link there is left alone.
-    struct stat st;
-    char mb[kPathBufBytes];
-    if (!to.ToBytes(mb, sizeof mb) || (lstat(mb, &st) == 0 && !S_ISREG(st.st_mode))) return 0;
-    GetVersionManager().CheckUpdate2();
-    t_processLock::t_locker lock(GetDictLocker());
-    t_usrDictV3Core& live = GetUsrDictInstance();
-    // The copy is the file this save wrote, not another process's later one.
-    t_entryFileLock fileLock(live);
-    if (!SaveLiveUsrDict(live, file.GetFull())) return 0;
-    if (!PathIsFile(file)) {
-        if (status) *status = 2;
-        return 1;
-    }
-    if (!PathCopyFile(file, to)) return 0;
-    if (status) *status = 1;
-    return 1;
-}
-
 uint64_t BackupUsrDictV3InSteps(const wchar_t* target, int32_t* status,
                                 const std::function<void(const std::function<void()>&)>& locked) {
     if (status) *status = 0;
     t_pathName file, to;
     if (!target || !*target || !UserFile(kUsrDictFileName, file) || !to.InitFromString(target))
         return 0;
+    // A regular file the user picked is replaced (through a temporary in its
+    // folder); a FIFO, a device, a folder or a link there is left alone.
     struct stat st;
     char mb[kPathBufBytes];
     if (!to.ToBytes(mb, sizeof mb) || (lstat(mb, &st) == 0 && !S_ISREG(st.st_mode))) return 0;
@@ -543,8 +520,8 @@ uint64_t BackupUsrDictV3InSteps(const wchar_t* target, int32_t* status,
         t_processLock::t_locker lock(GetDictLocker());
         t_usrDictV3Core& live = GetUsrDictInstance();
         t_entryFileLock fileLock(live);
-        // The caller saved just before; only a learning since is written
-        // here, under the lock.
+        // Only a learning not yet saved is written here, under the lock; the
+        // copy is the file this save wrote, not another process's later one.
         saved = !live.HasUnsavedChanges() || SaveLiveUsrDict(live, file.GetFull());
         present = saved && PathIsFile(file);
         if (!present) return;
@@ -563,6 +540,11 @@ uint64_t BackupUsrDictV3InSteps(const wchar_t* target, int32_t* status,
     if (!copied || !DictWriteFileSafely(to, bytes.data(), bytes.size())) return 0;
     if (status) *status = 1;
     return 1;
+}
+
+uint64_t BackupUsrDictV3(const wchar_t* target, int32_t* status) {
+    return BackupUsrDictV3InSteps(target, status,
+                                  [](const std::function<void()>& step) { step(); });
 }
 
 void GetDictVersionValues(uint32_t* a, uint32_t* b, uint32_t* c) {

@@ -92,18 +92,25 @@ bus_dir=$work
 [ ${#work} -gt 80 ] && bus_dir=$(mktemp -d /tmp/vetra-bus.XXXXXX)
 pids=()
 fcitx_pid=
-stop_fcitx() {
-    [ -n "$fcitx_pid" ] || return 0
-    if kill -0 "$fcitx_pid" 2>/dev/null; then
-        "$drive" --no-signals --timeout 5000 call org.fcitx.Fcitx-0 /inputmethod \
-            org.fcitx.Fcitx.InputMethod Exit >/dev/null 2>&1
+# exit_and_wait <pid> <bus address, empty: this shell's> <name>: asks that
+# fcitx to Exit and waits up to 30 s for it to leave (a full dictionary's
+# last save takes a while under the sanitizers).
+exit_and_wait() {
+    local pid=$1 bus=${2:-${DBUS_SESSION_BUS_ADDRESS:-}} name=$3
+    [ -n "$pid" ] || return 0
+    if kill -0 "$pid" 2>/dev/null; then
+        DBUS_SESSION_BUS_ADDRESS=$bus "$drive" --no-signals --timeout 5000 call org.fcitx.Fcitx-0 \
+            /inputmethod org.fcitx.Fcitx.InputMethod Exit >/dev/null 2>&1
         for _ in $(seq 300); do
-            kill -0 "$fcitx_pid" 2>/dev/null || break
+            kill -0 "$pid" 2>/dev/null || break
             sleep 0.1
         done
-        kill -KILL "$fcitx_pid" 2>/dev/null && { echo "FAIL	fcitx did not leave on Exit"; rc=1; }
+        kill -KILL "$pid" 2>/dev/null && { echo "FAIL	$name did not leave on Exit"; rc=1; }
     fi
-    wait "$fcitx_pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+}
+stop_fcitx() {
+    exit_and_wait "$fcitx_pid" "" fcitx
     fcitx_pid=
 }
 cleanup() {
@@ -269,17 +276,7 @@ start_second() {
     second_pid=$launched
 }
 stop_second() {
-    [ -n "$second_pid" ] || return 0
-    if kill -0 "$second_pid" 2>/dev/null; then
-        DBUS_SESSION_BUS_ADDRESS=$second_bus "$drive" --no-signals --timeout 5000 call org.fcitx.Fcitx-0 \
-            /inputmethod org.fcitx.Fcitx.InputMethod Exit >/dev/null 2>&1
-        for _ in $(seq 300); do
-            kill -0 "$second_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -KILL "$second_pid" 2>/dev/null && { echo "FAIL	second fcitx did not leave on Exit"; rc=1; }
-    fi
-    wait "$second_pid" 2>/dev/null
+    exit_and_wait "$second_pid" "$second_bus" "second fcitx"
     second_pid=
 }
 
