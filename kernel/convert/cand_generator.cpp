@@ -806,13 +806,7 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
                               composedTop, mode ? &params : nullptr, &choice) ||
         !choice.variant || !choice.lattice)
         return 0;
-    // Input on the way: keys that read as no whole syllable at the end take
-    // only a correction that reads better than they do; a last syllable
-    // that a further key would lengthen is not corrected itself.
-    if (mode && mode->onTheWay &&
-        (mode->cutEnd ? choice.score.total > choice.score.typed
-                      : choice.variant->position >= mode->lastStart))
-        return 0;
+    if (mode && !ShowsCorrection(*mode, choice)) return 0;
     const wchar_t* letters = choice.variant->letters;
     const int length = choice.variant->length;
 

@@ -24,6 +24,9 @@ constexpr int32_t kVowelEndBonus = 100;
 constexpr int32_t kSureBonus = 500;
 constexpr double kSure = 0.98;
 constexpr double kNoReading = 1e-8;
+// How much worse than the keys as typed a correction of input on the way,
+// or of a sure reading, may read and still be shown.
+constexpr int64_t kNearReading = 500;
 constexpr const wchar_t* kInsertedFirst = L"abcdefghijklmnopqrstwxyz";
 
 // Corrections taken from the adjustment cache, process-wide.
@@ -261,7 +264,7 @@ bool t_spellCorrector::ChooseBest(double typedProb, int32_t typedPathCost, bool 
     if (!out || !m_first || !m_arena || !m_models.py || !m_models.keyMap) return false;
     *out = t_spellChoice();
     int look = kLookAt;
-    if (typedProb > kSure) look = composedTop ? kLookAtComposed : 1;
+    if (typedProb > kSure && !composedTop) look = 1;
     int64_t bestTotal = INT64_MAX;
     int i = 0;
     for (const t_spellVariant* v = m_first; v && i < look; v = v->next, ++i) {
@@ -328,6 +331,20 @@ int DecideCorrectionMode(const t_pyLattice& lattice, const wchar_t* letters, int
         out->mode = 1;
     if (std::none_of(letters, letters + length, IsVowel)) out->mustTry = true;
     return 1;
+}
+
+bool ShowsCorrection(const t_correctionMode& mode, const t_spellChoice& choice) {
+    if (!choice.variant) return false;
+    const int64_t worse = int64_t(choice.score.total) - choice.score.typed;
+    const int32_t kind = choice.variant->kind;
+    if (!mode.onTheWay) return mode.mode != 4 || worse <= kNearReading;
+    if (!mode.cutEnd && choice.variant->position < mode.lastStart) return worse <= kNearReading;
+    // The end of input being typed: a missing letter is the key still to
+    // come, and any other edit there must read better than the keys as
+    // typed; in a syllable a further key would lengthen only a stray
+    // letter dropped counts.
+    if (kind == kEditInsert || worse > 0) return false;
+    return mode.cutEnd || kind == kEditDelete;
 }
 
 t_admissionParams AdmissionFor(const t_correctionMode& mode) {

@@ -65,8 +65,11 @@ struct t_correctionMode {
 class t_spellCorrector {
 public:
     static constexpr int32_t kDropAbove = 600;  // above the cheapest variant
-    static constexpr int kLookAt = 30;          // variants whose lattices are priced
-    static constexpr int kLookAtComposed = 15;
+    // Variants whose lattices are priced. A sure reading that only a
+    // composed sentence covers is priced as widely as an unsure one: a
+    // slipped vowel (shigong for shiyong) still reads as pinyin, and its
+    // fix is a substitution, which the priors put behind the cheaper edits.
+    static constexpr int kLookAt = 30;
 
     // singleAnswer: a cheaper variant replaces the list (the request's
     // one-answer mode).
@@ -121,6 +124,11 @@ private:
 int DecideCorrectionMode(const t_pyLattice& lattice, const wchar_t* letters, int length,
                          const t_arrayWord* array, bool blocked, t_correctionMode* out);
 
+// Whether a chosen correction is shown at all. A sure reading, and input
+// on the way (edited before its last syllable), take one only when it
+// reads nearly as well as the keys as typed; at the end of input on the
+// way no letter is added, and an edit must read better than the keys.
+bool ShowsCorrection(const t_correctionMode& mode, const t_spellChoice& choice);
 // The admission a decided mode asks for: its mode is the level, and an
 // input that must be tried although it reads well (or reads as initials
 // only) admits a correction only when it is clearly better.

@@ -27,7 +27,7 @@
 //                      [--min-everyday-longer PERCENT]]
 //                     [--min-top5 PERCENT] [--errors N] [--show INPUT]
 //                     [--no-timing 1] [--slow MS] [--correction 0]
-//                     [--forecast 0] [--secondary 1] [--typos 0]
+//                     [--forecast 0] [--secondary 1] [--typos 0] [--min-typos PERCENT]
 //                     [--abbreviations 0] [--examples N] [--first-page 0]
 //                     [--prefixes 0] [--min-first-word PERCENT]
 //                     [--max-prefix-first N] [--max-prefix-second PERCENT]
@@ -299,7 +299,7 @@ std::pair<long, double> ReportPrefixCorrections(t_candGenerator& generator,
 int main(int argc, char** argv) {
     std::string data, calibration, show, seenPath, everydayPath;
     double minExact = -1, minTop5 = -1, minFirstWord = -1, maxPrefixSecond = -1, minClean = -1,
-           minTwo = -1, minCommon = -1, minLonger = -1;
+           minTwo = -1, minCommon = -1, minLonger = -1, minTypos = -1;
     long maxPrefixFirst = -1;
     bool typos = true, abbreviations = true, firstPage = true, prefixes = true;
     int examples = 0;  // phrases shown per kind of count
@@ -330,6 +330,8 @@ int main(int argc, char** argv) {
             minTop5 = std::atof(v.c_str());
         else if (k == "--typos")
             typos = v != "0";
+        else if (k == "--min-typos")
+            minTypos = std::atof(v.c_str());
         else if (k == "--abbreviations")
             abbreviations = v != "0";
         else if (k == "--min-first-word")
@@ -366,6 +368,7 @@ int main(int argc, char** argv) {
             "[--seen TSV] [--min-clean PERCENT] [--everyday TSV] [--min-everyday-two PERCENT] "
             "[--min-everyday-common PERCENT] [--min-everyday-longer PERCENT] "
             "[--show INPUT] [--no-timing 1] [--slow MS] [--min-top5 PERCENT] [--typos 0] "
+            "[--min-typos PERCENT] "
             "[--abbreviations 0] [--examples N]\n");
         return 2;
     }
@@ -558,9 +561,10 @@ int main(int argc, char** argv) {
                                   kind < 4 ? ", " : "");
                     perKind += part;
                 }
+                const double repaired = Share(found, made);
                 std::printf("typos: %ld, intended phrase at place 1-2 %ld (%.1f%%; %s)\n", made,
-                            found, made ? 100.0 * double(found) / double(made) : 0.0,
-                            perKind.c_str());
+                            found, repaired, perKind.c_str());
+                if (UnderFloor("typos repaired", repaired, minTypos)) status = 1;
             }
             if (abbreviations) {
                 long count = 0, first = 0, fixedFirst = 0, top5Hits = 0;

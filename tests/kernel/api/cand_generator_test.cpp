@@ -381,7 +381,7 @@ TEST_F(GeneratorBuiltDataTest, ASlipOfTheFingerIsCorrectedWhenAsked) {
 // typed whole comes first with no correction on the first two places,
 // initials that read as words keep their words ahead of a variant with a
 // key fewer (which reads likelier) and no correction comes first; a slip is
-// still corrected first.
+// still corrected.
 TEST_F(GeneratorBuiltDataTest, CorrectionsStayAwayFromWhatWasTypedAsMeant) {
     const struct {
         const wchar_t* input;
@@ -397,6 +397,11 @@ TEST_F(GeneratorBuiltDataTest, CorrectionsStayAwayFromWhatWasTypedAsMeant) {
         {L"maozedong", u"毛泽东", 0, 3, 0},
         {L"weininhuhang", u"为您护航", 0, 3, 0},
         {L"jikeniantie", u"即可黏贴", 0, 3, 0},
+        // A sure reading keeps a correction that reads far worse (一家子)
+        // off the page; one a slipped vowel made (shigong for shiyong) is
+        // shown second.
+        {L"yijiazai", u"已加载", 0, 3, 0},
+        {L"shigongxitongdayinduihuakuangdayin", u"使用系统打印对话框打印", 1, 3, 2},
         // Keys that read as pinyin up to a last initial are being typed: a
         // correction never comes first there.
         {L"nihap", u"你好", 1, 3, 2},
