@@ -50,6 +50,15 @@ public:
         for (int i = 0; i < n; ++i) texts.push_back(Text(results[i]));
         return texts;
     }
+    // The context of 吃 (chi) committed just before, in heap.
+    static t_adjustRequest AfterChi(t_scopeHeap& heap) {
+        t_adjustRequest before;
+        before.on = true;
+        before.wordText = heap.WideToLstr(L"吃");
+        const uint16_t chi[] = {uint16_t(t_singleton<t_pyDict>::Get().GetSyllableId(L"chi"))};
+        before.wordIds = heap.MakeLstr(chi, 2);
+        return before;
+    }
     static int IndexOf(const std::vector<std::u16string>& page, const std::u16string& text) {
         for (size_t i = 0; i < page.size(); ++i)
             if (page[i] == text) return int(i);
@@ -269,11 +278,7 @@ TEST_F(GeneratorBuiltDataTest, TheEnglishWordOfTheInputComesWithTheLongWordHint)
 TEST_F(GeneratorBuiltDataTest, TheWordCommittedBeforeRaisesItsFollower) {
     const auto plain = Page(L"fan");
     t_scopeHeap heap;
-    t_adjustRequest before;
-    before.on = true;
-    before.wordText = heap.WideToLstr(L"吃");
-    const uint16_t chi[] = {uint16_t(t_singleton<t_pyDict>::Get().GetSyllableId(L"chi"))};
-    before.wordIds = heap.MakeLstr(chi, 2);
+    const t_adjustRequest before = AfterChi(heap);
     context = &before;
     const auto after = Page(L"fan");
     ASSERT_FALSE(after.empty());
@@ -285,11 +290,7 @@ TEST_F(GeneratorBuiltDataTest, TheWordCommittedBeforeRaisesItsFollower) {
 // the word committed before gave.
 TEST_F(GeneratorBuiltDataTest, TheTraceNamesTypedCapitalsAndTheRaiseOfTheContext) {
     t_scopeHeap heap;
-    t_adjustRequest before;
-    before.on = true;
-    before.wordText = heap.WideToLstr(L"吃");
-    const uint16_t chi[] = {uint16_t(t_singleton<t_pyDict>::Get().GetSyllableId(L"chi"))};
-    before.wordIds = heap.MakeLstr(chi, 2);
+    const t_adjustRequest before = AfterChi(heap);
     const struct {
         const wchar_t* input;
         const t_adjustRequest* context;
