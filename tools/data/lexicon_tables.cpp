@@ -179,8 +179,9 @@ int Keys(const std::string& in, const std::string& out) {
     std::vector<t_item> items;
     std::map<std::string, bool> seen;
     for (const std::string& line : lines) {
-        const bool letters = !line.empty() && line.size() <= 64 &&
-                             line.find_first_not_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos;
+        const bool letters =
+            !line.empty() && line.size() <= 64 &&
+            line.find_first_not_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos;
         if (!letters) return Fail(in + ": not a key of lower-case letters: " + line);
         if (seen[line]) return Fail(in + ": listed twice: " + line);
         seen[line] = true;
