@@ -4,6 +4,9 @@
 # data_tools and the fetch manifest from there).
 #
 #   qzim_eng.bin            English words with frequencies (SCOWL size levels)
+#   qzim_eng_pre.bin        English prediction keys: English words that the
+#                           Chinese of the domain text writes in Latin letters
+#                           and that pinyin cannot begin
 #   qzim_url.bin            common sites and mail domains, checked against the
 #                           public suffix list
 #   qzim_tip.bin            pinyin tips of common words that read a character
@@ -11,8 +14,8 @@
 #   qzim_charvalid.bin      supported-character flags (Han needs GBK)
 #   qzim_numFreqAdjust.bin  numeral list of the number-frequency table
 #   punctures.ini           punctuation map (data/lexicon/punctures.ini)
-#   qzim_eng_pre.bin, qzim_infokey.bin, qzim_blackIfk.bin, qzim_smartInfo.bin,
-#   qzim_adjcache.bin       valid tables without rows
+#   qzim_infokey.bin, qzim_blackIfk.bin, qzim_smartInfo.bin,
+#   qzim_adjcache.bin       valid tables without rows (README: what it does not do)
 #
 # Needs, besides the compiler: python3 and the fetch step's apt and
 # dpkg-dev tools. Sources and licences: docs/data-sources-extra-b.md.
@@ -46,6 +49,25 @@ add_custom_command(
           --out "${data_out}/english-words.tsv" --max-level "${VETRA_DATA_ENGLISH_LEVEL}"
   DEPENDS "${extra_b_manifest}" "${data_tools}/english_words.py"
   COMMENT "Collecting the English word list"
+  VERBATIM)
+
+# The domain packages come with the main fetch (data/CMakeLists.txt).
+add_custom_command(
+  OUTPUT "${data_out}/english-keys.txt"
+  COMMAND "${Python3_EXECUTABLE}" "${data_tools}/english_keys.py" --root "${data_cache}/root"
+          --english "${data_out}/english-words.tsv" --syllables "${syllables}"
+          --out "${data_out}/english-keys.txt" ${domain_packages}
+  DEPENDS "${data_cache}/manifest.tsv" "${data_out}/english-words.tsv" "${syllables}"
+          "${data_tools}/english_keys.py" "${data_tools}/domain_adapt.py" "${data_tools}/coverage.py"
+          "${data_tools}/check_syllables.py"
+  COMMENT "Collecting the English words the Chinese text writes in Latin letters"
+  VERBATIM)
+
+add_custom_command(
+  OUTPUT "${extra_b_dir}/qzim_eng_pre.bin"
+  COMMAND vetra_lexicon_tables keys "${data_out}/english-keys.txt" "${extra_b_dir}/qzim_eng_pre.bin"
+  DEPENDS vetra_lexicon_tables "${data_out}/english-keys.txt"
+  COMMENT "Writing the English prediction keys"
   VERBATIM)
 
 add_custom_command(
@@ -114,13 +136,14 @@ add_custom_command(
   VERBATIM)
 
 set(extra_b_files
-  "${extra_b_dir}/qzim_eng.bin" "${extra_b_dir}/qzim_url.bin" "${extra_b_dir}/qzim_numFreqAdjust.bin"
+  "${extra_b_dir}/qzim_eng.bin" "${extra_b_dir}/qzim_eng_pre.bin" "${extra_b_dir}/qzim_url.bin"
+  "${extra_b_dir}/qzim_numFreqAdjust.bin"
   "${extra_b_dir}/qzim_charvalid.bin" "${extra_b_dir}/punctures.ini" "${extra_b_dir}/qzim_tip.bin")
 
 # qzim_phrases.bin, qzim_urlGuide.bin and qzim_quick.bin are built from the
 # project's own sources by lexicon_custom.cmake.
-foreach(pair preeng:qzim_eng_pre infokey:qzim_infokey infoblack:qzim_blackIfk
-             smartinfo:qzim_smartInfo adjcache:qzim_adjcache)
+foreach(pair infokey:qzim_infokey infoblack:qzim_blackIfk smartinfo:qzim_smartInfo
+             adjcache:qzim_adjcache)
   string(REPLACE ":" ";" parts "${pair}")
   list(GET parts 0 table)
   list(GET parts 1 file)

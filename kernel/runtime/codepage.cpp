@@ -278,28 +278,83 @@ int MemMoveChecked(void* dst, size_t capacity, const void* src, size_t n) {
     return 0;
 }
 
+namespace {
+
+// "%d" of any int fits: "-2147483648" is 11 characters.
+constexpr size_t kIntChars = 16;
+
+void FormatInt(wchar_t (&buf)[kIntChars], int v) {
+    FormatWide(buf, kIntChars, L"%d", v);
+}
+
+// "%f" of v, whole: the short buffer serves every usual value; large
+// magnitudes print every integer digit (up to 309, a sign and ".dddddd").
+std::wstring FormatDouble(double v) {
+    wchar_t buf[32];
+    if (FormatWide(buf, 32, L"%f", v) >= 0) return buf;
+    wchar_t wide[330];
+    FormatWide(wide, 330, L"%f", v);
+    return wide;
+}
+
+// GBK text decoded to wide into out; false when it does not decode.
+bool DecodeGbk(const char* gbk, std::wstring& out) {
+    const size_t length = std::strlen(gbk);
+    std::vector<wchar_t> buf(length + 1);
+    size_t capacity = length;  // GBK never yields more characters than bytes
+    if (!BytesToWideGbk(gbk, length, buf.data(), capacity)) return false;
+    out.assign(buf.data(), capacity);
+    return true;
+}
+
+wchar_t* CatOrNull(wchar_t* dst, size_t capacity, const wchar_t* text, size_t n) {
+    return WcsCatN(dst, capacity, text, n) == 0 ? dst : nullptr;
+}
+
+}  // namespace
+
 std::wstring& WstrAppendInt(std::wstring& dst, int v) {
-    wchar_t buf[16];  // "-2147483648" is 11 characters
-    FormatWide(buf, 16, L"%d", v);
+    wchar_t buf[kIntChars];
+    FormatInt(buf, v);
     return dst.append(buf);
 }
 
 std::wstring& WstrAppendDouble(std::wstring& dst, double v) {
-    wchar_t buf[32];
-    if (FormatWide(buf, 32, L"%f", v) >= 0) return dst.append(buf);
-    // Large magnitudes print every integer digit: up to 309 + sign + ".dddddd".
-    wchar_t wide[330];
-    FormatWide(wide, 330, L"%f", v);
-    return dst.append(wide);
+    return dst.append(FormatDouble(v));
 }
 
 std::wstring& WstrAppendGbk(std::wstring& dst, const char* gbk) {
-    if (!gbk) return dst;
-    const size_t length = std::strlen(gbk);
-    std::vector<wchar_t> buf(length + 1);
-    size_t capacity = length;  // GBK never yields more characters than bytes
-    if (!BytesToWideGbk(gbk, length, buf.data(), capacity)) return dst;
-    return dst.append(buf.data(), capacity);
+    std::wstring text;
+    if (gbk && DecodeGbk(gbk, text)) dst.append(text);
+    return dst;
+}
+
+wchar_t* WstrAppendIntC(wchar_t* dst, size_t capacity, int v) {
+    wchar_t buf[kIntChars];
+    FormatInt(buf, v);
+    return CatOrNull(dst, capacity, buf, std::wcslen(buf));
+}
+
+wchar_t* WstrAppendDoubleC(wchar_t* dst, size_t capacity, double v) {
+    const std::wstring text = FormatDouble(v);
+    return CatOrNull(dst, capacity, text.c_str(), text.size());
+}
+
+wchar_t* WstrAppendGbkC(wchar_t* dst, size_t capacity, const char* gbk) {
+    std::wstring text;
+    if (gbk && !DecodeGbk(gbk, text)) return nullptr;
+    return CatOrNull(dst, capacity, text.c_str(), text.size());
+}
+
+std::u16string& WstrAppendInt2(std::u16string& dst, int v) {
+    wchar_t buf[kIntChars];
+    FormatInt(buf, v);
+    for (const wchar_t* p = buf; *p; ++p) dst.push_back(char16_t(*p));  // digits and '-'
+    return dst;
+}
+
+std::wstring* WstrAppendGbkPtr(std::wstring* dst, const char* gbk) {
+    return dst ? &WstrAppendGbk(*dst, gbk) : nullptr;
 }
 
 std::wstring& WstrAppendWstr(std::wstring& dst, const wchar_t* w) {

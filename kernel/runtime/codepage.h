@@ -76,10 +76,26 @@ int MemCopyChecked(void* dst, size_t capacity, const void* src, size_t n);
 int MemMoveChecked(void* dst, size_t capacity, const void* src, size_t n);
 
 // ---- appenders (each returns dst) ----
+// Integers as "%d", doubles as "%f" (never cut, however large), GBK text
+// decoded to wide. Four kinds of destination: a standard wide string (no
+// suffix), a zero-terminated wide buffer of `capacity` characters (C), UTF-16
+// text (2) and a pointer to a wide string (Ptr).
 
-std::wstring& WstrAppendInt(std::wstring& dst, int v);        // "%d"
-std::wstring& WstrAppendDouble(std::wstring& dst, double v);  // "%f", never cut
-// Appends GBK text decoded to wide; appends nothing for null or undecodable text.
+std::wstring& WstrAppendInt(std::wstring& dst, int v);
+std::wstring& WstrAppendDouble(std::wstring& dst, double v);
+// Appends nothing for null or undecodable text.
 std::wstring& WstrAppendGbk(std::wstring& dst, const char* gbk);
 // w's text up to its first 0; nothing for null.
 std::wstring& WstrAppendWstr(std::wstring& dst, const wchar_t* w);
+
+// Onto the text of a buffer, as WcsCat appends: dst, or null with dst
+// untouched when dst is null or not terminated within capacity, when the
+// text and its 0 would not fit, or when the GBK bytes do not decode. A null
+// gbk appends nothing and returns dst.
+wchar_t* WstrAppendIntC(wchar_t* dst, size_t capacity, int v);
+wchar_t* WstrAppendDoubleC(wchar_t* dst, size_t capacity, double v);
+wchar_t* WstrAppendGbkC(wchar_t* dst, size_t capacity, const char* gbk);
+// The digits as UTF-16 units.
+std::u16string& WstrAppendInt2(std::u16string& dst, int v);
+// WstrAppendGbk through a pointer: null for a null dst.
+std::wstring* WstrAppendGbkPtr(std::wstring* dst, const char* gbk);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "kernel/runtime/dict_base.h"
+#include "kernel/runtime/file_stream.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/named_memory.h"
 #include "kernel/runtime/path.h"
@@ -83,6 +84,7 @@ struct t_dictEntry {
     std::wstring file;  // full path for kStoragePrivate
     uint32_t backupFlags = 0;
     t_managedShareMemory block;
+    t_fileStream stream;                // for the dictionary's own use: the manager never opens it
     std::unique_ptr<uint8_t[]> buffer;  // kStoragePrivate
     int32_t bufferSize = 0;
     uint32_t reserved = 0;  // room after the image (kStorageReserved)

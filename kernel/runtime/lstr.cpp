@@ -6,18 +6,19 @@
 #include <cwchar>
 #include <new>
 
+#include "kernel/runtime/byte_order.h"
 #include "kernel/runtime/codepage.h"
 
 namespace {
 
-// The count is little-endian on disk and in memory alike.
+// The count and the units are little-endian on disk and in memory alike,
+// whatever the host's order.
 inline uint16_t ReadCount(const t_lstr* s) {
-    return uint16_t(s->raw[0] | (s->raw[1] << 8));
+    return Rd16(s->raw);
 }
 
 inline void WriteCount(t_lstr* s, uint32_t n) {
-    s->raw[0] = uint8_t(n);
-    s->raw[1] = uint8_t(n >> 8);
+    Wr16(s->raw, uint16_t(n));
 }
 
 inline const uint8_t* Payload(const t_lstr* s) {
@@ -28,9 +29,7 @@ inline uint8_t* Payload(t_lstr* s) {
 }
 
 inline uint16_t ReadUnit(const void* base, size_t i) {
-    uint16_t u;
-    std::memcpy(&u, static_cast<const uint8_t*>(base) + 2 * i, 2);
-    return u;
+    return Rd16(static_cast<const uint8_t*>(base) + 2 * i);
 }
 
 // Capacities above the size of the longest string add nothing.
@@ -112,7 +111,7 @@ uint16_t LstrGetUnit(const t_lstr* s, size_t i) {
 }
 
 void LstrSetUnit(t_lstr* s, size_t i, uint16_t unit) {
-    if (s) std::memcpy(Payload(s) + 2 * i, &unit, 2);
+    if (s) Wr16(Payload(s) + 2 * i, unit);
 }
 
 // ---- comparison ----
@@ -263,7 +262,9 @@ bool t_lstrHolder::Assign(const void* bytes, size_t n) {
 }
 
 bool t_lstrHolder::AssignU32(uint32_t v) {
-    return Assign(&v, sizeof v);
+    uint8_t bytes[4];
+    Wr32(bytes, v);
+    return Assign(bytes, sizeof bytes);
 }
 
 bool t_lstrHolder::AssignHolder(const t_lstrHolder& h) {
@@ -297,7 +298,9 @@ bool t_lstrHolder::AppendLstr(const t_lstr* s) {
 }
 
 bool t_lstrHolder::AppendU32(uint32_t v) {
-    return AppendBytes(&v, sizeof v);
+    uint8_t bytes[4];
+    Wr32(bytes, v);
+    return AppendBytes(bytes, sizeof bytes);
 }
 
 bool t_lstrHolder::AppendHolder(const t_lstrHolder& h) {

@@ -30,9 +30,10 @@ uint16_t LstrGetLength(const t_lstr* s);  // units = byte count >> 1
 bool LstrSetLength(t_lstr* s, uint32_t n);
 const uint8_t* LstrGetBytes(const t_lstr* s);
 uint8_t* LstrGetBytes(t_lstr* s);
-// The payload as u16 units. The pointer may be unaligned: pass it to functions
-// that take bytes or units through memcpy (all in this file do), or use
-// LstrGetUnit / LstrSetUnit.
+// The payload as u16 units, little-endian whatever the host's order. The
+// pointer may be unaligned: pass it to functions that take bytes or units
+// through memcpy (all in this file do), or use LstrGetUnit / LstrSetUnit,
+// which also take care of the byte order.
 const uint16_t* LstrGetUnits(const t_lstr* s);
 uint16_t* LstrGetUnits(t_lstr* s);
 // Unit i of the payload; the caller keeps i below LstrGetLength(s).

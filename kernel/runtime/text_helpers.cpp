@@ -1,17 +1,17 @@
 // Surrogate-aware UTF-16 helpers.
 #include "kernel/runtime/text_helpers.h"
 
-#include <cstring>
 #include <cwchar>
+
+#include "kernel/runtime/byte_order.h"
 
 namespace {
 
 constexpr uint32_t kMaxCodePoint = 0x10FFFF;
 
+// Units are little-endian in strings and images, whatever the host's order.
 inline uint16_t ReadUnit(const void* base, size_t i) {
-    uint16_t u;
-    std::memcpy(&u, static_cast<const uint8_t*>(base) + 2 * i, 2);
-    return u;
+    return Rd16(static_cast<const uint8_t*>(base) + 2 * i);
 }
 
 inline bool IsHighSurrogate(uint32_t u) {
@@ -53,16 +53,17 @@ t_lstr* WideToLstr16(t_scopeHeap& heap, const wchar_t* w) {
         units += c > 0xFFFF ? 2 : 1;
         if (units > kLstrMaxBytes / 2) return nullptr;
     }
-    auto* buf = static_cast<uint16_t*>(heap.Alloc((units + 1) * 2));
+    auto* buf = static_cast<uint8_t*>(heap.Alloc((units + 1) * 2));
     if (!buf) return nullptr;
-    size_t i = 0;
-    for (const wchar_t* p = w; *p; ++p) {
+    uint8_t* at = buf;
+    for (const wchar_t* p = w; *p; ++p, at += 2) {
         const uint32_t c = uint32_t(*p);
         if (c > 0xFFFF) {
-            buf[i++] = uint16_t(0xD7C0 + (c >> 10));
-            buf[i++] = uint16_t(0xDC00 + (c & 0x3FF));
+            Wr16(at, uint16_t(0xD7C0 + (c >> 10)));
+            at += 2;
+            Wr16(at, uint16_t(0xDC00 + (c & 0x3FF)));
         } else {
-            buf[i++] = uint16_t(c);
+            Wr16(at, uint16_t(c));
         }
     }
     return heap.MakeLstr(buf, units * 2);

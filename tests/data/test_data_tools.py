@@ -19,6 +19,7 @@ sys.path.insert(0, os.path.join(ROOT, "tools", "data"))
 import check_syllables  # noqa: E402
 import coverage  # noqa: E402
 import domain_adapt  # noqa: E402
+import english_keys  # noqa: E402
 import letter_priors  # noqa: E402
 import make_everyday  # noqa: E402
 import normalise  # noqa: E402
@@ -430,6 +431,25 @@ class DomainAdaptTest(unittest.TestCase):
                              [("打开文件", "a-pkg,b-pkg"), ("标签页", "word list")])
             # runs are kept apart: a phrase across two of them is not held
             self.assertEqual(domain_adapt.seen_phrases(cal, {"p": ["新建标签", "页"]}, set()), [])
+
+
+class EnglishKeysTest(unittest.TestCase):
+    def test_KeysPinyinCouldBeginAreLeftOut(self):
+        syllables = set(check_syllables.load_syllables(SYLLABLES))
+        english = {"shell", "debian", "linux", "bash", "ps", "hello", "python", "is", "wifi"}
+        counts = {w: 5 for w in english}
+        counts.update({"python": 2, "wifi": 3, "nihao": 9})
+        # linux reads li nu x, bash ba sh, debian de bi an; ps has no vowel;
+        # python is seen too rarely, nihao is no English word
+        self.assertEqual(english_keys.select_keys(counts, english, syllables, 3),
+                         ["hello", "is", "shell", "wifi"])
+
+    def test_OnlyWordsStandingAloneAmongChineseCount(self):
+        texts = ["使用 shell 命令。Shell 很好\n.B shell\nshell without Chinese",
+                 "<p>运行 <code>perl</code> 脚本</p>",
+                 "用 \\fBgrep\\fR 查找，选项 --shell 和 -shell、/bin/shell、shell.sh、a.shell 不算"]
+        self.assertEqual(english_keys.count_words(texts),
+                         {"shell": 2, "perl": 1, "grep": 1})
 
 
 class EverydayWordsTest(unittest.TestCase):

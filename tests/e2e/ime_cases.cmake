@@ -24,6 +24,12 @@ vetra_e2e(ImeTechnicalSentencesComeFirst
   DRIVE ${typing} type wenjianhuomulu cands key space expect-commit 文件或目录
         type xinjianbiaoqianyedakai cands key space expect-commit 新建标签页打开
         type siyaobucunzai cands key space expect-commit 私钥不存在)
+# English words that people write among their Chinese come first where
+# pinyin cannot begin them.
+vetra_e2e(ImeEnglishWordsOfTheChineseTextComeFirst
+  RUN ${ime_run}
+  DRIVE ${typing} type shell cands expect-first shell key space expect-commit shell
+        type samba cands expect-first samba)
 vetra_e2e(ImeDigitChoosesOnThePage
   RUN ${ime_run} DRIVE ${typing} type ni cands key 2 expect-commit-cand 2)
 # With three candidates on a page "5" is input; "0" always is, and a digit

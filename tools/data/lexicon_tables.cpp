@@ -1,11 +1,13 @@
 // Writes the table-file images of the English and web-address lists, the
-// number-frequency table and the tables that ship without rows, with the
+// English prediction keys, the number-frequency table, the tables of the
+// project's own records and the tables that ship without rows, with the
 // kernel's own table-file builder and the layouts its readers expect.
 // Same input, same bytes: rows are inserted in input order and the builder
 // orders every bucket itself.
 //
 //   vetra_lexicon_tables strings eng|url WORDS.tsv OUT.bin   (word TAB frequency)
 //   vetra_lexicon_tables numbers NUMERALS.txt OUT.bin        (one text a line, '#' comments)
+//   vetra_lexicon_tables keys KEYS.txt OUT.bin               (English prediction keys, a line each)
 //   vetra_lexicon_tables empty NAME OUT.bin
 //       NAME: preeng abbr infokey infoblack urlguide smartinfo quick tip adjcache
 //   vetra_lexicon_tables records abbr|quick|urlguide|tip SOURCE.tsv OUT.bin
@@ -170,6 +172,25 @@ int Numbers(const std::string& in, const std::string& out) {
     return Write(t_systemTable::kNumFreq, items, out);
 }
 
+// Typed inputs: lower-case ASCII letters, as the keys are compared exactly.
+int Keys(const std::string& in, const std::string& out) {
+    std::vector<std::string> lines;
+    if (!ReadLines(in, lines)) return Fail("cannot read " + in);
+    std::vector<t_item> items;
+    std::map<std::string, bool> seen;
+    for (const std::string& line : lines) {
+        const bool letters =
+            !line.empty() && line.size() <= 64 &&
+            line.find_first_not_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos;
+        if (!letters) return Fail(in + ": not a key of lower-case letters: " + line);
+        if (seen[line]) return Fail(in + ": listed twice: " + line);
+        seen[line] = true;
+        items.push_back(t_item().Str(std::u16string(line.begin(), line.end())));
+    }
+    if (items.empty()) return Fail(in + ": no keys");
+    return Write(t_systemTable::kPreEng, items, out);
+}
+
 int Empty(const std::string& name, const std::string& out) {
     static const std::map<std::string, t_systemTable> kTables = {
         {"preeng", t_systemTable::kPreEng},     {"abbr", t_systemTable::kAbbrSys},
@@ -283,9 +304,11 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 4 && args[0] == "strings") return Strings(args[1], args[2], args[3]);
     if (args.size() == 3 && args[0] == "numbers") return Numbers(args[1], args[2]);
+    if (args.size() == 3 && args[0] == "keys") return Keys(args[1], args[2]);
     if (args.size() == 3 && args[0] == "empty") return Empty(args[1], args[2]);
     if (args.size() == 4 && args[0] == "records") return Records(args[1], args[2], args[3]);
     return Fail(
-        "usage: strings eng|url WORDS.tsv OUT | numbers NUMERALS.txt OUT | empty NAME OUT | "
+        "usage: strings eng|url WORDS.tsv OUT | numbers NUMERALS.txt OUT | keys KEYS.txt OUT | "
+        "empty NAME OUT | "
         "records KIND SOURCE.tsv OUT");
 }

@@ -41,6 +41,22 @@ TEST(BuiltSystemDataTest, RealListsAnswer) {
             << std::string(t.begin(), t.end());
     }
 
+    // English words of the Chinese text are prediction keys, unless pinyin
+    // could begin them (debian: de bi an; linux: li nu x) or they are
+    // initials alone (ssh).
+    t_preEngDict pre;
+    Bytes preImage = ReadBytes(data + "/qzim_eng_pre.bin");
+    ASSERT_TRUE(pre.Load(preImage.data(), int32_t(preImage.size())));
+    const struct {
+        const char16_t* key;
+        int expected;
+    } keys[] = {{u"shell", 1}, {u"windows", 1}, {u"samba", 1}, {u"debian", 0},
+                {u"linux", 0}, {u"ssh", 0},     {u"nihao", 0}, {u"Shell", 0}};
+    for (const auto& k : keys) {
+        const std::u16string key(k.key);
+        EXPECT_EQ(k.expected, pre.Contains(L(U(key)))) << std::string(key.begin(), key.end());
+    }
+
     Bytes urlImage = ReadBytes(data + "/qzim_url.bin");
     ASSERT_TRUE(url.Load(urlImage.data(), int32_t(urlImage.size())));
     ASSERT_EQ(1, url.Search(heap, L(U(u"www.bai")), 0, &out, &full, &total));

@@ -310,13 +310,26 @@ TEST(CodepageTest, CheckedMemoryCopiesRefuseOversizedCounts) {
     EXPECT_EQ(0, MemCopyChecked(nullptr, 0, nullptr, 0));
 }
 
-TEST(CodepageTest, AppendIntWritesEveryDigit) {
-    std::wstring s = L"n=";
-    WstrAppendInt(s, INT_MIN);
-    EXPECT_EQ(L"n=-2147483648", s);
-    EXPECT_EQ(13u, s.size());
-    std::wstring z;
-    EXPECT_EQ(L"0", WstrAppendInt(z, 0));
+// Each integer whole on every kind of destination; a buffer one character
+// short takes nothing.
+TEST(CodepageTest, IntAppendersWriteEveryDigit) {
+    const struct {
+        int v;
+        const wchar_t* text;
+    } rows[] = {{INT_MIN, L"-2147483648"}, {0, L"0"}, {INT_MAX, L"2147483647"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.v);
+        const std::wstring expected = std::wstring(L"n=") + row.text;
+        std::wstring s = L"n=";
+        EXPECT_EQ(expected, WstrAppendInt(s, row.v));
+        std::u16string u = u"n=";
+        EXPECT_EQ(std::u16string(expected.begin(), expected.end()), WstrAppendInt2(u, row.v));
+        wchar_t buf[16] = L"n=";
+        EXPECT_EQ(nullptr, WstrAppendIntC(buf, expected.size(), row.v));
+        EXPECT_STREQ(L"n=", buf);
+        EXPECT_EQ(buf, WstrAppendIntC(buf, expected.size() + 1, row.v));
+        EXPECT_EQ(expected, buf);
+    }
 }
 
 // glibc's vswprintf leaves the buffer unterminated on overflow; a large double
@@ -331,19 +344,54 @@ TEST(CodepageTest, AppendDoubleOfAHugeValueIsWholeAndClean) {
     EXPECT_EQ(L"-1000", s.substr(0, 5));
     EXPECT_EQ(L".000000", s.substr(s.size() - 7));
     for (wchar_t c : s.substr(1, 301)) EXPECT_TRUE(std::iswdigit(c));
+    // Into a buffer: the same whole text, or nothing where it does not fit.
+    std::vector<wchar_t> buf(310, L'\0');
+    EXPECT_EQ(nullptr, WstrAppendDoubleC(buf.data(), 309, -1e300));
+    EXPECT_EQ(0, buf[0]);
+    ASSERT_EQ(buf.data(), WstrAppendDoubleC(buf.data(), 310, -1e300));
+    EXPECT_EQ(s, buf.data());
 }
 
-TEST(CodepageTest, AppendGbkDecodesOrAppendsNothing) {
+// The three GBK appenders agree: decoded text, or nothing for a null string
+// and for bytes that are no GBK (a character cut short, a byte that starts
+// none); the buffer one answers null for bad bytes and for too little room.
+TEST(CodepageTest, GbkAppendersDecodeOrAppendNothing) {
+    const struct {
+        const char* gbk;
+        const wchar_t* text;  // null: the bytes do not decode
+    } rows[] = {{"\xD6\xD0\xCE\xC4", L"中文"},
+                {"", L""},
+                {nullptr, L""},
+                {"\xD6", nullptr},
+                {"a\xFF\xFE"
+                 "b",
+                 nullptr}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.gbk ? row.gbk : "(null)");
+        const std::wstring expected = std::wstring(L"<") + (row.text ? row.text : L"");
+        std::wstring s = L"<";
+        EXPECT_EQ(expected, WstrAppendGbk(s, row.gbk));
+        std::wstring p = L"<";
+        EXPECT_EQ(&p, WstrAppendGbkPtr(&p, row.gbk));
+        EXPECT_EQ(expected, p);
+        wchar_t buf[8] = L"<";
+        EXPECT_EQ(row.text ? buf : nullptr, WstrAppendGbkC(buf, 8, row.gbk));
+        EXPECT_EQ(expected, buf);
+    }
+    EXPECT_EQ(nullptr, WstrAppendGbkPtr(nullptr, "a"));
+    wchar_t small[3] = L"<";
+    EXPECT_EQ(nullptr, WstrAppendGbkC(small, 3, "\xD6\xD0\xCE\xC4"));
+    EXPECT_STREQ(L"<", small);
+    wchar_t unterminated[2] = {L'a', L'b'};
+    EXPECT_EQ(nullptr, WstrAppendGbkC(unterminated, 2, nullptr));
+    EXPECT_EQ(nullptr, WstrAppendIntC(nullptr, 16, 1));
+}
+
+TEST(CodepageTest, AppendWstrStopsAtTheFirstZero) {
     std::wstring s = L"<";
-    WstrAppendGbk(s, "\xD6\xD0\xCE\xC4");
-    EXPECT_EQ(L"<中文", s);
-    WstrAppendGbk(s, nullptr);
-    WstrAppendGbk(s, "\xD6");  // cut in the middle of a character
-    WstrAppendGbk(s, "");
-    EXPECT_EQ(L"<中文", s);
-    WstrAppendWstr(s, L">");
+    WstrAppendWstr(s, L"a\0b");
     WstrAppendWstr(s, nullptr);
-    EXPECT_EQ(L"<中文>", s);
+    EXPECT_EQ(L"<a", s);
 }
 
 }  // namespace
