@@ -1072,9 +1072,21 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
         if (decided && CorrectionPass(request, syllables, &array, n, &mode))
             request->correctionUsed = 1;
     }
+    // A learned English word covers only the start of the input: it never
+    // stands before a reading of the whole input.
+    double wholeLowest = 0;
+    bool wholeRead = false;
+    for (int i = 0; englishCount > 0 && array.RankedAt(i); ++i) {
+        const t_candWord* w = array.RankedAt(i);
+        if (w->coveredLength < uint32_t(n)) continue;
+        wholeLowest = wholeRead ? std::min(wholeLowest, w->score) : w->score;
+        wholeRead = true;
+    }
     for (int i = 0; i < englishCount; ++i) {
         if (!english[i]) continue;
         english[i]->score = syllables.GetBackward(int(english[i]->coveredLength));
+        if (wholeRead && english[i]->score >= wholeLowest)
+            english[i]->score = std::nextafter(wholeLowest, -1.0);
         int filtered = 0;
         array.Add(english[i], &filtered);
     }

@@ -71,6 +71,14 @@ string(REPEAT a 64 letters64)
 vetra_e2e(ImeEnterCommitsTheLetters
   RUN ${ime_run} --expect-log "UpdateClientSideUI\t[^\t]+\t\"Input is full: 64 letters at most\""
   DRIVE ${typing} type nihao key Return expect-commit nihao type ${letters64}a key Return expect-commit ${letters64})
+# Letters sent with Enter stand first on nothing they begin, also after a
+# restart: one letter and pinyin are not learned as English words.
+vetra_e2e(ImeLettersSentAsTypedLeadNothing
+  RUN ${ime_run}
+  DRIVE ${typing} type w key Return expect-commit w type wf cands expect-first 无法 key Escape
+        type zhongguo key Return expect-commit zhongguo type zhongguo key Return expect-commit zhongguo
+        type zhongg cands expect-first 中国 key Escape
+        --restart ${again} type wf cands expect-first 无法 key Escape type zhongg cands expect-first 中国)
 # "v" alone stands as 〔〕; "u" alone shows nothing, and Space then commits
 # the letter; so it does for letters in raw mode after a digit.
 vetra_e2e(ImeVAndUAlone

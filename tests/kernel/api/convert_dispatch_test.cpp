@@ -327,6 +327,32 @@ TEST_F(DispatchBuiltDataTest, ALearnedAddressIsListedForItsBeginning) {
     EXPECT_EQ(5, page[0].source);  // the user's own address
 }
 
+// Letters sent as typed stand first on nothing they begin: one letter and
+// pinyin are not learned as English, and a word learned before that covers
+// only the start of the input comes after the readings of the whole input.
+TEST_F(DispatchBuiltDataTest, LettersSentAsTypedNeverLeadWhatTheyBegin) {
+    const struct {
+        const wchar_t* sent;
+        bool learnedBefore;  // in the English list already, as older versions learned it
+        const wchar_t* input;
+        const char16_t* first;
+    } cases[] = {
+        {L"w", false, L"wf", u"无法"},      {L"w", false, L"wj", u"文件"},
+        {L"zhongguo", false, L"zh", u"中"}, {L"zhongguo", false, L"zhongg", u"中国"},
+        {L"b", true, L"bj", u"比较"},       {L"b", true, L"bjdx", u"北京大学"},
+    };
+    for (const auto& c : cases) {
+        if (c.learnedBefore)
+            ASSERT_EQ(1u, LearnEnglishWordCore(c.sent, 0, 1));
+        else
+            ASSERT_EQ(1u, LearnEnglishWord(c.sent));
+        const auto page = Convert(c.input);
+        ASSERT_FALSE(page.empty());
+        EXPECT_EQ(std::u16string(c.first), page[0].text)
+            << std::string(c.input, c.input + wcslen(c.input));
+    }
+}
+
 TEST_F(DispatchBuiltDataTest, ASelectionOfTwoWordsIsLearnedWholeAndComesFirst) {
     // The user picks 实践 for "shijian", then 表 for the rest, as the front
     // end learns it: the texts and syllables of the two records joined.
