@@ -814,7 +814,9 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
     const uint32_t places = (input[0] == L'i' && request->pinnedCount == 0) ? 5 : 3;
     auto** out = static_cast<t_candWord**>(m_arena.AllocAligned(sizeof(t_candWord*) * places, 8));
     if (!out) return 0;
-    t_arrayWord corrections(out, 0, places, 0, nullptr, &m_arena);
+    t_commonCharFilter common;
+    t_arrayWord corrections(out, 0, places, 0, mode && mode->readsAsTyped ? &common : nullptr,
+                            &m_arena);
     if (!corrections.IsValid()) return 0;
     t_inputLattice lattice(&m_arena, &m_arena);
     t_candCollector collector(&m_arena, m_dicts, &lattice, &corrections);
@@ -1069,6 +1071,10 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
         const int cut = EndsCut(syllables, m_dicts.py, input, &mode.lastStart);
         mode.onTheWay = cut > 0;
         mode.cutEnd = cut == 2;
+        const t_candWord* english =
+            englishCompletion.HasCandidate() ? englishCompletion.GetRecord() : nullptr;
+        mode.readsAsTyped =
+            mode.mode == 4 || (english && LstrGetLength(english->text) == uint32_t(n));
         if (decided && CorrectionPass(request, syllables, &array, n, &mode))
             request->correctionUsed = 1;
     }

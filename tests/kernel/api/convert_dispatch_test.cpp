@@ -353,6 +353,14 @@ TEST_F(DispatchBuiltDataTest, LettersSentAsTypedNeverLeadWhatTheyBegin) {
     }
 }
 
+// Keys that spell an English word take no correction with a rare
+// character: "hello" read as "helo" would show 和囖.
+TEST_F(DispatchBuiltDataTest, ACorrectionBringsNoRareCharacterToAnEnglishWord) {
+    const auto page = Convert(L"hello");
+    ASSERT_FALSE(page.empty());
+    EXPECT_EQ(-1, IndexOf(page, u"和囖"));
+}
+
 TEST_F(DispatchBuiltDataTest, ASelectionOfTwoWordsIsLearnedWholeAndComesFirst) {
     // The user picks 实践 for "shijian", then 表 for the rest, as the front
     // end learns it: the texts and syllables of the two records joined.
