@@ -75,12 +75,17 @@ public:
                 m_pieces->AddLastReading(0, end, attribute | kLastReadingFirst, cost, node, ref);
             else
                 m_pieces->AddReading(0, end, attribute, cost, node, ref);
-        } else if (cls[4] == kClassGivenName && start > 0) {
-            const uint8_t cost = uint8_t(255 - std::max<int>(cls[1], 1));
+        } else if ((cls[4] == kClassGivenName || cls[4] == kClassSurname) && start > 0) {
+            // After the surname a surname character is a given-name piece
+            // too (德 of 刘德华, 龙 of 成龙), at any place of the given name
+            // and as the rarest of them, since names counted none.
+            const bool surname = cls[4] == kClassSurname;
+            const uint8_t cost = uint8_t(255 - std::max<int>(surname ? 0 : cls[1], 1));
+            const uint32_t places = surname ? kAnyGivenPlace : 0;
             if (m_lastReadings)
-                m_pieces->AddLastReading(start, end, attribute, cost, node, ref);
+                m_pieces->AddLastReading(start, end, attribute | places, cost, node, ref);
             else
-                m_pieces->AddReading(start, end, attribute, cost, node, ref);
+                m_pieces->AddReading(start, end, attribute | places, cost, node, ref);
         }
     }
 
@@ -90,6 +95,8 @@ private:
     static constexpr uint8_t kClassGivenName = 2;
     // The attribute bit that makes a last reading from the start a first piece.
     static constexpr uint32_t kLastReadingFirst = 16;
+    // The place bits of a given-name character: alone, first and last of two.
+    static constexpr uint32_t kAnyGivenPlace = 8 | 16 | 32;
     PieceLattice* m_pieces;
     const t_sysDict* m_sys;
     bool m_lastReadings;
