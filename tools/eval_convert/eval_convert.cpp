@@ -417,7 +417,7 @@ int main(int argc, char** argv) {
             "[--min-everyday-common PERCENT] [--min-everyday-longer PERCENT] "
             "[--show INPUT] [--no-timing 1] [--slow MS] [--min-top5 PERCENT] [--typos 0] "
             "[--min-typos PERCENT] "
-            "[--abbreviations 0] [--examples N]\n");
+            "[--abbreviations 0] [--examples N] [--context 0] [--min-context PERCENT]\n");
         return 2;
     }
     char tmpl[] = "/tmp/vetra-eval-XXXXXX";
