@@ -15,6 +15,7 @@
 #include "kernel/convert/learn_routines.h"
 #include "kernel/lexicon/string_dict.h"
 #include "kernel/lexicon/string_dict_user.h"
+#include "kernel/lexicon/syllable_table.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/runtime/text_helpers.h"
@@ -153,7 +154,16 @@ uint32_t LearnEnglishWord(const wchar_t* text) {
                   fresh = Item(n_config::LearnEnglishNewWords);
     if (!all && !fresh) return 1;
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
-    if (const t_lstr* word = arena.WideToLstr(text)) UndeleteWord(word);
+    const t_lstr* word = arena.WideToLstr(text);
+    // One letter is no word, and letters that read as pinyin being typed
+    // (zhongguo, zhongg) were pinyin sent as typed unless the English list
+    // knows them: learned, either would come first on every input it begins.
+    uint32_t known = 0;
+    if (word &&
+        (LstrGetLength(word) == 1 || (ReadsAsPinyinSyllables(text) &&
+                                      !t_singleton<t_engSysDict>::Get().GetWordFreq(word, &known))))
+        return 1;
+    if (word) UndeleteWord(word);
     return LearnEnglishWordCore(text, all ? 0 : 1, time(nullptr));
 }
 

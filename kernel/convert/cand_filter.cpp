@@ -6,6 +6,7 @@
 #include <new>
 
 #include "kernel/lexicon/small_dicts.h"
+#include "kernel/runtime/codepage.h"
 #include "kernel/runtime/singleton.h"
 
 namespace {
@@ -29,6 +30,31 @@ int t_outterCandFilter::AcceptLstr(const t_lstr* text) {
     if (!t_singleton<t_supportCharDict>::Get().IsReady()) return 1;
     for (uint32_t i = 0; i < n && i < kOuterScanUnits; ++i)
         if (IsPrivateUse(LstrGetUnit(text, i))) return 0;
+    return 1;
+}
+
+int t_commonCharFilter::AcceptWide(const wchar_t*) {
+    return 1;
+}
+
+int t_commonCharFilter::AcceptLstr(const t_lstr* text) {
+    for (uint32_t i = 0, n = LstrGetLength(text); i < n && i < kOuterScanUnits; ++i) {
+        const uint16_t u = LstrGetUnit(text, i);
+        if (u >= 0xD800 && u <= 0xDFFF) return 0;  // beyond the Basic Plane: none is common
+        if (!((u >= 0x3400 && u <= 0x9FFF) || (u >= 0xF900 && u <= 0xFAFF))) continue;
+        // GB 2312's characters keep their codes in GBK: lead byte 0xB0 to
+        // 0xF7, trail byte 0xA1 to 0xFE.
+        uint8_t bytes[4];
+        const char units[2] = {char(u & 0xFF), char(u >> 8)};  // UCS-2LE
+        const char* in = units;
+        char* out = reinterpret_cast<char*>(bytes);
+        size_t inLeft = 2, outLeft = sizeof bytes;
+        // Quiet: a character GBK lacks is an expected answer, no error.
+        if (!IconvConvert(kCharsetGbk, kCharsetUcs2, &in, &inLeft, &out, &outLeft, true) ||
+            sizeof bytes - outLeft != 2 || bytes[0] < 0xB0 || bytes[0] > 0xF7 || bytes[1] < 0xA1 ||
+            bytes[1] > 0xFE)
+            return 0;
+    }
     return 1;
 }
 

@@ -21,6 +21,16 @@ public:
     int AcceptLstr(const t_lstr* text) override;
 };
 
+// Accepts a text whose Chinese characters are all common ones, those of
+// GB 2312 (its 6,763 characters); refuses one with a rarer character (and
+// every Chinese character when the code converter knows no GBK). Wide
+// texts are always accepted.
+class t_commonCharFilter : public i_candidateFilter {
+public:
+    int AcceptWide(const wchar_t* text) override;
+    int AcceptLstr(const t_lstr* text) override;
+};
+
 // Keeps the candidates whose characters match the auxiliary code; without
 // a code it keeps everything.
 class t_partionedZiFilter : public i_candidateFilter {

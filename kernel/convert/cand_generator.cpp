@@ -75,12 +75,17 @@ public:
                 m_pieces->AddLastReading(0, end, attribute | kLastReadingFirst, cost, node, ref);
             else
                 m_pieces->AddReading(0, end, attribute, cost, node, ref);
-        } else if (cls[4] == kClassGivenName && start > 0) {
-            const uint8_t cost = uint8_t(255 - std::max<int>(cls[1], 1));
+        } else if ((cls[4] == kClassGivenName || cls[4] == kClassSurname) && start > 0) {
+            // After the surname a surname character is a given-name piece
+            // too (德 of 刘德华, 龙 of 成龙), at any place of the given name
+            // and as the rarest of them, since names counted none.
+            const bool surname = cls[4] == kClassSurname;
+            const uint8_t cost = uint8_t(255 - std::max<int>(surname ? 0 : cls[1], 1));
+            const uint32_t places = surname ? kAnyGivenPlace : 0;
             if (m_lastReadings)
-                m_pieces->AddLastReading(start, end, attribute, cost, node, ref);
+                m_pieces->AddLastReading(start, end, attribute | places, cost, node, ref);
             else
-                m_pieces->AddReading(start, end, attribute, cost, node, ref);
+                m_pieces->AddReading(start, end, attribute | places, cost, node, ref);
         }
     }
 
@@ -90,6 +95,8 @@ private:
     static constexpr uint8_t kClassGivenName = 2;
     // The attribute bit that makes a last reading from the start a first piece.
     static constexpr uint32_t kLastReadingFirst = 16;
+    // The place bits of a given-name character: alone, first and last of two.
+    static constexpr uint32_t kAnyGivenPlace = 8 | 16 | 32;
     PieceLattice* m_pieces;
     const t_sysDict* m_sys;
     bool m_lastReadings;
@@ -814,7 +821,9 @@ int t_candGenerator::CorrectionPass(t_convertRequest* request, const t_pyLattice
     const uint32_t places = (input[0] == L'i' && request->pinnedCount == 0) ? 5 : 3;
     auto** out = static_cast<t_candWord**>(m_arena.AllocAligned(sizeof(t_candWord*) * places, 8));
     if (!out) return 0;
-    t_arrayWord corrections(out, 0, places, 0, nullptr, &m_arena);
+    t_commonCharFilter common;
+    t_arrayWord corrections(out, 0, places, 0, mode && mode->readsAsTyped ? &common : nullptr,
+                            &m_arena);
     if (!corrections.IsValid()) return 0;
     t_inputLattice lattice(&m_arena, &m_arena);
     t_candCollector collector(&m_arena, m_dicts, &lattice, &corrections);
@@ -1069,12 +1078,28 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
         const int cut = EndsCut(syllables, m_dicts.py, input, &mode.lastStart);
         mode.onTheWay = cut > 0;
         mode.cutEnd = cut == 2;
+        const t_candWord* english =
+            englishCompletion.HasCandidate() ? englishCompletion.GetRecord() : nullptr;
+        mode.readsAsTyped =
+            mode.mode == 4 || (english && LstrGetLength(english->text) == uint32_t(n));
         if (decided && CorrectionPass(request, syllables, &array, n, &mode))
             request->correctionUsed = 1;
+    }
+    // A learned English word covers only the start of the input: it never
+    // stands before a reading of the whole input.
+    double wholeLowest = 0;
+    bool wholeRead = false;
+    for (int i = 0; englishCount > 0 && array.RankedAt(i); ++i) {
+        const t_candWord* w = array.RankedAt(i);
+        if (w->coveredLength < uint32_t(n)) continue;
+        wholeLowest = wholeRead ? std::min(wholeLowest, w->score) : w->score;
+        wholeRead = true;
     }
     for (int i = 0; i < englishCount; ++i) {
         if (!english[i]) continue;
         english[i]->score = syllables.GetBackward(int(english[i]->coveredLength));
+        if (wholeRead && english[i]->score >= wholeLowest)
+            english[i]->score = std::nextafter(wholeLowest, -1.0);
         int filtered = 0;
         array.Add(english[i], &filtered);
     }

@@ -2,6 +2,7 @@
 // words. One conversion on one thread.
 #include "kernel/convert/freq_adjust.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -223,10 +224,13 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
     const int32_t u = GramGetUnigramFreq(g, gram);
     const int syllables = LstrGetLength(w->syllableIds);
     const bool gatesOk = (syllables == 1 ? extra == 0 : !singleLock) && !(exactLock && extra != 0);
+    // A raised word's order number is mostly negative (minus the pair's and
+    // the word's costs): kept as it is, so that the word before decides
+    // between the words it raises.
     auto raise = [&](uint32_t flags, int64_t order) {
         w->kind = kCandKindUser;
         w->adjustFlags |= flags;
-        w->orderNumber = SaturatedOrderSum(order, 0);
+        w->orderNumber = int32_t(std::clamp<int64_t>(order, INT32_MIN, INT32_MAX));
         return 1;
     };
     if (ids[0] == kNumberContextId && systemBudget > 0 && extra == 0 &&

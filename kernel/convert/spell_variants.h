@@ -60,6 +60,9 @@ struct t_correctionMode {
     // better than the keys as typed.
     bool cutEnd = false;
     int32_t lastStart = 0;  // where its likeliest last syllable starts
+    // The keys read as a sure reading or spell an English word: a
+    // correction brings in no rare character there (和囖 for "hello").
+    bool readsAsTyped = false;
 };
 
 class t_spellCorrector {

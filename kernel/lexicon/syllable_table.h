@@ -21,3 +21,8 @@ int SyllableTableFind(const wchar_t* text);
 // The text of an id: the syllable, or the upper-case letter of a letter id.
 // Null for an id outside 0..kPinyinIdCount-1.
 const wchar_t* SyllableTableText(int id);
+// True when text (letters of either case and apostrophes) reads as pinyin
+// being typed: whole syllables, the last one perhaps only begun ("zhongg"),
+// an apostrophe only between syllables. False for a null or empty text and
+// for any other character.
+bool ReadsAsPinyinSyllables(const wchar_t* text);

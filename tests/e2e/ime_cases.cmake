@@ -77,6 +77,14 @@ string(REPEAT a 64 letters64)
 vetra_e2e(ImeEnterCommitsTheLetters
   RUN ${ime_run} --expect-log "UpdateClientSideUI\t[^\t]+\t\"Input is full: 64 letters at most\""
   DRIVE ${typing} type nihao key Return expect-commit nihao type ${letters64}a key Return expect-commit ${letters64})
+# Letters sent with Enter stand first on nothing they begin, also after a
+# restart: one letter and pinyin are not learned as English words.
+vetra_e2e(ImeLettersSentAsTypedLeadNothing
+  RUN ${ime_run}
+  DRIVE ${typing} type w key Return expect-commit w type wf cands expect-first 无法 key Escape
+        type zhongguo key Return expect-commit zhongguo type zhongguo key Return expect-commit zhongguo
+        type zhongg cands expect-first 中国 key Escape
+        --restart ${again} type wf cands expect-first 无法 key Escape type zhongg cands expect-first 中国)
 # "v" alone stands as 〔〕; "u" alone shows nothing, and Space then commits
 # the letter; so it does for letters in raw mode after a digit.
 vetra_e2e(ImeVAndUAlone
@@ -158,12 +166,14 @@ vetra_e2e(ImeSavedWhileLearningGoesOn
   DRIVE ${typing} ${commits} --kill-restart ${again} type ni cands expect-first 泥 key Escape
         type ma cands expect-first 马 key Escape type zhong cands expect-first 种)
 
-# Typing on after a commit: the word committed raises its usual follower
-# (饭 after 吃), and two short commits in a row are learned as one word too.
+# Typing on after a commit: the word committed raises its usual followers
+# and decides between them (饭 after 吃; 水 after 喝, not 谁), and two
+# short commits in a row are learned as one word too.
 vetra_e2e(ImeTheLastCommitIsTheNextOnesContext
   RUN ${ime_run}
   DRIVE ${typing} type chi cands choose 吃 expect-commit 吃 type fan cands expect-first 饭 key Escape
-        type ping cands choose 平 expect-commit 平 type chiping cands choose 吃平 expect-commit 吃平)
+        type ping cands choose 平 expect-commit 平 type chiping cands choose 吃平 expect-commit 吃平
+        type he cands choose 喝 expect-commit 喝 type shui cands expect-first 水)
 # A FIFO where the settings file belongs reads as a missing file: fcitx comes
 # up and types (it used to wait in open for a writer that never came).
 vetra_e2e(ImeStartsWithAFifoForTheSettingsFile

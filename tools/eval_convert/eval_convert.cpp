@@ -10,7 +10,9 @@
 // initials of the phrases of 2 to 4 syllables). The first page: the
 // intended phrase and its first word among the first five; and the
 // corrections shown at places 1 and 2 while the phrases are typed (every
-// prefix of their readings).
+// prefix of their readings). The word before: every distinct pair of
+// neighbouring characters of the phrases, the first committed and the
+// second's syllable typed alone, with the second expected first.
 //
 // The phrases of the set that occur word for word in the text the statistics
 // were made from (--seen, written by the data build) measure memory rather
@@ -31,6 +33,7 @@
 //                     [--abbreviations 0] [--examples N] [--first-page 0]
 //                     [--prefixes 0] [--min-first-word PERCENT]
 //                     [--max-prefix-first N] [--max-prefix-second PERCENT]
+//                     [--context 0] [--min-context PERCENT]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -45,6 +48,7 @@
 
 #include "kernel/api/kernel_startup.h"
 #include "kernel/convert/cand_generator.h"
+#include "kernel/convert/freq_adjust.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/cand_word.h"
@@ -71,8 +75,10 @@ bool g_forecast = true;
 bool g_secondary = false;
 
 int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t pageSize,
-            t_candWord** results, uint16_t* corrected = nullptr) {
+            t_candWord** results, uint16_t* corrected = nullptr,
+            const t_adjustRequest* context = nullptr) {
     t_convertRequest request;
+    request.context = context;
     request.input = input.c_str();
     request.inputLength = int32_t(input.size());
     request.pageSize = pageSize;
@@ -294,14 +300,52 @@ std::pair<long, double> ReportPrefixCorrections(t_candGenerator& generator,
     return {first, 100.0 * double(second) / double(prefixes)};
 }
 
+// The word before: each distinct pair of neighbouring characters once, the
+// first committed (with its syllable) and the second's syllable typed
+// alone. The share with the second character first, and the same without
+// the character before.
+double ReportContextPairs(t_candGenerator& generator, const std::vector<t_phrase>& all,
+                          t_candWord** results) {
+    const t_pyDict& py = t_singleton<t_pyDict>::Get();
+    std::set<std::wstring> seen;
+    long pairs = 0, first = 0, plainFirst = 0;
+    t_scopeHeap heap;
+    for (const t_phrase& ph : all) {
+        if (ph.text.size() != ph.syllables.size()) continue;
+        for (size_t i = 1; i < ph.text.size(); ++i) {
+            const std::wstring key = std::wstring{wchar_t(ph.text[i - 1]), wchar_t(ph.text[i])} +
+                                     ph.syllables[i - 1] + L' ' + ph.syllables[i];
+            const int32_t id = py.GetSyllableId(ph.syllables[i - 1].c_str());
+            if (id < 0 || !seen.insert(key).second) continue;
+            heap.FreeAll();
+            t_adjustRequest before;
+            before.on = true;
+            const uint16_t unit = uint16_t(ph.text[i - 1]), ids = uint16_t(id);
+            before.wordText = heap.MakeLstr(&unit, 2);
+            before.wordIds = heap.MakeLstr(&ids, 2);
+            const std::u16string next = ph.text.substr(i, 1);
+            ++pairs;
+            int got = Convert(generator, ph.syllables[i], 2600, results, nullptr, &before);
+            first += got > 0 && TextOf(results[0]) == next;
+            got = Convert(generator, ph.syllables[i], 2600, results);
+            plainFirst += got > 0 && TextOf(results[0]) == next;
+        }
+    }
+    std::printf(
+        "the word before: %ld pairs, next character first %ld (%.1f%%; without the character "
+        "before %ld, %.1f%%)\n",
+        pairs, first, Share(first, pairs), plainFirst, Share(plainFirst, pairs));
+    return Share(first, pairs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string data, calibration, show, seenPath, everydayPath;
     double minExact = -1, minTop5 = -1, minFirstWord = -1, maxPrefixSecond = -1, minClean = -1,
-           minTwo = -1, minCommon = -1, minLonger = -1, minTypos = -1;
+           minTwo = -1, minCommon = -1, minLonger = -1, minTypos = -1, minContext = -1;
     long maxPrefixFirst = -1;
-    bool typos = true, abbreviations = true, firstPage = true, prefixes = true;
+    bool typos = true, abbreviations = true, firstPage = true, prefixes = true, context = true;
     int examples = 0;  // phrases shown per kind of count
     int showErrors = 0;
     bool timing = true;
@@ -344,6 +388,10 @@ int main(int argc, char** argv) {
             firstPage = v != "0";
         else if (k == "--prefixes")
             prefixes = v != "0";
+        else if (k == "--context")
+            context = v != "0";
+        else if (k == "--min-context")
+            minContext = std::atof(v.c_str());
         else if (k == "--examples")
             examples = std::atoi(v.c_str());
         else if (k == "--errors")
@@ -369,7 +417,7 @@ int main(int argc, char** argv) {
             "[--min-everyday-common PERCENT] [--min-everyday-longer PERCENT] "
             "[--show INPUT] [--no-timing 1] [--slow MS] [--min-top5 PERCENT] [--typos 0] "
             "[--min-typos PERCENT] "
-            "[--abbreviations 0] [--examples N]\n");
+            "[--abbreviations 0] [--examples N] [--context 0] [--min-context PERCENT]\n");
         return 2;
     }
     char tmpl[] = "/tmp/vetra-eval-XXXXXX";
@@ -602,6 +650,9 @@ int main(int argc, char** argv) {
                     status = 1;
                 }
             }
+            if (context && UnderFloor("the word before",
+                                      ReportContextPairs(generator, all, results), minContext))
+                status = 1;
             if (prefixes && g_correction) {
                 const auto [first, second] =
                     ReportPrefixCorrections(generator, all, results, examples);

@@ -126,7 +126,8 @@ TEST_F(GeneratorBuiltDataTest, TypicalInputsOfferTheExpectedWordsOnTheFirstPage)
 // needs, so that surname and given name are read over the whole input:
 // every name starts with a surname of the input's first syllable, three
 // syllables give three-character names, and the given-name characters that
-// names use most come first. With the first context byte 2 only names of a
+// names use most come first; a surname character may stand in the given
+// name too (刘德华, 成龙). With the first context byte 2 only names of a
 // surname and one character, with 16 none.
 TEST_F(GeneratorBuiltDataTest, TheNameOrientedGenerationFindsNamesOfTheShippedData) {
     const struct {
@@ -135,11 +136,19 @@ TEST_F(GeneratorBuiltDataTest, TheNameOrientedGenerationFindsNamesOfTheShippedDa
         std::u16string surnames;  // empty: no name
         size_t chars;
         std::u16string first;  // the first name, when checked
+        std::u16string among;  // a name on the page, when checked
     } cases[] = {
-        {L"liuzhiqiang", 0, u"刘柳", 3, u"刘志强"}, {L"wangxiaoming", 0, u"王汪", 3, u""},
-        {L"lixiaolong", 0, u"李黎", 3, u""},        {L"chenjianguo", 0, u"陈", 3, u""},
-        {L"zhangwei", 0, u"张章", 2, u"张伟"},      {L"liuwei", 2, u"刘柳", 2, u"刘伟"},
-        {L"liuzhiqiang", 2, u"", 0, u""},           {L"liuwei", 16, u"", 0, u""},
+        {L"liuzhiqiang", 0, u"刘柳", 3, u"刘志强", u""},
+        {L"wangxiaoming", 0, u"王汪", 3, u"", u"王小明"},
+        {L"lixiaolong", 0, u"李黎", 3, u"", u"李小龙"},
+        {L"liudehua", 0, u"刘柳", 3, u"", u"刘德华"},
+        {L"chenjianguo", 0, u"陈", 3, u"", u""},
+        {L"zhangwei", 0, u"张章", 2, u"张伟", u""},
+        {L"liming", 0, u"李黎", 2, u"", u"李明"},
+        {L"chenglong", 0, u"成程", 2, u"", u"成龙"},
+        {L"liuwei", 2, u"刘柳", 2, u"刘伟", u""},
+        {L"liuzhiqiang", 2, u"", 0, u"", u""},
+        {L"liuwei", 16, u"", 0, u"", u""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)) + " " +
@@ -152,6 +161,11 @@ TEST_F(GeneratorBuiltDataTest, TheNameOrientedGenerationFindsNamesOfTheShippedDa
         EXPECT_EQ(c.surnames.empty(), n == 0);
         if (n > 0 && !c.first.empty()) {
             EXPECT_EQ(c.first, Text(results[0]));
+        }
+        std::u16string page;
+        for (int i = 0; i < n; ++i) page += Text(results[i]) + u" ";
+        if (!c.among.empty()) {
+            EXPECT_NE(std::u16string::npos, page.find(c.among + u" ")) << n;
         }
         for (int i = 0; i < n; ++i) {
             const std::u16string name = Text(results[i]);

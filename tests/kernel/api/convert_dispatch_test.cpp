@@ -149,26 +149,32 @@ TEST_F(DispatchBuiltDataTest, TextAfterATabNarrowsTheCandidates) {
 }
 
 // The settings and the caller's record reach the generator: the key-by-key
-// reading of an abbreviation, and the word committed before.
+// reading of an abbreviation, and the word committed before, which decides
+// between the words it raises (水 before 谁 after 喝, 药 before 要 after 吃).
 TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) {
-    const uint16_t chi = uint16_t(t_singleton<t_pyDict>::Get().GetSyllableId(L"chi"));
+    const t_pyDict& py = t_singleton<t_pyDict>::Get();
     const struct {
         const wchar_t* input;
         uint8_t superSpjp;
-        const char16_t* before;  // committed before, one syllable: chi
+        const char16_t* before;  // committed before, one character
+        const wchar_t* beforeSyllable;
         const char16_t* text;
         int from, to;  // the text's place is in [from, to); -1: not there
     } cases[] = {
-        {L"gaj", 1, u"", u"公安局", 0, 5},
-        {L"gaj", 0, u"", u"公安局", -1, 5},  // not on the first five
-        {L"fan", 1, u"吃", u"饭", 0, 1},
-        {L"fan", 1, u"", u"饭", 1, kPage},
+        {L"gaj", 1, u"", L"", u"公安局", 0, 5},
+        {L"gaj", 0, u"", L"", u"公安局", -1, 5},  // not on the first five
+        {L"fan", 1, u"吃", L"chi", u"饭", 0, 1},
+        {L"fan", 1, u"", L"", u"饭", 1, kPage},
+        {L"yao", 1, u"吃", L"chi", u"药", 0, 1},
+        {L"shui", 1, u"喝", L"he", u"水", 0, 1},
+        {L"jiu", 1, u"喝", L"he", u"酒", 0, 1},
     };
     for (const auto& c : cases) {
         SetByte(n_config::SuperSPJP, c.superSpjp);
         const std::u16string before = c.before;
-        const auto page =
-            Convert(c.input, 0, 0, kPage, before, std::vector<uint16_t>(before.size(), chi));
+        const auto page = Convert(
+            c.input, 0, 0, kPage, before,
+            std::vector<uint16_t>(before.size(), uint16_t(py.GetSyllableId(c.beforeSyllable))));
         const int at = IndexOf(page, c.text);
         if (c.from < 0)
             EXPECT_TRUE(at < 0 || at >= c.to) << c.input << " " << at;
@@ -319,6 +325,40 @@ TEST_F(DispatchBuiltDataTest, ALearnedAddressIsListedForItsBeginning) {
     ASSERT_EQ(1u, page.size());
     EXPECT_EQ(u"abc.def.org", page[0].text);
     EXPECT_EQ(5, page[0].source);  // the user's own address
+}
+
+// Letters sent as typed stand first on nothing they begin: one letter and
+// pinyin are not learned as English, and a word learned before that covers
+// only the start of the input comes after the readings of the whole input.
+TEST_F(DispatchBuiltDataTest, LettersSentAsTypedNeverLeadWhatTheyBegin) {
+    const struct {
+        const wchar_t* sent;
+        bool learnedBefore;  // in the English list already, as older versions learned it
+        const wchar_t* input;
+        const char16_t* first;
+    } cases[] = {
+        {L"w", false, L"wf", u"无法"},      {L"w", false, L"wj", u"文件"},
+        {L"zhongguo", false, L"zh", u"中"}, {L"zhongguo", false, L"zhongg", u"中国"},
+        {L"b", true, L"bj", u"比较"},       {L"b", true, L"bjdx", u"北京大学"},
+    };
+    for (const auto& c : cases) {
+        if (c.learnedBefore)
+            ASSERT_EQ(1u, LearnEnglishWordCore(c.sent, 0, 1));
+        else
+            ASSERT_EQ(1u, LearnEnglishWord(c.sent));
+        const auto page = Convert(c.input);
+        ASSERT_FALSE(page.empty());
+        EXPECT_EQ(std::u16string(c.first), page[0].text)
+            << std::string(c.input, c.input + wcslen(c.input));
+    }
+}
+
+// Keys that spell an English word take no correction with a rare
+// character: "hello" read as "helo" would show 和囖.
+TEST_F(DispatchBuiltDataTest, ACorrectionBringsNoRareCharacterToAnEnglishWord) {
+    const auto page = Convert(L"hello");
+    ASSERT_FALSE(page.empty());
+    EXPECT_EQ(-1, IndexOf(page, u"和囖"));
 }
 
 TEST_F(DispatchBuiltDataTest, ASelectionOfTwoWordsIsLearnedWholeAndComesFirst) {

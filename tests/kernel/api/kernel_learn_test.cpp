@@ -123,12 +123,12 @@ TEST_F(LearnTest, LetterTextGoesToTheEnglishDictionaryAndLeavesTheDeletedWords) 
 
     // English mode, new words only: a word used twice stays as it is.
     Set(n_config::LearnEnglishAllWords, 0);
-    EXPECT_EQ(1u, LearnEnglishWord(L"again"));
-    EXPECT_EQ(1u, EnglishCount(L"again"));
-    ASSERT_EQ(1u, LearnEnglishWordCore(L"again", 0, 100));
-    const uint32_t used = EnglishCount(L"again");
-    EXPECT_EQ(1u, LearnEnglishWordCore(L"again", 1, 200));
-    EXPECT_EQ(used, EnglishCount(L"again"));
+    EXPECT_EQ(1u, LearnEnglishWord(L"everything"));
+    EXPECT_EQ(1u, EnglishCount(L"everything"));
+    ASSERT_EQ(1u, LearnEnglishWordCore(L"everything", 0, 100));
+    const uint32_t used = EnglishCount(L"everything");
+    EXPECT_EQ(1u, LearnEnglishWordCore(L"everything", 1, 200));
+    EXPECT_EQ(used, EnglishCount(L"everything"));
     Set(n_config::LearnEnglishNewWords, 0);
     EXPECT_EQ(1u, LearnEnglishWord(L"never"));
     EXPECT_EQ(0u, EnglishCount(L"never"));
@@ -302,6 +302,22 @@ TEST_F(LearnBuiltDataTest, NewWordsOnlyLeavesKnownSystemWordsAlone) {
     EXPECT_EQ(0u, EnglishCount(L"hello"));
     EXPECT_EQ(1u, LearnEnglishWord(L"vetrax"));
     EXPECT_EQ(1u, EnglishCount(L"vetrax"));
+}
+
+// Letters sent as typed: one letter, and pinyin being typed that the
+// English list does not know, are no English word; a word of the list
+// that also reads as pinyin is one.
+TEST_F(LearnBuiltDataTest, OneLetterAndPinyinSentAsTypedAreNoEnglishWords) {
+    const struct {
+        const wchar_t* text;
+        bool learned;
+    } cases[] = {{L"w", false},     {L"B", false},    {L"zhongguo", false}, {L"Zhongg", false},
+                 {L"xi'an", false}, {L"women", true}, {L"hello", true},     {L"vetrax", true}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(1u, LearnEnglishWord(c.text));
+        EXPECT_EQ(c.learned, EnglishCount(c.text) > 0)
+            << std::string(c.text, c.text + wcslen(c.text));
+    }
 }
 
 TEST_F(LearnBuiltDataTest, ReadingsAreCheckedAgainstTheCharacters) {

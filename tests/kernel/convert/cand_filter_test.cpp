@@ -205,6 +205,23 @@ TEST(OuterFilterTest, PrivateUseCharactersAreRefusedOnlyWithTheSupportTable) {
     support.SetReady(false);
 }
 
+// The common characters are those of GB 2312, both of its levels; a
+// character beyond the Basic Plane is never one.
+TEST(CommonCharFilterTest, CharactersOutsideGb2312AreRefused) {
+    t_scopeHeap heap;
+    t_commonCharFilter filter;
+    const struct {
+        const wchar_t* text;
+        int accepted;
+    } cases[] = {{L"和咯", 1}, {L"浏览", 1}, {L"hello", 1},
+                 {L"，〇", 1}, {L"和囖", 0}, {L"和珅", 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.accepted, filter.AcceptLstr(heap.WideToLstr(c.text))) << c.text;
+    const uint16_t beyond[] = {0xD840, 0xDC00};  // U+20000
+    EXPECT_EQ(0, filter.AcceptLstr(heap.MakeLstr(beyond, sizeof beyond)));
+    EXPECT_EQ(1, filter.AcceptWide(L"囖"));
+}
+
 // --------------------------------------------------------------- built data
 
 class AuxCodeBuiltDataTest : public ::testing::Test {

@@ -38,4 +38,18 @@ TEST(SyllableTableTest, LettersFollowTheSyllables) {
     EXPECT_EQ(SyllableTableFind(nullptr), -1);
 }
 
+// Pinyin being typed: whole syllables, the last perhaps only begun.
+TEST(SyllableTableTest, PinyinBeingTypedReadsAsSyllables) {
+    const struct {
+        const wchar_t* text;
+        bool reads;
+    } cases[] = {
+        {L"zhongguo", true},     {L"Zhongg", true}, {L"w", true},   {L"xi'an", true},
+        {L"chuangshuang", true}, {L"hello", false}, {L"wf", false}, {L"'xian", false},
+        {L"xian'", false},       {L"ni5", false},   {L"", false},   {nullptr, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.reads, ReadsAsPinyinSyllables(c.text)) << (c.text ? c.text : L"(null)");
+}
+
 }  // namespace
