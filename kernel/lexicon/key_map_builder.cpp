@@ -159,8 +159,7 @@ t_keyPyMapBuilder::t_spellingNode* t_keyPyMapBuilder::NewNode(const wchar_t* ini
     return node;
 }
 
-const t_keyPyMapBuilder::t_partners& t_keyPyMapBuilder::Partners(const wchar_t* part,
-                                                                 bool gray) {
+const t_keyPyMapBuilder::t_partners& t_keyPyMapBuilder::Partners(const wchar_t* part, bool gray) {
     const std::wstring key = (gray ? L"g" : L"f") + std::wstring(part);
     auto [it, added] = m_partners.try_emplace(key);
     if (added) {

@@ -359,11 +359,11 @@ TEST_F(KernelTest, SetUserDirReattachesOnlyWhatChanged) {
 // fuzzy pairs, which multiply the keys of a syllable many times over.
 std::string NeighbourFuzzyFile() {
     const std::vector<std::vector<std::string>> lists = {
-        {"b", "p", "m", "f", "d", "t", "n", "l", "g", "k", "h", "j", "q", "x", "zh", "ch", "sh",
-         "r", "z", "c", "s"},
-        {"a",  "ai",  "an", "ang", "ao", "e",   "ei",  "en",   "eng", "er", "i",  "ia", "ian",
-         "iang", "iao", "ie", "in",  "ing", "iong", "iu", "o",    "ong", "ou", "u",  "ua", "uai",
-         "uan", "uang", "ue", "ui", "un", "uo", "v",  "ve",  "van", "vn", "iou"}};
+        {"b", "p", "m", "f",  "d",  "t",  "n", "l", "g", "k", "h",
+         "j", "q", "x", "zh", "ch", "sh", "r", "z", "c", "s"},
+        {"a",    "ai",   "an", "ang", "ao",  "e",    "ei", "en", "eng", "er", "i",  "ia", "ian",
+         "iang", "iao",  "ie", "in",  "ing", "iong", "iu", "o",  "ong", "ou", "u",  "ua", "uai",
+         "uan",  "uang", "ue", "ui",  "un",  "uo",   "v",  "ve", "van", "vn", "iou"}};
     std::string text = "[Metadata]\nversion=1\n[Fuzzy]\n";
     for (const auto& list : lists)
         for (size_t i = 0; i < list.size(); ++i)
@@ -377,7 +377,8 @@ bool Reaches(const wchar_t* key, const wchar_t* syllable) {
     const t_keyPyMap& map = GetKeyPyMap();
     const int32_t row = map.FindKey(key, nullptr);
     uint16_t ids[t_keyPyMap::kMaxListed];
-    const int n = row < 0 ? 0 : map.GetPinyinIds(row, ids, nullptr, nullptr, t_keyPyMap::kMaxListed);
+    const int n =
+        row < 0 ? 0 : map.GetPinyinIds(row, ids, nullptr, nullptr, t_keyPyMap::kMaxListed);
     for (int i = 0; i < n; ++i)
         if (ids[i] == SyllableTableFind(syllable)) return true;
     return false;
