@@ -131,8 +131,10 @@ void t_keyPyMapBuilder::Clear() {
 
 std::wstring t_keyPyMapBuilder::Notes() const {
     if (m_refused == 0) return std::wstring();
-    std::wstring notes = L"key map: " + std::to_wstring(m_refused) +
-                         L" mappings left out (a key it cannot hold, or no room left): " +
+    std::wstring notes = L"left out " + std::to_wstring(m_refused) +
+                         (m_refused == 1 ? L" key" : L" keys") +
+                         L" the map could not take (a character it cannot hold, or no room "
+                         L"left): " +
                          m_refusedShown;
     if (m_refused > kRefusalsShown) notes += L", ...";
     return notes + L'\n';

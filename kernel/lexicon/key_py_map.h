@@ -49,7 +49,7 @@ public:
     static constexpr size_t kMaxKeyChars = 63;
 
     // Room of a map that grows (builds and merges): about 16 times the
-    // default, some 160000 mappings. No mix of settings comes near it.
+    // default, some 140000 mappings. No mix of settings comes near it.
     static constexpr uint32_t kMaxGrownBytes = uint32_t(8) << 20;
 
     t_keyPyMap();
@@ -213,10 +213,10 @@ private:
     };
     static constexpr size_t kKeyMemoSlots = 1024, kListMemoSlots = 256;
 
-    t_editableTableFile m_table;
     // The image the map holds itself: an empty one it started on, or one it
-    // grew into.
+    // grew into. Declared first, so that it outlives the table over it.
     std::unique_ptr<uint8_t[]> m_ownImage;
+    t_editableTableFile m_table;
     bool m_ownMade = false;  // the image attached was made here (StartEmpty)
     bool m_full = false;     // a growing map refused to grow further
     std::wstring m_buildNotes;
