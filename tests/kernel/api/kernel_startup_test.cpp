@@ -468,8 +468,8 @@ TEST_F(KernelTest, LargeFuzzyFilesAndOddSchemeLinesStillGiveAKeyMap) {
 }
 
 // A rebuild for changed settings (the road of a settings reload) takes a
-// new 110-pair fuzzy file up as well; one that gives no key leaves the map
-// in use and says so.
+// new 110-pair fuzzy file up as well; a file it cannot use is told, and a
+// rebuild that gives no key leaves the map in use and says so.
 TEST_F(KernelBuiltDataTest, ARebuildTakesUpALargeFuzzyFileOrSaysWhyNot) {
     ASSERT_TRUE(LinkBuiltData());
     Start();
@@ -479,6 +479,15 @@ TEST_F(KernelBuiltDataTest, ARebuildTakesUpALargeFuzzyFileOrSaysWhyNot) {
     EXPECT_EQ(1, ReloadKeymap());
     EXPECT_TRUE(Reaches(L"huang", L"huan"));
     EXPECT_EQ("", Report());
+
+    ASSERT_TRUE(testsupport::WriteFileBytes(user + "/Fuzzy.dat",
+                                            "[Metadata]\nversion=2\n[Fuzzy]\nuan=uang\n"));
+    EXPECT_EQ(1, ReloadKeymap());
+    EXPECT_FALSE(Reaches(L"huang", L"huan"));
+    EXPECT_NE(std::string::npos, Report().find("KeyPyMap: load exists user fuzzy file failed"))
+        << Report();
+    ASSERT_TRUE(testsupport::WriteFileBytes(user + "/Fuzzy.dat", NeighbourFuzzyFile()));
+    ASSERT_EQ(1, ReloadKeymap());
 
     t_kernelOptions options;
     options.QuanPin = 0;  // and no shuangpin: no key at all
