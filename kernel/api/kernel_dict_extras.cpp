@@ -12,6 +12,7 @@
 #include "kernel/api/kernel_dict_ops.h"
 #include "kernel/api/kernel_options.h"
 #include "kernel/api/kernel_singletons.h"
+#include "kernel/api/kernel_startup.h"
 #include "kernel/convert/input_strings.h"
 #include "kernel/convert/learn_routines.h"
 #include "kernel/lexicon/cell_dict.h"
@@ -299,7 +300,10 @@ int32_t GetPrivilegeKeyCount() {
 
 int ReloadKeymap() {
     t_processLock::t_locker lock(GetDictLocker());
-    return ReloadKeymapFile() ? 1 : 0;
+    std::wstring notes;
+    const bool rebuilt = ReloadKeymapFile(&notes);
+    ReportKeyMapRebuild(rebuilt, notes);
+    return rebuilt ? 1 : 0;
 }
 
 int CheckInfoKeywords(uint32_t length, const wchar_t* prefix, t_candWord* const* candidates,

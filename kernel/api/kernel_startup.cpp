@@ -42,6 +42,17 @@ void Report(const std::wstring& line) {
     fprintf(stderr, "vetra kernel: %s\n", Utf8(line).c_str());
 }
 
+// Each line of text, behind prefix.
+void ReportLines(const std::wstring& prefix, const std::wstring& text) {
+    size_t from = 0;
+    while (from < text.size()) {
+        size_t end = text.find(L'\n', from);
+        if (end == std::wstring::npos) end = text.size();
+        if (end > from) Report(prefix + text.substr(from, end - from));
+        from = end + 1;
+    }
+}
+
 std::wstring Text(const wchar_t* text) {
     return text ? text : L"(unknown)";
 }
@@ -189,9 +200,18 @@ int RegisterKeyPyMap(uint8_t policy) {
     if (policy) return 1;
     const std::set<std::wstring> refusedBefore = RefusedFiles();
     const bool ready = manager.LoadDict(row.name);
+    ReportLines(std::wstring(row.name) + L": ", GetKeyPyMap().BuildNotes());
     if (!ready) Report(std::wstring(row.name) + L": key map could not be attached or built");
     ReportSetAside(refusedBefore);
     return ready ? 1 : 0;
+}
+
+void ReportKeyMapRebuild(bool rebuilt, const std::wstring& notes) {
+    g_report.clear();
+    const std::wstring name = kKeyMapRow.name;
+    ReportLines(name + L": ", notes);
+    if (!rebuilt)
+        Report(name + L": could not be rebuilt for the changed settings; the map in use stays");
 }
 
 int SetUserDirAndCheckUpdate(const wchar_t* dir) {

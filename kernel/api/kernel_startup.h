@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Starts the kernel once per process: stores the directory settings (a null
 // one stays unset; pathUserId is ignored), brings up the version manager,
@@ -20,8 +21,13 @@ int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t
 
 // Registers the key-to-pinyin map (built from the configuration items when
 // the user has none). Policy 0 attaches it at once and returns whether it
-// is ready; any other policy defers it and returns 1.
+// is ready; any other policy defers it and returns 1. What a build left out
+// goes into the start report.
 int RegisterKeyPyMap(uint8_t policy);
+// The report of a rebuild of the key map for changed settings: the lines of
+// notes (what the rebuild left out) and, when it failed, that the map in
+// use stays. Replaces the start report and prints as start-up does.
+void ReportKeyMapRebuild(bool rebuilt, const std::wstring& notes);
 
 // A non-null dir becomes the user directory; then the dictionaries whose
 // data changed re-attach. 1.
@@ -37,9 +43,10 @@ int ChangeUserDir(const wchar_t* dir);
 // again in this process.
 int ShutdownDictionaries();
 
-// One line per problem met by the last start-up or user-directory change
-// (unusable directories, dictionaries left not ready, refused user files
-// set aside); empty when all went well. Never null.
+// One line per problem met by the last start-up, user-directory change or
+// key-map rebuild (unusable directories, dictionaries left not ready,
+// refused user files set aside, scheme rules left out); empty when all went
+// well. Never null.
 const wchar_t* GetKernelStartReport();
 
 // Tests only: lets a process whose kernel was shut down start it again.

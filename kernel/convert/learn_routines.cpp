@@ -268,11 +268,12 @@ bool TraDictMatchSuffix(const t_lstr* text, wchar_t* out, size_t capacity) {
     return true;
 }
 
-bool ReloadKeymapFile() {
-    return ReloadKeymapFileInSteps([](const std::function<void()>& step) { step(); });
+bool ReloadKeymapFile(std::wstring* notes) {
+    return ReloadKeymapFileInSteps([](const std::function<void()>& step) { step(); }, notes);
 }
 
-bool ReloadKeymapFileInSteps(const std::function<void(const std::function<void()>&)>& locked) {
+bool ReloadKeymapFileInSteps(const std::function<void(const std::function<void()>&)>& locked,
+                             std::wstring* notes) {
     t_keyPyMap& live = t_singleton<t_keyPyMap>::Get();
     wchar_t path[kMaxPathChars + 1];
     bool ok = false;
@@ -287,7 +288,7 @@ bool ReloadKeymapFileInSteps(const std::function<void(const std::function<void()
     if (!ok) return false;
     locked([&] {
         t_keymapMergeContext* context = InitKeymapMergeContext();
-        ok = context && MergeKeymapDict(context, path) == 1;
+        ok = context && MergeKeymapDict(context, path, notes) == 1;
         FreeKeymapMergeContext(context);
     });
     if (!ok) return false;

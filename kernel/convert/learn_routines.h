@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
@@ -70,10 +71,13 @@ bool TraDictMatchSuffix(const t_lstr* text, wchar_t* out, size_t capacity);
 // Rebuilds the user's key map for the current settings and has the live map
 // take it: the live map is saved to its file, merged, its version raised
 // and the changed dictionaries re-attached. False when the live map is not
-// loaded or a step fails (its file then stays as saved).
-bool ReloadKeymapFile();
+// loaded or a step fails (its file then stays as saved). notes (may be
+// null) gains what the rebuild had to say (files refused, keys left out),
+// one line each.
+bool ReloadKeymapFile(std::wstring* notes = nullptr);
 // ReloadKeymapFile for a caller that serializes the kernel with a lock of
 // its own: `locked` runs each step (the save, the merge, the re-attach)
 // under that lock, which is free between them, so the caller's other work
 // waits for one step at most.
-bool ReloadKeymapFileInSteps(const std::function<void(const std::function<void()>&)>& locked);
+bool ReloadKeymapFileInSteps(const std::function<void(const std::function<void()>&)>& locked,
+                             std::wstring* notes = nullptr);

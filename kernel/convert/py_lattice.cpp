@@ -141,7 +141,9 @@ void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const 
                 }
                 break;
             }
-            if (!IsLower(c)) break;
+            // Shuangpin schemes may type a final with ";" (ing in the default
+            // one): the map then holds keys such as "y;", so the key goes on.
+            if (!IsLower(c) && !(shuangPin && c == L';')) break;
             bool longer = false;
             const int32_t row = keyMap->FindKey(key, &longer);
             if (row >= 0) {

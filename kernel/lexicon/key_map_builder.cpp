@@ -7,6 +7,8 @@
 // ju also gets the own node (j, v), so jv types it as well.
 #include "kernel/lexicon/key_map_builder.h"
 
+#include <algorithm>
+#include <cstring>
 #include <cwchar>
 
 #include "kernel/lexicon/key_py_map.h"
@@ -15,13 +17,16 @@
 
 namespace {
 
-// Alternatives asked for one initial or final.
-constexpr int kMaxAlternatives = 5;
 // Corrected spellings asked for one syllable.
 constexpr int kMaxCorrections = 6;
 // Longest shuangpin key of one part, and of a whole key pair.
 constexpr size_t kMaxSpPartKeys = 3;
 constexpr size_t kMaxSpPairKeys = 3;
+// Refused mappings named in the notes; the rest are only counted.
+constexpr int kRefusalsShown = 5;
+// Index slots for the keys of one syllable (a power of two). Past half of
+// it, further keys go to the map at once.
+constexpr size_t kPendingSlots = 4096;
 
 bool CopyPart(wchar_t* out, const wchar_t* text) {
     const size_t n = wcsnlen(text, t_keyPyMapBuilder::kPartChars);
@@ -78,12 +83,13 @@ bool t_keyPyMapBuilder::Build(t_scopeHeap& arena, uint8_t** buffer, uint32_t* si
     if (!buffer || !size) return false;
     *buffer = nullptr;
     *size = 0;
-    std::vector<uint8_t> image;
-    if (!t_keyPyMap::BuildEmptyImage(image)) return false;
-    t_keyPyMap map;
-    if (!map.Attach(image.data(), int64_t(image.size()))) return false;
+    // Fuzzy rules multiply the spellings of a syllable: a hundred of them
+    // need several times the default room.
+    t_keyPyMap map{t_keyPyMap::t_growing{}};
+    if (!map.StartEmpty()) return false;
     t_keyPyMapBuilder builder;
     if (!builder.Initialise(options, settings, &map, messages) || !builder.AddAll()) return false;
+    if (messages) *messages += builder.Notes();
     // A map without keys converts nothing; saved, it would be attached as is
     // at every later start.
     if (map.Table().GetKeyUsedCount(0) <= 0) return false;
@@ -103,8 +109,9 @@ bool t_keyPyMapBuilder::Initialise(const t_keyMapOptions& options,
     if (!target) return false;
     m_options = options;
     m_target = target;
-    std::wstring local;
-    m_configs.LoadAll(messages ? *messages : local, settings);
+    std::wstring loaded;
+    m_configs.LoadAll(loaded, settings);
+    if (messages && !loaded.empty()) *messages += loaded + L'\n';
     const bool fuzzy = m_configs.HasFuzzyRules();
     m_target->SetExtraFlagA((options.zcs && !options.shuangPin && !fuzzy) ? 1 : 0);
     m_target->SetExtraFlagB(fuzzy ? 1 : 0);
@@ -117,6 +124,20 @@ void t_keyPyMapBuilder::Clear() {
     m_heap.FreeAll();
     m_target = nullptr;
     m_ready = false;
+    m_refused = 0;
+    m_refusedShown.clear();
+    m_partners.clear();
+}
+
+std::wstring t_keyPyMapBuilder::Notes() const {
+    if (m_refused == 0) return std::wstring();
+    std::wstring notes = L"left out " + std::to_wstring(m_refused) +
+                         (m_refused == 1 ? L" key" : L" keys") +
+                         L" the map could not take (a character it cannot hold, or no room "
+                         L"left): " +
+                         m_refusedShown;
+    if (m_refused > kRefusalsShown) notes += L", ...";
+    return notes + L'\n';
 }
 
 bool t_keyPyMapBuilder::AddAll() {
@@ -124,7 +145,8 @@ bool t_keyPyMapBuilder::AddAll() {
     for (int id = 0; id < kSyllableCount; ++id) {
         if (!AddSyllable(id)) return false;
     }
-    return AddFixedPairs();
+    AddFixedPairs();
+    return true;
 }
 
 t_keyPyMapBuilder::t_spellingNode* t_keyPyMapBuilder::NewNode(const wchar_t* initial,
@@ -139,14 +161,27 @@ t_keyPyMapBuilder::t_spellingNode* t_keyPyMapBuilder::NewNode(const wchar_t* ini
     return node;
 }
 
+const t_keyPyMapBuilder::t_partners& t_keyPyMapBuilder::Partners(const wchar_t* part, bool gray) {
+    const std::wstring key = (gray ? L"g" : L"f") + std::wstring(part);
+    auto [it, added] = m_partners.try_emplace(key);
+    if (added) {
+        const t_fuzzyConfig& fuzzy = m_configs.Fuzzy();
+        t_partners& p = it->second;
+        p.count = gray ? fuzzy.GetGrayPartners(p.slots, kMaxAlternatives, part)
+                       : fuzzy.GetFuzzyPartners(p.slots, kMaxAlternatives, part);
+    }
+    return it->second;
+}
+
 void t_keyPyMapBuilder::AppendFuzzyNodes(t_spellingNode* base, t_spellingNode**& tail, bool gray) {
-    const t_fuzzyConfig& fuzzy = m_configs.Fuzzy();
+    const t_partners& pi = Partners(base->initial, gray);
+    const t_partners& pf = Partners(base->final, gray);
+    if (pi.count == 0 && pf.count == 0) return;
+    // Each list with the original last.
     t_ruleSlot initials[kMaxAlternatives + 1], finals[kMaxAlternatives + 1];
-    int ni = gray ? fuzzy.GetGrayPartners(initials, kMaxAlternatives, base->initial)
-                  : fuzzy.GetFuzzyPartners(initials, kMaxAlternatives, base->initial);
-    int nf = gray ? fuzzy.GetGrayPartners(finals, kMaxAlternatives, base->final)
-                  : fuzzy.GetFuzzyPartners(finals, kMaxAlternatives, base->final);
-    if (ni == 0 && nf == 0) return;
+    std::memcpy(initials, pi.slots, sizeof(t_ruleSlot) * size_t(pi.count));
+    std::memcpy(finals, pf.slots, sizeof(t_ruleSlot) * size_t(pf.count));
+    int ni = pi.count, nf = pf.count;
     CopyPart(initials[ni++], base->initial);
     CopyPart(finals[nf++], base->final);
     for (int i = 0; i < ni; ++i) {
@@ -186,36 +221,93 @@ bool t_keyPyMapBuilder::AddSyllable(int id) {
     }
 
     const uint16_t pid = uint16_t(id);
-    for (const t_spellingNode* node = head; node; node = node->next) {
-        if (m_options.fullPinyin && !EmitFullPinyin(*node, pid)) return false;
-        if (m_options.shuangPin && !EmitShuangPin(*node, pid)) return false;
+    m_pendingId = pid;
+    m_collecting = true;
+    if (m_pendingSlots.empty()) m_pendingSlots.assign(kPendingSlots, t_pendingSlot{0, 0});
+    if (++m_pendingStamp == 0) {
+        std::fill(m_pendingSlots.begin(), m_pendingSlots.end(), t_pendingSlot{0, 0});
+        m_pendingStamp = 1;
     }
+    for (const t_spellingNode* node = head; node; node = node->next) {
+        if (m_options.fullPinyin) EmitFullPinyin(*node, pid);
+        if (m_options.shuangPin) EmitShuangPin(*node, pid);
+    }
+    Flush();
     return true;
 }
 
-bool t_keyPyMapBuilder::Emit(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly) {
-    if (!key[0]) return true;
-    return m_target->AddMapping(key, id, flags, smartOnly) != 0;
+void t_keyPyMapBuilder::Emit(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly) {
+    if (!key[0]) return;
+    if (smartOnly) flags |= kKeyFlagSmartOnly;
+    // Fuzzy spellings of a syllable meet on the same keys again and again:
+    // merged here, each key costs the map one add.
+    const size_t n = wcsnlen(key, kPartChars);
+    if (m_collecting && id == m_pendingId && n < kPartChars) {
+        uint32_t h = 2166136261u;
+        for (size_t i = 0; i < n; ++i) h = (h ^ uint32_t(key[i])) * 16777619u;
+        const size_t mask = m_pendingSlots.size() - 1;
+        size_t at = h & mask;
+        for (; m_pendingSlots[at].stamp == m_pendingStamp; at = (at + 1) & mask) {
+            t_pendingKey& p = m_pending[size_t(m_pendingSlots[at].index)];
+            if (wcscmp(p.key, key) == 0) {
+                p.flags = MergeMappingFlags(p.flags, flags);
+                return;
+            }
+        }
+        // The index stays at most half full; a key past that (never met
+        // with real rules) goes to the map at once, as do its repeats.
+        if (m_pending.size() < m_pendingSlots.size() / 2) {
+            m_pendingSlots[at] = {m_pendingStamp, int32_t(m_pending.size())};
+            t_pendingKey p;
+            wmemcpy(p.key, key, n + 1);
+            p.flags = flags;
+            m_pending.push_back(p);
+            return;
+        }
+    }
+    if (!m_target->AddMapping(key, id, flags & ~kKeyFlagSmartOnly, flags & kKeyFlagSmartOnly))
+        Refused(key, id);
 }
 
-bool t_keyPyMapBuilder::EmitFullPinyin(const t_spellingNode& node, uint16_t id) {
+void t_keyPyMapBuilder::Flush() {
+    m_collecting = false;
+    for (const t_pendingKey& p : m_pending) {
+        if (!m_target->AddNewMapping(p.key, m_pendingId, p.flags & ~kKeyFlagSmartOnly,
+                                     p.flags & kKeyFlagSmartOnly))
+            Refused(p.key, m_pendingId);
+    }
+    m_pending.clear();
+}
+
+// One unusable rule (an odd scheme key, a committed pair past the room)
+// costs its own keys, not the map.
+void t_keyPyMapBuilder::Refused(const wchar_t* key, uint16_t id) {
+    if (++m_refused > kRefusalsShown) return;
+    if (!m_refusedShown.empty()) m_refusedShown += L", ";
+    m_refusedShown += L'"' + std::wstring(key) + L"\" for " + SyllableTableText(id);
+}
+
+void t_keyPyMapBuilder::EmitFullPinyin(const t_spellingNode& node, uint16_t id) {
     const uint16_t flags = node.fuzzy ? kKeyFlagFuzzy : 0;
     wchar_t full[kPartChars];
     const bool fits = JoinKey(full, node.initial, node.final);
-    if (node.smart) return !fits || Emit(full, id, flags, true);
+    if (node.smart) {
+        if (fits) Emit(full, id, flags, true);
+        return;
+    }
 
     const bool sp = m_options.shuangPin;
     if (!sp) {
         // Abbreviations.
         if (node.initial[0]) {
-            if (!Emit(node.initial, id, flags | kKeyFlagAbbrev, false)) return false;
+            Emit(node.initial, id, flags | kKeyFlagAbbrev, false);
             if (m_options.zcs && IsRetroflexInitial(node.initial)) {
                 const wchar_t first[2] = {node.initial[0], 0};
-                if (!Emit(first, id, flags | kKeyFlagAbbrev, false)) return false;
+                Emit(first, id, flags | kKeyFlagAbbrev, false);
             }
         } else if (m_options.zcs && wcslen(node.final) >= 2) {
             const wchar_t first[2] = {node.final[0], 0};
-            if (!Emit(first, id, flags | kKeyFlagAbbrev | kKeyFlagZeroInitial, false)) return false;
+            Emit(first, id, flags | kKeyFlagAbbrev | kKeyFlagZeroInitial, false);
         }
         // Partial spellings: the initial grown letter by letter, short of the whole.
         if (fits) {
@@ -224,24 +316,20 @@ bool t_keyPyMapBuilder::EmitFullPinyin(const t_spellingNode& node, uint16_t id) 
             for (size_t n = initialLen + 1; n < fullLen; ++n) {
                 wmemcpy(partial, full, n);
                 partial[n] = L'\0';
-                if (!IsPinyinSyllable(partial) &&
-                    !Emit(partial, id, flags | kKeyFlagPartial, false))
-                    return false;
+                if (!IsPinyinSyllable(partial)) Emit(partial, id, flags | kKeyFlagPartial, false);
             }
         }
         // Mistyped spellings.
         if (m_options.correction && fits) {
             t_ruleSlot variants[kMaxCorrections];
             const int n = m_configs.Correction().MistypeAll(variants, kMaxCorrections, full);
-            for (int i = 0; i < n; ++i) {
-                if (!Emit(variants[i], id, flags | kKeyFlagCorrection, false)) return false;
-            }
+            for (int i = 0; i < n; ++i) Emit(variants[i], id, flags | kKeyFlagCorrection, false);
         }
     }
-    return !fits || Emit(full, id, flags, false);
+    if (fits) Emit(full, id, flags, false);
 }
 
-bool t_keyPyMapBuilder::EmitShuangPin(const t_spellingNode& node, uint16_t id) {
+void t_keyPyMapBuilder::EmitShuangPin(const t_spellingNode& node, uint16_t id) {
     const uint16_t flags = node.fuzzy ? kKeyFlagFuzzy : 0;
     const bool smart = node.smart != 0;
     const t_spScheme& scheme = m_configs.Scheme();
@@ -251,40 +339,37 @@ bool t_keyPyMapBuilder::EmitShuangPin(const t_spellingNode& node, uint16_t id) {
                                kSpInitial) ||
             !scheme.GetMapping(finalKeys, sizeof finalKeys / sizeof(wchar_t), node.final,
                                kSpFinal)) {
-            return true;  // the scheme has no key for this spelling
+            return;  // the scheme has no key for this spelling
         }
-        if (initialKeys[0] && !smart && !Emit(initialKeys, id, flags | kKeyFlagAbbrev, false))
-            return false;
+        if (initialKeys[0] && !smart) Emit(initialKeys, id, flags | kKeyFlagAbbrev, false);
         wchar_t pair[kPartChars];
-        if (wcslen(initialKeys) + wcslen(finalKeys) > kMaxSpPairKeys ||
-            !JoinKey(pair, initialKeys, finalKeys)) {
-            return true;
-        }
-        return Emit(pair, id, flags, smart);
+        if (wcslen(initialKeys) + wcslen(finalKeys) <= kMaxSpPairKeys &&
+            JoinKey(pair, initialKeys, finalKeys))
+            Emit(pair, id, flags, smart);
+        return;
     }
     if (!scheme.GetMapping(finalKeys, sizeof finalKeys / sizeof(wchar_t), node.final,
                            kSpZeroInitialFinal)) {
-        return true;
+        return;
     }
-    if (!Emit(finalKeys, id, flags, smart)) return false;
+    Emit(finalKeys, id, flags, smart);
     if (m_options.superSpJp && !smart && finalKeys[0]) {
         const wchar_t first[2] = {finalKeys[0], 0};
-        if (!Emit(first, id, flags | kKeyFlagAbbrev | kKeyFlagZeroInitial, false)) return false;
+        Emit(first, id, flags | kKeyFlagAbbrev | kKeyFlagZeroInitial, false);
     }
-    return true;
 }
 
-bool t_keyPyMapBuilder::AddFixedPairs() {
+void t_keyPyMapBuilder::AddFixedPairs() {
+    // The fixed pair first: a file of committed pairs may fill the room.
+    if (m_options.fullPinyin) {
+        const int sou = SyllableTableFind(L"sou");
+        if (sou >= 0) Emit(L"so", uint16_t(sou), kKeyFlagFuzzy, false);
+    }
     for (const t_pairRule* rule = m_configs.Fuzzy().GetList(t_fuzzyConfig::kCommit); rule;
          rule = rule->next) {
         const int id = SyllableTableFind(rule->second.c_str());
         if (id < 0 || id >= kSyllableCount) continue;
         if (rule->first.empty() || rule->first.size() > kMaxKeyLetters) continue;
-        if (!Emit(rule->first.c_str(), uint16_t(id), kKeyFlagFuzzy, false)) return false;
+        Emit(rule->first.c_str(), uint16_t(id), kKeyFlagFuzzy, false);
     }
-    if (m_options.fullPinyin) {
-        const int sou = SyllableTableFind(L"sou");
-        if (sou >= 0 && !Emit(L"so", uint16_t(sou), kKeyFlagFuzzy, false)) return false;
-    }
-    return true;
 }

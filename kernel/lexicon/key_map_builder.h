@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "kernel/lexicon/scheme_config.h"
 #include "kernel/runtime/scope_heap.h"
@@ -22,6 +24,17 @@ enum : uint16_t {
     kKeyFlagZeroInitial = 0x20,  // first letter of a syllable without initial (with 0x02)
 };
 
+// The flags of a mapping added again with flags (kKeyFlagSmartOnly set for
+// a smart-only add): of the same kind, it keeps the low three bits both
+// adds have; a plain add replaces a smart-only mapping; a smart-only add
+// leaves a plain one as it is.
+inline uint16_t MergeMappingFlags(uint16_t stored, uint16_t flags) {
+    const uint16_t kLow = kKeyFlagFuzzy | kKeyFlagAbbrev | kKeyFlagPartial;
+    const bool storedSmart = stored & kKeyFlagSmartOnly, smart = flags & kKeyFlagSmartOnly;
+    if (storedSmart == smart) return uint16_t((stored & ~kLow) | (stored & flags & kLow));
+    return storedSmart ? flags : stored;
+}
+
 // Where the builder's keys go (the key-to-pinyin map, or a test's model).
 class i_keyMapSink {
 public:
@@ -29,6 +42,11 @@ public:
     // Adds (key, id) with the flags, merging with an existing mapping of the
     // same pair. 0 when the mapping could not be stored.
     virtual int AddMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly) = 0;
+    // AddMapping of a pair the caller has not added before (a sink may save
+    // the look for an existing mapping).
+    virtual int AddNewMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly) {
+        return AddMapping(key, id, flags, smartOnly);
+    }
     // The two options the conversion reads from the finished map.
     virtual void SetExtraFlagA(uint8_t value) = 0;
     virtual void SetExtraFlagB(uint8_t value) = 0;
@@ -53,6 +71,8 @@ public:
     // Letters of a spelling part and of a whole key (a slot's worth).
     static constexpr size_t kPartChars = 8;
     static constexpr size_t kMaxKeyLetters = 7;
+    // Alternatives taken for one initial or final.
+    static constexpr int kMaxAlternatives = 5;
 
     t_keyPyMapBuilder() = default;
     ~t_keyPyMapBuilder() { Clear(); }
@@ -60,9 +80,10 @@ public:
     t_keyPyMapBuilder& operator=(const t_keyPyMapBuilder&) = delete;
 
     // Builds a complete map image: an empty map (see t_keyPyMap) filled with
-    // every key of the options and settings. *buffer (in arena) and *size
-    // receive the image; false, outputs null / 0, when any step fails or
-    // the options give no key at all.
+    // every key of the options and settings, grown when they need more room.
+    // *buffer (in arena) and *size receive the image; false, outputs null /
+    // 0, when any step fails or the options give no key at all. messages
+    // gains the loaders' texts and Notes(), one line each.
     static bool Build(t_scopeHeap& arena, uint8_t** buffer, uint32_t* size,
                       const t_keyMapOptions& options, const t_schemeLoadSettings& settings,
                       std::wstring* messages);
@@ -73,15 +94,19 @@ public:
     // for a null target.
     bool Initialise(const t_keyMapOptions& options, const t_schemeLoadSettings& settings,
                     i_keyMapSink* target, std::wstring* messages);
-    // Emits every key of every syllable id in ascending order, then the
-    // committed whole-syllable pairs (and so -> sou with full pinyin). False
-    // when not initialised or the target refused a mapping.
+    // Emits every key of every syllable id in ascending order, then so ->
+    // sou with full pinyin and the committed whole-syllable pairs. False
+    // when not initialised. A mapping the target refuses (a key it cannot
+    // hold, or no room left) is left out and told in Notes(); the rest of
+    // the keys still go in.
     bool AddAll();
-    // Emits the keys of one syllable. False for an id that is no syllable,
-    // a syllable that cannot be split, or a refused mapping.
+    // Emits the keys of one syllable. False for an id that is no syllable or
+    // a syllable that cannot be split.
     bool AddSyllable(int id);
-    // Drops the configurations and the arena.
+    // Drops the configurations, the arena and the notes.
     void Clear();
+    // What the build left out, one line each (empty when nothing).
+    std::wstring Notes() const;
 
     t_schemeConfigs& Configs() { return m_configs; }
 
@@ -95,17 +120,52 @@ private:
         t_spellingNode* next;
     };
 
+    // The alternatives of a spelling part in the "Fuzzy" or the "Gray" set.
+    struct t_partners {
+        int count = 0;
+        t_ruleSlot slots[kMaxAlternatives];
+    };
+
     t_spellingNode* NewNode(const wchar_t* initial, const wchar_t* final, uint8_t fuzzy,
                             uint8_t smart);
+    // Asked of the configuration once per part and set: every syllable of
+    // an initial asks again, and a long rule list is slow to walk.
+    const t_partners& Partners(const wchar_t* part, bool gray);
     void AppendFuzzyNodes(t_spellingNode* base, t_spellingNode**& tail, bool gray);
-    bool EmitFullPinyin(const t_spellingNode& node, uint16_t id);
-    bool EmitShuangPin(const t_spellingNode& node, uint16_t id);
-    bool Emit(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly);
-    bool AddFixedPairs();
+    void EmitFullPinyin(const t_spellingNode& node, uint16_t id);
+    void EmitShuangPin(const t_spellingNode& node, uint16_t id);
+    // Adds the mapping; one the target refuses is counted for Notes(). The
+    // keys of one syllable wait in m_pending, repeats merged, until Flush.
+    void Emit(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly);
+    void Flush();
+    void Refused(const wchar_t* key, uint16_t id);
+    void AddFixedPairs();
+
+    // A syllable's keys in the order they were first made, with their merged
+    // flags (kKeyFlagSmartOnly included).
+    struct t_pendingKey {
+        wchar_t key[kPartChars];
+        uint16_t flags;
+    };
+    std::unordered_map<std::wstring, t_partners> m_partners;  // by set mark + part
+    std::vector<t_pendingKey> m_pending;
+    uint16_t m_pendingId = 0;
+    bool m_collecting = false;  // inside AddSyllable
+    // Open-addressed index of m_pending by key; a slot is live only with
+    // the current round's stamp.
+    struct t_pendingSlot {
+        uint32_t stamp;
+        int32_t index;
+    };
+    std::vector<t_pendingSlot> m_pendingSlots;
+    uint32_t m_pendingStamp = 0;
 
     t_keyMapOptions m_options;
     t_schemeConfigs m_configs;
     i_keyMapSink* m_target = nullptr;
+    // Mappings the target refused: how many, and the first few (key, syllable).
+    int m_refused = 0;
+    std::wstring m_refusedShown;
     t_scopeHeap m_heap{t_scopeHeap::kDefaultBlockSize};
     bool m_ready = false;
 };

@@ -29,7 +29,6 @@ namespace {
 // Offsets inside a mapping row, checked against the image's layout on attach.
 constexpr uint32_t kIdOffset = 0, kFlagsOffset = 2, kCountOffset = 4, kStateOffset = 8;
 constexpr uint32_t kAttriRowSize = 13;
-constexpr uint16_t kLowFlagBits = 0x07;
 
 bool LessByCount(const uint8_t* a, const uint8_t* b) {
     return RdI32(a + kCountOffset) < RdI32(b + kCountOffset);
@@ -95,12 +94,33 @@ struct t_keyPyMap::t_keyItem {
 t_keyPyMap::t_keyPyMap()
     : m_table(&LessByCount, &RemoveNothing, nullptr, &RemovedWhenNegative, nullptr, kExtraSize) {}
 
+t_keyPyMap::t_keyPyMap(t_growing) : m_table(&OnGrown, this, kExtraSize) {}
+
+uint8_t* t_keyPyMap::OnGrown(const t_grownImage& image, void* context) {
+    auto* self = static_cast<t_keyPyMap*>(context);
+    if (image.totalSize > kMaxGrownBytes) {
+        self->m_full = true;
+        return nullptr;
+    }
+    // The doubled image was put together apart from the old one, so the old
+    // buffer can go now.
+    std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[image.totalSize]);
+    if (!grown) {
+        self->m_full = true;
+        return nullptr;
+    }
+    self->m_ownImage = std::move(grown);
+    return self->m_ownImage.get();
+}
+
 t_keyPyMap::~t_keyPyMap() = default;
 
 bool t_keyPyMap::Attach(void* image, int64_t size) {
     SetReady(false);
     Changed();
     m_table.Detach();
+    m_full = false;
+    m_ownMade = false;
     if (!image || size <= 0) return false;
     if (!m_table.AttachWithExtra(image, kFormatVersion, {}, {}, size)) return false;
     // Only this map's own layout is accepted: the row offsets above rely on it.
@@ -126,6 +146,18 @@ bool t_keyPyMap::Attach(void* image, int64_t size) {
     return true;
 }
 
+bool t_keyPyMap::StartEmpty() {
+    std::vector<uint8_t> empty;
+    if (!BuildEmptyImage(empty)) return false;
+    std::unique_ptr<uint8_t[]> own(new (std::nothrow) uint8_t[empty.size()]);
+    if (!own) return false;
+    std::memcpy(own.get(), empty.data(), empty.size());
+    if (!Attach(own.get(), int64_t(empty.size()))) return false;
+    m_ownImage = std::move(own);
+    m_ownMade = true;
+    return true;
+}
+
 bool t_keyPyMap::Ready() const {
     return IsReady() && m_table.IsAttached() && Extra() != nullptr;
 }
@@ -142,8 +174,9 @@ bool t_keyPyMap::Save(const void*, int32_t) {
     t_scopeHeap arena(t_scopeHeap::kDefaultBlockSize);
     uint8_t* image = nullptr;
     uint32_t size = 0;
+    m_buildNotes.clear();
     if (!t_keyPyMapBuilder::Build(arena, &image, &size, ReadKeyMapOptions(store), settings,
-                                  nullptr))
+                                  &m_buildNotes))
         return false;
     return CommitImage(image, int32_t(size));
 }
@@ -176,6 +209,14 @@ int t_keyPyMap::AddMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool
     return Found(key, id, AddMappingUnchecked(key, id, flags, smartOnly));
 }
 
+int t_keyPyMap::AddNewMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly) {
+    if (!Ready()) return 0;
+    t_keyItem item;
+    if (!item.SetKey(key)) return 0;
+    const uint16_t stored = smartOnly ? uint16_t(flags | kKeyFlagSmartOnly) : flags;
+    return Found(key, id, AddLocatedMapping(item, id, stored, 0, kKeyStateNew));
+}
+
 int t_keyPyMap::AddMappingUnchecked(const wchar_t* key, uint16_t id, uint16_t flags,
                                     bool smartOnly) {
     if (!Ready()) return 0;
@@ -184,12 +225,7 @@ int t_keyPyMap::AddMappingUnchecked(const wchar_t* key, uint16_t id, uint16_t fl
     t_editLocation loc;
     if (Locate(key, id, item, loc)) {
         const uint16_t stored = Rd16(loc.attriRow.ptr + kFlagsOffset);
-        const bool storedSmart = stored & kKeyFlagSmartOnly;
-        uint16_t merged = stored;
-        if (storedSmart == smartOnly)
-            merged = uint16_t((stored & ~kLowFlagBits) | (stored & flags & kLowFlagBits));
-        else if (storedSmart)
-            merged = flags;
+        const uint16_t merged = MergeMappingFlags(stored, flags);
         uint8_t v[2];
         Wr16(v, merged);
         if (merged != stored && !WriteAttri(loc, kFlagsOffset, v, 2)) return 0;
@@ -200,15 +236,22 @@ int t_keyPyMap::AddMappingUnchecked(const wchar_t* key, uint16_t id, uint16_t fl
 
 int t_keyPyMap::AddLocatedMapping(t_keyItem& item, uint16_t id, uint16_t flags, int32_t count,
                                   uint8_t state) {
-    if (!item.keyBytes) return 0;
+    if (!item.keyBytes || m_full) return 0;
     Changed();
     const uint32_t len = item.SetMapping(id, flags, count, state);
-    return m_table.AddItem(item.bytes, len, 0, nullptr, nullptr);
+    const int result = m_table.AddItem(item.bytes, len, 0, nullptr, nullptr);
+    if (result != 0 || !m_full) return result;
+    // The growth refused at the limit came after the row went in: it stays,
+    // and the rows from here on are refused above.
+    t_editLocation loc;
+    return m_table.FindKeyValue(item.bytes, item.Value(), &loc) && loc.itemFound ? 4 : 0;
 }
 
 int t_keyPyMap::Found(const wchar_t* key, uint16_t id, int result) const {
     // A damaged image can take a row, or hold one, where the lookups do not
     // find it: such an add is a failure, not a mapping the next save drops.
+    // An image made here is not damaged, and a build is spared the lookups.
+    if (m_ownMade) return result;
     t_keyItem item;
     t_editLocation loc;
     if (result != 0 && (!Locate(key, id, item, loc) || FindKey(key, nullptr) < 0)) return 0;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "kernel/lexicon/key_map_builder.h"
@@ -47,17 +48,34 @@ public:
     // Longest key (characters) the map stores or looks up.
     static constexpr size_t kMaxKeyChars = 63;
 
+    // Room of a map that grows (builds and merges): about 16 times the
+    // default, some 140000 mappings. No mix of settings comes near it.
+    static constexpr uint32_t kMaxGrownBytes = uint32_t(8) << 20;
+
     t_keyPyMap();
+    // A map for builds and merges: its tables double when they fill up, up
+    // to kMaxGrownBytes, the grown image then held by the map itself. Past
+    // that it takes no new mapping (AddMapping and the others answer 0).
+    struct t_growing {};
+    explicit t_keyPyMap(t_growing);
     ~t_keyPyMap() override;
 
     // Attaches the image (plain image, extra size, extra block) in place; the
     // result is the ready flag. False for an image of another layout.
     bool Attach(void* image, int64_t size);
+    // Attaches an empty map image (BuildEmptyImage) held by the map itself,
+    // for a build. The adds into an image made here skip the check for a
+    // damaged one. False when it cannot be made.
+    bool StartEmpty();
     bool Load(void* data, int32_t size) override { return Attach(data, size); }
     // Builds the default map from the configuration store's options and the
-    // kernel directories and commits it; true when committed.
+    // kernel directories and commits it; true when committed. BuildNotes
+    // then holds what the build had to say.
     using t_dictStorageBase::Save;
     bool Save(const void* data, int32_t size) override;
+    // The messages of the last default build (files refused, keys left
+    // out), one line each; empty when it had none or none ran.
+    const std::wstring& BuildNotes() const { return m_buildNotes; }
 
     // ---- editing ----
     // Adds {id, flags (| 0x10 when smartOnly), count 0, state 1} under key.
@@ -66,6 +84,9 @@ public:
     // not: the new flags replace them; otherwise unchanged. Returns the add
     // code: 1 already present, 4 added, 2/3 added and grown/trimmed, 0 failed.
     int AddMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly) override;
+    // AddMapping without the look for an existing (key, id): when there is
+    // one after all, it is left as it was (1).
+    int AddNewMapping(const wchar_t* key, uint16_t id, uint16_t flags, bool smartOnly) override;
     // Adds the mapping as given; an existing one takes a larger count (the
     // id's counter grows by the difference) and, when its state is 0, a
     // non-zero state with the new flags.
@@ -165,6 +186,9 @@ private:
     int ListUncached(int32_t keyIndex, uint16_t* ids, float* weights, uint16_t* flags, int max,
                      bool smart, bool* whole) const;
     int32_t FindKeyUncached(const wchar_t* key, bool* longerFollows) const;
+    // The growth notice of a growing map: the doubled image goes into a
+    // buffer of the map's own; null (growth refused) past kMaxGrownBytes.
+    static uint8_t* OnGrown(const t_grownImage& image, void* context);
     // Any change that can alter a key's row or its mappings' weights.
     void Changed() { ++m_stamp; }
 
@@ -189,7 +213,13 @@ private:
     };
     static constexpr size_t kKeyMemoSlots = 1024, kListMemoSlots = 256;
 
+    // The image the map holds itself: an empty one it started on, or one it
+    // grew into. Declared first, so that it outlives the table over it.
+    std::unique_ptr<uint8_t[]> m_ownImage;
     t_editableTableFile m_table;
+    bool m_ownMade = false;  // the image attached was made here (StartEmpty)
+    bool m_full = false;     // a growing map refused to grow further
+    std::wstring m_buildNotes;
     bool m_smartFuzzy = false;
     uint64_t m_stamp = 1;
     mutable std::unique_ptr<t_keyMemo[]> m_keyMemo;

@@ -53,14 +53,14 @@ bool ReadFileIntoArena(t_scopeHeap& arena, const wchar_t* path, uint8_t** data, 
     return true;
 }
 
-// A fresh map for the configured settings, in the arena.
-bool BuildCurrentMap(t_scopeHeap& arena, uint8_t** image, uint32_t* size) {
+// A fresh map for the configured settings, in the arena; notes (may be
+// null) gains what the build had to say.
+bool BuildCurrentMap(t_scopeHeap& arena, uint8_t** image, uint32_t* size, std::wstring* notes) {
     t_configuration& store = t_singleton<t_configurationImpl>::Get();
     const wchar_t* scheme = store.GetString(n_config::ShuangPinName);
     const t_schemeLoadSettings settings{GetConfiguredSysDir(), GetConfiguredUserDir(),
                                         scheme ? scheme : L""};
-    return t_keyPyMapBuilder::Build(arena, image, size, ReadKeyMapOptions(store), settings,
-                                    nullptr);
+    return t_keyPyMapBuilder::Build(arena, image, size, ReadKeyMapOptions(store), settings, notes);
 }
 
 // A work file named path + suffix, removed when it goes out of scope.
@@ -91,13 +91,13 @@ void FreeKeymapMergeContext(t_keymapMergeContext* context) {
     delete context;
 }
 
-int MergeKeymapDict(t_keymapMergeContext* context, const wchar_t* path) {
+int MergeKeymapDict(t_keymapMergeContext* context, const wchar_t* path, std::wstring* notes) {
     if (!context || !path || !path[0]) return 0;
     if (!PyDictLoaded()) return 0;
 
     uint8_t* image = nullptr;
     uint32_t size = 0;
-    if (!BuildCurrentMap(context->arena, &image, &size)) return 0;
+    if (!BuildCurrentMap(context->arena, &image, &size, notes)) return 0;
     t_tempPath work;
     if (!MakeWorkPath(work, path, L".temp")) return 0;
     if (!DictWriteFileSafely(work, image, size)) return 0;
@@ -260,7 +260,7 @@ bool ConvertKeymapRecordFile(t_tempKeymapConverter& converter, const wchar_t* re
 
     uint8_t* image = nullptr;
     uint32_t size = 0;
-    if (!BuildCurrentMap(*arena, &image, &size)) return false;
+    if (!BuildCurrentMap(*arena, &image, &size, nullptr)) return false;
     t_tempPath work;
     if (!MakeWorkPath(work, target, L".temp")) return false;
     if (!DictWriteFileSafely(work, image, size)) return false;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "kernel/lexicon/key_py_map.h"
 #include "kernel/runtime/scope_heap.h"
@@ -24,9 +25,10 @@ enum : int {
     kKeymapSaveFailed = 4,
 };
 
-// The map that receives a merge, for the length of one merge.
+// The map that receives a merge, for the length of one merge. It grows as
+// the mappings of both maps need.
 struct t_keymapMergeContext {
-    t_keyPyMap map;
+    t_keyPyMap map{t_keyPyMap::t_growing{}};
     uint8_t attached = 0;                               // 1 once the map holds an image
     t_scopeHeap arena{t_scopeHeap::kDefaultBlockSize};  // file buffers of this merge
 };
@@ -42,8 +44,10 @@ void FreeKeymapMergeContext(t_keymapMergeContext* context);
 // and the old syllable counters are kept. 1 when path holds the merged map;
 // 0 when "pydict" is not loaded (nothing written), the map cannot be built,
 // or the file at path is missing or refused: path is then untouched and no
-// work file is left.
-int MergeKeymapDict(t_keymapMergeContext* context, const wchar_t* path);
+// work file is left. notes (may be null) gains what the build had to say
+// (files refused, keys left out), one line each.
+int MergeKeymapDict(t_keymapMergeContext* context, const wchar_t* path,
+                    std::wstring* notes = nullptr);
 
 // The first call attaches the context's map to the file at path (under
 // "TemKeymapDict_Merger"); later calls feed every mapping of the file at

@@ -141,14 +141,22 @@ const wchar_t* KernelPunctuationText(uint32_t key) {
 
 bool KernelStart() {
     const bool started = KernelStartup();
-    if (started) ReloadKeymapFile();
+    if (started) {
+        std::wstring notes;
+        const bool rebuilt = ReloadKeymapFile(&notes);
+        ReportKeyMapRebuild(rebuilt, notes);
+    }
     return started;
 }
 
 bool KernelStartInSteps(const std::function<void(const std::function<void()>&)>& locked) {
     bool started = false;
     locked([&] { started = KernelStartup(); });
-    if (started) ReloadKeymapFileInSteps(locked);
+    if (started) {
+        std::wstring notes;
+        const bool rebuilt = ReloadKeymapFileInSteps(locked, &notes);
+        locked([&] { ReportKeyMapRebuild(rebuilt, notes); });
+    }
     return started;
 }
 

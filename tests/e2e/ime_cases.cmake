@@ -180,6 +180,23 @@ vetra_e2e(ImeStartsWithAFifoForTheSettingsFile
   RUN ${ime_run} --home-make .config/VetraPY/vetraEnv.ini fifo
   DRIVE ${typing} type nihao cands expect-first 你好)
 
+# Shuangpin with the default scheme, which types the final ing with ";"
+# (0x3b): hry; is huan ying, olq; ai qing.
+vetra_e2e(ImeShuangpinSemicolonTypesItsFinal
+  RUN ${ime_run} --home-file .config/VetraPY/env.ini "${files}/shuangpin_env.ini"
+      --home-file .config/VetraPY/vetraEnv.ini "${files}/shuangpin_front.ini"
+  DRIVE ${typing} type hry key 0x3b cands expect-first 欢迎 key space expect-commit 欢迎
+        type olq key 0x3b cands expect-first 爱情 key space expect-commit 爱情)
+# A fuzzy file of 110 ordinary pairs (each initial and final with its next
+# two neighbours) needs several times the key map's default room: the input
+# method comes up and types by it (xihuang reads xihuan), also after a
+# settings reload rebuilt the map.
+vetra_e2e(ImeLargeFuzzyFileKeepsTyping
+  RUN ${ime_run} --home-file .config/VetraPY/Fuzzy.dat "${files}/fuzzy_neighbours.dat"
+  DRIVE ${typing} type xihuang cands expect-first 喜欢 key space expect-commit 喜欢
+        send org.fcitx.Fcitx-0 /inputmethod org.fcitx.Fcitx.InputMethod ReloadConfig sleep 500
+        type xihuang cands expect-first 喜欢 key space expect-commit 喜欢)
+
 # Whatever sits at the version file's old fixed temporary name is left
 # alone: a FIFO there does not hold fcitx's start, and a link there is not
 # followed (its target keeps its bytes); the version file is written all the same.

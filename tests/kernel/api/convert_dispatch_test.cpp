@@ -13,6 +13,7 @@
 #include "kernel/api/kernel_startup.h"
 #include "kernel/convert/cand_generator.h"
 #include "kernel/convert/cloud_request.h"
+#include "kernel/convert/learn_routines.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/runtime/cand_word.h"
 #include "tests/kernel/api/api_support.h"
@@ -237,6 +238,28 @@ TEST_F(DispatchBuiltDataTest, TheSmartFuzzyPassAddsOneFuzzyReadingAfterTheFirst)
         if (at >= 0) {
             EXPECT_EQ(std::u16string(c.fuzzy), page[size_t(at)].text);
         }
+    }
+}
+
+// The default shuangpin scheme types the final ing with ";": after the map
+// is rebuilt for shuangpin, the key reads as that final, not as the end of
+// the input.
+TEST_F(DispatchBuiltDataTest, TheSemicolonOfTheShuangpinSchemeTypesItsFinal) {
+    SetByte(n_config::ShuangPin, 1);
+    ASSERT_TRUE(ReloadKeymapFile());
+    const struct {
+        const wchar_t* input;
+        const char16_t* text;
+        int atMost;
+    } cases[] = {
+        {L"hry;", u"欢迎", 0}, {L"olq;", u"爱情", 0}, {L"y;", u"英", 4},
+        {L"y;", u"应", 4},     {L"q;", u"请", 4},     {L"q;", u"情", 4},
+    };
+    for (const auto& c : cases) {
+        const auto page = Convert(c.input);
+        const int at = IndexOf(page, c.text);
+        EXPECT_GE(at, 0) << std::string(c.input, c.input + wcslen(c.input));
+        EXPECT_LE(at, c.atMost) << std::string(c.input, c.input + wcslen(c.input));
     }
 }
 

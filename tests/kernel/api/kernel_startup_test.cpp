@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "kernel/api/kernel_dict_extras.h"
 #include "kernel/api/kernel_options.h"
 #include "kernel/api/kernel_registry.h"
 #include "kernel/api/kernel_singletons.h"
@@ -354,6 +355,35 @@ TEST_F(KernelTest, SetUserDirReattachesOnlyWhatChanged) {
     EXPECT_EQ(0, Deleted().IsDeleted(Word(L"甲")));
 }
 
+// Each initial and final paired with its next two neighbours: 110 ordinary
+// fuzzy pairs, which multiply the keys of a syllable many times over.
+std::string NeighbourFuzzyFile() {
+    const std::vector<std::vector<std::string>> lists = {
+        {"b", "p", "m", "f",  "d",  "t",  "n", "l", "g", "k", "h",
+         "j", "q", "x", "zh", "ch", "sh", "r", "z", "c", "s"},
+        {"a",    "ai",   "an", "ang", "ao",  "e",    "ei", "en", "eng", "er", "i",  "ia", "ian",
+         "iang", "iao",  "ie", "in",  "ing", "iong", "iu", "o",  "ong", "ou", "u",  "ua", "uai",
+         "uan",  "uang", "ue", "ui",  "un",  "uo",   "v",  "ve", "van", "vn", "iou"}};
+    std::string text = "[Metadata]\nversion=1\n[Fuzzy]\n";
+    for (const auto& list : lists)
+        for (size_t i = 0; i < list.size(); ++i)
+            for (size_t d = 1; d <= 2 && i + d < list.size(); ++d)
+                text += list[i] + "=" + list[i + d] + "\n";
+    return text;
+}
+
+// Whether key reaches syllable in the live map.
+bool Reaches(const wchar_t* key, const wchar_t* syllable) {
+    const t_keyPyMap& map = GetKeyPyMap();
+    const int32_t row = map.FindKey(key, nullptr);
+    uint16_t ids[t_keyPyMap::kMaxListed];
+    const int n =
+        row < 0 ? 0 : map.GetPinyinIds(row, ids, nullptr, nullptr, t_keyPyMap::kMaxListed);
+    for (int i = 0; i < n; ++i)
+        if (ids[i] == SyllableTableFind(syllable)) return true;
+    return false;
+}
+
 // The key map is built from the configuration items when the user has none
 // (or a damaged one, set aside and reported); a build that yields no key
 // fails and nothing is saved.
@@ -395,4 +425,74 @@ TEST_F(KernelTest, KeyMapBuildFollowsTheConfigurationItems) {
         Stop();
         fs::remove(user + "/qzim_keymap.bin");
     }
+}
+
+// A user's fuzzy file of 110 ordinary pairs needs several times the map's
+// default room, and a scheme file of odd lines (keys too long, empty, of
+// 3,000 letters, or of a character the map cannot hold) gives keys the map
+// refuses: either way the map is built at start-up, and what it left out is
+// told.
+TEST_F(KernelTest, LargeFuzzyFilesAndOddSchemeLinesStillGiveAKeyMap) {
+    const std::string many(3000, 'M');
+    const struct {
+        const char* title;
+        const char* file;  // in the user directory
+        std::string text;
+        uint8_t shuangPin;
+        const wchar_t *key, *syllable;  // made by the file's rules
+        const char* told;               // in the report; empty: nothing of the map
+    } cases[] = {
+        {"110 fuzzy pairs", "Fuzzy.dat", NeighbourFuzzyFile(), 0, L"huang", L"huan", ""},
+        {"odd scheme lines", "ShuangPinSchemes/Vetra.ini",
+         "\xEF\xBB\xBF[声母]\nzh=V\nb=BBBBBBBBBBBB\np=\nm=" + many + "\n" + many +
+             "=Q\n[韵母]\nang=H\nai=\n[零声母音节的韵母]\na=\xF0\x9F\x98\x80\nang=AH\n",
+         1, L"vh", L"zhang", "\"\xF0\x9F\x98\x80\" for a"},
+    };
+    CopySchemes();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        fs::create_directories(fs::path(user + "/" + c.file).parent_path());
+        ASSERT_TRUE(testsupport::WriteFileBytes(user + "/" + c.file, c.text));
+        Start();
+        t_kernelOptions options;
+        options.ShuangPin = c.shuangPin;
+        SetKernelOptions(&options);
+        EXPECT_EQ(1, RegisterKeyPyMap(0)) << Report();
+        EXPECT_TRUE(Reaches(c.key, c.syllable));
+        EXPECT_EQ(*c.told != 0, Report().find(*c.told ? c.told : "KeyPyMap") != std::string::npos)
+            << Report();
+        Stop();
+        fs::remove(user + "/" + c.file);
+        fs::remove(user + "/qzim_keymap.bin");
+    }
+}
+
+// A rebuild for changed settings (the road of a settings reload) takes a
+// new 110-pair fuzzy file up as well; a file it cannot use is told, and a
+// rebuild that gives no key leaves the map in use and says so.
+TEST_F(KernelBuiltDataTest, ARebuildTakesUpALargeFuzzyFileOrSaysWhyNot) {
+    ASSERT_TRUE(LinkBuiltData());
+    Start();
+    ASSERT_EQ(1, RegisterKeyPyMap(0));
+    EXPECT_FALSE(Reaches(L"huang", L"huan"));
+    ASSERT_TRUE(testsupport::WriteFileBytes(user + "/Fuzzy.dat", NeighbourFuzzyFile()));
+    EXPECT_EQ(1, ReloadKeymap());
+    EXPECT_TRUE(Reaches(L"huang", L"huan"));
+    EXPECT_EQ("", Report());
+
+    ASSERT_TRUE(testsupport::WriteFileBytes(user + "/Fuzzy.dat",
+                                            "[Metadata]\nversion=2\n[Fuzzy]\nuan=uang\n"));
+    EXPECT_EQ(1, ReloadKeymap());
+    EXPECT_FALSE(Reaches(L"huang", L"huan"));
+    EXPECT_NE(std::string::npos, Report().find("KeyPyMap: load exists user fuzzy file failed"))
+        << Report();
+    ASSERT_TRUE(testsupport::WriteFileBytes(user + "/Fuzzy.dat", NeighbourFuzzyFile()));
+    ASSERT_EQ(1, ReloadKeymap());
+
+    t_kernelOptions options;
+    options.QuanPin = 0;  // and no shuangpin: no key at all
+    SetKernelOptions(&options);
+    EXPECT_EQ(0, ReloadKeymap());
+    EXPECT_NE(std::string::npos, Report().find("could not be rebuilt")) << Report();
+    EXPECT_TRUE(Reaches(L"huang", L"huan"));
 }

@@ -19,12 +19,7 @@ public:
         if (smartOnly) flags |= kKeyFlagSmartOnly;
         auto [it, added] = map_.emplace(std::make_pair(std::wstring(key), id), flags);
         if (added) return 4;
-        uint16_t& stored = it->second;
-        const bool storedSmart = stored & kKeyFlagSmartOnly;
-        if (storedSmart == smartOnly)
-            stored = uint16_t((stored & ~7) | (stored & flags & 7));
-        else if (storedSmart)
-            stored = flags;
+        it->second = MergeMappingFlags(it->second, flags);
         return 1;
     }
     void SetExtraFlagA(uint8_t v) override { a_ = v; }

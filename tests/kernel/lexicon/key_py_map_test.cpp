@@ -367,6 +367,45 @@ TEST_F(KeyPyMapTest, OverlongKeysAreRefused) {
     EXPECT_EQ(map_.AddMapping(L"", 0, 0, false), 0);
 }
 
+// A map for builds grows past the default room (a large fuzzy file needs
+// several times of it) up to its limit; past that it takes no new mapping
+// but stays whole: what it took is found, merged, saved and attached again.
+TEST_F(KeyPyMapTest, AGrowingMapTakesMappingsUpToItsLimit) {
+    t_keyPyMap grown{t_keyPyMap::t_growing{}};
+    ASSERT_TRUE(grown.StartEmpty());
+    auto key = [](int n) {
+        std::wstring k;
+        for (int i = 0; i < 4; ++i, n /= 26) k += wchar_t(L'a' + n % 26);
+        return k;
+    };
+    constexpr int kIdsPerKey = 8;
+    int taken = 0;
+    while (grown.AddMapping(key(taken / kIdsPerKey).c_str(), uint16_t(taken % kIdsPerKey), 0,
+                            false) != 0)
+        ASSERT_LT(++taken, 1000000);
+    EXPECT_GT(taken, int(t_keyPyMap::kAttriRows));
+    EXPECT_LE(grown.GetTotalSize(), int64_t(t_keyPyMap::kMaxGrownBytes));
+    EXPECT_EQ(grown.AddMapping(L"zzzzz", 0, 0, false), 0);
+    EXPECT_EQ(grown.AddMapping(key(0).c_str(), 0, kKeyFlagFuzzy, false), 1);
+    uint16_t ids[kIdsPerKey];
+    const int32_t lastRow = grown.FindKey(key((taken - 1) / kIdsPerKey).c_str(), nullptr);
+    ASSERT_GE(lastRow, 0);
+    const int listed = grown.GetPinyinIds(lastRow, ids, nullptr, nullptr, kIdsPerKey);
+    ASSERT_GE(listed, 1);
+    EXPECT_EQ(ids[listed - 1], (taken - 1) % kIdsPerKey);
+
+    ASSERT_TRUE(grown.SaveFile(WPathOf("grown.bin").c_str()));
+    std::ifstream in(PathOf("grown.bin"), std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    t_keyPyMap again;
+    ASSERT_TRUE(again.Attach(bytes.data(), int64_t(bytes.size())));
+    t_scopeHeap arena;
+    t_keyMapItem* items = nullptr;
+    int n = 0;
+    ASSERT_TRUE(again.GetAllItems(arena, &items, &n, nullptr));
+    EXPECT_EQ(n, taken);
+}
+
 TEST_F(KeyPyMapTest, SavedMapIsReplacedByRenameAndAttachesAgain) {
     map_.AddMapping(L"zh", Id(L"zhang"), kKeyFlagAbbrev, false);
     map_.SetExtraFlagB(1);
