@@ -58,7 +58,8 @@ int ReplaceUsrPhrases(const t_apiPhrase* phrases, int32_t count);
 // format; 1 with *count the words taken over, 0 with nothing changed.
 uint64_t OpenOrConvertUsrDict(const wchar_t* path, int32_t* count);
 uint64_t OpenOrConvertUsrDictMode1(const wchar_t* path);
-// Merges word-list files into the user dictionary file; 1/0.
+// Merges word-list files into the user dictionary file: the number of
+// listed words it holds after, 0 (nothing changed) when it holds none.
 uint64_t LoadTempUsrDict(const wchar_t* secondListPath, const wchar_t* listPath);
 
 // The pinyin dictionary's id of a letter (after the syllables); -1 for any
