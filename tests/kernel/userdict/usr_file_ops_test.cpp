@@ -357,6 +357,41 @@ TEST_F(FileOpsTest, ImportIntoAFullDictionaryKeepsTheHeldWordsAndCountsTheKeptOn
     EXPECT_EQ(LiveFile(), before);
 }
 
+// A restore replaces the dictionary with the file's words: every one up to
+// one short of the trim point (the import's margin used to cut a restore
+// at 272,000 words, taken in file order, and answer true); of a file that
+// holds more, the most used, and the log says how many were dropped.
+TEST_F(FileOpsTest, ARestoreKeepsEveryWordUpToTheTrimPointThenTheMostUsed) {
+    for (const uint32_t words : {kUsrTrimPoint - 1, kUsrTrimPoint + 1000}) {
+        t_usrDictV3Core backup;
+        ASSERT_TRUE(backup.CreateEmpty(kUsrMaxCapacity * 2));
+        ASSERT_TRUE(FillBulkWords(backup, 0, words));
+        std::vector<uint8_t> image;
+        ASSERT_TRUE(backup.RebuildImage(image));
+        const std::wstring path = Put("backup.bin", image);
+        testing::internal::CaptureStderr();
+        int count = 0;
+        ASSERT_EQ(LoadOrConvertUsrDict(path.c_str(), &count, 1), 1);
+        const std::string log = testing::internal::GetCapturedStderr();
+        const t_usrDictV3Core& live = GetUsrDictInstance();
+        EXPECT_EQ(uint32_t(count), kUsrTrimPoint - 1);
+        EXPECT_EQ(uint32_t(live.GetWordCount()), kUsrTrimPoint - 1);
+        const auto has = [&](uint32_t k) {
+            return live.GetWordRecord(BulkReading(k).get(), BulkText(k).get(), nullptr);
+        };
+        if (words < kUsrTrimPoint) {
+            EXPECT_TRUE(has(0) && has(words - 1));
+            EXPECT_EQ(log.find("dropped"), std::string::npos) << log;
+            continue;
+        }
+        // Word k is used 3 + k % 5 times, and the later of two equally used
+        // words stays: the 1001 oldest words used three times went.
+        EXPECT_NE(log.find("1001 words of the file dropped"), std::string::npos) << log;
+        EXPECT_FALSE(has(0) || has(5000));
+        EXPECT_TRUE(has(1) && has(5005) && has(words - 1));
+    }
+}
+
 TEST_F(FileOpsTest, WordCountOfFiles) {
     EXPECT_EQ(GetUsrDictWordCount(dir.WFile("missing").c_str(), 1), 0);
     EXPECT_EQ(GetUsrDictWordCount(Put("three", BuildV3File(kThree)).c_str(), 1), 3);
