@@ -305,18 +305,22 @@ bool BuildImage(const uint8_t* base, uint64_t baseSize, const t_usrWordRecords& 
             return false;
         return TakeWords(work, list, format, mode, dropped);
     };
+    const auto finish = [&](t_usrDictV3Core& work, int dropped) {
+        if (dropped > 0 && mode == 1)
+            fprintf(stderr, "user dictionary restore: %d words of the file dropped, %d kept\n",
+                    dropped, work.GetWordCount());
+        return BuildImageFrom(work, words, mode, image, taken);
+    };
+    // A restore of more words than a dictionary keeps takes the most used:
+    // ranked first when the file has more records than fit, and again when
+    // their bytes turned out not to fit.
+    const bool rankFirst = mode == 1 && words.size() >= kUsrTrimPoint;
     t_usrDictV3Core work;
     int dropped = 0;
-    if (!build(work, words, &dropped)) return false;
-    if (mode == 1 && dropped > 0) {
-        // More words than a dictionary keeps: the most used ones are kept.
-        t_usrDictV3Core most;
-        if (!build(most, MostUsedFirst(words), &dropped)) return false;
-        fprintf(stderr, "user dictionary restore: %d words of the file dropped, %d kept\n", dropped,
-                most.GetWordCount());
-        return BuildImageFrom(most, words, mode, image, taken);
-    }
-    return BuildImageFrom(work, words, mode, image, taken);
+    if (!build(work, rankFirst ? MostUsedFirst(words) : words, &dropped)) return false;
+    if (mode != 1 || dropped == 0 || rankFirst) return finish(work, dropped);
+    t_usrDictV3Core most;
+    return build(most, MostUsedFirst(words), &dropped) && finish(most, dropped);
 }
 
 // Builds the new dictionary (mode 0 starting from the live image) and

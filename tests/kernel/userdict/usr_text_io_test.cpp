@@ -205,38 +205,6 @@ TEST_F(UsrTextTest, FilesWithoutMarkOrHeaderAreRefused) {
     EXPECT_FALSE(fs::exists(dir_.File("none.bin")));
 }
 
-// A dictionary its import margin already fills takes no new listed word:
-// such an import answers 0 and leaves the file (it used to answer 1); the
-// listed words it holds are what it answers otherwise.
-TEST_F(UsrTextTest, AnImportIntoAFullDictionaryAnswersTheListedWordsItHolds) {
-    t_usrDictV3Core full;
-    ASSERT_TRUE(full.CreateEmpty(kUsrMaxCapacity));
-    ASSERT_TRUE(FillBulkWords(full, 0, kUsrTrimPoint - kUsrImportMargin));
-    ASSERT_TRUE(full.SaveToFile(dir_.WFile("usr.bin").c_str(), 1));
-    const auto list = [&](const std::string& name, const std::vector<uint32_t>& held) {
-        std::vector<TestLstr> texts;  // the records point into them
-        for (uint32_t k : held) texts.push_back(BulkReading(k)), texts.push_back(BulkText(k));
-        texts.push_back(TestLstr({SyllableId(L"ni")}));
-        texts.push_back(TestLstr::Text(u"泥"));
-        t_usrWordRecords records;
-        for (size_t i = 0; i < texts.size(); i += 2) {
-            t_usrWordFields f;
-            f.reading = texts[i].get();
-            f.word = texts[i + 1].get();
-            f.freq = 4;
-            records.push_back(MakeUsrWordRecord(arena_, f));
-        }
-        EXPECT_EQ(1, ExportUsrWordsToText(dir_.WFile(name).c_str(), records));
-        return dir_.WFile(name);
-    };
-    const std::vector<uint8_t> before = ReadFileBytes(dir_.File("usr.bin"));
-    EXPECT_EQ(0, ImportWordsIntoUsrDict(dir_.WFile("usr.bin").c_str(), list("new.txt", {}).c_str(),
-                                        nullptr));
-    EXPECT_EQ(before, ReadFileBytes(dir_.File("usr.bin")));
-    EXPECT_EQ(2, ImportWordsIntoUsrDict(dir_.WFile("usr.bin").c_str(),
-                                        list("held.txt", {0, 1}).c_str(), nullptr));
-}
-
 TEST_F(UsrTextTest, SecondListIsMergedFirstAndLargerValuesWin) {
     WriteList(dir_.File("a.txt"), u"FormatVersion=v1.0\n\n[ni][hao]\t你好\t3\n#50\t1\n");
     WriteList(dir_.File("b.txt"),
