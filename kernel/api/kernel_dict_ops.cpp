@@ -133,6 +133,18 @@ bool ReadVersionInfo(t_dictVersionInfo* info) {
     return true;
 }
 
+// The folders of the files the kernel keeps: the lock folder (a lock file
+// replaced lets two processes of the user in at once) and the user
+// directory (the live dictionaries, the key map, the version file). A
+// backup written there would replace one of them.
+bool IsOwnFolder(const t_pathName& target) {
+    char locks[kPathBufBytes], user[kPathBufBytes];
+    const wchar_t* userDir = GetConfiguredUserDir();
+    return (GetUserDataDir(locks, sizeof locks) && PathIsWithinDir(target, locks)) ||
+           (userDir && *userDir && t_pathName(userDir).ToBytes(user, sizeof user) &&
+            PathIsWithinDir(target, user));
+}
+
 }  // namespace
 
 int32_t GetSysPhraseCount() {
@@ -512,6 +524,7 @@ uint64_t BackupUsrDictV3InSteps(const wchar_t* target, int32_t* status,
     struct stat st;
     char mb[kPathBufBytes];
     if (!to.ToBytes(mb, sizeof mb) || (lstat(mb, &st) == 0 && !S_ISREG(st.st_mode))) return 0;
+    if (IsOwnFolder(to)) return 0;
     bool saved = false, present = false, copied = false;
     std::vector<uint8_t> bytes;
     // Two steps: the caller's other work may run between them.

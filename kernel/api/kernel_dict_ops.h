@@ -58,7 +58,8 @@ int ReplaceUsrPhrases(const t_apiPhrase* phrases, int32_t count);
 // format; 1 with *count the words taken over, 0 with nothing changed.
 uint64_t OpenOrConvertUsrDict(const wchar_t* path, int32_t* count);
 uint64_t OpenOrConvertUsrDictMode1(const wchar_t* path);
-// Merges word-list files into the user dictionary file; 1/0.
+// Merges word-list files into the user dictionary file: the number of
+// listed words it holds after, 0 (nothing changed) when it holds none.
 uint64_t LoadTempUsrDict(const wchar_t* secondListPath, const wchar_t* listPath);
 
 // The pinyin dictionary's id of a letter (after the syllables); -1 for any
@@ -124,7 +125,9 @@ int32_t PrepareUsrDictUpload(wchar_t* baseOut, wchar_t* addedOut, int32_t capaci
 // Saves the live user dictionary and copies its file to target. 1 done
 // (*status 1 copied, 2 no file to copy), 0 failed (target as it was). A
 // target that exists and is not a regular file (a FIFO, a device, a folder,
-// a symbolic link) is refused; a regular one is replaced by a rename.
+// a symbolic link) is refused, and so is any target in the lock folder or
+// the user directory (the files the kernel keeps); a regular one elsewhere
+// is replaced by a rename.
 uint64_t BackupUsrDictV3(const wchar_t* target, int32_t* status);
 // BackupUsrDictV3 for a caller that serializes the kernel with a lock of its
 // own and has just saved: `locked` runs the copy of the user dictionary

@@ -20,6 +20,7 @@
 #include "kernel/runtime/codepage.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/fd_file.h"
+#include "kernel/runtime/path.h"
 
 namespace {
 
@@ -218,38 +219,80 @@ bool t_processLock::OpenOrBuild() {
     return false;
 }
 
+namespace {
+
+// "<path>.aside" for n = 1, "<path>.aside.<n>" after; false when it does not fit.
+bool AsideName(const char* path, int n, char* out, size_t size) {
+    const int len = n == 1 ? snprintf(out, size, "%s.aside", path)
+                           : snprintf(out, size, "%s.aside.%d", path, n);
+    return len >= 0 && size_t(len) < size;
+}
+
+// Renames from to to unless something is at to: 0, or the errno (EEXIST
+// when the name is taken).
+int RenameWithoutReplacing(const char* from, const char* to) {
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL) return errno;
+    // A file system without the flag: the name is checked first.
+    struct stat taken;
+    if (lstat(to, &taken) == 0) return EEXIST;
+    return rename(from, to) == 0 ? 0 : errno;
+}
+
+// Removes the set-aside entry of path whose status changed first (the one
+// set aside longest ago; its contents too, for a folder). A link is left
+// alone: it was never set aside by us. False when nothing was removed.
+bool DropOldestAside(const char* path) {
+    char oldest[kPathBufBytes + 16] = "";
+    struct timespec when = {};
+    for (int n = 1; n <= kAsideNames; ++n) {
+        char name[sizeof oldest];
+        struct stat st;
+        if (!AsideName(path, n, name, sizeof name) || lstat(name, &st) != 0 || S_ISLNK(st.st_mode))
+            continue;
+        const bool earlier = st.st_ctim.tv_sec != when.tv_sec ? st.st_ctim.tv_sec < when.tv_sec
+                                                              : st.st_ctim.tv_nsec < when.tv_nsec;
+        if (oldest[0] && !earlier) continue;
+        memcpy(oldest, name, sizeof name);
+        when = st.st_ctim;
+    }
+    if (!oldest[0]) return false;
+    struct stat st;
+    const bool removed = lstat(oldest, &st) == 0 &&
+                         (S_ISDIR(st.st_mode) ? RemoveDirTreeUtf8(oldest) : unlink(oldest) == 0);
+    if (removed)
+        fprintf(stderr, "%s: every set-aside name taken, the oldest (%s) removed\n", path, oldest);
+    return removed;
+}
+
+}  // namespace
+
 // Moves what stands in the lock file's place and is no file (a FIFO, a
 // folder, a socket, a device) to "<lock file>.aside[.N]", never replacing
 // anything, so the next open builds a fresh lock file; the entry is kept for
-// whoever made it. A symbolic link is never moved (the open refused it
-// before). True when it was moved or is gone already.
+// whoever made it. When every name is taken, the oldest entry set aside
+// goes first: a lock file that stray entries keep taking must not leave the
+// dictionaries without their lock for good. A symbolic link is never moved
+// (the open refused it before). True when it was moved or is gone already.
 bool t_processLock::SetAside() {
     struct stat st;
     if (lstat(m_path, &st) != 0) return errno == ENOENT;
     if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return true;  // replaced meanwhile
-    char aside[kPathBufBytes + 16];
-    for (int n = 1; n <= kAsideNames; ++n) {
-        const int len = n == 1 ? snprintf(aside, sizeof aside, "%s.aside", m_path)
-                               : snprintf(aside, sizeof aside, "%s.aside.%d", m_path, n);
-        if (len < 0 || size_t(len) >= sizeof aside) break;
-        int r = renameat2(AT_FDCWD, m_path, AT_FDCWD, aside, RENAME_NOREPLACE);
-        if (r != 0 && errno == EINVAL) {
-            // A file system without the flag: the name is checked first.
-            struct stat taken;
-            if (lstat(aside, &taken) == 0) {
-                errno = EEXIST;
-            } else {
-                r = rename(m_path, aside);
+    for (int round = 0; round < 2; ++round) {
+        if (round == 1 && !DropOldestAside(m_path)) break;
+        for (int n = 1; n <= kAsideNames; ++n) {
+            char aside[kPathBufBytes + 16];
+            if (!AsideName(m_path, n, aside, sizeof aside)) break;
+            const int err = RenameWithoutReplacing(m_path, aside);
+            if (err == 0) {
+                fprintf(stderr, "%s: not a lock file, set aside as %s\n", m_path, aside);
+                return true;
             }
-        }
-        if (r == 0) {
-            fprintf(stderr, "%s: not a lock file, set aside as %s\n", m_path, aside);
-            return true;
-        }
-        if (errno == ENOENT) return true;  // another process set it aside
-        if (errno != EEXIST) {
-            PrintError(m_path, errno);
-            return false;
+            if (err == ENOENT) return true;  // another process set it aside
+            if (err != EEXIST) {
+                PrintError(m_path, err);
+                return false;
+            }
         }
     }
     fprintf(stderr, "%s: not a lock file, and no name left to set it aside\n", m_path);

@@ -410,6 +410,25 @@ bool IsSameFile(const char* a, const char* b) {
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+bool PathIsWithinDir(const t_pathName& path, const char* dir) {
+    char mb[kPathBufBytes];
+    if (!dir || !*dir || !path.ToBytes(mb, sizeof mb)) return false;
+    // The folder of the last entry: the entry itself may not exist yet.
+    char* slash = strrchr(mb, '/');
+    if (!slash)
+        strcpy(mb, ".");
+    else if (slash == mb)
+        mb[1] = '\0';
+    else
+        *slash = '\0';
+    std::unique_ptr<char, decltype(&free)> folder(realpath(mb, nullptr), &free);
+    std::unique_ptr<char, decltype(&free)> base(realpath(dir, nullptr), &free);
+    if (!folder || !base) return false;
+    const size_t n = strlen(base.get());
+    return strncmp(folder.get(), base.get(), n) == 0 &&
+           (folder.get()[n] == '\0' || folder.get()[n] == '/' || n == 1);
+}
+
 namespace {
 
 bool ReadChunk(int fd, char* buf, size_t size, size_t* got) {

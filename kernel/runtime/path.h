@@ -115,6 +115,10 @@ bool PathRemoveDirTree(const t_pathName& path);
 bool RemoveDirTreeUtf8(const char* path);
 // True when both paths exist and name the same file (device and inode).
 bool IsSameFile(const char* a, const char* b);
+// True when the folder that holds path's last entry is dir or lies under
+// it, both with their links and ".." resolved. False when either folder
+// cannot be resolved (a missing one).
+bool PathIsWithinDir(const t_pathName& path, const char* dir);
 // Copies source to target. A regular (or missing) target is replaced only
 // through a temporary file beside it that is synced and renamed over it, so
 // a failed copy leaves the target as it was; a special target (a device) is

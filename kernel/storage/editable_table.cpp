@@ -512,6 +512,19 @@ void t_editableTableFile::WriteFields(uint8_t* row, const t_itemParts& parts, ui
 
 int t_editableTableFile::AddItem(const uint8_t* item, uint32_t len, int k, int32_t* maxKeyRows,
                                  int32_t* maxAttriRows, t_editLocation* where) {
+    const int first = AddItemOnce(item, len, k, maxKeyRows, maxAttriRows, where, true);
+    if (first != kNoRoom) return first;
+    // No row or byte left for the item: the table is relieved first, then
+    // the item goes in (the relief's result is the add's).
+    if (!IsNearlyFull(k)) return 0;
+    const int relieved = HandleFull(k, maxKeyRows, maxAttriRows);
+    if (relieved != 2 && relieved != 3) return 0;
+    const int second = AddItemOnce(item, len, k, maxKeyRows, maxAttriRows, where, false);
+    return second == 4 ? relieved : second == kNoRoom ? 0 : second;
+}
+
+int t_editableTableFile::AddItemOnce(const uint8_t* item, uint32_t len, int k, int32_t* maxKeyRows,
+                                     int32_t* maxAttriRows, t_editLocation* where, bool remedy) {
     if (where) *where = t_editLocation();
     t_itemParts parts;
     if (m_inNotice || !t_tableFile::IsAttached() || !ParseItem(item, len, k, parts)) return 0;
@@ -532,16 +545,16 @@ int t_editableTableFile::AddItem(const uint8_t* item, uint32_t len, int k, int32
 
     // Everything is checked before anything is moved, so a refused add
     // leaves the image exactly as it was.
-    if (!CheckDataRoom(parts, k, !loc.keyFound)) return 0;
+    if (!CheckDataRoom(parts, k, !loc.keyFound)) return kNoRoom;
     uint8_t* attriRec = t.attri >= 0 ? AttriRecord(t.attri) : nullptr;
-    if (attriRec && Rd32(attriRec + 8) >= Rd32(attriRec + 4)) return 0;
+    if (attriRec && Rd32(attriRec + 8) >= Rd32(attriRec + 4)) return kNoRoom;
     int lender = -1;
     uint32_t give = 0;
     if (!loc.keyFound) {
-        if (Rd32(t.record + 8) >= Rd32(t.record + 4)) return 0;
+        if (Rd32(t.record + 8) >= Rd32(t.record + 4)) return kNoRoom;
         if (BucketRows(t, loc.bucket) >= t.cap[size_t(loc.bucket)] &&
             !FindLender(k, loc.bucket, &lender, &give))
-            return 0;
+            return kNoRoom;
     } else if (Fixed() && !FxSlotFree()) {
         return 0;  // the link change of the chain's last row needs a change slot
     }
@@ -622,7 +635,7 @@ int t_editableTableFile::AddItem(const uint8_t* item, uint32_t len, int k, int32
     }
 
     int result = 4;
-    if (IsNearlyFull(k)) result = HandleFull(k, maxKeyRows, maxAttriRows);
+    if (remedy && IsNearlyFull(k)) result = HandleFull(k, maxKeyRows, maxAttriRows);
     if (where && t_tableFile::IsAttached()) LocateParts(k, parts.key, value, where);
     return result;
 }

@@ -214,7 +214,11 @@ public:
     // (nothing changed), 4 when added, 2 when added and the tables were then
     // doubled, 3 when added and the table then trimmed, 0 on failure: a bad
     // item, a key without bucket, no room (nothing written), or a failed
-    // remedy after the item went in. The limits go to HandleFull. `where`,
+    // remedy after the item went in. A table with no row or byte left for
+    // the item is relieved first (doubled or trimmed, 2 or 3 then) and the
+    // item added after; no second remedy follows that add. When even the
+    // relieved table has no room, 0, with the remedy's changes kept. The
+    // limits go to HandleFull. `where`,
     // when given, receives the item's location after everything, so it is
     // current even after a double or a trim (itemFound false when the trim
     // dropped it).
@@ -277,9 +281,14 @@ public:
     // ---- growth and trimming ----
 
     // Relieves a nearly full key k by the growth mode: 2 doubled, 3 trimmed,
-    // 0 failed. maxKeyRows / maxAttriRows are the owner's limits (null: none);
-    // a trim writes the new used counts through them.
+    // 4 a trim was due but trims are held (nothing changed), 0 failed.
+    // maxKeyRows / maxAttriRows are the owner's limits (null: none); a trim
+    // writes the new used counts through them.
     int HandleFull(int k, int32_t* maxKeyRows, int32_t* maxAttriRows);
+    // While held, no add trims: a table its growth mode would trim is left
+    // nearly full (doubles still run), and adds are refused only when no row
+    // or byte is left. For an owner copying rows that must all be kept.
+    void HoldTrims(bool held) { m_trimsHeld = held; }
     // Trims key k (refused in doubling mode). Non-zero on success.
     int Trim(int k, int32_t* keyUsed, int32_t* attriUsed);
     // Trims the attri rows of key k, keeping `keep` rows when 0 < keep <= rows.
@@ -358,6 +367,11 @@ private:
     void SetBucket(t_editKey& t, int b, uint32_t start, uint32_t rows);
     t_editRow MakeRow(uint8_t* ptr, int k, bool inKeyRow) const;
 
+    // AddItem without the relief of a table that has no room: kNoRoom then
+    // (nothing written). remedy false: no remedy after the add either.
+    static constexpr int kNoRoom = -1;
+    int AddItemOnce(const uint8_t* item, uint32_t len, int k, int32_t* maxKeyRows,
+                    int32_t* maxAttriRows, t_editLocation* where, bool remedy);
     bool ParseItem(const uint8_t* item, uint32_t len, int k, t_itemParts& parts) const;
     bool LocateParts(int k, const uint8_t* key, const uint8_t* value, t_editLocation* loc) const;
     bool SearchBucket(const t_editKey& t, int k, const uint8_t* key, int b, int32_t* row) const;
@@ -427,7 +441,8 @@ private:
     uint8_t* m_extra = nullptr;
     uint64_t m_total = 0;
     uint64_t m_generation = 1;
-    bool m_inNotice = false;  // a growth notice is running: no re-entry
+    bool m_inNotice = false;   // a growth notice is running: no re-entry
+    bool m_trimsHeld = false;  // HoldTrims
     uint32_t m_version = 0;
     const char* m_lastError = nullptr;
     std::vector<t_editKey> m_keys;

@@ -42,7 +42,6 @@ bool t_editableTableFile::ReattachOwned(uint8_t* buffer, uint64_t size) {
 
 int t_editableTableFile::HandleFull(int k, int32_t* maxKeyRows, int32_t* maxAttriRows) {
     if (m_inNotice || !t_tableFile::IsAttached() || k < 0 || size_t(k) >= m_keys.size()) return 0;
-    FxSetGrown();  // the image no longer matches the file the log was started on
     const t_editKey& t = m_keys[size_t(k)];
     const uint64_t keyRows = Rd32(t.record + 4);
     const uint64_t attriRows = t.attri >= 0 ? Rd32(AttriRecord(t.attri) + 4) : 0;
@@ -66,6 +65,8 @@ int t_editableTableFile::HandleFull(int k, int32_t* maxKeyRows, int32_t* maxAttr
         default:
             return 0;
     }
+    if (!doubling && m_trimsHeld) return 4;
+    FxSetGrown();  // the image no longer matches the file the log was started on
     if (doubling) return Double(k) ? 2 : 0;
     return Trim(k, maxKeyRows, maxAttriRows) ? 3 : 0;
 }

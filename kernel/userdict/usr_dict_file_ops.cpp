@@ -4,6 +4,7 @@
 #include "kernel/userdict/usr_dict_file_ops.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -218,45 +219,73 @@ std::wstring LiveFilePath(const t_dictStorageBase& dict) {
     return entry && t_dictManager::BuildEntryPath(entry, path) ? path.Str() : std::wstring();
 }
 
-// The distinct words of the records that dict holds (deleted ones aside).
-int CountKeptWords(const t_usrDictV3Core& dict, const t_usrWordRecords& words) {
-    struct t_key {
-        std::string_view reading, word;
-        const t_lstr *r, *w;
-        bool operator<(const t_key& o) const {
-            return reading != o.reading ? reading < o.reading : word < o.word;
+// The image of work, once it attaches and validates; *taken as BuildImage's.
+bool BuildImageFrom(t_usrDictV3Core& work, const t_usrWordRecords& words, int mode,
+                    std::vector<uint8_t>& image, int* taken) {
+    if (!work.Validate() || !work.RebuildImage(image)) return false;
+    t_usrDictV3Core check;
+    if (!check.AttachCopy(image.data(), image.size())) return false;
+    *taken = CountKeptUsrWords(check, words);
+    return *taken > 0 || (mode == 1 && words.empty());
+}
+
+// Carries the file's words into work; *dropped receives those refused for
+// want of room: an import (mode 0) takes new words while it keeps its margin
+// below the trim point, a restore (mode 1) up to one word short of it. No
+// word work holds is ever traded for one of the file.
+bool TakeWords(t_usrDictV3Core& work, const t_usrWordRecords& words, int format, int mode,
+               int* dropped) {
+    *dropped = 0;
+    const uint32_t margin = mode == 1 ? kUsrRestoreMargin : kUsrImportMargin;
+    work.SetNoEviction(true);
+    work.HoldTrims(true);
+    for (const UsrWordRecord* rec : words) {
+        t_usrWordFields w;
+        if (!ReadUsrWordRecord(rec, &w)) return false;
+        if (!work.HasImportRoom(w.reading, w.word, margin)) {
+            ++*dropped;
+            continue;
         }
+        const int res = format == kUsrFormatV2
+                            ? work.RestoreWord(w.reading, w.word, w.freq, w.flags, w.stamp, w.extra)
+                            : work.MergeWord(w.reading, w.word, w.freq, w.flags, w.stamp);
+        if (res == 0) return false;
+    }
+    return true;
+}
+
+// The records with the most used words first (then the most recent).
+t_usrWordRecords MostUsedFirst(const t_usrWordRecords& words) {
+    struct t_ranked {
+        uint16_t freq;
+        uint32_t stamp;
+        const UsrWordRecord* rec;
     };
-    const auto bytes = [](const t_lstr* s) {
-        return std::string_view(reinterpret_cast<const char*>(s), LstrGetTotalBytes(s));
-    };
-    std::vector<t_key> keys;
-    keys.reserve(words.size());
+    std::vector<t_ranked> ranked;
+    ranked.reserve(words.size());
     for (const UsrWordRecord* rec : words) {
         t_usrWordFields f;
-        if (ReadUsrWordRecord(rec, &f))
-            keys.push_back({bytes(f.reading), bytes(f.word), f.reading, f.word});
+        if (ReadUsrWordRecord(rec, &f)) ranked.push_back({f.freq, f.stamp, rec});
     }
-    std::sort(keys.begin(), keys.end());
-    int kept = 0;
-    for (size_t i = 0; i < keys.size(); ++i) {
-        if (i > 0 && !(keys[i - 1] < keys[i])) continue;  // a repeat
-        t_usrWordAttr a;
-        if (dict.GetWordRecord(keys[i].r, keys[i].w, &a) && a.freq != 0) ++kept;
-    }
-    return kept;
+    std::stable_sort(ranked.begin(), ranked.end(), [](const t_ranked& a, const t_ranked& b) {
+        return a.freq != b.freq ? a.freq > b.freq : a.stamp > b.stamp;
+    });
+    t_usrWordRecords out;
+    out.reserve(ranked.size());
+    for (const t_ranked& r : ranked) out.push_back(r.rec);
+    return out;
 }
 
 // Builds the new dictionary apart from the live one into image: mode 0
-// starts from base (the live image; null: the file at target). The words
-// held are never traded for incoming ones: new words are taken while there
-// is room (HasImportRoom). *taken receives the words of the file the new
-// dictionary holds. False with nothing built, also when it holds none of
-// them (a restore from a file without words empties the dictionary).
+// starts from base (the live image; null: the file at target) and merges
+// the file's words into it (TakeWords); mode 1 holds the file's words
+// alone, the most used when the file holds more than fit. *taken receives
+// the words of the file the new dictionary holds. False with nothing built,
+// also when it holds none of them (a restore from a file without words
+// empties the dictionary).
 bool BuildImage(const uint8_t* base, uint64_t baseSize, const t_usrWordRecords& words, int format,
                 int mode, const std::wstring& target, std::vector<uint8_t>& image, int* taken) {
-    t_usrDictV3Core work;
-    bool ready = false;
+    std::vector<uint8_t> compact;
     if (mode == 0) {
         t_usrDictV3Core held;
         bool have = false;
@@ -267,32 +296,31 @@ bool BuildImage(const uint8_t* base, uint64_t baseSize, const t_usrWordRecords& 
         if (!have && PathIsFile(t_pathName(target.c_str())))
             return false;  // never replace words we cannot read
         // Compacted first, so that deleted rows take no room from the import.
-        std::vector<uint8_t> compact;
-        if (have) {
-            if (!held.RebuildImage(compact)) return false;
-            ready = work.AttachCopy(compact.data(), compact.size());
-            if (!ready) return false;
-        }
+        if (have && !held.RebuildImage(compact)) return false;
     }
-    if (!ready && !work.CreateEmpty(ComputeCapacity(uint32_t(words.size()), kUsrMaxCapacity)))
-        return false;
-
-    work.SetNoEviction(true);
-    for (const UsrWordRecord* rec : words) {
-        t_usrWordFields w;
-        if (!ReadUsrWordRecord(rec, &w)) return false;
-        if (!work.HasImportRoom(w.reading, w.word)) continue;  // full: only stored words merge
-        const int res = format == kUsrFormatV2
-                            ? work.RestoreWord(w.reading, w.word, w.freq, w.flags, w.stamp, w.extra)
-                            : work.MergeWord(w.reading, w.word, w.freq, w.flags, w.stamp);
-        if (res == 0) return false;
-    }
-    // Only an image that attaches and validates replaces the file.
-    if (!work.Validate() || !work.RebuildImage(image)) return false;
-    t_usrDictV3Core check;
-    if (!check.AttachCopy(image.data(), image.size())) return false;
-    *taken = CountKeptWords(check, words);
-    return *taken > 0 || (mode == 1 && words.empty());
+    const auto build = [&](t_usrDictV3Core& work, const t_usrWordRecords& list, int* dropped) {
+        if (!compact.empty()
+                ? !work.AttachCopy(compact.data(), compact.size())
+                : !work.CreateEmpty(ComputeCapacity(uint32_t(list.size()), kUsrMaxCapacity)))
+            return false;
+        return TakeWords(work, list, format, mode, dropped);
+    };
+    const auto finish = [&](t_usrDictV3Core& work, int dropped) {
+        if (dropped > 0 && mode == 1)
+            fprintf(stderr, "user dictionary restore: %d words of the file dropped, %d kept\n",
+                    dropped, work.GetWordCount());
+        return BuildImageFrom(work, words, mode, image, taken);
+    };
+    // A restore of more words than a dictionary keeps takes the most used:
+    // ranked first when the file has more records than fit, and again when
+    // their bytes turned out not to fit.
+    const bool rankFirst = mode == 1 && words.size() >= kUsrTrimPoint;
+    t_usrDictV3Core work;
+    int dropped = 0;
+    if (!build(work, rankFirst ? MostUsedFirst(words) : words, &dropped)) return false;
+    if (mode != 1 || dropped == 0 || rankFirst) return finish(work, dropped);
+    t_usrDictV3Core most;
+    return build(most, MostUsedFirst(words), &dropped) && finish(most, dropped);
 }
 
 // Builds the new dictionary (mode 0 starting from the live image) and
@@ -355,6 +383,34 @@ bool GetUsrDictFilePath(std::wstring& out) {
 
 t_usrDictV3Core& GetUsrDictInstance() {
     return t_singleton<t_usrDictV3Core>::Get();
+}
+
+int CountKeptUsrWords(const t_usrDictV3Core& dict, const t_usrWordRecords& words) {
+    struct t_key {
+        std::string_view reading, word;
+        const t_lstr *r, *w;
+        bool operator<(const t_key& o) const {
+            return reading != o.reading ? reading < o.reading : word < o.word;
+        }
+    };
+    const auto bytes = [](const t_lstr* s) {
+        return std::string_view(reinterpret_cast<const char*>(s), LstrGetTotalBytes(s));
+    };
+    std::vector<t_key> keys;
+    keys.reserve(words.size());
+    for (const UsrWordRecord* rec : words) {
+        t_usrWordFields f;
+        if (ReadUsrWordRecord(rec, &f))
+            keys.push_back({bytes(f.reading), bytes(f.word), f.reading, f.word});
+    }
+    std::sort(keys.begin(), keys.end());
+    int kept = 0;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (i > 0 && !(keys[i - 1] < keys[i])) continue;  // a repeat
+        t_usrWordAttr a;
+        if (dict.GetWordRecord(keys[i].r, keys[i].w, &a) && a.freq != 0) ++kept;
+    }
+    return kept;
 }
 
 bool DetectUsrDictFormatBytes(const uint8_t* data, uint64_t size, int* format) {

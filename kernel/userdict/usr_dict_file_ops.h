@@ -40,6 +40,8 @@ static_assert(sizeof(t_oldUsrRecord) == 276, "the older formats' record is 276 b
 bool GetUsrDictFilePath(std::wstring& out);
 // The process-wide user dictionary, created when needed.
 t_usrDictV3Core& GetUsrDictInstance();
+// The distinct words of the records that dict holds (deleted ones aside).
+int CountKeptUsrWords(const t_usrDictV3Core& dict, const t_usrWordRecords& words);
 
 // Format of a file's first bytes (1, 3 or 4); false for fewer than 4 bytes.
 bool DetectUsrDictFormatBytes(const uint8_t* data, uint64_t size, int* format);

@@ -2,6 +2,7 @@
 // saving and reorganisation. Learning and weighting are in usr_learn.cpp.
 #include "kernel/userdict/usr_dict_v3.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -138,12 +139,13 @@ int t_usrDictV3Core::RowState(const uint8_t* row, void* context) {
     return kRowLive;
 }
 
-bool t_usrDictV3Core::HasImportRoom(const t_lstr* reading, const t_lstr* word) const {
+bool t_usrDictV3Core::HasImportRoom(const t_lstr* reading, const t_lstr* word,
+                                    uint32_t margin) const {
     // The limits at the largest capacity, where a trim would start (nine
     // tenths of the rows and bytes), less the margin.
-    constexpr uint64_t rows = uint64_t(kUsrMaxCapacity) * 9 / 10 - kUsrImportMargin;
-    constexpr uint64_t bytes =
-        (uint64_t(kUsrMaxCapacity) * 9 / 10 - kUsrImportMargin) * kUsrDataBytesPerWord - 256;
+    if (margin > kUsrTrimPoint) margin = kUsrTrimPoint;
+    const uint64_t rows = uint64_t(kUsrTrimPoint) - margin;
+    const uint64_t bytes = rows * kUsrDataBytesPerWord - 256;
     const auto fits = [&](uint64_t keyAdd, uint64_t keyBytes, uint64_t wordBytes) {
         const int64_t k = m_store.GetKeyUsedCount(0), a = m_store.GetAttriUsedCount(0),
                       d0 = m_store.GetDataUsed(0), d1 = m_store.GetDataUsed(1);
@@ -674,11 +676,39 @@ bool t_usrDictV3Core::RebuildImage(std::vector<uint8_t>& out) const {
     if (!m_loaded) return false;
     std::vector<std::pair<const uint8_t*, const uint8_t*>> pairs;
     if (!m_store.CollectItems(0, pairs)) return false;
-    uint32_t live = 0;
-    for (const auto& pr : pairs)
-        if (pr.second && Rd16(pr.second + kOffFreq) != 0) ++live;
+    // What the live words take: rows, and bytes of readings and texts.
+    uint64_t live = 0, keys = 0, readingBytes = 0, textBytes = 0;
+    const uint8_t* lastKey = nullptr;
+    for (const auto& pr : pairs) {
+        if (!pr.second || Rd16(pr.second + kOffFreq) == 0) continue;
+        ++live;
+        const t_lstr* text = m_store.GetDataPtr(1, Rd32(pr.second + kOffText));
+        textBytes += text ? LstrGetTotalBytes(text) : 0;
+        if (pr.first == lastKey) continue;  // the pairs of a key come together
+        lastKey = pr.first;
+        ++keys;
+        const t_lstr* reading = m_store.GetRowKey(0, pr.first);
+        readingBytes += reading ? LstrGetTotalBytes(reading) : 0;
+    }
+    const auto holds = [&](uint64_t capacity) {
+        return live <= capacity && keys <= capacity &&
+               readingBytes <= capacity * kUsrDataBytesPerWord &&
+               textBytes <= capacity * kUsrDataBytesPerWord;
+    };
+    uint64_t capacity = ComputeCapacity(uint32_t(live), kUsrMaxCapacity);
+    while (!holds(capacity) && capacity < kUsrMaxCapacity)
+        capacity = std::min<uint64_t>(capacity * 2, kUsrMaxCapacity);
+    // Words beyond the largest dictionary (a file of the previous release
+    // held up to 300,000) are kept all the same: the capacity grows to hold
+    // them, and the next learning trims as designed.
+    if (!holds(capacity)) {
+        const uint64_t perWord = kUsrDataBytesPerWord;
+        capacity = std::max({live, keys, (readingBytes + perWord - 1) / perWord,
+                             (textBytes + perWord - 1) / perWord});
+    }
     t_usrDictV3Core fresh;
-    if (!fresh.CreateEmpty(ComputeCapacity(live, kUsrMaxCapacity))) return false;
+    if (capacity > kUsrMaxCapacity * 2 || !fresh.CreateEmpty(uint32_t(capacity))) return false;
+    fresh.HoldTrims(true);
     uint8_t text[kUsrTextBufBytes];
     auto* word = reinterpret_cast<t_lstr*>(text);
     for (const auto& pr : pairs) {

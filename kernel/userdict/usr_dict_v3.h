@@ -33,10 +33,14 @@ inline constexpr uint64_t kUsrDictFileMaxBytes = 128ull << 20;
 inline constexpr int32_t kUsrChangeLogRecords = 50;
 // Bytes of each data table (readings, word texts) per word of capacity.
 inline constexpr uint32_t kUsrDataBytesPerWord = 10;
-// An import stops taking new words this many words below the point where
-// the largest dictionary starts trimming, so that learning goes on for a
-// while before the first trim.
+// The point where the largest dictionary starts trimming: the add that
+// makes this many words trims.
+inline constexpr uint32_t kUsrTrimPoint = kUsrMaxCapacity * 9 / 10;
+// An import stops taking new words this many words below that point, so
+// that learning goes on for a while before the first trim.
 inline constexpr uint32_t kUsrImportMargin = kUsrMaxCapacity / 20;
+// A restore keeps words up to one short of that point.
+inline constexpr uint32_t kUsrRestoreMargin = 1;
 // The usage clock stops here instead of wrapping to 0 (which would make
 // every word look brand new or infinitely old).
 inline constexpr uint32_t kUsrClockMax = 0xFFFFFF00u;
@@ -216,10 +220,15 @@ public:
     // words held for incoming ones.
     void SetNoEviction(bool on) { m_noEviction = on; }
     // True when the word is stored, or when adding it keeps the dictionary
-    // kUsrImportMargin words (and their bytes) below the point where its
-    // largest capacity starts trimming. Readings and words the dictionary
-    // would refuse get true: refusing them is the merge's.
-    bool HasImportRoom(const t_lstr* reading, const t_lstr* word) const;
+    // `margin` words (and their bytes) below kUsrTrimPoint. Readings and
+    // words the dictionary would refuse get true: refusing them is the
+    // merge's.
+    bool HasImportRoom(const t_lstr* reading, const t_lstr* word,
+                       uint32_t margin = kUsrImportMargin) const;
+    // While held, no add trims the store (a copy keeps every word; an add
+    // is refused only when no row or byte is left). Learning, which trims
+    // as designed, runs with the trims released.
+    void HoldTrims(bool held) { m_store.HoldTrims(held); }
 
     // ---- weighted lookup ----
     void SetupWeightCurve(uint32_t k);
@@ -246,8 +255,11 @@ public:
     // beside it, then the directory is synced: a failure at any step leaves
     // the old file whole. The change log is restarted on success.
     bool SaveToFile(const wchar_t* path, int force);
-    // A clean, compacted image of every valid word with non-zero frequency.
-    // False when not loaded or a word cannot be carried over.
+    // A clean, compacted image of every valid word with non-zero frequency:
+    // a copy, which never trims. Its capacity is the smallest of the usual
+    // sizes that holds every word, larger than kUsrMaxCapacity only for more
+    // words than that holds. False when not loaded or a word cannot be
+    // carried over.
     bool RebuildImage(std::vector<uint8_t>& out) const;
     // The rebuilt image written to path (temporary beside it, synced,
     // renamed); false with path untouched on failure.

@@ -274,6 +274,7 @@ int ImportWordsIntoUsrDict(const wchar_t* dictPath, const wchar_t* listPath,
     // The words held are never traded for listed ones: new words are taken
     // while there is room.
     dict.SetNoEviction(true);
+    t_usrWordRecords listed;
     auto merge = [&](const wchar_t* list) {
         t_usrWordRecords records;
         if (!ReadUsrWordText(arena, list, records)) return false;
@@ -283,11 +284,16 @@ int ImportWordsIntoUsrDict(const wchar_t* dictPath, const wchar_t* listPath,
             if (ReadUsrWordRecord(record, &f) && dict.HasImportRoom(f.reading, f.word))
                 dict.MergeWord(f.reading, f.word, f.freq, f.flags, f.stamp);
         }
+        listed.insert(listed.end(), records.begin(), records.end());
         return true;
     };
     if (secondListPath && secondListPath[0] && !merge(secondListPath)) return 0;
     if (!merge(listPath)) return 0;
-    return dict.SaveToFile(dictPath, 1) ? 1 : 0;
+    // A save that keeps none of the listed words would answer success for
+    // nothing: such an import changes no file.
+    const int kept = CountKeptUsrWords(dict, listed);
+    if (kept == 0) return 0;
+    return dict.SaveToFile(dictPath, 1) ? kept : 0;
 }
 
 bool ImportUsrWordsFromText(t_scopeHeap& arena, const wchar_t* path, t_usrWordRecords& out,

@@ -78,8 +78,10 @@ bool ReadUsrWordText(t_scopeHeap& arena, const wchar_t* path, t_usrWordRecords& 
 
 // Merges the words of the list files (the second first, when given) into the
 // user dictionary file at dictPath (a new one when it does not exist) and
-// saves it. 1 when saved; 0 when a list cannot be read or the dictionary
-// cannot be opened or saved, with the file at dictPath as it was.
+// saves it. Returns the number of listed words (each counted once) the saved
+// dictionary holds; 0, with the file at dictPath as it was, when it would
+// hold none of them (a full dictionary takes no new word), a list cannot be
+// read, or the dictionary cannot be opened or saved.
 int ImportWordsIntoUsrDict(const wchar_t* dictPath, const wchar_t* listPath,
                            const wchar_t* secondListPath);
 

@@ -3,7 +3,9 @@
 // the engine carries out itself. fcitx main thread only.
 #include "src/engine/kernel_facade.h"
 
+#include <cstdlib>
 #include <cwchar>
+#include <memory>
 
 #include "kernel/api/convert_dispatch.h"
 #include "kernel/api/kernel_dict_extras.h"
@@ -20,6 +22,7 @@
 #include "kernel/userdict/recent_cache.h"
 #include "kernel/userdict/usr_dict_file_ops.h"
 #include "kernel/userdict/usr_dict_v3.h"
+#include "porting3/str16.h"
 #include "porting3/version_reg.h"
 #include "userenv/user_env.h"
 #include "userenv/user_manager.h"
@@ -195,8 +198,17 @@ const t_lstr* KernelGetPinyinIds(int32_t id) {
     return GetSyllableSpelling(id);
 }
 
+bool KernelIsAccountsTarget(const wchar_t* path) {
+    if (!path) return false;
+    std::unique_ptr<char, decltype(&free)> dir(
+        n_porting::Str16ToUtf8Alloc(n_userenv::UserManager::GetInstance().GetUsersDir().GetStr()),
+        &free);
+    return dir && PathIsWithinDir(t_pathName(path), dir.get());
+}
+
 uint64_t KernelBackupUsrDictV3(const wchar_t* path, int32_t* status) {
-    return BackupUsrDictV3(path, status);
+    if (status) *status = 0;
+    return KernelIsAccountsTarget(path) ? 0 : BackupUsrDictV3(path, status);
 }
 
 bool KernelSaveDicts() {

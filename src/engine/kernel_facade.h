@@ -61,6 +61,10 @@ void KernelSetContinuingInput(bool on);
 bool KernelReloadExtDict();
 // The spelling of a syllable or letter id; null for an id without one.
 const t_lstr* KernelGetPinyinIds(int32_t id);
+// True when path lies in the folder of the accounts (acc.dat, user.dat):
+// a backup there would replace one of them.
+bool KernelIsAccountsTarget(const wchar_t* path);
+// BackupUsrDictV3, refusing the accounts' folder as well.
 uint64_t KernelBackupUsrDictV3(const wchar_t* path, int32_t* status);
 
 // Every managed dictionary written to disk, under the dictionary lock.

@@ -475,6 +475,7 @@ bool CVetraCoreEngine::BackupUsrDictInSteps(
     if (status) *status = 0;
     auto wide = std::make_unique<t_wideArg>(path);
     if (!wide->Ok()) return false;
+    if (KernelIsAccountsTarget(wide->Get())) return false;
     int32_t result = 0;
     const bool ok = BackupUsrDictV3InSteps(wide->Get(), &result, locked) != 0;
     if (status) *status = uint32_t(result);

@@ -146,6 +146,20 @@ DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engi
     }
 }
 
+DBusMessage* RefuseVetraDBusMessage(DBusMessage* message) {
+    const uint32_t none = 0;
+    switch (MethodOf(message)) {
+        case t_method::kImport:
+        case t_method::kBackup:
+            return Reply(message, false, &none);
+        case t_method::kRestore:
+        case t_method::kRemove:
+            return Reply(message, false, nullptr);
+        default:
+            return nullptr;
+    }
+}
+
 t_vetraDBusService::t_vetraDBusService(FcitxInstance* instance, IVetraCoreEngine* engine)
     : m_instance(instance), m_engine(engine) {
     DBusConnection* found[2] = {FcitxDBusGetConnection(instance),
@@ -187,7 +201,8 @@ bool t_vetraDBusService::Stop(std::chrono::milliseconds wait) {
         m_calls->stop = true;
         m_calls->wake.notify_all();
         ended = m_calls->idle.wait_for(
-            lock, wait, [this] { return m_calls->queued.empty() && !m_calls->running; });
+            lock, wait, [this] { return m_calls->queued.empty() && !m_calls->busy; });
+        if (!ended) RefuseQueuedLocked();
     }
     if (!ended) {
         // fcitx must end all the same (a logout waits for it); what the
@@ -195,6 +210,7 @@ bool t_vetraDBusService::Stop(std::chrono::milliseconds wait) {
         // half-written is left.
         FcitxLog(WARNING, "a user dictionary call is still running: fcitx ends without it");
         m_thread.detach();
+        SendAnswers();
         return false;
     }
     if (m_thread.joinable()) m_thread.join();
@@ -208,7 +224,7 @@ bool t_vetraDBusService::Queue(DBusConnection* connection, DBusMessage* message)
     if (m_calls->stop) return false;
     if (!m_thread.joinable()) {
         try {
-            m_thread = std::thread(&t_vetraDBusService::Run, m_calls, m_engine);
+            m_thread = std::thread(&t_vetraDBusService::Run, m_calls, m_engine, m_calls->server);
         } catch (const std::system_error&) {
             return false;
         }
@@ -216,23 +232,62 @@ bool t_vetraDBusService::Queue(DBusConnection* connection, DBusMessage* message)
     m_calls->queued.push_back(
         {dbus_connection_ref(connection), dbus_message_ref(message), nullptr});
     ++m_calls->outstanding;
-    m_calls->wake.notify_one();
+    m_calls->wake.notify_all();
+    PassStuckCallLocked();
     return true;
 }
 
-void t_vetraDBusService::Run(std::shared_ptr<t_calls> calls, IVetraCoreEngine* engine) {
+void t_vetraDBusService::RefuseQueuedLocked() {
+    for (t_call& call : m_calls->queued) {
+        call.answer = RefuseVetraDBusMessage(call.message);
+        m_calls->done.push_back(call);
+    }
+    m_calls->queued.clear();
+}
+
+void t_vetraDBusService::PassStuckCallLocked() {
+    t_calls& c = *m_calls;
+    if (!c.busy || c.queued.empty() || c.stop ||
+        std::chrono::steady_clock::now() - c.since < kStuckAfter)
+        return;
+    if (c.stuck < kMaxStuck) {
+        // The stuck call keeps its thread (it may still end); the queue
+        // goes on on a new one.
+        try {
+            std::thread next(&t_vetraDBusService::Run, m_calls, m_engine, c.server + 1);
+            FcitxLog(WARNING, "a user dictionary call runs for long: the calls after it go on");
+            ++c.server;
+            c.busy = false;
+            ++c.stuck;
+            m_thread.detach();
+            m_thread = std::move(next);
+            return;
+        } catch (const std::system_error&) {
+        }
+    }
+    FcitxLog(WARNING, "user dictionary calls are stuck: the ones queued are answered false");
+    RefuseQueuedLocked();
+}
+
+void t_vetraDBusService::Run(std::shared_ptr<t_calls> calls, IVetraCoreEngine* engine,
+                             uint64_t id) {
     std::unique_lock<std::mutex> lock(calls->mutex);
     for (;;) {
         calls->wake.wait(lock, [&calls] { return calls->stop || !calls->queued.empty(); });
         if (calls->queued.empty()) break;  // stopping with nothing left
         t_call call = calls->queued.front();
         calls->queued.pop_front();
-        calls->running = true;
+        calls->busy = true;
+        calls->since = std::chrono::steady_clock::now();
         lock.unlock();
         call.answer = AnswerVetraDBusMessage(call.message, *engine);
         lock.lock();
-        calls->running = false;
         calls->done.push_back(call);
+        if (calls->server != id) {  // left behind: another thread serves the queue
+            --calls->stuck;
+            return;
+        }
+        calls->busy = false;
         if (calls->queued.empty()) calls->idle.notify_all();
     }
     calls->idle.notify_all();
@@ -261,6 +316,10 @@ bool t_vetraDBusService::SendAnswers() {
 
 void t_vetraDBusService::Poll(void* data) {
     auto* self = static_cast<t_vetraDBusService*>(data);
+    {
+        std::lock_guard<std::mutex> lock(self->m_calls->mutex);
+        self->PassStuckCallLocked();
+    }
     self->SendAnswers();
     // The flush may have read a client's next messages (a key) into the
     // queue: dispatched here, as fcitx's addon would, or they would wait

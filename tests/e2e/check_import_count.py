@@ -3,8 +3,9 @@
 saved user dictionary holds: the file's word count less LEARNED words learned
 before the import. Usage: check_import_count.py LEARNED DRIVE-LOG HOME"""
 import re
-import struct
 import sys
+
+from check_word_count import saved_word_count
 
 
 def main():
@@ -13,10 +14,7 @@ def main():
     if not answers:
         print("no import answer in the log")
         return 1
-    with open(home + "/.config/VetraPY/qzim_usr_v3new.bin", "rb") as f:
-        image = f.read()
-    # The 76-byte header closes the file; its word 4 counts the words.
-    words = struct.unpack_from("<I", image, len(image) - 76 + 16)[0]
+    words = saved_word_count(home)
     answered = int(answers[-1])
     print("import answered %d, file holds %d words" % (answered, words))
     return 0 if answered + learned == words and answered < 300000 else 1

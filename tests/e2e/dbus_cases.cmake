@@ -114,3 +114,29 @@ vetra_e2e(DBusStuckCallsDoNotHoldTheEnd
   DRIVE ${typing} ${send_vetrapy} UsrDictImport s:@HOME@/stall/u.bin type ni cands choose 泥 expect-commit 泥
         --term-restart ${again} ${send_vetrapy} UsrDictRestore s:@HOME@/stall/u.bin type ni cands expect-first 泥
         key Escape --restart ${again} type ni cands expect-first 泥)
+# A call queued behind one stuck in a file system that stopped answering
+# goes on without it once that one has run 5 s (it waited, unanswered,
+# until fcitx ended): a backup into a healthy folder, a removal and an
+# import of that backup are answered and done.
+vetra_e2e(DBusCallsBehindAStuckOneGoOn
+  RUN ${ime_run} ${stall_preload} --fcitx-env VETRA_STALL_DIR=stall --home-make stall dir
+      --expect-log "^REPLY\ttrue\t1$" --expect-log "^REPLY\ttrue$" --expect-nonempty b.bin
+  DRIVE ${learn_ni} ${send_vetrapy} UsrDictBackup s:@HOME@/stall/b.bin
+        ${vetrapy} UsrDictBackup s:@HOME@/b.bin ${vetrapy} UsrDictRemove
+        type ni cands expect-first 你 key Escape ${vetrapy} UsrDictImport s:@HOME@/b.bin
+        type ni cands expect-first 泥)
+# A backup never replaces the system's own files: a lock file (two fcitx of
+# the user then no longer excluded each other), a new name in the lock
+# folder, the live user dictionary, the key map, the version file and the
+# accounts file get false and stay (each used to be replaced, answering
+# true 1).
+set(own_files .vetrainput/UsrDict_MemLocker .vetrainput/new.bin .config/VetraPY/qzim_usr_v3new.bin
+    .config/VetraPY/qzim_keymap.bin .config/VetraPY/vetra.version .config/VetraPY.users/acc.dat)
+set(own_backups)
+foreach(file ${own_files})
+  list(APPEND own_backups ${vetrapy} UsrDictBackup s:@HOME@/${file})
+endforeach()
+vetra_e2e(DBusBackupRefusesTheSystemsOwnFiles
+  RUN ${ime_run} --expect-log "^REPLY\tfalse\t0$" --expect-no-log "^REPLY\ttrue"
+  DRIVE ${learn_ni} ${own_backups} --restart ${again} type ni cands expect-first 泥)
+

@@ -1,13 +1,20 @@
-// Writes a user dictionary at its limit: one word short of the point where
-// the next new word makes the largest dictionary trim, every word used five
-// times or more (so the frequency rule of the trim frees nothing). The words
-// have three-syllable readings, so a one-syllable input never shows them.
-// Usage: vetra_make_full_usr_dict OUT
+// Writes a user dictionary of WORDS made-up words (default: one short of the
+// point where the next new word makes the largest dictionary trim), every
+// word used five times or more (so the frequency rule of the trim frees
+// nothing), at the capacity the dictionary has for them, as it stands in
+// memory: more words than the trim point, as the previous release's imports
+// left, are written as they were. The words have three-syllable readings, so
+// a one-syllable input never shows them; word k of a smaller file is word k
+// of a larger one.
+// Usage: vetra_make_full_usr_dict OUT [WORDS]
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/lstr.h"
+#include "kernel/runtime/path.h"
 #include "kernel/userdict/usr_dict_v3.h"
 
 namespace {
@@ -31,14 +38,16 @@ const t_lstr* As(const std::vector<uint8_t>& b) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s OUT\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        fprintf(stderr, "usage: %s OUT [WORDS]\n", argv[0]);
         return 2;
     }
+    const uint32_t words = argc == 3 ? uint32_t(strtoul(argv[2], nullptr, 10)) : kUsrTrimPoint - 1;
+    if (words == 0 || words > kUsrMaxCapacity) return 2;
     t_usrDictV3Core dict;
-    if (!dict.CreateEmpty(kUsrMaxCapacity)) return 1;
-    const uint32_t full = kUsrMaxCapacity * 9 / 10 - 1;
-    for (uint32_t k = 0; uint32_t(dict.GetWordCount()) < full; ++k) {
+    if (!dict.CreateEmpty(ComputeCapacity(words, kUsrMaxCapacity))) return 1;
+    dict.HoldTrims(true);
+    for (uint32_t k = 0; k < words; ++k) {
         const auto reading =
             Lstr({uint16_t(1 + k % 400), uint16_t(1 + k / 400 % 400), uint16_t(1 + k / 160000)});
         const auto text = Lstr({uint16_t(0x4E00 + k % 7000), uint16_t(0x4E00 + k / 7000)});
@@ -47,6 +56,12 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    const uint8_t* image = nullptr;
+    uint64_t size = 0;
     const std::string out = argv[1];
-    return dict.RebuildToFile(std::wstring(out.begin(), out.end()).c_str()) ? 0 : 1;
+    return dict.GetImageBytes(&image, &size) &&
+                   DictWriteFileSafely(t_pathName(std::wstring(out.begin(), out.end()).c_str()),
+                                       image, size_t(size))
+               ? 0
+               : 1;
 }

@@ -27,12 +27,39 @@ add_executable(vetra_make_full_usr_dict make_full_usr_dict.cpp)
 target_include_directories(vetra_make_full_usr_dict PRIVATE "${PROJECT_SOURCE_DIR}")
 target_link_libraries(vetra_make_full_usr_dict PRIVATE vetra_userdict)
 set(full_dict "${CMAKE_CURRENT_BINARY_DIR}/full_usr_dict.bin")
-add_custom_command(OUTPUT "${full_dict}" COMMAND vetra_make_full_usr_dict "${full_dict}"
+# Above the trim point, as the previous release's imports left a dictionary,
+# and 100 of its words.
+set(over_dict "${CMAKE_CURRENT_BINARY_DIR}/over_usr_dict.bin")
+set(some_dict "${CMAKE_CURRENT_BINARY_DIR}/some_usr_dict.bin")
+add_custom_command(OUTPUT "${full_dict}" "${over_dict}" "${some_dict}"
+                   COMMAND vetra_make_full_usr_dict "${full_dict}"
+                   COMMAND vetra_make_full_usr_dict "${over_dict}" 300000
+                   COMMAND vetra_make_full_usr_dict "${some_dict}" 100
                    DEPENDS vetra_make_full_usr_dict)
-add_custom_target(vetra_full_usr_dict ALL DEPENDS "${full_dict}")
+add_custom_target(vetra_full_usr_dict ALL DEPENDS "${full_dict}" "${over_dict}" "${some_dict}")
 vetra_e2e(UsrDictAtItsLimitLearnsAChosenWord
   RUN ${ime_run} --home-file .config/VetraPY/qzim_usr_v3new.bin "${full_dict}"
   DRIVE --timeout 60000 ${learn_ni} --restart ${again} type ni cands expect-first 泥)
+
+# A dictionary of 300,000 words keeps every one through a start, typing, an
+# import of 100 words it holds and Exit: each rebuild used to trim it
+# (271,200 words after typing and Exit, and the import answered true while
+# 57,500 words went). Only learning a new word trims it.
+set(count_words "${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/check_word_count.py")
+vetra_e2e(UsrDictAboveTheTrimPointKeepsEveryWord
+  RUN ${ime_run} --home-file .config/VetraPY/qzim_usr_v3new.bin "${over_dict}"
+      --home-file some.bin "${some_dict}" --expect-log "^REPLY\ttrue\t100$"
+      --check "${count_words} 300000"
+  DRIVE --timeout 60000 ${typing} type ni cands expect-first 你 key Escape
+        ${vetrapy} UsrDictImport s:@HOME@/some.bin type ni cands expect-first 你)
+
+# A restore of a backup of 287,999 words, one short of the trim point, gives
+# back every word (the import's margin cut it to 272,000 and answered true).
+vetra_e2e(UsrDictRestoreOfAFullBackupKeepsEveryWord
+  RUN ${ime_run} --home-file full.bin "${full_dict}" --expect-log "^REPLY\ttrue$"
+      --check "${count_words} 287999"
+  DRIVE --timeout 60000 ${learn_ni} ${vetrapy} UsrDictRestore s:@HOME@/full.bin
+        type ni cands expect-first 你)
 
 # A FIFO and a folder where the lock files of the user dictionary's block and
 # of the version manager belong are set aside: the input method loads, learns
@@ -41,6 +68,17 @@ vetra_e2e(UsrDictAtItsLimitLearnsAChosenWord
 vetra_e2e(UsrDictLockEntriesThatAreNoFilesAreSetAside
   RUN ${ime_run} --home-make .vetrainput/UsrDict_MemLocker fifo
       --home-make .vetrainput/VetraIme_VersionManagerSharedTable__Lock dir
+  DRIVE ${learn_ni} --restart ${again} type ni cands expect-first 泥)
+# With every set-aside name of the lock file taken as well (a link among
+# them, which stays), the oldest set-aside entry goes to make room: the
+# input method used to stay off at every start.
+set(crowded .vetrainput/UsrDict_MemLocker)
+set(crowded_makes --home-make ${crowded}.aside link:/dev/null)
+foreach(n RANGE 2 9)
+  list(APPEND crowded_makes --home-make ${crowded}.aside.${n} dir)
+endforeach()
+vetra_e2e(UsrDictLockEntryWithEverySetAsideNameTaken
+  RUN ${ime_run} ${crowded_makes} --home-make ${crowded} fifo
   DRIVE ${learn_ni} --restart ${again} type ni cands expect-first 泥)
 
 # Two fcitx of one HOME (two sessions of one user): a removal in the first,

@@ -102,9 +102,25 @@ TEST_F(DictOpsTest, BackupAndRestoreOfTheUserDictionary) {
     EXPECT_EQ(1, status);
     ASSERT_EQ(1u, LearnCommittedText(L"世界", shijie, 0));
 
+    // Never over the kernel's own files (it used to replace them and answer
+    // true): the live dictionary, anything else in the user directory, the
+    // lock files (two processes of the user then no longer exclude each
+    // other) or a new name beside them. They stay as they were.
+    const std::string file = user + "/" + "qzim_usr_v3new.bin";
+    std::vector<std::string> own = {file, user + "/new.bin", home + "/.vetrainput/new.bin"};
+    for (const auto& entry : fs::directory_iterator(home + "/.vetrainput"))
+        if (entry.is_regular_file()) own.push_back(entry.path().string());
+    ASSERT_GT(own.size(), 3u);
+    for (const std::string& target : own) {
+        const bool existed = fs::exists(target);
+        const std::string before = existed ? testsupport::ReadFileBytes(target) : "";
+        EXPECT_EQ(0u, BackupUsrDictV3(W(target).c_str(), &status)) << target;
+        EXPECT_EQ(existed, fs::exists(target));
+        if (existed) EXPECT_EQ(before, testsupport::ReadFileBytes(target)) << target;
+    }
+
     const std::string damaged = root.At("damaged.bin");
     testsupport::WriteFileBytes(damaged, std::string(4096, '\x55'));
-    const std::string file = user + "/" + "qzim_usr_v3new.bin";
     ASSERT_EQ(1u, BackupUsrDictV3(W(root.At("before.bin")).c_str(), &status));
     EXPECT_EQ(0u, OpenOrConvertUsrDictMode1(W(damaged).c_str()));
     EXPECT_EQ(testsupport::ReadFileBytes(root.At("before.bin")), testsupport::ReadFileBytes(file));

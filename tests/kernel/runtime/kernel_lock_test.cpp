@@ -217,6 +217,18 @@ TEST_F(ProcessLockTest, ForeignOrStrangeLockFilesAreRefused) {
              return mkdir(p.c_str(), 0700) == 0 && WriteFileBytes(p + "/kept", "x");
          },
          "/Folder.aside/kept"},
+        // Every set-aside name taken (the input method stayed off at every
+        // start): the oldest entry that is no link goes to make room.
+        {L"Crowded", "/Crowded",
+         [](const std::string& p) {
+             bool ok = symlink("/dev/null", (p + ".aside").c_str()) == 0 &&
+                       mkdir((p + ".aside.2").c_str(), 0700) == 0 &&
+                       WriteFileBytes(p + ".aside.2/gone", "x");
+             for (int n = 3; n <= 9; ++n)
+                 ok = ok && mkfifo((p + ".aside." + std::to_string(n)).c_str(), 0600) == 0;
+             return ok && mkfifo(p.c_str(), 0600) == 0;
+         },
+         "/Crowded.aside.2"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
@@ -237,6 +249,11 @@ TEST_F(ProcessLockTest, ForeignOrStrangeLockFilesAreRefused) {
             EXPECT_EQ(0, lstat((std::string(dir) + c.aside).c_str(), &st));
         }
     }
+    struct stat st;
+    ASSERT_EQ(0, lstat((std::string(dir) + "/Crowded.aside").c_str(), &st));
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(0, lstat((std::string(dir) + "/Crowded.aside.2").c_str(), &st));
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 int NoSpace(int, off_t, off_t) {

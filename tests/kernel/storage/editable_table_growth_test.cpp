@@ -214,6 +214,26 @@ TEST(EditableTableTrimTest, KeyTrimRemovesTheLowestTwoFifthsAndKeepsProtectedRow
     for (const t_entry& e : Dump(*c.ed, c.shape)) EXPECT_EQ(std::get<2>(e).substr(0, 1), "t");
 }
 
+// A table without a spare row (filled while its trims freed nothing) is
+// trimmed before the next add, which then goes in; it used to refuse every
+// add, the trim that would make room never running.
+TEST(EditableTableTrimTest, AFullTableTrimsFirstThenAdds) {
+    t_trimCase c(true, 0);
+    std::unique_ptr<t_editableTableFile> quiet = QuietFile(c.shape);
+    Bytes filled = EmptyImage(c.shape);
+    ASSERT_TRUE(Attach(*quiet, c.shape, filled));
+    uint16_t n = 0;
+    while (Add(*quiet, AttriItem(KeyUnits({uint16_t(n % 4), n}), 0, "w", n)) != 0) ++n;
+    ASSERT_EQ(quiet->GetAttriUsedCount(0), int32_t(c.shape.attriRows));
+    c.image = WholeImage(*quiet);
+    ASSERT_TRUE(Attach(*c.ed, c.shape, c.image));
+    ASSERT_EQ(Add(*c.ed, AttriItem(KeyUnits({1, 500}), 0, "new", 1000)), 3);
+    EXPECT_GT(c.removed, 0);
+    const std::vector<t_entry> entries = Dump(*c.ed, c.shape);
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), t_entry{{1, 500}, 0, "new", 1000}), 1);
+    ExpectBucketsConsistent(*c.ed);
+}
+
 TEST(EditableTableTrimTest, TrimOfFourRowsRemovesOneAndAlreadyRemovedRowsCount) {
     t_trimCase c(false, 0);
     for (int i = 0; i < 4; ++i)

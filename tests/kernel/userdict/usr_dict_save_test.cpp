@@ -252,6 +252,31 @@ TEST_F(SaveTest, RebuildSizesTheImageByItsLiveWords) {
     EXPECT_EQ(back.GetWordCount(), 8000);
 }
 
+// A dictionary above the trim point (the previous release's imports let
+// one grow to 300,000 words; here as many words as the largest capacity has
+// rows) keeps every word through a rebuild, at that capacity (each rebuild
+// used to trim it). The rebuilt table has no spare row: the next learned
+// word makes room first and is kept (it used to be refused for good).
+TEST_F(SaveTest, ARebuildKeepsEveryWordAboveTheTrimPoint) {
+    t_usrDictV3Core empty, big;
+    ASSERT_TRUE(empty.CreateEmpty(kUsrMaxCapacity));
+    ASSERT_TRUE(big.CreateEmpty(kUsrMaxCapacity * 2));
+    const uint32_t words = kUsrMaxCapacity;
+    ASSERT_TRUE(FillBulkWords(big, 0, words));
+    std::vector<uint8_t> rebuilt;
+    ASSERT_TRUE(big.RebuildImage(rebuilt));
+    EXPECT_EQ(rebuilt.size(), ImageOf(empty).size());
+    t_usrDictV3Core back;
+    ASSERT_TRUE(back.AttachCopy(rebuilt.data(), rebuilt.size()));
+    EXPECT_EQ(uint32_t(back.GetWordCount()), words);
+    for (const uint32_t k : {0u, words / 2, words - 1})
+        EXPECT_TRUE(back.GetWordRecord(BulkReading(k).get(), BulkText(k).get(), nullptr)) << k;
+    const TestLstr r = BulkReading(900000), w = BulkText(900000);
+    EXPECT_EQ(back.LearnWord(r.get(), w.get(), 0), 3);
+    EXPECT_TRUE(back.GetWordRecord(r.get(), w.get(), nullptr));
+    EXPECT_LT(uint32_t(back.GetWordCount()), words);
+}
+
 TEST_F(SaveTest, ImagesWithABadReadingAreRefusedAndBadTextsHidden) {
     TestLstr r({10, 20}), w = TestLstr::Text(u"你好"), other = TestLstr::Text(u"好");
     d.LearnWord(r.get(), w.get(), 0);

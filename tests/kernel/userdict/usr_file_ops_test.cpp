@@ -355,6 +355,51 @@ TEST_F(FileOpsTest, ImportIntoAFullDictionaryKeepsTheHeldWordsAndCountsTheKeptOn
     EXPECT_EQ(LoadOrConvertUsrDict(Put("fresh.bin", BuildV1File(fresh)).c_str(), &count, 0), 0);
     EXPECT_EQ(count, 0);
     EXPECT_EQ(LiveFile(), before);
+    // So does a word list of them (it answered 1).
+    t_scopeHeap arena;
+    t_usrWordRecords records;
+    std::vector<TestLstr> texts;  // the records point into them
+    texts.reserve(2 * fresh.size());
+    for (const OldWord& w : fresh) {
+        texts.emplace_back(w.reading);
+        texts.emplace_back(w.text);
+        t_usrWordFields f;
+        f.reading = texts[texts.size() - 2].get();
+        f.word = texts.back().get();
+        f.freq = w.freq;
+        records.push_back(MakeUsrWordRecord(arena, f));
+    }
+    ASSERT_EQ(1, ExportUsrWordsToText(dir.WFile("fresh.txt").c_str(), records));
+    EXPECT_EQ(0, ImportWordsIntoUsrDict(target.c_str(), dir.WFile("fresh.txt").c_str(), nullptr));
+    EXPECT_EQ(LiveFile(), before);
+}
+
+// A restore replaces the dictionary with the file's words, every one up to
+// one short of the trim point (the import's margin used to cut a restore at
+// 272,000 words, taken in file order, and answer true); of a file that
+// holds more, the most used, and the log says how many were dropped.
+TEST_F(FileOpsTest, ARestoreOfMoreWordsThanFitKeepsTheMostUsed) {
+    const uint32_t words = kUsrTrimPoint + 1000;
+    t_usrDictV3Core backup;
+    ASSERT_TRUE(backup.CreateEmpty(kUsrMaxCapacity * 2));
+    ASSERT_TRUE(FillBulkWords(backup, 0, words));
+    std::vector<uint8_t> image;
+    ASSERT_TRUE(backup.RebuildImage(image));
+    testing::internal::CaptureStderr();
+    int count = 0;
+    ASSERT_EQ(LoadOrConvertUsrDict(Put("backup.bin", image).c_str(), &count, 1), 1);
+    const std::string log = testing::internal::GetCapturedStderr();
+    const t_usrDictV3Core& live = GetUsrDictInstance();
+    EXPECT_EQ(uint32_t(count), kUsrTrimPoint - 1);
+    EXPECT_EQ(uint32_t(live.GetWordCount()), kUsrTrimPoint - 1);
+    EXPECT_NE(log.find("1001 words of the file dropped"), std::string::npos) << log;
+    // Word k is used 3 + k % 5 times, and the later of two equally used
+    // words stays: the 1001 oldest words used three times went.
+    const auto has = [&](uint32_t k) {
+        return live.GetWordRecord(BulkReading(k).get(), BulkText(k).get(), nullptr);
+    };
+    EXPECT_FALSE(has(0) || has(5000));
+    EXPECT_TRUE(has(1) && has(5005) && has(words - 1));
 }
 
 TEST_F(FileOpsTest, WordCountOfFiles) {

@@ -118,33 +118,20 @@ TEST_F(LearnTest, ASaveFallsDueAfterFiftyChanges) {
 // the oldest words and never takes the word being learned.
 TEST_F(LearnTest, AFullDictionaryOfFrequentWordsGoesOnLearning) {
     ASSERT_TRUE(dict.CreateEmpty(kUsrMaxCapacity));
-    const auto reading = [](uint32_t k) {
-        return TestLstr(
-            {uint16_t(1 + k % 499), uint16_t(1 + k / 499 % 499), uint16_t(1 + k / 249001)});
-    };
-    const auto text = [](uint32_t k) {
-        return TestLstr({uint16_t(0x4E00 + k % 20000), uint16_t(0x4E00 + k / 20000)});
-    };
     // One row short of the point where the next add trims.
-    const uint32_t full = kUsrMaxCapacity * 9 / 10 - 1;
-    uint32_t k = 0;
-    while (uint32_t(dict.GetWordCount()) < full) {
-        ASSERT_EQ(
-            dict.RestoreWord(reading(k).get(), text(k).get(), uint16_t(3 + k % 5), 0, 3 + k, 0), 1);
-        ++k;
-    }
-    const uint32_t filled = k;
+    const uint32_t full = kUsrTrimPoint - 1;
+    ASSERT_TRUE(FillBulkWords(dict, 0, full));
     for (uint32_t i = 0; i < 20; ++i) {
         const uint32_t w = 500000 + i;
-        ASSERT_NE(dict.LearnWord(reading(w).get(), text(w).get(), 0), 0) << i;
+        ASSERT_NE(dict.LearnWord(BulkReading(w).get(), BulkText(w).get(), 0), 0) << i;
     }
     for (uint32_t i = 0; i < 20; ++i) {
         const uint32_t w = 500000 + i;
-        EXPECT_EQ(Attr(reading(w), text(w)).freq, 1) << i;
+        EXPECT_EQ(Attr(BulkReading(w), BulkText(w)).freq, 1) << i;
     }
     t_usrWordAttr a;
-    EXPECT_FALSE(dict.GetWordRecord(reading(0).get(), text(0).get(), &a) && a.freq != 0);
-    EXPECT_EQ(Attr(reading(filled - 1), text(filled - 1)).freq, 3 + (filled - 1) % 5);
+    EXPECT_FALSE(dict.GetWordRecord(BulkReading(0).get(), BulkText(0).get(), &a) && a.freq != 0);
+    EXPECT_EQ(Attr(BulkReading(full - 1), BulkText(full - 1)).freq, 3 + (full - 1) % 5);
     EXPECT_LT(uint32_t(dict.GetWordCount()), full);
 }
 

@@ -230,3 +230,21 @@ std::u16string Text(const t_lstr* s) {
     for (uint16_t i = 0; i < LstrGetLength(s); ++i) out.push_back(char16_t(LstrGetUnit(s, i)));
     return out;
 }
+
+TestLstr BulkReading(uint32_t k) {
+    return TestLstr({uint16_t(1 + k % 499), uint16_t(1 + k / 499 % 499), uint16_t(1 + k / 249001)});
+}
+
+TestLstr BulkText(uint32_t k) {
+    return TestLstr({uint16_t(0x4E00 + k % 20000), uint16_t(0x4E00 + k / 20000)});
+}
+
+bool FillBulkWords(t_usrDictV3Core& d, uint32_t from, uint32_t to) {
+    d.HoldTrims(true);
+    bool ok = true;
+    for (uint32_t k = from; k < to && ok; ++k)
+        ok = d.RestoreWord(BulkReading(k).get(), BulkText(k).get(), uint16_t(3 + k % 5), 0, 3 + k,
+                           0) == 1;
+    d.HoldTrims(false);
+    return ok;
+}

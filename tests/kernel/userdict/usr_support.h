@@ -97,3 +97,12 @@ void WriteUsrDict(const std::string& path, const std::vector<UsrTestWord>& words
 
 // The attached image of a dictionary; empty when it has none.
 std::vector<uint8_t> ImageOf(const t_usrDictV3Core& d);
+
+// Word k of the large dictionaries (k below 2^31): a three-syllable reading
+// and a two-character text, each pair its own.
+TestLstr BulkReading(uint32_t k);
+TestLstr BulkText(uint32_t k);
+// Restores words [from, to) into d, word k used 3 + k % 5 times with stamp
+// 3 + k; the store's trims are held while it fills (none of them is lost)
+// and released after. False when one is refused.
+bool FillBulkWords(t_usrDictV3Core& d, uint32_t from, uint32_t to);

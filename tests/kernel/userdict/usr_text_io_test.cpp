@@ -118,7 +118,7 @@ TEST_F(UsrTextTest, ExportThenReadBackKeepsReadingWordFrequencyStampAndFlags) {
     EXPECT_EQ(expected, got);
 
     // And into a new user dictionary file.
-    ASSERT_EQ(1, ImportWordsIntoUsrDict(dir_.WFile("new.bin").c_str(),
+    ASSERT_EQ(3, ImportWordsIntoUsrDict(dir_.WFile("new.bin").c_str(),
                                         dir_.WFile("words.txt").c_str(), nullptr));
     t_usrDictV3Core d;
     ASSERT_TRUE(d.AttachFile(dir_.WFile("new.bin").c_str()));
@@ -178,7 +178,7 @@ TEST_F(UsrTextTest, MalformedLinesAreSkippedAndTheRestIsRead) {
     EXPECT_EQ(expected, Decode(records));
 
     // The same list merged into a dictionary file.
-    ASSERT_EQ(1, ImportWordsIntoUsrDict(dir_.WFile("usr.bin").c_str(), dir_.WFile("in.txt").c_str(),
+    ASSERT_EQ(3, ImportWordsIntoUsrDict(dir_.WFile("usr.bin").c_str(), dir_.WFile("in.txt").c_str(),
                                         nullptr));
     t_usrDictV3Core d;
     ASSERT_TRUE(d.AttachFile(dir_.WFile("usr.bin").c_str()));
@@ -209,7 +209,7 @@ TEST_F(UsrTextTest, SecondListIsMergedFirstAndLargerValuesWin) {
     WriteList(dir_.File("a.txt"), u"FormatVersion=v1.0\n\n[ni][hao]\t你好\t3\n#50\t1\n");
     WriteList(dir_.File("b.txt"),
               u"FormatVersion=v1.0\n\n[ni][hao]\t你好\t9\n#20\t1\n[hao]\t好\t2\n#5\t0\n");
-    ASSERT_EQ(1, ImportWordsIntoUsrDict(dir_.WFile("usr.bin").c_str(), dir_.WFile("a.txt").c_str(),
+    ASSERT_EQ(2, ImportWordsIntoUsrDict(dir_.WFile("usr.bin").c_str(), dir_.WFile("a.txt").c_str(),
                                         dir_.WFile("b.txt").c_str()));
     t_usrDictV3Core d;
     ASSERT_TRUE(d.AttachFile(dir_.WFile("usr.bin").c_str()));

@@ -143,4 +143,25 @@ TEST(VetraDBusService, AnswersCallTheEngineInOrder) {
     }
 }
 
+// The answer a call gets when it cannot run (calls stuck before it): the
+// method's failure, without the engine.
+TEST(VetraDBusService, RefusedCallsAnswerTheirFailure) {
+    const struct {
+        const char* method;
+        const char* arg;
+        const char* answer;
+    } cases[] = {
+        {"UsrDictImport", "s:/d/words.txt", "false 0"},
+        {"UsrDictBackup", "s:/d/b.bin", "false 0"},
+        {"UsrDictRestore", "s:/d/b.bin", "false"},
+        {"UsrDictRemove", "-", "false"},
+        {"UsrDictFrobnicate", "-", "none"},
+    };
+    for (const auto& c : cases) {
+        t_message call(Call(kIface, c.method, c.arg));
+        t_message answer(n_fcitx::RefuseVetraDBusMessage(call.m));
+        EXPECT_EQ(Describe(answer.m), c.answer) << c.method;
+    }
+}
+
 }  // namespace
