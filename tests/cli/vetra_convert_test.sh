@@ -75,6 +75,9 @@ done
 [[ -n $data && -f $data/qzim_core.bin ]] || { ((failures == 0)) && exit 77; exit 1; }
 user="$tmp/user"
 before=$(cd "$data" && ls -lL --time-style=+%s)
+# The built system data is for every user of the machine to read.
+closed=$(find "$data" \( -type f ! -perm -0444 \) -o \( -type d ! -perm -0555 \) -printf '%P ')
+[[ -z $closed ]] || fail "system data other users cannot read: $closed"
 
 # A first start is quiet about the optional files not made yet; --verbose
 # tells them.
@@ -103,7 +106,7 @@ zg_before=$(sed -n 6p "$tmp/out")
 # fangzi's house) or the input a TAB: both are escaped.
 run 0 "" --data "$data" --user "$tmp/first-five" --top 5 gaj "'nihao" xx@qq tamen xin fangzi $'shi\tr'
 patterns=($'gaj\t*\t公安局*' $'\'nihao\t你好\t*' $'xx@qq\txx@qq.com' $'tamen\t他们\t*'
-          $'xin\t*♥\\n*' $'fangzi\t*\\n*' $'shi\\tr\t是*')
+          $'xin\t*♥\\\\n*' $'fangzi\t*\\\\n*' $'shi\\\\tr\t是*')
 for i in "${!patterns[@]}"; do
   line=$(sed -n "$((i + 1))p" "$tmp/out")
   [[ $line == ${patterns[$i]} && $line != *tameness* ]] || fail "first five: $line"
