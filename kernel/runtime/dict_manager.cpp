@@ -1395,7 +1395,8 @@ bool GetBackupDir(t_pathName& out, bool make) {
         if (errno == ENOENT) return !make;
         // A link or a file stands where the folder belongs; anything else
         // (no permission, say) is told as it is.
-        TellBackupDirRefused(mb, errno == ENOTDIR || errno == ELOOP ? "not a folder" : strerror(errno));
+        TellBackupDirRefused(mb,
+                             errno == ENOTDIR || errno == ELOOP ? "not a folder" : strerror(errno));
         return false;
     }
     struct stat st;
