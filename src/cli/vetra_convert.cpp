@@ -347,7 +347,7 @@ int main(int argc, char** argv) {
     std::string why;
     const char* home = std::getenv("HOME");
     if (args.user.empty() ? !n_startFolders::PrepareUserFolder(home ? home : "", ".config/VetraPY",
-                                                               &args.user, &why)
+                                                               true, &args.user, &why)
                           : !n_startFolders::PrepareFolder(args.user, &why)) {
         Error("no usable user directory" + (args.user.empty() ? "" : " " + args.user) + ": " + why +
               " (use --user DIR)");

@@ -49,7 +49,7 @@ void List(const std::string& dir, const std::string& prefix, int depth,
     closedir(d);
 }
 
-bool IsUsableFolder(const std::string& dir, std::string* why) {
+bool IsUsableFolder(const std::string& dir, bool write, std::string* why) {
     struct stat st;
     if (stat(dir.c_str(), &st) != 0) {
         *why = dir + ": " + strerror(errno);
@@ -59,7 +59,7 @@ bool IsUsableFolder(const std::string& dir, std::string* why) {
         *why = dir + ": not a folder";
         return false;
     }
-    if (faccessat(AT_FDCWD, dir.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0) {
+    if (faccessat(AT_FDCWD, dir.c_str(), R_OK | X_OK | (write ? W_OK : 0), AT_EACCESS) != 0) {
         *why = dir + ": " + strerror(errno);
         return false;
     }
@@ -124,8 +124,8 @@ std::vector<std::string> FilesIn(const std::string& dir) {
     return out;
 }
 
-bool PrepareUserFolder(const std::string& home, const std::string& relative, std::string* dir,
-                       std::string* why) {
+bool PrepareUserFolder(const std::string& home, const std::string& relative, bool write,
+                       std::string* dir, std::string* why) {
     dir->clear();
     // A home folder that is not there is not made: that is not this
     // program's to decide, and it would be made from the root down.
@@ -143,7 +143,7 @@ bool PrepareUserFolder(const std::string& home, const std::string& relative, std
         *why = "home folder " + home + ": not a folder";
         return false;
     }
-    return Told(*dir, MakeBelow(home, relative, why) && IsUsableFolder(*dir, why), why);
+    return Told(*dir, MakeBelow(home, relative, why) && IsUsableFolder(*dir, write, why), why);
 }
 
 bool PrepareFolder(const std::string& dir, std::string* why) {
@@ -154,7 +154,7 @@ bool PrepareFolder(const std::string& dir, std::string* why) {
     const bool absolute = dir[0] == '/';
     return Told(dir,
                 MakeBelow(absolute ? "/" : "", dir.substr(absolute ? 1 : 0), why) &&
-                    IsUsableFolder(dir, why),
+                    IsUsableFolder(dir, true, why),
                 why);
 }
 

@@ -28,10 +28,11 @@ std::vector<std::string> FilesIn(const std::string& dir);
 // Readies the user folder `relative` below the home folder `home` (*dir
 // gets its path, empty without a home folder): made, private to the user,
 // when missing, but only below a home folder that is there; it must be a
-// folder this process can read and write. False with *why set otherwise:
-// the reason, after the path it failed on when that is not *dir itself.
-bool PrepareUserFolder(const std::string& home, const std::string& relative, std::string* dir,
-                       std::string* why);
+// folder this process can read, and write when `write` is set. False with
+// *why set otherwise: the reason, after the path it failed on when that is
+// not *dir itself.
+bool PrepareUserFolder(const std::string& home, const std::string& relative, bool write,
+                       std::string* dir, std::string* why);
 
 // Makes `dir` and any missing folder above it (private to the user) and
 // checks it can be read and written; false with *why set as above.

@@ -527,11 +527,13 @@ const char* UsableSystemData() {
 }
 
 // The user folder "~/.config/VetraPY", made when missing (never a home
-// folder that is not there); false, told in one line, when it cannot be used.
+// folder that is not there); false, told in one line, when it cannot be
+// read. One that cannot be written still serves: the kernel tells that
+// what is learned stays in memory.
 bool UsableUserFolder() {
     std::string home, dir, why;
     if (!GetUserHomeDir(home)) home.clear();
-    if (n_startFolders::PrepareUserFolder(home, ".config/VetraPY", &dir, &why)) return true;
+    if (n_startFolders::PrepareUserFolder(home, ".config/VetraPY", false, &dir, &why)) return true;
     FcitxLog(ERROR, "Vetra Pinyin not loaded: no usable user folder%s%s: %s",
              dir.empty() ? "" : " ", dir.c_str(), why.c_str());
     return false;
