@@ -36,7 +36,10 @@ else()
   set(VETRA_BUILT_SYSTEM_DIR "")
 endif()
 
-add_executable(vetra-convert "${PROJECT_SOURCE_DIR}/src/cli/vetra_convert.cpp")
+# The checks of the data and user folders are the input method's own.
+add_executable(vetra-convert "${PROJECT_SOURCE_DIR}/src/cli/vetra_convert.cpp"
+                             "${PROJECT_SOURCE_DIR}/src/engine/start_folders.cpp")
+target_include_directories(vetra-convert PRIVATE "${PROJECT_SOURCE_DIR}")
 target_link_libraries(vetra-convert PRIVATE vetra_kernel)
 target_compile_definitions(vetra-convert PRIVATE
   "VETRA_CLI_BUILD_DIR=\"${CMAKE_CURRENT_BINARY_DIR}\""

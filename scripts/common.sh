@@ -90,13 +90,24 @@ vetra_data() {
 }
 
 # vetra_ctest <build dir> <label>: run the tests, print the summary only
-# (everything when a test fails).
+# (everything when a test fails). Every test the tree registers must run
+# and pass: a tree without tests, or one whose tests were skipped, passes
+# ctest all the same.
 vetra_ctest() {
   local dir="$VETRA_ROOT/$1" label=$2
   local log="$dir/ctest.log"
-  if ! ctest --test-dir "$dir" -j "$VETRA_JOBS" --output-on-failure --timeout 300 >"$log" 2>&1; then
+  if ! ctest --test-dir "$dir" -j "$VETRA_JOBS" --output-on-failure --timeout 300 --no-tests=error \
+      >"$log" 2>&1; then
     cat "$log"
     echo "$label: tests failed" >&2
+    return 1
+  fi
+  local registered passed
+  registered=$(ctest --test-dir "$dir" -N | sed -n 's/^Total Tests: *//p')
+  passed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed +[0-9.]+ sec$' "$log")
+  if [[ ${registered:-0} == 0 || $passed != "$registered" ]]; then
+    cat "$log"
+    echo "$label: $passed of ${registered:-0} registered tests ran and passed" >&2
     return 1
   fi
   echo "$label: $(grep -E 'tests passed' "$log")"

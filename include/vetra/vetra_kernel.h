@@ -41,7 +41,8 @@ int RegisterKeyPyMap(uint8_t policy);
 // Saves into the current user directory, then works from dir. 1.
 int ChangeUserDir(const wchar_t* dir);
 // Saves what changed and releases every kernel object; the kernel cannot be
-// started again in this process. 1.
+// started again in this process. 1, or 0 when a save failed (what was
+// learned since the last save is lost).
 int ShutdownDictionaries();
 // One line per problem of the last start-up (empty when none); never null.
 const wchar_t* GetKernelStartReport();

@@ -242,11 +242,12 @@ int ChangeUserDir(const wchar_t* dir) {
 }
 
 int ShutdownDictionaries() {
-    if (!SaveAllLocked()) Report(L"shut-down could not save every dictionary");
+    const bool saved = SaveAllLocked();
+    if (!saved) Report(L"shut-down could not save every dictionary");
     SetDictVersionSource(nullptr);
     if (t_singletonManager* singletons = t_singletonManagerPtr::Get()) singletons->DestroyAll();
     ReleaseDictLocker();
-    return 1;
+    return saved ? 1 : 0;
 }
 
 const wchar_t* GetKernelStartReport() {

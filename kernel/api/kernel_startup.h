@@ -39,8 +39,9 @@ int KernelCheckUpdate4();
 int ChangeUserDir(const wchar_t* dir);
 
 // Saves what changed, destroys every kernel object in reverse order of
-// creation and closes the dictionary lock. 1. The kernel cannot be started
-// again in this process.
+// creation and closes the dictionary lock. 1, or 0 when a save failed (what
+// it held is lost; the objects are destroyed all the same). The kernel
+// cannot be started again in this process.
 int ShutdownDictionaries();
 
 // One line per problem met by the last start-up, user-directory change or

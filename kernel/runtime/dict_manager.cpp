@@ -13,6 +13,8 @@
 #include <cstring>
 #include <cwchar>
 #include <mutex>
+#include <set>
+#include <string>
 #include <utility>
 
 #include "kernel/runtime/dir_settings.h"
@@ -1364,25 +1366,42 @@ t_entryFileLock::~t_entryFileLock() {
     if (m_lock) m_lock->Unlock();
 }
 
+namespace {
+
+// Why the backup folder is left alone, told once per folder and reason:
+// every save and backup asks for the folder again.
+void TellBackupDirRefused(const char* dir, const char* why) {
+    static std::mutex lock;
+    static std::set<std::string> told;
+    std::lock_guard<std::mutex> guard(lock);
+    if (told.insert(std::string(dir) + '\n' + why).second)
+        fprintf(stderr, "%s: %s, left alone\n", dir, why);
+}
+
+}  // namespace
+
 bool GetBackupDir(t_pathName& out, bool make) {
     const wchar_t* userDir = GetConfiguredUserDir();
     char mb[kPathBufBytes];
     if (!userDir[0] || !out.InitJoin(userDir, L"Backup") || !out.ToBytes(mb, sizeof mb))
         return false;
     if (make && mkdir(mb, 0700) != 0 && errno != EEXIST) {
-        fprintf(stderr, "%s: %s\n", mb, strerror(errno));
+        TellBackupDirRefused(mb, strerror(errno));
         return false;
     }
     // Opened without following a link, and judged on what was opened.
     const int fd = open(mb, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) return !make;
-        fprintf(stderr, "%s: not a folder of this user (%s), left alone\n", mb, strerror(errno));
+        // A link or a file stands where the folder belongs; anything else
+        // (no permission, say) is told as it is.
+        TellBackupDirRefused(mb,
+                             errno == ENOTDIR || errno == ELOOP ? "not a folder" : strerror(errno));
         return false;
     }
     struct stat st;
     bool ok = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
-    if (!ok) fprintf(stderr, "%s: not a folder of this user, left alone\n", mb);
+    if (!ok) TellBackupDirRefused(mb, "not a folder of this user");
     // Private like the user directory, whatever the umask made it.
     else if ((st.st_mode & 077) != 0 && fchmod(fd, 0700) != 0)
         ok = false;

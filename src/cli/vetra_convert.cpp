@@ -1,11 +1,11 @@
 // vetra-convert: converts typed input with the kernel library, one line per
-// input ("input<TAB>candidate<TAB>..."), and with --learn commits the first
-// candidates and learns them as the input method does. Never writes to the
-// system data directory; the user directory is saved by the kernel's own
-// save at shut-down. One thread.
+// input ("input<TAB>candidate<TAB>...", line breaks, TABs and backslashes
+// escaped), and with --learn commits the first candidates and learns them as
+// the input method does. Never writes to the system data directory; the user
+// directory is saved by the kernel's own save at shut-down, and a save or a
+// learning that fails fails the run. One thread.
 #include <unistd.h>
 
-#include <sys/stat.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +15,8 @@
 #include <vector>
 
 #include <vetra/vetra_kernel.h>
+
+#include "src/engine/start_folders.h"
 
 namespace {
 
@@ -28,7 +30,8 @@ enum : int { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
 const char* const kUsage =
     "Usage: vetra-convert [--data DIR] [--user DIR] [--top N] [--learn] [--verbose] [INPUT...]\n"
     "Converts each INPUT (or each line of standard input) and prints one line per\n"
-    "input: the input, a tab, and its first N candidates separated by tabs.\n"
+    "input: the input, a tab, and its first N candidates separated by tabs (line\n"
+    "breaks, tabs and backslashes in them written \\n, \\r, \\t and \\\\).\n"
     "\n"
     "  --data DIR  system data directory (default: the build's data when run\n"
     "              from a build, else " VETRA_CLI_INSTALLED_DATA
@@ -41,10 +44,37 @@ const char* const kUsage =
     "\n"
     "Input starting with v or > gives numbers, amounts, dates and calculations,\n"
     "u strokes (h s p n z), text with @ or . web addresses.\n"
-    "Exit status: 0 done, 1 the kernel could not start or an input failed, 2 bad usage.\n";
+    "Exit status: 0 done, 1 the data or user directory cannot be used, an input\n"
+    "failed, or what was learned could not be saved; 2 bad usage.\n";
 
 void Error(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+}
+
+// Line breaks, TABs and backslashes as \n, \r, \t and \\: an input or a
+// candidate (a character-art picture has line breaks) keeps to its line
+// and its column.
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                out.push_back(c);
+        }
+    }
+    return out;
 }
 
 // UTF-8 to one wchar_t per character; false on a malformed sequence.
@@ -122,13 +152,6 @@ std::wstring WidePath(const std::string& path) {
     return Widen(path, out) ? out : std::wstring();
 }
 
-// A directory with the compiled lexicon in it.
-bool HasSystemData(const std::string& dir) {
-    struct stat st;
-    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           stat((dir + "/qzim_core.bin").c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 std::string ProgramDir() {
     char buf[4096];
     const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -146,11 +169,6 @@ std::string DefaultDataDir() {
         return VETRA_CLI_BUILD_DATA;
     const std::string base = dir.empty() ? std::string(VETRA_CLI_INSTALL_PREFIX) : dir + "/..";
     return base + "/" VETRA_CLI_INSTALLED_DATA;
-}
-
-std::string DefaultUserDir() {
-    const char* home = std::getenv("HOME");
-    return home && *home ? std::string(home) + "/.config/VetraPY" : std::string();
 }
 
 struct t_args {
@@ -211,28 +229,29 @@ class t_converter {
 public:
     explicit t_converter(const t_args& args) : m_args(args), m_results(kPlaces, nullptr) {}
 
-    // One line for the input; false when the input could not be converted.
+    // One line for the input; false when the input could not be converted
+    // or, with --learn, not learned.
     bool Run(const std::string& line) {
+        std::string out = Escaped(line);
         std::wstring input;
         if (!Widen(line, input)) {
-            Error("not UTF-8: " + line);
-            std::printf("%s\n", line.c_str());
+            Error("not UTF-8: " + out);
+            std::printf("%s\n", out.c_str());
             return false;
         }
         if (input.size() > kMaxConvertInputChars) {
-            Error("longer than 78 characters: " + line);
-            std::printf("%s\n", line.c_str());
+            Error("longer than 78 characters: " + out);
+            std::printf("%s\n", out.c_str());
             return false;
         }
-        std::string out = line;
         const int n = Convert(input);
         for (int i = 0; i < n && i < m_args.top; ++i) {
-            out.push_back('\t');
-            CandidateText(m_results[size_t(i)], &out, nullptr);
+            std::string text;
+            CandidateText(m_results[size_t(i)], &text, nullptr);
+            out += '\t' + Escaped(text);
         }
         std::printf("%s\n", out.c_str());
-        if (m_args.learn && !input.empty()) Learn(input);
-        return true;
+        return !m_args.learn || input.empty() || Learn(line, input);
     }
 
 private:
@@ -246,8 +265,8 @@ private:
     // Selects the first candidate until the input is used up, as a user
     // pressing space would, then learns the whole selection with its
     // syllables (none when a piece has none). An auxiliary code after a TAB
-    // narrows the first selection only.
-    void Learn(const std::wstring& whole) {
+    // narrows the first selection only. False, told, when it was not learned.
+    bool Learn(const std::string& line, const std::wstring& whole) {
         const size_t tab = whole.find(L'\t', 1);
         const std::wstring input = whole.substr(0, tab);
         const std::wstring aux = tab == std::wstring::npos ? std::wstring() : whole.substr(tab);
@@ -288,8 +307,10 @@ private:
         }
         const t_lstr* reading =
             pinyin.empty() ? nullptr : reinterpret_cast<const t_lstr*>(pinyin.data());
-        if (!LearnCommittedText(text.c_str(), reading, 0))
-            Error("could not learn the commit of an input");
+        if (LearnCommittedText(text.c_str(), reading, 0)) return true;
+        Error("could not learn the commit of " + Escaped(line) + ": the user dictionary in " +
+              m_args.user + " did not take it");
+        return false;
     }
 
     const t_args& m_args;
@@ -309,16 +330,30 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (args.data.empty()) args.data = DefaultDataDir();
-    if (args.user.empty()) args.user = DefaultUserDir();
-    if (args.user.empty()) {
-        Error("no user directory: HOME is not set (use --user DIR)");
+    // Every file of the data must be readable: a table left out would only
+    // make the candidates poorer, which nobody would notice.
+    std::vector<std::string> dataFiles = n_startFolders::FilesIn(args.data);
+    dataFiles.insert(dataFiles.end(), n_startFolders::kCoreDataFiles.begin(),
+                     n_startFolders::kCoreDataFiles.end());
+    const std::string unreadable = n_startFolders::UnreadableFiles(args.data, dataFiles);
+    const std::wstring sys = WidePath(args.data);
+    if (!unreadable.empty() || sys.empty()) {
+        Error("cannot use the system data directory " + args.data + ": " +
+              (sys.empty() ? "its name is not UTF-8" : unreadable) + " (use --data DIR)");
         return kExitFailure;
     }
-    const std::wstring sys = WidePath(args.data), user = WidePath(args.user);
-    if (!HasSystemData(args.data) || sys.empty()) {
-        Error("no system data directory " + args.data + " (use --data DIR)");
+    // The user directory is made when missing (the default one only inside
+    // a home folder that is there) and must be readable and writable.
+    std::string why;
+    const char* home = std::getenv("HOME");
+    if (args.user.empty() ? !n_startFolders::PrepareUserFolder(home ? home : "", ".config/VetraPY",
+                                                               true, &args.user, &why)
+                          : !n_startFolders::PrepareFolder(args.user, &why)) {
+        Error("no usable user directory" + (args.user.empty() ? "" : " " + args.user) + ": " + why +
+              " (use --user DIR)");
         return kExitFailure;
     }
+    const std::wstring user = WidePath(args.user);
     if (user.empty()) {
         Error("user directory is not UTF-8: " + args.user);
         return kExitFailure;
@@ -340,6 +375,9 @@ int main(int argc, char** argv) {
     if (!args.inputs.empty()) {
         for (const std::string& input : args.inputs) ok = converter.Run(input) && ok;
     } else {
+        // Each answer as soon as it is there: a program may talk with this
+        // one line by line.
+        std::setvbuf(stdout, nullptr, _IOLBF, 0);
         std::string line;
         while (std::getline(std::cin, line)) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -347,6 +385,10 @@ int main(int argc, char** argv) {
         }
     }
     std::fflush(stdout);
-    ShutdownDictionaries();
+    if (!ShutdownDictionaries()) {
+        Error("could not save into the user directory " + args.user +
+              (args.learn ? ": what was learned is lost" : ""));
+        ok = false;
+    }
     return ok ? kExitOk : kExitFailure;
 }

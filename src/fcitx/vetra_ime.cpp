@@ -26,8 +26,10 @@
 #include <fcitx/instance.h>
 
 #include "kernel/runtime/fd_file.h"
+#include "kernel/runtime/path.h"
 #include "src/cloud/cloud_reply.h"
 #include "src/engine/engine_iface.h"
+#include "src/engine/start_folders.h"
 #include "src/fcitx/addon_paths.h"
 #include "src/fcitx/cloud_road.h"
 #include "src/fcitx/dbus_service.h"
@@ -508,9 +510,40 @@ void WriteVersionFile(const std::string& version) {
         fprintf(stderr, "cannot write %s\n", path.c_str());
 }
 
+// The system data folder, and whether it has the files conversion needs.
+// Without them the kernel could offer only the typed letters, posing as a
+// conversion: the input method is then not registered, and the log says
+// in one line where the data was looked for and what is missing there.
+const char* UsableSystemData() {
+    const char* dataOverride = getenv(kSystemDataEnv);
+    const bool overridden = dataOverride && *dataOverride;
+    const char* dir = overridden ? dataOverride : kSystemDataDir;
+    const std::string missing =
+        n_startFolders::UnreadableFiles(dir, n_startFolders::kCoreDataFiles);
+    if (missing.empty()) return dir;
+    FcitxLog(ERROR, "Vetra Pinyin not loaded: no usable system data in %s%s: %s", dir,
+             overridden ? " (VETRA_SYSTEM_DATA_DIR)" : "", missing.c_str());
+    return nullptr;
+}
+
+// The user folder "~/.config/VetraPY", made when missing (never a home
+// folder that is not there); false, told in one line, when it cannot be
+// read. One that cannot be written still serves: the kernel tells that
+// what is learned stays in memory.
+bool UsableUserFolder() {
+    std::string home, dir, why;
+    if (!GetUserHomeDir(home)) home.clear();
+    if (n_startFolders::PrepareUserFolder(home, ".config/VetraPY", false, &dir, &why)) return true;
+    FcitxLog(ERROR, "Vetra Pinyin not loaded: no usable user folder%s%s: %s",
+             dir.empty() ? "" : " ", dir.c_str(), why.c_str());
+    return false;
+}
+
 void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     bindtextdomain(kTextDomain, kLocaleDir);
     bind_textdomain_codeset(kTextDomain, "UTF-8");
+    const char* sysDir = UsableSystemData();
+    if (!sysDir || !UsableUserFolder()) return nullptr;
     IVetraCoreEngine* engine = CreateVetraCoreEngine();
     if (!engine) return nullptr;
     auto st = std::make_unique<FcitxVetraPinyin>();
@@ -521,12 +554,10 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     const std::string version = ReadPackageVersion();
     st->engine->SetVersion(version.c_str(), kBuildDate);
 
-    const char* dataOverride = getenv(kSystemDataEnv);
-    const char* sysDir = dataOverride && *dataOverride ? dataOverride : kSystemDataDir;
     const std::string usrDir = HomePath(".config");
     if (usrDir.empty() || !st->engine->Init(sysDir, usrDir.c_str())) {
-        FcitxLog(ERROR, "load dict fail, <sys path>: %s, <usr path>: %s.\n", sysDir,
-                 usrDir.c_str());
+        FcitxLog(ERROR, "Vetra Pinyin not loaded: the kernel did not start on %s and %s/VetraPY",
+                 sysDir, usrDir.c_str());
         return nullptr;
     }
     st->helper = std::make_unique<n_cloud::CVetraCoreCloudHelperDummy>();

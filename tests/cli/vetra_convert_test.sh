@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# vetra-convert as a user runs it: usage errors, a missing data directory,
-# a HOME that names no folder, a quiet first start (--verbose tells the missing optional files),
-# inputs of every branch on the built system data with a temporary user
-# directory, standard input, and --learn moving a word up for its
-# abbreviation. Exit 77 (skipped) for the data cases without built data.
+# vetra-convert as a user runs it: usage errors, data and user directories
+# it cannot use (each told in one line, exit 1, nothing made above a HOME
+# that is not there), a quiet first start (--verbose tells the missing
+# optional files), inputs of every branch on the built system data with a
+# temporary user directory, one line per input whatever the candidates
+# hold, standard input, and --learn moving a word up for its abbreviation,
+# its failed save failing the run. Exit 77 (skipped) for the data cases
+# without built data.
 # Usage: vetra_convert_test.sh VETRA_CONVERT [DATA_DIR [CALIBRATION_TSV]]
 set -uo pipefail
 program=$1 data=${2:-} calibration=${3:-}
@@ -13,14 +16,29 @@ export HOME="$tmp/home"  # the kernel's lock files and the default user director
 mkdir -p "$HOME"
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+# Runs as a user the file modes hold for: nobody when this is root.
+as_other=()
+if [[ $(id -u) == 0 ]]; then
+  as_other=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  chmod 755 "$tmp"
+fi
+# own_by_other PATH...: the paths become the other user's.
+own_by_other() { [[ ${#as_other[@]} == 0 ]] || chown 65534:65534 "$@"; }
 
-# run EXPECTED_STATUS STDERR_PATTERN ARGS...: the status and a stderr line.
+# run EXPECTED_STATUS STDERR_PATTERN ARGS...: the status and a stderr line;
+# run_other the same as the other user, with HOME from $other_home.
 run() {
   local want=$1 pattern=$2 status=0
   shift 2
-  "$program" "$@" >"$tmp/out" 2>"$tmp/err" || status=$?
+  "${runner[@]}" "$program" "$@" >"$tmp/out" 2>"$tmp/err" || status=$?
   [[ $status == "$want" ]] || fail "$* exited $status, not $want: $(cat "$tmp/err")"
   [[ -z $pattern ]] || grep -q -- "$pattern" "$tmp/err" || fail "$*: no '$pattern' on stderr"
+}
+runner=()
+run_other() {
+  runner=("${as_other[@]}" env HOME="$other_home")
+  run "$@"
+  runner=()
 }
 
 run 0 "" --help
@@ -30,12 +48,36 @@ run 2 "unknown option --bogus" --bogus nihao
 run 2 "needs a value" --top
 run 2 "from 1 to 2600" --top 0 nihao
 run 2 "from 1 to 2600" --top 3x nihao
-run 1 "no system data directory $tmp/none" --data "$tmp/none" --user "$tmp/u" nihao
+run 1 "system data directory $tmp/none: No such file or directory" --data "$tmp/none" --user "$tmp/u" nihao
 [[ ! -e $tmp/u ]] || fail "a failed start made the user directory"
+# A data file the user cannot read is named, not left out in silence.
+mkdir "$tmp/some-data"
+touch "$tmp/some-data/"{qzim_py.bin,qzim_hz.bin,qzim_core.bin,qzim_eng.bin}
+chmod 000 "$tmp/some-data/qzim_eng.bin"
+other_home=$HOME
+run_other 1 "some-data: qzim_eng.bin: Permission denied (use --data DIR)" --data "$tmp/some-data" --user "$tmp/u" nihao
+chmod 644 "$tmp/some-data/qzim_eng.bin"
+
+# A user directory that cannot be used is told in one line naming it (and
+# where it failed), and nothing is made above a HOME that is not there.
+# Cases: HOME|--user|the line's end.
+mkdir -m 000 "$tmp/closed-home" "$tmp/closed-user"
+for case in "$tmp/gone/home||/gone/home/.config/VetraPY: home folder $tmp/gone/home: No such file or directory" \
+            "$tmp/closed-home||/closed-home/.config/VetraPY: $tmp/closed-home/.config: Permission denied" \
+            "$HOME|$tmp/closed-user|/closed-user: Permission denied"; do
+  IFS='|' read -r other_home user told <<<"$case"
+  run_other 1 "" --data "$tmp/some-data" ${user:+--user "$user"} --learn nihao
+  [[ $(cat "$tmp/err") == "vetra-convert: no usable user directory $tmp$told (use --user DIR)" ]] ||
+    fail "HOME $other_home, --user '$user': $(cat "$tmp/err")"
+done
+[[ ! -e $tmp/gone ]] || fail "folders were made above a HOME that is not there"
 
 [[ -n $data && -f $data/qzim_core.bin ]] || { ((failures == 0)) && exit 77; exit 1; }
 user="$tmp/user"
 before=$(cd "$data" && ls -lL --time-style=+%s)
+# The built system data is for every user of the machine to read.
+closed=$(find "$data" \( -type f ! -perm -0444 \) -o \( -type d ! -perm -0555 \) -printf '%P ')
+[[ -z $closed ]] || fail "system data other users cannot read: $closed"
 
 # A first start is quiet about the optional files not made yet; --verbose
 # tells them.
@@ -60,12 +102,16 @@ zg_before=$(sed -n 6p "$tmp/out")
 
 # The first five: the key-by-key reading of an abbreviation, a leading
 # apostrophe, a common mail domain, and no rare English word beside pinyin.
-run 0 "" --data "$data" --user "$tmp/first-five" --top 5 gaj "'nihao" xx@qq tamen
-patterns=($'gaj\t*\t公安局*' $'\'nihao\t你好\t*' $'xx@qq\txx@qq.com' $'tamen\t他们\t*')
+# Still one line per input when a candidate has line breaks (xin's heart,
+# fangzi's house) or the input a TAB: both are escaped.
+run 0 "" --data "$data" --user "$tmp/first-five" --top 5 gaj "'nihao" xx@qq tamen xin fangzi $'shi\tr'
+patterns=($'gaj\t*\t公安局*' $'\'nihao\t你好\t*' $'xx@qq\txx@qq.com' $'tamen\t他们\t*'
+          $'xin\t*♥\\\\n*' $'fangzi\t*\\\\n*' $'shi\\\\tr\t是*')
 for i in "${!patterns[@]}"; do
   line=$(sed -n "$((i + 1))p" "$tmp/out")
   [[ $line == ${patterns[$i]} && $line != *tameness* ]] || fail "first five: $line"
 done
+[[ $(wc -l <"$tmp/out") == "${#patterns[@]}" ]] || fail "not one line per input: $(cat "$tmp/out")"
 
 # Standard input, one line each; an over-long line is told and fails the run.
 long=$(printf 'a%.0s' {1..79})
@@ -88,6 +134,23 @@ run 0 "" --data "$data" --user "$user" --learn zhongguo
 run 0 "" --data "$data" --user "$user" zg
 [[ $(cat "$tmp/out") == $'zg\t中国'* ]] || fail "the learned word did not come first: $(cat "$tmp/out")"
 [[ -f $user/qzim_usr_v3new.bin ]] || fail "the user dictionary was not saved"
+
+# A save that fails at the end fails the run: the user directory is closed
+# while the learned input is waited on.
+mkdir "$tmp/closing" && own_by_other "$tmp/closing"
+mkfifo "$tmp/in"
+"${as_other[@]}" "$program" --data "$data" --user "$tmp/closing" --learn <"$tmp/in" >"$tmp/out" 2>"$tmp/err" &
+pid=$!
+exec 7>"$tmp/in"
+echo zhongguo >&7
+for _ in $(seq 100); do [[ -s $tmp/out ]] && break; sleep 0.1; done
+chmod 555 "$tmp/closing"
+exec 7>&-
+wait "$pid"
+status=$?
+[[ $status == 1 ]] && grep -q "could not save into the user directory $tmp/closing" "$tmp/err" ||
+  fail "a failed save: exit $status, $(cat "$tmp/err")"
+chmod 755 "$tmp/closing"
 
 # The default user directory is the user's own.
 run 0 "" --data "$data" --learn zhongguo

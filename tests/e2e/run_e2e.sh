@@ -33,6 +33,8 @@
 #   --expect-no-stub ERE     no line of the stub's output matches
 #   --expect-server ERE      a line of the server's output matches
 #   --expect-no-server ERE   no line of the server's output matches
+#   --expect-fcitx-log ERE   a line of fcitx's own log (first fcitx) matches
+#   --expect-no-fcitx-log ERE  no line of it matches
 #   --expect-file REL SRC    $HOME/REL holds exactly the bytes of SRC
 #   --expect-nonempty REL    $HOME/REL exists and is not empty
 #   --expect-content REL ERE $HOME/REL exists and its whole content matches ERE
@@ -70,13 +72,14 @@ while [ $# -gt 0 ]; do
         --preload) preload=$2; shift 2 ;;
         --server) server=$2; shift 2 ;;
         --keep) keep=1; shift ;;
-        --expect-log|--expect-no-log|--expect-stub|--expect-no-stub|--expect-watchdog|--expect-nonempty|--expect-server|--expect-no-server)
+        --expect-log|--expect-no-log|--expect-stub|--expect-no-stub|--expect-watchdog|--expect-nonempty|--expect-server|--expect-no-server|\
+        --expect-fcitx-log|--expect-no-fcitx-log)
             checks+=("$1" "$2"); shift 2 ;;
         --expect-file|--expect-content) checks+=("$1" "$2|$3"); shift 3 ;;
         --expect-fifo-signalled) checks+=("$1" ""); shift ;;
         --check) checks+=("$1" "$2"); shift 2 ;;
         --) shift; driver_cmds=("$@"); break ;;
-        -h|--help) sed -n '2,52p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,54p' "$0"; exit 0 ;;
         *) echo "run_e2e.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -341,6 +344,10 @@ for ((k=0; k<${#checks[@]}; k+=2)); do
         --expect-server) grep -qE -- "$arg" "$work/server.log" && report OK "server /$arg/" || report FAIL "server /$arg/" ;;
         --expect-no-server)
             grep -qE -- "$arg" "$work/server.log" && report FAIL "server has /$arg/" || report OK "server lacks /$arg/" ;;
+        --expect-fcitx-log)
+            grep -qE -- "$arg" "$work/fcitx.log" && report OK "fcitx log /$arg/" || report FAIL "fcitx log /$arg/" ;;
+        --expect-no-fcitx-log)
+            grep -qE -- "$arg" "$work/fcitx.log" && report FAIL "fcitx log has /$arg/" || report OK "fcitx log lacks /$arg/" ;;
         --expect-file)
             rel=${arg%%|*} src=${arg#*|}
             cmp -s "$home/$rel" "$src" && report OK "file $rel" || report FAIL "file $rel differs from $src" ;;

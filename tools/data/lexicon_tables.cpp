@@ -17,6 +17,9 @@
 //                 =category, sub1, sub2, text1, text2, text3   (a symbol group row)
 //       urlguide: word|input, key, guide text, web address
 //       tip:      syllable ids (decimal, space separated), word, tip
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -121,6 +124,10 @@ int Write(t_systemTable which, const std::vector<t_item>& items, const std::stri
     }
     const std::wstring path(out.begin(), out.end());
     if (builder.SaveToFile(path.c_str()) != 1) return Fail("cannot write " + out);
+    // The kernel's writer keeps what it writes private, as user files must
+    // be; system data is for every user of the machine.
+    if (chmod(out.c_str(), 0644) != 0)
+        return Fail("cannot make " + out + " readable: " + strerror(errno));
     return 0;
 }
 

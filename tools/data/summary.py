@@ -4,7 +4,9 @@
 Usage: summary.py --out DATA_DIR --syllables FILE --manifest FILE
                   [--calibration TSV] [--summary FILE]
 Reads the outputs of the earlier steps in DATA_DIR (normalise-report.tsv,
-unigrams.tsv, bigrams.tsv, timings/*.seconds) and the build parameters.
+unigrams.tsv, bigrams.tsv, domain-report.txt, compile-report.txt,
+timings/*.seconds) and the build parameters: the one place that holds the
+figures of the data (the documentation points here rather than copy them).
 """
 
 import argparse
@@ -68,6 +70,10 @@ def main():
             lines.append("  domain text: " + "; ".join(l.strip().replace("\t", " ") for l in f))
     if params:
         lines.append("  parameters: " + ", ".join("%s %s" % kv for kv in sorted(params.items())))
+    compiled = os.path.join(out, "compile-report.txt")
+    if os.path.exists(compiled):
+        with open(compiled, encoding="utf-8") as f:
+            lines.extend(line.rstrip("\n") for line in f if line.strip())
     sizes = []
     for name in sorted(os.listdir(out)):
         path = os.path.join(out, name)

@@ -282,7 +282,7 @@ TEST_F(KernelTest, AFullDiskKeepsTheSavedFileAndIsReported) {
     Start();
     ASSERT_EQ(1, Deleted().IsDeleted(Word(L"甲")));
     ASSERT_EQ(1, Deleted().AddWord(Word(L"乙"), 1));
-    ShutdownDictionaries();
+    EXPECT_EQ(0, ShutdownDictionaries());  // a failure, not reported as success
     EXPECT_TRUE(g_diskFull);
     EXPECT_NE(std::string::npos, Report().find("could not save")) << Report();
     EXPECT_EQ(saved, testsupport::ReadFileBytes(file));
@@ -293,7 +293,7 @@ TEST_F(KernelTest, ShutDownSavesWhatChangedAndEndsObjectsInReverseOrder) {
     Start();
     t_singleton<t_lateProbe>::Get();
     ASSERT_EQ(1, Deleted().AddWord(Word(L"测试"), 1));
-    ShutdownDictionaries();
+    EXPECT_EQ(1, ShutdownDictionaries());
     ASSERT_TRUE(g_late.set && g_early.set);
     EXPECT_TRUE(g_late.manager && g_late.usrDict);     // ended before the kernel's objects
     EXPECT_FALSE(g_early.manager || g_early.usrDict);  // ended after them

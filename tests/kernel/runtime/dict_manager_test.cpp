@@ -126,6 +126,17 @@ TEST_F(DictTest, UnsetUserDirectoryNeverPutsFilesAtTheRoot) {
     EXPECT_FALSE(Exists("/vetra-a.bin"));
 }
 
+// A file where the backup folder belongs is refused, told as what it is and
+// once, not at every save that asks for the folder again.
+TEST_F(DictTest, BackupFolderThatIsAFileIsToldOnce) {
+    PutFile(BackupDir(), "not a folder");
+    t_pathName dir;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(GetBackupDir(dir, true));
+    EXPECT_FALSE(GetBackupDir(dir, true));
+    EXPECT_EQ(BackupDir() + ": not a folder, left alone\n", testing::internal::GetCapturedStderr());
+}
+
 // ---------------------------------------------------------------------------
 // Recovery of a missing user file: newest backup, else system copy, else the
 // dictionary's default image.
