@@ -24,6 +24,13 @@ vetra_e2e(ImeTechnicalSentencesComeFirst
   DRIVE ${typing} type wenjianhuomulu cands key space expect-commit 文件或目录
         type xinjianbiaoqianyedakai cands key space expect-commit 新建标签页打开
         type siyaobucunzai cands key space expect-commit 私钥不存在)
+# ta alone is 他, and so is the start of a sentence about a person; the
+# technical text's 它 still follows a verb: 使用它.
+vetra_e2e(ImeTaIsAPersonFirst
+  RUN ${ime_run}
+  DRIVE ${typing} type ta cands key space expect-commit 他
+        type taxiangchifan cands key space expect-commit 他想吃饭
+        type shiyongta cands key space expect-commit 使用它)
 vetra_e2e(ImeDigitChoosesOnThePage
   RUN ${ime_run} DRIVE ${typing} type ni cands key 2 expect-commit-cand 2)
 # With three candidates on a page "5" is input; "0" always is, and a digit

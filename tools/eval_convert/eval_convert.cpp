@@ -277,12 +277,14 @@ double ReportSentences(t_candGenerator& generator, const std::vector<t_everyday>
 // first word (to pick it and type on), among the first five candidates.
 // The share of phrases with their first word there.
 double ReportFirstPage(t_candGenerator& generator, const std::vector<t_phrase>& all,
-                       t_candWord** results) {
+                       t_candWord** results, int examples) {
     long phrases = 0, phraseOn = 0, wordOn = 0, eitherOn = 0;
     for (const t_phrase& ph : all) {
         const int got = Convert(generator, ph.typed, 2600, results);
         const bool phrase = PlaceOf(results, got, ph.text, 5) >= 0;
         const bool word = PlaceOf(results, got, FirstWordOf(ph), 5) >= 0;
+        if (!word && examples-- > 0)
+            std::printf("  first word off the first page: %s\n", Utf8(ph.text).c_str());
         ++phrases;
         phraseOn += phrase;
         wordOn += word;
@@ -642,7 +644,7 @@ int main(int argc, char** argv) {
                             count, first, top5Hits, fixedFirst);
             }
             if (firstPage) {
-                const double firstWord = ReportFirstPage(generator, all, results);
+                const double firstWord = ReportFirstPage(generator, all, results, examples);
                 if (minFirstWord >= 0 && firstWord < minFirstWord) {
                     std::fprintf(stderr,
                                  "eval_convert: first words on the first page %.1f%% are below "
