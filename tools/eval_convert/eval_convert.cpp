@@ -457,8 +457,7 @@ int main(int argc, char** argv) {
         const int errorsToShow = showErrors;  // the misses listed of each set
         if (readable && !everydayPath.empty()) everyday = ReadEveryday(everydayPath, &readable);
         std::vector<t_everyday> sentences;
-        if (readable && !sentencesPath.empty())
-            sentences = ReadEveryday(sentencesPath, &readable);
+        if (readable && !sentencesPath.empty()) sentences = ReadEveryday(sentencesPath, &readable);
         std::vector<double> keystrokes;
         std::vector<t_phrase> all;
         std::string line;
@@ -587,8 +586,7 @@ int main(int argc, char** argv) {
                 status = 1;
             if (!sentences.empty() &&
                 UnderFloor("sentences about a person with 他 or 她 first",
-                           ReportSentences(generator, sentences, results, errorsToShow),
-                           minPerson))
+                           ReportSentences(generator, sentences, results, errorsToShow), minPerson))
                 status = 1;
             if (typos) {
                 static const char* const kKinds[5] = {"", "substituted", "deleted", "inserted",
