@@ -22,6 +22,7 @@ import domain_adapt  # noqa: E402
 import english_keys  # noqa: E402
 import letter_priors  # noqa: E402
 import make_everyday  # noqa: E402
+import make_sentences  # noqa: E402
 import normalise  # noqa: E402
 import syllable_stats  # noqa: E402
 
@@ -395,18 +396,61 @@ class DomainAdaptTest(unittest.TestCase):
         pairs = {("标签", "也"): -2.0, ("他", "也"): -1.5}
         text_uni, text_pairs = domain_adapt.count(["标签页，标签页。标签也"], splitter)
         self.assertEqual(text_pairs, {("标签", "页"): 2, ("标签", "也"): 1})
-        out_uni, out_pairs = domain_adapt.adapt(uni, pairs, text_uni, text_pairs, 0.1, 4)
+        out_uni, out_pairs, kept = domain_adapt.adapt(uni, pairs, text_uni, text_pairs, 0.1, 4, {})
         shift = {w: out_uni[w][0] - uni[w][0] for w in uni}
         self.assertGreater(shift["页"], 0.5)
         self.assertAlmostEqual(shift["他"], math.log10(0.9))  # absent from the text
         self.assertEqual([out_uni[w][1:] for w in uni], [uni[w][1:] for w in uni])
+        self.assertEqual(kept, 0)
         # a first word the text does not show keeps its pair against the second word
         self.assertAlmostEqual(out_pairs[("他", "也")], -1.5 + shift["也"])
         # the text's pair is stored now, above the back-off path it had
         self.assertGreater(out_pairs[("标签", "页")], out_uni["标签"][1] + out_uni["页"][0])
         # a word without statistics (rank past the gram words) gets no pair
-        _, few = domain_adapt.adapt(uni, pairs, text_uni, text_pairs, 0.1, 1)
+        _, few, _ = domain_adapt.adapt(uni, pairs, text_uni, text_pairs, 0.1, 1, {})
         self.assertNotIn(("标签", "页"), few)
+
+    def test_TheTextsStyleWordsKeepTheGeneralOrder(self):
+        # 它 is the text's word for a program, 他 the model's commoner homophone:
+        # lifted past it 它 keeps the model's unigram; 塔, whose only rival 踏 is
+        # no core word, keeps its lift past 踏. What follows 它 is mostly the
+        # text's (up to the bound), what follows 他 by the text's small part of 他.
+        uni = {"他": (-3.4, -0.5, 1), "它": (-3.8, -0.4, 2), "将": (-3.1, -0.4, 3),
+               "想": (-3.3, -0.4, 4), "踏": (-4.0, -0.3, 400), "塔": (-4.5, -0.3, 500)}
+        pairs = {("它", "想"): -2.9, ("他", "想"): -2.7}
+        text_uni = {"它": 600, "将": 300, "塔": 8, "他": 1, "想": 40, "的": 9051}
+        text_pairs = {("它", "将"): 300, ("他", "想"): 1}
+        out_uni, out_pairs, kept = domain_adapt.adapt(uni, pairs, text_uni, text_pairs, 0.1, 10,
+                                                      {"它": {"他"}})
+        self.assertEqual(kept, 1)
+        self.assertEqual(out_uni["它"], uni["它"])
+        self.assertGreater(out_uni["塔"][0], out_uni["踏"][0])
+
+        def lifted(w):
+            return math.log10(0.9 * 10 ** uni[w][0] + 0.1 * text_uni[w] / 10000)
+
+        def pair(a, b, share, count, first_count):
+            trust = share * first_count / (first_count + domain_adapt.TRUST_COUNT)
+            base = pairs[(a, b)] + lifted(b) - uni[b][0]
+            return math.log10((1 - trust) * 10 ** base + trust * count / first_count)
+
+        self.assertGreater(0.1 * text_uni["它"] / 10000 / 10 ** lifted("它"),
+                           domain_adapt.PAIR_SHARE)
+        self.assertAlmostEqual(out_pairs[("它", "想")],
+                               pair("它", "想", domain_adapt.PAIR_SHARE, 0, 300))
+        part = 0.1 * text_uni["他"] / 10000 / 10 ** lifted("他")
+        self.assertLess(part, 0.1)
+        self.assertAlmostEqual(out_pairs[("他", "想")], pair("他", "想", part, 1, 1))
+        with tempfile.TemporaryDirectory() as tmp:
+            words = write(tmp, "words.tsv", "# word\tsyllables\n他\tta\n它\tta\n塔\tta\n"
+                                            "踏\tta\n想\txiang\n")
+            self.assertEqual(domain_adapt.core_rivals(words, uni),
+                             {"它": {"他"}, "踏": {"他", "它"}, "塔": {"他", "它"}})
+            domain_adapt.CORE_RANK, rank = 1000, domain_adapt.CORE_RANK
+            try:
+                self.assertEqual(domain_adapt.core_rivals(words, uni)["塔"], {"他", "它", "踏"})
+            finally:
+                domain_adapt.CORE_RANK = rank
 
     def test_PackageOfTheCalibrationSetIsRefused(self):
         with tempfile.TemporaryDirectory() as tmp:
@@ -450,6 +494,26 @@ class EnglishKeysTest(unittest.TestCase):
                  "用 \\fBgrep\\fR 查找，选项 --shell 和 -shell、/bin/shell、shell.sh、a.shell 不算"]
         self.assertEqual(english_keys.count_words(texts),
                          {"shell": 2, "perl": 1, "grep": 1})
+
+
+class EverydaySentencesTest(unittest.TestCase):
+    def test_ClausesAreReadOnlyWhereTheReadingIsSure(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            words = write(tmp, "words.tsv", "# word\tsyllables\n他\tta\n死\tsi\n了\tle\n"
+                                            "了\tliao\n长\tchang\n长\tzhang\n大\tda\n"
+                                            "长大\tzhang da\n成都\tcheng du\n成都\tcheng dou\n"
+                                            "到\tdao\n")
+            chars = write(tmp, "chars.tsv", "# char\tsyllable\tcount\n了\tle\t300\tL\tS\n"
+                                            "了\tliao\t6\tL\tS\n长\tchang\t11\tL\tS\n"
+                                            "长\tzhang\t18\tL\tS\n")
+            known = make_sentences.readings(words, chars)
+        splitter = domain_adapt.Splitter(set(known), {"长大": -3.0, "他": -2.0})
+        # 了 is sure by the survey, 长 alone is not, 成都 has two readings
+        for clause, reading in [("他死了", "ta si le"), ("他长大了", "ta zhang da le"),
+                                ("他长了", None), ("他到成都", None)]:
+            self.assertEqual(make_sentences.read_clause(clause, splitter, known), reading)
+        text = ["他死了。他死了！$name到了，长大了吗？他在A区"]
+        self.assertEqual(list(make_sentences.clauses(text)), ["他死了", "长大了吗"])
 
 
 class EverydayWordsTest(unittest.TestCase):

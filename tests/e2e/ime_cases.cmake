@@ -30,6 +30,13 @@ vetra_e2e(ImeEnglishWordsOfTheChineseTextComeFirst
   RUN ${ime_run}
   DRIVE ${typing} type shell cands expect-first shell key space expect-commit shell
         type samba cands expect-first samba)
+# ta alone is 他, and so is the start of a sentence about a person; the
+# technical text's 它 still follows a verb: 使用它.
+vetra_e2e(ImeTaIsAPersonFirst
+  RUN ${ime_run}
+  DRIVE ${typing} type ta cands key space expect-commit 他
+        type taxiangchifan cands key space expect-commit 他想吃饭
+        type shiyongta cands key space expect-commit 使用它)
 vetra_e2e(ImeDigitChoosesOnThePage
   RUN ${ime_run} DRIVE ${typing} type ni cands key 2 expect-commit-cand 2)
 # With three candidates on a page "5" is input; "0" always is, and a digit

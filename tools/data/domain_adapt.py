@@ -9,15 +9,27 @@ desktop programs), splits it into words of the word list, counts words and
 word pairs, and mixes the counts into the model's statistics:
 
   p'(w)     = (1 - W) p(w) + W c(w) / N
-  p'(b | a) = (1 - L(a)) s(b | a) + L(a) c(a, b) / c(a),   L(a) = W c(a) / (c(a) + K)
+  p'(b | a) = (1 - L(a)) s(b | a) + L(a) c(a, b) / c(a),
+  L(a)      = min(T(a), PAIR_SHARE) c(a) / (c(a) + K),   T(a) = W c(a) / N / p'(a)
 
 where s(b | a) is the model's pair (or its back-off path) scaled by
-p'(b) / p(b), so that a pair keeps its strength against its second word;
-a first word seen often in the text trusts its counts more (L(a) up to W),
-one seen rarely hardly at all. A pair the text shows among the words that
-get statistics is stored even when the model did not store it. A word's
-back-off weight and its frequency rank (which decides its gram id) stay as
-the model gives them.
+p'(b) / p(b), so that a pair keeps its strength against its second word.
+T(a) is the share of a's mixed probability that the text gives: what follows
+a word the text made common is mostly what follows it in the text (它 的,
+它 将), what follows a word the text hardly holds stays the model's (他 想);
+the share is bounded because the text is small, and a first word seen
+rarely trusts its counts little (K). A pair the text shows among the words
+that get statistics is stored even when the model did not store it. A
+word's back-off weight and its frequency rank (which decides its gram id)
+stay as the model gives them.
+
+The text is documentation: how often its commonest words occur is a trait
+of its style (它 for a program or a file, 由, 把, 每) more than of what
+people type. So a word whose lift would bring it within CORE_MARGIN of a
+homophone among the model's CORE_RANK most frequent words, or past it,
+keeps the model's unigram: a phrase's start and a word typed alone follow
+the general order (ta: 他 before 它), while the pairs above still carry the
+text's contexts (使用它, 它的值).
 
 The text is split by the unigram model alone (the likeliest sequence of
 words of the list, words the model does not know priced as rare).
@@ -51,6 +63,12 @@ from coverage import read_rows, write_lines  # noqa: E402
 HAN = re.compile(r"[\u4e00-\u9fff]+")
 # How many pair counts of a first word weigh as much as the model.
 TRUST_COUNT = 20
+# The largest share of the text's counts in what follows a word.
+PAIR_SHARE = 0.2
+# The model's most frequent words, whose order against their homophones the
+# lean keeps, and how close (log10) a lifted homophone may come to one.
+CORE_RANK = 300
+CORE_MARGIN = 0.1
 # Prices (log10) of what the model does not know, for splitting only.
 UNKNOWN_CHAR = 8.0
 UNKNOWN_WORD_PER_CHAR = 1.0
@@ -173,23 +191,45 @@ def count(texts, splitter, runs=None):
     return unigrams, pairs
 
 
-def adapt(lm_unigrams, lm_pairs, unigrams, pairs, weight, gram_words):
+def core_rivals(words_path, lm_unigrams):
+    """{word: {homophones among the model's core words that it ranks above
+    the word}}, from the readings of the word list."""
+    by_reading = {}
+    for f in read_rows(words_path):
+        if len(f) >= 2 and f[0] in lm_unigrams:
+            by_reading.setdefault(f[1], []).append(f[0])
+    out = {}
+    for words in by_reading.values():
+        core = [w for w in words if lm_unigrams[w][2] <= CORE_RANK]
+        for word in words:
+            above = [c for c in core if c != word and lm_unigrams[c][0] > lm_unigrams[word][0]]
+            if above:
+                out.setdefault(word, set()).update(above)
+    return out
+
+
+def adapt(lm_unigrams, lm_pairs, unigrams, pairs, weight, gram_words, rivals):
     """Mixed statistics: ({word: (log10 p, log10 bow, rank)}, {(a, b): log10 p})."""
     total = sum(unigrams.values())
-    out_uni, shift = {}, {}
+    out_uni, shift, from_text = {}, {}, {}
     for word, (p, bow, rank) in lm_unigrams.items():
-        mixed = (1 - weight) * 10 ** p
-        if total:
-            mixed += weight * unigrams.get(word, 0) / total
+        counted = weight * unigrams.get(word, 0) / total if total else 0.0
+        mixed = (1 - weight) * 10 ** p + counted
+        from_text[word] = counted / mixed
         shift[word] = math.log10(mixed) - p
         out_uni[word] = (p + shift[word], bow, rank)
+    # Decided on the lifted values, so the order of the words does not matter.
+    kept = [w for w, above in rivals.items()
+            if any(out_uni[w][0] > out_uni[c][0] - CORE_MARGIN for c in above)]
+    for word in kept:
+        out_uni[word] = lm_unigrams[word][:2] + (out_uni[word][2],)
     out_pairs = {ab: p + shift[ab[1]] for ab, p in lm_pairs.items()}
     firsts = {}
     for (a, _), c in pairs.items():
         firsts[a] = firsts.get(a, 0) + c
 
     def trust(a):
-        return weight * firsts[a] / (firsts[a] + TRUST_COUNT)
+        return min(from_text.get(a, 0.0), PAIR_SHARE) * firsts[a] / (firsts[a] + TRUST_COUNT)
 
     def has_gram(w):
         return w in out_uni and out_uni[w][2] <= gram_words
@@ -208,7 +248,7 @@ def adapt(lm_unigrams, lm_pairs, unigrams, pairs, weight, gram_words):
     for ab in out_pairs:
         if ab[0] in firsts and ab not in seen and has_gram(ab[0]):
             out_pairs[ab] += math.log10(1 - trust(ab[0]))
-    return out_uni, out_pairs
+    return out_uni, out_pairs, len(kept)
 
 
 def header_lines(path):
@@ -282,7 +322,9 @@ def main():
                 unigrams[w] = unigrams.get(w, 0) + c
             for ab, c in p.items():
                 pairs[ab] = pairs.get(ab, 0) + c
-        out_uni, out_pairs = adapt(lm_unigrams, lm_pairs, unigrams, pairs, weight, gram_words)
+        rivals = core_rivals(os.path.join(args.data, "words.tsv"), lm_unigrams)
+        out_uni, out_pairs, kept = adapt(lm_unigrams, lm_pairs, unigrams, pairs, weight,
+                                         gram_words, rivals)
         seen = seen_phrases(args.calibration, runs_by_package, words)
     except (DomainError, OSError, ValueError, IndexError) as e:
         sys.exit("domain_adapt: %s" % e)
@@ -302,6 +344,7 @@ def main():
     report.append("text\t%d words, %d kinds, %d pairs\n"
                   % (sum(unigrams.values()), len(unigrams), len(pairs)))
     report.append("weight\t%s; pairs stored %d (%d added)\n" % (weight, len(out_pairs), added))
+    report.append("unigrams kept against a core homophone\t%d\n" % kept)
     report.append("calibration phrases in the sources\t%d\n" % len(seen))
     write_lines(os.path.join(args.data, "domain-report.txt"), report)
 

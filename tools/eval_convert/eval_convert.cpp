@@ -20,13 +20,17 @@
 // figure. An everyday-words set (--everyday, also from the data build) types
 // common words alone, each reading's likeliest word expected first; the
 // rate is given for the two-character words, the 1,000 most frequent of
-// them, and the words of three and four characters.
+// them, and the words of three and four characters. An everyday-sentences
+// set (--sentences, also from the data build) types clauses of narrative
+// text: the exact rate, and how often a clause about a person (written
+// with 他 or 她, typed "ta...") starts with 他 or 她 rather than 它.
 //
 // Usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT]
 //                     [--seen TSV [--min-clean PERCENT]]
 //                     [--everyday TSV [--min-everyday-two PERCENT]
 //                      [--min-everyday-common PERCENT]
 //                      [--min-everyday-longer PERCENT]]
+//                     [--sentences TSV [--min-sentence-person PERCENT]]
 //                     [--min-top5 PERCENT] [--errors N] [--show INPUT]
 //                     [--no-timing 1] [--slow MS] [--correction 0]
 //                     [--forecast 0] [--secondary 1] [--typos 0] [--min-typos PERCENT]
@@ -244,16 +248,49 @@ std::u16string FirstWordOf(const t_phrase& ph) {
     return ph.text.substr(0, 1);
 }
 
+// Everyday sentences: the exact first rate, and on the clauses beginning
+// with 他 or 她 the share whose first candidate begins with one of them
+// (which of the two the reading cannot tell); on those beginning with 它
+// the share with 它 first. Returns the person share.
+double ReportSentences(t_candGenerator& generator, const std::vector<t_everyday>& all,
+                       t_candWord** results, int errors) {
+    long exact = 0, people = 0, personFirst = 0, things = 0, thingFirst = 0;
+    for (const t_everyday& s : all) {
+        const int n = Convert(generator, s.typed, 2600, results);
+        const std::u16string got = n > 0 ? TextOf(results[0]) : std::u16string();
+        exact += got == s.word;
+        const char16_t lead = got.empty() ? 0 : got[0];
+        if (s.word[0] == u'他' || s.word[0] == u'她') {
+            ++people;
+            personFirst += lead == u'他' || lead == u'她';
+        } else if (s.word[0] == u'它') {
+            ++things;
+            thingFirst += lead == u'它';
+        }
+        if (got != s.word && errors-- > 0)
+            std::printf("  %s -> %s\n", Utf8(s.word).c_str(), Utf8(got).c_str());
+    }
+    const long all_ = long(all.size());
+    std::printf(
+        "everyday sentences: %ld, exact first %.1f%%; about a person (他, 她) %ld, 他 or 她 "
+        "first %.1f%%; about a thing (它) %ld, 它 first %.1f%%\n",
+        all_, Share(exact, all_), people, Share(personFirst, people), things,
+        Share(thingFirst, things));
+    return Share(personFirst, people);
+}
+
 // The first page as a user meets it: the intended phrase, and the phrase's
 // first word (to pick it and type on), among the first five candidates.
 // The share of phrases with their first word there.
 double ReportFirstPage(t_candGenerator& generator, const std::vector<t_phrase>& all,
-                       t_candWord** results) {
+                       t_candWord** results, int examples) {
     long phrases = 0, phraseOn = 0, wordOn = 0, eitherOn = 0;
     for (const t_phrase& ph : all) {
         const int got = Convert(generator, ph.typed, 2600, results);
         const bool phrase = PlaceOf(results, got, ph.text, 5) >= 0;
         const bool word = PlaceOf(results, got, FirstWordOf(ph), 5) >= 0;
+        if (!word && examples-- > 0)
+            std::printf("  first word off the first page: %s\n", Utf8(ph.text).c_str());
         ++phrases;
         phraseOn += phrase;
         wordOn += word;
@@ -341,9 +378,10 @@ double ReportContextPairs(t_candGenerator& generator, const std::vector<t_phrase
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string data, calibration, show, seenPath, everydayPath;
+    std::string data, calibration, show, seenPath, everydayPath, sentencesPath;
     double minExact = -1, minTop5 = -1, minFirstWord = -1, maxPrefixSecond = -1, minClean = -1,
-           minTwo = -1, minCommon = -1, minLonger = -1, minTypos = -1, minContext = -1;
+           minTwo = -1, minCommon = -1, minLonger = -1, minTypos = -1, minContext = -1,
+           minPerson = -1;
     long maxPrefixFirst = -1;
     bool typos = true, abbreviations = true, firstPage = true, prefixes = true, context = true;
     int examples = 0;  // phrases shown per kind of count
@@ -370,6 +408,10 @@ int main(int argc, char** argv) {
             minCommon = std::atof(v.c_str());
         else if (k == "--min-everyday-longer")
             minLonger = std::atof(v.c_str());
+        else if (k == "--sentences")
+            sentencesPath = v;
+        else if (k == "--min-sentence-person")
+            minPerson = std::atof(v.c_str());
         else if (k == "--min-top5")
             minTop5 = std::atof(v.c_str());
         else if (k == "--typos")
@@ -415,6 +457,7 @@ int main(int argc, char** argv) {
             "usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT] [--errors N] "
             "[--seen TSV] [--min-clean PERCENT] [--everyday TSV] [--min-everyday-two PERCENT] "
             "[--min-everyday-common PERCENT] [--min-everyday-longer PERCENT] "
+            "[--sentences TSV] [--min-sentence-person PERCENT] "
             "[--show INPUT] [--no-timing 1] [--slow MS] [--min-top5 PERCENT] [--typos 0] "
             "[--min-typos PERCENT] "
             "[--abbreviations 0] [--examples N] [--context 0] [--min-context PERCENT]\n");
@@ -462,6 +505,8 @@ int main(int argc, char** argv) {
         std::vector<t_everyday> everyday;
         const int errorsToShow = showErrors;  // the misses listed of each set
         if (readable && !everydayPath.empty()) everyday = ReadEveryday(everydayPath, &readable);
+        std::vector<t_everyday> sentences;
+        if (readable && !sentencesPath.empty()) sentences = ReadEveryday(sentencesPath, &readable);
         std::vector<double> keystrokes;
         std::vector<t_phrase> all;
         std::string line;
@@ -528,9 +573,10 @@ int main(int argc, char** argv) {
                                 std::string(prefix.begin(), prefix.end()).c_str());
             }
         }
-        if (!readable || (!everydayPath.empty() && everyday.empty())) {
-            std::fprintf(stderr, "eval_convert: cannot read %s or %s\n", seenPath.c_str(),
-                         everydayPath.c_str());
+        if (!readable || (!everydayPath.empty() && everyday.empty()) ||
+            (!sentencesPath.empty() && sentences.empty())) {
+            std::fprintf(stderr, "eval_convert: cannot read %s, %s or %s\n", seenPath.c_str(),
+                         everydayPath.c_str(), sentencesPath.c_str());
             status = 2;
         } else if (phrases == 0) {
             std::fprintf(stderr, "eval_convert: no phrases in %s\n", calibration.c_str());
@@ -587,6 +633,10 @@ int main(int argc, char** argv) {
                 UnderFloor("everyday most frequent", Share(commonFirst, common), minCommon) |
                 UnderFloor("everyday longer", Share(longerFirst, longer), minLonger))
                 status = 1;
+            if (!sentences.empty() &&
+                UnderFloor("sentences about a person with 他 or 她 first",
+                           ReportSentences(generator, sentences, results, errorsToShow), minPerson))
+                status = 1;
             if (typos) {
                 static const char* const kKinds[5] = {"", "substituted", "deleted", "inserted",
                                                       "swapped"};
@@ -641,7 +691,7 @@ int main(int argc, char** argv) {
                             count, first, top5Hits, fixedFirst);
             }
             if (firstPage) {
-                const double firstWord = ReportFirstPage(generator, all, results);
+                const double firstWord = ReportFirstPage(generator, all, results, examples);
                 if (minFirstWord >= 0 && firstWord < minFirstWord) {
                     std::fprintf(stderr,
                                  "eval_convert: first words on the first page %.1f%% are below "
