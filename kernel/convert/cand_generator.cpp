@@ -30,6 +30,7 @@
 #include "kernel/lexicon/privilege_dict.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/small_dicts.h"
+#include "kernel/lexicon/syllable_table.h"
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/singleton.h"
@@ -229,18 +230,20 @@ int EndsCut(const t_pyLattice& syllables, const t_pyDict* py, const wchar_t* inp
 constexpr int kInitialsLook = 64;
 
 // Whether the input reads as initials: one of the leading ranked records
-// covers the whole input with at least two syllables typed as their
-// initial alone (no vowel among their keys), as in "nh" or "bjdx". A
-// composed reading counts only when all its syllables but one are
-// initials ("aftd"): a slip often leaves a reading of a few stray
-// consonants among whole syllables.
-bool ReadsAsInitials(const t_arrayWord& array, const wchar_t* input, int n) {
+// covers the whole input with at least `least` syllables typed as their
+// initial alone (no vowel among their keys), as in "nh", "bjdx" or, with
+// one, "jjue". A composed reading counts only when all its syllables but
+// one are initials ("aftd"), and never for wordsOnly: a slip often leaves
+// a reading of a few stray consonants among whole syllables.
+bool ReadsAsInitials(const t_arrayWord& array, const wchar_t* input, int n, int least = 2,
+                     bool wordsOnly = false) {
     for (int i = 0; i < kInitialsLook; ++i) {
         const t_candWord* w = array.RankedAt(i);
         if (!w) break;
         if (w->coveredLength != uint32_t(n) || !w->multiChar) continue;
         const uint16_t source = w->sourceType & ~(kCandSourceFlag | kCandSourceMerged);
         const bool composed = source == kCandSourceComposed || source == kCandSourceComposedName;
+        if (composed && wordsOnly) continue;
         int count = 0, initials = 0;
         if (w->segmentList) {
             count = int(LstrGetLength(w->segmentList));
@@ -256,7 +259,7 @@ bool ReadsAsInitials(const t_arrayWord& array, const wchar_t* input, int n) {
             initials =
                 int(std::count_if(input, input + n, [](wchar_t c) { return !IsPinyinVowel(c); }));
         }
-        if (initials >= 2 && (!composed || initials + 1 >= count)) return true;
+        if (initials >= least && (!composed || initials + 1 >= count)) return true;
     }
     return false;
 }
@@ -1002,8 +1005,11 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
         if (request->names && nameContext.found &&
             collector.GetFirstAddedEnd() >= uint32_t(syllables.GetLastReachable()))
             m_personName = true;
-        const bool compose = !request->noPhrase && !englishCompletion.HasCandidate() &&
-                             !(firstWordEnd == uint32_t(n) && !sure);
+        // An English word the letters begin leaves out composition only
+        // where they do not read as pinyin: dale is 打了 before it is dale.
+        const bool english = englishCompletion.HasCandidate() && !ReadsAsPinyinSyllables(input);
+        const bool compose =
+            !request->noPhrase && !english && !(firstWordEnd == uint32_t(n) && !sure);
         // Composition goes on beside whole-input words when the cloud may be
         // asked and nothing but letters reads the whole input.
         const bool cloudFlag =
@@ -1078,6 +1084,9 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
         const int cut = EndsCut(syllables, m_dicts.py, input, &mode.lastStart);
         mode.onTheWay = cut > 0;
         mode.cutEnd = cut == 2;
+        // Initials and whole syllables that reach a word (jjue: 解决) are
+        // typed as meant: a correction (绝) comes after that word.
+        mode.readsAsWord = ReadsAsInitials(array, input, n, 1, true);
         const t_candWord* english =
             englishCompletion.HasCandidate() ? englishCompletion.GetRecord() : nullptr;
         mode.readsAsTyped =

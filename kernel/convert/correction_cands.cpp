@@ -254,7 +254,7 @@ int t_arrayWord::MergeCorrections(const t_arrayWord* corrections, bool shorter,
             continue;
         // A word the keys as typed give too stays theirs: merged, it would
         // take their place.
-        if (params.neverFirst && FindWord(r->text)) continue;
+        if (params.neverFirst && !params.joinHeld && FindWord(r->text)) continue;
         if (i > 0) {
             if (!score.multi || level == 4) continue;
             if (level == 3) {
@@ -286,6 +286,9 @@ int t_arrayWord::MergeCorrections(const t_arrayWord* corrections, bool shorter,
             if (r->coveredLength > top->coveredLength && top->score >= 1.0) r->score *= 1.01;
             if (params.neverFirst) r->positionFloor = 2;
             Add(r, &filtered);
+            // Joined with a record of its text, it takes that record's floor.
+            t_candWord* kept = params.joinHeld ? FindWord(r->text) : nullptr;
+            if (kept && kept->positionFloor < 2) kept->positionFloor = 2;
         } else {
             const bool sameText = LstrCompare(r->text, top->text) == 0;
             if (sameText && params.neverFirst) continue;

@@ -74,6 +74,9 @@ struct t_admissionParams {
     uint8_t strict = 0;
     uint8_t relaxed = 0;
     uint8_t neverFirst = 0;  // a correction never stands at place 1
+    // With neverFirst: a correction whose text the keys as typed give too
+    // joins that record, kept from place 1 as well, instead of being left out.
+    uint8_t joinHeld = 0;
 };
 
 // "adj(...):" text "_" kind "(" typed ":" corrected "+" general "+"

@@ -351,7 +351,8 @@ t_admissionParams AdmissionFor(const t_correctionMode& mode) {
     t_admissionParams params;
     params.level = std::clamp(mode.mode, 0, 4);
     params.strict = mode.mustTry ? 1 : 0;
-    params.neverFirst = mode.onTheWay ? 1 : 0;
+    params.neverFirst = (mode.onTheWay || mode.readsAsWord) ? 1 : 0;
+    params.joinHeld = (mode.readsAsWord && !mode.onTheWay) ? 1 : 0;
     return params;
 }
 

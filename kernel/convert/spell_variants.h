@@ -63,6 +63,9 @@ struct t_correctionMode {
     // The keys read as a sure reading or spell an English word: a
     // correction brings in no rare character there (和囖 for "hello").
     bool readsAsTyped = false;
+    // The keys read as a word with a syllable typed as its initial alone:
+    // a correction never comes first.
+    bool readsAsWord = false;
 };
 
 class t_spellCorrector {

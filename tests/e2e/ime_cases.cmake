@@ -92,6 +92,13 @@ vetra_e2e(ImeLettersSentAsTypedLeadNothing
         type zhongguo key Return expect-commit zhongguo type zhongguo key Return expect-commit zhongguo
         type zhongg cands expect-first 中国 key Escape
         --restart ${again} type wf cands expect-first 无法 key Escape type zhongg cands expect-first 中国)
+# Pinyin that begins an English word still reads as pinyin: dale shows 打了
+# on the first page beside dale. An initial before a whole syllable is
+# typed as meant: jjue gives 解决 first, the correction 绝 after it.
+vetra_e2e(ImePinyinBeforeEnglishAndCorrections
+  RUN ${ime_run}
+  DRIVE ${typing} type dale cands expect-cand 打了 expect-cand dale key Escape
+        type jjue cands expect-first 解决 expect-cand 绝 key Escape)
 # "v" alone stands as 〔〕; "u" alone shows nothing, and Space then commits
 # the letter; so it does for letters in raw mode after a digit.
 vetra_e2e(ImeVAndUAlone

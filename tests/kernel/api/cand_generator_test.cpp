@@ -281,11 +281,29 @@ TEST_F(GeneratorBuiltDataTest, AbbreviatedKeysAreReadKeyByKeyInTheSecondaryColle
     }
 }
 
+// The English word the input begins comes with the long-word hint; letters
+// that read as pinyin keep their words before it.
 TEST_F(GeneratorBuiltDataTest, TheEnglishWordOfTheInputComesWithTheLongWordHint) {
-    for (const uint8_t hint : {0, 1}) {
-        t_convertRequest request;
-        request.longWordHint = hint;
-        EXPECT_EQ(hint != 0, IndexOf(Raw(request, L"hello"), u"hello") >= 0);
+    const struct {
+        const wchar_t* input;
+        std::u16string english, chinese;  // chinese: before english, when given
+    } cases[] = {
+        {L"hello", u"hello", u""}, {L"dale", u"dale", u"打了"}, {L"gaini", u"gaining", u"该你"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)));
+        for (const uint8_t hint : {0, 1}) {
+            t_convertRequest request;
+            request.longWordHint = hint;
+            const auto page = Raw(request, c.input);
+            const int english = IndexOf(page, c.english);
+            EXPECT_EQ(hint != 0, english >= 0);
+            if (c.chinese.empty()) continue;
+            const int chinese = IndexOf(page, c.chinese);
+            EXPECT_GE(chinese, 0);
+            if (english >= 0) {
+                EXPECT_LT(chinese, english);
+            }
+        }
     }
 }
 

@@ -384,6 +384,25 @@ TEST_F(DispatchBuiltDataTest, ACorrectionBringsNoRareCharacterToAnEnglishWord) {
     EXPECT_EQ(-1, IndexOf(page, u"和囖"));
 }
 
+// An initial before a whole syllable is typed as meant when it reaches a
+// word: the correction with a key fewer (绝 for jjue, 我 for wwo) comes
+// after that word, never first, and stays on the page.
+TEST_F(DispatchBuiltDataTest, AnInitialBeforeASyllableKeepsItsWordBeforeTheCorrection) {
+    const struct {
+        const wchar_t* input;
+        std::u16string word, correction;
+    } cases[] = {{L"jjue", u"解决", u"绝"}, {L"zzhong", u"这种", u"中"}, {L"tgao", u"提高", u"套"},
+                 {L"hyou", u"还有", u"后"}, {L"lkai", u"离开", u"来"},   {L"hjun", u"海军", u"混"},
+                 {L"wwo", u"问我", u"我"}};
+    for (const auto& c : cases) {
+        const auto page = Convert(c.input);
+        ASSERT_FALSE(page.empty());
+        EXPECT_EQ(c.word, page[0].text) << std::string(c.input, c.input + wcslen(c.input));
+        EXPECT_EQ(1, IndexOf(page, c.correction))
+            << std::string(c.input, c.input + wcslen(c.input));
+    }
+}
+
 TEST_F(DispatchBuiltDataTest, ASelectionOfTwoWordsIsLearnedWholeAndComesFirst) {
     // The user picks 实践 for "shijian", then 表 for the rest, as the front
     // end learns it: the texts and syllables of the two records joined.
