@@ -27,6 +27,12 @@ constexpr int kDefaultTop = 5;
 
 enum : int { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
 
+// The answers' stream. The kernel prints its own diagnostics on standard
+// output; they must not break the one line per input, so main() gives the
+// answers a private copy of standard output and sends the rest to standard
+// error.
+FILE* g_answers = stdout;
+
 const char* const kUsage =
     "Usage: vetra-convert [--data DIR] [--user DIR] [--top N] [--learn] [--verbose] [INPUT...]\n"
     "Converts each INPUT (or each line of standard input) and prints one line per\n"
@@ -236,12 +242,12 @@ public:
         std::wstring input;
         if (!Widen(line, input)) {
             Error("not UTF-8: " + out);
-            std::printf("%s\n", out.c_str());
+            std::fprintf(g_answers, "%s\n", out.c_str());
             return false;
         }
         if (input.size() > kMaxConvertInputChars) {
             Error("longer than 78 characters: " + out);
-            std::printf("%s\n", out.c_str());
+            std::fprintf(g_answers, "%s\n", out.c_str());
             return false;
         }
         const int n = Convert(input);
@@ -250,7 +256,7 @@ public:
             CandidateText(m_results[size_t(i)], &text, nullptr);
             out += '\t' + Escaped(text);
         }
-        std::printf("%s\n", out.c_str());
+        std::fprintf(g_answers, "%s\n", out.c_str());
         return !m_args.learn || input.empty() || Learn(line, input);
     }
 
@@ -359,6 +365,16 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
 
+    std::fflush(stdout);
+    const int answers = dup(STDOUT_FILENO);
+    FILE* answerStream = answers >= 0 ? fdopen(answers, "w") : nullptr;
+    if (answerStream && dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) {
+        g_answers = answerStream;
+    } else if (answerStream) {
+        std::fclose(answerStream);
+    } else if (answers >= 0) {
+        close(answers);
+    }
     SetKernelVerbose(args.verbose ? 1 : 0);
     InitDictionaries(L"Vetra", user.c_str(), sys.c_str(), user.c_str(), L"vetra-convert", nullptr,
                      1, 0, nullptr);
@@ -377,14 +393,14 @@ int main(int argc, char** argv) {
     } else {
         // Each answer as soon as it is there: a program may talk with this
         // one line by line.
-        std::setvbuf(stdout, nullptr, _IOLBF, 0);
+        std::setvbuf(g_answers, nullptr, _IOLBF, 0);
         std::string line;
         while (std::getline(std::cin, line)) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             ok = converter.Run(line) && ok;
         }
     }
-    std::fflush(stdout);
+    std::fflush(g_answers);
     if (!ShutdownDictionaries()) {
         Error("could not save into the user directory " + args.user +
               (args.learn ? ": what was learned is lost" : ""));

@@ -90,6 +90,13 @@ HOME="$tmp/no-such-home" run 0 "no usable user data directory" --data "$data" --
 [[ $(wc -l <"$tmp/err") == 1 ]] || fail "a missing HOME was told in $(wc -l <"$tmp/err") lines"
 [[ $(cat "$tmp/out") == $'nihao\t你好'* ]] || fail "no conversion without a HOME: $(cat "$tmp/out")"
 
+# The kernel's own notes (an empty user dictionary is removed and told) go
+# to standard error, never between the answers.
+mkdir "$tmp/emptied" && : >"$tmp/emptied/qzim_usr_v3new.bin"
+run 0 "check false, remove" --data "$data" --user "$tmp/emptied" nihao
+[[ $(cat "$tmp/out") == $'nihao\t你好'* && $(wc -l <"$tmp/out") == 1 ]] ||
+  fail "kernel notes among the answers: $(cat "$tmp/out")"
+
 # One line per input: the input, then its first candidates (at most --top).
 run 0 "" --data "$data" --user "$user" --top 3 v1+2 '>12.5' www.goo nihao hello zg
 expected=$'v1+2\t3\t1+2=3\n>12.5\t一十二元五角\t壹拾贰元伍角\nwww.goo\twww.google.com'
