@@ -371,11 +371,19 @@ bool IsCommonWord(const t_candWord* w) {
     return PlainSource(w) == kCandSourceSystem ? w->frequency > 0 : IsDictionaryWord(w);
 }
 
-// A reading of the whole input a user may want instead of the first: a
-// common word, or a sentence.
-bool IsRealReading(const t_candWord* w) {
+// A sentence or a name composed over the input.
+bool IsComposedReading(const t_candWord* w) {
     const uint16_t s = PlainSource(w);
-    return IsCommonWord(w) || s == kCandSourceComposed || s == kCandSourceComposedName;
+    return s == kCandSourceComposed || s == kCandSourceComposedName;
+}
+
+// A reading of the whole input a user may want instead of the first: a
+// word, or a sentence whose lone characters the statistics pair with their
+// neighbours (not a word with a stray character glued on: 明天键 beside
+// 明天见).
+bool IsRealReading(const t_candWord* w) {
+    return IsDictionaryWord(w) ||
+           (PlainSource(w) == kCandSourceComposed && (w->adjustFlags & kCandAdjustPiecesJoined));
 }
 
 // Whether w's text starts top's and w's keys end where that part of top's
@@ -446,6 +454,12 @@ int ArrangeFirstPage(t_arrayWord* array, const wchar_t* input, int n, int firstW
     for (int k = 1; k < count && placed < kPagePlaces; ++k)
         if (!taken[k] && head[movable[k]]->coveredLength >= uint32_t(n) &&
             IsCommonWord(head[movable[k]]))
+            take(k);
+    // The rest of the page: no other composed reading of the whole input
+    // than those taken above.
+    for (int k = 1; k < count && placed < kPagePlaces; ++k)
+        if (!taken[k] &&
+            !(head[movable[k]]->coveredLength >= uint32_t(n) && IsComposedReading(head[movable[k]])))
             take(k);
     for (int k = 1; k < count; ++k)
         if (!taken[k]) order[placed++] = head[movable[k]];

@@ -82,6 +82,15 @@ int32_t t_wordLattice::Transition(const t_segWordNode* v, const t_segWordNode* w
     return cost;
 }
 
+bool t_wordLattice::Joined(const t_segWordNode* v, const t_segWordNode* w) const {
+    const t_gramInfo* gram =
+        m_dicts.sys && m_dicts.sys->IsReady() ? m_dicts.sys->GetGram() : nullptr;
+    const uint32_t left = GramIdOf(v), right = GramIdOf(w);
+    if (!gram || left == 0 || right == 0) return false;
+    int32_t hint = -1;
+    return gram->CachedQuery(left, right, nullptr, nullptr, &hint, 0) != n_gram::kNeutral;
+}
+
 void t_wordLattice::NoteComplete(t_segWordNode* w, t_segWordNode* v, int32_t cost,
                                  uint8_t transition) {
     t_endPath p{w, v, cost, transition};
@@ -248,6 +257,11 @@ bool t_wordLattice::ScoreChain(t_scopeHeap* arena, const t_segWordNode* const* c
     for (int k = n - 1; k >= 0; --k) {
         const t_segWordNode* w = chain[k];
         if (!AppendNode(w, ids, &nIds, pos, &nPos, text, &nText)) return false;
+        // Two words of several characters read as a reading of their own; a
+        // lone character only where the statistics pair it with its
+        // neighbour.
+        const t_segWordNode* v = k + 1 < n ? chain[k + 1] : nullptr;
+        if (v && (WordChars(v) == 1 || WordChars(w) == 1) && !Joined(v, w)) out->joined = false;
         ++out->steps;
         out->transitions += w->transition;
         run = WordChars(w) == 1 ? run + 1 : 0;
@@ -279,7 +293,7 @@ t_candWord* MakeRecord(t_scopeHeap* arena, const t_wordLattice::t_path& path,
     r->rank = ComposedRank(cost);
     r->score = 1.0;
     r->multiChar = LstrGetLength(path.text) > 1;
-    r->adjustFlags = path.types;
+    r->adjustFlags = path.types | (path.joined && path.steps > 1 ? kCandAdjustPiecesJoined : 0);
     r->cloudMark = path.forecast ? kArcForecast : 0;
     if (debug) {
         std::u16string label = u"-组词(词频" + std::u16string();
@@ -287,6 +301,7 @@ t_candWord* MakeRecord(t_scopeHeap* arena, const t_wordLattice::t_path& path,
         if (path.steps > 1) {
             label += u"&keymap ";
             for (char c : std::to_string(path.prob)) label.push_back(char16_t(c));
+            if (path.joined) label += u"&joined";
         }
         label.push_back(u')');
         r->debugText = arena->MakeLstr(label.data(), label.size() * 2);

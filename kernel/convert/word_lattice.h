@@ -47,7 +47,8 @@ public:
         uint32_t types = 0;     // 1 system, 4 cell, 2 user
         uint32_t transitions = 0;
         bool forecast = false;
-        double prob = 1.0;  // product of the arcs' probabilities
+        bool joined = true;  // every lone character paired with its neighbours
+        double prob = 1.0;   // product of the arcs' probabilities
         const t_lstr* ids = nullptr;
         const t_lstr* positions = nullptr;
         const t_lstr* text = nullptr;
@@ -82,6 +83,9 @@ public:
                        uint32_t* bits) const;
     // Characters of a node's word.
     int32_t WordChars(const t_segWordNode* w) const;
+    // Whether the statistics store the pair of v's word and w's: the model
+    // joins them rather than pricing w alone.
+    bool Joined(const t_segWordNode* v, const t_segWordNode* w) const;
 
 private:
     bool AppendNode(const t_segWordNode* w, uint16_t* ids, int* nIds, uint16_t* pos, int* nPos,

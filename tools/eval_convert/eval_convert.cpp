@@ -69,6 +69,7 @@ std::u16string TextOf(const t_candWord* w) {
 bool g_correction = true;
 bool g_forecast = true;
 bool g_secondary = false;
+bool g_trace = false;
 
 int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t pageSize,
             t_candWord** results, uint16_t* corrected = nullptr) {
@@ -360,6 +361,8 @@ int main(int argc, char** argv) {
             g_forecast = v != "0";
         else if (k == "--secondary")
             g_secondary = v != "0";
+        else if (k == "--trace")
+            g_trace = v != "0";
     }
     if (data.empty() || (calibration.empty() && show.empty())) {
         std::fprintf(
@@ -395,13 +398,21 @@ int main(int argc, char** argv) {
         status = 2;
     } else if (!show.empty()) {
         uint16_t corrected = 0;
+        generator.SetDebugDisplay(g_trace);
         const int n =
             Convert(generator, std::wstring(show.begin(), show.end()), 60, results, &corrected);
-        for (int i = 0; i < n; ++i)
-            std::printf("%2d %s  kind %u source %u rank %d score %g%s\n", i + 1,
+        for (int i = 0; i < n; ++i) {
+            const t_lstr* trace = results[i]->debugText;
+            const std::u16string why =
+                g_trace && trace ? std::u16string(reinterpret_cast<const char16_t*>(
+                                                      LstrGetUnits(trace)),
+                                                  LstrGetLength(trace))
+                                 : std::u16string();
+            std::printf("%2d %s  kind %u source %u rank %d score %g%s %s\n", i + 1,
                         Utf8(TextOf(results[i])).c_str(), results[i]->kind, results[i]->sourceType,
                         results[i]->rank, results[i]->score,
-                        i < 16 && (corrected >> i & 1) ? " correction" : "");
+                        i < 16 && (corrected >> i & 1) ? " correction" : "", Utf8(why).c_str());
+        }
     } else {
         std::ifstream in(calibration);
         long phrases = 0, exact = 0, top5 = 0, chars = 0, rightChars = 0, fixFirst = 0,
