@@ -377,13 +377,28 @@ bool IsComposedReading(const t_candWord* w) {
     return s == kCandSourceComposed || s == kCandSourceComposedName;
 }
 
-// A reading of the whole input a user may want instead of the first: a
-// word, or a sentence whose lone characters the statistics pair with their
-// neighbours (not a word with a stray character glued on: 明天键 beside
-// 明天见).
-bool IsRealReading(const t_candWord* w) {
+// A first reading as sure as a reading gets: a word, or a sentence whose
+// lone characters the statistics pair with their neighbours.
+bool IsSureReading(const t_candWord* w) {
     return IsDictionaryWord(w) ||
            (PlainSource(w) == kCandSourceComposed && (w->adjustFlags & kCandAdjustPiecesJoined));
+}
+
+// A reading of the whole input a user may want instead of the first (top):
+// a common word, a sentence or a name; beside a sure first reading, no name
+// (明天健) and no sentence that ends in a character the statistics do not
+// pair with the word before unless it costs about as much (明天键 beside
+// 明天见; 发送命令至 beside 发送命令只 stays).
+bool IsRealReading(const t_candWord* w, const t_candWord* top) {
+    switch (PlainSource(w)) {
+        case kCandSourceComposed:
+            return !(w->adjustFlags & kCandAdjustStrayChar) || !IsSureReading(top) ||
+                   int32_t(w->rank) - top->rank <= kPageReadingMargin;
+        case kCandSourceComposedName:
+            return !IsSureReading(top);
+        default:
+            return IsCommonWord(w);
+    }
 }
 
 // Whether w's text starts top's and w's keys end where that part of top's
@@ -430,7 +445,7 @@ int ArrangeFirstPage(t_arrayWord* array, const wchar_t* input, int n, int firstW
     // Other whole readings close to the first.
     for (int k = 1, readings = 0; k < count && readings < kPageReadings; ++k) {
         const t_candWord* w = head[movable[k]];
-        if (w->coveredLength < uint32_t(n) || !IsRealReading(w)) continue;
+        if (w->coveredLength < uint32_t(n) || !IsRealReading(w, top)) continue;
         const bool own = PlainSource(w) != kCandSourceSystem && IsDictionaryWord(w);
         if (!own && int32_t(w->rank) - top->rank > kPageReadingMargin) continue;
         take(k);
@@ -455,12 +470,14 @@ int ArrangeFirstPage(t_arrayWord* array, const wchar_t* input, int n, int firstW
         if (!taken[k] && head[movable[k]]->coveredLength >= uint32_t(n) &&
             IsCommonWord(head[movable[k]]))
             take(k);
-    // The rest of the page: no other composed reading of the whole input
-    // than those taken above.
-    for (int k = 1; k < count && placed < kPagePlaces; ++k)
+    // The rest of the page: no composed reading of the whole input that
+    // is no real one.
+    for (int k = 1; k < count && placed < kPagePlaces; ++k) {
+        const t_candWord* w = head[movable[k]];
         if (!taken[k] &&
-            !(head[movable[k]]->coveredLength >= uint32_t(n) && IsComposedReading(head[movable[k]])))
+            !(w->coveredLength >= uint32_t(n) && IsComposedReading(w) && !IsRealReading(w, top)))
             take(k);
+    }
     for (int k = 1; k < count; ++k)
         if (!taken[k]) order[placed++] = head[movable[k]];
     t_candWord* laid[kPageLook];

@@ -88,7 +88,11 @@ bool t_wordLattice::Joined(const t_segWordNode* v, const t_segWordNode* w) const
     const uint32_t left = GramIdOf(v), right = GramIdOf(w);
     if (!gram || left == 0 || right == 0) return false;
     int32_t hint = -1;
-    return gram->CachedQuery(left, right, nullptr, nullptr, &hint, 0) != n_gram::kNeutral;
+    const int32_t score = gram->CachedQuery(left, right, nullptr, nullptr, &hint, 0);
+    // Two characters are stored as a pair even where the first makes the
+    // second little likelier (了 马); a word and a character are not.
+    return score != n_gram::kNeutral &&
+           (WordChars(v) > 1 || WordChars(w) > 1 || score < kShortPairJoined);
 }
 
 void t_wordLattice::NoteComplete(t_segWordNode* w, t_segWordNode* v, int32_t cost,
@@ -392,8 +396,14 @@ void MakeSwappedReadings(const t_composeRequest& request, const t_segmentNodes& 
         if (!lattice.ScoreChain(request.arena, swapped, count, &path)) continue;
         // Never before the best reading, whatever the pair scores say.
         const int32_t cost = bestCost + std::max<int32_t>(swap.delta, 1);
-        if (t_candWord* r = MakeRecord(request.arena, path, swapped[0], n, cost, request.debug))
-            out->swapped[out->swappedCount++] = r;
+        t_candWord* r = MakeRecord(request.arena, path, swapped[0], n, cost, request.debug);
+        if (!r) continue;
+        // A last character the statistics do not pair with the word before
+        // is glued on, not read (明天键 beside 明天见).
+        if (swap.at == 0 && count > 1 && lattice.WordChars(swap.word) == 1 &&
+            !lattice.Joined(chain[1], swap.word))
+            r->adjustFlags |= kCandAdjustStrayChar;
+        out->swapped[out->swappedCount++] = r;
     }
 }
 

@@ -18,13 +18,19 @@
 // figure. An everyday-words set (--everyday, also from the data build) types
 // common words alone, each reading's likeliest word expected first; the
 // rate is given for the two-character words, the 1,000 most frequent of
-// them, and the words of three and four characters.
+// them, and the words of three and four characters. A harder set (--harder)
+// types common words and phrases of three and four syllables that the word
+// list reads several ways or does not hold. Over all of them it counts
+// first candidates that read on beyond the typed syllables (a ceiling with
+// --max-first-longer) and first pages that hold another reading of the
+// whole input composed of words.
 //
 // Usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT]
 //                     [--seen TSV [--min-clean PERCENT]]
 //                     [--everyday TSV [--min-everyday-two PERCENT]
 //                      [--min-everyday-common PERCENT]
 //                      [--min-everyday-longer PERCENT]]
+//                     [--harder TSV [--min-harder PERCENT]] [--max-first-longer N]
 //                     [--min-top5 PERCENT] [--errors N] [--show INPUT]
 //                     [--no-timing 1] [--slow MS] [--correction 0]
 //                     [--forecast 0] [--secondary 1] [--typos 0] [--min-typos PERCENT]
@@ -169,6 +175,7 @@ std::vector<std::string> FirstFields(const std::string& path, bool* ok) {
 struct t_everyday {
     std::u16string word;
     std::wstring typed;
+    size_t syllables = 0;
 };
 
 // Rows "word TAB syllables ..."; rows without a Latin reading are skipped.
@@ -184,10 +191,15 @@ std::vector<t_everyday> ReadEveryday(const std::string& path, bool* ok) {
         const size_t t2 = line.find('\t', t1 + 1);
         t_everyday e;
         e.word = Utf16(line.substr(0, t1));
+        bool between = true;
         for (char c : line.substr(t1 + 1, t2 == std::string::npos ? t2 : t2 - t1 - 1)) {
             if (c >= 'a' && c <= 'z') {
+                e.syllables += between;
+                between = false;
                 e.typed.push_back(wchar_t(c));
-            } else if (c != ' ') {
+            } else if (c == ' ') {
+                between = true;
+            } else {
                 e.typed.clear();
                 break;
             }
@@ -200,6 +212,30 @@ std::vector<t_everyday> ReadEveryday(const std::string& path, bool* ok) {
 double Share(long part, long whole) {
     return whole ? 100.0 * double(part) / double(whole) : 0.0;
 }
+
+// A first candidate that reads on beyond the typed syllables commits
+// characters never typed.
+bool FirstReadsOn(t_candWord** results, int n, size_t syllables) {
+    return n > 0 && TextOf(results[0]).size() > syllables;
+}
+
+// Whether places 2 to 5 hold another reading of the whole input composed
+// of words (a sentence or a name) rather than a word of the lists.
+bool PageHasComposedReading(t_candWord** results, int n, size_t typed) {
+    for (int i = 1; i < std::min(n, 5); ++i) {
+        const uint16_t source =
+            results[i]->sourceType & uint16_t(~(kCandSourceFlag | kCandSourceMerged));
+        if (results[i]->coveredLength >= typed &&
+            (source == kCandSourceComposed || source == kCandSourceComposedName))
+            return true;
+    }
+    return false;
+}
+
+// Counts of one set of words typed alone.
+struct t_wordSetCounts {
+    long rows = 0, first = 0, readsOn = 0, composedOnPage = 0;
+};
 
 // Prints a failure when the share is under a floor given (below 0: none).
 bool UnderFloor(const char* what, double share, double floor) {
@@ -298,10 +334,10 @@ std::pair<long, double> ReportPrefixCorrections(t_candGenerator& generator,
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string data, calibration, show, seenPath, everydayPath;
+    std::string data, calibration, show, seenPath, everydayPath, hardPath;
     double minExact = -1, minTop5 = -1, minFirstWord = -1, maxPrefixSecond = -1, minClean = -1,
-           minTwo = -1, minCommon = -1, minLonger = -1, minTypos = -1;
-    long maxPrefixFirst = -1;
+           minTwo = -1, minCommon = -1, minLonger = -1, minTypos = -1, minHard = -1;
+    long maxPrefixFirst = -1, maxReadsOn = -1;
     bool typos = true, abbreviations = true, firstPage = true, prefixes = true;
     int examples = 0;  // phrases shown per kind of count
     int showErrors = 0;
@@ -327,6 +363,12 @@ int main(int argc, char** argv) {
             minCommon = std::atof(v.c_str());
         else if (k == "--min-everyday-longer")
             minLonger = std::atof(v.c_str());
+        else if (k == "--harder")
+            hardPath = v;
+        else if (k == "--min-harder")
+            minHard = std::atof(v.c_str());
+        else if (k == "--max-first-longer")
+            maxReadsOn = std::atol(v.c_str());
         else if (k == "--min-top5")
             minTop5 = std::atof(v.c_str());
         else if (k == "--typos")
@@ -370,6 +412,7 @@ int main(int argc, char** argv) {
             "usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT] [--errors N] "
             "[--seen TSV] [--min-clean PERCENT] [--everyday TSV] [--min-everyday-two PERCENT] "
             "[--min-everyday-common PERCENT] [--min-everyday-longer PERCENT] "
+            "[--harder TSV] [--min-harder PERCENT] [--max-first-longer N] "
             "[--show INPUT] [--no-timing 1] [--slow MS] [--min-top5 PERCENT] [--typos 0] "
             "[--min-typos PERCENT] "
             "[--abbreviations 0] [--examples N]\n");
@@ -416,7 +459,7 @@ int main(int argc, char** argv) {
     } else {
         std::ifstream in(calibration);
         long phrases = 0, exact = 0, top5 = 0, chars = 0, rightChars = 0, fixFirst = 0,
-             fixSecond = 0, clean = 0, cleanExact = 0;
+             fixSecond = 0, clean = 0, cleanExact = 0, readsOnPhrases = 0, composedOnPhrasePages = 0;
         bool readable = true;
         std::vector<std::u16string> seen;
         if (!seenPath.empty())
@@ -425,6 +468,8 @@ int main(int argc, char** argv) {
         std::vector<t_everyday> everyday;
         const int errorsToShow = showErrors;  // the misses listed of each set
         if (readable && !everydayPath.empty()) everyday = ReadEveryday(everydayPath, &readable);
+        std::vector<t_everyday> harder;
+        if (readable && !hardPath.empty()) harder = ReadEveryday(hardPath, &readable);
         std::vector<double> keystrokes;
         std::vector<t_phrase> all;
         std::string line;
@@ -451,6 +496,8 @@ int main(int argc, char** argv) {
             const std::wstring& typed = ph.typed;
             const int n = std::min(Convert(generator, typed, 2600, results, &corrected), 5);
             const std::u16string got = n > 0 ? TextOf(results[0]) : std::u16string();
+            readsOnPhrases += FirstReadsOn(results, n, ph.syllables.size());
+            composedOnPhrasePages += PageHasComposedReading(results, n, typed.size());
             ++phrases;
             chars += long(phrase.size());
             if (corrected & 1) {
@@ -491,9 +538,10 @@ int main(int argc, char** argv) {
                                 std::string(prefix.begin(), prefix.end()).c_str());
             }
         }
-        if (!readable || (!everydayPath.empty() && everyday.empty())) {
-            std::fprintf(stderr, "eval_convert: cannot read %s or %s\n", seenPath.c_str(),
-                         everydayPath.c_str());
+        if (!readable || (!everydayPath.empty() && everyday.empty()) ||
+            (!hardPath.empty() && harder.empty())) {
+            std::fprintf(stderr, "eval_convert: cannot read %s, %s or %s\n", seenPath.c_str(),
+                         everydayPath.c_str(), hardPath.c_str());
             status = 2;
         } else if (phrases == 0) {
             std::fprintf(stderr, "eval_convert: no phrases in %s\n", calibration.c_str());
@@ -519,9 +567,22 @@ int main(int argc, char** argv) {
             // frequent (the set is ordered by frequency).
             long two = 0, twoFirst = 0, common = 0, commonFirst = 0, longer = 0, longerFirst = 0;
             int everydayErrors = errorsToShow;
-            for (const t_everyday& e : everyday) {
+            t_wordSetCounts easy, hard;
+            const auto typeAlone = [&](const t_everyday& e, t_wordSetCounts* counts) {
                 const int n = Convert(generator, e.typed, 2600, results);
                 const bool first = n > 0 && TextOf(results[0]) == e.word;
+                ++counts->rows;
+                counts->first += first;
+                counts->readsOn += FirstReadsOn(results, n, e.syllables);
+                counts->composedOnPage += PageHasComposedReading(results, n, e.typed.size());
+                if (!first && everydayErrors-- > 0)
+                    std::printf(
+                        "  %s %s -> %s\n", std::string(e.typed.begin(), e.typed.end()).c_str(),
+                        Utf8(e.word).c_str(), n > 0 ? Utf8(TextOf(results[0])).c_str() : "");
+                return first;
+            };
+            for (const t_everyday& e : everyday) {
+                const bool first = typeAlone(e, &easy);
                 if (e.word.size() == 2) {
                     ++two;
                     twoFirst += first;
@@ -533,23 +594,41 @@ int main(int argc, char** argv) {
                     ++longer;
                     longerFirst += first;
                 }
-                if (!first && everydayErrors-- > 0)
-                    std::printf(
-                        "  %s %s -> %s\n", std::string(e.typed.begin(), e.typed.end()).c_str(),
-                        Utf8(e.word).c_str(), n > 0 ? Utf8(TextOf(results[0])).c_str() : "");
             }
+            for (const t_everyday& e : harder) typeAlone(e, &hard);
             if (!everyday.empty())
                 std::printf(
                     "everyday words first: two characters %.1f%% of %ld (the 1,000 most frequent "
                     "%.1f%%), three and four %.1f%% of %ld\n",
                     Share(twoFirst, two), two, Share(commonFirst, common),
                     Share(longerFirst, longer), longer);
+            if (!harder.empty())
+                std::printf("harder everyday words (three and four syllables) first: %.1f%% of %ld\n",
+                            Share(hard.first, hard.rows), hard.rows);
+            const long readsOn = readsOnPhrases + easy.readsOn + hard.readsOn;
+            std::printf(
+                "first candidate longer than the typed reading: %ld (phrases %ld, everyday %ld, "
+                "harder %ld)\n",
+                readsOn, readsOnPhrases, easy.readsOn, hard.readsOn);
+            std::printf(
+                "first pages with another composed reading of the whole input: phrases %.1f%%, "
+                "everyday %.1f%%, harder %.1f%%\n",
+                Share(composedOnPhrasePages, phrases), Share(easy.composedOnPage, easy.rows),
+                Share(hard.composedOnPage, hard.rows));
             // Each floor reports its own failure.
             if (UnderFloor("clean exact", cleanShare, minClean) |
                 UnderFloor("everyday two-character", Share(twoFirst, two), minTwo) |
                 UnderFloor("everyday most frequent", Share(commonFirst, common), minCommon) |
-                UnderFloor("everyday longer", Share(longerFirst, longer), minLonger))
+                UnderFloor("everyday longer", Share(longerFirst, longer), minLonger) |
+                UnderFloor("harder everyday", Share(hard.first, hard.rows), minHard))
                 status = 1;
+            if (maxReadsOn >= 0 && readsOn > maxReadsOn) {
+                std::fprintf(stderr,
+                             "eval_convert: %ld first candidates read on beyond the input, above "
+                             "the ceiling %ld\n",
+                             readsOn, maxReadsOn);
+                status = 1;
+            }
             if (typos) {
                 static const char* const kKinds[5] = {"", "substituted", "deleted", "inserted",
                                                       "swapped"};
