@@ -32,7 +32,7 @@ public:
     // Pair score below which two one-character words count as joined (the
     // first makes the second about twice as likely: 了 吗 -242, 了 马 -38).
     static constexpr int32_t kShortPairJoined = -100;
-    static constexpr int kTextCapacity = 255;         // units of the path buffers (512 bytes each)
+    static constexpr int kTextCapacity = 255;  // units of the path buffers (512 bytes each)
 
     // A complete path: its last node, that node's predecessor (null at 0)
     // and its plain cost.

@@ -24,6 +24,12 @@ vetra_e2e(ImeTechnicalSentencesComeFirst
   DRIVE ${typing} type wenjianhuomulu cands key space expect-commit 文件或目录
         type xinjianbiaoqianyedakai cands key space expect-commit 新建标签页打开
         type siyaobucunzai cands key space expect-commit 私钥不存在)
+# Keys that read whole commit that reading, not a longer word that reads
+# on (这件事情, 那就是说): Space never commits characters never typed.
+vetra_e2e(ImeTypedReadingComesBeforeLongerWords
+  RUN ${ime_run}
+  DRIVE ${typing} type zhejianshi cands key space expect-commit 这件事
+        type najiushi cands key space expect-commit 那就是)
 vetra_e2e(ImeDigitChoosesOnThePage
   RUN ${ime_run} DRIVE ${typing} type ni cands key 2 expect-commit-cand 2)
 # With three candidates on a page "5" is input; "0" always is, and a digit

@@ -175,7 +175,6 @@ std::vector<std::string> FirstFields(const std::string& path, bool* ok) {
 struct t_everyday {
     std::u16string word;
     std::wstring typed;
-    size_t syllables = 0;
 };
 
 // Rows "word TAB syllables ..."; rows without a Latin reading are skipped.
@@ -191,15 +190,10 @@ std::vector<t_everyday> ReadEveryday(const std::string& path, bool* ok) {
         const size_t t2 = line.find('\t', t1 + 1);
         t_everyday e;
         e.word = Utf16(line.substr(0, t1));
-        bool between = true;
         for (char c : line.substr(t1 + 1, t2 == std::string::npos ? t2 : t2 - t1 - 1)) {
             if (c >= 'a' && c <= 'z') {
-                e.syllables += between;
-                between = false;
                 e.typed.push_back(wchar_t(c));
-            } else if (c == ' ') {
-                between = true;
-            } else {
+            } else if (c != ' ') {
                 e.typed.clear();
                 break;
             }
@@ -213,10 +207,12 @@ double Share(long part, long whole) {
     return whole ? 100.0 * double(part) / double(whole) : 0.0;
 }
 
-// A first candidate that reads on beyond the typed syllables commits
-// characters never typed.
-bool FirstReadsOn(t_candWord** results, int n, size_t syllables) {
-    return n > 0 && TextOf(results[0]).size() > syllables;
+// A first candidate that reads on beyond the typed syllables (more
+// syllables than the keys gave ends) commits characters never typed.
+bool FirstReadsOn(t_candWord** results, int n) {
+    const t_candWord* w = n > 0 ? results[0] : nullptr;
+    return w && w->syllableIds && w->segmentList &&
+           LstrGetLength(w->syllableIds) > LstrGetLength(w->segmentList);
 }
 
 // Whether places 2 to 5 hold another reading of the whole input composed
@@ -447,10 +443,10 @@ int main(int argc, char** argv) {
         for (int i = 0; i < n; ++i) {
             const t_lstr* trace = results[i]->debugText;
             const std::u16string why =
-                g_trace && trace ? std::u16string(reinterpret_cast<const char16_t*>(
-                                                      LstrGetUnits(trace)),
-                                                  LstrGetLength(trace))
-                                 : std::u16string();
+                g_trace && trace
+                    ? std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(trace)),
+                                     LstrGetLength(trace))
+                    : std::u16string();
             std::printf("%2d %s  kind %u source %u rank %d score %g%s %s\n", i + 1,
                         Utf8(TextOf(results[i])).c_str(), results[i]->kind, results[i]->sourceType,
                         results[i]->rank, results[i]->score,
@@ -459,7 +455,8 @@ int main(int argc, char** argv) {
     } else {
         std::ifstream in(calibration);
         long phrases = 0, exact = 0, top5 = 0, chars = 0, rightChars = 0, fixFirst = 0,
-             fixSecond = 0, clean = 0, cleanExact = 0, readsOnPhrases = 0, composedOnPhrasePages = 0;
+             fixSecond = 0, clean = 0, cleanExact = 0, readsOnPhrases = 0,
+             composedOnPhrasePages = 0;
         bool readable = true;
         std::vector<std::u16string> seen;
         if (!seenPath.empty())
@@ -496,7 +493,7 @@ int main(int argc, char** argv) {
             const std::wstring& typed = ph.typed;
             const int n = std::min(Convert(generator, typed, 2600, results, &corrected), 5);
             const std::u16string got = n > 0 ? TextOf(results[0]) : std::u16string();
-            readsOnPhrases += FirstReadsOn(results, n, ph.syllables.size());
+            readsOnPhrases += FirstReadsOn(results, n);
             composedOnPhrasePages += PageHasComposedReading(results, n, typed.size());
             ++phrases;
             chars += long(phrase.size());
@@ -573,7 +570,7 @@ int main(int argc, char** argv) {
                 const bool first = n > 0 && TextOf(results[0]) == e.word;
                 ++counts->rows;
                 counts->first += first;
-                counts->readsOn += FirstReadsOn(results, n, e.syllables);
+                counts->readsOn += FirstReadsOn(results, n);
                 counts->composedOnPage += PageHasComposedReading(results, n, e.typed.size());
                 if (!first && everydayErrors-- > 0)
                     std::printf(
@@ -603,8 +600,9 @@ int main(int argc, char** argv) {
                     Share(twoFirst, two), two, Share(commonFirst, common),
                     Share(longerFirst, longer), longer);
             if (!harder.empty())
-                std::printf("harder everyday words (three and four syllables) first: %.1f%% of %ld\n",
-                            Share(hard.first, hard.rows), hard.rows);
+                std::printf(
+                    "harder everyday words (three and four syllables) first: %.1f%% of %ld\n",
+                    Share(hard.first, hard.rows), hard.rows);
             const long readsOn = readsOnPhrases + easy.readsOn + hard.readsOn;
             std::printf(
                 "first candidate longer than the typed reading: %ld (phrases %ld, everyday %ld, "
