@@ -29,10 +29,10 @@ public:
     static constexpr int32_t kWideMargin = 300;
     static constexpr int32_t kMaxSingleRun = 10;      // one-character words in a row
     static constexpr int32_t kPreferenceBonus = 200;  // a preferred pair ending the input
+    static constexpr int kTextCapacity = 255;         // units of the path buffers (512 bytes each)
     // Pair score below which two one-character words count as joined (the
     // first makes the second about twice as likely: 了 吗 -242, 了 马 -38).
     static constexpr int32_t kShortPairJoined = -100;
-    static constexpr int kTextCapacity = 255;  // units of the path buffers (512 bytes each)
 
     // A complete path: its last node, that node's predecessor (null at 0)
     // and its plain cost.
