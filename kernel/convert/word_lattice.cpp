@@ -261,9 +261,8 @@ bool t_wordLattice::ScoreChain(t_scopeHeap* arena, const t_segWordNode* const* c
     for (int k = n - 1; k >= 0; --k) {
         const t_segWordNode* w = chain[k];
         if (!AppendNode(w, ids, &nIds, pos, &nPos, text, &nText)) return false;
-        // Two words of several characters read as a reading of their own; a
-        // lone character only where the statistics pair it with its
-        // neighbour.
+        // A lone character counts as read, not glued on, only where the
+        // statistics pair it with its neighbour.
         const t_segWordNode* v = k + 1 < n ? chain[k + 1] : nullptr;
         if (v && (WordChars(v) == 1 || WordChars(w) == 1) && !Joined(v, w)) out->joined = false;
         ++out->steps;

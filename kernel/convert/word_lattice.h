@@ -86,8 +86,9 @@ public:
                        uint32_t* bits) const;
     // Characters of a node's word.
     int32_t WordChars(const t_segWordNode* w) const;
-    // Whether the statistics store the pair of v's word and w's: the model
-    // joins them rather than pricing w alone.
+    // Whether the statistics store the pair of v's word and w's, so that
+    // the model reads them together rather than pricing w alone; for two
+    // one-character words the pair must make the second clearly likelier.
     bool Joined(const t_segWordNode* v, const t_segWordNode* w) const;
 
 private:

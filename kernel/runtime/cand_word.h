@@ -53,8 +53,9 @@ inline constexpr uint32_t kCandAdjustUserCache = 0x80;
 // A composed reading whose lone characters the statistics pair with their
 // neighbours.
 inline constexpr uint32_t kCandAdjustPiecesJoined = 0x200;
-// A composed reading that exchanges a lone character of the best one for
-// another that the statistics do not pair with its neighbours.
+// A composed reading that exchanges the best one's last word, a lone
+// character, for another that the statistics do not pair with the word
+// before.
 inline constexpr uint32_t kCandAdjustStrayChar = 0x400;
 
 // a + b for order numbers and sums that must stay in 32 bits: computed in 64
