@@ -354,6 +354,8 @@ constexpr int kPagePlaces = 5;
 // first one's cost they may be.
 constexpr int kPageReadings = 2;
 constexpr int32_t kPageReadingMargin = 300;
+// Characters of the longest sentence that counts as a sure first reading.
+constexpr uint32_t kSureSentenceChars = 4;
 
 uint16_t PlainSource(const t_candWord* w) {
     return w->sourceType & uint16_t(~(kCandSourceFlag | kCandSourceMerged));
@@ -377,11 +379,13 @@ bool IsComposedReading(const t_candWord* w) {
     return s == kCandSourceComposed || s == kCandSourceComposedName;
 }
 
-// A first reading as sure as a reading gets: a word, or a sentence whose
-// lone characters the statistics pair with their neighbours.
+// A first reading as sure as a reading gets: a word, or a short sentence
+// whose lone characters the statistics pair with their neighbours (in a
+// longer one the last character decides less, and its homophones stay).
 bool IsSureReading(const t_candWord* w) {
     return IsDictionaryWord(w) ||
-           (PlainSource(w) == kCandSourceComposed && (w->adjustFlags & kCandAdjustPiecesJoined));
+           (PlainSource(w) == kCandSourceComposed && (w->adjustFlags & kCandAdjustPiecesJoined) &&
+            LstrGetLength(w->text) <= kSureSentenceChars);
 }
 
 // A reading of the whole input a user may want instead of the first (top):
