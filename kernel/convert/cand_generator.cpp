@@ -388,18 +388,28 @@ bool IsSureReading(const t_candWord* w) {
             LstrGetLength(w->text) <= kSureSentenceChars);
 }
 
+// Whether w's text is top's with another last character.
+bool OnlyLastDiffers(const t_candWord* w, const t_candWord* top) {
+    const uint32_t chars = LstrGetLength(w->text);
+    if (chars < 2 || chars != LstrGetLength(top->text)) return false;
+    for (uint32_t i = 0; i + 1 < chars; ++i)
+        if (LstrGetUnit(w->text, i) != LstrGetUnit(top->text, i)) return false;
+    return true;
+}
+
 // A reading of the whole input a user may want instead of the first (top):
 // a common word, a sentence or a name; beside a sure first reading, no name
-// (明天健) and no sentence that ends in a character the statistics do not
-// pair with the word before unless it costs about as much (明天键 beside
-// 明天见; 发送命令至 beside 发送命令只 stays).
+// that only glues a character onto its words (明天健 beside 明天见; 刘强
+// beside 六强 stays) and no sentence that ends in a character the
+// statistics do not pair with the word before unless it costs about as much
+// (明天键 beside 明天见; 发送命令至 beside 发送命令只 stays).
 bool IsRealReading(const t_candWord* w, const t_candWord* top) {
     switch (PlainSource(w)) {
         case kCandSourceComposed:
             return !(w->adjustFlags & kCandAdjustStrayChar) || !IsSureReading(top) ||
                    int32_t(w->rank) - top->rank <= kPageReadingMargin;
         case kCandSourceComposedName:
-            return !IsSureReading(top);
+            return !IsSureReading(top) || !OnlyLastDiffers(w, top);
         default:
             return IsCommonWord(w);
     }

@@ -186,13 +186,13 @@ vetra_e2e(ImeVersionFileFollowsNoPlantedLink
 # ---- Commits that must not learn letters, keypad marks, SIGTERM without the
 # cloud addon.
 # A mark with the highlight on a candidate that covers part of the input
-# does what Space, Space would: 钟鼓 for "zhonggu", the rest converted, then
+# does what Space, Space would: 中谷 for "zhonggu", the rest converted, then
 # the mark. Enter after such a choice sends the letters as typed; neither
 # learns a word holding them (中古oren used to stand first after a restart).
 vetra_e2e(ImeMarkAfterAPartialChoiceConvertsTheRest
-  RUN ${ime_run} --expect-no-log "^CANDS\t[0-9]+\t\"钟鼓oren\""
-  DRIVE ${typing} type zhongguoren key Page_Down cands expect-first 钟鼓 key , expect-commit 钟鼓偶人，
-        type zhongguoren key Page_Down key space key Return expect-commit 钟鼓oren
+  RUN ${ime_run} --expect-no-log "^CANDS\t[0-9]+\t\"中谷oren\""
+  DRIVE ${typing} type zhongguoren key Page_Down cands expect-first 中谷 key , expect-commit 中谷偶人，
+        type zhongguoren key Page_Down key space key Return expect-commit 中谷oren
         --restart ${again} type zhongguoren cands expect-first 中国人)
 # The keypad's operators and point: input after "v" (v12 + 3 is 15), the
 # main keyboard's marks beside pinyin; never handed on ahead of the text.
