@@ -215,22 +215,42 @@ bool FirstReadsOn(t_candWord** results, int n) {
            LstrGetLength(w->syllableIds) > LstrGetLength(w->segmentList);
 }
 
-// Whether places 2 to 5 hold another reading of the whole input composed
-// of words (a sentence or a name) rather than a word of the lists.
-bool PageHasComposedReading(t_candWord** results, int n, size_t typed) {
+// What places 2 to 5 hold of other readings of the whole input composed of
+// words (a sentence or a name) rather than a word of the lists: bit 1 any,
+// bit 2 one that is the first candidate with another last character (a
+// word of the first reading with a character glued on).
+int ComposedOnPage(t_candWord** results, int n, size_t typed) {
+    int found = 0;
+    const std::u16string top = n > 0 ? TextOf(results[0]) : std::u16string();
     for (int i = 1; i < std::min(n, 5); ++i) {
         const uint16_t source =
             results[i]->sourceType & uint16_t(~(kCandSourceFlag | kCandSourceMerged));
-        if (results[i]->coveredLength >= typed &&
-            (source == kCandSourceComposed || source == kCandSourceComposedName))
-            return true;
+        if (results[i]->coveredLength < typed ||
+            (source != kCandSourceComposed && source != kCandSourceComposedName))
+            continue;
+        const std::u16string text = TextOf(results[i]);
+        found |= 1;
+        if (text.size() == top.size() && text.size() > 1 &&
+            text.compare(0, text.size() - 1, top, 0, top.size() - 1) == 0)
+            found |= 2;
     }
-    return false;
+    return found;
 }
+
+// Counts of first pages: with another composed reading, with one that
+// glues a character on.
+struct t_pageCounts {
+    long composed = 0, glued = 0;
+    void Add(int found) {
+        composed += found & 1;
+        glued += (found >> 1) & 1;
+    }
+};
 
 // Counts of one set of words typed alone.
 struct t_wordSetCounts {
-    long rows = 0, first = 0, readsOn = 0, composedOnPage = 0;
+    long rows = 0, first = 0, readsOn = 0;
+    t_pageCounts pages;
 };
 
 // Prints a failure when the share is under a floor given (below 0: none).
@@ -455,8 +475,8 @@ int main(int argc, char** argv) {
     } else {
         std::ifstream in(calibration);
         long phrases = 0, exact = 0, top5 = 0, chars = 0, rightChars = 0, fixFirst = 0,
-             fixSecond = 0, clean = 0, cleanExact = 0, readsOnPhrases = 0,
-             composedOnPhrasePages = 0;
+             fixSecond = 0, clean = 0, cleanExact = 0, readsOnPhrases = 0;
+        t_pageCounts phrasePages;
         bool readable = true;
         std::vector<std::u16string> seen;
         if (!seenPath.empty())
@@ -494,7 +514,7 @@ int main(int argc, char** argv) {
             const int n = std::min(Convert(generator, typed, 2600, results, &corrected), 5);
             const std::u16string got = n > 0 ? TextOf(results[0]) : std::u16string();
             readsOnPhrases += FirstReadsOn(results, n);
-            composedOnPhrasePages += PageHasComposedReading(results, n, typed.size());
+            phrasePages.Add(ComposedOnPage(results, n, typed.size()));
             ++phrases;
             chars += long(phrase.size());
             if (corrected & 1) {
@@ -571,7 +591,7 @@ int main(int argc, char** argv) {
                 ++counts->rows;
                 counts->first += first;
                 counts->readsOn += FirstReadsOn(results, n);
-                counts->composedOnPage += PageHasComposedReading(results, n, e.typed.size());
+                counts->pages.Add(ComposedOnPage(results, n, e.typed.size()));
                 if (!first && everydayErrors-- > 0)
                     std::printf(
                         "  %s %s -> %s\n", std::string(e.typed.begin(), e.typed.end()).c_str(),
@@ -611,8 +631,13 @@ int main(int argc, char** argv) {
             std::printf(
                 "first pages with another composed reading of the whole input: phrases %.1f%%, "
                 "everyday %.1f%%, harder %.1f%%\n",
-                Share(composedOnPhrasePages, phrases), Share(easy.composedOnPage, easy.rows),
-                Share(hard.composedOnPage, hard.rows));
+                Share(phrasePages.composed, phrases), Share(easy.pages.composed, easy.rows),
+                Share(hard.pages.composed, hard.rows));
+            std::printf(
+                "  of them only the first with another last character: phrases %.1f%%, everyday "
+                "%.1f%%, harder %.1f%%\n",
+                Share(phrasePages.glued, phrases), Share(easy.pages.glued, easy.rows),
+                Share(hard.pages.glued, hard.rows));
             // Each floor reports its own failure.
             if (UnderFloor("clean exact", cleanShare, minClean) |
                 UnderFloor("everyday two-character", Share(twoFirst, two), minTwo) |
