@@ -354,8 +354,6 @@ constexpr int kPagePlaces = 5;
 // first one's cost they may be.
 constexpr int kPageReadings = 2;
 constexpr int32_t kPageReadingMargin = 300;
-// Characters of the longest sentence that counts as a sure first reading.
-constexpr uint32_t kSureSentenceChars = 4;
 
 uint16_t PlainSource(const t_candWord* w) {
     return w->sourceType & uint16_t(~(kCandSourceFlag | kCandSourceMerged));
@@ -384,8 +382,7 @@ bool IsComposedReading(const t_candWord* w) {
 // longer one the last character decides less, and its homophones stay).
 bool IsSureReading(const t_candWord* w) {
     return IsDictionaryWord(w) ||
-           (PlainSource(w) == kCandSourceComposed && (w->adjustFlags & kCandAdjustPiecesJoined) &&
-            LstrGetLength(w->text) <= kSureSentenceChars);
+           (PlainSource(w) == kCandSourceComposed && (w->adjustFlags & kCandAdjustPiecesJoined));
 }
 
 // Whether w's text is top's with another last character.

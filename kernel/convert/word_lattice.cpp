@@ -261,10 +261,6 @@ bool t_wordLattice::ScoreChain(t_scopeHeap* arena, const t_segWordNode* const* c
     for (int k = n - 1; k >= 0; --k) {
         const t_segWordNode* w = chain[k];
         if (!AppendNode(w, ids, &nIds, pos, &nPos, text, &nText)) return false;
-        // A lone character counts as read, not glued on, only where the
-        // statistics pair it with its neighbour.
-        const t_segWordNode* v = k + 1 < n ? chain[k + 1] : nullptr;
-        if (v && (WordChars(v) == 1 || WordChars(w) == 1) && !Joined(v, w)) out->joined = false;
         ++out->steps;
         out->transitions += w->transition;
         run = WordChars(w) == 1 ? run + 1 : 0;
@@ -273,6 +269,14 @@ bool t_wordLattice::ScoreChain(t_scopeHeap* arena, const t_segWordNode* const* c
         out->prob *= w->arc->prob;
         if (w->arc->forecast) out->forecast = true;
     }
+    // A lone character counts as read, not glued on, only where the
+    // statistics pair it with its neighbour; asked of short readings only
+    // (the pair queries of every long path would cost the keystroke).
+    out->joined = n > 1 && nText <= kJoinedChars;
+    for (int k = 0; k + 1 < n && out->joined; ++k)
+        if ((WordChars(chain[k]) == 1 || WordChars(chain[k + 1]) == 1) &&
+            !Joined(chain[k + 1], chain[k]))
+            out->joined = false;
     out->ids = arena->MakeLstr(ids, size_t(nIds) * 2);
     out->positions = arena->MakeLstr(pos, size_t(nPos) * 2);
     out->text = arena->MakeLstr(text, size_t(nText) * 2);
@@ -296,7 +300,7 @@ t_candWord* MakeRecord(t_scopeHeap* arena, const t_wordLattice::t_path& path,
     r->rank = ComposedRank(cost);
     r->score = 1.0;
     r->multiChar = LstrGetLength(path.text) > 1;
-    r->adjustFlags = path.types | (path.joined && path.steps > 1 ? kCandAdjustPiecesJoined : 0);
+    r->adjustFlags = path.types | (path.joined ? kCandAdjustPiecesJoined : 0);
     r->cloudMark = path.forecast ? kArcForecast : 0;
     if (debug) {
         std::u16string label = u"-组词(词频" + std::u16string();

@@ -33,6 +33,9 @@ public:
     // Pair score below which two one-character words count as joined (the
     // first makes the second about twice as likely: 了 吗 -242, 了 马 -38).
     static constexpr int32_t kShortPairJoined = -100;
+    // Characters of the longest path whose words are asked whether they
+    // join (the sure first readings of the candidate list).
+    static constexpr int kJoinedChars = 4;
 
     // A complete path: its last node, that node's predecessor (null at 0)
     // and its plain cost.
@@ -50,8 +53,8 @@ public:
         uint32_t types = 0;     // 1 system, 4 cell, 2 user
         uint32_t transitions = 0;
         bool forecast = false;
-        bool joined = true;  // every lone character paired with its neighbours
-        double prob = 1.0;   // product of the arcs' probabilities
+        bool joined = false;  // short, every lone character paired with its neighbours
+        double prob = 1.0;    // product of the arcs' probabilities
         const t_lstr* ids = nullptr;
         const t_lstr* positions = nullptr;
         const t_lstr* text = nullptr;
