@@ -700,6 +700,8 @@ void t_candCollector::ScoreAssociation(int start, const uint16_t* ids, const uin
             if (!sys->GetWordRecord(i, &textOffset, &cost, &gram, &more)) break;
             const t_lstr* text = sys->GetTextAt(textOffset);
             if (!text || Refused(text)) continue;
+            // On the scale of the words of the input itself.
+            cost = sys->ListCost(cost, gram, LstrGetLength(text));
             if (fourChars && (LstrGetLength(text) != 4 || cost > kFourCharMaxCost)) continue;
             t_candWord* w = NewWordRecord(text, paths[k], segs, covered);
             if (!w) return;

@@ -381,11 +381,45 @@ bool IsCommonWord(const t_candWord* w) {
     return PlainSource(w) == kCandSourceSystem ? w->frequency > 0 : IsDictionaryWord(w);
 }
 
-// A reading of the whole input a user may want instead of the first: a
-// common word, or a sentence.
-bool IsRealReading(const t_candWord* w) {
+// A sentence or a name composed over the input.
+bool IsComposedReading(const t_candWord* w) {
     const uint16_t s = PlainSource(w);
-    return IsCommonWord(w) || s == kCandSourceComposed || s == kCandSourceComposedName;
+    return s == kCandSourceComposed || s == kCandSourceComposedName;
+}
+
+// A first reading as sure as a reading gets: a word, or a short sentence
+// whose lone characters the statistics pair with their neighbours (in a
+// longer one the last character decides less, and its homophones stay).
+bool IsSureReading(const t_candWord* w) {
+    return IsDictionaryWord(w) ||
+           (PlainSource(w) == kCandSourceComposed && (w->adjustFlags & kCandAdjustPiecesJoined));
+}
+
+// Whether w's text is top's with another last character.
+bool OnlyLastDiffers(const t_candWord* w, const t_candWord* top) {
+    const uint32_t chars = LstrGetLength(w->text);
+    if (chars < 2 || chars != LstrGetLength(top->text)) return false;
+    for (uint32_t i = 0; i + 1 < chars; ++i)
+        if (LstrGetUnit(w->text, i) != LstrGetUnit(top->text, i)) return false;
+    return true;
+}
+
+// A reading of the whole input a user may want instead of the first (top):
+// a common word, a sentence or a name; beside a sure first reading, no name
+// that only glues a character onto its words (明天健 beside 明天见; 刘强
+// beside 六强 stays) and no sentence that ends in a character the
+// statistics do not pair with the word before unless it costs about as much
+// (明天键 beside 明天见; 发送命令至 beside 发送命令只 stays).
+bool IsRealReading(const t_candWord* w, const t_candWord* top) {
+    switch (PlainSource(w)) {
+        case kCandSourceComposed:
+            return !(w->adjustFlags & kCandAdjustStrayChar) || !IsSureReading(top) ||
+                   int32_t(w->rank) - top->rank <= kPageReadingMargin;
+        case kCandSourceComposedName:
+            return !IsSureReading(top) || !OnlyLastDiffers(w, top);
+        default:
+            return IsCommonWord(w);
+    }
 }
 
 // Whether w's text starts top's and w's keys end where that part of top's
@@ -432,7 +466,7 @@ int ArrangeFirstPage(t_arrayWord* array, const wchar_t* input, int n, int firstW
     // Other whole readings close to the first.
     for (int k = 1, readings = 0; k < count && readings < kPageReadings; ++k) {
         const t_candWord* w = head[movable[k]];
-        if (w->coveredLength < uint32_t(n) || !IsRealReading(w)) continue;
+        if (w->coveredLength < uint32_t(n) || !IsRealReading(w, top)) continue;
         const bool own = PlainSource(w) != kCandSourceSystem && IsDictionaryWord(w);
         if (!own && int32_t(w->rank) - top->rank > kPageReadingMargin) continue;
         take(k);
@@ -457,6 +491,14 @@ int ArrangeFirstPage(t_arrayWord* array, const wchar_t* input, int n, int firstW
         if (!taken[k] && head[movable[k]]->coveredLength >= uint32_t(n) &&
             IsCommonWord(head[movable[k]]))
             take(k);
+    // The rest of the page: no composed reading of the whole input that
+    // is no real one.
+    for (int k = 1; k < count && placed < kPagePlaces; ++k) {
+        const t_candWord* w = head[movable[k]];
+        if (!taken[k] &&
+            !(w->coveredLength >= uint32_t(n) && IsComposedReading(w) && !IsRealReading(w, top)))
+            take(k);
+    }
     for (int k = 1; k < count; ++k)
         if (!taken[k]) order[placed++] = head[movable[k]];
     t_candWord* laid[kPageLook];

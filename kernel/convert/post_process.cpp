@@ -177,7 +177,10 @@ int PlacePredictedWord(t_arrayWord* main, t_candWord* const* results, int n, boo
     if (strict && n >= 2 && results[1] && !IsClearlyBetter(first, results[1])) return 0;
     if (const t_candWord* top = main->GetTopWord()) {
         const bool pinnedTop = top->kind == kCandKindPinned || top->kind == kCandKindPinnedLike;
-        if (!pinnedTop && !IsClearlyBetter(first, top)) first->positionFloor = 2;
+        // Where the keys read whole, that reading comes first: a word that
+        // reads on beyond them would commit characters never typed.
+        const bool wholeTop = top->coveredLength >= first->coveredLength;
+        if (!pinnedTop && (wholeTop || !IsClearlyBetter(first, top))) first->positionFloor = 2;
     }
     int filtered = 0;
     main->Add(first, &filtered);

@@ -71,7 +71,8 @@ bool IsClearlyBetter(const t_candWord* a, const t_candWord* b);
 // The last step of the association pass: the first of the arranged
 // association results (n of them) joins the main array with association
 // mark 1, at position floor 2 unless the main array's top word is pinned
-// (kCandKindPinned or kCandKindPinnedLike) or the result is clearly better than it. With strict,
+// (kCandKindPinned or kCandKindPinnedLike), or it covers less of the input
+// than the result and the result is clearly better than it. With strict,
 // two or more results must have a clearly better first. 1 when it was added.
 int PlacePredictedWord(t_arrayWord* main, t_candWord* const* results, int n, bool strict);
 

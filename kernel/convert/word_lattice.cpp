@@ -82,6 +82,19 @@ int32_t t_wordLattice::Transition(const t_segWordNode* v, const t_segWordNode* w
     return cost;
 }
 
+bool t_wordLattice::Joined(const t_segWordNode* v, const t_segWordNode* w) const {
+    const t_gramInfo* gram =
+        m_dicts.sys && m_dicts.sys->IsReady() ? m_dicts.sys->GetGram() : nullptr;
+    const uint32_t left = GramIdOf(v), right = GramIdOf(w);
+    if (!gram || left == 0 || right == 0) return false;
+    int32_t hint = -1;
+    const int32_t score = gram->CachedQuery(left, right, nullptr, nullptr, &hint, 0);
+    // Two characters are stored as a pair even where the first makes the
+    // second little likelier (了 马); a word and a character are not.
+    return score != n_gram::kNeutral &&
+           (WordChars(v) > 1 || WordChars(w) > 1 || score < kShortPairJoined);
+}
+
 void t_wordLattice::NoteComplete(t_segWordNode* w, t_segWordNode* v, int32_t cost,
                                  uint8_t transition) {
     t_endPath p{w, v, cost, transition};
@@ -256,6 +269,14 @@ bool t_wordLattice::ScoreChain(t_scopeHeap* arena, const t_segWordNode* const* c
         out->prob *= w->arc->prob;
         if (w->arc->forecast) out->forecast = true;
     }
+    // A lone character counts as read, not glued on, only where the
+    // statistics pair it with its neighbour; asked of short readings only
+    // (the pair queries of every long path would cost the keystroke).
+    out->joined = n > 1 && nText <= kJoinedChars;
+    for (int k = 0; k + 1 < n && out->joined; ++k)
+        if ((WordChars(chain[k]) == 1 || WordChars(chain[k + 1]) == 1) &&
+            !Joined(chain[k + 1], chain[k]))
+            out->joined = false;
     out->ids = arena->MakeLstr(ids, size_t(nIds) * 2);
     out->positions = arena->MakeLstr(pos, size_t(nPos) * 2);
     out->text = arena->MakeLstr(text, size_t(nText) * 2);
@@ -279,7 +300,7 @@ t_candWord* MakeRecord(t_scopeHeap* arena, const t_wordLattice::t_path& path,
     r->rank = ComposedRank(cost);
     r->score = 1.0;
     r->multiChar = LstrGetLength(path.text) > 1;
-    r->adjustFlags = path.types;
+    r->adjustFlags = path.types | (path.joined ? kCandAdjustPiecesJoined : 0);
     r->cloudMark = path.forecast ? kArcForecast : 0;
     if (debug) {
         std::u16string label = u"-组词(词频" + std::u16string();
@@ -287,6 +308,7 @@ t_candWord* MakeRecord(t_scopeHeap* arena, const t_wordLattice::t_path& path,
         if (path.steps > 1) {
             label += u"&keymap ";
             for (char c : std::to_string(path.prob)) label.push_back(char16_t(c));
+            if (path.joined) label += u"&joined";
         }
         label.push_back(u')');
         r->debugText = arena->MakeLstr(label.data(), label.size() * 2);
@@ -377,8 +399,14 @@ void MakeSwappedReadings(const t_composeRequest& request, const t_segmentNodes& 
         if (!lattice.ScoreChain(request.arena, swapped, count, &path)) continue;
         // Never before the best reading, whatever the pair scores say.
         const int32_t cost = bestCost + std::max<int32_t>(swap.delta, 1);
-        if (t_candWord* r = MakeRecord(request.arena, path, swapped[0], n, cost, request.debug))
-            out->swapped[out->swappedCount++] = r;
+        t_candWord* r = MakeRecord(request.arena, path, swapped[0], n, cost, request.debug);
+        if (!r) continue;
+        // A last character the statistics do not pair with the word before
+        // is glued on, not read (明天键 beside 明天见).
+        if (swap.at == 0 && count > 1 && lattice.WordChars(swap.word) == 1 &&
+            !lattice.Joined(chain[1], swap.word))
+            r->adjustFlags |= kCandAdjustStrayChar;
+        out->swapped[out->swappedCount++] = r;
     }
 }
 

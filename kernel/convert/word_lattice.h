@@ -30,6 +30,12 @@ public:
     static constexpr int32_t kMaxSingleRun = 10;      // one-character words in a row
     static constexpr int32_t kPreferenceBonus = 200;  // a preferred pair ending the input
     static constexpr int kTextCapacity = 255;         // units of the path buffers (512 bytes each)
+    // Pair score below which two one-character words count as joined (the
+    // first makes the second about twice as likely: 了 吗 -242, 了 马 -38).
+    static constexpr int32_t kShortPairJoined = -100;
+    // Characters of the longest path whose words are asked whether they
+    // join (the sure first readings of the candidate list).
+    static constexpr int kJoinedChars = 4;
 
     // A complete path: its last node, that node's predecessor (null at 0)
     // and its plain cost.
@@ -47,7 +53,8 @@ public:
         uint32_t types = 0;     // 1 system, 4 cell, 2 user
         uint32_t transitions = 0;
         bool forecast = false;
-        double prob = 1.0;  // product of the arcs' probabilities
+        bool joined = false;  // short, every lone character paired with its neighbours
+        double prob = 1.0;    // product of the arcs' probabilities
         const t_lstr* ids = nullptr;
         const t_lstr* positions = nullptr;
         const t_lstr* text = nullptr;
@@ -82,6 +89,10 @@ public:
                        uint32_t* bits) const;
     // Characters of a node's word.
     int32_t WordChars(const t_segWordNode* w) const;
+    // Whether the statistics store the pair of v's word and w's, so that
+    // the model reads them together rather than pricing w alone; for two
+    // one-character words the pair must make the second clearly likelier.
+    bool Joined(const t_segWordNode* v, const t_segWordNode* w) const;
 
 private:
     bool AppendNode(const t_segWordNode* w, uint16_t* ids, int* nIds, uint16_t* pos, int* nPos,

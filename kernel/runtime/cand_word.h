@@ -50,6 +50,13 @@ inline constexpr int8_t kCandNameMarkPerson = 64;
 inline constexpr int32_t kCandCloudMark = 2;
 inline constexpr uint32_t kCandAdjustComposedBigram = 0x2;
 inline constexpr uint32_t kCandAdjustUserCache = 0x80;
+// A composed reading of at most 4 characters whose lone characters the
+// statistics pair with their neighbours.
+inline constexpr uint32_t kCandAdjustPiecesJoined = 0x200;
+// A composed reading that exchanges the best one's last word, a lone
+// character, for another that the statistics do not pair with the word
+// before.
+inline constexpr uint32_t kCandAdjustStrayChar = 0x400;
 
 // a + b for order numbers and sums that must stay in 32 bits: computed in 64
 // bits, a negative sum becomes 2147483647 (it could only come from a wrap),

@@ -533,6 +533,23 @@ class EverydayWordsTest(unittest.TestCase):
             short, longer = make_everyday.select(counts, readings, 1, 5)
             self.assertEqual(short, [("人士", "ren shi", 70)])
             self.assertEqual(longer, [])
+    def test_TheHarderSetReadsAsTheListWeighsAndThroughItsFewestWords(self):
+        readings = {"不了": {"bu le", "bu liao"}, "一个": {"yi ge"}, "个月": {"ge yue"},
+                    "一": {"yi"}, "个": {"ge"}, "月": {"yue"}, "约": {"yue"},
+                    "受不了": {"shou bu le", "shou bu liao"}, "是不是": {"shi bu shi"},
+                    "时不时": {"shi bu shi"}}
+        weights = make_everyday.reading_weights(
+            ["受不了 shou'bu'le -1.2", "受不了 shou'bu'liao -0.03", "一个 yi'ge 0"])
+        counts = {"受不了": 40, "一个月": 30, "一个约": 2, "是不是": 90, "时不时": 5,
+                  "受不了吗": 3, "不了": 99}
+        self.assertEqual(make_everyday.select_harder(counts, readings, weights, 9),
+                         [("受不了", "shou bu liao", 40), ("一个月", "yi ge yue", 30)])
+        self.assertEqual(make_everyday.select_harder(counts, readings, weights, 1),
+                         [("受不了", "shou bu liao", 40)])
+        with self.assertRaises(make_everyday.EverydayError):
+            make_everyday.reading_weights(["受不了 shou'bu'le"])
+
+    def test_AnEssayLineIsAWordAndItsCount(self):
         with tempfile.TemporaryDirectory() as tmp:
             for bad in ["一个\t12\t3\n", "一个\tmany\n", "一个\n"]:
                 with self.assertRaises(make_everyday.EverydayError):

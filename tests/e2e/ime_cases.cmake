@@ -37,6 +37,12 @@ vetra_e2e(ImeTaIsAPersonFirst
   DRIVE ${typing} type ta cands key space expect-commit 他
         type taxiangchifan cands key space expect-commit 他想吃饭
         type shiyongta cands key space expect-commit 使用它)
+# Keys that read whole commit that reading, not a longer word that reads
+# on (这件事情, 那就是说): Space never commits characters never typed.
+vetra_e2e(ImeTypedReadingComesBeforeLongerWords
+  RUN ${ime_run}
+  DRIVE ${typing} type zhejianshi cands key space expect-commit 这件事
+        type najiushi cands key space expect-commit 那就是)
 vetra_e2e(ImeDigitChoosesOnThePage
   RUN ${ime_run} DRIVE ${typing} type ni cands key 2 expect-commit-cand 2)
 # With three candidates on a page "5" is input; "0" always is, and a digit
@@ -227,13 +233,13 @@ vetra_e2e(ImeVersionFileFollowsNoPlantedLink
 # ---- Commits that must not learn letters, keypad marks, SIGTERM without the
 # cloud addon.
 # A mark with the highlight on a candidate that covers part of the input
-# does what Space, Space would: 钟鼓 for "zhonggu", the rest converted, then
+# does what Space, Space would: 中谷 for "zhonggu", the rest converted, then
 # the mark. Enter after such a choice sends the letters as typed; neither
 # learns a word holding them (中古oren used to stand first after a restart).
 vetra_e2e(ImeMarkAfterAPartialChoiceConvertsTheRest
-  RUN ${ime_run} --expect-no-log "^CANDS\t[0-9]+\t\"钟鼓oren\""
-  DRIVE ${typing} type zhongguoren key Page_Down cands expect-first 钟鼓 key , expect-commit 钟鼓偶人，
-        type zhongguoren key Page_Down key space key Return expect-commit 钟鼓oren
+  RUN ${ime_run} --expect-no-log "^CANDS\t[0-9]+\t\"中谷oren\""
+  DRIVE ${typing} type zhongguoren key Page_Down cands expect-first 中谷 key , expect-commit 中谷偶人，
+        type zhongguoren key Page_Down key space key Return expect-commit 中谷oren
         --restart ${again} type zhongguoren cands expect-first 中国人)
 # The keypad's operators and point: input after "v" (v12 + 3 is 15), the
 # main keyboard's marks beside pinyin; never handed on ahead of the text.

@@ -9,15 +9,24 @@
 // a differs from the back-off path (weight of a + unigram of b); only words
 // whose back-off weight is non-zero can start a stored pair.
 //
+// A word's parts: for every word of 2 to 8 characters, over its readings,
+// the likeliest way the model reads its text as two or more words of the
+// list (each read as the word is), scored with the model's whole context
+// (是 不 是 with the pair and the triple, far above the pairs alone).
+//
 // Usage: vetra_lm_extract --lm FILE --words WORDS_TSV --unigrams OUT
-//                         --bigrams OUT [--max-words N] [--threads N]
+//                         --bigrams OUT [--parts OUT] [--max-words N]
+//                         [--threads N]
 // WORDS_TSV: the normalised word list (word TAB reading); its distinct words
 // are the vocabulary. Outputs, sorted by word bytes:
 //   unigrams: word, log10 probability, log10 back-off weight, frequency rank
 //             (1 = most frequent; ties in text order), one row per word the
 //             model knows;
 //   bigrams:  first word, second word, log10 probability of the second after
-//             the first, for the stored pairs among the N most frequent words.
+//             the first, for the stored pairs among the N most frequent words;
+//   parts:    word, log10 probability of its likeliest split, the split's
+//             last word, the word's own log10 probability ("-" when the
+//             model does not know it); only where the split is likelier.
 // Exits non-zero with a message on any failure.
 
 #include <libime/core/languagemodel.h>
@@ -34,6 +43,8 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -44,7 +55,7 @@ namespace {
 constexpr float kSameScore = 1e-4f;
 
 struct t_options {
-    std::string lm, words, unigrams, bigrams;
+    std::string lm, words, unigrams, bigrams, parts;
     long maxWords = 131071;
     long threads = 0;
 };
@@ -73,6 +84,8 @@ bool ParseOptions(int argc, char** argv, t_options* opt) {
             opt->unigrams = value;
         else if (key == "--bigrams")
             opt->bigrams = value;
+        else if (key == "--parts")
+            opt->parts = value;
         else if (key == "--max-words")
             opt->maxWords = std::strtol(value, nullptr, 10);
         else if (key == "--threads")
@@ -98,6 +111,87 @@ bool ReadVocabulary(const std::string& path, std::vector<std::string>* out) {
     std::sort(out->begin(), out->end());
     out->erase(std::unique(out->begin(), out->end()), out->end());
     return true;
+}
+
+// The rows of the word list as "word TAB syllables", in file order.
+bool ReadRows(const std::string& path, std::vector<std::pair<std::string, std::string>>* out) {
+    std::ifstream in(path);
+    if (!in) return false;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const size_t tab = line.find('\t');
+        if (tab == 0 || tab == std::string::npos) continue;
+        const size_t end = line.find('\t', tab + 1);
+        out->emplace_back(line.substr(0, tab), line.substr(tab + 1, end - tab - 1));
+    }
+    return true;
+}
+
+// Byte offsets where the UTF-8 characters of text start, and its length.
+std::vector<size_t> CharStarts(const std::string& text) {
+    std::vector<size_t> starts;
+    for (size_t i = 0; i < text.size(); ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
+    starts.push_back(text.size());
+    return starts;
+}
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+    std::vector<std::string> out;
+    size_t from = 0;
+    for (size_t at; (at = s.find(sep, from)) != std::string::npos; from = at + 1)
+        out.push_back(s.substr(from, at - from));
+    out.push_back(s.substr(from));
+    return out;
+}
+
+struct t_split {
+    float score = 0;
+    std::string last;
+};
+
+// Words longer than this many characters are not split: the splits grow
+// as 2^(n-1).
+constexpr size_t kMaxSplitChars = 8;
+
+// The likeliest split of text read as syllables into two or more words of
+// the list (listed: "word TAB syllables") that the model knows; false when
+// there is none.
+bool BestSplit(const libime::LanguageModel& lm, const std::string& text,
+               const std::vector<std::string>& syllables,
+               const std::unordered_set<std::string>& listed,
+               const std::unordered_map<std::string, libime::WordIndex>& known, t_split* out) {
+    const std::vector<size_t> at = CharStarts(text);
+    const size_t n = at.size() - 1;
+    if (n < 2 || n > kMaxSplitChars || n != syllables.size()) return false;
+    bool found = false;
+    // Bit i of cuts: a word ends after character i.
+    for (unsigned cuts = 1; cuts < (1u << (n - 1)); ++cuts) {
+        libime::State state = lm.nullState(), next;
+        float score = 0;
+        size_t from = 0;
+        std::string part;
+        bool ok = true;
+        for (size_t i = 1; i <= n && ok; ++i) {
+            if (i < n && !(cuts >> (i - 1) & 1)) continue;
+            part = text.substr(at[from], at[i] - at[from]);
+            std::string reading = syllables[from];
+            for (size_t k = from + 1; k < i; ++k) reading += ' ' + syllables[k];
+            auto index = known.find(part);
+            ok = index != known.end() && listed.count(part + '\t' + reading) > 0;
+            if (ok) {
+                score += lm.score(state, libime::WordNode(part, index->second), next);
+                state = next;
+            }
+            from = i;
+        }
+        if (ok && (!found || score > out->score)) {
+            *out = {score, part};
+            found = true;
+        }
+    }
+    return found;
 }
 
 // Writes through a temporary file renamed over the target, so that an
@@ -131,12 +225,13 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, &opt)) {
         std::fprintf(stderr,
                      "usage: %s --lm FILE --words WORDS_TSV --unigrams OUT --bigrams OUT "
-                     "[--max-words N] [--threads N]\n",
+                     "[--parts OUT] [--max-words N] [--threads N]\n",
                      argv[0]);
         return 2;
     }
     std::vector<std::string> texts;
-    if (!ReadVocabulary(opt.words, &texts)) {
+    std::vector<std::pair<std::string, std::string>> rows;
+    if (!ReadVocabulary(opt.words, &texts) || !ReadRows(opt.words, &rows)) {
         std::fprintf(stderr, "lm_extract: cannot read %s\n", opt.words.c_str());
         return 1;
     }
@@ -275,13 +370,61 @@ int main(int argc, char** argv) {
     for (const t_pair& p : pairs)
         std::fprintf(bi.get(), "%s\t%s\t%.6f\n", vocab[p.first].text.c_str(),
                      vocab[p.second].text.c_str(), p.score);
+    size_t splitWords = 0;
+    if (!opt.parts.empty()) {
+        std::unordered_set<std::string> listed;
+        for (const auto& [text, reading] : rows) listed.insert(text + '\t' + reading);
+        std::unordered_map<std::string, libime::WordIndex> known;
+        std::unordered_map<std::string, float> own;
+        for (const t_word& w : vocab) {
+            known.emplace(w.text, w.index);
+            own.emplace(w.text, w.unigram);
+        }
+        std::vector<std::pair<std::string, std::vector<std::string>>> readings;  // by text
+        for (const auto& [text, reading] : rows) readings.push_back({text, Split(reading, ' ')});
+        std::sort(readings.begin(), readings.end());
+        t_outFile parts(opt.parts);
+        if (!parts.get()) {
+            std::fprintf(stderr, "lm_extract: cannot write %s\n", opt.parts.c_str());
+            return 1;
+        }
+        std::fprintf(parts.get(),
+                     "# word\tlog10 probability of its likeliest split\tthe split's last word\t"
+                     "the word's own log10 probability (- unknown)\n");
+        for (size_t i = 0; i < readings.size();) {
+            const std::string& text = readings[i].first;
+            t_split best, split;
+            bool any = false;
+            for (; i < readings.size() && readings[i].first == text; ++i)
+                if (BestSplit(lm, text, readings[i].second, listed, known, &split) &&
+                    (!any || split.score > best.score)) {
+                    best = split;
+                    any = true;
+                }
+            auto self = own.find(text);
+            if (!any || (self != own.end() && !(best.score > self->second))) continue;
+            ++splitWords;
+            if (self == own.end())
+                std::fprintf(parts.get(), "%s\t%.6f\t%s\t-\n", text.c_str(), best.score,
+                             best.last.c_str());
+            else
+                std::fprintf(parts.get(), "%s\t%.6f\t%s\t%.6f\n", text.c_str(), best.score,
+                             best.last.c_str(), self->second);
+        }
+        if (!parts.Commit()) {
+            std::fprintf(stderr, "lm_extract: writing %s failed\n", opt.parts.c_str());
+            return 1;
+        }
+    }
     if (!uni.Commit() || !bi.Commit()) {
         std::fprintf(stderr, "lm_extract: writing the outputs failed\n");
         return 1;
     }
     std::printf(
         "lm_extract: %zu words, %zu pair-starting words, %zu pairs among %zu words, "
-        "%zu near-equal scores taken as back-off, %u threads\n",
-        vocab.size(), firsts.size(), pairs.size(), byFrequency.size(), near, threadCount);
+        "%zu near-equal scores taken as back-off, %zu words likelier as their parts, "
+        "%u threads\n",
+        vocab.size(), firsts.size(), pairs.size(), byFrequency.size(), near, splitWords,
+        threadCount);
     return 0;
 }

@@ -13,9 +13,17 @@ read that way is the one a user means; the readings of the most frequent
 such words are written, two-character ones and three- or four-character
 ones apart, most frequent first.
 
+With --harder, a second set is written of the three- and four-character
+words and phrases that the first leaves out: words the list reads several
+ways, read as the list's own weights say most (its dictionary, dumped with
+--pinyindict, weighs each reading of a word), and text the list does not
+hold (一个月), read through the fewest of its words (each read its likeliest
+way). Each is kept when it is the likeliest of all the readings' words.
+
 Usage: make_everyday.py --essay FILE --opencc-root DIR --words words.tsv
                         --manifest FILE --out TSV
                         [--two N] [--longer N]
+                        [--harder TSV --pinyindict TOOL [--hard N]]
 Output columns: word, syllables (space-separated), summed count. Same inputs,
 same bytes; exits non-zero with a message on any failure.
 """
@@ -29,8 +37,14 @@ import tempfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from coverage import read_rows, write_lines  # noqa: E402
 import trad_build  # noqa: E402
+from normalise import dump_word_list  # noqa: E402
 
 HAN_WORD = re.compile(r"[\u4e00-\u9fff]{2,4}")
+# The weight of a reading the dump does not give (a word of traditional
+# script mapped to simplified).
+UNWEIGHED = -99.0
+# A reading's weight in the dump: a log10 share, 0 for a word read one way.
+DUMP_ROW = re.compile(r"(\S+) ([a-z']+) (-?[0-9.]+(?:e-?[0-9]+)?)")
 # essay.txt is about 6 MB; anything far larger is not that list.
 MAX_FILE_BYTES = 64 << 20
 MAX_COUNT = 10 ** 12
@@ -91,6 +105,77 @@ def single_readings(words_path):
     return {w: next(iter(r)) for w, r in readings.items() if len(r) == 1}
 
 
+def all_readings(words_path):
+    """{word: set of its syllable strings} of the word list."""
+    readings = {}
+    for f in read_rows(words_path):
+        if len(f) < 2:
+            raise EverydayError("%s: a row without its reading" % words_path)
+        readings.setdefault(f[0], set()).add(f[1])
+    return readings
+
+
+def reading_weights(lines):
+    """{(word, syllables): log10 weight} of the dictionary's dump."""
+    weights = {}
+    for line in lines:
+        m = DUMP_ROW.fullmatch(line)
+        if not m:
+            raise EverydayError("not 'word reading weight' in the dictionary: %r" % line[:80])
+        weights[(m.group(1), m.group(2).replace("'", " "))] = float(m.group(3))
+    return weights
+
+
+def likeliest(word, readings, weights):
+    """The reading of a listed word its dictionary weighs most (the first in
+    order on a tie) and its weight."""
+    reading = max(sorted(readings), key=lambda r: weights.get((word, r), UNWEIGHED))
+    return reading, weights.get((word, reading), UNWEIGHED)
+
+
+def composed_reading(word, readings, weights):
+    """A reading of text the list does not hold: through the fewest listed
+    words (the likeliest reading of each, the heavier split on a tie), or
+    None when some part is not listed."""
+    # best[i]: (pieces, -weight, reading) of the first i characters
+    best = [None] * (len(word) + 1)
+    best[0] = (0, 0.0, "")
+    for i in range(1, len(word) + 1):
+        for j in range(i):
+            part = word[j:i]
+            if best[j] is None or part not in readings or part == word:
+                continue
+            reading, weight = likeliest(part, readings[part], weights)
+            held = best[j]
+            cand = (held[0] + 1, held[1] - weight, (held[2] + " " + reading).strip())
+            if best[i] is None or cand < best[i]:
+                best[i] = cand
+    return best[-1][2] if best[-1] else None
+
+
+def select_harder(counts, readings, weights, count):
+    """Rows (word, reading, count) of three and four characters that the
+    first set cannot hold: the likeliest word of each reading, listed words
+    read one way left out."""
+    best = {}
+    for word, n in counts.items():
+        if len(word) < 3:
+            continue
+        held = readings.get(word)
+        if held is not None:
+            reading = likeliest(word, held, weights)[0]
+        else:
+            reading = composed_reading(word, readings, weights)
+            if reading is None:
+                continue
+        key = reading.replace(" ", "")
+        other = best.get(key)
+        if other is None or (n, other[0]) > (other[2], word):
+            best[key] = (word, reading, n)
+    rows = [r for r in best.values() if len(readings.get(r[0], ())) != 1]
+    return sorted(rows, key=lambda r: (-r[2], r[0]))[:count]
+
+
 def select(counts, readings, two, longer):
     """Rows (word, reading, count): the likeliest word of each reading."""
     best = {}
@@ -117,7 +202,12 @@ def main():
     ap.add_argument("--out", required=True)
     ap.add_argument("--two", type=int, default=3000)
     ap.add_argument("--longer", type=int, default=1000)
+    ap.add_argument("--harder")
+    ap.add_argument("--pinyindict")
+    ap.add_argument("--hard", type=int, default=1000)
     args = ap.parse_args()
+    if args.harder and not args.pinyindict:
+        sys.exit("make_everyday: --harder needs --pinyindict")
     try:
         version = "?"
         for f in read_rows(args.manifest):
@@ -133,6 +223,12 @@ def main():
         if len(short) < args.two or len(long_) < args.longer:
             raise EverydayError("only %d two-character and %d longer words" %
                                 (len(short), len(long_)))
+        harder = []
+        if args.harder:
+            weights = reading_weights(dump_word_list(args.opencc_root, args.pinyindict))
+            harder = select_harder(counts, all_readings(args.words), weights, args.hard)
+            if len(harder) < args.hard:
+                raise EverydayError("only %d harder words" % len(harder))
     except (EverydayError, OSError, ValueError, UnicodeDecodeError) as e:
         sys.exit("make_everyday: %s" % e)
     lines = [
@@ -145,6 +241,17 @@ def main():
     ]
     lines += ["%s\t%s\t%d\n" % row for row in short + long_]
     write_lines(args.out, lines)
+    if args.harder:
+        lines = [
+            "# Harder everyday words typed alone: words and phrases of three and four\n",
+            "# characters that the word list reads several ways or does not hold, the\n",
+            "# likeliest of each toneless reading by the counts of rime-essay %s,\n" % version,
+            "# read as the list weighs its readings; %d, most frequent first.\n" % len(harder),
+            "# Generated by tools/data/make_everyday.py.\n",
+            "# word\tsyllables\tcount\n",
+        ]
+        lines += ["%s\t%s\t%d\n" % row for row in harder]
+        write_lines(args.harder, lines)
 
 
 if __name__ == "__main__":

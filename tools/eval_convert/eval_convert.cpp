@@ -20,10 +20,15 @@
 // figure. An everyday-words set (--everyday, also from the data build) types
 // common words alone, each reading's likeliest word expected first; the
 // rate is given for the two-character words, the 1,000 most frequent of
-// them, and the words of three and four characters. An everyday-sentences
-// set (--sentences, also from the data build) types clauses of narrative
-// text: the exact rate, and how often a clause about a person (written
-// with 他 or 她, typed "ta...") starts with 他 or 她 rather than 它.
+// them, and the words of three and four characters. A harder set (--harder)
+// types common words and phrases of three and four syllables that the word
+// list reads several ways or does not hold. Over all of them it counts
+// first candidates that read on beyond the typed syllables (a ceiling with
+// --max-first-longer) and first pages that hold another reading of the
+// whole input composed of words. An everyday-sentences set (--sentences,
+// also from the data build) types clauses of narrative text: the exact
+// rate, and how often a clause about a person (written with 他 or 她, typed
+// "ta...") starts with 他 or 她 rather than 它.
 //
 // Usage: eval_convert --data DIR --calibration TSV [--min-exact PERCENT]
 //                     [--seen TSV [--min-clean PERCENT]]
@@ -31,6 +36,7 @@
 //                      [--min-everyday-common PERCENT]
 //                      [--min-everyday-longer PERCENT]]
 //                     [--sentences TSV [--min-sentence-person PERCENT]]
+//                     [--harder TSV [--min-harder PERCENT]] [--max-first-longer N]
 //                     [--min-top5 PERCENT] [--errors N] [--show INPUT]
 //                     [--no-timing 1] [--slow MS] [--correction 0]
 //                     [--forecast 0] [--secondary 1] [--typos 0] [--min-typos PERCENT]
@@ -77,6 +83,7 @@ std::u16string TextOf(const t_candWord* w) {
 bool g_correction = true;
 bool g_forecast = true;
 bool g_secondary = false;
+bool g_trace = false;
 
 int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t pageSize,
             t_candWord** results, uint16_t* corrected = nullptr,
@@ -209,6 +216,52 @@ std::vector<t_everyday> ReadEveryday(const std::string& path, bool* ok) {
 double Share(long part, long whole) {
     return whole ? 100.0 * double(part) / double(whole) : 0.0;
 }
+
+// A first candidate that reads on beyond the typed syllables (more
+// syllables than the keys gave ends) commits characters never typed.
+bool FirstReadsOn(t_candWord** results, int n) {
+    const t_candWord* w = n > 0 ? results[0] : nullptr;
+    return w && w->syllableIds && w->segmentList &&
+           LstrGetLength(w->syllableIds) > LstrGetLength(w->segmentList);
+}
+
+// What places 2 to 5 hold of other readings of the whole input composed of
+// words (a sentence or a name) rather than a word of the lists: bit 1 any,
+// bit 2 one that is the first candidate with another last character (a
+// word of the first reading with a character glued on).
+int ComposedOnPage(t_candWord** results, int n, size_t typed) {
+    int found = 0;
+    const std::u16string top = n > 0 ? TextOf(results[0]) : std::u16string();
+    for (int i = 1; i < std::min(n, 5); ++i) {
+        const uint16_t source =
+            results[i]->sourceType & uint16_t(~(kCandSourceFlag | kCandSourceMerged));
+        if (results[i]->coveredLength < typed ||
+            (source != kCandSourceComposed && source != kCandSourceComposedName))
+            continue;
+        const std::u16string text = TextOf(results[i]);
+        found |= 1;
+        if (text.size() == top.size() && text.size() > 1 &&
+            text.compare(0, text.size() - 1, top, 0, top.size() - 1) == 0)
+            found |= 2;
+    }
+    return found;
+}
+
+// Counts of first pages: with another composed reading, with one that
+// glues a character on.
+struct t_pageCounts {
+    long composed = 0, glued = 0;
+    void Add(int found) {
+        composed += found & 1;
+        glued += (found >> 1) & 1;
+    }
+};
+
+// Counts of one set of words typed alone.
+struct t_wordSetCounts {
+    long rows = 0, first = 0, readsOn = 0;
+    t_pageCounts pages;
+};
 
 // Prints a failure when the share is under a floor given (below 0: none).
 bool UnderFloor(const char* what, double share, double floor) {
@@ -378,11 +431,11 @@ double ReportContextPairs(t_candGenerator& generator, const std::vector<t_phrase
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string data, calibration, show, seenPath, everydayPath, sentencesPath;
+    std::string data, calibration, show, seenPath, everydayPath, sentencesPath, hardPath;
     double minExact = -1, minTop5 = -1, minFirstWord = -1, maxPrefixSecond = -1, minClean = -1,
            minTwo = -1, minCommon = -1, minLonger = -1, minTypos = -1, minContext = -1,
-           minPerson = -1;
-    long maxPrefixFirst = -1;
+           minPerson = -1, minHard = -1;
+    long maxPrefixFirst = -1, maxReadsOn = -1;
     bool typos = true, abbreviations = true, firstPage = true, prefixes = true, context = true;
     int examples = 0;  // phrases shown per kind of count
     int showErrors = 0;
@@ -412,6 +465,12 @@ int main(int argc, char** argv) {
             sentencesPath = v;
         else if (k == "--min-sentence-person")
             minPerson = std::atof(v.c_str());
+        else if (k == "--harder")
+            hardPath = v;
+        else if (k == "--min-harder")
+            minHard = std::atof(v.c_str());
+        else if (k == "--max-first-longer")
+            maxReadsOn = std::atol(v.c_str());
         else if (k == "--min-top5")
             minTop5 = std::atof(v.c_str());
         else if (k == "--typos")
@@ -450,6 +509,8 @@ int main(int argc, char** argv) {
             g_forecast = v != "0";
         else if (k == "--secondary")
             g_secondary = v != "0";
+        else if (k == "--trace")
+            g_trace = v != "0";
     }
     if (data.empty() || (calibration.empty() && show.empty())) {
         std::fprintf(
@@ -458,6 +519,7 @@ int main(int argc, char** argv) {
             "[--seen TSV] [--min-clean PERCENT] [--everyday TSV] [--min-everyday-two PERCENT] "
             "[--min-everyday-common PERCENT] [--min-everyday-longer PERCENT] "
             "[--sentences TSV] [--min-sentence-person PERCENT] "
+            "[--harder TSV] [--min-harder PERCENT] [--max-first-longer N] "
             "[--show INPUT] [--no-timing 1] [--slow MS] [--min-top5 PERCENT] [--typos 0] "
             "[--min-typos PERCENT] "
             "[--abbreviations 0] [--examples N] [--context 0] [--min-context PERCENT]\n");
@@ -486,17 +548,26 @@ int main(int argc, char** argv) {
         status = 2;
     } else if (!show.empty()) {
         uint16_t corrected = 0;
+        generator.SetDebugDisplay(g_trace);
         const int n =
             Convert(generator, std::wstring(show.begin(), show.end()), 60, results, &corrected);
-        for (int i = 0; i < n; ++i)
-            std::printf("%2d %s  kind %u source %u rank %d score %g%s\n", i + 1,
+        for (int i = 0; i < n; ++i) {
+            const t_lstr* trace = results[i]->debugText;
+            const std::u16string why =
+                g_trace && trace
+                    ? std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(trace)),
+                                     LstrGetLength(trace))
+                    : std::u16string();
+            std::printf("%2d %s  kind %u source %u rank %d score %g%s %s\n", i + 1,
                         Utf8(TextOf(results[i])).c_str(), results[i]->kind, results[i]->sourceType,
                         results[i]->rank, results[i]->score,
-                        i < 16 && (corrected >> i & 1) ? " correction" : "");
+                        i < 16 && (corrected >> i & 1) ? " correction" : "", Utf8(why).c_str());
+        }
     } else {
         std::ifstream in(calibration);
         long phrases = 0, exact = 0, top5 = 0, chars = 0, rightChars = 0, fixFirst = 0,
-             fixSecond = 0, clean = 0, cleanExact = 0;
+             fixSecond = 0, clean = 0, cleanExact = 0, readsOnPhrases = 0;
+        t_pageCounts phrasePages;
         bool readable = true;
         std::vector<std::u16string> seen;
         if (!seenPath.empty())
@@ -507,6 +578,8 @@ int main(int argc, char** argv) {
         if (readable && !everydayPath.empty()) everyday = ReadEveryday(everydayPath, &readable);
         std::vector<t_everyday> sentences;
         if (readable && !sentencesPath.empty()) sentences = ReadEveryday(sentencesPath, &readable);
+        std::vector<t_everyday> harder;
+        if (readable && !hardPath.empty()) harder = ReadEveryday(hardPath, &readable);
         std::vector<double> keystrokes;
         std::vector<t_phrase> all;
         std::string line;
@@ -533,6 +606,8 @@ int main(int argc, char** argv) {
             const std::wstring& typed = ph.typed;
             const int n = std::min(Convert(generator, typed, 2600, results, &corrected), 5);
             const std::u16string got = n > 0 ? TextOf(results[0]) : std::u16string();
+            readsOnPhrases += FirstReadsOn(results, n);
+            phrasePages.Add(ComposedOnPage(results, n, typed.size()));
             ++phrases;
             chars += long(phrase.size());
             if (corrected & 1) {
@@ -574,9 +649,9 @@ int main(int argc, char** argv) {
             }
         }
         if (!readable || (!everydayPath.empty() && everyday.empty()) ||
-            (!sentencesPath.empty() && sentences.empty())) {
-            std::fprintf(stderr, "eval_convert: cannot read %s, %s or %s\n", seenPath.c_str(),
-                         everydayPath.c_str(), sentencesPath.c_str());
+            (!sentencesPath.empty() && sentences.empty()) || (!hardPath.empty() && harder.empty())) {
+            std::fprintf(stderr, "eval_convert: cannot read %s, %s, %s or %s\n", seenPath.c_str(),
+                         everydayPath.c_str(), sentencesPath.c_str(), hardPath.c_str());
             status = 2;
         } else if (phrases == 0) {
             std::fprintf(stderr, "eval_convert: no phrases in %s\n", calibration.c_str());
@@ -602,9 +677,22 @@ int main(int argc, char** argv) {
             // frequent (the set is ordered by frequency).
             long two = 0, twoFirst = 0, common = 0, commonFirst = 0, longer = 0, longerFirst = 0;
             int everydayErrors = errorsToShow;
-            for (const t_everyday& e : everyday) {
+            t_wordSetCounts easy, hard;
+            const auto typeAlone = [&](const t_everyday& e, t_wordSetCounts* counts) {
                 const int n = Convert(generator, e.typed, 2600, results);
                 const bool first = n > 0 && TextOf(results[0]) == e.word;
+                ++counts->rows;
+                counts->first += first;
+                counts->readsOn += FirstReadsOn(results, n);
+                counts->pages.Add(ComposedOnPage(results, n, e.typed.size()));
+                if (!first && everydayErrors-- > 0)
+                    std::printf(
+                        "  %s %s -> %s\n", std::string(e.typed.begin(), e.typed.end()).c_str(),
+                        Utf8(e.word).c_str(), n > 0 ? Utf8(TextOf(results[0])).c_str() : "");
+                return first;
+            };
+            for (const t_everyday& e : everyday) {
+                const bool first = typeAlone(e, &easy);
                 if (e.word.size() == 2) {
                     ++two;
                     twoFirst += first;
@@ -616,27 +704,51 @@ int main(int argc, char** argv) {
                     ++longer;
                     longerFirst += first;
                 }
-                if (!first && everydayErrors-- > 0)
-                    std::printf(
-                        "  %s %s -> %s\n", std::string(e.typed.begin(), e.typed.end()).c_str(),
-                        Utf8(e.word).c_str(), n > 0 ? Utf8(TextOf(results[0])).c_str() : "");
             }
+            for (const t_everyday& e : harder) typeAlone(e, &hard);
             if (!everyday.empty())
                 std::printf(
                     "everyday words first: two characters %.1f%% of %ld (the 1,000 most frequent "
                     "%.1f%%), three and four %.1f%% of %ld\n",
                     Share(twoFirst, two), two, Share(commonFirst, common),
                     Share(longerFirst, longer), longer);
+            if (!harder.empty())
+                std::printf(
+                    "harder everyday words (three and four syllables) first: %.1f%% of %ld\n",
+                    Share(hard.first, hard.rows), hard.rows);
+            const long readsOn = readsOnPhrases + easy.readsOn + hard.readsOn;
+            std::printf(
+                "first candidate longer than the typed reading: %ld (phrases %ld, everyday %ld, "
+                "harder %ld)\n",
+                readsOn, readsOnPhrases, easy.readsOn, hard.readsOn);
+            std::printf(
+                "first pages with another composed reading of the whole input: phrases %.1f%%, "
+                "everyday %.1f%%, harder %.1f%%\n",
+                Share(phrasePages.composed, phrases), Share(easy.pages.composed, easy.rows),
+                Share(hard.pages.composed, hard.rows));
+            std::printf(
+                "  of them only the first with another last character: phrases %.1f%%, everyday "
+                "%.1f%%, harder %.1f%%\n",
+                Share(phrasePages.glued, phrases), Share(easy.pages.glued, easy.rows),
+                Share(hard.pages.glued, hard.rows));
             // Each floor reports its own failure.
             if (UnderFloor("clean exact", cleanShare, minClean) |
                 UnderFloor("everyday two-character", Share(twoFirst, two), minTwo) |
                 UnderFloor("everyday most frequent", Share(commonFirst, common), minCommon) |
-                UnderFloor("everyday longer", Share(longerFirst, longer), minLonger))
+                UnderFloor("everyday longer", Share(longerFirst, longer), minLonger) |
+                UnderFloor("harder everyday", Share(hard.first, hard.rows), minHard))
                 status = 1;
             if (!sentences.empty() &&
                 UnderFloor("sentences about a person with 他 or 她 first",
                            ReportSentences(generator, sentences, results, errorsToShow), minPerson))
                 status = 1;
+            if (maxReadsOn >= 0 && readsOn > maxReadsOn) {
+                std::fprintf(stderr,
+                             "eval_convert: %ld first candidates read on beyond the input, above "
+                             "the ceiling %ld\n",
+                             readsOn, maxReadsOn);
+                status = 1;
+            }
             if (typos) {
                 static const char* const kKinds[5] = {"", "substituted", "deleted", "inserted",
                                                       "swapped"};

@@ -162,26 +162,32 @@ TEST_F(PostProcessTest, ClearlyBetter) {
     }
 }
 
-// A predicted next word stands at place 2 or later unless clearly better
-// than the top word; the strict pass needs a clear first result.
+// A predicted word that reads on beyond the input stands at place 2 or
+// later unless the top word covers less of the input and the prediction is
+// clearly better than it; the strict pass needs a clear first result.
 TEST_F(PostProcessTest, PredictedWordFloor) {
     const struct {
         int16_t topRank, predictedRank, secondRank;
+        uint32_t topCovers;  // of the 6 keys the prediction covers
         bool strict;
         int added;
         int16_t floor;
     } cases[] = {
-        {1100, 960, 0, false, 1, 2},   // 960 + 144 is not below 1100: floor 2
-        {1100, 800, 0, false, 1, 0},   // 800 + 144 < 1100
-        {1100, 800, 900, true, 0, 0},  // strict, the first not clearly before the second
-        {1100, 800, 1100, true, 1, 0},
+        {1100, 960, 0, 4, false, 1, 2},   // 960 + 144 is not below 1100: floor 2
+        {1100, 800, 0, 4, false, 1, 0},   // 800 + 144 < 1100
+        {1100, 800, 0, 6, false, 1, 2},   // the top reads the whole input
+        {1100, 800, 900, 4, true, 0, 0},  // strict, the first not clearly before the second
+        {1100, 800, 1100, 4, true, 1, 0},
     };
     for (const auto& c : cases) {
         t_candWord* out[4];
         t_arrayWord main(out, 0, 4, 0, nullptr, &heap);
         int filtered = 0;
-        main.Add(Rec(L"西安", kCandSourceSystem, c.topRank, 0.5), &filtered);
+        t_candWord* top = Rec(L"西安", kCandSourceSystem, c.topRank, 0.5);
+        top->coveredLength = c.topCovers;
+        main.Add(top, &filtered);
         std::vector<t_candWord*> results = {Rec(L"先", kCandSourceSystem, c.predictedRank, 0.5)};
+        results[0]->coveredLength = 6;
         if (c.secondRank) results.push_back(Rec(L"现", kCandSourceSystem, c.secondRank, 0.5));
         EXPECT_EQ(PlacePredictedWord(&main, results.data(), int(results.size()), c.strict),
                   c.added);
