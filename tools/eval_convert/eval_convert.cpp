@@ -649,7 +649,8 @@ int main(int argc, char** argv) {
             }
         }
         if (!readable || (!everydayPath.empty() && everyday.empty()) ||
-            (!sentencesPath.empty() && sentences.empty()) || (!hardPath.empty() && harder.empty())) {
+            (!sentencesPath.empty() && sentences.empty()) ||
+            (!hardPath.empty() && harder.empty())) {
             std::fprintf(stderr, "eval_convert: cannot read %s, %s, %s or %s\n", seenPath.c_str(),
                          everydayPath.c_str(), sentencesPath.c_str(), hardPath.c_str());
             status = 2;
