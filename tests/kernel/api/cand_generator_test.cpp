@@ -122,6 +122,35 @@ TEST_F(GeneratorBuiltDataTest, TypicalInputsOfferTheExpectedWordsOnTheFirstPage)
     }
 }
 
+// A lone a, e or o is its own syllable and the first letter of the
+// syllables it begins, as an initial is the first letter of its syllables:
+// in first-letter input the common word comes first, and at the end of the
+// input the word of the syllable not typed out yet is on the first page
+// without pushing the vowel's own syllable (啊) off the first place.
+TEST_F(GeneratorBuiltDataTest, ALoneVowelAlsoBeginsTheSyllablesWithoutInitial) {
+    const struct {
+        const wchar_t* input;
+        std::u16string text;
+        int atMost;
+    } cases[] = {
+        {L"aq", u"安全", 0},     {L"az", u"安装", 0},       {L"ez", u"儿子", 0},
+        {L"ag", u"爱国", 0},     {L"tianam", u"天安门", 0}, {L"changaj", u"长安街", 0},
+        {L"fanga", u"方案", 4},  {L"qina", u"亲爱", 4},     {L"anq", u"安全", 0},
+        {L"fangan", u"方案", 0}, {L"a", u"啊", 0},          {L"nihaoa", u"你好啊", 0},
+        {L"haoa", u"好啊", 0},   {L"shia", u"是啊", 0},     {L"diedai", u"迭代", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)));
+        // As the dispatcher asks by default: corrections and English words too.
+        t_convertRequest request;
+        request.allLowerCase = request.correction = request.names = 1;
+        request.longWordHint = wcslen(c.input) > 1;
+        const int at = IndexOf(Raw(request, c.input), c.text);
+        EXPECT_GE(at, 0);
+        EXPECT_LE(at, c.atMost);
+    }
+}
+
 // The shipped given-name characters carry the places the name lattice
 // needs, so that surname and given name are read over the whole input:
 // every name starts with a surname of the input's first syllable, three
