@@ -17,10 +17,12 @@
 
 namespace {
 
+// Unit by unit: a record's text may lie at any byte in the arena.
 std::u16string Text(const t_candWord* w) {
-    return w && w->text ? std::u16string(reinterpret_cast<const char16_t*>(LstrGetUnits(w->text)),
-                                         LstrGetLength(w->text))
-                        : std::u16string();
+    std::u16string out;
+    for (uint32_t i = 0; w && i < LstrGetLength(w->text); ++i)
+        out.push_back(char16_t(LstrGetUnit(w->text, i)));
+    return out;
 }
 
 class GeneratorBuiltDataTest : public BuiltDataKernelTest {
