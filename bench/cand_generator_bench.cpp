@@ -110,6 +110,9 @@ BENCHMARK_CAPTURE(Keystrokes, twenty_syllables,
                   L"womenxianzaikaishixuexizhongguorenmindaxuejisuanjixueyuande")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Keystrokes, twelve_initials, L"zgrmdxjsjxyd")->Unit(benchmark::kMillisecond);
+// Initials among lone vowels, each of which also begins an, ai, ang, ao.
+BENCHMARK_CAPTURE(Keystrokes, twelve_vowel_initials, L"jtaqzyaqxfaq")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DispatchedKeystrokes, six_syllables, L"womenxianzaikaishi")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DispatchedKeystrokes, twenty_syllables,

@@ -4,6 +4,7 @@
 #include "kernel/convert/py_lattice.h"
 
 #include <algorithm>
+#include <array>
 
 #include "kernel/lexicon/key_py_map.h"
 #include "kernel/lexicon/py_dict.h"
@@ -22,6 +23,51 @@ bool IsLower(wchar_t c) {
 bool IsUpper(wchar_t c) {
     return c >= L'A' && c <= L'Z';
 }
+bool IsLoneVowelKey(wchar_t c) {
+    return c == L'a' || c == L'e' || c == L'o';
+}
+
+// Whether the vowel b goes on the vowel a inside some syllable ("ao" of
+// bao, "ia" of jia).
+bool ContinuesVowel(wchar_t a, wchar_t b) {
+    if (a != L'a' && a != L'e' && a != L'i' && a != L'o' && a != L'u' && a != L'v') return false;
+    static const auto pairs = [] {
+        std::array<std::array<bool, 26>, 26> seen{};
+        for (const wchar_t* text : kSyllableTexts)
+            for (size_t k = 0; text[k] && text[k + 1]; ++k)
+                if (IsLower(text[k]) && IsLower(text[k + 1]))
+                    seen[size_t(text[k] - L'a')][size_t(text[k + 1] - L'a')] = true;
+        return seen;
+    }();
+    return IsLower(a) && IsLower(b) && pairs[size_t(a - L'a')][size_t(b - L'a')];
+}
+
+// Whether a syllable of two or more keys starts at p.
+bool SyllableStartsAt(const t_keyPyMap* keyMap, const wchar_t* input, int p, int n) {
+    wchar_t key[8];
+    uint16_t ids[kMaxIdsPerKey], flags[kMaxIdsPerKey];
+    float weights[kMaxIdsPerKey];
+    for (int len = 0; p + len < n && len < 7 && IsLower(input[p + len]);) {
+        key[len] = input[p + len];
+        key[++len] = 0;
+        bool longer = false;
+        const int32_t row = keyMap->FindKey(key, &longer);
+        if (row >= 0 && len >= 2) {
+            const int count = std::min(
+                keyMap->GetPinyinIds(row, ids, weights, flags, kMaxIdsPerKey), kMaxIdsPerKey);
+            for (int k = 0; k < count; ++k)
+                if (ids[k] < kSyllableCount && !(flags[k] & kPyArcPartialMask)) return true;
+        }
+        if (!longer) break;
+    }
+    return false;
+}
+
+// A lone vowel reads as the syllables it begins as surely as alone (a user
+// types the a of an as the q of quan); where it ends the input, by half:
+// the vowel there is as often its own syllable (好啊) as the start of one
+// not typed out yet (方案).
+constexpr float kVowelEndShare = 0.5f;
 
 }  // namespace
 
@@ -90,7 +136,8 @@ bool t_pyLattice::Build(t_scopeHeap* arena, const t_keyPyMap* keyMap, const t_py
 // Algorithm: every start position grows a key one character at a time while
 // the map has longer keys. Complete syllables become arcs at once; partial
 // and abbreviated ones only beyond the farthest complete syllable, so that
-// "zhong" does not also offer zh + ong.
+// "zhong" does not also offer zh + ong, except the syllables a lone vowel
+// begins.
 void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const wchar_t* input,
                             bool shuangPin) {
     const int n = m_n;
@@ -120,6 +167,8 @@ void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const 
         std::fill(rows + i, rows + n + 1, -1);
         int lastEnd = i;
         int len = 0;
+        int vowelEnd = -1, longestEnd = -1;  // of the key a, e or o alone; of the longest key
+        float vowelOwn = 0;
         for (int pos = i; pos < n && len < int(t_keyPyMap::kMaxKeyChars);) {
             const wchar_t c = input[pos];
             key[len++] = c;
@@ -168,11 +217,31 @@ void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const 
                 }
                 rows[end] = row;
                 keysAt[end] = len;
+                longestEnd = end;
+                if (len == 1 && !shuangPin && IsLoneVowelKey(c)) {
+                    vowelEnd = end;
+                    vowelOwn = best;
+                }
             }
             if (!longer || separated) break;
         }
+        // A lone vowel also begins the syllables without initial it starts
+        // (an, ai, ang, ao of a), wherever it stands ("fanga": fang + an),
+        // but not where it goes on the vowel before it ("bao") or comes
+        // before a whole syllable ("diedai" is no di + er + dai).
+        float vowelWeight = 0;
+        if (vowelEnd >= 0 && vowelEnd == longestEnd &&
+            !(i > lead && ContinuesVowel(input[i - 1], input[i]))) {
+            if (vowelEnd >= n)
+                vowelWeight = vowelOwn * kVowelEndShare;
+            else if (!SyllableStartsAt(keyMap, input, vowelEnd, n))
+                vowelWeight = vowelOwn;
+        }
+        if (vowelWeight <= 0) vowelEnd = -1;
         // Partial syllables beyond the farthest complete one.
-        for (int end = std::max(i + 1, completeEnd + 1); end <= lastEnd; ++end) {
+        const int firstPartialEnd = std::max(i + 1, completeEnd + 1);
+        for (int end = vowelEnd < 0 ? firstPartialEnd : std::min(firstPartialEnd, vowelEnd);
+             end <= lastEnd; ++end) {
             if (rows[end] < 0) continue;
             const int count = std::min(
                 keyMap->GetPinyinIds(rows[end], ids, weights, flags, kMaxIdsPerKey), kMaxIdsPerKey);
@@ -180,9 +249,12 @@ void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const 
             bool added = false;
             for (int k = 0; k < count; ++k) {
                 if (!(flags[k] & kPyArcPartialMask) || ids[k] >= kPinyinIdCount) continue;
-                if (!AddArc(start, end, keysAt[end], weights[k], ids[k], flags[k])) continue;
+                const bool begun = end == vowelEnd && (flags[k] & kKeyFlagZeroInitial);
+                if (end < firstPartialEnd && !begun) continue;
+                const float w = begun ? std::max(weights[k], vowelWeight) : weights[k];
+                if (!AddArc(start, end, keysAt[end], w, ids[k], flags[k])) continue;
                 added = true;
-                best = std::max(best, weights[k]);
+                best = std::max(best, w);
             }
             if (!added) continue;
             const double f = double(best) * from * kStepDecay;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cwchar>
 #include <set>
 #include <string>
 
@@ -34,6 +35,15 @@ protected:
                            std::to_string(l->arc->end));
             }
         return out;
+    }
+
+    // The live arc of syllable from start to end, partial or not; null when none.
+    const t_pyArc* Arc(int start, const wchar_t* syllable, int end, bool partial) const {
+        for (const t_pyArcLink* l = lattice.Out(start); l; l = l->next)
+            if (l->arc->end == end && SyllableTableText(l->arc->id) == std::wstring(syllable) &&
+                bool(l->arc->flags & kPyArcPartialMask) == partial)
+                return l->arc;
+        return nullptr;
     }
 
     t_scopeHeap arena;
@@ -71,6 +81,40 @@ TEST_P(PyLatticeTest, ReadingsOfAmbiguousAndSeparatedInput) {
     ASSERT_TRUE(Build(L"zhongg"));
     EXPECT_TRUE(lattice.IsEndAmbiguous());
     EXPECT_TRUE(lattice.LacksPlainSyllable());
+}
+
+// A lone a, e or o is also the first letter of the syllables without
+// initial it begins, as surely as its own syllable, and by half at the end
+// of the input; not where it goes on the vowel before it or stands before
+// a whole syllable.
+TEST_P(PyLatticeTest, ALoneVowelBeginsTheSyllablesWithoutInitial) {
+    const struct {
+        const wchar_t* input;
+        int start, end;
+        const wchar_t *vowel, *begun;
+        float share;  // of the vowel's own weight; 0: an abbreviation's at most
+    } cases[] = {
+        {L"aq", 0, 1, L"a", L"an", 1.0f},      {L"ez", 0, 1, L"e", L"er", 1.0f},
+        {L"a'q", 0, 2, L"a", L"ang", 1.0f},    {L"tianam", 4, 5, L"a", L"an", 1.0f},
+        {L"changaj", 5, 6, L"a", L"an", 1.0f},  // inside the complete ga
+        {L"fanga", 4, 5, L"a", L"an", 0.5f},   {L"ao", 1, 2, L"o", L"ou", 0},  // the o of ao
+        {L"bao", 2, 3, L"o", L"ou", 0},                                        // ... of bao
+        {L"shia", 3, 4, L"a", L"ai", 0},                                       // ia
+        {L"diedai", 2, 3, L"e", L"er", 0},                                     // before dai
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)));
+        ASSERT_TRUE(Build(c.input));
+        const t_pyArc* begun = Arc(c.start, c.begun, c.end, true);
+        const t_pyArc* own = Arc(c.start, c.vowel, c.end, false);
+        ASSERT_TRUE(own);
+        if (c.share == 0) {
+            EXPECT_TRUE(!begun || begun->prob < own->prob / 2);  // no more than an abbreviation
+        } else {
+            ASSERT_TRUE(begun);
+            EXPECT_FLOAT_EQ(begun->prob, own->prob * c.share);
+        }
+    }
 }
 
 // Every syllable step costs 0.999: the thresholds of the generator fall
