@@ -24,9 +24,6 @@ constexpr size_t kMaxSpPartKeys = 3;
 constexpr size_t kMaxSpPairKeys = 3;
 // Refused mappings named in the notes; the rest are only counted.
 constexpr int kRefusalsShown = 5;
-// Index slots for the keys of one syllable (a power of two). Past half of
-// it, further keys go to the map at once.
-constexpr size_t kPendingSlots = 4096;
 
 bool CopyPart(wchar_t* out, const wchar_t* text) {
     const size_t n = wcsnlen(text, t_keyPyMapBuilder::kPartChars);
@@ -223,11 +220,6 @@ bool t_keyPyMapBuilder::AddSyllable(int id) {
     const uint16_t pid = uint16_t(id);
     m_pendingId = pid;
     m_collecting = true;
-    if (m_pendingSlots.empty()) m_pendingSlots.assign(kPendingSlots, t_pendingSlot{0, 0});
-    if (++m_pendingStamp == 0) {
-        std::fill(m_pendingSlots.begin(), m_pendingSlots.end(), t_pendingSlot{0, 0});
-        m_pendingStamp = 1;
-    }
     for (const t_spellingNode* node = head; node; node = node->next) {
         if (m_options.fullPinyin) EmitFullPinyin(*node, pid);
         if (m_options.shuangPin) EmitShuangPin(*node, pid);
@@ -243,27 +235,17 @@ void t_keyPyMapBuilder::Emit(const wchar_t* key, uint16_t id, uint16_t flags, bo
     // merged here, each key costs the map one add.
     const size_t n = wcsnlen(key, kPartChars);
     if (m_collecting && id == m_pendingId && n < kPartChars) {
-        uint32_t h = 2166136261u;
-        for (size_t i = 0; i < n; ++i) h = (h ^ uint32_t(key[i])) * 16777619u;
-        const size_t mask = m_pendingSlots.size() - 1;
-        size_t at = h & mask;
-        for (; m_pendingSlots[at].stamp == m_pendingStamp; at = (at + 1) & mask) {
-            t_pendingKey& p = m_pending[size_t(m_pendingSlots[at].index)];
-            if (wcscmp(p.key, key) == 0) {
-                p.flags = MergeMappingFlags(p.flags, flags);
-                return;
-            }
-        }
-        // The index stays at most half full; a key past that (never met
-        // with real rules) goes to the map at once, as do its repeats.
-        if (m_pending.size() < m_pendingSlots.size() / 2) {
-            m_pendingSlots[at] = {m_pendingStamp, int32_t(m_pending.size())};
-            t_pendingKey p;
-            wmemcpy(p.key, key, n + 1);
-            p.flags = flags;
-            m_pending.push_back(p);
+        const auto [at, added] = m_pendingIndex.try_emplace(std::wstring(key, n), m_pending.size());
+        if (!added) {
+            t_pendingKey& p = m_pending[at->second];
+            p.flags = MergeMappingFlags(p.flags, flags);
             return;
         }
+        t_pendingKey p;
+        wmemcpy(p.key, key, n + 1);
+        p.flags = flags;
+        m_pending.push_back(p);
+        return;
     }
     if (!m_target->AddMapping(key, id, flags & ~kKeyFlagSmartOnly, flags & kKeyFlagSmartOnly))
         Refused(key, id);
@@ -277,6 +259,7 @@ void t_keyPyMapBuilder::Flush() {
             Refused(p.key, m_pendingId);
     }
     m_pending.clear();
+    m_pendingIndex.clear();
 }
 
 // One unusable rule (an odd scheme key, a committed pair past the room)

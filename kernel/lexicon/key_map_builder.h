@@ -150,15 +150,8 @@ private:
     std::unordered_map<std::wstring, t_partners> m_partners;  // by set mark + part
     std::vector<t_pendingKey> m_pending;
     uint16_t m_pendingId = 0;
-    bool m_collecting = false;  // inside AddSyllable
-    // Open-addressed index of m_pending by key; a slot is live only with
-    // the current round's stamp.
-    struct t_pendingSlot {
-        uint32_t stamp;
-        int32_t index;
-    };
-    std::vector<t_pendingSlot> m_pendingSlots;
-    uint32_t m_pendingStamp = 0;
+    bool m_collecting = false;                                // inside AddSyllable
+    std::unordered_map<std::wstring, size_t> m_pendingIndex;  // key -> place in m_pending
 
     t_keyMapOptions m_options;
     t_schemeConfigs m_configs;

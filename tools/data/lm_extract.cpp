@@ -97,20 +97,14 @@ bool ParseOptions(int argc, char** argv, t_options* opt) {
            !opt->bigrams.empty() && opt->maxWords > 0 && opt->threads >= 0;
 }
 
-// Distinct words of the word list, in byte order.
-bool ReadVocabulary(const std::string& path, std::vector<std::string>* out) {
-    std::ifstream in(path);
-    if (!in) return false;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        const size_t tab = line.find('\t');
-        if (tab == 0 || tab == std::string::npos) continue;
-        out->push_back(line.substr(0, tab));
-    }
-    std::sort(out->begin(), out->end());
-    out->erase(std::unique(out->begin(), out->end()), out->end());
-    return true;
+// Distinct words of the rows, in byte order.
+std::vector<std::string> Vocabulary(const std::vector<std::pair<std::string, std::string>>& rows) {
+    std::vector<std::string> out;
+    out.reserve(rows.size());
+    for (const auto& row : rows) out.push_back(row.first);
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
 }
 
 // The rows of the word list as "word TAB syllables", in file order.
@@ -229,12 +223,12 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 2;
     }
-    std::vector<std::string> texts;
     std::vector<std::pair<std::string, std::string>> rows;
-    if (!ReadVocabulary(opt.words, &texts) || !ReadRows(opt.words, &rows)) {
+    if (!ReadRows(opt.words, &rows)) {
         std::fprintf(stderr, "lm_extract: cannot read %s\n", opt.words.c_str());
         return 1;
     }
+    const std::vector<std::string> texts = Vocabulary(rows);
     {
         std::ifstream probe(opt.lm, std::ios::binary);
         if (!probe) {

@@ -95,13 +95,8 @@ def opencc_tables(root):
     return tables
 
 
-def single_readings(words_path):
+def single_readings(readings):
     """{word: its syllables} of the words that the word list reads one way only."""
-    readings = {}
-    for f in read_rows(words_path):
-        if len(f) < 2:
-            raise EverydayError("%s: a row without its reading" % words_path)
-        readings.setdefault(f[0], set()).add(f[1])
     return {w: next(iter(r)) for w, r in readings.items() if len(r) == 1}
 
 
@@ -219,14 +214,15 @@ def main():
         for word, count in read_essay(args.essay).items():
             simple = to_simplified(word, phrases, chars, longest)
             counts[simple] = counts.get(simple, 0) + count
-        short, long_ = select(counts, single_readings(args.words), args.two, args.longer)
+        readings = all_readings(args.words)
+        short, long_ = select(counts, single_readings(readings), args.two, args.longer)
         if len(short) < args.two or len(long_) < args.longer:
             raise EverydayError("only %d two-character and %d longer words" %
                                 (len(short), len(long_)))
         harder = []
         if args.harder:
             weights = reading_weights(dump_word_list(args.opencc_root, args.pinyindict))
-            harder = select_harder(counts, all_readings(args.words), weights, args.hard)
+            harder = select_harder(counts, readings, weights, args.hard)
             if len(harder) < args.hard:
                 raise EverydayError("only %d harder words" % len(harder))
     except (EverydayError, OSError, ValueError, UnicodeDecodeError) as e:

@@ -116,7 +116,9 @@ TEST_F(DictOpsTest, BackupAndRestoreOfTheUserDictionary) {
         const std::string before = existed ? testsupport::ReadFileBytes(target) : "";
         EXPECT_EQ(0u, BackupUsrDictV3(W(target).c_str(), &status)) << target;
         EXPECT_EQ(existed, fs::exists(target));
-        if (existed) EXPECT_EQ(before, testsupport::ReadFileBytes(target)) << target;
+        if (existed) {
+            EXPECT_EQ(before, testsupport::ReadFileBytes(target)) << target;
+        }
     }
 
     const std::string damaged = root.At("damaged.bin");
