@@ -364,6 +364,9 @@ constexpr int kPagePlaces = 5;
 // first one's cost they may be.
 constexpr int kPageReadings = 2;
 constexpr int32_t kPageReadingMargin = 300;
+// How close to the first an other whole reading must be for the word it
+// reads the first word's keys as to join the page.
+constexpr int32_t kPageWordReadingMargin = 150;
 
 uint16_t PlainSource(const t_candWord* w) {
     return w->sourceType & uint16_t(~(kCandSourceFlag | kCandSourceMerged));
@@ -484,8 +487,23 @@ int ArrangeFirstPage(t_arrayWord* array, const wchar_t* input, int n, int firstW
         if (longest < 0 || LstrGetLength(w->text) > LstrGetLength(head[movable[longest]]->text))
             longest = k;
     }
+    const int readingsEnd = placed;
     if (first >= 0) take(first);
     if (longest >= 0 && longest != first) take(longest);
+    // A close reading that reads the first word's keys as another word
+    // (它们可以 beside 他们可以) brings that word along: it mends the first
+    // word of the first reading where the other one was meant.
+    for (int r = 1; r < readingsEnd && firstWordEnd > 0 && placed < kPagePlaces; ++r) {
+        if (int32_t(order[r]->rank) - top->rank > kPageWordReadingMargin) continue;
+        for (int k = 1; k < count; ++k) {
+            const t_candWord* w = head[movable[k]];
+            if (!taken[k] && w->coveredLength == uint32_t(firstWordEnd) &&
+                StartsReading(w, order[r]) && !StartsReading(w, top)) {
+                take(k);
+                break;
+            }
+        }
+    }
     // The common words of the whole input.
     for (int k = 1; k < count && placed < kPagePlaces; ++k)
         if (!taken[k] && head[movable[k]]->coveredLength >= uint32_t(n) &&

@@ -116,6 +116,9 @@ TEST_F(GeneratorBuiltDataTest, TypicalInputsOfferTheExpectedWordsOnTheFirstPage)
         {L"shixian", u"视线", 4},
         {L"shixian", u"时限", 4},
         {L"mingtianjian", u"明天", 4},
+        // A close reading that reads the first word's keys as another word
+        // brings that word onto the page.
+        {L"tamenkeyibeizuowei", u"它们", 4},
         // Where the keys read whole, that reading stands first: a longer
         // word that reads on (这件事情, 那就是说) comes after it.
         {L"zhejianshi", u"这件事", 0},
