@@ -1,7 +1,6 @@
 // Stroke-annex images through the table-file builder.
 #include "kernel/lexicon/stroke_annex_writer.h"
 
-#include <cstring>
 
 #include "kernel/lexicon/stroke_annex.h"
 #include "kernel/storage/table_builder.h"
@@ -12,8 +11,8 @@ namespace {
 class t_packed {
 public:
     t_packed() : m_bytes(4, 0) {}
-    t_packed& U16(uint16_t v) { return Raw(&v, 2); }
-    t_packed& U32(uint32_t v) { return Raw(&v, 4); }
+    t_packed& U16(uint16_t v) { return Le(v, 2); }
+    t_packed& U32(uint32_t v) { return Le(v, 4); }
     // A variable-length field: i16 length, then the bytes.
     t_packed& Item(const std::vector<uint8_t>& bytes) {
         U16(uint16_t(bytes.size()));
@@ -21,11 +20,15 @@ public:
     }
     const std::vector<uint8_t>& Done() {
         const uint32_t n = uint32_t(m_bytes.size() - 4);
-        std::memcpy(m_bytes.data(), &n, 4);
+        for (int i = 0; i < 4; ++i) m_bytes[size_t(i)] = uint8_t(n >> (8 * i));
         return m_bytes;
     }
 
 private:
+    t_packed& Le(uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) m_bytes.push_back(uint8_t(v >> (8 * i)));
+        return *this;
+    }
     t_packed& Raw(const void* p, size_t n) {
         const auto* b = static_cast<const uint8_t*>(p);
         m_bytes.insert(m_bytes.end(), b, b + n);

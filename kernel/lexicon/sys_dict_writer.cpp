@@ -268,12 +268,13 @@ bool BuildSysDictImage(const t_sysDictSource& src, std::vector<uint8_t>& out, st
                 return Fail(error, "short-key item does not fit");
             uint8_t item[kShortItemSize] = {};
             Wr16(item + kShortItemIds, uint16_t(w.ids.size() * 2));
-            for (size_t i = 0; i < w.ids.size(); ++i)
+            // The bounds repeat the check above for the compiler's sake.
+            for (size_t i = 0; i < w.ids.size() && i < 2; ++i)
                 Wr16(item + kShortItemIds + 2 + 2 * i, w.ids[i]);
             Wr16(item + kShortItemGram, uint16_t(w.gramId));
             Wr16(item + kShortItemCost, uint16_t(w.cost | ((w.gramId >> 16) << 15)));
             Wr16(item + kShortItemText, uint16_t(w.text.size() * 2));
-            for (size_t i = 0; i < w.text.size(); ++i)
+            for (size_t i = 0; i < w.text.size() && i < 2; ++i)
                 Wr16(item + kShortItemText + 2 + 2 * i, uint16_t(w.text[i]));
             items.insert(items.end(), item, item + kShortItemSize);
             ++itemCount;
