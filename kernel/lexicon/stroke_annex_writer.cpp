@@ -1,7 +1,6 @@
 // Stroke-annex images through the table-file builder.
 #include "kernel/lexicon/stroke_annex_writer.h"
 
-
 #include "kernel/lexicon/stroke_annex.h"
 #include "kernel/storage/table_builder.h"
 
