@@ -99,8 +99,9 @@ int AddRepeatedKeyCandidate(t_arrayWord* array, t_scopeHeap* arena, const wchar_
 // at most two other whole readings that are real words or sentences
 // priced close to it; then the first word of the best reading (its end
 // firstWordEnd, 0 when unknown) and the longest word that starts the
-// first record; then the common dictionary words of the whole input;
-// then the rest as ranked. 1 when the head was reordered.
+// first record; then the word a close other reading reads those keys as;
+// then the common dictionary words of the whole input; then the rest as
+// ranked. 1 when the head was reordered.
 int ArrangeFirstPage(t_arrayWord* array, const wchar_t* input, int n, int firstWordEnd);
 
 class t_candGenerator {
