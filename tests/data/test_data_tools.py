@@ -527,7 +527,7 @@ class EverydayWordsTest(unittest.TestCase):
             words = write(tmp, "words.tsv", "# word\tsyllables\n认识\tren shi\n人士\tren shi\n"
                                             "成都\tcheng du\n成都\tcheng dou\n会议\thui yi\n"
                                             "会议\thui yi\n")
-            readings = make_everyday.single_readings(words)
+            readings = make_everyday.single_readings(make_everyday.all_readings(words))
             self.assertEqual(readings, {"认识": "ren shi", "人士": "ren shi", "会议": "hui yi"})
             counts = {"认识": 50, "人士": 70, "会议": 20, "成都": 99, "不在": 500, "认识到": 9}
             short, longer = make_everyday.select(counts, readings, 1, 5)
