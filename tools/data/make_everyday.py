@@ -148,41 +148,38 @@ def composed_reading(word, readings, weights):
     return best[-1][2] if best[-1] else None
 
 
-def select_harder(counts, readings, weights, count):
-    """Rows (word, reading, count) of three and four characters that the
-    first set cannot hold: the likeliest word of each reading, listed words
-    read one way left out."""
+def likeliest_per_reading(rows):
+    """Of rows (word, reading, count), the most frequent word of each
+    toneless reading (the first in byte order on a tie), most frequent first."""
     best = {}
-    for word, n in counts.items():
-        if len(word) < 3:
-            continue
-        held = readings.get(word)
-        if held is not None:
-            reading = likeliest(word, held, weights)[0]
-        else:
-            reading = composed_reading(word, readings, weights)
-            if reading is None:
-                continue
-        key = reading.replace(" ", "")
-        other = best.get(key)
-        if other is None or (n, other[0]) > (other[2], word):
-            best[key] = (word, reading, n)
-    rows = [r for r in best.values() if len(readings.get(r[0], ())) != 1]
-    return sorted(rows, key=lambda r: (-r[2], r[0]))[:count]
-
-
-def select(counts, readings, two, longer):
-    """Rows (word, reading, count): the likeliest word of each reading."""
-    best = {}
-    for word, count in counts.items():
-        reading = readings.get(word)
-        if reading is None:
-            continue
+    for word, reading, count in rows:
         key = reading.replace(" ", "")
         held = best.get(key)
         if held is None or (count, held[0]) > (held[2], word):
             best[key] = (word, reading, count)
-    ranked = sorted(best.values(), key=lambda r: (-r[2], r[0]))
+    return sorted(best.values(), key=lambda r: (-r[2], r[0]))
+
+
+def select_harder(counts, readings, weights, count):
+    """Rows (word, reading, count) of three and four characters that the
+    first set cannot hold: the likeliest word of each reading, listed words
+    read one way left out."""
+    def read():
+        for word, n in counts.items():
+            if len(word) < 3:
+                continue
+            held = readings.get(word)
+            reading = (likeliest(word, held, weights)[0] if held is not None
+                       else composed_reading(word, readings, weights))
+            if reading is not None:
+                yield word, reading, n
+    rows = [r for r in likeliest_per_reading(read()) if len(readings.get(r[0], ())) != 1]
+    return rows[:count]
+
+
+def select(counts, readings, two, longer):
+    """Rows (word, reading, count): the likeliest word of each reading."""
+    ranked = likeliest_per_reading((w, readings[w], n) for w, n in counts.items() if w in readings)
     short = [r for r in ranked if len(r[0]) == 2][:two]
     long_ = [r for r in ranked if len(r[0]) > 2][:longer]
     return short, long_
