@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""Runs tabledump over every table file of a system data directory.
+"""Runs tabledump over every file of a system data directory.
 
 Usage: check_system_files.py TABLEDUMP SYSTEM_DATA_DIR
 Each table file must validate clean as it is, without options; damaged copies
-of the English word table (in a temporary folder) must not. The flat files
-that are not table files are checked by the kernel's own loaders instead (the
-built-data tests). Exits non-zero with the failures listed.
+of the English word table (in a temporary folder) must not. The files of
+other formats must be named as what they are (exit 3), not called invalid:
+the kernel's own loaders check them (the built-data tests). Exits non-zero
+with the failures listed.
 """
 
 import os
@@ -14,8 +15,10 @@ import subprocess
 import sys
 import tempfile
 
-# The system files in formats of their own, not table files.
+# The system files in formats of their own, not table files; the text files
+# (settings, schemes, punctuation) are not either.
 NOT_TABLE_FILES = {"qzim_core.bin", "qzim_charvalid.bin", "qzim_tra.bin", "qzim_trustpair.bin"}
+NOT_A_TABLE = 3
 
 
 def run(tabledump, path):
@@ -68,7 +71,10 @@ def main():
     if not os.path.isdir(system_dir):
         print("no system data directory %s" % system_dir, file=sys.stderr)
         return 1
-    names = sorted(n for n in os.listdir(system_dir) if n.endswith(".bin") and n not in NOT_TABLE_FILES)
+    files = sorted(os.path.relpath(os.path.join(top, n), system_dir)
+                   for top, _, found in os.walk(system_dir) for n in found)
+    names = [n for n in files if n.endswith(".bin") and n not in NOT_TABLE_FILES]
+    others = [n for n in files if n not in names]
     failures = []
     if "qzim_eng.bin" not in names:
         failures.append("qzim_eng.bin is missing from %s" % system_dir)
@@ -76,6 +82,12 @@ def main():
         status, output = run(tabledump, os.path.join(system_dir, name))
         if status != 0 or output.splitlines()[-1:] != ["VALID"]:
             failures.append("%s: exit %d: %s" % (name, status, output))
+    for name in others:
+        status, output = run(tabledump, os.path.join(system_dir, name))
+        told = name if name in NOT_TABLE_FILES else "a text file"
+        if status != NOT_A_TABLE or "NOT A TABLE FILE" not in output or told not in output:
+            failures.append("%s: exit %d, not %d naming %s: %s"
+                            % (name, status, NOT_A_TABLE, told, output))
     if "qzim_eng.bin" in names:
         with open(os.path.join(system_dir, "qzim_eng.bin"), "rb") as f:
             image = f.read()
@@ -89,8 +101,8 @@ def main():
                     failures.append("qzim_eng.bin %s: exit %d, not 1: %s" % (label, status, output))
     for failure in failures:
         print(failure)
-    print("%d table files checked, %d damaged copies refused, %d failure(s)"
-          % (len(names), len(DAMAGES), len(failures)))
+    print("%d table files checked, %d of other formats named, %d damaged copies refused, "
+          "%d failure(s)" % (len(names), len(others), len(DAMAGES), len(failures)))
     return 1 if failures else 0
 
 

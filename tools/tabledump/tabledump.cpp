@@ -8,7 +8,11 @@
 // and, by the room before each table's rows, its bucket count. Rows are
 // checked in their key type's own order (English keys fold case and skip
 // apostrophes, as the English and web-address tables store them).
-// Exit status: 0 valid, 1 damaged or unreadable as a table file, 2 usage or I/O error.
+// The data's files of other formats (the word dictionary, the traditional
+// forms, the character flags, the trusted pairs, the text files) are named
+// as such, by their own headers, and not checked.
+// Exit status: 0 valid, 1 damaged or unreadable as a table file, 2 usage or
+// I/O error, 3 a file of another format (not checked).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "kernel/lexicon/small_dicts.h"
 #include "kernel/lexicon/string_dict.h"
+#include "kernel/lexicon/syllable_table.h"
+#include "kernel/lexicon/sys_dict.h"
+#include "kernel/lexicon/trad_dict.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/storage/table_file.h"
 
@@ -43,7 +51,9 @@ void Usage() {
             "  --keys N      keys listed per table (default 20, -1 for all, 0 for none)\n"
             "  --quiet       print only the verdict\n"
             "Rows are checked in their key type's own order; the placement of rows in\n"
-            "caller-hashed tables is not checked (their hash is the caller's).\n");
+            "caller-hashed tables is not checked (their hash is the caller's).\n"
+            "Exit status: 0 valid, 1 damaged, 2 usage or I/O error, 3 not a table file\n"
+            "(another format of the data, named; not checked).\n");
 }
 
 bool ParseArgs(int argc, char** argv, t_options& o) {
@@ -82,6 +92,34 @@ bool ReadAll(const char* path, std::vector<uint8_t>& out) {
     const bool ok = !ferror(f);
     fclose(f);
     return ok;
+}
+
+// What a file that does not attach as a table is, when its header says it
+// is one of the data's other formats; null for anything else, which is then
+// judged as a damaged table. Checked only after the attach failed, so a table
+// file is never taken for one of these.
+const char* OtherFormat(const std::vector<uint8_t>& file) {
+    const uint8_t* p = file.data();
+    const size_t n = file.size();
+    if (n >= n_sysDict::kHeaderSize &&
+        (Rd32(p + 4) == n_sysDict::kMagic || Rd32(p + 4) == n_sysDict::kMagicOld))
+        return "the system word dictionary's own format (qzim_core.bin)";
+    if (n >= t_supportCharDict::kHeaderSize && Rd32(p) == kSupportCharVersion &&
+        Rd32(p + 4) == t_supportCharDict::kFlagCount)
+        return "the supported-character flags (qzim_charvalid.bin)";
+    if (n >= t_traDict::kHeaderSize && Rd32(p) >= t_traDict::kHeaderSize &&
+        Rd32(p + 12) == t_traDict::kNodeSize)
+        return "the traditional-form trie (qzim_tra.bin)";
+    if (n == size_t(kSyllableCount) * kSyllableCount &&
+        std::all_of(file.begin(), file.end(), [](uint8_t b) { return b <= 1; }))
+        return "the trusted syllable-pair table (qzim_trustpair.bin)";
+    // No byte below a blank but line ends and tabs: settings, scheme or
+    // punctuation text.
+    if (n > 0 && std::all_of(file.begin(), file.end(), [](uint8_t b) {
+            return b >= 0x20 || b == '\t' || b == '\n' || b == '\r';
+        }))
+        return "a text file";
+    return nullptr;
 }
 
 // Caller-hashed tables cannot be searched here; a stand-in lets them attach
@@ -304,6 +342,10 @@ int main(int argc, char** argv) {
     if (!o.quiet) printf("file %s: %zu bytes\n", o.path, file.size());
     fflush(stdout);
     if (!attach(inferred) && !attach(given)) {
+        if (const char* other = OtherFormat(file)) {
+            printf("%sNOT A TABLE FILE: %s, not checked here\n", o.quiet ? "" : "\n", other);
+            return 3;
+        }
         const char* why = r.GetLastError() ? r.GetLastError() : "not a table file";
         printf("%sINVALID: %s\n", o.quiet ? "" : "\n", why);
         if (strstr(why, "no hash or compare policy"))
