@@ -65,6 +65,13 @@ t_method MethodOf(DBusMessage* message) {
     return t_method::kNone;
 }
 
+// Import, restore and removal change the dictionary; a backup only reads it.
+bool ChangesDictionary(DBusMessage* message) {
+    const t_method method = MethodOf(message);
+    return method == t_method::kImport || method == t_method::kRestore ||
+           method == t_method::kRemove;
+}
+
 // A method return carrying the boolean and, when `count` is set, the integer.
 DBusMessage* Reply(DBusMessage* message, bool ok, const uint32_t* count) {
     DBusMessage* reply = dbus_message_new_method_return(message);
@@ -176,8 +183,11 @@ bool t_vetraDBusCalls::Stop(std::chrono::milliseconds wait) {
         std::unique_lock<std::mutex> lock(m_shared->mutex);
         m_shared->stop = true;
         m_shared->wake.notify_all();
-        ended = m_shared->idle.wait_for(
-            lock, wait, [this] { return m_shared->queued.empty() && !m_shared->busy; });
+        // Every thread that may still use the engine counts: the serving
+        // one and those left behind with a call that ran too long.
+        ended = m_shared->idle.wait_for(lock, wait, [this] {
+            return m_shared->queued.empty() && !m_shared->busy && m_shared->stuck == 0;
+        });
         if (!ended) RefuseQueuedLocked();
     }
     if (!ended) {
@@ -250,6 +260,17 @@ void t_vetraDBusCalls::Run(std::shared_ptr<t_shared> shared, IVetraCoreEngine* e
         if (shared->queued.empty()) break;  // stopping with nothing left
         t_call call = shared->queued.front();
         shared->queued.pop_front();
+        if (shared->stuck > 0 && ChangesDictionary(call.message)) {
+            // A call sent before this one still runs on a thread left
+            // behind (a slow restore reads its file before it takes the
+            // engine's lock, so it would land last and undo this one).
+            // Refused, changes keep the order they were sent in; and since
+            // no change runs while an earlier call runs, a call left
+            // behind never lands after a later change either.
+            call.answer = RefuseVetraDBusMessage(call.message);
+            shared->done.push_back(call);
+            continue;
+        }
         shared->busy = true;
         shared->since = std::chrono::steady_clock::now();
         lock.unlock();
@@ -258,10 +279,11 @@ void t_vetraDBusCalls::Run(std::shared_ptr<t_shared> shared, IVetraCoreEngine* e
         shared->done.push_back(call);
         if (shared->server != id) {  // left behind: another thread serves the queue
             --shared->stuck;
+            shared->idle.notify_all();
             return;
         }
         shared->busy = false;
-        if (shared->queued.empty()) shared->idle.notify_all();
+        shared->idle.notify_all();
     }
     shared->idle.notify_all();
 }

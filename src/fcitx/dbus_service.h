@@ -39,7 +39,10 @@ DBusMessage* RefuseVetraDBusMessage(DBusMessage* message);
 // answers. A call that has run longer than `stuckAfter` with calls queued
 // behind it (a file system that stopped answering) is left to its thread,
 // and a new thread runs the queue; once kMaxStuck threads are left so,
-// calls queued behind another such one are answered false at once.
+// calls queued behind another such one are answered false at once. Calls
+// that change the dictionary (import, restore, removal) never overtake:
+// while a call left behind still runs, each is answered false at once
+// without running. A backup, which changes nothing, may pass.
 class t_vetraDBusCalls {
 public:
     // How long fcitx's end waits for calls still running.
@@ -77,11 +80,12 @@ public:
     static void Finish(t_call& call);
 
     // Calls still queued are run and answered, waiting at most `wait` for
-    // them. False when one is still running then (blocked, say, in a read
-    // of a file system that stopped answering): the calls behind it are
-    // answered false, and its thread is left to the process's end, holding
-    // what it uses (the engine: its owner must leave it alive), as are the
-    // threads left with a stuck call before. Once only.
+    // them and for the calls left behind before. False when one is still
+    // running then (blocked, say, in a read of a file system that stopped
+    // answering): the calls queued are answered false, and the threads
+    // still running are left to the process's end, holding what they use
+    // (the engine: its owner must leave it alive). True only when no
+    // thread uses the engine any more. Once only.
     bool Stop(std::chrono::milliseconds wait);
 
 private:
@@ -90,14 +94,14 @@ private:
     struct t_shared {
         std::mutex mutex;
         std::condition_variable wake;
-        std::condition_variable idle;  // nothing queued, the serving thread free
+        std::condition_variable idle;  // a call ended
         std::deque<t_call> queued;     // waiting for the thread
         std::vector<t_call> done;      // answered, to be taken
         size_t outstanding = 0;        // queued, running or done but not taken
         uint64_t server = 0;           // the thread that takes queued calls
         bool busy = false;             // it runs a call, begun at `since`
         std::chrono::steady_clock::time_point since;
-        int stuck = 0;  // threads left with a call that ran too long
+        int stuck = 0;  // threads left with a call that ran too long, still running it
         bool stop = false;
     };
 
