@@ -267,6 +267,9 @@ void t_vetraDBusCalls::Run(std::shared_ptr<t_shared> shared, IVetraCoreEngine* e
             // Refused, changes keep the order they were sent in; and since
             // no change runs while an earlier call runs, a call left
             // behind never lands after a later change either.
+            FcitxLog(WARNING,
+                     "a user dictionary change sent while an earlier call still runs "
+                     "is answered false");
             call.answer = RefuseVetraDBusMessage(call.message);
             shared->done.push_back(call);
             continue;
