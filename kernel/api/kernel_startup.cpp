@@ -16,6 +16,7 @@
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/convert/phrase_time.h"
 #include "kernel/convert/post_process.h"
+#include "kernel/lexicon/key_map_builder.h"
 #include "kernel/runtime/codepage.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/kernel_lock.h"
@@ -70,6 +71,13 @@ std::set<std::wstring> RefusedFiles() {
 }
 
 // Reports the refused user files set aside since `before` was taken.
+// ": <why>" when the settings map no key at all (the map then cannot be
+// built whatever the files hold), else empty.
+std::wstring NoKeyMapReason() {
+    const wchar_t* why = KeyMapOptionsLeaveNoWay(ReadKeyMapOptions(GetConfiguration()));
+    return why ? L": " + std::wstring(why) : std::wstring();
+}
+
 void ReportSetAside(const std::set<std::wstring>& before) {
     for (const std::wstring& name : RefusedFiles())
         if (!before.count(name)) Report(L"damaged user file set aside: " + name);
@@ -201,7 +209,9 @@ int RegisterKeyPyMap(uint8_t policy) {
     const std::set<std::wstring> refusedBefore = RefusedFiles();
     const bool ready = manager.LoadDict(row.name);
     ReportLines(std::wstring(row.name) + L": ", GetKeyPyMap().BuildNotes());
-    if (!ready) Report(std::wstring(row.name) + L": key map could not be attached or built");
+    if (!ready)
+        Report(std::wstring(row.name) + L": key map could not be attached or built" +
+               NoKeyMapReason());
     ReportSetAside(refusedBefore);
     return ready ? 1 : 0;
 }
@@ -211,7 +221,8 @@ void ReportKeyMapRebuild(bool rebuilt, const std::wstring& notes) {
     const std::wstring name = kKeyMapRow.name;
     ReportLines(name + L": ", notes);
     if (!rebuilt)
-        Report(name + L": could not be rebuilt for the changed settings; the map in use stays");
+        Report(name + L": could not be rebuilt for the changed settings" + NoKeyMapReason() +
+               L"; the map in use stays");
 }
 
 int SetUserDirAndCheckUpdate(const wchar_t* dir) {

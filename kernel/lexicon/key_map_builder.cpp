@@ -74,6 +74,11 @@ t_keyMapOptions ReadKeyMapOptions(t_configuration& store) {
     return o;
 }
 
+const wchar_t* KeyMapOptionsLeaveNoWay(const t_keyMapOptions& options) {
+    if (options.fullPinyin || options.shuangPin) return nullptr;
+    return L"QuanPin=0 with ShuangPin=0 leaves no way to type (set either to 1)";
+}
+
 bool t_keyPyMapBuilder::Build(t_scopeHeap& arena, uint8_t** buffer, uint32_t* size,
                               const t_keyMapOptions& options, const t_schemeLoadSettings& settings,
                               std::wstring* messages) {

@@ -65,6 +65,9 @@ struct t_keyMapOptions {
 
 // The options as the configuration store holds them.
 t_keyMapOptions ReadKeyMapOptions(t_configuration& store);
+// Why the options map no key at all, naming the settings a user changes;
+// null when they leave a way to type.
+const wchar_t* KeyMapOptionsLeaveNoWay(const t_keyMapOptions& options);
 
 class t_keyPyMapBuilder {
 public:

@@ -65,6 +65,13 @@ t_method MethodOf(DBusMessage* message) {
     return t_method::kNone;
 }
 
+// Import, restore and removal change the dictionary; a backup only reads it.
+bool ChangesDictionary(DBusMessage* message) {
+    const t_method method = MethodOf(message);
+    return method == t_method::kImport || method == t_method::kRestore ||
+           method == t_method::kRemove;
+}
+
 // A method return carrying the boolean and, when `count` is set, the integer.
 DBusMessage* Reply(DBusMessage* message, bool ok, const uint32_t* count) {
     DBusMessage* reply = dbus_message_new_method_return(message);
@@ -160,8 +167,159 @@ DBusMessage* RefuseVetraDBusMessage(DBusMessage* message) {
     }
 }
 
+t_vetraDBusCalls::t_vetraDBusCalls(IVetraCoreEngine* engine, std::chrono::milliseconds stuckAfter)
+    : m_engine(engine), m_stuckAfter(stuckAfter) {}
+
+t_vetraDBusCalls::~t_vetraDBusCalls() {
+    if (!m_stopped) Stop(kStopWait);
+    if (m_thread.joinable()) m_thread.detach();
+}
+
+bool t_vetraDBusCalls::Stop(std::chrono::milliseconds wait) {
+    if (m_stopped) return true;
+    m_stopped = true;
+    bool ended;
+    {
+        std::unique_lock<std::mutex> lock(m_shared->mutex);
+        m_shared->stop = true;
+        m_shared->wake.notify_all();
+        // Every thread that may still use the engine counts: the serving
+        // one and those left behind with a call that ran too long.
+        ended = m_shared->idle.wait_for(lock, wait, [this] {
+            return m_shared->queued.empty() && !m_shared->busy && m_shared->stuck == 0;
+        });
+        if (!ended) RefuseQueuedLocked();
+    }
+    if (!ended) {
+        // fcitx must end all the same (a logout waits for it); what the
+        // call would have written goes through a temporary file, so nothing
+        // half-written is left.
+        FcitxLog(WARNING, "a user dictionary call is still running: fcitx ends without it");
+        m_thread.detach();
+        return false;
+    }
+    if (m_thread.joinable()) m_thread.join();
+    return true;
+}
+
+bool t_vetraDBusCalls::Queue(DBusConnection* connection, DBusMessage* message) {
+    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    if (m_shared->stop) return false;
+    if (!m_thread.joinable()) {
+        try {
+            m_thread = std::thread(&t_vetraDBusCalls::Run, m_shared, m_engine, m_shared->server);
+        } catch (const std::system_error&) {
+            return false;
+        }
+    }
+    m_shared->queued.push_back({connection ? dbus_connection_ref(connection) : nullptr,
+                                dbus_message_ref(message), nullptr});
+    ++m_shared->outstanding;
+    m_shared->wake.notify_all();
+    return true;
+}
+
+void t_vetraDBusCalls::RefuseQueuedLocked() {
+    for (t_call& call : m_shared->queued) {
+        call.answer = RefuseVetraDBusMessage(call.message);
+        m_shared->done.push_back(call);
+    }
+    m_shared->queued.clear();
+}
+
+void t_vetraDBusCalls::PassStuckCall() {
+    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    t_shared& c = *m_shared;
+    if (!c.busy || c.queued.empty() || c.stop ||
+        std::chrono::steady_clock::now() - c.since < m_stuckAfter)
+        return;
+    if (c.stuck < kMaxStuck) {
+        // The stuck call keeps its thread (it may still end); the queue
+        // goes on on a new one.
+        try {
+            std::thread next(&t_vetraDBusCalls::Run, m_shared, m_engine, c.server + 1);
+            FcitxLog(WARNING, "a user dictionary call runs for long: the calls after it go on");
+            ++c.server;
+            c.busy = false;
+            ++c.stuck;
+            m_thread.detach();
+            m_thread = std::move(next);
+            return;
+        } catch (const std::system_error&) {
+        }
+    }
+    FcitxLog(WARNING, "user dictionary calls are stuck: the ones queued are answered false");
+    RefuseQueuedLocked();
+}
+
+void t_vetraDBusCalls::Run(std::shared_ptr<t_shared> shared, IVetraCoreEngine* engine,
+                           uint64_t id) {
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    for (;;) {
+        shared->wake.wait(lock, [&shared] { return shared->stop || !shared->queued.empty(); });
+        if (shared->queued.empty()) break;  // stopping with nothing left
+        t_call call = shared->queued.front();
+        shared->queued.pop_front();
+        if (shared->stuck > 0 && ChangesDictionary(call.message)) {
+            // A call sent before this one still runs on a thread left
+            // behind (a slow restore reads its file before it takes the
+            // engine's lock, so it would land last and undo this one).
+            // Refused, changes keep the order they were sent in; and since
+            // no change runs while an earlier call runs, a call left
+            // behind never lands after a later change either.
+            FcitxLog(WARNING,
+                     "a user dictionary change sent while an earlier call still runs "
+                     "is answered false");
+            call.answer = RefuseVetraDBusMessage(call.message);
+            shared->done.push_back(call);
+            continue;
+        }
+        shared->busy = true;
+        shared->since = std::chrono::steady_clock::now();
+        lock.unlock();
+        call.answer = AnswerVetraDBusMessage(call.message, *engine);
+        lock.lock();
+        shared->done.push_back(call);
+        if (shared->server != id) {  // left behind: another thread serves the queue
+            --shared->stuck;
+            shared->idle.notify_all();
+            return;
+        }
+        shared->busy = false;
+        shared->idle.notify_all();
+    }
+    shared->idle.notify_all();
+}
+
+std::vector<t_vetraDBusCalls::t_call> t_vetraDBusCalls::TakeAnswered(bool* outstanding) {
+    std::vector<t_call> done;
+    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    done.swap(m_shared->done);
+    m_shared->outstanding -= done.size();
+    if (outstanding) *outstanding = m_shared->outstanding > 0;
+    return done;
+}
+
+bool t_vetraDBusCalls::Outstanding() const {
+    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    return m_shared->outstanding > 0;
+}
+
+void t_vetraDBusCalls::Finish(t_call& call) {
+    if (call.answer) {
+        if (call.connection) {
+            dbus_connection_send(call.connection, call.answer, nullptr);
+            dbus_connection_flush(call.connection);
+        }
+        dbus_message_unref(call.answer);
+    }
+    dbus_message_unref(call.message);
+    if (call.connection) dbus_connection_unref(call.connection);
+    call = {};
+}
+
 t_vetraDBusService::t_vetraDBusService(FcitxInstance* instance, IVetraCoreEngine* engine)
-    : m_instance(instance), m_engine(engine) {
+    : m_instance(instance), m_engine(engine), m_calls(engine) {
     DBusConnection* found[2] = {FcitxDBusGetConnection(instance),
                                 FcitxDBusGetPrivConnection(instance)};
     if (!found[0] && !found[1]) {
@@ -195,131 +353,22 @@ t_vetraDBusService::~t_vetraDBusService() {
 bool t_vetraDBusService::Stop(std::chrono::milliseconds wait) {
     if (m_stopped) return true;
     m_stopped = true;
-    bool ended;
-    {
-        std::unique_lock<std::mutex> lock(m_calls->mutex);
-        m_calls->stop = true;
-        m_calls->wake.notify_all();
-        ended = m_calls->idle.wait_for(
-            lock, wait, [this] { return m_calls->queued.empty() && !m_calls->busy; });
-        if (!ended) RefuseQueuedLocked();
-    }
-    if (!ended) {
-        // fcitx must end all the same (a logout waits for it); what the
-        // call would have written goes through a temporary file, so nothing
-        // half-written is left.
-        FcitxLog(WARNING, "a user dictionary call is still running: fcitx ends without it");
-        m_thread.detach();
-        SendAnswers();
-        return false;
-    }
-    if (m_thread.joinable()) m_thread.join();
-    // The thread ran every queued call: their callers get their answers.
+    const bool ended = m_calls.Stop(wait);
+    // The calls run, and those refused, get their answers.
     SendAnswers();
-    return true;
-}
-
-bool t_vetraDBusService::Queue(DBusConnection* connection, DBusMessage* message) {
-    std::lock_guard<std::mutex> lock(m_calls->mutex);
-    if (m_calls->stop) return false;
-    if (!m_thread.joinable()) {
-        try {
-            m_thread = std::thread(&t_vetraDBusService::Run, m_calls, m_engine, m_calls->server);
-        } catch (const std::system_error&) {
-            return false;
-        }
-    }
-    m_calls->queued.push_back(
-        {dbus_connection_ref(connection), dbus_message_ref(message), nullptr});
-    ++m_calls->outstanding;
-    m_calls->wake.notify_all();
-    PassStuckCallLocked();
-    return true;
-}
-
-void t_vetraDBusService::RefuseQueuedLocked() {
-    for (t_call& call : m_calls->queued) {
-        call.answer = RefuseVetraDBusMessage(call.message);
-        m_calls->done.push_back(call);
-    }
-    m_calls->queued.clear();
-}
-
-void t_vetraDBusService::PassStuckCallLocked() {
-    t_calls& c = *m_calls;
-    if (!c.busy || c.queued.empty() || c.stop ||
-        std::chrono::steady_clock::now() - c.since < kStuckAfter)
-        return;
-    if (c.stuck < kMaxStuck) {
-        // The stuck call keeps its thread (it may still end); the queue
-        // goes on on a new one.
-        try {
-            std::thread next(&t_vetraDBusService::Run, m_calls, m_engine, c.server + 1);
-            FcitxLog(WARNING, "a user dictionary call runs for long: the calls after it go on");
-            ++c.server;
-            c.busy = false;
-            ++c.stuck;
-            m_thread.detach();
-            m_thread = std::move(next);
-            return;
-        } catch (const std::system_error&) {
-        }
-    }
-    FcitxLog(WARNING, "user dictionary calls are stuck: the ones queued are answered false");
-    RefuseQueuedLocked();
-}
-
-void t_vetraDBusService::Run(std::shared_ptr<t_calls> calls, IVetraCoreEngine* engine,
-                             uint64_t id) {
-    std::unique_lock<std::mutex> lock(calls->mutex);
-    for (;;) {
-        calls->wake.wait(lock, [&calls] { return calls->stop || !calls->queued.empty(); });
-        if (calls->queued.empty()) break;  // stopping with nothing left
-        t_call call = calls->queued.front();
-        calls->queued.pop_front();
-        calls->busy = true;
-        calls->since = std::chrono::steady_clock::now();
-        lock.unlock();
-        call.answer = AnswerVetraDBusMessage(call.message, *engine);
-        lock.lock();
-        calls->done.push_back(call);
-        if (calls->server != id) {  // left behind: another thread serves the queue
-            --calls->stuck;
-            return;
-        }
-        calls->busy = false;
-        if (calls->queued.empty()) calls->idle.notify_all();
-    }
-    calls->idle.notify_all();
+    return ended;
 }
 
 bool t_vetraDBusService::SendAnswers() {
-    std::vector<t_call> done;
-    bool outstanding;
-    {
-        std::lock_guard<std::mutex> lock(m_calls->mutex);
-        done.swap(m_calls->done);
-        m_calls->outstanding -= done.size();
-        outstanding = m_calls->outstanding > 0;
-    }
-    for (t_call& call : done) {
-        if (call.answer) {
-            dbus_connection_send(call.connection, call.answer, nullptr);
-            dbus_connection_flush(call.connection);
-            dbus_message_unref(call.answer);
-        }
-        dbus_message_unref(call.message);
-        dbus_connection_unref(call.connection);
-    }
+    bool outstanding = false;
+    for (t_vetraDBusCalls::t_call& call : m_calls.TakeAnswered(&outstanding))
+        t_vetraDBusCalls::Finish(call);
     return outstanding;
 }
 
 void t_vetraDBusService::Poll(void* data) {
     auto* self = static_cast<t_vetraDBusService*>(data);
-    {
-        std::lock_guard<std::mutex> lock(self->m_calls->mutex);
-        self->PassStuckCallLocked();
-    }
+    self->m_calls.PassStuckCall();
     self->SendAnswers();
     // The flush may have read a client's next messages (a key) into the
     // queue: dispatched here, as fcitx's addon would, or they would wait
@@ -328,10 +377,7 @@ void t_vetraDBusService::Poll(void* data) {
         if (connection)
             while (dbus_connection_dispatch(connection) == DBUS_DISPATCH_DATA_REMAINS) {
             }
-    {
-        std::lock_guard<std::mutex> lock(self->m_calls->mutex);
-        self->m_polling = self->m_calls->outstanding > 0;
-    }
+    self->m_polling = self->m_calls.Outstanding();
     if (self->m_polling)
         FcitxInstanceAddTimeout(self->m_instance, kAnswerPollMs, &t_vetraDBusService::Poll, self);
 }
@@ -340,7 +386,8 @@ DBusHandlerResult t_vetraDBusService::Handle(DBusConnection* connection, DBusMes
                                              void* data) {
     auto* self = static_cast<t_vetraDBusService*>(data);
     if (MethodOf(message) != t_method::kNone && self->m_instance &&
-        self->Queue(connection, message)) {
+        self->m_calls.Queue(connection, message)) {
+        self->m_calls.PassStuckCall();
         if (!self->m_polling) {
             self->m_polling = true;
             FcitxInstanceAddTimeout(self->m_instance, kAnswerPollMs, &t_vetraDBusService::Poll,

@@ -359,12 +359,21 @@ t_fifoSignal SignalSyncFifo(const char* path) {
     return same ? t_fifoSignal::kSignalled : t_fifoSignal::kNotOurs;
 }
 
+void ParseSwitchHotkey(const std::string& iniPath, FcitxHotkey keys[2]) {
+    const std::string text = IniGetString(iniPath, kSwitchKey, kDefaultSwitchKey);
+    FcitxHotkeySetKey(text.c_str(), keys);
+    if (keys[0].sym != FcitxKey_None) return;
+    // The value itself is not logged: it is the file's, unchecked text.
+    FcitxLog(WARNING, "%s in %s names no key fcitx knows: %s switches to the input method",
+             kSwitchKey, iniPath.c_str(), kDefaultSwitchKey);
+    FcitxHotkeySetKey(kDefaultSwitchKey, keys);
+}
+
 void RegisterSwitchHotkey(FcitxInstance* instance, t_switchHotkey* hotkey,
                           const std::string& iniPath) {
     if (!instance || !hotkey) return;
-    const std::string keys = IniGetString(iniPath, kSwitchKey, kDefaultSwitchKey);
     ReleaseSwitchHotkey(hotkey);
-    FcitxHotkeySetKey(keys.c_str(), hotkey->keys);
+    ParseSwitchHotkey(iniPath, hotkey->keys);
     hotkey->instance = instance;
     if (hotkey->registered) return;  // the filter reads the keys parsed just now
     FcitxHotkeyHook hook;

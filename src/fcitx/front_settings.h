@@ -80,7 +80,11 @@ struct t_switchHotkey {
     bool registered = false;
 };
 // Parses "Key:Switch2vetra" (default "CTRL_,") from the settings file into
-// `hotkey` and registers FcitxVetraHotkeyFilter with fcitx on the first call.
+// `keys`. A value that names no key fcitx knows (empty, or misspelt) would
+// leave no way to switch: the default is parsed instead, and the log says so.
+void ParseSwitchHotkey(const std::string& iniPath, FcitxHotkey keys[2]);
+// ParseSwitchHotkey into `hotkey`, and FcitxVetraHotkeyFilter registered
+// with fcitx on the first call.
 void RegisterSwitchHotkey(FcitxInstance* instance, t_switchHotkey* hotkey,
                           const std::string& iniPath);
 // Switches to "vetrapinyin" and enables it on the current input context unless

@@ -114,17 +114,59 @@ vetra_e2e(DBusStuckCallsDoNotHoldTheEnd
   DRIVE ${typing} ${send_vetrapy} UsrDictImport s:@HOME@/stall/u.bin type ni cands choose 泥 expect-commit 泥
         --term-restart ${again} ${send_vetrapy} UsrDictRestore s:@HOME@/stall/u.bin type ni cands expect-first 泥
         key Escape --restart ${again} type ni cands expect-first 泥)
-# A call queued behind one stuck in a file system that stopped answering
-# goes on without it once that one has run 5 s (it waited, unanswered,
-# until fcitx ended): a backup into a healthy folder, a removal and an
-# import of that backup are answered and done.
-vetra_e2e(DBusCallsBehindAStuckOneGoOn
+# A backup queued behind a call stuck in a file system that stopped
+# answering goes on without it once that one has run 5 s (it waited,
+# unanswered, until fcitx ended). fcitx's end then waits for the stuck call
+# too and, as it does not end, leaves the engine to it (the end used to
+# count only the queue's thread and free the engine under the stuck one);
+# the word learned before is kept.
+vetra_e2e(DBusBackupBehindAStuckCallGoesOn
   RUN ${ime_run} ${stall_preload} --fcitx-env VETRA_STALL_DIR=stall --home-make stall dir
-      --expect-log "^REPLY\ttrue\t1$" --expect-log "^REPLY\ttrue$" --expect-nonempty b.bin
-  DRIVE ${learn_ni} ${send_vetrapy} UsrDictBackup s:@HOME@/stall/b.bin
-        ${vetrapy} UsrDictBackup s:@HOME@/b.bin ${vetrapy} UsrDictRemove
-        type ni cands expect-first 你 key Escape ${vetrapy} UsrDictImport s:@HOME@/b.bin
-        type ni cands expect-first 泥)
+      --expect-log "^REPLY\ttrue\t1$" --expect-nonempty b.bin
+      --expect-fcitx-log "a user dictionary call is still running: fcitx ends without it"
+  DRIVE ${learn_ni} ${send_vetrapy} UsrDictBackup s:@HOME@/stall/b.bin ${vetrapy} UsrDictBackup s:@HOME@/b.bin
+        --restart ${again} type ni cands expect-first 泥)
+# Calls that change the dictionary keep the order they were sent in: one
+# sent 0.5 s after a call held 7 s in a slow folder is answered false once
+# that one has run 5 s, with nothing changed, and the slow one lands. Each
+# later call used to run, answer true, and then be undone by the slow one
+# (or undo it: a removal before a backup left neither words nor backup).
+#   restore, then an import: the restored 100 words, not the import's 50
+#   restore, then a removal: the restored words stay
+#   import, then a removal: the imported words stay
+#   backup, then a removal: the backup is written, the learned word stays
+set(slow_dict "${CMAKE_CURRENT_BINARY_DIR}/slow_usr_dict.bin")
+set(later_dict "${CMAKE_CURRENT_BINARY_DIR}/later_usr_dict.bin")
+foreach(made "100;${slow_dict};0" "50;${later_dict};100")
+  list(GET made 0 words)
+  list(GET made 1 out)
+  list(GET made 2 first)
+  execute_process(COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/make_usr_dict.py" ${words} "${out}" ${first}
+                  RESULT_VARIABLE made)
+  if(NOT made EQUAL 0)
+    message(FATAL_ERROR "cannot write ${out}")
+  endif()
+endforeach()
+set(slow_run ${ime_run} ${stall_preload} --fcitx-env VETRA_STALL_DIR=stall --fcitx-env VETRA_STALL_MS=7000
+    --home-file stall/r.bin "${slow_dict}" --home-file w.bin "${later_dict}" --home-make stall/out dir)
+set(count_words "${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/check_word_count.py")
+set(after_slow sleep 500)
+vetra_e2e(DBusImportAfterASlowRestoreIsRefused
+  RUN ${slow_run} --expect-log "^REPLY\tfalse\t0$" --expect-log "^REPLY\ttrue$" --check "${count_words} 100"
+  DRIVE --timeout 60000 ${typing} ${send_vetrapy} UsrDictRestore s:@HOME@/stall/r.bin ${after_slow}
+        ${vetrapy} UsrDictImport s:@HOME@/w.bin await-reply 0)
+vetra_e2e(DBusRemovalAfterASlowRestoreIsRefused
+  RUN ${slow_run} --expect-log "^REPLY\tfalse$" --expect-log "^REPLY\ttrue$" --check "${count_words} 100"
+  DRIVE --timeout 60000 ${typing} ${send_vetrapy} UsrDictRestore s:@HOME@/stall/r.bin ${after_slow}
+        ${vetrapy} UsrDictRemove await-reply 0)
+vetra_e2e(DBusRemovalAfterASlowImportIsRefused
+  RUN ${slow_run} --expect-log "^REPLY\tfalse$" --expect-log "^REPLY\ttrue\t100$" --check "${count_words} 100"
+  DRIVE --timeout 60000 ${typing} ${send_vetrapy} UsrDictImport s:@HOME@/stall/r.bin ${after_slow}
+        ${vetrapy} UsrDictRemove await-reply 0)
+vetra_e2e(DBusRemovalAfterASlowBackupIsRefused
+  RUN ${slow_run} --expect-log "^REPLY\tfalse$" --expect-log "^REPLY\ttrue\t1$" --expect-nonempty stall/out/b.bin
+  DRIVE --timeout 60000 ${learn_ni} ${send_vetrapy} UsrDictBackup s:@HOME@/stall/out/b.bin ${after_slow}
+        ${vetrapy} UsrDictRemove await-reply 0 type ni cands expect-first 泥)
 # A backup never replaces the system's own files: a lock file (two fcitx of
 # the user then no longer excluded each other), a new name in the lock
 # folder, the live user dictionary, the key map, the version file and the

@@ -207,6 +207,14 @@ vetra_e2e(ImeStartsWithAFifoForTheSettingsFile
   RUN ${ime_run} --home-make .config/VetraPY/vetraEnv.ini fifo
   DRIVE ${typing} type nihao cands expect-first 你好)
 
+# QuanPin=0 with shuangpin off leaves no way to type: the input method is
+# not loaded, and the log names the settings (it said only that the key map
+# could not be built).
+vetra_e2e(ImeNotLoadedWithoutAWayToType
+  RUN ${ime_run} --home-file .config/VetraPY/env.ini "${files}/no_way_env.ini"
+      --expect-log "^IM\t\"fcitx-keyboard-us\""
+      --expect-fcitx-log "KeyPyMap: key map could not be attached or built: QuanPin=0 with ShuangPin=0 leaves no way to type"
+  DRIVE ${typing} getim)
 # Shuangpin with the default scheme, which types the final ing with ";"
 # (0x3b): hry; is huan ying, olq; ai qing.
 vetra_e2e(ImeShuangpinSemicolonTypesItsFinal

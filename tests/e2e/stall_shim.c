@@ -4,17 +4,21 @@
  *   VETRA_STALL_DIR=DIR    opening any file under DIR (relative: under
  *                          $HOME), or making a temporary file there, never
  *                          returns: a network mount whose server died
+ *   VETRA_STALL_MS=N       ... or returns after N milliseconds, each time: a
+ *                          mount whose server answers that late
  *   VETRA_REDIRECT=FROM=TO opening FROM opens TO instead: a file the package
  *                          installs, taken from the build
  * Every other call goes straight to the C library. Only libc and libdl.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 static int under_stall_dir(const char* path) {
@@ -30,10 +34,17 @@ static int under_stall_dir(const char* path) {
     return strncmp(path, dir, n) == 0 && (path[n] == '/' || path[n] == '\0');
 }
 
-/* Blocks for good; a signal handler still runs (and fcitx's end kills it). */
+/* Blocks for VETRA_STALL_MS, or for good without it; a signal handler
+ * still runs (and fcitx's end kills it). */
 static void stall_if_under(const char* path) {
     if (!under_stall_dir(path)) return;
-    for (;;) pause();
+    const char* ms = getenv("VETRA_STALL_MS");
+    const long hold = ms ? atol(ms) : 0;
+    if (hold <= 0)
+        for (;;) pause();
+    struct timespec left = {hold / 1000, (hold % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
 }
 
 static const char* redirected(const char* path) {

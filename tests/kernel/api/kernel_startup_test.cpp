@@ -416,6 +416,11 @@ TEST_F(KernelTest, KeyMapBuildFollowsTheConfigurationItems) {
         EXPECT_EQ(c.ready, RegisterKeyPyMap(0));
         EXPECT_EQ(c.damaged, Report().find("damaged user file set aside") != std::string::npos)
             << Report();
+        // The failure names the settings that leave no way to type.
+        EXPECT_EQ(c.ready == 0, Report().find("KeyPyMap: key map could not be attached or built: "
+                                              "QuanPin=0 with ShuangPin=0 leaves no way to type") !=
+                                    std::string::npos)
+            << Report();
         t_keyPyMap& map = GetKeyPyMap();
         map.SetSmartFuzzyMode(true);
         EXPECT_EQ(c.smartKey, map.IsKeyMappedToPy(L"zhan", zan));
@@ -493,6 +498,8 @@ TEST_F(KernelBuiltDataTest, ARebuildTakesUpALargeFuzzyFileOrSaysWhyNot) {
     options.QuanPin = 0;  // and no shuangpin: no key at all
     SetKernelOptions(&options);
     EXPECT_EQ(0, ReloadKeymap());
-    EXPECT_NE(std::string::npos, Report().find("could not be rebuilt")) << Report();
+    EXPECT_NE(std::string::npos, Report().find("could not be rebuilt for the changed settings: "
+                                               "QuanPin=0 with ShuangPin=0 leaves no way to type"))
+        << Report();
     EXPECT_TRUE(Reaches(L"huang", L"huan"));
 }

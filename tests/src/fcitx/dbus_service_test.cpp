@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/src/fcitx/fake_engine.h"
@@ -12,6 +16,8 @@
 namespace {
 
 using n_fcitx::AnswerVetraDBusMessage;
+using n_fcitx::t_vetraDBusCalls;
+using namespace std::chrono_literals;
 
 class t_dictEngine : public fakes::t_engine {
 public:
@@ -161,6 +167,161 @@ TEST(VetraDBusService, RefusedCallsAnswerTheirFailure) {
         t_message call(Call(kIface, c.method, c.arg));
         t_message answer(n_fcitx::RefuseVetraDBusMessage(call.m));
         EXPECT_EQ(Describe(answer.m), c.answer) << c.method;
+    }
+}
+
+// An engine whose calls on a file under "/held" wait until the test lets
+// them go, as on a file system that stopped answering; each call is
+// recorded when it is done.
+class t_heldEngine : public fakes::t_engine {
+public:
+    bool SaveDicts() override { return Record("SaveDicts", ""); }
+    bool SaveUsrDict() override { return Record("SaveUsrDict", ""); }
+    bool ImportUsrDict(const char* path, uint32_t* n) override {
+        *n = 2;
+        return Record("Import ", path);
+    }
+    bool RestoreUsrDict(const char* path) override { return Record("Restore ", path); }
+    bool BackupUsrDict(const char* path, uint32_t* n) override {
+        *n = 1;
+        return Record("Backup ", path);
+    }
+    bool RemoveUsrDict() override { return Record("Remove", ""); }
+
+    void WaitHeld() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_held > 0; });
+    }
+    void LetGo() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_letGo = true;
+        m_changed.notify_all();
+    }
+    std::vector<std::string> Calls() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_calls;
+    }
+
+private:
+    bool Record(const std::string& what, const std::string& path) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (path.rfind("/held/", 0) == 0) {
+            ++m_held;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return m_letGo; });
+        }
+        m_calls.push_back(what + path);
+        return true;
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_held = 0;
+    bool m_letGo = false;
+    std::vector<std::string> m_calls;
+};
+
+// The next `n` answers, as "<method> <answer>", in the order they came;
+// fewer when they do not come within 5 s.
+std::vector<std::string> Await(t_vetraDBusCalls& calls, size_t n) {
+    std::vector<std::string> got;
+    for (auto until = std::chrono::steady_clock::now() + 5s;
+         got.size() < n && std::chrono::steady_clock::now() < until;
+         std::this_thread::sleep_for(2ms))
+        for (t_vetraDBusCalls::t_call& call : calls.TakeAnswered(nullptr)) {
+            got.push_back(std::string(dbus_message_get_member(call.message)) + " " +
+                          Describe(call.answer));
+            t_vetraDBusCalls::Finish(call);
+        }
+    return got;
+}
+
+struct t_sent {
+    const char* method;
+    const char* arg;
+};
+
+void Send(t_vetraDBusCalls& calls, const t_sent& sent) {
+    t_message call(Call(kIface, sent.method, sent.arg));
+    ASSERT_TRUE(calls.Queue(nullptr, call.m));
+}
+
+// The held call runs past the stuck time with the later one queued behind.
+void HoldThenSend(t_vetraDBusCalls& calls, t_heldEngine& engine, const t_sent& held,
+                  const t_sent& later) {
+    Send(calls, held);
+    engine.WaitHeld();
+    Send(calls, later);
+    std::this_thread::sleep_for(30ms);
+    calls.PassStuckCall();
+}
+
+constexpr auto kStuckAfter = 20ms;
+
+// Calls that change the dictionary are carried out in the order sent or not
+// at all: one that would overtake a call still running is answered false at
+// once, and the slow one lands alone (a later import, restore or removal
+// used to run, answer true, and be undone or lost when the slow one
+// landed). A backup changes nothing and may pass. Once the slow call ended,
+// changes run again.
+TEST(VetraDBusCalls, ChangesNeverOvertakeACallStillRunning) {
+    const t_sent restore{"UsrDictRestore", "s:/held/b.bin"}, import{"UsrDictImport", "s:/held/w"},
+        backup{"UsrDictBackup", "s:/held/b.bin"}, remove{"UsrDictRemove", "-"};
+    const struct {
+        t_sent held, later;
+        std::string answer;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {restore, {"UsrDictImport", "s:/d/w"}, "UsrDictImport false 0", {"Restore /held/b.bin"}},
+        {restore, remove, "UsrDictRemove false", {"Restore /held/b.bin"}},
+        {import, remove, "UsrDictRemove false", {"Import /held/w"}},
+        {import, {"UsrDictRestore", "s:/d/b.bin"}, "UsrDictRestore false", {"Import /held/w"}},
+        {backup, remove, "UsrDictRemove false", {"SaveDicts", "SaveUsrDict", "Backup /held/b.bin"}},
+        {restore,
+         {"UsrDictBackup", "s:/d/b.bin"},
+         "UsrDictBackup true 1",
+         {"SaveDicts", "SaveUsrDict", "Backup /d/b.bin", "Restore /held/b.bin"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.held.method) + " then " + c.later.method);
+        t_heldEngine engine;
+        t_vetraDBusCalls calls(&engine, kStuckAfter);
+        HoldThenSend(calls, engine, c.held, c.later);
+        EXPECT_EQ(Await(calls, 1), std::vector<std::string>{c.answer});
+        engine.LetGo();
+        EXPECT_EQ(Await(calls, 1).size(), 1u);
+        EXPECT_EQ(engine.Calls(), c.calls);
+        Send(calls, remove);
+        EXPECT_EQ(Await(calls, 1), std::vector<std::string>{"UsrDictRemove true"});
+        EXPECT_TRUE(calls.Stop(1s));
+    }
+}
+
+// fcitx's end waits for every call still using the engine, one that a later
+// call passed too; when one does not end in time Stop says so, and the
+// engine must stay (it used to report all ended and the engine was freed
+// under the running call).
+TEST(VetraDBusCalls, StopWaitsForCallsLeftBehind) {
+    for (const bool endsInTime : {true, false}) {
+        SCOPED_TRACE(endsInTime ? "ends in time" : "still held");
+        t_heldEngine engine;
+        t_vetraDBusCalls calls(&engine, kStuckAfter);
+        HoldThenSend(calls, engine, {"UsrDictImport", "s:/held/w"},
+                     {"UsrDictBackup", "s:/d/b.bin"});
+        ASSERT_EQ(Await(calls, 1), std::vector<std::string>{"UsrDictBackup true 1"});
+        std::thread letGo;
+        if (endsInTime)
+            letGo = std::thread([&engine] {
+                std::this_thread::sleep_for(50ms);
+                engine.LetGo();
+            });
+        const bool ended = calls.Stop(endsInTime ? 3s : 100ms);
+        const std::vector<std::string> done = engine.Calls();
+        EXPECT_EQ(ended, endsInTime);
+        EXPECT_EQ(done.back() == "Import /held/w", endsInTime);
+        if (!endsInTime) engine.LetGo();
+        // The engine goes only once the held call is answered.
+        EXPECT_EQ(Await(calls, 1), std::vector<std::string>{"UsrDictImport true 2"});
+        if (letGo.joinable()) letGo.join();
     }
 }
 

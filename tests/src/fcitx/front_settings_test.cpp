@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include <fcitx-config/hotkey.h>
+
 #include "tests/support/test_dir.h"
 
 namespace n_fcitx {
@@ -184,6 +186,35 @@ TEST(FrontSettingsTest, ReloadCarriesOutAndClearsEachRequest) {
         EXPECT_EQ(settings.shuangPin, c.calls[1] == "SaveUsrDict" ? 0 : 1) << c.account;
     }
     unlink(fifo.c_str());
+}
+
+// The switch hotkey: a value naming no key fcitx knows (empty, misspelt)
+// keeps the default, as a missing one does (it used to leave no hotkey).
+TEST(FrontSettingsTest, SwitchHotkeyFallsBackToTheDefault) {
+    t_testDir dir;
+    const struct {
+        const char* file;  // null: no file
+        FcitxKeySym sym;
+        unsigned state;
+    } cases[] = {
+        {nullptr, FcitxKey_comma, FcitxKeyState_Ctrl},
+        {"[Key]\nSwitch2vetra=ALT_B\n", FcitxKey_B, FcitxKeyState_Alt},
+        {"[Key]\nSwitch2vetra=BOGUS ALT_B\n", FcitxKey_B, FcitxKeyState_Alt},
+        {"[Key]\nSwitch2vetra=\n", FcitxKey_comma, FcitxKeyState_Ctrl},
+        {"[Key]\nSwitch2vetra=NOSUCHKEY\n", FcitxKey_comma, FcitxKeyState_Ctrl},
+        {"[Key]\nSwitch2vetra=CTRL_\n", FcitxKey_comma, FcitxKeyState_Ctrl},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file ? c.file : "no file");
+        const std::string ini = dir.At("vetraEnv.ini");
+        unlink(ini.c_str());
+        if (c.file) ASSERT_TRUE(dir.Put("vetraEnv.ini", c.file));
+        FcitxHotkey keys[2] = {};
+        ParseSwitchHotkey(ini, keys);
+        EXPECT_EQ(keys[0].sym, c.sym);
+        EXPECT_EQ(keys[0].state, c.state);
+        FcitxHotkeyFree(keys);
+    }
 }
 
 TEST(FrontSettingsTest, LoadImeSettingsDefaultsAndValues) {
