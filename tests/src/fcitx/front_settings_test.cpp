@@ -208,7 +208,9 @@ TEST(FrontSettingsTest, SwitchHotkeyFallsBackToTheDefault) {
         SCOPED_TRACE(c.file ? c.file : "no file");
         const std::string ini = dir.At("vetraEnv.ini");
         unlink(ini.c_str());
-        if (c.file) ASSERT_TRUE(dir.Put("vetraEnv.ini", c.file));
+        if (c.file) {
+            ASSERT_TRUE(dir.Put("vetraEnv.ini", c.file));
+        }
         FcitxHotkey keys[2] = {};
         ParseSwitchHotkey(ini, keys);
         EXPECT_EQ(keys[0].sym, c.sym);
