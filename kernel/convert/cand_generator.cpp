@@ -1151,6 +1151,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
             englishCompletion.HasCandidate() ? englishCompletion.GetRecord() : nullptr;
         mode.readsAsTyped =
             mode.mode == 4 || (english && LstrGetLength(english->text) == uint32_t(n));
+        mode.wholeSyllable = m_dicts.py->GetSyllableId(std::wstring(input, size_t(n)).c_str()) >= 0;
         if (decided && CorrectionPass(request, syllables, &array, n, &mode))
             request->correctionUsed = 1;
     }

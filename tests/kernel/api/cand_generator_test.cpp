@@ -526,6 +526,13 @@ TEST_F(GeneratorBuiltDataTest, CorrectionsStayAwayFromWhatWasTypedAsMeant) {
         // z for zh: seven initials, each weighing a tenth, against the
         // characters of zh with one initial fewer.
         {L"zhrmghg", u"中华人民共和国", 0, 1, 0},
+        // A whole syllable is typed as meant: no correction drops or
+        // changes one of its keys on the first page (里 for liu, 行 for xiong).
+        {L"liu", u"六", 0, 0x1F, 0},
+        {L"xiong", u"胸", 0, 0x1F, 0},
+        {L"tuo", u"", -1, 0x1F, 0},
+        {L"niu", u"", -1, 0x1F, 0},
+        {L"diu", u"", -1, 0x1F, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)));
