@@ -372,8 +372,9 @@ TEST_F(DispatchBuiltDataTest, ALearnedAddressIsListedForItsBeginning) {
 }
 
 // Letters sent as typed stand first on nothing they begin: one letter and
-// pinyin are not learned as English, and a word learned before that covers
-// only the start of the input comes after the readings of the whole input.
+// pinyin are not learned as English, a word learned before that covers
+// only the start of the input comes after the readings of the whole input,
+// and pinyin learned as English before completes nothing.
 TEST_F(DispatchBuiltDataTest, LettersSentAsTypedNeverLeadWhatTheyBegin) {
     const struct {
         const wchar_t* sent;
@@ -381,9 +382,15 @@ TEST_F(DispatchBuiltDataTest, LettersSentAsTypedNeverLeadWhatTheyBegin) {
         const wchar_t* input;
         const char16_t* first;
     } cases[] = {
-        {L"w", false, L"wf", u"无法"},      {L"w", false, L"wj", u"文件"},
-        {L"zhongguo", false, L"zh", u"中"}, {L"zhongguo", false, L"zhongg", u"中国"},
-        {L"b", true, L"bj", u"比较"},       {L"b", true, L"bjdx", u"北京大学"},
+        {L"w", false, L"wf", u"无法"},
+        {L"w", false, L"wj", u"文件"},
+        {L"zhongguo", false, L"zh", u"中"},
+        {L"zhongguo", false, L"zhongg", u"中国"},
+        {L"b", true, L"bj", u"比较"},
+        {L"b", true, L"bjdx", u"北京大学"},
+        {L"zhongguo", true, L"zh", u"中"},
+        {L"zhongguo", true, L"zhongg", u"中国"},
+        {L"zhongguo", true, L"zhongguo", u"中国"},
     };
     for (const auto& c : cases) {
         if (c.learnedBefore)
