@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
             units.push_back(uint8_t(c));
             units.push_back(0);
         }
-        if (word.size() > 200 || !dict.MergeWord(reinterpret_cast<const t_lstr*>(units.data()), 1, 1))
+        if (word.size() > 200 ||
+            !dict.MergeWord(reinterpret_cast<const t_lstr*>(units.data()), 1, 1))
             return 1;
     }
     const std::string out = argv[1];
