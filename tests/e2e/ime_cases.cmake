@@ -105,19 +105,20 @@ vetra_e2e(ImeLettersSentAsTypedLeadNothing
         type zhongguo key Return expect-commit zhongguo type zhongguo key Return expect-commit zhongguo
         type zhongg cands expect-first 中国 key Escape
         --restart ${again} type wf cands expect-first 无法 key Escape type zhongg cands expect-first 中国)
-# An English list as an older version left it, with pinyin sent with Enter
-# learned as an English word (zhongguo): the pinyin leads, the word stays.
+# An English list as an older version left it, with pinyin sent twice with
+# Enter learned as an English word (zhongguo): the pinyin leads; a word of
+# the list that is no pinyin (xkcd) still completes its beginning.
 add_executable(vetra_make_eng_usr_dict make_eng_usr_dict.cpp)
 target_include_directories(vetra_make_eng_usr_dict PRIVATE "${PROJECT_SOURCE_DIR}")
 target_link_libraries(vetra_make_eng_usr_dict PRIVATE vetra_lexicon)
 set(old_eng_dict "${CMAKE_CURRENT_BINARY_DIR}/old_eng_usr_dict.bin")
-add_custom_command(OUTPUT "${old_eng_dict}" COMMAND vetra_make_eng_usr_dict "${old_eng_dict}" zhongguo
+add_custom_command(OUTPUT "${old_eng_dict}" COMMAND vetra_make_eng_usr_dict "${old_eng_dict}" zhongguo xkcd
                    DEPENDS vetra_make_eng_usr_dict)
 add_custom_target(vetra_old_eng_usr_dict ALL DEPENDS "${old_eng_dict}")
 vetra_e2e(ImePinyinLearnedAsEnglishBeforeLeadsNothing
   RUN ${ime_run} --home-file .config/VetraPY/qzim_eng_usr.bin "${old_eng_dict}"
-  DRIVE ${typing} type zhongg cands expect-first 中国 key Escape
-        type zhongguo cands expect-first 中国)
+  DRIVE ${typing} type xkc cands expect-first xkcd key Escape type zh cands expect-first 中 key Escape
+        type zhongg cands expect-first 中国 key Escape type zhongguo cands expect-first 中国)
 # Pinyin that begins an English word still reads as pinyin: dale shows 打了
 # on the first page beside dale. An initial before a whole syllable is
 # typed as meant: jjue gives 解决 first, the correction 绝 after it.
