@@ -50,7 +50,7 @@
 //                     [--max-prefix-first N] [--max-prefix-second PERCENT]
 //                     [--context 0] [--min-context PERCENT]
 //                     [--min-context-learned PERCENT] [--min-context-gain POINTS]
-//                     [--lone 0]
+//                     [--lone 0] [--min-lone-a PERCENT]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -455,11 +455,13 @@ void LearnUsualFirsts(t_candGenerator& generator, const std::vector<t_phrase>& a
     }
 }
 
-// Every syllable typed alone (a whole syllable reads as typed: no
-// correction on the first page), and each one followed by a lone a that
-// neither goes on its last vowel nor makes another syllable (xinga, haoa):
-// how often the first candidate is the syllable's character and 啊.
-void ReportLoneSyllables(t_candGenerator& generator, t_candWord** results, int examples) {
+// Every syllable of two or more letters typed alone (a whole syllable
+// reads as typed: no correction on the first page), and each one followed
+// by a lone a, where the syllable does not end in i, u or v (the a would go
+// on that vowel: jia, hua) and the two do not make a syllable (xinga, gana,
+// haoa, fanga; 289 inputs): the share whose first candidate is two
+// characters, the second 啊.
+double ReportLoneSyllables(t_candGenerator& generator, t_candWord** results, int examples) {
     const t_pyDict& py = t_singleton<t_pyDict>::Get();
     long lone = 0, corrected = 0, withA = 0, ah = 0;
     for (const wchar_t* s : kSyllableTexts) {
@@ -489,8 +491,9 @@ void ReportLoneSyllables(t_candGenerator& generator, t_candWord** results, int e
     }
     std::printf(
         "lone syllables: %ld, a correction on the first page %ld; followed by a: %ld, the "
-        "syllable and 啊 first %ld\n",
-        lone, corrected, withA, ah);
+        "syllable and 啊 first %ld (%.1f%%)\n",
+        lone, corrected, withA, ah, Share(ah, withA));
+    return Share(ah, withA);
 }
 
 }  // namespace
@@ -500,7 +503,7 @@ int main(int argc, char** argv) {
     std::string data, calibration, show, before, seenPath, everydayPath, sentencesPath, hardPath;
     double minExact = -1, minTop5 = -1, minFirstWord = -1, maxPrefixSecond = -1, minClean = -1,
            minTwo = -1, minCommon = -1, minLonger = -1, minTypos = -1, minContext = -1,
-           minContextLearned = -1, minContextGain = -1, minPerson = -1, minHard = -1;
+           minContextLearned = -1, minContextGain = -1, minPerson = -1, minHard = -1, minLoneA = -1;
     long maxPrefixFirst = -1, maxReadsOn = -1;
     bool typos = true, abbreviations = true, firstPage = true, prefixes = true, context = true,
          lone = true;
@@ -566,6 +569,8 @@ int main(int argc, char** argv) {
             minContextGain = std::atof(v.c_str());
         else if (k == "--lone")
             lone = v != "0";
+        else if (k == "--min-lone-a")
+            minLoneA = std::atof(v.c_str());
         else if (k == "--examples")
             examples = std::atoi(v.c_str());
         else if (k == "--errors")
@@ -600,7 +605,8 @@ int main(int argc, char** argv) {
             "[--show INPUT] [--no-timing 1] [--slow MS] [--min-top5 PERCENT] [--typos 0] "
             "[--min-typos PERCENT] "
             "[--abbreviations 0] [--examples N] [--context 0] [--min-context PERCENT] "
-            "[--min-context-learned PERCENT] [--min-context-gain POINTS] [--lone 0]\n");
+            "[--min-context-learned PERCENT] [--min-context-gain POINTS] [--lone 0] "
+            "[--min-lone-a PERCENT]\n");
         return 2;
     }
     char tmpl[] = "/tmp/vetra-eval-XXXXXX";
@@ -924,7 +930,9 @@ int main(int argc, char** argv) {
                                minContextGain))
                     status = 1;
             }
-            if (lone) ReportLoneSyllables(generator, results, examples);
+            if (lone && UnderFloor("the syllable and 啊 first",
+                                   ReportLoneSyllables(generator, results, examples), minLoneA))
+                status = 1;
             if (prefixes && g_correction) {
                 const auto [first, second] =
                     ReportPrefixCorrections(generator, all, results, examples);
