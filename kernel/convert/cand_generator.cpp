@@ -120,6 +120,9 @@ constexpr uint8_t kContextTwoPartNames = 2;
 constexpr uint8_t kContextNoNames = 16;
 // Answers of the cloud cache taken for the whole input.
 constexpr uint32_t kCloudCachePlaces = 3;
+// A word of the whole input read below this share of how surely the keys
+// read takes a vowel typed last as begun (at half its own syllable's weight).
+constexpr double kBegunWordShare = 0.75;
 // Abbreviated inputs up to this many keys get the secondary collection.
 constexpr int kMaxSecondaryKeys = 11;
 // Identical keys in a row that ask for the repeated-key candidate.
@@ -707,7 +710,7 @@ void t_candGenerator::PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_a
 void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& syllables,
                                   t_inputLattice* lattice, t_arrayWord* target,
                                   const wchar_t* input, int n, int32_t fullLength, bool cloudFlag,
-                                  bool holdSwapped) {
+                                  bool holdSwapped, const t_candWord* begun) {
     t_wordFinder finder(m_dicts, lattice, &syllables, input, &m_arena);
     finder.SetWideLookup(request->allLowerCase != 0,
                          request->pageStart + request->pageSize > 19 || request->pinnedCount > 0);
@@ -726,7 +729,11 @@ void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& 
     compose.lattice = lattice;
     compose.arena = &m_arena;
     compose.n = n;
-    compose.fullLengthWords = fullLength;
+    compose.fullLengthWords = begun ? 0 : fullLength;
+    if (begun) {
+        compose.begunScore = begun->score;
+        compose.begunRank = begun->rank;
+    }
     compose.gameKeys = request->gameKeys != 0;
     compose.hasCapitals = request->hasCapitals != 0;
     compose.debug = m_debug;
@@ -1068,8 +1075,18 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
         // An English word the letters begin leaves out composition only
         // where they do not read as pinyin: dale is 打了 before it is dale.
         const bool english = englishCompletion.HasCandidate() && !ReadsAsPinyinSyllables(input);
+        // Words of the whole input that read its last vowel only as the
+        // start of a syllable (性爱 for xinga) leave the vowel's own syllable
+        // unread: the input is composed beside them (行啊), and the costs
+        // decide which comes first.
+        const t_candWord* top = array.GetTopWord();
+        const t_candWord* begun = firstWordEnd == uint32_t(n) && syllables.EndsInBegunVowel() &&
+                                          top && top->coveredLength == uint32_t(n) &&
+                                          top->score < kBegunWordShare * endProb
+                                      ? top
+                                      : nullptr;
         const bool compose =
-            !request->noPhrase && !english && !(firstWordEnd == uint32_t(n) && !sure);
+            !request->noPhrase && !english && (!(firstWordEnd == uint32_t(n) && !sure) || begun);
         // Composition goes on beside whole-input words when the cloud may be
         // asked and nothing but letters reads the whole input.
         const bool cloudFlag =
@@ -1082,7 +1099,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
             // A longer input's pair queries mostly repeat the last pass's.
             const t_serialBigramPass serial(n > 5);
             ComposePass(request, syllables, &m_lattice, &array, input, n, fullLength, cloudFlag,
-                        true);
+                        true, begun);
         }
     }
     // The cached answers join the page, the first of them marked.
@@ -1151,6 +1168,7 @@ int t_candGenerator::Generate(t_convertRequest* request, t_candWord** results,
             englishCompletion.HasCandidate() ? englishCompletion.GetRecord() : nullptr;
         mode.readsAsTyped =
             mode.mode == 4 || (english && LstrGetLength(english->text) == uint32_t(n));
+        mode.wholeSyllable = m_dicts.py->GetSyllableId(std::wstring(input, size_t(n)).c_str()) >= 0;
         if (decided && CorrectionPass(request, syllables, &array, n, &mode))
             request->correctionUsed = 1;
     }

@@ -156,10 +156,13 @@ private:
     // one place after another as they are taken.
     void PlaceForecast(t_arrayWord* forecast, t_candWord** out, t_arrayWord* target);
     // holdSwapped: the homophone readings wait in m_swapped (the caller
-    // adds them) instead of joining target at once.
+    // adds them) instead of joining target at once. begun: a word of the
+    // whole input that reads its last vowel only as begun; the input is
+    // composed beside it, whatever the words of the whole input.
     void ComposePass(t_convertRequest* request, const t_pyLattice& syllables,
                      t_inputLattice* lattice, t_arrayWord* target, const wchar_t* input, int n,
-                     int32_t fullLength, bool cloudFlag = false, bool holdSwapped = false);
+                     int32_t fullLength, bool cloudFlag = false, bool holdSwapped = false,
+                     const t_candWord* begun = nullptr);
     // A surname and given name read over the whole input, offered after the
     // composed reading (when there is one) unless its characters are far
     // rarer than the usual ones of the same syllables.

@@ -3,11 +3,13 @@
 
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 #include "kernel/convert/cand_array.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/small_dicts_arena.h"
 #include "kernel/lexicon/string_dict_user.h"
+#include "kernel/lexicon/syllable_table.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/text_helpers.h"
 #include "kernel/userdict/deleted_words.h"
@@ -73,31 +75,48 @@ bool SearchBoth(t_scopeHeap& pool, User& user, Sys& sys, const t_lstr* key, int 
     return true;
 }
 
+// Letters that read as pinyin being typed (zhongguo, zhongg) in the user's
+// English list: pinyin sent as typed, which older versions learned as an
+// English word. Only the system's English list makes them a word.
+bool IsPinyinSentAsTyped(const t_engEntry* e) {
+    if (!e || !e->text) return false;
+    const uint32_t n = LstrGetLength(e->text);
+    std::wstring text(n, L'\0');
+    for (uint32_t i = 0; i < n; ++i) text[i] = wchar_t(LstrGetUnit(e->text, i));
+    uint32_t known = 0;
+    return ReadsAsPinyinSyllables(text.c_str()) &&
+           !t_singleton<t_engSysDict>::Get().GetWordFreq(e->text, &known);
+}
+
+// skipUser: user entries that are never chosen.
 template <class User, class Sys>
 t_engEntry* FindBest(t_scopeHeap& pool, User& user, Sys& sys, const wchar_t* input,
-                     bool* exactInSystem, const t_lstr* prefix) {
+                     bool* exactInSystem, const t_lstr* prefix,
+                     bool (*skipUser)(const t_engEntry*) = nullptr) {
     if (exactInSystem) *exactInSystem = false;
     const t_lstr* key = ToLstr(pool, input, size_t(Length(input)));
     t_searchPair r;
     if (!SearchBoth(pool, user, sys, key, 0, r)) return nullptr;
     t_engEntry* chosen = nullptr;
     // Leading entries: the first whose key is the input itself is taken.
-    auto takeLeading = [&](t_strResult** list, uint32_t lead) {
+    auto takeLeading = [&](t_strResult** list, uint32_t lead, bool own) {
         for (uint32_t i = 0; i < lead && !chosen; ++i)
             if (list[i] && KeyEqualsInput(list[i]->stored, key) &&
+                !(own && skipUser && skipUser(list[i])) &&
                 !IsDeletedWord(pool, list[i]->text, prefix))
                 chosen = list[i];
     };
-    auto bestFurther = [&](t_strResult** list, uint32_t lead, int32_t total) {
+    auto bestFurther = [&](t_strResult** list, uint32_t lead, int32_t total, bool own) {
         for (int32_t i = int32_t(lead); i < total; ++i)
             if (list[i] && (!chosen || EngEntryBefore(list[i], chosen)) &&
+                !(own && skipUser && skipUser(list[i])) &&
                 !IsDeletedWord(pool, list[i]->text, prefix))
                 chosen = list[i];
     };
-    takeLeading(r.user, r.userLead);
-    if (!chosen) takeLeading(r.sys, r.sysLead);
-    if (!chosen) bestFurther(r.user, r.userLead, r.userTotal);
-    if (!chosen) bestFurther(r.sys, r.sysLead, r.sysTotal);
+    takeLeading(r.user, r.userLead, true);
+    if (!chosen) takeLeading(r.sys, r.sysLead, false);
+    if (!chosen) bestFurther(r.user, r.userLead, r.userTotal, true);
+    if (!chosen) bestFurther(r.sys, r.sysLead, r.sysTotal, false);
     if (chosen && exactInSystem && chosen->source) {
         for (int32_t i = 0; i < r.sysTotal && !*exactInSystem; ++i)
             *exactInSystem = r.sys[i] && LstrCompare(r.sys[i]->text, chosen->text) == 0;
@@ -313,7 +332,7 @@ bool AddEnglishPrefixCandidates(t_scopeHeap& pool, const wchar_t* input, int len
 t_engEntry* FindBestEnglishCompletion(t_scopeHeap& pool, const wchar_t* input, bool* exactInSystem,
                                       const t_lstr* prefix) {
     return FindBest(pool, t_singleton<t_engUsrDict>::Get(), t_singleton<t_engSysDict>::Get(), input,
-                    exactInSystem, prefix);
+                    exactInSystem, prefix, &IsPinyinSentAsTyped);
 }
 
 t_engEntry* FindBestUrlCompletion(t_scopeHeap& pool, const wchar_t* input, bool* exactInSystem,

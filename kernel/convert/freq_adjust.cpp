@@ -24,6 +24,11 @@ namespace {
 constexpr int kMaxCheckedId = 440;
 constexpr int32_t kFarStart = 99999;
 
+// An order number on the scale of costs keeps its sign.
+int32_t ClampOrder(int64_t order) {
+    return int32_t(std::clamp<int64_t>(order, INT32_MIN, INT32_MAX));
+}
+
 bool NearOne(double p, double eps) {
     return std::fabs(p - 1.0) <= eps;
 }
@@ -107,12 +112,17 @@ void t_freqAdjust::ComputeSystem(const t_wordArc& arc, uint32_t firstGram) {
 }
 
 int t_freqAdjust::ComputeCacheAdjust(const t_lstr* wordIds, const t_lstr* text, bool allowBigram,
-                                     bool exact, int32_t* value, uint8_t* direct) const {
+                                     bool exact, int32_t* value, uint8_t* direct,
+                                     t_adjustOrigin* origin) const {
     *value = 0;
     *direct = 0;
+    t_adjustOrigin none;
+    if (!origin) origin = &none;
+    *origin = t_adjustOrigin::kNone;
     t_caValue hit;
     if (src.continuations && src.continuations->Lookup(text, &hit)) {
         *value = hit.weight;
+        *origin = t_adjustOrigin::kCache;
         switch (hit.source) {
             case 16:
             case 32:
@@ -126,34 +136,69 @@ int t_freqAdjust::ComputeCacheAdjust(const t_lstr* wordIds, const t_lstr* text, 
                 return 0;
         }
     }
-    if (!allowBigram || !contextText) return 0;
+    if (!contextText || !src.sys) return 0;
     const uint32_t units = LstrGetLength(contextText) + LstrGetLength(text);
     if (units >= 6) return 0;
-    const t_gramInfo* g = GramOf(src.sys);
-    uint32_t off = 0, gram = 0;
-    uint16_t cost = 0;
-    if (ids[0] > 0 && ids[0] != kNumberContextId && wordIds &&
-        src.sys->FindWordEx(wordIds, text, nullptr, &off, &cost, &gram) && gram) {
-        uint8_t found = 0, flag1 = 0;
-        const int32_t b =
-            GramGetBigramScore(g, uint32_t(ids[0]), gram, &found, true, false, nullptr, &flag1);
-        if (b != n_gram::kNoScore) {
-            *value = b;
-            return (flag1 & 0x10) ? 64 : 32;
+    if (allowBigram) {
+        const t_gramInfo* g = GramOf(src.sys);
+        uint32_t off = 0, gram = 0;
+        uint16_t cost = 0;
+        if (ids[0] > 0 && ids[0] != kNumberContextId && wordIds &&
+            src.sys->FindWordEx(wordIds, text, nullptr, &off, &cost, &gram) && gram) {
+            uint8_t found = 0, flag1 = 0;
+            const int32_t b =
+                GramGetBigramScore(g, uint32_t(ids[0]), gram, &found, true, false, nullptr, &flag1);
+            if (b != n_gram::kNoScore) {
+                *value = b;
+                *origin = t_adjustOrigin::kPair;
+                return (flag1 & 0x10) ? 64 : 32;
+            }
         }
     }
-    if (exact || !contextIds || !wordIds) return 0;
+    if (exact || !JoinedWordCost(wordIds, text, value)) return 0;
+    *origin = t_adjustOrigin::kJoined;
+    return 1;
+}
+
+bool t_freqAdjust::JoinedWordCost(const t_lstr* wordIds, const t_lstr* text, int32_t* cost) const {
+    if (!contextText || !contextIds || !wordIds || !text || !src.sys) return false;
     uint8_t idBuf[2 + 2 * 12], textBuf[2 + 2 * 12];
     auto* joinedIds = reinterpret_cast<t_lstr*>(idBuf);
     auto* joinedText = reinterpret_cast<t_lstr*>(textBuf);
     if (!LstrConcatBounded(joinedIds, sizeof idBuf, contextIds, wordIds) ||
         !LstrConcatBounded(joinedText, sizeof textBuf, contextText, text))
-        return 0;
-    if (src.sys->FindWordEx(joinedIds, joinedText, nullptr, &off, &cost, &gram)) {
-        *value = cost;
-        return 1;
+        return false;
+    uint32_t off = 0, gram = 0;
+    uint16_t stored = 0;
+    if (!src.sys->FindWordEx(joinedIds, joinedText, nullptr, &off, &stored, &gram)) return false;
+    // The model's unigram where it knows the word: on the scale of the pairs.
+    *cost = gram ? GramGetUnigramFreq(GramOf(src.sys), gram) : int32_t(stored);
+    return true;
+}
+
+int32_t t_freqAdjust::PairId() const {
+    return ids[1] > 0 ? ids[1] : (ids[0] != kNumberContextId ? ids[0] : 0);
+}
+
+int64_t t_freqAdjust::FollowOrder(const t_lstr* wordIds, const t_lstr* text, uint32_t gram) const {
+    int64_t order = kUnpairedOrder;
+    const int32_t pairId = PairId();
+    if (gram && pairId > 0) {
+        const t_gramInfo* g = GramOf(src.sys);
+        uint8_t found = 0;
+        const int32_t b =
+            GramGetBigramScore(g, uint32_t(pairId), gram, &found, false, false, nullptr, nullptr);
+        if (found) order = std::max(order, -int64_t(b) - GramGetUnigramFreq(g, gram));
     }
-    return 0;
+    int32_t joined = 0;
+    if (JoinedWordCost(wordIds, text, &joined))
+        order = std::max(order, int64_t(contextUnigrams[0]) - joined);
+    return order;
+}
+
+int64_t t_freqAdjust::LearnedBonus(int64_t uses) {
+    if (uses <= 0) return 0;
+    return int64_t(kLearnedStep * std::log2(1.0 + double(uses) / kLearnedUnit));
 }
 
 bool t_freqAdjust::DemoteRecent(t_candWord* w) const {
@@ -174,14 +219,27 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
     const int syllables = LstrGetLength(w->syllableIds);
     const int64_t h = s / 2;
     const uint32_t bytes = LstrGetByteLength(contextText) + LstrGetByteLength(w->syllableIds);
+    // After a word, a user word stands on the scale of the system words that
+    // word raises (how well it follows the word, minus a cost), its use
+    // added: a word chosen once does not outweigh the word before, a word
+    // chosen often does. Without one, its use alone orders it.
+    const bool scaled = HasContext();
+    const int64_t learned = scaled ? FollowOrder(w->syllableIds, w->text, uint32_t(w->frequency)) +
+                                         LearnedBonus(int64_t(f) + s)
+                                   : int64_t(f) + s;
     bool done = false;
     if (contextText && !singleLock && !exactLock && bytes < 11) {
         int32_t value = 0;
         uint8_t direct = 0;
-        const int r =
-            ComputeCacheAdjust(w->syllableIds, w->text, true, exactLock != 0, &value, &direct);
+        t_adjustOrigin origin = t_adjustOrigin::kNone;
+        const int r = ComputeCacheAdjust(w->syllableIds, w->text, true, exactLock != 0, &value,
+                                         &direct, &origin);
         if (r == 32 || r == 64) {
-            w->orderNumber = SaturatedOrderSum(int64_t(f * 0.2), int64_t(10) * value + 5000);
+            // A continuation the user typed (a cache hit) outweighs the
+            // statistics; a stored pair is already part of the scale.
+            w->orderNumber = origin == t_adjustOrigin::kCache || !scaled
+                                 ? SaturatedOrderSum(int64_t(f * 0.2), int64_t(10) * value + 5000)
+                                 : ClampOrder(learned);
             w->adjustFlags = uint32_t(r);
             done = true;
         }
@@ -190,23 +248,25 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
         src.recentInputs) {
         if (src.recentInputs->Contains(w->text)) {
             w->adjustFlags = kAdjustUserCache;
-            w->orderNumber = SaturatedOrderSum(int64_t(f) + s, 5000);
+            w->orderNumber = scaled ? ClampOrder(learned + 5000) : SaturatedOrderSum(learned, 5000);
             return 1;
         }
     }
     if (!done) {
-        w->orderNumber = (f == 0 && s == 0) ? -1000 : SaturatedOrderSum(f, s);
+        w->orderNumber = scaled               ? ClampOrder(learned)
+                         : (f == 0 && s == 0) ? -1000
+                                              : SaturatedOrderSum(f, s);
         w->adjustFlags = kAdjustPlainUser;
         if (contextIds && syllables == 1 && NearOne(p, 0.0001) &&
             int64_t(f) > 3 * int64_t(userScale)) {
             w->adjustFlags = kAdjustFrequentUser;
-            w->orderNumber = SaturatedOrderSum(w->orderNumber, h + 2500);
+            w->orderNumber = ClampOrder(int64_t(w->orderNumber) + h + 2500);
             return 1;
         }
         return 0;
     }
     if (int64_t(f) > 6 * int64_t(userScale)) {
-        w->orderNumber = SaturatedOrderSum(w->orderNumber, h + 2500);
+        w->orderNumber = ClampOrder(int64_t(w->orderNumber) + h + 2500);
         w->adjustFlags |= kAdjustFrequentUser;
     }
     return 1;
@@ -230,7 +290,7 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
     auto raise = [&](uint32_t flags, int64_t order) {
         w->kind = kCandKindUser;
         w->adjustFlags |= flags;
-        w->orderNumber = int32_t(std::clamp<int64_t>(order, INT32_MIN, INT32_MAX));
+        w->orderNumber = ClampOrder(order);
         return 1;
     };
     if (ids[0] == kNumberContextId && systemBudget > 0 && extra == 0 &&
@@ -240,33 +300,46 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
     }
     // The pair with the nearest context word: the two last committed words
     // joined when they make a system word, else the word just before.
-    const int32_t pairId = ids[1] > 0 ? ids[1] : (ids[0] != kNumberContextId ? ids[0] : 0);
+    const int32_t pairId = PairId();
+    bool paired = false;
+    int64_t pairOrder = 0;
     if (pairId > 0 && systemBudget > 0 && gatesOk && gram) {
         uint8_t found = 0;
         // Only stored pairs count: a pair guessed by back-off says too little
         // to move a word above those with a stored pair.
         const int32_t b =
             GramGetBigramScore(g, uint32_t(pairId), gram, &found, false, false, nullptr, nullptr);
-        if (found) {
-            --systemBudget;
-            return raise(kAdjustPairBigram, -int64_t(b) - u);
-        }
+        paired = found != 0;
+        pairOrder = -int64_t(b) - u;
     }
     if (contextText && userBudget > 0 && gatesOk) {
         int32_t value = 0;
         uint8_t direct = 0;
-        const int r =
-            ComputeCacheAdjust(w->syllableIds, w->text, false, exactLock != 0, &value, &direct);
-        if (r == 1) {
+        t_adjustOrigin origin = t_adjustOrigin::kNone;
+        const int r = ComputeCacheAdjust(w->syllableIds, w->text, false, exactLock != 0, &value,
+                                         &direct, &origin);
+        if (r == 1 && origin == t_adjustOrigin::kJoined) {
+            // The word before and this one make a word (跳舞): the model
+            // keeps it as a unit and its characters' pair says little. It
+            // follows as well as the joined word costs beyond the word before.
+            const int64_t order = int64_t(contextUnigrams[0]) - value;
+            if (!paired || order > pairOrder) {
+                --userBudget;
+                return raise(kAdjustComposedSystem, order);
+            }
+        } else if (r == 1 && !paired) {
             --userBudget;
             int64_t order = int64_t(contextUnigrams[0]) - value - power;
             if (direct && !(attr & n_sysDict::kFlagContext)) order += 3600;
             return raise(kAdjustComposedSystem, order);
-        }
-        if (r == 32 || r == 64) {
+        } else if ((r == 32 || r == 64) && !paired) {
             --userBudget;
             return raise(kAdjustComposedUser, int64_t(value) + 5000);
         }
+    }
+    if (paired) {
+        --systemBudget;
+        return raise(kAdjustPairBigram, pairOrder);
     }
     if (!singleLock && !exactLock && systemBudget > 0 && gram) {
         int64_t best = kFarStart, bestPair = 0;

@@ -38,6 +38,11 @@ enum : uint32_t {
     kAdjustUserFar = 0x1000,
 };
 
+// What a cache adjustment came from: the continuations the user typed, a
+// pair of the statistics, or the word before and the candidate joined into
+// one system word.
+enum class t_adjustOrigin : uint8_t { kNone, kCache, kPair, kJoined };
+
 // Where the caller's context comes from; every pointer may be null.
 struct t_adjustSources {
     const t_sysDict* sys = nullptr;
@@ -49,6 +54,15 @@ struct t_adjustSources {
 
 struct t_freqAdjust {
     static constexpr int32_t kBudget = 10;
+    // The use of a user word beside a word before, in cost units: kStep for
+    // each doubling of its weight past kUnit (a word chosen about four
+    // times), so one choice moves it little.
+    static constexpr double kLearnedStep = 150.0;
+    static constexpr double kLearnedUnit = 20.0;
+    // Where a user word stands beside a word before it does not follow
+    // (neither a stored pair nor a joined word): a common word at the
+    // neutral pair score. Its use alone orders it among such words.
+    static constexpr int64_t kUnpairedOrder = -950;
 
     const t_lstr* contextText = nullptr;  // the preceding word
     const t_lstr* contextIds = nullptr;   // its syllables
@@ -84,11 +98,28 @@ struct t_freqAdjust {
     void ComputeSystem(const t_wordArc& arc, uint32_t firstGram);
 
     // The continuation cache, then the pair with the preceding word, then
-    // the joined word in the system dictionary: 1 (composed system word,
-    // value = its cost or the cache weight), 32 (user continuation or
-    // weak pair), 64 (strong pair), 0 nothing. *direct: a cache hit.
+    // the joined word in the system dictionary (not with exact): 1
+    // (composed system word, value = its unigram, or the cache weight), 32
+    // (user continuation or weak pair), 64 (strong pair), 0 nothing.
+    // Only with allowBigram is the pair asked. *direct: the hit's flag.
     int ComputeCacheAdjust(const t_lstr* ids, const t_lstr* text, bool allowBigram, bool exact,
-                           int32_t* value, uint8_t* direct) const;
+                           int32_t* value, uint8_t* direct, t_adjustOrigin* origin = nullptr) const;
+    // The cost of the word before and the word joined into one word of the
+    // system dictionary (the model's unigram where it has one); false when
+    // they make none.
+    bool JoinedWordCost(const t_lstr* ids, const t_lstr* text, int32_t* cost) const;
+    // The gram id the candidate pairs with: the two last words joined when
+    // they make a system word, else the word before (0 after a number).
+    int32_t PairId() const;
+    // How well a word (its syllables, text and gram id, 0 when the
+    // statistics do not know it) follows the word before, on the scale of
+    // the raised system words: minus a stored pair's score and the word's
+    // unigram, or the word before's unigram minus the joined word's when
+    // the two make a system word, whichever is higher; kUnpairedOrder at
+    // least.
+    int64_t FollowOrder(const t_lstr* ids, const t_lstr* text, uint32_t gram) const;
+    // The learned part of a user word's order beside a word before.
+    static int64_t LearnedBonus(int64_t uses);
     // A user word of frequency f and secondary count s read at probability
     // p; sets the order number and adjust flags. 1 when it raised the word.
     int ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, double p);

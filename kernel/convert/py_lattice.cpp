@@ -79,6 +79,7 @@ bool t_pyLattice::Initialise(t_scopeHeap* arena, int n) {
     for (int p = 0; p <= m_n; ++p) m_cells[p] = t_pyLatticeCell();
     m_cells[0].forward = 1.0;
     m_lastReachable = -1;
+    m_endBegun = false;
     return true;
 }
 
@@ -91,6 +92,7 @@ void t_pyLattice::Release() {
     m_n = 0;
     m_lastReachable = -1;
     m_lettersMode = false;
+    m_endBegun = false;
 }
 
 bool t_pyLattice::CopyFrom(const t_pyLattice& other) {
@@ -98,6 +100,7 @@ bool t_pyLattice::CopyFrom(const t_pyLattice& other) {
     m_n = other.m_n;
     m_lastReachable = other.m_lastReachable;
     m_lettersMode = other.m_lettersMode;
+    m_endBegun = other.m_endBegun;
     m_arena = other.m_arena;
     std::copy(other.m_cells, other.m_cells + m_n + 1, m_cells);
     return true;
@@ -253,6 +256,7 @@ void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const 
                 if (end < firstPartialEnd && !begun) continue;
                 const float w = begun ? std::max(weights[k], vowelWeight) : weights[k];
                 if (!AddArc(start, end, keysAt[end], w, ids[k], flags[k])) continue;
+                if (begun && end == n) m_endBegun = true;
                 added = true;
                 best = std::max(best, w);
             }

@@ -109,6 +109,9 @@ public:
     bool IsNearEndWeak() const;
     // No live arc into n carries a complete syllable.
     bool LacksPlainSyllable() const;
+    // The last key is a lone vowel read also as the start of a syllable
+    // without initial not typed out yet (the a of fanga as an).
+    bool EndsInBegunVowel() const { return m_endBegun; }
     // Fewest live arcs on a path from 0 to n; 0x7fffffff when n is not reached.
     int32_t FewestSyllables() const;
     // Cheapest syllable path by the pinyin dictionary's unigram and pair
@@ -138,4 +141,5 @@ private:
     int32_t m_lastReachable = -1;
     t_scopeHeap* m_arena = nullptr;
     bool m_lettersMode = false;
+    bool m_endBegun = false;
 };

@@ -337,6 +337,7 @@ bool ShowsCorrection(const t_correctionMode& mode, const t_spellChoice& choice) 
     if (!choice.variant) return false;
     const int64_t worse = int64_t(choice.score.total) - choice.score.typed;
     const int32_t kind = choice.variant->kind;
+    if (mode.wholeSyllable && kind != kEditInsert) return false;
     if (!mode.onTheWay) return mode.mode != 4 || worse <= kNearReading;
     if (!mode.cutEnd && choice.variant->position < mode.lastStart) return worse <= kNearReading;
     // The end of input being typed: a missing letter is the key still to

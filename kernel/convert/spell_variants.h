@@ -66,6 +66,9 @@ struct t_correctionMode {
     // The keys read as a word with a syllable typed as its initial alone:
     // a correction never comes first.
     bool readsAsWord = false;
+    // The keys are one whole syllable (liu, xiong): typed as meant, they
+    // are offered no correction that drops or changes one of them.
+    bool wholeSyllable = false;
 };
 
 class t_spellCorrector {

@@ -316,6 +316,22 @@ t_candWord* MakeRecord(t_scopeHeap* arena, const t_wordLattice::t_path& path,
     return r;
 }
 
+// A reading that gives the last vowel its own syllable (行啊) comes first
+// unless it costs more than a word of the whole input reading the vowel as
+// begun by over this margin: a common word (方案 for fanga) is as likely
+// being typed out as the vowel is meant alone, a rarer one (性爱) is not.
+constexpr int32_t kBegunWordMargin = 600;
+
+// A record of the whole input (ending in the word end) next to a word with a
+// begun last vowel: one that reads the vowel begun too is no surer.
+void YieldToBegunWord(const t_composeRequest& request, t_candWord* r, const t_segWordNode* end,
+                      int n) {
+    if (!r || request.begunScore <= 0 || r->coveredLength != uint32_t(n)) return;
+    const bool begun = end && end->arc && (end->arc->flags & kPyArcPartialMask);
+    if (begun || int32_t(r->rank) > request.begunRank + kBegunWordMargin)
+        r->score = std::min(r->score, request.begunScore);
+}
+
 int AddRecord(t_arrayWord* array, t_candWord* r) {
     if (!r) return 6;
     if (!array) return kArrayAdded;
@@ -401,6 +417,7 @@ void MakeSwappedReadings(const t_composeRequest& request, const t_segmentNodes& 
         const int32_t cost = bestCost + std::max<int32_t>(swap.delta, 1);
         t_candWord* r = MakeRecord(request.arena, path, swapped[0], n, cost, request.debug);
         if (!r) continue;
+        YieldToBegunWord(request, r, swapped[0], n);
         // A last character the statistics do not pair with the word before
         // is glued on, not read (明天键 beside 明天见).
         if (swap.at == 0 && count > 1 && lattice.WordChars(swap.word) == 1 &&
@@ -441,6 +458,7 @@ bool ComposeWords(const t_composeRequest& request, t_segmentNodes* segments, t_w
         if (!lattice->ScorePath(request.arena, end, nullptr, typed != 0, &path)) continue;
         const int32_t cost = typed ? end->pathCost : end->bestPlainCost;
         t_candWord* r = MakeRecord(request.arena, path, end, p, cost, request.debug);
+        YieldToBegunWord(request, r, end, n);
         if (typed) {
             out->typed = r;
             out->typedResult = AddRecord(array, r);
@@ -472,8 +490,9 @@ bool ComposeWords(const t_composeRequest& request, t_segmentNodes* segments, t_w
         const uint32_t chars = LstrGetLength(path.text);
         if (&end == &best) firstOfTwo = chars == 2;
         if (chars > 5 || chars == 2) return 6;
-        return AddRecord(array,
-                         MakeRecord(request.arena, path, end.node, n, end.cost, request.debug));
+        t_candWord* r = MakeRecord(request.arena, path, end.node, n, end.cost, request.debug);
+        YieldToBegunWord(request, r, end.node, n);
+        return AddRecord(array, r);
     };
     out->longResult = composeLong(best);
     if (out->longResult == kArrayFiltered || out->longResult == kArrayMerged) tryAlternative = true;

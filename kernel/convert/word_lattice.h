@@ -119,6 +119,12 @@ struct t_composeRequest {
     bool hasCapitals = false;
     bool debug = false;
     uint8_t cloudFlag = 0;
+    // A word of the whole input read with its last vowel only begun (方案
+    // for fanga): a reading of the whole input that costs more than its
+    // rank by over kBegunWordMargin takes its score, so that the ranks
+    // decide between them. 0: none.
+    double begunScore = 0;
+    int32_t begunRank = 0;
 };
 
 // What it hands back.

@@ -77,12 +77,13 @@ vetra_e2e(ImeFirstPageHoldsTheFirstWordAndCommonWords
   DRIVE ${typing} type woxiang cands choose 我 expect-nocommit type qu cands expect-first 想去 key space
         expect-commit 我想去 type bj cands expect-cand 北京)
 # A lone vowel also begins the syllables without initial it starts, as an
-# initial begins its syllables: aq gives 安全 first, and a vowel still being
-# typed out at the end shows the word it begins on the first page.
+# initial begins its syllables: aq gives 安全 first, and a vowel typed last
+# gives the common word it begins (fanga 方案) but not a rarer one before
+# its own syllable (xinga 行啊, not 性爱).
 vetra_e2e(ImeLoneVowelBeginsItsSyllables
   RUN ${ime_run}
   DRIVE ${typing} type aq cands expect-first 安全 key space expect-commit 安全
-        type fanga cands expect-cand 方案)
+        type fanga cands expect-first 方案 key Escape type xinga cands expect-first 行啊)
 # BackSpace right after a selection takes the selection back, not a letter.
 vetra_e2e(ImeBackSpaceUndoesASelection
   RUN ${ime_run} --expect-log "UpdateClientSideUI\t[^\t]+\t\"\"\t\"\"\t\"你hao\""
@@ -105,6 +106,20 @@ vetra_e2e(ImeLettersSentAsTypedLeadNothing
         type zhongguo key Return expect-commit zhongguo type zhongguo key Return expect-commit zhongguo
         type zhongg cands expect-first 中国 key Escape
         --restart ${again} type wf cands expect-first 无法 key Escape type zhongg cands expect-first 中国)
+# An English list as an older version left it, with pinyin sent twice with
+# Enter learned as an English word (zhongguo): the pinyin leads; a word of
+# the list that is no pinyin (xkcd) still completes its beginning.
+add_executable(vetra_make_eng_usr_dict make_eng_usr_dict.cpp)
+target_include_directories(vetra_make_eng_usr_dict PRIVATE "${PROJECT_SOURCE_DIR}")
+target_link_libraries(vetra_make_eng_usr_dict PRIVATE vetra_lexicon)
+set(old_eng_dict "${CMAKE_CURRENT_BINARY_DIR}/old_eng_usr_dict.bin")
+add_custom_command(OUTPUT "${old_eng_dict}" COMMAND vetra_make_eng_usr_dict "${old_eng_dict}" zhongguo xkcd
+                   DEPENDS vetra_make_eng_usr_dict)
+add_custom_target(vetra_old_eng_usr_dict ALL DEPENDS "${old_eng_dict}")
+vetra_e2e(ImePinyinLearnedAsEnglishBeforeLeadsNothing
+  RUN ${ime_run} --home-file .config/VetraPY/qzim_eng_usr.bin "${old_eng_dict}"
+  DRIVE ${typing} type xkc cands expect-first xkcd key Escape type zh cands expect-first 中 key Escape
+        type zhongg cands expect-first 中国 key Escape type zhongguo cands expect-first 中国)
 # Pinyin that begins an English word still reads as pinyin: dale shows 打了
 # on the first page beside dale. An initial before a whole syllable is
 # typed as meant: jjue gives 解决 first, the correction 绝 after it.
@@ -201,6 +216,19 @@ vetra_e2e(ImeTheLastCommitIsTheNextOnesContext
   DRIVE ${typing} type chi cands choose 吃 expect-commit 吃 type fan cands expect-first 饭 key Escape
         type ping cands choose 平 expect-commit 平 type chiping cands choose 吃平 expect-commit 吃平
         type he cands choose 喝 expect-commit 喝 type shui cands expect-first 水)
+# A word chosen once for its syllable alone (谁 for shui, 要 for yao) does
+# not outweigh the word before: after 喝 shui is 水, after 吃 yao is 药.
+vetra_e2e(ImeAWordChosenOnceLetsTheWordBeforeDecide
+  RUN ${ime_run}
+  DRIVE ${typing} type shui cands choose 谁 expect-commit 谁 type he cands choose 喝 expect-commit 喝
+        type shui cands expect-first 水 key Escape
+        type yao cands choose 要 expect-commit 要 type chi cands choose 吃 expect-commit 吃
+        type yao cands expect-first 药)
+# The word before raises the character it makes a word with: 跳舞, 时间.
+vetra_e2e(ImeTheWordBeforeRaisesTheWordTheyMake
+  RUN ${ime_run}
+  DRIVE ${typing} type tiao cands choose 跳 expect-commit 跳 type wu cands expect-first 舞 key Escape
+        type shi cands choose 时 expect-commit 时 type jian cands expect-first 间)
 # A FIFO where the settings file belongs reads as a missing file: fcitx comes
 # up and types (it used to wait in open for a writer that never came).
 vetra_e2e(ImeStartsWithAFifoForTheSettingsFile

@@ -12,7 +12,10 @@
 // corrections shown at places 1 and 2 while the phrases are typed (every
 // prefix of their readings). The word before: every distinct pair of
 // neighbouring characters of the phrases, the first committed and the
-// second's syllable typed alone, with the second expected first.
+// second's syllable typed alone, with the second expected first; once in
+// the fresh user folder and once more after each syllable's usual first
+// candidate was learned (the floor on the gain holds for both). Every
+// syllable typed alone, and followed by a lone a.
 //
 // The phrases of the set that occur word for word in the text the statistics
 // were made from (--seen, written by the data build) measure memory rather
@@ -37,13 +40,17 @@
 //                      [--min-everyday-longer PERCENT]]
 //                     [--sentences TSV [--min-sentence-person PERCENT]]
 //                     [--harder TSV [--min-harder PERCENT]] [--max-first-longer N]
-//                     [--min-top5 PERCENT] [--errors N] [--show INPUT]
+//                     [--min-top5 PERCENT] [--errors N]
+//                     [--show INPUT [--before "CHARACTER SYLLABLE"]
+//                      [--learn "CHARACTER SYLLABLE" ...]]
 //                     [--no-timing 1] [--slow MS] [--correction 0]
 //                     [--forecast 0] [--secondary 1] [--typos 0] [--min-typos PERCENT]
 //                     [--abbreviations 0] [--examples N] [--first-page 0]
 //                     [--prefixes 0] [--min-first-word PERCENT]
 //                     [--max-prefix-first N] [--max-prefix-second PERCENT]
 //                     [--context 0] [--min-context PERCENT]
+//                     [--min-context-learned PERCENT] [--min-context-gain POINTS]
+//                     [--lone 0] [--min-lone-a PERCENT]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -56,10 +63,12 @@
 #include <utility>
 #include <vector>
 
+#include "kernel/api/kernel_learn.h"
 #include "kernel/api/kernel_startup.h"
 #include "kernel/convert/cand_generator.h"
 #include "kernel/convert/freq_adjust.h"
 #include "kernel/lexicon/py_dict.h"
+#include "kernel/lexicon/syllable_table.h"
 #include "kernel/lexicon/sys_dict.h"
 #include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
@@ -394,8 +403,12 @@ std::pair<long, double> ReportPrefixCorrections(t_candGenerator& generator,
 // first committed (with its syllable) and the second's syllable typed
 // alone. The share with the second character first, and the same without
 // the character before.
-double ReportContextPairs(t_candGenerator& generator, const std::vector<t_phrase>& all,
-                          t_candWord** results) {
+struct t_contextShares {
+    double with = 0, without = 0;
+};
+
+t_contextShares ReportContextPairs(t_candGenerator& generator, const std::vector<t_phrase>& all,
+                                   t_candWord** results, const char* profile) {
     const t_pyDict& py = t_singleton<t_pyDict>::Get();
     std::set<std::wstring> seen;
     long pairs = 0, first = 0, plainFirst = 0;
@@ -422,21 +435,78 @@ double ReportContextPairs(t_candGenerator& generator, const std::vector<t_phrase
         }
     }
     std::printf(
-        "the word before: %ld pairs, next character first %ld (%.1f%%; without the character "
-        "before %ld, %.1f%%)\n",
-        pairs, first, Share(first, pairs), plainFirst, Share(plainFirst, pairs));
-    return Share(first, pairs);
+        "the word before (%s): %ld pairs, next character first %ld (%.1f%%; without the "
+        "character before %ld, %.1f%%)\n",
+        profile, pairs, first, Share(first, pairs), plainFirst, Share(plainFirst, pairs));
+    return {Share(first, pairs), Share(plainFirst, pairs)};
+}
+
+// A user's first day: each syllable of the phrases typed alone once and its
+// first candidate committed, as the input method learns it.
+void LearnUsualFirsts(t_candGenerator& generator, const std::vector<t_phrase>& all,
+                      t_candWord** results) {
+    std::set<std::wstring> syllables;
+    for (const t_phrase& ph : all) syllables.insert(ph.syllables.begin(), ph.syllables.end());
+    for (const std::wstring& s : syllables) {
+        if (Convert(generator, s, 60, results) <= 0 || !results[0]->text) continue;
+        const std::u16string text = TextOf(results[0]);
+        LearnCommittedText(std::wstring(text.begin(), text.end()).c_str(), results[0]->syllableIds,
+                           0);
+    }
+}
+
+// Every syllable of two or more letters typed alone (a whole syllable
+// reads as typed: no correction on the first page), and each one followed
+// by a lone a, where the syllable does not end in i, u or v (the a would go
+// on that vowel: jia, hua) and the two do not make a syllable (xinga, gana,
+// haoa, fanga; 289 inputs): the share whose first candidate is two
+// characters, the second 啊.
+double ReportLoneSyllables(t_candGenerator& generator, t_candWord** results, int examples) {
+    const t_pyDict& py = t_singleton<t_pyDict>::Get();
+    long lone = 0, corrected = 0, withA = 0, ah = 0;
+    for (const wchar_t* s : kSyllableTexts) {
+        const std::wstring typed = s;
+        if (typed.size() < 2) continue;
+        ++lone;
+        uint16_t mask = 0;
+        const int got = Convert(generator, typed, 2600, results, &mask);
+        if (mask & ((1u << std::min(got, 5)) - 1)) {
+            ++corrected;
+            if (corrected <= examples)
+                std::printf("  lone syllable corrected: %s\n",
+                            std::string(typed.begin(), typed.end()).c_str());
+        }
+        const wchar_t last = typed.back();
+        const std::wstring plusA = typed + L"a";
+        if (last == L'i' || last == L'u' || last == L'v' || py.GetSyllableId(plusA.c_str()) >= 0)
+            continue;
+        ++withA;
+        const int n = Convert(generator, plusA, 2600, results);
+        const std::u16string top = n > 0 ? TextOf(results[0]) : std::u16string();
+        const bool isAh = top.size() == 2 && top[1] == u'啊';
+        ah += isAh;
+        if (!isAh && withA - ah <= examples)
+            std::printf("  %s -> %s\n", std::string(plusA.begin(), plusA.end()).c_str(),
+                        Utf8(top).c_str());
+    }
+    std::printf(
+        "lone syllables: %ld, a correction on the first page %ld; followed by a: %ld, the "
+        "syllable and 啊 first %ld (%.1f%%)\n",
+        lone, corrected, withA, ah, Share(ah, withA));
+    return Share(ah, withA);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string data, calibration, show, seenPath, everydayPath, sentencesPath, hardPath;
+    std::vector<std::string> learn;  // words learned before --show
+    std::string data, calibration, show, before, seenPath, everydayPath, sentencesPath, hardPath;
     double minExact = -1, minTop5 = -1, minFirstWord = -1, maxPrefixSecond = -1, minClean = -1,
            minTwo = -1, minCommon = -1, minLonger = -1, minTypos = -1, minContext = -1,
-           minPerson = -1, minHard = -1;
+           minContextLearned = -1, minContextGain = -1, minPerson = -1, minHard = -1, minLoneA = -1;
     long maxPrefixFirst = -1, maxReadsOn = -1;
-    bool typos = true, abbreviations = true, firstPage = true, prefixes = true, context = true;
+    bool typos = true, abbreviations = true, firstPage = true, prefixes = true, context = true,
+         lone = true;
     int examples = 0;  // phrases shown per kind of count
     int showErrors = 0;
     bool timing = true;
@@ -493,12 +563,24 @@ int main(int argc, char** argv) {
             context = v != "0";
         else if (k == "--min-context")
             minContext = std::atof(v.c_str());
+        else if (k == "--min-context-learned")
+            minContextLearned = std::atof(v.c_str());
+        else if (k == "--min-context-gain")
+            minContextGain = std::atof(v.c_str());
+        else if (k == "--lone")
+            lone = v != "0";
+        else if (k == "--min-lone-a")
+            minLoneA = std::atof(v.c_str());
         else if (k == "--examples")
             examples = std::atoi(v.c_str());
         else if (k == "--errors")
             showErrors = std::atoi(v.c_str());
         else if (k == "--show")
             show = v;
+        else if (k == "--before")
+            before = v;
+        else if (k == "--learn")
+            learn.push_back(v);
         else if (k == "--no-timing")
             timing = v != "1";
         else if (k == "--slow")
@@ -522,7 +604,9 @@ int main(int argc, char** argv) {
             "[--harder TSV] [--min-harder PERCENT] [--max-first-longer N] "
             "[--show INPUT] [--no-timing 1] [--slow MS] [--min-top5 PERCENT] [--typos 0] "
             "[--min-typos PERCENT] "
-            "[--abbreviations 0] [--examples N] [--context 0] [--min-context PERCENT]\n");
+            "[--abbreviations 0] [--examples N] [--context 0] [--min-context PERCENT] "
+            "[--min-context-learned PERCENT] [--min-context-gain POINTS] [--lone 0] "
+            "[--min-lone-a PERCENT]\n");
         return 2;
     }
     char tmpl[] = "/tmp/vetra-eval-XXXXXX";
@@ -548,9 +632,34 @@ int main(int argc, char** argv) {
         status = 2;
     } else if (!show.empty()) {
         uint16_t corrected = 0;
+        // "TEXT SYLLABLE": one character and its syllable.
+        const auto oneChar = [](const std::string& spec, uint16_t* unit, uint16_t* id) {
+            const size_t space = spec.find(' ');
+            const std::u16string text = Utf16(spec.substr(0, space));
+            const std::string syllable = space == std::string::npos ? "" : spec.substr(space + 1);
+            const std::wstring wide(syllable.begin(), syllable.end());
+            const int32_t got = t_singleton<t_pyDict>::Get().GetSyllableId(wide.c_str());
+            if (text.size() != 1 || got < 0) return false;
+            *unit = uint16_t(text[0]);
+            *id = uint16_t(got);
+            return true;
+        };
+        t_scopeHeap heap;
+        uint16_t unit = 0, id = 0;
+        for (const std::string& word : learn)
+            if (oneChar(word, &unit, &id)) {
+                const wchar_t text[2] = {wchar_t(unit), 0};
+                LearnCommittedText(text, heap.MakeLstr(&id, 2), 0);
+            }
+        t_adjustRequest context;
+        if (!before.empty() && oneChar(before, &unit, &id)) {
+            context.on = true;
+            context.wordText = heap.MakeLstr(&unit, 2);
+            context.wordIds = heap.MakeLstr(&id, 2);
+        }
         generator.SetDebugDisplay(g_trace);
-        const int n =
-            Convert(generator, std::wstring(show.begin(), show.end()), 60, results, &corrected);
+        const int n = Convert(generator, std::wstring(show.begin(), show.end()), 60, results,
+                              &corrected, context.on ? &context : nullptr);
         for (int i = 0; i < n; ++i) {
             const t_lstr* trace = results[i]->debugText;
             const std::u16string why =
@@ -813,8 +922,16 @@ int main(int argc, char** argv) {
                     status = 1;
                 }
             }
-            if (context && UnderFloor("the word before",
-                                      ReportContextPairs(generator, all, results), minContext))
+            t_contextShares fresh;
+            if (context) {
+                fresh = ReportContextPairs(generator, all, results, "fresh user folder");
+                if (UnderFloor("the word before", fresh.with, minContext) |
+                    UnderFloor("the gain of the word before", fresh.with - fresh.without,
+                               minContextGain))
+                    status = 1;
+            }
+            if (lone && UnderFloor("the syllable and 啊 first",
+                                   ReportLoneSyllables(generator, results, examples), minLoneA))
                 status = 1;
             if (prefixes && g_correction) {
                 const auto [first, second] =
@@ -827,6 +944,16 @@ int main(int argc, char** argv) {
                                  first, second);
                     status = 1;
                 }
+            }
+            // Last: it learns words into the user folder.
+            if (context) {
+                LearnUsualFirsts(generator, all, results);
+                const t_contextShares learned = ReportContextPairs(
+                    generator, all, results, "each syllable's usual first learned once");
+                if (UnderFloor("the word before, learned", learned.with, minContextLearned) |
+                    UnderFloor("the gain of the word before, learned",
+                               learned.with - learned.without, minContextGain))
+                    status = 1;
             }
             if (timing) {
                 const size_t count = keystrokes.size();

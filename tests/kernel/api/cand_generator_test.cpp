@@ -170,9 +170,12 @@ TEST_F(GeneratorBuiltDataTest, NoStrayReadingsBesideASureOne) {
 // A lone a, e or o is its own syllable and the first letter of the
 // syllables it begins, as an initial is the first letter of its syllables:
 // in first-letter input the common word comes first, and at the end of the
-// input the word of the syllable not typed out yet is on the first page
-// without pushing the vowel's own syllable (啊) off the first place.
+// input the word of the syllable not typed out yet (方案) is on the first
+// page; it comes before the vowel's own syllable (啊) only when it is far
+// the commoner reading (性爱 is not: xinga is 行啊). A page as wide as the
+// engine's.
 TEST_F(GeneratorBuiltDataTest, ALoneVowelAlsoBeginsTheSyllablesWithoutInitial) {
+    pageSize = 60;
     const struct {
         const wchar_t* input;
         std::u16string text;
@@ -180,9 +183,10 @@ TEST_F(GeneratorBuiltDataTest, ALoneVowelAlsoBeginsTheSyllablesWithoutInitial) {
     } cases[] = {
         {L"aq", u"安全", 0},     {L"az", u"安装", 0},       {L"ez", u"儿子", 0},
         {L"ag", u"爱国", 0},     {L"tianam", u"天安门", 0}, {L"changaj", u"长安街", 0},
-        {L"fanga", u"方案", 4},  {L"qina", u"亲爱", 4},     {L"anq", u"安全", 0},
+        {L"fanga", u"方案", 0},  {L"qina", u"亲爱", 4},     {L"anq", u"安全", 0},
         {L"fangan", u"方案", 0}, {L"a", u"啊", 0},          {L"nihaoa", u"你好啊", 0},
         {L"haoa", u"好啊", 0},   {L"shia", u"是啊", 0},     {L"diedai", u"迭代", 0},
+        {L"xinga", u"行啊", 0},  {L"gana", u"干啊", 0},     {L"changa", u"长安", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)));
@@ -526,6 +530,13 @@ TEST_F(GeneratorBuiltDataTest, CorrectionsStayAwayFromWhatWasTypedAsMeant) {
         // z for zh: seven initials, each weighing a tenth, against the
         // characters of zh with one initial fewer.
         {L"zhrmghg", u"中华人民共和国", 0, 1, 0},
+        // A whole syllable is typed as meant: no correction drops or
+        // changes one of its keys on the first page (里 for liu, 行 for xiong).
+        {L"liu", u"六", 0, 0x1F, 0},
+        {L"xiong", u"胸", 0, 0x1F, 0},
+        {L"tuo", u"", -1, 0x1F, 0},
+        {L"niu", u"", -1, 0x1F, 0},
+        {L"diu", u"", -1, 0x1F, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)));

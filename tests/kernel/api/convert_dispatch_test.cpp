@@ -151,7 +151,9 @@ TEST_F(DispatchBuiltDataTest, TextAfterATabNarrowsTheCandidates) {
 
 // The settings and the caller's record reach the generator: the key-by-key
 // reading of an abbreviation, and the word committed before, which decides
-// between the words it raises (水 before 谁 after 喝, 药 before 要 after 吃).
+// between the words it raises (水 before 谁 after 喝, 药 before 要 after 吃),
+// raises the words it makes with the next (跳舞, 时间), and still decides
+// beside a word the user chose once when typing its syllable alone.
 TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) {
     const t_pyDict& py = t_singleton<t_pyDict>::Get();
     const struct {
@@ -160,17 +162,36 @@ TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) 
         const char16_t* before;  // committed before, one character
         const wchar_t* beforeSyllable;
         const char16_t* text;
-        int from, to;  // the text's place is in [from, to); -1: not there
+        int from, to;             // the text's place is in [from, to); -1: not there
+        const char16_t* learned;  // chosen once for the input typed alone before
     } cases[] = {
-        {L"gaj", 1, u"", L"", u"公安局", 0, 5},
-        {L"gaj", 0, u"", L"", u"公安局", -1, 5},  // not on the first five
-        {L"fan", 1, u"吃", L"chi", u"饭", 0, 1},
-        {L"fan", 1, u"", L"", u"饭", 1, kPage},
-        {L"yao", 1, u"吃", L"chi", u"药", 0, 1},
-        {L"shui", 1, u"喝", L"he", u"水", 0, 1},
-        {L"jiu", 1, u"喝", L"he", u"酒", 0, 1},
+        {L"gaj", 1, u"", L"", u"公安局", 0, 5, u""},
+        {L"gaj", 0, u"", L"", u"公安局", -1, 5, u""},  // not on the first five
+        {L"fan", 1, u"吃", L"chi", u"饭", 0, 1, u""},
+        {L"fan", 1, u"", L"", u"饭", 1, kPage, u""},
+        {L"yao", 1, u"吃", L"chi", u"药", 0, 1, u""},
+        {L"shui", 1, u"喝", L"he", u"水", 0, 1, u""},
+        {L"jiu", 1, u"喝", L"he", u"酒", 0, 1, u""},
+        {L"wu", 1, u"跳", L"tiao", u"舞", 0, 1, u""},
+        {L"zao", 1, u"洗", L"xi", u"澡", 0, 1, u""},
+        {L"ban", 1, u"上", L"shang", u"班", 0, 1, u""},
+        {L"hua", 1, u"说", L"shuo", u"话", 0, 1, u""},
+        {L"ge", 1, u"唱", L"chang", u"歌", 0, 1, u""},
+        {L"jia", 1, u"请", L"qing", u"假", 0, 1, u""},
+        {L"jian", 1, u"时", L"shi", u"间", 0, 1, u""},
+        {L"shui", 1, u"", L"", u"谁", 0, 1, u"谁"},
+        {L"shui", 1, u"喝", L"he", u"水", 0, 1, u""},
+        {L"yao", 1, u"", L"", u"要", 0, 1, u"要"},
+        {L"yao", 1, u"吃", L"chi", u"药", 0, 1, u""},
     };
     for (const auto& c : cases) {
+        const std::u16string learned = c.learned;
+        if (!learned.empty()) {
+            const std::vector<uint8_t> id = {2, 0, uint8_t(py.GetSyllableId(c.input)),
+                                             uint8_t(py.GetSyllableId(c.input) >> 8)};
+            ASSERT_EQ(1u, LearnCommittedText(std::wstring(learned.begin(), learned.end()).c_str(),
+                                             reinterpret_cast<const t_lstr*>(id.data()), 0));
+        }
         SetByte(n_config::SuperSPJP, c.superSpjp);
         const std::u16string before = c.before;
         const auto page = Convert(
@@ -351,8 +372,9 @@ TEST_F(DispatchBuiltDataTest, ALearnedAddressIsListedForItsBeginning) {
 }
 
 // Letters sent as typed stand first on nothing they begin: one letter and
-// pinyin are not learned as English, and a word learned before that covers
-// only the start of the input comes after the readings of the whole input.
+// pinyin are not learned as English, a word learned before that covers
+// only the start of the input comes after the readings of the whole input,
+// and pinyin learned as English before completes nothing.
 TEST_F(DispatchBuiltDataTest, LettersSentAsTypedNeverLeadWhatTheyBegin) {
     const struct {
         const wchar_t* sent;
@@ -360,9 +382,15 @@ TEST_F(DispatchBuiltDataTest, LettersSentAsTypedNeverLeadWhatTheyBegin) {
         const wchar_t* input;
         const char16_t* first;
     } cases[] = {
-        {L"w", false, L"wf", u"无法"},      {L"w", false, L"wj", u"文件"},
-        {L"zhongguo", false, L"zh", u"中"}, {L"zhongguo", false, L"zhongg", u"中国"},
-        {L"b", true, L"bj", u"比较"},       {L"b", true, L"bjdx", u"北京大学"},
+        {L"w", false, L"wf", u"无法"},
+        {L"w", false, L"wj", u"文件"},
+        {L"zhongguo", false, L"zh", u"中"},
+        {L"zhongguo", false, L"zhongg", u"中国"},
+        {L"b", true, L"bj", u"比较"},
+        {L"b", true, L"bjdx", u"北京大学"},
+        {L"zhongguo", true, L"zh", u"中"},
+        {L"zhongguo", true, L"zhongg", u"中国"},
+        {L"zhongguo", true, L"zhongguo", u"中国"},
     };
     for (const auto& c : cases) {
         if (c.learnedBefore)
