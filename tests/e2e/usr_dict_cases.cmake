@@ -69,16 +69,19 @@ vetra_e2e(UsrDictLockEntriesThatAreNoFilesAreSetAside
   RUN ${ime_run} --home-make .vetrainput/UsrDict_MemLocker fifo
       --home-make .vetrainput/VetraIme_VersionManagerSharedTable__Lock dir
   DRIVE ${learn_ni} --restart ${again} type ni cands expect-first 泥)
-# With every set-aside name of the lock file taken as well (a link among
-# them, which stays), the oldest set-aside entry goes to make room: the
-# input method used to stay off at every start.
+# With every numbered set-aside name of the lock file taken as well (a link,
+# folders holding the user's files), the FIFO goes to a name of its own and
+# nothing is removed: the oldest folder used to be deleted with all it held
+# (a file system mounted there was emptied), and when it could not be, the
+# user dictionary stayed off and learned nothing.
 set(crowded .vetrainput/UsrDict_MemLocker)
 set(crowded_makes --home-make ${crowded}.aside link:/dev/null)
 foreach(n RANGE 2 9)
-  list(APPEND crowded_makes --home-make ${crowded}.aside.${n} dir)
+  list(APPEND crowded_makes --home-file ${crowded}.aside.${n}/kept "${files}/env_without_setting.ini")
 endforeach()
 vetra_e2e(UsrDictLockEntryWithEverySetAsideNameTaken
   RUN ${ime_run} ${crowded_makes} --home-make ${crowded} fifo
+      --check "sh ${CMAKE_CURRENT_SOURCE_DIR}/check_lock_set_aside.sh ${crowded}"
   DRIVE ${learn_ni} --restart ${again} type ni cands expect-first 泥)
 
 # Two fcitx of one HOME (two sessions of one user): a removal in the first,
