@@ -31,12 +31,16 @@ set(full_dict "${CMAKE_CURRENT_BINARY_DIR}/full_usr_dict.bin")
 # and 100 of its words.
 set(over_dict "${CMAKE_CURRENT_BINARY_DIR}/over_usr_dict.bin")
 set(some_dict "${CMAKE_CURRENT_BINARY_DIR}/some_usr_dict.bin")
-add_custom_command(OUTPUT "${full_dict}" "${over_dict}" "${some_dict}"
+# More words than any release writes (720,000: a crafted or damaged file).
+set(oversized_dict "${CMAKE_CURRENT_BINARY_DIR}/oversized_usr_dict.bin")
+add_custom_command(OUTPUT "${full_dict}" "${over_dict}" "${some_dict}" "${oversized_dict}"
                    COMMAND vetra_make_full_usr_dict "${full_dict}"
                    COMMAND vetra_make_full_usr_dict "${over_dict}" 300000
                    COMMAND vetra_make_full_usr_dict "${some_dict}" 100
+                   COMMAND vetra_make_full_usr_dict "${oversized_dict}" 720000
                    DEPENDS vetra_make_full_usr_dict)
-add_custom_target(vetra_full_usr_dict ALL DEPENDS "${full_dict}" "${over_dict}" "${some_dict}")
+add_custom_target(vetra_full_usr_dict ALL
+                  DEPENDS "${full_dict}" "${over_dict}" "${some_dict}" "${oversized_dict}")
 vetra_e2e(UsrDictAtItsLimitLearnsAChosenWord
   RUN ${ime_run} --home-file .config/VetraPY/qzim_usr_v3new.bin "${full_dict}"
   DRIVE --timeout 60000 ${learn_ni} --restart ${again} type ni cands expect-first 泥)
@@ -52,6 +56,15 @@ vetra_e2e(UsrDictAboveTheTrimPointKeepsEveryWord
       --check "${count_words} 300000"
   DRIVE --timeout 60000 ${typing} type ni cands expect-first 你 key Escape
         ${vetrapy} UsrDictImport s:@HOME@/some.bin type ni cands expect-first 你)
+
+# A file of more words than any save writes keeps its 576,000 most used
+# words, the log saying how many went, and learns again: every save of it
+# failed, and with it all that was learned in every session, silently.
+vetra_e2e(UsrDictOversizedFileKeepsItsMostUsedWordsAndLearns
+  RUN ${ime_run} --home-file .config/VetraPY/qzim_usr_v3new.bin "${oversized_dict}"
+      --expect-fcitx-log "user dictionary: 144000 words dropped, 576000 kept"
+      --check "${count_words} 576001"
+  DRIVE --timeout 60000 ${learn_ni} --restart ${again} type ni cands expect-first 泥)
 
 # A restore of a backup of 287,999 words, one short of the trim point, gives
 # back every word (the import's margin cut it to 272,000 and answered true).
