@@ -100,15 +100,16 @@ bus_dir=$work
 pids=()
 fcitx_pid=
 # exit_and_wait <pid> <bus address, empty: this shell's> <name>: asks that
-# fcitx to Exit and waits up to 30 s for it to leave (a full dictionary's
-# last save takes a while under the sanitizers).
+# fcitx to Exit and waits up to 90 s for it to leave (a full dictionary's
+# last save takes a while under the sanitizers: half a minute for one of
+# over half a million words).
 exit_and_wait() {
     local pid=$1 bus=${2:-${DBUS_SESSION_BUS_ADDRESS:-}} name=$3
     [ -n "$pid" ] || return 0
     if kill -0 "$pid" 2>/dev/null; then
         DBUS_SESSION_BUS_ADDRESS=$bus "$drive" --no-signals --timeout 5000 call org.fcitx.Fcitx-0 \
             /inputmethod org.fcitx.Fcitx.InputMethod Exit >/dev/null 2>&1
-        for _ in $(seq 300); do
+        for _ in $(seq 900); do
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.1
         done

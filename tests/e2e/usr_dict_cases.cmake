@@ -65,6 +65,8 @@ vetra_e2e(UsrDictOversizedFileKeepsItsMostUsedWordsAndLearns
       --expect-fcitx-log "user dictionary: 144000 words dropped, 576000 kept"
       --check "${count_words} 576001"
   DRIVE --timeout 60000 ${learn_ni} --restart ${again} type ni cands expect-first 泥)
+# Its saves take a minute under the sanitizers.
+set_tests_properties(e2e.UsrDictOversizedFileKeepsItsMostUsedWordsAndLearns PROPERTIES TIMEOUT 360)
 
 # A restore of a backup of 287,999 words, one short of the trim point, gives
 # back every word (the import's margin cut it to 272,000 and answered true).

@@ -148,26 +148,6 @@ TEST_F(SaveStepsTest, StepsWriteWhatSaveAllWrites) {
     EXPECT_EQ(steps, content());
 }
 
-// A file of more words than any save writes (crafted or damaged) keeps its
-// most used words as it is attached, and the steps save what is learned
-// then (the copy could never be written: every learning was lost).
-TEST_F(SaveStepsTest, AnOversizedFileSavesWhatIsLearned) {
-    const uint32_t words = kUsrRebuildCapacity + kUsrRebuildCapacity / 8;
-    ASSERT_TRUE(WriteFileBytes(root_.At("user/qzim_usr_v3new.bin"), OversizedUsrImage(words)));
-    ASSERT_TRUE(dict_.IncreaseVersion());
-    testing::internal::CaptureStderr();
-    ASSERT_TRUE(t_singleton<t_versionManager>::Get().CheckUpdateAll());
-    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("words dropped"));
-    const TestLstr r = BulkReading(words), w = BulkText(words);
-    ASSERT_GE(dict_.LearnWord(r.get(), w.get(), 0), 1);
-    ASSERT_TRUE(SaveInSteps());
-    t_usrDictV3Core file;
-    ASSERT_TRUE(file.AttachFile(root_.WAt("user/qzim_usr_v3new.bin").c_str()));
-    EXPECT_TRUE(file.GetWordRecord(r.get(), w.get(), nullptr));
-    EXPECT_EQ(uint32_t(file.GetWordCount()), kUsrOversizeKeep + 1);
-    EXPECT_FALSE(dict_.HasUnsavedChanges());
-}
-
 // A full disk: the write reports failure, the old file stays whole, the
 // change stays pending, and the next save writes it.
 TEST_F(SaveStepsTest, FailedWriteReportsFailureAndKeepsTheChangesPending) {
