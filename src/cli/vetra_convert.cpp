@@ -401,7 +401,8 @@ int main(int argc, char** argv) {
         !args.user.empty() ? args.user : std::string(home ? home : "") + "/.config/VetraPY";
     if ((!args.user.empty() || (home && *home)) &&
         !(why = n_startFolders::UserFolderClash(userDir, args.data)).empty()) {
-        Error("the user directory " + userDir + " " + why + " (use --user DIR)");
+        Error("the user directory " + userDir + " " + why + " the system data directory " +
+              args.data + " (use --user DIR)");
         return kExitFailure;
     }
     if (args.user.empty() ? !n_startFolders::PrepareUserFolder(home ? home : "", ".config/VetraPY",

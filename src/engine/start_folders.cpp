@@ -143,9 +143,9 @@ bool Below(const std::string& inner, const std::string& outer) {
 
 std::string UserFolderClash(const std::string& user, const std::string& data) {
     const std::string u = Resolved(user), d = Resolved(data);
-    if (u == d) return "is the system data folder " + data;
-    if (Below(d, u)) return "holds the system data folder " + data;
-    if (Below(u, d)) return "lies in the system data folder " + data;
+    if (u == d) return "is";
+    if (Below(d, u)) return "holds";
+    if (Below(u, d)) return "lies in";
     return {};
 }
 

@@ -35,10 +35,10 @@ bool PrepareUserFolder(const std::string& home, const std::string& relative, boo
                        std::string* dir, std::string* why);
 
 // Why the user folder `user` cannot go with the system data folder `data`:
-// it is that folder, holds it or lies in it ("is the system data folder
-// DATA", "holds ...", "lies in ..."), links, "." and ".." resolved, and the
-// parts not made yet taken as written. The two share file names, so the
-// kernel would take system files for user files. Empty when they are apart.
+// it "is", "holds" or "lies in" that folder, links, "." and ".." resolved,
+// and the parts not made yet taken as written. The two share file names,
+// so the kernel would take system files for user files. Empty when they
+// are apart.
 std::string UserFolderClash(const std::string& user, const std::string& data);
 
 // Makes `dir` and any missing folder above it (private to the user) and

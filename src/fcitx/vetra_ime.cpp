@@ -539,8 +539,9 @@ bool UsableUserFolder(const char* sysDir) {
         dir = home + "/.config/VetraPY";
         why = n_startFolders::UserFolderClash(dir, sysDir);
         if (!why.empty()) {
-            FcitxLog(ERROR, "Vetra Pinyin not loaded: the user folder %s %s", dir.c_str(),
-                     why.c_str());
+            FcitxLog(ERROR,
+                     "Vetra Pinyin not loaded: the user folder %s %s the system data folder %s",
+                     dir.c_str(), why.c_str(), sysDir);
             return false;
         }
     }

@@ -192,7 +192,7 @@ ln -s "$tmp/shared/data" "$tmp/data-link"
 for case in "$tmp/shared/data|is" "$tmp/data-link|is" "$tmp/shared/data/x/..|is" \
             "$tmp/shared|holds" "$tmp/shared/data/mine|lies in"; do
   IFS='|' read -r user_dir how <<<"$case"
-  run 1 "the user directory $user_dir $how the system data folder $tmp/shared/data (use --user DIR)" \
+  run 1 "the user directory $user_dir $how the system data directory $tmp/shared/data (use --user DIR)" \
     --data "$tmp/shared/data" --user "$user_dir" --learn rq
 done
 [[ $(cd "$tmp/shared/data" && ls) == $(cd "$data" && ls) ]] || fail "the data directory changed: $(ls "$tmp/shared/data")"
