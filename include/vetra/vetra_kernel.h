@@ -29,8 +29,9 @@ struct t_cloudAsked;
 // texts, smartInfoDir (the directory of the smart-info table) is usually
 // userDir again, pathUserId and reservedPath may be null (both are kept for
 // callers and unused). Pass loadNow 1 and policy 0 to have every dictionary
-// attached before it returns. Always 1; problems are listed by
-// GetKernelStartReport.
+// attached before it returns. 1, or 0 when a system file conversion cannot
+// go without (syllables, characters, words) is missing or damaged; problems
+// are listed by GetKernelStartReport.
 int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t* sysDir,
                      const wchar_t* smartInfoDir, const wchar_t* buildTime,
                      const wchar_t* pathUserId, uint8_t loadNow, uint8_t policy,

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <cwchar>
 #include <set>
 #include <string>
 
@@ -121,16 +122,35 @@ void CheckUserDataDir() {
     }
 }
 
+// The system dictionaries conversion cannot go without (syllables,
+// characters, words): without one only the typed letters could be offered.
+bool IsCoreDict(const t_kernelDictRow& row) {
+    return row.dir == kDirSystem &&
+           (wcscmp(row.name, L"pydict") == 0 || wcscmp(row.name, L"hzdict") == 0 ||
+            wcscmp(row.name, L"SysDict") == 0);
+}
+
 // Lists the first-phase dictionaries left not ready (a missing or damaged
 // system file, a seed that could not be copied, a user file refused and not
-// set aside) and the user files set aside since `before`.
-void ReportAttachResults(const std::set<std::wstring>& before, uint8_t policy) {
+// set aside) and the user files set aside since `before`. False when a
+// core dictionary is among them.
+bool ReportAttachResults(const std::set<std::wstring>& before, uint8_t policy) {
     t_dictManager& manager = GetDictManager();
+    bool core = true;
     for (const t_kernelDictRow& row : kKernelDicts) {
         if (KernelDictLoadPolicy(row, policy) != kLoadPhase1 || row.dict().IsReady()) continue;
         t_dictEntry* entry = manager.FindEntry(row.name);
         t_pathName path;
-        if (!entry || !t_dictManager::BuildEntryPath(entry, path)) continue;
+        if (!entry || !t_dictManager::BuildEntryPath(entry, path)) {
+            core = core && !IsCoreDict(row);
+            continue;
+        }
+        if (IsCoreDict(row)) {
+            core = false;
+            Report(L"system data file missing or damaged, no conversion without it: " +
+                   std::wstring(path.GetFull()));
+            continue;
+        }
         // A user-only dictionary without a file has nothing installed yet.
         if (row.dir == kDirUser && !PathIsFile(path)) continue;
         // Without a user copy the system copy is the one that failed.
@@ -139,6 +159,7 @@ void ReportAttachResults(const std::set<std::wstring>& before, uint8_t policy) {
         Report(std::wstring(row.name) + L": not ready: " + path.GetFull());
     }
     ReportSetAside(before);
+    return core;
 }
 
 // The smart-fuzzy tuning of the user directory: the defaults when it holds
@@ -195,9 +216,9 @@ int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t
     const std::set<std::wstring> refusedBefore = RefusedFiles();
     manager.LoadPhase1(loadNow);
     manager.NotifyEvent();
-    if (loadNow) ReportAttachResults(refusedBefore, policy);
+    const bool core = !loadNow || ReportAttachResults(refusedBefore, policy);
     LoadSmartFuzzyParams();
-    return 1;
+    return core ? 1 : 0;
 }
 
 int RegisterKeyPyMap(uint8_t policy) {

@@ -11,9 +11,11 @@
 // one stays unset; pathUserId is ignored), brings up the version manager,
 // the configuration store, the dictionary manager and the dictionary lock,
 // registers the kernel's dictionaries and, with loadNow, attaches the
-// first-phase ones before returning. Always 1; a later call does nothing.
-// What could not be set up is listed by GetKernelStartReport; the host
-// process's locale is never changed.
+// first-phase ones before returning. 1, or 0 when loadNow found a core
+// system file (syllables, characters, words) missing or damaged: nothing
+// could be converted. A later call does nothing and returns 1. What could
+// not be set up is listed by GetKernelStartReport; the host process's
+// locale is never changed.
 int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t* sysDir,
                      const wchar_t* smartInfoDir, const wchar_t* buildTime,
                      const wchar_t* pathUserId, uint8_t loadNow, uint8_t policy,

@@ -195,8 +195,19 @@ void PruneRefused(const t_pathName& dir, const std::wstring& base) {
 
 // Moves a file its dictionary refused into the Backup folder as
 // "<file>.refused.<stamp>[.<n>]", so the user can still recover it. False
-// (the file stays where it is) when no such place can be made.
+// (the file stays where it is) when no such place can be made, or when the
+// file lies in the system data folder.
 bool MoveAside(const t_dictEntry* entry, const t_pathName& path) {
+    // A user folder set to the system data folder (or one inside it) makes
+    // a system file look like a refused user file of the same name: moving
+    // it would take it from every user of the data.
+    char sysDir[kPathBufBytes];
+    if (WidePathToBytes(GetConfiguredSysDir(), sysDir, sizeof sysDir) &&
+        PathIsWithinDir(path, sysDir)) {
+        fprintf(stderr, "%ls: a file of the system data folder, left where it is\n",
+                path.GetFull());
+        return false;
+    }
     t_pathName dir;
     wchar_t stamp[15];
     if (!GetBackupDir(dir, true) || !FormatDictStamp(DictNow(), stamp)) return false;

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,8 +31,10 @@ constexpr size_t kMutexBytes = sizeof(pthread_mutex_t);
 constexpr int kOpenAttempts = 8;
 // Longest a waiter sleeps before it looks at the mutex again (25 ms).
 constexpr long kWaitSliceNs = 25L * 1000 * 1000;
-// Names tried for setting aside an entry that is no lock file.
+// Numbered names tried for setting aside an entry that is no lock file,
+// then random ones.
 constexpr int kAsideNames = 9;
+constexpr int kUniqueAsideTries = 8;
 
 void PrintError(const char* what, int err) {
     fprintf(stderr, "%s: %s\n", what, strerror(err));
@@ -239,30 +242,23 @@ int RenameWithoutReplacing(const char* from, const char* to) {
     return rename(from, to) == 0 ? 0 : errno;
 }
 
-// Removes the set-aside entry of path whose status changed first (the one
-// set aside longest ago; its contents too, for a folder). A link is left
-// alone: it was never set aside by us. False when nothing was removed.
-bool DropOldestAside(const char* path) {
-    char oldest[kPathBufBytes + 16] = "";
-    struct timespec when = {};
-    for (int n = 1; n <= kAsideNames; ++n) {
-        char name[sizeof oldest];
-        struct stat st;
-        if (!AsideName(path, n, name, sizeof name) || lstat(name, &st) != 0 || S_ISLNK(st.st_mode))
-            continue;
-        const bool earlier = st.st_ctim.tv_sec != when.tv_sec ? st.st_ctim.tv_sec < when.tv_sec
-                                                              : st.st_ctim.tv_nsec < when.tv_nsec;
-        if (oldest[0] && !earlier) continue;
-        memcpy(oldest, name, sizeof name);
-        when = st.st_ctim;
+// "<path>.aside.<12 random hex digits>": a name no numbered one takes and
+// nobody can foresee. False when it does not fit.
+bool UniqueAsideName(const char* path, char* out, size_t size) {
+    uint8_t bytes[6] = {};
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
+        // Without the generator: still a fresh name most of the time, and
+        // the rename never replaces what holds it.
+        struct timespec now;
+        clock_gettime(CLOCK_REALTIME, &now);
+        const uint64_t mix =
+            uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 20) ^ (uint64_t(getpid()) << 30);
+        memcpy(bytes, &mix, sizeof bytes);
     }
-    if (!oldest[0]) return false;
-    struct stat st;
-    const bool removed = lstat(oldest, &st) == 0 &&
-                         (S_ISDIR(st.st_mode) ? RemoveDirTreeUtf8(oldest) : unlink(oldest) == 0);
-    if (removed)
-        fprintf(stderr, "%s: every set-aside name taken, the oldest (%s) removed\n", path, oldest);
-    return removed;
+    char hex[2 * sizeof bytes + 1];
+    for (size_t i = 0; i < sizeof bytes; ++i) snprintf(hex + 2 * i, 3, "%02x", bytes[i]);
+    const int len = snprintf(out, size, "%s.aside.%s", path, hex);
+    return len >= 0 && size_t(len) < size;
 }
 
 }  // namespace
@@ -270,29 +266,29 @@ bool DropOldestAside(const char* path) {
 // Moves what stands in the lock file's place and is no file (a FIFO, a
 // folder, a socket, a device) to "<lock file>.aside[.N]", never replacing
 // anything, so the next open builds a fresh lock file; the entry is kept for
-// whoever made it. When every name is taken, the oldest entry set aside
-// goes first: a lock file that stray entries keep taking must not leave the
-// dictionaries without their lock for good. A symbolic link is never moved
-// (the open refused it before). True when it was moved or is gone already.
+// whoever made it. When every numbered name is taken, it goes to a new name
+// of random digits: what was set aside before may hold the user's files (a
+// file system mounted in a folder), and is never removed. A symbolic link is
+// never moved (the open refused it before). True when it was moved or is
+// gone already.
 bool t_processLock::SetAside() {
     struct stat st;
     if (lstat(m_path, &st) != 0) return errno == ENOENT;
     if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return true;  // replaced meanwhile
-    for (int round = 0; round < 2; ++round) {
-        if (round == 1 && !DropOldestAside(m_path)) break;
-        for (int n = 1; n <= kAsideNames; ++n) {
-            char aside[kPathBufBytes + 16];
-            if (!AsideName(m_path, n, aside, sizeof aside)) break;
-            const int err = RenameWithoutReplacing(m_path, aside);
-            if (err == 0) {
-                fprintf(stderr, "%s: not a lock file, set aside as %s\n", m_path, aside);
-                return true;
-            }
-            if (err == ENOENT) return true;  // another process set it aside
-            if (err != EEXIST) {
-                PrintError(m_path, err);
-                return false;
-            }
+    for (int n = 1; n <= kAsideNames + kUniqueAsideTries; ++n) {
+        char aside[kPathBufBytes + 32];
+        if (n <= kAsideNames ? !AsideName(m_path, n, aside, sizeof aside)
+                             : !UniqueAsideName(m_path, aside, sizeof aside))
+            break;
+        const int err = RenameWithoutReplacing(m_path, aside);
+        if (err == 0) {
+            fprintf(stderr, "%s: not a lock file, set aside as %s\n", m_path, aside);
+            return true;
+        }
+        if (err == ENOENT) return true;  // another process set it aside
+        if (err != EEXIST) {
+            PrintError(m_path, err);
+            return false;
         }
     }
     fprintf(stderr, "%s: not a lock file, and no name left to set it aside\n", m_path);

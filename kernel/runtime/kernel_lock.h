@@ -43,7 +43,9 @@ public:
     // holding one robust, recursive, process-shared mutex, and maps it. An
     // existing file is never re-initialised; it must be a regular file owned
     // by this user. Anything else there but a symbolic link (a FIFO, a
-    // folder) is set aside as "<name>.aside[.N]" and a new file built.
+    // folder) is set aside as "<name>.aside[.N]" (when all nine are taken,
+    // "<name>.aside.<random hex>"), never replacing or removing anything,
+    // and a new file built.
     // False (nothing created) when the name is empty or holds '/', the user
     // data directory is unusable, or the entry is a link or another user's.
     bool Create(const wchar_t* name, uint32_t type);

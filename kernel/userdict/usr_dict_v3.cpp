@@ -3,9 +3,11 @@
 #include "kernel/userdict/usr_dict_v3.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <unordered_set>
 
 #include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/path.h"
@@ -32,7 +34,7 @@ uint32_t ComputeCapacity(uint32_t count, uint32_t limit) {
 }
 
 bool n_usrDict::BuildEmptyImage(uint32_t capacity, std::vector<uint8_t>& out) {
-    if (capacity == 0 || capacity > kUsrMaxCapacity * 2) return false;
+    if (capacity == 0 || capacity > kUsrRebuildCapacity) return false;
     uint32_t p1, p2;
     if (!DrawScrambleParameter(&p1) || !DrawScrambleParameter(&p2)) return false;
     uint8_t header[kUsrHeaderBytes] = {};
@@ -370,22 +372,101 @@ bool t_usrDictV3Core::Validate() {
                                     p2))
                 return Refuse("text cannot be unscrambled");
         }
-        if (!good && Rd16(pr.second + kOffFreq) != 0) {
-            // Written past the change log: only a rebuilt save keeps it.
-            m_inPlaceOk = false;
-            m_basePath.clear();
-            m_unloggedChange = true;
-            // An unusable text: the row is hidden now and dropped by the next rebuild.
-            auto* row = const_cast<uint8_t*>(pr.second);
-            const uint16_t f = Rd16(row + kOffFreq);
-            const uint32_t total = Word(kUsrHdrTotal);
-            SetWord(kUsrHdrTotal, total >= f ? total - f : 0);
-            Wr16(row + kOffFreq, 0);
-            Wr32(row + kOffStamp, kUsrNoAge);
-            m_store.NoteRowsChanged();
-        }
+        // An unusable text: the row is hidden now and dropped by the next rebuild.
+        if (!good && Rd16(pr.second + kOffFreq) != 0) HideRow(const_cast<uint8_t*>(pr.second));
+    }
+    // More words than any save can write (no release makes such a file):
+    // every save would fail, and with it all that is learned. The least used
+    // go now, before anything is learned, so that the learned words stay.
+    const std::vector<const uint8_t*> beyond =
+        RowsBeyond(pairs, kUsrRebuildCapacity, kUsrOversizeKeep);
+    if (!beyond.empty()) {
+        uint64_t live = 0;
+        for (const auto& pr : pairs) live += Rd16(pr.second + kOffFreq) != 0;
+        for (const uint8_t* row : beyond) HideRow(const_cast<uint8_t*>(row));
+        fprintf(stderr,
+                "user dictionary: %zu words dropped, %llu kept (more than a dictionary holds)\n",
+                beyond.size(), static_cast<unsigned long long>(live - beyond.size()));
     }
     return true;
+}
+
+void t_usrDictV3Core::HideRow(uint8_t* row) {
+    // Written past the change log: only a rebuilt save keeps it.
+    m_inPlaceOk = false;
+    m_basePath.clear();
+    m_unloggedChange = true;
+    const uint16_t f = Rd16(row + kOffFreq);
+    const uint32_t total = Word(kUsrHdrTotal);
+    SetWord(kUsrHdrTotal, total >= f ? total - f : 0);
+    Wr16(row + kOffFreq, 0);
+    Wr32(row + kOffStamp, kUsrNoAge);
+    m_store.NoteRowsChanged();
+}
+
+std::vector<const uint8_t*> t_usrDictV3Core::RowsBeyond(
+    const std::vector<std::pair<const uint8_t*, const uint8_t*>>& pairs, uint64_t fit,
+    uint64_t keep) const {
+    // What a live word takes: a row, its text's bytes, and for the first
+    // word of a reading a key row and the reading's bytes.
+    struct t_cost {
+        const uint8_t* key;
+        const uint8_t* row;
+        uint64_t readingBytes, textBytes;
+    };
+    std::vector<t_cost> live;
+    uint64_t words = 0, keys = 0, readingBytes = 0, textBytes = 0;
+    const uint8_t* lastKey = nullptr;
+    const auto fits = [](uint64_t n, uint64_t k, uint64_t rb, uint64_t tb, uint64_t limit) {
+        return n <= limit && k <= limit && rb <= limit * kUsrDataBytesPerWord &&
+               tb <= limit * kUsrDataBytesPerWord;
+    };
+    std::vector<const uint8_t*> beyond;
+    // Once to see whether all fit (the usual case, nothing kept), and only
+    // then again to gather what is ranked.
+    for (const bool gather : {false, true}) {
+        for (const auto& pr : pairs) {
+            if (!pr.second || Rd16(pr.second + kOffFreq) == 0) continue;
+            const t_lstr* text = m_store.GetDataPtr(1, Rd32(pr.second + kOffText));
+            const t_lstr* reading = m_store.GetRowKey(0, pr.first);
+            const t_cost c = {pr.first, pr.second, reading ? LstrGetTotalBytes(reading) : 0u,
+                              text ? LstrGetTotalBytes(text) : 0u};
+            if (gather) {
+                live.push_back(c);
+                continue;
+            }
+            ++words;
+            textBytes += c.textBytes;
+            if (pr.first != lastKey) {  // the pairs of a key come together
+                lastKey = pr.first;
+                ++keys;
+                readingBytes += c.readingBytes;
+            }
+        }
+        if (!gather && fits(words, keys, readingBytes, textBytes, fit)) return beyond;
+    }
+    std::stable_sort(live.begin(), live.end(), [](const t_cost& a, const t_cost& b) {
+        const uint16_t fa = Rd16(a.row + kOffFreq), fb = Rd16(b.row + kOffFreq);
+        return fa != fb ? fa > fb : Rd32(a.row + kOffStamp) > Rd32(b.row + kOffStamp);
+    });
+    std::unordered_set<const uint8_t*> keptKeys;
+    words = keys = readingBytes = textBytes = 0;
+    for (const t_cost& c : live) {
+        const bool newKey = !keptKeys.count(c.key);
+        if (fits(words + 1, keys + newKey, readingBytes + (newKey ? c.readingBytes : 0),
+                 textBytes + c.textBytes, keep)) {
+            ++words;
+            textBytes += c.textBytes;
+            if (newKey) {
+                keptKeys.insert(c.key);
+                ++keys;
+                readingBytes += c.readingBytes;
+            }
+        } else {
+            beyond.push_back(c.row);
+        }
+    }
+    return beyond;
 }
 
 // ---------------------------------------------------------------- header
@@ -706,8 +787,9 @@ bool t_usrDictV3Core::RebuildImage(std::vector<uint8_t>& out) const {
         capacity = std::max({live, keys, (readingBytes + perWord - 1) / perWord,
                              (textBytes + perWord - 1) / perWord});
     }
+    // Never more than a rebuild holds: Validate trimmed the attached image.
     t_usrDictV3Core fresh;
-    if (capacity > kUsrMaxCapacity * 2 || !fresh.CreateEmpty(uint32_t(capacity))) return false;
+    if (capacity > kUsrRebuildCapacity || !fresh.CreateEmpty(uint32_t(capacity))) return false;
     fresh.HoldTrims(true);
     uint8_t text[kUsrTextBufBytes];
     auto* word = reinterpret_cast<t_lstr*>(text);

@@ -41,6 +41,13 @@ inline constexpr uint32_t kUsrTrimPoint = kUsrMaxCapacity * 9 / 10;
 inline constexpr uint32_t kUsrImportMargin = kUsrMaxCapacity / 20;
 // A restore keeps words up to one short of that point.
 inline constexpr uint32_t kUsrRestoreMargin = 1;
+// The largest dictionary a rebuild writes (a file of the previous release
+// held more words than the largest capacity).
+inline constexpr uint32_t kUsrRebuildCapacity = kUsrMaxCapacity * 2;
+// A file holding more than a rebuild writes (crafted or damaged) keeps this
+// many of its most used words as it is attached: the trim point of that
+// dictionary, so that what is learned next is saved.
+inline constexpr uint32_t kUsrOversizeKeep = kUsrRebuildCapacity * 9 / 10;
 // The usage clock stops here instead of wrapping to 0 (which would make
 // every word look brand new or infinitely old).
 inline constexpr uint32_t kUsrClockMax = 0xFFFFFF00u;
@@ -268,7 +275,9 @@ public:
     // above; false with path untouched on failure.
     static bool CreateEmptyFile(const wchar_t* path, uint32_t capacity);
     // Validation of the attached image (as Load does); soft-deletes rows
-    // with an unacceptable text. False when the image must be refused.
+    // with an unacceptable text, and when the words are more than a rebuild
+    // writes, all but the kUsrOversizeKeep most used (then most recent),
+    // telling how many went. False when the image must be refused.
     bool Validate();
     bool IsNearlyFull() const;
     int HandleFull();
@@ -315,6 +324,14 @@ private:
         kUsrChangeExtra = 5,
     };
     int DeleteWordHere(const t_lstr* reading, const t_lstr* word);
+    // The live rows of pairs beyond `keep` words (the most used, then the
+    // most recent, kept while their rows and bytes fit) when the live words
+    // are more than a dictionary of `fit` words holds; none otherwise.
+    std::vector<const uint8_t*> RowsBeyond(
+        const std::vector<std::pair<const uint8_t*, const uint8_t*>>& pairs, uint64_t fit,
+        uint64_t keep) const;
+    // Soft-deletes an attached row (written past the change log).
+    void HideRow(uint8_t* row);
     bool AttachImage(uint8_t* data, uint64_t size);
     bool FinishAttach();
     int MergeWithRule(const t_lstr* reading, const t_lstr* word, uint16_t freq, uint16_t flags,

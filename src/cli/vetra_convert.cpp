@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +31,8 @@ enum : int { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
 // answers a private copy of standard output and sends the rest to standard
 // error.
 FILE* g_answers = stdout;
+// Why an answer could not be written first (0: all were).
+int g_answerError = 0;
 
 const char* const kUsage =
     "Usage: vetra-convert [--data DIR] [--user DIR] [--top N] [--learn] [--verbose] [INPUT...]\n"
@@ -50,11 +51,33 @@ const char* const kUsage =
     "\n"
     "Input starting with v or > gives numbers, amounts, dates and calculations,\n"
     "u strokes (h s p n z), text with @ or . web addresses.\n"
-    "Exit status: 0 done, 1 the data or user directory cannot be used, an input\n"
-    "failed, or what was learned could not be saved; 2 bad usage.\n";
+    "Exit status: 0 done (a line with nothing to learn, such as a number, learns\n"
+    "nothing and is no failure); 1 the data or user directory cannot be used (a\n"
+    "core data file missing or damaged, a user directory that is, holds or lies in\n"
+    "the data directory), an input failed, the input could not be read, the answers\n"
+    "could not be written, or what was learned could not be saved; 2 bad usage.\n";
 
 void Error(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+}
+
+// One answer line.
+void Answer(const std::string& line) {
+    if (std::fprintf(g_answers, "%s\n", line.c_str()) < 0 && !g_answerError)
+        g_answerError = errno ? errno : EIO;
+}
+
+// Writes out and closes the answers' stream; false, told, when any answer
+// could not be written.
+bool CloseAnswers() {
+    if (std::fflush(g_answers) != 0 && !g_answerError) g_answerError = errno ? errno : EIO;
+    if (std::ferror(g_answers) && !g_answerError) g_answerError = EIO;
+    if (g_answers != stdout && std::fclose(g_answers) != 0 && !g_answerError)
+        g_answerError = errno ? errno : EIO;
+    g_answers = stdout;
+    if (!g_answerError) return true;
+    Error(std::string("cannot write the answers: ") + std::strerror(g_answerError));
+    return false;
 }
 
 // Line breaks, TABs and backslashes as \n, \r, \t and \\: an input or a
@@ -231,6 +254,19 @@ bool ParseArgs(int argc, char** argv, t_args& args) {
     return true;
 }
 
+// Whether a commit holds what the user dictionaries learn: a Chinese
+// character, or English letters alone.
+bool HoldsAWord(const std::wstring& text) {
+    bool letters = !text.empty();
+    for (const wchar_t c : text) {
+        if ((c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) ||
+            (c >= 0xF900 && c <= 0xFAFF) || (c >= 0x20000 && c <= 0x3134F))
+            return true;
+        letters = letters && ((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'));
+    }
+    return letters;
+}
+
 class t_converter {
 public:
     explicit t_converter(const t_args& args) : m_args(args), m_results(kPlaces, nullptr) {}
@@ -242,12 +278,12 @@ public:
         std::wstring input;
         if (!Widen(line, input)) {
             Error("not UTF-8: " + out);
-            std::fprintf(g_answers, "%s\n", out.c_str());
+            Answer(out);
             return false;
         }
         if (input.size() > kMaxConvertInputChars) {
             Error("longer than 78 characters: " + out);
-            std::fprintf(g_answers, "%s\n", out.c_str());
+            Answer(out);
             return false;
         }
         const int n = Convert(input);
@@ -256,7 +292,7 @@ public:
             CandidateText(m_results[size_t(i)], &text, nullptr);
             out += '\t' + Escaped(text);
         }
-        std::fprintf(g_answers, "%s\n", out.c_str());
+        Answer(out);
         return !m_args.learn || input.empty() || Learn(line, input);
     }
 
@@ -314,6 +350,12 @@ private:
         const t_lstr* reading =
             pinyin.empty() ? nullptr : reinterpret_cast<const t_lstr*>(pinyin.data());
         if (LearnCommittedText(text.c_str(), reading, 0)) return true;
+        if (!HoldsAWord(text)) {
+            // Numbers, a calculation, a web address, punctuation: the input
+            // method commits them without learning, and so does this.
+            if (m_args.verbose) Error("nothing to learn in " + Escaped(line));
+            return true;
+        }
         Error("could not learn the commit of " + Escaped(line) + ": the user dictionary in " +
               m_args.user + " did not take it");
         return false;
@@ -332,8 +374,8 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (args.help) {
-        std::fputs(kUsage, stdout);
-        return kExitOk;
+        if (std::fputs(kUsage, stdout) < 0) g_answerError = errno ? errno : EIO;
+        return CloseAnswers() ? kExitOk : kExitFailure;
     }
     if (args.data.empty()) args.data = DefaultDataDir();
     // Every file of the data must be readable: a table left out would only
@@ -352,6 +394,17 @@ int main(int argc, char** argv) {
     // a home folder that is there) and must be readable and writable.
     std::string why;
     const char* home = std::getenv("HOME");
+    // Never the system data directory, one inside it or one holding it: the
+    // kernel would take the system's files for the user's, set them aside
+    // as damaged and write over them. Told before anything is made there.
+    const std::string userDir =
+        !args.user.empty() ? args.user : std::string(home ? home : "") + "/.config/VetraPY";
+    if ((!args.user.empty() || (home && *home)) &&
+        !(why = n_startFolders::UserFolderClash(userDir, args.data)).empty()) {
+        Error("the user directory " + userDir + " " + why + " the system data directory " +
+              args.data + " (use --user DIR)");
+        return kExitFailure;
+    }
     if (args.user.empty() ? !n_startFolders::PrepareUserFolder(home ? home : "", ".config/VetraPY",
                                                                true, &args.user, &why)
                           : !n_startFolders::PrepareFolder(args.user, &why)) {
@@ -376,11 +429,13 @@ int main(int argc, char** argv) {
         close(answers);
     }
     SetKernelVerbose(args.verbose ? 1 : 0);
-    InitDictionaries(L"Vetra", user.c_str(), sys.c_str(), user.c_str(), L"vetra-convert", nullptr,
-                     1, 0, nullptr);
+    // A core file that is there but damaged fails the start as a missing
+    // one does (the kernel names it): nothing could be converted.
+    const bool started = InitDictionaries(L"Vetra", user.c_str(), sys.c_str(), user.c_str(),
+                                          L"vetra-convert", nullptr, 1, 0, nullptr) == 1;
     t_kernelOptions options;
     SetKernelOptions(&options);
-    if (RegisterKeyPyMap(0) != 1) {
+    if (!started || RegisterKeyPyMap(0) != 1) {
         Error("the kernel did not start on " + args.data);
         ShutdownDictionaries();
         return kExitFailure;
@@ -394,13 +449,24 @@ int main(int argc, char** argv) {
         // Each answer as soon as it is there: a program may talk with this
         // one line by line.
         std::setvbuf(g_answers, nullptr, _IOLBF, 0);
-        std::string line;
-        while (std::getline(std::cin, line)) {
+        char* buf = nullptr;
+        size_t capacity = 0;
+        ssize_t got;
+        while ((got = getline(&buf, &capacity, stdin)) >= 0) {
+            std::string line(buf, size_t(got));
+            if (!line.empty() && line.back() == '\n') line.pop_back();
             if (!line.empty() && line.back() == '\r') line.pop_back();
             ok = converter.Run(line) && ok;
         }
+        // The end of the input and a failed read look alike to getline.
+        if (std::ferror(stdin)) {
+            Error(std::string("cannot read standard input: ") + std::strerror(errno));
+            ok = false;
+        }
+        std::free(buf);
     }
-    std::fflush(g_answers);
+    // Answers that never arrived (a full disk, a closed pipe) fail the run.
+    if (!CloseAnswers()) ok = false;
     if (!ShutdownDictionaries()) {
         Error("could not save into the user directory " + args.user +
               (args.learn ? ": what was learned is lost" : ""));

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -94,7 +95,59 @@ bool Told(const std::string& dir, bool ok, std::string* why) {
     return ok;
 }
 
+// The absolute path as the file system reads it: each part that is there
+// resolved (links, "."/"..") as the kernel would open it, the rest, which
+// cannot hold links, taken as written with its ".." dropping a part.
+std::string Resolved(const std::string& path) {
+    std::string done;  // the resolved part, or where the unmade parts start
+    if (path.empty() || path[0] != '/') {
+        char* cwd = getcwd(nullptr, 0);
+        done = cwd ? cwd : "";
+        free(cwd);
+    }
+    bool real = true;  // done is a resolved folder that is there
+    size_t from = 0;
+    while (from <= path.size()) {
+        size_t slash = path.find('/', from);
+        if (slash == std::string::npos) slash = path.size();
+        const std::string part = path.substr(from, slash - from);
+        from = slash + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == ".." && !real) {
+            const size_t cut = done.rfind('/');
+            done.erase(cut == std::string::npos ? 0 : cut);
+            continue;
+        }
+        const std::string next = done + "/" + part;
+        if (real) {
+            if (char* r = realpath(next.c_str(), nullptr)) {
+                done = std::strcmp(r, "/") == 0 ? "" : r;
+                free(r);
+                continue;
+            }
+            real = false;
+        }
+        done = next;
+    }
+    return done.empty() ? "/" : done;
+}
+
+// True when `inner` lies below `outer` (both resolved).
+bool Below(const std::string& inner, const std::string& outer) {
+    if (outer == "/") return inner != "/";
+    return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
+           inner[outer.size()] == '/';
+}
+
 }  // namespace
+
+std::string UserFolderClash(const std::string& user, const std::string& data) {
+    const std::string u = Resolved(user), d = Resolved(data);
+    if (u == d) return "is";
+    if (Below(d, u)) return "holds";
+    if (Below(u, d)) return "lies in";
+    return {};
+}
 
 std::string UnreadableFiles(const std::string& dir, const std::vector<std::string>& names) {
     struct stat st;

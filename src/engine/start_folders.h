@@ -34,6 +34,13 @@ std::vector<std::string> FilesIn(const std::string& dir);
 bool PrepareUserFolder(const std::string& home, const std::string& relative, bool write,
                        std::string* dir, std::string* why);
 
+// Why the user folder `user` cannot go with the system data folder `data`:
+// it "is", "holds" or "lies in" that folder, links, "." and ".." resolved,
+// and the parts not made yet taken as written. The two share file names,
+// so the kernel would take system files for user files. Empty when they
+// are apart.
+std::string UserFolderClash(const std::string& user, const std::string& data);
+
 // Makes `dir` and any missing folder above it (private to the user) and
 // checks it can be read and written; false with *why set as above.
 bool PrepareFolder(const std::string& dir, std::string* why);

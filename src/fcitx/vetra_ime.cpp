@@ -528,11 +528,23 @@ const char* UsableSystemData() {
 
 // The user folder "~/.config/VetraPY", made when missing (never a home
 // folder that is not there); false, told in one line, when it cannot be
-// read. One that cannot be written still serves: the kernel tells that
-// what is learned stays in memory.
-bool UsableUserFolder() {
+// read, or when it is, holds or lies in the system data folder sysDir (the
+// kernel would take the system's files for the user's, set them aside and
+// write over them). One that cannot be written still serves: the kernel
+// tells that what is learned stays in memory.
+bool UsableUserFolder(const char* sysDir) {
     std::string home, dir, why;
     if (!GetUserHomeDir(home)) home.clear();
+    if (!home.empty()) {
+        dir = home + "/.config/VetraPY";
+        why = n_startFolders::UserFolderClash(dir, sysDir);
+        if (!why.empty()) {
+            FcitxLog(ERROR,
+                     "Vetra Pinyin not loaded: the user folder %s %s the system data folder %s",
+                     dir.c_str(), why.c_str(), sysDir);
+            return false;
+        }
+    }
     if (n_startFolders::PrepareUserFolder(home, ".config/VetraPY", false, &dir, &why)) return true;
     FcitxLog(ERROR, "Vetra Pinyin not loaded: no usable user folder%s%s: %s",
              dir.empty() ? "" : " ", dir.c_str(), why.c_str());
@@ -543,7 +555,7 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     bindtextdomain(kTextDomain, kLocaleDir);
     bind_textdomain_codeset(kTextDomain, "UTF-8");
     const char* sysDir = UsableSystemData();
-    if (!sysDir || !UsableUserFolder()) return nullptr;
+    if (!sysDir || !UsableUserFolder(sysDir)) return nullptr;
     IVetraCoreEngine* engine = CreateVetraCoreEngine();
     if (!engine) return nullptr;
     auto st = std::make_unique<FcitxVetraPinyin>();

@@ -5,8 +5,10 @@
 # optional files), inputs of every branch on the built system data with a
 # temporary user directory, one line per input whatever the candidates
 # hold, standard input, and --learn moving a word up for its abbreviation,
-# its failed save failing the run. Exit 77 (skipped) for the data cases
-# without built data.
+# its failed save failing the run; answers that cannot be written, an input
+# that cannot be read, a damaged core file and a user directory in the data
+# directory failing it. Exit 77 (skipped) for the data cases without built
+# data.
 # Usage: vetra_convert_test.sh VETRA_CONVERT [DATA_DIR [CALIBRATION_TSV]]
 set -uo pipefail
 program=$1 data=${2:-} calibration=${3:-}
@@ -141,6 +143,59 @@ run 0 "" --data "$data" --user "$user" --learn zhongguo
 run 0 "" --data "$data" --user "$user" zg
 [[ $(cat "$tmp/out") == $'zg\t中国'* ]] || fail "the learned word did not come first: $(cat "$tmp/out")"
 [[ -f $user/qzim_usr_v3new.bin ]] || fail "the user dictionary was not saved"
+
+# Lines that hold nothing to learn (a number, a calculation, a web address,
+# punctuation) learn nothing and fail nothing; --verbose notes them.
+run 0 "nothing to learn in www.goo" --verbose --data "$data" --user "$user" --learn 123 v1+2 www.goo ,
+[[ $(wc -l <"$tmp/out") == 4 ]] || fail "nothing to learn: $(cat "$tmp/out")"
+run 0 "" --data "$data" --user "$user" --learn 123 ,
+[[ ! -s $tmp/err ]] || fail "nothing to learn was told without --verbose: $(cat "$tmp/err")"
+
+# Answers that cannot be written and an input that cannot be read fail the
+# run, told in a line. Cases: standard input|arguments|the line.
+for case in "/dev/null|nihao|cannot write the answers: No space left on device" \
+            "$tmp/in-words||cannot write the answers: No space left on device" \
+            "$tmp||cannot read standard input: Is a directory"; do
+  IFS='|' read -r input args told <<<"$case"
+  echo nihao >"$tmp/in-words"
+  "$program" --data "$data" --user "$user" $args <"$input" >/dev/full 2>"$tmp/err"
+  status=$?
+  [[ $status == 1 ]] && grep -q "^vetra-convert: $told$" "$tmp/err" ||
+    fail "input $input, args '$args': exit $status, $(cat "$tmp/err")"
+done
+
+# A core data file that is there but cut or damaged is refused as a missing
+# one is, named in one line: no run that can only echo the letters typed.
+# The data are links to the built files but the one spoilt.
+for case in "qzim_core.bin|cut" "qzim_core.bin|zeroed" "qzim_py.bin|zeroed" "qzim_py.bin|cut"; do
+  IFS='|' read -r spoilt how <<<"$case"
+  rm -rf "$tmp/spoilt" "$tmp/spoilt.bin" && mkdir "$tmp/spoilt" && ln -s "$data"/* "$tmp/spoilt/"
+  # Spoilt apart and moved over its link: never written through it.
+  size=$(stat -Lc %s "$data/$spoilt")
+  if [[ $how == cut ]]; then
+    head -c $((size / 2)) "$data/$spoilt" >"$tmp/spoilt.bin"
+  else
+    cp "$data/$spoilt" "$tmp/spoilt.bin"
+    head -c 16 /dev/zero | dd of="$tmp/spoilt.bin" conv=notrunc status=none
+  fi
+  mv -f "$tmp/spoilt.bin" "$tmp/spoilt/$spoilt"
+  run 1 "no conversion without it: $tmp/spoilt/$spoilt$" --data "$tmp/spoilt" --user "$user" nihao
+  [[ ! -s $tmp/out ]] || fail "$spoilt $how: converted: $(cat "$tmp/out")"
+done
+
+# A user directory that is the data directory, holds it or lies in it (also
+# through a link or "..") is refused before anything is made there: the
+# kernel took the system's phrase table for a damaged user file and moved
+# it away. The data are links to the built files.
+mkdir -p "$tmp/shared/data" && ln -s "$data"/* "$tmp/shared/data/"
+ln -s "$tmp/shared/data" "$tmp/data-link"
+for case in "$tmp/shared/data|is" "$tmp/data-link|is" "$tmp/shared/data/x/..|is" \
+            "$tmp/shared|holds" "$tmp/shared/data/mine|lies in"; do
+  IFS='|' read -r user_dir how <<<"$case"
+  run 1 "the user directory $user_dir $how the system data directory $tmp/shared/data (use --user DIR)" \
+    --data "$tmp/shared/data" --user "$user_dir" --learn rq
+done
+[[ $(cd "$tmp/shared/data" && ls) == $(cd "$data" && ls) ]] || fail "the data directory changed: $(ls "$tmp/shared/data")"
 
 # A save that fails at the end fails the run: the user directory is closed
 # while the learned input is waited on.

@@ -3,7 +3,8 @@
 // word used five times or more (so the frequency rule of the trim frees
 // nothing), at the capacity the dictionary has for them, as it stands in
 // memory: more words than the trim point, as the previous release's imports
-// left, are written as they were. The words have three-syllable readings, so
+// left, are written as they were, and so are more words than any release
+// writes (a crafted file). The words have three-syllable readings, so
 // a one-syllable input never shows them; word k of a smaller file is word k
 // of a larger one.
 // Usage: vetra_make_full_usr_dict OUT [WORDS]
@@ -16,6 +17,7 @@
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/path.h"
 #include "kernel/userdict/usr_dict_v3.h"
+#include "tests/support/crafted_usr_image.h"
 
 namespace {
 
@@ -43,9 +45,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     const uint32_t words = argc == 3 ? uint32_t(strtoul(argv[2], nullptr, 10)) : kUsrTrimPoint - 1;
-    if (words == 0 || words > kUsrMaxCapacity) return 2;
+    if (words == 0 || words > kUsrRebuildCapacity * 2) return 2;
     t_usrDictV3Core dict;
-    if (!dict.CreateEmpty(ComputeCapacity(words, kUsrMaxCapacity))) return 1;
+    if (words > kUsrRebuildCapacity) {
+        // More than any release writes: a crafted file, as large as its words.
+        const std::vector<uint8_t> empty = CraftedUsrImage(words);
+        if (empty.empty() || !dict.AttachCopy(empty.data(), empty.size())) return 1;
+    } else if (!dict.CreateEmpty(ComputeCapacity(words, kUsrMaxCapacity))) {
+        return 1;
+    }
     dict.HoldTrims(true);
     for (uint32_t k = 0; k < words; ++k) {
         const auto reading =

@@ -19,7 +19,10 @@
 #   --watchdog           a stub watchdog program first on fcitx's PATH; it
 #                        records each start
 #   --fifo-reader        a reader waits on the save-done FIFO (VETRA_SYNC_FIFO)
-#   --fcitx-env K=V      extra environment for fcitx (repeatable)
+#   --setup CMD          CMD HOME runs before fcitx starts, after the files are
+#                        made (CMD is split on spaces; repeatable)
+#   --fcitx-env K=V      extra environment for fcitx (repeatable; "@HOME@" in V
+#                        stands for the HOME)
 #   --preload LIBS       LD_PRELOAD for fcitx (a sanitizer runtime); the run
 #                        fails when fcitx's log holds a sanitizer report
 #   --server "CMD ARGS"  start a server program before fcitx (the words of one
@@ -55,7 +58,7 @@
 set -uo pipefail
 
 drive= im=vetrapinyin page_size=5 hang=0 watchdog=0 fifo_reader=0 keep=0 preload= server=
-addon_dirs=() owns=() home_files=() home_makes=() fcitx_env=() checks=() driver_cmds=()
+addon_dirs=() owns=() home_files=() home_makes=() setups=() fcitx_env=() checks=() driver_cmds=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --driver) drive=$2; shift 2 ;;
@@ -66,6 +69,7 @@ while [ $# -gt 0 ]; do
         --hang) hang=1; shift ;;
         --home-file) home_files+=("$2" "$3"); shift 3 ;;
         --home-make) home_makes+=("$2" "$3"); shift 3 ;;
+        --setup) setups+=("$2"); shift 2 ;;
         --watchdog) watchdog=1; shift ;;
         --fifo-reader) fifo_reader=1; shift ;;
         --fcitx-env) fcitx_env+=("$2"); shift 2 ;;
@@ -79,7 +83,7 @@ while [ $# -gt 0 ]; do
         --expect-fifo-signalled) checks+=("$1" ""); shift ;;
         --check) checks+=("$1" "$2"); shift 2 ;;
         --) shift; driver_cmds=("$@"); break ;;
-        -h|--help) sed -n '2,54p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,57p' "$0"; exit 0 ;;
         *) echo "run_e2e.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -96,15 +100,16 @@ bus_dir=$work
 pids=()
 fcitx_pid=
 # exit_and_wait <pid> <bus address, empty: this shell's> <name>: asks that
-# fcitx to Exit and waits up to 30 s for it to leave (a full dictionary's
-# last save takes a while under the sanitizers).
+# fcitx to Exit and waits up to 90 s for it to leave (a full dictionary's
+# last save takes a while under the sanitizers: half a minute for one of
+# over half a million words).
 exit_and_wait() {
     local pid=$1 bus=${2:-${DBUS_SESSION_BUS_ADDRESS:-}} name=$3
     [ -n "$pid" ] || return 0
     if kill -0 "$pid" 2>/dev/null; then
         DBUS_SESSION_BUS_ADDRESS=$bus "$drive" --no-signals --timeout 5000 call org.fcitx.Fcitx-0 \
             /inputmethod org.fcitx.Fcitx.InputMethod Exit >/dev/null 2>&1
-        for _ in $(seq 300); do
+        for _ in $(seq 900); do
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.1
         done
@@ -165,6 +170,10 @@ for ((k=0; k<${#home_makes[@]}; k+=2)); do
         *) false ;;
     esac || exit 2
 done
+for cmd in "${setups[@]+"${setups[@]}"}"; do
+    $cmd "$home" || { echo "run_e2e.sh: setup $cmd failed" >&2; exit 2; }
+done
+fcitx_env=("${fcitx_env[@]//@HOME@/$home}")
 path=$PATH
 if [ "$watchdog" = 1 ]; then
     mkdir -p "$work/bin"

@@ -31,12 +31,16 @@ set(full_dict "${CMAKE_CURRENT_BINARY_DIR}/full_usr_dict.bin")
 # and 100 of its words.
 set(over_dict "${CMAKE_CURRENT_BINARY_DIR}/over_usr_dict.bin")
 set(some_dict "${CMAKE_CURRENT_BINARY_DIR}/some_usr_dict.bin")
-add_custom_command(OUTPUT "${full_dict}" "${over_dict}" "${some_dict}"
+# More words than any release writes (720,000: a crafted or damaged file).
+set(oversized_dict "${CMAKE_CURRENT_BINARY_DIR}/oversized_usr_dict.bin")
+add_custom_command(OUTPUT "${full_dict}" "${over_dict}" "${some_dict}" "${oversized_dict}"
                    COMMAND vetra_make_full_usr_dict "${full_dict}"
                    COMMAND vetra_make_full_usr_dict "${over_dict}" 300000
                    COMMAND vetra_make_full_usr_dict "${some_dict}" 100
+                   COMMAND vetra_make_full_usr_dict "${oversized_dict}" 720000
                    DEPENDS vetra_make_full_usr_dict)
-add_custom_target(vetra_full_usr_dict ALL DEPENDS "${full_dict}" "${over_dict}" "${some_dict}")
+add_custom_target(vetra_full_usr_dict ALL
+                  DEPENDS "${full_dict}" "${over_dict}" "${some_dict}" "${oversized_dict}")
 vetra_e2e(UsrDictAtItsLimitLearnsAChosenWord
   RUN ${ime_run} --home-file .config/VetraPY/qzim_usr_v3new.bin "${full_dict}"
   DRIVE --timeout 60000 ${learn_ni} --restart ${again} type ni cands expect-first 泥)
@@ -52,6 +56,17 @@ vetra_e2e(UsrDictAboveTheTrimPointKeepsEveryWord
       --check "${count_words} 300000"
   DRIVE --timeout 60000 ${typing} type ni cands expect-first 你 key Escape
         ${vetrapy} UsrDictImport s:@HOME@/some.bin type ni cands expect-first 你)
+
+# A file of more words than any save writes keeps its 576,000 most used
+# words, the log saying how many went, and learns again: every save of it
+# failed, and with it all that was learned in every session, silently.
+vetra_e2e(UsrDictOversizedFileKeepsItsMostUsedWordsAndLearns
+  RUN ${ime_run} --home-file .config/VetraPY/qzim_usr_v3new.bin "${oversized_dict}"
+      --expect-fcitx-log "user dictionary: 144000 words dropped, 576000 kept"
+      --check "${count_words} 576001"
+  DRIVE --timeout 60000 ${learn_ni} --restart ${again} type ni cands expect-first 泥)
+# Its saves take a minute under the sanitizers.
+set_tests_properties(e2e.UsrDictOversizedFileKeepsItsMostUsedWordsAndLearns PROPERTIES TIMEOUT 360)
 
 # A restore of a backup of 287,999 words, one short of the trim point, gives
 # back every word (the import's margin cut it to 272,000 and answered true).
@@ -69,16 +84,19 @@ vetra_e2e(UsrDictLockEntriesThatAreNoFilesAreSetAside
   RUN ${ime_run} --home-make .vetrainput/UsrDict_MemLocker fifo
       --home-make .vetrainput/VetraIme_VersionManagerSharedTable__Lock dir
   DRIVE ${learn_ni} --restart ${again} type ni cands expect-first 泥)
-# With every set-aside name of the lock file taken as well (a link among
-# them, which stays), the oldest set-aside entry goes to make room: the
-# input method used to stay off at every start.
+# With every numbered set-aside name of the lock file taken as well (a link,
+# folders holding the user's files), the FIFO goes to a name of its own and
+# nothing is removed: the oldest folder used to be deleted with all it held
+# (a file system mounted there was emptied), and when it could not be, the
+# user dictionary stayed off and learned nothing.
 set(crowded .vetrainput/UsrDict_MemLocker)
 set(crowded_makes --home-make ${crowded}.aside link:/dev/null)
 foreach(n RANGE 2 9)
-  list(APPEND crowded_makes --home-make ${crowded}.aside.${n} dir)
+  list(APPEND crowded_makes --home-file ${crowded}.aside.${n}/kept "${files}/env_without_setting.ini")
 endforeach()
 vetra_e2e(UsrDictLockEntryWithEverySetAsideNameTaken
   RUN ${ime_run} ${crowded_makes} --home-make ${crowded} fifo
+      --check "sh ${CMAKE_CURRENT_SOURCE_DIR}/check_lock_set_aside.sh ${crowded}"
   DRIVE ${learn_ni} --restart ${again} type ni cands expect-first 泥)
 
 # Two fcitx of one HOME (two sessions of one user): a removal in the first,

@@ -18,7 +18,8 @@ public:
     void SetUp() override;
     void TearDown() override;
 
-    // InitDictionaries over the fixture's directories, load now, policy 0.
+    // InitDictionaries over the fixture's directories, load now, policy 0;
+    // its result in `started` (0 without the core system files).
     void Start();
     // Shuts the kernel down so that the next Start begins afresh.
     void Stop();
@@ -33,6 +34,7 @@ public:
 
     testsupport::t_testDir root{"vetra-api"};
     std::string home, user, sys, dict4;
+    int started = 0;
 
 private:
     std::string m_previousHome;

@@ -133,6 +133,7 @@ TEST_F(KernelBuiltDataTest, EveryEntryIsReadyAsTheTableSaysAndASecondStartChange
     ASSERT_TRUE(LinkBuiltData());
     const std::string locale = setlocale(LC_CTYPE, nullptr);
     Start();
+    EXPECT_EQ(1, started);
     EXPECT_EQ(locale, setlocale(LC_CTYPE, nullptr));
     for (int i = 0; i < kKernelDictCount; ++i)
         EXPECT_EQ(kExpected[i].readyOnBuiltData, kKernelDicts[i].dict().IsReady())
@@ -148,25 +149,46 @@ TEST_F(KernelBuiltDataTest, EveryEntryIsReadyAsTheTableSaysAndASecondStartChange
     EXPECT_TRUE(GetSysDict().IsReady());
 }
 
-TEST_F(KernelBuiltDataTest, AMissingSystemFileLeavesOnlyItsOwnDictionaryNotReady) {
+// A missing system file leaves only its own dictionary not ready; a core
+// file (syllables, characters, words) missing, cut or damaged fails the
+// start, named in one line: nothing could be converted (a damaged one used
+// to let the kernel start and offer the letters typed).
+TEST_F(KernelBuiltDataTest, AMissingOrDamagedSystemFileLeavesItsDictionaryNotReady) {
     const struct {
         const char* file;
         const char* name;
-    } cases[] = {{"qzim_py.bin", "pydict"},
-                 {"qzim_tra.bin", "TraditionDict"},
-                 {"punctures.ini", "PunctureDict"}};
+        const char* how;  // "missing", "cut" or "damaged"
+        const char* told;
+    } cases[] = {{"qzim_tra.bin", "TraditionDict", "missing", "TraditionDict: not ready: "},
+                 {"punctures.ini", "PunctureDict", "missing", "PunctureDict: not ready: "},
+                 {"qzim_py.bin", "pydict", "missing", nullptr},
+                 {"qzim_py.bin", "pydict", "cut", nullptr},
+                 {"qzim_core.bin", "SysDict", "cut", nullptr},
+                 {"qzim_core.bin", "SysDict", "damaged", nullptr},
+                 {"qzim_hz.bin", "hzdict", "damaged", nullptr}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
+        SCOPED_TRACE(std::string(c.file) + " " + c.how);
         fs::remove_all(sys);
         fs::create_directory(sys);
         ASSERT_TRUE(LinkBuiltData({c.file}));
+        if (std::string(c.how) != "missing") {
+            std::string bytes = testsupport::ReadFileBytes(BuiltDataDir() + "/" + c.file);
+            if (std::string(c.how) == "cut")
+                bytes.resize(bytes.size() / 2);
+            else
+                bytes.replace(0, 16, 16, '\0');
+            testsupport::WriteFileBytes(sys + "/" + c.file, bytes);
+        }
         Start();
         for (int i = 0; i < kKernelDictCount; ++i) {
             const bool expected =
                 kExpected[i].readyOnBuiltData && std::string(c.name) != kExpected[i].name;
             EXPECT_EQ(expected, kKernelDicts[i].dict().IsReady()) << kExpected[i].name;
         }
-        EXPECT_EQ(std::string(c.name) + ": not ready: " + sys + "/" + c.file + "\n", Report());
+        const std::string told =
+            c.told ? c.told : "system data file missing or damaged, no conversion without it: ";
+        EXPECT_EQ(told + sys + "/" + c.file + "\n", Report());
+        EXPECT_EQ(c.told ? 1 : 0, started);
         Stop();
     }
 }

@@ -288,6 +288,29 @@ TEST_F(DictTest, CorruptUserFileIsMovedAsideAndTheRetryAttachesARestoredCopy) {
     EXPECT_FALSE(t_dictManager::FindLatestBackup(manager->FindEntry(L"Fix"), newest, stamp));
 }
 
+// A user directory that is the system one or lies in it (reached through
+// "..") makes a system file look like a refused user file: it stays where
+// it is, for every user of the data (it used to be moved into Backup).
+TEST_F(DictTest, SystemFileIsNeverSetAsideAsARefusedUserFile) {
+    const std::string inner = sys + "/inner";
+    ASSERT_EQ(0, mkdir(inner.c_str(), 0700));
+    for (const std::string& dir : {sys, inner + "/../inner"}) {
+        SCOPED_TRACE(dir);
+        const std::string file = dir + "/phrases.bin";
+        PutFile(file, MakeStubImage("CORRUPT"));
+        SetConfiguredUserDir(WideOf(dir).c_str());
+        t_stubDict dict;
+        ASSERT_TRUE(Reg(dir == sys ? L"P" : L"Q", dict, kStorageMemCopy, kDirUser, L"phrases.bin"));
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(manager->LoadDict(dir == sys ? L"P" : L"Q"));
+        EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find(
+                                         "a file of the system data folder, left where it is"));
+        EXPECT_EQ(MakeStubImage("CORRUPT"), GetFile(file));
+        EXPECT_FALSE(Exists(dir + "/Backup"));
+    }
+    SetConfiguredUserDir(WideOf(user).c_str());
+}
+
 TEST_F(DictTest, CorruptUserDictionaryIsRestoredFromItsBackup) {
     ASSERT_EQ(0, mkdir(BackupDir().c_str(), 0700));
     PutFile(BackupDir() + "/usr.bin." + StampOf(time(nullptr) - kDay), MakeStubImage("learned"));

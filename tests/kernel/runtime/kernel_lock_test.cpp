@@ -217,18 +217,19 @@ TEST_F(ProcessLockTest, ForeignOrStrangeLockFilesAreRefused) {
              return mkdir(p.c_str(), 0700) == 0 && WriteFileBytes(p + "/kept", "x");
          },
          "/Folder.aside/kept"},
-        // Every set-aside name taken (the input method stayed off at every
-        // start): the oldest entry that is no link goes to make room.
+        // Every numbered set-aside name taken, a folder holding files among
+        // them: a name of its own is found, and nothing set aside before is
+        // removed (the oldest used to be deleted with what it held).
         {L"Crowded", "/Crowded",
          [](const std::string& p) {
              bool ok = symlink("/dev/null", (p + ".aside").c_str()) == 0 &&
                        mkdir((p + ".aside.2").c_str(), 0700) == 0 &&
-                       WriteFileBytes(p + ".aside.2/gone", "x");
+                       WriteFileBytes(p + ".aside.2/kept", "x");
              for (int n = 3; n <= 9; ++n)
                  ok = ok && mkfifo((p + ".aside." + std::to_string(n)).c_str(), 0600) == 0;
              return ok && mkfifo(p.c_str(), 0600) == 0;
          },
-         "/Crowded.aside.2"},
+         "/Crowded.aside.2/kept"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
@@ -252,8 +253,18 @@ TEST_F(ProcessLockTest, ForeignOrStrangeLockFilesAreRefused) {
     struct stat st;
     ASSERT_EQ(0, lstat((std::string(dir) + "/Crowded.aside").c_str(), &st));
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    ASSERT_EQ(0, lstat((std::string(dir) + "/Crowded.aside.2").c_str(), &st));
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    for (int n = 3; n <= 9; ++n) {
+        ASSERT_EQ(0,
+                  lstat((std::string(dir) + "/Crowded.aside." + std::to_string(n)).c_str(), &st));
+        EXPECT_TRUE(S_ISFIFO(st.st_mode)) << n;
+    }
+    // The FIFO found in the lock file's place went to a tenth name.
+    int fifos = 0;
+    for (const std::string& name : ListNames(dir))
+        if (name.rfind("Crowded.aside.", 0) == 0 && name.size() == 14 + 12 &&
+            lstat((std::string(dir) + "/" + name).c_str(), &st) == 0 && S_ISFIFO(st.st_mode))
+            ++fifos;
+    EXPECT_EQ(1, fifos);
 }
 
 int NoSpace(int, off_t, off_t) {

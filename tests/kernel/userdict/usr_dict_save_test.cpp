@@ -277,6 +277,39 @@ TEST_F(SaveTest, ARebuildKeepsEveryWordAboveTheTrimPoint) {
     EXPECT_LT(uint32_t(back.GetWordCount()), words);
 }
 
+// A file of more words than any save writes (crafted or damaged; no release
+// makes one) keeps its most used words, then the most recent, as it is
+// attached, and tells how many went; a word learned then is saved with them
+// (every save used to fail, and with it everything learned).
+TEST_F(SaveTest, AnOversizedFileKeepsItsMostUsedWordsAndSavesWhatIsLearned) {
+    const uint32_t words = kUsrRebuildCapacity + kUsrRebuildCapacity / 8;
+    const std::vector<uint8_t> image = OversizedUsrImage(words);
+    ASSERT_FALSE(image.empty());
+    const std::wstring path = dir.WFile("big.bin");
+    ASSERT_TRUE(WriteFileBytes(dir.File("big.bin"), image));
+    t_usrDictV3Core live;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(live.AttachFile(path.c_str()));
+    const uint32_t dropped = words - kUsrOversizeKeep;
+    EXPECT_NE(std::string::npos,
+              testing::internal::GetCapturedStderr().find(
+                  "user dictionary: " + std::to_string(dropped) + " words dropped, " +
+                  std::to_string(kUsrOversizeKeep) + " kept"));
+    const TestLstr r = BulkReading(words), w = BulkText(words);
+    ASSERT_GE(live.LearnWord(r.get(), w.get(), 0), 1);
+    ASSERT_TRUE(live.SaveToFile(path.c_str(), 0));
+    t_usrDictV3Core back;
+    ASSERT_TRUE(back.AttachFile(path.c_str()));
+    EXPECT_TRUE(back.GetWordRecord(r.get(), w.get(), nullptr));
+    EXPECT_EQ(uint32_t(back.GetWordCount()), kUsrOversizeKeep + 1);
+    // Word k was used 3 + k % 5 times: those used 4 times or more stay
+    // (just what is kept), those used 3 times go.
+    for (const uint32_t k : {1u, 2u, 3u, 4u, words - 1})
+        EXPECT_TRUE(back.GetWordRecord(BulkReading(k).get(), BulkText(k).get(), nullptr)) << k;
+    for (const uint32_t k : {0u, 5u, words - 5})
+        EXPECT_FALSE(back.GetWordRecord(BulkReading(k).get(), BulkText(k).get(), nullptr)) << k;
+}
+
 TEST_F(SaveTest, ImagesWithABadReadingAreRefusedAndBadTextsHidden) {
     TestLstr r({10, 20}), w = TestLstr::Text(u"你好"), other = TestLstr::Text(u"好");
     d.LearnWord(r.get(), w.get(), 0);

@@ -17,6 +17,7 @@
 #include "kernel/lexicon/syllable_table.h"
 #include "kernel/userdict/usr_dict_v3.h"
 #include "kernel/userdict/usr_scramble.h"
+#include "tests/support/crafted_usr_image.h"
 #include "tests/support/test_dir.h"
 
 TestLstr::TestLstr(const std::vector<uint16_t>& units) {
@@ -247,4 +248,13 @@ bool FillBulkWords(t_usrDictV3Core& d, uint32_t from, uint32_t to) {
                            0) == 1;
     d.HoldTrims(false);
     return ok;
+}
+
+std::vector<uint8_t> OversizedUsrImage(uint32_t words) {
+    const std::vector<uint8_t> empty = CraftedUsrImage(words);
+    t_usrDictV3Core crafted;
+    if (empty.empty() || !crafted.AttachCopy(empty.data(), empty.size()) ||
+        !FillBulkWords(crafted, 0, words))
+        return {};
+    return ImageOf(crafted);
 }

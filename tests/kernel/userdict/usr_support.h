@@ -106,3 +106,6 @@ TestLstr BulkText(uint32_t k);
 // 3 + k; the store's trims are held while it fills (none of them is lost)
 // and released after. False when one is refused.
 bool FillBulkWords(t_usrDictV3Core& d, uint32_t from, uint32_t to);
+// A crafted image (CraftedUsrImage) holding the bulk words [0, words);
+// empty on failure.
+std::vector<uint8_t> OversizedUsrImage(uint32_t words);
