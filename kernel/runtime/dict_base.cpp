@@ -185,6 +185,9 @@ bool t_dictStorageBase::WriteImageCopy(const void*, int32_t, const wchar_t*) con
     return false;
 }
 void t_dictStorageBase::OnImageCopyWritten(uint32_t) {}
+bool t_dictStorageBase::GetLiveImage(const void**, int32_t*) const {
+    return false;
+}
 
 bool t_dictStorageBase::ApplyChange(t_changeReader&) {
     return false;

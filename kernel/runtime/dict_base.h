@@ -163,6 +163,7 @@ public:
     // runs without the kernel's locks. Under the manager's locks as the copy
     // is taken: false when this dictionary cannot write from a copy (it is
     // then saved the usual way); *state is handed to OnImageCopyWritten.
+    // The copy is of GetLiveImage's image; without one, the usual save runs.
     virtual bool PrepareImageCopy(uint32_t* state) const;
     // Any thread, no kernel lock: writes the file at path from the copy
     // (as OnFileWritten would from the image), touching nothing of the live
@@ -170,6 +171,10 @@ public:
     virtual bool WriteImageCopy(const void* image, int32_t size, const wchar_t* path) const;
     // Under the manager's locks once the copy is the file.
     virtual void OnImageCopyWritten(uint32_t state);
+    // The image a copy for a save, or a backup, is taken from, for a
+    // dictionary whose edits can go to a buffer of its own rather than the
+    // manager's block (a grown table); false when the block holds it.
+    virtual bool GetLiveImage(const void** image, int32_t* size) const;
 
     // Manager only.
     void SetEntry(t_dictEntry* entry) { m_entry = entry; }

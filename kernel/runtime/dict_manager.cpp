@@ -589,18 +589,21 @@ int t_dictManager::CopyEntry(t_dictEntry* entry, t_dictSaveSnapshot& snapshot) {
     if (!block.IsValid()) return kFlushWriteFailed;
     t_dictStorageBase* dict = entry->dict;
     t_dictSaveSnapshot::t_job job;
+    const void* image = block.GetData();
     int32_t size = block.GetDataSize();
     if (entry->storageKind == kStorageMemCopy) {
         if (entry->reserved > uint32_t(size)) return kFlushWriteFailed;
         size -= int32_t(entry->reserved);
-    } else if (!dict->PrepareImageCopy(&job.dictState)) {
+    } else if (!dict->PrepareImageCopy(&job.dictState) || !dict->GetLiveImage(&image, &size)) {
+        // The block may lag behind the dictionary's image (after a growth):
+        // only what the dictionary hands out is copied.
         return FlushEntryImpl(entry);
     }
     job.entry = entry;
     job.dict = dict;
     job.storageKind = entry->storageKind;
     job.path = path;
-    const auto* data = static_cast<const uint8_t*>(block.GetData());
+    const auto* data = static_cast<const uint8_t*>(image);
     // A prepared buffer large enough takes the copy without new pages.
     std::vector<std::vector<uint8_t>>& spare = snapshot.m_spare;
     const auto fits = std::find_if(spare.begin(), spare.end(), [&](const std::vector<uint8_t>& b) {
@@ -1144,9 +1147,11 @@ int t_dictManager::FlushEntryImpl(t_dictEntry* entry) {
             break;
     }
     if (entry->backupFlags == 0) return kFlushDone;
-    return BackUpEntry(entry, path, block.GetData(), block.IsValid() ? block.GetDataSize() : 0)
-               ? kFlushDone
-               : kFlushWriteFailed;
+    // A dictionary grown since the attach edits an image of its own.
+    const void* image = block.GetData();
+    int32_t size = block.IsValid() ? block.GetDataSize() : 0;
+    if (block.IsValid()) entry->dict->GetLiveImage(&image, &size);
+    return BackUpEntry(entry, path, image, size) ? kFlushDone : kFlushWriteFailed;
 }
 
 // Makes a dated backup when the newest one is old enough. True when none

@@ -747,6 +747,16 @@ void t_usrDictV3Core::OnImageCopyWritten(uint32_t state) {
     IncreaseVersion();
 }
 
+bool t_usrDictV3Core::GetLiveImage(const void** image, int32_t* size) const {
+    const uint8_t* data = nullptr;
+    uint64_t bytes = 0;
+    if (!image || !size || !GetImageBytes(&data, &bytes) || bytes > uint64_t(INT32_MAX))
+        return false;
+    *image = data;
+    *size = int32_t(bytes);
+    return true;
+}
+
 uint32_t t_usrDictV3Core::GetReservedSize(const void*, int32_t) {
     return 0;
 }

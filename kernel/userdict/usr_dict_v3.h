@@ -139,6 +139,8 @@ public:
     bool PrepareImageCopy(uint32_t* state) const override;
     bool WriteImageCopy(const void* image, int32_t size, const wchar_t* path) const override;
     void OnImageCopyWritten(uint32_t state) override;
+    // The attached image: after a growth it is no longer the manager's block.
+    bool GetLiveImage(const void** image, int32_t* size) const override;
     // No room is kept after the image: the change log lives in the dictionary.
     uint32_t GetReservedSize(const void* data, int32_t size) override;
     // Replays one recorded learn, delete, merge, restore or count change.

@@ -1,12 +1,14 @@
 // The user dictionary saved in steps (copy, write without the kernel's
 // locks, finish): what a learning made during the write becomes, the file
-// the steps write, a failed write, and another process's save meanwhile;
-// and an image built apart (an import) written in place of the file.
+// the steps write, a failed write, another process's save meanwhile and a
+// learning that grew the tables; and an image built apart (an import)
+// written in place of the file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,6 +67,17 @@ protected:
         return file.AttachFile(root_.WAt("user/qzim_usr_v3new.bin").c_str()) ? Freq(file, k) : 0;
     }
     std::vector<uint8_t> File() { return ReadFileBytes(root_.At("user/qzim_usr_v3new.bin")); }
+    // The frequency of word k in the only backup there is.
+    uint16_t FreqInBackup(int k) {
+        std::vector<std::string> files;
+        std::error_code error;
+        for (const auto& file : std::filesystem::directory_iterator(root_.At("user/Backup"), error))
+            files.push_back(file.path().string());
+        if (files.size() != 1) return 0;
+        const std::vector<uint8_t> bytes = ReadFileBytes(files[0]);
+        t_usrDictV3Core backup;
+        return backup.LoadCompact(bytes.data(), bytes.size(), nullptr, 0) ? Freq(backup, k) : 0;
+    }
     // Another process learns word k and saves it.
     static void OtherProcessSaves(int k) {
         const pid_t pid = fork();
@@ -182,6 +195,36 @@ TEST_F(SaveStepsTest, AnotherProcessSavingDuringTheStepsLosesNothing) {
     ASSERT_TRUE(env_.manager->FinishSave(*snapshot));
     for (int k : {1, 2, 3}) EXPECT_EQ(1, FreqOnDisk(k)) << k;
     EXPECT_FALSE(dict_.HasUnsavedChanges());
+}
+
+// A learning that doubles the tables moves the image out of the manager's
+// block into a buffer of the dictionary's own. Whichever way the save runs,
+// the words learned from then on are in the file and the backup, and stay
+// in memory when the update check takes the saved file up.
+TEST_F(SaveStepsTest, WordsLearnedAfterTheTablesGrewAreSavedAndBackedUp) {
+    dict_.GetEntry()->backupFlags = kBackupByDict | kBackupWeekly;  // the kernel's registration
+    int k = 0;
+    for (bool steps : {false, true}) {
+        SCOPED_TRACE(steps ? "in steps" : "SaveAll");
+        const auto save = [&] { return steps ? SaveInSteps() : env_.manager->SaveAll(); };
+        ASSERT_TRUE(save());
+        std::filesystem::remove_all(root_.At("user/Backup"));  // the next save backs up
+        for (int learned = 0; learned != 2; ++k) {
+            ASSERT_LT(k, 40000) << "the tables never grew";
+            learned = dict_.LearnWord(Reading(k).get(), Text(k).get(), 0);
+            ASSERT_NE(0, learned) << k;
+        }
+        const int grew = k - 1, late = k++;
+        ASSERT_TRUE(Learn(dict_, late));
+        ASSERT_TRUE(save());
+        EXPECT_FALSE(dict_.HasUnsavedChanges());
+        for (int w : {grew, late}) {
+            EXPECT_EQ(1, FreqOnDisk(w)) << w;
+            EXPECT_EQ(1, FreqInBackup(w)) << w;
+        }
+        EXPECT_TRUE(t_singleton<t_versionManager>::Get().CheckUpdateAll());
+        for (int w : {grew, late}) EXPECT_EQ(1, Freq(dict_, w)) << w;
+    }
 }
 
 // An image built apart from the live dictionary (an import: the live image
