@@ -71,7 +71,6 @@ std::set<std::wstring> RefusedFiles() {
     return names;
 }
 
-// Reports the refused user files set aside since `before` was taken.
 // ": <why>" when the settings map no key at all (the map then cannot be
 // built whatever the files hold), else empty.
 std::wstring NoKeyMapReason() {
@@ -79,6 +78,7 @@ std::wstring NoKeyMapReason() {
     return why ? L": " + std::wstring(why) : std::wstring();
 }
 
+// Reports the refused user files set aside since `before` was taken.
 void ReportSetAside(const std::set<std::wstring>& before) {
     for (const std::wstring& name : RefusedFiles())
         if (!before.count(name)) Report(L"damaged user file set aside: " + name);

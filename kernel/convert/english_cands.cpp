@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <cwchar>
-#include <string>
 
 #include "kernel/convert/cand_array.h"
 #include "kernel/lexicon/py_dict.h"
@@ -78,13 +77,11 @@ bool SearchBoth(t_scopeHeap& pool, User& user, Sys& sys, const t_lstr* key, int 
 // Letters that read as pinyin being typed (zhongguo, zhongg) in the user's
 // English list: pinyin sent as typed, which older versions learned as an
 // English word. Only the system's English list makes them a word.
-bool IsPinyinSentAsTyped(const t_engEntry* e) {
+bool IsPinyinSentAsTyped(t_scopeHeap& pool, const t_engEntry* e) {
     if (!e || !e->text) return false;
-    const uint32_t n = LstrGetLength(e->text);
-    std::wstring text(n, L'\0');
-    for (uint32_t i = 0; i < n; ++i) text[i] = wchar_t(LstrGetUnit(e->text, i));
+    const wchar_t* text = pool.LstrToWide(e->text);
     uint32_t known = 0;
-    return ReadsAsPinyinSyllables(text.c_str()) &&
+    return text && ReadsAsPinyinSyllables(text) &&
            !t_singleton<t_engSysDict>::Get().GetWordFreq(e->text, &known);
 }
 
@@ -92,7 +89,7 @@ bool IsPinyinSentAsTyped(const t_engEntry* e) {
 template <class User, class Sys>
 t_engEntry* FindBest(t_scopeHeap& pool, User& user, Sys& sys, const wchar_t* input,
                      bool* exactInSystem, const t_lstr* prefix,
-                     bool (*skipUser)(const t_engEntry*) = nullptr) {
+                     bool (*skipUser)(t_scopeHeap&, const t_engEntry*) = nullptr) {
     if (exactInSystem) *exactInSystem = false;
     const t_lstr* key = ToLstr(pool, input, size_t(Length(input)));
     t_searchPair r;
@@ -102,14 +99,14 @@ t_engEntry* FindBest(t_scopeHeap& pool, User& user, Sys& sys, const wchar_t* inp
     auto takeLeading = [&](t_strResult** list, uint32_t lead, bool own) {
         for (uint32_t i = 0; i < lead && !chosen; ++i)
             if (list[i] && KeyEqualsInput(list[i]->stored, key) &&
-                !(own && skipUser && skipUser(list[i])) &&
+                !(own && skipUser && skipUser(pool, list[i])) &&
                 !IsDeletedWord(pool, list[i]->text, prefix))
                 chosen = list[i];
     };
     auto bestFurther = [&](t_strResult** list, uint32_t lead, int32_t total, bool own) {
         for (int32_t i = int32_t(lead); i < total; ++i)
             if (list[i] && (!chosen || EngEntryBefore(list[i], chosen)) &&
-                !(own && skipUser && skipUser(list[i])) &&
+                !(own && skipUser && skipUser(pool, list[i])) &&
                 !IsDeletedWord(pool, list[i]->text, prefix))
                 chosen = list[i];
     };
