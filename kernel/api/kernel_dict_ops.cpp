@@ -23,6 +23,7 @@
 #include "kernel/lexicon/small_dicts.h"
 #include "kernel/lexicon/string_dict_user.h"
 #include "kernel/lexicon/stroke_annex.h"
+#include "kernel/runtime/change_count.h"
 #include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/fd_file.h"
@@ -232,22 +233,30 @@ int ReplaceUsrPhrases(const t_apiPhrase* phrases, int32_t count) {
     return r;
 }
 
-uint64_t OpenOrConvertUsrDict(const wchar_t* path, int32_t* count) {
+uint64_t ReplaceUsrDictSince(const wchar_t* path, int mode, int32_t* count, const uint64_t* since) {
+    if (count) *count = 0;
+    if (!path || !*path || (mode != 0 && mode != 1)) return 0;
+    t_changeCount& changes = GetUsrDictChangeCount();
+    t_processLock::t_locker order(changes.Lock());
+    if (since && !changes.Unmoved(*since)) return 0;
     int n = 0;
     int r = 0;
-    if (path && *path) {
+    {
         t_processLock::t_locker lock(GetDictLocker());
-        r = LoadOrConvertUsrDict(path, &n, 0);
+        r = LoadOrConvertUsrDict(path, &n, mode);
     }
+    // A failure leaves everything as it was: nothing to count.
+    if (r) changes.Add();
     if (count) *count = r ? n : 0;
     return uint64_t(r);
 }
 
+uint64_t OpenOrConvertUsrDict(const wchar_t* path, int32_t* count) {
+    return ReplaceUsrDictSince(path, 0, count, nullptr);
+}
+
 uint64_t OpenOrConvertUsrDictMode1(const wchar_t* path) {
-    if (!path || !*path) return 0;
-    int n = 0;
-    t_processLock::t_locker lock(GetDictLocker());
-    return uint64_t(LoadOrConvertUsrDict(path, &n, 1));
+    return ReplaceUsrDictSince(path, 1, nullptr, nullptr);
 }
 
 uint64_t LoadTempUsrDict(const wchar_t* secondListPath, const wchar_t* listPath) {

@@ -58,6 +58,11 @@ int ReplaceUsrPhrases(const t_apiPhrase* phrases, int32_t count);
 // format; 1 with *count the words taken over, 0 with nothing changed.
 uint64_t OpenOrConvertUsrDict(const wchar_t* path, int32_t* count);
 uint64_t OpenOrConvertUsrDictMode1(const wchar_t* path);
+// The same, mode 0 or 1 (LoadOrConvertUsrDict's), for a call that noted
+// the user dictionary's change count (GetUsrDictChangeCount().Others()) in
+// *since when it was sent: 0, with nothing changed, when another process
+// changed the dictionary since. Null: nothing noted. Counted when done.
+uint64_t ReplaceUsrDictSince(const wchar_t* path, int mode, int32_t* count, const uint64_t* since);
 // Merges word-list files into the user dictionary file: the number of
 // listed words it holds after, 0 (nothing changed) when it holds none.
 uint64_t LoadTempUsrDict(const wchar_t* secondListPath, const wchar_t* listPath);

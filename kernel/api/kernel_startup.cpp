@@ -18,6 +18,7 @@
 #include "kernel/convert/phrase_time.h"
 #include "kernel/convert/post_process.h"
 #include "kernel/lexicon/key_map_builder.h"
+#include "kernel/runtime/change_count.h"
 #include "kernel/runtime/codepage.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/kernel_lock.h"
@@ -206,6 +207,7 @@ int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t
     t_dictManager& manager = GetDictManager();
     if (!manager.Init()) Report(L"dictionary manager: " + Text(manager.GetLastError()));
     if (!CreateDictLocker()) Report(L"dictionary lock could not be created");
+    if (!CreateUsrDictChangeCount()) Report(L"user dictionary change count could not be created");
 
     for (const t_kernelDictRow& row : kKernelDicts) {
         t_dictStorageBase& dict = row.dict();
@@ -279,6 +281,7 @@ int ShutdownDictionaries() {
     SetDictVersionSource(nullptr);
     if (t_singletonManager* singletons = t_singletonManagerPtr::Get()) singletons->DestroyAll();
     ReleaseDictLocker();
+    ReleaseUsrDictChangeCount();
     return saved ? 1 : 0;
 }
 

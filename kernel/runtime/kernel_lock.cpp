@@ -40,9 +40,10 @@ void PrintError(const char* what, int err) {
     fprintf(stderr, "%s: %s\n", what, strerror(err));
 }
 
-// Builds a complete lock file beside `path` under a temporary name; returns
-// that name in `tmp`. False (nothing left behind) on any failure.
-bool BuildLockFile(const char* path, char* tmp, size_t tmpSize) {
+// Builds a complete lock file of `bytes` bytes (the mutex, then zeros)
+// beside `path` under a temporary name; returns that name in `tmp`. False
+// (nothing left behind) on any failure.
+bool BuildLockFile(const char* path, size_t bytes, char* tmp, size_t tmpSize) {
     const int n = snprintf(tmp, tmpSize, "%s%sXXXXXX", path, kWriterTempMarker);
     if (n < 0 || static_cast<size_t>(n) >= tmpSize) return false;
     const int fd = mkostemp(tmp, O_CLOEXEC);  // 0600, O_EXCL
@@ -54,9 +55,9 @@ bool BuildLockFile(const char* path, char* tmp, size_t tmpSize) {
     void* map = MAP_FAILED;
     // The blocks are allocated before the mapping is written: a file with
     // a hole would raise SIGBUS at the first write on a full disk.
-    if (const int err = ReserveFileBlocks(fd, kMutexBytes)) {
+    if (const int err = ReserveFileBlocks(fd, int64_t(bytes))) {
         PrintError(tmp, err);
-    } else if ((map = mmap(nullptr, kMutexBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)) ==
+    } else if ((map = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)) ==
                MAP_FAILED) {
         PrintError(tmp, errno);
     } else {
@@ -71,8 +72,8 @@ bool BuildLockFile(const char* path, char* tmp, size_t tmpSize) {
             pthread_mutexattr_destroy(&attr);
         }
         if (r != 0) PrintError("pthread_mutex_init", r);
-        ok = r == 0 && msync(map, kMutexBytes, MS_SYNC) == 0;
-        munmap(map, kMutexBytes);
+        ok = r == 0 && msync(map, bytes, MS_SYNC) == 0;
+        munmap(map, bytes);
     }
     if (close(fd) != 0) ok = false;
     if (!ok) unlink(tmp);
@@ -83,10 +84,11 @@ bool BuildLockFile(const char* path, char* tmp, size_t tmpSize) {
 
 // ---- t_processLock -------------------------------------------------------
 
-bool t_processLock::Create(const wchar_t* name, uint32_t type) {
+bool t_processLock::Create(const wchar_t* name, uint32_t type, size_t sharedBytes) {
     if (m_created && !Close()) return false;
     m_type = type;
-    if (!name || !*name) return false;
+    if (!name || !*name || sharedBytes % 8 != 0 || sharedBytes > kMaxSharedBytes) return false;
+    m_bytes = kMutexBytes + sharedBytes;
     char utf8[kPathBufBytes];
     size_t capacity = sizeof utf8 - 1;
     if (!WideToBytesUtf8(name, utf8, capacity)) return false;
@@ -118,8 +120,7 @@ bool t_processLock::Create(const wchar_t* name, uint32_t type) {
 // process's threads, so the kernel still starts instead of failing whole.
 bool t_processLock::CreateInProcess(const char* name) {
     snprintf(m_path, sizeof m_path, "%s", name);
-    void* map =
-        mmap(nullptr, kMutexBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* map = mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (map == MAP_FAILED) {
         PrintError(m_path, errno);
         m_path[0] = '\0';
@@ -134,7 +135,7 @@ bool t_processLock::CreateInProcess(const char* name) {
     }
     if (r != 0) {
         PrintError("pthread_mutex_init", r);
-        munmap(map, kMutexBytes);
+        munmap(map, m_bytes);
         m_path[0] = '\0';
         return false;
     }
@@ -172,7 +173,7 @@ bool t_processLock::OpenOrBuild() {
                 close(fd);
                 return false;
             }
-            if (st.st_size != static_cast<off_t>(kMutexBytes)) {
+            if (st.st_size != static_cast<off_t>(m_bytes)) {
                 // Not one of ours (published files are always complete):
                 // put a fresh one in its place.
                 fprintf(stderr, "%s: lock file of wrong size replaced\n", m_path);
@@ -185,7 +186,7 @@ bool t_processLock::OpenOrBuild() {
             // A file of the right size may still hold a hole (made by
             // another tool): its blocks are made sure of before it is
             // written through the mapping.
-            if (const int err = ReserveFileBlocks(fd, kMutexBytes)) {
+            if (const int err = ReserveFileBlocks(fd, int64_t(m_bytes))) {
                 PrintError(m_path, err);
                 close(fd);
                 return false;
@@ -207,7 +208,7 @@ bool t_processLock::OpenOrBuild() {
             return false;
         }
         char tmp[kPathBufBytes];
-        if (!BuildLockFile(m_path, tmp, sizeof tmp)) return false;
+        if (!BuildLockFile(m_path, m_bytes, tmp, sizeof tmp)) return false;
         // link() never replaces: when another process published first
         // (EEXIST) its file is the one everybody uses.
         const int linked = link(tmp, m_path);
@@ -296,7 +297,7 @@ bool t_processLock::SetAside() {
 }
 
 bool t_processLock::MapExisting(int fd) {
-    void* map = mmap(nullptr, kMutexBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* map = mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (map == MAP_FAILED) {
         PrintError(m_path, errno);
         return false;
@@ -309,7 +310,7 @@ bool t_processLock::MapExisting(int fd) {
 // by m_dev/m_ino). When somebody else has already replaced it, theirs stays.
 bool t_processLock::ReplaceFile() {
     char tmp[kPathBufBytes];
-    if (!BuildLockFile(m_path, tmp, sizeof tmp)) return false;
+    if (!BuildLockFile(m_path, m_bytes, tmp, sizeof tmp)) return false;
     struct stat st;
     if (lstat(m_path, &st) == 0 && st.st_dev == m_dev && st.st_ino == m_ino) {
         if (rename(tmp, m_path) != 0) {
@@ -324,7 +325,7 @@ bool t_processLock::ReplaceFile() {
 }
 
 void t_processLock::Unmap() {
-    if (m_mutex) munmap(m_mutex, kMutexBytes);
+    if (m_mutex) munmap(m_mutex, m_bytes);
     m_mutex = nullptr;
 }
 

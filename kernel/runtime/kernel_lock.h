@@ -39,16 +39,23 @@ public:
     t_processLock(const t_processLock&) = delete;
     t_processLock& operator=(const t_processLock&) = delete;
 
+    // Most bytes a lock file may share beside its mutex.
+    static constexpr size_t kMaxSharedBytes = 64;
+
     // Opens (or, when missing, builds) the lock file "<user data dir>/<name>"
-    // holding one robust, recursive, process-shared mutex, and maps it. An
+    // holding one robust, recursive, process-shared mutex, followed by
+    // `sharedBytes` bytes (a multiple of 8, zero in a new file) that every
+    // process of the user sees, and maps it. An
     // existing file is never re-initialised; it must be a regular file owned
     // by this user. Anything else there but a symbolic link (a FIFO, a
     // folder) is set aside as "<name>.aside[.N]" (when all nine are taken,
     // "<name>.aside.<random hex>"), never replacing or removing anything,
     // and a new file built.
-    // False (nothing created) when the name is empty or holds '/', the user
-    // data directory is unusable, or the entry is a link or another user's.
-    bool Create(const wchar_t* name, uint32_t type);
+    // A file of another size is replaced by a fresh one.
+    // False (nothing created) when the name is empty or holds '/', the
+    // shared bytes are more than kMaxSharedBytes or no multiple of 8, or the
+    // entry is a link or another user's.
+    bool Create(const wchar_t* name, uint32_t type, size_t sharedBytes = 0);
     bool CreateStr(const std::wstring& name, uint32_t type) { return Create(name.c_str(), type); }
     // Drops this process's mapping; the lock file stays for the others. A
     // lock still held by the calling thread is released first. While another
@@ -76,6 +83,11 @@ public:
     // The name is not kept in wide form.
     const wchar_t* GetName() const { return L""; }
     const char* GetFilePath() const { return m_path; }
+    // The shared bytes after the mutex (8-byte aligned); null when not
+    // created or none were asked for.
+    void* GetSharedBytes() const {
+        return m_created && m_bytes > sizeof(pthread_mutex_t) ? m_mutex + 1 : nullptr;
+    }
 
     using t_locker = t_heldLock<t_processLock>;
 
@@ -88,7 +100,8 @@ private:
     void Unmap();
     int WaitForMutex();
 
-    pthread_mutex_t* m_mutex = nullptr;  // inside the mapped lock file
+    pthread_mutex_t* m_mutex = nullptr;        // inside the mapped lock file
+    size_t m_bytes = sizeof(pthread_mutex_t);  // of the file: the mutex and the shared bytes
     bool m_created = false;
     bool m_inProcess = false;
     char m_path[kPathBufBytes] = {};  // the lock file, multibyte

@@ -502,16 +502,18 @@ bool t_usrDictReplace::Take() {
     return true;
 }
 
-t_usrDictReplace::t_built t_usrDictReplace::Build() {
-    t_usrDictV3Core& live = GetUsrDictInstance();
-    t_dictEntry* entry = live.GetEntry();
-    std::vector<uint8_t> image;
+bool t_usrDictReplace::Build() {
+    m_image.clear();
     m_taken = 0;
-    if (!entry || !entry->manager || (m_mode == 0 && m_live.empty()) ||
-        !BuildImage(m_live.data(), m_live.size(), m_words, m_format, m_mode, m_target, image,
-                    &m_taken))
-        return t_built::kFailed;
-    const int r = entry->manager->WriteMarkedEntry(entry, m_mark, image.data(), image.size());
+    return (m_mode != 0 || !m_live.empty()) &&
+           BuildImage(m_live.data(), m_live.size(), m_words, m_format, m_mode, m_target, m_image,
+                      &m_taken);
+}
+
+t_usrDictReplace::t_built t_usrDictReplace::Write() {
+    t_dictEntry* entry = GetUsrDictInstance().GetEntry();
+    if (!entry || !entry->manager || m_image.empty()) return t_built::kFailed;
+    const int r = entry->manager->WriteMarkedEntry(entry, m_mark, m_image.data(), m_image.size());
     return r > 0 ? t_built::kWritten : r == 0 ? t_built::kReplaced : t_built::kFailed;
 }
 

@@ -66,8 +66,8 @@ bool ParseUsrDictImage(const uint8_t* data, uint64_t size, int format, t_scopeHe
 // user dictionary file and the live dictionary exactly as they were.
 int LoadOrConvertUsrDict(const wchar_t* path, int* count, int mode);
 // LoadOrConvertUsrDict in steps, so that the long work runs without the
-// kernel lock: one object per call, Take and Finish under the lock, Read
-// and Build without it.
+// kernel lock: one object per call, Take and Finish under the lock, Read,
+// Build and Write without it.
 class t_usrDictReplace {
 public:
     enum class t_built { kWritten, kReplaced, kFailed };
@@ -78,10 +78,13 @@ public:
     // when the live dictionary is not a registered one with an image (the
     // caller then runs LoadOrConvertUsrDict whole).
     bool Take();
-    // Builds the new dictionary from the copy and writes it as the user
-    // dictionary file; kReplaced when another writer saved the file since
-    // the Take (nothing written: Take again), kFailed with nothing written.
-    t_built Build();
+    // Builds the new dictionary from the copy; false when it cannot be
+    // built (nothing to write).
+    bool Build();
+    // Writes what Build made as the user dictionary file; kReplaced when
+    // another writer saved the file since the Take (nothing written: Take
+    // again), kFailed with nothing written.
+    t_built Write();
     // After kWritten: the live dictionary takes the file up, keeping the
     // changes made since the Take. The number of words taken over.
     int Finish();
@@ -94,6 +97,7 @@ private:
     t_scopeHeap m_arena;
     t_usrWordRecords m_words;
     std::vector<uint8_t> m_live;
+    std::vector<uint8_t> m_image;  // built
     t_dictManager::t_entryMark m_mark;
 };
 int ConvertV1UsrDict(const wchar_t* path, int* count, int mode);

@@ -9,9 +9,11 @@
 
 #include "kernel/api/convert_dispatch.h"
 #include "kernel/api/kernel_dict_extras.h"
+#include "kernel/api/kernel_dict_ops.h"
 #include "kernel/api/kernel_singletons.h"
 #include "kernel/api/kernel_startup.h"
 #include "kernel/convert/learn_routines.h"
+#include "kernel/runtime/change_count.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/lstr.h"
@@ -231,12 +233,16 @@ bool KernelFinishSave(t_dictSaveSnapshot& snapshot) {
 }
 
 bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count,
-                          const t_lockedStep& locked) {
+                          const t_lockedStep& locked, const uint64_t* since) {
     if (count) *count = 0;
     if (!path || !*path) return false;
     const int mode = restore ? 1 : 0;
+    t_changeCount& changes = GetUsrDictChangeCount();
+    // Another process's change since the call was sent came from a call
+    // sent after it: landing now would undo that one.
+    const auto overtaken = [&] { return since && !changes.Unmoved(*since); };
     t_usrDictReplace job;
-    if (!job.Read(path, mode)) return false;
+    if (!job.Read(path, mode) || overtaken()) return false;
     // Another process saving between the copy and the write makes the
     // build start again from its file; one that keeps saving gets the
     // whole operation under the lock.
@@ -248,7 +254,16 @@ bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count,
             taken = job.Take();
         });
         if (!taken) break;
-        const t_usrDictReplace::t_built built = job.Build();
+        if (!job.Build()) return false;
+        t_usrDictReplace::t_built built;
+        {
+            // Checked, written and counted in one step against the other
+            // processes' changes.
+            t_processLock::t_locker order(changes.Lock());
+            if (overtaken()) return false;
+            built = job.Write();
+            if (built == t_usrDictReplace::t_built::kWritten) changes.Add();
+        }
         if (built == t_usrDictReplace::t_built::kFailed) return false;
         if (built == t_usrDictReplace::t_built::kReplaced) continue;
         int takenWords = 0;
@@ -260,8 +275,7 @@ bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count,
         return true;
     }
     uint64_t r = 0;
-    locked(
-        [&] { r = restore ? OpenOrConvertUsrDictMode1(path) : OpenOrConvertUsrDict(path, count); });
+    locked([&] { r = ReplaceUsrDictSince(path, mode, count, since); });
     return r != 0;
 }
 
@@ -324,16 +338,26 @@ bool KernelCommitUsrDictUpload() {
     return PathRename(upload, last);
 }
 
-bool KernelRemoveUsrDict() {
+uint64_t KernelUsrDictChangeMark() {
+    return GetUsrDictChangeCount().Others();
+}
+
+bool KernelRemoveUsrDict(const uint64_t* since) {
     static const wchar_t* const kFiles[] = {kExtDictFile,       L"qzim_usr.bin",
                                             L"qzim_usr_v1.bin", L"qzim_usr_v2new.bin",
                                             L"qzim_usr_v2.bin", kUsrDictFileName};
+    t_changeCount& changes = GetUsrDictChangeCount();
+    t_processLock::t_locker order(changes.Lock());
+    if (since && !changes.Unmoved(*since)) return false;
     t_processLock::t_locker lock(GetDictLocker());
     t_entryFileLock fileLock(GetUsrDictInstance());
     // The backups go with the dictionaries: a link or a stranger's folder in
     // their place is found before anything is deleted.
     t_pathName backup;
     if (!GetBackupDir(backup, false)) return false;
+    // Counted before the first file goes: a removal stopped half-way has
+    // changed the dictionary too.
+    changes.Add();
     for (const wchar_t* name : kFiles) {
         t_pathName file;
         if (!UserFile(name, file)) return false;

@@ -79,9 +79,12 @@ bool KernelFinishSave(t_dictSaveSnapshot& snapshot);
 // parsing, building and writing outside `locked`, which runs the short
 // steps under the caller's engine lock. Falls back to the whole operation
 // under it when the steps cannot be used. As ImportUsrDict's result.
+// `since`: the user dictionary's change count (GetUsrDictChangeCount's
+// Others) noted when the call was sent, or null; the call is refused, with
+// nothing changed, when another process changed the dictionary since.
 using t_lockedStep = std::function<void(const std::function<void()>&)>;
 bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count,
-                          const t_lockedStep& locked);
+                          const t_lockedStep& locked, const uint64_t* since = nullptr);
 // The list replaces the user's custom phrases (others end up deleted).
 bool KernelImportUsrAbbrList(const t_apiPhrase* records, int32_t count);
 // The user's custom phrases written to their file.
@@ -97,5 +100,8 @@ bool KernelDropEmptyUsrExtDict();
 // touched) without it.
 bool KernelCommitUsrDictUpload();
 // Removes every user dictionary file and the backups, and the live user
-// dictionaries forget their words (unsaved ones included).
-bool KernelRemoveUsrDict();
+// dictionaries forget their words (unsaved ones included). `since` as
+// KernelReplaceUsrDict's.
+bool KernelRemoveUsrDict(const uint64_t* since = nullptr);
+// The user dictionary's change count a call notes when it is sent.
+uint64_t KernelUsrDictChangeMark();

@@ -30,10 +30,11 @@ protected:
 class IVetraStepwiseImport {
 public:
     // Without the lock: ImportUsrDict (restore false) or RestoreUsrDict,
-    // whose short steps `locked` runs under it.
+    // whose short steps `locked` runs under it. `mark`, when not null: as
+    // IVetraUsrDictOrder's.
     virtual bool ReplaceUsrDictInSteps(
         const char* path, bool restore, uint32_t* wordCount,
-        const std::function<void(const std::function<void()>&)>& locked) = 0;
+        const std::function<void(const std::function<void()>&)>& locked, const uint64_t* mark) = 0;
     // Without the lock, right after a save: BackupUsrDict, whose copy of
     // the user dictionary file `locked` takes under it; the target is
     // written without it.

@@ -444,14 +444,32 @@ bool CVetraCoreEngine::ImportUsrDict(const char* path, uint32_t* wordCount) {
 
 bool CVetraCoreEngine::ReplaceUsrDictInSteps(
     const char* path, bool restore, uint32_t* wordCount,
-    const std::function<void(const std::function<void()>&)>& locked) {
+    const std::function<void(const std::function<void()>&)>& locked, const uint64_t* mark) {
     if (wordCount) *wordCount = 0;
     auto wide = std::make_unique<t_wideArg>(path);
     if (!wide->Ok()) return false;
     int32_t n = 0;
-    const bool ok = KernelReplaceUsrDict(wide->Get(), restore, &n, locked);
+    const bool ok = KernelReplaceUsrDict(wide->Get(), restore, &n, locked, mark);
     if (wordCount) *wordCount = ok ? uint32_t(n) : 0;
     return ok;
+}
+
+uint64_t CVetraCoreEngine::UsrDictChangeMark() {
+    return KernelUsrDictChangeMark();
+}
+
+bool CVetraCoreEngine::ImportUsrDictSince(uint64_t mark, const char* path, uint32_t* wordCount) {
+    return ReplaceUsrDictInSteps(
+        path, false, wordCount, [](const std::function<void()>& step) { step(); }, &mark);
+}
+
+bool CVetraCoreEngine::RestoreUsrDictSince(uint64_t mark, const char* path) {
+    return ReplaceUsrDictInSteps(
+        path, true, nullptr, [](const std::function<void()>& step) { step(); }, &mark);
+}
+
+bool CVetraCoreEngine::RemoveUsrDictSince(uint64_t mark) {
+    return KernelRemoveUsrDict(&mark);
 }
 
 bool CVetraCoreEngine::RestoreUsrDict(const char* path) {

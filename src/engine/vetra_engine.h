@@ -9,10 +9,12 @@
 #include "src/engine/engine_iface.h"
 #include "src/engine/punctuation.h"
 #include "src/engine/split_save.h"
+#include "src/engine/usr_dict_order.h"
 
 class CVetraCoreEngine final : public IVetraCoreEngine,
                                public IVetraSplitSave,
                                public IVetraStepwiseImport,
+                               public IVetraUsrDictOrder,
                                public IVetraPunctuation {
 public:
     // Text arguments are converted into buffers of this many wide characters,
@@ -38,9 +40,13 @@ public:
     std::unique_ptr<t_dictSaveSnapshot> NewSaveSnapshot() override;
     bool TakeSaveSnapshot(t_dictSaveSnapshot& snapshot) override;
     bool FinishSave(t_dictSaveSnapshot& snapshot) override;
-    bool ReplaceUsrDictInSteps(
-        const char* path, bool restore, uint32_t* wordCount,
-        const std::function<void(const std::function<void()>&)>& locked) override;
+    bool ReplaceUsrDictInSteps(const char* path, bool restore, uint32_t* wordCount,
+                               const std::function<void(const std::function<void()>&)>& locked,
+                               const uint64_t* mark) override;
+    uint64_t UsrDictChangeMark() override;
+    bool ImportUsrDictSince(uint64_t mark, const char* path, uint32_t* wordCount) override;
+    bool RestoreUsrDictSince(uint64_t mark, const char* path) override;
+    bool RemoveUsrDictSince(uint64_t mark) override;
     bool StartKernelInSteps(
         const std::function<void(const std::function<void()>&)>& locked) override;
     bool BackupUsrDictInSteps(

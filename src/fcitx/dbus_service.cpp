@@ -97,7 +97,8 @@ const char* VetraDBusIntrospection() {
     return kIntrospection;
 }
 
-DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engine) {
+DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engine,
+                                    const uint64_t* mark) {
     if (dbus_message_is_method_call(message, DBUS_INTERFACE_INTROSPECTABLE, "Introspect")) {
         DBusMessage* reply = dbus_message_new_method_return(message);
         if (reply && !dbus_message_append_args(reply, DBUS_TYPE_STRING, &kIntrospection,
@@ -109,8 +110,9 @@ DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engi
     }
     const t_method method = MethodOf(message);
     if (method == t_method::kNone) return nullptr;
+    IVetraUsrDictOrder* order = mark ? dynamic_cast<IVetraUsrDictOrder*>(&engine) : nullptr;
     if (method == t_method::kRemove) {
-        const bool ok = engine.RemoveUsrDict();
+        const bool ok = order ? order->RemoveUsrDictSince(*mark) : engine.RemoveUsrDict();
         FcitxLog(INFO, "FcitxVetraPYDBusEventHandler::UsrDictRemove = %d", int(ok));
         return Reply(message, ok, nullptr);
     }
@@ -131,12 +133,14 @@ DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engi
     bool ok = false;
     switch (method) {
         case t_method::kImport:
-            ok = named && engine.ImportUsrDict(name, &count);
+            ok = named && (order ? order->ImportUsrDictSince(*mark, name, &count)
+                                 : engine.ImportUsrDict(name, &count));
             FcitxLog(INFO, "FcitxVetraPYDBusEventHandler::UsrDictImport = %d ,%d", int(ok),
                      int(count));
             return Reply(message, ok, &count);
         case t_method::kRestore:
-            ok = named && engine.RestoreUsrDict(name);
+            ok = named &&
+                 (order ? order->RestoreUsrDictSince(*mark, name) : engine.RestoreUsrDict(name));
             return Reply(message, ok, nullptr);
         case t_method::kBackup:
             if (named) {
@@ -212,8 +216,14 @@ bool t_vetraDBusCalls::Queue(DBusConnection* connection, DBusMessage* message) {
             return false;
         }
     }
-    m_shared->queued.push_back({connection ? dbus_connection_ref(connection) : nullptr,
-                                dbus_message_ref(message), nullptr});
+    t_call call{connection ? dbus_connection_ref(connection) : nullptr, dbus_message_ref(message),
+                nullptr, std::nullopt};
+    // Noted now, not when the call runs: a change another process makes
+    // while this one waits behind a slow call came from a later call.
+    if (ChangesDictionary(message))
+        if (auto* order = dynamic_cast<IVetraUsrDictOrder*>(m_engine))
+            call.mark = order->UsrDictChangeMark();
+    m_shared->queued.push_back(call);
     ++m_shared->outstanding;
     m_shared->wake.notify_all();
     return true;
@@ -277,7 +287,8 @@ void t_vetraDBusCalls::Run(std::shared_ptr<t_shared> shared, IVetraCoreEngine* e
         shared->busy = true;
         shared->since = std::chrono::steady_clock::now();
         lock.unlock();
-        call.answer = AnswerVetraDBusMessage(call.message, *engine);
+        call.answer =
+            AnswerVetraDBusMessage(call.message, *engine, call.mark ? &*call.mark : nullptr);
         lock.lock();
         shared->done.push_back(call);
         if (shared->server != id) {  // left behind: another thread serves the queue

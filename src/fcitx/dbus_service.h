@@ -12,10 +12,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "src/engine/engine_iface.h"
+#include "src/engine/usr_dict_order.h"
 
 namespace n_fcitx {
 
@@ -28,8 +30,11 @@ const char* VetraDBusIntrospection();
 // The answer to one message sent to the object: a method return or an error
 // (the caller sends and unrefs it), or null when the message is not one of the
 // object's methods (other handlers, and libdbus's own UnknownMethod error,
-// answer it) or no answer could be made.
-DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engine);
+// answer it) or no answer could be made. `mark`: the engine's user
+// dictionary mark (IVetraUsrDictOrder) noted when the message arrived, or
+// null; a change is then refused when another process's change came since.
+DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engine,
+                                    const uint64_t* mark = nullptr);
 // The failure answer of one of the object's methods (false, and a count of
 // 0 where the method has one), without running it; null for other messages.
 DBusMessage* RefuseVetraDBusMessage(DBusMessage* message);
@@ -42,7 +47,10 @@ DBusMessage* RefuseVetraDBusMessage(DBusMessage* message);
 // calls queued behind another such one are answered false at once. Calls
 // that change the dictionary (import, restore, removal) never overtake:
 // while a call left behind still runs, each is answered false at once
-// without running. A backup, which changes nothing, may pass.
+// without running. A backup, which changes nothing, may pass. Each change
+// notes the engine's mark when it is queued (IVetraUsrDictOrder, when the
+// engine offers it), so that one overtaken by another process's change,
+// behind a slow call or while reading its file, is refused as well.
 class t_vetraDBusCalls {
 public:
     // How long fcitx's end waits for calls still running.
@@ -56,6 +64,7 @@ public:
         DBusConnection* connection = nullptr;  // referenced; null: nobody to answer
         DBusMessage* message = nullptr;        // referenced
         DBusMessage* answer = nullptr;         // once run; null: none could be made
+        std::optional<uint64_t> mark;          // noted when queued
     };
 
     explicit t_vetraDBusCalls(IVetraCoreEngine* engine,

@@ -14,16 +14,20 @@
 #include "src/engine/engine_iface.h"
 #include "src/engine/punctuation.h"
 #include "src/engine/split_save.h"
+#include "src/engine/usr_dict_order.h"
 
 namespace n_fcitx {
 
-class t_serializedEngine final : public IVetraCoreEngine, public IVetraPunctuation {
+class t_serializedEngine final : public IVetraCoreEngine,
+                                 public IVetraPunctuation,
+                                 public IVetraUsrDictOrder {
 public:
     // split: the inner engine's save in steps, or null.
     explicit t_serializedEngine(IVetraCoreEngine* inner, IVetraSplitSave* split = nullptr)
         : m_inner(inner),
           m_split(split),
           m_steps(dynamic_cast<IVetraStepwiseImport*>(inner)),
+          m_order(dynamic_cast<IVetraUsrDictOrder*>(inner)),
           m_punctuation(dynamic_cast<IVetraPunctuation*>(inner)) {}
     ~t_serializedEngine() = default;
 
@@ -208,20 +212,12 @@ public:
         t_lock lock(m_mutex);
         return m_inner->NotifyUsrDictV3Changed();
     }
-    // The file is read, the new dictionary built and written without the
-    // mutex when the inner engine offers the steps: a keystroke meanwhile
-    // waits only for the copy and the final attach.
+    // In steps when the inner engine offers them (ReplaceUsrDict below).
     bool ImportUsrDict(const char* path, uint32_t* wordCount) override {
-        ++m_changes;
-        if (m_steps) return m_steps->ReplaceUsrDictInSteps(path, false, wordCount, Locked());
-        t_lock lock(m_mutex);
-        return m_inner->ImportUsrDict(path, wordCount);
+        return ReplaceUsrDict(path, false, wordCount, nullptr);
     }
     bool RestoreUsrDict(const char* path) override {
-        ++m_changes;
-        if (m_steps) return m_steps->ReplaceUsrDictInSteps(path, true, nullptr, Locked());
-        t_lock lock(m_mutex);
-        return m_inner->RestoreUsrDict(path);
+        return ReplaceUsrDict(path, true, nullptr, nullptr);
     }
     // After a save (the caller's): the copy of the file is taken under the
     // mutex, the target written without it, so a target that stops
@@ -235,6 +231,20 @@ public:
         t_lock lock(m_mutex);
         ++m_changes;
         return m_inner->RemoveUsrDict();
+    }
+
+    // Without an inner engine that keeps the order the calls are plain ones.
+    uint64_t UsrDictChangeMark() override { return m_order ? m_order->UsrDictChangeMark() : 0; }
+    bool ImportUsrDictSince(uint64_t mark, const char* path, uint32_t* wordCount) override {
+        return ReplaceUsrDict(path, false, wordCount, &mark);
+    }
+    bool RestoreUsrDictSince(uint64_t mark, const char* path) override {
+        return ReplaceUsrDict(path, true, nullptr, &mark);
+    }
+    bool RemoveUsrDictSince(uint64_t mark) override {
+        t_lock lock(m_mutex);
+        ++m_changes;
+        return m_order ? m_order->RemoveUsrDictSince(mark) : m_inner->RemoveUsrDict();
     }
     IVetraCoreQuickInputResult* QueryQuickInput(uint32_t page, uint32_t filter1,
                                                 uint32_t filter2) override {
@@ -258,6 +268,19 @@ public:
 
 private:
     using t_lock = std::lock_guard<std::recursive_mutex>;
+    // The file is read, the new dictionary built and written without the
+    // mutex when the inner engine offers the steps: a keystroke meanwhile
+    // waits only for the copy and the final attach.
+    bool ReplaceUsrDict(const char* path, bool restore, uint32_t* wordCount, const uint64_t* mark) {
+        ++m_changes;
+        if (m_steps)
+            return m_steps->ReplaceUsrDictInSteps(path, restore, wordCount, Locked(), mark);
+        t_lock lock(m_mutex);
+        if (mark && m_order)
+            return restore ? m_order->RestoreUsrDictSince(*mark, path)
+                           : m_order->ImportUsrDictSince(*mark, path, wordCount);
+        return restore ? m_inner->RestoreUsrDict(path) : m_inner->ImportUsrDict(path, wordCount);
+    }
     std::function<void(const std::function<void()>&)> Locked() {
         return [this](const std::function<void()>& step) {
             t_lock lock(m_mutex);
@@ -268,6 +291,7 @@ private:
     IVetraCoreEngine* m_inner;
     IVetraSplitSave* m_split;
     IVetraStepwiseImport* m_steps;
+    IVetraUsrDictOrder* m_order;
     IVetraPunctuation* m_punctuation;
     std::recursive_mutex m_mutex;
     std::mutex m_saveMutex;  // taken before m_mutex, never while holding it

@@ -167,6 +167,30 @@ vetra_e2e(DBusRemovalAfterASlowBackupIsRefused
   RUN ${slow_run} --expect-log "^REPLY\tfalse$" --expect-log "^REPLY\ttrue\t1$" --expect-nonempty stall/out/b.bin
   DRIVE --timeout 60000 ${learn_ni} ${send_vetrapy} UsrDictBackup s:@HOME@/stall/out/b.bin ${after_slow}
         ${vetrapy} UsrDictRemove await-reply 0 type ni cands expect-first 泥)
+# Two fcitx of one HOME (two sessions of one user) keep that order too: a
+# call held in the second (its file on a slow mount, which answers once the
+# first, started meanwhile, has answered a later change) is refused, with
+# nothing of it done, and the later change stays. The held call used to
+# land last, undoing the change answered true meanwhile. 泥 is learned
+# first.
+#   restore, then an import of 50 words: 泥 and the 50 words
+#   restore, then a removal: no word
+#   import, then a removal: no word
+set(beside_run ${ime_run} ${stall_preload} --fcitx-env VETRA_STALL_DIR=stall --fcitx-env VETRA_STALL_UNTIL=stall.go
+    --home-file stall/r.bin "${slow_dict}" --home-file w.bin "${later_dict}")
+set(held_in_second --beside-second --timeout 60000 ${again} ${send_vetrapy})
+set(then_in_first note held await-reply 0 --on-first ${again} ${vetrapy})
+set(let_go touch @HOME@/stall.go)
+vetra_e2e(DBusImportInAnotherFcitxAfterASlowRestore
+  RUN ${beside_run} --expect-log "^REPLY\tfalse$" --expect-log "^REPLY\ttrue\t50$" --check "${count_words} 51"
+  DRIVE ${learn_ni} ${held_in_second} UsrDictRestore s:@HOME@/stall/r.bin
+        ${then_in_first} UsrDictImport s:@HOME@/w.bin ${let_go})
+vetra_e2e(DBusRemovalInAnotherFcitxAfterASlowRestore
+  RUN ${beside_run} --expect-log "^REPLY\tfalse$" --expect-log "^REPLY\ttrue$" --check "${count_words} 0"
+  DRIVE ${learn_ni} ${held_in_second} UsrDictRestore s:@HOME@/stall/r.bin ${then_in_first} UsrDictRemove ${let_go})
+vetra_e2e(DBusRemovalInAnotherFcitxAfterASlowImport
+  RUN ${beside_run} --expect-log "^REPLY\tfalse\t0$" --expect-log "^REPLY\ttrue$" --check "${count_words} 0"
+  DRIVE ${learn_ni} ${held_in_second} UsrDictImport s:@HOME@/stall/r.bin ${then_in_first} UsrDictRemove ${let_go})
 # A backup never replaces the system's own files: a lock file (two fcitx of
 # the user then no longer excluded each other), a new name in the lock
 # folder, the live user dictionary, the key map, the version file and the

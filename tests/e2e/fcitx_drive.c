@@ -62,6 +62,7 @@
  *                        milliseconds is at most MAX milliseconds  -> "CPU <ms> <MS>"
  *   note TEXT            print "NOTE <text>" (marks where a step begins for a reader
  *                        of the output, e.g. scripts/demo)
+ *   touch PATH           make the empty file PATH (tells the stall shim to let go)
  *
  * Output: one event per line, fields separated by TAB, texts as JSON strings:
  *   SIGNAL <interface> <member> <path> <arg>...      every signal of the fcitx IC, IM and kimpanel
@@ -928,6 +929,10 @@ int main(int argc, char** argv) {
             } else {
                 collect(ms, ms);
             }
+            continue;
+        } else if (strcmp(cmd, "touch") == 0 && need(i, argc, 1, cmd)) {
+            FILE* f = fopen(argv[++i], "a");
+            if (!f || fclose(f) != 0) die("cannot make %s", argv[i]);
             continue;
         } else if (strcmp(cmd, "note") == 0 && need(i, argc, 1, cmd)) {
             printf("NOTE\t");

@@ -53,8 +53,12 @@
 # started when not running, and "--on-first" goes back to the first one; the
 # second keeps running across them until a "--restart" ends one of its phases
 # or the run ends (the first stops at the end of each of its phases, as with
-# "--restart", or is killed with "--kill-on-second"). Exit status 0 when the
-# driver and every check pass.
+# "--restart", or is killed with "--kill-on-second"). "--beside-second" runs
+# the next commands on the second fcitx beside the phases that follow (a
+# call held there while the first answers others): those start once its
+# driver printed a NOTE line or ended, and the run waits for it (its output
+# joins the driver's) before it stops the second and checks. Exit status 0
+# when the driver and every check pass.
 set -uo pipefail
 
 drive= im=vetrapinyin page_size=5 hang=0 watchdog=0 fifo_reader=0 keep=0 preload= server=
@@ -83,7 +87,7 @@ while [ $# -gt 0 ]; do
         --expect-fifo-signalled) checks+=("$1" ""); shift ;;
         --check) checks+=("$1" "$2"); shift 2 ;;
         --) shift; driver_cmds=("$@"); break ;;
-        -h|--help) sed -n '2,57p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,61p' "$0"; exit 0 ;;
         *) echo "run_e2e.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -123,6 +127,7 @@ stop_fcitx() {
 }
 cleanup() {
     local rc=$?
+    [ -n "${beside_pid:-}" ] && kill "$beside_pid" 2>/dev/null
     stop_fcitx
     stop_second
     for ((k=${#pids[@]}-1; k>=0; k--)); do
@@ -293,10 +298,31 @@ stop_second() {
 }
 
 phase=()
-# run_phase END-MARKER TARGET: the phase's commands on fcitx TARGET (first or
-# second); the first stops at the end of its phase, the second only on a
-# "--restart".
+beside_pid=
+# wait_beside: the phase run beside the others ends; its output joins the driver's.
+wait_beside() {
+    [ -n "$beside_pid" ] || return 0
+    wait "$beside_pid" || rc=1
+    beside_pid=
+    cat "$work/beside.log" >>"$work/drive.log"
+}
+# run_phase END-MARKER TARGET: the phase's commands on fcitx TARGET (first,
+# second, or beside: on the second, in the background); the first stops at
+# the end of its phase, the second only on a "--restart".
 run_phase() {
+    if [ "$2" = beside ]; then
+        wait_beside
+        start_second
+        : >"$work/beside.log"
+        DBUS_SESSION_BUS_ADDRESS=$second_bus timeout 120 "$drive" "${phase[@]}" >"$work/beside.log" 2>&1 &
+        beside_pid=$!
+        for _ in $(seq 1200); do
+            grep -q '^NOTE' "$work/beside.log" && break
+            kill -0 "$beside_pid" 2>/dev/null || break
+            sleep 0.05
+        done
+        return
+    fi
     if [ "$2" = second ]; then
         start_second
         DBUS_SESSION_BUS_ADDRESS=$second_bus timeout 120 "$drive" "${phase[@]}" >>"$work/drive.log" 2>&1 || rc=1
@@ -324,16 +350,17 @@ run_phase() {
 target=first
 for arg in "${driver_cmds[@]+"${driver_cmds[@]}"}" --restart; do
     case $arg in
-        --restart|--kill-restart|--term-restart|--on-second|--kill-on-second|--on-first)
+        --restart|--kill-restart|--term-restart|--on-second|--kill-on-second|--on-first|--beside-second)
             end=$arg
             [ "$arg" = --kill-on-second ] && end=--kill-restart
             [ ${#phase[@]} -gt 0 ] && run_phase "$end" "$target"
             phase=()
             target=first
-            case $arg in --on-second|--kill-on-second) target=second ;; esac ;;
+            case $arg in --on-second|--kill-on-second) target=second ;; --beside-second) target=beside ;; esac ;;
         *) phase+=("${arg//@HOME@/$home}") ;;
     esac
 done
+wait_beside
 stop_second >>"$work/drive.log"
 # the fifo reader needs a moment to note its release
 [ "$fifo_reader" = 1 ] && for _ in $(seq 20); do [ -e "$work/fifo.released" ] && break; sleep 0.05; done

@@ -6,6 +6,9 @@
  *                          returns: a network mount whose server died
  *   VETRA_STALL_MS=N       ... or returns after N milliseconds, each time: a
  *                          mount whose server answers that late
+ *   VETRA_STALL_UNTIL=FILE ... or returns once FILE (relative: under $HOME)
+ *                          exists, at most after 60 s: a mount that answers
+ *                          when the test says so
  *   VETRA_REDIRECT=FROM=TO opening FROM opens TO instead: a file the package
  *                          installs, taken from the build
  * Every other call goes straight to the C library. Only libc and libdl.
@@ -34,17 +37,37 @@ static int under_stall_dir(const char* path) {
     return strncmp(path, dir, n) == 0 && (path[n] == '/' || path[n] == '\0');
 }
 
-/* Blocks for VETRA_STALL_MS, or for good without it; a signal handler
- * still runs (and fcitx's end kills it). */
+static void sleep_ms(long ms) {
+    struct timespec left = {ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+/* Until VETRA_STALL_UNTIL names a file that exists, for 60 s at most. */
+static void stall_until(const char* file) {
+    char path[4096];
+    const char* home = getenv("HOME");
+    if (file[0] != '/' && home)
+        snprintf(path, sizeof path, "%s/%s", home, file);
+    else
+        snprintf(path, sizeof path, "%s", file);
+    for (int i = 0; i < 3000 && access(path, F_OK) != 0; ++i) sleep_ms(20);
+}
+
+/* Blocks for VETRA_STALL_MS, until VETRA_STALL_UNTIL, or for good without
+ * either; a signal handler still runs (and fcitx's end kills it). */
 static void stall_if_under(const char* path) {
     if (!under_stall_dir(path)) return;
+    const char* until = getenv("VETRA_STALL_UNTIL");
+    if (until && *until) {
+        stall_until(until);
+        return;
+    }
     const char* ms = getenv("VETRA_STALL_MS");
     const long hold = ms ? atol(ms) : 0;
     if (hold <= 0)
         for (;;) pause();
-    struct timespec left = {hold / 1000, (hold % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    sleep_ms(hold);
 }
 
 static const char* redirected(const char* path) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -202,7 +203,7 @@ public:
         return m_calls;
     }
 
-private:
+protected:
     bool Record(const std::string& what, const std::string& path) {
         std::unique_lock<std::mutex> lock(m_mutex);
         if (path.rfind("/held/", 0) == 0) {
@@ -213,6 +214,8 @@ private:
         m_calls.push_back(what + path);
         return true;
     }
+
+private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     int m_held = 0;
@@ -292,6 +295,59 @@ TEST(VetraDBusCalls, ChangesNeverOvertakeACallStillRunning) {
         EXPECT_EQ(engine.Calls(), c.calls);
         Send(calls, remove);
         EXPECT_EQ(Await(calls, 1), std::vector<std::string>{"UsrDictRemove true"});
+        EXPECT_TRUE(calls.Stop(1s));
+    }
+}
+
+// The held engine keeping the order across processes: `others` stands for
+// the changes other processes made; a change whose mark they moved is
+// refused, as the kernel does.
+class t_orderedEngine : public t_heldEngine, public IVetraUsrDictOrder {
+public:
+    uint64_t UsrDictChangeMark() override { return others; }
+    bool ImportUsrDictSince(uint64_t mark, const char* path, uint32_t* n) override {
+        return mark == others ? ImportUsrDict(path, n) : Refused("Import ", path);
+    }
+    bool RestoreUsrDictSince(uint64_t mark, const char* path) override {
+        return mark == others ? RestoreUsrDict(path) : Refused("Restore ", path);
+    }
+    bool RemoveUsrDictSince(uint64_t mark) override {
+        return mark == others ? RemoveUsrDict() : Refused("Remove", "");
+    }
+
+    std::atomic<uint64_t> others{0};
+
+private:
+    bool Refused(const std::string& what, const std::string& path) {
+        Record("refused " + what, path);
+        return false;
+    }
+};
+
+// A change notes the mark when it arrives, not when it runs: another
+// process's change while it waits behind a slow call came from a later
+// call, and the change is refused with nothing done (taken when it ran, the
+// mark let it land after that later change, undoing it).
+TEST(VetraDBusCalls, ChangesWaitingBehindASlowCallKeepTheirArrivalMark) {
+    const struct {
+        t_sent later;
+        std::string answer, call;
+    } cases[] = {
+        {{"UsrDictImport", "s:/d/w"}, "UsrDictImport false 0", "refused Import /d/w"},
+        {{"UsrDictRestore", "s:/d/b.bin"}, "UsrDictRestore false", "refused Restore /d/b.bin"},
+        {{"UsrDictRemove", "-"}, "UsrDictRemove false", "refused Remove"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.later.method);
+        t_orderedEngine engine;
+        t_vetraDBusCalls calls(&engine);
+        Send(calls, {"UsrDictBackup", "s:/held/b.bin"});
+        engine.WaitHeld();
+        Send(calls, c.later);
+        ++engine.others;
+        engine.LetGo();
+        EXPECT_EQ(Await(calls, 2), (std::vector<std::string>{"UsrDictBackup true 1", c.answer}));
+        EXPECT_EQ(engine.Calls().back(), c.call);
         EXPECT_TRUE(calls.Stop(1s));
     }
 }

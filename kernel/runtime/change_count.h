@@ -1,0 +1,55 @@
+// t_changeCount: a count of changes that every process of the user sees,
+// kept in a lock file of its own beside the mutex that orders them. A call
+// that takes its time (a restore reading a slow file) notes the count when
+// it is sent, and checks it under the lock before it changes anything: a
+// change another process made meanwhile, for a call sent later, has moved
+// it. Any thread; Create and Close run before and after concurrent use.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "kernel/runtime/kernel_lock.h"
+
+class t_changeCount {
+public:
+    t_changeCount() = default;
+    t_changeCount(const t_changeCount&) = delete;
+    t_changeCount& operator=(const t_changeCount&) = delete;
+
+    // The lock file "<user data dir>/<name>" with the count (see
+    // t_processLock::Create: what stands there and is no such file is set
+    // aside or replaced, never used). Without a usable data directory the
+    // count is this process's only. True when it already exists.
+    bool Create(const wchar_t* name);
+    bool Close() { return m_lock.Close(); }
+    bool IsCreated() const { return m_lock.IsCreated(); }
+
+    // The changes the other processes counted so far: this process's own are
+    // left out, since its calls keep their order by other means. Never
+    // waits; 0 when not created.
+    uint64_t Others() const;
+    // The lock a change is checked, made and counted under. Taken before
+    // every other lock of the kernel.
+    t_processLock& Lock() { return m_lock; }
+    // Under the lock: no other process counted a change since `mark` (an
+    // Others value).
+    bool Unmoved(uint64_t mark) const { return Others() == mark; }
+    // Under the lock, once a change may have been made: counts it.
+    void Add();
+
+private:
+    t_processLock m_lock;
+    mutable std::mutex m_ownLock;
+    // This process's changes. Kept when the lock file is opened again, so
+    // marks taken before stay true.
+    uint64_t m_own = 0;
+};
+
+// The changes that replace or empty the user dictionary (an import, a
+// restore, a removal), "ImeKernel_UsrDictChanges". Learning is no such
+// change. Created once; true when it already exists.
+bool CreateUsrDictChangeCount();
+// Closes it when created (kernel shut-down).
+void ReleaseUsrDictChangeCount();
+t_changeCount& GetUsrDictChangeCount();

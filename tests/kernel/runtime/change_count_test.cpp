@@ -1,0 +1,71 @@
+// The change count processes share through a lock file. The other process
+// is a forked child that leaves with _exit; every wait is bounded.
+#include "kernel/runtime/change_count.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "tests/kernel/runtime/runtime_support.h"
+
+namespace {
+
+using ChangeCountTest = TempHomeTest;
+
+// A change counted in one process moves the marks of the others, never the
+// counting process's own (its calls keep their order by other means).
+// Whatever stood in the count's place before gives a working count, not a
+// refused start: a lock file without the count (of another size), a count
+// written over with anything, a FIFO.
+TEST_F(ChangeCountTest, AnotherProcessesChangeMovesTheMark) {
+    const struct {
+        const char* name;
+        bool (*make)(const std::string&);
+    } cases[] = {
+        {"Fresh", [](const std::string&) { return true; }},
+        {"PlainLock",
+         [](const std::string& p) { return WriteFileBytes(p, std::string(40, '\0')); }},
+        {"WrittenOver",
+         [](const std::string& p) {
+             t_changeCount made;
+             const std::wstring name = Widen(p.substr(p.rfind('/') + 1));
+             const int fd = made.Create(name.c_str()) ? open(p.c_str(), O_WRONLY) : -1;
+             const std::string all(8, '\xff');
+             const bool written = fd >= 0 && pwrite(fd, all.data(), 8, 40) == 8;
+             if (fd >= 0) close(fd);
+             return made.Close() && written;
+         }},
+        {"Fifo", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }},
+    };
+    ASSERT_EQ(0, mkdir(home.DataDir().c_str(), 0700));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.make(home.DataDir() + "/" + c.name));
+        const std::wstring name = Widen(c.name);
+        t_changeCount count;
+        ASSERT_TRUE(count.Create(name.c_str()));
+        const uint64_t start = count.Others();
+        {
+            t_processLock::t_locker lock(count.Lock());
+            count.Add();
+            EXPECT_TRUE(count.Unmoved(start));
+        }
+        // The other process: the mark it took before this one's change
+        // holds, and its own change moves this one's.
+        const pid_t pid = ForkChild([&] {
+            t_changeCount other;
+            if (!other.Create(name.c_str())) return 1;
+            const uint64_t seen = other.Others();
+            t_processLock::t_locker lock(other.Lock());
+            other.Add();
+            return other.Unmoved(seen) ? 0 : 2;
+        });
+        EXPECT_EQ(0, WaitChild(pid, 15000));
+        EXPECT_FALSE(count.Unmoved(start));
+        EXPECT_EQ(start + 1, count.Others());
+    }
+}
+
+}  // namespace
