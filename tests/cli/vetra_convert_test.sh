@@ -195,6 +195,19 @@ for case in "$tmp/shared/data|is" "$tmp/data-link|is" "$tmp/shared/data/x/..|is"
   run 1 "the user directory $user_dir $how the system data directory $tmp/shared/data (use --user DIR)" \
     --data "$tmp/shared/data" --user "$user_dir" --learn rq
 done
+# The same folders under names no link resolution joins: bind mounts, in a
+# mount namespace of the run's own (left out where none can be had).
+if unshare -Urm true 2>/dev/null; then
+  for case in "$tmp/shared/data|$tmp/alias|$tmp/alias|is" "$tmp/shared/data|$tmp/alias|$tmp/alias/mine|lies in" \
+              "$tmp/shared|$tmp/holder|$tmp/holder|holds"; do
+    IFS='|' read -r from to user_dir how <<<"$case"
+    mkdir -p "$to"
+    runner=(unshare -Urm sh -c 'mount --bind "$1" "$2" && shift 2 && exec "$@"' bind "$from" "$to")
+    run 1 "the user directory $user_dir $how the system data directory $tmp/shared/data (use --user DIR)" \
+      --data "$tmp/shared/data" --user "$user_dir" --learn rq
+    runner=()
+  done
+fi
 [[ $(cd "$tmp/shared/data" && ls) == $(cd "$data" && ls) ]] || fail "the data directory changed: $(ls "$tmp/shared/data")"
 
 # A save that fails at the end fails the run: the user directory is closed
