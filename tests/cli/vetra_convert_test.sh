@@ -144,10 +144,15 @@ run 0 "" --data "$data" --user "$user" zg
 [[ $(cat "$tmp/out") == $'zg\t中国'* ]] || fail "the learned word did not come first: $(cat "$tmp/out")"
 [[ -f $user/qzim_usr_v3new.bin ]] || fail "the user dictionary was not saved"
 
-# Lines that hold nothing to learn (a number, a calculation, a web address,
-# punctuation) learn nothing and fail nothing; --verbose notes them.
-run 0 "nothing to learn in www.goo" --verbose --data "$data" --user "$user" --learn 123 v1+2 www.goo ,
-[[ $(wc -l <"$tmp/out") == 4 ]] || fail "nothing to learn: $(cat "$tmp/out")"
+# Lines that hold nothing to learn (a number, also one written in Chinese
+# numerals, an amount, a date, a calculation, a web address, punctuation)
+# learn nothing and fail nothing; --verbose notes each.
+nothing=(123 v123 v12345 v3.14 v2026.12.8 '>12.5' v1+2 www.goo ,)
+run 0 "" --verbose --data "$data" --user "$user" --learn "${nothing[@]}"
+[[ $(wc -l <"$tmp/out") == "${#nothing[@]}" ]] || fail "nothing to learn: $(cat "$tmp/out")"
+for input in "${nothing[@]}"; do
+  grep -qxF -- "vetra-convert: nothing to learn in $input" "$tmp/err" || fail "$input: $(cat "$tmp/err")"
+done
 run 0 "" --data "$data" --user "$user" --learn 123 ,
 [[ ! -s $tmp/err ]] || fail "nothing to learn was told without --verbose: $(cat "$tmp/err")"
 
