@@ -193,21 +193,26 @@ void PruneRefused(const t_pathName& dir, const std::wstring& base) {
         PathRemoveFile(t_pathName(items[i].path.c_str()));
 }
 
+// True, told, when path lies in the system data folder, the folders
+// compared themselves whatever names reach them (a link, "..", a bind
+// mount). A user folder that is that folder or lies in it makes a system
+// file look like a user file of the same name: it is never set aside,
+// renamed or removed, which would take it from every user of the data.
+bool IsSystemDataFile(const t_pathName& path) {
+    char sysDir[kPathBufBytes];
+    if (!WidePathToBytes(GetConfiguredSysDir(), sysDir, sizeof sysDir) ||
+        !PathIsWithinDir(path, sysDir))
+        return false;
+    fprintf(stderr, "%ls: a file of the system data folder, left where it is\n", path.GetFull());
+    return true;
+}
+
 // Moves a file its dictionary refused into the Backup folder as
 // "<file>.refused.<stamp>[.<n>]", so the user can still recover it. False
 // (the file stays where it is) when no such place can be made, or when the
 // file lies in the system data folder.
 bool MoveAside(const t_dictEntry* entry, const t_pathName& path) {
-    // A user folder set to the system data folder (or one inside it) makes
-    // a system file look like a refused user file of the same name: moving
-    // it would take it from every user of the data.
-    char sysDir[kPathBufBytes];
-    if (WidePathToBytes(GetConfiguredSysDir(), sysDir, sizeof sysDir) &&
-        PathIsWithinDir(path, sysDir)) {
-        fprintf(stderr, "%ls: a file of the system data folder, left where it is\n",
-                path.GetFull());
-        return false;
-    }
+    if (IsSystemDataFile(path)) return false;
     t_pathName dir;
     wchar_t stamp[15];
     if (!GetBackupDir(dir, true) || !FormatDictStamp(DictNow(), stamp)) return false;
@@ -904,8 +909,10 @@ int t_dictManager::CheckEntryFile(t_dictEntry* entry, const t_pathName& path, t_
         } else if (StatQuiet(path, &st)) {
             if (st.st_size < 1) {
                 // Nothing to lose in an empty file; it is restored as missing.
-                printf("check false, remove %ls\n", entry->name.c_str());
-                PathRemoveFile(path);
+                if (!IsSystemDataFile(path)) {
+                    printf("check false, remove %ls\n", entry->name.c_str());
+                    PathRemoveFile(path);
+                }
             } else if (!CanOpenForReading(path)) {
                 printf("check false, remove %ls\n", entry->name.c_str());
                 MoveAside(entry, path);
@@ -1260,7 +1267,8 @@ bool t_dictManager::ResetEntry(t_dictEntry* entry) {
     // put it back.
     struct stat st;
     const bool present = StatQuiet(path, &st);
-    if (present && (!S_ISREG(st.st_mode) || !PathRename(path, aside))) return false;
+    if (present && (!S_ISREG(st.st_mode) || IsSystemDataFile(path) || !PathRename(path, aside)))
+        return false;
     t_dictStorageBase* dict = entry->dict;
     // The image as it is, unsaved changes included (a memory copy holds the
     // dictionary's whole state), to be put back should the reset fail.

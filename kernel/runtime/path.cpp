@@ -13,6 +13,7 @@
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <string>
 
 #include "kernel/runtime/codepage.h"
 #include "kernel/runtime/fd_file.h"
@@ -422,11 +423,19 @@ bool PathIsWithinDir(const t_pathName& path, const char* dir) {
     else
         *slash = '\0';
     std::unique_ptr<char, decltype(&free)> folder(realpath(mb, nullptr), &free);
-    std::unique_ptr<char, decltype(&free)> base(realpath(dir, nullptr), &free);
-    if (!folder || !base) return false;
-    const size_t n = strlen(base.get());
-    return strncmp(folder.get(), base.get(), n) == 0 &&
-           (folder.get()[n] == '\0' || folder.get()[n] == '/' || n == 1);
+    struct stat base;
+    if (!folder || stat(dir, &base) != 0 || !S_ISDIR(base.st_mode)) return false;
+    // The folders themselves are compared, not their names: a bind mount
+    // shows one folder under two names that no link resolution joins.
+    std::string at = folder.get();
+    for (;;) {
+        struct stat st;
+        if (stat(at.c_str(), &st) == 0 && st.st_dev == base.st_dev && st.st_ino == base.st_ino)
+            return true;
+        if (at == "/") return false;
+        const size_t cut = at.rfind('/');
+        at.erase(cut == 0 ? 1 : cut);
+    }
 }
 
 namespace {

@@ -116,8 +116,9 @@ bool RemoveDirTreeUtf8(const char* path);
 // True when both paths exist and name the same file (device and inode).
 bool IsSameFile(const char* a, const char* b);
 // True when the folder that holds path's last entry is dir or lies under
-// it, both with their links and ".." resolved. False when either folder
-// cannot be resolved (a missing one).
+// it: that folder (links and ".." resolved) or one of its parents is the
+// very folder dir names (device and inode), whatever names reach either, a
+// bind mount's too. False when either folder is not there.
 bool PathIsWithinDir(const t_pathName& path, const char* dir);
 // Copies source to target. A regular (or missing) target is replaced only
 // through a temporary file beside it that is synced and renamed over it, so

@@ -254,6 +254,23 @@ bool ParseArgs(int argc, char** argv, t_args& args) {
     return true;
 }
 
+// Whether a candidate is one the input method commits as it is, never a
+// word: a number (also written in Chinese numerals), an amount, a date or
+// time, a Roman numeral, a calculation's result, a symbol.
+bool IsNumberModeCandidate(const t_candWord* candidate) {
+    switch (GetCandidateSourceType(candidate)) {
+        case 21:  // numeral
+        case 22:  // amount
+        case 23:  // date or time
+        case 24:  // Roman numeral
+        case 25:  // calculation
+        case 26:  // symbol
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Whether a commit holds what the user dictionaries learn: a Chinese
 // character, or English letters alone.
 bool HoldsAWord(const std::wstring& text) {
@@ -315,6 +332,8 @@ private:
         std::wstring text;
         std::vector<uint16_t> ids;
         bool withReading = true;
+        // Every piece a number, a date, a calculation...: nothing to learn.
+        bool numbersOnly = true;
         size_t used = 0;
         while (used < input.size()) {
             const int n = Convert(input.substr(used) + (used == 0 ? aux : std::wstring()));
@@ -323,9 +342,11 @@ private:
             if (!first || covered == 0) {
                 text += input.substr(used);  // what is left goes as typed
                 withReading = false;
+                numbersOnly = false;
                 break;
             }
             CandidateText(first, nullptr, &text);
+            numbersOnly = numbersOnly && IsNumberModeCandidate(first);
             const t_lstr* reading = GetCandidateSyllables(first);
             if (reading) {
                 // A t_lstr: a little-endian 16-bit byte count, then the units.
@@ -350,9 +371,10 @@ private:
         const t_lstr* reading =
             pinyin.empty() ? nullptr : reinterpret_cast<const t_lstr*>(pinyin.data());
         if (LearnCommittedText(text.c_str(), reading, 0)) return true;
-        if (!HoldsAWord(text)) {
-            // Numbers, a calculation, a web address, punctuation: the input
-            // method commits them without learning, and so does this.
+        if (numbersOnly || !HoldsAWord(text)) {
+            // Numbers (in Chinese numerals too), a date, a calculation, a web
+            // address, punctuation: the input method commits them without
+            // learning, and so does this.
             if (m_args.verbose) Error("nothing to learn in " + Escaped(line));
             return true;
         }

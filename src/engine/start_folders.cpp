@@ -139,6 +139,27 @@ bool Below(const std::string& inner, const std::string& outer) {
            inner[outer.size()] == '/';
 }
 
+// The resolved path's folder one up ("/" stays).
+std::string Parent(const std::string& path) {
+    const size_t cut = path.rfind('/');
+    return cut == 0 || cut == std::string::npos ? "/" : path.substr(0, cut);
+}
+
+bool SameFolder(const std::string& path, const struct stat& folder) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && st.st_dev == folder.st_dev && st.st_ino == folder.st_ino;
+}
+
+// 0 when the resolved `path` is the very folder `folder`, 1 when one of its
+// parents is, -1 when none (parts not made yet are no folder).
+int Reaches(std::string path, const struct stat& folder) {
+    for (int up = 0;; ++up) {
+        if (SameFolder(path, folder)) return up == 0 ? 0 : 1;
+        if (path == "/") return -1;
+        path = Parent(path);
+    }
+}
+
 }  // namespace
 
 std::string UserFolderClash(const std::string& user, const std::string& data) {
@@ -146,6 +167,15 @@ std::string UserFolderClash(const std::string& user, const std::string& data) {
     if (u == d) return "is";
     if (Below(d, u)) return "holds";
     if (Below(u, d)) return "lies in";
+    // The names apart, the folders themselves may not be: a bind mount shows
+    // one folder under two names that no link resolution joins.
+    struct stat st;
+    if (stat(d.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        const int where = Reaches(u, st);
+        if (where >= 0) return where == 0 ? "is" : "lies in";
+    }
+    if (stat(u.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && d != "/" && Reaches(Parent(d), st) >= 0)
+        return "holds";
     return {};
 }
 

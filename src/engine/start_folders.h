@@ -35,10 +35,11 @@ bool PrepareUserFolder(const std::string& home, const std::string& relative, boo
                        std::string* dir, std::string* why);
 
 // Why the user folder `user` cannot go with the system data folder `data`:
-// it "is", "holds" or "lies in" that folder, links, "." and ".." resolved,
-// and the parts not made yet taken as written. The two share file names,
-// so the kernel would take system files for user files. Empty when they
-// are apart.
+// it "is", "holds" or "lies in" that folder, by name (links, "." and ".."
+// resolved, the parts not made yet taken as written) or as the folders
+// themselves (device and inode, which a bind mount's second name shares).
+// The two share file names, so the kernel would take system files for
+// user files. Empty when they are apart.
 std::string UserFolderClash(const std::string& user, const std::string& data);
 
 // Makes `dir` and any missing folder above it (private to the user) and

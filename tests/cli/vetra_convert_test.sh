@@ -144,10 +144,15 @@ run 0 "" --data "$data" --user "$user" zg
 [[ $(cat "$tmp/out") == $'zg\t中国'* ]] || fail "the learned word did not come first: $(cat "$tmp/out")"
 [[ -f $user/qzim_usr_v3new.bin ]] || fail "the user dictionary was not saved"
 
-# Lines that hold nothing to learn (a number, a calculation, a web address,
-# punctuation) learn nothing and fail nothing; --verbose notes them.
-run 0 "nothing to learn in www.goo" --verbose --data "$data" --user "$user" --learn 123 v1+2 www.goo ,
-[[ $(wc -l <"$tmp/out") == 4 ]] || fail "nothing to learn: $(cat "$tmp/out")"
+# Lines that hold nothing to learn (a number, also one written in Chinese
+# numerals, an amount, a date, a calculation, a web address, punctuation)
+# learn nothing and fail nothing; --verbose notes each.
+nothing=(123 v123 v12345 v3.14 v2026.12.8 '>12.5' v1+2 www.goo ,)
+run 0 "" --verbose --data "$data" --user "$user" --learn "${nothing[@]}"
+[[ $(wc -l <"$tmp/out") == "${#nothing[@]}" ]] || fail "nothing to learn: $(cat "$tmp/out")"
+for input in "${nothing[@]}"; do
+  grep -qxF -- "vetra-convert: nothing to learn in $input" "$tmp/err" || fail "$input: $(cat "$tmp/err")"
+done
 run 0 "" --data "$data" --user "$user" --learn 123 ,
 [[ ! -s $tmp/err ]] || fail "nothing to learn was told without --verbose: $(cat "$tmp/err")"
 
@@ -195,6 +200,19 @@ for case in "$tmp/shared/data|is" "$tmp/data-link|is" "$tmp/shared/data/x/..|is"
   run 1 "the user directory $user_dir $how the system data directory $tmp/shared/data (use --user DIR)" \
     --data "$tmp/shared/data" --user "$user_dir" --learn rq
 done
+# The same folders under names no link resolution joins: bind mounts, in a
+# mount namespace of the run's own (left out where none can be had).
+if unshare -Urm true 2>/dev/null; then
+  for case in "$tmp/shared/data|$tmp/alias|$tmp/alias|is" "$tmp/shared/data|$tmp/alias|$tmp/alias/mine|lies in" \
+              "$tmp/shared|$tmp/holder|$tmp/holder|holds"; do
+    IFS='|' read -r from to user_dir how <<<"$case"
+    mkdir -p "$to"
+    runner=(unshare -Urm sh -c 'mount --bind "$1" "$2" && shift 2 && exec "$@"' bind "$from" "$to")
+    run 1 "the user directory $user_dir $how the system data directory $tmp/shared/data (use --user DIR)" \
+      --data "$tmp/shared/data" --user "$user_dir" --learn rq
+    runner=()
+  done
+fi
 [[ $(cd "$tmp/shared/data" && ls) == $(cd "$data" && ls) ]] || fail "the data directory changed: $(ls "$tmp/shared/data")"
 
 # A save that fails at the end fails the run: the user directory is closed

@@ -137,6 +137,10 @@ cleanup() {
         wait "${pids[k]}" 2>/dev/null
     done
     [ "$bus_dir" != "$work" ] && rm -rf "$bus_dir"
+    # Bind mounts a setup made below the work folder go first: rm would
+    # remove through them, then fail on the mount points.
+    awk -v w="$work/" 'index($5, w) == 1 { print $5 }' /proc/self/mountinfo 2>/dev/null | sort -r |
+        while read -r at; do umount "$at"; done
     if [ "$keep" = 1 ]; then echo "run_e2e.sh: kept $work" >&2; else rm -rf "$work"; fi
     exit $rc
 }

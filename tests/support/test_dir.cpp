@@ -3,6 +3,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -150,6 +152,30 @@ t_hangGuard::t_hangGuard(unsigned seconds) {
 
 t_hangGuard::~t_hangGuard() {
     alarm(0);
+}
+
+namespace {
+
+// The calling thread in a mount namespace of its own, once: true when it is.
+bool OwnMountNamespace() {
+    static bool entered = false;
+    if (entered) return true;
+    if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) return false;
+    // Nothing mounted here is passed on to the namespace left.
+    entered = mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return entered;
+}
+
+}  // namespace
+
+t_bindMount::t_bindMount(const std::string& from, const std::string& to) : m_to(to) {
+    if (!OwnMountNamespace()) return;
+    mkdir(to.c_str(), 0700);
+    m_ok = mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) == 0;
+}
+
+t_bindMount::~t_bindMount() {
+    if (m_ok) umount2(m_to.c_str(), MNT_DETACH);
 }
 
 }  // namespace testsupport

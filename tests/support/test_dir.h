@@ -48,6 +48,25 @@ public:
     t_hangGuard& operator=(const t_hangGuard&) = delete;
 };
 
+// Folder `from` shown again at `to` (made when missing) by a bind mount
+// that only the calling thread sees: as root it first enters a mount
+// namespace of its own, whose mounts never reach the system's. Ok() is
+// false when that cannot be had (no root, or a system that refuses); the
+// mount goes with the object.
+class t_bindMount {
+public:
+    t_bindMount(const std::string& from, const std::string& to);
+    ~t_bindMount();
+    t_bindMount(const t_bindMount&) = delete;
+    t_bindMount& operator=(const t_bindMount&) = delete;
+
+    bool Ok() const { return m_ok; }
+
+private:
+    std::string m_to;
+    bool m_ok = false;
+};
+
 class t_testDir {
 public:
     // Makes "<TempBase()>/<prefix>-XXXXXX"; Path() is empty when that failed.

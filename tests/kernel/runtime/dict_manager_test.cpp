@@ -288,24 +288,39 @@ TEST_F(DictTest, CorruptUserFileIsMovedAsideAndTheRetryAttachesARestoredCopy) {
     EXPECT_FALSE(t_dictManager::FindLatestBackup(manager->FindEntry(L"Fix"), newest, stamp));
 }
 
-// A user directory that is the system one or lies in it (reached through
-// "..") makes a system file look like a refused user file: it stays where
-// it is, for every user of the data (it used to be moved into Backup).
-TEST_F(DictTest, SystemFileIsNeverSetAsideAsARefusedUserFile) {
-    const std::string inner = sys + "/inner";
+// A user directory that is the system one or lies in it, under any name
+// ("..", or as root a bind mount, which no link resolution joins), makes
+// system files look like user files: none is set aside as refused, removed
+// as empty or renamed away by a reset, for every user of the data.
+TEST_F(DictTest, SystemFileIsNeverMovedWhateverNameTheUserDirectoryHas) {
+    const std::string inner = sys + "/inner", alias = root + "/alias";
     ASSERT_EQ(0, mkdir(inner.c_str(), 0700));
-    for (const std::string& dir : {sys, inner + "/../inner"}) {
+    std::vector<std::string> dirs = {sys, inner + "/../inner"};
+    testsupport::t_bindMount bind(sys, alias);
+    if (bind.Ok()) dirs.insert(dirs.end(), {alias, alias + "/inner"});
+    for (size_t i = 0; i < dirs.size(); ++i) {
+        const std::string& dir = dirs[i];
         SCOPED_TRACE(dir);
-        const std::string file = dir + "/phrases.bin";
-        PutFile(file, MakeStubImage("CORRUPT"));
+        PutFile(dir + "/refused.bin", MakeStubImage("CORRUPT"));
+        PutFile(dir + "/empty.bin", "");
+        PutFile(dir + "/reset.bin", MakeStubImage("system"));
         SetConfiguredUserDir(WideOf(dir).c_str());
-        t_stubDict dict;
-        ASSERT_TRUE(Reg(dir == sys ? L"P" : L"Q", dict, kStorageMemCopy, kDirUser, L"phrases.bin"));
+        const std::wstring refused = L"R" + std::to_wstring(i), empty = L"E" + std::to_wstring(i),
+                           reset = L"S" + std::to_wstring(i);
+        t_stubDict refusedDict, emptyDict, resetDict;
+        ASSERT_TRUE(Reg(refused.c_str(), refusedDict, kStorageMemCopy, kDirUser, L"refused.bin"));
+        ASSERT_TRUE(Reg(empty.c_str(), emptyDict, kStorageMemCopy, kDirUser, L"empty.bin"));
+        ASSERT_TRUE(Reg(reset.c_str(), resetDict, kStorageMemCopy, kDirUser, L"reset.bin"));
         testing::internal::CaptureStderr();
-        EXPECT_FALSE(manager->LoadDict(dir == sys ? L"P" : L"Q"));
+        EXPECT_FALSE(manager->LoadDict(refused.c_str()));
+        manager->LoadDict(empty.c_str());
+        ASSERT_TRUE(manager->LoadDict(reset.c_str()));
+        EXPECT_FALSE(manager->ResetEntry(manager->FindEntry(reset.c_str())));
         EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find(
                                          "a file of the system data folder, left where it is"));
-        EXPECT_EQ(MakeStubImage("CORRUPT"), GetFile(file));
+        EXPECT_EQ(MakeStubImage("CORRUPT"), GetFile(dir + "/refused.bin"));
+        EXPECT_TRUE(Exists(dir + "/empty.bin"));
+        EXPECT_EQ(MakeStubImage("system"), GetFile(dir + "/reset.bin"));
         EXPECT_FALSE(Exists(dir + "/Backup"));
     }
     SetConfiguredUserDir(WideOf(user).c_str());
