@@ -1,6 +1,7 @@
 // The editable English and web-address dictionaries.
 #include "kernel/lexicon/string_dict_user.h"
 
+#include <climits>
 #include <cstring>
 
 #include "kernel/lexicon/small_dicts_arena.h"
@@ -101,18 +102,28 @@ uint8_t* t_strUsrDict::OnGrown(const t_grownImage& img, void* context) {
     return self->m_grown.data();
 }
 
-void t_strUsrDict::PassOnRebuilt() {
+bool t_strUsrDict::GetOwnImage(const void** image, int32_t* size) const {
+    if (!image || !size || !OnOwnBuffer()) return false;
+    const int64_t total = m_table.GetTotalSize();
+    if (total <= 0 || total > int64_t(m_grown.size()) || total > INT32_MAX) return false;
+    *image = m_grown.data();
+    *size = int32_t(total);
+    return true;
+}
+
+bool t_strUsrDict::PassOnRebuilt() {
     m_retired.clear();
     m_retired.shrink_to_fit();
-    if (!OnOwnBuffer()) return;
-    const int64_t total = m_table.GetTotalSize();
-    if (total <= 0 || total > int64_t(m_grown.size())) return;
-    ReceiveImage(m_grown.data(), int32_t(total));
-    // Saved and re-attached from the dictionary's own block: drop the copy.
+    const void* image = nullptr;
+    int32_t size = 0;
+    if (OnOwnBuffer() && (!GetOwnImage(&image, &size) || !ReceiveImage(image, size))) return false;
+    // Saved and re-attached from the dictionary's own block (or attached to
+    // another image meanwhile): drop the copy.
     if (!OnOwnBuffer()) {
         m_grown.clear();
         m_grown.shrink_to_fit();
     }
+    return true;
 }
 
 int t_strUsrDict::AddString(const t_lstr* s, uint32_t time, uint32_t count, t_addMode mode) {
@@ -193,8 +204,11 @@ bool t_strUsrStoredDict::ReceiveImage(const void* data, int32_t size) {
 }
 
 bool t_strUsrStoredDict::OnFileWritten(const wchar_t*) {
-    PassOnRebuilt();
-    return true;
+    return PassOnRebuilt();
+}
+
+bool t_strUsrStoredDict::GetLiveImage(const void** image, int32_t* size) const {
+    return GetOwnImage(image, size);
 }
 
 bool t_strUsrStoredDict::Save(const void*, int32_t) {

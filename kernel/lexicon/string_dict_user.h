@@ -55,8 +55,11 @@ protected:
     // Hands a rebuilt image that lives in this object's buffer to
     // ReceiveImage; the buffer is dropped once the table left it. When that
     // fails (say the disk is full) the table stays on the buffer, and the
-    // next change or flush tries again, so no word is lost.
-    void PassOnRebuilt();
+    // next change or flush tries again, so no word is lost. False only then.
+    bool PassOnRebuilt();
+    // The image the table edits when it is this object's buffer (a growth
+    // not passed on yet); false when the table is on the caller's image.
+    bool GetOwnImage(const void** image, int32_t* size) const;
 
     t_editableTableFile m_table;
 
@@ -74,9 +77,13 @@ class t_strUsrStoredDict : public t_strUsrDict, public t_dictStorageBase {
 public:
     // Passes a rebuilt image to SaveAndNotify.
     bool ReceiveImage(const void* data, int32_t size) override;
-    // After the manager wrote the block: an image rebuilt since, whose save
-    // failed, is saved now.
+    // After the manager wrote the file: a grown image not passed on yet is
+    // saved now and the table goes back to the manager's block; false when
+    // that failed (the file holds the image all the same, see GetLiveImage).
     bool OnFileWritten(const wchar_t* path) override;
+    // The grown image while it could not be passed on: the block lags
+    // behind it, so saves and backups take this one.
+    bool GetLiveImage(const void** image, int32_t* size) const override;
     // No file yet: commits the empty default image; true when it was built.
     bool Save(const void* data, int32_t size) override;
     // Attaches (version 20140219, string order); the result is the ready flag.

@@ -113,8 +113,9 @@ public:
     // an image with CommitImage.
     virtual bool LoadFromFile(const wchar_t* path);
     // kStorageMemCopy: the manager has written the image to `path` (the
-    // result is not used). kStorageReserved: the dictionary writes its own
-    // file here, and must return true only when it was written.
+    // block's, or GetLiveImage's when it gives one); the result is not used.
+    // kStorageReserved: the dictionary writes its own file here, and must
+    // return true only when it was written.
     virtual bool OnFileWritten(const wchar_t* path);
     // kStorageReserved: bytes of room kept after the image in the block.
     // `data` is the image about to be placed (never null).
@@ -171,9 +172,10 @@ public:
     virtual bool WriteImageCopy(const void* image, int32_t size, const wchar_t* path) const;
     // Under the manager's locks once the copy is the file.
     virtual void OnImageCopyWritten(uint32_t state);
-    // The image a copy for a save, or a backup, is taken from, for a
-    // dictionary whose edits can go to a buffer of its own rather than the
-    // manager's block (a grown table); false when the block holds it.
+    // The image a save (whole or from a copy), a backup, or a failed reset's
+    // way back is taken from, for a dictionary whose edits can go to a buffer
+    // of its own rather than the manager's block (a grown table); false, with
+    // the arguments untouched, when the block holds it.
     virtual bool GetLiveImage(const void** image, int32_t* size) const;
 
     // Manager only.

@@ -599,6 +599,7 @@ int t_dictManager::CopyEntry(t_dictEntry* entry, t_dictSaveSnapshot& snapshot) {
     if (entry->storageKind == kStorageMemCopy) {
         if (entry->reserved > uint32_t(size)) return kFlushWriteFailed;
         size -= int32_t(entry->reserved);
+        dict->GetLiveImage(&image, &size);  // a grown table not passed on yet
     } else if (!dict->PrepareImageCopy(&job.dictState) || !dict->GetLiveImage(&image, &size)) {
         // The block may lag behind the dictionary's image (after a growth):
         // only what the dictionary hands out is copied.
@@ -1130,10 +1131,15 @@ int t_dictManager::FlushEntryImpl(t_dictEntry* entry) {
     switch (entry->storageKind) {
         case kStorageMemCopy:
             if (block.IsValid() && writable) {
-                const int32_t size = block.GetDataSize();
+                int32_t size = block.GetDataSize();
                 if (entry->reserved > uint32_t(size)) return kFlushWriteFailed;
-                if (!DictWriteFileSafely(path, block.GetData(), size - entry->reserved))
-                    return kFlushWriteFailed;
+                size -= int32_t(entry->reserved);
+                // A table grown since the attach whose new image could not be
+                // passed on edits that image, not the block: the block lacks
+                // every change made since, and the file must take them.
+                const void* image = block.GetData();
+                entry->dict->GetLiveImage(&image, &size);
+                if (!DictWriteFileSafely(path, image, size_t(size))) return kFlushWriteFailed;
                 NoteFile(entry, path);
                 entry->dict->ForgetChanges();
                 entry->dict->OnFileWritten(path.GetFull());
@@ -1271,11 +1277,15 @@ bool t_dictManager::ResetEntry(t_dictEntry* entry) {
         return false;
     t_dictStorageBase* dict = entry->dict;
     // The image as it is, unsaved changes included (a memory copy holds the
-    // dictionary's whole state), to be put back should the reset fail.
+    // dictionary's whole state, or a grown table not passed on yet does), to
+    // be put back should the reset fail.
     t_managedShareMemory& block = entry->block;
     const bool wasReady = dict->IsReady() && block.IsValid();
-    const auto* held = static_cast<const uint8_t*>(block.GetData());
-    const std::vector<uint8_t> image(held, held + (wasReady ? block.GetDataSize() : 0));
+    const void* live = block.GetData();
+    int32_t liveSize = wasReady ? block.GetDataSize() : 0;
+    if (wasReady) dict->GetLiveImage(&live, &liveSize);
+    const auto* held = static_cast<const uint8_t*>(live);
+    const std::vector<uint8_t> image(held, held + liveSize);
     std::vector<uint8_t> changes = dict->TakeChanges();
     DropImage(entry);
     bool ok = AttachEntry(entry) && block.IsValid();

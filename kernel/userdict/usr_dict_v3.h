@@ -45,9 +45,11 @@ inline constexpr uint32_t kUsrRestoreMargin = 1;
 // held more words than the largest capacity).
 inline constexpr uint32_t kUsrRebuildCapacity = kUsrMaxCapacity * 2;
 // A file holding more than a rebuild writes (crafted or damaged) keeps this
-// many of its most used words as it is attached: the trim point of that
-// dictionary, so that what is learned next is saved.
-inline constexpr uint32_t kUsrOversizeKeep = kUsrRebuildCapacity * 9 / 10;
+// many of its most used words as it is attached: what learning's trim leaves
+// of the largest dictionary (it runs at the trim point and takes a tenth or
+// more). The words then fit that dictionary below its trim point, so a word
+// learned in one session is not trimmed by the next session's first word.
+inline constexpr uint32_t kUsrOversizeKeep = kUsrTrimPoint - kUsrTrimPoint / 10;
 // The usage clock stops here instead of wrapping to 0 (which would make
 // every word look brand new or infinitely old).
 inline constexpr uint32_t kUsrClockMax = 0xFFFFFF00u;

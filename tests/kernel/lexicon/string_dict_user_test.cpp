@@ -2,7 +2,12 @@
 // deleting, growth, and their life under the dictionary manager.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <filesystem>
+#include <functional>
+#include <memory>
 
 #include "kernel/lexicon/string_dict_user.h"
 #include "tests/kernel/lexicon/small_dicts_support.h"
@@ -217,6 +222,111 @@ TEST_F(DictManagerTest, GrowthSavedOnADiskThatFailsIsSavedLater) {
     EXPECT_EQ(1, again.GetWordFreq(L(U(u"word11999")), &c));
     EXPECT_EQ(1, again.GetWordFreq(L(U(u"word0")), &c));
     EXPECT_EQ(3u, c);
+}
+
+namespace {
+// A limit on the size of the files this process writes (as a quota or a
+// nearly full disk would set one), lifted when it goes.
+class t_fileSizeLimit {
+public:
+    explicit t_fileSizeLimit(rlim_t bytes) {
+        m_set = getrlimit(RLIMIT_FSIZE, &m_old) == 0;
+        m_handler = signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = m_old;
+        limited.rlim_cur = bytes;
+        m_set = m_set && setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    }
+    ~t_fileSizeLimit() {
+        if (m_set) setrlimit(RLIMIT_FSIZE, &m_old);
+        signal(SIGXFSZ, m_handler);
+    }
+    bool IsSet() const { return m_set; }
+
+private:
+    rlimit m_old{};
+    sighandler_t m_handler;
+    bool m_set = false;
+};
+}  // namespace
+
+// The list grows where the disk takes its first image but not the grown one,
+// so the growth cannot be passed on; a save (as a flush or in steps), or a
+// reset where the disk takes nothing, then reports the failure and keeps
+// every change, and the next save writes them all once the disk takes it.
+// The save used to write the manager's block, which lacks every word added
+// since the growth, answer true and forget the changes; the failed reset put
+// that block back.
+TEST_F(DictManagerTest, GrownListTheDiskRefusesIsReportedAndSavedLater) {
+    t_urlUsrDict url;
+    t_engUsrDict eng, eng2;
+    enum t_op { kSaveInSteps, kSave, kReset };
+    struct t_case {
+        t_strUsrStoredDict* dict;
+        const wchar_t* name;
+        const char* file;
+        std::function<int(const t_lstr*)> add;
+        t_op op;
+    };
+    // The steps save every list: they go first, while the others' files are
+    // as small as their own.
+    const t_case cases[] = {
+        {&url, L"UrlUsrDict", "qzim_url_usr.bin",
+         [&](const t_lstr* s) { return url.MergeUrl(s, 1, 3); }, kSaveInSteps},
+        {&eng, L"EngUsrDict", "qzim_eng_usr.bin",
+         [&](const t_lstr* s) { return eng.MergeWord(s, 1, 3); }, kSave},
+        {&eng2, L"EngUsrDict2", "qzim_eng_usr2.bin",
+         [&](const t_lstr* s) { return eng2.MergeWord(s, 1, 3); }, kReset},
+    };
+    for (const t_case& c : cases) {
+        ASSERT_TRUE(manager->Register(c.name, c.dict, 0, kStorageMemCopy, kDirUser,
+                                      Wide(c.file).c_str(), 0, 2));
+        ASSERT_TRUE(manager->LoadDict(c.name));
+    }
+    ASSERT_TRUE(manager->SaveAll());
+    const auto run = [&](const t_case& c, t_op op) {
+        if (op == kSave) return manager->SaveDict(c.name);
+        if (op == kReset) return manager->ResetEntry(manager->FindEntry(c.name));
+        std::unique_ptr<t_dictSaveSnapshot> snapshot = manager->TakeSaveSnapshot();
+        if (!snapshot) return false;
+        const bool written = snapshot->Write();
+        return manager->FinishSave(*snapshot) && written;
+    };
+    // Strings of up to three letters: the rows fill before the text bytes,
+    // so the table grows at nine tenths of its rows, and a few more follow.
+    const auto word = [](int i) {
+        std::u16string w;
+        do w.push_back(u"abcdefghijklmnopqrstuvwxyz0123456789"[i % 36]);
+        while ((i /= 36) > 0);
+        return w;
+    };
+    const int n = int(t_strUsrDict::kDefaultRows) * 9 / 10 + 16;
+    for (const t_case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = user + "/" + c.file;
+        const Bytes before = ReadBytes(path);
+        int added = 0;
+        bool done;
+        {
+            t_fileSizeLimit limit(c.op == kReset ? 0 : before.size() + 4096);
+            ASSERT_TRUE(limit.IsSet());
+            while (added < n && c.add(L(U(word(added)))) == 1) ++added;
+            done = run(c, c.op);
+        }
+        ASSERT_EQ(n, added);
+        EXPECT_FALSE(done);
+        EXPECT_TRUE(c.dict->HasUnsavedChanges());
+        EXPECT_EQ(before, ReadBytes(path));
+        EXPECT_TRUE(run(c, c.op == kSaveInSteps ? kSaveInSteps : kSave));
+        EXPECT_FALSE(c.dict->HasUnsavedChanges());
+        Bytes bytes = ReadBytes(path);
+        t_engUsrDict again;
+        ASSERT_TRUE(again.Load(bytes.data(), int32_t(bytes.size())));
+        for (const int i : {0, n - 1}) {
+            uint32_t count = 0;
+            EXPECT_EQ(1, again.GetWordFreq(L(U(word(i))), &count)) << i;
+            EXPECT_EQ(3u, count) << i;
+        }
+    }
 }
 
 // The user's word list is read back from the user directory: every byte of a
