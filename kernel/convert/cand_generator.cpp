@@ -730,10 +730,7 @@ void t_candGenerator::ComposePass(t_convertRequest* request, const t_pyLattice& 
     compose.arena = &m_arena;
     compose.n = n;
     compose.fullLengthWords = begun ? 0 : fullLength;
-    if (begun) {
-        compose.begunScore = begun->score;
-        compose.begunRank = begun->rank;
-    }
+    compose.begun = begun;
     compose.gameKeys = request->gameKeys != 0;
     compose.hasCapitals = request->hasCapitals != 0;
     compose.debug = m_debug;

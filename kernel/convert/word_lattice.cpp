@@ -316,20 +316,52 @@ t_candWord* MakeRecord(t_scopeHeap* arena, const t_wordLattice::t_path& path,
     return r;
 }
 
-// A reading that gives the last vowel its own syllable (行啊) comes first
-// unless it costs more than a word of the whole input reading the vowel as
-// begun by over this margin: a common word (方案 for fanga) is as likely
-// being typed out as the vowel is meant alone, a rarer one (性爱) is not.
-constexpr int32_t kBegunWordMargin = 600;
+// What the word of the whole input that reads the last vowel begun costs
+// as a reading of its own, priced as the sentence lattice prices a word
+// (its unigram, the power of its keys, the step): the scale its readings
+// of the whole input are weighed on. kNoCost when the system words do not
+// hold it or the user's own words do: nothing is weighed against it.
+int32_t BegunWordCost(const t_composeRequest& request, const t_wordLattice& lattice, int n) {
+    const t_candWord* w = request.begun;
+    uint32_t index = 0, offset = 0, gram = 0;
+    uint16_t cost = 0;
+    if (!w || w->kind == kCandKindUser ||
+        !request.dicts.sys->FindWordEx(w->syllableIds, w->text, &index, &offset, &cost, &gram))
+        return t_wordLattice::kNoCost;
+    t_wordArc arc{};
+    arc.end = n;
+    arc.prob = float(w->score);
+    arc.power = ArcPower(arc.prob);
+    t_segWordNode node{};
+    node.arc = &arc;
+    node.type = kSegWordSystem;
+    node.value = gram;
+    node.cost = cost;
+    node.length = int32_t(LstrGetLength(w->syllableIds));
+    return lattice.Transition(nullptr, &node, true, nullptr) + t_wordLattice::kStepCost;
+}
 
-// A record of the whole input (ending in the word end) next to a word with a
-// begun last vowel: one that reads the vowel begun too is no surer.
-void YieldToBegunWord(const t_composeRequest& request, t_candWord* r, const t_segWordNode* end,
-                      int n) {
-    if (!r || request.begunScore <= 0 || r->coveredLength != uint32_t(n)) return;
-    const bool begun = end && end->arc && (end->arc->flags & kPyArcPartialMask);
-    if (begun || int32_t(r->rank) > request.begunRank + kBegunWordMargin)
-        r->score = std::min(r->score, request.begunScore);
+// A record of the whole input (ending in the word end, of the given cost)
+// beside a word with a begun last vowel. It comes first where the
+// statistics price it below the word: a reading that gives the vowel its
+// own syllable (行啊), or one that splits the keys elsewhere (他那 for
+// tana) whose pieces they pair; never one that reads the vowel begun too.
+// Else the cheapest reading of the vowel's own syllable comes right after
+// the word, and the others take the word's score and a rank on its scale,
+// so that the statistics order them among the words of the whole input.
+void WeighAgainstBegunWord(const t_composeRequest& request, int32_t begunCost, t_candWord* r,
+                           const t_segWordNode* end, int32_t cost, int n, bool cheapest) {
+    if (!r || !request.begun || r->coveredLength != uint32_t(n)) return;
+    const bool own = end && end->arc && !(end->arc->flags & kPyArcPartialMask);
+    const bool vowel = own && end->arc->start == n - 1;
+    const bool weighed = begunCost < t_wordLattice::kNoCost;
+    if (weighed && own && cost < begunCost && (vowel || (r->adjustFlags & kCandAdjustPiecesJoined)))
+        return;
+    r->score = std::min(r->score, request.begun->score);
+    if (vowel && cheapest)
+        r->rank = ComposedRank(request.begun->rank + 1);
+    else if (weighed)
+        r->rank = ComposedRank(cost - (begunCost - request.begun->rank));
 }
 
 int AddRecord(t_arrayWord* array, t_candWord* r) {
@@ -357,7 +389,7 @@ struct t_swap {
 // looks for after the first candidate.
 void MakeSwappedReadings(const t_composeRequest& request, const t_segmentNodes& segments,
                          const t_wordLattice& lattice, t_segWordNode* end, int n, int32_t bestCost,
-                         t_composeOutcome* out) {
+                         int32_t begunCost, t_composeOutcome* out) {
     const t_segWordNode* chain[kMaxPositions];
     int count = 0;
     for (const t_segWordNode* v = end; v && count < kMaxPositions; v = v->prev[0])
@@ -417,7 +449,7 @@ void MakeSwappedReadings(const t_composeRequest& request, const t_segmentNodes& 
         const int32_t cost = bestCost + std::max<int32_t>(swap.delta, 1);
         t_candWord* r = MakeRecord(request.arena, path, swapped[0], n, cost, request.debug);
         if (!r) continue;
-        YieldToBegunWord(request, r, swapped[0], n);
+        WeighAgainstBegunWord(request, begunCost, r, swapped[0], cost, n, false);
         // A last character the statistics do not pair with the word before
         // is glued on, not read (明天键 beside 明天见).
         if (swap.at == 0 && count > 1 && lattice.WordChars(swap.word) == 1 &&
@@ -449,6 +481,7 @@ bool ComposeWords(const t_composeRequest& request, t_segmentNodes* segments, t_w
         lattice->FindBestPath(p);
     }
     if (request.fullLengthWords > 0 && (request.cloudFlag == 0 || out->nodes == 0)) return true;
+    const int32_t begunCost = BegunWordCost(request, *lattice, n);
 
     t_wordLattice::t_path path;
     for (int typed = 0; typed < 2; ++typed) {
@@ -458,7 +491,7 @@ bool ComposeWords(const t_composeRequest& request, t_segmentNodes* segments, t_w
         if (!lattice->ScorePath(request.arena, end, nullptr, typed != 0, &path)) continue;
         const int32_t cost = typed ? end->pathCost : end->bestPlainCost;
         t_candWord* r = MakeRecord(request.arena, path, end, p, cost, request.debug);
-        YieldToBegunWord(request, r, end, n);
+        WeighAgainstBegunWord(request, begunCost, r, end, cost, n, true);
         if (typed) {
             out->typed = r;
             out->typedResult = AddRecord(array, r);
@@ -470,7 +503,7 @@ bool ComposeWords(const t_composeRequest& request, t_segmentNodes* segments, t_w
             out->firstWordEnd = first->arc ? first->arc->end : 0;
             out->plainResult = AddRecord(array, r);
             if (p == n && out->plainResult == kArrayAdded)
-                MakeSwappedReadings(request, *segments, *lattice, end, n, cost, out);
+                MakeSwappedReadings(request, *segments, *lattice, end, n, cost, begunCost, out);
         }
     }
     // The short complete paths: the best, and the runner-up when the best
@@ -491,7 +524,7 @@ bool ComposeWords(const t_composeRequest& request, t_segmentNodes* segments, t_w
         if (&end == &best) firstOfTwo = chars == 2;
         if (chars > 5 || chars == 2) return 6;
         t_candWord* r = MakeRecord(request.arena, path, end.node, n, end.cost, request.debug);
-        YieldToBegunWord(request, r, end.node, n);
+        WeighAgainstBegunWord(request, begunCost, r, end.node, end.cost, n, &end == &best);
         return AddRecord(array, r);
     };
     out->longResult = composeLong(best);

@@ -120,11 +120,10 @@ struct t_composeRequest {
     bool debug = false;
     uint8_t cloudFlag = 0;
     // A word of the whole input read with its last vowel only begun (方案
-    // for fanga): a reading of the whole input that costs more than its
-    // rank by over kBegunWordMargin takes its score, so that the ranks
-    // decide between them. 0: none.
-    double begunScore = 0;
-    int32_t begunRank = 0;
+    // for fanga; null: none). A reading of the whole input comes before it
+    // only where the statistics price it below the word; the others take
+    // its score and a rank on its scale.
+    const t_candWord* begun = nullptr;
 };
 
 // What it hands back.

@@ -78,12 +78,13 @@ vetra_e2e(ImeFirstPageHoldsTheFirstWordAndCommonWords
         expect-commit 我想去 type bj cands expect-cand 北京)
 # A lone vowel also begins the syllables without initial it starts, as an
 # initial begins its syllables: aq gives 安全 first, and a vowel typed last
-# gives the common word it begins (fanga 方案) but not a rarer one before
-# its own syllable (xinga 行啊, not 性爱).
+# gives the word it begins (fanga 方案, wana 晚安) first where the
+# statistics favour it, with the vowel's own syllable on the page (行啊).
 vetra_e2e(ImeLoneVowelBeginsItsSyllables
   RUN ${ime_run}
   DRIVE ${typing} type aq cands expect-first 安全 key space expect-commit 安全
-        type fanga cands expect-first 方案 key Escape type xinga cands expect-first 行啊)
+        type fanga cands expect-first 方案 key Escape type xinga cands expect-cand 行啊
+        key Escape type wana cands expect-first 晚安)
 # BackSpace right after a selection takes the selection back, not a letter.
 vetra_e2e(ImeBackSpaceUndoesASelection
   RUN ${ime_run} --expect-log "UpdateClientSideUI\t[^\t]+\t\"\"\t\"\"\t\"你hao\""

@@ -15,7 +15,10 @@
 // second's syllable typed alone, with the second expected first; once in
 // the fresh user folder and once more after each syllable's usual first
 // candidate was learned (the floor on the gain holds for both). Every
-// syllable typed alone, and followed by a lone a.
+// syllable typed alone, and followed by a lone a. With --cut-words (the
+// data build's word list and, for how common each word is, its unigrams):
+// common words of two syllables typed with the second cut to its vowel
+// (wana for 晚安), the word expected first.
 //
 // The phrases of the set that occur word for word in the text the statistics
 // were made from (--seen, written by the data build) measure memory rather
@@ -51,6 +54,7 @@
 //                     [--context 0] [--min-context PERCENT]
 //                     [--min-context-learned PERCENT] [--min-context-gain POINTS]
 //                     [--lone 0] [--min-lone-a PERCENT]
+//                     [--cut-words WORDS_TSV --unigrams TSV [--min-cut-words PERCENT]]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -58,6 +62,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -460,10 +465,11 @@ void LearnUsualFirsts(t_candGenerator& generator, const std::vector<t_phrase>& a
 // by a lone a, where the syllable does not end in i, u or v (the a would go
 // on that vowel: jia, hua) and the two do not make a syllable (xinga, gana,
 // haoa, fanga; 289 inputs): the share whose first candidate is two
-// characters, the second 啊.
+// characters, the second 啊 (and how many hold such a candidate among the
+// first five).
 double ReportLoneSyllables(t_candGenerator& generator, t_candWord** results, int examples) {
     const t_pyDict& py = t_singleton<t_pyDict>::Get();
-    long lone = 0, corrected = 0, withA = 0, ah = 0;
+    long lone = 0, corrected = 0, withA = 0, ah = 0, ahOnPage = 0;
     for (const wchar_t* s : kSyllableTexts) {
         const std::wstring typed = s;
         if (typed.size() < 2) continue;
@@ -483,27 +489,104 @@ double ReportLoneSyllables(t_candGenerator& generator, t_candWord** results, int
         ++withA;
         const int n = Convert(generator, plusA, 2600, results);
         const std::u16string top = n > 0 ? TextOf(results[0]) : std::u16string();
-        const bool isAh = top.size() == 2 && top[1] == u'啊';
+        const auto isAhAt = [&](int i) {
+            const std::u16string text = i < n ? TextOf(results[i]) : std::u16string();
+            return text.size() == 2 && text[1] == u'啊';
+        };
+        const bool isAh = isAhAt(0);
         ah += isAh;
+        ahOnPage += isAh || isAhAt(1) || isAhAt(2) || isAhAt(3) || isAhAt(4);
         if (!isAh && withA - ah <= examples)
             std::printf("  %s -> %s\n", std::string(plusA.begin(), plusA.end()).c_str(),
                         Utf8(top).c_str());
     }
     std::printf(
         "lone syllables: %ld, a correction on the first page %ld; followed by a: %ld, the "
-        "syllable and 啊 first %ld (%.1f%%)\n",
-        lone, corrected, withA, ah, Share(ah, withA));
+        "syllable and 啊 first %ld (%.1f%%), among the first five %ld\n",
+        lone, corrected, withA, ah, Share(ah, withA), ahOnPage);
     return Share(ah, withA);
+}
+
+// The commonest words of the model (by its frequency rank) that the set
+// of words typed cut is drawn from.
+constexpr long kCutWordsRank = 50000;
+
+// Words of two syllables typed with the second cut to its vowel (晚安
+// wana, 疼爱 tenga, 反而 fane): where the likeliest word that the input
+// begins so (of the commonest words whose second syllable starts with that
+// vowel) ends in an, ai, ao or er, the share with that word first. Inputs
+// that are one syllable (xian) or whose vowel goes on the first syllable's
+// last one (jia) are left out.
+double ReportCutWords(t_candGenerator& generator, const std::string& wordsPath,
+                      const std::string& unigramsPath, t_candWord** results, int examples,
+                      bool* ok) {
+    std::map<std::u16string, long> rank;
+    std::ifstream unigrams(unigramsPath);
+    std::ifstream list(wordsPath);
+    *ok = unigrams && list;
+    std::string line;
+    while (unigrams && std::getline(unigrams, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const size_t t1 = line.find('\t'), t3 = line.rfind('\t');
+        if (t1 == std::string::npos || t3 == t1) continue;
+        const long r = std::atol(line.c_str() + t3 + 1);
+        if (r > 0 && r <= kCutWordsRank) rank[Utf16(line.substr(0, t1))] = r;
+    }
+    const t_pyDict& py = t_singleton<t_pyDict>::Get();
+    // Per cut input: the likeliest word, its rank, and whether it is of the set.
+    struct t_best {
+        std::u16string word;
+        long rank = 0;
+        bool counted = false;
+    };
+    std::map<std::wstring, t_best> inputs;
+    while (list && std::getline(list, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const size_t t1 = line.find('\t');
+        if (t1 == std::string::npos) continue;
+        const std::u16string word = Utf16(line.substr(0, t1));
+        const auto found = rank.find(word);
+        const size_t space = line.find(' ', t1 + 1);
+        if (word.size() != 2 || found == rank.end() || space == std::string::npos) continue;
+        const std::string first = line.substr(t1 + 1, space - t1 - 1);
+        const std::string second = line.substr(space + 1);
+        if (first.empty() || second.size() < 2 || (second[0] != 'a' && second[0] != 'e') ||
+            std::strchr("iuv", first.back()))
+            continue;
+        const std::wstring typed = std::wstring(first.begin(), first.end()) + wchar_t(second[0]);
+        if (py.GetSyllableId(typed.c_str()) >= 0) continue;
+        t_best& best = inputs[typed];
+        if (best.rank != 0 && best.rank <= found->second) continue;
+        best = {word, found->second,
+                second == "an" || second == "ai" || second == "ao" || second == "er"};
+    }
+    *ok = *ok && !rank.empty() && !inputs.empty();
+    long count = 0, first = 0;
+    for (const auto& [typed, best] : inputs) {
+        if (!best.counted) continue;
+        ++count;
+        const int n = Convert(generator, typed, 2600, results);
+        const std::u16string top = n > 0 ? TextOf(results[0]) : std::u16string();
+        first += top == best.word;
+        if (top != best.word && count - first <= examples)
+            std::printf("  %s %s -> %s\n", std::string(typed.begin(), typed.end()).c_str(),
+                        Utf8(best.word).c_str(), Utf8(top).c_str());
+    }
+    std::printf("words typed with the last syllable cut to its vowel: %ld, first %ld (%.1f%%)\n",
+                count, first, Share(first, count));
+    return Share(first, count);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> learn;  // words learned before --show
-    std::string data, calibration, show, before, seenPath, everydayPath, sentencesPath, hardPath;
+    std::string data, calibration, show, before, seenPath, everydayPath, sentencesPath, hardPath,
+        cutWordsPath, unigramsPath;
     double minExact = -1, minTop5 = -1, minFirstWord = -1, maxPrefixSecond = -1, minClean = -1,
            minTwo = -1, minCommon = -1, minLonger = -1, minTypos = -1, minContext = -1,
-           minContextLearned = -1, minContextGain = -1, minPerson = -1, minHard = -1, minLoneA = -1;
+           minContextLearned = -1, minContextGain = -1, minPerson = -1, minHard = -1, minLoneA = -1,
+           minCutWords = -1;
     long maxPrefixFirst = -1, maxReadsOn = -1;
     bool typos = true, abbreviations = true, firstPage = true, prefixes = true, context = true,
          lone = true;
@@ -571,6 +654,12 @@ int main(int argc, char** argv) {
             lone = v != "0";
         else if (k == "--min-lone-a")
             minLoneA = std::atof(v.c_str());
+        else if (k == "--cut-words")
+            cutWordsPath = v;
+        else if (k == "--unigrams")
+            unigramsPath = v;
+        else if (k == "--min-cut-words")
+            minCutWords = std::atof(v.c_str());
         else if (k == "--examples")
             examples = std::atoi(v.c_str());
         else if (k == "--errors")
@@ -606,7 +695,8 @@ int main(int argc, char** argv) {
             "[--min-typos PERCENT] "
             "[--abbreviations 0] [--examples N] [--context 0] [--min-context PERCENT] "
             "[--min-context-learned PERCENT] [--min-context-gain POINTS] [--lone 0] "
-            "[--min-lone-a PERCENT]\n");
+            "[--min-lone-a PERCENT] [--cut-words WORDS_TSV --unigrams TSV] "
+            "[--min-cut-words PERCENT]\n");
         return 2;
     }
     char tmpl[] = "/tmp/vetra-eval-XXXXXX";
@@ -933,6 +1023,18 @@ int main(int argc, char** argv) {
             if (lone && UnderFloor("the syllable and 啊 first",
                                    ReportLoneSyllables(generator, results, examples), minLoneA))
                 status = 1;
+            if (!cutWordsPath.empty()) {
+                bool ok = true;
+                const double cut =
+                    ReportCutWords(generator, cutWordsPath, unigramsPath, results, examples, &ok);
+                if (!ok) {
+                    std::fprintf(stderr, "eval_convert: cannot read %s or %s\n",
+                                 cutWordsPath.c_str(), unigramsPath.c_str());
+                    status = 2;
+                } else if (UnderFloor("words typed cut first", cut, minCutWords)) {
+                    status = 1;
+                }
+            }
             if (prefixes && g_correction) {
                 const auto [first, second] =
                     ReportPrefixCorrections(generator, all, results, examples);
