@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include "kernel/convert/input_lattice.h"
+#include "kernel/convert/learn_routines.h"
 #include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/hz_dict.h"
 #include "kernel/lexicon/py_dict.h"
@@ -18,6 +19,7 @@
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/userdict/recent_cache.h"
+#include "kernel/userdict/usr_dict_v3.h"
 
 namespace {
 
@@ -216,6 +218,22 @@ int64_t t_freqAdjust::LearnedBonus(int64_t uses) {
     return int64_t(kLearnedStep * std::log2(1.0 + double(uses) / kLearnedUnit));
 }
 
+bool t_freqAdjust::UserTypedAfter(const t_lstr* wordIds, const t_lstr* text) const {
+    if (!src.user || !src.user->IsLoaded() || !contextText || !contextIds || !wordIds || !text)
+        return false;
+    // Joined commits are learned up to kJoinedWordMaxChars characters (two
+    // units each at most).
+    uint8_t idBuf[2 + 2 * kJoinedWordMaxChars], textBuf[2 + 4 * kJoinedWordMaxChars];
+    auto* joinedIds = reinterpret_cast<t_lstr*>(idBuf);
+    auto* joinedText = reinterpret_cast<t_lstr*>(textBuf);
+    if (!LstrConcatBounded(joinedIds, sizeof idBuf, contextIds, wordIds) ||
+        !LstrConcatBounded(joinedText, sizeof textBuf, contextText, text))
+        return false;
+    t_usrWordAttr attr;
+    return src.user->GetWordRecord(joinedIds, joinedText, &attr) && attr.freq > 0 &&
+           (attr.flags & kUsrFlagJoined) && !(attr.flags & kUsrFlagHidden);
+}
+
 bool t_freqAdjust::DemoteRecent(t_candWord* w) const {
     if (!recentText || recentLength <= 0 || !w->text) return false;
     const size_t have = std::wcslen(recentText);
@@ -242,6 +260,14 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
     const int64_t learned = scaled ? FollowOrder(w->syllableIds, w->text, uint32_t(w->frequency)) +
                                          LearnedBonus(int64_t(f) + s)
                                    : int64_t(f) + s;
+    // A word the user typed right after this word before follows it as the
+    // user writes, above the words the statistics raise (工作 then 是,
+    // chosen once, is first after 工作 the next time).
+    if (scaled && !singleLock && UserTypedAfter(w->syllableIds, w->text)) {
+        w->adjustFlags = kAdjustComposedUser;
+        w->orderNumber = ClampOrder(learned + 5000);
+        return 1;
+    }
     bool done = false;
     if (contextText && !singleLock && !exactLock && bytes < 11) {
         int32_t value = 0;

@@ -17,6 +17,7 @@ class t_pyDict;
 class t_hzDict;
 class t_CAStringCache;
 class t_usrInputCache;
+class t_usrDictV3Core;
 class t_submittedUsrWord;
 
 // Context id of a number just typed (above every gram id).
@@ -50,6 +51,7 @@ struct t_adjustSources {
     const t_hzDict* hz = nullptr;
     const t_CAStringCache* continuations = nullptr;  // strings that follow the committed word
     const t_usrInputCache* recentInputs = nullptr;
+    const t_usrDictV3Core* user = nullptr;  // two commits in a row are learned joined
 };
 
 struct t_freqAdjust {
@@ -125,6 +127,10 @@ struct t_freqAdjust {
     int64_t FollowOrder(const t_lstr* ids, const t_lstr* text, uint32_t gram) const;
     // The learned part of a user word's order beside a word before.
     static int64_t LearnedBonus(int64_t uses);
+    // Whether the user has typed the word (syllables, text) right after
+    // the word before: the two commits joined are a word of the user
+    // dictionary, learned so.
+    bool UserTypedAfter(const t_lstr* ids, const t_lstr* text) const;
     // A user word of frequency f and secondary count s read at probability
     // p; sets the order number and adjust flags. 1 when it raised the word.
     int ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, double p);
