@@ -855,6 +855,7 @@ bool t_candGenerator::PrepareAdjust(const t_convertRequest& request, t_freqAdjus
     if (!request.context || !request.context->on) return false;
     adjust->src = {m_dicts.sys, m_dicts.py, IfReady<t_hzDict>(),
                    &t_singleton<t_CAStringCache>::Get(), &t_singleton<t_usrInputCache>::Get()};
+    adjust->src.user = m_dicts.user;
     PrepareContextAdjust(adjust, *request.context);
     const int32_t userWords = m_dicts.user ? m_dicts.user->GetWordCount() : 0;
     const uint32_t average = m_dicts.user ? m_dicts.user->GetWeightCurve().average : 1;

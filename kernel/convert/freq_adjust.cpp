@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include "kernel/convert/input_lattice.h"
+#include "kernel/convert/learn_routines.h"
 #include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/hz_dict.h"
 #include "kernel/lexicon/py_dict.h"
@@ -18,6 +19,7 @@
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/userdict/recent_cache.h"
+#include "kernel/userdict/usr_dict_v3.h"
 
 namespace {
 
@@ -104,6 +106,9 @@ void t_freqAdjust::ComputeSystem(const t_wordArc& arc, uint32_t firstGram) {
     systemBudget = userBudget = 0;
     if (!HasContext()) return;
     threshold = contextUnigrams[0] + GramGetUnigramFreq(GramOf(src.sys), firstGram) + 250;
+    // A joined word's number needs the word before's unigram to stand on
+    // the scale; without one there is nothing to set it against.
+    firstUnpaired = contextUnigrams[0] > 0 ? UnpairedOrder(firstGram) : INT64_MIN;
     const uint32_t bytes = LstrGetByteLength(contextText) + LstrGetByteLength(arc.ids);
     userBudget = contextText && bytes < 11 ? kBudget : 0;
     bool anyId = false;
@@ -161,7 +166,12 @@ int t_freqAdjust::ComputeCacheAdjust(const t_lstr* wordIds, const t_lstr* text, 
 }
 
 bool t_freqAdjust::JoinedWordCost(const t_lstr* wordIds, const t_lstr* text, int32_t* cost) const {
-    if (!contextText || !contextIds || !wordIds || !text || !src.sys) return false;
+    // Only after a character typed alone: a word of more syllables was
+    // typed as a word, and the user ended it there (工作 then shi is not
+    // 工作室, which gongzuoshi gives).
+    if (!contextText || !contextIds || LstrGetLength(contextIds) != 1 || !wordIds || !text ||
+        !src.sys)
+        return false;
     uint8_t idBuf[2 + 2 * 12], textBuf[2 + 2 * 12];
     auto* joinedIds = reinterpret_cast<t_lstr*>(idBuf);
     auto* joinedText = reinterpret_cast<t_lstr*>(textBuf);
@@ -180,6 +190,13 @@ int32_t t_freqAdjust::PairId() const {
     return ids[1] > 0 ? ids[1] : (ids[0] != kNumberContextId ? ids[0] : 0);
 }
 
+int64_t t_freqAdjust::UnpairedOrder(uint32_t gram) const {
+    const t_gramInfo* g = GramOf(src.sys);
+    const int32_t pairId = PairId();
+    const int32_t cap = pairId > 0 ? GramGetPairCap(g, uint32_t(pairId)) : n_gram::kNeutral;
+    return -int64_t(cap) - GramGetUnigramFreq(g, gram);
+}
+
 int64_t t_freqAdjust::FollowOrder(const t_lstr* wordIds, const t_lstr* text, uint32_t gram) const {
     int64_t order = kUnpairedOrder;
     const int32_t pairId = PairId();
@@ -188,7 +205,7 @@ int64_t t_freqAdjust::FollowOrder(const t_lstr* wordIds, const t_lstr* text, uin
         uint8_t found = 0;
         const int32_t b =
             GramGetBigramScore(g, uint32_t(pairId), gram, &found, false, false, nullptr, nullptr);
-        if (found) order = std::max(order, -int64_t(b) - GramGetUnigramFreq(g, gram));
+        order = found ? -int64_t(b) - GramGetUnigramFreq(g, gram) : UnpairedOrder(gram);
     }
     int32_t joined = 0;
     if (JoinedWordCost(wordIds, text, &joined))
@@ -199,6 +216,22 @@ int64_t t_freqAdjust::FollowOrder(const t_lstr* wordIds, const t_lstr* text, uin
 int64_t t_freqAdjust::LearnedBonus(int64_t uses) {
     if (uses <= 0) return 0;
     return int64_t(kLearnedStep * std::log2(1.0 + double(uses) / kLearnedUnit));
+}
+
+bool t_freqAdjust::UserTypedAfter(const t_lstr* wordIds, const t_lstr* text) const {
+    if (!src.user || !src.user->IsLoaded() || !contextText || !contextIds || !wordIds || !text)
+        return false;
+    // Joined commits are learned up to kJoinedWordMaxChars characters (two
+    // units each at most).
+    uint8_t idBuf[2 + 2 * kJoinedWordMaxChars], textBuf[2 + 4 * kJoinedWordMaxChars];
+    auto* joinedIds = reinterpret_cast<t_lstr*>(idBuf);
+    auto* joinedText = reinterpret_cast<t_lstr*>(textBuf);
+    if (!LstrConcatBounded(joinedIds, sizeof idBuf, contextIds, wordIds) ||
+        !LstrConcatBounded(joinedText, sizeof textBuf, contextText, text))
+        return false;
+    t_usrWordAttr attr;
+    return src.user->GetWordRecord(joinedIds, joinedText, &attr) && attr.freq > 0 &&
+           (attr.flags & kUsrFlagJoined) && !(attr.flags & kUsrFlagHidden);
 }
 
 bool t_freqAdjust::DemoteRecent(t_candWord* w) const {
@@ -227,6 +260,14 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
     const int64_t learned = scaled ? FollowOrder(w->syllableIds, w->text, uint32_t(w->frequency)) +
                                          LearnedBonus(int64_t(f) + s)
                                    : int64_t(f) + s;
+    // A word the user typed right after this word before follows it as the
+    // user writes, above the words the statistics raise (工作 then 是,
+    // chosen once, is first after 工作 the next time).
+    if (scaled && !singleLock && UserTypedAfter(w->syllableIds, w->text)) {
+        w->adjustFlags = kAdjustComposedUser;
+        w->orderNumber = ClampOrder(learned + 5000);
+        return 1;
+    }
     bool done = false;
     if (contextText && !singleLock && !exactLock && bytes < 11) {
         int32_t value = 0;
@@ -321,9 +362,12 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
         if (r == 1 && origin == t_adjustOrigin::kJoined) {
             // The word before and this one make a word (跳舞): the model
             // keeps it as a unit and its characters' pair says little. It
-            // follows as well as the joined word costs beyond the word before.
+            // follows as well as the joined word costs beyond the word before,
+            // and goes above the words left where they are only when it
+            // follows better than the likeliest of them would (its unigram
+            // at the word before's cap), and better than its own pair.
             const int64_t order = int64_t(contextUnigrams[0]) - value;
-            if (!paired || order > pairOrder) {
+            if (order > firstUnpaired && (!paired || order > pairOrder)) {
                 --userBudget;
                 return raise(kAdjustComposedSystem, order);
             }

@@ -17,6 +17,7 @@ class t_pyDict;
 class t_hzDict;
 class t_CAStringCache;
 class t_usrInputCache;
+class t_usrDictV3Core;
 class t_submittedUsrWord;
 
 // Context id of a number just typed (above every gram id).
@@ -50,6 +51,7 @@ struct t_adjustSources {
     const t_hzDict* hz = nullptr;
     const t_CAStringCache* continuations = nullptr;  // strings that follow the committed word
     const t_usrInputCache* recentInputs = nullptr;
+    const t_usrDictV3Core* user = nullptr;  // two commits in a row are learned joined
 };
 
 struct t_freqAdjust {
@@ -59,8 +61,8 @@ struct t_freqAdjust {
     // times), so one choice moves it little.
     static constexpr double kLearnedStep = 150.0;
     static constexpr double kLearnedUnit = 20.0;
-    // Where a user word stands beside a word before it does not follow
-    // (neither a stored pair nor a joined word): a common word at the
+    // Where a user word stands beside a word before when the statistics do
+    // not know the one or the other (no gram id): a common word at the
     // neutral pair score. Its use alone orders it among such words.
     static constexpr int64_t kUnpairedOrder = -950;
 
@@ -76,6 +78,7 @@ struct t_freqAdjust {
     int32_t userBudget = 0;
     int32_t threshold = 0;
     int32_t contextUnigrams[2] = {};
+    int64_t firstUnpaired = INT64_MIN;  // UnpairedOrder of the arc's first word
     uint8_t mode = 0;
     int32_t userScale = 1048576;
     int32_t userSize = 0;
@@ -106,20 +109,28 @@ struct t_freqAdjust {
                            int32_t* value, uint8_t* direct, t_adjustOrigin* origin = nullptr) const;
     // The cost of the word before and the word joined into one word of the
     // system dictionary (the model's unigram where it has one); false when
-    // they make none.
+    // they make none or the word before is not one syllable.
     bool JoinedWordCost(const t_lstr* ids, const t_lstr* text, int32_t* cost) const;
     // The gram id the candidate pairs with: the two last words joined when
     // they make a system word, else the word before (0 after a number).
     int32_t PairId() const;
+    // Where a word of gram id gram that has no stored pair with the word
+    // before stands on the scale of the raised system words: minus the
+    // word before's cap (what a pair left out reads as) and its unigram.
+    int64_t UnpairedOrder(uint32_t gram) const;
     // How well a word (its syllables, text and gram id, 0 when the
     // statistics do not know it) follows the word before, on the scale of
     // the raised system words: minus a stored pair's score and the word's
-    // unigram, or the word before's unigram minus the joined word's when
-    // the two make a system word, whichever is higher; kUnpairedOrder at
-    // least.
+    // unigram, else UnpairedOrder (kUnpairedOrder when either has no gram
+    // id), or the word before's unigram minus the joined word's when the
+    // two make a system word and that is higher.
     int64_t FollowOrder(const t_lstr* ids, const t_lstr* text, uint32_t gram) const;
     // The learned part of a user word's order beside a word before.
     static int64_t LearnedBonus(int64_t uses);
+    // Whether the user has typed the word (syllables, text) right after
+    // the word before: the two commits joined are a word of the user
+    // dictionary, learned so.
+    bool UserTypedAfter(const t_lstr* ids, const t_lstr* text) const;
     // A user word of frequency f and secondary count s read at probability
     // p; sets the order number and adjust flags. 1 when it raised the word.
     int ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, double p);

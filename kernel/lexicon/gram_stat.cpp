@@ -279,6 +279,11 @@ int32_t GramGetUnigramFreq(const t_gramInfo* gram, uint32_t id) {
     return u ? int32_t(Rd16(u) & 0x3FFF) : kMissingFreq;
 }
 
+int32_t GramGetPairCap(const t_gramInfo* gram, uint32_t id) {
+    const uint8_t* u = gram && id > 0 ? gram->GetUnigram(id) : nullptr;
+    return u ? std::min<int32_t>(Rd16(u + 2), kNeutral) : kNeutral;
+}
+
 // Steps: an invalid id gives 10000; a stored pair its class score, else
 // (with backOff) the back-off score; either capped by the first word's cap.
 // A pair neither stored nor backed off gives 10000. Without keepFlag a

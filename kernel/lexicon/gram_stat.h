@@ -174,6 +174,10 @@ private:
 // 0 and for ids without a record.
 int32_t GramGetUnigramFreq(const t_gramInfo* gram, uint32_t id);
 
+// The score a pair that is not stored reads as with id as its first word:
+// the word's cap, at most the neutral 350 (350 without a record).
+int32_t GramGetPairCap(const t_gramInfo* gram, uint32_t id);
+
 // Pair score of (id1, id2); see the header comment of gram_stat.cpp for the
 // steps. 10000 when an id is invalid or no score exists.
 int32_t GramGetBigramScore(const t_gramInfo* gram, uint32_t id1, uint32_t id2, uint8_t* found,

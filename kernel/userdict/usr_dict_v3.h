@@ -70,6 +70,9 @@ enum : int {
     kUsrHdrWordCount = 19,
 };
 
+// Set on a word learned from two commits in a row (dropped when the word is
+// learned whole).
+inline constexpr uint16_t kUsrFlagJoined = 0x04;
 // Flag bits that hide a word from GetWords.
 inline constexpr uint16_t kUsrFlagHidden = 0x10;
 inline constexpr uint16_t kUsrFlagNoAge = 0x20;

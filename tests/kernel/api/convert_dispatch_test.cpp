@@ -3,6 +3,7 @@
 // the plain conversion, the cloud gates, and what a learned selection
 // changes in the next conversion.
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -152,18 +153,21 @@ TEST_F(DispatchBuiltDataTest, TextAfterATabNarrowsTheCandidates) {
 // The settings and the caller's record reach the generator: the key-by-key
 // reading of an abbreviation, and the word committed before, which decides
 // between the words it raises (水 before 谁 after 喝, 药 before 要 after 吃),
-// raises the words it makes with the next (跳舞, 时间), and still decides
-// beside a word the user chose once when typing its syllable alone.
+// raises the words a character typed alone makes with the next (跳舞, 时间)
+// but not a word typed whole (工作 shi is not 工作室), still decides beside
+// a word the user chose once when typing its syllable alone, and yields to
+// a word the user chose once right after it (是 after 工作).
 TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) {
     const t_pyDict& py = t_singleton<t_pyDict>::Get();
     const struct {
         const wchar_t* input;
         uint8_t superSpjp;
-        const char16_t* before;  // committed before, one character
-        const wchar_t* beforeSyllable;
+        const char16_t* before;  // committed before
+        const wchar_t* beforeSyllables;
         const char16_t* text;
-        int from, to;             // the text's place is in [from, to); -1: not there
-        const char16_t* learned;  // chosen once for the input typed alone before
+        int from, to;               // the text's place is in [from, to); -1: not there
+        const char16_t* learned;    // chosen once for the input typed alone before
+        bool learnedAfter = false;  // chosen right after the word before instead
     } cases[] = {
         {L"gaj", 1, u"", L"", u"公安局", 0, 5, u""},
         {L"gaj", 0, u"", L"", u"公安局", -1, 5, u""},  // not on the first five
@@ -183,20 +187,35 @@ TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) 
         {L"shui", 1, u"喝", L"he", u"水", 0, 1, u""},
         {L"yao", 1, u"", L"", u"要", 0, 1, u"要"},
         {L"yao", 1, u"吃", L"chi", u"药", 0, 1, u""},
+        {L"shi", 1, u"工作", L"gong zuo", u"室", -1, 1, u""},
+        {L"shi", 1, u"工作", L"gong zuo", u"是", 0, 1, u"是", true},
     };
     for (const auto& c : cases) {
+        const std::u16string before = c.before;
+        std::vector<uint16_t> beforeIds;
+        std::wistringstream syllables(c.beforeSyllables);
+        for (std::wstring syllable; syllables >> syllable;)
+            beforeIds.push_back(uint16_t(py.GetSyllableId(syllable.c_str())));
         const std::u16string learned = c.learned;
         if (!learned.empty()) {
             const std::vector<uint8_t> id = {2, 0, uint8_t(py.GetSyllableId(c.input)),
                                              uint8_t(py.GetSyllableId(c.input) >> 8)};
+            // Two commits in a row, as typing on after the word before.
+            SetContinuingInput(c.learnedAfter ? 1 : 0);
+            if (c.learnedAfter) {
+                std::vector<uint16_t> key = {uint16_t(2 * beforeIds.size())};
+                key.insert(key.end(), beforeIds.begin(), beforeIds.end());
+                ASSERT_EQ(1u, LearnCommittedText(std::wstring(before.begin(), before.end()).c_str(),
+                                                 reinterpret_cast<const t_lstr*>(key.data()), 0));
+            }
             ASSERT_EQ(1u, LearnCommittedText(std::wstring(learned.begin(), learned.end()).c_str(),
                                              reinterpret_cast<const t_lstr*>(id.data()), 0));
+            SetContinuingInput(0);
+            NotifyCommitEnd(0, true);
         }
         SetByte(n_config::SuperSPJP, c.superSpjp);
-        const std::u16string before = c.before;
-        const auto page = Convert(
-            c.input, 0, 0, kPage, before,
-            std::vector<uint16_t>(before.size(), uint16_t(py.GetSyllableId(c.beforeSyllable))));
+        ASSERT_EQ(before.size(), beforeIds.size()) << c.input;
+        const auto page = Convert(c.input, 0, 0, kPage, before, beforeIds);
         const int at = IndexOf(page, c.text);
         if (c.from < 0)
             EXPECT_TRUE(at < 0 || at >= c.to) << c.input << " " << at;
