@@ -39,6 +39,25 @@ const t_gramInfo* GramOf(const t_sysDict* sys) {
     return sys && sys->IsReady() ? sys->GetGram() : nullptr;
 }
 
+// The word before and a word joined into one (its syllables and its text),
+// with room for `Ids` syllables and `Units` text units; Join is false when
+// a part is missing or the two do not fit.
+template <size_t Ids, size_t Units>
+struct t_joinedWord {
+    uint8_t idBuf[2 + 2 * Ids];
+    uint8_t textBuf[2 + 2 * Units];
+    const t_lstr* ids() const { return reinterpret_cast<const t_lstr*>(idBuf); }
+    const t_lstr* text() const { return reinterpret_cast<const t_lstr*>(textBuf); }
+    bool Join(const t_lstr* beforeIds, const t_lstr* beforeText, const t_lstr* wordIds,
+              const t_lstr* wordText) {
+        return beforeIds && beforeText && wordIds && wordText &&
+               LstrConcatBounded(reinterpret_cast<t_lstr*>(idBuf), sizeof idBuf, beforeIds,
+                                 wordIds) &&
+               LstrConcatBounded(reinterpret_cast<t_lstr*>(textBuf), sizeof textBuf, beforeText,
+                                 wordText);
+    }
+};
+
 uint32_t EntryGram(const t_sysDict* sys, uint32_t entry) {
     uint32_t off = 0, gram = 0;
     uint8_t more = 0;
@@ -169,18 +188,14 @@ bool t_freqAdjust::JoinedWordCost(const t_lstr* wordIds, const t_lstr* text, int
     // Only after a character typed alone: a word of more syllables was
     // typed as a word, and the user ended it there (工作 then shi is not
     // 工作室, which gongzuoshi gives).
-    if (!contextText || !contextIds || LstrGetLength(contextIds) != 1 || !wordIds || !text ||
-        !src.sys)
-        return false;
-    uint8_t idBuf[2 + 2 * 12], textBuf[2 + 2 * 12];
-    auto* joinedIds = reinterpret_cast<t_lstr*>(idBuf);
-    auto* joinedText = reinterpret_cast<t_lstr*>(textBuf);
-    if (!LstrConcatBounded(joinedIds, sizeof idBuf, contextIds, wordIds) ||
-        !LstrConcatBounded(joinedText, sizeof textBuf, contextText, text))
+    t_joinedWord<12, 12> joined;
+    if (!contextIds || LstrGetLength(contextIds) != 1 || !src.sys ||
+        !joined.Join(contextIds, contextText, wordIds, text))
         return false;
     uint32_t off = 0, gram = 0;
     uint16_t stored = 0;
-    if (!src.sys->FindWordEx(joinedIds, joinedText, nullptr, &off, &stored, &gram)) return false;
+    if (!src.sys->FindWordEx(joined.ids(), joined.text(), nullptr, &off, &stored, &gram))
+        return false;
     // The model's unigram where it knows the word: on the scale of the pairs.
     *cost = gram ? GramGetUnigramFreq(GramOf(src.sys), gram) : int32_t(stored);
     return true;
@@ -219,18 +234,13 @@ int64_t t_freqAdjust::LearnedBonus(int64_t uses) {
 }
 
 bool t_freqAdjust::UserTypedAfter(const t_lstr* wordIds, const t_lstr* text) const {
-    if (!src.user || !src.user->IsLoaded() || !contextText || !contextIds || !wordIds || !text)
-        return false;
     // Joined commits are learned up to kJoinedWordMaxChars characters (two
     // units each at most).
-    uint8_t idBuf[2 + 2 * kJoinedWordMaxChars], textBuf[2 + 4 * kJoinedWordMaxChars];
-    auto* joinedIds = reinterpret_cast<t_lstr*>(idBuf);
-    auto* joinedText = reinterpret_cast<t_lstr*>(textBuf);
-    if (!LstrConcatBounded(joinedIds, sizeof idBuf, contextIds, wordIds) ||
-        !LstrConcatBounded(joinedText, sizeof textBuf, contextText, text))
+    t_joinedWord<kJoinedWordMaxChars, 2 * kJoinedWordMaxChars> joined;
+    if (!src.user || !src.user->IsLoaded() || !joined.Join(contextIds, contextText, wordIds, text))
         return false;
     t_usrWordAttr attr;
-    return src.user->GetWordRecord(joinedIds, joinedText, &attr) && attr.freq > 0 &&
+    return src.user->GetWordRecord(joined.ids(), joined.text(), &attr) && attr.freq > 0 &&
            (attr.flags & kUsrFlagJoined) && !(attr.flags & kUsrFlagHidden);
 }
 
@@ -265,7 +275,7 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
     // chosen once, is first after 工作 the next time).
     if (scaled && !singleLock && UserTypedAfter(w->syllableIds, w->text)) {
         w->adjustFlags = kAdjustComposedUser;
-        w->orderNumber = ClampOrder(learned + 5000);
+        w->orderNumber = ClampOrder(learned + kTypedRaise);
         return 1;
     }
     bool done = false;
@@ -278,9 +288,10 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
         if (r == 32 || r == 64) {
             // A continuation the user typed (a cache hit) outweighs the
             // statistics; a stored pair is already part of the scale.
-            w->orderNumber = origin == t_adjustOrigin::kCache || !scaled
-                                 ? SaturatedOrderSum(int64_t(f * 0.2), int64_t(10) * value + 5000)
-                                 : ClampOrder(learned);
+            w->orderNumber =
+                origin == t_adjustOrigin::kCache || !scaled
+                    ? SaturatedOrderSum(int64_t(f * 0.2), int64_t(10) * value + kTypedRaise)
+                    : ClampOrder(learned);
             w->adjustFlags = uint32_t(r);
             done = true;
         }
@@ -289,7 +300,8 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
         src.recentInputs) {
         if (src.recentInputs->Contains(w->text)) {
             w->adjustFlags = kAdjustUserCache;
-            w->orderNumber = scaled ? ClampOrder(learned + 5000) : SaturatedOrderSum(learned, 5000);
+            w->orderNumber = scaled ? ClampOrder(learned + kTypedRaise)
+                                    : SaturatedOrderSum(learned, kTypedRaise);
             return 1;
         }
     }
@@ -378,7 +390,7 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
             return raise(kAdjustComposedSystem, order);
         } else if ((r == 32 || r == 64) && !paired) {
             --userBudget;
-            return raise(kAdjustComposedUser, int64_t(value) + 5000);
+            return raise(kAdjustComposedUser, int64_t(value) + kTypedRaise);
         }
     }
     if (paired) {

@@ -65,6 +65,10 @@ struct t_freqAdjust {
     // not know the one or the other (no gram id): a common word at the
     // neutral pair score. Its use alone orders it among such words.
     static constexpr int64_t kUnpairedOrder = -950;
+    // What the user's own record of typing a word (a continuation typed, a
+    // recent input, the word typed right after the word before) adds to its
+    // order: it goes above what the statistics raise.
+    static constexpr int64_t kTypedRaise = 5000;
 
     const t_lstr* contextText = nullptr;  // the preceding word
     const t_lstr* contextIds = nullptr;   // its syllables

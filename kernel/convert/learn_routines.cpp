@@ -166,7 +166,7 @@ bool SetUserWordFlags(const t_lstr* ids, const t_lstr* word, uint8_t mode, bool 
                       bool flag32) {
     t_usrDictV3Core& user = t_singleton<t_usrDictV3Core>::Get();
     if (!user.IsLoaded() || !ids || !word || LstrGetLength(word) == 0) return false;
-    const uint16_t flags = uint16_t((flag4 ? 4 : 0) | (flag32 ? 32 : 0));
+    const uint16_t flags = uint16_t((flag4 ? kUsrFlagJoined : 0) | (flag32 ? kUsrFlagNoAge : 0));
     if (LstrGetByteLength(ids) != kNoSyllablesBytes) {
         // A reading that does not give each character one syllable would
         // file the word where no lookup finds it.

@@ -13,8 +13,9 @@ using namespace n_usrDict;
 
 namespace {
 
-constexpr uint16_t kKeptOnRelearn = 0x04 | 0x20;  // kept only when the new flags have them too
-constexpr uint16_t kKindBits = 0x01 | 0x02;       // always taken from the new flags
+// Kept only when the new flags have them too.
+constexpr uint16_t kKeptOnRelearn = kUsrFlagJoined | kUsrFlagNoAge;
+constexpr uint16_t kKindBits = 0x01 | 0x02;  // always taken from the new flags
 
 uint16_t CombineFlags(uint16_t stored, uint16_t incoming) {
     return uint16_t((stored & ~(kKindBits | kKeptOnRelearn)) |
@@ -489,7 +490,7 @@ bool t_usrDictV3Core::CollectWordContinuations(const t_lstr* reading1, const t_l
         Wr16(c.rest, rest);
         std::memcpy(c.rest + 2, LstrGetBytes(text) + pl, rest);
         c.weight = uint16_t(weights[i] > 65535 ? 65535 : weights[i]);
-        c.marker = (fl[i] & 0x04) ? 0x80 : 0x40;
+        c.marker = (fl[i] & kUsrFlagJoined) ? 0x80 : 0x40;
         out.push_back(c);
         added = true;
     }
