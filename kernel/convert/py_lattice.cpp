@@ -63,10 +63,10 @@ bool SyllableStartsAt(const t_keyPyMap* keyMap, const wchar_t* input, int p, int
     return false;
 }
 
-// A lone vowel reads as the syllables it begins as surely as alone (a user
-// types the a of an as the q of quan); where it ends the input, by half:
-// the vowel there is as often its own syllable (好啊) as the start of one
-// not typed out yet (方案).
+// A lone vowel before no whole syllable reads as the syllables it begins as
+// surely as alone (a user types the a of an as the q of quan); where it
+// ends the input, by half: the vowel there is as often its own syllable
+// (好啊) as the start of one not typed out yet (方案).
 constexpr float kVowelEndShare = 0.5f;
 
 }  // namespace
@@ -229,18 +229,19 @@ void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const 
             if (!longer || separated) break;
         }
         // A lone vowel also begins the syllables without initial it starts
-        // (an, ai, ang, ao of a), wherever it stands ("fanga": fang + an),
-        // but not where it goes on the vowel before it ("bao") or comes
-        // before a whole syllable ("diedai" is no di + er + dai).
-        float vowelWeight = 0;
-        if (vowelEnd >= 0 && vowelEnd == longestEnd &&
-            !(i > lead && ContinuesVowel(input[i - 1], input[i]))) {
-            if (vowelEnd >= n)
-                vowelWeight = vowelOwn * kVowelEndShare;
-            else if (!SyllableStartsAt(keyMap, input, vowelEnd, n))
-                vowelWeight = vowelOwn;
-        }
-        if (vowelWeight <= 0) vowelEnd = -1;
+        // (an, ai, ang, ao of a) wherever it stands, but not where it goes
+        // on the vowel before it ("bao"). Where a whole syllable follows
+        // ("xianeyijian": xian + er + yi + jian beside xian + e + yi +
+        // jian), the begun syllable weighs what the key map gives the
+        // vowel as its first letter, as every abbreviated syllable does.
+        if (vowelEnd >= 0 && (vowelEnd != longestEnd || vowelOwn <= 0 ||
+                              (i > lead && ContinuesVowel(input[i - 1], input[i]))))
+            vowelEnd = -1;
+        float vowelWeight = 0;  // the least weight of a syllable the vowel begins
+        if (vowelEnd >= n)
+            vowelWeight = vowelOwn * kVowelEndShare;
+        else if (vowelEnd >= 0 && !SyllableStartsAt(keyMap, input, vowelEnd, n))
+            vowelWeight = vowelOwn;
         // Partial syllables beyond the farthest complete one.
         const int firstPartialEnd = std::max(i + 1, completeEnd + 1);
         for (int end = vowelEnd < 0 ? firstPartialEnd : std::min(firstPartialEnd, vowelEnd);
