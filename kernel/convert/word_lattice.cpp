@@ -362,6 +362,10 @@ void WeighAgainstBegunWord(const t_composeRequest& request, int32_t begunCost, t
         r->rank = ComposedRank(request.begun->rank + 1);
     else if (weighed)
         r->rank = ComposedRank(cost - (begunCost - request.begun->rank));
+    // Reading the vowel begun too, it is the word's own syllables composed
+    // of other words (和而 for 赫尔): as where the syllable is typed out,
+    // the word of the dictionary stands before its composition.
+    if (!own) r->rank = std::max(r->rank, ComposedRank(request.begun->rank + 1));
 }
 
 int AddRecord(t_arrayWord* array, t_candWord* r) {

@@ -79,12 +79,15 @@ vetra_e2e(ImeFirstPageHoldsTheFirstWordAndCommonWords
 # A lone vowel also begins the syllables without initial it starts, as an
 # initial begins its syllables: aq gives 安全 first, and a vowel typed last
 # gives the word it begins (fanga 方案, wana 晚安) first where the
-# statistics favour it, with the vowel's own syllable on the page (行啊).
+# statistics favour it, with the vowel's own syllable on the page (行啊),
+# and never after a composition that reads it begun too (hee 赫尔, not
+# 和而). Inside the input it begins its syllables too (xianeyijian 显而易见).
 vetra_e2e(ImeLoneVowelBeginsItsSyllables
   RUN ${ime_run}
   DRIVE ${typing} type aq cands expect-first 安全 key space expect-commit 安全
         type fanga cands expect-first 方案 key Escape type xinga cands expect-cand 行啊
-        key Escape type wana cands expect-first 晚安)
+        key Escape type wana cands expect-first 晚安 key Escape type hee cands expect-first 赫尔
+        key Escape type xianeyijian cands expect-first 显而易见 key space expect-commit 显而易见)
 # BackSpace right after a selection takes the selection back, not a letter.
 vetra_e2e(ImeBackSpaceUndoesASelection
   RUN ${ime_run} --expect-log "UpdateClientSideUI\t[^\t]+\t\"\"\t\"\"\t\"你hao\""

@@ -173,8 +173,10 @@ TEST_F(GeneratorBuiltDataTest, NoStrayReadingsBesideASureOne) {
 // input the word of the syllable not typed out yet (方案, 晚安) and the
 // vowel's own syllable (行啊) are both on the first page, the one the
 // statistics price lower first; a reading that splits the keys elsewhere
-// (啊那 for ana) does not come before the word. A page as wide as the
-// engine's.
+// (啊那 for ana) or reads the vowel begun too (和而 for hee) does not come
+// before the word. Before a whole syllable the vowel begins its syllables
+// too (显而易见), where the statistics favour them over its own (阿拉).
+// A page as wide as the engine's.
 TEST_F(GeneratorBuiltDataTest, ALoneVowelAlsoBeginsTheSyllablesWithoutInitial) {
     pageSize = 60;
     const struct {
@@ -182,15 +184,39 @@ TEST_F(GeneratorBuiltDataTest, ALoneVowelAlsoBeginsTheSyllablesWithoutInitial) {
         std::u16string text;
         int atMost;  // -1: anywhere but first
     } cases[] = {
-        {L"aq", u"安全", 0},     {L"az", u"安装", 0},       {L"ez", u"儿子", 0},
-        {L"ag", u"爱国", 0},     {L"tianam", u"天安门", 0}, {L"changaj", u"长安街", 0},
-        {L"fanga", u"方案", 0},  {L"qina", u"亲爱", 4},     {L"anq", u"安全", 0},
-        {L"fangan", u"方案", 0}, {L"a", u"啊", 0},          {L"nihaoa", u"你好啊", 0},
-        {L"haoa", u"好啊", 0},   {L"shia", u"是啊", 0},     {L"diedai", u"迭代", 0},
-        {L"xinga", u"行啊", 4},  {L"gana", u"干啊", 4},     {L"changa", u"长安", 0},
-        {L"duia", u"对啊", 4},   {L"wana", u"晚安", 0},     {L"tenga", u"疼爱", 0},
-        {L"ana", u"啊那", -1},   {L"tana", u"他那", -1},    {L"shune", u"书呢", -1},
-        {L"lea", u"了啊", 0},    {L"shuoa", u"说啊", 0},
+        {L"aq", u"安全", 0},
+        {L"az", u"安装", 0},
+        {L"ez", u"儿子", 0},
+        {L"ag", u"爱国", 0},
+        {L"tianam", u"天安门", 0},
+        {L"changaj", u"长安街", 0},
+        {L"fanga", u"方案", 0},
+        {L"qina", u"亲爱", 4},
+        {L"anq", u"安全", 0},
+        {L"fangan", u"方案", 0},
+        {L"a", u"啊", 0},
+        {L"nihaoa", u"你好啊", 0},
+        {L"haoa", u"好啊", 0},
+        {L"shia", u"是啊", 0},
+        {L"diedai", u"迭代", 0},
+        {L"xinga", u"行啊", 4},
+        {L"gana", u"干啊", 4},
+        {L"changa", u"长安", 0},
+        {L"duia", u"对啊", 4},
+        {L"wana", u"晚安", 0},
+        {L"tenga", u"疼爱", 0},
+        {L"ana", u"啊那", -1},
+        {L"tana", u"他那", -1},
+        {L"shune", u"书呢", -1},
+        {L"lea", u"了啊", 0},
+        {L"shuoa", u"说啊", 0},
+        {L"xianeyijian", u"显而易见", 0},
+        {L"youganefa", u"有感而发", 0},
+        {L"tianamen", u"天安门", 0},
+        {L"ala", u"阿拉", 0},
+        {L"amen", u"阿门", 0},
+        {L"hee", u"赫尔", 0},
+        {L"duane", u"短耳", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)));
