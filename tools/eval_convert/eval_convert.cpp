@@ -18,7 +18,9 @@
 // syllable typed alone, and followed by a lone a. With --cut-words (the
 // data build's word list and, for how common each word is, its unigrams):
 // common words of two syllables typed with the second cut to its vowel
-// (wana for 晚安), the word expected first.
+// (wana for 晚安), and common words of three and four characters with
+// 而, 儿, 二, 安 or 爱 inside typed with that syllable cut to its vowel
+// (xianeyijian for 显而易见), the word expected first.
 //
 // The phrases of the set that occur word for word in the text the statistics
 // were made from (--seen, written by the data build) measure memory rather
@@ -54,7 +56,8 @@
 //                     [--context 0] [--min-context PERCENT]
 //                     [--min-context-learned PERCENT] [--min-context-gain POINTS]
 //                     [--lone 0] [--min-lone-a PERCENT]
-//                     [--cut-words WORDS_TSV --unigrams TSV [--min-cut-words PERCENT]]
+//                     [--cut-words WORDS_TSV --unigrams TSV [--min-cut-words PERCENT]
+//                      [--min-vowel-words PERCENT]]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -507,19 +510,22 @@ double ReportLoneSyllables(t_candGenerator& generator, t_candWord** results, int
     return Share(ah, withA);
 }
 
-// The commonest words of the model (by its frequency rank) that the set
-// of words typed cut is drawn from.
+// The commonest words of the model (by its frequency rank) that the sets
+// of words typed cut are drawn from.
 constexpr long kCutWordsRank = 50000;
 
-// Words of two syllables typed with the second cut to its vowel (晚安
-// wana, 疼爱 tenga, 反而 fane): where the likeliest word that the input
-// begins so (of the commonest words whose second syllable starts with that
-// vowel) ends in an, ai, ao or er, the share with that word first. Inputs
-// that are one syllable (xian) or whose vowel goes on the first syllable's
-// last one (jia) are left out.
-double ReportCutWords(t_candGenerator& generator, const std::string& wordsPath,
-                      const std::string& unigramsPath, t_candWord** results, int examples,
-                      bool* ok) {
+// A word of the data build's word list among the commonest of the model.
+struct t_listedWord {
+    std::u16string word;
+    std::vector<std::string> syllables;
+    long rank = 0;
+};
+
+// The words of the list (WORD, tab, syllables split by spaces) that the
+// unigrams (WORD, tab, ..., tab, frequency rank) rank within kCutWordsRank,
+// in the list's order; ok false when a file cannot be read or none is left.
+std::vector<t_listedWord> CommonListedWords(const std::string& wordsPath,
+                                            const std::string& unigramsPath, bool* ok) {
     std::map<std::u16string, long> rank;
     std::ifstream unigrams(unigramsPath);
     std::ifstream list(wordsPath);
@@ -532,35 +538,47 @@ double ReportCutWords(t_candGenerator& generator, const std::string& wordsPath,
         const long r = std::atol(line.c_str() + t3 + 1);
         if (r > 0 && r <= kCutWordsRank) rank[Utf16(line.substr(0, t1))] = r;
     }
-    const t_pyDict& py = t_singleton<t_pyDict>::Get();
-    // Per cut input: the likeliest word, its rank, and whether it is of the set.
-    struct t_best {
-        std::u16string word;
-        long rank = 0;
-        bool counted = false;
-    };
-    std::map<std::wstring, t_best> inputs;
+    std::vector<t_listedWord> out;
     while (list && std::getline(list, line)) {
         if (line.empty() || line[0] == '#') continue;
         const size_t t1 = line.find('\t');
         if (t1 == std::string::npos) continue;
-        const std::u16string word = Utf16(line.substr(0, t1));
-        const auto found = rank.find(word);
-        const size_t space = line.find(' ', t1 + 1);
-        if (word.size() != 2 || found == rank.end() || space == std::string::npos) continue;
-        const std::string first = line.substr(t1 + 1, space - t1 - 1);
-        const std::string second = line.substr(space + 1);
-        if (first.empty() || second.size() < 2 || (second[0] != 'a' && second[0] != 'e') ||
-            std::strchr("iuv", first.back()))
-            continue;
-        const std::wstring typed = std::wstring(first.begin(), first.end()) + wchar_t(second[0]);
-        if (py.GetSyllableId(typed.c_str()) >= 0) continue;
-        t_best& best = inputs[typed];
-        if (best.rank != 0 && best.rank <= found->second) continue;
-        best = {word, found->second,
-                second == "an" || second == "ai" || second == "ao" || second == "er"};
+        t_listedWord w;
+        w.word = Utf16(line.substr(0, t1));
+        const auto found = rank.find(w.word);
+        if (found == rank.end()) continue;
+        w.rank = found->second;
+        for (size_t at = t1 + 1; at <= line.size();) {
+            const size_t space = std::min(line.find(' ', at), line.size());
+            if (space > at) w.syllables.push_back(line.substr(at, space - at));
+            at = space + 1;
+        }
+        out.push_back(std::move(w));
     }
-    *ok = *ok && !rank.empty() && !inputs.empty();
+    *ok = *ok && !out.empty();
+    return out;
+}
+
+// Per input typed: the likeliest word meant, its rank, and whether it is
+// of the set measured.
+struct t_likeliest {
+    std::u16string word;
+    long rank = 0;
+    bool counted = false;
+};
+
+// Keeps w as the word meant by typed where it is the likeliest yet.
+void Consider(std::map<std::wstring, t_likeliest>* inputs, const std::wstring& typed,
+              const t_listedWord& w, bool counted) {
+    t_likeliest& best = (*inputs)[typed];
+    if (best.rank != 0 && best.rank <= w.rank) return;
+    best = {w.word, w.rank, counted};
+}
+
+// Converts each input of the set and prints the share with its word first.
+double ReportFirstOfSet(t_candGenerator& generator,
+                        const std::map<std::wstring, t_likeliest>& inputs, const char* what,
+                        t_candWord** results, int examples) {
     long count = 0, first = 0;
     for (const auto& [typed, best] : inputs) {
         if (!best.counted) continue;
@@ -572,9 +590,94 @@ double ReportCutWords(t_candGenerator& generator, const std::string& wordsPath,
             std::printf("  %s %s -> %s\n", std::string(typed.begin(), typed.end()).c_str(),
                         Utf8(best.word).c_str(), Utf8(top).c_str());
     }
-    std::printf("words typed with the last syllable cut to its vowel: %ld, first %ld (%.1f%%)\n",
-                count, first, Share(first, count));
+    std::printf("%s: %ld, first %ld (%.1f%%)\n", what, count, first, Share(first, count));
     return Share(first, count);
+}
+
+// Words of two syllables typed with the second cut to its vowel (晚安
+// wana, 疼爱 tenga, 反而 fane): where the likeliest word that the input
+// begins so (of the commonest words whose second syllable starts with that
+// vowel) ends in an, ai, ao or er, the share with that word first. Inputs
+// that are one syllable (xian) or whose vowel goes on the first syllable's
+// last one (jia) are left out.
+double ReportCutWords(t_candGenerator& generator, const std::vector<t_listedWord>& words,
+                      t_candWord** results, int examples) {
+    const t_pyDict& py = t_singleton<t_pyDict>::Get();
+    std::map<std::wstring, t_likeliest> inputs;
+    for (const t_listedWord& w : words) {
+        if (w.word.size() != 2 || w.syllables.size() != 2) continue;
+        const std::string& first = w.syllables[0];
+        const std::string& second = w.syllables[1];
+        if (first.empty() || second.size() < 2 || (second[0] != 'a' && second[0] != 'e') ||
+            std::strchr("iuv", first.back()))
+            continue;
+        const std::wstring typed = std::wstring(first.begin(), first.end()) + wchar_t(second[0]);
+        if (py.GetSyllableId(typed.c_str()) >= 0) continue;
+        Consider(&inputs, typed, w,
+                 second == "an" || second == "ai" || second == "ao" || second == "er");
+    }
+    return ReportFirstOfSet(generator, inputs,
+                            "words typed with the last syllable cut to its vowel", results,
+                            examples);
+}
+
+// Whether a syllable begins with the letters a and b (an, ai, ao of a; en,
+// er, ei of e): a vowel typed before b would not stand alone.
+bool SyllableBegins(char a, char b) {
+    for (const wchar_t* text : kSyllableTexts)
+        if (text[0] == wchar_t(a) && text[1] == wchar_t(b)) return true;
+    return false;
+}
+
+// Idioms and words of three and four characters with 而, 儿 or 二 (er),
+// 安 (an) or 爱 (ai) before their last character, typed with that syllable
+// cut to its vowel, as a user types 而 fast (显而易见 xianeyijian, 天安门
+// tianamen, 爱国者 aguozhe): the share with the word first. The first such
+// character of a word is cut, where its vowel would neither go on the
+// syllable before (幼儿园: the u of you) nor make a longer key with the
+// next letter (二年级: en). Per input the word meant is the likeliest of
+// the words it spells so, with any syllable of a or e cut (艾滋病 beside
+// 爱滋病), or spells out whole; only inputs whose likeliest word is of the
+// set count.
+double ReportVowelWords(t_candGenerator& generator, const std::vector<t_listedWord>& words,
+                        t_candWord** results, int examples) {
+    static const struct {
+        char16_t character;
+        const char* syllable;
+    } kMeasured[] = {{u'而', "er"}, {u'儿', "er"}, {u'二', "er"}, {u'安', "an"}, {u'爱', "ai"}};
+    const auto join = [](const std::vector<std::string>& syllables, size_t cut) {
+        std::string letters;
+        for (size_t i = 0; i < syllables.size(); ++i)
+            letters += i == cut ? syllables[i].substr(0, 1) : syllables[i];
+        return std::wstring(letters.begin(), letters.end());
+    };
+    std::map<std::wstring, t_likeliest> inputs;
+    for (const t_listedWord& w : words) {
+        const size_t chars = w.word.size();
+        if ((chars != 3 && chars != 4) || w.syllables.size() != chars) continue;
+        bool measured = false;
+        for (size_t k = 0; k + 1 < chars; ++k) {
+            const std::string& s = w.syllables[k];
+            if (s.size() < 2 || (s[0] != 'a' && s[0] != 'e') ||
+                (k > 0 && std::strchr("iuv", w.syllables[k - 1].back())) ||
+                SyllableBegins(s[0], w.syllables[k + 1][0]))
+                continue;
+            const bool counted =
+                !measured &&
+                std::any_of(std::begin(kMeasured), std::end(kMeasured), [&](const auto& c) {
+                    return c.character == w.word[k] && s == c.syllable;
+                });
+            measured = measured || counted;
+            Consider(&inputs, join(w.syllables, k), w, counted);
+        }
+    }
+    for (const t_listedWord& w : words) {
+        const auto typed = inputs.find(join(w.syllables, w.syllables.size()));
+        if (typed != inputs.end()) Consider(&inputs, typed->first, w, false);
+    }
+    return ReportFirstOfSet(generator, inputs,
+                            "words with 而 儿 二 安 爱 inside typed as the vowel alone", results,
+                            examples);
 }
 
 }  // namespace
@@ -586,7 +689,7 @@ int main(int argc, char** argv) {
     double minExact = -1, minTop5 = -1, minFirstWord = -1, maxPrefixSecond = -1, minClean = -1,
            minTwo = -1, minCommon = -1, minLonger = -1, minTypos = -1, minContext = -1,
            minContextLearned = -1, minContextGain = -1, minPerson = -1, minHard = -1, minLoneA = -1,
-           minCutWords = -1;
+           minCutWords = -1, minVowelWords = -1;
     long maxPrefixFirst = -1, maxReadsOn = -1;
     bool typos = true, abbreviations = true, firstPage = true, prefixes = true, context = true,
          lone = true;
@@ -660,6 +763,8 @@ int main(int argc, char** argv) {
             unigramsPath = v;
         else if (k == "--min-cut-words")
             minCutWords = std::atof(v.c_str());
+        else if (k == "--min-vowel-words")
+            minVowelWords = std::atof(v.c_str());
         else if (k == "--examples")
             examples = std::atoi(v.c_str());
         else if (k == "--errors")
@@ -696,7 +801,7 @@ int main(int argc, char** argv) {
             "[--abbreviations 0] [--examples N] [--context 0] [--min-context PERCENT] "
             "[--min-context-learned PERCENT] [--min-context-gain POINTS] [--lone 0] "
             "[--min-lone-a PERCENT] [--cut-words WORDS_TSV --unigrams TSV] "
-            "[--min-cut-words PERCENT]\n");
+            "[--min-cut-words PERCENT] [--min-vowel-words PERCENT]\n");
         return 2;
     }
     char tmpl[] = "/tmp/vetra-eval-XXXXXX";
@@ -1025,13 +1130,18 @@ int main(int argc, char** argv) {
                 status = 1;
             if (!cutWordsPath.empty()) {
                 bool ok = true;
-                const double cut =
-                    ReportCutWords(generator, cutWordsPath, unigramsPath, results, examples, &ok);
+                const std::vector<t_listedWord> words =
+                    CommonListedWords(cutWordsPath, unigramsPath, &ok);
                 if (!ok) {
                     std::fprintf(stderr, "eval_convert: cannot read %s or %s\n",
                                  cutWordsPath.c_str(), unigramsPath.c_str());
                     status = 2;
-                } else if (UnderFloor("words typed cut first", cut, minCutWords)) {
+                } else if (UnderFloor("words typed cut first",
+                                      ReportCutWords(generator, words, results, examples),
+                                      minCutWords) |
+                           UnderFloor("words with the vowel alone inside first",
+                                      ReportVowelWords(generator, words, results, examples),
+                                      minVowelWords)) {
                     status = 1;
                 }
             }
