@@ -243,10 +243,11 @@ uint64_t ReplaceUsrDictSince(const wchar_t* path, int mode, int32_t* count, cons
     int r = 0;
     {
         t_processLock::t_locker lock(GetDictLocker());
+        t_processLock::t_locker files(GetDictManager().GetGlobalLocker());
         r = LoadOrConvertUsrDict(path, &n, mode);
+        // A failure leaves everything as it was: nothing to count.
+        if (r) changes.Add(mode == 1);
     }
-    // A failure leaves everything as it was: nothing to count.
-    if (r) changes.Add();
     if (count) *count = r ? n : 0;
     return uint64_t(r);
 }

@@ -61,7 +61,9 @@ uint64_t OpenOrConvertUsrDictMode1(const wchar_t* path);
 // The same, mode 0 or 1 (LoadOrConvertUsrDict's), for a call that noted
 // the user dictionary's change count (GetUsrDictChangeCount().Others()) in
 // *since when it was sent: 0, with nothing changed, when another process
-// changed the dictionary since. Null: nothing noted. Counted when done.
+// changed the dictionary since. Null: nothing noted. Counted when done,
+// in the same hold of the dictionary manager's file lock as the write: a
+// process that takes the file up sees the count with it.
 uint64_t ReplaceUsrDictSince(const wchar_t* path, int mode, int32_t* count, const uint64_t* since);
 // Merges word-list files into the user dictionary file: the number of
 // listed words it holds after, 0 (nothing changed) when it holds none.

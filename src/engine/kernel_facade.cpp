@@ -258,11 +258,14 @@ bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count,
         t_usrDictReplace::t_built built;
         {
             // Checked, written and counted in one step against the other
-            // processes' changes.
+            // processes' changes; the count in the same hold of the file
+            // lock as the write, so that a process taking the file up sees
+            // its count too.
             t_processLock::t_locker order(changes.Lock());
             if (overtaken()) return false;
+            t_processLock::t_locker files(GetDictManager().GetGlobalLocker());
             built = job.Write();
-            if (built == t_usrDictReplace::t_built::kWritten) changes.Add();
+            if (built == t_usrDictReplace::t_built::kWritten) changes.Add(restore);
         }
         if (built == t_usrDictReplace::t_built::kFailed) return false;
         if (built == t_usrDictReplace::t_built::kReplaced) continue;
@@ -355,9 +358,13 @@ bool KernelRemoveUsrDict(const uint64_t* since) {
     // their place is found before anything is deleted.
     t_pathName backup;
     if (!GetBackupDir(backup, false)) return false;
-    // Counted before the first file goes: a removal stopped half-way has
-    // changed the dictionary too.
-    changes.Add();
+    // Counted on every way out from here, a removal stopped half-way
+    // included (it has changed the dictionary too), and while the file
+    // lock is still held: a process taking the files up sees the count.
+    struct t_countOnLeaving {
+        t_changeCount& changes;
+        ~t_countOnLeaving() { changes.Add(true); }
+    } counted{changes};
     for (const wchar_t* name : kFiles) {
         t_pathName file;
         if (!UserFile(name, file)) return false;

@@ -191,6 +191,17 @@ vetra_e2e(DBusRemovalInAnotherFcitxAfterASlowRestore
 vetra_e2e(DBusRemovalInAnotherFcitxAfterASlowImport
   RUN ${beside_run} --expect-log "^REPLY\tfalse\t0$" --expect-log "^REPLY\ttrue$" --check "${count_words} 0"
   DRIVE ${learn_ni} ${held_in_second} UsrDictImport s:@HOME@/stall/r.bin ${then_in_first} UsrDictRemove ${let_go})
+# The count's lock file removed while the second runs (a user emptying
+# ~/.vetrainput): the first, started after, makes a new one. The second
+# notices, as it takes the lock, that the name holds another file: it opens
+# that one and refuses its held restore, whose noted count can no longer be
+# compared. It used to count in the removed file alone, and the restore
+# undid the import, both answering true.
+vetra_e2e(DBusImportInAnotherFcitxAfterTheCountFileWasRemoved
+  RUN ${beside_run} --expect-log "^REPLY\tfalse$" --expect-log "^REPLY\ttrue\t50$" --check "${count_words} 51"
+  DRIVE ${learn_ni} ${held_in_second} UsrDictRestore s:@HOME@/stall/r.bin
+        remove @HOME@/.vetrainput/ImeKernel_UsrDictChanges
+        ${then_in_first} UsrDictImport s:@HOME@/w.bin ${let_go})
 # A backup never replaces the system's own files: a lock file (two fcitx of
 # the user then no longer excluded each other), a new name in the lock
 # folder, the live user dictionary, the key map, the version file and the

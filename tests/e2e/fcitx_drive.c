@@ -63,6 +63,7 @@
  *   note TEXT            print "NOTE <text>" (marks where a step begins for a reader
  *                        of the output, e.g. scripts/demo)
  *   touch PATH           make the empty file PATH (tells the stall shim to let go)
+ *   remove PATH          delete the file PATH (a user emptying a folder)
  *
  * Output: one event per line, fields separated by TAB, texts as JSON strings:
  *   SIGNAL <interface> <member> <path> <arg>...      every signal of the fcitx IC, IM and kimpanel
@@ -933,6 +934,9 @@ int main(int argc, char** argv) {
         } else if (strcmp(cmd, "touch") == 0 && need(i, argc, 1, cmd)) {
             FILE* f = fopen(argv[++i], "a");
             if (!f || fclose(f) != 0) die("cannot make %s", argv[i]);
+            continue;
+        } else if (strcmp(cmd, "remove") == 0 && need(i, argc, 1, cmd)) {
+            if (unlink(argv[++i]) != 0) die("cannot remove %s", argv[i]);
             continue;
         } else if (strcmp(cmd, "note") == 0 && need(i, argc, 1, cmd)) {
             printf("NOTE\t");
