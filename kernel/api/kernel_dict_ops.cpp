@@ -252,6 +252,10 @@ uint64_t ReplaceUsrDictSince(const wchar_t* path, int mode, int32_t* count, cons
     return uint64_t(r);
 }
 
+void TakeUpUsrDictChanges() {
+    if (GetUsrDictChangeCount().MovedSinceLastLook()) GetVersionManager().CheckUpdate2();
+}
+
 uint64_t OpenOrConvertUsrDict(const wchar_t* path, int32_t* count) {
     return ReplaceUsrDictSince(path, 0, count, nullptr);
 }

@@ -65,6 +65,12 @@ uint64_t OpenOrConvertUsrDictMode1(const wchar_t* path);
 // in the same hold of the dictionary manager's file lock as the write: a
 // process that takes the file up sees the count with it.
 uint64_t ReplaceUsrDictSince(const wchar_t* path, int mode, int32_t* count, const uint64_t* since);
+// Before a conversion or a learning: when another process changed the user
+// dictionary since the last look (an import, a restore, a removal), every
+// dictionary takes up its file now, not at the next save, so that a word
+// removed there is no longer offered here. One read of the shared count
+// when nothing changed.
+void TakeUpUsrDictChanges();
 // Merges word-list files into the user dictionary file: the number of
 // listed words it holds after, 0 (nothing changed) when it holds none.
 uint64_t LoadTempUsrDict(const wchar_t* secondListPath, const wchar_t* listPath);

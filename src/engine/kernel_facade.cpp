@@ -168,6 +168,7 @@ bool KernelStartInSteps(const std::function<void(const std::function<void()>&)>&
 int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** results,
                   uint32_t capacity, uint8_t* cloudExtra, uint8_t /*flag*/,
                   const t_cloudRequestParams* params, t_cloudAsked* asked, uint8_t plain) {
+    TakeUpUsrDictChanges();
     uint8_t scratch[kConvertScratchBytes] = {};
     if (g_lastCommit.units > 0)
         WriteScratchWord(scratch, g_lastCommit.text, g_lastCommit.ids, g_lastCommit.units);
@@ -176,6 +177,9 @@ int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** res
 }
 
 uint32_t KernelLearnWord(const wchar_t* text, const t_lstr* pinyin) {
+    // A word learned after another process's removal stays: the removal is
+    // taken up first.
+    TakeUpUsrDictChanges();
     const uint32_t learned = LearnCommittedText(text, pinyin, 0);
     if (GetContinuingInput())
         KeepLastCommit(text, pinyin);

@@ -202,6 +202,17 @@ vetra_e2e(DBusImportInAnotherFcitxAfterTheCountFileWasRemoved
   DRIVE ${learn_ni} ${held_in_second} UsrDictRestore s:@HOME@/stall/r.bin
         remove @HOME@/.vetrainput/ImeKernel_UsrDictChanges
         ${then_in_first} UsrDictImport s:@HOME@/w.bin ${let_go})
+# A removal and a restore in the first are seen by the second before its
+# next conversion: 你 first for ni after the removal, 泥 again after the
+# restore. The second used to offer the removed 泥 until it saved a word.
+vetra_e2e(DBusRemovalAndRestoreInAnotherFcitxAreSeenAtOnce
+  RUN ${ime_run} --expect-log "^REPLY\ttrue\t1$" --expect-log "^REPLY\ttrue$"
+  DRIVE ${learn_ni} ${vetrapy} UsrDictBackup s:@HOME@/b.bin
+        --on-second ${again} type ni cands expect-first 泥 key Escape
+        --on-first ${again} ${vetrapy} UsrDictRemove
+        --on-second ${again} type ni cands expect-first 你 key Escape
+        --on-first ${again} ${vetrapy} UsrDictRestore s:@HOME@/b.bin
+        --on-second ${again} type ni cands expect-first 泥)
 # A backup never replaces the system's own files: a lock file (two fcitx of
 # the user then no longer excluded each other), a new name in the lock
 # folder, the live user dictionary, the key map, the version file and the
