@@ -144,9 +144,13 @@ int32_t PrepareUsrDictUpload(wchar_t* baseOut, wchar_t* addedOut, int32_t capaci
 uint64_t BackupUsrDictV3(const wchar_t* target, int32_t* status);
 // BackupUsrDictV3 for a caller that serializes the kernel with a lock of its
 // own and has just saved: `locked` runs the copy of the user dictionary
-// file under that lock, the target is written without it.
+// file under that lock, the target is written without it. `since` as
+// ReplaceUsrDictSince's: 0, with nothing written, when another process
+// changed the dictionary after the call was sent (the copy would hold what
+// a later call left).
 uint64_t BackupUsrDictV3InSteps(const wchar_t* target, int32_t* status,
-                                const std::function<void(const std::function<void()>&)>& locked);
+                                const std::function<void(const std::function<void()>&)>& locked,
+                                const uint64_t* since = nullptr);
 
 // The system data numbers the VERSION template reports (0 when the
 // dictionary is not ready), after re-attaching changed system data.

@@ -191,6 +191,16 @@ vetra_e2e(DBusRemovalInAnotherFcitxAfterASlowRestore
 vetra_e2e(DBusRemovalInAnotherFcitxAfterASlowImport
   RUN ${beside_run} --expect-log "^REPLY\tfalse\t0$" --expect-log "^REPLY\ttrue$" --check "${count_words} 0"
   DRIVE ${learn_ni} ${held_in_second} UsrDictImport s:@HOME@/stall/r.bin ${then_in_first} UsrDictRemove ${let_go})
+# A backup held there behind a slow call keeps the order as well: the
+# removal sent to the first after it has emptied the dictionary, so the
+# backup writes nothing and answers false, and the earlier backup of 泥
+# stays. It used to copy the emptied dictionary over it, answering true.
+vetra_e2e(DBusBackupInAnotherFcitxAfterARemovalThere
+  RUN ${beside_run} --expect-log "^REPLY\tfalse\t0$" --expect-log "^REPLY\ttrue$"
+      --check "${count_words} 1 b.bin" --check "${count_words} 0"
+  DRIVE ${learn_ni} ${vetrapy} UsrDictBackup s:@HOME@/b.bin
+        ${held_in_second} UsrDictRestore s:@HOME@/stall/r.bin ${send_vetrapy} UsrDictBackup s:@HOME@/b.bin
+        ${then_in_first} UsrDictRemove ${let_go})
 # The count's lock file removed while the second runs (a user emptying
 # ~/.vetrainput): the first, started after, makes a new one. The second
 # notices, as it takes the lock, that the name holds another file: it opens

@@ -37,6 +37,7 @@
  *                        prints "REPLY <args>" or "ERROR <name> <text>"
  *   send DEST PATH IFACE METHOD [ARG...]   the call without waiting: its "REPLY" (or
  *                        "ERROR") line is printed when it comes, while later commands run
+ *                        (and later sends: every answer is printed)
  *   await-reply MINKEYS  wait for the answer of the last send; fails unless at least
  *                        MINKEYS key presses were answered while it was outstanding
  *   expect-keys-under MS every key answered since the start (or the last such check) took
@@ -642,7 +643,8 @@ static void on_sent_answer(DBusPendingCall* pc, void* data) {
         print_answer(r);
         dbus_message_unref(r);
     }
-    sent_answered = 1;
+    /* an earlier send's answer is printed too, but only the last is awaited */
+    if (pc == sent) sent_answered = 1;
     last_activity_ms = now_ms();
 }
 
