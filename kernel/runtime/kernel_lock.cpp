@@ -386,7 +386,8 @@ bool t_processLock::FileStillNamed() const {
     // A name that cannot be looked at for another reason (no permission)
     // tells nothing: the file stays in use.
     if (lstat(m_path, &named) != 0) return errno != ENOENT && errno != ENOTDIR;
-    return named.st_dev == m_file.dev && named.st_ino == m_file.ino;
+    return named.st_dev == m_file.dev && named.st_ino == m_file.ino &&
+           named.st_size >= off_t(m_bytes);
 }
 
 bool t_processLock::Reopen() {
@@ -422,13 +423,10 @@ bool t_processLock::TakeFileMutex() {
     // Set once the file went and no other could be opened: it stays in use.
     bool keep = false;
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        const bool whole = FileWhole();
-        if (!whole || (!keep && !FileStillNamed())) {
-            // Another process opening the name now would not be kept out
-            // by the old file's mutex; a file cut short has no mutex left.
+        // A file cut short has no mutex left: its mapping is never touched.
+        if (!FileWhole()) {
             if (Reopen()) continue;
-            if (!whole) return false;
-            keep = true;
+            return false;
         }
         const int r = WaitForMutex();
         if (r == EOWNERDEAD) {
@@ -448,8 +446,9 @@ bool t_processLock::TakeFileMutex() {
             PrintError(m_path, r);
             return false;
         }
-        // Looked at again under the lock: a file deleted or replaced just
-        // before is no longer the one the others open.
+        // Looked at under the lock: a file deleted or replaced since it was
+        // opened is no longer the one another process opens now, and its
+        // mutex would not keep that one out.
         if (keep || FileStillNamed()) return true;
         if (FileWhole()) pthread_mutex_unlock(m_file.mutex);
         if (!Reopen()) keep = true;

@@ -78,7 +78,8 @@ public:
     // again by its name, so that this process shares the file every other
     // one opens now, and a file cut short is never touched (its pages are
     // gone). When no file can be opened again, one that was deleted whole
-    // stays in use. False (printed) when not created or the mutex failed.
+    // stays in use. Three system calls a hold beside the mutex's. False
+    // (printed) when not created or the mutex failed.
     bool Lock();
     // When the calling thread holds the lock: the wall-clock time (coarse,
     // as file times are stamped) at which its outermost hold began. A file
@@ -123,8 +124,8 @@ private:
     // The holder of m_local: the process-shared mutex, from a file that is
     // whole and still the one the name holds.
     bool TakeFileMutex();
-    // The holder of m_local: the mapped file still holds every byte, and is
-    // (also) the file the name holds now.
+    // The holder of m_local: the mapped file still holds every byte; the
+    // name holds that file now, whole.
     bool FileWhole() const;
     bool FileStillNamed() const;
     // The holder of m_local, not holding the file's mutex: the file the name
