@@ -243,12 +243,17 @@ uint64_t ReplaceUsrDictSince(const wchar_t* path, int mode, int32_t* count, cons
     int r = 0;
     {
         t_processLock::t_locker lock(GetDictLocker());
+        t_processLock::t_locker files(GetDictManager().GetGlobalLocker());
         r = LoadOrConvertUsrDict(path, &n, mode);
+        // A failure leaves everything as it was: nothing to count.
+        if (r) changes.Add(mode == 1);
     }
-    // A failure leaves everything as it was: nothing to count.
-    if (r) changes.Add();
     if (count) *count = r ? n : 0;
     return uint64_t(r);
+}
+
+void TakeUpUsrDictChanges() {
+    if (GetUsrDictChangeCount().MovedSinceLastLook()) GetVersionManager().CheckUpdate2();
 }
 
 uint64_t OpenOrConvertUsrDict(const wchar_t* path, int32_t* count) {
@@ -523,7 +528,8 @@ int32_t PrepareUsrDictUpload(wchar_t* baseOut, wchar_t* addedOut, int32_t capaci
 }
 
 uint64_t BackupUsrDictV3InSteps(const wchar_t* target, int32_t* status,
-                                const std::function<void(const std::function<void()>&)>& locked) {
+                                const std::function<void(const std::function<void()>&)>& locked,
+                                const uint64_t* since) {
     if (status) *status = 0;
     t_pathName file, to;
     if (!target || !*target || !UserFile(kUsrDictFileName, file) || !to.InitFromString(target))
@@ -534,11 +540,17 @@ uint64_t BackupUsrDictV3InSteps(const wchar_t* target, int32_t* status,
     char mb[kPathBufBytes];
     if (!to.ToBytes(mb, sizeof mb) || (lstat(mb, &st) == 0 && !S_ISREG(st.st_mode))) return 0;
     if (IsOwnFolder(to)) return 0;
-    bool saved = false, present = false, copied = false;
+    bool overtaken = false, saved = false, present = false, copied = false;
     std::vector<uint8_t> bytes;
     // Two steps: the caller's other work may run between them.
     locked([] { GetVersionManager().CheckUpdate2(); });
     locked([&] {
+        // Checked and copied in one step against the other processes'
+        // changes, which hold this lock while they write.
+        t_changeCount& changes = GetUsrDictChangeCount();
+        t_processLock::t_locker order(changes.Lock());
+        overtaken = since && !changes.Unmoved(*since);
+        if (overtaken) return;
         t_processLock::t_locker lock(GetDictLocker());
         t_usrDictV3Core& live = GetUsrDictInstance();
         t_entryFileLock fileLock(live);
@@ -553,7 +565,7 @@ uint64_t BackupUsrDictV3InSteps(const wchar_t* target, int32_t* status,
         bytes.resize(size_t(size));
         copied = in.ReadExact(bytes.data(), bytes.size());
     });
-    if (!saved) return 0;
+    if (overtaken || !saved) return 0;
     if (!present) {
         if (status) *status = 2;
         return 1;

@@ -61,8 +61,16 @@ uint64_t OpenOrConvertUsrDictMode1(const wchar_t* path);
 // The same, mode 0 or 1 (LoadOrConvertUsrDict's), for a call that noted
 // the user dictionary's change count (GetUsrDictChangeCount().Others()) in
 // *since when it was sent: 0, with nothing changed, when another process
-// changed the dictionary since. Null: nothing noted. Counted when done.
+// changed the dictionary since. Null: nothing noted. Counted when done,
+// in the same hold of the dictionary manager's file lock as the write: a
+// process that takes the file up sees the count with it.
 uint64_t ReplaceUsrDictSince(const wchar_t* path, int mode, int32_t* count, const uint64_t* since);
+// Before a conversion or a learning: when another process changed the user
+// dictionary since the last look (an import, a restore, a removal), every
+// dictionary takes up its file now, not at the next save, so that a word
+// removed there is no longer offered here. One read of the shared count
+// when nothing changed.
+void TakeUpUsrDictChanges();
 // Merges word-list files into the user dictionary file: the number of
 // listed words it holds after, 0 (nothing changed) when it holds none.
 uint64_t LoadTempUsrDict(const wchar_t* secondListPath, const wchar_t* listPath);
@@ -136,9 +144,13 @@ int32_t PrepareUsrDictUpload(wchar_t* baseOut, wchar_t* addedOut, int32_t capaci
 uint64_t BackupUsrDictV3(const wchar_t* target, int32_t* status);
 // BackupUsrDictV3 for a caller that serializes the kernel with a lock of its
 // own and has just saved: `locked` runs the copy of the user dictionary
-// file under that lock, the target is written without it.
+// file under that lock, the target is written without it. `since` as
+// ReplaceUsrDictSince's: 0, with nothing written, when another process
+// changed the dictionary after the call was sent (the copy would hold what
+// a later call left).
 uint64_t BackupUsrDictV3InSteps(const wchar_t* target, int32_t* status,
-                                const std::function<void(const std::function<void()>&)>& locked);
+                                const std::function<void(const std::function<void()>&)>& locked,
+                                const uint64_t* since = nullptr);
 
 // The system data numbers the VERSION template reports (0 when the
 // dictionary is not ready), after re-attaching changed system data.

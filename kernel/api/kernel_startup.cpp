@@ -215,6 +215,9 @@ int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t
                               row.dir, row.file, row.backupFlags, row.mask))
             Report(std::wstring(row.name) + L": not registered: " + Text(manager.GetLastError()));
     }
+    // A restore or a removal in another process replaces the user
+    // dictionary's words: words learned here before it are not put back.
+    manager.WatchReplacements(L"UsrDict", GetUsrDictChangeCount());
     const std::set<std::wstring> refusedBefore = RefusedFiles();
     manager.LoadPhase1(loadNow);
     manager.NotifyEvent();

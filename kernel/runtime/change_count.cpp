@@ -1,43 +1,68 @@
 // The count of changes shared through a lock file.
 //
 // Each process adds its own changes to the shared count and to a count of
-// its own; the difference is what the others did. Any value of the file is
-// a valid count: a damaged one only makes a call noted before refuse.
+// its own; the difference is what the others did. The word holds two
+// counts: imports in its low half, restores and removals in its high half.
+// Any value of the file is a valid count: a damaged one only makes a call
+// noted before refuse.
 #include "kernel/runtime/change_count.h"
 
-#include <atomic>
 #include <string>
+#include <utility>
 
 #include "kernel/runtime/dir_settings.h"
 
 namespace {
 
-std::atomic_ref<uint64_t> SharedCount(void* bytes) {
-    return std::atomic_ref<uint64_t>(*static_cast<uint64_t*>(bytes));
-}
+// What one change adds to the shared word.
+constexpr uint64_t kAddition = 1;
+constexpr uint64_t kReplacement = uint64_t(1) << 32;
 
 }  // namespace
 
 bool t_changeCount::Create(const wchar_t* name) {
     if (m_lock.IsCreated()) return true;
-    return m_lock.Create(name, 6, sizeof(uint64_t));
+    if (!m_lock.Create(name, 6, sizeof(uint64_t))) return false;
+    std::lock_guard<std::mutex> guard(m_ownLock);
+    uint64_t shared = 0;
+    m_lock.ReadShared(0, &shared, sizeof shared, &m_opened);
+    m_own = 0;
+    m_last = m_looked = shared;
+    return true;
+}
+
+uint64_t t_changeCount::OthersLocked() const {
+    uint64_t shared = 0, opened = 0;
+    if (!m_lock.ReadShared(0, &shared, sizeof shared, &opened)) return m_last;
+    if (opened != m_opened) {
+        // Another file's count is no continuation of the old one: it goes
+        // on from one past every mark given out so far.
+        m_opened = opened;
+        m_own = shared - (m_last + 1);
+    }
+    m_last = shared - m_own;
+    return m_last;
 }
 
 uint64_t t_changeCount::Others() const {
-    void* bytes = m_lock.GetSharedBytes();
-    if (!bytes) return 0;
     // Both counts at once: this process's change half-counted would pass
     // for another's.
     std::lock_guard<std::mutex> guard(m_ownLock);
-    return SharedCount(bytes).load() - m_own;
+    return OthersLocked();
 }
 
-void t_changeCount::Add() {
-    void* bytes = m_lock.GetSharedBytes();
-    if (!bytes) return;
+void t_changeCount::Add(bool replaces) {
     std::lock_guard<std::mutex> guard(m_ownLock);
-    ++m_own;
-    SharedCount(bytes).fetch_add(1);
+    // A file opened again is taken up first, so this change moves no mark.
+    OthersLocked();
+    const uint64_t delta = replaces ? kReplacement : kAddition;
+    if (m_lock.AddShared(0, delta)) m_own += delta;
+}
+
+bool t_changeCount::MovedSinceLastLook() {
+    std::lock_guard<std::mutex> guard(m_ownLock);
+    const uint64_t now = OthersLocked();
+    return std::exchange(m_looked, now) != now;
 }
 
 t_changeCount& GetUsrDictChangeCount() {

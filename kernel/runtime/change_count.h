@@ -27,8 +27,15 @@ public:
 
     // The changes the other processes counted so far: this process's own are
     // left out, since its calls keep their order by other means. Never
-    // waits; 0 when not created.
+    // waits for the lock; 0 when not created. When the lock file was opened
+    // again (the one in use removed or cut short), the new file's count
+    // goes on from one past the last value given out: every mark noted
+    // before then is refused once, as a damaged count is.
     uint64_t Others() const;
+    // Of an Others value: the changes that replaced the words wholesale (a
+    // restore, a removal), counted apart from those that added to them (an
+    // import).
+    static uint32_t Replacements(uint64_t others) { return uint32_t(others >> 32); }
     // The lock a change is checked, made and counted under. Taken before
     // every other lock of the kernel.
     t_processLock& Lock() { return m_lock; }
@@ -36,14 +43,24 @@ public:
     // Others value).
     bool Unmoved(uint64_t mark) const { return Others() == mark; }
     // Under the lock, once a change may have been made: counts it.
-    void Add();
+    // `replaces`: it replaced the words wholesale.
+    void Add(bool replaces);
+    // True when Others moved since the last look (the first look after
+    // Create compares with the count found there).
+    bool MovedSinceLastLook();
 
 private:
+    // Others, with m_ownLock held.
+    uint64_t OthersLocked() const;
+
     t_processLock m_lock;
     mutable std::mutex m_ownLock;
-    // This process's changes. Kept when the lock file is opened again, so
-    // marks taken before stay true.
-    uint64_t m_own = 0;
+    // What Others leaves out of the shared count: this process's changes,
+    // less the offset that carries the count over to a file opened again.
+    mutable uint64_t m_own = 0;
+    mutable uint64_t m_last = 0;    // the last Others value given out
+    mutable uint64_t m_opened = 0;  // the lock's files opened again, as last read
+    uint64_t m_looked = 0;          // Others at the last look
 };
 
 // The changes that replace or empty the user dictionary (an import, a

@@ -1075,10 +1075,14 @@ bool t_dictManager::AttachEntry(t_dictEntry* entry) {
         // back to the page cache, and a lookup maps again only what it reads.
         entry->block.Memory().DropResidentPages();
         // Changes not saved yet survive the new image; those a snapshot
-        // already wrote are in the file.
+        // already wrote are in the file, and those made before another
+        // process replaced the words are gone with them.
         if (ready) {
             ForgetSavedChanges(entry);
-            dict->ReplayChanges();
+            if (ReplacedSinceLastAttach(entry))
+                dict->ForgetChanges();
+            else
+                dict->ReplayChanges();
         }
         dict->SetReady(ready);
         if (ready || retried) return ready;
@@ -1373,6 +1377,21 @@ int t_dictManager::WriteMarkedEntry(t_dictEntry* entry, const t_entryMark& mark,
     entry->savedChanges = mark.changes;
     entry->savedChangesPending = true;
     return 1;
+}
+
+bool t_dictManager::WatchReplacements(const wchar_t* name, const t_changeCount& count) {
+    t_dictEntry* entry = FindEntry(name);
+    if (!entry || !m_globalLock.IsCreated()) return false;
+    t_processLock::t_locker global(m_globalLock);
+    entry->replacements = &count;
+    entry->replacementsSeen = t_changeCount::Replacements(count.Others());
+    return true;
+}
+
+bool t_dictManager::ReplacedSinceLastAttach(t_dictEntry* entry) {
+    if (!entry->replacements) return false;
+    const uint32_t now = t_changeCount::Replacements(entry->replacements->Others());
+    return std::exchange(entry->replacementsSeen, now) != now;
 }
 
 void t_dictManager::NoticeChangedFiles() {

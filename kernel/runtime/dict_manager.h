@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/runtime/change_count.h"
 #include "kernel/runtime/dict_base.h"
 #include "kernel/runtime/file_stream.h"
 #include "kernel/runtime/kernel_lock.h"
@@ -95,6 +96,14 @@ struct t_dictEntry {
     // Both guarded with diskStamp.
     t_dictStorageBase::t_changeMark savedChanges;
     bool savedChangesPending = false;
+    // The count of the changes other processes make that replace the file's
+    // words wholesale (a restore, a removal), when the entry has one, and
+    // its value at the last attach; under the global lock. An attach that
+    // finds it moved drops the dictionary's unsaved changes instead of
+    // replaying them: they were made on the words the change replaced, as
+    // that process's own were.
+    const t_changeCount* replacements = nullptr;
+    uint32_t replacementsSeen = 0;
 };
 
 // A save in three steps, so that the disk work runs without the kernel's
@@ -294,6 +303,9 @@ public:
     // since the mark (nothing written), -1 the write failed.
     int WriteMarkedEntry(t_dictEntry* entry, const t_entryMark& mark, const void* data,
                          size_t size);
+    // The entry `name` follows `count` from now on (see
+    // t_dictEntry::replacements). False for an unknown name.
+    bool WatchReplacements(const wchar_t* name, const t_changeCount& count);
     // For every attached user file another writer replaced, raises the
     // version of the entry's block, so the update check that follows
     // re-attaches it (keeping the unsaved changes). Run by every update
@@ -341,6 +353,9 @@ private:
     // image back is right (a removal leaves an empty file, which counts).
     static bool FileReplaced(const t_dictEntry* entry, const t_pathName& path);
     static void NoteFile(t_dictEntry* entry, const t_pathName& path);
+    // Under the global lock, at an attach: the entry's count of
+    // replacements moved since the last (and the new value is noted).
+    static bool ReplacedSinceLastAttach(t_dictEntry* entry);
     // Under the global lock: re-attaches the entry to the newest file and
     // replays the dictionary's unsaved changes onto it.
     bool RebaseEntry(t_dictEntry* entry);

@@ -1,10 +1,13 @@
 // Process-shared lock files and in-process recursive locks.
 //
 // A lock file holds exactly one pthread mutex (robust, recursive,
-// process-shared). It is built complete under a temporary name and published
-// with link(), so no process ever sees a half-made file, and an existing
-// file is never initialised again: re-initialising a mutex another process
-// holds would let two processes in at once.
+// process-shared), then the bytes the processes share. It is built complete
+// under a temporary name and published with link(), so no process ever sees
+// a half-made file, and an existing file is never initialised again:
+// re-initialising a mutex another process holds would let two processes in
+// at once. A file deleted, replaced or cut short while processes use it is
+// noticed when one takes the lock: it opens what the name holds then, so
+// every process of the user comes back to one file.
 #include "kernel/runtime/kernel_lock.h"
 
 #include <fcntl.h>
@@ -85,7 +88,7 @@ bool BuildLockFile(const char* path, size_t bytes, char* tmp, size_t tmpSize) {
 // ---- t_processLock -------------------------------------------------------
 
 bool t_processLock::Create(const wchar_t* name, uint32_t type, size_t sharedBytes) {
-    if (m_created && !Close()) return false;
+    if (m_created.load() && !Close()) return false;
     m_type = type;
     if (!name || !*name || sharedBytes % 8 != 0 || sharedBytes > kMaxSharedBytes) return false;
     m_bytes = kMutexBytes + sharedBytes;
@@ -107,17 +110,25 @@ bool t_processLock::Create(const wchar_t* name, uint32_t type, size_t sharedByte
         m_path[0] = '\0';
         return false;
     }
-    if (!OpenOrBuild()) {
+    t_file file;
+    if (!OpenOrBuild(file)) {
         m_path[0] = '\0';
         return false;
     }
-    m_created = true;
+    {
+        std::lock_guard<std::mutex> guard(m_fileGuard);
+        m_file = file;
+        m_reopened.store(0);
+    }
+    m_reopenFailTold = false;
+    m_created.store(true);
     return true;
 }
 
 // Without a usable data directory no lock file can be shared with other
 // processes (they cannot make one either); the lock then guards this
 // process's threads, so the kernel still starts instead of failing whole.
+// The shared bytes are this process's own.
 bool t_processLock::CreateInProcess(const char* name) {
     snprintf(m_path, sizeof m_path, "%s", name);
     void* map = mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -126,28 +137,19 @@ bool t_processLock::CreateInProcess(const char* name) {
         m_path[0] = '\0';
         return false;
     }
-    pthread_mutexattr_t attr;
-    int r = pthread_mutexattr_init(&attr);
-    if (r == 0) {
-        if ((r = pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE)) == 0)
-            r = pthread_mutex_init(static_cast<pthread_mutex_t*>(map), &attr);
-        pthread_mutexattr_destroy(&attr);
-    }
-    if (r != 0) {
-        PrintError("pthread_mutex_init", r);
-        munmap(map, m_bytes);
-        m_path[0] = '\0';
-        return false;
-    }
     // Not told here: the data directory's failure was told once already,
     // and every lock of a start would repeat it.
-    m_mutex = static_cast<pthread_mutex_t*>(map);
+    {
+        std::lock_guard<std::mutex> guard(m_fileGuard);
+        m_file = t_file{static_cast<pthread_mutex_t*>(map), -1, 0, 0};
+        m_reopened.store(0);
+    }
     m_inProcess = true;
-    m_created = true;
+    m_created.store(true);
     return true;
 }
 
-bool t_processLock::OpenOrBuild() {
+bool t_processLock::OpenOrBuild(t_file& out) {
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
         // Non-blocking, so that a FIFO or device there never holds the open.
         const int fd = open(m_path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -175,12 +177,11 @@ bool t_processLock::OpenOrBuild() {
             }
             if (st.st_size != static_cast<off_t>(m_bytes)) {
                 // Not one of ours (published files are always complete):
-                // put a fresh one in its place.
+                // put a fresh one in its place. A process that holds it
+                // notices at its next lock and opens the fresh one too.
                 fprintf(stderr, "%s: lock file of wrong size replaced\n", m_path);
-                m_dev = st.st_dev;
-                m_ino = st.st_ino;
                 close(fd);
-                if (!ReplaceFile()) return false;
+                if (!ReplaceFile(st.st_dev, st.st_ino)) return false;
                 continue;
             }
             // A file of the right size may still hold a hole (made by
@@ -191,13 +192,15 @@ bool t_processLock::OpenOrBuild() {
                 close(fd);
                 return false;
             }
-            const bool mapped = MapExisting(fd);
-            if (mapped) {
-                m_dev = st.st_dev;
-                m_ino = st.st_ino;
+            void* map = MapExisting(fd);
+            if (!map) {
+                close(fd);
+                return false;
             }
-            close(fd);  // the mapping stays
-            return mapped;
+            // The descriptor stays: the file is looked at through it before
+            // its mapping is touched, and the shared bytes are read from it.
+            out = t_file{static_cast<pthread_mutex_t*>(map), fd, st.st_dev, st.st_ino};
+            return true;
         }
         if (errno == ELOOP) {
             fprintf(stderr, "%s: lock file is a symbolic link, refused\n", m_path);
@@ -296,23 +299,22 @@ bool t_processLock::SetAside() {
     return false;
 }
 
-bool t_processLock::MapExisting(int fd) {
+void* t_processLock::MapExisting(int fd) {
     void* map = mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (map == MAP_FAILED) {
         PrintError(m_path, errno);
-        return false;
+        return nullptr;
     }
-    m_mutex = static_cast<pthread_mutex_t*>(map);
-    return true;
+    return map;
 }
 
 // Puts a freshly built lock file in place of the one last seen (identified
-// by m_dev/m_ino). When somebody else has already replaced it, theirs stays.
-bool t_processLock::ReplaceFile() {
+// by dev/ino). When somebody else has already replaced it, theirs stays.
+bool t_processLock::ReplaceFile(dev_t dev, ino_t ino) {
     char tmp[kPathBufBytes];
     if (!BuildLockFile(m_path, m_bytes, tmp, sizeof tmp)) return false;
     struct stat st;
-    if (lstat(m_path, &st) == 0 && st.st_dev == m_dev && st.st_ino == m_ino) {
+    if (lstat(m_path, &st) == 0 && st.st_dev == dev && st.st_ino == ino) {
         if (rename(tmp, m_path) != 0) {
             PrintError(m_path, errno);
             unlink(tmp);
@@ -324,26 +326,35 @@ bool t_processLock::ReplaceFile() {
     return true;
 }
 
-void t_processLock::Unmap() {
-    if (m_mutex) munmap(m_mutex, m_bytes);
-    m_mutex = nullptr;
+void t_processLock::Release(t_file& file) {
+    if (file.mutex) munmap(file.mutex, m_bytes);
+    if (file.fd >= 0) close(file.fd);
+    file = t_file();
 }
 
 bool t_processLock::Close() {
-    if (!m_created) return true;
+    if (!m_created.load()) return true;
     // Unmapping under another thread would leave it with a dangling mutex.
-    const bool mineOnly = m_holds.load() == 0 || m_owner.load() == pthread_self();
-    if (!mineOnly || m_waiters.load() > 0) {
+    if (!m_local.try_lock()) {
         fprintf(stderr, "%s: close refused while another thread uses the lock\n", m_path);
         return false;
     }
-    while (m_holds.load() > 0)
-        if (!Unlock()) return false;
-    if (m_waiters.load() > 0) return false;
-    Unmap();
-    m_created = false;
+    if (m_waiters.load() > 0) {
+        m_local.unlock();
+        fprintf(stderr, "%s: close refused while another thread uses the lock\n", m_path);
+        return false;
+    }
+    // Holds left are this thread's own; each ends even when the file's
+    // mutex refuses.
+    while (m_holds.load() > 0) Unlock();
+    {
+        std::lock_guard<std::mutex> guard(m_fileGuard);
+        Release(m_file);
+    }
+    m_created.store(false);
     m_inProcess = false;
     m_path[0] = '\0';
+    m_local.unlock();
     return true;
 }
 
@@ -360,48 +371,114 @@ int t_processLock::WaitForMutex() {
             until.tv_nsec -= 1000000000L;
             ++until.tv_sec;
         }
-        const int r = pthread_mutex_clocklock(m_mutex, CLOCK_MONOTONIC, &until);
+        const int r = pthread_mutex_clocklock(m_file.mutex, CLOCK_MONOTONIC, &until);
         if (r != ETIMEDOUT) return r;
     }
 }
 
-bool t_processLock::Lock() {
-    if (!m_created || !m_mutex) return false;
-    for (int round = 0; round < 2; ++round) {
-        m_waiters.fetch_add(1);
-        const int r = WaitForMutex();
-        m_waiters.fetch_sub(1);
-        if (r == 0 || r == EOWNERDEAD) {
-            if (r == EOWNERDEAD) {
-                // The previous holder died inside its critical section; its
-                // work was cut short but the files it guards are replaced
-                // atomically, so the lock can carry on.
-                pthread_mutex_consistent(m_mutex);
-                fprintf(stderr, "%s: previous holder died; lock recovered\n", m_path);
-            }
-            if (m_holds.load() == 0) {
-                // The file system stamps files with the coarse clock.
-                clock_gettime(CLOCK_REALTIME_COARSE, &m_heldSince);
-                m_owner.store(pthread_self());
-            }
-            m_holds.fetch_add(1);
-            return true;
+bool t_processLock::FileWhole() const {
+    struct stat st;
+    return fstat(m_file.fd, &st) == 0 && st.st_size >= off_t(m_bytes);
+}
+
+bool t_processLock::FileStillNamed() const {
+    struct stat named;
+    // A name that cannot be looked at for another reason (no permission)
+    // tells nothing: the file stays in use.
+    if (lstat(m_path, &named) != 0) return errno != ENOENT && errno != ENOTDIR;
+    return named.st_dev == m_file.dev && named.st_ino == m_file.ino &&
+           named.st_size >= off_t(m_bytes);
+}
+
+bool t_processLock::Reopen() {
+    // The folder goes with its files when the user empties it whole; one
+    // that cannot be made again (its parent gone too) is not tried.
+    char folder[kPathBufBytes];
+    snprintf(folder, sizeof folder, "%s", m_path);
+    if (char* slash = strrchr(folder, '/')) *slash = '\0';
+    t_file fresh;
+    if ((mkdir(folder, 0700) != 0 && errno != EEXIST) || !OpenOrBuild(fresh)) {
+        if (!m_reopenFailTold)
+            fprintf(stderr, "%s: lock file gone and not made again; the old one stays\n", m_path);
+        m_reopenFailTold = true;
+        return false;
+    }
+    t_file stale;
+    {
+        std::lock_guard<std::mutex> guard(m_fileGuard);
+        stale = m_file;
+        m_file = fresh;
+        m_reopened.fetch_add(1);
+    }
+    // Nobody in this process uses the old mutex: this thread alone may
+    // take it, and it does not hold it.
+    Release(stale);
+    fprintf(stderr, "%s: lock file removed, replaced or cut short; opened again\n", m_path);
+    m_reopenFailTold = false;
+    return true;
+}
+
+bool t_processLock::TakeFileMutex() {
+    if (m_inProcess) return true;  // m_local is the whole lock
+    // Set once the file went and no other could be opened: it stays in use.
+    bool keep = false;
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        // A file cut short has no mutex left: its mapping is never touched.
+        if (!FileWhole()) {
+            if (Reopen()) continue;
+            return false;
         }
-        if (r != ENOTRECOVERABLE || round > 0) {
+        const int r = WaitForMutex();
+        if (r == EOWNERDEAD) {
+            // The previous holder died inside its critical section; its
+            // work was cut short but the files it guards are replaced
+            // atomically, so the lock can carry on.
+            pthread_mutex_consistent(m_file.mutex);
+            fprintf(stderr, "%s: previous holder died; lock recovered\n", m_path);
+        } else if (r == ENOTRECOVERABLE) {
+            // A dead holder's mutex was released without being made
+            // consistent: the mutex is unusable for good. Replace the file
+            // and take the new one.
+            fprintf(stderr, "%s: lock not recoverable; replacing lock file\n", m_path);
+            if (!ReplaceFile(m_file.dev, m_file.ino) || !Reopen()) return false;
+            continue;
+        } else if (r != 0) {
             PrintError(m_path, r);
             return false;
         }
-        // A dead holder's mutex was released without being made consistent:
-        // the mutex is unusable for good. Replace the file once and retry.
-        fprintf(stderr, "%s: lock not recoverable; replacing lock file\n", m_path);
-        if (m_inProcess || m_holds.load() > 0 || !ReplaceFile()) return false;
-        Unmap();
-        if (!OpenOrBuild()) {
-            m_created = false;
-            return false;
-        }
+        // Looked at under the lock: a file deleted or replaced since it was
+        // opened is no longer the one another process opens now, and its
+        // mutex would not keep that one out.
+        if (keep || FileStillNamed()) return true;
+        if (FileWhole()) pthread_mutex_unlock(m_file.mutex);
+        if (!Reopen()) keep = true;
     }
+    fprintf(stderr, "%s: lock file keeps changing, giving up\n", m_path);
     return false;
+}
+
+bool t_processLock::Lock() {
+    if (!m_created.load()) return false;
+    m_waiters.fetch_add(1);
+    m_local.lock();
+    m_waiters.fetch_sub(1);
+    if (!m_created.load()) {  // closed while this thread waited
+        m_local.unlock();
+        return false;
+    }
+    if (m_holds.load() > 0) {  // this thread holds it already
+        m_holds.fetch_add(1);
+        return true;
+    }
+    if (!TakeFileMutex()) {
+        m_local.unlock();
+        return false;
+    }
+    // The file system stamps files with the coarse clock.
+    clock_gettime(CLOCK_REALTIME_COARSE, &m_heldSince);
+    m_owner.store(pthread_self());
+    m_holds.store(1);
+    return true;
 }
 
 bool t_processLock::GetHeldSince(struct timespec* since) const {
@@ -411,15 +488,48 @@ bool t_processLock::GetHeldSince(struct timespec* since) const {
 }
 
 bool t_processLock::Unlock() {
-    if (!m_created || !m_mutex) return false;
+    if (!m_created.load()) return false;
     if (m_holds.load() <= 0 || m_owner.load() != pthread_self()) return false;
-    m_holds.fetch_sub(1);
-    const int r = pthread_mutex_unlock(m_mutex);
-    if (r != 0) {
-        m_holds.fetch_add(1);
-        PrintError(m_path, r);
-        return false;
+    bool released = true;
+    if (m_holds.load() == 1 && !m_inProcess) {
+        // The hold of this process ends whatever the file's mutex says: a
+        // thread that could not let go would keep every other one out.
+        if (!FileWhole()) {
+            // Cut short while held: the mutex went with the file's pages.
+            fprintf(stderr, "%s: lock file cut short while held\n", m_path);
+        } else if (const int r = pthread_mutex_unlock(m_file.mutex)) {
+            PrintError(m_path, r);
+            released = false;
+        }
     }
+    if (m_holds.fetch_sub(1) == 1) m_owner.store(pthread_t{});
+    m_local.unlock();
+    return released;
+}
+
+bool t_processLock::ReadShared(size_t offset, void* out, size_t bytes, uint64_t* opened) const {
+    if (!out || !m_created.load()) return false;
+    const size_t shared = m_bytes - kMutexBytes;
+    if (offset > shared || bytes > shared - offset) return false;
+    std::lock_guard<std::mutex> guard(m_fileGuard);
+    if (opened) *opened = m_reopened.load();
+    if (!m_file.mutex) return false;
+    if (m_file.fd < 0) {  // in-process: the writer holds this guard too
+        memcpy(out, reinterpret_cast<const uint8_t*>(m_file.mutex) + kMutexBytes + offset, bytes);
+        return true;
+    }
+    return pread(m_file.fd, out, bytes, off_t(kMutexBytes + offset)) == ssize_t(bytes);
+}
+
+bool t_processLock::AddShared(size_t offset, uint64_t delta) {
+    const size_t shared = m_bytes - kMutexBytes;
+    if (offset % 8 != 0 || offset > shared || shared - offset < 8) return false;
+    if (m_holds.load() <= 0 || m_owner.load() != pthread_self()) return false;
+    std::lock_guard<std::mutex> guard(m_fileGuard);
+    if (!m_file.mutex || (m_file.fd >= 0 && !FileWhole())) return false;
+    auto* word = reinterpret_cast<uint64_t*>(reinterpret_cast<uint8_t*>(m_file.mutex) +
+                                             kMutexBytes + offset);
+    std::atomic_ref<uint64_t>(*word).fetch_add(delta);
     return true;
 }
 

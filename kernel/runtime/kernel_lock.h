@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "kernel/runtime/path.h"
@@ -62,7 +63,7 @@ public:
     // thread of this process holds it or waits for it, nothing is released
     // or unmapped and false is returned. True when nothing was created.
     bool Close();
-    bool IsCreated() const { return m_created; }
+    bool IsCreated() const { return m_created.load(); }
     // True when no lock file could be made because the user data directory
     // is unusable: the lock then excludes this process's threads only.
     bool IsInProcess() const { return m_inProcess; }
@@ -70,8 +71,15 @@ public:
     // Blocks until this thread holds the lock (recursively). A holder that
     // died is recovered: the mutex is made consistent and the caller holds
     // it. A waiter killed on its way in never strands the others: waits run
-    // in short slices that look at the mutex again. False (printed) when not
-    // created or the mutex failed.
+    // in short slices that look at the mutex again. Each time this process
+    // takes the lock anew the file is looked at, before its mutex is touched
+    // and again once it is held: a file deleted, replaced or cut short since
+    // it was opened (a user emptying the folder, a cleaning tool) is opened
+    // again by its name, so that this process shares the file every other
+    // one opens now, and a file cut short is never touched (its pages are
+    // gone). When no file can be opened again, one that was deleted whole
+    // stays in use. Three system calls a hold beside the mutex's. False
+    // (printed) when not created or the mutex failed.
     bool Lock();
     // When the calling thread holds the lock: the wall-clock time (coarse,
     // as file times are stamped) at which its outermost hold began. A file
@@ -83,35 +91,65 @@ public:
     // The name is not kept in wide form.
     const wchar_t* GetName() const { return L""; }
     const char* GetFilePath() const { return m_path; }
-    // The shared bytes after the mutex (8-byte aligned); null when not
-    // created or none were asked for.
-    void* GetSharedBytes() const {
-        return m_created && m_bytes > sizeof(pthread_mutex_t) ? m_mutex + 1 : nullptr;
-    }
+
+    // Any thread, never waits for the lock: `bytes` of the shared bytes from
+    // `offset`, as the file holds them now (read, not mapped: a file cut
+    // short gives an error, never a fault). *opened (may be null): how often
+    // the lock file was opened again since Create. False when not created,
+    // out of range, or the file no longer holds them.
+    bool ReadShared(size_t offset, void* out, size_t bytes, uint64_t* opened = nullptr) const;
+    // The calling thread holds the lock: adds `delta` to the 8-byte count at
+    // `offset` of the shared bytes, atomically for the readers. False when
+    // not held, out of range or misaligned, or the file was cut short.
+    bool AddShared(size_t offset, uint64_t delta);
 
     using t_locker = t_heldLock<t_processLock>;
 
 private:
-    bool OpenOrBuild();
+    // One opened lock file: its mapping (the mutex first) and descriptor.
+    struct t_file {
+        pthread_mutex_t* mutex = nullptr;
+        int fd = -1;  // -1 for an in-process lock
+        dev_t dev = 0;
+        ino_t ino = 0;
+    };
+
+    bool OpenOrBuild(t_file& out);
     bool CreateInProcess(const char* name);
-    bool MapExisting(int fd);
-    bool ReplaceFile();
+    void* MapExisting(int fd);
+    // Puts a fresh lock file in place of the one identified by dev/ino.
+    bool ReplaceFile(dev_t dev, ino_t ino);
     bool SetAside();
-    void Unmap();
+    void Release(t_file& file);
+    // The holder of m_local: the process-shared mutex, from a file that is
+    // whole and still the one the name holds.
+    bool TakeFileMutex();
+    // The holder of m_local: the mapped file still holds every byte; the
+    // name holds that file now, whole.
+    bool FileWhole() const;
+    bool FileStillNamed() const;
+    // The holder of m_local, not holding the file's mutex: the file the name
+    // holds now replaces the one in use. False (the old one kept) when none
+    // can be opened.
+    bool Reopen();
     int WaitForMutex();
 
-    pthread_mutex_t* m_mutex = nullptr;        // inside the mapped lock file
+    t_file m_file;  // changed by the holder of m_local, under m_fileGuard
     size_t m_bytes = sizeof(pthread_mutex_t);  // of the file: the mutex and the shared bytes
-    bool m_created = false;
+    std::atomic<bool> m_created{false};
     bool m_inProcess = false;
     char m_path[kPathBufBytes] = {};  // the lock file, multibyte
-    dev_t m_dev = 0;                  // identity of the mapped file
-    ino_t m_ino = 0;
-    uint32_t m_type = 0;               // kept for callers, not interpreted
-    std::atomic<int> m_holds{0};       // recursion depth held by this process
-    std::atomic<int> m_waiters{0};     // threads inside pthread_mutex_lock
-    std::atomic<pthread_t> m_owner{};  // valid while m_holds > 0
-    struct timespec m_heldSince = {};  // set by the owner when its hold begins
+    uint32_t m_type = 0;              // kept for callers, not interpreted
+    // This process's threads, one at a time: taken before the file's mutex,
+    // which is taken once per outermost hold.
+    std::recursive_mutex m_local;
+    mutable std::mutex m_fileGuard;       // m_file, for those who do not hold m_local
+    std::atomic<uint64_t> m_reopened{0};  // files opened again since Create
+    bool m_reopenFailTold = false;        // holder of m_local
+    std::atomic<int> m_holds{0};          // recursion depth held by this process
+    std::atomic<int> m_waiters{0};        // threads waiting for m_local
+    std::atomic<pthread_t> m_owner{};     // valid while m_holds > 0
+    struct timespec m_heldSince = {};     // set by the owner when its hold begins
 };
 
 class t_recursiveLock {

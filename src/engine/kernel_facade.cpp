@@ -168,6 +168,7 @@ bool KernelStartInSteps(const std::function<void(const std::function<void()>&)>&
 int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** results,
                   uint32_t capacity, uint8_t* cloudExtra, uint8_t /*flag*/,
                   const t_cloudRequestParams* params, t_cloudAsked* asked, uint8_t plain) {
+    TakeUpUsrDictChanges();
     uint8_t scratch[kConvertScratchBytes] = {};
     if (g_lastCommit.units > 0)
         WriteScratchWord(scratch, g_lastCommit.text, g_lastCommit.ids, g_lastCommit.units);
@@ -176,6 +177,9 @@ int KernelConvert(wchar_t* input, uint8_t english, uint8_t url, t_candWord** res
 }
 
 uint32_t KernelLearnWord(const wchar_t* text, const t_lstr* pinyin) {
+    // A word learned after another process's removal stays: the removal is
+    // taken up first.
+    TakeUpUsrDictChanges();
     const uint32_t learned = LearnCommittedText(text, pinyin, 0);
     if (GetContinuingInput())
         KeepLastCommit(text, pinyin);
@@ -258,11 +262,14 @@ bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count,
         t_usrDictReplace::t_built built;
         {
             // Checked, written and counted in one step against the other
-            // processes' changes.
+            // processes' changes; the count in the same hold of the file
+            // lock as the write, so that a process taking the file up sees
+            // its count too.
             t_processLock::t_locker order(changes.Lock());
             if (overtaken()) return false;
+            t_processLock::t_locker files(GetDictManager().GetGlobalLocker());
             built = job.Write();
-            if (built == t_usrDictReplace::t_built::kWritten) changes.Add();
+            if (built == t_usrDictReplace::t_built::kWritten) changes.Add(restore);
         }
         if (built == t_usrDictReplace::t_built::kFailed) return false;
         if (built == t_usrDictReplace::t_built::kReplaced) continue;
@@ -355,9 +362,13 @@ bool KernelRemoveUsrDict(const uint64_t* since) {
     // their place is found before anything is deleted.
     t_pathName backup;
     if (!GetBackupDir(backup, false)) return false;
-    // Counted before the first file goes: a removal stopped half-way has
-    // changed the dictionary too.
-    changes.Add();
+    // Counted on every way out from here, a removal stopped half-way
+    // included (it has changed the dictionary too), and while the file
+    // lock is still held: a process taking the files up sees the count.
+    struct t_countOnLeaving {
+        t_changeCount& changes;
+        ~t_countOnLeaving() { changes.Add(true); }
+    } counted{changes};
     for (const wchar_t* name : kFiles) {
         t_pathName file;
         if (!UserFile(name, file)) return false;

@@ -37,10 +37,10 @@ public:
         const std::function<void(const std::function<void()>&)>& locked, const uint64_t* mark) = 0;
     // Without the lock, right after a save: BackupUsrDict, whose copy of
     // the user dictionary file `locked` takes under it; the target is
-    // written without it.
+    // written without it. `mark` as for the replacement.
     virtual bool BackupUsrDictInSteps(
         const char* path, uint32_t* status,
-        const std::function<void(const std::function<void()>&)>& locked) = 0;
+        const std::function<void(const std::function<void()>&)>& locked, const uint64_t* mark) = 0;
 
     // Without the lock: StartKernel, whose start-up and each step of the
     // key map's rebuild `locked` runs under it.

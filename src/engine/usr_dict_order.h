@@ -4,9 +4,10 @@
 // the calls before it, or the reading of a slow file): when another process
 // changed the user dictionary meanwhile (an import, a restore, a removal),
 // that came from a call sent after this one, which landing now would undo,
-// so this one is refused, false with nothing of it done. Learning is no
-// such change. This process's calls keep their order by running one after
-// another.
+// so this one is refused, false with nothing of it done. A backup keeps the
+// order too: one that would copy what such a later change left writes
+// nothing. Learning is no such change. This process's calls keep their
+// order by running one after another.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,8 @@ public:
     virtual bool ImportUsrDictSince(uint64_t mark, const char* path, uint32_t* wordCount) = 0;
     virtual bool RestoreUsrDictSince(uint64_t mark, const char* path) = 0;
     virtual bool RemoveUsrDictSince(uint64_t mark) = 0;
+    // BackupUsrDict (the save before it is the caller's).
+    virtual bool BackupUsrDictSince(uint64_t mark, const char* path, uint32_t* status) = 0;
 
 protected:
     ~IVetraUsrDictOrder() = default;

@@ -472,6 +472,11 @@ bool CVetraCoreEngine::RemoveUsrDictSince(uint64_t mark) {
     return KernelRemoveUsrDict(&mark);
 }
 
+bool CVetraCoreEngine::BackupUsrDictSince(uint64_t mark, const char* path, uint32_t* status) {
+    return BackupUsrDictInSteps(
+        path, status, [](const std::function<void()>& step) { step(); }, &mark);
+}
+
 bool CVetraCoreEngine::RestoreUsrDict(const char* path) {
     auto wide = std::make_unique<t_wideArg>(path);
     return wide->Ok() && OpenOrConvertUsrDictMode1(wide->Get()) != 0;
@@ -489,13 +494,13 @@ bool CVetraCoreEngine::BackupUsrDict(const char* path, uint32_t* wordCount) {
 
 bool CVetraCoreEngine::BackupUsrDictInSteps(
     const char* path, uint32_t* status,
-    const std::function<void(const std::function<void()>&)>& locked) {
+    const std::function<void(const std::function<void()>&)>& locked, const uint64_t* mark) {
     if (status) *status = 0;
     auto wide = std::make_unique<t_wideArg>(path);
     if (!wide->Ok()) return false;
     if (KernelIsAccountsTarget(wide->Get())) return false;
     int32_t result = 0;
-    const bool ok = BackupUsrDictV3InSteps(wide->Get(), &result, locked) != 0;
+    const bool ok = BackupUsrDictV3InSteps(wide->Get(), &result, locked, mark) != 0;
     if (status) *status = uint32_t(result);
     return ok;
 }

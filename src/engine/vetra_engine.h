@@ -47,11 +47,12 @@ public:
     bool ImportUsrDictSince(uint64_t mark, const char* path, uint32_t* wordCount) override;
     bool RestoreUsrDictSince(uint64_t mark, const char* path) override;
     bool RemoveUsrDictSince(uint64_t mark) override;
+    bool BackupUsrDictSince(uint64_t mark, const char* path, uint32_t* status) override;
     bool StartKernelInSteps(
         const std::function<void(const std::function<void()>&)>& locked) override;
-    bool BackupUsrDictInSteps(
-        const char* path, uint32_t* status,
-        const std::function<void(const std::function<void()>&)>& locked) override;
+    bool BackupUsrDictInSteps(const char* path, uint32_t* status,
+                              const std::function<void(const std::function<void()>&)>& locked,
+                              const uint64_t* mark) override;
     IVetraCoreWordBuffer* CreateWordBuffer() override;
     bool InitCloud(n_cloud::IVetraCoreCloudHelper* helper) override;
     bool StartKernel() override;

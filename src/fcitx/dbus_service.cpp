@@ -147,7 +147,8 @@ DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engi
                 // The backup copies the file: what was learned goes to it first.
                 engine.SaveDicts();
                 engine.SaveUsrDict();
-                ok = engine.BackupUsrDict(name, &count);
+                ok = order ? order->BackupUsrDictSince(*mark, name, &count)
+                           : engine.BackupUsrDict(name, &count);
             }
             FcitxLog(INFO, "FcitxVetraPYDBusEventHandler::UsrDictBackup = %d ,%d", int(ok),
                      int(count));
@@ -219,8 +220,9 @@ bool t_vetraDBusCalls::Queue(DBusConnection* connection, DBusMessage* message) {
     t_call call{connection ? dbus_connection_ref(connection) : nullptr, dbus_message_ref(message),
                 nullptr, std::nullopt};
     // Noted now, not when the call runs: a change another process makes
-    // while this one waits behind a slow call came from a later call.
-    if (ChangesDictionary(message))
+    // while this one waits behind a slow call came from a later call (a
+    // backup would copy what that one left).
+    if (MethodOf(message) != t_method::kNone)
         if (auto* order = dynamic_cast<IVetraUsrDictOrder*>(m_engine))
             call.mark = order->UsrDictChangeMark();
     m_shared->queued.push_back(call);

@@ -32,7 +32,8 @@ const char* VetraDBusIntrospection();
 // object's methods (other handlers, and libdbus's own UnknownMethod error,
 // answer it) or no answer could be made. `mark`: the engine's user
 // dictionary mark (IVetraUsrDictOrder) noted when the message arrived, or
-// null; a change is then refused when another process's change came since.
+// null; a change or a backup is then refused when another process's change
+// came since.
 DBusMessage* AnswerVetraDBusMessage(DBusMessage* message, IVetraCoreEngine& engine,
                                     const uint64_t* mark = nullptr);
 // The failure answer of one of the object's methods (false, and a count of
@@ -47,10 +48,11 @@ DBusMessage* RefuseVetraDBusMessage(DBusMessage* message);
 // calls queued behind another such one are answered false at once. Calls
 // that change the dictionary (import, restore, removal) never overtake:
 // while a call left behind still runs, each is answered false at once
-// without running. A backup, which changes nothing, may pass. Each change
+// without running. A backup, which changes nothing, may pass. Each call
 // notes the engine's mark when it is queued (IVetraUsrDictOrder, when the
 // engine offers it), so that one overtaken by another process's change,
-// behind a slow call or while reading its file, is refused as well.
+// behind a slow call or while reading its file, is refused as well (a
+// backup then copies nothing).
 class t_vetraDBusCalls {
 public:
     // How long fcitx's end waits for calls still running.

@@ -223,9 +223,7 @@ public:
     // mutex, the target written without it, so a target that stops
     // answering holds no keystroke up.
     bool BackupUsrDict(const char* path, uint32_t* wordCount) override {
-        if (m_steps) return m_steps->BackupUsrDictInSteps(path, wordCount, Locked());
-        t_lock lock(m_mutex);
-        return m_inner->BackupUsrDict(path, wordCount);
+        return Backup(path, wordCount, nullptr);
     }
     bool RemoveUsrDict() override {
         t_lock lock(m_mutex);
@@ -245,6 +243,9 @@ public:
         t_lock lock(m_mutex);
         ++m_changes;
         return m_order ? m_order->RemoveUsrDictSince(mark) : m_inner->RemoveUsrDict();
+    }
+    bool BackupUsrDictSince(uint64_t mark, const char* path, uint32_t* status) override {
+        return Backup(path, status, &mark);
     }
     IVetraCoreQuickInputResult* QueryQuickInput(uint32_t page, uint32_t filter1,
                                                 uint32_t filter2) override {
@@ -280,6 +281,12 @@ private:
             return restore ? m_order->RestoreUsrDictSince(*mark, path)
                            : m_order->ImportUsrDictSince(*mark, path, wordCount);
         return restore ? m_inner->RestoreUsrDict(path) : m_inner->ImportUsrDict(path, wordCount);
+    }
+    bool Backup(const char* path, uint32_t* status, const uint64_t* mark) {
+        if (m_steps) return m_steps->BackupUsrDictInSteps(path, status, Locked(), mark);
+        t_lock lock(m_mutex);
+        if (mark && m_order) return m_order->BackupUsrDictSince(*mark, path, status);
+        return m_inner->BackupUsrDict(path, status);
     }
     std::function<void(const std::function<void()>&)> Locked() {
         return [this](const std::function<void()>& step) {

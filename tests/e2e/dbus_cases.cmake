@@ -191,6 +191,38 @@ vetra_e2e(DBusRemovalInAnotherFcitxAfterASlowRestore
 vetra_e2e(DBusRemovalInAnotherFcitxAfterASlowImport
   RUN ${beside_run} --expect-log "^REPLY\tfalse\t0$" --expect-log "^REPLY\ttrue$" --check "${count_words} 0"
   DRIVE ${learn_ni} ${held_in_second} UsrDictImport s:@HOME@/stall/r.bin ${then_in_first} UsrDictRemove ${let_go})
+# A backup held there behind a slow call keeps the order as well: the
+# removal sent to the first after it has emptied the dictionary, so the
+# backup writes nothing and answers false, and the earlier backup of 泥
+# stays. It used to copy the emptied dictionary over it, answering true.
+vetra_e2e(DBusBackupInAnotherFcitxAfterARemovalThere
+  RUN ${beside_run} --expect-log "^REPLY\tfalse\t0$" --expect-log "^REPLY\ttrue$"
+      --check "${count_words} 1 b.bin" --check "${count_words} 0"
+  DRIVE ${learn_ni} ${vetrapy} UsrDictBackup s:@HOME@/b.bin
+        ${held_in_second} UsrDictRestore s:@HOME@/stall/r.bin ${send_vetrapy} UsrDictBackup s:@HOME@/b.bin
+        ${then_in_first} UsrDictRemove ${let_go})
+# The count's lock file removed while the second runs (a user emptying
+# ~/.vetrainput): the first, started after, makes a new one. The second
+# notices, as it takes the lock, that the name holds another file: it opens
+# that one and refuses its held restore, whose noted count can no longer be
+# compared. It used to count in the removed file alone, and the restore
+# undid the import, both answering true.
+vetra_e2e(DBusImportInAnotherFcitxAfterTheCountFileWasRemoved
+  RUN ${beside_run} --expect-log "^REPLY\tfalse$" --expect-log "^REPLY\ttrue\t50$" --check "${count_words} 51"
+  DRIVE ${learn_ni} ${held_in_second} UsrDictRestore s:@HOME@/stall/r.bin
+        remove @HOME@/.vetrainput/ImeKernel_UsrDictChanges
+        ${then_in_first} UsrDictImport s:@HOME@/w.bin ${let_go})
+# A removal and a restore in the first are seen by the second before its
+# next conversion: 你 first for ni after the removal, 泥 again after the
+# restore. The second used to offer the removed 泥 until it saved a word.
+vetra_e2e(DBusRemovalAndRestoreInAnotherFcitxAreSeenAtOnce
+  RUN ${ime_run} --expect-log "^REPLY\ttrue\t1$" --expect-log "^REPLY\ttrue$"
+  DRIVE ${learn_ni} ${vetrapy} UsrDictBackup s:@HOME@/b.bin
+        --on-second ${again} type ni cands expect-first 泥 key Escape
+        --on-first ${again} ${vetrapy} UsrDictRemove
+        --on-second ${again} type ni cands expect-first 你 key Escape
+        --on-first ${again} ${vetrapy} UsrDictRestore s:@HOME@/b.bin
+        --on-second ${again} type ni cands expect-first 泥)
 # A backup never replaces the system's own files: a lock file (two fcitx of
 # the user then no longer excluded each other), a new name in the lock
 # folder, the live user dictionary, the key map, the version file and the

@@ -37,6 +37,7 @@
  *                        prints "REPLY <args>" or "ERROR <name> <text>"
  *   send DEST PATH IFACE METHOD [ARG...]   the call without waiting: its "REPLY" (or
  *                        "ERROR") line is printed when it comes, while later commands run
+ *                        (and later sends: every answer is printed)
  *   await-reply MINKEYS  wait for the answer of the last send; fails unless at least
  *                        MINKEYS key presses were answered while it was outstanding
  *   expect-keys-under MS every key answered since the start (or the last such check) took
@@ -63,6 +64,7 @@
  *   note TEXT            print "NOTE <text>" (marks where a step begins for a reader
  *                        of the output, e.g. scripts/demo)
  *   touch PATH           make the empty file PATH (tells the stall shim to let go)
+ *   remove PATH          delete the file PATH (a user emptying a folder)
  *
  * Output: one event per line, fields separated by TAB, texts as JSON strings:
  *   SIGNAL <interface> <member> <path> <arg>...      every signal of the fcitx IC, IM and kimpanel
@@ -641,7 +643,8 @@ static void on_sent_answer(DBusPendingCall* pc, void* data) {
         print_answer(r);
         dbus_message_unref(r);
     }
-    sent_answered = 1;
+    /* an earlier send's answer is printed too, but only the last is awaited */
+    if (pc == sent) sent_answered = 1;
     last_activity_ms = now_ms();
 }
 
@@ -933,6 +936,9 @@ int main(int argc, char** argv) {
         } else if (strcmp(cmd, "touch") == 0 && need(i, argc, 1, cmd)) {
             FILE* f = fopen(argv[++i], "a");
             if (!f || fclose(f) != 0) die("cannot make %s", argv[i]);
+            continue;
+        } else if (strcmp(cmd, "remove") == 0 && need(i, argc, 1, cmd)) {
+            if (unlink(argv[++i]) != 0) die("cannot remove %s", argv[i]);
             continue;
         } else if (strcmp(cmd, "note") == 0 && need(i, argc, 1, cmd)) {
             printf("NOTE\t");

@@ -49,7 +49,7 @@ TEST_F(ChangeCountTest, AnotherProcessesChangeMovesTheMark) {
         const uint64_t start = count.Others();
         {
             t_processLock::t_locker lock(count.Lock());
-            count.Add();
+            count.Add(false);
             EXPECT_TRUE(count.Unmoved(start));
         }
         // The other process: the mark it took before this one's change
@@ -59,7 +59,7 @@ TEST_F(ChangeCountTest, AnotherProcessesChangeMovesTheMark) {
             if (!other.Create(name.c_str())) return 1;
             const uint64_t seen = other.Others();
             t_processLock::t_locker lock(other.Lock());
-            other.Add();
+            other.Add(false);
             return other.Unmoved(seen) ? 0 : 2;
         });
         EXPECT_EQ(0, WaitChild(pid, 15000));

@@ -49,6 +49,60 @@ TEST_F(ProcessLockTest, HolderBlocksAnotherProcessUntilRelease) {
     close(acquired[0]);
 }
 
+// A lock file deleted or cut short while a process uses it (a user emptying
+// the folder, a cleaning tool) is opened again by that process at its next
+// lock: it then excludes a process that made the new file. It used to go on
+// with its old file beside the new one (both got in), or fault on the
+// mapping of a file cut to nothing.
+TEST_F(ProcessLockTest, ALockFileRemovedOrCutShortIsOpenedAgain) {
+    const struct {
+        const char* name;
+        int (*act)(const char*);
+    } cases[] = {
+        {"Removed", [](const char* p) { return unlink(p); }},
+        {"CutToNothing", [](const char* p) { return truncate(p, 0); }},
+        {"CutShort", [](const char* p) { return truncate(p, 8); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring name = Widen(c.name);
+        t_processLock a;
+        ASSERT_TRUE(a.Create(name.c_str(), 5, 8));
+        ASSERT_TRUE(a.Lock());
+        ASSERT_TRUE(a.Unlock());
+        ASSERT_EQ(0, c.act((home.DataDir() + "/" + c.name).c_str()));
+        int held[2], done[2];
+        ASSERT_EQ(0, pipe(held));
+        ASSERT_EQ(0, pipe(done));
+        const pid_t pid = ForkChild([&] {
+            close(held[0]);
+            close(done[1]);
+            t_processLock b;
+            if (!b.Create(name.c_str(), 5, 8) || !b.Lock()) return 1;
+            if (write(held[1], "x", 1) != 1) return 2;
+            char x;
+            if (read(done[0], &x, 1) != 1) return 3;
+            return b.Unlock() ? 0 : 4;
+        });
+        close(held[1]);
+        close(done[0]);
+        ASSERT_TRUE(ReadByteWithin(held[0], kWaitMs));
+        std::atomic<bool> got{false};
+        std::thread taker([&] {
+            got = a.Lock();
+            if (got) a.Unlock();
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_FALSE(got.load()) << "A got the lock while B held the new file's";
+        EXPECT_EQ(1, write(done[1], "x", 1));
+        taker.join();
+        EXPECT_TRUE(got.load());
+        EXPECT_EQ(0, WaitChild(pid, kWaitMs));
+        close(held[0]);
+        close(done[1]);
+    }
+}
+
 // Regression: the mutex in the lock file used to be initialised on every
 // open, so a late opener reset a mutex that another process held and both
 // got in. Eight processes race to create the missing file and then count

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/runtime/change_count.h"
 #include "kernel/runtime/dict_manager.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/runtime/version_manager.h"
@@ -392,6 +393,66 @@ TEST_F(SharedLearningTest, ARemovalElsewhereHoldsAfterThisProcessSaves) {
             EXPECT_EQ(c.wordsKept ? 1 : 0, FreqIn(dict, 1));
             dict.Load(nullptr, 0);  // the block goes with the manager
         }
+    }
+}
+
+// A word learned here and not saved yet, when another process then counts a
+// change of the dictionary: an import adds to the words, so the word is
+// replayed onto its file; a restore or a removal replaces them, so the word
+// goes with them, as that process's own unsaved words did (it used to come
+// back onto the restored or emptied file). A word learned after stays.
+TEST_F(SharedLearningTest, AnUnsavedWordGoesWithWordsAnotherProcessReplaced) {
+    const struct {
+        const char* name;
+        bool replaces;
+        std::vector<int> words;  // what the other process leaves in the file
+    } cases[] = {
+        {"import", false, {kSeedBase, 50}},
+        {"restore", true, {50}},
+        {"removal", true, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(Reset());
+        t_changeCount changes;
+        ASSERT_TRUE(changes.Create(L"Changes"));
+        t_usrDictV3Core dict;
+        ASSERT_TRUE(env_.manager->Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser,
+                                           kUsrDictFileName, 0, kVersionMaskDict));
+        ASSERT_TRUE(env_.manager->WatchReplacements(kName, changes));
+        ASSERT_TRUE(env_.manager->LoadDict(kName));
+        ASSERT_EQ(1, dict.LearnWord(Reading(1).get(), Text(1).get(), 0));  // not saved
+
+        const std::wstring path = Path();
+        const pid_t other = fork();
+        if (other == 0) {
+            t_changeCount counted;
+            t_usrDictV3Core image;
+            if (!counted.Create(L"Changes") || !image.CreateEmpty(kUsrDefaultCapacity)) _exit(1);
+            for (int k : c.words)
+                if (image.RestoreWord(Reading(k).get(), Text(k).get(), kSeedFreq, 0, 10, 0) != 1)
+                    _exit(2);
+            t_processLock::t_locker lock(counted.Lock());
+            if (!image.SaveToFile(path.c_str(), 1)) _exit(3);
+            counted.Add(c.replaces);
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(other, waitpid(other, &status, 0));
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+        EXPECT_TRUE(Versions().CheckUpdateAll());
+        ASSERT_EQ(1, dict.LearnWord(Reading(2).get(), Text(2).get(), 0));
+        EXPECT_TRUE(env_.manager->SaveAll());
+        t_usrDictV3Core file;
+        ASSERT_TRUE(file.AttachFile(Path().c_str()));
+        EXPECT_EQ(c.replaces ? 0 : 1, FreqIn(file, 1));
+        EXPECT_EQ(1, FreqIn(file, 2));
+        for (int k : {kSeedBase, 50}) {
+            const bool left = std::count(c.words.begin(), c.words.end(), k) > 0;
+            EXPECT_EQ(left ? kSeedFreq : 0, FreqIn(file, k)) << k;
+        }
+        dict.Load(nullptr, 0);  // the block goes with the manager
     }
 }
 

@@ -314,6 +314,9 @@ public:
     bool RemoveUsrDictSince(uint64_t mark) override {
         return mark == others ? RemoveUsrDict() : Refused("Remove", "");
     }
+    bool BackupUsrDictSince(uint64_t mark, const char* path, uint32_t* status) override {
+        return mark == others ? BackupUsrDict(path, status) : Refused("Backup ", path);
+    }
 
     std::atomic<uint64_t> others{0};
 
