@@ -314,7 +314,7 @@ void FillCandidates(FcitxVetraPinyin* st) {
             NotifyImepanelWatchdog();
             ClearImepanelWatchdog();
         } else if (!(strcmp(converted, "u") == 0 ||
-                     (session.Settings().shuangpin && strcmp(converted, "U") == 0))) {
+                     (converted[0] == session.ModeLetter('u') && !converted[1]))) {
             // The letters themselves stand as the one candidate.
             const char* text = strcmp(converted, "v") == 0 ? "〔〕" : converted;
             AppendCandidate(st, list,
@@ -338,8 +338,8 @@ void FillCandidates(FcitxVetraPinyin* st) {
         const t_sessionSettings& settings = session.Settings();
         FcitxCandidateWord* word = FcitxCandidateWordGetByTotalIndex(list, s.highlight);
         const auto* record = word ? static_cast<const t_selectionRecord*>(word->priv) : nullptr;
-        if (settings.shuangpin && settings.shuangpinHint && converted[0] != 'U' && record &&
-            record->element) {
+        if (settings.shuangpin && settings.shuangpinHint &&
+            converted[0] != session.ModeLetter('u') && record && record->element) {
             if (char* pinyin = record->element->GetPinyinText()) {
                 if (strcmp(pinyin, "[]") != 0) {
                     for (int i = 0; i < 3; ++i) preedit += "&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;";

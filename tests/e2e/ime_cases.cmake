@@ -259,6 +259,15 @@ vetra_e2e(ImeShuangpinSemicolonTypesItsFinal
       --home-file .config/VetraPY/vetraEnv.ini "${files}/shuangpin_front.ini"
   DRIVE ${typing} type hry key 0x3b cands expect-first 欢迎 key space expect-commit 欢迎
         type olq key 0x3b cands expect-first 爱情 key space expect-commit 爱情)
+# With only the kernel's switch (env.ini), v is a key of the scheme too (小鹤
+# types zhong guo vsgo): a digit on the page then chooses and ";" commits, as after any
+# other letter (both went into the input as after the number mode's v);
+# the capital V opens the number mode.
+vetra_e2e(ImeShuangpinKernelSwitchAloneReadsVAsAKey
+  RUN ${ime_run} --home-file .config/VetraPY/env.ini "${files}/shuangpin_kernel_xiaohe_env.ini"
+  DRIVE ${typing} type vsgo cands expect-first 中国 key 0x3b expect-commit 中国；
+        type vsgo cands key 3 expect-commit-cand 3
+        type V6+7 cands expect-first 13 key space expect-commit 13)
 # A fuzzy file of 110 ordinary pairs (each initial and final with its next
 # two neighbours) needs several times the key map's default room: the input
 # method comes up and types by it (xihuang reads xihuan), also after a
