@@ -2,13 +2,10 @@
 # commits and learning, on the built system data (skipped without it). The
 # candidates come with the client-side UI signals (capacity 1), decoded with
 # the panel mask; a phase after a restart names the mask again.
-if(VETRA_DATA_BUILD_DIR)
-  get_filename_component(ime_data "${VETRA_DATA_BUILD_DIR}/data/VetraInput" ABSOLUTE)
-elseif(VETRA_BUILD_DATA)
-  set(ime_data "${PROJECT_BINARY_DIR}/data/VetraInput")
-else()
+if(NOT VETRA_BUILT_SYSTEM_DIR)
   return()
 endif()
+set(ime_data "${VETRA_BUILT_SYSTEM_DIR}")
 set(ime_run --own panel --own watchdog --fcitx-env VETRA_SYSTEM_DATA_DIR=${ime_data})
 set(typing wait-fcitx ic caps 1 focusin enable)
 set(again --panel-mask ${VETRA_PANEL_MASK} ${typing})
