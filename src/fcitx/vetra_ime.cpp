@@ -505,8 +505,9 @@ void WriteVersionFile(const std::string& version) {
     const std::string path = HomePath(".config/VetraPY/vetra.version");
     if (path.empty()) return;
     t_safeFileWriter writer;
-    if (!writer.Begin(path.c_str()) || !writer.Write(version.data(), version.size()) ||
-        !writer.Commit())
+    // A folder that takes no file the writer tells, once for every file.
+    if (!writer.Begin(path.c_str())) return;
+    if (!writer.Write(version.data(), version.size()) || !writer.Commit())
         fprintf(stderr, "cannot write %s\n", path.c_str());
 }
 
@@ -574,7 +575,11 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     }
     st->helper = std::make_unique<n_cloud::CVetraCoreCloudHelperDummy>();
     st->helper->SetWakeWriteEnd(CloudRoad().TakeWriteEnd());
-    if (!st->engine->InitCloud(st->helper.get())) FcitxLog(INFO, "InitCloud fail.\n");
+    if (!st->engine->InitCloud(st->helper.get())) {
+        const std::string why = n_cloud::CloudOffReason();
+        FcitxLog(INFO, "Vetra Pinyin: no cloud candidates: %s",
+                 why.empty() ? "the cloud did not start" : why.c_str());
+    }
     st->saver = std::make_unique<t_workerSaver>(st->serialized.get());
     st->session.SetEngine(st->engine);
     st->session.SetSaver(st->saver.get());
