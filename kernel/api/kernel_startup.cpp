@@ -21,6 +21,7 @@
 #include "kernel/runtime/change_count.h"
 #include "kernel/runtime/codepage.h"
 #include "kernel/runtime/dir_settings.h"
+#include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/path.h"
 
@@ -108,6 +109,8 @@ void PrepareUserDir() {
     if (stat(bytes, &st) != 0 || !S_ISDIR(st.st_mode)) {
         Report(L"user directory unusable: " + std::wstring(dir));
     } else if (access(bytes, W_OK) != 0) {
+        // Said here once: the saves that fail there later say no more.
+        NoteUnwritableFolder(bytes);
         Report(L"user directory not writable, changes stay in memory: " + std::wstring(dir));
     }
 }

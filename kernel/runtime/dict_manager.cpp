@@ -889,7 +889,11 @@ int t_dictManager::PrepareEntryFile(t_dictEntry* entry, const t_pathName& path, 
         case kDirUserSeeded:
         case kDirSmartInfo:
             if (!hasSystemCopy) return kFileNone;
-            return CopyFileSafely(systemCopy, path) ? kFileFromSystem : kFileFailed;
+            if (CopyFileSafely(systemCopy, path)) return kFileFromSystem;
+            // A user folder that takes no file (read-only): the system's
+            // copy serves, and what changes stays in memory.
+            alt.AssignRaw(systemCopy);
+            return kFileReady;
         case kDirUserOrSystem:
             if (!hasSystemCopy) return kFileNone;
             alt.AssignRaw(systemCopy);

@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
 
 namespace {
 
@@ -18,6 +21,26 @@ constexpr int kTempAttempts = 8;
 
 void PrintErrno(const char* what) {
     fprintf(stderr, "%s: %s\n", what, strerror(errno));
+}
+
+// The folders told to refuse new files, until one is made there again.
+std::mutex g_refusedLock;
+std::set<std::string> g_refusedFolders;  // guarded by g_refusedLock
+
+std::string FolderOf(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash ? std::string(path, size_t(slash - path)) : std::string(".");
+}
+
+// True the first time a folder refuses a new file (to be told).
+bool FirstRefusal(const std::string& dir) {
+    std::lock_guard<std::mutex> lock(g_refusedLock);
+    return g_refusedFolders.insert(dir).second;
+}
+
+void FolderTakesFiles(const std::string& dir) {
+    std::lock_guard<std::mutex> lock(g_refusedLock);
+    g_refusedFolders.erase(dir);
 }
 
 int FlagsOfMode(int mode) {
@@ -239,10 +262,14 @@ bool t_safeFileWriter::Begin(const char* target) {
         memcpy(m_tmp, pattern.c_str(), pattern.size() + 1);
         m_fd = mkostemp(m_tmp, O_CLOEXEC);
         if (m_fd < 0) {
-            PrintErrno(m_tmp);
+            const int err = errno;
+            const std::string dir = FolderOf(m_target);
+            if (FirstRefusal(dir))
+                fprintf(stderr, "cannot write in %s: %s\n", dir.c_str(), strerror(err));
             m_tmp[0] = '\0';
             return false;
         }
+        if (attempt == 0) FolderTakesFiles(FolderOf(m_target));
         int locked;
         while ((locked = flock(m_fd, LOCK_EX)) != 0 && errno == EINTR) {
         }
@@ -397,4 +424,11 @@ int ReserveFileBlocks(int fd, int64_t size) {
         r = g_reserve ? g_reserve(fd, 0, off_t(size)) : posix_fallocate(fd, 0, off_t(size));
     } while (r == EINTR);
     return r;
+}
+
+void NoteUnwritableFolder(const char* dir) {
+    if (!dir || !*dir) return;
+    std::string name(dir);
+    while (name.size() > 1 && name.back() == '/') name.pop_back();
+    FirstRefusal(name);
 }

@@ -117,6 +117,12 @@ private:
     char m_target[kPathBufBytes] = {};
 };
 
+// A folder that refuses a writer's temporary (read-only, not the user's) is
+// told once on standard error, "cannot write in DIR: why", not once for
+// every file of every save, until a temporary is made there again. A caller
+// that told it in its own words notes it here first. Any thread.
+void NoteUnwritableFolder(const char* dir);
+
 // Opens a path that may name anything (a file a user or a client picked)
 // without ever blocking: open(2) with O_NONBLOCK, so a FIFO or a device
 // cannot hold the caller, then the opened descriptor itself must be a

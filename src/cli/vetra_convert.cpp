@@ -6,6 +6,7 @@
 // learning that fails fails the run. One thread.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -45,7 +46,9 @@ const char* const kUsage =
     " beside the installed program)\n"
     "  --user DIR  user directory, made when missing (default: ~/.config/VetraPY)\n"
     "  --top N     candidates per line, 1 to 2600 (default: 5)\n"
-    "  --learn     commit the first candidates of each input and learn them\n"
+    "  --learn     type each input as into the input method and learn what it\n"
+    "              commits: each run of letters its first candidates (punctuation,\n"
+    "              spaces, hyphens and digits between go out as typed)\n"
     "  --verbose   also tell each optional file that does not exist yet\n"
     "  --help      show this text\n"
     "\n"
@@ -271,17 +274,107 @@ bool IsNumberModeCandidate(const t_candWord* candidate) {
     }
 }
 
-// Whether a commit holds what the user dictionaries learn: a Chinese
-// character, or English letters alone.
-bool HoldsAWord(const std::wstring& text) {
-    bool letters = !text.empty();
-    for (const wchar_t c : text) {
-        if ((c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) ||
-            (c >= 0xF900 && c <= 0xFAFF) || (c >= 0x20000 && c <= 0x3134F))
-            return true;
-        letters = letters && ((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'));
+bool IsAsciiLetter(wchar_t c) {
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+}
+
+// English letters alone, which go to the English words.
+bool IsLetters(const std::wstring& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), IsAsciiLetter);
+}
+
+bool HasChinese(const std::wstring& text) {
+    return std::any_of(text.begin(), text.end(), [](wchar_t c) {
+        return (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) ||
+               (c >= 0xF900 && c <= 0xFAFF) || (c >= 0x20000 && c <= 0x3134F);
+    });
+}
+
+// Whether the kernel reads the whole input in one of its own modes (numbers
+// and calculations after v or >, strokes after u, a web address), where
+// every character is input; elsewhere only letters and apostrophes are.
+bool WholeInputMode(const std::wstring& input) {
+    if (input.empty()) return false;
+    const wchar_t first = input[0];
+    return first == L'v' || first == L'>' || first == L'u' ||
+           input.find_first_of(L"@.") != std::wstring::npos;
+}
+
+// The runs of keys the input method composes (letters and apostrophes) in
+// a line of pinyin; what lies between goes out as typed.
+std::vector<std::wstring> KeyRuns(const std::wstring& input) {
+    std::vector<std::wstring> runs;
+    bool inRun = false;
+    for (const wchar_t c : input) {
+        const bool key = IsAsciiLetter(c) || c == L'\'';
+        if (key && !inRun) runs.emplace_back();
+        if (key) runs.back().push_back(c);
+        inRun = key;
     }
-    return letters;
+    return runs;
+}
+
+// The first candidates chosen over one run of keys, as Space chooses them
+// until the run is used up: the text and reading learned as one commit.
+struct t_commit {
+    std::wstring text;
+    std::vector<uint16_t> ids;
+    int choices = 0;
+    bool withReading = true;
+    bool numbersOnly = true;  // every choice a number, a date, a calculation...
+    // The first choice of ASCII letters alone (a capital as typed, an
+    // English word), and whether one holds other text: the input method
+    // learns neither beside the other.
+    std::wstring letters;
+    bool other = false;
+};
+
+void AddChoice(t_commit& commit, const t_candWord* candidate) {
+    std::wstring text;
+    CandidateText(candidate, nullptr, &text);
+    bool letters = false, other = false;
+    for (const wchar_t c : text) {
+        letters = letters || IsAsciiLetter(c);
+        other = other || c >= 0x80;
+    }
+    if (letters && !other && commit.letters.empty()) commit.letters = text;
+    commit.other = commit.other || other;
+    commit.text += text;
+    ++commit.choices;
+    commit.numbersOnly = commit.numbersOnly && IsNumberModeCandidate(candidate);
+    const t_lstr* reading = GetCandidateSyllables(candidate);
+    if (!reading) {
+        commit.withReading = false;
+        return;
+    }
+    // A t_lstr: a little-endian 16-bit byte count, then the units.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(reading);
+    const size_t count = size_t(bytes[0] | bytes[1] << 8) / 2;
+    for (size_t i = 0; i < count; ++i)
+        commit.ids.push_back(uint16_t(bytes[2 + 2 * i] | bytes[3 + 2 * i] << 8));
+}
+
+// Whether the input method learns the commit; false, with the reason
+// when one is worth telling (none for numbers, addresses, punctuation), when
+// it learns nothing of it.
+bool Learnable(const t_commit& commit, std::string* why) {
+    why->clear();
+    if (commit.choices == 0 || commit.numbersOnly) return false;
+    if (!commit.letters.empty() && commit.other) {
+        std::string letters;
+        for (const wchar_t c : commit.letters) letters.push_back(char(c));
+        *why = letters + " goes out as letters, which are not learned beside Chinese";
+        return false;
+    }
+    if (IsLetters(commit.text)) return true;
+    if (!HasChinese(commit.text)) return false;
+    // Without syllables the kernel files a single character under each of
+    // its readings, and nothing longer.
+    if (!commit.withReading && commit.text.size() > 1) {
+        *why = "its candidate has no reading";
+        return false;
+    }
+    return true;
 }
 
 class t_converter {
@@ -321,66 +414,86 @@ private:
         return n > 0 ? n : 0;
     }
 
-    // Selects the first candidate until the input is used up, as a user
-    // pressing space would, then learns the whole selection with its
-    // syllables (none when a piece has none). An auxiliary code after a TAB
-    // narrows the first selection only. False, told, when it was not learned.
+    // Types the line as into the input method and learns what it would: in
+    // pinyin, each run of letters (and apostrophes) is committed as Space
+    // commits it, its first candidates chosen until it is used up, and
+    // learned as one word with its syllables (none when a piece has none);
+    // punctuation, spaces, hyphens and digits between go out as typed. In
+    // the kernel's own modes (v, >, u, a web address) the whole line is one
+    // run. An auxiliary code after a TAB narrows the first choice only.
+    // False, told, when the user dictionary did not take a word.
     bool Learn(const std::string& line, const std::wstring& whole) {
         const size_t tab = whole.find(L'\t', 1);
         const std::wstring input = whole.substr(0, tab);
         const std::wstring aux = tab == std::wstring::npos ? std::wstring() : whole.substr(tab);
-        std::wstring text;
-        std::vector<uint16_t> ids;
-        bool withReading = true;
-        // Every piece a number, a date, a calculation...: nothing to learn.
-        bool numbersOnly = true;
-        size_t used = 0;
-        while (used < input.size()) {
-            const int n = Convert(input.substr(used) + (used == 0 ? aux : std::wstring()));
+        std::string why;
+        // A tone mark, Chinese text, a full-width mark: the input method is
+        // given no such key, so nothing of the line is typed.
+        const auto noKey = std::find_if(input.begin(), input.end(),
+                                        [](wchar_t c) { return c < 0x20 || c > 0x7E; });
+        if (noKey != input.end()) {
+            std::string key;
+            AppendUtf8(key, uint32_t(*noKey));
+            return NothingLearned(line, Escaped(key) + " is no key of the input method");
+        }
+        const std::vector<std::wstring> runs =
+            WholeInputMode(input) ? std::vector<std::wstring>{input} : KeyRuns(input);
+        bool learned = false;
+        for (size_t r = 0; r < runs.size(); ++r) {
+            const t_commit commit = Choose(runs[r], r == 0 ? aux : std::wstring());
+            std::string reason;
+            if (!Learnable(commit, &reason)) {
+                if (why.empty()) why = reason;
+                continue;
+            }
+            if (!LearnCommit(line, commit)) return false;
+            learned = true;
+        }
+        return learned || NothingLearned(line, why);
+    }
+
+    // The first candidates of a run chosen until it is used up; what no
+    // candidate covers goes out as typed, no part of the commit.
+    t_commit Choose(const std::wstring& run, const std::wstring& aux) {
+        t_commit commit;
+        for (size_t used = 0; used < run.size();) {
+            const int n = Convert(run.substr(used) + (used == 0 ? aux : std::wstring()));
             const t_candWord* first = n > 0 ? m_results[0] : nullptr;
             const uint32_t covered = GetCandidateCoveredLength(first);
-            if (!first || covered == 0) {
-                text += input.substr(used);  // what is left goes as typed
-                withReading = false;
-                numbersOnly = false;
-                break;
-            }
-            CandidateText(first, nullptr, &text);
-            numbersOnly = numbersOnly && IsNumberModeCandidate(first);
-            const t_lstr* reading = GetCandidateSyllables(first);
-            if (reading) {
-                // A t_lstr: a little-endian 16-bit byte count, then the units.
-                const auto* bytes = reinterpret_cast<const uint8_t*>(reading);
-                const size_t count = size_t(bytes[0] | bytes[1] << 8) / 2;
-                for (size_t i = 0; i < count; ++i)
-                    ids.push_back(uint16_t(bytes[2 + 2 * i] | bytes[3 + 2 * i] << 8));
-            } else {
-                withReading = false;
-            }
+            if (!first || covered == 0) break;
+            AddChoice(commit, first);
             used += covered;
         }
+        return commit;
+    }
+
+    bool LearnCommit(const std::string& line, const t_commit& commit) {
         std::vector<uint8_t> pinyin;
-        if (withReading && !ids.empty() && ids.size() < 32768) {
-            const size_t bytes = 2 * ids.size();
+        if (commit.withReading && !commit.ids.empty() && commit.ids.size() < 32768) {
+            const size_t bytes = 2 * commit.ids.size();
             pinyin = {uint8_t(bytes & 0xFF), uint8_t(bytes >> 8)};
-            for (uint16_t id : ids) {
+            for (uint16_t id : commit.ids) {
                 pinyin.push_back(uint8_t(id & 0xFF));
                 pinyin.push_back(uint8_t(id >> 8));
             }
         }
         const t_lstr* reading =
             pinyin.empty() ? nullptr : reinterpret_cast<const t_lstr*>(pinyin.data());
-        if (LearnCommittedText(text.c_str(), reading, 0)) return true;
-        if (numbersOnly || !HoldsAWord(text)) {
-            // Numbers (in Chinese numerals too), a date, a calculation, a web
-            // address, punctuation: the input method commits them without
-            // learning, and so does this.
-            if (m_args.verbose) Error("nothing to learn in " + Escaped(line));
-            return true;
-        }
-        Error("could not learn the commit of " + Escaped(line) + ": the user dictionary in " +
-              m_args.user + " did not take it");
+        if (LearnCommittedText(commit.text.c_str(), reading, 0)) return true;
+        std::string word;
+        for (const wchar_t c : commit.text) AppendUtf8(word, uint32_t(c));
+        Error("could not learn " + Escaped(word) + " of " + Escaped(line) +
+              ": the user dictionary in " + m_args.user + " did not take it");
         return false;
+    }
+
+    // Numbers (in Chinese numerals too), a date, a calculation, a web
+    // address, punctuation: the input method commits them without learning,
+    // and so does this. True: no failure.
+    bool NothingLearned(const std::string& line, const std::string& why) {
+        if (m_args.verbose)
+            Error("nothing to learn in " + Escaped(line) + (why.empty() ? "" : ": " + why));
+        return true;
     }
 
     const t_args& m_args;

@@ -27,6 +27,7 @@ uint16_t U16(const uint8_t* p) {
 struct t_cloudState {
     std::mutex mutex;
     bool started = false;
+    std::string offReason;  // why the last start left it off
     t_cloudWorkerArg arg;
 };
 
@@ -175,16 +176,27 @@ bool InitCloud(IVetraCoreCloudHelper* helper) {
     CloudReplyHandler().SetHelper(helper);
     if (s.started) return true;
     t_cloudConfig config = ReadCloudConfig();
-    if (config.gatewayHost.empty()) return false;
+    if (config.gatewayHost.empty()) {
+        s.offReason = "no cloud server is set (VETRA_CLOUD_GATEWAY_HOST)";
+        return false;
+    }
     if (!SetSealPublicKey(config.rsaModulus.c_str())) {
         CloudLog("can't use encrypt cloud");
+        s.offReason = "the servers' key is no RSA modulus (VETRA_CLOUD_RSA_MODULUS)";
         return false;
     }
     s.arg.handler = &CloudReplyHandler();
     s.arg.queue = &CloudQueue();
     s.arg.config = std::move(config);
     s.started = StartCloudWorker(&s.arg);
+    s.offReason = s.started ? "" : "its worker thread did not start";
     return s.started;
+}
+
+std::string CloudOffReason() {
+    t_cloudState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.offReason;
 }
 
 bool CloudSubmitRecord(uint32_t id, const uint8_t* buffer, size_t bufferSize) {

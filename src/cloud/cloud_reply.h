@@ -133,6 +133,9 @@ t_cloudHandlerIme& CloudReplyHandler();  // never destroyed
 // (and nothing ever queued) when no gateway host is configured or the key
 // is refused. A later call only replaces the helper.
 bool InitCloud(IVetraCoreCloudHelper* helper);
+// Why the last InitCloud left the cloud off: no server set, a key refused,
+// no worker; empty while it runs.
+std::string CloudOffReason();
 // Queues a copy of min(L, 1024, bufferSize) bytes of a cloud-request record
 // (L its leading 16-bit length) under `id`. False, queueing nothing, with the
 // cloud off, id 0xFFFFFFFF or L < 2.

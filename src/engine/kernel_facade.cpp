@@ -144,6 +144,10 @@ const wchar_t* KernelPunctuationText(uint32_t key) {
     return key < 0x80 ? GetPunctuationText(key, g_symbols.fullWidth, true) : nullptr;
 }
 
+bool KernelReadsShuangPin() {
+    return GetConfiguration().GetByte(n_config::ShuangPin) != 0;
+}
+
 bool KernelStart() {
     const bool started = KernelStartup();
     if (started) {

@@ -44,6 +44,10 @@ const t_symbolSettings& KernelSymbolSettings();
 // The punctuation map's text for an ASCII key in the width the settings
 // ask for, quotes paired; null when it maps none.
 const wchar_t* KernelPunctuationText(uint32_t key);
+// Whether the kernel reads the keys by a shuangpin scheme (env.ini's
+// ShuangPin): lower-case v and u spell syllables there, and the capitals V
+// and U open the number and stroke modes.
+bool KernelReadsShuangPin();
 
 // The number of candidate records written into results (capacity places),
 // 0 or less when there are none. params and asked may be null (no cloud).

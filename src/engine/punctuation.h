@@ -1,6 +1,7 @@
-// The punctuation a key stands for, offered beside the engine interface: the
-// kernel's punctuation map with the user's width setting. Called under the
-// caller's engine lock, from fcitx's main thread.
+// What a key stands for beyond the letters, offered beside the engine
+// interface: the kernel's punctuation map with the user's width setting, and
+// which letters open the kernel's modes. Called under the caller's engine
+// lock, from fcitx's main thread.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,9 @@ public:
     virtual std::string GetPunctuation(uint32_t key) = 0;
     // Whether a point typed right after a digit stays an ASCII point (3.14).
     virtual bool PointAfterDigitStays() = 0;
+    // Whether the kernel reads the keys by a shuangpin scheme: v and u are
+    // keys of the input there, and V and U open the number and stroke modes.
+    virtual bool ReadsShuangPin() = 0;
 
 protected:
     ~IVetraPunctuation() = default;

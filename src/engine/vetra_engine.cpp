@@ -298,6 +298,10 @@ bool CVetraCoreEngine::PointAfterDigitStays() {
     return KernelSymbolSettings().pointAfterDigit;
 }
 
+bool CVetraCoreEngine::ReadsShuangPin() {
+    return KernelReadsShuangPin();
+}
+
 bool CVetraCoreEngine::LearnEnglishWord(const char* word) {
     auto wide = std::make_unique<t_wideArg>(word);
     return wide->Ok() && ::LearnEnglishWord(wide->Get()) != 0;

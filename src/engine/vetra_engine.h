@@ -92,6 +92,7 @@ public:
 
     std::string GetPunctuation(uint32_t key) override;
     bool PointAfterDigitStays() override;
+    bool ReadsShuangPin() override;
 
     n_cloud::IVetraCoreCloudHelper* GetCloudHelper() const { return m_cloudHelper; }
 

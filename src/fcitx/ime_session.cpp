@@ -350,7 +350,15 @@ int t_imeSession::ChooseFirstOfRest(i_imeHost& host) {
 }
 
 bool t_imeSession::InSpecialMode() const {
-    return *Unconsumed() == (m_settings.shuangpin ? 'V' : 'v');
+    return *Unconsumed() == ModeLetter('v');
+}
+
+char t_imeSession::ModeLetter(char letter) const {
+    // The kernel's switch decides, not the front end's: under shuangpin the
+    // kernel reads v as a key of the scheme (小鹤's zh), whatever this side
+    // is told.
+    const bool capital = m_punctuation && m_punctuation->ReadsShuangPin();
+    return capital ? char(letter - 'a' + 'A') : letter;
 }
 
 // ---------------------------------------------------------------- output string

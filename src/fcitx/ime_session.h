@@ -68,6 +68,9 @@ public:
     // The unconsumed input starts with the special mode's key (numbers,
     // dates, the calculator): digits and operators are input there.
     bool InSpecialMode() const;
+    // The letter that opens the kernel's number mode ('v') or stroke mode
+    // ('u'): its capital where the kernel reads shuangpin.
+    char ModeLetter(char letter) const;
 
     // Records a chosen candidate (null: commit the composition as it is) and
     // commits once the input is used up: IRV_DISPLAY_CANDWORDS while input

@@ -266,6 +266,10 @@ public:
         t_lock lock(m_mutex);
         return m_punctuation && m_punctuation->PointAfterDigitStays();
     }
+    bool ReadsShuangPin() override {
+        t_lock lock(m_mutex);
+        return m_punctuation && m_punctuation->ReadsShuangPin();
+    }
 
 private:
     using t_lock = std::lock_guard<std::recursive_mutex>;

@@ -314,7 +314,7 @@ void FillCandidates(FcitxVetraPinyin* st) {
             NotifyImepanelWatchdog();
             ClearImepanelWatchdog();
         } else if (!(strcmp(converted, "u") == 0 ||
-                     (session.Settings().shuangpin && strcmp(converted, "U") == 0))) {
+                     (converted[0] == session.ModeLetter('u') && !converted[1]))) {
             // The letters themselves stand as the one candidate.
             const char* text = strcmp(converted, "v") == 0 ? "〔〕" : converted;
             AppendCandidate(st, list,
@@ -338,8 +338,8 @@ void FillCandidates(FcitxVetraPinyin* st) {
         const t_sessionSettings& settings = session.Settings();
         FcitxCandidateWord* word = FcitxCandidateWordGetByTotalIndex(list, s.highlight);
         const auto* record = word ? static_cast<const t_selectionRecord*>(word->priv) : nullptr;
-        if (settings.shuangpin && settings.shuangpinHint && converted[0] != 'U' && record &&
-            record->element) {
+        if (settings.shuangpin && settings.shuangpinHint &&
+            converted[0] != session.ModeLetter('u') && record && record->element) {
             if (char* pinyin = record->element->GetPinyinText()) {
                 if (strcmp(pinyin, "[]") != 0) {
                     for (int i = 0; i < 3; ++i) preedit += "&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;";
@@ -505,8 +505,9 @@ void WriteVersionFile(const std::string& version) {
     const std::string path = HomePath(".config/VetraPY/vetra.version");
     if (path.empty()) return;
     t_safeFileWriter writer;
-    if (!writer.Begin(path.c_str()) || !writer.Write(version.data(), version.size()) ||
-        !writer.Commit())
+    // A folder that takes no file the writer tells, once for every file.
+    if (!writer.Begin(path.c_str())) return;
+    if (!writer.Write(version.data(), version.size()) || !writer.Commit())
         fprintf(stderr, "cannot write %s\n", path.c_str());
 }
 
@@ -574,7 +575,11 @@ void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     }
     st->helper = std::make_unique<n_cloud::CVetraCoreCloudHelperDummy>();
     st->helper->SetWakeWriteEnd(CloudRoad().TakeWriteEnd());
-    if (!st->engine->InitCloud(st->helper.get())) FcitxLog(INFO, "InitCloud fail.\n");
+    if (!st->engine->InitCloud(st->helper.get())) {
+        const std::string why = n_cloud::CloudOffReason();
+        FcitxLog(INFO, "Vetra Pinyin: no cloud candidates: %s",
+                 why.empty() ? "the cloud did not start" : why.c_str());
+    }
     st->saver = std::make_unique<t_workerSaver>(st->serialized.get());
     st->session.SetEngine(st->engine);
     st->session.SetSaver(st->saver.get());

@@ -5,7 +5,8 @@
 # optional files), inputs of every branch on the built system data with a
 # temporary user directory, one line per input whatever the candidates
 # hold, standard input, and --learn moving a word up for its abbreviation,
-# its failed save failing the run; answers that cannot be written, an input
+# typing a line as the input method reads it (nothing to learn is no
+# failure), its failed save failing the run; answers that cannot be written, an input
 # that cannot be read, a damaged core file and a user directory in the data
 # directory failing it. Exit 77 (skipped) for the data cases without built
 # data.
@@ -155,6 +156,26 @@ for input in "${nothing[@]}"; do
 done
 run 0 "" --data "$data" --user "$user" --learn 123 ,
 [[ ! -s $tmp/err ]] || fail "nothing to learn was told without --verbose: $(cat "$tmp/err")"
+
+# A --learn line is typed as into the input method: each run of letters is
+# committed as Space commits it and learned; punctuation, a space, a hyphen
+# or digits between go out as typed. A capital stays as typed (no letters
+# are learned beside Chinese), and tone marks or Chinese text are no keys.
+# None of it is the user dictionary's refusal (each failed the run, blaming
+# it). Each from the same fresh user directory. Cases: input|an input and
+# its first candidate after it|the --verbose note's end (none: no note).
+"$program" --data "$data" --user "$tmp/learn-fresh" nihao >/dev/null 2>&1
+for case in "nihao,|nh=你好|" "ni hao|nh=内核|" "ni-hao|nh=内核|" "zhongguo2026|zg=中国|" \
+            "Nihao|nh=内核|: N goes out as letters, which are not learned beside Chinese" \
+            "nǐhǎo|nh=内核|: ǐ is no key of the input method" "你好|nh=内核|: 你 is no key of the input method"; do
+  IFS='|' read -r input check note <<<"$case"
+  rm -rf "$tmp/learn" && cp -a "$tmp/learn-fresh" "$tmp/learn"
+  run 0 "" --verbose --data "$data" --user "$tmp/learn" --learn "$input"
+  [[ $(grep '^vetra-convert:' "$tmp/err") == "${note:+vetra-convert: nothing to learn in $input$note}" ]] ||
+    fail "--learn '$input': $(cat "$tmp/err")"
+  run 0 "" --data "$data" --user "$tmp/learn" --top 1 "${check%%=*}"
+  [[ $(cat "$tmp/out") == "${check%%=*}"$'\t'"${check#*=}" ]] || fail "after --learn '$input': $(cat "$tmp/out")"
+done
 
 # Answers that cannot be written and an input that cannot be read fail the
 # run, told in a line. Cases: standard input|arguments|the line.

@@ -2,13 +2,10 @@
 # commits and learning, on the built system data (skipped without it). The
 # candidates come with the client-side UI signals (capacity 1), decoded with
 # the panel mask; a phase after a restart names the mask again.
-if(VETRA_DATA_BUILD_DIR)
-  get_filename_component(ime_data "${VETRA_DATA_BUILD_DIR}/data/VetraInput" ABSOLUTE)
-elseif(VETRA_BUILD_DATA)
-  set(ime_data "${PROJECT_BINARY_DIR}/data/VetraInput")
-else()
+if(NOT VETRA_BUILT_SYSTEM_DIR)
   return()
 endif()
+set(ime_data "${VETRA_BUILT_SYSTEM_DIR}")
 set(ime_run --own panel --own watchdog --fcitx-env VETRA_SYSTEM_DATA_DIR=${ime_data})
 set(typing wait-fcitx ic caps 1 focusin enable)
 set(again --panel-mask ${VETRA_PANEL_MASK} ${typing})
@@ -262,6 +259,15 @@ vetra_e2e(ImeShuangpinSemicolonTypesItsFinal
       --home-file .config/VetraPY/vetraEnv.ini "${files}/shuangpin_front.ini"
   DRIVE ${typing} type hry key 0x3b cands expect-first 欢迎 key space expect-commit 欢迎
         type olq key 0x3b cands expect-first 爱情 key space expect-commit 爱情)
+# With only the kernel's switch (env.ini), v is a key of the scheme too (小鹤
+# types zhong guo vsgo): a digit on the page then chooses and ";" commits, as after any
+# other letter (both went into the input as after the number mode's v);
+# the capital V opens the number mode.
+vetra_e2e(ImeShuangpinKernelSwitchAloneReadsVAsAKey
+  RUN ${ime_run} --home-file .config/VetraPY/env.ini "${files}/shuangpin_kernel_xiaohe_env.ini"
+  DRIVE ${typing} type vsgo cands expect-first 中国 key 0x3b expect-commit 中国；
+        type vsgo cands key 3 expect-commit-cand 3
+        type V6+7 cands expect-first 13 key space expect-commit 13)
 # A fuzzy file of 110 ordinary pairs (each initial and final with its next
 # two neighbours) needs several times the key map's default room: the input
 # method comes up and types by it (xihuang reads xihuan), also after a

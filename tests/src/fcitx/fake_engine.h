@@ -160,6 +160,7 @@ public:
         return key == ',' ? "，" : key == '.' ? "。" : "";
     }
     bool PointAfterDigitStays() override { return true; }
+    bool ReadsShuangPin() override { return false; }
 };
 
 class t_host : public i_imeHost {
