@@ -125,6 +125,22 @@ void t_CAStringCache::CreateMap() {
 
 void t_CAStringCache::Clear() {
     if (m_map) m_map->clear();
+    m_filledFor.clear();
+}
+
+void t_CAStringCache::FillFor(const t_lstr* word, const t_lstr* reading1, const t_lstr* reading2,
+                              const t_sysDict* sys, t_usrDictV3Core* usr) {
+    if (!word || !reading1 || !reading2) return;
+    std::vector<uint8_t> key;
+    for (const t_lstr* s : {word, reading1, reading2}) {
+        const auto* b = reinterpret_cast<const uint8_t*>(s);
+        key.insert(key.end(), b, b + LstrGetTotalBytes(s));
+    }
+    if (m_map && key == m_filledFor) return;
+    if (!m_map) CreateMap();
+    m_map->clear();
+    m_filledFor = std::move(key);
+    AddFromWord(0, word, reading1, reading2, sys, usr);
 }
 
 int t_CAStringCache::Lookup(const t_lstr* key, t_caValue* value) const {
@@ -185,7 +201,8 @@ void t_CAStringCache::AddFromWord(uint8_t, const t_lstr* word, const t_lstr* rea
                 uint8_t rest[10] = {};
                 auto* r = reinterpret_cast<t_lstr*>(rest);
                 if (!LstrSubBytes(r, sizeof rest, text, 2 * wordUnits, 2 * n - 1)) continue;
-                AddOrUpdate(r, t_caValue{cost, kSourceSystem, uint8_t(sys->GetWordFlags(i) & 1)});
+                AddOrUpdate(r, t_caValue{sys->ListCost(cost, gramId, n), kSourceSystem,
+                                         uint8_t(sys->GetWordFlags(i) & 1)});
             }
         }
     }
