@@ -131,15 +131,22 @@ void t_CAStringCache::Clear() {
 void t_CAStringCache::FillFor(const t_lstr* word, const t_lstr* reading1, const t_lstr* reading2,
                               const t_sysDict* sys, t_usrDictV3Core* usr) {
     if (!word || !reading1 || !reading2) return;
-    std::vector<uint8_t> key;
+    // Asked for every candidate: the same three are recognised in place.
+    size_t at = 0;
+    bool same = bool(m_map);
     for (const t_lstr* s : {word, reading1, reading2}) {
-        const auto* b = reinterpret_cast<const uint8_t*>(s);
-        key.insert(key.end(), b, b + LstrGetTotalBytes(s));
+        const size_t n = LstrGetTotalBytes(s);
+        same = same && at + n <= m_filledFor.size() && std::memcmp(&m_filledFor[at], s, n) == 0;
+        at += n;
     }
-    if (m_map && key == m_filledFor) return;
+    if (same && at == m_filledFor.size()) return;
     if (!m_map) CreateMap();
     m_map->clear();
-    m_filledFor = std::move(key);
+    m_filledFor.clear();
+    for (const t_lstr* s : {word, reading1, reading2}) {
+        const auto* b = reinterpret_cast<const uint8_t*>(s);
+        m_filledFor.insert(m_filledFor.end(), b, b + LstrGetTotalBytes(s));
+    }
     AddFromWord(0, word, reading1, reading2, sys, usr);
 }
 
