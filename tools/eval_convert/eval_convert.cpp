@@ -634,21 +634,8 @@ constexpr long kThreeCharWordsRank = 12000;
 // keeps each reading).
 std::multimap<std::u16string, std::vector<std::wstring>> ReadWordList(const std::string& path) {
     std::multimap<std::u16string, std::vector<std::wstring>> words;
-    std::ifstream in(path);
-    std::string line;
-    while (in && std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        const size_t t1 = line.find('\t');
-        if (t1 == std::string::npos) continue;
-        std::vector<std::wstring> syllables(1);
-        for (char c : line.substr(t1 + 1)) {
-            if (c != ' ')
-                syllables.back().push_back(wchar_t(c));
-            else if (!syllables.back().empty())
-                syllables.emplace_back();
-        }
-        words.emplace(Utf16(line.substr(0, t1)), syllables);
-    }
+    bool ok = true;
+    for (t_everyday& e : ReadEveryday(path, &ok)) words.emplace(e.word, std::move(e.syllables));
     return words;
 }
 
