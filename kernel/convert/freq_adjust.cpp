@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -25,6 +26,13 @@ namespace {
 
 constexpr int kMaxCheckedId = 440;
 constexpr int32_t kFarStart = 99999;
+// How the data build prices a path step from a to b (tools/lexicon_build):
+// b's unigram record, the pair (stored: kPairBase + cost(b | a) - cost(b),
+// kShortPair lower for two one-character words; else a's cap), kShortPair
+// back for two one-character words, and the step.
+constexpr int64_t kPairBase = n_gram::kNeutral - 150;
+constexpr int64_t kShortPair = 175;
+constexpr int64_t kPathStep = 100;
 
 // An order number on the scale of costs keeps its sign.
 int32_t ClampOrder(int64_t order) {
@@ -109,8 +117,16 @@ void t_freqAdjust::Init(const t_adjustSources& sources, int32_t userWords, int32
     for (int i = 0; i < 2; ++i)
         contextUnigrams[i] =
             ids[i] > 0 && ids[i] != kNumberContextId ? GramGetUnigramFreq(g, uint32_t(ids[i])) : 0;
+    contextNet = -1;
+    uint32_t off = 0, gram = 0;
+    uint16_t cost = 0;
+    if (g && contextIds && contextText &&
+        src.sys->FindWordEx(contextIds, contextText, nullptr, &off, &cost, &gram))
+        contextNet = int32_t(src.sys->ListCost(cost, gram, LstrGetLength(contextText))) -
+                     src.sys->GetNetOfPath();
     userSize = userWords;
     userScale = userWords <= 999 ? 1048576 : (scale < 1 ? 1 : scale);
+    userAverage = scale < 1 ? 1 : scale;
     systemBudget = userBudget = 0;
 }
 
@@ -125,9 +141,7 @@ void t_freqAdjust::ComputeSystem(const t_wordArc& arc, uint32_t firstGram) {
     systemBudget = userBudget = 0;
     if (!HasContext()) return;
     threshold = contextUnigrams[0] + GramGetUnigramFreq(GramOf(src.sys), firstGram) + 250;
-    // A joined word's number needs the word before's unigram to stand on
-    // the scale; without one there is nothing to set it against.
-    firstUnpaired = contextUnigrams[0] > 0 ? UnpairedOrder(firstGram) : INT64_MIN;
+    firstUnpaired = UnpairedOrder(firstGram);
     const uint32_t bytes = LstrGetByteLength(contextText) + LstrGetByteLength(arc.ids);
     userBudget = contextText && bytes < 11 ? kBudget : 0;
     bool anyId = false;
@@ -143,14 +157,19 @@ int t_freqAdjust::ComputeCacheAdjust(const t_lstr* wordIds, const t_lstr* text, 
     t_adjustOrigin none;
     if (!origin) origin = &none;
     *origin = t_adjustOrigin::kNone;
+    if (!contextText || !src.sys) return 0;
     t_caValue hit;
-    if (src.continuations && src.continuations->Lookup(text, &hit)) {
+    if (Continuation(wordIds, text, &hit)) {
         *value = hit.weight;
         *origin = t_adjustOrigin::kCache;
         switch (hit.source) {
             case 16:
-            case 32:
+            case t_CAStringCache::kSourceSystem:
+                // The word before and this one make a system word.
+                if (exact) return 0;
+                *value = int32_t(hit.weight) - src.sys->GetNetOfPath();
                 *direct = hit.flag;
+                *origin = t_adjustOrigin::kJoined;
                 return 1;
             case 64:
                 return 32;
@@ -160,7 +179,6 @@ int t_freqAdjust::ComputeCacheAdjust(const t_lstr* wordIds, const t_lstr* text, 
                 return 0;
         }
     }
-    if (!contextText || !src.sys) return 0;
     const uint32_t units = LstrGetLength(contextText) + LstrGetLength(text);
     if (units >= 6) return 0;
     if (allowBigram) {
@@ -179,26 +197,141 @@ int t_freqAdjust::ComputeCacheAdjust(const t_lstr* wordIds, const t_lstr* text, 
             }
         }
     }
-    if (exact || !JoinedWordCost(wordIds, text, value)) return 0;
+    // Filled continuations already hold every system word the two make.
+    if (exact || src.continuations || !JoinedWordCost(wordIds, text, value)) return 0;
     *origin = t_adjustOrigin::kJoined;
     return 1;
 }
 
+bool t_freqAdjust::Continuation(const t_lstr* wordIds, const t_lstr* text, t_caValue* hit) const {
+    if (!src.continuations || !contextText || !contextIds || !wordIds) return false;
+    src.continuations->FillFor(contextText, contextIds, wordIds, src.sys, src.user);
+    return src.continuations->Lookup(text, hit) != 0;
+}
+
 bool t_freqAdjust::JoinedWordCost(const t_lstr* wordIds, const t_lstr* text, int32_t* cost) const {
-    // Only after a character typed alone: a word of more syllables was
-    // typed as a word, and the user ended it there (工作 then shi is not
-    // 工作室, which gongzuoshi gives).
+    if (!src.sys || !contextText) return false;
+    // The filled continuations hold every system word the two make, unless
+    // the user's own word of the same text took its place.
+    t_caValue hit;
+    if (src.continuations && !Continuation(wordIds, text, &hit)) return false;
+    if (src.continuations && hit.source <= t_CAStringCache::kSourceSystem) {
+        *cost = int32_t(hit.weight) - src.sys->GetNetOfPath();
+        return true;
+    }
     t_joinedWord<12, 12> joined;
-    if (!contextIds || LstrGetLength(contextIds) != 1 || !src.sys ||
-        !joined.Join(contextIds, contextText, wordIds, text))
-        return false;
+    if (!joined.Join(contextIds, contextText, wordIds, text)) return false;
     uint32_t off = 0, gram = 0;
     uint16_t stored = 0;
     if (!src.sys->FindWordEx(joined.ids(), joined.text(), nullptr, &off, &stored, &gram))
         return false;
-    // The model's unigram where it knows the word: on the scale of the pairs.
-    *cost = gram ? GramGetUnigramFreq(GramOf(src.sys), gram) : int32_t(stored);
+    *cost = int32_t(src.sys->ListCost(stored, gram, LstrGetLength(joined.text()))) -
+            src.sys->GetNetOfPath();
     return true;
+}
+
+bool t_freqAdjust::ComposedCost(const t_lstr* wordIds, const t_lstr* text, int64_t* cost) const {
+    const t_gramInfo* g = GramOf(src.sys);
+    const int32_t before = PairId();
+    const uint32_t n = LstrGetLength(text);
+    if (!g || before <= 0 || !wordIds || n < 2 || n > kComposedChars || LstrGetLength(wordIds) != n)
+        return false;
+    // piece[i][j]: the gram id of the characters i..j-1 read as one system
+    // word, 0 when they are none (the whole word is not a piece).
+    uint32_t piece[kComposedChars][kComposedChars + 1] = {};
+    for (uint32_t i = 0; i < n; ++i)
+        for (uint32_t j = i + 1; j <= n; ++j) {
+            if (i == 0 && j == n) continue;
+            uint8_t idBuf[2 + 2 * kComposedChars], textBuf[2 + 2 * kComposedChars];
+            auto* partIds = reinterpret_cast<t_lstr*>(idBuf);
+            auto* partText = reinterpret_cast<t_lstr*>(textBuf);
+            LstrSetByteLength(partIds, uint16_t(2 * (j - i)));
+            LstrSetByteLength(partText, uint16_t(2 * (j - i)));
+            for (uint32_t k = i; k < j; ++k) {
+                LstrSetUnit(partIds, k - i, LstrGetUnit(wordIds, k));
+                LstrSetUnit(partText, k - i, LstrGetUnit(text, k));
+            }
+            uint32_t gram = 0;
+            if (src.sys->FindWord(partIds, partText, nullptr, nullptr, &gram)) piece[i][j] = gram;
+        }
+    // A step as a sentence pays it (GramGetWordPairScore, without the
+    // unigram flags the data leaves clear).
+    const auto step = [&](int32_t left, bool leftOne, uint32_t right, bool rightOne) {
+        uint8_t found = 0;
+        const int32_t b =
+            GramGetBigramScore(g, uint32_t(left), right, &found, false, false, nullptr, nullptr);
+        const int64_t pair = found ? b : GramGetPairCap(g, uint32_t(left));
+        return pair + (leftOne && rightOne ? kShortPair : 0) + GramGetUnigramFreq(g, right) +
+               kPathStep;
+    };
+    const bool beforeOne = ids[1] <= 0 && contextText && LstrGetLength(contextText) == 1;
+    // best[j][i]: the cheapest path over characters 0..j-1 ending in piece i..j-1.
+    int64_t best[kComposedChars + 1][kComposedChars];
+    for (auto& row : best) std::fill(std::begin(row), std::end(row), INT64_MAX);
+    for (uint32_t j = 1; j <= n; ++j)
+        for (uint32_t i = 0; i < j; ++i) {
+            if (!piece[i][j]) continue;
+            if (i == 0) {
+                best[j][0] = step(before, beforeOne, piece[0][j], j == 1);
+                continue;
+            }
+            for (uint32_t k = 0; k < i; ++k)
+                if (best[i][k] != INT64_MAX)
+                    best[j][i] =
+                        std::min(best[j][i], best[i][k] + step(int32_t(piece[k][i]), i - k == 1,
+                                                               piece[i][j], j - i == 1));
+        }
+    *cost = INT64_MAX;
+    for (uint32_t i = 1; i < n; ++i) *cost = std::min(*cost, best[n][i]);
+    return *cost != INT64_MAX;
+}
+
+bool t_freqAdjust::ImpliedOrder(int64_t follow, int64_t wordNet, int64_t* order) const {
+    const t_gramInfo* g = GramOf(src.sys);
+    if (!g) return false;
+    const int32_t pairId = PairId();
+    const int64_t cap = pairId > 0 ? GramGetPairCap(g, uint32_t(pairId)) : n_gram::kNeutral;
+    const int64_t score = kPairBase + follow - (wordNet + src.sys->GetNetOfPath());
+    int64_t nearest = n_gram::kClassScores[0];
+    for (int32_t c : n_gram::kClassScores)
+        if (std::llabs(score - c) < std::llabs(score - nearest)) nearest = c;
+    // As the data build stores a pair: its class, read under the cap, and
+    // left out when the cap alone is as near. So the word is never raised
+    // beyond the strongest pair by how common the word it makes is.
+    const int64_t stored = std::min(cap, nearest);
+    if (std::llabs(score - stored) >= std::llabs(score - cap)) return false;
+    *order = -(stored + wordNet);
+    return true;
+}
+
+bool t_freqAdjust::ReadingOrder(const t_lstr* wordIds, const t_lstr* text, int64_t wordNet,
+                                const int32_t* joined, int64_t* order) const {
+    bool any = false;
+    int64_t found = 0;
+    if (joined && contextNet >= 0) {
+        const int64_t follow = int64_t(*joined) - contextNet;
+        // Two characters typed one by one that make a word (跳舞, 注意):
+        // pairs of two one-character words are stored kShortPair lower and
+        // many of them sit on the classes' floor, where they no longer say
+        // how strong they are; the word prices the second character as the
+        // model does, by its cost beyond the first. (Measured on the
+        // phrases' neighbouring characters, the classes lost 1.9 points of
+        // the second character first, the classes without their floor 0.9.)
+        if (LstrGetLength(contextText) == 1 && LstrGetLength(text) == 1) {
+            *order = -follow;
+            any = true;
+        } else if (ImpliedOrder(follow, wordNet, &found)) {
+            *order = found;
+            any = true;
+        }
+    }
+    int64_t parts = 0;
+    if (ComposedCost(wordIds, text, &parts) && ImpliedOrder(parts, wordNet, &found) &&
+        (!any || found > *order)) {
+        *order = found;
+        any = true;
+    }
+    return any;
 }
 
 int32_t t_freqAdjust::PairId() const {
@@ -215,22 +348,26 @@ int64_t t_freqAdjust::UnpairedOrder(uint32_t gram) const {
 int64_t t_freqAdjust::FollowOrder(const t_lstr* wordIds, const t_lstr* text, uint32_t gram) const {
     int64_t order = kUnpairedOrder;
     const int32_t pairId = PairId();
-    if (gram && pairId > 0) {
-        const t_gramInfo* g = GramOf(src.sys);
+    const t_gramInfo* g = GramOf(src.sys);
+    if (!gram || !g) return order;
+    if (pairId > 0) {
         uint8_t found = 0;
         const int32_t b =
             GramGetBigramScore(g, uint32_t(pairId), gram, &found, false, false, nullptr, nullptr);
         order = found ? -int64_t(b) - GramGetUnigramFreq(g, gram) : UnpairedOrder(gram);
     }
     int32_t joined = 0;
-    if (JoinedWordCost(wordIds, text, &joined))
-        order = std::max(order, int64_t(contextUnigrams[0]) - joined);
+    const bool makesWord = JoinedWordCost(wordIds, text, &joined);
+    int64_t read = 0;
+    if (ReadingOrder(wordIds, text, GramGetUnigramFreq(g, gram), makesWord ? &joined : nullptr,
+                     &read))
+        order = std::max(order, read);
     return order;
 }
 
-int64_t t_freqAdjust::LearnedBonus(int64_t uses) {
+int64_t t_freqAdjust::LearnedBonus(int64_t uses) const {
     if (uses <= 0) return 0;
-    return int64_t(kLearnedStep * std::log2(1.0 + double(uses) / kLearnedUnit));
+    return int64_t(kLearnedStep * std::log2(1.0 + double(uses) / (kLearnedUnit * userAverage)));
 }
 
 bool t_freqAdjust::UserTypedAfter(const t_lstr* wordIds, const t_lstr* text) const {
@@ -365,33 +502,33 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
         paired = found != 0;
         pairOrder = -int64_t(b) - u;
     }
+    // Where the statistics hold no pair because the word before and this
+    // one make a word (特别是), or read this word as its parts (我 不 是 for
+    // 不是), those stand for the pair, priced as the pair the data build
+    // would store. Such a reading goes above the words left where they are
+    // only when it follows better than the likeliest of them would (its
+    // unigram at the word before's cap), and better than its own pair.
+    int32_t joined = 0;
+    bool makesWord = false;
     if (contextText && userBudget > 0 && gatesOk) {
-        int32_t value = 0;
         uint8_t direct = 0;
         t_adjustOrigin origin = t_adjustOrigin::kNone;
-        const int r = ComputeCacheAdjust(w->syllableIds, w->text, false, exactLock != 0, &value,
+        const int r = ComputeCacheAdjust(w->syllableIds, w->text, false, exactLock != 0, &joined,
                                          &direct, &origin);
-        if (r == 1 && origin == t_adjustOrigin::kJoined) {
-            // The word before and this one make a word (跳舞): the model
-            // keeps it as a unit and its characters' pair says little. It
-            // follows as well as the joined word costs beyond the word before,
-            // and goes above the words left where they are only when it
-            // follows better than the likeliest of them would (its unigram
-            // at the word before's cap), and better than its own pair.
-            const int64_t order = int64_t(contextUnigrams[0]) - value;
-            if (order > firstUnpaired && (!paired || order > pairOrder)) {
-                --userBudget;
-                return raise(kAdjustComposedSystem, order);
-            }
-        } else if (r == 1 && !paired) {
+        if ((r == 32 || r == 64) && !paired) {
             --userBudget;
-            int64_t order = int64_t(contextUnigrams[0]) - value - power;
-            if (direct && !(attr & n_sysDict::kFlagContext)) order += 3600;
-            return raise(kAdjustComposedSystem, order);
-        } else if ((r == 32 || r == 64) && !paired) {
-            --userBudget;
-            return raise(kAdjustComposedUser, int64_t(value) + kTypedRaise);
+            return raise(kAdjustComposedUser, int64_t(joined) + kTypedRaise);
         }
+        makesWord = r == 1 ? origin == t_adjustOrigin::kJoined
+                           : r != 0 && JoinedWordCost(w->syllableIds, w->text, &joined);
+    }
+    const int64_t wordNet = gram ? u : int64_t(power) - (src.sys ? src.sys->GetNetOfPath() : 0);
+    int64_t read = 0;
+    if (gatesOk && (makesWord || systemBudget > 0) &&
+        ReadingOrder(w->syllableIds, w->text, wordNet, makesWord ? &joined : nullptr, &read) &&
+        read > firstUnpaired && (!paired || read > pairOrder)) {
+        --(makesWord && userBudget > 0 ? userBudget : systemBudget);
+        return raise(kAdjustComposedSystem, read);
     }
     if (paired) {
         --systemBudget;

@@ -16,6 +16,7 @@ class t_gramInfo;
 class t_pyDict;
 class t_hzDict;
 class t_CAStringCache;
+struct t_caValue;
 class t_usrInputCache;
 class t_usrDictV3Core;
 class t_submittedUsrWord;
@@ -49,18 +50,20 @@ struct t_adjustSources {
     const t_sysDict* sys = nullptr;
     const t_pyDict* py = nullptr;
     const t_hzDict* hz = nullptr;
-    const t_CAStringCache* continuations = nullptr;  // strings that follow the committed word
+    t_CAStringCache* continuations = nullptr;  // filled with what follows the word before
     const t_usrInputCache* recentInputs = nullptr;
-    const t_usrDictV3Core* user = nullptr;  // two commits in a row are learned joined
+    t_usrDictV3Core* user = nullptr;  // two commits in a row are learned joined
 };
 
 struct t_freqAdjust {
     static constexpr int32_t kBudget = 10;
-    // The use of a user word beside a word before, in cost units: kStep for
-    // each doubling of its weight past kUnit (a word chosen about four
-    // times), so one choice moves it little.
+    // The use of a user word beside a word before, in cost units:
+    // kLearnedStep for each doubling of its weight past kLearnedUnit times
+    // the weight of the user dictionary's average word (a word chosen about
+    // four times), so one choice moves it some and the scale holds however
+    // large the dictionary grows.
     static constexpr double kLearnedStep = 150.0;
-    static constexpr double kLearnedUnit = 20.0;
+    static constexpr double kLearnedUnit = 4.0;
     // Where a user word stands beside a word before when the statistics do
     // not know the one or the other (no gram id): a common word at the
     // neutral pair score. Its use alone orders it among such words.
@@ -82,9 +85,13 @@ struct t_freqAdjust {
     int32_t userBudget = 0;
     int32_t threshold = 0;
     int32_t contextUnigrams[2] = {};
+    // The word before's cost on the scale of the unigram records (from its
+    // dictionary record; -1 when the system words do not hold it).
+    int32_t contextNet = -1;
     int64_t firstUnpaired = INT64_MIN;  // UnpairedOrder of the arc's first word
     uint8_t mode = 0;
     int32_t userScale = 1048576;
+    int32_t userAverage = 1;  // the weight of the user dictionary's average word
     int32_t userSize = 0;
     const wchar_t* recentText = nullptr;  // the text committed lately, oldest first
     int32_t recentLength = 0;             // trailing characters of it compared with a candidate
@@ -94,9 +101,10 @@ struct t_freqAdjust {
     uint8_t tailIds[2 + 2 * kTailUnits] = {};
     uint8_t tailText[2 + 2 * kTailUnits] = {};
 
-    // Takes the sources, the unigrams of the first two ids and the user
-    // dictionary's size and scale (a dictionary of at most 999 words keeps
-    // the scale 1048576; scale is at least 1).
+    // Takes the sources, the unigrams of the first two ids, the word
+    // before's own cost and the user dictionary's size and scale (a
+    // dictionary of at most 999 words keeps the scale 1048576; scale is at
+    // least 1).
     void Init(const t_adjustSources& sources, int32_t userWords, int32_t scale);
     bool HasContext() const;
     bool HasAdjust() const { return systemBudget > 0 || userBudget > 0; }
@@ -104,17 +112,40 @@ struct t_freqAdjust {
     // group's first entry).
     void ComputeSystem(const t_wordArc& arc, uint32_t firstGram);
 
-    // The continuation cache, then the pair with the preceding word, then
-    // the joined word in the system dictionary (not with exact): 1
-    // (composed system word, value = its unigram, or the cache weight), 32
-    // (user continuation or weak pair), 64 (strong pair), 0 nothing.
-    // Only with allowBigram is the pair asked. *direct: the hit's flag.
+    // The continuations of the word before (filled for the candidate's
+    // syllables), then the pair with the preceding word, then the joined
+    // word in the system dictionary: 1 (the two make a system word, not
+    // with exact; value = its cost on the scale of the unigram records), 32
+    // (user continuation or weak pair), 64 (user continuation of a joined
+    // commit, or strong pair), 0 nothing. Only with allowBigram is the pair
+    // asked. *direct: the hit's flag.
     int ComputeCacheAdjust(const t_lstr* ids, const t_lstr* text, bool allowBigram, bool exact,
                            int32_t* value, uint8_t* direct, t_adjustOrigin* origin = nullptr) const;
+    // Whether the text is a continuation of the word before: the cache is
+    // filled for the candidate's syllables first (`hit`: its value).
+    bool Continuation(const t_lstr* ids, const t_lstr* text, t_caValue* hit) const;
     // The cost of the word before and the word joined into one word of the
-    // system dictionary (the model's unigram where it has one); false when
-    // they make none or the word before is not one syllable.
+    // system dictionary, on the scale of the unigram records; false when
+    // they make none.
     bool JoinedWordCost(const t_lstr* ids, const t_lstr* text, int32_t* cost) const;
+    // The cost (the sum of the steps a sentence pays) of the word (two to
+    // kComposedChars characters) read as two or more system words after the
+    // word before, by the cheapest such split; false without one.
+    static constexpr uint32_t kComposedChars = 4;
+    bool ComposedCost(const t_lstr* ids, const t_lstr* text, int64_t* cost) const;
+    // Where a word of cost wordNet (on the scale of the unigram records)
+    // stands after the word before when the statistics price it there at
+    // `follow` otherwise than by a stored pair (the word the two make, the
+    // path through its parts): as the pair the data build would store for
+    // that price, rounded to its class. False when the build would leave
+    // that pair out (it reads as the word before's cap).
+    bool ImpliedOrder(int64_t follow, int64_t wordNet, int64_t* order) const;
+    // The best order the word has through the word it makes with the word
+    // before (joined: that word's cost, when known; after one character
+    // and for one, that cost beyond the word before's) and through its
+    // parts (ImpliedOrder); false when neither gives one.
+    bool ReadingOrder(const t_lstr* ids, const t_lstr* text, int64_t wordNet, const int32_t* joined,
+                      int64_t* order) const;
     // The gram id the candidate pairs with: the two last words joined when
     // they make a system word, else the word before (0 after a number).
     int32_t PairId() const;
@@ -126,11 +157,10 @@ struct t_freqAdjust {
     // statistics do not know it) follows the word before, on the scale of
     // the raised system words: minus a stored pair's score and the word's
     // unigram, else UnpairedOrder (kUnpairedOrder when either has no gram
-    // id), or the word before's unigram minus the joined word's when the
-    // two make a system word and that is higher.
+    // id), or ReadingOrder when that is higher.
     int64_t FollowOrder(const t_lstr* ids, const t_lstr* text, uint32_t gram) const;
     // The learned part of a user word's order beside a word before.
-    static int64_t LearnedBonus(int64_t uses);
+    int64_t LearnedBonus(int64_t uses) const;
     // Whether the user has typed the word (syllables, text) right after
     // the word before: the two commits joined are a word of the user
     // dictionary, learned so.

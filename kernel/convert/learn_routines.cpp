@@ -198,6 +198,9 @@ bool LearnUserWord(const t_lstr* ids, const wchar_t* word, uint8_t mode, uint8_t
     t_scopeHeap scratch;
     const t_lstr* text = WideToLstr16(scratch, word);
     if (!text || !SetUserWordFlags(ids, text, mode, false, weighting != 0)) return false;
+    // The continuations held were those of the word before this one, and
+    // the user dictionary they were read from has just changed.
+    t_singleton<t_CAStringCache>::Get().Clear();
     t_submittedUsrWord& ring = t_singleton<t_submittedUsrWord>::Get();
     if (LstrGetByteLength(ids) == kNoSyllablesBytes) {
         ring.Clear();

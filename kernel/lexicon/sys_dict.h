@@ -80,6 +80,9 @@ public:
     // their gross cost; unchanged for the highest cost (a word the
     // statistics do not know) and for one character.
     uint16_t ListCost(uint16_t cost, uint32_t gramId, uint32_t chars) const;
+    // What ListCost adds back: a gross cost less this is on the scale of the
+    // unigram records.
+    uint16_t GetNetOfPath() const { return m_netOfPath; }
     // The flag byte of record i (0 when out of range).
     uint8_t GetWordFlags(uint32_t i) const;
     // The record's text; null when out of range.

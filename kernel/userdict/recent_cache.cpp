@@ -125,6 +125,29 @@ void t_CAStringCache::CreateMap() {
 
 void t_CAStringCache::Clear() {
     if (m_map) m_map->clear();
+    m_filledFor.clear();
+}
+
+void t_CAStringCache::FillFor(const t_lstr* word, const t_lstr* reading1, const t_lstr* reading2,
+                              const t_sysDict* sys, t_usrDictV3Core* usr) {
+    if (!word || !reading1 || !reading2) return;
+    // Asked for every candidate: the same three are recognised in place.
+    size_t at = 0;
+    bool same = bool(m_map);
+    for (const t_lstr* s : {word, reading1, reading2}) {
+        const size_t n = LstrGetTotalBytes(s);
+        same = same && at + n <= m_filledFor.size() && std::memcmp(&m_filledFor[at], s, n) == 0;
+        at += n;
+    }
+    if (same && at == m_filledFor.size()) return;
+    if (!m_map) CreateMap();
+    m_map->clear();
+    m_filledFor.clear();
+    for (const t_lstr* s : {word, reading1, reading2}) {
+        const auto* b = reinterpret_cast<const uint8_t*>(s);
+        m_filledFor.insert(m_filledFor.end(), b, b + LstrGetTotalBytes(s));
+    }
+    AddFromWord(0, word, reading1, reading2, sys, usr);
 }
 
 int t_CAStringCache::Lookup(const t_lstr* key, t_caValue* value) const {
@@ -185,7 +208,8 @@ void t_CAStringCache::AddFromWord(uint8_t, const t_lstr* word, const t_lstr* rea
                 uint8_t rest[10] = {};
                 auto* r = reinterpret_cast<t_lstr*>(rest);
                 if (!LstrSubBytes(r, sizeof rest, text, 2 * wordUnits, 2 * n - 1)) continue;
-                AddOrUpdate(r, t_caValue{cost, kSourceSystem, uint8_t(sys->GetWordFlags(i) & 1)});
+                AddOrUpdate(r, t_caValue{sys->ListCost(cost, gramId, n), kSourceSystem,
+                                         uint8_t(sys->GetWordFlags(i) & 1)});
             }
         }
     }

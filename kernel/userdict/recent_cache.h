@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kernel/runtime/lstr.h"
 
@@ -96,13 +97,19 @@ public:
     // takes the value only when its source byte is greater.
     void AddOrUpdate(const t_lstr* key, const t_caValue& value);
     // Fills the cache for a committed word from the system words that
-    // continue it and from the user words (through the user dictionary).
+    // continue it (weight: the word's cost on the candidate list's scale)
+    // and from the user words (through the user dictionary).
     // Readings of 6 syllables or more together add nothing. The dictionaries
     // are the kernel's own, or those given (either may be null).
     void AddFromWord(uint8_t mode, const t_lstr* word, const t_lstr* reading1,
                      const t_lstr* reading2);
     void AddFromWord(uint8_t mode, const t_lstr* word, const t_lstr* reading1,
                      const t_lstr* reading2, const t_sysDict* sys, t_usrDictV3Core* usr);
+    // Holds the continuations of the word (read reading1) of reading2 alone:
+    // fills the cache anew (making its map) unless it was filled for just
+    // these since the last Clear. A text is then read one way only.
+    void FillFor(const t_lstr* word, const t_lstr* reading1, const t_lstr* reading2,
+                 const t_sysDict* sys, t_usrDictV3Core* usr);
     size_t Size() const { return m_map ? m_map->size() : 0; }
 
 private:
@@ -112,6 +119,7 @@ private:
     };
     static bool MakeKey(const t_lstr* s, t_key* out);
     std::unique_ptr<std::map<t_key, t_caValue>> m_map;
+    std::vector<uint8_t> m_filledFor;  // the word and both readings, as FillFor had them
 };
 
 // The committed-word list kept by the kernel entry API, newest first.

@@ -471,11 +471,15 @@ bool t_usrDictV3Core::CollectWordContinuations(const t_lstr* reading1, const t_l
     if (LstrConcatBounded(reading, sizeof readingBuf, reading1, reading2) == 0) return false;
     const int32_t g = Find(reading, nullptr);
     if (g < 1) return false;
+    // Weighed on a curve of its own: a conversion that asks this keeps the
+    // curve it set up for its own lookups.
+    const t_usrWeightCurve callers = m_curve;
     SetupWeightCurve(127);
     uint32_t ids[64], weights[64];
     uint16_t fl[64], sums[64];
     const int n = GetWords(LstrGetByteLength(reading) >= 3 ? 1 : 0, g, ids, fl, sums, nullptr,
                            nullptr, weights, nullptr, 64);
+    m_curve = callers;
     uint8_t textBuf[kUsrTextBufBytes];
     auto* text = reinterpret_cast<t_lstr*>(textBuf);
     const uint16_t pl = LstrGetByteLength(prefix);

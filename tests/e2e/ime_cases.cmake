@@ -238,6 +238,16 @@ vetra_e2e(ImeAWordTypedWholeEndsWhereItWasCommitted
   DRIVE ${typing} type gongzuo cands choose 工作 expect-commit 工作
         type shi cands expect-first 时 choose 是 expect-commit 是
         type gongzuo cands choose 工作 expect-commit 工作 type shi cands expect-first 是)
+# After a longer word the character that makes a word with it follows it
+# (特别 then shi is 是, 上海 then shi 市); after 我 or 他, bushi is the common
+# 不是, read as 不 and 是 after the word before, not the rare 不时.
+vetra_e2e(ImeTheWordBeforeAndTheNextAsTheStatisticsReadThem
+  RUN ${ime_run}
+  DRIVE ${typing} type tebie cands choose 特别 expect-commit 特别 type shi cands expect-first 是
+        key Escape type shanghai cands choose 上海 expect-commit 上海 type shi cands
+        expect-first 市 key Escape type wo cands choose 我 expect-commit 我 type bushi cands
+        expect-first 不是 key Escape type ta cands choose 他 expect-commit 他 type bushi cands
+        expect-first 不是)
 # A FIFO where the settings file belongs reads as a missing file: fcitx comes
 # up and types (it used to wait in open for a writer that never came).
 vetra_e2e(ImeStartsWithAFifoForTheSettingsFile

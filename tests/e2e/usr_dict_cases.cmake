@@ -33,14 +33,26 @@ set(over_dict "${CMAKE_CURRENT_BINARY_DIR}/over_usr_dict.bin")
 set(some_dict "${CMAKE_CURRENT_BINARY_DIR}/some_usr_dict.bin")
 # More words than any release writes (720,000: a crafted or damaged file).
 set(oversized_dict "${CMAKE_CURRENT_BINARY_DIR}/oversized_usr_dict.bin")
+# A user's who committed 不是 (bu shi) once and then 1,000 other words.
+set(learned_dict "${CMAKE_CURRENT_BINARY_DIR}/learned_usr_dict.bin")
 add_custom_command(OUTPUT "${full_dict}" "${over_dict}" "${some_dict}" "${oversized_dict}"
+                          "${learned_dict}"
                    COMMAND vetra_make_full_usr_dict "${full_dict}"
                    COMMAND vetra_make_full_usr_dict "${over_dict}" 300000
                    COMMAND vetra_make_full_usr_dict "${some_dict}" 100
                    COMMAND vetra_make_full_usr_dict "${oversized_dict}" 720000
+                   COMMAND vetra_make_full_usr_dict "${learned_dict}" 1000 4e0d,662f:20,300
                    DEPENDS vetra_make_full_usr_dict)
 add_custom_target(vetra_full_usr_dict ALL
-                  DEPENDS "${full_dict}" "${over_dict}" "${some_dict}" "${oversized_dict}")
+                  DEPENDS "${full_dict}" "${over_dict}" "${some_dict}" "${oversized_dict}"
+                          "${learned_dict}")
+# 不是, committed once 1,000 words ago, still follows 我 and 他 (it fell
+# below 不时, which has a pair with them, once about 110 words had been
+# learned after it).
+vetra_e2e(UsrDictAWordLearnedLongAgoFollowsTheWordBefore
+  RUN ${ime_run} --home-file .config/VetraPY/qzim_usr_v3new.bin "${learned_dict}"
+  DRIVE ${typing} type wo cands choose 我 expect-commit 我 type bushi cands expect-first 不是
+        key Escape type ta cands choose 他 expect-commit 他 type bushi cands expect-first 不是)
 vetra_e2e(UsrDictAtItsLimitLearnsAChosenWord
   RUN ${ime_run} --home-file .config/VetraPY/qzim_usr_v3new.bin "${full_dict}"
   DRIVE --timeout 60000 ${learn_ni} --restart ${again} type ni cands expect-first 泥)

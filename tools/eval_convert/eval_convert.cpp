@@ -20,7 +20,11 @@
 // common words of two syllables typed with the second cut to its vowel
 // (wana for 晚安), and common words of three and four characters with
 // 而, 儿, 二, 安 or 爱 inside typed with that syllable cut to its vowel
-// (xianeyijian for 显而易见), the word expected first.
+// (xianeyijian for 显而易见), the word expected first; and common words of
+// three characters typed as the word of their first two committed and then
+// the last syllable (公安 then ju), the last character expected first. With
+// --everyday, the word before once more with a user dictionary of 1,000
+// learned words (the usual firsts, then everyday words committed once).
 //
 // The phrases of the set that occur word for word in the text the statistics
 // were made from (--seen, written by the data build) measure memory rather
@@ -46,8 +50,8 @@
 //                     [--sentences TSV [--min-sentence-person PERCENT]]
 //                     [--harder TSV [--min-harder PERCENT]] [--max-first-longer N]
 //                     [--min-top5 PERCENT] [--errors N]
-//                     [--show INPUT [--before "CHARACTER SYLLABLE"]
-//                      [--learn "CHARACTER SYLLABLE" ...]]
+//                     [--show INPUT [--before "WORD SYLLABLE ..."]
+//                      [--learn "WORD SYLLABLE ..." ...] [--learned-words N]]
 //                     [--no-timing 1] [--slow MS] [--correction 0]
 //                     [--forecast 0] [--secondary 1] [--typos 0] [--min-typos PERCENT]
 //                     [--abbreviations 0] [--examples N] [--first-page 0]
@@ -57,7 +61,8 @@
 //                     [--min-context-learned PERCENT] [--min-context-gain POINTS]
 //                     [--lone 0] [--min-lone-a PERCENT]
 //                     [--cut-words WORDS_TSV --unigrams TSV [--min-cut-words PERCENT]
-//                      [--min-vowel-words PERCENT]]
+//                      [--min-vowel-words PERCENT] [--min-word-then-syllable PERCENT]]
+//                     [--min-context-grown PERCENT]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -81,6 +86,7 @@
 #include "kernel/runtime/cand_word.h"
 #include "kernel/runtime/lstr.h"
 #include "kernel/runtime/singleton.h"
+#include "kernel/userdict/usr_dict_v3.h"
 #include "tools/common/utf_text.h"
 
 namespace {
@@ -202,6 +208,7 @@ std::vector<std::string> FirstFields(const std::string& path, bool* ok) {
 struct t_everyday {
     std::u16string word;
     std::wstring typed;
+    std::vector<std::wstring> syllables;
 };
 
 // Rows "word TAB syllables ..."; rows without a Latin reading are skipped.
@@ -217,10 +224,14 @@ std::vector<t_everyday> ReadEveryday(const std::string& path, bool* ok) {
         const size_t t2 = line.find('\t', t1 + 1);
         t_everyday e;
         e.word = Utf16(line.substr(0, t1));
+        e.syllables.emplace_back();
         for (char c : line.substr(t1 + 1, t2 == std::string::npos ? t2 : t2 - t1 - 1)) {
             if (c >= 'a' && c <= 'z') {
                 e.typed.push_back(wchar_t(c));
-            } else if (c != ' ') {
+                e.syllables.back().push_back(wchar_t(c));
+            } else if (c == ' ') {
+                if (!e.syllables.back().empty()) e.syllables.emplace_back();
+            } else {
                 e.typed.clear();
                 break;
             }
@@ -407,6 +418,34 @@ std::pair<long, double> ReportPrefixCorrections(t_candGenerator& generator,
     return {first, 100.0 * double(second) / double(prefixes)};
 }
 
+// A word and its syllables, "TEXT SYLLABLE ..." (特别 te bie): one syllable
+// a character.
+struct t_typedWord {
+    std::u16string text;
+    std::vector<uint16_t> ids;
+    const t_lstr* Text(t_scopeHeap& heap) const {
+        return heap.MakeLstr(text.data(), 2 * text.size());
+    }
+    const t_lstr* Ids(t_scopeHeap& heap) const { return heap.MakeLstr(ids.data(), 2 * ids.size()); }
+};
+
+bool ReadTypedWord(const std::string& spec, t_typedWord* out) {
+    const size_t space = spec.find(' ');
+    out->text = Utf16(spec.substr(0, space));
+    out->ids.clear();
+    std::string rest = space == std::string::npos ? "" : spec.substr(space + 1);
+    for (size_t at = 0; at < rest.size();) {
+        const size_t end = std::min(rest.find(' ', at), rest.size());
+        const std::wstring syllable(rest.begin() + long(at), rest.begin() + long(end));
+        at = end + 1;
+        if (syllable.empty()) continue;
+        const int32_t id = t_singleton<t_pyDict>::Get().GetSyllableId(syllable.c_str());
+        if (id < 0) return false;
+        out->ids.push_back(uint16_t(id));
+    }
+    return !out->text.empty() && out->text.size() == out->ids.size();
+}
+
 // The word before: each distinct pair of neighbouring characters once, the
 // first committed (with its syllable) and the second's syllable typed
 // alone. The share with the second character first, and the same without
@@ -510,6 +549,24 @@ double ReportLoneSyllables(t_candGenerator& generator, t_candWord** results, int
     return Share(ah, withA);
 }
 
+// The words of the model's unigrams (unigrams.tsv of the data build) up to
+// a frequency rank, with their ranks; *ok is false when the file is not
+// readable.
+std::map<std::u16string, long> ReadRanks(const std::string& path, long maxRank, bool* ok) {
+    std::map<std::u16string, long> rank;
+    std::ifstream unigrams(path);
+    *ok = bool(unigrams);
+    std::string line;
+    while (unigrams && std::getline(unigrams, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const size_t t1 = line.find('\t'), t3 = line.rfind('\t');
+        if (t1 == std::string::npos || t3 == t1) continue;
+        const long r = std::atol(line.c_str() + t3 + 1);
+        if (r > 0 && r <= maxRank) rank[Utf16(line.substr(0, t1))] = r;
+    }
+    return rank;
+}
+
 // The commonest words of the model (by its frequency rank) that the sets
 // of words typed cut are drawn from.
 constexpr long kCutWordsRank = 50000;
@@ -526,18 +583,10 @@ struct t_listedWord {
 // in the list's order; ok false when a file cannot be read or none is left.
 std::vector<t_listedWord> CommonListedWords(const std::string& wordsPath,
                                             const std::string& unigramsPath, bool* ok) {
-    std::map<std::u16string, long> rank;
-    std::ifstream unigrams(unigramsPath);
     std::ifstream list(wordsPath);
-    *ok = unigrams && list;
+    const std::map<std::u16string, long> rank = ReadRanks(unigramsPath, kCutWordsRank, ok);
+    *ok = *ok && list;
     std::string line;
-    while (unigrams && std::getline(unigrams, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        const size_t t1 = line.find('\t'), t3 = line.rfind('\t');
-        if (t1 == std::string::npos || t3 == t1) continue;
-        const long r = std::atol(line.c_str() + t3 + 1);
-        if (r > 0 && r <= kCutWordsRank) rank[Utf16(line.substr(0, t1))] = r;
-    }
     std::vector<t_listedWord> out;
     while (list && std::getline(list, line)) {
         if (line.empty() || line[0] == '#') continue;
@@ -680,6 +729,96 @@ double ReportVowelWords(t_candGenerator& generator, const std::vector<t_listedWo
                             examples);
 }
 
+// The commonest words of the model (by its frequency rank) that the set of
+// three-character words typed after their first two is drawn from.
+constexpr long kThreeCharWordsRank = 12000;
+
+// A word of the data's list with its syllables (a word read several ways
+// keeps each reading).
+std::multimap<std::u16string, std::vector<std::wstring>> ReadWordList(const std::string& path) {
+    std::multimap<std::u16string, std::vector<std::wstring>> words;
+    bool ok = true;
+    for (t_everyday& e : ReadEveryday(path, &ok)) words.emplace(e.word, std::move(e.syllables));
+    return words;
+}
+
+// The commonest three-character words whose first two characters are a
+// word read the same way (公安局: 公安 gong an), typed as that word
+// committed and then the last syllable: the share with the last character
+// first.
+double ReportWordThenLastSyllable(t_candGenerator& generator, const std::string& wordsPath,
+                                  const std::string& unigramsPath, t_candWord** results,
+                                  int examples, bool* ok) {
+    const auto words = ReadWordList(wordsPath);
+    std::map<std::u16string, long> rank = ReadRanks(unigramsPath, kThreeCharWordsRank, ok);
+    std::erase_if(rank, [](const auto& r) { return r.first.size() != 3; });
+    *ok = *ok && !words.empty();
+    const t_pyDict& py = t_singleton<t_pyDict>::Get();
+    long count = 0, first = 0;
+    t_scopeHeap heap;
+    for (const auto& [word, r] : rank) {
+        const auto readings = words.equal_range(word);
+        if (readings.first == readings.second) continue;
+        const std::vector<std::wstring>& syllables = readings.first->second;
+        if (syllables.size() != 3) continue;
+        bool before = false;
+        const auto heads = words.equal_range(word.substr(0, 2));
+        for (auto h = heads.first; h != heads.second && !before; ++h)
+            before = h->second.size() == 2 && h->second[0] == syllables[0] &&
+                     h->second[1] == syllables[1];
+        uint16_t ids[2];
+        for (int i = 0; i < 2; ++i) {
+            const int32_t id = py.GetSyllableId(syllables[size_t(i)].c_str());
+            before = before && id >= 0;
+            ids[i] = uint16_t(id);
+        }
+        if (!before) continue;
+        heap.FreeAll();
+        t_adjustRequest context;
+        context.on = true;
+        context.wordText = heap.MakeLstr(word.data(), 4);
+        context.wordIds = heap.MakeLstr(ids, 4);
+        ++count;
+        const int n = Convert(generator, syllables[2], 2600, results, nullptr, &context);
+        const std::u16string top = n > 0 ? TextOf(results[0]) : std::u16string();
+        const bool right = top == word.substr(2);
+        first += right;
+        if (!right && count - first <= examples)
+            std::printf("  %s %s -> %s\n", Utf8(word.substr(0, 2)).c_str(),
+                        std::string(syllables[2].begin(), syllables[2].end()).c_str(),
+                        Utf8(top).c_str());
+    }
+    *ok = *ok && count > 0;
+    std::printf(
+        "three-character words typed as their first two committed and the last syllable: %ld, "
+        "the last character first %ld (%.1f%%)\n",
+        count, first, Share(first, count));
+    return Share(first, count);
+}
+
+constexpr int32_t kGrownUserWords = 1000;
+
+// A user dictionary of `size` learned words: each syllable's usual first
+// (LearnUsualFirsts, done before), then the everyday words, commonest first,
+// each committed once, until the dictionary holds that many.
+void LearnEverydayWords(const std::vector<t_everyday>& everyday, int32_t size) {
+    const t_usrDictV3Core& user = t_singleton<t_usrDictV3Core>::Get();
+    const t_pyDict& py = t_singleton<t_pyDict>::Get();
+    t_scopeHeap heap;
+    for (const t_everyday& e : everyday) {
+        if (user.GetWordCount() >= size) break;
+        heap.FreeAll();
+        std::vector<uint16_t> ids;
+        for (const std::wstring& s : e.syllables) {
+            const int32_t id = py.GetSyllableId(s.c_str());
+            if (id >= 0) ids.push_back(uint16_t(id));
+        }
+        if (ids.size() != e.word.size()) continue;
+        LearnCommittedText(std::wstring(e.word.begin(), e.word.end()).c_str(),
+                           heap.MakeLstr(ids.data(), 2 * ids.size()), 0);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -689,11 +828,12 @@ int main(int argc, char** argv) {
     double minExact = -1, minTop5 = -1, minFirstWord = -1, maxPrefixSecond = -1, minClean = -1,
            minTwo = -1, minCommon = -1, minLonger = -1, minTypos = -1, minContext = -1,
            minContextLearned = -1, minContextGain = -1, minPerson = -1, minHard = -1, minLoneA = -1,
-           minCutWords = -1, minVowelWords = -1;
+           minCutWords = -1, minVowelWords = -1, minWordThenSyllable = -1, minContextGrown = -1;
     long maxPrefixFirst = -1, maxReadsOn = -1;
     bool typos = true, abbreviations = true, firstPage = true, prefixes = true, context = true,
          lone = true;
-    int examples = 0;  // phrases shown per kind of count
+    int examples = 0;          // phrases shown per kind of count
+    int32_t learnedWords = 0;  // with --show: everyday words learned before
     int showErrors = 0;
     bool timing = true;
     double slowMs = 0;  // prints the keystrokes that take this long
@@ -765,6 +905,12 @@ int main(int argc, char** argv) {
             minCutWords = std::atof(v.c_str());
         else if (k == "--min-vowel-words")
             minVowelWords = std::atof(v.c_str());
+        else if (k == "--min-word-then-syllable")
+            minWordThenSyllable = std::atof(v.c_str());
+        else if (k == "--min-context-grown")
+            minContextGrown = std::atof(v.c_str());
+        else if (k == "--learned-words")
+            learnedWords = std::atoi(v.c_str());
         else if (k == "--examples")
             examples = std::atoi(v.c_str());
         else if (k == "--errors")
@@ -801,7 +947,8 @@ int main(int argc, char** argv) {
             "[--abbreviations 0] [--examples N] [--context 0] [--min-context PERCENT] "
             "[--min-context-learned PERCENT] [--min-context-gain POINTS] [--lone 0] "
             "[--min-lone-a PERCENT] [--cut-words WORDS_TSV --unigrams TSV] "
-            "[--min-cut-words PERCENT] [--min-vowel-words PERCENT]\n");
+            "[--min-cut-words PERCENT] [--min-vowel-words PERCENT] "
+            "[--min-word-then-syllable PERCENT] [--min-context-grown PERCENT]\n");
         return 2;
     }
     char tmpl[] = "/tmp/vetra-eval-XXXXXX";
@@ -827,30 +974,20 @@ int main(int argc, char** argv) {
         status = 2;
     } else if (!show.empty()) {
         uint16_t corrected = 0;
-        // "TEXT SYLLABLE": one character and its syllable.
-        const auto oneChar = [](const std::string& spec, uint16_t* unit, uint16_t* id) {
-            const size_t space = spec.find(' ');
-            const std::u16string text = Utf16(spec.substr(0, space));
-            const std::string syllable = space == std::string::npos ? "" : spec.substr(space + 1);
-            const std::wstring wide(syllable.begin(), syllable.end());
-            const int32_t got = t_singleton<t_pyDict>::Get().GetSyllableId(wide.c_str());
-            if (text.size() != 1 || got < 0) return false;
-            *unit = uint16_t(text[0]);
-            *id = uint16_t(got);
-            return true;
-        };
         t_scopeHeap heap;
-        uint16_t unit = 0, id = 0;
-        for (const std::string& word : learn)
-            if (oneChar(word, &unit, &id)) {
-                const wchar_t text[2] = {wchar_t(unit), 0};
-                LearnCommittedText(text, heap.MakeLstr(&id, 2), 0);
-            }
+        t_typedWord word;
+        for (const std::string& spec : learn)
+            if (ReadTypedWord(spec, &word))
+                LearnCommittedText(std::wstring(word.text.begin(), word.text.end()).c_str(),
+                                   word.Ids(heap), 0);
+        bool readable = true;
+        if (learnedWords > 0)
+            LearnEverydayWords(ReadEveryday(everydayPath, &readable), learnedWords);
         t_adjustRequest context;
-        if (!before.empty() && oneChar(before, &unit, &id)) {
+        if (!before.empty() && ReadTypedWord(before, &word)) {
             context.on = true;
-            context.wordText = heap.MakeLstr(&unit, 2);
-            context.wordIds = heap.MakeLstr(&id, 2);
+            context.wordText = word.Text(heap);
+            context.wordIds = word.Ids(heap);
         }
         generator.SetDebugDisplay(g_trace);
         const int n = Convert(generator, std::wstring(show.begin(), show.end()), 60, results,
@@ -1129,10 +1266,14 @@ int main(int argc, char** argv) {
                                    ReportLoneSyllables(generator, results, examples), minLoneA))
                 status = 1;
             if (!cutWordsPath.empty()) {
-                bool ok = true;
+                bool ok = true, read = true;
                 const std::vector<t_listedWord> words =
                     CommonListedWords(cutWordsPath, unigramsPath, &ok);
-                if (!ok) {
+                const double thirds =
+                    ok ? ReportWordThenLastSyllable(generator, cutWordsPath, unigramsPath, results,
+                                                    examples, &read)
+                       : 0;
+                if (!ok || !read) {
                     std::fprintf(stderr, "eval_convert: cannot read %s or %s\n",
                                  cutWordsPath.c_str(), unigramsPath.c_str());
                     status = 2;
@@ -1141,7 +1282,9 @@ int main(int argc, char** argv) {
                                       minCutWords) |
                            UnderFloor("words with the vowel alone inside first",
                                       ReportVowelWords(generator, words, results, examples),
-                                      minVowelWords)) {
+                                      minVowelWords) |
+                           UnderFloor("three-character words after their first two", thirds,
+                                      minWordThenSyllable)) {
                     status = 1;
                 }
             }
@@ -1166,6 +1309,15 @@ int main(int argc, char** argv) {
                     UnderFloor("the gain of the word before, learned",
                                learned.with - learned.without, minContextGain))
                     status = 1;
+                if (!everyday.empty()) {
+                    LearnEverydayWords(everyday, kGrownUserWords);
+                    if (UnderFloor("the word before, 1,000 learned words",
+                                   ReportContextPairs(generator, all, results,
+                                                      "a user dictionary of 1,000 learned words")
+                                       .with,
+                                   minContextGrown))
+                        status = 1;
+                }
             }
             if (timing) {
                 const size_t count = keystrokes.size();

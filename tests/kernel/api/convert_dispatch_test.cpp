@@ -55,6 +55,15 @@ public:
     static void SetByte(const t_configItem& item, uint8_t value) {
         GetConfiguration().SetByte(item, value);
     }
+    // The ids of syllables written apart ("gong zuo").
+    static std::vector<uint16_t> Ids(const wchar_t* syllables) {
+        const t_pyDict& py = t_singleton<t_pyDict>::Get();
+        std::vector<uint16_t> ids;
+        std::wistringstream in(syllables);
+        for (std::wstring syllable; in >> syllable;)
+            ids.push_back(uint16_t(py.GetSyllableId(syllable.c_str())));
+        return ids;
+    }
 
     static constexpr uint32_t kPage = 60;
     t_candWord* results[kPage] = {};
@@ -153,10 +162,12 @@ TEST_F(DispatchBuiltDataTest, TextAfterATabNarrowsTheCandidates) {
 // The settings and the caller's record reach the generator: the key-by-key
 // reading of an abbreviation, and the word committed before, which decides
 // between the words it raises (水 before 谁 after 喝, 药 before 要 after 吃),
-// raises the words a character typed alone makes with the next (跳舞, 时间)
-// but not a word typed whole (工作 shi is not 工作室), still decides beside
-// a word the user chose once when typing its syllable alone, and yields to
-// a word the user chose once right after it (是 after 工作).
+// raises the words a character typed alone makes with the next (跳舞, 时间),
+// and after a longer word where no stronger pair stands beside (特别是,
+// 上海市, 这件事, but 工作 shi is not 工作室 nor 人类 shi 人类史), reads a word
+// through its parts (我 不 是: 不是, not 不时), still decides beside a word
+// the user chose once when typing its syllable alone, and yields to a word
+// the user chose once right after it (是 after 工作).
 TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) {
     const t_pyDict& py = t_singleton<t_pyDict>::Get();
     const struct {
@@ -183,6 +194,14 @@ TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) 
         {L"ge", 1, u"唱", L"chang", u"歌", 0, 1, u""},
         {L"jia", 1, u"请", L"qing", u"假", 0, 1, u""},
         {L"jian", 1, u"时", L"shi", u"间", 0, 1, u""},
+        {L"shi", 1, u"特别", L"te bie", u"是", 0, 1, u""},
+        {L"shi", 1, u"或者", L"huo zhe", u"是", 0, 1, u""},
+        {L"shi", 1, u"上海", L"shang hai", u"市", 0, 1, u""},
+        {L"guo", 1, u"共和", L"gong he", u"国", 0, 1, u""},
+        {L"shi", 1, u"这件", L"zhe jian", u"事", 0, 1, u""},
+        {L"shi", 1, u"人类", L"ren lei", u"史", -1, 1, u""},
+        {L"bushi", 1, u"我", L"wo", u"不是", 0, 1, u""},
+        {L"bushi", 1, u"这些", L"zhe xie", u"不是", 0, 1, u""},
         {L"shui", 1, u"", L"", u"谁", 0, 1, u"谁"},
         {L"shui", 1, u"喝", L"he", u"水", 0, 1, u""},
         {L"yao", 1, u"", L"", u"要", 0, 1, u"要"},
@@ -192,10 +211,7 @@ TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) 
     };
     for (const auto& c : cases) {
         const std::u16string before = c.before;
-        std::vector<uint16_t> beforeIds;
-        std::wistringstream syllables(c.beforeSyllables);
-        for (std::wstring syllable; syllables >> syllable;)
-            beforeIds.push_back(uint16_t(py.GetSyllableId(syllable.c_str())));
+        const std::vector<uint16_t> beforeIds = Ids(c.beforeSyllables);
         const std::u16string learned = c.learned;
         if (!learned.empty()) {
             const std::vector<uint8_t> id = {2, 0, uint8_t(py.GetSyllableId(c.input)),
@@ -236,6 +252,53 @@ TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) 
         uint8_t scratch[kConvertScratchBytes] = {};
         ConvertPinyin(&request, c.normal, results, scratch, nullptr, nullptr, nullptr);
         EXPECT_EQ(c.smartFuzzy, request.smartFuzzy) << c.input << " " << int(c.normal);
+    }
+}
+
+// A user who committed 不是 and 应 once and then 1,024 other words (each
+// once): they keep their place after the word before. They fell below 不时
+// (a pair with 我, 他 and 更), 不适 (with 这些) and 硬 (with 然后) once about
+// 110 words had been learned after them.
+TEST_F(DispatchBuiltDataTest, WordsLearnedLongAgoKeepTheirPlaceAfterTheWordBefore) {
+    const auto learn = [](const std::u16string& text, const wchar_t* syllables) {
+        std::vector<uint16_t> key = Ids(syllables);
+        key.insert(key.begin(), uint16_t(2 * key.size()));
+        return LearnCommittedText(std::wstring(text.begin(), text.end()).c_str(),
+                                  reinterpret_cast<const t_lstr*>(key.data()), 0);
+    };
+    ASSERT_EQ(1u, learn(u"不是", L"bu shi"));
+    ASSERT_EQ(1u, learn(u"应", L"ying"));
+    static const struct {
+        char16_t text;
+        const wchar_t* syllable;
+    } kChars[] = {{u'天', L"tian"},  {u'山', L"shan"}, {u'风', L"feng"},  {u'云', L"yun"},
+                  {u'花', L"hua"},   {u'草', L"cao"},  {u'木', L"mu"},    {u'林', L"lin"},
+                  {u'河', L"he"},    {u'海', L"hai"},  {u'江', L"jiang"}, {u'湖', L"hu"},
+                  {u'星', L"xing"},  {u'月', L"yue"},  {u'雪', L"xue"},   {u'田', L"tian"},
+                  {u'土', L"tu"},    {u'火', L"huo"},  {u'金', L"jin"},   {u'光', L"guang"},
+                  {u'红', L"hong"},  {u'蓝', L"lan"},  {u'白', L"bai"},   {u'黑', L"hei"},
+                  {u'黄', L"huang"}, {u'东', L"dong"}, {u'南', L"nan"},   {u'西', L"xi"},
+                  {u'北', L"bei"},   {u'春', L"chun"}, {u'夏', L"xia"},   {u'秋', L"qiu"}};
+    for (const auto& a : kChars)
+        for (const auto& b : kChars) {
+            ASSERT_EQ(1u, learn({a.text, b.text},
+                                (std::wstring(a.syllable) + L" " + b.syllable).c_str()));
+        }
+    NotifyCommitEnd(0, true);
+    const struct {
+        const char16_t* before;
+        const wchar_t* beforeSyllables;
+        const wchar_t* input;
+        const char16_t* first;
+    } cases[] = {
+        {u"我", L"wo", L"bushi", u"不是"},     {u"他", L"ta", L"bushi", u"不是"},
+        {u"更", L"geng", L"bushi", u"不是"},   {u"这些", L"zhe xie", L"bushi", u"不是"},
+        {u"然后", L"ran hou", L"ying", u"应"},
+    };
+    for (const auto& c : cases) {
+        const auto page = Convert(c.input, 0, 0, kPage, c.before, Ids(c.beforeSyllables));
+        ASSERT_FALSE(page.empty()) << c.input;
+        EXPECT_EQ(std::u16string(c.first), page[0].text) << c.input;
     }
 }
 

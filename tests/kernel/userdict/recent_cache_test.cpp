@@ -157,6 +157,39 @@ TEST(CAStringCacheTest, UserWordsGiveTheirContinuations) {
     EXPECT_EQ(v.source, 0x40);
 }
 
+// The cache holds the continuations of one word and reading at a time (a
+// text of another reading is no continuation), made anew only when asked
+// for another; the user dictionary keeps the weight curve its caller set up.
+TEST(CAStringCacheTest, FilledForOneWordAndReadingAtATime) {
+    t_usrDictV3Core usr;
+    ASSERT_TRUE(usr.CreateEmpty(10000));
+    ASSERT_NE(usr.LearnWord(TestLstr({10, 20, 30}).get(), TestLstr::Text(u"你好吗").get(), 0), 0);
+    ASSERT_NE(usr.LearnWord(TestLstr({10, 20, 40}).get(), TestLstr::Text(u"你好呀").get(), 0), 0);
+    usr.SetupWeightCurve(255);
+    const double base = usr.GetWeightCurve().base;
+    const TestLstr word = TestLstr::Text(u"你好"), reading = TestLstr({10, 20});
+    const struct {
+        uint16_t next;
+        const char16_t* held;
+        const char16_t* gone;
+    } rows[] = {{30, u"吗", u"呀"}, {40, u"呀", u"吗"}, {30, u"吗", u"呀"}};
+    t_CAStringCache cache;  // the first fill makes the map
+    for (const auto& r : rows) {
+        cache.FillFor(word.get(), reading.get(), TestLstr({r.next}).get(), nullptr, &usr);
+        t_caValue v;
+        EXPECT_EQ(cache.Lookup(TestLstr::Text(r.held).get(), &v), 1) << r.next;
+        EXPECT_EQ(cache.Lookup(TestLstr::Text(r.gone).get(), &v), 0) << r.next;
+    }
+    EXPECT_EQ(usr.GetWeightCurve().base, base);
+    // Filled for the same again, it is not made anew: what was added since stays.
+    cache.AddOrUpdate(TestLstr::Text(u"呢").get(), {1, 0x40, 0});
+    cache.FillFor(word.get(), reading.get(), TestLstr({30}).get(), nullptr, &usr);
+    EXPECT_EQ(cache.Size(), 2u);
+    cache.Clear();
+    cache.FillFor(word.get(), reading.get(), TestLstr({30}).get(), nullptr, &usr);
+    EXPECT_EQ(cache.Size(), 1u);
+}
+
 TEST(WordKeyListTest, PushesNewestFirstAndClearsAll) {
     t_wordKeyList list;
     PushWordKeyPair(list, L"一", TestLstr({1}).get());
