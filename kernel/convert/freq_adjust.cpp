@@ -530,7 +530,11 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
         --(makesWord && userBudget > 0 ? userBudget : systemBudget);
         return raise(kAdjustComposedSystem, read);
     }
-    if (paired) {
+    // A stored pair raises the word only where it follows better than the
+    // likeliest word left where it is would (its unigram at the word
+    // before's cap): the weak pair of a rare character (所以 试) does not
+    // put it over the common one the statistics prefer there (是).
+    if (paired && pairOrder >= firstUnpaired) {
         --systemBudget;
         return raise(kAdjustPairBigram, pairOrder);
     }

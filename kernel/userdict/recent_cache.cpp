@@ -139,10 +139,15 @@ void t_CAStringCache::FillFor(const t_lstr* word, const t_lstr* reading1, const 
         same = same && at + n <= m_filledFor.size() && std::memcmp(&m_filledFor[at], s, n) == 0;
         at += n;
     }
-    if (same && at == m_filledFor.size()) return;
+    // A user dictionary replaced since (an import, a restore, a removal)
+    // must not lend its words: they may be gone.
+    const uint64_t attach = usr ? usr->GetAttachCount() : 0;
+    if (same && at == m_filledFor.size() && m_filledFrom == usr && m_filledAttach == attach) return;
     if (!m_map) CreateMap();
     m_map->clear();
     m_filledFor.clear();
+    m_filledFrom = usr;
+    m_filledAttach = attach;
     for (const t_lstr* s : {word, reading1, reading2}) {
         const auto* b = reinterpret_cast<const uint8_t*>(s);
         m_filledFor.insert(m_filledFor.end(), b, b + LstrGetTotalBytes(s));

@@ -120,6 +120,9 @@ private:
     static bool MakeKey(const t_lstr* s, t_key* out);
     std::unique_ptr<std::map<t_key, t_caValue>> m_map;
     std::vector<uint8_t> m_filledFor;  // the word and both readings, as FillFor had them
+    // The user dictionary FillFor read, and its attach count then.
+    const t_usrDictV3Core* m_filledFrom = nullptr;
+    uint64_t m_filledAttach = 0;
 };
 
 // The committed-word list kept by the kernel entry API, newest first.

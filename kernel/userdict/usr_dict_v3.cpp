@@ -216,6 +216,7 @@ bool t_usrDictV3Core::FinishAttach() {
         m_store.Detach();
         return false;
     }
+    ++m_attachCount;
     m_lastError = nullptr;
     return true;
 }

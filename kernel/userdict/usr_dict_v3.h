@@ -165,6 +165,10 @@ public:
 
     // ---- reading ----
     bool IsLoaded() const { return m_loaded; }
+    // How many images the dictionary has attached so far: what was read of
+    // its words holds only while this stays (an import, restore, removal or
+    // another process's change attaches a new one).
+    uint64_t GetAttachCount() const { return m_attachCount; }
     // The 76 header bytes (19 little-endian u32, maybe unaligned) or null.
     const uint8_t* GetHeader() const;
     // Header word i (0..18); 0 when not loaded or out of range.
@@ -371,6 +375,7 @@ private:
     t_editableTableFile m_store;
     t_usrWeightCurve m_curve;
     bool m_loaded = false;
+    uint64_t m_attachCount = 0;
     const char* m_lastError = nullptr;
     std::unique_ptr<uint8_t[]> m_own;      // the image when the dictionary holds it
     std::unique_ptr<uint8_t[]> m_retired;  // the previous one, freed at the next change of image

@@ -165,7 +165,8 @@ TEST_F(DispatchBuiltDataTest, TextAfterATabNarrowsTheCandidates) {
 // raises the words a character typed alone makes with the next (跳舞, 时间),
 // and after a longer word where no stronger pair stands beside (特别是,
 // 上海市, 这件事, but 工作 shi is not 工作室 nor 人类 shi 人类史), reads a word
-// through its parts (我 不 是: 不是, not 不时), still decides beside a word
+// through its parts (我 不 是: 不是, not 不时), keeps a weak pair of a rare
+// character below the common word (所以 shi: 是, not 试), still decides beside a word
 // the user chose once when typing its syllable alone, and yields to a word
 // the user chose once right after it (是 after 工作).
 TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) {
@@ -202,6 +203,7 @@ TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) 
         {L"shi", 1, u"人类", L"ren lei", u"史", -1, 1, u""},
         {L"bushi", 1, u"我", L"wo", u"不是", 0, 1, u""},
         {L"bushi", 1, u"这些", L"zhe xie", u"不是", 0, 1, u""},
+        {L"shi", 1, u"所以", L"suo yi", u"是", 0, 1, u""},
         {L"shui", 1, u"", L"", u"谁", 0, 1, u"谁"},
         {L"shui", 1, u"喝", L"he", u"水", 0, 1, u""},
         {L"yao", 1, u"", L"", u"要", 0, 1, u"要"},

@@ -159,7 +159,8 @@ TEST(CAStringCacheTest, UserWordsGiveTheirContinuations) {
 
 // The cache holds the continuations of one word and reading at a time (a
 // text of another reading is no continuation), made anew only when asked
-// for another; the user dictionary keeps the weight curve its caller set up.
+// for another or when the user dictionary was replaced; the user dictionary
+// keeps the weight curve its caller set up.
 TEST(CAStringCacheTest, FilledForOneWordAndReadingAtATime) {
     t_usrDictV3Core usr;
     ASSERT_TRUE(usr.CreateEmpty(10000));
@@ -188,6 +189,12 @@ TEST(CAStringCacheTest, FilledForOneWordAndReadingAtATime) {
     cache.Clear();
     cache.FillFor(word.get(), reading.get(), TestLstr({30}).get(), nullptr, &usr);
     EXPECT_EQ(cache.Size(), 1u);
+    // The user dictionary replaced (a removal, a restore): its old words
+    // are not lent on, though the cache is asked for the same again.
+    ASSERT_TRUE(usr.CreateEmpty(10000));
+    cache.FillFor(word.get(), reading.get(), TestLstr({30}).get(), nullptr, &usr);
+    t_caValue v;
+    EXPECT_EQ(cache.Lookup(TestLstr::Text(u"吗").get(), &v), 0);
 }
 
 TEST(WordKeyListTest, PushesNewestFirstAndClearsAll) {
