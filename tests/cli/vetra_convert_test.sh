@@ -123,12 +123,19 @@ for i in "${!patterns[@]}"; do
 done
 [[ $(wc -l <"$tmp/out") == "${#patterns[@]}" ]] || fail "not one line per input: $(cat "$tmp/out")"
 
-# Standard input, one line each; an over-long line is told and fails the run.
-long=$(printf 'a%.0s' {1..79})
-printf 'zhongguo\n%s\n' "$long" | "$program" --data "$data" --user "$user" --top 1 >"$tmp/out" 2>"$tmp/err"
-[[ $? == 1 ]] || fail "an over-long input did not fail the run"
-[[ $(cat "$tmp/out") == $'zhongguo\t中国\n'"$long" ]] || fail "standard input lines: $(cat "$tmp/out")"
-grep -q "longer than 78 characters" "$tmp/err" || fail "the over-long input was not told"
+# Standard input, one line each. A line over 78 characters or not UTF-8 is
+# told in one short line (the line cut, control characters and bytes that
+# are not UTF-8 escaped, as in its answer) and fails the run.
+long=$(printf 'a%.0s' {1..79}) huge=$(head -c 100000 /dev/zero | tr '\0' a)
+printf 'zhongguo\n%s\n%s\nni\377\033hao\n' "$long" "$huge" |
+  "$program" --data "$data" --user "$user" --top 1 >"$tmp/out" 2>"$tmp/err"
+[[ $? == 1 ]] || fail "over-long and malformed inputs did not fail the run"
+[[ $(cat "$tmp/out") == $'zhongguo\t中国\n'"$long"$'\n'"$huge"$'\nni\\xFF\\x1Bhao' ]] ||
+  fail "standard input lines: $(head -c 300 "$tmp/out")"
+cut40=$(printf 'a%.0s' {1..40})...
+[[ $(cat "$tmp/err") == "vetra-convert: longer than 78 characters (79): $cut40
+vetra-convert: longer than 78 characters (100000): $cut40
+vetra-convert: not UTF-8: ni\xFF\x1Bhao" ]] || fail "over-long and malformed inputs told: $(head -c 300 "$tmp/err")"
 
 # Every calibration reading and the inputs whose texts lie at odd addresses
 # convert, a page each (under the sanitizers an unaligned read stops the run).
@@ -158,14 +165,19 @@ run 0 "" --data "$data" --user "$user" --learn 123 ,
 [[ ! -s $tmp/err ]] || fail "nothing to learn was told without --verbose: $(cat "$tmp/err")"
 
 # A --learn line is typed as into the input method: each run of letters is
-# committed as Space commits it and learned; punctuation, a space, a hyphen
-# or digits between go out as typed. A capital stays as typed (no letters
-# are learned beside Chinese), and tone marks or Chinese text are no keys.
+# committed as Space commits it and learned; punctuation, a space or a
+# hyphen between go out as typed, a "." too where it makes no web address.
+# A number key chooses that candidate of the page (the rest, if any, as
+# Space commits it); 0, or one past the page, is typed into the letters,
+# which then go out as they stand. A capital stays as typed (no letters are
+# learned beside Chinese), and tone marks or Chinese text are no keys.
 # None of it is the user dictionary's refusal (each failed the run, blaming
 # it). Each from the same fresh user directory. Cases: input|an input and
 # its first candidate after it|the --verbose note's end (none: no note).
 "$program" --data "$data" --user "$tmp/learn-fresh" nihao >/dev/null 2>&1
-for case in "nihao,|nh=你好|" "ni hao|nh=内核|" "ni-hao|nh=内核|" "zhongguo2026|zg=中国|" \
+for case in "nihao,|nh=你好|" "haode.|hd=好的|" "ni hao|nh=内核|" "ni-hao|nh=内核|" "ni3hao3|ni=泥|" \
+            "nihao3|nh=拟好|" "ni6|ni=你|: 6 chooses no candidate there, so the composition goes out as it stands" \
+            "zhongguo2026|zg=这个|: 0 chooses no candidate there, so the composition goes out as it stands" \
             "Nihao|nh=内核|: N goes out as letters, which are not learned beside Chinese" \
             "nǐhǎo|nh=内核|: ǐ is no key of the input method" "你好|nh=内核|: 你 is no key of the input method"; do
   IFS='|' read -r input check note <<<"$case"
