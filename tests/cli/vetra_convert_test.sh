@@ -221,6 +221,30 @@ for case in "qzim_core.bin|cut" "qzim_core.bin|zeroed" "qzim_py.bin|zeroed" "qzi
   [[ ! -s $tmp/out ]] || fail "$spoilt $how: converted: $(cat "$tmp/out")"
 done
 
+# A text file of the scheme or the data with bytes that are no text (here
+# 700 bytes 0xFF, no GBK) is told in one line naming it and what is wrong,
+# and read as far as it goes: it used to print a bare "iconv:" line for
+# every such byte. A UTF-8 file without its byte-order mark, read as GBK,
+# is told so. Cases: folder (user: a fresh user directory; data: links to
+# the built data)|file|its text (bad: the 700 bytes)|the line's end.
+printf '\xff%.0s' {1..700} >"$tmp/bad-bytes"
+for case in "user|Fuzzy.dat|bad|Fuzzy.dat: 700 bytes are not GBK text, the first on line 1" \
+            "user|Correction.ini|bad|Correction.ini: no [Correction] section, the data's rules are used; 700 bytes are not GBK text, the first on line 1" \
+            "user|Fuzzy.dat|[Fuzzy]\n# 模糊音\nz=zh\n|Fuzzy.dat: 1 byte is not GBK text, the first on line 2 (the file is UTF-8 text: save it with a byte-order mark)" \
+            "data|punctures.ini|bad|punctures.ini: 0 of its 34 punctuation marks readable; 700 bytes are not GBK text, the first on line 1"; do
+  IFS='|' read -r where file text told <<<"$case"
+  rm -rf "$tmp/damaged" "$tmp/damaged-data" && mkdir "$tmp/damaged" "$tmp/damaged-data"
+  ln -s "$data"/* "$tmp/damaged-data/"
+  at=$tmp/damaged
+  [[ $where == data ]] && at=$tmp/damaged-data && rm "$at/$file"
+  if [[ $text == bad ]]; then cp "$tmp/bad-bytes" "$at/$file"; else printf "$text" >"$at/$file"; fi
+  run 0 "" --data "$tmp/damaged-data" --user "$tmp/damaged" zongguo
+  reader=KeyPyMap: && [[ $where == data ]] && reader="PunctureDict: not ready:"
+  [[ $(cat "$tmp/err") == "vetra kernel: $reader $at/$told" ]] || fail "damaged $file: $(head -3 "$tmp/err")"
+  # The rule after the UTF-8 comment is read.
+  [[ $text == bad || $(cat "$tmp/out") == $'zongguo\t中国'* ]] || fail "$file's rule: $(cat "$tmp/out")"
+done
+
 # A user directory that is the data directory, holds it or lies in it (also
 # through a link or "..") is refused before anything is made there: the
 # kernel took the system's phrase table for a damaged user file and moved
