@@ -67,15 +67,11 @@ public:
     // ReadLineAnyBreak for UTF-16 files only (null for any other encoding);
     // surrogate pairs become single characters, an empty line an empty text.
     wchar_t* ReadLineUtf16(wchar_t* buffer, int capacity);
-    // Of the lines read so far: how many bytes were no text of the file's
-    // encoding (each read as U+FFFD; nothing is printed for them), and the
-    // line of the first (1 for the first line); 0 and 0 when every byte
-    // decoded.
-    size_t UndecodableBytes() const { return m_undecodable; }
-    size_t FirstUndecodableLine() const { return m_undecodableLine; }
-    // The same as a note for the user, empty when every byte decoded: "N
-    // bytes are not GBK text, the first on line L", and for a file read as
-    // GBK (no byte-order mark) that is UTF-8 text, that it needs the mark.
+    // Of the lines read so far, the bytes that were no text of the file's
+    // encoding (each read as U+FFFD, with nothing printed) as a note for the
+    // user, empty when every byte decoded: "N bytes are not GBK text, the
+    // first on line L" (lines counted from 1), and for a file read as GBK
+    // (no byte-order mark) that is UTF-8 text, that it needs the mark.
     // Before Close, which drops what was read.
     std::wstring UndecodableNote() const;
 
