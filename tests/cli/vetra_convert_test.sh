@@ -173,20 +173,28 @@ run 0 "" --data "$data" --user "$user" --learn 123 ,
 # learned beside Chinese), and tone marks or Chinese text are no keys.
 # None of it is the user dictionary's refusal (each failed the run, blaming
 # it). Each from the same fresh user directory. Cases: input|an input and
-# its first candidate after it|the --verbose note's end (none: no note).
+# its first candidate after it (INPUT#N: the Nth candidate of INPUT before,
+# + joins)|the --verbose note's end (none: no note).
 "$program" --data "$data" --user "$tmp/learn-fresh" nihao >/dev/null 2>&1
-for case in "nihao,|nh=你好|" "haode.|hd=好的|" "ni hao|nh=内核|" "ni-hao|nh=内核|" "ni3hao3|ni=泥|" \
-            "nihao3|nh=拟好|" "ni6|ni=你|: 6 chooses no candidate there, so the composition goes out as it stands" \
+candidate() { "$program" --data "$data" --user "$tmp/learn-fresh" --top "$2" "$1" 2>/dev/null | cut -f$(($2 + 1)); }
+for case in "nihao,|nh=你好|" "haode.|hd=好的|" "ni hao|nh=内核|" "ni-hao|nh=内核|" "ni3hao3|ni=ni#3|" \
+            "nihao3|nh=nihao#3+hao#1|" "ni6|ni=你|: 6 chooses no candidate there, so the composition goes out as it stands" \
             "zhongguo2026|zg=这个|: 0 chooses no candidate there, so the composition goes out as it stands" \
             "Nihao|nh=内核|: N goes out as letters, which are not learned beside Chinese" \
             "nǐhǎo|nh=内核|: ǐ is no key of the input method" "你好|nh=内核|: 你 is no key of the input method"; do
   IFS='|' read -r input check note <<<"$case"
+  want=
+  IFS=+ read -ra parts <<<"${check#*=}"
+  for part in "${parts[@]}"; do
+    [[ $part == *'#'* ]] && part=$(candidate "${part%#*}" "${part#*#}")
+    want+=$part
+  done
   rm -rf "$tmp/learn" && cp -a "$tmp/learn-fresh" "$tmp/learn"
   run 0 "" --verbose --data "$data" --user "$tmp/learn" --learn "$input"
   [[ $(grep '^vetra-convert:' "$tmp/err") == "${note:+vetra-convert: nothing to learn in $input$note}" ]] ||
     fail "--learn '$input': $(cat "$tmp/err")"
   run 0 "" --data "$data" --user "$tmp/learn" --top 1 "${check%%=*}"
-  [[ $(cat "$tmp/out") == "${check%%=*}"$'\t'"${check#*=}" ]] || fail "after --learn '$input': $(cat "$tmp/out")"
+  [[ $(cat "$tmp/out") == "${check%%=*}"$'\t'"$want" ]] || fail "after --learn '$input': $(cat "$tmp/out")"
 done
 
 # Answers that cannot be written and an input that cannot be read fail the
