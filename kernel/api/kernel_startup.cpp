@@ -142,10 +142,24 @@ bool ReportAttachResults(const std::set<std::wstring>& before, uint8_t policy) {
     t_dictManager& manager = GetDictManager();
     bool core = true;
     for (const t_kernelDictRow& row : kKernelDicts) {
-        if (KernelDictLoadPolicy(row, policy) != kLoadPhase1 || row.dict().IsReady()) continue;
+        if (KernelDictLoadPolicy(row, policy) != kLoadPhase1) continue;
+        // A file read in spite of damage (a text file's undecodable bytes)
+        // is told with its name; one that left the dictionary unready is
+        // told below, with the same note.
+        const std::wstring note = row.dict().LoadNote();
+        const std::wstring why = note.empty() ? std::wstring() : L": " + note;
+        if (row.dict().IsReady() && why.empty()) continue;
         t_dictEntry* entry = manager.FindEntry(row.name);
         t_pathName path;
-        if (!entry || !t_dictManager::BuildEntryPath(entry, path)) {
+        const bool named = entry && t_dictManager::BuildEntryPath(entry, path);
+        // Without a user copy the system copy is the one read.
+        if (named && row.dir == kDirUserOrSystem && !PathIsFile(path))
+            path.InitJoin(GetConfiguredSysDir(), row.file);
+        if (row.dict().IsReady()) {
+            if (named) Report(std::wstring(row.name) + L": " + path.GetFull() + why);
+            continue;
+        }
+        if (!named) {
             core = core && !IsCoreDict(row);
             continue;
         }
@@ -157,10 +171,7 @@ bool ReportAttachResults(const std::set<std::wstring>& before, uint8_t policy) {
         }
         // A user-only dictionary without a file has nothing installed yet.
         if (row.dir == kDirUser && !PathIsFile(path)) continue;
-        // Without a user copy the system copy is the one that failed.
-        if (row.dir == kDirUserOrSystem && !PathIsFile(path))
-            path.InitJoin(GetConfiguredSysDir(), row.file);
-        Report(std::wstring(row.name) + L": not ready: " + path.GetFull());
+        Report(std::wstring(row.name) + L": not ready: " + path.GetFull() + why);
     }
     ReportSetAside(before);
     return core;

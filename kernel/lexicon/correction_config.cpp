@@ -51,25 +51,26 @@ bool ReplaceFirstText(wchar_t* out, size_t capacity, const wchar_t* text, const 
 
 bool t_correctionConfig::Load(std::wstring& messages, const wchar_t* systemPath,
                               const wchar_t* userPath) {
-    if (IsFile(userPath)) {
-        if (LoadFile(messages, userPath)) return true;
-        messages += L"load user path correct failed.";
-    }
-    if (IsFile(systemPath)) {
-        if (LoadFile(messages, systemPath)) return true;
-        messages += L"load sys path correct failed.";
-        return false;
-    }
+    if (IsFile(userPath) && LoadFileOr(messages, userPath, L"the data's rules are used"))
+        return true;
+    if (IsFile(systemPath))
+        return LoadFileOr(messages, systemPath, L"no spelling-correction rules are used");
     return false;
 }
 
 bool t_correctionConfig::LoadFile(std::wstring& messages, const wchar_t* path) {
+    return LoadFileOr(messages, path, nullptr);
+}
+
+bool t_correctionConfig::LoadFileOr(std::wstring& messages, const wchar_t* path,
+                                    const wchar_t* otherwise) {
     t_fileConfig ini;
     if (!path || !ini.Load(path)) {
-        messages += L"加载correct.ini文件失败";
+        NoteSchemeFile(messages, path, L"cannot be read", otherwise, ini);
         return false;
     }
     const t_fileConfig::t_section* section = ini.FindSection(kSection);
+    NoteSchemeFile(messages, path, section ? L"" : L"no [Correction] section", otherwise, ini);
     if (!section) return false;
     PairListFillFromSection(*section, &m_rules.head);
     return true;

@@ -27,13 +27,14 @@ public:
     void Clear() { m_rules.Free(); }
 
     // Loads the user file when it exists, else (or when that fails) the
-    // system file. False when neither gave rules; messages are appended:
-    // "load user path correct failed.", "load sys path correct failed.".
+    // system file. False when neither gave rules. Each file refused or read
+    // with bytes that are no text adds one line naming it to messages (with
+    // what follows: the data's rules are used, or none are).
     bool Load(std::wstring& messages, const wchar_t* systemPath, const wchar_t* userPath);
     // Adds every line of section "Correction" as a rule (key = correct,
     // value = wrong), also several lines with one key. False when the file
-    // cannot be read (message "加载correct.ini文件失败") or has no such
-    // section (no message); no rule is added then.
+    // cannot be read or has no such section; no rule is added then. Either,
+    // and bytes that are no text, add one line naming the file to messages.
     bool LoadFile(std::wstring& messages, const wchar_t* path);
     // Writes the rules to directory + "Correction.ini" (directory ends with a
     // separator), replacing the file only once fully written. False when the
@@ -71,6 +72,10 @@ public:
     bool IsEmpty() const { return !m_rules.head; }
 
 private:
+    // LoadFile, its line ending with `otherwise` (what follows) when the
+    // file is refused.
+    bool LoadFileOr(std::wstring& messages, const wchar_t* path, const wchar_t* otherwise);
+
     struct t_ownedList {
         t_pairList head = nullptr;
         ~t_ownedList() { Free(); }

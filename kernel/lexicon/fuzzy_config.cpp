@@ -42,24 +42,22 @@ void t_fuzzyConfig::Clear() {
 
 bool t_fuzzyConfig::Load(std::wstring& messages, const wchar_t* defaultPath,
                          const wchar_t* userPath) {
-    if (IsFile(userPath)) {
-        if (Parse(messages, userPath)) return true;
-        messages += L"load exists user fuzzy file failed.";
-    }
-    if (IsFile(defaultPath)) {
-        if (Parse(messages, defaultPath)) return true;
-        messages += L"加载模糊音配置失败";
-        messages += L"模糊音功能已被临时关闭";
-        return false;
-    }
+    if (IsFile(userPath) && ParseFile(messages, userPath, L"the data's fuzzy sounds are used"))
+        return true;
+    if (IsFile(defaultPath)) return ParseFile(messages, defaultPath, L"fuzzy sounds are off");
     return false;
 }
 
 bool t_fuzzyConfig::Parse(std::wstring& messages, const wchar_t* path) {
+    return ParseFile(messages, path, nullptr);
+}
+
+bool t_fuzzyConfig::ParseFile(std::wstring& messages, const wchar_t* path,
+                              const wchar_t* otherwise) {
     t_fileConfig ini;
     ini.AddSeparator(L"=>");
     if (!path || !ini.Load(path)) {
-        messages += L"无法解析模糊音配置文件";
+        NoteSchemeFile(messages, path, L"cannot be read", otherwise, ini);
         return false;
     }
     for (int i = 0; i < kListCount; ++i) {
@@ -67,7 +65,10 @@ bool t_fuzzyConfig::Parse(std::wstring& messages, const wchar_t* path) {
             PairListFillFromSection(*section, &m_lists[i]);
         }
     }
-    return CheckVersion();
+    const bool accepted = CheckVersion();
+    NoteSchemeFile(messages, path, accepted ? L"" : L"its [Metadata] version is not 1", otherwise,
+                   ini);
+    return accepted;
 }
 
 bool t_fuzzyConfig::CheckVersion() {

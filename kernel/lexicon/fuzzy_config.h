@@ -35,13 +35,15 @@ public:
     void Clear();
 
     // Parses the user file when it is a regular file, else (or when that
-    // fails) the default file. False when neither was accepted; messages:
-    // "load exists user fuzzy file failed.", "加载模糊音配置失败",
-    // "模糊音功能已被临时关闭".
+    // fails) the default file. False when neither was accepted. Each file
+    // refused or read with bytes that are no text adds one line naming it
+    // to messages (with what follows: the data's file is used, or fuzzy
+    // sounds are off).
     bool Load(std::wstring& messages, const wchar_t* defaultPath, const wchar_t* userPath);
     // Adds the sections of one file to the lists. False when it cannot be
-    // read ("无法解析模糊音配置文件") or its "Metadata" has entries but not
-    // version=1; a rejected version empties all five lists.
+    // read or its "Metadata" has entries but not version=1; a rejected
+    // version empties all five lists. Either, and bytes that are no text,
+    // add one line naming the file to messages.
     bool Parse(std::wstring& messages, const wchar_t* path);
     // Writes the non-empty lists into their sections ("=" for the first
     // three, "=>" for Commit and PreCommit), every rule on its own line. False
@@ -105,6 +107,9 @@ public:
     }
 
 private:
+    // Parse, its line ending with `otherwise` (what follows) when the file
+    // is refused.
+    bool ParseFile(std::wstring& messages, const wchar_t* path, const wchar_t* otherwise);
     bool CheckVersion();
     bool IsGrayPair(const wchar_t* a, const wchar_t* b) const;
 

@@ -140,6 +140,21 @@ size_t PairListCount(t_pairList list) {
     return n;
 }
 
+void NoteSchemeFile(std::wstring& messages, const wchar_t* path, const std::wstring& problem,
+                    const wchar_t* consequence, const t_fileConfig& ini) {
+    const std::wstring& undecodable = ini.UndecodableNote();
+    if (problem.empty() && undecodable.empty()) return;
+    messages += path ? path : L"";
+    messages += L": ";
+    if (!problem.empty()) {
+        messages += problem;
+        if (consequence && *consequence) messages.append(L", ").append(consequence);
+        if (!undecodable.empty()) messages += L"; ";
+    }
+    messages += undecodable;
+    messages += L'\n';
+}
+
 void PairListFillFromSection(const t_fileConfig::t_section& section, t_pairList* list) {
     for (const auto& [key, record] : section) {
         PairListSet(record->key, record->value ? record->value : L"", list, kPairMatchOneWay);

@@ -66,6 +66,15 @@ void PairListFree(t_pairList* list);
 // Number of nodes.
 size_t PairListCount(t_pairList list);
 
+// One line onto messages about a scheme file, naming it: "<path>: <problem>,
+// <consequence>; <undecodable>\n", where problem is what kept the file from
+// being taken (empty when it was), consequence what follows from that (may
+// be null), and undecodable the loaded file's bytes that are no text
+// (ini.UndecodableNote()). Nothing when there is neither problem nor such
+// bytes.
+void NoteSchemeFile(std::wstring& messages, const wchar_t* path, const std::wstring& problem,
+                    const wchar_t* consequence, const t_fileConfig& ini);
+
 // PairListSet (key, value, mode 0) for every line of the section in key order,
 // so two lines with one key and different values give two rules.
 void PairListFillFromSection(const t_fileConfig::t_section& section, t_pairList* list);

@@ -41,6 +41,7 @@ bool DecodeText(const wchar_t* value, uint8_t* dest) {
 }  // namespace
 
 bool t_punctureDict::LoadFromFile(const wchar_t* path) {
+    m_loadNote.clear();
     if (!path) return false;
     t_fileConfig ini;
     if (!ini.Load(path)) return false;
@@ -65,6 +66,11 @@ bool t_punctureDict::LoadFromFile(const wchar_t* path) {
         Wr32(rec, code);
         ++records;
     }
+    if (records < kRecordCount)
+        m_loadNote = std::to_wstring(records) + L" of its " + std::to_wstring(kRecordCount) +
+                     L" punctuation marks readable";
+    if (!ini.UndecodableNote().empty())
+        m_loadNote += (m_loadNote.empty() ? L"" : L"; ") + ini.UndecodableNote();
     return CommitImage(image.data(), int32_t(image.size()));
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "kernel/runtime/dict_base.h"
@@ -37,6 +38,9 @@ public:
     // file cannot be read or the commit fails; a file with fewer than 34
     // usable sections still commits, and its Load then fails.
     bool LoadFromFile(const wchar_t* path) override;
+    // From the last LoadFromFile: how many of the 34 marks the file gave
+    // when it gave fewer, and its bytes that are no text.
+    std::wstring LoadNote() const override { return m_loadNote; }
     // True only for a whole number of records of which exactly 34 carry
     // distinct non-zero keys with terminated texts; otherwise the map is
     // left empty.
@@ -57,6 +61,7 @@ private:
     };
     std::map<uint32_t, size_t> m_map;  // key -> index into m_records
     std::vector<t_record> m_records;
+    std::wstring m_loadNote;
     uint8_t m_singleState = 0;
     uint8_t m_doubleState = 0;  // 1 after an opening double quote
     int64_t m_lastDoubleMs = 0;

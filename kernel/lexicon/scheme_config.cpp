@@ -29,14 +29,18 @@ std::wstring SchemePath(const std::wstring& dir, const std::wstring& scheme) {
 int t_schemeConfigs::LoadAll(std::wstring& messages, const t_schemeLoadSettings& settings) {
     const std::wstring fuzzyUser = JoinFile(settings.userDir, L"Fuzzy.dat");
     const std::wstring fuzzySystem = JoinFile(settings.systemDir, L"Fuzzy.dat");
-    if (!m_fuzzy.Load(messages, fuzzySystem.c_str(), fuzzyUser.c_str()))
+    // A file refused is told by its loader, in a line naming it; these say
+    // that there was none.
+    size_t told = messages.size();
+    if (!m_fuzzy.Load(messages, fuzzySystem.c_str(), fuzzyUser.c_str()) && messages.size() == told)
         messages += L"load fuzzy failed.";
 
     const std::wstring correctUser = JoinFile(settings.userDir, L"Correction.ini");
     const std::wstring correctSystem = JoinFile(settings.systemDir, L"Correction.ini");
-    if (!m_correction.Load(messages, correctSystem.c_str(), correctUser.c_str())) {
+    told = messages.size();
+    if (!m_correction.Load(messages, correctSystem.c_str(), correctUser.c_str()) &&
+        messages.size() == told)
         messages += L"load correct failed.";
-    }
 
     const std::wstring scheme = settings.schemeName.empty() ? kDefaultScheme : settings.schemeName;
     const std::wstring p0 = SchemePath(settings.systemDir, scheme);

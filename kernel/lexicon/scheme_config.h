@@ -27,8 +27,10 @@ public:
     // Loads "Fuzzy.dat", "Correction.ini" and the scheme from
     // "ShuangPinSchemes" (falling back to "Vetra.ini"), user copies first.
     // Always 1: a configuration that fails stays empty (the scheme keeps its
-    // defaults) and messages gains "load fuzzy failed.", "load correct
-    // failed." or "load sp file failed." besides the loaders' own texts.
+    // defaults). Messages gain the loaders' own lines, one for each file
+    // refused or read with bytes that are no text, naming it, and "load
+    // fuzzy failed." or "load correct failed." when there was no such file,
+    // "load sp file failed." when no scheme was taken.
     int LoadAll(std::wstring& messages, const t_schemeLoadSettings& settings);
     void ClearFuzzyAndCorrection();
     void Clear();

@@ -106,9 +106,10 @@ void t_spScheme::ApplyDefaults() {
     }
 }
 
-bool t_spScheme::LoadFile(std::wstring&, const wchar_t* path) {
+bool t_spScheme::LoadFile(std::wstring& messages, const wchar_t* path) {
     t_fileConfig ini;
     if (!path || !ini.Load(path)) return false;
+    NoteSchemeFile(messages, path, L"", nullptr, ini);
     ApplyDefaults();
     for (int i = 0; i < kListCount; ++i) {
         const t_fileConfig::t_section* section = ini.FindSection(kSections[i]);

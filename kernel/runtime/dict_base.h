@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -112,6 +113,10 @@ public:
     // Attaching an entry of kStorageSource: parse the source file and commit
     // an image with CommitImage.
     virtual bool LoadFromFile(const wchar_t* path);
+    // What was wrong with the text file the last LoadFromFile parsed, for
+    // the start-up report to tell in one line with the file's name (the
+    // reader itself prints nothing); empty when nothing was.
+    virtual std::wstring LoadNote() const { return std::wstring(); }
     // kStorageMemCopy: the manager has written the image to `path` (the
     // block's, or GetLiveImage's when it gives one); the result is not used.
     // kStorageReserved: the dictionary writes its own file here, and must

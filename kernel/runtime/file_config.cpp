@@ -113,6 +113,7 @@ bool t_fileConfig::Load(const wchar_t* path) {
         if (wcslen(buf) > kMaxLineChars) continue;
         LoadLine(buf, &section);
     }
+    m_undecodableNote = file.UndecodableNote();
     return true;
 }
 

@@ -66,8 +66,13 @@ public:
     // GBK) and adds its sections and lines to the object. Returns false with
     // the last error "no-error" when the file cannot be opened. A key line
     // before the first section header, a line with no separator, an empty key
-    // and a line longer than kMaxLineChars are ignored.
+    // and a line longer than kMaxLineChars are ignored. Bytes that are no
+    // text of the encoding are read as U+FFFD, quietly: UndecodableNote
+    // tells them.
     bool Load(const wchar_t* path);
+    // After Load: the bytes of the file that were no text of its encoding,
+    // as t_textFile::UndecodableNote tells them; empty when there were none.
+    const std::wstring& UndecodableNote() const { return m_undecodableNote; }
     // SaveAs to the path of the last successful Load; "尚未打开文件" when none.
     bool Save();
     // Writes every section in name order, each with all its lines in key
@@ -136,6 +141,7 @@ private:
     t_sectionMap m_sections;
     std::vector<const wchar_t*> m_separators;
     std::wstring m_fileName;
+    std::wstring m_undecodableNote;
     const wchar_t* m_lastError = nullptr;
     int m_encoding = kTextUtf8;
 };

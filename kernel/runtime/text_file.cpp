@@ -62,14 +62,15 @@ void PutUnit(std::string* out, uint32_t v, size_t unit, bool bigEndian) {
 
 // Decodes GBK or UTF-8 bytes into out (room for n characters: no byte yields
 // more than one). An invalid or cut-off sequence gives U+FFFD and decoding
-// resumes at the next byte. Returns the characters produced.
-size_t DecodeMultibyte(const uint8_t* bytes, size_t n, int charset, wchar_t* out) {
+// resumes at the next byte, counted in *bad; the reader tells them, once per
+// file, so the converter is kept quiet. Returns the characters produced.
+size_t DecodeMultibyte(const uint8_t* bytes, size_t n, int charset, wchar_t* out, size_t* bad) {
     const char* in = reinterpret_cast<const char*>(bytes);
     size_t inLeft = n;
     char* o = reinterpret_cast<char*>(out);
     size_t outLeft = n * sizeof(wchar_t);
     while (inLeft > 0) {
-        if (IconvConvert(kCharsetUcs4, charset, &in, &inLeft, &o, &outLeft)) break;
+        if (IconvConvert(kCharsetUcs4, charset, &in, &inLeft, &o, &outLeft, true)) break;
         if (outLeft < sizeof(wchar_t)) break;  // cannot happen: one byte, at most one character
         const wchar_t r = kReplacement;
         memcpy(o, &r, sizeof r);
@@ -77,8 +78,51 @@ size_t DecodeMultibyte(const uint8_t* bytes, size_t n, int charset, wchar_t* out
         outLeft -= sizeof r;
         ++in;
         --inLeft;
+        ++*bad;
     }
     return (n * sizeof(wchar_t) - outLeft) / sizeof(wchar_t);
+}
+
+// Whether the bytes are well-formed UTF-8 throughout.
+bool IsUtf8(const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n;) {
+        const uint8_t c = bytes[i];
+        size_t len = 0;
+        uint32_t cp = 0;
+        if (c < 0x80)
+            len = 1, cp = c;
+        else if ((c & 0xE0) == 0xC0)
+            len = 2, cp = c & 0x1F;
+        else if ((c & 0xF0) == 0xE0)
+            len = 3, cp = c & 0x0F;
+        else if ((c & 0xF8) == 0xF0)
+            len = 4, cp = c & 0x07;
+        else
+            return false;
+        if (len > n - i) return false;
+        for (size_t k = 1; k < len; ++k) {
+            if ((bytes[i + k] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (bytes[i + k] & 0x3F);
+        }
+        static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < kLeast[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += len;
+    }
+    return true;
+}
+
+const wchar_t* EncodingName(int encoding) {
+    switch (encoding) {
+        case kTextGbk:
+            return L"GBK";
+        case kTextUtf8:
+            return L"UTF-8";
+        case kTextUtf16Le:
+        case kTextUtf16Be:
+            return L"UTF-16";
+        default:
+            return L"UTF-32";
+    }
 }
 
 }  // namespace
@@ -174,6 +218,7 @@ bool t_textFile::OpenForReading() {
     m_readPos = 0;
     m_loaded = 0;
     m_end = m_textSize == 0;
+    m_lineNumber = m_undecodable = m_undecodableLine = 0;
     LoadChunk();
     return true;
 }
@@ -241,6 +286,7 @@ bool t_textFile::NextLine(bool anyBreak, size_t* start, size_t* length) {
     *start = m_readPos;
     *length = std::min(off, m_loaded) - m_readPos;
     m_readPos = next;
+    ++m_lineNumber;
     return true;
 }
 
@@ -249,10 +295,10 @@ wchar_t* t_textFile::DecodeLine(size_t start, size_t length, wchar_t* buffer, in
     const size_t units = length / e.unit;
     m_decoded.resize(units + 1);
     wchar_t* out = m_decoded.data();
-    size_t n = 0;
+    size_t n = 0, bad = 0;
     if (e.unit == 1) {
         n = DecodeMultibyte(m_readBuf.get() + start, units,
-                            m_encoding == kTextUtf8 ? kCharsetUtf8 : kCharsetGbk, out);
+                            m_encoding == kTextUtf8 ? kCharsetUtf8 : kCharsetGbk, out, &bad);
     } else if (e.unit == 2) {
         // A high surrogate with a low one after it is one character; any other
         // unit, a lone surrogate too, stands for itself.
@@ -273,8 +319,11 @@ wchar_t* t_textFile::DecodeLine(size_t start, size_t length, wchar_t* buffer, in
         for (size_t i = 0; i < units; ++i) {
             const uint32_t u = UnitAt(start + 4 * i);
             out[n++] = u > 0x10FFFF ? kReplacement : static_cast<wchar_t>(u);
+            bad += u > 0x10FFFF ? 4 : 0;
         }
     }
+    if (bad > 0 && m_undecodable == 0) m_undecodableLine = m_lineNumber;
+    m_undecodable += bad;
     size_t keep = n;
     if (keep > size_t(capacity) - 1) {
         keep = size_t(capacity) - 1;
@@ -302,6 +351,18 @@ wchar_t* t_textFile::ReadLineAnyBreak(wchar_t* buffer, int capacity) {
 wchar_t* t_textFile::ReadLineUtf16(wchar_t* buffer, int capacity) {
     if (m_encoding != kTextUtf16Le && m_encoding != kTextUtf16Be) return nullptr;
     return ReadLineAnyBreak(buffer, capacity);
+}
+
+std::wstring t_textFile::UndecodableNote() const {
+    if (m_undecodable == 0) return std::wstring();
+    std::wstring note = std::to_wstring(m_undecodable) +
+                        (m_undecodable == 1 ? L" byte is not " : L" bytes are not ") +
+                        EncodingName(m_encoding) + L" text, the first on line " +
+                        std::to_wstring(m_undecodableLine);
+    // Without a byte-order mark a file is read as GBK: UTF-8 text needs one.
+    if (m_encoding == kTextGbk && m_readBuf && IsUtf8(m_readBuf.get(), m_loaded))
+        note += L" (the file is UTF-8 text: save it with a byte-order mark)";
+    return note;
 }
 
 bool t_textFile::WriteLine(const wchar_t* text) {

@@ -67,6 +67,13 @@ public:
     // ReadLineAnyBreak for UTF-16 files only (null for any other encoding);
     // surrogate pairs become single characters, an empty line an empty text.
     wchar_t* ReadLineUtf16(wchar_t* buffer, int capacity);
+    // Of the lines read so far, the bytes that were no text of the file's
+    // encoding (each read as U+FFFD, with nothing printed) as a note for the
+    // user, empty when every byte decoded: "N bytes are not GBK text, the
+    // first on line L" (lines counted from 1), and for a file read as GBK
+    // (no byte-order mark) that is UTF-8 text, that it needs the mark.
+    // Before Close, which drops what was read.
+    std::wstring UndecodableNote() const;
 
     // Queues a copy of text (no line end is added). False for null.
     bool WriteLine(const wchar_t* text);
@@ -112,6 +119,9 @@ private:
     size_t m_textSize = 0;                 // file size less the mark
     bool m_end = false;                    // nothing more to load
     std::vector<wchar_t> m_decoded;        // scratch of the line being decoded
+    size_t m_lineNumber = 0;               // lines handed out so far
+    size_t m_undecodable = 0;              // bytes read as U+FFFD
+    size_t m_undecodableLine = 0;          // the line of the first of them
 
     std::unique_ptr<t_safeFileWriter> m_writer;  // modes 2 and 10
     bool m_fdWritable = false;  // modes 6, 7, 11 write queued lines through the descriptor

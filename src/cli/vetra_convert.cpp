@@ -1,9 +1,10 @@
 // vetra-convert: converts typed input with the kernel library, one line per
-// input ("input<TAB>candidate<TAB>...", line breaks, TABs and backslashes
-// escaped), and with --learn commits the first candidates and learns them as
-// the input method does. Never writes to the system data directory; the user
-// directory is saved by the kernel's own save at shut-down, and a save or a
-// learning that fails fails the run. One thread.
+// input ("input<TAB>candidate<TAB>...", control characters, backslashes and
+// bytes that are not UTF-8 escaped), and with --learn types each input as
+// into the input method and learns what it commits. Never writes to the
+// system data directory; the user directory is saved by the kernel's own
+// save at shut-down, and a save or a learning that fails fails the run. One
+// thread.
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,7 +40,8 @@ const char* const kUsage =
     "Usage: vetra-convert [--data DIR] [--user DIR] [--top N] [--learn] [--verbose] [INPUT...]\n"
     "Converts each INPUT (or each line of standard input) and prints one line per\n"
     "input: the input, a tab, and its first N candidates separated by tabs (line\n"
-    "breaks, tabs and backslashes in them written \\n, \\r, \\t and \\\\).\n"
+    "breaks, tabs and backslashes in them written \\n, \\r, \\t and \\\\, other\n"
+    "control characters and bytes that are not UTF-8 \\xHH).\n"
     "\n"
     "  --data DIR  system data directory (default: the build's data when run\n"
     "              from a build, else " VETRA_CLI_INSTALLED_DATA
@@ -47,8 +49,9 @@ const char* const kUsage =
     "  --user DIR  user directory, made when missing (default: ~/.config/VetraPY)\n"
     "  --top N     candidates per line, 1 to 2600 (default: 5)\n"
     "  --learn     type each input as into the input method and learn what it\n"
-    "              commits: each run of letters its first candidates (punctuation,\n"
-    "              spaces, hyphens and digits between go out as typed)\n"
+    "              commits: each run of letters its first candidates, a number\n"
+    "              after letters that candidate of the page (punctuation, spaces\n"
+    "              and hyphens between go out as typed)\n"
     "  --verbose   also tell each optional file that does not exist yet\n"
     "  --help      show this text\n"
     "\n"
@@ -83,12 +86,48 @@ bool CloseAnswers() {
     return false;
 }
 
-// Line breaks, TABs and backslashes as \n, \r, \t and \\: an input or a
-// candidate (a character-art picture has line breaks) keeps to its line
-// and its column.
+// Length of the well-formed UTF-8 sequence at text[i] (1 to 4), or 0 when
+// the byte there begins none.
+size_t Utf8SequenceAt(const std::string& text, size_t i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t n = 0;
+    uint32_t cp = 0;
+    if (c < 0x80)
+        return 1;
+    else if ((c & 0xE0) == 0xC0)
+        cp = c & 0x1F, n = 2;
+    else if ((c & 0xF0) == 0xE0)
+        cp = c & 0x0F, n = 3;
+    else if ((c & 0xF8) == 0xF0)
+        cp = c & 0x07, n = 4;
+    else
+        return 0;
+    if (i + n > text.size()) return 0;
+    for (size_t k = 1; k < n; ++k) {
+        const unsigned char t = static_cast<unsigned char>(text[i + k]);
+        if ((t & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (t & 0x3F);
+    }
+    static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return n;
+}
+
+// Line breaks, TABs and backslashes as \n, \r, \t and \\, and every other
+// control character and every byte that is not UTF-8 as \xHH: an input or a
+// candidate (a character-art picture has line breaks) keeps to its line and
+// its column, and a terminal shows what was typed rather than obeying it.
 std::string Escaped(const std::string& text) {
     std::string out;
-    for (const char c : text) {
+    for (size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        const size_t n = Utf8SequenceAt(text, i);
+        if (n > 1) {
+            out.append(text, i, n);
+            i += n;
+            continue;
+        }
+        ++i;
         switch (c) {
             case '\n':
                 out += "\\n";
@@ -103,37 +142,42 @@ std::string Escaped(const std::string& text) {
                 out += "\\\\";
                 break;
             default:
-                out.push_back(c);
+                if (n == 1 && static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) {
+                    out.push_back(c);
+                } else {
+                    static constexpr char kHex[] = "0123456789ABCDEF";
+                    const unsigned char b = static_cast<unsigned char>(c);
+                    out += "\\x";
+                    out.push_back(kHex[b >> 4]);
+                    out.push_back(kHex[b & 0xF]);
+                }
         }
     }
     return out;
+}
+
+// An input as a message quotes it: escaped, and cut after its first
+// kQuotedChars characters, so that one over-long line is not told whole.
+std::string Quoted(const std::string& text) {
+    constexpr size_t kQuotedChars = 40;
+    size_t end = 0;
+    for (size_t chars = 0; end < text.size() && chars < kQuotedChars; ++chars) {
+        const size_t n = Utf8SequenceAt(text, end);
+        end += n ? n : 1;
+    }
+    return end < text.size() ? Escaped(text.substr(0, end)) + "..." : Escaped(text);
 }
 
 // UTF-8 to one wchar_t per character; false on a malformed sequence.
 bool Widen(const std::string& in, std::wstring& out) {
     out.clear();
     for (size_t i = 0; i < in.size();) {
+        const size_t n = Utf8SequenceAt(in, i);
+        if (n == 0) return false;
         const unsigned char c = static_cast<unsigned char>(in[i]);
-        uint32_t cp = 0;
-        size_t n = 0;
-        if (c < 0x80)
-            cp = c, n = 1;
-        else if ((c & 0xE0) == 0xC0)
-            cp = c & 0x1F, n = 2;
-        else if ((c & 0xF0) == 0xE0)
-            cp = c & 0x0F, n = 3;
-        else if ((c & 0xF8) == 0xF0)
-            cp = c & 0x07, n = 4;
-        else
-            return false;
-        if (i + n > in.size()) return false;
-        for (size_t k = 1; k < n; ++k) {
-            const unsigned char t = static_cast<unsigned char>(in[i + k]);
-            if ((t & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (t & 0x3F);
-        }
-        static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        uint32_t cp = n == 1 ? c : c & (0x7F >> n);
+        for (size_t k = 1; k < n; ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(in[i + k]) & 0x3F);
         out.push_back(wchar_t(cp));
         i += n;
     }
@@ -290,28 +334,12 @@ bool HasChinese(const std::wstring& text) {
     });
 }
 
-// Whether the kernel reads the whole input in one of its own modes (numbers
-// and calculations after v or >, strokes after u, a web address), where
-// every character is input; elsewhere only letters and apostrophes are.
-bool WholeInputMode(const std::wstring& input) {
-    if (input.empty()) return false;
-    const wchar_t first = input[0];
-    return first == L'v' || first == L'>' || first == L'u' ||
-           input.find_first_of(L"@.") != std::wstring::npos;
-}
+// The candidates one page of the input method shows (fcitx's default), among
+// which a number key chooses.
+constexpr int kPageSize = 5;
 
-// The runs of keys the input method composes (letters and apostrophes) in
-// a line of pinyin; what lies between goes out as typed.
-std::vector<std::wstring> KeyRuns(const std::wstring& input) {
-    std::vector<std::wstring> runs;
-    bool inRun = false;
-    for (const wchar_t c : input) {
-        const bool key = IsAsciiLetter(c) || c == L'\'';
-        if (key && !inRun) runs.emplace_back();
-        if (key) runs.back().push_back(c);
-        inRun = key;
-    }
-    return runs;
+bool IsDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
 }
 
 // The first candidates chosen over one run of keys, as Space chooses them
@@ -387,12 +415,13 @@ public:
         std::string out = Escaped(line);
         std::wstring input;
         if (!Widen(line, input)) {
-            Error("not UTF-8: " + out);
+            Error("not UTF-8: " + Quoted(line));
             Answer(out);
             return false;
         }
         if (input.size() > kMaxConvertInputChars) {
-            Error("longer than 78 characters: " + out);
+            Error("longer than 78 characters (" + std::to_string(input.size()) +
+                  "): " + Quoted(line));
             Answer(out);
             return false;
         }
@@ -414,19 +443,34 @@ private:
         return n > 0 ? n : 0;
     }
 
-    // Types the line as into the input method and learns what it would: in
-    // pinyin, each run of letters (and apostrophes) is committed as Space
-    // commits it, its first candidates chosen until it is used up, and
-    // learned as one word with its syllables (none when a piece has none);
-    // punctuation, spaces, hyphens and digits between go out as typed. In
+    // Whether the kernel reads the whole input in one of its own modes, where
+    // every character is input: numbers and calculations after v or >,
+    // strokes after u, and a web address or mail, where the kernel sends a
+    // text with "@" or "." and offers one for it. A "." or "@" that makes no
+    // address is punctuation, as in the input method.
+    bool WholeInputMode(const std::wstring& input) {
+        if (input.empty()) return false;
+        const wchar_t first = input[0];
+        if (first == L'v' || first == L'>' || first == L'u') return true;
+        return input.find_first_of(L"@.") != std::wstring::npos && Convert(input) > 0;
+    }
+
+    // Types the line as into the input method and learns what it would.
+    // Letters (and apostrophes after them) go into the composition. Space,
+    // a mark or the end of the line commits it, its first candidates chosen
+    // until it is used up, and learns it as one word with its syllables
+    // (none when a piece has none); a mark goes out after it. A number key
+    // chooses that candidate of the page (the composition is committed once
+    // the choices use it up); 0, or a number the page does not reach, is
+    // typed into the composition, which then converts nothing and goes out
+    // as typed, unlearned. Keys with no composition open go out as typed. In
     // the kernel's own modes (v, >, u, a web address) the whole line is one
-    // run. An auxiliary code after a TAB narrows the first choice only.
-    // False, told, when the user dictionary did not take a word.
+    // composition. An auxiliary code after a TAB narrows the first choice
+    // only. False, told, when the user dictionary did not take a word.
     bool Learn(const std::string& line, const std::wstring& whole) {
         const size_t tab = whole.find(L'\t', 1);
         const std::wstring input = whole.substr(0, tab);
-        const std::wstring aux = tab == std::wstring::npos ? std::wstring() : whole.substr(tab);
-        std::string why;
+        std::wstring aux = tab == std::wstring::npos ? std::wstring() : whole.substr(tab);
         // A tone mark, Chinese text, a full-width mark: the input method is
         // given no such key, so nothing of the line is typed.
         const auto noKey = std::find_if(input.begin(), input.end(),
@@ -436,35 +480,101 @@ private:
             AppendUtf8(key, uint32_t(*noKey));
             return NothingLearned(line, Escaped(key) + " is no key of the input method");
         }
-        const std::vector<std::wstring> runs =
-            WholeInputMode(input) ? std::vector<std::wstring>{input} : KeyRuns(input);
-        bool learned = false;
-        for (size_t r = 0; r < runs.size(); ++r) {
-            const t_commit commit = Choose(runs[r], r == 0 ? aux : std::wstring());
-            std::string reason;
-            if (!Learnable(commit, &reason)) {
-                if (why.empty()) why = reason;
+        t_typing typing;
+        if (WholeInputMode(input)) {
+            ChooseRest(typing.commit, input, 0, aux);
+            return Committed(line, typing) && (typing.learned || NothingLearned(line, typing.why));
+        }
+        std::wstring run;        // the composition's keys
+        size_t used = 0;         // how many of them the choices cover
+        wchar_t typedDigit = 0;  // a digit typed into it: nothing is converted
+        for (const wchar_t c : input) {
+            if (IsAsciiLetter(c) || (c == L'\'' && !run.empty())) {
+                run.push_back(c);
                 continue;
             }
-            if (!LearnCommit(line, commit)) return false;
-            learned = true;
+            if (run.empty()) continue;  // out as typed
+            if (typedDigit && c != L' ') {
+                run.push_back(c);
+                continue;
+            }
+            if (typedDigit) {
+                Unconverted(typing, typedDigit);  // Space sends it as it stands
+            } else if (IsDigit(c)) {
+                const int number = c - L'0';
+                const int n = Convert(run.substr(used) + (used == 0 ? aux : std::wstring()));
+                if (number == 0 || number > std::min(n, kPageSize)) {
+                    run.push_back(c);
+                    typedDigit = c;
+                    continue;
+                }
+                const t_candWord* chosen = m_results[size_t(number - 1)];
+                const uint32_t covered = GetCandidateCoveredLength(chosen);
+                if (covered == 0) continue;
+                AddChoice(typing.commit, chosen);
+                used = std::min(run.size(), used + covered);
+                if (used < run.size()) continue;
+                if (!Committed(line, typing)) return false;
+            } else {
+                ChooseRest(typing.commit, run, used, used == 0 ? aux : std::wstring());
+                if (!Committed(line, typing)) return false;
+            }
+            run.clear();
+            used = 0;
+            typedDigit = 0;
+            aux.clear();
         }
-        return learned || NothingLearned(line, why);
+        if (typedDigit) {
+            Unconverted(typing, typedDigit);
+        } else if (!run.empty()) {
+            ChooseRest(typing.commit, run, used, used == 0 ? aux : std::wstring());
+            if (!Committed(line, typing)) return false;
+        }
+        return typing.learned || NothingLearned(line, typing.why);
     }
 
-    // The first candidates of a run chosen until it is used up; what no
-    // candidate covers goes out as typed, no part of the commit.
-    t_commit Choose(const std::wstring& run, const std::wstring& aux) {
-        t_commit commit;
-        for (size_t used = 0; used < run.size();) {
-            const int n = Convert(run.substr(used) + (used == 0 ? aux : std::wstring()));
-            const t_candWord* first = n > 0 ? m_results[0] : nullptr;
-            const uint32_t covered = GetCandidateCoveredLength(first);
-            if (!first || covered == 0) break;
-            AddChoice(commit, first);
+    // What a line's typing learned, and why not when it learned nothing.
+    struct t_typing {
+        t_commit commit;  // the composition's choices so far
+        bool learned = false;
+        std::string why;
+    };
+
+    // The composition committed: learned when the input method learns it.
+    // False, told, when the user dictionary did not take it.
+    bool Committed(const std::string& line, t_typing& typing) {
+        const t_commit commit = std::move(typing.commit);
+        typing.commit = t_commit();
+        std::string reason;
+        if (!Learnable(commit, &reason)) {
+            if (typing.why.empty()) typing.why = reason;
+            return true;
+        }
+        if (!LearnCommit(line, commit)) return false;
+        typing.learned = true;
+        return true;
+    }
+
+    // A composition holding a digit goes out as typed, its choices with it.
+    void Unconverted(t_typing& typing, wchar_t digit) {
+        typing.commit = t_commit();
+        if (typing.why.empty())
+            typing.why = std::string(1, char(digit)) +
+                         " chooses no candidate there, so the composition goes out as it stands";
+    }
+
+    // The first candidates of a run from `used` on, chosen until it is used
+    // up; what no candidate covers goes out as typed, no part of the commit.
+    void ChooseRest(t_commit& commit, const std::wstring& run, size_t used,
+                    const std::wstring& aux) {
+        for (bool first = true; used < run.size(); first = false) {
+            const int n = Convert(run.substr(used) + (first ? aux : std::wstring()));
+            const t_candWord* candidate = n > 0 ? m_results[0] : nullptr;
+            const uint32_t covered = GetCandidateCoveredLength(candidate);
+            if (!candidate || covered == 0) break;
+            AddChoice(commit, candidate);
             used += covered;
         }
-        return commit;
     }
 
     bool LearnCommit(const std::string& line, const t_commit& commit) {

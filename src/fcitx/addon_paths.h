@@ -13,6 +13,8 @@ constexpr const char* kSystemDataDir = VETRA_INSTALLED_DATA_DIR;
 constexpr const char* kSystemDataEnv = "VETRA_SYSTEM_DATA_DIR";
 // "<prefix>/share/vetrapinyin/vetra-version": the package version's first line.
 constexpr const char* kPackageVersionFile = VETRA_PACKAGE_VERSION_FILE;
+// The version this addon was built as: what that file holds when installed.
+constexpr const char* kBuildVersion = VETRA_PACKAGE_VERSION;
 // The byte the panel program decodes candidate strings with.
 constexpr unsigned char kPanelMask = VETRA_PANEL_MASK;
 

@@ -2,6 +2,8 @@
 // around the keys (init, reset, close, reload), the candidate refresh and the
 // candidates' commit callback. The composition logic itself is t_imeSession.
 // fcitx main thread only; dictionary saves run on the save worker.
+#include <errno.h>
+#include <fcntl.h>
 #include <libintl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -45,7 +47,6 @@ namespace n_fcitx {
 namespace {
 
 constexpr uint32_t kNoRequest = 0xFFFFFFFFu;
-constexpr const char* kDefaultVersion = "1.0.0.0001";
 constexpr const char* kBuildDate = "Aug 22 2019 07:35:33";
 constexpr const char* kChooseKeys = "1234567890";
 // A learning is on disk at the latest this long (plus the write) after it:
@@ -484,17 +485,27 @@ void PollEndSignal(void* arg) {
 
 // ---------------------------------------------------------------- start-up
 
+// The package version: the first line of the installed version file. Where
+// none is installed (a build tree's addon, run from its addon folder or a
+// copy of it) the version this addon was built as stands for it, the text
+// that file and the build tree's hold: nothing to tell at every start. A
+// file there that cannot be read (not a regular file, no permission) is told.
 std::string ReadPackageVersion() {
-    FILE* f = fopen(kPackageVersionFile, "r");
-    if (!f) {
-        fprintf(stderr, "cannot open %s\n", kPackageVersionFile);
-        return kDefaultVersion;
+    constexpr int64_t kMaxBytes = 4096;
+    int64_t size = 0;
+    const int fd = OpenRegularFile(kPackageVersionFile, O_RDONLY, kMaxBytes, &size);
+    if (fd < 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            fprintf(stderr, "cannot read %s: %s\n", kPackageVersionFile, strerror(errno));
+        return kBuildVersion;
     }
     char line[128] = {};
-    const bool got = fgets(line, sizeof line, f) != nullptr;
-    fclose(f);
+    const ssize_t got = read(fd, line, sizeof line - 1);
+    close(fd);
+    if (got < 0) return kBuildVersion;
+    line[got] = '\0';
     line[strcspn(line, "\r\n")] = '\0';
-    return got && line[0] ? line : kDefaultVersion;
+    return line[0] ? line : kBuildVersion;
 }
 
 // The package version as the user's version file (what the user data was

@@ -123,12 +123,19 @@ for i in "${!patterns[@]}"; do
 done
 [[ $(wc -l <"$tmp/out") == "${#patterns[@]}" ]] || fail "not one line per input: $(cat "$tmp/out")"
 
-# Standard input, one line each; an over-long line is told and fails the run.
-long=$(printf 'a%.0s' {1..79})
-printf 'zhongguo\n%s\n' "$long" | "$program" --data "$data" --user "$user" --top 1 >"$tmp/out" 2>"$tmp/err"
-[[ $? == 1 ]] || fail "an over-long input did not fail the run"
-[[ $(cat "$tmp/out") == $'zhongguo\t中国\n'"$long" ]] || fail "standard input lines: $(cat "$tmp/out")"
-grep -q "longer than 78 characters" "$tmp/err" || fail "the over-long input was not told"
+# Standard input, one line each. A line over 78 characters or not UTF-8 is
+# told in one short line (the line cut, control characters and bytes that
+# are not UTF-8 escaped, as in its answer) and fails the run.
+long=$(printf 'a%.0s' {1..79}) huge=$(head -c 100000 /dev/zero | tr '\0' a)
+printf 'zhongguo\n%s\n%s\nni\377\033hao\n' "$long" "$huge" |
+  "$program" --data "$data" --user "$user" --top 1 >"$tmp/out" 2>"$tmp/err"
+[[ $? == 1 ]] || fail "over-long and malformed inputs did not fail the run"
+[[ $(cat "$tmp/out") == $'zhongguo\t中国\n'"$long"$'\n'"$huge"$'\nni\\xFF\\x1Bhao' ]] ||
+  fail "standard input lines: $(head -c 300 "$tmp/out")"
+cut40=$(printf 'a%.0s' {1..40})...
+[[ $(cat "$tmp/err") == "vetra-convert: longer than 78 characters (79): $cut40
+vetra-convert: longer than 78 characters (100000): $cut40
+vetra-convert: not UTF-8: ni\xFF\x1Bhao" ]] || fail "over-long and malformed inputs told: $(head -c 300 "$tmp/err")"
 
 # Every calibration reading and the inputs whose texts lie at odd addresses
 # convert, a page each (under the sanitizers an unaligned read stops the run).
@@ -158,23 +165,36 @@ run 0 "" --data "$data" --user "$user" --learn 123 ,
 [[ ! -s $tmp/err ]] || fail "nothing to learn was told without --verbose: $(cat "$tmp/err")"
 
 # A --learn line is typed as into the input method: each run of letters is
-# committed as Space commits it and learned; punctuation, a space, a hyphen
-# or digits between go out as typed. A capital stays as typed (no letters
-# are learned beside Chinese), and tone marks or Chinese text are no keys.
+# committed as Space commits it and learned; punctuation, a space or a
+# hyphen between go out as typed, a "." too where it makes no web address.
+# A number key chooses that candidate of the page (the rest, if any, as
+# Space commits it); 0, or one past the page, is typed into the letters,
+# which then go out as they stand. A capital stays as typed (no letters are
+# learned beside Chinese), and tone marks or Chinese text are no keys.
 # None of it is the user dictionary's refusal (each failed the run, blaming
 # it). Each from the same fresh user directory. Cases: input|an input and
-# its first candidate after it|the --verbose note's end (none: no note).
+# its first candidate after it (INPUT#N: the Nth candidate of INPUT before,
+# + joins)|the --verbose note's end (none: no note).
 "$program" --data "$data" --user "$tmp/learn-fresh" nihao >/dev/null 2>&1
-for case in "nihao,|nh=你好|" "ni hao|nh=内核|" "ni-hao|nh=内核|" "zhongguo2026|zg=中国|" \
+candidate() { "$program" --data "$data" --user "$tmp/learn-fresh" --top "$2" "$1" 2>/dev/null | cut -f$(($2 + 1)); }
+for case in "nihao,|nh=你好|" "haode.|hd=好的|" "ni hao|nh=内核|" "ni-hao|nh=内核|" "ni3hao3|ni=ni#3|" \
+            "nihao3|nh=nihao#3+hao#1|" "ni6|ni=你|: 6 chooses no candidate there, so the composition goes out as it stands" \
+            "zhongguo2026|zg=这个|: 0 chooses no candidate there, so the composition goes out as it stands" \
             "Nihao|nh=内核|: N goes out as letters, which are not learned beside Chinese" \
             "nǐhǎo|nh=内核|: ǐ is no key of the input method" "你好|nh=内核|: 你 is no key of the input method"; do
   IFS='|' read -r input check note <<<"$case"
+  want=
+  IFS=+ read -ra parts <<<"${check#*=}"
+  for part in "${parts[@]}"; do
+    [[ $part == *'#'* ]] && part=$(candidate "${part%#*}" "${part#*#}")
+    want+=$part
+  done
   rm -rf "$tmp/learn" && cp -a "$tmp/learn-fresh" "$tmp/learn"
   run 0 "" --verbose --data "$data" --user "$tmp/learn" --learn "$input"
   [[ $(grep '^vetra-convert:' "$tmp/err") == "${note:+vetra-convert: nothing to learn in $input$note}" ]] ||
     fail "--learn '$input': $(cat "$tmp/err")"
   run 0 "" --data "$data" --user "$tmp/learn" --top 1 "${check%%=*}"
-  [[ $(cat "$tmp/out") == "${check%%=*}"$'\t'"${check#*=}" ]] || fail "after --learn '$input': $(cat "$tmp/out")"
+  [[ $(cat "$tmp/out") == "${check%%=*}"$'\t'"$want" ]] || fail "after --learn '$input': $(cat "$tmp/out")"
 done
 
 # Answers that cannot be written and an input that cannot be read fail the
@@ -207,6 +227,30 @@ for case in "qzim_core.bin|cut" "qzim_core.bin|zeroed" "qzim_py.bin|zeroed" "qzi
   mv -f "$tmp/spoilt.bin" "$tmp/spoilt/$spoilt"
   run 1 "no conversion without it: $tmp/spoilt/$spoilt$" --data "$tmp/spoilt" --user "$user" nihao
   [[ ! -s $tmp/out ]] || fail "$spoilt $how: converted: $(cat "$tmp/out")"
+done
+
+# A text file of the scheme or the data with bytes that are no text (here
+# 700 bytes 0xFF, no GBK) is told in one line naming it and what is wrong,
+# and read as far as it goes: it used to print a bare "iconv:" line for
+# every such byte. A UTF-8 file without its byte-order mark, read as GBK,
+# is told so. Cases: folder (user: a fresh user directory; data: links to
+# the built data)|file|its text (bad: the 700 bytes)|the line's end.
+printf '\xff%.0s' {1..700} >"$tmp/bad-bytes"
+for case in "user|Fuzzy.dat|bad|Fuzzy.dat: 700 bytes are not GBK text, the first on line 1" \
+            "user|Correction.ini|bad|Correction.ini: no [Correction] section, the data's rules are used; 700 bytes are not GBK text, the first on line 1" \
+            "user|Fuzzy.dat|[Fuzzy]\n# 模糊音\nz=zh\n|Fuzzy.dat: 1 byte is not GBK text, the first on line 2 (the file is UTF-8 text: save it with a byte-order mark)" \
+            "data|punctures.ini|bad|punctures.ini: 0 of its 34 punctuation marks readable; 700 bytes are not GBK text, the first on line 1"; do
+  IFS='|' read -r where file text told <<<"$case"
+  rm -rf "$tmp/damaged" "$tmp/damaged-data" && mkdir "$tmp/damaged" "$tmp/damaged-data"
+  ln -s "$data"/* "$tmp/damaged-data/"
+  at=$tmp/damaged
+  [[ $where == data ]] && at=$tmp/damaged-data && rm "$at/$file"
+  if [[ $text == bad ]]; then cp "$tmp/bad-bytes" "$at/$file"; else printf "$text" >"$at/$file"; fi
+  run 0 "" --data "$tmp/damaged-data" --user "$tmp/damaged" zongguo
+  reader=KeyPyMap: && [[ $where == data ]] && reader="PunctureDict: not ready:"
+  [[ $(cat "$tmp/err") == "vetra kernel: $reader $at/$told" ]] || fail "damaged $file: $(head -3 "$tmp/err")"
+  # The rule after the UTF-8 comment is read.
+  [[ $text == bad || $(cat "$tmp/out") == $'zongguo\t中国'* ]] || fail "$file's rule: $(cat "$tmp/out")"
 done
 
 # A user directory that is the data directory, holds it or lies in it (also

@@ -83,9 +83,10 @@ TEST_F(CorrectionFileTest, FileWithoutTheSectionLoadsNothingAndFails) {
     std::wstring messages;
     EXPECT_FALSE(config.LoadFile(messages, WPathOf("Correction.ini").c_str()));
     EXPECT_TRUE(config.IsEmpty());
-    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(messages, WPathOf("Correction.ini") + L": no [Correction] section\n");
+    messages.clear();
     EXPECT_FALSE(config.LoadFile(messages, WPathOf("missing.ini").c_str()));
-    EXPECT_EQ(messages, L"加载correct.ini文件失败");
+    EXPECT_EQ(messages, WPathOf("missing.ini") + L": cannot be read\n");
 }
 
 TEST_F(CorrectionFileTest, RuleWithAnEmptySideGivesNoVariant) {
@@ -105,7 +106,8 @@ TEST_F(CorrectionFileTest, UserFileFirstThenSystemFile) {
     std::wstring messages;
     EXPECT_TRUE(config.Load(messages, WPathOf("sys/Correction.ini").c_str(),
                             WPathOf("user/Correction.ini").c_str()));
-    EXPECT_EQ(messages, L"load user path correct failed.");
+    EXPECT_EQ(messages, WPathOf("user/Correction.ini") +
+                            L": no [Correction] section, the data's rules are used\n");
     EXPECT_TRUE(config.Contains(L"iu", L"iou"));
 
     t_correctionConfig none;

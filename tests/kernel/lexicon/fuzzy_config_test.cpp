@@ -47,7 +47,9 @@ TEST_F(FuzzyConfigTest, UserFileFirstAndMessagesWhenNothingLoads) {
     std::wstring messages;
     EXPECT_TRUE(
         config.Load(messages, WPathOf("sys/Fuzzy.dat").c_str(), WPathOf("user/Fuzzy.dat").c_str()));
-    EXPECT_EQ(messages, L"load exists user fuzzy file failed.");
+    EXPECT_EQ(messages, WPathOf("user/Fuzzy.dat") +
+                            L": its [Metadata] version is not 1, the data's fuzzy sounds are "
+                            L"used\n");
     EXPECT_TRUE(config.IsFuzzyPair(L"l", L"n"));
 
     PutUtf8("bad/Fuzzy.dat", "[Metadata]\nversion=0\n");
@@ -55,7 +57,8 @@ TEST_F(FuzzyConfigTest, UserFileFirstAndMessagesWhenNothingLoads) {
     messages.clear();
     EXPECT_FALSE(
         bad.Load(messages, WPathOf("bad/Fuzzy.dat").c_str(), WPathOf("none/Fuzzy.dat").c_str()));
-    EXPECT_EQ(messages, L"加载模糊音配置失败模糊音功能已被临时关闭");
+    EXPECT_EQ(messages, WPathOf("bad/Fuzzy.dat") +
+                            L": its [Metadata] version is not 1, fuzzy sounds are off\n");
 }
 
 TEST(FuzzyPairsTest, DisableThenEnableLeavesThePairOnAndNotGray) {
