@@ -47,6 +47,14 @@ constexpr int kAsideNames = 9;
 constexpr int kUniqueAsideTries = 8;
 
 std::atomic<int> g_waitLimitMs{t_processLock::kDefaultWaitLimitMs};
+// When a wait of this process last gave up (CLOCK_MONOTONIC, ms; 0: never).
+std::atomic<int64_t> g_gaveUpAtMs{0};
+
+int64_t MonotonicMs() {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
 
 void PrintError(const char* what, int err) {
     fprintf(stderr, "%s: %s\n", what, strerror(err));
@@ -149,6 +157,7 @@ bool BuildLockFile(const char* path, size_t bytes, char* tmp, size_t tmpSize) {
 
 void t_processLock::SetWaitLimitMs(int ms) {
     g_waitLimitMs.store(ms < 1 ? 1 : ms);
+    g_gaveUpAtMs.store(0);
 }
 
 bool t_processLock::Create(const wchar_t* name, uint32_t type, size_t sharedBytes) {
@@ -241,7 +250,7 @@ bool t_processLock::OpenOrBuild(t_file& out) {
             }
             // Whatever its length: one cut short is made whole by the next
             // holder, under the lock.
-            out = t_file{fd, st.st_dev, st.st_ino};
+            out = t_file{fd, st.st_dev, st.st_ino, getpid()};
             return true;
         }
         if (errno == ELOOP) {
@@ -431,29 +440,40 @@ bool t_processLock::Reopen() {
         m_reopenFailTold = true;
         return false;
     }
-    int stale = -1;
+    t_file stale;
     {
         std::lock_guard<std::mutex> guard(m_fileGuard);
-        stale = m_file.fd;
+        stale = m_file;
         m_file = fresh;
     }
     // Nobody in this process uses the old descriptor: this thread alone may
     // lock through it, and it does not hold it.
-    close(stale);
-    fprintf(stderr, "%s: lock file removed or replaced; opened again\n", m_path);
+    close(stale.fd);
+    if (fresh.dev != stale.dev || fresh.ino != stale.ino)
+        fprintf(stderr, "%s: lock file removed or replaced; opened again\n", m_path);
     m_reopenFailTold = false;
     return true;
 }
 
 bool t_processLock::TakeFileLock() {
     if (m_inProcess) return true;  // m_local is the whole lock
-    const int limitMs = m_stuck.load() ? kStuckWaitMs : g_waitLimitMs.load();
+    // A holder that is stuck usually holds every lock of the user (a
+    // process stopped in the middle of its work): after one wait gave up,
+    // the others are short too for a while, so that a key waits the whole
+    // limit once, not once per lock.
+    const int64_t gaveUpAt = g_gaveUpAtMs.load();
+    const bool recent = gaveUpAt != 0 && MonotonicMs() - gaveUpAt < kStuckWindowMs;
+    const int limitMs = m_stuck.load() || recent ? kStuckWaitMs : g_waitLimitMs.load();
     const struct timespec deadline = MonotonicIn(limitMs);
+    // A child forked from this process shares the parent's open file, and
+    // with it the parent's hold: it opens the file for itself.
+    if (m_file.pid != getpid()) Reopen();
     // Set once the file went and no other could be opened: it stays in use.
     bool keep = false;
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
         const int r = WaitForFileLock(deadline);
         if (r == ETIMEDOUT) {
+            g_gaveUpAtMs.store(MonotonicMs());
             if (!m_stuck.exchange(true))
                 fprintf(stderr, "%s: another process has held the lock for %d ms; not taken\n",
                         m_path, limitMs);

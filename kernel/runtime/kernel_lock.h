@@ -44,9 +44,13 @@ public:
     static constexpr size_t kMaxSharedBytes = 64;
     // Longest a Lock waits for another process's hold before it gives up.
     static constexpr int kDefaultWaitLimitMs = 5000;
-    // Once a wait gave up, later ones give up after this long until the
-    // lock is taken again: a holder that is stuck holds up nobody twice.
-    static constexpr int kStuckWaitMs = 50;
+    // Once a wait gave up, later ones try once and give up (kStuckWaitMs)
+    // until the lock is taken again, and so do those of every other lock of
+    // the process for kStuckWindowMs after the last wait that gave up: a
+    // holder that is stuck holds up a caller once, not once per lock and
+    // call (a save takes the lock once for each dictionary).
+    static constexpr int kStuckWaitMs = 0;
+    static constexpr int kStuckWindowMs = 10000;
 
     // Opens (or, when missing, builds) the lock file "<user data dir>/<name>":
     // room for one pthread mutex (initialised in a new file, for a process
@@ -84,8 +88,8 @@ public:
     // every other one opens now. When no file can be opened again, one that
     // was deleted whole stays in use. False (printed) when not created, the
     // file refuses the lock, or another process held it past the wait limit
-    // (kDefaultWaitLimitMs; kStuckWaitMs after a wait that gave up, until
-    // the lock is taken again): the caller goes on without it or fails.
+    // (kDefaultWaitLimitMs; kStuckWaitMs after a wait that gave up, see
+    // there): the caller goes on without it or fails.
     bool Lock();
     // When the calling thread holds the lock: the wall-clock time (coarse,
     // as file times are stamped) at which its outermost hold began. A file
@@ -98,7 +102,7 @@ public:
     const wchar_t* GetName() const { return L""; }
     const char* GetFilePath() const { return m_path; }
     // The wait limit of every lock of this process, in milliseconds (tests
-    // shorten it). Not below 1.
+    // shorten it; it also forgets the last wait that gave up). Not below 1.
     static void SetWaitLimitMs(int ms);
 
     // Any thread, never waits for the lock: `bytes` of the shared bytes from
@@ -124,6 +128,7 @@ private:
         int fd = -1;  // -1 for an in-process lock
         dev_t dev = 0;
         ino_t ino = 0;
+        pid_t pid = 0;  // the process that opened it
     };
 
     bool OpenOrBuild(t_file& out);

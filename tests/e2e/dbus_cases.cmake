@@ -248,6 +248,18 @@ foreach(act "Removed|remove ${lock_dir}/ImeKernel_UsrDictChanges" "CutToNothing|
           type ni cands expect-first 泥 key Escape
           --on-first ${again} type ni cands expect-first 泥)
 endforeach()
+# A process that holds every lock of ~/.vetrainput and never lets go (one
+# stopped midway): a learning waits for it 5 s once, then keys are answered
+# at once, a save included; a removal answers false with nothing done; and
+# once the holder is gone, the words learned meanwhile are saved and kept
+# over a restart. Each lock used to be waited for without end.
+vetra_e2e(DBusLocksHeldByAStuckProcessHoldNoKeyUp
+  RUN ${ime_run} --expect-log "^REPLY\tfalse$"
+  DRIVE --timeout 30000 ${learn_ni} hold-locks @HOME@/.vetrainput
+        type hao cands choose 号 expect-commit 号 expect-keys-under 8000 sleep 2000
+        type nihaonihao key Escape type hao cands choose 号 expect-commit 号 sleep 2000
+        type nihaonihao key Escape expect-keys-under ${key_bound} ${vetrapy} UsrDictRemove release-locks
+        --restart ${again} type ni cands expect-first 泥 key Escape type hao cands expect-first 号)
 # A backup never replaces the system's own files: a lock file (two fcitx of
 # the user then no longer excluded each other), a new name in the lock
 # folder, the live user dictionary, the key map, the version file and the

@@ -67,6 +67,10 @@
  *   remove PATH          delete the file PATH (a user emptying a folder)
  *   cut-files DIR N      cut every file in DIR longer than N bytes to N bytes
  *                        (a cleaning tool)
+ *   hold-locks DIR       a process of the driver takes the file lock of every file
+ *                        in DIR and keeps it (one stopped midway) until
+ *                        release-locks or the driver's end
+ *   release-locks        ends that process
  *   held-copies DIR      put in place of every file in DIR a copy of it taken
  *                        while its lock was held by a process that never lets
  *                        go (a backup put back, a sync tool): the copy's first
@@ -84,6 +88,7 @@
 #include <dbus/dbus.h>
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdint.h>
@@ -91,6 +96,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -720,6 +726,38 @@ static void cut_file(const char* path, long bytes) {
         die("cannot cut %s", path);
 }
 
+/* The process hold-locks started. */
+static pid_t lock_holder;
+
+static void take_file_lock(const char* path, long unused) {
+    (void)unused;
+    struct flock lock = {0};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    const int fd = open(path, O_RDWR | O_CLOEXEC);
+    if (fd < 0 || fcntl(fd, F_OFD_SETLKW, &lock) != 0) _exit(1);
+}
+
+static void hold_locks(const char* dir) {
+    int ready[2];
+    if (lock_holder > 0 || pipe(ready) != 0) die("cannot hold the locks of %s", dir);
+    const pid_t parent = getpid();
+    lock_holder = fork();
+    if (lock_holder < 0) die("cannot fork");
+    if (lock_holder == 0) {
+        close(ready[0]);
+        for_each_file(dir, take_file_lock, 0);
+        if (write(ready[1], "x", 1) != 1) _exit(1);
+        while (getppid() == parent) sleep(1);
+        _exit(0);
+    }
+    close(ready[1]);
+    char c;
+    const int got = read(ready[0], &c, 1) == 1;
+    close(ready[0]);
+    if (!got) die("cannot hold the locks of %s", dir);
+}
+
 /* glibc's mutex on x86-64 and the other 64-bit ports: lock word (the
  * owner's thread id), count, owner, users, kind. */
 static void held_copy(const char* path, long unused) {
@@ -993,6 +1031,16 @@ int main(int argc, char** argv) {
             continue;
         } else if (strcmp(cmd, "held-copies") == 0 && need(i, argc, 1, cmd)) {
             for_each_file(argv[++i], held_copy, 0);
+            continue;
+        } else if (strcmp(cmd, "hold-locks") == 0 && need(i, argc, 1, cmd)) {
+            hold_locks(argv[++i]);
+            continue;
+        } else if (strcmp(cmd, "release-locks") == 0) {
+            if (lock_holder > 0) {
+                kill(lock_holder, SIGKILL);
+                waitpid(lock_holder, NULL, 0);
+                lock_holder = 0;
+            }
             continue;
         } else if (strcmp(cmd, "note") == 0 && need(i, argc, 1, cmd)) {
             printf("NOTE\t");
