@@ -1,5 +1,5 @@
 // t_changeCount: a count of changes that every process of the user sees,
-// kept in a lock file of its own beside the mutex that orders them. A call
+// kept in a lock file of its own, under the lock that orders them. A call
 // that takes its time (a restore reading a slow file) notes the count when
 // it is sent, and checks it under the lock before it changes anything: a
 // change another process made meanwhile, for a call sent later, has moved

@@ -40,7 +40,7 @@ public:
     t_processLock(const t_processLock&) = delete;
     t_processLock& operator=(const t_processLock&) = delete;
 
-    // Most bytes a lock file may share beside its mutex.
+    // Most bytes a lock file may share after the mutex's room.
     static constexpr size_t kMaxSharedBytes = 64;
     // Longest a Lock waits for another process's hold before it gives up.
     static constexpr int kDefaultWaitLimitMs = 5000;
