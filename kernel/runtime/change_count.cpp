@@ -17,6 +17,7 @@ namespace {
 // What one change adds to the shared word.
 constexpr uint64_t kAddition = 1;
 constexpr uint64_t kReplacement = uint64_t(1) << 32;
+constexpr uint64_t kReplacements = ~uint64_t(0) << 32;
 
 }  // namespace
 
@@ -25,20 +26,25 @@ bool t_changeCount::Create(const wchar_t* name) {
     if (!m_lock.Create(name, 6, sizeof(uint64_t))) return false;
     std::lock_guard<std::mutex> guard(m_ownLock);
     uint64_t shared = 0;
-    m_lock.ReadShared(0, &shared, sizeof shared, &m_opened);
+    m_lock.ReadShared(0, &shared, sizeof shared, &m_files);
     m_own = 0;
     m_last = m_looked = shared;
     return true;
 }
 
 uint64_t t_changeCount::OthersLocked() const {
-    uint64_t shared = 0, opened = 0;
-    if (!m_lock.ReadShared(0, &shared, sizeof shared, &opened)) return m_last;
-    if (opened != m_opened) {
+    uint64_t shared = 0, files = 0;
+    if (!m_lock.ReadShared(0, &shared, sizeof shared, &files)) return m_last;
+    if (files != m_files) {
         // Another file's count is no continuation of the old one: it goes
-        // on from one past every mark given out so far.
-        m_opened = opened;
-        m_own = shared - (m_last + 1);
+        // on from one past every mark given out so far. What it counted as
+        // replacements since it was made (a removal in another process
+        // after the file was removed) stays one: the words learned here
+        // before it must not be put back onto the emptied dictionary. A
+        // copy of an old file counts its old ones too, which only costs
+        // what was learned since the last save.
+        m_files = files;
+        m_own = shared - (m_last + 1 + (shared & kReplacements));
     }
     m_last = shared - m_own;
     return m_last;
@@ -56,7 +62,16 @@ void t_changeCount::Add(bool replaces) {
     // A file opened again is taken up first, so this change moves no mark.
     OthersLocked();
     const uint64_t delta = replaces ? kReplacement : kAddition;
-    if (m_lock.AddShared(0, delta)) m_own += delta;
+    if (!m_lock.AddShared(0, delta)) return;
+    m_own += delta;
+    // A file cut short while held was made whole by the add, its count
+    // starting from this change: taken up here, the change as this
+    // process's own.
+    uint64_t shared = 0, files = 0;
+    if (m_lock.ReadShared(0, &shared, sizeof shared, &files) && files != m_files) {
+        m_files = files;
+        m_own = shared - (m_last + 1);
+    }
 }
 
 bool t_changeCount::MovedSinceLastLook() {

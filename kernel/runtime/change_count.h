@@ -1,5 +1,5 @@
 // t_changeCount: a count of changes that every process of the user sees,
-// kept in a lock file of its own beside the mutex that orders them. A call
+// kept in a lock file of its own, under the lock that orders them. A call
 // that takes its time (a restore reading a slow file) notes the count when
 // it is sent, and checks it under the lock before it changes anything: a
 // change another process made meanwhile, for a call sent later, has moved
@@ -27,10 +27,11 @@ public:
 
     // The changes the other processes counted so far: this process's own are
     // left out, since its calls keep their order by other means. Never
-    // waits for the lock; 0 when not created. When the lock file was opened
-    // again (the one in use removed or cut short), the new file's count
-    // goes on from one past the last value given out: every mark noted
-    // before then is refused once, as a damaged count is.
+    // waits for the lock; 0 when not created. Read from the file the name
+    // holds now: when that is another file than before (the one in use
+    // removed, replaced or cut short), its count goes on from one past the
+    // last value given out, with the replacements it counted added: every
+    // mark noted before then is refused once, as a damaged count is.
     uint64_t Others() const;
     // Of an Others value: the changes that replaced the words wholesale (a
     // restore, a removal), counted apart from those that added to them (an
@@ -56,11 +57,11 @@ private:
     t_processLock m_lock;
     mutable std::mutex m_ownLock;
     // What Others leaves out of the shared count: this process's changes,
-    // less the offset that carries the count over to a file opened again.
+    // less the offset that carries the count over to another file.
     mutable uint64_t m_own = 0;
-    mutable uint64_t m_last = 0;    // the last Others value given out
-    mutable uint64_t m_opened = 0;  // the lock's files opened again, as last read
-    uint64_t m_looked = 0;          // Others at the last look
+    mutable uint64_t m_last = 0;   // the last Others value given out
+    mutable uint64_t m_files = 0;  // the lock's files read from, as last read
+    uint64_t m_looked = 0;         // Others at the last look
 };
 
 // The changes that replace or empty the user dictionary (an import, a

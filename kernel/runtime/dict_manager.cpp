@@ -584,6 +584,7 @@ int t_dictManager::CopyEntry(t_dictEntry* entry, t_dictSaveSnapshot& snapshot) {
     if (entry->name == L"AbbrUsrDict" || entry->name == L"ExtDict") return kFlushSkipped;
     if (!SharesFile(entry)) return FlushEntryImpl(entry);
     t_processLock::t_locker global(m_globalLock);
+    if (Refused(m_globalLock, global)) return kFlushWriteFailed;
     t_pathName path;
     BuildEntryPath(entry, path);
     t_managedShareMemory& block = entry->block;
@@ -650,6 +651,10 @@ void t_dictManager::WriteJob(t_dictSaveSnapshot::t_job& job) {
     using t_state = t_dictSaveSnapshot::t_state;
     t_dictEntry* entry = job.entry;
     t_processLock::t_locker global(m_globalLock);
+    if (Refused(m_globalLock, global)) {
+        job.state = t_state::kWriteFailed;  // the changes stay for the next save
+        return;
+    }
     // Checked and written in one hold of the global lock, as a flush does:
     // a file saved since the copy (by another process, or here) is not
     // overwritten; the finish takes it up.
@@ -1118,6 +1123,7 @@ int t_dictManager::FlushEntryImpl(t_dictEntry* entry) {
     if (!entry->dict->IsReady()) return kFlushSkipped;
 
     t_processLock::t_locker global(m_globalLock);
+    if (Refused(m_globalLock, global)) return kFlushWriteFailed;
     t_pathName path;
     BuildEntryPath(entry, path);
     RemoveAbandonedTemps(entry, path, m_globalLock);
@@ -1272,6 +1278,7 @@ bool t_dictManager::ResetEntry(t_dictEntry* entry) {
     }
     t_recursiveLock::t_locker guard(m_localLock);
     t_processLock::t_locker global(m_globalLock);
+    if (Refused(m_globalLock, global)) return false;
     m_lastError = kDictErrWrite;
     t_pathName path, aside;
     if (!BuildEntryPath(entry, path) || path.IsEmpty() ||
@@ -1325,6 +1332,7 @@ bool t_dictManager::ResetEntry(t_dictEntry* entry) {
 bool t_dictManager::WriteEntryImage(t_dictEntry* entry, const void* data, int32_t size) {
     if (!entry || !entry->dict || !data || size < 0 || !m_globalLock.IsCreated()) return false;
     t_processLock::t_locker global(m_globalLock);
+    if (Refused(m_globalLock, global)) return false;
     t_pathName path;
     if (!BuildEntryPath(entry, path) || path.IsEmpty() || entry->dirKind == kDirSystem)
         return false;
@@ -1338,6 +1346,7 @@ bool t_dictManager::WriteEntryImage(t_dictEntry* entry, const void* data, int32_
 bool t_dictManager::SaveEntryWith(t_dictEntry* entry, const std::function<bool()>& write) {
     if (!entry || !entry->dict || !write || !m_globalLock.IsCreated()) return false;
     t_processLock::t_locker global(m_globalLock);
+    if (Refused(m_globalLock, global)) return false;
     t_pathName path;
     if (!BuildEntryPath(entry, path) || path.IsEmpty()) return false;
     if (SharesFile(entry) && entry->block.IsValid() && FileReplaced(entry, path) &&
@@ -1353,6 +1362,7 @@ bool t_dictManager::MarkEntry(t_dictEntry* entry, t_entryMark& mark) {
     if (!entry || !entry->dict || !SharesFile(entry) || !m_globalLock.IsCreated()) return false;
     t_recursiveLock::t_locker guard(m_localLock);
     t_processLock::t_locker global(m_globalLock);
+    if (Refused(m_globalLock, global)) return false;
     t_pathName path;
     if (!BuildEntryPath(entry, path) || path.IsEmpty() || !entry->block.IsValid()) return false;
     if (FileReplaced(entry, path) && !RebaseEntry(entry)) return false;
@@ -1367,6 +1377,7 @@ int t_dictManager::WriteMarkedEntry(t_dictEntry* entry, const t_entryMark& mark,
                                     size_t size) {
     if (!entry || !data || size == 0 || !m_globalLock.IsCreated()) return -1;
     t_processLock::t_locker global(m_globalLock);
+    if (Refused(m_globalLock, global)) return -1;
     t_pathName path;
     if (!BuildEntryPath(entry, path) || path.IsEmpty()) return -1;
     {
@@ -1416,7 +1427,11 @@ t_entryFileLock::t_entryFileLock(const t_dictStorageBase& dict) {
     const t_dictEntry* entry = dict.GetEntry();
     if (!entry || !entry->manager) return;
     t_processLock& lock = entry->manager->GetGlobalLocker();
-    if (lock.IsCreated() && lock.Lock()) m_lock = &lock;
+    if (!lock.IsCreated()) return;
+    if (lock.Lock())
+        m_lock = &lock;
+    else
+        m_refused = true;
 }
 
 t_entryFileLock::~t_entryFileLock() {

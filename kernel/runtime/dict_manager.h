@@ -167,9 +167,13 @@ public:
     ~t_entryFileLock();
     t_entryFileLock(const t_entryFileLock&) = delete;
     t_entryFileLock& operator=(const t_entryFileLock&) = delete;
+    // The lock exists but another process held it past the wait: the file
+    // must not be written now.
+    bool Refused() const { return m_refused; }
 
 private:
     t_processLock* m_lock = nullptr;  // held when set
+    bool m_refused = false;
 };
 
 class t_dictManager {

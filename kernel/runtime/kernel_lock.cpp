@@ -1,17 +1,21 @@
 // Process-shared lock files and in-process recursive locks.
 //
-// A lock file holds exactly one pthread mutex (robust, recursive,
-// process-shared), then the bytes the processes share. It is built complete
-// under a temporary name and published with link(), so no process ever sees
-// a half-made file, and an existing file is never initialised again:
-// re-initialising a mutex another process holds would let two processes in
-// at once. A file deleted, replaced or cut short while processes use it is
-// noticed when one takes the lock: it opens what the name holds then, so
+// Processes exclude each other with an open-file-description lock on the
+// lock file they keep open: the kernel drops it when the holder's process
+// ends, and neither cutting the file short nor copying it can fault a
+// process or carry a hold, as a mutex inside the file could. The file still
+// starts with room for one pthread mutex, initialised when the file is
+// built and never touched again here: a process of an earlier build that
+// maps the file and locks that mutex keeps working beside this one (the two
+// do not exclude each other). The bytes after it, which the processes
+// share, are only read and written with pread and pwrite. A file is built
+// complete under a temporary name and published with link(), so no process
+// sees a half-made one. A file deleted or replaced while processes use it
+// is noticed when one takes the lock: it opens what the name holds then, so
 // every process of the user comes back to one file.
 #include "kernel/runtime/kernel_lock.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "kernel/runtime/codepage.h"
 #include "kernel/runtime/dir_settings.h"
@@ -32,15 +37,92 @@ constexpr size_t kMutexBytes = sizeof(pthread_mutex_t);
 // Attempts to open-or-publish before giving up (each loses only to a
 // concurrent publisher or replacer).
 constexpr int kOpenAttempts = 8;
-// Longest a waiter sleeps before it looks at the mutex again (25 ms).
-constexpr long kWaitSliceNs = 25L * 1000 * 1000;
+// A waiter tries the file lock again after this long at first, then twice
+// as long each time up to the longest pause.
+constexpr long kFirstPauseNs = 50L * 1000;
+constexpr long kLongestPauseNs = 10L * 1000 * 1000;
 // Numbered names tried for setting aside an entry that is no lock file,
 // then random ones.
 constexpr int kAsideNames = 9;
 constexpr int kUniqueAsideTries = 8;
 
+std::atomic<int> g_waitLimitMs{t_processLock::kDefaultWaitLimitMs};
+// When a wait of this process last gave up (CLOCK_MONOTONIC, ms; 0: never).
+std::atomic<int64_t> g_gaveUpAtMs{0};
+
+int64_t MonotonicMs() {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
 void PrintError(const char* what, int err) {
     fprintf(stderr, "%s: %s\n", what, strerror(err));
+}
+
+// The lock on the whole file, taken or let go without waiting.
+int FileLockCall(int fd, short type) {
+    struct flock lock = {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;  // to the end, however long the file grows
+    return fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 0 : errno;
+}
+
+struct timespec MonotonicIn(long ms) {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    t.tv_sec += ms / 1000;
+    t.tv_nsec += (ms % 1000) * 1000000L;
+    if (t.tv_nsec >= 1000000000L) {
+        t.tv_nsec -= 1000000000L;
+        ++t.tv_sec;
+    }
+    return t;
+}
+
+// Nanoseconds from now to `t`, at least 0.
+long long NsUntil(const struct timespec& t) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long ns =
+        (long long)(t.tv_sec - now.tv_sec) * 1000000000LL + (t.tv_nsec - now.tv_nsec);
+    return ns > 0 ? ns : 0;
+}
+
+// The bytes of an unlocked robust, recursive, process-shared mutex, as a
+// process of an earlier build expects to find at the start of the file.
+bool FreshMutexImage(uint8_t* out) {
+    pthread_mutex_t mutex;
+    pthread_mutexattr_t attr;
+    int r = pthread_mutexattr_init(&attr);
+    if (r == 0) {
+        if ((r = pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE)) == 0 &&
+            (r = pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED)) == 0 &&
+            (r = pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST)) == 0)
+            r = pthread_mutex_init(&mutex, &attr);
+        pthread_mutexattr_destroy(&attr);
+    }
+    if (r != 0) {
+        PrintError("pthread_mutex_init", r);
+        return false;
+    }
+    memcpy(out, &mutex, kMutexBytes);
+    pthread_mutex_destroy(&mutex);
+    return true;
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t n, off_t at) {
+    while (n > 0) {
+        const ssize_t w = pwrite(fd, data, n, at);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        data += w;
+        n -= size_t(w);
+        at += w;
+    }
+    return true;
 }
 
 // Builds a complete lock file of `bytes` bytes (the mutex, then zeros)
@@ -55,28 +137,14 @@ bool BuildLockFile(const char* path, size_t bytes, char* tmp, size_t tmpSize) {
         return false;
     }
     bool ok = false;
-    void* map = MAP_FAILED;
-    // The blocks are allocated before the mapping is written: a file with
-    // a hole would raise SIGBUS at the first write on a full disk.
+    std::vector<uint8_t> image(bytes, 0);
+    // The blocks are allocated first, so a full disk is told here rather
+    // than as a short write.
     if (const int err = ReserveFileBlocks(fd, int64_t(bytes))) {
         PrintError(tmp, err);
-    } else if ((map = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)) ==
-               MAP_FAILED) {
-        PrintError(tmp, errno);
-    } else {
-        pthread_mutexattr_t attr;
-        int r = pthread_mutexattr_init(&attr);
-        if (r == 0) {
-            if ((r = pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE)) == 0 &&
-                (r = pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED)) == 0 &&
-                (r = pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST)) == 0) {
-                r = pthread_mutex_init(static_cast<pthread_mutex_t*>(map), &attr);
-            }
-            pthread_mutexattr_destroy(&attr);
-        }
-        if (r != 0) PrintError("pthread_mutex_init", r);
-        ok = r == 0 && msync(map, bytes, MS_SYNC) == 0;
-        munmap(map, bytes);
+    } else if (FreshMutexImage(image.data())) {
+        ok = WriteAll(fd, image.data(), bytes, 0) && fdatasync(fd) == 0;
+        if (!ok) PrintError(tmp, errno);
     }
     if (close(fd) != 0) ok = false;
     if (!ok) unlink(tmp);
@@ -86,6 +154,11 @@ bool BuildLockFile(const char* path, size_t bytes, char* tmp, size_t tmpSize) {
 }  // namespace
 
 // ---- t_processLock -------------------------------------------------------
+
+void t_processLock::SetWaitLimitMs(int ms) {
+    g_waitLimitMs.store(ms < 1 ? 1 : ms);
+    g_gaveUpAtMs.store(0);
+}
 
 bool t_processLock::Create(const wchar_t* name, uint32_t type, size_t sharedBytes) {
     if (m_created.load() && !Close()) return false;
@@ -118,9 +191,14 @@ bool t_processLock::Create(const wchar_t* name, uint32_t type, size_t sharedByte
     {
         std::lock_guard<std::mutex> guard(m_fileGuard);
         m_file = file;
-        m_reopened.store(0);
+        m_readDev = file.dev;
+        m_readIno = file.ino;
+        m_readShort = m_readValid = false;
+        m_files = 0;
     }
     m_reopenFailTold = false;
+    m_stuck.store(false);
+    m_lockless.store(false);
     m_created.store(true);
     return true;
 }
@@ -131,18 +209,13 @@ bool t_processLock::Create(const wchar_t* name, uint32_t type, size_t sharedByte
 // The shared bytes are this process's own.
 bool t_processLock::CreateInProcess(const char* name) {
     snprintf(m_path, sizeof m_path, "%s", name);
-    void* map = mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (map == MAP_FAILED) {
-        PrintError(m_path, errno);
-        m_path[0] = '\0';
-        return false;
-    }
     // Not told here: the data directory's failure was told once already,
     // and every lock of a start would repeat it.
     {
         std::lock_guard<std::mutex> guard(m_fileGuard);
-        m_file = t_file{static_cast<pthread_mutex_t*>(map), -1, 0, 0};
-        m_reopened.store(0);
+        m_file = t_file();
+        memset(m_ownBytes, 0, sizeof m_ownBytes);
+        m_files = 0;
     }
     m_inProcess = true;
     m_created.store(true);
@@ -175,31 +248,9 @@ bool t_processLock::OpenOrBuild(t_file& out) {
                 close(fd);
                 return false;
             }
-            if (st.st_size != static_cast<off_t>(m_bytes)) {
-                // Not one of ours (published files are always complete):
-                // put a fresh one in its place. A process that holds it
-                // notices at its next lock and opens the fresh one too.
-                fprintf(stderr, "%s: lock file of wrong size replaced\n", m_path);
-                close(fd);
-                if (!ReplaceFile(st.st_dev, st.st_ino)) return false;
-                continue;
-            }
-            // A file of the right size may still hold a hole (made by
-            // another tool): its blocks are made sure of before it is
-            // written through the mapping.
-            if (const int err = ReserveFileBlocks(fd, int64_t(m_bytes))) {
-                PrintError(m_path, err);
-                close(fd);
-                return false;
-            }
-            void* map = MapExisting(fd);
-            if (!map) {
-                close(fd);
-                return false;
-            }
-            // The descriptor stays: the file is looked at through it before
-            // its mapping is touched, and the shared bytes are read from it.
-            out = t_file{static_cast<pthread_mutex_t*>(map), fd, st.st_dev, st.st_ino};
+            // Whatever its length: one cut short is made whole by the next
+            // holder, under the lock.
+            out = t_file{fd, st.st_dev, st.st_ino, getpid()};
             return true;
         }
         if (errno == ELOOP) {
@@ -299,42 +350,9 @@ bool t_processLock::SetAside() {
     return false;
 }
 
-void* t_processLock::MapExisting(int fd) {
-    void* map = mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (map == MAP_FAILED) {
-        PrintError(m_path, errno);
-        return nullptr;
-    }
-    return map;
-}
-
-// Puts a freshly built lock file in place of the one last seen (identified
-// by dev/ino). When somebody else has already replaced it, theirs stays.
-bool t_processLock::ReplaceFile(dev_t dev, ino_t ino) {
-    char tmp[kPathBufBytes];
-    if (!BuildLockFile(m_path, m_bytes, tmp, sizeof tmp)) return false;
-    struct stat st;
-    if (lstat(m_path, &st) == 0 && st.st_dev == dev && st.st_ino == ino) {
-        if (rename(tmp, m_path) != 0) {
-            PrintError(m_path, errno);
-            unlink(tmp);
-            return false;
-        }
-        return true;
-    }
-    unlink(tmp);
-    return true;
-}
-
-void t_processLock::Release(t_file& file) {
-    if (file.mutex) munmap(file.mutex, m_bytes);
-    if (file.fd >= 0) close(file.fd);
-    file = t_file();
-}
-
 bool t_processLock::Close() {
     if (!m_created.load()) return true;
-    // Unmapping under another thread would leave it with a dangling mutex.
+    // Closing under another thread would leave it with a dead descriptor.
     if (!m_local.try_lock()) {
         fprintf(stderr, "%s: close refused while another thread uses the lock\n", m_path);
         return false;
@@ -344,12 +362,13 @@ bool t_processLock::Close() {
         fprintf(stderr, "%s: close refused while another thread uses the lock\n", m_path);
         return false;
     }
-    // Holds left are this thread's own; each ends even when the file's
-    // mutex refuses.
+    // Holds left are this thread's own.
     while (m_holds.load() > 0) Unlock();
     {
         std::lock_guard<std::mutex> guard(m_fileGuard);
-        Release(m_file);
+        if (m_file.fd >= 0) close(m_file.fd);
+        if (m_peek.fd >= 0) close(m_peek.fd);
+        m_file = m_peek = t_file();
     }
     m_created.store(false);
     m_inProcess = false;
@@ -358,27 +377,25 @@ bool t_processLock::Close() {
     return true;
 }
 
-// Waits in bounded slices. A waiter that the unlocker woke can be killed
-// before it takes the mutex; the futex then never wakes the next sleeper
-// although the mutex is free. Each slice ends with a fresh attempt, so such
-// a lost wake-up costs one slice instead of blocking forever.
-int t_processLock::WaitForMutex() {
+// The kernel queues no waiter for this lock that a timeout could take back,
+// so the waiter tries again in growing pauses. A holder that died has let
+// go with its process; one that is alive but stuck (stopped, or in a file
+// system that stopped answering) is waited for until the deadline only.
+int t_processLock::WaitForFileLock(const struct timespec& deadline) {
+    long pause = kFirstPauseNs;
     for (;;) {
-        struct timespec until;
-        clock_gettime(CLOCK_MONOTONIC, &until);
-        until.tv_nsec += kWaitSliceNs;
-        if (until.tv_nsec >= 1000000000L) {
-            until.tv_nsec -= 1000000000L;
-            ++until.tv_sec;
-        }
-        const int r = pthread_mutex_clocklock(m_file.mutex, CLOCK_MONOTONIC, &until);
-        if (r != ETIMEDOUT) return r;
+        const int r = FileLockCall(m_file.fd, F_WRLCK);
+        if (r != EAGAIN && r != EACCES && r != EINTR) return r;
+        const long long left = NsUntil(deadline);
+        if (left == 0) return ETIMEDOUT;
+        struct timespec nap = {0, long(left < pause ? left : pause)};
+        nanosleep(&nap, nullptr);
+        pause = pause * 2 < kLongestPauseNs ? pause * 2 : kLongestPauseNs;
     }
 }
 
-bool t_processLock::FileWhole() const {
-    struct stat st;
-    return fstat(m_file.fd, &st) == 0 && st.st_size >= off_t(m_bytes);
+void t_processLock::UnlockFile() {
+    if (const int r = FileLockCall(m_file.fd, F_UNLCK)) PrintError(m_path, r);
 }
 
 bool t_processLock::FileStillNamed() const {
@@ -386,8 +403,28 @@ bool t_processLock::FileStillNamed() const {
     // A name that cannot be looked at for another reason (no permission)
     // tells nothing: the file stays in use.
     if (lstat(m_path, &named) != 0) return errno != ENOENT && errno != ENOTDIR;
-    return named.st_dev == m_file.dev && named.st_ino == m_file.ino &&
-           named.st_size >= off_t(m_bytes);
+    return named.st_dev == m_file.dev && named.st_ino == m_file.ino;
+}
+
+bool t_processLock::MendLocked() {
+    struct stat st;
+    if (fstat(m_file.fd, &st) != 0) return false;
+    if (st.st_size >= off_t(m_bytes)) return true;
+    // The mutex is written only where it is gone, so one that a process of
+    // an earlier build holds stays as it is; the count cut is lost either
+    // way and starts again from zero.
+    std::vector<uint8_t> image(m_bytes, 0);
+    const bool mutexGone = st.st_size < off_t(kMutexBytes);
+    if (mutexGone && !FreshMutexImage(image.data())) return false;
+    const size_t from = mutexGone ? 0 : kMutexBytes;
+    if (!WriteAll(m_file.fd, image.data() + from, m_bytes - from, off_t(from))) {
+        PrintError(m_path, errno);
+        return false;
+    }
+    fprintf(stderr, "%s: lock file was cut short; made whole again\n", m_path);
+    std::lock_guard<std::mutex> guard(m_fileGuard);
+    if (m_readDev == m_file.dev && m_readIno == m_file.ino && m_readValid) m_readShort = true;
+    return true;
 }
 
 bool t_processLock::Reopen() {
@@ -408,49 +445,56 @@ bool t_processLock::Reopen() {
         std::lock_guard<std::mutex> guard(m_fileGuard);
         stale = m_file;
         m_file = fresh;
-        m_reopened.fetch_add(1);
     }
-    // Nobody in this process uses the old mutex: this thread alone may
-    // take it, and it does not hold it.
-    Release(stale);
-    fprintf(stderr, "%s: lock file removed, replaced or cut short; opened again\n", m_path);
+    // Nobody in this process uses the old descriptor: this thread alone may
+    // lock through it, and it does not hold it.
+    close(stale.fd);
+    if (fresh.dev != stale.dev || fresh.ino != stale.ino)
+        fprintf(stderr, "%s: lock file removed or replaced; opened again\n", m_path);
     m_reopenFailTold = false;
     return true;
 }
 
-bool t_processLock::TakeFileMutex() {
+bool t_processLock::TakeFileLock() {
     if (m_inProcess) return true;  // m_local is the whole lock
+    // A holder that is stuck usually holds every lock of the user (a
+    // process stopped in the middle of its work): after one wait gave up,
+    // the others are short too for a while, so that a key waits the whole
+    // limit once, not once per lock.
+    const int64_t gaveUpAt = g_gaveUpAtMs.load();
+    const bool recent = gaveUpAt != 0 && MonotonicMs() - gaveUpAt < kStuckWindowMs;
+    const int limitMs = m_stuck.load() || recent ? kStuckWaitMs : g_waitLimitMs.load();
+    const struct timespec deadline = MonotonicIn(limitMs);
+    // A child forked from this process shares the parent's open file, and
+    // with it the parent's hold: it opens the file for itself.
+    if (m_file.pid != getpid()) Reopen();
     // Set once the file went and no other could be opened: it stays in use.
     bool keep = false;
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        // A file cut short has no mutex left: its mapping is never touched.
-        if (!FileWhole()) {
-            if (Reopen()) continue;
+        const int r = WaitForFileLock(deadline);
+        if (r == ETIMEDOUT) {
+            g_gaveUpAtMs.store(MonotonicMs());
+            if (!m_stuck.exchange(true))
+                fprintf(stderr, "%s: another process has held the lock for %d ms; not taken\n",
+                        m_path, limitMs);
             return false;
         }
-        const int r = WaitForMutex();
-        if (r == EOWNERDEAD) {
-            // The previous holder died inside its critical section; its
-            // work was cut short but the files it guards are replaced
-            // atomically, so the lock can carry on.
-            pthread_mutex_consistent(m_file.mutex);
-            fprintf(stderr, "%s: previous holder died; lock recovered\n", m_path);
-        } else if (r == ENOTRECOVERABLE) {
-            // A dead holder's mutex was released without being made
-            // consistent: the mutex is unusable for good. Replace the file
-            // and take the new one.
-            fprintf(stderr, "%s: lock not recoverable; replacing lock file\n", m_path);
-            if (!ReplaceFile(m_file.dev, m_file.ino) || !Reopen()) return false;
-            continue;
-        } else if (r != 0) {
-            PrintError(m_path, r);
-            return false;
+        if (r != 0) {
+            // A file system without such locks (ENOLCK): the lock guards
+            // this process's threads, as without a data directory.
+            if (!m_lockless.exchange(true))
+                fprintf(stderr, "%s: %s; the lock guards this process only\n", m_path, strerror(r));
+            return true;
         }
         // Looked at under the lock: a file deleted or replaced since it was
         // opened is no longer the one another process opens now, and its
-        // mutex would not keep that one out.
-        if (keep || FileStillNamed()) return true;
-        if (FileWhole()) pthread_mutex_unlock(m_file.mutex);
+        // lock would not keep that one out.
+        if (keep || FileStillNamed()) {
+            MendLocked();  // the lock holds without it; the shared bytes wait
+            if (m_stuck.exchange(false)) fprintf(stderr, "%s: lock taken again\n", m_path);
+            return true;
+        }
+        UnlockFile();
         if (!Reopen()) keep = true;
     }
     fprintf(stderr, "%s: lock file keeps changing, giving up\n", m_path);
@@ -470,7 +514,7 @@ bool t_processLock::Lock() {
         m_holds.fetch_add(1);
         return true;
     }
-    if (!TakeFileMutex()) {
+    if (!TakeFileLock()) {
         m_local.unlock();
         return false;
     }
@@ -491,13 +535,10 @@ bool t_processLock::Unlock() {
     if (!m_created.load()) return false;
     if (m_holds.load() <= 0 || m_owner.load() != pthread_self()) return false;
     bool released = true;
-    if (m_holds.load() == 1 && !m_inProcess) {
-        // The hold of this process ends whatever the file's mutex says: a
-        // thread that could not let go would keep every other one out.
-        if (!FileWhole()) {
-            // Cut short while held: the mutex went with the file's pages.
-            fprintf(stderr, "%s: lock file cut short while held\n", m_path);
-        } else if (const int r = pthread_mutex_unlock(m_file.mutex)) {
+    if (m_holds.load() == 1 && !m_inProcess && !m_lockless.load()) {
+        // The hold of this process ends whatever the call says: a thread
+        // that could not let go would keep every other one out.
+        if (const int r = FileLockCall(m_file.fd, F_UNLCK)) {
             PrintError(m_path, r);
             released = false;
         }
@@ -507,30 +548,77 @@ bool t_processLock::Unlock() {
     return released;
 }
 
-bool t_processLock::ReadShared(size_t offset, void* out, size_t bytes, uint64_t* opened) const {
+bool t_processLock::ReadShared(size_t offset, void* out, size_t bytes, uint64_t* files) const {
     if (!out || !m_created.load()) return false;
     const size_t shared = m_bytes - kMutexBytes;
     if (offset > shared || bytes > shared - offset) return false;
     std::lock_guard<std::mutex> guard(m_fileGuard);
-    if (opened) *opened = m_reopened.load();
-    if (!m_file.mutex) return false;
-    if (m_file.fd < 0) {  // in-process: the writer holds this guard too
-        memcpy(out, reinterpret_cast<const uint8_t*>(m_file.mutex) + kMutexBytes + offset, bytes);
+    if (files) *files = m_files;
+    if (m_inProcess) {  // the writer holds this guard too
+        memcpy(out, m_ownBytes + offset, bytes);
         return true;
     }
-    return pread(m_file.fd, out, bytes, off_t(kMutexBytes + offset)) == ssize_t(bytes);
+    if (m_file.fd < 0) return false;
+    // The name is looked at first: a file put in the place of the one in
+    // use (a user emptying the folder, a backup put back) holds what the
+    // other processes count now. It is opened to be read from until this
+    // process takes the lock on it.
+    t_file from = m_file;
+    struct stat named;
+    if (lstat(m_path, &named) == 0 && S_ISREG(named.st_mode) &&
+        (named.st_dev != m_file.dev || named.st_ino != m_file.ino)) {
+        if (m_peek.fd < 0 || m_peek.dev != named.st_dev || m_peek.ino != named.st_ino) {
+            if (m_peek.fd >= 0) close(m_peek.fd);
+            m_peek = t_file();
+            const int fd = open(m_path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+            struct stat st;
+            if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
+                m_peek = t_file{fd, st.st_dev, st.st_ino};
+            else if (fd >= 0)
+                close(fd);
+        }
+        if (m_peek.fd >= 0) from = m_peek;
+    } else if (m_peek.fd >= 0) {
+        close(m_peek.fd);
+        m_peek = t_file();
+    }
+    const bool same = from.dev == m_readDev && from.ino == m_readIno;
+    if (pread(from.fd, out, bytes, off_t(kMutexBytes + offset)) != ssize_t(bytes)) {
+        // What it held is gone: once whole again it holds another count.
+        if (same && m_readValid) m_readShort = true;
+        return false;
+    }
+    if (!same || m_readShort) {
+        m_readDev = from.dev;
+        m_readIno = from.ino;
+        m_readShort = false;
+        ++m_files;
+        if (files) *files = m_files;
+    }
+    m_readValid = true;
+    return true;
 }
 
 bool t_processLock::AddShared(size_t offset, uint64_t delta) {
     const size_t shared = m_bytes - kMutexBytes;
     if (offset % 8 != 0 || offset > shared || shared - offset < 8) return false;
     if (m_holds.load() <= 0 || m_owner.load() != pthread_self()) return false;
-    std::lock_guard<std::mutex> guard(m_fileGuard);
-    if (!m_file.mutex || (m_file.fd >= 0 && !FileWhole())) return false;
-    auto* word = reinterpret_cast<uint64_t*>(reinterpret_cast<uint8_t*>(m_file.mutex) +
-                                             kMutexBytes + offset);
-    std::atomic_ref<uint64_t>(*word).fetch_add(delta);
-    return true;
+    if (m_inProcess) {
+        std::lock_guard<std::mutex> guard(m_fileGuard);
+        uint64_t v;
+        memcpy(&v, m_ownBytes + offset, sizeof v);
+        v += delta;
+        memcpy(m_ownBytes + offset, &v, sizeof v);
+        return true;
+    }
+    // The readers never write: under the lock a read, add and write is one
+    // step for every process of this build.
+    if (!MendLocked()) return false;
+    const off_t at = off_t(kMutexBytes + offset);
+    uint64_t v = 0;
+    if (pread(m_file.fd, &v, sizeof v, at) != ssize_t(sizeof v)) return false;
+    v += delta;
+    return WriteAll(m_file.fd, reinterpret_cast<const uint8_t*>(&v), sizeof v, at);
 }
 
 // ---- t_recursiveLock -----------------------------------------------------

@@ -1,6 +1,6 @@
-// The kernel's locks: t_processLock, a named recursive mutex shared by every
-// process of the user (kept in a lock file under the user data directory),
-// and t_recursiveLock, an in-process recursive mutex. Both may be locked from
+// The kernel's locks: t_processLock, a named recursive lock shared by every
+// process of the user (a lock on a file under the user data directory), and
+// t_recursiveLock, an in-process recursive mutex. Both may be locked from
 // any thread; Create/Init/Close run before and after concurrent use.
 #pragma once
 
@@ -40,46 +40,56 @@ public:
     t_processLock(const t_processLock&) = delete;
     t_processLock& operator=(const t_processLock&) = delete;
 
-    // Most bytes a lock file may share beside its mutex.
+    // Most bytes a lock file may share after the mutex's room.
     static constexpr size_t kMaxSharedBytes = 64;
+    // Longest a Lock waits for another process's hold before it gives up.
+    static constexpr int kDefaultWaitLimitMs = 5000;
+    // Once a wait gave up, later ones try once and give up (kStuckWaitMs)
+    // until the lock is taken again, and so do those of every other lock of
+    // the process for kStuckWindowMs after the last wait that gave up: a
+    // holder that is stuck holds up a caller once, not once per lock and
+    // call (a save takes the lock once for each dictionary).
+    static constexpr int kStuckWaitMs = 0;
+    static constexpr int kStuckWindowMs = 10000;
 
-    // Opens (or, when missing, builds) the lock file "<user data dir>/<name>"
-    // holding one robust, recursive, process-shared mutex, followed by
-    // `sharedBytes` bytes (a multiple of 8, zero in a new file) that every
-    // process of the user sees, and maps it. An
-    // existing file is never re-initialised; it must be a regular file owned
-    // by this user. Anything else there but a symbolic link (a FIFO, a
-    // folder) is set aside as "<name>.aside[.N]" (when all nine are taken,
-    // "<name>.aside.<random hex>"), never replacing or removing anything,
-    // and a new file built.
-    // A file of another size is replaced by a fresh one.
+    // Opens (or, when missing, builds) the lock file "<user data dir>/<name>":
+    // room for one pthread mutex (initialised in a new file, for a process
+    // of an earlier build that still maps it; never touched here), followed
+    // by `sharedBytes` bytes (a multiple of 8, zero in a new file) that every
+    // process of the user sees. An existing file is never re-initialised; it
+    // must be a regular file owned by this user. Anything else there but a
+    // symbolic link (a FIFO, a folder) is set aside as "<name>.aside[.N]"
+    // (when all nine are taken, "<name>.aside.<random hex>"), never
+    // replacing or removing anything, and a new file built. A file cut short
+    // is made whole again by the next holder.
     // False (nothing created) when the name is empty or holds '/', the
     // shared bytes are more than kMaxSharedBytes or no multiple of 8, or the
     // entry is a link or another user's.
     bool Create(const wchar_t* name, uint32_t type, size_t sharedBytes = 0);
     bool CreateStr(const std::wstring& name, uint32_t type) { return Create(name.c_str(), type); }
-    // Drops this process's mapping; the lock file stays for the others. A
-    // lock still held by the calling thread is released first. While another
-    // thread of this process holds it or waits for it, nothing is released
-    // or unmapped and false is returned. True when nothing was created.
+    // Closes this process's descriptor; the lock file stays for the others.
+    // A lock still held by the calling thread is released first. While
+    // another thread of this process holds it or waits for it, nothing is
+    // released and false is returned. True when nothing was created.
     bool Close();
     bool IsCreated() const { return m_created.load(); }
     // True when no lock file could be made because the user data directory
     // is unusable: the lock then excludes this process's threads only.
     bool IsInProcess() const { return m_inProcess; }
 
-    // Blocks until this thread holds the lock (recursively). A holder that
-    // died is recovered: the mutex is made consistent and the caller holds
-    // it. A waiter killed on its way in never strands the others: waits run
-    // in short slices that look at the mutex again. Each time this process
-    // takes the lock anew the file is looked at, before its mutex is touched
-    // and again once it is held: a file deleted, replaced or cut short since
-    // it was opened (a user emptying the folder, a cleaning tool) is opened
-    // again by its name, so that this process shares the file every other
-    // one opens now, and a file cut short is never touched (its pages are
-    // gone). When no file can be opened again, one that was deleted whole
-    // stays in use. Three system calls a hold beside the mutex's. False
-    // (printed) when not created or the mutex failed.
+    // Waits until this thread holds the lock (recursively). Across processes
+    // it is a lock the kernel holds on the open file, not on its bytes: it
+    // ends with the holder's process, and a file cut short, replaced by a
+    // copy or deleted can neither fault a process nor carry a hold. Each
+    // time this process takes the lock anew the name is looked at once it
+    // is held: a file deleted or replaced since it was opened (a user
+    // emptying the folder, a backup put back) is let go and the one the name
+    // holds now is taken instead, so that this process shares the file
+    // every other one opens now. When no file can be opened again, one that
+    // was deleted whole stays in use. False (printed) when not created, the
+    // file refuses the lock, or another process held it past the wait limit
+    // (kDefaultWaitLimitMs; kStuckWaitMs after a wait that gave up, see
+    // there): the caller goes on without it or fails.
     bool Lock();
     // When the calling thread holds the lock: the wall-clock time (coarse,
     // as file times are stamped) at which its outermost hold began. A file
@@ -91,65 +101,80 @@ public:
     // The name is not kept in wide form.
     const wchar_t* GetName() const { return L""; }
     const char* GetFilePath() const { return m_path; }
+    // The wait limit of every lock of this process, in milliseconds (tests
+    // shorten it; it also forgets the last wait that gave up). Not below 1.
+    static void SetWaitLimitMs(int ms);
 
     // Any thread, never waits for the lock: `bytes` of the shared bytes from
-    // `offset`, as the file holds them now (read, not mapped: a file cut
-    // short gives an error, never a fault). *opened (may be null): how often
-    // the lock file was opened again since Create. False when not created,
-    // out of range, or the file no longer holds them.
-    bool ReadShared(size_t offset, void* out, size_t bytes, uint64_t* opened = nullptr) const;
+    // `offset`, as the file the name holds now holds them (read, never
+    // mapped: a file cut short gives false, never a fault), so that a file
+    // removed or replaced is seen before this process next takes the lock.
+    // *files (may be null): how often the file read from changed since
+    // Create (another file under the name, or one cut short and made whole
+    // again): a count read from another file goes on from no earlier value.
+    // False when not created, out of range, or the file no longer holds them.
+    bool ReadShared(size_t offset, void* out, size_t bytes, uint64_t* files = nullptr) const;
     // The calling thread holds the lock: adds `delta` to the 8-byte count at
-    // `offset` of the shared bytes, atomically for the readers. False when
-    // not held, out of range or misaligned, or the file was cut short.
+    // `offset` of the shared bytes (a file cut short is made whole first).
+    // False when not held, out of range or misaligned, or the file cannot
+    // be read or written.
     bool AddShared(size_t offset, uint64_t delta);
 
     using t_locker = t_heldLock<t_processLock>;
 
 private:
-    // One opened lock file: its mapping (the mutex first) and descriptor.
+    // One opened lock file, known by its device and inode.
     struct t_file {
-        pthread_mutex_t* mutex = nullptr;
         int fd = -1;  // -1 for an in-process lock
         dev_t dev = 0;
         ino_t ino = 0;
+        pid_t pid = 0;  // the process that opened it
     };
 
     bool OpenOrBuild(t_file& out);
     bool CreateInProcess(const char* name);
-    void* MapExisting(int fd);
-    // Puts a fresh lock file in place of the one identified by dev/ino.
-    bool ReplaceFile(dev_t dev, ino_t ino);
     bool SetAside();
-    void Release(t_file& file);
-    // The holder of m_local: the process-shared mutex, from a file that is
-    // whole and still the one the name holds.
-    bool TakeFileMutex();
-    // The holder of m_local: the mapped file still holds every byte; the
-    // name holds that file now, whole.
-    bool FileWhole() const;
+    // The holder of m_local: the file lock on the file in use, waited for
+    // until `deadline` (CLOCK_MONOTONIC). 0, ETIMEDOUT or the errno.
+    int WaitForFileLock(const struct timespec& deadline);
+    void UnlockFile();
+    // The holder of m_local: takes the file lock on the file the name holds.
+    bool TakeFileLock();
+    // The holder of the file lock: gives a file cut short its length back
+    // (a fresh mutex where its mutex went, the shared bytes zero).
+    bool MendLocked();
     bool FileStillNamed() const;
-    // The holder of m_local, not holding the file's mutex: the file the name
+    // The holder of m_local, not holding the file lock: the file the name
     // holds now replaces the one in use. False (the old one kept) when none
     // can be opened.
     bool Reopen();
-    int WaitForMutex();
 
     t_file m_file;  // changed by the holder of m_local, under m_fileGuard
-    size_t m_bytes = sizeof(pthread_mutex_t);  // of the file: the mutex and the shared bytes
+    size_t m_bytes = sizeof(pthread_mutex_t);  // of the file: the mutex's room and the shared bytes
     std::atomic<bool> m_created{false};
     bool m_inProcess = false;
     char m_path[kPathBufBytes] = {};  // the lock file, multibyte
     uint32_t m_type = 0;              // kept for callers, not interpreted
-    // This process's threads, one at a time: taken before the file's mutex,
+    // This process's threads, one at a time: taken before the file lock,
     // which is taken once per outermost hold.
     std::recursive_mutex m_local;
-    mutable std::mutex m_fileGuard;       // m_file, for those who do not hold m_local
-    std::atomic<uint64_t> m_reopened{0};  // files opened again since Create
-    bool m_reopenFailTold = false;        // holder of m_local
-    std::atomic<int> m_holds{0};          // recursion depth held by this process
-    std::atomic<int> m_waiters{0};        // threads waiting for m_local
-    std::atomic<pthread_t> m_owner{};     // valid while m_holds > 0
-    struct timespec m_heldSince = {};     // set by the owner when its hold begins
+    mutable std::mutex m_fileGuard;  // the fields below, and m_file for readers
+    // A file the name holds that is not (yet) the one in use, opened to read
+    // the shared bytes from.
+    mutable t_file m_peek;
+    mutable dev_t m_readDev = 0;  // the file the shared bytes were last read from
+    mutable ino_t m_readIno = 0;
+    mutable bool m_readValid = false;          // a value was read from it
+    mutable bool m_readShort = false;          // it was found cut short since
+    mutable uint64_t m_files = 0;              // see ReadShared
+    uint8_t m_ownBytes[kMaxSharedBytes] = {};  // the shared bytes of an in-process lock
+    bool m_reopenFailTold = false;             // holder of m_local
+    std::atomic<bool> m_stuck{false};          // the last wait gave up
+    std::atomic<bool> m_lockless{false};       // the file system refused file locks
+    std::atomic<int> m_holds{0};               // recursion depth held by this process
+    std::atomic<int> m_waiters{0};             // threads waiting for m_local
+    std::atomic<pthread_t> m_owner{};          // valid while m_holds > 0
+    struct timespec m_heldSince = {};          // set by the owner when its hold begins
 };
 
 class t_recursiveLock {
@@ -177,6 +202,12 @@ private:
     bool m_initialised = false;
     uint32_t m_type = 0;  // kept for callers, not interpreted
 };
+
+// A lock that exists but was not taken (another process held it past the
+// wait): what needs it is refused rather than done without it.
+inline bool Refused(const t_processLock& lock, const t_processLock::t_locker& held) {
+    return lock.IsCreated() && !held.IsHeld();
+}
 
 // The kernel dictionary lock "ImeKernel_DictLocker" (type 1), taken by the
 // kernel entry layer around every change of a dictionary.

@@ -543,6 +543,7 @@ void DeleteUsrDictFile() {
     const t_pathName p(target.c_str());
     {
         t_entryFileLock lock(GetUsrDictInstance());
+        if (lock.Refused()) return;
         if (!PathIsFile(p)) {
             GetUsrDictInstance().IncreaseVersion();
             return;
@@ -571,6 +572,7 @@ int GetUsrDictWordCount(const wchar_t* path, int check) {
 bool ReconvertWithLimit(const wchar_t* path, int32_t limit) {
     // Read, trimmed and written back as one step against other writers.
     t_entryFileLock lock(GetUsrDictInstance());
+    if (lock.Refused()) return false;
     t_usrDictV3Core local;
     return local.AttachFile(path) && local.TrimToLimit(limit) && local.SaveToFile(path, 0);
 }
@@ -590,7 +592,8 @@ bool SaveUsrDictCopy(const wchar_t* path, const wchar_t* copyPath) {
     // The copy is taken under the same lock as the save, so it is the file
     // just written, not a later save of another process half-way.
     t_entryFileLock lock(live);
-    return SaveLiveUsrDict(live, path) && PathCopyFile(t_pathName(path), t_pathName(copyPath));
+    return !lock.Refused() && SaveLiveUsrDict(live, path) &&
+           PathCopyFile(t_pathName(path), t_pathName(copyPath));
 }
 
 namespace {

@@ -264,6 +264,7 @@ int ImportWordsIntoUsrDict(const wchar_t* dictPath, const wchar_t* listPath,
     if (!dictPath || !dictPath[0] || !listPath) return 0;
     // Read, merged and written back as one step against other writers.
     t_entryFileLock lock(GetUsrDictInstance());
+    if (lock.Refused()) return 0;
     t_usrDictV3Core dict;
     // A missing dictionary starts empty in memory; the file appears only
     // with the final save.

@@ -223,6 +223,43 @@ vetra_e2e(DBusRemovalAndRestoreInAnotherFcitxAreSeenAtOnce
         --on-second ${again} type ni cands expect-first 你 key Escape
         --on-first ${again} ${vetrapy} UsrDictRestore s:@HOME@/b.bin
         --on-second ${again} type ni cands expect-first 泥)
+# The lock files emptied, cut short or replaced by copies taken while held
+# (every one of ~/.vetrainput), or the count's file removed, while two fcitx
+# of one HOME run and the second types: neither dies nor stops answering
+# keys; a removal and a restore in the first are seen by the second at its
+# next conversion, and 泥 lasts over a restart of both. Each used to stop
+# the second (a held copy: it waited for good at its next lock, keys
+# unanswered), or leave it reading the removed count, offering the removed 泥.
+set(lock_dir @HOME@/.vetrainput)
+foreach(act "Removed|remove ${lock_dir}/ImeKernel_UsrDictChanges" "CutToNothing|cut-files ${lock_dir} 0"
+            "CutShort|cut-files ${lock_dir} 20" "ReplacedByHeldCopies|held-copies ${lock_dir}")
+  string(REPLACE "|" ";" act "${act}")
+  list(POP_FRONT act what)
+  separate_arguments(act)
+  vetra_e2e(DBusLockFiles${what}BesideTwoFcitx
+    RUN ${ime_run} --expect-log "^REPLY\ttrue\t1$" --expect-log "^REPLY\ttrue$"
+    DRIVE ${learn_ni} ${vetrapy} UsrDictBackup s:@HOME@/b.bin
+          --on-second ${again} type ni cands expect-first 泥 key Escape ${act}
+          type ni cands choose 泥 expect-commit 泥 type ni cands expect-first 泥 key Escape
+          --on-first ${again} type ni cands expect-first 泥 key Escape ${vetrapy} UsrDictRemove
+          --on-second ${again} type ni cands expect-first 你 key Escape
+          --on-first ${again} ${vetrapy} UsrDictRestore s:@HOME@/b.bin
+          --on-second ${again} type ni cands expect-first 泥 key Escape --restart ${again}
+          type ni cands expect-first 泥 key Escape
+          --on-first ${again} type ni cands expect-first 泥)
+endforeach()
+# A process that holds every lock of ~/.vetrainput and never lets go (one
+# stopped midway): a learning waits for it 5 s once, then keys are answered
+# at once, a save included; a removal answers false with nothing done; and
+# once the holder is gone, the words learned meanwhile are saved and kept
+# over a restart. Each lock used to be waited for without end.
+vetra_e2e(DBusLocksHeldByAStuckProcessHoldNoKeyUp
+  RUN ${ime_run} --expect-log "^REPLY\tfalse$"
+  DRIVE --timeout 30000 ${learn_ni} hold-locks @HOME@/.vetrainput
+        type hao cands choose 号 expect-commit 号 expect-keys-under 8000 sleep 2000
+        type nihaonihao key Escape type hao cands choose 号 expect-commit 号 sleep 2000
+        type nihaonihao key Escape expect-keys-under ${key_bound} ${vetrapy} UsrDictRemove release-locks
+        --restart ${again} type ni cands expect-first 泥 key Escape type hao cands expect-first 号)
 # A backup never replaces the system's own files: a lock file (two fcitx of
 # the user then no longer excluded each other), a new name in the lock
 # folder, the live user dictionary, the key map, the version file and the

@@ -68,4 +68,49 @@ TEST_F(ChangeCountTest, AnotherProcessesChangeMovesTheMark) {
     }
 }
 
+// The count's file removed, or replaced by a copy, while this process only
+// reads the count (it types and never takes the lock): a removal another
+// process counts in the file the name holds now is seen at the next read,
+// as a replacement (so the words learned here are not put back onto the
+// emptied dictionary), and the changes after it one by one. The count used
+// to be read from the removed file for good.
+TEST_F(ChangeCountTest, ACountFileRemovedOrReplacedIsReadThroughItsName) {
+    const struct {
+        const char* name;
+        bool (*act)(const std::string&);
+    } cases[] = {
+        {"Removed", [](const std::string& p) { return unlink(p.c_str()) == 0; }},
+        {"ReplacedByACopy",
+         [](const std::string& p) {
+             return WriteFileBytes(p + ".copy", ReadFileBytes(p)) &&
+                    rename((p + ".copy").c_str(), p.c_str()) == 0;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring name = Widen(c.name);
+        t_changeCount count;
+        ASSERT_TRUE(count.Create(name.c_str()));
+        const uint64_t before = count.Others();
+        EXPECT_FALSE(count.MovedSinceLastLook());
+        ASSERT_TRUE(c.act(home.DataDir() + "/" + c.name));
+        const auto changeElsewhere = [&](bool replaces) {
+            return WaitChild(ForkChild([&] {
+                                 t_changeCount other;
+                                 if (!other.Create(name.c_str())) return 1;
+                                 t_processLock::t_locker lock(other.Lock());
+                                 other.Add(replaces);
+                                 return 0;
+                             }),
+                             15000);
+        };
+        ASSERT_EQ(0, changeElsewhere(true));
+        EXPECT_TRUE(count.MovedSinceLastLook());
+        EXPECT_NE(t_changeCount::Replacements(before), t_changeCount::Replacements(count.Others()));
+        const uint64_t then = count.Others();
+        ASSERT_EQ(0, changeElsewhere(false));
+        EXPECT_EQ(then + 1, count.Others());
+    }
+}
+
 }  // namespace

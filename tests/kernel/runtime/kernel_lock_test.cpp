@@ -103,6 +103,147 @@ TEST_F(ProcessLockTest, ALockFileRemovedOrCutShortIsOpenedAgain) {
     }
 }
 
+// True when a process that holds `name` keeps another one out until it
+// lets go, and that one then gets in.
+bool ExcludesAnotherProcess(const std::wstring& name) {
+    t_processLock mine;
+    if (!mine.Create(name.c_str(), 5, 8) || !mine.Lock()) return false;
+    int acquired[2];
+    if (pipe(acquired) != 0) return false;
+    const pid_t pid = ForkChild([&] {
+        close(acquired[0]);
+        t_processLock other;
+        if (!other.Create(name.c_str(), 5, 8) || !other.Lock()) return 1;
+        if (write(acquired[1], "x", 1) != 1) return 2;
+        return other.Unlock() ? 0 : 3;
+    });
+    close(acquired[1]);
+    const bool kept = !ReadByteWithin(acquired[0], 300);
+    mine.Unlock();
+    const bool got = ReadByteWithin(acquired[0], kWaitMs);
+    close(acquired[0]);
+    return WaitChild(pid, kWaitMs) == 0 && kept && got;
+}
+
+// A lock file cut to nothing, cut short (its count gone) or replaced by a
+// copy taken while it was held, while one process holds the lock and
+// another waits for it: neither dies, the waiter gets in once the holder
+// lets go, both lock again, the next process starts and they exclude each
+// other as before. The processes used to fault (SIGBUS in the wait or at
+// the release, SIGSEGV at the next lock: the mutex's pages were gone) or,
+// with the copy, wait for good on a mutex that nobody would let go.
+TEST_F(ProcessLockTest, ALockFileCutOrReplacedWhileHeldAndAwaitedHarmsNobody) {
+    const struct {
+        const char* name;
+        bool (*act)(const std::string&);
+    } cases[] = {
+        {"CutToNothing", [](const std::string& p) { return truncate(p.c_str(), 0) == 0; }},
+        {"CutShort",
+         [](const std::string& p) { return truncate(p.c_str(), sizeof(pthread_mutex_t)) == 0; }},
+        {"ReplacedByAHeldCopy",
+         [](const std::string& p) {
+             return WriteFileBytes(p + ".copy", ReadFileBytes(p)) &&
+                    rename((p + ".copy").c_str(), p.c_str()) == 0;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring name = Widen(c.name);
+        int held[2], go[2], ready[2], got[2];
+        ASSERT_EQ(0, pipe(held));
+        ASSERT_EQ(0, pipe(go));
+        ASSERT_EQ(0, pipe(ready));
+        ASSERT_EQ(0, pipe(got));
+        const pid_t holder = ForkChild([&] {
+            t_processLock a;
+            if (!a.Create(name.c_str(), 5, 8) || !a.Lock() || !a.AddShared(0, 1)) return 1;
+            if (write(held[1], "x", 1) != 1) return 2;
+            char x;
+            if (read(go[0], &x, 1) != 1) return 3;
+            a.AddShared(0, 1);
+            a.Unlock();
+            if (!a.Lock()) return 4;
+            a.Unlock();
+            return 0;
+        });
+        ASSERT_TRUE(ReadByteWithin(held[0], kWaitMs));
+        const pid_t waiter = ForkChild([&] {
+            t_processLock b;
+            if (!b.Create(name.c_str(), 5, 8) || write(ready[1], "x", 1) != 1) return 1;
+            if (!b.Lock()) return 2;
+            if (write(got[1], "x", 1) != 1) return 3;
+            b.Unlock();
+            if (!b.Lock()) return 4;
+            b.Unlock();
+            return 0;
+        });
+        ASSERT_TRUE(ReadByteWithin(ready[0], kWaitMs));
+        EXPECT_FALSE(ReadByteWithin(got[0], 300)) << "the waiter got in while the holder held";
+        ASSERT_TRUE(c.act(home.DataDir() + "/" + c.name));
+        EXPECT_EQ(1, write(go[1], "x", 1));
+        EXPECT_TRUE(ReadByteWithin(got[0], kWaitMs)) << "the waiter never got in";
+        EXPECT_EQ(0, WaitChild(holder, kWaitMs)) << "the holder";
+        EXPECT_EQ(0, WaitChild(waiter, kWaitMs)) << "the waiter";
+        for (int* p : {held, go, ready, got}) {
+            close(p[0]);
+            close(p[1]);
+        }
+        const pid_t next = ForkChild([&] {
+            t_processLock n;
+            return n.Create(name.c_str(), 5, 8) && n.Lock() && n.Unlock() ? 0 : 1;
+        });
+        EXPECT_EQ(0, WaitChild(next, kWaitMs)) << "the next process";
+        EXPECT_TRUE(ExcludesAnotherProcess(name));
+    }
+}
+
+// A holder that is alive but never lets go (stopped, or stuck in a file
+// system that stopped answering) holds a waiter up for the wait limit only;
+// later waits, for that lock or another one it holds, give up at once until
+// the lock is free again, and then it is taken as before. A waiter used to
+// wait for good, and with it every key.
+TEST_F(ProcessLockTest, AStuckHolderHoldsUpAWaiterForALimitedTime) {
+    int held[2];
+    ASSERT_EQ(0, pipe(held));
+    const pid_t holder = ForkChild([&] {
+        t_processLock a, too;
+        if (!a.Create(L"Stuck", 5) || !a.Lock()) return 1;
+        if (!too.Create(L"StuckToo", 5) || !too.Lock()) return 1;
+        if (write(held[1], "x", 1) != 1) return 2;
+        pause();
+        return 0;
+    });
+    ASSERT_TRUE(ReadByteWithin(held[0], kWaitMs));
+    close(held[0]);
+    close(held[1]);
+    t_processLock::SetWaitLimitMs(400);
+    t_processLock b;
+    ASSERT_TRUE(b.Create(L"Stuck", 5));
+    using t_clock = std::chrono::steady_clock;
+    const auto msSince = [](t_clock::time_point t) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(t_clock::now() - t).count();
+    };
+    auto start = t_clock::now();
+    EXPECT_FALSE(b.Lock());
+    EXPECT_GE(msSince(start), 390);
+    EXPECT_LT(msSince(start), 3000);
+    t_processLock too;
+    ASSERT_TRUE(too.Create(L"StuckToo", 5));
+    for (t_processLock* again : {&b, &too}) {
+        start = t_clock::now();
+        EXPECT_FALSE(again->Lock());
+        EXPECT_LT(msSince(start), 300) << "a second wait for the same stuck holder";
+    }
+    kill(holder, SIGKILL);
+    EXPECT_EQ(128 + SIGKILL, WaitChild(holder, kWaitMs));
+    for (t_processLock* again : {&b, &too}) {
+        EXPECT_TRUE(again->Lock());
+        EXPECT_TRUE(again->Unlock());
+    }
+    t_processLock::SetWaitLimitMs(t_processLock::kDefaultWaitLimitMs);
+    EXPECT_TRUE(ExcludesAnotherProcess(L"Stuck"));
+}
+
 // Regression: the mutex in the lock file used to be initialised on every
 // open, so a late opener reset a mutex that another process held and both
 // got in. Eight processes race to create the missing file and then count
