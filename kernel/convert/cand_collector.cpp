@@ -11,6 +11,7 @@
 #include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/name_marks.h"
 #include "kernel/lexicon/cell_dict.h"
+#include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/privilege_dict.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/small_dicts_numeric.h"
@@ -196,6 +197,7 @@ void t_candCollector::CollectAll(const double* probs, bool singleLetter) {
         // arcs must come best first or a good word could be cut off.
         std::stable_sort(arcs, arcs + count,
                          [](const t_wordArc* a, const t_wordArc* b) { return a->prob > b->prob; });
+        if (m_adjust && m_adjust->HasContext()) FindPlainWords(arcs, count);
         if (m_longestEnd == 0) m_longestEnd = uint32_t(e);
         const bool longest = m_longestEnd == uint32_t(e);
         int32_t bestPower = kStartPower;
@@ -259,6 +261,44 @@ void t_candCollector::CollectAll(const double* probs, bool singleLetter) {
     }
 }
 
+void t_candCollector::FindPlainWords(const t_wordArc* const* arcs, int count) {
+    m_plainCount = 0;
+    const t_sysDict* sys = m_dicts.sys;
+    if (!Ready(sys)) return;
+    for (int i = 0; i < count; ++i) {
+        const t_wordArc& arc = *arcs[i];
+        if (arc.source != kArcSourceSystem || !arc.ids) continue;
+        t_plainWord* plain = nullptr;
+        for (int k = 0; k < m_plainCount && !plain; ++k)
+            if (m_plain[k].prob == arc.prob) plain = &m_plain[k];
+        if (!plain) {
+            if (m_plainCount == kMaxPlainWords) continue;
+            plain = &m_plain[m_plainCount++];
+            *plain = t_plainWord();
+            plain->prob = arc.prob;
+        }
+        // A group runs from its cheapest stored cost; a word without
+        // statistics lists dearer than it is stored, never cheaper.
+        uint32_t textOffset = 0, gram = 0;
+        uint16_t cost = 0;
+        uint8_t more = 1;
+        for (uint32_t e = arc.value; more; ++e) {
+            if (!sys->GetWordRecord(e, &textOffset, &cost, &gram, &more) || cost >= plain->cost)
+                break;
+            const t_lstr* text = sys->GetTextAt(textOffset);
+            if (!text || Refused(text)) continue;
+            const int32_t listed = sys->ListCost(cost, gram, LstrGetLength(text));
+            if (listed < plain->cost) *plain = {arc.prob, arc.ids, text, gram, listed};
+        }
+    }
+}
+
+const t_candCollector::t_plainWord* t_candCollector::PlainWordFor(float prob) const {
+    for (int k = 0; k < m_plainCount; ++k)
+        if (m_plain[k].prob == prob && m_plain[k].text) return &m_plain[k];
+    return nullptr;
+}
+
 int t_candCollector::AddSystemWords(const t_wordArc& arc, int end, double prob, int32_t extra,
                                     t_candWord** best, int32_t* bestPower) {
     const t_sysDict* sys = m_dicts.sys;
@@ -267,8 +307,14 @@ int t_candCollector::AddSystemWords(const t_wordArc& arc, int end, double prob, 
     uint32_t textOffset = 0, gram = 0;
     uint16_t cost = 0;
     uint8_t more = 1;
-    if (context && sys->GetWordRecord(arc.value, &textOffset, &cost, &gram, &more))
+    if (context && sys->GetWordRecord(arc.value, &textOffset, &cost, &gram, &more)) {
         m_adjust->ComputeSystem(arc, gram);
+        if (const t_plainWord* plain = PlainWordFor(arc.prob)) {
+            const int64_t net = plain->gram ? GramGetUnigramFreq(sys->GetGram(), plain->gram)
+                                            : int64_t(plain->cost) - sys->GetNetOfPath();
+            m_adjust->SetPlainWord(plain->ids, plain->text, plain->gram, net);
+        }
+    }
     const bool oneLetter = LstrGetLength(arc.ids) == 1 && m_dicts.py &&
                            m_dicts.py->IsLetterId(int16_t(LstrGetUnit(arc.ids, 0)));
     int added = 0;
@@ -430,7 +476,7 @@ int t_candCollector::AddUserWords(const t_wordArc& arc, int end, double prob, t_
             w->orderNumber = combined;
             w->adjustFlags = kAdjustPlainUser;
             if (context && !(flags[k] & kUsrFlagNoHistory))
-                m_adjust->ComputeInputHistory(w, combined, extras[k], prob);
+                m_adjust->ComputeInputHistory(w, combined, extras[k], prob, freqs[k]);
             if (flags[k] & kUsrFlagDemoted) {
                 w->kind = kCandKindScored;
                 w->adjustFlags = 0;

@@ -143,6 +143,18 @@ private:
     int Offer(t_candWord* w, double p);
     void Debug(t_candWord* w, const wchar_t* label, int32_t a, int32_t b);
     bool IsRealWord(const t_wordArc& arc) const;
+    // The likeliest system word (the lowest list cost) of the arcs that end
+    // at one place, per arc probability: what leads there when the word
+    // before raises nothing.
+    struct t_plainWord {
+        float prob = 0;
+        const t_lstr* ids = nullptr;
+        const t_lstr* text = nullptr;
+        uint32_t gram = 0;
+        int32_t cost = INT32_MAX;
+    };
+    void FindPlainWords(const t_wordArc* const* arcs, int count);
+    const t_plainWord* PlainWordFor(float prob) const;
 
     t_scopeHeap* m_arena;
     t_convertDicts m_dicts;
@@ -174,4 +186,7 @@ private:
     int32_t m_lowestPower = kNoLowestPower;
     static constexpr int32_t kNoLowestPower = 10000;
     uint32_t m_endCount = 0;
+    static constexpr int kMaxPlainWords = 16;
+    t_plainWord m_plain[kMaxPlainWords];
+    int m_plainCount = 0;
 };

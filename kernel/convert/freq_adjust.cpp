@@ -141,12 +141,46 @@ void t_freqAdjust::ComputeSystem(const t_wordArc& arc, uint32_t firstGram) {
     systemBudget = userBudget = 0;
     if (!HasContext()) return;
     threshold = contextUnigrams[0] + GramGetUnigramFreq(GramOf(src.sys), firstGram) + 250;
-    firstUnpaired = UnpairedOrder(firstGram);
+    plainOrder = UnpairedOrder(firstGram);  // until the caller names the likeliest word
     const uint32_t bytes = LstrGetByteLength(contextText) + LstrGetByteLength(arc.ids);
     userBudget = contextText && bytes < 11 ? kBudget : 0;
     bool anyId = false;
     for (int32_t id : ids) anyId |= id >= 1;
     systemBudget = anyId && (arc.syllables != 1 || NearOne(arc.prob, 0.0001)) ? kBudget : 0;
+}
+
+void t_freqAdjust::SetPlainWord(const t_lstr* wordIds, const t_lstr* text, uint32_t gram,
+                                int64_t wordNet) {
+    const t_gramInfo* g = GramOf(src.sys);
+    const int32_t pairId = PairId();
+    const int64_t cap =
+        pairId > 0 && g ? GramGetPairCap(g, uint32_t(pairId)) : int64_t(n_gram::kNeutral);
+    plainOrder = gram || wordNet > 0 ? -(cap + wordNet) : UnpairedOrder(gram);
+    int64_t parts = 0, read = 0;
+    if (ComposedCost(wordIds, text, &parts) && ImpliedOrder(parts, wordNet, &read))
+        plainOrder = std::max(plainOrder, read);
+}
+
+bool t_freqAdjust::SplitsTypedSyllable(const t_candWord* w) const {
+    const t_lstr* ends = w ? w->segmentList : nullptr;
+    const uint32_t n = ends ? LstrGetLength(ends) : 0;
+    if (!input || !src.py || n < 2 || !w->syllableIds || LstrGetLength(w->syllableIds) != n)
+        return false;
+    for (uint32_t i = 0; i + 1 < n; ++i) {
+        const uint32_t from = i == 0 ? 0 : LstrGetUnit(ends, i - 1);
+        const uint32_t to = LstrGetUnit(ends, i + 1);
+        // Keys of two syllables typed without a separator that spell one.
+        wchar_t keys[8];
+        if (to <= from || to - from >= 8 || to > uint32_t(inputLength)) continue;
+        bool letters = true;
+        for (uint32_t k = from; k < to; ++k) {
+            keys[k - from] = input[k];
+            letters = letters && input[k] >= L'a' && input[k] <= L'z';
+        }
+        keys[to - from] = 0;
+        if (letters && src.py->GetSyllableId(keys) >= 0) return true;
+    }
+    return false;
 }
 
 int t_freqAdjust::ComputeCacheAdjust(const t_lstr* wordIds, const t_lstr* text, bool allowBigram,
@@ -286,26 +320,35 @@ bool t_freqAdjust::ComposedCost(const t_lstr* wordIds, const t_lstr* text, int64
     return *cost != INT64_MAX;
 }
 
-bool t_freqAdjust::ImpliedOrder(int64_t follow, int64_t wordNet, int64_t* order) const {
+bool t_freqAdjust::ImpliedOrder(int64_t follow, int64_t wordNet, int64_t* order,
+                                bool unseen) const {
     const t_gramInfo* g = GramOf(src.sys);
     if (!g) return false;
     const int32_t pairId = PairId();
     const int64_t cap = pairId > 0 ? GramGetPairCap(g, uint32_t(pairId)) : n_gram::kNeutral;
-    const int64_t score = kPairBase + follow - (wordNet + src.sys->GetNetOfPath());
+    // A continuation the model's pairs never saw (it keeps the joined word
+    // as one unit) lies within what its back-off leaves for such: it reads
+    // as the cap does, refined by how much likelier the joined word makes
+    // this word than its unigram does, at that price, not a class's.
+    const int64_t score = (unseen ? cap : kPairBase) + follow - (wordNet + src.sys->GetNetOfPath());
     int64_t nearest = n_gram::kClassScores[0];
-    for (int32_t c : n_gram::kClassScores)
-        if (std::llabs(score - c) < std::llabs(score - nearest)) nearest = c;
-    // As the data build stores a pair: its class, read under the cap, and
-    // left out when the cap alone is as near. So the word is never raised
-    // beyond the strongest pair by how common the word it makes is.
+    if (unseen)
+        nearest = std::max<int64_t>(score, nearest);
+    else
+        for (int32_t c : n_gram::kClassScores)
+            if (std::llabs(score - c) < std::llabs(score - nearest)) nearest = c;
+    // As the data build stores a pair: above the lowest class, read under
+    // the cap, and left out when the cap alone is as near. So the word is
+    // never raised beyond the strongest pair by how common the word it
+    // makes is.
     const int64_t stored = std::min(cap, nearest);
     if (std::llabs(score - stored) >= std::llabs(score - cap)) return false;
     *order = -(stored + wordNet);
     return true;
 }
 
-bool t_freqAdjust::ReadingOrder(const t_lstr* wordIds, const t_lstr* text, int64_t wordNet,
-                                const int32_t* joined, int64_t* order) const {
+bool t_freqAdjust::ReadingOrder(const t_lstr* text, int64_t wordNet, const int32_t* joined,
+                                int64_t* order) const {
     bool any = false;
     int64_t found = 0;
     if (joined && contextNet >= 0) {
@@ -320,16 +363,10 @@ bool t_freqAdjust::ReadingOrder(const t_lstr* wordIds, const t_lstr* text, int64
         if (LstrGetLength(contextText) == 1 && LstrGetLength(text) == 1) {
             *order = -follow;
             any = true;
-        } else if (ImpliedOrder(follow, wordNet, &found)) {
+        } else if (ImpliedOrder(follow, wordNet, &found, true)) {
             *order = found;
             any = true;
         }
-    }
-    int64_t parts = 0;
-    if (ComposedCost(wordIds, text, &parts) && ImpliedOrder(parts, wordNet, &found) &&
-        (!any || found > *order)) {
-        *order = found;
-        any = true;
     }
     return any;
 }
@@ -345,7 +382,8 @@ int64_t t_freqAdjust::UnpairedOrder(uint32_t gram) const {
     return -int64_t(cap) - GramGetUnigramFreq(g, gram);
 }
 
-int64_t t_freqAdjust::FollowOrder(const t_lstr* wordIds, const t_lstr* text, uint32_t gram) const {
+int64_t t_freqAdjust::FollowOrder(const t_lstr* wordIds, const t_lstr* text, uint32_t gram,
+                                  bool split) const {
     int64_t order = kUnpairedOrder;
     const int32_t pairId = PairId();
     const t_gramInfo* g = GramOf(src.sys);
@@ -357,10 +395,9 @@ int64_t t_freqAdjust::FollowOrder(const t_lstr* wordIds, const t_lstr* text, uin
         order = found ? -int64_t(b) - GramGetUnigramFreq(g, gram) : UnpairedOrder(gram);
     }
     int32_t joined = 0;
-    const bool makesWord = JoinedWordCost(wordIds, text, &joined);
     int64_t read = 0;
-    if (ReadingOrder(wordIds, text, GramGetUnigramFreq(g, gram), makesWord ? &joined : nullptr,
-                     &read))
+    if (!split && JoinedWordCost(wordIds, text, &joined) &&
+        ReadingOrder(text, GramGetUnigramFreq(g, gram), &joined, &read))
         order = std::max(order, read);
     return order;
 }
@@ -394,19 +431,29 @@ bool t_freqAdjust::DemoteRecent(t_candWord* w) const {
     return true;
 }
 
-int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, double p) {
+int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, double p, int32_t uses) {
     if (DemoteRecent(w)) return 1;
     const int syllables = LstrGetLength(w->syllableIds);
     const int64_t h = s / 2;
     const uint32_t bytes = LstrGetByteLength(contextText) + LstrGetByteLength(w->syllableIds);
     // After a word, a user word stands on the scale of the system words that
-    // word raises (how well it follows the word, minus a cost), its use
-    // added: a word chosen once does not outweigh the word before, a word
-    // chosen often does. Without one, its use alone orders it.
+    // word raises (how well it follows the word, minus a cost). Its use
+    // lifts it where the word before leaves it to its unigram (its
+    // back-off); a stored pair or joined word keeps its own price, so a
+    // word chosen alone does not outweigh what the word before says for
+    // another (可能 then xiang stays 想 after 向 was chosen once alone).
+    // Without a word before, its use alone orders it.
     const bool scaled = HasContext();
-    const int64_t learned = scaled ? FollowOrder(w->syllableIds, w->text, uint32_t(w->frequency)) +
-                                         LearnedBonus(int64_t(f) + s)
-                                   : int64_t(f) + s;
+    int64_t learned = int64_t(f) + s;
+    if (scaled) {
+        const uint32_t gram = uint32_t(w->frequency);
+        const int64_t backoff =
+            gram && PairId() > 0 && GramOf(src.sys) ? UnpairedOrder(gram) : kUnpairedOrder;
+        // Its frequency, not its weight: the weight curve lifts a word just
+        // used towards many times the average, and one choice is one.
+        learned = std::max(FollowOrder(w->syllableIds, w->text, gram, SplitsTypedSyllable(w)),
+                           backoff + LearnedBonus(int64_t(uses >= 0 ? uses : f) + s));
+    }
     // A word the user typed right after this word before follows it as the
     // user writes, above the words the statistics raise (工作 then 是,
     // chosen once, is first after 工作 the next time).
@@ -503,11 +550,10 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
         pairOrder = -int64_t(b) - u;
     }
     // Where the statistics hold no pair because the word before and this
-    // one make a word (特别是), or read this word as its parts (我 不 是 for
-    // 不是), those stand for the pair, priced as the pair the data build
-    // would store. Such a reading goes above the words left where they are
-    // only when it follows better than the likeliest of them would (its
-    // unigram at the word before's cap), and better than its own pair.
+    // one make a word (特别是), that word stands for the pair, priced as the
+    // pair the data build would store. Such a reading goes above the words
+    // left where they are only when it follows better than the likeliest
+    // of them would (plainOrder), and better than its own pair.
     int32_t joined = 0;
     bool makesWord = false;
     if (contextText && userBudget > 0 && gatesOk) {
@@ -524,17 +570,17 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
     }
     const int64_t wordNet = gram ? u : int64_t(power) - (src.sys ? src.sys->GetNetOfPath() : 0);
     int64_t read = 0;
-    if (gatesOk && (makesWord || systemBudget > 0) &&
-        ReadingOrder(w->syllableIds, w->text, wordNet, makesWord ? &joined : nullptr, &read) &&
-        read > firstUnpaired && (!paired || read > pairOrder)) {
-        --(makesWord && userBudget > 0 ? userBudget : systemBudget);
+    if (gatesOk && makesWord && !SplitsTypedSyllable(w) &&
+        ReadingOrder(w->text, wordNet, &joined, &read) && read > plainOrder &&
+        (!paired || read > pairOrder)) {
+        --(userBudget > 0 ? userBudget : systemBudget);
         return raise(kAdjustComposedSystem, read);
     }
     // A stored pair raises the word only where it follows better than the
-    // likeliest word left where it is would (its unigram at the word
-    // before's cap): the weak pair of a rare character (所以 试) does not
-    // put it over the common one the statistics prefer there (是).
-    if (paired && pairOrder >= firstUnpaired) {
+    // likeliest word left where it is would (plainOrder): the weak pair of
+    // a rare character (所以 试, 我 不时) does not put it over the common
+    // one the statistics prefer there (是, 不是).
+    if (paired && pairOrder >= plainOrder) {
         --systemBudget;
         return raise(kAdjustPairBigram, pairOrder);
     }

@@ -57,11 +57,11 @@ struct t_adjustSources {
 
 struct t_freqAdjust {
     static constexpr int32_t kBudget = 10;
-    // The use of a user word beside a word before, in cost units:
-    // kLearnedStep for each doubling of its weight past kLearnedUnit times
-    // the weight of the user dictionary's average word (a word chosen about
-    // four times), so one choice moves it some and the scale holds however
-    // large the dictionary grows.
+    // The use of a user word beside a word before, in cost units, on its
+    // back-off reading: kLearnedStep for each doubling of its frequency past
+    // kLearnedUnit times the frequency of the user dictionary's average
+    // word (a word chosen about four times), so one choice moves it some
+    // and the scale holds however large the dictionary grows.
     static constexpr double kLearnedStep = 150.0;
     static constexpr double kLearnedUnit = 4.0;
     // Where a user word stands beside a word before when the statistics do
@@ -88,10 +88,16 @@ struct t_freqAdjust {
     // The word before's cost on the scale of the unigram records (from its
     // dictionary record; -1 when the system words do not hold it).
     int32_t contextNet = -1;
-    int64_t firstUnpaired = INT64_MIN;  // UnpairedOrder of the arc's first word
+    // Where the likeliest word of the arc's input stands after the word
+    // before when nothing raises it (SetPlainWord): a raise goes above it
+    // only from a better order.
+    int64_t plainOrder = INT64_MIN;
     uint8_t mode = 0;
+    // The typed input, to tell a syllable typed whole from two typed apart.
+    const wchar_t* input = nullptr;
+    int32_t inputLength = 0;
     int32_t userScale = 1048576;
-    int32_t userAverage = 1;  // the weight of the user dictionary's average word
+    int32_t userAverage = 1;  // the frequency of the user dictionary's average word
     int32_t userSize = 0;
     const wchar_t* recentText = nullptr;  // the text committed lately, oldest first
     int32_t recentLength = 0;             // trailing characters of it compared with a candidate
@@ -111,6 +117,17 @@ struct t_freqAdjust {
     // The gates of one arc of system words (firstGram: the gram id of the
     // group's first entry).
     void ComputeSystem(const t_wordArc& arc, uint32_t firstGram);
+    // The likeliest word of the arcs that end where this one does at its
+    // probability (its syllables, text, gram id, 0 when none, and cost on
+    // the scale of the unigram records): what leads when the word before
+    // raises nothing. It stands at the better of the word before's cap
+    // with its unigram and its reading through its parts (我 不 是 for 不是,
+    // which the model's text mostly splits); sets plainOrder.
+    void SetPlainWord(const t_lstr* ids, const t_lstr* text, uint32_t gram, int64_t wordNet);
+    // Whether the word reads a syllable typed whole (ao, jie, xian) as two of
+    // its syllables (啊哦, 极恶, 西安): only the statistics' own pair may
+    // raise such a reading after the word before.
+    bool SplitsTypedSyllable(const t_candWord* w) const;
 
     // The continuations of the word before (filled for the candidate's
     // syllables), then the pair with the preceding word, then the joined
@@ -137,14 +154,19 @@ struct t_freqAdjust {
     // stands after the word before when the statistics price it there at
     // `follow` otherwise than by a stored pair (the word the two make, the
     // path through its parts): as the pair the data build would store for
-    // that price, rounded to its class. False when the build would leave
-    // that pair out (it reads as the word before's cap).
-    bool ImpliedOrder(int64_t follow, int64_t wordNet, int64_t* order) const;
-    // The best order the word has through the word it makes with the word
-    // before (joined: that word's cost, when known; after one character
-    // and for one, that cost beyond the word before's) and through its
-    // parts (ImpliedOrder); false when neither gives one.
-    bool ReadingOrder(const t_lstr* ids, const t_lstr* text, int64_t wordNet, const int32_t* joined,
+    // that price, rounded to its class. With unseen (the word the two make,
+    // a continuation the model's pairs never saw): read within the word
+    // before's back-off, from its cap, at its price above the lowest class.
+    // False when the build would leave that pair out (it reads as the word
+    // before's cap).
+    bool ImpliedOrder(int64_t follow, int64_t wordNet, int64_t* order, bool unseen = false) const;
+    // The order the word has through the word it makes with the word
+    // before (joined: that word's cost; after one character and for one,
+    // that cost beyond the word before's); false when it makes none or the
+    // build would store no pair for it. A reading through the word's parts
+    // never stands for a pair: a composition of common characters (一 事,
+    // 是 是) follows almost any word.
+    bool ReadingOrder(const t_lstr* text, int64_t wordNet, const int32_t* joined,
                       int64_t* order) const;
     // The gram id the candidate pairs with: the two last words joined when
     // they make a system word, else the word before (0 after a number).
@@ -157,17 +179,21 @@ struct t_freqAdjust {
     // statistics do not know it) follows the word before, on the scale of
     // the raised system words: minus a stored pair's score and the word's
     // unigram, else UnpairedOrder (kUnpairedOrder when either has no gram
-    // id), or ReadingOrder when that is higher.
-    int64_t FollowOrder(const t_lstr* ids, const t_lstr* text, uint32_t gram) const;
-    // The learned part of a user word's order beside a word before.
+    // id), or ReadingOrder when that is higher (not for a word that splits
+    // a syllable typed whole, split true).
+    int64_t FollowOrder(const t_lstr* ids, const t_lstr* text, uint32_t gram,
+                        bool split = false) const;
+    // What its use adds to a user word's back-off reading beside a word
+    // before.
     int64_t LearnedBonus(int64_t uses) const;
     // Whether the user has typed the word (syllables, text) right after
     // the word before: the two commits joined are a word of the user
     // dictionary, learned so.
     bool UserTypedAfter(const t_lstr* ids, const t_lstr* text) const;
-    // A user word of frequency f and secondary count s read at probability
+    // A user word of weight f (its frequency as the weight curve ages it),
+    // secondary count s and frequency uses (below 0: f) read at probability
     // p; sets the order number and adjust flags. 1 when it raised the word.
-    int ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, double p);
+    int ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, double p, int32_t uses = -1);
     // A system word (its dictionary entry, cost and the arc's extra power)
     // after the context: 1 with kind 1 and an order number, else kind 0.
     int ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t power, int32_t extra);

@@ -229,18 +229,23 @@ void t_pyLattice::BuildArcs(const t_keyPyMap* keyMap, const t_pyDict* py, const 
             if (!longer || separated) break;
         }
         // A lone vowel also begins the syllables without initial it starts
-        // (an, ai, ang, ao of a) wherever it stands, but not where it goes
-        // on the vowel before it ("bao"). Where a whole syllable follows
-        // ("xianeyijian": xian + er + yi + jian beside xian + e + yi +
-        // jian), the begun syllable weighs what the key map gives the
-        // vowel as its first letter, as every abbreviated syllable does.
-        if (vowelEnd >= 0 && (vowelEnd != longestEnd || vowelOwn <= 0 ||
-                              (i > lead && ContinuesVowel(input[i - 1], input[i]))))
-            vowelEnd = -1;
+        // (an, ai, ang, ao of a) wherever it stands. Where a whole syllable
+        // follows ("xianeyijian": xian + er + yi + jian beside xian + e +
+        // yi + jian), the begun syllable weighs what the key map gives the
+        // vowel as its first letter, as every abbreviated syllable does; so
+        // also where the vowel could go on the vowel before it (dieye: di +
+        // er + ye beside die + ye) or on into a longer key (aniu: an + niu
+        // beside a + niu), but there only before a whole syllable (qiaa
+        // stays qia + a).
+        const bool goesOn =
+            vowelEnd != longestEnd || (i > lead && ContinuesVowel(input[i - 1], input[i]));
+        const bool wholeNext =
+            vowelEnd >= 0 && vowelEnd < n && SyllableStartsAt(keyMap, input, vowelEnd, n);
+        if (vowelEnd >= 0 && (vowelOwn <= 0 || (goesOn && !wholeNext))) vowelEnd = -1;
         float vowelWeight = 0;  // the least weight of a syllable the vowel begins
         if (vowelEnd >= n)
             vowelWeight = vowelOwn * kVowelEndShare;
-        else if (vowelEnd >= 0 && !SyllableStartsAt(keyMap, input, vowelEnd, n))
+        else if (vowelEnd >= 0 && !wholeNext)
             vowelWeight = vowelOwn;
         // Partial syllables beyond the farthest complete one.
         const int firstPartialEnd = std::max(i + 1, completeEnd + 1);

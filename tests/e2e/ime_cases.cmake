@@ -240,14 +240,27 @@ vetra_e2e(ImeAWordTypedWholeEndsWhereItWasCommitted
         type gongzuo cands choose 工作 expect-commit 工作 type shi cands expect-first 是)
 # After a longer word the character that makes a word with it follows it
 # (特别 then shi is 是, 上海 then shi 市); after 我 or 他, bushi is the common
-# 不是, read as 不 and 是 after the word before, not the rare 不时.
+# 不是, read as 不 and 是 after the word before, not the rare 不时. A syllable
+# typed whole stays one syllable (系统 then ao is 熬, not 啊哦), and common
+# characters composed raise no word (完整 then yishi is 意识, not 一事).
 vetra_e2e(ImeTheWordBeforeAndTheNextAsTheStatisticsReadThem
   RUN ${ime_run}
   DRIVE ${typing} type tebie cands choose 特别 expect-commit 特别 type shi cands expect-first 是
         key Escape type shanghai cands choose 上海 expect-commit 上海 type shi cands
         expect-first 市 key Escape type wo cands choose 我 expect-commit 我 type bushi cands
         expect-first 不是 key Escape type ta cands choose 他 expect-commit 他 type bushi cands
-        expect-first 不是)
+        expect-first 不是 key Escape type xitong cands choose 系统 expect-commit 系统
+        type ao cands expect-first 熬 key Escape type wanzheng cands choose 完整
+        expect-commit 完整 type yishi cands expect-first 意识)
+# A word chosen once where its syllable was typed alone does not outweigh
+# what the word before says for another: 向 chosen for xiang, then 可能
+# xiang is 想; 是 chosen for shi, then 上海 shi is 市.
+vetra_e2e(ImeAWordChosenAloneDoesNotCancelTheWordBefore
+  RUN ${ime_run}
+  DRIVE ${typing} type xiang cands expect-first 向 key space expect-commit 向
+        type keneng cands choose 可能 expect-commit 可能 type xiang cands expect-first 想
+        key Escape type shi cands expect-first 是 key space expect-commit 是
+        type shanghai cands choose 上海 expect-commit 上海 type shi cands expect-first 市)
 # A FIFO where the settings file belongs reads as a missing file: fcitx comes
 # up and types (it used to wait in open for a writer that never came).
 vetra_e2e(ImeStartsWithAFifoForTheSettingsFile
@@ -307,10 +320,11 @@ vetra_e2e(ImeVersionFileFollowsNoPlantedLink
 # does what Space, Space would: 中谷 for "zhonggu", the rest converted, then
 # the mark. Enter after such a choice sends the letters as typed; neither
 # learns a word holding them (中古oren used to stand first after a restart).
+# (中谷偶人, committed so, is then the user's word for these keys.)
 vetra_e2e(ImeMarkAfterAPartialChoiceConvertsTheRest
   RUN ${ime_run} --expect-no-log "^CANDS\t[0-9]+\t\"中谷oren\""
   DRIVE ${typing} type zhongguoren key Page_Down cands expect-first 中谷 key , expect-commit 中谷偶人，
-        type zhongguoren key Page_Down key space key Return expect-commit 中谷oren
+        type zhongguoren key Page_Down cands choose 中谷 key Return expect-commit 中谷oren
         --restart ${again} type zhongguoren cands expect-first 中国人)
 # The keypad's operators and point: input after "v" (v12 + 3 is 15), the
 # main keyboard's marks beside pinyin; never handed on ahead of the text.

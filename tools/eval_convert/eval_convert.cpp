@@ -20,11 +20,28 @@
 // common words of two syllables typed with the second cut to its vowel
 // (wana for 晚安), and common words of three and four characters with
 // 而, 儿, 二, 安 or 爱 inside typed with that syllable cut to its vowel
-// (xianeyijian for 显而易见), the word expected first; and common words of
-// three characters typed as the word of their first two committed and then
-// the last syllable (公安 then ju), the last character expected first. With
+// (xianeyijian for 显而易见), also where the vowel comes after a vowel it
+// could go on or before a letter it could go on with (第二页 dieye, 二年级
+// enianji), the word expected first; and common words of three characters
+// typed as the word of their first two committed and then the last
+// syllable (公安 then ju), the last character expected first. With
 // --everyday, the word before once more with a user dictionary of 1,000
 // learned words (the usual firsts, then everyday words committed once).
+//
+// With --word-before 1 (and --cut-words, --unigrams) it measures the word
+// before alone, over the 1,000 commonest words of the model committed
+// before: every syllable that also reads as two syllables (ao: a o), the
+// firsts that read it as two where alone it gives one character (a ceiling
+// with --max-read-as-two; those a stored pair of the word before puts
+// there are counted apart); and the word pairs cut from the phrases and
+// the sentences (the longest words of the list from the left), the next
+// word typed after the word before committed, with a fresh user folder and
+// after each next word's input was typed alone once and its first
+// committed (floors --min-word-pairs, --min-word-pairs-learned). --firsts
+// FILE writes each pair's first candidate and, after each of the 1,000
+// words, the first of every syllable and (with --everyday) every everyday
+// input of two characters, in both profiles (--firsts-sweep 0: the pairs
+// only), to compare two trees first by first.
 //
 // The phrases of the set that occur word for word in the text the statistics
 // were made from (--seen, written by the data build) measure memory rather
@@ -62,7 +79,11 @@
 //                     [--lone 0] [--min-lone-a PERCENT]
 //                     [--cut-words WORDS_TSV --unigrams TSV [--min-cut-words PERCENT]
 //                      [--min-vowel-words PERCENT] [--min-word-then-syllable PERCENT]]
-//                     [--min-context-grown PERCENT]
+//                     [--min-context-grown PERCENT] [--min-vowel-closed PERCENT]
+//        eval_convert --data DIR --calibration TSV --word-before 1 --cut-words WORDS_TSV
+//                     --unigrams TSV [--sentences TSV] [--everyday TSV]
+//                     [--max-read-as-two N] [--min-word-pairs PERCENT]
+//                     [--min-word-pairs-learned PERCENT] [--firsts FILE [--firsts-sweep 0]]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -107,6 +128,7 @@ bool g_correction = true;
 bool g_forecast = true;
 bool g_secondary = false;
 bool g_trace = false;
+bool g_sweepFirsts = true;  // --firsts also holds every input after each word before
 
 int Convert(t_candGenerator& generator, const std::wstring& input, uint32_t pageSize,
             t_candWord** results, uint16_t* corrected = nullptr,
@@ -688,8 +710,12 @@ bool SyllableBegins(char a, char b) {
 // the words it spells so, with any syllable of a or e cut (艾滋病 beside
 // 爱滋病), or spells out whole; only inputs whose likeliest word is of the
 // set count.
+//
+// With closed, the places that set leaves out instead: the vowel after a
+// vowel it could go on (第二页 dieye) or before a letter it makes a longer
+// key with (按钮 aniu, 二年级 enianji).
 double ReportVowelWords(t_candGenerator& generator, const std::vector<t_listedWord>& words,
-                        t_candWord** results, int examples) {
+                        t_candWord** results, int examples, bool closed = false) {
     static const struct {
         char16_t character;
         const char* syllable;
@@ -707,10 +733,10 @@ double ReportVowelWords(t_candGenerator& generator, const std::vector<t_listedWo
         bool measured = false;
         for (size_t k = 0; k + 1 < chars; ++k) {
             const std::string& s = w.syllables[k];
-            if (s.size() < 2 || (s[0] != 'a' && s[0] != 'e') ||
-                (k > 0 && std::strchr("iuv", w.syllables[k - 1].back())) ||
-                SyllableBegins(s[0], w.syllables[k + 1][0]))
-                continue;
+            if (s.size() < 2 || (s[0] != 'a' && s[0] != 'e')) continue;
+            const bool shut = (k > 0 && std::strchr("iuv", w.syllables[k - 1].back())) ||
+                              SyllableBegins(s[0], w.syllables[k + 1][0]);
+            if (shut != closed) continue;
             const bool counted =
                 !measured &&
                 std::any_of(std::begin(kMeasured), std::end(kMeasured), [&](const auto& c) {
@@ -725,8 +751,10 @@ double ReportVowelWords(t_candGenerator& generator, const std::vector<t_listedWo
         if (typed != inputs.end()) Consider(&inputs, typed->first, w, false);
     }
     return ReportFirstOfSet(generator, inputs,
-                            "words with 而 儿 二 安 爱 inside typed as the vowel alone", results,
-                            examples);
+                            closed ? "words with 而 儿 二 安 爱 inside typed as the vowel alone, "
+                                     "after a vowel or before a letter it goes on with"
+                                   : "words with 而 儿 二 安 爱 inside typed as the vowel alone",
+                            results, examples);
 }
 
 // The commonest words of the model (by its frequency rank) that the set of
@@ -796,6 +824,296 @@ double ReportWordThenLastSyllable(t_candGenerator& generator, const std::string&
     return Share(first, count);
 }
 
+// A word committed before the input: its text and syllables.
+struct t_wordBefore {
+    std::u16string text;
+    std::vector<uint16_t> ids;
+};
+
+// The request that puts the word before the next conversion (its strings
+// live in heap).
+t_adjustRequest BeforeRequest(const t_wordBefore& w, t_scopeHeap& heap) {
+    t_adjustRequest request;
+    request.on = true;
+    request.wordText = heap.MakeLstr(w.text.data(), 2 * w.text.size());
+    request.wordIds = heap.MakeLstr(w.ids.data(), 2 * w.ids.size());
+    return request;
+}
+
+// The syllable ids of a reading; false when one is no syllable.
+bool IdsOf(const std::vector<std::wstring>& syllables, std::vector<uint16_t>* ids) {
+    const t_pyDict& py = t_singleton<t_pyDict>::Get();
+    ids->clear();
+    for (const std::wstring& s : syllables) {
+        const int32_t id = py.GetSyllableId(s.c_str());
+        if (id < 0) return false;
+        ids->push_back(uint16_t(id));
+    }
+    return !ids->empty();
+}
+
+// The `count` commonest words of the model (by its frequency rank) that the
+// word list reads, each with its first reading there.
+std::vector<t_wordBefore> CommonWordsBefore(const std::string& wordsPath,
+                                            const std::string& unigramsPath, size_t count,
+                                            bool* ok) {
+    const auto words = ReadWordList(wordsPath);
+    const std::map<std::u16string, long> rank = ReadRanks(unigramsPath, 20 * long(count), ok);
+    std::vector<std::pair<long, std::u16string>> byRank;
+    for (const auto& [word, r] : rank) byRank.emplace_back(r, word);
+    std::sort(byRank.begin(), byRank.end());
+    std::vector<t_wordBefore> out;
+    for (const auto& [r, word] : byRank) {
+        if (out.size() >= count) break;
+        const auto reading = words.find(word);
+        t_wordBefore w{word, {}};
+        if (reading == words.end() || reading->second.size() != word.size() ||
+            !IdsOf(reading->second, &w.ids))
+            continue;
+        out.push_back(std::move(w));
+    }
+    *ok = *ok && out.size() == count;
+    return out;
+}
+
+// Every syllable that also reads as two syllables (ao: a o; jie: ji e;
+// xian: xi an).
+std::vector<std::wstring> SyllablesReadAsTwo() {
+    const t_pyDict& py = t_singleton<t_pyDict>::Get();
+    std::vector<std::wstring> out;
+    for (const wchar_t* s : kSyllableTexts) {
+        const std::wstring text = s;
+        for (size_t cut = 1; cut < text.size(); ++cut)
+            if (py.GetSyllableId(text.substr(0, cut).c_str()) >= 0 &&
+                py.GetSyllableId(text.substr(cut).c_str()) >= 0) {
+                out.push_back(text);
+                break;
+            }
+    }
+    return out;
+}
+
+// Each syllable that also reads as two, typed after each word before,
+// where alone it gives one character first: the firsts that read it as two
+// syllables (系统 then ao giving 啊哦 for 熬), and of them those that only a
+// stored pair of the word before and that word puts there (设计 then tuan
+// giving 图案). Returns the others' count.
+long ReportSyllablesReadAsTwo(t_candGenerator& generator, const std::vector<t_wordBefore>& before,
+                              t_candWord** results, int examples) {
+    long typed = 0, split = 0, paired = 0;
+    t_scopeHeap heap;
+    for (const std::wstring& s : SyllablesReadAsTwo()) {
+        const int alone = Convert(generator, s, 2600, results);
+        if (alone <= 0 || TextOf(results[0]).size() != 1) continue;
+        for (const t_wordBefore& w : before) {
+            heap.FreeAll();
+            const t_adjustRequest request = BeforeRequest(w, heap);
+            ++typed;
+            const int n = Convert(generator, s, 2600, results, nullptr, &request);
+            if (n <= 0 || LstrGetLength(results[0]->syllableIds) < 2) continue;
+            if (results[0]->adjustFlags == kAdjustPairBigram) {
+                ++paired;
+                continue;
+            }
+            if (++split <= examples)
+                std::printf("  %s %s -> %s\n", Utf8(w.text).c_str(),
+                            std::string(s.begin(), s.end()).c_str(),
+                            Utf8(TextOf(results[0])).c_str());
+        }
+    }
+    std::printf(
+        "one syllable after the word before (%zu words): %ld typed where alone one character "
+        "comes first, read as two syllables first %ld (and %ld where the two make a word the "
+        "statistics pair with the word before)\n",
+        before.size(), typed, split, paired);
+    return split;
+}
+
+// Word pairs cut from text: the longest words of the list, read as the
+// text is read, from the left; each distinct pair of neighbouring words.
+struct t_wordPair {
+    t_wordBefore before;
+    std::u16string next;
+    std::wstring typed;        // the next word's syllables, as typed
+    std::wstring beforeTyped;  // the word before's
+};
+
+std::vector<t_wordPair> CutWordPairs(
+    const std::multimap<std::u16string, std::vector<std::wstring>>& words,
+    const std::vector<std::pair<std::u16string, std::vector<std::wstring>>>& texts) {
+    constexpr size_t kLongest = 6;
+    std::set<std::pair<std::u16string, std::vector<std::wstring>>> listed;
+    for (const auto& [word, syllables] : words) listed.emplace(word, syllables);
+    std::set<std::u16string> seen;
+    std::vector<t_wordPair> out;
+    for (const auto& [text, syllables] : texts) {
+        if (text.size() != syllables.size()) continue;
+        std::vector<std::pair<size_t, size_t>> cut;  // start, length
+        for (size_t at = 0; at < text.size();) {
+            size_t len = std::min(kLongest, text.size() - at);
+            for (; len > 1; --len) {
+                const std::vector<std::wstring> reading(syllables.begin() + long(at),
+                                                        syllables.begin() + long(at + len));
+                if (listed.count({text.substr(at, len), reading})) break;
+            }
+            cut.emplace_back(at, len);
+            at += len;
+        }
+        for (size_t k = 1; k < cut.size(); ++k) {
+            const auto [a, an] = cut[k - 1];
+            const auto [b, bn] = cut[k];
+            t_wordPair p;
+            p.before.text = text.substr(a, an);
+            p.next = text.substr(b, bn);
+            const std::vector<std::wstring> first(syllables.begin() + long(a),
+                                                  syllables.begin() + long(a + an));
+            if (!IdsOf(first, &p.before.ids)) continue;
+            for (size_t i = b; i < b + bn; ++i) p.typed += syllables[i];
+            for (size_t i = a; i < a + an; ++i) p.beforeTyped += syllables[i];
+            std::u16string key = p.before.text + u'|' + p.next + u'|';
+            for (size_t i = a; i < b + bn; ++i)
+                key += std::u16string(syllables[i].begin(), syllables[i].end()) + u' ';
+            if (seen.insert(key).second) out.push_back(std::move(p));
+        }
+    }
+    return out;
+}
+
+// The next word of each pair typed after the word before committed: the
+// share with the next word first (and without the word before).
+double ReportWordPairs(t_candGenerator& generator, const std::vector<t_wordPair>& pairs,
+                       t_candWord** results, const char* profile, int examples,
+                       std::FILE* firsts = nullptr, const char* tag = "") {
+    long first = 0, plainFirst = 0, shown = 0;
+    t_scopeHeap heap;
+    for (const t_wordPair& p : pairs) {
+        heap.FreeAll();
+        const t_adjustRequest request = BeforeRequest(p.before, heap);
+        int n = Convert(generator, p.typed, 2600, results, nullptr, &request);
+        const bool right = n > 0 && TextOf(results[0]) == p.next;
+        first += right;
+        if (firsts)
+            std::fprintf(firsts, "%s\t%s\t%s\t%s\t%s\t%s\n", tag, Utf8(p.before.text).c_str(),
+                         std::string(p.typed.begin(), p.typed.end()).c_str(), Utf8(p.next).c_str(),
+                         n > 0 ? Utf8(TextOf(results[0])).c_str() : "",
+                         std::string(p.beforeTyped.begin(), p.beforeTyped.end()).c_str());
+        if (!right && shown++ < examples)
+            std::printf("  %s %s %s -> %s\n", Utf8(p.before.text).c_str(),
+                        std::string(p.typed.begin(), p.typed.end()).c_str(), Utf8(p.next).c_str(),
+                        n > 0 ? Utf8(TextOf(results[0])).c_str() : "");
+        n = Convert(generator, p.typed, 2600, results);
+        plainFirst += n > 0 && TextOf(results[0]) == p.next;
+    }
+    const long count = long(pairs.size());
+    std::printf(
+        "the word before, word pairs cut from text (%s): %ld pairs, next word first %ld (%.1f%%; "
+        "without the word before %ld, %.1f%%)\n",
+        profile, count, first, Share(first, count), plainFirst, Share(plainFirst, count));
+    return Share(first, count);
+}
+
+// Types each input alone once and commits its first candidate, as a user
+// new to the input method does.
+void LearnFirstsOf(t_candGenerator& generator, const std::set<std::wstring>& inputs,
+                   t_candWord** results) {
+    for (const std::wstring& s : inputs) {
+        if (Convert(generator, s, 60, results) <= 0 || !results[0]->text) continue;
+        const std::u16string text = TextOf(results[0]);
+        LearnCommittedText(std::wstring(text.begin(), text.end()).c_str(), results[0]->syllableIds,
+                           0);
+    }
+}
+
+// Writes the first candidate of each input after each word before, one
+// line each: PROFILE, the word before, the input, the first candidate.
+void WriteFirsts(t_candGenerator& generator, const std::vector<t_wordBefore>& before,
+                 const std::vector<std::wstring>& inputs, const char* profile, std::FILE* out,
+                 t_candWord** results) {
+    t_scopeHeap heap;
+    for (const t_wordBefore& w : before)
+        for (const std::wstring& s : inputs) {
+            heap.FreeAll();
+            const t_adjustRequest request = BeforeRequest(w, heap);
+            const int n = Convert(generator, s, 2600, results, nullptr, &request);
+            std::fprintf(out, "%s\t%s\t%s\t%s\n", profile, Utf8(w.text).c_str(),
+                         std::string(s.begin(), s.end()).c_str(),
+                         n > 0 ? Utf8(TextOf(results[0])).c_str() : "");
+        }
+}
+
+// The floors of the word-before run (below 0: none).
+struct t_sweepFloors {
+    long maxReadAsTwo = -1;
+    double minPairs = -1, minPairsLearned = -1;
+};
+
+// The word before over the commonest words: each syllable that also reads
+// as two typed after each of the 1,000 commonest words; the word pairs cut
+// from the phrases and sentences; then the same after each input measured
+// was typed alone once and its first committed. With firsts, every
+// syllable (and every everyday input of two characters) after each of the
+// 1,000 words, in both profiles, written there. 0, 1 under a floor, 2
+// when a file cannot be read.
+int RunWordBefore(t_candGenerator& generator, const std::vector<t_phrase>& phrases,
+                  const std::vector<t_everyday>& sentences, const std::vector<t_everyday>& everyday,
+                  const std::string& wordsPath, const std::string& unigramsPath,
+                  const std::string& firstsPath, const t_sweepFloors& floors, int examples,
+                  t_candWord** results) {
+    constexpr size_t kWordsBefore = 1000;
+    bool ok = !wordsPath.empty();
+    const std::vector<t_wordBefore> before =
+        ok ? CommonWordsBefore(wordsPath, unigramsPath, kWordsBefore, &ok)
+           : std::vector<t_wordBefore>();
+    std::FILE* firsts = firstsPath.empty() ? nullptr : std::fopen(firstsPath.c_str(), "w");
+    if (!ok || (!firstsPath.empty() && !firsts)) {
+        std::fprintf(stderr, "eval_convert: cannot read %s or %s, or write %s\n", wordsPath.c_str(),
+                     unigramsPath.c_str(), firstsPath.c_str());
+        if (firsts) std::fclose(firsts);
+        return 2;
+    }
+    std::vector<std::pair<std::u16string, std::vector<std::wstring>>> texts;
+    for (const t_phrase& ph : phrases) texts.emplace_back(ph.text, ph.syllables);
+    for (const t_everyday& e : sentences) texts.emplace_back(e.word, e.syllables);
+    const std::vector<t_wordPair> pairs = CutWordPairs(ReadWordList(wordsPath), texts);
+    std::vector<std::wstring> inputs(std::begin(kSyllableTexts), std::end(kSyllableTexts));
+    for (const t_everyday& e : everyday)
+        if (e.word.size() == 2) inputs.push_back(e.typed);
+    int status = 0;
+    const long split = ReportSyllablesReadAsTwo(generator, before, results, examples);
+    if (floors.maxReadAsTwo >= 0 && split > floors.maxReadAsTwo) {
+        std::fprintf(stderr,
+                     "eval_convert: %ld syllables read as two first, above the ceiling %ld\n",
+                     split, floors.maxReadAsTwo);
+        status = 1;
+    }
+    if (UnderFloor("the word before, word pairs",
+                   ReportWordPairs(generator, pairs, results, "fresh user folder", examples, firsts,
+                                   "pairs-fresh"),
+                   floors.minPairs))
+        status = 1;
+    if (firsts && g_sweepFirsts) WriteFirsts(generator, before, inputs, "fresh", firsts, results);
+    // The learned-once profile: each next word's input typed alone once and
+    // its first committed, then the pairs; then every input of the sweep
+    // likewise.
+    std::set<std::wstring> nextInputs;
+    for (const t_wordPair& p : pairs) nextInputs.insert(p.typed);
+    LearnFirstsOf(generator, nextInputs, results);
+    if (UnderFloor("the word before, word pairs, learned once",
+                   ReportWordPairs(generator, pairs, results,
+                                   "each next word's input typed alone once and its first "
+                                   "committed",
+                                   examples, firsts, "pairs-learned"),
+                   floors.minPairsLearned))
+        status = 1;
+    LearnFirstsOf(generator, std::set<std::wstring>(inputs.begin(), inputs.end()), results);
+    ReportSyllablesReadAsTwo(generator, before, results, examples);
+    if (firsts) {
+        if (g_sweepFirsts) WriteFirsts(generator, before, inputs, "learned", firsts, results);
+        std::fclose(firsts);
+    }
+    return status;
+}
+
 constexpr int32_t kGrownUserWords = 1000;
 
 // A user dictionary of `size` learned words: each syllable's usual first
@@ -828,7 +1146,11 @@ int main(int argc, char** argv) {
     double minExact = -1, minTop5 = -1, minFirstWord = -1, maxPrefixSecond = -1, minClean = -1,
            minTwo = -1, minCommon = -1, minLonger = -1, minTypos = -1, minContext = -1,
            minContextLearned = -1, minContextGain = -1, minPerson = -1, minHard = -1, minLoneA = -1,
-           minCutWords = -1, minVowelWords = -1, minWordThenSyllable = -1, minContextGrown = -1;
+           minCutWords = -1, minVowelWords = -1, minWordThenSyllable = -1, minContextGrown = -1,
+           minVowelClosed = -1, minWordPairs = -1, minWordPairsLearned = -1;
+    long maxSplit = -1;
+    bool sweep = false;
+    std::string firstsPath;
     long maxPrefixFirst = -1, maxReadsOn = -1;
     bool typos = true, abbreviations = true, firstPage = true, prefixes = true, context = true,
          lone = true;
@@ -909,6 +1231,20 @@ int main(int argc, char** argv) {
             minWordThenSyllable = std::atof(v.c_str());
         else if (k == "--min-context-grown")
             minContextGrown = std::atof(v.c_str());
+        else if (k == "--min-vowel-closed")
+            minVowelClosed = std::atof(v.c_str());
+        else if (k == "--word-before")
+            sweep = v != "0";
+        else if (k == "--max-read-as-two")
+            maxSplit = std::atol(v.c_str());
+        else if (k == "--min-word-pairs")
+            minWordPairs = std::atof(v.c_str());
+        else if (k == "--min-word-pairs-learned")
+            minWordPairsLearned = std::atof(v.c_str());
+        else if (k == "--firsts")
+            firstsPath = v;
+        else if (k == "--firsts-sweep")
+            g_sweepFirsts = v != "0";
         else if (k == "--learned-words")
             learnedWords = std::atoi(v.c_str());
         else if (k == "--examples")
@@ -948,7 +1284,10 @@ int main(int argc, char** argv) {
             "[--min-context-learned PERCENT] [--min-context-gain POINTS] [--lone 0] "
             "[--min-lone-a PERCENT] [--cut-words WORDS_TSV --unigrams TSV] "
             "[--min-cut-words PERCENT] [--min-vowel-words PERCENT] "
-            "[--min-word-then-syllable PERCENT] [--min-context-grown PERCENT]\n");
+            "[--min-word-then-syllable PERCENT] [--min-context-grown PERCENT] "
+            "[--min-vowel-closed PERCENT] [--word-before 1 [--max-read-as-two N] "
+            "[--min-word-pairs PERCENT] [--min-word-pairs-learned PERCENT] [--firsts FILE] "
+            "[--firsts-sweep 0]]\n");
         return 2;
     }
     char tmpl[] = "/tmp/vetra-eval-XXXXXX";
@@ -1098,6 +1437,13 @@ int main(int argc, char** argv) {
         } else if (phrases == 0) {
             std::fprintf(stderr, "eval_convert: no phrases in %s\n", calibration.c_str());
             status = 2;
+        } else if (sweep) {
+            t_sweepFloors floors;
+            floors.maxReadAsTwo = maxSplit;
+            floors.minPairs = minWordPairs;
+            floors.minPairsLearned = minWordPairsLearned;
+            status = RunWordBefore(generator, all, sentences, everyday, cutWordsPath, unigramsPath,
+                                   firstsPath, floors, examples, results);
         } else {
             const double exactShare = 100.0 * double(exact) / double(phrases);
             const double top5Share = 100.0 * double(top5) / double(phrases);
@@ -1283,6 +1629,9 @@ int main(int argc, char** argv) {
                            UnderFloor("words with the vowel alone inside first",
                                       ReportVowelWords(generator, words, results, examples),
                                       minVowelWords) |
+                           UnderFloor("words with the vowel alone after a vowel or before n",
+                                      ReportVowelWords(generator, words, results, examples, true),
+                                      minVowelClosed) |
                            UnderFloor("three-character words after their first two", thirds,
                                       minWordThenSyllable)) {
                     status = 1;

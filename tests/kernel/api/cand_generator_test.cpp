@@ -175,7 +175,9 @@ TEST_F(GeneratorBuiltDataTest, NoStrayReadingsBesideASureOne) {
 // statistics price lower first; a reading that splits the keys elsewhere
 // (啊那 for ana) or reads the vowel begun too (和而 for hee) does not come
 // before the word. Before a whole syllable the vowel begins its syllables
-// too (显而易见), where the statistics favour them over its own (阿拉).
+// too (显而易见), where the statistics favour them over its own (阿拉), also
+// after a vowel it could go on (第二页 dieye) and before a letter it could
+// go on with (然而你 raneni); not so where no whole syllable follows (恰啊).
 // A page as wide as the engine's.
 TEST_F(GeneratorBuiltDataTest, ALoneVowelAlsoBeginsTheSyllablesWithoutInitial) {
     pageSize = 60;
@@ -217,6 +219,13 @@ TEST_F(GeneratorBuiltDataTest, ALoneVowelAlsoBeginsTheSyllablesWithoutInitial) {
         {L"amen", u"阿门", 0},
         {L"hee", u"赫尔", 0},
         {L"duane", u"短耳", 0},
+        {L"dieye", u"第二页", 0},
+        {L"guanbiebubaocun", u"关闭而不保存", 0},
+        {L"zaienvqingdan", u"在儿女清单", 0},
+        {L"raneni", u"然而你", 0},
+        {L"dianjianiu", u"点击按钮", 0},
+        {L"qiaa", u"恰啊", 0},
+        {L"huia", u"灰暗", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.input, c.input + wcslen(c.input)));

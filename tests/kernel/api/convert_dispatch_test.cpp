@@ -164,11 +164,14 @@ TEST_F(DispatchBuiltDataTest, TextAfterATabNarrowsTheCandidates) {
 // between the words it raises (水 before 谁 after 喝, 药 before 要 after 吃),
 // raises the words a character typed alone makes with the next (跳舞, 时间),
 // and after a longer word where no stronger pair stands beside (特别是,
-// 上海市, 这件事, but 工作 shi is not 工作室 nor 人类 shi 人类史), reads a word
-// through its parts (我 不 是: 不是, not 不时), keeps a weak pair of a rare
-// character below the common word (所以 shi: 是, not 试), still decides beside a word
-// the user chose once when typing its syllable alone, and yields to a word
-// the user chose once right after it (是 after 工作).
+// 上海市, 这件事, but 工作 shi is not 工作室 nor 人类 shi 人类史, and the rare
+// 联系国 does not pass 过), keeps a weak pair of a rare character below the
+// common word the model's text splits (所以 shi: 是, not 试; 我 bushi:
+// 不是, not 不时), raises no composition of common characters (完整 yishi:
+// 意识, not 一事) and reads no syllable typed whole as two (系统 ao: 熬, not
+// 啊哦), still decides beside a word the user chose once when typing its
+// syllable alone (可能 xiang: 想 after 向; 上海 shi: 市 after 是), and
+// yields to a word the user chose once right after it (是 after 工作).
 TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) {
     const t_pyDict& py = t_singleton<t_pyDict>::Get();
     const struct {
@@ -204,11 +207,22 @@ TEST_F(DispatchBuiltDataTest, TheSettingsAndTheCallersContextReachTheGenerator) 
         {L"bushi", 1, u"我", L"wo", u"不是", 0, 1, u""},
         {L"bushi", 1, u"这些", L"zhe xie", u"不是", 0, 1, u""},
         {L"shi", 1, u"所以", L"suo yi", u"是", 0, 1, u""},
+        {L"ao", 1, u"系统", L"xi tong", u"熬", 0, 1, u""},
+        {L"jie", 1, u"数量", L"shu liang", u"皆", 0, 1, u""},
+        {L"huai", 1, u"服务器", L"fu wu qi", u"坏", 0, 1, u""},
+        {L"yishi", 1, u"完整", L"wan zheng", u"意识", 0, 1, u""},
+        {L"shishi", 1, u"行动", L"xing dong", u"实施", 0, 1, u""},
+        {L"youshi", 1, u"那么", L"na me", u"有时", 0, 1, u""},
+        {L"yijian", 1, u"求", L"qiu", u"意见", 0, 1, u""},
+        {L"yichang", 1, u"收到", L"shou dao", u"异常", 0, 1, u""},
+        {L"guo", 1, u"联系", L"lian xi", u"过", 0, 1, u""},
         {L"shui", 1, u"", L"", u"谁", 0, 1, u"谁"},
         {L"shui", 1, u"喝", L"he", u"水", 0, 1, u""},
         {L"yao", 1, u"", L"", u"要", 0, 1, u"要"},
         {L"yao", 1, u"吃", L"chi", u"药", 0, 1, u""},
         {L"shi", 1, u"工作", L"gong zuo", u"室", -1, 1, u""},
+        {L"xiang", 1, u"可能", L"ke neng", u"想", 0, 1, u"向"},
+        {L"shi", 1, u"上海", L"shang hai", u"市", 0, 1, u"是"},
         {L"shi", 1, u"工作", L"gong zuo", u"是", 0, 1, u"是", true},
     };
     for (const auto& c : cases) {
