@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/engine_home.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/userdict/usr_dict_v3.h"
 #include "src/engine/engine_iface.h"
@@ -38,24 +39,10 @@ bool WriteUserWords(const std::string& path, int n) {
 }
 
 IVetraCoreEngine* Engine() {
-    static IVetraCoreEngine* engine = []() -> IVetraCoreEngine* {
-        const char* data = getenv("VETRA_SYSTEM_DATA_DIR");
-        if (!data || !std::filesystem::exists(std::string(data) + "/qzim_core.bin")) return nullptr;
-        char tmpl[] = "/tmp/vetra-engine-bench-XXXXXX";
-        if (!mkdtemp(tmpl)) return nullptr;
-        const std::string home = tmpl;
-        setenv("HOME", home.c_str(), 1);
-        std::atexit([] {
-            const char* h = getenv("HOME");
-            if (h && std::string(h).rfind("/tmp/vetra-engine-bench-", 0) == 0)
-                std::filesystem::remove_all(h);
+    static IVetraCoreEngine* engine =
+        n_bench::StartEngine("vetra-engine-bench", [](const std::string& usr) {
+            return WriteUserWords(usr + "/VetraPY/qzim_usr_v3new.bin", kUserWords);
         });
-        const std::string usr = home + "/.config";
-        std::filesystem::create_directories(usr + "/VetraPY");
-        if (!WriteUserWords(usr + "/VetraPY/qzim_usr_v3new.bin", kUserWords)) return nullptr;
-        IVetraCoreEngine* e = CreateVetraCoreEngine();
-        return e && e->Init(data, usr.c_str()) ? e : nullptr;
-    }();
     return engine;
 }
 

@@ -20,29 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/engine_home.h"
 #include "src/cloud/cloud_queue.h"
 #include "src/engine/engine_iface.h"
 
 namespace {
 
 IVetraCoreEngine* Engine() {
-    static IVetraCoreEngine* engine = []() -> IVetraCoreEngine* {
-        const char* data = getenv("VETRA_SYSTEM_DATA_DIR");
-        if (!data || !std::filesystem::exists(std::string(data) + "/qzim_core.bin")) return nullptr;
-        char tmpl[] = "/tmp/vetra-keystroke-bench-XXXXXX";
-        if (!mkdtemp(tmpl)) return nullptr;
-        const std::string home = tmpl;
-        setenv("HOME", home.c_str(), 1);
-        std::atexit([] {
-            const char* h = getenv("HOME");
-            if (h && std::string(h).rfind("/tmp/vetra-keystroke-bench-", 0) == 0)
-                std::filesystem::remove_all(h);
-        });
-        const std::string usr = home + "/.config";
-        std::filesystem::create_directories(usr + "/VetraPY");
-        IVetraCoreEngine* e = CreateVetraCoreEngine();
-        return e && e->Init(data, usr.c_str()) ? e : nullptr;
-    }();
+    static IVetraCoreEngine* engine = n_bench::StartEngine("vetra-keystroke-bench", nullptr);
     return engine;
 }
 
