@@ -312,7 +312,7 @@ int t_candCollector::AddSystemWords(const t_wordArc& arc, int end, double prob, 
         if (const t_plainWord* plain = PlainWordFor(arc.prob)) {
             const int64_t net = plain->gram ? GramGetUnigramFreq(sys->GetGram(), plain->gram)
                                             : int64_t(plain->cost) - sys->GetNetOfPath();
-            m_adjust->SetPlainWord(plain->ids, plain->text, plain->gram, net);
+            m_adjust->SetPlainWord(plain->ids, plain->text, net);
         }
     }
     const bool oneLetter = LstrGetLength(arc.ids) == 1 && m_dicts.py &&

@@ -857,8 +857,6 @@ bool t_candGenerator::PrepareAdjust(const t_convertRequest& request, t_freqAdjus
                    &t_singleton<t_CAStringCache>::Get(), &t_singleton<t_usrInputCache>::Get()};
     adjust->src.user = m_dicts.user;
     PrepareContextAdjust(adjust, *request.context);
-    adjust->input = request.input;
-    adjust->inputLength = request.input ? request.inputLength : 0;
     const int32_t userWords = m_dicts.user ? m_dicts.user->GetWordCount() : 0;
     const uint32_t average = m_dicts.user ? m_dicts.user->GetWeightCurve().average : 1;
     adjust->Init(adjust->src, userWords, int32_t(std::min<uint32_t>(average, INT32_MAX)));

@@ -149,38 +149,11 @@ void t_freqAdjust::ComputeSystem(const t_wordArc& arc, uint32_t firstGram) {
     systemBudget = anyId && (arc.syllables != 1 || NearOne(arc.prob, 0.0001)) ? kBudget : 0;
 }
 
-void t_freqAdjust::SetPlainWord(const t_lstr* wordIds, const t_lstr* text, uint32_t gram,
-                                int64_t wordNet) {
-    const t_gramInfo* g = GramOf(src.sys);
-    const int32_t pairId = PairId();
-    const int64_t cap =
-        pairId > 0 && g ? GramGetPairCap(g, uint32_t(pairId)) : int64_t(n_gram::kNeutral);
-    plainOrder = gram || wordNet > 0 ? -(cap + wordNet) : UnpairedOrder(gram);
+void t_freqAdjust::SetPlainWord(const t_lstr* wordIds, const t_lstr* text, int64_t wordNet) {
+    plainOrder = -(PairCap() + wordNet);
     int64_t parts = 0, read = 0;
     if (ComposedCost(wordIds, text, &parts) && ImpliedOrder(parts, wordNet, &read))
         plainOrder = std::max(plainOrder, read);
-}
-
-bool t_freqAdjust::SplitsTypedSyllable(const t_candWord* w) const {
-    const t_lstr* ends = w ? w->segmentList : nullptr;
-    const uint32_t n = ends ? LstrGetLength(ends) : 0;
-    if (!input || !src.py || n < 2 || !w->syllableIds || LstrGetLength(w->syllableIds) != n)
-        return false;
-    for (uint32_t i = 0; i + 1 < n; ++i) {
-        const uint32_t from = i == 0 ? 0 : LstrGetUnit(ends, i - 1);
-        const uint32_t to = LstrGetUnit(ends, i + 1);
-        // Keys of two syllables typed without a separator that spell one.
-        wchar_t keys[8];
-        if (to <= from || to - from >= 8 || to > uint32_t(inputLength)) continue;
-        bool letters = true;
-        for (uint32_t k = from; k < to; ++k) {
-            keys[k - from] = input[k];
-            letters = letters && input[k] >= L'a' && input[k] <= L'z';
-        }
-        keys[to - from] = 0;
-        if (letters && src.py->GetSyllableId(keys) >= 0) return true;
-    }
-    return false;
 }
 
 int t_freqAdjust::ComputeCacheAdjust(const t_lstr* wordIds, const t_lstr* text, bool allowBigram,
@@ -322,10 +295,8 @@ bool t_freqAdjust::ComposedCost(const t_lstr* wordIds, const t_lstr* text, int64
 
 bool t_freqAdjust::ImpliedOrder(int64_t follow, int64_t wordNet, int64_t* order,
                                 bool unseen) const {
-    const t_gramInfo* g = GramOf(src.sys);
-    if (!g) return false;
-    const int32_t pairId = PairId();
-    const int64_t cap = pairId > 0 ? GramGetPairCap(g, uint32_t(pairId)) : n_gram::kNeutral;
+    if (!GramOf(src.sys)) return false;
+    const int64_t cap = PairCap();
     // A continuation the model's pairs never saw (it keeps the joined word
     // as one unit) lies within what its back-off leaves for such: it reads
     // as the cap does, refined by how much likelier the joined word makes
@@ -375,28 +346,32 @@ int32_t t_freqAdjust::PairId() const {
     return ids[1] > 0 ? ids[1] : (ids[0] != kNumberContextId ? ids[0] : 0);
 }
 
-int64_t t_freqAdjust::UnpairedOrder(uint32_t gram) const {
+int64_t t_freqAdjust::PairCap() const {
     const t_gramInfo* g = GramOf(src.sys);
     const int32_t pairId = PairId();
-    const int32_t cap = pairId > 0 ? GramGetPairCap(g, uint32_t(pairId)) : n_gram::kNeutral;
-    return -int64_t(cap) - GramGetUnigramFreq(g, gram);
+    return pairId > 0 && g ? GramGetPairCap(g, uint32_t(pairId)) : n_gram::kNeutral;
 }
 
-int64_t t_freqAdjust::FollowOrder(const t_lstr* wordIds, const t_lstr* text, uint32_t gram,
-                                  bool split) const {
-    int64_t order = kUnpairedOrder;
-    const int32_t pairId = PairId();
+int64_t t_freqAdjust::UnpairedOrder(uint32_t gram) const {
+    return -PairCap() - GramGetUnigramFreq(GramOf(src.sys), gram);
+}
+
+int64_t t_freqAdjust::BackoffOrder(uint32_t gram) const {
+    return gram && PairId() > 0 && GramOf(src.sys) ? UnpairedOrder(gram) : kUnpairedOrder;
+}
+
+int64_t t_freqAdjust::FollowOrder(const t_lstr* wordIds, const t_lstr* text, uint32_t gram) const {
     const t_gramInfo* g = GramOf(src.sys);
-    if (!gram || !g) return order;
-    if (pairId > 0) {
-        uint8_t found = 0;
-        const int32_t b =
-            GramGetBigramScore(g, uint32_t(pairId), gram, &found, false, false, nullptr, nullptr);
-        order = found ? -int64_t(b) - GramGetUnigramFreq(g, gram) : UnpairedOrder(gram);
-    }
+    if (!gram || !g) return kUnpairedOrder;
+    int64_t order = BackoffOrder(gram);
+    uint8_t found = 0;
+    const int32_t b = PairId() > 0 ? GramGetBigramScore(g, uint32_t(PairId()), gram, &found, false,
+                                                        false, nullptr, nullptr)
+                                   : 0;
+    if (found) order = -int64_t(b) - GramGetUnigramFreq(g, gram);
     int32_t joined = 0;
     int64_t read = 0;
-    if (!split && JoinedWordCost(wordIds, text, &joined) &&
+    if (JoinedWordCost(wordIds, text, &joined) &&
         ReadingOrder(text, GramGetUnigramFreq(g, gram), &joined, &read))
         order = std::max(order, read);
     return order;
@@ -447,12 +422,10 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
     int64_t learned = int64_t(f) + s;
     if (scaled) {
         const uint32_t gram = uint32_t(w->frequency);
-        const int64_t backoff =
-            gram && PairId() > 0 && GramOf(src.sys) ? UnpairedOrder(gram) : kUnpairedOrder;
         // Its frequency, not its weight: the weight curve lifts a word just
         // used towards many times the average, and one choice is one.
-        learned = std::max(FollowOrder(w->syllableIds, w->text, gram, SplitsTypedSyllable(w)),
-                           backoff + LearnedBonus(int64_t(uses >= 0 ? uses : f) + s));
+        learned = std::max(FollowOrder(w->syllableIds, w->text, gram),
+                           BackoffOrder(gram) + LearnedBonus(int64_t(uses >= 0 ? uses : f) + s));
     }
     // A word the user typed right after this word before follows it as the
     // user writes, above the words the statistics raise (工作 then 是,
@@ -570,9 +543,8 @@ int t_freqAdjust::ScoreAssociationWord(t_candWord* w, uint32_t entry, int32_t po
     }
     const int64_t wordNet = gram ? u : int64_t(power) - (src.sys ? src.sys->GetNetOfPath() : 0);
     int64_t read = 0;
-    if (gatesOk && makesWord && !SplitsTypedSyllable(w) &&
-        ReadingOrder(w->text, wordNet, &joined, &read) && read > plainOrder &&
-        (!paired || read > pairOrder)) {
+    if (gatesOk && makesWord && ReadingOrder(w->text, wordNet, &joined, &read) &&
+        read > plainOrder && (!paired || read > pairOrder)) {
         --(userBudget > 0 ? userBudget : systemBudget);
         return raise(kAdjustComposedSystem, read);
     }

@@ -93,9 +93,6 @@ struct t_freqAdjust {
     // only from a better order.
     int64_t plainOrder = INT64_MIN;
     uint8_t mode = 0;
-    // The typed input, to tell a syllable typed whole from two typed apart.
-    const wchar_t* input = nullptr;
-    int32_t inputLength = 0;
     int32_t userScale = 1048576;
     int32_t userAverage = 1;  // the frequency of the user dictionary's average word
     int32_t userSize = 0;
@@ -118,17 +115,12 @@ struct t_freqAdjust {
     // group's first entry).
     void ComputeSystem(const t_wordArc& arc, uint32_t firstGram);
     // The likeliest word of the arcs that end where this one does at its
-    // probability (its syllables, text, gram id, 0 when none, and cost on
-    // the scale of the unigram records): what leads when the word before
-    // raises nothing. It stands at the better of the word before's cap
-    // with its unigram and its reading through its parts (我 不 是 for 不是,
-    // which the model's text mostly splits); sets plainOrder.
-    void SetPlainWord(const t_lstr* ids, const t_lstr* text, uint32_t gram, int64_t wordNet);
-    // Whether the word reads a syllable typed whole (ao, jie, xian) as two of
-    // its syllables (啊哦, 极恶, 西安): only the statistics' own pair may
-    // raise such a reading after the word before.
-    bool SplitsTypedSyllable(const t_candWord* w) const;
-
+    // probability (its syllables, text and cost on the scale of the unigram
+    // records): what leads when the word before raises nothing. It stands
+    // at the better of the word before's cap with its cost and its reading
+    // through its parts (我 不 是 for 不是, which the model's text mostly
+    // splits); sets plainOrder.
+    void SetPlainWord(const t_lstr* ids, const t_lstr* text, int64_t wordNet);
     // The continuations of the word before (filled for the candidate's
     // syllables), then the pair with the preceding word, then the joined
     // word in the system dictionary: 1 (the two make a system word, not
@@ -171,18 +163,21 @@ struct t_freqAdjust {
     // The gram id the candidate pairs with: the two last words joined when
     // they make a system word, else the word before (0 after a number).
     int32_t PairId() const;
+    // What a pair the statistics do not store reads as after the word
+    // before: its cap (kNeutral without a gram id to pair with).
+    int64_t PairCap() const;
     // Where a word of gram id gram that has no stored pair with the word
     // before stands on the scale of the raised system words: minus the
-    // word before's cap (what a pair left out reads as) and its unigram.
+    // word before's cap and its unigram.
     int64_t UnpairedOrder(uint32_t gram) const;
+    // UnpairedOrder, or kUnpairedOrder when the word or the word before has
+    // no gram id: the word's back-off reading.
+    int64_t BackoffOrder(uint32_t gram) const;
     // How well a word (its syllables, text and gram id, 0 when the
     // statistics do not know it) follows the word before, on the scale of
     // the raised system words: minus a stored pair's score and the word's
-    // unigram, else UnpairedOrder (kUnpairedOrder when either has no gram
-    // id), or ReadingOrder when that is higher (not for a word that splits
-    // a syllable typed whole, split true).
-    int64_t FollowOrder(const t_lstr* ids, const t_lstr* text, uint32_t gram,
-                        bool split = false) const;
+    // unigram, else BackoffOrder, or ReadingOrder when that is higher.
+    int64_t FollowOrder(const t_lstr* ids, const t_lstr* text, uint32_t gram) const;
     // What its use adds to a user word's back-off reading beside a word
     // before.
     int64_t LearnedBonus(int64_t uses) const;
