@@ -238,13 +238,13 @@ uint64_t ReplaceUsrDictSince(const wchar_t* path, int mode, int32_t* count, cons
     if (!path || !*path || (mode != 0 && mode != 1)) return 0;
     t_changeCount& changes = GetUsrDictChangeCount();
     t_processLock::t_locker order(changes.Lock());
-    if (Refused(changes.Lock(), order) || (since && !changes.Unmoved(*since))) return 0;
+    if (order.Refused() || (since && !changes.Unmoved(*since))) return 0;
     int n = 0;
     int r = 0;
     {
         t_processLock::t_locker lock(GetDictLocker());
         t_processLock::t_locker files(GetDictManager().GetGlobalLocker());
-        if (Refused(GetDictManager().GetGlobalLocker(), files)) return 0;
+        if (files.Refused()) return 0;
         r = LoadOrConvertUsrDict(path, &n, mode);
         // A failure leaves everything as it was: nothing to count.
         if (r) changes.Add(mode == 1);
@@ -550,7 +550,7 @@ uint64_t BackupUsrDictV3InSteps(const wchar_t* target, int32_t* status,
         // changes, which hold this lock while they write.
         t_changeCount& changes = GetUsrDictChangeCount();
         t_processLock::t_locker order(changes.Lock());
-        overtaken = Refused(changes.Lock(), order) || (since && !changes.Unmoved(*since));
+        overtaken = order.Refused() || (since && !changes.Unmoved(*since));
         if (overtaken) return;
         t_processLock::t_locker lock(GetDictLocker());
         t_usrDictV3Core& live = GetUsrDictInstance();

@@ -584,7 +584,7 @@ int t_dictManager::CopyEntry(t_dictEntry* entry, t_dictSaveSnapshot& snapshot) {
     if (entry->name == L"AbbrUsrDict" || entry->name == L"ExtDict") return kFlushSkipped;
     if (!SharesFile(entry)) return FlushEntryImpl(entry);
     t_processLock::t_locker global(m_globalLock);
-    if (Refused(m_globalLock, global)) return kFlushWriteFailed;
+    if (global.Refused()) return kFlushWriteFailed;
     t_pathName path;
     BuildEntryPath(entry, path);
     t_managedShareMemory& block = entry->block;
@@ -651,7 +651,7 @@ void t_dictManager::WriteJob(t_dictSaveSnapshot::t_job& job) {
     using t_state = t_dictSaveSnapshot::t_state;
     t_dictEntry* entry = job.entry;
     t_processLock::t_locker global(m_globalLock);
-    if (Refused(m_globalLock, global)) {
+    if (global.Refused()) {
         job.state = t_state::kWriteFailed;  // the changes stay for the next save
         return;
     }
@@ -1123,7 +1123,7 @@ int t_dictManager::FlushEntryImpl(t_dictEntry* entry) {
     if (!entry->dict->IsReady()) return kFlushSkipped;
 
     t_processLock::t_locker global(m_globalLock);
-    if (Refused(m_globalLock, global)) return kFlushWriteFailed;
+    if (global.Refused()) return kFlushWriteFailed;
     t_pathName path;
     BuildEntryPath(entry, path);
     RemoveAbandonedTemps(entry, path, m_globalLock);
@@ -1278,7 +1278,7 @@ bool t_dictManager::ResetEntry(t_dictEntry* entry) {
     }
     t_recursiveLock::t_locker guard(m_localLock);
     t_processLock::t_locker global(m_globalLock);
-    if (Refused(m_globalLock, global)) return false;
+    if (global.Refused()) return false;
     m_lastError = kDictErrWrite;
     t_pathName path, aside;
     if (!BuildEntryPath(entry, path) || path.IsEmpty() ||
@@ -1332,7 +1332,7 @@ bool t_dictManager::ResetEntry(t_dictEntry* entry) {
 bool t_dictManager::WriteEntryImage(t_dictEntry* entry, const void* data, int32_t size) {
     if (!entry || !entry->dict || !data || size < 0 || !m_globalLock.IsCreated()) return false;
     t_processLock::t_locker global(m_globalLock);
-    if (Refused(m_globalLock, global)) return false;
+    if (global.Refused()) return false;
     t_pathName path;
     if (!BuildEntryPath(entry, path) || path.IsEmpty() || entry->dirKind == kDirSystem)
         return false;
@@ -1346,7 +1346,7 @@ bool t_dictManager::WriteEntryImage(t_dictEntry* entry, const void* data, int32_
 bool t_dictManager::SaveEntryWith(t_dictEntry* entry, const std::function<bool()>& write) {
     if (!entry || !entry->dict || !write || !m_globalLock.IsCreated()) return false;
     t_processLock::t_locker global(m_globalLock);
-    if (Refused(m_globalLock, global)) return false;
+    if (global.Refused()) return false;
     t_pathName path;
     if (!BuildEntryPath(entry, path) || path.IsEmpty()) return false;
     if (SharesFile(entry) && entry->block.IsValid() && FileReplaced(entry, path) &&
@@ -1362,7 +1362,7 @@ bool t_dictManager::MarkEntry(t_dictEntry* entry, t_entryMark& mark) {
     if (!entry || !entry->dict || !SharesFile(entry) || !m_globalLock.IsCreated()) return false;
     t_recursiveLock::t_locker guard(m_localLock);
     t_processLock::t_locker global(m_globalLock);
-    if (Refused(m_globalLock, global)) return false;
+    if (global.Refused()) return false;
     t_pathName path;
     if (!BuildEntryPath(entry, path) || path.IsEmpty() || !entry->block.IsValid()) return false;
     if (FileReplaced(entry, path) && !RebaseEntry(entry)) return false;
@@ -1377,7 +1377,7 @@ int t_dictManager::WriteMarkedEntry(t_dictEntry* entry, const t_entryMark& mark,
                                     size_t size) {
     if (!entry || !data || size == 0 || !m_globalLock.IsCreated()) return -1;
     t_processLock::t_locker global(m_globalLock);
-    if (Refused(m_globalLock, global)) return -1;
+    if (global.Refused()) return -1;
     t_pathName path;
     if (!BuildEntryPath(entry, path) || path.IsEmpty()) return -1;
     {

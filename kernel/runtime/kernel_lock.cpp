@@ -50,10 +50,14 @@ std::atomic<int> g_waitLimitMs{t_processLock::kDefaultWaitLimitMs};
 // When a wait of this process last gave up (CLOCK_MONOTONIC, ms; 0: never).
 std::atomic<int64_t> g_gaveUpAtMs{0};
 
-int64_t MonotonicMs() {
+int64_t MonotonicNs() {
     struct timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
-    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+int64_t MonotonicMs() {
+    return MonotonicNs() / 1000000;
 }
 
 void PrintError(const char* what, int err) {
@@ -68,27 +72,6 @@ int FileLockCall(int fd, short type) {
     lock.l_start = 0;
     lock.l_len = 0;  // to the end, however long the file grows
     return fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 0 : errno;
-}
-
-struct timespec MonotonicIn(long ms) {
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    t.tv_sec += ms / 1000;
-    t.tv_nsec += (ms % 1000) * 1000000L;
-    if (t.tv_nsec >= 1000000000L) {
-        t.tv_nsec -= 1000000000L;
-        ++t.tv_sec;
-    }
-    return t;
-}
-
-// Nanoseconds from now to `t`, at least 0.
-long long NsUntil(const struct timespec& t) {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long ns =
-        (long long)(t.tv_sec - now.tv_sec) * 1000000000LL + (t.tv_nsec - now.tv_nsec);
-    return ns > 0 ? ns : 0;
 }
 
 // The bytes of an unlocked robust, recursive, process-shared mutex, as a
@@ -381,13 +364,13 @@ bool t_processLock::Close() {
 // so the waiter tries again in growing pauses. A holder that died has let
 // go with its process; one that is alive but stuck (stopped, or in a file
 // system that stopped answering) is waited for until the deadline only.
-int t_processLock::WaitForFileLock(const struct timespec& deadline) {
+int t_processLock::WaitForFileLock(int64_t deadlineNs) {
     long pause = kFirstPauseNs;
     for (;;) {
         const int r = FileLockCall(m_file.fd, F_WRLCK);
         if (r != EAGAIN && r != EACCES && r != EINTR) return r;
-        const long long left = NsUntil(deadline);
-        if (left == 0) return ETIMEDOUT;
+        const int64_t left = deadlineNs - MonotonicNs();
+        if (left <= 0) return ETIMEDOUT;
         struct timespec nap = {0, long(left < pause ? left : pause)};
         nanosleep(&nap, nullptr);
         pause = pause * 2 < kLongestPauseNs ? pause * 2 : kLongestPauseNs;
@@ -464,7 +447,7 @@ bool t_processLock::TakeFileLock() {
     const int64_t gaveUpAt = g_gaveUpAtMs.load();
     const bool recent = gaveUpAt != 0 && MonotonicMs() - gaveUpAt < kStuckWindowMs;
     const int limitMs = m_stuck.load() || recent ? kStuckWaitMs : g_waitLimitMs.load();
-    const struct timespec deadline = MonotonicIn(limitMs);
+    const int64_t deadline = MonotonicNs() + int64_t(limitMs) * 1000000;
     // A child forked from this process shares the parent's open file, and
     // with it the parent's hold: it opens the file for itself.
     if (m_file.pid != getpid()) Reopen();

@@ -25,6 +25,9 @@ public:
         if (m_held) m_lock->Unlock();
     }
     bool IsHeld() const { return m_held; }
+    // The lock exists but was not taken (another process held it past the
+    // wait): what needs it is refused rather than done without it.
+    bool Refused() const { return !m_held && m_lock->IsCreated(); }
     t_heldLock(const t_heldLock&) = delete;
     t_heldLock& operator=(const t_heldLock&) = delete;
 
@@ -135,8 +138,8 @@ private:
     bool CreateInProcess(const char* name);
     bool SetAside();
     // The holder of m_local: the file lock on the file in use, waited for
-    // until `deadline` (CLOCK_MONOTONIC). 0, ETIMEDOUT or the errno.
-    int WaitForFileLock(const struct timespec& deadline);
+    // until `deadlineNs` (CLOCK_MONOTONIC). 0, ETIMEDOUT or the errno.
+    int WaitForFileLock(int64_t deadlineNs);
     void UnlockFile();
     // The holder of m_local: takes the file lock on the file the name holds.
     bool TakeFileLock();
@@ -202,12 +205,6 @@ private:
     bool m_initialised = false;
     uint32_t m_type = 0;  // kept for callers, not interpreted
 };
-
-// A lock that exists but was not taken (another process held it past the
-// wait): what needs it is refused rather than done without it.
-inline bool Refused(const t_processLock& lock, const t_processLock::t_locker& held) {
-    return lock.IsCreated() && !held.IsHeld();
-}
 
 // The kernel dictionary lock "ImeKernel_DictLocker" (type 1), taken by the
 // kernel entry layer around every change of a dictionary.

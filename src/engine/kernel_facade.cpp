@@ -270,9 +270,9 @@ bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count,
             // lock as the write, so that a process taking the file up sees
             // its count too.
             t_processLock::t_locker order(changes.Lock());
-            if (overtaken() || Refused(changes.Lock(), order)) return false;
+            if (overtaken() || order.Refused()) return false;
             t_processLock::t_locker files(GetDictManager().GetGlobalLocker());
-            if (Refused(GetDictManager().GetGlobalLocker(), files)) return false;
+            if (files.Refused()) return false;
             built = job.Write();
             if (built == t_usrDictReplace::t_built::kWritten) changes.Add(restore);
         }
@@ -360,7 +360,7 @@ bool KernelRemoveUsrDict(const uint64_t* since) {
                                             L"qzim_usr_v2.bin", kUsrDictFileName};
     t_changeCount& changes = GetUsrDictChangeCount();
     t_processLock::t_locker order(changes.Lock());
-    if (Refused(changes.Lock(), order) || (since && !changes.Unmoved(*since))) return false;
+    if (order.Refused() || (since && !changes.Unmoved(*since))) return false;
     t_processLock::t_locker lock(GetDictLocker());
     t_entryFileLock fileLock(GetUsrDictInstance());
     if (fileLock.Refused()) return false;

@@ -80,11 +80,7 @@ TEST_F(ChangeCountTest, ACountFileRemovedOrReplacedIsReadThroughItsName) {
         bool (*act)(const std::string&);
     } cases[] = {
         {"Removed", [](const std::string& p) { return unlink(p.c_str()) == 0; }},
-        {"ReplacedByACopy",
-         [](const std::string& p) {
-             return WriteFileBytes(p + ".copy", ReadFileBytes(p)) &&
-                    rename((p + ".copy").c_str(), p.c_str()) == 0;
-         }},
+        {"ReplacedByACopy", ReplaceByCopy},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

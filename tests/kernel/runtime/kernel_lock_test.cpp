@@ -140,11 +140,7 @@ TEST_F(ProcessLockTest, ALockFileCutOrReplacedWhileHeldAndAwaitedHarmsNobody) {
         {"CutToNothing", [](const std::string& p) { return truncate(p.c_str(), 0) == 0; }},
         {"CutShort",
          [](const std::string& p) { return truncate(p.c_str(), sizeof(pthread_mutex_t)) == 0; }},
-        {"ReplacedByAHeldCopy",
-         [](const std::string& p) {
-             return WriteFileBytes(p + ".copy", ReadFileBytes(p)) &&
-                    rename((p + ".copy").c_str(), p.c_str()) == 0;
-         }},
+        {"ReplacedByAHeldCopy", ReplaceByCopy},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -98,6 +99,11 @@ int WaitChild(pid_t pid, int timeoutMs) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+bool ReplaceByCopy(const std::string& path) {
+    return WriteFileBytes(path + ".copy", ReadFileBytes(path)) &&
+           rename((path + ".copy").c_str(), path.c_str()) == 0;
 }
 
 bool ReadByteWithin(int fd, int timeoutMs) {

@@ -52,5 +52,8 @@ pid_t ForkChild(const std::function<int()>& body, unsigned alarmSeconds = 20);
 // Waits up to timeoutMs for the child: its exit code, 128 + signal when a
 // signal ended it, or -1 on timeout (the child is then killed and reaped).
 int WaitChild(pid_t pid, int timeoutMs);
+// Puts a copy of the file at `path` in its place (a backup put back, a sync
+// tool), as another program would: the name then holds another file.
+bool ReplaceByCopy(const std::string& path);
 // Reads one byte from fd within timeoutMs; false on timeout or end of file.
 bool ReadByteWithin(int fd, int timeoutMs);
