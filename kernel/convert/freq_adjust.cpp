@@ -377,9 +377,20 @@ int64_t t_freqAdjust::FollowOrder(const t_lstr* wordIds, const t_lstr* text, uin
     return order;
 }
 
-int64_t t_freqAdjust::LearnedBonus(int64_t uses) const {
+int64_t t_freqAdjust::LearnedBonus(int64_t uses, uint32_t gram) const {
     if (uses <= 0) return 0;
-    return int64_t(kLearnedStep * std::log2(1.0 + double(uses) / (kLearnedUnit * userAverage)));
+    const t_gramInfo* g = GramOf(src.sys);
+    // The unigram as stored (a word the statistics do not know at the
+    // missing record's), on the scale of the path it is read on.
+    const double unigram = gram && g ? GramGetUnigramFreq(g, gram) : n_gram::kMissingFreq;
+    const double expected =
+        std::exp(-(unigram + (src.sys ? src.sys->GetNetOfPath() : 0)) * kNatsPerCostUnit);
+    const double total = src.user && src.user->IsLoaded() ? double(src.user->GetTotalFreq())
+                                                          : double(userAverage) * userSize;
+    // (uses + prior x expected) / (total + prior), over expected.
+    const double ratio =
+        (double(uses) / expected + kPriorUses) / (std::max(total, double(uses)) + kPriorUses);
+    return ratio > 1 ? int64_t(std::log(ratio) / kNatsPerCostUnit) : 0;
 }
 
 bool t_freqAdjust::UserTypedAfter(const t_lstr* wordIds, const t_lstr* text) const {
@@ -423,9 +434,11 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
     if (scaled) {
         const uint32_t gram = uint32_t(w->frequency);
         // Its frequency, not its weight: the weight curve lifts a word just
-        // used towards many times the average, and one choice is one.
-        learned = std::max(FollowOrder(w->syllableIds, w->text, gram),
-                           BackoffOrder(gram) + LearnedBonus(int64_t(uses >= 0 ? uses : f) + s));
+        // used towards many times the average, and one choice is one. The
+        // lift is the statistics' own reading of that use (LearnedBonus).
+        learned =
+            std::max(FollowOrder(w->syllableIds, w->text, gram),
+                     BackoffOrder(gram) + LearnedBonus(int64_t(uses >= 0 ? uses : f) + s, gram));
     }
     // A word the user typed right after this word before follows it as the
     // user writes, above the words the statistics raise (工作 then 是,

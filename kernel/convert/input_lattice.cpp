@@ -31,7 +31,7 @@ bool IsLower(wchar_t c) {
 int32_t ArcPower(float p) {
     if (p >= 0.8f) return 0;
     if (p <= 0.000001f) return 1966;
-    return int32_t(std::log(double(p)) / -0.007024614936964466);
+    return int32_t(std::log(double(p)) / -kNatsPerCostUnit);
 }
 
 t_inputLattice::t_inputLattice(t_scopeHeap* nodeArena, t_scopeHeap* arcArena)

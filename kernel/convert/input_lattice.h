@@ -30,8 +30,12 @@ inline constexpr uint32_t kArcKindSingle = 4;  // a less certain syllable, or a 
 inline constexpr uint8_t kArcForecast = 8;  // the caller's mark on a forecast arc
 inline constexpr float kAbbreviationProb = 0.01f;
 
+// One cost unit in nats: every cost of the system data and of the
+// conversion is -ln p in this unit.
+inline constexpr double kNatsPerCostUnit = 0.007024614936964466;
+
 // The integer power of a probability: 0 at 0.8 and above, 1966 at 0.000001
-// and below, else the integer part of ln(p) / -0.007024614936964466.
+// and below, else the integer part of ln(p) / -kNatsPerCostUnit.
 int32_t ArcPower(float p);
 
 struct t_wordArc {
