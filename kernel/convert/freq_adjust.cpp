@@ -377,14 +377,9 @@ int64_t t_freqAdjust::FollowOrder(const t_lstr* wordIds, const t_lstr* text, uin
     return order;
 }
 
-int64_t t_freqAdjust::LearnedBonus(int64_t uses, uint32_t gram) const {
+int64_t t_freqAdjust::LearnedBonus(int64_t uses, int64_t cost) const {
     if (uses <= 0) return 0;
-    const t_gramInfo* g = GramOf(src.sys);
-    // The unigram as stored (a word the statistics do not know at the
-    // missing record's), on the scale of the path it is read on.
-    const double unigram = gram && g ? GramGetUnigramFreq(g, gram) : n_gram::kMissingFreq;
-    const double expected =
-        std::exp(-(unigram + (src.sys ? src.sys->GetNetOfPath() : 0)) * kNatsPerCostUnit);
+    const double expected = std::exp(-double(cost) * kNatsPerCostUnit);
     const double total = src.user && src.user->IsLoaded() ? double(src.user->GetTotalFreq())
                                                           : double(userAverage) * userSize;
     // (uses + prior x expected) / (total + prior), over expected.
@@ -436,9 +431,17 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
         // Its frequency, not its weight: the weight curve lifts a word just
         // used towards many times the average, and one choice is one. The
         // lift is the statistics' own reading of that use (LearnedBonus).
+        // Its cost alone: the unigram as stored, else the system word's own
+        // (a rare reading of a character has no gram id), else a word the
+        // statistics do not know at the missing record's.
+        const t_gramInfo* g = GramOf(src.sys);
+        const int64_t net = src.sys ? src.sys->GetNetOfPath() : 0;
+        const int64_t cost = gram && g                ? GramGetUnigramFreq(g, gram) + net
+                             : w->rank < kCandNoPower ? int64_t(w->rank)
+                                                      : n_gram::kMissingFreq + net;
         learned =
             std::max(FollowOrder(w->syllableIds, w->text, gram),
-                     BackoffOrder(gram) + LearnedBonus(int64_t(uses >= 0 ? uses : f) + s, gram));
+                     BackoffOrder(gram) + LearnedBonus(int64_t(uses >= 0 ? uses : f) + s, cost));
     }
     // A word the user typed right after this word before follows it as the
     // user writes, above the words the statistics raise (工作 then 是,

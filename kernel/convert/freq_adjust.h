@@ -177,13 +177,14 @@ struct t_freqAdjust {
     // the raised system words: minus a stored pair's score and the word's
     // unigram, else BackoffOrder, or ReadingOrder when that is higher.
     int64_t FollowOrder(const t_lstr* ids, const t_lstr* text, uint32_t gram) const;
-    // What `uses` choices of a user word (gram id gram, 0 when the
-    // statistics do not know it) add to its back-off reading beside a word
-    // before: how much likelier the user's choices make it than its unigram,
-    // in cost units, never below 0. The user's share of it is weighed with
-    // the unigram as a prior worth kPriorUses choices, so one choice of a
-    // common word (是, 向, 应) says little and one of a rare word much.
-    int64_t LearnedBonus(int64_t uses, uint32_t gram) const;
+    // What `uses` choices of a user word of cost `cost` alone (on the scale
+    // of the system words' costs) add to its back-off reading beside a word
+    // before: how much likelier the user's choices make it than that cost
+    // does, in cost units, never below 0. The user's share of it is weighed
+    // with the statistics' own as a prior worth kPriorUses choices, so one
+    // choice of a common word (是, 向, 应) says little and one of a rare
+    // word much.
+    int64_t LearnedBonus(int64_t uses, int64_t cost) const;
     // Whether the user has typed the word (syllables, text) right after
     // the word before: the two commits joined are a word of the user
     // dictionary, learned so.
