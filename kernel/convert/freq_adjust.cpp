@@ -429,11 +429,10 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
     if (scaled) {
         const uint32_t gram = uint32_t(w->frequency);
         // Its frequency, not its weight: the weight curve lifts a word just
-        // used towards many times the average, and one choice is one. The
-        // lift is the statistics' own reading of that use (LearnedBonus).
-        // Its cost alone: the unigram as stored, else the system word's own
-        // (a rare reading of a character has no gram id), else a word the
-        // statistics do not know at the missing record's.
+        // used towards many times the average, and one choice is one. It is
+        // weighed against the word's cost alone: the unigram as stored, else
+        // the system word's own (a rare reading of a character has no gram
+        // id), else the missing record's for a word the statistics lack.
         const t_gramInfo* g = GramOf(src.sys);
         const int64_t net = src.sys ? src.sys->GetNetOfPath() : 0;
         const int64_t cost = gram && g                ? GramGetUnigramFreq(g, gram) + net
