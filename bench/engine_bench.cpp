@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/engine_home.h"
+#include "bench/engine_support.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/userdict/usr_dict_v3.h"
 #include "src/engine/engine_iface.h"
@@ -46,37 +46,15 @@ IVetraCoreEngine* Engine() {
     return engine;
 }
 
-void Report(benchmark::State& state, std::vector<double>& times) {
-    std::sort(times.begin(), times.end());
-    if (times.empty()) return;
-    state.counters["median_ms"] = times[times.size() / 2];
-    state.counters["p99_ms"] = times[std::min(times.size() - 1, times.size() * 99 / 100)];
-    state.counters["max_ms"] = times.back();
-}
-
 void EngineConvertPerKeystroke(benchmark::State& state, const char* typed) {
     IVetraCoreEngine* engine = Engine();
-    if (!engine) {
-        state.SkipWithError("set VETRA_SYSTEM_DATA_DIR to the built system data");
-        return;
-    }
-    const std::string input(typed);
-    std::vector<double> times;
-    for (auto _ : state) {
-        for (size_t k = 1; k <= input.size(); ++k) {
-            const std::string prefix = input.substr(0, k);
-            const auto t0 = std::chrono::steady_clock::now();
-            for (int twice = 0; twice < 2; ++twice) {
-                uint8_t asked = 0;
-                if (IVetraCoreResult* r = engine->Convert(prefix.c_str(), 0xFFFFFFFFu, &asked, 0))
-                    r->Release();
-            }
-            times.push_back(
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
-                    .count());
+    n_bench::TimeKeystrokes(state, engine, typed, [engine](const std::string& prefix) {
+        for (int twice = 0; twice < 2; ++twice) {
+            uint8_t asked = 0;
+            if (IVetraCoreResult* r = engine->Convert(prefix.c_str(), 0xFFFFFFFFu, &asked, 0))
+                r->Release();
         }
-    }
-    Report(state, times);
+    });
 }
 
 void EngineLearnWordThenSaveDicts(benchmark::State& state) {
@@ -115,7 +93,7 @@ void EngineLearnWordThenSaveDicts(benchmark::State& state) {
         buffer->Release();
     }
     for (IVetraCoreResultElement* e : words) e->Release();
-    Report(state, times);
+    n_bench::ReportTimes(state, times);
     std::sort(learnTimes.begin(), learnTimes.end());
     if (!learnTimes.empty()) state.counters["learn_median_ms"] = learnTimes[learnTimes.size() / 2];
 }

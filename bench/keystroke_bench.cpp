@@ -13,14 +13,9 @@
 // starts it.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <vector>
 
-#include "bench/engine_home.h"
+#include "bench/engine_support.h"
 #include "src/cloud/cloud_queue.h"
 #include "src/engine/engine_iface.h"
 
@@ -41,30 +36,12 @@ void Convert(IVetraCoreEngine* engine, const std::string& input, uint32_t reques
 
 void Keystrokes(benchmark::State& state, const char* typed) {
     IVetraCoreEngine* engine = Engine();
-    if (!engine) {
-        state.SkipWithError("set VETRA_SYSTEM_DATA_DIR to the built system data");
-        return;
-    }
-    const std::string input(typed);
-    std::vector<double> times;
     uint32_t requestId = 0;
-    for (auto _ : state) {
-        for (size_t k = 1; k <= input.size(); ++k) {
-            const std::string prefix = input.substr(0, k);
-            if (++requestId == n_cloud::kNoRequestId) requestId = 1;
-            const auto t0 = std::chrono::steady_clock::now();
-            Convert(engine, prefix, n_cloud::kNoRequestId);
-            Convert(engine, prefix, requestId);
-            times.push_back(
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
-                    .count());
-        }
-    }
-    std::sort(times.begin(), times.end());
-    if (times.empty()) return;
-    state.counters["median_ms"] = times[times.size() / 2];
-    state.counters["p99_ms"] = times[std::min(times.size() - 1, times.size() * 99 / 100)];
-    state.counters["max_ms"] = times.back();
+    n_bench::TimeKeystrokes(state, engine, typed, [&](const std::string& prefix) {
+        if (++requestId == n_cloud::kNoRequestId) requestId = 1;
+        Convert(engine, prefix, n_cloud::kNoRequestId);
+        Convert(engine, prefix, requestId);
+    });
 }
 
 }  // namespace

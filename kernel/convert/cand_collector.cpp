@@ -11,7 +11,6 @@
 #include "kernel/convert/freq_adjust.h"
 #include "kernel/convert/name_marks.h"
 #include "kernel/lexicon/cell_dict.h"
-#include "kernel/lexicon/gram_stat.h"
 #include "kernel/lexicon/privilege_dict.h"
 #include "kernel/lexicon/py_dict.h"
 #include "kernel/lexicon/small_dicts_numeric.h"
@@ -309,11 +308,8 @@ int t_candCollector::AddSystemWords(const t_wordArc& arc, int end, double prob, 
     uint8_t more = 1;
     if (context && sys->GetWordRecord(arc.value, &textOffset, &cost, &gram, &more)) {
         m_adjust->ComputeSystem(arc, gram);
-        if (const t_plainWord* plain = PlainWordFor(arc.prob)) {
-            const int64_t net = plain->gram ? GramGetUnigramFreq(sys->GetGram(), plain->gram)
-                                            : int64_t(plain->cost) - sys->GetNetOfPath();
-            m_adjust->SetPlainWord(plain->ids, plain->text, net);
-        }
+        if (const t_plainWord* plain = PlainWordFor(arc.prob))
+            m_adjust->SetPlainWord(plain->ids, plain->text, plain->gram, plain->cost);
     }
     const bool oneLetter = LstrGetLength(arc.ids) == 1 && m_dicts.py &&
                            m_dicts.py->IsLetterId(int16_t(LstrGetUnit(arc.ids, 0)));

@@ -149,7 +149,16 @@ void t_freqAdjust::ComputeSystem(const t_wordArc& arc, uint32_t firstGram) {
     systemBudget = anyId && (arc.syllables != 1 || NearOne(arc.prob, 0.0001)) ? kBudget : 0;
 }
 
-void t_freqAdjust::SetPlainWord(const t_lstr* wordIds, const t_lstr* text, int64_t wordNet) {
+int64_t t_freqAdjust::CostAlone(uint32_t gram, int32_t listCost) const {
+    const t_gramInfo* g = GramOf(src.sys);
+    const int64_t net = src.sys ? src.sys->GetNetOfPath() : 0;
+    if (gram && g) return GramGetUnigramFreq(g, gram) + net;
+    return listCost < kCandNoPower ? int64_t(listCost) : n_gram::kMissingFreq + net;
+}
+
+void t_freqAdjust::SetPlainWord(const t_lstr* wordIds, const t_lstr* text, uint32_t gram,
+                                int32_t listCost) {
+    const int64_t wordNet = CostAlone(gram, listCost) - (src.sys ? src.sys->GetNetOfPath() : 0);
     plainOrder = -(PairCap() + wordNet);
     int64_t parts = 0, read = 0;
     if (ComposedCost(wordIds, text, &parts) && ImpliedOrder(parts, wordNet, &read))
@@ -430,17 +439,10 @@ int t_freqAdjust::ComputeInputHistory(t_candWord* w, int32_t f, int32_t s, doubl
         const uint32_t gram = uint32_t(w->frequency);
         // Its frequency, not its weight: the weight curve lifts a word just
         // used towards many times the average, and one choice is one. It is
-        // weighed against the word's cost alone: the unigram as stored, else
-        // the system word's own (a rare reading of a character has no gram
-        // id), else the missing record's for a word the statistics lack.
-        const t_gramInfo* g = GramOf(src.sys);
-        const int64_t net = src.sys ? src.sys->GetNetOfPath() : 0;
-        const int64_t cost = gram && g                ? GramGetUnigramFreq(g, gram) + net
-                             : w->rank < kCandNoPower ? int64_t(w->rank)
-                                                      : n_gram::kMissingFreq + net;
-        learned =
-            std::max(FollowOrder(w->syllableIds, w->text, gram),
-                     BackoffOrder(gram) + LearnedBonus(int64_t(uses >= 0 ? uses : f) + s, cost));
+        // weighed against the word's cost alone.
+        const int64_t chosen = int64_t(uses >= 0 ? uses : f) + s;
+        learned = std::max(FollowOrder(w->syllableIds, w->text, gram),
+                           BackoffOrder(gram) + LearnedBonus(chosen, CostAlone(gram, w->rank)));
     }
     // A word the user typed right after this word before follows it as the
     // user writes, above the words the statistics raise (工作 then 是,

@@ -115,12 +115,17 @@ struct t_freqAdjust {
     // group's first entry).
     void ComputeSystem(const t_wordArc& arc, uint32_t firstGram);
     // The likeliest word of the arcs that end where this one does at its
-    // probability (its syllables, text and cost on the scale of the unigram
-    // records): what leads when the word before raises nothing. It stands
-    // at the better of the word before's cap with its cost and its reading
+    // probability (its syllables, text, gram id and list cost): what leads
+    // when the word before raises nothing. It stands at the better of the
+    // word before's cap with its cost alone (CostAlone) and its reading
     // through its parts (我 不 是 for 不是, which the model's text mostly
     // splits); sets plainOrder.
-    void SetPlainWord(const t_lstr* ids, const t_lstr* text, int64_t wordNet);
+    void SetPlainWord(const t_lstr* ids, const t_lstr* text, uint32_t gram, int32_t listCost);
+    // A word's cost alone, on the scale of the system words' list costs: its
+    // unigram as stored and the path's net with a gram id, else its list
+    // cost (a rare reading of a character has no gram id), else (at
+    // kCandNoPower) the missing record's, for a word the statistics lack.
+    int64_t CostAlone(uint32_t gram, int32_t listCost) const;
     // The continuations of the word before (filled for the candidate's
     // syllables), then the pair with the preceding word, then the joined
     // word in the system dictionary: 1 (the two make a system word, not

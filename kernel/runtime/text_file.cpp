@@ -83,32 +83,13 @@ size_t DecodeMultibyte(const uint8_t* bytes, size_t n, int charset, wchar_t* out
     return (n * sizeof(wchar_t) - outLeft) / sizeof(wchar_t);
 }
 
-// Whether the bytes are well-formed UTF-8 throughout.
+// Whether the bytes are well-formed UTF-8 throughout: the reader's own
+// decoder finds no byte to replace.
 bool IsUtf8(const uint8_t* bytes, size_t n) {
-    for (size_t i = 0; i < n;) {
-        const uint8_t c = bytes[i];
-        size_t len = 0;
-        uint32_t cp = 0;
-        if (c < 0x80)
-            len = 1, cp = c;
-        else if ((c & 0xE0) == 0xC0)
-            len = 2, cp = c & 0x1F;
-        else if ((c & 0xF0) == 0xE0)
-            len = 3, cp = c & 0x0F;
-        else if ((c & 0xF8) == 0xF0)
-            len = 4, cp = c & 0x07;
-        else
-            return false;
-        if (len > n - i) return false;
-        for (size_t k = 1; k < len; ++k) {
-            if ((bytes[i + k] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (bytes[i + k] & 0x3F);
-        }
-        static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < kLeast[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += len;
-    }
-    return true;
+    std::vector<wchar_t> out(n);
+    size_t bad = 0;
+    DecodeMultibyte(bytes, n, kCharsetUtf8, out.data(), &bad);
+    return bad == 0;
 }
 
 const wchar_t* EncodingName(int encoding) {
