@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -34,19 +35,61 @@ int32_t Number(const char16_t* text) {
     return ParseSettingNumber(text);
 }
 
-// A file that exists but does not load is moved, once, to
+// Tells in one line (on standard error, fcitx's log) what became of a
+// settings file that did not load: moved to `to`, or left where it is
+// (`left`: why, or null). A file left in place is told once for each state
+// of it, however often it is loaded again.
+void TellFailedFile(const char* from, const char* why, const char* to, const char* left,
+                    const struct stat& st) {
+    if (to) {
+        fprintf(stderr, "%s: %s, moved to %s; every setting is back to its default\n", from, why,
+                to);
+        return;
+    }
+    static struct stat told;
+    static bool any = false;
+    if (any && told.st_dev == st.st_dev && told.st_ino == st.st_ino && told.st_size == st.st_size &&
+        told.st_mtim.tv_sec == st.st_mtim.tv_sec && told.st_mtim.tv_nsec == st.st_mtim.tv_nsec)
+        return;
+    any = true;
+    told = st;
+    fprintf(stderr, "%s: %s, left where it is%s%s%s; every setting has its default\n", from, why,
+            left ? " (" : "", left ? left : "", left ? ")" : "");
+}
+
+// A file that exists but does not load (`why`) is moved, once, to
 // <folder>/Backup/env_YYYYMMDD_hhmmss[_N].ini (an earlier copy is never
 // replaced) and a good file of no values written in its place, so the next
 // start neither fails on it nor keeps another copy. A file that cannot be
-// opened is left alone: its content was never judged.
-void SetFailedFileAside(const t_path& path) {
+// opened (or is no regular file, or a link) is left alone: its content was
+// never judged, or is not this folder's.
+void SetFailedFileAside(const t_path& path, const char* why) {
     char from[4 * kMaxPathUnits + 4];
     if (!path.ToBytes(from, sizeof from)) return;
     struct stat st;
     const int fd = ::open(from, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    const int openError = errno;
     const bool judged = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (fd >= 0) ::close(fd);
-    if (!judged) return;
+    if (!judged) {
+        if (::lstat(from, &st) != 0) return;  // missing: nothing to tell
+        char cannot[128];
+        snprintf(cannot, sizeof cannot, "it cannot be opened (%s)", std::strerror(openError));
+        if (S_ISLNK(st.st_mode))
+            TellFailedFile(from, why ? why : "it cannot be read", nullptr,
+                           "a symbolic link is not moved", st);
+        else if (!S_ISREG(st.st_mode))
+            TellFailedFile(from, "it is not a regular file", nullptr, nullptr, st);
+        else
+            TellFailedFile(from, fd >= 0 ? "it cannot be read" : cannot, nullptr, nullptr, st);
+        return;
+    }
+    char tooLarge[64];
+    snprintf(tooLarge, sizeof tooLarge, "it is larger than %u MiB",
+             unsigned(t_iniDoc::kMaxFileBytes >> 20));
+    if (!why)
+        why =
+            uint64_t(st.st_size) > t_iniDoc::kMaxFileBytes ? tooLarge : "it cannot be read as text";
     t_path parent;
     if (!path.GetParentDir(parent)) parent.Assign(u".");
     const t_path backup(parent.GetStr(), u"Backup");
@@ -54,8 +97,10 @@ void SetFailedFileAside(const t_path& path) {
     t_str title, stamp;
     path.GetFileTitle(title);
     if (!backup.CreateDirectory(ignored, false) ||
-        !stamp.FormatTime(std::time(nullptr), u"_%Y%M%D_%h%m%s"))
+        !stamp.FormatTime(std::time(nullptr), u"_%Y%M%D_%h%m%s")) {
+        TellFailedFile(from, why, nullptr, "it could not be moved into Backup", st);
         return;
+    }
     title.Append(stamp);
     const char16_t* ext = path.GetExtension();
     char to[4 * kMaxPathUnits + 4];
@@ -64,13 +109,14 @@ void SetFailedFileAside(const t_path& path) {
         t_str name(title);
         if (n) name << u"_" << n;
         if (ext) name.Append(ext);
-        if (!t_path(backup.GetStr(), name.GetStr()).ToBytes(to, sizeof to)) return;
+        if (!t_path(backup.GetStr(), name.GetStr()).ToBytes(to, sizeof to)) break;
         if (::link(from, to) == 0) {
             moved = ::unlink(from) == 0;
             break;
         }
-        if (errno != EEXIST) return;
+        if (errno != EEXIST) break;
     }
+    TellFailedFile(from, why, moved ? to : nullptr, "it could not be moved into Backup", st);
     if (!moved) return;
     const t_env fresh;
     fresh.Save(ignored, path.GetStr());
@@ -140,14 +186,14 @@ int t_env::Load(t_errorContext& ctx, const char16_t* pathText, int clear) {
     const t_path path(pathText);
     t_iniDoc doc(0);
     if (!doc.Load(ctx, path, kCodePageGbk)) {
-        SetFailedFileAside(path);
+        SetFailedFileAside(path, nullptr);
         ctx.SetError(u"加载环境失败");
         return 0;
     }
     t_iniSection* setting = doc.FindSection(u"Setting");
     const t_iniSection* sync = doc.FindSection(u"SyncMode");
     if (!setting) {
-        SetFailedFileAside(path);
+        SetFailedFileAside(path, "it has no [Setting] section");
         ctx.SetError(u"解析配置文件失败：缺少项[setting]");
         return 0;
     }

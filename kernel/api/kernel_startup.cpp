@@ -2,11 +2,15 @@
 // table. Engine thread only, never beside a conversion.
 #include "kernel/api/kernel_startup.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <cwchar>
 #include <set>
@@ -61,15 +65,20 @@ std::wstring Text(const wchar_t* text) {
     return text ? text : L"(unknown)";
 }
 
-// The refused user files kept aside in "<user dir>/Backup".
+// The refused user files kept aside in "<user dir>/Backup", folders too
+// (a folder in a file's place is set aside as well).
 std::set<std::wstring> RefusedFiles() {
     std::set<std::wstring> names;
     const std::wstring dir = std::wstring(GetConfiguredUserDir()) + L"/Backup";
-    t_dirList list(dir.c_str(), false);
-    for (int i = 0; i < list.GetCount(); ++i) {
-        const std::wstring path = list.GetAt(i);
-        if (path.find(L".refused.") != std::wstring::npos) names.insert(path);
+    char bytes[kPathBufBytes];
+    DIR* d = WidePathToBytes(dir.c_str(), bytes, sizeof bytes) ? opendir(bytes) : nullptr;
+    if (!d) return names;
+    while (const dirent* e = readdir(d)) {
+        std::wstring name;
+        if (std::strstr(e->d_name, ".refused.") && BytesPathToWide(e->d_name, name))
+            names.insert(dir + L"/" + name);
     }
+    closedir(d);
     return names;
 }
 
@@ -80,10 +89,95 @@ std::wstring NoKeyMapReason() {
     return why ? L": " + std::wstring(why) : std::wstring();
 }
 
-// Reports the refused user files set aside since `before` was taken.
-void ReportSetAside(const std::set<std::wstring>& before) {
-    for (const std::wstring& name : RefusedFiles())
-        if (!before.count(name)) Report(L"damaged user file set aside: " + name);
+// The name of the user file a refused copy was, from
+// "<file>.refused.<stamp>[.<n>]"; empty for any other name.
+std::wstring RefusedFileName(const std::wstring& aside) {
+    const size_t slash = aside.rfind(L'/');
+    const std::wstring name = slash == std::wstring::npos ? aside : aside.substr(slash + 1);
+    const size_t tag = name.rfind(L".refused.");
+    return tag == std::wstring::npos ? std::wstring() : name.substr(0, tag);
+}
+
+// The row whose user file bears that name.
+const t_kernelDictRow* UserRowOf(const std::wstring& file) {
+    if (file.empty()) return nullptr;
+    for (const t_kernelDictRow& row : kKernelDicts)
+        if (row.file && row.dir != kDirSystem && file == row.file) return &row;
+    return file == kKeyMapRow.file ? &kKeyMapRow : nullptr;
+}
+
+// What the set-aside copy says of why its file was refused.
+std::wstring WhyRefused(const std::wstring& aside) {
+    char bytes[kPathBufBytes];
+    struct stat st;
+    if (WidePathToBytes(aside.c_str(), bytes, sizeof bytes) && lstat(bytes, &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return L"not a regular file";
+        if (access(bytes, R_OK) != 0) return L"unreadable";
+    }
+    return L"damaged";
+}
+
+// Whether both paths are regular files holding the same bytes.
+bool SameBytes(const t_pathName& a, const t_pathName& b) {
+    char pa[kPathBufBytes], pb[kPathBufBytes];
+    if (!a.ToBytes(pa, sizeof pa) || !b.ToBytes(pb, sizeof pb)) return false;
+    constexpr int64_t kMaxCompared = int64_t(1) << 31;
+    int64_t sa = 0, sb = 0;
+    const int fa = OpenRegularFile(pa, O_RDONLY, kMaxCompared, &sa);
+    const int fb = fa < 0 ? -1 : OpenRegularFile(pb, O_RDONLY, kMaxCompared, &sb);
+    bool same = fb >= 0 && sa == sb;
+    char ba[1 << 14], bb[1 << 14];
+    for (int64_t at = 0; same && at < sa;) {
+        const size_t n = size_t(std::min<int64_t>(sa - at, int64_t(sizeof ba)));
+        same = pread(fa, ba, n, at) == ssize_t(n) && pread(fb, bb, n, at) == ssize_t(n) &&
+               std::memcmp(ba, bb, n) == 0;
+        at += int64_t(n);
+    }
+    if (fa >= 0) close(fa);
+    if (fb >= 0) close(fb);
+    return same;
+}
+
+// What the dictionary of a file set aside holds in its place, read back
+// from what the attach left before anything was saved: a restored backup
+// and a copied system file are written in the file's place at once, a new
+// image only at the next save (the system's copy may also serve where the
+// file cannot be written).
+std::wstring StartedFrom(const t_kernelDictRow& row, const t_pathName& path) {
+    if (!row.dict().IsReady()) return L"left not ready";
+    const wchar_t* sysDir = GetConfiguredSysDir();
+    t_pathName system;
+    const bool hasSystem =
+        row.dir != kDirUser && sysDir[0] && system.InitJoin(sysDir, row.file) && PathIsFile(system);
+    if (hasSystem && (!PathIsFile(path) || SameBytes(path, system)))
+        return L"started from the system's copy " + std::wstring(system.GetFull());
+    t_dictEntry* entry = GetDictManager().FindEntry(row.name);
+    t_pathName backup;
+    std::wstring stamp;
+    if (PathIsFile(path) && entry && row.backupFlags &&
+        t_dictManager::FindLatestBackup(entry, backup, stamp))
+        return L"restored from its backup " + std::wstring(backup.GetFull());
+    return &row == &kKeyMapRow ? L"built anew from the settings" : L"started empty";
+}
+
+// Reports the refused user files set aside since `before` was taken, one
+// line each: the file, why, where its copy is and what took its place.
+// Their dictionaries' names go into `told` (ReportAttachResults then leaves
+// out their not-ready lines).
+void ReportSetAside(const std::set<std::wstring>& before, std::set<std::wstring>* told = nullptr) {
+    for (const std::wstring& aside : RefusedFiles()) {
+        if (before.count(aside)) continue;
+        const t_kernelDictRow* row = UserRowOf(RefusedFileName(aside));
+        t_dictEntry* entry = row ? GetDictManager().FindEntry(row->name) : nullptr;
+        t_pathName path;
+        if (!entry || !t_dictManager::BuildEntryPath(entry, path)) {
+            Report(L"damaged user file set aside: " + aside);
+            continue;
+        }
+        Report(std::wstring(row->name) + L": " + path.GetFull() + L": " + WhyRefused(aside) +
+               L", set aside as " + aside + L"; " + StartedFrom(*row, path));
+        if (told) told->insert(row->name);
+    }
 }
 
 // Makes the user directory (and missing parents, private to the user) so
@@ -140,6 +234,8 @@ bool IsCoreDict(const t_kernelDictRow& row) {
 // core dictionary is among them.
 bool ReportAttachResults(const std::set<std::wstring>& before, uint8_t policy) {
     t_dictManager& manager = GetDictManager();
+    std::set<std::wstring> setAside;
+    ReportSetAside(before, &setAside);
     bool core = true;
     for (const t_kernelDictRow& row : kKernelDicts) {
         if (KernelDictLoadPolicy(row, policy) != kLoadPhase1) continue;
@@ -171,9 +267,9 @@ bool ReportAttachResults(const std::set<std::wstring>& before, uint8_t policy) {
         }
         // A user-only dictionary without a file has nothing installed yet.
         if (row.dir == kDirUser && !PathIsFile(path)) continue;
+        if (setAside.count(row.name)) continue;  // told with its file set aside
         Report(std::wstring(row.name) + L": not ready: " + path.GetFull() + why);
     }
-    ReportSetAside(before);
     return core;
 }
 

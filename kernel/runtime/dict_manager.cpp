@@ -1098,8 +1098,8 @@ bool t_dictManager::AttachEntry(t_dictEntry* entry) {
         retried = true;
         entry->block.Drop();
         if (IsUserDirKind(entry->dirKind) && IsRegularFile(path)) {
-            printf("attach false, remove %ls\n", entry->name.c_str());
-            // The refused file is kept aside for the user, never deleted;
+            // The refused file is kept aside for the user, never deleted
+            // (the start-up report names it and what took its place);
             // without a place for it the dictionary stays not ready.
             if (!MoveAside(entry, path)) return false;
         }

@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,16 +39,142 @@ struct t_dictDeleter {
 };
 using t_dict = std::unique_ptr<dictionary, t_dictDeleter>;
 
-// A path that is not a regular file (a FIFO, a device, a folder) reads as
-// a missing file: iniparser would block in open or read it without end.
-t_dict LoadDict(const char* path) {
+// What iniparser said while it read a file, kept without the lines it
+// quotes: they are the file's unchecked bytes, and it named the file by its
+// /proc/self/fd path.
+struct t_iniComplaints {
+    int syntaxLines = 0;  // lines that are neither a section nor a key=value line
+    int firstSyntax = 0;
+    int longLine = 0;  // the line that stopped the read (too long, or cut by a NUL byte)
+    bool memory = false;
+};
+t_iniComplaints* g_complaints = nullptr;
+
+int CollectIniComplaint(const char* format, ...) {
+    if (!g_complaints || !format) return 0;
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    // "... in <file> (<line>)...": only the number is taken.
+    const char* open = std::strstr(text, " (");
+    const int line = open ? std::atoi(open + 2) : 0;
+    if (std::strstr(format, "syntax error")) {
+        if (g_complaints->syntaxLines++ == 0) g_complaints->firstSyntax = line;
+    } else if (std::strstr(format, "too long")) {
+        g_complaints->longLine = line;
+    } else if (std::strstr(format, "memory")) {
+        g_complaints->memory = true;
+    }
+    return 0;
+}
+
+// Why a line stopped iniparser's read: its buffer takes 1023 bytes, and a
+// NUL byte ends its line early, as in UTF-16 text.
+std::string WhyLineStopped(int fd, int line) {
+    std::string bytes(kMaxSettingsBytes, '\0');
+    const ssize_t got = pread(fd, bytes.data(), bytes.size(), 0);
+    bytes.resize(got > 0 ? size_t(got) : 0);
+    if (bytes.size() >= 2 &&
+        ((bytes[0] == '\xff' && bytes[1] == '\xfe') || (bytes[0] == '\xfe' && bytes[1] == '\xff')))
+        return "it is UTF-16 text (it is read as UTF-8 only)";
+    size_t begin = 0;
+    for (int n = 1; n < line && begin != std::string::npos; ++n) {
+        begin = bytes.find('\n', begin);
+        if (begin != std::string::npos) ++begin;
+    }
+    if (begin != std::string::npos) {
+        const size_t end = std::min(bytes.find('\n', begin), bytes.size());
+        if (bytes.find('\0', begin) < end)
+            return "line " + std::to_string(line) + " holds a NUL byte";
+    }
+    return "line " + std::to_string(line) + " is longer than " + std::to_string(kIniLineBytes - 1) +
+           " bytes";
+}
+
+std::string WhyRefused(const t_iniComplaints& c, int fd) {
+    if (c.longLine > 0) return WhyLineStopped(fd, c.longLine);
+    if (c.syntaxLines == 1)
+        return "line " + std::to_string(c.firstSyntax) + " is neither a section nor a setting";
+    if (c.syntaxLines > 1)
+        return "line " + std::to_string(c.firstSyntax) + " and " +
+               std::to_string(c.syntaxLines - 1) + " more are neither sections nor settings";
+    return c.memory ? "it could not be read (out of memory)" : "it could not be read";
+}
+
+// The settings file's state last told, so that each damaged state is told
+// once however often the file is read (a reload reads it five times); a
+// good or missing file clears it.
+struct t_toldState {
+    std::string path, why;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    struct timespec mtime = {};
+};
+t_toldState g_told;
+
+void TellUnread(const char* path, const std::string& why) {
+    t_toldState now;
+    now.path = path;
+    now.why = why;
+    struct stat st;
+    if (stat(path, &st) == 0) {
+        now.dev = st.st_dev;
+        now.ino = st.st_ino;
+        now.size = st.st_size;
+        now.mtime = st.st_mtim;
+    }
+    if (now.path == g_told.path && now.why == g_told.why && now.dev == g_told.dev &&
+        now.ino == g_told.ino && now.size == g_told.size &&
+        now.mtime.tv_sec == g_told.mtime.tv_sec && now.mtime.tv_nsec == g_told.mtime.tv_nsec)
+        return;
+    g_told = now;
+    FcitxLog(WARNING, "%s: %s; the file is left as it is and every setting has its default", path,
+             why.c_str());
+}
+
+void ForgetTold(const char* path) {
+    if (g_told.path == path) g_told = t_toldState();
+}
+
+// A path that is not a regular file (a FIFO, a device, a folder) is not
+// read: iniparser would block in open or read it without end. A file that
+// is there but not read is told in fcitx's log (`told` false: the caller's
+// own temporary, not the user's file).
+t_dict LoadDict(const char* path, bool told = true) {
     if (!path || !*path) return nullptr;
     const int fd = OpenRegularFile(path, O_RDONLY, kMaxSettingsBytes, nullptr);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        if (!told) return nullptr;
+        if (errno == ENOENT) {
+            ForgetTold(path);
+        } else if (errno == EFBIG) {
+            TellUnread(path,
+                       "it is larger than " + std::to_string(kMaxSettingsBytes >> 20) + " MiB");
+        } else if (errno == EINVAL) {
+            TellUnread(path, "it is not a regular file");
+        } else {
+            TellUnread(path, std::string("it cannot be opened (") + std::strerror(errno) + ")");
+        }
+        return nullptr;
+    }
     // iniparser opens by name: it is given the file already opened and checked.
     char self[64];
     snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    t_iniComplaints complaints;
+    g_complaints = &complaints;
+    iniparser_set_error_callback(CollectIniComplaint);
     t_dict d(iniparser_load(self));
+    iniparser_set_error_callback(nullptr);
+    g_complaints = nullptr;
+    if (told) {
+        if (d)
+            ForgetTold(path);
+        else
+            TellUnread(path, WhyRefused(complaints, fd));
+    }
     close(fd);
     return d;
 }
@@ -297,7 +425,7 @@ bool IniResetFlag(const std::string& path, const char* key) {
     // this scan read differently would otherwise change another setting.
     char self[64];
     snprintf(self, sizeof self, "/proc/self/fd/%d", writer.GetFd());
-    const t_dict after = LoadDict(self);
+    const t_dict after = LoadDict(self, false);
     if (!OnlyKeyChanged(before.get(), after.get(), Lower(key))) {
         FcitxLog(WARNING, "%s: %s left alone, it could not be rewritten safely", path.c_str(), key);
         writer.Abort();

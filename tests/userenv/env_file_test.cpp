@@ -113,36 +113,64 @@ TEST(EnvFileTest, UnknownKeysAndSyncModesSurviveASave) {
     }
 }
 
-TEST(EnvFileTest, FailedFilesAreSetAsideOnce) {
+// A file that does not load is set aside once and told in one line naming
+// it, why and where it went; one that cannot be moved (Backup is a file)
+// is told once, however often it is loaded.
+TEST(EnvFileTest, FailedFilesAreSetAsideOnceAndTold) {
     const struct {
         const char* name;
-        const char* content;  // null: no file
+        std::string content;  // empty: no file
         bool backup;
+        const char* why;  // the line's text after the path; null: nothing told
+        bool backupIsAFile;
     } cases[] = {
-        {"missing file", nullptr, false},
-        {"only SyncMode", "[SyncMode]\nPageSize=remote\n", true},
-        {"not an ini file", "\xFF\xFE\x00", true},
+        {"missing file", "", false, nullptr, false},
+        {"only SyncMode", "[SyncMode]\nPageSize=remote\n", true, "it has no [Setting] section",
+         false},
+        {"not an ini file", std::string("\xFF\xFE\x00", 3), true, "it has no [Setting] section",
+         false},
+        {"odd big-endian text", std::string("\xFE\xFF\x00[\x00", 5), true,
+         "it cannot be read as text", false},
+        {"no Backup folder", "[SyncMode]\n", false, "it has no [Setting] section", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         testsupport::t_testDir dir("vetra-envini");
         const S path = U16(dir.At("env.ini"));
-        if (c.content) {
+        if (!c.content.empty()) {
             ASSERT_TRUE(dir.Put("env.ini", c.content));
+        }
+        if (c.backupIsAFile) {
+            ASSERT_TRUE(dir.Put("Backup", ""));
         }
         t_env env;
         n_porting::t_errorContext ctx;
+        testing::internal::CaptureStderr();
         EXPECT_EQ(0, env.Load(ctx, path.c_str(), 1));
+        EXPECT_EQ(c.backup ? 1 : 0, env.Load(ctx, path.c_str(), 1));
+        const std::string told = testing::internal::GetCapturedStderr();
+        if (!c.why) {
+            EXPECT_EQ("", told);
+        } else if (c.backupIsAFile) {
+            EXPECT_EQ(dir.At("env.ini") + ": " + c.why +
+                          ", left where it is (it could not be moved into Backup); every "
+                          "setting has its default\n",
+                      told);
+            EXPECT_EQ(c.content, dir.Get("env.ini"));
+            continue;
+        }
         const std::vector<std::string> kept = testsupport::ListNames(dir.At("Backup"));
         ASSERT_EQ(c.backup ? 1u : 0u, kept.size());
         if (!c.backup) {
             EXPECT_EQ(0u, dir.EntryCount());  // nothing written for a missing file
             continue;
         }
+        EXPECT_EQ(dir.At("env.ini") + ": " + c.why + ", moved to " + dir.At("Backup/" + kept[0]) +
+                      "; every setting is back to its default\n",
+                  told);
         EXPECT_EQ(std::string("env_YYYYMMDD_hhmmss.ini").size(), kept[0].size());
         EXPECT_EQ(c.content, dir.Get("Backup/" + kept[0]));
         // A good file stands in its place: later loads neither fail nor copy again.
-        EXPECT_EQ(1, env.Load(ctx, path.c_str(), 1));
         EXPECT_EQ(1, env.Load(ctx, path.c_str(), 1));
         EXPECT_EQ(kept, testsupport::ListNames(dir.At("Backup")));
     }

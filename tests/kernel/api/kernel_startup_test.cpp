@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cwchar>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "kernel/api/kernel_dict_extras.h"
+#include "kernel/api/kernel_learn.h"
 #include "kernel/api/kernel_options.h"
 #include "kernel/api/kernel_registry.h"
 #include "kernel/api/kernel_singletons.h"
@@ -20,6 +22,7 @@
 #include "kernel/lexicon/syllable_table.h"
 #include "kernel/runtime/dir_settings.h"
 #include "kernel/runtime/kernel_lock.h"
+#include "kernel/runtime/scope_heap.h"
 #include "kernel/runtime/singleton.h"
 #include "kernel/userdict/deleted_words.h"
 #include "kernel/userdict/phrase_dict.h"
@@ -219,11 +222,18 @@ TEST_F(KernelTest, StartsAndReportsWhenTheUserSideFails) {
          [](KernelTest& t) {
              testsupport::WriteFileBytes(t.user + "/qzim_del_word.bin", "damaged bytes");
          },
-         "damaged user file set aside",
+         "/qzim_del_word.bin: damaged, set aside as ",
          [](KernelTest& t) {
              const std::vector<std::string> kept = testsupport::ListNames(t.user + "/Backup");
              ASSERT_EQ(1u, kept.size());
              EXPECT_EQ("damaged bytes", testsupport::ReadFileBytes(t.user + "/Backup/" + kept[0]));
+             // One line: the file, where it went and what took its place.
+             EXPECT_NE(std::string::npos,
+                       ("\n" + t.Report())
+                           .find("\nDelWordDict: " + t.user +
+                                 "/qzim_del_word.bin: damaged, set aside as " + t.user +
+                                 "/Backup/" + kept[0] + "; started empty\n"))
+                 << t.Report();
          }},
         {"user directory missing", [](KernelTest& t) { fs::remove_all(t.user); }, nullptr,
          [](KernelTest& t) { EXPECT_TRUE(fs::is_directory(t.user)); }},
@@ -249,6 +259,56 @@ TEST_F(KernelTest, StartsAndReportsWhenTheUserSideFails) {
         user = original;
         fs::remove_all(user);
         fs::create_directory(user);
+    }
+}
+
+// A damaged user file is told in one line: the file, where it was set aside
+// and what took its place, as the attach left it: the user dictionary's
+// newest backup, a seeded file's system copy, or (the backup damaged too)
+// an empty dictionary, which is not told as restored.
+TEST_F(KernelBuiltDataTest, ADamagedUserFileIsToldWithWhatTookItsPlace) {
+    ASSERT_TRUE(LinkBuiltData());
+    Start();
+    std::u16string nihao = {char16_t(SyllableTableFind(L"ni")),
+                            char16_t(SyllableTableFind(L"hao"))};
+    t_scopeHeap heap(t_scopeHeap::kDefaultBlockSize);
+    ASSERT_EQ(1u, LearnCommittedText(L"你好", heap.MakeLstr(nihao.data(), nihao.size() * 2), 0));
+    Stop();  // saved, with the first backup
+    const std::vector<std::string> backups = testsupport::ListNames(user + "/Backup");
+    ASSERT_EQ(1u, backups.size());
+    const std::string backup = user + "/Backup/" + backups[0];
+    const struct {
+        const char* title;
+        const char* dict;
+        const char* file;
+        bool spoilBackup;
+        std::string instead;
+    } cases[] = {
+        {"user dictionary", "UsrDict", "qzim_usr_v3new.bin", false,
+         "restored from its backup " + backup},
+        {"seeded file", "infokeyict", "qzim_infokey.bin", false,
+         "started from the system's copy " + sys + "/qzim_infokey.bin"},
+        {"user dictionary and its backup", "UsrDict", "qzim_usr_v3new.bin", true, "started empty"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        const std::string file = user + "/" + c.file;
+        ASSERT_TRUE(testsupport::WriteFileBytes(file, "damaged bytes"));
+        if (c.spoilBackup) {
+            ASSERT_TRUE(testsupport::WriteFileBytes(backup, "damaged bytes"));
+        }
+        const std::vector<std::string> before = testsupport::ListNames(user + "/Backup");
+        Start();
+        std::string aside;
+        for (const std::string& name : testsupport::ListNames(user + "/Backup")) {
+            if (std::find(before.begin(), before.end(), name) == before.end())
+                aside = user + "/Backup/" + name;
+        }
+        ASSERT_NE("", aside);
+        const std::string line = std::string(c.dict) + ": " + file + ": damaged, set aside as " +
+                                 aside + "; " + c.instead + "\n";
+        EXPECT_NE(std::string::npos, ("\n" + Report()).find("\n" + line)) << Report();
+        Stop();
     }
 }
 
@@ -436,7 +496,9 @@ TEST_F(KernelTest, KeyMapBuildFollowsTheConfigurationItems) {
         SetKernelOptions(&options);
         GetConfiguration().SetByte(n_config::SmartFuzzyKeys, c.smartFuzzy);
         EXPECT_EQ(c.ready, RegisterKeyPyMap(0));
-        EXPECT_EQ(c.damaged, Report().find("damaged user file set aside") != std::string::npos)
+        EXPECT_EQ(c.damaged,
+                  Report().find("KeyPyMap: " + user + "/qzim_keymap.bin: damaged, set aside as " +
+                                user + "/Backup/qzim_keymap.bin.refused.") != std::string::npos)
             << Report();
         // The failure names the settings that leave no way to type.
         EXPECT_EQ(c.ready == 0, Report().find("KeyPyMap: key map could not be attached or built: "

@@ -86,6 +86,65 @@ TEST(FrontSettingsTest, GettersReadValuesAndFallBackToDefaults) {
     EXPECT_EQ(IniGetString(dir.At("vetraEnv.ini"), nullptr, "d"), "d");
 }
 
+// A settings file that is there but not read is told in one line of the
+// log naming it and why, never with its bytes (iniparser printed its lines
+// under a /proc/self/fd name), once for each state of the file however
+// often it is read; a good file in between lets the next damage be told.
+TEST(FrontSettingsTest, AFileNotReadIsToldOnceByNameWithoutItsBytes) {
+    t_testDir dir;
+    const std::string path = dir.At("vetraEnv.ini");
+    const std::string huge(size_t(1) << 20, 'x');
+    struct Case {
+        const char* title;
+        std::string bytes;  // empty: a folder in the file's place
+        const char* why;
+    } cases[] = {
+        {"no key=value", "[Key]\nRAW-1\n", "line 2 is neither a section nor a setting"},
+        {"three such lines", "[Key]\nRAW-1\nRAW-2\nx=1\nRAW-3\n",
+         "line 2 and 2 more are neither sections nor settings"},
+        {"cut short", "[Key]\nSwitch2vetra=CTRL_,\n[Gen",
+         "line 3 is neither a section nor a setting"},
+        {"UTF-16 text", std::string("\xFF\xFE[\0K\0]\0\n\0RAW-1", 13),
+         "it is UTF-16 text (it is read as UTF-8 only)"},
+        {"a NUL byte", std::string("[Key]\nSwitch2vetra=RAW-1\0\n", 26), "line 2 holds a NUL byte"},
+        {"a long line", "[Key]\nRAW-1=" + std::string(1100, 'x') + "\n",
+         "line 2 is longer than 1023 bytes"},
+        {"too large", "[Key]\n" + huge, "it is larger than 1 MiB"},
+        {"a folder", "", "it is not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        // A good file between the cases: the same damage again is told again.
+        ASSERT_TRUE(dir.Put("vetraEnv.ini", "[Key]\n"));
+        EXPECT_EQ(IniGetBool(path, kSaveRequest, 0), 0);
+        unlink(path.c_str());
+        if (c.bytes.empty()) {
+            ASSERT_EQ(0, mkdir(path.c_str(), 0700));
+        } else {
+            ASSERT_TRUE(dir.Put("vetraEnv.ini", c.bytes));
+        }
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(IniGetBool(path, kSaveRequest, 1), 1);
+        t_imeSettings settings;
+        settings.shuangPin = 1;
+        LoadImeSettings(path, &settings);
+        EXPECT_EQ(settings.shuangPin, 0);  // the default
+        EXPECT_EQ(IniGetString(path, kSwitchKey, kDefaultSwitchKey), kDefaultSwitchKey);
+        EXPECT_FALSE(IniResetFlag(path, kSaveRequest));
+        const std::string told = testing::internal::GetCapturedStderr();
+        const std::string line =
+            path + ": " + c.why + "; the file is left as it is and every setting has its default\n";
+        EXPECT_EQ(told.size() - told.find(line), line.size()) << told;  // the last line
+        EXPECT_EQ(told.find('\n'), told.size() - 1) << told;            // and the only one
+        EXPECT_EQ(told.find("RAW-"), std::string::npos) << told;
+        if (c.bytes.empty()) {
+            rmdir(path.c_str());
+        } else {
+            EXPECT_EQ(dir.Get("vetraEnv.ini"), c.bytes);
+        }
+    }
+}
+
 TEST(FrontSettingsTest, ResetChangesOnlyTheKeysValue) {
     struct Case {
         std::string text;
