@@ -9,6 +9,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 #include <algorithm>
@@ -143,6 +144,11 @@ bool MakeNonRegular(const std::string& kind, const std::string& path) {
     if (!made) return false;
     const std::string target = what == "/dev/zero" ? "/dev/zero" : at;
     return !link || symlink(target.c_str(), path.c_str()) == 0;
+}
+
+std::string NonRegularAt(const std::string& kind, const std::string& path) {
+    if (MakeNonRegular(kind, path)) return path;
+    return kind == "/dev/zero" && errno == EPERM ? kind : "";
 }
 
 t_hangGuard::t_hangGuard(unsigned seconds) {

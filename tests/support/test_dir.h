@@ -37,6 +37,12 @@ const std::vector<std::string>& NonRegularKinds();
 // points to are made at "<path>.target"; /dev/zero itself is a new device
 // node, which needs root). False when it could not be made.
 bool MakeNonRegular(const std::string& kind, const std::string& path);
+// Where a test finds the thing of that kind: `path` once MakeNonRegular
+// made it there, or, for /dev/zero when no device node can be made (no
+// root), the system's /dev/zero itself, which code that opens or checks a
+// path meets as it would a node made at `path` (never to be removed by the
+// test). Empty when neither could be had.
+std::string NonRegularAt(const std::string& kind, const std::string& path);
 
 // Ends the test binary with SIGALRM when the scope lasts longer than
 // `seconds`: a call that blocks fails the test instead of hanging it.
