@@ -55,10 +55,12 @@ public:
 };
 
 // Folder `from` shown again at `to` (made when missing) by a bind mount
-// that only the calling thread sees: as root it first enters a mount
-// namespace of its own, whose mounts never reach the system's. Ok() is
-// false when that cannot be had (no root, or a system that refuses); the
-// mount goes with the object.
+// that only the calling thread sees: it first enters a mount namespace of
+// its own, whose mounts never reach the system's. Root makes one directly;
+// another user makes it in a user namespace of its own, keeping its ids,
+// which a process of more than one thread cannot enter: use it in a forked
+// child. Ok() is false when that cannot be had (a system without user
+// namespaces, or one that refuses); the mount goes with the object.
 class t_bindMount {
 public:
     t_bindMount(const std::string& from, const std::string& to);
