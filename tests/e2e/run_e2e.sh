@@ -1,8 +1,9 @@
 #!/bin/bash
 # One end-to-end run: a private session bus, a stub owning the panel's and the
-# watchdog's names, a private headless fcitx with a temporary HOME and the
-# addon from the build's addon folder, and the driver's commands. Cleans up
-# by process id; stops fcitx with the D-Bus Exit, which runs every Destroy.
+# watchdog's names, a private headless fcitx with a temporary HOME, the
+# addon from the build's addon folder and no other input method than the
+# keyboard, and the driver's commands. Cleans up by process id; stops fcitx
+# with the D-Bus Exit, which runs every Destroy.
 #
 #   run_e2e.sh --driver PATH --addon-dir DIR [options] [-- DRIVER-COMMAND...]
 #
@@ -87,7 +88,7 @@ while [ $# -gt 0 ]; do
         --expect-fifo-signalled) checks+=("$1" ""); shift ;;
         --check) checks+=("$1" "$2"); shift 2 ;;
         --) shift; driver_cmds=("$@"); break ;;
-        -h|--help) sed -n '2,61p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,62p' "$0"; exit 0 ;;
         *) echo "run_e2e.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -183,6 +184,17 @@ for cmd in "${setups[@]+"${setups[@]}"}"; do
     $cmd "$home" || { echo "run_e2e.sh: setup $cmd failed" >&2; exit 2; }
 done
 fcitx_env=("${fcitx_env[@]//@HOME@/$home}")
+# Only the keyboard and this input method: fcitx enables any other one
+# installed that the profile does not name, and falls back to it, not to
+# the keyboard, when this one is not loaded.
+disable=fcitx-xim,fcitx-x11,fcitx-xkb,fcitx-vk
+fcitx_prefix=$(dirname "$(dirname "$(command -v fcitx)")")
+for conf in "$fcitx_prefix"/share/fcitx/addon/*.conf /usr/share/fcitx/addon/*.conf; do
+    [ -f "$conf" ] || continue
+    name=$(awk -F= '$1 == "Name" { name = $2 } $1 == "Category" { cat = $2 }
+                    END { if (cat == "InputMethod" && name != "fcitx-keyboard") print name }' "$conf")
+    [ -n "$name" ] && [[ ",$disable," != *",$name,"* ]] && disable+=",$name"
+done
 path=$PATH
 if [ "$watchdog" = 1 ]; then
     mkdir -p "$work/bin"
@@ -276,7 +288,7 @@ launch_fcitx() {
         ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
     env HOME="$home" XDG_CONFIG_HOME="$home/.config" LANG=C.UTF-8 LC_ALL=C.UTF-8 PATH="$path" \
         FCITX_NO_PRIVATE_DBUS=1 "${env_pre[@]+"${env_pre[@]}"}" "${fcitx_env[@]+"${fcitx_env[@]}"}" \
-        fcitx -D -s 0 --disable fcitx-xim,fcitx-x11,fcitx-xkb,fcitx-vk >>"$1" 2>&1 &
+        fcitx -D -s 0 --disable "$disable" >>"$1" 2>&1 &
     launched=$!
 }
 start_fcitx() {

@@ -9,6 +9,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 #include <algorithm>
@@ -145,6 +146,11 @@ bool MakeNonRegular(const std::string& kind, const std::string& path) {
     return !link || symlink(target.c_str(), path.c_str()) == 0;
 }
 
+std::string NonRegularAt(const std::string& kind, const std::string& path) {
+    if (MakeNonRegular(kind, path)) return path;
+    return kind == "/dev/zero" && errno == EPERM ? kind : "";
+}
+
 t_hangGuard::t_hangGuard(unsigned seconds) {
     signal(SIGALRM, SIG_DFL);
     alarm(seconds);
@@ -156,11 +162,29 @@ t_hangGuard::~t_hangGuard() {
 
 namespace {
 
-// The calling thread in a mount namespace of its own, once: true when it is.
+bool WriteWhole(const char* path, const std::string& text) {
+    const int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = write(fd, text.data(), text.size()) == ssize_t(text.size());
+    return close(fd) == 0 && ok;
+}
+
+// The calling thread in a mount namespace of its own, once: true when it
+// is. Without root the whole process enters a user namespace first, where
+// this user keeps its ids and may mount in that namespace only.
 bool OwnMountNamespace() {
     static bool entered = false;
     if (entered) return true;
-    if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) return false;
+    if (geteuid() == 0) {
+        if (unshare(CLONE_NEWNS) != 0) return false;
+    } else {
+        const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 ||
+            !WriteWhole("/proc/self/setgroups", "deny") ||
+            !WriteWhole("/proc/self/uid_map", uid + " " + uid + " 1") ||
+            !WriteWhole("/proc/self/gid_map", gid + " " + gid + " 1"))
+            return false;
+    }
     // Nothing mounted here is passed on to the namespace left.
     entered = mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     return entered;

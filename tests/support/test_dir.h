@@ -37,6 +37,12 @@ const std::vector<std::string>& NonRegularKinds();
 // points to are made at "<path>.target"; /dev/zero itself is a new device
 // node, which needs root). False when it could not be made.
 bool MakeNonRegular(const std::string& kind, const std::string& path);
+// Where a test finds the thing of that kind: `path` once MakeNonRegular
+// made it there, or, for /dev/zero when no device node can be made (no
+// root), the system's /dev/zero itself, which code that opens or checks a
+// path meets as it would a node made at `path` (never to be removed by the
+// test). Empty when neither could be had.
+std::string NonRegularAt(const std::string& kind, const std::string& path);
 
 // Ends the test binary with SIGALRM when the scope lasts longer than
 // `seconds`: a call that blocks fails the test instead of hanging it.
@@ -49,10 +55,12 @@ public:
 };
 
 // Folder `from` shown again at `to` (made when missing) by a bind mount
-// that only the calling thread sees: as root it first enters a mount
-// namespace of its own, whose mounts never reach the system's. Ok() is
-// false when that cannot be had (no root, or a system that refuses); the
-// mount goes with the object.
+// that only the calling thread sees: it first enters a mount namespace of
+// its own, whose mounts never reach the system's. Root makes one directly;
+// another user makes it in a user namespace of its own, keeping its ids,
+// which a process of more than one thread cannot enter: use it in a forked
+// child. Ok() is false when that cannot be had (a system without user
+// namespaces, or one that refuses); the mount goes with the object.
 class t_bindMount {
 public:
     t_bindMount(const std::string& from, const std::string& to);

@@ -207,13 +207,11 @@ TEST(EnvFileTest, AnythingButARegularFileFailsTheLoadWithoutWaiting) {
     for (const std::string& kind : testsupport::NonRegularKinds()) {
         SCOPED_TRACE(kind);
         testsupport::t_testDir dir("vetra-envini");
-        if (!testsupport::MakeNonRegular(kind, dir.At("env.ini"))) {
-            ASSERT_NE(geteuid(), 0u) << "could not make it";
-            continue;  // a device node needs root
-        }
+        const std::string path = testsupport::NonRegularAt(kind, dir.At("env.ini"));
+        ASSERT_FALSE(path.empty()) << "could not make it";
         t_env env;
         n_porting::t_errorContext ctx;
-        EXPECT_EQ(0, env.Load(ctx, U16(dir.At("env.ini")).c_str(), 1));
+        EXPECT_EQ(0, env.Load(ctx, U16(path).c_str(), 1));
     }
 }
 

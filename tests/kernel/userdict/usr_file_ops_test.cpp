@@ -171,11 +171,11 @@ TEST_F(FileOpsTest, AFailedImportOrRestoreChangesNothing) {
     // be read without end), and a file larger than any user dictionary,
     // refused before it is read: nothing changes.
     testsupport::t_hangGuard guard(30);
-    std::vector<std::string> paths = {"/dev/zero"};
+    std::vector<std::string> paths;
     for (const std::string& kind : testsupport::NonRegularKinds()) {
-        paths.push_back(dir.File("kind" + std::to_string(paths.size())));
-        if (!testsupport::MakeNonRegular(kind, paths.back()))
-            paths.pop_back();  // a device node needs root
+        paths.push_back(
+            testsupport::NonRegularAt(kind, dir.File("kind" + std::to_string(paths.size()))));
+        ASSERT_FALSE(paths.back().empty()) << "could not make " << kind;
     }
     paths.push_back(dir.File("huge"));
     Put("huge", v3);
