@@ -47,6 +47,9 @@ constexpr int kAsideNames = 9;
 constexpr int kUniqueAsideTries = 8;
 
 std::atomic<int> g_waitLimitMs{t_processLock::kDefaultWaitLimitMs};
+// A file lock refused by the file system was told: one line per process,
+// not one per lock and hold (the locks share one folder).
+std::atomic<bool> g_locklessTold{false};
 // When a wait of this process last gave up (CLOCK_MONOTONIC, ms; 0: never).
 std::atomic<int64_t> g_gaveUpAtMs{0};
 
@@ -64,6 +67,8 @@ void PrintError(const char* what, int err) {
     fprintf(stderr, "%s: %s\n", what, strerror(err));
 }
 
+std::atomic<t_fileLockFn> g_fileLockFn{nullptr};
+
 // The lock on the whole file, taken or let go without waiting.
 int FileLockCall(int fd, short type) {
     struct flock lock = {};
@@ -71,7 +76,9 @@ int FileLockCall(int fd, short type) {
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
     lock.l_len = 0;  // to the end, however long the file grows
-    return fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 0 : errno;
+    const t_fileLockFn call = g_fileLockFn.load();
+    const int r = call ? call(fd, F_OFD_SETLK, &lock) : fcntl(fd, F_OFD_SETLK, &lock);
+    return r == 0 ? 0 : errno;
 }
 
 // The bytes of an unlocked robust, recursive, process-shared mutex, as a
@@ -138,6 +145,10 @@ bool BuildLockFile(const char* path, size_t bytes, char* tmp, size_t tmpSize) {
 
 // ---- t_processLock -------------------------------------------------------
 
+void SetFileLockFunction(t_fileLockFn fn) {
+    g_fileLockFn.store(fn);
+}
+
 void t_processLock::SetWaitLimitMs(int ms) {
     g_waitLimitMs.store(ms < 1 ? 1 : ms);
     g_gaveUpAtMs.store(0);
@@ -181,7 +192,6 @@ bool t_processLock::Create(const wchar_t* name, uint32_t type, size_t sharedByte
     }
     m_reopenFailTold = false;
     m_stuck.store(false);
-    m_lockless.store(false);
     m_created.store(true);
     return true;
 }
@@ -439,6 +449,7 @@ bool t_processLock::Reopen() {
 }
 
 bool t_processLock::TakeFileLock() {
+    m_fileHeld = false;
     if (m_inProcess) return true;  // m_local is the whole lock
     // A holder that is stuck usually holds every lock of the user (a
     // process stopped in the middle of its work): after one wait gave up,
@@ -463,16 +474,20 @@ bool t_processLock::TakeFileLock() {
             return false;
         }
         if (r != 0) {
-            // A file system without such locks (ENOLCK): the lock guards
-            // this process's threads, as without a data directory.
-            if (!m_lockless.exchange(true))
-                fprintf(stderr, "%s: %s; the lock guards this process only\n", m_path, strerror(r));
+            // A file system without such locks (ENOLCK): this hold guards
+            // this process's threads, as without a data directory. The next
+            // one asks again, so a refusal that passes costs one hold.
+            if (!g_locklessTold.exchange(true))
+                fprintf(stderr,
+                        "%s: %s; while file locks are refused, locks guard this process only\n",
+                        m_path, strerror(r));
             return true;
         }
         // Looked at under the lock: a file deleted or replaced since it was
         // opened is no longer the one another process opens now, and its
         // lock would not keep that one out.
         if (keep || FileStillNamed()) {
+            m_fileHeld = true;
             MendLocked();  // the lock holds without it; the shared bytes wait
             if (m_stuck.exchange(false)) fprintf(stderr, "%s: lock taken again\n", m_path);
             return true;
@@ -518,13 +533,16 @@ bool t_processLock::Unlock() {
     if (!m_created.load()) return false;
     if (m_holds.load() <= 0 || m_owner.load() != pthread_self()) return false;
     bool released = true;
-    if (m_holds.load() == 1 && !m_inProcess && !m_lockless.load()) {
+    // Exactly what the outermost hold took: a hold the file system refused
+    // has no file lock to let go, and one that had it must let it go.
+    if (m_holds.load() == 1 && m_fileHeld) {
         // The hold of this process ends whatever the call says: a thread
         // that could not let go would keep every other one out.
         if (const int r = FileLockCall(m_file.fd, F_UNLCK)) {
             PrintError(m_path, r);
             released = false;
         }
+        m_fileHeld = false;
     }
     if (m_holds.fetch_sub(1) == 1) m_owner.store(pthread_t{});
     m_local.unlock();

@@ -89,10 +89,12 @@ public:
     // emptying the folder, a backup put back) is let go and the one the name
     // holds now is taken instead, so that this process shares the file
     // every other one opens now. When no file can be opened again, one that
-    // was deleted whole stays in use. False (printed) when not created, the
-    // file refuses the lock, or another process held it past the wait limit
-    // (kDefaultWaitLimitMs; kStuckWaitMs after a wait that gave up, see
-    // there): the caller goes on without it or fails.
+    // was deleted whole stays in use. A file system that refuses file locks
+    // (ENOLCK) leaves this hold to this process's threads, told once per
+    // process; the next hold asks for the file lock again. False (printed)
+    // when not created, the file refuses the lock, or another process held
+    // it past the wait limit (kDefaultWaitLimitMs; kStuckWaitMs after a wait
+    // that gave up, see there): the caller goes on without it or fails.
     bool Lock();
     // When the calling thread holds the lock: the wall-clock time (coarse,
     // as file times are stamped) at which its outermost hold began. A file
@@ -141,7 +143,9 @@ private:
     // until `deadlineNs` (CLOCK_MONOTONIC). 0, ETIMEDOUT or the errno.
     int WaitForFileLock(int64_t deadlineNs);
     void UnlockFile();
-    // The holder of m_local: takes the file lock on the file the name holds.
+    // The holder of m_local: takes the file lock on the file the name holds
+    // (m_fileHeld tells whether it did: a file system refusing file locks
+    // leaves this hold to this process's threads).
     bool TakeFileLock();
     // The holder of the file lock: gives a file cut short its length back
     // (a fresh mutex where its mutex went, the shared bytes zero).
@@ -173,7 +177,7 @@ private:
     uint8_t m_ownBytes[kMaxSharedBytes] = {};  // the shared bytes of an in-process lock
     bool m_reopenFailTold = false;             // holder of m_local
     std::atomic<bool> m_stuck{false};          // the last wait gave up
-    std::atomic<bool> m_lockless{false};       // the file system refused file locks
+    bool m_fileHeld = false;                   // the outermost hold took the file lock
     std::atomic<int> m_holds{0};               // recursion depth held by this process
     std::atomic<int> m_waiters{0};             // threads waiting for m_local
     std::atomic<pthread_t> m_owner{};          // valid while m_holds > 0
@@ -205,6 +209,11 @@ private:
     bool m_initialised = false;
     uint32_t m_type = 0;  // kept for callers, not interpreted
 };
+
+// Replaces the fcntl call by which a lock file's lock is taken and let go
+// (null: the system's), so that tests can have the file system refuse it.
+using t_fileLockFn = int (*)(int fd, int cmd, struct flock* lock);
+void SetFileLockFunction(t_fileLockFn fn);
 
 // The kernel dictionary lock "ImeKernel_DictLocker" (type 1), taken by the
 // kernel entry layer around every change of a dictionary.

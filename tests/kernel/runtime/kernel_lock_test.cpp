@@ -103,11 +103,10 @@ TEST_F(ProcessLockTest, ALockFileRemovedOrCutShortIsOpenedAgain) {
     }
 }
 
-// True when a process that holds `name` keeps another one out until it
-// lets go, and that one then gets in.
-bool ExcludesAnotherProcess(const std::wstring& name) {
-    t_processLock mine;
-    if (!mine.Create(name.c_str(), 5, 8) || !mine.Lock()) return false;
+// True when `mine`, once it holds the lock, keeps another process that
+// opens `name` out until it lets go, and that one then gets in.
+bool HoldExcludesAnotherProcess(t_processLock& mine, const std::wstring& name) {
+    if (!mine.Lock()) return false;
     int acquired[2];
     if (pipe(acquired) != 0) return false;
     const pid_t pid = ForkChild([&] {
@@ -123,6 +122,12 @@ bool ExcludesAnotherProcess(const std::wstring& name) {
     const bool got = ReadByteWithin(acquired[0], kWaitMs);
     close(acquired[0]);
     return WaitChild(pid, kWaitMs) == 0 && kept && got;
+}
+
+// The same for a process that has just opened `name`.
+bool ExcludesAnotherProcess(const std::wstring& name) {
+    t_processLock mine;
+    return mine.Create(name.c_str(), 5, 8) && HoldExcludesAnotherProcess(mine, name);
 }
 
 // A lock file cut to nothing, cut short (its count gone) or replaced by a
@@ -456,6 +461,59 @@ TEST_F(ProcessLockTest, ForeignOrStrangeLockFilesAreRefused) {
             lstat((std::string(dir) + "/" + name).c_str(), &st) == 0 && S_ISFIFO(st.st_mode))
             ++fifos;
     EXPECT_EQ(1, fifos);
+}
+
+// How often `part` occurs in `text`.
+size_t CountOf(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
+    return n;
+}
+
+// The file system refuses the file lock now and then (ENOLCK: a network
+// folder whose lock service is away).
+std::atomic<int> g_refusalsLeft{0};
+int RefusingFileLock(int fd, int cmd, struct flock* lock) {
+    if (lock->l_type != F_UNLCK && g_refusalsLeft.fetch_sub(1) > 0) {
+        errno = ENOLCK;
+        return -1;
+    }
+    return fcntl(fd, cmd, lock);
+}
+
+// A hold whose file lock the file system refused guards this process only,
+// said in one line however often it happens; the next hold asks again, and
+// one that got the file lock lets it go, so another process gets in. One
+// refusal used to turn the file lock off for good: the next lock taken was
+// never let go, and other processes were kept out from then on.
+TEST_F(ProcessLockTest, AFileLockRefusedOnceIsAskedForAgainAtTheNextHold) {
+    const struct {
+        const char* name;
+        const char* holds;  // of this process in turn: x refused, o taken
+    } cases[] = {
+        {"RefusedFirst", "xo"},
+        {"RefusedBetween", "oxxo"},
+    };
+    SetFileLockFunction(&RefusingFileLock);
+    testing::internal::CaptureStderr();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring name = Widen(c.name);
+        t_processLock mine;
+        ASSERT_TRUE(mine.Create(name.c_str(), 5, 8));
+        for (const char* h = c.holds; *h; ++h) {
+            g_refusalsLeft = *h == 'x' ? 1 : 0;
+            EXPECT_TRUE(mine.Lock());
+            EXPECT_TRUE(mine.Lock());  // an inner hold asks for nothing
+            EXPECT_TRUE(mine.Unlock());
+            EXPECT_TRUE(mine.Unlock());
+        }
+        g_refusalsLeft = 0;
+        EXPECT_TRUE(HoldExcludesAnotherProcess(mine, name));
+    }
+    const std::string told = testing::internal::GetCapturedStderr();
+    SetFileLockFunction(nullptr);
+    EXPECT_EQ(1u, CountOf(told, "No locks available")) << told;
 }
 
 int NoSpace(int, off_t, off_t) {
