@@ -250,6 +250,26 @@ bool t_processLock::OpenOrBuild(t_file& out) {
             fprintf(stderr, "%s: lock file is a symbolic link, refused\n", m_path);
             return false;
         }
+        if (errno == EACCES || errno == EPERM) {
+            // A file of this user that it may not open (its mode taken
+            // away) is the kernel's own, left unusable: set aside, as a
+            // folder is. It counts as such only when a second open fails
+            // on the same file, so that a fresh one another process put
+            // there meanwhile is never taken for it.
+            const int err = errno;
+            struct stat seen;
+            if (lstat(m_path, &seen) == 0 && S_ISREG(seen.st_mode) && seen.st_uid == geteuid()) {
+                const int again =
+                    open(m_path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+                if (again >= 0) {
+                    close(again);
+                    continue;
+                }
+                if ((errno == EACCES || errno == EPERM) && !SetAside(&seen, err)) return false;
+                continue;
+            }
+            errno = err;
+        }
         if (errno != ENOENT) {
             PrintError(m_path, errno);
             return false;
@@ -271,6 +291,10 @@ bool t_processLock::OpenOrBuild(t_file& out) {
 }
 
 namespace {
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 // "<path>.aside" for n = 1, "<path>.aside.<n>" after; false when it does not fit.
 bool AsideName(const char* path, int n, char* out, size_t size) {
@@ -312,30 +336,45 @@ bool UniqueAsideName(const char* path, char* out, size_t size) {
 }  // namespace
 
 // Moves what stands in the lock file's place and is no file (a FIFO, a
-// folder, a socket, a device) to "<lock file>.aside[.N]", never replacing
-// anything, so the next open builds a fresh lock file; the entry is kept for
-// whoever made it. When every numbered name is taken, it goes to a new name
-// of random digits: what was set aside before may hold the user's files (a
-// file system mounted in a folder), and is never removed. A symbolic link is
-// never moved (the open refused it before). True when it was moved or is
-// gone already.
-bool t_processLock::SetAside() {
+// folder, a socket, a device), or the file of this user it could not open,
+// to "<lock file>.aside[.N]", never replacing anything, so the next open
+// builds a fresh lock file; the entry is kept for whoever made it. When
+// every numbered name is taken, it goes to a new name of random digits:
+// what was set aside before may hold the user's files (a file system
+// mounted in a folder), and is never removed. A symbolic link is never
+// moved (the open refused it before). True when it was moved or is gone
+// already.
+bool t_processLock::SetAside(const struct stat* unopenable, int err) {
     struct stat st;
     if (lstat(m_path, &st) != 0) return errno == ENOENT;
-    if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return true;  // replaced meanwhile
+    // Replaced meanwhile: the open is tried again on what is there now.
+    if (S_ISLNK(st.st_mode)) return true;
+    if (unopenable ? !SameFile(st, *unopenable) : S_ISREG(st.st_mode)) return true;
     for (int n = 1; n <= kAsideNames + kUniqueAsideTries; ++n) {
         char aside[kPathBufBytes + 32];
         if (n <= kAsideNames ? !AsideName(m_path, n, aside, sizeof aside)
                              : !UniqueAsideName(m_path, aside, sizeof aside))
             break;
-        const int err = RenameWithoutReplacing(m_path, aside);
-        if (err == 0) {
+        const int moved = RenameWithoutReplacing(m_path, aside);
+        if (moved == 0 && unopenable) {
+            // Between the look and the move the name may have come to hold
+            // another process's fresh lock file: that one goes back.
+            struct stat went;
+            if (lstat(aside, &went) != 0 || !SameFile(went, *unopenable)) {
+                RenameWithoutReplacing(aside, m_path);
+                return true;
+            }
+            fprintf(stderr, "%s: lock file this user cannot open (%s), set aside as %s\n", m_path,
+                    strerror(err), aside);
+            return true;
+        }
+        if (moved == 0) {
             fprintf(stderr, "%s: not a lock file, set aside as %s\n", m_path, aside);
             return true;
         }
-        if (err == ENOENT) return true;  // another process set it aside
-        if (err != EEXIST) {
-            PrintError(m_path, err);
+        if (moved == ENOENT) return true;  // another process set it aside
+        if (moved != EEXIST) {
+            PrintError(m_path, moved);
             return false;
         }
     }

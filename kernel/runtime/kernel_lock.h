@@ -61,10 +61,12 @@ public:
     // by `sharedBytes` bytes (a multiple of 8, zero in a new file) that every
     // process of the user sees. An existing file is never re-initialised; it
     // must be a regular file owned by this user. Anything else there but a
-    // symbolic link (a FIFO, a folder) is set aside as "<name>.aside[.N]"
-    // (when all nine are taken, "<name>.aside.<random hex>"), never
-    // replacing or removing anything, and a new file built. A file cut short
-    // is made whole again by the next holder.
+    // symbolic link (a FIFO, a folder), and a file of this user that it may
+    // not open read-write (its mode taken away), is set aside as
+    // "<name>.aside[.N]" (when all nine are taken, "<name>.aside.<random
+    // hex>"), never replacing or removing anything, said in one line, and a
+    // new file built. A file cut short is made whole again by the next
+    // holder.
     // False (nothing created) when the name is empty or holds '/', the
     // shared bytes are more than kMaxSharedBytes or no multiple of 8, or the
     // entry is a link or another user's.
@@ -138,7 +140,11 @@ private:
 
     bool OpenOrBuild(t_file& out);
     bool CreateInProcess(const char* name);
-    bool SetAside();
+    // Moves what the name holds out of the way (see Create). `unopenable`:
+    // the regular file seen there that could not be opened (`err`), moved
+    // only while the name still holds that very file; null: an entry that
+    // is no file.
+    bool SetAside(const struct stat* unopenable = nullptr, int err = 0);
     // The holder of m_local: the file lock on the file in use, waited for
     // until `deadlineNs` (CLOCK_MONOTONIC). 0, ETIMEDOUT or the errno.
     int WaitForFileLock(int64_t deadlineNs);
