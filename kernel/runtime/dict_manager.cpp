@@ -310,9 +310,9 @@ t_fileStamp StampOf(const t_pathName& path) {
 
 bool t_managedShareMemory::OnVersionChanged(int) {
     if (!m_entry) return false;
-    // Readers stop using the image before it goes away.
-    if (m_entry->dict) m_entry->dict->SetReady(false);
-    Detach();
+    // The dictionary lets go of the image before it goes: should the
+    // re-attach fail, it reads as not loaded instead of reading freed memory.
+    t_dictManager::DropImage(m_entry);
     return m_entry->manager && m_entry->manager->AttachEntry(m_entry);
 }
 
@@ -320,8 +320,7 @@ bool t_managedShareMemory::OnNameEvent(const wchar_t*) {
     if (!m_entry) return false;
     if (m_entry->dirKind == kDirSystem) return true;
     if (!m_versionName.empty()) Versions().IncreaseVersion(m_versionName.c_str());
-    if (m_entry->dict) m_entry->dict->SetReady(false);
-    Detach();
+    t_dictManager::DropImage(m_entry);  // as above
     return m_entry->manager && m_entry->manager->AttachEntry(m_entry);
 }
 

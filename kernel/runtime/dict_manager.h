@@ -325,6 +325,7 @@ public:
 
 private:
     friend class t_dictSaveSnapshot;
+    friend class t_managedShareMemory;
     static void LoaderThread1(t_thread* self);
     static void LoaderThread2(t_thread* self);
     void LoadPolicyEntries(t_thread* self, uint32_t policy, uint32_t delayMs);

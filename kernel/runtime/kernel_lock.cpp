@@ -47,6 +47,9 @@ constexpr int kAsideNames = 9;
 constexpr int kUniqueAsideTries = 8;
 
 std::atomic<int> g_waitLimitMs{t_processLock::kDefaultWaitLimitMs};
+// A file lock refused by the file system was told: one line per process,
+// not one per lock and hold (the locks share one folder).
+std::atomic<bool> g_locklessTold{false};
 // When a wait of this process last gave up (CLOCK_MONOTONIC, ms; 0: never).
 std::atomic<int64_t> g_gaveUpAtMs{0};
 
@@ -64,6 +67,8 @@ void PrintError(const char* what, int err) {
     fprintf(stderr, "%s: %s\n", what, strerror(err));
 }
 
+std::atomic<t_fileLockFn> g_fileLockFn{nullptr};
+
 // The lock on the whole file, taken or let go without waiting.
 int FileLockCall(int fd, short type) {
     struct flock lock = {};
@@ -71,7 +76,9 @@ int FileLockCall(int fd, short type) {
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
     lock.l_len = 0;  // to the end, however long the file grows
-    return fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 0 : errno;
+    const t_fileLockFn call = g_fileLockFn.load();
+    const int r = call ? call(fd, F_OFD_SETLK, &lock) : fcntl(fd, F_OFD_SETLK, &lock);
+    return r == 0 ? 0 : errno;
 }
 
 // The bytes of an unlocked robust, recursive, process-shared mutex, as a
@@ -138,6 +145,10 @@ bool BuildLockFile(const char* path, size_t bytes, char* tmp, size_t tmpSize) {
 
 // ---- t_processLock -------------------------------------------------------
 
+void SetFileLockFunction(t_fileLockFn fn) {
+    g_fileLockFn.store(fn);
+}
+
 void t_processLock::SetWaitLimitMs(int ms) {
     g_waitLimitMs.store(ms < 1 ? 1 : ms);
     g_gaveUpAtMs.store(0);
@@ -181,7 +192,6 @@ bool t_processLock::Create(const wchar_t* name, uint32_t type, size_t sharedByte
     }
     m_reopenFailTold = false;
     m_stuck.store(false);
-    m_lockless.store(false);
     m_created.store(true);
     return true;
 }
@@ -240,6 +250,26 @@ bool t_processLock::OpenOrBuild(t_file& out) {
             fprintf(stderr, "%s: lock file is a symbolic link, refused\n", m_path);
             return false;
         }
+        if (errno == EACCES || errno == EPERM) {
+            // A file of this user that it may not open (its mode taken
+            // away) is the kernel's own, left unusable: set aside, as a
+            // folder is. It counts as such only when a second open fails
+            // on the same file, so that a fresh one another process put
+            // there meanwhile is never taken for it.
+            const int err = errno;
+            struct stat seen;
+            if (lstat(m_path, &seen) == 0 && S_ISREG(seen.st_mode) && seen.st_uid == geteuid()) {
+                const int again =
+                    open(m_path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+                if (again >= 0) {
+                    close(again);
+                    continue;
+                }
+                if ((errno == EACCES || errno == EPERM) && !SetAside(&seen, err)) return false;
+                continue;
+            }
+            errno = err;
+        }
         if (errno != ENOENT) {
             PrintError(m_path, errno);
             return false;
@@ -261,6 +291,10 @@ bool t_processLock::OpenOrBuild(t_file& out) {
 }
 
 namespace {
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 // "<path>.aside" for n = 1, "<path>.aside.<n>" after; false when it does not fit.
 bool AsideName(const char* path, int n, char* out, size_t size) {
@@ -302,30 +336,45 @@ bool UniqueAsideName(const char* path, char* out, size_t size) {
 }  // namespace
 
 // Moves what stands in the lock file's place and is no file (a FIFO, a
-// folder, a socket, a device) to "<lock file>.aside[.N]", never replacing
-// anything, so the next open builds a fresh lock file; the entry is kept for
-// whoever made it. When every numbered name is taken, it goes to a new name
-// of random digits: what was set aside before may hold the user's files (a
-// file system mounted in a folder), and is never removed. A symbolic link is
-// never moved (the open refused it before). True when it was moved or is
-// gone already.
-bool t_processLock::SetAside() {
+// folder, a socket, a device), or the file of this user it could not open,
+// to "<lock file>.aside[.N]", never replacing anything, so the next open
+// builds a fresh lock file; the entry is kept for whoever made it. When
+// every numbered name is taken, it goes to a new name of random digits:
+// what was set aside before may hold the user's files (a file system
+// mounted in a folder), and is never removed. A symbolic link is never
+// moved (the open refused it before). True when it was moved or is gone
+// already.
+bool t_processLock::SetAside(const struct stat* unopenable, int err) {
     struct stat st;
     if (lstat(m_path, &st) != 0) return errno == ENOENT;
-    if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return true;  // replaced meanwhile
+    // Replaced meanwhile: the open is tried again on what is there now.
+    if (S_ISLNK(st.st_mode)) return true;
+    if (unopenable ? !SameFile(st, *unopenable) : S_ISREG(st.st_mode)) return true;
     for (int n = 1; n <= kAsideNames + kUniqueAsideTries; ++n) {
         char aside[kPathBufBytes + 32];
         if (n <= kAsideNames ? !AsideName(m_path, n, aside, sizeof aside)
                              : !UniqueAsideName(m_path, aside, sizeof aside))
             break;
-        const int err = RenameWithoutReplacing(m_path, aside);
-        if (err == 0) {
+        const int moved = RenameWithoutReplacing(m_path, aside);
+        if (moved == 0 && unopenable) {
+            // Between the look and the move the name may have come to hold
+            // another process's fresh lock file: that one goes back.
+            struct stat went;
+            if (lstat(aside, &went) != 0 || !SameFile(went, *unopenable)) {
+                RenameWithoutReplacing(aside, m_path);
+                return true;
+            }
+            fprintf(stderr, "%s: lock file this user cannot open (%s), set aside as %s\n", m_path,
+                    strerror(err), aside);
+            return true;
+        }
+        if (moved == 0) {
             fprintf(stderr, "%s: not a lock file, set aside as %s\n", m_path, aside);
             return true;
         }
-        if (err == ENOENT) return true;  // another process set it aside
-        if (err != EEXIST) {
-            PrintError(m_path, err);
+        if (moved == ENOENT) return true;  // another process set it aside
+        if (moved != EEXIST) {
+            PrintError(m_path, moved);
             return false;
         }
     }
@@ -439,6 +488,7 @@ bool t_processLock::Reopen() {
 }
 
 bool t_processLock::TakeFileLock() {
+    m_fileHeld = false;
     if (m_inProcess) return true;  // m_local is the whole lock
     // A holder that is stuck usually holds every lock of the user (a
     // process stopped in the middle of its work): after one wait gave up,
@@ -463,16 +513,20 @@ bool t_processLock::TakeFileLock() {
             return false;
         }
         if (r != 0) {
-            // A file system without such locks (ENOLCK): the lock guards
-            // this process's threads, as without a data directory.
-            if (!m_lockless.exchange(true))
-                fprintf(stderr, "%s: %s; the lock guards this process only\n", m_path, strerror(r));
+            // A file system without such locks (ENOLCK): this hold guards
+            // this process's threads, as without a data directory. The next
+            // one asks again, so a refusal that passes costs one hold.
+            if (!g_locklessTold.exchange(true))
+                fprintf(stderr,
+                        "%s: %s; while file locks are refused, locks guard this process only\n",
+                        m_path, strerror(r));
             return true;
         }
         // Looked at under the lock: a file deleted or replaced since it was
         // opened is no longer the one another process opens now, and its
         // lock would not keep that one out.
         if (keep || FileStillNamed()) {
+            m_fileHeld = true;
             MendLocked();  // the lock holds without it; the shared bytes wait
             if (m_stuck.exchange(false)) fprintf(stderr, "%s: lock taken again\n", m_path);
             return true;
@@ -518,13 +572,16 @@ bool t_processLock::Unlock() {
     if (!m_created.load()) return false;
     if (m_holds.load() <= 0 || m_owner.load() != pthread_self()) return false;
     bool released = true;
-    if (m_holds.load() == 1 && !m_inProcess && !m_lockless.load()) {
+    // Exactly what the outermost hold took: a hold the file system refused
+    // has no file lock to let go, and one that had it must let it go.
+    if (m_holds.load() == 1 && m_fileHeld) {
         // The hold of this process ends whatever the call says: a thread
         // that could not let go would keep every other one out.
         if (const int r = FileLockCall(m_file.fd, F_UNLCK)) {
             PrintError(m_path, r);
             released = false;
         }
+        m_fileHeld = false;
     }
     if (m_holds.fetch_sub(1) == 1) m_owner.store(pthread_t{});
     m_local.unlock();

@@ -61,10 +61,12 @@ public:
     // by `sharedBytes` bytes (a multiple of 8, zero in a new file) that every
     // process of the user sees. An existing file is never re-initialised; it
     // must be a regular file owned by this user. Anything else there but a
-    // symbolic link (a FIFO, a folder) is set aside as "<name>.aside[.N]"
-    // (when all nine are taken, "<name>.aside.<random hex>"), never
-    // replacing or removing anything, and a new file built. A file cut short
-    // is made whole again by the next holder.
+    // symbolic link (a FIFO, a folder), and a file of this user that it may
+    // not open read-write (its mode taken away), is set aside as
+    // "<name>.aside[.N]" (when all nine are taken, "<name>.aside.<random
+    // hex>"), never replacing or removing anything, said in one line, and a
+    // new file built. A file cut short is made whole again by the next
+    // holder.
     // False (nothing created) when the name is empty or holds '/', the
     // shared bytes are more than kMaxSharedBytes or no multiple of 8, or the
     // entry is a link or another user's.
@@ -89,10 +91,12 @@ public:
     // emptying the folder, a backup put back) is let go and the one the name
     // holds now is taken instead, so that this process shares the file
     // every other one opens now. When no file can be opened again, one that
-    // was deleted whole stays in use. False (printed) when not created, the
-    // file refuses the lock, or another process held it past the wait limit
-    // (kDefaultWaitLimitMs; kStuckWaitMs after a wait that gave up, see
-    // there): the caller goes on without it or fails.
+    // was deleted whole stays in use. A file system that refuses file locks
+    // (ENOLCK) leaves this hold to this process's threads, told once per
+    // process; the next hold asks for the file lock again. False (printed)
+    // when not created, the file refuses the lock, or another process held
+    // it past the wait limit (kDefaultWaitLimitMs; kStuckWaitMs after a wait
+    // that gave up, see there): the caller goes on without it or fails.
     bool Lock();
     // When the calling thread holds the lock: the wall-clock time (coarse,
     // as file times are stamped) at which its outermost hold began. A file
@@ -136,12 +140,18 @@ private:
 
     bool OpenOrBuild(t_file& out);
     bool CreateInProcess(const char* name);
-    bool SetAside();
+    // Moves what the name holds out of the way (see Create). `unopenable`:
+    // the regular file seen there that could not be opened (`err`), moved
+    // only while the name still holds that very file; null: an entry that
+    // is no file.
+    bool SetAside(const struct stat* unopenable = nullptr, int err = 0);
     // The holder of m_local: the file lock on the file in use, waited for
     // until `deadlineNs` (CLOCK_MONOTONIC). 0, ETIMEDOUT or the errno.
     int WaitForFileLock(int64_t deadlineNs);
     void UnlockFile();
-    // The holder of m_local: takes the file lock on the file the name holds.
+    // The holder of m_local: takes the file lock on the file the name holds
+    // (m_fileHeld tells whether it did: a file system refusing file locks
+    // leaves this hold to this process's threads).
     bool TakeFileLock();
     // The holder of the file lock: gives a file cut short its length back
     // (a fresh mutex where its mutex went, the shared bytes zero).
@@ -173,7 +183,7 @@ private:
     uint8_t m_ownBytes[kMaxSharedBytes] = {};  // the shared bytes of an in-process lock
     bool m_reopenFailTold = false;             // holder of m_local
     std::atomic<bool> m_stuck{false};          // the last wait gave up
-    std::atomic<bool> m_lockless{false};       // the file system refused file locks
+    bool m_fileHeld = false;                   // the outermost hold took the file lock
     std::atomic<int> m_holds{0};               // recursion depth held by this process
     std::atomic<int> m_waiters{0};             // threads waiting for m_local
     std::atomic<pthread_t> m_owner{};          // valid while m_holds > 0
@@ -205,6 +215,11 @@ private:
     bool m_initialised = false;
     uint32_t m_type = 0;  // kept for callers, not interpreted
 };
+
+// Replaces the fcntl call by which a lock file's lock is taken and let go
+// (null: the system's), so that tests can have the file system refuse it.
+using t_fileLockFn = int (*)(int fd, int cmd, struct flock* lock);
+void SetFileLockFunction(t_fileLockFn fn);
 
 // The kernel dictionary lock "ImeKernel_DictLocker" (type 1), taken by the
 // kernel entry layer around every change of a dictionary.

@@ -94,6 +94,7 @@ int32_t t_stubDict::ImageSize(int32_t size) const {
 }
 
 bool t_stubDict::Load(void* data, int32_t size) {
+    if (!data && size == 0) return false;  // letting go of the image: no load
     ++m_calls[kOpLoad];
     std::string payload;
     const int32_t imageSize = ImageSize(size);

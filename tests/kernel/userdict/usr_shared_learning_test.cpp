@@ -320,6 +320,38 @@ TEST_F(SharedLearningTest, OwnSavesNeverRefuseAndOtherSavesShowAtTheNextCheck) {
     dict.Load(nullptr, 0);  // the block goes with the manager
 }
 
+// A re-attach after another process's save that cannot make the block (its
+// lock file refused: a link in its place) leaves the dictionary not loaded:
+// lookups and learning answer nothing and read nothing of the image that
+// went (a learner faulted there, the dictionary still reading as loaded).
+// Once the block can be made again the unsaved word is back beside the
+// other process's.
+TEST_F(SharedLearningTest, AFailedReattachLeavesNothingToRead) {
+    ASSERT_NO_FATAL_FAILURE(Reset());
+    t_usrDictV3Core dict;
+    ASSERT_TRUE(env_.manager->Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser,
+                                       kUsrDictFileName, 0, kVersionMaskDict));
+    ASSERT_TRUE(env_.manager->LoadDict(kName));
+    ASSERT_EQ(1, dict.LearnWord(Reading(1).get(), Text(1).get(), 0));  // not saved
+
+    t_child other = Start({100, 1, 1});
+    ASSERT_EQ(0, Finish(other, 60000));
+    const std::string lock = root_.At("home/.vetrainput/UsrDictV3_MemLocker");
+    ASSERT_EQ(0, unlink(lock.c_str()));
+    ASSERT_EQ(0, symlink("/dev/null", lock.c_str()));
+    Versions().CheckUpdateAll();
+    EXPECT_FALSE(dict.IsReady());
+    EXPECT_EQ(0, FreqIn(dict, kSeedBase));
+    EXPECT_EQ(0, dict.GetWordCount());
+    EXPECT_EQ(0, dict.LearnWord(Reading(2).get(), Text(2).get(), 0));
+
+    ASSERT_EQ(0, unlink(lock.c_str()));
+    ASSERT_TRUE(env_.manager->LoadDict(kName));
+    for (int k : {1, 100}) EXPECT_EQ(1, FreqIn(dict, k)) << k;
+    EXPECT_EQ(kSeedFreq, FreqIn(dict, kSeedBase));
+    dict.Load(nullptr, 0);  // the block goes with the manager
+}
+
 // What another process does to the file this process attached. A removal
 // empties it in place; a damaged file is set aside, no backup to restore.
 enum class t_elsewhere { kRemoved, kSetAside };
