@@ -1302,10 +1302,17 @@ void t_dictManager::KeepUnsavedChanges(t_dictEntry* entry) {
     std::string why = "the dictionary saves its file itself";
     if (!BuildEntryPath(entry, path) || path.IsEmpty()) {
         why = "it has no file";
-    } else if (KeepsChangeFiles(entry) && WriteUnsavedFile(path, changes, &kept, &why)) {
-        fprintf(stderr, "%ls: %zu unsaved change%s kept in %ls for the next start\n",
-                path.GetFull(), records, Plural(records), kept.GetFull());
-        return;
+    } else if (KeepsChangeFiles(entry)) {
+        if (WriteUnsavedFile(path, changes, &kept, &why)) {
+            fprintf(stderr, "%ls: %zu unsaved change%s kept in %ls for the next start\n",
+                    path.GetFull(), records, Plural(records), kept.GetFull());
+            return;
+        }
+        // A folder that takes no new file was told so once (what changes
+        // stays in memory): no more is said.
+        char dir[kPathBufBytes];
+        if (WidePathToBytes(path.GetDir().c_str(), dir, sizeof dir) && FolderRefusesFiles(dir))
+            return;
     }
     fprintf(stderr, "%ls: %zu unsaved change%s lost: %s\n",
             path.IsEmpty() ? entry->name.c_str() : path.GetFull(), records, Plural(records),
