@@ -84,6 +84,10 @@ bool FormatDictStamp(time_t when, wchar_t out[15]) {
 
 t_dictStorageBase::~t_dictStorageBase() {
     if (!m_entry) return;
+    // Changes no save took would go with this object: the manager keeps
+    // them beside the file, or says they are lost.
+    if (!m_changes.empty() && m_entry->manager && m_entry->dict == this)
+        m_entry->manager->KeepUnsavedChanges(m_entry);
     if (m_entry->storageKind == kStoragePrivate) {
         m_entry->buffer.reset();
         m_entry->bufferSize = 0;
@@ -170,6 +174,31 @@ bool t_dictStorageBase::ReplayChanges() {
     ++m_changeEpoch;
     m_replaying = false;
     return allApplied;
+}
+
+size_t t_dictStorageBase::AdoptChanges(const std::vector<uint8_t>& changes, size_t* refused) {
+    size_t taken = 0, notTaken = 0;
+    // Applied as a replay is (no save from inside), then recorded here.
+    m_replaying = true;
+    size_t pos = 0;
+    while (changes.size() - pos >= 4) {
+        uint32_t n = 0;
+        memcpy(&n, changes.data() + pos, 4);
+        if (changes.size() - pos - 4 < n) break;
+        const uint8_t* start = changes.data() + pos;
+        t_changeReader reader(start + 4, n);
+        if (ApplyChange(reader)) {
+            m_changes.insert(m_changes.end(), start, start + 4 + n);
+            ++taken;
+        } else {
+            ++notTaken;
+        }
+        pos += 4 + size_t(n);
+    }
+    m_replaying = false;
+    if (pos != changes.size()) ++notTaken;  // a cut record
+    if (refused) *refused = notTaken;
+    return taken;
 }
 
 void t_dictStorageBase::ForgetChangesUpTo(const t_changeMark& mark) {

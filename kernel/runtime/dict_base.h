@@ -85,7 +85,8 @@ public:
     t_dictStorageBase() = default;
     // Unlinks this dictionary from its manager entry (freeing the private
     // buffer of a storage-kind-6 entry), so neither side is left pointing
-    // at a destroyed object.
+    // at a destroyed object. Changes no save took are first handed to the
+    // manager (t_dictManager::KeepUnsavedChanges).
     virtual ~t_dictStorageBase();
     t_dictStorageBase(const t_dictStorageBase&) = delete;
     t_dictStorageBase& operator=(const t_dictStorageBase&) = delete;
@@ -153,6 +154,11 @@ public:
         m_changes = std::move(changes);
         ++m_changeEpoch;
     }
+    // Applies a change list another process recorded (as TakeChanges hands
+    // it out) to the attached image; each change the image takes becomes
+    // one of this store's own, for the next save to write. Returns how many
+    // were taken; *refused (may be null) counts those the image refused.
+    size_t AdoptChanges(const std::vector<uint8_t>& changes, size_t* refused);
     // The changes recorded so far, for a save that writes a copy of the
     // image and forgets them only once the copy is the file: changes made
     // meanwhile stay. A mark goes stale once the list was forgotten, taken

@@ -21,6 +21,7 @@
 #include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/os_helpers.h"
 #include "kernel/runtime/singleton.h"
+#include "kernel/runtime/unsaved_changes.h"
 #include "kernel/runtime/version_manager.h"
 
 namespace {
@@ -276,7 +277,9 @@ void RemoveAbandonedTemps(const t_dictEntry* entry, const t_pathName& path,
                 RemoveAbandonedTemp(temp, since);
         }
     };
-    sweep(path.GetDir(), [&](const std::wstring& stem) { return stem == base || stem == work; });
+    sweep(path.GetDir(), [&](const std::wstring& stem) {
+        return stem == base || stem == work || IsUnsavedFileName(stem, base);
+    });
     t_pathName backups;
     if (!BackupDir(backups)) return;
     sweep(backups.Str(), [&](const std::wstring& stem) {
@@ -290,6 +293,10 @@ void RemoveAbandonedTemps(const t_dictEntry* entry, const t_pathName& path,
 // hook reads them under the local lock only, a re-attach writes them under
 // the global one, and so does a snapshot's write on the saving thread.
 std::mutex g_stampLock;
+
+const char* Plural(size_t n) {
+    return n == 1 ? "" : "s";
+}
 
 t_fileStamp StampOf(const t_pathName& path) {
     t_fileStamp stamp;
@@ -335,7 +342,10 @@ t_dictManager::~t_dictManager() {
         Versions().Unregister(m_eventName.c_str());
     if (m_localLock.IsInitialised()) {
         t_recursiveLock::t_locker guard(m_localLock);
-        for (t_dictEntry* entry : m_entries) ReleaseEntry(entry);
+        for (t_dictEntry* entry : m_entries) {
+            KeepUnsavedChanges(entry);
+            ReleaseEntry(entry);
+        }
         for (t_dictEntry* entry : m_standalone) ReleaseEntry(entry);
         m_entries.clear();
         m_standalone.clear();
@@ -1093,7 +1103,13 @@ bool t_dictManager::AttachEntry(t_dictEntry* entry) {
                 dict->ReplayChanges();
         }
         dict->SetReady(ready);
-        if (ready || retried) return ready;
+        if (ready) {
+            // What other processes could not save is taken in by the one
+            // that holds the lock.
+            if (global.IsHeld()) TakeInUnsaved(entry, path);
+            return dict->IsReady();
+        }
+        if (retried) return false;
         retried = true;
         entry->block.Drop();
         if (IsUserDirKind(entry->dirKind) && IsRegularFile(path)) {
@@ -1143,31 +1159,13 @@ int t_dictManager::FlushEntryImpl(t_dictEntry* entry) {
     }
     switch (entry->storageKind) {
         case kStorageMemCopy:
-            if (block.IsValid() && writable) {
-                int32_t size = block.GetDataSize();
-                if (entry->reserved > uint32_t(size)) return kFlushWriteFailed;
-                size -= int32_t(entry->reserved);
-                // A table grown since the attach whose new image could not be
-                // passed on edits that image, not the block: the block lacks
-                // every change made since, and the file must take them.
-                const void* image = block.GetData();
-                entry->dict->GetLiveImage(&image, &size);
-                if (!DictWriteFileSafely(path, image, size_t(size))) return kFlushWriteFailed;
-                NoteFile(entry, path);
-                entry->dict->ForgetChanges();
-                entry->dict->OnFileWritten(path.GetFull());
-            }
+        case kStorageReserved:
+            if (writable && WriteSharedFile(entry, path) == kFlushWriteFailed)
+                return kFlushWriteFailed;
             break;
         case kStorageBuilt:
         case kStorageSource:
             if (block.IsValid()) entry->dict->OnFlush(block.GetData(), block.GetDataSize());
-            break;
-        case kStorageReserved:
-            if (block.IsValid() && writable) {
-                if (!entry->dict->OnFileWritten(path.GetFull())) return kFlushWriteFailed;
-                NoteFile(entry, path);
-                entry->dict->ForgetChanges();
-            }
             break;
         default:
             break;
@@ -1178,6 +1176,31 @@ int t_dictManager::FlushEntryImpl(t_dictEntry* entry) {
     int32_t size = block.IsValid() ? block.GetDataSize() : 0;
     if (block.IsValid()) entry->dict->GetLiveImage(&image, &size);
     return BackUpEntry(entry, path, image, size) ? kFlushDone : kFlushWriteFailed;
+}
+
+int t_dictManager::WriteSharedFile(t_dictEntry* entry, const t_pathName& path) {
+    t_managedShareMemory& block = entry->block;
+    if (!block.IsValid() || path.IsEmpty() || entry->dirKind == kDirSystem) return kFlushSkipped;
+    if (entry->storageKind == kStorageMemCopy) {
+        int32_t size = block.GetDataSize();
+        if (entry->reserved > uint32_t(size)) return kFlushWriteFailed;
+        size -= int32_t(entry->reserved);
+        // A table grown since the attach whose new image could not be
+        // passed on edits that image, not the block: the block lacks every
+        // change made since, and the file must take them.
+        const void* image = block.GetData();
+        entry->dict->GetLiveImage(&image, &size);
+        if (!DictWriteFileSafely(path, image, size_t(size))) return kFlushWriteFailed;
+        NoteFile(entry, path);
+        entry->dict->ForgetChanges();
+        entry->dict->OnFileWritten(path.GetFull());
+        return kFlushDone;
+    }
+    if (entry->storageKind != kStorageReserved) return kFlushSkipped;
+    if (!entry->dict->OnFileWritten(path.GetFull())) return kFlushWriteFailed;
+    NoteFile(entry, path);
+    entry->dict->ForgetChanges();
+    return kFlushDone;
 }
 
 // Makes a dated backup when the newest one is old enough. True when none
@@ -1261,6 +1284,98 @@ void t_dictManager::DropImage(t_dictEntry* entry) {
         entry->dict->Load(nullptr, 0);
     }
     entry->block.Drop();
+}
+
+bool t_dictManager::KeepsChangeFiles(const t_dictEntry* entry) {
+    return SharesFile(entry) && entry->name != L"AbbrUsrDict" && entry->name != L"ExtDict";
+}
+
+void t_dictManager::KeepUnsavedChanges(t_dictEntry* entry) {
+    if (!entry || !entry->dict) return;
+    ForgetSavedChanges(entry);  // what a written snapshot held is in the file
+    if (!entry->dict->HasUnsavedChanges()) return;
+    const std::vector<uint8_t> changes = entry->dict->TakeChanges();
+    size_t records = 0;
+    CountChangeRecords(changes, &records);
+    t_pathName path, kept;
+    std::string why = "the dictionary saves its file itself";
+    if (!BuildEntryPath(entry, path) || path.IsEmpty()) {
+        why = "it has no file";
+    } else if (KeepsChangeFiles(entry)) {
+        if (WriteUnsavedFile(path, changes, &kept, &why)) {
+            fprintf(stderr, "%ls: %zu unsaved change%s kept in %ls for the next start\n",
+                    path.GetFull(), records, Plural(records), kept.GetFull());
+            return;
+        }
+        // A folder that takes no new file was told so once (what changes
+        // stays in memory): no more is said.
+        char dir[kPathBufBytes];
+        if (WidePathToBytes(path.GetDir().c_str(), dir, sizeof dir) && FolderRefusesFiles(dir))
+            return;
+    }
+    fprintf(stderr, "%ls: %zu unsaved change%s lost: %s\n",
+            path.IsEmpty() ? entry->name.c_str() : path.GetFull(), records, Plural(records),
+            why.c_str());
+}
+
+void t_dictManager::TakeInUnsaved(t_dictEntry* entry, const t_pathName& path) {
+    if (m_takingIn || !KeepsChangeFiles(entry) || path.IsEmpty()) return;
+    struct t_file {
+        t_pathName path;
+        std::vector<uint8_t> changes;
+        size_t records = 0;
+    };
+    std::vector<t_file> files;
+    for (const t_pathName& found : FindUnsavedFiles(path)) {
+        t_file file;
+        std::string why;
+        if (ReadUnsavedFile(found, file.changes, &file.records, &why)) {
+            file.path.AssignRaw(found);
+            files.push_back(std::move(file));
+            continue;
+        }
+        // Kept for the user, never replayed: a damaged record could say
+        // anything.
+        t_pathName aside;
+        if (aside.InitFromString((found.Str() + L".damaged").c_str()) && PathRename(found, aside))
+            fprintf(stderr, "%ls: damaged (%s), set aside as %ls\n", found.GetFull(), why.c_str(),
+                    aside.GetFull());
+        else
+            fprintf(stderr, "%ls: damaged (%s), left where it is\n", found.GetFull(), why.c_str());
+    }
+    if (files.empty()) return;
+    t_dictStorageBase* dict = entry->dict;
+    std::vector<uint8_t> own = dict->TakeChanges();
+    dict->RestoreChanges(own);
+    std::vector<size_t> taken, refused(files.size());
+    for (size_t i = 0; i < files.size(); ++i)
+        taken.push_back(dict->AdoptChanges(files[i].changes, &refused[i]));
+    if (WriteSharedFile(entry, path) != kFlushDone) {
+        // The image goes back to the file and this process's own changes;
+        // the change files stay for a later holder.
+        dict->RestoreChanges(std::move(own));
+        DropImage(entry);
+        m_takingIn = true;
+        AttachEntry(entry);
+        m_takingIn = false;
+        fprintf(stderr, "%ls: cannot be written now; %zu change file%s beside it left for later\n",
+                path.GetFull(), files.size(), Plural(files.size()));
+        return;
+    }
+    char mb[kPathBufBytes];
+    if (path.ToBytes(mb, sizeof mb)) SyncParentDir(mb);
+    for (size_t i = 0; i < files.size(); ++i) {
+        const wchar_t* name = files[i].path.GetFull();
+        if (!PathRemoveFile(files[i].path))
+            fprintf(stderr, "%ls: taken into %ls but cannot be removed\n", name, path.GetFull());
+        else if (refused[i])
+            fprintf(stderr, "%ls: %zu change%s taken into %ls, %zu refused by it\n", name, taken[i],
+                    Plural(taken[i]), path.GetFull(), refused[i]);
+        else
+            fprintf(stderr, "%ls: %zu change%s taken into %ls\n", name, taken[i], Plural(taken[i]),
+                    path.GetFull());
+    }
+    if (path.ToBytes(mb, sizeof mb)) SyncParentDir(mb);
 }
 
 bool t_dictManager::RebaseEntry(t_dictEntry* entry) {

@@ -307,6 +307,14 @@ public:
     // since the mark (nothing written), -1 the write failed.
     int WriteMarkedEntry(t_dictEntry* entry, const t_entryMark& mark, const void* data,
                          size_t size);
+    // At a close (the dictionary or the manager going away with changes no
+    // save took): the changes are written to a change file beside the
+    // dictionary's file (unsaved_changes.h), which the next process to
+    // attach it under the global lock takes in, and one line on standard
+    // error names that file; when none can be written, the line says how
+    // many changes are lost. Uses only the dictionary's base, so that its
+    // destructor may call it.
+    void KeepUnsavedChanges(t_dictEntry* entry);
     // The entry `name` follows `count` from now on (see
     // t_dictEntry::replacements). False for an unknown name.
     bool WatchReplacements(const wchar_t* name, const t_changeCount& count);
@@ -366,6 +374,18 @@ private:
     bool RebaseEntry(t_dictEntry* entry);
     // The dictionary lets go of the entry's image and the block goes.
     static void DropImage(t_dictEntry* entry);
+    // Entries whose file the manager writes itself (a shared file, not one
+    // the dictionary saves on its own): those whose changes a change file
+    // may keep.
+    static bool KeepsChangeFiles(const t_dictEntry* entry);
+    // Writes a shared entry's image as its file; a kFlush* result.
+    int WriteSharedFile(t_dictEntry* entry, const t_pathName& path);
+    // Under the global lock, once an entry that keeps change files is
+    // attached: the change files beside its file are replayed onto the
+    // image and the file is written in the same hold; only then are they
+    // removed, so that no two processes take one in and no failure loses
+    // one. A damaged one is set aside as "<name>.damaged", unread.
+    void TakeInUnsaved(t_dictEntry* entry, const t_pathName& path);
 
     void ReleaseEntry(t_dictEntry* entry);
 
@@ -381,4 +401,5 @@ private:
     std::atomic<bool> m_phase2Done{false};
     t_thread m_loader1;
     t_thread m_loader2;
+    bool m_takingIn = false;  // under the global lock
 };

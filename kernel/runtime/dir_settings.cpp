@@ -17,7 +17,9 @@ enum {
 };
 
 std::wstring& Setting(int i) {
-    static std::wstring settings[kSettingCount];
+    // Never destroyed: a dictionary's last words at process exit (its
+    // change file) still need the directories.
+    static std::wstring* const settings = new std::wstring[kSettingCount];
     return settings[i];
 }
 

@@ -432,3 +432,11 @@ void NoteUnwritableFolder(const char* dir) {
     while (name.size() > 1 && name.back() == '/') name.pop_back();
     FirstRefusal(name);
 }
+
+bool FolderRefusesFiles(const char* dir) {
+    if (!dir || !*dir) return false;
+    std::string name(dir);
+    while (name.size() > 1 && name.back() == '/') name.pop_back();
+    std::lock_guard<std::mutex> lock(g_refusedLock);
+    return g_refusedFolders.count(name) != 0;
+}

@@ -122,6 +122,8 @@ private:
 // every file of every save, until a temporary is made there again. A caller
 // that told it in its own words notes it here first. Any thread.
 void NoteUnwritableFolder(const char* dir);
+// True while `dir` is such a folder, told or noted.
+bool FolderRefusesFiles(const char* dir);
 
 // Opens a path that may name anything (a file a user or a client picked)
 // without ever blocking: open(2) with O_NONBLOCK, so a FIFO or a device
