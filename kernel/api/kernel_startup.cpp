@@ -160,6 +160,16 @@ std::wstring StartedFrom(const t_kernelDictRow& row, const t_pathName& path) {
     return &row == &kKeyMapRow ? L"built anew from the settings" : L"started empty";
 }
 
+// While the report tells the user files set aside, with what took their
+// place, the dictionary manager does not tell them as well.
+class t_toldByReport {
+public:
+    t_toldByReport() { t_dictManager::SetTellRefusedFiles(false); }
+    ~t_toldByReport() { t_dictManager::SetTellRefusedFiles(true); }
+    t_toldByReport(const t_toldByReport&) = delete;
+    t_toldByReport& operator=(const t_toldByReport&) = delete;
+};
+
 // Reports the refused user files set aside since `before` was taken, one
 // line each: the file, why, where its copy is and what took its place.
 // Their dictionaries' names go into `told` (ReportAttachResults then leaves
@@ -328,6 +338,7 @@ int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t
     // A restore or a removal in another process replaces the user
     // dictionary's words: words learned here before it are not put back.
     manager.WatchReplacements(L"UsrDict", GetUsrDictChangeCount());
+    const t_toldByReport told;
     const std::set<std::wstring> refusedBefore = RefusedFiles();
     manager.LoadPhase1(loadNow);
     manager.NotifyEvent();
@@ -342,6 +353,7 @@ int RegisterKeyPyMap(uint8_t policy) {
     manager.Register(row.name, &row.dict(), KernelDictLoadPolicy(row, policy), row.storage, row.dir,
                      row.file, row.backupFlags, row.mask);
     if (policy) return 1;
+    const t_toldByReport told;
     const std::set<std::wstring> refusedBefore = RefusedFiles();
     const bool ready = manager.LoadDict(row.name);
     ReportLines(std::wstring(row.name) + L": ", GetKeyPyMap().BuildNotes());
@@ -381,6 +393,7 @@ int ChangeUserDir(const wchar_t* dir) {
                Text(GetDictManager().GetLastError()));
     SetConfiguredUserDir(dir);
     PrepareUserDir();
+    const t_toldByReport told;
     const std::set<std::wstring> refusedBefore = RefusedFiles();
     GetVersionManager().NotifyAll(GetConfiguredUserDir());
     LoadSmartFuzzyParams();

@@ -208,11 +208,14 @@ bool IsSystemDataFile(const t_pathName& path) {
     return true;
 }
 
-// Moves a file its dictionary refused into the Backup folder as
-// "<file>.refused.<stamp>[.<n>]", so the user can still recover it. False
-// (the file stays where it is) when no such place can be made, or when the
-// file lies in the system data folder.
-bool MoveAside(const t_dictEntry* entry, const t_pathName& path) {
+std::atomic<bool> g_tellRefused{true};
+
+// Moves a file its dictionary refused (`why`: what was wrong with it) into
+// the Backup folder as "<file>.refused.<stamp>[.<n>]", so the user can still
+// recover it, and tells it (SetTellRefusedFiles). False (the file stays
+// where it is) when no such place can be made, or when the file lies in the
+// system data folder.
+bool MoveAside(const t_dictEntry* entry, const t_pathName& path, const char* why) {
     if (IsSystemDataFile(path)) return false;
     t_pathName dir;
     wchar_t stamp[15];
@@ -246,6 +249,7 @@ bool MoveAside(const t_dictEntry* entry, const t_pathName& path) {
     SyncParentDir(from);
     SyncParentDir(to);
     PruneRefused(dir, base);
+    if (g_tellRefused.load()) fprintf(stderr, "%s: %s, set aside as %s\n", from, why, to);
     return true;
 }
 
@@ -831,6 +835,10 @@ bool t_dictManager::AttachFile(const wchar_t* name, t_dictStorageBase* dict, con
 // ---------------------------------------------------------------------------
 // Paths and backups.
 
+void t_dictManager::SetTellRefusedFiles(bool tell) {
+    g_tellRefused.store(tell);
+}
+
 bool t_dictManager::BuildEntryPath(const t_dictEntry* entry, t_pathName& out) {
     if (!entry) return false;
     out.InitEmpty();
@@ -923,18 +931,14 @@ int t_dictManager::CheckEntryFile(t_dictEntry* entry, const t_pathName& path, t_
         if (StatQuiet(path, &st) && !S_ISREG(st.st_mode)) {
             // A FIFO, a device or a folder in the file's place is damage
             // like any other: set aside, and the file restored.
-            printf("check false, remove %ls\n", entry->name.c_str());
-            MoveAside(entry, path);
+            MoveAside(entry, path, "not a regular file");
         } else if (StatQuiet(path, &st)) {
             if (st.st_size < 1) {
                 // Nothing to lose in an empty file; it is restored as missing.
-                if (!IsSystemDataFile(path)) {
-                    printf("check false, remove %ls\n", entry->name.c_str());
-                    PathRemoveFile(path);
-                }
+                if (!IsSystemDataFile(path) && PathRemoveFile(path))
+                    fprintf(stderr, "%ls: empty, removed\n", path.GetFull());
             } else if (!CanOpenForReading(path)) {
-                printf("check false, remove %ls\n", entry->name.c_str());
-                MoveAside(entry, path);
+                MoveAside(entry, path, "unreadable");
             }
         }
     }
@@ -1116,7 +1120,7 @@ bool t_dictManager::AttachEntry(t_dictEntry* entry) {
             // The refused file is kept aside for the user, never deleted
             // (the start-up report names it and what took its place);
             // without a place for it the dictionary stays not ready.
-            if (!MoveAside(entry, path)) return false;
+            if (!MoveAside(entry, path, "damaged")) return false;
         }
     }
 }

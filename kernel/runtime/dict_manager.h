@@ -265,6 +265,11 @@ public:
     // The newest backup of the entry: a file in "<user dir>/Backup" named
     // exactly "<file>.<14 digits>". False when there is none.
     static bool FindLatestBackup(const t_dictEntry* entry, t_pathName& path, std::wstring& stamp);
+    // A user file the manager sets aside or removes as refused is told on
+    // standard error in one line naming it, except while a caller that
+    // tells such files itself (the kernel's start-up report, which also
+    // says what took their place) has turned this off.
+    static void SetTellRefusedFiles(bool tell);
 
     // Writes an image the dictionary built as the entry's file, under the
     // global lock and only when the file is still the one the image came

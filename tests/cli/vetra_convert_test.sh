@@ -96,7 +96,7 @@ HOME="$tmp/no-such-home" run 0 "no usable user data directory" --data "$data" --
 # The kernel's own notes (an empty user dictionary is removed and told) go
 # to standard error, never between the answers.
 mkdir "$tmp/emptied" && : >"$tmp/emptied/qzim_usr_v3new.bin"
-run 0 "check false, remove" --data "$data" --user "$tmp/emptied" nihao
+run 0 "qzim_usr_v3new.bin: empty, removed" --data "$data" --user "$tmp/emptied" nihao
 [[ $(cat "$tmp/out") == $'nihao\t你好'* && $(wc -l <"$tmp/out") == 1 ]] ||
   fail "kernel notes among the answers: $(cat "$tmp/out")"
 
