@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <set>
 #include <string>
@@ -439,4 +441,22 @@ bool FolderRefusesFiles(const char* dir) {
     while (name.size() > 1 && name.back() == '/') name.pop_back();
     std::lock_guard<std::mutex> lock(g_refusedLock);
     return g_refusedFolders.count(name) != 0;
+}
+
+std::string UnforeseenHex(size_t bytes) {
+    std::string raw(bytes, '\0');
+    if (getrandom(raw.data(), bytes, GRND_NONBLOCK) != ssize_t(bytes)) {
+        struct timespec now;
+        clock_gettime(CLOCK_REALTIME, &now);
+        uint64_t mix =
+            uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 24) ^ (uint64_t(getpid()) << 40);
+        for (size_t i = 0; i < bytes; ++i, mix = mix >> 8 | mix << 56) raw[i] = char(mix & 0xff);
+    }
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const char c : raw) {
+        hex += kDigits[uint8_t(c) >> 4];
+        hex += kDigits[uint8_t(c) & 15];
+    }
+    return hex;
 }

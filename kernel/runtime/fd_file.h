@@ -151,6 +151,11 @@ void SetReserveFunction(t_reserveFn fn);
 // durable. False when it cannot be opened or synced.
 bool SyncParentDir(const char* path);
 
+// `bytes` random bytes as lower-case hex digits, for a file name nobody can
+// foresee; without the generator, a mix of the clock and the process id,
+// still fresh for this process (callers never replace what holds a name).
+std::string UnforeseenHex(size_t bytes);
+
 // True when `name` has the shape of a t_safeFileWriter temporary: a stem,
 // the marker and six letters or digits; `stem` (may be null) gets the stem.
 // A plain "<stem>.XXXXXX" is never one: a user's "env.ini.backup" is not.

@@ -16,7 +16,6 @@
 #include "kernel/runtime/kernel_lock.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -317,19 +316,7 @@ int RenameWithoutReplacing(const char* from, const char* to) {
 // "<path>.aside.<12 random hex digits>": a name no numbered one takes and
 // nobody can foresee. False when it does not fit.
 bool UniqueAsideName(const char* path, char* out, size_t size) {
-    uint8_t bytes[6] = {};
-    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
-        // Without the generator: still a fresh name most of the time, and
-        // the rename never replaces what holds it.
-        struct timespec now;
-        clock_gettime(CLOCK_REALTIME, &now);
-        const uint64_t mix =
-            uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 20) ^ (uint64_t(getpid()) << 30);
-        memcpy(bytes, &mix, sizeof bytes);
-    }
-    char hex[2 * sizeof bytes + 1];
-    for (size_t i = 0; i < sizeof bytes; ++i) snprintf(hex + 2 * i, 3, "%02x", bytes[i]);
-    const int len = snprintf(out, size, "%s.aside.%s", path, hex);
+    const int len = snprintf(out, size, "%s.aside.%s", path, UnforeseenHex(6).c_str());
     return len >= 0 && size_t(len) < size;
 }
 

@@ -3,7 +3,6 @@
 #include "kernel/runtime/unsaved_changes.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,26 +39,6 @@ uint32_t Fnv1a(const uint8_t* p, size_t n) {
 
 bool IsLowerHex(wchar_t c) {
     return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
-}
-
-// A name nobody can foresee; without the generator, one that is still
-// fresh for this process.
-std::wstring RandomHex() {
-    uint8_t bytes[kRandomBytes] = {};
-    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
-        struct timespec now;
-        clock_gettime(CLOCK_REALTIME, &now);
-        const uint64_t mix =
-            uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 24) ^ (uint64_t(getpid()) << 40);
-        memcpy(bytes, &mix, sizeof bytes);
-    }
-    static const wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring hex;
-    for (uint8_t b : bytes) {
-        hex += kDigits[b >> 4];
-        hex += kDigits[b & 15];
-    }
-    return hex;
 }
 
 bool ReadAll(int fd, uint8_t* out, size_t n) {
@@ -125,7 +104,9 @@ bool WriteUnsavedFile(const t_pathName& dictFile, const std::vector<uint8_t>& ch
     }
     const std::wstring dir = dictFile.GetDir(), base = dictFile.GetFileName();
     t_pathName target;
-    const std::wstring name = base + kTag + std::to_wstring(getpid()) + L"." + RandomHex();
+    const std::string hex = UnforeseenHex(kRandomBytes);
+    const std::wstring name =
+        base + kTag + std::to_wstring(getpid()) + L"." + std::wstring(hex.begin(), hex.end());
     if (dir.empty() || base.empty() || !target.InitJoin(dir.c_str(), name.c_str())) {
         *why = "no name for it";
         return false;

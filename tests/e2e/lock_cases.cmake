@@ -37,16 +37,8 @@ foreach(case "ManagerTableAndBlock|DictManager_GlobalLocker UsrDict_MemLocker Ve
     DRIVE ${learn_ni} --restart ${again} type ni cands expect-first 泥)
 endforeach()
 
-# A shim preloaded into fcitx that has the file system refuse one file lock
-# (lock_shim.c); never sanitized, as the driver.
-add_library(vetra_e2e_lock MODULE lock_shim.c)
-target_link_libraries(vetra_e2e_lock PRIVATE ${CMAKE_DL_LIBS})
-target_compile_options(vetra_e2e_lock PRIVATE -fno-sanitize=all)
-target_link_options(vetra_e2e_lock PRIVATE -fno-sanitize=all)
-set(lock_preload --preload "$<TARGET_FILE:vetra_e2e_lock>")
-if(VETRA_SANITIZE)
-  set(lock_preload --preload "${asan}:${ubsan}:$<TARGET_FILE:vetra_e2e_lock>")
-endif()
+# The file system refuses one file lock (lock_shim.c).
+vetra_e2e_shim(vetra_e2e_lock lock_shim.c lock_preload)
 # Two fcitx of one HOME; the file system refuses the second one file lock
 # of the dictionary manager (ENOLCK, once; the second process of the run to
 # ask for it, after the first phase's start). That hold guards the second
