@@ -184,15 +184,17 @@ for cmd in "${setups[@]+"${setups[@]}"}"; do
     $cmd "$home" || { echo "run_e2e.sh: setup $cmd failed" >&2; exit 2; }
 done
 fcitx_env=("${fcitx_env[@]//@HOME@/$home}")
-# Only the keyboard and this input method: fcitx enables any other one
-# installed that the profile does not name, and falls back to it, not to
-# the keyboard, when this one is not loaded.
+# Only the keyboard and this input method (installed, for the package's
+# check, or from the addon folder): fcitx enables any other one installed
+# that the profile does not name, and falls back to it, not to the
+# keyboard, when this one is not loaded.
 disable=fcitx-xim,fcitx-x11,fcitx-xkb,fcitx-vk
 fcitx_prefix=$(dirname "$(dirname "$(command -v fcitx)")")
 for conf in "$fcitx_prefix"/share/fcitx/addon/*.conf /usr/share/fcitx/addon/*.conf; do
     [ -f "$conf" ] || continue
     name=$(awk -F= '$1 == "Name" { name = $2 } $1 == "Category" { cat = $2 }
-                    END { if (cat == "InputMethod" && name != "fcitx-keyboard") print name }' "$conf")
+                    END { if (cat == "InputMethod" && name != "fcitx-keyboard" &&
+                              name != "fcitx-vetrapinyin") print name }' "$conf")
     [ -n "$name" ] && [[ ",$disable," != *",$name,"* ]] && disable+=",$name"
 done
 path=$PATH
