@@ -150,37 +150,11 @@ void t_dictStorageBase::RecordChange(const t_changeRecord& record) {
     m_changes.insert(m_changes.end(), bytes.begin(), bytes.end());
 }
 
-bool t_dictStorageBase::ReplayChanges() {
-    if (m_changes.empty() || m_replaying) return true;
-    // Replayed changes go on being recorded until a save takes them: a
-    // re-attach does not put them in the file.
+size_t t_dictStorageBase::ApplyRecords(const std::vector<uint8_t>& changes,
+                                       std::vector<uint8_t>& kept, size_t* refused) {
+    // Applied as a replay (no save from inside, nothing recorded twice).
     m_replaying = true;
-    std::vector<uint8_t> kept;
-    bool allApplied = true;
-    size_t pos = 0;
-    while (m_changes.size() - pos >= 4) {
-        uint32_t n = 0;
-        memcpy(&n, m_changes.data() + pos, 4);
-        if (m_changes.size() - pos - 4 < n) break;
-        const uint8_t* start = m_changes.data() + pos;
-        t_changeReader reader(start + 4, n);
-        if (ApplyChange(reader))
-            kept.insert(kept.end(), start, start + 4 + n);
-        else
-            allApplied = false;
-        pos += 4 + size_t(n);
-    }
-    m_changes.swap(kept);
-    ++m_changeEpoch;
-    m_replaying = false;
-    return allApplied;
-}
-
-size_t t_dictStorageBase::AdoptChanges(const std::vector<uint8_t>& changes, size_t* refused) {
-    size_t taken = 0, notTaken = 0;
-    // Applied as a replay is (no save from inside), then recorded here.
-    m_replaying = true;
-    size_t pos = 0;
+    size_t taken = 0, notTaken = 0, pos = 0;
     while (changes.size() - pos >= 4) {
         uint32_t n = 0;
         memcpy(&n, changes.data() + pos, 4);
@@ -188,7 +162,7 @@ size_t t_dictStorageBase::AdoptChanges(const std::vector<uint8_t>& changes, size
         const uint8_t* start = changes.data() + pos;
         t_changeReader reader(start + 4, n);
         if (ApplyChange(reader)) {
-            m_changes.insert(m_changes.end(), start, start + 4 + n);
+            kept.insert(kept.end(), start, start + 4 + n);
             ++taken;
         } else {
             ++notTaken;
@@ -197,6 +171,25 @@ size_t t_dictStorageBase::AdoptChanges(const std::vector<uint8_t>& changes, size
     }
     m_replaying = false;
     if (pos != changes.size()) ++notTaken;  // a cut record
+    *refused = notTaken;
+    return taken;
+}
+
+bool t_dictStorageBase::ReplayChanges() {
+    if (m_changes.empty() || m_replaying) return true;
+    // Replayed changes go on being recorded until a save takes them: a
+    // re-attach does not put them in the file.
+    std::vector<uint8_t> kept;
+    size_t refused = 0;
+    ApplyRecords(m_changes, kept, &refused);
+    m_changes.swap(kept);
+    ++m_changeEpoch;
+    return refused == 0;
+}
+
+size_t t_dictStorageBase::AdoptChanges(const std::vector<uint8_t>& changes, size_t* refused) {
+    size_t notTaken = 0;
+    const size_t taken = ApplyRecords(changes, m_changes, &notTaken);
     if (refused) *refused = notTaken;
     return taken;
 }

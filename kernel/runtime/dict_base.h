@@ -238,6 +238,12 @@ protected:
     virtual bool ApplyChange(t_changeReader& change);
 
 private:
+    // Applies each record of `changes` to the attached image as a replay;
+    // those it takes are appended to `kept` (never `changes` itself). How
+    // many were taken; *refused: how many not (a record cut short counts).
+    size_t ApplyRecords(const std::vector<uint8_t>& changes, std::vector<uint8_t>& kept,
+                        size_t* refused);
+
     std::atomic<bool> m_ready{false};
     t_dictEntry* m_entry = nullptr;  // owned by the manager
     // Records one after another, each as a u32 byte count and its bytes.

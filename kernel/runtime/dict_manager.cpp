@@ -1366,8 +1366,7 @@ void t_dictManager::TakeInUnsaved(t_dictEntry* entry, const t_pathName& path) {
                 path.GetFull(), files.size(), Plural(files.size()));
         return;
     }
-    char mb[kPathBufBytes];
-    if (path.ToBytes(mb, sizeof mb)) SyncParentDir(mb);
+    // The write synced the folder; the removals are synced once after.
     for (size_t i = 0; i < files.size(); ++i) {
         const wchar_t* name = files[i].path.GetFull();
         if (!PathRemoveFile(files[i].path))
@@ -1379,6 +1378,7 @@ void t_dictManager::TakeInUnsaved(t_dictEntry* entry, const t_pathName& path) {
             fprintf(stderr, "%ls: %zu change%s taken into %ls\n", name, taken[i], Plural(taken[i]),
                     path.GetFull());
     }
+    char mb[kPathBufBytes];
     if (path.ToBytes(mb, sizeof mb)) SyncParentDir(mb);
 }
 

@@ -139,21 +139,26 @@ bool t_fdFile::Write(const void* buf, size_t length, size_t* count) {
     return true;
 }
 
-bool t_fdFile::ReadExact(void* buf, size_t length) {
-    if (!IsOpen() || (!buf && length)) return false;
+bool ReadFdExact(int fd, void* buf, size_t length) {
     auto* p = static_cast<char*>(buf);
     while (length > 0) {
-        const ssize_t n = read(m_fd, p, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            PrintErrno("read");
+        const ssize_t n = read(fd, p, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = 0;  // the file ended early
             return false;
         }
-        if (n == 0) return false;  // the file ended early
         p += n;
         length -= static_cast<size_t>(n);
     }
     return true;
+}
+
+bool t_fdFile::ReadExact(void* buf, size_t length) {
+    if (!IsOpen() || (!buf && length)) return false;
+    if (ReadFdExact(m_fd, buf, length)) return true;
+    if (errno != 0) PrintErrno("read");
+    return false;
 }
 
 bool t_fdFile::WriteAll(const void* buf, size_t length) {

@@ -125,6 +125,10 @@ void NoteUnwritableFolder(const char* dir);
 // True while `dir` is such a folder, told or noted.
 bool FolderRefusesFiles(const char* dir);
 
+// Reads exactly `length` bytes from fd (retrying EINTR). False, with
+// errno set or 0 at an end of file before them.
+bool ReadFdExact(int fd, void* buf, size_t length);
+
 // Opens a path that may name anything (a file a user or a client picked)
 // without ever blocking: open(2) with O_NONBLOCK, so a FIFO or a device
 // cannot hold the caller, then the opened descriptor itself must be a

@@ -41,17 +41,6 @@ bool IsLowerHex(wchar_t c) {
     return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
 }
 
-bool ReadAll(int fd, uint8_t* out, size_t n) {
-    while (n > 0) {
-        const ssize_t got = read(fd, out, n);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        out += got;
-        n -= size_t(got);
-    }
-    return true;
-}
-
 template <class T>
 T At(const std::vector<uint8_t>& bytes, size_t offset) {
     T v;
@@ -159,7 +148,7 @@ bool ReadUnsavedFile(const t_pathName& file, std::vector<uint8_t>& changes, size
         return false;
     }
     std::vector<uint8_t> bytes(size_t(size > 0 ? size : 0));
-    const bool read = ReadAll(fd, bytes.data(), bytes.size());
+    const bool read = ReadFdExact(fd, bytes.data(), bytes.size());
     close(fd);
     if (!read) {
         *why = "cannot be read whole";

@@ -196,6 +196,11 @@ protected:
         ASSERT_TRUE(seeds.SaveToFile(Path().c_str(), 1));
     }
     std::wstring Path() const { return root_.WAt("user/qzim_usr_v3new.bin"); }
+    // Registers `dict` as the kernel registers the shared user dictionary.
+    bool Register(t_usrDictV3Core& dict) {
+        return env_.manager->Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser,
+                                      kUsrDictFileName, 0, kVersionMaskDict);
+    }
     // The frequency of word k in the file (0: absent or deleted).
     static uint16_t FreqIn(t_usrDictV3Core& file, int k) {
         t_usrWordAttr a;
@@ -296,8 +301,7 @@ TEST_F(SharedLearningTest, KilledLearnerLosesNothingItReportedSaved) {
 TEST_F(SharedLearningTest, OwnSavesNeverRefuseAndOtherSavesShowAtTheNextCheck) {
     ASSERT_NO_FATAL_FAILURE(Reset());
     t_usrDictV3Core dict;
-    ASSERT_TRUE(env_.manager->Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser,
-                                       kUsrDictFileName, 0, kVersionMaskDict));
+    ASSERT_TRUE(Register(dict));
     ASSERT_TRUE(env_.manager->LoadDict(kName));
     ASSERT_EQ(1, dict.LearnWord(Reading(1).get(), Text(1).get(), 0));
     EXPECT_TRUE(env_.manager->SaveDict(kName));
@@ -329,8 +333,7 @@ TEST_F(SharedLearningTest, OwnSavesNeverRefuseAndOtherSavesShowAtTheNextCheck) {
 TEST_F(SharedLearningTest, AFailedReattachLeavesNothingToRead) {
     ASSERT_NO_FATAL_FAILURE(Reset());
     t_usrDictV3Core dict;
-    ASSERT_TRUE(env_.manager->Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser,
-                                       kUsrDictFileName, 0, kVersionMaskDict));
+    ASSERT_TRUE(Register(dict));
     ASSERT_TRUE(env_.manager->LoadDict(kName));
     ASSERT_EQ(1, dict.LearnWord(Reading(1).get(), Text(1).get(), 0));  // not saved
 
@@ -394,8 +397,7 @@ TEST_F(SharedLearningTest, ARemovalElsewhereHoldsAfterThisProcessSaves) {
             SCOPED_TRACE(std::string(c.name) + (inSteps ? ", save in steps" : ", flush"));
             ASSERT_NO_FATAL_FAILURE(Reset());
             t_usrDictV3Core dict;
-            ASSERT_TRUE(env_.manager->Register(kName, &dict, kLoadPhase1, kStorageReserved,
-                                               kDirUser, kUsrDictFileName, 0, kVersionMaskDict));
+            ASSERT_TRUE(Register(dict));
             ASSERT_TRUE(env_.manager->LoadDict(kName));
             ASSERT_EQ(1, dict.LearnWord(Reading(1).get(), Text(1).get(), 0));
             ASSERT_TRUE(env_.manager->SaveDict(kName));
@@ -449,8 +451,7 @@ TEST_F(SharedLearningTest, AnUnsavedWordGoesWithWordsAnotherProcessReplaced) {
         t_changeCount changes;
         ASSERT_TRUE(changes.Create(L"Changes"));
         t_usrDictV3Core dict;
-        ASSERT_TRUE(env_.manager->Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser,
-                                           kUsrDictFileName, 0, kVersionMaskDict));
+        ASSERT_TRUE(Register(dict));
         ASSERT_TRUE(env_.manager->WatchReplacements(kName, changes));
         ASSERT_TRUE(env_.manager->LoadDict(kName));
         ASSERT_EQ(1, dict.LearnWord(Reading(1).get(), Text(1).get(), 0));  // not saved
