@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "porting3/ini_doc.h"
 #include "porting3/runtime_env.h"
@@ -35,15 +38,31 @@ int32_t Number(const char16_t* text) {
     return ParseSettingNumber(text);
 }
 
-// Tells in one line (on standard error, fcitx's log) what became of a
+std::atomic<t_envLog> g_log{nullptr};
+
+__attribute__((format(printf, 1, 2))) void Tell(const char* format, ...) {
+    va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    const int n = vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string line(n > 0 ? size_t(n) : 0, '\0');
+    if (n > 0) vsnprintf(line.data(), line.size() + 1, format, again);
+    va_end(again);
+    if (const t_envLog log = g_log.load())
+        log(line.c_str());
+    else
+        fprintf(stderr, "%s\n", line.c_str());
+}
+
+// Tells in one line (SetEnvLog's, else standard error) what became of a
 // settings file that did not load: moved to `to`, or left where it is
 // (`left`: why, or null). A file left in place is told once for each state
 // of it, however often it is loaded again.
 void TellFailedFile(const char* from, const char* why, const char* to, const char* left,
                     const struct stat& st) {
     if (to) {
-        fprintf(stderr, "%s: %s, moved to %s; every setting is back to its default\n", from, why,
-                to);
+        Tell("%s: %s, moved to %s; every setting is back to its default", from, why, to);
         return;
     }
     static struct stat told;
@@ -53,8 +72,8 @@ void TellFailedFile(const char* from, const char* why, const char* to, const cha
         return;
     any = true;
     told = st;
-    fprintf(stderr, "%s: %s, left where it is%s%s%s; every setting has its default\n", from, why,
-            left ? " (" : "", left ? left : "", left ? ")" : "");
+    Tell("%s: %s, left where it is%s%s%s; every setting has its default", from, why,
+         left ? " (" : "", left ? left : "", left ? ")" : "");
 }
 
 // A file that exists but does not load (`why`) is moved, once, to
@@ -156,6 +175,10 @@ void ParseVersion(const char16_t* text, uint32_t parts[4]) {
         const char16_t* dot = i < 3 ? n_porting::WcsChr16(p, u'.') : nullptr;
         p = dot ? dot + 1 : p + n_porting::WcsLen16(p);
     }
+}
+
+void SetEnvLog(t_envLog log) {
+    g_log.store(log);
 }
 
 int EnsureFileDirectory(t_errorContext& ctx, const char16_t* filePath) {

@@ -133,4 +133,10 @@ void ParseVersion(const char16_t* text, uint32_t parts[4]);
 // Makes the folder of the file's path (one level). 0 with the error set.
 int EnsureFileDirectory(n_porting::t_errorContext& ctx, const char16_t* filePath);
 
+// Where the one line about an env.ini that did not load goes (given without
+// its line break): standard error, unless a program whose log has a form
+// of its own (the input method: fcitx's) sets a function. Any thread.
+using t_envLog = void (*)(const char* line);
+void SetEnvLog(t_envLog log);
+
 }  // namespace n_userenv

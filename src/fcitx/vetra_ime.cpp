@@ -42,6 +42,7 @@
 #include "src/fcitx/panel_link.h"
 #include "src/fcitx/save_worker.h"
 #include "src/fcitx/serialized_engine.h"
+#include "userenv/env_store.h"
 
 namespace n_fcitx {
 namespace {
@@ -566,6 +567,9 @@ bool UsableUserFolder(const char* sysDir) {
 void* FcitxVetraPinyinCreate(FcitxInstance* instance) {
     bindtextdomain(kTextDomain, kLocaleDir);
     bind_textdomain_codeset(kTextDomain, "UTF-8");
+    // env.ini's line about a damaged file, which the kernel's start may
+    // print, reads as every other line of fcitx's log.
+    n_userenv::SetEnvLog([](const char* line) { FcitxLog(WARNING, "%s", line); });
     const char* sysDir = UsableSystemData();
     if (!sysDir || !UsableUserFolder(sysDir)) return nullptr;
     IVetraCoreEngine* engine = CreateVetraCoreEngine();

@@ -2,17 +2,20 @@
 # and says what was done with it, never with its bytes, and typing goes on:
 # the front end's vetraEnv.ini (iniparser printed four lines naming a
 # /proc/self/fd path, the file's lines copied in), env.ini (moved into
-# Backup with nothing said) and the user dictionary (a bare "attach false,
-# remove UsrDict" beside the report line). Each start reads the file again
+# Backup with nothing said, later said without the prefix fcitx gives its
+# other lines) and the user dictionary (a bare "attach false, remove
+# UsrDict" beside the report line). Each start reads the file again
 # on a reload: still one line. Cases: file|the line (ERE; "." stands for
 # the line's semicolons, which would split the case).
 if(NOT VETRA_BUILT_SYSTEM_DIR)
   return()
 endif()
 set(at "/.*/home/.config/VetraPY")
+# fcitx's own prefix of a warning: "(WARN-<pid> <source>:<line>) ".
+set(warned "\\(WARN-[0-9]+ [^ ]+:[0-9]+\\) ")
 foreach(case
     "vetraEnv.ini|${at}/vetraEnv.ini: line 2 is neither a section nor a setting. the file is left as it is and every setting has its default$"
-    "env.ini|^${at}/env.ini: it has no \\[Setting\\] section, moved to ${at}/Backup/env_[0-9]{8}_[0-9]{6}\\.ini. every setting is back to its default$"
+    "env.ini|^${warned}${at}/env.ini: it has no \\[Setting\\] section, moved to ${at}/Backup/env_[0-9]{8}_[0-9]{6}\\.ini. every setting is back to its default$"
     "qzim_usr_v3new.bin|^vetra kernel: UsrDict: ${at}/qzim_usr_v3new.bin: damaged, set aside as ${at}/Backup/qzim_usr_v3new\\.bin\\.refused\\.[0-9]{14}. started empty$")
   string(REPLACE "|" ";" case "${case}")
   list(GET case 0 file)
