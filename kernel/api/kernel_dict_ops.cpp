@@ -243,11 +243,17 @@ uint64_t ReplaceUsrDictSince(const wchar_t* path, int mode, int32_t* count, cons
     int r = 0;
     {
         t_processLock::t_locker lock(GetDictLocker());
-        t_processLock::t_locker files(GetDictManager().GetGlobalLocker());
+        t_dictManager& manager = GetDictManager();
+        t_processLock::t_locker files(manager.GetGlobalLocker());
         if (files.Refused()) return 0;
+        // A restore re-attaches before it is counted: no change file is
+        // taken in until the count tells which ones it ends.
+        manager.HoldChangeFiles(mode == 1);
         r = LoadOrConvertUsrDict(path, &n, mode);
+        manager.HoldChangeFiles(false);
         // A failure leaves everything as it was: nothing to count.
         if (r) changes.Add(mode == 1);
+        if (r && mode == 1) manager.WordsReplaced(L"UsrDict");
     }
     if (count) *count = r ? n : 0;
     return uint64_t(r);

@@ -80,6 +80,26 @@ bool t_changeCount::MovedSinceLastLook() {
     return std::exchange(m_looked, now) != now;
 }
 
+t_replacementMark t_changeCount::Mark() const {
+    t_replacementMark mark;
+    uint64_t shared = 0, from[2] = {0, 0};
+    if (m_lock.IsInProcess() || !m_lock.ReadShared(0, &shared, sizeof shared, nullptr, from) ||
+        (from[0] == 0 && from[1] == 0))
+        return mark;
+    mark.valid = true;
+    mark.device = from[0];
+    mark.inode = from[1];
+    mark.replacements = Replacements(shared);
+    return mark;
+}
+
+bool t_changeCount::ReplacedBetween(const t_replacementMark& then, const t_replacementMark& now) {
+    if (!then.valid || !now.valid) return false;
+    if (then.device == now.device && then.inode == now.inode)
+        return then.replacements != now.replacements;
+    return now.replacements != 0;
+}
+
 t_changeCount& GetUsrDictChangeCount() {
     static t_changeCount count;
     return count;

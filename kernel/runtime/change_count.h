@@ -11,6 +11,17 @@
 
 #include "kernel/runtime/kernel_lock.h"
 
+// The words a change was made on, in a form every process of the user can
+// compare: the replacements (restores, removals) counted so far in the
+// count's own file, and which file that is.
+struct t_replacementMark {
+    bool valid = false;  // false: the count was not at hand (nothing to compare)
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint32_t replacements = 0;
+    bool operator==(const t_replacementMark&) const = default;
+};
+
 class t_changeCount {
 public:
     t_changeCount() = default;
@@ -49,6 +60,13 @@ public:
     // True when Others moved since the last look (the first look after
     // Create compares with the count found there).
     bool MovedSinceLastLook();
+    // The mark of the words as they are now; invalid when not created, when
+    // the count is this process's only, or when its file cannot be read.
+    t_replacementMark Mark() const;
+    // A replacement was counted between two valid marks (false when either
+    // is invalid). A count in another file than then's (the old one removed
+    // or set aside) tells only whether it counted any replacement itself.
+    static bool ReplacedBetween(const t_replacementMark& then, const t_replacementMark& now);
 
 private:
     // Others, with m_ownLock held.

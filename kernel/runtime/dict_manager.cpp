@@ -302,6 +302,20 @@ const char* Plural(size_t n) {
     return n == 1 ? "" : "s";
 }
 
+// Prints a line once per process: what is left alone is looked at again at
+// every attach or save.
+void TellOnce(const std::string& line) {
+    static std::mutex lock;
+    static std::set<std::string> told;
+    std::lock_guard<std::mutex> guard(lock);
+    if (told.insert(line).second) fprintf(stderr, "%s\n", line.c_str());
+}
+
+std::string Narrow(const std::wstring& wide) {
+    char mb[kPathBufBytes];
+    return WidePathToBytes(wide.c_str(), mb, sizeof mb) ? std::string(mb) : std::string("?");
+}
+
 t_fileStamp StampOf(const t_pathName& path) {
     t_fileStamp stamp;
     struct stat st;
@@ -1306,7 +1320,9 @@ void t_dictManager::KeepUnsavedChanges(t_dictEntry* entry) {
     if (!BuildEntryPath(entry, path) || path.IsEmpty()) {
         why = "it has no file";
     } else if (KeepsChangeFiles(entry)) {
-        if (WriteUnsavedFile(path, changes, &kept, &why)) {
+        // The words they were made on go with them: the next holder takes
+        // them in only when no removal or restore came between.
+        if (WriteUnsavedFile(path, changes, entry->replacementMark, &kept, &why)) {
             fprintf(stderr, "%ls: %zu unsaved change%s kept in %ls for the next start\n",
                     path.GetFull(), records, Plural(records), kept.GetFull());
             return;
@@ -1323,37 +1339,78 @@ void t_dictManager::KeepUnsavedChanges(t_dictEntry* entry) {
 }
 
 void t_dictManager::TakeInUnsaved(t_dictEntry* entry, const t_pathName& path) {
-    if (m_takingIn || !KeepsChangeFiles(entry) || path.IsEmpty()) return;
-    struct t_file {
-        t_pathName path;
-        std::vector<uint8_t> changes;
-        size_t records = 0;
+    if (m_takingIn || m_replacing || !KeepsChangeFiles(entry) || path.IsEmpty()) return;
+    // Under the global lock, as every replacement is counted: a file made
+    // on the words before a replacement holds nothing of the words now.
+    const t_replacementMark now =
+        entry->replacements ? entry->replacements->Mark() : t_replacementMark();
+    struct t_taken {
+        t_unsavedFile file;
+        std::wstring name;  // as found, before the claim
     };
-    std::vector<t_file> files;
+    std::vector<t_taken> files;
+    bool removed = false;
     for (const t_pathName& found : FindUnsavedFiles(path)) {
-        t_file file;
+        t_taken taken;
         std::string why;
-        if (ReadUnsavedFile(found, file.changes, &file.records, &why)) {
-            file.path.AssignRaw(found);
-            files.push_back(std::move(file));
+        const std::string name = Narrow(found.Str());
+        switch (ReadUnsavedFile(found, &taken.file, &why)) {
+            case t_unsavedRead::kGone:
+                continue;
+            case t_unsavedRead::kLeft:
+                TellOnce(name + ": " + why + ", left where it is");
+                continue;
+            case t_unsavedRead::kDamaged: {
+                // Kept for the user, never replayed: a damaged record could
+                // say anything.
+                t_pathName aside;
+                if (SetAsideUnsavedFile(found, &aside))
+                    fprintf(stderr, "%s: damaged (%s), set aside as %ls\n", name.c_str(),
+                            why.c_str(), aside.GetFull());
+                else
+                    TellOnce(name + ": damaged (" + why + "), left where it is");
+                continue;
+            }
+            case t_unsavedRead::kWhole:
+                break;
+        }
+        if (t_changeCount::ReplacedBetween(taken.file.mark, now)) {
+            // Its words were removed or restored away with the others.
+            if (PathRemoveFile(found)) {
+                removed = true;
+                fprintf(stderr, "%s: %zu change%s made before the words were replaced, removed\n",
+                        name.c_str(), taken.file.records, Plural(taken.file.records));
+            } else {
+                TellOnce(name + ": made before the words were replaced, cannot be removed");
+            }
             continue;
         }
-        // Kept for the user, never replayed: a damaged record could say
-        // anything.
-        t_pathName aside;
-        if (aside.InitFromString((found.Str() + L".damaged").c_str()) && PathRename(found, aside))
-            fprintf(stderr, "%ls: damaged (%s), set aside as %ls\n", found.GetFull(), why.c_str(),
-                    aside.GetFull());
-        else
-            fprintf(stderr, "%ls: damaged (%s), left where it is\n", found.GetFull(), why.c_str());
+        int err = 0;
+        if (!ClaimUnsavedFile(taken.file.path, &err)) {
+            if (err != ENOENT)
+                TellOnce(name + ": cannot be removed once taken in (" + strerror(err) +
+                         "), so it is left where it is");
+            continue;
+        }
+        taken.name = found.Str();
+        files.push_back(std::move(taken));
     }
-    if (files.empty()) return;
+    char mb[kPathBufBytes];
+    if (files.empty()) {
+        if (removed && path.ToBytes(mb, sizeof mb)) SyncParentDir(mb);
+        return;
+    }
+    // In the order they were written: a later learning is replayed after an
+    // earlier deletion, whatever the process ids.
+    std::stable_sort(files.begin(), files.end(), [](const t_taken& a, const t_taken& b) {
+        return a.file.writtenNs < b.file.writtenNs;
+    });
     t_dictStorageBase* dict = entry->dict;
     std::vector<uint8_t> own = dict->TakeChanges();
     dict->RestoreChanges(own);
     std::vector<size_t> taken, refused(files.size());
     for (size_t i = 0; i < files.size(); ++i)
-        taken.push_back(dict->AdoptChanges(files[i].changes, &refused[i]));
+        taken.push_back(dict->AdoptChanges(files[i].file.changes, &refused[i]));
     if (WriteSharedFile(entry, path) != kFlushDone) {
         // The image goes back to the file and this process's own changes;
         // the change files stay for a later holder.
@@ -1368,8 +1425,8 @@ void t_dictManager::TakeInUnsaved(t_dictEntry* entry, const t_pathName& path) {
     }
     // The write synced the folder; the removals are synced once after.
     for (size_t i = 0; i < files.size(); ++i) {
-        const wchar_t* name = files[i].path.GetFull();
-        if (!PathRemoveFile(files[i].path))
+        const wchar_t* name = files[i].name.c_str();
+        if (!PathRemoveFile(files[i].file.path))
             fprintf(stderr, "%ls: taken into %ls but cannot be removed\n", name, path.GetFull());
         else if (refused[i])
             fprintf(stderr, "%ls: %zu change%s taken into %ls, %zu refused by it\n", name, taken[i],
@@ -1378,8 +1435,24 @@ void t_dictManager::TakeInUnsaved(t_dictEntry* entry, const t_pathName& path) {
             fprintf(stderr, "%ls: %zu change%s taken into %ls\n", name, taken[i], Plural(taken[i]),
                     path.GetFull());
     }
-    char mb[kPathBufBytes];
     if (path.ToBytes(mb, sizeof mb)) SyncParentDir(mb);
+}
+
+bool t_dictManager::WordsReplaced(const wchar_t* name) {
+    t_dictEntry* entry = FindEntry(name);
+    if (!entry || !m_globalLock.IsCreated()) return false;
+    t_processLock::t_locker global(m_globalLock);
+    // Changes made from now on are made on the new words.
+    if (entry->replacements) entry->replacementMark = entry->replacements->Mark();
+    t_pathName path;
+    if (!KeepsChangeFiles(entry) || !BuildEntryPath(entry, path) || path.IsEmpty()) return true;
+    std::vector<std::string> left;
+    const size_t removed = RemoveUnsavedFiles(path, &left);
+    if (removed)
+        fprintf(stderr, "%ls: %zu change file%s of words from before removed with them\n",
+                path.GetFull(), removed, Plural(removed));
+    for (const std::string& line : left) fprintf(stderr, "%s\n", line.c_str());
+    return true;
 }
 
 bool t_dictManager::RebaseEntry(t_dictEntry* entry) {
@@ -1518,11 +1591,13 @@ bool t_dictManager::WatchReplacements(const wchar_t* name, const t_changeCount& 
     t_processLock::t_locker global(m_globalLock);
     entry->replacements = &count;
     entry->replacementsSeen = t_changeCount::Replacements(count.Others());
+    entry->replacementMark = count.Mark();
     return true;
 }
 
 bool t_dictManager::ReplacedSinceLastAttach(t_dictEntry* entry) {
     if (!entry->replacements) return false;
+    entry->replacementMark = entry->replacements->Mark();
     const uint32_t now = t_changeCount::Replacements(entry->replacements->Others());
     return std::exchange(entry->replacementsSeen, now) != now;
 }
@@ -1561,11 +1636,7 @@ namespace {
 // Why the backup folder is left alone, told once per folder and reason:
 // every save and backup asks for the folder again.
 void TellBackupDirRefused(const char* dir, const char* why) {
-    static std::mutex lock;
-    static std::set<std::string> told;
-    std::lock_guard<std::mutex> guard(lock);
-    if (told.insert(std::string(dir) + '\n' + why).second)
-        fprintf(stderr, "%s: %s, left alone\n", dir, why);
+    TellOnce(std::string(dir) + ": " + why + ", left alone");
 }
 
 }  // namespace

@@ -104,6 +104,9 @@ struct t_dictEntry {
     // that process's own were.
     const t_changeCount* replacements = nullptr;
     uint32_t replacementsSeen = 0;
+    // The same at the last attach, in the form a change file carries to
+    // other processes (invalid when the entry follows no count).
+    t_replacementMark replacementMark;
 };
 
 // A save in three steps, so that the disk work runs without the kernel's
@@ -317,9 +320,23 @@ public:
     // dictionary's file (unsaved_changes.h), which the next process to
     // attach it under the global lock takes in, and one line on standard
     // error names that file; when none can be written, the line says how
-    // many changes are lost. Uses only the dictionary's base, so that its
-    // destructor may call it.
+    // many changes are lost. The file carries the mark of the words the
+    // changes were made on (t_dictEntry::replacementMark), so that none is
+    // taken in after a removal or restore. Uses only the dictionary's base,
+    // so that its destructor may call it.
     void KeepUnsavedChanges(t_dictEntry* entry);
+    // Under the global lock, once the words of the entry `name` were
+    // replaced wholesale (a removal, a restore) and the replacement
+    // counted: its change files, and those set aside as damaged, are
+    // removed, since every change they hold was made before, and the
+    // changes this process makes from now on are marked as made on the new
+    // words. One line tells how many files went, one each file that could
+    // not be removed. False for an unknown name.
+    bool WordsReplaced(const wchar_t* name);
+    // While set (under the global lock), from a replacement's write of the
+    // new words to its count, no change file is taken in: until counted,
+    // the count cannot tell which files the replacement ends.
+    void HoldChangeFiles(bool hold) { m_replacing = hold; }
     // The entry `name` follows `count` from now on (see
     // t_dictEntry::replacements). False for an unknown name.
     bool WatchReplacements(const wchar_t* name, const t_changeCount& count);
@@ -387,9 +404,14 @@ private:
     int WriteSharedFile(t_dictEntry* entry, const t_pathName& path);
     // Under the global lock, once an entry that keeps change files is
     // attached: the change files beside its file are replayed onto the
-    // image and the file is written in the same hold; only then are they
-    // removed, so that no two processes take one in and no failure loses
-    // one. A damaged one is set aside as "<name>.damaged", unread.
+    // image in the order they were written and the file is written in the
+    // same hold; only then are they removed, so that no two processes take
+    // one in and no failure loses one. Each is first moved to a name of
+    // this process: one that cannot be moved could not be removed either,
+    // and is left untaken rather than taken in at every attach. A damaged
+    // one is set aside as "<name>.damaged[.n]", unread; one made before
+    // the words were replaced is removed unread; another user's, or one
+    // this user may not read, is left where it is, told once.
     void TakeInUnsaved(t_dictEntry* entry, const t_pathName& path);
 
     void ReleaseEntry(t_dictEntry* entry);
@@ -406,5 +428,6 @@ private:
     std::atomic<bool> m_phase2Done{false};
     t_thread m_loader1;
     t_thread m_loader2;
-    bool m_takingIn = false;  // under the global lock
+    bool m_takingIn = false;   // under the global lock
+    bool m_replacing = false;  // under the global lock: see HoldChangeFiles
 };

@@ -448,6 +448,15 @@ bool FolderRefusesFiles(const char* dir) {
     return g_refusedFolders.count(name) != 0;
 }
 
+int RenameWithoutReplacing(const char* from, const char* to) {
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL) return errno;
+    // A file system without the flag: the name is checked first.
+    struct stat taken;
+    if (lstat(to, &taken) == 0) return EEXIST;
+    return rename(from, to) == 0 ? 0 : errno;
+}
+
 std::string UnforeseenHex(size_t bytes) {
     std::string raw(bytes, '\0');
     if (getrandom(raw.data(), bytes, GRND_NONBLOCK) != ssize_t(bytes)) {

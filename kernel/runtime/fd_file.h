@@ -155,6 +155,10 @@ void SetReserveFunction(t_reserveFn fn);
 // durable. False when it cannot be opened or synced.
 bool SyncParentDir(const char* path);
 
+// Renames `from` to `to` unless something is at `to`: 0, or the errno
+// (EEXIST when the name is taken). Both multibyte.
+int RenameWithoutReplacing(const char* from, const char* to);
+
 // `bytes` random bytes as lower-case hex digits, for a file name nobody can
 // foresee; without the generator, a mix of the clock and the process id,
 // still fresh for this process (callers never replace what holds a name).

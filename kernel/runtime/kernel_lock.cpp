@@ -302,17 +302,6 @@ bool AsideName(const char* path, int n, char* out, size_t size) {
     return len >= 0 && size_t(len) < size;
 }
 
-// Renames from to to unless something is at to: 0, or the errno (EEXIST
-// when the name is taken).
-int RenameWithoutReplacing(const char* from, const char* to) {
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL) return errno;
-    // A file system without the flag: the name is checked first.
-    struct stat taken;
-    if (lstat(to, &taken) == 0) return EEXIST;
-    return rename(from, to) == 0 ? 0 : errno;
-}
-
 // "<path>.aside.<12 random hex digits>": a name no numbered one takes and
 // nobody can foresee. False when it does not fit.
 bool UniqueAsideName(const char* path, char* out, size_t size) {
@@ -575,12 +564,14 @@ bool t_processLock::Unlock() {
     return released;
 }
 
-bool t_processLock::ReadShared(size_t offset, void* out, size_t bytes, uint64_t* files) const {
+bool t_processLock::ReadShared(size_t offset, void* out, size_t bytes, uint64_t* files,
+                               uint64_t fromId[2]) const {
     if (!out || !m_created.load()) return false;
     const size_t shared = m_bytes - kMutexBytes;
     if (offset > shared || bytes > shared - offset) return false;
     std::lock_guard<std::mutex> guard(m_fileGuard);
     if (files) *files = m_files;
+    if (fromId) fromId[0] = fromId[1] = 0;
     if (m_inProcess) {  // the writer holds this guard too
         memcpy(out, m_ownBytes + offset, bytes);
         return true;
@@ -623,6 +614,10 @@ bool t_processLock::ReadShared(size_t offset, void* out, size_t bytes, uint64_t*
         if (files) *files = m_files;
     }
     m_readValid = true;
+    if (fromId) {
+        fromId[0] = uint64_t(from.dev);
+        fromId[1] = uint64_t(from.ino);
+    }
     return true;
 }
 

@@ -119,8 +119,12 @@ public:
     // *files (may be null): how often the file read from changed since
     // Create (another file under the name, or one cut short and made whole
     // again): a count read from another file goes on from no earlier value.
+    // *from (may be null): the device and inode of the file read from (both
+    // 0 for a lock of this process only), so that values read by different
+    // processes can be told to come from one file.
     // False when not created, out of range, or the file no longer holds them.
-    bool ReadShared(size_t offset, void* out, size_t bytes, uint64_t* files = nullptr) const;
+    bool ReadShared(size_t offset, void* out, size_t bytes, uint64_t* files = nullptr,
+                    uint64_t from[2] = nullptr) const;
     // The calling thread holds the lock: adds `delta` to the 8-byte count at
     // `offset` of the shared bytes (a file cut short is made whole first).
     // False when not held, out of range or misaligned, or the file cannot

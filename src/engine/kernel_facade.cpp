@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <memory>
+#include <utility>
 
 #include "kernel/api/convert_dispatch.h"
 #include "kernel/api/kernel_dict_extras.h"
@@ -274,7 +275,11 @@ bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count,
             t_processLock::t_locker files(GetDictManager().GetGlobalLocker());
             if (files.Refused()) return false;
             built = job.Write();
-            if (built == t_usrDictReplace::t_built::kWritten) changes.Add(restore);
+            if (built == t_usrDictReplace::t_built::kWritten) {
+                changes.Add(restore);
+                // What was kept of the words restored away goes with them.
+                if (restore) GetDictManager().WordsReplaced(L"UsrDict");
+            }
         }
         if (built == t_usrDictReplace::t_built::kFailed) return false;
         if (built == t_usrDictReplace::t_built::kReplaced) continue;
@@ -371,9 +376,18 @@ bool KernelRemoveUsrDict(const uint64_t* since) {
     // Counted on every way out from here, a removal stopped half-way
     // included (it has changed the dictionary too), and while the file
     // lock is still held: a process taking the files up sees the count.
+    // Then the change files of both dictionaries go: every word in them was
+    // learned before.
     struct t_countOnLeaving {
         t_changeCount& changes;
-        ~t_countOnLeaving() { changes.Add(true); }
+        bool done = false;
+        void Count() {
+            if (std::exchange(done, true)) return;
+            changes.Add(true);
+            GetDictManager().WordsReplaced(L"UsrDict");
+            GetDictManager().WordsReplaced(L"UsrExtDict");
+        }
+        ~t_countOnLeaving() { Count(); }
     } counted{changes};
     for (const wchar_t* name : kFiles) {
         t_pathName file;
@@ -398,6 +412,9 @@ bool KernelRemoveUsrDict(const uint64_t* since) {
     // dictionaries at the re-attach and written back by the next save.
     ext.ForgetChanges();
     user.ForgetChanges();
+    // Before the re-attach, which would otherwise take in the change files
+    // the removal ends.
+    counted.Count();
     ext.IncreaseVersion();
     user.IncreaseVersion();
     GetVersionManager().CheckUpdate2();

@@ -3,9 +3,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -191,6 +193,27 @@ bool OwnMountNamespace() {
 }
 
 }  // namespace
+
+t_boundByFileModes::t_boundByFileModes() {
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return;
+    m_effective[0] = data[0].effective;
+    m_effective[1] = data[1].effective;
+    for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+        data[cap / 32].effective &= ~(1u << (cap % 32));
+    m_ok = syscall(SYS_capset, &header, data) == 0;
+}
+
+t_boundByFileModes::~t_boundByFileModes() {
+    if (!m_ok) return;
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return;
+    data[0].effective = m_effective[0];
+    data[1].effective = m_effective[1];
+    syscall(SYS_capset, &header, data);
+}
 
 t_bindMount::t_bindMount(const std::string& from, const std::string& to) : m_to(to) {
     if (!OwnMountNamespace()) return;

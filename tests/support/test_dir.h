@@ -44,6 +44,22 @@ bool MakeNonRegular(const std::string& kind, const std::string& path);
 // test). Empty when neither could be had.
 std::string NonRegularAt(const std::string& kind, const std::string& path);
 
+// While alive, this process is bound by file modes as a user is, root
+// included: the capabilities that open any file leave its effective set,
+// and come back when it goes. Ok() is false where they cannot be dropped.
+class t_boundByFileModes {
+public:
+    t_boundByFileModes();
+    ~t_boundByFileModes();
+    t_boundByFileModes(const t_boundByFileModes&) = delete;
+    t_boundByFileModes& operator=(const t_boundByFileModes&) = delete;
+    bool Ok() const { return m_ok; }
+
+private:
+    unsigned m_effective[2] = {0, 0};
+    bool m_ok = false;
+};
+
 // Ends the test binary with SIGALRM when the scope lasts longer than
 // `seconds`: a call that blocks fails the test instead of hanging it.
 class t_hangGuard {
