@@ -271,8 +271,18 @@ bool ReportAttachResults(const std::set<std::wstring>& before, uint8_t policy) {
         }
         if (IsCoreDict(row)) {
             core = false;
-            Report(L"system data file missing or damaged, no conversion without it: " +
-                   std::wstring(path.GetFull()));
+            // The file was not read at all when its lock could not be made:
+            // the lock's own cause is told, not the file's.
+            std::wstring lock;
+            if (!entry->block.GetLockFailure().empty() &&
+                !BytesPathToWide(entry->block.GetLockFailure().c_str(), lock))
+                lock = L"?";
+            if (!lock.empty())
+                Report(L"lock of a system data file could not be made, no conversion without it: " +
+                       std::wstring(path.GetFull()) + L": " + lock);
+            else
+                Report(L"system data file missing or damaged, no conversion without it: " +
+                       std::wstring(path.GetFull()));
             continue;
         }
         // A user-only dictionary without a file has nothing installed yet.

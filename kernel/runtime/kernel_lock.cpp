@@ -16,6 +16,7 @@
 #include "kernel/runtime/kernel_lock.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -115,29 +116,24 @@ bool WriteAll(int fd, const uint8_t* data, size_t n, off_t at) {
 }
 
 // Builds a complete lock file of `bytes` bytes (the mutex, then zeros)
-// beside `path` under a temporary name; returns that name in `tmp`. False
-// (nothing left behind) on any failure.
-bool BuildLockFile(const char* path, size_t bytes, char* tmp, size_t tmpSize) {
+// beside `path` under a temporary name; returns that name in `tmp`. 0, or
+// the errno (nothing left behind) of any failure.
+int BuildLockFile(const char* path, size_t bytes, char* tmp, size_t tmpSize) {
     const int n = snprintf(tmp, tmpSize, "%s%sXXXXXX", path, kWriterTempMarker);
-    if (n < 0 || static_cast<size_t>(n) >= tmpSize) return false;
+    if (n < 0 || static_cast<size_t>(n) >= tmpSize) return ENAMETOOLONG;
     const int fd = mkostemp(tmp, O_CLOEXEC);  // 0600, O_EXCL
-    if (fd < 0) {
-        PrintError(tmp, errno);
-        return false;
-    }
-    bool ok = false;
+    if (fd < 0) return errno;
     std::vector<uint8_t> image(bytes, 0);
     // The blocks are allocated first, so a full disk is told here rather
     // than as a short write.
-    if (const int err = ReserveFileBlocks(fd, int64_t(bytes))) {
-        PrintError(tmp, err);
-    } else if (FreshMutexImage(image.data())) {
-        ok = WriteAll(fd, image.data(), bytes, 0) && fdatasync(fd) == 0;
-        if (!ok) PrintError(tmp, errno);
-    }
-    if (close(fd) != 0) ok = false;
-    if (!ok) unlink(tmp);
-    return ok;
+    int err = ReserveFileBlocks(fd, int64_t(bytes));
+    if (err == 0 && !FreshMutexImage(image.data())) err = EINVAL;
+    errno = 0;
+    if (err == 0 && (!WriteAll(fd, image.data(), bytes, 0) || fdatasync(fd) != 0))
+        err = errno ? errno : EIO;
+    if (close(fd) != 0 && err == 0) err = errno;
+    if (err != 0) unlink(tmp);
+    return err;
 }
 
 }  // namespace
@@ -155,6 +151,7 @@ void t_processLock::SetWaitLimitMs(int ms) {
 
 bool t_processLock::Create(const wchar_t* name, uint32_t type, size_t sharedBytes) {
     if (m_created.load() && !Close()) return false;
+    m_failure.clear();
     m_type = type;
     if (!name || !*name || sharedBytes % 8 != 0 || sharedBytes > kMaxSharedBytes) return false;
     m_bytes = kMutexBytes + sharedBytes;
@@ -164,7 +161,8 @@ bool t_processLock::Create(const wchar_t* name, uint32_t type, size_t sharedByte
     utf8[capacity] = '\0';
     // The name is one file name inside the data directory, never a path.
     if (strchr(utf8, '/') || strcmp(utf8, ".") == 0 || strcmp(utf8, "..") == 0) {
-        fprintf(stderr, "bad lock name %s\n", utf8);
+        m_failure = std::string("bad lock name ") + utf8;
+        fprintf(stderr, "%s\n", m_failure.c_str());
         return false;
     }
     char dir[kPathBufBytes];
@@ -172,7 +170,8 @@ bool t_processLock::Create(const wchar_t* name, uint32_t type, size_t sharedByte
     const int n = snprintf(m_path, sizeof m_path, "%s/%s", dir, utf8);
     // Room for the suffix of the temporary name is kept as well.
     if (n < 0 || static_cast<size_t>(n) + kWriterTempSuffixBytes + 1 >= sizeof m_path) {
-        fprintf(stderr, "lock path too long: %s/%s\n", dir, utf8);
+        m_failure = std::string("lock path too long: ") + dir + "/" + utf8;
+        fprintf(stderr, "%s\n", m_failure.c_str());
         m_path[0] = '\0';
         return false;
     }
@@ -214,6 +213,25 @@ bool t_processLock::CreateInProcess(const char* name) {
     return true;
 }
 
+bool t_processLock::Refuse(const char* why) {
+    const std::string told = std::string(m_path) + ": " + why;
+    fprintf(stderr, "%s\n", told.c_str());
+    // Kept from Create only, which runs before other threads use the lock.
+    if (!m_created.load()) m_failure = told;
+    return false;
+}
+
+// As the user data folder is judged: a folder owned by this user, where
+// renaming an entry takes no right on the entry and moves nothing out of
+// another user's folder.
+bool t_processLock::InOwnFolder() const {
+    char folder[kPathBufBytes];
+    snprintf(folder, sizeof folder, "%s", m_path);
+    if (char* slash = strrchr(folder, '/')) *slash = '\0';
+    struct stat st;
+    return stat(folder, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
+}
+
 bool t_processLock::OpenOrBuild(t_file& out) {
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
         // Non-blocking, so that a FIFO or device there never holds the open.
@@ -226,9 +244,9 @@ bool t_processLock::OpenOrBuild(t_file& out) {
         if (fd >= 0) {
             struct stat st;
             if (fstat(fd, &st) != 0) {
-                PrintError(m_path, errno);
+                const int err = errno;
                 close(fd);
-                return false;
+                return Refuse(strerror(err));
             }
             if (!S_ISREG(st.st_mode)) {
                 close(fd);
@@ -236,9 +254,12 @@ bool t_processLock::OpenOrBuild(t_file& out) {
                 continue;
             }
             if (st.st_uid != geteuid()) {
-                fprintf(stderr, "%s: not a lock file of this user\n", m_path);
+                // Another user's file that this process may open all the
+                // same (root opens any) goes as one it may not open does.
                 close(fd);
-                return false;
+                if (!InOwnFolder()) return Refuse("not a lock file of this user");
+                if (!SetAside(&st)) return false;
+                continue;
             }
             // Whatever its length: one cut short is made whole by the next
             // holder, under the lock.
@@ -246,47 +267,58 @@ bool t_processLock::OpenOrBuild(t_file& out) {
             return true;
         }
         if (errno == ELOOP) {
-            fprintf(stderr, "%s: lock file is a symbolic link, refused\n", m_path);
-            return false;
+            // The link itself is looked at and moved, never what it names.
+            struct stat link;
+            if (lstat(m_path, &link) != 0) {
+                if (errno == ENOENT) continue;  // gone since the open
+                return Refuse(strerror(errno));
+            }
+            if (!S_ISLNK(link.st_mode)) continue;  // replaced since the open
+            if (!InOwnFolder()) return Refuse("lock file is a symbolic link, refused");
+            if (!SetAside(&link)) return false;
+            continue;
         }
         if (errno == EACCES || errno == EPERM) {
-            // A file of this user that it may not open (its mode taken
-            // away) is the kernel's own, left unusable: set aside, as a
-            // folder is. It counts as such only when a second open fails
-            // on the same file, so that a fresh one another process put
-            // there meanwhile is never taken for it.
+            // A file that this user may not open (its mode taken away, or
+            // another user's left by a program run as root) cannot serve:
+            // set aside, as a folder is. It counts as such only when a
+            // second open fails on the same file, so that a fresh one
+            // another process put there meanwhile is never taken for it.
             const int err = errno;
             struct stat seen;
-            if (lstat(m_path, &seen) == 0 && S_ISREG(seen.st_mode) && seen.st_uid == geteuid()) {
+            if (lstat(m_path, &seen) != 0) {
+                // Set aside by another process since the open: the name is
+                // opened again.
+                if (errno == ENOENT) continue;
+                return Refuse(strerror(errno));
+            }
+            if (S_ISLNK(seen.st_mode)) continue;  // put there since the open
+            if (S_ISREG(seen.st_mode)) {
                 const int again =
                     open(m_path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
                 if (again >= 0) {
                     close(again);
                     continue;
                 }
-                if ((errno == EACCES || errno == EPERM) && !SetAside(&seen, err)) return false;
+                if (errno != EACCES && errno != EPERM) continue;  // gone or changed
+                if (seen.st_uid != geteuid() && !InOwnFolder()) return Refuse(strerror(err));
+                if (!SetAside(&seen, err)) return false;
                 continue;
             }
             errno = err;
         }
-        if (errno != ENOENT) {
-            PrintError(m_path, errno);
-            return false;
-        }
+        if (errno != ENOENT) return Refuse(strerror(errno));
         char tmp[kPathBufBytes];
-        if (!BuildLockFile(m_path, m_bytes, tmp, sizeof tmp)) return false;
+        if (const int err = BuildLockFile(m_path, m_bytes, tmp, sizeof tmp))
+            return Refuse(strerror(err));
         // link() never replaces: when another process published first
         // (EEXIST) its file is the one everybody uses.
         const int linked = link(tmp, m_path);
         const int err = errno;
         unlink(tmp);
-        if (linked != 0 && err != EEXIST) {
-            PrintError(m_path, err);
-            return false;
-        }
+        if (linked != 0 && err != EEXIST) return Refuse(strerror(err));
     }
-    fprintf(stderr, "%s: lock file keeps changing, giving up\n", m_path);
-    return false;
+    return Refuse("lock file keeps changing, giving up");
 }
 
 namespace {
@@ -309,39 +341,57 @@ bool UniqueAsideName(const char* path, char* out, size_t size) {
     return len >= 0 && size_t(len) < size;
 }
 
+// "uid <n>", with the user's name when the system knows it.
+std::string OwnerText(uid_t uid) {
+    std::string text = "uid " + std::to_string(uid);
+    char buf[4096];
+    struct passwd pw;
+    struct passwd* found = nullptr;
+    if (getpwuid_r(uid, &pw, buf, sizeof buf, &found) == 0 && found && found->pw_name)
+        text += std::string(", ") + found->pw_name;
+    return text;
+}
+
 }  // namespace
 
-// Moves what stands in the lock file's place and is no file (a FIFO, a
-// folder, a socket, a device), or the file of this user it could not open,
-// to "<lock file>.aside[.N]", never replacing anything, so the next open
+// Moves what stands in the lock file's place and cannot serve (a FIFO, a
+// folder, a socket, a device; a file of this user it could not open;
+// another user's file; a symbolic link, as a link) to
+// "<lock file>.aside[.N]", never replacing anything, so the next open
 // builds a fresh lock file; the entry is kept for whoever made it. When
 // every numbered name is taken, it goes to a new name of random digits:
 // what was set aside before may hold the user's files (a file system
-// mounted in a folder), and is never removed. A symbolic link is never
-// moved (the open refused it before). True when it was moved or is gone
-// already.
-bool t_processLock::SetAside(const struct stat* unopenable, int err) {
+// mounted in a folder), and is never removed. A rename moves the entry
+// itself: a link's target is never opened or changed. True when it was
+// moved or is gone already.
+bool t_processLock::SetAside(const struct stat* seen, int err) {
     struct stat st;
     if (lstat(m_path, &st) != 0) return errno == ENOENT;
     // Replaced meanwhile: the open is tried again on what is there now.
-    if (S_ISLNK(st.st_mode)) return true;
-    if (unopenable ? !SameFile(st, *unopenable) : S_ISREG(st.st_mode)) return true;
+    if (seen ? !SameFile(st, *seen) : S_ISLNK(st.st_mode) || S_ISREG(st.st_mode)) return true;
     for (int n = 1; n <= kAsideNames + kUniqueAsideTries; ++n) {
         char aside[kPathBufBytes + 32];
         if (n <= kAsideNames ? !AsideName(m_path, n, aside, sizeof aside)
                              : !UniqueAsideName(m_path, aside, sizeof aside))
             break;
         const int moved = RenameWithoutReplacing(m_path, aside);
-        if (moved == 0 && unopenable) {
+        if (moved == 0 && seen) {
             // Between the look and the move the name may have come to hold
             // another process's fresh lock file: that one goes back.
             struct stat went;
-            if (lstat(aside, &went) != 0 || !SameFile(went, *unopenable)) {
+            if (lstat(aside, &went) != 0 || !SameFile(went, *seen)) {
                 RenameWithoutReplacing(aside, m_path);
                 return true;
             }
-            fprintf(stderr, "%s: lock file this user cannot open (%s), set aside as %s\n", m_path,
-                    strerror(err), aside);
+            if (S_ISLNK(seen->st_mode))
+                fprintf(stderr, "%s: lock file is a symbolic link, set aside as %s\n", m_path,
+                        aside);
+            else if (seen->st_uid != geteuid())
+                fprintf(stderr, "%s: lock file of another user (%s), set aside as %s\n", m_path,
+                        OwnerText(seen->st_uid).c_str(), aside);
+            else
+                fprintf(stderr, "%s: lock file this user cannot open (%s), set aside as %s\n",
+                        m_path, strerror(err), aside);
             return true;
         }
         if (moved == 0) {
@@ -349,13 +399,9 @@ bool t_processLock::SetAside(const struct stat* unopenable, int err) {
             return true;
         }
         if (moved == ENOENT) return true;  // another process set it aside
-        if (moved != EEXIST) {
-            PrintError(m_path, moved);
-            return false;
-        }
+        if (moved != EEXIST) return Refuse(strerror(moved));
     }
-    fprintf(stderr, "%s: not a lock file, and no name left to set it aside\n", m_path);
-    return false;
+    return Refuse("not a lock file, and no name left to set it aside");
 }
 
 bool t_processLock::Close() {

@@ -60,16 +60,18 @@ public:
     // of an earlier build that still maps it; never touched here), followed
     // by `sharedBytes` bytes (a multiple of 8, zero in a new file) that every
     // process of the user sees. An existing file is never re-initialised; it
-    // must be a regular file owned by this user. Anything else there but a
-    // symbolic link (a FIFO, a folder), and a file of this user that it may
-    // not open read-write (its mode taken away), is set aside as
-    // "<name>.aside[.N]" (when all nine are taken, "<name>.aside.<random
-    // hex>"), never replacing or removing anything, said in one line, and a
-    // new file built. A file cut short is made whole again by the next
-    // holder.
-    // False (nothing created) when the name is empty or holds '/', the
-    // shared bytes are more than kMaxSharedBytes or no multiple of 8, or the
-    // entry is a link or another user's.
+    // must be a regular file owned by this user. Anything else there (a
+    // FIFO, a folder), a file of this user that it may not open read-write
+    // (its mode taken away), and, in a folder of this user's own, another
+    // user's file or a symbolic link (the link itself, never followed), is
+    // set aside as "<name>.aside[.N]" (when all nine are taken,
+    // "<name>.aside.<random hex>"), never replacing or removing anything,
+    // said in one line, and a new file built. A file cut short is made whole
+    // again by the next holder.
+    // False (nothing created; GetFailure tells why) when the name is empty
+    // or holds '/', the shared bytes are more than kMaxSharedBytes or no
+    // multiple of 8, another user's entry or a link stands in a folder not
+    // this user's own, or no lock file could be made.
     bool Create(const wchar_t* name, uint32_t type, size_t sharedBytes = 0);
     bool CreateStr(const std::wstring& name, uint32_t type) { return Create(name.c_str(), type); }
     // Closes this process's descriptor; the lock file stays for the others.
@@ -81,6 +83,9 @@ public:
     // True when no lock file could be made because the user data directory
     // is unusable: the lock then excludes this process's threads only.
     bool IsInProcess() const { return m_inProcess; }
+    // Why the last Create made no lock file, as it was told: "<lock file>:
+    // <cause>"; empty when it made one or gave no cause.
+    const std::string& GetFailure() const { return m_failure; }
 
     // Waits until this thread holds the lock (recursively). Across processes
     // it is a lock the kernel holds on the open file, not on its bytes: it
@@ -144,11 +149,16 @@ private:
 
     bool OpenOrBuild(t_file& out);
     bool CreateInProcess(const char* name);
-    // Moves what the name holds out of the way (see Create). `unopenable`:
-    // the regular file seen there that could not be opened (`err`), moved
-    // only while the name still holds that very file; null: an entry that
-    // is no file.
-    bool SetAside(const struct stat* unopenable = nullptr, int err = 0);
+    // Tells "<lock file>: <why>" and keeps it for GetFailure. False.
+    bool Refuse(const char* why);
+    // The folder of the lock file is a folder owned by this user.
+    bool InOwnFolder() const;
+    // Moves what the name holds out of the way (see Create). `seen`: the
+    // entry seen there that cannot serve (a regular file this user could
+    // not open, `err`, or another user's, or a symbolic link), moved only
+    // while the name still holds that very entry; null: an entry that is no
+    // file.
+    bool SetAside(const struct stat* seen = nullptr, int err = 0);
     // The holder of m_local: the file lock on the file in use, waited for
     // until `deadlineNs` (CLOCK_MONOTONIC). 0, ETIMEDOUT or the errno.
     int WaitForFileLock(int64_t deadlineNs);
@@ -171,6 +181,7 @@ private:
     std::atomic<bool> m_created{false};
     bool m_inProcess = false;
     char m_path[kPathBufBytes] = {};  // the lock file, multibyte
+    std::string m_failure;            // see GetFailure
     uint32_t m_type = 0;              // kept for callers, not interpreted
     // This process's threads, one at a time: taken before the file lock,
     // which is taken once per outermost hold.

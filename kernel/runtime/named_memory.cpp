@@ -37,13 +37,19 @@ void t_shareMemory::Register(const wchar_t* base) {
     vm.RegisterSink(m_versionName.c_str(), m_mask, index, version, sink);
 }
 
+bool t_shareMemory::CreateLock(const std::wstring& name) {
+    const bool made = m_lock.Create(name.c_str(), 5);
+    m_lockFailure = made ? std::string() : m_lock.GetFailure();
+    return made;
+}
+
 bool t_shareMemory::OpenFileMap(const wchar_t* path) {
     if (!path) return false;
     Register(path);
     if (!m_lock.IsCreated()) {
         std::wstring lockName;
         MakeSafeFileName(t_pathName(path).GetFileName().c_str(), L"_FileLocker", lockName);
-        if (!m_lock.Create(lockName.c_str(), 5)) return false;
+        if (!CreateLock(lockName)) return false;
     }
     if (m_versionInName &&
         t_singleton<t_versionManager>::Get().GetLocalVersion(m_versionName.c_str()) == -1)
@@ -68,7 +74,7 @@ bool t_shareMemory::OpenMemory(const wchar_t* name, int32_t size) {
     if (!m_lock.IsCreated()) {
         std::wstring lockName;
         MakeSafeFileName(name, L"_MemLocker", lockName);
-        if (!m_lock.Create(lockName.c_str(), 5)) return false;
+        if (!CreateLock(lockName)) return false;
     }
     if (m_versionInName &&
         t_singleton<t_versionManager>::Get().GetLocalVersion(m_versionName.c_str()) == -1)

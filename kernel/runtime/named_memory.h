@@ -42,6 +42,9 @@ public:
     t_mappedMemory& Memory() { return m_memory; }
     const std::wstring& GetVersionName() const { return m_versionName; }
     const std::wstring& GetAttachedName() const { return m_attachedName; }
+    // Why the last open made no lock (the lock's own words); empty when it
+    // had one.
+    const std::string& GetLockFailure() const { return m_lockFailure; }
     int32_t GetOpenSize() const { return m_size; }
 
     void SetVersionMask(uint32_t mask) { m_mask = mask; }
@@ -54,6 +57,8 @@ protected:
     void Detach();
     // Builds the version name and registers this object's sink.
     void Register(const wchar_t* base);
+    // Creates the lock; why it could not, kept for GetLockFailure.
+    bool CreateLock(const std::wstring& name);
 
     t_mappedMemory m_memory;
     t_processLock m_lock;  // taken only around an open
@@ -62,5 +67,6 @@ protected:
     uint32_t m_mask = 2;
     bool m_versionInName = false;
     std::wstring m_attachedName;  // path or block name last opened
+    std::string m_lockFailure;    // see GetLockFailure
     int32_t m_size = -1;          // -1 for a file mapping
 };

@@ -1,6 +1,6 @@
 # End-to-end cases of the lock files of ~/.vetrainput: one the user cannot
-# open, and a file lock the file system refuses. They need the built data
-# (ime_cases.cmake sets ime_run).
+# open, another user's or a link, and a file lock the file system refuses.
+# They need the built data (ime_cases.cmake sets ime_run).
 if(NOT DEFINED ime_run)
   return()
 endif()
@@ -34,6 +34,36 @@ foreach(case "ManagerTableAndBlock|DictManager_GlobalLocker UsrDict_MemLocker Ve
     WRAP sh ${CMAKE_CURRENT_SOURCE_DIR}/bound_by_modes.sh
     RUN ${ime_run} --setup "sh ${CMAKE_CURRENT_SOURCE_DIR}/unopenable_files.sh ${lock_files}" ${lock_checks}
         --check "${count_words} 1"
+    DRIVE ${learn_ni} --restart ${again} type ni cands expect-first 泥)
+endforeach()
+
+# A lock file of another user (0600, as a program run as root with the
+# user's HOME leaves one) or a symbolic link in a lock file's place is set
+# aside, said in one line naming the owner or the link, and a new one made:
+# the input method converts, learns and keeps what it learned over a
+# restart, in the file; the link's target (a file of the user) is left as
+# it was. Each used to be refused: with the manager's lock fcitx started
+# without the kernel (no candidate); with the user dictionary's block it
+# learned nothing. The run goes bound by file modes, as the user is.
+set(precious "${files}/env_without_setting.ini")
+foreach(case "ForeignFile|DictManager_GlobalLocker|lock file of another user .uid 12345."
+             "ForeignFile|UsrDict_MemLocker|lock file of another user .uid 12345."
+             "Link|DictManager_GlobalLocker|lock file is a symbolic link")
+  string(REPLACE "|" ";" case "${case}")
+  list(GET case 0 kind)
+  list(GET case 1 lock)
+  list(GET case 2 told)
+  if(kind STREQUAL "Link")
+    set(make --home-file precious "${precious}" --home-make .vetrainput/${lock} link:../precious
+             --expect-file precious "${precious}")
+  else()
+    set(make --setup "sh ${CMAKE_CURRENT_SOURCE_DIR}/foreign_files.sh .vetrainput/${lock}")
+  endif()
+  vetra_e2e(LockEntriesOfAnotherUserOrLinksAreSetAside_${kind}_${lock}
+    WRAP sh ${CMAKE_CURRENT_SOURCE_DIR}/bound_by_modes.sh
+    RUN ${ime_run} ${make}
+        --expect-fcitx-log "/home/.vetrainput/${lock}: ${told}, set aside as /.*/home/.vetrainput/${lock}.aside$"
+        --check "${log_lines} ${lock}.aside 1" --check "${count_words} 1"
     DRIVE ${learn_ni} --restart ${again} type ni cands expect-first 泥)
 endforeach()
 

@@ -21,7 +21,8 @@
 #                        records each start
 #   --fifo-reader        a reader waits on the save-done FIFO (VETRA_SYNC_FIFO)
 #   --setup CMD          CMD HOME runs before fcitx starts, after the files are
-#                        made (CMD is split on spaces; repeatable)
+#                        made (CMD is split on spaces; repeatable); one that
+#                        exits 77 skips the run (exit status 77)
 #   --fcitx-env K=V      extra environment for fcitx (repeatable; "@HOME@" in V
 #                        stands for the HOME)
 #   --preload LIBS       LD_PRELOAD for fcitx (a sanitizer runtime); the run
@@ -88,7 +89,7 @@ while [ $# -gt 0 ]; do
         --expect-fifo-signalled) checks+=("$1" ""); shift ;;
         --check) checks+=("$1" "$2"); shift 2 ;;
         --) shift; driver_cmds=("$@"); break ;;
-        -h|--help) sed -n '2,62p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,63p' "$0"; exit 0 ;;
         *) echo "run_e2e.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -181,7 +182,12 @@ for ((k=0; k<${#home_makes[@]}; k+=2)); do
     esac || exit 2
 done
 for cmd in "${setups[@]+"${setups[@]}"}"; do
-    $cmd "$home" || { echo "run_e2e.sh: setup $cmd failed" >&2; exit 2; }
+    $cmd "$home"
+    case $? in
+        0) ;;
+        77) echo "run_e2e.sh: setup $cmd: run skipped" >&2; exit 77 ;;
+        *) echo "run_e2e.sh: setup $cmd failed" >&2; exit 2 ;;
+    esac
 done
 fcitx_env=("${fcitx_env[@]//@HOME@/$home}")
 # Only the keyboard and this input method (installed, for the package's

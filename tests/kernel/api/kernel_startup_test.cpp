@@ -21,6 +21,7 @@
 #include "kernel/convert/post_process.h"
 #include "kernel/lexicon/syllable_table.h"
 #include "kernel/runtime/dir_settings.h"
+#include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/kernel_lock.h"
 #include "kernel/runtime/scope_heap.h"
 #include "kernel/runtime/singleton.h"
@@ -152,15 +153,21 @@ TEST_F(KernelBuiltDataTest, EveryEntryIsReadyAsTheTableSaysAndASecondStartChange
     EXPECT_TRUE(GetSysDict().IsReady());
 }
 
+int NoSpace(int, off_t, off_t) {
+    return ENOSPC;
+}
+
 // A missing system file leaves only its own dictionary not ready; a core
 // file (syllables, characters, words) missing, cut or damaged fails the
 // start, named in one line: nothing could be converted (a damaged one used
-// to let the kernel start and offer the letters typed).
+// to let the kernel start and offer the letters typed). A sound core file
+// whose lock file cannot be made (a full disk) fails it too, told by the
+// lock's cause: it used to be called missing or damaged.
 TEST_F(KernelBuiltDataTest, AMissingOrDamagedSystemFileLeavesItsDictionaryNotReady) {
     const struct {
         const char* file;
         const char* name;
-        const char* how;  // "missing", "cut" or "damaged"
+        const char* how;  // "missing", "cut", "damaged" or "lock" (its lock file cannot be made)
         const char* told;
     } cases[] = {{"qzim_tra.bin", "TraditionDict", "missing", "TraditionDict: not ready: "},
                  {"punctures.ini", "PunctureDict", "missing", "PunctureDict: not ready: "},
@@ -168,13 +175,25 @@ TEST_F(KernelBuiltDataTest, AMissingOrDamagedSystemFileLeavesItsDictionaryNotRea
                  {"qzim_py.bin", "pydict", "cut", nullptr},
                  {"qzim_core.bin", "SysDict", "cut", nullptr},
                  {"qzim_core.bin", "SysDict", "damaged", nullptr},
-                 {"qzim_hz.bin", "hzdict", "damaged", nullptr}};
+                 {"qzim_hz.bin", "hzdict", "damaged", nullptr},
+                 {"qzim_core.bin", "SysDict", "lock",
+                  "lock of a system data file could not be made, no conversion without it: "}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " " + c.how);
         fs::remove_all(sys);
         fs::create_directory(sys);
-        ASSERT_TRUE(LinkBuiltData({c.file}));
-        if (std::string(c.how) != "missing") {
+        const bool lock = std::string(c.how) == "lock";
+        ASSERT_TRUE(LinkBuiltData(lock ? std::set<std::string>() : std::set<std::string>{c.file}));
+        std::string cause;
+        if (lock) {
+            // Every other lock file is there already: only this one is built.
+            Start();
+            Stop();
+            const std::string at = home + "/.vetrainput/qzim_core_bin_FileLocker";
+            ASSERT_EQ(0, unlink(at.c_str()));
+            SetReserveFunction(&NoSpace);
+            cause = ": " + at + ": " + strerror(ENOSPC);
+        } else if (std::string(c.how) != "missing") {
             std::string bytes = testsupport::ReadFileBytes(BuiltDataDir() + "/" + c.file);
             if (std::string(c.how) == "cut")
                 bytes.resize(bytes.size() / 2);
@@ -183,6 +202,7 @@ TEST_F(KernelBuiltDataTest, AMissingOrDamagedSystemFileLeavesItsDictionaryNotRea
             testsupport::WriteFileBytes(sys + "/" + c.file, bytes);
         }
         Start();
+        SetReserveFunction(nullptr);
         for (int i = 0; i < kKernelDictCount; ++i) {
             const bool expected =
                 kExpected[i].readyOnBuiltData && std::string(c.name) != kExpected[i].name;
@@ -190,8 +210,8 @@ TEST_F(KernelBuiltDataTest, AMissingOrDamagedSystemFileLeavesItsDictionaryNotRea
         }
         const std::string told =
             c.told ? c.told : "system data file missing or damaged, no conversion without it: ";
-        EXPECT_EQ(told + sys + "/" + c.file + "\n", Report());
-        EXPECT_EQ(c.told ? 1 : 0, started);
+        EXPECT_EQ(told + sys + "/" + c.file + cause + "\n", Report());
+        EXPECT_EQ(c.told && !lock ? 1 : 0, started);  // no start without a core file
         Stop();
     }
 }

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kernel/runtime/fd_file.h"
 #include "kernel/runtime/path.h"
@@ -360,10 +361,8 @@ TEST_F(ProcessLockTest, UnrecoverableMutexIsReplaced) {
     EXPECT_EQ(0, WaitChild(user, kWaitMs));
 }
 
-// Regression: lock files were created 0666 under a zeroed umask and opened
-// through symbolic links, so another user could plant a link and have the
-// victim's file truncated or could take the lock file over.
-TEST_F(ProcessLockTest, LockFileIsPrivateAndNeverFollowsLinks) {
+// Regression: lock files were created 0666 under a zeroed umask.
+TEST_F(ProcessLockTest, LockFileIsPrivate) {
     const mode_t old = umask(0);
     t_processLock lock;
     ASSERT_TRUE(lock.Create(L"Private", 5));
@@ -375,27 +374,98 @@ TEST_F(ProcessLockTest, LockFileIsPrivateAndNeverFollowsLinks) {
     EXPECT_EQ(sizeof(pthread_mutex_t), static_cast<size_t>(st.st_size));
     ASSERT_EQ(0, stat(home.DataDir().c_str(), &st));
     EXPECT_EQ(0700u, st.st_mode & 0777);
-
-    ASSERT_TRUE(WriteFileBytes(home.At("victim"), "important data"));
-    ASSERT_EQ(0, symlink(home.At("victim").c_str(), (home.DataDir() + "/Planted").c_str()));
-    t_processLock planted;
-    EXPECT_FALSE(planted.Create(L"Planted", 5));
-    EXPECT_FALSE(planted.IsCreated());
-    EXPECT_EQ("important data", ReadFileBytes(home.At("victim")));
 }
 
-// Another user's lock file is refused, not used.
-TEST_F(ProcessLockTest, AnotherUsersLockFileIsRefused) {
-    // Its owner and this process are two users of the system: a user
-    // namespace made without root maps this user's own id only.
-    if (geteuid() != 0) GTEST_SKIP() << "another user's lock file can only be made as root";
-    char dir[kPathBufBytes];
-    ASSERT_TRUE(GetUserDataDir(dir, sizeof dir));
-    const std::string foreign = std::string(dir) + "/Foreign";
-    ASSERT_TRUE(WriteFileBytes(foreign, std::string(sizeof(pthread_mutex_t), '\0')));
-    ASSERT_EQ(0, chown(foreign.c_str(), 65534, 65534));
-    t_processLock lock;
-    EXPECT_FALSE(lock.Create(L"Foreign", 5));
+// Another user's file (what a program run as root with the user's HOME
+// leaves) or a symbolic link in a lock file's place, in the user's own
+// folder: the entry itself is set aside, said in one line with whose file
+// it was, and a new lock file made, so the lock works. A link's target is
+// never opened, followed or changed (a link used to be the way to have
+// another user's file truncated). Each used to be refused, and the kernel
+// went without that lock at every start. In a folder not the user's own
+// nothing is moved: a process that finds such a file there on reopening
+// keeps the lock file it has.
+TEST_F(ProcessLockTest, AnotherUsersFileOrALinkInALockFilesPlaceIsSetAside) {
+    constexpr uid_t kOther = 12345;
+    const uid_t me = geteuid();
+    const struct {
+        const char* name;
+        const char* target;  // a symbolic link to this entry of the home; null: a file
+        uid_t owner;         // of the file, or of the target (made when not "missing")
+        bool ownFolder;
+        const char* told;  // the line's words before ", set aside as"
+    } cases[] = {
+        {"LinkToOwnFile", "victim", me, true, "lock file is a symbolic link"},
+        {"DanglingLink", "missing", me, true, "lock file is a symbolic link"},
+        // The rows below need a second owner: only root can make one.
+        {"ForeignFile", nullptr, kOther, true, "lock file of another user (uid 12345)"},
+        {"LinkToForeignFile", "foreign-victim", kOther, true, "lock file is a symbolic link"},
+        {"ForeignFileInAFolderNotOwn", nullptr, kOther, false, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.owner != me && me != 0) GTEST_SKIP() << "not root: no file of another user";
+        const std::wstring name = Widen(c.name);
+        const std::string path = home.DataDir() + "/" + c.name;
+        const std::string target = c.target ? home.At(c.target) : "";
+        t_processLock before;
+        if (!c.ownFolder) {
+            // Opened while the folder was the user's, then handed over.
+            ASSERT_TRUE(before.Create(name.c_str(), 5, 8));
+            ASSERT_EQ(0, chown(home.DataDir().c_str(), kOther, kOther));
+        }
+        ASSERT_TRUE(mkdir(home.DataDir().c_str(), 0700) == 0 || errno == EEXIST);
+        if (c.target && std::string(c.target) != "missing") {
+            ASSERT_TRUE(WriteFileBytes(target, "important data"));
+            ASSERT_EQ(0, chmod(target.c_str(), 0640));
+            ASSERT_EQ(0, chown(target.c_str(), c.owner, c.owner));
+        }
+        if (c.target) {
+            ASSERT_EQ(0, symlink(target.c_str(), path.c_str()));
+        } else {
+            ASSERT_TRUE(WriteFileBytes(path + ".new", std::string(64, 'x')));
+            ASSERT_EQ(0, chmod((path + ".new").c_str(), 0600));
+            ASSERT_EQ(0, chown((path + ".new").c_str(), c.owner, c.owner));
+            ASSERT_EQ(0, rename((path + ".new").c_str(), path.c_str()));
+        }
+        struct stat entry, now;
+        ASSERT_EQ(0, lstat(path.c_str(), &entry));
+        testing::internal::CaptureStderr();
+        t_processLock lock;
+        const bool made = c.ownFolder ? lock.Create(name.c_str(), 5, 8) : before.Lock();
+        const std::string told = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(made) << told;
+        if (!c.ownFolder) {
+            before.Unlock();
+            ASSERT_EQ(0, lstat(path.c_str(), &now));
+            EXPECT_EQ(entry.st_ino, now.st_ino);
+            EXPECT_NE(0, lstat((path + ".aside").c_str(), &now));
+            continue;
+        }
+        EXPECT_EQ(std::string(path) + ": " + c.told + ", set aside as " + path + ".aside\n", told);
+        ASSERT_EQ(0, lstat(path.c_str(), &now));
+        EXPECT_TRUE(S_ISREG(now.st_mode));
+        EXPECT_EQ(me, now.st_uid);
+        EXPECT_EQ(0600u, now.st_mode & 0777);
+        ASSERT_EQ(0, lstat((path + ".aside").c_str(), &now));
+        EXPECT_EQ(entry.st_ino, now.st_ino);
+        EXPECT_EQ(entry.st_mode, now.st_mode);
+        EXPECT_EQ(entry.st_uid, now.st_uid);
+        if (c.target) {
+            char to[kPathBufBytes] = {};
+            ASSERT_GT(readlink((path + ".aside").c_str(), to, sizeof to - 1), 0);
+            EXPECT_EQ(target, to);
+            if (std::string(c.target) == "missing") {
+                EXPECT_NE(0, lstat(target.c_str(), &now)) << "the link was followed";
+            } else {
+                EXPECT_EQ("important data", ReadFileBytes(target));
+                ASSERT_EQ(0, lstat(target.c_str(), &now));
+                EXPECT_EQ(0640u, now.st_mode & 0777);
+                EXPECT_EQ(c.owner, now.st_uid);
+            }
+        }
+        EXPECT_TRUE(ExcludesAnotherProcess(name));
+    }
 }
 
 TEST_F(ProcessLockTest, ForeignOrStrangeLockFilesAreRefused) {
@@ -490,68 +560,117 @@ size_t CountOf(const std::string& text, const std::string& part) {
     return n;
 }
 
-// A lock file of this user that it may not open (its mode taken away) is
-// the kernel's own: it is set aside, said in one line, and a new one built,
-// so the process starts with the lock; a process that still has the old one
-// open comes over to the new one at its next lock. It used to be told and
-// given up on, and every later start went without the kernel. Another
-// user's such file is still refused and left where it is.
-TEST_F(ProcessLockTest, AnUnopenableLockFileOfThisUserIsSetAside) {
+// Counts `times` under the lock through the 8 bytes of the file at
+// `counter` (the yield widens the window an overlap would need). False when
+// a lock or the file fails.
+bool CountUnderLock(t_processLock& lock, const std::string& counter, int times) {
+    const int fd = open(counter.c_str(), O_RDWR | O_CLOEXEC);
+    bool ok = fd >= 0;
+    for (int i = 0; ok && i < times; ++i) {
+        if (!lock.Lock()) return false;
+        uint64_t v = 0;
+        ok = pread(fd, &v, 8, 0) == 8;
+        sched_yield();
+        ++v;
+        ok = ok && pwrite(fd, &v, 8, 0) == 8;
+        lock.Unlock();
+    }
+    if (fd >= 0) close(fd);
+    return ok;
+}
+
+// A lock file that the user may not open (its mode taken away, or another
+// user's, as a program run as root leaves it) is set aside, said in one
+// line, and a new one built, so the process starts with the lock; a process
+// that still has the old one open comes over to the new one at its next
+// lock. It used to be told and given up on, and every later start went
+// without the kernel. Processes that start at once over it: one sets it
+// aside and all share the new file. One whose open failed on the file that
+// another then set aside used to fail its start ("Permission denied").
+TEST_F(ProcessLockTest, AnUnopenableLockFileIsSetAside) {
     constexpr int kSkipped = 77;
+    constexpr int kCounts = 20;
     const struct {
         const char* name;
         bool foreign;        // owned by another user (only root can make one)
         bool openElsewhere;  // this process has it open as another one starts
+        int starters;        // processes that start at once over it
+        int rounds;          // times the whole is done
+        const char* told;    // the line's words before ", set aside as"
     } cases[] = {
-        {"Unopenable", false, false},
-        {"UnopenableInUse", false, true},
-        {"ForeignUnopenable", true, false},
+        {"Unopenable", false, false, 1, 1, "lock file this user cannot open (Permission denied)"},
+        {"UnopenableInUse", false, true, 1, 1,
+         "lock file this user cannot open (Permission denied)"},
+        {"UnopenableEightAtOnce", false, false, 8, 40,
+         "lock file this user cannot open (Permission denied)"},
+        // The rows below need a second owner.
+        {"ForeignUnopenable", true, false, 1, 1, "lock file of another user (uid 12345)"},
+        {"ForeignUnopenableTwoAtOnce", true, false, 2, 20, "lock file of another user (uid 12345)"},
     };
+    const std::string counter = home.At("counter");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        // The last row: a skip reports itself and ends the case.
         if (c.foreign && geteuid() != 0) GTEST_SKIP() << "not root: no file of another user";
         const std::wstring name = Widen(c.name);
         const std::string path = home.DataDir() + "/" + c.name;
-        t_processLock old;
-        ASSERT_TRUE(old.Create(name.c_str(), 5, 8));
-        if (!c.openElsewhere) old.Close();
-        if (c.foreign) {
-            ASSERT_EQ(0, chown(path.c_str(), 65534, 65534));
-        }
-        ASSERT_EQ(0, chmod(path.c_str(), 0));
-        struct stat before, now;
-        ASSERT_EQ(0, lstat(path.c_str(), &before));
-        testing::internal::CaptureStderr();
-        const pid_t pid = ForkChild([&] {
-            if (!DropOpenAnyFileCapabilities()) return kSkipped;
-            t_processLock lock;
-            if (!lock.Create(name.c_str(), 5, 8)) return 1;
-            return lock.Lock() && lock.Unlock() ? 0 : 2;
-        });
-        const int code = WaitChild(pid, kWaitMs);
-        const std::string told = testing::internal::GetCapturedStderr();
-        if (code == kSkipped) GTEST_SKIP() << "capabilities cannot be dropped here";
-        ASSERT_EQ(0, lstat(path.c_str(), &now));
-        if (c.foreign) {
-            EXPECT_EQ(1, code) << told;
+        for (int round = 0; round < c.rounds; ++round) {
+            SCOPED_TRACE(round);
+            unlink((path + ".aside").c_str());
+            t_processLock old;
+            ASSERT_TRUE(old.Create(name.c_str(), 5, 8));
+            if (!c.openElsewhere) old.Close();
+            if (c.foreign) {
+                ASSERT_EQ(0, chown(path.c_str(), 12345, 12345));
+            }
+            ASSERT_EQ(0, chmod(path.c_str(), 0));
+            ASSERT_TRUE(WriteFileBytes(counter, std::string(8, '\0')));
+            struct stat before, now;
+            ASSERT_EQ(0, lstat(path.c_str(), &before));
+            int gate[2];
+            ASSERT_EQ(0, pipe(gate));
+            testing::internal::CaptureStderr();
+            std::vector<pid_t> pids;
+            for (int p = 0; p < c.starters; ++p)
+                pids.push_back(ForkChild([&] {
+                    close(gate[1]);
+                    if (!DropOpenAnyFileCapabilities()) return kSkipped;
+                    char byte;
+                    if (read(gate[0], &byte, 1) != 0) return 3;  // opens when the gate closes
+                    t_processLock lock;
+                    if (!lock.Create(name.c_str(), 5, 8)) return 1;
+                    return CountUnderLock(lock, counter, kCounts) ? 0 : 2;
+                }));
+            close(gate[0]);
+            close(gate[1]);  // all start together
+            std::vector<int> codes;
+            for (const pid_t pid : pids) codes.push_back(WaitChild(pid, kWaitMs));
+            const std::string told = testing::internal::GetCapturedStderr();
+            for (const int code : codes) {
+                if (code == kSkipped) GTEST_SKIP() << "capabilities cannot be dropped here";
+                EXPECT_EQ(0, code) << told;
+            }
+            const std::string bytes = ReadFileBytes(counter);
+            uint64_t total = 0;
+            ASSERT_EQ(8u, bytes.size());
+            memcpy(&total, bytes.data(), 8);
+            EXPECT_EQ(uint64_t(c.starters) * kCounts, total) << "two held the lock at once";
+            ASSERT_EQ(0, lstat(path.c_str(), &now));
+            EXPECT_NE(before.st_ino, now.st_ino);
+            EXPECT_TRUE(S_ISREG(now.st_mode));
+            EXPECT_EQ(0600u, now.st_mode & 0777);
+            ASSERT_EQ(0, lstat((path + ".aside").c_str(), &now));
             EXPECT_EQ(before.st_ino, now.st_ino);
-            EXPECT_NE(0, lstat((path + ".aside").c_str(), &now));
-            continue;
-        }
-        EXPECT_EQ(0, code) << told;
-        EXPECT_NE(before.st_ino, now.st_ino);
-        EXPECT_TRUE(S_ISREG(now.st_mode));
-        EXPECT_EQ(0600u, now.st_mode & 0777);
-        ASSERT_EQ(0, lstat((path + ".aside").c_str(), &now));
-        EXPECT_EQ(before.st_ino, now.st_ino);
-        EXPECT_EQ(1u, CountOf(told, "\n")) << told;
-        EXPECT_EQ(1u, CountOf(told, "(Permission denied), set aside as " + path + ".aside\n"))
-            << told;
-        if (c.openElsewhere) {
-            EXPECT_TRUE(HoldExcludesAnotherProcess(old, name));
-        } else {
-            EXPECT_TRUE(ExcludesAnotherProcess(name));
+            EXPECT_EQ(1u, CountOf(told, "set aside as")) << told;
+            EXPECT_EQ(1u,
+                      CountOf(told, path + ": " + c.told + ", set aside as " + path + ".aside\n"))
+                << told;
+            if (c.starters > 1) continue;  // they counted under the lock together
+            EXPECT_EQ(1u, CountOf(told, "\n")) << told;
+            if (c.openElsewhere) {
+                EXPECT_TRUE(HoldExcludesAnotherProcess(old, name));
+            } else {
+                EXPECT_TRUE(ExcludesAnotherProcess(name));
+            }
         }
     }
 }
