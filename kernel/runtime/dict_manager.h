@@ -104,6 +104,10 @@ struct t_dictEntry {
     // that process's own were.
     const t_changeCount* replacements = nullptr;
     uint32_t replacementsSeen = 0;
+    // The image a re-attach dropped, kept for that attach only (memory, never
+    // a file): the freshest good copy of the words should it find the file
+    // damaged. Empty when none is held.
+    std::vector<uint8_t> heldImage;
 };
 
 // A save in three steps, so that the disk work runs without the kernel's
@@ -374,9 +378,20 @@ private:
     // Under the global lock, at an attach: the entry's count of
     // replacements moved since the last (and the new value is noted).
     static bool ReplacedSinceLastAttach(t_dictEntry* entry);
-    // Under the global lock: re-attaches the entry to the newest file and
-    // replays the dictionary's unsaved changes onto it.
+    // Re-attaches the entry to the newest file (AttachEntry takes the global
+    // lock) and replays the dictionary's unsaved changes onto it.
     bool RebaseEntry(t_dictEntry* entry);
+    // Before a re-attach drops the image: a copy of the image a save would
+    // write, when the file is no longer the one it came from.
+    static void HoldImage(t_dictEntry* entry);
+    // In place of a damaged file just taken away, on a re-attach: writes the
+    // held image as the file (used once); its unsaved changes are then in
+    // the file and forgotten. False when none is held, another process
+    // replaced the words wholesale since the last attach (the image holds
+    // words it removed), or the write failed.
+    static bool WriteHeldImage(t_dictEntry* entry, const t_pathName& path);
+    // MoveAside, then WriteHeldImage; one line tells both.
+    static bool SetAsideDamaged(t_dictEntry* entry, const t_pathName& path, const char* why);
     // The dictionary lets go of the entry's image and the block goes.
     static void DropImage(t_dictEntry* entry);
     // Entries whose file the manager writes itself (a shared file, not one
