@@ -252,9 +252,10 @@ public:
     // directory, else the dictionary builds its default image. A user file
     // the dictionary refuses is moved into "Backup" as
     // "<file>.refused.<stamp>" (the newest few are kept) and the attach is
-    // retried once. True when the dictionary is ready; for a block that is
-    // already attached, the dictionary's current state. False (not ready)
-    // for a missing system file or a file that cannot be read whole.
+    // retried once; a re-attach first writes the image it dropped in its
+    // place (WriteHeldImage). True when the dictionary is ready; for a block
+    // that is already attached, the dictionary's current state. False (not
+    // ready) for a missing system file or a file that cannot be read whole.
     bool AttachEntry(t_dictEntry* entry);
     // Writes an entry back and backs it up when due. False when nothing was
     // written because the data changed elsewhere or the entry saves itself,
