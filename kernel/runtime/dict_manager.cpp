@@ -212,10 +212,11 @@ std::atomic<bool> g_tellRefused{true};
 
 // Moves a file its dictionary refused (`why`: what was wrong with it) into
 // the Backup folder as "<file>.refused.<stamp>[.<n>]", so the user can still
-// recover it, and tells it (SetTellRefusedFiles). False (the file stays
-// where it is) when no such place can be made, or when the file lies in the
-// system data folder.
-bool MoveAside(const t_dictEntry* entry, const t_pathName& path, const char* why) {
+// recover it, and tells it (SetTellRefusedFiles), or leaves that line in
+// `told` for the caller to finish. False (the file stays where it is) when
+// no such place can be made, or when the file lies in the system data folder.
+bool MoveAside(const t_dictEntry* entry, const t_pathName& path, const char* why,
+               std::string* told = nullptr) {
     if (IsSystemDataFile(path)) return false;
     t_pathName dir;
     wchar_t stamp[15];
@@ -249,8 +250,22 @@ bool MoveAside(const t_dictEntry* entry, const t_pathName& path, const char* why
     SyncParentDir(from);
     SyncParentDir(to);
     PruneRefused(dir, base);
-    if (g_tellRefused.load()) fprintf(stderr, "%s: %s, set aside as %s\n", from, why, to);
+    if (told)
+        *told = std::string(from) + ": " + why + ", set aside as " + to;
+    else if (g_tellRefused.load())
+        fprintf(stderr, "%s: %s, set aside as %s\n", from, why, to);
     return true;
+}
+
+// Ends the line that tells a damaged file taken away when the words held in
+// memory took its place.
+constexpr const char* kWrittenFromMemory = "; written again from the words in memory";
+
+// Another process replaced the words wholesale since the entry's last
+// attach; unlike ReplacedSinceLastAttach, notes nothing.
+bool ReplacementsMoved(const t_dictEntry* entry) {
+    return entry->replacements &&
+           t_changeCount::Replacements(entry->replacements->Others()) != entry->replacementsSeen;
 }
 
 bool IsUserDirKind(uint32_t dirKind) {
@@ -335,16 +350,20 @@ t_fileStamp StampOf(const t_pathName& path) {
 
 bool t_managedShareMemory::OnVersionChanged(int) {
     if (!m_entry) return false;
+    if (m_entry->manager) return m_entry->manager->RebaseEntry(m_entry);
     // The dictionary lets go of the image before it goes: should the
     // re-attach fail, it reads as not loaded instead of reading freed memory.
     t_dictManager::DropImage(m_entry);
-    return m_entry->manager && m_entry->manager->AttachEntry(m_entry);
+    return false;
 }
 
 bool t_managedShareMemory::OnNameEvent(const wchar_t*) {
     if (!m_entry) return false;
     if (m_entry->dirKind == kDirSystem) return true;
     if (!m_versionName.empty()) Versions().IncreaseVersion(m_versionName.c_str());
+    // No image is held to write back: its words were just saved into the
+    // folder they were learned in, and a damaged file of the folder now in
+    // use is no copy of them.
     t_dictManager::DropImage(m_entry);  // as above
     return m_entry->manager && m_entry->manager->AttachEntry(m_entry);
 }
@@ -945,14 +964,16 @@ int t_dictManager::CheckEntryFile(t_dictEntry* entry, const t_pathName& path, t_
         if (StatQuiet(path, &st) && !S_ISREG(st.st_mode)) {
             // A FIFO, a device or a folder in the file's place is damage
             // like any other: set aside, and the file restored.
-            MoveAside(entry, path, "not a regular file");
+            SetAsideDamaged(entry, path, "not a regular file");
         } else if (StatQuiet(path, &st)) {
             if (st.st_size < 1) {
-                // Nothing to lose in an empty file; it is restored as missing.
+                // Nothing to lose in an empty file; it is restored as missing
+                // (or written again from the words a re-attach holds).
                 if (!IsSystemDataFile(path) && PathRemoveFile(path))
-                    fprintf(stderr, "%ls: empty, removed\n", path.GetFull());
+                    fprintf(stderr, "%ls: empty, removed%s\n", path.GetFull(),
+                            WriteHeldImage(entry, path) ? kWrittenFromMemory : "");
             } else if (!CanOpenForReading(path)) {
-                MoveAside(entry, path, "unreadable");
+                SetAsideDamaged(entry, path, "unreadable");
             }
         }
     }
@@ -1134,7 +1155,7 @@ bool t_dictManager::AttachEntry(t_dictEntry* entry) {
             // The refused file is kept aside for the user, never deleted
             // (the start-up report names it and what took its place);
             // without a place for it the dictionary stays not ready.
-            if (!MoveAside(entry, path, "damaged")) return false;
+            if (!SetAsideDamaged(entry, path, "damaged")) return false;
         }
     }
 }
@@ -1456,8 +1477,58 @@ bool t_dictManager::WordsReplaced(const wchar_t* name) {
 }
 
 bool t_dictManager::RebaseEntry(t_dictEntry* entry) {
+    HoldImage(entry);
     DropImage(entry);
-    return AttachEntry(entry);
+    const bool ready = AttachEntry(entry);
+    std::vector<uint8_t>().swap(entry->heldImage);
+    return ready;
+}
+
+void t_dictManager::HoldImage(t_dictEntry* entry) {
+    std::vector<uint8_t>().swap(entry->heldImage);
+    t_dictStorageBase* dict = entry->dict;
+    const t_managedShareMemory& block = entry->block;
+    t_pathName path;
+    // The file the image came from cannot be refused (a damaged one has
+    // another size or time): only a re-attach to another file pays the copy.
+    if (!KeepsChangeFiles(entry) || !dict || !dict->IsReady() || !block.IsValid() ||
+        !BuildEntryPath(entry, path) || path.IsEmpty() || !FileReplaced(entry, path))
+        return;
+    // As CopyEntry takes a save's copy.
+    const void* image = block.GetData();
+    int32_t size = block.GetDataSize();
+    if (entry->storageKind == kStorageMemCopy) {
+        if (entry->reserved > uint32_t(size)) return;
+        size -= int32_t(entry->reserved);
+        dict->GetLiveImage(&image, &size);
+    } else if (uint32_t state = 0;
+               !dict->PrepareImageCopy(&state) || !dict->GetLiveImage(&image, &size)) {
+        return;
+    }
+    const auto* bytes = static_cast<const uint8_t*>(image);
+    entry->heldImage.assign(bytes, bytes + size);
+}
+
+bool t_dictManager::WriteHeldImage(t_dictEntry* entry, const t_pathName& path) {
+    std::vector<uint8_t> image;
+    image.swap(entry->heldImage);
+    if (image.empty() || !entry->dict || ReplacementsMoved(entry)) return false;
+    // As a save writes its copy (WriteJob).
+    const bool written =
+        entry->storageKind == kStorageMemCopy
+            ? DictWriteFileSafely(path, image.data(), image.size())
+            : entry->dict->WriteImageCopy(image.data(), int32_t(image.size()), path.GetFull());
+    if (written) entry->dict->ForgetChanges();
+    return written;
+}
+
+bool t_dictManager::SetAsideDamaged(t_dictEntry* entry, const t_pathName& path, const char* why) {
+    std::string told;
+    if (!MoveAside(entry, path, why, &told)) return false;
+    const bool rewritten = WriteHeldImage(entry, path);
+    if (g_tellRefused.load())
+        fprintf(stderr, "%s%s\n", told.c_str(), rewritten ? kWrittenFromMemory : "");
+    return true;
 }
 
 bool t_dictManager::ResetEntry(t_dictEntry* entry) {

@@ -107,6 +107,10 @@ struct t_dictEntry {
     // The same at the last attach, in the form a change file carries to
     // other processes (invalid when the entry follows no count).
     t_replacementMark replacementMark;
+    // The image a re-attach dropped, kept for that attach only (memory, never
+    // a file): the freshest good copy of the words should it find the file
+    // damaged. Empty when none is held.
+    std::vector<uint8_t> heldImage;
 };
 
 // A save in three steps, so that the disk work runs without the kernel's
@@ -251,9 +255,10 @@ public:
     // directory, else the dictionary builds its default image. A user file
     // the dictionary refuses is moved into "Backup" as
     // "<file>.refused.<stamp>" (the newest few are kept) and the attach is
-    // retried once. True when the dictionary is ready; for a block that is
-    // already attached, the dictionary's current state. False (not ready)
-    // for a missing system file or a file that cannot be read whole.
+    // retried once; a re-attach first writes the image it dropped in its
+    // place (WriteHeldImage). True when the dictionary is ready; for a block
+    // that is already attached, the dictionary's current state. False (not
+    // ready) for a missing system file or a file that cannot be read whole.
     bool AttachEntry(t_dictEntry* entry);
     // Writes an entry back and backs it up when due. False when nothing was
     // written because the data changed elsewhere or the entry saves itself,
@@ -391,9 +396,20 @@ private:
     // Under the global lock, at an attach: the entry's count of
     // replacements moved since the last (and the new value is noted).
     static bool ReplacedSinceLastAttach(t_dictEntry* entry);
-    // Under the global lock: re-attaches the entry to the newest file and
-    // replays the dictionary's unsaved changes onto it.
+    // Re-attaches the entry to the newest file (AttachEntry takes the global
+    // lock) and replays the dictionary's unsaved changes onto it.
     bool RebaseEntry(t_dictEntry* entry);
+    // Before a re-attach drops the image: a copy of the image a save would
+    // write, when the file is no longer the one it came from.
+    static void HoldImage(t_dictEntry* entry);
+    // In place of a damaged file just taken away, on a re-attach: writes the
+    // held image as the file (used once); its unsaved changes are then in
+    // the file and forgotten. False when none is held, another process
+    // replaced the words wholesale since the last attach (the image holds
+    // words it removed), or the write failed.
+    static bool WriteHeldImage(t_dictEntry* entry, const t_pathName& path);
+    // MoveAside, then WriteHeldImage; one line tells both.
+    static bool SetAsideDamaged(t_dictEntry* entry, const t_pathName& path, const char* why);
     // The dictionary lets go of the entry's image and the block goes.
     static void DropImage(t_dictEntry* entry);
     // Entries whose file the manager writes itself (a shared file, not one

@@ -129,3 +129,19 @@ vetra_e2e(UsrDictRemovalHoldsBesideASecondFcitx
         --on-first ${again} ${vetrapy} UsrDictRemove type ni cands expect-first 你 key Escape
         --kill-on-second ${again} type zhong cands choose 种 expect-commit 种
         --restart ${again} type ni cands expect-first 你 key Escape type zhong cands expect-first 种)
+
+# Every user file is cut short (a sync tool, a bad copy) while fcitx runs,
+# after 泥 was saved: the next save sets the damaged dictionary aside and
+# writes the words held in memory in its place, told in one line, so 泥 and
+# 视线, learned after the damage, are first after a restart. The save used to
+# go on from an empty dictionary: 泥 was lost and the save answered true.
+set(at "/.*/home/.config/VetraPY")
+vetra_e2e(UsrDictCutShortUnderARunningFcitxIsWrittenFromMemory
+  RUN ${ime_run}
+      --expect-fcitx-log "^${at}/qzim_usr_v3new.bin: damaged, set aside as ${at}/Backup/qzim_usr_v3new\\.bin\\.refused\\.[0-9]{14}. written again from the words in memory$"
+      --check "sh ${CMAKE_CURRENT_SOURCE_DIR}/check_log_lines.sh qzim_usr_v3new.bin.refused 1"
+  DRIVE ${typing} type ni cands choose 泥 expect-commit 泥 sleep 4000
+        cut-files @HOME@/.config/VetraPY 4096
+        type shixian cands choose 视线 expect-commit 视线 sleep 4000
+        --restart ${again} type ni cands expect-first 泥 key Escape
+        type shixian cands expect-first 视线)

@@ -7,6 +7,7 @@
 // VETRA_SHARED_LEARNING_WORDS sets the words per learner (a few of each by default; longer runs by
 // hand). Kills from outside at a random moment also hit a learner waiting for the process-shared
 // lock; VETRA_SHARED_LEARNING_OUTSIDE_KILLS=1 adds them.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -491,6 +493,150 @@ TEST_F(SharedLearningTest, AnUnsavedWordGoesWithWordsAnotherProcessReplaced) {
             EXPECT_EQ(left ? kSeedFreq : 0, FreqIn(file, k)) << k;
         }
         dict.Load(nullptr, 0);  // the block goes with the manager
+    }
+}
+
+// How the file is damaged under a running process (a sync tool, a cleaning
+// tool, a bad copy).
+enum class t_damage { kCutShort, kRandomBytes, kEmptied };
+
+void Damage(t_damage how, const std::string& path) {
+    struct stat st;
+    ASSERT_EQ(0, stat(path.c_str(), &st));
+    if (how != t_damage::kRandomBytes) {
+        ASSERT_EQ(0, truncate(path.c_str(), how == t_damage::kEmptied ? 0 : st.st_size / 2));
+        return;
+    }
+    std::mt19937 random(1);
+    std::vector<char> bytes(size_t(st.st_size));
+    for (char& b : bytes) b = char(random());
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f);
+    EXPECT_EQ(bytes.size(), fwrite(bytes.data(), 1, bytes.size(), f));
+    ASSERT_EQ(0, fclose(f));
+}
+
+// How many refused copies the Backup folder holds.
+int RefusedCopies(const std::string& userDir) {
+    int n = 0;
+    if (DIR* d = opendir((userDir + "/Backup").c_str())) {
+        while (const dirent* e = readdir(d)) n += strstr(e->d_name, ".refused.") != nullptr;
+        closedir(d);
+    }
+    return n;
+}
+
+// Counts the lines of text holding what.
+int LinesWith(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// The dictionary's file is damaged while this process holds its words (one
+// saved, one not): the re-attach the next update check or save brings sets
+// the damaged file aside and writes the words held in memory in its place,
+// saying so in one line; they used to be replaced with the newest backup,
+// the system copy or an empty dictionary, the saved words lost and the save
+// answered true. A second process holding an unsaved word of its own takes
+// that file up as a newer save, setting nothing aside. After a removal
+// elsewhere the words held here are removed ones: the file starts empty.
+TEST_F(SharedLearningTest, ADamagedFileIsWrittenAgainFromTheWordsInMemory) {
+    const struct {
+        const char* name;
+        t_damage damage;
+        bool second;   // a second process holds word 3, not saved
+        bool removed;  // another process removed the words before the damage
+    } cases[] = {
+        {"cut short", t_damage::kCutShort, false, false},
+        {"random bytes", t_damage::kRandomBytes, false, false},
+        {"emptied", t_damage::kEmptied, false, false},
+        {"random bytes, a second process", t_damage::kRandomBytes, true, false},
+        {"cut short after a removal elsewhere", t_damage::kCutShort, false, true},
+    };
+    const std::string written = "; written again from the words in memory";
+    for (const auto& c : cases) {
+        for (const bool bySave : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (bySave ? ", save" : ", update check"));
+            ASSERT_NO_FATAL_FAILURE(Reset());
+            t_changeCount changes;
+            ASSERT_TRUE(changes.Create(L"Changes"));
+            t_usrDictV3Core dict;
+            ASSERT_TRUE(Register(dict));
+            ASSERT_TRUE(env_.manager->WatchReplacements(kName, changes));
+            ASSERT_TRUE(env_.manager->LoadDict(kName));
+            ASSERT_EQ(1, dict.LearnWord(Reading(1).get(), Text(1).get(), 0));
+            ASSERT_TRUE(env_.manager->SaveDict(kName));
+            ASSERT_EQ(1, dict.LearnWord(Reading(2).get(), Text(2).get(), 0));  // not saved
+
+            const std::wstring wide = Path();
+            const std::string path(wide.begin(), wide.end());
+            int toSecond[2], fromSecond[2];
+            ASSERT_EQ(0, pipe(toSecond));
+            ASSERT_EQ(0, pipe(fromSecond));
+            pid_t second = -1;
+            if (c.second) {
+                second = fork();
+                if (second == 0) {
+                    t_dictManager manager;
+                    t_usrDictV3Core held;
+                    char go = 0;
+                    if (!manager.Init() ||
+                        !manager.Register(kName, &held, kLoadPhase1, kStorageReserved, kDirUser,
+                                          kUsrDictFileName, 0, kVersionMaskDict) ||
+                        !manager.LoadDict(kName) ||
+                        held.LearnWord(Reading(3).get(), Text(3).get(), 0) != 1 ||
+                        write(fromSecond[1], "r", 1) != 1 || read(toSecond[0], &go, 1) != 1)
+                        _exit(1);
+                    Versions().CheckUpdateAll();
+                    _exit(manager.SaveDict(kName) ? 0 : 2);
+                }
+                char ready = 0;
+                ASSERT_EQ(1, read(fromSecond[0], &ready, 1));
+            }
+            if (c.removed) {
+                const pid_t other = fork();
+                if (other == 0) {
+                    t_changeCount counted;
+                    if (!counted.Create(L"Changes")) _exit(1);
+                    t_processLock::t_locker lock(counted.Lock());
+                    if (!t_usrDictV3Core::CreateEmptyFile(wide.c_str(), kUsrDefaultCapacity))
+                        _exit(2);
+                    counted.Add(true);
+                    _exit(0);
+                }
+                int status = 0;
+                ASSERT_EQ(other, waitpid(other, &status, 0));
+                ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            }
+            ASSERT_NO_FATAL_FAILURE(Damage(c.damage, path));
+
+            testing::internal::CaptureStderr();
+            if (!bySave) {
+                EXPECT_TRUE(Versions().CheckUpdateAll());
+            }
+            EXPECT_TRUE(env_.manager->SaveAll());
+            if (c.second) {
+                EXPECT_EQ(1, write(toSecond[1], "g", 1));
+                int status = 0;
+                EXPECT_EQ(second, waitpid(second, &status, 0));
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            }
+            const std::string told = testing::internal::GetCapturedStderr();
+            for (int fd : {toSecond[0], toSecond[1], fromSecond[0], fromSecond[1]}) close(fd);
+
+            EXPECT_EQ(c.damage == t_damage::kEmptied ? 0 : 1, RefusedCopies(root_.At("user")));
+            EXPECT_EQ(c.removed ? 0 : 1, LinesWith(told, written)) << told;
+            t_usrDictV3Core file;  // what the next start attaches
+            ASSERT_TRUE(file.AttachFile(Path().c_str()));
+            const uint16_t kept = c.removed ? 0 : 1;
+            EXPECT_EQ(c.removed ? 0 : kSeedFreq, FreqIn(file, kSeedBase));
+            EXPECT_EQ(kept, FreqIn(file, 1));
+            EXPECT_EQ(kept, FreqIn(file, 2));
+            EXPECT_EQ(c.second ? 1 : 0, FreqIn(file, 3));
+            EXPECT_EQ(kept, FreqIn(dict, 1));
+            dict.Load(nullptr, 0);  // the block goes with the manager
+        }
     }
 }
 
