@@ -95,8 +95,11 @@ t_replacementMark t_changeCount::Mark() const {
 
 bool t_changeCount::ReplacedBetween(const t_replacementMark& then, const t_replacementMark& now) {
     if (!then.valid || !now.valid) return false;
-    if (then.device == now.device && then.inode == now.inode)
-        return then.replacements != now.replacements;
+    // A count only grows in its file; one found lower started again (the
+    // file cut short and made whole), as a new file does.
+    if (then.device == now.device && then.inode == now.inode &&
+        now.replacements >= then.replacements)
+        return now.replacements != then.replacements;
     return now.replacements != 0;
 }
 

@@ -65,7 +65,8 @@ public:
     t_replacementMark Mark() const;
     // A replacement was counted between two valid marks (false when either
     // is invalid). A count in another file than then's (the old one removed
-    // or set aside) tells only whether it counted any replacement itself.
+    // or set aside), or one that started again in it, tells only whether it
+    // counted any replacement itself.
     static bool ReplacedBetween(const t_replacementMark& then, const t_replacementMark& now);
 
 private:

@@ -109,4 +109,36 @@ TEST_F(ChangeCountTest, ACountFileRemovedOrReplacedIsReadThroughItsName) {
     }
 }
 
+// A mark tells another process whether the words were replaced since it
+// was taken: only a replacement counted in between does, whichever file
+// counts it. A count in a new file, or started again in the old one (cut
+// short and made whole), counts only its own; an invalid mark tells
+// nothing, so nothing is dropped for it.
+TEST(ChangeCountMarkTest, AReplacementBetweenTwoMarksIsToldWhateverFileCountsIt) {
+    const auto mark = [](uint64_t inode, uint32_t replacements) {
+        t_replacementMark m;
+        m.valid = true;
+        m.device = 1;
+        m.inode = inode;
+        m.replacements = replacements;
+        return m;
+    };
+    const struct {
+        const char* name;
+        t_replacementMark then, now;
+        bool replaced;
+    } cases[] = {
+        {"same file, none since", mark(7, 3), mark(7, 3), false},
+        {"same file, one since", mark(7, 3), mark(7, 4), true},
+        {"same file started again, none since", mark(7, 3), mark(7, 0), false},
+        {"same file started again, one since", mark(7, 3), mark(7, 1), true},
+        {"new file, none in it", mark(7, 3), mark(8, 0), false},
+        {"new file, one in it", mark(7, 3), mark(8, 3), true},
+        {"no mark then", t_replacementMark(), mark(7, 4), false},
+        {"no count now", mark(7, 3), t_replacementMark(), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.replaced, t_changeCount::ReplacedBetween(c.then, c.now)) << c.name;
+}
+
 }  // namespace
