@@ -208,6 +208,14 @@ protected:
         return env_.manager->Register(kName, &dict, kLoadPhase1, kStorageReserved, kDirUser,
                                       kUsrDictFileName, 0, kVersionMaskDict);
     }
+    // The dictionary registered, following `changes` (made here, under the
+    // name "Changes") for removals and restores, and attached.
+    void AttachWatched(t_usrDictV3Core& dict, t_changeCount& changes) {
+        ASSERT_TRUE(changes.Create(L"Changes"));
+        ASSERT_TRUE(Register(dict));
+        ASSERT_TRUE(env_.manager->WatchReplacements(kName, changes));
+        ASSERT_TRUE(env_.manager->LoadDict(kName));
+    }
     // The frequency of word k in the file (0: absent or deleted).
     static uint16_t FreqIn(t_usrDictV3Core& file, int k) {
         t_usrWordAttr a;
@@ -456,11 +464,8 @@ TEST_F(SharedLearningTest, AnUnsavedWordGoesWithWordsAnotherProcessReplaced) {
         SCOPED_TRACE(c.name);
         ASSERT_NO_FATAL_FAILURE(Reset());
         t_changeCount changes;
-        ASSERT_TRUE(changes.Create(L"Changes"));
         t_usrDictV3Core dict;
-        ASSERT_TRUE(Register(dict));
-        ASSERT_TRUE(env_.manager->WatchReplacements(kName, changes));
-        ASSERT_TRUE(env_.manager->LoadDict(kName));
+        ASSERT_NO_FATAL_FAILURE(AttachWatched(dict, changes));
         ASSERT_EQ(1, dict.LearnWord(Reading(1).get(), Text(1).get(), 0));  // not saved
 
         const std::wstring path = Path();
@@ -560,11 +565,8 @@ TEST_F(SharedLearningTest, ADamagedFileIsWrittenAgainFromTheWordsInMemory) {
             SCOPED_TRACE(std::string(c.name) + (bySave ? ", save" : ", update check"));
             ASSERT_NO_FATAL_FAILURE(Reset());
             t_changeCount changes;
-            ASSERT_TRUE(changes.Create(L"Changes"));
             t_usrDictV3Core dict;
-            ASSERT_TRUE(Register(dict));
-            ASSERT_TRUE(env_.manager->WatchReplacements(kName, changes));
-            ASSERT_TRUE(env_.manager->LoadDict(kName));
+            ASSERT_NO_FATAL_FAILURE(AttachWatched(dict, changes));
             ASSERT_EQ(1, dict.LearnWord(Reading(1).get(), Text(1).get(), 0));
             ASSERT_TRUE(env_.manager->SaveDict(kName));
             ASSERT_EQ(1, dict.LearnWord(Reading(2).get(), Text(2).get(), 0));  // not saved
