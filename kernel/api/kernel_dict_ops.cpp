@@ -252,11 +252,15 @@ uint64_t ReplaceUsrDictSince(const wchar_t* path, int mode, int32_t* count, cons
         r = LoadOrConvertUsrDict(path, &n, mode);
         manager.HoldChangeFiles(false);
         // A failure leaves everything as it was: nothing to count.
-        if (r) changes.Add(mode == 1);
-        if (r && mode == 1) manager.WordsReplaced(L"UsrDict");
+        if (r) CountUsrDictChange(mode == 1);
     }
     if (count) *count = r ? n : 0;
     return uint64_t(r);
+}
+
+void CountUsrDictChange(bool replaces) {
+    GetUsrDictChangeCount().Add(replaces);
+    if (replaces) GetDictManager().WordsReplaced(L"UsrDict");
 }
 
 void TakeUpUsrDictChanges() {

@@ -71,6 +71,11 @@ uint64_t ReplaceUsrDictSince(const wchar_t* path, int mode, int32_t* count, cons
 // removed there is no longer offered here. One read of the shared count
 // when nothing changed.
 void TakeUpUsrDictChanges();
+// Under the change count's lock and the dictionary manager's global lock,
+// once a call changed the user dictionary: counts the change (`replaces`: a
+// restore or removal, else an import); a replacement also ends the change
+// files of the words it replaced (t_dictManager::WordsReplaced).
+void CountUsrDictChange(bool replaces);
 // Merges word-list files into the user dictionary file: the number of
 // listed words it holds after, 0 (nothing changed) when it holds none.
 uint64_t LoadTempUsrDict(const wchar_t* secondListPath, const wchar_t* listPath);

@@ -350,11 +350,12 @@ t_fileStamp StampOf(const t_pathName& path) {
 
 bool t_managedShareMemory::OnVersionChanged(int) {
     if (!m_entry) return false;
-    if (m_entry->manager) return m_entry->manager->RebaseEntry(m_entry);
-    // The dictionary lets go of the image before it goes: should the
-    // re-attach fail, it reads as not loaded instead of reading freed memory.
-    t_dictManager::DropImage(m_entry);
-    return false;
+    if (!m_entry->manager) {
+        // Nothing re-attaches it: the dictionary lets go of the image.
+        t_dictManager::DropImage(m_entry);
+        return false;
+    }
+    return m_entry->manager->RebaseEntry(m_entry);
 }
 
 bool t_managedShareMemory::OnNameEvent(const wchar_t*) {
@@ -641,17 +642,10 @@ int t_dictManager::CopyEntry(t_dictEntry* entry, t_dictSaveSnapshot& snapshot) {
     if (!block.IsValid()) return kFlushWriteFailed;
     t_dictStorageBase* dict = entry->dict;
     t_dictSaveSnapshot::t_job job;
-    const void* image = block.GetData();
-    int32_t size = block.GetDataSize();
-    if (entry->storageKind == kStorageMemCopy) {
-        if (entry->reserved > uint32_t(size)) return kFlushWriteFailed;
-        size -= int32_t(entry->reserved);
-        dict->GetLiveImage(&image, &size);  // a grown table not passed on yet
-    } else if (!dict->PrepareImageCopy(&job.dictState) || !dict->GetLiveImage(&image, &size)) {
-        // The block may lag behind the dictionary's image (after a growth):
-        // only what the dictionary hands out is copied.
-        return FlushEntryImpl(entry);
-    }
+    const void* image = nullptr;
+    int32_t size = 0;
+    if (!ImageToSave(entry, &image, &size, &job.dictState))
+        return entry->storageKind == kStorageMemCopy ? kFlushWriteFailed : FlushEntryImpl(entry);
     job.entry = entry;
     job.dict = dict;
     job.storageKind = entry->storageKind;
@@ -693,6 +687,29 @@ bool t_dictSaveSnapshot::Write() {
     return ok;
 }
 
+bool t_dictManager::ImageToSave(const t_dictEntry* entry, const void** image, int32_t* size,
+                                uint32_t* state) {
+    const t_managedShareMemory& block = entry->block;
+    *image = block.GetData();
+    *size = block.GetDataSize();
+    if (entry->storageKind == kStorageMemCopy) {
+        if (entry->reserved > uint32_t(*size)) return false;
+        *size -= int32_t(entry->reserved);
+        entry->dict->GetLiveImage(image, size);  // a grown table not passed on yet
+        return true;
+    }
+    // The block may lag behind the dictionary's image (after a growth):
+    // only what the dictionary hands out is copied.
+    return entry->dict->PrepareImageCopy(state) && entry->dict->GetLiveImage(image, size);
+}
+
+bool t_dictManager::WriteImageCopy(uint32_t storageKind, const t_dictStorageBase* dict,
+                                   const std::vector<uint8_t>& image, const t_pathName& path) {
+    return storageKind == kStorageMemCopy
+               ? DictWriteFileSafely(path, image.data(), image.size())
+               : dict->WriteImageCopy(image.data(), int32_t(image.size()), path.GetFull());
+}
+
 void t_dictManager::WriteJob(t_dictSaveSnapshot::t_job& job) {
     using t_state = t_dictSaveSnapshot::t_state;
     t_dictEntry* entry = job.entry;
@@ -715,10 +732,7 @@ void t_dictManager::WriteJob(t_dictSaveSnapshot::t_job& job) {
         return;
     }
     const int32_t size = int32_t(job.image.size());
-    const bool written = job.storageKind == kStorageMemCopy
-                             ? DictWriteFileSafely(job.path, job.image.data(), job.image.size())
-                             : job.dict->WriteImageCopy(job.image.data(), size, job.path.GetFull());
-    if (!written) {
+    if (!WriteImageCopy(job.storageKind, job.dict, job.image, job.path)) {
         job.state = t_state::kWriteFailed;
         return;
     }
@@ -1494,17 +1508,10 @@ void t_dictManager::HoldImage(t_dictEntry* entry) {
     if (!KeepsChangeFiles(entry) || !dict || !dict->IsReady() || !block.IsValid() ||
         !BuildEntryPath(entry, path) || path.IsEmpty() || !FileReplaced(entry, path))
         return;
-    // As CopyEntry takes a save's copy.
-    const void* image = block.GetData();
-    int32_t size = block.GetDataSize();
-    if (entry->storageKind == kStorageMemCopy) {
-        if (entry->reserved > uint32_t(size)) return;
-        size -= int32_t(entry->reserved);
-        dict->GetLiveImage(&image, &size);
-    } else if (uint32_t state = 0;
-               !dict->PrepareImageCopy(&state) || !dict->GetLiveImage(&image, &size)) {
-        return;
-    }
+    const void* image = nullptr;
+    int32_t size = 0;
+    uint32_t state = 0;
+    if (!ImageToSave(entry, &image, &size, &state)) return;
     const auto* bytes = static_cast<const uint8_t*>(image);
     entry->heldImage.assign(bytes, bytes + size);
 }
@@ -1513,11 +1520,7 @@ bool t_dictManager::WriteHeldImage(t_dictEntry* entry, const t_pathName& path) {
     std::vector<uint8_t> image;
     image.swap(entry->heldImage);
     if (image.empty() || !entry->dict || ReplacementsMoved(entry)) return false;
-    // As a save writes its copy (WriteJob).
-    const bool written =
-        entry->storageKind == kStorageMemCopy
-            ? DictWriteFileSafely(path, image.data(), image.size())
-            : entry->dict->WriteImageCopy(image.data(), int32_t(image.size()), path.GetFull());
+    const bool written = WriteImageCopy(entry->storageKind, entry->dict, image, path);
     if (written) entry->dict->ForgetChanges();
     return written;
 }

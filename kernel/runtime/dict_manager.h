@@ -380,6 +380,14 @@ private:
     // A snapshot's copy of the entry, or the entry flushed in place (the
     // kFlush* result; kFlushDone when copied).
     int CopyEntry(t_dictEntry* entry, t_dictSaveSnapshot& snapshot);
+    // The image a save of a shared entry copies (*state: PrepareImageCopy's).
+    // False when there is none to copy: a kStorageMemCopy block shorter than
+    // its reserved room, or a dictionary that cannot write from a copy.
+    static bool ImageToSave(const t_dictEntry* entry, const void** image, int32_t* size,
+                            uint32_t* state);
+    // Writes a copy ImageToSave gave as the file at path, as a save does.
+    static bool WriteImageCopy(uint32_t storageKind, const t_dictStorageBase* dict,
+                               const std::vector<uint8_t>& image, const t_pathName& path);
     void WriteJob(t_dictSaveSnapshot::t_job& job);
     // image/size: what Export backs up for kBackupByDict.
     bool BackUpEntry(t_dictEntry* entry, const t_pathName& path, const void* image, int32_t size);

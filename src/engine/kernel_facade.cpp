@@ -275,11 +275,7 @@ bool KernelReplaceUsrDict(const wchar_t* path, bool restore, int32_t* count,
             t_processLock::t_locker files(GetDictManager().GetGlobalLocker());
             if (files.Refused()) return false;
             built = job.Write();
-            if (built == t_usrDictReplace::t_built::kWritten) {
-                changes.Add(restore);
-                // What was kept of the words restored away goes with them.
-                if (restore) GetDictManager().WordsReplaced(L"UsrDict");
-            }
+            if (built == t_usrDictReplace::t_built::kWritten) CountUsrDictChange(restore);
         }
         if (built == t_usrDictReplace::t_built::kFailed) return false;
         if (built == t_usrDictReplace::t_built::kReplaced) continue;
@@ -376,19 +372,13 @@ bool KernelRemoveUsrDict(const uint64_t* since) {
     // Counted on every way out from here, a removal stopped half-way
     // included (it has changed the dictionary too), and while the file
     // lock is still held: a process taking the files up sees the count.
-    // Then the change files of both dictionaries go: every word in them was
-    // learned before.
     struct t_countOnLeaving {
-        t_changeCount& changes;
         bool done = false;
         void Count() {
-            if (std::exchange(done, true)) return;
-            changes.Add(true);
-            GetDictManager().WordsReplaced(L"UsrDict");
-            GetDictManager().WordsReplaced(L"UsrExtDict");
+            if (!std::exchange(done, true)) CountUsrDictChange(true);
         }
         ~t_countOnLeaving() { Count(); }
-    } counted{changes};
+    } counted;
     for (const wchar_t* name : kFiles) {
         t_pathName file;
         if (!UserFile(name, file)) return false;
