@@ -347,7 +347,10 @@ int InitDictionaries(const wchar_t* title, const wchar_t* userDir, const wchar_t
     }
     // A restore or a removal in another process replaces the user
     // dictionary's words: words learned here before it are not put back.
-    manager.WatchReplacements(L"UsrDict", GetUsrDictChangeCount());
+    // Both files a removal empties: neither takes back, or writes back from
+    // memory, words from before another process's removal.
+    for (const wchar_t* name : {L"UsrDict", L"UsrExtDict"})
+        manager.WatchReplacements(name, GetUsrDictChangeCount());
     const t_toldByReport told;
     const std::set<std::wstring> refusedBefore = RefusedFiles();
     manager.LoadPhase1(loadNow);

@@ -407,6 +407,19 @@ TEST_F(KernelTest, ShutDownSavesWhatChangedAndEndsObjectsInReverseOrder) {
     EXPECT_EQ(1, Deleted().IsDeleted(Word(L"测试")));
 }
 
+// Both dictionaries a removal empties follow the count of removals and
+// restores: at their next attach neither replays, nor writes back in place
+// of a damaged file, what it held from before another process's removal.
+// The extension dictionary did not, and would write its imported words back.
+TEST_F(KernelTest, TheDictionariesARemovalEmptiesFollowItsCount) {
+    Start();
+    for (const wchar_t* name : {L"UsrDict", L"UsrExtDict"}) {
+        const t_dictEntry* entry = GetDictManager().FindEntry(name);
+        ASSERT_NE(nullptr, entry) << Narrow(name);
+        EXPECT_EQ(&GetUsrDictChangeCount(), entry->replacements) << Narrow(name);
+    }
+}
+
 TEST_F(KernelTest, ChangingTheUserDirectoryReattachesTheUserDictionaries) {
     const std::string other = root.At("other");
     Start();
